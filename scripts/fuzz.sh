@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs every fuzz target for a bounded time over its committed corpus.
+set -euo pipefail
+BUILD=${1:-build/fuzz}
+SECONDS_EACH=${2:-600}
+for target in "$BUILD"/fuzz_*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus="fuzz/corpus/${name#fuzz_}"
+  mkdir -p "$corpus"
+  echo "== $name for ${SECONDS_EACH}s"
+  "$target" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -timeout=10 "$corpus"
+done

@@ -1,0 +1,124 @@
+#include "foundation/KLocale.h"
+
+#include <locale.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+locale_t CLocale() {
+    static locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return c;
+}
+
+// Switches this thread to the C locale for the lifetime of the guard.
+class CLocaleGuard {
+public:
+    CLocaleGuard() : previous_(uselocale(CLocale())) {}
+    ~CLocaleGuard() { uselocale(previous_); }
+    CLocaleGuard(const CLocaleGuard&) = delete;
+    CLocaleGuard& operator=(const CLocaleGuard&) = delete;
+
+private:
+    locale_t previous_;
+};
+
+std::string_view TrimAscii(std::string_view s) {
+    while (!s.empty() && KIsSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && KIsSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+int KVsnprintfC(char* buffer, size_t size, const char* format, va_list args) {
+    CLocaleGuard guard;
+    return std::vsnprintf(buffer, size, format, args);
+}
+
+int KSnprintfC(char* buffer, size_t size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = KVsnprintfC(buffer, size, format, args);
+    va_end(args);
+    return n;
+}
+
+std::string KVFormatC(const char* format, va_list args) {
+    char small[256];
+    va_list copy;
+    va_copy(copy, args);
+    int n = KVsnprintfC(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    std::string out(static_cast<size_t>(n) + 1, '\0');
+    KVsnprintfC(out.data(), out.size(), format, args);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string KFormatC(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string s = KVFormatC(format, args);
+    va_end(args);
+    return s;
+}
+
+double KStrtodC(const char* text, char** end) { return strtod_l(text, end, CLocale()); }
+
+double KAtofC(const char* text) { return text ? strtod_l(text, nullptr, CLocale()) : 0.0; }
+
+int KSscanfC(const char* text, const char* format, ...) {
+    CLocaleGuard guard;
+    va_list args;
+    va_start(args, format);
+    int n = std::vsscanf(text, format, args);
+    va_end(args);
+    return n;
+}
+
+bool KParseDouble(std::string_view text, double& value) {
+    text = TrimAscii(text);
+    if (text.empty()) return false;
+    std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    double v = strtod_l(copy.c_str(), &end, CLocale());
+    if (end != copy.c_str() + copy.size()) return false;
+    value = v;
+    return true;
+}
+
+bool KParseInt64(std::string_view text, long long& value) {
+    text = TrimAscii(text);
+    if (text.empty()) return false;
+    std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    long long v = strtoll_l(copy.c_str(), &end, 10, CLocale());
+    if (end != copy.c_str() + copy.size() || errno == ERANGE) return false;
+    value = v;
+    return true;
+}
+
+int KStrCaseCmp(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        int ca = static_cast<unsigned char>(KToLower(*a));
+        int cb = static_cast<unsigned char>(KToLower(*b));
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+int KStrNCaseCmp(const char* a, const char* b, size_t n) {
+    for (; n > 0; --n, ++a, ++b) {
+        int ca = static_cast<unsigned char>(KToLower(*a));
+        int cb = static_cast<unsigned char>(KToLower(*b));
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+    return 0;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Number text that never depends on the process locale: files and value texts
+// always use '.' as the decimal point, whatever LC_NUMERIC says.
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// printf into a fixed buffer in the C locale; same return value as vsnprintf.
+int KSnprintfC(char* buffer, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+int KVsnprintfC(char* buffer, size_t size, const char* format, va_list args);
+
+// printf into a growable string in the C locale; nothing is ever truncated.
+std::string KFormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string KVFormatC(const char* format, va_list args);
+
+// strtod / strtol / sscanf in the C locale.
+double KStrtodC(const char* text, char** end);
+double KAtofC(const char* text);
+int KSscanfC(const char* text, const char* format, ...) __attribute__((format(scanf, 2, 3)));
+
+// Strict whole-text parses (leading/trailing ASCII white space allowed); false on junk.
+bool KParseDouble(std::string_view text, double& value);
+bool KParseInt64(std::string_view text, long long& value);
+
+// ASCII-only character classes and case mapping, independent of the locale.
+inline bool KIsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+inline bool KIsDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool KIsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline char KToUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+inline char KToLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+int KStrCaseCmp(const char* a, const char* b);
+int KStrNCaseCmp(const char* a, const char* b, size_t n);

@@ -1,0 +1,4 @@
+#pragma once
+
+// Each qovtool command: arguments after the command word; returns the exit code.
+int QovToolInfo(int argc, char** argv);

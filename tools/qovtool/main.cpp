@@ -1,0 +1,20 @@
+// qovtool: command-line front end to the QOV scene library.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/qovtool/Commands.h"
+
+static int Usage() {
+    std::fprintf(stderr,
+                 "usage: qovtool <command> [arguments]\n"
+                 "commands:\n"
+                 "  info         what the library holds\n");
+    return 2;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const char* command = argv[1];
+    if (std::strcmp(command, "info") == 0) return QovToolInfo(argc - 2, argv + 2);
+    return Usage();
+}
