@@ -13,7 +13,9 @@
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -156,8 +158,7 @@ std::string KPlatformGetTempFolder() {
 }
 
 std::string KPlatformCreateTempFile(const char* folder, const char* prefix) {
-    std::string name =
-        (folder && *folder) ? KPlatformNativePath(folder) : KPlatformGetTempFolder();
+    std::string name = (folder && *folder) ? KPlatformNativePath(folder) : KPlatformGetTempFolder();
     if (name.empty() || name.back() != '/') name += '/';
     for (const char* p = prefix; p && *p; ++p) name += (*p == '/' || *p == '\\') ? '_' : *p;
     name += "XXXXXX.tmp";
@@ -177,7 +178,9 @@ std::string KPlatformGetConfigFolder() {
     return KPlatformGetTempFolder();
 }
 
-const char* KPlatformGetEnv(const char* name) { return name ? getenv(name) : nullptr; }
+const char* KPlatformGetEnv(const char* name) {
+    return name ? getenv(name) : nullptr;
+}
 
 unsigned KPlatformSetErrorMode(unsigned mode) {
     static unsigned current = 0;
@@ -206,8 +209,7 @@ bool KPlatformListDirectory(const char* pattern, std::vector<KPlatformDirEntry>&
     if (!dir) return false;
     std::vector<std::string> names;
     while (dirent* entry = readdir(dir))
-        if (KPlatformWildcardMatch(wildcard.c_str(), entry->d_name))
-            names.push_back(entry->d_name);
+        if (KPlatformWildcardMatch(wildcard.c_str(), entry->d_name)) names.push_back(entry->d_name);
     closedir(dir);
 
     auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -18,7 +18,9 @@
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 struct NoCaseLess {
     bool operator()(const std::string& a, const std::string& b) const {
@@ -59,14 +61,22 @@ KPlatformHKey gNextHandle = 0x1000;
 
 const char* RootFileName(KPlatformHKey root) {
     switch (root) {
-        case KPLATFORM_HKEY_CLASSES_ROOT: return "HKEY_CLASSES_ROOT";
-        case KPLATFORM_HKEY_CURRENT_USER: return "HKEY_CURRENT_USER";
-        case KPLATFORM_HKEY_LOCAL_MACHINE: return "HKEY_LOCAL_MACHINE";
-        case KPLATFORM_HKEY_USERS: return "HKEY_USERS";
-        case KPLATFORM_HKEY_PERFORMANCE_DATA: return "HKEY_PERFORMANCE_DATA";
-        case KPLATFORM_HKEY_CURRENT_CONFIG: return "HKEY_CURRENT_CONFIG";
-        case KPLATFORM_HKEY_DYN_DATA: return "HKEY_DYN_DATA";
-        default: return nullptr;
+        case KPLATFORM_HKEY_CLASSES_ROOT:
+            return "HKEY_CLASSES_ROOT";
+        case KPLATFORM_HKEY_CURRENT_USER:
+            return "HKEY_CURRENT_USER";
+        case KPLATFORM_HKEY_LOCAL_MACHINE:
+            return "HKEY_LOCAL_MACHINE";
+        case KPLATFORM_HKEY_USERS:
+            return "HKEY_USERS";
+        case KPLATFORM_HKEY_PERFORMANCE_DATA:
+            return "HKEY_PERFORMANCE_DATA";
+        case KPLATFORM_HKEY_CURRENT_CONFIG:
+            return "HKEY_CURRENT_CONFIG";
+        case KPLATFORM_HKEY_DYN_DATA:
+            return "HKEY_DYN_DATA";
+        default:
+            return nullptr;
     }
 }
 
@@ -169,8 +179,8 @@ Store Load(KPlatformHKey root) {
             Unescape(tokens[2], b)) {
             current = &store[a];
             current->className = b;
-        } else if (tokens.size() == 4 && tokens[0] == "V" && current &&
-                   Unescape(tokens[2], a) && Unescape(tokens[3], b)) {
+        } else if (tokens.size() == 4 && tokens[0] == "V" && current && Unescape(tokens[2], a) &&
+                   Unescape(tokens[3], b)) {
             Value& v = current->values[a];
             v.type = uint32_t(strtoul(tokens[1].c_str(), nullptr, 10));
             v.data = b;
@@ -193,8 +203,8 @@ bool MakeFolders(const std::string& folder) {
     for (size_t i = 0; i <= folder.size(); ++i) {
         if (i == folder.size() || (folder[i] == '/' && i > 0)) {
             prefix = folder.substr(0, i);
-            if (!KPlatformIsDirectory(prefix.c_str()) &&
-                !KPlatformMakeDirectory(prefix.c_str()) && !KPlatformIsDirectory(prefix.c_str()))
+            if (!KPlatformIsDirectory(prefix.c_str()) && !KPlatformMakeDirectory(prefix.c_str()) &&
+                !KPlatformIsDirectory(prefix.c_str()))
                 return false;
         }
     }
@@ -239,9 +249,9 @@ bool Save(KPlatformHKey root, const Store& store) {
             ok = ok && fprintf(file, "K %s %s\n", Escape(key.first).c_str(),
                                Escape(key.second.className).c_str()) > 0;
             for (const auto& value : key.second.values)
-                ok = ok && fprintf(file, "V %u %s %s\n", value.second.type,
-                                   Escape(value.first).c_str(),
-                                   Escape(value.second.data).c_str()) > 0;
+                ok = ok &&
+                     fprintf(file, "V %u %s %s\n", value.second.type, Escape(value.first).c_str(),
+                             Escape(value.second.data).c_str()) > 0;
         }
         ok = fflush(file) == 0 && ok;
         ok = fsync(fileno(file)) == 0 && ok;
@@ -335,7 +345,8 @@ long KPlatformRegQueryInfoKey(KPlatformHKey key, char* className, uint32_t* clas
     std::string prefix = open.path.empty() ? "" : open.path + "\\";
     for (const auto& other : store) {
         const std::string& p = other.first;
-        if (p.size() <= prefix.size() || (!prefix.empty() && !EqualNoCase(p.substr(0, prefix.size()), prefix)))
+        if (p.size() <= prefix.size() ||
+            (!prefix.empty() && !EqualNoCase(p.substr(0, prefix.size()), prefix)))
             continue;
         std::string rest = p.substr(prefix.size());
         if (rest.find('\\') != std::string::npos) continue;

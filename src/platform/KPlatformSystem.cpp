@@ -42,5 +42,9 @@ struct KPlatformMutex::Impl {
 
 KPlatformMutex::KPlatformMutex() : mImpl(new Impl) {}
 KPlatformMutex::~KPlatformMutex() = default;
-void KPlatformMutex::Lock() { mImpl->mutex.lock(); }
-void KPlatformMutex::Unlock() { mImpl->mutex.unlock(); }
+void KPlatformMutex::Lock() {
+    mImpl->mutex.lock();
+}
+void KPlatformMutex::Unlock() {
+    mImpl->mutex.unlock();
+}
