@@ -168,10 +168,36 @@ TEST(KString, NumbersIgnoreTheProcessLocale) {
             comma = true;
             break;
         }
-    EXPECT_STREQ(KString(3.25).Buffer(), "3.250000");
-    EXPECT_STREQ(KString(1234567).Buffer(), "1234567");
-    std::setlocale(LC_NUMERIC, "C");
     if (!comma) GTEST_SKIP() << "no comma locale installed";
+    KString d(3.25), f(0.5f);
+    KString appended("n");
+    appended += 1234567;
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_STREQ(d.Buffer(), "3.250000");
+    EXPECT_STREQ(f.Buffer(), "0.500000");
+    EXPECT_STREQ(appended.Buffer(), "n1234567");
+}
+
+TEST(KString, CopyMoveAndConcatenation) {
+    std::string longText(100, 'L');
+    for (const char* text : {"short", longText.c_str(), ""}) {
+        KString a(text);
+        KString copy(a);
+        EXPECT_STREQ(copy.Buffer(), text);
+        KString moved(std::move(copy));
+        EXPECT_STREQ(moved.Buffer(), text);
+        EXPECT_TRUE(copy.IsEmpty());
+        KString target("previous");
+        target = std::move(moved);
+        EXPECT_STREQ(target.Buffer(), text);
+        KString& self = target;
+        target = self;
+        EXPECT_STREQ(target.Buffer(), text);
+    }
+    KString name("Cube");
+    KString prefixed = "Model::" + name;
+    EXPECT_STREQ(prefixed.Buffer(), "Model::Cube");
+    EXPECT_STREQ((name + "_ncl1_" + 2).Buffer(), "Cube_ncl1_2");
 }
 
 TEST(KString, IndexPastTheEndGivesAScratchZero) {
