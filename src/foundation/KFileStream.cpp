@@ -1,0 +1,158 @@
+#include "foundation/KFileStream.h"
+
+#include <cstring>
+
+#include "foundation/KLocale.h"
+#include "platform/KPlatformStdio.h"
+
+namespace {
+
+// The wide-character file calls take at most 1,024 UTF-16 units with the terminator.
+constexpr size_t kMaxWideName = 1023;
+
+uint32_t Swap32(uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+}  // namespace
+
+bool KFitsWideName(const char* text) {
+    if (!text) return false;
+    size_t units = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if ((*p & 0xC0) != 0x80) ++units;  // one unit per sequence start
+        if (*p >= 0xF0) ++units;           // four-byte sequences need a surrogate pair
+    }
+    return units <= kMaxWideName;
+}
+
+KFileStream::KFileStream() : mHandle(new Handle) {}
+
+KFileStream::~KFileStream() {
+    if (mHandle->open) std::fclose(mHandle->file);
+    delete mHandle;
+}
+
+bool KFileStream::Open(const char* name, const char* mode) {
+    if (mHandle->open) Close();
+    SetFileName(name);
+    if (!name || !mode || !KFitsWideName(name) || !KFitsWideName(mode)) return false;
+    mHandle->file = std::fopen(name, mode);
+    mHandle->open = mHandle->file != nullptr;
+    return mHandle->open;
+}
+
+bool KFileStream::OpenMode(const char* name, int mode, bool text) {
+    static const char* const kModes[] = {"r", "w", "w+", "a"};
+    if (mode < 0 || mode > 3) return false;
+    std::string modeText = kModes[mode];
+    modeText += text ? "t" : "b";  // the C runtime here accepts and ignores "t"
+    return Open(name, modeText.c_str());
+}
+
+void KFileStream::Close() {
+    if (!mHandle->open) return;
+    std::fclose(mHandle->file);
+    mHandle->file = nullptr;
+    mHandle->open = false;
+}
+
+uint32_t KFileStream::Read(void* buffer, uint32_t count) {
+    if (!mHandle->open || !buffer) return 0;
+    return static_cast<uint32_t>(std::fread(buffer, 1, count, mHandle->file));
+}
+
+char* KFileStream::Gets(char* buffer, int size) {
+    if (!mHandle->open || !buffer || size <= 0) return nullptr;
+    return std::fgets(buffer, size, mHandle->file);
+}
+
+uint32_t KFileStream::ReadInt32(uint32_t* out, bool swap) {
+    if (!mHandle->open || !out) return 0;
+    uint32_t value = 0;
+    std::fread(&value, 1, 4, mHandle->file);
+    if (swap) value = Swap32(value);
+    *out = value;
+    return value;
+}
+
+uint16_t KFileStream::ReadInt16(uint16_t* out, bool swap) {
+    if (!mHandle->open || !out) return 0;
+    uint16_t value = 0;
+    std::fread(&value, 1, 2, mHandle->file);
+    if (swap) value = static_cast<uint16_t>((value >> 8) | (value << 8));
+    *out = value;
+    return value;
+}
+
+uint8_t KFileStream::ReadInt8(uint8_t* out) {
+    if (!mHandle->open || !out) return 0;
+    uint8_t value = 0;
+    std::fread(&value, 1, 1, mHandle->file);
+    *out = value;
+    return value;
+}
+
+uint32_t KFileStream::Write(const void* buffer, uint32_t count) {
+    if (!mHandle->open || !buffer) return 0;
+    return static_cast<uint32_t>(std::fwrite(buffer, 1, count, mHandle->file));
+}
+
+int KFileStream::Seek(int origin, int64_t offset) {
+    if (!mHandle->open) return 0;
+    int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+    return fseeko(mHandle->file, static_cast<off_t>(offset), whence);
+}
+
+int64_t KFileStream::Tell() {
+    if (!mHandle->open) return 0;
+    return static_cast<int64_t>(ftello(mHandle->file));
+}
+
+void KFileStream::SetPosition(int64_t offset) {
+    Seek(0, offset);
+}
+
+bool KFileStream::IsOpen() const {
+    return mHandle->open;
+}
+
+const char* KFileStream::GetFileName() const {
+    return mName.c_str();
+}
+
+bool KFileStream::HasError() {
+    return mHandle->open && std::ferror(mHandle->file) != 0;
+}
+
+void KFileStream::ClearError() {
+    if (mHandle->open) std::clearerr(mHandle->file);
+}
+
+bool KFileStream::IsEof() {
+    return mHandle->open && std::feof(mHandle->file) != 0;
+}
+
+int KFileStream::Printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int written = VPrintf(format, args);
+    va_end(args);
+    return written;
+}
+
+int KFileStream::VPrintf(const char* format, va_list args) {
+    if (!mHandle->open || !format) return 0;
+    std::string text = KVFormatC(format, args);
+    return static_cast<int>(std::fwrite(text.data(), 1, text.size(), mHandle->file));
+}
+
+int KFileStream::Truncate(int64_t size) {
+    if (!mHandle->open) return -1;
+    return KPlatformTruncate(mHandle->file, size);
+}
+
+int KRemoveFile(const char* path) {
+    if (!path || !KFitsWideName(path)) return -1;
+    return std::remove(path);
+}

@@ -1,0 +1,61 @@
+#pragma once
+// Byte stream over a disk file: the runtime's buffered file functions behind the
+// interface that the memory stream and the QOV streams share. Names are UTF-8.
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class KFileStream {
+public:
+    KFileStream();
+    virtual ~KFileStream();
+    KFileStream(const KFileStream&) = delete;
+    KFileStream& operator=(const KFileStream&) = delete;
+
+    // `mode` is a C runtime mode text ("rb", "r+b", "w+b", "w+t" ...).
+    virtual bool Open(const char* name, const char* mode);
+    // mode 0 "r", 1 "w", 2 "w+", 3 "a"; then "t" for text, else "b".
+    virtual bool OpenMode(const char* name, int mode, bool text);
+    virtual void Close();
+    virtual uint32_t Read(void* buffer, uint32_t count);
+    virtual char* Gets(char* buffer, int size);
+    virtual uint32_t ReadInt32(uint32_t* out, bool swap);
+    virtual uint16_t ReadInt16(uint16_t* out, bool swap);
+    virtual uint8_t ReadInt8(uint8_t* out);
+    virtual uint32_t Write(const void* buffer, uint32_t count);
+    // origin 0 start, 1 current, 2 end; any other origin counts as the start.
+    // Returns 0 on success.
+    virtual int Seek(int origin, int64_t offset);
+    virtual int64_t Tell();
+    virtual void SetPosition(int64_t offset);
+    virtual bool IsOpen() const;
+    virtual const char* GetFileName() const;
+    virtual bool HasError();
+    virtual void ClearError();
+    virtual bool IsEof();
+    // Formats into a growable buffer, so no text is ever cut; returns the bytes written.
+    int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    virtual int VPrintf(const char* format, va_list args);
+    // Sets the file's size; 0 on success, -1 when no file is open or it fails.
+    virtual int Truncate(int64_t size);
+
+protected:
+    // Stores the name the last Open was given.
+    void SetFileName(const char* name) { mName = name ? name : ""; }
+
+private:
+    struct Handle {
+        FILE* file = nullptr;
+        bool open = false;
+    };
+    Handle* mHandle;
+    std::string mName;
+};
+
+// Deletes the file named in UTF-8; 0 on success, non-zero on failure.
+int KRemoveFile(const char* path);
+
+// True when the UTF-8 text fits the 1,023 UTF-16 units that the file calls accept.
+bool KFitsWideName(const char* text);

@@ -1,0 +1,8 @@
+#pragma once
+// Operating-system services on an open stdio stream.
+
+#include <cstdint>
+#include <cstdio>
+
+// Sets the size of the file behind an open stream; 0 on success.
+int KPlatformTruncate(FILE* file, int64_t size);

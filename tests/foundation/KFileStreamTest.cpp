@@ -1,0 +1,103 @@
+#include "foundation/KFileStream.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+std::string TempName(const char* tag) {
+    return std::string(::testing::TempDir()) + "kfs_" + tag + "_" + std::to_string(getpid());
+}
+
+void WriteBytes(const std::string& name, const std::string& bytes) {
+    FILE* f = std::fopen(name.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+TEST(KFileStream, OpenModeTwoEmptiesAndReadsBack) {
+    std::string name = TempName("mode2");
+    WriteBytes(name, "old content");
+    KFileStream s;
+    ASSERT_TRUE(s.OpenMode(name.c_str(), 2, false));
+    EXPECT_EQ(s.GetFileName(), name);
+    s.Seek(2, 0);
+    EXPECT_EQ(s.Tell(), 0);
+    EXPECT_EQ(s.Write("abcdef", 6), 6u);
+    s.Seek(5, 1);  // unknown origin counts as the start
+    char buf[4] = {};
+    EXPECT_EQ(s.Read(buf, 3), 3u);
+    EXPECT_STREQ(buf, "bcd");
+    s.SetPosition(0);
+    EXPECT_EQ(s.Printf("%s-%d", "x", 42), 4);
+    EXPECT_EQ(s.Truncate(2), 0);
+    s.Seek(2, 0);
+    EXPECT_EQ(s.Tell(), 2);
+    s.Close();
+    EXPECT_FALSE(s.IsOpen());
+    EXPECT_EQ(KRemoveFile(name.c_str()), 0);
+    EXPECT_NE(KRemoveFile(name.c_str()), 0);
+}
+
+TEST(KFileStream, SwappedReadsLeaveTheSwappedValue) {
+    std::string name = TempName("swap");
+    WriteBytes(name, std::string("\x12\x34\x01\x02\x03\x04\x7f", 7));
+    KFileStream s;
+    ASSERT_TRUE(s.Open(name.c_str(), "rb"));
+    uint16_t v16 = 0;
+    EXPECT_EQ(s.ReadInt16(&v16, true), 0x1234);
+    EXPECT_EQ(v16, 0x1234);
+    uint32_t v32 = 0;
+    EXPECT_EQ(s.ReadInt32(&v32, false), 0x04030201u);
+    uint8_t v8 = 0;
+    EXPECT_EQ(s.ReadInt8(&v8), 0x7f);
+    EXPECT_FALSE(s.IsEof());
+    EXPECT_EQ(s.Read(&v8, 1), 0u);
+    EXPECT_TRUE(s.IsEof());
+    s.ClearError();
+    EXPECT_FALSE(s.IsEof());
+    KRemoveFile(name.c_str());
+}
+
+TEST(KFileStream, ClosedStreamDoesNothing) {
+    KFileStream s;
+    char buf[8] = {};
+    uint32_t v = 5;
+    EXPECT_EQ(s.Read(buf, 8), 0u);
+    EXPECT_EQ(s.ReadInt32(&v, true), 0u);
+    EXPECT_EQ(v, 5u);
+    EXPECT_EQ(s.Gets(buf, 8), nullptr);
+    EXPECT_EQ(s.Write("a", 1), 0u);
+    EXPECT_EQ(s.Tell(), 0);
+    EXPECT_EQ(s.Truncate(0), -1);
+    EXPECT_EQ(s.Printf("x"), 0);
+    EXPECT_FALSE(s.HasError());
+    EXPECT_FALSE(s.Open((TempName("missing") + "/nope").c_str(), "rb"));
+}
+
+TEST(KFileStream, LongPrintfAndLongNames) {
+    std::string name = TempName("printf");
+    KFileStream s;
+    ASSERT_TRUE(s.OpenMode(name.c_str(), 2, true));
+    std::string big(20000, 'q');
+    EXPECT_EQ(s.Printf("%s!", big.c_str()), 20001);
+    s.SetPosition(0);
+    char line[64];
+    ASSERT_NE(s.Gets(line, sizeof line), nullptr);
+    EXPECT_EQ(std::string(line), std::string(63, 'q'));
+    s.Close();
+    KRemoveFile(name.c_str());
+    EXPECT_FALSE(s.Open(std::string(1024, 'a').c_str(), "w+b"));
+    EXPECT_TRUE(KFitsWideName(std::string(1023, 'a').c_str()));
+    std::string accents;
+    for (int i = 0; i < 1000; ++i) accents += "\xc3\xa9";  // 2,000 bytes, 1,000 units
+    EXPECT_TRUE(KFitsWideName(accents.c_str()));
+    std::string emoji;
+    for (int i = 0; i < 512; ++i) emoji += "\xf0\x9f\x98\x80";  // surrogate pairs: 1,024 units
+    EXPECT_FALSE(KFitsWideName(emoji.c_str()));
+}
+
+}  // namespace
