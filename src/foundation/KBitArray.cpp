@@ -88,7 +88,9 @@ KBitArray& KBitArray::operator=(const KBitArray& other) {
     return *this;
 }
 
-KBitArray::~KBitArray() { FreeBlocks(); }
+KBitArray::~KBitArray() {
+    FreeBlocks();
+}
 
 void KBitArray::FreeBlocks() {
     mCachedIndex = -1;
@@ -100,7 +102,9 @@ void KBitArray::FreeBlocks() {
     mDirectory = nullptr;
 }
 
-int KBitArray::GetBlockCount() const { return mDirectory ? int(mDirectory->blocks.size()) : 0; }
+int KBitArray::GetBlockCount() const {
+    return mDirectory ? int(mDirectory->blocks.size()) : 0;
+}
 
 bool KBitArray::SharesWith(const KBitArray& other) const {
     return mDirectory && mDirectory == other.mDirectory;
@@ -204,8 +208,8 @@ void KBitArray::SetBit(int n) {
     int64_t word = n >> kWordShift;
     uint32_t mask = uint32_t(1) << (n & 31);
     int slot = FindBlock(word);
-    if (slot >= 0 && (mDirectory->blocks[slot]->Words()[word - mDirectory->blocks[slot]->first] &
-                      mask))
+    if (slot >= 0 &&
+        (mDirectory->blocks[slot]->Words()[word - mDirectory->blocks[slot]->first] & mask))
         return;  // already set: no write, no copy
     Block* block = GetBlockFor(word, 1);
     if (block) block->Words()[word - block->first] |= mask;
@@ -218,8 +222,7 @@ void KBitArray::ClearBit(int n) {
     uint32_t mask = uint32_t(1) << (n & 31);
     int slot = FindBlock(word);
     if (slot < 0) return;
-    if (!(mDirectory->blocks[slot]->Words()[word - mDirectory->blocks[slot]->first] & mask))
-        return;
+    if (!(mDirectory->blocks[slot]->Words()[word - mDirectory->blocks[slot]->first] & mask)) return;
     MakeDirectoryUnique();
     Block* block = MakeBlockUnique(slot);
     if (block) block->Words()[word - block->first] &= ~mask;
@@ -235,7 +238,9 @@ bool KBitArray::GetBit(int n) const {
     return (block->Words()[word - block->first] >> (n & 31)) & 1;
 }
 
-int KBitArray::FindFirst(bool value, bool* found) const { return FindNext(0, value, found); }
+int KBitArray::FindFirst(bool value, bool* found) const {
+    return FindNext(0, value, found);
+}
 
 int KBitArray::FindNext(int from, bool value, bool* found) const {
     if (found) *found = false;

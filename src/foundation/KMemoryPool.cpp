@@ -56,11 +56,15 @@ PoolList* gPools = nullptr;
 
 }  // namespace
 
-void* KDefaultAllocator::Malloc(size_t size) { return std::malloc(size); }
+void* KDefaultAllocator::Malloc(size_t size) {
+    return std::malloc(size);
+}
 void* KDefaultAllocator::Realloc(void* pointer, size_t size) {
     return std::realloc(pointer, size);
 }
-void KDefaultAllocator::Free(void* pointer) { std::free(pointer); }
+void KDefaultAllocator::Free(void* pointer) {
+    std::free(pointer);
+}
 
 bool KMemoryPool::SettingsValid(size_t largestSize, int bucketShift, unsigned alignmentShift) {
     if (alignmentShift > kMaxAlignmentShift) return false;
@@ -82,7 +86,9 @@ KMemoryPool::KMemoryPool(size_t largestSize, int bucketShift, unsigned alignment
     if (largestSize > 0) mBuckets.assign(((largestSize - 1) >> bucketShift) + 1, nullptr);
 }
 
-KMemoryPool::~KMemoryPool() { FreeAll(); }
+KMemoryPool::~KMemoryPool() {
+    FreeAll();
+}
 
 size_t KMemoryPool::RoundedSize(size_t size) const {
     return mValid ? Round(size, mBucketShift, mAlignmentShift) : 0;
@@ -229,9 +235,13 @@ void KMemoryPoolsShutdown() {
     gPools = nullptr;
 }
 
-bool KMemoryPoolsActive() { return gPools != nullptr; }
+bool KMemoryPoolsActive() {
+    return gPools != nullptr;
+}
 
-KMemoryPool* KMemoryPoolDefault() { return gPools ? gPools->defaultPool : nullptr; }
+KMemoryPool* KMemoryPoolDefault() {
+    return gPools ? gPools->defaultPool : nullptr;
+}
 
 KMemoryPool* KMemoryPoolBitArray() {
     if (!gPools) return nullptr;
