@@ -10,6 +10,7 @@ namespace {
 
 TEST(KLocale, FormatsAndParsesWithDotWhateverTheLocale) {
     CommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << "no comma-decimal locale on this machine";
     char buffer[32];
     KSnprintfC(buffer, sizeof buffer, "%.3f", 1.5);
     EXPECT_STREQ(buffer, "1.500");
