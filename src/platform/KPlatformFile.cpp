@@ -1,0 +1,234 @@
+#include "platform/KPlatformFile.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
+// Splits "dir/name" at the last '/'; the folder of a bare name is ".".
+void SplitFolder(const std::string& path, std::string& folder, std::string& name) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+}
+
+bool MatchFrom(const char* p, const char* n) {
+    // Iterative glob with one backtrack point: linear enough for file names.
+    const char* star = nullptr;
+    const char* retry = nullptr;
+    while (*n) {
+        if (*p == '*') {
+            star = p++;
+            retry = n;
+        } else if (*p && (*p == '?' || LowerAscii(*p) == LowerAscii(*n))) {
+            ++p;
+            ++n;
+        } else if (star) {
+            p = star + 1;
+            n = ++retry;
+        } else {
+            return false;
+        }
+    }
+    while (*p == '*') ++p;
+    return *p == 0;
+}
+
+}  // namespace
+
+std::string KPlatformNativePath(const char* path) {
+    std::string result = path ? path : "";
+    std::replace(result.begin(), result.end(), '\\', '/');
+    return result;
+}
+
+FILE* KPlatformOpenFile(const char* path, const char* mode) {
+    if (!path || !*path || !mode) return nullptr;
+    std::string native = KPlatformNativePath(path);
+    FILE* file = fopen(native.c_str(), mode);
+    if (file || mode[0] != 'r' || errno != ENOENT) return file;
+
+    std::string folder, name;
+    SplitFolder(native, folder, name);
+    if (name.empty()) return nullptr;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return nullptr;
+    std::vector<std::string> candidates;
+    while (dirent* entry = readdir(dir))
+        if (EqualNoCase(entry->d_name, name)) candidates.push_back(entry->d_name);
+    closedir(dir);
+    if (candidates.empty()) return nullptr;
+    // Several names may differ only in case: take the same one every time.
+    std::sort(candidates.begin(), candidates.end());
+    std::string match = folder == "/" ? "/" + candidates[0] : folder + "/" + candidates[0];
+    return fopen(match.c_str(), mode);
+}
+
+int KPlatformDeleteFile(const char* path) {
+    if (!path || !*path) return -1;
+    std::string native = KPlatformNativePath(path);
+    struct stat st;
+    // remove() would also take an empty folder; a file delete must not.
+    if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return -1;
+    return unlink(native.c_str()) == 0 ? 0 : -1;
+}
+
+bool KPlatformRenameFile(const char* from, const char* to) {
+    if (!from || !to || !*from || !*to) return false;
+    return rename(KPlatformNativePath(from).c_str(), KPlatformNativePath(to).c_str()) == 0;
+}
+
+bool KPlatformMakeDirectory(const char* path) {
+    if (!path || !*path) return false;
+    return mkdir(KPlatformNativePath(path).c_str(), 0777) == 0;
+}
+
+bool KPlatformRemoveDirectory(const char* path) {
+    if (!path || !*path) return false;
+    return rmdir(KPlatformNativePath(path).c_str()) == 0;
+}
+
+bool KPlatformSetNormalAttributes(const char* path) {
+    if (!path || !*path) return false;
+    std::string native = KPlatformNativePath(path);
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0) return false;
+    return chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool KPlatformPathExists(const char* path) {
+    if (!path || !*path) return false;
+    struct stat st;
+    return stat(KPlatformNativePath(path).c_str(), &st) == 0;
+}
+
+bool KPlatformIsDirectory(const char* path) {
+    if (!path || !*path) return false;
+    struct stat st;
+    return stat(KPlatformNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string KPlatformGetCurrentDirectory() {
+    std::vector<char> buffer(4096);
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+std::string KPlatformFullPath(const char* path) {
+    std::string native = KPlatformNativePath(path);
+    if (!native.empty() && native[0] == '/') return native;
+    std::string current = KPlatformGetCurrentDirectory();
+    if (native.empty()) return current;
+    if (current.empty() || current.back() != '/') current += '/';
+    return current + native;
+}
+
+std::string KPlatformGetTempFolder() {
+    const char* env = getenv("TMPDIR");
+    std::string folder = (env && *env) ? env : P_tmpdir;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+std::string KPlatformCreateTempFile(const char* folder, const char* prefix) {
+    std::string name = (folder && *folder) ? KPlatformNativePath(folder) : KPlatformGetTempFolder();
+    if (name.empty() || name.back() != '/') name += '/';
+    for (const char* p = prefix; p && *p; ++p) name += (*p == '/' || *p == '\\') ? '_' : *p;
+    name += "XXXXXX.tmp";
+    std::vector<char> templ(name.begin(), name.end());
+    templ.push_back(0);
+    int fd = mkstemps(templ.data(), 4);  // O_CREAT | O_EXCL inside: no race on the name
+    if (fd < 0) return std::string();
+    close(fd);
+    return templ.data();
+}
+
+std::string KPlatformGetConfigFolder() {
+    const char* xdg = getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg) return xdg;
+    const char* home = getenv("HOME");
+    if (home && *home) return std::string(home) + "/.config";
+    return KPlatformGetTempFolder();
+}
+
+const char* KPlatformGetEnv(const char* name) {
+    return name ? getenv(name) : nullptr;
+}
+
+unsigned KPlatformSetErrorMode(unsigned mode) {
+    static unsigned current = 0;
+    unsigned previous = current;
+    current = mode;
+    return previous;
+}
+
+bool KPlatformWildcardMatch(const char* pattern, const char* name) {
+    if (!pattern || !name) return false;
+    if (MatchFrom(pattern, name)) return true;
+    // "x.*" also matches "x": the extension may be absent.
+    size_t length = strlen(pattern);
+    if (length >= 2 && pattern[length - 2] == '.' && pattern[length - 1] == '*')
+        return MatchFrom(std::string(pattern, length - 2).c_str(), name);
+    return false;
+}
+
+bool KPlatformListDirectory(const char* pattern, std::vector<KPlatformDirEntry>& entries) {
+    entries.clear();
+    if (!pattern || !*pattern) return false;
+    std::string folder, wildcard;
+    SplitFolder(KPlatformNativePath(pattern), folder, wildcard);
+    if (wildcard.empty()) return false;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return false;
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir))
+        if (KPlatformWildcardMatch(wildcard.c_str(), entry->d_name)) names.push_back(entry->d_name);
+    closedir(dir);
+
+    auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        int ra = rank(a), rb = rank(b);
+        return ra != rb ? ra < rb : a < b;
+    });
+    for (const std::string& n : names) {
+        KPlatformDirEntry entry;
+        entry.name = n;
+        std::string full = folder == "/" ? "/" + n : folder + "/" + n;
+        struct stat st;
+        if (stat(full.c_str(), &st) == 0) {
+            entry.isDirectory = S_ISDIR(st.st_mode);
+            entry.readOnly = (st.st_mode & S_IWUSR) == 0;
+            entry.size = uint64_t(st.st_size);
+            entry.modifiedTime = int64_t(st.st_mtime);
+        }
+        entries.push_back(std::move(entry));
+    }
+    return !entries.empty();
+}

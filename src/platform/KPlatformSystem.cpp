@@ -1,0 +1,50 @@
+#include "platform/KPlatformSystem.h"
+
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <mutex>
+
+bool KPlatformGetLocalTime(KPlatformLocalTime& time) {
+    time = KPlatformLocalTime();
+    struct timespec now;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+    struct tm local;
+    time_t seconds = now.tv_sec;
+    if (!localtime_r(&seconds, &local)) return false;
+    time.year = local.tm_year + 1900;
+    time.month = local.tm_mon + 1;
+    time.day = local.tm_mday;
+    time.hour = local.tm_hour;
+    time.minute = local.tm_min;
+    time.second = local.tm_sec;
+    time.millisecond = int(now.tv_nsec / 1000000);
+    return true;
+}
+
+bool KPlatformGetComputerName(char* buffer, size_t size) {
+    if (!buffer || size == 0) return false;
+    buffer[0] = 0;
+    char host[256] = {0};
+    if (gethostname(host, sizeof(host) - 1) != 0 || host[0] == 0) return false;
+    if (char* dot = strchr(host, '.')) *dot = 0;
+    size_t length = strlen(host);
+    if (length + 1 > size) return false;
+    memcpy(buffer, host, length + 1);
+    return true;
+}
+
+struct KPlatformMutex::Impl {
+    std::mutex mutex;
+};
+
+KPlatformMutex::KPlatformMutex() : mImpl(new Impl) {}
+KPlatformMutex::~KPlatformMutex() = default;
+void KPlatformMutex::Lock() {
+    mImpl->mutex.lock();
+}
+void KPlatformMutex::Unlock() {
+    mImpl->mutex.unlock();
+}

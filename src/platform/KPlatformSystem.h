@@ -1,0 +1,51 @@
+#pragma once
+// Clock, machine name and lock of the operating system.
+
+#include <cstddef>
+#include <memory>
+
+// The local wall-clock time, broken down.
+struct KPlatformLocalTime {
+    int year = 0;    // e.g. 2024
+    int month = 0;   // 1..12
+    int day = 0;     // 1..31
+    int hour = 0;    // 0..23
+    int minute = 0;  // 0..59
+    int second = 0;  // 0..60
+    int millisecond = 0;
+};
+
+// Fills `time` from the local clock; false (and zeros) when the clock cannot be read.
+bool KPlatformGetLocalTime(KPlatformLocalTime& time);
+
+// The computer name: the host name cut at its first '.'. false (and an empty text) when it
+// cannot be read or does not fit `size` bytes with its terminator.
+bool KPlatformGetComputerName(char* buffer, size_t size);
+
+// A non-recursive lock for short critical sections. Never held across calls out.
+class KPlatformMutex {
+public:
+    KPlatformMutex();
+    ~KPlatformMutex();
+    KPlatformMutex(const KPlatformMutex&) = delete;
+    KPlatformMutex& operator=(const KPlatformMutex&) = delete;
+
+    void Lock();
+    void Unlock();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> mImpl;
+};
+
+// Holds a KPlatformMutex for the life of a scope.
+class KPlatformLock {
+public:
+    explicit KPlatformLock(KPlatformMutex& mutex) : mMutex(mutex) { mMutex.Lock(); }
+    ~KPlatformLock() { mMutex.Unlock(); }
+    KPlatformLock(const KPlatformLock&) = delete;
+    KPlatformLock& operator=(const KPlatformLock&) = delete;
+
+private:
+    KPlatformMutex& mMutex;
+};

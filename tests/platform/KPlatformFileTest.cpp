@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/KPlatformFile.h"
+#include "platform/KPlatformSystem.h"
+
+namespace {
+
+// A fresh folder below the temporary folder, removed with its content afterwards.
+class TempFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = KPlatformGetTempFolder() + "/kplatXXXXXX";
+        std::vector<char> buffer(templ.begin(), templ.end());
+        buffer.push_back(0);
+        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
+        mFolder = buffer.data();
+    }
+    void TearDown() override {
+        std::string command = "rm -rf '" + mFolder + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+    void Touch(const std::string& name, const char* text = "x") {
+        FILE* f = fopen((mFolder + "/" + name).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fputs(text, f);
+        fclose(f);
+    }
+    std::vector<std::string> List(const std::string& pattern) {
+        std::vector<KPlatformDirEntry> entries;
+        KPlatformListDirectory((mFolder + "/" + pattern).c_str(), entries);
+        std::vector<std::string> names;
+        for (auto& e : entries) names.push_back(e.name);
+        return names;
+    }
+    std::string mFolder;
+};
+
+TEST(KPlatformWildcard, Rules) {
+    struct Case {
+        const char* pattern;
+        const char* name;
+        bool match;
+    } cases[] = {
+        {"*.*", "file.txt", true},    {"*.*", "noext", true},         {"*.*", ".", true},
+        {"*", "anything", true},      {"*.txt", "a.TXT", true},       {"*.txt", "a.txt.bak", false},
+        {"a?c", "abc", true},         {"a?c", "ac", false},           {"x.*", "x", true},
+        {"x.*", "x.y", true},         {"x.*", "xy", false},           {"*b*", "abc", true},
+        {"*.qov", "scene.qov", true}, {"*.qov", "scene.qovx", false}, {"", "a", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KPlatformWildcardMatch(c.pattern, c.name), c.match)
+            << c.pattern << " vs " << c.name;
+}
+
+TEST_F(TempFolder, ListingEqualsContent) {
+    Touch("b.txt");
+    Touch("a.TXT");
+    Touch("noext");
+    ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/sub").c_str()));
+    std::vector<std::string> all = List("*.*");
+    EXPECT_EQ(all, (std::vector<std::string>{".", "..", "a.TXT", "b.txt", "noext", "sub"}));
+    EXPECT_EQ(List("*.txt"), (std::vector<std::string>{"a.TXT", "b.txt"}));
+    EXPECT_TRUE(List("*.none").empty());
+
+    std::vector<KPlatformDirEntry> entries;
+    ASSERT_TRUE(KPlatformListDirectory((mFolder + "\\sub*").c_str(), entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].isDirectory);
+    EXPECT_FALSE(KPlatformListDirectory((mFolder + "/missing/*.*").c_str(), entries));
+}
+
+TEST_F(TempFolder, FolderAndFileOperations) {
+    std::string sub = mFolder + "\\sub";  // backslashes reach the system as '/'
+    EXPECT_TRUE(KPlatformMakeDirectory(sub.c_str()));
+    EXPECT_FALSE(KPlatformMakeDirectory(sub.c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory(sub.c_str()));
+    Touch("sub/f");
+    EXPECT_NE(KPlatformDeleteFile(sub.c_str()), 0);  // a folder is not a file
+    EXPECT_FALSE(KPlatformRemoveDirectory(sub.c_str()));
+    EXPECT_TRUE(KPlatformRenameFile((sub + "/f").c_str(), (mFolder + "/g").c_str()));
+    EXPECT_TRUE(KPlatformRemoveDirectory(sub.c_str()));
+    EXPECT_TRUE(KPlatformPathExists((mFolder + "/g").c_str()));
+    EXPECT_TRUE(KPlatformSetNormalAttributes((mFolder + "/g").c_str()));
+    EXPECT_EQ(KPlatformDeleteFile((mFolder + "/g").c_str()), 0);
+    EXPECT_NE(KPlatformDeleteFile((mFolder + "/g").c_str()), 0);
+    EXPECT_FALSE(KPlatformSetNormalAttributes((mFolder + "/g").c_str()));
+}
+
+TEST_F(TempFolder, ReadOpenFallsBackToOtherCase) {
+    Touch("Scene.QOV", "data");
+    FILE* f = KPlatformOpenFile((mFolder + "\\scene.qov").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char text[8] = {0};
+    EXPECT_EQ(fread(text, 1, 4, f), 4u);
+    fclose(f);
+    EXPECT_STREQ(text, "data");
+    // Writing never goes through the fallback: a new file of the asked name appears.
+    f = KPlatformOpenFile((mFolder + "/scene.qov").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    EXPECT_EQ(List("*.qov").size(), 2u);
+    EXPECT_EQ(KPlatformOpenFile((mFolder + "/other.qov").c_str(), "rb"), nullptr);
+}
+
+TEST_F(TempFolder, TempFilesAreCreatedExclusively) {
+    std::set<std::string> names;
+    for (int i = 0; i < 50; ++i) {
+        std::string name = KPlatformCreateTempFile(mFolder.c_str(), "tst");
+        ASSERT_FALSE(name.empty());
+        EXPECT_EQ(name.compare(0, mFolder.size() + 4, mFolder + "/tst"), 0);
+        EXPECT_TRUE(KPlatformPathExists(name.c_str()));
+        EXPECT_TRUE(names.insert(name).second);
+    }
+    EXPECT_EQ(KPlatformCreateTempFile((mFolder + "/missing").c_str(), "x"), "");
+}
+
+TEST(KPlatformSystem, TempFolderFollowsTmpdir) {
+    const char* old = getenv("TMPDIR");
+    std::string saved = old ? old : "";
+    setenv("TMPDIR", "/some/where/", 1);
+    EXPECT_EQ(KPlatformGetTempFolder(), "/some/where");
+    if (old)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
+TEST(KPlatformSystem, ClockAndComputerName) {
+    KPlatformLocalTime t;
+    ASSERT_TRUE(KPlatformGetLocalTime(t));
+    EXPECT_GE(t.year, 2000);
+    EXPECT_TRUE(t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31);
+    char name[256];
+    ASSERT_TRUE(KPlatformGetComputerName(name, sizeof(name)));
+    EXPECT_EQ(std::string(name).find('.'), std::string::npos);
+    EXPECT_FALSE(KPlatformGetComputerName(name, 1));
+    EXPECT_EQ(KPlatformFullPath("/abs"), "/abs");
+    EXPECT_EQ(KPlatformFullPath("rel"), KPlatformGetCurrentDirectory() + "/rel");
+}
+
+}  // namespace
