@@ -6,7 +6,7 @@ PACKAGES=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nettle-dev zlib1g-dev libtiff-dev
-  lib3ds-dev clang xxd
+  lib3ds-dev clang xxd locales
 )
 
 missing=()
@@ -16,7 +16,17 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
+ensure_comma_locale() {
+  # The tests check that no number text follows a comma-decimal locale.
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  ensure_comma_locale
   exit 0
 fi
 
@@ -26,3 +36,4 @@ echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq "${missing[@]}"
+ensure_comma_locale

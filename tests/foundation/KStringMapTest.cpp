@@ -1,0 +1,163 @@
+#include "foundation/KStringMap.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "foundation/KArray.h"
+#include "foundation/KLocale.h"
+#include "foundation/KString.h"
+#include "foundation/KStringArray.h"
+
+namespace {
+
+void* V(intptr_t v) {
+    return reinterpret_cast<void*>(v);
+}
+
+std::vector<std::string> Keys(const KStringMap& map) {
+    std::vector<std::string> keys;
+    for (int i = 0; i < map.GetCount(); ++i) {
+        const char* key = nullptr;
+        map.GetAt(i, &key);
+        keys.push_back(key);
+    }
+    return keys;
+}
+
+TEST(KStringMap, IgnoresCaseByDefault) {
+    KStringMap map;
+    EXPECT_FALSE(map.IsCaseSensitive());
+    EXPECT_EQ(map.Add("Model::Hips", V(1)), 1);
+    EXPECT_EQ(map.Add("Alpha", V(2)), 2);
+    int index = -1;
+    EXPECT_EQ(map.Find("model::HIPS", &index), V(1));
+    EXPECT_EQ(index, 1);
+    EXPECT_EQ(map.Find("Model::Hip", &index), nullptr);
+    EXPECT_EQ(index, -1);
+    // Ordered as lower case: '_' (0x5F) sorts before 'z' whatever the case of the letter.
+    KStringMap order;
+    order.Add("aZb", V(1));
+    order.Add("a_b", V(2));
+    order.Add("A", V(3));
+    EXPECT_EQ(Keys(order), (std::vector<std::string>{"A", "a_b", "aZb"}));
+}
+
+TEST(KStringMap, CaseSensitiveComparesUnsignedBytes) {
+    KStringMap map(20, true);
+    map.Add("b", V(1));
+    map.Add("\xE9t\xE9", V(2));
+    map.Add("B", V(3));
+    EXPECT_EQ(Keys(map), (std::vector<std::string>{"B", "b", "\xE9t\xE9"}));
+    EXPECT_EQ(map.Find("B"), V(3));
+    EXPECT_EQ(map.Find("b"), V(1));
+    map.SetCaseSensitive(false);
+    EXPECT_EQ(map.Find("b"), V(1));  // first added of the two equal keys
+    map.SetCaseSensitive(true);
+    EXPECT_EQ(map.Find("B"), V(3));
+}
+
+TEST(KStringMap, DuplicatesAreKeptAndTheFirstAddedIsFound) {
+    KStringMap map;
+    map.Add("Take", V(1));
+    map.Add("other", V(2));
+    map.Add("TAKE", V(3));
+    map.Add("take", V(4));
+    EXPECT_EQ(map.GetCount(), 4);
+    int index = -1;
+    EXPECT_EQ(map.Find("take", &index), V(1));
+    EXPECT_EQ(index, 1);
+    EXPECT_EQ(map.GetAt(2), V(3));
+    EXPECT_EQ(map.GetAt(3), V(4));
+    EXPECT_TRUE(map.Remove("tAkE"));
+    EXPECT_EQ(map.Find("take"), V(3));
+    EXPECT_TRUE(map.Remove("take"));
+    EXPECT_TRUE(map.Remove("take"));
+    EXPECT_FALSE(map.Remove("take"));
+    EXPECT_EQ(map.GetCount(), 1);
+}
+
+TEST(KStringMap, PositionsAndValueSlots) {
+    KStringMap map;
+    EXPECT_EQ(map.GetAt(0), nullptr);
+    map.Add("c", V(3));
+    map.Add(nullptr, V(9));
+    map.Add("a", V(1));
+    const char* key = "untouched";
+    EXPECT_EQ(map.GetAt(-1, &key), nullptr);
+    EXPECT_EQ(map.GetAt(3, &key), nullptr);
+    EXPECT_STREQ(key, "untouched");
+    EXPECT_EQ(map.GetAt(0, &key), V(9));
+    EXPECT_STREQ(key, "");
+    EXPECT_EQ(map.Find(nullptr), V(9));
+    EXPECT_EQ(map.GetValueAt(3), nullptr);
+    void** slot = map.GetValueAt(2);
+    ASSERT_NE(slot, nullptr);
+    *slot = V(30);
+    EXPECT_EQ(map.Find("C"), V(30));
+    EXPECT_FALSE(map.RemoveAt(3));
+    EXPECT_TRUE(map.RemoveAt(0));
+    EXPECT_EQ(Keys(map), (std::vector<std::string>{"a", "c"}));
+    map.Clear();
+    EXPECT_EQ(map.GetCount(), 0);
+    EXPECT_EQ(map.Find("a"), nullptr);
+}
+
+// Cross-check against a stable sort of the same entries by an independent comparator.
+TEST(KStringMap, MatchesStableSortedModel) {
+    std::mt19937 rng(11);
+    const char alphabet[] = "aAbB_z";
+    auto lower = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        return s;
+    };
+    KStringMap map;
+    std::vector<std::pair<std::string, intptr_t>> model;
+    for (int step = 0; step < 1500; ++step) {
+        std::string key;
+        for (int n = std::uniform_int_distribution<int>(0, 3)(rng); n > 0; --n)
+            key += alphabet[std::uniform_int_distribution<int>(0, 5)(rng)];
+        if (step % 5 == 4 && !model.empty()) {
+            int index = std::uniform_int_distribution<int>(0, int(model.size()) - 1)(rng);
+            std::stable_sort(model.begin(), model.end(),
+                             [&](auto& a, auto& b) { return lower(a.first) < lower(b.first); });
+            ASSERT_TRUE(map.RemoveAt(index));
+            model.erase(model.begin() + index);
+            continue;
+        }
+        map.Add(key.c_str(), V(step));
+        model.emplace_back(key, step);
+        if (step % 50 != 0) continue;
+        std::stable_sort(model.begin(), model.end(),
+                         [&](auto& a, auto& b) { return lower(a.first) < lower(b.first); });
+        for (size_t i = 0; i < model.size(); ++i) {
+            const char* k = nullptr;
+            ASSERT_EQ(map.GetAt(int(i), &k), V(model[i].second));
+            ASSERT_EQ(k, model[i].first);
+        }
+        auto first = std::find_if(model.begin(), model.end(),
+                                  [&](auto& e) { return lower(e.first) == lower(key); });
+        int index = -1;
+        EXPECT_EQ(map.Find(key.c_str(), &index), V(first->second));
+        EXPECT_EQ(index, int(first - model.begin()));
+    }
+}
+
+TEST(KDeleteStringArray, DeletesAndEmpties) {
+    KArrayPtr<KString> names;
+    for (const char* text : {"Take 001", "Take 002", "Default"}) names.Add(new KString(text));
+    KDeleteStringArray(names);  // the leak checker sees any string left behind
+    EXPECT_EQ(names.GetCount(), 0);
+    KDeleteStringArray(names);
+
+    KArrayInt ints;
+    ints.Add(5);
+    KDeleteStringArray(ints);
+    EXPECT_EQ(ints.GetCount(), 1);
+}
+
+}  // namespace
