@@ -11,10 +11,7 @@ struct KQovEncryptedStream::Cipher {
 
 KQovEncryptedStream::KQovEncryptedStream(const uint8_t key[16], int64_t start, KQovStream* base,
                                          int direction, bool owned)
-    : KQovStreamLayer(base, owned),
-      mCipher(new Cipher),
-      mStart(start),
-      mDirection(direction) {
+    : KQovStreamLayer(base, owned), mCipher(new Cipher), mStart(start), mDirection(direction) {
     twofish128_set_key(&mCipher->context, key);
 }
 

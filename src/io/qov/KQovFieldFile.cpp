@@ -53,8 +53,8 @@ std::string KQovEscapeText(const char* text) {
             // Doubled only where it would be taken for an escape, so ordinary paths
             // ("C:\temp\file") stay as they always were.
             char n = p[1];
-            bool ambiguous = n == 0 || n == '"' || n == '\\' || n == 'n' || n == 'r' ||
-                             n == '\n' || n == '\r';
+            bool ambiguous =
+                n == 0 || n == '"' || n == '\\' || n == 'n' || n == 'r' || n == '\n' || n == '\r';
             out += ambiguous ? "\\\\" : "\\";
         } else {
             out += c;
@@ -75,9 +75,13 @@ std::string KQovQuoteFieldName(const char* name) {
     return "\"" + KQovEscapeText(text.c_str()) + "\"";
 }
 
-KQovFieldFile::KQovFieldFile() : mError(kMessages, eErrorCount) { Reset(); }
+KQovFieldFile::KQovFieldFile() : mError(kMessages, eErrorCount) {
+    Reset();
+}
 
-KQovFieldFile::~KQovFieldFile() { FieldFileClose(); }
+KQovFieldFile::~KQovFieldFile() {
+    FieldFileClose();
+}
 
 void KQovFieldFile::SetError(int id, const char* text) {
     if (text)
@@ -86,7 +90,9 @@ void KQovFieldFile::SetError(int id, const char* text) {
         mError.SetError(id);
 }
 
-bool KQovFieldFile::IsOpen() const { return mStream && mStream->IsOpen(); }
+bool KQovFieldFile::IsOpen() const {
+    return mStream && mStream->IsOpen();
+}
 
 int KQovFieldFile::CurrentPartVersion() const {
     if (mCurrentPart >= 0 && mCurrentPart < GetPartCount())
@@ -102,7 +108,9 @@ int KQovFieldFile::GetBlockVersion(int level) const {
 
 // ---- Byte output ----
 
-bool KQovFieldFile::CanWrite() { return !HasError() && IsOpen(); }
+bool KQovFieldFile::CanWrite() {
+    return !HasError() && IsOpen();
+}
 
 void KQovFieldFile::Emit(const void* data, size_t size) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -192,7 +200,10 @@ bool KQovFieldFile::FieldWriteBegin(const char* name) {
             length = length >= 2 ? length - 2 : 0;
         }
         if (!CloseRecord(mDepth)) return false;
-        mRecordTable[static_cast<size_t>(mDepth)].header = Position();
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        entry.header = Position();
+        entry.count = 0;
+        entry.length = 0;
         static const uint8_t kZero[12] = {};
         Emit(kZero, sizeof kZero);
         uint8_t nameLength = static_cast<uint8_t>(length);
@@ -377,9 +388,14 @@ bool KQovFieldFile::FieldWriteFileContent(const char* fileName, const char* othe
     return !HasError();
 }
 
-bool KQovFieldFile::FieldWriteTimeTicks(int64_t ticks) {
-    if (CurrentPartVersion() >= 2001) return FieldWriteLL(ticks);
-    return FieldWriteD(static_cast<double>(ticks) / 46186158000.0);
+bool KQovFieldFile::FieldWriteT(const KTime& time) {
+    if (CurrentPartVersion() >= 2001) return FieldWriteLL(time.Get());
+    return FieldWriteD(time.GetSecondDouble());
+}
+
+bool KQovFieldFile::FieldWriteTS(const KTime& start, const KTime& stop) {
+    FieldWriteT(start);
+    return FieldWriteT(stop);
 }
 
 bool KQovFieldFile::FieldWriteEnd() {
@@ -438,7 +454,9 @@ bool KQovFieldFile::FieldWriteComment(const char* text) {
 
 // ---- Reading records ----
 
-bool KQovFieldFile::CurrentRecordValid() const { return mTree && mRecord >= 0; }
+bool KQovFieldFile::CurrentRecordValid() const {
+    return mTree && mRecord >= 0;
+}
 
 bool KQovFieldFile::FieldReadBegin(const char* name) {
     if (!mTree || mBlock < 0) return false;
@@ -479,7 +497,8 @@ int KQovFieldFile::FieldReadGetOccurrenceCount(const char* name) const {
     if (!mTree || mBlock < 0) return 0;
     int32_t index = mTree->FindName(mBlock, name);
     if (index < 0) return 0;
-    return static_cast<int>(mTree->GetBlock(mBlock).names[static_cast<size_t>(index)].records.size());
+    return static_cast<int>(
+        mTree->GetBlock(mBlock).names[static_cast<size_t>(index)].records.size());
 }
 
 int KQovFieldFile::FieldReadGetNameCount() const {
@@ -583,17 +602,29 @@ void KQovFieldFile::FieldReadDn(double* out, int count) {
     for (int i = 0; i < count; ++i) out[i] = FieldReadGetRemain() > 0 ? FieldReadD() : 0.0;
 }
 
-int64_t KQovFieldFile::FieldReadTimeTicks() {
-    if (!CurrentRecordValid()) return 0;
+KTime KQovFieldFile::FieldReadT() {
+    if (!CurrentRecordValid()) return KTime();
     KQovFieldReader::Value value;
-    if (!mTree->PeekValue(mTree->GetRecord(static_cast<uint32_t>(mRecord)), value)) return 0;
-    if ((mBinary && value.type == 'L') || CurrentPartVersion() >= 2001) return FieldReadLL();
-    double seconds = FieldReadD();
-    double ticks = seconds * 46186158000.0;
-    if (!(ticks == ticks)) return 0;
-    if (ticks >= 9.2233720368547758e18) return INT64_MAX;
-    if (ticks <= -9.2233720368547758e18) return INT64_MIN;
-    return static_cast<int64_t>(ticks + (ticks >= 0 ? 0.5 : -0.5));
+    if (!mTree->PeekValue(mTree->GetRecord(static_cast<uint32_t>(mRecord)), value)) return KTime();
+    if ((mBinary && value.type == 'L') || CurrentPartVersion() >= 2001) return KTime(FieldReadLL());
+    KTime time;
+    time.SetSecondDouble(FieldReadD());
+    return time;
+}
+
+KTime KQovFieldFile::FieldReadT(const char* name) {
+    if (!FieldReadBegin(name)) return KTime();
+    KTime time = FieldReadT();
+    FieldReadEnd();
+    return time;
+}
+
+void KQovFieldFile::FieldReadTS(const char* name, KTime& start, KTime& stop) {
+    start = stop = KTime();
+    if (!FieldReadBegin(name)) return;
+    start = FieldReadT();
+    stop = FieldReadT();
+    FieldReadEnd();
 }
 
 char KQovFieldFile::FieldReadCh(const char* name, char defaultValue) {
@@ -624,8 +655,7 @@ double KQovFieldFile::FieldReadD(const char* name, double defaultValue) {
     return value;
 }
 
-void KQovFieldFile::FieldReadDn(const char* name, double* out, const double* defaults,
-                                int count) {
+void KQovFieldFile::FieldReadDn(const char* name, double* out, const double* defaults, int count) {
     if (!FieldReadBegin(name)) {
         if (out && defaults)
             for (int i = 0; i < count; ++i) out[i] = defaults[i];

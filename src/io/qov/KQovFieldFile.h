@@ -4,6 +4,7 @@
 // This is the byte container only: what the fields mean belongs to the readers and writers.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "foundation/KError.h"
 #include "foundation/KString.h"
+#include "foundation/KTime.h"
 #include "io/qov/KQovHeaderInfo.h"
 
 class KQovStream;
@@ -133,9 +135,12 @@ public:
     double FieldReadD(const char* name, double defaultValue);
     void FieldReadDn(const char* name, double* out, const double* defaults, int count);
 
-    // Reading time values: ticks ('L') from version 2001 on, else seconds as doubles.
-    bool FieldWriteTimeTicks(int64_t ticks);
-    int64_t FieldReadTimeTicks();
+    // Times: ticks ('L') from part version 2001 on, else seconds as doubles.
+    bool FieldWriteT(const KTime& time);
+    bool FieldWriteTS(const KTime& start, const KTime& stop);
+    KTime FieldReadT();
+    KTime FieldReadT(const char* name);
+    void FieldReadTS(const char* name, KTime& start, KTime& stop);
 
     KError& GetError() { return mError; }
     int GetLastErrorID() const { return mError.GetErrorCode(); }
@@ -149,10 +154,10 @@ protected:
     int CurrentPartVersion() const;
     void SetError(int id, const char* text = nullptr);
     bool HasError() const { return mError.GetErrorCode() != -1; }
-    bool IsInFolderOf(const std::string& folder, const std::string& path) const;
 
     std::set<std::string> mEmbeddedNames;
-    std::string mFolder;  // with a trailing '/', or empty
+    std::map<std::string, std::string> mExtracted;  // media name -> where it went
+    std::string mFolder;                            // with a trailing '/', or empty
 
 private:
     struct RecordEntry {
@@ -184,8 +189,8 @@ private:
     std::string QuoteFieldName(const char* name) const;
 
     // Framing steps.
-    bool OpenWith(const char* name, bool strict, bool checkCrc, bool selectFirstPart,
-                  KQovHeaderInfo* info);
+    bool OpenWith(const std::vector<std::string>& candidates, bool strict, bool checkCrc,
+                  bool selectFirstPart, KQovHeaderInfo* info);
     bool ReadStart(bool strict, bool checkCrc, bool selectFirstPart, KQovHeaderInfo* info);
     bool ReadAsciiFirstLine();
     bool ReadHeaderExtension(KQovHeaderInfo* info, bool& endedByNull);
@@ -203,9 +208,6 @@ private:
     void FileIdValue(uint8_t out[16]) const;
     void TimeText(char out[17]) const;
     bool FinishUpdate();
-    const char* ReadValueText();
-
-    KQovFieldReader* CurrentTreeOrNull() const { return mTree; }
     bool CurrentRecordValid() const;
 
     int32_t mFileVersion = 6000;
@@ -225,7 +227,7 @@ private:
     int mPartWriting = 0;
     int32_t mTimeStamp[7] = {};
     bool mPasswordStored = false;
-    std::string mPassword;  // scrambled, with its own length
+    std::string mPassword;      // scrambled, with its own length
     bool mHasIdentity = false;  // the part being read carries FileId/Source or CreationTime
 
     // Reading state.

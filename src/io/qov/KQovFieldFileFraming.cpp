@@ -3,8 +3,10 @@
 
 #include <cstring>
 
+#include "foundation/KDirIterator.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "foundation/KPath.h"
 #include "io/qov/KQovEncryptedStream.h"
 #include "io/qov/KQovFieldFile.h"
 #include "io/qov/KQovFieldReader.h"
@@ -69,29 +71,16 @@ std::string Unscramble(const std::string& s) {
     return text;
 }
 
-int Clamp(int value, int low, int high) { return value < low ? low : value > high ? high : value; }
+int Clamp(int value, int low, int high) {
+    return value < low ? low : value > high ? high : value;
+}
 
 std::string Extension(const std::string& name) {
-    size_t dot = name.rfind('.');
-    size_t slash = name.find_last_of("/\\");
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return name.substr(dot + 1);
+    return KExtractFileExtension(name.c_str()).Buffer();
 }
 
-std::string WithoutExtension(const std::string& name) {
-    std::string ext = Extension(name);
-    return ext.empty() && (name.empty() || name.back() != '.') ? name
-                                                               : name.substr(0, name.rfind('.'));
-}
-
-// Deletes the files directly inside a folder, then the folder.
-void RemoveFolderFiles(const std::string& folder) {
-    std::vector<KPlatformDirEntry> entries;
-    if (KPlatformListDirectory((folder + "/*.*").c_str(), entries)) {
-        for (const KPlatformDirEntry& e : entries)
-            if (!e.isDirectory) KPlatformDeleteFile((folder + "/" + e.name).c_str());
-    }
-    KPlatformRemoveDirectory(folder.c_str());
+std::string ProjectFolder(const std::string& name) {
+    return KChangeFileExtension(name.c_str(), ".qod").Buffer();
 }
 
 }  // namespace
@@ -122,6 +111,7 @@ void KQovFieldFile::Reset() {
     mPassword.clear();
     mHasIdentity = true;
     mEmbeddedNames.clear();
+    mExtracted.clear();
     FreeTrees();
     mValueCounter = 0;
     mDepth = 0;
@@ -239,9 +229,9 @@ void KQovFieldFile::WriteIdentity() {
         if (FieldWriteR(16)) Emit(id, 16);
         FieldWriteEnd();
     }
-    std::string time = KFormatC("%04d-%02d-%02d %02d:%02d:%02d:%03d", mTimeStamp[0], mTimeStamp[1],
-                                mTimeStamp[2], mTimeStamp[3], mTimeStamp[4], mTimeStamp[5],
-                                mTimeStamp[6]);
+    std::string time =
+        KFormatC("%04d-%02d-%02d %02d:%02d:%02d:%03d", mTimeStamp[0], mTimeStamp[1], mTimeStamp[2],
+                 mTimeStamp[3], mTimeStamp[4], mTimeStamp[5], mTimeStamp[6]);
     FieldWriteC("CreationTime", time.c_str());
     FieldWriteC("Creator", kCreator);
 }
@@ -274,7 +264,7 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
     mOwnedStream.reset(new KQovStream);
     KPlatformLocalTime now;
     KPlatformGetLocalTime(now);
-    int32_t stamp[7] = {now.year, now.month,  now.day,        now.hour,
+    int32_t stamp[7] = {now.year,   now.month,  now.day,        now.hour,
                         now.minute, now.second, now.millisecond};
     std::memcpy(mTimeStamp, stamp, sizeof stamp);
     mBinary = binary;
@@ -292,8 +282,8 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
     KPlatformDeleteFile(full.c_str());
-    std::string project = WithoutExtension(full) + ".qod";
-    if (KPlatformIsDirectory(project.c_str())) RemoveFolderFiles(project);
+    std::string project = ProjectFolder(full);
+    if (KPlatformIsDirectory(project.c_str())) KDirIterator::RemoveDirectory(project.c_str());
     if (!mOwnedStream->Open(full.c_str(), binary ? "w+b" : "w+t")) {
         SetError(eFileNotCreated, KFormatC("Unable to create file %s", full.c_str()).c_str());
         mOwnedStream.reset();
@@ -345,7 +335,7 @@ bool KQovFieldFile::Open(const char* name, bool checkCrc, bool selectFirstPart,
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
     std::vector<std::string> candidates;
-    std::string project = WithoutExtension(full) + ".qod";
+    std::string project = ProjectFolder(full);
     if (KPlatformIsDirectory(project.c_str())) {
         candidates.push_back(project + "/Project.txt");
         candidates.push_back(project + "/Project.bin");
@@ -368,8 +358,8 @@ bool KQovFieldFile::FieldFileOpenFile(const char* name, bool checkCrc, bool sele
     return OpenWith({full}, false, checkCrc, selectFirstPart, info);
 }
 
-bool KQovFieldFile::OpenWith(const std::vector<std::string>& candidates, bool strict,
-                             bool checkCrc, bool selectFirstPart, KQovHeaderInfo* info) {
+bool KQovFieldFile::OpenWith(const std::vector<std::string>& candidates, bool strict, bool checkCrc,
+                             bool selectFirstPart, KQovHeaderInfo* info) {
     mOwnedStream.reset(new KQovStream);
     bool opened = false;
     for (const std::string& candidate : candidates) {
@@ -406,8 +396,8 @@ bool KQovFieldFile::ReadAsciiFirstLine() {
     if (*p != ';') return false;
     ++p;
     bool threeNumbers = true;
-    if (KSscanfC(p, "%64s %d.%d.%d %64s %64s", product, &major, &minor, &revision, word1,
-                 word2) != 6) {
+    if (KSscanfC(p, "%64s %d.%d.%d %64s %64s", product, &major, &minor, &revision, word1, word2) !=
+        6) {
         threeNumbers = false;
         revision = 0;
         if (KSscanfC(p, "%64s %d.%d %64s %64s", product, &major, &minor, word1, word2) != 5)
@@ -604,7 +594,9 @@ int KQovFieldFile::GetPartVersion(int index) const {
     return mParts[static_cast<size_t>(index)].version;
 }
 
-bool KQovFieldFile::FieldFileSelectPartAfter(int index) { return FieldFileSelectPart(index + 1); }
+bool KQovFieldFile::FieldFileSelectPartAfter(int index) {
+    return FieldFileSelectPart(index + 1);
+}
 
 bool KQovFieldFile::FieldFileSelectPart(int index) {
     if (mCurrentPart >= 0) return false;
@@ -621,9 +613,10 @@ bool KQovFieldFile::FieldFileSelectPart(int index) {
         tree = mFirstTree.get();
         tree->ResetCursors();
     } else {
-        int64_t end = index + 1 < GetPartCount() ? mParts[static_cast<size_t>(index) + 1].start : -1;
-        std::unique_ptr<KQovFieldReader> parsed(new KQovFieldReader(
-            mStream, mParts[static_cast<size_t>(index)].start, mBinary, mSwap));
+        int64_t end =
+            index + 1 < GetPartCount() ? mParts[static_cast<size_t>(index) + 1].start : -1;
+        std::unique_ptr<KQovFieldReader> parsed(
+            new KQovFieldReader(mStream, mParts[static_cast<size_t>(index)].start, mBinary, mSwap));
         if (!parsed->Parse(end)) {
             SetError(eFileCorrupted, ("File is corrupted: " + parsed->GetErrorText()).c_str());
             return false;

@@ -21,15 +21,20 @@ uint64_t Swap64(uint64_t v) {
 // Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
 int FixedSize(char type) {
     switch (type) {
-        case 'C': return 1;
+        case 'C':
+            return 1;
         case 'I':
-        case 'F': return 4;
+        case 'F':
+            return 4;
         case 'L':
-        case 'D': return 8;
+        case 'D':
+            return 8;
         case 'S':
         case 'R':
-        case 'N': return -1;
-        default: return 0;
+        case 'N':
+            return -1;
+        default:
+            return 0;
     }
 }
 
@@ -261,24 +266,38 @@ void KQovFieldReader::RewindValues(Record& record) const {
     record.cursorOffset = record.valuesBegin;
 }
 
+void KQovFieldReader::ResetCursors() {
+    for (Block& block : mBlocks) {
+        block.currentName = -1;
+        for (Name& name : block.names) name.cursor = 0;
+    }
+}
+
 char KQovFieldReader::ToChar(const Value& value) const {
     switch (value.type) {
         case 'C':
         case 'S':
-        case 'N': return value.size ? static_cast<char>(value.data[0]) : 0;
-        case 'R': return 0;
-        default: return static_cast<char>(ToInt64(value));
+        case 'N':
+            return value.size ? static_cast<char>(value.data[0]) : 0;
+        case 'R':
+            return 0;
+        default:
+            return static_cast<char>(ToInt64(value));
     }
 }
 
 int64_t KQovFieldReader::ToInt64(const Value& value) const {
     uint64_t at = static_cast<uint64_t>(value.data - mBytes.data());
     switch (value.type) {
-        case 'C': return static_cast<signed char>(value.data[0]);
-        case 'I': return static_cast<int32_t>(ReadU32(at));
-        case 'L': return static_cast<int64_t>(ReadU64(at));
+        case 'C':
+            return static_cast<signed char>(value.data[0]);
+        case 'I':
+            return static_cast<int32_t>(ReadU32(at));
+        case 'L':
+            return static_cast<int64_t>(ReadU64(at));
         case 'F':
-        case 'D': return ClampToInt64(ToDouble(value));
+        case 'D':
+            return ClampToInt64(ToDouble(value));
         case 'S':
         case 'N': {
             std::string text(reinterpret_cast<const char*>(value.data), value.size);
@@ -288,16 +307,20 @@ int64_t KQovFieldReader::ToInt64(const Value& value) const {
             if (ParseNumberText(text.data(), text.size(), d)) return ClampToInt64(d);
             return 0;
         }
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
 double KQovFieldReader::ToDouble(const Value& value) const {
     uint64_t at = static_cast<uint64_t>(value.data - mBytes.data());
     switch (value.type) {
-        case 'C': return static_cast<signed char>(value.data[0]);
-        case 'I': return static_cast<int32_t>(ReadU32(at));
-        case 'L': return static_cast<double>(static_cast<int64_t>(ReadU64(at)));
+        case 'C':
+            return static_cast<signed char>(value.data[0]);
+        case 'I':
+            return static_cast<int32_t>(ReadU32(at));
+        case 'L':
+            return static_cast<double>(static_cast<int64_t>(ReadU64(at)));
         case 'F': {
             uint32_t bits = ReadU32(at);
             float f;
@@ -316,7 +339,8 @@ double KQovFieldReader::ToDouble(const Value& value) const {
             return ParseNumberText(reinterpret_cast<const char*>(value.data), value.size, d) ? d
                                                                                              : 0.0;
         }
-        default: return 0.0;
+        default:
+            return 0.0;
     }
 }
 
@@ -334,13 +358,22 @@ const char* KQovFieldReader::ToText(const Value& value) {
                 text = text.substr(split + 2) + "::" + text.substr(0, split);
             break;
         }
-        case 'N': text.assign(bytes, value.size); break;
-        case 'C': text.assign(bytes, 1); break;
+        case 'N':
+            text.assign(bytes, value.size);
+            break;
+        case 'C':
+            text.assign(bytes, 1);
+            break;
         case 'I':
-        case 'L': text = KFormatC("%lld", (long long)ToInt64(value)); break;
+        case 'L':
+            text = KFormatC("%lld", (long long)ToInt64(value));
+            break;
         case 'F':
-        case 'D': text = KFormatC("%.15g", ToDouble(value)); break;
-        default: break;
+        case 'D':
+            text = KFormatC("%.15g", ToDouble(value));
+            break;
+        default:
+            break;
     }
     return mTexts.emplace(value.offset, std::move(text)).first->second.c_str();
 }
@@ -349,8 +382,7 @@ char KQovFieldReader::ReportedType(const Value& value) const {
     if (value.type != 'N') return value.type;
     std::string text(reinterpret_cast<const char*>(value.data), value.size);
     long long whole;
-    if (KParseInt64(text, whole))
-        return whole >= INT32_MIN && whole <= INT32_MAX ? 'I' : 'L';
+    if (KParseInt64(text, whole)) return whole >= INT32_MIN && whole <= INT32_MAX ? 'I' : 'L';
     double d;
     if (ParseNumberText(text.data(), text.size(), d)) return 'D';
     return value.size == 1 ? 'C' : 'S';

@@ -72,6 +72,8 @@ public:
     bool NextValue(Record& record, Value& value) const;
     bool PeekValue(const Record& record, Value& value) const;
     void RewindValues(Record& record) const;
+    // Every occurrence cursor back to the first field.
+    void ResetCursors();
 
     // Conversions between a stored type and the type asked for.
     char ToChar(const Value& value) const;

@@ -132,6 +132,14 @@ bool KQovAsciiParser::ReadValues(uint32_t& count, bool& hasBlock) {
         }
         char c = Peek();
         if (!expectValue) {
+            if (c == '{') {
+                ++mPos;
+                SkipBlanks();
+                if (!AtLineEnd()) return Fail("text after '{'");
+                hasBlock = true;
+                SkipLineEnd();
+                return true;
+            }
             if (c != ',') return Fail("',' expected between values");
             ++mPos;
             expectValue = true;
@@ -209,8 +217,7 @@ bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) 
         if (!ReadValues(record.valueCount, hasBlock)) return false;
         uint32_t index = mReader.AddRecord(block, name, record);
         if (hasBlock) {
-            if (depth + 1 >= KQovFieldReader::kMaxDepth)
-                return Fail("blocks nested too deeply");
+            if (depth + 1 >= KQovFieldReader::kMaxDepth) return Fail("blocks nested too deeply");
             int32_t child = mReader.NewBlock(block);
             mReader.mRecords[index].child = child;
             if (!ParseBlock(child, depth + 1, false)) return false;

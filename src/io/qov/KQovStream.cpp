@@ -40,19 +40,29 @@ int KQovStream::Seek(int origin, int64_t offset) {
     return mStream ? mStream->Seek(origin, offset) : -1;
 }
 
-int64_t KQovStream::Tell() { return mStream ? mStream->Tell() : 0; }
+int64_t KQovStream::Tell() {
+    return mStream ? mStream->Tell() : 0;
+}
 
-void KQovStream::SetPosition(int64_t offset) { Seek(0, offset); }
+void KQovStream::SetPosition(int64_t offset) {
+    Seek(0, offset);
+}
 
-bool KQovStream::IsOpen() { return mStream && mStream->IsOpen(); }
+bool KQovStream::IsOpen() {
+    return mStream && mStream->IsOpen();
+}
 
-bool KQovStream::HasError() { return mStream && mStream->HasError(); }
+bool KQovStream::HasError() {
+    return mStream && mStream->HasError();
+}
 
 void KQovStream::ClearError() {
     if (mStream) mStream->ClearError();
 }
 
-int KQovStream::Truncate(int64_t size) { return mStream ? mStream->Truncate(size) : -1; }
+int KQovStream::Truncate(int64_t size) {
+    return mStream ? mStream->Truncate(size) : -1;
+}
 
 int KQovStream::Printf(const char* format, ...) {
     va_list args;
@@ -98,18 +108,30 @@ void KQovStreamLayer::Close() {
 uint32_t KQovStreamLayer::Read(void* buffer, uint32_t count) {
     return mBase ? mBase->Read(buffer, count) : 0;
 }
-char* KQovStreamLayer::Gets(char* buffer, int size) { return GetsThroughRead(buffer, size); }
+char* KQovStreamLayer::Gets(char* buffer, int size) {
+    return GetsThroughRead(buffer, size);
+}
 uint32_t KQovStreamLayer::Write(const void* buffer, uint32_t count) {
     return mBase ? mBase->Write(buffer, count) : 0;
 }
 int KQovStreamLayer::Seek(int origin, int64_t offset) {
     return mBase ? mBase->Seek(origin, offset) : -1;
 }
-int64_t KQovStreamLayer::Tell() { return mBase ? mBase->Tell() : 0; }
-void KQovStreamLayer::SetPosition(int64_t offset) { Seek(0, offset); }
-bool KQovStreamLayer::IsOpen() { return mBase && mBase->IsOpen(); }
-bool KQovStreamLayer::HasError() { return mBase && mBase->HasError(); }
+int64_t KQovStreamLayer::Tell() {
+    return mBase ? mBase->Tell() : 0;
+}
+void KQovStreamLayer::SetPosition(int64_t offset) {
+    Seek(0, offset);
+}
+bool KQovStreamLayer::IsOpen() {
+    return mBase && mBase->IsOpen();
+}
+bool KQovStreamLayer::HasError() {
+    return mBase && mBase->HasError();
+}
 void KQovStreamLayer::ClearError() {
     if (mBase) mBase->ClearError();
 }
-int KQovStreamLayer::Truncate(int64_t size) { return mBase ? mBase->Truncate(size) : -1; }
+int KQovStreamLayer::Truncate(int64_t size) {
+    return mBase ? mBase->Truncate(size) : -1;
+}
