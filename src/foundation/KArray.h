@@ -76,7 +76,10 @@ private:
 // An array of one plain item type.
 template <class T>
 class KArrayOf : public KArray {
-    static_assert(std::is_trivially_copyable<T>::value, "KArray items are copied as bytes");
+    // Items are moved as bytes: plain records only (a clamping copy such as KColor's is fine,
+    // the stored bytes already hold its result).
+    static_assert(std::is_trivially_destructible<T>::value && std::is_standard_layout<T>::value,
+                  "KArray items are copied as bytes");
 
 public:
     explicit KArrayOf(int growStep = 16) : KArray(growStep, int(sizeof(T))) {}

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/KLocale.h"
+#include "platform/KPlatformFile.h"
 #include "platform/KPlatformStdio.h"
 
 namespace {
@@ -37,7 +38,7 @@ bool KFileStream::Open(const char* name, const char* mode) {
     if (mHandle->open) Close();
     SetFileName(name);
     if (!name || !mode || !KFitsWideName(name) || !KFitsWideName(mode)) return false;
-    mHandle->file = std::fopen(name, mode);
+    mHandle->file = KPlatformOpenFile(name, mode);
     mHandle->open = mHandle->file != nullptr;
     return mHandle->open;
 }
@@ -154,5 +155,5 @@ int KFileStream::Truncate(int64_t size) {
 
 int KRemoveFile(const char* path) {
     if (!path || !KFitsWideName(path)) return -1;
-    return std::remove(path);
+    return KPlatformDeleteFile(path);
 }

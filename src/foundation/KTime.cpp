@@ -95,6 +95,13 @@ uint64_t ResidualTicks(const ModeInfo& info, int64_t residual) {
     return U(S(U(frames) + 99) / 100);
 }
 
+// A sum that overflowed goes to the infinity of its direction; the smallest
+// value, which is not a time, becomes minus infinity.
+KTime ClampToInfinity(bool overflow, bool upward, int64_t sum) {
+    if (overflow) return upward ? KTIME_INFINITE : KTIME_MINUS_INFINITE;
+    return KTime(sum < KTime::kMinusInfinite ? KTime::kMinusInfinite : sum);
+}
+
 // value = quotient * d + remainder with 0 <= remainder < d (d > 0).
 void FloorDivide(int64_t value, int64_t d, int64_t& quotient, int64_t& remainder) {
     quotient = value / d;
@@ -239,15 +246,6 @@ KTime KTimeMin(const KTime& a, const KTime& b) {
     return a < b ? a : b;
 }
 
-namespace {
-
-KTime ClampToInfinity(bool overflow, bool upward, int64_t sum) {
-    if (overflow) return upward ? KTIME_INFINITE : KTIME_MINUS_INFINITE;
-    return KTime(sum < KTime::kMinusInfinite ? KTime::kMinusInfinite : sum);
-}
-
-}  // namespace
-
 KTime KTimeSaturatingAdd(const KTime& a, const KTime& b) {
     int64_t sum = 0;
     const bool overflow = __builtin_add_overflow(a.Get(), b.Get(), &sum);
@@ -259,8 +257,6 @@ KTime KTimeSaturatingSub(const KTime& a, const KTime& b) {
     const bool overflow = __builtin_sub_overflow(a.Get(), b.Get(), &difference);
     return ClampToInfinity(overflow, b.Get() < 0, difference);
 }
-
-// ---- Text forms ----
 
 namespace {
 

@@ -42,7 +42,7 @@ public:
     // Tick arithmetic wraps around (two's complement); it never traps.
     KTime operator+(const KTime& other) const { return KTime(Wrap(U(mTime) + U(other.mTime))); }
     KTime operator-(const KTime& other) const { return KTime(Wrap(U(mTime) - U(other.mTime))); }
-    KTime operator*(int factor) const { return KTime(Wrap(U(mTime) * U(factor))); }
+    KTime operator*(int64_t factor) const { return KTime(Wrap(U(mTime) * U(factor))); }
     KTime operator*(const KTime& other) const { return KTime(Wrap(U(mTime) * U(other.mTime))); }
     // Truncating quotient of two times; a zero divisor gives 0.
     int64_t operator/(const KTime& other) const;

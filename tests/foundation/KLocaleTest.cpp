@@ -2,28 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 
+#include "common/CommaLocale.h"
+
 namespace {
-
-// Sets a comma-decimal locale if the machine has one; restores "C" after.
-class CommaLocale {
-public:
-    CommaLocale() {
-        for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "fr_FR"}) {
-            if (std::setlocale(LC_NUMERIC, name)) {
-                active_ = true;
-                break;
-            }
-        }
-    }
-    ~CommaLocale() { std::setlocale(LC_NUMERIC, "C"); }
-    bool active() const { return active_; }
-
-private:
-    bool active_ = false;
-};
 
 TEST(KLocale, FormatsAndParsesWithDotWhateverTheLocale) {
     CommaLocale comma;

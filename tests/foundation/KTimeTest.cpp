@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <string>
 
+#include "common/CommaLocale.h"
 #include "foundation/KTimeModeTable.h"
 
 namespace {
@@ -141,6 +141,7 @@ TEST(KTime, ArithmeticWrapsAndNeverTraps) {
     EXPECT_EQ((KTime(INT64_MIN) - one).Get(), INT64_MAX);
     EXPECT_EQ((KTIME_INFINITE * 2).Get(), -2);
     EXPECT_EQ((KTime(3) * KTime(-4)).Get(), -12);
+    EXPECT_EQ((KTime(3) * (int64_t(1) << 40)).Get(), 3LL << 40);
     EXPECT_EQ(KTime(7) / KTime(2), 3);
     EXPECT_EQ(KTime(-7) / KTime(2), -3);
     EXPECT_EQ(KTime(7) / KTIME_ZERO, 0);
@@ -489,24 +490,6 @@ TEST(KTime, ParseTimecode) {
     }
 }
 
-// Sets a comma-decimal locale if the machine has one; restores "C" after.
-class CommaLocale {
-public:
-    CommaLocale() {
-        for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "fr_FR"}) {
-            if (std::setlocale(LC_NUMERIC, name)) {
-                mActive = true;
-                break;
-            }
-        }
-    }
-    ~CommaLocale() { std::setlocale(LC_NUMERIC, "C"); }
-    bool Active() const { return mActive; }
-
-private:
-    bool mActive = false;
-};
-
 TEST(KTime, CommaLocaleChangesNoText) {
     const int64_t f = kFrame[6];
     const int64_t samples[] = {0, 12 * f + f / 2, -f, 1234567 * f + 3, KTime::kInfinite};
@@ -516,7 +499,7 @@ TEST(KTime, CommaLocaleChangesNoText) {
         before[i][1] = Text(samples[i], 6, 6, 1);
     }
     CommaLocale comma;
-    if (!comma.Active()) GTEST_SKIP() << "no comma-decimal locale on this machine";
+    if (!comma.active()) GTEST_SKIP() << "no comma-decimal locale on this machine";
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(Text(samples[i], 6, 6, 0), before[i][0]);
         EXPECT_EQ(Text(samples[i], 6, 6, 1), before[i][1]);

@@ -1,0 +1,318 @@
+#include "foundation/KPath.h"
+
+#include <cstring>
+#include <string>
+
+#include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
+#include "platform/KPlatformFile.h"
+
+namespace {
+
+bool IsSep(char c) {
+    return c == '/' || c == '\\';
+}
+
+std::string Text(const char* path) {
+    return path ? path : "";
+}
+
+size_t LastSep(const std::string& path) {
+    return path.find_last_of("/\\");
+}
+
+KString ToK(const std::string& text) {
+    return KString(text.data(), int(text.size()));
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = KToUpper(c);
+    return text;
+}
+
+// Windows-style roots (drive, share) compare without regard to case; others exactly.
+bool PartsEqual(const KString& a, const KString& b, bool ignoreCase) {
+    return ignoreCase ? a.CompareNoCase(b.Buffer()) == 0 : a.Compare(b.Buffer()) == 0;
+}
+
+struct Folders {
+    std::string plugin;
+    std::string settings;
+    bool pluginSet = false;
+    bool settingsSet = false;
+};
+
+Folders& GetFolders() {
+    static Folders folders;
+    return folders;
+}
+
+std::string WithTrailingSep(std::string folder) {
+    if (!folder.empty() && !IsSep(folder.back())) folder += '/';
+    return folder;
+}
+
+// The absolute form of a path: relative ones against the current folder, then cleaned.
+std::string Absolute(const char* path) {
+    std::string text = Text(path);
+    if (KIsRelativePath(text.c_str())) text = KPlatformFullPath(text.c_str());
+    KString clean = KCleanPath(text.c_str());
+    return clean.Buffer();
+}
+
+}  // namespace
+
+const char* KGetPluginFolder() {
+    Folders& f = GetFolders();
+    if (!f.pluginSet) KSetPluginFolder(KPlatformGetEnv("QOV_PLUGIN_DIR"));
+    return f.plugin.c_str();
+}
+
+void KSetPluginFolder(const char* folder) {
+    Folders& f = GetFolders();
+    f.plugin = WithTrailingSep(Text(folder));
+    f.pluginSet = true;
+}
+
+const char* KGetSettingsFolder() {
+    Folders& f = GetFolders();
+    if (!f.settingsSet) KSetSettingsFolder(KPlatformGetEnv("QOV_SETTINGS_DIR"));
+    return f.settings.c_str();
+}
+
+void KSetSettingsFolder(const char* folder) {
+    Folders& f = GetFolders();
+    f.settings = Text(folder);
+    f.settingsSet = true;
+}
+
+KString KJoinFolder(const char* folder, const char* name) {
+    std::string result = WithTrailingSep(Text(folder));
+    return ToK(result + Text(name));
+}
+
+KString KGetTempFileName(const char* folder, const char* prefix) {
+    return ToK(KPlatformCreateTempFile(folder, prefix));
+}
+
+KString KChangeFileExtension(const char* path, const char* suffix) {
+    std::string text = Text(path);
+    size_t dot = text.rfind('.');
+    size_t sep = LastSep(text);
+    if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) text.erase(dot);
+    return ToK(text + Text(suffix));
+}
+
+KString KExtractFileName(const char* path, bool keepExtension) {
+    std::string text = Text(path);
+    size_t sep = LastSep(text);
+    if (sep != std::string::npos) text.erase(0, sep + 1);
+    if (!keepExtension) {
+        size_t dot = text.rfind('.');
+        if (dot != std::string::npos) text.erase(dot);
+    }
+    return ToK(text);
+}
+
+KString KExtractFileExtension(const char* path) {
+    std::string text = Text(path);
+    size_t dot = text.rfind('.');
+    size_t sep = LastSep(text);
+    if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return KString("");
+    return ToK(text.substr(dot + 1));
+}
+
+KString KExtractDirectory(const char* path) {
+    std::string text = Text(path);
+    size_t sep = LastSep(text);
+    return ToK(sep == std::string::npos ? text : text.substr(0, sep));
+}
+
+KString KGetPathRoot(const char* path) {
+    std::string text = Text(path);
+    size_t colon = text.rfind(':');
+    if (colon != std::string::npos) return ToK(Upper(text.substr(0, colon + 1)));
+    if (text.size() < 2 || !IsSep(text[0]) || text[0] != text[1]) return KString("");
+    int count = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (IsSep(text[i]) && ++count == 4) return ToK(Upper(text.substr(0, i)));
+    }
+    return count == 3 ? ToK(Upper(text)) : KString("");
+}
+
+bool KFileExists(const char* path) {
+    if (!path || !*path) return false;
+    KFileStream stream;
+    if (!stream.Open(path, "rb")) return false;
+    stream.Close();
+    return true;
+}
+
+std::vector<KString> KSplitPath(const char* text) {
+    std::vector<KString> parts;
+    std::string rest = Text(text);
+    size_t start = 0;
+    for (size_t i = 0; i <= rest.size(); ++i) {
+        if (i == rest.size() || IsSep(rest[i])) {
+            parts.push_back(ToK(rest.substr(start, i - start)));
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+bool KIsFileExtension(const char* path, const char* extension) {
+    return KExtractFileExtension(path).CompareNoCase(extension ? extension : "") == 0;
+}
+
+bool KIsQovFile(const char* path) {
+    return KIsFileExtension(path, "qov");
+}
+
+bool KIsRelativePath(const char* path) {
+    if (!path) return false;
+    if (strchr(path, ':')) return false;
+    return !IsSep(path[0]);  // also covers "\\server"
+}
+
+KString KGetCurrentDirectory() {
+    return ToK(KPlatformGetCurrentDirectory());
+}
+
+bool KCreatePath(const char* path) {
+    if (!path || !*path) return false;
+    std::string full = KPlatformFullPath(path);  // '/' separators from here on
+    size_t last = full.rfind('/');
+    std::string folder = full.substr(0, last + 1);
+    if (KPlatformIsDirectory(folder.c_str())) return true;
+    for (size_t i = 1; i < folder.size(); ++i) {
+        if (folder[i] != '/') continue;
+        std::string level = folder.substr(0, i);
+        if (!KPlatformIsDirectory(level.c_str()) && !KPlatformMakeDirectory(level.c_str()) &&
+            !KPlatformIsDirectory(level.c_str()))
+            return false;
+    }
+    return KPlatformIsDirectory(folder.c_str());
+}
+
+char* KReadLine(char* buffer, int size, FILE* file) {
+    if (!buffer || size < 1 || !file) return nullptr;
+    int length = 0;
+    while (length < size - 1) {
+        int c = fgetc(file);
+        if (c == EOF) break;
+        buffer[length++] = char(c);
+        if (c == '\n') break;
+        if (c == '\r') {
+            int next = fgetc(file);
+            if (next == '\n' && length < size - 1)
+                buffer[length++] = '\n';
+            else if (next != EOF)
+                ungetc(next, file);
+            break;
+        }
+    }
+    buffer[length] = 0;
+    if (length == 0 && size > 1) return nullptr;  // end of file, nothing read
+    return buffer;
+}
+
+KString KGetDirWithoutRoot(const char* path) {
+    std::string text = Text(path);
+    std::string folder = KExtractDirectory(path).Buffer();
+    if (folder.empty())
+        folder = (!text.empty() && IsSep(text[0])) ? "" : KPlatformGetCurrentDirectory();
+    folder += '/';
+    std::string root = KGetPathRoot(folder.c_str()).Buffer();
+    return ToK(folder.substr(root.size()));
+}
+
+KString KCleanPath(const char* path) {
+    std::string text = Text(path);
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || IsSep(text[i])) {
+            if (i > start) parts.push_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    bool rooted = false;
+    std::string root;
+    size_t first = 0;
+    if (text.find(':') != std::string::npos && !parts.empty()) {
+        rooted = true;
+        root = parts[0];
+        first = 1;
+    } else if (text.size() >= 2 && IsSep(text[0]) && IsSep(text[1])) {
+        rooted = true;
+        root = "/";  // "//server/share"
+    } else if (!text.empty() && IsSep(text[0])) {
+        rooted = true;  // "/home"
+    }
+    std::vector<std::string> kept, up;
+    for (size_t i = first; i < parts.size(); ++i) {
+        if (parts[i] == ".") continue;
+        if (parts[i] != "..")
+            kept.push_back(parts[i]);
+        else if (!kept.empty())
+            kept.pop_back();
+        else
+            up.push_back(parts[i]);
+    }
+    std::string result;
+    if (rooted) {
+        if (!up.empty()) return KString("");
+        result = root + "/";
+        for (size_t i = 0; i < kept.size(); ++i) result += (i ? "/" : "") + kept[i];
+        return ToK(result);
+    }
+    for (const std::string& part : up) result += (result.empty() ? "" : "/") + part;
+    for (const std::string& part : kept) result += (result.empty() ? "" : "/") + part;
+    return ToK(result);
+}
+
+KString KResolvePath(const char* base, const char* path) {
+    if (!KIsRelativePath(path)) return KCleanPath(path);
+    // An empty base is the current folder: no separator, which would make the path rooted.
+    return KCleanPath(KJoinFolder(base, path).Buffer());
+}
+
+KString KMakeRelativePathFrom(const char* folder, const char* file) {
+    std::string from = Absolute(folder);
+    std::string to = Absolute(file);
+    KString fromRoot = KGetPathRoot(from.c_str());
+    if (fromRoot != KGetPathRoot(to.c_str())) return ToK(to);
+    // Absolute(...) dropped a trailing separator of a folder; keep the caller's meaning.
+    std::string f = Text(folder), t = Text(file);
+    if (!f.empty() && IsSep(f.back())) from += '/';
+    if (!t.empty() && IsSep(t.back())) to += '/';
+
+    std::vector<KString> fromParts = KSplitPath(KGetDirWithoutRoot(from.c_str()).Buffer());
+    std::vector<KString> toParts = KSplitPath(KGetDirWithoutRoot(to.c_str()).Buffer());
+    size_t fromCount = fromParts.size() - 1;  // the part after the trailing '/' is empty
+    size_t toCount = toParts.size() - 1;
+    bool ignoreCase = !fromRoot.IsEmpty();
+    size_t common = 0;
+    while (common < fromCount && common < toCount &&
+           PartsEqual(fromParts[common], toParts[common], ignoreCase))
+        ++common;
+    std::string result;
+    for (size_t i = common; i < fromCount; ++i) result += "../";
+    for (size_t i = common; i < toCount; ++i) result += std::string(toParts[i].Buffer()) + "/";
+    result += KExtractFileName(to.c_str(), true).Buffer();
+    return ToK(result);
+}
+
+KString KMakeRelativePath(const char* reference, const char* path) {
+    std::string text = Text(path);
+    std::string folder;
+    if (LastSep(text) == std::string::npos)
+        folder = KPlatformGetCurrentDirectory();  // a bare name is in the current folder
+    else
+        folder = KExtractDirectory(path).Buffer();
+    if (folder.empty() && !IsSep(text[0])) folder = KPlatformGetCurrentDirectory();
+    folder += '/';
+    KString relative = KMakeRelativePathFrom(reference, folder.c_str());
+    return KResolvePath(relative.Buffer(), KExtractFileName(path, true).Buffer());
+}

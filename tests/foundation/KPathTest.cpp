@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/KDirIterator.h"
+#include "foundation/KPath.h"
+#include "platform/KPlatformFile.h"
+
+namespace {
+
+struct Pair {
+    const char* in;
+    const char* out;
+};
+
+TEST(KPath, CleanPath) {
+    const Pair cases[] = {
+        {"D:/a/./b/../c", "D:/a/c"},
+        {"D:\\a\\.\\b\\..\\c", "D:/a/c"},
+        {"a/../../b", "../b"},
+        {"D:\\..", ""},
+        {"D:\\", "D:/"},
+        {"D:", "D:/"},
+        {"/home/user/./x/../y", "/home/user/y"},
+        {"/", "/"},
+        {"/..", ""},
+        {"/a/../..", ""},
+        {"\\a\\b", "/a/b"},
+        {"a\\b/c\\", "a/b/c"},
+        {"../../x", "../../x"},
+        {"./.", ""},
+        {"\\\\server\\share\\dir\\..\\f", "//server/share/f"},
+        {"//server/share", "//server/share"},
+        {"a//b", "a/b"},
+        {"", ""},
+    };
+    for (const Pair& c : cases) EXPECT_STREQ(KCleanPath(c.in).Buffer(), c.out) << c.in;
+    EXPECT_STREQ(KCleanPath(nullptr).Buffer(), "");
+}
+
+TEST(KPath, PathRoot) {
+    const Pair cases[] = {
+        {"d:\\x\\y", "D:"},
+        {"\\\\server\\share\\dir", "\\\\SERVER\\SHARE"},
+        {"//srv/share/dir/file", "//SRV/SHARE"},
+        {"\\\\server\\share", "\\\\SERVER\\SHARE"},
+        {"\\\\server", ""},
+        {"/home/x", ""},
+        {"a", ""},
+        {"\\/a/b/c", ""},  // two different separators are not a share
+    };
+    for (const Pair& c : cases) EXPECT_STREQ(KGetPathRoot(c.in).Buffer(), c.out) << c.in;
+}
+
+TEST(KPath, NameParts) {
+    EXPECT_STREQ(KExtractFileExtension("dir.v2/file").Buffer(), "");
+    EXPECT_STREQ(KExtractFileExtension("a/b.Qov").Buffer(), "Qov");
+    EXPECT_STREQ(KExtractFileExtension("noext").Buffer(), "");
+    EXPECT_STREQ(KExtractFileName("a\\b/c.txt", false).Buffer(), "c");
+    EXPECT_STREQ(KExtractFileName("a/b\\c.tar.gz", true).Buffer(), "c.tar.gz");
+    EXPECT_STREQ(KExtractFileName("a/b\\c.tar.gz", false).Buffer(), "c.tar");
+    EXPECT_STREQ(KChangeFileExtension("/x/take.trc", ".tc").Buffer(), "/x/take.tc");
+    EXPECT_STREQ(KChangeFileExtension("dir.v2/file", ".tc").Buffer(), "dir.v2/file.tc");
+    // The later separator wins, whichever kind it is.
+    EXPECT_STREQ(KExtractDirectory("a/b\\c.txt").Buffer(), "a/b");
+    EXPECT_STREQ(KExtractDirectory("a\\b/c.txt").Buffer(), "a\\b");
+    EXPECT_STREQ(KExtractDirectory("c.txt").Buffer(), "c.txt");
+    EXPECT_STREQ(KExtractDirectory("/c.txt").Buffer(), "");
+    EXPECT_TRUE(KIsQovFile("x/Scene.QOV"));
+    EXPECT_FALSE(KIsQovFile("x.qov/scene"));
+    EXPECT_TRUE(KIsFileExtension("a.Obj", "OBJ"));
+}
+
+TEST(KPath, SplitAndRelativeTest) {
+    std::vector<KString> parts = KSplitPath("/a\\b/");
+    ASSERT_EQ(parts.size(), 4u);
+    EXPECT_STREQ(parts[0].Buffer(), "");
+    EXPECT_STREQ(parts[1].Buffer(), "a");
+    EXPECT_STREQ(parts[2].Buffer(), "b");
+    EXPECT_STREQ(parts[3].Buffer(), "");
+    EXPECT_EQ(KSplitPath("").size(), 1u);
+
+    EXPECT_TRUE(KIsRelativePath("a/b"));
+    EXPECT_TRUE(KIsRelativePath("../b"));
+    EXPECT_FALSE(KIsRelativePath("/a"));
+    EXPECT_FALSE(KIsRelativePath("\\a"));
+    EXPECT_FALSE(KIsRelativePath("C:x"));
+    EXPECT_FALSE(KIsRelativePath("\\\\srv\\s"));
+    EXPECT_FALSE(KIsRelativePath(nullptr));
+}
+
+TEST(KPath, ResolvePath) {
+    struct {
+        const char* base;
+        const char* path;
+        const char* out;
+    } cases[] = {
+        {"/data/scenes", "tex/a.png", "/data/scenes/tex/a.png"},
+        {"/data/scenes/", "../tex/a.png", "/data/tex/a.png"},
+        {"D:\\data", "a.png", "D:/data/a.png"},
+        {"/data", "/abs/a.png", "/abs/a.png"},
+        {"/data", "C:\\abs\\a.png", "C:/abs/a.png"},
+        {"", "a.png", "a.png"},  // empty base: the current folder, not the root
+        {"rel", "./a.png", "rel/a.png"},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(KResolvePath(c.base, c.path).Buffer(), c.out) << c.base << " + " << c.path;
+}
+
+TEST(KPath, MakeRelativePath) {
+    struct {
+        const char* reference;
+        const char* path;
+        const char* out;
+    } cases[] = {
+        {"/data/scenes/a.qov", "/data/scenes/tex/t.png", "tex/t.png"},
+        {"/data/scenes/a.qov", "/data/tex/t.png", "../tex/t.png"},
+        {"/data/scenes/a.qov", "/other/t.png", "../../other/t.png"},
+        {"/data/scenes/a.qov", "/data/scenes/t.png", "t.png"},
+        {"/data/scenes/deep/a.qov", "/data\\x\\t.png", "../../x/t.png"},
+        {"/data/Scenes/a.qov", "/data/scenes/t.png", "../scenes/t.png"},  // case counts here
+        {"D:\\Data\\a.qov", "d:\\data\\tex\\t.png", "tex/t.png"},
+        {"D:\\data\\a.qov", "E:\\data\\t.png", "E:/data/t.png"},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(KMakeRelativePath(c.reference, c.path).Buffer(), c.out)
+            << c.reference << " -> " << c.path;
+
+    // A bare name lies in the current folder.
+    std::string current = KGetCurrentDirectory().Buffer();
+    std::string reference = current + "/sub/a.qov";
+    EXPECT_STREQ(KMakeRelativePath(reference.c_str(), "t.png").Buffer(), "../t.png");
+    EXPECT_STREQ(KMakeRelativePathFrom((current + "/x/").c_str(), "y/f.txt").Buffer(),
+                 "../y/f.txt");
+}
+
+TEST(KPath, GlobalFolders) {
+    KSetPluginFolder("/opt/plug");
+    EXPECT_STREQ(KGetPluginFolder(), "/opt/plug/");
+    KSetPluginFolder("");
+    EXPECT_STREQ(KGetPluginFolder(), "");
+    KSetSettingsFolder("");
+    EXPECT_STREQ(KJoinFolder(KGetSettingsFolder(), "x.ini").Buffer(), "x.ini");
+    EXPECT_STREQ(KJoinFolder("/s", "x.ini").Buffer(), "/s/x.ini");
+    EXPECT_STREQ(KJoinFolder("/s\\", "x.ini").Buffer(), "/s\\x.ini");
+}
+
+TEST(KPath, ReadLine) {
+    FILE* f = tmpfile();
+    ASSERT_NE(f, nullptr);
+    fputs("a\rb\r\nc\nlongline", f);
+    rewind(f);
+    char line[16];
+    EXPECT_STREQ(KReadLine(line, sizeof(line), f), "a\r");
+    EXPECT_STREQ(KReadLine(line, sizeof(line), f), "b\r\n");
+    EXPECT_STREQ(KReadLine(line, sizeof(line), f), "c\n");
+    EXPECT_STREQ(KReadLine(line, 5, f), "long");
+    EXPECT_STREQ(KReadLine(line, 1, f), "");
+    EXPECT_EQ(KReadLine(line, 0, f), nullptr);
+    EXPECT_STREQ(KReadLine(line, sizeof(line), f), "line");
+    EXPECT_EQ(KReadLine(line, sizeof(line), f), nullptr);
+    // CR LF with room for the CR only: the LF starts the next line.
+    rewind(f);
+    fputs("x\r\n", f);
+    rewind(f);
+    EXPECT_STREQ(KReadLine(line, 3, f), "x\r");
+    EXPECT_STREQ(KReadLine(line, 3, f), "\n");
+    fclose(f);
+}
+
+class PathFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = KPlatformGetTempFolder() + "/kpathXXXXXX";
+        std::vector<char> buffer(templ.begin(), templ.end());
+        buffer.push_back(0);
+        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
+        mFolder = buffer.data();
+    }
+    void TearDown() override { ASSERT_EQ(system(("rm -rf '" + mFolder + "'").c_str()), 0); }
+    std::string mFolder;
+};
+
+TEST_F(PathFolder, CreatePathMakesEveryLevelButTheFileName) {
+    std::string file = mFolder + "/a\\b/c/file.txt";
+    EXPECT_TRUE(KCreatePath(file.c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory((mFolder + "/a/b/c").c_str()));
+    EXPECT_FALSE(KPlatformPathExists((mFolder + "/a/b/c/file.txt").c_str()));
+    EXPECT_TRUE(KCreatePath(file.c_str()));  // exists already
+    EXPECT_FALSE(KFileExists(file.c_str()));
+    FILE* f = fopen((mFolder + "/a/b/c/file.txt").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    EXPECT_TRUE(KFileExists(file.c_str()));
+    EXPECT_FALSE(KFileExists(""));
+    EXPECT_FALSE(KFileExists(nullptr));
+    // A level that is a file cannot become a folder.
+    EXPECT_FALSE(KCreatePath((mFolder + "/a/b/c/file.txt/x/y").c_str()));
+
+    KString temp = KGetTempFileName(mFolder.c_str(), "qov");
+    EXPECT_FALSE(temp.IsEmpty());
+    EXPECT_TRUE(KFileExists(temp.Buffer()));
+}
+
+}  // namespace
+
+namespace {
+
+void Touch(const std::string& name) {
+    FILE* f = fopen(name.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+}
+
+TEST_F(PathFolder, DirIteratorListsTheRealContent) {
+    Touch(mFolder + "/b.txt");
+    Touch(mFolder + "/a.qov");
+    Touch(mFolder + "/plain");
+    std::vector<std::string> names, extensions;
+    KDirIterator it;
+    ASSERT_TRUE(it.FindFirst(mFolder.c_str()));
+    do {
+        names.push_back(it.GetName());
+        extensions.push_back(it.GetExtension());
+    } while (it.FindNext());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "a.qov", "b.txt", "plain"}));
+    EXPECT_EQ(extensions, (std::vector<std::string>{"", "", "qov", "txt", ""}));
+    EXPECT_FALSE(it.FindNext());
+    ASSERT_TRUE(it.FindFirst((mFolder + "\\*.TXT").c_str()));
+    EXPECT_STREQ(it.GetName(), "b.txt");
+    it.Close();
+    EXPECT_STREQ(it.GetName(), "");
+    EXPECT_FALSE(it.FindFirst((mFolder + "/none").c_str()));
+    EXPECT_TRUE(it.CreateAndFindFirst((mFolder + "/none").c_str()));
+    EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((mFolder + "/none").c_str()));
+    EXPECT_FALSE(KDirIterator::IsDirectoryEmpty(mFolder.c_str()));
+    EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((mFolder + "/missing").c_str()));
+}
+
+TEST_F(PathFolder, RemoveDirectoryIsNotRecursive) {
+    std::string dir = mFolder + "/d";
+    ASSERT_TRUE(KCreatePath((dir + "/sub/").c_str()));
+    Touch(dir + "/f1");
+    Touch(dir + "/.hidden");
+    chmod((dir + "/f1").c_str(), 0444);
+    EXPECT_FALSE(KDirIterator::RemoveDirectory(dir.c_str()));  // the sub folder stays
+    EXPECT_FALSE(KPlatformPathExists((dir + "/f1").c_str()));
+    EXPECT_FALSE(KPlatformPathExists((dir + "/.hidden").c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory((dir + "/sub").c_str()));
+    ASSERT_TRUE(KPlatformRemoveDirectory((dir + "/sub").c_str()));
+    Touch(dir + "/f2");
+    EXPECT_TRUE(KDirIterator::RemoveDirectory(dir.c_str()));
+    EXPECT_FALSE(KPlatformPathExists(dir.c_str()));
+    EXPECT_FALSE(KDirIterator::RemoveDirectory(dir.c_str()));
+}
+
+}  // namespace
