@@ -25,33 +25,46 @@ void KQuaternionMultiply(KQuaternion& out, const KQuaternion& a, const KQuaterni
 
 void KQuaternionFromMatrix(KQuaternion& out, const KMatrix& m) {
     const auto& d = m.mData;
-    double x, y, z, w;
-    double s = (d[0][0] + d[1][1] + d[2][2] + 1.0) / 4.0;
+    const double s = (d[0][0] + d[1][1] + d[2][2] + 1.0) / 4.0;
     if (s > 1e-10) {
-        w = std::sqrt(s);
-        x = (d[1][2] - d[2][1]) * 0.25 / w;
-        y = (d[2][0] - d[0][2]) * 0.25 / w;
-        z = (d[0][1] - d[1][0]) * 0.25 / w;
-    } else {
-        w = 0.0;
-        s = -(d[1][1] + d[2][2]) / 2.0;
-        if (s > 1e-10) {
-            x = std::sqrt(s);
-            y = d[0][1] * 0.5 / x;
-            z = d[0][2] * 0.5 / x;
-        } else {
-            x = 0.0;
-            s = (1.0 - d[2][2]) / 2.0;
-            if (s > 1e-10) {
-                y = std::sqrt(s);
-                z = d[1][2] * 0.5 / y;
-            } else {
-                y = 0.0;
-                z = 1.0;
-            }
+        const double w = std::sqrt(s);
+        out.Set((d[1][2] - d[2][1]) * 0.25 / w, (d[2][0] - d[0][2]) * 0.25 / w,
+                (d[0][1] - d[1][0]) * 0.25 / w, w);
+        return;
+    }
+    // Near a half turn w is tiny but not always negligible: dividing by it loses
+    // every digit, and dropping it is wrong when the axis is near the YZ plane.
+    // Start from the largest of x, y, z instead.
+    const double squares[3] = {(1.0 + d[0][0] - d[1][1] - d[2][2]) / 4.0,
+                               (1.0 - d[0][0] + d[1][1] - d[2][2]) / 4.0,
+                               (1.0 - d[0][0] - d[1][1] + d[2][2]) / 4.0};
+    int big = 0;
+    if (squares[1] > squares[big]) big = 1;
+    if (squares[2] > squares[big]) big = 2;
+    if (!(squares[big] > 0.0)) {
+        out.Set(0.0, 0.0, 1.0, 0.0);  // not a rotation
+        return;
+    }
+    double q[4];  // x, y, z, w
+    const double v = std::sqrt(squares[big]);
+    const double f = 0.25 / v;
+    q[big] = v;
+    const int a = (big + 1) % 3, b = (big + 2) % 3;
+    q[a] = (d[big][a] + d[a][big]) * f;
+    q[b] = (d[big][b] + d[b][big]) * f;
+    q[3] = (d[a][b] - d[b][a]) * f;
+    // Same sign rule as above and for exact half turns: w >= 0, then x, y, z.
+    bool flip = false;
+    const int signOrder[4] = {3, 0, 1, 2};
+    for (int n : signOrder) {
+        if (q[n] != 0.0) {
+            flip = q[n] < 0.0;
+            break;
         }
     }
-    out.Set(x, y, z, w);
+    if (flip)
+        for (double& c : q) c = -c;
+    out.Set(q[0], q[1], q[2], q[3]);
 }
 
 void KQuaternionToMatrix(KMatrix& m, const KQuaternion& q) {

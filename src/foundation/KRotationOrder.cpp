@@ -124,12 +124,11 @@ void MatrixToEulerSpheric(double a[3], const KMatrix& m) {
     KQuaternion q1(0.0, -d[0][2], d[0][1], d[0][0] + 1.0);
     KQuaternionNormalize(q1, q1);
     const double qy = q1.mData[1], qz = q1.mData[2];
+    // f solves p f^4 - f^2 + 1 = 0 (smaller root): f^2 = (1 - sqrt(1 - 4p)) / 2p,
+    // written as 2 / (1 + sqrt(1 - 4p)) so that a small p loses no digits.
     const double p = qz * qz * qy * qy;
-    double f = 1.0;
-    if (p > 1e-10) {
-        const double r = 1.0 - 4.0 * p;
-        f = std::sqrt((1.0 - std::sqrt(r > 0.0 ? r : 0.0)) / p * 0.5);
-    }
+    const double r = 1.0 - 4.0 * p;
+    const double f = std::sqrt(2.0 / (1.0 + std::sqrt(r > 0.0 ? r : 0.0)));
     a[2] = ClampedAsin(f * qz) * kDegreesPerHalfRadian;
     a[1] = ClampedAsin(f * qy) * kDegreesPerHalfRadian;
 

@@ -191,6 +191,20 @@ TEST(KQuaternion, MatrixConversions) {
     KQuaternionFromMatrix(back, fromUnit);
     for (int n = 0; n < 4; ++n) EXPECT_NEAR(back[n], unit[n], 1e-12);
 
+    // Near a half turn about an axis close to the YZ plane, w is tiny but still counts.
+    const double axis[3] = {0.001, 0.6, 0.8};
+    const double angle = M_PI - 1e-5;
+    const double len = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+    const double sh = std::sin(angle / 2) / len;
+    const KQuaternion nearHalf(axis[0] * sh, axis[1] * sh, axis[2] * sh, std::cos(angle / 2));
+    KMatrix halfTurn;
+    KQuaternionToMatrix(halfTurn, nearHalf);
+    KQuaternionFromMatrix(back, halfTurn);
+    for (int n = 0; n < 4; ++n) EXPECT_NEAR(back[n], nearHalf[n], 1e-10);
+    KQuaternionFromMatrix(back, KMatrix(0, 180, 0));
+    EXPECT_NEAR(back[1], 1.0, 1e-15);
+    EXPECT_GE(back[3], 0.0);
+
     // Rotation by 90 degrees about Z: X goes to Y, and the Y axis goes to -X.
     const double h = std::sqrt(0.5);
     KMatrix rz;

@@ -1,0 +1,115 @@
+#pragma once
+// State of the 3DS toolkit: the table of open toolkit files, the current file and
+// the error record. One context belongs to one 3DS reader or writer, so a failure
+// on one file never spills into the next.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum ErrorCode3ds {
+    NO_FTK_ERRORS = 0,
+    ERR_NO_MEM = 1,
+    ERR_INVALID_ARG = 2,
+    ERR_INVALID_DATA = 3,
+    ERR_INVALID_CHUNK = 4,
+    ERR_INVALID_DATABASE = 5,
+    ERR_WRONG_DATABASE = 6,
+    ERR_UNFOUND_CHUNK = 7,
+    ERR_WRONG_OBJECT = 8,
+    ERR_NO_SUCH_FILE = 9,
+    ERR_INIT_FAILED = 10,
+    ERR_OPENING_FILE = 11,
+    ERR_CLOSING_FILE = 12,
+    ERR_READING_FILE = 13,
+    ERR_CREATING_DATABASE = 14,
+    ERR_READING_DATABASE = 15,
+    ERR_WRITING_DATABASE = 16,
+    ERR_WRITING_FILE = 17,
+    ERR_STRING_TOO_LONG = 18,
+    ERR_TOO_MANY_FILES = 19,
+    ERR_PUT_FAILED = 21,  // failed step of PutMesh3ds; no message of its own
+    N_ERRORS = 22,
+};
+
+const char* GetErrorMessage3ds(int code);
+
+struct ErrorEntry3ds {
+    int code = 0;
+    const char* message = nullptr;
+};
+
+enum FileMode3ds : uint8_t { kFileRead3ds = 1, kFileWrite3ds = 2 };
+
+constexpr int kMaxFiles3ds = 252;
+constexpr uint8_t kNoSlot3ds = 255;
+constexpr size_t kFileBufferSize3ds = 8192;
+constexpr int kErrorStackSize3ds = 19;
+
+struct File3ds {
+    FILE* stream = nullptr;
+    std::string name;
+    uint8_t mode = 0;
+    uint8_t slot = kNoSlot3ds;
+    std::vector<char> buffer;  // private stream buffer
+    bool temporary = false;    // moved aside; deleted when closed
+    std::string originalName;  // of a file moved aside
+    bool restore = false;      // the file written in its place failed: rename back on close
+    ~File3ds();
+};
+
+class Context3ds {
+public:
+    Context3ds();
+    ~Context3ds();
+    Context3ds(const Context3ds&) = delete;
+    Context3ds& operator=(const Context3ds&) = delete;
+
+    // Error record.
+    bool ErrorPending() const { return mErrorPending; }
+    const ErrorEntry3ds& ErrorAt(int index) const { return mStack[index]; }  // 0..19
+    const ErrorEntry3ds& OverflowError() const { return mOverflow; }
+    int ErrorCount() const;
+    void Push(int code);
+    void Clear();
+
+    // File table.
+    std::vector<std::unique_ptr<File3ds>> slots;  // 252 entries once created
+    int slotCount = 0;                            // high-water mark of used slots
+    File3ds* current = nullptr;
+    int currentSlot = 0;
+
+private:
+    bool mErrorPending = false;
+    ErrorEntry3ds mStack[kErrorStackSize3ds + 1];
+    ErrorEntry3ds mOverflow;
+};
+
+// Records an error; code 0 is ignored.
+void PushError3ds(Context3ds& ctx, int code);
+// Forgets every recorded error (a reader or writer may call it when it opens its file).
+void ClearErrors3ds(Context3ds& ctx);
+
+File3ds* OpenFile3ds(Context3ds& ctx, const char* name, const char* mode);
+void CloseFile3ds(Context3ds& ctx, File3ds* file);
+void CloseAllFiles3ds(Context3ds& ctx);
+void SetCurrentFile3ds(Context3ds& ctx, File3ds* file);
+void SetCurrentFileByIndex3ds(Context3ds& ctx, int slot);
+FILE* GetCurrentStream3ds(Context3ds& ctx);
+int GetCurrentFileIndex3ds(Context3ds& ctx);
+uint32_t CurrentFileTell3ds(Context3ds& ctx);
+void CurrentFileSeek3ds(Context3ds& ctx, uint32_t position);
+File3ds* GetFileByIndex3ds(Context3ds& ctx, int slot);
+bool IsFileIndexValid3ds(Context3ds& ctx, int slot);
+File3ds* FindFileByName3ds(Context3ds& ctx, const char* name);
+// Size in bytes of the file in a slot; 0 when the slot holds no open file.
+uint64_t GetFileSize3ds(Context3ds& ctx, int slot);
+
+// Notes that writing a file failed, so an original it displaced is renamed back, not deleted.
+void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file);
+
+// Byte order: values travel between the file's little-endian bytes and memory.
+void CopyValue4Bytes3ds(const uint8_t* source, uint32_t* target);
+void CopyValue2Bytes3ds(const uint8_t* source, uint16_t* target);

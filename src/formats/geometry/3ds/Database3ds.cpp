@@ -1,0 +1,392 @@
+#include "formats/geometry/3ds/Database3ds.h"
+
+#include "formats/geometry/3ds/Keyframe3ds.h"
+
+namespace {
+
+bool IsTopTag(uint32_t tag) {
+    return tag == 0x4D4D || tag == 0xC23D || tag == 0x3DAA;
+}
+
+// Scans the sub-chunks of a chunk whose header is read. Every child must hold a whole
+// header and end within its parent, and nesting is capped, so the scan always moves
+// forward, never reads into a sibling and ends at the parent's end.
+void ScanChildren(Context3ds& ctx, Chunk3ds* parent, bool xdata, int depth) {
+    if (depth > kMaxChunkDepth3ds) {
+        PushError3ds(ctx, ERR_INVALID_CHUNK);
+        PushError3ds(ctx, ERR_READING_DATABASE);
+        return;
+    }
+    int slot = parent->fileSlot;
+    uint64_t start = uint64_t(parent->position) + 6;
+    uint64_t end = uint64_t(parent->position) + parent->length;
+    SetCurrentFileByIndex3ds(ctx, slot);
+    CurrentFileSeek3ds(ctx, uint32_t(start));
+    ChunkReader3ds reader(ctx, start, end);
+    SkipToFirstChild3ds(reader, parent->tag);
+    if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_READING_DATABASE);
+    for (uint64_t at = reader.Position(); at < end;) {
+        uint32_t tag = 0, length = 0;
+        if (end - at < 6) {
+            PushError3ds(ctx, ERR_INVALID_CHUNK);
+        } else {
+            SetCurrentFileByIndex3ds(ctx, slot);
+            CurrentFileSeek3ds(ctx, uint32_t(at));
+            ReadHeader3ds(ctx, &tag, &length);
+            if (!ctx.ErrorPending() && (length < 6 || at + length > end))
+                PushError3ds(ctx, ERR_INVALID_CHUNK);
+        }
+        if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_READING_DATABASE);
+        // Only entries belong in an XDATA section; anything else ends it.
+        if (xdata && (tag < 0x8002 || tag > 0x800F)) return;
+        Chunk3ds* chunk = nullptr;
+        InitChunkAs3ds(ctx, &chunk, tag);
+        if (!chunk) return PushError3ds(ctx, ERR_READING_DATABASE);
+        chunk->length = length;
+        chunk->position = uint32_t(at);
+        chunk->fileSlot = uint8_t(slot);
+        AddChildLast3ds(ctx, parent, chunk);
+        ScanChildren(ctx, chunk, xdata || tag == 0x8001, depth + 1);
+        if (ctx.ErrorPending()) return;
+        at += length;
+    }
+}
+
+Chunk3ds* MeshDataOrLibrary(Database3ds* database) {
+    Chunk3ds* data = FindChunk3ds(database->topChunk, 0x3D3D);
+    return data ? data : FindChunk3ds(database->topChunk, 0x3DAA);
+}
+
+// Index entries for the chain of chunks of a tag that starts with the first one
+// found depth-first below `parent`; the name comes from `name`.
+template <class NameOf>
+void BuildIndex(Context3ds& ctx, Chunk3ds* parent, uint32_t tag,
+                std::vector<ChunkListEntry3ds>& index, NameOf name) {
+    index.clear();
+    if (!parent) return;
+    Chunk3ds* first = nullptr;
+    for (Chunk3ds* child = parent->child; child && !first; child = child->next)
+        first = FindChunk3ds(child, tag);
+    for (Chunk3ds* chunk = first; chunk; chunk = FindNextChunk3ds(chunk->next, tag)) {
+        index.push_back({name(chunk), chunk});
+        if (ctx.ErrorPending()) return;
+    }
+}
+
+std::string ChunkText(Context3ds& ctx, Chunk3ds* chunk) {
+    if (!chunk) return std::string();
+    ReadChunkData3ds(ctx, chunk);
+    if (auto* text = PayloadAs3ds<Text3ds<10>>(chunk)) return text->text;
+    if (auto* text = PayloadAs3ds<Text3ds<16>>(chunk)) return text->text;
+    if (auto* header = PayloadAs3ds<NodeHeader3ds>(chunk)) return header->name;
+    return std::string();
+}
+
+bool IsNodeTag(uint32_t tag) {
+    return tag >= 0xB001 && tag <= 0xB007;
+}
+
+}  // namespace
+
+bool CheckDatabase3ds(Context3ds& ctx, const Database3ds* database, uint32_t tag1, uint32_t tag2,
+                      uint32_t tag3) {
+    if (!database) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return false;
+    }
+    if (!database->topChunk) {
+        PushError3ds(ctx, ERR_INVALID_DATABASE);
+        return false;
+    }
+    uint32_t tag = database->topChunk->tag;
+    if (tag != tag1 && (tag2 == 0 || tag != tag2) && (tag3 == 0 || tag != tag3)) {
+        PushError3ds(ctx, ERR_WRONG_DATABASE);
+        return false;
+    }
+    return true;
+}
+
+void InitDatabase3ds(Context3ds& ctx, Database3ds** database) {
+    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (*database) {
+        DeleteChunkChain3ds(&(*database)->topChunk);
+        **database = Database3ds();
+        return;
+    }
+    *database = new (std::nothrow) Database3ds;
+    if (!*database) PushError3ds(ctx, ERR_NO_MEM);
+}
+
+void ReleaseDatabase3ds(Context3ds&, Database3ds** database) {
+    if (!database) return;
+    delete *database;
+    *database = nullptr;
+}
+
+DatabaseType3ds GetDatabaseType3ds(const Database3ds* database) {
+    if (!database || !database->topChunk) return kUnknownDb3ds;
+    switch (database->topChunk->tag) {
+        case 0x4D4D:
+            return kMeshFile3ds;
+        case 0xC23D:
+            return kProjectFile3ds;
+        case 0x3DAA:
+            return kMaterialFile3ds;
+        default:
+            return kUnknownDb3ds;
+    }
+}
+
+void CreateNewDatabase3ds(Context3ds& ctx, Database3ds* database, DatabaseType3ds type) {
+    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    DeleteChunkChain3ds(&database->topChunk);
+    uint32_t tag = type == kMeshFile3ds       ? 0x4D4D
+                   : type == kProjectFile3ds  ? 0xC23D
+                   : type == kMaterialFile3ds ? 0x3DAA
+                                              : 0;
+    InitChunkAs3ds(ctx, &database->topChunk, tag);
+    if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_CREATING_DATABASE);
+    DirtyNamedObjectIndex3ds(database);
+    DirtyMaterialIndex3ds(database);
+    DirtyNodeIndex3ds(database);
+    SetDatabaseVersion3ds(ctx, database, 2);
+}
+
+void ReadChunkTree3ds(Context3ds& ctx, Chunk3ds* chunk) {
+    if (!chunk) return PushError3ds(ctx, ERR_INVALID_ARG);
+    ScanChildren(ctx, chunk, false, 0);
+}
+
+void ReadXDataEntries3ds(Context3ds& ctx, Chunk3ds* chunk) {
+    if (!chunk) return PushError3ds(ctx, ERR_INVALID_ARG);
+    ScanChildren(ctx, chunk, true, 0);
+}
+
+void LoadDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
+    if (!file || !database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (file->mode != kFileRead3ds) return;
+    DeleteChunkChain3ds(&database->topChunk);
+    database->objList.clear(), database->matList.clear(), database->nodeList.clear();
+    database->objListDirty = database->matListDirty = database->nodeListDirty = true;
+    InitChunk3ds(ctx, &database->topChunk);
+    if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_CREATING_DATABASE);
+    Chunk3ds* top = database->topChunk;
+    top->fileSlot = file->slot;
+    uint64_t size = GetFileSize3ds(ctx, file->slot);
+    SetCurrentFile3ds(ctx, file);
+    CurrentFileSeek3ds(ctx, 0);
+    ReadHeader3ds(ctx, &top->tag, &top->length);
+    if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_CREATING_DATABASE);
+    // A file that is none of the three kinds is refused rather than read as nothing.
+    if (!IsTopTag(top->tag)) {
+        PushError3ds(ctx, ERR_WRONG_DATABASE);
+        return PushError3ds(ctx, ERR_CREATING_DATABASE);
+    }
+    if (top->length < 6 || top->length > size) {
+        PushError3ds(ctx, ERR_INVALID_CHUNK);
+        return PushError3ds(ctx, ERR_CREATING_DATABASE);
+    }
+    ReadChunkTree3ds(ctx, top);
+    if (!ctx.ErrorPending()) ParentIdsToNames3ds(ctx, database);
+    if (ctx.ErrorPending()) PushError3ds(ctx, ERR_CREATING_DATABASE);
+}
+
+void WriteChunkTree3ds(Context3ds& ctx, Chunk3ds* chunk, int outputSlot) {
+    if (!chunk) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (chunk->tag == 0 || chunk->tag == 0x80F0) return;
+    SetCurrentFileByIndex3ds(ctx, outputSlot);
+    chunk->outputSlot = uint8_t(outputSlot);
+    uint32_t start = CurrentFileTell3ds(ctx);
+    ReadChunkData3ds(ctx, chunk);
+    if (ctx.ErrorPending()) return;
+    SetCurrentFileByIndex3ds(ctx, outputSlot);
+    CurrentFileSeek3ds(ctx, start);
+    WriteHeader3ds(ctx, chunk->tag, chunk->length);
+    WriteChunkData3ds(ctx, chunk);
+    for (Chunk3ds* child = chunk->child; child && !ctx.ErrorPending(); child = child->next)
+        WriteChunkTree3ds(ctx, child, outputSlot);
+    if (ctx.ErrorPending()) return;
+    SetCurrentFileByIndex3ds(ctx, outputSlot);
+    uint32_t end = CurrentFileTell3ds(ctx);
+    if (end - start != chunk->length) {
+        FinishHeader3ds(ctx, start, end);
+        chunk->length = end - start;
+    }
+    DisposeChunkData3ds(ctx, chunk);
+}
+
+void SaveDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
+    if (!file || !database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!database->topChunk) return PushError3ds(ctx, ERR_INVALID_DATABASE);
+    SetDatabaseVersion3ds(ctx, database, 2);
+    if (file->mode == kFileWrite3ds && !ctx.ErrorPending()) {
+        ParentNamesToIds3ds(ctx, database);
+        if (!ctx.ErrorPending()) {
+            SetCurrentFile3ds(ctx, file);
+            CurrentFileSeek3ds(ctx, 0);
+            database->topChunk->outputSlot = file->slot;
+            WriteChunkTree3ds(ctx, database->topChunk, file->slot);
+        }
+        if (!ctx.ErrorPending() && fflush(file->stream) != 0) PushError3ds(ctx, ERR_WRITING_FILE);
+        if (ctx.ErrorPending()) MarkWriteFailed3ds(ctx, file);
+    }
+    if (ctx.ErrorPending()) PushError3ds(ctx, ERR_WRITING_DATABASE);
+}
+
+void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code) {
+    if (!database || !database->topChunk) return PushError3ds(ctx, ERR_INVALID_DATA);
+    if (code < 0 || code > 3) return PushError3ds(ctx, ERR_INVALID_ARG);
+    Chunk3ds* top = database->topChunk;
+    if (top->tag == 0x4D4D) {
+        Chunk3ds* version = FindNextChunk3ds(top->child, 0x0002);
+        if (!version || ReadChunkDataAs3ds<uint32_t>(ctx, version) == nullptr ||
+            *PayloadAs3ds<uint32_t>(version) != uint32_t(code + 1)) {
+            ReplaceOrAddChild3ds(ctx, top, 0x0002, &version);
+            if (ctx.ErrorPending()) return;
+            *NewChunkData3ds<uint32_t>(version) = uint32_t(code + 1);
+        }
+    }
+    if (top->tag != 0x4D4D && top->tag != 0xC23D) return;
+    Chunk3ds* meshData = FindOrAddMeshData3ds(ctx, database);
+    if (ctx.ErrorPending()) return;
+    Chunk3ds* meshVersion = FindNextChunk3ds(meshData->child, 0x3D3E);
+    if (!meshVersion || ReadChunkDataAs3ds<uint32_t>(ctx, meshVersion) == nullptr ||
+        *PayloadAs3ds<uint32_t>(meshVersion) != uint32_t(code + 1)) {
+        ReplaceOrAddChild3ds(ctx, meshData, 0x3D3E, &meshVersion);
+        if (ctx.ErrorPending()) return;
+        *NewChunkData3ds<uint32_t>(meshVersion) = uint32_t(code + 1);
+    }
+    Chunk3ds* kfData = nullptr;
+    FindOrAddKfData3ds(ctx, top, &kfData);
+    if (ctx.ErrorPending()) return;
+    static const uint16_t kRevisions[4] = {1, 2, 5, 6};
+    Chunk3ds* header = FindNextChunk3ds(kfData->child, 0xB00A);
+    KfHeader3ds* record = header ? ReadChunkDataAs3ds<KfHeader3ds>(ctx, header) : nullptr;
+    if (ctx.ErrorPending()) return;
+    if (!record) {
+        ReplaceOrAddChild3ds(ctx, kfData, 0xB00A, &header);
+        if (ctx.ErrorPending()) return;
+        record = NewChunkData3ds<KfHeader3ds>(header);
+        record->length = 30;
+    }
+    record->revision = kRevisions[code];
+}
+
+void DirtyNamedObjectIndex3ds(Database3ds* database) {
+    if (database) database->objListDirty = true;
+}
+void DirtyMaterialIndex3ds(Database3ds* database) {
+    if (database) database->matListDirty = true;
+}
+void DirtyNodeIndex3ds(Database3ds* database) {
+    if (database) database->nodeListDirty = true;
+}
+
+void UpdateNamedObjectIndex3ds(Context3ds& ctx, Database3ds* database) {
+    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!database->objListDirty) return;
+    database->objListDirty = false;
+    BuildIndex(ctx, FindChunk3ds(database->topChunk, 0x3D3D), 0x4000, database->objList,
+               [&](Chunk3ds* chunk) { return ChunkText(ctx, chunk); });
+}
+
+void UpdateMaterialIndex3ds(Context3ds& ctx, Database3ds* database) {
+    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!database->matListDirty) return;
+    database->matListDirty = false;
+    BuildIndex(ctx, MeshDataOrLibrary(database), 0xAFFF, database->matList,
+               [&](Chunk3ds* chunk) { return ChunkText(ctx, FindChunk3ds(chunk, 0xA000)); });
+}
+
+void UpdateNodeIndex3ds(Context3ds& ctx, Database3ds* database) {
+    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!database->nodeListDirty) return;
+    database->nodeList.clear();
+    Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
+    if (!kfData) return;
+    for (Chunk3ds* node = kfData->child; node; node = node->next) {
+        if (!IsNodeTag(node->tag)) continue;
+        std::string name = ChunkText(ctx, FindNextChunk3ds(node->child, 0xB010));
+        Chunk3ds* instance = FindNextChunk3ds(node->child, 0xB011);
+        if (node->tag == 0xB002 && instance) name += "." + ChunkText(ctx, instance);
+        if (ctx.ErrorPending()) return;
+        database->nodeList.push_back({name, node});
+    }
+    if (!database->nodeList.empty()) database->nodeListDirty = false;
+}
+
+void FindNamedObject3ds(Context3ds& ctx, Database3ds* database, const char* name,
+                        Chunk3ds** chunk) {
+    if (!database || !name || !chunk) return PushError3ds(ctx, ERR_INVALID_ARG);
+    *chunk = nullptr;
+    UpdateNamedObjectIndex3ds(ctx, database);
+    for (const ChunkListEntry3ds& entry : database->objList) {
+        if (entry.name == name) {
+            *chunk = entry.chunk;
+            return;
+        }
+    }
+}
+
+void FindMaterial3ds(Context3ds& ctx, Database3ds* database, const char* name, Chunk3ds** chunk) {
+    if (!name || !chunk) return PushError3ds(ctx, ERR_INVALID_ARG);
+    *chunk = nullptr;
+    if (!CheckDatabase3ds(ctx, database, 0x3DAA, 0x4D4D, 0xC23D)) return;
+    UpdateMaterialIndex3ds(ctx, database);
+    for (const ChunkListEntry3ds& entry : database->matList) {
+        if (entry.name == name) {
+            *chunk = entry.chunk;
+            return;
+        }
+    }
+}
+
+Chunk3ds* GetMaterialChunkByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index) {
+    if (!CheckDatabase3ds(ctx, database, 0x3DAA, 0x4D4D, 0xC23D)) return nullptr;
+    UpdateMaterialIndex3ds(ctx, database);
+    return index < database->matList.size() ? database->matList[index].chunk : nullptr;
+}
+
+Chunk3ds* FindNodeByName3ds(Context3ds& ctx, Database3ds* database, const char* name,
+                            uint32_t tag) {
+    if (!database || !name) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return nullptr;
+    }
+    UpdateNodeIndex3ds(ctx, database);
+    for (const ChunkListEntry3ds& entry : database->nodeList)
+        if (entry.chunk->tag == tag && entry.name == name) return entry.chunk;
+    return nullptr;
+}
+
+Chunk3ds* FindNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index, uint32_t tag) {
+    if (!database) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return nullptr;
+    }
+    UpdateNodeIndex3ds(ctx, database);
+    for (const ChunkListEntry3ds& entry : database->nodeList) {
+        if (entry.chunk->tag != tag) continue;
+        if (index == 0) return entry.chunk;
+        --index;
+    }
+    return nullptr;
+}
+
+Chunk3ds* FindOrAddMeshData3ds(Context3ds& ctx, Database3ds* database) {
+    Chunk3ds* meshData = FindChunk3ds(database->topChunk, 0x3D3D);
+    if (!meshData) meshData = AddEmptyChunk3ds(ctx, 0x3D3D, database->topChunk);
+    return meshData;
+}
+
+Chunk3ds* ReplaceNamedChunk3ds(Context3ds& ctx, Chunk3ds* parent, Chunk3ds* existing, uint32_t tag,
+                               Chunk3ds** xdata) {
+    *xdata = nullptr;
+    if (existing) {
+        if (Chunk3ds* old = FindChunk3ds(existing, 0x8000)) CopyChunk3ds(ctx, old, xdata);
+        ReleaseChunk3ds(existing);
+        existing->tag = tag;
+        return existing;
+    }
+    return AddEmptyChunk3ds(ctx, tag, parent);
+}

@@ -1,0 +1,70 @@
+#pragma once
+// A 3DS file in memory: the chunk tree of a 3DS file, project file or material
+// library, with its name indexes. Loading reads chunk headers only; payloads come
+// from the file when asked for.
+
+#include <string>
+#include <vector>
+
+#include "formats/geometry/3ds/Chunk3ds.h"
+
+enum DatabaseType3ds {
+    kUnknownDb3ds = 0,
+    kMeshFile3ds = 1,
+    kProjectFile3ds = 2,
+    kMaterialFile3ds = 3
+};
+
+// Deepest chunk nesting a file may have; real files use fewer than ten levels.
+constexpr int kMaxChunkDepth3ds = 64;
+
+struct ChunkListEntry3ds {
+    std::string name;
+    Chunk3ds* chunk = nullptr;
+};
+
+struct Database3ds {
+    Chunk3ds* topChunk = nullptr;
+    bool objListDirty = true, matListDirty = true, nodeListDirty = true;
+    std::vector<ChunkListEntry3ds> objList, matList, nodeList;
+    ~Database3ds() { DeleteChunkChain3ds(&topChunk); }
+};
+
+void InitDatabase3ds(Context3ds& ctx, Database3ds** database);
+void ReleaseDatabase3ds(Context3ds& ctx, Database3ds** database);
+void CreateNewDatabase3ds(Context3ds& ctx, Database3ds* database, DatabaseType3ds type);
+void LoadDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database);
+void SaveDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database);
+DatabaseType3ds GetDatabaseType3ds(const Database3ds* database);
+// ERR_INVALID_DATABASE without a top chunk, ERR_WRONG_DATABASE when its tag is none
+// of the accepted ones (0 ends the list); true when the database may be used.
+bool CheckDatabase3ds(Context3ds& ctx, const Database3ds* database, uint32_t tag1,
+                      uint32_t tag2 = 0, uint32_t tag3 = 0);
+
+// Chunk trees.
+void ReadChunkTree3ds(Context3ds& ctx, Chunk3ds* chunk);
+void ReadXDataEntries3ds(Context3ds& ctx, Chunk3ds* chunk);
+void WriteChunkTree3ds(Context3ds& ctx, Chunk3ds* chunk, int outputSlot);
+
+// Name indexes.
+void FindNamedObject3ds(Context3ds& ctx, Database3ds* database, const char* name, Chunk3ds** chunk);
+void FindMaterial3ds(Context3ds& ctx, Database3ds* database, const char* name, Chunk3ds** chunk);
+Chunk3ds* GetMaterialChunkByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index);
+Chunk3ds* FindNodeByName3ds(Context3ds& ctx, Database3ds* database, const char* name, uint32_t tag);
+Chunk3ds* FindNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index, uint32_t tag);
+void DirtyNamedObjectIndex3ds(Database3ds* database);
+void DirtyMaterialIndex3ds(Database3ds* database);
+void DirtyNodeIndex3ds(Database3ds* database);
+void UpdateNamedObjectIndex3ds(Context3ds& ctx, Database3ds* database);
+void UpdateMaterialIndex3ds(Context3ds& ctx, Database3ds* database);
+void UpdateNodeIndex3ds(Context3ds& ctx, Database3ds* database);
+
+// Version chunks: code 0-3 (release 3 is code 2).
+void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code);
+
+// Finds the object of a name (a named object or material) and empties it in place,
+// keeping a copy of its XDATA chunk (0x8000); else adds a new chunk of the tag in order.
+Chunk3ds* ReplaceNamedChunk3ds(Context3ds& ctx, Chunk3ds* parent, Chunk3ds* existing, uint32_t tag,
+                               Chunk3ds** xdata);
+// The mesh-data chunk below the top chunk, added in order when missing.
+Chunk3ds* FindOrAddMeshData3ds(Context3ds& ctx, Database3ds* database);

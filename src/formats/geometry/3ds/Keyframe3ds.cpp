@@ -1,0 +1,287 @@
+#include "formats/geometry/3ds/Keyframe3ds.h"
+
+namespace {
+
+// Node tags in the order the parent conversion searches them.
+const uint32_t kNodeTags[] = {0xB004, 0xB002, 0xB003, 0xB005, 0xB006, 0xB007};
+
+bool IsNodeTag(uint32_t tag) {
+    for (uint32_t t : kNodeTags)
+        if (t == tag) return true;
+    return false;
+}
+
+struct NodeIdEntry3ds {
+    int id = -1;
+    uint32_t tag = 0;
+    std::string name, instance;
+    int parent = -1;
+    Chunk3ds* node = nullptr;
+};
+
+NodeHeader3ds* HeaderOf(Context3ds& ctx, Chunk3ds* node, Chunk3ds** headerChunk = nullptr) {
+    Chunk3ds* header = FindNextChunk3ds(node->child, 0xB010);
+    if (headerChunk) *headerChunk = header;
+    return header ? ReadChunkDataAs3ds<NodeHeader3ds>(ctx, header) : nullptr;
+}
+
+std::string InstanceOf(Context3ds& ctx, Chunk3ds* node) {
+    if (node->tag != 0xB002) return std::string();
+    Chunk3ds* instance = FindChunk3ds(node, 0xB011);
+    auto* text = instance ? ReadChunkDataAs3ds<Text3ds<10>>(ctx, instance) : nullptr;
+    return text ? text->text : std::string();
+}
+
+void AddNodeIdEntry(Context3ds& ctx, Chunk3ds* node, std::vector<NodeIdEntry3ds>& list) {
+    NodeHeader3ds* header = HeaderOf(ctx, node);
+    if (!header) return;
+    NodeIdEntry3ds entry;
+    entry.id = GetNodeId3ds(ctx, node);
+    entry.tag = node->tag;
+    entry.name = header->name;
+    entry.parent = header->parent;
+    entry.instance = InstanceOf(ctx, node);
+    entry.node = node;
+    list.push_back(entry);
+}
+
+// "name" matches an entry without an instance name; "name.instance" one with it.
+const NodeIdEntry3ds* FindNodeIdEntry(const std::vector<NodeIdEntry3ds>& list,
+                                      const std::string& text) {
+    size_t dot = text.find('.');
+    for (const NodeIdEntry3ds& entry : list) {
+        if (dot == std::string::npos) {
+            if (entry.name == text && entry.instance.empty()) return &entry;
+        } else if (entry.name == text.substr(0, dot) && entry.instance == text.substr(dot + 1)) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void SetNodeId(Context3ds& ctx, Chunk3ds* node, int id) {
+    Chunk3ds* idChunk = FindChunk3ds(node, 0xB030);
+    if (uint16_t* value = idChunk ? ReadChunkDataAs3ds<uint16_t>(ctx, idChunk) : nullptr)
+        *value = uint16_t(id);
+}
+
+}  // namespace
+
+void InitKfSets3ds(Context3ds& ctx, KfSets3ds** sets) {
+    if (!sets) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!*sets) *sets = new KfSets3ds;
+    **sets = KfSets3ds();
+}
+
+void ReleaseKfSets3ds(KfSets3ds** sets) {
+    if (!sets) return;
+    delete *sets;
+    *sets = nullptr;
+}
+
+void PutKfSets3ds(Context3ds& ctx, Database3ds* database, const KfSets3ds* sets) {
+    if (!sets) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D)) return;
+    Chunk3ds* kfData = nullptr;
+    FindOrAddKfData3ds(ctx, database->topChunk, &kfData);
+    if (ctx.ErrorPending()) return;
+    Chunk3ds* header = FindNextChunk3ds(kfData->child, 0xB00A);
+    KfHeader3ds* record = header ? ReadChunkDataAs3ds<KfHeader3ds>(ctx, header) : nullptr;
+    if (ctx.ErrorPending()) return;
+    if (!record) {
+        ReplaceOrAddChild3ds(ctx, kfData, 0xB00A, &header);
+        if (ctx.ErrorPending()) return;
+        record = NewChunkData3ds<KfHeader3ds>(header);
+        record->revision = 5;
+    }
+    record->length = sets->anim;
+    Chunk3ds* current = nullptr;
+    ReplaceOrAddChild3ds(ctx, kfData, 0xB009, &current);
+    if (ctx.ErrorPending()) return;
+    *NewChunkData3ds<uint32_t>(current) = sets->current;
+    Chunk3ds* segment = FindNextChunk3ds(kfData->child, 0xB008);
+    if (sets->segmentUsed) {
+        ReplaceOrAddChild3ds(ctx, kfData, 0xB008, &segment);
+        if (ctx.ErrorPending()) return;
+        Segment3ds* value = NewChunkData3ds<Segment3ds>(segment);
+        value->start = sets->segmentStart;
+        value->end = sets->segmentEnd;
+    } else if (segment) {
+        ReleaseChunk3ds(segment);  // an emptied chunk is not written
+    }
+}
+
+int GetNodeId3ds(Context3ds& ctx, Chunk3ds* node) {
+    Chunk3ds* idChunk = FindChunk3ds(node, 0xB030);
+    uint16_t* id = idChunk ? ReadChunkDataAs3ds<uint16_t>(ctx, idChunk) : nullptr;
+    return id ? int(int16_t(*id)) : -1;
+}
+
+void ParentIdsToNames3ds(Context3ds& ctx, Database3ds* database) {
+    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
+    if (!kfData) return;
+    std::vector<NodeIdEntry3ds> list;
+    for (Chunk3ds* node = kfData->child; node; node = node->next) {
+        if (IsNodeTag(node->tag)) AddNodeIdEntry(ctx, node, list);
+        if (ctx.ErrorPending()) return;
+    }
+    bool unnumbered = false;
+    for (const NodeIdEntry3ds& entry : list) unnumbered |= entry.id == -1;
+    if (unnumbered) {
+        for (size_t i = 0; i < list.size(); ++i) list[i].id = int(i);
+    }
+    for (uint32_t tag : kNodeTags) {
+        for (const NodeIdEntry3ds& entry : list) {
+            if (entry.tag != tag || entry.parent == -1) continue;
+            const NodeIdEntry3ds* parent = nullptr;
+            for (const NodeIdEntry3ds& other : list)
+                if (other.id == entry.parent && !parent) parent = &other;
+            if (!parent) continue;
+            std::string text = parent->name;
+            if (!parent->instance.empty()) text += "." + parent->instance;
+            Chunk3ds* header = FindNextChunk3ds(entry.node->child, 0xB010);
+            Chunk3ds* nameChunk = FindNextChunk3ds(header->child, 0x80F0);
+            if (nameChunk)
+                NewChunkData3ds<Text3ds<0>>(nameChunk)->text = text;
+            else
+                AddParentName3ds(ctx, header, text);
+            if (ctx.ErrorPending()) return;
+        }
+    }
+}
+
+void ParentNamesToIds3ds(Context3ds& ctx, Database3ds* database) {
+    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
+    if (!kfData) return;
+    std::vector<NodeIdEntry3ds> list;
+    int n = 0;
+    for (Chunk3ds* node = kfData->child; node; node = node->next) {
+        if (node->tag == 0xB001) {
+            SetNodeId(ctx, node, -1);
+        } else if (IsNodeTag(node->tag)) {
+            SetNodeId(ctx, node, n);
+            AddNodeIdEntry(ctx, node, list);
+            ++n;
+        }
+        if (ctx.ErrorPending()) return;
+    }
+    for (Chunk3ds* node = kfData->child; node; node = node->next) {
+        if (!IsNodeTag(node->tag)) continue;
+        Chunk3ds* headerChunk = nullptr;
+        NodeHeader3ds* header = HeaderOf(ctx, node, &headerChunk);
+        if (ctx.ErrorPending()) return;
+        if (!header) continue;
+        Chunk3ds* nameChunk = FindNextChunk3ds(headerChunk->child, 0x80F0);
+        auto* text = PayloadAs3ds<Text3ds<0>>(nameChunk);
+        const NodeIdEntry3ds* parent = text ? FindNodeIdEntry(list, text->text) : nullptr;
+        header->parent = int16_t(parent ? parent->id : -1);
+    }
+}
+
+void FindOrAddKfData3ds(Context3ds& ctx, Chunk3ds* top, Chunk3ds** kfData) {
+    if (!top || !kfData) return PushError3ds(ctx, ERR_INVALID_ARG);
+    *kfData = FindNextChunk3ds(top->child, 0xB000);
+    if (!*kfData) *kfData = AddEmptyChunk3ds(ctx, 0xB000, top);
+}
+
+void AddNodeIdChunk3ds(Context3ds& ctx, Chunk3ds* node) {
+    AddValueChunk3ds<uint16_t>(ctx, node, 0xB030, 0xFFFF);
+}
+
+void AddNodeHeader3ds(Context3ds& ctx, const std::string& name, uint16_t flags1, uint16_t flags2,
+                      const std::string& parentName, Chunk3ds* node) {
+    Chunk3ds* chunk = nullptr;
+    NodeHeader3ds* header = InitChunkAndData3ds<NodeHeader3ds>(ctx, &chunk, 0xB010);
+    if (!header) return;
+    header->name = name;
+    header->flags1 = flags1;
+    header->flags2 = flags2;
+    header->parent = -1;
+    AddChildOrdered3ds(ctx, node, chunk);
+    if (!parentName.empty() && !ctx.ErrorPending()) AddParentName3ds(ctx, chunk, parentName);
+}
+
+void AddParentName3ds(Context3ds& ctx, Chunk3ds* chunk, const std::string& text) {
+    Chunk3ds* nameChunk = nullptr;
+    Text3ds<0>* record = InitChunkAndData3ds<Text3ds<0>>(ctx, &nameChunk, 0x80F0);
+    if (!record) return;
+    record->text = text;
+    AddChildOrdered3ds(ctx, chunk, nameChunk);
+}
+
+std::string GetParentName3ds(Context3ds&, Chunk3ds* chunk) {
+    auto* text = PayloadAs3ds<Text3ds<0>>(FindChunk3ds(chunk, 0x80F0));
+    return text ? text->text : std::string();
+}
+
+void AddPosTrack3ds(Context3ds& ctx, const Track3ds<Point3ds>& track, Chunk3ds* node) {
+    AddTrack3ds(ctx, 0xB020, track, node);
+}
+
+void AddColorTrack3ds(Context3ds& ctx, const Track3ds<Point3ds>& track, Chunk3ds* node) {
+    AddTrack3ds(ctx, 0xB025, track, node);
+}
+
+void AddRollTrack3ds(Context3ds& ctx, const Track3ds<float>& track, Chunk3ds* node) {
+    AddTrack3ds(ctx, 0xB024, track, node);
+}
+
+Chunk3ds* AddTargetNode3ds(Context3ds& ctx, Chunk3ds* kfData, bool cameraTarget,
+                           const std::string& name, uint16_t flags1, uint16_t flags2,
+                           const std::string& parentName, const Track3ds<Point3ds>& track) {
+    Chunk3ds* node = AddEmptyChunk3ds(ctx, cameraTarget ? 0xB004 : 0xB006, kfData);
+    if (!node) return nullptr;
+    AddNodeIdChunk3ds(ctx, node);
+    if (!ctx.ErrorPending()) AddNodeHeader3ds(ctx, name, flags1, flags2, parentName, node);
+    if (!ctx.ErrorPending()) AddPosTrack3ds(ctx, track, node);
+    return node;
+}
+
+Chunk3ds* FindNodeChunkByName3ds(Context3ds& ctx, Database3ds* database, const std::string& name,
+                                 uint32_t tag) {
+    if (!database) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return nullptr;
+    }
+    Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
+    for (Chunk3ds* node = kfData ? kfData->child : nullptr; node; node = node->next) {
+        if (node->tag != tag) continue;
+        NodeHeader3ds* header = HeaderOf(ctx, node);
+        if (ctx.ErrorPending()) return nullptr;
+        if (header && header->name == name) return node;
+    }
+    return nullptr;
+}
+
+size_t CountNodesOfTag3ds(Context3ds& ctx, Database3ds* database, uint32_t tag) {
+    if (!database) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return 0;
+    }
+    UpdateNodeIndex3ds(ctx, database);
+    size_t count = 0;
+    for (const ChunkListEntry3ds& entry : database->nodeList) count += entry.chunk->tag == tag;
+    return count;
+}
+
+void GetNodeNameList3ds(Context3ds& ctx, Database3ds* database, uint32_t tag,
+                        std::vector<std::string>& names) {
+    names.clear();
+    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+    UpdateNodeIndex3ds(ctx, database);
+    for (const ChunkListEntry3ds& entry : database->nodeList)
+        if (entry.chunk->tag == tag) names.push_back(entry.name);
+}
+
+void CopyXDataSection3ds(Context3ds& ctx, Database3ds* database, uint32_t tag,
+                         const std::string& name, Chunk3ds** xdata) {
+    if (!xdata) return PushError3ds(ctx, ERR_INVALID_ARG);
+    *xdata = nullptr;
+    Chunk3ds* node = FindNodeChunkByName3ds(ctx, database, name, tag);
+    if (!node) return;
+    if (Chunk3ds* old = FindChunk3ds(node, 0x8000)) CopyChunk3ds(ctx, old, xdata);
+    ReleaseChunk3ds(node);
+    DirtyNodeIndex3ds(database);
+}

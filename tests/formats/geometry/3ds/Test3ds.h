@@ -1,0 +1,118 @@
+#pragma once
+// Helpers shared by the 3DS toolkit tests.
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+// Every 3DS file of the test data folder.
+inline std::vector<std::string> TestFiles3ds() {
+    std::string folder = std::string(QOV_TESTDATA_DIR) + "/3ds/";
+    std::vector<std::string> files;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') files.push_back(folder + entry->d_name);
+        closedir(dir);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+inline std::vector<char> ReadBytes3ds(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes3ds(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* f = fopen(path.c_str(), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+// A file name in a private folder, removed with the folder at the end.
+struct TempPath3ds {
+    std::string folder, path;
+    explicit TempPath3ds(const char* name) {
+        char pattern[] = "/tmp/t3dsXXXXXX";
+        folder = mkdtemp(pattern);
+        path = folder + "/" + name;
+    }
+    ~TempPath3ds() {
+        if (DIR* dir = opendir(folder.c_str())) {
+            while (dirent* entry = readdir(dir))
+                if (entry->d_name[0] != '.') unlink((folder + "/" + entry->d_name).c_str());
+            closedir(dir);
+        }
+        rmdir(folder.c_str());
+    }
+};
+
+// Builds chunk bytes for crafted files.
+using Bytes3ds = std::vector<uint8_t>;
+
+inline Bytes3ds operator+(Bytes3ds a, const Bytes3ds& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+inline Bytes3ds U16(uint16_t v) {
+    return {uint8_t(v), uint8_t(v >> 8)};
+}
+inline Bytes3ds U32(uint32_t v) {
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+inline Bytes3ds F32(float f) {
+    uint32_t bits;
+    memcpy(&bits, &f, 4);
+    return U32(bits);
+}
+inline Bytes3ds Str(const std::string& s) {
+    Bytes3ds b(s.begin(), s.end());
+    b.push_back(0);
+    return b;
+}
+// A chunk with its true length, or with the length given.
+inline Bytes3ds Chunk(uint16_t tag, const Bytes3ds& body, int64_t length = -1) {
+    return U16(tag) + U32(length < 0 ? uint32_t(6 + body.size()) : uint32_t(length)) + body;
+}
+
+#include "formats/geometry/3ds/Database3ds.h"
+
+// Loads crafted bytes through a file into a new database; the file stays open.
+struct Loaded3ds {
+    Context3ds ctx;
+    TempPath3ds temp{"crafted.3ds"};
+    Database3ds* db = nullptr;
+    File3ds* file = nullptr;
+    explicit Loaded3ds(const Bytes3ds& bytes) {
+        WriteBytes3ds(temp.path, bytes);
+        InitDatabase3ds(ctx, &db);
+        file = OpenFile3ds(ctx, temp.path.c_str(), "rb");
+        LoadDatabase3ds(ctx, file, db);
+    }
+    ~Loaded3ds() {
+        ReleaseDatabase3ds(ctx, &db);
+        CloseAllFiles3ds(ctx);
+    }
+    // Saves the database and returns the bytes written.
+    Bytes3ds Save() {
+        TempPath3ds out("saved.3ds");
+        File3ds* target = OpenFile3ds(ctx, out.path.c_str(), "wb");
+        SaveDatabase3ds(ctx, target, db);
+        CloseFile3ds(ctx, target);
+        std::vector<char> bytes = ReadBytes3ds(out.path);
+        return Bytes3ds(bytes.begin(), bytes.end());
+    }
+    bool HasError(int code) const {
+        for (int i = 0; i < 20 && ctx.ErrorAt(i).code; ++i)
+            if (ctx.ErrorAt(i).code == code) return true;
+        return ctx.OverflowError().code == code;
+    }
+};

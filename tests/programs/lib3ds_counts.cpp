@@ -1,0 +1,75 @@
+// Loads a 3DS file with lib3ds and prints what it holds, one item a line, so tests can
+// check the toolkit's records against an independent reader.
+#include <lib3ds/camera.h>
+#include <lib3ds/file.h>
+#include <lib3ds/light.h>
+#include <lib3ds/material.h>
+#include <lib3ds/mesh.h>
+#include <lib3ds/node.h>
+
+#include <cstdio>
+
+namespace {
+
+template <class Key>
+int CountKeys(Key* key) {
+    int n = 0;
+    for (; key; key = key->next) ++n;
+    return n;
+}
+
+void PrintNodes(Lib3dsNode* node) {
+    for (; node; node = node->next) {
+        const Lib3dsNodeData& d = node->data;
+        switch (node->type) {
+            case LIB3DS_OBJECT_NODE:
+                printf("node object %s %d %d %d %d %d\n", node->name,
+                       CountKeys(d.object.pos_track.keyL), CountKeys(d.object.rot_track.keyL),
+                       CountKeys(d.object.scl_track.keyL), CountKeys(d.object.morph_track.keyL),
+                       CountKeys(d.object.hide_track.keyL));
+                break;
+            case LIB3DS_CAMERA_NODE:
+                printf("node camera %s %d %d %d\n", node->name, CountKeys(d.camera.pos_track.keyL),
+                       CountKeys(d.camera.fov_track.keyL), CountKeys(d.camera.roll_track.keyL));
+                break;
+            case LIB3DS_TARGET_NODE:
+                printf("node target %s %d\n", node->name, CountKeys(d.target.pos_track.keyL));
+                break;
+            case LIB3DS_LIGHT_NODE:
+                printf("node light %s %d %d\n", node->name, CountKeys(d.light.pos_track.keyL),
+                       CountKeys(d.light.col_track.keyL));
+                break;
+            case LIB3DS_SPOT_NODE:
+                printf("node spot %s %d\n", node->name, CountKeys(d.spot.pos_track.keyL));
+                break;
+            default:
+                break;
+        }
+        PrintNodes(node->childs);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: lib3ds_counts FILE\n");
+        return 2;
+    }
+    Lib3dsFile* file = lib3ds_file_load(argv[1]);
+    if (!file) {
+        printf("unreadable\n");
+        return 1;
+    }
+    for (Lib3dsMesh* m = file->meshes; m; m = m->next)
+        printf("mesh %s %u %u %u\n", m->name, unsigned(m->points), unsigned(m->faces),
+               unsigned(m->texels));
+    for (Lib3dsMaterial* m = file->materials; m; m = m->next)
+        printf("material %s %s\n", m->name, m->texture1_map.name[0] ? m->texture1_map.name : "-");
+    for (Lib3dsCamera* c = file->cameras; c; c = c->next) printf("camera %s\n", c->name);
+    for (Lib3dsLight* l = file->lights; l; l = l->next)
+        printf("light %s %d\n", l->name, l->spot_light ? 1 : 0);
+    PrintNodes(file->nodes);
+    lib3ds_file_free(file);
+    return 0;
+}
