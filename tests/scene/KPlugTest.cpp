@@ -338,6 +338,7 @@ TEST(KPlug, ReplaceKeepsThePosition) {
 }
 
 TEST(KPlug, ManyPlugsInRandomOrder) {
+    KQovSdkEnsureStarted();  // the class filters are plugs too
     const int before = KPlug::GetLivePlugCount();
     std::vector<KPlug*> plugs;
     plugs.reserve(100000);
