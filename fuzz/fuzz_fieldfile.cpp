@@ -53,8 +53,8 @@ void WalkFile(KQovFieldFile& file, int depth) {
 
 std::string TempName() {
     const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/fuzz_fieldfile_" +
-           std::to_string(getpid()) + ".qov";
+    return std::string(dir && *dir ? dir : "/tmp") + "/fuzz_fieldfile_" + std::to_string(getpid()) +
+           ".qov";
 }
 
 }  // namespace
