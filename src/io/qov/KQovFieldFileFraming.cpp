@@ -754,6 +754,9 @@ bool KQovFieldFile::FinishUpdate() {
     mStream->ClearError();
     mStream->SetPosition(mOriginalSize - 13);
     if (mStream->Read(tail, 13) != 13 || std::memcmp(tail, kNull, 13) != 0) return true;
+    // What went wrong while reading is the caller's to see: kept aside during the writes.
+    int savedId = mError.GetErrorCode();
+    std::string savedText = mError.GetErrorText();
     mError.ClearError();
     mStream->ClearError();
     mStream->SetPosition(mOriginalSize - 13);
@@ -765,14 +768,18 @@ bool KQovFieldFile::FinishUpdate() {
     WriteNullRecord();
     WriteEndBlock(0, GetPartVersion(0));
     Flush();
-    if (HasError() || mStream->HasError()) {
+    bool failed = HasError() || mStream->HasError();
+    if (failed) {
         mStream->ClearError();
         mOwnedStream->Truncate(mOriginalSize);
         mOwnedStream->SetPosition(mOriginalSize - 13);
         mOwnedStream->Write(kNull, 13);
-        return false;
     }
-    return true;
+    if (savedId != -1)
+        mError.SetErrorWithText(savedId, savedText.c_str());
+    else if (failed)
+        mError.ClearError();
+    return !failed;
 }
 
 void KQovFieldFile::Finish() {
