@@ -160,6 +160,13 @@ struct KFCurveKeyPosition {
     bool mExact = false;     // mLower == mUpper is a key at exactly the time
 };
 
+// Secant solve of function(s) = 0 from two starting points, in single precision.
+typedef double (*KFCurveSecantFunction)(float s, const void* data);
+float KFCurveSolveSecant(KFCurveSecantFunction function, const void* data, float first,
+                         float second);
+// Time error of a weighted segment: the Bezier 1, 1 - lw, rw, 0 at s, minus u.
+double KFCurveBezierTimeError(float s, float rightWeight, float leftWeight, double u);
+
 // Slope and auto-tangent helpers shared with the curve nodes.
 double KFCurveAutoBlend(double a, double x, double y);
 double KFCurveAutoToLeftDerivative(double a, double left, double right);
@@ -177,6 +184,9 @@ public:
     static KFCurve* Create();
     // A full copy over the infinite span, else only the default value, tag, cache and counter.
     KFCurve* Clone(KTime start = KTIME_MINUS_INFINITE, KTime stop = KTIME_INFINITE) const;
+    KFCurve* Copy(KTime start = KTIME_MINUS_INFINITE, KTime stop = KTIME_INFINITE) const {
+        return Clone(start, stop);
+    }
     void CopyFrom(const KFCurve& other, bool withKeys = true);
 
     // Storage.

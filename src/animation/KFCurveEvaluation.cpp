@@ -30,38 +30,6 @@ double Bezier(double p0, double p1, double p2, double p3, double u) {
     return Lerp(Lerp(q0, q1, u), Lerp(q1, q2, u), u);
 }
 
-// Time error of a weighted segment: the Bezier 1, 1 - lw, rw, 0 at s, minus u.
-double BezierTimeError(float s, float rightWeight, float leftWeight, double u) {
-    const float p1 = 1.0f - leftWeight;
-    return Bezier(1.0, p1, rightWeight, 0.0, s) - u;
-}
-
-// Secant solve of BezierTimeError = 0 from s = 0 and s = 1, in single precision.
-float SolveSecant(float rightWeight, float leftWeight, double u) {
-    const float g0 = static_cast<float>(BezierTimeError(0.0f, rightWeight, leftWeight, u));
-    const float g1 = static_cast<float>(BezierTimeError(1.0f, rightWeight, leftWeight, u));
-    float current = 1.0f, currentError = g1, previous = 0.0f, previousError = g0;
-    if (std::fabs(g0) < std::fabs(g1)) {
-        current = 0.0f;
-        currentError = g0;
-        previous = 1.0f;
-        previousError = g1;
-    }
-    float result = current;
-    for (int step = 0; step < 15; ++step) {
-        const float denominator = currentError - previousError;
-        if (denominator == 0.0f) break;
-        const float delta = (previous - current) * currentError / denominator;
-        result = current + delta;
-        previous = current;
-        previousError = currentError;
-        current = result;
-        currentError = static_cast<float>(BezierTimeError(current, rightWeight, leftWeight, u));
-        if (std::fabs(delta) < 1e-6f || currentError == 0.0f) break;
-    }
-    return result;
-}
-
 KFCurveKeyPosition ExactPosition(int index) {
     KFCurveKeyPosition position;
     position.mIndex = index;
@@ -72,6 +40,55 @@ KFCurveKeyPosition ExactPosition(int index) {
 
 double Divide(double numerator, double denominator) {
     return denominator != 0.0 ? numerator / denominator : 0.0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Weighted segments
+
+double KFCurveBezierTimeError(float s, float rightWeight, float leftWeight, double u) {
+    const float p1 = 1.0f - leftWeight;
+    return Bezier(1.0, p1, rightWeight, 0.0, s) - u;
+}
+
+float KFCurveSolveSecant(KFCurveSecantFunction function, const void* data, float first,
+                         float second) {
+    const float firstError = static_cast<float>(function(first, data));
+    const float secondError = static_cast<float>(function(second, data));
+    float current = second, currentError = secondError, previous = first,
+          previousError = firstError;
+    if (std::fabs(firstError) < std::fabs(secondError)) {
+        current = first;
+        currentError = firstError;
+        previous = second;
+        previousError = secondError;
+    }
+    float result = current;
+    for (int step = 0; step < 15; ++step) {
+        const float denominator = currentError - previousError;
+        if (denominator == 0.0f) break;  // flat: no secant step exists
+        const float delta = (previous - current) * currentError / denominator;
+        result = current + delta;
+        previous = current;
+        previousError = currentError;
+        current = result;
+        currentError = static_cast<float>(function(current, data));
+        if (std::fabs(delta) < 1e-6f || currentError == 0.0f) break;
+    }
+    return result;
+}
+
+namespace {
+
+struct TimeErrorData {
+    float rightWeight, leftWeight;
+    double u;
+};
+
+double TimeError(float s, const void* data) {
+    const auto* d = static_cast<const TimeErrorData*>(data);
+    return KFCurveBezierTimeError(s, d->rightWeight, d->leftWeight, d->u);
 }
 
 }  // namespace
@@ -352,7 +369,8 @@ double KFCurve::EvaluateSegment(int a, int b, double u) const {
     const float p1 =
         static_cast<float>(ka.mValue + KeyGetRightDerivative(a) * length * rightWeight);
     const float p2 = static_cast<float>(kb.mValue - KeyGetLeftDerivative(b) * length * leftWeight);
-    const float s = SolveSecant(rightWeight, leftWeight, u);
+    const TimeErrorData data{rightWeight, leftWeight, u};
+    const float s = KFCurveSolveSecant(&TimeError, &data, 0.0f, 1.0f);
     return Bezier(ka.mValue, p1, p2, kb.mValue, 1.0 - static_cast<double>(s));
 }
 

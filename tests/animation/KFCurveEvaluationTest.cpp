@@ -45,7 +45,7 @@ TEST(KFCurveEvaluationTest, RepetitionAndMirror) {
     EXPECT_DOUBLE_EQ(curve.Evaluate(Sec(1.25)), 7.5);
 
     curve.SetPostExtrapolationCount(KFCURVE_REPETITION_UNLIMITED);
-    EXPECT_DOUBLE_EQ(curve.Evaluate(Sec(2.25)), 2.5);  // second copy is not mirrored
+    EXPECT_DOUBLE_EQ(curve.Evaluate(Sec(2.25)), 2.5);     // second copy is not mirrored
     EXPECT_DOUBLE_EQ(curve.Evaluate(Sec(1000.75)), 7.5);  // odd copies are plain
     EXPECT_DOUBLE_EQ(curve.Evaluate(Sec(1001.75)), 2.5);
 
@@ -116,6 +116,42 @@ TEST(KFCurveEvaluationTest, WeightsOfOneThirdMatchTheUnweightedCubic) {
     }
 }
 
+TEST(KFCurveEvaluationTest, ExtremeWeightsStayInsideTheControlHull) {
+    const float weights[] = {0.0f, 0.00010001f, 0.001f, 0.5f, 0.99f, 2.0f};
+    for (float rw : weights) {
+        for (float lw : weights) {
+            KFCurve curve;
+            AddKey(curve, 0, -1.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_BREAK, 30.0f,
+                   -30.0f);
+            AddKey(curve, 1, 2.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_BREAK);
+            curve.KeySetRightTangentWeight(0, rw);
+            curve.KeySetLeftTangentWeight(1, lw);
+            const double p1 = -1.0 + 30.0 * curve.KeyGetRightTangentWeight(0);
+            const double p2 = 2.0 + 30.0 * curve.KeyGetLeftTangentWeight(1);
+            for (int i = 0; i <= 200; ++i) {
+                const double value = curve.Evaluate(Sec(i / 200.0));
+                ASSERT_TRUE(std::isfinite(value)) << rw << " " << lw << " " << i;
+                EXPECT_GE(value, std::min({-1.0, p1, p2}) - 1e-4);
+                EXPECT_LE(value, std::max({2.0, p1, p2}) + 1e-4);
+            }
+        }
+    }
+}
+
+double Flat(float, const void*) {
+    return 0.25;
+}
+double FlatAfterOneStep(float s, const void*) {
+    return s < 0.5f ? s - 0.75 : 0.125;
+}
+
+TEST(KFCurveEvaluationTest, SecantStopsWhenTheSecantIsFlat) {
+    EXPECT_EQ(KFCurveSolveSecant(&Flat, nullptr, 0.0f, 1.0f), 1.0f);
+    const float s = KFCurveSolveSecant(&FlatAfterOneStep, nullptr, 0.0f, 1.0f);
+    EXPECT_TRUE(std::isfinite(s));
+    EXPECT_NEAR(KFCurveBezierTimeError(0.5f, 0.3f, 0.3f, 0.5), 0.0, 1e-7);
+}
+
 TEST(KFCurveEvaluationTest, InverseAutoConversion) {
     EXPECT_NEAR(KFCurveRightDerivativeToAuto(2, 1, 3), 0.0, 1e-9);
     EXPECT_NEAR(KFCurveRightDerivativeToAuto(3, 1, 3), 100.0, 1e-9);
@@ -127,6 +163,15 @@ TEST(KFCurveEvaluationTest, InverseAutoConversion) {
     EXPECT_NEAR(KFCurveLeftDerivativeToAuto(3, 2, 2), -515.81, 1e-2);
     EXPECT_EQ(KFCurveRightDerivativeToAuto(0.000001, 1, 3), KFCurveRightDerivativeToAuto(0, 1, 3));
     EXPECT_EQ(KFCurveLeftDerivativeToAuto(2, 2, 2), 0.0);
+    // Just past the linear range the two roots touch; rounding must not make that NaN.
+    for (double slope : {2.0, 0.3, 82.271609582235357, -46.012099168103902}) {
+        const double above = std::nextafter(slope, 1e9), below = std::nextafter(slope, -1e9);
+        const double right = KFCurveRightDerivativeToAuto(above, slope, slope);
+        const double left = KFCurveLeftDerivativeToAuto(below, slope, slope);
+        ASSERT_TRUE(std::isfinite(right) && std::isfinite(left)) << slope;
+        EXPECT_NEAR(KFCurveAutoToRightDerivative(right, slope, slope), above, 1e-9) << slope;
+        EXPECT_NEAR(KFCurveAutoToLeftDerivative(left, slope, slope), below, 1e-9) << slope;
+    }
 }
 
 TEST(KFCurveEvaluationTest, InverseAutoConversionRoundTripsOverASweep) {

@@ -25,7 +25,6 @@ const char* const kMessages[] = {
     "Read error",
 };
 
-constexpr size_t kFlushSize = 1 << 20;
 constexpr uint32_t kContentChunk = 0x80000;
 
 uint32_t Swap32(uint32_t v) {
@@ -113,9 +112,18 @@ bool KQovFieldFile::CanWrite() {
 }
 
 void KQovFieldFile::Emit(const void* data, size_t size) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    mOut.insert(mOut.end(), bytes, bytes + size);
-    if (mOut.size() >= kFlushSize) Flush();
+    if (mOutSize + size > kOutCapacity) {
+        Flush();
+        if (size > kOutCapacity) {
+            // Too big to wait: straight to the stream.
+            if (mStream && mStream->Write(data, static_cast<uint32_t>(size)) != size && !HasError())
+                SetError(eNoSpaceLeft);
+            return;
+        }
+    }
+    if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+    std::memcpy(mOut.get() + mOutSize, data, size);
+    mOutSize += size;
 }
 
 void KQovFieldFile::EmitU32(uint32_t value) {
@@ -124,28 +132,21 @@ void KQovFieldFile::EmitU32(uint32_t value) {
 }
 
 void KQovFieldFile::Flush() {
-    if (mOut.empty() || !mStream) return;
-    size_t done = 0;
-    while (done < mOut.size()) {
-        size_t left = mOut.size() - done;
-        uint32_t chunk = left > (1u << 30) ? (1u << 30) : static_cast<uint32_t>(left);
-        uint32_t put = mStream->Write(mOut.data() + done, chunk);
-        done += put;
-        if (put < chunk) break;
-    }
-    bool failed = done < mOut.size() || mStream->HasError();
-    mOut.clear();
+    if (mOutSize == 0 || !mStream) return;
+    uint32_t put = mStream->Write(mOut.get(), static_cast<uint32_t>(mOutSize));
+    bool failed = put < mOutSize || mStream->HasError();
+    mOutSize = 0;
     if (failed && !HasError()) SetError(eNoSpaceLeft);
 }
 
 int64_t KQovFieldFile::Position() {
-    return (mStream ? mStream->Tell() : 0) + static_cast<int64_t>(mOut.size());
+    return (mStream ? mStream->Tell() : 0) + static_cast<int64_t>(mOutSize);
 }
 
 void KQovFieldFile::Patch(int64_t position, const void* data, size_t size) {
-    int64_t bufferStart = Position() - static_cast<int64_t>(mOut.size());
+    int64_t bufferStart = Position() - static_cast<int64_t>(mOutSize);
     if (position >= bufferStart) {
-        std::memcpy(mOut.data() + (position - bufferStart), data, size);
+        std::memcpy(mOut.get() + (position - bufferStart), data, size);
         return;
     }
     // The header went out already: rewrite it in place.
@@ -283,7 +284,28 @@ bool KQovFieldFile::FieldWriteLL(int64_t value) {
     return !HasError();
 }
 
-bool KQovFieldFile::FieldWriteD(double value) {
+bool KQovFieldFile::WriteDouble(double value) {
+    if (FastBinaryValue()) {
+        uint64_t bits;
+        std::memcpy(&bits, &value, 8);
+        if (mSwap) bits = Swap64(bits);
+        if (mOut && mOutSize + 9 <= kOutCapacity) {
+            uint8_t* at = mOut.get() + mOutSize;
+            at[0] = 'D';
+            std::memcpy(at + 1, &bits, 8);
+            mOutSize += 9;
+        } else {
+            uint8_t item[9];
+            item[0] = 'D';
+            std::memcpy(item + 1, &bits, 8);
+            Emit(item, sizeof item);
+        }
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        entry.count += 1;
+        entry.length += 9;
+        ++mValueCounter;
+        return mError.GetErrorCode() == -1;
+    }
     if (!BeginValue()) return false;
     if (mBinary) {
         uint64_t bits;

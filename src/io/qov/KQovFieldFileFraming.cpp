@@ -117,7 +117,8 @@ void KQovFieldFile::Reset() {
     mDepth = 0;
     mRecordTable.assign(kMaxDepth, RecordEntry());
     mIndent = mContinuationIndent = mLineLength = 0;
-    mOut.clear();
+    mOutSize = 0;
+    mStreamOpen = false;
 }
 
 void KQovFieldFile::FreeTrees() {
@@ -290,6 +291,7 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
         return false;
     }
     mStream = mOwnedStream.get();
+    mStreamOpen = true;
     mOpenedName = full;
     mOpenMode = eCreated;
     WriteStart(info);
@@ -380,6 +382,7 @@ bool KQovFieldFile::OpenWith(const std::vector<std::string>& candidates, bool st
         return false;
     }
     mStream = mOwnedStream.get();
+    mStreamOpen = true;
     mOriginalSize = mStream->Size();
     return ReadStart(strict, checkCrc, selectFirstPart, info);
 }
