@@ -253,7 +253,6 @@ public:
     void DiscardPendingChanges() { mPending.Clear(); }
     void AddCallback(KFCurveCallback function, void* data);
     void RemoveCallback(KFCurveCallback function, void* data);
-    int GetCallbackCount() const { return static_cast<int>(mCallbacks.size()); }
 
     // Evaluation cache.
     void ForgetEvaluationCache();

@@ -157,9 +157,12 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
 
     const KFCurveKeyPosition position = KeyFindPosition(t, &mLastIndex);
     int a = position.mLower, b = position.mUpper;
-    if (window != 0.0) {
-        a = std::max(static_cast<int>(std::floor(position.mIndex + window)), -1);
-        b = std::min(static_cast<int>(std::ceil(position.mIndex - window)), mKeyCount);
+    if (window != 0.0 && std::isfinite(window)) {
+        // Snap to a key within the window (in key-index units).
+        const double x = position.mIndex;
+        a = static_cast<int>(std::clamp(std::floor(x + window), -1.0, mKeyCount - 1.0));
+        b = static_cast<int>(std::clamp(std::ceil(x - window), 0.0, double(mKeyCount)));
+        if (a > b) a = b = std::clamp(static_cast<int>(std::lround(x)), 0, mKeyCount - 1);
     }
     int e = -1;
     if (a == b) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "CurveTestUtil.h"
@@ -198,6 +199,27 @@ TEST(KFCurveEditingTest, KeyInsertInsideASegmentKeepsTheShape) {
     EXPECT_EQ(empty.KeyGetValue(0), 4.0f);
 }
 
+TEST(KFCurveEditingTest, InsertAtCacheUpdatesOrAddsAKey) {
+    KFCurve curve;
+    for (int i = 0; i <= 2; ++i) AddKey(curve, i, static_cast<float>(i));
+    EXPECT_EQ(curve.KeyInsertAtCache(nullptr, KFCURVE_INTERPOLATION_LINEAR, 0, false, true), 1);
+
+    curve.SetEvaluationCache(Sec(1.1), 5.0f);
+    EXPECT_EQ(curve.KeyInsertAtCache(nullptr, KFCURVE_INTERPOLATION_LINEAR, 0, false, true,
+                                     KTIME_INFINITE, 0.3),
+              0);
+    ASSERT_EQ(curve.KeyGetCount(), 3);  // key 1 was within the window
+    EXPECT_EQ(curve.KeyGetTime(1), Sec(1.1));
+    EXPECT_EQ(curve.KeyGetValue(1), 5.0f);
+
+    curve.SetEvaluationCache(Sec(1.5), 6.0f);
+    curve.KeyInsertAtCache(nullptr, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, true, true);
+    ASSERT_EQ(curve.KeyGetCount(), 4);
+    EXPECT_EQ(curve.KeyGetTangentMode(2), KFCURVE_TANGENT_AUTO_BREAK);
+    EXPECT_EQ(curve.KeyGetValue(2), 6.0f);
+    ExpectOrdered(curve);
+}
+
 // Source keys at 1, 2, 3, 4 s; this curve keys every half second from 0 to 5 s.
 void SpanCurves(KFCurve& target, KFCurve& source) {
     for (int i = 0; i <= 10; ++i) AddKey(target, i * 0.5, 100.0f + i);
@@ -348,6 +370,79 @@ TEST(KFCurveEditingTest, ReplaceQuaternionScalesAcrossTheSpan) {
         const KFCurveKeyPosition at = curve.KeyFindPosition(Sec(2), &hint);
         ASSERT_TRUE(at.mExact);
         EXPECT_EQ(curve.KeyGetValue(at.mLower), c.expected);
+    }
+}
+
+// Random edits, extreme times included, must keep the keys ordered and every value defined.
+TEST(KFCurveEditingTest, RandomEditsKeepTheInvariants) {
+    std::mt19937_64 random(99);
+    const KTime times[] = {KTIME_MINUS_INFINITE,
+                           KTime(INT64_MIN),
+                           Sec(-2),
+                           Sec(0),
+                           Sec(0.5),
+                           Sec(1),
+                           Sec(1) + KTime(1),
+                           Sec(3),
+                           KTIME_INFINITE - KTime(1),
+                           KTIME_INFINITE};
+    auto pickTime = [&] {
+        if (random() % 3 == 0) return times[random() % 10];
+        return KTime(static_cast<int64_t>(random() % 400) * (KTime::kOneSecond / 100) -
+                     KTime::kOneSecond);
+    };
+    const uint32_t kinds[] = {KFCURVE_INTERPOLATION_CONSTANT, KFCURVE_INTERPOLATION_LINEAR,
+                              KFCURVE_INTERPOLATION_CUBIC};
+    const uint32_t modes[] = {KFCURVE_TANGENT_AUTO, KFCURVE_TANGENT_TCB, KFCURVE_TANGENT_USER,
+                              KFCURVE_TANGENT_BREAK, KFCURVE_TANGENT_AUTO_BREAK};
+    KFCurve curve, source;
+    for (int step = 0; step < 6000; ++step) {
+        KFCurve& target = step % 5 == 0 ? source : curve;
+        const KTime t = pickTime();
+        const int count = target.KeyGetCount();
+        switch (random() % 9) {
+            case 0:
+            case 1: {
+                KFCurveKey key;
+                key.Set(t, static_cast<float>(random() % 100), kinds[random() % 3],
+                        modes[random() % 5], 1.5f, -2.0f,
+                        random() % 2 ? KFCURVE_WEIGHTED_ALL : KFCURVE_WEIGHTED_NONE, 0.2f, 0.7f,
+                        0.1f, 0.1f);
+                target.KeyAdd(t, key);
+                break;
+            }
+            case 2:
+                target.KeyInsert(t);
+                break;
+            case 3:
+                target.KeyRemove(static_cast<int>(random() % 8) - 2,
+                                 static_cast<int>(random() % 12) - 2);
+                break;
+            case 4:
+                if (count > 0) target.KeySetLeftDerivative(random() % (count + 1), 0.5f);
+                break;
+            case 5:
+                curve.Replace(&source, t, pickTime(), random() % 2, random() % 2);
+                break;
+            case 6:
+                curve.ReplaceContinuous(&source, t, pickTime(), 10.0f, -5.0f, random() % 2,
+                                        random() % 2, random() % 2, true);
+                break;
+            case 7:
+                curve.ReplaceQuaternion(&source, t, pickTime(), 0.5f, 2.0f, random() % 2, true);
+                break;
+            default:
+                target.SetPreExtrapolation(static_cast<int>(random() % 5));
+                target.SetPostExtrapolation(static_cast<int>(random() % 5));
+                target.SetPostExtrapolationCount(random() % 2 ? 3u : KFCURVE_REPETITION_UNLIMITED);
+                break;
+        }
+        ExpectOrdered(curve);
+        ExpectOrdered(source);
+        const KTime probe = pickTime();
+        ASSERT_FALSE(std::isnan(curve.Evaluate(probe))) << step;
+        ASSERT_FALSE(std::isnan(curve.EvaluateLeftDerivative(probe))) << step;
+        if (curve.KeyGetCount() > 60) curve.KeyRemove(0, 30);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
 #include "foundation/KCallbackList.h"
 #include "foundation/KEventEmitter.h"
 #include "platform/KPlatformFile.h"
@@ -242,21 +243,15 @@ TEST(KEventEmitter, ReleaseIsFinal) {
 
 class TempFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = KPlatformGetTempFolder() + "/kevtXXXXXX";
-        std::vector<char> buffer(templ.begin(), templ.end());
-        buffer.push_back(0);
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-        mFolder = buffer.data();
-    }
-    void TearDown() override { ASSERT_EQ(system(("rm -rf '" + mFolder + "'").c_str()), 0); }
+    void SetUp() override { ASSERT_TRUE(mTemp.ok()); }
     std::string Make(const std::string& name) {
         std::string path = mFolder + "/" + name;
         FILE* f = fopen(path.c_str(), "wb");
         if (f) fclose(f);
         return path;
     }
-    std::string mFolder;
+    TempTestFolder mTemp{"kevt"};
+    std::string mFolder = mTemp.path();
 };
 
 TEST_F(TempFiles, ListenerReleasesOnCodeFifteen) {

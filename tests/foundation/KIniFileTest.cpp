@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
 #include "foundation/KIniFile.h"
 #include "foundation/KPath.h"
 #include "foundation/KRegistry.h"
@@ -18,17 +19,10 @@ namespace {
 class Settings : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = KPlatformGetTempFolder() + "/kiniXXXXXX";
-        std::vector<char> buffer(templ.begin(), templ.end());
-        buffer.push_back(0);
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-        mFolder = buffer.data();
+        ASSERT_TRUE(mTemp.ok());
         KSetSettingsFolder(mFolder.c_str());
     }
-    void TearDown() override {
-        KSetSettingsFolder("");
-        ASSERT_EQ(system(("rm -rf '" + mFolder + "'").c_str()), 0);
-    }
+    void TearDown() override { KSetSettingsFolder(""); }
     void Write(const std::string& name, const std::string& text) {
         std::ofstream out(mFolder + "/" + name, std::ios::binary);
         out << text;
@@ -39,7 +33,8 @@ protected:
         text << in.rdbuf();
         return text.str();
     }
-    std::string mFolder;
+    TempTestFolder mTemp{"kini"};
+    std::string mFolder = mTemp.path();
 };
 
 const char* Value(KIniFile& file, const char* section, const char* key, const char* def) {

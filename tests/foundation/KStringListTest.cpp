@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
 #include "foundation/KLogFile.h"
 #include "foundation/KPath.h"
 #include "foundation/KStringList.h"
@@ -69,17 +70,10 @@ TEST(KStringList, EditingAndCopies) {
 class LogFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = KPlatformGetTempFolder() + "/klogXXXXXX";
-        std::vector<char> buffer(templ.begin(), templ.end());
-        buffer.push_back(0);
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-        mFolder = buffer.data();
+        ASSERT_TRUE(mTemp.ok());
         KSetPluginFolder(mFolder.c_str());
     }
-    void TearDown() override {
-        KSetPluginFolder("");
-        ASSERT_EQ(system(("rm -rf '" + mFolder + "'").c_str()), 0);
-    }
+    void TearDown() override { KSetPluginFolder(""); }
     std::vector<std::string> Lines(const char* name) {
         std::ifstream in(mFolder + "/" + name, std::ios::binary);
         std::vector<std::string> lines;
@@ -87,7 +81,8 @@ protected:
         while (std::getline(in, line)) lines.push_back(line);
         return lines;
     }
-    std::string mFolder;
+    TempTestFolder mTemp{"klog"};
+    std::string mFolder = mTemp.path();
 };
 
 // "Date: d/m/yyyy h:m" with numbers without leading zeros.

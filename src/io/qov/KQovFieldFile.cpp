@@ -1,4 +1,5 @@
 #include "io/qov/KQovFieldFile.h"
+#include "io/qov/KQovByteOrder.h"
 
 #include <cstring>
 
@@ -25,16 +26,7 @@ const char* const kMessages[] = {
     "Read error",
 };
 
-constexpr size_t kFlushSize = 1 << 20;
 constexpr uint32_t kContentChunk = 0x80000;
-
-uint32_t Swap32(uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-uint64_t Swap64(uint64_t v) {
-    return (static_cast<uint64_t>(Swap32(static_cast<uint32_t>(v))) << 32) |
-           Swap32(static_cast<uint32_t>(v >> 32));
-}
 
 }  // namespace
 
@@ -113,39 +105,41 @@ bool KQovFieldFile::CanWrite() {
 }
 
 void KQovFieldFile::Emit(const void* data, size_t size) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    mOut.insert(mOut.end(), bytes, bytes + size);
-    if (mOut.size() >= kFlushSize) Flush();
+    if (mOutSize + size > kOutCapacity) {
+        Flush();
+        if (size > kOutCapacity) {
+            // Too big to wait: straight to the stream.
+            if (mStream && mStream->Write(data, static_cast<uint32_t>(size)) != size && !HasError())
+                SetError(eNoSpaceLeft);
+            return;
+        }
+    }
+    if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+    std::memcpy(mOut.get() + mOutSize, data, size);
+    mOutSize += size;
 }
 
 void KQovFieldFile::EmitU32(uint32_t value) {
-    if (mSwap) value = Swap32(value);
+    if (mSwap) value = KQovSwap32(value);
     Emit(&value, 4);
 }
 
 void KQovFieldFile::Flush() {
-    if (mOut.empty() || !mStream) return;
-    size_t done = 0;
-    while (done < mOut.size()) {
-        size_t left = mOut.size() - done;
-        uint32_t chunk = left > (1u << 30) ? (1u << 30) : static_cast<uint32_t>(left);
-        uint32_t put = mStream->Write(mOut.data() + done, chunk);
-        done += put;
-        if (put < chunk) break;
-    }
-    bool failed = done < mOut.size() || mStream->HasError();
-    mOut.clear();
+    if (mOutSize == 0 || !mStream) return;
+    uint32_t put = mStream->Write(mOut.get(), static_cast<uint32_t>(mOutSize));
+    bool failed = put < mOutSize || mStream->HasError();
+    mOutSize = 0;
     if (failed && !HasError()) SetError(eNoSpaceLeft);
 }
 
 int64_t KQovFieldFile::Position() {
-    return (mStream ? mStream->Tell() : 0) + static_cast<int64_t>(mOut.size());
+    return (mStream ? mStream->Tell() : 0) + static_cast<int64_t>(mOutSize);
 }
 
 void KQovFieldFile::Patch(int64_t position, const void* data, size_t size) {
-    int64_t bufferStart = Position() - static_cast<int64_t>(mOut.size());
+    int64_t bufferStart = Position() - static_cast<int64_t>(mOutSize);
     if (position >= bufferStart) {
-        std::memcpy(mOut.data() + (position - bufferStart), data, size);
+        std::memcpy(mOut.get() + (position - bufferStart), data, size);
         return;
     }
     // The header went out already: rewrite it in place.
@@ -169,7 +163,7 @@ bool KQovFieldFile::CloseRecord(int depth) {
     uint32_t header[3] = {static_cast<uint32_t>(end), static_cast<uint32_t>(entry.count),
                           static_cast<uint32_t>(entry.length)};
     if (mSwap)
-        for (uint32_t& h : header) h = Swap32(h);
+        for (uint32_t& h : header) h = KQovSwap32(h);
     Patch(entry.header, header, sizeof header);
     entry.header = -1;
     return true;
@@ -263,7 +257,7 @@ bool KQovFieldFile::FieldWriteI(int32_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         uint32_t bits = static_cast<uint32_t>(value);
-        if (mSwap) bits = Swap32(bits);
+        if (mSwap) bits = KQovSwap32(bits);
         AddBinaryValue('I', &bits, 4);
     } else {
         EndAsciiValue(KFormatC("%d", value), false);
@@ -275,7 +269,7 @@ bool KQovFieldFile::FieldWriteLL(int64_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         uint64_t bits = static_cast<uint64_t>(value);
-        if (mSwap) bits = Swap64(bits);
+        if (mSwap) bits = KQovSwap64(bits);
         AddBinaryValue('L', &bits, 8);
     } else {
         EndAsciiValue(KFormatC("%lld", static_cast<long long>(value)), false);
@@ -283,12 +277,33 @@ bool KQovFieldFile::FieldWriteLL(int64_t value) {
     return !HasError();
 }
 
-bool KQovFieldFile::FieldWriteD(double value) {
+bool KQovFieldFile::WriteDouble(double value) {
+    if (FastBinaryValue()) {
+        uint64_t bits;
+        std::memcpy(&bits, &value, 8);
+        if (mSwap) bits = KQovSwap64(bits);
+        if (mOut && mOutSize + 9 <= kOutCapacity) {
+            uint8_t* at = mOut.get() + mOutSize;
+            at[0] = 'D';
+            std::memcpy(at + 1, &bits, 8);
+            mOutSize += 9;
+        } else {
+            uint8_t item[9];
+            item[0] = 'D';
+            std::memcpy(item + 1, &bits, 8);
+            Emit(item, sizeof item);
+        }
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        entry.count += 1;
+        entry.length += 9;
+        ++mValueCounter;
+        return mError.GetErrorCode() == -1;
+    }
     if (!BeginValue()) return false;
     if (mBinary) {
         uint64_t bits;
         std::memcpy(&bits, &value, 8);
-        if (mSwap) bits = Swap64(bits);
+        if (mSwap) bits = KQovSwap64(bits);
         AddBinaryValue('D', &bits, 8);
     } else {
         EndAsciiValue(KFormatC("%.15g", value), false);

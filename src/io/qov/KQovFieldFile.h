@@ -4,6 +4,7 @@
 // This is the byte container only: what the fields mean belongs to the readers and writers.
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -39,6 +40,7 @@ public:
     enum OpenMode { eReadOnly = 0, eCreated = 1, eUpdate = 2 };
     static constexpr int kMaxDepth = 200;
     static constexpr int kWrapColumn = 120;
+    static constexpr size_t kOutCapacity = 1 << 20;
 
     KQovFieldFile();
     virtual ~KQovFieldFile();
@@ -100,7 +102,21 @@ public:
     bool FieldWriteCh(char value);
     bool FieldWriteI(int32_t value);
     bool FieldWriteLL(int64_t value);
-    bool FieldWriteD(double value);
+    bool FieldWriteD(double value) {
+        // The common case inline: a binary field open, room in the buffer, no swapping.
+        if (FastBinaryValue() && !mSwap && mOut && mOutSize + 9 <= kOutCapacity) {
+            uint8_t* at = mOut.get() + mOutSize;
+            at[0] = 'D';
+            std::memcpy(at + 1, &value, 8);
+            mOutSize += 9;
+            RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+            entry.count += 1;
+            entry.length += 9;
+            ++mValueCounter;
+            return true;
+        }
+        return WriteDouble(value);
+    }
     bool FieldWriteC(const char* text);
     bool FieldWriteC(const char* name, const char* text);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
@@ -177,6 +193,11 @@ private:
     void Reset();
     bool CanWrite();
     void Emit(const void* data, size_t size);
+    bool WriteDouble(double value);
+    // Values go straight to the buffer while a binary field is open and all is well.
+    bool FastBinaryValue() const {
+        return mBinary && mValueCounter != 0 && mStreamOpen && mError.GetErrorCode() == -1;
+    }
     void EmitText(const std::string& text) { Emit(text.data(), text.size()); }
     void EmitU32(uint32_t value);
     void Flush();
@@ -245,7 +266,10 @@ private:
     int mIndent = 0;
     int mContinuationIndent = 0;
     int mLineLength = 0;
-    std::vector<uint8_t> mOut;
+    // Output waits here so that values do not each cost a stream call.
+    std::unique_ptr<uint8_t[]> mOut;
+    size_t mOutSize = 0;
+    bool mStreamOpen = false;
 
     KError mError;
 };
