@@ -242,48 +242,47 @@ int KBitArray::FindFirst(bool value, bool* found) const {
     return FindNext(0, value, found);
 }
 
-int KBitArray::FindNext(int from, bool value, bool* found) const {
-    if (found) *found = false;
-    if (from < 0) from = 0;
-    int64_t position = from;
-    if (value) {
-        if (!mDirectory) return -1;
-        for (Block* block : mDirectory->blocks) {
-            if (block->End() * 32 <= position) continue;
-            int64_t word = std::max<int64_t>(position >> kWordShift, block->first);
-            for (; word < block->End(); ++word) {
-                uint32_t bits = block->Words()[word - block->first];
-                if (word == (position >> kWordShift)) bits &= ~uint32_t(0) << (position & 31);
-                if (bits) {
-                    int64_t bit = word * 32 + __builtin_ctz(bits);
-                    if (bit > INT_MAX) return -1;
-                    if (found) *found = true;
-                    return int(bit);
-                }
-            }
-        }
-        return -1;
-    }
-    while (position <= INT_MAX) {
-        int slot = FindBlock(position >> kWordShift);
-        if (slot < 0) {
-            if (found) *found = true;  // a gap between blocks holds clear bits
-            return int(position);
-        }
-        Block* block = mDirectory->blocks[slot];
-        for (int64_t word = position >> kWordShift; word < block->End(); ++word) {
-            uint32_t bits = ~block->Words()[word - block->first];
-            if (word == (position >> kWordShift)) bits &= ~uint32_t(0) << (position & 31);
-            if (bits) {
-                int64_t bit = word * 32 + __builtin_ctz(bits);
-                if (bit > INT_MAX) return -1;
-                if (found) *found = true;
-                return int(bit);
-            }
-        }
-        position = block->End() * 32;
+namespace {
+
+// The first bit at or after `position` in the block's words that differs from `skip`
+// (all ones to look for clear bits, zero for set bits); -1 when there is none in the block.
+int64_t ScanWords(const uint32_t* words, int64_t first, int64_t end, int64_t position,
+                  uint32_t skip) {
+    for (int64_t word = std::max<int64_t>(position >> 5, first); word < end; ++word) {
+        uint32_t bits = words[word - first] ^ skip;
+        if (word == (position >> 5)) bits &= ~uint32_t(0) << (position & 31);
+        if (bits) return word * 32 + __builtin_ctz(bits);
     }
     return -1;
+}
+
+}  // namespace
+
+int KBitArray::FindNext(int from, bool value, bool* found) const {
+    if (found) *found = false;
+    int64_t position = std::max(from, 0);
+    int64_t bit = -1;
+    if (value) {
+        for (size_t slot = 0; mDirectory && slot < mDirectory->blocks.size() && bit < 0; ++slot) {
+            Block* block = mDirectory->blocks[slot];
+            if (block->End() * 32 > position)
+                bit = ScanWords(block->Words(), block->first, block->End(), position, 0);
+        }
+    } else {
+        while (bit < 0 && position <= INT_MAX) {
+            int slot = FindBlock(position >> kWordShift);
+            if (slot < 0) {
+                bit = position;  // a gap between blocks holds clear bits
+                break;
+            }
+            Block* block = mDirectory->blocks[slot];
+            bit = ScanWords(block->Words(), block->first, block->End(), position, ~uint32_t(0));
+            position = block->End() * 32;
+        }
+    }
+    if (bit < 0 || bit > INT_MAX) return -1;
+    if (found) *found = true;
+    return int(bit);
 }
 
 int KBitArray::FindLastSetBit() const {

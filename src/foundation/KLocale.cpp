@@ -69,9 +69,13 @@ std::string KFormatC(const char* format, ...) {
     return s;
 }
 
-double KStrtodC(const char* text, char** end) { return strtod_l(text, end, CLocale()); }
+double KStrtodC(const char* text, char** end) {
+    return strtod_l(text, end, CLocale());
+}
 
-double KAtofC(const char* text) { return text ? strtod_l(text, nullptr, CLocale()) : 0.0; }
+double KAtofC(const char* text) {
+    return text ? strtod_l(text, nullptr, CLocale()) : 0.0;
+}
 
 int KSscanfC(const char* text, const char* format, ...) {
     CLocaleGuard guard;

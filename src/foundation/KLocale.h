@@ -29,9 +29,17 @@ bool KParseInt64(std::string_view text, long long& value);
 inline bool KIsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
-inline bool KIsDigit(char c) { return c >= '0' && c <= '9'; }
-inline bool KIsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-inline char KToUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-inline char KToLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+inline bool KIsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+inline bool KIsAlpha(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+inline char KToUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+inline char KToLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 int KStrCaseCmp(const char* a, const char* b);
 int KStrNCaseCmp(const char* a, const char* b, size_t n);

@@ -12,24 +12,8 @@ const uint32_t kFullAccess = 0xF003F;
 }  // namespace
 
 const char* KRegistry::RootName(KPlatformHKey root) {
-    switch (root) {
-        case KPLATFORM_HKEY_LOCAL_MACHINE:
-            return "HKEY_LOCAL_MACHINE";
-        case KPLATFORM_HKEY_CLASSES_ROOT:
-            return "HKEY_CLASSES_ROOT";
-        case KPLATFORM_HKEY_USERS:
-            return "HKEY_USERS";
-        case KPLATFORM_HKEY_CURRENT_USER:
-            return "HKEY_CURRENT_USER";
-        case KPLATFORM_HKEY_PERFORMANCE_DATA:
-            return "HKEY_PERFORMANCE_DATA";
-        case KPLATFORM_HKEY_CURRENT_CONFIG:
-            return "HKEY_CURRENT_CONFIG";
-        case KPLATFORM_HKEY_DYN_DATA:
-            return "HKEY_DYN_DATA";
-        default:
-            return "Unknown";
-    }
+    const char* name = KPlatformRegRootName(root);
+    return name ? name : "Unknown";
 }
 
 bool KRegistry::Result(long result) {

@@ -59,30 +59,9 @@ std::mutex gMutex;  // the handle table and in-process writers
 std::map<KPlatformHKey, OpenKey> gHandles;
 KPlatformHKey gNextHandle = 0x1000;
 
-const char* RootFileName(KPlatformHKey root) {
-    switch (root) {
-        case KPLATFORM_HKEY_CLASSES_ROOT:
-            return "HKEY_CLASSES_ROOT";
-        case KPLATFORM_HKEY_CURRENT_USER:
-            return "HKEY_CURRENT_USER";
-        case KPLATFORM_HKEY_LOCAL_MACHINE:
-            return "HKEY_LOCAL_MACHINE";
-        case KPLATFORM_HKEY_USERS:
-            return "HKEY_USERS";
-        case KPLATFORM_HKEY_PERFORMANCE_DATA:
-            return "HKEY_PERFORMANCE_DATA";
-        case KPLATFORM_HKEY_CURRENT_CONFIG:
-            return "HKEY_CURRENT_CONFIG";
-        case KPLATFORM_HKEY_DYN_DATA:
-            return "HKEY_DYN_DATA";
-        default:
-            return nullptr;
-    }
-}
-
 // Resolves a handle to its root and key path; false for an unknown handle.
 bool Resolve(KPlatformHKey key, OpenKey& out) {
-    if (RootFileName(key)) {
+    if (KPlatformRegRootName(key)) {
         out.root = key;
         out.path.clear();
         return true;
@@ -153,7 +132,7 @@ bool Unescape(const std::string& token, std::string& out) {
 }
 
 std::string StoreFile(KPlatformHKey root) {
-    return KPlatformRegistryFolder() + "/" + RootFileName(root) + ".reg";
+    return KPlatformRegistryFolder() + "/" + KPlatformRegRootName(root) + ".reg";
 }
 
 // Reads the store of a root; a missing or damaged file reads as far as it is sound.
@@ -217,7 +196,7 @@ public:
     explicit StoreLock(KPlatformHKey root) : mLock(gMutex) {
         std::string folder = KPlatformRegistryFolder();
         if (!MakeFolders(folder)) return;
-        std::string name = folder + "/" + RootFileName(root) + ".lock";
+        std::string name = folder + "/" + KPlatformRegRootName(root) + ".lock";
         mFd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (mFd >= 0 && flock(mFd, LOCK_EX) != 0) {
             close(mFd);
@@ -277,6 +256,27 @@ std::string ThisComputer() {
 
 }  // namespace
 
+const char* KPlatformRegRootName(KPlatformHKey root) {
+    switch (root) {
+        case KPLATFORM_HKEY_CLASSES_ROOT:
+            return "HKEY_CLASSES_ROOT";
+        case KPLATFORM_HKEY_CURRENT_USER:
+            return "HKEY_CURRENT_USER";
+        case KPLATFORM_HKEY_LOCAL_MACHINE:
+            return "HKEY_LOCAL_MACHINE";
+        case KPLATFORM_HKEY_USERS:
+            return "HKEY_USERS";
+        case KPLATFORM_HKEY_PERFORMANCE_DATA:
+            return "HKEY_PERFORMANCE_DATA";
+        case KPLATFORM_HKEY_CURRENT_CONFIG:
+            return "HKEY_CURRENT_CONFIG";
+        case KPLATFORM_HKEY_DYN_DATA:
+            return "HKEY_DYN_DATA";
+        default:
+            return nullptr;
+    }
+}
+
 std::string KPlatformRegistryFolder() {
     const char* env = getenv("QOV_REGISTRY_DIR");
     if (env && *env) return KPlatformNativePath(env);
@@ -286,7 +286,7 @@ std::string KPlatformRegistryFolder() {
 long KPlatformRegConnect(const char* machine, KPlatformHKey root, KPlatformHKey* result) {
     if (!result) return KPLATFORM_ERROR_INVALID_PARAMETER;
     *result = 0;
-    if (!RootFileName(root)) return KPLATFORM_ERROR_INVALID_HANDLE;
+    if (!KPlatformRegRootName(root)) return KPLATFORM_ERROR_INVALID_HANDLE;
     if (machine && *machine) {
         while (*machine == '\\') ++machine;
         if (!EqualNoCase(machine, ThisComputer())) return KPLATFORM_ERROR_BAD_NETPATH;
@@ -409,7 +409,7 @@ long KPlatformRegSetValue(KPlatformHKey key, const char* name, uint32_t type, co
 }
 
 long KPlatformRegCloseKey(KPlatformHKey key) {
-    if (RootFileName(key)) return KPLATFORM_ERROR_SUCCESS;
+    if (KPlatformRegRootName(key)) return KPLATFORM_ERROR_SUCCESS;
     std::lock_guard<std::mutex> lock(gMutex);
     return gHandles.erase(key) ? KPLATFORM_ERROR_SUCCESS : KPLATFORM_ERROR_INVALID_HANDLE;
 }

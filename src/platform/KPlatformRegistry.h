@@ -45,6 +45,9 @@ struct KPlatformRegKeyInfo {
     uint64_t lastWriteTime = 0;
 };
 
+// "HKEY_CURRENT_USER" ... for the predefined roots, null for anything else.
+const char* KPlatformRegRootName(KPlatformHKey root);
+
 // The folder holding the store files.
 std::string KPlatformRegistryFolder();
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
 #include "foundation/KDirIterator.h"
 #include "foundation/KPath.h"
 #include "platform/KPlatformFile.h"
@@ -174,15 +175,9 @@ TEST(KPath, ReadLine) {
 
 class PathFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = KPlatformGetTempFolder() + "/kpathXXXXXX";
-        std::vector<char> buffer(templ.begin(), templ.end());
-        buffer.push_back(0);
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-        mFolder = buffer.data();
-    }
-    void TearDown() override { ASSERT_EQ(system(("rm -rf '" + mFolder + "'").c_str()), 0); }
-    std::string mFolder;
+    void SetUp() override { ASSERT_TRUE(mTemp.ok()); }
+    TempTestFolder mTemp{"kpath"};
+    std::string mFolder = mTemp.path();
 };
 
 TEST_F(PathFolder, CreatePathMakesEveryLevelButTheFileName) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
 #include "foundation/KRegistry.h"
 #include "platform/KPlatformFile.h"
 
@@ -14,18 +15,12 @@ namespace {
 class Registry : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = KPlatformGetTempFolder() + "/kregtXXXXXX";
-        std::vector<char> buffer(templ.begin(), templ.end());
-        buffer.push_back(0);
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-        mFolder = buffer.data();
+        ASSERT_TRUE(mTemp.ok());
         setenv("QOV_REGISTRY_DIR", mFolder.c_str(), 1);
     }
-    void TearDown() override {
-        unsetenv("QOV_REGISTRY_DIR");
-        ASSERT_EQ(system(("rm -rf '" + mFolder + "'").c_str()), 0);
-    }
-    std::string mFolder;
+    void TearDown() override { unsetenv("QOV_REGISTRY_DIR"); }
+    TempTestFolder mTemp{"kregt"};
+    std::string mFolder = mTemp.path();
 };
 
 std::string RunProbe(const std::string& arguments, int* status = nullptr) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSystem.h"
 
@@ -15,17 +16,7 @@ namespace {
 // A fresh folder below the temporary folder, removed with its content afterwards.
 class TempFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = KPlatformGetTempFolder() + "/kplatXXXXXX";
-        std::vector<char> buffer(templ.begin(), templ.end());
-        buffer.push_back(0);
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-        mFolder = buffer.data();
-    }
-    void TearDown() override {
-        std::string command = "rm -rf '" + mFolder + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
+    void SetUp() override { ASSERT_TRUE(mTemp.ok()); }
     void Touch(const std::string& name, const char* text = "x") {
         FILE* f = fopen((mFolder + "/" + name).c_str(), "wb");
         ASSERT_NE(f, nullptr);
@@ -39,7 +30,8 @@ protected:
         for (auto& e : entries) names.push_back(e.name);
         return names;
     }
-    std::string mFolder;
+    TempTestFolder mTemp{"kplat"};
+    std::string mFolder = mTemp.path();
 };
 
 TEST(KPlatformWildcard, Rules) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformRegistry.h"
 #include "platform/KPlatformSystem.h"
@@ -14,18 +15,12 @@ namespace {
 class RegistryFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = KPlatformGetTempFolder() + "/kregXXXXXX";
-        std::vector<char> buffer(templ.begin(), templ.end());
-        buffer.push_back(0);
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-        mFolder = buffer.data();
+        ASSERT_TRUE(mTemp.ok());
         setenv("QOV_REGISTRY_DIR", (mFolder + "/store").c_str(), 1);
     }
-    void TearDown() override {
-        unsetenv("QOV_REGISTRY_DIR");
-        ASSERT_EQ(system(("rm -rf '" + mFolder + "'").c_str()), 0);
-    }
-    std::string mFolder;
+    void TearDown() override { unsetenv("QOV_REGISTRY_DIR"); }
+    TempTestFolder mTemp{"kreg"};
+    std::string mFolder = mTemp.path();
 };
 
 TEST_F(RegistryFolder, ConnectRules) {

@@ -8,7 +8,8 @@ static int Usage() {
     std::fprintf(stderr,
                  "usage: qovtool <command> [arguments]\n"
                  "commands:\n"
-                 "  info         what the library holds\n");
+                 "  info         what the library holds\n"
+                 "  dump FILE    the header and field tree of a QOV file\n");
     return 2;
 }
 
@@ -16,5 +17,6 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     const char* command = argv[1];
     if (std::strcmp(command, "info") == 0) return QovToolInfo(argc - 2, argv + 2);
+    if (std::strcmp(command, "dump") == 0) return QovToolDump(argc - 2, argv + 2);
     return Usage();
 }

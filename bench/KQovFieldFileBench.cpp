@@ -1,0 +1,212 @@
+// The field file against plain stdio on a 200 MB binary file of 20,000,000 doubles:
+// writing (at most 3x fwrite of the same bytes), reading every value back (at most 4x
+// fread and summing), and the peak memory of reading (under 2.5x the file).
+#include <benchmark/benchmark.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "io/qov/KQovFieldFile.h"
+#include "platform/KPlatformFile.h"
+
+namespace {
+
+constexpr int kFields = 2000;
+constexpr int kValuesPerField = 10000;  // 20,000,000 doubles in all
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// The temporary folder with the benchmark's files, made on first use, removed at exit.
+struct Files {
+    std::string folder;
+    std::string fieldFile;
+    std::string copy;
+    Files() {
+        std::string pattern = KPlatformGetTempFolder() + "/qov_bench_XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back(0);
+        folder = mkdtemp(buffer.data());
+        fieldFile = folder + "/doubles.qov";
+        copy = folder + "/copy.bin";
+    }
+    ~Files() {
+        std::remove(fieldFile.c_str());
+        std::remove(copy.c_str());
+        rmdir(folder.c_str());
+    }
+};
+
+Files& GetFiles() {
+    static Files files;
+    return files;
+}
+
+bool WriteFieldFile(const std::string& name) {
+    KQovFieldFile f;
+    if (!f.Create(name.c_str(), true, false, nullptr)) return false;
+    f.FieldWriteBegin("Curves");
+    f.FieldWriteBlockBegin();
+    double v = 0;
+    for (int field = 0; field < kFields; ++field) {
+        f.FieldWriteBegin("Values");
+        for (int i = 0; i < kValuesPerField; ++i) f.FieldWriteD(v += 0.5);
+        f.FieldWriteEnd();
+    }
+    f.FieldWriteBlockEnd();
+    f.FieldWriteEnd();
+    bool ok = f.GetLastErrorID() == -1;
+    f.FieldFileClose();
+    return ok;
+}
+
+std::vector<char> ReadWhole(const std::string& name) {
+    std::vector<char> bytes;
+    FILE* f = std::fopen(name.c_str(), "rb");
+    if (!f) return bytes;
+    std::fseek(f, 0, SEEK_END);
+    bytes.resize(static_cast<size_t>(std::ftell(f)));
+    std::fseek(f, 0, SEEK_SET);
+    size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+    bytes.resize(got);
+    std::fclose(f);
+    return bytes;
+}
+
+// Sums the doubles of the file by walking its records directly: the top-level records up
+// to "Curves", then the fields of its block.
+double SumDirect(const std::vector<char>& b) {
+    auto u32 = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, &b[at], 4);
+        return v;
+    };
+    size_t pos = 27;
+    while (pos + 13 <= b.size() && u32(pos) != 0) {
+        uint8_t nameLength = static_cast<uint8_t>(b[pos + 12]);
+        if (std::string(&b[pos + 13], nameLength) == "Curves") break;
+        pos = u32(pos);
+    }
+    if (pos + 13 > b.size() || u32(pos) == 0) return -1;
+    pos += 13 + 6;  // into the block
+    double sum = 0;
+    while (pos + 13 <= b.size() && u32(pos) != 0) {
+        uint32_t end = u32(pos), count = u32(pos + 4);
+        size_t v = pos + 13 + static_cast<uint8_t>(b[pos + 12]);
+        for (uint32_t i = 0; i < count; ++i, v += 9) {
+            double d;
+            std::memcpy(&d, &b[v + 1], 8);
+            sum += d;
+        }
+        pos = end;
+    }
+    return sum;
+}
+
+double SumFieldFile(const std::string& name) {
+    KQovFieldFile f;
+    if (!f.Open(name.c_str(), false, true, nullptr)) return -1;
+    double sum = 0;
+    if (f.FieldReadBegin("Curves") && f.FieldReadBlockBegin()) {
+        while (f.FieldReadBegin("Values")) {
+            for (int n = f.FieldReadGetCount(); n > 0; --n) sum += f.FieldReadD();
+            f.FieldReadEnd();
+        }
+    }
+    return sum;
+}
+
+long StatusKilobytes(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, std::strlen(key), key) == 0)
+            return std::atol(line.c_str() + std::strlen(key));
+    return -1;
+}
+
+void BM_WriteFieldFileVsFwrite(benchmark::State& state) {
+    Files& files = GetFiles();
+    if (!WriteFieldFile(files.fieldFile)) state.SkipWithError("write failed");
+    std::vector<char> bytes = ReadWhole(files.fieldFile);
+    // The best of the iterations for each, so that page-cache write-back hits neither alone.
+    double fieldSeconds = 1e9, fwriteSeconds = 1e9;
+    for (auto _ : state) {
+        std::remove(files.copy.c_str());
+        auto start = std::chrono::steady_clock::now();
+        FILE* out = std::fopen(files.copy.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), out);
+        std::fclose(out);
+        double fwriteTime = Seconds(start);
+        std::remove(files.copy.c_str());
+        std::remove(files.fieldFile.c_str());
+        start = std::chrono::steady_clock::now();
+        if (!WriteFieldFile(files.fieldFile)) state.SkipWithError("write failed");
+        double fieldTime = Seconds(start);
+        state.SetIterationTime(fieldTime);
+        if (fieldTime < fieldSeconds) fieldSeconds = fieldTime;
+        if (fwriteTime < fwriteSeconds) fwriteSeconds = fwriteTime;
+    }
+    state.counters["file_MB"] = static_cast<double>(bytes.size()) / 1e6;
+    state.counters["fieldfile_s"] = fieldSeconds;
+    state.counters["fwrite_s"] = fwriteSeconds;
+    state.counters["ratio"] = fieldSeconds / fwriteSeconds;
+}
+
+void BM_ReadFieldFileVsFread(benchmark::State& state) {
+    Files& files = GetFiles();
+    struct stat st;
+    if (stat(files.fieldFile.c_str(), &st) != 0 && !WriteFieldFile(files.fieldFile))
+        state.SkipWithError("write failed");
+    double fieldSeconds = 1e9, freadSeconds = 1e9, check = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        std::vector<char> bytes = ReadWhole(files.fieldFile);
+        double direct = SumDirect(bytes);
+        freadSeconds = std::min(freadSeconds, Seconds(start));
+        bytes = std::vector<char>();
+        start = std::chrono::steady_clock::now();
+        double viaFieldFile = SumFieldFile(files.fieldFile);
+        double fieldTime = Seconds(start);
+        fieldSeconds = std::min(fieldSeconds, fieldTime);
+        check = viaFieldFile - direct;
+        state.SetIterationTime(fieldTime);
+    }
+    if (check != 0) state.SkipWithError("the sums differ");
+    state.counters["fieldfile_s"] = fieldSeconds;
+    state.counters["fread_s"] = freadSeconds;
+    state.counters["ratio"] = fieldSeconds / freadSeconds;
+}
+
+void BM_ReadPeakMemory(benchmark::State& state) {
+    Files& files = GetFiles();
+    struct stat st;
+    if (stat(files.fieldFile.c_str(), &st) != 0 && !WriteFieldFile(files.fieldFile))
+        state.SkipWithError("write failed");
+    stat(files.fieldFile.c_str(), &st);
+    double ratio = 0;
+    for (auto _ : state) {
+        // Reset the peak to the current size, then read.
+        { std::ofstream("/proc/self/clear_refs") << "5"; }
+        long before = StatusKilobytes("VmRSS:");
+        benchmark::DoNotOptimize(SumFieldFile(files.fieldFile));
+        long peak = StatusKilobytes("VmHWM:");
+        ratio = (static_cast<double>(peak - before) * 1024.0) / static_cast<double>(st.st_size);
+    }
+    state.counters["peak_over_file"] = ratio;
+}
+
+}  // namespace
+
+BENCHMARK(BM_WriteFieldFileVsFwrite)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadFieldFileVsFread)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);

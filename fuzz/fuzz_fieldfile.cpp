@@ -1,0 +1,86 @@
+// Untrusted bytes through the field file: the parser on its own (binary, byte-swapped
+// binary and ASCII), then the whole open path (start of file, header extension, key
+// block, end blocks, identity) from a file, reading every value of every part.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "io/qov/KQovFieldFile.h"
+#include "io/qov/KQovFieldReader.h"
+
+namespace {
+
+void WalkTree(KQovFieldReader& tree, int32_t block, int depth) {
+    if (depth > KQovFieldReader::kMaxDepth) __builtin_trap();
+    const std::vector<uint32_t> records = tree.GetBlock(block).records;
+    for (uint32_t index : records) {
+        KQovFieldReader::Record record = tree.GetRecord(index);
+        KQovFieldReader::Value value;
+        while (tree.NextValue(record, value)) {
+            tree.ToChar(value);
+            tree.ToInt64(value);
+            tree.ToDouble(value);
+            tree.ToText(value);
+            tree.ReportedType(value);
+        }
+        if (record.child >= 0) WalkTree(tree, record.child, depth + 1);
+    }
+}
+
+void WalkFile(KQovFieldFile& file, int depth) {
+    for (int n = 0; n < file.FieldReadGetNameCount(); ++n) {
+        for (int k = 0; file.FieldReadBeginByIndex(n, k); ++k) {
+            file.FieldReadGetType();
+            while (file.FieldReadGetRemain() > 0) {
+                if (file.FieldReadGetRemain() % 2) {
+                    file.FieldReadC();
+                } else {
+                    uint32_t size;
+                    file.FieldReadR(size);
+                }
+            }
+            if (file.FieldReadBlockBegin()) {
+                WalkFile(file, depth + 1);
+                file.FieldReadBlockEnd();
+            }
+            file.FieldReadEnd();
+        }
+    }
+}
+
+std::string TempName() {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir && *dir ? dir : "/tmp") + "/fuzz_fieldfile_" + std::to_string(getpid()) +
+           ".qov";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> bytes(data, data + size);
+    for (int mode = 0; mode < 3; ++mode) {
+        KQovFieldReader reader(nullptr, 0, mode < 2, mode == 1);
+        if (reader.ParseBytes(bytes)) WalkTree(reader, reader.GetRoot(), 0);
+    }
+    static const std::string name = TempName();
+    FILE* f = std::fopen(name.c_str(), "wb");
+    if (!f) return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    KQovFieldFile file;
+    KQovHeaderInfo info;
+    if (file.FieldFileOpenFile(name.c_str(), true, false, &info)) {
+        for (int part = 0; part < file.GetPartCount() && part < 8; ++part) {
+            if (file.FieldFileSelectPart(part)) {
+                WalkFile(file, 0);
+                file.CheckPassword("x");
+            }
+            file.Finish();
+        }
+    }
+    file.FieldFileClose();
+    return 0;
+}

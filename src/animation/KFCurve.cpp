@@ -1,0 +1,370 @@
+#include "animation/KFCurve.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Stored weights and velocities are value x 9999 in a 16-bit field; float product, truncated.
+int16_t StoreUnits(float value) {
+    if (std::isnan(value)) return 0;
+    const float units = std::trunc(value * 9999.0f);
+    if (units >= 32767.0f) return 32767;
+    if (units <= -32768.0f) return -32768;
+    return static_cast<int16_t>(units);
+}
+
+float ClampWeight(float weight) {
+    if (!(weight >= KFCURVE_WEIGHT_MIN)) return KFCURVE_WEIGHT_MIN;  // NaN too
+    if (weight > KFCURVE_WEIGHT_MAX) return KFCURVE_WEIGHT_MAX;
+    return weight;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// KFCurveKey
+
+void KFCurveKey::Init() {
+    mValue = 0.0f;
+    mTime = KTime(0);
+    mFlags = 0;
+}
+
+void KFCurveKey::ResetCubicExtras() {
+    mFlags &= ~(KFCURVE_WEIGHTED_ALL | KFCURVE_VELOCITY_ALL);
+    mWeight[0] = mWeight[1] = KFCURVE_WEIGHT_DEFAULT_STORED;
+    mVelocity[0] = mVelocity[1] = 0;
+}
+
+void KFCurveKey::SetInterpolation(uint32_t interpolation) {
+    if (!IsCubic() && interpolation == KFCURVE_INTERPOLATION_CUBIC) ResetCubicExtras();
+    mFlags = (mFlags & ~KFCURVE_INTERPOLATION_ALL) | (interpolation & KFCURVE_INTERPOLATION_ALL);
+}
+
+float KFCurveKey::GetDataFloat(int slot) const {
+    switch (slot) {
+        case KFCURVE_DATA_0:
+        case KFCURVE_DATA_1:
+            return mData[slot];
+        case KFCURVE_RIGHT_WEIGHT:
+        case KFCURVE_NEXT_LEFT_WEIGHT:
+            return mWeight[slot - KFCURVE_RIGHT_WEIGHT] * KFCURVE_WEIGHT_UNIT;
+        case KFCURVE_RIGHT_VELOCITY:
+        case KFCURVE_NEXT_LEFT_VELOCITY:
+            return mVelocity[slot - KFCURVE_RIGHT_VELOCITY] * KFCURVE_WEIGHT_UNIT;
+        default:
+            assert(false && "data slot out of range");
+            return 0.0f;
+    }
+}
+
+void KFCurveKey::SetDataFloat(int slot, float value) {
+    switch (slot) {
+        case KFCURVE_DATA_0:
+        case KFCURVE_DATA_1:
+            mData[slot] = value;
+            break;
+        case KFCURVE_RIGHT_WEIGHT:
+        case KFCURVE_NEXT_LEFT_WEIGHT:
+            mWeight[slot - KFCURVE_RIGHT_WEIGHT] = StoreUnits(ClampWeight(value));
+            break;
+        case KFCURVE_RIGHT_VELOCITY:
+        case KFCURVE_NEXT_LEFT_VELOCITY:
+            mVelocity[slot - KFCURVE_RIGHT_VELOCITY] = StoreUnits(value);
+            break;
+        default:
+            assert(false && "data slot out of range");
+    }
+}
+
+void KFCurveKey::Set(KTime time, float value, uint32_t interpolation, uint32_t tangentMode,
+                     float data0, float data1, uint32_t weightMode, float rightWeight,
+                     float nextLeftWeight, float rightVelocity, float nextLeftVelocity) {
+    mTime = time;
+    mValue = value;
+    SetInterpolation(interpolation);
+    SetTangentMode(tangentMode);
+    mData[0] = data0;
+    mData[1] = data1;
+    mFlags = (mFlags & ~KFCURVE_WEIGHTED_ALL) | (weightMode & KFCURVE_WEIGHTED_ALL);
+    SetDataFloat(KFCURVE_RIGHT_WEIGHT, rightWeight);
+    SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, nextLeftWeight);
+    SetDataFloat(KFCURVE_RIGHT_VELOCITY, rightVelocity);
+    SetDataFloat(KFCURVE_NEXT_LEFT_VELOCITY, nextLeftVelocity);
+    mFlags &= ~KFCURVE_SET_CLEARED;
+}
+
+void KFCurveKey::SetTCB(KTime time, float value, float tension, float continuity, float bias) {
+    mTime = time;
+    mValue = value;
+    if (!IsCubic()) ResetCubicExtras();
+    mFlags = (mFlags & ~0xD06u) | KFCURVE_TANGENT_TCB | KFCURVE_INTERPOLATION_CUBIC;
+    // The bias has its own field, so stale weights must not make the key read as weighted.
+    mFlags &= ~KFCURVE_WEIGHTED_ALL;
+    mWeight[0] = mWeight[1] = KFCURVE_WEIGHT_DEFAULT_STORED;
+    mData[0] = tension;
+    mData[1] = continuity;
+    mBias = bias;
+    mFlags &= ~KFCURVE_SET_CLEARED;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction, copy
+
+KFCurve::KFCurve() = default;
+
+KFCurve::~KFCurve() {
+    KeyClear();
+    mNotificationEnabled = true;
+    mImmediateNotification = true;
+    NotifyChange(KFCURVE_EVENT_DESTROY, -1);
+    mCallbacks.clear();
+}
+
+KFCurve* KFCurve::Create() {
+    return new KFCurve();
+}
+
+KFCurve* KFCurve::Clone(KTime start, KTime stop) const {
+    KFCurve* curve = new KFCurve();
+    if (start == KTIME_MINUS_INFINITE && stop == KTIME_INFINITE) {
+        curve->CopyFrom(*this, true);
+    } else {
+        curve->mDefaultValue = mDefaultValue;
+        curve->mTag = mTag;
+        curve->mCacheTime = mCacheTime;
+        curve->mCacheValue = mCacheValue;
+        curve->mChangeCounter = mChangeCounter;
+    }
+    return curve;
+}
+
+void KFCurve::CopyFrom(const KFCurve& other, bool withKeys) {
+    if (&other == this) return;
+    if (!withKeys) {
+        KeyClear();
+    } else {
+        ResizeKeyBuffer(other.mKeyCount);
+        std::copy(other.mKeys.begin(), other.mKeys.begin() + other.mKeyCount, mKeys.begin());
+        mKeyCount = other.mKeyCount;
+        ForgetEvaluationCache();
+        ++mChangeCounter;
+        SetImmediateNotification(true);
+    }
+    mDefaultValue = other.mDefaultValue;
+    std::copy(other.mColor, other.mColor + 3, mColor);
+    mTag = other.mTag;
+    mCacheTime = other.mCacheTime;
+    mCacheValue = other.mCacheValue;
+    mPreType = other.mPreType;
+    mPreCount = other.mPreCount;
+    mPostType = other.mPostType;
+    mPostCount = other.mPostCount;
+    ++mChangeCounter;
+    NotifyChange(KFCURVE_EVENT_KEYS, -1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Storage
+
+void KFCurve::ResizeKeyBuffer(int keyCount) {
+    if (keyCount > 0 && static_cast<size_t>(keyCount) > mKeys.size()) {
+        mKeys.resize(static_cast<size_t>(keyCount));
+    }
+    ForgetEvaluationCache();
+}
+
+void KFCurve::KeyClear() {
+    ForgetEvaluationCache();
+    std::vector<KFCurveKey>().swap(mKeys);
+    mKeyCount = 0;
+    NotifyChange(KFCURVE_EVENT_KEYS, -1);
+}
+
+void KFCurve::PrepareKeys(int keyCount) {
+    SetImmediateNotification(false);
+    ResizeKeyBuffer(keyCount);
+}
+
+void KFCurve::CommitKeys(int keyCount) {
+    assert(keyCount >= 0 && static_cast<size_t>(keyCount) <= mKeys.size());
+    mKeyCount = std::clamp(keyCount, 0, static_cast<int>(mKeys.size()));
+    ForgetEvaluationCache();
+    ++mChangeCounter;
+    SetImmediateNotification(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Key accessors
+
+KFCurveKey* KFCurve::KeyGet(int index) {
+    assert(index >= 0 && index < static_cast<int>(mKeys.size()));
+    return &mKeys[static_cast<size_t>(index)];
+}
+
+const KFCurveKey* KFCurve::KeyGet(int index) const {
+    assert(index >= 0 && index < static_cast<int>(mKeys.size()));
+    return &mKeys[static_cast<size_t>(index)];
+}
+
+void KFCurve::KeySetValue(int index, float value) {
+    KeyGet(index)->mValue = value;
+    ForgetEvaluationCache();
+    NotifyChange(KFCURVE_EVENT_KEY_VALUE, index);
+}
+
+void KFCurve::KeyIncValue(int index, float delta) {
+    KeyGet(index)->mValue += delta;
+    ForgetEvaluationCache();
+    NotifyChange(KFCURVE_EVENT_KEY_VALUE, index);
+}
+
+void KFCurve::KeySetInterpolation(int index, uint32_t interpolation) {
+    KeyGet(index)->SetInterpolation(interpolation);
+    ForgetEvaluationCache();
+}
+
+void KFCurve::KeySetTangentMode(int index, uint32_t mode) {
+    KeyGet(index)->SetTangentMode(mode);
+    ForgetEvaluationCache();
+}
+
+void KFCurve::KeySetDataFloat(int index, int slot, float value) {
+    KeyGet(index)->SetDataFloat(slot, value);
+    ForgetEvaluationCache();
+}
+
+float KFCurve::KeyGetDataSlot(int index, int slot) const {
+    const KFCurveKey* key = KeyGet(index);
+    if (slot == KFCURVE_DATA_0 || slot == KFCURVE_DATA_1) return key->mData[slot];
+    if (slot == KFCURVE_TCB_BIAS) return key->mBias;
+    assert(false && "data slot out of range");
+    return 0.0f;
+}
+
+void KFCurve::KeySet(int index, KTime time, float value, uint32_t interpolation,
+                     uint32_t tangentMode, float data0, float data1, uint32_t weightMode,
+                     float rightWeight, float nextLeftWeight, float rightVelocity,
+                     float nextLeftVelocity) {
+    KeyGet(index)->Set(time, value, interpolation, tangentMode, data0, data1, weightMode,
+                       rightWeight, nextLeftWeight, rightVelocity, nextLeftVelocity);
+    ForgetEvaluationCache();
+}
+
+void KFCurve::KeySetTCB(int index, KTime time, float value, float tension, float continuity,
+                        float bias) {
+    KeyGet(index)->SetTCB(time, value, tension, continuity, bias);
+    ForgetEvaluationCache();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Default value, colour, extrapolation
+
+void KFCurve::SetValue(float value) {
+    mDefaultValue = value;
+    NotifyChange(KFCURVE_EVENT_DEFAULT_VALUE, -1);
+    ++mChangeCounter;
+}
+
+void KFCurve::SetColor(const float* rgb) {
+    if (rgb == nullptr) return;
+    std::copy(rgb, rgb + 3, mColor);
+}
+
+void KFCurve::SetPreExtrapolation(int type) {
+    mPreType = type;
+    ForgetEvaluationCache();
+    NotifyChange(KFCURVE_EVENT_KEYS, -1);
+}
+
+void KFCurve::SetPreExtrapolationCount(uint32_t count) {
+    mPreCount = count;
+    ForgetEvaluationCache();
+    NotifyChange(KFCURVE_EVENT_KEYS, -1);
+}
+
+void KFCurve::SetPostExtrapolation(int type) {
+    mPostType = type;
+    ForgetEvaluationCache();
+    NotifyChange(KFCURVE_EVENT_KEYS, -1);
+}
+
+void KFCurve::SetPostExtrapolationCount(uint32_t count) {
+    mPostCount = count;
+    ForgetEvaluationCache();
+    NotifyChange(KFCURVE_EVENT_KEYS, -1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Change notification
+
+void KFCurve::NotifyChange(uint32_t kind, int keyIndex) {
+    if (!mNotificationEnabled) return;
+    ++mPending.mEventCount;
+    mPending.mType |= kind;
+    if (mPending.mKeyIndexStart == -1 || keyIndex < mPending.mKeyIndexStart) {
+        mPending.mKeyIndexStart = keyIndex;
+    }
+    if (keyIndex > mPending.mKeyIndexStop) mPending.mKeyIndexStop = keyIndex;
+    ++mChangeCounter;
+    if (mImmediateNotification) Deliver();
+}
+
+// The record is taken out before the calls, so a change made by a callback starts (and
+// delivers) a record of its own; callbacks removed during the dispatch are not called.
+void KFCurve::Deliver() {
+    KFCurveEvent event = mPending;
+    mPending.Clear();
+    if (mCallbacks.empty()) return;
+    std::vector<uint64_t> ids;
+    ids.reserve(mCallbacks.size());
+    for (const Callback& callback : mCallbacks) ids.push_back(callback.mId);
+    for (uint64_t id : ids) {
+        auto it = std::find_if(mCallbacks.begin(), mCallbacks.end(),
+                               [id](const Callback& callback) { return callback.mId == id; });
+        if (it == mCallbacks.end()) continue;
+        const Callback callback = *it;
+        callback.mFunction(this, &event, callback.mData);
+    }
+}
+
+void KFCurve::SetImmediateNotification(bool on) {
+    if (on == mImmediateNotification) return;
+    mImmediateNotification = on;
+    if (on && mPending.mEventCount > 0) Deliver();
+}
+
+void KFCurve::ResumeChangeNotification() {
+    ForgetEvaluationCache();
+    ++mChangeCounter;
+    SetImmediateNotification(true);
+}
+
+void KFCurve::AddCallback(KFCurveCallback function, void* data) {
+    mCallbacks.push_back(Callback{function, data, mNextCallbackId++});
+}
+
+void KFCurve::RemoveCallback(KFCurveCallback function, void* data) {
+    for (auto it = mCallbacks.rbegin(); it != mCallbacks.rend(); ++it) {
+        if (it->mFunction == function && it->mData == data) {
+            mCallbacks.erase(std::next(it).base());
+            return;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Evaluation cache
+
+void KFCurve::ForgetEvaluationCache() {
+    mCacheTime = KTIME_INFINITE;
+    mCacheValue = 0.0f;
+}
+
+void KFCurve::SetEvaluationCache(KTime time, float value) {
+    mCacheTime = time;
+    mCacheValue = value;
+}

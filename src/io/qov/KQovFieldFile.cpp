@@ -1,0 +1,688 @@
+#include "io/qov/KQovFieldFile.h"
+
+#include <cstring>
+
+#include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
+#include "io/qov/KQovFieldReader.h"
+#include "io/qov/KQovStream.h"
+
+namespace {
+
+const char* const kMessages[] = {
+    "File is corrupted",
+    "File version is not supported yet",
+    "File version is not supported anymore",
+    "File not opened",
+    "File not created",
+    "Directory not created",
+    "CRC check failed",
+    "Section does not exist",
+    "Operation canceled",
+    "Count error",
+    "Invalid data",
+    "No space left on device",
+    "Read error",
+};
+
+constexpr uint32_t kContentChunk = 0x80000;
+
+uint32_t Swap32(uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+uint64_t Swap64(uint64_t v) {
+    return (static_cast<uint64_t>(Swap32(static_cast<uint32_t>(v))) << 32) |
+           Swap32(static_cast<uint32_t>(v >> 32));
+}
+
+}  // namespace
+
+std::string KQovEscapeText(const char* text) {
+    std::string out;
+    if (!text) return out;
+    for (const char* p = text; *p; ++p) {
+        char c = *p;
+        if (c == '"') {
+            out += "\\\"";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\\') {
+            // Doubled only where it would be taken for an escape, so ordinary paths
+            // ("C:\temp\file") stay as they always were.
+            char n = p[1];
+            bool ambiguous =
+                n == 0 || n == '"' || n == '\\' || n == 'n' || n == 'r' || n == '\n' || n == '\r';
+            out += ambiguous ? "\\\\" : "\\";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string KQovQuoteFieldName(const char* name) {
+    std::string text = name ? name : "";
+    if (text.empty()) return text;
+    bool opens = text.front() == '"';
+    bool closes = text.size() > 1 && text.back() == '"';
+    if (opens && !closes) return text + "\"";
+    if (!opens && closes) return "\"" + text;
+    if (opens) return text;
+    if (text.find_first_of("@:;, \t\n\r") == std::string::npos) return text;
+    return "\"" + KQovEscapeText(text.c_str()) + "\"";
+}
+
+KQovFieldFile::KQovFieldFile() : mError(kMessages, eErrorCount) {
+    Reset();
+}
+
+KQovFieldFile::~KQovFieldFile() {
+    FieldFileClose();
+}
+
+void KQovFieldFile::SetError(int id, const char* text) {
+    if (text)
+        mError.SetErrorWithText(id, text);
+    else
+        mError.SetError(id);
+}
+
+bool KQovFieldFile::IsOpen() const {
+    return mStream && mStream->IsOpen();
+}
+
+int KQovFieldFile::CurrentPartVersion() const {
+    if (mCurrentPart >= 0 && mCurrentPart < GetPartCount())
+        return mParts[static_cast<size_t>(mCurrentPart)].version;
+    return mFileVersion;
+}
+
+int KQovFieldFile::GetBlockVersion(int level) const {
+    int depth = mTree ? static_cast<int>(mReadLevels.size()) : mBinary ? mDepth : mIndent;
+    if (level < 0 || level > depth) return 0;
+    return CurrentPartVersion();
+}
+
+// ---- Byte output ----
+
+bool KQovFieldFile::CanWrite() {
+    return !HasError() && IsOpen();
+}
+
+void KQovFieldFile::Emit(const void* data, size_t size) {
+    if (mOutSize + size > kOutCapacity) {
+        Flush();
+        if (size > kOutCapacity) {
+            // Too big to wait: straight to the stream.
+            if (mStream && mStream->Write(data, static_cast<uint32_t>(size)) != size && !HasError())
+                SetError(eNoSpaceLeft);
+            return;
+        }
+    }
+    if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+    std::memcpy(mOut.get() + mOutSize, data, size);
+    mOutSize += size;
+}
+
+void KQovFieldFile::EmitU32(uint32_t value) {
+    if (mSwap) value = Swap32(value);
+    Emit(&value, 4);
+}
+
+void KQovFieldFile::Flush() {
+    if (mOutSize == 0 || !mStream) return;
+    uint32_t put = mStream->Write(mOut.get(), static_cast<uint32_t>(mOutSize));
+    bool failed = put < mOutSize || mStream->HasError();
+    mOutSize = 0;
+    if (failed && !HasError()) SetError(eNoSpaceLeft);
+}
+
+int64_t KQovFieldFile::Position() {
+    return (mStream ? mStream->Tell() : 0) + static_cast<int64_t>(mOutSize);
+}
+
+void KQovFieldFile::Patch(int64_t position, const void* data, size_t size) {
+    int64_t bufferStart = Position() - static_cast<int64_t>(mOutSize);
+    if (position >= bufferStart) {
+        std::memcpy(mOut.get() + (position - bufferStart), data, size);
+        return;
+    }
+    // The header went out already: rewrite it in place.
+    Flush();
+    int64_t here = mStream->Tell();
+    mStream->SetPosition(position);
+    if (mStream->Write(data, static_cast<uint32_t>(size)) != size && !HasError())
+        SetError(eNoSpaceLeft);
+    mStream->SetPosition(here);
+}
+
+bool KQovFieldFile::CloseRecord(int depth) {
+    RecordEntry& entry = mRecordTable[static_cast<size_t>(depth)];
+    if (entry.header < 0) return true;
+    int64_t end = Position();
+    if (end > 0xFFFFFFFFll || entry.count > 0xFFFFFFFFu || entry.length > 0xFFFFFFFFu) {
+        entry.header = -1;
+        SetError(eInvalidData, "Write field error : record offsets pass 4 GB");
+        return false;
+    }
+    uint32_t header[3] = {static_cast<uint32_t>(end), static_cast<uint32_t>(entry.count),
+                          static_cast<uint32_t>(entry.length)};
+    if (mSwap)
+        for (uint32_t& h : header) h = Swap32(h);
+    Patch(entry.header, header, sizeof header);
+    entry.header = -1;
+    return true;
+}
+
+void KQovFieldFile::WriteNullRecord() {
+    static const uint8_t kNull[13] = {};
+    Emit(kNull, sizeof kNull);
+}
+
+// ---- Writing records ----
+
+bool KQovFieldFile::FieldWriteBegin(const char* name) {
+    if (!CanWrite()) return false;
+    if (!name) name = "";
+    size_t length = std::strlen(name);
+    if (length > 255) {
+        SetError(eInvalidData, "Write field error : field name longer than 255 bytes");
+        return false;
+    }
+    if (mValueCounter != 0) SetError(eInvalidData, "Begin Field error last field not closed");
+    mValueCounter = 1;
+    if (mBinary) {
+        const char* text = name;
+        if (length > 0 && name[0] == '"') {
+            // A quoted name loses its quotes; a lone '"' becomes the empty name.
+            ++text;
+            length = length >= 2 ? length - 2 : 0;
+        }
+        if (!CloseRecord(mDepth)) return false;
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        entry.header = Position();
+        entry.count = 0;
+        entry.length = 0;
+        static const uint8_t kZero[12] = {};
+        Emit(kZero, sizeof kZero);
+        uint8_t nameLength = static_cast<uint8_t>(length);
+        Emit(&nameLength, 1);
+        Emit(text, length);
+    } else {
+        EmitText(std::string(static_cast<size_t>(mIndent) * 4, ' '));
+        EmitText(KQovQuoteFieldName(name));
+        EmitText(": ");
+        mContinuationIndent = mIndent * mIndent + 4;
+        mLineLength = mContinuationIndent;
+    }
+    return !HasError();
+}
+
+bool KQovFieldFile::BeginValue() {
+    if (!CanWrite()) return false;
+    if (mValueCounter == 0) {
+        // Reported, and the value still goes out; everything after it is refused.
+        SetError(eInvalidData, "Write field error : Field not opened");
+    }
+    return true;
+}
+
+void KQovFieldFile::AddBinaryValue(char type, const void* payload, uint32_t size, uint64_t extra) {
+    Emit(&type, 1);
+    Emit(payload, size);
+    RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+    entry.count += 1;
+    entry.length += 1 + size + extra;
+    ++mValueCounter;
+}
+
+void KQovFieldFile::EndAsciiValue(const std::string& text, bool isString) {
+    std::string piece;
+    if (mValueCounter > 1) piece = isString ? ", " : ",";
+    piece += text;
+    EmitText(piece);
+    mLineLength += static_cast<int>(piece.size());
+    if (mLineLength > kWrapColumn) {
+        EmitText("\n" + std::string(static_cast<size_t>(mContinuationIndent), ' '));
+        mLineLength = mContinuationIndent;
+    }
+    ++mValueCounter;
+}
+
+bool KQovFieldFile::FieldWriteCh(char value) {
+    if (!BeginValue()) return false;
+    if (mBinary)
+        AddBinaryValue('C', &value, 1);
+    else
+        EndAsciiValue(std::string(1, value), false);
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteI(int32_t value) {
+    if (!BeginValue()) return false;
+    if (mBinary) {
+        uint32_t bits = static_cast<uint32_t>(value);
+        if (mSwap) bits = Swap32(bits);
+        AddBinaryValue('I', &bits, 4);
+    } else {
+        EndAsciiValue(KFormatC("%d", value), false);
+    }
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteLL(int64_t value) {
+    if (!BeginValue()) return false;
+    if (mBinary) {
+        uint64_t bits = static_cast<uint64_t>(value);
+        if (mSwap) bits = Swap64(bits);
+        AddBinaryValue('L', &bits, 8);
+    } else {
+        EndAsciiValue(KFormatC("%lld", static_cast<long long>(value)), false);
+    }
+    return !HasError();
+}
+
+bool KQovFieldFile::WriteDouble(double value) {
+    if (FastBinaryValue()) {
+        uint64_t bits;
+        std::memcpy(&bits, &value, 8);
+        if (mSwap) bits = Swap64(bits);
+        if (mOut && mOutSize + 9 <= kOutCapacity) {
+            uint8_t* at = mOut.get() + mOutSize;
+            at[0] = 'D';
+            std::memcpy(at + 1, &bits, 8);
+            mOutSize += 9;
+        } else {
+            uint8_t item[9];
+            item[0] = 'D';
+            std::memcpy(item + 1, &bits, 8);
+            Emit(item, sizeof item);
+        }
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        entry.count += 1;
+        entry.length += 9;
+        ++mValueCounter;
+        return mError.GetErrorCode() == -1;
+    }
+    if (!BeginValue()) return false;
+    if (mBinary) {
+        uint64_t bits;
+        std::memcpy(&bits, &value, 8);
+        if (mSwap) bits = Swap64(bits);
+        AddBinaryValue('D', &bits, 8);
+    } else {
+        EndAsciiValue(KFormatC("%.15g", value), false);
+    }
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteC(const char* text) {
+    if (!CanWrite()) return false;
+    if (!text) {
+        SetError(eInvalidData, "Write field error : K_NULL value");
+        return false;
+    }
+    if (!BeginValue()) return false;
+    if (mBinary) {
+        std::string stored = text;
+        size_t split = stored.find("::");
+        if (split != std::string::npos)
+            stored = stored.substr(split + 2) + std::string("\0\1", 2) + stored.substr(0, split);
+        if (stored.size() > 0xFFFFFFFFu - 5) {
+            SetError(eInvalidData, "Write field error : string too long");
+            return false;
+        }
+        uint32_t length = static_cast<uint32_t>(stored.size());
+        char type = 'S';
+        Emit(&type, 1);
+        EmitU32(length);
+        Emit(stored.data(), stored.size());
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        entry.count += 1;
+        entry.length += 1 + 4 + uint64_t(length);
+        ++mValueCounter;
+    } else {
+        EndAsciiValue("\"" + KQovEscapeText(text) + "\"", true);
+    }
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteC(const char* name, const char* text) {
+    FieldWriteBegin(name);
+    FieldWriteC(text);
+    return FieldWriteEnd();
+}
+
+bool KQovFieldFile::FieldWriteR(uint32_t size) {
+    if (!CanWrite()) return false;
+    if (mValueCounter == 0) {
+        SetError(eInvalidData, "Write field error : Field not opened");
+        return false;
+    }
+    if (!mBinary) return false;
+    char type = 'R';
+    Emit(&type, 1);
+    EmitU32(size);
+    RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+    entry.count += 1;
+    entry.length += 1 + 4 + uint64_t(size);  // the bytes that follow count too
+    ++mValueCounter;
+    Flush();  // the caller writes the bytes to the stream itself
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteFileContent(const char* fileName, const char* otherFileName) {
+    if (!mBinary || !CanWrite() || !fileName) return false;
+    KFileStream file;
+    if (!file.Open(fileName, "rb") && !(otherFileName && file.Open(otherFileName, "rb")))
+        return false;
+    if (!mEmbeddedNames.insert(fileName).second) return true;
+    file.Seek(2, 0);
+    int64_t size = file.Tell();
+    file.Seek(0, 0);
+    if (size < 0 || size > 0xFFFFFFFFll) {
+        SetError(eInvalidData, "Write field error : file content larger than 4 GB");
+        return false;
+    }
+    if (!FieldWriteR(static_cast<uint32_t>(size))) return false;
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kContentChunk]);
+    if (!chunk) {
+        SetError(eInvalidData, "Write field error : K_NULL value");
+        return false;
+    }
+    int64_t left = size;
+    bool shortRead = false;
+    while (left > 0) {
+        uint32_t want = left > kContentChunk ? kContentChunk : static_cast<uint32_t>(left);
+        uint32_t got = shortRead ? 0 : file.Read(chunk.get(), want);
+        if (got < want) {
+            // The file shrank under us: the record still gets the size it announced.
+            std::memset(chunk.get() + got, 0, want - got);
+            shortRead = true;
+        }
+        Emit(chunk.get(), want);
+        Flush();
+        left -= want;
+    }
+    if (shortRead && !HasError()) SetError(eReadError);
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteT(const KTime& time) {
+    if (CurrentPartVersion() >= 2001) return FieldWriteLL(time.Get());
+    return FieldWriteD(time.GetSecondDouble());
+}
+
+bool KQovFieldFile::FieldWriteTS(const KTime& start, const KTime& stop) {
+    FieldWriteT(start);
+    return FieldWriteT(stop);
+}
+
+bool KQovFieldFile::FieldWriteEnd() {
+    if (!CanWrite()) return false;
+    if (!mBinary) EmitText("\n");
+    mValueCounter = 0;
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteBlockBegin() {
+    if (!CanWrite()) return false;
+    if (mValueCounter == 0) SetError(eInvalidData, "Write field error : Field not opened");
+    if ((mBinary ? mDepth : mIndent) + 1 >= kMaxDepth) {
+        SetError(eInvalidData, "Write field error : blocks nested too deeply");
+        return false;
+    }
+    mValueCounter = 0;
+    if (mBinary) {
+        ++mDepth;
+        mRecordTable[static_cast<size_t>(mDepth)].header = -1;
+        mRecordTable[static_cast<size_t>(mDepth)].count = 0;
+        mRecordTable[static_cast<size_t>(mDepth)].length = 0;
+    } else {
+        EmitText(" {\n");
+    }
+    ++mIndent;
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteBlockEnd() {
+    if (!CanWrite()) return false;
+    if (mBinary) {
+        if (!CloseRecord(mDepth)) return false;
+        WriteNullRecord();
+        if (mDepth > 0) --mDepth;
+        if (mIndent > 0) --mIndent;
+    } else {
+        if (mIndent > 0) --mIndent;
+        EmitText(std::string(static_cast<size_t>(mIndent) * 4, ' ') + "}");
+    }
+    mValueCounter = 0;
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteComment(const char* text) {
+    if (!mStream || !mStream->IsOpen()) {
+        SetError(eFileNotOpened);
+        return false;
+    }
+    if (HasError() || mBinary) return false;
+    std::string line(static_cast<size_t>(mIndent) * 4, ' ');
+    if (text && *text) line += ";" + KQovEscapeText(text);
+    EmitText(line + "\n");
+    return !HasError();
+}
+
+// ---- Reading records ----
+
+bool KQovFieldFile::CurrentRecordValid() const {
+    return mTree && mRecord >= 0;
+}
+
+bool KQovFieldFile::FieldReadBegin(const char* name) {
+    if (!mTree || mBlock < 0) return false;
+    int32_t index = mTree->FindName(mBlock, name);
+    if (index < 0) return false;
+    KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
+    return FieldReadBeginByIndex(index, static_cast<int>(block.names[index].cursor));
+}
+
+bool KQovFieldFile::FieldReadBegin(const char* name, int occurrence) {
+    if (!mTree || mBlock < 0) return false;
+    int32_t index = mTree->FindName(mBlock, name);
+    return index >= 0 && FieldReadBeginByIndex(index, occurrence);
+}
+
+bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
+    if (!mTree || mBlock < 0) return false;
+    KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
+    if (nameIndex < 0 || static_cast<size_t>(nameIndex) >= block.names.size()) return false;
+    KQovFieldReader::Name& name = block.names[static_cast<size_t>(nameIndex)];
+    if (occurrence < 0 || static_cast<size_t>(occurrence) >= name.records.size()) return false;
+    name.cursor = static_cast<uint32_t>(occurrence);
+    block.currentName = nameIndex;
+    mRecord = static_cast<int32_t>(name.records[static_cast<size_t>(occurrence)]);
+    mTree->RewindValues(mTree->GetRecord(static_cast<uint32_t>(mRecord)));
+    return true;
+}
+
+void KQovFieldFile::FieldReadEnd() {
+    if (!mTree || mBlock < 0) return;
+    KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
+    if (block.currentName >= 0) ++block.names[static_cast<size_t>(block.currentName)].cursor;
+    block.currentName = -1;
+    mRecord = -1;
+}
+
+int KQovFieldFile::FieldReadGetOccurrenceCount(const char* name) const {
+    if (!mTree || mBlock < 0) return 0;
+    int32_t index = mTree->FindName(mBlock, name);
+    if (index < 0) return 0;
+    return static_cast<int>(
+        mTree->GetBlock(mBlock).names[static_cast<size_t>(index)].records.size());
+}
+
+int KQovFieldFile::FieldReadGetNameCount() const {
+    return mTree && mBlock >= 0 ? static_cast<int>(mTree->GetBlock(mBlock).names.size()) : 0;
+}
+
+const char* KQovFieldFile::FieldReadGetName(int index) const {
+    if (!mTree || mBlock < 0) return "";
+    KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
+    if (index < 0 || static_cast<size_t>(index) >= block.names.size()) return "";
+    return block.names[static_cast<size_t>(index)].text.c_str();
+}
+
+void KQovFieldFile::FieldReadRewind() {
+    if (!mTree || mBlock < 0) return;
+    for (auto& name : mTree->GetBlock(mBlock).names) name.cursor = 0;
+}
+
+bool KQovFieldFile::FieldReadBlockBegin() {
+    if (!CurrentRecordValid() || mTree->GetRecord(static_cast<uint32_t>(mRecord)).child < 0) {
+        SetError(eFileCorrupted);
+        return false;
+    }
+    mReadLevels.push_back({mBlock, mRecord});
+    mBlock = mTree->GetRecord(static_cast<uint32_t>(mRecord)).child;
+    mRecord = -1;
+    return true;
+}
+
+void KQovFieldFile::FieldReadBlockEnd() {
+    if (mReadLevels.empty()) return;
+    if (mTree && mBlock >= 0) mTree->GetBlock(mBlock).currentName = -1;
+    mBlock = mReadLevels.back().block;
+    mRecord = mReadLevels.back().record;
+    mReadLevels.pop_back();
+}
+
+int KQovFieldFile::FieldReadGetCount() const {
+    return CurrentRecordValid()
+               ? static_cast<int>(mTree->GetRecord(static_cast<uint32_t>(mRecord)).valueCount)
+               : 0;
+}
+
+int KQovFieldFile::FieldReadGetRemain() const {
+    if (!CurrentRecordValid()) return 0;
+    const KQovFieldReader::Record& record = mTree->GetRecord(static_cast<uint32_t>(mRecord));
+    return static_cast<int>(record.valueCount - record.cursorIndex);
+}
+
+char KQovFieldFile::FieldReadGetType() const {
+    if (!CurrentRecordValid()) return 'S';
+    KQovFieldReader::Value value;
+    if (!mTree->PeekValue(mTree->GetRecord(static_cast<uint32_t>(mRecord)), value)) return 'S';
+    return mTree->ReportedType(value);
+}
+
+#define K_NEXT_VALUE(neutral)                                                       \
+    KQovFieldReader::Value value;                                                   \
+    if (!CurrentRecordValid() ||                                                    \
+        !mTree->NextValue(mTree->GetRecord(static_cast<uint32_t>(mRecord)), value)) \
+        return neutral;
+
+char KQovFieldFile::FieldReadCh() {
+    K_NEXT_VALUE(0)
+    return mTree->ToChar(value);
+}
+
+const char* KQovFieldFile::FieldReadC() {
+    K_NEXT_VALUE("")
+    return mTree->ToText(value);
+}
+
+int32_t KQovFieldFile::FieldReadI() {
+    K_NEXT_VALUE(0)
+    int64_t v = mTree->ToInt64(value);
+    return static_cast<int32_t>(v);
+}
+
+int64_t KQovFieldFile::FieldReadLL() {
+    K_NEXT_VALUE(0)
+    return mTree->ToInt64(value);
+}
+
+double KQovFieldFile::FieldReadD() {
+    K_NEXT_VALUE(0.0)
+    return mTree->ToDouble(value);
+}
+
+const uint8_t* KQovFieldFile::FieldReadR(uint32_t& size) {
+    size = 0;
+    K_NEXT_VALUE(nullptr)
+    if (value.type != 'R' && value.type != 'S' && value.type != 'N') return nullptr;
+    size = value.size;
+    return value.data;
+}
+
+#undef K_NEXT_VALUE
+
+void KQovFieldFile::FieldReadDn(double* out, int count) {
+    if (!out) return;
+    for (int i = 0; i < count; ++i) out[i] = FieldReadGetRemain() > 0 ? FieldReadD() : 0.0;
+}
+
+KTime KQovFieldFile::FieldReadT() {
+    if (!CurrentRecordValid()) return KTime();
+    KQovFieldReader::Value value;
+    if (!mTree->PeekValue(mTree->GetRecord(static_cast<uint32_t>(mRecord)), value)) return KTime();
+    if ((mBinary && value.type == 'L') || CurrentPartVersion() >= 2001) return KTime(FieldReadLL());
+    KTime time;
+    time.SetSecondDouble(FieldReadD());
+    return time;
+}
+
+KTime KQovFieldFile::FieldReadT(const char* name) {
+    if (!FieldReadBegin(name)) return KTime();
+    KTime time = FieldReadT();
+    FieldReadEnd();
+    return time;
+}
+
+void KQovFieldFile::FieldReadTS(const char* name, KTime& start, KTime& stop) {
+    start = stop = KTime();
+    if (!FieldReadBegin(name)) return;
+    start = FieldReadT();
+    stop = FieldReadT();
+    FieldReadEnd();
+}
+
+char KQovFieldFile::FieldReadCh(const char* name, char defaultValue) {
+    if (!FieldReadBegin(name)) return defaultValue;
+    char value = FieldReadCh();
+    FieldReadEnd();
+    return value;
+}
+
+const char* KQovFieldFile::FieldReadC(const char* name, const char* defaultValue) {
+    if (!FieldReadBegin(name)) return defaultValue;
+    const char* value = FieldReadC();
+    FieldReadEnd();
+    return value;
+}
+
+int32_t KQovFieldFile::FieldReadI(const char* name, int32_t defaultValue) {
+    if (!FieldReadBegin(name)) return defaultValue;
+    int32_t value = FieldReadI();
+    FieldReadEnd();
+    return value;
+}
+
+double KQovFieldFile::FieldReadD(const char* name, double defaultValue) {
+    if (!FieldReadBegin(name)) return defaultValue;
+    double value = FieldReadD();
+    FieldReadEnd();
+    return value;
+}
+
+void KQovFieldFile::FieldReadDn(const char* name, double* out, const double* defaults, int count) {
+    if (!FieldReadBegin(name)) {
+        if (out && defaults)
+            for (int i = 0; i < count; ++i) out[i] = defaults[i];
+        return;
+    }
+    FieldReadDn(out, count);
+    FieldReadEnd();
+}

@@ -1,0 +1,280 @@
+#pragma once
+// The QOV field file: a tree of named fields with typed values in nested blocks, written
+// as ASCII text or binary records (optionally enciphered) and read back through the parser.
+// This is the byte container only: what the fields mean belongs to the readers and writers.
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/KError.h"
+#include "foundation/KString.h"
+#include "foundation/KTime.h"
+#include "io/qov/KQovHeaderInfo.h"
+
+class KQovStream;
+class KQovFieldReader;
+
+class KQovFieldFile {
+public:
+    enum ErrorId {
+        eFileCorrupted = 0,
+        eVersionNotSupportedYet,
+        eVersionNotSupportedAnymore,
+        eFileNotOpened,
+        eFileNotCreated,
+        eDirectoryNotCreated,
+        eCrcCheckFailed,
+        eSectionDoesNotExist,
+        eOperationCanceled,
+        eCountError,
+        eInvalidData,
+        eNoSpaceLeft,
+        eReadError,
+        eErrorCount
+    };
+    enum OpenMode { eReadOnly = 0, eCreated = 1, eUpdate = 2 };
+    static constexpr int kMaxDepth = 200;
+    static constexpr int kWrapColumn = 120;
+    static constexpr size_t kOutCapacity = 1 << 20;
+
+    KQovFieldFile();
+    virtual ~KQovFieldFile();
+    KQovFieldFile(const KQovFieldFile&) = delete;
+    KQovFieldFile& operator=(const KQovFieldFile&) = delete;
+
+    // Writes the next raw value of the current field (media content) into a file and
+    // gives its path ("" for empty content). `extracted` tells whether a file was written.
+    virtual bool ExtractMedia(KString& resultPath, const char* mediaName, const char* targetFolder,
+                              bool& extracted);
+
+    // Creating, opening, parts.
+    bool Create(const char* name, bool binary, bool encrypted, KQovHeaderInfo* info);
+    bool Open(const char* name, bool checkCrc, bool selectFirstPart, KQovHeaderInfo* info);
+    bool FieldFileOpenFile(const char* name, bool checkCrc, bool selectFirstPart,
+                           KQovHeaderInfo* info);
+    void Finish();
+    bool FieldFileClose();
+    bool FieldFileSelectPart(int index);
+    bool FieldFileSelectFirstPart() { return FieldFileSelectPart(0); }
+    bool FieldFileSelectPartAfter(int index);
+    int GetPartVersion(int index) const;
+    int GetPartCount() const { return static_cast<int>(mParts.size()); }
+    int GetLastPartIndex() const { return mParts.empty() ? 0 : GetPartCount() - 1; }
+    int GetCurrentPart() const { return mCurrentPart; }
+    bool FieldFileAppendPart(bool replace);
+
+    bool CheckPassword(const char* password);
+    bool FieldWritePassword(const char* password);
+    bool HasPassword() const { return mPasswordStored; }
+
+    KString GetDataFolderName(bool create);
+    KString GetMediaFolderName(bool create);
+    KString GetRelativeMediaPath(const char* path);
+    KString GetAbsoluteMediaPath(const char* relativePath);
+    static void SplitVersion(int version, int& major, int& minor, int& revision);
+
+    int GetFileVersion() const { return mFileVersion; }
+    bool IsBinary() const { return mBinary; }
+    bool IsSwapped() const { return mSwap; }
+    bool IsEncrypted() const { return mEncrypted; }
+    int GetOpenMode() const { return mOpenMode; }
+    bool IsOpen() const;
+    const char* GetFullName() const { return mFullName.c_str(); }
+    // True when every value carries its type letter (binary files).
+    bool HasTypedValues() const { return mBinary; }
+    // The current part's file version for every block level in use, 0 out of range.
+    int GetBlockVersion(int level) const;
+    // The stream in use (for raw bytes after FieldWriteR).
+    KQovStream* GetStream() const { return mStream; }
+    // Year, month, day, hour, minute, second, millisecond of the file's creation.
+    const int32_t* GetCreationTimeStamp() const { return mTimeStamp; }
+
+    // Writing records.
+    bool FieldWriteBegin(const char* name);
+    bool FieldWriteEnd();
+    bool FieldWriteBlockBegin();
+    bool FieldWriteBlockEnd();
+    bool FieldWriteCh(char value);
+    bool FieldWriteI(int32_t value);
+    bool FieldWriteLL(int64_t value);
+    bool FieldWriteD(double value) {
+        // The common case inline: a binary field open, room in the buffer, no swapping.
+        if (FastBinaryValue() && !mSwap && mOut && mOutSize + 9 <= kOutCapacity) {
+            uint8_t* at = mOut.get() + mOutSize;
+            at[0] = 'D';
+            std::memcpy(at + 1, &value, 8);
+            mOutSize += 9;
+            RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+            entry.count += 1;
+            entry.length += 9;
+            ++mValueCounter;
+            return true;
+        }
+        return WriteDouble(value);
+    }
+    bool FieldWriteC(const char* text);
+    bool FieldWriteC(const char* name, const char* text);
+    // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
+    bool FieldWriteR(uint32_t size);
+    bool FieldWriteFileContent(const char* fileName, const char* otherFileName);
+    bool FieldWriteComment(const char* text);
+
+    // Reading records of the selected part.
+    bool FieldReadBegin(const char* name);
+    bool FieldReadBegin(const char* name, int occurrence);
+    bool FieldReadBeginByIndex(int nameIndex, int occurrence);
+    void FieldReadEnd();
+    int FieldReadGetOccurrenceCount(const char* name) const;
+    int FieldReadGetNameCount() const;
+    const char* FieldReadGetName(int index) const;
+    void FieldReadRewind();
+    bool FieldReadBlockBegin();
+    void FieldReadBlockEnd();
+    int FieldReadGetCount() const;
+    int FieldReadGetRemain() const;
+    char FieldReadGetType() const;
+    char FieldReadCh();
+    const char* FieldReadC();
+    int32_t FieldReadI();
+    int64_t FieldReadLL();
+    double FieldReadD();
+    const uint8_t* FieldReadR(uint32_t& size);
+    void FieldReadDn(double* out, int count);
+    char FieldReadCh(const char* name, char defaultValue);
+    const char* FieldReadC(const char* name, const char* defaultValue);
+    int32_t FieldReadI(const char* name, int32_t defaultValue);
+    double FieldReadD(const char* name, double defaultValue);
+    void FieldReadDn(const char* name, double* out, const double* defaults, int count);
+
+    // Times: ticks ('L') from part version 2001 on, else seconds as doubles.
+    bool FieldWriteT(const KTime& time);
+    bool FieldWriteTS(const KTime& start, const KTime& stop);
+    KTime FieldReadT();
+    KTime FieldReadT(const char* name);
+    void FieldReadTS(const char* name, KTime& start, KTime& stop);
+
+    KError& GetError() { return mError; }
+    int GetLastErrorID() const { return mError.GetErrorCode(); }
+    const char* GetLastErrorString() const { return mError.GetErrorText(); }
+
+    // The parsed tree of the selected part (for tools that walk every field), or null.
+    KQovFieldReader* GetTree() const { return mTree; }
+
+protected:
+    // Version recorded for the part in use.
+    int CurrentPartVersion() const;
+    void SetError(int id, const char* text = nullptr);
+    bool HasError() const { return mError.GetErrorCode() != -1; }
+
+    std::set<std::string> mEmbeddedNames;
+    std::map<std::string, std::string> mExtracted;  // media name -> where it went
+    std::string mFolder;                            // with a trailing '/', or empty
+
+private:
+    struct RecordEntry {
+        int64_t header = -1;  // -1: no record at this depth yet
+        uint64_t count = 0;
+        uint64_t length = 0;
+    };
+    struct Part {
+        int64_t start;
+        int32_t version;
+    };
+    struct ReadLevel {
+        int32_t block;
+        int32_t record;
+    };
+
+    void Reset();
+    bool CanWrite();
+    void Emit(const void* data, size_t size);
+    bool WriteDouble(double value);
+    // Values go straight to the buffer while a binary field is open and all is well.
+    bool FastBinaryValue() const {
+        return mBinary && mValueCounter != 0 && mStreamOpen && mError.GetErrorCode() == -1;
+    }
+    void EmitText(const std::string& text) { Emit(text.data(), text.size()); }
+    void EmitU32(uint32_t value);
+    void Flush();
+    int64_t Position();
+    bool CloseRecord(int depth);
+    void Patch(int64_t position, const void* data, size_t size);
+    bool BeginValue();
+    void EndAsciiValue(const std::string& text, bool isString);
+    void AddBinaryValue(char type, const void* payload, uint32_t size, uint64_t extra = 0);
+    std::string QuoteFieldName(const char* name) const;
+
+    // Framing steps.
+    bool OpenWith(const std::vector<std::string>& candidates, bool strict, bool checkCrc,
+                  bool selectFirstPart, KQovHeaderInfo* info);
+    bool ReadStart(bool strict, bool checkCrc, bool selectFirstPart, KQovHeaderInfo* info);
+    bool ReadAsciiFirstLine();
+    bool ReadHeaderExtension(KQovHeaderInfo* info, bool& endedByNull);
+    void WriteStart(KQovHeaderInfo* info);
+    void WriteHeaderExtension(KQovHeaderInfo* info);
+    void WriteIdentity();
+    void WriteNullRecord();
+    void WriteEndBlock(int64_t backOffset, int32_t version);
+    bool FindEndBlock(int64_t size, uint32_t& backOffset, uint32_t& version, int64_t& blockStart);
+    void BuildPartList(int64_t firstStart);
+    bool CheckIdentity(int part);
+    void ReadPassword();
+    void FreeTrees();
+    void EndBlockId(uint8_t out[16]) const;
+    void FileIdValue(uint8_t out[16]) const;
+    void TimeText(char out[17]) const;
+    bool FinishUpdate();
+    bool CurrentRecordValid() const;
+
+    int32_t mFileVersion = 6000;
+    int mOpenMode = eReadOnly;
+    std::unique_ptr<KQovStream> mOwnedStream;
+    KQovStream* mStream = nullptr;  // the owned stream or the encrypting layer over it
+    std::unique_ptr<KQovStream> mCipherStream;
+    bool mBinary = false;
+    bool mSwap = false;
+    bool mEncrypted = false;
+    std::string mFullName;
+    std::string mFileName;
+    std::string mOpenedName;
+    int64_t mOriginalSize = -1;  // size of a file opened for update
+    std::vector<Part> mParts;
+    int mCurrentPart = -1;
+    int mPartWriting = 0;
+    int32_t mTimeStamp[7] = {};
+    bool mPasswordStored = false;
+    std::string mPassword;      // scrambled, with its own length
+    bool mHasIdentity = false;  // the part being read carries FileId/Source or CreationTime
+
+    // Reading state.
+    KQovFieldReader* mTree = nullptr;
+    std::unique_ptr<KQovFieldReader> mFirstTree;  // part 0 stays loaded once parsed
+    std::unique_ptr<KQovFieldReader> mOtherTree;
+    int32_t mBlock = -1;
+    int32_t mRecord = -1;
+    std::vector<ReadLevel> mReadLevels;
+
+    // Writing state.
+    int mValueCounter = 0;
+    int mDepth = 0;
+    std::vector<RecordEntry> mRecordTable;
+    int mIndent = 0;
+    int mContinuationIndent = 0;
+    int mLineLength = 0;
+    // Output waits here so that values do not each cost a stream call.
+    std::unique_ptr<uint8_t[]> mOut;
+    size_t mOutSize = 0;
+    bool mStreamOpen = false;
+
+    KError mError;
+};
+
+// Field names that need quoting in ASCII files get them; others are left alone.
+std::string KQovQuoteFieldName(const char* name);
+// The ASCII escape of quoted texts and comments: '"', CR, LF, and '\' before those.
+std::string KQovEscapeText(const char* text);

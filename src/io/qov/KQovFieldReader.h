@@ -1,0 +1,115 @@
+#pragma once
+// The parser of field files: turns one part of a binary or ASCII file into a tree of
+// blocks and records. Values stay in one contiguous byte buffer (the file's own bytes
+// for binary parts) and are decoded when read, so the tree costs little beyond the file.
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class KQovStream;
+
+class KQovFieldReader {
+public:
+    // Deepest block nesting accepted, as the writer's record table.
+    static constexpr int kMaxDepth = 200;
+
+    // One typed value. Types: 'C', 'I', 'L', 'D', 'F', 'S', 'R', and 'N' for a bare
+    // ASCII token kept as text. `data` points at the payload (string bytes for S/R/N).
+    struct Value {
+        char type = 0;
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        uint64_t offset = 0;  // where the value starts in the buffer: its identity
+    };
+
+    struct Record {
+        uint64_t valuesBegin = 0;
+        uint32_t valueCount = 0;
+        uint32_t name = 0;   // index into the block's names
+        int32_t child = -1;  // block index, -1 without a block
+        uint32_t cursorIndex = 0;
+        uint64_t cursorOffset = 0;
+    };
+
+    struct Name {
+        std::string text;
+        std::vector<uint32_t> records;  // in file order
+        uint32_t cursor = 0;            // occurrence cursor
+    };
+
+    struct Block {
+        int32_t parent = -1;
+        std::vector<uint32_t> records;  // in file order
+        std::vector<Name> names;        // in order of first appearance
+        std::unordered_map<std::string, uint32_t> lookup;
+        int32_t currentName = -1;
+    };
+
+    KQovFieldReader(KQovStream* stream, int64_t start, bool binary, bool swap);
+
+    // Parses from the start up to `end` (-1: the end of the stream). With `firstFieldOnly`
+    // only the first top-level field is parsed (the header extension).
+    bool Parse(int64_t end = -1, bool firstFieldOnly = false);
+    // Parses bytes held in memory (the same rules as a stream).
+    bool ParseBytes(std::vector<uint8_t> bytes, bool firstFieldOnly = false);
+
+    const std::string& GetErrorText() const { return mError; }
+    // Stream position just after what was parsed.
+    int64_t GetEndPosition() const { return mStart + static_cast<int64_t>(mConsumed); }
+    bool IsBinary() const { return mBinary; }
+
+    int32_t GetRoot() const { return mBlocks.empty() ? -1 : 0; }
+    Block& GetBlock(int32_t index) { return mBlocks[static_cast<size_t>(index)]; }
+    Record& GetRecord(uint32_t index) { return mRecords[index]; }
+    size_t GetBlockCount() const { return mBlocks.size(); }
+    size_t GetRecordCount() const { return mRecords.size(); }
+    // Index of the name in the block, -1 when absent.
+    int32_t FindName(int32_t block, const char* name) const;
+
+    // The record's value at its cursor, moving the cursor on; false when none is left.
+    bool NextValue(Record& record, Value& value) const;
+    bool PeekValue(const Record& record, Value& value) const;
+    void RewindValues(Record& record) const;
+    // Every occurrence cursor back to the first field.
+    void ResetCursors();
+
+    // Conversions between a stored type and the type asked for.
+    char ToChar(const Value& value) const;
+    int64_t ToInt64(const Value& value) const;
+    double ToDouble(const Value& value) const;
+    // The value as text, kept in the tree until it is freed; "::" splits restored.
+    const char* ToText(const Value& value);
+    // The type letter a reader sees: bare ASCII tokens report what they look like.
+    char ReportedType(const Value& value) const;
+
+    // Number text of an ASCII file: also "inf", "nan" and "1.#INF"-style forms.
+    static bool ParseNumberText(const char* text, size_t size, double& out);
+
+private:
+    bool ParseBinary(bool firstFieldOnly);
+    bool ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t block, int depth, bool top,
+                         bool firstFieldOnly);
+    bool ParseAscii(const std::vector<uint8_t>& text, bool firstFieldOnly);
+    bool Fail(const std::string& text);
+    int32_t NewBlock(int32_t parent);
+    uint32_t AddRecord(int32_t block, const std::string& name, const Record& record);
+    uint32_t ReadU32(uint64_t offset) const;
+    uint64_t ReadU64(uint64_t offset) const;
+    bool DecodeAt(uint64_t offset, Value& value, uint64_t& next) const;
+    bool ReadStream(uint64_t count);
+
+    KQovStream* mStream;
+    int64_t mStart;
+    bool mBinary;
+    bool mSwap;
+    std::vector<uint8_t> mBytes;
+    std::vector<Record> mRecords;
+    std::vector<Block> mBlocks;
+    std::unordered_map<uint64_t, std::string> mTexts;
+    std::string mError;
+    uint64_t mConsumed = 0;
+
+    friend class KQovAsciiParser;
+};

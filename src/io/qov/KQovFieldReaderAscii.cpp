@@ -1,0 +1,234 @@
+// The ASCII side of the parser: the grammar the ASCII writer produces. Values are
+// encoded into the reader's buffer as letter, uint32 length and bytes: quoted strings
+// as 'S' (escapes decoded), bare tokens as 'N'.
+
+#include <cstring>
+
+#include "foundation/KLocale.h"
+#include "io/qov/KQovFieldReader.h"
+
+class KQovAsciiParser {
+public:
+    KQovAsciiParser(KQovFieldReader& reader, const std::vector<uint8_t>& text)
+        : mReader(reader), mText(reinterpret_cast<const char*>(text.data())), mSize(text.size()) {}
+
+    bool ParseBlock(int32_t block, int depth, bool firstFieldOnly);
+    size_t Position() const { return mPos; }
+
+private:
+    bool AtEnd() const { return mPos >= mSize; }
+    char Peek() const { return mPos < mSize ? mText[mPos] : 0; }
+    void SkipBlanks() {
+        while (mPos < mSize && (mText[mPos] == ' ' || mText[mPos] == '\t')) ++mPos;
+    }
+    bool AtLineEnd() const {
+        return mPos >= mSize || mText[mPos] == '\n' ||
+               (mText[mPos] == '\r' && (mPos + 1 >= mSize || mText[mPos + 1] == '\n'));
+    }
+    void SkipLineEnd() {
+        if (mPos < mSize && mText[mPos] == '\r') ++mPos;
+        if (mPos < mSize && mText[mPos] == '\n') {
+            ++mPos;
+            ++mLine;
+        }
+    }
+    void SkipToLineEnd() {
+        while (!AtLineEnd()) ++mPos;
+    }
+    // Skips blank lines and comments; false at the end of the text.
+    bool SkipEmpty();
+    bool ReadQuoted(std::string& out);
+    bool ReadValues(uint32_t& count, bool& hasBlock);
+    void Emit(char type, const char* bytes, size_t size);
+    bool Fail(const char* what) {
+        return mReader.Fail(KFormatC("File is corrupted: line %d: %s", mLine, what));
+    }
+
+    KQovFieldReader& mReader;
+    const char* mText;
+    size_t mSize;
+    size_t mPos = 0;
+    int mLine = 1;
+};
+
+bool KQovAsciiParser::SkipEmpty() {
+    for (;;) {
+        while (mPos < mSize && KIsSpace(mText[mPos])) {
+            if (mText[mPos] == '\n') ++mLine;
+            ++mPos;
+        }
+        if (mPos >= mSize) return false;
+        if (mText[mPos] != ';') return true;
+        SkipToLineEnd();
+    }
+}
+
+bool KQovAsciiParser::ReadQuoted(std::string& out) {
+    ++mPos;  // the opening quote
+    out.clear();
+    while (mPos < mSize) {
+        char c = mText[mPos++];
+        if (c == '"') return true;
+        if (c == '\n') return Fail("line break inside a quoted text");
+        if (c == '\\' && mPos < mSize) {
+            char n = mText[mPos];
+            if (n == '"' || n == '\\') {
+                out += n;
+                ++mPos;
+                continue;
+            }
+            if (n == 'n' || n == 'r') {
+                out += n == 'n' ? '\n' : '\r';
+                ++mPos;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return Fail("unterminated quoted text");
+}
+
+void KQovAsciiParser::Emit(char type, const char* bytes, size_t size) {
+    std::vector<uint8_t>& out = mReader.mBytes;
+    uint32_t length = static_cast<uint32_t>(size);
+    out.push_back(static_cast<uint8_t>(type));
+    const uint8_t* l = reinterpret_cast<const uint8_t*>(&length);
+    out.insert(out.end(), l, l + 4);
+    out.insert(out.end(), bytes, bytes + size);
+}
+
+bool KQovAsciiParser::ReadValues(uint32_t& count, bool& hasBlock) {
+    count = 0;
+    hasBlock = false;
+    std::string text;
+    bool expectValue = true;  // at the start, and after a ','
+    for (;;) {
+        SkipBlanks();
+        if (AtLineEnd()) {
+            if (expectValue && count > 0) {  // "A: 1," keeps its empty last value
+                Emit('N', "", 0);
+                ++count;
+            }
+            // A wrapped value list goes on on the next line, which starts with ','; a
+            // block opened right after a wrap has its '{' alone on the next line.
+            size_t save = mPos;
+            int saveLine = mLine;
+            SkipLineEnd();
+            SkipBlanks();
+            if (!expectValue && Peek() == ',') continue;
+            if (Peek() == '{') {
+                ++mPos;
+                SkipBlanks();
+                if (AtLineEnd()) {
+                    hasBlock = true;
+                    SkipLineEnd();
+                    return true;
+                }
+            }
+            mPos = save;
+            mLine = saveLine;
+            SkipLineEnd();
+            return true;
+        }
+        char c = Peek();
+        if (!expectValue) {
+            if (c == '{') {
+                ++mPos;
+                SkipBlanks();
+                if (!AtLineEnd()) return Fail("text after '{'");
+                hasBlock = true;
+                SkipLineEnd();
+                return true;
+            }
+            if (c != ',') return Fail("',' expected between values");
+            ++mPos;
+            expectValue = true;
+            continue;
+        }
+        if (c == '"') {
+            if (!ReadQuoted(text)) return false;
+            Emit('S', text.data(), text.size());
+            ++count;
+            expectValue = false;
+            continue;
+        }
+        if (c == ',') {  // an empty value
+            Emit('N', "", 0);
+            ++count;
+            expectValue = false;
+            continue;
+        }
+        size_t begin = mPos;
+        while (!AtLineEnd() && mText[mPos] != ',') ++mPos;
+        size_t end = mPos;
+        while (end > begin && (mText[end - 1] == ' ' || mText[end - 1] == '\t')) --end;
+        if (end > begin && mText[end - 1] == '{' && AtLineEnd()) {
+            // " {" at the end of the line opens the field's block.
+            size_t last = end - 1;
+            while (last > begin && (mText[last - 1] == ' ' || mText[last - 1] == '\t')) --last;
+            if (last > begin) {
+                Emit('N', mText + begin, last - begin);
+                ++count;
+            } else if (count > 0) {
+                return Fail("'{' after ','");
+            }
+            hasBlock = true;
+            SkipLineEnd();
+            return true;
+        }
+        Emit('N', mText + begin, end - begin);
+        ++count;
+        expectValue = false;
+    }
+}
+
+bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) {
+    std::string name;
+    for (;;) {
+        if (!SkipEmpty()) {
+            if (depth > 0) return Fail("block not closed");
+            return true;
+        }
+        char c = Peek();
+        if (c == '}') {
+            if (depth == 0) return Fail("'}' without a block");
+            ++mPos;
+            SkipBlanks();
+            if (!AtLineEnd()) return Fail("text after '}'");
+            SkipLineEnd();
+            return true;
+        }
+        if (c == '"') {
+            if (!ReadQuoted(name)) return false;
+            SkipBlanks();
+            if (Peek() != ':') return Fail("':' expected after a field name");
+        } else {
+            size_t begin = mPos;
+            while (!AtLineEnd() && mText[mPos] != ':') ++mPos;
+            if (AtLineEnd()) return Fail("field without ':'");
+            size_t end = mPos;
+            while (end > begin && (mText[end - 1] == ' ' || mText[end - 1] == '\t')) --end;
+            name.assign(mText + begin, end - begin);
+        }
+        ++mPos;  // ':'
+        KQovFieldReader::Record record;
+        record.valuesBegin = mReader.mBytes.size();
+        bool hasBlock;
+        if (!ReadValues(record.valueCount, hasBlock)) return false;
+        uint32_t index = mReader.AddRecord(block, name, record);
+        if (hasBlock) {
+            if (depth + 1 >= KQovFieldReader::kMaxDepth) return Fail("blocks nested too deeply");
+            int32_t child = mReader.NewBlock(block);
+            mReader.mRecords[index].child = child;
+            if (!ParseBlock(child, depth + 1, false)) return false;
+        }
+        if (depth == 0 && firstFieldOnly) return true;
+    }
+}
+
+bool KQovFieldReader::ParseAscii(const std::vector<uint8_t>& text, bool firstFieldOnly) {
+    KQovAsciiParser parser(*this, text);
+    if (!parser.ParseBlock(0, 0, firstFieldOnly)) return false;
+    mConsumed = parser.Position();
+    return true;
+}

@@ -1,0 +1,664 @@
+#include "scene/KPlug.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "scene/KPlugFilter.h"
+
+namespace {
+
+int gLivePlugs = 0;
+uint32_t gSerialCounter = 0;
+
+uint32_t NextSerial() {
+    // Never hand out the released marker (a reference holding it would resolve
+    // a free slot) nor 0 (the empty reference).
+    do {
+        ++gSerialCounter;
+    } while (gSerialCounter == 0 || gSerialCounter == KPlugHandlePool::kReleasedSerial);
+    return gSerialCounter;
+}
+
+}  // namespace
+
+// Raises the busy counters of both ends of a connection change; a Destroy()
+// requested meanwhile is carried out when the outermost change ends.
+class KPlug::BusyScope {
+public:
+    BusyScope(KPlug* a, KPlug* b) : mA(a->GetWeakRef()), mB(b->GetWeakRef()) {
+        ++a->mBusy;
+        ++b->mBusy;
+    }
+    ~BusyScope() {
+        KPlug* a = mA.Resolve();
+        KPlug* b = mB.Resolve();
+        if (a) --a->mBusy;
+        if (b) --b->mBusy;
+        Finish(mA);
+        Finish(mB);
+    }
+
+private:
+    static void Finish(const KWeakRef& ref) {
+        KPlug* plug = ref.Resolve();
+        if (plug && plug->mBusy == 0 && (plug->mFlags & eDestroyRequested)) {
+            plug->mFlags &= ~uint32_t(eDestroyRequested);
+            plug->Destroy();
+        }
+    }
+    KWeakRef mA, mB;
+};
+
+KPlug::KPlug() {
+    KQovSdkEnsureStarted();
+    mFilter = KClassRegistry::GetClassIdFilter(-1);
+    if (gLivePlugs == 0) KPlugHandlePool::AddRef();
+    mSerial = NextSerial();
+    ++gLivePlugs;
+    mHandle = KPlugHandlePool::Acquire(this, mSerial);
+}
+
+KPlug::~KPlug() {
+    if (!IsSubPlug()) {
+        DisconnectAll(true);
+        DisconnectAll(false);
+    } else if (mParent) {
+        auto& list = mParent->mSubPlugs;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+    ReleaseSubPlugs();
+    KPlugHandlePool::Release(this, mHandle);
+    if (--gLivePlugs == 0) KPlugHandlePool::Release();
+}
+
+int KPlug::GetLivePlugCount() {
+    return gLivePlugs;
+}
+
+void* KPlug::GetInterface(uint32_t id) {
+    if (id == 0 || id == 2 || id == kPlugInterfaceId) return this;
+    return nullptr;
+}
+
+void KPlug::Destroy() {
+    if (mBusy > 0) {
+        mFlags |= eDestroyRequested;
+        return;
+    }
+    mBusy = 1;
+    PrepareDestroy();
+    delete this;
+}
+
+void KPlug::OnAttach(void*) {}
+
+void KPlug::PrepareDestroy() {
+    SendStateEvent(nullptr, eStateDestroying, this, nullptr, nullptr, nullptr);
+    if (!IsSubPlug()) {
+        DisconnectAllSrc();
+        DisconnectAllDst();
+    }
+    ReleaseSubPlugs();
+}
+
+void KPlug::ReleaseSubPlugs() {
+    while (!mSubPlugs.empty()) {
+        KPlug* sub = mSubPlugs.back();
+        mSubPlugs.pop_back();
+        if (sub->mFlags & eOwnedSubPlug) {
+            sub->mParent = nullptr;
+            sub->Destroy();
+        } else {
+            // No longer listed here: forget the parent rather than keep a pointer that may dangle.
+            sub->mParent = nullptr;
+        }
+    }
+}
+
+KPlug* KPlug::CreateSubPlug(KPlugFilter*) {
+    KPlug* plug = new KPlug;
+    plug->OnAttach(nullptr);
+    return plug;
+}
+
+bool KPlug::IsLinked(KPlug* a, KPlug* b) {
+    return mParent ? mParent->IsLinked(a, b) : false;
+}
+
+bool KPlug::SendValueEvent(const KPlugChain* chain, int code, KPlug* sender, const void* a,
+                           const void* b, const void* c) {
+    if (mParent && !(mFlags & eOwnedSubPlug))
+        return mParent->SendValueEvent(chain, code, sender, a, b, c);
+    return true;
+}
+
+bool KPlug::SendStateEvent(const KPlugChain* chain, int code, KPlug* sender, const void* a,
+                           const void* b, const void* c) {
+    if (mParent && !(mFlags & eOwnedSubPlug))
+        return mParent->SendStateEvent(chain, code, sender, a, b, c);
+    return true;
+}
+
+bool KPlug::Notify(const KPlugChain* chain, int code, KPlug* sender, int index, KPlug* other,
+                   int type, void* extra) {
+    if (mParent && !(mFlags & eOwnedSubPlug)) {
+        KPlugChain link{chain, this};
+        return mParent->Notify(&link, code, sender, index, other, type, extra);
+    }
+    return true;
+}
+
+bool KPlug::NotifyEvent16() {
+    return Notify(nullptr, 16, this, -1, nullptr, 0, nullptr);
+}
+bool KPlug::NotifyEvent17() {
+    return Notify(nullptr, 17, this, -1, nullptr, 0, nullptr);
+}
+
+void KPlug::SetPlugFlags(uint32_t bits, bool on) {
+    if (on)
+        mFlags |= bits;
+    else
+        mFlags &= ~bits;
+}
+
+// --- Parents, children and sub-plugs ---
+
+bool KPlug::SetParent(KPlug* parent) {
+    if (parent == mParent) return false;
+    if (parent) {
+        for (KPlug* p = parent; p; p = p->mParent) {
+            if (p == this) return false;
+        }
+        SetParent(nullptr);
+        mParent = parent;
+        if (IsSubPlug()) {
+            parent->mSubPlugs.push_back(this);
+            CopyParentConnections();
+        }
+    } else {
+        if (IsSubPlug() && mParent) {
+            auto& list = mParent->mSubPlugs;
+            list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        }
+        mParent = nullptr;
+    }
+    return true;
+}
+
+bool KPlug::AddChild(KPlug* plug) {
+    if (!plug || plug->mParent == this) return false;
+    for (KPlug* p = this; p; p = p->mParent) {
+        if (p == plug) return false;
+    }
+    if (plug->mParent) plug->mParent->RemoveChild(plug);
+    return plug->SetParent(this);
+}
+
+bool KPlug::RemoveChild(KPlug* plug) {
+    if (!plug || plug->mParent != this) return false;
+    plug->SetParent(nullptr);
+    return true;
+}
+
+KPlug* KPlug::GetSubPlugAt(int index) const {
+    return index >= 0 && index < GetSubPlugCount() ? mSubPlugs[size_t(index)] : nullptr;
+}
+
+KPlug* KPlug::FindSubPlug(KPlugFilter* filter) {
+    KClassIdFilter* none = KClassRegistry::GetClassIdFilter(-1);
+    KClassIdFilter* plugFilter = KClassRegistry::GetClassIdFilter(KPlug::ClassId());
+    if (!filter || (none && none->IsSameFilter(filter)) ||
+        (plugFilter && plugFilter->IsSameFilter(filter)))
+        return this;
+    for (size_t i = mSubPlugs.size(); i-- > 0;) {
+        KPlugFilter* own = mSubPlugs[i]->mFilter;
+        if (own && own->IsSameFilter(filter)) return mSubPlugs[i];
+    }
+    return nullptr;
+}
+
+KPlug* KPlug::GetSubPlug(KPlugFilter* filter) {
+    if (KPlug* found = FindSubPlug(filter)) return found;
+    KPlug* sub = CreateSubPlug(filter);
+    if (!sub) return nullptr;
+    AddChild(sub);
+    sub->SetFilter(filter, eSubPlug);
+    sub->mFlags |= eOwnedSubPlug;
+    return sub;
+}
+
+void KPlug::SetFilter(KPlugFilter* filter, uint32_t subPlugFlag) {
+    mFilter = filter;
+    bool wasSub = IsSubPlug();
+    if (subPlugFlag & eSubPlug) {
+        mFlags |= eSubPlug;
+        if (!wasSub && mParent) {
+            mParent->mSubPlugs.push_back(this);
+            CopyParentConnections();
+        }
+    } else {
+        if (wasSub && mParent) {
+            auto& list = mParent->mSubPlugs;
+            list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        }
+        mFlags &= ~uint32_t(eSubPlug);
+    }
+}
+
+void KPlug::CopyParentConnections() {
+    const KPlug* parent = mParent;
+    for (int i = 0; i < parent->mSrcCount; ++i) {
+        const Entry& e = parent->mConnections[size_t(i)];
+        if (CanAcceptSource(e.ref.Resolve())) InsertEntry(true, mSrcCount, e.ref, e.type);
+    }
+    for (size_t i = size_t(parent->mSrcCount); i < parent->mConnections.size(); ++i) {
+        const Entry& e = parent->mConnections[i];
+        if (CanAcceptDestination(e.ref.Resolve())) InsertEntry(false, GetDstCount(), e.ref, e.type);
+    }
+}
+
+bool KPlug::CanAcceptSource(KPlug* plug) const {
+    return (mFlags & eAcceptsSources) && (!mFilter || mFilter->Accept(plug));
+}
+
+bool KPlug::AcceptsSource(KPlug* plug, int type) {
+    return CanAcceptSource(plug) &&
+           Notify(nullptr, eQueryAcceptSource, this, -1, plug, type, nullptr);
+}
+
+bool KPlug::CanAcceptDestination(KPlug* plug) const {
+    return (mFlags & eAcceptsDestinations) && (!mFilter || mFilter->Accept(plug));
+}
+
+bool KPlug::AcceptsDestination(KPlug* plug, int type) {
+    return CanAcceptDestination(plug) &&
+           Notify(nullptr, eQueryAcceptDestination, this, -1, plug, type, nullptr);
+}
+
+// --- Connection lists ---
+
+KPlug* KPlug::GetSrc(int index) const {
+    if (index < 0 || index >= mSrcCount) return nullptr;
+    return mConnections[size_t(index)].ref.Resolve();
+}
+
+KPlug* KPlug::GetDst(int index) const {
+    if (index < 0 || index >= GetDstCount()) return nullptr;
+    return mConnections[size_t(mSrcCount + index)].ref.Resolve();
+}
+
+int KPlug::GetSrcType(int index) const {
+    return index >= 0 && index < mSrcCount ? mConnections[size_t(index)].type : 0;
+}
+
+int KPlug::GetDstType(int index) const {
+    return index >= 0 && index < GetDstCount() ? mConnections[size_t(mSrcCount + index)].type : 0;
+}
+
+int KPlug::FindEntry(bool source, const KWeakRef& ref) const {
+    if (!ref.handle) return -1;
+    // From the end: removals usually concern the latest connections.
+    int first = source ? 0 : mSrcCount;
+    int end = source ? mSrcCount : int(mConnections.size());
+    for (int i = end; i-- > first;) {
+        if (mConnections[size_t(i)].ref == ref) return i - first;
+    }
+    return -1;
+}
+
+int KPlug::IndexOfSrc(const KPlug* plug) const {
+    return plug ? FindEntry(true, plug->GetWeakRef()) : -1;
+}
+
+int KPlug::IndexOfDst(const KPlug* plug) const {
+    return plug ? FindEntry(false, plug->GetWeakRef()) : -1;
+}
+
+void KPlug::InsertEntry(bool source, int index, const KWeakRef& ref, int type) {
+    int count = source ? mSrcCount : GetDstCount();
+    index = std::clamp(index, 0, count);
+    size_t at = size_t(source ? index : mSrcCount + index);
+    mConnections.insert(mConnections.begin() + ptrdiff_t(at), Entry{ref, type});
+    if (source) ++mSrcCount;
+}
+
+void KPlug::EraseEntry(bool source, int index) {
+    size_t at = size_t(source ? index : mSrcCount + index);
+    mConnections.erase(mConnections.begin() + ptrdiff_t(at));
+    if (source) --mSrcCount;
+}
+
+void KPlug::DropDeadEntry(bool source, int index) {
+    KWeakRef ref = mConnections[size_t(source ? index : mSrcCount + index)].ref;
+    EraseEntry(source, index);
+    for (KPlug* sub : mSubPlugs) {
+        int i = sub->FindEntry(source, ref);
+        if (i >= 0) sub->EraseEntry(source, i);
+    }
+}
+
+// Position in this sub-plug's list that keeps the order of the parent-level
+// list `top` when an entry is inserted there at `topIndex`.
+int KPlug::MirrorPosition(bool source, const KPlug* top, int topIndex) const {
+    int count = source ? mSrcCount : GetDstCount();
+    int topCount = source ? top->mSrcCount : top->GetDstCount();
+    if (topIndex >= topCount) return count;
+    int topBase = source ? 0 : top->mSrcCount;
+    int base = source ? 0 : mSrcCount;
+    int j = 0;
+    for (int i = 0; i < topIndex && j < count; ++i) {
+        if (mConnections[size_t(base + j)].ref == top->mConnections[size_t(topBase + i)].ref) ++j;
+    }
+    return j;
+}
+
+// --- Connecting ---
+
+bool KPlug::ConnectSrc(KPlug* src, int type) {
+    return Connect(src, {}, this, {}, type);
+}
+
+bool KPlug::ConnectDst(KPlug* dst, int type) {
+    return Connect(this, {}, dst, {}, type);
+}
+
+bool KPlug::ConnectSrcAt(int index, KPlug* src, int type) {
+    KWeakRef before;
+    if (index >= 0 && index < mSrcCount) before = mConnections[size_t(index)].ref;
+    return Connect(src, {}, this, before, type);
+}
+
+bool KPlug::ConnectDstAt(int index, KPlug* dst, int type) {
+    KWeakRef before;
+    if (index >= 0 && index < GetDstCount()) before = mConnections[size_t(mSrcCount + index)].ref;
+    return Connect(this, before, dst, {}, type);
+}
+
+bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeSrc, int type) {
+    for (;;) {
+        if (!src || !dst || src == dst) return false;
+        if (dst->mFlags & eOneSidedDestination) type |= eOneSided;
+        if (!dst->AcceptsSource(src, type)) return false;
+        if (!(type & eOneSided) && !src->AcceptsDestination(dst, type)) return false;
+        if (!src->IsSubPlug() && !dst->IsSubPlug()) break;
+        if (src->IsSubPlug()) src = src->mParent;
+        if (dst->IsSubPlug()) dst = dst->mParent;
+    }
+    const bool twoSided = !(type & eOneSided);
+    BusyScope busy(src, dst);
+    const KWeakRef srcRef = src->GetWeakRef();
+    const KWeakRef dstRef = dst->GetWeakRef();
+
+    dst->Notify(nullptr, eSourceAdding, dst, -1, src, type, nullptr);
+    if (twoSided) src->Notify(nullptr, eDestinationAdding, src, -1, dst, type, nullptr);
+    if (!srcRef.Resolve() || !dstRef.Resolve()) return false;
+
+    int dstIndex = dst->FindEntry(true, beforeSrc);
+    if (dstIndex < 0) dstIndex = dst->mSrcCount;
+    int srcIndex = src->GetDstCount();
+    if (twoSided) {
+        srcIndex = src->FindEntry(false, beforeDst);
+        if (srcIndex < 0) srcIndex = src->GetDstCount();
+    }
+
+    struct Mirror {
+        KWeakRef sub;
+        int index;
+    };
+    std::vector<Mirror> dstMirrors, srcMirrors;
+    for (KPlug* sub : dst->mSubPlugs) {
+        if (sub->CanAcceptSource(src) &&
+            sub->Notify(nullptr, eQueryAcceptSource, sub, -1, src, type, nullptr))
+            dstMirrors.push_back({sub->GetWeakRef(), sub->MirrorPosition(true, dst, dstIndex)});
+    }
+    if (twoSided) {
+        for (KPlug* sub : src->mSubPlugs) {
+            if (sub->CanAcceptDestination(dst) &&
+                sub->Notify(nullptr, eQueryAcceptDestination, sub, -1, dst, type, nullptr))
+                srcMirrors.push_back(
+                    {sub->GetWeakRef(), sub->MirrorPosition(false, src, srcIndex)});
+        }
+    }
+    for (const Mirror& m : dstMirrors) {
+        if (KPlug* sub = m.sub.Resolve())
+            sub->Notify(nullptr, eSourceAdding, sub, -1, src, type, nullptr);
+    }
+    for (const Mirror& m : srcMirrors) {
+        if (KPlug* sub = m.sub.Resolve())
+            sub->Notify(nullptr, eDestinationAdding, sub, -1, dst, type, nullptr);
+    }
+    if (!srcRef.Resolve() || !dstRef.Resolve()) return false;
+
+    dstIndex = std::min(dstIndex, dst->mSrcCount);
+    dst->InsertEntry(true, dstIndex, srcRef, type);
+    if (twoSided) {
+        srcIndex = std::min(srcIndex, src->GetDstCount());
+        src->InsertEntry(false, srcIndex, dstRef, type);
+    }
+    for (Mirror& m : dstMirrors) {
+        if (KPlug* sub = m.sub.Resolve()) {
+            m.index = std::min(m.index, sub->mSrcCount);
+            sub->InsertEntry(true, m.index, srcRef, type);
+        }
+    }
+    for (Mirror& m : srcMirrors) {
+        if (KPlug* sub = m.sub.Resolve()) {
+            m.index = std::min(m.index, sub->GetDstCount());
+            sub->InsertEntry(false, m.index, dstRef, type);
+        }
+    }
+
+    dst->Notify(nullptr, eSourceAdded, dst, dstIndex, src, type, nullptr);
+    if (twoSided && srcRef.Resolve() && dstRef.Resolve())
+        src->Notify(nullptr, eDestinationAdded, src, srcIndex, dst, type, nullptr);
+    for (const Mirror& m : dstMirrors) {
+        KPlug* sub = m.sub.Resolve();
+        if (sub && srcRef.Resolve())
+            sub->Notify(nullptr, eSourceAdded, sub, m.index, src, type, nullptr);
+    }
+    for (const Mirror& m : srcMirrors) {
+        KPlug* sub = m.sub.Resolve();
+        if (sub && dstRef.Resolve())
+            sub->Notify(nullptr, eDestinationAdded, sub, m.index, dst, type, nullptr);
+    }
+    return true;
+}
+
+// --- Disconnecting ---
+
+bool KPlug::DisconnectDst(KPlug* dst) {
+    return Disconnect(this, dst);
+}
+
+bool KPlug::DisconnectSrc(KPlug* src) {
+    return Disconnect(src, this);
+}
+
+bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
+    while (src && dst && (src->IsSubPlug() || dst->IsSubPlug())) {
+        if (src->IsSubPlug()) src = src->mParent;
+        if (dst->IsSubPlug()) dst = dst->mParent;
+    }
+    if (!src || !dst) return false;
+    if (!dst->CanAcceptSource(src) || !src->CanAcceptDestination(dst)) return false;
+
+    const KWeakRef srcRef = src->GetWeakRef();
+    const KWeakRef dstRef = dst->GetWeakRef();
+    int dstIndex = dst->FindEntry(true, srcRef);
+    int srcIndex = src->FindEntry(false, dstRef);
+    if (dstIndex < 0 && srcIndex < 0) return false;
+
+    struct Holder {
+        KWeakRef sub;
+        int index;
+    };
+    std::vector<Holder> dstHolders, srcHolders;
+    for (KPlug* sub : dst->mSubPlugs) {
+        int i = sub->FindEntry(true, srcRef);
+        if (i >= 0) dstHolders.push_back({sub->GetWeakRef(), i});
+    }
+    for (KPlug* sub : src->mSubPlugs) {
+        int i = sub->FindEntry(false, dstRef);
+        if (i >= 0) srcHolders.push_back({sub->GetWeakRef(), i});
+    }
+
+    dst->BeginConnectionChange();
+    src->BeginConnectionChange();
+    BusyScope busy(src, dst);
+
+    if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoving, dst, dstIndex, src, 0, nullptr);
+    if (srcIndex >= 0) src->Notify(nullptr, eDestinationRemoving, src, srcIndex, dst, 0, nullptr);
+    for (const Holder& h : dstHolders) {
+        if (KPlug* sub = h.sub.Resolve())
+            sub->Notify(nullptr, eSourceRemoving, sub, -1, src, 0, nullptr);
+    }
+    for (const Holder& h : srcHolders) {
+        if (KPlug* sub = h.sub.Resolve())
+            sub->Notify(nullptr, eDestinationRemoving, sub, -1, dst, 0, nullptr);
+    }
+
+    // Notifications may have changed the lists: find the entries again.
+    auto erase = [](KPlug* plug, bool source, const KWeakRef& ref) {
+        if (!plug) return;
+        int i = plug->FindEntry(source, ref);
+        if (i >= 0) plug->EraseEntry(source, i);
+    };
+    erase(dstRef.Resolve(), true, srcRef);
+    erase(srcRef.Resolve(), false, dstRef);
+    for (const Holder& h : dstHolders) erase(h.sub.Resolve(), true, srcRef);
+    for (const Holder& h : srcHolders) erase(h.sub.Resolve(), false, dstRef);
+
+    // Both ends are busy, so neither was deleted by the notifications.
+    if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoved, dst, dstIndex, src, 0, nullptr);
+    if (srcIndex >= 0) src->Notify(nullptr, eDestinationRemoved, src, srcIndex, dst, 0, nullptr);
+    for (const Holder& h : dstHolders) {
+        if (KPlug* sub = h.sub.Resolve())
+            sub->Notify(nullptr, eSourceRemoved, sub, h.index, src, 0, nullptr);
+    }
+    for (const Holder& h : srcHolders) {
+        if (KPlug* sub = h.sub.Resolve())
+            sub->Notify(nullptr, eDestinationRemoved, sub, h.index, dst, 0, nullptr);
+    }
+    dst->EndConnectionChange();
+    src->EndConnectionChange();
+    return true;
+}
+
+bool KPlug::DisconnectAt(bool source, int index) {
+    int count = source ? mSrcCount : GetDstCount();
+    if (index < 0 || index >= count) return false;
+    KPlug* far = mConnections[size_t(source ? index : mSrcCount + index)].ref.Resolve();
+    if (!far) {
+        DropDeadEntry(source, index);
+        return true;
+    }
+    return source ? Disconnect(far, this) : Disconnect(this, far);
+}
+
+bool KPlug::DisconnectDstAt(int index) {
+    return DisconnectAt(false, index);
+}
+
+bool KPlug::DisconnectSrcAt(int index) {
+    return DisconnectAt(true, index);
+}
+
+void KPlug::DisconnectAll(bool source) {
+    KWeakRef self = GetWeakRef();
+    int i = source ? mSrcCount : GetDstCount();
+    while (--i >= 0) {
+        if (self.handle && !self.Resolve()) return;
+        int count = source ? mSrcCount : GetDstCount();
+        if (i >= count) i = count - 1;
+        if (i < 0) break;
+        DisconnectAt(source, i);
+    }
+}
+
+void KPlug::DisconnectAllSrc() {
+    DisconnectAll(true);
+}
+
+void KPlug::DisconnectAllDst() {
+    DisconnectAll(false);
+}
+
+// --- Replacing ---
+
+void KPlug::SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCode, int dstCode) {
+    int srcIndex = srcEnd->IndexOfDst(dstEnd);
+    int dstIndex = dstEnd->IndexOfSrc(srcEnd);
+    srcEnd->Notify(nullptr, srcCode, srcEnd, srcIndex, dstEnd, 0, newPlug);
+    dstEnd->Notify(nullptr, dstCode, dstEnd, dstIndex, srcEnd, 0, newPlug);
+    std::vector<KWeakRef> subs;
+    for (KPlug* sub : dstEnd->mSubPlugs) subs.push_back(sub->GetWeakRef());
+    for (const KWeakRef& ref : subs) {
+        if (KPlug* sub = ref.Resolve())
+            sub->Notify(nullptr, dstCode, sub, dstIndex, srcEnd, 0, newPlug);
+    }
+    subs.clear();
+    for (KPlug* sub : srcEnd->mSubPlugs) subs.push_back(sub->GetWeakRef());
+    for (const KWeakRef& ref : subs) {
+        if (KPlug* sub = ref.Resolve())
+            sub->Notify(nullptr, srcCode, sub, srcIndex, dstEnd, 0, newPlug);
+    }
+}
+
+bool KPlug::ReplaceDst(KPlug* oldDst, KPlug* newDst, int position) {
+    int index = IndexOfDst(oldDst);
+    if (index < 0) return false;
+    const KWeakRef self = GetWeakRef(), oldRef = oldDst->GetWeakRef();
+    BusyScope busy(this, oldDst);
+    SendReplace(this, oldDst, newDst, eDestinationReplacing, eSourceReplacing);
+    bool connected = false;
+    if (DisconnectDst(oldDst)) {
+        KWeakRef beforeDst, beforeSrc;
+        if (index < GetDstCount()) beforeDst = mConnections[size_t(mSrcCount + index)].ref;
+        if (newDst && position >= 0 && position < newDst->mSrcCount)
+            beforeSrc = newDst->mConnections[size_t(position)].ref;
+        connected = Connect(this, beforeDst, newDst, beforeSrc, 0);
+    }
+    if (self.Resolve() && oldRef.Resolve())
+        SendReplace(this, oldDst, newDst, eDestinationReplaced, eSourceReplaced);
+    return connected;
+}
+
+bool KPlug::ReplaceSrc(KPlug* oldSrc, KPlug* newSrc, int position) {
+    int index = IndexOfSrc(oldSrc);
+    if (index < 0) return false;
+    const KWeakRef self = GetWeakRef(), oldRef = oldSrc->GetWeakRef();
+    BusyScope busy(this, oldSrc);
+    SendReplace(oldSrc, this, newSrc, eDestinationReplacing, eSourceReplacing);
+    bool connected = false;
+    if (DisconnectSrc(oldSrc)) {
+        KWeakRef beforeSrc, beforeDst;
+        if (index < mSrcCount) beforeSrc = mConnections[size_t(index)].ref;
+        if (newSrc && position >= 0 && position < newSrc->GetDstCount())
+            beforeDst = newSrc->mConnections[size_t(newSrc->mSrcCount + position)].ref;
+        connected = Connect(newSrc, beforeDst, this, beforeSrc, 0);
+    }
+    if (self.Resolve() && oldRef.Resolve())
+        SendReplace(oldSrc, this, newSrc, eDestinationReplaced, eSourceReplaced);
+    return connected;
+}
+
+bool KPlug::ReplaceAt(bool source, int index, KPlug* newPlug) {
+    int count = source ? mSrcCount : GetDstCount();
+    if (index < 0) return false;
+    if (index >= count) return source ? ConnectSrc(newPlug) : ConnectDst(newPlug);
+    KPlug* old = mConnections[size_t(source ? index : mSrcCount + index)].ref.Resolve();
+    if (!old) {
+        DropDeadEntry(source, index);
+        return source ? ConnectSrcAt(index, newPlug) : ConnectDstAt(index, newPlug);
+    }
+    return source ? ReplaceSrc(old, newPlug, -1) : ReplaceDst(old, newPlug, -1);
+}
+
+bool KPlug::ReplaceDstAt(int index, KPlug* newDst) {
+    return ReplaceAt(false, index, newDst);
+}
+
+bool KPlug::ReplaceSrcAt(int index, KPlug* newSrc) {
+    return ReplaceAt(true, index, newSrc);
+}

@@ -1,0 +1,188 @@
+#pragma once
+// The root of the object model: a plug takes part in connections (sources
+// first, then destinations), owns sub-plugs that mirror the connections their
+// filter accepts, and passes value, state and connection events up its parent
+// chain. Plugs refer to each other through weak references only.
+
+#include <cstdint>
+#include <vector>
+
+#include "scene/KClassRegistry.h"
+#include "scene/KPlugHandlePool.h"
+
+class KPlugFilter;
+class KProperty;
+
+// The sub-plugs a forwarded notification came through, innermost last.
+struct KPlugChain {
+    const KPlugChain* previous;
+    class KPlug* plug;
+};
+
+class KPlug {
+public:
+    // Plug flags.
+    enum : uint32_t {
+        eAcceptsSources = 0x1,
+        eAcceptsDestinations = 0x2,
+        eOneSidedDestination = 0x4,
+        eSubPlug = 0x8,
+        eOwnedSubPlug = 0x10,
+        eDestroyRequested = 0x10000,
+    };
+    // Connection type bit: recorded in the destination's sources only.
+    enum : int { eOneSided = 0x2 };
+
+    // Connection event codes of Notify.
+    enum : int {
+        eQueryAcceptSource = 0,
+        eQueryAcceptDestination = 1,
+        eSourceAdding = 2,
+        eDestinationAdding = 3,
+        eSourceAdded = 4,
+        eDestinationAdded = 5,
+        eSourceRemoving = 6,
+        eDestinationRemoving = 7,
+        eSourceRemoved = 8,
+        eDestinationRemoved = 9,
+        eDestinationReplacing = 10,
+        eDestinationReplaced = 11,
+        eSourceReplacing = 12,
+        eSourceReplaced = 13,
+    };
+    enum : int { eValueChanging = 20, eValueChanged = 21, eStateDestroying = 23 };
+
+    static constexpr uint32_t kPlugInterfaceId = 0xDE1947F3u;
+
+    KPlug();
+    KPlug(const KPlug&) = delete;
+    KPlug& operator=(const KPlug&) = delete;
+    virtual ~KPlug();
+
+    // Ids 0, 2 and kPlugInterfaceId give this plug; null otherwise.
+    virtual void* GetInterface(uint32_t id);
+    // Destroys the plug, or defers it to the end of the connection change it is busy in.
+    virtual void Destroy();
+    virtual void OnAttach(void* index);
+    virtual void PrepareDestroy();
+
+    virtual const KClassInfo* GetClassInfo() const { return &gKPlugClassInfo; }
+    static KClassInfo* StaticClassInfo() { return &gKPlugClassInfo; }
+    static int ClassId() { return gKPlugClassInfo.id; }
+    bool IsA(int id) const { return KClassIsA(GetClassInfo(), id); }
+    int GetClassId() const { return GetClassInfo()->id; }
+    const char* GetClassName() const { return GetClassInfo()->name; }
+    virtual int GetTypeCode() const { return 2; }
+    virtual const char* GetNamePrefix() const { return ""; }
+
+    virtual KPlug* CreateSubPlug(KPlugFilter* filter);
+    virtual bool IsLinked(KPlug* a, KPlug* b);
+    virtual bool HasParent() const { return mParent != nullptr; }
+
+    virtual bool SendValueEvent(const KPlugChain* chain, int code, KPlug* sender, const void* a,
+                                const void* b, const void* c);
+    virtual bool SendStateEvent(const KPlugChain* chain, int code, KPlug* sender, const void* a,
+                                const void* b, const void* c);
+    virtual bool Notify(const KPlugChain* chain, int code, KPlug* sender, int index, KPlug* other,
+                        int type, void* extra);
+
+    // Refuses the current parent and any parent that would close a cycle.
+    virtual bool SetParent(KPlug* parent);
+    virtual int GetPropertyCount() const { return 0; }
+    virtual KProperty* GetProperty(int) const { return nullptr; }
+    virtual bool AddChild(KPlug* plug);
+    virtual bool RemoveChild(KPlug* plug);
+    virtual bool NotifyEvent16();
+    virtual bool NotifyEvent17();
+    virtual void BeginConnectionChange() {}
+    virtual void EndConnectionChange() {}
+
+    KPlug* GetParent() const { return mParent; }
+    uint32_t GetPlugFlags() const { return mFlags; }
+    void SetPlugFlags(uint32_t bits, bool on);
+    bool IsSubPlug() const { return (mFlags & eSubPlug) != 0; }
+    bool IsBusy() const { return mBusy > 0; }
+    KWeakRef GetWeakRef() const { return KWeakRef{mSerial, mHandle}; }
+    uint32_t GetSerial() const { return mSerial; }
+
+    // Connections.
+    bool ConnectSrc(KPlug* src, int type = 0);
+    bool ConnectDst(KPlug* dst, int type = 0);
+    bool ConnectSrcAt(int index, KPlug* src, int type = 0);
+    bool ConnectDstAt(int index, KPlug* dst, int type = 0);
+    bool ReplaceDst(KPlug* oldDst, KPlug* newDst, int position);
+    bool ReplaceSrc(KPlug* oldSrc, KPlug* newSrc, int position);
+    bool ReplaceDstAt(int index, KPlug* newDst);
+    bool ReplaceSrcAt(int index, KPlug* newSrc);
+    bool DisconnectDst(KPlug* dst);
+    bool DisconnectSrc(KPlug* src);
+    bool DisconnectDstAt(int index);
+    bool DisconnectSrcAt(int index);
+    void DisconnectAllSrc();
+    void DisconnectAllDst();
+
+    int GetSrcCount() const { return mSrcCount; }
+    int GetDstCount() const { return int(mConnections.size()) - mSrcCount; }
+    KPlug* GetSrc(int index) const;
+    KPlug* GetDst(int index) const;
+    int GetSrcType(int index) const;
+    int GetDstType(int index) const;
+    bool IsConnectedSrc(const KPlug* plug) const { return IndexOfSrc(plug) >= 0; }
+    bool IsConnectedDst(const KPlug* plug) const { return IndexOfDst(plug) >= 0; }
+    int IndexOfSrc(const KPlug* plug) const;
+    int IndexOfDst(const KPlug* plug) const;
+
+    // Sub-plugs and filters.
+    KPlug* FindSubPlug(KPlugFilter* filter);
+    KPlug* GetSubPlug(KPlugFilter* filter);
+    int GetSubPlugCount() const { return int(mSubPlugs.size()); }
+    KPlug* GetSubPlugAt(int index) const;
+    void SetFilter(KPlugFilter* filter, uint32_t subPlugFlag = 0);
+    KPlugFilter* GetFilter() const { return mFilter; }
+    bool CanAcceptSource(KPlug* plug) const;
+    bool AcceptsSource(KPlug* plug, int type = 0);
+    bool CanAcceptDestination(KPlug* plug) const;
+    bool AcceptsDestination(KPlug* plug, int type = 0);
+
+    static int GetLivePlugCount();
+
+private:
+    struct Entry {
+        KWeakRef ref;
+        int32_t type;
+    };
+    class BusyScope;
+
+    static bool Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeSrc, int type);
+    static bool Disconnect(KPlug* src, KPlug* dst);
+    static void SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCode, int dstCode);
+
+    int FindEntry(bool source, const KWeakRef& ref) const;
+    void InsertEntry(bool source, int index, const KWeakRef& ref, int type);
+    void EraseEntry(bool source, int index);
+    void DropDeadEntry(bool source, int index);
+    int MirrorPosition(bool source, const KPlug* top, int topIndex) const;
+    void CopyParentConnections();
+    void ReleaseSubPlugs();
+    void DisconnectAll(bool source);
+    bool DisconnectAt(bool source, int index);
+    bool ReplaceAt(bool source, int index, KPlug* newPlug);
+
+    KPlugHandle* mHandle = nullptr;
+    uint32_t mSerial = 0;
+    KPlug* mParent = nullptr;
+    std::vector<Entry> mConnections;  // sources, then destinations
+    int mSrcCount = 0;
+    std::vector<KPlug*> mSubPlugs;
+    uint32_t mFlags = eAcceptsSources | eAcceptsDestinations;
+    int mBusy = 0;
+    KPlugFilter* mFilter = nullptr;
+};
+
+// Identity-only plug classes.
+class KPlugList : public KPlug {
+    KQOV_CLASS(KPlugList)
+};
+class KDataPlug : public KPlug {
+    KQOV_CLASS(KDataPlug)
+};

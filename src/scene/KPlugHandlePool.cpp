@@ -1,0 +1,81 @@
+#include "scene/KPlugHandlePool.h"
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct Pool {
+    std::vector<std::unique_ptr<KPlugHandle[]>> blocks;
+    KPlugHandle* freeHead = nullptr;
+    std::mutex lock;
+
+    void Grow() {
+        std::unique_ptr<KPlugHandle[]> block(new KPlugHandle[KPlugHandlePool::kBlockSize]);
+        for (int i = 0; i < KPlugHandlePool::kBlockSize; ++i) {
+            block[i].serial = KPlugHandlePool::kReleasedSerial;
+            block[i].next = i + 1 < KPlugHandlePool::kBlockSize ? &block[i + 1] : freeHead;
+        }
+        freeHead = &block[0];
+        blocks.push_back(std::move(block));
+    }
+};
+
+// Zero-initialised before any dynamic initialisation, so plugs built by static
+// constructors of other files still find a consistent state.
+Pool* gPool = nullptr;
+int gRefCount = 0;
+
+}  // namespace
+
+namespace KPlugHandlePool {
+
+void AddRef() {
+    if (gRefCount == 0 && !gPool) gPool = new Pool;
+    ++gRefCount;
+}
+
+void Release() {
+    if (gRefCount <= 0) return;
+    if (--gRefCount == 0) {
+        delete gPool;
+        gPool = nullptr;
+    }
+}
+
+int GetRefCount() {
+    return gRefCount;
+}
+bool Exists() {
+    return gPool != nullptr;
+}
+int GetBlockCount() {
+    return gPool ? int(gPool->blocks.size()) : 0;
+}
+
+KPlugHandle* Acquire(KPlug* object, uint32_t serial) {
+    if (!gPool) return nullptr;
+    std::lock_guard<std::mutex> guard(gPool->lock);
+    if (!gPool->freeHead) gPool->Grow();
+    KPlugHandle* slot = gPool->freeHead;
+    gPool->freeHead = slot->next;
+    slot->serial = serial;
+    slot->object = object;
+    return slot;
+}
+
+void Release(KPlug* object, KPlugHandle*& handle) {
+    if (!handle) return;
+    if (gPool) {
+        std::lock_guard<std::mutex> guard(gPool->lock);
+        if (handle->serial != kReleasedSerial && handle->object == object) {
+            handle->serial = kReleasedSerial;
+            handle->next = gPool->freeHead;
+            gPool->freeHead = handle;
+        }
+    }
+    handle = nullptr;
+}
+
+}  // namespace KPlugHandlePool

@@ -1,0 +1,471 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+
+#include "FieldFileTestUtil.h"
+#include "io/qov/KQovFieldFile.h"
+#include "io/qov/KQovFieldReader.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovStream.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+using qovtest::Encode;
+using qovtest::NullRecord;
+using qovtest::ReadAll;
+using qovtest::Rec;
+using qovtest::TempFolder;
+using qovtest::WriteAll;
+
+const uint8_t kFooter[16] = {0xf8, 0x5a, 0x8c, 0x6a, 0xde, 0xf5, 0xd9, 0x7e,
+                             0xec, 0xe9, 0x0c, 0xe3, 0x75, 0x8f, 0x29, 0x0b};
+
+void WriteSimple(const std::string& name, bool binary, const char* value = "v",
+                 KQovHeaderInfo* info = nullptr, bool encrypted = false) {
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create(name.c_str(), binary, encrypted, info)) << f.GetLastErrorString();
+    f.FieldWriteC("Field", value);
+    ASSERT_TRUE(f.FieldFileClose());
+}
+
+std::string ReadSimple(const std::string& name, int part = 0) {
+    KQovFieldFile f;
+    if (!f.Open(name.c_str(), false, false, nullptr))
+        return "open: " + std::string(f.GetLastErrorString());
+    if (!f.FieldFileSelectPart(part)) return "select: " + std::string(f.GetLastErrorString());
+    return f.FieldReadC("Field", "<none>");
+}
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+    pclose(p);
+    return out;
+}
+
+TEST(KQovFieldFileFraming, NamesAndProjectFolder) {
+    TempFolder tmp;
+    mkdir((tmp / "scene.qod").c_str(), 0755);
+    WriteAll(tmp / "scene.qod/old.txt", "x");
+    WriteSimple(tmp / "scene", true);
+    EXPECT_FALSE(ReadAll(tmp / "scene.qov").empty());
+    struct stat st;
+    EXPECT_NE(stat((tmp / "scene.qod").c_str(), &st), 0);  // the old project folder is gone
+    WriteSimple(tmp / "scene.tmp", true);
+    EXPECT_FALSE(ReadAll(tmp / "scene.tmp").empty());
+    EXPECT_EQ(ReadSimple(tmp / "scene"), "v");
+    // "QOV" counts as the extension: nothing is appended (the name is then found without
+    // regard to case, as on the system the files come from).
+    EXPECT_EQ(ReadSimple(tmp / "scene.QOV"), "v");
+    EXPECT_EQ(ReadSimple(tmp / "nothere.QOV"),
+              "open: Unable to open file " + (tmp / "nothere.QOV"));
+
+    // A project folder with only Project.bin is read in place of the file.
+    WriteSimple(tmp / "p.qov", true, "outer");
+    mkdir((tmp / "p.qod").c_str(), 0755);
+    WriteSimple(tmp / "p.qod/Project.tmp", true, "inner");
+    ASSERT_EQ(std::rename((tmp / "p.qod/Project.tmp").c_str(), (tmp / "p.qod/Project.bin").c_str()),
+              0);
+    EXPECT_EQ(ReadSimple(tmp / "p.qov"), "inner");
+}
+
+TEST(KQovFieldFileFraming, StartFooterAndAlignmentFromOutside) {
+    TempFolder tmp;
+    std::string name = tmp / "x.qov";
+    WriteSimple(name, true);
+    std::string raw = ReadAll(name);
+    EXPECT_EQ(raw.size() % 16, 0u);
+    if (Shell("command -v xxd").empty()) GTEST_SKIP() << "xxd is not installed";
+    EXPECT_EQ(Shell("xxd -p -l 27 '" + name + "'"),
+              "5661726e6f6b6520514f562042696e6172792020001a0070170000\n");
+    EXPECT_EQ(Shell("xxd -p -s -16 '" + name + "'"), "f85a8c6adef5d97eece90ce3758f290b\n");
+}
+
+TEST(KQovFieldFileFraming, EndBlockPaddingIsOneToSixteen) {
+    TempFolder tmp;
+    bool sawFullPad = false;
+    for (int n = 0; n < 16; ++n) {
+        std::string name = tmp / ("a" + std::to_string(n) + ".qov");
+        std::string value(static_cast<size_t>(n), 'z');
+        WriteSimple(name, true, value.c_str());
+        std::string raw = ReadAll(name);
+        ASSERT_EQ(raw.size() % 16, 0u);
+        ASSERT_EQ(std::memcmp(raw.data() + raw.size() - 16, kFooter, 16), 0);
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Open(name.c_str(), false, true, nullptr)) << f.GetLastErrorString();
+        EXPECT_STREQ(f.FieldReadC("Field", ""), value.c_str());
+        // The part's records end; the 16-byte id follows, then the padding, then the block.
+        size_t idEnd = static_cast<size_t>(f.GetTree()->GetEndPosition()) + 16;
+        size_t pad = raw.size() - 144 - idEnd;
+        EXPECT_GE(pad, 1u);
+        EXPECT_LE(pad, 16u);
+        EXPECT_EQ(raw.substr(idEnd, pad), std::string(pad, '\0'));
+        if (pad == 16) sawFullPad = true;
+    }
+    EXPECT_TRUE(sawFullPad);
+}
+
+TEST(KQovFieldFileFraming, VersionsAndFirstLines) {
+    TempFolder tmp;
+    KQovHeaderInfo info;
+    info.fileVersion = 5800;
+    info.cameraName = "Producer Perspective";
+    info.width = 640;
+    WriteSimple(tmp / "v58.qov", true, "v", &info);
+    std::string raw = ReadAll(tmp / "v58.qov");
+    uint32_t start;
+    std::memcpy(&start, raw.data() + 23, 4);
+    EXPECT_EQ(start, 3000u);
+    KQovFieldFile f;
+    KQovHeaderInfo got;
+    ASSERT_TRUE(f.Open((tmp / "v58").c_str(), false, true, &got));
+    EXPECT_EQ(f.GetFileVersion(), 5800);
+    EXPECT_EQ(got.fileVersion, 5800);
+    EXPECT_TRUE(got.cameraResolutionPresent);
+    EXPECT_STREQ(got.cameraName.Buffer(), "Producer Perspective");
+    EXPECT_EQ(got.width, 640);
+    EXPECT_TRUE(got.timeStampPresent);
+    EXPECT_STREQ(got.creator.Buffer(), "QOV SDK/QOV Plugins build ????????");
+    f.FieldFileClose();
+
+    info.fileVersion = 4000;  // only 6000 and 5800 are written
+    WriteSimple(tmp / "v4.qov", false, "v", &info);
+    EXPECT_EQ(info.fileVersion, 6000);
+
+    struct {
+        const char* line;
+        int version;
+    } cases[] = {{"; Tessrun 2.7 project file\n", 2001},
+                 {"; QOV 6.1.2 project file\n", 6102},
+                 {";QOV 5.8 Project File\n", 5800},
+                 {"; Tessrun 4.5 project file\n", 4050}};
+    for (const auto& c : cases) {
+        WriteAll(tmp / "f.qov", std::string(c.line) + "A: 1\n");
+        KQovFieldFile a;
+        ASSERT_TRUE(a.Open((tmp / "f.qov").c_str(), false, true, nullptr)) << c.line;
+        EXPECT_EQ(a.GetFileVersion(), c.version) << c.line;
+        EXPECT_EQ(a.FieldReadI("A", 0), 1);
+    }
+    WriteAll(tmp / "g.qov", "; QOV 7.0.0 project file\nA: 1\n");
+    KQovFieldFile seven;
+    EXPECT_FALSE(seven.Open((tmp / "g.qov").c_str(), false, true, nullptr));
+    EXPECT_EQ(seven.GetLastErrorID(), 1);
+    EXPECT_STREQ(seven.GetLastErrorString(),
+                 "QOV file version 7.0.0 is not supported in this product");
+    WriteAll(tmp / "h.qov", "no banner\nA: 1\n");
+    EXPECT_FALSE(seven.Open((tmp / "h.qov").c_str(), false, true, nullptr));
+    EXPECT_STREQ(seven.GetLastErrorString(), ("File is corrupted " + (tmp / "h.qov")).c_str());
+    WriteAll(tmp / "h.qov", "A: 1\n");
+    EXPECT_TRUE(seven.FieldFileOpenFile((tmp / "h.qov").c_str(), false, true, nullptr));
+    EXPECT_EQ(seven.GetFileVersion(), 1000);
+
+    // A binary header extension without "QOVVersion" reads as version 0.
+    std::string bytes = qovtest::BinaryStart(6000);
+    Encode(bytes, Rec("QOVHeaderExtension").Child(Rec("QOVHeaderVersion").I(1003)), 0);
+    Encode(bytes, Rec("Field").S("old"), 0);
+    bytes += NullRecord();
+    WriteAll(tmp / "nov.qov", bytes);
+    KQovFieldFile nov;
+    ASSERT_TRUE(nov.Open((tmp / "nov.qov").c_str(), false, true, nullptr))
+        << nov.GetLastErrorString();
+    EXPECT_EQ(nov.GetFileVersion(), 0);
+    EXPECT_STREQ(nov.FieldReadC("Field", ""), "old");
+}
+
+TEST(KQovFieldFileFraming, AppendAndReplaceParts) {
+    TempFolder tmp;
+    std::string name = tmp / "parts.qov";
+    {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+        f.FieldWriteC("Field", "main");
+        f.Finish();
+        ASSERT_TRUE(f.FieldFileAppendPart(false));
+        f.FieldWriteC("Field", "summary 1");
+        f.FieldFileClose();
+    }
+    EXPECT_EQ(ReadAll(name).size() % 16, 0u);
+    EXPECT_EQ(ReadSimple(name, 0), "main");
+    EXPECT_EQ(ReadSimple(name, 1), "summary 1");
+    for (int round = 2; round <= 3; ++round) {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr));
+        EXPECT_EQ(f.GetPartCount(), 2);
+        ASSERT_TRUE(f.FieldFileAppendPart(true));
+        f.FieldWriteC("Field", ("summary " + std::to_string(round)).c_str());
+        f.FieldFileClose();
+        EXPECT_EQ(ReadSimple(name, 1), "summary " + std::to_string(round));
+    }
+    {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr));
+        ASSERT_TRUE(f.FieldFileAppendPart(false));
+        f.FieldWriteC("Field", "third");
+        f.FieldFileClose();
+    }
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr));
+    EXPECT_EQ(f.GetPartCount(), 3);
+    EXPECT_EQ(f.GetLastPartIndex(), 2);
+    EXPECT_EQ(f.GetPartVersion(2), 6000);
+    EXPECT_EQ(f.GetPartVersion(3), 0);
+    EXPECT_FALSE(f.FieldFileSelectPart(3));
+    EXPECT_EQ(f.GetLastErrorID(), 7);
+    ASSERT_TRUE(f.FieldFileSelectPart(2));
+    EXPECT_FALSE(f.FieldFileSelectPart(0));  // refused while a part is selected
+    EXPECT_STREQ(f.FieldReadC("Field", ""), "third");
+    f.Finish();
+    ASSERT_TRUE(f.FieldFileSelectPart(0));
+    EXPECT_STREQ(f.FieldReadC("Field", ""), "main");
+    f.FieldFileClose();
+
+    // A flipped byte in the last end block: the chain stops, part 0 still reads.
+    std::string raw = ReadAll(name);
+    raw[raw.size() - 3] ^= 0x55;
+    WriteAll(name, raw);
+    KQovFieldFile g;
+    ASSERT_TRUE(g.Open(name.c_str(), false, true, nullptr)) << g.GetLastErrorString();
+    EXPECT_EQ(g.GetPartCount(), 1);
+    EXPECT_STREQ(g.FieldReadC("Field", ""), "main");
+}
+
+TEST(KQovFieldFileFraming, EncryptedAppendIsRefusedAndPatchedRecordsRead) {
+    TempFolder tmp;
+    std::string name = tmp / "enc.qov";
+    {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Create(name.c_str(), true, true, nullptr));
+        f.FieldWriteBegin("Big");
+        f.FieldWriteBlockBegin();
+        f.FieldWriteBegin("Values");
+        for (int i = 0; i < 200000; ++i) f.FieldWriteD(i);  // past the output buffer
+        f.FieldWriteEnd();
+        f.FieldWriteBlockEnd();
+        f.FieldWriteEnd();
+        f.FieldWriteC("Field", "after");
+        f.Finish();
+        EXPECT_FALSE(f.FieldFileAppendPart(false));
+        f.FieldFileClose();
+    }
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr)) << in.GetLastErrorString();
+    EXPECT_TRUE(in.IsEncrypted());
+    EXPECT_FALSE(in.FieldFileAppendPart(false));
+    ASSERT_TRUE(in.FieldReadBegin("Big"));
+    ASSERT_TRUE(in.FieldReadBlockBegin());
+    ASSERT_TRUE(in.FieldReadBegin("Values"));
+    EXPECT_EQ(in.FieldReadGetCount(), 200000);
+    double sum = 0;
+    for (int i = 0; i < 200000; ++i) sum += in.FieldReadD();
+    EXPECT_EQ(sum, 199999.0 * 200000 / 2);
+    in.FieldReadEnd();
+    in.FieldReadBlockEnd();
+    in.FieldReadEnd();
+    EXPECT_STREQ(in.FieldReadC("Field", ""), "after");
+}
+
+TEST(KQovFieldFileFraming, Passwords) {
+    TempFolder tmp;
+    for (const char* password : {"secret", "@lpha", ""}) {
+        std::string name = tmp / "pw.qov";
+        {
+            KQovFieldFile f;
+            ASSERT_TRUE(f.Create(name.c_str(), true, true, nullptr));
+            EXPECT_TRUE(f.FieldWritePassword(password));
+            EXPECT_FALSE(f.FieldWritePassword("again"));
+            f.FieldFileClose();
+        }
+        KQovFieldFile in;
+        ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr));
+        EXPECT_TRUE(in.HasPassword());
+        EXPECT_FALSE(in.CheckPassword("wrong"));
+        EXPECT_FALSE(in.CheckPassword((std::string(password) + "x").c_str()));
+        EXPECT_TRUE(in.CheckPassword(password)) << password;
+        EXPECT_TRUE(in.CheckPassword("anything now"));
+    }
+    KQovFieldFile ascii;
+    ASSERT_TRUE(ascii.Create((tmp / "a.qov").c_str(), false, false, nullptr));
+    EXPECT_FALSE(ascii.FieldWritePassword("x"));
+}
+
+TEST(KQovFieldFileFraming, OldFileGetsIdentityAndStaysReadable) {
+    TempFolder tmp;
+    std::string name = tmp / "old.qov";
+    std::string bytes = qovtest::BinaryStart(5000);
+    Encode(bytes, Rec("Field").S("legacy"), 0);
+    bytes += NullRecord();
+    WriteAll(name, bytes);
+    {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Open(name.c_str(), false, true, nullptr)) << f.GetLastErrorString();
+        EXPECT_EQ(f.GetOpenMode(), KQovFieldFile::eUpdate);
+        EXPECT_STREQ(f.FieldReadC("Field", ""), "legacy");
+    }
+    std::string after = ReadAll(name);
+    EXPECT_GT(after.size(), bytes.size());
+    EXPECT_EQ(after.size() % 16, 0u);
+    EXPECT_EQ(ReadSimple(name), "legacy");
+    std::string again = ReadAll(name);
+    EXPECT_EQ(again, after);  // a file with its identity is never touched again
+
+    // Not ended by a null record: left alone.
+    std::string odd = bytes + "tail";
+    WriteAll(name, odd);
+    KQovFieldFile g;
+    g.Open(name.c_str(), false, true, nullptr);
+    g.FieldFileClose();
+    EXPECT_EQ(ReadAll(name), odd);
+}
+
+// Reverses every number of a written (plain binary) file: the same file as a machine of
+// the other byte order would have written it.
+void SwapRecords(std::string& b, size_t& pos) {
+    auto swap = [&](size_t at, int n) { std::reverse(b.begin() + at, b.begin() + at + n); };
+    for (;;) {
+        uint32_t end, count;
+        std::memcpy(&end, &b[pos], 4);
+        std::memcpy(&count, &b[pos + 4], 4);
+        uint8_t nameLength = static_cast<uint8_t>(b[pos + 12]);
+        swap(pos, 4);
+        swap(pos + 4, 4);
+        swap(pos + 8, 4);
+        if (end == 0 && count == 0 && nameLength == 0) {
+            pos += 13;
+            return;
+        }
+        size_t v = pos + 13 + nameLength;
+        for (uint32_t i = 0; i < count; ++i) {
+            char type = b[v++];
+            if (type == 'I' || type == 'F') {
+                swap(v, 4);
+                v += 4;
+            } else if (type == 'L' || type == 'D') {
+                swap(v, 8);
+                v += 8;
+            } else if (type == 'C') {
+                v += 1;
+            } else {
+                uint32_t n;
+                std::memcpy(&n, &b[v], 4);
+                swap(v, 4);
+                v += 4 + n;
+            }
+        }
+        if (v < end) SwapRecords(b, v);
+        pos = end;
+    }
+}
+
+TEST(KQovFieldFileFraming, ByteSwappedFileReadsTheSame) {
+    TempFolder tmp;
+    std::string name = tmp / "swap.qov";
+    {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+        f.FieldWriteBegin("Numbers");
+        f.FieldWriteI(-5);
+        f.FieldWriteLL(1ll << 40);
+        f.FieldWriteD(2.5);
+        f.FieldWriteC("Model::Cube");
+        f.FieldWriteBlockBegin();
+        f.FieldWriteC("Inner", "x");
+        f.FieldWriteBlockEnd();
+        f.FieldWriteEnd();
+        f.FieldFileClose();
+    }
+    std::string b = ReadAll(name);
+    b[22] = 1;
+    std::reverse(b.begin() + 23, b.begin() + 27);
+    // Header extension record first, then part 0 up to its null record.
+    // The header extension and the part's records form one list up to its null record.
+    size_t pos = 27;
+    SwapRecords(b, pos);
+    size_t block = b.size() - 144;
+    std::reverse(b.begin() + block, b.begin() + block + 4);
+    std::reverse(b.begin() + block + 4, b.begin() + block + 8);
+    WriteAll(name, b);
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    EXPECT_TRUE(in.IsSwapped());
+    EXPECT_EQ(in.GetFileVersion(), 6000);
+    ASSERT_TRUE(in.FieldReadBegin("Numbers"));
+    EXPECT_EQ(in.FieldReadI(), -5);
+    EXPECT_EQ(in.FieldReadLL(), 1ll << 40);
+    EXPECT_EQ(in.FieldReadD(), 2.5);
+    EXPECT_STREQ(in.FieldReadC(), "Model::Cube");
+    ASSERT_TRUE(in.FieldReadBlockBegin());
+    EXPECT_STREQ(in.FieldReadC("Inner", ""), "x");
+}
+
+TEST(KQovFieldFileFraming, MediaStaysInsideItsFolder) {
+    TempFolder tmp;
+    std::string name = tmp / "media.qov";
+    std::string tex = tmp / "tex.png";
+    WriteAll(tex, "PNGDATA");
+    {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+        for (const char* field : {"A", "B", "C"}) {
+            f.FieldWriteBegin(field);
+            f.FieldWriteR(4);
+            f.GetStream()->Write(field, 1);
+            f.GetStream()->Write("xyz", 3);
+            f.FieldWriteEnd();
+        }
+        f.FieldFileClose();
+    }
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr));
+    KString path;
+    bool written;
+    ASSERT_TRUE(in.FieldReadBegin("A"));
+    ASSERT_TRUE(in.ExtractMedia(path, "../../evil", "", written));
+    EXPECT_TRUE(written);
+    EXPECT_EQ(std::string(path.Buffer()), tmp / "media.qom/evil");
+    EXPECT_EQ(ReadAll(path.Buffer()), "Axyz");
+    in.FieldReadEnd();
+    ASSERT_TRUE(in.FieldReadBegin("B"));
+    ASSERT_TRUE(in.ExtractMedia(path, "C:\\other\\evil", "", written));
+    EXPECT_EQ(std::string(path.Buffer()), tmp / "media.qom/1/evil");
+    in.FieldReadEnd();
+    ASSERT_TRUE(in.FieldReadBegin("C"));
+    EXPECT_FALSE(in.ExtractMedia(path, "..", "", written));
+    EXPECT_FALSE(in.ExtractMedia(path, "a/", "", written));
+    in.FieldReadEnd();
+    ASSERT_TRUE(in.FieldReadBegin("B", 0));
+    ASSERT_TRUE(in.ExtractMedia(path, "../../evil", "", written));  // already extracted
+    EXPECT_FALSE(written);
+    EXPECT_EQ(std::string(path.Buffer()), tmp / "media.qom/evil");
+    struct stat st;
+    EXPECT_NE(stat((tmp / "../evil").c_str(), &st), 0);
+}
+
+TEST(KQovPropertyFieldFile, ObjectMapIsCaseSensitiveAndSwappable) {
+    std::unique_ptr<KQovPropertyFieldFile> f(KQovPropertyFieldFile::Create());
+    int a = 0, b = 0;
+    f->RegisterObject("Model::Cube", reinterpret_cast<KPlug*>(&a));
+    f->RegisterObject("Model::cube", reinterpret_cast<KPlug*>(&b));
+    EXPECT_EQ(f->FindObject("Model::Cube"), reinterpret_cast<KPlug*>(&a));
+    EXPECT_EQ(f->FindObject("Model::cube"), reinterpret_cast<KPlug*>(&b));
+    EXPECT_EQ(f->FindObject("MODEL::CUBE"), nullptr);
+    KStringMap fresh(20, true);
+    KStringMap* old = f->GetObjectMap();
+    f->SetObjectMap(&fresh);
+    EXPECT_EQ(f->FindObject("Model::Cube"), nullptr);
+    f->SetObjectMap(old);
+    EXPECT_TRUE(f->UnregisterObject("Model::Cube"));
+    EXPECT_FALSE(f->UnregisterObject("Model::Cube"));
+    EXPECT_FALSE(f->IsVersion5Layout());
+    f->SetVersion5Layout(true);
+    EXPECT_TRUE(f->IsVersion5Layout());
+}
+
+}  // namespace

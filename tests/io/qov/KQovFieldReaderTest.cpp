@@ -1,0 +1,156 @@
+#include "io/qov/KQovFieldReader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "FieldFileTestUtil.h"
+
+namespace {
+
+using qovtest::Encode;
+using qovtest::NullRecord;
+using qovtest::Put32;
+using qovtest::Rec;
+
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+bool ParseBinary(const std::string& bytes, std::string* error = nullptr) {
+    KQovFieldReader reader(nullptr, 0, true, false);
+    bool ok = reader.ParseBytes(Bytes(bytes));
+    if (error) *error = reader.GetErrorText();
+    return ok;
+}
+
+bool ParseAscii(const std::string& text, std::string* error = nullptr) {
+    KQovFieldReader reader(nullptr, 0, false, false);
+    bool ok = reader.ParseBytes(Bytes(text));
+    if (error) *error = reader.GetErrorText();
+    return ok;
+}
+
+std::string Valid() {
+    std::string out;
+    Encode(out, Rec("A").I(1).S("xy").Child(Rec("B").D(2.0)));
+    out += NullRecord();
+    return out;
+}
+
+TEST(KQovFieldReader, ParsesAHandBuiltTree) {
+    KQovFieldReader reader(nullptr, 0, true, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(Valid()))) << reader.GetErrorText();
+    int32_t a = reader.FindName(0, "A");
+    ASSERT_EQ(a, 0);
+    KQovFieldReader::Record& rec = reader.GetRecord(reader.GetBlock(0).names[0].records[0]);
+    EXPECT_EQ(rec.valueCount, 2u);
+    ASSERT_GE(rec.child, 0);
+    EXPECT_EQ(reader.GetBlock(rec.child).parent, 0);
+    EXPECT_EQ(reader.FindName(rec.child, "B"), 0);
+    EXPECT_EQ(reader.FindName(0, "B"), -1);
+    EXPECT_EQ(reader.GetEndPosition(), static_cast<int64_t>(Valid().size()));
+}
+
+TEST(KQovFieldReader, EveryTruncationFailsCleanly) {
+    std::string valid = Valid();
+    for (size_t n = 0; n < valid.size(); ++n) {
+        std::string error;
+        EXPECT_FALSE(ParseBinary(valid.substr(0, n), &error)) << n;
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_TRUE(ParseBinary(valid));
+}
+
+TEST(KQovFieldReader, BadOffsetsCountsAndLetters) {
+    std::string valid = Valid();
+    std::string beyond = valid;
+    uint32_t big = 0x7fffffff;
+    std::memcpy(&beyond[0], &big, 4);
+    EXPECT_FALSE(ParseBinary(beyond));
+    std::string backwards = valid;
+    uint32_t small = 5;
+    std::memcpy(&backwards[0], &small, 4);
+    EXPECT_FALSE(ParseBinary(backwards));
+    std::string count = valid;
+    uint32_t huge = 0xffffffff;
+    std::memcpy(&count[4], &huge, 4);
+    std::string error;
+    EXPECT_FALSE(ParseBinary(count, &error));
+    EXPECT_NE(error.find("counts"), std::string::npos);
+    // A string whose length runs past its record.
+    std::string out;
+    Encode(out, Rec("S").Raw(std::string("S\xff\xff\xff\x7f", 5)));
+    out += NullRecord();
+    EXPECT_FALSE(ParseBinary(out));
+    // An unknown type letter.
+    out.clear();
+    Rec unknown("U");
+    unknown.Raw("Q1234");
+    unknown.count = 1;
+    Encode(out, unknown);
+    out += NullRecord();
+    EXPECT_FALSE(ParseBinary(out, &error));
+    // A child block that ends beyond its parent.
+    std::string nested = valid;
+    size_t child = nested.find(std::string("\x01"
+                                           "B",
+                                           2)) -
+                   12;
+    uint32_t past = static_cast<uint32_t>(nested.size());
+    std::memcpy(&nested[child], &past, 4);
+    EXPECT_FALSE(ParseBinary(nested));
+}
+
+TEST(KQovFieldReader, NestingIsBounded) {
+    auto deep = [](int levels) {
+        Rec leaf("L");
+        leaf.I(0);
+        for (int i = 0; i < levels; ++i) {
+            Rec parent("P");
+            parent.Child(leaf);
+            leaf = parent;
+        }
+        std::string out;
+        Encode(out, leaf);
+        out += NullRecord();
+        return out;
+    };
+    EXPECT_TRUE(ParseBinary(deep(199)));
+    std::string error;
+    EXPECT_FALSE(ParseBinary(deep(200), &error));
+    EXPECT_NE(error.find("deeper"), std::string::npos);
+    EXPECT_FALSE(ParseBinary(deep(400)));
+
+    std::string ascii;
+    for (int i = 0; i < 300; ++i) ascii += "P: {\n";
+    EXPECT_FALSE(ParseAscii(ascii, &error));
+    EXPECT_NE(error.find("deeply"), std::string::npos);
+}
+
+TEST(KQovFieldReader, AsciiMalformed) {
+    std::string error;
+    EXPECT_FALSE(ParseAscii("A: \"open\n", &error));
+    EXPECT_EQ(error, "File is corrupted: line 1: line break inside a quoted text");
+    EXPECT_FALSE(ParseAscii("A: 1\n}\n", &error));
+    EXPECT_EQ(error, "File is corrupted: line 2: '}' without a block");
+    EXPECT_FALSE(ParseAscii("A: {\n B: 1\n", &error));
+    EXPECT_FALSE(ParseAscii("no colon here\n", &error));
+    EXPECT_FALSE(ParseAscii("A: \"x\" y\n", &error));
+    EXPECT_TRUE(ParseAscii(""));
+    EXPECT_TRUE(ParseAscii("; only a comment"));
+    EXPECT_TRUE(ParseAscii("A:\nB: ,\n"));
+}
+
+TEST(KQovFieldReader, NumberTexts) {
+    double d = 0;
+    EXPECT_TRUE(KQovFieldReader::ParseNumberText("-1.#IND", 7, d));
+    EXPECT_TRUE(d != d);
+    EXPECT_TRUE(KQovFieldReader::ParseNumberText(" 1.#INF00 ", 10, d));
+    EXPECT_EQ(d, HUGE_VAL);
+    EXPECT_FALSE(KQovFieldReader::ParseNumberText("1.#XYZ", 6, d));
+    EXPECT_FALSE(KQovFieldReader::ParseNumberText("abc", 3, d));
+}
+
+}  // namespace

@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "scene/KPlug.h"
+#include "scene/KPlugFilter.h"
+
+namespace {
+
+// A plug that records the connection events addressed to it and can answer
+// queries or act from inside a notification.
+class Probe : public KPlug {
+public:
+    struct Event {
+        int code;
+        int index;
+        KPlug* other;
+        int type;
+        void* extra;
+    };
+    std::vector<Event> events;
+    std::function<bool(int code, KPlug* other)> answer;
+    std::function<void(int code, KPlug* other)> action;
+
+    bool Notify(const KPlugChain* chain, int code, KPlug* sender, int index, KPlug* other, int type,
+                void* extra) override {
+        if (sender == this) events.push_back({code, index, other, type, extra});
+        if (action) action(code, other);
+        if (answer && !answer(code, other)) return false;
+        return KPlug::Notify(chain, code, sender, index, other, type, extra);
+    }
+    std::vector<int> Codes() const {
+        std::vector<int> codes;
+        for (const Event& e : events) codes.push_back(e.code);
+        return codes;
+    }
+};
+
+class DataProbe : public Probe {
+public:
+    const KClassInfo* GetClassInfo() const override { return &gKDataPlugClassInfo; }
+};
+
+// Destroys at the end of a test whatever the test left alive.
+struct Plugs {
+    std::vector<KWeakRef> all;
+    template <class T = Probe>
+    T* Make() {
+        T* p = new T;
+        all.push_back(p->GetWeakRef());
+        return p;
+    }
+    ~Plugs() {
+        for (const KWeakRef& r : all)
+            if (KPlug* p = r.Resolve()) p->Destroy();
+    }
+};
+
+TEST(KPlug, ConnectionOrderCountsAndNotifications) {
+    Plugs plugs;
+    Probe* dst = plugs.Make();
+    Probe *a = plugs.Make(), *b = plugs.Make(), *c = plugs.Make(), *d = plugs.Make();
+    ASSERT_TRUE(dst->ConnectSrc(a));
+    ASSERT_TRUE(dst->ConnectSrc(b));
+    ASSERT_TRUE(dst->ConnectSrcAt(0, c));
+    ASSERT_TRUE(dst->ConnectSrcAt(99, d));
+    ASSERT_EQ(dst->GetSrcCount(), 4);
+    EXPECT_EQ(dst->GetSrc(0), c);
+    EXPECT_EQ(dst->GetSrc(1), a);
+    EXPECT_EQ(dst->GetSrc(2), b);
+    EXPECT_EQ(dst->GetSrc(3), d);
+    EXPECT_EQ(dst->GetSrc(4), nullptr);
+    EXPECT_EQ(dst->GetSrc(-1), nullptr);
+    EXPECT_EQ(dst->GetDstCount(), 0);
+    EXPECT_EQ(a->GetDstCount(), 1);
+    EXPECT_EQ(a->GetDst(0), dst);
+    EXPECT_TRUE(dst->IsConnectedSrc(a));
+    EXPECT_TRUE(a->IsConnectedDst(dst));
+    EXPECT_FALSE(a->IsConnectedSrc(dst));
+
+    // Query, about-to-add, added: at both ends, with the final index.
+    EXPECT_EQ(a->Codes(), (std::vector<int>{1, 3, 5}));
+    EXPECT_EQ(c->events.back().index, 0);
+    std::vector<int> expected;
+    for (int i = 0; i < 4; ++i) expected.insert(expected.end(), {0, 2, 4});
+    EXPECT_EQ(dst->Codes(), expected);
+    EXPECT_EQ(dst->events[5].index, 1);  // b appended at 1
+    EXPECT_EQ(dst->events[8].index, 0);  // c inserted in front
+
+    dst->events.clear();
+    a->events.clear();
+    ASSERT_TRUE(dst->DisconnectSrc(a));
+    EXPECT_EQ(dst->Codes(), (std::vector<int>{6, 8}));
+    EXPECT_EQ(dst->events[0].index, 1);
+    EXPECT_EQ(a->Codes(), (std::vector<int>{7, 9}));
+    EXPECT_EQ(a->events[0].index, 0);
+    EXPECT_FALSE(dst->DisconnectSrc(a));
+    ASSERT_TRUE(c->DisconnectDst(dst));
+    EXPECT_EQ(dst->GetSrc(0), b);
+    EXPECT_TRUE(dst->DisconnectSrcAt(1));
+    EXPECT_EQ(dst->GetSrcCount(), 1);
+    EXPECT_FALSE(dst->DisconnectSrcAt(1));
+}
+
+TEST(KPlug, RefusedConnectionsChangeNothing) {
+    Plugs plugs;
+    Probe *a = plugs.Make(), *b = plugs.Make();
+    EXPECT_FALSE(a->ConnectSrc(a));
+    EXPECT_FALSE(a->ConnectSrc(nullptr));
+    EXPECT_FALSE(a->ConnectDst(nullptr));
+    b->answer = [](int code, KPlug*) { return code != KPlug::eQueryAcceptSource; };
+    EXPECT_FALSE(b->ConnectSrc(a));
+    b->answer = nullptr;
+    a->answer = [](int code, KPlug*) { return code != KPlug::eQueryAcceptDestination; };
+    EXPECT_FALSE(b->ConnectSrc(a));
+    EXPECT_EQ(a->GetDstCount() + b->GetSrcCount(), 0);
+    a->answer = nullptr;
+    b->SetPlugFlags(KPlug::eAcceptsSources, false);
+    EXPECT_FALSE(b->ConnectSrc(a));
+    b->SetPlugFlags(KPlug::eAcceptsSources, true);
+    // A filter of another class refuses a plain plug.
+    b->SetFilter(KClassRegistry::GetClassIdFilter(gKDataPlugClassInfo.id));
+    EXPECT_FALSE(b->ConnectSrc(a));
+    b->SetFilter(KClassRegistry::GetClassIdFilter(-1));
+    EXPECT_TRUE(b->ConnectSrc(a));
+    // Once the filter refuses the far end, the connection cannot be undone either.
+    b->SetFilter(KClassRegistry::GetClassIdFilter(gKDataPlugClassInfo.id));
+    EXPECT_FALSE(b->DisconnectSrc(a));
+    b->SetFilter(KClassRegistry::GetClassIdFilter(-1));
+    EXPECT_TRUE(b->DisconnectSrc(a));
+}
+
+TEST(KPlug, OneSidedConnections) {
+    Plugs plugs;
+    Probe *src = plugs.Make(), *dst = plugs.Make();
+    ASSERT_TRUE(dst->ConnectSrc(src, KPlug::eOneSided));
+    EXPECT_EQ(dst->GetSrcCount(), 1);
+    EXPECT_EQ(src->GetDstCount(), 0);
+    EXPECT_TRUE(src->events.empty());
+    EXPECT_EQ(dst->GetSrcType(0), KPlug::eOneSided);
+
+    Probe* oneSided = plugs.Make();
+    oneSided->SetPlugFlags(KPlug::eOneSidedDestination, true);
+    // Even a source that refuses every destination can feed it.
+    src->answer = [](int, KPlug*) { return false; };
+    ASSERT_TRUE(oneSided->ConnectSrc(src));
+    EXPECT_EQ(src->GetDstCount(), 0);
+    src->answer = nullptr;
+
+    // The source does not know about the entry: once it is destroyed, the entry
+    // stays, resolves to null and goes away silently.
+    KWeakRef ref = src->GetWeakRef();
+    src->Destroy();
+    EXPECT_EQ(ref.Resolve(), nullptr);
+    EXPECT_EQ(dst->GetSrcCount(), 1);
+    EXPECT_EQ(dst->GetSrc(0), nullptr);
+    dst->events.clear();
+    EXPECT_TRUE(dst->DisconnectSrcAt(0));
+    EXPECT_EQ(dst->GetSrcCount(), 0);
+    EXPECT_TRUE(dst->events.empty());
+    EXPECT_EQ(oneSided->GetSrcCount(), 1);
+    oneSided->DisconnectAllSrc();
+    EXPECT_EQ(oneSided->GetSrcCount(), 0);
+}
+
+TEST(KPlug, WeakReferencesDieWithThePlugAndSurviveSlotReuse) {
+    KPlug* p = new KPlug;
+    KWeakRef ref = p->GetWeakRef();
+    EXPECT_EQ(ref.Resolve(), p);
+    KPlugHandle* slot = ref.handle;
+    p->Destroy();
+    EXPECT_EQ(ref.Resolve(), nullptr);
+    EXPECT_EQ(slot->serial, KPlugHandlePool::kReleasedSerial);
+    // The free list hands the slot to the next plug, with a new serial.
+    KPlug* q = new KPlug;
+    EXPECT_EQ(q->GetWeakRef().handle, slot);
+    EXPECT_NE(q->GetSerial(), ref.serial);
+    EXPECT_EQ(ref.Resolve(), nullptr);
+    EXPECT_EQ(q->GetWeakRef().Resolve(), q);
+    q->Destroy();
+    EXPECT_EQ(KWeakRef{}.Resolve(), nullptr);
+}
+
+TEST(KPlug, DestroyInsideADisconnectionIsDeferred) {
+    Plugs plugs;
+    Probe *src = plugs.Make(), *dst = plugs.Make(), *other = plugs.Make();
+    ASSERT_TRUE(dst->ConnectSrc(src));
+    ASSERT_TRUE(other->ConnectSrc(src));
+    KWeakRef srcRef = src->GetWeakRef();
+    bool aliveAfterDestroy = false;
+    dst->action = [&](int code, KPlug* far) {
+        if (code == KPlug::eSourceRemoving) {
+            far->Destroy();
+            aliveAfterDestroy = srcRef.Resolve() != nullptr;
+        }
+    };
+    ASSERT_TRUE(dst->DisconnectSrc(src));
+    EXPECT_TRUE(aliveAfterDestroy);
+    // Carried out when the disconnection ended: the other connection went with it.
+    EXPECT_EQ(srcRef.Resolve(), nullptr);
+    EXPECT_EQ(other->GetSrcCount(), 0);
+    EXPECT_EQ(dst->Codes(), (std::vector<int>{0, 2, 4, 6, 8}));
+
+    // A plug destroying itself from its own notification.
+    Probe *x = plugs.Make(), *y = plugs.Make();
+    ASSERT_TRUE(y->ConnectSrc(x));
+    KWeakRef yRef = y->GetWeakRef();
+    y->action = [y](int code, KPlug*) {
+        if (code == KPlug::eSourceRemoved) y->Destroy();
+    };
+    x->DisconnectAllDst();
+    EXPECT_EQ(yRef.Resolve(), nullptr);
+    EXPECT_EQ(x->GetDstCount(), 0);
+}
+
+TEST(KPlug, SubPlugsMirrorTheConnectionsTheirFilterAccepts) {
+    Plugs plugs;
+    Probe* top = plugs.Make();
+    Probe* plain = plugs.Make();
+    DataProbe *b = plugs.Make<DataProbe>(), *c = plugs.Make<DataProbe>(),
+              *d = plugs.Make<DataProbe>(), *e = plugs.Make<DataProbe>();
+    ASSERT_TRUE(top->ConnectSrc(plain));
+    ASSERT_TRUE(top->ConnectSrc(b));
+    KClassIdFilter* dataFilter = KClassRegistry::GetClassIdFilter(gKDataPlugClassInfo.id);
+    EXPECT_EQ(top->FindSubPlug(dataFilter), nullptr);
+    EXPECT_EQ(top->FindSubPlug(KClassRegistry::GetClassIdFilter(-1)), top);
+    EXPECT_EQ(top->FindSubPlug(KClassRegistry::GetClassIdFilter(KPlug::ClassId())), top);
+    KPlug* sub = top->GetSubPlug(dataFilter);
+    ASSERT_NE(sub, nullptr);
+    EXPECT_EQ(top->GetSubPlug(dataFilter), sub);
+    EXPECT_TRUE(sub->IsSubPlug());
+    EXPECT_TRUE(sub->GetPlugFlags() & KPlug::eOwnedSubPlug);
+    EXPECT_EQ(sub->GetParent(), top);
+    ASSERT_EQ(sub->GetSrcCount(), 1);
+    EXPECT_EQ(sub->GetSrc(0), b);
+
+    ASSERT_TRUE(top->ConnectSrcAt(0, c));
+    ASSERT_TRUE(top->ConnectSrc(d));
+    ASSERT_EQ(sub->GetSrcCount(), 3);
+    EXPECT_EQ(sub->GetSrc(0), c);
+    EXPECT_EQ(sub->GetSrc(1), b);
+    EXPECT_EQ(sub->GetSrc(2), d);
+    ASSERT_TRUE(top->ConnectSrcAt(3, e));  // before d
+    EXPECT_EQ(sub->GetSrc(2), e);
+    EXPECT_EQ(sub->GetSrc(3), d);
+
+    ASSERT_TRUE(top->DisconnectSrc(b));
+    EXPECT_EQ(sub->GetSrcCount(), 3);
+    EXPECT_EQ(sub->IndexOfSrc(b), -1);
+    // A connection made on the sub-plug is made between the top-level plugs.
+    DataProbe* f = plugs.Make<DataProbe>();
+    ASSERT_TRUE(sub->ConnectSrc(f));
+    EXPECT_EQ(top->GetSrc(top->GetSrcCount() - 1), f);
+    EXPECT_EQ(f->GetDst(0), top);
+    EXPECT_EQ(sub->GetSrc(sub->GetSrcCount() - 1), f);
+    ASSERT_TRUE(sub->DisconnectSrc(f));
+    EXPECT_EQ(top->IndexOfSrc(f), -1);
+    EXPECT_EQ(sub->IndexOfSrc(f), -1);
+
+    // The owned sub-plug goes with its parent.
+    KWeakRef subRef = sub->GetWeakRef();
+    top->Destroy();
+    EXPECT_EQ(subRef.Resolve(), nullptr);
+    EXPECT_EQ(c->GetDstCount(), 0);
+}
+
+TEST(KPlug, MoreThan256SubPlugs) {
+    Plugs plugs;
+    Probe* top = plugs.Make();
+    std::vector<KPlug*> subs;
+    for (int i = 0; i < 300; ++i) {
+        KPlug* sub = plugs.Make();
+        ASSERT_TRUE(top->AddChild(sub));
+        sub->SetFilter(KClassRegistry::GetClassIdFilter(-1), KPlug::eSubPlug);
+        subs.push_back(sub);
+    }
+    EXPECT_EQ(top->GetSubPlugCount(), 300);
+    Probe* src = plugs.Make();
+    ASSERT_TRUE(top->ConnectSrc(src));
+    for (KPlug* sub : subs) ASSERT_EQ(sub->GetSrc(0), src);
+    ASSERT_TRUE(top->DisconnectSrc(src));
+    for (KPlug* sub : subs) ASSERT_EQ(sub->GetSrcCount(), 0);
+}
+
+TEST(KPlug, ParentsRefuseCycles) {
+    Plugs plugs;
+    Probe *a = plugs.Make(), *b = plugs.Make(), *c = plugs.Make();
+    EXPECT_TRUE(a->AddChild(b));
+    EXPECT_FALSE(a->AddChild(b));
+    EXPECT_TRUE(b->AddChild(c));
+    EXPECT_FALSE(c->AddChild(a));
+    EXPECT_FALSE(a->SetParent(c));
+    EXPECT_FALSE(a->SetParent(a));
+    EXPECT_FALSE(a->AddChild(a));
+    EXPECT_EQ(a->GetParent(), nullptr);
+    EXPECT_FALSE(a->RemoveChild(c));  // c's parent is b
+    EXPECT_EQ(c->GetParent(), b);
+    EXPECT_TRUE(a->AddChild(c));  // moves c from b to a
+    EXPECT_EQ(c->GetParent(), a);
+    EXPECT_TRUE(a->RemoveChild(c));
+    EXPECT_EQ(c->GetParent(), nullptr);
+    EXPECT_FALSE(a->SetParent(nullptr));
+    // Parents do not own plain children: detach before the parent goes.
+    EXPECT_TRUE(b->SetParent(nullptr));
+}
+
+TEST(KPlug, ReplaceKeepsThePosition) {
+    Plugs plugs;
+    Probe *src = plugs.Make(), *d1 = plugs.Make(), *d2 = plugs.Make(), *d3 = plugs.Make(),
+          *n = plugs.Make();
+    src->ConnectDst(d1);
+    src->ConnectDst(d2);
+    src->ConnectDst(d3);
+    src->events.clear();
+    d2->events.clear();
+    ASSERT_TRUE(src->ReplaceDst(d2, n, -1));
+    EXPECT_EQ(src->GetDst(0), d1);
+    EXPECT_EQ(src->GetDst(1), n);
+    EXPECT_EQ(src->GetDst(2), d3);
+    EXPECT_EQ(d2->GetSrcCount(), 0);
+    std::vector<int> codes = src->Codes();
+    EXPECT_EQ(codes.front(), KPlug::eDestinationReplacing);
+    EXPECT_EQ(codes.back(), KPlug::eDestinationReplaced);
+    EXPECT_EQ(src->events.front().extra, n);
+    EXPECT_EQ(d2->Codes().front(), KPlug::eSourceReplacing);
+    EXPECT_EQ(d2->Codes().back(), KPlug::eSourceReplaced);
+    EXPECT_FALSE(src->ReplaceDst(d2, n, -1));
+
+    Probe* n2 = plugs.Make();
+    ASSERT_TRUE(d3->ReplaceSrcAt(0, n2));
+    EXPECT_EQ(d3->GetSrc(0), n2);
+    EXPECT_EQ(src->GetDstCount(), 2);
+    ASSERT_TRUE(d3->ReplaceSrcAt(5, src));  // past the end: plain connect
+    EXPECT_EQ(d3->GetSrc(1), src);
+}
+
+TEST(KPlug, ManyPlugsInRandomOrder) {
+    KQovSdkEnsureStarted();  // the class filters are plugs too
+    const int before = KPlug::GetLivePlugCount();
+    std::vector<KPlug*> plugs;
+    plugs.reserve(100000);
+    for (int i = 0; i < 100000; ++i) plugs.push_back(new KPlug);
+    std::mt19937 rng(7);
+    // Some connections so that destruction also disconnects.
+    for (int i = 0; i < 1000; ++i) plugs[size_t(i)]->ConnectDst(plugs[size_t(i + 1)]);
+    std::shuffle(plugs.begin(), plugs.end(), rng);
+    EXPECT_EQ(KPlug::GetLivePlugCount(), before + 100000);
+    for (KPlug* p : plugs) p->Destroy();
+    EXPECT_EQ(KPlug::GetLivePlugCount(), before);
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// qovtool dump: the header information of a QOV file, then its field tree, one field a
+// line, values as the ASCII writer writes them.
+#include <cstdio>
+#include <string>
+
+#include "foundation/KLocale.h"
+#include "io/qov/KQovFieldFile.h"
+#include "io/qov/KQovFieldReader.h"
+#include "tools/qovtool/Commands.h"
+
+namespace {
+
+std::string ValueText(KQovFieldReader& tree, const KQovFieldReader::Value& value) {
+    switch (value.type) {
+        case 'C':
+            return std::string(1, static_cast<char>(value.data[0]));
+        case 'I':
+        case 'L':
+            return KFormatC("%lld", static_cast<long long>(tree.ToInt64(value)));
+        case 'F':
+        case 'D':
+            return KFormatC("%.15g", tree.ToDouble(value));
+        case 'S':
+            return "\"" + KQovEscapeText(tree.ToText(value)) + "\"";
+        case 'R':
+            return KFormatC("<%u bytes>", value.size);
+        default:
+            return tree.ToText(value);  // a bare ASCII token, as it stood
+    }
+}
+
+void DumpBlock(KQovFieldReader& tree, int32_t blockIndex, int depth) {
+    const std::string indent(static_cast<size_t>(depth) * 4, ' ');
+    // Copy the record list: reading values must not disturb the tree for later readers.
+    const std::vector<uint32_t> records = tree.GetBlock(blockIndex).records;
+    for (uint32_t index : records) {
+        KQovFieldReader::Record record = tree.GetRecord(index);
+        const std::string& name = tree.GetBlock(blockIndex).names[record.name].text;
+        std::string line = indent + KQovQuoteFieldName(name.c_str()) + ":";
+        tree.RewindValues(record);
+        KQovFieldReader::Value value;
+        for (uint32_t i = 0; tree.NextValue(record, value); ++i) {
+            line += i == 0 ? " " : value.type == 'S' ? ", " : ",";
+            line += ValueText(tree, value);
+        }
+        if (record.child >= 0) line += " {";
+        std::printf("%s\n", line.c_str());
+        if (record.child >= 0) {
+            DumpBlock(tree, record.child, depth + 1);
+            std::printf("%s}\n", indent.c_str());
+        }
+    }
+}
+
+std::string VersionText(int version) {
+    int major, minor, revision;
+    KQovFieldFile::SplitVersion(version, major, minor, revision);
+    return KFormatC("%d.%d.%d (%d)", major, minor, revision, version);
+}
+
+}  // namespace
+
+int QovToolDump(int argc, char** argv) {
+    if (argc != 1) {
+        std::fprintf(stderr, "usage: qovtool dump FILE\n");
+        return 2;
+    }
+    KQovFieldFile file;
+    KQovHeaderInfo info;
+    if (!file.FieldFileOpenFile(argv[0], false, false, &info)) {
+        std::fprintf(stderr, "qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
+        return 1;
+    }
+    std::printf("File: %s\n", argv[0]);
+    std::printf("Kind: %s\n", file.IsBinary() ? "binary" : "ASCII");
+    std::printf("Version: %s\n", VersionText(file.GetFileVersion()).c_str());
+    if (file.IsBinary())
+        std::printf("Byte order: %s\n", file.IsSwapped() ? "swapped" : "as written");
+    std::printf("Encryption: %s\n", file.IsEncrypted() ? "Twofish-128" : "none");
+    if (info.timeStampPresent) {
+        const int32_t* t = info.timeStamp;
+        std::printf("Created: %04d-%02d-%02d %02d:%02d:%02d.%03d\n", t[0], t[1], t[2], t[3], t[4],
+                    t[5], t[6]);
+    }
+    if (info.cameraResolutionPresent)
+        std::printf("Camera: %s, %s, %gx%g\n", info.cameraName.Buffer(),
+                    info.resolutionMode.Buffer(), info.width, info.height);
+    if (!info.creator.IsEmpty()) std::printf("Creator: %s\n", info.creator.Buffer());
+    std::printf("Parts: %d\n", file.GetPartCount());
+    for (int part = 0; part < file.GetPartCount(); ++part) {
+        if (!file.FieldFileSelectPart(part)) {
+            std::fprintf(stderr, "qovtool: %s: part %d: %s\n", argv[0], part,
+                         file.GetLastErrorString());
+            return 1;
+        }
+        std::printf("\nPart %d, version %s%s\n", part,
+                    VersionText(file.GetPartVersion(part)).c_str(),
+                    file.HasPassword() ? ", password protected" : "");
+        DumpBlock(*file.GetTree(), file.GetTree()->GetRoot(), 0);
+        file.Finish();
+    }
+    return 0;
+}
