@@ -72,7 +72,9 @@ public:
     bool IsA(int id) const { return KClassIsA(GetClassInfo(), id); }
     int GetClassId() const { return GetClassInfo()->id; }
     const char* GetClassName() const { return GetClassInfo()->name; }
-    virtual int GetTypeCode() const { return 2; }
+    // 2 for plugs, filters and properties, 1 for objects. (Named apart from the
+    // value type code of KProperty::GetTypeCode.)
+    virtual int GetPlugTypeCode() const { return 2; }
     virtual const char* GetNamePrefix() const { return ""; }
 
     virtual KPlug* CreateSubPlug(KPlugFilter* filter);

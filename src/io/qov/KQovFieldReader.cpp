@@ -1,4 +1,5 @@
 #include "io/qov/KQovFieldReader.h"
+#include "io/qov/KQovByteOrder.h"
 
 #include <cmath>
 #include <cstring>
@@ -8,15 +9,6 @@
 #include "io/qov/KQovStream.h"
 
 namespace {
-
-uint32_t Swap32(uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-
-uint64_t Swap64(uint64_t v) {
-    return (static_cast<uint64_t>(Swap32(static_cast<uint32_t>(v))) << 32) |
-           Swap32(static_cast<uint32_t>(v >> 32));
-}
 
 // Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
 int FixedSize(char type) {
@@ -82,7 +74,7 @@ bool KQovFieldReader::Parse(int64_t end, bool firstFieldOnly) {
         if (mStream->Read(head, 13) != 13) return Fail("Read error");
         uint32_t recordEnd;
         std::memcpy(&recordEnd, head, 4);
-        if (mSwap) recordEnd = Swap32(recordEnd);
+        if (mSwap) recordEnd = KQovSwap32(recordEnd);
         if (recordEnd > static_cast<uint64_t>(mStart) + 13 &&
             recordEnd <= static_cast<uint64_t>(limit))
             count = recordEnd - static_cast<uint64_t>(mStart);
@@ -143,13 +135,13 @@ uint32_t KQovFieldReader::AddRecord(int32_t blockIndex, const std::string& name,
 uint32_t KQovFieldReader::ReadU32(uint64_t offset) const {
     uint32_t v;
     std::memcpy(&v, mBytes.data() + offset, 4);
-    return mSwap ? Swap32(v) : v;
+    return mSwap ? KQovSwap32(v) : v;
 }
 
 uint64_t KQovFieldReader::ReadU64(uint64_t offset) const {
     uint64_t v;
     std::memcpy(&v, mBytes.data() + offset, 8);
-    return mSwap ? Swap64(v) : v;
+    return mSwap ? KQovSwap64(v) : v;
 }
 
 bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) const {
