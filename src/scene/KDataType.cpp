@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/KIniFile.h"
 #include "foundation/KLocale.h"
 #include "foundation/KStringMap.h"
 #include "foundation/KTime.h"
@@ -237,8 +238,13 @@ void KDataType::UnregisterAll() {
     gTypes = nullptr;
 }
 
+void KDataType::ResetDisplayPrecision() {
+    gPrecision = -1;
+}
+
 namespace {
 int ReadPrecisionSetting() {
-    return KDataType::ParsePrecision(nullptr);
+    KIniFile settings("@Application.txt", false);
+    return KDataType::ParsePrecision(settings.GetValue("NumericField", "Decimal", "2"));
 }
 }  // namespace

@@ -27,6 +27,8 @@ public:
     static int GetDisplayPrecision();
     // The precision a settings text gives (the rule above).
     static int ParsePrecision(const char* text);
+    // Makes the next use read the setting again.
+    static void ResetDisplayPrecision();
 
     static int GetTypeCount();
     static KDataType* GetTypeAt(int index);  // in creation order

@@ -72,7 +72,9 @@ public:
     bool IsA(int id) const { return KClassIsA(GetClassInfo(), id); }
     int GetClassId() const { return GetClassInfo()->id; }
     const char* GetClassName() const { return GetClassInfo()->name; }
-    virtual int GetTypeCode() const { return 2; }
+    // 2 for plugs, filters and properties, 1 for objects. (Named apart from the
+    // value type code of KProperty::GetTypeCode.)
+    virtual int GetPlugTypeCode() const { return 2; }
     virtual const char* GetNamePrefix() const { return ""; }
 
     virtual KPlug* CreateSubPlug(KPlugFilter* filter);
@@ -130,6 +132,10 @@ public:
     bool IsConnectedSrc(const KPlug* plug) const { return IndexOfSrc(plug) >= 0; }
     bool IsConnectedDst(const KPlug* plug) const { return IndexOfDst(plug) >= 0; }
     int IndexOfSrc(const KPlug* plug) const;
+    // The source / destination at `index`; with a class id, among those of that class
+    // (through the class's sub-plug).
+    KPlug* GetSrcObject(int index, int classId = -1);
+    KPlug* GetDstObject(int index, int classId = -1);
     int IndexOfDst(const KPlug* plug) const;
 
     // Sub-plugs and filters.

@@ -1,4 +1,5 @@
 #include "io/qov/KQovFieldFile.h"
+#include "io/qov/KQovByteOrder.h"
 
 #include <cstring>
 
@@ -26,14 +27,6 @@ const char* const kMessages[] = {
 };
 
 constexpr uint32_t kContentChunk = 0x80000;
-
-uint32_t Swap32(uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-uint64_t Swap64(uint64_t v) {
-    return (static_cast<uint64_t>(Swap32(static_cast<uint32_t>(v))) << 32) |
-           Swap32(static_cast<uint32_t>(v >> 32));
-}
 
 }  // namespace
 
@@ -127,7 +120,7 @@ void KQovFieldFile::Emit(const void* data, size_t size) {
 }
 
 void KQovFieldFile::EmitU32(uint32_t value) {
-    if (mSwap) value = Swap32(value);
+    if (mSwap) value = KQovSwap32(value);
     Emit(&value, 4);
 }
 
@@ -170,7 +163,7 @@ bool KQovFieldFile::CloseRecord(int depth) {
     uint32_t header[3] = {static_cast<uint32_t>(end), static_cast<uint32_t>(entry.count),
                           static_cast<uint32_t>(entry.length)};
     if (mSwap)
-        for (uint32_t& h : header) h = Swap32(h);
+        for (uint32_t& h : header) h = KQovSwap32(h);
     Patch(entry.header, header, sizeof header);
     entry.header = -1;
     return true;
@@ -264,7 +257,7 @@ bool KQovFieldFile::FieldWriteI(int32_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         uint32_t bits = static_cast<uint32_t>(value);
-        if (mSwap) bits = Swap32(bits);
+        if (mSwap) bits = KQovSwap32(bits);
         AddBinaryValue('I', &bits, 4);
     } else {
         EndAsciiValue(KFormatC("%d", value), false);
@@ -276,7 +269,7 @@ bool KQovFieldFile::FieldWriteLL(int64_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         uint64_t bits = static_cast<uint64_t>(value);
-        if (mSwap) bits = Swap64(bits);
+        if (mSwap) bits = KQovSwap64(bits);
         AddBinaryValue('L', &bits, 8);
     } else {
         EndAsciiValue(KFormatC("%lld", static_cast<long long>(value)), false);
@@ -288,7 +281,7 @@ bool KQovFieldFile::WriteDouble(double value) {
     if (FastBinaryValue()) {
         uint64_t bits;
         std::memcpy(&bits, &value, 8);
-        if (mSwap) bits = Swap64(bits);
+        if (mSwap) bits = KQovSwap64(bits);
         if (mOut && mOutSize + 9 <= kOutCapacity) {
             uint8_t* at = mOut.get() + mOutSize;
             at[0] = 'D';
@@ -310,7 +303,7 @@ bool KQovFieldFile::WriteDouble(double value) {
     if (mBinary) {
         uint64_t bits;
         std::memcpy(&bits, &value, 8);
-        if (mSwap) bits = Swap64(bits);
+        if (mSwap) bits = KQovSwap64(bits);
         AddBinaryValue('D', &bits, 8);
     } else {
         EndAsciiValue(KFormatC("%.15g", value), false);

@@ -7,6 +7,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "io/qov/KQovByteOrder.h"
 #include "io/qov/KQovEncryptedStream.h"
 #include "io/qov/KQovFieldFile.h"
 #include "io/qov/KQovFieldReader.h"
@@ -33,10 +34,6 @@ const char kPasswordKey[5] = {'V', 'r', 'n', 'k', 'Q'};
 constexpr int kKeyBlockSize = 160;
 constexpr int kKeyOffset = 38;
 constexpr int kEndBlockSize = 128;
-
-uint32_t Swap32(uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
 
 void Mix(uint8_t x[16], const uint8_t d[16]) {
     uint8_t c = 0x40;
@@ -249,8 +246,8 @@ void KQovFieldFile::WriteEndBlock(int64_t backOffset, int32_t version) {
     uint32_t back = static_cast<uint32_t>(backOffset);
     uint32_t v = static_cast<uint32_t>(version);
     if (mSwap) {
-        back = Swap32(back);
-        v = Swap32(v);
+        back = KQovSwap32(back);
+        v = KQovSwap32(v);
     }
     std::memcpy(block, &back, 4);
     std::memcpy(block + 4, &v, 4);
@@ -501,7 +498,7 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
             mSwap = head[22] != 0;
             uint32_t version;
             std::memcpy(&version, head + 23, 4);
-            if (mSwap) version = Swap32(version);
+            if (mSwap) version = KQovSwap32(version);
             mFileVersion = static_cast<int32_t>(version);
         }
     }
@@ -563,8 +560,8 @@ bool KQovFieldFile::FindEndBlock(int64_t size, uint32_t& backOffset, uint32_t& v
     std::memcpy(&backOffset, block, 4);
     std::memcpy(&version, block + 4, 4);
     if (mSwap) {
-        backOffset = Swap32(backOffset);
-        version = Swap32(version);
+        backOffset = KQovSwap32(backOffset);
+        version = KQovSwap32(version);
     }
     return true;
 }
@@ -754,6 +751,9 @@ bool KQovFieldFile::FinishUpdate() {
     mStream->ClearError();
     mStream->SetPosition(mOriginalSize - 13);
     if (mStream->Read(tail, 13) != 13 || std::memcmp(tail, kNull, 13) != 0) return true;
+    // What went wrong while reading is the caller's to see: kept aside during the writes.
+    int savedId = mError.GetErrorCode();
+    std::string savedText = mError.GetErrorText();
     mError.ClearError();
     mStream->ClearError();
     mStream->SetPosition(mOriginalSize - 13);
@@ -765,14 +765,18 @@ bool KQovFieldFile::FinishUpdate() {
     WriteNullRecord();
     WriteEndBlock(0, GetPartVersion(0));
     Flush();
-    if (HasError() || mStream->HasError()) {
+    bool failed = HasError() || mStream->HasError();
+    if (failed) {
         mStream->ClearError();
         mOwnedStream->Truncate(mOriginalSize);
         mOwnedStream->SetPosition(mOriginalSize - 13);
         mOwnedStream->Write(kNull, 13);
-        return false;
     }
-    return true;
+    if (savedId != -1)
+        mError.SetErrorWithText(savedId, savedText.c_str());
+    else if (failed)
+        mError.ClearError();
+    return !failed;
 }
 
 void KQovFieldFile::Finish() {

@@ -1,4 +1,5 @@
 #include "io/qov/KQovFieldReader.h"
+#include "io/qov/KQovByteOrder.h"
 
 #include <cmath>
 #include <cstring>
@@ -9,14 +10,8 @@
 
 namespace {
 
-uint32_t Swap32(uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-
-uint64_t Swap64(uint64_t v) {
-    return (static_cast<uint64_t>(Swap32(static_cast<uint32_t>(v))) << 32) |
-           Swap32(static_cast<uint32_t>(v >> 32));
-}
+// Blocks with at most this many names are searched without a hash table.
+constexpr size_t kLinearNames = 8;
 
 // Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
 int FixedSize(char type) {
@@ -82,7 +77,7 @@ bool KQovFieldReader::Parse(int64_t end, bool firstFieldOnly) {
         if (mStream->Read(head, 13) != 13) return Fail("Read error");
         uint32_t recordEnd;
         std::memcpy(&recordEnd, head, 4);
-        if (mSwap) recordEnd = Swap32(recordEnd);
+        if (mSwap) recordEnd = KQovSwap32(recordEnd);
         if (recordEnd > static_cast<uint64_t>(mStart) + 13 &&
             recordEnd <= static_cast<uint64_t>(limit))
             count = recordEnd - static_cast<uint64_t>(mStart);
@@ -123,15 +118,21 @@ uint32_t KQovFieldReader::AddRecord(int32_t blockIndex, const std::string& name,
     Block& block = mBlocks[static_cast<size_t>(blockIndex)];
     uint32_t index = static_cast<uint32_t>(mRecords.size());
     mRecords.push_back(record);
-    auto found = block.lookup.find(name);
+    int32_t found = FindInBlock(block, name.data(), name.size());
     uint32_t nameIndex;
-    if (found == block.lookup.end()) {
+    if (found < 0) {
         nameIndex = static_cast<uint32_t>(block.names.size());
         block.names.emplace_back();
         block.names.back().text = name;
-        block.lookup.emplace(name, nameIndex);
+        if (block.lookup) {
+            block.lookup->emplace(name, nameIndex);
+        } else if (block.names.size() > kLinearNames) {
+            block.lookup.reset(new std::unordered_map<std::string, uint32_t>);
+            for (uint32_t i = 0; i < block.names.size(); ++i)
+                block.lookup->emplace(block.names[i].text, i);
+        }
     } else {
-        nameIndex = found->second;
+        nameIndex = static_cast<uint32_t>(found);
     }
     block.names[nameIndex].records.push_back(index);
     block.records.push_back(index);
@@ -143,13 +144,13 @@ uint32_t KQovFieldReader::AddRecord(int32_t blockIndex, const std::string& name,
 uint32_t KQovFieldReader::ReadU32(uint64_t offset) const {
     uint32_t v;
     std::memcpy(&v, mBytes.data() + offset, 4);
-    return mSwap ? Swap32(v) : v;
+    return mSwap ? KQovSwap32(v) : v;
 }
 
 uint64_t KQovFieldReader::ReadU64(uint64_t offset) const {
     uint64_t v;
     std::memcpy(&v, mBytes.data() + offset, 8);
-    return mSwap ? Swap64(v) : v;
+    return mSwap ? KQovSwap64(v) : v;
 }
 
 bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) const {
@@ -242,8 +243,20 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
 int32_t KQovFieldReader::FindName(int32_t blockIndex, const char* name) const {
     if (blockIndex < 0 || static_cast<size_t>(blockIndex) >= mBlocks.size() || !name) return -1;
     const Block& block = mBlocks[static_cast<size_t>(blockIndex)];
-    auto found = block.lookup.find(name);
-    return found == block.lookup.end() ? -1 : static_cast<int32_t>(found->second);
+    return FindInBlock(block, name, std::strlen(name));
+}
+
+int32_t KQovFieldReader::FindInBlock(const Block& block, const char* name, size_t length) {
+    if (block.lookup) {
+        auto found = block.lookup->find(std::string(name, length));
+        return found == block.lookup->end() ? -1 : static_cast<int32_t>(found->second);
+    }
+    for (size_t i = 0; i < block.names.size(); ++i) {
+        const std::string& text = block.names[i].text;
+        if (text.size() == length && std::memcmp(text.data(), name, length) == 0)
+            return static_cast<int32_t>(i);
+    }
+    return -1;
 }
 
 bool KQovFieldReader::PeekValue(const Record& record, Value& value) const {

@@ -308,6 +308,10 @@ TEST(KQovFieldFileFraming, OldFileGetsIdentityAndStaysReadable) {
         ASSERT_TRUE(f.Open(name.c_str(), false, true, nullptr)) << f.GetLastErrorString();
         EXPECT_EQ(f.GetOpenMode(), KQovFieldFile::eUpdate);
         EXPECT_STREQ(f.FieldReadC("Field", ""), "legacy");
+        ASSERT_TRUE(f.FieldReadBegin("Field", 0));
+        EXPECT_FALSE(f.FieldReadBlockBegin());  // a read-side error
+        f.FieldFileClose();
+        EXPECT_EQ(f.GetLastErrorID(), 0);  // still there for the caller after the fix-up
     }
     std::string after = ReadAll(name);
     EXPECT_GT(after.size(), bytes.size());
@@ -466,6 +470,40 @@ TEST(KQovPropertyFieldFile, ObjectMapIsCaseSensitiveAndSwappable) {
     EXPECT_FALSE(f->IsVersion5Layout());
     f->SetVersion5Layout(true);
     EXPECT_TRUE(f->IsVersion5Layout());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KQovFieldFileFraming, OffsetsPastFourGigabytesFailInsteadOfWrapping) {
+    TempFolder tmp;
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create((tmp / "big.qov").c_str(), true, false, nullptr));
+    f.FieldWriteBegin("Content");
+    ASSERT_TRUE(f.FieldWriteR(16));
+    // Leave a hole (a sparse file): the next record would start past 4 GB.
+    ASSERT_EQ(f.GetStream()->Seek(1, 0x100000000ll), 0);
+    f.GetStream()->Write("0123456789abcdef", 16);
+    EXPECT_FALSE(f.FieldWriteBegin("Next"));
+    EXPECT_EQ(f.GetLastErrorID(), 10);
+    f.FieldFileClose();
+    std::remove((tmp / "big.qov").c_str());
+}
+
+TEST(KQovFieldFileFraming, DamagedIdentityFailsCleanly) {
+    TempFolder tmp;
+    std::string bytes = qovtest::BinaryStart(6000);
+    Rec id("FileId");
+    id.Raw(std::string("R\x10\0\0\0", 5) + std::string(16, 'i')).count = 1;
+    Encode(bytes, id, 0);
+    Encode(bytes, Rec("CreationTime").S("2147483647-99999-1 -5:99999999:1:2147483647"), 0);
+    bytes += NullRecord();
+    WriteAll(tmp / "id.qov", bytes);
+    KQovFieldFile f;
+    EXPECT_FALSE(f.Open((tmp / "id.qov").c_str(), false, true, nullptr));
+    EXPECT_EQ(f.GetLastErrorID(), 0);
+    EXPECT_STREQ(f.GetLastErrorString(), "File is corrupted: the file identity does not match");
 }
 
 }  // namespace

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "FilterTestUtil.h"
+#include "animation/KFCurveFilterKeySync.h"
+#include "animation/KFCurveFilterTimeShiftAndScale.h"
+
+TEST(KFCurveFilterKeySync, EveryKeyTimeReachesEveryCurve) {
+    auto a = MakeCurve({{0, 0}, {10, 10}});
+    auto b = MakeCurve({{5, 7}});
+    const double aAtFive = a->Evaluate(Frames(5));
+    KFCurve* curves[] = {a.get(), b.get()};
+    KFCurveFilterKeySync filter;
+    EXPECT_TRUE(filter.NeedApply(curves, 2));
+    EXPECT_EQ(filter.GetError().GetErrorCode(), 2);
+    EXPECT_TRUE(filter.Apply(curves, 2));
+    for (KFCurve* curve : curves) {
+        ASSERT_EQ(curve->KeyGetCount(), 3);
+        EXPECT_EQ(curve->KeyGetTime(0), Frames(0));
+        EXPECT_EQ(curve->KeyGetTime(1), Frames(5));
+        EXPECT_EQ(curve->KeyGetTime(2), Frames(10));
+    }
+    EXPECT_FLOAT_EQ(a->KeyGetValue(1), static_cast<float>(aAtFive));
+    EXPECT_FLOAT_EQ(b->KeyGetValue(0), 7.0f);
+    EXPECT_FLOAT_EQ(b->KeyGetValue(2), 7.0f);
+
+    KFCurveFilterKeySync check;
+    EXPECT_FALSE(check.NeedApply(curves, 2));
+    EXPECT_EQ(check.GetError().GetErrorCode(), -1);
+}
+
+TEST(KFCurveFilterKeySync, SpanLimitsTheKeysTakingPart) {
+    auto a = MakeCurve({{0, 0}, {2, 2}, {4, 4}, {6, 6}, {8, 8}});
+    auto b = MakeCurve({{1, 1}, {9, 9}});
+    KFCurve* curves[] = {a.get(), b.get()};
+    KFCurveFilterKeySync filter;
+    filter.SetStart(Frames(2));
+    filter.SetStop(Frames(6));
+    EXPECT_TRUE(filter.Apply(curves, 2));
+    // 2, 4 and 6 (both ends included) reach b; 0 and 8 lie outside; a gets nothing new.
+    EXPECT_EQ(a->KeyGetCount(), 5);
+    ASSERT_EQ(b->KeyGetCount(), 5);
+    EXPECT_EQ(b->KeyGetTime(1), Frames(2));
+    EXPECT_EQ(b->KeyGetTime(3), Frames(6));
+    EXPECT_NEAR(b->KeyGetValue(2), 4.0, 1e-5);
+
+    // A key exactly one tick before the start does not hide the keys after it.
+    auto c = MakeCurve({{0, 0}, {3, 3}});
+    auto d = MakeCurve({{0, 0}});
+    KFCurve* pair[] = {c.get(), d.get()};
+    KFCurveFilterKeySync edge;
+    edge.SetStart(Frames(0) + KTime(1));
+    EXPECT_TRUE(edge.Apply(pair, 2));
+    EXPECT_EQ(d->KeyGetCount(), 2);
+}
+
+TEST(KFCurveFilterKeySync, Refusals) {
+    KFCurveFilterKeySync filter;
+    EXPECT_STREQ(filter.GetName(), "FCurve Key Synchronizer");
+    auto a = MakeCurve({{0, 0}});
+    EXPECT_FALSE(filter.Apply(*a));
+    EXPECT_STREQ(filter.GetError().GetErrorText(), "KeySyncFilter, No key were changed by filter.");
+    KFCurve* one[] = {a.get()};
+    EXPECT_FALSE(filter.Apply(one, 1));
+
+    std::vector<std::unique_ptr<KFCurve>> owned;
+    std::vector<KFCurve*> curves;
+    for (int i = 0; i < 21; ++i) {
+        owned.push_back(MakeCurve({{static_cast<double>(i), 1.0f}}));
+        curves.push_back(owned.back().get());
+    }
+    EXPECT_FALSE(filter.Apply(curves.data(), 21));
+    EXPECT_EQ(filter.GetError().GetErrorCode(), 4);
+    EXPECT_STREQ(filter.GetError().GetErrorText(),
+                 "KeySyncFilter, Curve count is too mush. No support above 20 curves..");
+    EXPECT_TRUE(filter.Apply(curves.data(), 20));
+    EXPECT_EQ(owned[0]->KeyGetCount(), 20);
+    EXPECT_FALSE(filter.NeedApply(curves.data(), 20));
+
+    std::unique_ptr<KFCurve> e1(KFCurve::Create()), e2(KFCurve::Create());
+    KFCurve* empties[] = {e1.get(), e2.get()};
+    EXPECT_TRUE(filter.Apply(empties, 2));
+    EXPECT_EQ(e1->KeyGetCount(), 0);
+
+    auto x = MakeCurve({{0, 0}, {1, 1}});
+    auto y = MakeCurve({{0, 0}, {2, 1}});
+    KFCurve* shifted[] = {x.get(), y.get()};
+    KFCurveFilterKeySync check;
+    EXPECT_TRUE(check.NeedApply(shifted, 2));
+    EXPECT_EQ(check.GetError().GetErrorCode(), 3);
+    EXPECT_STREQ(check.GetError().GetErrorText(), "KeySyncFilter, keys are not synchronized.");
+}
+
+TEST(KFCurveFilterTimeShiftAndScale, ShiftThenScale) {
+    KFCurveFilterTimeShiftAndScale filter;
+    EXPECT_STREQ(filter.GetName(), "TimeShiftAndScaleFilter");
+    auto curve = MakeCurve({{0, 0}, {30, 1}});
+    EXPECT_FALSE(filter.Apply(*curve));
+    EXPECT_EQ(filter.GetError().GetErrorCode(), 1);
+
+    filter.SetShift(Frames(10));
+    EXPECT_TRUE(filter.Apply(*curve));
+    EXPECT_EQ(curve->KeyGetTime(0), Frames(10));
+    EXPECT_EQ(curve->KeyGetTime(1), Frames(40));
+
+    auto second = MakeCurve({{30, 0}});
+    filter.SetShift(KTIME_ZERO);
+    filter.SetScale(2.0);
+    EXPECT_TRUE(filter.Apply(*second));
+    EXPECT_EQ(second->KeyGetTime(0), KTIME_ONE_SECOND * 2);
+
+    auto both = MakeCurve({{30, 0}});
+    filter.SetShift(KTIME_ONE_SECOND);
+    EXPECT_TRUE(filter.Apply(*both));
+    EXPECT_EQ(both->KeyGetTime(0), KTIME_ONE_SECOND * 4);
+
+    auto negative = MakeCurve({{30, 0}});
+    filter.SetShift(KTIME_ZERO);
+    filter.SetScale(-1.0);
+    EXPECT_FALSE(filter.Apply(*negative));
+    EXPECT_STREQ(filter.GetError().GetErrorText(),
+                 "TimeShiftAndScaleFilter, No key were changed by filter.");
+    filter.SetShift(Frames(5));
+    EXPECT_TRUE(filter.Apply(*negative));
+    EXPECT_EQ(negative->KeyGetTime(0), Frames(35));
+
+    std::unique_ptr<KFCurve> empty(KFCurve::Create());
+    EXPECT_FALSE(filter.Apply(*empty));
+    EXPECT_STREQ(filter.GetError().GetErrorText(),
+                 "TimeShiftAndScaleFilter, No key to be filtered.");
+}
