@@ -318,3 +318,40 @@ TEST(KQovFieldFileBinary, FileContentAndEmbeddedNames) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KQovFieldFileRead, NamesInOrderOfFirstAppearanceAndRewind) {
+    TempFolder tmp;
+    std::string name = tmp / "names.qov";
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 20; ++i) {
+            f.FieldWriteBegin(("N" + std::to_string(19 - i)).c_str());
+            f.FieldWriteI(round * 100 + i);
+            f.FieldWriteEnd();
+        }
+    f.FieldFileClose();
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr));
+    // FileId, CreationTime, Creator, then N19 ... N0.
+    ASSERT_EQ(in.FieldReadGetNameCount(), 23);
+    EXPECT_STREQ(in.FieldReadGetName(3), "N19");
+    EXPECT_STREQ(in.FieldReadGetName(22), "N0");
+    EXPECT_STREQ(in.FieldReadGetName(23), "");
+    EXPECT_EQ(in.FieldReadI("N0", -1), 19);
+    EXPECT_EQ(in.FieldReadI("N0", -1), 119);
+    EXPECT_EQ(in.FieldReadI("N0", -1), -1);
+    in.FieldReadRewind();
+    ASSERT_TRUE(in.FieldReadBeginByIndex(22, 1));
+    EXPECT_EQ(in.FieldReadI(), 119);
+    in.FieldReadEnd();
+    EXPECT_EQ(in.FieldReadI("N0", -1), -1);  // the cursor moved past the second one
+    EXPECT_EQ(in.FieldReadI("N7", -1), 12);
+    EXPECT_FALSE(in.FieldReadBegin("n7"));  // names are exact
+    EXPECT_FALSE(in.FieldReadBlockBegin());
+    EXPECT_EQ(in.GetLastErrorID(), 0);
+}
+
+}  // namespace
