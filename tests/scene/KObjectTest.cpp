@@ -9,6 +9,7 @@
 #include "scene/KDataType.h"
 #include "scene/KObject.h"
 #include "scene/KPropertyObjectList.h"
+#include "scene/KSceneTestPlugs.h"
 #include "scene/KTypedProperty.h"
 
 namespace {
@@ -38,19 +39,12 @@ public:
 
 class Entity : public KEntity {};
 
-// Destroys at the end of a test whatever is still alive.
-struct Objects {
-    std::vector<KWeakRef> all;
+struct Objects : KSceneTestPlugs<Watcher> {
     template <class T = Watcher>
     T* Make(const char* name = nullptr) {
-        T* o = new T;
+        T* o = KSceneTestPlugs::Make<T>();
         if (name) o->SetName(name);
-        all.push_back(o->GetWeakRef());
         return o;
-    }
-    ~Objects() {
-        for (const KWeakRef& r : all)
-            if (KPlug* p = r.Resolve()) p->Destroy();
     }
 };
 
