@@ -169,7 +169,8 @@ TEST(KQovFieldFileAscii, LayoutWrapAndEscapes) {
     EXPECT_NE(text.find("\nA: 1,2,3\n"), std::string::npos);
     EXPECT_NE(text.find(";take note\\nsecond line\n"), std::string::npos);
     EXPECT_NE(text.find("\"Model::X\": \"p\\\"q\", \"C:\\\\new\" {\n"), std::string::npos);
-    // 4 + 3 + 24 * 5 = 127 > 120 after the 24th value; depth 1 continues with 1*1+4 blanks.
+    // The line length starts at 1*1+4 = 5: 5 + 4 + 23 * 5 = 124 > 120 after the 24th value;
+    // depth 1 continues with 1*1+4 blanks.
     std::string first = "    W: 1000";
     for (int i = 1; i < 24; ++i) first += "," + std::to_string(1000 + i);
     EXPECT_NE(text.find(first + "\n     ,1024,"), std::string::npos) << text;
@@ -220,6 +221,12 @@ TEST(KQovFieldFileAscii, ReadsCrlfOldNumberFormsAndOldTimes) {
     ASSERT_TRUE(in.FieldReadBegin("B"));
     ASSERT_TRUE(in.FieldReadBlockBegin());
     EXPECT_EQ(in.FieldReadI("C", 0), 1);
+
+    qovtest::WriteAll(name, "; QOV 6.0.0 project file\nA: 1\n\nB: \"x\" y\n");
+    KQovFieldFile bad;
+    EXPECT_FALSE(bad.Open(name.c_str(), false, true, nullptr));
+    EXPECT_STREQ(bad.GetLastErrorString(),
+                 "File is corrupted: line 4: ',' expected between values");
 }
 
 TEST(KQovFieldFileBinary, SplitStringBytesAndRawLength) {
