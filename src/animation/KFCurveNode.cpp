@@ -104,8 +104,23 @@ void KFCurveNode::AddShare(KFCurveNode* node) {
     if (node) ++node->mShareCount;
 }
 
+// Nodes released while another release is destroying nodes wait in its list, so that long
+// warp or layer chains are destroyed in a loop, not by recursion.
 void KFCurveNode::ReleaseShare(KFCurveNode* node) {
-    if (node && --node->mShareCount < 1) delete node;
+    if (!node || --node->mShareCount >= 1) return;
+    static thread_local std::vector<KFCurveNode*>* sPending = nullptr;
+    if (sPending) {
+        sPending->push_back(node);
+        return;
+    }
+    std::vector<KFCurveNode*> pending{node};
+    sPending = &pending;
+    while (!pending.empty()) {
+        KFCurveNode* next = pending.back();
+        pending.pop_back();
+        delete next;
+    }
+    sPending = nullptr;
 }
 
 // Children.

@@ -237,3 +237,6 @@ private:
     KFCurveNodeChangeRecord* mChangeRecord = nullptr;
     void* mUserData = nullptr;
 };
+
+// Writes a field holding one text value.
+void WriteTextField(KQovFieldFile& file, const char* name, const char* text);

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr int kMaxWarpDepth = 64;
+
 bool IsRotationNode(int layerType, int childCount) {
     return layerType == KFCURVENODE_LAYER_EULER_ROTATION && childCount == 3;
 }
@@ -239,9 +241,13 @@ void KFCurveNode::EvaluatePlainInto(std::vector<double>& out, KTime time, int* k
 void KFCurveNode::EvaluateInto(std::vector<double>& out, KTime time, int* keyHint, bool useCache) {
     int localHint = 0;
     if (!keyHint) keyHint = &localHint;
-    if (mTimeWarp) {
+    // Warps of warps nest the evaluation: a file could chain any number of them.
+    static thread_local int sWarpDepth = 0;
+    if (mTimeWarp && sWarpDepth < kMaxWarpDepth) {
         std::vector<double> warped;
+        ++sWarpDepth;
         mTimeWarp->EvaluateInto(warped, time, nullptr, true);
+        --sWarpDepth;
         if (!warped.empty()) time.SetSecondDouble(warped[0]);
     }
     bool cacheable = useCache && mLayerId == 0 && CanUseCache();

@@ -31,41 +31,38 @@ std::string CutAtParenthesis(const std::string& name) {
     return name.substr(0, at);
 }
 
+void WriteIntField(KQovFieldFile& file, const char* name, int value) {
+    file.FieldWriteBegin(name);
+    file.FieldWriteI(value);
+    file.FieldWriteEnd();
+}
+
 bool Contains(const char* name, const char* part) {
     return std::strstr(name, part) != nullptr;
 }
 
 }  // namespace
 
+void WriteTextField(KQovFieldFile& file, const char* name, const char* text) {
+    file.FieldWriteBegin(name);
+    file.FieldWriteC(text ? text : "");
+    file.FieldWriteEnd();
+}
+
 void KFCurveNode::Store(KQovFieldFile& file, bool noLayers, bool shortNames, bool noUserName,
                         const char* fieldName, bool curveFlagA, bool curveFlagB) {
     file.FieldWriteBegin(fieldName);
     file.FieldWriteC(shortNames ? ShortName(this) : GetName());
     file.FieldWriteBlockBegin();
-    if (!noUserName && std::strcmp(GetSecondName(), GetName()) != 0) {
-        file.FieldWriteBegin("UserName");
-        file.FieldWriteC(GetSecondName());
-        file.FieldWriteEnd();
-    }
+    if (!noUserName && std::strcmp(GetSecondName(), GetName()) != 0)
+        WriteTextField(file, "UserName", GetSecondName());
     int warpId = 0;
-    if (mTimeWarp && FindTimeWarpId(mTimeWarp, warpId)) {
-        file.FieldWriteBegin("TimeWarpID");
-        file.FieldWriteI(warpId);
-        file.FieldWriteEnd();
-    }
+    if (mTimeWarp && FindTimeWarpId(mTimeWarp, warpId)) WriteIntField(file, "TimeWarpID", warpId);
     if (mCurve) KFCurveStore(*mCurve, file, noLayers, curveFlagA, curveFlagB);
     for (KFCurveNode* child : mChildren)
         child->Store(file, noLayers, shortNames, noUserName, "Channel", curveFlagA, curveFlagB);
-    if (mLayerId != 0) {
-        file.FieldWriteBegin("LayerID");
-        file.FieldWriteI(mLayerId);
-        file.FieldWriteEnd();
-    }
-    if (mLayerType != 0) {
-        file.FieldWriteBegin("LayerType");
-        file.FieldWriteI(mLayerType);
-        file.FieldWriteEnd();
-    }
+    if (mLayerId != 0) WriteIntField(file, "LayerID", mLayerId);
+    if (mLayerType != 0) WriteIntField(file, "LayerType", mLayerType);
     if (mNextLayer && !noLayers)
         mNextLayer->Store(file, false, shortNames, noUserName, "LayerChannel", false, curveFlagB);
     file.FieldWriteBlockEnd();

@@ -1,15 +1,14 @@
 #include "animation/KFCurveSceneTypes.h"
 
 #include "scene/KDataType.h"
+#include "scene/KProperty.h"
 
 const KDataType* KFCurveGetDataType(const char* name) {
     return KDataType::FindByName(name);
 }
 
-// Properties cannot be bound to channels yet: a node keeps its own name.
 const char* KFCurvePropertyName(const KProperty* property) {
-    (void)property;
-    return nullptr;
+    return property ? property->GetName() : nullptr;
 }
 
 const KDataType* KFCurveLclTranslationType() {

@@ -218,3 +218,18 @@ TEST(KFCurveNodeEvaluate, QuaternionInterpolationMeetsTheKeys) {
         EXPECT_GT(angleA, 0.1);
     }
 }
+
+TEST(KFCurveNodeEvaluate, LongWarpChainsStayBounded) {
+    std::unique_ptr<KFCurveNode> node(KFCurveNode::Create("n"));
+    node->SetCurve(LinearCurve({0, 10}));
+    KFCurveNode* last = node.get();
+    for (int i = 0; i < 20000; ++i) {
+        KFCurveNode* warp = KFCurveNode::Create("w");
+        warp->SetCurve(ConstantCurve(0.5f));
+        ASSERT_TRUE(last->SetTimeWarp(warp));
+        last = warp;
+    }
+    std::vector<double> v = node->Evaluate(Seconds(0));
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0], 5);
+}

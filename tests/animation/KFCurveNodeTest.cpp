@@ -10,6 +10,8 @@
 #include "animation/KQovTakeNode.h"
 #include "scene/KClassRegistry.h"
 #include "scene/KDataType.h"
+#include "scene/KObject.h"
+#include "scene/KProperty.h"
 
 namespace {
 
@@ -379,4 +381,45 @@ TEST(KQovTakeNode, ReferenceRootDestroysOnlyReferenceContainers) {
     }
     EXPECT_STREQ(owned->GetName(), "owned");  // still alive: listed, not owned
     delete owned;
+}
+
+TEST(KFCurveNodeCopies, ReplaceJoinsRotationSpansWithoutAJump) {
+    // Target rotation around 360 + 10; the source holds the same orientations near 10.
+    std::unique_ptr<KFCurveNode> target(Triple("R", KFCURVENODE_LAYER_EULER_ROTATION, 0, 0, 0));
+    std::unique_ptr<KFCurveNode> source(Triple("R", KFCURVENODE_LAYER_EULER_ROTATION, 0, 0, 0));
+    for (int i = 0; i < 3; ++i) {
+        target->Get(i)->SetCurve(LinearCurve({370, 372, 374, 376}));
+        source->Get(i)->SetCurve(LinearCurve({10, 20, 30, 16}));
+    }
+    target->Replace(source.get(), Seconds(1), Seconds(2), true, true);
+    KFCurve* x = target->Get(0)->GetCurve();
+    // The copied keys are moved by whole turns to sit next to the target's values.
+    EXPECT_NEAR(x->Evaluate(Seconds(1)), 380, 1e-4);
+    EXPECT_NEAR(x->Evaluate(Seconds(2)), 390, 1e-4);
+
+    // Plain nodes copy the span as it is.
+    std::unique_ptr<KFCurveNode> plain(KFCurveNode::Create("p"));
+    plain->SetCurve(LinearCurve({0, 0, 0, 0}));
+    std::unique_ptr<KFCurveNode> from(KFCurveNode::Create("p"));
+    from->SetCurve(LinearCurve({5, 6, 7, 8}));
+    plain->Replace(from.get(), Seconds(1), Seconds(2), true, true);
+    EXPECT_NEAR(plain->GetCurve()->Evaluate(Seconds(1)), 6, 1e-6);
+    EXPECT_NEAR(plain->GetCurve()->Evaluate(Seconds(3)), 0, 1e-6);
+}
+
+TEST(KFCurveNodeTree, BoundPropertyGivesTheName) {
+    KQovSdkInit();
+    {
+        KObject* object = new KObject;
+        KProperty* property = object->CreateProperty("Intensity", 4, nullptr, false, false);
+        std::unique_ptr<KFCurveNode> node(KFCurveNode::Create("old"));
+        node->SetProperty(property);
+        EXPECT_STREQ(node->GetName(), "Intensity");
+        property->SetName("Brightness", false);
+        EXPECT_STREQ(node->GetName(), "Brightness");
+        node->SetProperty(nullptr);
+        EXPECT_STREQ(node->GetName(), "old");
+        object->Destroy();
+    }
+    KQovSdkRelease();
 }
