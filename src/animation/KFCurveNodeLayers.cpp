@@ -41,6 +41,17 @@ void Bezier4(double* out, const KVector4& p0, const KVector4& p1, const KVector4
     Lerp4(out, ab, bc, u);
 }
 
+// TCB velocity from the slopes before (a) and after (b) a key: sign 1 leaving the key,
+// -1 arriving at it (the continuity then weighs the other way).
+KVector4 TcbVelocity(const KFCurve& curve, int key, const KVector4& a, const KVector4& b,
+                     double sign) {
+    double tension = curve.KeyGetDataSlot(key, KFCURVE_DATA_0);
+    double continuity = sign * curve.KeyGetDataSlot(key, KFCURVE_DATA_1);
+    double bias = curve.KeyGetDataSlot(key, KFCURVE_TCB_BIAS);
+    return (a * ((1 + continuity) * (1 + bias)) + b * ((1 - continuity) * (1 - bias))) *
+           (0.5 * (1 - tension));
+}
+
 void AlignSign(const KVector4& reference, KVector4& q) {
     if (KVector4Dot(reference, q) < 0.0) q.Negate();
 }
@@ -449,13 +460,7 @@ bool KFCurveNode::EvaluateRotationQuaternion(double result[3], KTime time) {
 
         uint32_t outMode = cx->KeyGetTangentMode(lo);
         if (outMode == KFCURVE_TANGENT_TCB) {
-            double tension = cx->KeyGetDataSlot(lo, 0), continuity = cx->KeyGetDataSlot(lo, 1),
-                   bias = cx->KeyGetDataSlot(lo, KFCURVE_TCB_BIAS);
-            KVector4 first = dp > 0.0 ? d1 : d2;
-            KVector4 v =
-                (first * ((1 + continuity) * (1 + bias)) + d2 * ((1 - continuity) * (1 - bias))) *
-                (0.5 * (1 - tension));
-            p1 = p0 + v * (d / 3.0);
+            p1 = p0 + TcbVelocity(*cx, lo, dp > 0.0 ? d1 : d2, d2, 1.0) * (d / 3.0);
         } else if (outMode & KFCURVE_TANGENT_AUTO) {
             double a[4];
             a[0] = cx->KeyGetRightAuto(lo);
@@ -481,13 +486,7 @@ bool KFCurveNode::EvaluateRotationQuaternion(double result[3], KTime time) {
 
         uint32_t inMode = cx->KeyGetTangentMode(hi);
         if (inMode == KFCURVE_TANGENT_TCB) {
-            double tension = cx->KeyGetDataSlot(hi, 0), continuity = cx->KeyGetDataSlot(hi, 1),
-                   bias = cx->KeyGetDataSlot(hi, KFCURVE_TCB_BIAS);
-            KVector4 last = dn > 0.0 ? d3 : d2;
-            KVector4 v =
-                (d2 * ((1 + bias) * (1 - continuity)) + last * ((1 - bias) * (1 + continuity))) *
-                (0.5 * (1 - tension));
-            p2 = p3 - v * (d / 3.0);
+            p2 = p3 - TcbVelocity(*cx, hi, d2, dn > 0.0 ? d3 : d2, -1.0) * (d / 3.0);
         } else if (inMode & KFCURVE_TANGENT_AUTO) {
             double a[4];
             a[0] = cx->KeyGetLeftAuto(hi);

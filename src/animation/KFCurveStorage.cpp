@@ -387,21 +387,19 @@ bool KeyReader::ReadCubicTangent(int i) {
             return false;
         case 'P':
         case 'p':
-            SetMode(key, KFCURVE_TANGENT_AUTO);
+        case 'Q':
+        case 'q': {
+            const bool plain = t == 'P' || t == 'p';
+            SetMode(key, plain ? KFCURVE_TANGENT_AUTO : KFCURVE_TANGENT_AUTO_BREAK);
             key.SetDataFloat(KFCURVE_DATA_0, float(D()));
             key.SetDataFloat(KFCURVE_DATA_1, float(D()));
-            if (p &&
+            // Auto values that do not mirror each other make a broken auto key.
+            if (plain && p &&
                 std::fabs(double(mCurve.KeyGetRightAuto(i)) + mCurve.KeyGetLeftAuto(i)) > 0.001)
                 SetMode(key, KFCURVE_TANGENT_AUTO_BREAK);
             ReadWeights(key);
             return false;
-        case 'Q':
-        case 'q':
-            SetMode(key, KFCURVE_TANGENT_AUTO_BREAK);
-            key.SetDataFloat(KFCURVE_DATA_0, float(D()));
-            key.SetDataFloat(KFCURVE_DATA_1, float(D()));
-            ReadWeights(key);
-            return false;
+        }
         case 'T':
         case 't': {
             float tension = float(D()), continuity = float(D()), bias = float(D());

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "ChannelFileUtil.h"
 #include "ChannelTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -17,15 +18,6 @@
 namespace {
 
 // Data types exist while the library is started.
-class ChannelStorage : public ::testing::TestWithParam<bool> {
-protected:
-    void SetUp() override { KQovSdkInit(); }
-    void TearDown() override {
-        SetTimeWarpTable(nullptr);
-        KQovSdkRelease();
-    }
-};
-
 class ChannelFixture : public ::testing::Test {
 protected:
     void SetUp() override { KQovSdkInit(); }
@@ -35,32 +27,10 @@ protected:
     }
 };
 
+class ChannelStorage : public ChannelFixture, public ::testing::WithParamInterface<bool> {};
+
 const KDataType* Type(const char* name) {
     return KDataType::FindByName(name);
-}
-
-void ThroughFile(bool binary, const std::function<void(KQovFieldFile&)>& write,
-                 const std::function<void(KQovFieldFile&)>& read) {
-    qovtest::TempFolder tmp;
-    std::string name = tmp / "channels.qov";
-    {
-        KQovFieldFile out;
-        ASSERT_TRUE(out.Create(name.c_str(), binary, false, nullptr));
-        write(out);
-        ASSERT_TRUE(out.FieldFileClose());
-    }
-    KQovFieldFile in;
-    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
-    read(in);
-}
-
-void ReadText(const std::string& body, const std::function<void(KQovFieldFile&)>& read) {
-    qovtest::TempFolder tmp;
-    std::string name = tmp / "hand.qov";
-    qovtest::WriteAll(name, "; QOV 6.0.0 project file\n" + body);
-    KQovFieldFile in;
-    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
-    read(in);
 }
 
 void StoreChildren(KFCurveNode* root, KQovFieldFile& file, bool shortNames) {
@@ -174,17 +144,13 @@ TEST_P(ChannelStorage, ShortNamesFindTransformNodesByType) {
 INSTANTIATE_TEST_SUITE_P(AsciiAndBinary, ChannelStorage, ::testing::Values(false, true));
 
 TEST_F(ChannelFixture, WritingLeavesOutWhatIsDefault) {
-    qovtest::TempFolder tmp;
-    std::string name = tmp / "w.qov";
     std::unique_ptr<KFCurveNode> node(KFCurveNode::Create("Intensity"));
     node->SetCurve(ConstantCurve(1));
-    KQovFieldFile out;
-    ASSERT_TRUE(out.Create(name.c_str(), false, false, nullptr));
-    node->Store(out, false, true, false, "Channel", true, false);
-    node->SetSecondName("Brightness");
-    node->Store(out, false, true, true, "Channel", true, false);
-    out.FieldFileClose();
-    std::string text = qovtest::ReadAll(name);
+    std::string text = WrittenText([&](KQovFieldFile& out) {
+        node->Store(out, false, true, false, "Channel", true, false);
+        node->SetSecondName("Brightness");
+        node->Store(out, false, true, true, "Channel", true, false);
+    });
     EXPECT_EQ(text.find("UserName"), std::string::npos) << text;
     EXPECT_EQ(text.find("LayerID"), std::string::npos);
     EXPECT_EQ(text.find("LayerType"), std::string::npos);

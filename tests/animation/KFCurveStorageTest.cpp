@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "ChannelFileUtil.h"
 #include "ChannelTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveStorage.h"
@@ -11,33 +12,6 @@
 #include "io/qov/KQovFieldFile.h"
 
 namespace {
-
-using Writer = std::function<void(KQovFieldFile&)>;
-using Reader = std::function<void(KQovFieldFile&)>;
-
-void ThroughFile(bool binary, const Writer& write, const Reader& read) {
-    qovtest::TempFolder tmp;
-    std::string name = tmp / "curve.qov";
-    {
-        KQovFieldFile out;
-        ASSERT_TRUE(out.Create(name.c_str(), binary, false, nullptr));
-        write(out);
-        ASSERT_TRUE(out.FieldFileClose());
-    }
-    KQovFieldFile in;
-    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
-    read(in);
-}
-
-// An ASCII file written by hand.
-void ReadText(const std::string& body, const Reader& read) {
-    qovtest::TempFolder tmp;
-    std::string name = tmp / "hand.qov";
-    qovtest::WriteAll(name, "; QOV 6.0.0 project file\n" + body);
-    KQovFieldFile in;
-    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
-    read(in);
-}
 
 std::unique_ptr<KFCurve> ReadCurve(KQovFieldFile& file) {
     return std::unique_ptr<KFCurve>(KFCurveRetrieveNew(file, false, true));
@@ -182,18 +156,13 @@ TEST_P(CurveRoundTrip, RetrieveIntoResetsExtrapolation) {
 INSTANTIATE_TEST_SUITE_P(AsciiAndBinary, CurveRoundTrip, ::testing::Values(false, true));
 
 TEST(KFCurveStorage, AutoKeyWithZeroValuesIsWrittenShort) {
-    qovtest::TempFolder tmp;
-    std::string name = tmp / "a.qov";
     KFCurve curve;
     curve.PrepareKeys(2);
     curve.CommitKeys(2);
     SetKey(curve, 0, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
     SetKey(curve, 1, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
-    KQovFieldFile out;
-    ASSERT_TRUE(out.Create(name.c_str(), false, false, nullptr));
-    KFCurveStore(curve, out, false, false, false);
-    out.FieldFileClose();
-    std::string text = qovtest::ReadAll(name);
+    std::string text =
+        WrittenText([&](KQovFieldFile& out) { KFCurveStore(curve, out, false, false, false); });
     EXPECT_NE(text.find(",U,a,"), std::string::npos) << text;
     EXPECT_EQ(text.find("Pre-Extrapolation"), std::string::npos);
 }
@@ -222,13 +191,8 @@ TEST(KFCurveStorage, OlderLayoutWritesDerivatives) {
     SetKey(curve, 0, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
     SetKey(curve, 1, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 1, 1);
     SetKey(curve, 2, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0.5f, 0);
-    qovtest::TempFolder tmp;
-    std::string name = tmp / "old.qov";
-    KQovFieldFile out;
-    ASSERT_TRUE(out.Create(name.c_str(), false, false, nullptr));
-    KFCurveStore(curve, out, false, false, true);
-    out.FieldFileClose();
-    std::string text = qovtest::ReadAll(name);
+    std::string text =
+        WrittenText([&](KQovFieldFile& out) { KFCurveStore(curve, out, false, false, true); });
     // Key 0 is followed by a user key: 'd' and that key's left derivative.
     EXPECT_NE(text.find(",U,d,"), std::string::npos) << text;
     // Key 2 has a non-zero auto value: 's' with derivatives.
