@@ -52,8 +52,10 @@ void KFCurve::CloseSlots(int first, int count) {
     mKeyCount -= count;
 }
 
-int KFCurve::KeyAdd(KTime time, const KFCurveKey& key, int* hint) {
+int KFCurve::KeyAdd(KTime time, const KFCurveKey& source, int* hint) {
     if (hint == nullptr) hint = &mLastIndex;
+    // The record may be one of this curve's own keys, which the insertion moves.
+    const KFCurveKey key = source;
     int index = 0;
     if (mKeyCount > 0) {
         const KFCurveKeyPosition position = KeyFindPosition(time, hint);
