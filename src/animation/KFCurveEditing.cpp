@@ -590,20 +590,26 @@ void KFCurve::ReplaceSpan(KFCurve* source, KTime start, KTime stop, bool keepSpa
             s1 = std::min(source->KeyFindPosition(stop, &hint).mLower, sourceCount - 1);
         }
     }
-    // The span shrinks to the source keys only when some fall inside it.
-    if (!keepSpan && s0 <= s1 && s0 < sourceCount && s1 >= 0) {
-        start = source->K(s0).mTime;
-        stop = source->K(s1).mTime;
+    // The span shrinks to the source keys inside it; with none there it is empty and this
+    // curve's keys stay.
+    bool keepKeys = false;
+    if (!keepSpan && sourceCount > 0) {
+        if (s0 <= s1 && s0 < sourceCount && s1 >= 0) {
+            start = source->K(s0).mTime;
+            stop = source->K(s1).mTime;
+        } else {
+            keepKeys = true;
+        }
     }
 
     int hint = 0;
     const float leftSlope = static_cast<float>(EvaluateLeftDerivative(start, &hint));
     const float rightSlope = static_cast<float>(EvaluateRightDerivative(stop, &hint));
 
-    if (quaternion) {
-        KeyRemoveSpan(start, KTimeSaturatingAdd(stop, kOneTick));
-    } else {
-        KeyRemoveSpan(KTimeSaturatingSub(start, kOneTick), KTimeSaturatingAdd(stop, kOneTick));
+    if (!keepKeys) {
+        // Quaternion form: a key exactly at start stays.
+        const KTime from = quaternion ? start : KTimeSaturatingSub(start, kOneTick);
+        KeyRemoveSpan(from, KTimeSaturatingAdd(stop, kOneTick));
     }
 
     if (sourceCount == 0) {
@@ -635,16 +641,15 @@ void KFCurve::ReplaceSpan(KFCurve* source, KTime start, KTime stop, bool keepSpa
             if (IsUserOrBreak(before.GetTangentMode())) before.mData[1] = -before.mData[1];
         }
 
-        // Left seam.
-        if (start != KTIME_MINUS_INFINITE) {
+        // Left seam; a span that received no key gets none.
+        if (start != KTIME_MINUS_INFINITE && firstCopied >= 0) {
             if (quaternion) {
                 int seamHint = 0;
                 const KFCurveKeyPosition at = KeyFindPosition(start, &seamHint);
                 if (at.mUpper >= 0 && at.mUpper < mKeyCount) {
                     KeySetLeftDerivative(at.mUpper, leftSlope);
                 }
-            } else if (firstCopied >= 0 &&
-                       (K(firstCopied).mFlags & (KFCURVE_TANGENT_USER | KFCURVE_TANGENT_AUTO))) {
+            } else if (K(firstCopied).mFlags & (KFCURVE_TANGENT_USER | KFCURVE_TANGENT_AUTO)) {
                 KeySetLeftDerivative(firstCopied, leftSlope);
             }
         }
