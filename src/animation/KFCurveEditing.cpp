@@ -173,11 +173,19 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
         b = e + 1;
     }
     const bool afterLast = e < 0 && a == mKeyCount - 1;
+    const bool beforeFirst = e < 0 && b == 0;
     KFCurveKeyTangentInfo rightOfA, leftOfB;
     if (a >= 0) rightOfA = KeyGetRightTangentInfo(a);
     if (b < mKeyCount) leftOfB = KeyGetLeftTangentInfo(b);
     // Past the last key the curve is flat: the old last key faces the new key with slope 0.
     if (afterLast) rightOfA.mDerivative = 0.0f;
+    // Likewise before the first key: the old first key faces the new key with slope 0, and
+    // keeps its right side (a smooth user key would otherwise take the 0 there too).
+    KFCurveKeyTangentInfo rightOfB;
+    if (beforeFirst) {
+        leftOfB.mDerivative = 0.0f;
+        rightOfB = KeyGetRightTangentInfo(b);
+    }
 
     KFCurveKeyTangentInfo left, right;
     if (e >= 0) {
@@ -219,6 +227,7 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
     KeySetRightTangentInfo(e, right);
     if (a >= 0) KeySetRightTangentInfo(a, rightOfA);
     if (b < mKeyCount) KeySetLeftTangentInfo(b, leftOfB);
+    if (beforeFirst) KeySetRightTangentInfo(b, rightOfB);
     return e;
 }
 

@@ -182,6 +182,28 @@ TEST(KFCurveEditingTest, KeyInsertAfterTheLastKeyKeepsTheShape) {
     EXPECT_EQ(curve.KeyGetCount(), 6);
 }
 
+TEST(KFCurveEditingTest, KeyInsertBeforeTheFirstKeyKeepsTheShape) {
+    const uint32_t modes[] = {KFCURVE_TANGENT_BREAK, KFCURVE_TANGENT_USER, 0};  // 0: linear
+    for (uint32_t mode : modes) {
+        KFCurve curve;
+        ShapedCurve(curve);
+        if (mode == 0) {
+            curve.KeySetInterpolation(0, KFCURVE_INTERPOLATION_LINEAR);
+        } else {
+            curve.KeySetTangentMode(0, mode);
+        }
+        const std::vector<double> before = Sample(curve, -2, 5, 20);
+        EXPECT_EQ(curve.KeyInsert(Sec(-1)), 0);
+        ASSERT_EQ(curve.KeyGetCount(), 6);
+        EXPECT_EQ(curve.KeyGetInterpolation(0), curve.KeyGetInterpolation(1));
+        EXPECT_EQ(curve.KeyGetTangentMode(0), curve.KeyGetTangentMode(1));
+        const std::vector<double> after = Sample(curve, -2, 5, 20);
+        for (size_t i = 0; i < before.size(); ++i) {
+            EXPECT_NEAR(after[i], before[i], 1e-4) << mode << " " << i;
+        }
+    }
+}
+
 TEST(KFCurveEditingTest, KeyInsertInsideASegmentKeepsTheShape) {
     KFCurve curve;
     ShapedCurve(curve);
