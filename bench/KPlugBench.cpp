@@ -5,15 +5,17 @@
 
 #include <vector>
 
+#include "scene/KObject.h"
 #include "scene/KPlug.h"
 
 namespace {
 
+template <class T>
 void ConnectManySources(benchmark::State& state, bool fromSources) {
     const int n = int(state.range(0));
     std::vector<KPlug*> sources;
-    for (int i = 0; i < n; ++i) sources.push_back(new KPlug);
-    KPlug* shared = new KPlug;
+    for (int i = 0; i < n; ++i) sources.push_back(new T);
+    KPlug* shared = new T;
     for (auto _ : state) {
         for (KPlug* s : sources) shared->ConnectSrc(s);
         if (fromSources) {
@@ -23,20 +25,27 @@ void ConnectManySources(benchmark::State& state, bool fromSources) {
         }
     }
     state.SetItemsProcessed(state.iterations() * n);
-    state.counters["ns_per_connection"] = benchmark::Counter(
-        double(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     shared->Destroy();
     for (KPlug* s : sources) s->Destroy();
 }
 
 void BM_ConnectThenDisconnectAll(benchmark::State& state) {
-    ConnectManySources(state, false);
+    ConnectManySources<KPlug>(state, false);
 }
 void BM_ConnectThenDisconnectEach(benchmark::State& state) {
-    ConnectManySources(state, true);
+    ConnectManySources<KPlug>(state, true);
+}
+// Objects: every connection also sends the object events and feeds the
+// destination's object sub-plug.
+void BM_ObjectsConnectThenDisconnectAll(benchmark::State& state) {
+    ConnectManySources<KObject>(state, false);
 }
 
 BENCHMARK(BM_ConnectThenDisconnectAll)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConnectThenDisconnectEach)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ObjectsConnectThenDisconnectAll)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -711,8 +711,7 @@ int KObject::GetConnectedObjectCount(int classId) {
 }
 
 KObject* KObject::GetConnectedObject(int index, int classId) {
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
-    return sub ? FromPlug(sub->GetSrc(index)) : nullptr;
+    return FromPlug(GetSrcObject(index, classId));
 }
 
 // --- Sparse index ---

@@ -288,6 +288,18 @@ KPlug* KPlug::GetDst(int index) const {
     return mConnections[size_t(mSrcCount + index)].ref.Resolve();
 }
 
+KPlug* KPlug::GetSrcObject(int index, int classId) {
+    if (classId == -1) return GetSrc(index);
+    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    return sub ? sub->GetSrc(index) : nullptr;
+}
+
+KPlug* KPlug::GetDstObject(int index, int classId) {
+    if (classId == -1) return GetDst(index);
+    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    return sub ? sub->GetDst(index) : nullptr;
+}
+
 int KPlug::GetSrcType(int index) const {
     return index >= 0 && index < mSrcCount ? mConnections[size_t(index)].type : 0;
 }

@@ -132,6 +132,10 @@ public:
     bool IsConnectedSrc(const KPlug* plug) const { return IndexOfSrc(plug) >= 0; }
     bool IsConnectedDst(const KPlug* plug) const { return IndexOfDst(plug) >= 0; }
     int IndexOfSrc(const KPlug* plug) const;
+    // The source / destination at `index`; with a class id, among those of that class
+    // (through the class's sub-plug).
+    KPlug* GetSrcObject(int index, int classId = -1);
+    KPlug* GetDstObject(int index, int classId = -1);
     int IndexOfDst(const KPlug* plug) const;
 
     // Sub-plugs and filters.

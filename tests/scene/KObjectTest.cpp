@@ -432,6 +432,22 @@ TEST(KObject, ObjectIndexAndUnconnected) {
     EXPECT_EQ(table.GetObject(0), nullptr);
 }
 
+TEST(KObject, ConnectedObjectsOfAClass) {
+    Objects objects;
+    Watcher* node = objects.Make("Node");
+    Watcher* plain = objects.Make("Plain");
+    Entity* entity = objects.Make<Entity>("Entity");
+    ASSERT_TRUE(node->ConnectSrc(plain));
+    ASSERT_TRUE(node->ConnectSrc(entity));
+    EXPECT_EQ(node->GetConnectedObjectCount(KEntity::ClassId()), 1);
+    EXPECT_EQ(node->GetConnectedObject(0, KEntity::ClassId()), entity);
+    EXPECT_EQ(node->GetConnectedObject(1, KEntity::ClassId()), nullptr);
+    EXPECT_EQ(node->GetConnectedObjectCount(KObject::ClassId()), 2);
+    EXPECT_EQ(node->GetConnectedObjectCount(-1), 2);
+    EXPECT_EQ(node->GetSrcObject(0), plain);
+    EXPECT_EQ(entity->GetDstObject(0, KObject::ClassId()), node);
+}
+
 TEST(KObject, SafeCastAndIdentity) {
     Objects objects;
     Watcher* o = objects.Make();

@@ -71,6 +71,13 @@ int QovToolDump(int argc, char** argv) {
         std::fprintf(stderr, "qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
         return 1;
     }
+    // Part 0 is parsed before anything is printed, so a file that is no QOV file gives only
+    // the error.
+    if (!file.FieldFileSelectPart(0)) {
+        std::fprintf(stderr, "qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
+        return 1;
+    }
+    file.Finish();
     std::printf("File: %s\n", argv[0]);
     std::printf("Kind: %s\n", file.IsBinary() ? "binary" : "ASCII");
     std::printf("Version: %s\n", VersionText(file.GetFileVersion()).c_str());

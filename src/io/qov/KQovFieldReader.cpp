@@ -10,6 +10,9 @@
 
 namespace {
 
+// Blocks with at most this many names are searched without a hash table.
+constexpr size_t kLinearNames = 8;
+
 // Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
 int FixedSize(char type) {
     switch (type) {
@@ -115,15 +118,21 @@ uint32_t KQovFieldReader::AddRecord(int32_t blockIndex, const std::string& name,
     Block& block = mBlocks[static_cast<size_t>(blockIndex)];
     uint32_t index = static_cast<uint32_t>(mRecords.size());
     mRecords.push_back(record);
-    auto found = block.lookup.find(name);
+    int32_t found = FindInBlock(block, name.data(), name.size());
     uint32_t nameIndex;
-    if (found == block.lookup.end()) {
+    if (found < 0) {
         nameIndex = static_cast<uint32_t>(block.names.size());
         block.names.emplace_back();
         block.names.back().text = name;
-        block.lookup.emplace(name, nameIndex);
+        if (block.lookup) {
+            block.lookup->emplace(name, nameIndex);
+        } else if (block.names.size() > kLinearNames) {
+            block.lookup.reset(new std::unordered_map<std::string, uint32_t>);
+            for (uint32_t i = 0; i < block.names.size(); ++i)
+                block.lookup->emplace(block.names[i].text, i);
+        }
     } else {
-        nameIndex = found->second;
+        nameIndex = static_cast<uint32_t>(found);
     }
     block.names[nameIndex].records.push_back(index);
     block.records.push_back(index);
@@ -234,8 +243,20 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
 int32_t KQovFieldReader::FindName(int32_t blockIndex, const char* name) const {
     if (blockIndex < 0 || static_cast<size_t>(blockIndex) >= mBlocks.size() || !name) return -1;
     const Block& block = mBlocks[static_cast<size_t>(blockIndex)];
-    auto found = block.lookup.find(name);
-    return found == block.lookup.end() ? -1 : static_cast<int32_t>(found->second);
+    return FindInBlock(block, name, std::strlen(name));
+}
+
+int32_t KQovFieldReader::FindInBlock(const Block& block, const char* name, size_t length) {
+    if (block.lookup) {
+        auto found = block.lookup->find(std::string(name, length));
+        return found == block.lookup->end() ? -1 : static_cast<int32_t>(found->second);
+    }
+    for (size_t i = 0; i < block.names.size(); ++i) {
+        const std::string& text = block.names[i].text;
+        if (text.size() == length && std::memcmp(text.data(), name, length) == 0)
+            return static_cast<int32_t>(i);
+    }
+    return -1;
 }
 
 bool KQovFieldReader::PeekValue(const Record& record, Value& value) const {

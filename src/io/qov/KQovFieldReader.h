@@ -4,6 +4,7 @@
 // for binary parts) and are decoded when read, so the tree costs little beyond the file.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,7 +44,8 @@ public:
         int32_t parent = -1;
         std::vector<uint32_t> records;  // in file order
         std::vector<Name> names;        // in order of first appearance
-        std::unordered_map<std::string, uint32_t> lookup;
+        // Built once a block has many names; small blocks are searched in place.
+        std::unique_ptr<std::unordered_map<std::string, uint32_t>> lookup;
         int32_t currentName = -1;
     };
 
@@ -94,6 +96,7 @@ private:
     bool ParseAscii(const std::vector<uint8_t>& text, bool firstFieldOnly);
     bool Fail(const std::string& text);
     int32_t NewBlock(int32_t parent);
+    static int32_t FindInBlock(const Block& block, const char* name, size_t length);
     uint32_t AddRecord(int32_t block, const std::string& name, const Record& record);
     uint32_t ReadU32(uint64_t offset) const;
     uint64_t ReadU64(uint64_t offset) const;

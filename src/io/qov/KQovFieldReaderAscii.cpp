@@ -6,11 +6,15 @@
 
 #include "foundation/KLocale.h"
 #include "io/qov/KQovFieldReader.h"
+#include "io/qov/KQovStream.h"
 
 class KQovAsciiParser {
 public:
-    KQovAsciiParser(KQovFieldReader& reader, const std::vector<uint8_t>& text)
-        : mReader(reader), mText(reinterpret_cast<const char*>(text.data())), mSize(text.size()) {}
+    KQovAsciiParser(KQovFieldReader& reader, const std::vector<uint8_t>& text, int firstLine)
+        : mReader(reader),
+          mText(reinterpret_cast<const char*>(text.data())),
+          mSize(text.size()),
+          mLine(firstLine) {}
 
     bool ParseBlock(int32_t block, int depth, bool firstFieldOnly);
     size_t Position() const { return mPos; }
@@ -40,15 +44,13 @@ private:
     bool ReadQuoted(std::string& out);
     bool ReadValues(uint32_t& count, bool& hasBlock);
     void Emit(char type, const char* bytes, size_t size);
-    bool Fail(const char* what) {
-        return mReader.Fail(KFormatC("File is corrupted: line %d: %s", mLine, what));
-    }
+    bool Fail(const char* what) { return mReader.Fail(KFormatC("line %d: %s", mLine, what)); }
 
     KQovFieldReader& mReader;
     const char* mText;
     size_t mSize;
     size_t mPos = 0;
-    int mLine = 1;
+    int mLine;
 };
 
 bool KQovAsciiParser::SkipEmpty() {
@@ -227,7 +229,17 @@ bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) 
 }
 
 bool KQovFieldReader::ParseAscii(const std::vector<uint8_t>& text, bool firstFieldOnly) {
-    KQovAsciiParser parser(*this, text);
+    // Messages count lines from the top of the file, also for a part that starts lower.
+    int firstLine = 1;
+    if (mStream && mStart > 0) {
+        int64_t here = mStream->Tell();
+        mStream->SetPosition(0);
+        std::vector<char> head(static_cast<size_t>(mStart));
+        uint32_t got = mStream->Read(head.data(), static_cast<uint32_t>(head.size()));
+        for (uint32_t i = 0; i < got; ++i) firstLine += head[i] == '\n';
+        mStream->SetPosition(here);
+    }
+    KQovAsciiParser parser(*this, text, firstLine);
     if (!parser.ParseBlock(0, 0, firstFieldOnly)) return false;
     mConsumed = parser.Position();
     return true;

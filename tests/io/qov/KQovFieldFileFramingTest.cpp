@@ -417,6 +417,9 @@ TEST(KQovFieldFileFraming, MediaStaysInsideItsFolder) {
     {
         KQovFieldFile f;
         ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+        f.FieldWriteBegin("Empty");
+        f.FieldWriteR(0);
+        f.FieldWriteEnd();
         for (const char* field : {"A", "B", "C"}) {
             f.FieldWriteBegin(field);
             f.FieldWriteR(4);
@@ -450,6 +453,22 @@ TEST(KQovFieldFileFraming, MediaStaysInsideItsFolder) {
     EXPECT_EQ(std::string(path.Buffer()), tmp / "media.qom/evil");
     struct stat st;
     EXPECT_NE(stat((tmp / "../evil").c_str(), &st), 0);
+    in.FieldReadEnd();
+    ASSERT_TRUE(in.FieldReadBegin("A", 0));
+    ASSERT_TRUE(in.ExtractMedia(path, "other/evil", (tmp / "given").c_str(), written));
+    EXPECT_EQ(std::string(path.Buffer()), tmp / "given/evil");
+    in.FieldReadEnd();
+    WriteAll(tmp / "given/gone.png", "old");
+    ASSERT_TRUE(in.FieldReadBegin("Empty"));
+    ASSERT_TRUE(in.ExtractMedia(path, "gone.png", (tmp / "given/").c_str(), written));
+    EXPECT_STREQ(path.Buffer(), "");
+    EXPECT_NE(stat((tmp / "given/gone.png").c_str(), &st), 0);
+    EXPECT_STREQ(in.GetRelativeMediaPath((tmp / "media.qom/evil").c_str()).Buffer(),
+                 "media.qom/evil");
+    EXPECT_EQ(std::string(in.GetAbsoluteMediaPath("media.qom/evil").Buffer()),
+              tmp / "media.qom/evil");
+    EXPECT_EQ(std::string(in.GetMediaFolderName(false).Buffer()), tmp / "media.qom/");
+    EXPECT_STREQ(in.GetDataFolderName(false).Buffer(), "");
 }
 
 TEST(KQovPropertyFieldFile, ObjectMapIsCaseSensitiveAndSwappable) {

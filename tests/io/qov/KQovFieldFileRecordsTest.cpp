@@ -169,7 +169,8 @@ TEST(KQovFieldFileAscii, LayoutWrapAndEscapes) {
     EXPECT_NE(text.find("\nA: 1,2,3\n"), std::string::npos);
     EXPECT_NE(text.find(";take note\\nsecond line\n"), std::string::npos);
     EXPECT_NE(text.find("\"Model::X\": \"p\\\"q\", \"C:\\\\new\" {\n"), std::string::npos);
-    // 4 + 3 + 24 * 5 = 127 > 120 after the 24th value; depth 1 continues with 1*1+4 blanks.
+    // The line length starts at 1*1+4 = 5: 5 + 4 + 23 * 5 = 124 > 120 after the 24th value;
+    // depth 1 continues with 1*1+4 blanks.
     std::string first = "    W: 1000";
     for (int i = 1; i < 24; ++i) first += "," + std::to_string(1000 + i);
     EXPECT_NE(text.find(first + "\n     ,1024,"), std::string::npos) << text;
@@ -220,6 +221,12 @@ TEST(KQovFieldFileAscii, ReadsCrlfOldNumberFormsAndOldTimes) {
     ASSERT_TRUE(in.FieldReadBegin("B"));
     ASSERT_TRUE(in.FieldReadBlockBegin());
     EXPECT_EQ(in.FieldReadI("C", 0), 1);
+
+    qovtest::WriteAll(name, "; QOV 6.0.0 project file\nA: 1\n\nB: \"x\" y\n");
+    KQovFieldFile bad;
+    EXPECT_FALSE(bad.Open(name.c_str(), false, true, nullptr));
+    EXPECT_STREQ(bad.GetLastErrorString(),
+                 "File is corrupted: line 4: ',' expected between values");
 }
 
 TEST(KQovFieldFileBinary, SplitStringBytesAndRawLength) {
@@ -315,6 +322,43 @@ TEST(KQovFieldFileBinary, FileContentAndEmbeddedNames) {
     in.FieldReadEnd();
     ASSERT_TRUE(in.FieldReadBegin("Again"));
     EXPECT_EQ(in.FieldReadGetCount(), 0);  // already embedded: nothing written
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KQovFieldFileRead, NamesInOrderOfFirstAppearanceAndRewind) {
+    TempFolder tmp;
+    std::string name = tmp / "names.qov";
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 20; ++i) {
+            f.FieldWriteBegin(("N" + std::to_string(19 - i)).c_str());
+            f.FieldWriteI(round * 100 + i);
+            f.FieldWriteEnd();
+        }
+    f.FieldFileClose();
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr));
+    // FileId, CreationTime, Creator, then N19 ... N0.
+    ASSERT_EQ(in.FieldReadGetNameCount(), 23);
+    EXPECT_STREQ(in.FieldReadGetName(3), "N19");
+    EXPECT_STREQ(in.FieldReadGetName(22), "N0");
+    EXPECT_STREQ(in.FieldReadGetName(23), "");
+    EXPECT_EQ(in.FieldReadI("N0", -1), 19);
+    EXPECT_EQ(in.FieldReadI("N0", -1), 119);
+    EXPECT_EQ(in.FieldReadI("N0", -1), -1);
+    in.FieldReadRewind();
+    ASSERT_TRUE(in.FieldReadBeginByIndex(22, 1));
+    EXPECT_EQ(in.FieldReadI(), 119);
+    in.FieldReadEnd();
+    EXPECT_EQ(in.FieldReadI("N0", -1), -1);  // the cursor moved past the second one
+    EXPECT_EQ(in.FieldReadI("N7", -1), 12);
+    EXPECT_FALSE(in.FieldReadBegin("n7"));  // names are exact
+    EXPECT_FALSE(in.FieldReadBlockBegin());
+    EXPECT_EQ(in.GetLastErrorID(), 0);
 }
 
 }  // namespace

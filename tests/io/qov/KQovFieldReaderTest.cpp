@@ -132,9 +132,9 @@ TEST(KQovFieldReader, NestingIsBounded) {
 TEST(KQovFieldReader, AsciiMalformed) {
     std::string error;
     EXPECT_FALSE(ParseAscii("A: \"open\n", &error));
-    EXPECT_EQ(error, "File is corrupted: line 1: line break inside a quoted text");
+    EXPECT_EQ(error, "line 1: line break inside a quoted text");
     EXPECT_FALSE(ParseAscii("A: 1\n}\n", &error));
-    EXPECT_EQ(error, "File is corrupted: line 2: '}' without a block");
+    EXPECT_EQ(error, "line 2: '}' without a block");
     EXPECT_FALSE(ParseAscii("A: {\n B: 1\n", &error));
     EXPECT_FALSE(ParseAscii("no colon here\n", &error));
     EXPECT_FALSE(ParseAscii("A: \"x\" y\n", &error));

@@ -673,6 +673,13 @@ Chunk3ds* FindChunk3ds(Chunk3ds* chunk, uint32_t tag) {
     return nullptr;
 }
 
+Chunk3ds* FindChunkBelow3ds(Chunk3ds* chunk, uint32_t tag) {
+    Chunk3ds* found = nullptr;
+    for (Chunk3ds* child = chunk ? chunk->child : nullptr; child && !found; child = child->next)
+        found = FindChunk3ds(child, tag);
+    return found;
+}
+
 Chunk3ds* FindNextChunk3ds(Chunk3ds* chunk, uint32_t tag) {
     while (chunk && chunk->tag != tag) chunk = chunk->next;
     return chunk;

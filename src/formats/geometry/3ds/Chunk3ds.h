@@ -536,6 +536,8 @@ void FindChunk3ds(Chunk3ds* chunk, uint32_t tag, Chunk3ds** found);
 void FindNextChunk3ds(Chunk3ds* chunk, uint32_t tag, Chunk3ds** found);
 Chunk3ds* FindChunk3ds(Chunk3ds* chunk, uint32_t tag);
 Chunk3ds* FindNextChunk3ds(Chunk3ds* chunk, uint32_t tag);
+// The first chunk of a tag found depth-first below a chunk (the chunk itself excluded).
+Chunk3ds* FindChunkBelow3ds(Chunk3ds* chunk, uint32_t tag);
 int GetChunkOrder3ds(uint32_t tag);
 // Moves the reader from a chunk's own data to its first sub-chunk.
 void SkipToFirstChild3ds(ChunkReader3ds& reader, uint32_t tag);
@@ -554,4 +556,18 @@ Chunk3ds* AddValueChunk3ds(Context3ds& ctx, Chunk3ds* parent, uint32_t tag, cons
     *record = value;
     AddChildOrdered3ds(ctx, parent, chunk);
     return chunk;
+}
+
+// A payload of a chunk copied out and given back; false when there is none.
+template <class T>
+bool ReadValue3ds(Context3ds& ctx, Chunk3ds* chunk, T& out) {
+    T* value = chunk ? ReadChunkDataAs3ds<T>(ctx, chunk) : nullptr;
+    if (value) out = *value;
+    DisposeChunkData3ds(ctx, chunk);
+    return value != nullptr;
+}
+// Same for the first child of a tag in a chain of siblings.
+template <class T>
+bool ReadChildValue3ds(Context3ds& ctx, Chunk3ds* firstChild, uint32_t tag, T& out) {
+    return ReadValue3ds(ctx, FindNextChunk3ds(firstChild, tag), out);
 }

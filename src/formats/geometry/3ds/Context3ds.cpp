@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "foundation/KFileStream.h"
+#include "platform/KPlatformFile.h"
 
 namespace {
 
@@ -44,10 +44,12 @@ std::string FolderPart(const std::string& name) {
     return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
 }
 
-// Exclusive new name in the same folder for a file moved aside; empty on failure.
+// A new name in the same folder, made exclusively, for a file moved aside; empty on failure.
 std::string MakeAsideName(const std::string& folder) {
-    (void)folder;
-    return std::string();  // wired to the platform's temporary-file service
+    std::string dir = folder;
+    if (!dir.empty() && dir.back() != ':') dir.pop_back();  // drop the trailing separator
+    if (dir.empty()) dir = folder.empty() ? "." : folder;
+    return KPlatformCreateTempFile(dir.c_str(), "ftk");
 }
 
 void GiveBuffer(File3ds* file) {
@@ -93,15 +95,15 @@ bool MoveFileAside3ds(Context3ds& ctx, File3ds* file) {
     }
     file->stream = nullptr;
     std::string aside = MakeAsideName(FolderPart(file->name));
-    if (aside.empty() || std::rename(file->name.c_str(), aside.c_str()) != 0) {
-        if (!aside.empty()) KRemoveFile(aside.c_str());
+    if (aside.empty() || !KPlatformRenameFile(file->name.c_str(), aside.c_str())) {
+        if (!aside.empty()) KPlatformDeleteFile(aside.c_str());
         PushError3ds(ctx, ERR_OPENING_FILE);
         return false;
     }
     file->temporary = true;
     file->originalName = file->name;
     file->name = aside;
-    file->stream = fopen(file->name.c_str(), "rb");
+    file->stream = KPlatformOpenFile(file->name.c_str(), "rb");
     if (!file->stream) {
         PushError3ds(ctx, ERR_OPENING_FILE);
         return false;
@@ -119,12 +121,12 @@ void RestoreMovedAside(Context3ds& ctx, const char* name) {
         long position = file->stream ? ftell(file->stream) : 0;
         if (file->stream) fclose(file->stream);
         file->stream = nullptr;
-        if (std::rename(file->name.c_str(), name) == 0) {
+        if (KPlatformRenameFile(file->name.c_str(), name)) {
             file->name = name;
             file->temporary = false;
             file->originalName.clear();
         }
-        file->stream = fopen(file->name.c_str(), "rb");
+        file->stream = KPlatformOpenFile(file->name.c_str(), "rb");
         if (file->stream) {
             GiveBuffer(file);
             fseek(file->stream, position, SEEK_SET);
@@ -241,7 +243,7 @@ File3ds* OpenFile3ds(Context3ds& ctx, const char* name, const char* text) {
             CloseFile3ds(ctx, existing);
         }
     }
-    file->stream = fopen(name, file->mode == kFileRead3ds ? "rb" : "wb");
+    file->stream = KPlatformOpenFile(name, file->mode == kFileRead3ds ? "rb" : "wb");
     if (!file->stream) {
         Unregister(ctx, file);
         RestoreMovedAside(ctx, name);
@@ -261,9 +263,9 @@ void CloseFile3ds(Context3ds& ctx, File3ds* file) {
         file->stream = nullptr;
         if (file->temporary && file->restore) {
             // The file written in its place failed: the original comes back.
-            if (std::rename(file->name.c_str(), file->originalName.c_str()) != 0) failed = true;
+            if (!KPlatformRenameFile(file->name.c_str(), file->originalName.c_str())) failed = true;
         } else if (file->temporary) {
-            KRemoveFile(file->name.c_str());
+            KPlatformDeleteFile(file->name.c_str());
         }
     }
     std::unique_ptr<File3ds> owned = Unregister(ctx, file);

@@ -64,10 +64,8 @@ void BuildIndex(Context3ds& ctx, Chunk3ds* parent, uint32_t tag,
                 std::vector<ChunkListEntry3ds>& index, NameOf name) {
     index.clear();
     if (!parent) return;
-    Chunk3ds* first = nullptr;
-    for (Chunk3ds* child = parent->child; child && !first; child = child->next)
-        first = FindChunk3ds(child, tag);
-    for (Chunk3ds* chunk = first; chunk; chunk = FindNextChunk3ds(chunk->next, tag)) {
+    for (Chunk3ds* chunk = FindChunkBelow3ds(parent, tag); chunk;
+         chunk = FindNextChunk3ds(chunk->next, tag)) {
         index.push_back({name(chunk), chunk});
         if (ctx.ErrorPending()) return;
     }

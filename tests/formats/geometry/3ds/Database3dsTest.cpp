@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -43,6 +44,84 @@ TEST(Database3ds, RealFilesSaveByteIdentically) {
         ReleaseDatabase3ds(ctx, &db);
         CloseAllFiles3ds(ctx);
     }
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Database3ds, WritingOverTheFileBeingReadMovesItAside) {
+    TempPath3ds temp("scene.3ds");
+    std::vector<char> original = ReadBytes3ds(TestFiles3ds()[0]);
+    WriteBytes3ds(temp.path, Bytes3ds(original.begin(), original.end()));
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    File3ds* in = OpenFile3ds(ctx, temp.path.c_str(), "rb");
+    LoadDatabase3ds(ctx, in, db);
+    File3ds* out = OpenFile3ds(ctx, temp.path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(out, in);
+    EXPECT_TRUE(in->temporary);
+    EXPECT_EQ(in->name.substr(0, temp.folder.size() + 1), temp.folder + "/");
+    EXPECT_EQ(FolderEntries(temp.folder).size(), 2u);
+    SaveDatabase3ds(ctx, out, db);  // payloads still come from the moved file
+    ASSERT_FALSE(ctx.ErrorPending()) << ctx.ErrorAt(0).message;
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    EXPECT_EQ(FolderEntries(temp.folder), std::vector<std::string>{"scene.3ds"});
+    EXPECT_TRUE(ReadBytes3ds(temp.path) == original);
+}
+
+TEST(Database3ds, AFailedWriteBringsTheOriginalBack) {
+    TempPath3ds temp("scene.3ds");
+    // A track whose key count runs past its chunk: loading works, saving cannot.
+    Bytes3ds bad = Chunk(0xB020, U16(0) + U32(0) + U32(0) + U32(1000));
+    Bytes3ds bytes = Chunk(
+        0x4D4D, Chunk(0x0002, U32(3)) + Chunk(0x3D3D, Chunk(0x3D3E, U32(3))) +
+                    Chunk(0xB000, Chunk(0xB00A, U16(5) + Str("") + U32(30)) + Chunk(0xB002, bad)));
+    WriteBytes3ds(temp.path, bytes);
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    LoadDatabase3ds(ctx, OpenFile3ds(ctx, temp.path.c_str(), "rb"), db);
+    ASSERT_FALSE(ctx.ErrorPending());
+    SaveDatabase3ds(ctx, OpenFile3ds(ctx, temp.path.c_str(), "wb"), db);
+    EXPECT_TRUE(ctx.ErrorPending());
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    EXPECT_EQ(FolderEntries(temp.folder), std::vector<std::string>{"scene.3ds"});
+    std::vector<char> after = ReadBytes3ds(temp.path);
+    EXPECT_TRUE(Bytes3ds(after.begin(), after.end()) == bytes);
+}
+
+TEST(Database3ds, NewDatabasesGetReleaseThreeVersionChunks) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    EXPECT_EQ(GetDatabaseType3ds(db), kMeshFile3ds);
+    EXPECT_EQ(*PayloadAs3ds<uint32_t>(FindChunk3ds(db->topChunk, 0x0002)), 3u);
+    EXPECT_EQ(*PayloadAs3ds<uint32_t>(FindChunk3ds(db->topChunk, 0x3D3E)), 3u);
+    KfHeader3ds* header = PayloadAs3ds<KfHeader3ds>(FindChunk3ds(db->topChunk, 0xB00A));
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->revision, 5);
+    EXPECT_EQ(header->length, 30u);
+    CreateNewDatabase3ds(ctx, db, kMaterialFile3ds);
+    EXPECT_EQ(db->topChunk->child, nullptr);
+    EXPECT_EQ(GetMaterialChunkByIndex3ds(ctx, db, 0), nullptr);
+    CreateNewDatabase3ds(ctx, db, kUnknownDb3ds);
+    GetMaterialChunkByIndex3ds(ctx, db, 0);
+    EXPECT_EQ(ctx.ErrorAt(0).code, ERR_WRONG_DATABASE);
+    ReleaseDatabase3ds(ctx, &db);
+    EXPECT_EQ(db, nullptr);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ inline std::vector<char> ReadBytes3ds(const std::string& path) {
 
 inline void WriteBytes3ds(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = fopen(path.c_str(), "wb");
-    fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
 }
 

@@ -1,0 +1,523 @@
+#include "animation/KFCurveNode.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveSceneTypes.h"
+#include "foundation/KLocale.h"
+
+namespace {
+
+bool EqualNoCase(const char* a, std::string_view b) {
+    if (!a) a = "";
+    size_t i = 0;
+    for (; i < b.size(); ++i) {
+        if (a[i] == '\0' || KToLower(a[i]) != KToLower(b[i])) return false;
+    }
+    return a[i] == '\0';
+}
+
+// A one-letter transform segment also matches the node of the transform data type.
+bool SegmentMatches(const KFCurveNode* node, std::string_view segment) {
+    if (EqualNoCase(node->GetName(), segment)) return true;
+    if (segment.size() != 1 || !node->GetDataType()) return false;
+    const KDataType* type = node->GetDataType();
+    switch (segment[0]) {
+        case 'T':
+            return type == KFCurveLclTranslationType();
+        case 'R':
+            return type == KFCurveLclRotationType();
+        case 'S':
+            return type == KFCurveLclScalingType();
+        default:
+            return false;
+    }
+}
+
+KFCurve* CopyCurve(const KFCurve& source) {
+    KFCurve* curve = new KFCurve;
+    curve->CopyFrom(source, true);
+    return curve;
+}
+
+}  // namespace
+
+// Construction and destruction.
+
+KFCurveNode* KFCurveNode::Create(const char* name, const KDataType* dataType, int layerType,
+                                 int layerId) {
+    bool warp = dataType && dataType == KFCurveTimeWarpType();
+    return new KFCurveNode(name, warp ? nullptr : name, dataType, layerType, layerId);
+}
+
+KFCurveNode* KFCurveNode::CreateCopy(KFCurveNode* source) {
+    return new KFCurveNode(source);
+}
+
+KFCurveNode::KFCurveNode(const char* name, const char* secondName, const KDataType* dataType,
+                         int layerType, int layerId)
+    : mNameRecord(new KFCurveNodeNameRecord), mBaseLayer(this), mLayerId(layerId) {
+    mNameRecord->mName = name ? name : "";
+    mNameRecord->mSecondName = KString(secondName);
+    mNameRecord->mDataType = dataType;
+    SetLayerType(layerType, nullptr);
+}
+
+KFCurveNode::KFCurveNode(KFCurveNode* source) : mBaseLayer(this), mCopySource(source) {
+    ShareNameRecord(source->mNameRecord);
+    SetLayerType(source->mLayerType, nullptr);
+    mRotationOrder = source->mRotationOrder;
+    mQuaternionInterpolation = source->mQuaternionInterpolation;
+    mCacheTime = source->mCacheTime;
+    mCacheState[0] = source->mCacheState[0];
+    mCacheState[1] = source->mCacheState[1];
+    std::copy(source->mCache, source->mCache + 4, mCache);
+}
+
+KFCurveNode::~KFCurveNode() {
+    NotifyChange(KFCURVENODE_CHANGE_DESTROY);
+    delete mChangeRecord;
+    mChangeRecord = nullptr;
+    KFCurveNode::Clear();
+    if (mParent) {
+        auto& siblings = mParent->mChildren;
+        auto it = std::find(siblings.begin(), siblings.end(), this);
+        if (it != siblings.end()) siblings.erase(it);
+    }
+    ReleaseNameRecord();
+}
+
+void KFCurveNode::ShareNameRecord(KFCurveNodeNameRecord* record) {
+    if (record == mNameRecord) return;
+    ++record->mRefCount;
+    ReleaseNameRecord();
+    mNameRecord = record;
+}
+
+void KFCurveNode::ReleaseNameRecord() {
+    if (mNameRecord && --mNameRecord->mRefCount <= 0) delete mNameRecord;
+    mNameRecord = nullptr;
+}
+
+void KFCurveNode::AddShare(KFCurveNode* node) {
+    if (node) ++node->mShareCount;
+}
+
+// Nodes released while another release is destroying nodes wait in its list, so that long
+// warp or layer chains are destroyed in a loop, not by recursion.
+void KFCurveNode::ReleaseShare(KFCurveNode* node) {
+    if (!node || --node->mShareCount >= 1) return;
+    static thread_local std::vector<KFCurveNode*>* sPending = nullptr;
+    if (sPending) {
+        sPending->push_back(node);
+        return;
+    }
+    std::vector<KFCurveNode*> pending{node};
+    sPending = &pending;
+    while (!pending.empty()) {
+        KFCurveNode* next = pending.back();
+        pending.pop_back();
+        delete next;
+    }
+    sPending = nullptr;
+}
+
+// Children.
+
+void KFCurveNode::Clear() {
+    for (int i = GetCount() - 1; i >= 0; --i) {
+        if (mFlags & KFCURVENODE_REFERENCE)
+            Remove(i);
+        else
+            Delete(i);
+    }
+    mChildren.clear();
+    mChildren.shrink_to_fit();
+    delete mCurve;
+    mCurve = nullptr;
+    KFCurveNode* next = mNextLayer;
+    mNextLayer = nullptr;
+    ReleaseShare(next);
+    mBaseLayer = this;
+    ClearTimeWarpQuietly();
+}
+
+void KFCurveNode::ClearTimeWarpQuietly() {
+    KFCurveNode* warp = mTimeWarp;
+    mTimeWarp = nullptr;
+    ReleaseShare(warp);
+}
+
+int KFCurveNode::Add(KFCurveNode* child) {
+    if (!child) return -1;
+    mChildren.push_back(child);
+    if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(this);
+    return GetCount() - 1;
+}
+
+int KFCurveNode::Remove(int index) {
+    if (index < 0 || index >= GetCount()) return GetCount();
+    if (!(mFlags & KFCURVENODE_REFERENCE)) mChildren[size_t(index)]->SetParent(nullptr);
+    mChildren.erase(mChildren.begin() + index);
+    return GetCount();
+}
+
+void KFCurveNode::Delete(int index) {
+    if (index < 0 || index >= GetCount()) return;
+    KFCurveNode* child = mChildren[size_t(index)];
+    if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
+    mChildren.erase(mChildren.begin() + index);
+    delete child;
+}
+
+KFCurveNode* KFCurveNode::Get(int index) const {
+    return (index >= 0 && index < GetCount()) ? mChildren[size_t(index)] : nullptr;
+}
+
+bool KFCurveNode::IsChild(const KFCurveNode* node, bool recursive) const {
+    for (const KFCurveNode* child : mChildren) {
+        if (child == node) return true;
+    }
+    if (!recursive) return false;
+    for (const KFCurveNode* child : mChildren) {
+        if (child->IsChild(node, true)) return true;
+    }
+    return false;
+}
+
+KFCurveNode* KFCurveNode::FindChildOfType(const KDataType* dataType) const {
+    if (!dataType) return nullptr;
+    for (KFCurveNode* child : mChildren) {
+        if (child->GetDataType() == dataType) return child;
+    }
+    return nullptr;
+}
+
+int KFCurveNode::FindIndex(const KFCurveNode* child) const {
+    auto it = std::find(mChildren.begin(), mChildren.end(), child);
+    return it == mChildren.end() ? -1 : int(it - mChildren.begin());
+}
+
+int KFCurveNode::FindIndexByName(std::string_view name) const {
+    for (size_t i = 0; i < mChildren.size(); ++i) {
+        if (EqualNoCase(mChildren[i]->GetName(), name)) return int(i);
+    }
+    return -1;
+}
+
+int KFCurveNode::AddSorted(KFCurveNode* child) {
+    if (!child) return -1;
+    size_t at = 0;
+    while (at < mChildren.size() && KStrCaseCmp(child->GetName(), mChildren[at]->GetName()) > 0)
+        ++at;
+    mChildren.insert(mChildren.begin() + long(at), child);
+    if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(this);
+    return int(at);
+}
+
+void KFCurveNode::DeleteChild(KFCurveNode* child) {
+    if (!child) return;
+    if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
+    auto it = std::find(mChildren.begin(), mChildren.end(), child);
+    if (it != mChildren.end()) mChildren.erase(it);
+    delete child;
+}
+
+// Names and lookups.
+
+const char* KFCurveNode::GetName() const {
+    if (mNameRecord->mProperty) {
+        const char* name = KFCurvePropertyName(mNameRecord->mProperty);
+        if (name) return name;
+    }
+    return mNameRecord->mName.Buffer();
+}
+
+KFCurveNode* KFCurveNode::Find(std::string_view path) const {
+    const KFCurveNode* current = this;
+    size_t start = 0;
+    while (current) {
+        size_t slash = path.find('/', start);
+        std::string_view segment = path.substr(
+            start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        // Pre-order search below the current node.
+        const KFCurveNode* found = nullptr;
+        std::vector<const KFCurveNode*> stack(current->mChildren.rbegin(),
+                                              current->mChildren.rend());
+        while (!stack.empty() && !found) {
+            const KFCurveNode* node = stack.back();
+            stack.pop_back();
+            if (SegmentMatches(node, segment)) {
+                found = node;
+            } else {
+                stack.insert(stack.end(), node->mChildren.rbegin(), node->mChildren.rend());
+            }
+        }
+        current = found;
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+    }
+    return const_cast<KFCurveNode*>(current);
+}
+
+KFCurveNode* KFCurveNode::FindOfType(const KDataType* dataType) const {
+    if (!dataType) return nullptr;
+    std::vector<KFCurveNode*> stack(mChildren.rbegin(), mChildren.rend());
+    while (!stack.empty()) {
+        KFCurveNode* node = stack.back();
+        stack.pop_back();
+        if (node->GetDataType() == dataType) return node;
+        stack.insert(stack.end(), node->mChildren.rbegin(), node->mChildren.rend());
+    }
+    return nullptr;
+}
+
+KFCurveNode* KFCurveNode::FindOrCreateChild(const char* name, bool withCurve) {
+    if (!name) name = "";
+    int index = FindIndexByName(name);
+    KFCurveNode* child;
+    if (index >= 0) {
+        child = mChildren[size_t(index)];
+    } else {
+        child = new KFCurveNode(name, name, nullptr);
+        Add(child);
+    }
+    if (withCurve && !child->mCurve) {
+        child->mCurve = new KFCurve;
+        child->NotifyChange(KFCURVENODE_CHANGE_CURVE);
+    }
+    return child;
+}
+
+bool KFCurveNode::GetTransformCurves(KFCurve* t[3], KFCurve* r[3], KFCurve* s[3]) const {
+    struct Slot {
+        const char* name;
+        const KDataType* type;
+        KFCurve** out;
+    } slots[3] = {{"T", KFCurveLclTranslationType(), t},
+                  {"R", KFCurveLclRotationType(), r},
+                  {"S", KFCurveLclScalingType(), s}};
+    static const char* const kAxes[3] = {"X", "Y", "Z"};
+    for (const Slot& slot : slots) {
+        KFCurveNode* node = Find(slot.name);
+        if (!node) node = FindOfType(slot.type);
+        if (!node) return false;
+        for (int i = 0; i < 3; ++i) {
+            KFCurveNode* axis = node->Find(kAxes[i]);
+            if (!axis || !axis->mCurve) return false;
+            slot.out[i] = axis->mCurve;
+        }
+    }
+    return true;
+}
+
+// Curve.
+
+KFCurve* KFCurveNode::SetCurve(KFCurve* curve, bool destroyOld) {
+    if (curve == mCurve) return nullptr;
+    KFCurve* old = mCurve;
+    if (destroyOld && old) {
+        delete old;
+        old = nullptr;
+    }
+    mCurve = curve;
+    NotifyChange(KFCURVENODE_CHANGE_CURVE);
+    return old;
+}
+
+void KFCurveNode::ReplaceCurve(KFCurve* curve) {
+    if (curve == mCurve) return;
+    delete mCurve;
+    mCurve = curve;
+    NotifyChange(KFCURVENODE_CHANGE_CURVE);
+}
+
+void KFCurveNode::EnsureCurves() {
+    if (!mChildren.empty()) {
+        for (KFCurveNode* child : mChildren) child->EnsureCurves();
+    } else if (!mCurve) {
+        mCurve = new KFCurve;
+        NotifyChange(KFCURVENODE_CHANGE_CURVE);
+    }
+}
+
+// Time warp.
+
+bool KFCurveNode::EvaluationReaches(const KFCurveNode* target) const {
+    std::unordered_set<const KFCurveNode*> seen;
+    std::vector<const KFCurveNode*> stack{this};
+    while (!stack.empty()) {
+        const KFCurveNode* node = stack.back();
+        stack.pop_back();
+        if (node == target) return true;
+        if (!seen.insert(node).second) continue;
+        stack.insert(stack.end(), node->mChildren.begin(), node->mChildren.end());
+        if (node->mTimeWarp) stack.push_back(node->mTimeWarp);
+        if (node->mNextLayer) stack.push_back(node->mNextLayer);
+    }
+    return false;
+}
+
+bool KFCurveNode::SetTimeWarp(KFCurveNode* warp) {
+    if (warp == mTimeWarp) return true;
+    if (warp && warp->EvaluationReaches(this)) return false;
+    KFCurveNode* old = mTimeWarp;
+    AddShare(warp);
+    mTimeWarp = warp;
+    ReleaseShare(old);
+    NotifyChange(KFCURVENODE_CHANGE_TIME_WARP);
+    return true;
+}
+
+// Key spans, counts and default values.
+
+bool KFCurveNode::GetKeySpan(KTime& first, KTime& last) const {
+    bool any = false;
+    auto widen = [&](KTime a, KTime b) {
+        if (!any || a < first) first = a;
+        if (!any || b > last) last = b;
+        any = true;
+    };
+    if (mCurve && mCurve->KeyGetCount() > 0)
+        widen(mCurve->KeyGetTime(0), mCurve->KeyGetTime(mCurve->KeyGetCount() - 1));
+    KTime a, b;
+    for (const KFCurveNode* child : mChildren) {
+        if (child->GetKeySpan(a, b)) widen(a, b);
+    }
+    if (mNextLayer && mNextLayer->GetKeySpan(a, b)) widen(a, b);
+    return any;
+}
+
+bool KFCurveNode::GetAnimationInterval(KTime& start, KTime& stop) const {
+    KTime first, last;
+    if (!GetKeySpan(first, last)) return false;
+    if (first < start) start = first;
+    if (last > stop) stop = last;
+    return true;
+}
+
+int KFCurveNode::GetTotalKeyCount(bool withLayers) const {
+    int count = mCurve ? mCurve->KeyGetCount() : 0;
+    for (const KFCurveNode* child : mChildren) count += child->GetTotalKeyCount(false);
+    if (withLayers && mNextLayer) count += mNextLayer->GetTotalKeyCount(true);
+    return count;
+}
+
+int KFCurveNode::GetCurveCount() const {
+    int count = mCurve ? 1 : 0;
+    for (const KFCurveNode* child : mChildren) count += child->GetCurveCount();
+    return count;
+}
+
+int KFCurveNode::CollectDefaults(double* out, int capacity, int at) const {
+    if (mCurve) {
+        if (at < capacity) out[at] = mCurve->GetValue();
+        ++at;
+    }
+    for (const KFCurveNode* child : mChildren) at = child->CollectDefaults(out, capacity, at);
+    return at;
+}
+
+int KFCurveNode::ApplyDefaults(const double* in, int count, int at) {
+    if (mCurve) {
+        if (at < count) mCurve->SetValue(float(in[at]));
+        ++at;
+    }
+    for (KFCurveNode* child : mChildren) at = child->ApplyDefaults(in, count, at);
+    return at;
+}
+
+int KFCurveNode::GetDefaultValues(double* out, int capacity) const {
+    return std::min(CollectDefaults(out, capacity, 0), std::max(capacity, 0));
+}
+
+int KFCurveNode::SetDefaultValues(const double* in, int count) {
+    return std::min(ApplyDefaults(in, count, 0), std::max(count, 0));
+}
+
+// Copies.
+
+KFCurveNode* KFCurveNode::Clone(bool copyConstruct, bool withKeys, bool withEmptyCurves,
+                                int layerId) const {
+    KFCurveNode* self = const_cast<KFCurveNode*>(this);
+    KFCurveNode* node;
+    if (copyConstruct) {
+        node = CreateCopy(self);
+    } else {
+        node = new KFCurveNode(GetName(), GetSecondName(), GetDataType(), mLayerType,
+                               layerId == -1 ? mLayerId : layerId);
+        node->mUserData = mUserData;
+        node->SetQuaternionInterpolation(mQuaternionInterpolation);
+        node->SetRotationOrder(mRotationOrder);
+        node->mFlags |= mFlags & KFCURVENODE_CLONED;
+        // Only a layer made from this node belongs to this node's chain.
+        if (layerId > 0) {
+            node->mBaseLayer = mBaseLayer;
+            node->ShareNameRecord(mBaseLayer->mNameRecord);
+        }
+    }
+    if (mCurve) {
+        if (withKeys)
+            node->mCurve = CopyCurve(*mCurve);
+        else if (withEmptyCurves)
+            node->mCurve = new KFCurve;
+    }
+    for (const KFCurveNode* child : mChildren)
+        node->Add(child->Clone(copyConstruct, withKeys, withEmptyCurves, layerId));
+    return node;
+}
+
+void KFCurveNode::CopyFrom(KFCurveNode* source, bool moveCurves) {
+    if (!source || source == this) return;
+    CopyContent(source, moveCurves);
+    if (mNextLayer || source->mNextLayer) SyncLayersFrom(source, moveCurves);
+}
+
+void KFCurveNode::CopyContent(KFCurveNode* source, bool moveCurves) {
+    mCacheTime = source->mCacheTime;
+    mCacheState[0] = source->mCacheState[0];
+    mCacheState[1] = source->mCacheState[1];
+    std::copy(source->mCache, source->mCache + 4, mCache);
+    if (moveCurves) {
+        if (source->mCurve != mCurve) {
+            delete mCurve;
+            mCurve = source->mCurve;
+            source->mCurve = nullptr;
+            NotifyChange(KFCURVENODE_CHANGE_CURVE);
+            source->NotifyChange(KFCURVENODE_CHANGE_CURVE);
+        }
+    } else if (source->mCurve) {
+        if (!mCurve)
+            mCurve = CopyCurve(*source->mCurve);
+        else
+            mCurve->CopyFrom(*source->mCurve, true);
+    }
+    SetLayerType(source->mLayerType, nullptr);
+    int count = std::min(GetCount(), source->GetCount());
+    for (int i = 0; i < count; ++i)
+        mChildren[size_t(i)]->CopyContent(source->mChildren[size_t(i)], moveCurves);
+}
+
+// Change notification.
+
+void KFCurveNode::AddCallback(KFCurveNodeCallback callback, void* data) {
+    if (!callback) return;
+    if (!mChangeRecord) mChangeRecord = new KFCurveNodeChangeRecord;
+    mChangeRecord->mCallbacks.push_back(callback);
+    mChangeRecord->mData.push_back(data);
+}
+
+void KFCurveNode::NotifyChange(uint32_t bits) {
+    KFCurveNodeChangeRecord* record = mChangeRecord;
+    if (!record) return;
+    record->mBits |= bits;
+    ++record->mCounter;
+    ++mChangeCount;
+    if (!record->mOn) return;
+    for (size_t i = record->mCallbacks.size(); i-- > 0;)
+        record->mCallbacks[i](this, record, record->mData[i]);
+    record->mBits = 0;
+    record->mCounter = 0;
+    record->mReserved = 0;
+}

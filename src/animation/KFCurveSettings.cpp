@@ -1,0 +1,68 @@
+#include "animation/KFCurveSettings.h"
+
+#include "animation/KFCurveNode.h"
+#include "animation/KFCurveTimeWarpTable.h"
+
+namespace {
+
+KFCurveTimeWarpTable* gTimeWarpTable = nullptr;
+
+int ValueCount(const KFCurveNode* node) {
+    if (!node) return 0;
+    int count = node->GetCount();
+    return (count == 0 && node->GetCurve()) ? 1 : count;
+}
+
+}  // namespace
+
+int GetRotationFilterMode() {
+    return KFCURVE_ROTATION_FILTER_UNROLL;
+}
+bool GetApplyConstantKeyReducer() {
+    return true;
+}
+double GetUnrollPrecision() {
+    return 0.25;
+}
+bool GetUnrollPath() {
+    return false;
+}
+KTime GetDefaultSamplingPeriod() {
+    return KTime(1539538600);
+}
+
+void ApplyRotationFilter(KFCurveNode* node, KTime start, KTime stop) {
+    // The gimbal killer (mode 1) and the unroll filter (mode 2) are not part of the library
+    // yet: until they are, no mode filters anything.
+    (void)node;
+    (void)start;
+    (void)stop;
+}
+
+void SetTimeWarpTable(KFCurveTimeWarpTable* table) {
+    gTimeWarpTable = table;
+}
+KFCurveTimeWarpTable* GetTimeWarpTable() {
+    return gTimeWarpTable;
+}
+
+KFCurveNode* FindTimeWarp(int id) {
+    return gTimeWarpTable ? gTimeWarpTable->Find(id) : nullptr;
+}
+
+bool FindTimeWarpId(const KFCurveNode* node, int& id) {
+    return gTimeWarpTable && gTimeWarpTable->FindId(node, id);
+}
+
+int KFCurveNodeValuesAdd(const KFCurveNode* node, double* out, const double* a, const double* b) {
+    int count = ValueCount(node);
+    for (int i = 0; i < count; ++i) out[i] = a[i] + b[i];
+    return count;
+}
+
+int KFCurveNodeValuesMultiply(const KFCurveNode* node, double* out, const double* a,
+                              const double* b) {
+    int count = ValueCount(node);
+    for (int i = 0; i < count; ++i) out[i] = a[i] * b[i];
+    return count;
+}

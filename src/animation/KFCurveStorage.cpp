@@ -1,0 +1,679 @@
+// The field file is the one part of the I/O layer that curve storage needs.
+
+#include "animation/KFCurveStorage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "animation/KFCurve.h"
+#include "io/qov/KQovFieldFile.h"
+
+namespace {
+
+constexpr int kKeyVersion = 4004;
+constexpr uint32_t kWeightBits = KFCURVE_WEIGHTED_ALL;
+constexpr double kWeightUnit = 0.00010001;
+
+// ------------------------------------------------------------------------------------------
+// Writing
+
+char ExtrapolationLetter(int type) {
+    switch (type) {
+        case KFCURVE_EXTRAPOLATION_CONSTANT:
+            return 'C';
+        case KFCURVE_EXTRAPOLATION_REPETITION:
+            return 'R';
+        case KFCURVE_EXTRAPOLATION_MIRROR_REPETITION:
+            return 'M';
+        case KFCURVE_EXTRAPOLATION_KEEP_SLOPE:
+            return 'K';
+        default:
+            return '0';
+    }
+}
+
+int ExtrapolationType(char letter) {
+    switch (letter) {
+        case 'C':
+            return KFCURVE_EXTRAPOLATION_CONSTANT;
+        case 'R':
+            return KFCURVE_EXTRAPOLATION_REPETITION;
+        case 'M':
+            return KFCURVE_EXTRAPOLATION_MIRROR_REPETITION;
+        case 'K':
+            return KFCURVE_EXTRAPOLATION_KEEP_SLOPE;
+        default:
+            return KFCURVE_EXTRAPOLATION_NONE;
+    }
+}
+
+void WriteExtrapolation(KQovFieldFile& file, const char* name, int type, uint32_t repetition) {
+    if (type == KFCURVE_EXTRAPOLATION_NONE ||
+        (type == KFCURVE_EXTRAPOLATION_CONSTANT && repetition == 0))
+        return;
+    file.FieldWriteBegin(name);
+    file.FieldWriteBlockBegin();
+    file.FieldWriteBegin("Type");
+    file.FieldWriteCh(ExtrapolationLetter(type));
+    file.FieldWriteEnd();
+    file.FieldWriteBegin("Repetition");
+    file.FieldWriteI(static_cast<int32_t>(repetition));
+    file.FieldWriteEnd();
+    file.FieldWriteBlockEnd();
+    file.FieldWriteEnd();
+}
+
+// Stored weight units as the double the file holds.
+double WeightValue(const KFCurveKey& key, int slot) {
+    return double(std::lround(key.GetDataFloat(slot) * 9999.0)) * kWeightUnit;
+}
+
+void WriteWeights(KQovFieldFile& file, const KFCurveKey& key) {
+    uint32_t bits = key.GetFlags() & kWeightBits;
+    char letter = bits == KFCURVE_WEIGHTED_ALL         ? 'a'
+                  : bits == KFCURVE_WEIGHTED_RIGHT     ? 'r'
+                  : bits == KFCURVE_WEIGHTED_NEXT_LEFT ? 'l'
+                                                       : 'n';
+    file.FieldWriteCh(letter);
+    if (bits & KFCURVE_WEIGHTED_RIGHT) file.FieldWriteD(WeightValue(key, KFCURVE_RIGHT_WEIGHT));
+    if (bits & KFCURVE_WEIGHTED_NEXT_LEFT)
+        file.FieldWriteD(WeightValue(key, KFCURVE_NEXT_LEFT_WEIGHT));
+}
+
+void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, bool olderLayout) {
+    const KFCurveKey& key = *curve.KeyGet(i);
+    const int count = curve.KeyGetCount();
+    const uint32_t mode = key.GetTangentMode();
+    const double d0 = key.GetDataFloat(KFCURVE_DATA_0), d1 = key.GetDataFloat(KFCURVE_DATA_1);
+    switch (mode) {
+        case KFCURVE_TANGENT_TCB:
+            file.FieldWriteCh('t');
+            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_DATA_0));
+            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_DATA_1));
+            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_TCB_BIAS));
+            return;
+        case KFCURVE_TANGENT_USER:
+        case KFCURVE_TANGENT_BREAK:
+            file.FieldWriteCh(mode == KFCURVE_TANGENT_USER ? 's' : 'b');
+            file.FieldWriteD(d0);
+            file.FieldWriteD(d1);
+            WriteWeights(file, key);
+            return;
+        case KFCURVE_TANGENT_AUTO:
+        case KFCURVE_TANGENT_AUTO_BREAK:
+            break;
+        default:
+            return;
+    }
+    if (olderLayout) {
+        const bool previousSlope = i > 0 && curve.KeyGet(i - 1)->GetDataFloat(KFCURVE_DATA_1) != 0;
+        if (previousSlope || d0 != 0) {
+            file.FieldWriteCh((mode & KFCURVE_GENERIC_BREAK) ? 'b' : 's');
+            file.FieldWriteD(curve.KeyGetRightDerivative(i));
+            file.FieldWriteD(i + 1 < count ? curve.KeyGetLeftDerivative(i + 1) : 0.0);
+            WriteWeights(file, key);
+        } else if (i + 1 < count && curve.KeyGet(i + 1)->IsCubic() &&
+                   (curve.KeyGetTangentMode(i + 1) & KFCURVE_TANGENT_USER)) {
+            file.FieldWriteCh('d');
+            file.FieldWriteD(curve.KeyGetLeftDerivative(i + 1));
+            WriteWeights(file, key);
+        } else {
+            file.FieldWriteCh('a');
+        }
+        return;
+    }
+    // 'a' alone only when reading it back loses nothing: it resets the weights on both sides.
+    const bool previousWeight =
+        i > 0 && (curve.KeyGet(i - 1)->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT);
+    if (mode == KFCURVE_TANGENT_AUTO && d0 == 0 && d1 == 0 && !(key.GetFlags() & kWeightBits) &&
+        !previousWeight) {
+        file.FieldWriteCh('a');
+        return;
+    }
+    file.FieldWriteCh(mode == KFCURVE_TANGENT_AUTO ? 'p' : 'q');
+    file.FieldWriteD(d0);
+    file.FieldWriteD(d1);
+    WriteWeights(file, key);
+}
+
+void WriteKey(KQovFieldFile& file, const KFCurve& curve, int i, bool olderLayout) {
+    const KFCurveKey& key = *curve.KeyGet(i);
+    file.FieldWriteT(key.GetTime());
+    file.FieldWriteD(key.GetValue());
+    switch (key.GetInterpolation()) {
+        case KFCURVE_INTERPOLATION_LINEAR:
+            file.FieldWriteCh('L');
+            return;
+        case KFCURVE_INTERPOLATION_CUBIC:
+            file.FieldWriteCh('U');
+            WriteCubicTangent(file, curve, i, olderLayout);
+            return;
+        case KFCURVE_INTERPOLATION_CONSTANT:
+            file.FieldWriteCh('C');
+            file.FieldWriteCh((key.GetFlags() & KFCURVE_CONSTANT_NEXT) ? 'n' : 's');
+            return;
+        default:
+            // A record without its letter could not be read back: keep the key as a step.
+            file.FieldWriteCh('C');
+            file.FieldWriteCh('s');
+            return;
+    }
+}
+
+// ------------------------------------------------------------------------------------------
+// Reading
+
+// Stored units of a weight read from a file, handed to the key so that they survive its
+// truncating conversion.
+float WeightFromFile(double weight) {
+    if (!(weight >= kWeightUnit)) weight = kWeightUnit;
+    if (weight > 0.99) weight = 0.99;
+    return float((double(std::lround(weight * 9999.0)) + 0.5) / 9999.0);
+}
+
+class KeyReader {
+public:
+    KeyReader(KFCurve& curve, KQovFieldFile& file, int version)
+        : mCurve(curve), mFile(file), mVersion(version), mTyped(file.HasTypedValues()) {}
+
+    // Reads keys into slots 0 .. n-1; returns the flags of the bad keys.
+    std::vector<bool> ReadKeys(int n);
+
+private:
+    bool Typed(char type) const { return !mTyped || mFile.FieldReadGetType() == type; }
+    bool HasValue() const { return mFile.FieldReadGetRemain() > 0; }
+    double D() { return mFile.FieldReadD(); }
+    char Ch() { return mFile.FieldReadCh(); }
+    KFCurveKey& K(int i) { return *mCurve.KeyGet(i); }
+    void SetMode(KFCurveKey& key, uint32_t mode) { key.SetTangentMode(mode); }
+    void ResetWeights(KFCurveKey& key);
+    void ReadWeights(KFCurveKey& key);
+    void ClearPreviousLeftWeight(int i);
+    bool ReadKey(int i);
+    bool ReadCubicTangent(int i);
+    void ReadOldestCubic(int i, char letter);
+    double Delta(int a, int b) { return (K(b).GetTime() - K(a).GetTime()).GetSecondDouble(); }
+
+    KFCurve& mCurve;
+    KQovFieldFile& mFile;
+    const int mVersion;
+    const bool mTyped;
+    char mTimeType = 0;
+    std::vector<char> mLetters;  // interpolation letter of each key, for the 'B' layout
+};
+
+void KeyReader::ResetWeights(KFCurveKey& key) {
+    key.SetFlags(key.GetFlags() & ~(kWeightBits | KFCURVE_VELOCITY_ALL));
+    key.SetDataFloat(KFCURVE_RIGHT_WEIGHT, WeightFromFile(1.0 / 3.0));
+    key.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, WeightFromFile(1.0 / 3.0));
+    key.SetDataFloat(KFCURVE_RIGHT_VELOCITY, 0.0f);
+    key.SetDataFloat(KFCURVE_NEXT_LEFT_VELOCITY, 0.0f);
+}
+
+void KeyReader::ReadWeights(KFCurveKey& key) {
+    uint32_t bits;
+    switch (Ch()) {
+        case 'a':
+            bits = KFCURVE_WEIGHTED_ALL;
+            break;
+        case 'l':
+            bits = KFCURVE_WEIGHTED_NEXT_LEFT;
+            break;
+        case 'r':
+            bits = KFCURVE_WEIGHTED_RIGHT;
+            break;
+        default:
+            bits = 0;
+            break;
+    }
+    key.SetFlags((key.GetFlags() & ~kWeightBits) | bits);
+    if (bits & KFCURVE_WEIGHTED_RIGHT) key.SetDataFloat(KFCURVE_RIGHT_WEIGHT, WeightFromFile(D()));
+    if (bits & KFCURVE_WEIGHTED_NEXT_LEFT)
+        key.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, WeightFromFile(D()));
+}
+
+void KeyReader::ClearPreviousLeftWeight(int i) {
+    if (i == 0) return;
+    KFCurveKey& p = K(i - 1);
+    p.SetFlags(p.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
+    p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, WeightFromFile(1.0 / 3.0));
+}
+
+std::vector<bool> KeyReader::ReadKeys(int n) {
+    std::vector<bool> bad(size_t(n), true);
+    mLetters.assign(size_t(n), 0);
+    mTimeType = mFile.FieldReadGetType();
+    bool accepted = false;
+    KTime lastAccepted;
+    for (int i = 0; i < n; ++i) {
+        if (!HasValue()) break;  // the rest of the keys are missing
+        bool keyBad = ReadKey(i);
+        KTime time = K(i).GetTime();
+        // Times must increase over the keys that are kept.
+        if (accepted && !(lastAccepted < time)) keyBad = true;
+        if (!keyBad) {
+            accepted = true;
+            lastAccepted = time;
+        }
+        bad[size_t(i)] = keyBad;
+    }
+    return bad;
+}
+
+// True when the key is bad.
+bool KeyReader::ReadKey(int i) {
+    KFCurveKey& key = K(i);
+    bool bad = false;
+    key.SetFlags(key.GetFlags() & ~KFCURVE_MARKED_ALL);
+
+    KTime time;
+    if (mTyped) {
+        while (mFile.FieldReadGetType() != mTimeType && HasValue()) mFile.FieldReadT();
+        if (mFile.FieldReadGetType() != mTimeType || !HasValue()) {
+            bad = true;
+            time = KTIME_INFINITE;
+        } else {
+            time = mFile.FieldReadT();
+        }
+    } else {
+        time = mFile.FieldReadT();
+    }
+    if (time.Get() == std::numeric_limits<int64_t>::min()) bad = true;
+    key.SetTime(time);
+    ResetWeights(key);
+
+    if (!mTyped || mFile.FieldReadGetType() == 'D' || mFile.FieldReadGetType() == 'F') {
+        key.SetValue(float(D()));
+    } else {
+        bad = true;
+        key.SetValue(0.0f);
+    }
+
+    char c = 0;
+    if (Typed('C'))
+        c = Ch();
+    else
+        bad = true;
+    if (c < 'A' || c > 'Z') bad = true;
+    mLetters[size_t(i)] = c;
+
+    const bool hasPrevious = i > 0;
+    switch (c) {
+        case 'A':
+        case 'C':
+        case 'Z':
+        case 'L': {
+            bool constant = c != 'L';
+            key.SetInterpolation(constant ? KFCURVE_INTERPOLATION_CONSTANT
+                                          : KFCURVE_INTERPOLATION_LINEAR);
+            if (constant) {
+                bool next = false;
+                if (mVersion >= kKeyVersion && Typed('C')) next = Ch() == 'n';
+                key.SetFlags((key.GetFlags() & ~KFCURVE_CONSTANT_NEXT) |
+                             (next ? uint32_t(KFCURVE_CONSTANT_NEXT) : 0u));
+            }
+            if (mVersion < kKeyVersion && hasPrevious && K(i - 1).IsCubic() &&
+                (K(i - 1).GetTangentMode() & KFCURVE_TANGENT_AUTO))
+                mCurve.KeySetLeftAuto(i, 100.0f);
+            break;
+        }
+        case 'U':
+            key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
+            if (ReadCubicTangent(i)) bad = true;
+            break;
+        case 'B':
+        case 'H':
+        case 'I':
+        case 'O':
+        case 'R':
+        case 'T':
+            ReadOldestCubic(i, c);
+            break;
+        default:
+            bad = true;
+            break;
+    }
+    return bad;
+}
+
+// The tangent of a 'U' key; true when the key is bad.
+bool KeyReader::ReadCubicTangent(int i) {
+    KFCurveKey& key = K(i);
+    KFCurveKey* p = i > 0 ? &K(i - 1) : nullptr;
+    char t = 'a';
+    if (Typed('C')) t = Ch();
+    if (t < 'A' || t > 't') return true;
+    switch (t) {
+        case 'A':
+        case 'a': {
+            SetMode(key, KFCURVE_TANGENT_AUTO);
+            bool afterLinear = mVersion < kKeyVersion && p &&
+                               p->GetInterpolation() == KFCURVE_INTERPOLATION_LINEAR;
+            key.SetDataFloat(KFCURVE_DATA_0, afterLinear ? -100.0f : 0.0f);
+            key.SetDataFloat(KFCURVE_DATA_1, 0.0f);
+            if (mVersion >= 4002) ClearPreviousLeftWeight(i);
+            if (mVersion < kKeyVersion && p && p->IsCubic() &&
+                (p->GetTangentMode() & KFCURVE_TANGENT_USER))
+                p->SetDataFloat(KFCURVE_DATA_1, 0.0f);
+            if (mVersion == 4000) key.SetDataFloat(KFCURVE_DATA_1, float(D()));
+            return false;
+        }
+        case 'S':
+        case 's':
+        case 'B':
+        case 'b': {
+            bool user = t == 'S' || t == 's';
+            SetMode(key, user ? KFCURVE_TANGENT_USER : KFCURVE_TANGENT_BREAK);
+            float d0 = float(D());
+            key.SetDataFloat(KFCURVE_DATA_0, d0);
+            key.SetDataFloat(KFCURVE_DATA_1, float(D()));
+            if (mVersion < 4000 && p && p->IsCubic() && p->GetTangentMode() == KFCURVE_TANGENT_AUTO)
+                p->SetDataFloat(KFCURVE_DATA_1, d0);
+            if (mVersion >= 4002) ReadWeights(key);
+            return false;
+        }
+        case 'D':
+        case 'd':
+            SetMode(key, KFCURVE_TANGENT_AUTO);
+            key.SetDataFloat(KFCURVE_DATA_1, float(D()));
+            key.SetDataFloat(KFCURVE_DATA_0, 0.0f);
+            if (mVersion >= 4002) {
+                ClearPreviousLeftWeight(i);
+                ReadWeights(key);
+            }
+            return false;
+        case 'P':
+        case 'p':
+        case 'Q':
+        case 'q': {
+            const bool plain = t == 'P' || t == 'p';
+            SetMode(key, plain ? KFCURVE_TANGENT_AUTO : KFCURVE_TANGENT_AUTO_BREAK);
+            key.SetDataFloat(KFCURVE_DATA_0, float(D()));
+            key.SetDataFloat(KFCURVE_DATA_1, float(D()));
+            // Auto values that do not mirror each other make a broken auto key.
+            if (plain && p &&
+                std::fabs(double(mCurve.KeyGetRightAuto(i)) + mCurve.KeyGetLeftAuto(i)) > 0.001)
+                SetMode(key, KFCURVE_TANGENT_AUTO_BREAK);
+            ReadWeights(key);
+            return false;
+        }
+        case 'T':
+        case 't': {
+            float tension = float(D()), continuity = float(D()), bias = float(D());
+            key.SetTCB(key.GetTime(), key.GetValue(), tension, continuity, bias);
+            return false;
+        }
+        default:
+            return true;
+    }
+}
+
+// Cubic keys of the oldest layout ('B' stores Bezier control values, not derivatives).
+void KeyReader::ReadOldestCubic(int i, char letter) {
+    KFCurveKey& key = K(i);
+    KFCurveKey* p = i > 0 ? &K(i - 1) : nullptr;
+    key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
+    if (letter == 'T') {
+        float tension = float(D()), continuity = float(D()), bias = float(D());
+        key.SetTCB(key.GetTime(), key.GetValue(), tension, continuity, bias);
+    } else {
+        const bool previousTcb = p && p->GetTangentMode() == KFCURVE_TANGENT_TCB;
+        char second = Ch();
+        if (second == 'A' || second == 'a') {
+            SetMode(key, KFCURVE_TANGENT_AUTO);
+        } else if (second == 'B' || second == 'b') {
+            SetMode(key, KFCURVE_TANGENT_BREAK);
+            float x = float(D());
+            if (p && !previousTcb) p->SetDataFloat(KFCURVE_DATA_1, x);
+            key.SetDataFloat(KFCURVE_DATA_0, float(D()));
+        } else {
+            SetMode(key, KFCURVE_TANGENT_USER);
+            float x = float(D());
+            if (p && !previousTcb) p->SetDataFloat(KFCURVE_DATA_1, x);
+            key.SetDataFloat(KFCURVE_DATA_0, x);
+        }
+    }
+    if (p && mLetters[size_t(i - 1)] == 'B') {
+        double delta = Delta(i - 1, i);
+        if (delta > 0.0) {
+            double d0 = (p->GetDataFloat(KFCURVE_DATA_0) - p->GetValue()) * 3.0 / delta;
+            double d1 = letter == 'B'
+                            ? (p->GetDataFloat(KFCURVE_DATA_1) - key.GetValue()) * -3.0 / delta
+                            : 0.0;
+            p->SetDataFloat(KFCURVE_DATA_0, float(d0));
+            p->SetDataFloat(KFCURVE_DATA_1, float(d1));
+        }
+    }
+}
+
+// Removes the bad keys as repeated removal from the last one would, in one pass.
+void RemoveBadKeys(KFCurve& curve, const std::vector<bool>& bad) {
+    const int n = curve.KeyGetCount();
+    int kept = 0;
+    for (int i = 0; i < n; ++i) kept += bad[size_t(i)] ? 0 : 1;
+    if (kept == n) return;
+    if (kept == 0) {
+        float first = curve.KeyGetValue(0);
+        curve.KeyClear();
+        curve.SetValue(first);
+        return;
+    }
+    struct Seam {
+        int index;
+        KFCurveKeyTangentInfo info;
+    };
+    std::vector<Seam> seams;
+    int j = 0;
+    for (int i = 0; i < n; ++i) {
+        if (bad[size_t(i)]) continue;
+        if (i > 0 && bad[size_t(i - 1)]) seams.push_back({j, curve.KeyGetLeftTangentInfo(i)});
+        if (i != j) *curve.KeyGet(j) = *curve.KeyGet(i);
+        ++j;
+    }
+    curve.CommitKeys(kept);
+    for (const Seam& seam : seams) {
+        if (seam.index > 0) curve.KeySetLeftTangentInfo(seam.index, seam.info);
+    }
+}
+
+// Incoming TCB derivative at key j with the tension, continuity and bias given.
+double TcbIncoming(const KFCurve& curve, int j, double t, double c, double b) {
+    const int count = curve.KeyGetCount();
+    auto delta = [&](int a, int z) {
+        return (curve.KeyGetTime(z) - curve.KeyGetTime(a)).GetSecondDouble();
+    };
+    auto slope = [&](int a, int z, double factor) {
+        double d = delta(a, z);
+        return d > 0.0 ? (curve.KeyGetValue(z) - curve.KeyGetValue(a)) * factor / d : 0.0;
+    };
+    if (j >= count - 1) return (1 - t) * slope(j - 1, j, (1 - c) * (1 + b));
+    double next = float(slope(j, j + 1, (1 - b) * (1 + c)));
+    return (slope(j - 1, j, (1 - c) * (1 + b)) + next) * (1 - t) * 0.5;
+}
+
+bool IsMode(const KFCurve& curve, int i, uint32_t mode) {
+    return curve.KeyGet(i)->IsCubic() && curve.KeyGetTangentMode(i) == mode;
+}
+
+bool IsUserOrBreak(const KFCurve& curve, int i) {
+    return IsMode(curve, i, KFCURVE_TANGENT_USER) || IsMode(curve, i, KFCURVE_TANGENT_BREAK);
+}
+
+void SetCubic(KFCurveKey& key, uint32_t mode, float d0, float d1) {
+    key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
+    key.SetTangentMode(mode);
+    key.SetDataFloat(KFCURVE_DATA_0, d0);
+    key.SetDataFloat(KFCURVE_DATA_1, d1);
+}
+
+// Keys of the layouts below 4000 meant something else by their data.
+void ConvertOldestLayout(KFCurve& curve) {
+    const int count = curve.KeyGetCount();
+    if (count == 0) return;
+    KFCurveKey& last = *curve.KeyGet(count - 1);
+    last.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
+    last.SetFlags((last.GetFlags() & ~0xE06u) | 0x108u);
+
+    for (int i = count - 1; i >= 1; --i) {
+        KFCurveKey& key = *curve.KeyGet(i);
+        const int p = i - 1;
+        const bool previousTcb = IsMode(curve, p, KFCURVE_TANGENT_TCB);
+        if (IsMode(curve, i, KFCURVE_TANGENT_USER) && previousTcb) {
+            key.SetTangentMode(KFCURVE_TANGENT_BREAK);
+        } else if (key.GetInterpolation() == KFCURVE_INTERPOLATION_LINEAR && previousTcb) {
+            float d = curve.KeyGetRightDerivative(i);
+            SetCubic(key, KFCURVE_TANGENT_BREAK, d, d);
+        } else if (IsMode(curve, i, KFCURVE_TANGENT_AUTO)) {
+            double d = i < count - 1 ? curve.KeyGetRightDerivative(i + 1) : 0.0;
+            if (i + 1 == count - 1) {
+                double delta = (curve.KeyGetTime(i + 1) - curve.KeyGetTime(i)).GetSecondDouble();
+                d = delta > 0.0 ? (curve.KeyGetValue(i + 1) - curve.KeyGetValue(i)) / delta : 0.0;
+            }
+            KFCurveKey& previous = *curve.KeyGet(p);
+            if (IsUserOrBreak(curve, p)) {
+                SetCubic(key, KFCURVE_TANGENT_USER, previous.GetDataFloat(KFCURVE_DATA_1),
+                         float(d));
+            } else if (previousTcb) {
+                key.SetTCB(key.GetTime(), key.GetValue(), curve.KeyGetDataSlot(p, KFCURVE_DATA_0),
+                           curve.KeyGetDataSlot(p, KFCURVE_DATA_1),
+                           curve.KeyGetDataSlot(p, KFCURVE_TCB_BIAS));
+                if (i < count - 1) {
+                    float left = curve.KeyGetLeftDerivative(i);
+                    SetCubic(key, KFCURVE_TANGENT_USER, left, float(d));
+                }
+            } else if (previous.GetInterpolation() == KFCURVE_INTERPOLATION_CONSTANT) {
+                SetCubic(key, KFCURVE_TANGENT_USER, 0.0f, float(d));
+            }
+        }
+    }
+
+    for (int i = 1; i < count; ++i) {
+        if (IsMode(curve, i - 1, KFCURVE_TANGENT_AUTO) && !IsMode(curve, i, KFCURVE_TANGENT_AUTO)) {
+            float d0 = curve.KeyGetRightDerivative(i - 1), d1 = curve.KeyGetRightDerivative(i);
+            SetCubic(*curve.KeyGet(i - 1), KFCURVE_TANGENT_USER, d0, d1);
+        }
+    }
+
+    for (int i = count - 1; i >= 1; --i) {
+        if (!IsMode(curve, i, KFCURVE_TANGENT_TCB) || !IsUserOrBreak(curve, i - 1)) continue;
+        float d0 = curve.KeyGetRightDerivative(i);
+        double d1 = 0.0;
+        if (i + 1 < count) {
+            if (!IsMode(curve, i + 1, KFCURVE_TANGENT_TCB))
+                d1 = TcbIncoming(curve, i + 1, curve.KeyGetDataSlot(i, KFCURVE_DATA_0),
+                                 curve.KeyGetDataSlot(i, KFCURVE_DATA_1),
+                                 curve.KeyGetDataSlot(i, KFCURVE_TCB_BIAS));
+            else
+                d1 = curve.KeyGetLeftDerivative(i + 1);
+        }
+        KFCurveKey& key = *curve.KeyGet(i);
+        key.SetTangentMode(KFCURVE_TANGENT_BREAK);
+        key.SetDataFloat(KFCURVE_DATA_0, d0);
+        key.SetDataFloat(KFCURVE_DATA_1, float(d1));
+    }
+}
+
+void ReadExtrapolation(KFCurve& curve, KQovFieldFile& file, const char* name, bool pre) {
+    if (!file.FieldReadBegin(name)) return;
+    if (file.FieldReadBlockBegin()) {
+        int type = ExtrapolationType(file.FieldReadCh("Type", 0));
+        uint32_t repetition = static_cast<uint32_t>(file.FieldReadI("Repetition", 0));
+        if (pre) {
+            curve.SetPreExtrapolation(type);
+            curve.SetPreExtrapolationCount(repetition);
+        } else {
+            curve.SetPostExtrapolation(type);
+            curve.SetPostExtrapolationCount(repetition);
+        }
+        file.FieldReadBlockEnd();
+    }
+    file.FieldReadEnd();
+}
+
+}  // namespace
+
+int KFCurveStore(const KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bool withColor,
+                 bool olderLayout) {
+    file.FieldWriteBegin("Default");
+    file.FieldWriteD(curve.GetValue());
+    file.FieldWriteEnd();
+    if (defaultOnly) return 0;
+    const int count = curve.KeyGetCount();
+    if (count > 0) {
+        file.FieldWriteBegin("KeyVer");
+        file.FieldWriteI(kKeyVersion);
+        file.FieldWriteEnd();
+        file.FieldWriteBegin("KeyCount");
+        file.FieldWriteI(count);
+        file.FieldWriteEnd();
+        file.FieldWriteBegin("Key");
+        for (int i = 0; i < count; ++i) WriteKey(file, curve, i, olderLayout);
+        file.FieldWriteEnd();
+        WriteExtrapolation(file, "Pre-Extrapolation", curve.GetPreExtrapolation(),
+                           curve.GetPreExtrapolationCount());
+        WriteExtrapolation(file, "Post-Extrapolation", curve.GetPostExtrapolation(),
+                           curve.GetPostExtrapolationCount());
+    }
+    if (withColor) {
+        const float* color = curve.GetColor();
+        file.FieldWriteBegin("Color");
+        for (int i = 0; i < 3; ++i) file.FieldWriteD(color[i]);
+        file.FieldWriteEnd();
+    }
+    return 0;
+}
+
+int KFCurveRetrieve(KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bool withColor) {
+    (void)withColor;  // a colour present is always read
+    curve.KeyClear();
+    curve.SetValue(float(file.FieldReadD()));
+    file.FieldReadEnd();
+    if (defaultOnly) return 0;
+
+    const int version = file.FieldReadI("KeyVer", 0);
+    int n = std::max(file.FieldReadI("KeyCount", 0), 0);
+    std::vector<bool> bad;
+    if (n > 0 && file.FieldReadBegin("Key")) {
+        // Every key takes at least one value: the count cannot exceed what the field holds.
+        n = std::min(n, file.FieldReadGetRemain());
+        curve.KeyClear();
+        curve.PrepareKeys(n);
+        curve.CommitKeys(n);
+        curve.SetImmediateNotification(false);
+        KeyReader reader(curve, file, version);
+        bad = reader.ReadKeys(n);
+        file.FieldReadEnd();
+        curve.CommitKeys(n);
+
+        curve.SetPreExtrapolation(KFCURVE_EXTRAPOLATION_CONSTANT);
+        curve.SetPreExtrapolationCount(0);
+        curve.SetPostExtrapolation(KFCURVE_EXTRAPOLATION_CONSTANT);
+        curve.SetPostExtrapolationCount(0);
+        ReadExtrapolation(curve, file, "Pre-Extrapolation", true);
+        ReadExtrapolation(curve, file, "Post-Extrapolation", false);
+    }
+    if (file.FieldReadBegin("Color")) {
+        float color[3];
+        for (float& c : color) c = float(file.FieldReadD());
+        curve.SetColor(color);
+        file.FieldReadEnd();
+    }
+    if (!bad.empty()) RemoveBadKeys(curve, bad);
+    if (version < 4000 && curve.KeyGetCount() > 0) ConvertOldestLayout(curve);
+    return 0;
+}
+
+KFCurve* KFCurveRetrieveInto(KQovFieldFile& file, KFCurve* curve, bool defaultOnly,
+                             bool withColor) {
+    if (!file.FieldReadBegin("Default")) return nullptr;
+    if (!curve) curve = new KFCurve;
+    KFCurveRetrieve(*curve, file, defaultOnly, withColor);
+    return curve;
+}
+
+KFCurve* KFCurveRetrieveNew(KQovFieldFile& file, bool defaultOnly, bool withColor) {
+    return KFCurveRetrieveInto(file, nullptr, defaultOnly, withColor);
+}

@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ChannelFileUtil.h"
+#include "ChannelTestUtil.h"
+#include "animation/KFCurve.h"
+#include "animation/KFCurveStorage.h"
+#include "io/qov/FieldFileTestUtil.h"
+#include "io/qov/KQovFieldFile.h"
+
+namespace {
+
+std::unique_ptr<KFCurve> ReadCurve(KQovFieldFile& file) {
+    return std::unique_ptr<KFCurve>(KFCurveRetrieveNew(file, false, true));
+}
+
+int Units(const KFCurve& curve, int i, int slot) {
+    return int(std::lround(curve.KeyGet(i)->GetDataFloat(slot) * 9999.0));
+}
+
+void SetKey(KFCurve& curve, int i, uint32_t interpolation, uint32_t mode, float d0, float d1,
+            uint32_t weights = KFCURVE_WEIGHTED_NONE, float right = KFCURVE_WEIGHT_DEFAULT,
+            float nextLeft = KFCURVE_WEIGHT_DEFAULT) {
+    curve.KeySet(i, Seconds(i), float(i) * 1.5f - 2.0f, interpolation, mode, d0, d1, weights, right,
+                 nextLeft);
+}
+
+// Units handed to KeySet land exactly on the stored value.
+float Weight(int units) {
+    return float((units + 0.5) / 9999.0);
+}
+
+// One key of every kind, weights one stored unit apart.
+std::unique_ptr<KFCurve> EveryKeyKind() {
+    auto curve = std::make_unique<KFCurve>();
+    curve->SetValue(0.75f);
+    curve->PrepareKeys(11);
+    curve->CommitKeys(11);
+    SetKey(*curve, 0, KFCURVE_INTERPOLATION_CONSTANT, 0, 0, 0);
+    SetKey(*curve, 1, KFCURVE_INTERPOLATION_CONSTANT, KFCURVE_CONSTANT_NEXT, 0, 0);
+    SetKey(*curve, 2, KFCURVE_INTERPOLATION_LINEAR, 0, 0, 0);
+    SetKey(*curve, 3, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 1.5f, -2,
+           KFCURVE_WEIGHTED_ALL, Weight(3334), Weight(3332));
+    SetKey(*curve, 4, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_BREAK, 2, 3,
+           KFCURVE_WEIGHTED_RIGHT, Weight(1));
+    curve->KeySetTCB(5, Seconds(5), 4, 0.1f, 0.2f, 0.3f);
+    SetKey(*curve, 6, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
+    SetKey(*curve, 7, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO_BREAK, 0.5f, 0,
+           KFCURVE_WEIGHTED_NEXT_LEFT, KFCURVE_WEIGHT_DEFAULT, Weight(9899));
+    // Auto values 0 but the previous key weights this key's left side: must not be written 'a'.
+    SetKey(*curve, 8, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
+    SetKey(*curve, 9, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0.5f);
+    SetKey(*curve, 10, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, -0.5f, 0);
+    curve->SetPreExtrapolation(KFCURVE_EXTRAPOLATION_REPETITION);
+    curve->SetPreExtrapolationCount(3);
+    curve->SetPostExtrapolation(KFCURVE_EXTRAPOLATION_KEEP_SLOPE);
+    curve->SetPostExtrapolationCount(KFCURVE_REPETITION_UNLIMITED);
+    const float color[3] = {0.25f, 0.5f, 0.125f};
+    curve->SetColor(color);
+    return curve;
+}
+
+void ExpectSameCurve(const KFCurve& a, const KFCurve& b) {
+    EXPECT_EQ(a.GetValue(), b.GetValue());
+    ASSERT_EQ(a.KeyGetCount(), b.KeyGetCount());
+    for (int i = 0; i < a.KeyGetCount(); ++i) {
+        SCOPED_TRACE("key " + std::to_string(i));
+        const KFCurveKey& x = *a.KeyGet(i);
+        const KFCurveKey& y = *b.KeyGet(i);
+        EXPECT_EQ(x.GetTime(), y.GetTime());
+        EXPECT_EQ(x.GetValue(), y.GetValue());
+        EXPECT_EQ(x.GetFlags() & ~KFCURVE_MARKED_ALL, y.GetFlags() & ~KFCURVE_MARKED_ALL);
+        EXPECT_EQ(a.KeyGetDataSlot(i, 0), b.KeyGetDataSlot(i, 0));
+        EXPECT_EQ(a.KeyGetDataSlot(i, 1), b.KeyGetDataSlot(i, 1));
+        if (x.GetTangentMode() == KFCURVE_TANGENT_TCB) {
+            EXPECT_EQ(a.KeyGetDataSlot(i, KFCURVE_TCB_BIAS), b.KeyGetDataSlot(i, KFCURVE_TCB_BIAS));
+            continue;
+        }
+        if (x.GetFlags() & KFCURVE_WEIGHTED_RIGHT) {
+            EXPECT_EQ(Units(a, i, KFCURVE_RIGHT_WEIGHT), Units(b, i, KFCURVE_RIGHT_WEIGHT));
+        }
+        if (x.GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT) {
+            EXPECT_EQ(Units(a, i, KFCURVE_NEXT_LEFT_WEIGHT), Units(b, i, KFCURVE_NEXT_LEFT_WEIGHT));
+        }
+    }
+    EXPECT_EQ(a.GetPreExtrapolation(), b.GetPreExtrapolation());
+    EXPECT_EQ(a.GetPreExtrapolationCount(), b.GetPreExtrapolationCount());
+    EXPECT_EQ(a.GetPostExtrapolation(), b.GetPostExtrapolation());
+    EXPECT_EQ(a.GetPostExtrapolationCount(), b.GetPostExtrapolationCount());
+}
+
+class CurveRoundTrip : public ::testing::TestWithParam<bool> {};
+
+}  // namespace
+
+TEST_P(CurveRoundTrip, EveryKeyKindWeightsExtrapolationAndColour) {
+    std::unique_ptr<KFCurve> source = EveryKeyKind();
+    ASSERT_EQ(Units(*source, 3, KFCURVE_RIGHT_WEIGHT), 3334);
+    ThroughFile(
+        GetParam(), [&](KQovFieldFile& f) { KFCurveStore(*source, f, false, true, false); },
+        [&](KQovFieldFile& f) {
+            std::unique_ptr<KFCurve> copy = ReadCurve(f);
+            ASSERT_NE(copy, nullptr);
+            ExpectSameCurve(*source, *copy);
+            EXPECT_EQ(copy->GetColor()[2], 0.125f);
+            EXPECT_EQ(Units(*copy, 7, KFCURVE_NEXT_LEFT_WEIGHT), 9899);
+        });
+}
+
+TEST_P(CurveRoundTrip, CurveWithoutKeysAndDefaultOnly) {
+    KFCurve empty;
+    empty.SetValue(-3.5f);
+    empty.SetPreExtrapolation(KFCURVE_EXTRAPOLATION_MIRROR_REPETITION);
+    std::unique_ptr<KFCurve> keyed = EveryKeyKind();
+    ThroughFile(
+        GetParam(),
+        [&](KQovFieldFile& f) {
+            KFCurveStore(empty, f, false, false, false);
+            KFCurveStore(*keyed, f, true, true, false);
+        },
+        [&](KQovFieldFile& f) {
+            EXPECT_FALSE(f.FieldReadBegin("KeyVer"));
+            EXPECT_FALSE(f.FieldReadBegin("Color"));
+            KFCurve into;
+            into.SetPostExtrapolation(KFCURVE_EXTRAPOLATION_REPETITION);
+            ASSERT_EQ(KFCurveRetrieveInto(f, &into, false, false), &into);
+            EXPECT_EQ(into.GetValue(), -3.5f);
+            EXPECT_EQ(into.KeyGetCount(), 0);
+            EXPECT_EQ(into.GetPostExtrapolation(), KFCURVE_EXTRAPOLATION_REPETITION);
+            std::unique_ptr<KFCurve> second = ReadCurve(f);
+            ASSERT_NE(second, nullptr);
+            EXPECT_EQ(second->GetValue(), 0.75f);
+            EXPECT_EQ(second->KeyGetCount(), 0);
+            EXPECT_EQ(ReadCurve(f), nullptr);
+        });
+}
+
+TEST_P(CurveRoundTrip, RetrieveIntoResetsExtrapolation) {
+    std::unique_ptr<KFCurve> source(LinearCurve({1, 2, 3}));
+    ThroughFile(
+        GetParam(), [&](KQovFieldFile& f) { KFCurveStore(*source, f, false, false, false); },
+        [&](KQovFieldFile& f) {
+            KFCurve into;
+            into.SetPreExtrapolation(KFCURVE_EXTRAPOLATION_MIRROR_REPETITION);
+            into.SetPreExtrapolationCount(5);
+            ASSERT_NE(KFCurveRetrieveInto(f, &into, false, false), nullptr);
+            EXPECT_EQ(into.GetPreExtrapolation(), KFCURVE_EXTRAPOLATION_CONSTANT);
+            EXPECT_EQ(into.GetPreExtrapolationCount(), 0u);
+            EXPECT_EQ(into.KeyGetCount(), 3);
+        });
+}
+
+INSTANTIATE_TEST_SUITE_P(AsciiAndBinary, CurveRoundTrip, ::testing::Values(false, true));
+
+TEST(KFCurveStorage, AutoKeyWithZeroValuesIsWrittenShort) {
+    KFCurve curve;
+    curve.PrepareKeys(2);
+    curve.CommitKeys(2);
+    SetKey(curve, 0, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
+    SetKey(curve, 1, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
+    std::string text =
+        WrittenText([&](KQovFieldFile& out) { KFCurveStore(curve, out, false, false, false); });
+    EXPECT_NE(text.find(",U,a,"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Pre-Extrapolation"), std::string::npos);
+}
+
+TEST(KFCurveStorage, UnknownInterpolationIsWrittenAsAStep) {
+    KFCurve curve;
+    curve.PrepareKeys(2);
+    curve.CommitKeys(2);
+    SetKey(curve, 0, KFCURVE_INTERPOLATION_LINEAR, 0, 0, 0);
+    SetKey(curve, 1, KFCURVE_INTERPOLATION_LINEAR, 0, 0, 0);
+    curve.KeyGet(1)->SetFlags(0);  // no interpolation at all
+    ThroughFile(
+        true, [&](KQovFieldFile& f) { KFCurveStore(curve, f, false, false, false); },
+        [&](KQovFieldFile& f) {
+            std::unique_ptr<KFCurve> copy = ReadCurve(f);
+            ASSERT_EQ(copy->KeyGetCount(), 2);
+            EXPECT_EQ(copy->KeyGetInterpolation(1), uint32_t(KFCURVE_INTERPOLATION_CONSTANT));
+            EXPECT_EQ(copy->KeyGetValue(1), curve.KeyGetValue(1));
+        });
+}
+
+TEST(KFCurveStorage, OlderLayoutWritesDerivatives) {
+    KFCurve curve;
+    curve.PrepareKeys(3);
+    curve.CommitKeys(3);
+    SetKey(curve, 0, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
+    SetKey(curve, 1, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 1, 1);
+    SetKey(curve, 2, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0.5f, 0);
+    std::string text =
+        WrittenText([&](KQovFieldFile& out) { KFCurveStore(curve, out, false, false, true); });
+    // Key 0 is followed by a user key: 'd' and that key's left derivative.
+    EXPECT_NE(text.find(",U,d,"), std::string::npos) << text;
+    // Key 2 has a non-zero auto value: 's' with derivatives.
+    EXPECT_NE(text.find(",U,s,"), std::string::npos) << text;
+}
+
+TEST(KFCurveStorageOlderLayouts, Version4002) {
+    ReadText(
+        "Default: 0\nKeyVer: 4002\nKeyCount: 3\n"
+        "Key: 0,1,C,46186158000,2,L,92372316000,3,U,a\n",
+        [](KQovFieldFile& f) {
+            std::unique_ptr<KFCurve> c = ReadCurve(f);
+            ASSERT_EQ(c->KeyGetCount(), 3);
+            EXPECT_EQ(c->KeyGetInterpolation(0), uint32_t(KFCURVE_INTERPOLATION_CONSTANT));
+            EXPECT_EQ(c->KeyGet(0)->GetFlags() & KFCURVE_CONSTANT_NEXT, 0u);
+            EXPECT_EQ(c->KeyGetInterpolation(1), uint32_t(KFCURVE_INTERPOLATION_LINEAR));
+            EXPECT_EQ(c->KeyGetTangentMode(2), uint32_t(KFCURVE_TANGENT_AUTO));
+            EXPECT_EQ(c->KeyGetDataSlot(2, 0), -100.0f);  // auto after a linear key, below 4004
+            EXPECT_EQ(c->KeyGetTime(2), Seconds(2));
+        });
+}
+
+TEST(KFCurveStorageOlderLayouts, Version4000) {
+    ReadText(
+        "Default: 0\nKeyVer: 4000\nKeyCount: 2\n"
+        "Key: 0,1,U,a,5,46186158000,2,U,s,1,2\n",
+        [](KQovFieldFile& f) {
+            std::unique_ptr<KFCurve> c = ReadCurve(f);
+            ASSERT_EQ(c->KeyGetCount(), 2);
+            EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_AUTO));
+            EXPECT_EQ(c->KeyGetDataSlot(0, 1), 5.0f);
+            EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_USER));
+            EXPECT_EQ(c->KeyGetDataSlot(1, 0), 1.0f);
+            EXPECT_EQ(c->KeyGetDataSlot(1, 1), 2.0f);
+        });
+}
+
+TEST(KFCurveStorageOlderLayouts, OldestBezierAndTcbLetters) {
+    // 'B' keys hold Bezier control values: converted to derivatives over the 1 s segments.
+    ReadText(
+        "Default: 0\nKeyCount: 3\n"
+        "Key: 0,0,B,B,0,1.5,46186158000,3,B,B,2.5,4,92372316000,6,H,a\n",
+        [](KQovFieldFile& f) {
+            std::unique_ptr<KFCurve> c = ReadCurve(f);
+            ASSERT_EQ(c->KeyGetCount(), 3);
+            EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_BREAK));
+            EXPECT_FLOAT_EQ(c->KeyGetDataSlot(0, 0), 4.5f);
+            EXPECT_FLOAT_EQ(c->KeyGetDataSlot(0, 1), 1.5f);
+            EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_BREAK));
+            EXPECT_FLOAT_EQ(c->KeyGetDataSlot(1, 0), 3.0f);
+            EXPECT_FLOAT_EQ(c->KeyGetDataSlot(1, 1), 0.0f);
+            EXPECT_EQ(c->KeyGetTangentMode(2), uint32_t(KFCURVE_TANGENT_USER));
+        });
+    ReadText("Default: 0\nKeyCount: 2\nKey: 0,0,T,0.5,0,0,46186158000,1,L\n", [](KQovFieldFile& f) {
+        std::unique_ptr<KFCurve> c = ReadCurve(f);
+        ASSERT_EQ(c->KeyGetCount(), 2);
+        EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_TCB));
+        EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_TCB));
+        EXPECT_EQ(c->KeyGetDataSlot(1, 0), 0.5f);
+    });
+    // Two 'B' keys at the same time: no division by a zero span, the second key is dropped.
+    ReadText("Default: 0\nKeyCount: 2\nKey: 0,0,B,B,0,1.5,0,3,B,B,2.5,4\n", [](KQovFieldFile& f) {
+        std::unique_ptr<KFCurve> c = ReadCurve(f);
+        ASSERT_EQ(c->KeyGetCount(), 1);
+        EXPECT_TRUE(std::isfinite(c->KeyGetDataSlot(0, 0)));
+    });
+}
+
+TEST(KFCurveStorageMalformed, KeyCountsAreCappedByTheValues) {
+    ReadText(
+        "Default: 0\nKeyVer: 4004\nKeyCount: 2147483647\n"
+        "Key: 0,1,L,46186158000,2,L,92372316000,3,L\n",
+        [](KQovFieldFile& f) { EXPECT_EQ(ReadCurve(f)->KeyGetCount(), 3); });
+    ReadText("Default: 0\nKeyVer: 4004\nKeyCount: -4\nKey: 0,1,L\n",
+             [](KQovFieldFile& f) { EXPECT_EQ(ReadCurve(f)->KeyGetCount(), 0); });
+    ReadText("Default: 0\nKeyVer: 4004\nKeyCount: 5\nKey: 0,1,L,46186158000,2\n",
+             [](KQovFieldFile& f) { EXPECT_EQ(ReadCurve(f)->KeyGetCount(), 1); });
+}
+
+TEST(KFCurveStorageMalformed, OrderAndUnknownLetters) {
+    // Times 0, 5, 3, 4 s: 3 and 4 come after the accepted 5 and are dropped.
+    ReadText(
+        "Default: 0\nKeyVer: 4004\nKeyCount: 4\n"
+        "Key: 0,1,L,230930790000,2,L,138558474000,3,L,184744632000,4,L\n",
+        [](KQovFieldFile& f) {
+            std::unique_ptr<KFCurve> c = ReadCurve(f);
+            ASSERT_EQ(c->KeyGetCount(), 2);
+            EXPECT_EQ(c->KeyGetTime(1), Seconds(5));
+        });
+    ReadText(
+        "Default: 0\nKeyVer: 4004\nKeyCount: 3\n"
+        "Key: 0,1,L,46186158000,2,X,92372316000,3,U,?\n",
+        [](KQovFieldFile& f) {
+            std::unique_ptr<KFCurve> c = ReadCurve(f);
+            ASSERT_EQ(c->KeyGetCount(), 1);
+            EXPECT_EQ(c->KeyGetValue(0), 1);
+        });
+    ReadText("Default: 0\nKeyVer: 4004\nKeyCount: 1\nKey: 0,1,!\n", [](KQovFieldFile& f) {
+        std::unique_ptr<KFCurve> c = ReadCurve(f);
+        EXPECT_EQ(c->KeyGetCount(), 0);
+        EXPECT_EQ(c->GetValue(), 1);  // the last key removed leaves its value
+    });
+}
+
+TEST(KFCurveStorageMalformed, ColourIsReadWheneverPresent) {
+    ReadText("Default: 2\nColor: 0.5,0.25,1\n", [](KQovFieldFile& f) {
+        ASSERT_TRUE(f.FieldReadBegin("Default"));
+        KFCurve curve;
+        KFCurveRetrieve(curve, f, false, false);
+        EXPECT_EQ(curve.GetValue(), 2);
+        EXPECT_EQ(curve.GetColor()[1], 0.25f);
+    });
+}
