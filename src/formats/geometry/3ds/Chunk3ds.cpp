@@ -501,7 +501,9 @@ void CopyChunkData3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds* target) {
 }
 
 void CopyChunk3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds** copy) {
-    if (!source || !copy) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!copy) return PushError3ds(ctx, ERR_INVALID_ARG);
+    *copy = nullptr;
+    if (!source) return PushError3ds(ctx, ERR_INVALID_ARG);
     Chunk3ds* made = nullptr;
     InitChunk3ds(ctx, &made);
     if (!made) return;
@@ -514,13 +516,15 @@ void CopyChunk3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds** copy) {
         made->data = std::move(source->data);  // the source can read it again
     else if (source->data)
         made->data = source->data->Clone();
-    *copy = made;
+    // A whole copy or none: a copy cut short would lack chunks its readers expect.
+    *copy = nullptr;
     Chunk3ds** link = &made->child;
     for (Chunk3ds* child = source->child; child; child = child->next) {
         CopyChunk3ds(ctx, child, link);
-        if (ctx.ErrorPending()) return;
+        if (!*link) return DeleteChunkChain3ds(&made);
         link = &(*link)->next;
     }
+    *copy = made;
 }
 
 void ReleaseChunk3ds(Chunk3ds* chunk) {
