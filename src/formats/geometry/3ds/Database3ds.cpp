@@ -33,12 +33,13 @@ void ScanChildren(Context3ds& ctx, Chunk3ds* parent, bool xdata, int depth) {
             SetCurrentFileByIndex3ds(ctx, slot);
             CurrentFileSeek3ds(ctx, uint32_t(at));
             ReadHeader3ds(ctx, &tag, &length);
+            // Only entries belong in an XDATA section; anything else ends it, whatever
+            // its length field holds.
+            if (!ctx.ErrorPending() && xdata && (tag < 0x8002 || tag > 0x800F)) return;
             if (!ctx.ErrorPending() && (length < 6 || at + length > end))
                 PushError3ds(ctx, ERR_INVALID_CHUNK);
         }
         if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_READING_DATABASE);
-        // Only entries belong in an XDATA section; anything else ends it.
-        if (xdata && (tag < 0x8002 || tag > 0x800F)) return;
         Chunk3ds* chunk = nullptr;
         InitChunkAs3ds(ctx, &chunk, tag);
         if (!chunk) return PushError3ds(ctx, ERR_READING_DATABASE);

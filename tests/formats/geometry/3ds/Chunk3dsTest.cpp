@@ -10,6 +10,12 @@ Bytes3ds File(const Bytes3ds& body) {
     return Chunk(0x4D4D, body);
 }
 
+std::vector<uint32_t> ChildTags(Chunk3ds* parent) {
+    std::vector<uint32_t> tags;
+    for (Chunk3ds* c = parent->child; c; c = c->next) tags.push_back(c->tag);
+    return tags;
+}
+
 // ---- malformed files: a clean error, no hang, no over-read ----
 
 TEST(Chunk3dsScan, ZeroLengthChildIsInvalid) {
@@ -104,6 +110,16 @@ TEST(Chunk3dsScan, TextsAreBoundedByTheirSizeAndTheChunk) {
     EXPECT_EQ(morph->keys[0].time, 4u);
 }
 
+TEST(Chunk3dsScan, XDataSectionEndsAtANonEntryWhateverItsLength) {
+    // The bytes after the entries are not chunks: a tag outside the entries ends the
+    // section, its length field is not looked at.
+    Bytes3ds section = Chunk(0x8001, Chunk(0x8002, Str("app")) + U16(0x1234) + U32(0xFFFFFF));
+    Loaded3ds f(File(Chunk(0x8000, section) + Chunk(0x0002, U32(3))));
+    ASSERT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+    EXPECT_EQ(ChildTags(FindChunk3ds(f.db->topChunk, 0x8001)), (std::vector<uint32_t>{0x8002}));
+    EXPECT_NE(FindChunk3ds(f.db->topChunk, 0x0002), nullptr);
+}
+
 // ---- payload forms ----
 
 TEST(Chunk3dsPayload, SmoothingCountComesFromTheLength) {
@@ -181,12 +197,6 @@ TEST(Chunk3dsPayload, ReadingTwiceKeepsTheRecord) {
 }
 
 // ---- tree operations ----
-
-std::vector<uint32_t> ChildTags(Chunk3ds* parent) {
-    std::vector<uint32_t> tags;
-    for (Chunk3ds* c = parent->child; c; c = c->next) tags.push_back(c->tag);
-    return tags;
-}
 
 TEST(Chunk3dsTree, OrderedInsertion) {
     Context3ds ctx;
