@@ -300,9 +300,9 @@ void ChunkReader3ds::Value(float& v) {
     memcpy(&v, &bits, 4);
 }
 
-void ChunkReader3ds::Text(std::string& text, size_t maxChars) {
+void ChunkReader3ds::Text(std::string& text, size_t maxChars, bool strict) {
     text.clear();
-    size_t limit = maxChars ? maxChars + 1 : size_t(Remaining());
+    size_t limit = strict ? maxChars + 1 : size_t(Remaining());
     for (size_t i = 0; i < limit && mOk; ++i) {
         uint8_t c = 0;
         if (!Bytes(&c, 1)) return;
@@ -377,9 +377,9 @@ void ChunkWriter3ds::Value(float v) {
     Value(bits);
 }
 
-void ChunkWriter3ds::Text(const std::string& text, size_t maxChars) {
+void ChunkWriter3ds::Text(const std::string& text, size_t maxChars, bool strict) {
     size_t len = strnlen(text.c_str(), text.size());
-    if (maxChars && len > maxChars) return Fail(ERR_STRING_TOO_LONG);
+    if (strict && len > maxChars) return Fail(ERR_STRING_TOO_LONG);
     Bytes(reinterpret_cast<const uint8_t*>(text.data()), len);
     Value(uint8_t(0));
 }

@@ -52,6 +52,26 @@ TEST(Objects3ds, ReadsAfterAnEarlierErrorEndCleanly) {
     EXPECT_TRUE(f.ctx.ErrorPending());
 }
 
+TEST(Objects3ds, RecordsPutKeepToTheFormatsNameLimits) {
+    // Long names read from other programs' files; records put are kept to the limits.
+    Memory3ds m;
+    Camera3ds* camera = nullptr;
+    InitCamera3ds(m.ctx, &camera);
+    camera->name = "ElevenChars";
+    PutCamera3ds(m.ctx, m.db, camera);
+    EXPECT_EQ(m.ctx.ErrorAt(0).code, ERR_STRING_TOO_LONG);
+    EXPECT_EQ(FindChunk3ds(m.db->topChunk, 0x4000), nullptr);
+    ReleaseCamera3ds(&camera);
+    Memory3ds n;
+    Material3ds* material = nullptr;
+    InitMaterial3ds(n.ctx, &material);
+    material->name = "Mat";
+    material->maps[0].name = "seventeen_chars_1";
+    PutMaterial3ds(n.ctx, n.db, material);
+    EXPECT_EQ(n.ctx.ErrorAt(0).code, ERR_STRING_TOO_LONG);
+    ReleaseMaterial3ds(&material);
+}
+
 TEST(Cameras3ds, LensAndFieldOfView) {
     Loaded3ds f(MeshFile(Object("A", CameraBody(48)) + Object("B", CameraBody(0)) +
                          Object("C", CameraBody(-3))));
