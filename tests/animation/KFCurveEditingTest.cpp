@@ -182,6 +182,28 @@ TEST(KFCurveEditingTest, KeyInsertAfterTheLastKeyKeepsTheShape) {
     EXPECT_EQ(curve.KeyGetCount(), 6);
 }
 
+TEST(KFCurveEditingTest, KeyInsertBeforeTheFirstKeyKeepsTheShape) {
+    const uint32_t modes[] = {KFCURVE_TANGENT_BREAK, KFCURVE_TANGENT_USER, 0};  // 0: linear
+    for (uint32_t mode : modes) {
+        KFCurve curve;
+        ShapedCurve(curve);
+        if (mode == 0) {
+            curve.KeySetInterpolation(0, KFCURVE_INTERPOLATION_LINEAR);
+        } else {
+            curve.KeySetTangentMode(0, mode);
+        }
+        const std::vector<double> before = Sample(curve, -2, 5, 20);
+        EXPECT_EQ(curve.KeyInsert(Sec(-1)), 0);
+        ASSERT_EQ(curve.KeyGetCount(), 6);
+        EXPECT_EQ(curve.KeyGetInterpolation(0), curve.KeyGetInterpolation(1));
+        EXPECT_EQ(curve.KeyGetTangentMode(0), curve.KeyGetTangentMode(1));
+        const std::vector<double> after = Sample(curve, -2, 5, 20);
+        for (size_t i = 0; i < before.size(); ++i) {
+            EXPECT_NEAR(after[i], before[i], 1e-4) << mode << " " << i;
+        }
+    }
+}
+
 TEST(KFCurveEditingTest, KeyInsertInsideASegmentKeepsTheShape) {
     KFCurve curve;
     ShapedCurve(curve);
@@ -335,14 +357,65 @@ TEST(KFCurveEditingTest, ReplaceContinuousOffsets) {
     EXPECT_EQ(tiny.KeyGetValue(3), 30.0f);
     EXPECT_EQ(tiny.KeyGetValue(6), 1.0f);
 
-    // No source key inside the span: no seam, but the end offset still applies after it.
+    // No source key inside the span: the span shrinks to nothing, so this curve's keys stay;
+    // no seam, but the end offset still applies after it.
     KFCurve gap;
     gap.CopyFrom(target);
     gap.ReplaceContinuous(&source, Sec(4.2), Sec(5.5), 50.0f, 7.0f, true, false, false, true);
-    EXPECT_EQ(gap.KeyGetCount(), 8);
-    EXPECT_EQ(gap.KeyGetValue(4), 1.0f);
-    EXPECT_EQ(gap.KeyGetValue(5), 8.0f);
-    EXPECT_EQ(gap.KeyGetTime(5), Sec(6));
+    ASSERT_EQ(gap.KeyGetCount(), 9);
+    EXPECT_EQ(gap.KeyGetValue(5), 1.0f);
+    EXPECT_EQ(gap.KeyGetValue(6), 8.0f);
+    EXPECT_EQ(gap.KeyGetTime(6), Sec(6));
+    // A kept span is emptied.
+    KFCurve keptGap;
+    keptGap.CopyFrom(target);
+    keptGap.ReplaceContinuous(&source, Sec(4.2), Sec(5.5), 50.0f, 7.0f, true, false, true, true);
+    ASSERT_EQ(keptGap.KeyGetCount(), 8);
+    EXPECT_EQ(keptGap.KeyGetValue(5), 8.0f);
+}
+
+TEST(KFCurveEditingTest, ReplaceWithNoSourceKeyInTheSpanKeepsTheKeys) {
+    KFCurve source;
+    for (int i = 1; i <= 4; ++i) {
+        AddKey(source, i, 50.0f + i, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER);
+    }
+    const KTime spans[][2] = {{Sec(1.5), Sec(1.7)}, {Sec(5), Sec(6)}, {Sec(-2), Sec(0.5)}};
+    for (int form = 0; form < 3; ++form) {
+        for (const auto& span : spans) {
+            KFCurve target;
+            for (int i = 0; i <= 14; ++i) {
+                AddKey(target, i * 0.5, static_cast<float>(i % 3), KFCURVE_INTERPOLATION_CUBIC,
+                       KFCURVE_TANGENT_BREAK, 1.0f + i, -1.0f - i);
+            }
+            KFCurve before;
+            before.CopyFrom(target);
+            if (form == 0) target.Replace(&source, span[0], span[1], false, true);
+            if (form == 1) {
+                target.ReplaceContinuous(&source, span[0], span[1], 5.0f, 0.0f, true, false, false,
+                                         true);
+            }
+            // The quaternion form also takes the first source key at or after stop.
+            if (form == 2 && span[0] != Sec(5)) continue;
+            if (form == 2) target.ReplaceQuaternion(&source, span[0], span[1], 2.0f, 3.0f);
+            ASSERT_EQ(target.KeyGetCount(), before.KeyGetCount()) << form;
+            for (int i = 0; i < target.KeyGetCount(); ++i) {
+                EXPECT_EQ(target.KeyGetValue(i), before.KeyGetValue(i)) << form << " " << i;
+                EXPECT_EQ(target.KeyGetLeftDerivative(i), before.KeyGetLeftDerivative(i));
+                EXPECT_EQ(target.KeyGetRightDerivative(i), before.KeyGetRightDerivative(i));
+            }
+        }
+    }
+}
+
+TEST(KFCurveEditingTest, AddingACopyOfOneOfItsOwnKeys) {
+    for (int n = 1; n <= 40; ++n) {
+        KFCurve curve;
+        for (int i = 0; i < n; ++i) AddKey(curve, i, static_cast<float>(i));
+        const int index = curve.KeyAdd(Sec(-1), *curve.KeyGet(n - 1));
+        ASSERT_EQ(index, 0);
+        EXPECT_EQ(curve.KeyGetValue(0), static_cast<float>(n - 1)) << n;
+        EXPECT_EQ(curve.KeyGetTime(0), Sec(-1));
+    }
 }
 
 TEST(KFCurveEditingTest, ReplaceQuaternionScalesAcrossTheSpan) {
