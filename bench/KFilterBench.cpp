@@ -8,11 +8,12 @@
 #include "animation/KFCurveFilterConstantKeyReducer.h"
 #include "animation/KFCurveFilterKeyReducer.h"
 #include "animation/KFCurveFilterResample.h"
+#include "animation/KFCurveFilterUnroll.h"
 
 namespace {
 
-// A motion-capture channel at 120 keys a second: a slow wave with flat holds and a
-// little noise, cubic auto keys.
+// A motion-capture rotation channel at 120 keys a second: a slow wave with flat holds and
+// a little noise, cubic auto keys.
 std::unique_ptr<KFCurve> CaptureCurve(int count, uint32_t seed, double amplitude) {
     std::unique_ptr<KFCurve> curve(KFCurve::Create());
     curve->PrepareKeys(count);
@@ -24,7 +25,9 @@ std::unique_ptr<KFCurve> CaptureCurve(int count, uint32_t seed, double amplitude
         const double noise = (static_cast<double>(state >> 8) / (1u << 24) - 0.5) * 0.01;
         // Holds of 40 keys every 100 keys give the reducer runs to remove.
         const double phase = (i % 100) < 40 ? (i / 100) * 100.0 : static_cast<double>(i);
-        const double value = amplitude * std::sin(phase * 0.01) + ((i % 100) < 40 ? 0.0 : noise);
+        // A drift that wraps at +-180 degrees, as Euler angles read from a file do.
+        const double angle = amplitude * std::sin(phase * 0.01) + phase * 0.5;
+        const double value = std::remainder(angle, 360.0) + ((i % 100) < 40 ? 0.0 : noise);
         curve->KeySet(i, time, static_cast<float>(value));
     }
     curve->CommitKeys(count);
@@ -67,6 +70,13 @@ static void BM_Resample(benchmark::State& state) {
     RunOverThreeChannels(state, filter);
 }
 BENCHMARK(BM_Resample)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Rotation channels that wrap around +-180 degrees all along.
+static void BM_Unroll(benchmark::State& state) {
+    KFCurveFilterUnroll filter;
+    RunOverThreeChannels(state, filter);
+}
+BENCHMARK(BM_Unroll)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // A long noisy curve: the fit's splits never run on the call stack.
 static void BM_KeyReducerNoisy(benchmark::State& state) {

@@ -2,6 +2,7 @@
 // Animation curve: one animated scalar channel made of time-ordered keys, with
 // extrapolation, a one-entry evaluation cache and change callbacks.
 
+#include <cassert>
 #include <cstdint>
 #include <vector>
 
@@ -367,8 +368,14 @@ private:
     static double ToSeconds(__int128 ticks) {
         return static_cast<double>(ticks) / static_cast<double>(KTime::kOneSecond);
     }
-    const KFCurveKey& K(int index) const { return mKeys[static_cast<size_t>(index)]; }
-    KFCurveKey& K(int index) { return mKeys[static_cast<size_t>(index)]; }
+    const KFCurveKey& K(int index) const {
+        assert(index >= 0 && index < mKeyCount);
+        return mKeys[static_cast<size_t>(index)];
+    }
+    KFCurveKey& K(int index) {
+        assert(index >= 0 && index < mKeyCount);
+        return mKeys[static_cast<size_t>(index)];
+    }
     double SegmentSeconds(int from, int to) const;
     double EvaluateSegment(int a, int b, double u) const;
     double EvaluateSlope(KTime time, int* hint, bool rightSide);

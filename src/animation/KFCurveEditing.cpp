@@ -52,8 +52,10 @@ void KFCurve::CloseSlots(int first, int count) {
     mKeyCount -= count;
 }
 
-int KFCurve::KeyAdd(KTime time, const KFCurveKey& key, int* hint) {
+int KFCurve::KeyAdd(KTime time, const KFCurveKey& source, int* hint) {
     if (hint == nullptr) hint = &mLastIndex;
+    // The record may be one of this curve's own keys, which the insertion moves.
+    const KFCurveKey key = source;
     int index = 0;
     if (mKeyCount > 0) {
         const KFCurveKeyPosition position = KeyFindPosition(time, hint);
@@ -170,12 +172,18 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
         a = e - 1;
         b = e + 1;
     }
-    const bool afterLast = e < 0 && a == mKeyCount - 1;
-    KFCurveKeyTangentInfo rightOfA, leftOfB;
+    // The neighbours' sides facing t; b's right side too, which restoring the left side of a
+    // user key would overwrite (its two sides differ after a linear or constant key).
+    KFCurveKeyTangentInfo rightOfA, leftOfB, rightOfB;
     if (a >= 0) rightOfA = KeyGetRightTangentInfo(a);
-    if (b < mKeyCount) leftOfB = KeyGetLeftTangentInfo(b);
-    // Past the last key the curve is flat: the old last key faces the new key with slope 0.
-    if (afterLast) rightOfA.mDerivative = 0.0f;
+    if (b < mKeyCount) {
+        leftOfB = KeyGetLeftTangentInfo(b);
+        rightOfB = KeyGetRightTangentInfo(b);
+    }
+    // Outside the keys the curve is flat: the old last (first) key faces the new key with
+    // slope 0.
+    if (e < 0 && a == mKeyCount - 1) rightOfA.mDerivative = 0.0f;
+    if (e < 0 && b == 0) leftOfB.mDerivative = 0.0f;
 
     KFCurveKeyTangentInfo left, right;
     if (e >= 0) {
@@ -216,7 +224,10 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
     KeySetLeftTangentInfo(e, left);
     KeySetRightTangentInfo(e, right);
     if (a >= 0) KeySetRightTangentInfo(a, rightOfA);
-    if (b < mKeyCount) KeySetLeftTangentInfo(b, leftOfB);
+    if (b < mKeyCount) {
+        KeySetLeftTangentInfo(b, leftOfB);
+        KeySetRightTangentInfo(b, rightOfB);
+    }
     return e;
 }
 
@@ -588,20 +599,26 @@ void KFCurve::ReplaceSpan(KFCurve* source, KTime start, KTime stop, bool keepSpa
             s1 = std::min(source->KeyFindPosition(stop, &hint).mLower, sourceCount - 1);
         }
     }
-    // The span shrinks to the source keys only when some fall inside it.
-    if (!keepSpan && s0 <= s1 && s0 < sourceCount && s1 >= 0) {
-        start = source->K(s0).mTime;
-        stop = source->K(s1).mTime;
+    // The span shrinks to the source keys inside it; with none there it is empty and this
+    // curve's keys stay.
+    bool keepKeys = false;
+    if (!keepSpan && sourceCount > 0) {
+        if (s0 <= s1 && s0 < sourceCount && s1 >= 0) {
+            start = source->K(s0).mTime;
+            stop = source->K(s1).mTime;
+        } else {
+            keepKeys = true;
+        }
     }
 
     int hint = 0;
     const float leftSlope = static_cast<float>(EvaluateLeftDerivative(start, &hint));
     const float rightSlope = static_cast<float>(EvaluateRightDerivative(stop, &hint));
 
-    if (quaternion) {
-        KeyRemoveSpan(start, KTimeSaturatingAdd(stop, kOneTick));
-    } else {
-        KeyRemoveSpan(KTimeSaturatingSub(start, kOneTick), KTimeSaturatingAdd(stop, kOneTick));
+    if (!keepKeys) {
+        // Quaternion form: a key exactly at start stays.
+        const KTime from = quaternion ? start : KTimeSaturatingSub(start, kOneTick);
+        KeyRemoveSpan(from, KTimeSaturatingAdd(stop, kOneTick));
     }
 
     if (sourceCount == 0) {
@@ -633,16 +650,15 @@ void KFCurve::ReplaceSpan(KFCurve* source, KTime start, KTime stop, bool keepSpa
             if (IsUserOrBreak(before.GetTangentMode())) before.mData[1] = -before.mData[1];
         }
 
-        // Left seam.
-        if (start != KTIME_MINUS_INFINITE) {
+        // Left seam; a span that received no key gets none.
+        if (start != KTIME_MINUS_INFINITE && firstCopied >= 0) {
             if (quaternion) {
                 int seamHint = 0;
                 const KFCurveKeyPosition at = KeyFindPosition(start, &seamHint);
                 if (at.mUpper >= 0 && at.mUpper < mKeyCount) {
                     KeySetLeftDerivative(at.mUpper, leftSlope);
                 }
-            } else if (firstCopied >= 0 &&
-                       (K(firstCopied).mFlags & (KFCURVE_TANGENT_USER | KFCURVE_TANGENT_AUTO))) {
+            } else if (K(firstCopied).mFlags & (KFCURVE_TANGENT_USER | KFCURVE_TANGENT_AUTO)) {
                 KeySetLeftDerivative(firstCopied, leftSlope);
             }
         }

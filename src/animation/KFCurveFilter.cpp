@@ -1,11 +1,10 @@
 #include "animation/KFCurveFilter.h"
 
 #include <cmath>
+#include <memory>
 
 #include "animation/KFCurve.h"
-#ifdef KFCURVEFILTER_NODES
 #include "animation/KFCurveNode.h"
-#endif
 
 KFCurveFilter::KFCurveFilter(const char* name, const char* const* statusTable, int statusCount)
     : mName(name), mStart(0), mStop(0), mError(statusTable, statusCount) {}
@@ -53,7 +52,6 @@ bool KFCurveFilter::ApplyCurveArray(KFCurve** curves, int count) {
     return result;
 }
 
-#ifdef KFCURVEFILTER_NODES
 bool KFCurveFilter::NeedApply(KFCurveNode& node, bool recursive) {
     bool result = true;
     if (recursive) {
@@ -75,4 +73,18 @@ bool KFCurveFilter::ApplyCurveNode(KFCurveNode& node, bool recursive) {
     if (KFCurve* curve = node.GetCurve()) result = Apply(*curve) || result;
     return result;
 }
-#endif
+
+bool KFCurveFilter::ApplyRotationCurves(KFCurve* x, KFCurve* y, KFCurve* z) {
+    std::unique_ptr<KFCurveNode> rotation(
+        KFCurveNode::Create("R", nullptr, KFCURVENODE_LAYER_EULER_ROTATION));
+    KFCurve* curves[3] = {x, y, z};
+    const char* const names[3] = {"X", "Y", "Z"};
+    for (int i = 0; i < 3; ++i) {
+        KFCurveNode* axis = KFCurveNode::Create(names[i]);
+        axis->SetCurve(curves[i], false);
+        rotation->Add(axis);
+    }
+    const bool result = Apply(*rotation, true);
+    for (int i = 0; i < 3; ++i) rotation->Get(i)->SetCurve(nullptr, false);
+    return result;
+}

@@ -9,11 +9,6 @@
 class KFCurve;
 class KFCurveNode;
 
-// Node operations are built once the channel trees are part of the library.
-#if __has_include("animation/KFCurveNode.h")
-#define KFCURVEFILTER_NODES 1
-#endif
-
 class KFCurveFilter {
 public:
     KFCurveFilter(const char* name, const char* const* statusTable, int statusCount);
@@ -26,51 +21,36 @@ public:
     // Does the curve (array, tree) need the filter; the base says yes to every curve.
     virtual bool NeedApply(KFCurve& curve);
     virtual bool NeedApply(KFCurve** curves, int count);
-#ifdef KFCURVEFILTER_NODES
     virtual bool NeedApply(KFCurveNode& node, bool recursive);
-#endif
 
     virtual bool Apply(KFCurve& curve) = 0;
     virtual bool Apply(KFCurve** curves, int count) = 0;
-#ifdef KFCURVEFILTER_NODES
     virtual bool Apply(KFCurveNode& node, bool recursive) = 0;
-#endif
 
     // Back to the defaults: the infinite span (and every option in derived filters).
     virtual void Reset();
 
-    const KTime& GetStart() const {
-        return mStart;
-    }
-    void SetStart(const KTime& start) {
-        mStart = start;
-    }
-    const KTime& GetStop() const {
-        return mStop;
-    }
-    void SetStop(const KTime& stop) {
-        mStop = stop;
-    }
+    const KTime& GetStart() const { return mStart; }
+    void SetStart(const KTime& start) { mStart = start; }
+    const KTime& GetStop() const { return mStop; }
+    void SetStop(const KTime& stop) { mStop = stop; }
 
     // One key before the key at or before the start (never below 0); -1 without keys.
     int GetStartKeyIndex(KFCurve& curve) const;
     // One past the last key at or before the stop; -1 without keys.
     int GetStopKeyIndex(KFCurve& curve) const;
 
-    KError& GetError() {
-        return mError;
-    }
-    const KError& GetError() const {
-        return mError;
-    }
+    KError& GetError() { return mError; }
+    const KError& GetError() const { return mError; }
 
 protected:
     // Apply(KFCurve&) on every curve in order; every member is visited.
     bool ApplyCurveArray(KFCurve** curves, int count);
     // Children first (when recursive), then the node's own curve.
-#ifdef KFCURVEFILTER_NODES
     bool ApplyCurveNode(KFCurveNode& node, bool recursive);
-#endif
+    // Apply(node, true) on a temporary rotation node "R" whose children "X", "Y", "Z"
+    // borrow the three curves; the curves are handed back untouched otherwise.
+    bool ApplyRotationCurves(KFCurve* x, KFCurve* y, KFCurve* z);
 
     const char* mName;
     KTime mStart;

@@ -5,9 +5,7 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
-#ifdef KFCURVEFILTER_NODES
 #include "animation/KFCurveNode.h"
-#endif
 
 namespace {
 
@@ -181,7 +179,6 @@ bool KFCurveFilterConstantKeyReducer::Apply(KFCurve& curve) {
     return true;
 }
 
-#ifdef KFCURVEFILTER_NODES
 namespace {
 
 enum Channel { kRotation, kScaling, kTranslation, kOther };
@@ -240,4 +237,3 @@ bool KFCurveFilterConstantKeyReducer::Apply(KFCurveNode& node, bool recursive) {
     mPrecision = savedPrecision;
     return result;
 }
-#endif

@@ -12,55 +12,25 @@ public:
 
     bool Apply(KFCurve& curve) override;
     bool Apply(KFCurve** curves, int count) override { return ApplyCurveArray(curves, count); }
-#ifdef KFCURVEFILTER_NODES
     // Picks the precision of the channel (rotation, scaling, translation, other) for the walk.
     bool Apply(KFCurveNode& node, bool recursive) override;
-#endif
 
     // Half width of the band of the single-curve operation.
-    double GetPrecision() const {
-        return mPrecision;
-    }
-    void SetPrecision(double precision) {
-        mPrecision = precision;
-    }
-    double GetTranslationPrecision() const {
-        return mTranslationPrecision;
-    }
-    void SetTranslationPrecision(double precision) {
-        mTranslationPrecision = precision;
-    }
-    double GetRotationPrecision() const {
-        return mRotationPrecision;
-    }
-    void SetRotationPrecision(double precision) {
-        mRotationPrecision = precision;
-    }
-    double GetScalingPrecision() const {
-        return mScalingPrecision;
-    }
-    void SetScalingPrecision(double precision) {
-        mScalingPrecision = precision;
-    }
-    double GetOtherPrecision() const {
-        return mOtherPrecision;
-    }
-    void SetOtherPrecision(double precision) {
-        mOtherPrecision = precision;
-    }
-    void SetFlag(bool flag) {
-        mFlag = flag;
-    }
-    bool GetFlag() const {
-        return mFlag;
-    }
+    double GetPrecision() const { return mPrecision; }
+    void SetPrecision(double precision) { mPrecision = precision; }
+    double GetTranslationPrecision() const { return mTranslationPrecision; }
+    void SetTranslationPrecision(double precision) { mTranslationPrecision = precision; }
+    double GetRotationPrecision() const { return mRotationPrecision; }
+    void SetRotationPrecision(double precision) { mRotationPrecision = precision; }
+    double GetScalingPrecision() const { return mScalingPrecision; }
+    void SetScalingPrecision(double precision) { mScalingPrecision = precision; }
+    double GetOtherPrecision() const { return mOtherPrecision; }
+    void SetOtherPrecision(double precision) { mOtherPrecision = precision; }
+    void SetFlag(bool flag) { mFlag = flag; }
+    bool GetFlag() const { return mFlag; }
     // A wholly flat curve keeps its first key instead of becoming keyless.
-    void SetKeepFirstKey(bool keep) {
-        mKeepFirstKey = keep;
-    }
-    bool GetKeepFirstKey() const {
-        return mKeepFirstKey;
-    }
+    void SetKeepFirstKey(bool keep) { mKeepFirstKey = keep; }
+    bool GetKeepFirstKey() const { return mKeepFirstKey; }
 
 private:
     double mSparePrecision;

@@ -7,10 +7,8 @@
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveFilterKeySync.h"
-#include "animation/KFCurveUtilities.h"
-#ifdef KFCURVEFILTER_NODES
 #include "animation/KFCurveNode.h"
-#endif
+#include "animation/KFCurveUtilities.h"
 
 namespace {
 
@@ -146,7 +144,6 @@ bool KFCurveFilterKeyReducer::Apply(KFCurve** curves, int count) {
     return result;
 }
 
-#ifdef KFCURVEFILTER_NODES
 bool KFCurveFilterKeyReducer::Apply(KFCurveNode& node, bool recursive) {
     const bool sync = mKeySync;
     mKeySync = false;
@@ -160,4 +157,3 @@ bool KFCurveFilterKeyReducer::Apply(KFCurveNode& node, bool recursive) {
     mKeySync = sync;
     return result;
 }
-#endif

@@ -19,9 +19,7 @@ public:
 
     bool Apply(KFCurve& curve) override;
     bool Apply(KFCurve** curves, int count) override;
-#ifdef KFCURVEFILTER_NODES
     bool Apply(KFCurveNode& node, bool recursive) override;
-#endif
 
 private:
     // Fits `fitted` (keyless, with the source's settings) to the source's keys over [t0, t1].

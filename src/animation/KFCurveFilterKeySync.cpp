@@ -5,9 +5,7 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
-#ifdef KFCURVEFILTER_NODES
 #include "animation/KFCurveNode.h"
-#endif
 
 namespace {
 
@@ -133,7 +131,6 @@ bool KFCurveFilterKeySync::Apply(KFCurve** curves, int count) {
     return true;
 }
 
-#ifdef KFCURVEFILTER_NODES
 namespace {
 
 std::vector<KFCurve*> ChildCurves(KFCurveNode& node) {
@@ -164,4 +161,3 @@ bool KFCurveFilterKeySync::Apply(KFCurveNode& node, bool) {
     std::vector<KFCurve*> curves = ChildCurves(node);
     return Apply(curves.data(), static_cast<int>(curves.size()));
 }
-#endif

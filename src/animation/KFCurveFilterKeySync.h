@@ -17,11 +17,9 @@ public:
     bool NeedApply(KFCurve** curves, int count) override;
     bool Apply(KFCurve& curve) override;
     bool Apply(KFCurve** curves, int count) override;
-#ifdef KFCURVEFILTER_NODES
     // Over the curves of the node's children, in child order.
     bool NeedApply(KFCurveNode& node, bool recursive) override;
     bool Apply(KFCurveNode& node, bool recursive) override;
-#endif
 
 private:
     void RefuseSingle();

@@ -21,11 +21,9 @@ public:
 
     bool Apply(KFCurve& curve) override;
     bool Apply(KFCurve** curves, int count) override { return ApplyCurveArray(curves, count); }
-#ifdef KFCURVEFILTER_NODES
     bool Apply(KFCurveNode& node, bool recursive) override {
         return ApplyCurveNode(node, recursive);
     }
-#endif
 
 private:
     bool mAlignToPeriod;

@@ -1,5 +1,7 @@
 #include "animation/KFCurveSettings.h"
 
+#include "animation/KFCurveFilterGimbleKiller.h"
+#include "animation/KFCurveFilterUnroll.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KFCurveTimeWarpTable.h"
 
@@ -32,11 +34,25 @@ KTime GetDefaultSamplingPeriod() {
 }
 
 void ApplyRotationFilter(KFCurveNode* node, KTime start, KTime stop) {
-    // The gimbal killer (mode 1) and the unroll filter (mode 2) are not part of the library
-    // yet: until they are, no mode filters anything.
-    (void)node;
-    (void)start;
-    (void)stop;
+    if (!node) return;
+    switch (GetRotationFilterMode()) {
+        case KFCURVE_ROTATION_FILTER_GIMBLE_KILLER: {
+            KFCurveFilterGimbleKiller filter;
+            filter.SetStart(start);
+            filter.SetStop(stop);
+            filter.Apply(*node, true);
+            break;
+        }
+        case KFCURVE_ROTATION_FILTER_UNROLL: {
+            KFCurveFilterUnroll filter;
+            filter.SetStart(start);
+            filter.SetStop(stop);
+            filter.Apply(*node, true);
+            break;
+        }
+        default:
+            break;
+    }
 }
 
 void SetTimeWarpTable(KFCurveTimeWarpTable* table) {

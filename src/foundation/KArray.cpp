@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <new>
 #include <utility>
 
 KArray::KArray(int growStep, int itemSize)
@@ -90,14 +92,26 @@ bool KArray::Reserve(size_t count) {
 }
 
 int KArray::InsertAt(int index, const void* item) {
+    // An item read from this array (a.Add(a.GetArray()[i])) moves when the data is
+    // reallocated or shifted: copy it out first.
+    const size_t size = size_t(mItemSize);
+    const uintptr_t from = reinterpret_cast<uintptr_t>(item);
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(mData);
+    std::unique_ptr<unsigned char[]> copy;
+    if (item && mData && from >= begin && from < begin + mCapacity * size) {
+        copy.reset(new (std::nothrow) unsigned char[size]);
+        if (!copy) return -1;
+        std::memcpy(copy.get(), item, size);
+        item = copy.get();
+    }
     if (!Reserve(size_t(mCount) + 1)) return -1;
     index = std::clamp(index, 0, mCount);
-    unsigned char* at = mData + size_t(index) * size_t(mItemSize);
-    std::memmove(at + mItemSize, at, size_t(mCount - index) * size_t(mItemSize));
+    unsigned char* at = mData + size_t(index) * size;
+    std::memmove(at + mItemSize, at, size_t(mCount - index) * size);
     if (item)
-        std::memcpy(at, item, size_t(mItemSize));
+        std::memcpy(at, item, size);
     else
-        std::memset(at, 0, size_t(mItemSize));
+        std::memset(at, 0, size);
     ++mCount;
     return index;
 }

@@ -152,6 +152,8 @@ bool KString::Assign(const char* text, size_t n) {
 
 bool KString::Append(const char* text, size_t n) {
     if (IsInvalid()) return false;
+    // Nothing to add; the shared empty text must never be written, not even its terminator.
+    if (n == 0) return true;
     size_t length = static_cast<size_t>(mLength);
     if (n > kMaxLength - length) {
         Invalidate();

@@ -92,8 +92,9 @@ int KPlatformDeleteFile(const char* path) {
     if (!path || !*path) return -1;
     std::string native = KPlatformNativePath(path);
     struct stat st;
-    // remove() would also take an empty folder; a file delete must not.
-    if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return -1;
+    // remove() would also take an empty folder; a file delete must not. A link is deleted
+    // itself, whatever it points to.
+    if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return -1;
     return unlink(native.c_str()) == 0 ? 0 : -1;
 }
 
@@ -116,7 +117,9 @@ bool KPlatformSetNormalAttributes(const char* path) {
     if (!path || !*path) return false;
     std::string native = KPlatformNativePath(path);
     struct stat st;
-    if (stat(native.c_str(), &st) != 0) return false;
+    if (lstat(native.c_str(), &st) != 0) return false;
+    // A link has no attributes of its own; chmod would change the file it points to.
+    if (S_ISLNK(st.st_mode)) return true;
     return chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 

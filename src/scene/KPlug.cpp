@@ -376,15 +376,11 @@ bool KPlug::ConnectDst(KPlug* dst, int type) {
 }
 
 bool KPlug::ConnectSrcAt(int index, KPlug* src, int type) {
-    KWeakRef before;
-    if (index >= 0 && index < mSrcCount) before = mConnections[size_t(index)].ref;
-    return Connect(src, {}, this, before, type);
+    return Connect(src, {}, this, EntryRef(true, index), type);
 }
 
 bool KPlug::ConnectDstAt(int index, KPlug* dst, int type) {
-    KWeakRef before;
-    if (index >= 0 && index < GetDstCount()) before = mConnections[size_t(mSrcCount + index)].ref;
-    return Connect(this, before, dst, {}, type);
+    return Connect(this, EntryRef(false, index), dst, {}, type);
 }
 
 bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeSrc, int type) {
@@ -617,49 +613,47 @@ void KPlug::SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCod
     }
 }
 
-bool KPlug::ReplaceDst(KPlug* oldDst, KPlug* newDst, int position) {
-    int index = IndexOfDst(oldDst);
+KWeakRef KPlug::EntryRef(bool source, int index) const {
+    int count = source ? mSrcCount : GetDstCount();
+    if (index < 0 || index >= count) return {};
+    return mConnections[size_t(source ? index : mSrcCount + index)].ref;
+}
+
+// `old` is one of this plug's sources (`source`) or destinations; `newPlug` takes
+// its place, and its own list position `position` when that is valid.
+bool KPlug::Replace(bool source, KPlug* old, KPlug* newPlug, int position) {
+    int index = source ? IndexOfSrc(old) : IndexOfDst(old);
     if (index < 0) return false;
-    const KWeakRef self = GetWeakRef(), oldRef = oldDst->GetWeakRef();
-    BusyScope busy(this, oldDst);
-    SendReplace(this, oldDst, newDst, eDestinationReplacing, eSourceReplacing);
+    const KWeakRef self = GetWeakRef(), oldRef = old->GetWeakRef();
+    BusyScope busy(this, old);
+    KPlug* srcEnd = source ? old : this;
+    KPlug* dstEnd = source ? this : old;
+    SendReplace(srcEnd, dstEnd, newPlug, eDestinationReplacing, eSourceReplacing);
     bool connected = false;
-    if (DisconnectDst(oldDst)) {
-        KWeakRef beforeDst, beforeSrc;
-        if (index < GetDstCount()) beforeDst = mConnections[size_t(mSrcCount + index)].ref;
-        if (newDst && position >= 0 && position < newDst->mSrcCount)
-            beforeSrc = newDst->mConnections[size_t(position)].ref;
-        connected = Connect(this, beforeDst, newDst, beforeSrc, 0);
+    if (source ? DisconnectSrc(old) : DisconnectDst(old)) {
+        KWeakRef mine = EntryRef(source, index);
+        KWeakRef theirs = newPlug ? newPlug->EntryRef(!source, position) : KWeakRef{};
+        connected = source ? Connect(newPlug, theirs, this, mine, 0)
+                           : Connect(this, mine, newPlug, theirs, 0);
     }
     if (self.Resolve() && oldRef.Resolve())
-        SendReplace(this, oldDst, newDst, eDestinationReplaced, eSourceReplaced);
+        SendReplace(srcEnd, dstEnd, newPlug, eDestinationReplaced, eSourceReplaced);
     return connected;
 }
 
+bool KPlug::ReplaceDst(KPlug* oldDst, KPlug* newDst, int position) {
+    return Replace(false, oldDst, newDst, position);
+}
+
 bool KPlug::ReplaceSrc(KPlug* oldSrc, KPlug* newSrc, int position) {
-    int index = IndexOfSrc(oldSrc);
-    if (index < 0) return false;
-    const KWeakRef self = GetWeakRef(), oldRef = oldSrc->GetWeakRef();
-    BusyScope busy(this, oldSrc);
-    SendReplace(oldSrc, this, newSrc, eDestinationReplacing, eSourceReplacing);
-    bool connected = false;
-    if (DisconnectSrc(oldSrc)) {
-        KWeakRef beforeSrc, beforeDst;
-        if (index < mSrcCount) beforeSrc = mConnections[size_t(index)].ref;
-        if (newSrc && position >= 0 && position < newSrc->GetDstCount())
-            beforeDst = newSrc->mConnections[size_t(newSrc->mSrcCount + position)].ref;
-        connected = Connect(newSrc, beforeDst, this, beforeSrc, 0);
-    }
-    if (self.Resolve() && oldRef.Resolve())
-        SendReplace(oldSrc, this, newSrc, eDestinationReplaced, eSourceReplaced);
-    return connected;
+    return Replace(true, oldSrc, newSrc, position);
 }
 
 bool KPlug::ReplaceAt(bool source, int index, KPlug* newPlug) {
     int count = source ? mSrcCount : GetDstCount();
     if (index < 0) return false;
     if (index >= count) return source ? ConnectSrc(newPlug) : ConnectDst(newPlug);
-    KPlug* old = mConnections[size_t(source ? index : mSrcCount + index)].ref.Resolve();
+    KPlug* old = EntryRef(source, index).Resolve();
     if (!old) {
         DropDeadEntry(source, index);
         return source ? ConnectSrcAt(index, newPlug) : ConnectDstAt(index, newPlug);

@@ -173,6 +173,8 @@ private:
     void DisconnectAll(bool source);
     bool DisconnectAt(bool source, int index);
     bool ReplaceAt(bool source, int index, KPlug* newPlug);
+    bool Replace(bool source, KPlug* old, KPlug* newPlug, int position);
+    KWeakRef EntryRef(bool source, int index) const;
 
     KPlugHandle* mHandle = nullptr;
     uint32_t mSerial = 0;

@@ -1,15 +1,16 @@
 #include "scene/KPlugHandlePool.h"
 
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "platform/KPlatformSystem.h"
 
 namespace {
 
 struct Pool {
     std::vector<std::unique_ptr<KPlugHandle[]>> blocks;
     KPlugHandle* freeHead = nullptr;
-    std::mutex lock;
+    KPlatformMutex lock;
 
     void Grow() {
         std::unique_ptr<KPlugHandle[]> block(new KPlugHandle[KPlugHandlePool::kBlockSize]);
@@ -56,7 +57,7 @@ int GetBlockCount() {
 
 KPlugHandle* Acquire(KPlug* object, uint32_t serial) {
     if (!gPool) return nullptr;
-    std::lock_guard<std::mutex> guard(gPool->lock);
+    KPlatformLock guard(gPool->lock);
     if (!gPool->freeHead) gPool->Grow();
     KPlugHandle* slot = gPool->freeHead;
     gPool->freeHead = slot->next;
@@ -68,7 +69,7 @@ KPlugHandle* Acquire(KPlug* object, uint32_t serial) {
 void Release(KPlug* object, KPlugHandle*& handle) {
     if (!handle) return;
     if (gPool) {
-        std::lock_guard<std::mutex> guard(gPool->lock);
+        KPlatformLock guard(gPool->lock);
         if (handle->serial != kReleasedSerial && handle->object == object) {
             handle->serial = kReleasedSerial;
             handle->next = gPool->freeHead;

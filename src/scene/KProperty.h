@@ -91,6 +91,8 @@ public:
     void SetFlag(uint32_t bits, bool on);
     bool TestFlag(uint32_t bits) const { return (mAttributes & bits) != 0; }
     uint32_t GetAttributes() const { return mAttributes; }
+    // Marks a property that holds an object list.
+    void SetAttributeBits4And8() { SetFlag(eObjectListMark | eObjectList, true); }
     bool IsAnimatable() const { return TestFlag(eAnimatable); }
     uint32_t SetUserFlag(uint32_t bits, bool on);
     bool TestUserFlag(uint32_t bits) const { return (mUserFlags & bits) != 0; }

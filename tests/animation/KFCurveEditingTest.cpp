@@ -182,6 +182,41 @@ TEST(KFCurveEditingTest, KeyInsertAfterTheLastKeyKeepsTheShape) {
     EXPECT_EQ(curve.KeyGetCount(), 6);
 }
 
+// Random curves of user, break, linear and constant keys (the kinds whose shape a split keeps);
+// a key inserted anywhere, outside the keys too, changes no value.
+TEST(KFCurveEditingTest, KeyInsertKeepsTheShapeOfRandomCurves) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> number(-5.0f, 5.0f);
+    const uint32_t kinds[] = {KFCURVE_INTERPOLATION_CONSTANT, KFCURVE_INTERPOLATION_LINEAR,
+                              KFCURVE_INTERPOLATION_CUBIC, KFCURVE_INTERPOLATION_CUBIC};
+    const uint32_t modes[] = {KFCURVE_TANGENT_USER, KFCURVE_TANGENT_BREAK, KFCURVE_CONSTANT_NEXT};
+    for (int round = 0; round < 1000; ++round) {
+        const int n = 1 + static_cast<int>(random() % 6);
+        std::vector<uint32_t> kind(n), mode(n);
+        std::vector<float> value(n), left(n), right(n);
+        for (int i = 0; i < n; ++i) {
+            kind[i] = kinds[random() % 4];
+            mode[i] = modes[random() % (kind[i] == KFCURVE_INTERPOLATION_CONSTANT ? 3 : 2)];
+            value[i] = number(random);
+            right[i] = number(random);
+            // A user key is smooth: its left side equals its right side.
+            left[i] = mode[i] == KFCURVE_TANGENT_USER ? right[i] : number(random);
+        }
+        KFCurve curve;
+        for (int i = 0; i < n; ++i) {
+            AddKey(curve, i, value[i], kind[i], mode[i], right[i], i + 1 < n ? left[i + 1] : 0.0f);
+        }
+        const double t = -1.5 + (n + 2) * static_cast<double>(random() % 1000) / 1000.0;
+        const std::vector<double> before = Sample(curve, -2, n + 1, 60);
+        const int index = curve.KeyInsert(Sec(t));
+        ASSERT_EQ(curve.KeyGetTime(index), Sec(t));
+        const std::vector<double> after = Sample(curve, -2, n + 1, 60);
+        for (size_t i = 0; i < before.size(); ++i) {
+            ASSERT_NEAR(after[i], before[i], 1e-3) << round << " " << t << " " << i;
+        }
+    }
+}
+
 TEST(KFCurveEditingTest, KeyInsertInsideASegmentKeepsTheShape) {
     KFCurve curve;
     ShapedCurve(curve);
@@ -335,14 +370,65 @@ TEST(KFCurveEditingTest, ReplaceContinuousOffsets) {
     EXPECT_EQ(tiny.KeyGetValue(3), 30.0f);
     EXPECT_EQ(tiny.KeyGetValue(6), 1.0f);
 
-    // No source key inside the span: no seam, but the end offset still applies after it.
+    // No source key inside the span: the span shrinks to nothing, so this curve's keys stay;
+    // no seam, but the end offset still applies after it.
     KFCurve gap;
     gap.CopyFrom(target);
     gap.ReplaceContinuous(&source, Sec(4.2), Sec(5.5), 50.0f, 7.0f, true, false, false, true);
-    EXPECT_EQ(gap.KeyGetCount(), 8);
-    EXPECT_EQ(gap.KeyGetValue(4), 1.0f);
-    EXPECT_EQ(gap.KeyGetValue(5), 8.0f);
-    EXPECT_EQ(gap.KeyGetTime(5), Sec(6));
+    ASSERT_EQ(gap.KeyGetCount(), 9);
+    EXPECT_EQ(gap.KeyGetValue(5), 1.0f);
+    EXPECT_EQ(gap.KeyGetValue(6), 8.0f);
+    EXPECT_EQ(gap.KeyGetTime(6), Sec(6));
+    // A kept span is emptied.
+    KFCurve keptGap;
+    keptGap.CopyFrom(target);
+    keptGap.ReplaceContinuous(&source, Sec(4.2), Sec(5.5), 50.0f, 7.0f, true, false, true, true);
+    ASSERT_EQ(keptGap.KeyGetCount(), 8);
+    EXPECT_EQ(keptGap.KeyGetValue(5), 8.0f);
+}
+
+TEST(KFCurveEditingTest, ReplaceWithNoSourceKeyInTheSpanKeepsTheKeys) {
+    KFCurve source;
+    for (int i = 1; i <= 4; ++i) {
+        AddKey(source, i, 50.0f + i, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER);
+    }
+    const KTime spans[][2] = {{Sec(1.5), Sec(1.7)}, {Sec(5), Sec(6)}, {Sec(-2), Sec(0.5)}};
+    for (int form = 0; form < 3; ++form) {
+        for (const auto& span : spans) {
+            KFCurve target;
+            for (int i = 0; i <= 14; ++i) {
+                AddKey(target, i * 0.5, static_cast<float>(i % 3), KFCURVE_INTERPOLATION_CUBIC,
+                       KFCURVE_TANGENT_BREAK, 1.0f + i, -1.0f - i);
+            }
+            KFCurve before;
+            before.CopyFrom(target);
+            if (form == 0) target.Replace(&source, span[0], span[1], false, true);
+            if (form == 1) {
+                target.ReplaceContinuous(&source, span[0], span[1], 5.0f, 0.0f, true, false, false,
+                                         true);
+            }
+            // The quaternion form also takes the first source key at or after stop.
+            if (form == 2 && span[0] != Sec(5)) continue;
+            if (form == 2) target.ReplaceQuaternion(&source, span[0], span[1], 2.0f, 3.0f);
+            ASSERT_EQ(target.KeyGetCount(), before.KeyGetCount()) << form;
+            for (int i = 0; i < target.KeyGetCount(); ++i) {
+                EXPECT_EQ(target.KeyGetValue(i), before.KeyGetValue(i)) << form << " " << i;
+                EXPECT_EQ(target.KeyGetLeftDerivative(i), before.KeyGetLeftDerivative(i));
+                EXPECT_EQ(target.KeyGetRightDerivative(i), before.KeyGetRightDerivative(i));
+            }
+        }
+    }
+}
+
+TEST(KFCurveEditingTest, AddingACopyOfOneOfItsOwnKeys) {
+    for (int n = 1; n <= 40; ++n) {
+        KFCurve curve;
+        for (int i = 0; i < n; ++i) AddKey(curve, i, static_cast<float>(i));
+        const int index = curve.KeyAdd(Sec(-1), *curve.KeyGet(n - 1));
+        ASSERT_EQ(index, 0);
+        EXPECT_EQ(curve.KeyGetValue(0), static_cast<float>(n - 1)) << n;
+        EXPECT_EQ(curve.KeyGetTime(0), Sec(-1));
+    }
 }
 
 TEST(KFCurveEditingTest, ReplaceQuaternionScalesAcrossTheSpan) {

@@ -290,7 +290,7 @@ struct RefKey {
     float value;
     uint32_t interpolation;
     float d0, d1;
-    float rightWeight, nextLeftWeight;  // 0 = unweighted
+    float rightWeight, nextLeftWeight;  // 0 = unweighted; a side without its bit has 1/3
 };
 
 double Bernstein(double p0, double p1, double p2, double p3, double u) {
@@ -341,14 +341,20 @@ TEST(KFCurveEvaluationTest, RandomCurvesMatchTheBernsteinReference) {
         for (int i = 0; i < count; ++i) {
             RefKey key{time, value(random), kinds[random() % 4], slope(random), slope(random), 0,
                        0};
-            const bool weighted = key.interpolation == KFCURVE_INTERPOLATION_CUBIC && random() % 2;
+            // Weight mode none, right, next left or both.
+            const uint32_t weightMode = key.interpolation == KFCURVE_INTERPOLATION_CUBIC
+                                            ? static_cast<uint32_t>(random() % 4) << 24
+                                            : KFCURVE_WEIGHTED_NONE;
             KFCurveKey record;
             record.Set(KTime(time), key.value, key.interpolation, KFCURVE_TANGENT_BREAK, key.d0,
-                       key.d1, weighted ? KFCURVE_WEIGHTED_ALL : KFCURVE_WEIGHTED_NONE,
-                       weight(random), weight(random), 0, 0);
-            if (weighted) {
-                key.rightWeight = record.GetDataFloat(KFCURVE_RIGHT_WEIGHT);
-                key.nextLeftWeight = record.GetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT);
+                       key.d1, weightMode, weight(random), weight(random), 0, 0);
+            if (weightMode != KFCURVE_WEIGHTED_NONE) {
+                key.rightWeight = (weightMode & KFCURVE_WEIGHTED_RIGHT)
+                                      ? record.GetDataFloat(KFCURVE_RIGHT_WEIGHT)
+                                      : KFCURVE_WEIGHT_DEFAULT;
+                key.nextLeftWeight = (weightMode & KFCURVE_WEIGHTED_NEXT_LEFT)
+                                         ? record.GetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT)
+                                         : KFCURVE_WEIGHT_DEFAULT;
             }
             curve.KeyAdd(KTime(time), record);
             keys.push_back(key);

@@ -154,6 +154,23 @@ TEST(KArray, EdgeCasesOfTheBasicOperations) {
     EXPECT_EQ(a.GetGrowStep(), 1);
 }
 
+// An item taken from the array itself stays valid while the array grows and shifts.
+TEST(KArray, InsertsAnItemOfItsOwn) {
+    KArrayOf<Item> a(1);
+    a.Add(MakeItem(1));
+    for (int i = 0; i < 40; ++i) {
+        const Item expected = a.GetArray()[0];
+        ASSERT_EQ(a.Add(a.GetArray()[0]), i + 1);  // full every time: the data moves
+        ASSERT_EQ(a.GetAt(i + 1), expected);
+    }
+    a.Add(MakeItem(2));
+    const int last = a.GetCount() - 1;
+    const Item tail = a.GetArray()[last];
+    ASSERT_EQ(a.InsertAt(0, a.GetArray()[last]), 0);  // the source shifts up by one
+    EXPECT_EQ(a.GetAt(0), tail);
+    EXPECT_EQ(a.GetAt(last + 1), tail);
+}
+
 TEST(KArray, AddStoresPointerValues) {
     int x = 0, y = 0;
     KArray raw(16, int(sizeof(void*)));

@@ -253,4 +253,25 @@ TEST_F(PathFolder, RemoveDirectoryIsNotRecursive) {
     EXPECT_FALSE(KDirIterator::RemoveDirectory(dir.c_str()));
 }
 
+// Links in the folder go with it; what they point to is left exactly as it was.
+TEST_F(PathFolder, RemoveDirectoryLeavesLinkTargetsAlone) {
+    std::string dir = mFolder + "/d";
+    std::string outsideFile = mFolder + "/keep";
+    std::string outsideDir = mFolder + "/keepdir";
+    ASSERT_TRUE(KCreatePath((dir + "/").c_str()));
+    ASSERT_TRUE(KCreatePath((outsideDir + "/").c_str()));
+    Touch(outsideFile);
+    Touch(outsideDir + "/inner");
+    chmod(outsideFile.c_str(), 0444);
+    ASSERT_EQ(symlink(outsideFile.c_str(), (dir + "/file-link").c_str()), 0);
+    ASSERT_EQ(symlink(outsideDir.c_str(), (dir + "/dir-link").c_str()), 0);
+    EXPECT_TRUE(KDirIterator::RemoveDirectory(dir.c_str()));
+    EXPECT_FALSE(KPlatformPathExists(dir.c_str()));
+    struct stat st;
+    ASSERT_EQ(stat(outsideFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_TRUE(KPlatformPathExists((outsideDir + "/inner").c_str()));
+    chmod(outsideFile.c_str(), 0644);
+}
+
 }  // namespace

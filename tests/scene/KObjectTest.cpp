@@ -9,6 +9,7 @@
 #include "scene/KDataType.h"
 #include "scene/KObject.h"
 #include "scene/KPropertyObjectList.h"
+#include "scene/KSceneTestPlugs.h"
 #include "scene/KTypedProperty.h"
 
 namespace {
@@ -38,19 +39,12 @@ public:
 
 class Entity : public KEntity {};
 
-// Destroys at the end of a test whatever is still alive.
-struct Objects {
-    std::vector<KWeakRef> all;
+struct Objects : KSceneTestPlugs<Watcher> {
     template <class T = Watcher>
     T* Make(const char* name = nullptr) {
-        T* o = new T;
+        T* o = KSceneTestPlugs::Make<T>();
         if (name) o->SetName(name);
-        all.push_back(o->GetWeakRef());
         return o;
-    }
-    ~Objects() {
-        for (const KWeakRef& r : all)
-            if (KPlug* p = r.Resolve()) p->Destroy();
     }
 };
 
@@ -430,6 +424,58 @@ TEST(KObject, ObjectIndexAndUnconnected) {
     EXPECT_FALSE(o->IsUnconnected(0));
     o->Destroy();
     EXPECT_EQ(table.GetObject(0), nullptr);
+}
+
+// An owner that records what its owned object passes on.
+class Owner : public KObject {
+public:
+    std::vector<int> objectEvents, valueEvents, notifications;
+    bool refuseSources = false;
+    bool OnOwnedObjectEvent(const KWeakRef& object, int code, const KWeakRef* reference,
+                            const void* detail, int index) override {
+        objectEvents.push_back(code);
+        return KObject::OnOwnedObjectEvent(object, code, reference, detail, index);
+    }
+    bool SendValueEvent(const KPlugChain* chain, int code, KPlug* sender, const void* a,
+                        const void* b, const void* c) override {
+        valueEvents.push_back(code);
+        return KObject::SendValueEvent(chain, code, sender, a, b, c);
+    }
+    bool Notify(const KPlugChain* chain, int code, KPlug* sender, int index, KPlug* other, int type,
+                void* extra) override {
+        if (sender != this) notifications.push_back(code);
+        if (sender != this && code == eQueryAcceptSource && refuseSources) return false;
+        return KObject::Notify(chain, code, sender, index, other, type, extra);
+    }
+};
+
+TEST(KObject, TheOwnerHearsEverything) {
+    Objects objects;
+    Owner* owner = objects.Make<Owner>("Owner");
+    Watcher* set = objects.Make("Set");
+    ASSERT_TRUE(owner->ConnectSrc(set));  // the owner holds its set among its sources
+    set->SetOwner(owner->GetWeakRef());
+    EXPECT_EQ(set->GetOwner(), owner);
+    owner->notifications.clear();
+    set->SetName("Renamed");
+    EXPECT_EQ(owner->objectEvents, (std::vector<int>{8, 12}));
+    KProperty* p = set->CreateProperty("p", 4, nullptr, false, false);
+    p->SetDouble(2);
+    EXPECT_EQ(owner->valueEvents, (std::vector<int>{20, 21}));
+    Watcher* source = objects.Make("Source");
+    ASSERT_TRUE(set->ConnectSrc(source));
+    EXPECT_EQ(owner->notifications, (std::vector<int>{0, 2, 4}));
+    // The owner can refuse a connection to the object it owns.
+    owner->refuseSources = true;
+    Watcher* refused = objects.Make("Refused");
+    EXPECT_FALSE(set->ConnectSrc(refused));
+    owner->refuseSources = false;
+    EXPECT_FALSE(set->IsUnconnected(0));
+    set->DisconnectSrc(source);
+    EXPECT_TRUE(set->IsUnconnected(0));  // one destination, and it is the live owner
+    // Destroying the set keeps nothing connected to the owner.
+    set->Destroy();
+    EXPECT_EQ(owner->GetSrcCount(), 0);
 }
 
 TEST(KObject, ConnectedObjectsOfAClass) {

@@ -7,6 +7,7 @@
 
 #include "scene/KPlug.h"
 #include "scene/KPlugFilter.h"
+#include "scene/KSceneTestPlugs.h"
 
 namespace {
 
@@ -44,20 +45,7 @@ public:
     const KClassInfo* GetClassInfo() const override { return &gKDataPlugClassInfo; }
 };
 
-// Destroys at the end of a test whatever the test left alive.
-struct Plugs {
-    std::vector<KWeakRef> all;
-    template <class T = Probe>
-    T* Make() {
-        T* p = new T;
-        all.push_back(p->GetWeakRef());
-        return p;
-    }
-    ~Plugs() {
-        for (const KWeakRef& r : all)
-            if (KPlug* p = r.Resolve()) p->Destroy();
-    }
-};
+using Plugs = KSceneTestPlugs<Probe>;
 
 TEST(KPlug, ConnectionOrderCountsAndNotifications) {
     Plugs plugs;

@@ -571,3 +571,20 @@ template <class T>
 bool ReadChildValue3ds(Context3ds& ctx, Chunk3ds* firstChild, uint32_t tag, T& out) {
     return ReadValue3ds(ctx, FindNextChunk3ds(firstChild, tag), out);
 }
+
+// Records of the object-level operations: an init allocates the record when the
+// caller's pointer holds none, else resets it; a release frees it and clears the pointer.
+template <class T>
+void InitRecord3ds(Context3ds& ctx, T** record) {
+    if (!record) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (*record)
+        **record = T();
+    else
+        *record = new T;
+}
+template <class T>
+void ReleaseRecord3ds(T** record) {
+    if (!record) return;
+    delete *record;
+    *record = nullptr;
+}

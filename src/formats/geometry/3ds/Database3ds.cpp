@@ -84,6 +84,13 @@ bool IsNodeTag(uint32_t tag) {
     return tag >= 0xB001 && tag <= 0xB007;
 }
 
+// No tree, no index entries, every index marked for rebuilding.
+void ClearDatabase(Database3ds* db) {
+    DeleteChunkChain3ds(&db->topChunk);
+    db->objList.clear(), db->matList.clear(), db->nodeList.clear();
+    db->objListDirty = db->matListDirty = db->nodeListDirty = true;
+}
+
 }  // namespace
 
 bool CheckDatabase3ds(Context3ds& ctx, const Database3ds* database, uint32_t tag1, uint32_t tag2,
@@ -106,11 +113,7 @@ bool CheckDatabase3ds(Context3ds& ctx, const Database3ds* database, uint32_t tag
 
 void InitDatabase3ds(Context3ds& ctx, Database3ds** database) {
     if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (*database) {
-        DeleteChunkChain3ds(&(*database)->topChunk);
-        **database = Database3ds();
-        return;
-    }
+    if (*database) return ClearDatabase(*database);
     *database = new (std::nothrow) Database3ds;
     if (!*database) PushError3ds(ctx, ERR_NO_MEM);
 }
@@ -137,16 +140,13 @@ DatabaseType3ds GetDatabaseType3ds(const Database3ds* database) {
 
 void CreateNewDatabase3ds(Context3ds& ctx, Database3ds* database, DatabaseType3ds type) {
     if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
-    DeleteChunkChain3ds(&database->topChunk);
+    ClearDatabase(database);
     uint32_t tag = type == kMeshFile3ds       ? 0x4D4D
                    : type == kProjectFile3ds  ? 0xC23D
                    : type == kMaterialFile3ds ? 0x3DAA
                                               : 0;
     InitChunkAs3ds(ctx, &database->topChunk, tag);
     if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_CREATING_DATABASE);
-    DirtyNamedObjectIndex3ds(database);
-    DirtyMaterialIndex3ds(database);
-    DirtyNodeIndex3ds(database);
     SetDatabaseVersion3ds(ctx, database, 2);
 }
 
@@ -163,9 +163,7 @@ void ReadXDataEntries3ds(Context3ds& ctx, Chunk3ds* chunk) {
 void LoadDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
     if (!file || !database) return PushError3ds(ctx, ERR_INVALID_ARG);
     if (file->mode != kFileRead3ds) return;
-    DeleteChunkChain3ds(&database->topChunk);
-    database->objList.clear(), database->matList.clear(), database->nodeList.clear();
-    database->objListDirty = database->matListDirty = database->nodeListDirty = true;
+    ClearDatabase(database);
     InitChunk3ds(ctx, &database->topChunk);
     if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_CREATING_DATABASE);
     Chunk3ds* top = database->topChunk;
@@ -258,16 +256,8 @@ void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code) {
     FindOrAddKfData3ds(ctx, top, &kfData);
     if (ctx.ErrorPending()) return;
     static const uint16_t kRevisions[4] = {1, 2, 5, 6};
-    Chunk3ds* header = FindNextChunk3ds(kfData->child, 0xB00A);
-    KfHeader3ds* record = header ? ReadChunkDataAs3ds<KfHeader3ds>(ctx, header) : nullptr;
-    if (ctx.ErrorPending()) return;
-    if (!record) {
-        ReplaceOrAddChild3ds(ctx, kfData, 0xB00A, &header);
-        if (ctx.ErrorPending()) return;
-        record = NewChunkData3ds<KfHeader3ds>(header);
-        record->length = 30;
-    }
-    record->revision = kRevisions[code];
+    if (KfHeader3ds* record = FindOrAddKfHeader3ds(ctx, kfData))
+        record->revision = kRevisions[code];
 }
 
 void DirtyNamedObjectIndex3ds(Database3ds* database) {

@@ -27,6 +27,9 @@ struct Database3ds {
     Chunk3ds* topChunk = nullptr;
     bool objListDirty = true, matListDirty = true, nodeListDirty = true;
     std::vector<ChunkListEntry3ds> objList, matList, nodeList;
+    Database3ds() = default;
+    Database3ds(const Database3ds&) = delete;
+    Database3ds& operator=(const Database3ds&) = delete;
     ~Database3ds() { DeleteChunkChain3ds(&topChunk); }
 };
 

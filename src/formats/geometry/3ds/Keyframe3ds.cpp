@@ -68,15 +68,10 @@ void SetNodeId(Context3ds& ctx, Chunk3ds* node, int id) {
 }  // namespace
 
 void InitKfSets3ds(Context3ds& ctx, KfSets3ds** sets) {
-    if (!sets) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (!*sets) *sets = new KfSets3ds;
-    **sets = KfSets3ds();
+    InitRecord3ds(ctx, sets);
 }
-
 void ReleaseKfSets3ds(KfSets3ds** sets) {
-    if (!sets) return;
-    delete *sets;
-    *sets = nullptr;
+    ReleaseRecord3ds(sets);
 }
 
 void PutKfSets3ds(Context3ds& ctx, Database3ds* database, const KfSets3ds* sets) {
@@ -85,15 +80,8 @@ void PutKfSets3ds(Context3ds& ctx, Database3ds* database, const KfSets3ds* sets)
     Chunk3ds* kfData = nullptr;
     FindOrAddKfData3ds(ctx, database->topChunk, &kfData);
     if (ctx.ErrorPending()) return;
-    Chunk3ds* header = FindNextChunk3ds(kfData->child, 0xB00A);
-    KfHeader3ds* record = header ? ReadChunkDataAs3ds<KfHeader3ds>(ctx, header) : nullptr;
-    if (ctx.ErrorPending()) return;
-    if (!record) {
-        ReplaceOrAddChild3ds(ctx, kfData, 0xB00A, &header);
-        if (ctx.ErrorPending()) return;
-        record = NewChunkData3ds<KfHeader3ds>(header);
-        record->revision = 5;
-    }
+    KfHeader3ds* record = FindOrAddKfHeader3ds(ctx, kfData);
+    if (!record) return;
     record->length = sets->anim;
     Chunk3ds* current = nullptr;
     ReplaceOrAddChild3ds(ctx, kfData, 0xB009, &current);
@@ -109,6 +97,21 @@ void PutKfSets3ds(Context3ds& ctx, Database3ds* database, const KfSets3ds* sets)
     } else if (segment) {
         ReleaseChunk3ds(segment);  // an emptied chunk is not written
     }
+}
+
+KfHeader3ds* FindOrAddKfHeader3ds(Context3ds& ctx, Chunk3ds* kfData) {
+    Chunk3ds* header = FindNextChunk3ds(kfData->child, 0xB00A);
+    KfHeader3ds* record = header ? ReadChunkDataAs3ds<KfHeader3ds>(ctx, header) : nullptr;
+    if (ctx.ErrorPending()) return nullptr;
+    if (!record) {
+        ReplaceOrAddChild3ds(ctx, kfData, 0xB00A, &header);
+        if (ctx.ErrorPending()) return nullptr;
+        record = NewChunkData3ds<KfHeader3ds>(header);
+        record->revision = 5;
+        record->length = 30;
+    }
+    header->fileSlot = kNoSlot3ds;  // to be changed: the file no longer holds it
+    return record;
 }
 
 int GetNodeId3ds(Context3ds& ctx, Chunk3ds* node) {

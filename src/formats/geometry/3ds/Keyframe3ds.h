@@ -24,6 +24,9 @@ void PutKfSets3ds(Context3ds& ctx, Database3ds* database, const KfSets3ds* sets)
 int GetNodeId3ds(Context3ds& ctx, Chunk3ds* node);
 void ParentIdsToNames3ds(Context3ds& ctx, Database3ds* database);
 void ParentNamesToIds3ds(Context3ds& ctx, Database3ds* database);
+// The key-frame header below the key-frame data, added (revision 5, no name, length 30)
+// when missing; the caller changes it.
+KfHeader3ds* FindOrAddKfHeader3ds(Context3ds& ctx, Chunk3ds* kfData);
 void FindOrAddKfData3ds(Context3ds& ctx, Chunk3ds* top, Chunk3ds** kfData);
 void AddNodeIdChunk3ds(Context3ds& ctx, Chunk3ds* node);
 void AddNodeHeader3ds(Context3ds& ctx, const std::string& name, uint16_t flags1, uint16_t flags2,

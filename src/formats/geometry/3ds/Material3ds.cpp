@@ -183,17 +183,10 @@ void InitTextureMap3ds(TextureMap3ds* map) {
 }
 
 void InitMaterial3ds(Context3ds& ctx, Material3ds** material) {
-    if (!material) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (*material)
-        **material = Material3ds();
-    else
-        *material = new Material3ds;
+    InitRecord3ds(ctx, material);
 }
-
 void ReleaseMaterial3ds(Material3ds** material) {
-    if (!material) return;
-    delete *material;
-    *material = nullptr;
+    ReleaseRecord3ds(material);
 }
 
 size_t GetMaterialCount3ds(Context3ds& ctx, Database3ds* database) {

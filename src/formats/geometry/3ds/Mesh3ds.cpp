@@ -4,11 +4,8 @@
 
 void InitMesh3ds(Context3ds& ctx, Mesh3ds** mesh, uint16_t vertexCount, uint16_t faceCount,
                  int arrays) {
-    if (!mesh) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (*mesh)
-        **mesh = Mesh3ds();
-    else
-        *mesh = new Mesh3ds;
+    InitRecord3ds(ctx, mesh);
+    if (!mesh) return;
     Mesh3ds* m = *mesh;
     m->vertices.resize(vertexCount);
     m->faces.resize(faceCount);
@@ -18,9 +15,7 @@ void InitMesh3ds(Context3ds& ctx, Mesh3ds** mesh, uint16_t vertexCount, uint16_t
 }
 
 void ReleaseMesh3ds(Mesh3ds** mesh) {
-    if (!mesh) return;
-    delete *mesh;
-    *mesh = nullptr;
+    ReleaseRecord3ds(mesh);
 }
 
 void InitMatGroupFaces3ds(Context3ds& ctx, Mesh3ds* mesh, size_t group, uint16_t count) {

@@ -4,21 +4,6 @@
 
 namespace {
 
-template <class T>
-void ResetRecord(T** record) {
-    if (*record)
-        **record = T();
-    else
-        *record = new T;
-}
-
-template <class T>
-void ReleaseRecord(T** record) {
-    if (!record) return;
-    delete *record;
-    *record = nullptr;
-}
-
 template <class V>
 void SizeTrack(Context3ds& ctx, Track3ds<V>& track, uint32_t count, const V& value = V()) {
     if (count == 0) return;
@@ -67,7 +52,7 @@ void ReadTarget(Context3ds& ctx, Chunk3ds* target, TargetPart3ds& part, Track3ds
 template <class M, class Fill>
 void ReadMotion(Context3ds& ctx, Chunk3ds* node, M** motion, Fill fill) {
     if (!node || !motion) return PushError3ds(ctx, ERR_INVALID_ARG);
-    ResetRecord(motion);
+    InitRecord3ds(ctx, motion);
     Chunk3ds* copy = nullptr;
     CopyChunk3ds(ctx, node, &copy);
     if (!copy) return;
@@ -84,6 +69,15 @@ bool CheckNames(Context3ds& ctx, std::initializer_list<const std::string*> names
         }
     }
     return true;
+}
+
+// Argument, database and name tests of a motion put into a 3DS or project file.
+bool CanPut(Context3ds& ctx, Database3ds* database, const NodePart3ds* motion) {
+    if (!database || !motion) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return false;
+    }
+    return CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D) && CheckNames(ctx, {&motion->name});
 }
 
 template <class V>
@@ -183,16 +177,16 @@ void InitSpotlightMotion3ds(Context3ds& ctx, SpotlightMotion3ds** motion, uint32
 }
 
 void ReleaseObjectMotion3ds(ObjectMotion3ds** motion) {
-    ReleaseRecord(motion);
+    ReleaseRecord3ds(motion);
 }
 void ReleaseCameraMotion3ds(CameraMotion3ds** motion) {
-    ReleaseRecord(motion);
+    ReleaseRecord3ds(motion);
 }
 void ReleaseOmnilightMotion3ds(OmnilightMotion3ds** motion) {
-    ReleaseRecord(motion);
+    ReleaseRecord3ds(motion);
 }
 void ReleaseSpotlightMotion3ds(SpotlightMotion3ds** motion) {
-    ReleaseRecord(motion);
+    ReleaseRecord3ds(motion);
 }
 
 // ---- counting and selecting ----
@@ -309,10 +303,9 @@ void GetSpotlightMotion3ds(Context3ds& ctx, Chunk3ds* node, Chunk3ds* target,
 // ---- writing ----
 
 void PutObjectMotion3ds(Context3ds& ctx, Database3ds* database, const ObjectMotion3ds* motion) {
-    if (!database || !motion) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (!CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D)) return;
+    if (!CanPut(ctx, database, motion)) return;
     const ObjectMotion3ds& m = *motion;
-    if (!CheckNames(ctx, {&m.name, &m.instance})) return;
+    if (!CheckNames(ctx, {&m.instance})) return;
     for (const MorphName3ds& morph : m.morph.values)
         if (morph.name.size() > 12) return PushError3ds(ctx, ERR_STRING_TOO_LONG);
     Chunk3ds* xdata = nullptr;
@@ -351,10 +344,8 @@ void PutCameraMotion3ds(Context3ds& ctx, Database3ds* database, const CameraMoti
 
 void PutOmnilightMotion3ds(Context3ds& ctx, Database3ds* database,
                            const OmnilightMotion3ds* motion) {
-    if (!database || !motion) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (!CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D)) return;
+    if (!CanPut(ctx, database, motion)) return;
     const OmnilightMotion3ds& m = *motion;
-    if (!CheckNames(ctx, {&m.name})) return;
     Chunk3ds* xdata = nullptr;
     Chunk3ds* node = PutNode(ctx, database, 0xB005, m, &xdata);
     if (node) {
@@ -366,10 +357,8 @@ void PutOmnilightMotion3ds(Context3ds& ctx, Database3ds* database,
 
 void PutSpotlightMotion3ds(Context3ds& ctx, Database3ds* database,
                            const SpotlightMotion3ds* motion) {
-    if (!database || !motion) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (!CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D)) return;
+    if (!CanPut(ctx, database, motion)) return;
     const SpotlightMotion3ds& m = *motion;
-    if (!CheckNames(ctx, {&m.name})) return;
     PutTarget(ctx, database, false, m, m.target, m.targetPos);
     Chunk3ds* xdata = nullptr;
     Chunk3ds* node = ctx.ErrorPending() ? nullptr : PutNode(ctx, database, 0xB007, m, &xdata);

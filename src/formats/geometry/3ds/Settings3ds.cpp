@@ -4,22 +4,6 @@
 
 namespace {
 
-template <class T>
-void InitRecord(Context3ds& ctx, T** record) {
-    if (!record) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (*record)
-        **record = T();
-    else
-        *record = new T;
-}
-
-template <class T>
-void ReleaseRecord(T** record) {
-    if (!record) return;
-    delete *record;
-    *record = nullptr;
-}
-
 // A light or spotlight colour: a later colour chunk replaces an earlier one.
 void ReadLightColor(Context3ds& ctx, Chunk3ds* chunk, Color3ds& color) {
     Point3ds p;
@@ -62,10 +46,10 @@ Color3ds ByteColor3ds(const Color24_3ds& c, float scale) {
 // ---- settings ----
 
 void InitMeshSettings3ds(Context3ds& ctx, MeshSettings3ds** settings) {
-    InitRecord(ctx, settings);
+    InitRecord3ds(ctx, settings);
 }
 void ReleaseMeshSettings3ds(MeshSettings3ds** settings) {
-    ReleaseRecord(settings);
+    ReleaseRecord3ds(settings);
 }
 
 void GetMeshSettings3ds(Context3ds& ctx, Database3ds* database, MeshSettings3ds** settings) {
@@ -117,10 +101,10 @@ void PutMeshSettings3ds(Context3ds& ctx, Database3ds* database, const MeshSettin
 // ---- background ----
 
 void InitBackground3ds(Context3ds& ctx, Background3ds** background) {
-    InitRecord(ctx, background);
+    InitRecord3ds(ctx, background);
 }
 void ReleaseBackground3ds(Background3ds** background) {
-    ReleaseRecord(background);
+    ReleaseRecord3ds(background);
 }
 
 void GetBackground3ds(Context3ds& ctx, Database3ds* database, Background3ds** background) {
@@ -237,10 +221,10 @@ Chunk3ds* PutNamedObject3ds(Context3ds& ctx, Database3ds* database, const std::s
 // ---- cameras ----
 
 void InitCamera3ds(Context3ds& ctx, Camera3ds** camera) {
-    InitRecord(ctx, camera);
+    InitRecord3ds(ctx, camera);
 }
 void ReleaseCamera3ds(Camera3ds** camera) {
-    ReleaseRecord(camera);
+    ReleaseRecord3ds(camera);
 }
 
 size_t GetCameraCount3ds(Context3ds& ctx, Database3ds* database) {
@@ -303,7 +287,7 @@ void PutCamera3ds(Context3ds& ctx, Database3ds* database, const Camera3ds* camer
 // ---- lights ----
 
 void InitLight3ds(Context3ds& ctx, Light3ds** light) {
-    InitRecord(ctx, light);
+    InitRecord3ds(ctx, light);
 }
 
 void InitSpotlight3ds(Context3ds& ctx, Light3ds** light) {
@@ -312,7 +296,7 @@ void InitSpotlight3ds(Context3ds& ctx, Light3ds** light) {
 }
 
 void ReleaseLight3ds(Light3ds** light) {
-    ReleaseRecord(light);
+    ReleaseRecord3ds(light);
 }
 
 size_t GetOmnilightCount3ds(Context3ds& ctx, Database3ds* database) {
