@@ -285,3 +285,15 @@ TEST(KFCurveSettings, FixedValuesAndTable) {
     leaf->SetCurve(new KFCurve);
     EXPECT_EQ(KFCurveNodeValuesAdd(leaf.get(), out, p, q), 1);
 }
+
+TEST(KFCurveSettings, RotationFilterUnrollsWrappedAngles) {
+    std::unique_ptr<KFCurveNode> r(KFCurveNode::Create("R"));
+    for (const char* axis : {"X", "Y", "Z"}) AddLeaf(r.get(), axis, LinearCurve({0, 0, 0}));
+    KFCurve* z = r->Get(2)->GetCurve();
+    z->KeySetValue(1, 170);
+    z->KeySetValue(2, -170);
+    r->SetLayerType(KFCURVENODE_LAYER_EULER_ROTATION);
+    ApplyRotationFilter(r.get(), KTIME_MINUS_INFINITE, KTIME_INFINITE);
+    EXPECT_FLOAT_EQ(z->KeyGetValue(2), 190);
+    ApplyRotationFilter(nullptr, KTIME_MINUS_INFINITE, KTIME_INFINITE);
+}
