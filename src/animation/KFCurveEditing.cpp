@@ -172,20 +172,18 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
         a = e - 1;
         b = e + 1;
     }
-    const bool afterLast = e < 0 && a == mKeyCount - 1;
-    const bool beforeFirst = e < 0 && b == 0;
-    KFCurveKeyTangentInfo rightOfA, leftOfB;
+    // The neighbours' sides facing t; b's right side too, which restoring the left side of a
+    // user key would overwrite (its two sides differ after a linear or constant key).
+    KFCurveKeyTangentInfo rightOfA, leftOfB, rightOfB;
     if (a >= 0) rightOfA = KeyGetRightTangentInfo(a);
-    if (b < mKeyCount) leftOfB = KeyGetLeftTangentInfo(b);
-    // Past the last key the curve is flat: the old last key faces the new key with slope 0.
-    if (afterLast) rightOfA.mDerivative = 0.0f;
-    // Likewise before the first key: the old first key faces the new key with slope 0, and
-    // keeps its right side (a smooth user key would otherwise take the 0 there too).
-    KFCurveKeyTangentInfo rightOfB;
-    if (beforeFirst) {
-        leftOfB.mDerivative = 0.0f;
+    if (b < mKeyCount) {
+        leftOfB = KeyGetLeftTangentInfo(b);
         rightOfB = KeyGetRightTangentInfo(b);
     }
+    // Outside the keys the curve is flat: the old last (first) key faces the new key with
+    // slope 0.
+    if (e < 0 && a == mKeyCount - 1) rightOfA.mDerivative = 0.0f;
+    if (e < 0 && b == 0) leftOfB.mDerivative = 0.0f;
 
     KFCurveKeyTangentInfo left, right;
     if (e >= 0) {
@@ -226,8 +224,10 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
     KeySetLeftTangentInfo(e, left);
     KeySetRightTangentInfo(e, right);
     if (a >= 0) KeySetRightTangentInfo(a, rightOfA);
-    if (b < mKeyCount) KeySetLeftTangentInfo(b, leftOfB);
-    if (beforeFirst) KeySetRightTangentInfo(b, rightOfB);
+    if (b < mKeyCount) {
+        KeySetLeftTangentInfo(b, leftOfB);
+        KeySetRightTangentInfo(b, rightOfB);
+    }
     return e;
 }
 
