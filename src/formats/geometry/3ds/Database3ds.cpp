@@ -25,6 +25,8 @@ void ScanChildren(Context3ds& ctx, Chunk3ds* parent, bool xdata, int depth) {
     ChunkReader3ds reader(ctx, start, end);
     SkipToFirstChild3ds(reader, parent->tag);
     if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_READING_DATABASE);
+    Chunk3ds** link = &parent->child;
+    while (*link) link = &(*link)->next;
     for (uint64_t at = reader.Position(); at < end;) {
         uint32_t tag = 0, length = 0;
         if (end - at < 6) {
@@ -46,7 +48,10 @@ void ScanChildren(Context3ds& ctx, Chunk3ds* parent, bool xdata, int depth) {
         chunk->length = length;
         chunk->position = uint32_t(at);
         chunk->fileSlot = uint8_t(slot);
-        AddChildLast3ds(ctx, parent, chunk);
+        // Linked after the last one read: walking the siblings for each would make a
+        // chunk of many children take quadratic time.
+        *link = chunk;
+        link = &chunk->next;
         ScanChildren(ctx, chunk, xdata || tag == 0x8001, depth + 1);
         if (ctx.ErrorPending()) return;
         at += length;
