@@ -233,11 +233,10 @@ void SaveDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
         }
         if (!ctx.ErrorPending() && fflush(file->stream) != 0) PushError3ds(ctx, ERR_WRITING_FILE);
     }
-    if (!ctx.ErrorPending()) return;
     // Whatever failed, the file is not what the caller meant to write: an original it
     // displaced comes back when the files are closed.
-    if (file->mode == kFileWrite3ds) MarkWriteFailed3ds(ctx, file);
-    PushError3ds(ctx, ERR_WRITING_DATABASE);
+    if (file->mode == kFileWrite3ds) MarkWriteFailed3ds(ctx, file, ctx.ErrorPending());
+    if (ctx.ErrorPending()) PushError3ds(ctx, ERR_WRITING_DATABASE);
 }
 
 void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code) {

@@ -120,6 +120,28 @@ TEST(Database3ds, AnEarlierFailureBringsTheOriginalBackToo) {
     EXPECT_TRUE(ReadBytes3ds(temp.path) == original);
 }
 
+TEST(Database3ds, ASaveThatWorksAfterAFailedOneKeepsTheNewFile) {
+    TempPath3ds temp("scene.3ds");
+    std::vector<char> original = ReadBytes3ds(TestFiles3ds()[0]);
+    WriteBytes3ds(temp.path, Bytes3ds(original.begin(), original.end()));
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    LoadDatabase3ds(ctx, OpenFile3ds(ctx, temp.path.c_str(), "rb"), db);
+    File3ds* out = OpenFile3ds(ctx, temp.path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    PushError3ds(ctx, ERR_INVALID_DATA);
+    SaveDatabase3ds(ctx, out, db);
+    ClearErrors3ds(ctx);
+    AddEmptyChunk3ds(ctx, 0x7777, db->topChunk);  // a change the new file shows
+    SaveDatabase3ds(ctx, out, db);
+    ASSERT_FALSE(ctx.ErrorPending()) << ctx.ErrorAt(0).message;
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    EXPECT_EQ(FolderEntries(temp.folder), std::vector<std::string>{"scene.3ds"});
+    EXPECT_EQ(ReadBytes3ds(temp.path).size(), original.size() + 6);
+}
+
 TEST(Database3ds, CloseAllClosesEveryFileWhateverIsPending) {
     TempPath3ds temp("f");
     Context3ds ctx;
