@@ -94,6 +94,9 @@ bool IsNodeTag(uint32_t tag) {
 void ClearDatabase(Database3ds* db) {
     DeleteChunkChain3ds(&db->topChunk);
     db->objList.clear(), db->matList.clear(), db->nodeList.clear();
+    db->objCursor = db->nodeCursor = IndexCursor3ds();
+    db->nodeNames.clear();
+    db->nodeNamesMade = false;
     db->objListDirty = db->matListDirty = db->nodeListDirty = true;
 }
 
@@ -284,6 +287,7 @@ void UpdateNamedObjectIndex3ds(Context3ds& ctx, Database3ds* database) {
     if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
     if (!database->objListDirty) return;
     database->objListDirty = false;
+    database->objCursor = IndexCursor3ds();
     BuildIndex(ctx, FindChunk3ds(database->topChunk, 0x3D3D), 0x4000, database->objList,
                [&](Chunk3ds* chunk) { return ChunkText(ctx, chunk); });
 }
@@ -300,6 +304,9 @@ void UpdateNodeIndex3ds(Context3ds& ctx, Database3ds* database) {
     if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
     if (!database->nodeListDirty) return;
     database->nodeList.clear();
+    database->nodeCursor = IndexCursor3ds();
+    database->nodeNames.clear();
+    database->nodeNamesMade = false;
     Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
     if (!kfData) return;
     for (Chunk3ds* node = kfData->child; node; node = node->next) {
@@ -357,18 +364,41 @@ Chunk3ds* FindNodeByName3ds(Context3ds& ctx, Database3ds* database, const char* 
     return nullptr;
 }
 
-Chunk3ds* FindNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index, uint32_t tag) {
+const ChunkListEntry3ds* FindNodeEntryByIndex3ds(Context3ds& ctx, Database3ds* database,
+                                                 size_t index, uint32_t tag) {
     if (!database) {
         PushError3ds(ctx, ERR_INVALID_ARG);
         return nullptr;
     }
     UpdateNodeIndex3ds(ctx, database);
-    for (const ChunkListEntry3ds& entry : database->nodeList) {
-        if (entry.chunk->tag != tag) continue;
-        if (index == 0) return entry.chunk;
-        --index;
+    return FindNthEntry3ds(
+        database->nodeList, database->nodeCursor, tag, 0, index,
+        [tag](const ChunkListEntry3ds& entry) { return entry.chunk->tag == tag; });
+}
+
+Chunk3ds* FindNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index, uint32_t tag) {
+    const ChunkListEntry3ds* entry = FindNodeEntryByIndex3ds(ctx, database, index, tag);
+    return entry ? entry->chunk : nullptr;
+}
+
+Chunk3ds* FindFirstNodeNamed3ds(Context3ds& ctx, Database3ds* database, const std::string& name,
+                                uint32_t tag) {
+    if (!database) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return nullptr;
     }
-    return nullptr;
+    UpdateNodeIndex3ds(ctx, database);
+    if (!database->nodeNamesMade) {
+        database->nodeNamesMade = true;
+        // Object nodes are indexed with their instance names; the others by the header's.
+        for (const ChunkListEntry3ds& entry : database->nodeList) {
+            if (entry.chunk->tag != 0xB002 && FindNextChunk3ds(entry.chunk->child, 0xB010))
+                database->nodeNames.emplace(std::make_pair(entry.chunk->tag, entry.name),
+                                            entry.chunk);
+        }
+    }
+    auto found = database->nodeNames.find(std::make_pair(tag, name));
+    return found == database->nodeNames.end() ? nullptr : found->second;
 }
 
 Chunk3ds* FindOrAddMeshData3ds(Context3ds& ctx, Database3ds* database) {
