@@ -59,6 +59,9 @@ KPlug::KPlug() {
 }
 
 KPlug::~KPlug() {
+    // Already going: a Destroy() from a notification of the disconnections below
+    // (a plug deleted directly, as an embedded member is) must not delete it again.
+    ++mBusy;
     if (!IsSubPlug()) {
         DisconnectAll(true);
         DisconnectAll(false);

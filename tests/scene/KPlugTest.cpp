@@ -204,6 +204,21 @@ TEST(KPlug, DestroyInsideADisconnectionIsDeferred) {
     EXPECT_EQ(x->GetDstCount(), 0);
 }
 
+TEST(KPlug, DestroyOfAPlugBeingDeletedIsMoot) {
+    Plugs plugs;
+    Probe* peer = plugs.Make();
+    {
+        Probe member;  // deleted directly, as an embedded member is
+        ASSERT_TRUE(peer->ConnectSrc(&member));
+        Probe* m = &member;
+        peer->action = [m](int code, KPlug*) {
+            if (code == KPlug::eSourceRemoving) m->Destroy();
+        };
+    }
+    peer->action = nullptr;
+    EXPECT_EQ(peer->GetSrcCount(), 0);
+}
+
 TEST(KPlug, SubPlugsMirrorTheConnectionsTheirFilterAccepts) {
     Plugs plugs;
     Probe* top = plugs.Make();
