@@ -539,3 +539,24 @@ TEST(KObject, OwnerDestroyedWhileItsPropertyIsBusy) {
 }
 
 }  // namespace
+
+namespace {
+
+// A typed view created while a source is being removed must not keep that source.
+TEST(KObject, ClassViewMadeDuringADisconnectionStaysExact) {
+    Objects objects;
+    Watcher* node = objects.Make("Node");
+    Entity* entity = objects.Make<Entity>("Entity");
+    ASSERT_TRUE(node->ConnectSrc(entity));
+    int during = -1;
+    node->action = [&](int code, KPlug* sender, KPlug*) {
+        if (sender == node && code == KPlug::eSourceRemoving)
+            during = node->GetConnectedObjectCount(KEntity::ClassId());
+    };
+    ASSERT_TRUE(node->DisconnectSrc(entity));
+    EXPECT_EQ(during, 1);
+    EXPECT_EQ(node->GetConnectedObjectCount(KEntity::ClassId()), 0);
+    EXPECT_EQ(node->GetConnectedObject(0, KEntity::ClassId()), nullptr);
+}
+
+}  // namespace
