@@ -136,6 +136,12 @@ TEST(KFCurveFilterGimbleKiller, Refusals) {
     EXPECT_EQ(AxisCurve(*extra, 0)->KeyGetCount(), 2);
     filter.Reset();
 
+    // A keyless Y is synchronised to X's key times first.
+    auto keyless = MakeRotationNode({{0, {0, 0, 0}}, {30, {90, 0, 0}}});
+    AxisCurve(*keyless, 1)->KeyClear();
+    EXPECT_TRUE(filter.Apply(*keyless, true));
+    EXPECT_EQ(AxisCurve(*keyless, 1)->KeyGetCount(), AxisCurve(*keyless, 0)->KeyGetCount());
+
     auto empty = MakeRotationNode({});
     EXPECT_FALSE(filter.Apply(*empty, true));
     EXPECT_EQ(filter.GetError().GetErrorCode(), 0);
