@@ -103,6 +103,25 @@ TEST(KFCurveEditingTest, RemovingARangeKeepsTheFollowingLeftTangent) {
     EXPECT_FLOAT_EQ(curve.KeyGetLeftDerivative(1), left);
 }
 
+// Removing keys changes the segment the removal joins, never the one after the next key,
+// even when that key is a user key whose sides differ (it follows a linear key).
+TEST(KFCurveEditingTest, RemovingKeysLeavesTheFollowingSegment) {
+    for (int last = 1; last <= 2; ++last) {
+        KFCurve curve;
+        AddKey(curve, 0, 0.0f);
+        AddKey(curve, 1, 1.0f);
+        AddKey(curve, 2, 3.0f);
+        AddKey(curve, 3, 2.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 5.0f, -4.0f);
+        AddKey(curve, 4, 0.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER);
+        const std::vector<double> before = Sample(curve, 3, 4, 9);
+        curve.KeyRemove(1, last);
+        ASSERT_EQ(curve.KeyGetCount(), 4 - last + 1);
+        EXPECT_EQ(curve.KeyGetRightDerivative(curve.KeyGetCount() - 2), 5.0f);
+        const std::vector<double> after = Sample(curve, 3, 4, 9);
+        for (size_t i = 0; i < before.size(); ++i) EXPECT_NEAR(after[i], before[i], 1e-6) << i;
+    }
+}
+
 TEST(KFCurveEditingTest, LeftDerivativeOfUserAndBreakKeys) {
     KFCurve curve;
     AddKey(curve, 0, 0.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER);
