@@ -643,12 +643,15 @@ bool KPlug::Replace(bool source, KPlug* old, KPlug* newPlug, int position) {
     int index = source ? IndexOfSrc(old) : IndexOfDst(old);
     if (index < 0) return false;
     const KWeakRef self = GetWeakRef(), oldRef = old->GetWeakRef();
+    const KWeakRef newRef = newPlug ? newPlug->GetWeakRef() : KWeakRef{};
     BusyScope busy(this, old);
     KPlug* srcEnd = source ? old : this;
     KPlug* dstEnd = source ? this : old;
     SendReplace(srcEnd, dstEnd, newPlug, eDestinationReplacing, eSourceReplacing);
     bool connected = false;
     if (source ? DisconnectSrc(old) : DisconnectDst(old)) {
+        // The new plug is no party to the disconnection: it may have gone meanwhile.
+        newPlug = newRef.Resolve();
         KWeakRef mine = EntryRef(source, index);
         KWeakRef theirs = newPlug ? newPlug->EntryRef(!source, position) : KWeakRef{};
         connected = source ? Connect(newPlug, theirs, this, mine, 0)
