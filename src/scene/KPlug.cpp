@@ -293,13 +293,17 @@ KPlug* KPlug::GetDst(int index) const {
 
 KPlug* KPlug::GetSrcObject(int index, int classId) {
     if (classId == -1) return GetSrc(index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return nullptr;  // no such class: nothing is of it
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetSrc(index) : nullptr;
 }
 
 KPlug* KPlug::GetDstObject(int index, int classId) {
     if (classId == -1) return GetDst(index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return nullptr;  // no such class: nothing is of it
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetDst(index) : nullptr;
 }
 
