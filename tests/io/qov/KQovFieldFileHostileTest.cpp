@@ -2,6 +2,7 @@
 // update, stray project folders, and ASCII characters that cannot stand bare.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -119,6 +120,26 @@ TEST(KQovFieldFileHostile, AsciiCharactersThatCannotStandBare) {
     EXPECT_EQ(in.FieldReadCh(), '{');
     ASSERT_TRUE(in.FieldReadBlockBegin());
     EXPECT_EQ(in.FieldReadCh("In", 0), '}');
+}
+
+TEST(KQovFieldFileHostile, FileContentPastFourGigabytesIsRefused) {
+    TempFolder tmp;
+    std::string big = tmp / "big.bin";  // sparse: no disk space is used
+    FILE* file = std::fopen(big.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(ftruncate(fileno(file), 0x100000001ll), 0);
+    std::fclose(file);
+    std::string name = tmp / "c.qov";
+    {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+        f.FieldWriteBegin("Content");
+        EXPECT_FALSE(f.FieldWriteFileContent(big.c_str(), nullptr));
+        EXPECT_EQ(f.GetLastErrorID(), 10);
+        f.FieldFileClose();
+    }
+    std::remove(big.c_str());
+    EXPECT_LT(ReadAll(name).size(), 4096u);  // not a byte of the content went out
 }
 
 }  // namespace
