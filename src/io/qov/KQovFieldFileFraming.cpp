@@ -436,6 +436,10 @@ bool KQovFieldFile::ReadHeaderExtension(KQovHeaderInfo* info, bool& found) {
     mBlock = 0;
     mRecord = -1;
     bool ok = FieldReadBegin("QOVHeaderExtension") && FieldReadBlockBegin();
+    // The optional inner blocks: a field of that name without a block is skipped, not an error.
+    auto hasBlock = [&] {
+        return mRecord >= 0 && temp.GetRecord(static_cast<uint32_t>(mRecord)).child >= 0;
+    };
     if (ok) {
         int headerVersion = FieldReadI("QOVHeaderVersion", 0);
         mFileVersion = FieldReadI("QOVVersion", 0);
@@ -449,7 +453,7 @@ bool KQovFieldFile::ReadHeaderExtension(KQovHeaderInfo* info, bool& found) {
             }
         }
         if (ok && info && headerVersion > 1000 && FieldReadBegin("CurrentCameraResolution")) {
-            if (FieldReadBlockBegin()) {
+            if (hasBlock() && FieldReadBlockBegin()) {
                 info->cameraResolutionPresent = true;
                 info->cameraName = FieldReadC("CameraName", "");
                 info->resolutionMode = FieldReadC("CameraResolutionMode", "");
@@ -461,7 +465,7 @@ bool KQovFieldFile::ReadHeaderExtension(KQovHeaderInfo* info, bool& found) {
         }
         if (ok && info && headerVersion > 1001) {
             if (FieldReadBegin("CreationTimeStamp")) {
-                if (FieldReadBlockBegin()) {
+                if (hasBlock() && FieldReadBlockBegin()) {
                     if (FieldReadI("Version", 0) >= 1000) {
                         static const char* const kNames[] = {
                             "Year", "Month", "Day", "Hour", "Minute", "Second", "Millisecond"};

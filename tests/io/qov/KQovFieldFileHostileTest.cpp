@@ -142,4 +142,27 @@ TEST(KQovFieldFileHostile, FileContentPastFourGigabytesIsRefused) {
     EXPECT_LT(ReadAll(name).size(), 4096u);  // not a byte of the content went out
 }
 
+TEST(KQovFieldFileHostile, HeaderBlocksWithoutTheirBlockAreSkipped) {
+    TempFolder tmp;
+    std::string bytes = qovtest::BinaryStart(6000);
+    Encode(bytes,
+           Rec("QOVHeaderExtension")
+               .Child(Rec("QOVHeaderVersion").I(1003))
+               .Child(Rec("QOVVersion").I(6000))
+               .Child(Rec("CurrentCameraResolution").I(1))
+               .Child(Rec("CreationTimeStamp").I(2)),
+           0);
+    Encode(bytes, Rec("Field").S("x"), 0);
+    bytes += NullRecord();
+    std::string name = tmp / "h.qov";
+    WriteAll(name, bytes);
+    KQovFieldFile f;
+    KQovHeaderInfo info;
+    ASSERT_TRUE(f.Open(name.c_str(), false, true, &info)) << f.GetLastErrorString();
+    EXPECT_EQ(f.GetLastErrorID(), -1);
+    EXPECT_FALSE(info.cameraResolutionPresent);
+    EXPECT_FALSE(info.timeStampPresent);
+    EXPECT_STREQ(f.FieldReadC("Field", ""), "x");
+}
+
 }  // namespace
