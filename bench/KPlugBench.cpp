@@ -45,6 +45,7 @@ BENCHMARK(BM_ConnectThenDisconnectAll)->Arg(1000)->Arg(100000)->Unit(benchmark::
 BENCHMARK(BM_ConnectThenDisconnectEach)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ObjectsConnectThenDisconnectAll)
     ->Arg(1000)
+    ->Arg(10000)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond);
 

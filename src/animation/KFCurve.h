@@ -390,6 +390,7 @@ private:
     void SetTangentBit(int index, bool rightSide, uint32_t bit, bool on);
     void SetTangentData(int index, bool rightSide, uint32_t bit, int slot, float value);
     void SetKeyTangentInfo(int index, const KFCurveKeyTangentInfo& info, bool right);
+    void RestoreLeftTangentInfo(int index, const KFCurveKeyTangentInfo& info);
     void ReplaceSpan(KFCurve* source, KTime start, KTime stop, bool keepSpan, bool boundaryKeys,
                      const ReplaceArgs& args);
     void InsertBoundaryKeys(const KFCurve& source, KTime start, KTime stop);

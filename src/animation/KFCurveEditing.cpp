@@ -172,20 +172,13 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
         a = e - 1;
         b = e + 1;
     }
-    const bool afterLast = e < 0 && a == mKeyCount - 1;
-    const bool beforeFirst = e < 0 && b == 0;
     KFCurveKeyTangentInfo rightOfA, leftOfB;
     if (a >= 0) rightOfA = KeyGetRightTangentInfo(a);
     if (b < mKeyCount) leftOfB = KeyGetLeftTangentInfo(b);
-    // Past the last key the curve is flat: the old last key faces the new key with slope 0.
-    if (afterLast) rightOfA.mDerivative = 0.0f;
-    // Likewise before the first key: the old first key faces the new key with slope 0, and
-    // keeps its right side (a smooth user key would otherwise take the 0 there too).
-    KFCurveKeyTangentInfo rightOfB;
-    if (beforeFirst) {
-        leftOfB.mDerivative = 0.0f;
-        rightOfB = KeyGetRightTangentInfo(b);
-    }
+    // Outside the keys the curve is flat: the old last (first) key faces the new key with
+    // slope 0.
+    if (e < 0 && a == mKeyCount - 1) rightOfA.mDerivative = 0.0f;
+    if (e < 0 && b == 0) leftOfB.mDerivative = 0.0f;
 
     KFCurveKeyTangentInfo left, right;
     if (e >= 0) {
@@ -226,9 +219,17 @@ int KFCurve::InsertKeyAt(KTime t, float v, int* hint, uint32_t interpolation, ui
     KeySetLeftTangentInfo(e, left);
     KeySetRightTangentInfo(e, right);
     if (a >= 0) KeySetRightTangentInfo(a, rightOfA);
-    if (b < mKeyCount) KeySetLeftTangentInfo(b, leftOfB);
-    if (beforeFirst) KeySetRightTangentInfo(b, rightOfB);
+    if (b < mKeyCount) RestoreLeftTangentInfo(b, leftOfB);
     return e;
+}
+
+// Gives key i back the left side it had. Only that side: the left setters of a user key also
+// set its right side, which differs from the left one after a linear or constant key.
+void KFCurve::RestoreLeftTangentInfo(int index, const KFCurveKeyTangentInfo& info) {
+    if (index < 1 || index >= mKeyCount) return;
+    const float right = K(index).mData[0];
+    KeySetLeftTangentInfo(index, info);
+    K(index).mData[0] = right;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -242,7 +243,7 @@ int KFCurve::KeyRemoveAt(int index) {
     if (follower) info = KeyGetLeftTangentInfo(index + 1);
     CloseSlots(index, 1);
     ForgetEvaluationCache();
-    if (follower) KeySetLeftTangentInfo(index, info);
+    if (follower) RestoreLeftTangentInfo(index, info);
     NotifyChange(KFCURVE_EVENT_KEYS, index - 1);
     return 0;
 }
@@ -268,7 +269,7 @@ bool KFCurve::KeyRemove(int first, int last) {
     if (last + 1 < mKeyCount) info = KeyGetLeftTangentInfo(last + 1);
     CloseSlots(first, last - first + 1);
     ForgetEvaluationCache();
-    KeySetLeftTangentInfo(first, info);
+    RestoreLeftTangentInfo(first, info);
     NotifyChange(KFCURVE_EVENT_KEYS, -1);
     return true;
 }

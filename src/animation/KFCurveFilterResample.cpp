@@ -68,16 +68,23 @@ bool KFCurveFilterResample::Apply(KFCurve& curve) {
         return false;
     }
 
-    std::unique_ptr<KFCurve> original(KFCurve::Create());
-    original->CopyFrom(curve, true);
+    // Sampling leaves the curve's keys alone, so the curve is its own source.
     std::unique_ptr<KFCurve> sampled(KFCurve::Create());
     sampled->CopyFrom(curve, false);
     if (mKeepKeyKind) {
-        FCurveResampleKeepKind(*original, *sampled, t0, t1, mPeriod, true);
+        FCurveResampleKeepKind(curve, *sampled, t0, t1, mPeriod, true);
     } else {
-        FCurveResample(*original, *sampled, t0, t1, mPeriod, KFCURVE_INTERPOLATION_CUBIC,
+        FCurveResample(curve, *sampled, t0, t1, mPeriod, KFCURVE_INTERPOLATION_CUBIC,
                        KFCURVE_TANGENT_AUTO, true);
     }
-    FCurveMerge(*original, *sampled, curve);
+    const int sampledCount = sampled->KeyGetCount();
+    if (count > 0 && sampled->KeyGetTime(0) <= first &&
+        sampled->KeyGetTime(sampledCount - 1) >= last) {
+        curve.CopyFrom(*sampled, true);  // every key was inside the span
+    } else {
+        std::unique_ptr<KFCurve> original(KFCurve::Create());
+        original->CopyFrom(curve, true);
+        FCurveMerge(*original, *sampled, curve);
+    }
     return true;
 }

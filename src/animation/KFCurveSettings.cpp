@@ -36,13 +36,6 @@ KTime GetDefaultSamplingPeriod() {
 void ApplyRotationFilter(KFCurveNode* node, KTime start, KTime stop) {
     if (!node) return;
     switch (GetRotationFilterMode()) {
-        case KFCURVE_ROTATION_FILTER_GIMBLE_KILLER: {
-            KFCurveFilterGimbleKiller filter;
-            filter.SetStart(start);
-            filter.SetStop(stop);
-            filter.Apply(*node, true);
-            break;
-        }
         case KFCURVE_ROTATION_FILTER_UNROLL: {
             KFCurveFilterUnroll filter;
             filter.SetStart(start);
@@ -50,6 +43,8 @@ void ApplyRotationFilter(KFCurveNode* node, KTime start, KTime stop) {
             filter.Apply(*node, true);
             break;
         }
+        case KFCURVE_ROTATION_FILTER_GIMBLE_KILLER:
+            // The gimbal killer is not part of the library yet: this mode filters nothing.
         default:
             break;
     }

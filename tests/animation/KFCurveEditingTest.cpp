@@ -103,6 +103,25 @@ TEST(KFCurveEditingTest, RemovingARangeKeepsTheFollowingLeftTangent) {
     EXPECT_FLOAT_EQ(curve.KeyGetLeftDerivative(1), left);
 }
 
+// Removing keys changes the segment the removal joins, never the one after the next key,
+// even when that key is a user key whose sides differ (it follows a linear key).
+TEST(KFCurveEditingTest, RemovingKeysLeavesTheFollowingSegment) {
+    for (int last = 1; last <= 2; ++last) {
+        KFCurve curve;
+        AddKey(curve, 0, 0.0f);
+        AddKey(curve, 1, 1.0f);
+        AddKey(curve, 2, 3.0f);
+        AddKey(curve, 3, 2.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 5.0f, -4.0f);
+        AddKey(curve, 4, 0.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER);
+        const std::vector<double> before = Sample(curve, 3, 4, 9);
+        curve.KeyRemove(1, last);
+        ASSERT_EQ(curve.KeyGetCount(), 4 - last + 1);
+        EXPECT_EQ(curve.KeyGetRightDerivative(curve.KeyGetCount() - 2), 5.0f);
+        const std::vector<double> after = Sample(curve, 3, 4, 9);
+        for (size_t i = 0; i < before.size(); ++i) EXPECT_NEAR(after[i], before[i], 1e-6) << i;
+    }
+}
+
 TEST(KFCurveEditingTest, LeftDerivativeOfUserAndBreakKeys) {
     KFCurve curve;
     AddKey(curve, 0, 0.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER);
@@ -182,24 +201,37 @@ TEST(KFCurveEditingTest, KeyInsertAfterTheLastKeyKeepsTheShape) {
     EXPECT_EQ(curve.KeyGetCount(), 6);
 }
 
-TEST(KFCurveEditingTest, KeyInsertBeforeTheFirstKeyKeepsTheShape) {
-    const uint32_t modes[] = {KFCURVE_TANGENT_BREAK, KFCURVE_TANGENT_USER, 0};  // 0: linear
-    for (uint32_t mode : modes) {
-        KFCurve curve;
-        ShapedCurve(curve);
-        if (mode == 0) {
-            curve.KeySetInterpolation(0, KFCURVE_INTERPOLATION_LINEAR);
-        } else {
-            curve.KeySetTangentMode(0, mode);
+// Random curves of user, break, linear and constant keys (the kinds whose shape a split keeps);
+// a key inserted anywhere, outside the keys too, changes no value.
+TEST(KFCurveEditingTest, KeyInsertKeepsTheShapeOfRandomCurves) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> number(-5.0f, 5.0f);
+    const uint32_t kinds[] = {KFCURVE_INTERPOLATION_CONSTANT, KFCURVE_INTERPOLATION_LINEAR,
+                              KFCURVE_INTERPOLATION_CUBIC, KFCURVE_INTERPOLATION_CUBIC};
+    const uint32_t modes[] = {KFCURVE_TANGENT_USER, KFCURVE_TANGENT_BREAK, KFCURVE_CONSTANT_NEXT};
+    for (int round = 0; round < 1000; ++round) {
+        const int n = 1 + static_cast<int>(random() % 6);
+        std::vector<uint32_t> kind(n), mode(n);
+        std::vector<float> value(n), left(n), right(n);
+        for (int i = 0; i < n; ++i) {
+            kind[i] = kinds[random() % 4];
+            mode[i] = modes[random() % (kind[i] == KFCURVE_INTERPOLATION_CONSTANT ? 3 : 2)];
+            value[i] = number(random);
+            right[i] = number(random);
+            // A user key is smooth: its left side equals its right side.
+            left[i] = mode[i] == KFCURVE_TANGENT_USER ? right[i] : number(random);
         }
-        const std::vector<double> before = Sample(curve, -2, 5, 20);
-        EXPECT_EQ(curve.KeyInsert(Sec(-1)), 0);
-        ASSERT_EQ(curve.KeyGetCount(), 6);
-        EXPECT_EQ(curve.KeyGetInterpolation(0), curve.KeyGetInterpolation(1));
-        EXPECT_EQ(curve.KeyGetTangentMode(0), curve.KeyGetTangentMode(1));
-        const std::vector<double> after = Sample(curve, -2, 5, 20);
+        KFCurve curve;
+        for (int i = 0; i < n; ++i) {
+            AddKey(curve, i, value[i], kind[i], mode[i], right[i], i + 1 < n ? left[i + 1] : 0.0f);
+        }
+        const double t = -1.5 + (n + 2) * static_cast<double>(random() % 1000) / 1000.0;
+        const std::vector<double> before = Sample(curve, -2, n + 1, 60);
+        const int index = curve.KeyInsert(Sec(t));
+        ASSERT_EQ(curve.KeyGetTime(index), Sec(t));
+        const std::vector<double> after = Sample(curve, -2, n + 1, 60);
         for (size_t i = 0; i < before.size(); ++i) {
-            EXPECT_NEAR(after[i], before[i], 1e-4) << mode << " " << i;
+            ASSERT_NEAR(after[i], before[i], 1e-3) << round << " " << t << " " << i;
         }
     }
 }

@@ -126,6 +126,22 @@ TEST(KFCurveFilterGimbleKiller, Refusals) {
     EXPECT_TRUE(filter.GetKeySync());
     EXPECT_TRUE(filter.Apply(*uneven, true));
 
+    // An extra key on one channel outside a finite span survives the synchronisation:
+    // the counts differ and the node is refused untouched.
+    auto extra = MakeRotationNode({{0, {0, 0, 0}}, {30, {90, 0, 0}}});
+    AxisCurve(*extra, 2)->KeyAdd(Frames(90), AxisCurve(*extra, 2)->KeyGetRecord(1));
+    filter.SetStop(Frames(30));
+    EXPECT_FALSE(filter.Apply(*extra, true));
+    EXPECT_EQ(filter.GetError().GetErrorCode(), 2);
+    EXPECT_EQ(AxisCurve(*extra, 0)->KeyGetCount(), 2);
+    filter.Reset();
+
+    // A keyless Y is synchronised to X's key times first.
+    auto keyless = MakeRotationNode({{0, {0, 0, 0}}, {30, {90, 0, 0}}});
+    AxisCurve(*keyless, 1)->KeyClear();
+    EXPECT_TRUE(filter.Apply(*keyless, true));
+    EXPECT_EQ(AxisCurve(*keyless, 1)->KeyGetCount(), AxisCurve(*keyless, 0)->KeyGetCount());
+
     auto empty = MakeRotationNode({});
     EXPECT_FALSE(filter.Apply(*empty, true));
     EXPECT_EQ(filter.GetError().GetErrorCode(), 0);

@@ -4,6 +4,7 @@
 #include "animation/KFCurveFilterConstantKeyReducer.h"
 #include "animation/KFCurveFilterMatrixConverter.h"
 #include "foundation/KMatrix.h"
+#include "foundation/KRotationOrder.h"
 
 namespace {
 
@@ -197,4 +198,22 @@ TEST(KFCurveFilter, TreeWalkOrderAndDepth) {
     EXPECT_TRUE(filter.Apply(*root, true));
     EXPECT_EQ(filter.GetError().GetErrorCode(), 0);
     EXPECT_TRUE(filter.NeedApply(*root, true));
+}
+
+TEST(KFCurveFilterMatrixConverter, RotationOrdersAreNodeValues) {
+    auto root = MakeTransform({0, 10});
+    KFCurveFilterMatrixConverter filter;
+    filter.SetResamplingPeriod(Frames(5));
+    filter.SetApplyUnroll(false);
+    filter.SetApplyConstantKeyReducer(false);
+    filter.SetSourceMatrix(0, TranslationMatrix(1, 0, 0));
+    filter.SetSourceRotationOrder(1);  // "Euler XZY", order code 2
+    EXPECT_TRUE(filter.Apply(*root, true));
+    ASSERT_EQ(Curve(*root, 1, 0)->KeyGetCount(), 3);
+    // Key 1 at 5 frames: the source angles there were (5, 10, 15) in X, Z, Y order.
+    KMatrix source;
+    KRotationOrder(2).EulerToMatrix(source, KVector4(5, 10, 15));
+    KMatrix result(Curve(*root, 1, 0)->KeyGetValue(1), Curve(*root, 1, 1)->KeyGetValue(1),
+                   Curve(*root, 1, 2)->KeyGetValue(1));
+    EXPECT_EQ(KMatrixCompare3x3(source, result, 1e-5), 0);
 }

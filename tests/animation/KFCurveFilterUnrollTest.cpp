@@ -98,6 +98,16 @@ TEST(KFCurveFilterUnroll, OddShapes) {
     EXPECT_EQ(AxisCurve(*spanned, 2)->KeyGetCount(), 4);
     filter.Reset();
 
+    // A keyless channel takes part through its default value.
+    auto keyless = MakeRotationNode({{0, {350, 0, 0}}, {1, {10, 0, 0}}});
+    AxisCurve(*keyless, 2)->KeyClear();
+    AxisCurve(*keyless, 2)->SetValue(5.0f);
+    EXPECT_TRUE(filter.Apply(*keyless, true));
+    ASSERT_EQ(AxisCurve(*keyless, 2)->KeyGetCount(), 2);
+    EXPECT_NEAR(AxisCurve(*keyless, 2)->KeyGetValue(1), 5.0, 1e-4);
+    EXPECT_NEAR(AxisCurve(*keyless, 0)->KeyGetValue(1) - AxisCurve(*keyless, 0)->KeyGetValue(0),
+                20.0, 1e-4);
+
     // A curveless child is refused and nothing changes.
     auto curveless = MakeRotationNode({{0, {350, 0, 0}}, {1, {10, 0, 0}}});
     curveless->Get(2)->SetCurve(nullptr, true);

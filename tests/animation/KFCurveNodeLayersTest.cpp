@@ -198,14 +198,21 @@ TEST(KFCurveNodeEvaluate, QuaternionInterpolationHoldsAConstantOrientation) {
 }
 
 TEST(KFCurveNodeEvaluate, QuaternionInterpolationMeetsTheKeys) {
-    for (uint32_t interpolation : {KFCURVE_INTERPOLATION_LINEAR, KFCURVE_INTERPOLATION_CUBIC}) {
-        std::unique_ptr<KFCurveNode> r(
-            RotationKeys({{0, 0, 0}, {30, 10, 0}, {60, 40, 20}, {90, 45, 30}}, interpolation,
-                         KFCURVE_TANGENT_AUTO));
+    struct Case {
+        uint32_t interpolation, mode;
+    } cases[] = {{KFCURVE_INTERPOLATION_LINEAR, KFCURVE_TANGENT_AUTO},
+                 {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO},
+                 {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_TCB},
+                 {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        std::unique_ptr<KFCurveNode> r(RotationKeys(
+            {{0, 0, 0}, {30, 10, 0}, {60, 40, 20}, {90, 45, 30}}, c.interpolation, c.mode));
         r->SetRotationOrder(4);
         r->SetQuaternionInterpolation(true);
         ExpectSameRotation(4, r->Evaluate(Seconds(1.000001)), {30, 10, 0}, 1e-4);
         ExpectSameRotation(4, r->Evaluate(Seconds(1.999999)), {60, 40, 20}, 1e-4);
+        if (c.mode == KFCURVE_TANGENT_USER) continue;
         // Halfway the orientation lies between the keys' (the angle to each is about equal).
         std::vector<double> mid = r->Evaluate(Seconds(1.5));
         KMatrix m = Rotation(4, mid), a = Rotation(4, {30, 10, 0}), b = Rotation(4, {60, 40, 20});

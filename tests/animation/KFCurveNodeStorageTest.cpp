@@ -224,19 +224,21 @@ TEST_F(ChannelFixture, TimeWarpIdsAndCycles) {
     EXPECT_EQ(FindTimeWarp(1), nullptr);
 }
 
-TEST_F(ChannelFixture, SecondLayerChannelReplacesTheFirst) {
+TEST_F(ChannelFixture, LayerChannelReplacesAnExistingLayer) {
     std::unique_ptr<KFCurveNode> root(KFCurveNode::Create("Defaults"));
+    KFCurveNode* p = AddLeaf(root.get(), "P", ConstantCurve(0));
+    p->AddLayer(5, true);  // replaced below; ASan reports it if it leaks
     ReadText(
         "Channel: \"P\" {\n  Default: 1\n"
-        "  LayerChannel: \"P\" {\n    Default: 2\n    LayerID: 1\n  }\n"
-        "  LayerChannel: \"P\" {\n    Default: 3\n    LayerID: 2\n  }\n}\n",
+        "  LayerChannel: \"P\" {\n    Default: 2\n    LayerID: 1\n"
+        "    LayerChannel: \"P\" {\n      Default: 3\n      LayerID: 2\n    }\n  }\n}\n",
         [&](KQovFieldFile& f) { RetrieveChildren(root.get(), f); });
-    KFCurveNode* p = root->Find("P");
-    ASSERT_NE(p, nullptr);
     ASSERT_NE(p->GetNextLayer(), nullptr);
-    // Only one LayerChannel is read per block; the node keeps a single, owned layer.
-    EXPECT_EQ(p->GetNextLayer()->GetNextLayer(), nullptr);
-    EXPECT_EQ(p->GetNextLayer()->GetBaseLayerNode(), p);
+    EXPECT_EQ(p->GetNextLayer()->GetLayerId(), 1);
+    ASSERT_NE(p->GetNextLayer()->GetNextLayer(), nullptr);
+    EXPECT_EQ(p->GetNextLayer()->GetNextLayer()->GetLayerId(), 2);
+    EXPECT_EQ(p->GetNextLayer()->GetNextLayer()->GetBaseLayerNode(), p);
+    EXPECT_EQ(p->Evaluate(Seconds(0)), (std::vector<double>{6}));
 }
 
 TEST_F(ChannelFixture, LayerTypesFollowTheChannel) {
@@ -284,4 +286,16 @@ TEST(KFCurveSettings, FixedValuesAndTable) {
     std::unique_ptr<KFCurveNode> leaf(KFCurveNode::Create("leaf"));
     leaf->SetCurve(new KFCurve);
     EXPECT_EQ(KFCurveNodeValuesAdd(leaf.get(), out, p, q), 1);
+}
+
+TEST(KFCurveSettings, RotationFilterUnrollsWrappedAngles) {
+    std::unique_ptr<KFCurveNode> r(KFCurveNode::Create("R"));
+    for (const char* axis : {"X", "Y", "Z"}) AddLeaf(r.get(), axis, LinearCurve({0, 0, 0}));
+    KFCurve* z = r->Get(2)->GetCurve();
+    z->KeySetValue(1, 170);
+    z->KeySetValue(2, -170);
+    r->SetLayerType(KFCURVENODE_LAYER_EULER_ROTATION);
+    ApplyRotationFilter(r.get(), KTIME_MINUS_INFINITE, KTIME_INFINITE);
+    EXPECT_FLOAT_EQ(z->KeyGetValue(2), 190);
+    ApplyRotationFilter(nullptr, KTIME_MINUS_INFINITE, KTIME_INFINITE);
 }

@@ -306,3 +306,31 @@ TEST(KFCurveStorageMalformed, ColourIsReadWheneverPresent) {
         EXPECT_EQ(curve.GetColor()[1], 0.25f);
     });
 }
+
+TEST(KFCurveStorageMalformed, TypedValuesOfTheWrongKindDropTheirKey) {
+    using qovtest::Rec;
+    auto time = [](int64_t ticks) { return "L" + std::string(reinterpret_cast<char*>(&ticks), 8); };
+    auto letter = [](char c) { return std::string("C") + c; };
+    Rec key("Key");
+    key.Raw(time(0)).D(1).Raw(letter('L'));
+    key.Raw(time(KTime::kOneSecond)).S("x").Raw(letter('L'));  // a text where the value goes
+    key.Raw(time(2 * KTime::kOneSecond)).D(3).Raw(letter('L'));
+    key.count = 9;
+    std::string bytes = qovtest::BinaryStart(6000);
+    qovtest::Encode(bytes, Rec("Default").D(0));
+    qovtest::Encode(bytes, Rec("KeyVer").I(4004));
+    qovtest::Encode(bytes, Rec("KeyCount").I(3));
+    qovtest::Encode(bytes, key);
+    bytes += qovtest::NullRecord();
+    qovtest::TempFolder tmp;
+    std::string name = tmp / "typed.qov";
+    qovtest::WriteAll(name, bytes);
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    ASSERT_TRUE(in.HasTypedValues());
+    std::unique_ptr<KFCurve> c = ReadCurve(in);
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(c->KeyGetCount(), 2);  // the reader finds the next time and goes on
+    EXPECT_EQ(c->KeyGetValue(1), 3);
+    EXPECT_EQ(c->KeyGetTime(1), Seconds(2));
+}
