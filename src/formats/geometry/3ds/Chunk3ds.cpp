@@ -300,9 +300,9 @@ void ChunkReader3ds::Value(float& v) {
     memcpy(&v, &bits, 4);
 }
 
-void ChunkReader3ds::Text(std::string& text, size_t maxChars) {
+void ChunkReader3ds::Text(std::string& text, size_t maxChars, bool strict) {
     text.clear();
-    size_t limit = maxChars ? maxChars + 1 : size_t(Remaining());
+    size_t limit = strict ? maxChars + 1 : size_t(Remaining());
     for (size_t i = 0; i < limit && mOk; ++i) {
         uint8_t c = 0;
         if (!Bytes(&c, 1)) return;
@@ -377,9 +377,9 @@ void ChunkWriter3ds::Value(float v) {
     Value(bits);
 }
 
-void ChunkWriter3ds::Text(const std::string& text, size_t maxChars) {
+void ChunkWriter3ds::Text(const std::string& text, size_t maxChars, bool strict) {
     size_t len = strnlen(text.c_str(), text.size());
-    if (maxChars && len > maxChars) return Fail(ERR_STRING_TOO_LONG);
+    if (strict && len > maxChars) return Fail(ERR_STRING_TOO_LONG);
     Bytes(reinterpret_cast<const uint8_t*>(text.data()), len);
     Value(uint8_t(0));
 }
@@ -501,7 +501,9 @@ void CopyChunkData3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds* target) {
 }
 
 void CopyChunk3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds** copy) {
-    if (!source || !copy) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!copy) return PushError3ds(ctx, ERR_INVALID_ARG);
+    *copy = nullptr;
+    if (!source) return PushError3ds(ctx, ERR_INVALID_ARG);
     Chunk3ds* made = nullptr;
     InitChunk3ds(ctx, &made);
     if (!made) return;
@@ -514,13 +516,15 @@ void CopyChunk3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds** copy) {
         made->data = std::move(source->data);  // the source can read it again
     else if (source->data)
         made->data = source->data->Clone();
-    *copy = made;
+    // A whole copy or none: a copy cut short would lack chunks its readers expect.
+    *copy = nullptr;
     Chunk3ds** link = &made->child;
     for (Chunk3ds* child = source->child; child; child = child->next) {
         CopyChunk3ds(ctx, child, link);
-        if (ctx.ErrorPending()) return;
+        if (!*link) return DeleteChunkChain3ds(&made);
         link = &(*link)->next;
     }
+    *copy = made;
 }
 
 void ReleaseChunk3ds(Chunk3ds* chunk) {

@@ -67,12 +67,12 @@ struct Rotation3ds {
     }
 };
 
-// Name of a morph key: at most 12 characters and its terminator.
+// Name of a morph key: at most 12 characters and its terminator, strictly.
 struct MorphName3ds {
     std::string name;
     template <class IO>
     void Io(IO& io) {
-        io.Text(name, 12);
+        io.Text(name, 12, true);
     }
 };
 
@@ -96,7 +96,7 @@ struct Track3ds {
 
 // Chunk payload records (file order; the toolkit's own layouts).
 template <size_t N>
-struct Text3ds {  // zero-terminated text of at most N characters; N = 0: the chunk's rest
+struct Text3ds {  // zero-terminated text the format keeps to N characters; N = 0: no limit
     std::string text;
     template <class IO>
     void Io(IO& io) {
@@ -393,7 +393,10 @@ public:
     void Value(T& v) {
         v.Io(*this);
     }
-    void Text(std::string& text, size_t maxChars);
+    // A zero-terminated text. The format keeps it to `maxChars` characters, but other
+    // programs write longer names, so it reads up to its terminator within the chunk;
+    // a `strict` text ends within maxChars + 1 bytes.
+    void Text(std::string& text, size_t maxChars, bool strict = false);
     void FixedText(FixedText3ds& field, size_t fieldBytes);
     void Rest(std::vector<uint8_t>& bytes);
     void RestOf(std::vector<uint32_t>& values, size_t itemBytes);
@@ -430,7 +433,10 @@ public:
     void Value(T& v) {
         v.Io(*this);
     }
-    void Text(const std::string& text, size_t maxChars);
+    // Writes a text as it is, so a text read from a file is written back unchanged; the
+    // put operations keep the texts they are given to the format's limits. A `strict`
+    // text longer than `maxChars` is refused.
+    void Text(const std::string& text, size_t maxChars, bool strict = false);
     void FixedText(const FixedText3ds& field, size_t fieldBytes);
     void Rest(const std::vector<uint8_t>& bytes);
     void RestOf(const std::vector<uint32_t>& values, size_t);

@@ -125,6 +125,8 @@ void RestoreMovedAside(Context3ds& ctx, const char* name) {
             file->name = name;
             file->temporary = false;
             file->originalName.clear();
+        } else {
+            file->restore = true;  // never deleted: tried again when it is closed
         }
         file->stream = KPlatformOpenFile(file->name.c_str(), "rb");
         if (file->stream) {

@@ -33,12 +33,13 @@ void ScanChildren(Context3ds& ctx, Chunk3ds* parent, bool xdata, int depth) {
             SetCurrentFileByIndex3ds(ctx, slot);
             CurrentFileSeek3ds(ctx, uint32_t(at));
             ReadHeader3ds(ctx, &tag, &length);
+            // Only entries belong in an XDATA section; anything else ends it, whatever
+            // its length field holds.
+            if (!ctx.ErrorPending() && xdata && (tag < 0x8002 || tag > 0x800F)) return;
             if (!ctx.ErrorPending() && (length < 6 || at + length > end))
                 PushError3ds(ctx, ERR_INVALID_CHUNK);
         }
         if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_READING_DATABASE);
-        // Only entries belong in an XDATA section; anything else ends it.
-        if (xdata && (tag < 0x8002 || tag > 0x800F)) return;
         Chunk3ds* chunk = nullptr;
         InitChunkAs3ds(ctx, &chunk, tag);
         if (!chunk) return PushError3ds(ctx, ERR_READING_DATABASE);
@@ -213,8 +214,10 @@ void WriteChunkTree3ds(Context3ds& ctx, Chunk3ds* chunk, int outputSlot) {
 
 void SaveDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
     if (!file || !database) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (!database->topChunk) return PushError3ds(ctx, ERR_INVALID_DATABASE);
-    SetDatabaseVersion3ds(ctx, database, 2);
+    if (!database->topChunk)
+        PushError3ds(ctx, ERR_INVALID_DATABASE);
+    else
+        SetDatabaseVersion3ds(ctx, database, 2);
     if (file->mode == kFileWrite3ds && !ctx.ErrorPending()) {
         ParentNamesToIds3ds(ctx, database);
         if (!ctx.ErrorPending()) {
@@ -224,9 +227,12 @@ void SaveDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
             WriteChunkTree3ds(ctx, database->topChunk, file->slot);
         }
         if (!ctx.ErrorPending() && fflush(file->stream) != 0) PushError3ds(ctx, ERR_WRITING_FILE);
-        if (ctx.ErrorPending()) MarkWriteFailed3ds(ctx, file);
     }
-    if (ctx.ErrorPending()) PushError3ds(ctx, ERR_WRITING_DATABASE);
+    if (!ctx.ErrorPending()) return;
+    // Whatever failed, the file is not what the caller meant to write: an original it
+    // displaced comes back when the files are closed.
+    if (file->mode == kFileWrite3ds) MarkWriteFailed3ds(ctx, file);
+    PushError3ds(ctx, ERR_WRITING_DATABASE);
 }
 
 void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code) {

@@ -10,6 +10,12 @@ Bytes3ds File(const Bytes3ds& body) {
     return Chunk(0x4D4D, body);
 }
 
+std::vector<uint32_t> ChildTags(Chunk3ds* parent) {
+    std::vector<uint32_t> tags;
+    for (Chunk3ds* c = parent->child; c; c = c->next) tags.push_back(c->tag);
+    return tags;
+}
+
 // ---- malformed files: a clean error, no hang, no over-read ----
 
 TEST(Chunk3dsScan, ZeroLengthChildIsInvalid) {
@@ -83,9 +89,11 @@ TEST(Chunk3dsScan, ListCountsAreCheckedAgainstTheChunk) {
 }
 
 TEST(Chunk3dsScan, TextsAreBoundedByTheirSizeAndTheChunk) {
-    // An object name without a terminator within 11 bytes.
-    Loaded3ds a(File(Chunk(0x3D3D, Chunk(0x4000, Str("ABCDEFGHIJKL")))));
-    EXPECT_TRUE(a.HasError(ERR_READING_FILE));
+    // An object name without a terminator before its chunk's end.
+    Bytes3ds name = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L'};
+    Loaded3ds a(File(Chunk(0x3D3D, Chunk(0x4000, name))));
+    EXPECT_TRUE(a.ctx.ErrorPending());
+    EXPECT_TRUE(a.HasError(ERR_READING_DATABASE));
     // A morph key name that reaches the chunk's end without a terminator.
     Bytes3ds track = Chunk(
         0xB026, U16(0) + U32(0) + U32(0) + U32(1) + U32(0) + U16(0) + Bytes3ds{'a', 'b', 'c'});
@@ -102,6 +110,50 @@ TEST(Chunk3dsScan, TextsAreBoundedByTheirSizeAndTheChunk) {
     ASSERT_NE(morph, nullptr);
     EXPECT_EQ(morph->values[0].name, "Morph_Target");
     EXPECT_EQ(morph->keys[0].time, 4u);
+}
+
+TEST(Chunk3dsScan, NamesLongerThanTheFormatsLimitStillRead) {
+    // Other programs write object, node, material and map names longer than 10 or 16
+    // characters; they read whole and the file saves unchanged.
+    Bytes3ds mesh =
+        Chunk(0x4000, Str("A_Long_Object_Name") +
+                          Chunk(0x4100, Chunk(0x4110, U16(1) + F32(1) + F32(2) + F32(3))));
+    Bytes3ds material =
+        Chunk(0xAFFF, Chunk(0xA000, Str("A_Rather_Long_Material")) +
+                          Chunk(0xA200, Chunk(0xA300, Str("textures/bricks_diffuse.png"))));
+    Bytes3ds node =
+        Chunk(0xB002, Chunk(0xB030, U16(0)) +
+                          Chunk(0xB010, Str("A_Long_Object_Name") + U16(0) + U16(0) + U16(0xFFFF)) +
+                          Chunk(0xB011, Str("instance_name_01")));
+    Bytes3ds bytes =
+        File(Chunk(0x0002, U32(3)) + Chunk(0x3D3D, Chunk(0x3D3E, U32(3)) + material + mesh) +
+             Chunk(0xB000, Chunk(0xB00A, U16(5) + Str("") + U32(30)) + node));
+    Loaded3ds f(bytes);
+    ASSERT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+    Chunk3ds* object = nullptr;
+    FindNamedObject3ds(f.ctx, f.db, "A_Long_Object_Name", &object);
+    EXPECT_NE(object, nullptr);
+    Chunk3ds* entry = nullptr;
+    FindMaterial3ds(f.ctx, f.db, "A_Rather_Long_Material", &entry);
+    EXPECT_NE(entry, nullptr);
+    EXPECT_NE(FindNodeByName3ds(f.ctx, f.db, "A_Long_Object_Name.instance_name_01", 0xB002),
+              nullptr);
+    auto* map = ReadChunkDataAs3ds<Text3ds<16>>(f.ctx, FindChunk3ds(f.db->topChunk, 0xA300));
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->text, "textures/bricks_diffuse.png");
+    EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+    EXPECT_EQ(f.Save(), bytes);
+    EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+}
+
+TEST(Chunk3dsScan, XDataSectionEndsAtANonEntryWhateverItsLength) {
+    // The bytes after the entries are not chunks: a tag outside the entries ends the
+    // section, its length field is not looked at.
+    Bytes3ds section = Chunk(0x8001, Chunk(0x8002, Str("app")) + U16(0x1234) + U32(0xFFFFFF));
+    Loaded3ds f(File(Chunk(0x8000, section) + Chunk(0x0002, U32(3))));
+    ASSERT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+    EXPECT_EQ(ChildTags(FindChunk3ds(f.db->topChunk, 0x8001)), (std::vector<uint32_t>{0x8002}));
+    EXPECT_NE(FindChunk3ds(f.db->topChunk, 0x0002), nullptr);
 }
 
 // ---- payload forms ----
@@ -181,12 +233,6 @@ TEST(Chunk3dsPayload, ReadingTwiceKeepsTheRecord) {
 }
 
 // ---- tree operations ----
-
-std::vector<uint32_t> ChildTags(Chunk3ds* parent) {
-    std::vector<uint32_t> tags;
-    for (Chunk3ds* c = parent->child; c; c = c->next) tags.push_back(c->tag);
-    return tags;
-}
 
 TEST(Chunk3dsTree, OrderedInsertion) {
     Context3ds ctx;

@@ -102,6 +102,38 @@ TEST(Database3ds, AFailedWriteBringsTheOriginalBack) {
     EXPECT_TRUE(Bytes3ds(after.begin(), after.end()) == bytes);
 }
 
+TEST(Database3ds, AnEarlierFailureBringsTheOriginalBackToo) {
+    TempPath3ds temp("scene.3ds");
+    std::vector<char> original = ReadBytes3ds(TestFiles3ds()[0]);
+    WriteBytes3ds(temp.path, Bytes3ds(original.begin(), original.end()));
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    LoadDatabase3ds(ctx, OpenFile3ds(ctx, temp.path.c_str(), "rb"), db);
+    File3ds* out = OpenFile3ds(ctx, temp.path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    PushError3ds(ctx, ERR_INVALID_DATA);  // a record the writer could not put
+    SaveDatabase3ds(ctx, out, db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    EXPECT_EQ(FolderEntries(temp.folder), std::vector<std::string>{"scene.3ds"});
+    EXPECT_TRUE(ReadBytes3ds(temp.path) == original);
+}
+
+TEST(Database3ds, CloseAllClosesEveryFileWhateverIsPending) {
+    TempPath3ds temp("f");
+    Context3ds ctx;
+    for (int i = 0; i < 3; ++i) {
+        std::string name = temp.path + std::to_string(i);
+        WriteBytes3ds(name, {1});
+        ASSERT_NE(OpenFile3ds(ctx, name.c_str(), "rb"), nullptr);
+    }
+    PushError3ds(ctx, ERR_READING_FILE);
+    CloseAllFiles3ds(ctx);
+    EXPECT_EQ(ctx.slotCount, 0);
+    EXPECT_EQ(GetFileByIndex3ds(ctx, 0), nullptr);
+}
+
 TEST(Database3ds, NewDatabasesGetReleaseThreeVersionChunks) {
     Context3ds ctx;
     Database3ds* db = nullptr;

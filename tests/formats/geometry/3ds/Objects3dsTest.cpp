@@ -28,6 +28,50 @@ struct Memory3ds {
     ~Memory3ds() { ReleaseDatabase3ds(ctx, &db); }
 };
 
+TEST(Objects3ds, ReadsAfterAnEarlierErrorEndCleanly) {
+    // The type chunk is not the object's first child, so a copy cut short by the
+    // pending error would lack it.
+    Bytes3ds flag = Chunk(0x4010, {});
+    Bytes3ds spot = Chunk(0x4600, F32(0) + F32(0) + F32(0) +
+                                      Chunk(0x4610, F32(1) + F32(1) + F32(1) + F32(20) + F32(30)));
+    Bytes3ds tri = Chunk(0x4100, Chunk(0x4110, U16(0)));
+    Loaded3ds f(MeshFile(Object("S", flag + spot) + Object("C", flag + CameraBody(48)) +
+                         Object("M", flag + tri)));
+    ASSERT_FALSE(f.ctx.ErrorPending());
+    UpdateNamedObjectIndex3ds(f.ctx, f.db);
+    PushError3ds(f.ctx, ERR_READING_FILE);
+    Light3ds* light = nullptr;
+    GetSpotlightByIndex3ds(f.ctx, f.db, 0, &light);
+    ReleaseLight3ds(&light);
+    Camera3ds* camera = nullptr;
+    GetCameraByIndex3ds(f.ctx, f.db, 0, &camera);
+    ReleaseCamera3ds(&camera);
+    Mesh3ds* mesh = nullptr;
+    GetMeshByIndex3ds(f.ctx, f.db, 0, &mesh);
+    ReleaseMesh3ds(&mesh);
+    EXPECT_TRUE(f.ctx.ErrorPending());
+}
+
+TEST(Objects3ds, RecordsPutKeepToTheFormatsNameLimits) {
+    // Long names read from other programs' files; records put are kept to the limits.
+    Memory3ds m;
+    Camera3ds* camera = nullptr;
+    InitCamera3ds(m.ctx, &camera);
+    camera->name = "ElevenChars";
+    PutCamera3ds(m.ctx, m.db, camera);
+    EXPECT_EQ(m.ctx.ErrorAt(0).code, ERR_STRING_TOO_LONG);
+    EXPECT_EQ(FindChunk3ds(m.db->topChunk, 0x4000), nullptr);
+    ReleaseCamera3ds(&camera);
+    Memory3ds n;
+    Material3ds* material = nullptr;
+    InitMaterial3ds(n.ctx, &material);
+    material->name = "Mat";
+    material->maps[0].name = "seventeen_chars_1";
+    PutMaterial3ds(n.ctx, n.db, material);
+    EXPECT_EQ(n.ctx.ErrorAt(0).code, ERR_STRING_TOO_LONG);
+    ReleaseMaterial3ds(&material);
+}
+
 TEST(Cameras3ds, LensAndFieldOfView) {
     Loaded3ds f(MeshFile(Object("A", CameraBody(48)) + Object("B", CameraBody(0)) +
                          Object("C", CameraBody(-3))));
