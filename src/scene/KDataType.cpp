@@ -204,11 +204,17 @@ KDataType* KDataType::FindByName(const char* name) {
 }
 
 int KDataType::ParsePrecision(const char* text) {
-    long long value = 0;
-    if (!text || !KParseInt64(text, value)) return 2;
-    if (value < 0) return 0;
-    if (value > 17) return 17;
-    return int(value);
+    // Read as a leading integer; a run of digits too long for any type is still
+    // a number, and clamps like any other.
+    if (!text) return 2;
+    while (KIsSpace(*text)) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    if (!KIsDigit(*text)) return 2;
+    int value = 0;
+    for (; KIsDigit(*text) && value <= 17; ++text) value = value * 10 + (*text - '0');
+    if (negative) return 0;
+    return value > 17 ? 17 : value;
 }
 
 int KDataType::GetDisplayPrecision() {

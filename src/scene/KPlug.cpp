@@ -59,6 +59,9 @@ KPlug::KPlug() {
 }
 
 KPlug::~KPlug() {
+    // Already going: a Destroy() from a notification of the disconnections below
+    // (a plug deleted directly, as an embedded member is) must not delete it again.
+    ++mBusy;
     if (!IsSubPlug()) {
         DisconnectAll(true);
         DisconnectAll(false);
@@ -536,6 +539,21 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     erase(srcRef.Resolve(), false, dstRef);
     for (const Holder& h : dstHolders) erase(h.sub.Resolve(), true, srcRef);
     for (const Holder& h : srcHolders) erase(h.sub.Resolve(), false, dstRef);
+    // A sub-plug made by a notification above copied the entry: drop it there too.
+    auto eraseFromNew = [&erase](KPlug* plug, bool source, const KWeakRef& ref,
+                                 const std::vector<Holder>& holders) {
+        if (!plug) return;
+        std::vector<KWeakRef> fresh;
+        for (KPlug* sub : plug->mSubPlugs) {
+            const KWeakRef subRef = sub->GetWeakRef();
+            if (std::none_of(holders.begin(), holders.end(),
+                             [&subRef](const Holder& h) { return h.sub == subRef; }))
+                fresh.push_back(subRef);
+        }
+        for (const KWeakRef& sub : fresh) erase(sub.Resolve(), source, ref);
+    };
+    eraseFromNew(dstRef.Resolve(), true, srcRef, dstHolders);
+    eraseFromNew(srcRef.Resolve(), false, dstRef, srcHolders);
 
     // Both ends are busy, so neither was deleted by the notifications.
     if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoved, dst, dstIndex, src, 0, nullptr);
