@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -71,8 +72,9 @@ public:
 // Vector (3), Vector4 (4) and Matrix (16) families: "{a,b,c}" texts.
 class ListType : public KDataType {
 public:
-    ListType(const char* name, int count, const KDataType* base, std::vector<const char*> names)
-        : KDataType(name, count * 8, count, base), mNames(std::move(names)) {}
+    ListType(const char* name, int count, const KDataType* base,
+             std::initializer_list<const char*> names)
+        : KDataType(name, count * 8, count, base), mNames(names) {}
 
     bool GetDefault(void* value) const override {
         if (!value) return false;
@@ -120,8 +122,10 @@ private:
     std::vector<const char*> mNames;
 };
 
-const std::vector<const char*> kXyz = {"x", "y", "z"};
-const std::vector<const char*> kXyzw = {"x", "y", "z", "w"};
+// The library may start from another file's static initialiser, so nothing
+// here may need dynamic initialisation.
+constexpr std::initializer_list<const char*> kXyz = {"x", "y", "z"};
+constexpr std::initializer_list<const char*> kXyzw = {"x", "y", "z", "w"};
 
 void CreateTypes() {
     auto add = [](KDataType* type) { gTypes->push_back(type); };

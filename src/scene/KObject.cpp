@@ -717,7 +717,9 @@ bool KObject::ConfirmWithDestinations() {
 }
 
 int KObject::GetConnectedObjectCount(int classId) {
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return 0;  // no such class
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetSrcCount() : 0;
 }
 

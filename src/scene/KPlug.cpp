@@ -293,13 +293,17 @@ KPlug* KPlug::GetDst(int index) const {
 
 KPlug* KPlug::GetSrcObject(int index, int classId) {
     if (classId == -1) return GetSrc(index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return nullptr;  // no such class: nothing is of it
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetSrc(index) : nullptr;
 }
 
 KPlug* KPlug::GetDstObject(int index, int classId) {
     if (classId == -1) return GetDst(index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return nullptr;  // no such class: nothing is of it
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetDst(index) : nullptr;
 }
 
@@ -643,12 +647,15 @@ bool KPlug::Replace(bool source, KPlug* old, KPlug* newPlug, int position) {
     int index = source ? IndexOfSrc(old) : IndexOfDst(old);
     if (index < 0) return false;
     const KWeakRef self = GetWeakRef(), oldRef = old->GetWeakRef();
+    const KWeakRef newRef = newPlug ? newPlug->GetWeakRef() : KWeakRef{};
     BusyScope busy(this, old);
     KPlug* srcEnd = source ? old : this;
     KPlug* dstEnd = source ? this : old;
     SendReplace(srcEnd, dstEnd, newPlug, eDestinationReplacing, eSourceReplacing);
     bool connected = false;
     if (source ? DisconnectSrc(old) : DisconnectDst(old)) {
+        // The new plug is no party to the disconnection: it may have gone meanwhile.
+        newPlug = newRef.Resolve();
         KWeakRef mine = EntryRef(source, index);
         KWeakRef theirs = newPlug ? newPlug->EntryRef(!source, position) : KWeakRef{};
         connected = source ? Connect(newPlug, theirs, this, mine, 0)

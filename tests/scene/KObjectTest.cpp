@@ -490,6 +490,10 @@ TEST(KObject, ConnectedObjectsOfAClass) {
     EXPECT_EQ(node->GetConnectedObject(1, KEntity::ClassId()), nullptr);
     EXPECT_EQ(node->GetConnectedObjectCount(KObject::ClassId()), 2);
     EXPECT_EQ(node->GetConnectedObjectCount(-1), 2);
+    EXPECT_EQ(node->GetConnectedObjectCount(0), 0);  // never registered
+    EXPECT_EQ(node->GetConnectedObjectCount(1000), 0);
+    EXPECT_EQ(node->GetConnectedObject(0, 1000), nullptr);
+    EXPECT_EQ(node->GetSrcObject(0, 1000), nullptr);
     EXPECT_EQ(node->GetSrcObject(0), plain);
     EXPECT_EQ(entity->GetDstObject(0, KObject::ClassId()), node);
 }

@@ -340,6 +340,22 @@ TEST(KPlug, ReplaceKeepsThePosition) {
     EXPECT_EQ(d3->GetSrc(1), src);
 }
 
+TEST(KPlug, ReplacementThatDiesOnTheWay) {
+    Plugs plugs;
+    Probe *src = plugs.Make(), *old = plugs.Make();
+    Probe* replacement = new Probe;
+    ASSERT_TRUE(src->ConnectDst(old));
+    old->action = [&](int code, KPlug*) {
+        if (code == KPlug::eSourceRemoving && replacement) {
+            replacement->Destroy();
+            replacement = nullptr;
+        }
+    };
+    EXPECT_FALSE(src->ReplaceDst(old, replacement, -1));
+    EXPECT_EQ(src->GetDstCount(), 0);
+    EXPECT_EQ(old->GetSrcCount(), 0);
+}
+
 TEST(KPlug, ManyPlugsInRandomOrder) {
     KQovSdkEnsureStarted();  // the class filters are plugs too
     const int before = KPlug::GetLivePlugCount();
