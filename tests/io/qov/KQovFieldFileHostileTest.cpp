@@ -223,4 +223,17 @@ TEST(KQovFieldFileHostile, WriteFailingAtTheEndIsReported) {
     EXPECT_EQ(f.GetLastErrorID(), 11);
 }
 
+TEST(KQovFieldFileHostile, FolderIsNoFile) {
+    TempFolder tmp;
+    mkdir((tmp / "d.qov").c_str(), 0755);
+    KQovFieldFile f;
+    EXPECT_FALSE(f.FieldFileOpenFile((tmp / "d.qov").c_str(), false, true, nullptr));
+    EXPECT_EQ(f.GetLastErrorID(), 3);
+    EXPECT_FALSE(f.Open((tmp / "d").c_str(), false, true, nullptr));
+    ASSERT_TRUE(f.Create((tmp / "w.qov").c_str(), true, false, nullptr));
+    f.FieldWriteBegin("Content");
+    EXPECT_FALSE(f.FieldWriteFileContent(tmp.Path().c_str(), nullptr));
+    EXPECT_EQ(f.GetLastErrorID(), -1);  // not opened, as a missing file: no error
+}
+
 }  // namespace
