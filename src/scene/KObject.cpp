@@ -30,6 +30,10 @@ KObject::~KObject() {
     // Properties left by a caller that skipped PrepareDestroy.
     if (!mProperties.empty()) DestroyProperties();
     if (mIndexTable) mIndexTable->Remove(this);
+    for (const KWeakRef& ref : mPendingProperties) {
+        KPlug* p = ref.Resolve();
+        if (p && p->GetParent() == this) p->SetParent(nullptr);
+    }
 }
 
 void* KObject::GetInterface(uint32_t id) {
@@ -527,6 +531,13 @@ int KObject::DestroyProperty(int index) {
     if (result != 0 || !ref.Resolve()) return result;
     if (p->TestFlag(KProperty::eTyped)) {
         p->Destroy();
+        if (ref.Resolve()) {  // busy: destroyed when its connection change ends
+            auto dead = [](const KWeakRef& r) { return !r.Resolve(); };
+            mPendingProperties.erase(
+                std::remove_if(mPendingProperties.begin(), mPendingProperties.end(), dead),
+                mPendingProperties.end());
+            mPendingProperties.push_back(ref);
+        }
     } else {
         p->DisconnectAllSrc();
         if (ref.Resolve()) p->DisconnectAllDst();
@@ -706,7 +717,9 @@ bool KObject::ConfirmWithDestinations() {
 }
 
 int KObject::GetConnectedObjectCount(int classId) {
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return 0;  // no such class
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetSrcCount() : 0;
 }
 

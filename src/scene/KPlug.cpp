@@ -59,6 +59,9 @@ KPlug::KPlug() {
 }
 
 KPlug::~KPlug() {
+    // Already going: a Destroy() from a notification of the disconnections below
+    // (a plug deleted directly, as an embedded member is) must not delete it again.
+    ++mBusy;
     if (!IsSubPlug()) {
         DisconnectAll(true);
         DisconnectAll(false);
@@ -290,13 +293,17 @@ KPlug* KPlug::GetDst(int index) const {
 
 KPlug* KPlug::GetSrcObject(int index, int classId) {
     if (classId == -1) return GetSrc(index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return nullptr;  // no such class: nothing is of it
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetSrc(index) : nullptr;
 }
 
 KPlug* KPlug::GetDstObject(int index, int classId) {
     if (classId == -1) return GetDst(index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return nullptr;  // no such class: nothing is of it
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetDst(index) : nullptr;
 }
 
@@ -536,6 +543,21 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     erase(srcRef.Resolve(), false, dstRef);
     for (const Holder& h : dstHolders) erase(h.sub.Resolve(), true, srcRef);
     for (const Holder& h : srcHolders) erase(h.sub.Resolve(), false, dstRef);
+    // A sub-plug made by a notification above copied the entry: drop it there too.
+    auto eraseFromNew = [&erase](KPlug* plug, bool source, const KWeakRef& ref,
+                                 const std::vector<Holder>& holders) {
+        if (!plug) return;
+        std::vector<KWeakRef> fresh;
+        for (KPlug* sub : plug->mSubPlugs) {
+            const KWeakRef subRef = sub->GetWeakRef();
+            if (std::none_of(holders.begin(), holders.end(),
+                             [&subRef](const Holder& h) { return h.sub == subRef; }))
+                fresh.push_back(subRef);
+        }
+        for (const KWeakRef& sub : fresh) erase(sub.Resolve(), source, ref);
+    };
+    eraseFromNew(dstRef.Resolve(), true, srcRef, dstHolders);
+    eraseFromNew(srcRef.Resolve(), false, dstRef, srcHolders);
 
     // Both ends are busy, so neither was deleted by the notifications.
     if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoved, dst, dstIndex, src, 0, nullptr);
@@ -625,12 +647,15 @@ bool KPlug::Replace(bool source, KPlug* old, KPlug* newPlug, int position) {
     int index = source ? IndexOfSrc(old) : IndexOfDst(old);
     if (index < 0) return false;
     const KWeakRef self = GetWeakRef(), oldRef = old->GetWeakRef();
+    const KWeakRef newRef = newPlug ? newPlug->GetWeakRef() : KWeakRef{};
     BusyScope busy(this, old);
     KPlug* srcEnd = source ? old : this;
     KPlug* dstEnd = source ? this : old;
     SendReplace(srcEnd, dstEnd, newPlug, eDestinationReplacing, eSourceReplacing);
     bool connected = false;
     if (source ? DisconnectSrc(old) : DisconnectDst(old)) {
+        // The new plug is no party to the disconnection: it may have gone meanwhile.
+        newPlug = newRef.Resolve();
         KWeakRef mine = EntryRef(source, index);
         KWeakRef theirs = newPlug ? newPlug->EntryRef(!source, position) : KWeakRef{};
         connected = source ? Connect(newPlug, theirs, this, mine, 0)

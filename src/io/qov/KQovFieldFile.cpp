@@ -246,10 +246,16 @@ void KQovFieldFile::EndAsciiValue(const std::string& text, bool isString) {
 
 bool KQovFieldFile::FieldWriteCh(char value) {
     if (!BeginValue()) return false;
-    if (mBinary)
+    if (mBinary) {
         AddBinaryValue('C', &value, 1);
-    else
+    } else if (value && std::strchr(",\"\n\r \t{", value)) {
+        // Bare, these would split the value list, open a quote or a block, or be trimmed
+        // away: they go as a one-character string, which reads back as the character.
+        const char text[2] = {value, 0};
+        EndAsciiValue("\"" + KQovEscapeText(text) + "\"", true);
+    } else {
         EndAsciiValue(std::string(1, value), false);
+    }
     return !HasError();
 }
 

@@ -216,7 +216,8 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
         for (uint32_t i = 0; i < count; ++i) {
             Value value;
             uint64_t next;
-            if (!DecodeAt(cursor, value, next) || next > end)
+            // 'N' is this parser's own mark for bare ASCII tokens, no letter of a binary file.
+            if (!DecodeAt(cursor, value, next) || next > end || value.type == 'N')
                 return Fail(KFormatC("Bad value %u of record at %llu", i,
                                      (unsigned long long)(base + pos)));
             cursor = next;

@@ -92,6 +92,17 @@ TEST(KQovFieldReader, BadOffsetsCountsAndLetters) {
     Encode(out, unknown);
     out += NullRecord();
     EXPECT_FALSE(ParseBinary(out, &error));
+    // 'N' marks bare ASCII tokens inside the parser; in a binary file it is unknown.
+    out.clear();
+    Rec bare("N");
+    bare.Raw(
+        std::string("N\x01\0\0\0"
+                    "7",
+                    6));
+    bare.count = 1;
+    Encode(out, bare);
+    out += NullRecord();
+    EXPECT_FALSE(ParseBinary(out));
     // A child block that ends beyond its parent.
     std::string nested = valid;
     size_t child = nested.find(std::string("\x01"
