@@ -775,12 +775,18 @@ bool KQovFieldFile::FinishUpdate() {
     WriteNullRecord();
     WriteEndBlock(0, GetPartVersion(0));
     Flush();
-    bool failed = HasError() || mStream->HasError();
+    // Seeking pushes the runtime's own buffer out, so a full disk shows here.
+    bool failed = HasError() || mStream->Seek(1, 0) != 0 || mStream->HasError();
     if (failed) {
-        mStream->ClearError();
-        mOwnedStream->Truncate(mOriginalSize);
-        mOwnedStream->SetPosition(mOriginalSize - 13);
-        mOwnedStream->Write(kNull, 13);
+        // Bytes still waiting in the failed stream must never reach the file: it is
+        // reopened, cut back to its size and given its final null record again.
+        mOwnedStream->Close();
+        if (mOwnedStream->Open(mOpenedName.c_str(), "r+b")) {
+            mOwnedStream->Truncate(mOriginalSize);
+            mOwnedStream->SetPosition(mOriginalSize - 13);
+            mOwnedStream->Write(kNull, 13);
+            mOwnedStream->Seek(1, 0);
+        }
     }
     if (savedId != -1)
         mError.SetErrorWithText(savedId, savedText.c_str());
@@ -790,6 +796,7 @@ bool KQovFieldFile::FinishUpdate() {
 }
 
 void KQovFieldFile::Finish() {
+    const bool writing = mPartWriting && IsOpen();
     if (mPartWriting && mBinary && IsOpen() && !HasError()) {
         while (mDepth > 0) FieldWriteBlockEnd();
         CloseRecord(0);
@@ -806,6 +813,9 @@ void KQovFieldFile::Finish() {
         FinishUpdate();
     }
     Flush();
+    // A write that fails only when the runtime's buffer goes out is reported, not lost.
+    if (writing && !HasError() && (mStream->Seek(1, 0) != 0 || mStream->HasError()))
+        SetError(eNoSpaceLeft);
     FreeTrees();
     mCurrentPart = -1;
     mPartWriting = 0;

@@ -1,9 +1,11 @@
 // Files that are odd or hostile: long end-block chains, damaged legacy files opened for
 // update, stray project folders, and ASCII characters that cannot stand bare.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -163,6 +165,75 @@ TEST(KQovFieldFileHostile, HeaderBlocksWithoutTheirBlockAreSkipped) {
     EXPECT_FALSE(info.cameraResolutionPresent);
     EXPECT_FALSE(info.timeStampPresent);
     EXPECT_STREQ(f.FieldReadC("Field", ""), "x");
+}
+
+// Writes past `limit` bytes fail (as on a full disk) while the object lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        mOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &mOld);
+        rlimit tight = mOld;
+        tight.rlim_cur = limit;
+        mSet = setrlimit(RLIMIT_FSIZE, &tight) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &mOld);
+        std::signal(SIGXFSZ, mOldHandler);
+    }
+    bool IsSet() const { return mSet; }
+
+private:
+    rlimit mOld;
+    void (*mOldHandler)(int);
+    bool mSet = false;
+};
+
+TEST(KQovFieldFileHostile, FailedFixUpLeavesTheFileAsItWas) {
+    TempFolder tmp;
+    std::string name = tmp / "old.qov";
+    std::string bytes = qovtest::BinaryStart(5000);
+    Encode(bytes, Rec("Field").S("legacy"), 0);
+    bytes += NullRecord();
+    for (size_t room : {0, 40, 150}) {  // none, or part of the fix-up fits
+        WriteAll(name, bytes);
+        {
+            FileSizeLimit limit(bytes.size() + room);
+            ASSERT_TRUE(limit.IsSet());
+            KQovFieldFile f;
+            ASSERT_TRUE(f.Open(name.c_str(), false, true, nullptr)) << f.GetLastErrorString();
+            EXPECT_STREQ(f.FieldReadC("Field", ""), "legacy");
+            f.FieldFileClose();
+            EXPECT_EQ(f.GetLastErrorID(), -1);  // reading did not fail; the file is as it was
+        }
+        EXPECT_EQ(ReadAll(name), bytes) << room;
+    }
+}
+
+TEST(KQovFieldFileHostile, WriteFailingAtTheEndIsReported) {
+    TempFolder tmp;
+    std::string name = tmp / "full.qov";
+    FileSizeLimit limit(3000);
+    ASSERT_TRUE(limit.IsSet());
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+    f.FieldWriteC("Field", std::string(2900, 'x').c_str());
+    EXPECT_EQ(f.GetLastErrorID(), -1);  // still waiting in the buffers
+    f.FieldFileClose();
+    EXPECT_EQ(f.GetLastErrorID(), 11);
+}
+
+TEST(KQovFieldFileHostile, FolderIsNoFile) {
+    TempFolder tmp;
+    mkdir((tmp / "d.qov").c_str(), 0755);
+    KQovFieldFile f;
+    EXPECT_FALSE(f.FieldFileOpenFile((tmp / "d.qov").c_str(), false, true, nullptr));
+    EXPECT_EQ(f.GetLastErrorID(), 3);
+    EXPECT_FALSE(f.Open((tmp / "d").c_str(), false, true, nullptr));
+    ASSERT_TRUE(f.Create((tmp / "w.qov").c_str(), true, false, nullptr));
+    f.FieldWriteBegin("Content");
+    EXPECT_FALSE(f.FieldWriteFileContent(tmp.Path().c_str(), nullptr));
+    EXPECT_EQ(f.GetLastErrorID(), -1);  // not opened, as a missing file: no error
 }
 
 }  // namespace
