@@ -130,6 +130,7 @@ void KPlug::ReleaseSubPlugs() {
         } else {
             // No longer listed here: forget the parent rather than keep a pointer that may dangle.
             sub->mParent = nullptr;
+            sub->DropMirrors();
         }
     }
 }
@@ -199,10 +200,17 @@ bool KPlug::SetParent(KPlug* parent) {
         if (IsSubPlug() && mParent) {
             auto& list = mParent->mSubPlugs;
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            DropMirrors();
         }
         mParent = nullptr;
     }
     return true;
+}
+
+// A sub-plug's entries mirror its parent's connections: they go when it leaves.
+void KPlug::DropMirrors() {
+    mConnections.clear();
+    mSrcCount = 0;
 }
 
 bool KPlug::AddChild(KPlug* plug) {
@@ -260,6 +268,7 @@ void KPlug::SetFilter(KPlugFilter* filter, uint32_t subPlugFlag) {
         if (wasSub && mParent) {
             auto& list = mParent->mSubPlugs;
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            DropMirrors();
         }
         mFlags &= ~uint32_t(eSubPlug);
     }
