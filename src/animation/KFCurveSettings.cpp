@@ -43,8 +43,13 @@ void ApplyRotationFilter(KFCurveNode* node, KTime start, KTime stop) {
             filter.Apply(*node, true);
             break;
         }
-        case KFCURVE_ROTATION_FILTER_GIMBLE_KILLER:
-            // The gimbal killer is not part of the library yet: this mode filters nothing.
+        case KFCURVE_ROTATION_FILTER_GIMBLE_KILLER: {
+            KFCurveFilterGimbleKiller filter;
+            filter.SetStart(start);
+            filter.SetStop(stop);
+            filter.Apply(*node, true);
+            break;
+        }
         default:
             break;
     }

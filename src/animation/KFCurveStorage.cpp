@@ -474,8 +474,14 @@ void RemoveBadKeys(KFCurve& curve, const std::vector<bool>& bad) {
         ++j;
     }
     curve.CommitKeys(kept);
+    // Only the left side: the left setters of a user key also set its right slope, which
+    // differs from the left one after a linear or constant key.
     for (const Seam& seam : seams) {
-        if (seam.index > 0) curve.KeySetLeftTangentInfo(seam.index, seam.info);
+        if (seam.index < 1) continue;
+        KFCurveKey& key = *curve.KeyGet(seam.index);
+        const float right = key.GetDataFloat(KFCURVE_DATA_0);
+        curve.KeySetLeftTangentInfo(seam.index, seam.info);
+        key.SetDataFloat(KFCURVE_DATA_0, right);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -71,8 +72,9 @@ public:
 // Vector (3), Vector4 (4) and Matrix (16) families: "{a,b,c}" texts.
 class ListType : public KDataType {
 public:
-    ListType(const char* name, int count, const KDataType* base, std::vector<const char*> names)
-        : KDataType(name, count * 8, count, base), mNames(std::move(names)) {}
+    ListType(const char* name, int count, const KDataType* base,
+             std::initializer_list<const char*> names)
+        : KDataType(name, count * 8, count, base), mNames(names) {}
 
     bool GetDefault(void* value) const override {
         if (!value) return false;
@@ -120,8 +122,10 @@ private:
     std::vector<const char*> mNames;
 };
 
-const std::vector<const char*> kXyz = {"x", "y", "z"};
-const std::vector<const char*> kXyzw = {"x", "y", "z", "w"};
+// The library may start from another file's static initialiser, so nothing
+// here may need dynamic initialisation.
+constexpr std::initializer_list<const char*> kXyz = {"x", "y", "z"};
+constexpr std::initializer_list<const char*> kXyzw = {"x", "y", "z", "w"};
 
 void CreateTypes() {
     auto add = [](KDataType* type) { gTypes->push_back(type); };
@@ -204,11 +208,17 @@ KDataType* KDataType::FindByName(const char* name) {
 }
 
 int KDataType::ParsePrecision(const char* text) {
-    long long value = 0;
-    if (!text || !KParseInt64(text, value)) return 2;
-    if (value < 0) return 0;
-    if (value > 17) return 17;
-    return int(value);
+    // Read as a leading integer; a run of digits too long for any type is still
+    // a number, and clamps like any other.
+    if (!text) return 2;
+    while (KIsSpace(*text)) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    if (!KIsDigit(*text)) return 2;
+    int value = 0;
+    for (; KIsDigit(*text) && value <= 17; ++text) value = value * 10 + (*text - '0');
+    if (negative) return 0;
+    return value > 17 ? 17 : value;
 }
 
 int KDataType::GetDisplayPrecision() {

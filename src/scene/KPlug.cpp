@@ -21,21 +21,29 @@ uint32_t NextSerial() {
 
 }  // namespace
 
-// Raises the busy counters of both ends of a connection change; a Destroy()
-// requested meanwhile is carried out when the outermost change ends.
+// Raises the busy counters of the plugs taking part in a connection change; a
+// Destroy() requested meanwhile is carried out when the outermost change ends.
 class KPlug::BusyScope {
 public:
-    BusyScope(KPlug* a, KPlug* b) : mA(a->GetWeakRef()), mB(b->GetWeakRef()) {
-        ++a->mBusy;
-        ++b->mBusy;
+    BusyScope() = default;
+    BusyScope(KPlug* a, KPlug* b) {
+        Add(a);
+        Add(b);
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    void Add(KPlug* plug) {
+        if (mCount < kInline)
+            mInline[mCount++] = plug->GetWeakRef();
+        else
+            mMore.push_back(plug->GetWeakRef());
+        ++plug->mBusy;
     }
     ~BusyScope() {
-        KPlug* a = mA.Resolve();
-        KPlug* b = mB.Resolve();
-        if (a) --a->mBusy;
-        if (b) --b->mBusy;
-        Finish(mA);
-        Finish(mB);
+        ForEach([](const KWeakRef& ref) {
+            if (KPlug* plug = ref.Resolve()) --plug->mBusy;
+        });
+        ForEach(Finish);
     }
 
 private:
@@ -46,7 +54,15 @@ private:
             plug->Destroy();
         }
     }
-    KWeakRef mA, mB;
+    template <class F>
+    void ForEach(F f) const {
+        for (int i = 0; i < mCount; ++i) f(mInline[i]);
+        for (const KWeakRef& ref : mMore) f(ref);
+    }
+    static constexpr int kInline = 4;
+    KWeakRef mInline[kInline];
+    int mCount = 0;
+    std::vector<KWeakRef> mMore;  // sub-plug chains deeper than one level
 };
 
 KPlug::KPlug() {
@@ -59,6 +75,9 @@ KPlug::KPlug() {
 }
 
 KPlug::~KPlug() {
+    // Already going: a Destroy() from a notification of the disconnections below
+    // (a plug deleted directly, as an embedded member is) must not delete it again.
+    ++mBusy;
     if (!IsSubPlug()) {
         DisconnectAll(true);
         DisconnectAll(false);
@@ -111,6 +130,7 @@ void KPlug::ReleaseSubPlugs() {
         } else {
             // No longer listed here: forget the parent rather than keep a pointer that may dangle.
             sub->mParent = nullptr;
+            sub->DropMirrors();
         }
     }
 }
@@ -180,10 +200,17 @@ bool KPlug::SetParent(KPlug* parent) {
         if (IsSubPlug() && mParent) {
             auto& list = mParent->mSubPlugs;
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            DropMirrors();
         }
         mParent = nullptr;
     }
     return true;
+}
+
+// A sub-plug's entries mirror its parent's connections: they go when it leaves.
+void KPlug::DropMirrors() {
+    mConnections.clear();
+    mSrcCount = 0;
 }
 
 bool KPlug::AddChild(KPlug* plug) {
@@ -241,6 +268,7 @@ void KPlug::SetFilter(KPlugFilter* filter, uint32_t subPlugFlag) {
         if (wasSub && mParent) {
             auto& list = mParent->mSubPlugs;
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            DropMirrors();
         }
         mFlags &= ~uint32_t(eSubPlug);
     }
@@ -290,13 +318,17 @@ KPlug* KPlug::GetDst(int index) const {
 
 KPlug* KPlug::GetSrcObject(int index, int classId) {
     if (classId == -1) return GetSrc(index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return nullptr;  // no such class: nothing is of it
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetSrc(index) : nullptr;
 }
 
 KPlug* KPlug::GetDstObject(int index, int classId) {
     if (classId == -1) return GetDst(index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(classId));
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
+    if (!filter) return nullptr;  // no such class: nothing is of it
+    KPlug* sub = GetSubPlug(filter);
     return sub ? sub->GetDst(index) : nullptr;
 }
 
@@ -384,8 +416,13 @@ bool KPlug::ConnectDstAt(int index, KPlug* dst, int type) {
 }
 
 bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeSrc, int type) {
+    // Busy from the first query on: a plug destroyed by a query handler stays
+    // valid until the connection is made or refused.
+    BusyScope busy;
     for (;;) {
         if (!src || !dst || src == dst) return false;
+        busy.Add(src);
+        busy.Add(dst);
         if (dst->mFlags & eOneSidedDestination) type |= eOneSided;
         if (!dst->AcceptsSource(src, type)) return false;
         if (!(type & eOneSided) && !src->AcceptsDestination(dst, type)) return false;
@@ -394,7 +431,6 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
         if (dst->IsSubPlug()) dst = dst->mParent;
     }
     const bool twoSided = !(type & eOneSided);
-    BusyScope busy(src, dst);
     const KWeakRef srcRef = src->GetWeakRef();
     const KWeakRef dstRef = dst->GetWeakRef();
 
@@ -415,13 +451,16 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
         int index;
     };
     std::vector<Mirror> dstMirrors, srcMirrors;
-    for (KPlug* sub : dst->mSubPlugs) {
+    // By index: a handler may change the sub-plug lists.
+    for (size_t k = 0; k < dst->mSubPlugs.size(); ++k) {
+        KPlug* sub = dst->mSubPlugs[k];
         if (sub->CanAcceptSource(src) &&
             sub->Notify(nullptr, eQueryAcceptSource, sub, -1, src, type, nullptr))
             dstMirrors.push_back({sub->GetWeakRef(), sub->MirrorPosition(true, dst, dstIndex)});
     }
     if (twoSided) {
-        for (KPlug* sub : src->mSubPlugs) {
+        for (size_t k = 0; k < src->mSubPlugs.size(); ++k) {
+            KPlug* sub = src->mSubPlugs[k];
             if (sub->CanAcceptDestination(dst) &&
                 sub->Notify(nullptr, eQueryAcceptDestination, sub, -1, dst, type, nullptr))
                 srcMirrors.push_back(
@@ -511,9 +550,9 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
         if (i >= 0) srcHolders.push_back({sub->GetWeakRef(), i});
     }
 
+    BusyScope busy(src, dst);
     dst->BeginConnectionChange();
     src->BeginConnectionChange();
-    BusyScope busy(src, dst);
 
     if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoving, dst, dstIndex, src, 0, nullptr);
     if (srcIndex >= 0) src->Notify(nullptr, eDestinationRemoving, src, srcIndex, dst, 0, nullptr);
@@ -536,6 +575,21 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     erase(srcRef.Resolve(), false, dstRef);
     for (const Holder& h : dstHolders) erase(h.sub.Resolve(), true, srcRef);
     for (const Holder& h : srcHolders) erase(h.sub.Resolve(), false, dstRef);
+    // A sub-plug made by a notification above copied the entry: drop it there too.
+    auto eraseFromNew = [&erase](KPlug* plug, bool source, const KWeakRef& ref,
+                                 const std::vector<Holder>& holders) {
+        if (!plug) return;
+        std::vector<KWeakRef> fresh;
+        for (KPlug* sub : plug->mSubPlugs) {
+            const KWeakRef subRef = sub->GetWeakRef();
+            if (std::none_of(holders.begin(), holders.end(),
+                             [&subRef](const Holder& h) { return h.sub == subRef; }))
+                fresh.push_back(subRef);
+        }
+        for (const KWeakRef& sub : fresh) erase(sub.Resolve(), source, ref);
+    };
+    eraseFromNew(dstRef.Resolve(), true, srcRef, dstHolders);
+    eraseFromNew(srcRef.Resolve(), false, dstRef, srcHolders);
 
     // Both ends are busy, so neither was deleted by the notifications.
     if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoved, dst, dstIndex, src, 0, nullptr);
@@ -625,12 +679,15 @@ bool KPlug::Replace(bool source, KPlug* old, KPlug* newPlug, int position) {
     int index = source ? IndexOfSrc(old) : IndexOfDst(old);
     if (index < 0) return false;
     const KWeakRef self = GetWeakRef(), oldRef = old->GetWeakRef();
+    const KWeakRef newRef = newPlug ? newPlug->GetWeakRef() : KWeakRef{};
     BusyScope busy(this, old);
     KPlug* srcEnd = source ? old : this;
     KPlug* dstEnd = source ? this : old;
     SendReplace(srcEnd, dstEnd, newPlug, eDestinationReplacing, eSourceReplacing);
     bool connected = false;
     if (source ? DisconnectSrc(old) : DisconnectDst(old)) {
+        // The new plug is no party to the disconnection: it may have gone meanwhile.
+        newPlug = newRef.Resolve();
         KWeakRef mine = EntryRef(source, index);
         KWeakRef theirs = newPlug ? newPlug->EntryRef(!source, position) : KWeakRef{};
         connected = source ? Connect(newPlug, theirs, this, mine, 0)

@@ -141,6 +141,43 @@ TEST_P(ChannelStorage, ShortNamesFindTransformNodesByType) {
     EXPECT_EQ(target->GetCount(), source->GetCount());
 }
 
+// A quaternion channel keeps its fourth child, its type and its layer; every curve keeps its
+// key kinds, weights and extrapolations.
+TEST_P(ChannelStorage, QuaternionChannelWithLayerAndEveryKeyKindRoundTrips) {
+    std::unique_ptr<KFCurveNode> source(KFCurveNode::Create("Defaults"));
+    KFCurveNode* q = Triple("Orientation", KFCURVENODE_LAYER_QUATERNION_ROTATION, 0, 0, 0.6f);
+    source->Add(q);
+    ASSERT_EQ(q->GetCount(), 4);
+    q->Get(3)->GetCurve()->SetValue(0.8f);
+    KFCurve* x = q->Get(0)->GetCurve();
+    x->KeyAppendFast(Seconds(0), 0.1f);
+    x->KeySet(0, Seconds(0), 0.1f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 1.5f, -2,
+              KFCURVE_WEIGHTED_ALL, 0.25f, 0.5f);
+    x->KeyAppendFast(Seconds(1), 0.2f);
+    x->KeySetTCB(1, Seconds(1), 0.2f, 0.1f, 0.2f, 0.3f);
+    x->SetPostExtrapolation(KFCURVE_EXTRAPOLATION_MIRROR_REPETITION);
+    x->SetPostExtrapolationCount(2);
+    KFCurveNode* layer = q->AddLayer(1, true);
+    ASSERT_NE(layer, nullptr);
+    layer->Get(2)->GetCurve()->SetValue(0.5f);
+    std::unique_ptr<KFCurveNode> target(KFCurveNode::Create("Defaults"));
+    ThroughFile(
+        GetParam(), [&](KQovFieldFile& f) { StoreChildren(source.get(), f, true); },
+        [&](KQovFieldFile& f) { RetrieveChildren(target.get(), f); });
+    ExpectSameTree(source.get(), target.get());
+    KFCurveNode* read = target->Get(0);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->GetLayerType(), KFCURVENODE_LAYER_QUATERNION_ROTATION);
+    KFCurve* rx = read->Get(0)->GetCurve();
+    EXPECT_EQ(rx->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_TCB));
+    EXPECT_EQ(rx->KeyGetDataSlot(0, 0), 1.5f);
+    EXPECT_EQ(rx->GetPostExtrapolation(), KFCURVE_EXTRAPOLATION_MIRROR_REPETITION);
+    EXPECT_EQ(rx->GetPostExtrapolationCount(), 2u);
+    ASSERT_NE(read->GetNextLayer(), nullptr);
+    EXPECT_EQ(read->GetNextLayer()->Get(3)->GetBaseLayerNode(), read->Get(3));
+    EXPECT_EQ(source->Get(0)->Evaluate(Seconds(0.5)), read->Evaluate(Seconds(0.5)));
+}
+
 INSTANTIATE_TEST_SUITE_P(AsciiAndBinary, ChannelStorage, ::testing::Values(false, true));
 
 TEST_F(ChannelFixture, WritingLeavesOutWhatIsDefault) {

@@ -334,3 +334,18 @@ TEST(KFCurveStorageMalformed, TypedValuesOfTheWrongKindDropTheirKey) {
     EXPECT_EQ(c->KeyGetValue(1), 3);
     EXPECT_EQ(c->KeyGetTime(1), Seconds(2));
 }
+
+TEST(KFCurveStorageMalformed, DroppedKeysLeaveTheRightSideOfTheNextKey) {
+    // The key at 0 s repeats the first time and goes; the user key after it keeps its own
+    // right derivative 5, whatever slope its left side gets from its new neighbour.
+    ReadText(
+        "Default: 0\nKeyVer: 4004\nKeyCount: 4\n"
+        "Key: 0,1,L,0,7,L,92372316000,3,U,s,5,-1,n,138558474000,4,L\n",
+        [](KQovFieldFile& f) {
+            std::unique_ptr<KFCurve> c = ReadCurve(f);
+            ASSERT_EQ(c->KeyGetCount(), 3);
+            EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_USER));
+            EXPECT_EQ(c->KeyGetDataSlot(1, 0), 5.0f);
+            EXPECT_EQ(c->KeyGetRightDerivative(1), 5.0f);
+        });
+}

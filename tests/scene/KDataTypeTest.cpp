@@ -189,6 +189,11 @@ TEST(KDataType, PrecisionComesFromTheSettingsFile) {
     EXPECT_EQ(KDataType::ParsePrecision("1000"), 17);
     EXPECT_EQ(KDataType::ParsePrecision("abc"), 2);
     EXPECT_EQ(KDataType::ParsePrecision(nullptr), 2);
+    EXPECT_EQ(KDataType::ParsePrecision("99999999999999999999"), 17);
+    EXPECT_EQ(KDataType::ParsePrecision("-99999999999999999999"), 0);
+    EXPECT_EQ(KDataType::ParsePrecision(" 3"), 3);
+    EXPECT_EQ(KDataType::ParsePrecision("-"), 2);
+    EXPECT_EQ(KDataType::ParsePrecision(""), 2);
 
     char computer[256] = "?";
     KGetLocalComputerName(computer, sizeof computer);

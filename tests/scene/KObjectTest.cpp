@@ -490,6 +490,10 @@ TEST(KObject, ConnectedObjectsOfAClass) {
     EXPECT_EQ(node->GetConnectedObject(1, KEntity::ClassId()), nullptr);
     EXPECT_EQ(node->GetConnectedObjectCount(KObject::ClassId()), 2);
     EXPECT_EQ(node->GetConnectedObjectCount(-1), 2);
+    EXPECT_EQ(node->GetConnectedObjectCount(0), 0);  // never registered
+    EXPECT_EQ(node->GetConnectedObjectCount(1000), 0);
+    EXPECT_EQ(node->GetConnectedObject(0, 1000), nullptr);
+    EXPECT_EQ(node->GetSrcObject(0, 1000), nullptr);
     EXPECT_EQ(node->GetSrcObject(0), plain);
     EXPECT_EQ(entity->GetDstObject(0, KObject::ClassId()), node);
 }
@@ -511,6 +515,76 @@ TEST(KObject, SafeCastAndIdentity) {
     EXPECT_EQ(p->GetPlugTypeCode(), 2);
     EXPECT_EQ(p->GetOwnerObject(), o);
     EXPECT_STREQ(p->GetClassName(), "KProperty");
+}
+
+}  // namespace
+
+namespace {
+
+// The owner of a property that is busy in a disconnection goes away from inside
+// that disconnection: the property's destruction waits, and the property must
+// not reach back into its dead owner meanwhile.
+TEST(KObject, OwnerDestroyedWhileItsPropertyIsBusy) {
+    Objects objects;
+    Watcher* owner = objects.Make("Owner");
+    Watcher* driver = objects.Make("Driver");
+    KProperty* p = owner->CreateProperty("p", 4, nullptr, false, false);
+    ASSERT_TRUE(p->ConnectSrc(driver));
+    const KWeakRef ownerRef = owner->GetWeakRef(), pRef = p->GetWeakRef();
+    driver->action = [&](int code, KPlug* sender, KPlug*) {
+        if (sender == driver && code == KPlug::eDestinationRemoving) owner->Destroy();
+    };
+    const int live = KPlug::GetLivePlugCount();
+    ASSERT_TRUE(p->DisconnectSrc(driver));
+    EXPECT_EQ(ownerRef.Resolve(), nullptr);
+    EXPECT_EQ(pRef.Resolve(), nullptr);
+    EXPECT_EQ(driver->GetDstCount(), 0);
+    EXPECT_LE(KPlug::GetLivePlugCount(), live - 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A typed view created while a source is being removed must not keep that source.
+TEST(KObject, ClassViewMadeDuringADisconnectionStaysExact) {
+    Objects objects;
+    Watcher* node = objects.Make("Node");
+    Entity* entity = objects.Make<Entity>("Entity");
+    ASSERT_TRUE(node->ConnectSrc(entity));
+    int during = -1;
+    node->action = [&](int code, KPlug* sender, KPlug*) {
+        if (sender == node && code == KPlug::eSourceRemoving)
+            during = node->GetConnectedObjectCount(KEntity::ClassId());
+    };
+    ASSERT_TRUE(node->DisconnectSrc(entity));
+    EXPECT_EQ(during, 1);
+    EXPECT_EQ(node->GetConnectedObjectCount(KEntity::ClassId()), 0);
+    EXPECT_EQ(node->GetConnectedObject(0, KEntity::ClassId()), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Properties connected in a ring: removing one destroys the properties that
+// depend on it, once each, and comes back.
+TEST(KObject, RemovingAPropertyOfAConnectionRing) {
+    Objects objects;
+    Watcher* a = objects.Make("A");
+    Watcher* b = objects.Make("B");
+    KProperty* p = a->CreateProperty("p", 4, nullptr, false, false);
+    KProperty* q = b->CreateProperty("q", 4, nullptr, false, false);
+    KProperty* keep = a->CreateProperty("keep", 4, nullptr, false, false);
+    ASSERT_TRUE(p->ConnectDst(q));
+    ASSERT_TRUE(q->ConnectDst(p));
+    const KWeakRef pRef = p->GetWeakRef(), qRef = q->GetWeakRef();
+    EXPECT_EQ(a->DestroyProperty(a->IndexOfProperty(p)), 0);
+    EXPECT_EQ(pRef.Resolve(), nullptr);
+    EXPECT_EQ(qRef.Resolve(), nullptr);
+    EXPECT_EQ(a->GetPropertyCount(), 1);
+    EXPECT_EQ(a->GetProperty(0), keep);
+    EXPECT_EQ(b->GetPropertyCount(), 0);
 }
 
 }  // namespace

@@ -204,6 +204,21 @@ TEST(KPlug, DestroyInsideADisconnectionIsDeferred) {
     EXPECT_EQ(x->GetDstCount(), 0);
 }
 
+TEST(KPlug, DestroyOfAPlugBeingDeletedIsMoot) {
+    Plugs plugs;
+    Probe* peer = plugs.Make();
+    {
+        Probe member;  // deleted directly, as an embedded member is
+        ASSERT_TRUE(peer->ConnectSrc(&member));
+        Probe* m = &member;
+        peer->action = [m](int code, KPlug*) {
+            if (code == KPlug::eSourceRemoving) m->Destroy();
+        };
+    }
+    peer->action = nullptr;
+    EXPECT_EQ(peer->GetSrcCount(), 0);
+}
+
 TEST(KPlug, SubPlugsMirrorTheConnectionsTheirFilterAccepts) {
     Plugs plugs;
     Probe* top = plugs.Make();
@@ -253,6 +268,26 @@ TEST(KPlug, SubPlugsMirrorTheConnectionsTheirFilterAccepts) {
     top->Destroy();
     EXPECT_EQ(subRef.Resolve(), nullptr);
     EXPECT_EQ(c->GetDstCount(), 0);
+}
+
+TEST(KPlug, ASubPlugMirrorsOnlyItsCurrentParent) {
+    Plugs plugs;
+    Probe *a = plugs.Make(), *b = plugs.Make(), *x = plugs.Make(), *y = plugs.Make();
+    ASSERT_TRUE(a->ConnectSrc(x));
+    ASSERT_TRUE(b->ConnectSrc(y));
+    KPlug* sub = plugs.Make();
+    ASSERT_TRUE(a->AddChild(sub));
+    sub->SetFilter(KClassRegistry::GetClassIdFilter(-1), KPlug::eSubPlug);
+    ASSERT_EQ(sub->GetSrcCount(), 1);
+    EXPECT_EQ(sub->GetSrc(0), x);
+    ASSERT_TRUE(b->AddChild(sub));  // moves: a's connections stay behind
+    ASSERT_EQ(sub->GetSrcCount(), 1);
+    EXPECT_EQ(sub->GetSrc(0), y);
+    sub->SetFilter(KClassRegistry::GetClassIdFilter(-1), 0);  // no longer a sub-plug
+    EXPECT_EQ(sub->GetSrcCount(), 0);
+    EXPECT_EQ(b->GetSubPlugCount(), 0);
+    EXPECT_EQ(y->GetDstCount(), 1);
+    EXPECT_TRUE(b->RemoveChild(sub));  // plain children are not owned
 }
 
 TEST(KPlug, MoreThan256SubPlugs) {
@@ -325,6 +360,22 @@ TEST(KPlug, ReplaceKeepsThePosition) {
     EXPECT_EQ(d3->GetSrc(1), src);
 }
 
+TEST(KPlug, ReplacementThatDiesOnTheWay) {
+    Plugs plugs;
+    Probe *src = plugs.Make(), *old = plugs.Make();
+    Probe* replacement = new Probe;
+    ASSERT_TRUE(src->ConnectDst(old));
+    old->action = [&](int code, KPlug*) {
+        if (code == KPlug::eSourceRemoving && replacement) {
+            replacement->Destroy();
+            replacement = nullptr;
+        }
+    };
+    EXPECT_FALSE(src->ReplaceDst(old, replacement, -1));
+    EXPECT_EQ(src->GetDstCount(), 0);
+    EXPECT_EQ(old->GetSrcCount(), 0);
+}
+
 TEST(KPlug, ManyPlugsInRandomOrder) {
     KQovSdkEnsureStarted();  // the class filters are plugs too
     const int before = KPlug::GetLivePlugCount();
@@ -337,6 +388,44 @@ TEST(KPlug, ManyPlugsInRandomOrder) {
     std::shuffle(plugs.begin(), plugs.end(), rng);
     EXPECT_EQ(KPlug::GetLivePlugCount(), before + 100000);
     for (KPlug* p : plugs) p->Destroy();
+    EXPECT_EQ(KPlug::GetLivePlugCount(), before);
+}
+
+// Creation, connection and destruction interleaved at random: every weak
+// reference to a destroyed plug stays dead, connections to dead plugs never
+// resolve, and the live count returns to where it started.
+TEST(KPlug, RandomLifetimes) {
+    KQovSdkEnsureStarted();
+    const int before = KPlug::GetLivePlugCount();
+    KClassIdFilter* dataFilter = KClassRegistry::GetClassIdFilter(gKDataPlugClassInfo.id);
+    std::mt19937 rng(11);
+    std::vector<KPlug*> live;
+    std::vector<KWeakRef> dead;
+    int created = 0;
+    while (created < 100000 || !live.empty()) {
+        const unsigned r = rng() % 8;
+        if (created < 100000 && (r < 3 || live.size() < 2)) {
+            live.push_back(r == 0 ? new DataProbe : new KPlug);
+            ++created;
+        } else if (r < 5 && live.size() >= 2) {
+            KPlug* a = live[rng() % live.size()];
+            KPlug* b = live[rng() % live.size()];
+            if (rng() % 4 == 0) a->GetSubPlug(dataFilter);
+            a->ConnectSrc(b, rng() % 5 == 0 ? KPlug::eOneSided : 0);
+        } else {
+            const size_t i = rng() % live.size();
+            KPlug* p = live[i];
+            live[i] = live.back();
+            live.pop_back();
+            if (dead.size() < 1000) dead.push_back(p->GetWeakRef());
+            for (int k = 0; k < p->GetSrcCount(); ++k) {
+                KPlug* s = p->GetSrc(k);
+                ASSERT_TRUE(!s || std::find(live.begin(), live.end(), s) != live.end());
+            }
+            p->Destroy();
+        }
+    }
+    for (const KWeakRef& ref : dead) EXPECT_EQ(ref.Resolve(), nullptr);
     EXPECT_EQ(KPlug::GetLivePlugCount(), before);
 }
 

@@ -13,7 +13,7 @@ namespace {
 std::string ValueText(KQovFieldReader& tree, const KQovFieldReader::Value& value) {
     switch (value.type) {
         case 'C':
-            return std::string(1, static_cast<char>(value.data[0]));
+            return KQovCharText(static_cast<char>(value.data[0]));
         case 'I':
         case 'L':
             return KFormatC("%lld", static_cast<long long>(tree.ToInt64(value)));
@@ -40,8 +40,9 @@ void DumpBlock(KQovFieldReader& tree, int32_t blockIndex, int depth) {
         tree.RewindValues(record);
         KQovFieldReader::Value value;
         for (uint32_t i = 0; tree.NextValue(record, value); ++i) {
-            line += i == 0 ? " " : value.type == 'S' ? ", " : ",";
-            line += ValueText(tree, value);
+            std::string text = ValueText(tree, value);
+            line += i == 0 ? " " : text[0] == '"' && value.type != 'N' ? ", " : ",";
+            line += text;
         }
         if (record.child >= 0) line += " {";
         std::printf("%s\n", line.c_str());

@@ -55,6 +55,16 @@ std::string KQovEscapeText(const char* text) {
     return out;
 }
 
+std::string KQovCharText(char value) {
+    if (value && std::strchr(",\"\n\r \t{", value)) {
+        // Bare, these would split the value list, open a quote or a block, or be trimmed
+        // away: they go as a one-character string, which reads back as the character.
+        const char text[2] = {value, 0};
+        return "\"" + KQovEscapeText(text) + "\"";
+    }
+    return std::string(1, value);
+}
+
 std::string KQovQuoteFieldName(const char* name) {
     std::string text = name ? name : "";
     if (text.empty()) return text;
@@ -246,10 +256,12 @@ void KQovFieldFile::EndAsciiValue(const std::string& text, bool isString) {
 
 bool KQovFieldFile::FieldWriteCh(char value) {
     if (!BeginValue()) return false;
-    if (mBinary)
+    if (mBinary) {
         AddBinaryValue('C', &value, 1);
-    else
-        EndAsciiValue(std::string(1, value), false);
+    } else {
+        std::string text = KQovCharText(value);
+        EndAsciiValue(text, text.size() > 1);
+    }
     return !HasError();
 }
 

@@ -278,3 +278,5 @@ private:
 std::string KQovQuoteFieldName(const char* name);
 // The ASCII escape of quoted texts and comments: '"', CR, LF, and '\' before those.
 std::string KQovEscapeText(const char* text);
+// A character value as the ASCII writer writes it: bare, or quoted when it could not stand bare.
+std::string KQovCharText(char value);

@@ -338,9 +338,10 @@ bool KQovFieldFile::Open(const char* name, bool checkCrc, bool selectFirstPart,
     if (KPlatformIsDirectory(project.c_str())) {
         candidates.push_back(project + "/Project.txt");
         candidates.push_back(project + "/Project.bin");
-    } else {
-        candidates.push_back(full);
     }
+    // A project folder without a project file (an empty one left by GetDataFolderName)
+    // must not hide the file itself.
+    candidates.push_back(full);
     return OpenWith(candidates, true, checkCrc, selectFirstPart, info);
 }
 
@@ -435,6 +436,10 @@ bool KQovFieldFile::ReadHeaderExtension(KQovHeaderInfo* info, bool& found) {
     mBlock = 0;
     mRecord = -1;
     bool ok = FieldReadBegin("QOVHeaderExtension") && FieldReadBlockBegin();
+    // The optional inner blocks: a field of that name without a block is skipped, not an error.
+    auto hasBlock = [&] {
+        return mRecord >= 0 && temp.GetRecord(static_cast<uint32_t>(mRecord)).child >= 0;
+    };
     if (ok) {
         int headerVersion = FieldReadI("QOVHeaderVersion", 0);
         mFileVersion = FieldReadI("QOVVersion", 0);
@@ -448,7 +453,7 @@ bool KQovFieldFile::ReadHeaderExtension(KQovHeaderInfo* info, bool& found) {
             }
         }
         if (ok && info && headerVersion > 1000 && FieldReadBegin("CurrentCameraResolution")) {
-            if (FieldReadBlockBegin()) {
+            if (hasBlock() && FieldReadBlockBegin()) {
                 info->cameraResolutionPresent = true;
                 info->cameraName = FieldReadC("CameraName", "");
                 info->resolutionMode = FieldReadC("CameraResolutionMode", "");
@@ -460,7 +465,7 @@ bool KQovFieldFile::ReadHeaderExtension(KQovHeaderInfo* info, bool& found) {
         }
         if (ok && info && headerVersion > 1001) {
             if (FieldReadBegin("CreationTimeStamp")) {
-                if (FieldReadBlockBegin()) {
+                if (hasBlock() && FieldReadBlockBegin()) {
                     if (FieldReadI("Version", 0) >= 1000) {
                         static const char* const kNames[] = {
                             "Year", "Month", "Day", "Hour", "Minute", "Second", "Millisecond"};
@@ -569,6 +574,9 @@ bool KQovFieldFile::FindEndBlock(int64_t size, uint32_t& backOffset, uint32_t& v
 void KQovFieldFile::BuildPartList(int64_t firstStart) {
     mParts.clear();
     mParts.push_back({firstStart, mFileVersion});
+    // The walk meets the parts last first; they are put in file order at the end, so a
+    // long chain costs one pass.
+    std::vector<Part> found;
     int64_t size = mStream->Size();
     for (;;) {
         uint32_t back, version;
@@ -580,10 +588,10 @@ void KQovFieldFile::BuildPartList(int64_t firstStart) {
         }
         int64_t partStart = blockStart - static_cast<int64_t>(back);
         if (partStart <= firstStart || partStart >= size) break;  // a damaged chain stops here
-        mParts.insert(mParts.begin() + 1,
-                      {partStart, version ? static_cast<int32_t>(version) : 4000});
+        found.push_back({partStart, version ? static_cast<int32_t>(version) : 4000});
         size = partStart;
     }
+    mParts.insert(mParts.end(), found.rbegin(), found.rend());
     mStream->SetPosition(firstStart);
 }
 
@@ -670,7 +678,6 @@ bool KQovFieldFile::CheckIdentity(int part) {
         FieldReadEnd();
     }
     FieldReadRewind();
-    if (part == 0) mHasIdentity = hasId || hasTime;
     uint8_t following[16];
     int64_t after = mTree->GetEndPosition();
     int64_t here = mStream->Tell();
@@ -678,8 +685,8 @@ bool KQovFieldFile::CheckIdentity(int part) {
     uint32_t got = mStream->Read(following, 16);
     mStream->ClearError();
     mStream->SetPosition(here);
+    bool passed = false;
     if (hasId && hasTime) {
-        if (got != 16) return false;
         char t[17];
         TimeText(t);
         const uint8_t* d = reinterpret_cast<const uint8_t*>(t);
@@ -687,10 +694,13 @@ bool KQovFieldFile::CheckIdentity(int part) {
         Unmix(following, kFileIdB);
         Unmix(following, d);
         Unmix(fileId, d);
-        return std::memcmp(following, fileId, 16) == 0;
+        passed = got == 16 && std::memcmp(following, fileId, 16) == 0;
+    } else if (!hasId && !hasTime) {
+        passed = !(part == GetLastPartIndex() && got > 0);
     }
-    if (!hasId && !hasTime) return !(part == GetLastPartIndex() && got > 0);
-    return false;
+    // Only a part that read cleanly may be given identity fields when the file is finished.
+    if (part == 0 && passed) mHasIdentity = hasId || hasTime;
+    return passed;
 }
 
 void KQovFieldFile::ReadPassword() {
@@ -765,12 +775,18 @@ bool KQovFieldFile::FinishUpdate() {
     WriteNullRecord();
     WriteEndBlock(0, GetPartVersion(0));
     Flush();
-    bool failed = HasError() || mStream->HasError();
+    // Seeking pushes the runtime's own buffer out, so a full disk shows here.
+    bool failed = HasError() || mStream->Seek(1, 0) != 0 || mStream->HasError();
     if (failed) {
-        mStream->ClearError();
-        mOwnedStream->Truncate(mOriginalSize);
-        mOwnedStream->SetPosition(mOriginalSize - 13);
-        mOwnedStream->Write(kNull, 13);
+        // Bytes still waiting in the failed stream must never reach the file: it is
+        // reopened, cut back to its size and given its final null record again.
+        mOwnedStream->Close();
+        if (mOwnedStream->Open(mOpenedName.c_str(), "r+b")) {
+            mOwnedStream->Truncate(mOriginalSize);
+            mOwnedStream->SetPosition(mOriginalSize - 13);
+            mOwnedStream->Write(kNull, 13);
+            mOwnedStream->Seek(1, 0);
+        }
     }
     if (savedId != -1)
         mError.SetErrorWithText(savedId, savedText.c_str());
@@ -780,6 +796,7 @@ bool KQovFieldFile::FinishUpdate() {
 }
 
 void KQovFieldFile::Finish() {
+    const bool writing = mPartWriting && IsOpen();
     if (mPartWriting && mBinary && IsOpen() && !HasError()) {
         while (mDepth > 0) FieldWriteBlockEnd();
         CloseRecord(0);
@@ -796,6 +813,9 @@ void KQovFieldFile::Finish() {
         FinishUpdate();
     }
     Flush();
+    // A write that fails only when the runtime's buffer goes out is reported, not lost.
+    if (writing && !HasError() && (mStream->Seek(1, 0) != 0 || mStream->HasError()))
+        SetError(eNoSpaceLeft);
     FreeTrees();
     mCurrentPart = -1;
     mPartWriting = 0;

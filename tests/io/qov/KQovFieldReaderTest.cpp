@@ -6,6 +6,7 @@
 #include <string>
 
 #include "FieldFileTestUtil.h"
+#include "io/qov/KQovStream.h"
 
 namespace {
 
@@ -92,6 +93,17 @@ TEST(KQovFieldReader, BadOffsetsCountsAndLetters) {
     Encode(out, unknown);
     out += NullRecord();
     EXPECT_FALSE(ParseBinary(out, &error));
+    // 'N' marks bare ASCII tokens inside the parser; in a binary file it is unknown.
+    out.clear();
+    Rec bare("N");
+    bare.Raw(
+        std::string("N\x01\0\0\0"
+                    "7",
+                    6));
+    bare.count = 1;
+    Encode(out, bare);
+    out += NullRecord();
+    EXPECT_FALSE(ParseBinary(out));
     // A child block that ends beyond its parent.
     std::string nested = valid;
     size_t child = nested.find(std::string("\x01"
@@ -151,6 +163,36 @@ TEST(KQovFieldReader, NumberTexts) {
     EXPECT_EQ(d, HUGE_VAL);
     EXPECT_FALSE(KQovFieldReader::ParseNumberText("1.#XYZ", 6, d));
     EXPECT_FALSE(KQovFieldReader::ParseNumberText("abc", 3, d));
+}
+
+// Claims 2^50 bytes (as a seek to the end may) but holds 16.
+class OverstatedStream : public KQovStream {
+public:
+    int Seek(int origin, int64_t offset) override {
+        mPos = origin == 2 ? (int64_t(1) << 50) + offset : origin == 1 ? mPos + offset : offset;
+        return 0;
+    }
+    int64_t Tell() override { return mPos; }
+    uint32_t Read(void* buffer, uint32_t count) override {
+        if (mPos < 0 || mPos >= 16) return 0;
+        uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count, 16 - mPos));
+        std::memset(buffer, 'A', n);
+        mPos += n;
+        return n;
+    }
+    bool IsOpen() override { return true; }
+
+private:
+    int64_t mPos = 0;
+};
+
+TEST(KQovFieldReader, OverstatedSizeIsCheckedBeforeAllocating) {
+    OverstatedStream stream;
+    for (bool binary : {true, false}) {
+        KQovFieldReader reader(&stream, 0, binary, false);
+        EXPECT_FALSE(reader.Parse());
+        EXPECT_NE(reader.GetErrorText().find("Read error"), std::string::npos);
+    }
 }
 
 }  // namespace
