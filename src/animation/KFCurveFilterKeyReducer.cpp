@@ -117,7 +117,8 @@ bool KFCurveFilterKeyReducer::Apply(KFCurve& curve) {
     const KTime last = curve.KeyGetTime(count - 1);
     const KTime t0 = mStart > first ? mStart : first;
     const KTime t1 = mStop < last ? mStop : last;
-    if ((t1 - t0).GetSecondDouble() <= 0.0 || t1 <= t0) {
+    // Compared, not subtracted: keys near both ends of time span more than 64 bits of ticks.
+    if (t1 <= t0) {
         mError.SetErrorWithText(1, "KeyReducer, Invalid Time Span. No key were changed by filter.");
         return false;
     }

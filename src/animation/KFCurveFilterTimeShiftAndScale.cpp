@@ -24,7 +24,8 @@ bool KFCurveFilterTimeShiftAndScale::Apply(KFCurve& curve) {
     }
     curve.SuspendChangeNotification();
     for (int i = 0; i < count; ++i) {
-        KTime time = curve.KeyGetTime(i) + mShift;
+        // A shift past either end stops there: wrapping round would break the key order.
+        KTime time = KTimeSaturatingAdd(curve.KeyGetTime(i), mShift);
         if (scales) time.SetSecondDouble(time.GetSecondDouble() * mScale);
         curve.KeySetTime(i, time);
     }

@@ -39,6 +39,11 @@ bool KFileStream::Open(const char* name, const char* mode) {
     SetFileName(name);
     if (!name || !mode || !KFitsWideName(name) || !KFitsWideName(mode)) return false;
     mHandle->file = KPlatformOpenFile(name, mode);
+    if (mHandle->file && KPlatformIsDirectoryStream(mHandle->file)) {
+        // A folder is no file: its reads fail and its size is made up.
+        std::fclose(mHandle->file);
+        mHandle->file = nullptr;
+    }
     mHandle->open = mHandle->file != nullptr;
     return mHandle->open;
 }

@@ -6,3 +6,5 @@
 
 // Sets the size of the file behind an open stream; 0 on success.
 int KPlatformTruncate(FILE* file, int64_t size);
+// True when the open stream is a folder (which the C runtime here opens for reading).
+bool KPlatformIsDirectoryStream(FILE* file);

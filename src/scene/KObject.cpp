@@ -511,9 +511,14 @@ int KObject::AddProperty(KProperty* property) {
 int KObject::RemovePropertyAt(int index) {
     KProperty* p = GetProperty(index);
     if (!p) return 1;
+    // Properties connected in a ring reach this one again through the
+    // referencing properties: it is already on its way out.
+    if (std::find(mRemoving.begin(), mRemoving.end(), p) != mRemoving.end()) return 1;
     const uint32_t typed = p->GetAttributes() & KProperty::eTyped;
     OnPropertyListEvent(9, p, typed, 0);
+    mRemoving.push_back(p);
     DeleteReferencingProperties(p);
+    mRemoving.erase(std::find(mRemoving.begin(), mRemoving.end(), p));
     ForgetProperty(p);
     OnPropertyListEvent(12, p, typed, 0);
     return 0;
@@ -530,14 +535,15 @@ int KObject::DestroyProperty(int index) {
     int result = RemovePropertyAt(index);
     if (result != 0 || !ref.Resolve()) return result;
     if (p->TestFlag(KProperty::eTyped)) {
+        // Unlisted now, but still this object's child until it is gone: its
+        // destruction may wait for a connection change, and its last
+        // notifications may reach this object's end.
+        auto dead = [](const KWeakRef& r) { return !r.Resolve(); };
+        mPendingProperties.erase(
+            std::remove_if(mPendingProperties.begin(), mPendingProperties.end(), dead),
+            mPendingProperties.end());
+        mPendingProperties.push_back(ref);
         p->Destroy();
-        if (ref.Resolve()) {  // busy: destroyed when its connection change ends
-            auto dead = [](const KWeakRef& r) { return !r.Resolve(); };
-            mPendingProperties.erase(
-                std::remove_if(mPendingProperties.begin(), mPendingProperties.end(), dead),
-                mPendingProperties.end());
-            mPendingProperties.push_back(ref);
-        }
     } else {
         p->DisconnectAllSrc();
         if (ref.Resolve()) p->DisconnectAllDst();
@@ -587,10 +593,12 @@ KProperty* KObject::CreateReferenceProperty(KProperty* property, const char* nam
         refName += ".";
         refName += property->GetName();
     }
+    const KWeakRef referenced = property->GetWeakRef();
     KProperty* q = CreateProperty(refName.Buffer(), KProperty::eREFERENCE, nullptr,
                                   property->IsAnimatable(), true, property);
     if (!q) return nullptr;
-    if (!q->IsConnectedSrc(property)) {
+    // The connection's notifications may have destroyed the referenced property.
+    if (!referenced.Resolve() || !q->IsConnectedSrc(property)) {
         int at = IndexOfProperty(q);
         if (at >= 0) DestroyProperty(at);
         return nullptr;

@@ -233,6 +233,7 @@ private:
     // Properties whose destruction waits for a connection change to end: they
     // must not keep pointing at this object once it is gone.
     std::vector<KWeakRef> mPendingProperties;
+    std::vector<KProperty*> mRemoving;  // properties in RemovePropertyAt
 };
 
 // The object when its class-id test accepts T's class, else null (null for null).

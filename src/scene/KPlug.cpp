@@ -21,21 +21,29 @@ uint32_t NextSerial() {
 
 }  // namespace
 
-// Raises the busy counters of both ends of a connection change; a Destroy()
-// requested meanwhile is carried out when the outermost change ends.
+// Raises the busy counters of the plugs taking part in a connection change; a
+// Destroy() requested meanwhile is carried out when the outermost change ends.
 class KPlug::BusyScope {
 public:
-    BusyScope(KPlug* a, KPlug* b) : mA(a->GetWeakRef()), mB(b->GetWeakRef()) {
-        ++a->mBusy;
-        ++b->mBusy;
+    BusyScope() = default;
+    BusyScope(KPlug* a, KPlug* b) {
+        Add(a);
+        Add(b);
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    void Add(KPlug* plug) {
+        if (mCount < kInline)
+            mInline[mCount++] = plug->GetWeakRef();
+        else
+            mMore.push_back(plug->GetWeakRef());
+        ++plug->mBusy;
     }
     ~BusyScope() {
-        KPlug* a = mA.Resolve();
-        KPlug* b = mB.Resolve();
-        if (a) --a->mBusy;
-        if (b) --b->mBusy;
-        Finish(mA);
-        Finish(mB);
+        ForEach([](const KWeakRef& ref) {
+            if (KPlug* plug = ref.Resolve()) --plug->mBusy;
+        });
+        ForEach(Finish);
     }
 
 private:
@@ -46,7 +54,15 @@ private:
             plug->Destroy();
         }
     }
-    KWeakRef mA, mB;
+    template <class F>
+    void ForEach(F f) const {
+        for (int i = 0; i < mCount; ++i) f(mInline[i]);
+        for (const KWeakRef& ref : mMore) f(ref);
+    }
+    static constexpr int kInline = 4;
+    KWeakRef mInline[kInline];
+    int mCount = 0;
+    std::vector<KWeakRef> mMore;  // sub-plug chains deeper than one level
 };
 
 KPlug::KPlug() {
@@ -114,6 +130,7 @@ void KPlug::ReleaseSubPlugs() {
         } else {
             // No longer listed here: forget the parent rather than keep a pointer that may dangle.
             sub->mParent = nullptr;
+            sub->DropMirrors();
         }
     }
 }
@@ -183,10 +200,17 @@ bool KPlug::SetParent(KPlug* parent) {
         if (IsSubPlug() && mParent) {
             auto& list = mParent->mSubPlugs;
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            DropMirrors();
         }
         mParent = nullptr;
     }
     return true;
+}
+
+// A sub-plug's entries mirror its parent's connections: they go when it leaves.
+void KPlug::DropMirrors() {
+    mConnections.clear();
+    mSrcCount = 0;
 }
 
 bool KPlug::AddChild(KPlug* plug) {
@@ -244,6 +268,7 @@ void KPlug::SetFilter(KPlugFilter* filter, uint32_t subPlugFlag) {
         if (wasSub && mParent) {
             auto& list = mParent->mSubPlugs;
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            DropMirrors();
         }
         mFlags &= ~uint32_t(eSubPlug);
     }
@@ -391,8 +416,13 @@ bool KPlug::ConnectDstAt(int index, KPlug* dst, int type) {
 }
 
 bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeSrc, int type) {
+    // Busy from the first query on: a plug destroyed by a query handler stays
+    // valid until the connection is made or refused.
+    BusyScope busy;
     for (;;) {
         if (!src || !dst || src == dst) return false;
+        busy.Add(src);
+        busy.Add(dst);
         if (dst->mFlags & eOneSidedDestination) type |= eOneSided;
         if (!dst->AcceptsSource(src, type)) return false;
         if (!(type & eOneSided) && !src->AcceptsDestination(dst, type)) return false;
@@ -401,7 +431,6 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
         if (dst->IsSubPlug()) dst = dst->mParent;
     }
     const bool twoSided = !(type & eOneSided);
-    BusyScope busy(src, dst);
     const KWeakRef srcRef = src->GetWeakRef();
     const KWeakRef dstRef = dst->GetWeakRef();
 
@@ -422,13 +451,16 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
         int index;
     };
     std::vector<Mirror> dstMirrors, srcMirrors;
-    for (KPlug* sub : dst->mSubPlugs) {
+    // By index: a handler may change the sub-plug lists.
+    for (size_t k = 0; k < dst->mSubPlugs.size(); ++k) {
+        KPlug* sub = dst->mSubPlugs[k];
         if (sub->CanAcceptSource(src) &&
             sub->Notify(nullptr, eQueryAcceptSource, sub, -1, src, type, nullptr))
             dstMirrors.push_back({sub->GetWeakRef(), sub->MirrorPosition(true, dst, dstIndex)});
     }
     if (twoSided) {
-        for (KPlug* sub : src->mSubPlugs) {
+        for (size_t k = 0; k < src->mSubPlugs.size(); ++k) {
+            KPlug* sub = src->mSubPlugs[k];
             if (sub->CanAcceptDestination(dst) &&
                 sub->Notify(nullptr, eQueryAcceptDestination, sub, -1, dst, type, nullptr))
                 srcMirrors.push_back(
@@ -518,9 +550,9 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
         if (i >= 0) srcHolders.push_back({sub->GetWeakRef(), i});
     }
 
+    BusyScope busy(src, dst);
     dst->BeginConnectionChange();
     src->BeginConnectionChange();
-    BusyScope busy(src, dst);
 
     if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoving, dst, dstIndex, src, 0, nullptr);
     if (srcIndex >= 0) src->Notify(nullptr, eDestinationRemoving, src, srcIndex, dst, 0, nullptr);

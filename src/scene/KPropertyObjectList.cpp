@@ -83,7 +83,12 @@ void KPropertyObjectList::Clear() {
 }
 
 bool KPropertyObjectList::SetSingle(KObject* object) {
+    // Clearing may carry out a destruction that waited for it, of this list or
+    // of the object.
+    const KWeakRef self = GetWeakRef();
+    const KWeakRef objectRef = object ? object->GetWeakRef() : KWeakRef{};
     Clear();
+    if (!self.Resolve() || (object && !objectRef.Resolve())) return false;
     return Add(object);
 }
 

@@ -113,6 +113,19 @@ TEST(KFCurveFilterKeyReducer, Refusals) {
     EXPECT_STREQ(filter.GetError().GetErrorText(),
                  "KeyReducer, Invalid Time Span. No key were changed by filter.");
     EXPECT_EQ(curve->KeyGetInterpolation(0), KFCURVE_INTERPOLATION_LINEAR);
+
+    // Keys near both ends of time: their distance does not fit in 64 bits, yet it is a span.
+    std::unique_ptr<KFCurve> wide(KFCurve::Create());
+    wide->PrepareKeys(3);
+    wide->KeySet(0, KTime(KTime::kMinusInfinite + 1), 1.0f, KFCURVE_INTERPOLATION_LINEAR);
+    wide->KeySet(1, KTIME_ZERO, 40.0f, KFCURVE_INTERPOLATION_LINEAR);
+    wide->KeySet(2, KTime(KTime::kInfinite - 1), 1.0f, KFCURVE_INTERPOLATION_LINEAR);
+    wide->CommitKeys(3);
+    filter.Reset();
+    EXPECT_TRUE(filter.Apply(*wide));
+    ASSERT_EQ(wide->KeyGetCount(), 3);
+    EXPECT_EQ(wide->KeyGetInterpolation(0), KFCURVE_INTERPOLATION_CUBIC);
+    EXPECT_FLOAT_EQ(wide->KeyGetValue(1), 40.0f);
 }
 
 TEST(KFCurveFilterKeyReducer, KeySyncOptionSurvives) {

@@ -125,6 +125,17 @@ TEST(KFCurveFilterTimeShiftAndScale, ShiftThenScale) {
     EXPECT_TRUE(filter.Apply(*negative));
     EXPECT_EQ(negative->KeyGetTime(0), Frames(35));
 
+    // A shift past the end of time stops there instead of wrapping to the far past.
+    auto late = MakeCurve({{0, 0}, {30, 1}});
+    filter.SetScale(1.0);
+    filter.SetShift(KTime(KTime::kInfinite - KTIME_ONE_SECOND.Get() / 2));
+    EXPECT_TRUE(filter.Apply(*late));
+    EXPECT_EQ(late->KeyGetTime(0), KTime(KTime::kInfinite - KTIME_ONE_SECOND.Get() / 2));
+    EXPECT_EQ(late->KeyGetTime(1), KTIME_INFINITE);
+    filter.SetShift(KTime(KTime::kMinusInfinite));
+    EXPECT_TRUE(filter.Apply(*late));
+    EXPECT_LE(late->KeyGetTime(0), late->KeyGetTime(1));
+
     std::unique_ptr<KFCurve> empty(KFCurve::Create());
     EXPECT_FALSE(filter.Apply(*empty));
     EXPECT_STREQ(filter.GetError().GetErrorText(),

@@ -42,6 +42,12 @@ TEST(KFileStream, OpenModeTwoEmptiesAndReadsBack) {
     EXPECT_NE(KRemoveFile(name.c_str()), 0);
 }
 
+TEST(KFileStream, FolderDoesNotOpen) {
+    KFileStream s;
+    EXPECT_FALSE(s.Open(::testing::TempDir().c_str(), "rb"));
+    EXPECT_FALSE(s.IsOpen());
+}
+
 TEST(KFileStream, SwappedReadsLeaveTheSwappedValue) {
     std::string name = TempName("swap");
     WriteBytes(name, std::string("\x12\x34\x01\x02\x03\x04\x7f", 7));

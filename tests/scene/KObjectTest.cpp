@@ -564,3 +564,27 @@ TEST(KObject, ClassViewMadeDuringADisconnectionStaysExact) {
 }
 
 }  // namespace
+
+namespace {
+
+// Properties connected in a ring: removing one destroys the properties that
+// depend on it, once each, and comes back.
+TEST(KObject, RemovingAPropertyOfAConnectionRing) {
+    Objects objects;
+    Watcher* a = objects.Make("A");
+    Watcher* b = objects.Make("B");
+    KProperty* p = a->CreateProperty("p", 4, nullptr, false, false);
+    KProperty* q = b->CreateProperty("q", 4, nullptr, false, false);
+    KProperty* keep = a->CreateProperty("keep", 4, nullptr, false, false);
+    ASSERT_TRUE(p->ConnectDst(q));
+    ASSERT_TRUE(q->ConnectDst(p));
+    const KWeakRef pRef = p->GetWeakRef(), qRef = q->GetWeakRef();
+    EXPECT_EQ(a->DestroyProperty(a->IndexOfProperty(p)), 0);
+    EXPECT_EQ(pRef.Resolve(), nullptr);
+    EXPECT_EQ(qRef.Resolve(), nullptr);
+    EXPECT_EQ(a->GetPropertyCount(), 1);
+    EXPECT_EQ(a->GetProperty(0), keep);
+    EXPECT_EQ(b->GetPropertyCount(), 0);
+}
+
+}  // namespace

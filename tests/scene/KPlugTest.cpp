@@ -270,6 +270,26 @@ TEST(KPlug, SubPlugsMirrorTheConnectionsTheirFilterAccepts) {
     EXPECT_EQ(c->GetDstCount(), 0);
 }
 
+TEST(KPlug, ASubPlugMirrorsOnlyItsCurrentParent) {
+    Plugs plugs;
+    Probe *a = plugs.Make(), *b = plugs.Make(), *x = plugs.Make(), *y = plugs.Make();
+    ASSERT_TRUE(a->ConnectSrc(x));
+    ASSERT_TRUE(b->ConnectSrc(y));
+    KPlug* sub = plugs.Make();
+    ASSERT_TRUE(a->AddChild(sub));
+    sub->SetFilter(KClassRegistry::GetClassIdFilter(-1), KPlug::eSubPlug);
+    ASSERT_EQ(sub->GetSrcCount(), 1);
+    EXPECT_EQ(sub->GetSrc(0), x);
+    ASSERT_TRUE(b->AddChild(sub));  // moves: a's connections stay behind
+    ASSERT_EQ(sub->GetSrcCount(), 1);
+    EXPECT_EQ(sub->GetSrc(0), y);
+    sub->SetFilter(KClassRegistry::GetClassIdFilter(-1), 0);  // no longer a sub-plug
+    EXPECT_EQ(sub->GetSrcCount(), 0);
+    EXPECT_EQ(b->GetSubPlugCount(), 0);
+    EXPECT_EQ(y->GetDstCount(), 1);
+    EXPECT_TRUE(b->RemoveChild(sub));  // plain children are not owned
+}
+
 TEST(KPlug, MoreThan256SubPlugs) {
     Plugs plugs;
     Probe* top = plugs.Make();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "foundation/KLocale.h"
 #include "io/qov/KQovStream.h"
@@ -51,7 +52,22 @@ bool KQovFieldReader::Fail(const std::string& text) {
 }
 
 bool KQovFieldReader::ReadStream(uint64_t count) {
-    mBytes.resize(count);
+    // The size came from a seek to the end, which not every stream tells truly: the last
+    // byte must be there before that much memory is taken.
+    if (count > 0) {
+        uint8_t last;
+        int64_t here = mStream->Tell();
+        mStream->SetPosition(mStart + static_cast<int64_t>(count - 1));
+        bool there = mStream->Read(&last, 1) == 1;
+        mStream->ClearError();
+        mStream->SetPosition(here);
+        if (!there) return Fail(KFormatC("Read error at %lld", (long long)(mStart + count - 1)));
+    }
+    try {
+        mBytes.resize(count);
+    } catch (const std::bad_alloc&) {
+        return Fail(KFormatC("Out of memory for %llu bytes", (unsigned long long)count));
+    }
     uint64_t done = 0;
     while (done < count) {
         uint64_t left = count - done;

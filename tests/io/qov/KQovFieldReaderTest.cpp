@@ -6,6 +6,7 @@
 #include <string>
 
 #include "FieldFileTestUtil.h"
+#include "io/qov/KQovStream.h"
 
 namespace {
 
@@ -162,6 +163,36 @@ TEST(KQovFieldReader, NumberTexts) {
     EXPECT_EQ(d, HUGE_VAL);
     EXPECT_FALSE(KQovFieldReader::ParseNumberText("1.#XYZ", 6, d));
     EXPECT_FALSE(KQovFieldReader::ParseNumberText("abc", 3, d));
+}
+
+// Claims 2^50 bytes (as a seek to the end may) but holds 16.
+class OverstatedStream : public KQovStream {
+public:
+    int Seek(int origin, int64_t offset) override {
+        mPos = origin == 2 ? (int64_t(1) << 50) + offset : origin == 1 ? mPos + offset : offset;
+        return 0;
+    }
+    int64_t Tell() override { return mPos; }
+    uint32_t Read(void* buffer, uint32_t count) override {
+        if (mPos < 0 || mPos >= 16) return 0;
+        uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count, 16 - mPos));
+        std::memset(buffer, 'A', n);
+        mPos += n;
+        return n;
+    }
+    bool IsOpen() override { return true; }
+
+private:
+    int64_t mPos = 0;
+};
+
+TEST(KQovFieldReader, OverstatedSizeIsCheckedBeforeAllocating) {
+    OverstatedStream stream;
+    for (bool binary : {true, false}) {
+        KQovFieldReader reader(&stream, 0, binary, false);
+        EXPECT_FALSE(reader.Parse());
+        EXPECT_NE(reader.GetErrorText().find("Read error"), std::string::npos);
+    }
 }
 
 }  // namespace
