@@ -152,6 +152,18 @@ TEST(KPlug, OneSidedConnections) {
     EXPECT_EQ(oneSided->GetSrcCount(), 1);
     oneSided->DisconnectAllSrc();
     EXPECT_EQ(oneSided->GetSrcCount(), 0);
+
+    // Replacing a dead entry by index puts the new source in its place.
+    Probe *first = plugs.Make(), *dying = plugs.Make(), *last = plugs.Make(), *fresh = plugs.Make();
+    ASSERT_TRUE(dst->ConnectSrc(first));
+    ASSERT_TRUE(dst->ConnectSrc(dying, KPlug::eOneSided));  // dying never learns of it
+    ASSERT_TRUE(dst->ConnectSrc(last));
+    dying->Destroy();
+    ASSERT_EQ(dst->GetSrc(1), nullptr);
+    ASSERT_TRUE(dst->ReplaceSrcAt(1, fresh));
+    ASSERT_EQ(dst->GetSrcCount(), 3);
+    EXPECT_EQ(dst->GetSrc(1), fresh);
+    EXPECT_EQ(dst->GetSrc(2), last);
 }
 
 TEST(KPlug, WeakReferencesDieWithThePlugAndSurviveSlotReuse) {
