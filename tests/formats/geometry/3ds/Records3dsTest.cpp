@@ -119,6 +119,36 @@ TEST(Records3ds, RealFilesAgreeWithLib3ds) {
     }
 }
 
+TEST(Records3ds, LongNamesAgreeWithLib3ds) {
+    // Names past the format's limits, as other programs write them.
+    Bytes3ds mesh =
+        Chunk(0x4000, Str("A_Long_Object_Name") +
+                          Chunk(0x4100, Chunk(0x4110, U16(1) + F32(1) + F32(2) + F32(3)) +
+                                            Chunk(0x4120, U16(0))));
+    Bytes3ds material = Chunk(0xAFFF, Chunk(0xA000, Str("A_Rather_Long_Material")) +
+                                          Chunk(0xA200, Chunk(0xA300, Str("bricks_diffuse.png"))));
+    Bytes3ds track = U16(0) + U32(0) + U32(0) + U32(1) + U32(0) + U16(0) + F32(1) + F32(2) + F32(3);
+    Bytes3ds node =
+        Chunk(0xB002, Chunk(0xB030, U16(0)) +
+                          Chunk(0xB010, Str("A_Long_Object_Name") + U16(0) + U16(0) + U16(0xFFFF)) +
+                          Chunk(0xB020, track));
+    TempPath3ds temp("long.3ds");
+    WriteBytes3ds(
+        temp.path,
+        Chunk(0x4D4D, Chunk(0x0002, U32(3)) +
+                          Chunk(0x3D3D, Chunk(0x3D3E, U32(3)) + material + mesh) +
+                          Chunk(0xB000, Chunk(0xB00A, U16(5) + Str("") + U32(30)) + node)));
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    LoadDatabase3ds(ctx, OpenFile3ds(ctx, temp.path.c_str(), "rb"), db);
+    std::vector<std::string> ours = ToolkitLines(ctx, db);
+    EXPECT_FALSE(ctx.ErrorPending()) << ctx.ErrorAt(0).message;
+    EXPECT_EQ(ours, Lib3dsLines(temp.path));
+    EXPECT_EQ(ours.size(), 3u);
+    ReleaseDatabase3ds(ctx, &db);
+}
+
 KeyHeader3ds Key(uint32_t frame) {
     KeyHeader3ds key;
     key.time = frame;
