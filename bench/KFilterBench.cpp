@@ -7,6 +7,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveFilterConstantKeyReducer.h"
 #include "animation/KFCurveFilterKeyReducer.h"
+#include "animation/KFCurveFilterKeySync.h"
 #include "animation/KFCurveFilterResample.h"
 #include "animation/KFCurveFilterUnroll.h"
 
@@ -103,3 +104,34 @@ static void BM_KeyReducerNoisy(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * count);
 }
 BENCHMARK(BM_KeyReducerNoisy)->Arg(200000)->Unit(benchmark::kMillisecond);
+
+// Three channels keyed at interleaved times: every key of one becomes a key of the others.
+static void BM_KeySyncInterleaved(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    std::unique_ptr<KFCurve> channels[3];
+    for (int c = 0; c < 3; ++c) {
+        channels[c].reset(KFCurve::Create());
+        channels[c]->PrepareKeys(count);
+        for (int i = 0; i < count; ++i) {
+            channels[c]->KeySet(i, KTime(KTime::kOneSecond / 360 * (3 * i + c)),
+                                static_cast<float>(i % 7));
+        }
+        channels[c]->CommitKeys(count);
+    }
+    KFCurveFilterKeySync filter;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::unique_ptr<KFCurve> work[3];
+        KFCurve* curves[3];
+        for (int c = 0; c < 3; ++c) {
+            work[c].reset(KFCurve::Create());
+            work[c]->CopyFrom(*channels[c], true);
+            curves[c] = work[c].get();
+        }
+        state.ResumeTiming();
+        filter.Apply(curves, 3);
+        benchmark::DoNotOptimize(curves[0]->KeyGetCount());
+    }
+    state.SetItemsProcessed(state.iterations() * count * 3);
+}
+BENCHMARK(BM_KeySyncInterleaved)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -138,11 +138,20 @@ bool KFCurveFilterGimbleKiller::Apply(KFCurveNode& node, bool) {
         mError.SetError(0);
         return false;
     }
+    // Synchronised copies: a node refused below keeps its curves as they were, and the
+    // repair replaces the keys of the span anyway.
+    std::unique_ptr<KFCurve> synced[3];
     if (mKeySync) {
         KFCurveFilterKeySync sync;
         sync.SetStart(mStart);
         sync.SetStop(mStop);
-        if (sync.NeedApply(source, 3)) sync.Apply(source, 3);
+        if (sync.NeedApply(source, 3)) {
+            for (int a = 0; a < 3; ++a) {
+                synced[a].reset(source[a]->Clone());
+                source[a] = synced[a].get();
+            }
+            sync.Apply(source, 3);
+        }
     }
     const int n = source[0]->KeyGetCount();
     if (source[1]->KeyGetCount() != n || source[2]->KeyGetCount() != n) {

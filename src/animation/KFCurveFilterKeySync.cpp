@@ -1,5 +1,6 @@
 #include "animation/KFCurveFilterKeySync.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -62,6 +63,67 @@ bool KFCurveFilterKeySync::NeedApply(KFCurve** curves, int count) {
     return false;
 }
 
+namespace {
+
+// Inserts a key at every time, valued as the curve was before, one insertion at a time.
+void InsertOneByOne(KFCurve& curve, const std::vector<KTime>& times) {
+    std::unique_ptr<KFCurve> before(curve.Clone());
+    int hint = 0;
+    int beforeHint = 0;
+    for (const KTime& t : times) {
+        const int index = curve.KeyInsert(t, &hint);
+        curve.KeySetValue(index, static_cast<float>(before->Evaluate(t, &beforeHint)));
+    }
+}
+
+// The same result in one pass. An insertion only reads and rewrites the keys on either side
+// of the new one, so it runs on a small window of neighbours; the curve's keys are rebuilt
+// once at the end instead of being moved up at every insertion. Outside the keys the window
+// must see what the curve sees, so only constant extrapolation goes this way.
+void InsertInOnePass(KFCurve& curve, const std::vector<KTime>& times) {
+    const int count = curve.KeyGetCount();
+    std::vector<KFCurveKey> ahead(static_cast<size_t>(count));  // keys not yet passed
+    for (int k = 0; k < count; ++k) ahead[static_cast<size_t>(k)] = *curve.KeyGet(k);
+    std::vector<KFCurveKey> done;
+    done.reserve(ahead.size() + times.size());
+    std::unique_ptr<KFCurve> window(KFCurve::Create());
+    window->CopyFrom(curve, false);
+    constexpr size_t kReach = 3;  // neighbours loaded on each side
+    size_t next = 0;
+    int hint = 0;
+    for (const KTime& t : times) {
+        while (next < ahead.size() && ahead[next].GetTime() < t) done.push_back(ahead[next++]);
+        const float value = static_cast<float>(curve.Evaluate(t, &hint));
+        if (next < ahead.size() && ahead[next].GetTime() == t) {
+            ahead[next].SetValue(value);
+            continue;
+        }
+        const size_t left = std::min(done.size(), kReach);
+        const size_t right = std::min(ahead.size() - next, kReach);
+        const int loaded = static_cast<int>(left + right);
+        window->PrepareKeys(loaded);
+        for (size_t k = 0; k < left; ++k) {
+            *window->KeyGet(static_cast<int>(k)) = done[done.size() - left + k];
+        }
+        for (size_t k = 0; k < right; ++k) {
+            *window->KeyGet(static_cast<int>(left + k)) = ahead[next + k];
+        }
+        window->CommitKeys(loaded);
+        const int at = window->KeyInsert(t);
+        window->KeySetValue(at, value);
+        if (left > 0) done.back() = *window->KeyGet(at - 1);
+        done.push_back(*window->KeyGet(at));
+        if (right > 0) ahead[next] = *window->KeyGet(at + 1);
+    }
+    while (next < ahead.size()) done.push_back(ahead[next++]);
+    const int total = static_cast<int>(done.size());
+    curve.PrepareKeys(total);
+    for (int k = 0; k < total; ++k) *curve.KeyGet(k) = done[static_cast<size_t>(k)];
+    curve.CommitKeys(total);
+}
+
+}  // namespace
+
 bool KFCurveFilterKeySync::Apply(KFCurve** curves, int count) {
     if (count < 2) {
         RefuseSingle();
@@ -77,57 +139,32 @@ bool KFCurveFilterKeySync::Apply(KFCurve** curves, int count) {
             return false;
         }
     }
-    int maxKeys = 0;
+    // Every key time of any curve after the start (less one tick) and up to the stop.
+    const KTime after = mStart == KTIME_MINUS_INFINITE ? mStart : mStart - kOneTick;
+    std::vector<KTime> times;
     for (int c = 0; c < count; ++c) {
-        if (curves[c]->KeyGetCount() > maxKeys) maxKeys = curves[c]->KeyGetCount();
+        const KFCurve& curve = *curves[c];
+        for (int k = 0; k < curve.KeyGetCount(); ++k) {
+            const KTime t = curve.KeyGetTime(k);
+            if (t > after && t <= mStop && t != KTIME_INFINITE) times.push_back(t);
+        }
     }
-    // The copies keep each curve's shape from before the first insertion.
-    std::vector<std::unique_ptr<KFCurve>> copies;
-    std::vector<int> hints(static_cast<size_t>(count), -1);
-    std::vector<int> copyHints(static_cast<size_t>(count), -1);
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    if (times.empty()) return true;
+
     for (int c = 0; c < count; ++c) {
-        curves[c]->SuspendChangeNotification();
-        curves[c]->ResizeKeyBuffer(maxKeys);
-        copies.emplace_back(curves[c]->Clone());
-    }
-
-    KTime t = mStart == KTIME_MINUS_INFINITE ? mStart : mStart - kOneTick;
-    for (;;) {
-        KTime next = KTIME_INFINITE;
-        for (int c = 0; c < count; ++c) {
-            KFCurve& curve = *curves[c];
-            const int keys = curve.KeyGetCount();
-            if (keys == 0) continue;
-            int k = 0;
-            if (t != KTIME_MINUS_INFINITE) {
-                int& hint = hints[static_cast<size_t>(c)];
-                if (hint < 0) hint = 0;
-                double index = std::ceil(curve.KeyFind(t, &hint));
-                k = index < keys - 1 ? static_cast<int>(index) : keys - 1;
-                if (k < 0) k = 0;
-            }
-            KTime keyTime = curve.KeyGetTime(k);
-            // A key exactly at t (only possible at the start) must not hide the next one.
-            if (keyTime <= t && k + 1 < keys) keyTime = curve.KeyGetTime(k + 1);
-            if (keyTime > t && keyTime < next) next = keyTime;
+        KFCurve& curve = *curves[c];
+        curve.SuspendChangeNotification();
+        if (curve.KeyGetCount() > 0 &&
+            curve.GetPreExtrapolation() == KFCURVE_EXTRAPOLATION_CONSTANT &&
+            curve.GetPostExtrapolation() == KFCURVE_EXTRAPOLATION_CONSTANT) {
+            InsertInOnePass(curve, times);
+        } else {
+            InsertOneByOne(curve, times);
         }
-        if (next == KTIME_INFINITE || next > mStop) break;
-        t = next;
-        for (int c = 0; c < count; ++c) {
-            KFCurve& curve = *curves[c];
-            int& hint = hints[static_cast<size_t>(c)];
-            if (hint < 0) hint = 0;
-            const int index = curve.KeyInsert(t, &hint);
-            int& copyHint = copyHints[static_cast<size_t>(c)];
-            if (copyHint < 0) copyHint = 0;
-            curve.KeySetValue(
-                index, static_cast<float>(copies[static_cast<size_t>(c)]->Evaluate(t, &copyHint)));
-        }
-        t = t + kOneTick;
+        curve.ResumeChangeNotification();
     }
-
-    for (int c = 0; c < count; ++c) curves[c]->ResumeChangeNotification();
-    while (!copies.empty()) copies.pop_back();  // destroyed in reverse order
     return true;
 }
 

@@ -130,6 +130,7 @@ void KPlug::ReleaseSubPlugs() {
         } else {
             // No longer listed here: forget the parent rather than keep a pointer that may dangle.
             sub->mParent = nullptr;
+            sub->DropMirrors();
         }
     }
 }
@@ -199,10 +200,17 @@ bool KPlug::SetParent(KPlug* parent) {
         if (IsSubPlug() && mParent) {
             auto& list = mParent->mSubPlugs;
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            DropMirrors();
         }
         mParent = nullptr;
     }
     return true;
+}
+
+// A sub-plug's entries mirror its parent's connections: they go when it leaves.
+void KPlug::DropMirrors() {
+    mConnections.clear();
+    mSrcCount = 0;
 }
 
 bool KPlug::AddChild(KPlug* plug) {
@@ -260,6 +268,7 @@ void KPlug::SetFilter(KPlugFilter* filter, uint32_t subPlugFlag) {
         if (wasSub && mParent) {
             auto& list = mParent->mSubPlugs;
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            DropMirrors();
         }
         mFlags &= ~uint32_t(eSubPlug);
     }
@@ -567,17 +576,16 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     for (const Holder& h : dstHolders) erase(h.sub.Resolve(), true, srcRef);
     for (const Holder& h : srcHolders) erase(h.sub.Resolve(), false, dstRef);
     // A sub-plug made by a notification above copied the entry: drop it there too.
+    // Erasing calls nothing out, so the lists hold still during the walk.
     auto eraseFromNew = [&erase](KPlug* plug, bool source, const KWeakRef& ref,
                                  const std::vector<Holder>& holders) {
         if (!plug) return;
-        std::vector<KWeakRef> fresh;
         for (KPlug* sub : plug->mSubPlugs) {
             const KWeakRef subRef = sub->GetWeakRef();
             if (std::none_of(holders.begin(), holders.end(),
                              [&subRef](const Holder& h) { return h.sub == subRef; }))
-                fresh.push_back(subRef);
+                erase(sub, source, ref);
         }
-        for (const KWeakRef& sub : fresh) erase(sub.Resolve(), source, ref);
     };
     eraseFromNew(dstRef.Resolve(), true, srcRef, dstHolders);
     eraseFromNew(srcRef.Resolve(), false, dstRef, srcHolders);

@@ -169,6 +169,7 @@ private:
     void DropDeadEntry(bool source, int index);
     int MirrorPosition(bool source, const KPlug* top, int topIndex) const;
     void CopyParentConnections();
+    void DropMirrors();
     void ReleaseSubPlugs();
     void DisconnectAll(bool source);
     bool DisconnectAt(bool source, int index);

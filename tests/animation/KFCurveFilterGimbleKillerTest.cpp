@@ -134,6 +134,13 @@ TEST(KFCurveFilterGimbleKiller, Refusals) {
     EXPECT_FALSE(filter.Apply(*extra, true));
     EXPECT_EQ(filter.GetError().GetErrorCode(), 2);
     EXPECT_EQ(AxisCurve(*extra, 0)->KeyGetCount(), 2);
+    // Even when the synchronisation had keys to add first.
+    AxisCurve(*extra, 1)->KeyAdd(Frames(15), AxisCurve(*extra, 1)->KeyGetRecord(0));
+    EXPECT_FALSE(filter.Apply(*extra, true));
+    EXPECT_EQ(filter.GetError().GetErrorCode(), 2);
+    EXPECT_EQ(AxisCurve(*extra, 0)->KeyGetCount(), 2);
+    EXPECT_EQ(AxisCurve(*extra, 1)->KeyGetCount(), 3);
+    EXPECT_EQ(AxisCurve(*extra, 2)->KeyGetCount(), 3);
     filter.Reset();
 
     // A keyless Y is synchronised to X's key times first.

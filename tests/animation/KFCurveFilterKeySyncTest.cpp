@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "FilterTestUtil.h"
@@ -140,4 +141,98 @@ TEST(KFCurveFilterTimeShiftAndScale, ShiftThenScale) {
     EXPECT_FALSE(filter.Apply(*empty));
     EXPECT_STREQ(filter.GetError().GetErrorText(),
                  "TimeShiftAndScaleFilter, No key to be filtered.");
+}
+
+namespace {
+
+// Synchronisation inserting one key at a time, every curve in step, from the smallest key time
+// past the start on.
+void SyncOneByOne(KFCurve** curves, int count, KTime start, KTime stop) {
+    std::vector<std::unique_ptr<KFCurve>> before;
+    for (int c = 0; c < count; ++c) before.emplace_back(curves[c]->Clone());
+    KTime t = start == KTIME_MINUS_INFINITE ? start : start - KTime(1);
+    for (;;) {
+        KTime next = KTIME_INFINITE;
+        for (int c = 0; c < count; ++c) {
+            for (int k = 0; k < curves[c]->KeyGetCount(); ++k) {
+                const KTime time = curves[c]->KeyGetTime(k);
+                if (time > t && time < next) next = time;
+            }
+        }
+        if (next == KTIME_INFINITE || next > stop) break;
+        t = next;
+        for (int c = 0; c < count; ++c) {
+            const int index = curves[c]->KeyInsert(t);
+            curves[c]->KeySetValue(index, static_cast<float>(before[size_t(c)]->Evaluate(t)));
+        }
+        t = t + KTime(1);
+    }
+}
+
+void ExpectSameKeys(KFCurve& a, KFCurve& b) {
+    ASSERT_EQ(a.KeyGetCount(), b.KeyGetCount());
+    for (int k = 0; k < a.KeyGetCount(); ++k) {
+        const KFCurveKey x = a.KeyGetRecord(k);
+        const KFCurveKey y = b.KeyGetRecord(k);
+        EXPECT_EQ(x.GetTime(), y.GetTime()) << k;
+        EXPECT_EQ(x.GetFlags(), y.GetFlags()) << k;
+        EXPECT_EQ(x.GetBias(), y.GetBias()) << k;
+        // Bit patterns: NaN-free values must match exactly.
+        EXPECT_EQ(x.GetValue(), y.GetValue()) << k;
+        for (int slot = KFCURVE_DATA_0; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot) {
+            EXPECT_EQ(x.GetDataFloat(slot), y.GetDataFloat(slot)) << k << " slot " << slot;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(KFCurveFilterKeySync, MatchesInsertingKeysOneByOne) {
+    uint32_t state = 11;
+    auto next = [&state](uint32_t n) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % n;
+    };
+    const uint32_t kinds[][2] = {{KFCURVE_INTERPOLATION_CONSTANT, 0},
+                                 {KFCURVE_INTERPOLATION_LINEAR, 0},
+                                 {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO},
+                                 {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO_BREAK},
+                                 {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER},
+                                 {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_BREAK},
+                                 {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_TCB}};
+    for (int round = 0; round < 200; ++round) {
+        const int count = 2 + static_cast<int>(next(3));
+        std::vector<std::unique_ptr<KFCurve>> mine, theirs;
+        std::vector<KFCurve*> a, b;
+        for (int c = 0; c < count; ++c) {
+            std::unique_ptr<KFCurve> curve(KFCurve::Create());
+            const int keys = static_cast<int>(next(12));
+            int frame = static_cast<int>(next(6));
+            curve->PrepareKeys(keys);
+            for (int k = 0; k < keys; ++k, frame += 1 + static_cast<int>(next(4))) {
+                const auto& kind = kinds[next(7)];
+                curve->KeySet(k, Frames(frame), static_cast<float>(next(200)) * 0.1f - 10.0f,
+                              kind[0], kind[1], static_cast<float>(next(9)) - 4.0f,
+                              static_cast<float>(next(9)) - 4.0f,
+                              next(2) ? KFCURVE_WEIGHTED_ALL : KFCURVE_WEIGHTED_NONE,
+                              0.1f + 0.1f * static_cast<float>(next(5)),
+                              0.1f + 0.1f * static_cast<float>(next(5)));
+            }
+            curve->CommitKeys(keys);
+            if (next(8) == 0) curve->SetPostExtrapolation(KFCURVE_EXTRAPOLATION_REPETITION);
+            theirs.emplace_back(curve->Clone());
+            mine.push_back(std::move(curve));
+            a.push_back(mine.back().get());
+            b.push_back(theirs.back().get());
+        }
+        KFCurveFilterKeySync filter;
+        if (next(3) == 0) filter.SetStart(Frames(next(20)));
+        if (next(3) == 0) filter.SetStop(Frames(10 + next(30)));
+        EXPECT_TRUE(filter.Apply(a.data(), count));
+        SyncOneByOne(b.data(), count, filter.GetStart(), filter.GetStop());
+        for (int c = 0; c < count; ++c) {
+            SCOPED_TRACE(testing::Message() << "round " << round << " curve " << c);
+            ExpectSameKeys(*a[size_t(c)], *b[size_t(c)]);
+        }
+    }
 }

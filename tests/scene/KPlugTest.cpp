@@ -152,6 +152,18 @@ TEST(KPlug, OneSidedConnections) {
     EXPECT_EQ(oneSided->GetSrcCount(), 1);
     oneSided->DisconnectAllSrc();
     EXPECT_EQ(oneSided->GetSrcCount(), 0);
+
+    // Replacing a dead entry by index puts the new source in its place.
+    Probe *first = plugs.Make(), *dying = plugs.Make(), *last = plugs.Make(), *fresh = plugs.Make();
+    ASSERT_TRUE(dst->ConnectSrc(first));
+    ASSERT_TRUE(dst->ConnectSrc(dying, KPlug::eOneSided));  // dying never learns of it
+    ASSERT_TRUE(dst->ConnectSrc(last));
+    dying->Destroy();
+    ASSERT_EQ(dst->GetSrc(1), nullptr);
+    ASSERT_TRUE(dst->ReplaceSrcAt(1, fresh));
+    ASSERT_EQ(dst->GetSrcCount(), 3);
+    EXPECT_EQ(dst->GetSrc(1), fresh);
+    EXPECT_EQ(dst->GetSrc(2), last);
 }
 
 TEST(KPlug, WeakReferencesDieWithThePlugAndSurviveSlotReuse) {
@@ -268,6 +280,26 @@ TEST(KPlug, SubPlugsMirrorTheConnectionsTheirFilterAccepts) {
     top->Destroy();
     EXPECT_EQ(subRef.Resolve(), nullptr);
     EXPECT_EQ(c->GetDstCount(), 0);
+}
+
+TEST(KPlug, ASubPlugMirrorsOnlyItsCurrentParent) {
+    Plugs plugs;
+    Probe *a = plugs.Make(), *b = plugs.Make(), *x = plugs.Make(), *y = plugs.Make();
+    ASSERT_TRUE(a->ConnectSrc(x));
+    ASSERT_TRUE(b->ConnectSrc(y));
+    KPlug* sub = plugs.Make();
+    ASSERT_TRUE(a->AddChild(sub));
+    sub->SetFilter(KClassRegistry::GetClassIdFilter(-1), KPlug::eSubPlug);
+    ASSERT_EQ(sub->GetSrcCount(), 1);
+    EXPECT_EQ(sub->GetSrc(0), x);
+    ASSERT_TRUE(b->AddChild(sub));  // moves: a's connections stay behind
+    ASSERT_EQ(sub->GetSrcCount(), 1);
+    EXPECT_EQ(sub->GetSrc(0), y);
+    sub->SetFilter(KClassRegistry::GetClassIdFilter(-1), 0);  // no longer a sub-plug
+    EXPECT_EQ(sub->GetSrcCount(), 0);
+    EXPECT_EQ(b->GetSubPlugCount(), 0);
+    EXPECT_EQ(y->GetDstCount(), 1);
+    EXPECT_TRUE(b->RemoveChild(sub));  // plain children are not owned
 }
 
 TEST(KPlug, MoreThan256SubPlugs) {

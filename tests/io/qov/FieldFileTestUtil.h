@@ -112,6 +112,10 @@ inline void Encode(std::string& out, const Rec& r, uint64_t base = 0) {
     std::memcpy(&out[header], &end, 4);
 }
 
+// The footer signature that ends every end block.
+constexpr uint8_t kFooter[16] = {0xf8, 0x5a, 0x8c, 0x6a, 0xde, 0xf5, 0xd9, 0x7e,
+                                 0xec, 0xe9, 0x0c, 0xe3, 0x75, 0x8f, 0x29, 0x0b};
+
 // A binary start of file for `version`.
 inline std::string BinaryStart(uint32_t version) {
     std::string s = "Varnoke QOV Binary  ";
@@ -120,6 +124,14 @@ inline std::string BinaryStart(uint32_t version) {
     s += '\0';
     Put32(s, version);
     return s;
+}
+
+// A binary file of an older writer: one field "Field" = "legacy", no identity fields,
+// no end block.
+inline std::string LegacyFile() {
+    std::string bytes = BinaryStart(5000);
+    Encode(bytes, Rec("Field").S("legacy"), 0);
+    return bytes + NullRecord();
 }
 
 }  // namespace qovtest

@@ -22,8 +22,7 @@ using qovtest::Rec;
 using qovtest::TempFolder;
 using qovtest::WriteAll;
 
-const uint8_t kFooter[16] = {0xf8, 0x5a, 0x8c, 0x6a, 0xde, 0xf5, 0xd9, 0x7e,
-                             0xec, 0xe9, 0x0c, 0xe3, 0x75, 0x8f, 0x29, 0x0b};
+using qovtest::kFooter;
 
 void WriteSimple(const std::string& name, bool binary, const char* value = "v",
                  KQovHeaderInfo* info = nullptr, bool encrypted = false) {
@@ -299,9 +298,7 @@ TEST(KQovFieldFileFraming, Passwords) {
 TEST(KQovFieldFileFraming, OldFileGetsIdentityAndStaysReadable) {
     TempFolder tmp;
     std::string name = tmp / "old.qov";
-    std::string bytes = qovtest::BinaryStart(5000);
-    Encode(bytes, Rec("Field").S("legacy"), 0);
-    bytes += NullRecord();
+    std::string bytes = qovtest::LegacyFile();
     WriteAll(name, bytes);
     {
         KQovFieldFile f;

@@ -1,5 +1,5 @@
 // Files that are odd or hostile: long end-block chains, damaged legacy files opened for
-// update, stray project folders, and ASCII characters that cannot stand bare.
+// update, stray project folders, and ASCII characters and names that cannot stand bare.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,8 +21,6 @@ using qovtest::Rec;
 using qovtest::TempFolder;
 using qovtest::WriteAll;
 
-const char kFooter[] = "\xf8\x5a\x8c\x6a\xde\xf5\xd9\x7e\xec\xe9\x0c\xe3\x75\x8f\x29\x0b";
-
 TEST(KQovFieldFileHostile, LongEndBlockChainGivesEveryPartInOrder) {
     // Part 0 is an empty list; then units of 160 bytes, each a part of 16 bytes followed by
     // its 128-byte block (back offset 16) and the footer. The walk meets them last first.
@@ -35,7 +33,7 @@ TEST(KQovFieldFileHostile, LongEndBlockChainGivesEveryPartInOrder) {
         uint32_t back = 16, version = 100 + static_cast<uint32_t>(i);
         std::memcpy(&unit[16], &back, 4);
         std::memcpy(&unit[20], &version, 4);
-        bytes += unit + std::string(kFooter, 16);
+        bytes += unit + std::string(reinterpret_cast<const char*>(qovtest::kFooter), 16);
     }
     std::string name = tmp / "chain.qov";
     WriteAll(name, bytes);
@@ -55,10 +53,7 @@ TEST(KQovFieldFileHostile, FileThatDoesNotReadIsNotFixedUp) {
     // end in 13 zero bytes: it fails to read and must come out of open/close untouched.
     TempFolder tmp;
     std::string name = tmp / "odd.qov";
-    std::string bytes = qovtest::BinaryStart(5000);
-    Encode(bytes, Rec("Field").S("legacy"), 0);
-    bytes += NullRecord();
-    bytes += NullRecord();
+    std::string bytes = qovtest::LegacyFile() + NullRecord();
     WriteAll(name, bytes);
     {
         KQovFieldFile f;
@@ -87,7 +82,7 @@ TEST(KQovFieldFileHostile, EmptyProjectFolderFallsBackToTheFile) {
     EXPECT_STREQ(g.FieldReadC("Field", ""), "mine");
 }
 
-TEST(KQovFieldFileHostile, AsciiCharactersThatCannotStandBare) {
+TEST(KQovFieldFileHostile, AsciiCharactersAndNamesThatCannotStandBare) {
     TempFolder tmp;
     std::string name = tmp / "chars.qov";
     const char chars[] = {',', '"', '\n', '\r', ' ', '\t', '{', ';', '\\', 'Y'};
@@ -99,6 +94,7 @@ TEST(KQovFieldFileHostile, AsciiCharactersThatCannotStandBare) {
             f.FieldWriteCh(c);
             f.FieldWriteEnd();
         }
+        f.FieldWriteC("}Brace", "b");
         f.FieldWriteBegin("Last");
         f.FieldWriteCh('{');
         f.FieldWriteBlockBegin();
@@ -118,6 +114,7 @@ TEST(KQovFieldFileHostile, AsciiCharactersThatCannotStandBare) {
         EXPECT_EQ(in.FieldReadCh(), c) << int(c);
         in.FieldReadEnd();
     }
+    EXPECT_STREQ(in.FieldReadC("}Brace", ""), "b");
     ASSERT_TRUE(in.FieldReadBegin("Last"));
     EXPECT_EQ(in.FieldReadCh(), '{');
     ASSERT_TRUE(in.FieldReadBlockBegin());
@@ -192,9 +189,7 @@ private:
 TEST(KQovFieldFileHostile, FailedFixUpLeavesTheFileAsItWas) {
     TempFolder tmp;
     std::string name = tmp / "old.qov";
-    std::string bytes = qovtest::BinaryStart(5000);
-    Encode(bytes, Rec("Field").S("legacy"), 0);
-    bytes += NullRecord();
+    std::string bytes = qovtest::LegacyFile();
     for (size_t room : {0, 40, 150}) {  // none, or part of the fix-up fits
         WriteAll(name, bytes);
         {
