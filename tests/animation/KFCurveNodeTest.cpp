@@ -315,6 +315,29 @@ TEST(KFCurveNodeNotification, CallbacksRunLastFirstAndSeeTheBits) {
     EXPECT_EQ(node->GetChangeCount(), 1u);
 }
 
+// Each setter reports its own bit; layer changes reach the base-layer node.
+TEST(KFCurveNodeNotification, SettersSendTheirBits) {
+    std::vector<uint32_t> bits;
+    auto record = [](KFCurveNode*, KFCurveNodeChangeRecord* r, void* data) {
+        static_cast<std::vector<uint32_t>*>(data)->push_back(r->mBits);
+    };
+    KFCurveNode* warp = KFCurveNode::Create("w");  // its last share destroys it
+    {
+        std::unique_ptr<KFCurveNode> node(Triple("T", KFCURVENODE_LAYER_TRANSLATION, 1, 2, 3));
+        node->AddCallback(record, &bits);
+        node->SetCurve(new KFCurve);
+        node->SetTimeWarp(warp);
+        node->SetTimeWarp(nullptr);
+        KFCurveNode* layer = node->AddLayer(1, true);
+        ASSERT_NE(layer, nullptr);
+        node->EnsureLayer(3);
+        layer->SetQuaternionInterpolation(true);  // set on a layer, told to the base
+        EXPECT_EQ(bits, (std::vector<uint32_t>{4, 8, 8, 16, 16, 16}));
+        bits.clear();
+    }
+    EXPECT_EQ(bits, (std::vector<uint32_t>{2}));
+}
+
 TEST(KQovTakeNode, FreshTakeFindsNothing) {
     KQovTakeNode take("Take 001");
     EXPECT_STREQ(take.GetName(), "Take 001");

@@ -73,7 +73,8 @@ std::string KQovQuoteFieldName(const char* name) {
     if (opens && !closes) return text + "\"";
     if (!opens && closes) return "\"" + text;
     if (opens) return text;
-    if (text.find_first_of("@:;, \t\n\r") == std::string::npos) return text;
+    // A bare name starting with '}' would be read as the end of a block.
+    if (text.find_first_of("@:;, \t\n\r") == std::string::npos && text.front() != '}') return text;
     return "\"" + KQovEscapeText(text.c_str()) + "\"";
 }
 

@@ -1,5 +1,5 @@
 // Files that are odd or hostile: long end-block chains, damaged legacy files opened for
-// update, stray project folders, and ASCII characters that cannot stand bare.
+// update, stray project folders, and ASCII characters and names that cannot stand bare.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -82,7 +82,7 @@ TEST(KQovFieldFileHostile, EmptyProjectFolderFallsBackToTheFile) {
     EXPECT_STREQ(g.FieldReadC("Field", ""), "mine");
 }
 
-TEST(KQovFieldFileHostile, AsciiCharactersThatCannotStandBare) {
+TEST(KQovFieldFileHostile, AsciiCharactersAndNamesThatCannotStandBare) {
     TempFolder tmp;
     std::string name = tmp / "chars.qov";
     const char chars[] = {',', '"', '\n', '\r', ' ', '\t', '{', ';', '\\', 'Y'};
@@ -94,6 +94,7 @@ TEST(KQovFieldFileHostile, AsciiCharactersThatCannotStandBare) {
             f.FieldWriteCh(c);
             f.FieldWriteEnd();
         }
+        f.FieldWriteC("}Brace", "b");
         f.FieldWriteBegin("Last");
         f.FieldWriteCh('{');
         f.FieldWriteBlockBegin();
@@ -113,6 +114,7 @@ TEST(KQovFieldFileHostile, AsciiCharactersThatCannotStandBare) {
         EXPECT_EQ(in.FieldReadCh(), c) << int(c);
         in.FieldReadEnd();
     }
+    EXPECT_STREQ(in.FieldReadC("}Brace", ""), "b");
     ASSERT_TRUE(in.FieldReadBegin("Last"));
     EXPECT_EQ(in.FieldReadCh(), '{');
     ASSERT_TRUE(in.FieldReadBlockBegin());
