@@ -38,17 +38,17 @@ void NegateTangents(KFCurveKey& key) {
 // Adding and replacing
 
 void KFCurve::OpenSlot(int index) {
-    if (static_cast<size_t>(mKeyCount) < mKeys.size()) {
-        std::move_backward(mKeys.begin() + index, mKeys.begin() + mKeyCount,
-                           mKeys.begin() + mKeyCount + 1);
-    } else {
-        mKeys.insert(mKeys.begin() + index, KFCurveKey());
-    }
+    // Keys before the slot keep their place; the ones after it shift up by one.
+    const size_t count = static_cast<size_t>(mKeyCount);
+    mKeys.Reserve(count + 1);
+    mKeys.MoveBackward(static_cast<size_t>(index), count, count + 1);
+    mKeys[static_cast<size_t>(index)] = KFCurveKey();
     ++mKeyCount;
 }
 
 void KFCurve::CloseSlots(int first, int count) {
-    std::move(mKeys.begin() + first + count, mKeys.begin() + mKeyCount, mKeys.begin() + first);
+    mKeys.MoveForward(static_cast<size_t>(first + count), static_cast<size_t>(mKeyCount),
+                      static_cast<size_t>(first));
     mKeyCount -= count;
 }
 

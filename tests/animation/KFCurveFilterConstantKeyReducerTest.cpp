@@ -193,11 +193,7 @@ void ReferenceReduce(KFCurve& curve, int first, int last, double precision) {
 }  // namespace
 
 TEST(KFCurveFilterConstantKeyReducer, MatchesRemovingRunsOneByOne) {
-    uint32_t state = 12345;
-    auto next = [&state](uint32_t range) {
-        state = state * 1664525u + 1013904223u;
-        return (state >> 8) % range;
-    };
+    TestRandom next(12345u);
     const uint32_t modes[] = {KFCURVE_TANGENT_AUTO, KFCURVE_TANGENT_AUTO_BREAK,
                               KFCURVE_TANGENT_USER, KFCURVE_TANGENT_BREAK, KFCURVE_TANGENT_TCB};
     for (int round = 0; round < 300; ++round) {

@@ -188,11 +188,7 @@ void ExpectSameKeys(KFCurve& a, KFCurve& b) {
 }  // namespace
 
 TEST(KFCurveFilterKeySync, MatchesInsertingKeysOneByOne) {
-    uint32_t state = 11;
-    auto next = [&state](uint32_t n) {
-        state = state * 1664525u + 1013904223u;
-        return (state >> 8) % n;
-    };
+    TestRandom next(11u);
     const uint32_t kinds[][2] = {{KFCURVE_INTERPOLATION_CONSTANT, 0},
                                  {KFCURVE_INTERPOLATION_LINEAR, 0},
                                  {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO},

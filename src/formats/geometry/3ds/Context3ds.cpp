@@ -138,11 +138,11 @@ void RestoreMovedAside(Context3ds& ctx, const char* name) {
 
 }  // namespace
 
-void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file) {
+void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file, bool failed) {
     if (!file) return;
     for (int i = 0; i < ctx.slotCount; ++i) {
         File3ds* aside = ctx.slots[i].get();
-        if (aside && aside->temporary && aside->originalName == file->name) aside->restore = true;
+        if (aside && aside->temporary && aside->originalName == file->name) aside->restore = failed;
     }
 }
 

@@ -107,8 +107,9 @@ File3ds* FindFileByName3ds(Context3ds& ctx, const char* name);
 // Size in bytes of the file in a slot; 0 when the slot holds no open file.
 uint64_t GetFileSize3ds(Context3ds& ctx, int slot);
 
-// Notes that writing a file failed, so an original it displaced is renamed back, not deleted.
-void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file);
+// Notes whether writing a file failed: an original it displaced is then renamed back when
+// closed, not deleted. The last save decides.
+void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file, bool failed = true);
 
 // Byte order: values travel between the file's little-endian bytes and memory.
 void CopyValue4Bytes3ds(const uint8_t* source, uint32_t* target);

@@ -25,6 +25,8 @@ void ScanChildren(Context3ds& ctx, Chunk3ds* parent, bool xdata, int depth) {
     ChunkReader3ds reader(ctx, start, end);
     SkipToFirstChild3ds(reader, parent->tag);
     if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_READING_DATABASE);
+    Chunk3ds** link = &parent->child;
+    while (*link) link = &(*link)->next;
     for (uint64_t at = reader.Position(); at < end;) {
         uint32_t tag = 0, length = 0;
         if (end - at < 6) {
@@ -46,7 +48,10 @@ void ScanChildren(Context3ds& ctx, Chunk3ds* parent, bool xdata, int depth) {
         chunk->length = length;
         chunk->position = uint32_t(at);
         chunk->fileSlot = uint8_t(slot);
-        AddChildLast3ds(ctx, parent, chunk);
+        // Linked after the last one read: walking the siblings for each would make a
+        // chunk of many children take quadratic time.
+        *link = chunk;
+        link = &chunk->next;
         ScanChildren(ctx, chunk, xdata || tag == 0x8001, depth + 1);
         if (ctx.ErrorPending()) return;
         at += length;
@@ -89,6 +94,9 @@ bool IsNodeTag(uint32_t tag) {
 void ClearDatabase(Database3ds* db) {
     DeleteChunkChain3ds(&db->topChunk);
     db->objList.clear(), db->matList.clear(), db->nodeList.clear();
+    db->objCursor = db->nodeCursor = IndexCursor3ds();
+    db->nodeNames.clear();
+    db->nodeNamesMade = false;
     db->objListDirty = db->matListDirty = db->nodeListDirty = true;
 }
 
@@ -228,11 +236,10 @@ void SaveDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
         }
         if (!ctx.ErrorPending() && fflush(file->stream) != 0) PushError3ds(ctx, ERR_WRITING_FILE);
     }
-    if (!ctx.ErrorPending()) return;
     // Whatever failed, the file is not what the caller meant to write: an original it
     // displaced comes back when the files are closed.
-    if (file->mode == kFileWrite3ds) MarkWriteFailed3ds(ctx, file);
-    PushError3ds(ctx, ERR_WRITING_DATABASE);
+    if (file->mode == kFileWrite3ds) MarkWriteFailed3ds(ctx, file, ctx.ErrorPending());
+    if (ctx.ErrorPending()) PushError3ds(ctx, ERR_WRITING_DATABASE);
 }
 
 void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code) {
@@ -280,6 +287,7 @@ void UpdateNamedObjectIndex3ds(Context3ds& ctx, Database3ds* database) {
     if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
     if (!database->objListDirty) return;
     database->objListDirty = false;
+    database->objCursor = IndexCursor3ds();
     BuildIndex(ctx, FindChunk3ds(database->topChunk, 0x3D3D), 0x4000, database->objList,
                [&](Chunk3ds* chunk) { return ChunkText(ctx, chunk); });
 }
@@ -296,6 +304,9 @@ void UpdateNodeIndex3ds(Context3ds& ctx, Database3ds* database) {
     if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
     if (!database->nodeListDirty) return;
     database->nodeList.clear();
+    database->nodeCursor = IndexCursor3ds();
+    database->nodeNames.clear();
+    database->nodeNamesMade = false;
     Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
     if (!kfData) return;
     for (Chunk3ds* node = kfData->child; node; node = node->next) {
@@ -353,18 +364,41 @@ Chunk3ds* FindNodeByName3ds(Context3ds& ctx, Database3ds* database, const char* 
     return nullptr;
 }
 
-Chunk3ds* FindNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index, uint32_t tag) {
+const ChunkListEntry3ds* FindNodeEntryByIndex3ds(Context3ds& ctx, Database3ds* database,
+                                                 size_t index, uint32_t tag) {
     if (!database) {
         PushError3ds(ctx, ERR_INVALID_ARG);
         return nullptr;
     }
     UpdateNodeIndex3ds(ctx, database);
-    for (const ChunkListEntry3ds& entry : database->nodeList) {
-        if (entry.chunk->tag != tag) continue;
-        if (index == 0) return entry.chunk;
-        --index;
+    return FindNthEntry3ds(
+        database->nodeList, database->nodeCursor, tag, 0, index,
+        [tag](const ChunkListEntry3ds& entry) { return entry.chunk->tag == tag; });
+}
+
+Chunk3ds* FindNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index, uint32_t tag) {
+    const ChunkListEntry3ds* entry = FindNodeEntryByIndex3ds(ctx, database, index, tag);
+    return entry ? entry->chunk : nullptr;
+}
+
+Chunk3ds* FindFirstNodeNamed3ds(Context3ds& ctx, Database3ds* database, const std::string& name,
+                                uint32_t tag) {
+    if (!database) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return nullptr;
     }
-    return nullptr;
+    UpdateNodeIndex3ds(ctx, database);
+    if (!database->nodeNamesMade) {
+        database->nodeNamesMade = true;
+        // Object nodes are indexed with their instance names; the others by the header's.
+        for (const ChunkListEntry3ds& entry : database->nodeList) {
+            if (entry.chunk->tag != 0xB002 && FindNextChunk3ds(entry.chunk->child, 0xB010))
+                database->nodeNames.emplace(std::make_pair(entry.chunk->tag, entry.name),
+                                            entry.chunk);
+        }
+    }
+    auto found = database->nodeNames.find(std::make_pair(tag, name));
+    return found == database->nodeNames.end() ? nullptr : found->second;
 }
 
 Chunk3ds* FindOrAddMeshData3ds(Context3ds& ctx, Database3ds* database) {

@@ -3,7 +3,9 @@
 // library, with its name indexes. Loading reads chunk headers only; payloads come
 // from the file when asked for.
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/geometry/3ds/Chunk3ds.h"
@@ -23,10 +25,23 @@ struct ChunkListEntry3ds {
     Chunk3ds* chunk = nullptr;
 };
 
+// Where the last by-index lookup of one kind stopped in an index, so reading every object
+// or node in turn takes linear time, not quadratic. Cleared when the index is rebuilt.
+struct IndexCursor3ds {
+    bool valid = false;
+    uint32_t tag = 0;
+    int kind = 0;
+    size_t index = 0, position = 0;
+};
+
 struct Database3ds {
     Chunk3ds* topChunk = nullptr;
     bool objListDirty = true, matListDirty = true, nodeListDirty = true;
     std::vector<ChunkListEntry3ds> objList, matList, nodeList;
+    IndexCursor3ds objCursor, nodeCursor;
+    // The first key-frame node of each tag and header name, made from the node index.
+    std::map<std::pair<uint32_t, std::string>, Chunk3ds*> nodeNames;
+    bool nodeNamesMade = false;
     Database3ds() = default;
     Database3ds(const Database3ds&) = delete;
     Database3ds& operator=(const Database3ds&) = delete;
@@ -61,6 +76,35 @@ void DirtyNodeIndex3ds(Database3ds* database);
 void UpdateNamedObjectIndex3ds(Context3ds& ctx, Database3ds* database);
 void UpdateMaterialIndex3ds(Context3ds& ctx, Database3ds* database);
 void UpdateNodeIndex3ds(Context3ds& ctx, Database3ds* database);
+
+// The entry of an index that is the `index`-th (from 0) accepted by `accepts`, null when
+// there are fewer; goes on from the cursor when the same kind of lookup stopped before it.
+template <class Accepts>
+const ChunkListEntry3ds* FindNthEntry3ds(const std::vector<ChunkListEntry3ds>& list,
+                                         IndexCursor3ds& cursor, uint32_t tag, int kind,
+                                         size_t index, Accepts accepts) {
+    size_t n = 0, at = 0;
+    if (cursor.valid && cursor.tag == tag && cursor.kind == kind && cursor.index <= index &&
+        cursor.position < list.size()) {
+        n = cursor.index;
+        at = cursor.position;
+    }
+    for (; at < list.size(); ++at) {
+        if (!accepts(list[at])) continue;
+        if (n == index) {
+            cursor = {true, tag, kind, index, at};
+            return &list[at];
+        }
+        ++n;
+    }
+    return nullptr;
+}
+// The entry of the `index`-th key-frame node of a tag in the node index.
+const ChunkListEntry3ds* FindNodeEntryByIndex3ds(Context3ds& ctx, Database3ds* database,
+                                                 size_t index, uint32_t tag);
+// The first key-frame node of a tag whose node header holds the name, by the node index.
+Chunk3ds* FindFirstNodeNamed3ds(Context3ds& ctx, Database3ds* database, const std::string& name,
+                                uint32_t tag);
 
 // Version chunks: code 0-3 (release 3 is code 2).
 void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code);

@@ -211,15 +211,16 @@ void GetObjectMotionByIndex3ds(Context3ds& ctx, Database3ds* database, size_t in
 
 namespace {
 
-// The n-th node of a tag by the node-name list, with its target node of the same name.
+// The first node of a tag named as the n-th node of that tag, with its target node of
+// the same name.
 bool FindNodeByListIndex(Context3ds& ctx, Database3ds* database, size_t index, uint32_t tag,
                          uint32_t targetTag, Chunk3ds** node, Chunk3ds** target) {
     if (!CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D)) return false;
-    std::vector<std::string> names;
-    GetNodeNameList3ds(ctx, database, tag, names);
-    if (index >= names.size()) return false;
-    *node = FindNodeChunkByName3ds(ctx, database, names[index], tag);
-    if (targetTag) *target = FindNodeChunkByName3ds(ctx, database, names[index], targetTag);
+    const ChunkListEntry3ds* entry = FindNodeEntryByIndex3ds(ctx, database, index, tag);
+    if (!entry) return false;
+    std::string name = entry->name;
+    *node = FindFirstNodeNamed3ds(ctx, database, name, tag);
+    if (targetTag) *target = FindFirstNodeNamed3ds(ctx, database, name, targetTag);
     return *node != nullptr && !ctx.ErrorPending();
 }
 

@@ -181,12 +181,10 @@ bool IsOfType(Chunk3ds* object, uint32_t typeTag, int spot) {
 Chunk3ds* FindNamedObjectOfType3ds(Context3ds& ctx, Database3ds* database, uint32_t typeTag,
                                    size_t index, int spot) {
     UpdateNamedObjectIndex3ds(ctx, database);
-    for (const ChunkListEntry3ds& entry : database->objList) {
-        if (!IsOfType(entry.chunk, typeTag, spot)) continue;
-        if (index == 0) return entry.chunk;
-        --index;
-    }
-    return nullptr;
+    const ChunkListEntry3ds* entry = FindNthEntry3ds(
+        database->objList, database->objCursor, typeTag, spot, index,
+        [&](const ChunkListEntry3ds& e) { return IsOfType(e.chunk, typeTag, spot); });
+    return entry ? entry->chunk : nullptr;
 }
 
 size_t CountNamedObjectsOfType3ds(Context3ds& ctx, Database3ds* database, uint32_t typeTag,

@@ -102,22 +102,46 @@ TEST(Database3ds, AFailedWriteBringsTheOriginalBack) {
     EXPECT_TRUE(Bytes3ds(after.begin(), after.end()) == bytes);
 }
 
-TEST(Database3ds, AnEarlierFailureBringsTheOriginalBackToo) {
-    TempPath3ds temp("scene.3ds");
+// A real file loaded from a private folder and opened again for writing under its name.
+struct Overwrite3ds {
+    TempPath3ds temp{"scene.3ds"};
     std::vector<char> original = ReadBytes3ds(TestFiles3ds()[0]);
-    WriteBytes3ds(temp.path, Bytes3ds(original.begin(), original.end()));
     Context3ds ctx;
     Database3ds* db = nullptr;
-    InitDatabase3ds(ctx, &db);
-    LoadDatabase3ds(ctx, OpenFile3ds(ctx, temp.path.c_str(), "rb"), db);
-    File3ds* out = OpenFile3ds(ctx, temp.path.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    PushError3ds(ctx, ERR_INVALID_DATA);  // a record the writer could not put
-    SaveDatabase3ds(ctx, out, db);
-    ReleaseDatabase3ds(ctx, &db);
-    CloseAllFiles3ds(ctx);
-    EXPECT_EQ(FolderEntries(temp.folder), std::vector<std::string>{"scene.3ds"});
-    EXPECT_TRUE(ReadBytes3ds(temp.path) == original);
+    File3ds* out = nullptr;
+    Overwrite3ds() {
+        WriteBytes3ds(temp.path, Bytes3ds(original.begin(), original.end()));
+        InitDatabase3ds(ctx, &db);
+        LoadDatabase3ds(ctx, OpenFile3ds(ctx, temp.path.c_str(), "rb"), db);
+        out = OpenFile3ds(ctx, temp.path.c_str(), "wb");
+    }
+    // Closes every file; the bytes left under the name, none when other files remain.
+    std::vector<char> Finish() {
+        ReleaseDatabase3ds(ctx, &db);
+        CloseAllFiles3ds(ctx);
+        if (FolderEntries(temp.folder) != std::vector<std::string>{"scene.3ds"}) return {};
+        return ReadBytes3ds(temp.path);
+    }
+};
+
+TEST(Database3ds, AnEarlierFailureBringsTheOriginalBackToo) {
+    Overwrite3ds f;
+    ASSERT_NE(f.out, nullptr);
+    PushError3ds(f.ctx, ERR_INVALID_DATA);  // a record the writer could not put
+    SaveDatabase3ds(f.ctx, f.out, f.db);
+    EXPECT_TRUE(f.Finish() == f.original);
+}
+
+TEST(Database3ds, ASaveThatWorksAfterAFailedOneKeepsTheNewFile) {
+    Overwrite3ds f;
+    ASSERT_NE(f.out, nullptr);
+    PushError3ds(f.ctx, ERR_INVALID_DATA);
+    SaveDatabase3ds(f.ctx, f.out, f.db);
+    ClearErrors3ds(f.ctx);
+    AddEmptyChunk3ds(f.ctx, 0x7777, f.db->topChunk);  // a change the new file shows
+    SaveDatabase3ds(f.ctx, f.out, f.db);
+    ASSERT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+    EXPECT_EQ(f.Finish().size(), f.original.size() + 6);
 }
 
 TEST(Database3ds, CloseAllClosesEveryFileWhateverIsPending) {

@@ -284,6 +284,58 @@ TEST(Materials3ds, NotAMaterialEntryIsRefused) {
     DeleteChunkChain3ds(&chunk);
 }
 
+TEST(Objects3ds, ByIndexReadsInAnyOrder) {
+    Bytes3ds tri = Chunk(0x4100, Chunk(0x4110, U16(0)));
+    Loaded3ds f(MeshFile(Object("M0", tri) + Object("C0", CameraBody(48)) + Object("M1", tri) +
+                         Object("M2", tri)));
+    std::vector<std::string> names;
+    Mesh3ds* mesh = nullptr;
+    for (size_t i : {0, 1, 2, 1, 0, 2, 3}) {
+        if (mesh) mesh->name.clear();
+        GetMeshByIndex3ds(f.ctx, f.db, i, &mesh);
+        names.push_back(mesh->name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"M0", "M1", "M2", "M1", "M0", "M2", ""}));
+    Camera3ds* camera = nullptr;
+    GetCameraByIndex3ds(f.ctx, f.db, 0, &camera);
+    EXPECT_EQ(camera->name, "C0");
+    // A mesh put under a new name joins the index.
+    mesh->name = "M3";
+    PutMesh3ds(f.ctx, f.db, mesh);
+    GetMeshByIndex3ds(f.ctx, f.db, 2, &mesh);
+    GetMeshByIndex3ds(f.ctx, f.db, 3, &mesh);
+    EXPECT_EQ(mesh->name, "M3");
+    ReleaseMesh3ds(&mesh);
+    ReleaseCamera3ds(&camera);
+    EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+}
+
+TEST(Motions3ds, CameraNodesByIndexTakeTheFirstOfTheirName) {
+    auto node = [](uint16_t tag, const char* name, int keys) {
+        Bytes3ds track = U16(0) + U32(0) + U32(0) + U32(uint32_t(keys));
+        for (int i = 0; i < keys; ++i) track = track + U32(uint32_t(i)) + U16(0) + F32(0);
+        return Chunk(
+            tag, Chunk(0xB010, Str(name) + U16(0) + U16(0) + U16(0xFFFF)) +
+                     Chunk(tag == 0xB003 ? 0xB023 : 0xB020, tag == 0xB003 ? track : Bytes3ds()));
+    };
+    Bytes3ds target = Chunk(0xB004, Chunk(0xB010, Str("B") + U16(0) + U16(0) + U16(0xFFFF)) +
+                                        Chunk(0xB020, U16(0) + U32(0) + U32(0) + U32(1) + U32(0) +
+                                                          U16(0) + F32(1) + F32(2) + F32(3)));
+    Loaded3ds f(Chunk(0x4D4D, Chunk(0xB000, node(0xB003, "A", 1) + node(0xB003, "B", 2) +
+                                                node(0xB003, "A", 3) + target)));
+    CameraMotion3ds* motion = nullptr;
+    std::vector<std::string> seen;
+    for (size_t i : {0, 1, 2, 0}) {
+        GetCameraMotionByIndex3ds(f.ctx, f.db, i, &motion);
+        seen.push_back(motion->name + std::to_string(motion->fov.keys.size()) +
+                       std::to_string(motion->targetPos.keys.size()));
+    }
+    // The third node is named like the first, which is read in its place.
+    EXPECT_EQ(seen, (std::vector<std::string>{"A10", "B21", "A10", "A10"}));
+    ReleaseCameraMotion3ds(&motion);
+    EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+}
+
 TEST(Motions3ds, InitReplacesOnlyTheTracksAsked) {
     Context3ds ctx;
     ObjectMotion3ds* m = nullptr;

@@ -91,6 +91,16 @@ std::vector<std::string> ToolkitLines(Context3ds& ctx, Database3ds* db) {
                         Keys(omni->color));
     }
     ReleaseOmnilightMotion3ds(&omni);
+    SpotlightMotion3ds* spot = nullptr;
+    for (size_t i = 0; i < CountNodesOfTag3ds(ctx, db, 0xB007); ++i) {
+        GetSpotlightMotionByIndex3ds(ctx, db, i, &spot);
+        // lib3ds calls a spotlight node a light and its target node a spot.
+        lines.push_back("node light " + spot->name + " " + Keys(spot->pos) + " " +
+                        Keys(spot->color));
+        if (!spot->targetPos.keys.empty())
+            lines.push_back("node spot " + spot->name + " " + Keys(spot->targetPos));
+    }
+    ReleaseSpotlightMotion3ds(&spot);
     std::sort(lines.begin(), lines.end());
     return lines;
 }
@@ -200,6 +210,12 @@ struct Written3ds {
         PutOmnilightMotion3ds(ctx, db, omni);
         ReleaseOmnilightMotion3ds(&omni);
 
+        SpotlightMotion3ds* spot = nullptr;
+        InitSpotlightMotion3ds(ctx, &spot, 3, 1, 1, 1, 1, 2);
+        spot->name = "Spot";
+        PutSpotlightMotion3ds(ctx, db, spot);
+        ReleaseSpotlightMotion3ds(&spot);
+
         KfSets3ds* sets = nullptr;
         InitKfSets3ds(ctx, &sets);
         sets->anim = 100;
@@ -225,8 +241,10 @@ TEST(Records3ds, WrittenRecordsReadBackWithBothReaders) {
         "mesh Quad 4 2 4",
         "node camera Cam 1 1 1",
         "node light Omni 1 2",
+        "node light Spot 3 1",
         "node object Empty 1 1 1 0 0",
         "node object Quad 2 3 1 0 1",
+        "node spot Spot 2",
         "node target Cam 2",
     };
     EXPECT_EQ(Lib3dsLines(written.temp.path), expected);
