@@ -119,6 +119,7 @@ void InsertInOnePass(KFCurve& curve, const std::vector<KTime>& times) {
     const int total = static_cast<int>(done.size());
     curve.PrepareKeys(total);
     for (int k = 0; k < total; ++k) *curve.KeyGet(k) = done[static_cast<size_t>(k)];
+    curve.NotifyChange(KFCURVE_EVENT_KEYS, -1);
     curve.CommitKeys(total);
 }
 
