@@ -42,7 +42,7 @@ bool KFCurveFilterKeySync::Apply(KFCurve&) {
 }
 
 bool KFCurveFilterKeySync::NeedApply(KFCurve** curves, int count) {
-    if (count < 1 || !curves[0]) return false;
+    if (!curves || count < 1 || !curves[0]) return false;
     const int keyCount = curves[0]->KeyGetCount();
     for (int c = 1; c < count; ++c) {
         if (!curves[c] || curves[c]->KeyGetCount() != keyCount) {
@@ -126,7 +126,7 @@ void InsertInOnePass(KFCurve& curve, const std::vector<KTime>& times) {
 }  // namespace
 
 bool KFCurveFilterKeySync::Apply(KFCurve** curves, int count) {
-    if (count < 2) {
+    if (!curves || count < 2) {
         RefuseSingle();
         return false;
     }
