@@ -630,14 +630,6 @@ void KFCurve::ReplaceSpan(KFCurve* source, KTime start, KTime stop, bool keepSpa
         const bool offsetStart = continuous && std::fabs(args.mStartOffset) > kOffsetEpsilon;
         int sourceHint = 0;
         const KFCurveKeyPosition from = source->KeyFindPosition(start, &sourceHint);
-        // Room for the incoming keys at once: a span that held every key left no buffer,
-        // and growing it key by key copies the whole curve again and again.
-        if (from.mUpper >= 0 && from.mUpper < sourceCount) {
-            int stopHint = from.mUpper;
-            const KFCurveKeyPosition to = source->KeyFindPosition(stop, &stopHint);
-            const int incoming = std::min(to.mLower, sourceCount - 1) - from.mUpper + 1;
-            if (incoming > 0) ResizeKeyBuffer(mKeyCount + incoming);
-        }
         for (int j = from.mUpper; j >= 0 && j < sourceCount && source->K(j).mTime <= stop; ++j) {
             KFCurveKey key = source->K(j);
             if (offsetStart && !args.mStartMirrored) {

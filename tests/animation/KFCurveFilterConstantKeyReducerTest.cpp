@@ -5,6 +5,7 @@
 
 #include "FilterTestUtil.h"
 #include "animation/KFCurveFilterConstantKeyReducer.h"
+#include "animation/KFCurveFilterKeySync.h"
 
 namespace {
 
@@ -145,6 +146,12 @@ TEST(KFCurveFilterConstantKeyReducer, ArrayWalkVisitsEveryCurve) {
     EXPECT_EQ(flat->KeyGetCount(), 0);
     EXPECT_EQ(filter.GetError().GetErrorCode(), 0);
     EXPECT_TRUE(filter.Apply(curves, 0));
+    // A missing array is an empty one.
+    EXPECT_TRUE(filter.Apply(static_cast<KFCurve**>(nullptr), 3));
+    EXPECT_TRUE(filter.NeedApply(static_cast<KFCurve**>(nullptr), 3));
+    KFCurveFilterKeySync sync;
+    EXPECT_FALSE(sync.Apply(static_cast<KFCurve**>(nullptr), 3));
+    EXPECT_FALSE(sync.NeedApply(static_cast<KFCurve**>(nullptr), 3));
 }
 
 namespace {

@@ -29,6 +29,19 @@ TEST(KFCurveFilterKeySync, EveryKeyTimeReachesEveryCurve) {
     KFCurveFilterKeySync check;
     EXPECT_FALSE(check.NeedApply(curves, 2));
     EXPECT_EQ(check.GetError().GetErrorCode(), -1);
+
+    // Listeners hear of the new keys.
+    auto c = MakeCurve({{0, 0}, {10, 10}});
+    auto d = MakeCurve({{5, 7}});
+    uint32_t heard = 0;
+    auto listen = [](KFCurve*, KFCurveEvent* event, void* data) {
+        *static_cast<uint32_t*>(data) |= event->mType;
+    };
+    c->AddCallback(listen, &heard);
+    KFCurve* pair[] = {c.get(), d.get()};
+    EXPECT_TRUE(filter.Apply(pair, 2));
+    EXPECT_EQ(c->KeyGetCount(), 3);
+    EXPECT_TRUE(heard & KFCURVE_EVENT_KEYS);
 }
 
 TEST(KFCurveFilterKeySync, SpanLimitsTheKeysTakingPart) {
