@@ -148,7 +148,7 @@ void KFCurve::CopyFrom(const KFCurve& other, bool withKeys) {
         KeyClear();
     } else {
         ResizeKeyBuffer(other.mKeyCount);
-        std::copy(other.mKeys.begin(), other.mKeys.begin() + other.mKeyCount, mKeys.begin());
+        for (int i = 0; i < other.mKeyCount; ++i) mKeys[size_t(i)] = other.mKeys[size_t(i)];
         mKeyCount = other.mKeyCount;
         ForgetEvaluationCache();
         ++mChangeCounter;
@@ -171,15 +171,13 @@ void KFCurve::CopyFrom(const KFCurve& other, bool withKeys) {
 // Storage
 
 void KFCurve::ResizeKeyBuffer(int keyCount) {
-    if (keyCount > 0 && static_cast<size_t>(keyCount) > mKeys.size()) {
-        mKeys.resize(static_cast<size_t>(keyCount));
-    }
+    if (keyCount > 0) mKeys.Reserve(static_cast<size_t>(keyCount));
     ForgetEvaluationCache();
 }
 
 void KFCurve::KeyClear() {
     ForgetEvaluationCache();
-    std::vector<KFCurveKey>().swap(mKeys);
+    mKeys.Release();
     mKeyCount = 0;
     NotifyChange(KFCURVE_EVENT_KEYS, -1);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "animation/KFCurveKeyBlocks.h"
 #include "foundation/KTime.h"
 
 // Key flag word.
@@ -376,6 +377,27 @@ private:
         assert(index >= 0 && index < mKeyCount);
         return mKeys[static_cast<size_t>(index)];
     }
+    // Binary searches over keys [lo, hi): first key with time >= t, first with time > t.
+    int FirstKeyAtOrAfter(int lo, int hi, int64_t t) const {
+        while (lo < hi) {
+            const int mid = lo + (hi - lo) / 2;
+            if (K(mid).mTime.Get() < t)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    }
+    int FirstKeyAfter(int lo, int hi, int64_t t) const {
+        while (lo < hi) {
+            const int mid = lo + (hi - lo) / 2;
+            if (K(mid).mTime.Get() <= t)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    }
     double SegmentSeconds(int from, int to) const;
     double EvaluateSegment(int a, int b, double u) const;
     double EvaluateSlope(KTime time, int* hint, bool rightSide);
@@ -401,7 +423,7 @@ private:
     bool mImmediateNotification = true;
     bool mNotificationEnabled = true;
     // Slots 0 .. size-1 exist (zero-filled when created); keys 0 .. mKeyCount-1 are in use.
-    std::vector<KFCurveKey> mKeys;
+    KFCurveKeyBlocks<KFCurveKey> mKeys;
     int mKeyCount = 0;
     int mPreType = KFCURVE_EXTRAPOLATION_CONSTANT;
     uint32_t mPreCount = 0;

@@ -38,17 +38,17 @@ void NegateTangents(KFCurveKey& key) {
 // Adding and replacing
 
 void KFCurve::OpenSlot(int index) {
-    if (static_cast<size_t>(mKeyCount) < mKeys.size()) {
-        std::move_backward(mKeys.begin() + index, mKeys.begin() + mKeyCount,
-                           mKeys.begin() + mKeyCount + 1);
-    } else {
-        mKeys.insert(mKeys.begin() + index, KFCurveKey());
-    }
+    // Keys before the slot keep their place; the ones after it shift up by one.
+    const size_t count = static_cast<size_t>(mKeyCount);
+    mKeys.Reserve(count + 1);
+    mKeys.MoveBackward(static_cast<size_t>(index), count, count + 1);
+    mKeys[static_cast<size_t>(index)] = KFCurveKey();
     ++mKeyCount;
 }
 
 void KFCurve::CloseSlots(int first, int count) {
-    std::move(mKeys.begin() + first + count, mKeys.begin() + mKeyCount, mKeys.begin() + first);
+    mKeys.MoveForward(static_cast<size_t>(first + count), static_cast<size_t>(mKeyCount),
+                      static_cast<size_t>(first));
     mKeyCount -= count;
 }
 
@@ -630,14 +630,6 @@ void KFCurve::ReplaceSpan(KFCurve* source, KTime start, KTime stop, bool keepSpa
         const bool offsetStart = continuous && std::fabs(args.mStartOffset) > kOffsetEpsilon;
         int sourceHint = 0;
         const KFCurveKeyPosition from = source->KeyFindPosition(start, &sourceHint);
-        // Room for the incoming keys at once: a span that held every key left no buffer,
-        // and growing it key by key copies the whole curve again and again.
-        if (from.mUpper >= 0 && from.mUpper < sourceCount) {
-            int stopHint = from.mUpper;
-            const KFCurveKeyPosition to = source->KeyFindPosition(stop, &stopHint);
-            const int incoming = std::min(to.mLower, sourceCount - 1) - from.mUpper + 1;
-            if (incoming > 0) ResizeKeyBuffer(mKeyCount + incoming);
-        }
         for (int j = from.mUpper; j >= 0 && j < sourceCount && source->K(j).mTime <= stop; ++j) {
             KFCurveKey key = source->K(j);
             if (offsetStart && !args.mStartMirrored) {

@@ -206,18 +206,13 @@ KFCurveKeyPosition KFCurve::KeyFindPosition(KTime time, int* hint) {
         *hint = start;
         return ExactPosition(start);
     }
-    const auto first = mKeys.begin();
     int lower, upper;
     if (t > startTime) {
         // First key at or after t, past the hint.
         int j = start + 1;
         for (int n = 0; n < kLinearSteps && j < count && K(j).mTime.Get() < t; ++n) ++j;
         if (j < count && K(j).mTime.Get() < t) {
-            j = static_cast<int>(std::lower_bound(first + j, first + count, t,
-                                                  [](const KFCurveKey& key, int64_t value) {
-                                                      return key.mTime.Get() < value;
-                                                  }) -
-                                 first);
+            j = FirstKeyAtOrAfter(j, count, t);
         }
         if (j >= count) {
             *hint = count;
@@ -236,12 +231,7 @@ KFCurveKeyPosition KFCurve::KeyFindPosition(KTime time, int* hint) {
         int j = start - 1;
         for (int n = 0; n < kLinearSteps && j >= 0 && K(j).mTime.Get() > t; ++n) --j;
         if (j >= 0 && K(j).mTime.Get() > t) {
-            j = static_cast<int>(std::upper_bound(first, first + j + 1, t,
-                                                  [](int64_t value, const KFCurveKey& key) {
-                                                      return value < key.mTime.Get();
-                                                  }) -
-                                 first) -
-                1;
+            j = FirstKeyAfter(0, j + 1, t) - 1;
         }
         if (j < 0) {
             *hint = 0;

@@ -15,7 +15,7 @@ bool KFCurveFilter::NeedApply(KFCurve&) {
 
 bool KFCurveFilter::NeedApply(KFCurve** curves, int count) {
     bool result = true;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; curves && i < count; ++i) {
         if (curves[i]) result = NeedApply(*curves[i]) || result;
     }
     return result;
@@ -46,7 +46,7 @@ int KFCurveFilter::GetStopKeyIndex(KFCurve& curve) const {
 bool KFCurveFilter::ApplyCurveArray(KFCurve** curves, int count) {
     // Every curve is visited; a refused curve does not stop the walk.
     bool result = true;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; curves && i < count; ++i) {
         if (curves[i]) result = Apply(*curves[i]) || result;
     }
     return result;

@@ -42,7 +42,7 @@ bool KFCurveFilterKeySync::Apply(KFCurve&) {
 }
 
 bool KFCurveFilterKeySync::NeedApply(KFCurve** curves, int count) {
-    if (count < 1 || !curves[0]) return false;
+    if (!curves || count < 1 || !curves[0]) return false;
     const int keyCount = curves[0]->KeyGetCount();
     for (int c = 1; c < count; ++c) {
         if (!curves[c] || curves[c]->KeyGetCount() != keyCount) {
@@ -119,13 +119,14 @@ void InsertInOnePass(KFCurve& curve, const std::vector<KTime>& times) {
     const int total = static_cast<int>(done.size());
     curve.PrepareKeys(total);
     for (int k = 0; k < total; ++k) *curve.KeyGet(k) = done[static_cast<size_t>(k)];
+    curve.NotifyChange(KFCURVE_EVENT_KEYS, -1);
     curve.CommitKeys(total);
 }
 
 }  // namespace
 
 bool KFCurveFilterKeySync::Apply(KFCurve** curves, int count) {
-    if (count < 2) {
+    if (!curves || count < 2) {
         RefuseSingle();
         return false;
     }

@@ -129,6 +129,11 @@ KFCurveNode* KFCurveNode::FindLayer(int layerId) const {
 
 void KFCurveNode::SyncLayersFrom(KFCurveNode* source, bool moveCurves) {
     if (!source || source == this) return;
+    // Layers of one chain would be copied while they are being dropped.
+    for (KFCurveNode* n = mNextLayer; n; n = n->mNextLayer)
+        if (n == source) return;
+    for (KFCurveNode* n = source->mNextLayer; n; n = n->mNextLayer)
+        if (n == this) return;
     KFCurveNode* at = this;
     auto dropNext = [](KFCurveNode* node) {
         KFCurveNode* gone = node->mNextLayer;

@@ -4,9 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "scene/KDataType.h"
 #include "scene/KPlugFilter.h"
 #include "scene/KProperty.h"
 #include "scene/KPropertyObjectList.h"
+#include "scene/KQovUserProperty.h"
 #include "scene/KTypedProperty.h"
 
 const KWeakRef KObject::kEmptyRef{};
@@ -563,6 +565,31 @@ void KObject::DestroyPropertyAndClear(KProperty*& property) {
     int at = IndexOfProperty(property);
     if (at >= 0) DestroyProperty(at);
     property = nullptr;
+}
+
+bool KObject::CreatePropertyFromDescription(KQovUserProperty* userProperty) {
+    if (!userProperty || userProperty->GetProperty()) return false;
+    KDataType* type = KDataType::FindByName(KQovUserProperty::GetTypeName(userProperty->GetType()));
+    if (!type) return false;
+    KProperty* p = CreateProperty(userProperty->GetName().Buffer(),
+                                  KProperty::TypeCodeFromDataType(type), type, false, false);
+    if (!p) return false;
+    if (userProperty->GetFlag(KQovUserProperty::eFlagAnimatable)) {
+        p->SetFlag(KProperty::eAnimatable, true);
+        p->SetUserFlag(0x8, true);
+    }
+    if (userProperty->GetFlag(KQovUserProperty::eFlagUserProperty))
+        p->SetFlag(KProperty::eUserProperty, true);
+    if (userProperty->GetFlag(KQovUserProperty::eFlagFromDescription))
+        p->SetFlag(KProperty::eFromDescription, true);
+    KString label;
+    userProperty->GetLabel(label, true);
+    if (!label.IsEmpty()) p->SetLabel(label.Buffer());
+    // The limits the description was given, not the 0..100 of a new property.
+    p->SetMinMax(userProperty->GetMin(), userProperty->GetMax());
+    // Only property sets implement the owner side.
+    userProperty->Bind(p, dynamic_cast<KQovUserPropertyOwner*>(this));
+    return true;
 }
 
 void KObject::DeleteReferencingProperties(KProperty* property) {

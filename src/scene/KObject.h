@@ -17,6 +17,7 @@
 class KDataType;
 class KProperty;
 class KPropertyObjectList;
+class KQovUserProperty;
 
 // The two object lists with which a caller of CopyConnections marks objects
 // whose connections must not be moved (matched by full name).
@@ -122,6 +123,9 @@ public:
     KProperty* GetUserProperty(int index) const;
     void CopyUserProperties(KObject* other);
     void DestroyPropertyAndClear(KProperty*& property);
+    // Creates the property a user-property description stands for and attaches
+    // the handle to it; false for a null or attached handle or an unknown type.
+    bool CreatePropertyFromDescription(KQovUserProperty* userProperty);
     // Drops a property from the list without events (a member property going away).
     void ForgetProperty(KProperty* property);
     static KPropertyObjectList* CreateObjectListProperty(KObject* owner, const char* name,

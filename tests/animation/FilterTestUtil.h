@@ -1,6 +1,7 @@
 #pragma once
 // Curve builders shared by the filter tests.
 
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <utility>
@@ -29,3 +30,16 @@ inline std::unique_ptr<KFCurve> MakeCurve(std::initializer_list<std::pair<double
     curve->CommitKeys(static_cast<int>(keys.size()));
     return curve;
 }
+
+// Deterministic pseudo-random numbers below a bound, for randomised cross-checks.
+class TestRandom {
+public:
+    explicit TestRandom(uint32_t seed) : mState(seed) {}
+    uint32_t operator()(uint32_t bound) {
+        mState = mState * 1664525u + 1013904223u;
+        return (mState >> 8) % bound;
+    }
+
+private:
+    uint32_t mState;
+};

@@ -5,6 +5,7 @@
 
 #include "FilterTestUtil.h"
 #include "animation/KFCurveFilterConstantKeyReducer.h"
+#include "animation/KFCurveFilterKeySync.h"
 
 namespace {
 
@@ -145,6 +146,12 @@ TEST(KFCurveFilterConstantKeyReducer, ArrayWalkVisitsEveryCurve) {
     EXPECT_EQ(flat->KeyGetCount(), 0);
     EXPECT_EQ(filter.GetError().GetErrorCode(), 0);
     EXPECT_TRUE(filter.Apply(curves, 0));
+    // A missing array is an empty one.
+    EXPECT_TRUE(filter.Apply(static_cast<KFCurve**>(nullptr), 3));
+    EXPECT_TRUE(filter.NeedApply(static_cast<KFCurve**>(nullptr), 3));
+    KFCurveFilterKeySync sync;
+    EXPECT_FALSE(sync.Apply(static_cast<KFCurve**>(nullptr), 3));
+    EXPECT_FALSE(sync.NeedApply(static_cast<KFCurve**>(nullptr), 3));
 }
 
 namespace {
@@ -193,11 +200,7 @@ void ReferenceReduce(KFCurve& curve, int first, int last, double precision) {
 }  // namespace
 
 TEST(KFCurveFilterConstantKeyReducer, MatchesRemovingRunsOneByOne) {
-    uint32_t state = 12345;
-    auto next = [&state](uint32_t range) {
-        state = state * 1664525u + 1013904223u;
-        return (state >> 8) % range;
-    };
+    TestRandom next(12345u);
     const uint32_t modes[] = {KFCURVE_TANGENT_AUTO, KFCURVE_TANGENT_AUTO_BREAK,
                               KFCURVE_TANGENT_USER, KFCURVE_TANGENT_BREAK, KFCURVE_TANGENT_TCB};
     for (int round = 0; round < 300; ++round) {

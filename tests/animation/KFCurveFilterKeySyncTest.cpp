@@ -29,6 +29,19 @@ TEST(KFCurveFilterKeySync, EveryKeyTimeReachesEveryCurve) {
     KFCurveFilterKeySync check;
     EXPECT_FALSE(check.NeedApply(curves, 2));
     EXPECT_EQ(check.GetError().GetErrorCode(), -1);
+
+    // Listeners hear of the new keys.
+    auto c = MakeCurve({{0, 0}, {10, 10}});
+    auto d = MakeCurve({{5, 7}});
+    uint32_t heard = 0;
+    auto listen = [](KFCurve*, KFCurveEvent* event, void* data) {
+        *static_cast<uint32_t*>(data) |= event->mType;
+    };
+    c->AddCallback(listen, &heard);
+    KFCurve* pair[] = {c.get(), d.get()};
+    EXPECT_TRUE(filter.Apply(pair, 2));
+    EXPECT_EQ(c->KeyGetCount(), 3);
+    EXPECT_TRUE(heard & KFCURVE_EVENT_KEYS);
 }
 
 TEST(KFCurveFilterKeySync, SpanLimitsTheKeysTakingPart) {
@@ -188,11 +201,7 @@ void ExpectSameKeys(KFCurve& a, KFCurve& b) {
 }  // namespace
 
 TEST(KFCurveFilterKeySync, MatchesInsertingKeysOneByOne) {
-    uint32_t state = 11;
-    auto next = [&state](uint32_t n) {
-        state = state * 1664525u + 1013904223u;
-        return (state >> 8) % n;
-    };
+    TestRandom next(11u);
     const uint32_t kinds[][2] = {{KFCURVE_INTERPOLATION_CONSTANT, 0},
                                  {KFCURVE_INTERPOLATION_LINEAR, 0},
                                  {KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO},

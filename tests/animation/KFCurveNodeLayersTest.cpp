@@ -116,6 +116,16 @@ TEST(KFCurveNodeLayers, QuaternionLayerTypeAddsAndRemovesW) {
     EXPECT_EQ(r->GetCount(), 3);
 }
 
+TEST(KFCurveNodeLayers, SyncingFromItsOwnChainIsRefused) {
+    std::unique_ptr<KFCurveNode> t(Triple("T", KFCURVENODE_LAYER_TRANSLATION, 0, 0, 0));
+    t->AddLayer(1, true);
+    t->EnsureLayer(3);
+    t->SyncLayersFrom(t->FindLayer(1), false);
+    EXPECT_EQ(LayerIds(t.get()), (std::vector<int>{0, 1, 3}));
+    t->FindLayer(1)->SyncLayersFrom(t.get(), false);
+    EXPECT_EQ(LayerIds(t.get()), (std::vector<int>{0, 1, 3}));
+}
+
 TEST(KFCurveNodeLayers, EnsureAndFindLayer) {
     std::unique_ptr<KFCurveNode> t(Triple("T", KFCURVENODE_LAYER_TRANSLATION, 0, 0, 0));
     t->AddLayer(1, true);

@@ -116,6 +116,24 @@ TEST(KFCurveTest, PrepareAndCommitFillKeysWithOneDelivery) {
     EXPECT_EQ(curve.KeyGetTime(30), Sec(30));
 }
 
+TEST(KFCurveTest, GrowingNeverMovesAKey) {
+    KFCurve curve;
+    curve.KeyAppendFast(KTime(0), 1.0f);
+    const KFCurveKey* first = curve.KeyGet(0);
+    for (int i = 1; i < 5000; ++i) curve.KeyAppendFast(KTime(int64_t(i) * 1000), float(i));
+    EXPECT_EQ(curve.KeyGet(0), first);
+    EXPECT_EQ(curve.KeyGetValue(0), 1.0f);
+    EXPECT_EQ(curve.KeyGetValue(4999), 4999.0f);
+    // Removing and inserting shift only the keys after the edit.
+    const KFCurveKey* k10 = curve.KeyGet(10);
+    curve.KeyRemoveAt(20);
+    curve.KeyAdd(KTime(19500), *curve.KeyGet(3));
+    EXPECT_EQ(curve.KeyGet(10), k10);
+    EXPECT_EQ(curve.KeyGetCount(), 5000);
+    for (int i = 1; i < curve.KeyGetCount(); ++i)
+        ASSERT_LT(curve.KeyGetTime(i - 1).Get(), curve.KeyGetTime(i).Get()) << i;
+}
+
 TEST(KFCurveTest, CopyAndCloneCarryEverything) {
     KFCurve curve;
     curve.SetValue(7.0f);

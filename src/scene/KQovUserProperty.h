@@ -1,0 +1,98 @@
+#pragma once
+// A user property: one that a user or a file attached to a scene object, read
+// and written through a handle with a few simple types ("Bool", "Real",
+// "Color", "Integer", "Vector"). The handle starts as a bare description, or
+// wraps a property that lives in an object's property set; once attached
+// (KObject::CreatePropertyFromDescription) it wraps the property created from
+// its description.
+
+#include <cstdint>
+#include <memory>
+
+#include "foundation/KString.h"
+#include "scene/KPlugHandlePool.h"
+
+class KColor;
+class KObject;
+class KProperty;
+class KQovObjectManager;
+class KQovUserProperty;
+
+// Implemented by the property sets (KQovPropertyHandler): told after every value change.
+class KQovUserPropertyOwner {
+public:
+    virtual void UserPropertyChanged(KQovUserProperty* userProperty) = 0;
+
+protected:
+    ~KQovUserPropertyOwner() = default;
+};
+
+class KQovUserProperty {
+public:
+    enum : int { eUnidentified = 0, eBool = 1, eReal = 2, eColor = 3, eInteger = 4, eVector = 5 };
+    // Flags, each standing for a property attribute: 1 -> 0x2, 2 -> 0x40, 4 -> 0x80.
+    enum : int { eFlagAnimatable = 0x1, eFlagUserProperty = 0x2, eFlagFromDescription = 0x4 };
+
+    // A description: the type by name (0 for an unknown name), unbounded limits, no flags.
+    KQovUserProperty(KQovObjectManager* manager, const char* name, const char* typeName,
+                     const char* label);
+    // Wraps an existing property; no description.
+    KQovUserProperty(KQovObjectManager* manager, KProperty* property);
+    ~KQovUserProperty();
+    KQovUserProperty(const KQovUserProperty&) = delete;
+    KQovUserProperty& operator=(const KQovUserProperty&) = delete;
+
+    // Null for a type outside 0..5.
+    static const char* GetTypeName(int type);
+    // 1 to 5 for an exact type name, else 0 (also for null).
+    static int GetTypeFromName(const char* name);
+
+    int GetType() const;
+    KString GetName() const;
+    void GetLabel(KString& out, bool nameWhenEmpty) const;
+    bool Wraps(const KProperty* property) const;
+
+    void SetFlag(int flag, bool on);
+    bool GetFlag(int flag) const;
+    void SetMin(double value);
+    void SetMax(double value);
+    double GetMin() const;
+    double GetMax() const;
+
+    // Values: nothing without a property; each setter then tells the owner.
+    void SetValue(bool value);
+    void SetValue(int value);
+    void SetValue(double value);
+    void SetValue(double x, double y, double z);
+    void SetColor(const KColor& color);
+    void GetValue(bool& value) const;
+    void GetValue(int& value) const;
+    void GetValue(double& value) const;
+    void GetColor(KColor& color) const;
+    void GetVector(double& x, double& y, double& z) const;
+
+    // The wrapped property; null before attaching and once it was destroyed.
+    KProperty* GetProperty() const;
+    KQovUserPropertyOwner* GetOwner() const { return mOwner; }
+    KQovObjectManager* GetManager() const { return mManager; }
+
+private:
+    friend class KObject;
+    struct Description {
+        KString name;
+        int32_t type = eUnidentified;
+        KString label;
+        double min;
+        double max;
+        int32_t flags = 0;
+    };
+
+    void Bind(KProperty* property, KQovUserPropertyOwner* owner);
+    void Changed();
+
+    // Weak, so that a property destroyed with its object is not used afterwards.
+    KWeakRef mProperty;
+    KQovUserPropertyOwner* mOwner = nullptr;
+    std::unique_ptr<Description> mDescription;
+    KQovObjectManager* mManager;
+};
