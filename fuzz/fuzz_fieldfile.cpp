@@ -15,8 +15,9 @@ namespace {
 
 void WalkTree(KQovFieldReader& tree, int32_t block, int depth) {
     if (depth > KQovFieldReader::kMaxDepth) __builtin_trap();
-    const std::vector<uint32_t> records = tree.GetBlock(block).records;
-    for (uint32_t index : records) {
+    const uint32_t end = tree.GetBlock(block).endRecord;
+    for (uint32_t index = tree.GetBlock(block).firstRecord; index < end;
+         index = tree.NextSibling(index)) {
         KQovFieldReader::Record record = tree.GetRecord(index);
         KQovFieldReader::Value value;
         while (tree.NextValue(record, value)) {

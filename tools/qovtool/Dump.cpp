@@ -2,6 +2,7 @@
 // line, values as the ASCII writer writes them.
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 
 #include "foundation/KLocale.h"
 #include "io/qov/KQovFieldFile.h"
@@ -31,13 +32,17 @@ std::string ValueText(KQovFieldReader& tree, const KQovFieldReader::Value& value
 
 void DumpBlock(KQovFieldReader& tree, int32_t blockIndex, int depth) {
     const std::string indent(static_cast<size_t>(depth) * 4, ' ');
-    // Copy the record list: reading values must not disturb the tree for later readers.
-    const std::vector<uint32_t> records = tree.GetBlock(blockIndex).records;
-    for (uint32_t index : records) {
+    const KQovFieldReader::Block& block = tree.GetBlock(blockIndex);
+    // The tree knows a record's name by the name's chain of records: map them back.
+    std::unordered_map<uint32_t, int32_t> names;
+    for (int32_t n = 0; static_cast<size_t>(n) < block.names.size(); ++n)
+        for (uint32_t k = 0; k < block.names[static_cast<size_t>(n)].count; ++k)
+            names[tree.GetOccurrence(blockIndex, n, k)] = n;
+    const uint32_t end = block.endRecord;
+    for (uint32_t index = block.firstRecord; index < end; index = tree.NextSibling(index)) {
         KQovFieldReader::Record record = tree.GetRecord(index);
-        const std::string& name = tree.GetBlock(blockIndex).names[record.name].text;
-        std::string line = indent + KQovQuoteFieldName(name.c_str()) + ":";
-        tree.RewindValues(record);
+        const char* name = tree.GetNameText(blockIndex, names[index]);
+        std::string line = indent + KQovQuoteFieldName(name) + ":";
         KQovFieldReader::Value value;
         for (uint32_t i = 0; tree.NextValue(record, value); ++i) {
             std::string text = ValueText(tree, value);

@@ -504,12 +504,13 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     if (!mTree || mBlock < 0) return false;
     KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
     if (nameIndex < 0 || static_cast<size_t>(nameIndex) >= block.names.size()) return false;
-    KQovFieldReader::Name& name = block.names[static_cast<size_t>(nameIndex)];
-    if (occurrence < 0 || static_cast<size_t>(occurrence) >= name.records.size()) return false;
-    name.cursor = static_cast<uint32_t>(occurrence);
+    if (occurrence < 0) return false;
+    uint32_t record = mTree->GetOccurrence(mBlock, nameIndex, static_cast<uint32_t>(occurrence));
+    if (record == KQovFieldReader::kNoRecord) return false;
+    block.names[static_cast<size_t>(nameIndex)].cursor = static_cast<uint32_t>(occurrence);
     block.currentName = nameIndex;
-    mRecord = static_cast<int32_t>(name.records[static_cast<size_t>(occurrence)]);
-    mTree->RewindValues(mTree->GetRecord(static_cast<uint32_t>(mRecord)));
+    mRecord = static_cast<int32_t>(record);
+    mValues = mTree->GetRecord(record);
     return true;
 }
 
@@ -525,8 +526,7 @@ int KQovFieldFile::FieldReadGetOccurrenceCount(const char* name) const {
     if (!mTree || mBlock < 0) return 0;
     int32_t index = mTree->FindName(mBlock, name);
     if (index < 0) return 0;
-    return static_cast<int>(
-        mTree->GetBlock(mBlock).names[static_cast<size_t>(index)].records.size());
+    return static_cast<int>(mTree->GetBlock(mBlock).names[static_cast<size_t>(index)].count);
 }
 
 int KQovFieldFile::FieldReadGetNameCount() const {
@@ -535,9 +535,7 @@ int KQovFieldFile::FieldReadGetNameCount() const {
 
 const char* KQovFieldFile::FieldReadGetName(int index) const {
     if (!mTree || mBlock < 0) return "";
-    KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
-    if (index < 0 || static_cast<size_t>(index) >= block.names.size()) return "";
-    return block.names[static_cast<size_t>(index)].text.c_str();
+    return mTree->GetNameText(mBlock, index);
 }
 
 void KQovFieldFile::FieldReadRewind() {
@@ -546,12 +544,12 @@ void KQovFieldFile::FieldReadRewind() {
 }
 
 bool KQovFieldFile::FieldReadBlockBegin() {
-    if (!CurrentRecordValid() || mTree->GetRecord(static_cast<uint32_t>(mRecord)).child < 0) {
+    if (!CurrentRecordValid() || mValues.child < 0) {
         SetError(eFileCorrupted);
         return false;
     }
-    mReadLevels.push_back({mBlock, mRecord});
-    mBlock = mTree->GetRecord(static_cast<uint32_t>(mRecord)).child;
+    mReadLevels.push_back({mBlock, mRecord, mValues});
+    mBlock = mValues.child;
     mRecord = -1;
     return true;
 }
@@ -561,33 +559,29 @@ void KQovFieldFile::FieldReadBlockEnd() {
     if (mTree && mBlock >= 0) mTree->GetBlock(mBlock).currentName = -1;
     mBlock = mReadLevels.back().block;
     mRecord = mReadLevels.back().record;
+    mValues = mReadLevels.back().values;
     mReadLevels.pop_back();
 }
 
 int KQovFieldFile::FieldReadGetCount() const {
-    return CurrentRecordValid()
-               ? static_cast<int>(mTree->GetRecord(static_cast<uint32_t>(mRecord)).valueCount)
-               : 0;
+    return CurrentRecordValid() ? static_cast<int>(mValues.valueCount) : 0;
 }
 
 int KQovFieldFile::FieldReadGetRemain() const {
     if (!CurrentRecordValid()) return 0;
-    const KQovFieldReader::Record& record = mTree->GetRecord(static_cast<uint32_t>(mRecord));
-    return static_cast<int>(record.valueCount - record.cursorIndex);
+    return static_cast<int>(mValues.valueCount - mValues.cursorIndex);
 }
 
 char KQovFieldFile::FieldReadGetType() const {
     if (!CurrentRecordValid()) return 'S';
     KQovFieldReader::Value value;
-    if (!mTree->PeekValue(mTree->GetRecord(static_cast<uint32_t>(mRecord)), value)) return 'S';
+    if (!mTree->PeekValue(mValues, value)) return 'S';
     return mTree->ReportedType(value);
 }
 
-#define K_NEXT_VALUE(neutral)                                                       \
-    KQovFieldReader::Value value;                                                   \
-    if (!CurrentRecordValid() ||                                                    \
-        !mTree->NextValue(mTree->GetRecord(static_cast<uint32_t>(mRecord)), value)) \
-        return neutral;
+#define K_NEXT_VALUE(neutral)     \
+    KQovFieldReader::Value value; \
+    if (!CurrentRecordValid() || !mTree->NextValue(mValues, value)) return neutral;
 
 char KQovFieldFile::FieldReadCh() {
     K_NEXT_VALUE(0)
@@ -633,7 +627,7 @@ void KQovFieldFile::FieldReadDn(double* out, int count) {
 KTime KQovFieldFile::FieldReadT() {
     if (!CurrentRecordValid()) return KTime();
     KQovFieldReader::Value value;
-    if (!mTree->PeekValue(mTree->GetRecord(static_cast<uint32_t>(mRecord)), value)) return KTime();
+    if (!mTree->PeekValue(mValues, value)) return KTime();
     if ((mBinary && value.type == 'L') || CurrentPartVersion() >= 2001) return KTime(FieldReadLL());
     KTime time;
     time.SetSecondDouble(FieldReadD());

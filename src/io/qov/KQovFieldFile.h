@@ -14,6 +14,7 @@
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
+#include "io/qov/KQovFieldReader.h"
 #include "io/qov/KQovHeaderInfo.h"
 
 class KQovStream;
@@ -188,6 +189,7 @@ private:
     struct ReadLevel {
         int32_t block;
         int32_t record;
+        KQovFieldReader::Record values;
     };
 
     void Reset();
@@ -257,6 +259,7 @@ private:
     std::unique_ptr<KQovFieldReader> mOtherTree;
     int32_t mBlock = -1;
     int32_t mRecord = -1;
+    KQovFieldReader::Record mValues;  // the current record, with its value cursor
     std::vector<ReadLevel> mReadLevels;
 
     // Writing state.

@@ -437,9 +437,7 @@ bool KQovFieldFile::ReadHeaderExtension(KQovHeaderInfo* info, bool& found) {
     mRecord = -1;
     bool ok = FieldReadBegin("QOVHeaderExtension") && FieldReadBlockBegin();
     // The optional inner blocks: a field of that name without a block is skipped, not an error.
-    auto hasBlock = [&] {
-        return mRecord >= 0 && temp.GetRecord(static_cast<uint32_t>(mRecord)).child >= 0;
-    };
+    auto hasBlock = [&] { return mRecord >= 0 && mValues.child >= 0; };
     if (ok) {
         int headerVersion = FieldReadI("QOVHeaderVersion", 0);
         mFileVersion = FieldReadI("QOVVersion", 0);

@@ -34,6 +34,18 @@ int FixedSize(char type) {
     }
 }
 
+uint32_t HashName(const char* name, size_t length) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < length; ++i) h = (h ^ static_cast<uint8_t>(name[i])) * 16777619u;
+    return h;
+}
+
+// Drops the growth slack of a vector that is done growing.
+template <typename T>
+void Trim(std::vector<T>& v) {
+    if (v.capacity() - v.size() > v.size() / 8) v.shrink_to_fit();
+}
+
 int64_t ClampToInt64(double d) {
     if (std::isnan(d)) return 0;
     if (d >= 9.2233720368547758e18) return std::numeric_limits<int64_t>::max();
@@ -112,49 +124,88 @@ bool KQovFieldReader::ParseBytes(std::vector<uint8_t> bytes, bool firstFieldOnly
     mRecords.clear();
     mBlocks.clear();
     mTexts.clear();
+    mNameTexts.clear();
     mConsumed = 0;
+    bool ok;
     if (mBinary) {
         mBytes = std::move(bytes);
         NewBlock(-1);
-        return ParseBinary(firstFieldOnly);
+        ok = ParseBinary(firstFieldOnly);
+    } else {
+        mBytes.clear();
+        NewBlock(-1);
+        ok = ParseAscii(bytes, firstFieldOnly);
     }
-    mBytes.clear();
-    NewBlock(-1);
-    return ParseAscii(bytes, firstFieldOnly);
+    FinishTree();
+    return ok;
+}
+
+void KQovFieldReader::FinishTree() {
+    // A failed parse leaves blocks open: they hold every record after their first.
+    for (Block& block : mBlocks) {
+        if (!block.closed) block.endRecord = static_cast<uint32_t>(mRecords.size());
+        Trim(block.names);
+    }
+    Trim(mRecords);
+    Trim(mBlocks);
+    if (!mBinary) Trim(mBytes);
 }
 
 int32_t KQovFieldReader::NewBlock(int32_t parent) {
     mBlocks.emplace_back();
-    mBlocks.back().parent = parent;
+    Block& block = mBlocks.back();
+    block.parent = parent;
+    block.firstRecord = static_cast<uint32_t>(mRecords.size());
+    block.endRecord = block.firstRecord;
+    if (parent >= 0) block.owner = block.firstRecord - 1;  // made right after its record
     return static_cast<int32_t>(mBlocks.size() - 1);
 }
 
-uint32_t KQovFieldReader::AddRecord(int32_t blockIndex, const std::string& name,
-                                    const Record& record) {
-    Block& block = mBlocks[static_cast<size_t>(blockIndex)];
+uint32_t KQovFieldReader::AddRecord(int32_t blockIndex, uint32_t begin, const char* name,
+                                    size_t length, uint32_t textOffset) {
     uint32_t index = static_cast<uint32_t>(mRecords.size());
-    mRecords.push_back(record);
-    int32_t found = FindInBlock(block, name.data(), name.size());
-    uint32_t nameIndex;
+    mRecords.push_back({begin, kNoRecord});
+    Block& block = mBlocks[static_cast<size_t>(blockIndex)];
+    int32_t found = FindInBlock(block, name, length);
     if (found < 0) {
-        nameIndex = static_cast<uint32_t>(block.names.size());
-        block.names.emplace_back();
-        block.names.back().text = name;
-        if (block.lookup) {
-            block.lookup->emplace(name, nameIndex);
-        } else if (block.names.size() > kLinearNames) {
-            block.lookup.reset(new std::unordered_map<std::string, uint32_t>);
-            for (uint32_t i = 0; i < block.names.size(); ++i)
-                block.lookup->emplace(block.names[i].text, i);
+        Name added;
+        if (textOffset == kNoRecord) {  // ASCII: the decoded name goes into the buffer
+            textOffset = static_cast<uint32_t>(mBytes.size());
+            mBytes.insert(mBytes.end(), name, name + length);
         }
+        added.textOffset = textOffset;
+        added.textSize = static_cast<uint32_t>(length);
+        added.first = index;
+        added.count = 1;
+        added.lastRecord = index;
+        block.names.push_back(added);
+        IndexName(block, static_cast<uint32_t>(block.names.size() - 1));
     } else {
-        nameIndex = static_cast<uint32_t>(found);
+        Name& known = block.names[static_cast<size_t>(found)];
+        mRecords[known.lastRecord].next = index;
+        known.lastRecord = index;
+        known.lastIndex = known.count++;
     }
-    block.names[nameIndex].records.push_back(index);
-    block.records.push_back(index);
-    mRecords[index].name = nameIndex;
-    mRecords[index].cursorOffset = record.valuesBegin;
     return index;
+}
+
+void KQovFieldReader::IndexName(Block& block, uint32_t nameIndex) {
+    size_t names = block.names.size();
+    if (names <= kLinearNames) return;
+    if (names * 4 <= block.lookup.size() * 3) {
+        const Name& name = block.names[nameIndex];
+        size_t mask = block.lookup.size() - 1;
+        size_t at = HashName(reinterpret_cast<const char*>(mBytes.data() + name.textOffset),
+                             name.textSize) &
+                    mask;
+        while (block.lookup[at] != 0) at = (at + 1) & mask;
+        block.lookup[at] = nameIndex + 1;
+        return;
+    }
+    size_t size = 16;
+    while (names * 4 > size * 3) size *= 2;
+    block.lookup.assign(size, 0);
+    for (uint32_t i = 0; i < names; ++i) IndexName(block, i);
 }
 
 uint32_t KQovFieldReader::ReadU32(uint64_t offset) const {
@@ -179,6 +230,10 @@ bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) co
     uint64_t size;
     if (fixed > 0) {
         size = static_cast<uint64_t>(fixed);
+    } else if (!mBinary) {
+        uint32_t length;
+        if (!ReadVarint(payload, length)) return false;
+        size = length;
     } else {
         if (limit - payload < 4) return false;
         size = ReadU32(payload);
@@ -216,6 +271,8 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
         uint8_t nameLength = mBytes[pos + 12];
         if (endAbs == 0 && count == 0 && listLength == 0 && nameLength == 0) {
             pos += 13;  // the null record that ends a block
+            mBlocks[static_cast<size_t>(block)].endRecord = static_cast<uint32_t>(mRecords.size());
+            mBlocks[static_cast<size_t>(block)].closed = true;
             return true;
         }
         uint64_t nameBegin = pos + 13;
@@ -238,22 +295,23 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                      (unsigned long long)(base + pos)));
             cursor = next;
         }
-        Record record;
-        record.valuesBegin = valuesBegin;
-        record.valueCount = count;
-        std::string name(reinterpret_cast<const char*>(mBytes.data() + nameBegin), nameLength);
-        uint32_t index = AddRecord(block, name, record);
+        AddRecord(block, static_cast<uint32_t>(pos),
+                  reinterpret_cast<const char*>(mBytes.data() + nameBegin), nameLength,
+                  static_cast<uint32_t>(nameBegin));
         if (cursor < end) {
             // The bytes after the values are the record's block.
             if (depth + 1 >= kMaxDepth)
                 return Fail(KFormatC("Blocks nested deeper than %d", kMaxDepth));
             int32_t child = NewBlock(block);
-            mRecords[index].child = child;
             uint64_t inner = cursor;
             if (!ParseBinaryList(inner, end, child, depth + 1, false, false)) return false;
         }
         pos = end;
-        if (top && firstFieldOnly) return true;
+        mBlocks[static_cast<size_t>(block)].endRecord = static_cast<uint32_t>(mRecords.size());
+        if (top && firstFieldOnly) {
+            mBlocks[static_cast<size_t>(block)].closed = true;
+            return true;
+        }
     }
 }
 
@@ -263,17 +321,93 @@ int32_t KQovFieldReader::FindName(int32_t blockIndex, const char* name) const {
     return FindInBlock(block, name, std::strlen(name));
 }
 
-int32_t KQovFieldReader::FindInBlock(const Block& block, const char* name, size_t length) {
-    if (block.lookup) {
-        auto found = block.lookup->find(std::string(name, length));
-        return found == block.lookup->end() ? -1 : static_cast<int32_t>(found->second);
+int32_t KQovFieldReader::FindInBlock(const Block& block, const char* name, size_t length) const {
+    auto same = [&](const Name& known) {
+        return known.textSize == length &&
+               std::memcmp(mBytes.data() + known.textOffset, name, length) == 0;
+    };
+    if (!block.lookup.empty()) {
+        size_t mask = block.lookup.size() - 1;
+        for (size_t at = HashName(name, length) & mask; block.lookup[at] != 0;
+             at = (at + 1) & mask) {
+            uint32_t index = block.lookup[at] - 1;
+            if (same(block.names[index])) return static_cast<int32_t>(index);
+        }
+        return -1;
     }
-    for (size_t i = 0; i < block.names.size(); ++i) {
-        const std::string& text = block.names[i].text;
-        if (text.size() == length && std::memcmp(text.data(), name, length) == 0)
-            return static_cast<int32_t>(i);
-    }
+    for (size_t i = 0; i < block.names.size(); ++i)
+        if (same(block.names[i])) return static_cast<int32_t>(i);
     return -1;
+}
+
+int32_t KQovFieldReader::ChildOf(uint32_t record) const {
+    // Blocks are made in the order of their records.
+    size_t low = 1, high = mBlocks.size();
+    while (low < high) {
+        size_t mid = low + (high - low) / 2;
+        if (mBlocks[mid].owner < record)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low < mBlocks.size() && mBlocks[low].owner == record ? static_cast<int32_t>(low) : -1;
+}
+
+uint32_t KQovFieldReader::ValuesBegin(uint32_t begin, uint32_t& count) const {
+    if (mBinary) {
+        count = ReadU32(begin + 4);
+        return begin + 13 + mBytes[begin + 12];
+    }
+    uint64_t at = begin;
+    uint32_t value = 0;
+    ReadVarint(at, value);  // written by the ASCII parser: always whole
+    count = value;
+    return static_cast<uint32_t>(at);
+}
+
+KQovFieldReader::Record KQovFieldReader::GetRecord(uint32_t index) const {
+    Record record;
+    record.valuesBegin = ValuesBegin(mRecords[index].begin, record.valueCount);
+    record.cursorOffset = record.valuesBegin;
+    record.child = ChildOf(index);
+    return record;
+}
+
+uint32_t KQovFieldReader::NextSibling(uint32_t index) const {
+    int32_t child = ChildOf(index);
+    return child < 0 ? index + 1 : mBlocks[static_cast<size_t>(child)].endRecord;
+}
+
+uint32_t KQovFieldReader::GetOccurrence(int32_t blockIndex, int32_t nameIndex,
+                                        uint32_t occurrence) {
+    if (blockIndex < 0 || static_cast<size_t>(blockIndex) >= mBlocks.size()) return kNoRecord;
+    Block& block = mBlocks[static_cast<size_t>(blockIndex)];
+    if (nameIndex < 0 || static_cast<size_t>(nameIndex) >= block.names.size()) return kNoRecord;
+    Name& name = block.names[static_cast<size_t>(nameIndex)];
+    if (occurrence >= name.count) return kNoRecord;
+    // Occurrences are mostly asked for in order: walk on from the last one.
+    uint32_t at = name.first, record = name.first;
+    if (occurrence >= name.lastIndex) {
+        at = name.lastIndex;
+        record = name.lastRecord;
+    } else {
+        at = 0;
+    }
+    for (; at < occurrence; ++at) record = mRecords[record].next;
+    name.lastIndex = occurrence;
+    name.lastRecord = record;
+    return record;
+}
+
+const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) {
+    if (blockIndex < 0 || static_cast<size_t>(blockIndex) >= mBlocks.size()) return "";
+    const Block& block = mBlocks[static_cast<size_t>(blockIndex)];
+    if (nameIndex < 0 || static_cast<size_t>(nameIndex) >= block.names.size()) return "";
+    const Name& name = block.names[static_cast<size_t>(nameIndex)];
+    auto found = mNameTexts.find(name.textOffset);
+    if (found != mNameTexts.end()) return found->second.c_str();
+    std::string text(reinterpret_cast<const char*>(mBytes.data() + name.textOffset), name.textSize);
+    return mNameTexts.emplace(name.textOffset, std::move(text)).first->second.c_str();
 }
 
 bool KQovFieldReader::PeekValue(const Record& record, Value& value) const {
@@ -286,9 +420,27 @@ bool KQovFieldReader::NextValue(Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     if (!DecodeAt(record.cursorOffset, value, next)) return false;
-    record.cursorOffset = next;
+    record.cursorOffset = static_cast<uint32_t>(next);
     ++record.cursorIndex;
     return true;
+}
+
+bool KQovFieldReader::ReadVarint(uint64_t& at, uint32_t& value) const {
+    value = 0;
+    for (int shift = 0; shift < 35 && at < mBytes.size(); shift += 7) {
+        uint8_t byte = mBytes[at++];
+        value |= static_cast<uint32_t>(byte & 0x7F) << shift;
+        if (!(byte & 0x80)) return true;
+    }
+    return false;
+}
+
+void KQovFieldReader::PutVarint(std::vector<uint8_t>& out, uint32_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<uint8_t>(value));
 }
 
 void KQovFieldReader::RewindValues(Record& record) const {

@@ -4,7 +4,6 @@
 // for binary parts) and are decoded when read, so the tree costs little beyond the file.
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,28 +24,38 @@ public:
         uint64_t offset = 0;  // where the value starts in the buffer: its identity
     };
 
+    // A record as a reader sees it, with its own value cursor: a copy made by GetRecord,
+    // so the tree keeps no cursor per record.
     struct Record {
-        uint64_t valuesBegin = 0;
+        uint32_t valuesBegin = 0;
         uint32_t valueCount = 0;
-        uint32_t name = 0;   // index into the block's names
         int32_t child = -1;  // block index, -1 without a block
         uint32_t cursorIndex = 0;
-        uint64_t cursorOffset = 0;
+        uint32_t cursorOffset = 0;
     };
 
+    // One field name of a block; its text stays in the buffer. Its records form a chain
+    // through the tree's records, in file order.
     struct Name {
-        std::string text;
-        std::vector<uint32_t> records;  // in file order
-        uint32_t cursor = 0;            // occurrence cursor
+        uint32_t textOffset = 0;
+        uint32_t textSize = 0;
+        uint32_t first = 0;      // first record
+        uint32_t count = 0;      // occurrences
+        uint32_t cursor = 0;     // occurrence cursor
+        uint32_t lastIndex = 0;  // the last occurrence looked up, to walk on from there
+        uint32_t lastRecord = 0;
     };
 
     struct Block {
         int32_t parent = -1;
-        std::vector<uint32_t> records;  // in file order
-        std::vector<Name> names;        // in order of first appearance
-        // Built once a block has many names; small blocks are searched in place.
-        std::unique_ptr<std::unordered_map<std::string, uint32_t>> lookup;
+        uint32_t owner = 0;        // the record whose block this is (none for the root)
+        uint32_t firstRecord = 0;  // the block's records and their blocks' records ...
+        uint32_t endRecord = 0;    // ... are the tree's records in [firstRecord, endRecord)
+        std::vector<Name> names;   // in order of first appearance
+        // Open-addressed name index + 1, built once a block has many names.
+        std::vector<uint32_t> lookup;
         int32_t currentName = -1;
+        bool closed = false;
     };
 
     KQovFieldReader(KQovStream* stream, int64_t start, bool binary, bool swap);
@@ -64,7 +73,16 @@ public:
 
     int32_t GetRoot() const { return mBlocks.empty() ? -1 : 0; }
     Block& GetBlock(int32_t index) { return mBlocks[static_cast<size_t>(index)]; }
-    Record& GetRecord(uint32_t index) { return mRecords[index]; }
+    // The record with its cursor at its first value.
+    Record GetRecord(uint32_t index) const;
+    // The record after `index` in its block (skipping its block's records); the block's
+    // endRecord after the last.
+    uint32_t NextSibling(uint32_t index) const;
+    // The record of a name's occurrence, kNoRecord when there is none.
+    static constexpr uint32_t kNoRecord = 0xFFFFFFFFu;
+    uint32_t GetOccurrence(int32_t block, int32_t name, uint32_t occurrence);
+    // The name's text, kept in the tree until it is freed.
+    const char* GetNameText(int32_t block, int32_t name);
     size_t GetBlockCount() const { return mBlocks.size(); }
     size_t GetRecordCount() const { return mRecords.size(); }
     // Index of the name in the block, -1 when absent.
@@ -96,11 +114,21 @@ private:
     bool ParseAscii(const std::vector<uint8_t>& text, bool firstFieldOnly);
     bool Fail(const std::string& text);
     int32_t NewBlock(int32_t parent);
-    static int32_t FindInBlock(const Block& block, const char* name, size_t length);
-    uint32_t AddRecord(int32_t block, const std::string& name, const Record& record);
+    int32_t FindInBlock(const Block& block, const char* name, size_t length) const;
+    // Adds a record starting at `begin`; for ASCII (textOffset == kNoRecord) the name's
+    // bytes are appended to the buffer when the name is new.
+    uint32_t AddRecord(int32_t block, uint32_t begin, const char* name, size_t length,
+                       uint32_t textOffset);
+    void IndexName(Block& block, uint32_t nameIndex);
+    int32_t ChildOf(uint32_t record) const;
+    void FinishTree();
+    uint32_t ValuesBegin(uint32_t begin, uint32_t& count) const;
     uint32_t ReadU32(uint64_t offset) const;
     uint64_t ReadU64(uint64_t offset) const;
     bool DecodeAt(uint64_t offset, Value& value, uint64_t& next) const;
+    // ASCII buffers hold counts and lengths as 7-bit groups, low first.
+    bool ReadVarint(uint64_t& at, uint32_t& value) const;
+    static void PutVarint(std::vector<uint8_t>& out, uint32_t value);
     bool ReadStream(uint64_t count);
 
     KQovStream* mStream;
@@ -108,9 +136,15 @@ private:
     bool mBinary;
     bool mSwap;
     std::vector<uint8_t> mBytes;
-    std::vector<Record> mRecords;
+    // Per record: where it starts in the buffer, and the next record of the same name.
+    struct Stored {
+        uint32_t begin;
+        uint32_t next;
+    };
+    std::vector<Stored> mRecords;
     std::vector<Block> mBlocks;
     std::unordered_map<uint64_t, std::string> mTexts;
+    std::unordered_map<uint64_t, std::string> mNameTexts;
     std::string mError;
     uint64_t mConsumed = 0;
 

@@ -1,6 +1,7 @@
-// The ASCII side of the parser: the grammar the ASCII writer produces. Values are
-// encoded into the reader's buffer as letter, uint32 length and bytes: quoted strings
-// as 'S' (escapes decoded), bare tokens as 'N'.
+// The ASCII side of the parser: the grammar the ASCII writer produces. A record goes
+// into the reader's buffer as its value count, then each value as letter, length and
+// bytes (counts and lengths in 7-bit groups): quoted strings as 'S' (escapes decoded),
+// bare tokens as 'N'.
 
 #include <cstring>
 
@@ -44,6 +45,7 @@ private:
     bool ReadQuoted(std::string& out);
     bool ReadValues(uint32_t& count, bool& hasBlock);
     void Emit(char type, const char* bytes, size_t size);
+    std::vector<uint8_t> mValues;  // the values of the record being read
     bool Fail(const char* what) { return mReader.Fail(KFormatC("line %d: %s", mLine, what)); }
 
     KQovFieldReader& mReader;
@@ -91,17 +93,15 @@ bool KQovAsciiParser::ReadQuoted(std::string& out) {
 }
 
 void KQovAsciiParser::Emit(char type, const char* bytes, size_t size) {
-    std::vector<uint8_t>& out = mReader.mBytes;
-    uint32_t length = static_cast<uint32_t>(size);
-    out.push_back(static_cast<uint8_t>(type));
-    const uint8_t* l = reinterpret_cast<const uint8_t*>(&length);
-    out.insert(out.end(), l, l + 4);
-    out.insert(out.end(), bytes, bytes + size);
+    mValues.push_back(static_cast<uint8_t>(type));
+    KQovFieldReader::PutVarint(mValues, static_cast<uint32_t>(size));
+    mValues.insert(mValues.end(), bytes, bytes + size);
 }
 
 bool KQovAsciiParser::ReadValues(uint32_t& count, bool& hasBlock) {
     count = 0;
     hasBlock = false;
+    mValues.clear();
     std::string text;
     bool expectValue = true;  // at the start, and after a ','
     for (;;) {
@@ -189,6 +189,7 @@ bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) 
     for (;;) {
         if (!SkipEmpty()) {
             if (depth > 0) return Fail("block not closed");
+            mReader.mBlocks[static_cast<size_t>(block)].closed = true;
             return true;
         }
         char c = Peek();
@@ -198,6 +199,7 @@ bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) 
             SkipBlanks();
             if (!AtLineEnd()) return Fail("text after '}'");
             SkipLineEnd();
+            mReader.mBlocks[static_cast<size_t>(block)].closed = true;
             return true;
         }
         if (c == '"') {
@@ -213,18 +215,28 @@ bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) 
             name.assign(mText + begin, end - begin);
         }
         ++mPos;  // ':'
-        KQovFieldReader::Record record;
-        record.valuesBegin = mReader.mBytes.size();
+        uint32_t count;
         bool hasBlock;
-        if (!ReadValues(record.valueCount, hasBlock)) return false;
-        uint32_t index = mReader.AddRecord(block, name, record);
+        if (!ReadValues(count, hasBlock)) return false;
+        std::vector<uint8_t>& out = mReader.mBytes;
+        // Offsets into the buffer are 32-bit.
+        if (out.size() + mValues.size() + name.size() + 5 > 0xFFFFFFFFu)
+            return Fail("file too large");
+        uint32_t begin = static_cast<uint32_t>(out.size());
+        KQovFieldReader::PutVarint(out, count);
+        out.insert(out.end(), mValues.begin(), mValues.end());
+        mReader.AddRecord(block, begin, name.data(), name.size(), KQovFieldReader::kNoRecord);
         if (hasBlock) {
             if (depth + 1 >= KQovFieldReader::kMaxDepth) return Fail("blocks nested too deeply");
             int32_t child = mReader.NewBlock(block);
-            mReader.mRecords[index].child = child;
             if (!ParseBlock(child, depth + 1, false)) return false;
         }
-        if (depth == 0 && firstFieldOnly) return true;
+        mReader.mBlocks[static_cast<size_t>(block)].endRecord =
+            static_cast<uint32_t>(mReader.mRecords.size());
+        if (depth == 0 && firstFieldOnly) {
+            mReader.mBlocks[static_cast<size_t>(block)].closed = true;
+            return true;
+        }
     }
 }
 

@@ -45,7 +45,7 @@ TEST(KQovFieldReader, ParsesAHandBuiltTree) {
     ASSERT_TRUE(reader.ParseBytes(Bytes(Valid()))) << reader.GetErrorText();
     int32_t a = reader.FindName(0, "A");
     ASSERT_EQ(a, 0);
-    KQovFieldReader::Record& rec = reader.GetRecord(reader.GetBlock(0).names[0].records[0]);
+    KQovFieldReader::Record rec = reader.GetRecord(reader.GetOccurrence(0, 0, 0));
     EXPECT_EQ(rec.valueCount, 2u);
     ASSERT_GE(rec.child, 0);
     EXPECT_EQ(reader.GetBlock(rec.child).parent, 0);
