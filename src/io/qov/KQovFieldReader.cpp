@@ -340,6 +340,19 @@ int32_t KQovFieldReader::FindInBlock(const Block& block, const char* name, size_
     return -1;
 }
 
+size_t KQovFieldReader::GetMemoryUse() const {
+    size_t bytes = sizeof(*this) + mBytes.capacity() + mRecords.capacity() * sizeof(Stored) +
+                   mBlocks.capacity() * sizeof(Block);
+    for (const Block& block : mBlocks)
+        bytes += block.names.capacity() * sizeof(Name) + block.lookup.capacity() * 4;
+    for (const auto* texts : {&mTexts, &mNameTexts}) {
+        bytes += texts->bucket_count() * sizeof(void*);
+        for (const auto& text : *texts)
+            bytes += sizeof(text) + 2 * sizeof(void*) + text.second.capacity();
+    }
+    return bytes;
+}
+
 int32_t KQovFieldReader::ChildOf(uint32_t record) const {
     // Blocks are made in the order of their records.
     size_t low = 1, high = mBlocks.size();

@@ -85,6 +85,8 @@ public:
     const char* GetNameText(int32_t block, int32_t name);
     size_t GetBlockCount() const { return mBlocks.size(); }
     size_t GetRecordCount() const { return mRecords.size(); }
+    // Bytes the parsed tree holds, its buffer included.
+    size_t GetMemoryUse() const;
     // Index of the name in the block, -1 when absent.
     int32_t FindName(int32_t block, const char* name) const;
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "FieldFileTestUtil.h"
+#include "foundation/KLocale.h"
 #include "io/qov/KQovStream.h"
 
 namespace {
@@ -193,6 +194,89 @@ TEST(KQovFieldReader, OverstatedSizeIsCheckedBeforeAllocating) {
         EXPECT_FALSE(reader.Parse());
         EXPECT_NE(reader.GetErrorText().find("Read error"), std::string::npos);
     }
+}
+
+// A name of 1 to 3 letters per index, shortest first.
+std::string ShortName(uint32_t index) {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    size_t length = 1;
+    for (uint32_t span = 62; index >= span; span *= 62, ++length) index -= span;
+    std::string name;
+    for (; length > 0; --length, index /= 62) name += kLetters[index % 62];
+    return name;
+}
+
+// Files made of the smallest records cost the tree a small multiple of the file, not a
+// heap object per record.
+TEST(KQovFieldReader, TinyRecordsCostAFewTimesTheFile) {
+    const size_t kSize = 1 << 20;
+    std::string ascii;
+    while (ascii.size() + 4 <= kSize) ascii += "a:1\n";
+    KQovFieldReader text(nullptr, 0, false, false);
+    ASSERT_TRUE(text.ParseBytes(Bytes(ascii))) << text.GetErrorText();
+    ASSERT_EQ(text.GetBlock(0).names.size(), 1u);
+    EXPECT_EQ(text.GetBlock(0).names[0].count, ascii.size() / 4);
+    EXPECT_LE(text.GetMemoryUse(), 4 * ascii.size());
+
+    std::string binary;
+    uint32_t records = 0;
+    while (binary.size() + 16 + 13 <= kSize) {
+        std::string name = ShortName(records++);
+        uint32_t end = static_cast<uint32_t>(binary.size() + 13 + name.size());
+        Put32(binary, end);
+        Put32(binary, 0);
+        Put32(binary, 0);
+        binary += static_cast<char>(name.size());
+        binary += name;
+    }
+    binary += NullRecord();
+    KQovFieldReader reader(nullptr, 0, true, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(binary))) << reader.GetErrorText();
+    ASSERT_EQ(reader.GetBlock(0).names.size(), records);
+    for (uint32_t i = 0; i < records; i += 997)
+        EXPECT_EQ(reader.FindName(0, ShortName(i).c_str()), static_cast<int32_t>(i));
+    EXPECT_LE(reader.GetMemoryUse(), 4 * binary.size());
+}
+
+// Occurrences of interleaved names asked for in any order, and the file order of a block
+// whose records have blocks of their own.
+TEST(KQovFieldReader, OccurrencesAndFileOrder) {
+    std::string text;
+    const int kNames = 20, kRounds = 7;
+    for (int round = 0; round < kRounds; ++round)
+        for (int n = 0; n < kNames; ++n) {
+            text += KFormatC("N%d: %d", n, round * 100 + n);
+            text += n % 3 == 0 ? " {\n  In: 1\n  Deep: 2 {\n  }\n}\n" : "\n";
+        }
+    KQovFieldReader reader(nullptr, 0, false, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(text))) << reader.GetErrorText();
+    KQovFieldReader::Value value;
+    for (int n = kNames - 1; n >= 0; --n) {
+        int32_t name = reader.FindName(0, KFormatC("N%d", n).c_str());
+        ASSERT_GE(name, 0);
+        EXPECT_STREQ(reader.GetNameText(0, name), KFormatC("N%d", n).c_str());
+        for (int round : {6, 2, 3, 0, 5, 5, 1, 4}) {
+            KQovFieldReader::Record record =
+                reader.GetRecord(reader.GetOccurrence(0, name, static_cast<uint32_t>(round)));
+            ASSERT_TRUE(reader.NextValue(record, value));
+            EXPECT_EQ(reader.ToInt64(value), round * 100 + n);
+            EXPECT_EQ(record.child >= 0, n % 3 == 0);
+        }
+        EXPECT_EQ(reader.GetOccurrence(0, name, kRounds), KQovFieldReader::kNoRecord);
+    }
+    int seen = 0;
+    const KQovFieldReader::Block& root = reader.GetBlock(0);
+    for (uint32_t i = root.firstRecord; i < root.endRecord; i = reader.NextSibling(i), ++seen) {
+        KQovFieldReader::Record record = reader.GetRecord(i);
+        ASSERT_TRUE(reader.NextValue(record, value));
+        EXPECT_EQ(reader.ToInt64(value), seen / kNames * 100 + seen % kNames);
+        if (record.child < 0) continue;
+        const KQovFieldReader::Block& inner = reader.GetBlock(record.child);
+        EXPECT_EQ(inner.parent, 0);
+        EXPECT_EQ(inner.names.size(), 2u);
+        EXPECT_EQ(reader.NextSibling(reader.NextSibling(inner.firstRecord)), inner.endRecord);
+    }
+    EXPECT_EQ(seen, kNames * kRounds);
 }
 
 }  // namespace
