@@ -263,11 +263,15 @@ int KBitArray::FindNext(int from, bool value, bool* found) const {
     int64_t position = std::max(from, 0);
     int64_t bit = -1;
     if (value) {
-        for (size_t slot = 0; mDirectory && slot < mDirectory->blocks.size() && bit < 0; ++slot) {
-            Block* block = mDirectory->blocks[slot];
-            if (block->End() * 32 > position)
-                bit = ScanWords(block->Words(), block->first, block->End(), position, 0);
-        }
+        if (!mDirectory) return -1;
+        // Blocks are sorted and disjoint: start at the first one that ends past the position,
+        // so walking every set bit does not rescan the blocks before it.
+        const std::vector<Block*>& blocks = mDirectory->blocks;
+        auto it = std::partition_point(blocks.begin(), blocks.end(), [&](const Block* b) {
+            return b->End() <= (position >> 5);
+        });
+        for (; it != blocks.end() && bit < 0; ++it)
+            bit = ScanWords((*it)->Words(), (*it)->first, (*it)->End(), position, 0);
     } else {
         while (bit < 0 && position <= INT_MAX) {
             int slot = FindBlock(position >> kWordShift);

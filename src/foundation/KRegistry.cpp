@@ -35,6 +35,9 @@ bool KRegistry::Connect(KPlatformHKey root, const char* machine) {
     } else if (!Result(KPlatformRegConnect(machine, root, &handle))) {
         return false;
     }
+    // A new connection replaces the previous one and the key opened under it.
+    CloseKey();
+    if (mRoot && mRoot != handle) KPlatformRegCloseKey(mRoot);
     mRoot = handle;
     if (machine) {
         mMachineName = machine;

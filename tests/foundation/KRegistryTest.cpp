@@ -54,6 +54,17 @@ TEST_F(Registry, ConnectAndRootNames) {
     EXPECT_STREQ(KRegistry::RootName(KPLATFORM_HKEY_DYN_DATA), "HKEY_DYN_DATA");
 }
 
+TEST_F(Registry, ReconnectingClosesTheKeyOfThePreviousConnection) {
+    KRegistry registry;
+    ASSERT_TRUE(registry.Connect(KPLATFORM_HKEY_CURRENT_USER, nullptr));
+    ASSERT_TRUE(registry.CreateKey("Software\\Reconnect", nullptr, 0, 0));
+    const KPlatformHKey key = registry.GetKey();
+    ASSERT_NE(key, KPlatformHKey(0));
+    ASSERT_TRUE(registry.Connect(KPLATFORM_HKEY_LOCAL_MACHINE, nullptr));
+    EXPECT_EQ(registry.GetKey(), KPlatformHKey(0));
+    EXPECT_EQ(KPlatformRegCloseKey(key), 6);  // already closed
+}
+
 TEST_F(Registry, TypedValues) {
     KRegistry registry;
     ASSERT_TRUE(registry.Connect(KPLATFORM_HKEY_CURRENT_USER, nullptr));
