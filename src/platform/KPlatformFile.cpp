@@ -11,18 +11,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/KPlatformAscii.h"
+
 namespace {
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
 
 // Splits "dir/name" at the last '/'; the folder of a bare name is ".".
 void SplitFolder(const std::string& path, std::string& folder, std::string& name) {
@@ -44,7 +35,7 @@ bool MatchFrom(const char* p, const char* n) {
         if (*p == '*') {
             star = p++;
             retry = n;
-        } else if (*p && (*p == '?' || LowerAscii(*p) == LowerAscii(*n))) {
+        } else if (*p && (*p == '?' || KPlatformLowerAscii(*p) == KPlatformLowerAscii(*n))) {
             ++p;
             ++n;
         } else if (star) {
@@ -79,7 +70,7 @@ FILE* KPlatformOpenFile(const char* path, const char* mode) {
     if (!dir) return nullptr;
     std::vector<std::string> candidates;
     while (dirent* entry = readdir(dir))
-        if (EqualNoCase(entry->d_name, name)) candidates.push_back(entry->d_name);
+        if (KPlatformEqualNoCase(entry->d_name, name)) candidates.push_back(entry->d_name);
     closedir(dir);
     if (candidates.empty()) return nullptr;
     // Several names may differ only in case: take the same one every time.

@@ -13,29 +13,23 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/KPlatformAscii.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSystem.h"
 
 namespace {
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
 struct NoCaseLess {
     bool operator()(const std::string& a, const std::string& b) const {
         size_t n = std::min(a.size(), b.size());
         for (size_t i = 0; i < n; ++i) {
-            unsigned char x = (unsigned char)Lower(a[i]), y = (unsigned char)Lower(b[i]);
+            unsigned char x = (unsigned char)KPlatformLowerAscii(a[i]),
+                          y = (unsigned char)KPlatformLowerAscii(b[i]);
             if (x != y) return x < y;
         }
         return a.size() < b.size();
     }
 };
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return !NoCaseLess()(a, b) && !NoCaseLess()(b, a);
-}
 
 struct Value {
     uint32_t type = 0;
@@ -289,7 +283,7 @@ long KPlatformRegConnect(const char* machine, KPlatformHKey root, KPlatformHKey*
     if (!KPlatformRegRootName(root)) return KPLATFORM_ERROR_INVALID_HANDLE;
     if (machine && *machine) {
         while (*machine == '\\') ++machine;
-        if (!EqualNoCase(machine, ThisComputer())) return KPLATFORM_ERROR_BAD_NETPATH;
+        if (!KPlatformEqualNoCase(machine, ThisComputer())) return KPLATFORM_ERROR_BAD_NETPATH;
     }
     *result = root;
     return KPLATFORM_ERROR_SUCCESS;
@@ -346,7 +340,7 @@ long KPlatformRegQueryInfoKey(KPlatformHKey key, char* className, uint32_t* clas
     for (const auto& other : store) {
         const std::string& p = other.first;
         if (p.size() <= prefix.size() ||
-            (!prefix.empty() && !EqualNoCase(p.substr(0, prefix.size()), prefix)))
+            (!prefix.empty() && !KPlatformEqualNoCase(p.substr(0, prefix.size()), prefix)))
             continue;
         std::string rest = p.substr(prefix.size());
         if (rest.find('\\') != std::string::npos) continue;

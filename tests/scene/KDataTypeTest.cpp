@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include <unistd.h>
 
+#include "common/TempTestFolder.h"
 #include "foundation/KPath.h"
 #include "foundation/KRegistry.h"
 #include "foundation/KTime.h"
@@ -197,10 +197,8 @@ TEST(KDataType, PrecisionComesFromTheSettingsFile) {
 
     char computer[256] = "?";
     KGetLocalComputerName(computer, sizeof computer);
-    std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("qovdatatype" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string folder = dir.string();
+    TempTestFolder dir("qovdatatype");
+    const std::string folder = dir.path();
     std::string saved = KGetSettingsFolder();
     KSetSettingsFolder(folder.c_str());
     std::string path = folder + "/" + computer + ".Application.txt";
@@ -222,7 +220,6 @@ TEST(KDataType, PrecisionComesFromTheSettingsFile) {
     EXPECT_EQ(Text(real, &value), "1.50");  // no file: 2
     KSetSettingsFolder(saved.c_str());
     KDataType::ResetDisplayPrecision();
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -11,22 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
+
 namespace qovtest {
 
 class TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = std::string(::testing::TempDir()) + "qovff_XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back(0);
-        mPath = mkdtemp(buffer.data());
-    }
-    ~TempFolder() { std::system(("rm -rf '" + mPath + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return mPath + "/" + name; }
-    const std::string& Path() const { return mPath; }
+    std::string operator/(const std::string& name) const { return mFolder / name; }
+    const std::string& Path() const { return mFolder.path(); }
 
 private:
-    std::string mPath;
+    TempTestFolder mFolder{"qovff_"};
 };
 
 inline std::string ReadAll(const std::string& name) {

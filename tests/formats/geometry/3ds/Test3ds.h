@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common/TempTestFolder.h"
+
 // Every 3DS file of the test data folder.
 inline std::vector<std::string> TestFiles3ds() {
     std::string folder = std::string(QOV_TESTDATA_DIR) + "/3ds/";
@@ -38,20 +40,9 @@ inline void WriteBytes3ds(const std::string& path, const std::vector<uint8_t>& b
 
 // A file name in a private folder, removed with the folder at the end.
 struct TempPath3ds {
+    TempTestFolder dir{"t3ds"};
     std::string folder, path;
-    explicit TempPath3ds(const char* name) {
-        char pattern[] = "/tmp/t3dsXXXXXX";
-        folder = mkdtemp(pattern);
-        path = folder + "/" + name;
-    }
-    ~TempPath3ds() {
-        if (DIR* dir = opendir(folder.c_str())) {
-            while (dirent* entry = readdir(dir))
-                if (entry->d_name[0] != '.') unlink((folder + "/" + entry->d_name).c_str());
-            closedir(dir);
-        }
-        rmdir(folder.c_str());
-    }
+    explicit TempPath3ds(const char* name) : folder(dir.path()), path(dir / name) {}
 };
 
 // Builds chunk bytes for crafted files.
