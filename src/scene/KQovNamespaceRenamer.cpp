@@ -13,6 +13,12 @@ std::string_view View(const KString& text) {
     return std::string_view(text.Buffer(), static_cast<size_t>(text.GetLen()));
 }
 
+// A valid copy: an invalid (null) name reads as empty, so that numbering it
+// terminates.
+KString Copy(const KString& text) {
+    return KString(text.Buffer(), text.GetLen());
+}
+
 std::string UpperKey(const KString& text) {
     std::string key(View(text));
     for (char& c : key) c = KToUpper(c);
@@ -113,7 +119,7 @@ KString KQovNamespaceRenamer::CaseClashName(Entry& seen, const KString& name) {
 }
 
 bool KQovNamespaceRenamer::Encode(KQovNamePair& names) {
-    KString name = names.currentName;
+    KString name = Copy(names.currentName);
     bool clashed = false;
     auto group = mByUpperName.find(UpperKey(name));
     if (group != mByUpperName.end()) {
@@ -139,7 +145,7 @@ bool KQovNamespaceRenamer::Encode(KQovNamePair& names) {
 }
 
 bool KQovNamespaceRenamer::Decode(KQovNamePair& names) {
-    KString s = names.currentName;
+    KString s = Copy(names.currentName);
     bool decoded = false;
     int q = -1;
     int p = s.Find("_ncl1_");

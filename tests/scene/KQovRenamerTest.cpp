@@ -176,6 +176,11 @@ TEST(KQovNamespaceRenamer, ModesResetAndCleaning) {
     encoder.SetMode(KQovNamespaceRenamer::eNoCaseClashes);  // another mode forgets them
     encoder.SetMode(KQovNamespaceRenamer::eAllClashes);
     EXPECT_EQ(RenameAll(encoder, {"Bone"}), Names{"Bone"});
+    for (const char* expected : {"", "_ncl1_1"}) {  // a null name reads as empty
+        KQovNamePair pair(nullptr);
+        encoder.Encode(pair);
+        EXPECT_EQ(Str(pair.currentName), expected);
+    }
 
     KString text("a b");
     EXPECT_EQ(Str(encoder.ReplaceNonAlphanumeric(text, "")), "a b");
