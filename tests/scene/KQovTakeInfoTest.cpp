@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "scene/KQovSceneInfo.h"
 #include "scene/KQovTakeInfo.h"
 #include "scene/KQovThumbnail.h"
 
@@ -44,21 +43,6 @@ TEST(KQovTakeInfo, CopiesShareTheThumbnailAndCopyValuesKeepsItsOwn) {
     }
     shared->SetSize(64);  // records never delete their thumbnail (ASan)
     EXPECT_EQ(shared->GetSizeInBytes(), 12288);
-}
-
-TEST(KQovSceneInfo, CopyAndClear) {
-    KQovThumbnail thumbnail;
-    KQovSceneInfo info;
-    info.title = "T";
-    info.comment = "C";
-    info.SetThumbnail(&thumbnail);
-    KQovSceneInfo copy;
-    copy.CopyFrom(info);
-    info.Clear();
-    EXPECT_TRUE(info.title.IsEmpty() && info.comment.IsEmpty());
-    EXPECT_EQ(info.GetThumbnail(), nullptr);
-    EXPECT_EQ(copy.title + copy.comment, "TC");
-    EXPECT_EQ(copy.GetThumbnail(), &thumbnail);
 }
 
 }  // namespace
