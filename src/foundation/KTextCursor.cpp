@@ -31,18 +31,20 @@ std::string_view KTextCursor::ReadWord() {
     return mLine.substr(start, mPosition - start);
 }
 
-bool KTextCursor::ReadDouble(double& value) {
+// White space first, then one number through `scan`; the position moves only on success.
+template <class T>
+bool KTextCursor::ReadNumber(T& value, size_t (*scan)(std::string_view, T&)) {
     const size_t start = mPosition;
     SkipSpace();
-    const size_t used = KScanDecimal(GetRest(), value);
+    const size_t used = scan(GetRest(), value);
     mPosition = used ? mPosition + used : start;
     return used > 0;
 }
 
+bool KTextCursor::ReadDouble(double& value) {
+    return ReadNumber<double>(value, KScanDecimal);
+}
+
 bool KTextCursor::ReadInt(int& value) {
-    const size_t start = mPosition;
-    SkipSpace();
-    const size_t used = KScanInteger(GetRest(), value);
-    mPosition = used ? mPosition + used : start;
-    return used > 0;
+    return ReadNumber<int>(value, KScanInteger);
 }

@@ -35,6 +35,9 @@ public:
     bool ReadInt(int& value);
 
 private:
+    template <class T>
+    bool ReadNumber(T& value, size_t (*scan)(std::string_view, T&));
+
     std::string_view mLine;
     size_t mPosition = 0;
 };
