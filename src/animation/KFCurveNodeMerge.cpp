@@ -11,9 +11,6 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KFCurveSettings.h"
-#include "foundation/KMatrix.h"
-#include "foundation/KQuaternion.h"
-#include "foundation/KRotationOrder.h"
 
 namespace {
 
@@ -262,72 +259,6 @@ void ReplaceSpan(KFCurveNode* node, KFCurveNode* target, CurveList& r, KTime sta
 }
 
 }  // namespace
-
-void KFCurveNodeCombineValues(int layerType, int rotationOrder, double* a, const double* b, int n) {
-    if (n <= 0) return;
-    switch (layerType) {
-        case KFCURVENODE_LAYER_PLAIN:
-        case KFCURVENODE_LAYER_TRANSLATION:
-            for (int i = 0; i < n; ++i) a[i] += b[i];
-            break;
-        case KFCURVENODE_LAYER_SCALING:
-            for (int i = 0; i < n; ++i) a[i] *= b[i];
-            break;
-        case KFCURVENODE_LAYER_EULER_ROTATION: {
-            if (n < 3) break;
-            // b acts after a, as in live evaluation.
-            KRotationOrder order(rotationOrder);
-            KMatrix ma, mb, m;
-            order.EulerToMatrix(ma, KVector4(a[0], a[1], a[2]));
-            order.EulerToMatrix(mb, KVector4(b[0], b[1], b[2]));
-            KMatrixMultiply3x3(m, mb, ma);
-            KVector4 euler;
-            order.MatrixToEuler(euler, m);
-            for (int i = 0; i < 3; ++i) a[i] = euler[i];
-            break;
-        }
-        case KFCURVENODE_LAYER_QUATERNION_ROTATION: {
-            if (n < 4) break;
-            KQuaternion qa(a[0], a[1], a[2], a[3]), qb(b[0], b[1], b[2], b[3]), r;
-            KQuaternionMultiply(r, qa, qb);
-            for (int i = 0; i < 4; ++i) a[i] = r[i];
-            break;
-        }
-        default:
-            break;
-    }
-}
-
-void KFCurveNodeInverseValues(int layerType, int rotationOrder, double* a, int n) {
-    if (n <= 0) return;
-    switch (layerType) {
-        case KFCURVENODE_LAYER_PLAIN:
-        case KFCURVENODE_LAYER_TRANSLATION:
-            for (int i = 0; i < n; ++i) a[i] = -a[i];
-            break;
-        case KFCURVENODE_LAYER_SCALING:
-            // A zero scale has no inverse; it stays zero instead of turning infinite.
-            for (int i = 0; i < n; ++i) a[i] = a[i] == 0.0 ? 0.0 : 1.0 / a[i];
-            break;
-        case KFCURVENODE_LAYER_EULER_ROTATION: {
-            if (n < 3) break;
-            KRotationOrder order(rotationOrder);
-            KMatrix m, t;
-            order.EulerToMatrix(m, KVector4(a[0], a[1], a[2]));
-            KMatrixTranspose3x3(t, m);
-            KVector4 euler;
-            order.MatrixToEuler(euler, t);
-            for (int i = 0; i < 3; ++i) a[i] = euler[i];
-            break;
-        }
-        case KFCURVENODE_LAYER_QUATERNION_ROTATION:
-            if (n < 4) break;
-            for (int i = 0; i < 3; ++i) a[i] = -a[i];
-            break;
-        default:
-            break;
-    }
-}
 
 void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint32_t flags,
                  KTime start, KTime stop, KTime period, KFCurveNode* outputNode,

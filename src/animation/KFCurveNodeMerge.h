@@ -60,8 +60,3 @@ bool RefineSegment(KTime t0, KTime t1, KFCurve* curve, KFCurve* reference, doubl
                    int subdivisions, bool fitInserted, KTime keyOffset, double tangentTolerance,
                    bool withSiblings, const KArrayPtr<KFCurve>* siblingCurves,
                    const KArrayPtr<KFCurve>* siblingReferences);
-
-// Combination of layered values (n of them) by layer type; Euler triples in rotation order.
-// a = combine(a, b); a = inverse(a).
-void KFCurveNodeCombineValues(int layerType, int rotationOrder, double* a, const double* b, int n);
-void KFCurveNodeInverseValues(int layerType, int rotationOrder, double* a, int n);
