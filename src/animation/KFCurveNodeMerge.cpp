@@ -14,8 +14,9 @@
 
 namespace {
 
-// A span with a key near infinity must not sample forever.
-constexpr int64_t kMaxSamples = int64_t(1) << 24;
+// Longest period grid sampled (over 6 days at 30 samples a second); a span with a key near
+// infinity would otherwise sample for ever.
+constexpr int64_t kMaxGridSamples = int64_t(1) << 24;
 const KTime kRefineMinStep(384884650);  // 1/120 s
 
 KTime AddSaturating(KTime t, int64_t ticks) {
@@ -264,6 +265,8 @@ void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint
                  KTime start, KTime stop, KTime period, KFCurveNode* outputNode,
                  KFCurveNode* splitLayer, bool useTimeWarp, const MergeLayersOptions* options) {
     if (!node || period.Get() <= 0) return;
+    if (start <= stop && (__int128(stop.Get()) - start.Get()) / period.Get() + 2 > kMaxGridSamples)
+        return;
     const int m = MergedChannelCount(node);
     const int childCount = node->GetCount();
     const bool keyMode = options && options->mEnabled;
@@ -310,7 +313,7 @@ void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint
             }
         }
         // Time saturated at the end of the range: no further sample time exists.
-        if ((samples > 0 && t <= prev) || samples >= kMaxSamples) break;
+        if (samples > 0 && t <= prev) break;
         ++samples;
 
         KTime evalTime = t;

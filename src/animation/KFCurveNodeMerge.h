@@ -37,7 +37,8 @@ struct MergeLayersOptions {
 // or 16). layerIds (ascending) limits the merge to those layers; null merges them all.
 // splitLayer: combine that layer's values with the layers below and above layerId instead.
 // With REMOVE and no id list every layer of the chain is removed except the one written into.
-// A period <= 0, or a span that gives no sample (start after stop), changes nothing. An output
+// A period <= 0, a span that gives no sample (start after stop) and a span of more than 2^24
+// periods change nothing. An output
 // node takes the result alone: flags 8 and 16 are then not applied.
 void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint32_t flags,
                  KTime start, KTime stop, KTime period, KFCurveNode* outputNode,

@@ -129,6 +129,7 @@ TEST_F(Merge, ReaderCallBakesBasePlusLayerAtEveryPeriodStep) {
         root->Add(node);
         node->SetRotationOrder(c.order);
         node->Get(0)->GetCurve()->SetTag(77);
+        node->Get(0)->GetCurve()->SetValue(3.5f);
         node->Get(0)->GetCurve()->SetPostExtrapolation(KFCURVE_EXTRAPOLATION_REPETITION);
         SetLayerKeys(node->AddLayer(1, true), c.layerFrom, c.layerTo);
 
@@ -138,6 +139,7 @@ TEST_F(Merge, ReaderCallBakesBasePlusLayerAtEveryPeriodStep) {
         MergeLayersAfterRead(root.get());
         EXPECT_EQ(node->GetNextLayer(), nullptr);
         EXPECT_EQ(node->Get(0)->GetCurve()->GetTag(), 77u);
+        EXPECT_EQ(node->Get(0)->GetCurve()->GetValue(), 3.5f);
         EXPECT_EQ(node->Get(0)->GetCurve()->GetPostExtrapolation(),
                   KFCURVE_EXTRAPOLATION_REPETITION);
         for (int i = 0; i < 3; ++i) ASSERT_EQ(node->Get(i)->GetCurve()->KeyGetCount(), 32);
@@ -291,6 +293,7 @@ TEST_F(Merge, CallsThatChangeNothing) {
         {"zero period", Seconds(0), Seconds(1), KTime(0)},
         {"negative period", Seconds(0), Seconds(1), KTime(-5)},
         {"empty span", Seconds(1), Seconds(0), Seconds(0.5)},
+        {"span too long to sample", KTIME_MINUS_INFINITE, KTIME_INFINITE, Seconds(1.0 / 30)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
