@@ -56,7 +56,14 @@ std::string KQovEscapeText(const char* text) {
 }
 
 std::string KQovCharText(char value) {
-    if (value && std::strchr(",\"\n\r \t{", value)) {
+    uint8_t byte = static_cast<uint8_t>(value);
+    if ((byte < 0x20 && value != '\n' && value != '\r' && value != '\t') || byte >= 0x7F) {
+        // Bytes that would make the file binary (0 would end the line for most readers)
+        // go as a bare \xHH token, which the parser reads back as the one byte.
+        static const char kHex[] = "0123456789ABCDEF";
+        return {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+    if (std::strchr(",\"\n\r \t{", value)) {
         // Bare, these would split the value list, open a quote or a block, or be trimmed
         // away: they go as a one-character string, which reads back as the character.
         const char text[2] = {value, 0};
@@ -261,7 +268,7 @@ bool KQovFieldFile::FieldWriteCh(char value) {
         AddBinaryValue('C', &value, 1);
     } else {
         std::string text = KQovCharText(value);
-        EndAsciiValue(text, text.size() > 1);
+        EndAsciiValue(text, text[0] == '"');
     }
     return !HasError();
 }
@@ -319,7 +326,7 @@ bool KQovFieldFile::WriteDouble(double value) {
         if (mSwap) bits = KQovSwap64(bits);
         AddBinaryValue('D', &bits, 8);
     } else {
-        EndAsciiValue(KFormatC("%.15g", value), false);
+        EndAsciiValue(KShortestText(value), false);
     }
     return !HasError();
 }

@@ -281,5 +281,6 @@ private:
 std::string KQovQuoteFieldName(const char* name);
 // The ASCII escape of quoted texts and comments: '"', CR, LF, and '\' before those.
 std::string KQovEscapeText(const char* text);
-// A character value as the ASCII writer writes it: bare, or quoted when it could not stand bare.
+// A character value as the ASCII writer writes it: bare, quoted when it could not stand
+// bare, or \xHH (two upper-case hex digits) for a byte outside printable ASCII.
 std::string KQovCharText(char value);

@@ -491,6 +491,11 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
                               KQovHeaderInfo* info) {
     if (info) info->cameraResolutionPresent = info->timeStampPresent = false;
     int64_t start = mStream->Tell();
+    if (mStream->Size() <= start) {
+        // Nothing to read is no file of any kind, not an empty ASCII file.
+        SetError(eFileCorrupted, KFormatC("File is corrupted %s", mOpenedName.c_str()).c_str());
+        return false;
+    }
     uint8_t head[27];
     bool binary = false;
     if (mStream->Read(head, 27) == 27) {

@@ -285,6 +285,9 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
             return Fail(KFormatC("Record at %llu counts %u values in %llu bytes",
                                  (unsigned long long)(base + pos), count,
                                  (unsigned long long)(end - valuesBegin)));
+        if (listLength > end - valuesBegin)
+            return Fail(KFormatC("Record at %llu has %u bytes of values past its end",
+                                 (unsigned long long)(base + pos), listLength));
         uint64_t cursor = valuesBegin;
         for (uint32_t i = 0; i < count; ++i) {
             Value value;
@@ -295,6 +298,10 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                      (unsigned long long)(base + pos)));
             cursor = next;
         }
+        if (cursor - valuesBegin != listLength)
+            return Fail(KFormatC("Record at %llu holds %llu bytes of values, not %u",
+                                 (unsigned long long)(base + pos),
+                                 (unsigned long long)(cursor - valuesBegin), listLength));
         AddRecord(block, static_cast<uint32_t>(pos),
                   reinterpret_cast<const char*>(mBytes.data() + nameBegin), nameLength,
                   static_cast<uint32_t>(nameBegin));
@@ -564,8 +571,10 @@ const char* KQovFieldReader::ToText(const Value& value) {
             text = KFormatC("%lld", (long long)ToInt64(value));
             break;
         case 'F':
+            text = KShortestText(static_cast<float>(ToDouble(value)));
+            break;
         case 'D':
-            text = KFormatC("%.15g", ToDouble(value));
+            text = KShortestText(ToDouble(value));
             break;
         default:
             break;
