@@ -17,8 +17,8 @@ constexpr int kMeshes = 40;
 constexpr uint16_t kCount = 60000;  // vertices and faces per mesh
 
 std::string BenchFile() {
-    static std::string name = KPlatformGetTempFolder() + "/qov_bench_" +
-                              std::to_string(getpid()) + ".3ds";
+    static std::string name =
+        KPlatformGetTempFolder() + "/qov_bench_" + std::to_string(getpid()) + ".3ds";
     return name;
 }
 

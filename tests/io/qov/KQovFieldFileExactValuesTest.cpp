@@ -216,11 +216,13 @@ TEST(KQovFieldFileExactValues, DumpPrintsEveryValueAndRefusesAnEmptyFile) {
         ASSERT_NE(pipe, nullptr);
         char buffer[4096];
         size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            run.output.append(buffer, got);
         int status = pclose(pipe);
         EXPECT_EQ(WEXITSTATUS(status), run.status) << run.file;
     }
-    EXPECT_NE(runs[0].output.find("\nV: 0.30000000000000004\n"), std::string::npos) << runs[0].output;
+    EXPECT_NE(runs[0].output.find("\nV: 0.30000000000000004\n"), std::string::npos)
+        << runs[0].output;
     EXPECT_NE(runs[0].output.find("\nC: \\x00,a,\\x80\n"), std::string::npos) << runs[0].output;
     EXPECT_EQ(runs[1].output, "");
 }

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "formats/geometry/3ds/Context3ds.h"
+#include "foundation/KBinaryReader.h"
+#include "foundation/KBinaryWriter.h"
 
 struct Point3ds {
     float x = 0, y = 0, z = 0;
@@ -375,20 +377,37 @@ struct Chunk3ds {
     uint8_t outputSlot = kNoSlot3ds;  // file the chunk was last written to
 };
 
+// The current toolkit file as the byte source of a bounded reader and the sink of a writer.
+class CurrentFile3ds final : public KBinarySource, public KBinarySink {
+public:
+    explicit CurrentFile3ds(Context3ds& ctx) : mCtx(ctx) {}
+    size_t Read(void* out, size_t count) override;
+    bool Seek(uint64_t position) override;
+    bool Write(const void* data, size_t count) override;
+
+private:
+    Context3ds& mCtx;
+};
+
 // Reads values within [position, end) of the current toolkit file.
 class ChunkReader3ds {
 public:
     ChunkReader3ds(Context3ds& ctx, uint64_t position, uint64_t end);
-    bool Ok() const { return mOk; }
-    uint64_t Position() const { return mPos; }
-    uint64_t Remaining() const { return mEnd > mPos ? mEnd - mPos : 0; }
-    void Skip(uint64_t count);
+    ChunkReader3ds(const ChunkReader3ds&) = delete;
+    ChunkReader3ds& operator=(const ChunkReader3ds&) = delete;
+    bool Ok() const { return mReader.Ok(); }
+    uint64_t Position() const { return mReader.Position(); }
+    uint64_t Remaining() const { return mReader.Remaining(); }
+    void Skip(uint64_t count) {
+        mReader.Skip(count);
+        Report();
+    }
 
-    void Value(uint8_t& v);
-    void Value(uint16_t& v);
-    void Value(int16_t& v);
-    void Value(uint32_t& v);
-    void Value(float& v);
+    void Value(uint8_t& v) { v = Checked(mReader.U8()); }
+    void Value(uint16_t& v) { v = Checked(mReader.U16()); }
+    void Value(int16_t& v) { v = Checked(mReader.I16()); }
+    void Value(uint32_t& v) { v = Checked(mReader.U32()); }
+    void Value(float& v) { v = Checked(mReader.F32()); }
     template <class T>
     void Value(T& v) {
         v.Io(*this);
@@ -412,23 +431,54 @@ public:
     void Track(Track3ds<V>& track);
 
 private:
-    bool Bytes(uint8_t* out, size_t count);
-    bool Fits(uint64_t count);
+    bool Fits(uint64_t count) {
+        bool fits = mReader.Fits(count);
+        Report();
+        return fits;
+    }
+    template <class T>
+    T Checked(T value) {
+        Report();
+        return value;
+    }
+    // Records the reader's failure once, when it happens: a bound as a bad chunk, a short
+    // read (or a text without its end) as a read error.
+    void Report() {
+        if (mReported || mReader.Ok()) return;
+        mReported = true;
+        PushError3ds(mCtx, mReader.GetFailure() == KBinaryReader::eOutOfBounds ? ERR_INVALID_CHUNK
+                                                                               : ERR_READING_FILE);
+    }
     Context3ds& mCtx;
-    uint64_t mPos, mEnd;
-    bool mOk = true;
+    CurrentFile3ds mFile;
+    KBinaryReader mReader;
+    bool mReported = false;
 };
 
 // Writes values to the current toolkit file.
 class ChunkWriter3ds {
 public:
     explicit ChunkWriter3ds(Context3ds& ctx);
-    bool Ok() const { return mOk; }
-    void Value(uint8_t v);
-    void Value(uint16_t v);
+    ChunkWriter3ds(const ChunkWriter3ds&) = delete;
+    ChunkWriter3ds& operator=(const ChunkWriter3ds&) = delete;
+    bool Ok() const { return mWriter.Ok(); }
+    void Value(uint8_t v) {
+        mWriter.U8(v);
+        Report();
+    }
+    void Value(uint16_t v) {
+        mWriter.U16(v);
+        Report();
+    }
     void Value(int16_t v) { Value(uint16_t(v)); }
-    void Value(uint32_t v);
-    void Value(float v);
+    void Value(uint32_t v) {
+        mWriter.U32(v);
+        Report();
+    }
+    void Value(float v) {
+        mWriter.F32(v);
+        Report();
+    }
     template <class T>
     void Value(T& v) {
         v.Io(*this);
@@ -448,12 +498,22 @@ public:
     }
     template <class V>
     void Track(Track3ds<V>& track);
-    void Bytes(const uint8_t* data, size_t count);
+    void Bytes(const uint8_t* data, size_t count) {
+        mWriter.Bytes(data, count);
+        Report();
+    }
 
 private:
+    // Stops writing and records the error, once.
     void Fail(int code);
+    // A write the file refused is a write error.
+    void Report() {
+        if (!mReported && !mWriter.Ok()) Fail(ERR_WRITING_FILE);
+    }
     Context3ds& mCtx;
-    bool mOk = true;
+    CurrentFile3ds mFile;
+    KBinaryWriter mWriter;
+    bool mReported = false;
 };
 
 template <class V>
@@ -467,7 +527,7 @@ void ChunkReader3ds::Track(Track3ds<V>& track) {
     if (!Fits(uint64_t(count) * least)) return;
     track.keys.assign(count, KeyHeader3ds());
     track.values.assign(count, V());
-    for (uint32_t i = 0; i < count && mOk; ++i) {
+    for (uint32_t i = 0; i < count && Ok(); ++i) {
         Value(track.keys[i]);
         Value(track.values[i]);
     }
