@@ -254,6 +254,17 @@ bool CurrentFile3ds::Write(const void* data, size_t count) {
 ChunkReader3ds::ChunkReader3ds(Context3ds& ctx, uint64_t position, uint64_t end)
     : mCtx(ctx), mFile(ctx), mReader(mFile, position, end) {}
 
+ChunkReader3ds::ChunkReader3ds(Context3ds& ctx, const uint8_t* data, size_t size)
+    : mCtx(ctx), mFile(ctx), mReader(data, size) {}
+
+bool ChunkReader3ds::Take(uint64_t count, std::vector<uint8_t>& bytes) {
+    if (!Fits(count)) return false;
+    bytes.resize(size_t(count));
+    mReader.Bytes(bytes.data(), bytes.size());
+    Report();
+    return Ok();
+}
+
 void ChunkReader3ds::Text(std::string& text, size_t maxChars, bool strict) {
     text.clear();
     size_t limit = strict ? maxChars + 1 : size_t(Remaining());
@@ -294,11 +305,18 @@ void ChunkReader3ds::Rest(std::vector<uint8_t>& bytes) {
 }
 
 void ChunkReader3ds::RestOf(std::vector<uint32_t>& values, size_t itemBytes) {
-    values.assign(size_t(Remaining() / itemBytes), 0);
-    for (uint32_t& v : values) Value(v);
+    size_t count = size_t(Remaining() / itemBytes);
+    std::vector<uint8_t> bytes;
+    if (!Take(uint64_t(count) * itemBytes, bytes)) return;
+    values.assign(count, 0);
+    KBinaryReader inMemory(bytes.data(), bytes.size());
+    for (uint32_t& v : values) v = inMemory.U32();
 }
 
 ChunkWriter3ds::ChunkWriter3ds(Context3ds& ctx) : mCtx(ctx), mFile(ctx), mWriter(mFile) {}
+
+ChunkWriter3ds::ChunkWriter3ds(Context3ds& ctx, std::vector<uint8_t>& out)
+    : mCtx(ctx), mFile(ctx), mWriter(out) {}
 
 void ChunkWriter3ds::Fail(int code) {
     if (mReported) return;
@@ -329,7 +347,10 @@ void ChunkWriter3ds::Rest(const std::vector<uint8_t>& bytes) {
 }
 
 void ChunkWriter3ds::RestOf(const std::vector<uint32_t>& values, size_t) {
-    for (uint32_t v : values) Value(v);
+    std::vector<uint8_t> bytes;
+    KBinaryWriter inMemory(bytes);
+    for (uint32_t v : values) inMemory.U32(v);
+    Bytes(bytes.data(), bytes.size());
 }
 
 // ---- headers ----

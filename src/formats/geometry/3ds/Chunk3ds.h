@@ -393,6 +393,8 @@ private:
 class ChunkReader3ds {
 public:
     ChunkReader3ds(Context3ds& ctx, uint64_t position, uint64_t end);
+    // Reads bytes already taken from the file (errors go to the context all the same).
+    ChunkReader3ds(Context3ds& ctx, const uint8_t* data, size_t size);
     ChunkReader3ds(const ChunkReader3ds&) = delete;
     ChunkReader3ds& operator=(const ChunkReader3ds&) = delete;
     bool Ok() const { return mReader.Ok(); }
@@ -423,14 +425,18 @@ public:
     void List16(std::vector<T>& items, size_t itemBytes) {
         uint16_t count = 0;
         Value(count);
-        if (!Fits(uint64_t(count) * itemBytes)) return;
+        // The items come from the file in one read and are decoded from memory.
+        std::vector<uint8_t> bytes;
+        if (!Take(uint64_t(count) * itemBytes, bytes)) return;
+        ChunkReader3ds inMemory(mCtx, bytes.data(), bytes.size());
         items.assign(count, T());
-        for (T& item : items) Value(item);
+        for (T& item : items) inMemory.Value(item);
     }
     template <class V>
     void Track(Track3ds<V>& track);
 
 private:
+    bool Take(uint64_t count, std::vector<uint8_t>& bytes);
     bool Fits(uint64_t count) {
         bool fits = mReader.Fits(count);
         Report();
@@ -459,6 +465,8 @@ private:
 class ChunkWriter3ds {
 public:
     explicit ChunkWriter3ds(Context3ds& ctx);
+    // Collects the bytes in memory instead.
+    ChunkWriter3ds(Context3ds& ctx, std::vector<uint8_t>& out);
     ChunkWriter3ds(const ChunkWriter3ds&) = delete;
     ChunkWriter3ds& operator=(const ChunkWriter3ds&) = delete;
     bool Ok() const { return mWriter.Ok(); }
@@ -494,7 +502,11 @@ public:
     void List16(std::vector<T>& items, size_t) {
         if (items.size() > 0xFFFF) return Fail(ERR_INVALID_DATA);
         Value(uint16_t(items.size()));
-        for (T& item : items) Value(item);
+        // Encoded in memory, written to the file at once.
+        std::vector<uint8_t> bytes;
+        ChunkWriter3ds inMemory(mCtx, bytes);
+        for (T& item : items) inMemory.Value(item);
+        Bytes(bytes.data(), bytes.size());
     }
     template <class V>
     void Track(Track3ds<V>& track);
