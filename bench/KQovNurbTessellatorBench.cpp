@@ -16,7 +16,8 @@ void BM_NurbTessellate(benchmark::State& state) {
     const int count = spans + 3;  // open, uniform knots: one span per point past the order
     std::vector<KVector4> points;
     for (int j = 0; j < count; ++j)
-        for (int i = 0; i < count; ++i) points.emplace_back(i, j, std::sin(i * 0.3) * std::cos(j * 0.2), 1.0);
+        for (int i = 0; i < count; ++i)
+            points.emplace_back(i, j, std::sin(i * 0.3) * std::cos(j * 0.2), 1.0);
     std::vector<double> knots(size_t(count + 4)), weights(points.size(), 1.0);
     for (size_t k = 0; k < knots.size(); ++k) knots[k] = double(k);
     for (size_t k = 0; k < weights.size(); k += 3) weights[k] = 1.5;

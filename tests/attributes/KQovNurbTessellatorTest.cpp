@@ -24,8 +24,10 @@ TessellatedGrid RunNurb(NurbInput& in, KQovWeightTable* table = nullptr) {
     last->SetVClosed(in.vClosed);
     last->SetUStep(in.uStep);
     last->SetVStep(in.vStep);
-    last->SetParameter(KQovNurbTessellator::eUKnots, in.uKnots.empty() ? nullptr : in.uKnots.data());
-    last->SetParameter(KQovNurbTessellator::eVKnots, in.vKnots.empty() ? nullptr : in.vKnots.data());
+    last->SetParameter(KQovNurbTessellator::eUKnots,
+                       in.uKnots.empty() ? nullptr : in.uKnots.data());
+    last->SetParameter(KQovNurbTessellator::eVKnots,
+                       in.vKnots.empty() ? nullptr : in.vKnots.data());
     if (in.weights.empty()) in.weights.assign(in.points.size(), 1.0);
     last->SetParameter(KQovNurbTessellator::eWeights, in.weights.data());
     return RunTessellator(*last, in.points, in.uCount, in.vCount, table);
@@ -45,7 +47,9 @@ TEST(NurbBasis, DerivativeMatchesFiniteDifferencesAndValuesSumToOne) {
             double sum = 0;
             for (int i = 0; i + order < 11; ++i) {
                 const double h = 1e-7;
-                const double fd = (NurbBasis(t + h, i, order, knots) - NurbBasis(t - h, i, order, knots)) / (2 * h);
+                const double fd =
+                    (NurbBasis(t + h, i, order, knots) - NurbBasis(t - h, i, order, knots)) /
+                    (2 * h);
                 EXPECT_NEAR(NurbBasisDerivative(t, i, order, knots), fd, 1e-5) << "i " << i;
                 sum += NurbBasis(t, i, order, knots);
             }
@@ -214,9 +218,11 @@ TEST(KQovNurbTessellator, RefusesWhatItCannotSample) {
         auto t = CreateNurbTessellator(c.uOrder, 4);
         const std::vector<KVector4> cps = WavyGrid(4, 4);
         const std::vector<double> vKnots = Uniform(8), weights(16, 1.0);
-        t->SetParameter(KQovNurbTessellator::eUKnots, c.uKnots.empty() ? nullptr : const_cast<double*>(c.uKnots.data()));
+        t->SetParameter(KQovNurbTessellator::eUKnots,
+                        c.uKnots.empty() ? nullptr : const_cast<double*>(c.uKnots.data()));
         t->SetParameter(KQovNurbTessellator::eVKnots, const_cast<double*>(vKnots.data()));
-        t->SetParameter(KQovNurbTessellator::eWeights, c.weights ? const_cast<double*>(weights.data()) : nullptr);
+        t->SetParameter(KQovNurbTessellator::eWeights,
+                        c.weights ? const_cast<double*>(weights.data()) : nullptr);
         t->SetControlPoints(cps.data(), 4, 4);
         KVector4 out(9, 9, 9, 9), normal;
         t->SetOutputPoints(&out);

@@ -101,8 +101,7 @@ int64_t KQovNurbTessellator::CountVertices(const Direction& d) const {
 }
 
 int KQovNurbTessellator::CheckInput() const {
-    if (!mControlPoints || !mOutputPoints || !mOutputNormals || !mWeights || !mU.knots ||
-        !mV.knots)
+    if (!mControlPoints || !mOutputPoints || !mOutputNormals || !mWeights || !mU.knots || !mV.knots)
         return eErrorMissingArray;
     if (!HasValidOrder(mU) || !HasValidOrder(mV)) return eErrorOrder;
     if (mTooLarge) return eErrorTooLarge;
@@ -124,7 +123,8 @@ void KQovNurbTessellator::ComputeBasisSamples(Direction& d) {
     for (int k = 0; k < d.spanCount; ++k) {
         int advance = k == 0 ? 0 : 1;
         // Zero-length intervals are skipped, never past the last interval the order allows.
-        while (order - 1 + j < knotCount - order && !(knots[order + j] - knots[order + j - 1] > kEps)) {
+        while (order - 1 + j < knotCount - order &&
+               !(knots[order + j] - knots[order + j - 1] > kEps)) {
             ++advance;
             ++j;
         }

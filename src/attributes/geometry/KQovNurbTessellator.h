@@ -10,10 +10,10 @@
 class KQovNurbTessellator : public KQovPatchTessellator {
 public:
     enum EParameter {
-        eWeights = 0,    // one double per control point
+        eWeights = 0,  // one double per control point
         eUKnots = 1,
         eVKnots = 2,
-        eSpareA = 3,     // stored, never read
+        eSpareA = 3,  // stored, never read
         eSpareB = 4,
         eWorkArray = 5,  // 3 doubles per control point; the tessellator's own when not given
     };

@@ -9,10 +9,8 @@
 namespace {
 
 const char* const kTessellatorMessages[KQovPatchTessellator::eErrorCount] = {
-    "Control points or output arrays missing",
-    "The surface yields no vertex",
-    "The tessellated surface is too large",
-    "Order out of range 1 to 4",
+    "Control points or output arrays missing",       "The surface yields no vertex",
+    "The tessellated surface is too large",          "Order out of range 1 to 4",
     "Knot vector without a span of non-zero length",
 };
 
@@ -27,12 +25,12 @@ struct PatchTypeInfo {
 
 // Coefficients of u³, u², u, 1 for P0; P1; P2; P3.
 const PatchTypeInfo kPatchTypes[5] = {
-    {{-1, 3, -3, 1, 3, -6, 3, 0, -3, 3, 0, 0, 1, 0, 0, 0}, 4, 3},  // Bezier
-    {{0, 1, -2, 1, 0, -2, 2, 0, 0, 1, 0, 0, 0, 0, 0, 0}, 3, 2},   // BezierQuadric
+    {{-1, 3, -3, 1, 3, -6, 3, 0, -3, 3, 0, 0, 1, 0, 0, 0}, 4, 3},                   // Bezier
+    {{0, 1, -2, 1, 0, -2, 2, 0, 0, 1, 0, 0, 0, 0, 0, 0}, 3, 2},                     // BezierQuadric
     {{-0.5, 1, -0.5, 0, 1.5, -2.5, 0, 1, -1.5, 2, 0.5, 0, 0.5, -0.5, 0, 0}, 4, 1},  // Cardinal
-    {{-kSixth, 0.5, -0.5, kSixth, 0.5, -1, 0, kTwoThirds, -0.5, 0.5, 0.5, kSixth, kSixth, 0, 0,
-      0},
-     4, 1},                                                    // BSpline
+    {{-kSixth, 0.5, -0.5, kSixth, 0.5, -1, 0, kTwoThirds, -0.5, 0.5, 0.5, kSixth, kSixth, 0, 0, 0},
+     4,
+     1},                                                        // BSpline
     {{0, 0, -1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 1},  // Linear
 };
 
@@ -61,50 +59,25 @@ KQovPatchTessellator::KQovPatchTessellator() : mError(kTessellatorMessages, eErr
 
 KQovPatchTessellator::~KQovPatchTessellator() = default;
 
-void KQovPatchTessellator::SetUClosed(int closed) {
-    mU.closed = closed;
-    mBasisDirty = true;  // the sample tables follow the wrap
-    ResetVertexCounts();
-}
-
-void KQovPatchTessellator::SetVClosed(int closed) {
-    mV.closed = closed;
+void KQovPatchTessellator::Changed() {
     mBasisDirty = true;
     ResetVertexCounts();
 }
 
-int KQovPatchTessellator::SetUStep(int step) {
-    mU.step = std::max(step, 1);
-    mBasisDirty = true;
-    ResetVertexCounts();
-    return mU.step;
+void KQovPatchTessellator::SetClosed(Direction& d, int closed) {
+    d.closed = closed;
+    Changed();  // the sample tables follow the wrap
 }
 
-int KQovPatchTessellator::SetVStep(int step) {
-    mV.step = std::max(step, 1);
-    mBasisDirty = true;
-    ResetVertexCounts();
-    return mV.step;
+int KQovPatchTessellator::SetStep(Direction& d, int step) {
+    d.step = std::max(step, 1);
+    Changed();
+    return d.step;
 }
 
-bool KQovPatchTessellator::IsUStartCollapsed() {
+const KQovPatchTessellator::Direction& KQovPatchTessellator::EdgeFlags(const Direction& d) {
     if (mEdgesDirty) DetectCollapsedEdges();
-    return mU.startCollapsed;
-}
-
-bool KQovPatchTessellator::IsUEndCollapsed() {
-    if (mEdgesDirty) DetectCollapsedEdges();
-    return mU.endCollapsed;
-}
-
-bool KQovPatchTessellator::IsVStartCollapsed() {
-    if (mEdgesDirty) DetectCollapsedEdges();
-    return mV.startCollapsed;
-}
-
-bool KQovPatchTessellator::IsVEndCollapsed() {
-    if (mEdgesDirty) DetectCollapsedEdges();
-    return mV.endCollapsed;
+    return d;
 }
 
 int KQovPatchTessellator::GetUVertexCount() {
@@ -140,20 +113,6 @@ int64_t KQovPatchTessellator::CountVertices(const Direction& d) const {
     return ((c - p) / stride) * n + n + 1;
 }
 
-int KQovPatchTessellator::SetUCardinalTension(double tension) {
-    const int r = SetCardinalTension(mU, tension);
-    mBasisDirty = true;
-    ResetVertexCounts();
-    return r;
-}
-
-int KQovPatchTessellator::SetVCardinalTension(double tension) {
-    const int r = SetCardinalTension(mV, tension);
-    mBasisDirty = true;
-    ResetVertexCounts();
-    return r;
-}
-
 int KQovPatchTessellator::SetCardinalTension(Direction& d, double t) {
     const double s = t / 2.0;
     const double m[16] = {-s, t, -s, 0, 2 - s, s - 3, 0, 1, s - 2, 3 - t, s, 0, s, -s, 0, 0};
@@ -161,6 +120,7 @@ int KQovPatchTessellator::SetCardinalTension(Direction& d, double t) {
     d.tension = t;
     d.pointsPerSegment = 4;
     d.stride = 1;
+    Changed();
     return 1;
 }
 
@@ -178,7 +138,9 @@ int KQovPatchTessellator::SetControlPoints(const KVector4* points, int uCount, i
     return 0;
 }
 
-int KQovPatchTessellator::SetParameter(int, void*) { return 0; }
+int KQovPatchTessellator::SetParameter(int, void*) {
+    return 0;
+}
 
 void KQovPatchTessellator::SetBasisMatrix(Direction& d, const double matrix[16]) {
     std::memcpy(d.basis, matrix, sizeof d.basis);
@@ -187,40 +149,17 @@ void KQovPatchTessellator::SetBasisMatrix(Direction& d, const double matrix[16])
         d.slopeBasis[c * 3 + 1] = 2.0 * matrix[c * 4 + 1];
         d.slopeBasis[c * 3 + 2] = matrix[c * 4 + 2];
     }
-}
-
-void KQovPatchTessellator::SetUBasisMatrix(const double matrix[16]) {
-    SetBasisMatrix(mU, matrix);
     mBasisDirty = true;
 }
 
-void KQovPatchTessellator::SetVBasisMatrix(const double matrix[16]) {
-    SetBasisMatrix(mV, matrix);
-    mBasisDirty = true;
+void KQovPatchTessellator::SetSegmentSize(Direction& d, int points) {
+    d.pointsPerSegment = std::max(points, 1);
+    Changed();
 }
 
-void KQovPatchTessellator::SetUSegmentSize(int points) {
-    mU.pointsPerSegment = std::max(points, 1);
-    mBasisDirty = true;
-    ResetVertexCounts();
-}
-
-void KQovPatchTessellator::SetVSegmentSize(int points) {
-    mV.pointsPerSegment = std::max(points, 1);
-    mBasisDirty = true;
-    ResetVertexCounts();
-}
-
-void KQovPatchTessellator::SetUStride(int stride) {
-    mU.stride = std::max(stride, 1);
-    mBasisDirty = true;
-    ResetVertexCounts();
-}
-
-void KQovPatchTessellator::SetVStride(int stride) {
-    mV.stride = std::max(stride, 1);
-    mBasisDirty = true;
-    ResetVertexCounts();
+void KQovPatchTessellator::SetStride(Direction& d, int stride) {
+    d.stride = std::max(stride, 1);
+    Changed();
 }
 
 bool KQovPatchTessellator::SetPatchType(Direction& d, int type) {
@@ -229,18 +168,7 @@ bool KQovPatchTessellator::SetPatchType(Direction& d, int type) {
     SetBasisMatrix(d, info.basis);
     d.pointsPerSegment = info.pointsPerSegment;
     d.stride = info.stride;
-    return true;
-}
-
-bool KQovPatchTessellator::SetUPatchType(int type) {
-    if (!SetPatchType(mU, type)) return false;
-    SetUStep(4);
-    return true;
-}
-
-bool KQovPatchTessellator::SetVPatchType(int type) {
-    if (!SetPatchType(mV, type)) return false;
-    SetVStep(4);
+    SetStep(d, 4);
     return true;
 }
 
@@ -379,8 +307,7 @@ void KQovPatchTessellator::FixCollapsedEdgeNormals() {
     }
     if (h >= 2) {
         for (int64_t i = 0; i < w; ++i) {
-            if (mV.startCollapsed)
-                StoreNormal(i, mVTangents[size_t(i)], mUTangents[size_t(w + i)]);
+            if (mV.startCollapsed) StoreNormal(i, mVTangents[size_t(i)], mUTangents[size_t(w + i)]);
             if (mV.endCollapsed) {
                 const int64_t lastRow = (h - 1) * w + i;
                 StoreNormal(lastRow, mVTangents[size_t(lastRow)], mUTangents[size_t(lastRow - w)]);

@@ -19,8 +19,14 @@ class KQovWeightTable;
 class KQovPatchTessellator {
 public:
     enum EPatchType { eBezier = 0, eBezierQuadric = 1, eCardinal = 2, eBSpline = 3, eLinear = 4 };
-    enum EError { eErrorMissingArray, eErrorNoVertices, eErrorTooLarge, eErrorOrder, eErrorNoSpan,
-                  eErrorCount };
+    enum EError {
+        eErrorMissingArray,
+        eErrorNoVertices,
+        eErrorTooLarge,
+        eErrorOrder,
+        eErrorNoSpan,
+        eErrorCount
+    };
     // Grids above this many output points are refused: the work arrays grow with them.
     static constexpr int64_t kMaxVertices = int64_t(1) << 22;
 
@@ -35,16 +41,16 @@ public:
     bool Tessellate(KQovWeightTable* influences);
 
     // 1 wraps the direction around; any other value leaves it open.
-    void SetUClosed(int closed);
-    void SetVClosed(int closed);
+    void SetUClosed(int closed) { SetClosed(mU, closed); }
+    void SetVClosed(int closed) { SetClosed(mV, closed); }
     // Samples per control-point interval; below 1 acts as 1. Returns the step kept.
-    int SetUStep(int step);
-    int SetVStep(int step);
+    int SetUStep(int step) { return SetStep(mU, step); }
+    int SetVStep(int step) { return SetStep(mV, step); }
 
-    bool IsUStartCollapsed();
-    bool IsUEndCollapsed();
-    bool IsVStartCollapsed();
-    bool IsVEndCollapsed();
+    bool IsUStartCollapsed() { return EdgeFlags(mU).startCollapsed; }
+    bool IsUEndCollapsed() { return EdgeFlags(mU).endCollapsed; }
+    bool IsVStartCollapsed() { return EdgeFlags(mV).startCollapsed; }
+    bool IsVEndCollapsed() { return EdgeFlags(mV).endCollapsed; }
 
     void SetOutputPoints(KVector4* points) { mOutputPoints = points; }
     void SetOutputNormals(KVector4* normals) { mOutputNormals = normals; }
@@ -53,8 +59,8 @@ public:
     int GetVVertexCount();
 
     // The Cardinal basis with tension t (1 gives the "Cardinal" type's basis); returns 1.
-    int SetUCardinalTension(double tension);
-    int SetVCardinalTension(double tension);
+    int SetUCardinalTension(double tension) { return SetCardinalTension(mU, tension); }
+    int SetVCardinalTension(double tension) { return SetCardinalTension(mV, tension); }
 
     // The caller's grid; negative counts count as 0. Returns 0.
     int SetControlPoints(const KVector4* points, int uCount, int vCount);
@@ -62,18 +68,18 @@ public:
     virtual int SetParameter(int kind, void* value);
 
     // Coefficients of u³, u², u and 1 for each of the four control points of a segment.
-    void SetUBasisMatrix(const double matrix[16]);
-    void SetVBasisMatrix(const double matrix[16]);
+    void SetUBasisMatrix(const double matrix[16]) { SetBasisMatrix(mU, matrix); }
+    void SetVBasisMatrix(const double matrix[16]) { SetBasisMatrix(mV, matrix); }
     // Control points one segment spans.
-    void SetUSegmentSize(int points);
-    void SetVSegmentSize(int points);
+    void SetUSegmentSize(int points) { SetSegmentSize(mU, points); }
+    void SetVSegmentSize(int points) { SetSegmentSize(mV, points); }
     // Control points from the start of one segment to the next.
-    void SetUStride(int stride);
-    void SetVStride(int stride);
+    void SetUStride(int stride) { SetStride(mU, stride); }
+    void SetVStride(int stride) { SetStride(mV, stride); }
     // Basis, segment size and stride of a patch type, and step 4. False (nothing changed) for
     // a type outside 0..4.
-    bool SetUPatchType(int type);
-    bool SetVPatchType(int type);
+    bool SetUPatchType(int type) { return SetPatchType(mU, type); }
+    bool SetVPatchType(int type) { return SetPatchType(mV, type); }
 
     void DetectCollapsedEdges();
 
@@ -141,9 +147,17 @@ protected:
     void StoreNormal(int64_t index, const KVector4& vTangent, const KVector4& uTangent);
     void ResetVertexCounts();
     void UpdateVertexCounts();
-    static void SetBasisMatrix(Direction& d, const double matrix[16]);
+    // A setting changed: the vertex counts and the tables are to be recomputed.
+    void Changed();
+    void SetClosed(Direction& d, int closed);
+    int SetStep(Direction& d, int step);
+    void SetBasisMatrix(Direction& d, const double matrix[16]);
+    void SetSegmentSize(Direction& d, int points);
+    void SetStride(Direction& d, int stride);
     bool SetPatchType(Direction& d, int type);
-    static int SetCardinalTension(Direction& d, double tension);
+    int SetCardinalTension(Direction& d, double tension);
+    // The direction, after the collapsed-edge flags are brought up to date.
+    const Direction& EdgeFlags(const Direction& d);
 
     Direction mU, mV;
     KVector4* mOutputPoints = nullptr;

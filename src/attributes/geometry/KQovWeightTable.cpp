@@ -27,7 +27,9 @@ int BuildPolygonStripIndices(int* indices, int n) {
     return written;
 }
 
-KQovWeightTable::KQovWeightTable(int count0, int count1) { Init(count0, count1); }
+KQovWeightTable::KQovWeightTable(int count0, int count1) {
+    Init(count0, count1);
+}
 
 void KQovWeightTable::Init(int count0, int count1) {
     Clear();
@@ -100,7 +102,8 @@ void KQovWeightTable::Normalize(int side, bool absolute) {
             double w = total == 0.0 ? 0.0 : e.weight / total;
             if (absolute) w = std::fabs(w);
             e.weight = w;
-            auto it = std::lower_bound(found.begin(), found.end(), std::make_pair(e.index, int32_t(0)));
+            auto it =
+                std::lower_bound(found.begin(), found.end(), std::make_pair(e.index, int32_t(0)));
             if (it != found.end() && it->first == e.index)
                 others[size_t(e.index)][size_t(it->second)].weight = w;
         }

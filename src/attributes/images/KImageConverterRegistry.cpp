@@ -2,8 +2,7 @@
 
 #include "foundation/KPath.h"
 
-KImageConverterRegistry::KImageConverterRegistry(KQovObjectManager* manager)
-    : mManager(manager) {}
+KImageConverterRegistry::KImageConverterRegistry(KQovObjectManager* manager) : mManager(manager) {}
 
 bool KImageConverterRegistry::Register(const char* extension, KImageConverterFunction function) {
     // An empty key would claim every path without an extension.
@@ -17,7 +16,7 @@ bool KImageConverterRegistry::Convert(int mode, const char* path, KImage& image)
     if (!path) return false;
     const KString extension = KExtractFileExtension(path);
     if (extension.IsEmpty()) return false;
-    const auto* function = static_cast<const KImageConverterFunction*>(
-        mConverters.Find(extension.Buffer()));
+    const auto* function =
+        static_cast<const KImageConverterFunction*>(mConverters.Find(extension.Buffer()));
     return function && (*function)(mode, path, image) == 0;
 }

@@ -95,7 +95,8 @@ bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
     if (!image.Init(int(layout.width), int(layout.height), true, type, layout.samples))
         return false;
 
-    const uint32_t rowsPerStrip = std::max<uint32_t>(1, std::min(layout.rowsPerStrip, layout.height));
+    const uint32_t rowsPerStrip =
+        std::max<uint32_t>(1, std::min(layout.rowsPerStrip, layout.height));
     // Bounded by the image's own limit: a scanline is at most a little above the image row.
     const int64_t stripBytes = int64_t(rowsPerStrip) * layout.scanline;
     if (stripBytes > 2 * KImage::kMaxBytes) return false;
@@ -126,11 +127,11 @@ bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
     const int width = image.GetWidth(), height = image.GetHeight();
     const int samples = image.GetBytesPerPixel();
     const bool ycbcr = image.GetType() == KImage::eYCbCr;
-    const bool layoutOk = ycbcr ? samples == 3
-                                : image.GetType() == KImage::eRGB && (samples == 3 || samples == 4);
+    const bool layoutOk =
+        ycbcr ? samples == 3 : image.GetType() == KImage::eRGB && (samples == 3 || samples == 4);
     const int64_t rowBytes = int64_t(width) * samples;
-    if (!path || !image.IsValid() || !layoutOk || !image.GetPixels() || width < 1 ||
-        height < 1 || image.GetPixelBytes() != size_t(rowBytes * height))
+    if (!path || !image.IsValid() || !layoutOk || !image.GetPixels() || width < 1 || height < 1 ||
+        image.GetPixelBytes() != size_t(rowBytes * height))
         return false;
 
     TiffFile tif(TIFFOpen(path, "w"));
