@@ -146,6 +146,14 @@ TEST(KQovPatchTessellator, VertexCountsFollowSegmentsAndSteps) {
         EXPECT_EQ(t->GetUVertexCount(), c.expected);
         EXPECT_EQ(t->GetVVertexCount(), 5);
     }
+    // Huge steps and strides are refused, never multiplied past 64 bits.
+    auto t = CreatePatchTessellator(KQovPatchTessellator::eBSpline, KQovPatchTessellator::eLinear);
+    t->SetUClosed(1);
+    t->SetUSegmentSize(1 << 20);
+    t->SetUStride(INT32_MAX);
+    t->SetUStep(INT32_MAX);
+    t->SetControlPoints(nullptr, 1 << 20, 2);
+    EXPECT_EQ(t->GetUVertexCount(), 0);
 }
 
 TEST(KQovPatchTessellator, PlanarBSplineStaysInItsPlane) {

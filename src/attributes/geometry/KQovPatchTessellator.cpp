@@ -109,6 +109,7 @@ int64_t KQovPatchTessellator::CountVertices(const Direction& d) const {
     const int64_t c = d.count, p = d.pointsPerSegment, stride = d.stride;
     if (c < p) return 0;  // not one whole segment
     const int64_t n = int64_t(d.step) * stride;
+    if (n > kMaxVertices) return kMaxVertices + 1;  // too large already; keeps the products small
     if (d.closed == 1) return ((c - p) / stride + p) * n;
     return ((c - p) / stride) * n + n + 1;
 }
@@ -321,11 +322,11 @@ void KQovPatchTessellator::GatherInfluence(const Sample& u, const Sample& v, int
                                            int32_t indices[16]) {
     for (int b = 0; b < 4; ++b) {
         for (int a = 0; a < 4; ++a) {
-            const int32_t index = v.point[b] * uCount + u.point[a];
+            const int64_t index = int64_t(v.point[b]) * uCount + u.point[a];
             double w = u.value[a] * v.value[b];
             if (pointWeights) w *= pointWeights[index];
             weights[b * 4 + a] = w;
-            indices[b * 4 + a] = index;
+            indices[b * 4 + a] = int32_t(index);  // a grid the table can index fits
         }
     }
 }
