@@ -294,6 +294,18 @@ KQovNodeAttribute* KQovNode::SetNodeAttribute(KQovNodeAttribute* attribute) {
             other->SetNodeAttribute(nullptr);
         attribute->SetNode(this);
     }
+    UpdateAttributeFlags();
+    return previous;
+}
+
+void KQovNode::ForgetAttribute(const KQovNodeAttribute* attribute) {
+    if (attribute != mAttribute) return;
+    mAttribute = nullptr;
+    UpdateAttributeFlags();
+}
+
+void KQovNode::UpdateAttributeFlags() {
+    const KQovNodeAttribute* attribute = mAttribute;
     const int type = attribute ? attribute->GetAttributeType() : -1;
     const int kind = attribute ? attribute->GetMarkerKind() : 0;
     const bool marker = type == KQovNodeAttribute::eMarker;
@@ -301,7 +313,6 @@ KQovNodeAttribute* KQovNode::SetNodeAttribute(KQovNodeAttribute* attribute) {
     const bool singleTake = type == KQovNodeAttribute::eLight ||
                             type == KQovNodeAttribute::eCamera || (marker && kind == 1);
     mMultiTake = singleTake ? 0 : 1;
-    return previous;
 }
 
 KQovNodeAttribute* KQovNode::GetAttributeOfType(int type) const {

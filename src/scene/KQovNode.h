@@ -246,6 +246,11 @@ public:
     }
 
 private:
+    friend class KQovNodeAttribute;
+    // The attribute is going away: no channel calls, only the pointer and flags.
+    void ForgetAttribute(const KQovNodeAttribute* attribute);
+    void UpdateAttributeFlags();
+
     struct CharacterLink {
         KQovNodeLinkOwner* owner;
         int32_t kind;

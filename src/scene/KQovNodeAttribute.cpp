@@ -2,6 +2,10 @@
 
 #include "scene/KQovNode.h"
 
+KQovNodeAttribute::~KQovNodeAttribute() {
+    if (mNode) mNode->ForgetAttribute(this);
+}
+
 void KQovNodeAttribute::SetNode(KQovNode* node) {
     mNode = node;
     if (!node) return;

@@ -35,7 +35,9 @@ public:
     KQovNodeAttribute& operator=(const KQovNodeAttribute&) = delete;
 
     virtual int GetAttributeType() const = 0;
-    virtual ~KQovNodeAttribute() = default;
+    // A node still carrying the attribute forgets it (subclasses remove their
+    // channels first, through ClearNode, while they still can).
+    virtual ~KQovNodeAttribute();
     // Stores the node, then adds the attribute's channels to each of its take nodes.
     virtual void SetNode(KQovNode* node);
     // Removes the channels from each take node of the node, then forgets it.
