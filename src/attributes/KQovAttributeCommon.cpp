@@ -30,6 +30,12 @@ KQovPropertyDescriptor Animatable(const char* name, const char* dataType, double
 
 }  // namespace KQovAttributeRows
 
+KStringList KQovTypeNames(std::initializer_list<const char*> names) {
+    KStringList list;
+    for (const char* name : names) list.Add(name);
+    return list;
+}
+
 KQovAttributeProperties::KQovAttributeProperties(const KQovPropertyDescriptor* rows, int count)
     : KQovPropertyHandler(nullptr) {
     CreateTableProperties(rows, count);

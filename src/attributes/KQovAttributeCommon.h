@@ -4,9 +4,11 @@
 // properties after the node's, and the channels an attribute keeps in every
 // take of its node (linked to its properties in "Default").
 
+#include <initializer_list>
 #include <vector>
 
 #include "foundation/KColor.h"
+#include "foundation/KStringList.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovPropertyHandler.h"
 
@@ -23,6 +25,9 @@ KQovPropertyDescriptor Embedded(const char* name, int typeCode, double x = 0.0, 
 KQovPropertyDescriptor Animatable(const char* name, const char* dataType, double x = 0.0,
                                   double y = 0.0, double z = 0.0);
 }  // namespace KQovAttributeRows
+
+// A type-name list of the given names, in order.
+KStringList KQovTypeNames(std::initializer_list<const char*> names);
 
 // An attribute's property set. Accessors work on the embedded rows directly,
 // without events, as the attribute's own setters do.
@@ -43,13 +48,13 @@ public:
 // destroyed here.
 class KQovPropertySetAttribute : public KQovNodeAttribute {
 public:
+    ~KQovPropertySetAttribute() override;
     void CollectProperties(std::vector<KProperty*>& out) override;
     KQovAttributeProperties* GetPropertySet() const { return mSet; }
 
 protected:
     KQovPropertySetAttribute(KQovObjectManager* manager, KQovAttributeProperties* set)
         : KQovNodeAttribute(manager), mSet(set) {}
-    ~KQovPropertySetAttribute() override;
 
 private:
     KQovAttributeProperties* mSet;
