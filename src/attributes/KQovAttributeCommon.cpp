@@ -91,7 +91,8 @@ void KQovInitAttributeChannel(KQovNodeAttribute* attribute, KQovTakeNode* take,
         root->Add(node);
     }
     KQovNode* owner = attribute ? attribute->GetNode() : nullptr;
-    const bool linked = owner && property && KQovTakeNodeContainer::IsDefaultTakeName(take->GetName());
+    const bool linked =
+        owner && property && KQovTakeNodeContainer::IsDefaultTakeName(take->GetName());
     static const float kComponentColors[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     KFCurve* curves[3] = {};
     if (channel.components == 1) {

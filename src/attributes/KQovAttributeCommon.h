@@ -66,8 +66,8 @@ void KQovLeaveNode(KQovNodeAttribute* attribute);
 
 // One channel of an attribute in a take node.
 struct KQovAttributeChannel {
-    const char* name;               // under the take's root
-    int components = 1;             // 1: a curve on the channel; 3: curves on "X", "Y", "Z"
+    const char* name;                // under the take's root
+    int components = 1;              // 1: a curve on the channel; 3: curves on "X", "Y", "Z"
     const char* dataType = nullptr;  // registered type of a created channel node, null for none
     float color[3] = {0.0f, 0.0f, 0.0f};  // display colour; components show red, green, blue
 };

@@ -61,7 +61,8 @@ void KQovLight::InitTakeNodeChannels(KQovTakeNode* takeNode) {
 }
 
 void KQovLight::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
-    for (const ChannelRow& entry : kChannels) KQovRemoveAttributeChannel(takeNode, entry.channel.name);
+    for (const ChannelRow& entry : kChannels)
+        KQovRemoveAttributeChannel(takeNode, entry.channel.name);
 }
 
 int KQovLight::GetLightType() const {
@@ -124,8 +125,8 @@ void KQovLight::SetDefault(int row, double value) {
 void KQovLight::GetDefaultColor(double& r, double& g, double& b) const {
     double* out[3] = {&r, &g, &b};
     for (int i = 0; i < 3; ++i)
-        *out[i] = KQovGetDefaultValue(this, "Color", kComponents[i],
-                                      Row(KQovLightProperties::eColor), i);
+        *out[i] =
+            KQovGetDefaultValue(this, "Color", kComponents[i], Row(KQovLightProperties::eColor), i);
 }
 
 void KQovLight::SetDefaultColor(double r, double g, double b) {

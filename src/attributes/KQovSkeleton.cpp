@@ -40,7 +40,8 @@ KString KQovSkeleton::GetTypeName() const {
 }
 
 KStringList KQovSkeleton::GetTypeNames() const {
-    if (mKind == eRoot || mKind == eRootAlternate) return KQovTypeNames({"Null", "Skeleton", "Root"});
+    if (mKind == eRoot || mKind == eRootAlternate)
+        return KQovTypeNames({"Null", "Skeleton", "Root"});
     if (HasColor(mKind)) return KQovTypeNames({"Skeleton"});
     return KStringList();
 }

@@ -151,12 +151,8 @@ TEST(KQovAttributeChannels, MarkerKindsLeaveNoStaleChannel) {
         int kind;
         Names channels;
     } steps[] = {
-        {0, {}},
-        {2, {"IK Reach Translation", "IK Reach Rotation"}},
-        {1, {"Occlusion"}},
-        {3, {}},
-        {2, {"IK Reach Translation", "IK Reach Rotation"}},
-        {0, {}},
+        {0, {}}, {2, {"IK Reach Translation", "IK Reach Rotation"}}, {1, {"Occlusion"}},
+        {3, {}}, {2, {"IK Reach Translation", "IK Reach Rotation"}}, {0, {}},
     };
     for (const auto& step : steps) {
         marker.SetType(step.kind);

@@ -35,7 +35,9 @@ TEST(KQovAttributeProperties, NamesTypesAndDefaults) {
     const int d = KProperty::eDOUBLE, c = KProperty::eCOLORRGB, e = KProperty::eENUM,
               b = KProperty::eBOOL, v = KProperty::eVECTOR3D, o = KProperty::eOBJECT;
     const SetCase cases[] = {
-        {"KQovNullProperties", [] { return new KQovNull(nullptr); }, {{"Size", d, {100}, 0, false}}},
+        {"KQovNullProperties",
+         [] { return new KQovNull(nullptr); },
+         {{"Size", d, {100}, 0, false}}},
         {"KQovSkeletonProperties",
          [] { return new KQovSkeleton(nullptr); },
          {{"Size", d, {100}, 0, false},
@@ -91,9 +93,9 @@ TEST(KQovAttributeProperties, EnumLabelsEndWithNull) {
         int value;
         const char* label;
     } cases[] = {
-        {look, 0, "Cube"},         {look, 1, "Hard Cross"},   {look, 2, "Light Cross"},
-        {look, 3, "Sphere"},       {look, 4, nullptr},        {look, -1, nullptr},
-        {type, 0, "Point Light"},  {type, 1, "Infinite Light"}, {type, 2, "Spot Light"},
+        {look, 0, "Cube"},        {look, 1, "Hard Cross"},     {look, 2, "Light Cross"},
+        {look, 3, "Sphere"},      {look, 4, nullptr},          {look, -1, nullptr},
+        {type, 0, "Point Light"}, {type, 1, "Infinite Light"}, {type, 2, "Spot Light"},
         {type, 3, nullptr},
     };
     for (const auto& test : cases)
