@@ -21,6 +21,7 @@ public:
     ~KQovTakeNode();
 
     const char* GetName() const { return mName.Buffer(); }
+    void SetName(const char* name) { mName = name ? name : ""; }
     KFCurveNode* GetRoot() const { return mRoot; }
     KError& GetError() { return mError; }
 

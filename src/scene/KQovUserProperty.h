@@ -74,6 +74,9 @@ public:
     // The wrapped property; null before attaching and once it was destroyed.
     KProperty* GetProperty() const;
     KQovUserPropertyOwner* GetOwner() const { return mOwner; }
+    void SetOwner(KQovUserPropertyOwner* owner) { mOwner = owner; }
+    // Forgets the wrapped property and the owner (the property is being destroyed).
+    void Unbind() { Bind(nullptr, nullptr); }
     KQovObjectManager* GetManager() const { return mManager; }
 
 private:

@@ -1,0 +1,161 @@
+#include "attributes/KQovLight.h"
+
+namespace {
+
+using namespace KQovAttributeRows;
+
+const char* const kLightTypeNames[] = {"Point Light", "Infinite Light", "Spot Light", nullptr};
+
+int LightPropertiesClassId() {
+    return KQovLightProperties::ClassId();
+}
+
+const KQovPropertyDescriptor kLightRows[] = {
+    Embedded("LightType", KProperty::eENUM, 0.0, 0.0, 0.0, kLightTypeNames),
+    Embedded("CastLightOnObject", KProperty::eBOOL, 1.0),
+    Embedded("DrawVolumetricLight", KProperty::eBOOL, 1.0),
+    Embedded("DrawGroundProjection", KProperty::eBOOL, 1.0),
+    Embedded("DrawFrontFacingVolumetricLight", KProperty::eBOOL),
+    [] {
+        KQovPropertyDescriptor d{"GoboProperty", KProperty::eOBJECT};
+        d.form = KQovPropertyDescriptor::eObjectList;
+        d.objectClass = &LightPropertiesClassId;
+        d.objectWord = 1;
+        d.objectDirection = KPlug::eAcceptsSources;
+        return d;
+    }(),
+    Animatable("Color", "Color", 1.0, 1.0, 1.0),
+    Animatable("Intensity", "Intensity", 100.0),
+    Animatable("Cone angle", "Cone angle", 45.0),
+    Animatable("Fog", "Fog", 50.0),
+};
+
+struct ChannelRow {
+    int row;
+    KQovAttributeChannel channel;
+};
+
+// The channels in creation order; "Color" shows its components red, green, blue.
+const ChannelRow kChannels[] = {
+    {KQovLightProperties::eColor, {"Color", 3}},
+    {KQovLightProperties::eIntensity, {"Intensity", 1, nullptr, {0.97f, 0.91f, 0.11f}}},
+    {KQovLightProperties::eConeAngle, {"Cone angle", 1, nullptr, {0.82f, 0.1f, 0.71f}}},
+    {KQovLightProperties::eFog, {"Fog", 1, nullptr, {0.82f, 0.38f, 0.1f}}},
+};
+
+const char* const kComponents[3] = {"X", "Y", "Z"};
+
+}  // namespace
+
+KQovLightProperties::KQovLightProperties() : KQovAttributeProperties(kLightRows, eRowCount) {}
+
+KQovLight::KQovLight(KQovObjectManager* manager)
+    : KQovPropertySetAttribute(manager, new KQovLightProperties()) {}
+
+void KQovLight::InitTakeNodeChannels(KQovTakeNode* takeNode) {
+    for (const ChannelRow& entry : kChannels) {
+        // Every take starts from the table's defaults, whatever the property holds.
+        KQovInitAttributeChannel(this, takeNode, entry.channel, Row(entry.row),
+                                 kLightRows[entry.row].defaultValue);
+    }
+}
+
+void KQovLight::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
+    for (const ChannelRow& entry : kChannels)
+        KQovRemoveAttributeChannel(takeNode, entry.channel.name);
+}
+
+int KQovLight::GetLightType() const {
+    return GetPropertySet()->GetInt(KQovLightProperties::eLightType);
+}
+
+void KQovLight::SetLightType(int type) {
+    GetPropertySet()->SetNumber(KQovLightProperties::eLightType, type);
+}
+
+bool KQovLight::GetCastLightOnObject() const {
+    return GetPropertySet()->GetBool(KQovLightProperties::eCastLightOnObject);
+}
+
+void KQovLight::SetCastLightOnObject(bool on) {
+    GetPropertySet()->SetNumber(KQovLightProperties::eCastLightOnObject, on);
+}
+
+bool KQovLight::GetDrawVolumetricLight() const {
+    return GetPropertySet()->GetBool(KQovLightProperties::eDrawVolumetricLight);
+}
+
+void KQovLight::SetDrawVolumetricLight(bool on) {
+    GetPropertySet()->SetNumber(KQovLightProperties::eDrawVolumetricLight, on);
+}
+
+bool KQovLight::GetDrawGroundProjection() const {
+    return GetPropertySet()->GetBool(KQovLightProperties::eDrawGroundProjection);
+}
+
+void KQovLight::SetDrawGroundProjection(bool on) {
+    GetPropertySet()->SetNumber(KQovLightProperties::eDrawGroundProjection, on);
+}
+
+bool KQovLight::GetDrawFrontFacingVolumetricLight() const {
+    return GetPropertySet()->GetBool(KQovLightProperties::eDrawFrontFacingVolumetricLight);
+}
+
+void KQovLight::SetDrawFrontFacingVolumetricLight(bool on) {
+    GetPropertySet()->SetNumber(KQovLightProperties::eDrawFrontFacingVolumetricLight, on);
+}
+
+bool KQovLight::SetGoboFileName(const char* name) {
+    mGoboFileName = name ? name : "";
+    return true;
+}
+
+const char* KQovLight::GetGoboFileName() const {
+    return mGoboFileName.IsEmpty() ? nullptr : mGoboFileName.Buffer();
+}
+
+double KQovLight::GetDefault(int row) const {
+    return KQovGetDefaultValue(this, kLightRows[row].name, nullptr, Row(row));
+}
+
+void KQovLight::SetDefault(int row, double value) {
+    KQovSetDefaultValue(this, kLightRows[row].name, nullptr, Row(row), 0, value);
+}
+
+void KQovLight::GetDefaultColor(double& r, double& g, double& b) const {
+    double* out[3] = {&r, &g, &b};
+    for (int i = 0; i < 3; ++i)
+        *out[i] =
+            KQovGetDefaultValue(this, "Color", kComponents[i], Row(KQovLightProperties::eColor), i);
+}
+
+void KQovLight::SetDefaultColor(double r, double g, double b) {
+    const double values[3] = {r, g, b};
+    for (int i = 0; i < 3; ++i)
+        KQovSetDefaultValue(this, "Color", kComponents[i], Row(KQovLightProperties::eColor), i,
+                            values[i]);
+}
+
+double KQovLight::GetDefaultIntensity() const {
+    return GetDefault(KQovLightProperties::eIntensity);
+}
+
+double KQovLight::GetDefaultConeAngle() const {
+    return GetDefault(KQovLightProperties::eConeAngle);
+}
+
+double KQovLight::GetDefaultFog() const {
+    return GetDefault(KQovLightProperties::eFog);
+}
+
+void KQovLight::SetDefaultIntensity(double value) {
+    SetDefault(KQovLightProperties::eIntensity, value);
+}
+
+void KQovLight::SetDefaultConeAngle(double value) {
+    SetDefault(KQovLightProperties::eConeAngle, value);
+}
+
+void KQovLight::SetDefaultFog(double value) {
+    SetDefault(KQovLightProperties::eFog, value);
+}

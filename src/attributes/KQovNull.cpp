@@ -1,0 +1,27 @@
+#include "attributes/KQovNull.h"
+
+namespace {
+
+using namespace KQovAttributeRows;
+
+const KQovPropertyDescriptor kNullRows[] = {
+    Embedded("Size", KProperty::eDOUBLE, 100.0),
+};
+
+}  // namespace
+
+KQovNullProperties::KQovNullProperties() : KQovAttributeProperties(kNullRows, eRowCount) {}
+
+KQovNull::KQovNull(KQovObjectManager* manager)
+    : KQovPropertySetAttribute(manager, new KQovNullProperties()) {
+    mProperties = static_cast<KQovNullProperties*>(GetPropertySet());
+}
+
+KStringList KQovNull::GetTypeNames() const {
+    return KQovTypeNames({"Null"});
+}
+
+void KQovNull::SetSize(double size) {
+    mProperties->SetNumber(KQovNullProperties::eSize, size);
+    mSizeSet = true;
+}

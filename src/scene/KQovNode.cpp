@@ -1,0 +1,602 @@
+#include "scene/KQovNode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "scene/KDataType.h"
+#include "scene/KPropertyObjectList.h"
+#include "scene/KQovNodeAttribute.h"
+#include "scene/KQovNodeProperties.h"
+
+namespace {
+
+const char* const kNodeErrors[KQovNode::eErrorCount] = {
+    "Take node error",
+    "Node name clash",
+    "Material name clash",
+    "Texture name clash",
+    "Target node is not a child of this object",
+    "Operation with a target of the entity would generate a cyclic graph",
+    "Index out of range",
+    "",
+};
+
+using P = KQovNodeProperties;
+
+// The pivot-set fields and the properties that mirror them.
+struct PivotMirror {
+    KVector4 KQovPivotSet::*field;
+    int row;
+};
+const PivotMirror kPivotMirrors[] = {
+    {&KQovPivotSet::rotationOffset, P::eRotationOffset},
+    {&KQovPivotSet::rotationPivot, P::eRotationPivot},
+    {&KQovPivotSet::rotationPivotUpdateOffset, P::eRotationPivotUpdateOffset},
+    {&KQovPivotSet::preRotation, P::ePreRotation},
+    {&KQovPivotSet::postRotation, P::ePostRotation},
+    {&KQovPivotSet::scalingOffset, P::eScalingOffset},
+    {&KQovPivotSet::scalingPivot, P::eScalingPivot},
+    {&KQovPivotSet::scalingPivotUpdateOffset, P::eScalingPivotUpdateOffset},
+    {&KQovPivotSet::geometricTranslation, P::eGeometricTranslation},
+    {&KQovPivotSet::geometricRotation, P::eGeometricRotation},
+    {&KQovPivotSet::geometricScaling, P::eGeometricScaling},
+};
+
+// The limit records and the properties that mirror them: active, min, max, then
+// the six per-axis flags.
+struct LimitMirror {
+    KQovLimits KQovNodeLimits::*limits;
+    bool KQovNodeLimits::*active;
+    int firstRow;  // "...Active"; min, max and the six flags follow in row order
+};
+const LimitMirror kLimitMirrors[] = {
+    {&KQovNodeLimits::translation, &KQovNodeLimits::translationActive, P::eTranslationActive},
+    {&KQovNodeLimits::rotation, &KQovNodeLimits::rotationActive, P::eRotationActive},
+    {&KQovNodeLimits::scaling, &KQovNodeLimits::scalingActive, P::eScalingActive},
+};
+bool KQovLimits::*const kAxisFlags[6] = {&KQovLimits::minActiveX, &KQovLimits::minActiveY,
+                                         &KQovLimits::minActiveZ, &KQovLimits::maxActiveX,
+                                         &KQovLimits::maxActiveY, &KQovLimits::maxActiveZ};
+
+bool Near(double a, double b) {
+    return std::fabs(a - b) <= 1e-6;
+}
+bool NearXYZ(const KVector4& a, const KVector4& b) {
+    return Near(a[0], b[0]) && Near(a[1], b[1]) && Near(a[2], b[2]);
+}
+void CopyXYZ(KVector4& out, const KVector4& in) {
+    out[0] = in[0];
+    out[1] = in[1];
+    out[2] = in[2];
+}
+
+// One curve of a transform or visibility channel with its default and colour.
+KFCurve* NewChannelCurve(double value, float r, float g, float b) {
+    KFCurve* curve = KFCurve::Create();
+    curve->SetValue(float(value));
+    const float colour[3] = {r, g, b};
+    curve->SetColor(colour);
+    return curve;
+}
+
+}  // namespace
+
+KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
+    : KQovTakeNodeContainer(manager, name, &mError), mError(kNodeErrors, eErrorCount) {
+    mLimits.node = this;
+    mProperties = new KQovNodeProperties(this);
+    ResetTransformProperties();
+    AddDefaultTakeNode();
+    SetVisibility(true);
+    mShadingMode = 3;
+    CreateUserPropertiesFromPropertySet();
+}
+
+KQovNode::~KQovNode() {
+    // The manager owns the attribute: it only loses its node (and channels).
+    if (mAttribute) {
+        KQovNodeAttribute* attribute = mAttribute;
+        mAttribute = nullptr;
+        if (attribute->GetNode() == this) attribute->ClearNode();
+    }
+    const std::vector<CharacterLink> links = std::move(mCharacterLinks);
+    for (const CharacterLink& link : links)
+        if (link.owner) link.owner->ClearNodeLink(this, link.kind, link.slot, link.subIndex);
+    KQovNodeProperties* properties = mProperties;
+    mProperties = nullptr;
+    properties->Destroy();
+}
+
+void KQovNode::PrepareDestroy() {
+    if (mProperties) mProperties->PrepareDestroy();
+}
+
+KQovPropertyHandler* KQovNode::GetPropertyHandler() const {
+    return mProperties;
+}
+
+void KQovNode::CollectProperties(std::vector<KProperty*>& out) {
+    if (mProperties) mProperties->CollectProperties(out);
+    if (mAttribute) mAttribute->CollectProperties(out);
+}
+
+KString KQovNode::GetTypeName() const {
+    return mAttribute ? mAttribute->GetTypeName() : KString("Null");
+}
+
+KStringList KQovNode::GetTypeNames() const {
+    if (mAttribute) return mAttribute->GetTypeNames();
+    KStringList names;
+    names.Add("Null");
+    return names;
+}
+
+// The transform caches of the evaluation are invalidated here once they exist.
+bool KQovNode::SetCurrentTakeNode(const char* name) {
+    return KQovTakeNodeContainer::SetCurrentTakeNode(name);
+}
+
+bool KQovNode::SetCurrentTakeNode(int index) {
+    return KQovTakeNodeContainer::SetCurrentTakeNode(index);
+}
+
+bool KQovNode::GetAnimationInterval(KTime& start, KTime& stop) {
+    KTime first = KTIME_INFINITE;
+    KTime last = KTIME_MINUS_INFINITE;
+    bool found = KQovTakeNodeContainer::GetAnimationInterval(first, last);
+    for (int i = 0; i < GetChildCount(); ++i)
+        if (KQovNode* child = GetChild(i)) found = child->GetAnimationInterval(first, last) || found;
+    if (!found) return false;
+    if (first < start) start = first;
+    if (last > stop) stop = last;
+    return true;
+}
+
+void KQovNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
+    if (!takeNode || !takeNode->GetRoot()) return;
+    const bool link = IsDefaultTakeName(takeNode->GetName());
+    KFCurveNode* transform = KFCurveNode::Create("Transform");
+    struct Part {
+        const char* property;
+        const char* channel;
+        double neutral;
+    };
+    static const Part kParts[] = {{"Lcl Translation", "T", 0.0},
+                                  {"Lcl Rotation", "R", 0.0},
+                                  {"Lcl Scaling", "S", 1.0}};
+    static const float kColours[3][3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
+    for (const Part& part : kParts) {
+        KProperty* property = mProperties ? mProperties->FindProperty(part.property) : nullptr;
+        double values[4] = {part.neutral, part.neutral, part.neutral, 1.0};
+        KQovGetPropertyNumbers(property, values);
+        KFCurveNode* channel = KFCurveNode::Create(part.channel, KDataType::FindByName(part.property));
+        for (int c = 0; c < 3; ++c) {
+            KFCurveNode* component = KFCurveNode::Create(GetComponentName(c));
+            KFCurve* curve = NewChannelCurve(values[c], kColours[c][0], kColours[c][1], kColours[c][2]);
+            component->SetCurve(curve);
+            channel->Add(component);
+            if (link) LinkPropertyToCurve(property, c, curve);
+        }
+        transform->Add(channel);
+    }
+    KProperty* visibility = mProperties ? mProperties->FindProperty("Visibility") : nullptr;
+    double shown[4] = {1.0, 0.0, 0.0, 1.0};
+    KQovGetPropertyNumbers(visibility, shown);
+    KFCurveNode* visibilityChannel = KFCurveNode::Create("Visibility", KDataType::FindByName("Visibility"));
+    KFCurve* curve = NewChannelCurve(shown[0], 0.75f, 0.0f, 0.0f);
+    visibilityChannel->SetCurve(curve);
+    if (link) LinkPropertyToCurve(visibility, 0, curve);
+    takeNode->GetRoot()->Add(transform);
+    takeNode->GetRoot()->Add(visibilityChannel);
+
+    static const char* const kOwnChannels[] = {"Lcl Translation", "Lcl Rotation", "Lcl Scaling",
+                                               "Visibility"};
+    for (int i = 0; mProperties && i < mProperties->GetPropertyCount(); ++i) {
+        KProperty* property = mProperties->GetProperty(i);
+        if (!property->IsAnimatable()) continue;
+        const char* name = property->GetName();
+        if (std::any_of(std::begin(kOwnChannels), std::end(kOwnChannels),
+                        [name](const char* own) { return std::strcmp(own, name) == 0; }))
+            continue;
+        InitPropertyChannel(property, takeNode);
+    }
+    if (mAttribute) mAttribute->InitTakeNodeChannels(takeNode);
+}
+
+// --- Hierarchy ---
+
+KQovNode* KQovNode::NodeOf(KPlug* plug) {
+    auto* properties = KObjectSafeCast<KQovNodeProperties>(plug);
+    return properties ? properties->GetNode() : nullptr;
+}
+
+KQovNode* KQovNode::GetParent() const {
+    if (!mProperties) return nullptr;
+    return NodeOf(mProperties->GetDstObject(0, KQovNodeProperties::ClassId()));
+}
+
+KQovNode* KQovNode::GetChild(int index) const {
+    if (!mProperties || index < 0) return nullptr;
+    return NodeOf(mProperties->GetConnectedObject(index, KQovNodeProperties::ClassId()));
+}
+
+int KQovNode::GetChildCount(bool recursive) const {
+    if (!mProperties) return 0;
+    const int count = mProperties->GetConnectedObjectCount(KQovNodeProperties::ClassId());
+    if (!recursive) return count;
+    int total = count;
+    for (int i = 0; i < count; ++i)
+        if (const KQovNode* child = GetChild(i)) total += child->GetChildCount(true);
+    return total;
+}
+
+bool KQovNode::IsSelfOrAncestorOf(const KQovNode* node) const {
+    for (const KQovNode* p = node; p; p = p->GetParent())
+        if (p == this) return true;
+    return false;
+}
+
+bool KQovNode::AddChild(KQovNode* node) {
+    if (!node || !node->mProperties || !mProperties) return false;
+    if (node->IsSelfOrAncestorOf(this)) {
+        mError.SetError(eCyclicGraph);
+        return false;
+    }
+    KQovNode* former = node->GetParent();
+    const int formerIndex = former ? former->mProperties->IndexOfSrc(node->mProperties) : -1;
+    if (former) former->RemoveChild(node);
+    if (mProperties->ConnectSrc(node->mProperties)) return true;
+    // Refused: back where it was.
+    if (former && formerIndex >= 0) former->mProperties->ConnectSrcAt(formerIndex, node->mProperties);
+    return false;
+}
+
+KQovNode* KQovNode::RemoveChild(KQovNode* node) {
+    if (!node) return nullptr;
+    if (mProperties && node->mProperties) mProperties->DisconnectSrc(node->mProperties);
+    return node;
+}
+
+KQovNode* KQovNode::FindChild(const char* name, bool recursive, bool initialName) const {
+    if (!name) return nullptr;
+    const KString wanted = KString("Model::") + name;
+    for (int i = 0; i < GetChildCount(); ++i) {
+        KQovNode* child = GetChild(i);
+        if (!child) continue;
+        if (wanted == (initialName ? child->GetInitialName() : child->GetName())) return child;
+        if (recursive)
+            if (KQovNode* found = child->FindChild(name, true, initialName)) return found;
+    }
+    return nullptr;
+}
+
+void KQovNode::AddChildName(const char* text) {
+    mChildNames.emplace_back(text ? text : "");
+}
+
+const char* KQovNode::GetChildName(int index) const {
+    return index >= 0 && index < GetChildNameCount() ? mChildNames[size_t(index)].Buffer() : nullptr;
+}
+
+// --- Attribute and flags ---
+
+KQovNodeAttribute* KQovNode::SetNodeAttribute(KQovNodeAttribute* attribute) {
+    if (attribute == mAttribute) return nullptr;
+    KQovNodeAttribute* previous = mAttribute;
+    mAttribute = attribute;
+    if (previous) previous->ClearNode();
+    if (attribute) {
+        if (KQovNode* other = attribute->GetNode(); other && other != this)
+            other->SetNodeAttribute(nullptr);
+        attribute->SetNode(this);
+    }
+    UpdateAttributeFlags();
+    return previous;
+}
+
+void KQovNode::ForgetAttribute(const KQovNodeAttribute* attribute) {
+    if (attribute != mAttribute) return;
+    mAttribute = nullptr;
+    UpdateAttributeFlags();
+}
+
+void KQovNode::UpdateAttributeFlags() {
+    const KQovNodeAttribute* attribute = mAttribute;
+    const int type = attribute ? attribute->GetAttributeType() : -1;
+    const int kind = attribute ? attribute->GetMarkerKind() : 0;
+    const bool marker = type == KQovNodeAttribute::eMarker;
+    mMultiLayer = marker && (kind == 2 || kind == 3) ? 1 : 0;
+    const bool singleTake = type == KQovNodeAttribute::eLight ||
+                            type == KQovNodeAttribute::eCamera || (marker && kind == 1);
+    mMultiTake = singleTake ? 0 : 1;
+}
+
+KQovNodeAttribute* KQovNode::GetAttributeOfType(int type) const {
+    return mAttribute && mAttribute->GetAttributeType() == type ? mAttribute : nullptr;
+}
+
+bool KQovNode::IsGeometry() const {
+    const int type = mAttribute ? mAttribute->GetAttributeType() : -1;
+    return type == KQovNodeAttribute::eMesh || type == KQovNodeAttribute::eNurb ||
+           type == KQovNodeAttribute::ePatch;
+}
+
+void KQovNode::SetVisibility(bool visible) {
+    if (!mProperties) return;
+    if (KProperty* show = mProperties->FindProperty("Show")) show->SetInt(visible ? 1 : 0);
+    if (KProperty* visibility = mProperties->FindProperty("Visibility"))
+        visibility->SetDouble(visible ? 1.0 : 0.0);
+}
+
+bool KQovNode::GetVisibility() const {
+    KProperty* visibility = mProperties ? mProperties->FindProperty("Visibility") : nullptr;
+    return visibility && visibility->GetDouble() != 0.0;
+}
+
+void KQovNode::SetMarked(bool marked, bool recursive) {
+    mMarked = marked;
+    if (!recursive) return;
+    for (int i = 0; i < GetChildCount(); ++i)
+        if (KQovNode* child = GetChild(i)) child->SetMarked(marked, true);
+}
+
+bool KQovNode::IsMarked(bool recursive) const {
+    if (mMarked) return true;
+    if (!recursive) return false;
+    for (int i = 0; i < GetChildCount(); ++i)
+        if (const KQovNode* child = GetChild(i); child && child->IsMarked(true)) return true;
+    return false;
+}
+
+// --- Character back-links ---
+
+int KQovNode::AddCharacterLink(KQovNodeLinkOwner* owner, int kind, int slot, int subIndex) {
+    mCharacterLinks.push_back(CharacterLink{owner, kind, slot, subIndex});
+    return GetCharacterLinkCount() - 1;
+}
+
+int KQovNode::FindCharacterLink(const KQovNodeLinkOwner* owner, int kind, int slot,
+                                int subIndex) const {
+    if (!owner) return -1;
+    for (int i = 0; i < GetCharacterLinkCount(); ++i) {
+        const CharacterLink& link = mCharacterLinks[size_t(i)];
+        if (link.owner == owner && link.kind == kind && link.slot == slot &&
+            link.subIndex == subIndex)
+            return i;
+    }
+    return -1;
+}
+
+int KQovNode::RemoveCharacterLink(const KQovNodeLinkOwner* owner, int kind, int slot,
+                                  int subIndex) {
+    const int at = FindCharacterLink(owner, kind, slot, subIndex);
+    if (at >= 0) mCharacterLinks.erase(mCharacterLinks.begin() + at);
+    return at;
+}
+
+// --- Targets ---
+
+void KQovNode::SetTarget(int row, KQovNode* node) {
+    if (!node || !node->mProperties || !mProperties) return;
+    auto* list = static_cast<KPropertyObjectList*>(mProperties->GetTableProperty(row));
+    if (!list || list->Find(node->mProperties) >= 0) return;
+    // One target: a new one replaces the old.
+    list->SetSingle(node->mProperties);
+}
+
+KQovNode* KQovNode::GetTarget(int row) const {
+    auto* list = mProperties ? static_cast<KPropertyObjectList*>(mProperties->GetTableProperty(row))
+                             : nullptr;
+    return list && list->GetCount() > 0 ? NodeOf(list->GetAt(0)) : nullptr;
+}
+
+void KQovNode::SetLookAtTarget(KQovNode* node) {
+    SetTarget(KQovNodeProperties::eLookAtProperty, node);
+}
+
+KQovNode* KQovNode::GetLookAtTarget() const {
+    return GetTarget(KQovNodeProperties::eLookAtProperty);
+}
+
+void KQovNode::SetUpVectorTarget(KQovNode* node) {
+    SetTarget(KQovNodeProperties::eUpVectorProperty, node);
+}
+
+KQovNode* KQovNode::GetUpVectorTarget() const {
+    return GetTarget(KQovNodeProperties::eUpVectorProperty);
+}
+
+void KQovNode::SetPostTargetRotation(double x, double y, double z, double w) {
+    mPostTargetRotation.Set(x, y, z, w);
+}
+
+void KQovNode::SetUpTargetRotation(double x, double y, double z, double w) {
+    mUpTargetRotation.Set(x, y, z, w);
+}
+
+// --- Local transforms ---
+
+void KQovNode::SetLocal(const char* name, double x, double y, double z) {
+    const double values[3] = {x, y, z};
+    if (mProperties) KQovSetPropertyNumbers(mProperties->FindProperty(name), values, 3);
+}
+
+void KQovNode::GetLocal(const char* name, KVector4& out) const {
+    double values[4];
+    if (mProperties && KQovGetPropertyNumbers(mProperties->FindProperty(name), values) >= 3) {
+        out[0] = values[0];
+        out[1] = values[1];
+        out[2] = values[2];
+    }
+}
+
+void KQovNode::SetLocalTranslation(double x, double y, double z) {
+    SetLocal("Lcl Translation", x, y, z);
+}
+void KQovNode::GetLocalTranslation(KVector4& out) const {
+    GetLocal("Lcl Translation", out);
+}
+void KQovNode::SetLocalRotation(double x, double y, double z) {
+    SetLocal("Lcl Rotation", x, y, z);
+}
+void KQovNode::GetLocalRotation(KVector4& out) const {
+    GetLocal("Lcl Rotation", out);
+}
+void KQovNode::SetLocalScaling(double x, double y, double z) {
+    SetLocal("Lcl Scaling", x, y, z);
+}
+void KQovNode::GetLocalScaling(KVector4& out) const {
+    GetLocal("Lcl Scaling", out);
+}
+
+void KQovNode::SetInheritType(int type) {
+    if (mProperties) mProperties->SetNumber(KQovNodeProperties::eInheritType, type);
+}
+
+int KQovNode::GetInheritType() const {
+    return mProperties ? int(mProperties->GetNumber(KQovNodeProperties::eInheritType)) : 0;
+}
+
+// --- Pivot sets ---
+
+KQovPivotSet* KQovNode::GetPivotSet(int set) const {
+    return mProperties ? mProperties->GetPivotSet(set) : nullptr;
+}
+
+void KQovNode::SetPivotVector(int set, KVector4 KQovPivotSet::*field, double x, double y,
+                              double z, double w) {
+    if (KQovPivotSet* pivots = GetPivotSet(set)) (pivots->*field).Set(x, y, z, w);
+}
+
+const KVector4* KQovNode::GetPivotVector(int set, KVector4 KQovPivotSet::*field) const {
+    const KQovPivotSet* pivots = GetPivotSet(set);
+    return pivots ? &(pivots->*field) : nullptr;
+}
+
+void KQovNode::SetPivotState(int set, int state) {
+    if (KQovPivotSet* pivots = GetPivotSet(set)) pivots->pivotState = state;
+}
+int KQovNode::GetPivotState(int set) const {
+    const KQovPivotSet* pivots = GetPivotSet(set);
+    return pivots ? pivots->pivotState : 0;
+}
+void KQovNode::SetRotationOrder(int set, int order) {
+    if (KQovPivotSet* pivots = GetPivotSet(set)) pivots->rotationOrder = order;
+}
+int KQovNode::GetRotationOrder(int set) const {
+    const KQovPivotSet* pivots = GetPivotSet(set);
+    return pivots ? pivots->rotationOrder : 0;
+}
+void KQovNode::SetRotationSpaceForLimitOnly(int set, bool on) {
+    if (KQovPivotSet* pivots = GetPivotSet(set)) pivots->rotationSpaceForLimitOnly = on ? 1 : 0;
+}
+bool KQovNode::GetRotationSpaceForLimitOnly(int set) const {
+    const KQovPivotSet* pivots = GetPivotSet(set);
+    return pivots && pivots->rotationSpaceForLimitOnly != 0;
+}
+
+#define KQOV_PIVOT_VECTOR(Name, field)                                                       \
+    void KQovNode::Set##Name(int set, double x, double y, double z, double w) {              \
+        SetPivotVector(set, &KQovPivotSet::field, x, y, z, w);                               \
+    }                                                                                        \
+    const KVector4* KQovNode::Get##Name(int set) const {                                     \
+        return GetPivotVector(set, &KQovPivotSet::field);                                    \
+    }
+KQOV_PIVOT_VECTOR(RotationOffset, rotationOffset)
+KQOV_PIVOT_VECTOR(RotationPivot, rotationPivot)
+KQOV_PIVOT_VECTOR(PreRotation, preRotation)
+KQOV_PIVOT_VECTOR(PostRotation, postRotation)
+KQOV_PIVOT_VECTOR(ScalingOffset, scalingOffset)
+KQOV_PIVOT_VECTOR(ScalingPivot, scalingPivot)
+#undef KQOV_PIVOT_VECTOR
+
+#define KQOV_GEOMETRIC_VECTOR(Name, field)                                                   \
+    void KQovNode::Set##Name(int set, double x, double y, double z, double w) {              \
+        SetPivotVector(set, &KQovPivotSet::field, x, y, z, w);                               \
+    }                                                                                        \
+    void KQovNode::Get##Name(int set, KVector4& out) const {                                 \
+        if (const KVector4* v = GetPivotVector(set, &KQovPivotSet::field)) out = *v;         \
+    }
+KQOV_GEOMETRIC_VECTOR(GeometricTranslation, geometricTranslation)
+KQOV_GEOMETRIC_VECTOR(GeometricRotation, geometricRotation)
+KQOV_GEOMETRIC_VECTOR(GeometricScaling, geometricScaling)
+#undef KQOV_GEOMETRIC_VECTOR
+
+// --- Properties, pivots and limits ---
+
+void KQovNode::ResetTransformProperties() {
+    if (!mProperties) return;
+    mProperties->ResetTableDefaults();
+    mProperties->SetVector(P::eGeometricScaling, KVector4(1.0, 1.0, 1.0, 1.0));
+    // These four are written with their events.
+    const double zero = 0.0;
+    for (int row : {P::eQuaternionInterpolate, P::eRotationStiffnessX, P::eRotationStiffnessY,
+                    P::eRotationStiffnessZ})
+        KQovSetPropertyNumbers(mProperties->GetTableProperty(row), &zero, 1);
+    mProperties->GetPivotSet(0)->Reset();
+    mProperties->GetPivotSet(1)->Reset();
+}
+
+void KQovNode::CopyPivotsToProperties() {
+    if (!mProperties) return;
+    const KQovPivotSet& set = *mProperties->GetPivotSet(0);
+    for (const PivotMirror& mirror : kPivotMirrors) mProperties->SetVector(mirror.row, set.*mirror.field);
+    mProperties->SetNumber(P::eRotationOrder, set.rotationOrder);
+    mProperties->SetBool(P::eRotationSpaceForLimitOnly, set.rotationSpaceForLimitOnly != 0);
+    for (const LimitMirror& mirror : kLimitMirrors) {
+        const KQovLimits& limits = mLimits.*mirror.limits;
+        mProperties->SetBool(mirror.firstRow, mLimits.*mirror.active);
+        mProperties->SetVector(mirror.firstRow + 1, limits.min);
+        mProperties->SetVector(mirror.firstRow + 2, limits.max);
+        for (int axis = 0; axis < 6; ++axis)
+            mProperties->SetBool(mirror.firstRow + 3 + axis, limits.*kAxisFlags[axis]);
+    }
+}
+
+void KQovNode::CopyPropertiesToPivots() {
+    if (!mProperties) return;
+    bool used = mProperties->GetNumber(P::eRotationOrder) != 0.0;
+    const KVector4 zero(0.0, 0.0, 0.0, 1.0);
+    const KVector4 one(1.0, 1.0, 1.0, 1.0);
+    for (int i = 0; i < int(std::size(kPivotMirrors)) && !used; ++i) {
+        const KVector4 value = mProperties->GetVector(kPivotMirrors[i].row);
+        const bool scaling = kPivotMirrors[i].row == P::eGeometricScaling;
+        used = !NearXYZ(value, scaling ? one : zero);
+    }
+    if (used) {
+        KQovPivotSet& set = *mProperties->GetPivotSet(0);
+        for (const PivotMirror& mirror : kPivotMirrors)
+            CopyXYZ(set.*mirror.field, mProperties->GetVector(mirror.row));
+        set.rotationOrder = int32_t(mProperties->GetNumber(P::eRotationOrder));
+        set.rotationSpaceForLimitOnly = mProperties->GetBool(P::eRotationSpaceForLimitOnly) ? 1 : 0;
+        set.pivotState = 0;
+        set.globalMatrixValid = 0;
+        mProperties->GetPivotSet(1)->Reset();
+    }
+    bool same = true;
+    for (const LimitMirror& mirror : kLimitMirrors) {
+        const KQovLimits& limits = mLimits.*mirror.limits;
+        same = same && mLimits.*mirror.active == mProperties->GetBool(mirror.firstRow) &&
+               NearXYZ(limits.min, mProperties->GetVector(mirror.firstRow + 1)) &&
+               NearXYZ(limits.max, mProperties->GetVector(mirror.firstRow + 2));
+        for (int axis = 0; axis < 6; ++axis)
+            same = same && limits.*kAxisFlags[axis] == mProperties->GetBool(mirror.firstRow + 3 + axis);
+    }
+    if (same) return;
+    for (const LimitMirror& mirror : kLimitMirrors) {
+        KQovLimits& limits = mLimits.*mirror.limits;
+        mLimits.*mirror.active = mProperties->GetBool(mirror.firstRow);
+        CopyXYZ(limits.min, mProperties->GetVector(mirror.firstRow + 1));
+        CopyXYZ(limits.max, mProperties->GetVector(mirror.firstRow + 2));
+        for (int axis = 0; axis < 6; ++axis)
+            limits.*kAxisFlags[axis] = mProperties->GetBool(mirror.firstRow + 3 + axis);
+    }
+}
+
+void KQovNode::SetRotationActive(bool on) {
+    if (mProperties) mProperties->SetBool(P::eRotationActive, on);
+}

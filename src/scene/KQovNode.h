@@ -1,0 +1,285 @@
+#pragma once
+// A scene node ("Model::"): one place in the hierarchy with its transform
+// properties and pivot sets, an optional node attribute saying what it is, its
+// animation per take, and back-links from the characters that use it.
+//
+// The hierarchy is kept as connections between property sets: a child's set is
+// a source of its parent's set.
+
+#include <cstdint>
+#include <vector>
+
+#include "foundation/KError.h"
+#include "foundation/KQovLimits.h"
+#include "foundation/KString.h"
+#include "foundation/KVector4.h"
+#include "scene/KQovTakeNodeContainer.h"
+
+class KQovNodeAttribute;
+class KQovNodeProperties;
+struct KQovPivotSet;
+class KQovNull;
+class KQovMarker;
+class KQovSkeleton;
+class KQovGeometry;
+class KQovMesh;
+class KQovNurb;
+class KQovPatch;
+class KQovCamera;
+class KQovCameraSwitcher;
+class KQovLight;
+class KQovOpticalReference;
+class KQovNode;
+
+// Objects that keep node slots (characters, through their control sets): the
+// node clears the slot a back-link names when it goes.
+class KQovNodeLinkOwner {
+public:
+    virtual void ClearNodeLink(KQovNode* node, int kind, int slot, int subIndex) = 0;
+
+protected:
+    ~KQovNodeLinkOwner() = default;
+};
+
+class KQovNode : public KQovTakeNodeContainer {
+public:
+    // Node error codes.
+    enum : int {
+        eTakeNodeError = 0,
+        eNodeNameClash = 1,
+        eMaterialNameClash = 2,
+        eTextureNameClash = 3,
+        eNotAChild = 4,
+        eCyclicGraph = 5,
+        eIndexOutOfRange = 6,
+        eErrorCount = 8,
+    };
+    enum : int { eCullingOff = 0, eCullingOnCCW = 1, eCullingOnCW = 2 };
+    // Back-link kinds.
+    enum : int { eCharacterSlot = 0, eControlSetLink = 1, eEffector = 2, eAuxiliaryEffector = 3 };
+
+    KQovNode(KQovObjectManager* manager, const char* name);
+    // Unbinds the attribute (the manager owns it), clears the character slots
+    // naming this node and destroys the property set; children become roots.
+    ~KQovNode() override;
+
+    void PrepareDestroy() override;
+    int GetObjectType() const override { return eNode; }
+    KQovPropertyHandler* GetPropertyHandler() const override;
+    KQovNodeProperties* GetNodeProperties() const { return mProperties; }
+    // The set's properties, then the attribute's.
+    void CollectProperties(std::vector<KProperty*>& out) override;
+    // The attribute's, or "Null" without one.
+    KString GetTypeName() const override;
+    KStringList GetTypeNames() const override;
+    bool SetCurrentTakeNode(const char* name) override;
+    bool SetCurrentTakeNode(int index) override;
+    // Widens [start, stop] over the current take of this node and its subtree.
+    bool GetAnimationInterval(KTime& start, KTime& stop) override;
+    // "Transform" (T, R, S with X, Y, Z) and "Visibility", the other animatable
+    // properties, then the attribute's channels; linked in "Default".
+    void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
+    void AfterPropertiesRead() override { CopyPropertiesToPivots(); }
+    KError& GetNodeError() { return mError; }
+
+    // Hierarchy.
+    KQovNode* GetParent() const;
+    KQovNode* GetChild(int index) const;
+    int GetChildCount(bool recursive = false) const;
+    // Moves the node (to the end when it already is a child). Refuses null,
+    // this node and its ancestors (error eCyclicGraph); a refused connection
+    // leaves the node where it was.
+    bool AddChild(KQovNode* node);
+    KQovNode* RemoveChild(KQovNode* node);
+    // The child named "Model::" + name (current name, or initial with the flag),
+    // depth-first when recursive.
+    KQovNode* FindChild(const char* name, bool recursive = false, bool initialName = false) const;
+    void AddChildName(const char* text);
+    int GetChildNameCount() const { return int(mChildNames.size()); }
+    // Null out of range.
+    const char* GetChildName(int index) const;
+
+    // Attribute. Returns the previous attribute (which stays the manager's), or
+    // null when nothing changed.
+    KQovNodeAttribute* SetNodeAttribute(KQovNodeAttribute* attribute);
+    KQovNodeAttribute* GetNodeAttribute() const { return mAttribute; }
+    // The attribute when its type is `type`, else null.
+    KQovNodeAttribute* GetAttributeOfType(int type) const;
+    // Typed views (the class must be complete where they are called).
+    template <class T = KQovNull>
+    T* GetNull() const {
+        return static_cast<T*>(GetAttributeOfType(1));
+    }
+    template <class T = KQovMarker>
+    T* GetMarker() const {
+        return static_cast<T*>(GetAttributeOfType(2));
+    }
+    template <class T = KQovSkeleton>
+    T* GetSkeleton() const {
+        return static_cast<T*>(GetAttributeOfType(3));
+    }
+    template <class T = KQovGeometry>
+    T* GetGeometry() const {
+        return static_cast<T*>(IsGeometry() ? mAttribute : nullptr);
+    }
+    template <class T = KQovMesh>
+    T* GetMesh() const {
+        return static_cast<T*>(GetAttributeOfType(4));
+    }
+    template <class T = KQovNurb>
+    T* GetNurb() const {
+        return static_cast<T*>(GetAttributeOfType(5));
+    }
+    template <class T = KQovPatch>
+    T* GetPatch() const {
+        return static_cast<T*>(GetAttributeOfType(6));
+    }
+    template <class T = KQovCamera>
+    T* GetCamera() const {
+        return static_cast<T*>(GetAttributeOfType(7));
+    }
+    template <class T = KQovCameraSwitcher>
+    T* GetCameraSwitcher() const {
+        return static_cast<T*>(GetAttributeOfType(8));
+    }
+    template <class T = KQovLight>
+    T* GetLight() const {
+        return static_cast<T*>(GetAttributeOfType(9));
+    }
+    template <class T = KQovOpticalReference>
+    T* GetOpticalReference() const {
+        return static_cast<T*>(GetAttributeOfType(10));
+    }
+    // Mesh, NURBS or patch.
+    bool IsGeometry() const;
+
+    // Flags.
+    void SetShadingMode(int mode) { mShadingMode = mode; }
+    int GetShadingMode() const { return mShadingMode; }
+    void SetCullingMode(int mode) { mCullingMode = mode; }
+    int GetCullingMode() const { return mCullingMode; }
+    void SetMultiLayer(bool on) { mMultiLayer = on ? 1 : 0; }
+    bool GetMultiLayer() const { return mMultiLayer != 0; }
+    void SetMultiTake(int value) { mMultiTake = value; }
+    int GetMultiTake() const { return mMultiTake; }
+    // "Show" and "Visibility".
+    void SetVisibility(bool visible);
+    // False without a "Visibility" property; NaN counts as visible.
+    bool GetVisibility() const;
+    void SetMarked(bool marked, bool recursive = false);
+    bool IsMarked(bool recursive = false) const;
+
+    // Back-links from characters. Returns the record index (-1 when none).
+    int AddCharacterLink(KQovNodeLinkOwner* owner, int kind, int slot, int subIndex);
+    int FindCharacterLink(const KQovNodeLinkOwner* owner, int kind, int slot, int subIndex) const;
+    int RemoveCharacterLink(const KQovNodeLinkOwner* owner, int kind, int slot, int subIndex);
+    int GetCharacterLinkCount() const { return int(mCharacterLinks.size()); }
+
+    // Targets: a new target replaces the old one; neither becomes a child.
+    void SetLookAtTarget(KQovNode* node);
+    KQovNode* GetLookAtTarget() const;
+    void SetUpVectorTarget(KQovNode* node);
+    KQovNode* GetUpVectorTarget() const;
+    void SetPostTargetRotation(double x, double y, double z, double w);
+    const KVector4& GetPostTargetRotation() const { return mPostTargetRotation; }
+    void SetUpTargetRotation(double x, double y, double z, double w);
+    const KVector4& GetUpTargetRotation() const { return mUpTargetRotation; }
+
+    // Local transform properties (x, y, z; rotation in degrees). A missing
+    // property leaves `out` unchanged / does nothing.
+    void SetLocalTranslation(double x, double y, double z);
+    void GetLocalTranslation(KVector4& out) const;
+    void SetLocalRotation(double x, double y, double z);
+    void GetLocalRotation(KVector4& out) const;
+    void SetLocalScaling(double x, double y, double z);
+    void GetLocalScaling(KVector4& out) const;
+    // "InheritType", written without events.
+    void SetInheritType(int type);
+    int GetInheritType() const;
+
+    // Pivot sets 0 and 1; another set index does nothing, reads 0 or null.
+    void SetPivotState(int set, int state);
+    int GetPivotState(int set) const;
+    void SetRotationOrder(int set, int order);
+    int GetRotationOrder(int set) const;
+    void SetRotationOffset(int set, double x, double y, double z, double w = 1.0);
+    const KVector4* GetRotationOffset(int set) const;
+    void SetRotationPivot(int set, double x, double y, double z, double w = 1.0);
+    const KVector4* GetRotationPivot(int set) const;
+    void SetPreRotation(int set, double x, double y, double z, double w = 1.0);
+    const KVector4* GetPreRotation(int set) const;
+    void SetPostRotation(int set, double x, double y, double z, double w = 1.0);
+    const KVector4* GetPostRotation(int set) const;
+    void SetScalingOffset(int set, double x, double y, double z, double w = 1.0);
+    const KVector4* GetScalingOffset(int set) const;
+    void SetScalingPivot(int set, double x, double y, double z, double w = 1.0);
+    const KVector4* GetScalingPivot(int set) const;
+    void SetGeometricTranslation(int set, double x, double y, double z, double w = 1.0);
+    void GetGeometricTranslation(int set, KVector4& out) const;
+    void SetGeometricRotation(int set, double x, double y, double z, double w = 1.0);
+    void GetGeometricRotation(int set, KVector4& out) const;
+    void SetGeometricScaling(int set, double x, double y, double z, double w = 1.0);
+    void GetGeometricScaling(int set, KVector4& out) const;
+    void SetRotationSpaceForLimitOnly(int set, bool on);
+    bool GetRotationSpaceForLimitOnly(int set) const;
+    KQovPivotSet* GetPivotSet(int set) const;
+
+    // Between the properties and the pivot sets / limits.
+    void ResetTransformProperties();
+    // Set 0 and the limits into the properties (before writing a file).
+    void CopyPivotsToProperties();
+    // The properties into set 0 (making it in use) when any is not neutral, and
+    // into the limits when they differ (after reading a file).
+    void CopyPropertiesToPivots();
+    void SetRotationActive(bool on);
+    KQovNodeLimits& GetLimits() { return mLimits; }
+    const KQovNodeLimits& GetLimits() const { return mLimits; }
+
+    // The text and flag left by the name-clash renaming.
+    KString GetRenameInfo(uint8_t& flag) const {
+        flag = mRenameFlag;
+        return mRenameInfo;
+    }
+    void SetRenameInfo(const char* text, uint8_t flag) {
+        mRenameInfo = text ? text : "";
+        mRenameFlag = flag;
+    }
+
+private:
+    friend class KQovNodeAttribute;
+    // The attribute is going away: no channel calls, only the pointer and flags.
+    void ForgetAttribute(const KQovNodeAttribute* attribute);
+    void UpdateAttributeFlags();
+
+    struct CharacterLink {
+        KQovNodeLinkOwner* owner;
+        int32_t kind;
+        int32_t slot;
+        int32_t subIndex;
+    };
+    static KQovNode* NodeOf(KPlug* plug);
+    bool IsSelfOrAncestorOf(const KQovNode* node) const;
+    void SetTarget(int row, KQovNode* node);
+    KQovNode* GetTarget(int row) const;
+    void SetPivotVector(int set, KVector4 KQovPivotSet::*field, double x, double y, double z,
+                        double w);
+    const KVector4* GetPivotVector(int set, KVector4 KQovPivotSet::*field) const;
+    void SetLocal(const char* name, double x, double y, double z);
+    void GetLocal(const char* name, KVector4& out) const;
+
+    KError mError;
+    KQovNodeProperties* mProperties = nullptr;
+    std::vector<KString> mChildNames;
+    KVector4 mPostTargetRotation;
+    KVector4 mUpTargetRotation;
+    KQovNodeAttribute* mAttribute = nullptr;
+    int32_t mShadingMode = 3;
+    int32_t mCullingMode = eCullingOff;
+    uint8_t mMultiLayer = 0;
+    int32_t mMultiTake = 1;
+    KQovNodeLimits mLimits;
+    bool mMarked = false;
+    std::vector<CharacterLink> mCharacterLinks;
+    KString mRenameInfo;
+    uint8_t mRenameFlag = 0;
+};

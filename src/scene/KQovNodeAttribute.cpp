@@ -1,0 +1,20 @@
+#include "scene/KQovNodeAttribute.h"
+
+#include "scene/KQovNode.h"
+
+KQovNodeAttribute::~KQovNodeAttribute() {
+    if (mNode) mNode->ForgetAttribute(this);
+}
+
+void KQovNodeAttribute::SetNode(KQovNode* node) {
+    mNode = node;
+    if (!node) return;
+    // The count is read again after each call: a callee may add takes.
+    for (int i = 0; i < node->GetTakeNodeCount(); ++i) InitTakeNodeChannels(node->GetTakeNode(i));
+}
+
+void KQovNodeAttribute::ClearNode() {
+    if (!mNode) return;
+    for (int i = 0; i < mNode->GetTakeNodeCount(); ++i) RemoveTakeNodeChannels(mNode->GetTakeNode(i));
+    mNode = nullptr;
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The base of what a node carries to say what it is (null, marker, skeleton,
+// mesh, camera, light ...). An attribute belongs to at most one node at a time
+// and keeps its animation channels present in every take of that node; the
+// object manager, not the node, owns it.
+
+#include <vector>
+
+#include "foundation/KString.h"
+#include "foundation/KStringList.h"
+
+class KProperty;
+class KQovNode;
+class KQovObjectManager;
+class KQovTakeNode;
+
+class KQovNodeAttribute {
+public:
+    enum : int {
+        eShape = 0,
+        eNull = 1,
+        eMarker = 2,
+        eSkeleton = 3,
+        eMesh = 4,
+        eNurb = 5,
+        ePatch = 6,
+        eCamera = 7,
+        eCameraSwitcher = 8,
+        eLight = 9,
+        eOpticalReference = 10,
+    };
+
+    explicit KQovNodeAttribute(KQovObjectManager* manager) : mManager(manager) {}
+    KQovNodeAttribute(const KQovNodeAttribute&) = delete;
+    KQovNodeAttribute& operator=(const KQovNodeAttribute&) = delete;
+
+    virtual int GetAttributeType() const = 0;
+    // A node still carrying the attribute forgets it (subclasses remove their
+    // channels first, through ClearNode, while they still can).
+    virtual ~KQovNodeAttribute();
+    // Stores the node, then adds the attribute's channels to each of its take nodes.
+    virtual void SetNode(KQovNode* node);
+    // Removes the channels from each take node of the node, then forgets it.
+    virtual void ClearNode();
+    virtual void InitTakeNodeChannels(KQovTakeNode*) {}
+    virtual void RemoveTakeNodeChannels(KQovTakeNode*) {}
+    virtual void CollectProperties(std::vector<KProperty*>&) {}
+    virtual KString GetTypeName() const { return KString(""); }
+    virtual KStringList GetTypeNames() const { return KStringList(); }
+    // The marker kind (1 optical, 2 IK effector, 3 FK effector); 0 for every
+    // other attribute. The node reads it to set its layer and take flags.
+    virtual int GetMarkerKind() const { return 0; }
+
+    KQovNode* GetNode() const { return mNode; }
+    KQovObjectManager* GetObjectManager() const { return mManager; }
+
+private:
+    KQovNode* mNode = nullptr;
+    KQovObjectManager* mManager;
+};

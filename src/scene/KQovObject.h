@@ -1,0 +1,89 @@
+#pragma once
+// The common base of every named thing a scene holds apart from node
+// attributes: a pair of names carrying a class prefix ("Model::", ...), an
+// object type, the user properties attached to it and the object manager that
+// created it.
+
+#include <vector>
+
+#include "foundation/KString.h"
+#include "foundation/KStringList.h"
+#include "scene/KQovNamePair.h"
+
+class KProperty;
+class KQovObjectManager;
+class KQovPropertyHandler;
+class KQovUserProperty;
+
+// `name` without anything up to and including its first "::" ("Name" when that
+// leaves nothing), behind `prefix` (none for a null or empty prefix).
+KString KMakePrefixedName(const char* prefix, const char* name);
+// "SubDeformer::" for the kind "Cluster" (any case), "Deformer::" otherwise.
+const char* GetDeformerPrefix(const char* kind);
+
+class KQovObject {
+public:
+    // Object types (GetObjectType).
+    enum : int {
+        eNode = 1,
+        eTexture = 2,
+        eMaterial = 3,
+        eVideo = 5,
+        eCharacter = 8,
+        eCharacterPose = 9,
+        eGenericNode = 10,
+        eDeformer = 10,
+        ePose = 11,
+        eControlSetPlug = 12,
+    };
+
+    // Both names are `name` as given (the manager adds the prefix).
+    KQovObject(KQovObjectManager* manager, const char* name);
+    virtual ~KQovObject();
+    KQovObject(const KQovObject&) = delete;
+    KQovObject& operator=(const KQovObject&) = delete;
+
+    virtual void Hook() {}
+    // Called by the manager just before the object is deleted.
+    virtual void PrepareDestroy() {}
+    virtual int GetObjectType() const = 0;
+    virtual KQovPropertyHandler* GetPropertyHandler() const { return nullptr; }
+    virtual void CollectProperties(std::vector<KProperty*>& out);
+    virtual KString GetTypeName() const { return KString(""); }
+    virtual KStringList GetTypeNames() const { return KStringList(); }
+    // Called after a user property was added / before one goes away.
+    virtual void AttachUserProperty(KQovUserProperty*) {}
+    virtual void DetachUserProperty(KQovUserProperty*) {}
+
+    // The current name becomes the class prefix followed by `name` without any
+    // prefix of its own; the initial name is kept.
+    void SetName(const char* name);
+    const char* GetName() const { return mNames.currentName.Buffer(); }
+    const char* GetInitialName() const { return mNames.initialName.Buffer(); }
+    // Both names, unchanged.
+    void SetInitialName(const char* name);
+    // What renamers rewrite.
+    KQovNamePair& GetNamePair() { return mNames; }
+    const KQovNamePair& GetNamePair() const { return mNames; }
+    KString GetClassPrefix() const { return GetClassPrefix(GetObjectType()); }
+    static KString GetClassPrefix(int objectType);
+    KString GetNameWithoutPrefix() const;
+
+    int GetUserPropertyCount() const { return int(mUserProperties.size()); }
+    KQovUserProperty* GetUserProperty(int index) const;
+    KQovUserProperty* FindUserProperty(const KProperty* property) const;
+    KQovUserProperty* FindUserProperty(const char* name) const;
+    // Appends and attaches; a null or listed user property is ignored.
+    void AddUserProperty(KQovUserProperty* userProperty);
+
+    KQovObjectManager* GetObjectManager() const { return mManager; }
+
+protected:
+    // Takes a user property out of the list (it is not destroyed).
+    bool ForgetUserProperty(KQovUserProperty* userProperty);
+
+private:
+    KQovNamePair mNames;
+    std::vector<KQovUserProperty*> mUserProperties;  // owned by the manager
+    KQovObjectManager* mManager;
+};

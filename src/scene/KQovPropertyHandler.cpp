@@ -1,0 +1,114 @@
+#include "scene/KQovPropertyHandler.h"
+
+#include "foundation/KStringList.h"
+#include "scene/KDataType.h"
+#include "scene/KPropertyObjectList.h"
+#include "scene/KQovTakeNodeContainer.h"
+
+KQovPropertyHandler::KQovPropertyHandler(KQovObject* owner) : mSceneOwner(owner) {}
+
+KQovPropertyHandler::~KQovPropertyHandler() {
+    // Members go first, each leaving the property list as it goes.
+    while (!mMembers.empty()) mMembers.pop_back();
+}
+
+void KQovPropertyHandler::UserPropertyChanged(KQovUserProperty* userProperty) {
+    if (auto* container = dynamic_cast<KQovTakeNodeContainer*>(mSceneOwner))
+        container->SetPropertyChannelDefault(userProperty);
+}
+
+KProperty* KQovPropertyHandler::CreateProperty(const char* name, int typeCode,
+                                               KDataType* dataType, bool animatable,
+                                               bool isUserProperty, KProperty* referenced) {
+    KProperty* p =
+        KObject::CreateProperty(name, typeCode, dataType, false, isUserProperty, referenced);
+    if (p && animatable) p->SetFlag(KProperty::eAnimatable, true);
+    return p;
+}
+
+void KQovPropertyHandler::CreateTableProperties(const KQovPropertyDescriptor* rows, int count) {
+    if (!rows) return;
+    for (int i = 0; i < count; ++i) CreateRow(rows[i]);
+}
+
+KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row) {
+    KDataType* dataType = row.dataType ? KDataType::FindByName(row.dataType) : nullptr;
+    KProperty* property = nullptr;
+    KQovEmbeddedProperty* embedded = nullptr;
+    switch (row.form) {
+        case KQovPropertyDescriptor::eCreated: {
+            const int code = row.typeCode ? row.typeCode : KProperty::TypeCodeFromDataType(dataType);
+            property = CreateProperty(row.name, code, dataType, row.animatable, false);
+            if (!property) {
+                mRows.push_back(Row{&row, KWeakRef{}, nullptr});  // rows keep their indices
+                return nullptr;
+            }
+            KQovSetPropertyNumbers(property, row.defaultValue, 4);
+            if (row.defaultText) property->SetString(row.defaultText);
+            break;
+        }
+        case KQovPropertyDescriptor::eObjectList: {
+            auto list = std::make_unique<KPropertyObjectList>();
+            list->Init(row.name, this);
+            list->SetClassFilter(row.objectWord, row.objectClass ? row.objectClass() : -1);
+            // Never a sub-plug: a linked object must not count as a source of the set itself.
+            list->SetFilter(list->GetFilter(), 0);
+            const uint32_t sides = KPlug::eAcceptsSources | KPlug::eAcceptsDestinations |
+                                   KPlug::eOneSidedDestination;
+            list->SetPlugFlags(sides, false);
+            list->SetPlugFlags(row.objectDirection & sides, true);
+            property = list.get();
+            mMembers.push_back(std::move(list));
+            break;
+        }
+        default: {
+            auto member = std::make_unique<KQovEmbeddedProperty>(row.typeCode);
+            member->Init(row.name, this);
+            member->SetDataType(dataType);
+            member->SetNumbers(row.defaultValue, 4);
+            if (row.defaultText) member->SetText(row.defaultText);
+            embedded = member.get();
+            property = member.get();
+            mMembers.push_back(std::move(member));
+            break;
+        }
+    }
+    if (row.form != KQovPropertyDescriptor::eCreated) {
+        if (row.animatable) property->SetFlag(KProperty::eAnimatable, true);
+        AddProperty(property);
+    }
+    if (row.userFlags) property->SetUserFlag(row.userFlags, true);
+    if (row.enumLabels) {
+        KStringList* labels = property->GetEnumList(true);
+        for (const char* const* label = row.enumLabels; *label; ++label) labels->Add(*label);
+    }
+    mRows.push_back(Row{&row, property->GetWeakRef(), embedded});
+    return property;
+}
+
+KProperty* KQovPropertyHandler::GetTableProperty(int row) const {
+    if (row < 0 || row >= GetTableRowCount()) return nullptr;
+    return KObjectSafeCast<KProperty>(mRows[size_t(row)].property.Resolve());
+}
+
+const KQovPropertyDescriptor* KQovPropertyHandler::GetTableRow(int row) const {
+    return row >= 0 && row < GetTableRowCount() ? mRows[size_t(row)].descriptor : nullptr;
+}
+
+KQovEmbeddedProperty* KQovPropertyHandler::GetEmbedded(int row) const {
+    return GetTableProperty(row) ? mRows[size_t(row)].embedded : nullptr;
+}
+
+void KQovPropertyHandler::ResetTableDefaults() {
+    for (int i = 0; i < GetTableRowCount(); ++i) {
+        if (KQovEmbeddedProperty* member = GetEmbedded(i)) {
+            member->SetNumbers(mRows[size_t(i)].descriptor->defaultValue, 4);
+            const char* text = mRows[size_t(i)].descriptor->defaultText;
+            member->SetText(text ? text : "");
+        }
+    }
+}
+
+void KQovPropertyHandler::CollectProperties(std::vector<KProperty*>& out) const {
+    for (int i = 0; i < GetPropertyCount(); ++i) out.push_back(GetProperty(i));
+}

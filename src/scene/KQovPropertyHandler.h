@@ -1,0 +1,61 @@
+#pragma once
+// The base of every property set of a scene object: a KObject that knows the
+// scene object owning it, hands user-property changes to that object's
+// animation, and builds its properties from a descriptor table.
+
+#include <memory>
+#include <vector>
+
+#include "scene/KObject.h"
+#include "scene/KPlugHandlePool.h"
+#include "scene/KQovPropertyTable.h"
+#include "scene/KQovUserProperty.h"
+
+class KQovObject;
+
+class KQovPropertyHandler : public KObject, public KQovUserPropertyOwner {
+    KQOV_CLASS(KQovPropertyHandler)
+public:
+    explicit KQovPropertyHandler(KQovObject* owner);
+    ~KQovPropertyHandler() override;
+
+    // The scene object the set belongs to (hides KObject's owner reference,
+    // which the set does not use).
+    KQovObject* GetOwner() const { return mSceneOwner; }
+
+    // Passes the user property on to the owner's animation (take-node
+    // containers write its value into the channel defaults).
+    void UserPropertyChanged(KQovUserProperty* userProperty) override;
+
+    // Creates without animation; `animatable` only sets attribute flag 0x2.
+    KProperty* CreateProperty(const char* name, int typeCode, KDataType* dataType,
+                              bool animatable, bool isUserProperty,
+                              KProperty* referenced = nullptr) override;
+
+    // Builds one property per row, in row order, appended to the property list.
+    void CreateTableProperties(const KQovPropertyDescriptor* rows, int count);
+    int GetTableRowCount() const { return int(mRows.size()); }
+    // The property of a row; null out of range or once the property is gone.
+    KProperty* GetTableProperty(int row) const;
+    const KQovPropertyDescriptor* GetTableRow(int row) const;
+    // The embedded property of a row (null for created rows and object lists).
+    KQovEmbeddedProperty* GetEmbedded(int row) const;
+    // Puts every embedded row back to its default, without events.
+    void ResetTableDefaults();
+
+    // Every listed property, in list order.
+    void CollectProperties(std::vector<KProperty*>& out) const;
+
+private:
+    struct Row {
+        const KQovPropertyDescriptor* descriptor;
+        KWeakRef property;
+        KQovEmbeddedProperty* embedded;
+    };
+    KProperty* CreateRow(const KQovPropertyDescriptor& row);
+
+    KQovObject* mSceneOwner;
+    std::vector<Row> mRows;
+    // The embedded rows; created rows belong to the property list.
+    std::vector<std::unique_ptr<KProperty>> mMembers;
+};

@@ -1,0 +1,206 @@
+#include "scene/KQovPropertyTable.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// The class whose buffer layout a type code is read and written with.
+int StorageFor(int typeCode) {
+    switch (typeCode) {
+        case KProperty::eINT:
+        case KProperty::eENUM:
+            return KProperty::eINT;
+        case KProperty::eBOOL:
+        case KProperty::eACTION:
+            return KProperty::eBOOL;
+        case KProperty::eFLOAT:
+        case KProperty::eDOUBLE:
+        case KProperty::eTIME:
+        case KProperty::eSTRING:
+            return typeCode;
+        case KProperty::eVECTOR3D:
+        case KProperty::eCOLORRGB:
+            return KProperty::eVECTOR3D;
+        case KProperty::eVECTOR4D:
+        case KProperty::eCOLORRGBA:
+            return KProperty::eCOLORRGBA;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+int KQovGetPropertyNumbers(KProperty* property, double* out) {
+    if (!property || !out) return 0;
+    // The stored kind decides the buffer; a type code that disagrees with it reads nothing.
+    const int storage = StorageFor(property->GetStorageCode());
+    if (storage == 0 || storage != StorageFor(property->GetTypeCode())) return 0;
+    switch (storage) {
+        case KProperty::eINT: {
+            int32_t v = 0;
+            property->GetValue(&v);
+            out[0] = v;
+            return 1;
+        }
+        case KProperty::eBOOL: {
+            bool v = false;
+            property->GetValue(&v);
+            out[0] = v ? 1.0 : 0.0;
+            return 1;
+        }
+        case KProperty::eFLOAT: {
+            float v = 0.0f;
+            property->GetValue(&v);
+            out[0] = v;
+            return 1;
+        }
+        case KProperty::eDOUBLE: {
+            double v = 0.0;
+            property->GetValue(&v);
+            out[0] = v;
+            return 1;
+        }
+        case KProperty::eVECTOR3D: {
+            std::array<double, 3> v{};
+            property->GetValue(&v);
+            std::copy(v.begin(), v.end(), out);
+            return 3;
+        }
+        case KProperty::eCOLORRGBA: {
+            std::array<double, 4> v{};
+            property->GetValue(&v);
+            std::copy(v.begin(), v.end(), out);
+            return 4;
+        }
+        default:
+            return 0;
+    }
+}
+
+bool KQovSetPropertyNumbers(KProperty* property, const double* values, int count) {
+    if (!property || !values || count <= 0) return false;
+    double current[4] = {0.0, 0.0, 0.0, 1.0};
+    const int components = KQovGetPropertyNumbers(property, current);
+    if (components == 0) return false;
+    for (int i = 0; i < components && i < count; ++i) current[i] = values[i];
+    switch (StorageFor(property->GetStorageCode())) {
+        case KProperty::eINT: {
+            const double d = current[0];
+            int32_t v = d != d ? 0 : d >= 2147483647.0 ? INT32_MAX
+                                   : d <= -2147483648.0 ? INT32_MIN
+                                                        : int32_t(d);
+            property->SetValue(&v);
+            return true;
+        }
+        case KProperty::eBOOL: {
+            bool v = current[0] != 0.0;
+            property->SetValue(&v);
+            return true;
+        }
+        case KProperty::eFLOAT: {
+            float v = float(current[0]);
+            property->SetValue(&v);
+            return true;
+        }
+        case KProperty::eDOUBLE:
+            property->SetValue(&current[0]);
+            return true;
+        case KProperty::eVECTOR3D: {
+            std::array<double, 3> v{current[0], current[1], current[2]};
+            property->SetValue(&v);
+            return true;
+        }
+        case KProperty::eCOLORRGBA: {
+            std::array<double, 4> v{current[0], current[1], current[2], current[3]};
+            property->SetValue(&v);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+KQovEmbeddedProperty::KQovEmbeddedProperty(int typeCode) : mStorage(StorageFor(typeCode)) {
+    SetTypeCode(typeCode);
+}
+
+void KQovEmbeddedProperty::SetNumbers(const double* values, int count) {
+    if (!values) return;
+    for (int i = 0; i < count && i < 4; ++i) mNumbers[i] = values[i];
+}
+
+void KQovEmbeddedProperty::GetValue(void* buffer) {
+    if (!buffer) return;
+    switch (mStorage) {
+        case eINT:
+            *static_cast<int32_t*>(buffer) = int32_t(mNumbers[0]);
+            return;
+        case eBOOL:
+            *static_cast<bool*>(buffer) = mNumbers[0] != 0.0;
+            return;
+        case eFLOAT:
+            *static_cast<float*>(buffer) = float(mNumbers[0]);
+            return;
+        case eDOUBLE:
+            *static_cast<double*>(buffer) = mNumbers[0];
+            return;
+        case eTIME:
+            *static_cast<KTime*>(buffer) = mTime;
+            return;
+        case eSTRING:
+            *static_cast<KString*>(buffer) = mText;
+            return;
+        case eVECTOR3D:
+            std::memcpy(buffer, mNumbers, 3 * sizeof(double));
+            return;
+        case eCOLORRGBA:
+            std::memcpy(buffer, mNumbers, 4 * sizeof(double));
+            return;
+        default:
+            return;
+    }
+}
+
+void KQovEmbeddedProperty::SetValue(const void* value) {
+    if (!value || mStorage == 0) return;
+    // Copy first: the buffer may be this property's own storage.
+    double numbers[4] = {mNumbers[0], mNumbers[1], mNumbers[2], mNumbers[3]};
+    KString text = mText;
+    KTime time = mTime;
+    switch (mStorage) {
+        case eINT:
+            numbers[0] = *static_cast<const int32_t*>(value);
+            break;
+        case eBOOL:
+            numbers[0] = *static_cast<const bool*>(value) ? 1.0 : 0.0;
+            break;
+        case eFLOAT:
+            numbers[0] = *static_cast<const float*>(value);
+            break;
+        case eDOUBLE:
+            numbers[0] = *static_cast<const double*>(value);
+            break;
+        case eTIME:
+            time = *static_cast<const KTime*>(value);
+            break;
+        case eSTRING:
+            text = *static_cast<const KString*>(value);
+            break;
+        case eVECTOR3D:
+            std::memcpy(numbers, value, 3 * sizeof(double));
+            break;
+        case eCOLORRGBA:
+            std::memcpy(numbers, value, 4 * sizeof(double));
+            break;
+        default:
+            break;
+    }
+    SendValueEvent(nullptr, eValueChanging, this, value, nullptr, nullptr);
+    std::copy(numbers, numbers + 4, mNumbers);
+    mText = text;
+    mTime = time;
+    SendValueEvent(nullptr, eValueChanged, this, value, nullptr, nullptr);
+}

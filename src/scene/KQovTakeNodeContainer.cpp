@@ -1,0 +1,437 @@
+#include "scene/KQovTakeNodeContainer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "foundation/KError.h"
+#include "scene/KDataType.h"
+#include "scene/KQovPropertyHandler.h"
+#include "scene/KQovUserProperty.h"
+
+namespace {
+
+const char kIndexOutOfRange[] = "Index out of range";
+const char kUnknownTakeName[] = "Unknown take node name";
+const char kTakeDoesNotExist[] = "Take node does not exist";
+const char kCannotRemoveDefault[] = "Cannot remove default take node";
+const char kTakeExists[] = "Take node already exists";
+
+KQovTakeNodeContainer::RecordMaker gRecordMaker = nullptr;
+
+// The channel of a property under a take node's root.
+KFCurveNode* FindChannel(KFCurveNode* root, const char* propertyName) {
+    if (!root || !propertyName) return nullptr;
+    const char* channel = KQovTakeNodeContainer::GetChannelName(propertyName);
+    if (channel != propertyName) return root->Find(channel);
+    const int at = root->FindIndexByName(channel);
+    return at >= 0 ? root->Get(at) : nullptr;
+}
+
+// Sets a curve's default value without running its callbacks.
+void WriteDefaultQuietly(KFCurve* curve, double value) {
+    curve->SuspendChangeNotification();
+    curve->SetValue(float(value));
+    curve->DiscardPendingChanges();
+    curve->ResumeChangeNotification();
+}
+
+// Number of channel components of a property; 0 when it gets no channel.
+int ChannelComponents(const KProperty* property) {
+    if (const KDataType* type = property->GetDataType()) {
+        const int count = type->GetComponentCount();
+        if (count > 4) return 0;  // no component names past the fourth
+        return std::max(count, 1);
+    }
+    switch (property->GetTypeCode()) {
+        case KProperty::eVECTOR3D:
+        case KProperty::eCOLORRGB:
+            return 3;
+        case KProperty::eVECTOR4D:
+        case KProperty::eCOLORRGBA:
+            return 4;
+        default:
+            return 1;
+    }
+}
+
+bool IsVectorUserProperty(const KQovUserProperty* up) {
+    const int type = up->GetType();
+    return type == KQovUserProperty::eVector || type == KQovUserProperty::eColor;
+}
+
+// The values a user property writes into its channel: three for a vector or
+// colour, else one.
+int UserPropertyValues(const KQovUserProperty* up, double* values) {
+    if (IsVectorUserProperty(up)) {
+        up->GetVector(values[0], values[1], values[2]);
+        return 3;
+    }
+    up->GetValue(values[0]);
+    return 1;
+}
+
+}  // namespace
+
+KQovTakeNodeContainer::KQovTakeNodeContainer(KQovObjectManager* manager, const char* name,
+                                             KError* error)
+    : KQovObject(manager, name), mError(error) {}
+
+KQovTakeNodeContainer::~KQovTakeNodeContainer() {
+    // Links first: deleting the take nodes destroys the linked curves.
+    while (!mLinks.empty()) RemoveLink(mLinks.back().get());
+    while (!mTakeNodes.empty()) mTakeNodes.pop_back();
+    mCurrent = -1;
+}
+
+void KQovTakeNodeContainer::SetRecordMaker(RecordMaker maker) {
+    gRecordMaker = maker;
+}
+
+void KQovTakeNodeContainer::SetError(const char* text) {
+    if (mError) mError->SetErrorWithText(eTakeNodeError, text);
+}
+
+const char* KQovTakeNodeContainer::GetChannelName(const char* propertyName) {
+    if (!propertyName) return nullptr;
+    if (std::strcmp(propertyName, "Lcl Translation") == 0) return "T";
+    if (std::strcmp(propertyName, "Lcl Rotation") == 0) return "R";
+    if (std::strcmp(propertyName, "Lcl Scaling") == 0) return "S";
+    return propertyName;
+}
+
+const char* KQovTakeNodeContainer::GetComponentName(int index) {
+    static const char* const kNames[] = {"X", "Y", "Z", "toto"};
+    return index >= 0 && index < 4 ? kNames[index] : nullptr;
+}
+
+bool KQovTakeNodeContainer::IsDefaultTakeName(const char* name) {
+    return name && KString(name).CompareNoCase("Default") == 0;
+}
+
+void KQovTakeNodeContainer::CollectProperties(std::vector<KProperty*>& out) {
+    if (KQovPropertyHandler* handler = GetPropertyHandler()) handler->CollectProperties(out);
+}
+
+KQovUserProperty* KQovTakeNodeContainer::CreateManagerRecord(KProperty* property) {
+    if (!property || !GetObjectManager() || !gRecordMaker) return nullptr;
+    return gRecordMaker(GetObjectManager(), property);
+}
+
+// --- Takes ---
+
+bool KQovTakeNodeContainer::SetCurrentTakeNode(int index) {
+    if (index >= 0 && index < GetTakeNodeCount()) {
+        mCurrent = index;
+        return true;
+    }
+    SetError(kIndexOutOfRange);
+    mCurrent = 0;
+    return false;
+}
+
+bool KQovTakeNodeContainer::SetCurrentTakeNode(const char* name) {
+    for (int i = 0; name && i < GetTakeNodeCount(); ++i) {
+        if (std::strcmp(mTakeNodes[size_t(i)]->GetName(), name) == 0) {
+            mCurrent = i;
+            return true;
+        }
+    }
+    SetError(kUnknownTakeName);
+    mCurrent = 0;
+    return false;
+}
+
+KQovTakeNode* KQovTakeNodeContainer::GetTakeNode(int index) {
+    if (index < 0 || index >= GetTakeNodeCount()) {
+        SetError(kTakeDoesNotExist);
+        return nullptr;
+    }
+    return mTakeNodes[size_t(index)].get();
+}
+
+const char* KQovTakeNodeContainer::GetTakeNodeName(int index) {
+    KQovTakeNode* take = GetTakeNode(index);
+    return take ? take->GetName() : nullptr;
+}
+
+KQovTakeNode* KQovTakeNodeContainer::GetCurrentTakeNode() {
+    return GetTakeNode(mCurrent);
+}
+
+const char* KQovTakeNodeContainer::GetCurrentTakeNodeName() {
+    return GetTakeNodeName(mCurrent);
+}
+
+KQovTakeNode* KQovTakeNodeContainer::GetDefaultTakeNode() const {
+    return mTakeNodes.empty() ? nullptr : mTakeNodes.front().get();
+}
+
+KQovTakeNode* KQovTakeNodeContainer::AddTakeNode(const char* name) {
+    if (!name) name = "";
+    for (const auto& take : mTakeNodes) {
+        if (std::strcmp(take->GetName(), name) == 0) {
+            SetError(kTakeExists);
+            return nullptr;
+        }
+    }
+    std::unique_ptr<KQovTakeNode> take;
+    if (KQovTakeNode* first = GetDefaultTakeNode()) {
+        take = std::make_unique<KQovTakeNode>(*first);
+        take->SetName(name);
+    } else {
+        take = std::make_unique<KQovTakeNode>(name);
+        InitTakeNodeChannels(take.get());
+    }
+    mTakeNodes.push_back(std::move(take));
+    return mTakeNodes.back().get();
+}
+
+KQovTakeNode* KQovTakeNodeContainer::AddDefaultTakeNode() {
+    KQovTakeNode* take = AddTakeNode("Default");
+    mCurrent = 0;
+    return take;
+}
+
+bool KQovTakeNodeContainer::RemoveTakeNode(int index) {
+    if (index == 0) {
+        SetError(kCannotRemoveDefault);
+        return false;
+    }
+    if (index < 0 || index >= GetTakeNodeCount()) {
+        SetError(kIndexOutOfRange);
+        return false;
+    }
+    // The current take stays current when a take below it goes.
+    if (mCurrent >= index) --mCurrent;
+    RemoveLinksUnder(mTakeNodes[size_t(index)]->GetRoot());
+    mTakeNodes.erase(mTakeNodes.begin() + index);
+    return true;
+}
+
+bool KQovTakeNodeContainer::HasAnimation(const char* name1, const char* name2,
+                                         const char* name3) {
+    for (int i = 1; i < GetTakeNodeCount(); ++i)
+        if (mTakeNodes[size_t(i)]->HasKeys(name1, name2, name3)) return true;
+    return false;
+}
+
+bool KQovTakeNodeContainer::HasAnimation(const char* name1, const char* name2,
+                                         const KDataType* dataType) {
+    for (int i = 1; i < GetTakeNodeCount(); ++i)
+        if (mTakeNodes[size_t(i)]->HasKeysByType(name1, name2, dataType)) return true;
+    return false;
+}
+
+bool KQovTakeNodeContainer::GetAnimationInterval(KTime& start, KTime& stop) {
+    if (mCurrent < 0 || mCurrent >= GetTakeNodeCount()) return false;
+    KTime first = KTIME_INFINITE;
+    KTime last = KTIME_MINUS_INFINITE;
+    if (!mTakeNodes[size_t(mCurrent)]->GetAnimationInterval(first, last)) return false;
+    if (first < start) start = first;
+    if (last > stop) stop = last;
+    return true;
+}
+
+// --- Channels and values ---
+
+void KQovTakeNodeContainer::WriteChannelValues(KFCurveNode* channel, const double* values,
+                                               int count) {
+    if (!channel || !values || count <= 0) return;
+    if (count == 1) {
+        if (!channel->GetCurve()) channel->SetCurve(KFCurve::Create());
+        WriteDefaultQuietly(channel->GetCurve(), values[0]);
+        return;
+    }
+    for (int i = 0; i < count && i < 4; ++i) {
+        KFCurveNode* component = channel->Get(i);
+        if (!component) {
+            component = KFCurveNode::Create(GetComponentName(i));
+            channel->Add(component);
+        }
+        if (!component->GetCurve()) component->SetCurve(KFCurve::Create());
+        WriteDefaultQuietly(component->GetCurve(), values[i]);
+    }
+}
+
+void KQovTakeNodeContainer::InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode) {
+    if (!property || !takeNode) return;
+    KFCurveNode* root = takeNode->GetRoot();
+    const char* name = GetChannelName(property->GetName());
+    if (root->FindIndexByName(name) >= 0) return;
+    const int count = ChannelComponents(property);
+    if (count == 0) return;
+    const bool linked = IsDefaultTakeName(takeNode->GetName());
+    KFCurveNode* channel = KFCurveNode::Create(name, property->GetDataType());
+    root->Add(channel);
+    if (count == 1) {
+        channel->SetCurve(KFCurve::Create());
+        if (linked) LinkPropertyToCurve(property, 0, channel->GetCurve());
+    } else {
+        for (int i = 0; i < count; ++i) {
+            KFCurveNode* component = channel->Get(i);
+            if (!component) {
+                component = KFCurveNode::Create(GetComponentName(i));
+                component->SetCurve(KFCurve::Create());
+                channel->Add(component);
+            }
+            if (linked) LinkPropertyToCurve(property, i, component->GetCurve());
+        }
+    }
+    double values[4] = {0.0, 0.0, 0.0, 1.0};
+    const int n = KQovGetPropertyNumbers(property, values);
+    if (n > 0) WriteChannelValues(channel, values, count == 1 ? 1 : std::min(n, count));
+}
+
+void KQovTakeNodeContainer::WritePropertyDefaults() {
+    KQovTakeNode* take = GetDefaultTakeNode();
+    if (!take || !take->GetRoot()) return;
+    std::vector<KProperty*> properties;
+    CollectProperties(properties);
+    for (KProperty* property : properties) {
+        KFCurveNode* channel = FindChannel(take->GetRoot(), property ? property->GetName() : nullptr);
+        if (!channel) continue;
+        double values[4] = {0.0, 0.0, 0.0, 1.0};
+        const int n = KQovGetPropertyNumbers(property, values);
+        if (n > 0) WriteChannelValues(channel, values, n);
+    }
+}
+
+void KQovTakeNodeContainer::SetPropertyChannelDefault(KQovUserProperty* userProperty) {
+    if (!userProperty || !userProperty->GetFlag(KQovUserProperty::eFlagAnimatable)) return;
+    if (mCurrent < 0 || mCurrent >= GetTakeNodeCount()) {
+        SetError(kTakeDoesNotExist);
+        return;
+    }
+    KQovTakeNode* current = mTakeNodes[size_t(mCurrent)].get();
+    if (!current->GetRoot()) return;
+    const KString name = userProperty->GetName();
+    double values[4] = {0.0, 0.0, 0.0, 1.0};
+    const int n = UserPropertyValues(userProperty, values);
+    WriteChannelValues(FindChannel(current->GetRoot(), name.Buffer()), values, n);
+    if (KQovTakeNode* first = GetDefaultTakeNode())
+        WriteChannelValues(FindChannel(first->GetRoot(), name.Buffer()), values, n);
+}
+
+// --- User properties ---
+
+void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
+    if (!userProperty) return;
+    KQovPropertyHandler* handler = GetPropertyHandler();
+    if (!userProperty->GetProperty() && handler) handler->CreatePropertyFromDescription(userProperty);
+    if (!userProperty->GetFlag(KQovUserProperty::eFlagAnimatable)) return;
+    KProperty* property = userProperty->GetProperty();
+    if (property) property->SetUserFlag(0x8, true);
+    const KString name = userProperty->GetName();
+    const bool vector = IsVectorUserProperty(userProperty);
+    double values[4] = {0.0, 0.0, 0.0, 1.0};
+    const int n = UserPropertyValues(userProperty, values);
+    for (int i = 0; i < GetTakeNodeCount(); ++i) {
+        KFCurveNode* root = mTakeNodes[size_t(i)]->GetRoot();
+        KFCurveNode* channel = FindChannel(root, name.Buffer());
+        if (!channel) {
+            channel = KFCurveNode::Create(name.Buffer(), property ? property->GetDataType() : nullptr);
+            if (!vector) channel->SetCurve(KFCurve::Create());
+            root->Add(channel);
+            if (i == 0 && property) {
+                if (vector) {
+                    for (int c = 0; c < 3; ++c) {
+                        KFCurveNode* component = channel->FindOrCreateChild(GetComponentName(c), true);
+                        LinkPropertyToCurve(property, c, component->GetCurve());
+                    }
+                } else {
+                    LinkPropertyToCurve(property, 0, channel->GetCurve());
+                }
+            }
+        }
+        WriteChannelValues(channel, values, n);
+    }
+}
+
+void KQovTakeNodeContainer::DetachUserProperty(KQovUserProperty* userProperty) {
+    if (!userProperty) return;
+    const KString name = userProperty->GetName();
+    for (const auto& take : mTakeNodes) {
+        KFCurveNode* channel = FindChannel(take->GetRoot(), name.Buffer());
+        KFCurveNode* parent = channel ? channel->GetParent() : nullptr;
+        if (!parent) continue;
+        // The subtree is destroyed, so nothing may still point into it.
+        RemoveLinksUnder(channel);
+        parent->DeleteChild(channel);
+    }
+    KProperty* property = userProperty->GetProperty();
+    if (property) {
+        RemoveLinksOf(property);
+        if (KQovPropertyHandler* handler = GetPropertyHandler()) {
+            const int at = handler->IndexOfProperty(property);
+            if (at >= 0) handler->DestroyProperty(at);
+        }
+    }
+    userProperty->Unbind();
+    ForgetUserProperty(userProperty);
+}
+
+void KQovTakeNodeContainer::CreateUserPropertiesFromPropertySet() {
+    KQovPropertyHandler* handler = GetPropertyHandler();
+    if (!handler) return;
+    std::vector<KProperty*> properties;
+    handler->CollectProperties(properties);
+    for (KProperty* property : properties) {
+        if (FindUserProperty(property)) continue;
+        KQovUserProperty* record = CreateManagerRecord(property);
+        if (!record) continue;
+        AddUserProperty(record);
+        record->SetOwner(handler);
+    }
+}
+
+// --- Property links ---
+
+void KQovTakeNodeContainer::LinkPropertyToCurve(KProperty* property, int component,
+                                                KFCurve* curve) {
+    if (!property || !curve) return;
+    mLinks.push_back(std::make_unique<PropertyLink>(
+        PropertyLink{property->GetWeakRef(), component, curve, this}));
+    curve->AddCallback(&OnLinkedCurve, mLinks.back().get());
+}
+
+void KQovTakeNodeContainer::OnLinkedCurve(KFCurve* curve, KFCurveEvent* event, void* data) {
+    auto* link = static_cast<PropertyLink*>(data);
+    if (event->mType & KFCURVE_EVENT_DEFAULT_VALUE) {
+        if (auto* property = KObjectSafeCast<KProperty>(link->property.Resolve())) {
+            const KDataType* type = property->GetDataType();
+            const int typed = type ? std::max(type->GetComponentCount(), 1) : 4;
+            double values[4] = {0.0, 0.0, 0.0, 1.0};
+            const int n = KQovGetPropertyNumbers(property, values);
+            if (link->component >= 0 && link->component < std::min(n, typed)) {
+                values[link->component] = curve->GetValue();
+                KQovSetPropertyNumbers(property, values, n);
+            }
+        }
+    }
+    if (event->mType & KFCURVE_EVENT_DESTROY) link->container->RemoveLink(link);
+}
+
+void KQovTakeNodeContainer::RemoveLink(PropertyLink* link) {
+    auto it = std::find_if(mLinks.begin(), mLinks.end(),
+                           [link](const auto& owned) { return owned.get() == link; });
+    if (it == mLinks.end()) return;
+    link->curve->RemoveCallback(&OnLinkedCurve, link);
+    mLinks.erase(it);
+}
+
+void KQovTakeNodeContainer::RemoveLinksOf(const KProperty* property) {
+    for (size_t i = mLinks.size(); i-- > 0;)
+        if (mLinks[i]->property.Resolve() == property) RemoveLink(mLinks[i].get());
+}
+
+void KQovTakeNodeContainer::RemoveLinksUnder(KFCurveNode* channel) {
+    if (!channel) return;
+    if (KFCurve* curve = channel->GetCurve()) {
+        for (size_t i = mLinks.size(); i-- > 0;)
+            if (mLinks[i]->curve == curve) RemoveLink(mLinks[i].get());
+    }
+    for (int i = 0; i < channel->GetCount(); ++i) RemoveLinksUnder(channel->Get(i));
+}

@@ -1,0 +1,118 @@
+#pragma once
+// The base of every scene object that can be animated: one take node per take,
+// "Default" first, one of them current, and the links that keep the object's
+// properties in step with the curves of its "Default" take.
+//
+// This and KQovNode are the seam to the animation layer: their sources use
+// take nodes, curve nodes and curves; their headers only name them.
+
+#include <memory>
+#include <vector>
+
+#include "foundation/KTime.h"
+#include "scene/KPlugHandlePool.h"
+#include "scene/KQovObject.h"
+
+class KDataType;
+class KError;
+class KFCurve;
+struct KFCurveEvent;
+class KFCurveNode;
+class KProperty;
+class KQovTakeNode;
+
+class KQovTakeNodeContainer : public KQovObject {
+public:
+    // The error id of every failure of the container.
+    enum : int { eTakeNodeError = 0 };
+
+    // `error` is the subclass's error object (not owned; may be null).
+    KQovTakeNodeContainer(KQovObjectManager* manager, const char* name, KError* error);
+    ~KQovTakeNodeContainer() override;
+
+    void CollectProperties(std::vector<KProperty*>& out) override;
+    void AttachUserProperty(KQovUserProperty* userProperty) override;
+    // Removes the property's channels (and their links) from every take, then
+    // destroys the property and unbinds the handle.
+    void DetachUserProperty(KQovUserProperty* userProperty) override;
+
+    // A name or index that does not exist makes index 0 current and fails.
+    virtual bool SetCurrentTakeNode(const char* name);
+    virtual bool SetCurrentTakeNode(int index);
+    // Widens [start, stop] to the keys of the current take; false (and the
+    // times unchanged) when it has none.
+    virtual bool GetAnimationInterval(KTime& start, KTime& stop);
+    // Builds the channel tree of a new take node.
+    virtual void InitTakeNodeChannels(KQovTakeNode* takeNode) = 0;
+    // The user-property record of a property, made by the object manager; null
+    // without a manager or record maker.
+    virtual KQovUserProperty* CreateManagerRecord(KProperty* property);
+    // After a property block was read.
+    virtual void AfterPropertiesRead() { WritePropertyDefaults(); }
+
+    int GetTakeNodeCount() const { return int(mTakeNodes.size()); }
+    KQovTakeNode* GetTakeNode(int index);
+    const char* GetTakeNodeName(int index);
+    KQovTakeNode* GetCurrentTakeNode();
+    const char* GetCurrentTakeNodeName();
+    int GetCurrentTakeNodeIndex() const { return mCurrent; }
+    KQovTakeNode* GetDefaultTakeNode() const;
+    // A copy of the "Default" take under the new name (or, without one, a new
+    // take with the object's channels); null and an error for a taken name.
+    KQovTakeNode* AddTakeNode(const char* name);
+    KQovTakeNode* AddDefaultTakeNode();
+    // The current take stays the same take when one below it goes.
+    bool RemoveTakeNode(int index);
+    bool HasAnimation(const char* name1, const char* name2, const char* name3);
+    bool HasAnimation(const char* name1, const char* name2, const KDataType* dataType);
+
+    // A record for every property of the set that no user property wraps yet.
+    void CreateUserPropertiesFromPropertySet();
+    // Writes the user property's value into its channel in the current take and
+    // in "Default".
+    void SetPropertyChannelDefault(KQovUserProperty* userProperty);
+    // Writes every property's value into its "Default" channel (without
+    // running the links).
+    void WritePropertyDefaults();
+    // Creates the channel of a property in a take node (linked in "Default").
+    void InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode);
+    // Makes the property component follow the curve's default value.
+    void LinkPropertyToCurve(KProperty* property, int component, KFCurve* curve);
+    int GetPropertyLinkCount() const { return int(mLinks.size()); }
+    KError* GetError() const { return mError; }
+
+    // The channel name of a property: "T", "R", "S" for the three local
+    // transforms, the property name otherwise.
+    static const char* GetChannelName(const char* propertyName);
+    // "X", "Y", "Z", "toto"; null past the fourth.
+    static const char* GetComponentName(int index);
+    // True for a take named "Default" in any case.
+    static bool IsDefaultTakeName(const char* name);
+    // Writes values into a channel's curves (by component for 3 and 4 values),
+    // creating missing component channels and curves, without running links.
+    static void WriteChannelValues(KFCurveNode* channel, const double* values, int count);
+
+    // How a manager makes the record of a property (set by the object manager).
+    using RecordMaker = KQovUserProperty* (*)(KQovObjectManager* manager, KProperty* property);
+    static void SetRecordMaker(RecordMaker maker);
+
+protected:
+    void SetError(const char* text);
+
+private:
+    struct PropertyLink {
+        KWeakRef property;  // weak: the property may go before the curve
+        int component;
+        KFCurve* curve;
+        KQovTakeNodeContainer* container;
+    };
+    static void OnLinkedCurve(KFCurve* curve, KFCurveEvent* event, void* data);
+    void RemoveLink(PropertyLink* link);
+    void RemoveLinksOf(const KProperty* property);
+    void RemoveLinksUnder(KFCurveNode* channel);
+
+    std::vector<std::unique_ptr<KQovTakeNode>> mTakeNodes;
+    std::vector<std::unique_ptr<PropertyLink>> mLinks;
+    int mCurrent = -1;
+    KError* mError;
+};

@@ -1,0 +1,593 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "animation/KFCurve.h"
+#include "common/SceneDump.h"
+#include "scene/KDataType.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeProperties.h"
+#include "scene/SceneObjectDoubles.h"
+
+namespace {
+
+using scene_test::TestAttribute;
+
+std::vector<double> Numbers(KProperty* property) {
+    double values[4] = {};
+    const int n = KQovGetPropertyNumbers(property, values);
+    return std::vector<double>(values, values + n);
+}
+
+TEST(KQovNode, PropertiesInFileOrder) {
+    struct Row {
+        const char* name;
+        int type;
+        uint32_t userFlags;
+        bool animatable;
+    };
+    const int b = KProperty::eBOOL, v = KProperty::eVECTOR3D, d = KProperty::eDOUBLE,
+              e = KProperty::eENUM, o = KProperty::eOBJECT;
+    const Row rows[] = {
+        {"QuaternionInterpolate", b, 0, false}, {"RotationOffset", v, 0, false},
+        {"RotationPivot", v, 0, false}, {"RotationPivotUpdateOffset", v, 16, false},
+        {"ScalingOffset", v, 0, false}, {"ScalingPivot", v, 0, false},
+        {"ScalingPivotUpdateOffset", v, 16, false}, {"TranslationActive", b, 0, false},
+        {"TranslationMin", v, 0, false}, {"TranslationMax", v, 0, false},
+        {"TranslationMinX", b, 0, false}, {"TranslationMinY", b, 0, false},
+        {"TranslationMinZ", b, 0, false}, {"TranslationMaxX", b, 0, false},
+        {"TranslationMaxY", b, 0, false}, {"TranslationMaxZ", b, 0, false},
+        {"RotationOrder", e, 0, false}, {"RotationSpaceForLimitOnly", b, 0, false},
+        {"RotationStiffnessX", d, 0, false}, {"RotationStiffnessY", d, 0, false},
+        {"RotationStiffnessZ", d, 0, false}, {"AxisLen", d, 0, false},
+        {"PreRotation", v, 0, false}, {"PostRotation", v, 0, false},
+        {"RotationActive", b, 0, false}, {"RotationMin", v, 0, false},
+        {"RotationMax", v, 0, false}, {"RotationMinX", b, 0, false},
+        {"RotationMinY", b, 0, false}, {"RotationMinZ", b, 0, false},
+        {"RotationMaxX", b, 0, false}, {"RotationMaxY", b, 0, false},
+        {"RotationMaxZ", b, 0, false}, {"InheritType", e, 0, false},
+        {"ScalingActive", b, 0, false}, {"ScalingMin", v, 0, false},
+        {"ScalingMax", v, 0, false}, {"ScalingMinX", b, 0, false},
+        {"ScalingMinY", b, 0, false}, {"ScalingMinZ", b, 0, false},
+        {"ScalingMaxX", b, 0, false}, {"ScalingMaxY", b, 0, false},
+        {"ScalingMaxZ", b, 0, false}, {"GeometricTranslation", v, 0, false},
+        {"GeometricRotation", v, 0, false}, {"GeometricScaling", v, 0, false},
+        {"LookAtProperty", o, 1, false}, {"UpVectorProperty", o, 1, false},
+        {"Show", b, 0, false}, {"NegativePercentShapeSupport", b, 0, false},
+        {"Lcl Translation", v, 8, true}, {"Lcl Rotation", v, 8, true},
+        {"Lcl Scaling", v, 8, true}, {"Visibility", d, 8, true},
+    };
+    KQovNode node(nullptr, "Model::A");
+    KQovNodeProperties* set = node.GetNodeProperties();
+    ASSERT_EQ(set->GetPropertyCount(), 54);
+    for (int i = 0; i < 54; ++i) {
+        KProperty* p = set->GetProperty(i);
+        EXPECT_STREQ(p->GetName(), rows[i].name) << i;
+        EXPECT_EQ(p->GetTypeCode(), rows[i].type) << rows[i].name;
+        EXPECT_EQ(p->GetUserFlags(), rows[i].userFlags) << rows[i].name;
+        EXPECT_EQ(p->IsAnimatable(), rows[i].animatable) << rows[i].name;
+        EXPECT_EQ(set->GetTableProperty(i), p);
+    }
+    EXPECT_STREQ(set->FindProperty("Lcl Scaling")->GetDataType()->GetName(), "Lcl Scaling");
+    EXPECT_TRUE(set->FindProperty("LookAtProperty")->TestFlag(KProperty::eObjectList));
+}
+
+TEST(KQovNode, NewNodeDefaults) {
+    KQovNode node(nullptr, "Model::A");
+    EXPECT_EQ(node.GetObjectType(), 1);
+    EXPECT_EQ(node.GetShadingMode(), 3);
+    EXPECT_EQ(node.GetMultiTake(), 1);
+    EXPECT_FALSE(node.GetMultiLayer());
+    EXPECT_EQ(node.GetCullingMode(), KQovNode::eCullingOff);
+    EXPECT_TRUE(node.GetVisibility());
+    EXPECT_EQ(node.GetTakeNodeCount(), 1);
+    EXPECT_STREQ(node.GetCurrentTakeNodeName(), "Default");
+    EXPECT_EQ(node.GetPivotState(0), 1);
+    EXPECT_EQ(node.GetPivotState(1), 1);
+    EXPECT_EQ(Numbers(node.GetNodeProperties()->FindProperty("GeometricScaling")),
+              (std::vector<double>{1, 1, 1}));
+    EXPECT_EQ(Numbers(node.GetNodeProperties()->FindProperty("Lcl Scaling")),
+              (std::vector<double>{1, 1, 1}));
+    EXPECT_STREQ(node.GetTypeName().Buffer(), "Null");
+    EXPECT_EQ(node.GetTypeNames().GetCount(), 1);
+    EXPECT_STREQ(node.GetTypeNames().GetAt(0), "Null");
+    uint8_t flag = 9;
+    EXPECT_STREQ(node.GetRenameInfo(flag).Buffer(), "");
+    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(node.GetPivotSet(2), nullptr);
+    EXPECT_EQ(node.GetRotationPivot(-1), nullptr);
+}
+
+TEST(KQovNode, EnumLabels) {
+    KQovNode node(nullptr, "Model::A");
+    KProperty* order = node.GetNodeProperties()->FindProperty("RotationOrder");
+    KProperty* inherit = node.GetNodeProperties()->FindProperty("InheritType");
+    const char* orders[] = {"Euler XYZ", "Euler XZY", "Euler YZX", "Euler YXZ",
+                            "Euler ZXY", "Euler ZYX", "Spheric XYZ", nullptr};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_STREQ(order->GetEnumName(i), orders[i]) << i;
+        EXPECT_STREQ(KQovNodeProperties::GetRotationOrderName(i), orders[i]) << i;
+    }
+    const char* inherits[] = {"RrSs", "RrSs", "Rrs", nullptr};
+    for (int i = 0; i < 4; ++i) EXPECT_STREQ(inherit->GetEnumName(i), inherits[i]) << i;
+    EXPECT_EQ(order->GetEnumName(-1), nullptr);
+    node.SetInheritType(2);
+    EXPECT_EQ(node.GetInheritType(), 2);
+    EXPECT_EQ(inherit->GetInt(), 2);
+}
+
+TEST(KQovNode, DefaultChannelTree) {
+    KQovNode node(nullptr, "Model::A");
+    node.SetLocalTranslation(1.0, 2.0, 3.0);
+    node.AddTakeNode("Take 001");
+    const char* expected =
+        "take \"Take 001\"\n"
+        "  channel \"Defaults\"\n"
+        "    channel \"Transform\"\n"
+        "      channel \"T\" [Lcl Translation]\n"
+        "        channel \"X\"\n"
+        "          curve default 0 colour 1 0 0 keys 0\n"
+        "        channel \"Y\"\n"
+        "          curve default 0 colour 0 1 0 keys 0\n"
+        "        channel \"Z\"\n"
+        "          curve default 0 colour 0 0 1 keys 0\n"
+        "      channel \"R\" [Lcl Rotation]\n"
+        "        channel \"X\"\n"
+        "          curve default 0 colour 1 0 0 keys 0\n"
+        "        channel \"Y\"\n"
+        "          curve default 0 colour 0 1 0 keys 0\n"
+        "        channel \"Z\"\n"
+        "          curve default 0 colour 0 0 1 keys 0\n"
+        "      channel \"S\" [Lcl Scaling]\n"
+        "        channel \"X\"\n"
+        "          curve default 1 colour 1 0 0 keys 0\n"
+        "        channel \"Y\"\n"
+        "          curve default 1 colour 0 1 0 keys 0\n"
+        "        channel \"Z\"\n"
+        "          curve default 1 colour 0 0 1 keys 0\n"
+        "    channel \"Visibility\" [Visibility]\n"
+        "      curve default 1 colour 0.75 0 0 keys 0\n";
+    // Setting a property does not push into the curves; the new take copies "Default".
+    EXPECT_EQ(SceneDump::Take(*node.GetTakeNode(1)), expected);
+    EXPECT_EQ(node.GetPropertyLinkCount(), 10);
+}
+
+TEST(KQovNode, DefaultCurvesDriveTheTransformProperties) {
+    struct Case {
+        const char* path;
+        const char* property;
+        int component;
+    } cases[] = {{"T/X", "Lcl Translation", 0}, {"T/Z", "Lcl Translation", 2},
+                 {"R/Y", "Lcl Rotation", 1},    {"S/X", "Lcl Scaling", 0},
+                 {"Visibility", "Visibility", 0}};
+    for (const Case& c : cases) {
+        KQovNode node(nullptr, "Model::A");
+        node.AddTakeNode("Take 001");
+        KProperty* property = node.GetNodeProperties()->FindProperty(c.property);
+        const std::vector<double> before = Numbers(property);
+        node.GetTakeNode(1)->GetRoot()->Find(c.path)->GetCurve()->SetValue(7.5f);
+        EXPECT_EQ(Numbers(property), before) << c.path;
+        node.GetDefaultTakeNode()->GetRoot()->Find(c.path)->GetCurve()->SetValue(7.5f);
+        std::vector<double> after = before;
+        after[size_t(c.component)] = 7.5;
+        EXPECT_EQ(Numbers(property), after) << c.path;
+    }
+}
+
+// Root with two children, each with two children: 6 descendants.
+struct Tree {
+    KQovNode root{nullptr, "Model::R"};
+    KQovNode a{nullptr, "Model::A"}, b{nullptr, "Model::B"};
+    KQovNode a1{nullptr, "Model::A1"}, a2{nullptr, "Model::A2"};
+    KQovNode b1{nullptr, "Model::B1"}, b2{nullptr, "Model::B2"};
+    Tree() {
+        root.AddChild(&a);
+        root.AddChild(&b);
+        a.AddChild(&a1);
+        a.AddChild(&a2);
+        b.AddChild(&b1);
+        b.AddChild(&b2);
+    }
+    std::string Dump() { return SceneDump::NodeTree(root, 0); }
+};
+
+TEST(KQovNode, HierarchyCountsAndMoves) {
+    Tree t;
+    EXPECT_EQ(t.root.GetChildCount(true), 6);
+    EXPECT_EQ(t.root.GetChildCount(), 2);
+    EXPECT_EQ(t.a1.GetParent(), &t.a);
+    EXPECT_EQ(t.root.GetParent(), nullptr);
+    EXPECT_EQ(t.root.GetChild(2), nullptr);
+    EXPECT_EQ(t.root.GetChild(-1), nullptr);
+    // Moving a subtree.
+    EXPECT_TRUE(t.b.AddChild(&t.a));
+    EXPECT_EQ(t.a.GetParent(), &t.b);
+    EXPECT_EQ(t.root.GetChildCount(), 1);
+    EXPECT_EQ(t.b.GetChildCount(true), 5);
+    EXPECT_EQ(t.b.GetChild(2), &t.a);
+    // Adding a child again moves it to the end.
+    EXPECT_TRUE(t.b.AddChild(&t.b1));
+    EXPECT_EQ(t.b.GetChild(0), &t.b2);
+    EXPECT_EQ(t.b.GetChild(2), &t.b1);
+    EXPECT_EQ(t.b.RemoveChild(&t.b1), &t.b1);
+    EXPECT_EQ(t.b1.GetParent(), nullptr);
+    EXPECT_EQ(t.b.RemoveChild(nullptr), nullptr);
+    EXPECT_FALSE(t.b.AddChild(nullptr));
+}
+
+TEST(KQovNode, CyclesAreRefusedAndTheTreeKept) {
+    Tree t;
+    const std::string before = t.Dump();
+    const std::pair<KQovNode*, KQovNode*> refused[] = {
+        {&t.a, &t.a}, {&t.a1, &t.a}, {&t.a1, &t.root}, {&t.b2, &t.root}, {&t.a, &t.root}};
+    for (const auto& [parent, child] : refused) {
+        parent->GetNodeError().ClearError();
+        EXPECT_FALSE(parent->AddChild(child)) << parent->GetName() << " <- " << child->GetName();
+        EXPECT_EQ(parent->GetNodeError().GetErrorCode(), KQovNode::eCyclicGraph);
+        EXPECT_STREQ(parent->GetNodeError().GetErrorText(),
+                     "Operation with a target of the entity would generate a cyclic graph");
+        EXPECT_EQ(t.Dump(), before);
+    }
+}
+
+TEST(KQovNode, RefusedConnectionLeavesTheNodeWhereItWas) {
+    Tree t;
+    KQovNode closed(nullptr, "Model::Closed");
+    closed.GetNodeProperties()->SetPlugFlags(KPlug::eAcceptsSources, false);
+    EXPECT_FALSE(closed.AddChild(&t.a));
+    EXPECT_EQ(t.a.GetParent(), &t.root);
+    EXPECT_EQ(t.root.GetChild(0), &t.a);
+    EXPECT_EQ(t.root.GetChild(1), &t.b);
+}
+
+TEST(KQovNode, FindChild) {
+    Tree t;
+    t.a2.SetName("Renamed");
+    struct Case {
+        const char* name;
+        bool recursive;
+        bool initial;
+        KQovNode Tree::*expected;
+    } cases[] = {
+        {"A", false, false, &Tree::a},        {"A1", false, false, nullptr},
+        {"A1", true, false, &Tree::a1},       {"Model::A", false, false, nullptr},
+        {"Renamed", true, false, &Tree::a2},  {"A2", true, false, nullptr},
+        {"A2", true, true, &Tree::a2},        {"a", false, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        KQovNode* expected = c.expected ? &(t.*c.expected) : nullptr;
+        EXPECT_EQ(t.root.FindChild(c.name, c.recursive, c.initial), expected) << c.name;
+    }
+}
+
+TEST(KQovNode, ChildNames) {
+    KQovNode node(nullptr, "Model::A");
+    node.AddChildName("Model::B");
+    node.AddChildName(nullptr);
+    EXPECT_EQ(node.GetChildNameCount(), 2);
+    EXPECT_STREQ(node.GetChildName(0), "Model::B");
+    EXPECT_STREQ(node.GetChildName(1), "");
+    EXPECT_EQ(node.GetChildName(2), nullptr);
+    EXPECT_EQ(node.GetChildName(-1), nullptr);
+}
+
+TEST(KQovNode, TargetsReplaceAndAreNoChildren) {
+    using Set = void (KQovNode::*)(KQovNode*);
+    using Get = KQovNode* (KQovNode::*)() const;
+    const std::pair<Set, Get> kinds[] = {{&KQovNode::SetLookAtTarget, &KQovNode::GetLookAtTarget},
+                                         {&KQovNode::SetUpVectorTarget, &KQovNode::GetUpVectorTarget}};
+    for (const auto& [set, get] : kinds) {
+        KQovNode node(nullptr, "Model::A"), first(nullptr, "Model::T1"), second(nullptr, "Model::T2");
+        EXPECT_EQ((node.*get)(), nullptr);
+        (node.*set)(&first);
+        (node.*set)(&first);
+        EXPECT_EQ((node.*get)(), &first);
+        (node.*set)(&second);
+        EXPECT_EQ((node.*get)(), &second);
+        (node.*set)(nullptr);
+        EXPECT_EQ((node.*get)(), &second);
+        EXPECT_EQ(node.GetChildCount(), 0);
+        EXPECT_EQ(second.GetParent(), nullptr);
+        EXPECT_EQ(first.GetParent(), nullptr);
+    }
+    KQovNode node(nullptr, "Model::A");
+    node.SetPostTargetRotation(1, 2, 3, 4);
+    node.SetUpTargetRotation(5, 6, 7, 8);
+    EXPECT_EQ(node.GetPostTargetRotation()[3], 4.0);
+    EXPECT_EQ(node.GetUpTargetRotation()[0], 5.0);
+}
+
+TEST(KQovNode, AttributeFlags) {
+    struct Case {
+        int type;
+        int kind;
+        bool multiLayer;
+        int multiTake;
+        const char* typed;
+    } cases[] = {
+        {KQovNodeAttribute::eNull, 0, false, 1, "null"},
+        {KQovNodeAttribute::eMarker, 1, false, 0, "marker"},
+        {KQovNodeAttribute::eMarker, 2, true, 1, "marker"},
+        {KQovNodeAttribute::eMarker, 3, true, 1, "marker"},
+        {KQovNodeAttribute::eCamera, 0, false, 0, "camera"},
+        {KQovNodeAttribute::eLight, 0, false, 0, "light"},
+        {KQovNodeAttribute::eMesh, 0, false, 1, "geometry"},
+        {KQovNodeAttribute::ePatch, 0, false, 1, "geometry"},
+        {KQovNodeAttribute::eSkeleton, 0, false, 1, "skeleton"},
+    };
+    for (const Case& c : cases) {
+        KQovNode node(nullptr, "Model::A");
+        TestAttribute attribute(c.type, c.kind);
+        EXPECT_EQ(node.SetNodeAttribute(&attribute), nullptr);
+        EXPECT_EQ(node.GetMultiLayer(), c.multiLayer) << c.type << "/" << c.kind;
+        EXPECT_EQ(node.GetMultiTake(), c.multiTake) << c.type << "/" << c.kind;
+        EXPECT_EQ(node.GetAttributeOfType(c.type), &attribute);
+        const std::string typed = c.typed;
+        EXPECT_EQ(node.GetNull<KQovNodeAttribute>() != nullptr, typed == "null");
+        EXPECT_EQ(node.GetMarker<KQovNodeAttribute>() != nullptr, typed == "marker");
+        EXPECT_EQ(node.GetCamera<KQovNodeAttribute>() != nullptr, typed == "camera");
+        EXPECT_EQ(node.GetLight<KQovNodeAttribute>() != nullptr, typed == "light");
+        EXPECT_EQ(node.GetGeometry<KQovNodeAttribute>() != nullptr, typed == "geometry");
+        EXPECT_EQ(node.GetSkeleton<KQovNodeAttribute>() != nullptr, typed == "skeleton");
+        EXPECT_STREQ(node.GetTypeName().Buffer(), "Test");
+        EXPECT_EQ(node.SetNodeAttribute(nullptr), &attribute);
+        EXPECT_FALSE(node.GetMultiLayer());
+        EXPECT_EQ(node.GetMultiTake(), 1);
+    }
+}
+
+TEST(KQovNode, AttributeChannelsFollowTheNode) {
+    KQovNode first(nullptr, "Model::A"), second(nullptr, "Model::B");
+    for (const char* take : {"T1", "T2"}) first.AddTakeNode(take);
+    TestAttribute light(KQovNodeAttribute::eLight);
+    EXPECT_EQ(first.SetNodeAttribute(&light), nullptr);
+    EXPECT_EQ(light.calls, (std::vector<std::string>{"init Default", "init T1", "init T2"}));
+    EXPECT_EQ(first.SetNodeAttribute(&light), nullptr);  // the same: no change
+    EXPECT_EQ(light.calls.size(), 3u);
+    EXPECT_EQ(first.GetMultiTake(), 0);
+    // New takes copy the channel from "Default".
+    first.AddTakeNode("T3");
+    EXPECT_GE(first.GetTakeNode(3)->GetRoot()->FindIndexByName("Extra"), 0);
+
+    // Taken over by another node: the first loses channels and flags.
+    light.calls.clear();
+    EXPECT_EQ(second.SetNodeAttribute(&light), nullptr);
+    EXPECT_EQ(light.calls, (std::vector<std::string>{"remove Default", "remove T1", "remove T2",
+                                                      "remove T3", "init Default"}));
+    EXPECT_EQ(first.GetNodeAttribute(), nullptr);
+    EXPECT_EQ(first.GetMultiTake(), 1);
+    EXPECT_EQ(light.GetNode(), &second);
+    for (int i = 0; i < first.GetTakeNodeCount(); ++i)
+        EXPECT_EQ(first.GetTakeNode(i)->GetRoot()->FindIndexByName("Extra"), -1);
+
+    // A replaced attribute is handed back, unbound but alive.
+    TestAttribute camera(KQovNodeAttribute::eCamera);
+    EXPECT_EQ(second.SetNodeAttribute(&camera), &light);
+    EXPECT_EQ(light.GetNode(), nullptr);
+    EXPECT_STREQ(second.GetTypeName().Buffer(), "Test");
+    std::vector<KProperty*> properties;
+    second.CollectProperties(properties);
+    EXPECT_EQ(properties.size(), 54u);
+}
+
+TEST(KQovNode, DestroyingANodeKeepsItsAttribute) {
+    TestAttribute attribute(KQovNodeAttribute::eMarker, 1);
+    {
+        KQovNode node(nullptr, "Model::A");
+        node.SetNodeAttribute(&attribute);
+    }
+    EXPECT_EQ(attribute.GetNode(), nullptr);
+    EXPECT_EQ(attribute.calls.back(), "remove Default");
+    attribute.ClearNode();  // no node: nothing
+    EXPECT_EQ(attribute.calls.size(), 2u);
+}
+
+TEST(KQovNode, DestroyingAnAttributeUnbindsIt) {
+    KQovNode node(nullptr, "Model::A");
+    {
+        TestAttribute camera(KQovNodeAttribute::eCamera);
+        node.SetNodeAttribute(&camera);
+        EXPECT_EQ(node.GetMultiTake(), 0);
+    }
+    EXPECT_EQ(node.GetNodeAttribute(), nullptr);
+    EXPECT_EQ(node.GetMultiTake(), 1);
+}
+
+TEST(KQovNodeAttribute, BaseTypeNames) {
+    struct Bare : KQovNodeAttribute {
+        Bare() : KQovNodeAttribute(nullptr) {}
+        int GetAttributeType() const override { return eShape; }
+    } bare;
+    EXPECT_STREQ(bare.GetTypeName().Buffer(), "");
+    EXPECT_EQ(bare.GetTypeNames().GetCount(), 0);
+    EXPECT_EQ(bare.GetMarkerKind(), 0);
+    bare.ClearNode();
+    EXPECT_EQ(bare.GetNode(), nullptr);
+}
+
+struct Character : KQovNodeLinkOwner {
+    std::vector<std::vector<int>> cleared;
+    void ClearNodeLink(KQovNode*, int kind, int slot, int subIndex) override {
+        cleared.push_back({kind, slot, subIndex});
+    }
+};
+
+TEST(KQovNode, CharacterBackLinks) {
+    Character character, other;
+    {
+        KQovNode node(nullptr, "Model::Hips");
+        EXPECT_EQ(node.AddCharacterLink(&character, KQovNode::eCharacterSlot, 4, 0), 0);
+        EXPECT_EQ(node.AddCharacterLink(&character, KQovNode::eAuxiliaryEffector, 2, 1), 1);
+        EXPECT_EQ(node.AddCharacterLink(&other, KQovNode::eEffector, 2, 0), 2);
+        struct Case {
+            const KQovNodeLinkOwner* owner;
+            int kind, slot, sub, found;
+        } cases[] = {{&character, 0, 4, 0, 0}, {&character, 3, 2, 1, 1}, {&other, 2, 2, 0, 2},
+                     {&character, 3, 2, 0, -1}, {&other, 0, 4, 0, -1}, {nullptr, 0, 4, 0, -1}};
+        for (const Case& c : cases)
+            EXPECT_EQ(node.FindCharacterLink(c.owner, c.kind, c.slot, c.sub), c.found);
+        EXPECT_EQ(node.RemoveCharacterLink(&other, 2, 2, 0), 2);
+        EXPECT_EQ(node.RemoveCharacterLink(&other, 2, 2, 0), -1);
+        EXPECT_EQ(node.GetCharacterLinkCount(), 2);
+    }
+    EXPECT_EQ(character.cleared, (std::vector<std::vector<int>>{{0, 4, 0}, {3, 2, 1}}));
+    EXPECT_TRUE(other.cleared.empty());
+}
+
+TEST(KQovNode, Visibility) {
+    KQovNode node(nullptr, "Model::A");
+    KProperty* show = node.GetNodeProperties()->FindProperty("Show");
+    KProperty* visibility = node.GetNodeProperties()->FindProperty("Visibility");
+    node.SetVisibility(false);
+    EXPECT_EQ(show->GetInt(), 0);
+    EXPECT_EQ(visibility->GetDouble(), 0.0);
+    EXPECT_FALSE(node.GetVisibility());
+    visibility->SetDouble(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_TRUE(node.GetVisibility());
+    node.GetNodeProperties()->DestroyProperty(node.GetNodeProperties()->IndexOfProperty(visibility));
+    EXPECT_FALSE(node.GetVisibility());
+    node.SetVisibility(true);  // nothing to write into
+    EXPECT_EQ(show->GetInt(), 1);
+}
+
+TEST(KQovNode, MarksAndAnimationIntervalOverTheSubtree) {
+    Tree t;
+    t.a2.SetMarked(true);
+    EXPECT_FALSE(t.root.IsMarked());
+    EXPECT_TRUE(t.root.IsMarked(true));
+    t.root.SetMarked(false, true);
+    EXPECT_FALSE(t.root.IsMarked(true));
+
+    KTime start(100), stop(100);
+    EXPECT_FALSE(t.root.GetAnimationInterval(start, stop));
+    EXPECT_EQ(start.Get(), 100);
+    KFCurve* curve = t.b1.GetDefaultTakeNode()->GetTranslationX();
+    curve->ResizeKeyBuffer(2);
+    curve->KeySet(0, KTime(-5), 0.0f);
+    curve->KeySet(1, KTime(40), 1.0f);
+    curve->CommitKeys(2);
+    EXPECT_TRUE(t.root.GetAnimationInterval(start, stop));
+    EXPECT_EQ(start.Get(), -5);
+    EXPECT_EQ(stop.Get(), 100);
+    EXPECT_FALSE(t.a.GetAnimationInterval(start, stop));
+}
+
+TEST(KQovNode, LocalTransforms) {
+    KQovNode node(nullptr, "Model::A");
+    using Set = void (KQovNode::*)(double, double, double);
+    using Get = void (KQovNode::*)(KVector4&) const;
+    const std::tuple<Set, Get, const char*> cases[] = {
+        {&KQovNode::SetLocalTranslation, &KQovNode::GetLocalTranslation, "Lcl Translation"},
+        {&KQovNode::SetLocalRotation, &KQovNode::GetLocalRotation, "Lcl Rotation"},
+        {&KQovNode::SetLocalScaling, &KQovNode::GetLocalScaling, "Lcl Scaling"}};
+    for (const auto& [set, get, name] : cases) {
+        (node.*set)(1.5, -2.0, 3.0);
+        KVector4 out(9, 9, 9, 9);
+        (node.*get)(out);
+        EXPECT_EQ(out, KVector4(1.5, -2.0, 3.0)) << name;
+        EXPECT_EQ(out[3], 9.0);
+        KProperty* p = node.GetNodeProperties()->FindProperty(name);
+        node.GetNodeProperties()->DestroyProperty(node.GetNodeProperties()->IndexOfProperty(p));
+        (node.*set)(7, 7, 7);  // missing: nothing
+        KVector4 untouched(4, 4, 4, 4);
+        (node.*get)(untouched);
+        EXPECT_EQ(untouched, KVector4(4, 4, 4, 4)) << name;
+    }
+}
+
+TEST(KQovNode, NeutralPropertiesLeaveThePivotsUnused) {
+    KQovNode node(nullptr, "Model::A");
+    node.CopyPropertiesToPivots();
+    EXPECT_EQ(node.GetPivotState(0), 1);
+    EXPECT_EQ(node.GetPivotState(1), 1);
+    // Each non-neutral value makes set 0 used.
+    KQovNodeProperties* set = node.GetNodeProperties();
+    const int rows[] = {KQovNodeProperties::eRotationOffset, KQovNodeProperties::eRotationPivot,
+                        KQovNodeProperties::eScalingPivotUpdateOffset,
+                        KQovNodeProperties::eGeometricRotation, KQovNodeProperties::eGeometricScaling};
+    for (int row : rows) {
+        KQovNode fresh(nullptr, "Model::B");
+        fresh.GetNodeProperties()->SetVector(row, KVector4(0.5, 1.0, 0.0));
+        fresh.SetPivotState(1, 0);
+        fresh.AfterPropertiesRead();
+        EXPECT_EQ(fresh.GetPivotState(0), 0) << row;
+        EXPECT_EQ(fresh.GetPivotState(1), 1) << row;
+    }
+    set->SetNumber(KQovNodeProperties::eRotationOrder, 3);
+    node.CopyPropertiesToPivots();
+    EXPECT_EQ(node.GetPivotState(0), 0);
+    EXPECT_EQ(node.GetRotationOrder(0), 3);
+}
+
+TEST(KQovNode, PivotsAndPropertiesCopyBothWays) {
+    KQovNode node(nullptr, "Model::A");
+    node.SetRotationOffset(0, 1, 2, 3);
+    node.SetRotationPivot(0, 4, 5, 6);
+    node.SetPreRotation(0, 10, 20, 30);
+    node.SetPostRotation(0, -1, -2, -3);
+    node.SetScalingOffset(0, 0.5, 0.25, 0.125);
+    node.SetScalingPivot(0, 7, 8, 9);
+    node.SetGeometricTranslation(0, 1, 1, 1);
+    node.SetGeometricRotation(0, 90, 0, 0);
+    node.SetGeometricScaling(0, 2, 2, 2);
+    node.SetRotationOrder(0, 5);
+    node.SetRotationSpaceForLimitOnly(0, true);
+    KQovNodeLimits& limits = node.GetLimits();
+    limits.rotationActive = true;
+    limits.rotation.minActiveY = true;
+    limits.rotation.min = KVector4(-45, -30, -15);
+    limits.scaling.max = KVector4(3, 3, 3);
+    limits.translation.maxActiveZ = true;
+    const KQovPivotSet original = *node.GetPivotSet(0);
+    const KQovNodeLimits originalLimits = limits;
+
+    node.CopyPivotsToProperties();
+    EXPECT_EQ(Numbers(node.GetNodeProperties()->FindProperty("PreRotation")),
+              (std::vector<double>{10, 20, 30}));
+    EXPECT_EQ(node.GetNodeProperties()->FindProperty("RotationMinY")->GetInt(), 1);
+    node.GetPivotSet(0)->Reset();
+    limits = KQovNodeLimits();
+    node.CopyPropertiesToPivots();
+
+    const KQovPivotSet& copy = *node.GetPivotSet(0);
+    EXPECT_EQ(copy.pivotState, 0);
+    for (auto field : {&KQovPivotSet::rotationOffset, &KQovPivotSet::rotationPivot,
+                       &KQovPivotSet::preRotation, &KQovPivotSet::postRotation,
+                       &KQovPivotSet::scalingOffset, &KQovPivotSet::scalingPivot,
+                       &KQovPivotSet::geometricTranslation, &KQovPivotSet::geometricRotation,
+                       &KQovPivotSet::geometricScaling})
+        EXPECT_EQ(copy.*field, original.*field);
+    EXPECT_EQ(copy.rotationOrder, 5);
+    EXPECT_EQ(copy.rotationSpaceForLimitOnly, 1);
+    EXPECT_EQ(limits.rotationActive, originalLimits.rotationActive);
+    EXPECT_EQ(limits.rotation.minActiveY, true);
+    EXPECT_EQ(limits.translation.maxActiveZ, true);
+    EXPECT_EQ(limits.rotation.min, originalLimits.rotation.min);
+    EXPECT_EQ(limits.scaling.max, originalLimits.scaling.max);
+    EXPECT_EQ(limits.scaling.max[3], originalLimits.scaling.max[3]);
+    KVector4 scaling;
+    node.GetGeometricScaling(0, scaling);
+    EXPECT_EQ(scaling, KVector4(2, 2, 2));
+}
+
+TEST(KQovNode, ResetPutsEveryMemberBack) {
+    KQovNode node(nullptr, "Model::A");
+    KQovNodeProperties* set = node.GetNodeProperties();
+    set->SetBool(KQovNodeProperties::eShow, false);
+    set->SetVector(KQovNodeProperties::eGeometricScaling, KVector4(5, 5, 5));
+    set->SetNumber(KQovNodeProperties::eRotationStiffnessY, 0.5);
+    node.SetPivotState(0, 0);
+    node.SetRotationActive(true);
+    node.ResetTransformProperties();
+    EXPECT_TRUE(set->GetBool(KQovNodeProperties::eShow));
+    EXPECT_FALSE(set->GetBool(KQovNodeProperties::eRotationActive));
+    EXPECT_EQ(set->GetVector(KQovNodeProperties::eGeometricScaling), KVector4(1, 1, 1));
+    EXPECT_EQ(set->GetNumber(KQovNodeProperties::eRotationStiffnessY), 0.0);
+    EXPECT_EQ(node.GetPivotState(0), 1);
+}
+
+}  // namespace

@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "animation/KFCurve.h"
+#include "common/SceneDump.h"
+#include "scene/KQovUserProperty.h"
+#include "scene/KTypedProperty.h"
+#include "scene/SceneObjectDoubles.h"
+
+namespace {
+
+using scene_test::TestObject;
+
+KFCurve* DefaultCurve(TestObject& object, const char* path) {
+    KFCurveNode* channel = object.GetDefaultTakeNode()->GetRoot()->Find(path);
+    return channel ? channel->GetCurve() : nullptr;
+}
+
+double Number(KProperty* property, int component = 0) {
+    double values[4] = {};
+    KQovGetPropertyNumbers(property, values);
+    return values[component];
+}
+
+TEST(KQovTakeNodeContainer, FreshObjectHasDefaultCurrent) {
+    TestObject object;
+    ASSERT_EQ(object.GetTakeNodeCount(), 1);
+    EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 0);
+    EXPECT_STREQ(object.GetCurrentTakeNodeName(), "Default");
+    EXPECT_EQ(object.GetDefaultTakeNode(), object.GetTakeNode(0));
+}
+
+TEST(KQovTakeNodeContainer, FailuresLeaveTheirText) {
+    TestObject object;
+    object.AddTakeNode("Take 001");
+    struct Case {
+        const char* what;
+        std::function<bool()> call;
+        const char* text;
+    } cases[] = {
+        {"remove default", [&] { return object.RemoveTakeNode(0); },
+         "Cannot remove default take node"},
+        {"remove past end", [&] { return object.RemoveTakeNode(2); }, "Index out of range"},
+        {"remove negative", [&] { return object.RemoveTakeNode(-1); }, "Index out of range"},
+        {"set index", [&] { return object.SetCurrentTakeNode(5); }, "Index out of range"},
+        {"name case counts", [&] { return object.SetCurrentTakeNode("default"); },
+         "Unknown take node name"},
+        {"duplicate", [&] { return object.AddTakeNode("Take 001") != nullptr; },
+         "Take node already exists"},
+        {"take past end", [&] { return object.GetTakeNode(2) != nullptr; },
+         "Take node does not exist"},
+    };
+    for (auto& c : cases) {
+        object.error.ClearError();
+        EXPECT_FALSE(c.call()) << c.what;
+        EXPECT_EQ(object.error.GetErrorCode(), 0) << c.what;
+        EXPECT_STREQ(object.error.GetErrorText(), c.text) << c.what;
+        EXPECT_EQ(object.GetTakeNodeCount(), 2) << c.what;
+    }
+}
+
+TEST(KQovTakeNodeContainer, NewTakeCopiesDefaultWithKeys) {
+    TestObject object;
+    KFCurve* intensity = DefaultCurve(object, "Intensity");
+    ASSERT_NE(intensity, nullptr);
+    intensity->KeyClear();
+    intensity->ResizeKeyBuffer(2);
+    intensity->KeySet(0, KTime(0), 1.0f);
+    intensity->KeySet(1, KTime(1000), 2.0f);
+    intensity->CommitKeys(2);
+    KQovTakeNode* take = object.AddTakeNode("Take 001");
+    ASSERT_NE(take, nullptr);
+    EXPECT_EQ(SceneDump::Channels(*take->GetRoot()),
+              SceneDump::Channels(*object.GetDefaultTakeNode()->GetRoot()));
+    EXPECT_EQ(take->FindCurve("Intensity", nullptr, nullptr)->KeyGetCount(), 2);
+    EXPECT_NE(take->FindCurve("Intensity", nullptr, nullptr), intensity);
+    EXPECT_TRUE(object.HasAnimation("Intensity", nullptr, (const char*)nullptr));
+    EXPECT_FALSE(object.HasAnimation("Color", "X", (const char*)nullptr));
+}
+
+TEST(KQovTakeNodeContainer, RemovingTakesKeepsTheCurrentTake) {
+    struct Case {
+        int current;
+        int removed;
+        const char* currentAfter;
+    } cases[] = {
+        {3, 1, "T3"},  // below the current one
+        {2, 2, "T1"},  // the current one: the take before it
+        {1, 3, "T1"},  // above it
+    };
+    for (const Case& c : cases) {
+        TestObject object;
+        for (const char* name : {"T1", "T2", "T3"}) object.AddTakeNode(name);
+        ASSERT_TRUE(object.SetCurrentTakeNode(c.current));
+        ASSERT_TRUE(object.RemoveTakeNode(c.removed));
+        EXPECT_STREQ(object.GetCurrentTakeNodeName(), c.currentAfter) << c.removed;
+    }
+}
+
+TEST(KQovTakeNodeContainer, ChannelsByComponentCount) {
+    TestObject object;
+    const std::string dump = SceneDump::Channels(*object.GetDefaultTakeNode()->GetRoot(), 0, 0);
+    EXPECT_EQ(dump,
+              "channel \"Defaults\"\n"
+              "  channel \"Intensity\" [Intensity]\n"
+              "    curve default 100 colour 1 1 1 keys 0\n"
+              "  channel \"Color\" [Color]\n"
+              "    channel \"X\"\n"
+              "      curve default 0.5 colour 1 1 1 keys 0\n"
+              "    channel \"Y\"\n"
+              "      curve default 0 colour 1 1 1 keys 0\n"
+              "    channel \"Z\"\n"
+              "      curve default 0 colour 1 1 1 keys 0\n"
+              "  channel \"Tint\" [ColorAndAlpha]\n"
+              "    channel \"X\"\n"
+              "      curve default 0 colour 1 1 1 keys 0\n"
+              "    channel \"Y\"\n"
+              "      curve default 0 colour 1 1 1 keys 0\n"
+              "    channel \"Z\"\n"
+              "      curve default 0 colour 1 1 1 keys 0\n"
+              "    channel \"toto\"\n"
+              "      curve default 1 colour 1 1 1 keys 0\n"
+              "  channel \"Start\" [Time]\n"
+              "    curve default 0 colour 1 1 1 keys 0\n"
+              "  channel \"Weight\" [Weight]\n"
+              "    curve default 0.25 colour 1 1 1 keys 0\n");
+    // One link per curve: 1 + 3 + 4 + 1 + 1.
+    EXPECT_EQ(object.GetPropertyLinkCount(), 10);
+}
+
+TEST(KQovTakeNodeContainer, DefaultTakeNameIgnoresCaseForLinks) {
+    TestObject object;
+    KProperty* intensity = object.set->FindProperty("Intensity");
+    const int before = object.GetPropertyLinkCount();
+    for (const char* name : {"DEFAULT", "Take 001"}) {
+        KQovTakeNode take(name);
+        object.InitPropertyChannel(intensity, &take);
+        object.InitPropertyChannel(intensity, &take);  // present: nothing more
+        EXPECT_EQ(take.GetRoot()->GetCount(), 1);
+        const bool linked = std::string(name) == "DEFAULT";
+        EXPECT_EQ(object.GetPropertyLinkCount(), before + (linked ? 1 : 0)) << name;
+    }
+    // The destroyed curve took its link along.
+    EXPECT_EQ(object.GetPropertyLinkCount(), before);
+}
+
+TEST(KQovTakeNodeContainer, DefaultCurvesDriveTheirProperties) {
+    TestObject object;
+    object.AddTakeNode("Take 001");
+    struct Case {
+        const char* path;
+        const char* property;
+        int component;
+        float value;
+    } cases[] = {
+        {"Intensity", "Intensity", 0, 42.0f},
+        {"Color/Y", "Color", 1, 0.75f},
+        {"Tint/toto", "Tint", 3, 0.25f},
+        {"Weight", "Weight", 0, 0.5f},
+    };
+    for (const Case& c : cases) {
+        KProperty* property = object.set->FindProperty(c.property);
+        object.GetTakeNode(1)->GetRoot()->Find(c.path)->GetCurve()->SetValue(9.0f);
+        EXPECT_NE(Number(property, c.component), 9.0) << c.path << ": only Default drives";
+        DefaultCurve(object, c.path)->SetValue(c.value);
+        EXPECT_EQ(Number(property, c.component), c.value) << c.path;
+    }
+}
+
+TEST(KQovTakeNodeContainer, WritingDefaultsDoesNotRunTheLinks) {
+    TestObject object;
+    KProperty* intensity = object.set->FindProperty("Intensity");
+    intensity->SetDouble(0.1);
+    object.WritePropertyDefaults();
+    EXPECT_FLOAT_EQ(DefaultCurve(object, "Intensity")->GetValue(), 0.1f);
+    // A link run would have put the float back into the property.
+    EXPECT_EQ(intensity->GetDouble(), 0.1);
+    auto* color = static_cast<KQovEmbeddedProperty*>(object.set->FindProperty("Color"));
+    const double rgb[3] = {0.1, 0.2, 0.3};
+    color->SetNumbers(rgb, 3);
+    object.AfterPropertiesRead();
+    EXPECT_FLOAT_EQ(DefaultCurve(object, "Color/Z")->GetValue(), 0.3f);
+    EXPECT_EQ(color->GetNumbers()[2], 0.3);
+}
+
+TEST(KQovTakeNodeContainer, AnimationInterval) {
+    TestObject object;
+    KTime start(50), stop(60);
+    EXPECT_FALSE(object.GetAnimationInterval(start, stop));
+    EXPECT_EQ(start.Get(), 50);
+    EXPECT_EQ(stop.Get(), 60);
+    KFCurve* curve = DefaultCurve(object, "Color/X");
+    curve->ResizeKeyBuffer(2);
+    curve->KeySet(0, KTime(10), 1.0f);
+    curve->KeySet(1, KTime(55), 1.0f);
+    curve->CommitKeys(2);
+    EXPECT_TRUE(object.GetAnimationInterval(start, stop));
+    EXPECT_EQ(start.Get(), 10);
+    EXPECT_EQ(stop.Get(), 60);
+}
+
+TEST(KQovTakeNodeContainer, UserPropertyOverThreeTakes) {
+    struct Case {
+        const char* type;
+        const char* channelCurve;  // a curve of the channel
+        int links;
+    } cases[] = {{"Real", "Gain", 1}, {"Vector", "Gain/Z", 3}, {"Color", "Gain/Y", 3},
+                 {"Bool", "Gain", 1}};
+    for (const Case& c : cases) {
+        TestObject object;
+        object.AddTakeNode("T1");
+        object.AddTakeNode("T2");
+        object.SetCurrentTakeNode(2);
+        const int links = object.GetPropertyLinkCount();
+        KQovUserProperty up(nullptr, "Gain", c.type, "");
+        up.SetFlag(KQovUserProperty::eFlagAnimatable, true);
+        object.AddUserProperty(&up);
+        object.AddUserProperty(&up);
+        ASSERT_EQ(object.GetUserPropertyCount(), 1);
+        ASSERT_NE(up.GetProperty(), nullptr) << c.type;
+        EXPECT_TRUE(up.GetProperty()->TestUserFlag(0x8));
+        EXPECT_EQ(object.GetPropertyLinkCount(), links + c.links) << c.type;
+        for (int t = 0; t < 3; ++t)
+            EXPECT_NE(object.GetTakeNode(t)->GetRoot()->Find(c.channelCurve), nullptr) << c.type;
+
+        // A value set through the handle reaches the current take and Default only.
+        up.SetValue(1.0, 1.0, 1.0);
+        up.SetValue(1.0);
+        for (int t = 0; t < 3; ++t) {
+            const float expected = t == 1 ? 0.0f : 1.0f;
+            EXPECT_EQ(object.GetTakeNode(t)->GetRoot()->Find(c.channelCurve)->GetCurve()->GetValue(),
+                      expected)
+                << c.type << " take " << t;
+        }
+
+        object.DetachUserProperty(&up);
+        EXPECT_EQ(up.GetProperty(), nullptr);
+        EXPECT_EQ(object.GetUserPropertyCount(), 0);
+        EXPECT_EQ(object.set->FindProperty("Gain"), nullptr);
+        EXPECT_EQ(object.GetPropertyLinkCount(), links) << c.type;
+        for (int t = 0; t < 3; ++t)
+            EXPECT_EQ(object.GetTakeNode(t)->GetRoot()->FindIndexByName("Gain"), -1);
+    }
+}
+
+TEST(KQovTakeNodeContainer, NotAnimatableUserPropertyMakesNoChannel) {
+    TestObject object;
+    KQovUserProperty up(nullptr, "Note", "Integer", "label");
+    object.AddUserProperty(&up);
+    ASSERT_NE(up.GetProperty(), nullptr);
+    EXPECT_EQ(object.GetDefaultTakeNode()->GetRoot()->FindIndexByName("Note"), -1);
+    object.DetachUserProperty(&up);
+}
+
+// Records made through a stand-in manager, kept (and deleted) by the test.
+std::vector<std::unique_ptr<KQovUserProperty>> gRecords;
+KQovUserProperty* MakeRecord(KQovObjectManager* manager, KProperty* property) {
+    gRecords.push_back(std::make_unique<KQovUserProperty>(manager, property));
+    return gRecords.back().get();
+}
+
+TEST(KQovTakeNodeContainer, RecordsForEveryPropertyThroughTheManager) {
+    int managerStandIn = 0;
+    auto* manager = reinterpret_cast<KQovObjectManager*>(&managerStandIn);
+    {
+        TestObject withoutMaker(manager);
+        EXPECT_EQ(withoutMaker.GetUserPropertyCount(), 0);
+    }
+    KQovTakeNodeContainer::SetRecordMaker(&MakeRecord);
+    {
+        TestObject object(manager);
+        object.CreateUserPropertiesFromPropertySet();
+        ASSERT_EQ(object.GetUserPropertyCount(), object.set->GetPropertyCount());
+        object.CreateUserPropertiesFromPropertySet();  // each property once
+        EXPECT_EQ(object.GetUserPropertyCount(), object.set->GetPropertyCount());
+        KQovUserProperty* intensity = object.FindUserProperty("Intensity");
+        ASSERT_NE(intensity, nullptr);
+        EXPECT_EQ(intensity->GetOwner(), object.set);
+        intensity->SetValue(7.0);
+        EXPECT_EQ(DefaultCurve(object, "Intensity")->GetValue(), 7.0f);
+        EXPECT_EQ(object.FindUserProperty(object.set->FindProperty("Mode")), object.GetUserProperty(5));
+    }
+    KQovTakeNodeContainer::SetRecordMaker(nullptr);
+    gRecords.clear();
+}
+
+}  // namespace
