@@ -23,7 +23,8 @@ KColor ToColor(const double* rgb) {
 }  // namespace
 
 KQovMaterial::KQovMaterial(KQovObjectManager* manager, const char* name)
-    : KQovTakeNodeContainer(manager, name, &mError), mError(kMaterialErrors, 1),
+    : KQovTakeNodeContainer(manager, name, &mError),
+      mError(kMaterialErrors, 1),
       mShadingModel("phong") {
     mProperties = new KQovMaterialProperties(this);
     AddDefaultTakeNode();
@@ -66,21 +67,21 @@ void KQovMaterial::GetColorChannel(const char* channel, double* rgb) const {
     for (int c = 0; c < 3; ++c) rgb[c] = KQovShadingChannels::GetDefault(*this, channel, c, 0.0);
 }
 
-#define KQOV_MATERIAL_COLOR(Name)                                    \
-    void KQovMaterial::SetDefault##Name(const KColor& color) {       \
+#define KQOV_MATERIAL_COLOR(Name)                                      \
+    void KQovMaterial::SetDefault##Name(const KColor& color) {         \
         const double rgb[3] = {color.mRed, color.mGreen, color.mBlue}; \
-        SetColorChannel(#Name, rgb);                                 \
-    }                                                                \
-    KColor KQovMaterial::GetDefault##Name() const {                  \
-        double rgb[3];                                               \
-        GetColorChannel(#Name, rgb);                                 \
-        return ToColor(rgb);                                         \
-    }                                                                \
-    void KQovMaterial::Set##Name(const KVector4& value) {            \
-        SetColorChannel(#Name, value.mData);                         \
-    }                                                                \
-    void KQovMaterial::Get##Name(KVector4& value) const {            \
-        GetColorChannel(#Name, value.mData);                         \
+        SetColorChannel(#Name, rgb);                                   \
+    }                                                                  \
+    KColor KQovMaterial::GetDefault##Name() const {                    \
+        double rgb[3];                                                 \
+        GetColorChannel(#Name, rgb);                                   \
+        return ToColor(rgb);                                           \
+    }                                                                  \
+    void KQovMaterial::Set##Name(const KVector4& value) {              \
+        SetColorChannel(#Name, value.mData);                           \
+    }                                                                  \
+    void KQovMaterial::Get##Name(KVector4& value) const {              \
+        GetColorChannel(#Name, value.mData);                           \
     }
 KQOV_MATERIAL_COLOR(Emissive)
 KQOV_MATERIAL_COLOR(Ambient)

@@ -16,9 +16,9 @@ D Row(const char* name, int typeCode, double value) {
 }
 
 const D kRows[KQovMaterialProperties::eRowCount] = {
-    Row("Emissive", KProperty::eCOLORRGB, 0.0),     Row("Ambient", KProperty::eCOLORRGB, 0.2),
-    Row("Diffuse", KProperty::eCOLORRGB, 0.8),      Row("Specular", KProperty::eCOLORRGB, 0.2),
-    Row("Opacity", KProperty::eDOUBLE, 1.0),        Row("Reflectivity", KProperty::eDOUBLE, 0.3),
+    Row("Emissive", KProperty::eCOLORRGB, 0.0), Row("Ambient", KProperty::eCOLORRGB, 0.2),
+    Row("Diffuse", KProperty::eCOLORRGB, 0.8),  Row("Specular", KProperty::eCOLORRGB, 0.2),
+    Row("Opacity", KProperty::eDOUBLE, 1.0),    Row("Reflectivity", KProperty::eDOUBLE, 0.3),
     Row("Shininess", KProperty::eDOUBLE, 6.4),
 };
 

@@ -16,9 +16,8 @@ public:
     static void AddVector(KQovTakeNode* take, const char* name, const char* dataType,
                           const double* values, KQovTakeNodeContainer* linker = nullptr,
                           KProperty* property = nullptr);
-    static void AddSingle(KQovTakeNode* take, const char* name, const char* dataType,
-                          double value, KQovTakeNodeContainer* linker = nullptr,
-                          KProperty* property = nullptr);
+    static void AddSingle(KQovTakeNode* take, const char* name, const char* dataType, double value,
+                          KQovTakeNodeContainer* linker = nullptr, KProperty* property = nullptr);
 
     // The "Default" take's curve of a channel (component -1: the channel's own
     // curve); null when the take, channel or curve is missing.

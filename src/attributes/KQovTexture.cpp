@@ -27,16 +27,23 @@ std::string_view NameStem(const char* name) {
 int MappingProperty(int type, int normal) {
     switch (type) {
         case KQovTexture::eMappingPlanar:
-            return normal == KQovTexture::eNormalX ? P::eMapX
+            return normal == KQovTexture::eNormalX   ? P::eMapX
                    : normal == KQovTexture::eNormalY ? P::eMapY
                                                      : P::eMapZ;
-        case KQovTexture::eMappingSpherical: return P::eMapSpherical;
-        case KQovTexture::eMappingCylindrical: return P::eMapCylindrical;
-        case KQovTexture::eMappingBox: return P::eMapBox;
-        case KQovTexture::eMappingFace: return P::eMapFace;
-        case KQovTexture::eMappingUV: return P::eMapUV;
-        case KQovTexture::eMappingEnvironment: return P::eMapEnvironment;
-        default: return P::eMapNone;
+        case KQovTexture::eMappingSpherical:
+            return P::eMapSpherical;
+        case KQovTexture::eMappingCylindrical:
+            return P::eMapCylindrical;
+        case KQovTexture::eMappingBox:
+            return P::eMapBox;
+        case KQovTexture::eMappingFace:
+            return P::eMapFace;
+        case KQovTexture::eMappingUV:
+            return P::eMapUV;
+        case KQovTexture::eMappingEnvironment:
+            return P::eMapEnvironment;
+        default:
+            return P::eMapNone;
     }
 }
 
@@ -256,7 +263,8 @@ bool KQovTexture::IsEqual(const KQovTexture& other) const {
         mAlphaSource != other.mAlphaSource || mMappingType != other.mMappingType ||
         mPlanarNormal != other.mPlanarNormal)
         return false;
-    if (GetMaterialUse() != other.GetMaterialUse() || mProperties->GetNumber(P::eTextureTypeUse) !=
+    if (GetMaterialUse() != other.GetMaterialUse() ||
+        mProperties->GetNumber(P::eTextureTypeUse) !=
             other.mProperties->GetNumber(P::eTextureTypeUse) ||
         GetSwapUV() != other.GetSwapUV())
         return false;

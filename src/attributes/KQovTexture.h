@@ -100,7 +100,9 @@ public:
     void SetDefaultTranslation(double u, double v);
     void SetDefaultTranslation(const KVector4& value) { SetDefaultTranslation(value[0], value[1]); }
     void SetDefaultRotation(double u, double v, double w);
-    void SetDefaultRotation(const KVector4& value) { SetDefaultRotation(value[0], value[1], value[2]); }
+    void SetDefaultRotation(const KVector4& value) {
+        SetDefaultRotation(value[0], value[1], value[2]);
+    }
     void SetDefaultScale(double u, double v);
     void SetDefaultScale(const KVector4& value) { SetDefaultScale(value[0], value[1]); }
     double GetDefaultTranslationU() const;

@@ -10,11 +10,13 @@ namespace {
 
 using D = KQovPropertyDescriptor;
 
-const char* const kUseNames[] = {"Color",      "Spherical Reflection Map", "Sphere Map", "Shadow Map",
-                                 "Light Map",  "Bump Map (NormalMap)",     nullptr};
+const char* const kUseNames[] = {
+    "Color",     "Spherical Reflection Map", "Sphere Map", "Shadow Map",
+    "Light Map", "Bump Map (NormalMap)",     nullptr};
 const char* const kBlendNames[] = {"Translucent", "Additive", "Modulate", "Modulate2", nullptr};
-const char* const kMappingNames[] = {"UV",          "Z",          "X",   "Y",    "Spherical", "Cylindrical",
-                                     "Environment", "Projection", "Box", "Face", "None",      nullptr};
+const char* const kMappingNames[] = {"UV",        "Z",           "X",           "Y",
+                                     "Spherical", "Cylindrical", "Environment", "Projection",
+                                     "Box",       "Face",        "None",        nullptr};
 const char* const kWrapNames[] = {"Repeat", "Clamp", nullptr};
 
 int VideoClassId() {
@@ -75,8 +77,7 @@ const char* Label(const char* const (&labels)[N], int value) {
 
 }  // namespace
 
-KQovTextureProperties::KQovTextureProperties(KQovTexture* texture)
-    : KQovPropertyHandler(texture) {
+KQovTextureProperties::KQovTextureProperties(KQovTexture* texture) : KQovPropertyHandler(texture) {
     CreateTableProperties(kRows, eRowCount);
 }
 

@@ -28,9 +28,9 @@ TEST(KQovMaterial, DefaultsAndTheSevenDefaultChannels) {
         double value;
         int children;
     } rows[] = {
-        {P::eEmissive, "Emissive", 0.0, 3},     {P::eAmbient, "Ambient", 0.2, 3},
-        {P::eDiffuse, "Diffuse", 0.8, 3},       {P::eSpecular, "Specular", 0.2, 3},
-        {P::eOpacity, "Opacity", 1.0, 0},       {P::eReflectivity, "Reflectivity", 0.3, 0},
+        {P::eEmissive, "Emissive", 0.0, 3},   {P::eAmbient, "Ambient", 0.2, 3},
+        {P::eDiffuse, "Diffuse", 0.8, 3},     {P::eSpecular, "Specular", 0.2, 3},
+        {P::eOpacity, "Opacity", 1.0, 0},     {P::eReflectivity, "Reflectivity", 0.3, 0},
         {P::eShininess, "Shininess", 6.4, 0},
     };
     KFCurveNode* root = material.GetDefaultTakeNode()->GetRoot();
@@ -49,7 +49,8 @@ TEST(KQovMaterial, DefaultsAndTheSevenDefaultChannels) {
         EXPECT_EQ(channel->GetCount(), r.children) << r.name;
         for (int c = 0; c < (r.children ? 3 : 1); ++c) {
             EXPECT_DOUBLE_EQ(PropertyValue(material, r.row, c), r.value) << r.name;
-            const KFCurve* curve = KQovShadingChannels::DefaultCurve(material, r.name, r.children ? c : -1);
+            const KFCurve* curve =
+                KQovShadingChannels::DefaultCurve(material, r.name, r.children ? c : -1);
             ASSERT_NE(curve, nullptr) << r.name;
             EXPECT_FLOAT_EQ(curve->GetValue(), float(r.value)) << r.name;
         }
@@ -107,6 +108,21 @@ TEST(KQovMaterial, ColoursGoThroughTheDefaultTakeOnly) {
     EXPECT_EQ(specular[1], 0.25);
 }
 
+TEST(KQovMaterial, MissingChannelsReadAsZeroAndTakeNoWrites) {
+    KQovMaterial material(nullptr, "Material::M");
+    KFCurveNode* root = material.GetDefaultTakeNode()->GetRoot();
+    for (const char* name : {"Opacity", "Shininess", "Ambient"})
+        root->DeleteChild(root->Get(root->FindIndexByName(name)));
+    EXPECT_EQ(material.GetPropertyLinkCount(), 4 * 3 + 3 - 5);  // the links of the curves went too
+    material.SetDefaultOpacity(0.5);
+    material.SetDefaultShininess(0.5);
+    material.SetDefaultAmbient(KColor(0.5, 0.5, 0.5));
+    EXPECT_EQ(material.GetDefaultOpacity(), 0.0);
+    EXPECT_EQ(material.GetDefaultShininess(), 0.0);
+    EXPECT_EQ(material.GetDefaultAmbient().mGreen, 0.0);
+    EXPECT_DOUBLE_EQ(PropertyValue(material, P::eOpacity), 1.0);
+}
+
 TEST(KQovMaterial, IsEqual) {
     struct Case {
         const char* what;
@@ -114,14 +130,18 @@ TEST(KQovMaterial, IsEqual) {
         void (*change)(KQovMaterial&);
         bool equal;
     } cases[] = {
-        {"model differs in case", "Material::wood", [](KQovMaterial& m) { m.SetShadingModel("PHONG"); }, true},
+        {"model differs in case", "Material::wood",
+         [](KQovMaterial& m) { m.SetShadingModel("PHONG"); }, true},
         {"trailing digit", "Material::wood1", [](KQovMaterial&) {}, false},
         {"name case", "Material::Wood", [](KQovMaterial&) {}, false},
         {"model", "Material::wood", [](KQovMaterial& m) { m.SetShadingModel("lambert"); }, false},
-        {"emissive", "Material::wood", [](KQovMaterial& m) { m.SetDefaultEmissive(KColor(0, 0, 0.5)); }, false},
+        {"emissive", "Material::wood",
+         [](KQovMaterial& m) { m.SetDefaultEmissive(KColor(0, 0, 0.5)); }, false},
         {"shininess", "Material::wood", [](KQovMaterial& m) { m.SetDefaultShininess(0.9); }, false},
-        {"reflectivity", "Material::wood", [](KQovMaterial& m) { m.SetDefaultReflectivity(0.0); }, false},
-        {"multi-layer is no part", "Material::wood", [](KQovMaterial& m) { m.SetMultiLayer(true); }, true},
+        {"reflectivity", "Material::wood", [](KQovMaterial& m) { m.SetDefaultReflectivity(0.0); },
+         false},
+        {"multi-layer is no part", "Material::wood", [](KQovMaterial& m) { m.SetMultiLayer(true); },
+         true},
     };
     for (const Case& c : cases) {
         KQovMaterial a(nullptr, "Material::wood");

@@ -80,7 +80,8 @@ TEST_F(KQovShadingSceneTest, ConnectingToNodesOfASceneRegistersOnce) {
     // The node lists its materials in connection order.
     const int id = KQovMaterialProperties::ClassId();
     ASSERT_EQ(scene.b.GetPropertyHandler()->GetConnectedObjectCount(id), 2);
-    EXPECT_EQ(scene.b.GetPropertyHandler()->GetConnectedObject(1, id), namesake.GetPropertyHandler());
+    EXPECT_EQ(scene.b.GetPropertyHandler()->GetConnectedObject(1, id),
+              namesake.GetPropertyHandler());
 }
 
 }  // namespace

@@ -38,18 +38,25 @@ TEST(KQovTexture, MappingTypeTable) {
         int type, normal, property;
         const char* label;
     } cases[] = {
-        {1, 0, P::eMapX, "X"},         {1, 1, P::eMapY, "Y"},
-        {1, 2, P::eMapZ, "Z"},         {2, 0, P::eMapSpherical, "Spherical"},
-        {3, 0, P::eMapCylindrical, "Cylindrical"}, {4, 0, P::eMapBox, "Box"},
-        {5, 0, P::eMapFace, "Face"},   {6, 0, P::eMapUV, "UV"},
-        {7, 0, P::eMapEnvironment, "Environment"}, {0, 0, P::eMapNone, "None"},
-        {8, 0, P::eMapNone, "None"},   {-1, 2, P::eMapNone, "None"},
+        {1, 0, P::eMapX, "X"},
+        {1, 1, P::eMapY, "Y"},
+        {1, 2, P::eMapZ, "Z"},
+        {2, 0, P::eMapSpherical, "Spherical"},
+        {3, 0, P::eMapCylindrical, "Cylindrical"},
+        {4, 0, P::eMapBox, "Box"},
+        {5, 0, P::eMapFace, "Face"},
+        {6, 0, P::eMapUV, "UV"},
+        {7, 0, P::eMapEnvironment, "Environment"},
+        {0, 0, P::eMapNone, "None"},
+        {8, 0, P::eMapNone, "None"},
+        {-1, 2, P::eMapNone, "None"},
     };
     for (const Case& c : cases) {
         KQovTexture texture(nullptr, "Texture::T");
         texture.SetPlanarMappingNormal(c.normal);
         texture.SetMappingType(c.type);
-        EXPECT_EQ(Property(texture, P::eCurrentMappingType), c.property) << c.type << "/" << c.normal;
+        EXPECT_EQ(Property(texture, P::eCurrentMappingType), c.property)
+            << c.type << "/" << c.normal;
         EXPECT_STREQ(P::GetMappingTypeName(c.property), c.label);
     }
     // The normal follows a planar mapping only; an unknown axis changes nothing.
@@ -68,7 +75,8 @@ TEST(KQovTexture, MappingTypeTable) {
 
 TEST(KQovTexture, TextureUseRoundTrip) {
     const int stored[] = {0, 3, 4, 1, 2, 5};
-    const char* const labels[] = {"Color", "Shadow Map", "Light Map", "Spherical Reflection Map",
+    const char* const labels[] = {"Color",      "Shadow Map",
+                                  "Light Map",  "Spherical Reflection Map",
                                   "Sphere Map", "Bump Map (NormalMap)"};
     KQovTexture texture(nullptr, "Texture::T");
     for (int use = 0; use < 6; ++use) {
@@ -135,9 +143,14 @@ TEST(KQovTexture, IsEqual) {
         {"relative file is no part", "Texture::w", "Texture::w",
          [](KQovTexture& t) { t.SetRelativeFileName("x"); }, true},
         {"blend and wrap are no part", "Texture::w", "Texture::w",
-         [](KQovTexture& t) { t.SetBlendMode(3); t.SetWrapMode(1, 1); }, true},
+         [](KQovTexture& t) {
+             t.SetBlendMode(3);
+             t.SetWrapMode(1, 1);
+         },
+         true},
         {"file", "Texture::w", "Texture::w", [](KQovTexture& t) { t.SetFileName("b.tif"); }, false},
-        {"cropping", "Texture::w", "Texture::w", [](KQovTexture& t) { t.SetCropping(0, 0, 1, 0); }, false},
+        {"cropping", "Texture::w", "Texture::w", [](KQovTexture& t) { t.SetCropping(0, 0, 1, 0); },
+         false},
         {"uv scaling", "Texture::w", "Texture::w",
          [](KQovTexture& t) { t.SetUVScaling(KVector2(1.0, 2.0)); }, false},
         {"rotation w", "Texture::w", "Texture::w",
