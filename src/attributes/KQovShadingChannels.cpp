@@ -1,0 +1,75 @@
+#include "attributes/KQovShadingChannels.h"
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "scene/KDataType.h"
+#include "scene/KQovTakeNodeContainer.h"
+
+namespace {
+
+KFCurve* NewCurve(double value, float r, float g, float b) {
+    KFCurve* curve = KFCurve::Create();
+    curve->SetValue(float(value));
+    const float colour[3] = {r, g, b};
+    curve->SetColor(colour);
+    return curve;
+}
+
+KFCurveNode* NewChannel(KQovTakeNode* take, const char* name, const char* dataType) {
+    if (!take || !take->GetRoot()) return nullptr;
+    return KFCurveNode::Create(name, KDataType::FindByName(dataType));
+}
+
+}  // namespace
+
+void KQovShadingChannels::AddVector(KQovTakeNode* take, const char* name, const char* dataType,
+                                    const double* values, KQovTakeNodeContainer* linker,
+                                    KProperty* property) {
+    KFCurveNode* channel = NewChannel(take, name, dataType);
+    if (!channel) return;
+    for (int c = 0; c < 3; ++c) {
+        KFCurveNode* component = KFCurveNode::Create(KQovTakeNodeContainer::GetComponentName(c));
+        KFCurve* curve = NewCurve(values[c], c == 0, c == 1, c == 2);
+        component->SetCurve(curve);
+        channel->Add(component);
+        if (linker) linker->LinkPropertyToCurve(property, c, curve);
+    }
+    take->GetRoot()->Add(channel);
+}
+
+void KQovShadingChannels::AddSingle(KQovTakeNode* take, const char* name, const char* dataType,
+                                    double value, KQovTakeNodeContainer* linker,
+                                    KProperty* property) {
+    KFCurveNode* channel = NewChannel(take, name, dataType);
+    if (!channel) return;
+    KFCurve* curve = NewCurve(value, 0.75f, 0.0f, 0.0f);
+    channel->SetCurve(curve);
+    if (linker) linker->LinkPropertyToCurve(property, 0, curve);
+    take->GetRoot()->Add(channel);
+}
+
+KFCurve* KQovShadingChannels::DefaultCurve(const KQovTakeNodeContainer& object, const char* name,
+                                           int component) {
+    KQovTakeNode* take = object.GetDefaultTakeNode();
+    KFCurveNode* channel = take && take->GetRoot() ? take->GetRoot()->Find(name) : nullptr;
+    if (channel && component >= 0) {
+        const int at = channel->FindIndexByName(KQovTakeNodeContainer::GetComponentName(component));
+        channel = at >= 0 ? channel->Get(at) : nullptr;
+    }
+    return channel ? channel->GetCurve() : nullptr;
+}
+
+double KQovShadingChannels::GetDefault(const KQovTakeNodeContainer& object, const char* name,
+                                       int component, double fallback) {
+    const KFCurve* curve = DefaultCurve(object, name, component);
+    return curve ? curve->GetValue() : fallback;
+}
+
+bool KQovShadingChannels::SetDefault(const KQovTakeNodeContainer& object, const char* name,
+                                     int component, double value) {
+    KFCurve* curve = DefaultCurve(object, name, component);
+    if (!curve) return false;
+    curve->SetValue(float(value));
+    return true;
+}
