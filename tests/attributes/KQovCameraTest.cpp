@@ -92,6 +92,9 @@ TEST(KQovCamera, FilmBack) {
     EXPECT_EQ(camera.GetFilmFormatIndex(), 0);
     EXPECT_EQ(camera.GetFilmHeight(), 0.0001);
     EXPECT_DOUBLE_EQ(ratio->GetDouble(), 0.816 / 0.0001);
+    camera.GetProperties()->Set(P::eFilmHeight, 0.0);  // as a property block may leave it
+    camera.SetFilmWidth(1.0);
+    EXPECT_DOUBLE_EQ(ratio->GetDouble(), 0.816 / 0.0001);
 }
 
 TEST(KQovCamera, OutputSizeAndCameraFormats) {
