@@ -133,7 +133,7 @@ TEST(KQovCamera, OutputSizeAndCameraFormats) {
         {0, 11, 320.0, 200.0, 0, 0},
     };
     for (const Format& f : formats) {
-        SCOPED_TRACE(std::to_string(f.oldMode) + " " + std::to_string(f.format));
+        SCOPED_TRACE(testing::Message() << f.oldMode << " " << f.format);
         KQovCamera camera(nullptr);
         camera.SetResolution(f.oldMode, 320.0, 200.0);
         camera.SetCameraFormat(f.format);
