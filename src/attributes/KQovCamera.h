@@ -32,7 +32,7 @@ public:
     KString GetTypeName() const override { return KString("Camera"); }
     KStringList GetTypeNames() const override;
 
-    KQovCameraProperties* GetProperties() const { return mProperties; }
+    KQovCameraProperties* GetCameraProperties() const { return mProperties; }
     // Every default of the camera and its property set.
     void Reset();
     // The settings a producer camera takes from another camera (see the source

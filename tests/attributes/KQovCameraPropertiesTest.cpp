@@ -33,7 +33,7 @@ int TypeCodeOf(const std::string& kind) {
 
 TEST(KQovCameraProperties, ListMatchesTheDocumentedTableAfterAReset) {
     KQovCamera camera(nullptr);
-    KQovCameraProperties* set = camera.GetProperties();
+    KQovCameraProperties* set = camera.GetCameraProperties();
     ASSERT_EQ(set->GetPropertyCount(), 65);
     ASSERT_EQ(std::size(kDocumented), 65u);
     int animatable = 0;
@@ -77,13 +77,13 @@ TEST(KQovCameraProperties, EnumLabelsEndWhereTheirListsEnd) {
         {"FocusSource", "Specific Distance"}};
     const int lastValue[] = {4, 2, 10, 11, 2, 1, 2, 1, 1, 1};
     for (size_t i = 0; i < std::size(lasts); ++i) {
-        KProperty* p = camera.GetProperties()->FindProperty(lasts[i].first);
+        KProperty* p = camera.GetCameraProperties()->FindProperty(lasts[i].first);
         ASSERT_NE(p, nullptr) << lasts[i].first;
         EXPECT_STREQ(p->GetEnumName(lastValue[i]), lasts[i].second);
         EXPECT_EQ(p->GetEnumName(lastValue[i] + 1), nullptr) << lasts[i].first;
         EXPECT_EQ(p->GetEnumName(-1), nullptr) << lasts[i].first;
     }
-    KProperty* format = camera.GetProperties()->FindProperty("CameraFormat");
+    KProperty* format = camera.GetCameraProperties()->FindProperty("CameraFormat");
     EXPECT_STREQ(format->GetEnumName(8), "320x240");
     EXPECT_EQ(format->GetEnumName(9), nullptr);
 }

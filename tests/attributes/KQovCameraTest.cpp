@@ -71,7 +71,7 @@ TEST(KQovCamera, FilmBack) {
                                  {0.864, 0.732, 2.0}, {2.066, 0.906, 1.0}, {1.485, 0.991, 1.0},
                                  {2.080, 1.480, 1.0}, {2.772, 2.072, 1.0}};
     KQovCamera camera(nullptr);
-    KProperty* ratio = camera.GetProperties()->GetProperty(P::eFilmAspectRatio);
+    KProperty* ratio = camera.GetCameraProperties()->GetProperty(P::eFilmAspectRatio);
     for (int index = 1; index <= 11; ++index) {
         camera.SetFilmFormat(index);
         const double* f = formats[index - 1];
@@ -92,7 +92,7 @@ TEST(KQovCamera, FilmBack) {
     EXPECT_EQ(camera.GetFilmFormatIndex(), 0);
     EXPECT_EQ(camera.GetFilmHeight(), 0.0001);
     EXPECT_DOUBLE_EQ(ratio->GetDouble(), 0.816 / 0.0001);
-    camera.GetProperties()->Set(P::eFilmHeight, 0.0);  // as a property block may leave it
+    camera.GetCameraProperties()->Set(P::eFilmHeight, 0.0);  // as a property block may leave it
     camera.SetFilmWidth(1.0);
     EXPECT_DOUBLE_EQ(ratio->GetDouble(), 0.816 / 0.0001);
 }
@@ -190,8 +190,8 @@ TEST(KQovCamera, ChannelsInEveryTakeLinkedOnlyInDefault) {
 
     // Linking in "Default" lets the channel defaults reach the properties.
     EXPECT_EQ(camera.GetDefaultFieldOfView(), double(25.115f));
-    EXPECT_EQ(camera.GetProperties()->Get(P::eFieldOfView), double(25.115f));
-    EXPECT_EQ(camera.GetProperties()->Get(P::eFieldOfViewX), 40.0);
+    EXPECT_EQ(camera.GetCameraProperties()->Get(P::eFieldOfView), double(25.115f));
+    EXPECT_EQ(camera.GetCameraProperties()->Get(P::eFieldOfViewX), 40.0);
     EXPECT_EQ(take->GetFieldOfView()->GetValue(), 25.115f);
     // The background curves take the colour the camera had, in every take.
     for (KQovTakeNode* t : {defaults, take}) {
@@ -207,7 +207,7 @@ TEST(KQovCamera, ChannelsInEveryTakeLinkedOnlyInDefault) {
 
     // A setter keeps the property exact and the curve in step.
     camera.SetDefaultFieldOfView(40.1);
-    EXPECT_EQ(camera.GetProperties()->Get(P::eFieldOfView), 40.1);
+    EXPECT_EQ(camera.GetCameraProperties()->Get(P::eFieldOfView), 40.1);
     EXPECT_EQ(camera.GetDefaultFieldOfView(), double(40.1f));
     camera.SetDefaultBackgroundColor(1.0, 0.0, 0.5);
     EXPECT_EQ(defaults->GetBackgroundColorB()->GetValue(), 0.5f);
@@ -228,8 +228,8 @@ TEST(KQovCamera, DefaultGettersFallBackToTheProperty) {
     KFCurveNode* root = node.GetDefaultTakeNode()->GetRoot();
     root->DeleteChild(root->Find("OpticalCenterX"));
     root->Find("BackgroundColor (Color)")->DeleteChild(root->Find("BackgroundColor (Color)/Y"));
-    camera.GetProperties()->Set(P::eOpticalCenterX, 4.0);
-    camera.GetProperties()->SetColor(P::eBackgroundColor, 0.1, 0.2, 0.3);
+    camera.GetCameraProperties()->Set(P::eOpticalCenterX, 4.0);
+    camera.GetCameraProperties()->SetColor(P::eBackgroundColor, 0.1, 0.2, 0.3);
     EXPECT_EQ(camera.GetDefaultOpticalCenterX(), 4.0);
     const KColor color = camera.GetDefaultBackgroundColor();
     EXPECT_EQ(color.mRed, 0.25f);          // still a curve
@@ -296,8 +296,8 @@ TEST(KQovCamera, CopyFromTakesTheNamedValuesOnly) {
                                           "FocusAngle"};
     ASSERT_EQ(copied.size(), 44u);
     KQovCamera source(nullptr), target(nullptr);
-    P* from = source.GetProperties();
-    P* to = target.GetProperties();
+    P* from = source.GetCameraProperties();
+    P* to = target.GetCameraProperties();
     // Distinct values everywhere, on both sides.
     for (int row = 0; row < P::eRowCount; ++row) {
         from->Set(row, row + 0.5);
@@ -354,12 +354,12 @@ TEST(KQovCamera, PackedOptionsResetAndPosition) {
     EXPECT_EQ(camera.GetPosition()[2], 0.0);
     KQovNode node(nullptr, "Model::Camera"), texture(nullptr, "Model::Texture");
     node.SetNodeAttribute(&camera);
-    camera.GetProperties()->Set(P::eLockInterestNavigation, 1.0);
-    camera.GetProperties()->Set(P::eFocalLength, 50.0);
+    camera.GetCameraProperties()->Set(P::eLockInterestNavigation, 1.0);
+    camera.GetCameraProperties()->Set(P::eFocalLength, 50.0);
     camera.Reset();
     EXPECT_EQ(camera.GetPosition()[2], -50.0);
     EXPECT_EQ(camera.GetFocalLength(), 35.0);
-    EXPECT_EQ(camera.GetProperties()->Get(P::eLockInterestNavigation), 1.0);
+    EXPECT_EQ(camera.GetCameraProperties()->Get(P::eLockInterestNavigation), 1.0);
     EXPECT_EQ(camera.GetTypeName(), KString("Camera"));
 
     const int sources = node.GetPropertyHandler()->GetSrcCount();
