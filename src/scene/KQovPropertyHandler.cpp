@@ -78,6 +78,7 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row) {
         AddProperty(property);
     }
     if (row.userFlags) property->SetUserFlag(row.userFlags, true);
+    if (row.enumSource) property->SetEnumSource(row.enumSource);
     if (row.enumLabels) {
         KStringList* labels = property->GetEnumList(true);
         for (const char* const* label = row.enumLabels; *label; ++label) labels->Add(*label);

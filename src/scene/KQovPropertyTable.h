@@ -36,6 +36,9 @@ struct KQovPropertyDescriptor {
     int (*objectClass)() = nullptr;
     int objectWord = -1;
     uint32_t objectDirection = 0;
+    // An enum row's label function (null for a value without a label), in
+    // place of `enumLabels` where the labelled values have gaps.
+    KProperty::EnumNameFunction enumSource = nullptr;
 };
 
 // The value of a property as doubles, by its stored kind: 1 for bool, int, enum,
