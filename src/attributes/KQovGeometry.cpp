@@ -1,0 +1,320 @@
+#include "attributes/KQovGeometry.h"
+
+#include <utility>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "scene/KDataType.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeProperties.h"
+
+namespace {
+
+const char* const kGeometryErrors[] = {
+    "Parameter out of range.", "Parameter is NULL.",          "Material not found.",
+    "Material already added.", "Texture not found.",          "Texture already added.",
+    "Shape already added.",    "Shape name is invalid.",      "Shape name is already used.",
+    "No shape curve found.",
+};
+
+const float kShapeColors[20][3] = {
+    {1, 0, 0},       {0, 1, 0},          {0, 0, 1},          {1, 1, 0},         {0, 1, 1},
+    {1, 0, 1},       {0.47f, 0, 0},      {0.3f, 0.61f, 0},   {0.51f, 0.75f, 1}, {1, 0.49f, 0},
+    {0.57f, 0, 1},   {1, 0.78f, 1},      {0, 0.35f, 0},      {1, 0.98f, 0.61f}, {0.65f, 0.49f, 0.31f},
+    {0.8f, 0.8f, 0.8f}, {0.78f, 1, 0.61f}, {1, 0.86f, 0.73f}, {0.37f, 0, 0.37f}, {0.65f, 0.65f, 0},
+};
+
+const char kShapeSuffix[] = " (Shape)";
+
+// "Shape 01", "Shape 02" ... for index 0, 1 ...
+KString NumberedShapeName(int index) {
+    KString name("Shape ");
+    if (index + 1 < 10) name += '0';
+    name += index + 1;
+    return name;
+}
+
+KFCurveNode* ChildNamed(KQovTakeNode* takeNode, const char* name) {
+    if (!takeNode || !name) return nullptr;
+    KFCurveNode* root = takeNode->GetRoot();
+    const int index = root ? root->FindIndexByName(name) : -1;
+    return index >= 0 ? root->Get(index) : nullptr;
+}
+
+}  // namespace
+
+bool KQovGeometryBase::InitControlPoints(int count) {
+    mPoints.Clear();
+    return mPoints.SetCount(count < 0 ? 0 : count);
+}
+
+KArrayVector4* KQovGeometryBase::GetNormals() const {
+    KQovLayer* layer = GetLayer(0);
+    KQovLayerElement* normals = layer ? layer->GetNormals() : nullptr;
+    return normals ? &normals->GetDirectArray() : nullptr;
+}
+
+void KQovGeometryBase::InitNormals(int count) {
+    KQovLayerElement& normals = GetLayer0().MakeNormals();
+    const bool byVertex = count >= 1 && count != GetControlPointsCount();
+    normals.SetMappingMode(byVertex ? KQovLayer::eByPolygonVertex : KQovLayer::eByControlPoint);
+    normals.SetReferenceMode(KQovLayer::eDirect);
+    normals.GetDirectArray().Clear();
+    normals.GetDirectArray().SetCount(byVertex ? count : GetControlPointsCount());
+}
+
+void KQovGeometryBase::SetControlPointAt(const KVector4& point, const KVector4& normal, int index) {
+    KArrayVector4* normals = GetNormals();
+    if (!normals || index < 0) return;
+    if (mPoints.GetCount() <= index && !mPoints.SetCount(index + 1)) return;
+    if (normals->GetCount() <= index && !normals->SetCount(index + 1)) return;
+    mPoints.SetAt(index, point);
+    normals->SetAt(index, normal);
+}
+
+KQovGeometry::KQovGeometry(KQovObjectManager* manager)
+    : KQovGeometryBase(manager), mError(kGeometryErrors, 10) {}
+
+KQovGeometry::~KQovGeometry() {
+    // Detach while the channels and the scene's uses can still be removed.
+    if (KQovNode* node = GetNode()) node->SetNodeAttribute(nullptr);
+}
+
+void KQovGeometry::SetNode(KQovNode* node) {
+    if (!node) {
+        ClearNode();
+        return;
+    }
+    KQovGeometryBase::SetNode(node);
+    const auto sceneOf = KQovShadingLinks::Get().sceneOf;
+    KQovShadingUses* scene = sceneOf ? sceneOf(node) : nullptr;
+    for (int i = 0; i < GetShapeCount(); ++i) {
+        mShapes[size_t(i)]->SetScene(scene);
+        CreateShapeProperty(i);
+    }
+    SetScene(scene);
+}
+
+void KQovGeometry::ClearNode() {
+    ReleaseScene();
+    for (auto& shape : mShapes) shape->ReleaseScene();
+    KQovGeometryBase::ClearNode();
+}
+
+void KQovGeometry::InitTakeNodeChannels(KQovTakeNode* takeNode) {
+    for (int i = 0; i < GetShapeCount(); ++i) InitShapeChannel(takeNode, i);
+}
+
+void KQovGeometry::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
+    for (int i = 0; i < GetShapeCount(); ++i) RemoveShapeChannel(takeNode, i);
+}
+
+KQovLink* KQovGeometry::GetLink(int index) {
+    if (index >= 0 && index < GetLinkCount()) return mLinks[size_t(index)].get();
+    mError.SetError(eParameterOutOfRange);
+    return nullptr;
+}
+
+int KQovGeometry::AddLink(KQovLink* link) {
+    if (!link) return -1;
+    mLinks.emplace_back(link);
+    return GetLinkCount() - 1;
+}
+
+std::vector<std::unique_ptr<KQovLink>> KQovGeometry::RemoveAllLinks() {
+    return std::exchange(mLinks, {});
+}
+
+bool KQovGeometry::ValidShape(int index) {
+    if (index >= 0 && index < GetShapeCount()) return true;
+    mError.SetError(eParameterOutOfRange);
+    return false;
+}
+
+KQovShape* KQovGeometry::GetShape(int index) {
+    return ValidShape(index) ? mShapes[size_t(index)].get() : nullptr;
+}
+
+const char* KQovGeometry::GetShapeName(int index) {
+    return ValidShape(index) ? mShapeNames[size_t(index)].Buffer() : nullptr;
+}
+
+int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
+    int error = -1;
+    if (!shape) {
+        error = eParameterIsNull;
+    } else {
+        for (const auto& s : mShapes) error = s.get() == shape ? eShapeAlreadyAdded : error;
+        if (error < 0 && (!name || KString(name).Trim().IsEmpty())) error = eShapeNameInvalid;
+        for (const KString& n : mShapeNames) error = error < 0 && n == name ? eShapeNameUsed : error;
+    }
+    if (error >= 0) {
+        mError.SetError(error);
+        return -1;
+    }
+    mShapes.emplace_back(shape);
+    mShapeNames.emplace_back(name);
+    const int index = GetShapeCount() - 1;
+    if (KQovNode* node = GetNode()) {
+        CreateShapeProperty(index);
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t) InitShapeChannel(node->GetTakeNode(t), index);
+    }
+    shape->SetScene(GetScene());
+    return index;
+}
+
+void KQovGeometry::CreateShapeProperty(int index) {
+    KQovNodeProperties* set = GetNode() ? GetNode()->GetNodeProperties() : nullptr;
+    const char* name = mShapeNames[size_t(index)].Buffer();
+    if (!set || set->FindProperty(name)) return;
+    KDataType* type = KDataType::FindByName("Shape");
+    KProperty* property =
+        set->CreateProperty(name, KProperty::TypeCodeFromDataType(type), type, true, false);
+    if (!property) return;
+    property->SetUserFlag(8, true);
+    property->SetDouble(0.0);
+}
+
+void KQovGeometry::InitShapeChannel(KQovTakeNode* takeNode, int index) {
+    if (!takeNode || !ValidShape(index) || mShapeNames[size_t(index)].IsEmpty()) return;
+    KFCurveNode* channel =
+        takeNode->GetRoot()->FindOrCreateChild(mShapeNames[size_t(index)].Buffer(), true);
+    if (channel && channel->GetCurve()) channel->GetCurve()->SetColor(kShapeColors[index % 20]);
+}
+
+void KQovGeometry::RemoveShapeChannel(KQovTakeNode* takeNode, int index) {
+    if (!takeNode || !ValidShape(index)) return;
+    if (KFCurveNode* channel = ChildNamed(takeNode, mShapeNames[size_t(index)].Buffer()))
+        takeNode->GetRoot()->DeleteChild(channel);
+}
+
+KFCurve* KQovGeometry::GetShapeChannel(KQovTakeNode* takeNode, int index) {
+    if (!ValidShape(index)) return nullptr;
+    KFCurveNode* channel =
+        takeNode ? takeNode->GetRoot()->Find(mShapeNames[size_t(index)].Buffer()) : nullptr;
+    if (!channel || !channel->GetCurve()) {
+        mError.SetError(eNoShapeCurve);
+        return nullptr;
+    }
+    return channel->GetCurve();
+}
+
+double KQovGeometry::GetDefaultShapeChannelValue(int index) {
+    if (!GetNode()) return 0.0;
+    KFCurve* curve = GetShapeChannel(GetNode()->GetDefaultTakeNode(), index);
+    return curve ? double(curve->GetValue()) : 0.0;
+}
+
+void KQovGeometry::ApplyPivot() {
+    const KAffineMatrix& m = mPivot;
+    KArrayVector4& points = GetControlPoints();
+    for (int i = 0; i < points.GetCount(); ++i) {
+        KVector4& p = points.GetArray()[i];
+        const double x = p[0], y = p[1], z = p[2];
+        for (int c = 0; c < 3; ++c) p[c] = x * m[0][c] + y * m[1][c] + z * m[2][c] + m[3][c];
+    }
+    // Normals turn with the rotation only: the axes are normalised, so scaling drops out.
+    KAffineMatrix r;
+    r.SetR(m.GetR());
+    if (KArrayVector4* normals = GetNormals()) {
+        for (int i = 0; i < normals->GetCount(); ++i) {
+            KVector4& n = normals->GetArray()[i];
+            const double x = n[0], y = n[1], z = n[2];
+            for (int c = 0; c < 3; ++c) n[c] = x * r[0][c] + y * r[1][c] + z * r[2][c];
+        }
+    }
+}
+
+void KQovGeometry::RemoveAllShapes() {
+    KQovNode* node = GetNode();
+    for (int i = 0; i < GetShapeCount(); ++i) {
+        for (int t = 0; node && t < node->GetTakeNodeCount(); ++t)
+            RemoveShapeChannel(node->GetTakeNode(t), i);
+        mShapes[size_t(i)]->ReleaseScene();
+    }
+    mShapes.clear();
+    mShapeNames.clear();
+}
+
+void KQovGeometry::Copy(const KQovGeometry& source) {
+    if (&source == this) return;
+    CopyLayers(source);
+    mLinks.clear();
+    for (const auto& link : source.mLinks) {
+        auto copy = std::make_unique<KQovLink>();
+        copy->Copy(*link);
+        mLinks.push_back(std::move(copy));
+    }
+    RemoveAllShapes();
+    for (size_t i = 0; i < source.mShapes.size(); ++i) {
+        auto shape = std::make_unique<KQovShape>(GetObjectManager());
+        shape->CopyLayers(*source.mShapes[i]);
+        if (AddShape(shape.get(), source.mShapeNames[i].Buffer()) >= 0) shape.release();
+    }
+    mPivot = source.mPivot;
+}
+
+void KQovGeometry::ClearSavedShapeNames() { mSaved.clear(); }
+
+void KQovGeometry::RenameChannel(KQovTakeNode* takeNode, const char* from, const char* to) {
+    KFCurveNode* child = ChildNamed(takeNode, from);
+    if (!child) return;
+    KFCurveNode* renamed = KFCurveNode::Create(to, child->GetDataType());
+    renamed->CopyFrom(child, true);
+    takeNode->GetRoot()->DeleteChild(child);
+    takeNode->GetRoot()->Add(renamed);
+}
+
+void KQovGeometry::RenameShapeChannelsForVersion5(KQovTakeNode* takeNode) {
+    if (!GetNode() || !takeNode) return;
+    for (size_t i = 0; i < mShapes.size(); ++i) {
+        // The names are saved on the first take node only: later ones already see the
+        // written name and would save it in place of the real one.
+        if (i >= mSaved.size()) {
+            SavedName saved{mShapeNames[i], mShapeNames[i], MakeShapeChannelName(mShapeNames[i].Buffer())};
+            if (GetAttributeType() != eMesh) {
+                saved.written = NumberedShapeName(int(i));
+                saved.channel = MakeDefaultShapeChannelName(int(i));
+            }
+            mSaved.push_back(saved);
+        }
+        mShapeNames[i] = mSaved[i].written;
+        RenameChannel(takeNode, mSaved[i].current.Buffer(), mSaved[i].channel.Buffer());
+    }
+}
+
+void KQovGeometry::RestoreShapeChannels(KQovTakeNode* takeNode) {
+    if (!takeNode) return;
+    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
+        mShapeNames[i] = mSaved[i].current;
+        RenameChannel(takeNode, mSaved[i].channel.Buffer(), mSaved[i].current.Buffer());
+    }
+}
+
+void KQovGeometry::ConvertShapeChannels(KQovTakeNode* takeNode) {
+    if (!GetNode() || !takeNode || GetAttributeType() == eMesh) return;
+    for (size_t i = 0; i < mShapes.size(); ++i) {
+        KFCurveNode* old = ChildNamed(takeNode, MakeShapeChannelName(mShapeNames[i].Buffer()).Buffer());
+        if (!old) old = ChildNamed(takeNode, MakeDefaultShapeChannelName(int(i)).Buffer());
+        if (!old) return;
+        KFCurveNode* current = ChildNamed(takeNode, mShapeNames[i].Buffer());
+        if (!current || current == old) continue;
+        current->CopyFrom(old, true);
+        takeNode->GetRoot()->DeleteChild(old);
+    }
+}
+
+KString KQovGeometry::MakeShapeChannelName(const char* name) {
+    KString result = KString(name ? name : "").Trim(0);
+    const int suffix = int(sizeof(kShapeSuffix)) - 1;
+    if (result.GetLen() < suffix || result.Right(suffix) != kShapeSuffix) result += kShapeSuffix;
+    return result;
+}
+
+KString KQovGeometry::MakeDefaultShapeChannelName(int index) {
+    if (index < 0) return KString("");
+    KString name = NumberedShapeName(index);
+    name += kShapeSuffix;
+    return name;
+}

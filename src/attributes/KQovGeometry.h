@@ -1,0 +1,120 @@
+#pragma once
+// Geometry: control points and layer-0 normals (the base of every surface and of blend shapes),
+// then what a deformable surface on a node adds: cluster links, blend shapes with their names
+// and animation channels, and a pivot. The geometry owns its links and shapes.
+
+#include <memory>
+#include <vector>
+
+#include "attributes/KQovLayerContainer.h"
+#include "attributes/KQovLink.h"
+#include "foundation/KAffineMatrix.h"
+#include "foundation/KArrayVector4.h"
+#include "foundation/KError.h"
+
+class KFCurve;
+
+class KQovGeometryBase : public KQovLayerContainer {
+public:
+    explicit KQovGeometryBase(KQovObjectManager* manager) : KQovLayerContainer(manager) {}
+
+    // count zero points (a negative count counts as 0); false when they cannot be held.
+    bool InitControlPoints(int count);
+    int GetControlPointsCount() const { return mPoints.GetCount(); }
+    KArrayVector4& GetControlPoints() { return mPoints; }
+    const KArrayVector4& GetControlPoints() const { return mPoints; }
+    // Layer 0's normal array; null without one.
+    KArrayVector4* GetNormals() const;
+    // Mapping by control point, or by polygon vertex for a count of 1 or more that differs from
+    // the control-point count; zero normals, direct reference.
+    void InitNormals(int count);
+    // Needs layer-0 normals; grows points and normals to index + 1. A negative index does nothing.
+    void SetControlPointAt(const KVector4& point, const KVector4& normal, int index);
+
+private:
+    KArrayVector4 mPoints{256};
+};
+
+// Blend-shape geometry: no node, attribute type 0.
+class KQovShape : public KQovGeometryBase {
+public:
+    explicit KQovShape(KQovObjectManager* manager) : KQovGeometryBase(manager) {}
+    int GetAttributeType() const override { return eShape; }
+};
+
+class KQovGeometry : public KQovGeometryBase {
+public:
+    enum : int {
+        eParameterOutOfRange = 0,
+        eParameterIsNull = 1,
+        eMaterialNotFound = 2,
+        eMaterialAlreadyAdded = 3,
+        eTextureNotFound = 4,
+        eTextureAlreadyAdded = 5,
+        eShapeAlreadyAdded = 6,
+        eShapeNameInvalid = 7,
+        eShapeNameUsed = 8,
+        eNoShapeCurve = 9,
+    };
+
+    explicit KQovGeometry(KQovObjectManager* manager);
+    ~KQovGeometry() override;
+
+    void SetNode(KQovNode* node) override;
+    void ClearNode() override;
+    void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
+    void RemoveTakeNodeChannels(KQovTakeNode* takeNode) override;
+
+    KError& GetError() { return mError; }
+
+    int GetLinkCount() const { return int(mLinks.size()); }
+    KQovLink* GetLink(int index);
+    // Takes the link over; returns its index (-1 for null).
+    int AddLink(KQovLink* link);
+    // Empties the list and hands the links to the caller.
+    std::vector<std::unique_ptr<KQovLink>> RemoveAllLinks();
+
+    int GetShapeCount() const { return int(mShapes.size()); }
+    KQovShape* GetShape(int index);
+    const char* GetShapeName(int index);
+    // Takes the shape over on success; -1 with an error (and nothing taken) otherwise.
+    int AddShape(KQovShape* shape, const char* name);
+    KFCurve* GetShapeChannel(KQovTakeNode* takeNode, int index);
+    double GetDefaultShapeChannelValue(int index);
+    void InitShapeChannel(KQovTakeNode* takeNode, int index);
+    void RemoveShapeChannel(KQovTakeNode* takeNode, int index);
+
+    KAffineMatrix GetPivot() const { return mPivot; }
+    void SetPivot(const KMatrix& m) { mPivot = m; }
+    void CopyPivot(const KQovGeometry& other) { mPivot = other.mPivot; }
+    void ApplyPivot();
+
+    // Layers, links, shapes and pivot; not the control points.
+    void Copy(const KQovGeometry& source);
+
+    void ClearSavedShapeNames();
+    void RenameShapeChannelsForVersion5(KQovTakeNode* takeNode);
+    void RestoreShapeChannels(KQovTakeNode* takeNode);
+    void ConvertShapeChannels(KQovTakeNode* takeNode);
+    static KString MakeShapeChannelName(const char* name);
+    static KString MakeDefaultShapeChannelName(int index);
+
+protected:
+    void RemoveAllShapes();
+
+private:
+    bool ValidShape(int index);
+    void CreateShapeProperty(int index);
+    static void RenameChannel(KQovTakeNode* takeNode, const char* from, const char* to);
+
+    struct SavedName {
+        KString current, written, channel;
+    };
+
+    std::vector<std::unique_ptr<KQovLink>> mLinks;
+    std::vector<std::unique_ptr<KQovShape>> mShapes;
+    std::vector<KString> mShapeNames;
+    std::vector<SavedName> mSaved;
+    KAffineMatrix mPivot;
+    KError mError;
+};

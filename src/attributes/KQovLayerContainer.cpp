@@ -1,0 +1,192 @@
+#include "attributes/KQovLayerContainer.h"
+
+#include <unordered_set>
+
+#include "scene/KQovObject.h"
+
+namespace {
+
+KQovShadingLinks gLinks;
+
+bool Referenced(const KQovLayerElementBase* e) {
+    return e && e->GetReferenceMode() != KQovLayer::eIndex;
+}
+
+// Distinct values of an index array; a hash set keeps large meshes linear.
+int DistinctCount(const KArrayInt& indices) {
+    std::unordered_set<int32_t> seen;
+    const int32_t* items = indices.GetArray();
+    for (int i = 0; i < indices.GetCount(); ++i) seen.insert(items[i]);
+    return int(seen.size());
+}
+
+template <class Element, class Item>
+int CountOf(const Element* e, const KQovNode* node, int (*connected)(const KQovNode*)) {
+    if (!e) return 0;
+    if (e->GetReferenceMode() != KQovLayer::eIndex) return e->GetDirectArray().GetCount();
+    const int distinct = DistinctCount(e->GetIndexArray());
+    const int linked = node && connected ? connected(node) : 0;
+    return distinct < linked ? distinct : linked;
+}
+
+template <class Element, class Item>
+Item* FetchOf(const Element* e, int index, const KQovNode* node, int (*count)(const KQovNode*),
+              Item* (*fetch)(const KQovNode*, int)) {
+    if (!e) return nullptr;
+    if (e->GetReferenceMode() != KQovLayer::eIndex) return e->GetDirectArray().GetAt(index);
+    if (!node || !count || !fetch || index < 0 || index >= count(node)) return nullptr;
+    return fetch(node, index);
+}
+
+template <class Element, class Item>
+int IndexOf(const Element* e, const char* name, const char* prefix,
+            const char* (*nameOf)(const Item*)) {
+    if (!e || !name || !nameOf) return -1;
+    const KString full = KMakePrefixedName(prefix, name);
+    const auto& direct = e->GetDirectArray();
+    for (int i = 0; i < direct.GetCount(); ++i) {
+        const Item* item = direct.GetAt(i);
+        const char* itemName = item ? nameOf(item) : nullptr;
+        if (itemName && KMakePrefixedName(prefix, itemName) == full) return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+const KQovShadingLinks& KQovShadingLinks::Get() { return gLinks; }
+
+KQovShadingLinks KQovShadingLinks::Install(const KQovShadingLinks& links) {
+    KQovShadingLinks previous = gLinks;
+    gLinks = links;
+    return previous;
+}
+
+KQovLayerContainer::~KQovLayerContainer() { ClearLayers(); }
+
+int KQovLayerContainer::CreateLayer() {
+    mLayers.push_back(std::make_unique<KQovLayer>());
+    return int(mLayers.size()) - 1;
+}
+
+KQovLayer* KQovLayerContainer::GetLayer(int index) const {
+    return index >= 0 && index < GetLayerCount() ? mLayers[size_t(index)].get() : nullptr;
+}
+
+int KQovLayerContainer::GetLayerCount(int type) const {
+    int n = 0;
+    for (const auto& layer : mLayers) n += layer->GetLayerElement(type) ? 1 : 0;
+    return n;
+}
+
+int KQovLayerContainer::GetLayerIndex(int n, int type) const {
+    for (int i = 0; i < GetLayerCount(); ++i) {
+        if (mLayers[size_t(i)]->GetLayerElement(type) && n-- == 0) return i;
+    }
+    return -1;
+}
+
+KQovLayer& KQovLayerContainer::GetLayer0() {
+    if (mLayers.empty()) CreateLayer();
+    return *mLayers.front();
+}
+
+void KQovLayerContainer::ClearLayers() {
+    if (mScene) CountUses(false);
+    while (!mLayers.empty()) mLayers.pop_back();
+}
+
+void KQovLayerContainer::CopyLayers(const KQovLayerContainer& source) {
+    if (&source == this) return;
+    ClearLayers();
+    for (const auto& layer : source.mLayers) {
+        auto copy = std::make_unique<KQovLayer>();
+        copy->Copy(*layer);
+        mLayers.push_back(std::move(copy));
+    }
+    if (mScene) CountUses(true);
+}
+
+void KQovLayerContainer::CountUses(bool add) const {
+    for (const auto& layer : mLayers) {
+        if (const KQovLayerElementMaterial* e = layer->GetMaterials(); Referenced(e)) {
+            for (int i = 0; i < e->GetDirectArray().GetCount(); ++i) {
+                KQovMaterial* m = e->GetDirectArray().GetAt(i);
+                add ? mScene->AddMaterialUse(m) : mScene->ReleaseMaterialUse(m);
+            }
+        }
+        if (const KQovLayerElementTexture* e = layer->GetTextures(); Referenced(e)) {
+            for (int i = 0; i < e->GetDirectArray().GetCount(); ++i) {
+                KQovTexture* t = e->GetDirectArray().GetAt(i);
+                add ? mScene->AddTextureUse(t) : mScene->ReleaseTextureUse(t);
+            }
+        }
+    }
+}
+
+void KQovLayerContainer::SetScene(KQovShadingUses* scene) {
+    if (scene == mScene) return;
+    ReleaseScene();
+    mScene = scene;
+    if (mScene) CountUses(true);
+}
+
+void KQovLayerContainer::ReleaseScene() {
+    if (!mScene) return;
+    CountUses(false);
+    mScene = nullptr;
+}
+
+int KQovLayerContainer::GetMaterialCount(int layer) const {
+    const KQovLayer* l = GetLayer(layer);
+    return CountOf<KQovLayerElementMaterial, KQovMaterial>(
+        l ? l->GetMaterials() : nullptr, GetNode(), gLinks.connectedMaterialCount);
+}
+
+int KQovLayerContainer::GetTextureCount(int layer) const {
+    const KQovLayer* l = GetLayer(layer);
+    return CountOf<KQovLayerElementTexture, KQovTexture>(
+        l ? l->GetTextures() : nullptr, GetNode(), gLinks.connectedTextureCount);
+}
+
+KQovMaterial* KQovLayerContainer::GetMaterial(int index, int layer) const {
+    const KQovLayer* l = GetLayer(layer);
+    return FetchOf(l ? l->GetMaterials() : nullptr, index, GetNode(),
+                   gLinks.connectedMaterialCount, gLinks.connectedMaterial);
+}
+
+KQovTexture* KQovLayerContainer::GetTexture(int index, int layer) const {
+    const KQovLayer* l = GetLayer(layer);
+    return FetchOf(l ? l->GetTextures() : nullptr, index, GetNode(), gLinks.connectedTextureCount,
+                   gLinks.connectedTexture);
+}
+
+int KQovLayerContainer::GetMaterialIndex(const char* name, int layer) const {
+    const KQovLayer* l = GetLayer(layer);
+    return IndexOf(l ? l->GetMaterials() : nullptr, name, "Material::", gLinks.materialName);
+}
+
+int KQovLayerContainer::GetTextureIndex(const char* name, int layer) const {
+    const KQovLayer* l = GetLayer(layer);
+    return IndexOf(l ? l->GetTextures() : nullptr, name, "Texture::", gLinks.textureName);
+}
+
+int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
+    if (layer < 0) return -1;
+    while (GetLayerCount() <= layer) CreateLayer();
+    auto& direct = GetLayer(layer)->MakeMaterials().GetDirectArray();
+    if (direct.Find(material) >= 0) return -1;
+    const int index = direct.Add(material);
+    if (index >= 0 && mScene) mScene->AddMaterialUse(material);
+    return index;
+}
+
+int KQovLayerContainer::AddTexture(KQovTexture* texture, int layer) {
+    if (layer < 0) return -1;
+    while (GetLayerCount() <= layer) CreateLayer();
+    auto& direct = GetLayer(layer)->MakeTextures().GetDirectArray();
+    if (const int found = direct.Find(texture); found >= 0) return found;
+    const int index = direct.Add(texture);
+    if (index >= 0 && mScene) mScene->AddTextureUse(texture);
+    return index;
+}

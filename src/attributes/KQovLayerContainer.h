@@ -1,0 +1,58 @@
+#pragma once
+// The node attribute that owns a geometry's layers and keeps the materials and textures they
+// reference counted in the scene's use counts. Layer indices count from 0.
+
+#include <memory>
+#include <vector>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovShadingLinks.h"
+#include "scene/KQovNodeAttribute.h"
+
+class KQovLayerContainer : public KQovNodeAttribute {
+public:
+    explicit KQovLayerContainer(KQovObjectManager* manager) : KQovNodeAttribute(manager) {}
+    // Releases the uses of every referenced material and texture, then destroys the layers.
+    ~KQovLayerContainer() override;
+
+    int CreateLayer();
+    int GetLayerCount() const { return int(mLayers.size()); }
+    KQovLayer* GetLayer(int index) const;
+    // Layers holding an element of a kind (0 for a kind outside 1..6).
+    int GetLayerCount(int type) const;
+    // Index of the n-th layer holding an element of a kind; -1 when none.
+    int GetLayerIndex(int n, int type) const;
+    KQovLayer* GetLayerOfType(int n, int type) const { return GetLayer(GetLayerIndex(n, type)); }
+
+    // Destroys every layer, releasing the uses of what it references.
+    void ClearLayers();
+    // Replaces the layers by copies of the source's; the copies' uses are registered.
+    void CopyLayers(const KQovLayerContainer& source);
+    void Copy(const KQovLayerContainer& source) { CopyLayers(source); }
+
+    // Registers every referenced material and texture with the scene once; null releases.
+    void SetScene(KQovShadingUses* scene);
+    void ReleaseScene();
+    KQovShadingUses* GetScene() const { return mScene; }
+
+    int GetMaterialCount(int layer) const;
+    int GetTextureCount(int layer) const;
+    KQovMaterial* GetMaterial(int index, int layer) const;
+    KQovTexture* GetTexture(int index, int layer) const;
+    int GetMaterialIndex(const char* name, int layer) const;
+    int GetTextureIndex(const char* name, int layer) const;
+    // -1 for a negative layer or a material already present.
+    int AddMaterial(KQovMaterial* material, int layer);
+    // The texture's position (also when already present); -1 for a negative layer.
+    int AddTexture(KQovTexture* texture, int layer);
+
+protected:
+    // Layer 0, created when missing.
+    KQovLayer& GetLayer0();
+
+private:
+    void CountUses(bool add) const;
+
+    std::vector<std::unique_ptr<KQovLayer>> mLayers;
+    KQovShadingUses* mScene = nullptr;
+};

@@ -1,0 +1,199 @@
+#include "attributes/KQovMesh.h"
+
+namespace {
+
+// Grows a per-polygon index array to count entries and stores value at the last.
+void StoreLast(KQovLayerElementBase& e, KArrayInt& indices, int count, int value) {
+    const int mode = e.GetReferenceMode();
+    if (e.GetMappingMode() != KQovLayer::eByPolygon ||
+        (mode != KQovLayer::eIndex && mode != KQovLayer::eIndexToDirect))
+        return;
+    if (indices.GetCount() < count) indices.SetCount(count);
+    indices.SetAt(count - 1, value);
+}
+
+void InitAllSame(KQovLayerElementBase& e, KArrayInt& indices) {
+    e.SetMappingMode(KQovLayer::eAllSame);
+    indices.Add(0);
+}
+
+}  // namespace
+
+void KQovMesh::Reset() {
+    mPolygons.Clear();
+    mVertices.Clear();
+    InitControlPoints(0);
+    ClearLayers();
+}
+
+void KQovMesh::Copy(const KQovMesh& source) {
+    if (&source == this) return;
+    KQovGeometry::Copy(source);
+    mPolygons = source.mPolygons;
+    mVertices = source.mVertices;
+}
+
+void KQovMesh::BeginPolygon(int material, int texture, int group) {
+    if (mPolygons.Add(KQovPolygon{mVertices.GetCount(), 0, group}) < 0) return;
+    const int count = GetPolygonCount();
+    KQovLayer& layer = GetLayer0();
+    if (!layer.GetMaterials() && count == 1 && material != -1) layer.MakeMaterials();
+    if (KQovLayerElementMaterial* e = layer.GetMaterials())
+        StoreLast(*e, e->GetIndexArray(), count, material);
+    if (!layer.GetTextures() && count == 1 && texture != -1) layer.MakeTextures();
+    if (KQovLayerElementTexture* e = layer.GetTextures())
+        StoreLast(*e, e->GetIndexArray(), count, texture);
+}
+
+int KQovMesh::AddPolygonVertex(int controlPoint, int uvIndex) {
+    const int p = GetPolygonCount() - 1;
+    if (p < 0 || mVertices.Add(controlPoint) < 0) return -1;
+    if (uvIndex != -1) {
+        KQovLayerElementUV& uv = GetLayer0().MakeUVs();
+        if (uv.GetMappingMode() == KQovLayer::eByPolygonVertex &&
+            uv.GetReferenceMode() == KQovLayer::eIndexToDirect) {
+            KArrayInt& indices = uv.GetIndexArray();
+            if (indices.GetCount() < mVertices.GetCount()) indices.SetCount(mVertices.GetCount());
+            indices.SetAt(mVertices.GetCount() - 1, uvIndex);
+        }
+    }
+    KQovPolygon* polygon = &mPolygons.GetArray()[p];
+    return ++polygon->size;
+}
+
+void KQovMesh::InitMaterialIndices(int mode) {
+    KQovLayerElementMaterial& e = GetLayer0().MakeMaterials();
+    e.SetReferenceMode(KQovLayer::eIndexToDirect);
+    e.GetIndexArray().Clear();
+    if (mode == KQovLayer::eByControlPoint) {
+        if (GetControlPointsCount() == 0) return;
+        e.SetMappingMode(KQovLayer::eByControlPoint);
+        e.GetIndexArray().SetCount(GetControlPointsCount());
+    } else if (mode == KQovLayer::eByPolygon) {
+        e.SetMappingMode(KQovLayer::eByPolygon);
+    } else {
+        InitAllSame(e, e.GetIndexArray());
+    }
+}
+
+void KQovMesh::InitTextureIndices(int mode) {
+    KQovLayerElementTexture& e = GetLayer0().MakeTextures();
+    e.SetReferenceMode(KQovLayer::eIndexToDirect);
+    e.GetIndexArray().Clear();
+    if (mode == KQovLayer::eByPolygon)
+        e.SetMappingMode(KQovLayer::eByPolygon);
+    else
+        InitAllSame(e, e.GetIndexArray());
+}
+
+void KQovMesh::InitTextureUVIndices(int mode) {
+    KQovLayerElementUV& e = GetLayer0().MakeUVs();
+    e.GetDirectArray().Clear();
+    e.GetIndexArray().Clear();
+    const bool known = mode == KQovLayer::eByControlPoint || mode == KQovLayer::eByPolygonVertex ||
+                       mode == KQovLayer::eAllSame;
+    e.SetMappingMode(known ? mode : KQovLayer::eNone);
+    e.SetReferenceMode(mode == KQovLayer::eByPolygonVertex ? KQovLayer::eIndexToDirect
+                                                           : KQovLayer::eDirect);
+}
+
+void KQovMesh::InitTextureUV(int count) {
+    KArrayOf<KVector2>& uvs = GetLayer0().MakeUVs().GetDirectArray();
+    uvs.Clear();
+    uvs.SetCount(count);
+}
+
+int KQovMesh::AddTextureUV(double u, double v) {
+    KArrayOf<KVector2>* uvs = GetTextureUV();
+    return uvs ? uvs->Add(KVector2(u, v)) : -1;
+}
+
+int KQovMesh::GetPolygonSize(int p) const {
+    return p >= 0 && p < GetPolygonCount() ? mPolygons.GetArray()[p].size : -1;
+}
+
+int KQovMesh::VertexPosition(int p, int k) const {
+    if (k < 0 || k >= GetPolygonSize(p)) return -1;
+    const int position = mPolygons.GetArray()[p].first + k;
+    return position < mVertices.GetCount() ? position : -1;
+}
+
+int KQovMesh::GetPolygonVertex(int p, int k) const {
+    const int position = VertexPosition(p, k);
+    return position < 0 ? -1 : mVertices.GetAt(position);
+}
+
+void KQovMesh::GetPolygonVertexNormal(int p, int k, KVector4& out) const {
+    const int position = VertexPosition(p, k);
+    const KArrayVector4* normals = GetNormals();
+    if (position >= 0 && normals && position < normals->GetCount()) out = normals->GetAt(position);
+}
+
+int KQovMesh::GetTextureUVIndex(int p, int k) const {
+    const KQovLayer* layer = GetLayer(0);
+    const KQovLayerElementUV* uv = layer ? layer->GetUVs() : nullptr;
+    const int position = VertexPosition(p, k);
+    if (!uv || uv->GetMappingMode() != KQovLayer::eByPolygonVertex ||
+        uv->GetReferenceMode() != KQovLayer::eIndexToDirect || position < 0 ||
+        position >= uv->GetIndexArray().GetCount())
+        return -1;
+    return uv->GetIndexArray().GetAt(position);
+}
+
+KArrayOf<KVector2>* KQovMesh::GetTextureUV() const {
+    const KQovLayer* layer = GetLayer(0);
+    KQovLayerElementUV* uv = layer ? layer->GetUVs() : nullptr;
+    return uv ? &uv->GetDirectArray() : nullptr;
+}
+
+int KQovMesh::GetTextureUVCount() const {
+    const KArrayOf<KVector2>* uvs = GetTextureUV();
+    return uvs ? uvs->GetCount() : 0;
+}
+
+namespace {
+
+int ModeOf(const KQovLayerElementBase* e, int a, int b, int otherwise) {
+    const int mode = e ? e->GetMappingMode() : otherwise;
+    return mode == a || mode == b ? mode : otherwise;
+}
+
+template <class Element>
+KArrayInt* IndicesOf(Element* e) {
+    return e && e->GetReferenceMode() != KQovLayer::eDirect ? &e->GetIndexArray() : nullptr;
+}
+
+}  // namespace
+
+int KQovMesh::GetMaterialMappingMode() const {
+    const KQovLayer* layer = GetLayer(0);
+    return layer && layer->GetMaterials() ? layer->GetMaterials()->GetMappingMode() : 0;
+}
+
+int KQovMesh::GetTextureUVMappingMode() const {
+    const KQovLayer* layer = GetLayer(0);
+    return ModeOf(layer ? layer->GetUVs() : nullptr, KQovLayer::eByControlPoint,
+                  KQovLayer::eByPolygonVertex, 0);
+}
+
+int KQovMesh::GetTextureMappingMode() const {
+    const KQovLayer* layer = GetLayer(0);
+    return ModeOf(layer ? layer->GetTextures() : nullptr, KQovLayer::eByPolygon,
+                  KQovLayer::eAllSame, 0);
+}
+
+int KQovMesh::GetNormalsMappingMode() const {
+    const KQovLayer* layer = GetLayer(0);
+    return ModeOf(layer ? layer->GetNormals() : nullptr, KQovLayer::eByControlPoint,
+                  KQovLayer::eByPolygonVertex, KQovLayer::eByControlPoint);
+}
+
+KArrayInt* KQovMesh::GetMaterialIndices() const {
+    const KQovLayer* layer = GetLayer(0);
+    return IndicesOf(layer ? layer->GetMaterials() : nullptr);
+}
+
+KArrayInt* KQovMesh::GetTextureIndices() const {
+    const KQovLayer* layer = GetLayer(0);
+    return IndicesOf(layer ? layer->GetTextures() : nullptr);
+}

@@ -1,0 +1,75 @@
+#pragma once
+// The polygon mesh: control points plus polygons, each a run of polygon vertices naming control
+// points. Per-polygon materials and textures, per-polygon-vertex UVs and normals live in layer 0.
+// Besides building and querying, the mesh splits shared control points so that every polygon
+// vertex owns one, merges such split points back, and finds duplicate points for both.
+
+#include <vector>
+
+#include "attributes/KQovGeometry.h"
+
+struct KQovPolygon {
+    int32_t first;  // first polygon-vertex index
+    int32_t size;
+    int32_t group;
+};
+
+// One use of a control point found by the split: polygon-vertex position, the control point it
+// gets, and the normal it had there.
+struct KQovSplitVertex {
+    int32_t position;
+    int32_t index;
+    KVector4 normal;
+};
+using KQovSplitLists = std::vector<std::vector<KQovSplitVertex>>;
+
+class KQovMesh : public KQovGeometry {
+public:
+    explicit KQovMesh(KQovObjectManager* manager) : KQovGeometry(manager) { Reset(); }
+
+    int GetAttributeType() const override { return eMesh; }
+    KString GetTypeName() const override { return KString("Mesh"); }
+
+    void Reset();
+    void Copy(const KQovMesh& source);
+
+    void BeginPolygon(int material = -1, int texture = -1, int group = -1);
+    // New size of the polygon being built; -1 (nothing changed) before any BeginPolygon.
+    int AddPolygonVertex(int controlPoint, int uvIndex = -1);
+    void InitMaterialIndices(int mode);
+    void InitTextureIndices(int mode);
+    void InitTextureUVIndices(int mode);
+    void InitTextureUV(int count);
+    int AddTextureUV(double u, double v);
+
+    int GetPolygonCount() const { return mPolygons.GetCount(); }
+    int GetPolygonSize(int p) const;
+    int GetPolygonVertex(int p, int k) const;
+    const KArrayInt& GetPolygonVertices() const { return mVertices; }
+    KQovPolygon GetPolygon(int p) const { return mPolygons.GetAt(p); }
+    void GetPolygonVertexNormal(int p, int k, KVector4& out) const;
+    int GetTextureUVIndex(int p, int k) const;
+    KArrayOf<KVector2>* GetTextureUV() const;
+    int GetTextureUVCount() const;
+    int GetMaterialMappingMode() const;
+    int GetTextureUVMappingMode() const;
+    int GetTextureMappingMode() const;
+    int GetNormalsMappingMode() const;
+    KArrayInt* GetMaterialIndices() const;
+    KArrayInt* GetTextureIndices() const;
+
+    // Conversions for per-polygon-vertex normals.
+    bool FindDuplicateControlPoints(std::vector<int>& map, int reserved, bool all) const;
+    void SplitPolygonVertices(KQovSplitLists& lists, int reserved) const;
+    void ApplySplitPolygonVertices(const KQovSplitLists& lists);
+    // False, and the mesh unchanged, when the map does not describe duplicates that all sit at
+    // the end of the control points; true otherwise (also when there is none).
+    bool MergeDuplicateControlPoints(const std::vector<int>& map);
+
+private:
+    // Position of polygon vertex k of polygon p; -1 out of range.
+    int VertexPosition(int p, int k) const;
+
+    KArrayOf<KQovPolygon> mPolygons{256};
+    KArrayInt mVertices{1024};
+};

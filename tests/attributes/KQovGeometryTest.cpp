@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "ShadingDoubles.h"
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovPatch.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeProperties.h"
+
+namespace {
+
+using namespace attributes_test;
+
+KFCurveNode* Channel(KQovNode& node, int take, const char* name) {
+    KFCurveNode* root = node.GetTakeNode(take)->GetRoot();
+    const int i = root->FindIndexByName(name);
+    return i < 0 ? nullptr : root->Get(i);
+}
+
+TEST(KQovGeometry, ShapesOnANodeWithTwoTakes) {
+    KQovNode node(nullptr, "Model::Face");
+    node.AddTakeNode("Walk");
+    auto* mesh = new KQovMesh(nullptr);
+    node.SetNodeAttribute(mesh);
+    for (int i = 0; i < 21; ++i) {
+        const std::string name = i == 0 ? "Smile" : "S" + std::to_string(i);
+        ASSERT_EQ(mesh->AddShape(new KQovShape(nullptr), name.c_str()), i);
+    }
+    KProperty* smile = node.GetNodeProperties()->FindProperty("Smile");
+    ASSERT_NE(smile, nullptr);
+    EXPECT_TRUE(smile->IsAnimatable());
+    EXPECT_EQ(smile->GetUserFlags() & 8u, 8u);
+    struct Row {
+        const char* name;
+        float r, g, b;
+    };
+    for (const Row& row : {Row{"Smile", 1, 0, 0}, Row{"S1", 0, 1, 0}, Row{"S20", 1, 0, 0}}) {
+        for (int take = 0; take < 2; ++take) {
+            KFCurveNode* channel = Channel(node, take, row.name);
+            ASSERT_TRUE(channel && channel->GetCurve()) << row.name << take;
+            const float* color = channel->GetCurve()->GetColor();
+            EXPECT_EQ(color[0], row.r) << row.name;
+            EXPECT_EQ(color[1], row.g) << row.name;
+            EXPECT_EQ(color[2], row.b) << row.name;
+        }
+    }
+    Channel(node, 0, "S1")->GetCurve()->SetValue(0.75f);
+    EXPECT_DOUBLE_EQ(mesh->GetDefaultShapeChannelValue(1), 0.75);
+    // Detaching removes the channels from every take.
+    node.SetNodeAttribute(nullptr);
+    EXPECT_EQ(Channel(node, 1, "Smile"), nullptr);
+    delete mesh;
+}
+
+TEST(KQovGeometry, AddShapeErrorsChangeNothing) {
+    KQovMesh mesh(nullptr);
+    auto* smile = new KQovShape(nullptr);
+    ASSERT_EQ(mesh.AddShape(smile, "Smile"), 0);
+    KQovShape other(nullptr);
+    struct Row {
+        KQovShape* shape;
+        const char* name;
+        int error;
+    };
+    for (const Row& row : {Row{nullptr, "X", KQovGeometry::eParameterIsNull},
+                           Row{smile, "Other", KQovGeometry::eShapeAlreadyAdded},
+                           Row{&other, "   ", KQovGeometry::eShapeNameInvalid},
+                           Row{&other, nullptr, KQovGeometry::eShapeNameInvalid},
+                           Row{&other, "Smile", KQovGeometry::eShapeNameUsed}}) {
+        EXPECT_EQ(mesh.AddShape(row.shape, row.name), -1) << row.error;
+        EXPECT_EQ(mesh.GetError().GetErrorCode(), row.error);
+        EXPECT_EQ(mesh.GetShapeCount(), 1);
+    }
+    EXPECT_EQ(mesh.GetShapeName(5), nullptr);
+    EXPECT_EQ(mesh.GetError().GetErrorCode(), KQovGeometry::eParameterOutOfRange);
+    EXPECT_EQ(mesh.GetShapeChannel(nullptr, 0), nullptr);
+    EXPECT_EQ(mesh.GetError().GetErrorCode(), KQovGeometry::eNoShapeCurve);
+}
+
+TEST(KQovGeometry, ChannelNames) {
+    struct Row {
+        const char* in;
+        const char* out;
+    };
+    for (const Row& row : {Row{"Smile  ", "Smile (Shape)"}, Row{"Smile (Shape)", "Smile (Shape)"},
+                           Row{"", " (Shape)"}})
+        EXPECT_STREQ(KQovGeometry::MakeShapeChannelName(row.in).Buffer(), row.out) << row.in;
+    EXPECT_STREQ(KQovGeometry::MakeDefaultShapeChannelName(0).Buffer(), "Shape 01 (Shape)");
+    EXPECT_STREQ(KQovGeometry::MakeDefaultShapeChannelName(11).Buffer(), "Shape 12 (Shape)");
+    EXPECT_STREQ(KQovGeometry::MakeDefaultShapeChannelName(-1).Buffer(), "");
+}
+
+// Version-5 renaming over three takes, then restoring, leaves names and channels as before.
+TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
+    struct Row {
+        bool nurb;
+        const char* written;
+        const char* channel;
+    };
+    for (const Row& row : {Row{true, "Shape 03", "Shape 03 (Shape)"}, Row{false, "Blink", "Blink (Shape)"}}) {
+        KQovNode node(nullptr, "Model::Lid");
+        node.AddTakeNode("Walk");
+        node.AddTakeNode("Run");
+        KQovGeometry* g = row.nurb ? static_cast<KQovGeometry*>(new KQovNurb(nullptr))
+                                   : static_cast<KQovGeometry*>(new KQovMesh(nullptr));
+        node.SetNodeAttribute(g);
+        for (const char* name : {"A", "B", "Blink"}) g->AddShape(new KQovShape(nullptr), name);
+        for (int take = 0; take < 3; ++take) Channel(node, take, "Blink")->GetCurve()->SetValue(float(take));
+        g->ClearSavedShapeNames();
+        for (int take = 0; take < 3; ++take) g->RenameShapeChannelsForVersion5(node.GetTakeNode(take));
+        EXPECT_STREQ(g->GetShapeName(2), row.written);
+        for (int take = 0; take < 3; ++take) {
+            ASSERT_NE(Channel(node, take, row.channel), nullptr) << take;
+            EXPECT_EQ(Channel(node, take, "Blink"), nullptr);
+        }
+        for (int take = 0; take < 3; ++take) g->RestoreShapeChannels(node.GetTakeNode(take));
+        g->ClearSavedShapeNames();
+        EXPECT_STREQ(g->GetShapeName(2), "Blink");
+        for (int take = 0; take < 3; ++take) {
+            KFCurveNode* channel = Channel(node, take, "Blink");
+            ASSERT_TRUE(channel && channel->GetCurve()) << take;
+            EXPECT_EQ(channel->GetCurve()->GetValue(), float(take));
+            EXPECT_EQ(Channel(node, take, row.channel), nullptr);
+        }
+        node.SetNodeAttribute(nullptr);
+        delete g;
+    }
+}
+
+TEST(KQovGeometry, ConvertsOlderChannelNames) {
+    KQovNode node(nullptr, "Model::Lid");
+    KQovNurb nurb(nullptr);
+    node.SetNodeAttribute(&nurb);
+    nurb.AddShape(new KQovShape(nullptr), "Blink");
+    KFCurveNode* old = node.GetTakeNode(0)->GetRoot()->FindOrCreateChild("Shape 01 (Shape)", true);
+    old->GetCurve()->SetValue(0.5f);
+    nurb.ConvertShapeChannels(node.GetTakeNode(0));
+    EXPECT_EQ(Channel(node, 0, "Shape 01 (Shape)"), nullptr);
+    EXPECT_EQ(Channel(node, 0, "Blink")->GetCurve()->GetValue(), 0.5f);
+    node.SetNodeAttribute(nullptr);
+}
+
+TEST(KQovGeometry, NodeSceneRegistersGeometryAndShapeLayers) {
+    ShadingHooks hooks;
+    UseCounter scene;
+    hooks.scene = &scene;
+    FakeShading m{"Material::m"}, t{"Texture::t"};
+    KQovNode node(nullptr, "Model::A");
+    KQovMesh mesh(nullptr);
+    mesh.AddMaterial(AsMaterial(m), 0);
+    auto* shape = new KQovShape(nullptr);
+    shape->AddTexture(AsTexture(t), 0);
+    mesh.AddShape(shape, "S");
+    node.SetNodeAttribute(&mesh);
+    EXPECT_EQ(scene.Of(m), 1);
+    EXPECT_EQ(scene.Of(t), 1);
+    KQovMesh copy(nullptr);
+    KQovNode other(nullptr, "Model::B");
+    other.SetNodeAttribute(&copy);
+    copy.Copy(mesh);
+    EXPECT_EQ(scene.Of(m), 2);
+    EXPECT_EQ(scene.Of(t), 2);
+    node.SetNodeAttribute(nullptr);
+    other.SetNodeAttribute(nullptr);
+    EXPECT_EQ(scene.Of(m), 0);
+    EXPECT_EQ(scene.Of(t), 0);
+}
+
+TEST(KQovGeometry, CopyTakesLinksShapesPivotNotPoints) {
+    KQovMesh source(nullptr);
+    source.InitControlPoints(8);
+    auto* link = new KQovLink();
+    link->AddControlPointIndex(3, 0.5);
+    source.AddLink(link);
+    source.AddShape(new KQovShape(nullptr), "S");
+    source.SetPivot(KAffineMatrix(KVector4(1, 2, 3), KVector4(), KVector4(1, 1, 1)));
+    KQovMesh target(nullptr);
+    target.Copy(source);
+    target.Copy(target);
+    EXPECT_EQ(target.GetControlPointsCount(), 0);
+    ASSERT_EQ(target.GetLinkCount(), 1);
+    EXPECT_NE(target.GetLink(0), link);
+    EXPECT_EQ(target.GetLink(0)->GetControlPointIndex(0), 3);
+    EXPECT_STREQ(target.GetShapeName(0), "S");
+    EXPECT_NE(target.GetShape(0), source.GetShape(0));
+    EXPECT_EQ(target.GetPivot().GetT()[2], 3.0);
+    EXPECT_EQ(target.RemoveAllLinks().size(), 1u);
+    EXPECT_EQ(target.GetLinkCount(), 0);
+}
+
+TEST(KQovGeometry, NormalsAndPivot) {
+    KQovMesh mesh(nullptr);
+    mesh.InitControlPoints(8);
+    struct Row {
+        int count, size, mapping;
+    };
+    for (const Row& row : {Row{0, 8, 1}, Row{24, 24, 2}, Row{8, 8, 1}}) {
+        mesh.InitNormals(row.count);
+        EXPECT_EQ(mesh.GetNormals()->GetCount(), row.size) << row.count;
+        EXPECT_EQ(mesh.GetLayer(0)->GetNormals()->GetMappingMode(), row.mapping) << row.count;
+    }
+    mesh.SetControlPointAt(KVector4(1, 1, 1), KVector4(0, 1, 0), 0);
+    mesh.SetControlPointAt(KVector4(9, 9, 9), KVector4(), -1);  // refused
+    EXPECT_EQ(mesh.GetControlPointsCount(), 8);
+    mesh.SetPivot(KAffineMatrix(KVector4(1, 0, 0), KVector4(), KVector4(2, 2, 2)));
+    mesh.ApplyPivot();
+    const KVector4 p = mesh.GetControlPoints().GetAt(0), n = mesh.GetNormals()->GetAt(0);
+    EXPECT_DOUBLE_EQ(p[0], 3.0);
+    EXPECT_DOUBLE_EQ(p[1], 2.0);
+    EXPECT_DOUBLE_EQ(p[2], 2.0);
+    EXPECT_NEAR(n[0], 0.0, 1e-12);
+    EXPECT_NEAR(n[1], 1.0, 1e-12);
+    // A quarter turn about Z carries the normal along.
+    mesh.SetPivot(KAffineMatrix(KVector4(), KVector4(0, 0, 90), KVector4(3, 3, 3)));
+    mesh.ApplyPivot();
+    EXPECT_NEAR(mesh.GetNormals()->GetAt(0)[0], -1.0, 1e-12);
+}
+
+TEST(KQovLink, MatrixRoundTrips) {
+    struct Row {
+        KVector4 t, r, s;
+    };
+    const Row rows[] = {
+        {KVector4(1, 2, 3), KVector4(0, 90, 0), KVector4(2, 2, 2)},
+        {KVector4(-4, 0, 7), KVector4(30, 45, 60), KVector4(1, 2, 3)},
+        {KVector4(), KVector4(), KVector4(0.5, 1, 4)},
+    };
+    for (const Row& row : rows) {
+        const KAffineMatrix m(row.t, row.r, row.s);
+        KQovLink link;
+        link.SetTransformMatrix(m);
+        link.SetTransformLinkMatrix(m);
+        link.SetTransformAssociateModelMatrix(m);
+        link.SetTransformParentMatrix(m);
+        for (const KAffineMatrix& back : {link.GetTransformMatrix(), link.GetTransformLinkMatrix(),
+                                          link.GetTransformAssociateModelMatrix(),
+                                          link.GetTransformParentMatrix()}) {
+            for (int i = 0; i < 4; ++i)
+                for (int j = 0; j < 4; ++j) EXPECT_NEAR(back[i][j], m[i][j], 1e-9) << i << j;
+        }
+        EXPECT_TRUE(link.HasTransformParent());
+    }
+}
+
+TEST(KQovLink, ResetLinkUserDataAndIndices) {
+    KQovLink link;
+    EXPECT_EQ(link.GetLinkMode(), 1);
+    EXPECT_FALSE(link.HasTransformParent());
+    EXPECT_EQ(link.GetS(KQovLink::eTransformLink)[0], 1.0);
+    KQovNode bone(nullptr, "Model::Bone");
+    link.SetLink(&bone);
+    link.SetLink(nullptr);
+    EXPECT_EQ(link.GetLink(), &bone);
+    EXPECT_STREQ(link.GetLinkName().Buffer(), "Model::Bone");
+    link.SetUserData("id", "x");
+    EXPECT_STREQ(link.GetUserData("ID").Buffer(), "x");
+    EXPECT_STREQ(link.GetUserData("other").Buffer(), "");
+    link.AddControlPointIndex(-1, 0.5);
+    EXPECT_EQ(link.GetControlPointIndicesCount(), 0);
+    for (int i : {7, 2, 9, 1}) link.AddControlPointIndex(i, i / 10.0);
+    link.KeepControlPointsBelow(5);
+    ASSERT_EQ(link.GetControlPointIndicesCount(), 2);
+    EXPECT_EQ(link.GetControlPointIndex(1), 1);
+    EXPECT_DOUBLE_EQ(link.GetControlPointWeight(0), 0.2);
+    KQovLink copy;
+    copy.Copy(link);
+    copy.Copy(copy);
+    EXPECT_EQ(copy.GetLink(), &bone);
+    EXPECT_EQ(copy.GetControlPointIndicesCount(), 2);
+}
+
+}  // namespace
