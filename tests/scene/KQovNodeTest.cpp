@@ -295,6 +295,23 @@ TEST(KQovNode, FindChild) {
     }
 }
 
+TEST(KQovNode, DestroyedNodesLeaveNoLinksBehind) {
+    KQovNode child(nullptr, "Model::Child"), target(nullptr, "Model::Target");
+    auto* parent = new KQovNode(nullptr, "Model::Parent");
+    auto* gone = new KQovNode(nullptr, "Model::Gone");
+    parent->AddChild(&child);
+    target.SetLookAtTarget(gone);
+    target.SetUpVectorTarget(parent);
+    parent->PrepareDestroy();  // as the manager does, before deleting
+    delete parent;
+    delete gone;
+    EXPECT_EQ(child.GetParent(), nullptr);
+    EXPECT_EQ(target.GetLookAtTarget(), nullptr);
+    EXPECT_EQ(target.GetUpVectorTarget(), nullptr);
+    KQovNode other(nullptr, "Model::Other");
+    EXPECT_TRUE(other.AddChild(&child));
+}
+
 TEST(KQovNode, ChildNames) {
     KQovNode node(nullptr, "Model::A");
     node.AddChildName("Model::B");
