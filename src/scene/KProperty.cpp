@@ -74,6 +74,10 @@ KProperty* NthProperty(KPlug* plug, int index, bool source) {
 
 KProperty::KProperty() = default;
 
+int KProperty::StorageKind(int code) {
+    return StorageOf(code);
+}
+
 KProperty::~KProperty() {
     // A property deleted while still listed (an embedded member of an object that
     // was not prepared for destruction) must not stay in the list.

@@ -87,6 +87,9 @@ public:
     static const char* GetTypeName(int code);
     static int TypeCodeFromName(const char* name);
     static int TypeCodeFromDataType(const KDataType* type);
+    // The kind a type code's value is stored as (codes of one kind share a
+    // class and a buffer layout); 0 for codes without a stored value.
+    static int StorageKind(int code);
 
     void SetFlag(uint32_t bits, bool on);
     bool TestFlag(uint32_t bits) const { return (mAttributes & bits) != 0; }

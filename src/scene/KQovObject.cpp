@@ -6,10 +6,9 @@
 #include "scene/KQovUserProperty.h"
 
 KString KMakePrefixedName(const char* prefix, const char* name) {
-    const char* rest = name ? name : "";
-    if (const char* separator = std::strstr(rest, "::")) rest = separator + 2;
+    const KString rest = KStripNamePrefix(name);
     KString result(prefix ? prefix : "");
-    result += *rest ? rest : "Name";
+    result += rest.IsEmpty() ? "Name" : rest.Buffer();
     return result;
 }
 
@@ -66,8 +65,7 @@ KString KQovObject::GetNameWithoutPrefix() const {
     const char* name = GetName();
     const size_t length = std::strlen(prefix.Buffer());
     if (std::strncmp(name, prefix.Buffer(), length) == 0) return KString(name + length);
-    if (const char* separator = std::strstr(name, "::")) return KString(separator + 2);
-    return KString(name);
+    return KStripNamePrefix(name);
 }
 
 KQovUserProperty* KQovObject::GetUserProperty(int index) const {

@@ -6,29 +6,11 @@
 
 namespace {
 
-// The class whose buffer layout a type code is read and written with.
+// The stored kind of a type code, for the kinds read and written as numbers,
+// times and texts; 0 for the others (objects, references, events ...).
 int StorageFor(int typeCode) {
-    switch (typeCode) {
-        case KProperty::eINT:
-        case KProperty::eENUM:
-            return KProperty::eINT;
-        case KProperty::eBOOL:
-        case KProperty::eACTION:
-            return KProperty::eBOOL;
-        case KProperty::eFLOAT:
-        case KProperty::eDOUBLE:
-        case KProperty::eTIME:
-        case KProperty::eSTRING:
-            return typeCode;
-        case KProperty::eVECTOR3D:
-        case KProperty::eCOLORRGB:
-            return KProperty::eVECTOR3D;
-        case KProperty::eVECTOR4D:
-        case KProperty::eCOLORRGBA:
-            return KProperty::eCOLORRGBA;
-        default:
-            return 0;
-    }
+    const int kind = KProperty::StorageKind(typeCode);
+    return kind == KProperty::eOBJECT || kind == KProperty::eREFERENCE ? 0 : kind;
 }
 
 }  // namespace

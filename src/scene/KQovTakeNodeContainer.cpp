@@ -353,14 +353,7 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
 void KQovTakeNodeContainer::DetachUserProperty(KQovUserProperty* userProperty) {
     if (!userProperty) return;
     const KString name = userProperty->GetName();
-    for (const auto& take : mTakeNodes) {
-        KFCurveNode* channel = FindChannel(take->GetRoot(), name.Buffer());
-        KFCurveNode* parent = channel ? channel->GetParent() : nullptr;
-        if (!parent) continue;
-        // The subtree is destroyed, so nothing may still point into it.
-        RemoveLinksUnder(channel);
-        parent->DeleteChild(channel);
-    }
+    for (const auto& take : mTakeNodes) RemovePropertyChannel(name.Buffer(), take.get());
     KProperty* property = userProperty->GetProperty();
     if (property) {
         RemoveLinksOf(property);
@@ -371,6 +364,17 @@ void KQovTakeNodeContainer::DetachUserProperty(KQovUserProperty* userProperty) {
     }
     userProperty->Unbind();
     ForgetUserProperty(userProperty);
+}
+
+bool KQovTakeNodeContainer::RemovePropertyChannel(const char* propertyName,
+                                                  KQovTakeNode* takeNode) {
+    KFCurveNode* channel = takeNode ? FindChannel(takeNode->GetRoot(), propertyName) : nullptr;
+    KFCurveNode* parent = channel ? channel->GetParent() : nullptr;
+    if (!parent) return false;
+    // The subtree is destroyed, so nothing may still point into it.
+    RemoveLinksUnder(channel);
+    parent->DeleteChild(channel);
+    return true;
 }
 
 void KQovTakeNodeContainer::CreateUserPropertiesFromPropertySet() {

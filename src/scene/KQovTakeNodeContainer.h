@@ -76,6 +76,9 @@ public:
     void WritePropertyDefaults();
     // Creates the channel of a property in a take node (linked in "Default").
     void InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode);
+    // Takes the channel of a property (by the channel name rules) out of a take
+    // node and destroys it with its links; false when there is none.
+    bool RemovePropertyChannel(const char* propertyName, KQovTakeNode* takeNode);
     // Makes the property component follow the curve's default value.
     void LinkPropertyToCurve(KProperty* property, int component, KFCurve* curve);
     int GetPropertyLinkCount() const { return int(mLinks.size()); }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "scene/KDataType.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovUserProperty.h"
 #include "scene/SceneObjectDoubles.h"
 
 namespace {
@@ -100,6 +102,35 @@ TEST(KQovNode, NewNodeDefaults) {
     EXPECT_EQ(flag, 0);
     EXPECT_EQ(node.GetPivotSet(2), nullptr);
     EXPECT_EQ(node.GetRotationPivot(-1), nullptr);
+}
+
+std::vector<std::unique_ptr<KQovUserProperty>> gRecords;
+KQovUserProperty* MakeRecord(KQovObjectManager* manager, KProperty* property) {
+    gRecords.push_back(std::make_unique<KQovUserProperty>(manager, property));
+    return gRecords.back().get();
+}
+
+TEST(KQovNode, UserPropertyRecordsThroughTheManager) {
+    int standIn = 0;
+    KQovTakeNodeContainer::SetRecordMaker(&MakeRecord);
+    {
+        KQovNode node(reinterpret_cast<KQovObjectManager*>(&standIn), "Model::A");
+        ASSERT_EQ(node.GetUserPropertyCount(), 54);
+        KQovUserProperty* translation = node.FindUserProperty("Lcl Translation");
+        ASSERT_NE(translation, nullptr);
+        EXPECT_EQ(translation->GetOwner(), node.GetNodeProperties());
+        node.AddTakeNode("Take 001");
+        node.SetCurrentTakeNode("Take 001");
+        translation->SetValue(1.0, 2.0, 3.0);
+        for (int take = 0; take < 2; ++take) {
+            EXPECT_EQ(node.GetTakeNode(take)->GetTranslationY()->GetValue(), 2.0f) << take;
+            EXPECT_EQ(node.GetTakeNode(take)->GetTranslationZ()->GetValue(), 3.0f) << take;
+        }
+        node.FindUserProperty("Visibility")->SetValue(0.0);
+        EXPECT_EQ(node.GetDefaultTakeNode()->GetVisibility()->GetValue(), 0.0f);
+    }
+    KQovTakeNodeContainer::SetRecordMaker(nullptr);
+    gRecords.clear();
 }
 
 TEST(KQovNode, EnumLabels) {
@@ -262,6 +293,23 @@ TEST(KQovNode, FindChild) {
         KQovNode* expected = c.expected ? &(t.*c.expected) : nullptr;
         EXPECT_EQ(t.root.FindChild(c.name, c.recursive, c.initial), expected) << c.name;
     }
+}
+
+TEST(KQovNode, DestroyedNodesLeaveNoLinksBehind) {
+    KQovNode child(nullptr, "Model::Child"), target(nullptr, "Model::Target");
+    auto* parent = new KQovNode(nullptr, "Model::Parent");
+    auto* gone = new KQovNode(nullptr, "Model::Gone");
+    parent->AddChild(&child);
+    target.SetLookAtTarget(gone);
+    target.SetUpVectorTarget(parent);
+    parent->PrepareDestroy();  // as the manager does, before deleting
+    delete parent;
+    delete gone;
+    EXPECT_EQ(child.GetParent(), nullptr);
+    EXPECT_EQ(target.GetLookAtTarget(), nullptr);
+    EXPECT_EQ(target.GetUpVectorTarget(), nullptr);
+    KQovNode other(nullptr, "Model::Other");
+    EXPECT_TRUE(other.AddChild(&child));
 }
 
 TEST(KQovNode, ChildNames) {

@@ -247,6 +247,23 @@ TEST(KQovTakeNodeContainer, UserPropertyOverThreeTakes) {
     }
 }
 
+TEST(KQovTakeNodeContainer, RemovingAPropertyChannelTakesItsLinks) {
+    TestObject object;
+    const int links = object.GetPropertyLinkCount();
+    struct Case {
+        const char* name;
+        bool removed;
+        int linksGone;
+    } cases[] = {{"Tint", true, 4}, {"Tint", false, 0}, {"Intensity", true, 1}, {"Nothing", false, 0}};
+    int gone = 0;
+    for (const Case& c : cases) {
+        EXPECT_EQ(object.RemovePropertyChannel(c.name, object.GetDefaultTakeNode()), c.removed);
+        gone += c.linksGone;
+        EXPECT_EQ(object.GetPropertyLinkCount(), links - gone) << c.name;
+    }
+    EXPECT_FALSE(object.RemovePropertyChannel("Color", nullptr));
+}
+
 TEST(KQovTakeNodeContainer, NotAnimatableUserPropertyMakesNoChannel) {
     TestObject object;
     KQovUserProperty up(nullptr, "Note", "Integer", "label");
