@@ -238,5 +238,10 @@ private:
     void* mUserData = nullptr;
 };
 
+// Combination of layered values (n of them) by layer type; Euler triples in rotation order.
+// a = combine(a, b); a = inverse(a).
+void KFCurveNodeCombineValues(int layerType, int rotationOrder, double* a, const double* b, int n);
+void KFCurveNodeInverseValues(int layerType, int rotationOrder, double* a, int n);
+
 // Writes a field holding one text value.
 void WriteTextField(KQovFieldFile& file, const char* name, const char* text);

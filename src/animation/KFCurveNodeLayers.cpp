@@ -315,33 +315,74 @@ void KFCurveNode::EvaluateInto(std::vector<double>& out, KTime time, int* keyHin
 }
 
 void KFCurveNode::CombineLayer(double* p, int pCount, const double* l, int lCount) const {
-    int n = std::min(pCount, lCount);
+    // A node with its own curve has one value: rotations do not combine there.
+    int n = mCurve ? std::min({pCount, lCount, 1}) : std::min(pCount, lCount);
+    KFCurveNodeCombineValues(mLayerType, mRotationOrder, p, l, n);
+}
+
+void KFCurveNodeCombineValues(int layerType, int rotationOrder, double* a, const double* b, int n) {
     if (n <= 0) return;
-    bool sum = mLayerType == KFCURVENODE_LAYER_PLAIN || mLayerType == KFCURVENODE_LAYER_TRANSLATION;
-    if (mCurve) {
-        if (sum)
-            p[0] += l[0];
-        else if (mLayerType == KFCURVENODE_LAYER_SCALING)
-            p[0] *= l[0];
-        return;
+    switch (layerType) {
+        case KFCURVENODE_LAYER_PLAIN:
+        case KFCURVENODE_LAYER_TRANSLATION:
+            for (int i = 0; i < n; ++i) a[i] += b[i];
+            break;
+        case KFCURVENODE_LAYER_SCALING:
+            for (int i = 0; i < n; ++i) a[i] *= b[i];
+            break;
+        case KFCURVENODE_LAYER_EULER_ROTATION: {
+            if (n < 3) break;
+            // b acts after a, as in live evaluation.
+            KRotationOrder order(rotationOrder);
+            KMatrix ma, mb, m;
+            order.EulerToMatrix(ma, KVector4(a[0], a[1], a[2]));
+            order.EulerToMatrix(mb, KVector4(b[0], b[1], b[2]));
+            KMatrixMultiply3x3(m, mb, ma);
+            KVector4 euler;
+            order.MatrixToEuler(euler, m);
+            for (int i = 0; i < 3; ++i) a[i] = euler[i];
+            break;
+        }
+        case KFCURVENODE_LAYER_QUATERNION_ROTATION: {
+            if (n < 4) break;
+            KQuaternion qa(a[0], a[1], a[2], a[3]), qb(b[0], b[1], b[2], b[3]), r;
+            KQuaternionMultiply(r, qa, qb);
+            for (int i = 0; i < 4; ++i) a[i] = r[i];
+            break;
+        }
+        default:
+            break;
     }
-    if (sum) {
-        for (int i = 0; i < n; ++i) p[i] += l[i];
-    } else if (mLayerType == KFCURVENODE_LAYER_SCALING) {
-        for (int i = 0; i < n; ++i) p[i] *= l[i];
-    } else if (mLayerType == KFCURVENODE_LAYER_EULER_ROTATION && n >= 3) {
-        KRotationOrder order(mRotationOrder);
-        KMatrix mp, ml, m;
-        order.EulerToMatrix(mp, KVector4(p[0], p[1], p[2]));
-        order.EulerToMatrix(ml, KVector4(l[0], l[1], l[2]));
-        KMatrixMultiply3x3(m, ml, mp);
-        KVector4 euler;
-        order.MatrixToEuler(euler, m);
-        for (int i = 0; i < 3; ++i) p[i] = euler[i];
-    } else if (mLayerType == KFCURVENODE_LAYER_QUATERNION_ROTATION && n >= 4) {
-        KQuaternion a(p[0], p[1], p[2], p[3]), b(l[0], l[1], l[2], l[3]), r;
-        KQuaternionMultiply(r, a, b);
-        for (int i = 0; i < 4; ++i) p[i] = r[i];
+}
+
+void KFCurveNodeInverseValues(int layerType, int rotationOrder, double* a, int n) {
+    if (n <= 0) return;
+    switch (layerType) {
+        case KFCURVENODE_LAYER_PLAIN:
+        case KFCURVENODE_LAYER_TRANSLATION:
+            for (int i = 0; i < n; ++i) a[i] = -a[i];
+            break;
+        case KFCURVENODE_LAYER_SCALING:
+            // A zero scale has no inverse; it stays zero instead of turning infinite.
+            for (int i = 0; i < n; ++i) a[i] = a[i] == 0.0 ? 0.0 : 1.0 / a[i];
+            break;
+        case KFCURVENODE_LAYER_EULER_ROTATION: {
+            if (n < 3) break;
+            KRotationOrder order(rotationOrder);
+            KMatrix m, t;
+            order.EulerToMatrix(m, KVector4(a[0], a[1], a[2]));
+            KMatrixTranspose3x3(t, m);
+            KVector4 euler;
+            order.MatrixToEuler(euler, t);
+            for (int i = 0; i < 3; ++i) a[i] = euler[i];
+            break;
+        }
+        case KFCURVENODE_LAYER_QUATERNION_ROTATION:
+            if (n < 4) break;
+            for (int i = 0; i < 3; ++i) a[i] = -a[i];
+            break;
+        default:
+            break;
     }
 }
 

@@ -3,8 +3,11 @@
 #include <locale.h>
 
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -106,6 +109,101 @@ bool KParseInt64(std::string_view text, long long& value) {
     errno = 0;
     long long v = strtoll_l(copy.c_str(), &end, 10, CLocale());
     if (end != copy.c_str() + copy.size() || errno == ERANGE) return false;
+    value = v;
+    return true;
+}
+
+namespace {
+
+// A number followed at once by a letter or '_' is part of a word ("0x1F", "1e", "12abc").
+bool GluedToWord(std::string_view text, size_t used) {
+    return used < text.size() && (KIsAlpha(text[used]) || text[used] == '_');
+}
+
+size_t ScanDigits(std::string_view text, size_t at) {
+    size_t i = at;
+    while (i < text.size() && KIsDigit(text[i])) ++i;
+    return i - at;
+}
+
+}  // namespace
+
+size_t KScanDecimal(std::string_view text, double& value) {
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const size_t whole = ScanDigits(text, i);
+    i += whole;
+    size_t fraction = 0;
+    if (i < text.size() && text[i] == '.') {
+        fraction = ScanDigits(text, i + 1);
+        i += 1 + fraction;
+    }
+    if (whole + fraction == 0) return 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        const size_t exponent = ScanDigits(text, j);
+        if (exponent > 0) i = j + exponent;
+    }
+    if (GluedToWord(text, i)) return 0;
+    // strtod needs a terminated copy; the grammar above already fixed where it ends.
+    char small[64];
+    std::string large;
+    const char* copy = small;
+    if (i < sizeof small) {
+        std::memcpy(small, text.data(), i);
+        small[i] = '\0';
+    } else {
+        large.assign(text.data(), i);
+        copy = large.c_str();
+    }
+    errno = 0;
+    const double v = strtod_l(copy, nullptr, CLocale());
+    if (errno == ERANGE && std::isinf(v)) return 0;  // beyond the double range
+    value = v;
+    return i;
+}
+
+size_t KScanInteger(std::string_view text, long long& value) {
+    size_t i = 0;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const size_t digits = ScanDigits(text, i);
+    if (digits == 0) return 0;
+    // Accumulated negatively so that the smallest value fits.
+    long long v = 0;
+    for (size_t k = i; k < i + digits; ++k) {
+        const int d = text[k] - '0';
+        if (v < (LLONG_MIN + d) / 10) return 0;
+        v = v * 10 - d;
+    }
+    if (!negative && v == LLONG_MIN) return 0;
+    i += digits;
+    if (GluedToWord(text, i)) return 0;
+    value = negative ? v : -v;
+    return i;
+}
+
+size_t KScanInteger(std::string_view text, int& value) {
+    long long wide = 0;
+    const size_t used = KScanInteger(text, wide);
+    if (used == 0 || wide < INT_MIN || wide > INT_MAX) return 0;
+    value = static_cast<int>(wide);
+    return used;
+}
+
+bool KParseDecimal(std::string_view text, double& value) {
+    text = TrimAscii(text);
+    double v = 0;
+    if (text.empty() || KScanDecimal(text, v) != text.size()) return false;
+    value = v;
+    return true;
+}
+
+bool KParseInteger(std::string_view text, int& value) {
+    text = TrimAscii(text);
+    int v = 0;
+    if (text.empty() || KScanInteger(text, v) != text.size()) return false;
     value = v;
     return true;
 }

@@ -25,6 +25,17 @@ int KSscanfC(const char* text, const char* format, ...) __attribute__((format(sc
 bool KParseDouble(std::string_view text, double& value);
 bool KParseInt64(std::string_view text, long long& value);
 
+// Numbers of the text file formats: a decimal number at the start of `text` (no white space
+// skipped), an optional sign, digits with an optional point and an optional exponent.
+// "nan", "inf", hex forms, values beyond the type's range and numbers glued to a letter or
+// '_' are refused. Returns the characters used, 0 when no number is accepted.
+size_t KScanDecimal(std::string_view text, double& value);
+size_t KScanInteger(std::string_view text, long long& value);
+size_t KScanInteger(std::string_view text, int& value);
+// The same over the whole text, ASCII white space allowed around it.
+bool KParseDecimal(std::string_view text, double& value);
+bool KParseInteger(std::string_view text, int& value);
+
 // ASCII-only character classes and case mapping, independent of the locale.
 inline bool KIsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';

@@ -4,7 +4,6 @@
 
 #include "foundation/KQovLayerElement.h"
 #include "foundation/KQovLimits.h"
-#include "foundation/KQovTakeInfo.h"
 
 namespace {
 
@@ -111,17 +110,6 @@ TEST(KQovLimits, CopiesAreIndependent) {
     assigned.translation.min[0] = 3;
     EXPECT_EQ(copy.translation.min[0], 0.0);
     EXPECT_EQ(assigned.rotation.max[1], -5.0);
-}
-
-TEST(KQovTakeInfo, CopiesItsTexts) {
-    KQovTakeInfo info;
-    EXPECT_TRUE(info.name.IsEmpty());
-    info.name = "Take 001";
-    info.comment = "walk";
-    KQovTakeInfo copy = info;
-    copy.name += "b";
-    EXPECT_EQ(info.name, "Take 001");
-    EXPECT_EQ(copy.comment, "walk");
 }
 
 }  // namespace

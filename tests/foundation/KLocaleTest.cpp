@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <string>
 
 #include "common/CommaLocale.h"
 
@@ -40,6 +42,104 @@ TEST(KLocale, StrictParsesRejectJunkAndOverflow) {
     double d = 0;
     EXPECT_TRUE(KParseDouble("inf", d));
     EXPECT_TRUE(std::isinf(d));
+}
+
+struct DecimalCase {
+    const char* text;
+    size_t used;  // 0: refused
+    double value;
+};
+
+TEST(KLocale, ScanDecimalAcceptsOnlyPlainDecimals) {
+    const DecimalCase cases[] = {
+        {"1", 1, 1.0},
+        {"-2.5", 4, -2.5},
+        {"+.5", 3, 0.5},
+        {"7.", 2, 7.0},
+        {"1e3", 3, 1000.0},
+        {"1.5E-2", 6, 0.015},
+        {"3e", 0, 0},          // an exponent letter without digits is a word
+        {"2e+x", 0, 0},
+        {"1.5 2", 3, 1.5},     // stops at the blank
+        {"4,5", 1, 4.0},       // the comma is no decimal point
+        {"1-2", 1, 1.0},
+        {"1e-400", 6, 0.0},    // underflow gives zero
+        {"1e400", 0, 0},       // overflow is refused
+        {"-1e400", 0, 0},
+        {"nan", 0, 0},
+        {"-inf", 0, 0},
+        {"inf", 0, 0},
+        {"infinity", 0, 0},
+        {"0x1F", 0, 0},
+        {"0x1p3", 0, 0},
+        {"12abc", 0, 0},
+        {"1_000", 0, 0},
+        {".", 0, 0},
+        {"-", 0, 0},
+        {"", 0, 0},
+        {" 1", 0, 0},          // no white space is skipped
+        {"e5", 0, 0},
+    };
+    CommaLocale comma;  // whatever the process locale says
+    for (const DecimalCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        double v = -99.0;
+        EXPECT_EQ(KScanDecimal(c.text, v), c.used);
+        EXPECT_DOUBLE_EQ(v, c.used ? c.value : -99.0);
+    }
+    std::string longNumber = "0." + std::string(200, '0') + "1e201";
+    double v = 0;
+    EXPECT_EQ(KScanDecimal(longNumber, v), longNumber.size());
+    EXPECT_NEAR(v, 1.0, 1e-12);
+}
+
+TEST(KLocale, ScanIntegerRefusesOverflowAndWords) {
+    struct Case {
+        const char* text;
+        size_t used;
+        long long value;
+    } cases[] = {
+        {"42", 2, 42},
+        {"-0", 2, 0},
+        {"+17 x", 3, 17},
+        {"12.5", 2, 12},
+        {"9223372036854775807", 19, INT64_MAX},
+        {"-9223372036854775808", 20, INT64_MIN},
+        {"9223372036854775808", 0, 0},
+        {"-9223372036854775809", 0, 0},
+        {"99999999999999999999999", 0, 0},
+        {"0x10", 0, 0},
+        {"12abc", 0, 0},
+        {"abc", 0, 0},
+        {"-", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        long long v = -99;
+        EXPECT_EQ(KScanInteger(c.text, v), c.used);
+        EXPECT_EQ(v, c.used ? c.value : -99);
+    }
+    int narrow = 0;
+    EXPECT_EQ(KScanInteger("2147483647", narrow), 10u);
+    EXPECT_EQ(narrow, INT32_MAX);
+    EXPECT_EQ(KScanInteger("-2147483648", narrow), 11u);
+    EXPECT_EQ(narrow, INT32_MIN);
+    EXPECT_EQ(KScanInteger("2147483648", narrow), 0u);
+}
+
+TEST(KLocale, WholeTextDecimalParses) {
+    double d = 0;
+    EXPECT_TRUE(KParseDecimal(" \t-1.25e1\r\n", d));
+    EXPECT_DOUBLE_EQ(d, -12.5);
+    for (const char* bad : {"", "  ", "1.5x", "1 2", "nan", "inf", "0x10"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(KParseDecimal(bad, d));
+    }
+    int i = 0;
+    EXPECT_TRUE(KParseInteger(" 12 ", i));
+    EXPECT_EQ(i, 12);
+    EXPECT_FALSE(KParseInteger("12.0", i));
+    EXPECT_FALSE(KParseInteger("", i));
 }
 
 TEST(KLocale, AsciiCaseCompare) {

@@ -1,0 +1,286 @@
+#include "formats/motion/KMotionFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "foundation/KLocale.h"
+#include "foundation/KTextCursor.h"
+
+KMotionFile::KMotionFile(const char* formatName, const char* separators, const char* comments,
+                         bool caseSensitive, bool report)
+    : mReport(report),
+      mCaseSensitive(caseSensitive),
+      mSeparators(separators ? separators : ""),
+      mTerminators(mSeparators),
+      mComments(comments ? comments : ""),
+      mFormatName(formatName ? formatName : "") {}
+
+KMotionFile::~KMotionFile() {
+    Close();
+}
+
+void KMotionFile::ClearLine() {
+    mLine.clear();
+    mPosition = 0;
+}
+
+int KMotionFile::Open(const char* path, const char* mode) {
+    Close();
+    const bool reading = mode && mode[0] == 'r';
+    // Binary modes: the line reader handles every line end, and writers emit LF.
+    const char* fileMode = reading ? "rb" : (mode && mode[0] == 'a') ? "ab" : "wb";
+    if (!path || !mode || !mStream.Open(path, fileMode)) {
+        mAtEnd = true;
+        return 1;
+    }
+    mWriting = !reading;
+    if (mWriting) return 0;  // nothing to read: at-end stays set
+    mAtEnd = false;
+    mReader.SetStream(&mStream);
+    ReadLine();
+    return 0;
+}
+
+int KMotionFile::Close() {
+    const bool wasOpen = mStream.IsOpen();
+    const bool failed = wasOpen && mStream.HasError();
+    mReader.Clear();
+    mStream.Close();
+    mWriting = false;
+    mLineNumber = 0;
+    mAtEnd = true;
+    ClearLine();
+    return wasOpen && !failed ? 0 : 1;
+}
+
+bool KMotionFile::IsSignificant(const char* text) const {
+    for (const char* p = text; *p; ++p) {
+        if (IsCharInSet(mComments, *p)) return false;
+        if (!*mSeparators || !IsCharInSet(mSeparators, *p)) return true;
+    }
+    return false;
+}
+
+bool KMotionFile::ReadLine() {
+    std::string_view line;
+    while (mReader.ReadLine(line)) {
+        mLineNumber = mReader.GetLineNumber();
+        // The line is a C text from here on: a NUL byte ends it.
+        mLine.assign(line.data(), strnlen(line.data(), line.size()));
+        mPosition = 0;
+        if (IsSignificant(mLine.c_str())) {
+            mPosition = size_t(SkipSeparators(mLine.c_str()) - mLine.c_str());
+            return true;
+        }
+    }
+    mAtEnd = true;
+    ClearLine();
+    return false;
+}
+
+bool KMotionFile::Rewind() {
+    mLineNumber = 0;
+    if (mWriting || !mReader.Rewind()) {
+        mAtEnd = true;
+        ClearLine();
+        return false;
+    }
+    mAtEnd = false;
+    return ReadLine();
+}
+
+const char* KMotionFile::SetSeparators(const char* separators) {
+    const char* previous = mSeparators;
+    mSeparators = separators ? separators : "";
+    return previous;
+}
+
+const char* KMotionFile::SkipSeparators(const char* p) const {
+    if (!p) return nullptr;
+    while (*p && IsCharInSet(mSeparators, *p)) ++p;
+    return p;
+}
+
+void KMotionFile::Advance(size_t count) {
+    mPosition = std::min(mPosition + count, mLine.size());
+    mPosition = size_t(SkipSeparators(GetPosition()) - mLine.c_str());
+}
+
+bool KMotionFile::PeekChar(char& c) const {
+    if (mPosition >= mLine.size()) return false;
+    c = mLine[mPosition];
+    return true;
+}
+
+bool KMotionFile::GetChar(char& c) {
+    if (!PeekChar(c)) return false;
+    ++mPosition;
+    return true;
+}
+
+bool KMotionFile::ReadToken(char* buffer, int maximum) {
+    if (!buffer || maximum < 0 || mPosition >= mLine.size()) return false;
+    size_t n = 0;
+    while (mPosition + n < mLine.size() && n < size_t(maximum) &&
+           !IsCharInSet(mTerminators, mLine[mPosition + n]))
+        ++n;
+    std::memcpy(buffer, mLine.data() + mPosition, n);
+    buffer[n] = '\0';
+    Advance(n);
+    return true;
+}
+
+bool KMotionFile::ReadTokenString(KString& out) {
+    char buffer[kTokenStringMaximum + 1];
+    if (!ReadToken(buffer, kTokenStringMaximum)) return false;
+    out = buffer;
+    return true;
+}
+
+bool KMotionFile::ReadInt(int& value) {
+    KTextCursor cursor(std::string_view(mLine).substr(mPosition));
+    if (!cursor.ReadInt(value)) return false;
+    Advance(cursor.GetPosition());
+    return true;
+}
+
+bool KMotionFile::ReadDouble(double& value, double scale) {
+    const char* rest = GetPosition();
+    if (CompareText(rest, "-inf") == 0) {
+        value = -HUGE_VAL;
+        Advance(4);
+        return true;
+    }
+    if (CompareText(rest, "inf") == 0) {
+        value = HUGE_VAL;
+        Advance(3);
+        return true;
+    }
+    KTextCursor cursor(std::string_view(mLine).substr(mPosition));
+    double v = 0;
+    if (!cursor.ReadDouble(v)) return false;
+    value = v * scale;
+    Advance(cursor.GetPosition());
+    return true;
+}
+
+bool KMotionFile::ReadDoublePair(double values[2], double scale) {
+    const size_t start = mPosition;
+    for (int i = 0; i < 2; ++i) {
+        const char* p = GetPosition();
+        if (p[0] == '-' && MatchPrefix(p + 1, "inf")) {
+            values[i] = -HUGE_VAL;
+            Advance(4);
+            continue;
+        }
+        if (MatchPrefix(p, "inf")) {
+            values[i] = HUGE_VAL;
+            Advance(3);
+            continue;
+        }
+        KTextCursor cursor(std::string_view(mLine).substr(mPosition));
+        double v = 0;
+        if (!cursor.ReadDouble(v)) {
+            mPosition = start;
+            return false;
+        }
+        values[i] = v * scale;
+        Advance(cursor.GetPosition());
+    }
+    return true;
+}
+
+bool KMotionFile::ReadVector(double values[3], double scale) {
+    KTextCursor cursor(std::string_view(mLine).substr(mPosition));
+    double v[3];
+    for (double& x : v)
+        if (!cursor.ReadDouble(x)) return false;
+    for (int i = 0; i < 3; ++i) values[i] = v[i] * scale;
+    Advance(cursor.GetPosition());
+    return true;
+}
+
+int KMotionFile::FindKeyword(const KMotionKeyword* table) const {
+    if (!table) return -1;
+    for (int i = 0; table[i].text && table[i].text[0]; ++i)
+        if (MatchPrefix(GetPosition(), table[i].text)) return i;
+    return -1;
+}
+
+int KMotionFile::ReadKeyword(KMotionKeyword* table) {
+    const int index = FindKeyword(table);
+    if (index < 0) return -1;
+    Advance(std::strlen(table[index].text));
+    ++table[index].count;
+    return index;
+}
+
+void KMotionFile::ResetKeywordCounts(KMotionKeyword* table) {
+    if (!table) return;
+    for (KMotionKeyword* k = table; k->text && k->text[0]; ++k) k->count = 0;
+}
+
+bool KMotionFile::Report(const MessageCallback& callback, const char* kind, const char* format,
+                         va_list args) {
+    if (!mReport || !callback) return false;
+    // Bounded: a long argument cuts the message instead of running past the buffer.
+    char message[kMessageSize];
+    int used = KSnprintfC(message, sizeof message, "%s read %s (line %d): ", mFormatName, kind,
+                          mLineNumber);
+    if (used < 0) return false;
+    if (size_t(used) < sizeof message)
+        KVsnprintfC(message + used, sizeof message - size_t(used), format, args);
+    callback(message);
+    return true;
+}
+
+bool KMotionFile::Warning(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Report(mWarning, "warning", format, args);
+    va_end(args);
+    return false;
+}
+
+bool KMotionFile::Error(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Report(mError, "error", format, args);
+    va_end(args);
+    return true;
+}
+
+int KMotionFile::Printf(int indent, const char* format, ...) {
+    if (!mWriting || !mStream.IsOpen()) return -1;
+    for (int i = 0; i < indent; ++i)
+        if (mStream.Write("  ", 2) != 2) return -1;
+    va_list args;
+    va_start(args, format);
+    const std::string text = KVFormatC(format, args);
+    va_end(args);
+    if (mStream.Write(text.data(), uint32_t(text.size())) != text.size()) return -1;
+    return int(text.size());
+}
+
+int KMotionFile::CompareText(const char* a, const char* b) const {
+    if (!a) a = "";
+    if (!b) b = "";
+    return mCaseSensitive ? std::strcmp(a, b) : KStrCaseCmp(a, b);
+}
+
+const char* KMotionFile::MatchPrefix(const char* text, const char* keyword) {
+    if (!text) return nullptr;
+    if (!keyword) return text;
+    for (; *keyword; ++text, ++keyword)
+        if (KToLower(*text) != KToLower(*keyword)) return nullptr;
+    return text;
+}
+
+bool KMotionFile::IsCharInSet(const char* set, char c) {
+    if (!set) return false;
+    for (; *set; ++set)
+        if (KToLower(*set) == c) return true;
+    return false;
+}

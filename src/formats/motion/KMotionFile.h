@@ -1,0 +1,122 @@
+#pragma once
+// The tokenised text file of the text motion-capture formats: delivers the file one
+// significant line at a time (blank, separator-only and comment lines skipped), takes
+// keywords, words and numbers off the current line, composes warnings and errors with the
+// format's name and the line number, and writes indented text when opened for writing.
+// Each format fixes its name and character sets in a small derived class.
+
+#include <cstdarg>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "foundation/KFileStream.h"
+#include "foundation/KString.h"
+#include "foundation/KTextLineReader.h"
+
+// One entry of a keyword table; a table ends with an entry whose text is empty.
+struct KMotionKeyword {
+    const char* text;
+    int32_t count;
+};
+
+class KMotionFile {
+public:
+    // Receives a finished warning or error text.
+    using MessageCallback = std::function<void(const char*)>;
+    // A message holds its prefix and text within this many bytes, the terminator included.
+    static constexpr size_t kMessageSize = 1024;
+    // ReadTokenString reads words of at most this many characters.
+    static constexpr int kTokenStringMaximum = 1023;
+
+    // The texts are kept, not copied: they are static texts of the format classes.
+    KMotionFile(const char* formatName, const char* separators, const char* comments,
+                bool caseSensitive, bool report);
+    virtual ~KMotionFile();
+    KMotionFile(const KMotionFile&) = delete;
+    KMotionFile& operator=(const KMotionFile&) = delete;
+
+    // Mode "r..." reads (the first significant line becomes current), "w..." and "a..."
+    // write. 0 on success, 1 on failure.
+    int Open(const char* path, const char* mode);
+    // 0 when an open file closed cleanly, 1 when none was open or its writes failed.
+    int Close();
+    // The next significant line; false at the end of the file.
+    bool ReadLine();
+    // Back to the first significant line; false when the file cannot seek or holds none.
+    bool Rewind();
+    bool IsOpen() const { return mStream.IsOpen(); }
+    bool IsAtEnd() const { return mAtEnd; }
+    // Physical lines read since the file was opened or rewound.
+    int GetLineNumber() const { return mLineNumber; }
+    const char* GetLine() const { return mLine.c_str(); }
+    const char* GetPosition() const { return mLine.c_str() + mPosition; }
+
+    // Returns the previous set; the word terminators stay as constructed.
+    const char* SetSeparators(const char* separators);
+    // The first position at or after `p` that is not a separator (null gives null).
+    const char* SkipSeparators(const char* p) const;
+
+    bool PeekChar(char& c) const;
+    bool GetChar(char& c);
+    // A word of at most `maximum` characters into `buffer` (maximum + 1 bytes); a longer word
+    // leaves its rest at the position. False at the end of the line.
+    bool ReadToken(char* buffer, int maximum);
+    bool ReadTokenString(KString& out);
+    bool ReadInt(int& value);
+    // "inf" and "-inf" as the whole rest of the line give infinities (not scaled); otherwise
+    // a decimal number times the scale.
+    bool ReadDouble(double& value, double scale);
+    // A minimum and a maximum, each a number times the scale or an infinity ("inf", "-inf"
+    // in any case); on failure the position does not move.
+    bool ReadDoublePair(double values[2], double scale);
+    // Three numbers with only white space between them, each times the scale.
+    bool ReadVector(double values[3], double scale);
+
+    // Index of the first keyword the text at the position begins with (any case), -1 when
+    // none; the position does not move.
+    int FindKeyword(const KMotionKeyword* table) const;
+    // As FindKeyword; a match moves behind the keyword and its separators and counts a use.
+    int ReadKeyword(KMotionKeyword* table);
+    static void ResetKeywordCounts(KMotionKeyword* table);
+
+    // Composed only when reporting is on and a callback is installed. Warning returns false
+    // and Error true, so format code can pass either on as its own result.
+    bool Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    bool Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void SetWarningCallback(MessageCallback callback) { mWarning = std::move(callback); }
+    void SetErrorCallback(MessageCallback callback) { mError = std::move(callback); }
+
+    // Two blanks per indent level, then the text in the C locale; the length of the text,
+    // negative when nothing could be written.
+    int Printf(int indent, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    int CompareText(const char* a, const char* b) const;
+    // The position behind `keyword` when `text` begins with it (any case), else null.
+    static const char* MatchPrefix(const char* text, const char* keyword);
+    static bool IsCharInSet(const char* set, char c);
+
+private:
+    // True when the line holds something before a comment or the end.
+    bool IsSignificant(const char* text) const;
+    void ClearLine();
+    void Advance(size_t count);
+    bool Report(const MessageCallback& callback, const char* kind, const char* format,
+                va_list args);
+
+    KFileStream mStream;
+    KTextLineReader mReader;
+    std::string mLine;
+    size_t mPosition = 0;
+    int mLineNumber = 0;
+    bool mReport;
+    bool mCaseSensitive;
+    bool mWriting = false;
+    bool mAtEnd = true;
+    const char* mSeparators;
+    const char* mTerminators;
+    const char* mComments;
+    const char* mFormatName;
+    MessageCallback mWarning;
+    MessageCallback mError;
+};

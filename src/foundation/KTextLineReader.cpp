@@ -1,0 +1,126 @@
+#include "foundation/KTextLineReader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "foundation/KFileStream.h"
+
+namespace {
+
+constexpr size_t kChunkSize = 64 * 1024;
+
+}  // namespace
+
+KTextLineReader::KTextLineReader()
+    : mStream(nullptr),
+      mBegin(0),
+      mEnd(0),
+      mHasSource(false),
+      mStreamDone(true),
+      mAtEnd(true),
+      mLineNumber(0) {}
+
+void KTextLineReader::SetText(std::string_view text) {
+    Clear();
+    mText = text;
+    mEnd = text.size();
+    mHasSource = true;
+    mAtEnd = false;
+}
+
+void KTextLineReader::SetStream(KFileStream* stream) {
+    Clear();
+    if (!stream) return;
+    mStream = stream;
+    mStreamDone = false;
+    mHasSource = true;
+    mAtEnd = false;
+}
+
+void KTextLineReader::Clear() {
+    mText = std::string_view();
+    mStream = nullptr;
+    mChunk.clear();
+    mChunk.shrink_to_fit();
+    mBegin = mEnd = 0;
+    mHasSource = false;
+    mStreamDone = true;
+    mAtEnd = true;
+    mLineNumber = 0;
+}
+
+bool KTextLineReader::Fill() {
+    if (mBegin > 0) {
+        std::memmove(mChunk.data(), mChunk.data() + mBegin, mEnd - mBegin);
+        mEnd -= mBegin;
+        mBegin = 0;
+    }
+    // Only a line longer than the chunk makes it grow, and then geometrically.
+    if (mEnd == mChunk.size()) mChunk.resize(std::max(kChunkSize, mChunk.size() * 2));
+    const size_t room = std::min<size_t>(mChunk.size() - mEnd, UINT32_MAX);
+    const uint32_t got = mStream->Read(mChunk.data() + mEnd, static_cast<uint32_t>(room));
+    mEnd += got;
+    if (got == 0) mStreamDone = true;
+    return got > 0;
+}
+
+bool KTextLineReader::ReadLine(std::string_view& line) {
+    line = std::string_view();
+    if (!mHasSource) {
+        mAtEnd = true;
+        return false;
+    }
+    size_t scanned = 0;  // bytes after mBegin known to hold no line break
+    for (;;) {
+        const char* data = Data();
+        size_t i = mBegin + scanned;
+        while (i < mEnd && data[i] != '\n' && data[i] != '\r') ++i;
+        if (i < mEnd) {
+            // A CR closing the chunk may be the first half of a CR LF.
+            if (data[i] == '\r' && i + 1 == mEnd && !mStreamDone) {
+                scanned = i - mBegin;
+                Fill();
+                continue;
+            }
+            size_t next = i + 1;
+            if (data[i] == '\r' && next < mEnd && data[next] == '\n') ++next;
+            line = std::string_view(data + mBegin, i - mBegin);
+            mBegin = next;
+            ++mLineNumber;
+            return true;
+        }
+        if (!mStreamDone) {
+            scanned = mEnd - mBegin;
+            Fill();
+            continue;
+        }
+        if (mBegin < mEnd) {
+            line = std::string_view(data + mBegin, mEnd - mBegin);
+            mBegin = mEnd;
+            ++mLineNumber;
+            return true;
+        }
+        mAtEnd = true;
+        return false;
+    }
+}
+
+bool KTextLineReader::Rewind() {
+    if (!mHasSource) return false;
+    mLineNumber = 0;
+    mAtEnd = false;
+    if (!mStream) {
+        mBegin = 0;
+        mEnd = mText.size();
+        return true;
+    }
+    mBegin = mEnd = 0;
+    mStreamDone = false;
+    if (mStream->Seek(0, 0) != 0) {
+        mStreamDone = true;
+        mAtEnd = true;
+        return false;
+    }
+    return true;
+}

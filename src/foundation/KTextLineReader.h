@@ -1,0 +1,51 @@
+#pragma once
+// Lines of a text file format, from a memory text or from a file stream read in chunks.
+// LF, CR and CR LF end a line alike; a last line without a break is delivered too; lines
+// are counted for messages. A line is a view without its break and stays valid until the
+// next call that reads, rewinds or changes the source.
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+class KFileStream;
+
+class KTextLineReader {
+public:
+    KTextLineReader();
+    KTextLineReader(const KTextLineReader&) = delete;
+    KTextLineReader& operator=(const KTextLineReader&) = delete;
+
+    // Reads from `text`, which is not copied and must outlive the reads.
+    void SetText(std::string_view text);
+    // Reads from the stream's current position on; the stream is not owned.
+    void SetStream(KFileStream* stream);
+    // No source: every read finds the end.
+    void Clear();
+
+    // The next line; false at the end of the text (the line is then empty).
+    bool ReadLine(std::string_view& line);
+    // Back to the start of the text (a stream is sought to its start); the count restarts.
+    // False when a stream cannot seek.
+    bool Rewind();
+
+    // Number of lines delivered since the source was set or rewound.
+    int GetLineNumber() const { return mLineNumber; }
+    // True once a read found nothing left.
+    bool IsAtEnd() const { return mAtEnd; }
+
+private:
+    // Reads more of the stream behind the unread bytes; false when nothing came.
+    bool Fill();
+    const char* Data() const { return mStream ? mChunk.data() : mText.data(); }
+
+    std::string_view mText;   // the memory source
+    KFileStream* mStream;     // or the stream source
+    std::vector<char> mChunk; // bytes of the stream: [mBegin, mEnd) not yet delivered
+    size_t mBegin;
+    size_t mEnd;
+    bool mHasSource;
+    bool mStreamDone;
+    bool mAtEnd;
+    int mLineNumber;
+};

@@ -1,0 +1,34 @@
+#pragma once
+// Renamers rewrite the current name of a scene object's name pair so that the
+// names of one scene stay apart; the initial name is kept.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "scene/KQovNamePair.h"
+
+class KQovRenamer {
+public:
+    virtual ~KQovRenamer() = default;
+    // Forgets the names seen so far.
+    virtual void Reset() = 0;
+    // Rewrites the pair's current name when needed; true when it did.
+    virtual bool Rename(KQovNamePair& names) = 0;
+    // A new renamer of the same kind; null for kinds that make none.
+    virtual std::unique_ptr<KQovRenamer> Create() = 0;
+};
+
+// The second "Bone" becomes "Bone1", the third "Bone2"; names compare exactly.
+// Numbered names count as met, so a later "Bone1" becomes "Bone11".
+class KQovNumberingRenamer : public KQovRenamer {
+public:
+    void Reset() override;
+    bool Rename(KQovNamePair& names) override;
+    std::unique_ptr<KQovRenamer> Create() override;
+
+private:
+    // Every name met, with how many times it was met again.
+    std::unordered_map<std::string, int32_t> mUseCounts;
+};

@@ -1,0 +1,154 @@
+#include "formats/motion/KUniqueNameTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "formats/motion/KMotionVector.h"
+
+namespace {
+
+struct AddCase {
+    const char* name;
+    std::vector<const char*> added;
+    std::vector<const char*> stored;
+};
+
+TEST(KUniqueNameTable, ClashingNamesGetNumbers) {
+    const std::string longDigits = "M" + std::string(40, '9');
+    const AddCase cases[] = {
+        {"repeated", {"Marker", "Marker", "Marker"}, {"Marker", "Marker 1", "Marker 2"}},
+        {"own number raised", {"Marker12", "Marker12"}, {"Marker12", "Marker13"}},
+        {"leading zeros go", {"Marker007", "Marker007"}, {"Marker007", "Marker8"}},
+        {"case blind", {"HEAD", "head"}, {"HEAD", "head 1"}},
+        {"next free number", {"A1", "A2", "A1"}, {"A1", "A2", "A3"}},
+        {"extension digit", {"clip.mp3", "clip.mp3"}, {"clip.mp3", "clip.mp3 1"}},
+        {"extension digits", {"clip.mp31", "clip.mp31"}, {"clip.mp31", "clip.mp32"}},
+        {"mpg and sd", {"a.mpg2", "a.mpg2", "b.sd4", "b.sd4"},
+         {"a.mpg2", "a.mpg2 1", "b.sd4", "b.sd4 1"}},
+        {"short name digits", {"x1", "x1"}, {"x1", "x2"}},
+        {"blanks", {"   ", " Default "}, {"Default", "Default 1"}},
+        {"trimmed", {"  Hip  ", "Hip"}, {"Hip", "Hip 1"}},
+        {"empty", {""}, {nullptr}},
+        {"digits only", {"123", "123"}, {"123", "124"}},
+        // a suffix too long for any integer saturates and still gives a new name
+        {"long suffix", {longDigits.c_str(), longDigits.c_str(), longDigits.c_str()},
+         {longDigits.c_str(), "M1000000000000000000", "M1000000000000000001"}},
+    };
+    for (const AddCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        KUniqueNameTable table(8, 64);
+        for (size_t i = 0; i < c.added.size(); ++i) {
+            const char* stored = table.Add(c.added[i], int32_t(i + 1));
+            if (!c.stored[i]) {
+                EXPECT_EQ(stored, nullptr);
+                continue;
+            }
+            ASSERT_NE(stored, nullptr);
+            EXPECT_STREQ(stored, c.stored[i]) << i;
+            EXPECT_STREQ(table.GetName(int32_t(i + 1)), c.stored[i]);
+        }
+    }
+}
+
+TEST(KUniqueNameTable, CutNamesLeaveRoomForTheirNumber) {
+    KUniqueNameTable table(8, 64);
+    const std::string name(2000, 'n');
+    const std::string cut(KUniqueNameTable::kMaxNameLength, 'n');
+    EXPECT_EQ(std::string(table.Add(name.c_str(), 1)), cut);
+    EXPECT_EQ(std::string(table.Add(name.c_str(), 2)), cut + " 1");
+    const std::string digits = std::string(KUniqueNameTable::kMaxNameLength - 1, 'd') + "7";
+    table.Add(digits.c_str(), 3);
+    EXPECT_EQ(std::string(table.Add(digits.c_str(), 4)), digits.substr(0, digits.size() - 1) + "8");
+}
+
+TEST(KUniqueNameTable, IdsTextsAndBuckets) {
+    for (int bits : {0, 1, 8, 40}) {
+        SCOPED_TRACE(bits);
+        KUniqueNameTable table(bits, 1);
+        std::vector<const char*> texts;
+        for (int i = 0; i < 300; ++i) texts.push_back(table.Add("LFWT", i + 1));
+        // Every stored text stays where it was while the table grows.
+        EXPECT_STREQ(texts[0], "LFWT");
+        EXPECT_STREQ(texts[299], "LFWT 299");
+        EXPECT_STREQ(table.GetName(150), "LFWT 149");
+        EXPECT_EQ(table.GetCount(), 300);
+        EXPECT_EQ(table.GetName(0), nullptr);
+        EXPECT_EQ(table.GetName(301), nullptr);
+        table.Clear();
+        EXPECT_EQ(table.GetCount(), 0);
+        EXPECT_EQ(table.GetName(1), nullptr);
+        EXPECT_STREQ(table.Add("LFWT", 1), "LFWT");
+    }
+    // The last entry of an id wins; id 0 is an id like any other.
+    KUniqueNameTable table(8, 64);
+    table.Add("a", 0);
+    table.Add("b", 5);
+    table.Add("c", 5);
+    EXPECT_STREQ(table.GetName(0), "a");
+    EXPECT_STREQ(table.GetName(5), "c");
+    EXPECT_STREQ(table.Add("A", 6), "A 1");
+}
+
+TEST(KUniqueNameTable, HashSumsSignedBytesWithoutRegardToCase) {
+    KUniqueNameTable table(8, 64);
+    EXPECT_EQ(table.Hash("AB", 2), uint32_t(97 + 98));
+    EXPECT_EQ(table.Hash("ab", 2), table.Hash("AB", 2));
+    EXPECT_EQ(table.Hash("\xff", 1), 255u);  // -1 masked
+    EXPECT_EQ(table.Hash("", 0), 0u);
+    size_t suffix = 0;
+    EXPECT_EQ(KUniqueNameTable::SplitName(" ab12 ", suffix), "ab12");
+    EXPECT_EQ(suffix, 2u);
+    EXPECT_EQ(KUniqueNameTable::SplitName(nullptr, suffix), "Default");
+    EXPECT_EQ(suffix, 7u);
+}
+
+TEST(KMotionVector, FramesCrossProductsAndQuaternions) {
+    const double x[4] = {1, 0, 0, 9}, y[4] = {0, 1, 0, 9};
+    double z[4] = {0, 0, 0, 5};
+    KMotionVectorCross(z, x, y);
+    EXPECT_EQ(z[0], 0);
+    EXPECT_EQ(z[1], 0);
+    EXPECT_EQ(z[2], 1);
+    EXPECT_EQ(z[3], 5);  // the fourth is not touched
+
+    KMotionFrame frame = {{3, 0, 4, 0}, {0, 0, 0, 0}, {0, -2, 0, 0}};
+    KMotionFrame unit;
+    KMotionFrameNormalize(unit, frame);
+    const double expected[3][3] = {{0.6, 0, 0.8}, {0, 0, 0}, {0, -1, 0}};
+    for (int a = 0; a < 3; ++a)
+        for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(unit[a][i], expected[a][i]) << a << i;
+    KMotionFrame copy;
+    KMotionFrameCopy(copy, unit);
+    EXPECT_DOUBLE_EQ(copy[0][2], 0.8);
+
+    // The quaternion between two vectors, normalised, turns the first onto the second.
+    struct {
+        double a[4], b[4];
+    } pairs[] = {{{1, 0, 0, 0}, {0, 1, 0, 0}}, {{0, 2, 0, 0}, {0, 0, 3, 0}}, {{1, 1, 0, 0}, {1, 1, 1, 0}}};
+    for (auto& p : pairs) {
+        double q[4];
+        KMotionQuaternionBetween(q, p.a, p.b);
+        const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+        for (double& c : q) c /= n;
+        // v' = v + 2w(q x v) + 2 q x (q x v)
+        double t[4], u[4];
+        KMotionVectorCross(t, q, p.a);
+        for (int i = 0; i < 3; ++i) t[i] *= 2;
+        KMotionVectorCross(u, q, t);
+        const double la = std::sqrt(p.a[0] * p.a[0] + p.a[1] * p.a[1] + p.a[2] * p.a[2]);
+        const double lb = std::sqrt(p.b[0] * p.b[0] + p.b[1] * p.b[1] + p.b[2] * p.b[2]);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR((p.a[i] + q[3] * t[i] + u[i]) / la, p.b[i] / lb, 1e-12);
+    }
+    double q[4];
+    KMotionQuaternionFromXAxis(q, y);
+    EXPECT_EQ(q[0], 0);
+    EXPECT_EQ(q[1], 0);
+    EXPECT_EQ(q[2], 1);
+    EXPECT_EQ(q[3], 1);
+}
+
+}  // namespace

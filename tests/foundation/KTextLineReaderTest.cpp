@@ -1,0 +1,158 @@
+#include "foundation/KTextLineReader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/TempTestFolder.h"
+#include "foundation/KFileStream.h"
+#include "foundation/KTextCursor.h"
+
+namespace {
+
+std::vector<std::string> AllLines(KTextLineReader& reader) {
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (reader.ReadLine(line)) lines.emplace_back(line);
+    return lines;
+}
+
+struct LineCase {
+    const char* name;
+    std::string text;
+    std::vector<std::string> lines;
+};
+
+const std::vector<LineCase>& LineCases() {
+    static const std::vector<LineCase> cases = {
+        {"empty", "", {}},
+        {"lf", "a\nb\n", {"a", "b"}},
+        {"cr", "a\rb\r", {"a", "b"}},
+        {"crlf", "a\r\nb\r\n", {"a", "b"}},
+        {"mixed", "a\r\nb\rc\nd", {"a", "b", "c", "d"}},
+        {"last line without break", "x y\nlast", {"x y", "last"}},
+        {"blank lines kept", "\n\r\n\r", {"", "", ""}},
+        {"lf cr is two breaks", "a\n\rb", {"a", "", "b"}},
+        {"nul inside a line", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+    };
+    return cases;
+}
+
+TEST(KTextLineReader, MemoryAndStreamSourcesSplitAlike) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    for (const LineCase& c : LineCases()) {
+        SCOPED_TRACE(c.name);
+        KTextLineReader memory;
+        memory.SetText(c.text);
+        EXPECT_EQ(AllLines(memory), c.lines);
+        EXPECT_EQ(memory.GetLineNumber(), int(c.lines.size()));
+        EXPECT_TRUE(memory.IsAtEnd());
+
+        const std::string path = folder / "lines.txt";
+        {
+            KFileStream out;
+            ASSERT_TRUE(out.Open(path.c_str(), "wb"));
+            out.Write(c.text.data(), uint32_t(c.text.size()));
+        }
+        KFileStream in;
+        ASSERT_TRUE(in.Open(path.c_str(), "rb"));
+        KTextLineReader stream;
+        stream.SetStream(&in);
+        EXPECT_EQ(AllLines(stream), c.lines);
+        // A second pass gives the same lines and restarts the count.
+        ASSERT_TRUE(stream.Rewind());
+        EXPECT_EQ(AllLines(stream), c.lines);
+        EXPECT_EQ(stream.GetLineNumber(), int(c.lines.size()));
+    }
+}
+
+// Breaks placed across the reader's 64 KB chunks, and a line longer than a chunk.
+TEST(KTextLineReader, BreaksAcrossChunkBoundaries) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const size_t chunk = 64 * 1024;
+    struct Case {
+        const char* name;
+        size_t firstLength;
+        const char* breakText;
+    } cases[] = {
+        {"crlf split", chunk - 1, "\r\n"},
+        {"cr at the end", chunk - 1, "\r"},
+        {"lf at the end", chunk - 1, "\n"},
+        {"line longer than three chunks", 3 * chunk + 17, "\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string first(c.firstLength, 'x');
+        first[0] = 'A';
+        first.back() = 'Z';
+        const std::string text =
+            first + c.breakText + "second" + c.breakText + c.breakText + "third";
+        const std::string path = folder / "chunks.txt";
+        {
+            KFileStream out;
+            ASSERT_TRUE(out.Open(path.c_str(), "wb"));
+            out.Write(text.data(), uint32_t(text.size()));
+        }
+        KFileStream in;
+        ASSERT_TRUE(in.Open(path.c_str(), "rb"));
+        KTextLineReader reader;
+        reader.SetStream(&in);
+        const std::vector<std::string> lines = AllLines(reader);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_TRUE(lines[0] == first) << "first line of " << lines[0].size() << " bytes";
+        EXPECT_EQ(lines[1], "second");
+        EXPECT_EQ(lines[2], "");
+        EXPECT_EQ(lines[3], "third");
+    }
+}
+
+TEST(KTextLineReader, NoSourceReadsNothing) {
+    KTextLineReader reader;
+    std::string_view line = "old";
+    EXPECT_FALSE(reader.ReadLine(line));
+    EXPECT_TRUE(line.empty());
+    EXPECT_FALSE(reader.Rewind());
+    reader.SetStream(nullptr);
+    EXPECT_FALSE(reader.ReadLine(line));
+}
+
+TEST(KTextCursor, TakesWordsAndNumbersOffOneLine) {
+    KTextCursor cursor("  v 1.5 -2e3\t7 0x1F end");
+    EXPECT_EQ(cursor.ReadWord(), "v");
+    double d = 0;
+    ASSERT_TRUE(cursor.ReadDouble(d));
+    EXPECT_DOUBLE_EQ(d, 1.5);
+    ASSERT_TRUE(cursor.ReadDouble(d));
+    EXPECT_DOUBLE_EQ(d, -2000.0);
+    int i = 0;
+    ASSERT_TRUE(cursor.ReadInt(i));
+    EXPECT_EQ(i, 7);
+    // A refused number leaves the position where it was.
+    const size_t before = cursor.GetPosition();
+    EXPECT_FALSE(cursor.ReadDouble(d));
+    EXPECT_EQ(cursor.GetPosition(), before);
+    EXPECT_EQ(cursor.ReadWord(), "0x1F");
+    EXPECT_EQ(cursor.ReadWord(), "end");
+    EXPECT_TRUE(cursor.AtEnd());
+    EXPECT_EQ(cursor.ReadWord(), "");
+    EXPECT_FALSE(cursor.ReadInt(i));
+    char c = 0;
+    EXPECT_FALSE(cursor.Peek(c));
+}
+
+TEST(KTextCursor, ReadUntilStopsAtTerminatorsOrLimit) {
+    KTextCursor cursor("f 1/2/3");
+    cursor.SetPosition(2);
+    EXPECT_EQ(cursor.ReadUntil("/"), "1");
+    cursor.SkipAny("/");
+    EXPECT_EQ(cursor.ReadUntil("/", 0), "");
+    EXPECT_EQ(cursor.ReadUntil("", 3), "2/3");
+    cursor.SetPosition(1000);
+    EXPECT_TRUE(cursor.AtEnd());
+    EXPECT_EQ(cursor.GetRest(), "");
+}
+
+}  // namespace
