@@ -56,7 +56,9 @@ void KQovCharacter::PrepareDestroy() {
     if (mProperties) mProperties->PrepareDestroy();
 }
 
-KQovPropertyHandler* KQovCharacter::GetPropertyHandler() const { return mProperties; }
+KQovPropertyHandler* KQovCharacter::GetPropertyHandler() const {
+    return mProperties;
+}
 
 KStringList KQovCharacter::GetTypeNames() const {
     KStringList names;

@@ -95,14 +95,17 @@ const Rows& Table() {
         r.Read("MassCenterCompensation", 7);
         r.Bool("ApplyLimits", 8);
         row = 9;
-        for (const char* n : {"ChestReduction", "CollarReduction", "NeckReduction", "HeadReduction"})
+        for (const char* n :
+             {"ChestReduction", "CollarReduction", "NeckReduction", "HeadReduction"})
             r.Read(n, row++);
         for (row = 13; row <= 37; ++row)  // row 31's name is doubled in the solver table
             r.Read(row == 31 ? "ReachActorLeftAnkleRotation"
                              : KQovSolverParameterTable::GetParameterName(row),
                    row);
-        r.Add("HipsTOffset", KProperty::eVECTOR3D, true, true, Spec{Spec::eVector, Spec::eNone, 38});
-        r.Add("ChestTOffset", KProperty::eVECTOR3D, true, true, Spec{Spec::eVector, Spec::eNone, 41});
+        r.Add("HipsTOffset", KProperty::eVECTOR3D, true, true,
+              Spec{Spec::eVector, Spec::eNone, 38});
+        r.Add("ChestTOffset", KProperty::eVECTOR3D, true, true,
+              Spec{Spec::eVector, Spec::eNone, 41});
         row = 67;
         for (const char* n : {"LeftUpLegRoll", "LeftLegRoll", "RightUpLegRoll", "RightLegRoll",
                               "LeftArmRoll", "LeftForeArmRoll", "RightArmRoll", "RightForeArmRoll"})
@@ -112,9 +115,9 @@ const Rows& Table() {
         r.Bool("FootAutomaticToes", 52);
         r.Enum("FootFloorPivot", List::FootFloorPivot, Spec::eValue, 53);
         row = 45;
-        for (const char* n : {"FootBottomToAnkle", "FootBackToAnkle", "FootMiddleToAnkle",
-                              "FootFrontToMiddle", "FootInToAnkle", "FootOutToAnkle",
-                              "FootContactSize"})
+        for (const char* n :
+             {"FootBottomToAnkle", "FootBackToAnkle", "FootMiddleToAnkle", "FootFrontToMiddle",
+              "FootInToAnkle", "FootOutToAnkle", "FootContactSize"})
             r.Measure(n, row++);
         r.Read("FootContactStiffness", 54);
         r.Read("FootFingerContactRollStiffness", 173);
@@ -122,13 +125,14 @@ const Rows& Table() {
         r.Bool("HandAutomaticFingers", 63);
         r.Enum("HandFloorPivot", List::HandFloorPivot, Spec::eValue, 64);
         row = 56;
-        for (const char* n : {"HandBottomToWrist", "HandBackToWrist", "HandMiddleToWrist",
-                              "HandFrontToMiddle", "HandInToWrist", "HandOutToWrist",
-                              "HandContactSize"})
+        for (const char* n :
+             {"HandBottomToWrist", "HandBackToWrist", "HandMiddleToWrist", "HandFrontToMiddle",
+              "HandInToWrist", "HandOutToWrist", "HandContactSize"})
             r.Measure(n, row++);
         r.Read("HandContactStiffness", 65);
         r.Read("HandFingerContactRollStiffness", 169);
-        for (row = 89; row <= 122; ++row) r.Read(KQovSolverParameterTable::GetParameterName(row), row);
+        for (row = 89; row <= 122; ++row)
+            r.Read(KQovSolverParameterTable::GetParameterName(row), row);
         r.Read("CtrlSpineStiffness", 123);
         r.Read("CtrlNeckStiffness", 124);
         r.Bool("MirrorMode", 125);
@@ -151,9 +155,9 @@ const Rows& Table() {
         r.WithMode("AnkleStabilizationTime", 83, true, KProperty::eENUM, List::AutoOrUser);
         r.WithMode("AnkleStabilizationPerimeter", 84, true, KProperty::eENUM, List::AutoOrUser);
         row = 85;
-        for (const char* n : {"AnkleStabilizationAngularPerimeter",
-                              "AnkleStabilizationFloorProximity", "AnkleStabilizationDamping",
-                              "AnkleStabilizationRecoveryTime"})
+        for (const char* n :
+             {"AnkleStabilizationAngularPerimeter", "AnkleStabilizationFloorProximity",
+              "AnkleStabilizationDamping", "AnkleStabilizationRecoveryTime"})
             r.WithMode(n, row++, true, KProperty::eENUM, List::CompensationMode);
         for (row = 141; row <= 164; ++row)
             r.Measure(KQovSolverParameterTable::GetParameterName(row), row);
@@ -191,7 +195,9 @@ const KQovPropertyDescriptor* KQovCharacterProperties::GetDescriptors() {
     return Table().descriptors.data();
 }
 
-const KQovCharacterPropertySpec* KQovCharacterProperties::GetSpecs() { return Table().specs.data(); }
+const KQovCharacterPropertySpec* KQovCharacterProperties::GetSpecs() {
+    return Table().specs.data();
+}
 
 KQovCharacterProperties::KQovCharacterProperties(KQovCharacter* character)
     : KQovPropertyHandler(character), mCharacter(character) {
@@ -200,6 +206,7 @@ KQovCharacterProperties::KQovCharacterProperties(KQovCharacter* character)
     for (int i = 0; i < GetTableRowCount(); ++i) mValueRows[GetTableProperty(i)] = i;
     FillFromStore();
     CreateLinkProperties();
+    // The last list is "ControlSet".
     for (const ObjectList& list : kObjectLists)
         mControlSet = KObject::CreateObjectListProperty(this, list.name, list.subPlug, -1, 1,
                                                         list.direction, 0);

@@ -11,21 +11,50 @@
 namespace {
 
 const char* const kEffectorNames[KQovControlSet::kEffectorCount] = {
-    "HipsEffector",           "LeftAnkleEffector",          "RightAnkleEffector",
-    "LeftWristEffector",      "RightWristEffector",         "LeftKneeEffector",
-    "RightKneeEffector",      "LeftElbowEffector",          "RightElbowEffector",
-    "ChestOriginEffector",    "ChestEndEffector",           "LeftFootEffector",
-    "RightFootEffector",      "LeftShoulderEffector",       "RightShoulderEffector",
-    "HeadEffector",           "LeftHipEffector",            "RightHipEffector",
-    "LeftHandEffector",       "RightHandEffector",          "LeftHandThumbEffector",
-    "LeftHandIndexEffector",  "LeftHandMiddleEffector",     "LeftHandRingEffector",
-    "LeftHandPinkyEffector",  "LeftHandExtraFingerEffector", "RightHandThumbEffector",
-    "RightHandIndexEffector", "RightHandMiddleEffector",    "RightHandRingEffector",
-    "RightHandPinkyEffector", "RightHandExtraFingerEffector", "LeftFootThumbEffector",
-    "LeftFootIndexEffector",  "LeftFootMiddleEffector",     "LeftFootRingEffector",
-    "LeftFootPinkyEffector",  "LeftFootExtraFingerEffector", "RightFootThumbEffector",
-    "RightFootIndexEffector", "RightFootMiddleEffector",    "RightFootRingEffector",
-    "RightFootPinkyEffector", "RightFootExtraFingerEffector",
+    "HipsEffector",
+    "LeftAnkleEffector",
+    "RightAnkleEffector",
+    "LeftWristEffector",
+    "RightWristEffector",
+    "LeftKneeEffector",
+    "RightKneeEffector",
+    "LeftElbowEffector",
+    "RightElbowEffector",
+    "ChestOriginEffector",
+    "ChestEndEffector",
+    "LeftFootEffector",
+    "RightFootEffector",
+    "LeftShoulderEffector",
+    "RightShoulderEffector",
+    "HeadEffector",
+    "LeftHipEffector",
+    "RightHipEffector",
+    "LeftHandEffector",
+    "RightHandEffector",
+    "LeftHandThumbEffector",
+    "LeftHandIndexEffector",
+    "LeftHandMiddleEffector",
+    "LeftHandRingEffector",
+    "LeftHandPinkyEffector",
+    "LeftHandExtraFingerEffector",
+    "RightHandThumbEffector",
+    "RightHandIndexEffector",
+    "RightHandMiddleEffector",
+    "RightHandRingEffector",
+    "RightHandPinkyEffector",
+    "RightHandExtraFingerEffector",
+    "LeftFootThumbEffector",
+    "LeftFootIndexEffector",
+    "LeftFootMiddleEffector",
+    "LeftFootRingEffector",
+    "LeftFootPinkyEffector",
+    "LeftFootExtraFingerEffector",
+    "RightFootThumbEffector",
+    "RightFootIndexEffector",
+    "RightFootMiddleEffector",
+    "RightFootRingEffector",
+    "RightFootPinkyEffector",
+    "RightFootExtraFingerEffector",
 };
 
 // The node behind a connected property set; null for anything else.
@@ -36,9 +65,13 @@ KQovNode* NodeOf(KObject* object) {
 
 }  // namespace
 
-KQovControlSet::KQovControlSet() { SetDefaultFlags(); }
+KQovControlSet::KQovControlSet() {
+    SetDefaultFlags();
+}
 
-KQovControlSet::~KQovControlSet() { Reset(); }
+KQovControlSet::~KQovControlSet() {
+    Reset();
+}
 
 void KQovControlSet::AddBackLink(KQovNode* node, int kind, int index, int subIndex) {
     if (node && mOwner) node->AddCharacterLink(mOwner, kind, index, subIndex);

@@ -51,9 +51,9 @@ KQovControlSetPlugProperties::KQovControlSetPlugProperties(KQovControlSetPlug* p
         mLinks.push_back(Link{list->GetWeakRef(), slot});
     }
     for (int number = 0; number < KQovControlSet::kEffectorCount; ++number) {
-        KPropertyObjectList* list = KObject::CreateObjectListProperty(
-            this, KQovControlSet::GetEffectorName(number), 0, -1,
-            KQovControlSet::kAuxiliaryCount + 1, kBothSides, 0);
+        KPropertyObjectList* list =
+            KObject::CreateObjectListProperty(this, KQovControlSet::GetEffectorName(number), 0, -1,
+                                              KQovControlSet::kAuxiliaryCount + 1, kBothSides, 0);
         mEffectors.push_back(list->GetWeakRef());
     }
 }
