@@ -19,11 +19,7 @@ void KQovCharacterLink::CopyFrom(const KQovCharacterLink& other) {
     scalingOffset = other.scalingOffset;
 }
 
-void KQovCharacterLink::Reset() {
-    KPropertyObjectList* property = linkProperty;
-    *this = KQovCharacterLink();
-    linkProperty = property;
-}
+void KQovCharacterLink::Reset() { CopyFrom(KQovCharacterLink()); }
 
 KQovCharacter::KQovCharacter(KQovObjectManager* manager, const char* name)
     : KQovTakeNodeContainer(manager, name, &mError), mError(kCharacterErrors, 1) {
