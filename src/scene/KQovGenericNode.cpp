@@ -1,0 +1,51 @@
+#include "scene/KQovGenericNode.h"
+
+#include "scene/KQovEntityContainer.h"
+
+namespace {
+const char* const kErrors[] = {"Error"};
+}
+
+void KQovInitAnimatableChannels(KQovTakeNodeContainer* owner, KQovPropertyHandler* set,
+                                KQovTakeNode* takeNode) {
+    for (int i = 0; i < set->GetPropertyCount(); ++i) {
+        KProperty* property = set->GetProperty(i);
+        if (property && property->IsAnimatable()) owner->InitPropertyChannel(property, takeNode);
+    }
+}
+
+KQovGenericNode::KQovGenericNode(KQovObjectManager* manager, const char* name)
+    : KQovTakeNodeContainer(manager, name, &mError),
+      mError(kErrors, 1),
+      mProperties(new KQovGenericNodeProperties(this)) {
+    AddDefaultTakeNode();
+}
+
+KQovGenericNode::~KQovGenericNode() {
+    if (mEntity) mEntity->ForgetGenericNode(this);
+    mProperties->Destroy();
+}
+
+KStringList KQovGenericNode::GetTypeNames() const {
+    KStringList names;
+    names.Add("GenericNode");
+    return names;
+}
+
+void KQovGenericNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
+    KQovInitAnimatableChannels(this, mProperties, takeNode);
+}
+
+bool KQovGenericNode::SetEntity(KQovEntityContainer* entity) {
+    if (entity == mEntity) return true;
+    if (mEntity) mEntity->RemoveGenericNode(this);
+    mEntity = entity;
+    if (mEntity) mEntity->AddGenericNode(this);
+    return true;
+}
+
+void KQovGenericNode::ForgetEntity(KQovEntityContainer* entity) {
+    if (entity != mEntity) return;
+    mEntity->ForgetGenericNode(this);
+    mEntity = nullptr;
+}

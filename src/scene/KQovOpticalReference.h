@@ -1,0 +1,16 @@
+#pragma once
+// The node attribute of an optical (motion-capture) reference marker.
+
+#include "scene/KQovNodeAttribute.h"
+
+class KQovOpticalReference : public KQovNodeAttribute {
+public:
+    explicit KQovOpticalReference(KQovObjectManager* manager) : KQovNodeAttribute(manager) {}
+    int GetAttributeType() const override { return eOpticalReference; }
+    KString GetTypeName() const override { return KString("Optical"); }
+    KStringList GetTypeNames() const override {
+        KStringList names;
+        names.Add("Marker");
+        return names;
+    }
+};
