@@ -1,7 +1,6 @@
 #include "scene/KQovDeformer.h"
 
 #include "scene/KPropertyObjectList.h"
-#include "scene/KQovGenericNode.h"
 
 namespace {
 
@@ -45,16 +44,6 @@ KQovDeformer::KQovDeformer(KQovObjectManager* manager, const char* name, const c
 
 KQovDeformer::~KQovDeformer() {
     mProperties->Destroy();
-}
-
-KStringList KQovDeformer::GetTypeNames() const {
-    KStringList names;
-    names.Add("Deformer");
-    return names;
-}
-
-void KQovDeformer::InitTakeNodeChannels(KQovTakeNode* takeNode) {
-    KQovInitAnimatableChannels(this, mProperties, takeNode);
 }
 
 void KQovDeformer::SetFromLink(const KQovClusterLinkData& link) {

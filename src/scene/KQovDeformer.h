@@ -59,9 +59,11 @@ public:
     int GetObjectType() const override { return eDeformer; }
     KQovPropertyHandler* GetPropertyHandler() const override { return mProperties; }
     KString GetTypeName() const override { return mProperties->GetTypeName(); }
-    KStringList GetTypeNames() const override;
+    KStringList GetTypeNames() const override { return OneTypeName("Deformer"); }
     void PrepareDestroy() override { mProperties->PrepareDestroy(); }
-    void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
+    void InitTakeNodeChannels(KQovTakeNode* takeNode) override {
+        InitAnimatableChannels(mProperties, takeNode);
+    }
 
     int32_t GetDeformerType() const { return mDeformerType; }
     KQovDeformerProperties* GetProperties() const { return mProperties; }

@@ -133,6 +133,13 @@ T* KQovEntityContainer::GetAt(const KQovUseList<T>& list, int index) {
 }
 
 template <class T>
+T* KQovEntityContainer::FindOrReport(const KQovUseList<T>& list, const KString& name, int notFound) {
+    T* found = FindByName(list, name.Buffer());
+    if (!found) mError.SetError(notFound);
+    return found;
+}
+
+template <class T>
 bool KQovEntityContainer::Remove(KQovUseList<T>& list, T* object, int inUse, int notFound) {
     const int left = object ? list.RemoveUse(object) : -1;
     if (left < 0) {
@@ -157,9 +164,7 @@ bool KQovEntityContainer::RemoveMaterial(KQovObject* material) {
     return Remove(mMaterials, material, eMaterialInUse, eMaterialNotFound);
 }
 KQovObject* KQovEntityContainer::FindMaterial(const KString& name) {
-    KQovObject* found = FindByName(mMaterials, name.Buffer());
-    if (!found) mError.SetError(eMaterialNotFound);
-    return found;
+    return FindOrReport(mMaterials, name, eMaterialNotFound);
 }
 
 KQovObject* KQovEntityContainer::GetTexture(int index) {
@@ -173,9 +178,7 @@ bool KQovEntityContainer::RemoveTexture(KQovObject* texture) {
     return Remove(mTextures, texture, eTextureInUse, eTextureNotFound);
 }
 KQovObject* KQovEntityContainer::FindTexture(const KString& name) {
-    KQovObject* found = FindByName(mTextures, name.Buffer());
-    if (!found) mError.SetError(eTextureNotFound);
-    return found;
+    return FindOrReport(mTextures, name, eTextureNotFound);
 }
 
 KQovVideo* KQovEntityContainer::GetVideo(int index) {
@@ -197,9 +200,7 @@ bool KQovEntityContainer::RemoveVideo(KQovVideo* video) {
     return Remove(mVideos, video, eVideoInUse, eVideoNotFound);
 }
 KQovVideo* KQovEntityContainer::FindVideo(const KString& name) {
-    KQovVideo* found = FindByName(mVideos, name.Buffer());
-    if (!found) mError.SetError(eVideoNotFound);
-    return found;
+    return FindOrReport(mVideos, name, eVideoNotFound);
 }
 
 KQovGenericNode* KQovEntityContainer::GetGenericNode(int index) {

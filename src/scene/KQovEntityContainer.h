@@ -134,6 +134,8 @@ private:
     template <class T>
     T* GetAt(const KQovUseList<T>& list, int index);
     template <class T>
+    T* FindOrReport(const KQovUseList<T>& list, const KString& name, int notFound);
+    template <class T>
     bool Remove(KQovUseList<T>& list, T* object, int inUse, int notFound);
 
     KQovNode* mRoot = nullptr;

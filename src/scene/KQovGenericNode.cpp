@@ -6,14 +6,6 @@ namespace {
 const char* const kErrors[] = {"Error"};
 }
 
-void KQovInitAnimatableChannels(KQovTakeNodeContainer* owner, KQovPropertyHandler* set,
-                                KQovTakeNode* takeNode) {
-    for (int i = 0; i < set->GetPropertyCount(); ++i) {
-        KProperty* property = set->GetProperty(i);
-        if (property && property->IsAnimatable()) owner->InitPropertyChannel(property, takeNode);
-    }
-}
-
 KQovGenericNode::KQovGenericNode(KQovObjectManager* manager, const char* name)
     : KQovTakeNodeContainer(manager, name, &mError),
       mError(kErrors, 1),
@@ -24,16 +16,6 @@ KQovGenericNode::KQovGenericNode(KQovObjectManager* manager, const char* name)
 KQovGenericNode::~KQovGenericNode() {
     if (mEntity) mEntity->ForgetGenericNode(this);
     mProperties->Destroy();
-}
-
-KStringList KQovGenericNode::GetTypeNames() const {
-    KStringList names;
-    names.Add("GenericNode");
-    return names;
-}
-
-void KQovGenericNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
-    KQovInitAnimatableChannels(this, mProperties, takeNode);
 }
 
 bool KQovGenericNode::SetEntity(KQovEntityContainer* entity) {

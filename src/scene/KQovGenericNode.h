@@ -23,9 +23,11 @@ public:
     int GetObjectType() const override { return eGenericNode; }
     KQovPropertyHandler* GetPropertyHandler() const override { return mProperties; }
     KString GetTypeName() const override { return KString("GenericNode"); }
-    KStringList GetTypeNames() const override;
+    KStringList GetTypeNames() const override { return OneTypeName("GenericNode"); }
     void PrepareDestroy() override { mProperties->PrepareDestroy(); }
-    void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
+    void InitTakeNodeChannels(KQovTakeNode* takeNode) override {
+        InitAnimatableChannels(mProperties, takeNode);
+    }
 
     // Drops the use of the current entity and counts one use of the new one;
     // the same entity again changes nothing.
@@ -39,7 +41,3 @@ private:
     KQovGenericNodeProperties* mProperties;
     KQovEntityContainer* mEntity = nullptr;
 };
-
-// The channel of every animatable property of the set, in `takeNode`.
-void KQovInitAnimatableChannels(KQovTakeNodeContainer* owner, KQovPropertyHandler* set,
-                                KQovTakeNode* takeNode);

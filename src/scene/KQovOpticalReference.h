@@ -2,15 +2,12 @@
 // The node attribute of an optical (motion-capture) reference marker.
 
 #include "scene/KQovNodeAttribute.h"
+#include "scene/KQovObject.h"
 
 class KQovOpticalReference : public KQovNodeAttribute {
 public:
     explicit KQovOpticalReference(KQovObjectManager* manager) : KQovNodeAttribute(manager) {}
     int GetAttributeType() const override { return eOpticalReference; }
     KString GetTypeName() const override { return KString("Optical"); }
-    KStringList GetTypeNames() const override {
-        KStringList names;
-        names.Add("Marker");
-        return names;
-    }
+    KStringList GetTypeNames() const override { return KQovObject::OneTypeName("Marker"); }
 };

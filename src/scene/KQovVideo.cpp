@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 
@@ -115,16 +114,6 @@ KQovVideo::KQovVideo(KQovObjectManager* manager, const char* name)
 
 KQovVideo::~KQovVideo() {
     mProperties->Destroy();
-}
-
-KStringList KQovVideo::GetTypeNames() const {
-    KStringList names;
-    names.Add("Clip");
-    return names;
-}
-
-void KQovVideo::InitTakeNodeChannels(KQovTakeNode* takeNode) {
-    KQovInitAnimatableChannels(this, mProperties, takeNode);
 }
 
 template <class F>

@@ -88,8 +88,10 @@ public:
     int GetObjectType() const override { return eVideo; }
     KQovPropertyHandler* GetPropertyHandler() const override { return mProperties; }
     KString GetTypeName() const override { return KString("Clip"); }
-    KStringList GetTypeNames() const override;
-    void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
+    KStringList GetTypeNames() const override { return OneTypeName("Clip"); }
+    void InitTakeNodeChannels(KQovTakeNode* takeNode) override {
+        InitAnimatableChannels(mProperties, takeNode);
+    }
     KQovVideoProperties* GetProperties() const { return mProperties; }
 
     // False for a null or empty name; the same name again changes and tells
