@@ -149,9 +149,7 @@ const D kRows[KQovCameraProperties::eRowCount] = {
 
 }  // namespace
 
-KQovCameraProperties::KQovCameraProperties() : KQovPropertyHandler(nullptr) {
-    CreateTableProperties(kRows, eRowCount);
-}
+KQovCameraProperties::KQovCameraProperties() : KQovAttributeProperties(kRows, eRowCount) {}
 
 KQovCameraProperties::~KQovCameraProperties() = default;
 
