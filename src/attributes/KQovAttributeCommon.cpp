@@ -159,8 +159,8 @@ void KQovSetDefaultValues(const KQovNodeAttribute* attribute, const char* channe
     // All curves before the property: a linked curve would leave the property
     // at single precision.
     for (int i = 0; i < count && i < 3; ++i)
-        if (KFCurve* curve = KQovGetDefaultCurve(attribute, channel,
-                                                 KQovTakeNodeContainer::GetComponentName(i)))
+        if (KFCurve* curve =
+                KQovGetDefaultCurve(attribute, channel, KQovTakeNodeContainer::GetComponentName(i)))
             curve->SetValue(float(values[i]));
     double stored[4] = {0.0, 0.0, 0.0, 1.0};
     const int storedCount = KQovGetPropertyNumbers(property, stored);

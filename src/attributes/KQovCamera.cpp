@@ -363,7 +363,8 @@ void KQovCamera::Reset() {
     // These three through their value operation, so listeners hear them.
     UpdateFilmAspectRatio();
     const double safeArea = 1.33333333333333;
-    KQovSetPropertyNumbers(GetCameraProperties()->GetTableProperty(P::eSafeAreaAspectRatio), &safeArea, 1);
+    KQovSetPropertyNumbers(GetCameraProperties()->GetTableProperty(P::eSafeAreaAspectRatio),
+                           &safeArea, 1);
     const double frame[3] = {0.3, 0.3, 0.3};
     KQovSetPropertyNumbers(GetCameraProperties()->GetTableProperty(P::eFrameColor), frame, 3);
     mBackgroundMediaName = "";
