@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  nettle-dev zlib1g-dev libtiff-dev
+  nettle-dev zlib1g-dev libtiff-dev libtiff-tools
   lib3ds-dev clang xxd locales
 )
 

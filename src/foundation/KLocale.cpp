@@ -3,6 +3,7 @@
 #include <locale.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -87,6 +88,26 @@ int KSscanfC(const char* text, const char* format, ...) {
     int n = std::vsscanf(text, format, args);
     va_end(args);
     return n;
+}
+
+namespace {
+
+template <typename T>
+std::string ShortestText(T value) {
+    char buffer[64];
+    std::to_chars_result r =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general);
+    return std::string(buffer, r.ptr);
+}
+
+}  // namespace
+
+std::string KShortestText(double value) {
+    return ShortestText(value);
+}
+
+std::string KShortestText(float value) {
+    return ShortestText(value);
 }
 
 bool KParseDouble(std::string_view text, double& value) {

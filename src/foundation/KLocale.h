@@ -16,6 +16,11 @@ int KVsnprintfC(char* buffer, size_t size, const char* format, va_list args);
 std::string KFormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string KVFormatC(const char* format, va_list args);
 
+// The shortest text that reads back to the same bits ("%g" style: an exponent only where
+// it is shorter), so a value written as text and read again is the value written.
+std::string KShortestText(double value);
+std::string KShortestText(float value);
+
 // strtod / strtol / sscanf in the C locale.
 double KStrtodC(const char* text, char** end);
 double KAtofC(const char* text);

@@ -19,8 +19,9 @@ std::string ValueText(KQovFieldReader& tree, const KQovFieldReader::Value& value
         case 'L':
             return KFormatC("%lld", static_cast<long long>(tree.ToInt64(value)));
         case 'F':
+            return KShortestText(static_cast<float>(tree.ToDouble(value)));
         case 'D':
-            return KFormatC("%.15g", tree.ToDouble(value));
+            return KShortestText(tree.ToDouble(value));
         case 'S':
             return "\"" + KQovEscapeText(tree.ToText(value)) + "\"";
         case 'R':

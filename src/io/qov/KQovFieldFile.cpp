@@ -1,5 +1,4 @@
 #include "io/qov/KQovFieldFile.h"
-#include "io/qov/KQovByteOrder.h"
 
 #include <cstring>
 
@@ -56,7 +55,14 @@ std::string KQovEscapeText(const char* text) {
 }
 
 std::string KQovCharText(char value) {
-    if (value && std::strchr(",\"\n\r \t{", value)) {
+    uint8_t byte = static_cast<uint8_t>(value);
+    if ((byte < 0x20 && value != '\n' && value != '\r' && value != '\t') || byte >= 0x7F) {
+        // Bytes that would make the file binary (0 would end the line for most readers)
+        // go as a bare \xHH token, which the parser reads back as the one byte.
+        static const char kHex[] = "0123456789ABCDEF";
+        return {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+    if (std::strchr(",\"\n\r \t{", value)) {
         // Bare, these would split the value list, open a quote or a block, or be trimmed
         // away: they go as a one-character string, which reads back as the character.
         const char text[2] = {value, 0};
@@ -131,8 +137,9 @@ void KQovFieldFile::Emit(const void* data, size_t size) {
 }
 
 void KQovFieldFile::EmitU32(uint32_t value) {
-    if (mSwap) value = KQovSwap32(value);
-    Emit(&value, 4);
+    uint8_t bytes[4];
+    KStoreU32(bytes, value, GetByteOrder());
+    Emit(bytes, 4);
 }
 
 void KQovFieldFile::Flush() {
@@ -171,10 +178,10 @@ bool KQovFieldFile::CloseRecord(int depth) {
         SetError(eInvalidData, "Write field error : record offsets pass 4 GB");
         return false;
     }
-    uint32_t header[3] = {static_cast<uint32_t>(end), static_cast<uint32_t>(entry.count),
-                          static_cast<uint32_t>(entry.length)};
-    if (mSwap)
-        for (uint32_t& h : header) h = KQovSwap32(h);
+    uint8_t header[12];
+    KStoreU32(header, static_cast<uint32_t>(end), GetByteOrder());
+    KStoreU32(header + 4, static_cast<uint32_t>(entry.count), GetByteOrder());
+    KStoreU32(header + 8, static_cast<uint32_t>(entry.length), GetByteOrder());
     Patch(entry.header, header, sizeof header);
     entry.header = -1;
     return true;
@@ -261,7 +268,7 @@ bool KQovFieldFile::FieldWriteCh(char value) {
         AddBinaryValue('C', &value, 1);
     } else {
         std::string text = KQovCharText(value);
-        EndAsciiValue(text, text.size() > 1);
+        EndAsciiValue(text, text[0] == '"');
     }
     return !HasError();
 }
@@ -269,9 +276,9 @@ bool KQovFieldFile::FieldWriteCh(char value) {
 bool KQovFieldFile::FieldWriteI(int32_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
-        uint32_t bits = static_cast<uint32_t>(value);
-        if (mSwap) bits = KQovSwap32(bits);
-        AddBinaryValue('I', &bits, 4);
+        uint8_t bytes[4];
+        KStoreU32(bytes, static_cast<uint32_t>(value), GetByteOrder());
+        AddBinaryValue('I', bytes, 4);
     } else {
         EndAsciiValue(KFormatC("%d", value), false);
     }
@@ -281,9 +288,9 @@ bool KQovFieldFile::FieldWriteI(int32_t value) {
 bool KQovFieldFile::FieldWriteLL(int64_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
-        uint64_t bits = static_cast<uint64_t>(value);
-        if (mSwap) bits = KQovSwap64(bits);
-        AddBinaryValue('L', &bits, 8);
+        uint8_t bytes[8];
+        KStoreU64(bytes, static_cast<uint64_t>(value), GetByteOrder());
+        AddBinaryValue('L', bytes, 8);
     } else {
         EndAsciiValue(KFormatC("%lld", static_cast<long long>(value)), false);
     }
@@ -294,16 +301,15 @@ bool KQovFieldFile::WriteDouble(double value) {
     if (FastBinaryValue()) {
         uint64_t bits;
         std::memcpy(&bits, &value, 8);
-        if (mSwap) bits = KQovSwap64(bits);
         if (mOut && mOutSize + 9 <= kOutCapacity) {
             uint8_t* at = mOut.get() + mOutSize;
             at[0] = 'D';
-            std::memcpy(at + 1, &bits, 8);
+            KStoreU64(at + 1, bits, GetByteOrder());
             mOutSize += 9;
         } else {
             uint8_t item[9];
             item[0] = 'D';
-            std::memcpy(item + 1, &bits, 8);
+            KStoreU64(item + 1, bits, GetByteOrder());
             Emit(item, sizeof item);
         }
         RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
@@ -316,10 +322,11 @@ bool KQovFieldFile::WriteDouble(double value) {
     if (mBinary) {
         uint64_t bits;
         std::memcpy(&bits, &value, 8);
-        if (mSwap) bits = KQovSwap64(bits);
-        AddBinaryValue('D', &bits, 8);
+        uint8_t bytes[8];
+        KStoreU64(bytes, bits, GetByteOrder());
+        AddBinaryValue('D', bytes, 8);
     } else {
-        EndAsciiValue(KFormatC("%.15g", value), false);
+        EndAsciiValue(KShortestText(value), false);
     }
     return !HasError();
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/KBinaryReader.h"
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
@@ -82,6 +83,8 @@ public:
     int GetFileVersion() const { return mFileVersion; }
     bool IsBinary() const { return mBinary; }
     bool IsSwapped() const { return mSwap; }
+    // Files are little-endian unless their start says they are swapped.
+    KByteOrder GetByteOrder() const { return mSwap ? KByteOrder::eBig : KByteOrder::eLittle; }
     bool IsEncrypted() const { return mEncrypted; }
     int GetOpenMode() const { return mOpenMode; }
     bool IsOpen() const;
@@ -104,8 +107,9 @@ public:
     bool FieldWriteI(int32_t value);
     bool FieldWriteLL(int64_t value);
     bool FieldWriteD(double value) {
-        // The common case inline: a binary field open, room in the buffer, no swapping.
-        if (FastBinaryValue() && !mSwap && mOut && mOutSize + 9 <= kOutCapacity) {
+        // The common case inline: a binary field open, room in the buffer, the host byte order.
+        if (FastBinaryValue() && GetByteOrder() == kHostByteOrder && mOut &&
+            mOutSize + 9 <= kOutCapacity) {
             uint8_t* at = mOut.get() + mOutSize;
             at[0] = 'D';
             std::memcpy(at + 1, &value, 8);
@@ -281,5 +285,6 @@ private:
 std::string KQovQuoteFieldName(const char* name);
 // The ASCII escape of quoted texts and comments: '"', CR, LF, and '\' before those.
 std::string KQovEscapeText(const char* text);
-// A character value as the ASCII writer writes it: bare, or quoted when it could not stand bare.
+// A character value as the ASCII writer writes it: bare, quoted when it could not stand
+// bare, or \xHH (two upper-case hex digits) for a byte outside printable ASCII.
 std::string KQovCharText(char value);

@@ -7,7 +7,6 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
-#include "io/qov/KQovByteOrder.h"
 #include "io/qov/KQovEncryptedStream.h"
 #include "io/qov/KQovFieldFile.h"
 #include "io/qov/KQovFieldReader.h"
@@ -243,14 +242,8 @@ void KQovFieldFile::WriteEndBlock(int64_t backOffset, int32_t version) {
     static const uint8_t kZeros[kEndBlockSize] = {};
     Emit(kZeros, pad);
     uint8_t block[kEndBlockSize] = {};
-    uint32_t back = static_cast<uint32_t>(backOffset);
-    uint32_t v = static_cast<uint32_t>(version);
-    if (mSwap) {
-        back = KQovSwap32(back);
-        v = KQovSwap32(v);
-    }
-    std::memcpy(block, &back, 4);
-    std::memcpy(block + 4, &v, 4);
+    KStoreU32(block, static_cast<uint32_t>(backOffset), GetByteOrder());
+    KStoreU32(block + 4, static_cast<uint32_t>(version), GetByteOrder());
     Emit(block, sizeof block);
     Emit(kFooter, sizeof kFooter);
 }
@@ -491,6 +484,11 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
                               KQovHeaderInfo* info) {
     if (info) info->cameraResolutionPresent = info->timeStampPresent = false;
     int64_t start = mStream->Tell();
+    if (mStream->Size() <= start) {
+        // Nothing to read is no file of any kind, not an empty ASCII file.
+        SetError(eFileCorrupted, KFormatC("File is corrupted %s", mOpenedName.c_str()).c_str());
+        return false;
+    }
     uint8_t head[27];
     bool binary = false;
     if (mStream->Read(head, 27) == 27) {
@@ -499,10 +497,7 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
         if (KStrCaseCmp(magic, kMagic) == 0 && head[21] == 0x1A) {
             binary = true;
             mSwap = head[22] != 0;
-            uint32_t version;
-            std::memcpy(&version, head + 23, 4);
-            if (mSwap) version = KQovSwap32(version);
-            mFileVersion = static_cast<int32_t>(version);
+            mFileVersion = static_cast<int32_t>(KLoadU32(head + 23, GetByteOrder()));
         }
     }
     if (!binary) {
@@ -560,12 +555,8 @@ bool KQovFieldFile::FindEndBlock(int64_t size, uint32_t& backOffset, uint32_t& v
     mStream->SetPosition(blockStart);
     if (mStream->Read(block, sizeof block) != sizeof block) return false;
     if (std::memcmp(block + kEndBlockSize, kFooter, 16) != 0) return false;
-    std::memcpy(&backOffset, block, 4);
-    std::memcpy(&version, block + 4, 4);
-    if (mSwap) {
-        backOffset = KQovSwap32(backOffset);
-        version = KQovSwap32(version);
-    }
+    backOffset = KLoadU32(block, GetByteOrder());
+    version = KLoadU32(block + 4, GetByteOrder());
     return true;
 }
 

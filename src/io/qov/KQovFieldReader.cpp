@@ -1,5 +1,4 @@
 #include "io/qov/KQovFieldReader.h"
-#include "io/qov/KQovByteOrder.h"
 
 #include <cmath>
 #include <cstring>
@@ -103,9 +102,7 @@ bool KQovFieldReader::Parse(int64_t end, bool firstFieldOnly) {
         // Only the first record is wanted: read its header to learn its size.
         uint8_t head[13];
         if (mStream->Read(head, 13) != 13) return Fail("Read error");
-        uint32_t recordEnd;
-        std::memcpy(&recordEnd, head, 4);
-        if (mSwap) recordEnd = KQovSwap32(recordEnd);
+        uint32_t recordEnd = KLoadU32(head, Order());
         if (recordEnd > static_cast<uint64_t>(mStart) + 13 &&
             recordEnd <= static_cast<uint64_t>(limit))
             count = recordEnd - static_cast<uint64_t>(mStart);
@@ -209,15 +206,11 @@ void KQovFieldReader::IndexName(Block& block, uint32_t nameIndex) {
 }
 
 uint32_t KQovFieldReader::ReadU32(uint64_t offset) const {
-    uint32_t v;
-    std::memcpy(&v, mBytes.data() + offset, 4);
-    return mSwap ? KQovSwap32(v) : v;
+    return KLoadU32(mBytes.data() + offset, Order());
 }
 
 uint64_t KQovFieldReader::ReadU64(uint64_t offset) const {
-    uint64_t v;
-    std::memcpy(&v, mBytes.data() + offset, 8);
-    return mSwap ? KQovSwap64(v) : v;
+    return KLoadU64(mBytes.data() + offset, Order());
 }
 
 bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) const {
@@ -263,12 +256,13 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                       bool top, bool firstFieldOnly) {
     const uint64_t base = static_cast<uint64_t>(mStart);
     for (;;) {
-        if (limit - pos < 13)
+        KBinaryReader header(mBytes.data() + pos, limit - pos, Order());
+        uint32_t endAbs = header.U32();
+        uint32_t count = header.U32();
+        uint32_t listLength = header.U32();
+        uint8_t nameLength = header.U8();
+        if (!header.Ok())
             return Fail(KFormatC("Truncated record at %llu", (unsigned long long)(base + pos)));
-        uint32_t endAbs = ReadU32(pos);
-        uint32_t count = ReadU32(pos + 4);
-        uint32_t listLength = ReadU32(pos + 8);
-        uint8_t nameLength = mBytes[pos + 12];
         if (endAbs == 0 && count == 0 && listLength == 0 && nameLength == 0) {
             pos += 13;  // the null record that ends a block
             mBlocks[static_cast<size_t>(block)].endRecord = static_cast<uint32_t>(mRecords.size());
@@ -285,6 +279,9 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
             return Fail(KFormatC("Record at %llu counts %u values in %llu bytes",
                                  (unsigned long long)(base + pos), count,
                                  (unsigned long long)(end - valuesBegin)));
+        if (listLength > end - valuesBegin)
+            return Fail(KFormatC("Record at %llu has %u bytes of values past its end",
+                                 (unsigned long long)(base + pos), listLength));
         uint64_t cursor = valuesBegin;
         for (uint32_t i = 0; i < count; ++i) {
             Value value;
@@ -295,6 +292,10 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                      (unsigned long long)(base + pos)));
             cursor = next;
         }
+        if (cursor - valuesBegin != listLength)
+            return Fail(KFormatC("Record at %llu holds %llu bytes of values, not %u",
+                                 (unsigned long long)(base + pos),
+                                 (unsigned long long)(cursor - valuesBegin), listLength));
         AddRecord(block, static_cast<uint32_t>(pos),
                   reinterpret_cast<const char*>(mBytes.data() + nameBegin), nameLength,
                   static_cast<uint32_t>(nameBegin));
@@ -564,8 +565,10 @@ const char* KQovFieldReader::ToText(const Value& value) {
             text = KFormatC("%lld", (long long)ToInt64(value));
             break;
         case 'F':
+            text = KShortestText(static_cast<float>(ToDouble(value)));
+            break;
         case 'D':
-            text = KFormatC("%.15g", ToDouble(value));
+            text = KShortestText(ToDouble(value));
             break;
         default:
             break;

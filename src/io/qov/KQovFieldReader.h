@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "foundation/KBinaryReader.h"
+
 class KQovStream;
 
 class KQovFieldReader {
@@ -136,7 +138,8 @@ private:
     KQovStream* mStream;
     int64_t mStart;
     bool mBinary;
-    bool mSwap;
+    bool mSwap;  // a big-endian file
+    KByteOrder Order() const { return mSwap ? KByteOrder::eBig : KByteOrder::eLittle; }
     std::vector<uint8_t> mBytes;
     // Per record: where it starts in the buffer, and the next record of the same name.
     struct Stored {

@@ -1,7 +1,7 @@
 // The ASCII side of the parser: the grammar the ASCII writer produces. A record goes
 // into the reader's buffer as its value count, then each value as letter, length and
 // bytes (counts and lengths in 7-bit groups): quoted strings as 'S' (escapes decoded),
-// bare tokens as 'N'.
+// bare tokens as 'N', and a bare \xHH as 'C' with its one byte (no length).
 
 #include <cstring>
 
@@ -45,6 +45,7 @@ private:
     bool ReadQuoted(std::string& out);
     bool ReadValues(uint32_t& count, bool& hasBlock);
     void Emit(char type, const char* bytes, size_t size);
+    void EmitBare(const char* bytes, size_t size);
     std::vector<uint8_t> mValues;  // the values of the record being read
     bool Fail(const char* what) { return mReader.Fail(KFormatC("line %d: %s", mLine, what)); }
 
@@ -96,6 +97,28 @@ void KQovAsciiParser::Emit(char type, const char* bytes, size_t size) {
     mValues.push_back(static_cast<uint8_t>(type));
     KQovFieldReader::PutVarint(mValues, static_cast<uint32_t>(size));
     mValues.insert(mValues.end(), bytes, bytes + size);
+}
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+void KQovAsciiParser::EmitBare(const char* bytes, size_t size) {
+    // A bare \xHH is a character value the writer could not put down as itself.
+    if (size == 4 && bytes[0] == '\\' && bytes[1] == 'x' && HexDigit(bytes[2]) >= 0 &&
+        HexDigit(bytes[3]) >= 0) {
+        mValues.push_back('C');
+        mValues.push_back(static_cast<uint8_t>(HexDigit(bytes[2]) * 16 + HexDigit(bytes[3])));
+        return;
+    }
+    Emit('N', bytes, size);
 }
 
 bool KQovAsciiParser::ReadValues(uint32_t& count, bool& hasBlock) {
@@ -169,7 +192,7 @@ bool KQovAsciiParser::ReadValues(uint32_t& count, bool& hasBlock) {
             size_t last = end - 1;
             while (last > begin && (mText[last - 1] == ' ' || mText[last - 1] == '\t')) --last;
             if (last > begin) {
-                Emit('N', mText + begin, last - begin);
+                EmitBare(mText + begin, last - begin);
                 ++count;
             } else if (count > 0) {
                 return Fail("'{' after ','");
@@ -178,7 +201,7 @@ bool KQovAsciiParser::ReadValues(uint32_t& count, bool& hasBlock) {
             SkipLineEnd();
             return true;
         }
-        Emit('N', mText + begin, end - begin);
+        EmitBare(mText + begin, end - begin);
         ++count;
         expectValue = false;
     }

@@ -234,97 +234,62 @@ static std::unique_ptr<ChunkData3ds> MakeChunkData3ds(uint32_t tag) {
     }
 }
 
-// ---- reading values ----
+// ---- reading and writing values ----
+
+size_t CurrentFile3ds::Read(void* out, size_t count) {
+    FILE* stream = GetCurrentStream3ds(mCtx);
+    return stream ? fread(out, 1, count, stream) : 0;
+}
+
+bool CurrentFile3ds::Seek(uint64_t position) {
+    CurrentFileSeek3ds(mCtx, uint32_t(position));
+    return true;
+}
+
+bool CurrentFile3ds::Write(const void* data, size_t count) {
+    FILE* stream = GetCurrentStream3ds(mCtx);
+    return stream && fwrite(data, 1, count, stream) == count;
+}
 
 ChunkReader3ds::ChunkReader3ds(Context3ds& ctx, uint64_t position, uint64_t end)
-    : mCtx(ctx), mPos(position), mEnd(end) {}
+    : mCtx(ctx), mFile(ctx), mReader(mFile, position, end) {}
 
-bool ChunkReader3ds::Fits(uint64_t count) {
-    if (!mOk) return false;
-    if (count > Remaining()) {
-        mOk = false;
-        PushError3ds(mCtx, ERR_INVALID_CHUNK);
-        return false;
-    }
-    return true;
-}
+ChunkReader3ds::ChunkReader3ds(Context3ds& ctx, const uint8_t* data, size_t size)
+    : mCtx(ctx), mFile(ctx), mReader(data, size) {}
 
-bool ChunkReader3ds::Bytes(uint8_t* out, size_t count) {
-    if (!Fits(count)) {
-        memset(out, 0, count);
-        return false;
-    }
-    FILE* stream = GetCurrentStream3ds(mCtx);
-    size_t got = stream ? fread(out, 1, count, stream) : 0;
-    if (got != count) {
-        memset(out, 0, count);
-        mOk = false;
-        PushError3ds(mCtx, ERR_READING_FILE);
-        return false;
-    }
-    mPos += count;
-    return true;
-}
-
-void ChunkReader3ds::Skip(uint64_t count) {
-    if (!Fits(count)) return;
-    mPos += count;
-    CurrentFileSeek3ds(mCtx, uint32_t(mPos));
-}
-
-void ChunkReader3ds::Value(uint8_t& v) {
-    Bytes(&v, 1);
-}
-
-void ChunkReader3ds::Value(uint16_t& v) {
-    uint8_t b[2];
-    Bytes(b, 2);
-    CopyValue2Bytes3ds(b, &v);
-}
-
-void ChunkReader3ds::Value(int16_t& v) {
-    uint16_t u = 0;
-    Value(u);
-    v = int16_t(u);
-}
-
-void ChunkReader3ds::Value(uint32_t& v) {
-    uint8_t b[4];
-    Bytes(b, 4);
-    CopyValue4Bytes3ds(b, &v);
-}
-
-void ChunkReader3ds::Value(float& v) {
-    uint32_t bits = 0;
-    Value(bits);
-    memcpy(&v, &bits, 4);
+bool ChunkReader3ds::Take(uint64_t count, std::vector<uint8_t>& bytes) {
+    if (!Fits(count)) return false;
+    bytes.resize(size_t(count));
+    mReader.Bytes(bytes.data(), bytes.size());
+    Report();
+    return Ok();
 }
 
 void ChunkReader3ds::Text(std::string& text, size_t maxChars, bool strict) {
     text.clear();
     size_t limit = strict ? maxChars + 1 : size_t(Remaining());
-    for (size_t i = 0; i < limit && mOk; ++i) {
+    for (size_t i = 0; i < limit && Ok(); ++i) {
         uint8_t c = 0;
-        if (!Bytes(&c, 1)) return;
-        if (c == 0) return;
+        Value(c);
+        if (!Ok() || c == 0) return;
         text.push_back(char(c));
     }
-    if (mOk) {
-        mOk = false;
-        PushError3ds(mCtx, ERR_READING_FILE);
-    }
+    mReader.Fail(KBinaryReader::eReadFailed);  // no terminator where one must be
+    Report();
 }
 
 void ChunkReader3ds::FixedText(FixedText3ds& field, size_t fieldBytes) {
     field.text.clear();
     field.tail.clear();
     std::vector<uint8_t> bytes(fieldBytes);
-    if (!Bytes(bytes.data(), fieldBytes)) return;
+    mReader.Bytes(bytes.data(), fieldBytes);
+    Report();
+    if (!Ok()) return;
     size_t end = 0;
     while (end < fieldBytes && bytes[end]) ++end;
     if (end == fieldBytes) {
-        mOk = false;
-        PushError3ds(mCtx, ERR_READING_FILE);
+        mReader.Fail(KBinaryReader::eReadFailed);
+        Report();
         return;
     }
     field.text.assign(reinterpret_cast<const char*>(bytes.data()), end);
@@ -333,48 +298,31 @@ void ChunkReader3ds::FixedText(FixedText3ds& field, size_t fieldBytes) {
 
 void ChunkReader3ds::Rest(std::vector<uint8_t>& bytes) {
     bytes.assign(size_t(Remaining()), 0);
-    if (!bytes.empty()) Bytes(bytes.data(), bytes.size());
+    if (!bytes.empty()) {
+        mReader.Bytes(bytes.data(), bytes.size());
+        Report();
+    }
 }
 
 void ChunkReader3ds::RestOf(std::vector<uint32_t>& values, size_t itemBytes) {
-    values.assign(size_t(Remaining() / itemBytes), 0);
-    for (uint32_t& v : values) Value(v);
+    size_t count = size_t(Remaining() / itemBytes);
+    std::vector<uint8_t> bytes;
+    if (!Take(uint64_t(count) * itemBytes, bytes)) return;
+    values.assign(count, 0);
+    KBinaryReader inMemory(bytes.data(), bytes.size());
+    for (uint32_t& v : values) v = inMemory.U32();
 }
 
-// ---- writing values ----
+ChunkWriter3ds::ChunkWriter3ds(Context3ds& ctx) : mCtx(ctx), mFile(ctx), mWriter(mFile) {}
 
-ChunkWriter3ds::ChunkWriter3ds(Context3ds& ctx) : mCtx(ctx) {}
+ChunkWriter3ds::ChunkWriter3ds(Context3ds& ctx, std::vector<uint8_t>& out)
+    : mCtx(ctx), mFile(ctx), mWriter(out) {}
 
 void ChunkWriter3ds::Fail(int code) {
-    if (!mOk) return;
-    mOk = false;
+    if (mReported) return;
+    mReported = true;
+    mWriter.Fail();
     PushError3ds(mCtx, code);
-}
-
-void ChunkWriter3ds::Bytes(const uint8_t* data, size_t count) {
-    if (!mOk || count == 0) return;
-    FILE* stream = GetCurrentStream3ds(mCtx);
-    if (!stream || fwrite(data, 1, count, stream) != count) Fail(ERR_WRITING_FILE);
-}
-
-void ChunkWriter3ds::Value(uint8_t v) {
-    Bytes(&v, 1);
-}
-
-void ChunkWriter3ds::Value(uint16_t v) {
-    uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
-    Bytes(b, 2);
-}
-
-void ChunkWriter3ds::Value(uint32_t v) {
-    uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    Bytes(b, 4);
-}
-
-void ChunkWriter3ds::Value(float v) {
-    uint32_t bits;
-    memcpy(&bits, &v, 4);
-    Value(bits);
 }
 
 void ChunkWriter3ds::Text(const std::string& text, size_t maxChars, bool strict) {
@@ -399,7 +347,10 @@ void ChunkWriter3ds::Rest(const std::vector<uint8_t>& bytes) {
 }
 
 void ChunkWriter3ds::RestOf(const std::vector<uint32_t>& values, size_t) {
-    for (uint32_t v : values) Value(v);
+    std::vector<uint8_t> bytes;
+    KBinaryWriter inMemory(bytes);
+    for (uint32_t v : values) inMemory.U32(v);
+    Bytes(bytes.data(), bytes.size());
 }
 
 // ---- headers ----

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "formats/geometry/3ds/Context3ds.h"
+#include "foundation/KBinaryReader.h"
+#include "foundation/KBinaryWriter.h"
 
 struct Point3ds {
     float x = 0, y = 0, z = 0;
@@ -375,20 +377,39 @@ struct Chunk3ds {
     uint8_t outputSlot = kNoSlot3ds;  // file the chunk was last written to
 };
 
+// The current toolkit file as the byte source of a bounded reader and the sink of a writer.
+class CurrentFile3ds final : public KBinarySource, public KBinarySink {
+public:
+    explicit CurrentFile3ds(Context3ds& ctx) : mCtx(ctx) {}
+    size_t Read(void* out, size_t count) override;
+    bool Seek(uint64_t position) override;
+    bool Write(const void* data, size_t count) override;
+
+private:
+    Context3ds& mCtx;
+};
+
 // Reads values within [position, end) of the current toolkit file.
 class ChunkReader3ds {
 public:
     ChunkReader3ds(Context3ds& ctx, uint64_t position, uint64_t end);
-    bool Ok() const { return mOk; }
-    uint64_t Position() const { return mPos; }
-    uint64_t Remaining() const { return mEnd > mPos ? mEnd - mPos : 0; }
-    void Skip(uint64_t count);
+    // Reads bytes already taken from the file (errors go to the context all the same).
+    ChunkReader3ds(Context3ds& ctx, const uint8_t* data, size_t size);
+    ChunkReader3ds(const ChunkReader3ds&) = delete;
+    ChunkReader3ds& operator=(const ChunkReader3ds&) = delete;
+    bool Ok() const { return mReader.Ok(); }
+    uint64_t Position() const { return mReader.Position(); }
+    uint64_t Remaining() const { return mReader.Remaining(); }
+    void Skip(uint64_t count) {
+        mReader.Skip(count);
+        Report();
+    }
 
-    void Value(uint8_t& v);
-    void Value(uint16_t& v);
-    void Value(int16_t& v);
-    void Value(uint32_t& v);
-    void Value(float& v);
+    void Value(uint8_t& v) { v = Checked(mReader.U8()); }
+    void Value(uint16_t& v) { v = Checked(mReader.U16()); }
+    void Value(int16_t& v) { v = Checked(mReader.I16()); }
+    void Value(uint32_t& v) { v = Checked(mReader.U32()); }
+    void Value(float& v) { v = Checked(mReader.F32()); }
     template <class T>
     void Value(T& v) {
         v.Io(*this);
@@ -404,31 +425,68 @@ public:
     void List16(std::vector<T>& items, size_t itemBytes) {
         uint16_t count = 0;
         Value(count);
-        if (!Fits(uint64_t(count) * itemBytes)) return;
+        // The items come from the file in one read and are decoded from memory.
+        std::vector<uint8_t> bytes;
+        if (!Take(uint64_t(count) * itemBytes, bytes)) return;
+        ChunkReader3ds inMemory(mCtx, bytes.data(), bytes.size());
         items.assign(count, T());
-        for (T& item : items) Value(item);
+        for (T& item : items) inMemory.Value(item);
     }
     template <class V>
     void Track(Track3ds<V>& track);
 
 private:
-    bool Bytes(uint8_t* out, size_t count);
-    bool Fits(uint64_t count);
+    bool Take(uint64_t count, std::vector<uint8_t>& bytes);
+    bool Fits(uint64_t count) {
+        bool fits = mReader.Fits(count);
+        Report();
+        return fits;
+    }
+    template <class T>
+    T Checked(T value) {
+        Report();
+        return value;
+    }
+    // Records the reader's failure once, when it happens: a bound as a bad chunk, a short
+    // read (or a text without its end) as a read error.
+    void Report() {
+        if (mReported || mReader.Ok()) return;
+        mReported = true;
+        PushError3ds(mCtx, mReader.GetFailure() == KBinaryReader::eOutOfBounds ? ERR_INVALID_CHUNK
+                                                                               : ERR_READING_FILE);
+    }
     Context3ds& mCtx;
-    uint64_t mPos, mEnd;
-    bool mOk = true;
+    CurrentFile3ds mFile;
+    KBinaryReader mReader;
+    bool mReported = false;
 };
 
 // Writes values to the current toolkit file.
 class ChunkWriter3ds {
 public:
     explicit ChunkWriter3ds(Context3ds& ctx);
-    bool Ok() const { return mOk; }
-    void Value(uint8_t v);
-    void Value(uint16_t v);
+    // Collects the bytes in memory instead.
+    ChunkWriter3ds(Context3ds& ctx, std::vector<uint8_t>& out);
+    ChunkWriter3ds(const ChunkWriter3ds&) = delete;
+    ChunkWriter3ds& operator=(const ChunkWriter3ds&) = delete;
+    bool Ok() const { return mWriter.Ok(); }
+    void Value(uint8_t v) {
+        mWriter.U8(v);
+        Report();
+    }
+    void Value(uint16_t v) {
+        mWriter.U16(v);
+        Report();
+    }
     void Value(int16_t v) { Value(uint16_t(v)); }
-    void Value(uint32_t v);
-    void Value(float v);
+    void Value(uint32_t v) {
+        mWriter.U32(v);
+        Report();
+    }
+    void Value(float v) {
+        mWriter.F32(v);
+        Report();
+    }
     template <class T>
     void Value(T& v) {
         v.Io(*this);
@@ -444,16 +502,30 @@ public:
     void List16(std::vector<T>& items, size_t) {
         if (items.size() > 0xFFFF) return Fail(ERR_INVALID_DATA);
         Value(uint16_t(items.size()));
-        for (T& item : items) Value(item);
+        // Encoded in memory, written to the file at once.
+        std::vector<uint8_t> bytes;
+        ChunkWriter3ds inMemory(mCtx, bytes);
+        for (T& item : items) inMemory.Value(item);
+        Bytes(bytes.data(), bytes.size());
     }
     template <class V>
     void Track(Track3ds<V>& track);
-    void Bytes(const uint8_t* data, size_t count);
+    void Bytes(const uint8_t* data, size_t count) {
+        mWriter.Bytes(data, count);
+        Report();
+    }
 
 private:
+    // Stops writing and records the error, once.
     void Fail(int code);
+    // A write the file refused is a write error.
+    void Report() {
+        if (!mReported && !mWriter.Ok()) Fail(ERR_WRITING_FILE);
+    }
     Context3ds& mCtx;
-    bool mOk = true;
+    CurrentFile3ds mFile;
+    KBinaryWriter mWriter;
+    bool mReported = false;
 };
 
 template <class V>
@@ -467,7 +539,7 @@ void ChunkReader3ds::Track(Track3ds<V>& track) {
     if (!Fits(uint64_t(count) * least)) return;
     track.keys.assign(count, KeyHeader3ds());
     track.values.assign(count, V());
-    for (uint32_t i = 0; i < count && mOk; ++i) {
+    for (uint32_t i = 0; i < count && Ok(); ++i) {
         Value(track.keys[i]);
         Value(track.values[i]);
     }

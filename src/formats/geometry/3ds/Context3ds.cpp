@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "foundation/KBinaryReader.h"
 #include "platform/KPlatformFile.h"
 
 namespace {
@@ -332,10 +333,9 @@ uint64_t GetFileSize3ds(Context3ds& ctx, int slot) {
 }
 
 void CopyValue4Bytes3ds(const uint8_t* source, uint32_t* target) {
-    *target = uint32_t(source[0]) | uint32_t(source[1]) << 8 | uint32_t(source[2]) << 16 |
-              uint32_t(source[3]) << 24;
+    *target = KLoadU32(source, KByteOrder::eLittle);
 }
 
 void CopyValue2Bytes3ds(const uint8_t* source, uint16_t* target) {
-    *target = uint16_t(source[0] | source[1] << 8);
+    *target = KLoadU16(source, KByteOrder::eLittle);
 }

@@ -1,0 +1,188 @@
+#include "attributes/images/KTiffImage.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "attributes/images/KImage.h"
+#include "foundation/KFileStream.h"
+#include "foundation/KPath.h"
+
+namespace {
+
+struct TiffCloser {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+using TiffFile = std::unique_ptr<TIFF, TiffCloser>;
+
+bool HasTiffExtension(const char* path) {
+    const KString extension = KExtractFileExtension(path).Upper();
+    return extension == "TIF" || extension == "TIFF";
+}
+
+// The layout of a readable file; false for any other.
+struct ReadLayout {
+    uint32_t width = 0, height = 0, rowsPerStrip = 0;
+    uint16_t samples = 0, photometric = 0, hSubsampling = 1;
+    int64_t scanline = 0;
+    int64_t rowBytes = 0;  // bytes of one stored row that the image needs
+};
+
+bool GetReadLayout(TIFF* tif, ReadLayout& layout) {
+    uint16_t bits = 0, planar = 0, vSubsampling = 1;
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width) ||
+        !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height) ||
+        !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &layout.photometric))
+        return false;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &layout.samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &layout.rowsPerStrip);
+    if (bits != 8 || planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tif)) return false;
+    if (layout.width < 1 || layout.height < 1 || layout.width > INT32_MAX ||
+        layout.height > INT32_MAX)
+        return false;
+    const int64_t width = layout.width;
+    if (layout.photometric == PHOTOMETRIC_RGB) {
+        if (layout.samples != 3 && layout.samples != 4) return false;
+        layout.rowBytes = width * layout.samples;
+    } else if (layout.photometric == PHOTOMETRIC_YCBCR) {
+        if (layout.samples != 3) return false;
+        if (!TIFFGetField(tif, TIFFTAG_YCBCRSUBSAMPLING, &layout.hSubsampling, &vSubsampling)) {
+            layout.hSubsampling = 1;
+            vSubsampling = 1;
+        }
+        if ((layout.hSubsampling != 1 && layout.hSubsampling != 2) || vSubsampling != 1)
+            return false;
+        // Blocks of h luma samples followed by Cb and Cr.
+        const int64_t blocks = (width + layout.hSubsampling - 1) / layout.hSubsampling;
+        layout.rowBytes = blocks * (layout.hSubsampling + 2);
+    } else {
+        return false;
+    }
+    layout.scanline = int64_t(TIFFScanlineSize64(tif));
+    return layout.scanline >= layout.rowBytes;
+}
+
+// One stored row into width pixels of (samples) bytes.
+void UnpackRow(const ReadLayout& layout, const uint8_t* row, uint8_t* out) {
+    if (layout.hSubsampling == 1 || layout.photometric == PHOTOMETRIC_RGB) {
+        std::memcpy(out, row, size_t(layout.rowBytes));
+        return;
+    }
+    // 4:2:2: Y0 Y1 Cb Cr per block; an odd width drops the last block's second pixel.
+    for (uint32_t x = 0; x < layout.width; ++x) {
+        const uint8_t* block = row + (x / 2) * 4;
+        out[x * 3 + 0] = block[x % 2];
+        out[x * 3 + 1] = block[2];
+        out[x * 3 + 2] = block[3];
+    }
+}
+
+}  // namespace
+
+bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
+    if (!path) return false;
+    TiffFile tif(TIFFOpen(path, "r"));
+    if (!tif) return false;
+    ReadLayout layout;
+    if (!GetReadLayout(tif.get(), layout)) return false;
+    const int type = layout.photometric == PHOTOMETRIC_YCBCR ? KImage::eYCbCr : KImage::eRGB;
+    if (!image.Init(int(layout.width), int(layout.height), true, type, layout.samples))
+        return false;
+
+    const uint32_t rowsPerStrip =
+        std::max<uint32_t>(1, std::min(layout.rowsPerStrip, layout.height));
+    // Bounded by the image's own limit: a scanline is at most a little above the image row.
+    const int64_t stripBytes = int64_t(rowsPerStrip) * layout.scanline;
+    if (stripBytes > 2 * KImage::kMaxBytes) return false;
+    std::vector<uint8_t> strip;
+    try {
+        strip.resize(size_t(stripBytes));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const int64_t pixelRow = int64_t(layout.width) * layout.samples;
+    uint8_t* pixels = image.GetPixels();
+    for (uint32_t row = 0; row < layout.height; row += rowsPerStrip) {
+        const uint32_t rows = std::min(rowsPerStrip, layout.height - row);
+        const tmsize_t wanted = tmsize_t(int64_t(rows) * layout.scanline);
+        const tmsize_t got = TIFFReadEncodedStrip(tif.get(), TIFFComputeStrip(tif.get(), row, 0),
+                                                  strip.data(), wanted);
+        if (got < wanted) return false;
+        for (uint32_t r = 0; r < rows; ++r)
+            UnpackRow(layout, strip.data() + int64_t(r) * layout.scanline,
+                      pixels + int64_t(row + r) * pixelRow);
+    }
+    tif.reset();
+    if (removeAfter) KRemoveFile(path);
+    return true;
+}
+
+bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
+    const int width = image.GetWidth(), height = image.GetHeight();
+    const int samples = image.GetBytesPerPixel();
+    const bool ycbcr = image.GetType() == KImage::eYCbCr;
+    const bool layoutOk =
+        ycbcr ? samples == 3 : image.GetType() == KImage::eRGB && (samples == 3 || samples == 4);
+    const int64_t rowBytes = int64_t(width) * samples;
+    if (!path || !image.IsValid() || !layoutOk || !image.GetPixels() || width < 1 || height < 1 ||
+        image.GetPixelBytes() != size_t(rowBytes * height))
+        return false;
+
+    TiffFile tif(TIFFOpen(path, "w"));
+    if (!tif) return false;
+    TIFF* t = tif.get();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samples));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compress ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, ycbcr ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB);
+    // Every pixel carries its own Cb and Cr; the format's default would say 2 × 2.
+    if (ycbcr) TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(1), uint16_t(1));
+    TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(1));
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 72.0);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 72.0);
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, uint32_t(0));
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (samples == 4) {
+        const uint16_t extra[1] = {EXTRASAMPLE_ASSOCALPHA};
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), extra);
+    }
+
+    // A copy per row: codecs may work in the buffer they are given.
+    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+    const uint8_t* pixels = image.GetPixels();
+    for (int r = 0; r < height; ++r) {
+        std::memcpy(row.data(), pixels + int64_t(r) * rowBytes, row.size());
+        if (TIFFWriteScanline(t, row.data(), uint32_t(r), 0) < 0) {
+            TIFFError("WriteFile", "failure in WriteScanline\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsCompressedTiffFile(const char* path) {
+    if (!path || !HasTiffExtension(path)) return false;
+    TiffFile tif(TIFFOpen(path, "r"));
+    if (!tif) return false;
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    return compression != COMPRESSION_NONE;
+}
+
+bool ReplaceExtensionWithTif(KString& name) {
+    const KString extension = KExtractFileExtension(name.Buffer());
+    if (extension.IsEmpty() || HasTiffExtension(name.Buffer())) return false;
+    KRemoveFile(name.Buffer());
+    name = name.Left(name.GetLen() - extension.GetLen() - 1) + ".tif";
+    return true;
+}
