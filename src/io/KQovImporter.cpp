@@ -135,7 +135,7 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
             mError.SetErrorWithText(
                 ePasswordError, "File is password protected and the provided password is wrong.");
         else
-            mError.SetErrorWithText(eUnidentifiedError, mReader->GetLastErrorString());
+            mError.SetError(eUnidentifiedError);
     }
     ReleaseOptions(fetched);
     return ok;

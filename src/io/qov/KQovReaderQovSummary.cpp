@@ -27,6 +27,16 @@ const char* AfterPrefix(const char* name) {
     return colon ? colon + 1 : name;
 }
 
+// A take's comment and time spans from the current block.
+void ReadTakeValues(KQovFieldFile& file, KQovTakeInfo& take) {
+    take.comment = file.FieldReadC("Comments", "");
+    KTime start, stop;
+    file.FieldReadTS("LocalTime", start, stop);
+    take.localTimeSpan.Set(start, stop);
+    file.FieldReadTS("ReferenceTime", start, stop);
+    take.referenceTimeSpan.Set(start, stop);
+}
+
 void WriteInt(KQovFieldFile* file, const char* name, int32_t value) {
     file->FieldWriteBegin(name);
     file->FieldWriteI(value);
@@ -84,14 +94,19 @@ void KQovReaderQov::ReadTakeList() {
             KQovTakeInfo take;
             take.name = file->FieldReadC();
             if (file->FieldReadBlockBegin()) {
-                // Take files are read with the takes themselves; here the main file's
-                // values serve.
-                take.comment = file->FieldReadC("Comments", "");
-                KTime start, stop;
-                file->FieldReadTS("LocalTime", start, stop);
-                take.localTimeSpan.Set(start, stop);
-                file->FieldReadTS("ReferenceTime", start, stop);
-                take.referenceTimeSpan.Set(start, stop);
+                if (file->FieldReadBegin("FileName")) {
+                    KString path = file->GetAbsoluteMediaPath(file->FieldReadC());
+                    file->FieldReadEnd();
+                    KQovFieldFile takeFile;
+                    if (takeFile.FieldFileOpenFile(path.Buffer(), false, true, nullptr)) {
+                        ReadTakeValues(takeFile, take);
+                        takeFile.FieldFileClose();
+                    } else if (file->GetFileVersion() >= 2000) {
+                        ReadTakeValues(*file, take);
+                    }
+                } else {
+                    ReadTakeValues(*file, take);
+                }
                 file->FieldReadBlockEnd();
             }
             take.secondName = take.name;

@@ -95,6 +95,28 @@ TEST(KQovReaderQov, GoldenFilesOfBothLayouts) {
     }
 }
 
+TEST(KQovReaderQov, TakeValuesFromTakeFilesOrTheMainFile) {
+    TempFolder tmp;
+    WriteAll(tmp / "a.tak", "; QOV 6.0.0 project file\nComments: \"from file\"\nLocalTime: 0,9\n");
+    for (const char* version : {"6.0.0", "1.5"}) {
+        WriteAll(tmp / "m.qov", std::string("; QOV ") + version +
+                                    " project file\nTakes:  {\n"
+                                    "    Take: \"A\" {\n        FileName: \"a.tak\"\n    }\n"
+                                    "    Take: \"B\" {\n        FileName: \"gone.tak\"\n"
+                                    "        Comments: \"main\"\n    }\n}\n");
+        KQovReaderQov reader(nullptr, nullptr);
+        ASSERT_TRUE(reader.FileOpen((tmp / "m.qov").c_str())) << reader.GetLastErrorString();
+        auto options = Header(reader);
+        ASSERT_TRUE(options);
+        ASSERT_EQ(options->GetTakeCount(), 2);
+        EXPECT_STREQ(options->GetTake(0)->comment.Buffer(), "from file");
+        EXPECT_EQ(options->GetTake(0)->localTimeSpan.GetStop().Get(), 9);
+        // A missing take file leaves the main file's values, from version 2.0 on.
+        EXPECT_STREQ(options->GetTake(1)->comment.Buffer(),
+                     std::string(version) == "6.0.0" ? "main" : "");
+    }
+}
+
 TEST(KQovReaderQov, LayoutThreshold) {
     struct Case {
         const char* version;
