@@ -31,10 +31,7 @@ void KQovImporter::Reset() {
     for (bool& flag : mFlags) flag = true;
     mVersion[0] = mVersion[1] = mVersion[2] = 0;
     mStatus = "";
-    mCameraName = "";
-    mResolutionMode = "";
-    mHasResolution = false;
-    mWidth = mHeight = 0.0;
+    mResolution = KQovCameraResolution();
 }
 
 bool KQovImporter::Initialize(const char* fileName) {
@@ -72,7 +69,9 @@ bool KQovImporter::CreateReader() {
         if (qov) {
             static const int kIdOfKind[3] = {1, 0, 2};
             mFormatId = kIdOfKind[qov->GetFileKind()];
-            mHasResolution = qov->GetCameraResolution(mCameraName, mResolutionMode, mWidth, mHeight);
+            mResolution = KQovCameraResolution();
+            mResolution.present = qov->GetCameraResolution(mResolution.name, mResolution.mode,
+                                                           mResolution.width, mResolution.height);
         }
         return true;
     }
@@ -156,17 +155,6 @@ void KQovImporter::GetFileVersion(int& major, int& minor, int& revision) const {
     major = old ? 5 : mVersion[0];
     minor = old ? 0 : mVersion[1];
     revision = old ? 0 : mVersion[2];
-}
-
-bool KQovImporter::GetCameraResolution(KString& name, KString& mode, double& width,
-                                       double& height) const {
-    if (mHasResolution) {
-        name = mCameraName;
-        mode = mResolutionMode;
-        width = mWidth;
-        height = mHeight;
-    }
-    return mHasResolution;
 }
 
 void KQovImporter::SetOptionFlag(int index, bool on) {

@@ -29,7 +29,9 @@ public:
     KQovTakeInfo* GetTakeInfo(int index);
     void GetFileVersion(int& major, int& minor, int& revision) const;
     int GetFileFormat() const { return mFormatId; }
-    bool GetCameraResolution(KString& name, KString& mode, double& width, double& height) const;
+    bool GetCameraResolution(KString& name, KString& mode, double& width, double& height) const {
+        return mResolution.Get(name, mode, width, height);
+    }
     const KString& GetCurrentTakeName() const { return mCurrentTake; }
 
     // Indexes outside 0 to 10 are ignored (false when read).
@@ -55,11 +57,7 @@ private:
     std::vector<std::unique_ptr<KQovTakeInfo>> mTakes;
     KQovSceneInfo* mSceneInfo = nullptr;
     KString mCurrentTake;
-    KString mCameraName;
-    KString mResolutionMode;
-    double mWidth = 0.0;
-    double mHeight = 0.0;
-    bool mHasResolution = false;
+    KQovCameraResolution mResolution;
     bool mFlags[kFlagCount] = {};
     int mVersion[3] = {};
 };

@@ -12,6 +12,25 @@ class KQovObjectManager;
 class KQovScene;
 class KStreamOptions;
 
+// The camera resolution a file's header records, as readers and the importer hand it on.
+struct KQovCameraResolution {
+    // The outputs are written only when a resolution is present.
+    bool Get(KString& nameOut, KString& modeOut, double& widthOut, double& heightOut) const {
+        if (present) {
+            nameOut = name;
+            modeOut = mode;
+            widthOut = width;
+            heightOut = height;
+        }
+        return present;
+    }
+    bool present = false;
+    KString name;
+    KString mode;
+    double width = 0.0;
+    double height = 0.0;
+};
+
 class KQovReader {
 public:
     enum ErrorId {

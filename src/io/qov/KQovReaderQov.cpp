@@ -16,7 +16,7 @@ void KQovReaderQov::Report(const char* text, float percent) {
 }
 
 bool KQovReaderQov::FileOpen(const char* fileName) {
-    mHasResolution = false;
+    mResolution.present = false;
     if (!mOwnFile) mOwnFile.reset(KQovPropertyFieldFile::Create());
     KString resolved = KResolvePath(KGetCurrentDirectory().Buffer(), fileName ? fileName : "");
     KQovHeaderInfo header;
@@ -28,11 +28,8 @@ bool KQovReaderQov::FileOpen(const char* fileName) {
     }
     if (header.cameraResolutionPresent && header.width != 0.0 && header.height != 0.0 &&
         !header.resolutionMode.IsEmpty()) {
-        mResolutionName = header.cameraName;
-        mResolutionMode = header.resolutionMode;
-        mResolutionWidth = header.width;
-        mResolutionHeight = header.height;
-        mHasResolution = true;
+        mResolution = {true, header.cameraName, header.resolutionMode, header.width,
+                       header.height};
     }
     return true;
 }
@@ -61,17 +58,6 @@ int KQovReaderQov::GetFileKind() const {
 
 void KQovReaderQov::GetFileVersion(int& major, int& minor, int& revision) const {
     KQovFieldFile::SplitVersion(mFile ? mFile->GetFileVersion() : 0, major, minor, revision);
-}
-
-bool KQovReaderQov::GetCameraResolution(KString& name, KString& mode, double& width,
-                                        double& height) const {
-    if (mHasResolution) {
-        name = mResolutionName;
-        mode = mResolutionMode;
-        width = mResolutionWidth;
-        height = mResolutionHeight;
-    }
-    return mHasResolution;
 }
 
 void KQovReaderQov::DetectLayout(bool openFirstSection) {

@@ -38,7 +38,9 @@ public:
     // 2 encrypted, 1 binary, 0 ASCII.
     int GetFileKind() const;
     void GetFileVersion(int& major, int& minor, int& revision) const;
-    bool GetCameraResolution(KString& name, KString& mode, double& width, double& height) const;
+    bool GetCameraResolution(KString& name, KString& mode, double& width, double& height) const {
+        return mResolution.Get(name, mode, width, height);
+    }
     KQovPropertyFieldFile* GetFieldFile() const { return mFile.get(); }
 
     // Section readers of the header pass (the current options receive what they read).
@@ -65,11 +67,7 @@ private:
     KStringMap mLookAtNames{20};
     KStringMap mUpVectorNames{20};
     KStringMap mBackgroundNames{20};
-    bool mHasResolution = false;
-    KString mResolutionName;
-    KString mResolutionMode;
-    double mResolutionWidth = 0.0;
-    double mResolutionHeight = 0.0;
+    KQovCameraResolution mResolution;
 
     struct FileRef {
         KQovReaderQov* reader;
