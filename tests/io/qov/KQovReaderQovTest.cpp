@@ -2,6 +2,9 @@
 // caches into binary files, and the Summary update.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <memory>
 #include <string>
 
@@ -206,6 +209,40 @@ TEST(KQovReaderQov, UpdatesThatCannotWriteLeaveTheFileAsItWas) {
         EXPECT_TRUE(ReadAll(path) == before) << file;
         EXPECT_EQ(reader.GetFieldFile()->GetLastErrorID(), -1);
     }
+}
+
+TEST(KQovReaderQov, AnUpdateThatRunsOutOfRoomPutsTheFileBack) {
+    TempFolder tmp;
+    const std::string name = tmp / "full.qov";
+    WriteBinaryScene(name);
+    {
+        KQovReaderQov scan(nullptr, nullptr);
+        ASSERT_TRUE(scan.FileOpen(name.c_str()));
+        ASSERT_TRUE(Header(scan));  // the Summary part is now the last part
+    }
+    const std::string before = ReadAll(name);
+    KQovReaderQov reader(nullptr, nullptr);
+    ASSERT_TRUE(reader.FileOpen(name.c_str()));
+    auto options = Header(reader, false);
+    ASSERT_TRUE(options);
+    options->GetTake(0)->comment = std::string(4096, 'x').c_str();
+    // The file may not grow: the Summary, cut and rewritten, no longer fits.
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit small = old;
+    small.rlim_cur = before.size() + 64;
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    bool updated = reader.UpdateSummary(options.get());
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(updated);
+    EXPECT_TRUE(ReadAll(name) == before);
+    EXPECT_EQ(reader.GetFieldFile()->GetLastErrorID(), -1);
+    // The reader still answers from the Summary that was there.
+    auto again = Header(reader, false);
+    ASSERT_TRUE(again);
+    EXPECT_STREQ(again->GetTake(0)->comment.Buffer(), "");
 }
 
 TEST(KQovReaderQov, AsciiSummaryByteForByte) {
