@@ -3,10 +3,14 @@
 namespace {
 
 // Exporter switch -> option switch.
-int SwitchOption(int index) { return index < 3 ? index : index == 3 ? 12 : index; }
+int SwitchOption(int index) {
+    return index < 3 ? index : index == 3 ? 12 : index;
+}
 
 // The writers by writing id; formats whose writer is not built yet are absent.
-KQovWriter* MakeWriter(int, KQovObjectManager*) { return nullptr; }
+KQovWriter* MakeWriter(int, KQovObjectManager*) {
+    return nullptr;
+}
 
 }  // namespace
 
@@ -14,7 +18,9 @@ KQovExporter::KQovExporter(KQovObjectManager* manager) : KQovIO(manager), mPassw
     Reset();
 }
 
-KQovExporter::~KQovExporter() { Reset(); }
+KQovExporter::~KQovExporter() {
+    Reset();
+}
 
 void KQovExporter::Reset() {
     mWriter.reset();
@@ -38,7 +44,8 @@ bool KQovExporter::GetSwitch(int index) const {
 
 bool KQovExporter::CreateWriter() {
     mWriter.reset();
-    if (mFormatId >= 0 && mFormatId < kWritingIdCount) mWriter.reset(MakeWriter(mFormatId, mManager));
+    if (mFormatId >= 0 && mFormatId < kWritingIdCount)
+        mWriter.reset(MakeWriter(mFormatId, mManager));
     return mWriter != nullptr;
 }
 
@@ -53,7 +60,7 @@ bool KQovExporter::OpenWriter() {
     }
     if (mWriter->FileCreate(mFileName.Buffer())) return true;
     int code = mWriter->GetLastErrorID();
-    mError.SetErrorWithText(code == KQovWriter::eFileCorrupted   ? eFileCorrupted
+    mError.SetErrorWithText(code == KQovWriter::eFileCorrupted    ? eFileCorrupted
                             : code == KQovWriter::eFileNotCreated ? eFileNotCreated
                                                                   : eUnidentifiedError,
                             mWriter->GetLastErrorString());

@@ -5,6 +5,10 @@ KQovIOHooks gDefaultHooks;
 KQovIOHooks* gHooks = &gDefaultHooks;
 }  // namespace
 
-KQovIOHooks& KQovIOHooks::GetInstance() { return *gHooks; }
+KQovIOHooks& KQovIOHooks::GetInstance() {
+    return *gHooks;
+}
 
-void KQovIOHooks::SetInstance(KQovIOHooks* hooks) { gHooks = hooks ? hooks : &gDefaultHooks; }
+void KQovIOHooks::SetInstance(KQovIOHooks* hooks) {
+    gHooks = hooks ? hooks : &gDefaultHooks;
+}

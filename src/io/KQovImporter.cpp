@@ -5,7 +5,9 @@
 namespace {
 
 // Importer flag -> option switch.
-int FlagSwitch(int flag) { return flag < 3 ? flag : flag < 10 ? flag + 1 : 11; }
+int FlagSwitch(int flag) {
+    return flag < 3 ? flag : flag < 10 ? flag + 1 : 11;
+}
 
 // The readers by reading id; formats whose reader is not built yet are absent.
 KQovReader* MakeReader(int id, KQovObjectManager* manager, KQovImporter* importer) {
@@ -19,7 +21,9 @@ KQovImporter::KQovImporter(KQovObjectManager* manager) : KQovIO(manager), mPassw
     Reset();
 }
 
-KQovImporter::~KQovImporter() { Reset(); }
+KQovImporter::~KQovImporter() {
+    Reset();
+}
 
 void KQovImporter::Reset() {
     mReader.reset();

@@ -8,10 +8,13 @@
 namespace {
 
 const char* const kReaderMessages[KQovReader::eErrorCount] = {
-    "File is corrupted",   "File version is not supported yet",
+    "File is corrupted",
+    "File version is not supported yet",
     "File version is not supported anymore",
-    "File not opened",     "File not created",
-    "Wrong password",      "Stream options not set",
+    "File not opened",
+    "File not created",
+    "Wrong password",
+    "Stream options not set",
     "Unidentified error"};
 
 void CollectDuplicates(KQovNode* node, std::set<std::string>& seen, std::set<std::string>& reported,

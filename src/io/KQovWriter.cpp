@@ -4,8 +4,8 @@
 
 namespace {
 const char* const kWriterMessages[KQovWriter::eErrorCount] = {
-    "File is corrupted",  "File not opened",        "File not created",
-    "Out of disk space",  "Stream options not set", "Unidentified error"};
+    "File is corrupted", "File not opened",        "File not created",
+    "Out of disk space", "Stream options not set", "Unidentified error"};
 }
 
 KQovWriter::KQovWriter(KQovObjectManager* manager)

@@ -1,6 +1,8 @@
 #include "io/KStreamOptionsQov.h"
 
-KStreamOptionsQov::KStreamOptionsQov() { Reset(); }
+KStreamOptionsQov::KStreamOptionsQov() {
+    Reset();
+}
 
 KStreamOptionsQov::~KStreamOptionsQov() = default;
 
@@ -37,6 +39,10 @@ KQovTakeInfo* KStreamOptionsQov::GetTake(int index) const {
                                                 : nullptr;
 }
 
-KQovSceneInfo* KQovCreateSceneInfo(KQovObjectManager*) { return new KQovSceneInfo; }
+KQovSceneInfo* KQovCreateSceneInfo(KQovObjectManager*) {
+    return new KQovSceneInfo;
+}
 
-void KQovDestroySceneInfo(KQovObjectManager*, KQovSceneInfo* info) { delete info; }
+void KQovDestroySceneInfo(KQovObjectManager*, KQovSceneInfo* info) {
+    delete info;
+}

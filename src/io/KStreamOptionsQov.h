@@ -33,7 +33,15 @@ public:
         eEmbedMedia,
         eSwitchCount
     };
-    enum Count { eModels = 0, eDevices, eCharacterCount, eActors, eConstraints, eMedia, eCountCount };
+    enum Count {
+        eModels = 0,
+        eDevices,
+        eCharacterCount,
+        eActors,
+        eConstraints,
+        eMedia,
+        eCountCount
+    };
 
     KStreamOptionsQov();
     ~KStreamOptionsQov() override;

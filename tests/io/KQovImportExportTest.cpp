@@ -139,8 +139,8 @@ TEST(KQovExporter, AbsentWritersAndSwitches) {
         bool options;
         int error;
     } cases[] = {
-        {0, false, KQovIO::eUnidentifiedError},  {18, true, KQovIO::eUnidentifiedError},
-        {19, true, KQovIO::eUnidentifiedError},  {-1, true, KQovIO::eUnidentifiedError},
+        {0, false, KQovIO::eUnidentifiedError},   {18, true, KQovIO::eUnidentifiedError},
+        {19, true, KQovIO::eUnidentifiedError},   {-1, true, KQovIO::eUnidentifiedError},
         {7, false, KQovIO::eStreamOptionsNotSet},
     };
     for (const Case& c : cases) {
@@ -151,9 +151,9 @@ TEST(KQovExporter, AbsentWritersAndSwitches) {
         KStreamOptionsQov options;
         EXPECT_FALSE(exporter.Export(nullptr, c.options ? &options : nullptr));
         EXPECT_EQ(exporter.GetLastErrorID(), c.error) << c.format;
-        EXPECT_STREQ(exporter.GetLastErrorString(),
-                     c.error == KQovIO::eUnidentifiedError ? "Unidentified error"
-                                                           : "Stream options not set");
+        EXPECT_STREQ(exporter.GetLastErrorString(), c.error == KQovIO::eUnidentifiedError
+                                                        ? "Unidentified error"
+                                                        : "Stream options not set");
     }
     KQovExporter exporter(nullptr);
     EXPECT_FALSE(exporter.OpenWriter());

@@ -13,7 +13,9 @@ const char* const kKinds[3] = {"binary", "ascii", "encrypted"};
 const char* const kCountLabels[KStreamOptionsQov::eCountCount] = {
     "models", "devices", "characters", "actors", "constraints", "media"};
 
-std::string Seconds(const KTime& time) { return KShortestText(time.GetSecondDouble()); }
+std::string Seconds(const KTime& time) {
+    return KShortestText(time.GetSecondDouble());
+}
 
 }  // namespace
 

@@ -1,8 +1,8 @@
 #include "io/qov/KQovReaderQov.h"
 
 #include "foundation/KPath.h"
-#include "io/KQovImporter.h"
 #include "io/KQovIOHooks.h"
+#include "io/KQovImporter.h"
 
 KQovReaderQov::KQovReaderQov(KQovObjectManager* manager, KQovImporter* importer)
     : KQovReader(manager), mImporter(importer) {}
@@ -28,8 +28,7 @@ bool KQovReaderQov::FileOpen(const char* fileName) {
     }
     if (header.cameraResolutionPresent && header.width != 0.0 && header.height != 0.0 &&
         !header.resolutionMode.IsEmpty()) {
-        mResolution = {true, header.cameraName, header.resolutionMode, header.width,
-                       header.height};
+        mResolution = {true, header.cameraName, header.resolutionMode, header.width, header.height};
     }
     return true;
 }
@@ -78,8 +77,7 @@ void KQovReaderQov::DetectLayout(bool openFirstSection) {
     }
 }
 
-KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFile,
-                                                 bool allowScan) {
+KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFile, bool allowScan) {
     std::unique_ptr<KStreamOptionsQov> options(KStreamOptionsQov::Create());
     mOptions = options.get();
     mLent = fieldFile;
@@ -120,10 +118,9 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
     mOptions = nullptr;
     KQovIOHooks& hooks = KQovIOHooks::GetInstance();
     hooks.BeginReadWrite();
-    KStreamOptionsQov* qovOptions =
-        options && options->IsA(KStreamOptionsQov::ClassId())
-            ? static_cast<KStreamOptionsQov*>(options)
-            : nullptr;
+    KStreamOptionsQov* qovOptions = options && options->IsA(KStreamOptionsQov::ClassId())
+                                        ? static_cast<KStreamOptionsQov*>(options)
+                                        : nullptr;
     KStringMap freshMap(20, true);
     KStringMap* savedMap = nullptr;
     if (!qovOptions) {

@@ -10,8 +10,8 @@
 
 namespace {
 
-const char* const kCountNames[KStreamOptionsQov::eCountCount] = {
-    "Model", "Device", "Character", "Actor", "Constraint", "Media"};
+const char* const kCountNames[KStreamOptionsQov::eCountCount] = {"Model", "Device",     "Character",
+                                                                 "Actor", "Constraint", "Media"};
 const char* const kMetaDataNames[6] = {"Title",    "Subject",  "Author",
                                        "Keywords", "Revision", "Comment"};
 

@@ -125,8 +125,11 @@ TEST(KQovReaderQov, LayoutThreshold) {
         const char* version;
         bool definitions;
         bool layout5;
-    } cases[] = {{"5.7.9", true, true},   {"5.8.0", false, true}, {"5.8.0", true, false},
-                 {"5.8.1", false, false}, {"6.0.0", false, false}};
+    } cases[] = {{"5.7.9", true, true},
+                 {"5.8.0", false, true},
+                 {"5.8.0", true, false},
+                 {"5.8.1", false, false},
+                 {"6.0.0", false, false}};
     TempFolder tmp;
     for (const Case& c : cases) {
         std::string text = std::string("; QOV ") + c.version + " project file\n" +
