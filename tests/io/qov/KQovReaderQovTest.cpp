@@ -9,6 +9,7 @@
 #include <string>
 
 #include "FieldFileTestUtil.h"
+#include "io/KQovIOHooks.h"
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
@@ -341,6 +342,27 @@ TEST(KQovReaderQov, OpenAndReadFailures) {
     EXPECT_FALSE(reader.Read(nullptr, &qov));
     EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileNotOpened);
     EXPECT_FALSE(reader.FileClose());
+}
+
+TEST(KQovReaderQov, ReadNotifiesTheHooksWithOneStepPerSelectedTake) {
+    struct Hooks : KQovIOHooks {
+        void BeginReadWrite() override { calls += "b"; }
+        void SetStepCount(int count) override { calls += std::to_string(count); }
+        void EndProgress() override { calls += "p"; }
+        void EndReadWrite() override { calls += "e"; }
+        std::string calls;
+    } hooks;
+    KQovIOHooks::SetInstance(&hooks);
+    KQovReaderQov reader(nullptr, nullptr);
+    ASSERT_TRUE(reader.FileOpen(Golden("layout5.qov").c_str()));
+    auto options = Header(reader);
+    ASSERT_TRUE(options);
+    options->GetTake(1)->select = false;
+    EXPECT_FALSE(reader.Read(nullptr, options.get()));  // no scene model to read into yet
+    KQovIOHooks::SetInstance(nullptr);
+    EXPECT_EQ(hooks.calls, "b2pe");
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eUnidentifiedError);
+    KQovDestroySceneInfo(nullptr, options->sceneInfo);
 }
 
 TEST(KQovReaderQov, QovtoolInfoReportsTheGoldenFiles) {
