@@ -195,6 +195,31 @@ TEST(KQovReaderQov, BinaryFileGetsASummaryThatLaterReadsAnswerFrom) {
     options->sceneInfo = nullptr;
 }
 
+TEST(KQovReaderQov, ASummaryAnswersWithoutParsingTheScenePart) {
+    TempFolder tmp;
+    const std::string name = tmp / "two.qov";
+    WriteBinaryScene(name);
+    {
+        KQovReaderQov scan(nullptr, nullptr);
+        ASSERT_TRUE(scan.FileOpen(name.c_str()));
+        ASSERT_TRUE(Header(scan));
+    }
+    // Spoil the scene part's "Device" record: parsing part 0 now fails.
+    std::string bytes = ReadAll(name);
+    size_t device = bytes.find(
+        "\x06"
+        "DeviceS");
+    ASSERT_NE(device, std::string::npos);
+    bytes.replace(device - 12, 4, "\xff\xff\xff\x7f");
+    WriteAll(name, bytes);
+    KQovReaderQov reader(nullptr, nullptr);
+    ASSERT_TRUE(reader.FileOpen(name.c_str()));
+    auto options = Header(reader, false);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->GetCount(KStreamOptionsQov::eDevices), 1);
+    EXPECT_FALSE(reader.GetFieldFile()->FieldFileSelectFirstPart());
+}
+
 TEST(KQovReaderQov, UpdatesThatCannotWriteLeaveTheFileAsItWas) {
     TempFolder tmp;
     // ASCII and encrypted files cannot take a Summary part.
