@@ -17,7 +17,9 @@
 namespace {
 
 // Stand-in for the object manager's DestroyNodeAttribute until the manager keeps attributes.
-void DestroyAttribute(KQovGeometry* geometry) { delete geometry; }
+void DestroyAttribute(KQovGeometry* geometry) {
+    delete geometry;
+}
 
 void Refuse(KQovGeometry& geometry, const char* text = nullptr) {
     if (text)
@@ -75,7 +77,8 @@ std::vector<SavedCurve> SaveShapeCurves(KQovNode& node, KQovGeometry& geometry) 
     return saved;
 }
 
-void RestoreShapeCurves(KQovNode& node, KQovGeometry& geometry, const std::vector<SavedCurve>& saved) {
+void RestoreShapeCurves(KQovNode& node, KQovGeometry& geometry,
+                        const std::vector<SavedCurve>& saved) {
     for (const SavedCurve& s : saved) {
         if (s.take >= node.GetTakeNodeCount() || s.shape >= geometry.GetShapeCount()) continue;
         if (KFCurve* curve = geometry.GetShapeChannel(node.GetTakeNode(s.take), s.shape))
@@ -92,7 +95,8 @@ void RemapArray(Array& array, const std::vector<int32_t>& from, const Item& miss
     if (!array.SetCount(int(from.size()))) return;
     auto* out = array.GetArray();
     const auto* in = old.GetArray();
-    for (size_t k = 0; k < from.size(); ++k) out[k] = from[k] < old.GetCount() ? in[from[k]] : missing;
+    for (size_t k = 0; k < from.size(); ++k)
+        out[k] = from[k] < old.GetCount() ? in[from[k]] : missing;
 }
 
 template <class Element, class Item>
@@ -263,7 +267,9 @@ KQovMesh* TessellateSurface(KQovObjectManager* manager, KQovGeometry& surface,
     return mesh.release();
 }
 
-bool IsClosedForm(int type) { return type == KQovNurb::ePeriodic || type == KQovNurb::eClosed; }
+bool IsClosedForm(int type) {
+    return type == KQovNurb::ePeriodic || type == KQovNurb::eClosed;
+}
 
 bool KnotsCover(KQovNurb& nurb, int d) {
     const int64_t count = d ? nurb.GetVCount() : nurb.GetUCount();
@@ -329,8 +335,8 @@ KQovNurb* KQovGeometryConverter::CreateNurbFromPatch(KQovPatch* patch) {
         form[d] = KQovNurb::eOpen;
         if (closed && type == KQovPatch::eBSpline) form[d] = KQovNurb::ePeriodic;
         if (closed && type == KQovPatch::eLinear) form[d] = KQovNurb::eClosed;
-        const bool known = type == KQovPatch::eBezier || type == KQovPatch::eBSpline ||
-                           type == KQovPatch::eLinear;
+        const bool known =
+            type == KQovPatch::eBezier || type == KQovPatch::eBSpline || type == KQovPatch::eLinear;
         // Fewer points than the order leave no knot span (and a negative knot count).
         if (!known || count < order[d]) {
             Refuse(*patch);
@@ -368,9 +374,6 @@ KQovNurb* KQovGeometryConverter::CopyNurbForWriting(KQovNurb* nurb) {
 KQovMesh* KQovGeometryConverter::TriangulateMesh(KQovMesh* source) {
     if (!source) return nullptr;
     auto mesh = std::make_unique<KQovMesh>(mManager);
-    mesh->KQovGeometry::Copy(*source);  // not the polygons: they are rebuilt
-    CopyControlPoints(*mesh, *source);
-
     const int32_t* vertices = source->GetPolygonVertices().GetArray();
     const int vertexCount = source->GetPolygonVertices().GetCount();
     std::vector<int32_t> corners, polygons;
@@ -392,8 +395,12 @@ KQovMesh* KQovGeometryConverter::TriangulateMesh(KQovMesh* source) {
             }
         }
     }
+    // Copied after the polygons are built, which would otherwise write into the copied layers.
+    mesh->KQovGeometry::Copy(*source);
+    CopyControlPoints(*mesh, *source);
     RemapLayers(*mesh, corners, polygons);
-    for (int s = 0; s < mesh->GetShapeCount(); ++s) RemapLayers(*mesh->GetShape(s), corners, polygons);
+    for (int s = 0; s < mesh->GetShapeCount(); ++s)
+        RemapLayers(*mesh->GetShape(s), corners, polygons);
     return mesh.release();
 }
 
@@ -410,7 +417,8 @@ KQovMesh* KQovGeometryConverter::PatchToMesh(KQovPatch* patch) {
     t->SetVClosed(patch->GetVClosed() ? 1 : 0);
     t->SetUStep(patch->GetUStep());
     t->SetVStep(patch->GetVStep());
-    const Grid grid{patch->GetUCount(), patch->GetVCount(), patch->GetUClosed(), patch->GetVClosed()};
+    const Grid grid{patch->GetUCount(), patch->GetVCount(), patch->GetUClosed(),
+                    patch->GetVClosed()};
     return TessellateSurface(mManager, *patch, *t, grid);
 }
 
@@ -429,7 +437,8 @@ KQovMesh* KQovGeometryConverter::NurbToMesh(KQovNurb* nurb) {
     t->SetUStep(nurb->GetUStep());
     t->SetVStep(nurb->GetVStep());
     std::vector<double> weights(size_t(nurb->GetControlPointsCount()));
-    for (size_t i = 0; i < weights.size(); ++i) weights[i] = nurb->GetControlPoints().GetArray()[i][3];
+    for (size_t i = 0; i < weights.size(); ++i)
+        weights[i] = nurb->GetControlPoints().GetArray()[i][3];
     t->SetParameter(KQovNurbTessellator::eUKnots, nurb->GetUKnotVector().GetArray());
     t->SetParameter(KQovNurbTessellator::eVKnots, nurb->GetVKnotVector().GetArray());
     t->SetParameter(KQovNurbTessellator::eWeights, weights.data());
