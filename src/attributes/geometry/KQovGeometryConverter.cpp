@@ -247,7 +247,8 @@ KQovMesh* TessellateSurface(KQovObjectManager* manager, KQovGeometry& surface,
         t.SetOutputPoints(&none);
         t.SetOutputNormals(&none);
     }
-    const bool linked = surface.GetLinkCount() > 0;
+    // Sized only for a grid the tessellator accepts, which bounds the control points too.
+    const bool linked = surface.GetLinkCount() > 0 && w * h > 0;
     KQovWeightTable table(linked ? int(points) : 0, linked ? w * h : 0);
     if (!t.Tessellate(linked ? &table : nullptr)) {
         Refuse(surface, t.GetError().GetErrorText());
