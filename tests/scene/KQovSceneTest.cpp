@@ -15,6 +15,9 @@
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
+#include "scene/KQovNodeCollector.h"
+#include "scene/KQovNodeProperties.h"
+#include "scene/KPropertyObjectList.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovTakeInfo.h"
 #include "scene/KQovVideo.h"
@@ -238,6 +241,94 @@ TEST_F(KQovSceneTest, VideosFromTextureMedia) {
     EXPECT_NE(manager.FindVideo("StoneClip"), nullptr);
     EXPECT_EQ(manager.FindVideo("Brick"), nullptr);
     EXPECT_EQ(taken->GetPropertyHandler()->GetSrcCount(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(KQovSceneTest, LinkingUnderARootMovesTheSubtreeAndWhatItUses) {
+    KQovScene* other = manager.CreateScene();
+    KQovNode* body = manager.CreateNode("Body");
+    KQovMesh* mesh = manager.CreateMesh();
+    body->SetNodeAttribute(mesh);
+    KQovMaterial* skin = manager.CreateMaterial("Skin");
+    mesh->AddMaterial(skin, 0);
+    KQovNode* hand = manager.CreateNode("Hand");
+    body->AddChild(hand);
+
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    ASSERT_TRUE(scene->GetRootNode()->AddChild(body));
+    EXPECT_EQ(body->GetEntityContainer(), entity);
+    EXPECT_EQ(hand->GetEntityContainer(), entity);
+    EXPECT_EQ(entity->FindMaterial(KString("Material::Skin")), skin);
+
+    // A look-at target in another scene stays there.
+    KQovNode* target = manager.CreateNode("Target");
+    other->GetRootNode()->AddChild(target);
+    body->GetNodeProperties()->GetLookAtProperty()->ConnectSrc(target->GetPropertyHandler());
+    EXPECT_EQ(target->GetEntityContainer(), other->GetEntityContainer());
+
+    // Moving to another scene takes everything along; unlinking leaves none.
+    ASSERT_TRUE(other->GetRootNode()->AddChild(body));
+    EXPECT_EQ(hand->GetEntityContainer(), other->GetEntityContainer());
+    EXPECT_EQ(entity->GetMaterialCount(), 0);
+    EXPECT_EQ(entity->GetNodeCount(), 0);  // the root is not listed
+    other->GetRootNode()->RemoveChild(body);
+    EXPECT_EQ(hand->GetEntityContainer(), nullptr);
+}
+
+TEST_F(KQovSceneTest, ClipConnectedTwiceIsListedOnce) {
+    KQovNode* a = Node("A");
+    KQovNode* b = Node("B");
+    KQovVideo* clip = manager.CreateVideo("Clip");
+    for (KQovNode* node : {a, b}) node->GetPropertyHandler()->ConnectSrc(clip->GetPropertyHandler());
+    EXPECT_EQ(scene->GetEntityContainer()->GetVideoCount(), 1);
+    EXPECT_EQ(scene->GetEntityContainer()->GetVideo(0), clip);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(KQovSceneTest, CollectorFindsNameClashes) {
+    // root: Leg (mesh with Skin) -> Leg (mesh with Skin and Bark)
+    KQovNode* root = manager.CreateNode("Tree");
+    KQovMaterial* skin = manager.CreateMaterial("Skin");
+    KQovNode* parent = root;
+    for (int i = 0; i < 2; ++i) {
+        KQovNode* leg = manager.CreateNode("Leg");
+        KQovMesh* mesh = manager.CreateMesh();
+        leg->SetNodeAttribute(mesh);
+        mesh->AddMaterial(skin, 0);
+        if (i == 1) mesh->AddMaterial(manager.CreateMaterial("Bark"), 0);
+        parent->AddChild(leg);
+        parent = leg;
+    }
+    Node("Tree");  // a node of the root's name in the destination
+    struct Row {
+        const char* what;
+        KQovEntityContainer* destination;
+        bool nodes, materials;
+        size_t accepted, clashingNodes, clashingMaterials;
+    };
+    const Row rows[] = {
+        {"all off", nullptr, false, false, 0, 0, 0},
+        {"nodes, no destination", nullptr, true, false, 1, 1, 0},
+        {"nodes against the scene", scene->GetEntityContainer(), true, false, 2, 2, 0},
+        {"materials: shared one met again", nullptr, false, true, 1, 0, 1},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        KQovNodeCollector collector(r.destination);
+        collector.SetCategoryEnabled(KQovNodeCollector::eNodes, r.nodes);
+        collector.SetCategoryEnabled(KQovNodeCollector::eMaterials, r.materials);
+        EXPECT_EQ(collector.Collect(root).size(), r.accepted);
+        EXPECT_EQ(collector.GetNodes().size(), 3u);
+        EXPECT_EQ(collector.GetMaterials().size(), 2u);
+        EXPECT_EQ(collector.GetClashingNodes().size(), r.clashingNodes);
+        EXPECT_EQ(collector.GetClashingMaterials().size(), r.clashingMaterials);
+    }
 }
 
 }  // namespace
