@@ -6,8 +6,10 @@
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "scene/KDataType.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovObjectManager.h"
 
 namespace {
 
@@ -87,8 +89,7 @@ void KQovGeometry::SetNode(KQovNode* node) {
         return;
     }
     KQovGeometryBase::SetNode(node);
-    const auto sceneOf = KQovShadingLinks::Get().sceneOf;
-    KQovShadingUses* scene = sceneOf ? sceneOf(node) : nullptr;
+    KQovEntityContainer* scene = node->GetEntityContainer();
     for (int i = 0; i < GetShapeCount(); ++i) {
         mShapes[size_t(i)]->SetScene(scene);
         CreateShapeProperty(i);
@@ -96,9 +97,14 @@ void KQovGeometry::SetNode(KQovNode* node) {
     SetScene(scene);
 }
 
+void KQovGeometry::ForgetEntityContainer(const KQovEntityContainer* scene) {
+    KQovGeometryBase::ForgetEntityContainer(scene);
+    for (KQovShape* shape : mShapes) shape->ForgetEntityContainer(scene);
+}
+
 void KQovGeometry::ClearNode() {
     ReleaseScene();
-    for (auto& shape : mShapes) shape->ReleaseScene();
+    for (KQovShape* shape : mShapes) shape->ReleaseScene();
     KQovGeometryBase::ClearNode();
 }
 
@@ -111,18 +117,18 @@ void KQovGeometry::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
 }
 
 KQovLink* KQovGeometry::GetLink(int index) {
-    if (index >= 0 && index < GetLinkCount()) return mLinks[size_t(index)].get();
+    if (index >= 0 && index < GetLinkCount()) return mLinks[size_t(index)];
     mError.SetError(eParameterOutOfRange);
     return nullptr;
 }
 
 int KQovGeometry::AddLink(KQovLink* link) {
     if (!link) return -1;
-    mLinks.emplace_back(link);
+    mLinks.push_back(link);
     return GetLinkCount() - 1;
 }
 
-std::vector<std::unique_ptr<KQovLink>> KQovGeometry::RemoveAllLinks() {
+std::vector<KQovLink*> KQovGeometry::RemoveAllLinks() {
     return std::exchange(mLinks, {});
 }
 
@@ -133,7 +139,7 @@ bool KQovGeometry::ValidShape(int index) {
 }
 
 KQovShape* KQovGeometry::GetShape(int index) {
-    return ValidShape(index) ? mShapes[size_t(index)].get() : nullptr;
+    return ValidShape(index) ? mShapes[size_t(index)] : nullptr;
 }
 
 const char* KQovGeometry::GetShapeName(int index) {
@@ -145,7 +151,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
     if (!shape) {
         error = eParameterIsNull;
     } else {
-        for (const auto& s : mShapes) error = s.get() == shape ? eShapeAlreadyAdded : error;
+        for (const KQovShape* s : mShapes) error = s == shape ? eShapeAlreadyAdded : error;
         if (error < 0 && (!name || KString(name).Trim().IsEmpty())) error = eShapeNameInvalid;
         for (const KString& n : mShapeNames) error = error < 0 && n == name ? eShapeNameUsed : error;
     }
@@ -153,7 +159,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
         mError.SetError(error);
         return -1;
     }
-    mShapes.emplace_back(shape);
+    mShapes.push_back(shape);
     mShapeNames.emplace_back(name);
     const int index = GetShapeCount() - 1;
     if (KQovNode* node = GetNode()) {
@@ -240,17 +246,22 @@ void KQovGeometry::RemoveAllShapes() {
 void KQovGeometry::Copy(const KQovGeometry& source) {
     if (&source == this) return;
     CopyLayers(source);
+    // The copies belong to the manager, as every link and shape does; without
+    // one there is nobody to own them and none are made.
+    KQovObjectManager* manager = GetObjectManager();
     mLinks.clear();
-    for (const auto& link : source.mLinks) {
-        auto copy = std::make_unique<KQovLink>();
-        copy->Copy(*link);
-        mLinks.push_back(std::move(copy));
+    for (size_t i = 0; manager && i < source.mLinks.size(); ++i) {
+        KQovLink* copy = manager->CreateLink();
+        if (!copy) break;
+        copy->Copy(*source.mLinks[i]);
+        mLinks.push_back(copy);
     }
     RemoveAllShapes();
-    for (size_t i = 0; i < source.mShapes.size(); ++i) {
-        auto shape = std::make_unique<KQovShape>(GetObjectManager());
+    for (size_t i = 0; manager && i < source.mShapes.size(); ++i) {
+        KQovShape* shape = manager->CreateShape();
+        if (!shape) break;
         shape->CopyLayers(*source.mShapes[i]);
-        if (AddShape(shape.get(), source.mShapeNames[i].Buffer()) >= 0) shape.release();
+        if (AddShape(shape, source.mShapeNames[i].Buffer()) < 0) manager->DestroyShape(shape);
     }
     mPivot = source.mPivot;
 }

@@ -103,6 +103,7 @@ bool KQovEntityContainer::AddNode(KQovNode* node) {
         return false;
     }
     mNodes.push_back(node);
+    if (!node->mEntityContainer) node->mEntityContainer = this;
     return true;
 }
 

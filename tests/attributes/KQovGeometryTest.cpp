@@ -13,6 +13,7 @@
 #include "attributes/KQovPatch.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovObjectManager.h"
 
 namespace {
 
@@ -25,13 +26,14 @@ KFCurveNode* Channel(KQovNode& node, int take, const char* name) {
 }
 
 TEST(KQovGeometry, ShapesOnANodeWithTwoTakes) {
+    KQovObjectManager manager;  // owns links and shapes
     KQovNode node(nullptr, "Model::Face");
     node.AddTakeNode("Walk");
     auto* mesh = new KQovMesh(nullptr);
     node.SetNodeAttribute(mesh);
     for (int i = 0; i < 21; ++i) {
         const std::string name = i == 0 ? "Smile" : "S" + std::to_string(i);
-        ASSERT_EQ(mesh->AddShape(new KQovShape(nullptr), name.c_str()), i);
+        ASSERT_EQ(mesh->AddShape(manager.CreateShape(), name.c_str()), i);
     }
     KProperty* smile = node.GetNodeProperties()->FindProperty("Smile");
     ASSERT_NE(smile, nullptr);
@@ -60,8 +62,9 @@ TEST(KQovGeometry, ShapesOnANodeWithTwoTakes) {
 }
 
 TEST(KQovGeometry, AddShapeErrorsChangeNothing) {
+    KQovObjectManager manager;  // owns links and shapes
     KQovMesh mesh(nullptr);
-    auto* smile = new KQovShape(nullptr);
+    auto* smile = manager.CreateShape();
     ASSERT_EQ(mesh.AddShape(smile, "Smile"), 0);
     KQovShape other(nullptr);
     struct Row {
@@ -99,6 +102,7 @@ TEST(KQovGeometry, ChannelNames) {
 
 // Version-5 renaming over three takes, then restoring, leaves names and channels as before.
 TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
+    KQovObjectManager manager;  // owns links and shapes
     struct Row {
         bool nurb;
         const char* written;
@@ -111,7 +115,7 @@ TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
         KQovGeometry* g = row.nurb ? static_cast<KQovGeometry*>(new KQovNurb(nullptr))
                                    : static_cast<KQovGeometry*>(new KQovMesh(nullptr));
         node.SetNodeAttribute(g);
-        for (const char* name : {"A", "B", "Blink"}) g->AddShape(new KQovShape(nullptr), name);
+        for (const char* name : {"A", "B", "Blink"}) g->AddShape(manager.CreateShape(), name);
         for (int take = 0; take < 3; ++take) Channel(node, take, "Blink")->GetCurve()->SetValue(float(take));
         g->ClearSavedShapeNames();
         for (int take = 0; take < 3; ++take) g->RenameShapeChannelsForVersion5(node.GetTakeNode(take));
@@ -135,10 +139,11 @@ TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
 }
 
 TEST(KQovGeometry, ConvertsOlderChannelNames) {
+    KQovObjectManager manager;  // owns links and shapes
     KQovNode node(nullptr, "Model::Lid");
     KQovNurb nurb(nullptr);
     node.SetNodeAttribute(&nurb);
-    nurb.AddShape(new KQovShape(nullptr), "Blink");
+    nurb.AddShape(manager.CreateShape(), "Blink");
     KFCurveNode* old = node.GetTakeNode(0)->GetRoot()->FindOrCreateChild("Shape 01 (Shape)", true);
     old->GetCurve()->SetValue(0.5f);
     nurb.ConvertShapeChannels(node.GetTakeNode(0));
@@ -148,40 +153,42 @@ TEST(KQovGeometry, ConvertsOlderChannelNames) {
 }
 
 TEST(KQovGeometry, NodeSceneRegistersGeometryAndShapeLayers) {
-    ShadingHooks hooks;
-    UseCounter scene;
-    hooks.scene = &scene;
-    FakeShading m{"Material::m"}, t{"Texture::t"};
-    KQovNode node(nullptr, "Model::A");
-    KQovMesh mesh(nullptr);
-    mesh.AddMaterial(AsMaterial(m), 0);
-    auto* shape = new KQovShape(nullptr);
-    shape->AddTexture(AsTexture(t), 0);
+    ShadingWorld world;
+    KQovObjectManager& manager = world.manager;
+    KQovEntityContainer* scene = world.NewScene();
+    KQovMaterial* m = world.Material("m");
+    KQovTexture* t = world.Texture("t");
+    KQovNode* node = world.NodeOf(scene, "A");
+    KQovMesh mesh(&manager);
+    mesh.AddMaterial(m, 0);
+    auto* shape = manager.CreateShape();
+    shape->AddTexture(t, 0);
     mesh.AddShape(shape, "S");
-    node.SetNodeAttribute(&mesh);
-    EXPECT_EQ(scene.Of(m), 1);
-    EXPECT_EQ(scene.Of(t), 1);
-    KQovMesh copy(nullptr);
-    KQovNode other(nullptr, "Model::B");
-    other.SetNodeAttribute(&copy);
+    node->SetNodeAttribute(&mesh);
+    EXPECT_EQ(Uses(scene, m), 1);
+    EXPECT_EQ(Uses(scene, t), 1);
+    KQovMesh copy(&manager);
+    KQovNode* other = world.NodeOf(scene, "B");
+    other->SetNodeAttribute(&copy);
     copy.Copy(mesh);
-    EXPECT_EQ(scene.Of(m), 2);
-    EXPECT_EQ(scene.Of(t), 2);
-    node.SetNodeAttribute(nullptr);
-    other.SetNodeAttribute(nullptr);
-    EXPECT_EQ(scene.Of(m), 0);
-    EXPECT_EQ(scene.Of(t), 0);
+    EXPECT_EQ(Uses(scene, m), 2);
+    EXPECT_EQ(Uses(scene, t), 2);
+    node->SetNodeAttribute(nullptr);
+    other->SetNodeAttribute(nullptr);
+    EXPECT_EQ(Uses(scene, m), 0);
+    EXPECT_EQ(Uses(scene, t), 0);
 }
 
 TEST(KQovGeometry, CopyTakesLinksShapesPivotNotPoints) {
+    KQovObjectManager manager;  // owns links and shapes
     KQovMesh source(nullptr);
     source.InitControlPoints(8);
-    auto* link = new KQovLink();
+    auto* link = manager.CreateLink();
     link->AddControlPointIndex(3, 0.5);
     source.AddLink(link);
-    source.AddShape(new KQovShape(nullptr), "S");
+    source.AddShape(manager.CreateShape(), "S");
     source.SetPivot(KAffineMatrix(KVector4(1, 2, 3), KVector4(), KVector4(1, 1, 1)));
-    KQovMesh target(nullptr);
+    KQovMesh target(&manager);
     target.Copy(source);
     target.Copy(target);
     EXPECT_EQ(target.GetControlPointsCount(), 0);
