@@ -18,20 +18,21 @@ namespace {
 
 // Floats of each processor form, encoded here from the layout: DEC is the IEEE value times
 // four with its 16-bit halves swapped.
+const int* FloatOrder(int processor) {
+    static const int dec[4] = {2, 3, 0, 1}, mips[4] = {3, 2, 1, 0}, intel[4] = {0, 1, 2, 3};
+    return processor == eC3dDec ? dec : processor == eC3dMips ? mips : intel;
+}
+
 void PutFloat(std::vector<uint8_t>& out, size_t at, float v, int processor) {
     uint8_t b[4];
-    float scaled = processor == eC3dDec && v != 0.0f ? v * 4.0f : v;
+    float scaled = processor == eC3dDec ? v * 4.0f : v;
     std::memcpy(b, &scaled, 4);
-    const int dec[4] = {2, 3, 0, 1}, mips[4] = {3, 2, 1, 0}, intel[4] = {0, 1, 2, 3};
-    const int* order = processor == eC3dDec ? dec : processor == eC3dMips ? mips : intel;
-    for (int i = 0; i < 4; ++i) out[at + i] = b[order[i]];
+    for (int i = 0; i < 4; ++i) out[at + i] = b[FloatOrder(processor)[i]];
 }
 
 float GetFloat(const std::vector<uint8_t>& in, size_t at, int processor) {
-    const int dec[4] = {2, 3, 0, 1}, mips[4] = {3, 2, 1, 0}, intel[4] = {0, 1, 2, 3};
-    const int* order = processor == eC3dDec ? dec : processor == eC3dMips ? mips : intel;
     uint8_t b[4];
-    for (int i = 0; i < 4; ++i) b[i] = in[at + order[i]];
+    for (int i = 0; i < 4; ++i) b[i] = in[at + FloatOrder(processor)[i]];
     float v;
     std::memcpy(&v, b, 4);
     return processor == eC3dDec ? v / 4.0f : v;
