@@ -1,0 +1,138 @@
+#include "formats/geometry/3ds/MeshExport3ds.h"
+
+#include "formats/geometry/3ds/Axes3ds.h"
+#include "foundation/KAffineMatrix.h"
+
+namespace {
+
+struct Triangle {
+    int corners[3];
+    int polygon;
+    uint32_t group;
+};
+
+std::vector<Triangle> Triangles(const KQovMesh& mesh) {
+    const KVector4* points = mesh.GetControlPoints().GetArray();
+    const KArrayVector4* normals = mesh.GetNormals();
+    const bool byPoint = normals && normals->GetCount() == mesh.GetControlPointsCount();
+    FlatGroupCycle3ds cycle;
+    std::vector<Triangle> triangles;
+    for (int p = 0; p < mesh.GetPolygonCount(); ++p) {
+        for (const std::array<int, 3>& t : TriangulatePolygon3ds(mesh.GetPolygonSize(p))) {
+            Triangle tri{{mesh.GetPolygonVertex(p, t[0]), mesh.GetPolygonVertex(p, t[1]),
+                          mesh.GetPolygonVertex(p, t[2])},
+                         p, 1};
+            if (tri.corners[0] < 0 || tri.corners[1] < 0 || tri.corners[2] < 0) continue;
+            KVector4 normal = (points[tri.corners[1]] - points[tri.corners[0]])
+                                  .CrossProduct(points[tri.corners[2]] - points[tri.corners[0]]);
+            normal.Normalize();
+            normal[3] = 0;
+            bool flat = byPoint;
+            for (int c = 0; c < 3 && flat; ++c) {
+                KVector4 n = normals->GetArray()[tri.corners[c]];
+                n[3] = 0;
+                flat = n == normal;
+            }
+            if (flat) tri.group = cycle.Next();
+            triangles.push_back(tri);
+        }
+    }
+    return triangles;
+}
+
+void SetLocalAxes(Mesh3ds& record, const MeshExportInput3ds& in) {
+    KMatrix m;
+    KMatrixSetTRS(m, ConvertPosition3ds(in.translation), ConvertRotation3ds(in.rotation),
+                  ConvertScaling3ds(in.scaling));
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 3; ++col)
+            record.localAxes[row * 3 + col] = static_cast<float>(m[row][col]);
+}
+
+}  // namespace
+
+std::vector<std::array<int, 3>> TriangulatePolygon3ds(int n) {
+    std::vector<std::array<int, 3>> out;
+    if (n < 3) return out;
+    out.push_back({0, 1, 2});
+    int low = 2, next = 3, high = n - 1, previous = 0;
+    while (next <= high && static_cast<int>(out.size()) < n - 2) {
+        out.push_back({low, next, previous});
+        if (static_cast<int>(out.size()) < n - 2) out.push_back({previous, next, high});
+        low = next;
+        ++next;
+        previous = high;
+        --high;
+    }
+    return out;
+}
+
+uint32_t FlatGroupCycle3ds::Next() {
+    const uint32_t bits = mBits;
+    mBits = Double(Double(mBits));
+    return bits;
+}
+
+std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& in) {
+    std::vector<MeshPiece3ds> pieces;
+    const KQovMesh& mesh = *in.mesh;
+    const int count = mesh.GetControlPointsCount();
+    if (count == 0 || mesh.GetPolygonCount() == 0) return pieces;
+    const std::vector<Triangle> triangles = Triangles(mesh);
+
+    KMatrix node;
+    KMatrixSetTRS(node, in.translation, in.rotation, in.scaling);
+    const KVector4* points = mesh.GetControlPoints().GetArray();
+    const KArrayOf<KVector2>* uvs = mesh.GetTextureUV();
+    const bool uvByPoint = uvs && mesh.GetTextureUVMappingMode() == KQovLayer::eByControlPoint;
+
+    std::vector<int32_t> remap(static_cast<size_t>(count), -1);
+    std::vector<int> touched;
+    auto vertexOf = [&](MeshPiece3ds& piece, int cp) {
+        int32_t& slot = remap[static_cast<size_t>(cp)];
+        if (slot >= 0) return static_cast<uint16_t>(slot);
+        slot = static_cast<int32_t>(piece.record.vertices.size());
+        touched.push_back(cp);
+        KVector4 p;
+        KMatrixTransformPoint(p, node, points[cp]);
+        p = ConvertPosition3ds(p);
+        piece.record.vertices.push_back(
+            {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])});
+        if (in.textured) {
+            TexVert3ds uv;
+            if (uvByPoint && cp < uvs->GetCount())
+                uv = {static_cast<float>(uvs->GetArray()[cp].mData[0]),
+                      static_cast<float>(uvs->GetArray()[cp].mData[1])};
+            piece.record.texVerts.push_back(uv);
+        }
+        return static_cast<uint16_t>(slot);
+    };
+    if (static_cast<size_t>(count) <= in.maxIndex && triangles.size() <= in.maxIndex) {
+        // One record holds every control point, in order.
+        pieces.emplace_back();
+        SetLocalAxes(pieces.back().record, in);
+        for (int cp = 0; cp < count; ++cp) vertexOf(pieces.back(), cp);
+    }
+    for (const Triangle& t : triangles) {
+        size_t fresh = 0;
+        for (int c : t.corners) fresh += remap[static_cast<size_t>(c)] < 0;
+        if (pieces.empty() || pieces.back().record.faces.size() >= in.maxIndex ||
+            pieces.back().record.vertices.size() + fresh > in.maxIndex) {
+            // A new record: its vertices are numbered from 0 again.
+            for (int cp : touched) remap[static_cast<size_t>(cp)] = -1;
+            touched.clear();
+            pieces.emplace_back();
+            SetLocalAxes(pieces.back().record, in);
+        }
+        MeshPiece3ds& piece = pieces.back();
+        Face3ds face;
+        face.v1 = vertexOf(piece, t.corners[0]);
+        face.v2 = vertexOf(piece, t.corners[1]);
+        face.v3 = vertexOf(piece, t.corners[2]);
+        face.flag = 7;
+        piece.record.faces.push_back(face);
+        piece.record.smoothing.push_back(t.group);
+        piece.facePolygons.push_back(t.polygon);
+    }
+    return pieces;
+}
