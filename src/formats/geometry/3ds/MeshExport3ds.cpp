@@ -1,5 +1,9 @@
 #include "formats/geometry/3ds/MeshExport3ds.h"
 
+#include <algorithm>
+#include <climits>
+#include <tuple>
+
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "foundation/KAffineMatrix.h"
 
@@ -135,4 +139,52 @@ std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& in) {
         piece.facePolygons.push_back(t.polygon);
     }
     return pieces;
+}
+
+namespace {
+
+// The index an element gives a polygon: its own when mapped by polygon, else
+// the single one; -1 when there is none or it names nothing in `count`.
+template <class Element>
+int ElementIndex(const Element* e, int polygon, int count) {
+    if (!e) return -1;
+    const KArrayInt& indices = e->GetIndexArray();
+    const int at = e->GetMappingMode() == KQovLayer::eByPolygon ? polygon : 0;
+    const int index = at >= 0 && at < indices.GetCount() ? indices.GetArray()[at] : -1;
+    return index >= 0 && index < count ? index : -1;
+}
+
+// Sorting key of a texture index: none after every texture.
+int64_t TextureKey(int index) {
+    return index < 0 ? INT64_MAX : index;
+}
+
+}  // namespace
+
+std::vector<FaceCombination3ds> FaceCombinations3ds(const KQovMesh& mesh, const MeshPiece3ds& piece,
+                                                bool textured) {
+    const KQovLayer* layer0 = mesh.GetLayer(0);
+    const KQovLayer* layer1 = mesh.GetLayer(1);
+    const int materials = mesh.GetMaterialCount(0);
+    const int textures = mesh.GetTextureCount(0);
+    const bool second = textured && layer1 && mesh.GetTextureCount(1) >= 2;
+    std::vector<FaceCombination3ds> groups;
+    auto find = [&](int m, int a, int b) -> FaceCombination3ds& {
+        for (FaceCombination3ds& g : groups)
+            if (g.material == m && g.first == a && g.second == b) return g;
+        groups.push_back(FaceCombination3ds{m, a, b, {}});
+        return groups.back();
+    };
+    for (size_t f = 0; f < piece.facePolygons.size(); ++f) {
+        const int p = piece.facePolygons[f];
+        const int m = std::max(0, ElementIndex(layer0 ? layer0->GetMaterials() : nullptr, p, materials));
+        const int a = textured ? ElementIndex(layer0 ? layer0->GetTextures() : nullptr, p, textures) : -1;
+        const int b = second ? ElementIndex(layer1->GetTextures(), p, textures) : -1;
+        find(m, a, b).faces.push_back(static_cast<uint16_t>(f));
+    }
+    std::sort(groups.begin(), groups.end(), [](const FaceCombination3ds& x, const FaceCombination3ds& y) {
+        return std::make_tuple(x.material, TextureKey(x.first), TextureKey(x.second)) <
+               std::make_tuple(y.material, TextureKey(y.first), TextureKey(y.second));
+    });
+    return groups;
 }

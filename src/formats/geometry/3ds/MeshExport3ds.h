@@ -39,3 +39,14 @@ private:
 // Records of the mesh, none when it has no polygons or control points. Names
 // are left to the caller.
 std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& input);
+
+// Faces of one combination of material and textures (-1 none).
+struct FaceCombination3ds {
+    int material = 0, first = -1, second = -1;
+    std::vector<uint16_t> faces;
+};
+
+// The combinations the faces of a record use, ordered by material, then first
+// and second texture, no texture after every texture.
+std::vector<FaceCombination3ds> FaceCombinations3ds(const KQovMesh& mesh, const MeshPiece3ds& piece,
+                                                bool textured);

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovTexture.h"
 #include "formats/geometry/3ds/MeshExport3ds.h"
 #include "formats/geometry/3ds/MeshImport3ds.h"
 
@@ -112,6 +116,41 @@ TEST(MeshExport3ds, LargeMeshesSplitIntoRecordsThatReadBack) {
         }
     }
     EXPECT_EQ(faces, size_t(2 * quads));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MeshExport3ds, MaterialGroupsOrderCombinations) {
+    KQovMaterial red(nullptr, "Material::Red"), blue(nullptr, "Material::Blue");
+    KQovTexture brick(nullptr, "Texture::Brick");
+    KQovMesh mesh(nullptr);
+    mesh.InitControlPoints(3);
+    mesh.InitMaterialIndices(KQovLayer::eByPolygon);
+    mesh.InitTextureIndices(KQovLayer::eByPolygon);
+    mesh.AddMaterial(&red, 0);
+    mesh.AddMaterial(&blue, 0);
+    mesh.AddTexture(&brick, 0);
+    // Polygons: (blue, brick), (red, none), (red, brick), (blue, brick), (red, 7: no such texture).
+    const int polygons[5][2] = {{1, 0}, {0, -1}, {0, 0}, {1, 0}, {0, 7}};
+    for (const auto& p : polygons) {
+        mesh.BeginPolygon(p[0], p[1]);
+        for (int c : {0, 1, 2}) mesh.AddPolygonVertex(c);
+    }
+    MeshExportInput3ds in;
+    in.mesh = &mesh;
+    const std::vector<MeshPiece3ds> pieces = ExportMesh3ds(in);
+    ASSERT_EQ(pieces.size(), 1u);
+    const std::vector<FaceCombination3ds> groups = FaceCombinations3ds(mesh, pieces[0], true);
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(std::make_tuple(groups[0].material, groups[0].first), std::make_tuple(0, 0));
+    EXPECT_EQ(groups[0].faces, (std::vector<uint16_t>{2}));
+    EXPECT_EQ(std::make_tuple(groups[1].material, groups[1].first), std::make_tuple(0, -1));
+    EXPECT_EQ(groups[1].faces, (std::vector<uint16_t>{1, 4}));
+    EXPECT_EQ(groups[2].faces, (std::vector<uint16_t>{0, 3}));
+    // Without textures only the materials part the faces.
+    EXPECT_EQ(FaceCombinations3ds(mesh, pieces[0], false).size(), 2u);
 }
 
 }  // namespace
