@@ -64,6 +64,16 @@ Channel3ds TakeChannel(KQovNode& node, KFCurve* (KQovTakeNode::*get)(), double v
     return Channel3ds{take ? (take->*get)() : nullptr, value};
 }
 
+// The light's colour curves, or its default colour.
+void FillColorKeys(Track3ds<Point3ds>& track, KQovNode& node, bool animated, int count) {
+    double rgb[3] = {1, 1, 1};
+    if (const KQovLight* light = node.GetLight()) light->GetDefaultColor(rgb[0], rgb[1], rgb[2]);
+    const Channels color = {TakeChannel(node, &KQovTakeNode::GetColorR, rgb[0], animated),
+                            TakeChannel(node, &KQovTakeNode::GetColorG, rgb[1], animated),
+                            TakeChannel(node, &KQovTakeNode::GetColorB, rgb[2], animated)};
+    FillColorKeys3ds(track, color, count);
+}
+
 KVector4 Sample(const Channels& c, int64_t frame) {
     return KVector4(c[0].At(frame), c[1].At(frame), c[2].At(frame));
 }
@@ -166,12 +176,7 @@ OmnilightMotion3ds* BuildOmnilightMotion3ds(Context3ds& ctx, KQovNode& node,
     Channels t;
     TransformChannels(node, 'T', t, s.animated);
     FillPositionKeys3ds(m->pos, t, count);
-    double rgb[3] = {1, 1, 1};
-    if (const KQovLight* light = node.GetLight()) light->GetDefaultColor(rgb[0], rgb[1], rgb[2]);
-    const Channels color = {TakeChannel(node, &KQovTakeNode::GetColorR, rgb[0], s.animated),
-                            TakeChannel(node, &KQovTakeNode::GetColorG, rgb[1], s.animated),
-                            TakeChannel(node, &KQovTakeNode::GetColorB, rgb[2], s.animated)};
-    FillColorKeys3ds(m->color, color, count);
+    FillColorKeys(m->color, node, s.animated, count);
     return m;
 }
 
@@ -187,12 +192,7 @@ SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
     TransformChannels(node, 'T', t, s.animated);
     FillPositionKeys3ds(m->pos, t, count);
     const KQovLight* light = node.GetLight();
-    double rgb[3] = {1, 1, 1};
-    if (light) light->GetDefaultColor(rgb[0], rgb[1], rgb[2]);
-    const Channels color = {TakeChannel(node, &KQovTakeNode::GetColorR, rgb[0], s.animated),
-                            TakeChannel(node, &KQovTakeNode::GetColorG, rgb[1], s.animated),
-                            TakeChannel(node, &KQovTakeNode::GetColorB, rgb[2], s.animated)};
-    FillColorKeys3ds(m->color, color, count);
+    FillColorKeys(m->color, node, s.animated, count);
     const Channel3ds cone = TakeChannel(node, &KQovTakeNode::GetConeAngle,
                                         light ? light->GetDefaultConeAngle() : 45.0, s.animated);
     FillValueKeys3ds(m->hotspot, cone, count);
