@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <tuple>
 
 #include "Test3ds.h"
 
@@ -85,10 +86,9 @@ TEST(Tracks3ds, PositionScaleColourAndValueKeys) {
         FillPositionKeys3ds(p, v, 1);
         FillScaleKeys3ds(s, v, 1);
         FillColorKeys3ds(col, v, 1);
-        EXPECT_EQ(std::tie(p.values[0].x, p.values[0].y, p.values[0].z),
-                  std::tie(c.position.x, c.position.y, c.position.z));
-        EXPECT_EQ(std::tie(s.values[0].x, s.values[0].y, s.values[0].z),
-                  std::tie(c.scale.x, c.scale.y, c.scale.z));
+        auto xyz = [](const Point3ds& q) { return std::make_tuple(q.x, q.y, q.z); };
+        EXPECT_EQ(xyz(p.values[0]), xyz(c.position));
+        EXPECT_EQ(xyz(s.values[0]), xyz(c.scale));
         EXPECT_EQ(col.values[0].y, static_cast<float>(c.in[1]));
     }
     KFCurve fov;
