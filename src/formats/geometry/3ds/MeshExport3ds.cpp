@@ -4,10 +4,22 @@
 #include <climits>
 #include <tuple>
 
+#include "attributes/KQovTexture.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "foundation/KAffineMatrix.h"
 
 namespace {
+
+// The index an element gives a polygon: its own when mapped by polygon, else
+// the single one; -1 when there is none or it names nothing in `count`.
+template <class Element>
+int ElementIndex(const Element* e, int polygon, int count) {
+    if (!e) return -1;
+    const KArrayInt& indices = e->GetIndexArray();
+    const int at = e->GetMappingMode() == KQovLayer::eByPolygon ? polygon : 0;
+    const int index = at >= 0 && at < indices.GetCount() ? indices.GetArray()[at] : -1;
+    return index >= 0 && index < count ? index : -1;
+}
 
 struct Triangle {
     int corners[3];
@@ -143,17 +155,6 @@ std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& in) {
 
 namespace {
 
-// The index an element gives a polygon: its own when mapped by polygon, else
-// the single one; -1 when there is none or it names nothing in `count`.
-template <class Element>
-int ElementIndex(const Element* e, int polygon, int count) {
-    if (!e) return -1;
-    const KArrayInt& indices = e->GetIndexArray();
-    const int at = e->GetMappingMode() == KQovLayer::eByPolygon ? polygon : 0;
-    const int index = at >= 0 && at < indices.GetCount() ? indices.GetArray()[at] : -1;
-    return index >= 0 && index < count ? index : -1;
-}
-
 // Sorting key of a texture index: none after every texture.
 int64_t TextureKey(int index) {
     return index < 0 ? INT64_MAX : index;
@@ -187,4 +188,46 @@ std::vector<FaceCombination3ds> FaceCombinations3ds(const KQovMesh& mesh, const 
                std::make_tuple(y.material, TextureKey(y.first), TextureKey(y.second));
     });
     return groups;
+}
+
+void SplitPolygonVertices3ds(const KQovMesh& source, KQovMesh& copy) {
+    const int corners = source.GetPolygonVertices().GetCount();
+    copy.InitControlPoints(corners);
+    copy.InitNormals(corners);
+    copy.InitMaterialIndices(KQovLayer::eByPolygon);
+    copy.InitTextureIndices(KQovLayer::eByPolygon);
+    copy.InitTextureUVIndices(KQovLayer::eByControlPoint);
+    copy.InitTextureUV(corners);
+    for (int i = 0; i < source.GetMaterialCount(0); ++i) copy.AddMaterial(source.GetMaterial(i, 0), 0);
+    for (int i = 0; i < source.GetTextureCount(0); ++i) copy.AddTexture(source.GetTexture(i, 0), 0);
+    const KQovLayer* layer = source.GetLayer(0);
+    const int materials = source.GetMaterialCount(0), textures = source.GetTextureCount(0);
+    const KArrayOf<KVector2>* uvs = source.GetTextureUV();
+    KVector4* points = copy.GetControlPoints().GetArray();
+    KVector4* normals = copy.GetNormals()->GetArray();
+    KVector2* copyUVs = copy.GetTextureUV()->GetArray();
+    const KArrayVector4* sourceNormals = source.GetNormals();
+    const bool byPoint = sourceNormals && source.GetNormalsMappingMode() == KQovLayer::eByControlPoint;
+    int next = 0;
+    for (int p = 0; p < source.GetPolygonCount(); ++p) {
+        const int m = ElementIndex(layer ? layer->GetMaterials() : nullptr, p, materials);
+        const int t = ElementIndex(layer ? layer->GetTextures() : nullptr, p, textures);
+        const KQovTexture* texture = t >= 0 ? source.GetTexture(t, 0) : nullptr;
+        const bool swap = texture && texture->GetSwapUV();
+        copy.BeginPolygon(m, t);
+        for (int k = 0; k < source.GetPolygonSize(p); ++k, ++next) {
+            const int cp = source.GetPolygonVertex(p, k);
+            if (cp >= 0) points[next] = source.GetControlPoints().GetArray()[cp];
+            if (!byPoint)
+                source.GetPolygonVertexNormal(p, k, normals[next]);
+            else if (cp >= 0 && cp < sourceNormals->GetCount())
+                normals[next] = sourceNormals->GetArray()[cp];
+            const int uv = source.GetTextureUVIndex(p, k);
+            if (uvs && uv >= 0 && uv < uvs->GetCount()) {
+                const KVector2& v = uvs->GetArray()[uv];
+                copyUVs[next] = swap ? KVector2(v.mData[1], v.mData[0]) : v;
+            }
+            copy.AddPolygonVertex(next);
+        }
+    }
 }

@@ -50,3 +50,8 @@ struct FaceCombination3ds {
 // and second texture, no texture after every texture.
 std::vector<FaceCombination3ds> FaceCombinations3ds(const KQovMesh& mesh, const MeshPiece3ds& piece,
                                                 bool textured);
+
+// A copy of `source` in which every polygon vertex is a control point of its
+// own carrying its UV (exchanged when the polygon's texture swaps U and V), so
+// that UVs map by control point; the source is left as it is.
+void SplitPolygonVertices3ds(const KQovMesh& source, KQovMesh& copy);

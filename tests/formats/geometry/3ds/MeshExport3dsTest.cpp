@@ -154,3 +154,38 @@ TEST(MeshExport3ds, MaterialGroupsOrderCombinations) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MeshExport3ds, SplitGivesEveryCornerItsOwnPointAndUV) {
+    KQovTexture swapped(nullptr, "Texture::S"), plain(nullptr, "Texture::P");
+    swapped.SetSwapUV(true);
+    KQovMesh mesh(nullptr);
+    Sample(mesh, true);  // a quad and a triangle sharing points 0 and 1
+    mesh.InitTextureIndices(KQovLayer::eByPolygon);
+    mesh.AddTexture(&plain, 0);
+    mesh.AddTexture(&swapped, 0);
+    KArrayInt* textureIndices = mesh.GetTextureIndices();
+    textureIndices->SetCount(2);  // the quad plain, the triangle swapped
+    textureIndices->GetArray()[0] = 0;
+    textureIndices->GetArray()[1] = 1;
+    mesh.InitTextureUVIndices(KQovLayer::eByPolygonVertex);
+    for (int i = 0; i < 7; ++i) mesh.AddTextureUV(i * 0.1, 1 - i * 0.1);
+    auto& uvIndex = mesh.GetLayer(0)->GetUVs()->GetIndexArray();
+    for (int i = 0; i < 7; ++i) uvIndex.Add(i);
+    KQovMesh copy(nullptr);
+    SplitPolygonVertices3ds(mesh, copy);
+    ASSERT_EQ(copy.GetControlPointsCount(), 7);
+    EXPECT_EQ(copy.GetTextureUVMappingMode(), KQovLayer::eByControlPoint);
+    EXPECT_EQ(copy.GetPolygonVertex(1, 2), 6);
+    EXPECT_EQ(copy.GetControlPoints().GetArray()[6], mesh.GetControlPoints().GetArray()[1]);
+    EXPECT_EQ(copy.GetNormals()->GetArray()[5], KVector4(0, 1, 0));
+    const KVector2* uvs = copy.GetTextureUV()->GetArray();
+    EXPECT_NEAR(uvs[2].mData[0], 0.2, 1e-12);   // plain texture
+    EXPECT_NEAR(uvs[5].mData[0], 0.5, 1e-12);   // swapped: (0.5, 0.5) stays
+    EXPECT_NEAR(uvs[6].mData[0], 0.4, 1e-12);   // swapped: (0.6, 0.4) -> (0.4, 0.6)
+    EXPECT_EQ(copy.GetTextureIndices()->GetArray()[1], 1);
+    EXPECT_EQ(mesh.GetControlPointsCount(), 5);  // the source keeps its points
+}
+
+}  // namespace
