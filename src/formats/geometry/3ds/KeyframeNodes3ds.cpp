@@ -53,7 +53,8 @@ void TransformChannels(KQovNode& node, char which, Channels& out, bool animated)
     const char name[2] = {which, 0};
     KFCurve* curves[3] = {nullptr, nullptr, nullptr};
     if (take)
-        for (int i = 0; i < 3; ++i) curves[i] = take->FindCurve("Transform", name, i == 0 ? "X" : i == 1 ? "Y" : "Z");
+        for (int i = 0; i < 3; ++i)
+            curves[i] = take->FindCurve("Transform", name, i == 0 ? "X" : i == 1 ? "Y" : "Z");
     const bool all = curves[0] && curves[1] && curves[2];
     for (int i = 0; i < 3; ++i) out[i] = Channel3ds{all ? curves[i] : nullptr, value[i]};
 }
@@ -226,7 +227,8 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
     FillValueKeys3ds(m->roll, roll, count);
     if (!node.GetLookAtTarget())
         for (int k = 0; k < count; ++k)
-            m->roll.values[static_cast<size_t>(k)] = static_cast<float>(DerivedRoll3ds(Sample(r, k)));
+            m->roll.values[static_cast<size_t>(k)] =
+                static_cast<float>(DerivedRoll3ds(Sample(r, k)));
     FillTarget(m->targetPos, node, s, KVector4(1, 0, 0), count);
     return m;
 }

@@ -8,9 +8,9 @@
 #include "scene/KQovNode.h"
 
 struct KeyframeSettings3ds {
-    bool animated = true;             // sample every frame, else frame 0 only
+    bool animated = true;  // sample every frame, else frame 0 only
     bool createReferenceNode = false;
-    KTime sceneStop;                  // for nodes without curves of their own
+    KTime sceneStop;  // for nodes without curves of their own
 };
 
 // The name written for an object: without class prefix, at most 10 characters.

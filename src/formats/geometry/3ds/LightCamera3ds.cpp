@@ -39,7 +39,8 @@ void FillLight3ds(const KQovLight& light, const KVector4& translation, const std
                   Light3ds& record) {
     record.name = name.substr(0, 10);
     const KVector4 p = ConvertPosition3ds(translation);
-    record.position = {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
+    record.position = {static_cast<float>(p[0]), static_cast<float>(p[1]),
+                       static_cast<float>(p[2])};
     double r = 1, g = 1, b = 1;
     light.GetDefaultColor(r, g, b);
     record.color = {static_cast<float>(r), static_cast<float>(g), static_cast<float>(b)};
@@ -50,7 +51,8 @@ void FillLight3ds(const KQovLight& light, const KVector4& translation, const std
 void FillCamera3ds(const KVector4& translation, const std::string& name, Camera3ds& record) {
     record.name = name.substr(0, 10);
     const KVector4 p = ConvertPosition3ds(translation);
-    record.position = {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
+    record.position = {static_cast<float>(p[0]), static_cast<float>(p[1]),
+                       static_cast<float>(p[2])};
 }
 
 double HorizontalFieldOfView3ds(const KQovCamera& camera, double degrees) {

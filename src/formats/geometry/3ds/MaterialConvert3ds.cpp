@@ -82,8 +82,9 @@ void FillTextureMap3ds(const KQovTexture& t, int index, const std::string& mater
         map.name = part;
     } else {
         map.name = "Tex" + KFormatC("%d", index);
-        message += "Texture name file: \"" + part + "\" is too long.\nChange manually texture name: \"Tex" +
-                   KFormatC("%d", index) + "\" in material \"" + materialName + "\" by \"" + file +
+        message += "Texture name file: \"" + part +
+                   "\" is too long.\nChange manually texture name: \"Tex" + KFormatC("%d", index) +
+                   "\" in material \"" + materialName + "\" by \"" + file +
                    "\" for proper work\n\n";
     }
     map.percent = 1.0f;

@@ -37,7 +37,8 @@ std::vector<Triangle> Triangles(const KQovMesh& mesh) {
         for (const std::array<int, 3>& t : TriangulatePolygon3ds(mesh.GetPolygonSize(p))) {
             Triangle tri{{mesh.GetPolygonVertex(p, t[0]), mesh.GetPolygonVertex(p, t[1]),
                           mesh.GetPolygonVertex(p, t[2])},
-                         p, 1};
+                         p,
+                         1};
             if (tri.corners[0] < 0 || tri.corners[1] < 0 || tri.corners[2] < 0) continue;
             KVector4 normal = (points[tri.corners[1]] - points[tri.corners[0]])
                                   .CrossProduct(points[tri.corners[2]] - points[tri.corners[0]]);
@@ -163,7 +164,7 @@ int64_t TextureKey(int index) {
 }  // namespace
 
 std::vector<FaceCombination3ds> FaceCombinations3ds(const KQovMesh& mesh, const MeshPiece3ds& piece,
-                                                bool textured) {
+                                                    bool textured) {
     const KQovLayer* layer0 = mesh.GetLayer(0);
     const KQovLayer* layer1 = mesh.GetLayer(1);
     const int materials = mesh.GetMaterialCount(0);
@@ -178,15 +179,18 @@ std::vector<FaceCombination3ds> FaceCombinations3ds(const KQovMesh& mesh, const 
     };
     for (size_t f = 0; f < piece.facePolygons.size(); ++f) {
         const int p = piece.facePolygons[f];
-        const int m = std::max(0, ElementIndex(layer0 ? layer0->GetMaterials() : nullptr, p, materials));
-        const int a = textured ? ElementIndex(layer0 ? layer0->GetTextures() : nullptr, p, textures) : -1;
+        const int m =
+            std::max(0, ElementIndex(layer0 ? layer0->GetMaterials() : nullptr, p, materials));
+        const int a =
+            textured ? ElementIndex(layer0 ? layer0->GetTextures() : nullptr, p, textures) : -1;
         const int b = second ? ElementIndex(layer1->GetTextures(), p, textures) : -1;
         find(m, a, b).faces.push_back(static_cast<uint16_t>(f));
     }
-    std::sort(groups.begin(), groups.end(), [](const FaceCombination3ds& x, const FaceCombination3ds& y) {
-        return std::make_tuple(x.material, TextureKey(x.first), TextureKey(x.second)) <
-               std::make_tuple(y.material, TextureKey(y.first), TextureKey(y.second));
-    });
+    std::sort(groups.begin(), groups.end(),
+              [](const FaceCombination3ds& x, const FaceCombination3ds& y) {
+                  return std::make_tuple(x.material, TextureKey(x.first), TextureKey(x.second)) <
+                         std::make_tuple(y.material, TextureKey(y.first), TextureKey(y.second));
+              });
     return groups;
 }
 
@@ -198,7 +202,8 @@ void SplitPolygonVertices3ds(const KQovMesh& source, KQovMesh& copy) {
     copy.InitTextureIndices(KQovLayer::eByPolygon);
     copy.InitTextureUVIndices(KQovLayer::eByControlPoint);
     copy.InitTextureUV(corners);
-    for (int i = 0; i < source.GetMaterialCount(0); ++i) copy.AddMaterial(source.GetMaterial(i, 0), 0);
+    for (int i = 0; i < source.GetMaterialCount(0); ++i)
+        copy.AddMaterial(source.GetMaterial(i, 0), 0);
     for (int i = 0; i < source.GetTextureCount(0); ++i) copy.AddTexture(source.GetTexture(i, 0), 0);
     const KQovLayer* layer = source.GetLayer(0);
     const int materials = source.GetMaterialCount(0), textures = source.GetTextureCount(0);
@@ -207,7 +212,8 @@ void SplitPolygonVertices3ds(const KQovMesh& source, KQovMesh& copy) {
     KVector4* normals = copy.GetNormals()->GetArray();
     KVector2* copyUVs = copy.GetTextureUV()->GetArray();
     const KArrayVector4* sourceNormals = source.GetNormals();
-    const bool byPoint = sourceNormals && source.GetNormalsMappingMode() == KQovLayer::eByControlPoint;
+    const bool byPoint =
+        sourceNormals && source.GetNormalsMappingMode() == KQovLayer::eByControlPoint;
     int next = 0;
     for (int p = 0; p < source.GetPolygonCount(); ++p) {
         const int m = ElementIndex(layer ? layer->GetMaterials() : nullptr, p, materials);

@@ -49,7 +49,7 @@ struct FaceCombination3ds {
 // The combinations the faces of a record use, ordered by material, then first
 // and second texture, no texture after every texture.
 std::vector<FaceCombination3ds> FaceCombinations3ds(const KQovMesh& mesh, const MeshPiece3ds& piece,
-                                                bool textured);
+                                                    bool textured);
 
 // A copy of `source` in which every polygon vertex is a control point of its
 // own carrying its UV (exchanged when the polygon's texture swaps U and V), so

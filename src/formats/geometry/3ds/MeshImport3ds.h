@@ -9,8 +9,8 @@
 #include "formats/geometry/3ds/Mesh3ds.h"
 
 struct MeshImportOptions3ds {
-    double scale = 1.0;          // lengths are multiplied by it
-    bool smoothGroups = true;    // split vertices by smoothing group
+    double scale = 1.0;        // lengths are multiplied by it
+    bool smoothGroups = true;  // split vertices by smoothing group
 };
 
 // Control points of the split: one per 3DS vertex first, then one more per

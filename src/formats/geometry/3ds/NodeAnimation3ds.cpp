@@ -62,11 +62,11 @@ std::vector<KVector4> Values(const Track3ds<V>& track, const std::vector<size_t>
 
 void ReadPosition(KQovNode& node, KQovTakeNode* take, const Track3ds<Point3ds>& track,
                   const TrackReading3ds& r) {
-    KFCurve* curves[3] = {take->GetTranslationX(), take->GetTranslationY(), take->GetTranslationZ()};
+    KFCurve* curves[3] = {take->GetTranslationX(), take->GetTranslationY(),
+                          take->GetTranslationZ()};
     const std::vector<size_t> taken = RisingKeys3ds(track.keys);
-    const auto values = Values(track, taken, [&](const Point3ds& p) {
-        return ScenePoint3ds(p.x, p.y, p.z, r.scale);
-    });
+    const auto values = Values(
+        track, taken, [&](const Point3ds& p) { return ScenePoint3ds(p.x, p.y, p.z, r.scale); });
     Apply(curves, 3, track, taken, values, r, KVector4(0, 0, 0), Static::eProperty,
           [&](const KVector4& v) { node.SetLocalTranslation(v[0], v[1], v[2]); });
 }
@@ -75,7 +75,8 @@ void ReadColor(KQovNode& node, KQovTakeNode* take, const Track3ds<Point3ds>& tra
                const TrackReading3ds& r) {
     KFCurve* curves[3] = {take->GetColorR(), take->GetColorG(), take->GetColorB()};
     const std::vector<size_t> taken = RisingKeys3ds(track.keys);
-    const auto values = Values(track, taken, [](const Point3ds& p) { return KVector4(p.x, p.y, p.z); });
+    const auto values =
+        Values(track, taken, [](const Point3ds& p) { return KVector4(p.x, p.y, p.z); });
     Apply(curves, 3, track, taken, values, r, KVector4(1, 1, 1), Static::eKeyAtZero,
           [&](const KVector4& v) {
               if (KQovLight* light = node.GetLight()) light->SetDefaultColor(v[0], v[1], v[2]);
@@ -91,6 +92,15 @@ void ReadValue(KFCurve* curve, const Track3ds<float>& track, const TrackReading3
           [&](const KVector4& v) { set(v[0]); });
 }
 
+// A target node's position track, in the target's own "default take".
+bool ReadTarget(KQovNode* target, const Track3ds<Point3ds>& track, const TrackReading3ds& r) {
+    if (!target) return true;
+    KQovTakeNode* take = AddTake(*target);
+    if (!take) return false;
+    ReadPosition(*target, take, track, r);
+    return true;
+}
+
 }  // namespace
 
 bool ReadObjectAnimation3ds(KQovNode& node, const ObjectMotion3ds& m, const TrackReading3ds& r) {
@@ -99,14 +109,14 @@ bool ReadObjectAnimation3ds(KQovNode& node, const ObjectMotion3ds& m, const Trac
     ReadPosition(node, take, m.pos, r);
     KFCurve* rot[3] = {take->GetRotationX(), take->GetRotationY(), take->GetRotationZ()};
     const std::vector<size_t> taken = RisingKeys3ds(m.rot.keys);
-    Apply(rot, 3, m.rot, taken, ReadRotations3ds(m.rot, taken), r, KVector4(0, 0, 0),
-          Static::eProperty, [&](const KVector4& v) { node.SetLocalRotation(v[0], v[1], v[2]); },
-          true);
+    Apply(
+        rot, 3, m.rot, taken, ReadRotations3ds(m.rot, taken), r, KVector4(0, 0, 0),
+        Static::eProperty, [&](const KVector4& v) { node.SetLocalRotation(v[0], v[1], v[2]); },
+        true);
     KFCurve* scale[3] = {take->GetScalingX(), take->GetScalingY(), take->GetScalingZ()};
     const std::vector<size_t> scaleKeys = RisingKeys3ds(m.scale.keys);
-    const auto values = Values(m.scale, scaleKeys, [](const Point3ds& p) {
-        return KVector4(p.x, p.z, p.y);
-    });
+    const auto values =
+        Values(m.scale, scaleKeys, [](const Point3ds& p) { return KVector4(p.x, p.z, p.y); });
     Apply(scale, 3, m.scale, scaleKeys, values, r, KVector4(1, 1, 1), Static::eProperty,
           [&](const KVector4& v) { node.SetLocalScaling(v[0], v[1], v[2]); });
     return true;
@@ -130,11 +140,7 @@ bool ReadSpotlightAnimation3ds(KQovNode& node, KQovNode* target, const Spotlight
     ReadValue(take->GetConeAngle(), m.falloff, r, 45.0, [&](double v) {
         if (KQovLight* light = node.GetLight()) light->SetDefaultConeAngle(v);
     });
-    if (!target) return true;
-    KQovTakeNode* targetTake = AddTake(*target);
-    if (!targetTake) return false;
-    ReadPosition(*target, targetTake, m.targetPos, r);
-    return true;
+    return ReadTarget(target, m.targetPos, r);
 }
 
 bool ReadCameraAnimation3ds(KQovNode& node, KQovNode* target, const CameraMotion3ds& m,
@@ -149,9 +155,5 @@ bool ReadCameraAnimation3ds(KQovNode& node, KQovNode* target, const CameraMotion
     ReadValue(take->GetRoll(), m.roll, r, 0.0, [&](double v) {
         if (camera) camera->SetDefaultRoll(v);
     });
-    if (!target) return true;
-    KQovTakeNode* targetTake = AddTake(*target);
-    if (!targetTake) return false;
-    ReadPosition(*target, targetTake, m.targetPos, r);
-    return true;
+    return ReadTarget(target, m.targetPos, r);
 }

@@ -8,9 +8,9 @@
 constexpr const char* kTakeName3ds = "default take";
 
 struct TrackReading3ds {
-    bool animate = true;     // tracks of two or more keys become curves
+    bool animate = true;  // tracks of two or more keys become curves
     bool reduceKeys = false;
-    double scale = 1.0;      // for positions
+    double scale = 1.0;  // for positions
 };
 
 // Each adds "default take" to the node, makes it current and fills it.

@@ -47,7 +47,8 @@ TEST(K3dsNameTable, PassesShortenAndNumber) {
         K3dsNameTable table;
         for (const NameCase& c : pass.names) {
             KQovNamePair pair(c.name);
-            EXPECT_EQ(table.RenameToLength(pair, c.limit), c.numbered) << pass.title << " " << c.name;
+            EXPECT_EQ(table.RenameToLength(pair, c.limit), c.numbered)
+                << pass.title << " " << c.name;
             EXPECT_STREQ(pair.GetCurrentName(), c.expected) << pass.title << " " << c.name;
             EXPECT_STREQ(pair.initialName.Buffer(), c.name);
         }

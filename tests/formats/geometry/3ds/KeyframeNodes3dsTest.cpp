@@ -42,7 +42,7 @@ TEST(KeyframeNodes3ds, ParentReferencesByParentKind) {
         {"Model::AVeryLongParentNameX", 0, true, false, "$$$DUMMY.AVeryLongPa"},
     };
     for (const Case& c : cases) {
-        KQovNodeAttribute* a = c.kind == 1   ? static_cast<KQovNodeAttribute*>(new KQovMesh(nullptr))
+        KQovNodeAttribute* a = c.kind == 1 ? static_cast<KQovNodeAttribute*>(new KQovMesh(nullptr))
                                : c.kind == 2 ? new KQovNull(nullptr)
                                              : nullptr;
         Family f(c.parent, a);

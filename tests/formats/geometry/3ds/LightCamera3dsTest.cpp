@@ -11,9 +11,9 @@ TEST(LightCamera3ds, CamerasReadTheirPlanesAndLens) {
         float fov, nearRange, farRange;
         double scale, focal;
     } cases[] = {
-        {48, 10, 1000, 1.0, 50},    // a 50 mm lens is stored as 48 degrees
+        {48, 10, 1000, 1.0, 50},  // a 50 mm lens is stored as 48 degrees
         {24, 1, 2, 2.54, 100},
-        {0, 10, 1000, 1.0, -1},     // no focal length from a zero angle
+        {0, 10, 1000, 1.0, -1},  // no focal length from a zero angle
     };
     for (const Case& c : cases) {
         Camera3ds record;

@@ -10,9 +10,8 @@ TEST(MaterialConvert3ds, MapPlacementsSurviveARoundTrip) {
         int tiling;
         float wantSu;  // a zero scale counts as 1
     } cases[] = {
-        {1, 1, 0, 0, 0, 1, 1},       {2, 4, 0.25f, -0.5f, 0, 1, 2},
-        {0, 3, 0.1f, 0.2f, 0, 2, 1}, {2, 2, 0.25f, 0.5f, 30, 1, 2},
-        {1, 3, -0.3f, 0.7f, -90, 2, 1},
+        {1, 1, 0, 0, 0, 1, 1},         {2, 4, 0.25f, -0.5f, 0, 1, 2},  {0, 3, 0.1f, 0.2f, 0, 2, 1},
+        {2, 2, 0.25f, 0.5f, 30, 1, 2}, {1, 3, -0.3f, 0.7f, -90, 2, 1},
     };
     for (const Case& c : cases) {
         TextureMap3ds in;

@@ -181,9 +181,9 @@ TEST(MeshExport3ds, SplitGivesEveryCornerItsOwnPointAndUV) {
     EXPECT_EQ(copy.GetControlPoints().GetArray()[6], mesh.GetControlPoints().GetArray()[1]);
     EXPECT_EQ(copy.GetNormals()->GetArray()[5], KVector4(0, 1, 0));
     const KVector2* uvs = copy.GetTextureUV()->GetArray();
-    EXPECT_NEAR(uvs[2].mData[0], 0.2, 1e-12);   // plain texture
-    EXPECT_NEAR(uvs[5].mData[0], 0.5, 1e-12);   // swapped: (0.5, 0.5) stays
-    EXPECT_NEAR(uvs[6].mData[0], 0.4, 1e-12);   // swapped: (0.6, 0.4) -> (0.4, 0.6)
+    EXPECT_NEAR(uvs[2].mData[0], 0.2, 1e-12);  // plain texture
+    EXPECT_NEAR(uvs[5].mData[0], 0.5, 1e-12);  // swapped: (0.5, 0.5) stays
+    EXPECT_NEAR(uvs[6].mData[0], 0.4, 1e-12);  // swapped: (0.6, 0.4) -> (0.4, 0.6)
     EXPECT_EQ(copy.GetTextureIndices()->GetArray()[1], 1);
     EXPECT_EQ(mesh.GetControlPointsCount(), 5);  // the source keeps its points
 }

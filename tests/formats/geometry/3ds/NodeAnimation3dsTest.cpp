@@ -2,6 +2,8 @@
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/KeyframeNodes3ds.h"
 #include "formats/geometry/3ds/NodeAnimation3ds.h"
@@ -70,6 +72,41 @@ TEST(NodeAnimation3ds, WrittenNodesReadBackAtFrameTimes) {
     EXPECT_EQ(still.GetCurrentTakeNode()->GetTranslationX()->KeyGetCount(), 0);
     EXPECT_FALSE(ReadObjectAnimation3ds(still, *motion, off));  // the take exists already
     ReleaseObjectMotion3ds(&motion);
+}
+
+// Lights and cameras: the cone from the falloff, static lens and roll, the target's position.
+TEST(NodeAnimation3ds, SpotsAndCamerasWithTargets) {
+    KQovLight* light = new KQovLight(nullptr);
+    KQovCamera* lens = new KQovCamera(nullptr);
+    KQovNode spot(nullptr, "Model::Spot"), camera(nullptr, "Model::Cam");
+    KQovNode spotTarget(nullptr, "Model::Spot.Target"), camTarget(nullptr, "Model::Cam.Target");
+    spot.SetNodeAttribute(light);
+    camera.SetNodeAttribute(lens);
+    Context3ds ctx;
+    SpotlightMotion3ds* s = nullptr;
+    InitSpotlightMotion3ds(ctx, &s, 1, 1, 1, 1, 1, 1);
+    s->hotspot.values[0] = 20;
+    s->falloff.values[0] = 35;
+    s->targetPos.values[0] = {1, 2, 3};
+    ASSERT_TRUE(ReadSpotlightAnimation3ds(spot, &spotTarget, *s, {}));
+    EXPECT_EQ(light->GetDefaultConeAngle(), 35);
+    KVector4 t;
+    spotTarget.GetLocalTranslation(t);
+    EXPECT_EQ(t, KVector4(1, 3, -2));
+    CameraMotion3ds* c = nullptr;
+    InitCameraMotion3ds(ctx, &c, 1, 1, 1, 0);  // no target keys: at the origin
+    c->fov.values[0] = 60;
+    c->roll.values[0] = 15;
+    ASSERT_TRUE(ReadCameraAnimation3ds(camera, &camTarget, *c, {}));
+    EXPECT_EQ(lens->GetDefaultFieldOfView(), 60);
+    EXPECT_EQ(lens->GetDefaultRoll(), 15);
+    EXPECT_STREQ(camTarget.GetCurrentTakeNode()->GetName(), "default take");
+    ReleaseSpotlightMotion3ds(&s);
+    ReleaseCameraMotion3ds(&c);
+    spot.SetNodeAttribute(nullptr);
+    camera.SetNodeAttribute(nullptr);
+    delete light;
+    delete lens;
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ TEST(TextureCopy3ds, CopiesOnceAndReportsFailures) {
     status.clear();
     const std::string nowhere = target / "no/such/folder/scene.3ds";
     EXPECT_FALSE(CopyTextureFile3ds(image.c_str(), nowhere.c_str(), status));
-    EXPECT_EQ(status, "Error writing texture file \"" + target / "no/such/folder/brick.tga" +
-                          "\".\n");
+    EXPECT_EQ(status,
+              "Error writing texture file \"" + target / "no/such/folder/brick.tga" + "\".\n");
 }
 
 }  // namespace

@@ -110,7 +110,8 @@ TEST(Tracks3ds, ReadKeysRiseInFrameOrder) {
     EXPECT_EQ(taken, (std::vector<size_t>{0, 1, 4}));
     KFCurve a, b;
     KFCurve* curves[2] = {&a, &b};
-    SetTrackCurves3ds(curves, 2, keys, taken, {KVector4(1, 2, 0), KVector4(3, 4, 0), KVector4(5, 6, 0)});
+    SetTrackCurves3ds(curves, 2, keys, taken,
+                      {KVector4(1, 2, 0), KVector4(3, 4, 0), KVector4(5, 6, 0)});
     ASSERT_EQ(b.KeyGetCount(), 3);
     EXPECT_EQ(b.KeyGetValue(2), 6.0f);
     EXPECT_EQ(a.KeyGetTime(2), FrameTime3ds(20));
