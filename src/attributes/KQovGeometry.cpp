@@ -9,7 +9,6 @@
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
-#include "scene/KQovObjectManager.h"
 
 namespace {
 
@@ -99,12 +98,12 @@ void KQovGeometry::SetNode(KQovNode* node) {
 
 void KQovGeometry::ForgetEntityContainer(const KQovEntityContainer* scene) {
     KQovGeometryBase::ForgetEntityContainer(scene);
-    for (KQovShape* shape : mShapes) shape->ForgetEntityContainer(scene);
+    for (auto& shape : mShapes) shape->ForgetEntityContainer(scene);
 }
 
 void KQovGeometry::ClearNode() {
     ReleaseScene();
-    for (KQovShape* shape : mShapes) shape->ReleaseScene();
+    for (auto& shape : mShapes) shape->ReleaseScene();
     KQovGeometryBase::ClearNode();
 }
 
@@ -117,18 +116,18 @@ void KQovGeometry::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
 }
 
 KQovLink* KQovGeometry::GetLink(int index) {
-    if (index >= 0 && index < GetLinkCount()) return mLinks[size_t(index)];
+    if (index >= 0 && index < GetLinkCount()) return mLinks[size_t(index)].get();
     mError.SetError(eParameterOutOfRange);
     return nullptr;
 }
 
 int KQovGeometry::AddLink(KQovLink* link) {
     if (!link) return -1;
-    mLinks.push_back(link);
+    mLinks.emplace_back(link);
     return GetLinkCount() - 1;
 }
 
-std::vector<KQovLink*> KQovGeometry::RemoveAllLinks() {
+std::vector<std::unique_ptr<KQovLink>> KQovGeometry::RemoveAllLinks() {
     return std::exchange(mLinks, {});
 }
 
@@ -139,7 +138,7 @@ bool KQovGeometry::ValidShape(int index) {
 }
 
 KQovShape* KQovGeometry::GetShape(int index) {
-    return ValidShape(index) ? mShapes[size_t(index)] : nullptr;
+    return ValidShape(index) ? mShapes[size_t(index)].get() : nullptr;
 }
 
 const char* KQovGeometry::GetShapeName(int index) {
@@ -151,7 +150,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
     if (!shape) {
         error = eParameterIsNull;
     } else {
-        for (const KQovShape* s : mShapes) error = s == shape ? eShapeAlreadyAdded : error;
+        for (const auto& s : mShapes) error = s.get() == shape ? eShapeAlreadyAdded : error;
         if (error < 0 && (!name || KString(name).Trim().IsEmpty())) error = eShapeNameInvalid;
         for (const KString& n : mShapeNames) error = error < 0 && n == name ? eShapeNameUsed : error;
     }
@@ -159,7 +158,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
         mError.SetError(error);
         return -1;
     }
-    mShapes.push_back(shape);
+    mShapes.emplace_back(shape);
     mShapeNames.emplace_back(name);
     const int index = GetShapeCount() - 1;
     if (KQovNode* node = GetNode()) {
@@ -246,22 +245,17 @@ void KQovGeometry::RemoveAllShapes() {
 void KQovGeometry::Copy(const KQovGeometry& source) {
     if (&source == this) return;
     CopyLayers(source);
-    // The copies belong to the manager, as every link and shape does; without
-    // one there is nobody to own them and none are made.
-    KQovObjectManager* manager = GetObjectManager();
     mLinks.clear();
-    for (size_t i = 0; manager && i < source.mLinks.size(); ++i) {
-        KQovLink* copy = manager->CreateLink();
-        if (!copy) break;
-        copy->Copy(*source.mLinks[i]);
-        mLinks.push_back(copy);
+    for (const auto& link : source.mLinks) {
+        auto copy = std::make_unique<KQovLink>();
+        copy->Copy(*link);
+        mLinks.push_back(std::move(copy));
     }
     RemoveAllShapes();
-    for (size_t i = 0; manager && i < source.mShapes.size(); ++i) {
-        KQovShape* shape = manager->CreateShape();
-        if (!shape) break;
+    for (size_t i = 0; i < source.mShapes.size(); ++i) {
+        auto shape = std::make_unique<KQovShape>(GetObjectManager());
         shape->CopyLayers(*source.mShapes[i]);
-        if (AddShape(shape, source.mShapeNames[i].Buffer()) < 0) manager->DestroyShape(shape);
+        if (AddShape(shape.get(), source.mShapeNames[i].Buffer()) >= 0) shape.release();
     }
     mPivot = source.mPivot;
 }

@@ -1,8 +1,7 @@
 #pragma once
 // Geometry: control points and layer-0 normals (the base of every surface and of blend shapes),
 // then what a deformable surface on a node adds: cluster links, blend shapes with their names
-// and animation channels, and a pivot. The object manager owns the links and shapes; the
-// geometry only lists them.
+// and animation channels, and a pivot. The geometry owns its links and shapes.
 
 #include <memory>
 #include <vector>
@@ -71,15 +70,15 @@ public:
 
     int GetLinkCount() const { return int(mLinks.size()); }
     KQovLink* GetLink(int index);
-    // Appends the link; returns its index (-1 for null).
+    // Takes the link over; returns its index (-1 for null).
     int AddLink(KQovLink* link);
-    // Empties the list; the links stay the manager's.
-    std::vector<KQovLink*> RemoveAllLinks();
+    // Empties the list and hands the links to the caller.
+    std::vector<std::unique_ptr<KQovLink>> RemoveAllLinks();
 
     int GetShapeCount() const { return int(mShapes.size()); }
     KQovShape* GetShape(int index);
     const char* GetShapeName(int index);
-    // Lists the shape on success; -1 with an error (and nothing listed) otherwise.
+    // Takes the shape over on success; -1 with an error (and nothing taken) otherwise.
     int AddShape(KQovShape* shape, const char* name);
     KFCurve* GetShapeChannel(KQovTakeNode* takeNode, int index);
     double GetDefaultShapeChannelValue(int index);
@@ -91,7 +90,7 @@ public:
     void CopyPivot(const KQovGeometry& other) { mPivot = other.mPivot; }
     void ApplyPivot();
 
-    // Layers, links, shapes (new ones made by the manager) and pivot; not the control points.
+    // Layers, links, shapes and pivot; not the control points.
     void Copy(const KQovGeometry& source);
 
     void ClearSavedShapeNames();
@@ -113,8 +112,8 @@ private:
         KString current, written, channel;
     };
 
-    std::vector<KQovLink*> mLinks;
-    std::vector<KQovShape*> mShapes;
+    std::vector<std::unique_ptr<KQovLink>> mLinks;
+    std::vector<std::unique_ptr<KQovShape>> mShapes;
     std::vector<KString> mShapeNames;
     std::vector<SavedName> mSaved;
     KAffineMatrix mPivot;

@@ -1,16 +1,40 @@
 #pragma once
-// The file exporter of a scene, made and deleted by the object manager.
+// Entry point for writing a scene into a file: picks the writer of the file-format id,
+// builds its options from the switches, creates the file and runs the write.
 
-class KQovObjectManager;
+#include <memory>
 
-class KQovExporter {
+#include "io/KQovIO.h"
+#include "io/KQovWriter.h"
+#include "io/KStreamOptionsQov.h"
+
+class KQovScene;
+
+class KQovExporter : public KQovIO {
 public:
-    explicit KQovExporter(KQovObjectManager* manager) : mManager(manager) {}
-    virtual ~KQovExporter() = default;
-    KQovExporter(const KQovExporter&) = delete;
-    KQovExporter& operator=(const KQovExporter&) = delete;
-    KQovObjectManager* GetObjectManager() const { return mManager; }
+    static constexpr int kWritingIdCount = 19;
+
+    explicit KQovExporter(KQovObjectManager* manager);
+    ~KQovExporter() override;
+
+    void Reset();
+    bool Initialize(const char* fileName) override;
+    // Indexes outside 0 to 10 are ignored (false when read).
+    void SetSwitch(int index, bool on);
+    bool GetSwitch(int index) const;
+    void SetFileFormat(int id) { mFormatId = id; }
+    int GetFileFormat() const { return mFormatId; }
+    // The written file is protected by this password when it is not empty.
+    void SetPassword(const char* password) { mPassword = password ? password : ""; }
+
+    bool CreateWriter();
+    bool OpenWriter();
+    bool Export(KQovScene* scene, KStreamOptions* options);
+    void FillStreamOptions(KStreamOptionsQov& options) const;
 
 private:
-    KQovObjectManager* mManager;
+    int mFormatId = 0;
+    std::unique_ptr<KQovWriter> mWriter;
+    KString mPassword;
+    bool mSwitches[kFlagCount] = {};
 };

@@ -5,7 +5,7 @@
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovGeometry.h"
-#include "attributes/KQovGeometryConverter.h"
+#include "attributes/geometry/KQovGeometryConverter.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovLink.h"
 #include "attributes/KQovMarker.h"

@@ -13,7 +13,6 @@
 #include "attributes/KQovPatch.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
-#include "scene/KQovObjectManager.h"
 
 namespace {
 
@@ -26,14 +25,13 @@ KFCurveNode* Channel(KQovNode& node, int take, const char* name) {
 }
 
 TEST(KQovGeometry, ShapesOnANodeWithTwoTakes) {
-    KQovObjectManager manager;  // owns links and shapes
     KQovNode node(nullptr, "Model::Face");
     node.AddTakeNode("Walk");
     auto* mesh = new KQovMesh(nullptr);
     node.SetNodeAttribute(mesh);
     for (int i = 0; i < 21; ++i) {
         const std::string name = i == 0 ? "Smile" : "S" + std::to_string(i);
-        ASSERT_EQ(mesh->AddShape(manager.CreateShape(), name.c_str()), i);
+        ASSERT_EQ(mesh->AddShape(new KQovShape(nullptr), name.c_str()), i);
     }
     KProperty* smile = node.GetNodeProperties()->FindProperty("Smile");
     ASSERT_NE(smile, nullptr);
@@ -62,9 +60,8 @@ TEST(KQovGeometry, ShapesOnANodeWithTwoTakes) {
 }
 
 TEST(KQovGeometry, AddShapeErrorsChangeNothing) {
-    KQovObjectManager manager;  // owns links and shapes
     KQovMesh mesh(nullptr);
-    auto* smile = manager.CreateShape();
+    auto* smile = new KQovShape(nullptr);
     ASSERT_EQ(mesh.AddShape(smile, "Smile"), 0);
     KQovShape other(nullptr);
     struct Row {
@@ -102,7 +99,6 @@ TEST(KQovGeometry, ChannelNames) {
 
 // Version-5 renaming over three takes, then restoring, leaves names and channels as before.
 TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
-    KQovObjectManager manager;  // owns links and shapes
     struct Row {
         bool nurb;
         const char* written;
@@ -115,7 +111,7 @@ TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
         KQovGeometry* g = row.nurb ? static_cast<KQovGeometry*>(new KQovNurb(nullptr))
                                    : static_cast<KQovGeometry*>(new KQovMesh(nullptr));
         node.SetNodeAttribute(g);
-        for (const char* name : {"A", "B", "Blink"}) g->AddShape(manager.CreateShape(), name);
+        for (const char* name : {"A", "B", "Blink"}) g->AddShape(new KQovShape(nullptr), name);
         for (int take = 0; take < 3; ++take) Channel(node, take, "Blink")->GetCurve()->SetValue(float(take));
         g->ClearSavedShapeNames();
         for (int take = 0; take < 3; ++take) g->RenameShapeChannelsForVersion5(node.GetTakeNode(take));
@@ -139,11 +135,10 @@ TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
 }
 
 TEST(KQovGeometry, ConvertsOlderChannelNames) {
-    KQovObjectManager manager;  // owns links and shapes
     KQovNode node(nullptr, "Model::Lid");
     KQovNurb nurb(nullptr);
     node.SetNodeAttribute(&nurb);
-    nurb.AddShape(manager.CreateShape(), "Blink");
+    nurb.AddShape(new KQovShape(nullptr), "Blink");
     KFCurveNode* old = node.GetTakeNode(0)->GetRoot()->FindOrCreateChild("Shape 01 (Shape)", true);
     old->GetCurve()->SetValue(0.5f);
     nurb.ConvertShapeChannels(node.GetTakeNode(0));
@@ -154,20 +149,19 @@ TEST(KQovGeometry, ConvertsOlderChannelNames) {
 
 TEST(KQovGeometry, NodeSceneRegistersGeometryAndShapeLayers) {
     ShadingWorld world;
-    KQovObjectManager& manager = world.manager;
     KQovEntityContainer* scene = world.NewScene();
     KQovMaterial* m = world.Material("m");
     KQovTexture* t = world.Texture("t");
     KQovNode* node = world.NodeOf(scene, "A");
-    KQovMesh mesh(&manager);
+    KQovMesh mesh(nullptr);
     mesh.AddMaterial(m, 0);
-    auto* shape = manager.CreateShape();
+    auto* shape = new KQovShape(nullptr);
     shape->AddTexture(t, 0);
     mesh.AddShape(shape, "S");
     node->SetNodeAttribute(&mesh);
     EXPECT_EQ(Uses(scene, m), 1);
     EXPECT_EQ(Uses(scene, t), 1);
-    KQovMesh copy(&manager);
+    KQovMesh copy(nullptr);
     KQovNode* other = world.NodeOf(scene, "B");
     other->SetNodeAttribute(&copy);
     copy.Copy(mesh);
@@ -180,15 +174,14 @@ TEST(KQovGeometry, NodeSceneRegistersGeometryAndShapeLayers) {
 }
 
 TEST(KQovGeometry, CopyTakesLinksShapesPivotNotPoints) {
-    KQovObjectManager manager;  // owns links and shapes
     KQovMesh source(nullptr);
     source.InitControlPoints(8);
-    auto* link = manager.CreateLink();
+    auto* link = new KQovLink();
     link->AddControlPointIndex(3, 0.5);
     source.AddLink(link);
-    source.AddShape(manager.CreateShape(), "S");
+    source.AddShape(new KQovShape(nullptr), "S");
     source.SetPivot(KAffineMatrix(KVector4(1, 2, 3), KVector4(), KVector4(1, 1, 1)));
-    KQovMesh target(&manager);
+    KQovMesh target(nullptr);
     target.Copy(source);
     target.Copy(target);
     EXPECT_EQ(target.GetControlPointsCount(), 0);

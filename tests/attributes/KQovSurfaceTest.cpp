@@ -5,7 +5,6 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
-#include "scene/KQovObjectManager.h"
 
 namespace {
 
@@ -92,21 +91,20 @@ TEST(KQovMesh, FindDuplicates) {
 
 // A quad and a triangle sharing an edge: split, apply, then merge gives the original topology.
 TEST(KQovMesh, SplitApplyMergeRoundTrip) {
-    KQovObjectManager manager;  // owns links and shapes
     KQovMesh mesh(nullptr);
     mesh.InitControlPoints(5);
     for (int i = 0; i < 5; ++i) mesh.GetControlPoints().SetAt(i, KVector4(i, i * i, 0));
     Build(mesh, {{0, 1, 2, 3}, {3, 2, 4}});
     mesh.InitNormals(7);
     for (int t = 0; t < 7; ++t) mesh.GetNormals()->SetAt(t, KVector4(0, 0, t));
-    auto* link = manager.CreateLink();
+    auto* link = new KQovLink();
     link->AddControlPointIndex(3, 0.25);
     mesh.AddLink(link);
-    auto* shape = manager.CreateShape();
+    auto* shape = new KQovShape(nullptr);
     shape->InitControlPoints(5);
     shape->GetControlPoints().SetAt(3, KVector4(8, 8, 8));
     mesh.AddShape(shape, "S");
-    auto* odd = manager.CreateShape();
+    auto* odd = new KQovShape(nullptr);
     odd->InitControlPoints(2);  // does not match the mesh: left alone
     mesh.AddShape(odd, "Odd");
 

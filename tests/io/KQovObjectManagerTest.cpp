@@ -192,10 +192,10 @@ TEST(KQovObjectManager, OneOfEverythingLeavesNothingBehind) {
         KQovMesh* mesh = m.CreateMesh();
         KQovMaterial* material = m.CreateMaterial("M");
         mesh->AddMaterial(material, 0);
-        ASSERT_EQ(mesh->AddShape(m.CreateShape(), "Smile"), 0);
+        ASSERT_EQ(mesh->AddShape(new KQovShape(&m), "Smile"), 0);  // the mesh's own
         node->SetNodeAttribute(mesh);
         EXPECT_EQ(scene->GetEntityContainer()->GetMaterialUseCount(material), 1);
-        mesh->AddLink(m.CreateLink());
+        mesh->AddLink(new KQovLink());
         m.CreateNode("Cam")->SetNodeAttribute(m.CreateCamera());
         m.CreateNode("Lamp")->SetNodeAttribute(m.CreateLight());
         KQovTexture* texture = m.CreateTexture("T");
