@@ -168,6 +168,7 @@ TEST_F(KQovSceneTest, LinksBecomeDeformersAndComeBack) {
                 EXPECT_NEAR(now->GetTransformLinkMatrix()[r][c], was->GetTransformLinkMatrix()[r][c], 1e-12);
     }
     const int deformers = manager.GetDeformerCount();
+    entity->AddDeformer(entity->GetDeformer(0, 2));  // used twice: goes all the same
     scene->DestroyDeformers();
     EXPECT_EQ(entity->GetDeformerCount(), 0);
     EXPECT_EQ(manager.GetDeformerCount(), deformers - 3);
