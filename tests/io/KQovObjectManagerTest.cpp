@@ -12,6 +12,7 @@
 #include "attributes/KQovNull.h"
 #include "attributes/KQovSkeleton.h"
 #include "attributes/KQovTexture.h"
+#include "attributes/geometry/KQovGeometryConverter.h"
 #include "scene/KPlug.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -223,6 +224,17 @@ TEST(KQovObjectManager, OneOfEverythingLeavesNothingBehind) {
         EXPECT_EQ(m.GetDeformerCount(), 2);  // left for the destructor
     }
     EXPECT_EQ(KPlug::GetLivePlugCount(), plugsBefore);
+}
+
+TEST(KQovObjectManager, ConvertingAListedGeometryDestroysItThroughTheManager) {
+    KQovObjectManager m;
+    KQovNode* node = m.CreateNode("Shell");
+    KQovMesh* listed = m.CreateMesh();
+    node->SetNodeAttribute(listed);
+    ASSERT_TRUE(m.CreateGeometryConverter()->ConvertToMesh(node));
+    EXPECT_NE(node->GetMesh(), listed);
+    EXPECT_FALSE(m.DestroyNodeAttribute(listed));  // already gone, not twice
+    delete node->GetMesh();  // the replacement is not listed yet
 }
 
 TEST(KQovObjectManager, ClipsTellConnectedTexturesAndGobosOnce) {
