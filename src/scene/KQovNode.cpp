@@ -605,3 +605,8 @@ void KQovNode::CopyPropertiesToPivots() {
 void KQovNode::SetRotationActive(bool on) {
     if (mProperties) mProperties->SetBool(P::eRotationActive, on);
 }
+
+void KQovNodeLimits::SetRotationActive(bool on) {
+    rotationActive = on;
+    if (node) node->SetRotationActive(on);
+}
