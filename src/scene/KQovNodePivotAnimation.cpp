@@ -11,14 +11,9 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovNodeTransformMath.h"
 
 namespace {
-
-KMatrix Translation(const KVector4& t) {
-    KMatrix m;
-    for (int c = 0; c < 3; ++c) m[3][c] = t[c];
-    return m;
-}
 
 KMatrix Inverse(const KMatrix& m) {
     KMatrix out;
@@ -56,20 +51,11 @@ SetView View(const KQovNode& node, int set) {
     return {pivots, pivots->pivotState == 0};
 }
 
-// v x transpose(rotation(angles)).
-KVector4 Unrotate(const KVector4& v, const KVector4& angles) {
-    KMatrix transposed;
-    KMatrixTranspose3x3(transposed, KMatrix(angles));
-    KVector4 out;
-    KMatrixRotateVector(out, transposed, v);
-    return out;
-}
-
 // Translation, then rotation, then the axes scaled: S x R x T for a geometric transform.
 KMatrix GeometricMatrix(const SetView& view) {
     KMatrix m;
     KMatrixMultiply(m, KMatrix(view.Vector(&KQovPivotSet::geometricRotation)),
-                    Translation(view.Vector(&KQovPivotSet::geometricTranslation)));
+                    KQovTranslationMatrix(view.Vector(&KQovPivotSet::geometricTranslation)));
     KVector4 s = view.inUse ? view.set->geometricScaling : KVector4(1.0, 1.0, 1.0, 1.0);
     KMatrixScaleAxes(m, s);
     return m;
@@ -120,7 +106,7 @@ void KQovNode::ConvertPivotAnimation(int targetSet, double framesPerSecond, bool
     const KVector4 d = Difference(source.Vector(&KQovPivotSet::rotationPivot),
                                   target.Vector(&KQovPivotSet::rotationPivot));
     if (AnyNonZero(d)) {
-        converter.SetSourceMatrix(11, Translation(d));
+        converter.SetSourceMatrix(11, KQovTranslationMatrix(d));
         needed = true;
     }
 
@@ -138,7 +124,7 @@ void KQovNode::ConvertPivotAnimation(int targetSet, double framesPerSecond, bool
     const KVector4 e = Difference(source.Vector(&KQovPivotSet::scalingPivot),
                                   target.Vector(&KQovPivotSet::scalingPivot));
     if (AnyNonZero(e, 1e-6)) {
-        converter.SetSourceMatrix(12, Translation(e));
+        converter.SetSourceMatrix(12, KQovTranslationMatrix(e));
         needed = true;
     }
     const KVector4 r = Difference(source.Vector(&KQovPivotSet::rotationOffset),
@@ -146,7 +132,7 @@ void KQovNode::ConvertPivotAnimation(int targetSet, double framesPerSecond, bool
     const KVector4 s = Difference(source.Vector(&KQovPivotSet::scalingOffset),
                                   target.Vector(&KQovPivotSet::scalingOffset));
     if (AnyNonZero(s, 1e-6)) {
-        converter.SetSourceMatrix(8, Translation(s));
+        converter.SetSourceMatrix(8, KQovTranslationMatrix(s));
         needed = true;
     }
 
@@ -211,7 +197,7 @@ void KQovNode::ConvertPivotAnimationInHierarchy(int targetSet, double framesPerS
         GetLocalScaling(s);
         KVector4 u;
         for (int c = 0; c < 3; ++c) u[c] = -t[c] / (s[c] == 0.0 ? 1.0 : s[c]);
-        u = Unrotate(u, source.Vector(&KQovPivotSet::postRotation));
+        u = KQovUnrotateVector(u, source.Vector(&KQovPivotSet::postRotation));
         for (int c = 0; c < 3; ++c) pivot[3][c] += u[c];
         mAttribute->SetPivotMatrix(pivot, false);
     }
@@ -221,9 +207,9 @@ void KQovNode::ConvertPivotAnimationInHierarchy(int targetSet, double framesPerS
         const SetView parentSource = View(*parent, 1 - targetSet);
         const SetView parentTarget = View(*parent, targetSet);
         if (parentSource.inUse)
-            t = t - Unrotate(parentSource.set->rotationPivot, parentSource.set->postRotation);
+            t = t - KQovUnrotateVector(parentSource.set->rotationPivot, parentSource.set->postRotation);
         if (parentTarget.inUse)
-            t += Unrotate(parentTarget.set->rotationPivot, parentTarget.set->postRotation);
+            t += KQovUnrotateVector(parentTarget.set->rotationPivot, parentTarget.set->postRotation);
     }
 
     const KVector4 preS = source.Rotation(&KQovPivotSet::preRotation);

@@ -8,31 +8,11 @@
 #include "animation/KQovTakeNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovNodeTransformMath.h"
 
 namespace {
 
 const char* const kTRS[3] = {"T", "R", "S"};
-
-KMatrix TranslationMatrix(const KVector4& t) {
-    KMatrix m;
-    for (int c = 0; c < 3; ++c) m[3][c] = t[c];
-    return m;
-}
-
-KMatrix ScalingMatrix(const KVector4& s) {
-    KMatrix m;
-    for (int c = 0; c < 3; ++c) m[c][c] = s[c];
-    return m;
-}
-
-// v x transpose(rotation(angles)): the vector taken back through the rotation.
-KVector4 UnrotateVector(const KVector4& v, const KVector4& angles) {
-    KMatrix transposed;
-    KMatrixTranspose3x3(transposed, KMatrix(angles));
-    KVector4 out;
-    KMatrixRotateVector(out, transposed, v);
-    return out;
-}
 
 }  // namespace
 
@@ -168,7 +148,7 @@ void KQovNode::ComputeGlobalMatrix(int set) {
     // The parent's frame sits at its rotation pivot: step back from it.
     const KQovPivotSet* parentPivots = parent ? parent->GetPivotSet(set) : nullptr;
     if (parentPivots && parentPivots->pivotState == 0)
-        t = t - UnrotateVector(parentPivots->rotationPivot, parentPivots->postRotation);
+        t = t - KQovUnrotateVector(parentPivots->rotationPivot, parentPivots->postRotation);
     KMatrix pre, post;
     if (inUse) {
         t += pivots->rotationOffset;
@@ -180,11 +160,11 @@ void KQovNode::ComputeGlobalMatrix(int set) {
     GetLocalScaling(s);
 
     // S x Post x R x Pre x Translate(t) x parent: each step below acts before the ones so far.
-    KMatrix m = TranslationMatrix(t);
+    KMatrix m = KQovTranslationMatrix(t);
     KMatrixMultiply(m, pre, m);
     KMatrixMultiply(m, KMatrix(r), m);
     KMatrixMultiply(m, post, m);
-    KMatrixMultiply(m, ScalingMatrix(s), m);
+    KMatrixMultiply(m, KQovScalingMatrix(s), m);
     KMatrixMultiply(pivots->globalMatrix, m, parentGlobal);
     pivots->globalMatrixValid = 1;
 
