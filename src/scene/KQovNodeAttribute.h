@@ -11,6 +11,7 @@
 
 class KMatrix;
 class KProperty;
+class KQovEntityContainer;
 class KQovNode;
 class KQovObjectManager;
 class KQovTakeNode;
@@ -56,6 +57,8 @@ public:
     // Stores a geometry's pivot matrix, also moving its control points and
     // normals by it when asked; nothing for the others.
     virtual void SetPivotMatrix(const KMatrix&, bool /*applyToPoints*/) {}
+    // The container is going away: what was counted in it is dropped untold.
+    virtual void ForgetEntityContainer(const KQovEntityContainer*) {}
 
     KQovNode* GetNode() const { return mNode; }
     KQovObjectManager* GetObjectManager() const { return mManager; }
