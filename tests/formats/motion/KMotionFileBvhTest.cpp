@@ -1,0 +1,259 @@
+#include "formats/motion/bvh/KMotionFileBvh.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "MotionKinematics.h"
+#include "common/TempTestFolder.h"
+#include "io/KStreamOptionsMotion.h"
+
+using namespace motiontest;
+
+namespace {
+
+std::string TestFile(const char* name) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/bvh/" + name;
+    std::ifstream probe(path);
+    EXPECT_TRUE(probe.good()) << "test data missing: " << path;
+    return path;
+}
+
+// Global joint positions per frame, straight from the text: channels in listed order,
+// column vectors, the last listed channel turning first.
+std::vector<std::vector<Vec3>> TextPositions(const std::string& path) {
+    struct Joint {
+        int parent;
+        Vec3 offset;
+        std::vector<std::string> channels;
+    };
+    std::ifstream in(path);
+    std::vector<Joint> joints;
+    std::vector<int> open;
+    std::string word;
+    int frames = 0;
+    while (in >> word) {
+        if (word == "ROOT" || word == "JOINT" || word == "End") {
+            in >> word;
+            joints.push_back({open.empty() ? -1 : open.back(), {}, {}});
+        } else if (word == "{") {
+            open.push_back(int(joints.size()) - 1);
+        } else if (word == "}") {
+            open.pop_back();
+        } else if (word == "OFFSET") {
+            for (double& v : joints.back().offset) in >> v;
+        } else if (word == "CHANNELS") {
+            int n;
+            in >> n;
+            joints.back().channels.resize(size_t(n));
+            for (auto& c : joints.back().channels) in >> c;
+        } else if (word == "Frames:") {
+            in >> frames >> word >> word;
+            in >> word;  // the frame time
+            break;
+        }
+    }
+    std::vector<std::vector<Vec3>> result;
+    for (int f = 0; f < frames; ++f) {
+        std::vector<Vec3> position(joints.size());
+        std::vector<Mat3> rotation(joints.size());
+        for (size_t j = 0; j < joints.size(); ++j) {
+            Vec3 t = joints[j].offset;
+            Mat3 r = Identity();
+            for (const std::string& c : joints[j].channels) {
+                double v;
+                in >> v;
+                const int axis = c[0] - 'X';
+                if (c.find("position") != std::string::npos)
+                    t[size_t(axis)] = v;
+                else
+                    r = Mul(r, Axis(axis, v));
+            }
+            const int p = joints[j].parent;
+            position[j] = p < 0 ? t : Add(position[size_t(p)], Apply(rotation[size_t(p)], t));
+            rotation[j] = p < 0 ? r : Mul(rotation[size_t(p)], r);
+        }
+        result.push_back(position);
+    }
+    return result;
+}
+
+// Global positions of the records' current frame (translation and Euler X, Y, Z).
+std::vector<Vec3> RecordPositions(const KMotionFileBvh& file) {
+    std::vector<Vec3> position;
+    std::vector<Mat3> rotation;
+    std::vector<const KBvhJoint*> order;
+    for (const auto& joint : file.GetJoints()) {
+        const KBvhJoint& j = *joint;
+        Vec3 t = j.endSite ? Vec3{j.offset[0], j.offset[1], j.offset[2]}
+                           : Vec3{j.translation[0], j.translation[1], j.translation[2]};
+        const double e[3] = {j.rotation[0], j.rotation[1], j.rotation[2]};
+        Mat3 r = j.endSite ? Identity() : EulerXYZ(e);
+        size_t p = 0;
+        while (p < order.size() && order[p] != j.parent) ++p;
+        if (j.parent) {
+            t = Add(position[p], Apply(rotation[p], t));
+            r = Mul(rotation[p], r);
+        }
+        order.push_back(&j);
+        position.push_back(t);
+        rotation.push_back(r);
+    }
+    return position;
+}
+
+double MaxDistance(const std::vector<Vec3>& a, const std::vector<Vec3>& b) {
+    double d = a.size() == b.size() ? 0.0 : 1e9;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) d = std::max(d, Distance(a[i], b[i]));
+    return d;
+}
+
+bool SixChannels(const KBvhJoint& joint) { return joint.channelCount == 6; }
+
+// Reads `path` whole and writes it again through fresh records to `out`.
+void RoundTrip(const std::string& path, const std::string& out) {
+    KMotionFileBvh in(false);
+    ASSERT_EQ(in.Open(path.c_str(), "r"), 0);
+    ASSERT_TRUE(in.ReadHierarchy());
+    KMotionFileBvh writer(false);
+    ASSERT_EQ(writer.Open(out.c_str(), "w"), 0);
+    std::vector<KBvhJoint*> copies;
+    for (const auto& joint : in.GetJoints()) {
+        KBvhJoint* parent = nullptr;
+        for (size_t i = 0; i < copies.size(); ++i)
+            if (in.GetJoints()[i].get() == joint->parent) parent = copies[i];
+        KBvhJoint* copy = writer.AddJoint(parent, joint->name.c_str(), joint->endSite);
+        std::copy(joint->offset, joint->offset + 3, copy->offset);
+        copy->channelCount = joint->channelCount;
+        copies.push_back(copy);
+    }
+    writer.WriteHierarchy(SixChannels);
+    writer.WriteMotionHeader(in.GetFrameCount(), in.GetFrameTime());
+    for (int f = 0; f < in.GetFrameCount(); ++f) {
+        ASSERT_TRUE(in.ReadFrame(f == 0));
+        for (size_t i = 0; i < copies.size(); ++i) {
+            copies[i]->translation = in.GetJoints()[i]->translation;
+            copies[i]->rotation = in.GetJoints()[i]->rotation;
+        }
+        writer.WriteFrame();
+    }
+    EXPECT_EQ(writer.Close(), 0);
+}
+
+TEST(KMotionFileBvh, RealFilesMatchIndependentKinematicsAndSurviveARoundTrip) {
+    struct Case {
+        const char* name;
+        size_t joints;
+        int frames;
+    } cases[] = {{"01_01.bvh", 31 + 7, 2752}, {"sinusoidal.bvh", 4, 120}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TestFile(c.name);
+        const auto expected = TextPositions(path);
+        KMotionFileBvh file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        ASSERT_TRUE(file.ReadHierarchy());
+        EXPECT_EQ(file.GetJoints().size(), c.joints);
+        ASSERT_EQ(file.GetFrameCount(), c.frames);
+        ASSERT_EQ(expected.size(), size_t(c.frames));
+        double worst = 0.0;
+        for (int f = 0; f < c.frames; ++f) {
+            ASSERT_TRUE(file.ReadFrame(f == 0)) << "frame " << f;
+            worst = std::max(worst, MaxDistance(RecordPositions(file), expected[size_t(f)]));
+        }
+        EXPECT_LT(worst, 1e-3);
+        EXPECT_FALSE(file.ReadFrame(false));
+
+        TempTestFolder folder;
+        const std::string out = folder / "out.bvh";
+        RoundTrip(path, out);
+        const auto again = TextPositions(out);
+        ASSERT_EQ(again.size(), expected.size());
+        worst = 0.0;
+        for (size_t f = 0; f < again.size(); ++f)
+            worst = std::max(worst, MaxDistance(again[f], expected[f]));
+        // The written values carry six significant digits.
+        EXPECT_LT(worst, 2e-3);
+    }
+}
+
+const char kHeader[] =
+    "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n CHANNELS 6 Xposition Yposition Zposition "
+    "Zrotation Yrotation Xrotation\n JOINT LeftHand\n {\n  OFFSET 1 2 3\n  CHANNELS 3 "
+    "Zrotation Xrotation Yrotation\n  End Site\n  {\n   OFFSET 0 0 1\n  }\n }\n}\n";
+
+TEST(KMotionFileBvh, MalformedFilesFailCleanly) {
+    const std::string good = std::string(kHeader) + "MOTION\nFrames: 2\nFrame Time: 0.04\n";
+    auto replace = [&](const std::string& from, const std::string& to) {
+        std::string s = good;
+        s.replace(s.find(from), from.size(), to);
+        return s;
+    };
+    struct Case {
+        std::string text;
+        bool hierarchy;
+    } cases[] = {
+        {good, true},
+        {replace("CHANNELS 3", "CHANNELS 7"), false},
+        {replace("CHANNELS 3", "CHANNELS -1"), false},
+        {replace("Xrotation Yrotation\n", "Wrotation Yrotation\n"), false},
+        {replace("  OFFSET 1 2 3", "  OFFSET 1 2"), false},
+        {replace(" {\n  OFFSET 1", " OFFSET 1"), false},
+        {replace("Frame Time: 0.04", "Frame Rate: 25"), false},
+        {good.substr(0, good.find("  End Site")), false},
+        {"", false},
+        {"ROOT Hips\n", false},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string path = folder / "bad.bvh";
+        std::ofstream(path, std::ios::binary) << c.text;
+        KMotionFileBvh file(false);
+        file.Open(path.c_str(), "r");
+        EXPECT_EQ(file.ReadHierarchy(), c.hierarchy);
+    }
+}
+
+TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
+    struct Case {
+        const char* motion;
+        int frames;
+        double rate;  // the options' rate afterwards
+        int goodFrames;
+    } cases[] = {
+        {"Frames: 2\nFrame Time: 0.0333333\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6 7\n", 2, 30,
+         2},
+        {"Frames: 1\nFrame Time: 0.008333\n1 2 3 10 20 30 5 6 7\n", 1, 120, 1},
+        {"Frames: 2\nFrame Time: 0\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6\n", 2, 25, 1},
+        {"Frames: -5\nFrame Time: 0.5\n", 0, 2, 0},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.motion);
+        const std::string path = folder / "frames.bvh";
+        std::ofstream(path, std::ios::binary) << kHeader << "MOTION\n" << c.motion;
+        KMotionFileBvh file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KStreamOptionsMotion options;
+        options.SetFrameRate(0, 25.0);
+        ASSERT_TRUE(file.ReadOptions(options));
+        EXPECT_EQ(options.GetFrameCount(), c.frames);
+        EXPECT_DOUBLE_EQ(options.GetFrameRate(), c.rate);
+        EXPECT_EQ(options.GetSetting(8), 1);
+        ASSERT_TRUE(file.ReadHierarchy());
+        int read = 0;
+        while (read < file.GetFrameCount() && file.ReadFrame(read == 0)) ++read;
+        EXPECT_EQ(read, c.goodFrames);
+        if (read == 0) continue;
+        // Three rotation channels keep the offset as translation.
+        const KBvhJoint& hand = *file.GetJoints()[1];
+        EXPECT_EQ(hand.translation, KVector4(1, 2, 3));
+        EXPECT_EQ(file.GetJoints()[0]->translation, KVector4(1, 2, 3));
+    }
+}
+
+}  // namespace
