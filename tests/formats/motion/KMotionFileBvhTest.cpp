@@ -111,7 +111,9 @@ double MaxDistance(const std::vector<Vec3>& a, const std::vector<Vec3>& b) {
     return d;
 }
 
-bool SixChannels(const KBvhJoint& joint) { return joint.channelCount == 6; }
+bool SixChannels(const KBvhJoint& joint) {
+    return joint.channelCount == 6;
+}
 
 // Reads `path` whole and writes it again through fresh records to `out`.
 void RoundTrip(const std::string& path, const std::string& out) {

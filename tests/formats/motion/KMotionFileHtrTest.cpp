@@ -131,7 +131,8 @@ TEST(KMotionFileHtr, RealFileMatchesIndependentKinematicsAndSurvivesARoundTrip) 
     const std::string out = folder / "out.htr";
     KMotionFileHtr writer(false);
     ASSERT_EQ(writer.Open(out.c_str(), "w"), 0);
-    for (const auto& s : file.GetSegments()) *writer.AddSegment(s->name.c_str(), s->parentName.c_str()) = *s;
+    for (const auto& s : file.GetSegments())
+        *writer.AddSegment(s->name.c_str(), s->parentName.c_str()) = *s;
     writer.WriteSegments(81, 24);
     ASSERT_EQ(writer.Close(), 0);
     const auto again = TextPositions(out);
@@ -205,7 +206,7 @@ TEST(KMotionFileHtr, UnitsAxesAndFrameCounts) {
     struct Case {
         const char* from;
         const char* to;
-        int frames;  // asked for
+        int frames;    // asked for
         double handX;  // Hand's local X at the last frame read, centimetres
         double handZ;  // Hand's local Euler Z, degrees
         int boneAxis;

@@ -10,7 +10,9 @@ namespace motiontest {
 using Mat3 = std::array<std::array<double, 3>, 3>;
 using Vec3 = std::array<double, 3>;
 
-inline Mat3 Identity() { return {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}; }
+inline Mat3 Identity() {
+    return {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+}
 
 inline Mat3 Mul(const Mat3& a, const Mat3& b) {
     Mat3 r{};
@@ -27,7 +29,9 @@ inline Vec3 Apply(const Mat3& m, const Vec3& v) {
     return r;
 }
 
-inline Vec3 Add(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+inline Vec3 Add(const Vec3& a, const Vec3& b) {
+    return {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
+}
 
 // Turn by `degrees` about axis 0, 1 or 2.
 inline Mat3 Axis(int axis, double degrees) {

@@ -11,9 +11,8 @@ namespace {
 KMotionKeyword gSections[] = {{"HIERARCHY", 0}, {"MOTION", 0}, {"", 0}};
 KMotionKeyword gRoot[] = {{"ROOT", 0}, {"", 0}};
 enum { kOpen, kOffset, kChannels, kJoint, kEndSite, kClose };
-KMotionKeyword gBody[] = {{"{", 0},     {"OFFSET", 0},   {"CHANNELS", 0},
-                          {"JOINT", 0}, {"End Site", 0}, {"}", 0},
-                          {"", 0}};
+KMotionKeyword gBody[] = {{"{", 0},        {"OFFSET", 0}, {"CHANNELS", 0}, {"JOINT", 0},
+                          {"End Site", 0}, {"}", 0},      {"", 0}};
 KMotionKeyword gChannels[] = {{"Xposition", 0}, {"Yposition", 0}, {"Zposition", 0},
                               {"Xrotation", 0}, {"Yrotation", 0}, {"Zrotation", 0},
                               {"", 0}};
@@ -194,8 +193,7 @@ void KMotionFileBvh::WriteHierarchy(bool (*translate)(const KBvhJoint&)) {
     WriteJoint(*mJoints.front(), 0, translate);
 }
 
-void KMotionFileBvh::WriteJoint(KBvhJoint& joint, int indent,
-                                bool (*translate)(const KBvhJoint&)) {
+void KMotionFileBvh::WriteJoint(KBvhJoint& joint, int indent, bool (*translate)(const KBvhJoint&)) {
     double offset[3];
     for (int i = 0; i < 3; ++i)
         offset[i] = std::fabs(joint.offset[i]) <= kZeroOffset ? 0.0 : joint.offset[i];
@@ -211,7 +209,8 @@ void KMotionFileBvh::WriteJoint(KBvhJoint& joint, int indent,
                                        kBvhZRotation, kBvhXRotation, kBvhYRotation};
         const bool six = !joint.parent || translate(joint);
         joint.channelCount = six ? 6 : 3;
-        for (int i = 0; i < joint.channelCount; ++i) joint.channels[i] = kWritten[i + (six ? 0 : 3)];
+        for (int i = 0; i < joint.channelCount; ++i)
+            joint.channels[i] = kWritten[i + (six ? 0 : 3)];
         if (six)
             Printf(indent + 1, "%s 6 %s %s %s %s %s %s\n", "CHANNELS", "Xposition", "Yposition",
                    "Zposition", "Zrotation", "Xrotation", "Yrotation");

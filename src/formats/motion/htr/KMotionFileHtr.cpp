@@ -26,11 +26,19 @@ enum {
     kBoneLengthAxis,
     kScaleFactor,
 };
-KMotionKeyword gHeaderWords[] = {
-    {"FileType", 0},       {"DataType", 0},       {"FileVersion", 0},        {"NumSegments", 0},
-    {"NumFrames", 0},      {"DataFrameRate", 0},  {"EulerRotationOrder", 0}, {"CalibrationUnits", 0},
-    {"RotationUnits", 0},  {"GlobalAxisofGravity", 0}, {"BoneLengthAxis", 0}, {"ScaleFactor", 0},
-    {"", 0}};
+KMotionKeyword gHeaderWords[] = {{"FileType", 0},
+                                 {"DataType", 0},
+                                 {"FileVersion", 0},
+                                 {"NumSegments", 0},
+                                 {"NumFrames", 0},
+                                 {"DataFrameRate", 0},
+                                 {"EulerRotationOrder", 0},
+                                 {"CalibrationUnits", 0},
+                                 {"RotationUnits", 0},
+                                 {"GlobalAxisofGravity", 0},
+                                 {"BoneLengthAxis", 0},
+                                 {"ScaleFactor", 0},
+                                 {"", 0}};
 KMotionKeyword gFileTypes[] = {{"htr", 0}, {"", 0}};
 KMotionKeyword gDataTypes[] = {{"HTRS", 0}, {"", 0}};
 KMotionKeyword gOrders[] = {{"ZYX", 0}, {"YXZ", 0}, {"XZY", 0}, {"ZXY", 0},
@@ -44,7 +52,9 @@ KMotionKeyword gAxes[] = {{"X", 0}, {"Y", 0}, {"Z", 0}, {"", 0}};
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
 
-bool Positive(double value) { return value > 0.0 && std::isfinite(value); }
+bool Positive(double value) {
+    return value > 0.0 && std::isfinite(value);
+}
 
 KVector4 EulerXYZ(const KMatrix& m) {
     KVector4 angles;
@@ -336,27 +346,34 @@ void KMotionFileHtr::WriteHeader(int segmentCount, int frameCount, int frameRate
     Printf(0, "GlobalAxisofGravity Y\nBoneLengthAxis Y\nScaleFactor 1.0\n");
 }
 
-void KMotionFileHtr::WriteHierarchyBegin() { Printf(0, "[SegmentNames&Hierarchy]\n"); }
+void KMotionFileHtr::WriteHierarchyBegin() {
+    Printf(0, "[SegmentNames&Hierarchy]\n");
+}
 
 void KMotionFileHtr::WriteHierarchyLine(const char* name, const char* parentName) {
     Printf(0, "%s\t%s\n", name, parentName ? parentName : "GLOBAL");
 }
 
-void KMotionFileHtr::WriteBasePositionBegin() { Printf(0, "[BasePosition]\n"); }
+void KMotionFileHtr::WriteBasePositionBegin() {
+    Printf(0, "[BasePosition]\n");
+}
 
 void KMotionFileHtr::WriteBasePositionLine(const char* name, const KVector4& t, const KVector4& r,
                                            double length) {
-    Printf(0, "%s\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", name, t[0], t[1], t[2], r[0], r[1], r[2],
-           length);
+    Printf(0, "%s\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", name, t[0], t[1], t[2], r[0], r[1], r[2], length);
 }
 
-void KMotionFileHtr::WriteFrameSectionBegin(const char* name) { Printf(0, "[%s]\n", name); }
+void KMotionFileHtr::WriteFrameSectionBegin(const char* name) {
+    Printf(0, "[%s]\n", name);
+}
 
 void KMotionFileHtr::WriteFrameLine(int frame, const KVector4& t, const KVector4& r) {
     Printf(0, "%d\t%g\t%g\t%g\t%g\t%g\t%g\t1.0\n", frame, t[0], t[1], t[2], r[0], r[1], r[2]);
 }
 
-void KMotionFileHtr::WriteEndOfFile() { Printf(0, "[EndOfFile]\n"); }
+void KMotionFileHtr::WriteEndOfFile() {
+    Printf(0, "[EndOfFile]\n");
+}
 
 void KMotionFileHtr::WriteSegments(int frames, int frameRate) {
     constexpr double kMillimetres = 10.0;
