@@ -9,6 +9,7 @@
 #include "foundation/KString.h"
 #include "foundation/KStringList.h"
 
+class KMatrix;
 class KProperty;
 class KQovEntityContainer;
 class KQovNode;
@@ -53,6 +54,11 @@ public:
     virtual int GetMarkerKind() const { return 0; }
     // The container is going away: what was counted in it is dropped untold.
     virtual void ForgetEntityContainer(const KQovEntityContainer*) {}
+    // The pivot matrix of a geometry (mesh, NURBS, patch); false for the others.
+    virtual bool GetPivotMatrix(KMatrix&) const { return false; }
+    // Stores a geometry's pivot matrix, also moving its control points and
+    // normals by it when asked; nothing for the others.
+    virtual void SetPivotMatrix(const KMatrix&, bool /*applyToPoints*/) {}
 
     KQovNode* GetNode() const { return mNode; }
     KQovObjectManager* GetObjectManager() const { return mManager; }
