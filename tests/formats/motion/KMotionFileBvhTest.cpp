@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "character/KQovSceneBridge.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
+#include "formats/motion/bvh/KQovWriterBvh.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/KStreamOptionsQov.h"
 #include "scene/KQovNode.h"
@@ -32,7 +35,9 @@ std::string TestFile(const char* name) {
 
 // Global joint positions per frame, straight from the text: channels in listed order,
 // column vectors, the last listed channel turning first.
-std::vector<std::vector<Vec3>> TextPositions(const std::string& path) {
+// `names`, when given, gets each joint's name, an end site's being its parent's + "_End".
+std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
+                                             std::vector<std::string>* names = nullptr) {
     struct Joint {
         int parent;
         Vec3 offset;
@@ -45,8 +50,10 @@ std::vector<std::vector<Vec3>> TextPositions(const std::string& path) {
     int frames = 0;
     while (in >> word) {
         if (word == "ROOT" || word == "JOINT" || word == "End") {
+            const bool end = word == "End";
             in >> word;
             joints.push_back({open.empty() ? -1 : open.back(), {}, {}});
+            if (names) names->push_back(end ? names->at(size_t(open.back())) + "_End" : word);
         } else if (word == "{") {
             open.push_back(int(joints.size()) - 1);
         } else if (word == "}") {
@@ -341,6 +348,81 @@ TEST(KQovReaderBvh, RefusesWhatItCannotRead) {
     EXPECT_STREQ(hand->GetNameWithoutPrefix().Buffer(), "LeftHand");
     EXPECT_STREQ(hand->GetChild(0)->GetNameWithoutPrefix().Buffer(), "LeftHand_End");
     EXPECT_EQ(hand->GetCurrentTakeNode()->GetRotationX()->KeyGetCount(), 1);
+}
+
+TEST(KQovWriterBvh, SceneRoundTripsKeepJointPositions) {
+    KQovSceneBridge::Install();
+    for (const char* name : {"01_01.bvh", "sinusoidal.bvh"}) {
+        SCOPED_TRACE(name);
+        const std::string path = TestFile(name);
+        std::vector<std::string> names, written;
+        const auto expected = TextPositions(path, &names);
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovReaderBvh reader(&manager);
+        ASSERT_TRUE(reader.FileOpen(path.c_str()));
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(true));
+        static_cast<KStreamOptionsMotion*>(options.get())->SetSetting(8, 0);
+        ASSERT_TRUE(reader.Read(scene, options.get()));
+
+        TempTestFolder folder;
+        const std::string out = folder / "out.bvh";
+        KQovWriterBvh writer(&manager);
+        EXPECT_FALSE(writer.FileCreate((folder / "no/such/folder.bvh").c_str()));
+        EXPECT_FALSE(writer.IsFileOpen());
+        ASSERT_TRUE(writer.FileCreate(out.c_str()));
+        ASSERT_TRUE(writer.Write(scene, options.get())) << writer.GetLastErrorString();
+        ASSERT_TRUE(writer.FileClose());
+        const auto again = TextPositions(out, &written);
+        ASSERT_EQ(again.size(), expected.size());
+        // Every joint of the source is written (the scene's end nodes as joints, each with an
+        // end site of its own that repeats its position).
+        std::map<std::string, size_t> source;
+        for (size_t j = 0; j < names.size(); ++j) source[names[j]] = j;
+        size_t matched = 0;
+        double worst = 0.0;
+        for (size_t j = 0; j < written.size(); ++j) {
+            auto it = source.find(written[j]);
+            if (it == source.end()) continue;
+            ++matched;
+            for (size_t f = 0; f < again.size(); ++f)
+                worst = std::max(worst, Distance(again[f][j], expected[f][it->second]));
+        }
+        EXPECT_EQ(matched, names.size());
+        // The reducer's band (see above) plus six significant digits in the written file.
+        EXPECT_LT(worst, 0.03);
+    }
+}
+
+TEST(KQovWriterBvh, RefusesScenesItCannotWrite) {
+    KQovSceneBridge::Install();
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovWriterBvh writer(&manager);
+    KStreamOptionsMotion options;
+    EXPECT_FALSE(writer.Write(scene, &options));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotOpened);
+    TempTestFolder folder;
+    ASSERT_TRUE(writer.FileCreate((folder / "out.bvh").c_str()));
+    EXPECT_FALSE(writer.Write(scene, &options));
+    EXPECT_STREQ(writer.GetLastErrorString(), "Can not find root node.");
+    KQovNode* a = manager.CreateNode("Hip joint");
+    scene->GetRootNode()->AddChild(a);
+    int shown = 0;
+    options.SetMessageCallback(
+        [&](const char*, const char* text, const char*, const char*, const char*, int) {
+            ++shown;
+            EXPECT_NE(strstr(text, "Hip joint"), nullptr);
+            return 1;
+        });
+    EXPECT_FALSE(writer.Write(scene, &options));
+    EXPECT_EQ(shown, 1);
+    KStreamOptionsQov other;
+    EXPECT_FALSE(writer.Write(scene, &other));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
+    scene->GetRootNode()->AddChild(manager.CreateNode("Other"));
+    EXPECT_FALSE(writer.Write(scene, &options));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotCreated);
 }
 
 }  // namespace
