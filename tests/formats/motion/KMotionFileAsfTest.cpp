@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MotionKinematics.h"
+#include "MotionTestHelpers.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/asf/KMotionFileAmc.h"
 #include "formats/motion/asf/KQovAsfScene.h"
@@ -233,16 +233,14 @@ TEST(KMotionFileAsf, RealFilesMatchIndependentKinematicsAndSurviveARoundTrip) {
 const char kSkeleton[] =
     ":version 1.10\n:name test\n:units\n  length 1.0\n  angle deg\n:root\n  order TX TY TZ RX RY "
     "RZ\n  axis XYZ\n  position 0 0 0\n  orientation 0 0 0\n:bonedata\n  begin\n    id 1\n    "
-    "name hip\n    direction 0 0 1\n    length 10\n    axis 0 0 0 XYZ\n  end\n  begin\n    id "
+    "name hip\n    direction 0 0 1\n    length 10\n    axis 0 0 45 XYZ\n  end\n  begin\n    id "
     "2\n    name knee\n    direction 1 0 0\n    length 5\n    axis 0 0 30 XYZ\n    dof rx ry "
     "rz l\n    limits (-inf inf)\n      (-10 10)\n      (-20.0 20.0)\n  end\n:hierarchy\n  "
     "begin\n    root hip\n    hip knee\n  end\n";
 
 TEST(KMotionFileAsf, SkeletonFilesGoodAndBad) {
-    auto replace = [](std::string from, std::string to) {
-        std::string s = kSkeleton;
-        s.replace(s.find(from), from.size(), to);
-        return s;
+    auto replace = [&](const std::string& from, const std::string& to) {
+        return Replaced(kSkeleton, from, to);
     };
     struct Case {
         std::string text;
@@ -272,7 +270,8 @@ TEST(KMotionFileAsf, SkeletonFilesGoodAndBad) {
         KQovAsfScene scene;
         EXPECT_EQ(file.ReadSkeleton(scene, true), c.ok);
     }
-    // The knee keeps three channels; the hip has none and goes, its child carrying its offset.
+    // The knee keeps three channels; the hip has none and goes, its child carrying its offset
+    // and turning by its own axis frame within the root's.
     const std::string path = folder / "good.asf";
     std::ofstream(path, std::ios::binary) << kSkeleton;
     KMotionFileAsf file(false);

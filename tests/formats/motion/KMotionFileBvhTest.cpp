@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "MotionKinematics.h"
+#include "MotionTestHelpers.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "character/KQovSceneBridge.h"
@@ -202,12 +202,18 @@ const char kHeader[] =
     "Zrotation Yrotation Xrotation\n JOINT LeftHand\n {\n  OFFSET 1 2 3\n  CHANNELS 3 "
     "Zrotation Xrotation Yrotation\n  End Site\n  {\n   OFFSET 0 0 1\n  }\n }\n}\n";
 
+// A chain of `depth` joints.
+std::string Nested(int depth) {
+    std::string text = "HIERARCHY\nROOT J\n{\nOFFSET 0 0 0\nCHANNELS 0\n";
+    for (int i = 1; i < depth; ++i) text += "JOINT J\n{\nOFFSET 0 0 1\nCHANNELS 0\n";
+    for (int i = 0; i < depth; ++i) text += "}\n";
+    return text + "MOTION\nFrames: 0\nFrame Time: 0.04\n";
+}
+
 TEST(KMotionFileBvh, MalformedFilesFailCleanly) {
     const std::string good = std::string(kHeader) + "MOTION\nFrames: 2\nFrame Time: 0.04\n";
     auto replace = [&](const std::string& from, const std::string& to) {
-        std::string s = good;
-        s.replace(s.find(from), from.size(), to);
-        return s;
+        return Replaced(good, from, to);
     };
     struct Case {
         std::string text;
@@ -223,6 +229,8 @@ TEST(KMotionFileBvh, MalformedFilesFailCleanly) {
         {good.substr(0, good.find("  End Site")), false},
         {"", false},
         {"ROOT Hips\n", false},
+        {Nested(300), false},
+        {Nested(200), true},
     };
     TempTestFolder folder;
     for (const Case& c : cases) {
@@ -288,13 +296,13 @@ TEST(KQovReaderBvh, ImportedScenesMatchIndependentKinematics) {
         // captured clip its removed keys move limb ends by up to about 0.02 cm.
         double tolerance;
     } cases[] = {{"01_01.bvh", 0, "Hips", 0.025}, {"sinusoidal.bvh", 1, "BVH:reference", 1e-3}};
-    KQovSceneBridge::Install();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = TestFile(c.name);
         const auto expected = TextPositions(path);
-        KQovObjectManager manager;
-        KQovScene* scene = manager.CreateScene();
+        TestScene test;
+        KQovObjectManager& manager = test.manager;
+        KQovScene* scene = test.scene;
         KQovReaderBvh reader(&manager);
         ASSERT_TRUE(reader.FileOpen(path.c_str()));
         std::unique_ptr<KStreamOptions> base(reader.GetReadOptions(true));
@@ -321,9 +329,9 @@ TEST(KQovReaderBvh, ImportedScenesMatchIndependentKinematics) {
 }
 
 TEST(KQovReaderBvh, RefusesWhatItCannotRead) {
-    KQovSceneBridge::Install();
-    KQovObjectManager manager;
-    KQovScene* scene = manager.CreateScene();
+    TestScene test;
+    KQovObjectManager& manager = test.manager;
+    KQovScene* scene = test.scene;
     KQovReaderBvh reader(&manager);
     KStreamOptionsMotion options;
     EXPECT_FALSE(reader.Read(scene, &options));
@@ -351,14 +359,14 @@ TEST(KQovReaderBvh, RefusesWhatItCannotRead) {
 }
 
 TEST(KQovWriterBvh, SceneRoundTripsKeepJointPositions) {
-    KQovSceneBridge::Install();
     for (const char* name : {"01_01.bvh", "sinusoidal.bvh"}) {
         SCOPED_TRACE(name);
         const std::string path = TestFile(name);
         std::vector<std::string> names, written;
         const auto expected = TextPositions(path, &names);
-        KQovObjectManager manager;
-        KQovScene* scene = manager.CreateScene();
+        TestScene test;
+        KQovObjectManager& manager = test.manager;
+        KQovScene* scene = test.scene;
         KQovReaderBvh reader(&manager);
         ASSERT_TRUE(reader.FileOpen(path.c_str()));
         std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(true));
@@ -395,9 +403,9 @@ TEST(KQovWriterBvh, SceneRoundTripsKeepJointPositions) {
 }
 
 TEST(KQovWriterBvh, RefusesScenesItCannotWrite) {
-    KQovSceneBridge::Install();
-    KQovObjectManager manager;
-    KQovScene* scene = manager.CreateScene();
+    TestScene test;
+    KQovObjectManager& manager = test.manager;
+    KQovScene* scene = test.scene;
     KQovWriterBvh writer(&manager);
     KStreamOptionsMotion options;
     EXPECT_FALSE(writer.Write(scene, &options));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MotionKinematics.h"
+#include "MotionTestHelpers.h"
 #include "common/TempTestFolder.h"
 #include "io/KStreamOptionsMotion.h"
 
@@ -158,10 +158,8 @@ const char kGood[] =
     "2 0 0 0 0 0 0 1.0\n[Hand]\n1 0 0 0 0 0 0 1.0\n2 5 0 0 0 0 0 1.0\n[EndOfFile]\n";
 
 TEST(KMotionFileHtr, MalformedFilesFailCleanly) {
-    auto replace = [](std::string from, std::string to) {
-        std::string s = kGood;
-        s.replace(s.find(from), from.size(), to);
-        return s;
+    auto replace = [&](const std::string& from, const std::string& to) {
+        return Replaced(kGood, from, to);
     };
     struct Case {
         std::string text;

@@ -1,9 +1,15 @@
 #pragma once
-// Test helper: forward kinematics on plain 3x3 matrices in the column-vector convention,
-// kept apart from the library's matrix code so it can check it.
+// Test helpers of the motion formats: forward kinematics on plain 3x3 matrices in the
+// column-vector convention (kept apart from the library's matrix code so it can check it),
+// text edits for malformed-file tables, and a scene to import into.
 
 #include <array>
 #include <cmath>
+#include <string>
+
+#include "character/KQovSceneBridge.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 
 namespace motiontest {
 
@@ -54,5 +60,20 @@ inline double Distance(const Vec3& a, const Vec3& b) {
     return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
                      (a[2] - b[2]) * (a[2] - b[2]));
 }
+
+// `text` with the first `from` replaced by `to`.
+inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    text.replace(text.find(from), from.size(), to);
+    return text;
+}
+
+struct TestScene {
+    TestScene() {
+        KQovSceneBridge::Install();
+        scene = manager.CreateScene();
+    }
+    KQovObjectManager manager;
+    KQovScene* scene;
+};
 
 }  // namespace motiontest
