@@ -118,11 +118,11 @@ bool KDxfDrawingReader::ReadTables() {
         while (code == 0 && value == "LAYER") {
             std::string name;
             int colour = 0;
-            while (Next(code, value) && code != 0) {
+            do {
+                if (!Next(code, value)) return false;
                 if (code == 2) name = value;
                 else if (code == 62) KDxfGroupReader::ToInt(value, colour);
-            }
-            if (mCorrupt || (code != 0)) return false;
+            } while (code != 0);
             if (!name.empty()) mLayers.emplace(name, colour);
         }
         if (value == "ENDSEC") return true;
@@ -257,14 +257,15 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
     Insert insert;
     int code;
     std::string_view value;
-    while (Next(code, value) && code != 0) {
+    for (;;) {
+        if (!Next(code, value)) return false;
+        if (code == 0) break;
         if (code == 2) insert.block = value;
         else if (code == 10 || code == 20 || code == 30)
             KDxfGroupReader::ToDouble(value, insert.point[code / 10 - 1]);
         else if (code >= 41 && code <= 43) KDxfGroupReader::ToDouble(value, insert.scale[code - 41]);
         else if (code == 50) KDxfGroupReader::ToDouble(value, insert.rotation);
     }
-    if (code != 0 || mCorrupt) return false;
     const size_t end = mGroups.GetGroupStart();
     if (!insert.block.empty()) {
         bool open = false;
@@ -274,7 +275,11 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
             mStatus += "Block " + insert.block +
                        (open ? " inserts itself; the instance is skipped\n"
                              : " is nested too deeply; the instance is skipped\n");
+        } else if (mInstances >= kMaxInstances) {
+            if (mInstances++ == kMaxInstances)
+                mStatus += "Too many block instances; the rest are skipped\n";
         } else if (FindBlock(insert.block) && ReadBlockBase(base)) {
+            ++mInstances;
             mOpenBlocks.push_back(insert.block);
             ReadBlock(parent, UniqueName(insert.block), insert, base, false, depth);
             mOpenBlocks.pop_back();
@@ -291,6 +296,7 @@ bool KDxfDrawingReader::FindBlock(const std::string& name) {
         mGroups.Seek(known->second);
         return true;
     }
+    if (mBlocksComplete) return false;
     int code;
     std::string_view value;
     if (mBlocksPosition == 0) {
@@ -301,19 +307,22 @@ bool KDxfDrawingReader::FindBlock(const std::string& name) {
             section = code == 0 && value == "SECTION";
         }
     }
-    mGroups.Seek(mBlocksPosition);
+    // Each definition is scanned once: the scan goes on where the last one stopped.
+    mGroups.Seek(mBlocksScanned > mBlocksPosition ? mBlocksScanned : mBlocksPosition);
     bool header = false;
     while (Next(code, value)) {
         if (code == 0) {
-            if (value == "ENDSEC" || value == "EOF") return false;
+            if (value == "ENDSEC" || value == "EOF") break;
             header = value == "BLOCK";
         } else if (header && code == 2) {
             header = false;
             const std::string found(value);
-            mBlockPositions.emplace(found, mGroups.Tell());
+            mBlocksScanned = mGroups.Tell();
+            mBlockPositions.emplace(found, mBlocksScanned);
             if (found == name) return true;
         }
     }
+    mBlocksComplete = true;
     return false;
 }
 

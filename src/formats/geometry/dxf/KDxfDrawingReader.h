@@ -36,6 +36,9 @@ public:
     enum EMode { eByLayer = 0, eByEntity = 1, eByBlock = 2 };
     // Nested block instances deeper than this are not read.
     static constexpr int kMaxInsertDepth = 32;
+    // Block instances read in one file, so that blocks inserting blocks many times over
+    // cannot multiply without end.
+    static constexpr int kMaxInstances = 100000;
 
     KDxfDrawingReader(int mode, bool weld);
     ~KDxfDrawingReader() override;
@@ -100,6 +103,9 @@ private:
     KDxfNodeList mNodes;
     size_t mBlocksPosition = 0;
     std::unordered_map<std::string, size_t> mBlockPositions;  // after the name group
+    size_t mBlocksScanned = 0;     // where the scan for definitions stopped
+    bool mBlocksComplete = false;  // every definition is in mBlockPositions
+    int mInstances = 0;
     std::vector<std::string> mOpenBlocks;  // block definitions being read, outermost first
     std::set<std::string> mNames;
     std::unordered_map<std::string, int> mNameCounters;

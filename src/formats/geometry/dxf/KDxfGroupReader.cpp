@@ -44,11 +44,13 @@ bool KDxfGroupReader::ReadGroup(int& code, std::string_view& value) {
     const size_t start = mNext;
     std::string_view line;
     if (!ReadLine(line)) return false;
-    if (!KParseInteger(line, code)) {
+    int number;
+    if (!KParseInteger(line, number)) {
         mCorrupt = true;
         return false;
     }
     if (!ReadLine(line)) return false;
+    code = number;
     mGroupStart = start;
     value = FirstWord(line);
     return true;

@@ -87,6 +87,18 @@ TEST(KDxfDrawingReader, SelfInsertIsReportedAndNestingCapped) {
         ++depth;
     EXPECT_EQ(depth, KDxfDrawingReader::kMaxInsertDepth);
     EXPECT_NE(deep.GetStatus().find("nested too deeply"), std::string::npos);
+
+    // Blocks that each insert the next twice would make 2^30 instances.
+    std::string doubling = "0|SECTION|2|BLOCKS|";
+    for (int i = 0; i < 30; ++i) {
+        const std::string next = "0|INSERT|2|D" + std::to_string(i + 1) + "|";
+        doubling += "0|BLOCK|2|D" + std::to_string(i) + "|" + next + next + "0|ENDBLK|";
+    }
+    doubling += "0|ENDSEC|";
+    KDxfDrawingReader wide(KDxfDrawingReader::eByEntity, false);
+    const std::string wideText = DxfEntities("0|INSERT|2|D0|", doubling);
+    ASSERT_TRUE(wide.Read(wideText));
+    EXPECT_NE(wide.GetStatus().find("Too many block instances"), std::string::npos);
 }
 
 // Instance transforms: scaling and rotation in scene axes, and the translation that puts the
@@ -159,4 +171,24 @@ TEST(KDxfDrawingReader, SampleFiles) {
         EXPECT_EQ(mesh.GetControlPointsCount(), c.points) << c.file;
         EXPECT_EQ(mesh.GetPolygonCount(), c.polygons) << c.file;
     }
+}
+
+// A file cut anywhere, or with a line damaged anywhere, reads without fault in every mode.
+TEST(KDxfDrawingReader, DamagedFiles) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/dxf/lineTest.dxf";
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << "test data missing: " << path;
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string blocks = std::string("0|SECTION|2|BLOCKS|0|BLOCK|2|B|0|INSERT|2|B|0|3DFACE|11|1|0|ENDBLK|0|ENDSEC|");
+    const std::string nested = DxfEntities("0|INSERT|2|B|0|INSERT|2|B|", blocks);
+    for (const std::string* source : {&whole, &nested})
+        for (size_t cut = 0; cut < source->size(); ++cut)
+            for (int mode : {0, 1, 2}) {
+                KDxfDrawingReader truncated(mode, true);
+                truncated.Read(source->substr(0, cut));
+                std::string damaged = *source;
+                damaged[cut] = damaged[cut] == '\n' ? 'x' : '\n';
+                KDxfDrawingReader broken(mode, true);
+                broken.Read(damaged);
+            }
 }
