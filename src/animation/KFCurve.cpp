@@ -128,6 +128,14 @@ KFCurve* KFCurve::Create() {
     return new KFCurve();
 }
 
+KFCurve* KFCurve::Create(double value, float r, float g, float b) {
+    KFCurve* curve = new KFCurve();
+    curve->SetValue(float(value));
+    const float colour[3] = {r, g, b};
+    curve->SetColor(colour);
+    return curve;
+}
+
 KFCurve* KFCurve::Clone(KTime start, KTime stop) const {
     KFCurve* curve = new KFCurve();
     if (start == KTIME_MINUS_INFINITE && stop == KTIME_INFINITE) {

@@ -184,6 +184,8 @@ public:
     KFCurve& operator=(const KFCurve&) = delete;
 
     static KFCurve* Create();
+    // A new curve with its default value (at single precision) and display colour.
+    static KFCurve* Create(double value, float r, float g, float b);
     // A full copy over the infinite span, else only the default value, tag, cache and counter.
     KFCurve* Clone(KTime start = KTIME_MINUS_INFINITE, KTime stop = KTIME_INFINITE) const;
     KFCurve* Copy(KTime start = KTIME_MINUS_INFINITE, KTime stop = KTIME_INFINITE) const {

@@ -153,3 +153,17 @@ void KQovSetDefaultValue(const KQovNodeAttribute* attribute, const char* channel
     values[index] = value;
     KQovSetPropertyNumbers(property, values, count);
 }
+
+void KQovSetDefaultValues(const KQovNodeAttribute* attribute, const char* channel,
+                          KProperty* property, const double* values, int count) {
+    // All curves before the property: a linked curve would leave the property
+    // at single precision.
+    for (int i = 0; i < count && i < 3; ++i)
+        if (KFCurve* curve =
+                KQovGetDefaultCurve(attribute, channel, KQovTakeNodeContainer::GetComponentName(i)))
+            curve->SetValue(float(values[i]));
+    double stored[4] = {0.0, 0.0, 0.0, 1.0};
+    const int storedCount = KQovGetPropertyNumbers(property, stored);
+    for (int i = 0; i < count && i < storedCount; ++i) stored[i] = values[i];
+    if (storedCount > 0) KQovSetPropertyNumbers(property, stored, storedCount);
+}

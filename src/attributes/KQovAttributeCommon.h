@@ -95,3 +95,7 @@ double KQovGetDefaultValue(const KQovNodeAttribute* attribute, const char* chann
 // into component `index` of the property through its set-value operation.
 void KQovSetDefaultValue(const KQovNodeAttribute* attribute, const char* channel,
                          const char* component, KProperty* property, int index, double value);
+// The same for the first `count` components at once: every component curve
+// ("X", "Y", "Z") first, then the property in one set-value operation.
+void KQovSetDefaultValues(const KQovNodeAttribute* attribute, const char* channel,
+                          KProperty* property, const double* values, int count);

@@ -3,34 +3,30 @@
 #include <algorithm>
 #include <cmath>
 
-#include "animation/KFCurve.h"
-#include "animation/KFCurveNode.h"
-#include "animation/KQovTakeNode.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovTakeNodeContainer.h"
 
 namespace {
 
 using P = KQovCameraProperties;
 
 const char kBackgroundChannel[] = "BackgroundColor (Color)";
-const char* const kComponents[] = {"X", "Y", "Z"};
-const float kComponentColours[3][3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
 
 // The scalar channels, named after their properties, with the default value
 // and display colour their curves get in every take.
 struct Channel {
     int row;
+    KQovAttributeChannel channel;
     float value;
-    float colour[3];
 };
 const Channel kChannels[] = {
-    {P::eFieldOfView, 25.115f, {0.55f, 0.55f, 0.81f}},
-    {P::eFieldOfViewX, 40.0f, {0.06f, 0.06f, 0.94f}},
-    {P::eFieldOfViewY, 40.0f, {0.04f, 0.04f, 0.4f}},
-    {P::eOpticalCenterX, 0.0f, {0.5f, 0.88f, 0.73f}},
-    {P::eOpticalCenterY, 0.0f, {0.13f, 0.56f, 0.34f}},
-    {P::eRoll, 0.0f, {0.13f, 0.18f, 0.4f}},
-    {P::eTurnTable, 0.0f, {0.4f, 0.13f, 0.18f}},
+    {P::eFieldOfView, {"FieldOfView", 1, nullptr, {0.55f, 0.55f, 0.81f}}, 25.115f},
+    {P::eFieldOfViewX, {"FieldOfViewX", 1, nullptr, {0.06f, 0.06f, 0.94f}}, 40.0f},
+    {P::eFieldOfViewY, {"FieldOfViewY", 1, nullptr, {0.04f, 0.04f, 0.4f}}, 40.0f},
+    {P::eOpticalCenterX, {"OpticalCenterX", 1, nullptr, {0.5f, 0.88f, 0.73f}}, 0.0f},
+    {P::eOpticalCenterY, {"OpticalCenterY", 1, nullptr, {0.13f, 0.56f, 0.34f}}, 0.0f},
+    {P::eRoll, {"Roll", 1, nullptr, {0.13f, 0.18f, 0.4f}}, 0.0f},
+    {P::eTurnTable, {"TurnTable", 1, nullptr, {0.4f, 0.13f, 0.18f}}, 0.0f},
 };
 
 struct FilmFormat {
@@ -118,112 +114,59 @@ const double kMmPerInch = 25.4;
 }  // namespace
 
 KQovCamera::KQovCamera(KQovObjectManager* manager)
-    : KQovNodeAttribute(manager), mProperties(new KQovCameraProperties()) {
+    : KQovPropertySetAttribute(manager, new KQovCameraProperties()) {
     Reset();
-}
-
-KQovCamera::~KQovCamera() {
-    // The node must not keep pointing here, and the channels go while this
-    // class can still name them.
-    if (KQovNode* node = GetNode()) node->SetNodeAttribute(nullptr);
-    mProperties->Destroy();
-}
-
-KStringList KQovCamera::GetTypeNames() const {
-    KStringList names;
-    names.Add("Camera");
-    return names;
-}
-
-void KQovCamera::CollectProperties(std::vector<KProperty*>& out) {
-    mProperties->CollectProperties(out);
 }
 
 // --- Channels ---
 
 void KQovCamera::InitTakeNodeChannels(KQovTakeNode* takeNode) {
-    KQovNode* node = GetNode();
-    if (!takeNode || !takeNode->GetRoot()) return;
-    KFCurveNode* root = takeNode->GetRoot();
-    const bool link = node && KQovTakeNodeContainer::IsDefaultTakeName(takeNode->GetName());
-    KFCurve* curves[7];
-    for (int i = 0; i < 7; ++i) {
-        curves[i] = root->FindOrCreateChild(RowName(kChannels[i].row), true)->GetCurve();
-        if (link)
-            node->LinkPropertyToCurve(mProperties->GetTableProperty(kChannels[i].row), 0,
-                                      curves[i]);
-    }
-    KFCurveNode* background = root->FindOrCreateChild(kBackgroundChannel, false);
-    KFCurve* components[3];
-    for (int c = 0; c < 3; ++c) {
-        components[c] = background->FindOrCreateChild(kComponents[c], true)->GetCurve();
-        if (link)
-            node->LinkPropertyToCurve(mProperties->GetTableProperty(P::eBackgroundColor), c,
-                                      components[c]);
-    }
     // Read before any linked curve changes: the "Default" take's background
     // curves are the ones being made, so the colour comes from the property.
     double rgb[3];
-    mProperties->GetColor(P::eBackgroundColor, rgb);
-    // Linked curves report these values back to their properties.
-    for (int i = 0; i < 7; ++i) {
-        curves[i]->SetValue(kChannels[i].value);
-        curves[i]->SetColor(kChannels[i].colour);
+    GetCameraProperties()->GetColor(P::eBackgroundColor, rgb);
+    for (const Channel& entry : kChannels) {
+        const double value = entry.value;
+        KQovInitAttributeChannel(this, takeNode, entry.channel,
+                                 GetCameraProperties()->GetTableProperty(entry.row), &value);
     }
-    for (int c = 0; c < 3; ++c) {
-        components[c]->SetValue(float(rgb[c]));
-        components[c]->SetColor(kComponentColours[c]);
-    }
+    KQovInitAttributeChannel(this, takeNode, {kBackgroundChannel, 3},
+                             GetCameraProperties()->GetTableProperty(P::eBackgroundColor), rgb);
 }
 
 void KQovCamera::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
-    KFCurveNode* root = takeNode ? takeNode->GetRoot() : nullptr;
-    if (!root) return;
-    for (const Channel& channel : kChannels) {
-        const int at = root->FindIndexByName(RowName(channel.row));
-        if (at >= 0) root->DeleteChild(root->Get(at));
-    }
-    const int at = root->FindIndexByName(kBackgroundChannel);
-    if (at >= 0) root->DeleteChild(root->Get(at));
-}
-
-KFCurve* KQovCamera::DefaultCurve(const char* channel, const char* component) const {
-    KQovNode* node = GetNode();
-    KQovTakeNode* take = node ? node->GetDefaultTakeNode() : nullptr;
-    return take ? take->FindCurve(channel, component, nullptr) : nullptr;
+    for (const Channel& entry : kChannels) KQovRemoveAttributeChannel(takeNode, entry.channel.name);
+    KQovRemoveAttributeChannel(takeNode, kBackgroundChannel);
 }
 
 double KQovCamera::GetDefault(int row) const {
-    const KFCurve* curve = DefaultCurve(RowName(row), nullptr);
-    return curve ? curve->GetValue() : Get(row);
+    return KQovGetDefaultValue(this, RowName(row), nullptr,
+                               GetCameraProperties()->GetTableProperty(row));
 }
 
 void KQovCamera::SetDefault(int row, double value) {
-    // The curve first: its link would leave the property at single precision.
-    if (KFCurve* curve = DefaultCurve(RowName(row), nullptr)) curve->SetValue(float(value));
-    Set(row, value);
+    KQovSetDefaultValue(this, RowName(row), nullptr, GetCameraProperties()->GetTableProperty(row),
+                        0, value);
 }
 
 KColor KQovCamera::GetDefaultBackgroundColor() const {
+    KProperty* property = GetCameraProperties()->GetTableProperty(P::eBackgroundColor);
     double rgb[3];
-    mProperties->GetColor(P::eBackgroundColor, rgb);
     for (int c = 0; c < 3; ++c)
-        if (const KFCurve* curve = DefaultCurve(kBackgroundChannel, kComponents[c]))
-            rgb[c] = curve->GetValue();
+        rgb[c] = KQovGetDefaultValue(this, kBackgroundChannel,
+                                     KQovTakeNodeContainer::GetComponentName(c), property, c);
     return KColor(rgb[0], rgb[1], rgb[2], 1.0);
 }
 
 void KQovCamera::SetDefaultBackgroundColor(double r, double g, double b) {
     const double rgb[3] = {r, g, b};
-    for (int c = 0; c < 3; ++c)
-        if (KFCurve* curve = DefaultCurve(kBackgroundChannel, kComponents[c]))
-            curve->SetValue(float(rgb[c]));
-    mProperties->SetColor(P::eBackgroundColor, r, g, b);
+    KQovSetDefaultValues(this, kBackgroundChannel,
+                         GetCameraProperties()->GetTableProperty(P::eBackgroundColor), rgb, 3);
 }
 
 KColor KQovCamera::GetColor(int row) const {
     double rgb[3];
-    mProperties->GetColor(row, rgb);
+    GetCameraProperties()->GetColor(row, rgb);
     return KColor(rgb[0], rgb[1], rgb[2], 1.0);
 }
 
@@ -264,7 +207,7 @@ void KQovCamera::UpdateFilmAspectRatio() {
     // Through the value operation, so listeners hear it.
     if (GetFilmHeight() <= 0.0) return;
     const double ratio = GetFilmWidth() / GetFilmHeight();
-    KQovSetPropertyNumbers(mProperties->GetTableProperty(P::eFilmAspectRatio), &ratio, 1);
+    KQovSetPropertyNumbers(GetCameraProperties()->GetTableProperty(P::eFilmAspectRatio), &ratio, 1);
 }
 
 void KQovCamera::SetFilm(int row, double value) {
@@ -414,15 +357,16 @@ void KQovCamera::Reset() {
     Set(P::eFieldOfViewY, 1.0);
     Set(P::eOpticalCenterX, 0.0);
     Set(P::eOpticalCenterY, 0.0);
-    mProperties->SetColor(P::eBackgroundColor, 0.0, 0.0, 0.0);
+    GetCameraProperties()->SetColor(P::eBackgroundColor, 0.0, 0.0, 0.0);
     SetDefaultTurnTable(0.0);
-    mProperties->ResetEmbedded();
+    GetCameraProperties()->ResetEmbedded();
     // These three through their value operation, so listeners hear them.
     UpdateFilmAspectRatio();
     const double safeArea = 1.33333333333333;
-    KQovSetPropertyNumbers(mProperties->GetTableProperty(P::eSafeAreaAspectRatio), &safeArea, 1);
+    KQovSetPropertyNumbers(GetCameraProperties()->GetTableProperty(P::eSafeAreaAspectRatio),
+                           &safeArea, 1);
     const double frame[3] = {0.3, 0.3, 0.3};
-    KQovSetPropertyNumbers(mProperties->GetTableProperty(P::eFrameColor), frame, 3);
+    KQovSetPropertyNumbers(GetCameraProperties()->GetTableProperty(P::eFrameColor), frame, 3);
     mBackgroundMediaName = "";
     mBackgroundTextureName = "";
     mShowInfoOnMoving = 1;
@@ -446,15 +390,15 @@ void KQovCamera::CopyFrom(const KQovCamera& other) {
     double rgb[3];
     for (int row : kCopiedRows) {
         if (row == P::eFrameColor) {
-            other.mProperties->GetColor(row, rgb);
-            mProperties->SetColor(row, rgb[0], rgb[1], rgb[2]);
+            other.GetCameraProperties()->GetColor(row, rgb);
+            GetCameraProperties()->SetColor(row, rgb[0], rgb[1], rgb[2]);
         } else {
             Set(row, other.Get(row));
         }
     }
     mBackgroundMediaName = other.mBackgroundMediaName;
     mBackgroundTextureName = other.mBackgroundTextureName;
-    other.mProperties->GetColor(P::eBackgroundColor, rgb);
+    other.GetCameraProperties()->GetColor(P::eBackgroundColor, rgb);
     SetDefaultBackgroundColor(rgb[0], rgb[1], rgb[2]);
     mAudioColor = other.mAudioColor;
     mShowInfoOnMoving = other.mShowInfoOnMoving;

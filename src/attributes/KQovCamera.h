@@ -8,31 +8,30 @@
 
 #include <cstdint>
 
+#include "attributes/KQovAttributeCommon.h"
 #include "attributes/KQovCameraProperties.h"
 #include "foundation/KColor.h"
 #include "foundation/KString.h"
 #include "foundation/KVector4.h"
-#include "scene/KQovNodeAttribute.h"
 
-class KFCurve;
-class KFCurveNode;
 class KQovObject;
 
-class KQovCamera : public KQovNodeAttribute {
+class KQovCamera : public KQovPropertySetAttribute {
     using P = KQovCameraProperties;
 
 public:
     explicit KQovCamera(KQovObjectManager* manager);
-    ~KQovCamera() override;
+    ~KQovCamera() override { KQovLeaveNode(this); }
 
     int GetAttributeType() const override { return eCamera; }
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void RemoveTakeNodeChannels(KQovTakeNode* takeNode) override;
-    void CollectProperties(std::vector<KProperty*>& out) override;
     KString GetTypeName() const override { return KString("Camera"); }
-    KStringList GetTypeNames() const override;
+    KStringList GetTypeNames() const override { return KQovTypeNames({"Camera"}); }
 
-    KQovCameraProperties* GetCameraProperties() const { return mProperties; }
+    KQovCameraProperties* GetCameraProperties() const {
+        return static_cast<KQovCameraProperties*>(GetPropertySet());
+    }
     // Every default of the camera and its property set.
     void Reset();
     // The settings a producer camera takes from another camera (see the source
@@ -118,7 +117,7 @@ public:
     void SetUseFrameColor(bool value) { Set(P::eUseFrameColor, value); }
     KColor GetFrameColor() const { return GetColor(P::eFrameColor); }
     void SetFrameColor(const KColor& c) {
-        mProperties->SetColor(P::eFrameColor, c.mRed, c.mGreen, c.mBlue);
+        GetCameraProperties()->SetColor(P::eFrameColor, c.mRed, c.mGreen, c.mBlue);
     }
     bool GetUseAntialiasing() const { return GetBool(P::eUseAntialiasing); }
     void SetUseAntialiasing(bool value) { Set(P::eUseAntialiasing, value); }
@@ -197,20 +196,17 @@ public:
     void ConnectBackgroundTexture(KQovObject* texture);
 
 private:
-    double Get(int row) const { return mProperties->Get(row); }
+    double Get(int row) const { return GetCameraProperties()->Get(row); }
     int GetInt(int row) const { return int(Get(row)); }
     bool GetBool(int row) const { return Get(row) != 0.0; }
-    void Set(int row, double value) { mProperties->Set(row, value); }
+    void Set(int row, double value) { GetCameraProperties()->Set(row, value); }
     KColor GetColor(int row) const;
     void SetFilm(int row, double value);
     void UpdateFilmAspectRatio();
     double GetDefault(int row) const;
     void SetDefault(int row, double value);
-    // The curve of a channel (and component) in the node's "Default" take; null without one.
-    KFCurve* DefaultCurve(const char* channel, const char* component) const;
     static const char* NullIfEmpty(const KString& s) { return s.IsEmpty() ? nullptr : s.Buffer(); }
 
-    KQovCameraProperties* mProperties;
     KVector4 mUpVector{0.0, 1.0, 0.0, 1.0};
     KVector4 mLookAt{0.0, 0.0, 0.0, 1.0};
     KString mBackgroundMediaName;

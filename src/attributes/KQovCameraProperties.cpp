@@ -43,56 +43,38 @@ const char* CameraFormatName(int value) {
     return value >= 0 && value < 11 ? kNames[value] : nullptr;
 }
 
-D Row(const char* name, int typeCode, double value) {
-    D d{name, typeCode};
-    d.defaultValue[0] = value;
-    return d;
-}
 D Bool(const char* name, bool value) {
-    return Row(name, KProperty::eBOOL, value ? 1.0 : 0.0);
+    return KQovAttributeRows::Embedded(name, KProperty::eBOOL, value ? 1.0 : 0.0);
 }
 D Double(const char* name, double value) {
-    return Row(name, KProperty::eDOUBLE, value);
+    return KQovAttributeRows::Embedded(name, KProperty::eDOUBLE, value);
 }
 D Enum(const char* name, const char* const* labels, int value) {
-    D d = Row(name, KProperty::eENUM, value);
-    d.enumLabels = labels;
-    return d;
+    return KQovAttributeRows::Embedded(name, KProperty::eENUM, value, 0.0, 0.0, labels);
 }
 D Color(const char* name, double r, double g, double b) {
-    D d = Row(name, KProperty::eCOLORRGB, r);
-    d.defaultValue[1] = g;
-    d.defaultValue[2] = b;
-    return d;
+    return KQovAttributeRows::Embedded(name, KProperty::eCOLORRGB, r, g, b);
 }
-// Made through the set's factory, typed by its data type; has a channel.
-D Animated(const char* name, const char* dataType, double value) {
-    D d = Row(name, 0, value);
-    d.dataType = dataType;
-    d.form = D::eCreated;
-    d.animatable = true;
-    d.userFlags = 8;
-    return d;
-}
+using KQovAttributeRows::Animatable;
 
 const D kRows[KQovCameraProperties::eRowCount] = {
-    Animated("Roll", "Roll", 0.0),
-    Animated("FieldOfView", "FieldOfView", 40.0),
-    Animated("FieldOfViewX", "FieldOfView", 1.0),
-    Animated("FieldOfViewY", "FieldOfView", 1.0),
-    Animated("OpticalCenterX", "Real", 0.0),
-    Animated("OpticalCenterY", "Real", 0.0),
-    Animated("BackgroundColor", "Color", 0.0),
-    Animated("TurnTable", "Real", 0.0),
+    Animatable("Roll", "Roll", 0.0),
+    Animatable("FieldOfView", "FieldOfView", 40.0),
+    Animatable("FieldOfViewX", "FieldOfView", 1.0),
+    Animatable("FieldOfViewY", "FieldOfView", 1.0),
+    Animatable("OpticalCenterX", "Real", 0.0),
+    Animatable("OpticalCenterY", "Real", 0.0),
+    Animatable("BackgroundColor", "Color", 0.0),
+    Animatable("TurnTable", "Real", 0.0),
     Bool("DisplayTurnTableIcon", true),
-    Animated("Motion Blur Intensity", "Real", 1.0),
+    Animatable("Motion Blur Intensity", "Real", 1.0),
     Bool("UseMotionBlur", false),
     Bool("UseRealTimeMotionBlur", true),
     Double("FocalLength", 35.0),
     Enum("ResolutionMode", kResolutionModes, 0),
     Enum("ApertureMode", kApertureModes, 2),
     [] {
-        D d = Row("CameraFormat", KProperty::eENUM, 0);
+        D d = Enum("CameraFormat", nullptr, 0);
         d.enumSource = &CameraFormatName;
         return d;
     }(),
@@ -132,9 +114,9 @@ const D kRows[KQovCameraProperties::eRowCount] = {
     Enum("SafeAreaDisplayStyle", kSafeAreaStyles, 1),
     Double("SafeAreaAspectRatio", 1.33333333333333),
     Bool("Use2DMagnifierZoom", false),
-    Animated("2D Magnifier Zoom", "Real", 100.0),
-    Animated("2D Magnifier X", "Real", 50.0),
-    Animated("2D Magnifier Y", "Real", 50.0),
+    Animatable("2D Magnifier Zoom", "Real", 100.0),
+    Animatable("2D Magnifier X", "Real", 50.0),
+    Animatable("2D Magnifier Y", "Real", 50.0),
     Enum("CameraProjectionType", kProjectionTypes, 0),
     Bool("UseRealTimeDOFAndAA", false),
     Bool("UseDepthOfField", false),
@@ -144,14 +126,12 @@ const D kRows[KQovCameraProperties::eRowCount] = {
     Bool("UseAntialiasing", false),
     Double("AntialiasingIntensity", 0.77777),
     Bool("UseAccumulationBuffer", false),
-    Row("FrameSamplingCount", KProperty::eINT, 7),
+    KQovAttributeRows::Embedded("FrameSamplingCount", KProperty::eINT, 7),
 };
 
 }  // namespace
 
-KQovCameraProperties::KQovCameraProperties() : KQovPropertyHandler(nullptr) {
-    CreateTableProperties(kRows, eRowCount);
-}
+KQovCameraProperties::KQovCameraProperties() : KQovAttributeProperties(kRows, eRowCount) {}
 
 KQovCameraProperties::~KQovCameraProperties() = default;
 

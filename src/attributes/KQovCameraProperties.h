@@ -3,9 +3,9 @@
 // camera's property block and, for the twelve animatable ones, of its
 // channels. Values are the camera's to set (its reset gives the defaults).
 
-#include "scene/KQovPropertyHandler.h"
+#include "attributes/KQovAttributeCommon.h"
 
-class KQovCameraProperties : public KQovPropertyHandler {
+class KQovCameraProperties : public KQovAttributeProperties {
     KQOV_CLASS(KQovCameraProperties)
 public:
     // Rows, in creation (and property-list) order.

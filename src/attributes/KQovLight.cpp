@@ -1,5 +1,7 @@
 #include "attributes/KQovLight.h"
 
+#include "scene/KQovTakeNodeContainer.h"
+
 namespace {
 
 using namespace KQovAttributeRows;
@@ -42,8 +44,6 @@ const ChannelRow kChannels[] = {
     {KQovLightProperties::eConeAngle, {"Cone angle", 1, nullptr, {0.82f, 0.1f, 0.71f}}},
     {KQovLightProperties::eFog, {"Fog", 1, nullptr, {0.82f, 0.38f, 0.1f}}},
 };
-
-const char* const kComponents[3] = {"X", "Y", "Z"};
 
 }  // namespace
 
@@ -125,15 +125,13 @@ void KQovLight::SetDefault(int row, double value) {
 void KQovLight::GetDefaultColor(double& r, double& g, double& b) const {
     double* out[3] = {&r, &g, &b};
     for (int i = 0; i < 3; ++i)
-        *out[i] =
-            KQovGetDefaultValue(this, "Color", kComponents[i], Row(KQovLightProperties::eColor), i);
+        *out[i] = KQovGetDefaultValue(this, "Color", KQovTakeNodeContainer::GetComponentName(i),
+                                      Row(KQovLightProperties::eColor), i);
 }
 
 void KQovLight::SetDefaultColor(double r, double g, double b) {
     const double values[3] = {r, g, b};
-    for (int i = 0; i < 3; ++i)
-        KQovSetDefaultValue(this, "Color", kComponents[i], Row(KQovLightProperties::eColor), i,
-                            values[i]);
+    KQovSetDefaultValues(this, "Color", Row(KQovLightProperties::eColor), values, 3);
 }
 
 double KQovLight::GetDefaultIntensity() const {

@@ -8,14 +8,6 @@
 
 namespace {
 
-KFCurve* NewCurve(double value, float r, float g, float b) {
-    KFCurve* curve = KFCurve::Create();
-    curve->SetValue(float(value));
-    const float colour[3] = {r, g, b};
-    curve->SetColor(colour);
-    return curve;
-}
-
 KFCurveNode* NewChannel(KQovTakeNode* take, const char* name, const char* dataType) {
     if (!take || !take->GetRoot()) return nullptr;
     return KFCurveNode::Create(name, KDataType::FindByName(dataType));
@@ -30,7 +22,7 @@ void KQovShadingChannels::AddVector(KQovTakeNode* take, const char* name, const 
     if (!channel) return;
     for (int c = 0; c < 3; ++c) {
         KFCurveNode* component = KFCurveNode::Create(KQovTakeNodeContainer::GetComponentName(c));
-        KFCurve* curve = NewCurve(values[c], c == 0, c == 1, c == 2);
+        KFCurve* curve = KFCurve::Create(values[c], c == 0, c == 1, c == 2);
         component->SetCurve(curve);
         channel->Add(component);
         if (linker) linker->LinkPropertyToCurve(property, c, curve);
@@ -43,7 +35,7 @@ void KQovShadingChannels::AddSingle(KQovTakeNode* take, const char* name, const 
                                     KProperty* property) {
     KFCurveNode* channel = NewChannel(take, name, dataType);
     if (!channel) return;
-    KFCurve* curve = NewCurve(value, 0.75f, 0.0f, 0.0f);
+    KFCurve* curve = KFCurve::Create(value, 0.75f, 0.0f, 0.0f);
     channel->SetCurve(curve);
     if (linker) linker->LinkPropertyToCurve(property, 0, curve);
     take->GetRoot()->Add(channel);

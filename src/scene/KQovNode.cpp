@@ -74,15 +74,6 @@ void CopyXYZ(KVector4& out, const KVector4& in) {
     out[2] = in[2];
 }
 
-// One curve of a transform or visibility channel with its default and colour.
-KFCurve* NewChannelCurve(double value, float r, float g, float b) {
-    KFCurve* curve = KFCurve::Create();
-    curve->SetValue(float(value));
-    const float colour[3] = {r, g, b};
-    curve->SetColor(colour);
-    return curve;
-}
-
 }  // namespace
 
 KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
@@ -176,7 +167,8 @@ void KQovNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
         KFCurveNode* channel = KFCurveNode::Create(part.channel, KDataType::FindByName(part.property));
         for (int c = 0; c < 3; ++c) {
             KFCurveNode* component = KFCurveNode::Create(GetComponentName(c));
-            KFCurve* curve = NewChannelCurve(values[c], kColours[c][0], kColours[c][1], kColours[c][2]);
+            KFCurve* curve =
+                KFCurve::Create(values[c], kColours[c][0], kColours[c][1], kColours[c][2]);
             component->SetCurve(curve);
             channel->Add(component);
             if (link) LinkPropertyToCurve(property, c, curve);
@@ -187,7 +179,7 @@ void KQovNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
     double shown[4] = {1.0, 0.0, 0.0, 1.0};
     KQovGetPropertyNumbers(visibility, shown);
     KFCurveNode* visibilityChannel = KFCurveNode::Create("Visibility", KDataType::FindByName("Visibility"));
-    KFCurve* curve = NewChannelCurve(shown[0], 0.75f, 0.0f, 0.0f);
+    KFCurve* curve = KFCurve::Create(shown[0], 0.75f, 0.0f, 0.0f);
     visibilityChannel->SetCurve(curve);
     if (link) LinkPropertyToCurve(visibility, 0, curve);
     takeNode->GetRoot()->Add(transform);

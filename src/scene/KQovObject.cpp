@@ -60,6 +60,12 @@ KString KQovObject::GetClassPrefix(int objectType) {
     }
 }
 
+KStringList KQovObject::OneTypeName(const char* name) {
+    KStringList names;
+    names.Add(name);
+    return names;
+}
+
 KString KQovObject::GetNameWithoutPrefix() const {
     const KString prefix = GetClassPrefix();
     const char* name = GetName();

@@ -67,6 +67,8 @@ public:
     const KQovNamePair& GetNamePair() const { return mNames; }
     KString GetClassPrefix() const { return GetClassPrefix(GetObjectType()); }
     static KString GetClassPrefix(int objectType);
+    // A type-name list of one entry.
+    static KStringList OneTypeName(const char* name);
     KString GetNameWithoutPrefix() const;
 
     int GetUserPropertyCount() const { return int(mUserProperties.size()); }

@@ -256,6 +256,13 @@ void KQovTakeNodeContainer::WriteChannelValues(KFCurveNode* channel, const doubl
     }
 }
 
+void KQovTakeNodeContainer::InitAnimatableChannels(KQovPropertyHandler* set, KQovTakeNode* takeNode) {
+    for (int i = 0; i < set->GetPropertyCount(); ++i) {
+        KProperty* property = set->GetProperty(i);
+        if (property && property->IsAnimatable()) InitPropertyChannel(property, takeNode);
+    }
+}
+
 void KQovTakeNodeContainer::InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode) {
     if (!property || !takeNode) return;
     KFCurveNode* root = takeNode->GetRoot();

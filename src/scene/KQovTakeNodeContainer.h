@@ -19,6 +19,7 @@ class KFCurve;
 struct KFCurveEvent;
 class KFCurveNode;
 class KProperty;
+class KQovPropertyHandler;
 class KQovTakeNode;
 
 class KQovTakeNodeContainer : public KQovObject {
@@ -76,6 +77,8 @@ public:
     void WritePropertyDefaults();
     // Creates the channel of a property in a take node (linked in "Default").
     void InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode);
+    // The channel of every animatable property of `set`.
+    void InitAnimatableChannels(KQovPropertyHandler* set, KQovTakeNode* takeNode);
     // Takes the channel of a property (by the channel name rules) out of a take
     // node and destroys it with its links; false when there is none.
     bool RemovePropertyChannel(const char* propertyName, KQovTakeNode* takeNode);

@@ -233,3 +233,25 @@ TEST(KQovAttributeChannels, DestroyingAnAttachedAttributeDetachesIt) {
 }
 
 }  // namespace
+
+TEST(KQovAttributeChannels, WholeColourSetterKeepsThePropertyAtDoublePrecision) {
+    KQovLight light(nullptr);
+    TwoTakes scene;
+    scene.node.SetNodeAttribute(&light);
+    KProperty* colour = light.GetPropertySet()->GetTableProperty(KQovLightProperties::eColor);
+    // The linked curves take single precision; the property gets the exact values last.
+    const double first[3] = {0.1, 0.2, 0.3};
+    KQovSetDefaultValues(&light, "Color", colour, first, 3);
+    double stored[4] = {};
+    ASSERT_EQ(KQovGetPropertyNumbers(colour, stored), 3);
+    EXPECT_EQ(stored[0], 0.1);
+    EXPECT_EQ(stored[2], 0.3);
+    EXPECT_EQ(KQovGetDefaultCurve(&light, "Color", "Y")->GetValue(), 0.2f);
+    // Fewer values than components leave the rest as they are.
+    const double two[2] = {0.7, 0.9};
+    KQovSetDefaultValues(&light, "Color", colour, two, 2);
+    KQovGetPropertyNumbers(colour, stored);
+    EXPECT_EQ(stored[1], 0.9);
+    EXPECT_EQ(stored[2], 0.3);
+    EXPECT_EQ(KQovGetDefaultCurve(&light, "Color", "Z")->GetValue(), 0.3f);
+}

@@ -80,10 +80,7 @@ public:
     ~TestObject() override { set->Destroy(); }
     int GetObjectType() const override { return eMaterial; }
     KQovPropertyHandler* GetPropertyHandler() const override { return set; }
-    void InitTakeNodeChannels(KQovTakeNode* takeNode) override {
-        for (int i = 0; i < set->GetPropertyCount(); ++i)
-            if (set->GetProperty(i)->IsAnimatable()) InitPropertyChannel(set->GetProperty(i), takeNode);
-    }
+    void InitTakeNodeChannels(KQovTakeNode* takeNode) override { InitAnimatableChannels(set, takeNode); }
 
     static constexpr const char* kErrors[1] = {"Take node error"};
     KError error{kErrors, 1};

@@ -68,6 +68,10 @@ public:
     int GetPartCount() const { return static_cast<int>(mParts.size()); }
     int GetLastPartIndex() const { return mParts.empty() ? 0 : GetPartCount() - 1; }
     int GetCurrentPart() const { return mCurrentPart; }
+    // Byte offset where a part starts, -1 out of range.
+    int64_t GetPartStart(int index) const {
+        return index >= 0 && index < GetPartCount() ? mParts[static_cast<size_t>(index)].start : -1;
+    }
     bool FieldFileAppendPart(bool replace);
 
     bool CheckPassword(const char* password);

@@ -1,0 +1,101 @@
+#include "io/KQovExporter.h"
+
+namespace {
+
+// Exporter switch -> option switch.
+int SwitchOption(int index) {
+    return index < 3 ? index : index == 3 ? 12 : index;
+}
+
+// The writers by writing id; formats whose writer is not built yet are absent.
+KQovWriter* MakeWriter(int, KQovObjectManager*) {
+    return nullptr;
+}
+
+}  // namespace
+
+KQovExporter::KQovExporter(KQovObjectManager* manager) : KQovIO(manager), mPassword("") {
+    Reset();
+}
+
+KQovExporter::~KQovExporter() {
+    Reset();
+}
+
+void KQovExporter::Reset() {
+    mWriter.reset();
+    for (bool& on : mSwitches) on = true;
+    mSwitches[3] = false;
+    mStatus = "";
+}
+
+bool KQovExporter::Initialize(const char* fileName) {
+    Reset();
+    return KQovIO::Initialize(fileName);
+}
+
+void KQovExporter::SetSwitch(int index, bool on) {
+    if (index >= 0 && index < kFlagCount) mSwitches[index] = on;
+}
+
+bool KQovExporter::GetSwitch(int index) const {
+    return index >= 0 && index < kFlagCount && mSwitches[index];
+}
+
+bool KQovExporter::CreateWriter() {
+    mWriter.reset();
+    if (mFormatId >= 0 && mFormatId < kWritingIdCount)
+        mWriter.reset(MakeWriter(mFormatId, mManager));
+    return mWriter != nullptr;
+}
+
+bool KQovExporter::OpenWriter() {
+    if (mFileName.IsEmpty()) {
+        mError.SetError(eUninitializedFilename);
+        return false;
+    }
+    if (!mWriter && !CreateWriter()) {
+        mError.SetError(eUnidentifiedError);
+        return false;
+    }
+    if (mWriter->FileCreate(mFileName.Buffer())) return true;
+    int code = mWriter->GetLastErrorID();
+    mError.SetErrorWithText(code == KQovWriter::eFileCorrupted    ? eFileCorrupted
+                            : code == KQovWriter::eFileNotCreated ? eFileNotCreated
+                                                                  : eUnidentifiedError,
+                            mWriter->GetLastErrorString());
+    mWriter.reset();
+    return false;
+}
+
+bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
+    KStreamOptionsQov local;
+    if (!options) {
+        if (mFormatId > 4) {
+            mError.SetError(eStreamOptionsNotSet);
+            return false;
+        }
+        FillStreamOptions(local);
+        // The scene information is reconciled with the scene once the scene model writes.
+        options = &local;
+    }
+    // OpenWriter's error and its text are what the caller needs to see.
+    if (!OpenWriter()) return false;
+    const bool qov = mFormatId >= 0 && mFormatId <= 4;
+    if (qov) mOptionsInUse = options;
+    bool ok = mWriter->Write(scene, options);
+    mWriter->GetStatusText(mStatus);
+    if (qov) mOptionsInUse = nullptr;
+    mWriter.reset();
+    if (!ok) mError.SetError(eOutOfDiskSpace);
+    return ok;
+}
+
+void KQovExporter::FillStreamOptions(KStreamOptionsQov& options) const {
+    options.Reset();
+    if (!mPassword.IsEmpty()) {
+        options.passwordFlag = 1;
+        options.password = mPassword;
+    }
+    for (int i = 0; i < kFlagCount; ++i) options.SetSwitch(SwitchOption(i), mSwitches[i]);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Entry point for writing a scene into a file: picks the writer of the file-format id,
+// builds its options from the switches, creates the file and runs the write.
+
+#include <memory>
+
+#include "io/KQovIO.h"
+#include "io/KQovWriter.h"
+#include "io/KStreamOptionsQov.h"
+
+class KQovScene;
+
+class KQovExporter : public KQovIO {
+public:
+    static constexpr int kWritingIdCount = 19;
+
+    explicit KQovExporter(KQovObjectManager* manager);
+    ~KQovExporter() override;
+
+    void Reset();
+    bool Initialize(const char* fileName) override;
+    // Indexes outside 0 to 10 are ignored (false when read).
+    void SetSwitch(int index, bool on);
+    bool GetSwitch(int index) const;
+    void SetFileFormat(int id) { mFormatId = id; }
+    int GetFileFormat() const { return mFormatId; }
+    // The written file is protected by this password when it is not empty.
+    void SetPassword(const char* password) { mPassword = password ? password : ""; }
+
+    bool CreateWriter();
+    bool OpenWriter();
+    bool Export(KQovScene* scene, KStreamOptions* options);
+    void FillStreamOptions(KStreamOptionsQov& options) const;
+
+private:
+    int mFormatId = 0;
+    std::unique_ptr<KQovWriter> mWriter;
+    KString mPassword;
+    bool mSwitches[kFlagCount] = {};
+};

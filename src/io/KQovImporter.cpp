@@ -1,0 +1,220 @@
+#include "io/KQovImporter.h"
+
+#include "io/qov/KQovReaderQov.h"
+
+namespace {
+
+// Importer flag -> option switch.
+int FlagSwitch(int flag) {
+    return flag < 3 ? flag : flag < 10 ? flag + 1 : 11;
+}
+
+// The readers by reading id; formats whose reader is not built yet are absent.
+KQovReader* MakeReader(int id, KQovObjectManager* manager, KQovImporter* importer) {
+    if (id >= 0 && id <= 2) return new KQovReaderQov(manager, importer);
+    return nullptr;
+}
+
+}  // namespace
+
+KQovImporter::KQovImporter(KQovObjectManager* manager) : KQovIO(manager), mPassword("") {
+    Reset();
+}
+
+KQovImporter::~KQovImporter() {
+    Reset();
+}
+
+void KQovImporter::Reset() {
+    mReader.reset();
+    mTakesFetched = false;
+    mTakes.clear();
+    mCurrentTake = "";
+    KQovDestroySceneInfo(mManager, mSceneInfo);
+    mSceneInfo = nullptr;
+    for (bool& flag : mFlags) flag = true;
+    mVersion[0] = mVersion[1] = mVersion[2] = 0;
+    mStatus = "";
+    mResolution = KQovCameraResolution();
+}
+
+bool KQovImporter::Initialize(const char* fileName) {
+    Reset();
+    KQovIO::Initialize(fileName);
+    return IsNativeFileName() ? CreateReader() : true;
+}
+
+bool KQovImporter::IsNativeFileName() const {
+    int separator = -1;
+    for (int i = 0; i < mFileName.GetLen(); ++i)
+        if (mFileName[i] == '/' || mFileName[i] == '\\') separator = i;
+    int dot = mFileName.ReverseFind('.');
+    if (dot <= separator) return false;
+    return mFileName.Mid(dot + 1).Lower().Find("qov") >= 0;
+}
+
+bool KQovImporter::CreateReader() {
+    if (mFileName.IsEmpty()) {
+        mError.SetError(eUninitializedFilename);
+        return false;
+    }
+    mReader.reset(MakeReader(mFormatId, mManager, this));
+    mTakesFetched = false;
+    if (!mReader) {
+        mError.SetError(eUnidentifiedError);
+        return false;
+    }
+    auto* qov = mFormatId <= 2 ? static_cast<KQovReaderQov*>(mReader.get()) : nullptr;
+    bool opened = mReader->FileOpen(mFileName.Buffer());
+    if (qov && (opened || qov->GetLastErrorID() == KQovReader::eVersionNotSupportedYet ||
+                qov->GetLastErrorID() == KQovReader::eVersionNotSupportedAnymore))
+        qov->GetFileVersion(mVersion[0], mVersion[1], mVersion[2]);
+    if (opened) {
+        if (qov) {
+            static const int kIdOfKind[3] = {1, 0, 2};
+            mFormatId = kIdOfKind[qov->GetFileKind()];
+            mResolution = KQovCameraResolution();
+            mResolution.present = qov->GetCameraResolution(mResolution.name, mResolution.mode,
+                                                           mResolution.width, mResolution.height);
+        }
+        return true;
+    }
+    int code = mReader->GetLastErrorID();
+    mError.SetErrorWithText(code >= 0 && code <= 3 ? code : eUnidentifiedError,
+                            mReader->GetLastErrorString());
+    mReader.reset();
+    mTakesFetched = false;
+    return false;
+}
+
+void KQovImporter::ReleaseOptions(KStreamOptions* options) {
+    if (options && options->IsA(KStreamOptionsQov::ClassId()))
+        KQovDestroySceneInfo(mManager, static_cast<KStreamOptionsQov*>(options)->sceneInfo);
+    delete options;
+}
+
+bool KQovImporter::FetchTakes() {
+    if (mTakesFetched) return true;
+    if (!mReader && !CreateReader()) return false;
+    KStreamOptions* options = mReader->GetReadOptions(true);
+    if (!options) {
+        mError.SetError(eUnidentifiedError);
+        return false;
+    }
+    if (options->IsA(KStreamOptionsQov::ClassId()))
+        TakeStreamOptions(*static_cast<KStreamOptionsQov*>(options));
+    ReleaseOptions(options);
+    mTakesFetched = true;
+    return true;
+}
+
+bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
+    KStreamOptionsQov local;
+    if (!mReader && !CreateReader()) return false;
+    KStreamOptions* fetched = nullptr;
+    if (!options) {
+        if (mFormatId <= 2 && mTakesFetched) {
+            FillStreamOptions(local);
+            options = &local;
+        } else {
+            fetched = mReader->GetReadOptions(true);
+            if (!fetched) {
+                mError.SetError(eUnidentifiedError);
+                return false;
+            }
+            if (fetched->IsA(KStreamOptionsQov::ClassId()))
+                TakeStreamOptions(*static_cast<KStreamOptionsQov*>(fetched));
+            mTakesFetched = true;
+            options = fetched;
+        }
+    }
+    mOptionsInUse = options;
+    bool ok = mReader->Read(scene, options);
+    // The scene-information copy goes into the scene once the scene model reads files.
+    mReader->GetStatusText(mStatus);
+    mOptionsInUse = nullptr;
+    if (!ok) {
+        if (mReader->GetLastErrorID() == KQovReader::eWrongPassword)
+            mError.SetErrorWithText(
+                ePasswordError, "File is password protected and the provided password is wrong.");
+        else
+            mError.SetError(eUnidentifiedError);
+    }
+    ReleaseOptions(fetched);
+    return ok;
+}
+
+int KQovImporter::GetTakeCount() {
+    if (mFormatId > 2 || !FetchTakes()) return 0;
+    return static_cast<int>(mTakes.size());
+}
+
+KQovTakeInfo* KQovImporter::GetTakeInfo(int index) {
+    if (index < 0 || index >= GetTakeCount()) return nullptr;
+    return mTakes[static_cast<size_t>(index)].get();
+}
+
+void KQovImporter::GetFileVersion(int& major, int& minor, int& revision) const {
+    bool old = mVersion[0] >= 1 && mVersion[0] <= 4;
+    major = old ? 5 : mVersion[0];
+    minor = old ? 0 : mVersion[1];
+    revision = old ? 0 : mVersion[2];
+}
+
+void KQovImporter::SetOptionFlag(int index, bool on) {
+    if (index >= 0 && index < kFlagCount) mFlags[index] = on;
+}
+
+bool KQovImporter::GetOptionFlag(int index) const {
+    return index >= 0 && index < kFlagCount && mFlags[index];
+}
+
+void KQovImporter::FillStreamOptions(KStreamOptionsQov& options) const {
+    options.ClearTakes();
+    for (const auto& take : mTakes) options.AddTake(*take);
+    options.currentTakeName = mCurrentTake;
+    options.password = mPassword;
+    for (int i = 0; i < kFlagCount; ++i) options.SetSwitch(FlagSwitch(i), mFlags[i]);
+}
+
+void KQovImporter::TakeStreamOptions(const KStreamOptionsQov& options) {
+    mTakes.clear();
+    for (int i = 0; i < options.GetTakeCount(); ++i)
+        mTakes.emplace_back(new KQovTakeInfo(*options.GetTake(i)));
+    KQovDestroySceneInfo(mManager, mSceneInfo);
+    mSceneInfo = nullptr;
+    if (options.sceneInfo) {
+        mSceneInfo = KQovCreateSceneInfo(mManager);
+        mSceneInfo->CopyFrom(*options.sceneInfo);
+    }
+    mCurrentTake = options.currentTakeName;
+    mPassword = options.password;
+    for (int i = 0; i < kFlagCount; ++i) mFlags[i] = options.GetSwitch(FlagSwitch(i));
+}
+
+KStreamOptionsQov* KQovImporter::GetReadOptionsFromFieldFile(KQovPropertyFieldFile* fieldFile) {
+    if (!fieldFile) {
+        mError.SetError(eFileNotCreated);
+        return nullptr;
+    }
+    KQovReaderQov reader(mManager, this);
+    // A nested file has no Summary of its own: its content is counted by scanning.
+    KStreamOptionsQov* options = reader.ReadHeaderInfo(fieldFile, true);
+    if (!options) mError.SetError(eUnidentifiedError);
+    return options;
+}
+
+bool KQovImporter::ImportFromFieldFile(KQovScene* scene, KStreamOptions* options,
+                                       KQovPropertyFieldFile* fieldFile) {
+    if (!options || !fieldFile) {
+        mError.SetError(options ? eFileNotCreated : eStreamOptionsNotSet);
+        return false;
+    }
+    mOptionsInUse = options;
+    KQovReaderQov reader(mManager, this);
+    bool ok = reader.ReadScene(scene, options, fieldFile);
+    reader.GetStatusText(mStatus);
+    mOptionsInUse = nullptr;
+    if (!ok) mError.SetError(eUnidentifiedError);
+    return ok;
+}

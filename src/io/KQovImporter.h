@@ -1,0 +1,63 @@
+#pragma once
+// Entry point for reading a file into a scene: picks the reader of the file-format id, opens
+// the file, offers its take list and version, and runs the read.
+
+#include <memory>
+#include <vector>
+
+#include "io/KQovIO.h"
+#include "io/KQovReader.h"
+#include "io/KStreamOptionsQov.h"
+
+class KQovPropertyFieldFile;
+class KQovScene;
+
+class KQovImporter : public KQovIO {
+public:
+    static constexpr int kReadingIdCount = 17;
+
+    explicit KQovImporter(KQovObjectManager* manager);
+    ~KQovImporter() override;
+
+    void Reset();
+    bool Initialize(const char* fileName) override;
+    bool IsNativeFileName() const;
+    bool CreateReader();
+    bool Import(KQovScene* scene, KStreamOptions* options);
+
+    int GetTakeCount();
+    KQovTakeInfo* GetTakeInfo(int index);
+    void GetFileVersion(int& major, int& minor, int& revision) const;
+    int GetFileFormat() const { return mFormatId; }
+    bool GetCameraResolution(KString& name, KString& mode, double& width, double& height) const {
+        return mResolution.Get(name, mode, width, height);
+    }
+    const KString& GetCurrentTakeName() const { return mCurrentTake; }
+
+    // Indexes outside 0 to 10 are ignored (false when read).
+    void SetOptionFlag(int index, bool on);
+    bool GetOptionFlag(int index) const;
+    void SetPassword(const char* password) { mPassword = password ? password : ""; }
+
+    void FillStreamOptions(KStreamOptionsQov& options) const;
+    void TakeStreamOptions(const KStreamOptionsQov& options);
+    KStreamOptionsQov* GetReadOptionsFromFieldFile(KQovPropertyFieldFile* fieldFile);
+    bool ImportFromFieldFile(KQovScene* scene, KStreamOptions* options,
+                             KQovPropertyFieldFile* fieldFile);
+
+private:
+    bool FetchTakes();
+    // The reader's options are released once copied in.
+    void ReleaseOptions(KStreamOptions* options);
+
+    int mFormatId = 0;
+    std::unique_ptr<KQovReader> mReader;
+    bool mTakesFetched = false;
+    KString mPassword;
+    std::vector<std::unique_ptr<KQovTakeInfo>> mTakes;
+    KQovSceneInfo* mSceneInfo = nullptr;
+    KString mCurrentTake;
+    KQovCameraResolution mResolution;
+    bool mFlags[kFlagCount] = {};
+    int mVersion[3] = {};
+};

@@ -1,0 +1,50 @@
+#include "io/KQovReader.h"
+
+#include <set>
+#include <string>
+
+#include "scene/KQovNode.h"
+
+namespace {
+
+const char* const kReaderMessages[KQovReader::eErrorCount] = {
+    "File is corrupted",
+    "File version is not supported yet",
+    "File version is not supported anymore",
+    "File not opened",
+    "File not created",
+    "Wrong password",
+    "Stream options not set",
+    "Unidentified error"};
+
+void CollectDuplicates(KQovNode* node, std::set<std::string>& seen, std::set<std::string>& reported,
+                       KString& message) {
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        KQovNode* child = node->GetChild(i);
+        if (!child) continue;
+        std::string name = child->GetName();
+        if (!seen.insert(name).second && reported.insert(name).second) {
+            message += "\n    ";
+            message += name.c_str();
+        }
+        CollectDuplicates(child, seen, reported, message);
+    }
+}
+
+}  // namespace
+
+KQovReader::KQovReader(KQovObjectManager* manager)
+    : mManager(manager), mError(kReaderMessages, eErrorCount) {}
+
+KQovReader::~KQovReader() = default;
+
+bool KQovReader::CheckDuplicateNames(KQovNode* node, KString& message) {
+    return KQovAppendDuplicateNames(node, message);
+}
+
+bool KQovAppendDuplicateNames(KQovNode* node, KString& message) {
+    if (!node) return true;
+    std::set<std::string> seen, reported;
+    CollectDuplicates(node, seen, reported, message);
+    return reported.empty();
+}

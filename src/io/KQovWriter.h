@@ -1,0 +1,48 @@
+#pragma once
+// Base of every file writer: the operations through which the exporter creates a file and
+// writes a scene into it, with the error object and status text it copies.
+
+#include "foundation/KError.h"
+#include "foundation/KString.h"
+
+class KQovNode;
+class KQovObjectManager;
+class KQovScene;
+class KStreamOptions;
+
+class KQovWriter {
+public:
+    enum ErrorId {
+        eFileCorrupted = 0,
+        eFileNotOpened,
+        eFileNotCreated,
+        eOutOfDiskSpace,
+        eStreamOptionsNotSet,
+        eUnidentifiedError,
+        eErrorCount
+    };
+
+    explicit KQovWriter(KQovObjectManager* manager);
+    virtual ~KQovWriter();
+    KQovWriter(const KQovWriter&) = delete;
+    KQovWriter& operator=(const KQovWriter&) = delete;
+
+    virtual bool FileCreate(const char* fileName) = 0;
+    virtual bool FileClose() = 0;
+    virtual bool IsFileOpen() = 0;
+    // A new options object for this writer; the caller owns it.
+    virtual KStreamOptions* GetWriteOptions() = 0;
+    virtual bool Write(KQovScene* scene, KStreamOptions* options) = 0;
+    // False when names below `root` clash (other programs address nodes by name); each
+    // clashing name is appended to `message` once.
+    virtual bool CheckNodeNames(KQovNode* root, KString& message);
+
+    int GetLastErrorID() const { return mError.GetErrorCode(); }
+    const char* GetLastErrorString() const { return mError.GetErrorText(); }
+    void GetStatusText(KString& out) const { out = mStatus; }
+
+protected:
+    KQovObjectManager* mManager;
+    KError mError;
+    KString mStatus;
+};

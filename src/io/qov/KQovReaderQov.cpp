@@ -1,0 +1,205 @@
+#include "io/qov/KQovReaderQov.h"
+
+#include "foundation/KPath.h"
+#include "io/KQovIOHooks.h"
+#include "io/KQovImporter.h"
+
+KQovReaderQov::KQovReaderQov(KQovObjectManager* manager, KQovImporter* importer)
+    : KQovReader(manager), mImporter(importer) {}
+
+KQovReaderQov::~KQovReaderQov() {
+    if (mOwnFile) FileClose();
+}
+
+void KQovReaderQov::Report(const char* text, float percent) {
+    if (mImporter) mImporter->Report(0, text, nullptr, percent);
+}
+
+bool KQovReaderQov::FileOpen(const char* fileName) {
+    mResolution.present = false;
+    if (!mOwnFile) mOwnFile.reset(KQovPropertyFieldFile::Create());
+    KString resolved = KResolvePath(KGetCurrentDirectory().Buffer(), fileName ? fileName : "");
+    KQovHeaderInfo header;
+    if (!mOwnFile->Open(resolved.Buffer(), false, false, &header)) {
+        int code = mOwnFile->GetLastErrorID();
+        mError.SetErrorWithText(code >= 0 && code <= 4 ? code : eUnidentifiedError,
+                                mOwnFile->GetLastErrorString());
+        return false;
+    }
+    if (header.cameraResolutionPresent && header.width != 0.0 && header.height != 0.0 &&
+        !header.resolutionMode.IsEmpty()) {
+        mResolution = {true, header.cameraName, header.resolutionMode, header.width, header.height};
+    }
+    return true;
+}
+
+bool KQovReaderQov::FileClose() {
+    if (!mOwnFile || !mOwnFile->IsOpen()) {
+        mOwnFile.reset();
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    bool closed = mOwnFile->FieldFileClose() && mOwnFile->GetLastErrorID() == -1;
+    if (!closed) {
+        if (mOwnFile->GetLastErrorID() == KQovFieldFile::eFileNotOpened)
+            mError.SetError(eFileNotOpened);
+        else
+            mError.SetErrorWithText(eUnidentifiedError, mOwnFile->GetLastErrorString());
+    }
+    mOwnFile.reset();
+    return closed;
+}
+
+int KQovReaderQov::GetFileKind() const {
+    if (!mFile) return 0;
+    return mFile->IsEncrypted() ? 2 : mFile->IsBinary() ? 1 : 0;
+}
+
+void KQovReaderQov::GetFileVersion(int& major, int& minor, int& revision) const {
+    KQovFieldFile::SplitVersion(mFile ? mFile->GetFileVersion() : 0, major, minor, revision);
+}
+
+void KQovReaderQov::DetectLayout(bool openFirstSection) {
+    int major, minor, revision;
+    GetFileVersion(major, minor, revision);
+    if (major < 5 || (major == 5 && minor < 8)) {
+        mFile->SetVersion5Layout(true);
+    } else if (major == 5 && minor == 8 && revision == 0) {
+        if (openFirstSection) {
+            if (!mFile->FieldFileSelectFirstPart()) return;
+            mFile->SetVersion5Layout(mFile->FieldReadGetOccurrenceCount("Definitions") == 0);
+            mFile->Finish();
+        } else {
+            mFile->SetVersion5Layout(mFile->FieldReadGetOccurrenceCount("Definitions") == 0);
+        }
+    } else {
+        mFile->SetVersion5Layout(false);
+    }
+}
+
+KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFile, bool allowScan) {
+    std::unique_ptr<KStreamOptionsQov> options(KStreamOptionsQov::Create());
+    mOptions = options.get();
+    mLent = fieldFile;
+    bool ok = true;
+    int part = 0;
+    if (!mFile || !mFile->IsOpen()) {
+        mError.SetError(eFileNotOpened);
+        ok = false;
+    } else if (mFile->GetCurrentPart() >= 0) {
+        if (allowScan)
+            ReadContentInformation();
+        else
+            ok = false;
+    } else if (ReadSummary(part)) {
+        DetectLayout(true);
+    } else if (!allowScan || !mFile->FieldFileSelectFirstPart()) {
+        ok = false;
+    } else {
+        DetectLayout(false);
+        ReadContentInformation();
+        mFile->Finish();
+        // The scan's findings are kept for the next reader; a file that cannot take them
+        // (ASCII, encrypted, read-only) is simply left as it is.
+        WriteSummaryUpdate(false);
+    }
+    mLent = nullptr;
+    mOptions = nullptr;
+    if (!ok) {
+        KQovDestroySceneInfo(mManager, options->sceneInfo);
+        return nullptr;
+    }
+    return options.release();
+}
+
+bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
+                              KQovPropertyFieldFile* fieldFile) {
+    bool ok = true;
+    mOptions = nullptr;
+    KQovIOHooks& hooks = KQovIOHooks::GetInstance();
+    hooks.BeginReadWrite();
+    KStreamOptionsQov* qovOptions = options && options->IsA(KStreamOptionsQov::ClassId())
+                                        ? static_cast<KStreamOptionsQov*>(options)
+                                        : nullptr;
+    KStringMap freshMap(20, true);
+    KStringMap* savedMap = nullptr;
+    if (!qovOptions) {
+        mError.SetError(eStreamOptionsNotSet);
+        ok = false;
+    } else {
+        mOptions = qovOptions;
+        if (fieldFile) {
+            mLent = fieldFile;
+            savedMap = fieldFile->GetObjectMap();
+            fieldFile->SetObjectMap(&freshMap);
+        } else if (!mFile || !mFile->IsOpen()) {
+            mError.SetError(eFileNotOpened);
+            ok = false;
+        }
+    }
+    int steps = 1;
+    if (qovOptions && mFile)
+        for (int i = 0; i < qovOptions->GetTakeCount(); ++i)
+            if (qovOptions->GetTake(i)->select) ++steps;
+    hooks.SetStepCount(steps);
+
+    if (ok) {
+        if (mFile->GetCurrentPart() < 0) {
+            ok = mFile->FieldFileSelectFirstPart();
+            if (ok) DetectLayout(false);
+        } else if (!fieldFile) {
+            mFile->FieldReadRewind();
+        }
+    }
+    if (ok && !fieldFile && mFile->HasPassword() &&
+        !mFile->CheckPassword(qovOptions->password.Buffer())) {
+        mError.SetError(eWrongPassword);
+        ok = false;
+    }
+    // The sections in file order: scene emptied, Definitions, camera switcher, objects,
+    // root registration, version-5 node pass, producer cameras, background textures,
+    // merges, media, gobos, characters, generic persistence, global settings,
+    // connections, takes and the finishing passes. They all need the scene's object
+    // model, which this build does not have yet.
+    (void)scene;
+    if (ok) {
+        mError.SetErrorWithText(eUnidentifiedError, "Reading into a scene is not available");
+        ok = false;
+    }
+
+    if (fieldFile) {
+        fieldFile->GetObjectMap()->Clear();
+        fieldFile->SetObjectMap(savedMap);
+    }
+    mLent = nullptr;
+    mOptions = nullptr;
+    hooks.EndProgress();
+    hooks.EndReadWrite();
+    return ok;
+}
+
+bool KQovReaderQov::UpdateSummary(KStreamOptionsQov* newInfo) {
+    if (!newInfo || !mOwnFile || !mOwnFile->IsOpen() || mOwnFile->GetCurrentPart() >= 0)
+        return false;
+    KStreamOptionsQov fileInfo;
+    mOptions = &fileInfo;
+    int part = 0;
+    bool ok = false;
+    if (ReadSummary(part)) {
+        if (fileInfo.sceneInfo && newInfo->sceneInfo) {
+            fileInfo.sceneInfo->CopyFrom(*newInfo->sceneInfo);
+        } else if (fileInfo.sceneInfo) {
+            KQovDestroySceneInfo(mManager, fileInfo.sceneInfo);
+            fileInfo.sceneInfo = nullptr;
+        } else if (newInfo->sceneInfo) {
+            fileInfo.sceneInfo = KQovCreateSceneInfo(mManager);
+            fileInfo.sceneInfo->CopyFrom(*newInfo->sceneInfo);
+        }
+        for (int i = 0; i < fileInfo.GetTakeCount() && i < newInfo->GetTakeCount(); ++i)
+            fileInfo.GetTake(i)->CopyValues(*newInfo->GetTake(i));
+        ok = WriteSummaryUpdate(part == mOwnFile->GetLastPartIndex());
+    }
+    KQovDestroySceneInfo(mManager, fileInfo.sceneInfo);
+    mOptions = nullptr;
+    return ok;
+}

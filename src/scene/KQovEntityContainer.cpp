@@ -1,0 +1,248 @@
+#include "scene/KQovEntityContainer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "scene/KQovDeformer.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
+#include "scene/KQovVideo.h"
+
+namespace {
+
+const char* const kErrors[KQovEntityContainer::eErrorCount] = {
+    "Node is null.",
+    "Node is already owned by the entity.",
+    "Node does not belong to the entity.",
+    "Parameter is out of range.",
+    "Material still in use.",
+    "Material not found.",
+    "Texture still in use.",
+    "Texture not found.",
+    "Video still in use.",
+    "Video not found.",
+    "Video name clash.",
+    "", "", "", "", "", "",
+};
+
+KQovEntityContainer::RootMaker gRootMaker = nullptr;
+
+template <class T>
+T* FindByName(const KQovUseList<T>& list, const char* name) {
+    if (!name) return nullptr;
+    for (int i = 0; i < list.GetCount(); ++i)
+        if (std::strcmp(list.Get(i)->GetName(), name) == 0) return list.Get(i);
+    return nullptr;
+}
+
+void CollectTree(KQovNode* node, int type, std::vector<KQovNode*>& out) {
+    const KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    if (attribute && attribute->GetAttributeType() == type) out.push_back(node);
+    for (int i = 0; i < node->GetChildCount(); ++i)
+        if (KQovNode* child = node->GetChild(i)) CollectTree(child, type, out);
+}
+
+}  // namespace
+
+template <class T>
+int KQovUseList<T>::RemoveUse(T* object) {
+    auto it = mUses.find(object);
+    if (it == mUses.end()) return -1;
+    const int left = --it->second;
+    if (left == 0) Forget(object);
+    return left;
+}
+
+template <class T>
+void KQovUseList<T>::Forget(const T* object) {
+    if (mUses.erase(object) == 0) return;
+    mOrder.erase(std::find(mOrder.begin(), mOrder.end(), object));
+}
+
+void KQovEntityContainer::SetRootMaker(RootMaker maker) {
+    gRootMaker = maker;
+}
+
+KQovEntityContainer::KQovEntityContainer(KQovObjectManager* manager) : mError(kErrors, eErrorCount) {
+    mRoot = gRootMaker ? gRootMaker(manager, "RootNode") : nullptr;
+}
+
+KQovEntityContainer::~KQovEntityContainer() {
+    // Generic nodes outlive the scene in the manager: they must not keep a
+    // pointer to a container that is gone.
+    while (mGenericNodes.GetCount() > 0) mGenericNodes.Get(0)->ForgetEntity(this);
+    mRoot = nullptr;
+}
+
+KQovNode* KQovEntityContainer::GetNode(int index) {
+    if (index < 0 || index >= GetNodeCount()) {
+        mError.SetError(eOutOfRange);
+        return nullptr;
+    }
+    return mNodes[size_t(index)];
+}
+
+bool KQovEntityContainer::AddNode(KQovNode* node) {
+    if (!node) {
+        mError.SetError(eNodeIsNull);
+        return false;
+    }
+    if (!mNodeSet.insert(node).second) {
+        mError.SetError(eNodeAlreadyOwned);
+        return false;
+    }
+    mNodes.push_back(node);
+    return true;
+}
+
+bool KQovEntityContainer::RemoveNode(KQovNode* node) {
+    if (!node) {
+        mError.SetError(eNodeIsNull);
+        return false;
+    }
+    if (mNodeSet.erase(node) == 0) {
+        mError.SetError(eNodeNotOwned);
+        return false;
+    }
+    mNodes.erase(std::find(mNodes.begin(), mNodes.end(), node));
+    if (node == mRoot) mRoot = nullptr;
+    return true;
+}
+
+void KQovEntityContainer::CollectNodesByAttributeType(std::vector<KQovNode*>& out, int type,
+                                                      bool fromRootTree) {
+    out.clear();
+    if (fromRootTree) {
+        if (mRoot) CollectTree(mRoot, type, out);
+        return;
+    }
+    for (KQovNode* node : mNodes) {
+        const KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        if (attribute && attribute->GetAttributeType() == type) out.push_back(node);
+    }
+}
+
+template <class T>
+T* KQovEntityContainer::GetAt(const KQovUseList<T>& list, int index) {
+    if (index < 0 || index >= list.GetCount()) {
+        mError.SetError(eOutOfRange);
+        return nullptr;
+    }
+    return list.Get(index);
+}
+
+template <class T>
+T* KQovEntityContainer::FindOrReport(const KQovUseList<T>& list, const KString& name, int notFound) {
+    T* found = FindByName(list, name.Buffer());
+    if (!found) mError.SetError(notFound);
+    return found;
+}
+
+template <class T>
+bool KQovEntityContainer::Remove(KQovUseList<T>& list, T* object, int inUse, int notFound) {
+    const int left = object ? list.RemoveUse(object) : -1;
+    if (left < 0) {
+        mError.SetError(notFound);
+        return false;
+    }
+    if (left > 0) {
+        mError.SetError(inUse);
+        return false;
+    }
+    return true;
+}
+
+KQovObject* KQovEntityContainer::GetMaterial(int index) {
+    return GetAt(mMaterials, index);
+}
+bool KQovEntityContainer::AddMaterial(KQovObject* material) {
+    if (material) mMaterials.AddUse(material);
+    return true;
+}
+bool KQovEntityContainer::RemoveMaterial(KQovObject* material) {
+    return Remove(mMaterials, material, eMaterialInUse, eMaterialNotFound);
+}
+KQovObject* KQovEntityContainer::FindMaterial(const KString& name) {
+    return FindOrReport(mMaterials, name, eMaterialNotFound);
+}
+
+KQovObject* KQovEntityContainer::GetTexture(int index) {
+    return GetAt(mTextures, index);
+}
+bool KQovEntityContainer::AddTexture(KQovObject* texture) {
+    if (texture) mTextures.AddUse(texture);
+    return true;
+}
+bool KQovEntityContainer::RemoveTexture(KQovObject* texture) {
+    return Remove(mTextures, texture, eTextureInUse, eTextureNotFound);
+}
+KQovObject* KQovEntityContainer::FindTexture(const KString& name) {
+    return FindOrReport(mTextures, name, eTextureNotFound);
+}
+
+KQovVideo* KQovEntityContainer::GetVideo(int index) {
+    return GetAt(mVideos, index);
+}
+bool KQovEntityContainer::AddVideo(KQovVideo* video) {
+    if (!video) return true;
+    if (!mVideos.Contains(video)) {
+        KQovVideo* named = FindByName(mVideos, video->GetName());
+        if (named) {
+            mError.SetError(eVideoNameClash);
+            return false;
+        }
+    }
+    mVideos.AddUse(video);
+    return true;
+}
+bool KQovEntityContainer::RemoveVideo(KQovVideo* video) {
+    return Remove(mVideos, video, eVideoInUse, eVideoNotFound);
+}
+KQovVideo* KQovEntityContainer::FindVideo(const KString& name) {
+    return FindOrReport(mVideos, name, eVideoNotFound);
+}
+
+KQovGenericNode* KQovEntityContainer::GetGenericNode(int index) {
+    return GetAt(mGenericNodes, index);
+}
+bool KQovEntityContainer::AddGenericNode(KQovGenericNode* node) {
+    if (node) mGenericNodes.AddUse(node);
+    return true;
+}
+bool KQovEntityContainer::RemoveGenericNode(KQovGenericNode* node) {
+    return Remove(mGenericNodes, node, eGenericNodeInUse, eGenericNodeNotFound);
+}
+void KQovEntityContainer::ForgetGenericNode(const KQovGenericNode* node) {
+    mGenericNodes.Forget(node);
+}
+KQovGenericNode* KQovEntityContainer::FindGenericNode(const char* name) {
+    return FindByName(mGenericNodes, name);
+}
+
+int KQovEntityContainer::GetDeformerCount(int deformerType) const {
+    if (deformerType == 0) return mDeformers.GetCount();
+    int count = 0;
+    for (int i = 0; i < mDeformers.GetCount(); ++i)
+        if (mDeformers.Get(i)->GetDeformerType() == deformerType) ++count;
+    return count;
+}
+KQovDeformer* KQovEntityContainer::GetDeformer(int index, int deformerType) {
+    if (index < 0 || deformerType < 0) return nullptr;
+    for (int i = 0; i < mDeformers.GetCount(); ++i) {
+        KQovDeformer* deformer = mDeformers.Get(i);
+        if ((deformerType == 0 || deformer->GetDeformerType() == deformerType) && index-- == 0)
+            return deformer;
+    }
+    return nullptr;
+}
+bool KQovEntityContainer::AddDeformer(KQovDeformer* deformer) {
+    if (deformer) mDeformers.AddUse(deformer);
+    return true;
+}
+bool KQovEntityContainer::RemoveDeformer(KQovDeformer* deformer) {
+    return Remove(mDeformers, deformer, eDeformerInUse, eDeformerNotFound);
+}
+KQovDeformer* KQovEntityContainer::FindDeformer(const char* name) {
+    return FindByName(mDeformers, name);
+}

@@ -1,0 +1,150 @@
+#pragma once
+// What one scene holds: its root node, its nodes (each once) and the
+// materials, textures, videos, generic nodes and deformers it refers to, each
+// listed once with a count of its users. The container owns none of these
+// objects: the object manager does.
+
+#include <cstdint>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "foundation/KError.h"
+#include "foundation/KString.h"
+
+class KQovDeformer;
+class KQovGenericNode;
+class KQovNode;
+class KQovObject;
+class KQovObjectManager;
+class KQovVideo;
+
+// One use-counted list: insertion order kept, membership by hash.
+template <class T>
+class KQovUseList {
+public:
+    int GetCount() const { return int(mOrder.size()); }
+    T* Get(int index) const { return mOrder[size_t(index)]; }
+    bool Contains(const T* object) const { return mUses.count(object) != 0; }
+    int GetUseCount(const T* object) const {
+        auto it = mUses.find(object);
+        return it == mUses.end() ? 0 : it->second;
+    }
+    void AddUse(T* object) {
+        if (mUses[object]++ == 0) mOrder.push_back(object);
+    }
+    // The uses left; -1 when the object is not listed.
+    int RemoveUse(T* object);
+    // Takes the object out whatever its count.
+    void Forget(const T* object);
+    void Clear() {
+        mOrder.clear();
+        mUses.clear();
+    }
+
+private:
+    std::vector<T*> mOrder;
+    std::unordered_map<const T*, int32_t> mUses;
+};
+
+class KQovEntityContainer {
+public:
+    enum : int {
+        eNodeIsNull = 0,
+        eNodeAlreadyOwned = 1,
+        eNodeNotOwned = 2,
+        eOutOfRange = 3,
+        eMaterialInUse = 4,
+        eMaterialNotFound = 5,
+        eTextureInUse = 6,
+        eTextureNotFound = 7,
+        eVideoInUse = 8,
+        eVideoNotFound = 9,
+        eVideoNameClash = 10,
+        eGenericNodeInUse = 11,
+        eGenericNodeNotFound = 12,
+        eDeformerInUse = 14,
+        eDeformerNotFound = 15,
+        eErrorCount = 17,
+    };
+
+    // How the root node "RootNode" is made (set by the object manager); without
+    // a maker the container has no root.
+    using RootMaker = KQovNode* (*)(KQovObjectManager* manager, const char* name);
+    static void SetRootMaker(RootMaker maker);
+
+    explicit KQovEntityContainer(KQovObjectManager* manager);
+    // Empties every list; the generic nodes listed forget the container.
+    ~KQovEntityContainer();
+    KQovEntityContainer(const KQovEntityContainer&) = delete;
+    KQovEntityContainer& operator=(const KQovEntityContainer&) = delete;
+
+    KQovNode* GetRootNode() const { return mRoot; }
+    KError& GetError() { return mError; }
+
+    int GetNodeCount() const { return int(mNodes.size()); }
+    KQovNode* GetNode(int index);
+    bool AddNode(KQovNode* node);
+    bool RemoveNode(KQovNode* node);
+    // Nodes whose attribute has the type: the root's tree depth first, parent
+    // before children, or the node list in order.
+    void CollectNodesByAttributeType(std::vector<KQovNode*>& out, int attributeType, bool fromRootTree);
+
+    // Materials and textures: layers and materials call Add for every use they
+    // make and Remove for every use they drop.
+    int GetMaterialCount() const { return mMaterials.GetCount(); }
+    KQovObject* GetMaterial(int index);
+    bool AddMaterial(KQovObject* material);
+    bool RemoveMaterial(KQovObject* material);
+    KQovObject* FindMaterial(const KString& name);
+    int GetMaterialUseCount(const KQovObject* material) const { return mMaterials.GetUseCount(material); }
+
+    int GetTextureCount() const { return mTextures.GetCount(); }
+    KQovObject* GetTexture(int index);
+    bool AddTexture(KQovObject* texture);
+    bool RemoveTexture(KQovObject* texture);
+    KQovObject* FindTexture(const KString& name);
+    int GetTextureUseCount(const KQovObject* texture) const { return mTextures.GetUseCount(texture); }
+
+    int GetVideoCount() const { return mVideos.GetCount(); }
+    KQovVideo* GetVideo(int index);
+    // Refused when another listed video has the same current name.
+    bool AddVideo(KQovVideo* video);
+    bool RemoveVideo(KQovVideo* video);
+    KQovVideo* FindVideo(const KString& name);
+    int GetVideoUseCount(const KQovVideo* video) const { return mVideos.GetUseCount(video); }
+
+    int GetGenericNodeCount() const { return mGenericNodes.GetCount(); }
+    KQovGenericNode* GetGenericNode(int index);
+    bool AddGenericNode(KQovGenericNode* node);
+    bool RemoveGenericNode(KQovGenericNode* node);
+    // A generic node going away leaves the list whatever its count.
+    void ForgetGenericNode(const KQovGenericNode* node);
+    KQovGenericNode* FindGenericNode(const char* name);
+    int GetGenericNodeUseCount(const KQovGenericNode* node) const { return mGenericNodes.GetUseCount(node); }
+
+    // Deformer type 0 is every deformer, 1 skins, 2 clusters.
+    int GetDeformerCount(int deformerType = 0) const;
+    KQovDeformer* GetDeformer(int index, int deformerType = 0);
+    bool AddDeformer(KQovDeformer* deformer);
+    bool RemoveDeformer(KQovDeformer* deformer);
+    KQovDeformer* FindDeformer(const char* name);
+
+private:
+    template <class T>
+    T* GetAt(const KQovUseList<T>& list, int index);
+    template <class T>
+    T* FindOrReport(const KQovUseList<T>& list, const KString& name, int notFound);
+    template <class T>
+    bool Remove(KQovUseList<T>& list, T* object, int inUse, int notFound);
+
+    KQovNode* mRoot = nullptr;
+    std::vector<KQovNode*> mNodes;
+    std::unordered_set<const KQovNode*> mNodeSet;
+    KQovUseList<KQovObject> mMaterials;
+    KQovUseList<KQovObject> mTextures;
+    KQovUseList<KQovVideo> mVideos;
+    KQovUseList<KQovGenericNode> mGenericNodes;
+    KQovUseList<KQovDeformer> mDeformers;
+    KError mError;
+};

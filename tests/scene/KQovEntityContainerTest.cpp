@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scene/KQovDeformer.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovVideo.h"
+#include "scene/SceneObjectDoubles.h"
+
+namespace {
+
+using scene_test::TestAttribute;
+using scene_test::TestObject;
+
+// Roots made for containers, owned here as the manager would own them.
+std::vector<std::unique_ptr<KQovNode>> gRoots;
+
+struct Container {
+    Container() {
+        KQovEntityContainer::SetRootMaker([](KQovObjectManager* m, const char* name) {
+            gRoots.push_back(std::make_unique<KQovNode>(m, (std::string("Model::") + name).c_str()));
+            return gRoots.back().get();
+        });
+        entity = std::make_unique<KQovEntityContainer>(nullptr);
+    }
+    ~Container() {
+        entity.reset();
+        KQovEntityContainer::SetRootMaker(nullptr);
+        gRoots.clear();
+    }
+    KQovEntityContainer* operator->() { return entity.get(); }
+    std::unique_ptr<KQovEntityContainer> entity;
+};
+
+TEST(KQovEntityContainer, UseCountsKeepAnObjectUntilItsLastUser) {
+    Container c;
+    TestObject material(nullptr, "Material::M"), texture(nullptr, "Texture::T");
+    KQovVideo video(nullptr, "Video::V");
+    KQovGenericNode generic(nullptr, "G");
+    KQovDeformer deformer(nullptr, "D", "Skin");
+    using Add = bool (*)(KQovEntityContainer*);
+    struct Row {
+        const char* kind;
+        Add add, remove;
+        int (*count)(KQovEntityContainer*);
+        int inUse, notFound;
+        const char* inUseText;
+    };
+    static KQovObject* m;
+    static KQovObject* t;
+    static KQovVideo* v;
+    static KQovGenericNode* g;
+    static KQovDeformer* d;
+    m = &material, t = &texture, v = &video, g = &generic, d = &deformer;
+    const Row rows[] = {
+        {"material", [](KQovEntityContainer* e) { return e->AddMaterial(m); },
+         [](KQovEntityContainer* e) { return e->RemoveMaterial(m); },
+         [](KQovEntityContainer* e) { return e->GetMaterialCount(); }, 4, 5, "Material still in use."},
+        {"texture", [](KQovEntityContainer* e) { return e->AddTexture(t); },
+         [](KQovEntityContainer* e) { return e->RemoveTexture(t); },
+         [](KQovEntityContainer* e) { return e->GetTextureCount(); }, 6, 7, "Texture still in use."},
+        {"video", [](KQovEntityContainer* e) { return e->AddVideo(v); },
+         [](KQovEntityContainer* e) { return e->RemoveVideo(v); },
+         [](KQovEntityContainer* e) { return e->GetVideoCount(); }, 8, 9, "Video still in use."},
+        {"generic", [](KQovEntityContainer* e) { return e->AddGenericNode(g); },
+         [](KQovEntityContainer* e) { return e->RemoveGenericNode(g); },
+         [](KQovEntityContainer* e) { return e->GetGenericNodeCount(); }, 11, 12, ""},
+        {"deformer", [](KQovEntityContainer* e) { return e->AddDeformer(d); },
+         [](KQovEntityContainer* e) { return e->RemoveDeformer(d); },
+         [](KQovEntityContainer* e) { return e->GetDeformerCount(0); }, 14, 15, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.kind);
+        KQovEntityContainer* e = c.entity.get();
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(r.add(e));
+        EXPECT_EQ(r.count(e), 1);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_FALSE(r.remove(e));
+            EXPECT_EQ(e->GetError().GetErrorCode(), r.inUse);
+            EXPECT_STREQ(e->GetError().GetErrorText(), r.inUseText);
+            EXPECT_EQ(r.count(e), 1);
+        }
+        EXPECT_TRUE(r.remove(e));
+        EXPECT_EQ(r.count(e), 0);
+        EXPECT_FALSE(r.remove(e));
+        EXPECT_EQ(e->GetError().GetErrorCode(), r.notFound);
+    }
+    generic.SetEntity(nullptr);
+}
+
+TEST(KQovEntityContainer, LookupsIndicesAndNodes) {
+    Container c;
+    TestObject texture(nullptr, "Texture::T");
+    c->AddTexture(&texture);
+    EXPECT_EQ(c->FindTexture(KString("Texture::T")), &texture);
+    EXPECT_EQ(c->FindTexture(KString("T")), nullptr);
+    EXPECT_STREQ(c->GetError().GetErrorText(), "Texture not found.");
+    for (int index : {-1, 1}) {
+        c->GetError().ClearError();
+        EXPECT_EQ(c->GetTexture(index), nullptr);
+        EXPECT_STREQ(c->GetError().GetErrorText(), "Parameter is out of range.");
+        c->GetError().ClearError();
+        EXPECT_EQ(c->GetMaterial(index), nullptr);
+        EXPECT_EQ(c->GetError().GetErrorCode(), KQovEntityContainer::eOutOfRange);
+    }
+    EXPECT_EQ(c->GetTexture(0), &texture);
+
+    KQovNode* root = c->GetRootNode();
+    ASSERT_NE(root, nullptr);
+    EXPECT_STREQ(root->GetName(), "Model::RootNode");
+    KQovNode a(nullptr, "Model::A");
+    struct Step {
+        bool add;
+        KQovNode* node;
+        bool result;
+        int code;
+    };
+    const Step steps[] = {
+        {true, nullptr, false, 0}, {true, root, true, -1}, {true, &a, true, -1},
+        {true, &a, false, 1},      {false, nullptr, false, 0}, {false, &a, true, -1},
+        {false, &a, false, 2},     {false, root, true, -1},
+    };
+    for (const Step& s : steps) {
+        c->GetError().ClearError();
+        EXPECT_EQ(s.add ? c->AddNode(s.node) : c->RemoveNode(s.node), s.result);
+        EXPECT_EQ(c->GetError().GetErrorCode(), s.code);
+    }
+    EXPECT_EQ(c->GetNodeCount(), 0);
+    EXPECT_EQ(c->GetRootNode(), nullptr);
+}
+
+TEST(KQovEntityContainer, VideoNameClash) {
+    Container c;
+    KQovVideo v1(nullptr, "Video::Clip"), v2(nullptr, "Video::Clip"), v3(nullptr, "Video::Other");
+    EXPECT_TRUE(c->AddVideo(&v1));
+    EXPECT_FALSE(c->AddVideo(&v2));
+    EXPECT_STREQ(c->GetError().GetErrorText(), "Video name clash.");
+    EXPECT_TRUE(c->AddVideo(&v1));
+    EXPECT_TRUE(c->AddVideo(&v3));
+    EXPECT_EQ(c->GetVideoCount(), 2);
+    EXPECT_EQ(c->GetVideoUseCount(&v1), 2);
+    EXPECT_EQ(c->GetVideoUseCount(&v2), 0);
+    EXPECT_EQ(c->FindVideo(KString("Video::Other")), &v3);
+}
+
+TEST(KQovEntityContainer, DeformersByType) {
+    Container c;
+    KQovDeformer s1(nullptr, "S1", "Skin"), k1(nullptr, "K1", "CLUSTER"), s2(nullptr, "S2", ""),
+        k2(nullptr, "K2", "cluster");
+    for (KQovDeformer* d : {&s1, &k1, &s2, &k2}) c->AddDeformer(d);
+    struct Row {
+        int type, count;
+        std::vector<KQovDeformer*> order;
+    };
+    const Row rows[] = {
+        {0, 4, {&s1, &k1, &s2, &k2}}, {1, 2, {&s1, &s2}}, {2, 2, {&k1, &k2}}, {3, 0, {}}, {-1, 0, {}},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(c->GetDeformerCount(r.type), r.count) << r.type;
+        for (int i = 0; i < int(r.order.size()); ++i) EXPECT_EQ(c->GetDeformer(i, r.type), r.order[size_t(i)]);
+        EXPECT_EQ(c->GetDeformer(int(r.order.size()), r.type), nullptr);
+        EXPECT_EQ(c->GetDeformer(-1, r.type), nullptr);
+    }
+    EXPECT_EQ(c->FindDeformer("K2"), &k2);
+    EXPECT_EQ(c->FindDeformer("none"), nullptr);
+}
+
+TEST(KQovEntityContainer, CollectsByAttributeInTreeOrListOrder) {
+    Container c;
+    KQovNode* root = c->GetRootNode();
+    KQovNode a(nullptr, "Model::A"), a1(nullptr, "Model::A1"), b(nullptr, "Model::B");
+    TestAttribute la(KQovNodeAttribute::eLight), la1(KQovNodeAttribute::eLight),
+        lb(KQovNodeAttribute::eLight), mesh(KQovNodeAttribute::eMesh);
+    root->AddChild(&a);
+    a.AddChild(&a1);
+    root->AddChild(&b);
+    a.SetNodeAttribute(&la);
+    a1.SetNodeAttribute(&la1);
+    b.SetNodeAttribute(&lb);
+    root->SetNodeAttribute(&mesh);
+    for (KQovNode* n : {&b, &a1, root}) c->AddNode(n);
+    std::vector<KQovNode*> out{&a};
+    c->CollectNodesByAttributeType(out, KQovNodeAttribute::eLight, true);
+    EXPECT_EQ(out, (std::vector<KQovNode*>{&a, &a1, &b}));
+    c->CollectNodesByAttributeType(out, KQovNodeAttribute::eLight, false);
+    EXPECT_EQ(out, (std::vector<KQovNode*>{&b, &a1}));
+    c->CollectNodesByAttributeType(out, KQovNodeAttribute::eCamera, true);
+    EXPECT_TRUE(out.empty());
+    for (KQovNode* n : {root, &a, &a1, &b}) n->SetNodeAttribute(nullptr);
+    root->RemoveChild(&a);
+    root->RemoveChild(&b);
+}
+
+TEST(KQovEntityContainer, GenericNodeEntityUsesAndLifetimes) {
+    auto g = std::make_unique<KQovGenericNode>(nullptr, "G");
+    {
+        Container first, second;
+        EXPECT_TRUE(g->SetEntity(first.entity.get()));
+        EXPECT_TRUE(g->SetEntity(first.entity.get()));
+        EXPECT_EQ(first->GetGenericNodeUseCount(g.get()), 1);
+        g->SetEntity(second.entity.get());
+        EXPECT_EQ(first->GetGenericNodeCount(), 0);
+        EXPECT_EQ(second->FindGenericNode("G"), g.get());
+        // A generic node going first leaves no pointer behind.
+        KQovGenericNode other(nullptr, "H");
+        other.SetEntity(second.entity.get());
+        EXPECT_EQ(second->GetGenericNodeCount(), 2);
+    }
+    // The containers went first: the node forgot them.
+    EXPECT_EQ(g->GetEntity(), nullptr);
+}
+
+}  // namespace
