@@ -111,33 +111,19 @@ int KDxfEntityReader::ResolveColour(int colour, const std::string& layer) const 
     return it == mLayers.end() ? 0 : std::abs(it->second);
 }
 
-bool KDxfEntityReader::ReadLine(KDxfFace& line) {
-    double p[2][3] = {{0, 0, 0}, {0, 0, 0}};
-    line = KDxfFace();
-    bool ok = ReadGroups([&](int code, std::string_view value) {
-        if (code == 8) line.layer = value;
-        else if (code == 62) KDxfGroupReader::ToInt(value, line.colour);
-        else if (code >= 10 && code <= 31 && code % 10 <= 1)
-            KDxfGroupReader::ToDouble(value, p[code % 10][code / 10 - 1]);
-    });
-    line.count = 2;
-    for (int i = 0; i < 2; ++i) line.corners[i] = ScenePoint(p[i]);
-    line.colour = ResolveColour(line.colour, line.layer);
-    return ok;
-}
-
-bool KDxfEntityReader::Read3DFace(KDxfFace& face) {
+bool KDxfEntityReader::ReadCorners(KDxfFace& face, int corners) {
     double p[4][3] = {};
     face = KDxfFace();
-    bool ok = ReadGroups([&](int code, std::string_view value) {
+    const bool ok = ReadGroups([&](int code, std::string_view value) {
         if (code == 8) face.layer = value;
         else if (code == 62) KDxfGroupReader::ToInt(value, face.colour);
-        else if (code >= 10 && code <= 33 && code % 10 <= 3)
+        else if (code >= 10 && code <= 39 && code % 10 < corners)
             KDxfGroupReader::ToDouble(value, p[code % 10][code / 10 - 1]);
     });
-    const bool triangle = p[3][0] == p[2][0] && p[3][1] == p[2][1] && p[3][2] == p[2][2];
-    face.count = triangle ? 3 : 4;
-    for (int i = 0; i < 4; ++i) face.corners[i] = ScenePoint(p[i]);
+    face.count = corners;
+    // A face whose fourth corner repeats the third is a triangle.
+    if (corners == 4 && p[3][0] == p[2][0] && p[3][1] == p[2][1] && p[3][2] == p[2][2]) face.count = 3;
+    for (int i = 0; i < corners; ++i) face.corners[i] = ScenePoint(p[i]);
     face.colour = ResolveColour(face.colour, face.layer);
     return ok;
 }

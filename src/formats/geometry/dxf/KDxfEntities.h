@@ -80,8 +80,8 @@ public:
         : mGroups(groups), mLayers(layers) {}
 
     // False when the file ends inside the entity.
-    bool ReadLine(KDxfFace& line);
-    bool Read3DFace(KDxfFace& face);
+    bool ReadLine(KDxfFace& line) { return ReadCorners(line, 2); }
+    bool Read3DFace(KDxfFace& face) { return ReadCorners(face, 4); }
     bool ReadPolyline(KDxfPolyline& polyline);
     // The VERTEX entities after a POLYLINE header into the collection; flags 9 (a closed
     // polyline) close the outline. False when the file ends inside.
@@ -98,6 +98,8 @@ private:
     // `take` sees every other group. False when the file ends.
     template <class Take>
     bool ReadGroups(Take take);
+    // Layer, colour and corner points of a LINE (2 corners) or 3DFACE (4).
+    bool ReadCorners(KDxfFace& face, int corners);
     // 0 -> the colour of the layer (its absolute value), 0 without one.
     int ResolveColour(int colour, const std::string& layer) const;
     // One VERTEX, up to and with the (0, type) group after it, whose type goes to `next`.
