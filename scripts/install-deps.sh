@@ -6,7 +6,7 @@ PACKAGES=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nettle-dev zlib1g-dev libtiff-dev libtiff-tools
-  lib3ds-dev clang xxd locales
+  lib3ds-dev libtinyobjloader-dev clang xxd locales
 )
 
 missing=()
