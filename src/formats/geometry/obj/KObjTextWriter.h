@@ -34,6 +34,8 @@ public:
     // A name unique among the written materials, blanks replaced by "_"; a repeated name gets
     // "1", then "2" ... appended. Writes its newmtl block when the MTL file is open.
     int AddMaterial(const std::string& name, const KObjMaterial& material);
+    // Counts `name` as used, so a material of that name gets a number.
+    void ReserveMaterialName(const std::string& name) { ++mNameUses[name]; }
     const std::string& GetMaterialName(int index) const { return mMaterialNames[index]; }
     void WriteGroup(const KObjWriteGroup& group);
     // Closes both files; false when any write failed.

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovTexture.h"
+#include "common/TempTestFolder.h"
+#include "formats/geometry/obj/KQovReaderObj.h"
+#include "formats/geometry/obj/KQovWriterObj.h"
+#include "io/KQovExporter.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+struct SceneCounts {
+    int meshes = 0, nurbs = 0, points = 0, polygons = 0;
+};
+
+void CountNodes(KQovNode* node, SceneCounts& c) {
+    if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute())) {
+        ++c.meshes;
+        c.points += mesh->GetControlPointsCount();
+        c.polygons += mesh->GetPolygonCount();
+    }
+    if (dynamic_cast<KQovNurb*>(node->GetNodeAttribute())) ++c.nurbs;
+    for (int i = 0; i < node->GetChildCount(); ++i) CountNodes(node->GetChild(i), c);
+}
+
+struct Fixture {
+    Fixture() { manager.SetNodeRenamer(std::make_unique<KQovNumberingRenamer>()); }
+    bool Read(const std::string& path, KQovScene*& scene, int referenceNode = 1) {
+        scene = manager.CreateScene();
+        KQovReaderObj reader(&manager);
+        if (!reader.FileOpen(path.c_str())) return false;
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(false));
+        static_cast<KStreamOptionsBase*>(options.get())->SetOptionValue(1, referenceNode);
+        const bool ok = reader.Read(scene, options.get());
+        reader.GetStatusText(status);
+        error = reader.GetLastErrorID();
+        return ok;
+    }
+    bool Write(KQovScene* scene, const std::string& path, bool triangulate = false) {
+        KQovExporter exporter(&manager);
+        exporter.Initialize(path.c_str());
+        exporter.SetFileFormat(18);
+        KStreamOptionsObj options;
+        options.SetOptionValue(2, triangulate ? 1 : 0);
+        return exporter.Export(scene, &options);
+    }
+    KQovObjectManager manager;
+    KString status;
+    int error = -1;
+};
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TEST(ObjScene, RealFilesBecomeNodesAndRoundTrip) {
+    const std::string folder = std::string(QOV_TESTDATA_DIR) + "/obj/";
+    ASSERT_TRUE(std::ifstream(folder + "spider.obj").good())
+        << "the OBJ test data folder is missing: " << folder;
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    struct Row {
+        const char* file;
+        int groups, polygons;
+    };
+    const Row rows[] = {{"spider.obj", 19, 1368}, {"regr01.obj", 55, 2710}, {"cube_usemtl.obj", 1, 12}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        Fixture f;
+        KQovScene* scene = nullptr;
+        ASSERT_TRUE(f.Read(folder + row.file, scene)) << f.status.Buffer();
+        KQovNode* reference = scene->GetRootNode()->GetChild(0);
+        ASSERT_NE(reference, nullptr);
+        EXPECT_EQ(std::string(reference->GetNameWithoutPrefix().Buffer()),
+                  std::string(row.file).substr(0, std::string(row.file).size() - 4) + "_root");
+        SceneCounts first;
+        CountNodes(scene->GetRootNode(), first);
+        EXPECT_EQ(first.meshes, row.groups);
+        EXPECT_EQ(first.polygons, row.polygons);
+        ASSERT_TRUE(f.Write(scene, out / "Out.OBJ"));
+        EXPECT_TRUE(std::ifstream(out / "out.mtl").good());
+        // Fresh managers: the node renamer numbers names met before in the same manager.
+        Fixture g, h;
+        KQovScene* again = nullptr;
+        ASSERT_TRUE(g.Read(out / "Out.OBJ", again, 0)) << g.status.Buffer();
+        SceneCounts second;
+        CountNodes(again->GetRootNode(), second);
+        EXPECT_EQ(second.meshes, first.meshes);
+        EXPECT_EQ(second.polygons, first.polygons);
+        // Faces of textured materials carry one texture vertex per corner: more points, once.
+        EXPECT_GE(second.points, first.points);
+        ASSERT_TRUE(g.Write(again, out / "1/a.obj"));
+        KQovScene* third = nullptr;
+        ASSERT_TRUE(h.Read(out / "1/a.obj", third, 0));
+        ASSERT_TRUE(h.Write(third, out / "2/a.obj"));
+        EXPECT_TRUE(ReadText(out / "1/a.obj") == ReadText(out / "2/a.obj"));  // stable
+    }
+}
+
+TEST(ObjScene, ReaderOptionsNurbsAndFailures) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    std::string surface = "cstype rat bspline\ndeg 3 3\nsurf 0 1 0 1";
+    std::string text = "g b\n";
+    for (int i = 0; i < 16; ++i) text += "v " + std::to_string(i) + " 0 0 2\n";
+    for (int i = 1; i <= 16; ++i) surface += " " + std::to_string(i);
+    text += "f 1 2 3\ng A\nf 1 2 3\n" + surface + "\nparm u 0 0 0 0 1 1 1 1\nparm v 0 0 0 0 1 1 1 1\nend\n";
+    std::ofstream(out / "n.obj") << text;
+    std::ofstream(out / "bad.obj") << "v 1 2 3\nv 1\n";
+    Fixture f;
+    KQovScene* scene = nullptr;
+    ASSERT_TRUE(f.Read(out / "n.obj", scene, 0)) << f.status.Buffer();
+    KQovNode* root = scene->GetRootNode();
+    ASSERT_EQ(root->GetChildCount(), 3);
+    auto* nurb = dynamic_cast<KQovNurb*>(root->GetChild(0)->GetNodeAttribute());
+    ASSERT_NE(nurb, nullptr);
+    EXPECT_EQ(nurb->GetUKnotVector().GetCount(), 8);
+    EXPECT_EQ(nurb->GetControlPoints().GetAt(1)[0], 4.0);  // point 4 of the file goes second
+    EXPECT_EQ(nurb->GetControlPoints().GetAt(1)[3], 2.0);
+    // The surface took the name of its group first.
+    EXPECT_EQ(std::string(root->GetChild(1)->GetNameWithoutPrefix().Buffer()), "A1");
+    EXPECT_EQ(std::string(root->GetChild(2)->GetNameWithoutPrefix().Buffer()), "b");
+
+    KQovScene* bad = nullptr;
+    EXPECT_FALSE(f.Read(out / "bad.obj", bad));
+    EXPECT_EQ(f.error, KQovReader::eFileCorrupted);
+    EXPECT_NE(std::string(f.status.Buffer()).find("Line 2 is corrupted"), std::string::npos);
+    KQovReaderObj reader(&f.manager);
+    EXPECT_FALSE(reader.FileOpen((out / "missing.obj").c_str()));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileNotOpened);
+    ASSERT_TRUE(reader.FileOpen((out / "n.obj").c_str()));
+    EXPECT_FALSE(reader.Read(scene, nullptr));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eStreamOptionsNotSet);
+}
+
+TEST(ObjScene, WriterCornersDeformationCopiesAndFailures) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = f.manager.CreateScene();
+    KQovNode* node = f.manager.CreateNode("quad");
+    scene->GetRootNode()->AddChild(node);
+    KQovMesh* mesh = f.manager.CreateMesh();
+    node->SetNodeAttribute(mesh);
+    mesh->InitControlPoints(4);
+    for (int i = 0; i < 4; ++i) mesh->GetControlPoints().SetAt(i, KVector4(i & 1, i >> 1, 0, 1));
+    mesh->BeginPolygon();
+    for (int i : {0, 1, 3, 2}) mesh->AddPolygonVertex(i);
+    mesh->InitNormals(4 + 1);  // placeholder size, then per corner below
+    mesh->InitNormals(4);
+    node->SetLocalTranslation(10, 0, 0);
+    ASSERT_TRUE(f.Write(scene, out / "q.obj"));
+    std::string text = ReadText(out / "q.obj");
+    EXPECT_EQ(text.find("mtllib"), std::string::npos);  // no material: no MTL file
+    EXPECT_FALSE(std::ifstream(out / "q.mtl").good());
+    EXPECT_NE(text.find("v 11.000000 0.000000 0.000000\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("f 1//1 2//2 4//4 3//3\n"), std::string::npos) << text;
+    EXPECT_EQ(mesh->GetControlPoints().GetAt(1)[0], 1.0);  // the scene's mesh is untouched
+
+    ASSERT_TRUE(f.Write(scene, out / "t.obj", true));  // forced triangulation
+    text = ReadText(out / "t.obj");
+    EXPECT_EQ(text.find("\nf ", text.find("\nf ") + 1) != std::string::npos, true);
+    EXPECT_NE(text.find("f 1//1 2//2 4//4\nf 4//4 3//3 1//1\n"), std::string::npos) << text;
+    EXPECT_EQ(mesh->GetPolygonSize(0), 4);  // the scene's mesh keeps its quad
+
+    KQovWriterObj writer(&f.manager);
+    EXPECT_FALSE(writer.FileCreate("/proc/no/such/file.obj"));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotOpened);
+    if (writer.FileCreate("/dev/full")) {
+        KStreamOptionsObj options;
+        EXPECT_FALSE(writer.Write(scene, nullptr));
+        EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
+        EXPECT_FALSE(writer.Write(scene, &options));
+        EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eOutOfDiskSpace);
+    }
+}
