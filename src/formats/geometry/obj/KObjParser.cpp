@@ -490,3 +490,16 @@ void KObjParser::BuildMesh(const std::string& name, KObjMeshData& out) {
         }
     }
 }
+
+void KObjParser::ReleaseGroup(const std::string& name) {
+    auto found = mGroups.find(name);
+    if (found == mGroups.end()) return;
+    std::vector<KObjFace>().swap(found->second.faces);
+    std::vector<KObjCorner>().swap(found->second.corners);
+}
+
+void KObjParser::ReleaseLists() {
+    std::vector<KVector4>().swap(mVertices);
+    std::vector<KVector2>().swap(mTextureVertices);
+    std::vector<KVector4>().swap(mNormals);
+}

@@ -42,6 +42,10 @@ public:
 
     // The mesh of a group: normals completed first (new normals join the normal list).
     void BuildMesh(const std::string& group, KObjMeshData& out);
+    // Frees the faces of a group whose mesh was built (its name stays listed).
+    void ReleaseGroup(const std::string& group);
+    // Frees the vertex, texture-vertex and normal lists once nothing more is built.
+    void ReleaseLists();
 
 private:
     // Next logical line (backslash continuations joined): keyword and trimmed rest.

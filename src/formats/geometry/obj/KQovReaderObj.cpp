@@ -1,5 +1,7 @@
 #include "formats/geometry/obj/KQovReaderObj.h"
 
+#include <iterator>
+
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
@@ -116,9 +118,12 @@ KQovNurb* KQovReaderObj::CreateNurbFromSurface(const KObjSurface& surface) {
     return nurb;
 }
 
-KQovMesh* KQovReaderObj::BuildMesh(const std::string& name) {
+KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     KObjMeshData data;
     mParser.BuildMesh(name, data);
+    // What is copied is freed at once: a large file's lists do not live on beside the mesh.
+    mParser.ReleaseGroup(name);
+    if (last) mParser.ReleaseLists();
     const KObjGroup& group = mParser.GetGroups().at(name);
     KQovMesh* mesh = mManager->CreateMesh();
     if (!mesh) return nullptr;
@@ -132,6 +137,8 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name) {
         mesh->InitTextureUV(count);
         KArrayOf<KVector2>& uvs = *mesh->GetTextureUV();
         for (int i = 0; i < count; ++i) uvs.SetAt(i, data.uvs[i]);
+        std::vector<KVector2>().swap(data.uvs);
+        data.uvs.push_back(KVector2());  // still marks the mesh as having UVs
     }
     if (group.someTextured) {
         mesh->InitTextureIndices(KQovLayer::eByPolygon);
@@ -144,6 +151,8 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name) {
         }
     }
     for (int i = 0; i < count; ++i) mesh->SetControlPointAt(data.points[i], data.normals[i], i);
+    std::vector<KVector4>().swap(data.points);
+    std::vector<KVector4>().swap(data.normals);
     // Layer positions of the parser's materials and textures, found once per mesh.
     std::vector<int> materialAt(mMaterials.size(), -1), textureAt(mMaterials.size(), -1);
     size_t corner = 0;
@@ -182,12 +191,13 @@ bool KQovReaderObj::BuildNodes(KQovScene* scene, bool referenceNode) {
         parent->AddChild(reference);
         parent = reference;
     }
-    for (const auto& entry : mParser.GetGroups()) {
-        KQovNamePair names(entry.first.c_str());
+    const KObjParser::GroupMap& groups = mParser.GetGroups();
+    for (auto entry = groups.begin(); entry != groups.end(); ++entry) {
+        KQovNamePair names(entry->first.c_str());
         mRenamer.Rename(names);
         KQovNode* node = mManager->CreateNode(names.currentName.Buffer());
         if (!node) return false;
-        KQovMesh* mesh = BuildMesh(entry.first);
+        KQovMesh* mesh = BuildMesh(entry->first, std::next(entry) == groups.end());
         if (!mesh) {
             mManager->DestroyNode(node, true);
             return false;

@@ -28,7 +28,8 @@ public:
 private:
     void CreateMaterials();
     KQovNurb* CreateNurbFromSurface(const KObjSurface& surface);
-    KQovMesh* BuildMesh(const std::string& group);
+    // `last`: no mesh follows, so the parser's lists can go.
+    KQovMesh* BuildMesh(const std::string& group, bool last);
     bool BuildNodes(KQovScene* scene, bool referenceNode);
 
     KString mFileName;
