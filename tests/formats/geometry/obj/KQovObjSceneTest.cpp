@@ -19,6 +19,10 @@
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
+#ifdef QOV_HAVE_TINYOBJ
+#include <tiny_obj_loader.h>
+#endif
+
 namespace {
 
 struct SceneCounts {
@@ -96,6 +100,22 @@ TEST(ObjScene, RealFilesBecomeNodesAndRoundTrip) {
         EXPECT_EQ(first.polygons, row.polygons);
         ASSERT_TRUE(f.Write(scene, out / "Out.OBJ"));
         EXPECT_TRUE(std::ifstream(out / "out.mtl").good());
+#ifdef QOV_HAVE_TINYOBJ
+        {  // an independent reader sees the same counts and materials
+            tinyobj::attrib_t attrib;
+            std::vector<tinyobj::shape_t> shapes;
+            std::vector<tinyobj::material_t> materials;
+            std::string warn, err;
+            const std::string base = out.path() + "/";
+            ASSERT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err,
+                                         (out / "Out.OBJ").c_str(), base.c_str(), false)) << err;
+            EXPECT_EQ(attrib.vertices.size(), 3u * first.points);
+            size_t faces = 0;
+            for (const auto& shape : shapes) faces += shape.mesh.num_face_vertices.size();
+            EXPECT_EQ(int(faces), first.polygons);
+            EXPECT_FALSE(materials.empty());
+        }
+#endif
         // Fresh managers: the node renamer numbers names met before in the same manager.
         Fixture g, h;
         KQovScene* again = nullptr;
@@ -190,4 +210,57 @@ TEST(ObjScene, WriterCornersDeformationCopiesAndFailures) {
         EXPECT_FALSE(writer.Write(scene, &options));
         EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eOutOfDiskSpace);
     }
+}
+
+TEST(ObjScene, WriterFollowsNormalUvAndMaterialMappings) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    struct Row {
+        const char* name;
+        void (*setup)(KQovObjectManager&, KQovMesh&);
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"normals by corner",
+         [](KQovObjectManager&, KQovMesh& mesh) {
+             mesh.InitNormals(6);
+             for (int i = 0; i < 6; ++i) mesh.GetNormals()->SetAt(i, KVector4(0, 0, i + 1));
+         },
+         "f 1//1 2//2 3//3\nf 4//4 1//5 3//6\n"},
+        {"UVs by control point",
+         [](KQovObjectManager&, KQovMesh& mesh) {
+             mesh.InitTextureUVIndices(KQovLayer::eByControlPoint);
+             mesh.InitTextureUV(4);
+         },
+         "vt 0.000000 0.000000\nf 1/1 2/2 3/3\nf 4/4 1/1 3/3\n"},
+        {"material by control point out of range",
+         [](KQovObjectManager& m, KQovMesh& mesh) {
+             mesh.InitMaterialIndices(KQovLayer::eByControlPoint);
+             mesh.AddMaterial(m.CreateMaterial("two words"), 0);
+             mesh.AddMaterial(m.CreateMaterial("other"), 0);
+         },
+         "mtllib m.mtl\n\ng mesh\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fixture f;
+        KQovScene* scene = f.manager.CreateScene();
+        KQovNode* node = f.manager.CreateNode("mesh");
+        scene->GetRootNode()->AddChild(node);
+        KQovMesh* mesh = f.manager.CreateMesh();
+        node->SetNodeAttribute(mesh);
+        mesh->InitControlPoints(4);
+        for (const auto& polygon : {std::vector<int>{0, 1, 2}, std::vector<int>{3, 0, 2}}) {
+            mesh->BeginPolygon();
+            for (int v : polygon) mesh->AddPolygonVertex(v);
+        }
+        row.setup(f.manager, *mesh);
+        ASSERT_TRUE(f.Write(scene, out / "M.obj"));
+        const std::string text = ReadText(out / "M.obj");
+        EXPECT_NE(text.find(row.expected), std::string::npos) << text;
+    }
+    // The first polygon starts at control point 0: "two words", underscored; the second at 3,
+    // past the two materials: it keeps the material in force.
+    const std::string text = ReadText(out / "M.obj");
+    EXPECT_NE(text.find("usemtl two_words\nf 1 2 3\nf 4 1 3\n"), std::string::npos) << text;
 }
