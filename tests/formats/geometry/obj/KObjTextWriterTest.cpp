@@ -8,19 +8,11 @@
 #include "common/TempTestFolder.h"
 #include "formats/geometry/obj/KObjParser.h"
 #include "formats/geometry/obj/KObjTextWriter.h"
+#include "formats/geometry/obj/ObjTestFiles.h"
 
-#ifdef QOV_HAVE_TINYOBJ
-#include <tiny_obj_loader.h>
-#endif
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Every group of `parser` as its mesh, materials by their parsed values.
 bool WriteParsed(KObjParser& parser, const std::string& path, size_t& points, size_t& polygons) {
@@ -81,29 +73,17 @@ TEST(ObjTextWriter, RealFilesRoundTripStablyAndReadElsewhere) {
         EXPECT_EQ(again, points);
         EXPECT_EQ(againPolygons, polygons);
         EXPECT_TRUE(ReadText(out / "1/a.obj") == ReadText(out / "2/a.obj"));  // stable after one pass
-#ifdef QOV_HAVE_TINYOBJ
-        tinyobj::attrib_t attrib;
-        std::vector<tinyobj::shape_t> shapes;
-        std::vector<tinyobj::material_t> materials;
-        std::string warn, err;
-        const std::string base = out.path() + "/1/";
-        ASSERT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err,
-                                     (out / "1/a.obj").c_str(), base.c_str(), false))
-            << err;
-        EXPECT_EQ(attrib.vertices.size(), 3 * points);
-        EXPECT_EQ(attrib.normals.size(), 3 * points);
-        size_t faces = 0;
-        for (const auto& s : shapes) faces += s.mesh.num_face_vertices.size();
-        EXPECT_EQ(faces, polygons);
-        EXPECT_EQ(materials.size(), first.GetMaterials().size());
+        const IndependentRead other = ReadIndependently(out / "1/a.obj", out.path() + "/1/");
+        ASSERT_TRUE(other.ok) << other.error;
+        EXPECT_EQ(other.vertices.size(), 3 * points);
+        EXPECT_EQ(other.normals.size(), 3 * points);
+        EXPECT_EQ(other.faces, polygons);
+        ASSERT_EQ(other.dissolves.size(), first.GetMaterials().size());
         KObjMeshData mesh;
         second.BuildMesh(second.GetGroups().begin()->first, mesh);
-        for (int k = 0; k < 3; ++k) EXPECT_NEAR(attrib.vertices[k], mesh.points[0][k], 1e-6);
-        for (size_t i = 0; i < materials.size(); ++i)
-            EXPECT_NEAR(materials[i].dissolve, first.GetMaterials()[i].opacity, 1e-6);
-#else
-        FAIL() << "tinyobjloader is not installed (scripts/install-deps.sh): no independent check";
-#endif
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(other.vertices[k], mesh.points[0][k], 1e-6);
+        for (size_t i = 0; i < other.dissolves.size(); ++i)
+            EXPECT_NEAR(other.dissolves[i], first.GetMaterials()[i].opacity, 1e-6);
     }
 }
 

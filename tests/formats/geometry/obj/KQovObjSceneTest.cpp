@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "attributes/KQovLayer.h"
@@ -11,6 +10,7 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovTexture.h"
 #include "common/TempTestFolder.h"
+#include "formats/geometry/obj/ObjTestFiles.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
 #include "io/KQovExporter.h"
@@ -18,10 +18,6 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
-
-#ifdef QOV_HAVE_TINYOBJ
-#include <tiny_obj_loader.h>
-#endif
 
 namespace {
 
@@ -60,17 +56,26 @@ struct Fixture {
         options.SetOptionValue(2, triangulate ? 1 : 0);
         return exporter.Export(scene, &options);
     }
+    // A scene whose root holds one mesh node of four control points and these polygons.
+    KQovMesh* MeshScene(const char* name, std::initializer_list<std::vector<int>> polygons,
+                        KQovScene*& scene, KQovNode*& node) {
+        scene = manager.CreateScene();
+        node = manager.CreateNode(name);
+        scene->GetRootNode()->AddChild(node);
+        KQovMesh* mesh = manager.CreateMesh();
+        node->SetNodeAttribute(mesh);
+        mesh->InitControlPoints(4);
+        for (const std::vector<int>& polygon : polygons) {
+            mesh->BeginPolygon();
+            for (int v : polygon) mesh->AddPolygonVertex(v);
+        }
+        return mesh;
+    }
     KQovObjectManager manager;
     KString status;
     int error = -1;
 };
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 }  // namespace
 
@@ -100,22 +105,11 @@ TEST(ObjScene, RealFilesBecomeNodesAndRoundTrip) {
         EXPECT_EQ(first.polygons, row.polygons);
         ASSERT_TRUE(f.Write(scene, out / "Out.OBJ"));
         EXPECT_TRUE(std::ifstream(out / "out.mtl").good());
-#ifdef QOV_HAVE_TINYOBJ
-        {  // an independent reader sees the same counts and materials
-            tinyobj::attrib_t attrib;
-            std::vector<tinyobj::shape_t> shapes;
-            std::vector<tinyobj::material_t> materials;
-            std::string warn, err;
-            const std::string base = out.path() + "/";
-            ASSERT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err,
-                                         (out / "Out.OBJ").c_str(), base.c_str(), false)) << err;
-            EXPECT_EQ(attrib.vertices.size(), 3u * first.points);
-            size_t faces = 0;
-            for (const auto& shape : shapes) faces += shape.mesh.num_face_vertices.size();
-            EXPECT_EQ(int(faces), first.polygons);
-            EXPECT_FALSE(materials.empty());
-        }
-#endif
+        const IndependentRead other = ReadIndependently(out / "Out.OBJ", out.path() + "/");
+        ASSERT_TRUE(other.ok) << other.error;
+        EXPECT_EQ(other.vertices.size(), 3u * first.points);
+        EXPECT_EQ(int(other.faces), first.polygons);
+        EXPECT_FALSE(other.dissolves.empty());
         // Fresh managers: the node renamer numbers names met before in the same manager.
         Fixture g, h;
         KQovScene* again = nullptr;
@@ -174,16 +168,10 @@ TEST(ObjScene, WriterCornersDeformationCopiesAndFailures) {
     TempTestFolder out;
     ASSERT_TRUE(out.ok());
     Fixture f;
-    KQovScene* scene = f.manager.CreateScene();
-    KQovNode* node = f.manager.CreateNode("quad");
-    scene->GetRootNode()->AddChild(node);
-    KQovMesh* mesh = f.manager.CreateMesh();
-    node->SetNodeAttribute(mesh);
-    mesh->InitControlPoints(4);
+    KQovScene* scene = nullptr;
+    KQovNode* node = nullptr;
+    KQovMesh* mesh = f.MeshScene("quad", {{0, 1, 3, 2}}, scene, node);
     for (int i = 0; i < 4; ++i) mesh->GetControlPoints().SetAt(i, KVector4(i & 1, i >> 1, 0, 1));
-    mesh->BeginPolygon();
-    for (int i : {0, 1, 3, 2}) mesh->AddPolygonVertex(i);
-    mesh->InitNormals(4 + 1);  // placeholder size, then per corner below
     mesh->InitNormals(4);
     node->SetLocalTranslation(10, 0, 0);
     ASSERT_TRUE(f.Write(scene, out / "q.obj"));
@@ -244,16 +232,9 @@ TEST(ObjScene, WriterFollowsNormalUvAndMaterialMappings) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Fixture f;
-        KQovScene* scene = f.manager.CreateScene();
-        KQovNode* node = f.manager.CreateNode("mesh");
-        scene->GetRootNode()->AddChild(node);
-        KQovMesh* mesh = f.manager.CreateMesh();
-        node->SetNodeAttribute(mesh);
-        mesh->InitControlPoints(4);
-        for (const auto& polygon : {std::vector<int>{0, 1, 2}, std::vector<int>{3, 0, 2}}) {
-            mesh->BeginPolygon();
-            for (int v : polygon) mesh->AddPolygonVertex(v);
-        }
+        KQovScene* scene = nullptr;
+        KQovNode* node = nullptr;
+        KQovMesh* mesh = f.MeshScene("mesh", {{0, 1, 2}, {3, 0, 2}}, scene, node);
         row.setup(f.manager, *mesh);
         ASSERT_TRUE(f.Write(scene, out / "M.obj"));
         const std::string text = ReadText(out / "M.obj");
