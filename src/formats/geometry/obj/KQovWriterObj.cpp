@@ -16,8 +16,11 @@
 
 namespace {
 
+// A null material stands for the default one: the record's own defaults.
 KObjMaterial Describe(KQovMaterial* material, KQovTexture* texture) {
     KObjMaterial out;
+    if (texture && texture->GetTextureUse() == 0) out.diffuseMap = texture->GetFileName();
+    if (!material) return out;
     const KColor colours[3] = {material->GetDefaultAmbient(), material->GetDefaultDiffuse(),
                                material->GetDefaultSpecular()};
     double* targets[3] = {out.ambient, out.diffuse, out.specular};
@@ -28,7 +31,6 @@ KObjMaterial Describe(KQovMaterial* material, KQovTexture* texture) {
     }
     out.shininess = material->GetDefaultShininess();
     out.opacity = material->GetDefaultOpacity();
-    if (texture && texture->GetTextureUse() == 0) out.diffuseMap = texture->GetFileName();
     return out;
 }
 
@@ -132,12 +134,8 @@ KAffineMatrix KQovWriterObj::ComputeGlobalMatrix(KQovNode* node) {
 int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) {
     auto it = mRecords.find({material, texture});
     if (it != mRecords.end()) return it->second;
-    KObjMaterial description;
-    std::string name = "default";
-    if (material) {
-        description = Describe(material, texture);
-        name = material->GetNameWithoutPrefix().Buffer();
-    }
+    KObjMaterial description = Describe(material, texture);
+    const std::string name = material ? material->GetNameWithoutPrefix().Buffer() : "default";
     const int index = mText->AddMaterial(name, description);
     mRecords[{material, texture}] = index;
     return index;
@@ -228,9 +226,8 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
                 const int first = mesh->GetPolygonVertex(p, 0);
                 if (first >= 0 && first < materialCount) chosen = mesh->GetMaterial(first, 0);
             }
-            KQovTexture* texture = polygonTexture(p);
-            if (chosen || materialCount == 0) material = chosen ? MaterialRecord(chosen, texture) : -1;
-            if (materialCount == 0) material = MaterialRecord(nullptr, texture);
+            // Without materials the default one carries the texture.
+            if (chosen || materialCount == 0) material = MaterialRecord(chosen, polygonTexture(p));
         }
         group.polygonMaterials.push_back(material);
         const KQovTexture* texture = uvPerCorner ? polygonTexture(p) : nullptr;

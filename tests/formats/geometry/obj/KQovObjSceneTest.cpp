@@ -189,6 +189,8 @@ TEST(ObjScene, WriterCornersDeformationCopiesAndFailures) {
     EXPECT_EQ(mesh->GetPolygonSize(0), 4);  // the scene's mesh keeps its quad
 
     KQovWriterObj writer(&f.manager);
+    EXPECT_EQ(writer.FindSingleChildRoot(scene), node);
+    EXPECT_EQ(writer.FindSingleChildRoot(nullptr), nullptr);
     EXPECT_FALSE(writer.FileCreate("/proc/no/such/file.obj"));
     EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotOpened);
     if (writer.FileCreate("/dev/full")) {
@@ -198,6 +200,8 @@ TEST(ObjScene, WriterCornersDeformationCopiesAndFailures) {
         EXPECT_FALSE(writer.Write(scene, &options));
         EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eOutOfDiskSpace);
     }
+    scene->GetRootNode()->AddChild(f.manager.CreateNode("second"));
+    EXPECT_EQ(writer.FindSingleChildRoot(scene), nullptr);
 }
 
 TEST(ObjScene, WriterFollowsNormalUvAndMaterialMappings) {
