@@ -62,6 +62,7 @@ public:
 
     void SetNode(KQovNode* node) override;
     void ClearNode() override;
+    void ForgetEntityContainer(const KQovEntityContainer* scene) override;
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void RemoveTakeNodeChannels(KQovTakeNode* takeNode) override;
 

@@ -148,29 +148,29 @@ TEST(KQovGeometry, ConvertsOlderChannelNames) {
 }
 
 TEST(KQovGeometry, NodeSceneRegistersGeometryAndShapeLayers) {
-    ShadingHooks hooks;
-    UseCounter scene;
-    hooks.scene = &scene;
-    FakeShading m{"Material::m"}, t{"Texture::t"};
-    KQovNode node(nullptr, "Model::A");
+    ShadingWorld world;
+    KQovEntityContainer* scene = world.NewScene();
+    KQovMaterial* m = world.Material("m");
+    KQovTexture* t = world.Texture("t");
+    KQovNode* node = world.NodeOf(scene, "A");
     KQovMesh mesh(nullptr);
-    mesh.AddMaterial(AsMaterial(m), 0);
+    mesh.AddMaterial(m, 0);
     auto* shape = new KQovShape(nullptr);
-    shape->AddTexture(AsTexture(t), 0);
+    shape->AddTexture(t, 0);
     mesh.AddShape(shape, "S");
-    node.SetNodeAttribute(&mesh);
-    EXPECT_EQ(scene.Of(m), 1);
-    EXPECT_EQ(scene.Of(t), 1);
+    node->SetNodeAttribute(&mesh);
+    EXPECT_EQ(Uses(scene, m), 1);
+    EXPECT_EQ(Uses(scene, t), 1);
     KQovMesh copy(nullptr);
-    KQovNode other(nullptr, "Model::B");
-    other.SetNodeAttribute(&copy);
+    KQovNode* other = world.NodeOf(scene, "B");
+    other->SetNodeAttribute(&copy);
     copy.Copy(mesh);
-    EXPECT_EQ(scene.Of(m), 2);
-    EXPECT_EQ(scene.Of(t), 2);
-    node.SetNodeAttribute(nullptr);
-    other.SetNodeAttribute(nullptr);
-    EXPECT_EQ(scene.Of(m), 0);
-    EXPECT_EQ(scene.Of(t), 0);
+    EXPECT_EQ(Uses(scene, m), 2);
+    EXPECT_EQ(Uses(scene, t), 2);
+    node->SetNodeAttribute(nullptr);
+    other->SetNodeAttribute(nullptr);
+    EXPECT_EQ(Uses(scene, m), 0);
+    EXPECT_EQ(Uses(scene, t), 0);
 }
 
 TEST(KQovGeometry, CopyTakesLinksShapesPivotNotPoints) {
