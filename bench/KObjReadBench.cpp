@@ -35,15 +35,18 @@ const std::string& GridFile() {
         FILE* f = std::fopen(name.c_str(), "wb");
         const int n = 700;  // 490,000 vertices
         for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x) std::fprintf(f, "v %.1f %.1f %.1f\n", x * 0.5, y * 0.5, (x ^ y) * 0.1);
+            for (int x = 0; x < n; ++x)
+                std::fprintf(f, "v %.1f %.1f %.1f\n", x * 0.5, y * 0.5, (x ^ y) * 0.1);
         for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x) std::fprintf(f, "vt %.2f %.2f\n", x / double(n), y / double(n));
+            for (int x = 0; x < n; ++x)
+                std::fprintf(f, "vt %.2f %.2f\n", x / double(n), y / double(n));
         for (int y = 0; y < n; ++y)
             for (int x = 0; x < n; ++x) std::fprintf(f, "vn 0 0 1\n");
         for (int y = 0; y + 1 < n; ++y)
             for (int x = 0; x + 1 < n; ++x) {
                 const int a = y * n + x + 1, b = a + 1, c = a + n + 1, d = a + n;
-                std::fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, b, b, b, c, c, c, d, d, d);
+                std::fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, b, b, b, c, c,
+                             c, d, d, d);
             }
         std::fclose(f);
         std::atexit([] { std::remove(gGridPath); });
@@ -66,7 +69,8 @@ bool ReadIndependently(const std::string& path) {
     std::vector<tinyobj::shape_t> shapes;
     std::vector<tinyobj::material_t> materials;
     std::string warn, err;
-    return tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, path.c_str(), nullptr, false);
+    return tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, path.c_str(), nullptr,
+                            false);
 }
 
 // A "kB" field of /proc/self/status, in megabytes.
@@ -116,8 +120,12 @@ void Run(benchmark::State& state, bool (*read)(const std::string&)) {
         if (!read(path)) state.SkipWithError("read failed");
 }
 
-void BM_ObjReadIntoScene(benchmark::State& state) { Run(state, ReadIntoScene); }
-void BM_ObjReadIndependent(benchmark::State& state) { Run(state, ReadIndependently); }
+void BM_ObjReadIntoScene(benchmark::State& state) {
+    Run(state, ReadIntoScene);
+}
+void BM_ObjReadIndependent(benchmark::State& state) {
+    Run(state, ReadIndependently);
+}
 
 BENCHMARK(BM_ObjReadIntoScene)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ObjReadIndependent)->Unit(benchmark::kMillisecond)->Iterations(3);

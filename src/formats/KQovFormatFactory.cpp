@@ -5,14 +5,18 @@
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
-        case 16: return new KQovReaderObj(manager);
-        default: return nullptr;
+        case 16:
+            return new KQovReaderObj(manager);
+        default:
+            return nullptr;
     }
 }
 
 KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
-        case 18: return new KQovWriterObj(manager);
-        default: return nullptr;
+        case 18:
+            return new KQovWriterObj(manager);
+        default:
+            return nullptr;
     }
 }

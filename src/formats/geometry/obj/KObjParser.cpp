@@ -60,7 +60,8 @@ int ResolveIndex(int number, size_t count) {
 KVector4 FaceNormal(const KVector4& p0, const KVector4& p1, const KVector4& p2) {
     const double a[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
     const double b[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
-    KVector4 n(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0], 1.0);
+    KVector4 n(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0],
+               1.0);
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     if (length > 0.0)
         for (int i = 0; i < 3; ++i) n[i] /= length;
@@ -128,22 +129,25 @@ void KObjParser::Corrupt(int line, std::string_view keyword, std::string_view re
     mStatus += '\n';
 }
 
-bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword,
-                          std::string_view rest) {
+bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std::string_view rest) {
     double n[4];
     if (keyword == "v") {
         n[3] = 1.0;
-        if (ScanNumbers(rest, n, 4) < 3) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+        if (ScanNumbers(rest, n, 4) < 3)
+            return Corrupt(lines.GetLineNumber(), keyword, rest), false;
         mVertices.emplace_back(n[0], n[1], n[2], n[3]);
     } else if (keyword == "vt") {
         n[1] = 0.0;
-        if (ScanNumbers(rest, n, 3) < 1) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+        if (ScanNumbers(rest, n, 3) < 1)
+            return Corrupt(lines.GetLineNumber(), keyword, rest), false;
         mTextureVertices.emplace_back(n[0], n[1]);
     } else if (keyword == "vn") {
-        if (ScanNumbers(rest, n, 3) < 3) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+        if (ScanNumbers(rest, n, 3) < 3)
+            return Corrupt(lines.GetLineNumber(), keyword, rest), false;
         mNormals.emplace_back(n[0], n[1], n[2], 0.0);
     } else if (keyword == "vp") {
-        if (ScanNumbers(rest, n, 3) < 1) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+        if (ScanNumbers(rest, n, 3) < 1)
+            return Corrupt(lines.GetLineNumber(), keyword, rest), false;
     } else if (keyword == "f") {
         ParseFace(rest);
     } else if (keyword[0] == '#' || keyword == "mg" || keyword == "o" || keyword == "step" ||
@@ -287,8 +291,9 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
         if (keyword == "end") break;
         if (keyword != "parm") continue;
         std::string_view direction = NextWord(parm);
-        std::vector<double>* knots = direction == "u" ? &surface.uKnots
-                                     : direction == "v" ? &surface.vKnots : nullptr;
+        std::vector<double>* knots = direction == "u"   ? &surface.uKnots
+                                     : direction == "v" ? &surface.vKnots
+                                                        : nullptr;
         double value = 0.0;
         for (std::string_view word = NextWord(parm); knots && !word.empty(); word = NextWord(parm))
             if (KParseDecimal(word, value)) knots->push_back(value);
@@ -296,8 +301,8 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
     if (mSurfaceType != 3 || !mRational) return;  // only rational B-splines are kept
     const int nU = surface.CountU(), nV = surface.CountV();
     if (nU < 1 || nV < 1 || (long long)nU * nV != (long long)surface.points.size()) {
-        mStatus += KFormatC("Surface of line %d dropped: its control points do not fit its knots\n",
-                            line);
+        mStatus +=
+            KFormatC("Surface of line %d dropped: its control points do not fit its knots\n", line);
         return;
     }
     mSurfaces.push_back(std::move(surface));
@@ -310,9 +315,9 @@ void KObjParser::LoadMaterialLibraries(std::string_view rest) {
         const std::string name(word);
         std::string text;
         if (ReadWholeFile(name.c_str(), text) ||
-            ReadWholeFile(KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(), name.c_str())
-                              .Buffer(),
-                          text))
+            ReadWholeFile(
+                KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(), name.c_str()).Buffer(),
+                text))
             mLibraries.push_back(std::move(text));
         else
             all = false;
@@ -349,10 +354,12 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
             double n[3];
             if (keyword == "Ka" || keyword == "Kd" || keyword == "Ks") {
                 if (ScanNumbers(line, n, 3) < 3) continue;
-                double* colour = keyword == "Ka" ? material.ambient
-                                 : keyword == "Kd" ? material.diffuse : material.specular;
-                (keyword == "Ka" ? material.hasAmbient
-                 : keyword == "Kd" ? material.hasDiffuse : material.hasSpecular) = true;
+                double* colour = keyword == "Ka"   ? material.ambient
+                                 : keyword == "Kd" ? material.diffuse
+                                                   : material.specular;
+                (keyword == "Ka"   ? material.hasAmbient
+                 : keyword == "Kd" ? material.hasDiffuse
+                                   : material.hasSpecular) = true;
                 for (int i = 0; i < 3; ++i) colour[i] = std::min(1.0, std::max(0.0, n[i]));
             } else if (keyword == "illum") {
                 KScanInteger(Trim(line), material.illum);
@@ -419,7 +426,8 @@ void KObjParser::CompleteNormals(KObjGroup& group) {
         for (KObjFace& face : group.faces) {
             if (face.smoothing != smoothing || (smoothing == 0 && face.normalsPresent)) continue;
             KObjCorner* c = &group.corners[face.firstCorner];
-            const KVector4 normal = FaceNormal(mVertices[c[0].v], mVertices[c[1].v], mVertices[c[2].v]);
+            const KVector4 normal =
+                FaceNormal(mVertices[c[0].v], mVertices[c[1].v], mVertices[c[2].v]);
             if (smoothing == 0) {
                 mNormals.push_back(normal);
                 for (int i = 0; i < face.cornerCount; ++i) c[i].vn = int(mNormals.size()) - 1;
@@ -436,7 +444,8 @@ void KObjParser::CompleteNormals(KObjGroup& group) {
         for (auto& entry : sums) {
             Sum& sum = entry.second;
             if (!sum.lacking) continue;
-            const double length = std::sqrt(sum.n[0] * sum.n[0] + sum.n[1] * sum.n[1] + sum.n[2] * sum.n[2]);
+            const double length =
+                std::sqrt(sum.n[0] * sum.n[0] + sum.n[1] * sum.n[1] + sum.n[2] * sum.n[2]);
             const double scale = length > 0.0 ? 1.0 / length : 0.0;
             mNormals.emplace_back(sum.n[0] * scale, sum.n[1] * scale, sum.n[2] * scale, 1.0);
             sum.normal = int(mNormals.size()) - 1;

@@ -17,7 +17,7 @@ struct KObjCorner {
 struct KObjFace {
     int firstCorner = 0;  // into the group's corner list
     int cornerCount = 0;
-    int material = -1;    // into the material list, -1 none
+    int material = -1;  // into the material list, -1 none
     int smoothing = 0;
     bool normalsPresent = true;
     bool textured = false;
@@ -61,9 +61,9 @@ struct KObjSurface {
 // The mesh of one group: unique (vertex, normal, texture vertex) triples become control points.
 struct KObjMeshData {
     std::vector<KVector4> points;
-    std::vector<KVector4> normals;    // one per control point
-    std::vector<KVector2> uvs;        // one per control point, or none
+    std::vector<KVector4> normals;  // one per control point
+    std::vector<KVector2> uvs;      // one per control point, or none
     std::vector<int> polygonSizes;
-    std::vector<int> polygonVertices;  // control points, polygon after polygon
+    std::vector<int> polygonVertices;   // control points, polygon after polygon
     std::vector<int> polygonMaterials;  // material list index per polygon, -1 none
 };

@@ -18,8 +18,10 @@ std::string Underscored(std::string name) {
 void AppendF(std::string& out, const char* format, double a, double b, double c) {
     char line[128];
     const int n = KSnprintfC(line, sizeof line, format, a, b, c);
-    if (n > 0 && n < int(sizeof line)) out.append(line, n);
-    else out += KFormatC(format, a, b, c);
+    if (n > 0 && n < int(sizeof line))
+        out.append(line, n);
+    else
+        out += KFormatC(format, a, b, c);
 }
 
 }  // namespace
@@ -44,8 +46,9 @@ std::string KObjTextWriter::MaterialPath(const std::string& objPath) {
 bool KObjTextWriter::CreateMaterialFile() {
     const std::string path = MaterialPath(mPath);
     const bool open = !path.empty() && mMtl.Open(path.c_str(), "wb");
-    const std::string name = path.empty() ? KExtractFileName(mPath.c_str(), false).Buffer() + std::string(".mtl")
-                                          : std::string(KExtractFileName(path.c_str(), true).Buffer());
+    const std::string name =
+        path.empty() ? KExtractFileName(mPath.c_str(), false).Buffer() + std::string(".mtl")
+                     : std::string(KExtractFileName(path.c_str(), true).Buffer());
     mObjText += "mtllib " + name + "\n\n";
     if (!open) {
         mStatus += "Unable to create material file \"" + (path.empty() ? mPath : path) + "\"\n";
@@ -64,11 +67,16 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
         mMtlText += "\nnewmtl " + unique + "\n";
         if (!material.diffuseMap.empty()) {
             CopyTextureFile(material.diffuseMap);
-            mMtlText += "map_Kd " + std::string(KExtractFileName(material.diffuseMap.c_str(), true).Buffer()) + "\n";
+            mMtlText += "map_Kd " +
+                        std::string(KExtractFileName(material.diffuseMap.c_str(), true).Buffer()) +
+                        "\n";
         }
-        AppendF(mMtlText, "Ka %f %f %f\n", material.ambient[0], material.ambient[1], material.ambient[2]);
-        AppendF(mMtlText, "Kd %f %f %f\n", material.diffuse[0], material.diffuse[1], material.diffuse[2]);
-        AppendF(mMtlText, "Ks %f %f %f\n", material.specular[0], material.specular[1], material.specular[2]);
+        AppendF(mMtlText, "Ka %f %f %f\n", material.ambient[0], material.ambient[1],
+                material.ambient[2]);
+        AppendF(mMtlText, "Kd %f %f %f\n", material.diffuse[0], material.diffuse[1],
+                material.diffuse[2]);
+        AppendF(mMtlText, "Ks %f %f %f\n", material.specular[0], material.specular[1],
+                material.specular[2]);
         mMtlText += "illum 2\n";
         mMtlText += KFormatC("Ns %f\nd %f\n", material.shininess * 100.0, material.opacity);
         Flush(mMtl, mMtlText, false);
@@ -113,10 +121,9 @@ void KObjTextWriter::Flush(KFileStream& file, std::string& buffer, bool force) {
 }
 
 bool KObjTextWriter::CopyTextureFile(const std::string& source) {
-    const std::string target =
-        KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(),
-                     KExtractFileName(source.c_str(), true).Buffer())
-            .Buffer();
+    const std::string target = KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(),
+                                            KExtractFileName(source.c_str(), true).Buffer())
+                                   .Buffer();
     if (KFileExists(target.c_str())) return true;
     KFileStream in, out;
     if (!in.Open(source.c_str(), "rb")) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "foundation/KFileStream.h"
 #include "formats/geometry/obj/KObjRecords.h"
+#include "foundation/KFileStream.h"
 
 // One group as written: corner indices are 0-based into this group's own lists, -1 none.
 struct KObjWriteGroup {

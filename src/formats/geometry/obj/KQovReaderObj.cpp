@@ -18,7 +18,9 @@
 
 KQovReaderObj::KQovReaderObj(KQovObjectManager* manager) : KQovReader(manager) {}
 
-KQovReaderObj::~KQovReaderObj() { FileClose(); }
+KQovReaderObj::~KQovReaderObj() {
+    FileClose();
+}
 
 bool KQovReaderObj::FileOpen(const char* fileName) {
     FileClose();
@@ -38,7 +40,9 @@ bool KQovReaderObj::FileClose() {
     return true;
 }
 
-KStreamOptions* KQovReaderObj::GetReadOptions(bool) { return KStreamOptionsObj::Create(); }
+KStreamOptions* KQovReaderObj::GetReadOptions(bool) {
+    return KStreamOptionsObj::Create();
+}
 
 bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
     if (!options || !options->IsA(KStreamOptionsObj::ClassId())) {
@@ -77,8 +81,10 @@ void KQovReaderObj::CreateMaterials() {
         KQovMaterial* material = mManager->CreateMaterial(m.name.c_str());
         KQovTexture* texture = nullptr;
         if (material) {
-            if (m.hasAmbient) material->SetDefaultAmbient(KColor(m.ambient[0], m.ambient[1], m.ambient[2]));
-            if (m.hasDiffuse) material->SetDefaultDiffuse(KColor(m.diffuse[0], m.diffuse[1], m.diffuse[2]));
+            if (m.hasAmbient)
+                material->SetDefaultAmbient(KColor(m.ambient[0], m.ambient[1], m.ambient[2]));
+            if (m.hasDiffuse)
+                material->SetDefaultDiffuse(KColor(m.diffuse[0], m.diffuse[1], m.diffuse[2]));
             if (m.hasSpecular)
                 material->SetDefaultSpecular(KColor(m.specular[0], m.specular[1], m.specular[2]));
             if (m.hasShininess) material->SetDefaultShininess(m.shininess);

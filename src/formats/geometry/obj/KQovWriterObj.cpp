@@ -43,7 +43,9 @@ KVector4 Normalised(const KVector4& v) {
 
 KQovWriterObj::KQovWriterObj(KQovObjectManager* manager) : KQovWriter(manager) {}
 
-KQovWriterObj::~KQovWriterObj() { FileClose(); }
+KQovWriterObj::~KQovWriterObj() {
+    FileClose();
+}
 
 bool KQovWriterObj::FileCreate(const char* fileName) {
     FileClose();
@@ -62,7 +64,9 @@ bool KQovWriterObj::FileClose() {
     return ok;
 }
 
-KStreamOptions* KQovWriterObj::GetWriteOptions() { return KStreamOptionsObj::Create(); }
+KStreamOptions* KQovWriterObj::GetWriteOptions() {
+    return KStreamOptionsObj::Create();
+}
 
 bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
     if (!options || !options->IsA(KStreamOptionsObj::ClassId())) {
@@ -95,7 +99,8 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
 
 void KQovWriterObj::PrepareNodes(KQovNode* node) {
     if (auto* geometry = dynamic_cast<KQovGeometry*>(node->GetNodeAttribute()))
-        if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0) mMaterialsUsed = true;
+        if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0)
+            mMaterialsUsed = true;
     for (int i = 0; i < node->GetChildCount(); ++i) PrepareNodes(node->GetChild(i));
 }
 
@@ -111,12 +116,14 @@ void KQovWriterObj::WriteNode(KQovNode* node) {
         KQovGeometryConverter converter(mManager);
         std::unique_ptr<KQovMesh> working(
             mesh ? converter.TriangulateMesh(mesh)
-            : type == KQovNodeAttribute::eNurb ? converter.NurbToMesh(static_cast<KQovNurb*>(attribute))
-                                               : converter.PatchToMesh(static_cast<KQovPatch*>(attribute)));
+            : type == KQovNodeAttribute::eNurb
+                ? converter.NurbToMesh(static_cast<KQovNurb*>(attribute))
+                : converter.PatchToMesh(static_cast<KQovPatch*>(attribute)));
         if (working)
             WriteMesh(node, working.get(), static_cast<KQovGeometry*>(attribute));
         else
-            mStatus += KString("Unable to convert \"") + node->GetNameWithoutPrefix() + "\" to a mesh\n";
+            mStatus +=
+                KString("Unable to convert \"") + node->GetNameWithoutPrefix() + "\" to a mesh\n";
     }
     for (int i = 0; i < node->GetChildCount(); ++i) WriteNode(node->GetChild(i));
 }
@@ -151,8 +158,8 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
     for (int i = 0; i < count; ++i) points[i] = mesh->GetControlPoints().GetAt(i);
     const KArrayVector4* normalArray = mesh->GetNormals();
     const int normalMode = mesh->GetNormalsMappingMode();
-    const bool normalsByPoint = normalArray && normalMode == KQovLayer::eByControlPoint &&
-                                normalArray->GetCount() == count;
+    const bool normalsByPoint =
+        normalArray && normalMode == KQovLayer::eByControlPoint && normalArray->GetCount() == count;
     const bool normalsByCorner = normalArray && normalMode == KQovLayer::eByPolygonVertex &&
                                  normalArray->GetCount() == mesh->GetPolygonVertices().GetCount();
     std::vector<KVector4> normals;
@@ -178,7 +185,8 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
                                   tips[i][2] - points[i][2]);
     }
     for (const KVector4& p : points) group.points.push_back(m.MultT(p));
-    for (const KVector4& v : normals) group.normals.push_back(Normalised(n.MultT(KVector4(v[0], v[1], v[2], 0.0))));
+    for (const KVector4& v : normals)
+        group.normals.push_back(Normalised(n.MultT(KVector4(v[0], v[1], v[2], 0.0))));
 
     const KArrayOf<KVector2>* uvArray = mesh->GetTextureUV();
     const int uvMode = mesh->GetTextureUVMappingMode();
@@ -190,15 +198,18 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
     auto polygonTexture = [&](int p) -> KQovTexture* {
         if (textureCount == 0) return nullptr;
         if (textureMode == KQovLayer::eAllSame) return mesh->GetTexture(textureCount - 1, 0);
-        if (textureMode == KQovLayer::eByPolygon && textureIndices && p < textureIndices->GetCount())
+        if (textureMode == KQovLayer::eByPolygon && textureIndices &&
+            p < textureIndices->GetCount())
             return mesh->GetTexture(textureIndices->GetAt(p), 0);
         return nullptr;
     };
-    const bool hasUVs = uvArray && uvArray->GetCount() > 0 &&
-                        (uvMode == KQovLayer::eByControlPoint || uvMode == KQovLayer::eByPolygonVertex);
+    const bool hasUVs =
+        uvArray && uvArray->GetCount() > 0 &&
+        (uvMode == KQovLayer::eByControlPoint || uvMode == KQovLayer::eByPolygonVertex);
     const bool uvPerCorner = hasUVs && textureCount > 0 && textureMode == KQovLayer::eByPolygon;
     if (hasUVs && !uvPerCorner) {
-        const KQovTexture* last = textureCount > 0 ? mesh->GetTexture(textureCount - 1, 0) : nullptr;
+        const KQovTexture* last =
+            textureCount > 0 ? mesh->GetTexture(textureCount - 1, 0) : nullptr;
         const bool swap = last && textureMode == KQovLayer::eAllSame && last->GetSwapUV();
         for (int i = 0; i < uvArray->GetCount(); ++i) {
             const KVector2& uv = uvArray->GetAt(i);
@@ -238,10 +249,13 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
             if (normalsByPoint) c.vn = point;
             if (normalsByCorner) c.vn = corner;
             if (hasUVs) {
-                const int uv = uvMode == KQovLayer::eByControlPoint ? point : mesh->GetTextureUVIndex(p, k);
+                const int uv =
+                    uvMode == KQovLayer::eByControlPoint ? point : mesh->GetTextureUVIndex(p, k);
                 if (uvPerCorner) {
-                    KVector2 value = uv >= 0 && uv < uvArray->GetCount() ? uvArray->GetAt(uv) : KVector2();
-                    if (texture && texture->GetSwapUV()) value = KVector2(value.mData[1], value.mData[0]);
+                    KVector2 value =
+                        uv >= 0 && uv < uvArray->GetCount() ? uvArray->GetAt(uv) : KVector2();
+                    if (texture && texture->GetSwapUV())
+                        value = KVector2(value.mData[1], value.mData[0]);
                     group.uvs.push_back(value);
                     c.vt = corner;
                 } else if (uv >= 0 && uv < uvArray->GetCount()) {
@@ -255,7 +269,7 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
 }
 
 void KQovWriterObj::ApplyShapeDeformation(KQovMesh* mesh, KQovGeometry* source,
-                                         std::vector<KVector4>& points) {
+                                          std::vector<KVector4>& points) {
     const std::vector<KVector4> base = points;
     for (int s = 0; s < mesh->GetShapeCount(); ++s) {
         KQovShape* shape = mesh->GetShape(s);
@@ -283,10 +297,12 @@ void KQovWriterObj::ApplyLinkDeformation(const KAffineMatrix& m, KQovMesh* mesh,
         KQovLink* link = mesh->GetLink(l);
         if (!link || !link->GetLink()) continue;
         const bool associate = mode == 1 && link->GetAssociateModel();
-        const KAffineMatrix t = associate ? link->GetTransformAssociateModelMatrix() : link->GetTransformMatrix();
+        const KAffineMatrix t =
+            associate ? link->GetTransformAssociateModelMatrix() : link->GetTransformMatrix();
         const KAffineMatrix p = associate ? ComputeGlobalMatrix(link->GetAssociateModel()) : m;
         const KAffineMatrix g = ComputeGlobalMatrix(link->GetLink());
-        const KAffineMatrix x = (g.Inverse() * p).Inverse() * (link->GetTransformLinkMatrix().Inverse() * t);
+        const KAffineMatrix x =
+            (g.Inverse() * p).Inverse() * (link->GetTransformLinkMatrix().Inverse() * t);
         for (int i = 0; i < link->GetControlPointIndicesCount(); ++i) {
             const int j = link->GetControlPointIndex(i);
             const double w = link->GetControlPointWeight(i);

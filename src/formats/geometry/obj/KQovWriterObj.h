@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "foundation/KAffineMatrix.h"
 #include "formats/geometry/obj/KObjTextWriter.h"
+#include "foundation/KAffineMatrix.h"
 #include "io/KQovWriter.h"
 
 class KQovGeometry;
@@ -40,7 +40,8 @@ private:
     // The written material index of a (material, texture) pair; -1 for no material.
     int MaterialRecord(KQovMaterial* material, KQovTexture* texture);
     void ApplyShapeDeformation(KQovMesh* mesh, KQovGeometry* source, std::vector<KVector4>& points);
-    void ApplyLinkDeformation(const KAffineMatrix& m, KQovMesh* mesh, std::vector<KVector4>& points);
+    void ApplyLinkDeformation(const KAffineMatrix& m, KQovMesh* mesh,
+                              std::vector<KVector4>& points);
 
     std::unique_ptr<KObjTextWriter> mText;
     bool mOpen = false;

@@ -15,7 +15,7 @@ struct Counts {
 
 Counts Count(const KObjParser& p) {
     Counts c{p.GetVertices().size(), p.GetTextureVertices().size(), p.GetNormals().size(), 0,
-             p.GetGroups().size(), p.GetMaterials().size()};
+             p.GetGroups().size(),   p.GetMaterials().size()};
     for (const auto& g : p.GetGroups()) c.faces += g.second.faces.size();
     return c;
 }
@@ -84,7 +84,7 @@ TEST(ObjParser, MalformedStatementsFailWithTheirLine) {
         {"v inf 1 2\n", KObjParser::eCorrupted, "Line 1"},
         {"v 0x10 1 2\n", KObjParser::eCorrupted, "Line 1"},
         {"v 1 2 3\nsurf 0 1 0 1 1\n", KObjParser::eCorrupted, "Line 2"},  // no cstype
-        {"curv 0 1 1 2\n", KObjParser::eRead, ""},                          // block never ends
+        {"curv 0 1 1 2\n", KObjParser::eRead, ""},                        // block never ends
         {"xyz 1\n", KObjParser::eRead, "Object not supported : xyz\n"},
         {"mtllib missing.mtl\nusemtl red\n", KObjParser::eRead,
          "Unable to load material library\nUnable to read material \"red\" in .mtl file\n"},
@@ -154,8 +154,9 @@ TEST(ObjParser, MaterialsAndSurfaces) {
     const std::string surface =
         "cstype rat bspline\ndeg 3 3\nsurf 0 1 0 1 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n"
         "parm u 0 0 0 0 1 1 1 1\nparm v 0 0 0 0 1 1 1 1\nend\n";
-    std::string text = "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\nusemtl Red\nusemtl red\n"
-                       "vt 0 0\nf 1/1 2/1 3/1\nusemtl dull\n";
+    std::string text =
+        "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\nusemtl Red\nusemtl red\n"
+        "vt 0 0\nf 1/1 2/1 3/1\nusemtl dull\n";
     for (int i = 0; i < 13; ++i) text += "v 0 0 0 2\n";
     std::string bezier = surface;
     bezier.replace(bezier.find("bspline"), 7, "bezier");

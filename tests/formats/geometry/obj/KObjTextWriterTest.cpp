@@ -10,9 +10,7 @@
 #include "formats/geometry/obj/KObjTextWriter.h"
 #include "formats/geometry/obj/ObjTestFiles.h"
 
-
 namespace {
-
 
 // Every group of `parser` as its mesh, materials by their parsed values.
 bool WriteParsed(KObjParser& parser, const std::string& path, size_t& points, size_t& polygons) {
@@ -32,7 +30,8 @@ bool WriteParsed(KObjParser& parser, const std::string& path, size_t& points, si
         group.uvs = mesh.uvs;
         group.polygonSizes = mesh.polygonSizes;
         group.polygonMaterials = mesh.polygonMaterials;
-        for (int v : mesh.polygonVertices) group.corners.push_back({v, mesh.uvs.empty() ? -1 : v, v});
+        for (int v : mesh.polygonVertices)
+            group.corners.push_back({v, mesh.uvs.empty() ? -1 : v, v});
         points += mesh.points.size();
         polygons += mesh.polygonSizes.size();
         writer.WriteGroup(group);
@@ -55,7 +54,8 @@ TEST(ObjTextWriter, RealFilesRoundTripStablyAndReadElsewhere) {
         size_t points = 0, polygons = 0, again = 0, againPolygons = 0;
         ASSERT_TRUE(WriteParsed(first, out / "1/a.obj", points, polygons));
         KObjParser second;
-        ASSERT_EQ(second.ReadFile((out / "1/a.obj").c_str()), KObjParser::eRead) << second.GetStatus();
+        ASSERT_EQ(second.ReadFile((out / "1/a.obj").c_str()), KObjParser::eRead)
+            << second.GetStatus();
         EXPECT_EQ(second.GetVertices().size(), points);
         EXPECT_EQ(second.GetGroups().size(), first.GetGroups().size());
         EXPECT_EQ(second.GetMaterials().size(), first.GetMaterials().size());
@@ -72,7 +72,8 @@ TEST(ObjTextWriter, RealFilesRoundTripStablyAndReadElsewhere) {
         ASSERT_TRUE(WriteParsed(second, out / "2/a.obj", again, againPolygons));
         EXPECT_EQ(again, points);
         EXPECT_EQ(againPolygons, polygons);
-        EXPECT_TRUE(ReadText(out / "1/a.obj") == ReadText(out / "2/a.obj"));  // stable after one pass
+        EXPECT_TRUE(ReadText(out / "1/a.obj") ==
+                    ReadText(out / "2/a.obj"));  // stable after one pass
         const IndependentRead other = ReadIndependently(out / "1/a.obj", out.path() + "/1/");
         ASSERT_TRUE(other.ok) << other.error;
         EXPECT_EQ(other.vertices.size(), 3 * points);

@@ -10,9 +10,9 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovTexture.h"
 #include "common/TempTestFolder.h"
-#include "formats/geometry/obj/ObjTestFiles.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
+#include "formats/geometry/obj/ObjTestFiles.h"
 #include "io/KQovExporter.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
@@ -76,7 +76,6 @@ struct Fixture {
     int error = -1;
 };
 
-
 }  // namespace
 
 TEST(ObjScene, RealFilesBecomeNodesAndRoundTrip) {
@@ -89,7 +88,8 @@ TEST(ObjScene, RealFilesBecomeNodesAndRoundTrip) {
         const char* file;
         int groups, polygons;
     };
-    const Row rows[] = {{"spider.obj", 19, 1368}, {"regr01.obj", 55, 2710}, {"cube_usemtl.obj", 1, 12}};
+    const Row rows[] = {
+        {"spider.obj", 19, 1368}, {"regr01.obj", 55, 2710}, {"cube_usemtl.obj", 1, 12}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         Fixture f;
@@ -135,7 +135,8 @@ TEST(ObjScene, ReaderOptionsNurbsAndFailures) {
     std::string text = "g b\n";
     for (int i = 0; i < 16; ++i) text += "v " + std::to_string(i) + " 0 0 2\n";
     for (int i = 1; i <= 16; ++i) surface += " " + std::to_string(i);
-    text += "f 1 2 3\ng A\nf 1 2 3\n" + surface + "\nparm u 0 0 0 0 1 1 1 1\nparm v 0 0 0 0 1 1 1 1\nend\n";
+    text += "f 1 2 3\ng A\nf 1 2 3\n" + surface +
+            "\nparm u 0 0 0 0 1 1 1 1\nparm v 0 0 0 0 1 1 1 1\nend\n";
     std::ofstream(out / "n.obj") << text;
     std::ofstream(out / "bad.obj") << "v 1 2 3\nv 1\n";
     Fixture f;
