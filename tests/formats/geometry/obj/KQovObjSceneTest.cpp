@@ -5,6 +5,7 @@
 #include <string>
 
 #include "attributes/KQovLayer.h"
+#include "attributes/KQovLink.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
@@ -249,4 +250,36 @@ TEST(ObjScene, WriterFollowsNormalUvAndMaterialMappings) {
     // past the two materials: it keeps the material in force.
     const std::string text = ReadText(out / "M.obj");
     EXPECT_NE(text.find("usemtl two_words\nf 1 2 3\nf 4 1 3\n"), std::string::npos) << text;
+}
+
+TEST(ObjScene, LinkDeformationIsBakedIntoTheFileOnly) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = nullptr;
+    KQovNode* node = nullptr;
+    KQovMesh* mesh = f.MeshScene("skin", {{0, 1, 2}}, scene, node);
+    KQovNode* bone = f.manager.CreateNode("bone");
+    scene->GetRootNode()->AddChild(bone);
+    bone->SetLocalTranslation(0, 5, 0);
+    auto* link = new KQovLink;
+    link->SetLink(bone);
+    link->SetLinkMode(0);
+    for (int i = 0; i < 4; ++i) link->AddControlPointIndex(i, i == 3 ? 0.0 : 1.0);
+    mesh->AddLink(link);
+    for (int evaluate : {1, 0}) {
+        SCOPED_TRACE(evaluate);
+        KQovExporter exporter(&f.manager);
+        exporter.Initialize((out / "d.obj").c_str());
+        exporter.SetFileFormat(18);
+        KStreamOptionsObj options;
+        options.SetOptionValue(3, evaluate);
+        ASSERT_TRUE(exporter.Export(scene, &options));
+        const std::string text = ReadText(out / "d.obj");
+        const char* moved =
+            "v 0.000000 5.000000 0.000000\nv 0.000000 5.000000 0.000000\n"
+            "v 0.000000 5.000000 0.000000\nv 0.000000 0.000000 0.000000\n";
+        EXPECT_EQ(text.find(moved) != std::string::npos, evaluate == 1) << text;
+        EXPECT_EQ(mesh->GetControlPoints().GetAt(0)[1], 0.0);  // the scene keeps its points
+    }
 }
