@@ -141,6 +141,53 @@ bool GluedToWord(std::string_view text, size_t used) {
     return used < text.size() && (KIsAlpha(text[used]) || text[used] == '_');
 }
 
+// Short numbers exactly: at most 15 significant digits and a power of ten up to 22 are both
+// exact doubles, so one multiplication or division rounds correctly. False for other numbers.
+bool FastDecimal(std::string_view text, double& value) {
+    static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) ++i;
+    long long mantissa = 0;
+    int digits = 0, scale = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.') {
+            point = true;
+            continue;
+        }
+        if (!KIsDigit(c)) break;
+        if (mantissa == 0 && c == '0') {
+            if (point) --scale;
+            continue;
+        }
+        if (++digits > 15) return false;
+        mantissa = mantissa * 10 + (c - '0');
+        if (point) --scale;
+    }
+    if (i < text.size()) {  // an exponent
+        size_t j = i + 1;
+        const bool negativeExponent = j < text.size() && text[j] == '-';
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        int exponent = 0;
+        for (; j < text.size(); ++j) {
+            exponent = exponent * 10 + (text[j] - '0');
+            if (exponent > 400) return false;
+        }
+        scale += negativeExponent ? -exponent : exponent;
+    }
+    double v = double(mantissa);
+    if (mantissa != 0) {
+        if (scale < -22 || scale > 22) return false;
+        v = scale < 0 ? v / kPowers[-scale] : v * kPowers[scale];
+    }
+    value = negative ? -v : v;
+    return true;
+}
+
 size_t ScanDigits(std::string_view text, size_t at) {
     size_t i = at;
     while (i < text.size() && KIsDigit(text[i])) ++i;
@@ -167,6 +214,7 @@ size_t KScanDecimal(std::string_view text, double& value) {
         if (exponent > 0) i = j + exponent;
     }
     if (GluedToWord(text, i)) return 0;
+    if (FastDecimal(text.substr(0, i), value)) return i;
     // strtod needs a terminated copy; the grammar above already fixed where it ends.
     char small[64];
     std::string large;
@@ -191,11 +239,11 @@ size_t KScanInteger(std::string_view text, long long& value) {
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     const size_t digits = ScanDigits(text, i);
     if (digits == 0) return 0;
-    // Accumulated negatively so that the smallest value fits.
+    // Accumulated negatively so that the smallest value fits; up to 18 digits cannot overflow.
     long long v = 0;
     for (size_t k = i; k < i + digits; ++k) {
         const int d = text[k] - '0';
-        if (v < (LLONG_MIN + d) / 10) return 0;
+        if (digits > 18 && v < (LLONG_MIN + d) / 10) return 0;
         v = v * 10 - d;
     }
     if (!negative && v == LLONG_MIN) return 0;

@@ -1,5 +1,7 @@
 #include "io/KQovExporter.h"
 
+#include "io/KQovFormatFactory.h"
+
 namespace {
 
 // Exporter switch -> option switch.
@@ -8,8 +10,8 @@ int SwitchOption(int index) {
 }
 
 // The writers by writing id; formats whose writer is not built yet are absent.
-KQovWriter* MakeWriter(int, KQovObjectManager*) {
-    return nullptr;
+KQovWriter* MakeWriter(int id, KQovObjectManager* manager) {
+    return id > 4 ? KQovMakeFormatWriter(id, manager) : nullptr;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "io/KQovImporter.h"
 
+#include "io/KQovFormatFactory.h"
 #include "io/qov/KQovReaderQov.h"
 
 namespace {
@@ -12,7 +13,7 @@ int FlagSwitch(int flag) {
 // The readers by reading id; formats whose reader is not built yet are absent.
 KQovReader* MakeReader(int id, KQovObjectManager* manager, KQovImporter* importer) {
     if (id >= 0 && id <= 2) return new KQovReaderQov(manager, importer);
-    return nullptr;
+    return KQovMakeFormatReader(id, manager);
 }
 
 }  // namespace

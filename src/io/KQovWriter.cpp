@@ -1,6 +1,8 @@
 #include "io/KQovWriter.h"
 
 #include "io/KQovReader.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovScene.h"
 
 namespace {
 const char* const kWriterMessages[KQovWriter::eErrorCount] = {
@@ -12,6 +14,11 @@ KQovWriter::KQovWriter(KQovObjectManager* manager)
     : mManager(manager), mError(kWriterMessages, eErrorCount) {}
 
 KQovWriter::~KQovWriter() = default;
+
+KQovNode* KQovWriter::FindSingleChildRoot(KQovScene* scene) {
+    KQovNode* root = scene ? scene->GetRootNode() : nullptr;
+    return root && root->GetChildCount() == 1 ? root->GetChild(0) : nullptr;
+}
 
 bool KQovWriter::CheckNodeNames(KQovNode* root, KString& message) {
     return KQovAppendDuplicateNames(root, message);

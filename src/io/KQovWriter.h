@@ -33,6 +33,8 @@ public:
     // A new options object for this writer; the caller owns it.
     virtual KStreamOptions* GetWriteOptions() = 0;
     virtual bool Write(KQovScene* scene, KStreamOptions* options) = 0;
+    // The only child of the scene's root node when the root has exactly one; else null.
+    virtual KQovNode* FindSingleChildRoot(KQovScene* scene);
     // False when names below `root` clash (other programs address nodes by name); each
     // clashing name is appended to `message` once.
     virtual bool CheckNodeNames(KQovNode* root, KString& message);

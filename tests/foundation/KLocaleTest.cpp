@@ -4,6 +4,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <vector>
 #include <string>
 
 #include "common/CommaLocale.h"
@@ -150,3 +154,33 @@ TEST(KLocale, AsciiCaseCompare) {
 }
 
 }  // namespace
+
+// Short decimals take an exact shortcut: it must agree bit for bit with the full conversion.
+TEST(KLocale, ScanDecimalShortcutMatchesStrtod) {
+    uint64_t seed = 0x9E3779B97F4A7C15ull;
+    auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    const char* fixed[] = {"0.1", "-0.0", "123456789012345", "1234567890123456", "9.999999999999999e22",
+                           "1e-22", "1e23", "0.000000000000000000000001", "4.35", "+7.", ".5e+3"};
+    std::vector<std::string> texts(std::begin(fixed), std::end(fixed));
+    for (int i = 0; i < 20000; ++i) {
+        const int digits = 1 + int(next() % 17), point = int(next() % (digits + 1));
+        std::string t = next() % 2 ? "-" : "";
+        for (int d = 0; d < digits; ++d) {
+            if (d == point) t += '.';
+            t += char('0' + next() % 10);
+        }
+        if (next() % 3 == 0) t += "e" + std::to_string(int(next() % 50) - 25);
+        texts.push_back(t);
+    }
+    for (const std::string& t : texts) {
+        double scanned = 0.0;
+        ASSERT_EQ(KScanDecimal(t, scanned), t.size()) << t;
+        const double expected = std::strtod(t.c_str(), nullptr);
+        EXPECT_EQ(std::memcmp(&scanned, &expected, sizeof expected), 0) << t;
+    }
+}

@@ -1,0 +1,514 @@
+#include "formats/geometry/obj/KObjParser.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
+#include "foundation/KPath.h"
+#include "foundation/KTextLineReader.h"
+
+namespace {
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && KIsSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && KIsSpace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// The next blank-separated word of `text`, which is advanced past it.
+std::string_view NextWord(std::string_view& text) {
+    size_t i = 0;
+    while (i < text.size() && KIsSpace(text[i])) ++i;
+    size_t j = i;
+    while (j < text.size() && !KIsSpace(text[j])) ++j;
+    std::string_view word = text.substr(i, j - i);
+    text.remove_prefix(j);
+    return word;
+}
+
+// Up to `max` numbers from the start of `text`, as a scanf "%lf" run reads them.
+int ScanNumbers(std::string_view text, double* values, int max) {
+    int count = 0;
+    while (count < max) {
+        size_t i = 0;
+        while (i < text.size() && KIsSpace(text[i])) ++i;
+        text.remove_prefix(i);
+        const size_t used = KScanDecimal(text, values[count]);
+        if (used == 0) break;
+        text.remove_prefix(used);
+        ++count;
+    }
+    return count;
+}
+
+bool ReadWholeFile(const char* path, std::string& text) {
+    KFileStream file;
+    if (!file.Open(path, "rb")) return false;
+    char buffer[65536];
+    text.clear();
+    while (uint32_t n = file.Read(buffer, sizeof buffer)) text.append(buffer, n);
+    return true;
+}
+
+// A 0-based index from a 1-based or negative (relative) file index; -1 when out of range.
+int ResolveIndex(int number, size_t count) {
+    long long index = number > 0 ? (long long)number - 1 : (long long)count + number;
+    return index >= 0 && index < (long long)count ? int(index) : -1;
+}
+
+KVector4 FaceNormal(const KVector4& p0, const KVector4& p1, const KVector4& p2) {
+    const double a[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+    const double b[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
+    KVector4 n(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0],
+               1.0);
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (length > 0.0)
+        for (int i = 0; i < 3; ++i) n[i] /= length;
+    return n;
+}
+
+}  // namespace
+
+bool KObjParser::CaseLess::operator()(const std::string& a, const std::string& b) const {
+    return KStrCaseCmp(a.c_str(), b.c_str()) < 0;
+}
+
+KObjParser::EResult KObjParser::ReadFile(const char* path) {
+    KFileStream file;
+    if (!path || !file.Open(path, "rb")) return eNotOpened;
+    mPath = path;
+    KTextLineReader lines;
+    lines.SetStream(&file);
+    std::string_view keyword, rest;
+    while (NextLine(lines, keyword, rest))
+        if (!Dispatch(lines, keyword, rest)) return eCorrupted;
+    AssignDefaultMaterial();
+    return eRead;
+}
+
+KObjParser::EResult KObjParser::ReadText(std::string_view text, const char* path) {
+    mPath = path ? path : "";
+    KTextLineReader lines;
+    lines.SetText(text);
+    std::string_view keyword, rest;
+    while (NextLine(lines, keyword, rest))
+        if (!Dispatch(lines, keyword, rest)) return eCorrupted;
+    AssignDefaultMaterial();
+    return eRead;
+}
+
+bool KObjParser::NextLine(KTextLineReader& lines, std::string_view& keyword,
+                          std::string_view& rest) {
+    std::string_view line;
+    do {
+        if (!lines.ReadLine(line)) return false;
+        line = Trim(line);
+    } while (line.empty());
+    if (line.back() == '\\') {
+        mJoined.assign(line.data(), line.size());
+        while (!mJoined.empty() && mJoined.back() == '\\') {
+            mJoined.back() = ' ';
+            std::string_view next;
+            if (!lines.ReadLine(next)) break;
+            mJoined.append(next.data(), next.size());
+            while (!mJoined.empty() && KIsSpace(mJoined.back())) mJoined.pop_back();
+        }
+        line = mJoined;
+    }
+    keyword = NextWord(line);
+    rest = Trim(line);
+    return true;
+}
+
+void KObjParser::Corrupt(int line, std::string_view keyword, std::string_view rest) {
+    mStatus += KFormatC("Line %d is corrupted: ", line);
+    mStatus.append(keyword.data(), keyword.size());
+    mStatus += ' ';
+    mStatus.append(rest.substr(0, 80).data(), std::min<size_t>(rest.size(), 80));
+    mStatus += '\n';
+}
+
+bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std::string_view rest) {
+    double n[4];
+    if (keyword == "v") {
+        n[3] = 1.0;
+        if (ScanNumbers(rest, n, 4) < 3)
+            return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+        mVertices.emplace_back(n[0], n[1], n[2], n[3]);
+    } else if (keyword == "vt") {
+        n[1] = 0.0;
+        if (ScanNumbers(rest, n, 3) < 1)
+            return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+        mTextureVertices.emplace_back(n[0], n[1]);
+    } else if (keyword == "vn") {
+        if (ScanNumbers(rest, n, 3) < 3)
+            return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+        mNormals.emplace_back(n[0], n[1], n[2], 0.0);
+    } else if (keyword == "vp") {
+        if (ScanNumbers(rest, n, 3) < 1)
+            return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+    } else if (keyword == "f") {
+        ParseFace(rest);
+    } else if (keyword[0] == '#' || keyword == "mg" || keyword == "o" || keyword == "step" ||
+               keyword == "bmat") {
+    } else if (keyword == "g") {
+        std::string name(rest.empty() ? std::string_view("default") : rest);
+        const size_t blank = name.find_first_of(" \t");
+        if (blank != std::string::npos) name[blank] = '_';
+        if (name != mGroupName) {
+            mGroupName = name;
+            mGroup = nullptr;
+        }
+    } else if (keyword == "s") {
+        int value = 0;
+        if (KScanInteger(rest, value) > 0)
+            mSmoothing = value;
+        else if (rest.substr(0, 3) == "off")
+            mSmoothing = 0;
+    } else if (keyword == "usemtl") {
+        std::string_view words = rest;
+        std::string_view name = NextWord(words);
+        if (!name.empty()) mMaterial = UseMaterial(name);
+    } else if (keyword == "mtllib") {
+        LoadMaterialLibraries(rest);
+    } else if (keyword == "cstype") {
+        std::string_view words = rest;
+        std::string_view type = NextWord(words);
+        if (type == "rat") {
+            mRational = true;
+            type = NextWord(words);
+        }
+        static const char* const kTypes[] = {"bmatrix", "bezier", "bspline", "cardinal", "taylor"};
+        for (int i = 0; i < 5; ++i)
+            if (type == kTypes[i]) mSurfaceType = i + 1;
+    } else if (keyword == "deg") {
+        int used = (int)KScanInteger(rest, mDegreeU);
+        if (used > 0) KScanInteger(Trim(rest.substr(used)), mDegreeV);
+    } else if (keyword == "curv" || keyword == "curv2") {
+        SkipBlock(lines);
+    } else if (keyword == "surf") {
+        if (mSurfaceType == 0) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
+        ParseSurface(lines, rest);
+    } else {
+        mStatus += "Object not supported : ";
+        mStatus.append(keyword.data(), keyword.size());
+        mStatus += '\n';
+    }
+    return true;
+}
+
+KObjGroup& KObjParser::CurrentGroup() {
+    if (!mGroup) {
+        auto it = mGroups.find(mGroupName);
+        if (it == mGroups.end()) {
+            it = mGroups.emplace(mGroupName, KObjGroup()).first;
+            it->second.name = mGroupName;
+        }
+        mGroup = &it->second;
+    }
+    return *mGroup;
+}
+
+bool KObjParser::ParseIndexTriple(std::string_view word, KObjCorner& corner) const {
+    int parts[3] = {0, 0, 0};
+    const bool noTexture = word.find("//") != std::string_view::npos;
+    int part = 0;
+    while (!word.empty() && part < 3) {
+        while (!word.empty() && word.front() == '/') word.remove_prefix(1);
+        size_t used = KScanInteger(word, parts[part]);
+        ++part;
+        if (noTexture && part == 1) ++part;  // v//vn
+        const size_t next = word.find('/', used);
+        word.remove_prefix(next == std::string_view::npos ? word.size() : next);
+    }
+    if (parts[0] == 0) return false;
+    corner.v = ResolveIndex(parts[0], mVertices.size());
+    corner.vt = parts[1] ? ResolveIndex(parts[1], mTextureVertices.size()) : -1;
+    corner.vn = parts[2] ? ResolveIndex(parts[2], mNormals.size()) : -1;
+    return true;
+}
+
+void KObjParser::ParseFace(std::string_view rest) {
+    KObjGroup& group = CurrentGroup();
+    KObjFace face;
+    face.firstCorner = int(group.corners.size());
+    face.material = mMaterial;
+    face.smoothing = mSmoothing;
+    face.textured = mMaterial >= 0 && !mMaterials[mMaterial].diffuseMap.empty();
+    int words = 0;
+    for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest), ++words) {
+        KObjCorner corner;
+        if (!ParseIndexTriple(word, corner)) {
+            group.corners.resize(face.firstCorner);
+            return;
+        }
+        if (corner.v < 0) continue;
+        if (corner.vn < 0) face.normalsPresent = false;
+        group.corners.push_back(corner);
+    }
+    face.cornerCount = int(group.corners.size()) - face.firstCorner;
+    if (words < 3 || face.cornerCount < 3) {
+        group.corners.resize(face.firstCorner);
+        return;
+    }
+    if (!face.normalsPresent) group.allNormals = false;
+    if (face.textured) {
+        group.someTextured = true;
+        mTexturedMaterial = true;
+    } else {
+        group.allTextured = false;
+    }
+    group.faces.push_back(face);
+}
+
+void KObjParser::SkipBlock(KTextLineReader& lines) {
+    std::string_view keyword, rest;
+    while (NextLine(lines, keyword, rest))
+        if (keyword == "end") return;
+}
+
+void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
+    const int line = lines.GetLineNumber();
+    KObjSurface surface;
+    surface.group = mGroupName;
+    surface.material = mMaterial;
+    surface.degreeU = mDegreeU;
+    surface.degreeV = mDegreeV;
+    std::string_view words = rest;
+    int count = 0;
+    for (std::string_view w = rest; !NextWord(w).empty();) ++count;
+    if (count >= 4) {
+        for (int i = 0; i < 4; ++i) KParseDecimal(NextWord(words), surface.range[i]);
+        for (std::string_view word = NextWord(words); !word.empty(); word = NextWord(words)) {
+            KObjCorner corner;
+            if (!ParseIndexTriple(word, corner)) break;
+            if (corner.v >= 0) surface.points.push_back(corner.v);
+        }
+    }
+    std::string_view keyword, parm;
+    while (NextLine(lines, keyword, parm)) {
+        if (keyword == "end") break;
+        if (keyword != "parm") continue;
+        std::string_view direction = NextWord(parm);
+        std::vector<double>* knots = direction == "u"   ? &surface.uKnots
+                                     : direction == "v" ? &surface.vKnots
+                                                        : nullptr;
+        double value = 0.0;
+        for (std::string_view word = NextWord(parm); knots && !word.empty(); word = NextWord(parm))
+            if (KParseDecimal(word, value)) knots->push_back(value);
+    }
+    if (mSurfaceType != 3 || !mRational) return;  // only rational B-splines are kept
+    const int nU = surface.CountU(), nV = surface.CountV();
+    if (nU < 1 || nV < 1 || (long long)nU * nV != (long long)surface.points.size()) {
+        mStatus +=
+            KFormatC("Surface of line %d dropped: its control points do not fit its knots\n", line);
+        return;
+    }
+    mSurfaces.push_back(std::move(surface));
+}
+
+void KObjParser::LoadMaterialLibraries(std::string_view rest) {
+    mHasLibrary = true;
+    bool all = !Trim(rest).empty();
+    for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
+        const std::string name(word);
+        std::string text;
+        if (ReadWholeFile(name.c_str(), text) ||
+            ReadWholeFile(
+                KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(), name.c_str()).Buffer(),
+                text))
+            mLibraries.push_back(std::move(text));
+        else
+            all = false;
+    }
+    if (!all) mStatus += "Unable to load material library\n";
+}
+
+int KObjParser::UseMaterial(std::string_view name) {
+    const std::string key(name);
+    auto it = mMaterialIndex.find(key);
+    if (it != mMaterialIndex.end()) return it->second;
+    KObjMaterial material;
+    material.name = key;
+    if (!ReadMaterial(material))
+        mStatus += "Unable to read material \"" + key + "\" in .mtl file\n";
+    mMaterials.push_back(std::move(material));
+    return mMaterialIndex[key] = int(mMaterials.size()) - 1;
+}
+
+bool KObjParser::ReadMaterial(KObjMaterial& material) const {
+    for (const std::string& library : mLibraries) {
+        KTextLineReader lines;
+        lines.SetText(library);
+        std::string_view line;
+        bool inside = false;
+        while (lines.ReadLine(line)) {
+            std::string_view keyword = NextWord(line);
+            if (keyword == "newmtl") {
+                if (inside) break;
+                inside = NextWord(line) == material.name;
+                continue;
+            }
+            if (!inside) continue;
+            double n[3];
+            if (keyword == "Ka" || keyword == "Kd" || keyword == "Ks") {
+                if (ScanNumbers(line, n, 3) < 3) continue;
+                double* colour = keyword == "Ka"   ? material.ambient
+                                 : keyword == "Kd" ? material.diffuse
+                                                   : material.specular;
+                (keyword == "Ka"   ? material.hasAmbient
+                 : keyword == "Kd" ? material.hasDiffuse
+                                   : material.hasSpecular) = true;
+                for (int i = 0; i < 3; ++i) colour[i] = std::min(1.0, std::max(0.0, n[i]));
+            } else if (keyword == "illum") {
+                KScanInteger(Trim(line), material.illum);
+            } else if (keyword == "Ns") {
+                if (ScanNumbers(line, n, 1) == 1) {
+                    material.hasShininess = true;
+                    material.shininess = n[0] * 0.01;
+                }
+            } else if (keyword == "Tr" || keyword == "d") {
+                if (ScanNumbers(line, n, 1) == 1) {
+                    material.hasOpacity = true;
+                    material.opacity = n[0];
+                }
+            } else if (keyword == "map_Kd") {
+                material.diffuseMap = std::string(Trim(line));
+            }
+        }
+        if (inside) {
+            material.defined = true;
+            if (material.illum < 2) {
+                material.hasShininess = true;
+                material.shininess = 0.0;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void KObjParser::AssignDefaultMaterial() {
+    if (!mHasLibrary) return;
+    int fallback = -1;
+    for (auto& entry : mGroups)
+        for (KObjFace& face : entry.second.faces)
+            if (face.material < 0) {
+                if (fallback < 0) {
+                    auto it = mMaterialIndex.find("default");
+                    if (it != mMaterialIndex.end()) {
+                        fallback = it->second;
+                    } else {
+                        KObjMaterial material;
+                        material.name = "default";
+                        ReadMaterial(material);
+                        mMaterials.push_back(std::move(material));
+                        fallback = mMaterialIndex["default"] = int(mMaterials.size()) - 1;
+                    }
+                }
+                face.material = fallback;
+            }
+}
+
+void KObjParser::CompleteNormals(KObjGroup& group) {
+    struct Sum {
+        double n[3] = {0, 0, 0};
+        bool lacking = false;
+        int normal = -1;
+    };
+    std::vector<int> smoothings;
+    for (const KObjFace& face : group.faces) smoothings.push_back(face.smoothing);
+    std::sort(smoothings.begin(), smoothings.end());
+    smoothings.erase(std::unique(smoothings.begin(), smoothings.end()), smoothings.end());
+    for (int smoothing : smoothings) {
+        std::map<int, Sum> sums;
+        for (KObjFace& face : group.faces) {
+            if (face.smoothing != smoothing || (smoothing == 0 && face.normalsPresent)) continue;
+            KObjCorner* c = &group.corners[face.firstCorner];
+            const KVector4 normal =
+                FaceNormal(mVertices[c[0].v], mVertices[c[1].v], mVertices[c[2].v]);
+            if (smoothing == 0) {
+                mNormals.push_back(normal);
+                for (int i = 0; i < face.cornerCount; ++i) c[i].vn = int(mNormals.size()) - 1;
+                face.normalsPresent = true;
+                continue;
+            }
+            for (int i = 0; i < face.cornerCount; ++i) {
+                Sum& sum = sums[c[i].v];
+                const KVector4& add = c[i].vn >= 0 ? mNormals[c[i].vn] : normal;
+                if (c[i].vn < 0) sum.lacking = true;
+                for (int k = 0; k < 3; ++k) sum.n[k] += add[k];
+            }
+        }
+        for (auto& entry : sums) {
+            Sum& sum = entry.second;
+            if (!sum.lacking) continue;
+            const double length =
+                std::sqrt(sum.n[0] * sum.n[0] + sum.n[1] * sum.n[1] + sum.n[2] * sum.n[2]);
+            const double scale = length > 0.0 ? 1.0 / length : 0.0;
+            mNormals.emplace_back(sum.n[0] * scale, sum.n[1] * scale, sum.n[2] * scale, 1.0);
+            sum.normal = int(mNormals.size()) - 1;
+        }
+        for (KObjFace& face : group.faces) {
+            if (face.smoothing != smoothing || smoothing == 0) continue;
+            KObjCorner* c = &group.corners[face.firstCorner];
+            for (int i = 0; i < face.cornerCount; ++i)
+                if (c[i].vn < 0) c[i].vn = sums[c[i].v].normal;
+            face.normalsPresent = true;
+        }
+    }
+    group.allNormals = true;
+}
+
+void KObjParser::BuildMesh(const std::string& name, KObjMeshData& out) {
+    out = KObjMeshData();
+    auto found = mGroups.find(name);
+    if (found == mGroups.end()) return;
+    KObjGroup& group = found->second;
+    if (!group.allNormals) CompleteNormals(group);
+    std::vector<int> order(group.faces.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = int(i);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return uint32_t(group.faces[a].smoothing) < uint32_t(group.faces[b].smoothing);
+    });
+    bool hasUVs = false;
+    for (const KObjCorner& c : group.corners) hasUVs = hasUVs || c.vt >= 0;
+    // Control points of each vertex chained from its first one.
+    std::vector<int> first(mVertices.size(), -1), next;
+    std::vector<KObjCorner> triples;
+    for (int f : order) {
+        const KObjFace& face = group.faces[f];
+        out.polygonSizes.push_back(face.cornerCount);
+        out.polygonMaterials.push_back(face.material);
+        for (int i = 0; i < face.cornerCount; ++i) {
+            const KObjCorner& c = group.corners[face.firstCorner + i];
+            int point = first[c.v];
+            while (point >= 0 && (triples[point].vn != c.vn || triples[point].vt != c.vt))
+                point = next[point];
+            if (point < 0) {
+                point = int(triples.size());
+                triples.push_back(c);
+                next.push_back(first[c.v]);
+                first[c.v] = point;
+                out.points.push_back(mVertices[c.v]);
+                out.normals.push_back(c.vn >= 0 ? mNormals[c.vn] : KVector4());
+                if (hasUVs) out.uvs.push_back(c.vt >= 0 ? mTextureVertices[c.vt] : KVector2());
+            }
+            out.polygonVertices.push_back(point);
+        }
+    }
+}
+
+void KObjParser::ReleaseGroup(const std::string& name) {
+    auto found = mGroups.find(name);
+    if (found == mGroups.end()) return;
+    std::vector<KObjFace>().swap(found->second.faces);
+    std::vector<KObjCorner>().swap(found->second.corners);
+}
+
+void KObjParser::ReleaseLists() {
+    std::vector<KVector4>().swap(mVertices);
+    std::vector<KVector2>().swap(mTextureVertices);
+    std::vector<KVector4>().swap(mNormals);
+}

@@ -1,0 +1,86 @@
+#pragma once
+// Reads an OBJ file and the MTL libraries it names into records (KObjRecords.h): vertex
+// lists, groups of faces, materials and rational B-spline surfaces. The scene side turns
+// them into nodes, meshes, NURBS and materials.
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/geometry/obj/KObjRecords.h"
+
+class KTextLineReader;
+
+class KObjParser {
+public:
+    enum EResult { eRead, eNotOpened, eCorrupted };
+
+    // `path` is the OBJ file; its folder resolves library names that do not open as given.
+    EResult ReadFile(const char* path);
+    // The same over text in memory.
+    EResult ReadText(std::string_view text, const char* path);
+
+    // Non-fatal findings and the line of a corrupt statement, one message a line.
+    const std::string& GetStatus() const { return mStatus; }
+
+    // Groups ordered by name without regard to case.
+    struct CaseLess {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    using GroupMap = std::map<std::string, KObjGroup, CaseLess>;
+    const GroupMap& GetGroups() const { return mGroups; }
+    const std::vector<KObjMaterial>& GetMaterials() const { return mMaterials; }
+    const std::vector<KObjSurface>& GetSurfaces() const { return mSurfaces; }
+    const std::vector<KVector4>& GetVertices() const { return mVertices; }
+    const std::vector<KVector2>& GetTextureVertices() const { return mTextureVertices; }
+    const std::vector<KVector4>& GetNormals() const { return mNormals; }
+    // True once an mtllib line was met, whether or not its libraries opened.
+    bool HasMaterialLibrary() const { return mHasLibrary; }
+    // True once a face used a material with a diffuse map.
+    bool HasTexturedMaterial() const { return mTexturedMaterial; }
+
+    // The mesh of a group: normals completed first (new normals join the normal list).
+    void BuildMesh(const std::string& group, KObjMeshData& out);
+    // Frees the faces of a group whose mesh was built (its name stays listed).
+    void ReleaseGroup(const std::string& group);
+    // Frees the vertex, texture-vertex and normal lists once nothing more is built.
+    void ReleaseLists();
+
+private:
+    // Next logical line (backslash continuations joined): keyword and trimmed rest.
+    bool NextLine(KTextLineReader& lines, std::string_view& keyword, std::string_view& rest);
+    bool Dispatch(KTextLineReader& lines, std::string_view keyword, std::string_view rest);
+    void ParseFace(std::string_view rest);
+    bool ParseIndexTriple(std::string_view word, KObjCorner& corner) const;
+    void ParseSurface(KTextLineReader& lines, std::string_view rest);
+    void SkipBlock(KTextLineReader& lines);
+    void LoadMaterialLibraries(std::string_view rest);
+    int UseMaterial(std::string_view name);
+    bool ReadMaterial(KObjMaterial& material) const;
+    void AssignDefaultMaterial();
+    void CompleteNormals(KObjGroup& group);
+    KObjGroup& CurrentGroup();
+    void Corrupt(int line, std::string_view keyword, std::string_view rest);
+
+    std::string mPath;
+    std::string mStatus;
+    std::string mJoined;  // a line joined from continuations
+    GroupMap mGroups;
+    std::string mGroupName = "default";
+    KObjGroup* mGroup = nullptr;
+    std::vector<KObjMaterial> mMaterials;
+    std::map<std::string, int, CaseLess> mMaterialIndex;
+    std::vector<std::string> mLibraries;  // texts of the open libraries, in opening order
+    std::vector<KObjSurface> mSurfaces;
+    std::vector<KVector4> mVertices;
+    std::vector<KVector2> mTextureVertices;
+    std::vector<KVector4> mNormals;
+    int mMaterial = -1;
+    int mSmoothing = 0;
+    int mSurfaceType = 0;  // 1 bmatrix, 2 bezier, 3 bspline, 4 cardinal, 5 taylor
+    bool mRational = false;
+    int mDegreeU = 0, mDegreeV = 0;
+    bool mHasLibrary = false;
+    bool mTexturedMaterial = false;
+};

@@ -1,0 +1,69 @@
+#pragma once
+// What an OBJ file and its MTL libraries hold, as read, before any scene object is made.
+
+#include <string>
+#include <vector>
+
+#include "foundation/KVector2.h"
+#include "foundation/KVector4.h"
+
+// One face corner: 0-based indices into the vertex, texture-vertex and normal lists, -1 none.
+struct KObjCorner {
+    int v = -1;
+    int vt = -1;
+    int vn = -1;
+};
+
+struct KObjFace {
+    int firstCorner = 0;  // into the group's corner list
+    int cornerCount = 0;
+    int material = -1;  // into the material list, -1 none
+    int smoothing = 0;
+    bool normalsPresent = true;
+    bool textured = false;
+};
+
+struct KObjGroup {
+    std::string name;
+    std::vector<KObjFace> faces;
+    std::vector<KObjCorner> corners;
+    bool allNormals = true;
+    bool allTextured = true;
+    bool someTextured = false;
+};
+
+// A material named by usemtl, filled from the first library that defines it.
+struct KObjMaterial {
+    std::string name;  // as on the first usemtl line naming it
+    bool defined = false;
+    bool hasAmbient = false, hasDiffuse = false, hasSpecular = false;
+    double ambient[3] = {0, 0, 0}, diffuse[3] = {0, 0, 0}, specular[3] = {0, 0, 0};
+    bool hasShininess = false;
+    double shininess = 0.0;  // Ns / 100
+    bool hasOpacity = false;
+    double opacity = 1.0;
+    int illum = 2;
+    std::string diffuseMap;  // empty: no texture
+};
+
+// A rational B-spline surface that fits its knots: nU x nV control points.
+struct KObjSurface {
+    std::string group;
+    int material = -1;
+    int degreeU = 0, degreeV = 0;
+    double range[4] = {0, 0, 0, 0};  // s0, s1, t0, t1
+    std::vector<int> points;         // vertex indices, file order
+    std::vector<double> uKnots, vKnots;
+    int CountU() const { return int(uKnots.size()) - degreeU - 1; }
+    int CountV() const { return int(vKnots.size()) - degreeV - 1; }
+};
+
+// The mesh of one group: unique (vertex, normal, texture vertex) triples become control points.
+struct KObjMeshData {
+    std::vector<KVector4> points;
+    std::vector<KVector4> normals;  // one per control point
+    std::vector<KVector2> uvs;      // one per control point, or none
+    std::vector<int> polygonSizes;
+    std::vector<int> polygonVertices;   // control points, polygon after polygon
+    std::vector<int> polygonMaterials;  // material list index per polygon, -1 none
+};

@@ -1,0 +1,157 @@
+#include "formats/geometry/obj/KObjTextWriter.h"
+
+#include <cmath>
+
+#include "foundation/KLocale.h"
+#include "foundation/KPath.h"
+
+namespace {
+
+const char* const kBanner = "# \n# Wavefront %s file\n# Created with Varnoke QOV\n# \n";
+
+std::string Underscored(std::string name) {
+    for (char& c : name)
+        if (KIsSpace(c)) c = '_';
+    return name;
+}
+
+void AppendF(std::string& out, const char* format, double a, double b, double c) {
+    char line[128];
+    const int n = KSnprintfC(line, sizeof line, format, a, b, c);
+    if (n > 0 && n < int(sizeof line))
+        out.append(line, n);
+    else
+        out += KFormatC(format, a, b, c);
+}
+
+}  // namespace
+
+bool KObjTextWriter::Create(const char* path) {
+    if (!path || !KCreatePath(path) || !mObj.Open(path, "wb")) return false;
+    mPath = path;
+    mObjText = KFormatC(kBanner, "OBJ");
+    return true;
+}
+
+std::string KObjTextWriter::MaterialPath(const std::string& objPath) {
+    const size_t slash = objPath.find_last_of("/\\");
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = objPath.substr(start);
+    for (char& c : name) c = KToLower(c);
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".obj") != 0) return std::string();
+    name.replace(name.size() - 4, 4, ".mtl");
+    return objPath.substr(0, start) + name;
+}
+
+bool KObjTextWriter::CreateMaterialFile() {
+    const std::string path = MaterialPath(mPath);
+    const bool open = !path.empty() && mMtl.Open(path.c_str(), "wb");
+    const std::string name =
+        path.empty() ? KExtractFileName(mPath.c_str(), false).Buffer() + std::string(".mtl")
+                     : std::string(KExtractFileName(path.c_str(), true).Buffer());
+    mObjText += "mtllib " + name + "\n\n";
+    if (!open) {
+        mStatus += "Unable to create material file \"" + (path.empty() ? mPath : path) + "\"\n";
+        return false;
+    }
+    mMtlText = KFormatC(kBanner, "material");
+    return true;
+}
+
+int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& material) {
+    std::string unique = Underscored(name);
+    int& uses = mNameUses[unique];
+    if (uses++ > 0) unique += KFormatC("%d", uses - 1);
+    mMaterialNames.push_back(unique);
+    if (mMtl.IsOpen()) {
+        mMtlText += "\nnewmtl " + unique + "\n";
+        if (!material.diffuseMap.empty()) {
+            CopyTextureFile(material.diffuseMap);
+            mMtlText += "map_Kd " +
+                        std::string(KExtractFileName(material.diffuseMap.c_str(), true).Buffer()) +
+                        "\n";
+        }
+        AppendF(mMtlText, "Ka %f %f %f\n", material.ambient[0], material.ambient[1],
+                material.ambient[2]);
+        AppendF(mMtlText, "Kd %f %f %f\n", material.diffuse[0], material.diffuse[1],
+                material.diffuse[2]);
+        AppendF(mMtlText, "Ks %f %f %f\n", material.specular[0], material.specular[1],
+                material.specular[2]);
+        mMtlText += "illum 2\n";
+        mMtlText += KFormatC("Ns %f\nd %f\n", material.shininess * 100.0, material.opacity);
+        Flush(mMtl, mMtlText, false);
+    }
+    return int(mMaterialNames.size()) - 1;
+}
+
+void KObjTextWriter::WriteGroup(const KObjWriteGroup& group) {
+    mObjText += "g " + Underscored(group.name) + "\n";
+    for (const KVector4& p : group.points) AppendF(mObjText, "v %f %f %f\n", p[0], p[1], p[2]);
+    for (const KVector2& t : group.uvs) mObjText += KFormatC("vt %f %f\n", t.mData[0], t.mData[1]);
+    for (const KVector4& n : group.normals) AppendF(mObjText, "vn %f %f %f\n", n[0], n[1], n[2]);
+    Flush(mObj, mObjText, false);
+    int corner = 0, material = -1;
+    for (size_t p = 0; p < group.polygonSizes.size(); ++p) {
+        const int wanted = p < group.polygonMaterials.size() ? group.polygonMaterials[p] : -1;
+        if (wanted >= 0 && wanted != material && wanted < int(mMaterialNames.size())) {
+            material = wanted;
+            mObjText += "usemtl " + mMaterialNames[material] + "\n";
+        }
+        mObjText += 'f';
+        for (int i = 0; i < group.polygonSizes[p]; ++i, ++corner) {
+            const KObjCorner& c = group.corners[corner];
+            mObjText += KFormatC(" %d", c.v + mVertexBase);
+            if (c.vt >= 0 || c.vn >= 0) mObjText += '/';
+            if (c.vt >= 0) mObjText += KFormatC("%d", c.vt + mUVBase);
+            if (c.vn >= 0) mObjText += KFormatC("/%d", c.vn + mNormalBase);
+        }
+        mObjText += '\n';
+        Flush(mObj, mObjText, false);
+    }
+    mVertexBase += int(group.points.size());
+    mUVBase += int(group.uvs.size());
+    mNormalBase += int(group.normals.size());
+}
+
+void KObjTextWriter::Flush(KFileStream& file, std::string& buffer, bool force) {
+    if (buffer.size() < (force ? 1u : 65536u)) return;
+    if (!file.IsOpen() || file.Write(buffer.data(), uint32_t(buffer.size())) != buffer.size())
+        mFailed = true;
+    buffer.clear();
+}
+
+bool KObjTextWriter::CopyTextureFile(const std::string& source) {
+    const std::string target = KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(),
+                                            KExtractFileName(source.c_str(), true).Buffer())
+                                   .Buffer();
+    if (KFileExists(target.c_str())) return true;
+    KFileStream in, out;
+    if (!in.Open(source.c_str(), "rb")) {
+        mStatus += "Unable to locate texture file \"" + source + "\".\n";
+        return false;
+    }
+    bool ok = out.Open(target.c_str(), "wb");
+    char block[1024];
+    while (ok) {
+        const uint32_t n = in.Read(block, sizeof block);
+        if (n == 0) break;
+        ok = out.Write(block, n) == n;
+    }
+    if (ok) ok = !in.HasError() && !out.HasError();
+    if (!ok) mStatus += "Error writing texture file \"" + target + "\".\n";
+    return ok;
+}
+
+bool KObjTextWriter::Close() {
+    Flush(mObj, mObjText, true);
+    Flush(mMtl, mMtlText, true);
+    for (KFileStream* file : {&mObj, &mMtl}) {
+        if (!file->IsOpen()) continue;
+        // Seeking flushes the runtime's buffer, so a full disk shows here.
+        if (file->Seek(1, 0) != 0 || file->HasError()) mFailed = true;
+        file->Close();
+    }
+    const bool ok = !mFailed;
+    mFailed = false;
+    return ok;
+}

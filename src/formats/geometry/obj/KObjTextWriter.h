@@ -1,0 +1,61 @@
+#pragma once
+// Writes OBJ text and the MTL file beside it: groups of vertices, texture vertices, normals
+// and faces numbered across the whole file, and one newmtl block per written material.
+// Lines end in LF; every failed write is remembered and reported by Close.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "formats/geometry/obj/KObjRecords.h"
+#include "foundation/KFileStream.h"
+
+// One group as written: corner indices are 0-based into this group's own lists, -1 none.
+struct KObjWriteGroup {
+    std::string name;
+    std::vector<KVector4> points;
+    std::vector<KVector2> uvs;
+    std::vector<KVector4> normals;
+    std::vector<int> polygonSizes;
+    std::vector<KObjCorner> corners;
+    std::vector<int> polygonMaterials;  // into the written material names, -1 keeps the last
+};
+
+class KObjTextWriter {
+public:
+    // Creates missing folders and the OBJ file, and writes its banner.
+    bool Create(const char* path);
+    // The MTL path of an OBJ path: the folder as given, the file name in lower case with its
+    // ".obj" extension (any case) replaced by ".mtl"; empty when the name has no such extension.
+    static std::string MaterialPath(const std::string& objPath);
+    // Opens the MTL file beside the OBJ file and writes the mtllib line; false with a status
+    // line when it cannot be created (usemtl lines are written all the same).
+    bool CreateMaterialFile();
+    // A name unique among the written materials, blanks replaced by "_"; a repeated name gets
+    // "1", then "2" ... appended. Writes its newmtl block when the MTL file is open.
+    int AddMaterial(const std::string& name, const KObjMaterial& material);
+    // Counts `name` as used, so a material of that name gets a number.
+    void ReserveMaterialName(const std::string& name) { ++mNameUses[name]; }
+    const std::string& GetMaterialName(int index) const { return mMaterialNames[index]; }
+    void WriteGroup(const KObjWriteGroup& group);
+    // Closes both files; false when any write failed.
+    bool Close();
+
+    const std::string& GetStatus() const { return mStatus; }
+
+private:
+    void Flush(KFileStream& file, std::string& buffer, bool force);
+    // Copies a texture image beside the OBJ file unless a file of its name is there.
+    bool CopyTextureFile(const std::string& source);
+
+    KFileStream mObj;
+    KFileStream mMtl;
+    std::string mPath;
+    std::string mObjText;
+    std::string mMtlText;
+    std::string mStatus;
+    std::vector<std::string> mMaterialNames;
+    std::map<std::string, int> mNameUses;
+    int mVertexBase = 1, mUVBase = 1, mNormalBase = 1;
+    bool mFailed = false;
+};

@@ -1,0 +1,216 @@
+#include "formats/geometry/obj/KQovReaderObj.h"
+
+#include <iterator>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovTexture.h"
+#include "foundation/KColor.h"
+#include "foundation/KFileStream.h"
+#include "foundation/KPath.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovNamePair.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+KQovReaderObj::KQovReaderObj(KQovObjectManager* manager) : KQovReader(manager) {}
+
+KQovReaderObj::~KQovReaderObj() {
+    FileClose();
+}
+
+bool KQovReaderObj::FileOpen(const char* fileName) {
+    FileClose();
+    KFileStream probe;
+    if (!fileName || !probe.Open(fileName, "rb")) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    mFileName = fileName;
+    mOpen = true;
+    return true;
+}
+
+bool KQovReaderObj::FileClose() {
+    mOpen = false;
+    mFileName = "";
+    return true;
+}
+
+KStreamOptions* KQovReaderObj::GetReadOptions(bool) {
+    return KStreamOptionsObj::Create();
+}
+
+bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
+    if (!options || !options->IsA(KStreamOptionsObj::ClassId())) {
+        mError.SetError(eStreamOptionsNotSet);
+        return false;
+    }
+    if (!mOpen || !scene || !scene->GetRootNode()) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    const bool referenceNode = static_cast<KStreamOptionsBase*>(options)->GetOptionValue(1) == 1;
+    const KObjParser::EResult result = mParser.ReadFile(mFileName.Buffer());
+    mStatus += mParser.GetStatus().c_str();
+    if (result != KObjParser::eRead) {
+        mError.SetError(result == KObjParser::eNotOpened ? eFileNotOpened : eFileCorrupted);
+        return false;
+    }
+    CreateMaterials();
+    for (const KObjSurface& surface : mParser.GetSurfaces()) {
+        KQovNurb* nurb = CreateNurbFromSurface(surface);
+        KQovNamePair names(surface.group.c_str());
+        mRenamer.Rename(names);
+        KQovNode* node = nurb ? mManager->CreateNode(names.currentName.Buffer()) : nullptr;
+        if (!node) {
+            mError.SetError(eUnidentifiedError);
+            return false;
+        }
+        node->SetNodeAttribute(nurb);
+        scene->GetRootNode()->AddChild(node);
+    }
+    return BuildNodes(scene, referenceNode);
+}
+
+void KQovReaderObj::CreateMaterials() {
+    for (const KObjMaterial& m : mParser.GetMaterials()) {
+        KQovMaterial* material = mManager->CreateMaterial(m.name.c_str());
+        KQovTexture* texture = nullptr;
+        if (material) {
+            if (m.hasAmbient)
+                material->SetDefaultAmbient(KColor(m.ambient[0], m.ambient[1], m.ambient[2]));
+            if (m.hasDiffuse)
+                material->SetDefaultDiffuse(KColor(m.diffuse[0], m.diffuse[1], m.diffuse[2]));
+            if (m.hasSpecular)
+                material->SetDefaultSpecular(KColor(m.specular[0], m.specular[1], m.specular[2]));
+            if (m.hasShininess) material->SetDefaultShininess(m.shininess);
+            if (m.hasOpacity) material->SetDefaultOpacity(m.opacity);
+        }
+        if (!m.diffuseMap.empty() && (texture = mManager->CreateTexture(m.name.c_str())))
+            texture->SetFileName(m.diffuseMap.c_str());
+        mMaterials.push_back(material);
+        mTextures.push_back(texture);
+    }
+}
+
+KQovNurb* KQovReaderObj::CreateNurbFromSurface(const KObjSurface& surface) {
+    const int nU = surface.CountU(), nV = surface.CountV();
+    KQovNurb* nurb = mManager->CreateNurb();
+    if (!nurb) return nullptr;
+    // The file's u direction is the NURBS's V direction.
+    nurb->SetOrder(surface.degreeV + 1, surface.degreeU + 1);
+    nurb->InitControlPoints(nV, KQovNurb::eOpen, nU, KQovNurb::eOpen);
+    nurb->SetStep(3, 3);
+    KArrayDouble& uKnots = nurb->GetUKnotVector();
+    KArrayDouble& vKnots = nurb->GetVKnotVector();
+    for (size_t i = 0; i < surface.vKnots.size() && int(i) < uKnots.GetCount(); ++i)
+        uKnots.SetAt(int(i), surface.vKnots[i]);
+    for (size_t i = 0; i < surface.uKnots.size() && int(i) < vKnots.GetCount(); ++i)
+        vKnots.SetAt(int(i), surface.uKnots[i]);
+    const std::vector<KVector4>& vertices = mParser.GetVertices();
+    for (size_t i = 0; i < surface.points.size(); ++i)
+        nurb->GetControlPoints().SetAt(int((i % nU) * nV + i / nU), vertices[surface.points[i]]);
+    if (surface.material >= 0) {
+        if (KQovMaterial* material = mMaterials[surface.material]) nurb->AddMaterial(material, 0);
+        if (KQovTexture* texture = mTextures[surface.material]) {
+            texture->SetSwapUV(true);
+            nurb->AddTexture(texture, 0);
+        }
+    }
+    return nurb;
+}
+
+KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
+    KObjMeshData data;
+    mParser.BuildMesh(name, data);
+    // What is copied is freed at once: a large file's lists do not live on beside the mesh.
+    mParser.ReleaseGroup(name);
+    if (last) mParser.ReleaseLists();
+    const KObjGroup& group = mParser.GetGroups().at(name);
+    KQovMesh* mesh = mManager->CreateMesh();
+    if (!mesh) return nullptr;
+    const int count = int(data.points.size());
+    mesh->InitControlPoints(count);
+    mesh->InitNormals(0);
+    const bool library = mParser.HasMaterialLibrary();
+    mesh->InitMaterialIndices(library ? KQovLayer::eByPolygon : KQovLayer::eAllSame);
+    if (!data.uvs.empty()) {
+        mesh->InitTextureUVIndices(KQovLayer::eByPolygonVertex);
+        mesh->InitTextureUV(count);
+        KArrayOf<KVector2>& uvs = *mesh->GetTextureUV();
+        for (int i = 0; i < count; ++i) uvs.SetAt(i, data.uvs[i]);
+        std::vector<KVector2>().swap(data.uvs);
+        data.uvs.push_back(KVector2());  // still marks the mesh as having UVs
+    }
+    if (group.someTextured) {
+        mesh->InitTextureIndices(KQovLayer::eByPolygon);
+        if (!group.allTextured) {
+            KQovTexture* empty = mManager->CreateTexture("_empty_");
+            if (empty) {
+                empty->SetDefaultAlpha(0.0);
+                mesh->AddTexture(empty, 0);
+            }
+        }
+    }
+    for (int i = 0; i < count; ++i) mesh->SetControlPointAt(data.points[i], data.normals[i], i);
+    std::vector<KVector4>().swap(data.points);
+    std::vector<KVector4>().swap(data.normals);
+    // Layer positions of the parser's materials and textures, found once per mesh.
+    std::vector<int> materialAt(mMaterials.size(), -1), textureAt(mMaterials.size(), -1);
+    size_t corner = 0;
+    for (size_t p = 0; p < data.polygonSizes.size(); ++p) {
+        const int m = data.polygonMaterials[p];
+        int materialIndex = 0, textureIndex = 0;
+        if (library && m >= 0) {
+            if (materialAt[m] < 0 && mMaterials[m]) {
+                materialAt[m] = mesh->GetMaterialIndex(mMaterials[m]->GetName(), 0);
+                if (materialAt[m] < 0) materialAt[m] = mesh->AddMaterial(mMaterials[m], 0);
+            }
+            materialIndex = std::max(0, materialAt[m]);
+            if (mTextures[m]) {
+                if (textureAt[m] < 0) {
+                    textureAt[m] = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
+                    if (textureAt[m] < 0) textureAt[m] = mesh->AddTexture(mTextures[m], 0);
+                }
+                textureIndex = std::max(0, textureAt[m]);
+            }
+        }
+        mesh->BeginPolygon(materialIndex, textureIndex, -1);
+        for (int k = 0; k < data.polygonSizes[p]; ++k, ++corner) {
+            const int point = data.polygonVertices[corner];
+            mesh->AddPolygonVertex(point, data.uvs.empty() ? -1 : point);
+        }
+    }
+    return mesh;
+}
+
+bool KQovReaderObj::BuildNodes(KQovScene* scene, bool referenceNode) {
+    KQovNode* parent = scene->GetRootNode();
+    if (referenceNode) {
+        const KString name = KExtractFileName(mFileName.Buffer(), false) + "_root";
+        KQovNode* reference = mManager->CreateNode(name.Buffer());
+        if (!reference) return false;
+        parent->AddChild(reference);
+        parent = reference;
+    }
+    const KObjParser::GroupMap& groups = mParser.GetGroups();
+    for (auto entry = groups.begin(); entry != groups.end(); ++entry) {
+        KQovNamePair names(entry->first.c_str());
+        mRenamer.Rename(names);
+        KQovNode* node = mManager->CreateNode(names.currentName.Buffer());
+        if (!node) return false;
+        KQovMesh* mesh = BuildMesh(entry->first, std::next(entry) == groups.end());
+        if (!mesh) {
+            mManager->DestroyNode(node, true);
+            return false;
+        }
+        node->SetNodeAttribute(mesh);
+        if (mParser.HasTexturedMaterial()) node->SetShadingMode(5);
+        parent->AddChild(node);
+    }
+    return true;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// Reader of OBJ files with their MTL libraries: one mesh node per group (under a reference
+// node named after the file, or the scene's root), one NURBS node per rational B-spline
+// surface, and the materials and diffuse textures the faces use.
+
+#include <vector>
+
+#include "formats/geometry/obj/KObjParser.h"
+#include "io/KQovReader.h"
+#include "scene/KQovRenamer.h"
+
+class KQovMaterial;
+class KQovMesh;
+class KQovNurb;
+class KQovTexture;
+
+class KQovReaderObj : public KQovReader {
+public:
+    explicit KQovReaderObj(KQovObjectManager* manager);
+    ~KQovReaderObj() override;
+
+    bool FileOpen(const char* fileName) override;
+    bool FileClose() override;
+    bool IsFileOpen() override { return mOpen; }
+    KStreamOptions* GetReadOptions(bool allowScan) override;
+    bool Read(KQovScene* scene, KStreamOptions* options) override;
+
+private:
+    void CreateMaterials();
+    KQovNurb* CreateNurbFromSurface(const KObjSurface& surface);
+    // `last`: no mesh follows, so the parser's lists can go.
+    KQovMesh* BuildMesh(const std::string& group, bool last);
+    bool BuildNodes(KQovScene* scene, bool referenceNode);
+
+    KString mFileName;
+    bool mOpen = false;
+    KObjParser mParser;
+    KQovNumberingRenamer mRenamer;
+    std::vector<KQovMaterial*> mMaterials;  // by the parser's material index
+    std::vector<KQovTexture*> mTextures;    // null for a material without a diffuse map
+};

@@ -1,0 +1,334 @@
+#include "formats/geometry/obj/KQovWriterObj.h"
+
+#include <cmath>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovLink.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovPatch.h"
+#include "attributes/KQovTexture.h"
+#include "attributes/geometry/KQovGeometryConverter.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+// A null material stands for the default one: the record's own defaults.
+KObjMaterial Describe(KQovMaterial* material, KQovTexture* texture) {
+    KObjMaterial out;
+    if (texture && texture->GetTextureUse() == 0) out.diffuseMap = texture->GetFileName();
+    if (!material) return out;
+    const KColor colours[3] = {material->GetDefaultAmbient(), material->GetDefaultDiffuse(),
+                               material->GetDefaultSpecular()};
+    double* targets[3] = {out.ambient, out.diffuse, out.specular};
+    for (int i = 0; i < 3; ++i) {
+        targets[i][0] = colours[i].mRed;
+        targets[i][1] = colours[i].mGreen;
+        targets[i][2] = colours[i].mBlue;
+    }
+    out.shininess = material->GetDefaultShininess();
+    out.opacity = material->GetDefaultOpacity();
+    return out;
+}
+
+KVector4 Normalised(const KVector4& v) {
+    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    return length > 0.0 ? KVector4(v[0] / length, v[1] / length, v[2] / length) : v;
+}
+
+}  // namespace
+
+KQovWriterObj::KQovWriterObj(KQovObjectManager* manager) : KQovWriter(manager) {}
+
+KQovWriterObj::~KQovWriterObj() {
+    FileClose();
+}
+
+bool KQovWriterObj::FileCreate(const char* fileName) {
+    FileClose();
+    mText = std::make_unique<KObjTextWriter>();
+    if (!mText->Create(fileName)) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    mOpen = true;
+    return true;
+}
+
+bool KQovWriterObj::FileClose() {
+    const bool ok = !mOpen || mText->Close();
+    mOpen = false;
+    return ok;
+}
+
+KStreamOptions* KQovWriterObj::GetWriteOptions() {
+    return KStreamOptionsObj::Create();
+}
+
+bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
+    if (!options || !options->IsA(KStreamOptionsObj::ClassId())) {
+        mError.SetError(eStreamOptionsNotSet);
+        return false;
+    }
+    KQovNode* root = scene ? scene->GetRootNode() : nullptr;
+    if (!root) return false;
+    if (!mOpen) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    auto* base = static_cast<KStreamOptionsBase*>(options);
+    mTriangulate = base->GetOptionValue(2) == 1;
+    mDeform = base->GetOptionValue(3) == 1;
+    PrepareNodes(root);
+    if (mMaterialsUsed) {
+        mText->CreateMaterialFile();
+        mText->ReserveMaterialName("default");
+    }
+    WriteNode(root);
+    mStatus += mText->GetStatus().c_str();
+    mOpen = false;
+    if (!mText->Close()) {
+        mError.SetError(eOutOfDiskSpace);
+        return false;
+    }
+    return true;
+}
+
+void KQovWriterObj::PrepareNodes(KQovNode* node) {
+    if (auto* geometry = dynamic_cast<KQovGeometry*>(node->GetNodeAttribute()))
+        if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0)
+            mMaterialsUsed = true;
+    for (int i = 0; i < node->GetChildCount(); ++i) PrepareNodes(node->GetChild(i));
+}
+
+void KQovWriterObj::WriteNode(KQovNode* node) {
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    const int type = attribute ? attribute->GetAttributeType() : -1;
+    auto* mesh = dynamic_cast<KQovMesh*>(attribute);
+    if (mesh && !mTriangulate) {
+        WriteMesh(node, mesh, mesh);
+    } else if (type == KQovNodeAttribute::eMesh || type == KQovNodeAttribute::eNurb ||
+               type == KQovNodeAttribute::ePatch) {
+        // A working mesh: the scene keeps its own geometry.
+        KQovGeometryConverter converter(mManager);
+        std::unique_ptr<KQovMesh> working(
+            mesh ? converter.TriangulateMesh(mesh)
+            : type == KQovNodeAttribute::eNurb
+                ? converter.NurbToMesh(static_cast<KQovNurb*>(attribute))
+                : converter.PatchToMesh(static_cast<KQovPatch*>(attribute)));
+        if (working)
+            WriteMesh(node, working.get(), static_cast<KQovGeometry*>(attribute));
+        else
+            mStatus +=
+                KString("Unable to convert \"") + node->GetNameWithoutPrefix() + "\" to a mesh\n";
+    }
+    for (int i = 0; i < node->GetChildCount(); ++i) WriteNode(node->GetChild(i));
+}
+
+KAffineMatrix KQovWriterObj::ComputeGlobalMatrix(KQovNode* node) {
+    KVector4 t, r, s(1.0, 1.0, 1.0);
+    node->GetLocalTranslation(t);
+    node->GetLocalRotation(r);
+    node->GetLocalScaling(s);
+    const KAffineMatrix local(t, r, s);
+    KQovNode* parent = node->GetParent();
+    return parent ? ComputeGlobalMatrix(parent) * local : local;
+}
+
+int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) {
+    auto it = mRecords.find({material, texture});
+    if (it != mRecords.end()) return it->second;
+    KObjMaterial description = Describe(material, texture);
+    const std::string name = material ? material->GetNameWithoutPrefix().Buffer() : "default";
+    const int index = mText->AddMaterial(name, description);
+    mRecords[{material, texture}] = index;
+    return index;
+}
+
+void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source) {
+    KObjWriteGroup group;
+    group.name = node->GetNameWithoutPrefix().Buffer();
+    const KAffineMatrix m = ComputeGlobalMatrix(node);
+    const KAffineMatrix n = m.Inverse().Transpose();
+    const int count = mesh->GetControlPointsCount();
+    std::vector<KVector4> points(count);
+    for (int i = 0; i < count; ++i) points[i] = mesh->GetControlPoints().GetAt(i);
+    const KArrayVector4* normalArray = mesh->GetNormals();
+    const int normalMode = mesh->GetNormalsMappingMode();
+    const bool normalsByPoint =
+        normalArray && normalMode == KQovLayer::eByControlPoint && normalArray->GetCount() == count;
+    const bool normalsByCorner = normalArray && normalMode == KQovLayer::eByPolygonVertex &&
+                                 normalArray->GetCount() == mesh->GetPolygonVertices().GetCount();
+    std::vector<KVector4> normals;
+    if (normalsByPoint || normalsByCorner)
+        for (int i = 0; i < normalArray->GetCount(); ++i) normals.push_back(normalArray->GetAt(i));
+    // Deformations work on copies; the caller's mesh keeps its points and normals.
+    if (mDeform && (mesh->GetShapeCount() > 0 || mesh->GetLinkCount() > 0)) {
+        std::vector<KVector4> tips;
+        if (normalsByPoint)
+            for (int i = 0; i < count; ++i)
+                tips.push_back(KVector4(points[i][0] + normals[i][0], points[i][1] + normals[i][1],
+                                        points[i][2] + normals[i][2], points[i][3]));
+        if (mesh->GetShapeCount() > 0) {
+            ApplyShapeDeformation(mesh, source, points);
+            if (!tips.empty()) ApplyShapeDeformation(mesh, source, tips);
+        }
+        if (mesh->GetLinkCount() > 0) {
+            ApplyLinkDeformation(m, mesh, points);
+            if (!tips.empty()) ApplyLinkDeformation(m, mesh, tips);
+        }
+        for (size_t i = 0; i < tips.size(); ++i)
+            normals[i] = KVector4(tips[i][0] - points[i][0], tips[i][1] - points[i][1],
+                                  tips[i][2] - points[i][2]);
+    }
+    for (const KVector4& p : points) group.points.push_back(m.MultT(p));
+    for (const KVector4& v : normals)
+        group.normals.push_back(Normalised(n.MultT(KVector4(v[0], v[1], v[2], 0.0))));
+
+    const KArrayOf<KVector2>* uvArray = mesh->GetTextureUV();
+    const int uvMode = mesh->GetTextureUVMappingMode();
+    const int textureMode = mesh->GetTextureMappingMode();
+    const int materialMode = mesh->GetMaterialMappingMode();
+    const int materialCount = mesh->GetMaterialCount(0), textureCount = mesh->GetTextureCount(0);
+    const KArrayInt* materialIndices = mesh->GetMaterialIndices();
+    const KArrayInt* textureIndices = mesh->GetTextureIndices();
+    auto polygonTexture = [&](int p) -> KQovTexture* {
+        if (textureCount == 0) return nullptr;
+        if (textureMode == KQovLayer::eAllSame) return mesh->GetTexture(textureCount - 1, 0);
+        if (textureMode == KQovLayer::eByPolygon && textureIndices &&
+            p < textureIndices->GetCount())
+            return mesh->GetTexture(textureIndices->GetAt(p), 0);
+        return nullptr;
+    };
+    const bool hasUVs =
+        uvArray && uvArray->GetCount() > 0 &&
+        (uvMode == KQovLayer::eByControlPoint || uvMode == KQovLayer::eByPolygonVertex);
+    const bool uvPerCorner = hasUVs && textureCount > 0 && textureMode == KQovLayer::eByPolygon;
+    if (hasUVs && !uvPerCorner) {
+        const KQovTexture* last =
+            textureCount > 0 ? mesh->GetTexture(textureCount - 1, 0) : nullptr;
+        const bool swap = last && textureMode == KQovLayer::eAllSame && last->GetSwapUV();
+        for (int i = 0; i < uvArray->GetCount(); ++i) {
+            const KVector2& uv = uvArray->GetAt(i);
+            group.uvs.push_back(swap ? KVector2(uv.mData[1], uv.mData[0]) : uv);
+        }
+    }
+    const bool uniform = !(materialCount > 0 && materialMode != KQovLayer::eAllSame) &&
+                         !(textureCount > 0 && textureMode != KQovLayer::eAllSame);
+    const int polygons = mesh->GetPolygonCount();
+    int corner = 0;
+    for (int p = 0; p < polygons; ++p) {
+        const int size = mesh->GetPolygonSize(p);
+        group.polygonSizes.push_back(size);
+        int material = -1;
+        if (materialCount == 0 && textureCount == 0) {
+            if (mMaterialsUsed) material = MaterialRecord(nullptr, nullptr);
+        } else {
+            KQovMaterial* chosen = nullptr;
+            if (materialCount == 0 || materialMode == KQovLayer::eAllSame || uniform) {
+                chosen = materialCount > 0 ? mesh->GetMaterial(materialCount - 1, 0) : nullptr;
+            } else if (materialMode == KQovLayer::eByPolygon && materialIndices &&
+                       p < materialIndices->GetCount()) {
+                chosen = mesh->GetMaterial(materialIndices->GetAt(p), 0);
+            } else if (materialMode == KQovLayer::eByControlPoint && size > 0) {
+                const int first = mesh->GetPolygonVertex(p, 0);
+                if (first >= 0 && first < materialCount) chosen = mesh->GetMaterial(first, 0);
+            }
+            // Without materials the default one carries the texture.
+            if (chosen || materialCount == 0) material = MaterialRecord(chosen, polygonTexture(p));
+        }
+        group.polygonMaterials.push_back(material);
+        const KQovTexture* texture = uvPerCorner ? polygonTexture(p) : nullptr;
+        for (int k = 0; k < size; ++k, ++corner) {
+            const int point = mesh->GetPolygonVertex(p, k);
+            KObjCorner c;
+            c.v = point;
+            if (normalsByPoint) c.vn = point;
+            if (normalsByCorner) c.vn = corner;
+            if (hasUVs) {
+                const int uv =
+                    uvMode == KQovLayer::eByControlPoint ? point : mesh->GetTextureUVIndex(p, k);
+                if (uvPerCorner) {
+                    KVector2 value =
+                        uv >= 0 && uv < uvArray->GetCount() ? uvArray->GetAt(uv) : KVector2();
+                    if (texture && texture->GetSwapUV())
+                        value = KVector2(value.mData[1], value.mData[0]);
+                    group.uvs.push_back(value);
+                    c.vt = corner;
+                } else if (uv >= 0 && uv < uvArray->GetCount()) {
+                    c.vt = uv;
+                }
+            }
+            group.corners.push_back(c);
+        }
+    }
+    mText->WriteGroup(group);
+}
+
+void KQovWriterObj::ApplyShapeDeformation(KQovMesh* mesh, KQovGeometry* source,
+                                          std::vector<KVector4>& points) {
+    const std::vector<KVector4> base = points;
+    for (int s = 0; s < mesh->GetShapeCount(); ++s) {
+        KQovShape* shape = mesh->GetShape(s);
+        if (!shape) continue;
+        // The weights live in the channels of the node's own geometry.
+        const double weight = source->GetDefaultShapeChannelValue(s) / 100.0;
+        const KArrayVector4& target = shape->GetControlPoints();
+        const int count = std::min<int>(int(points.size()), target.GetCount());
+        for (int i = 0; i < count; ++i)
+            for (int k = 0; k < 4; ++k) points[i][k] += (target.GetAt(i)[k] - base[i][k]) * weight;
+    }
+}
+
+void KQovWriterObj::ApplyLinkDeformation(const KAffineMatrix& m, KQovMesh* mesh,
+                                         std::vector<KVector4>& points) {
+    const int count = int(points.size());
+    const int mode = mesh->GetLink(0) ? mesh->GetLink(0)->GetLinkMode() : 0;
+    std::vector<KAffineMatrix> sums(count);
+    std::vector<double> weights(count, 0.0);
+    if (mode != 1)
+        for (KAffineMatrix& a : sums)
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 4; ++c) a[r][c] = 0.0;
+    for (int l = 0; l < mesh->GetLinkCount(); ++l) {
+        KQovLink* link = mesh->GetLink(l);
+        if (!link || !link->GetLink()) continue;
+        const bool associate = mode == 1 && link->GetAssociateModel();
+        const KAffineMatrix t =
+            associate ? link->GetTransformAssociateModelMatrix() : link->GetTransformMatrix();
+        const KAffineMatrix p = associate ? ComputeGlobalMatrix(link->GetAssociateModel()) : m;
+        const KAffineMatrix g = ComputeGlobalMatrix(link->GetLink());
+        const KAffineMatrix x =
+            (g.Inverse() * p).Inverse() * (link->GetTransformLinkMatrix().Inverse() * t);
+        for (int i = 0; i < link->GetControlPointIndicesCount(); ++i) {
+            const int j = link->GetControlPointIndex(i);
+            const double w = link->GetControlPointWeight(i);
+            if (w == 0.0 || j < 0 || j >= count) continue;
+            KAffineMatrix scaled = x;
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 4; ++c) scaled[r][c] *= w;
+            if (mode == 1) {
+                for (int d = 0; d < 4; ++d) scaled[d][d] += 1.0 - w;
+                sums[j] = scaled * sums[j];
+                weights[j] = 1.0;
+            } else {
+                for (int r = 0; r < 4; ++r)
+                    for (int c = 0; c < 4; ++c) sums[j][r][c] += scaled[r][c];
+                weights[j] += w;
+            }
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        if (weights[i] == 0.0) continue;
+        const KVector4 p = points[i];
+        KVector4 q = sums[i].MultT(p);
+        for (int k = 0; k < 4; ++k) {
+            if (mode == 0) q[k] /= weights[i];
+            if (mode == 2) q[k] += p[k] * (1.0 - weights[i]);
+        }
+        points[i] = q;
+    }
+}

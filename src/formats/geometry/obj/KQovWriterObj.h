@@ -1,0 +1,52 @@
+#pragma once
+// Writer of OBJ files with an MTL file beside them: every mesh of the scene in world space,
+// one group per node. NURBS and patches (and meshes, when triangulation is forced) are written
+// through working meshes, and shape and cluster deformations are baked into working copies of
+// the points: the scene is left as it was.
+
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "formats/geometry/obj/KObjTextWriter.h"
+#include "foundation/KAffineMatrix.h"
+#include "io/KQovWriter.h"
+
+class KQovGeometry;
+class KQovMaterial;
+class KQovMesh;
+class KQovTexture;
+
+class KQovWriterObj : public KQovWriter {
+public:
+    explicit KQovWriterObj(KQovObjectManager* manager);
+    ~KQovWriterObj() override;
+
+    bool FileCreate(const char* fileName) override;
+    bool FileClose() override;
+    bool IsFileOpen() override { return mOpen; }
+    KStreamOptions* GetWriteOptions() override;
+    bool Write(KQovScene* scene, KStreamOptions* options) override;
+
+    // The node's local transform chained through its parents.
+    static KAffineMatrix ComputeGlobalMatrix(KQovNode* node);
+
+private:
+    void PrepareNodes(KQovNode* node);
+    void WriteNode(KQovNode* node);
+    // `source` is the node's own geometry, which holds the shape weights.
+    void WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source);
+    // The written material index of a (material, texture) pair; -1 for no material.
+    int MaterialRecord(KQovMaterial* material, KQovTexture* texture);
+    void ApplyShapeDeformation(KQovMesh* mesh, KQovGeometry* source, std::vector<KVector4>& points);
+    void ApplyLinkDeformation(const KAffineMatrix& m, KQovMesh* mesh,
+                              std::vector<KVector4>& points);
+
+    std::unique_ptr<KObjTextWriter> mText;
+    bool mOpen = false;
+    bool mTriangulate = false;
+    bool mDeform = true;
+    bool mMaterialsUsed = false;
+    std::map<std::pair<KQovMaterial*, KQovTexture*>, int> mRecords;
+};

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+
+#include "common/TempTestFolder.h"
+#include "formats/geometry/obj/KObjParser.h"
+
+namespace {
+
+struct Counts {
+    size_t vertices, uvs, normals, faces, groups, materials;
+};
+
+Counts Count(const KObjParser& p) {
+    Counts c{p.GetVertices().size(), p.GetTextureVertices().size(), p.GetNormals().size(), 0,
+             p.GetGroups().size(),   p.GetMaterials().size()};
+    for (const auto& g : p.GetGroups()) c.faces += g.second.faces.size();
+    return c;
+}
+
+void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace
+
+TEST(ObjParser, RealFilesReadWithTheirCounts) {
+    const std::string folder = std::string(QOV_TESTDATA_DIR) + "/obj/";
+    ASSERT_TRUE(std::ifstream(folder + "box.obj").good())
+        << "the OBJ test data folder is missing: " << folder;
+    struct Row {
+        const char* file;
+        Counts expected;
+    };
+    const Row rows[] = {
+        {"box.obj", {8, 0, 0, 6, 1, 1}},
+        {"box_without_lineending.obj", {8, 0, 0, 6, 1, 1}},
+        {"box_UTF16BE.obj", {0, 0, 0, 0, 0, 0}},  // not 8-bit text: nothing recognised
+        {"cube_usemtl.obj", {8, 0, 6, 12, 1, 3}},
+        {"cube_with_vertexcolors.obj", {8, 0, 6, 12, 1, 0}},
+        {"empty_mat.obj", {130, 0, 98, 256, 1, 1}},  // an empty usemtl: faces get "default"
+        {"number_formats.obj", {15, 0, 0, 1, 1, 0}},
+        {"point_cloud.obj", {3, 0, 3, 0, 0, 0}},
+        {"regr01.obj", {2108, 688, 0, 2710, 55, 12}},
+        {"spider.obj", {762, 302, 747, 1368, 19, 4}},
+        {"testmixed.obj", {8, 0, 0, 6, 1, 1}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        KObjParser parser;
+        ASSERT_EQ(parser.ReadFile((folder + row.file).c_str()), KObjParser::eRead)
+            << parser.GetStatus();
+        const Counts c = Count(parser);
+        EXPECT_EQ(c.vertices, row.expected.vertices);
+        EXPECT_EQ(c.uvs, row.expected.uvs);
+        EXPECT_EQ(c.normals, row.expected.normals);
+        EXPECT_EQ(c.faces, row.expected.faces);
+        EXPECT_EQ(c.groups, row.expected.groups);
+        EXPECT_EQ(c.materials, row.expected.materials);
+        for (const auto& g : parser.GetGroups()) {
+            KObjMeshData mesh;
+            parser.BuildMesh(g.first, mesh);
+            EXPECT_EQ(mesh.polygonSizes.size(), g.second.faces.size());
+            EXPECT_EQ(mesh.normals.size(), mesh.points.size());
+            EXPECT_TRUE(mesh.uvs.empty() || mesh.uvs.size() == mesh.points.size());
+        }
+    }
+}
+
+TEST(ObjParser, MalformedStatementsFailWithTheirLine) {
+    struct Row {
+        const char* text;
+        KObjParser::EResult result;
+        const char* status;  // expected within the status text
+    };
+    const Row rows[] = {
+        {"v 1 2 3\nv 1 2\n", KObjParser::eCorrupted, "Line 2 is corrupted: v 1 2"},
+        {"vn 0 1\n", KObjParser::eCorrupted, "Line 1"},
+        {"vt\n", KObjParser::eCorrupted, "Line 1"},
+        {"vp x\n", KObjParser::eCorrupted, "Line 1"},
+        {"v nan 1 2\n", KObjParser::eCorrupted, "Line 1"},
+        {"v inf 1 2\n", KObjParser::eCorrupted, "Line 1"},
+        {"v 0x10 1 2\n", KObjParser::eCorrupted, "Line 1"},
+        {"v 1 2 3\nsurf 0 1 0 1 1\n", KObjParser::eCorrupted, "Line 2"},  // no cstype
+        {"curv 0 1 1 2\n", KObjParser::eRead, ""},                        // block never ends
+        {"xyz 1\n", KObjParser::eRead, "Object not supported : xyz\n"},
+        {"mtllib missing.mtl\nusemtl red\n", KObjParser::eRead,
+         "Unable to load material library\nUnable to read material \"red\" in .mtl file\n"},
+        {"f 1 2 3 \\", KObjParser::eRead, ""},  // continuation at the end
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        KObjParser parser;
+        EXPECT_EQ(parser.ReadText(row.text, "/nonexistent/x.obj"), row.result);
+        EXPECT_NE(parser.GetStatus().find(row.status), std::string::npos) << parser.GetStatus();
+    }
+}
+
+TEST(ObjParser, FacesCornersAndGroups) {
+    KObjParser parser;
+    const char* text =
+        "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 2 \\\n 2\r\nvn 0 0 1\nvt 0.5 0.25\n"
+        "g b\nf 1 2 3 99\nf 1 0 2 3\nf 1 2\nf -3 -2 -1\n"
+        "g A x\nf 1//1 2//1 3//1\nG B\ng B\nf 1/1 2/1 3/1 4\ng a_X\nf 1 2 3";  // no final break
+    ASSERT_EQ(parser.ReadText(text, "x.obj"), KObjParser::eRead) << parser.GetStatus();
+    ASSERT_EQ(parser.GetVertices().size(), 5u);
+    EXPECT_EQ(parser.GetVertices()[4][2], 2.0);  // joined across the backslash
+    std::vector<std::string> names;
+    for (const auto& g : parser.GetGroups()) names.push_back(g.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"A_x", "b"}));
+    const KObjGroup& b = parser.GetGroups().at("b");
+    ASSERT_EQ(b.faces.size(), 3u);  // out-of-range corner dropped, 0 and 2-corner faces dropped
+    EXPECT_EQ(b.faces[0].cornerCount, 3);
+    EXPECT_EQ(b.corners[b.faces[1].firstCorner].v, 2);  // -3 of five vertices
+    EXPECT_EQ(b.faces[2].cornerCount, 4);               // the "g B" face joined "b"
+    const KObjGroup& a = parser.GetGroups().at("A_x");
+    ASSERT_EQ(a.faces.size(), 2u);
+    EXPECT_EQ(a.corners[0].vn, 0);
+    EXPECT_EQ(a.corners[0].vt, -1);
+    EXPECT_TRUE(a.faces[0].normalsPresent);
+
+    KObjMeshData mesh;
+    parser.BuildMesh("b", mesh);
+    ASSERT_EQ(mesh.uvs.size(), mesh.points.size());  // a corner without vt gets (0, 0)
+    EXPECT_EQ(mesh.polygonSizes, (std::vector<int>{3, 3, 4}));
+    EXPECT_EQ(mesh.points.size(), 10u);  // flat normals differ per face: no point is shared
+}
+
+TEST(ObjParser, NormalsCompletedBySmoothingGroup) {
+    KObjParser parser;
+    const char* text =
+        "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\n"
+        "s off\nf 1 2 3\ns 1\nf 1 2 4\nf 1 4 3\n";
+    ASSERT_EQ(parser.ReadText(text, "x.obj"), KObjParser::eRead);
+    KObjMeshData mesh;
+    parser.BuildMesh("default", mesh);
+    ASSERT_EQ(mesh.polygonSizes.size(), 3u);
+    // The flat face: its normal is +z at every corner.
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(mesh.normals[mesh.polygonVertices[i]][2], 1.0, 1e-12);
+    // Vertex 1 in smoothing group 1 averages -y and -x: both parts 1/sqrt(2).
+    const KVector4& n = mesh.normals[mesh.polygonVertices[3]];
+    EXPECT_NEAR(n[0], -0.5 * std::sqrt(2.0), 1e-12);
+    EXPECT_NEAR(n[1], -0.5 * std::sqrt(2.0), 1e-12);
+}
+
+TEST(ObjParser, MaterialsAndSurfaces) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    Write(folder / "m.mtl",
+          "newmtl Red\r\nKd 2 0.5 -1\r\nNs 50\r\nTr 0.25\r\nmap_Kd  my tex.png \r\n"
+          "newmtl dull\nillum 1\nNs 90\nd 0.5\n");
+    const std::string surface =
+        "cstype rat bspline\ndeg 3 3\nsurf 0 1 0 1 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n"
+        "parm u 0 0 0 0 1 1 1 1\nparm v 0 0 0 0 1 1 1 1\nend\n";
+    std::string text =
+        "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\nusemtl Red\nusemtl red\n"
+        "vt 0 0\nf 1/1 2/1 3/1\nusemtl dull\n";
+    for (int i = 0; i < 13; ++i) text += "v 0 0 0 2\n";
+    std::string bezier = surface;
+    bezier.replace(bezier.find("bspline"), 7, "bezier");
+    text += surface + bezier + "cstype rat bspline\n" +
+            "surf 0 1 0 1 1 2 3\nparm u 0 0 0 0 1 1 1 1\nparm v 0 0 0 0 1 1 1 1\nend\n";
+    Write(folder / "s.obj", text);
+    KObjParser parser;
+    ASSERT_EQ(parser.ReadFile((folder / "s.obj").c_str()), KObjParser::eRead) << parser.GetStatus();
+    const auto& m = parser.GetMaterials();
+    ASSERT_EQ(m.size(), 3u);  // Red, dull, and "default" for the face before any usemtl
+    EXPECT_EQ(m[0].name, "Red");
+    EXPECT_TRUE(m[0].defined);
+    EXPECT_EQ(m[0].diffuse[0], 1.0);
+    EXPECT_EQ(m[0].diffuse[2], 0.0);
+    EXPECT_DOUBLE_EQ(m[0].shininess, 0.5);
+    EXPECT_EQ(m[0].opacity, 0.25);
+    EXPECT_EQ(m[0].diffuseMap, "my tex.png");
+    EXPECT_EQ(m[1].shininess, 0.0);  // illum 1
+    EXPECT_EQ(m[1].opacity, 0.5);
+    EXPECT_EQ(m[2].name, "default");
+    EXPECT_TRUE(parser.HasTexturedMaterial());
+    const KObjGroup& g = parser.GetGroups().at("default");
+    EXPECT_EQ(g.faces[0].material, 2);
+    EXPECT_EQ(g.faces[1].material, 0);
+    EXPECT_TRUE(g.faces[1].textured);
+    // The bezier block is dropped silently, the 3-point one with a message.
+    ASSERT_EQ(parser.GetSurfaces().size(), 1u);
+    EXPECT_EQ(parser.GetSurfaces()[0].points.size(), 16u);
+    EXPECT_EQ(parser.GetSurfaces()[0].CountU(), 4);
+    EXPECT_EQ(parser.GetSurfaces()[0].material, 1);
+    EXPECT_NE(parser.GetStatus().find("do not fit its knots"), std::string::npos);
+}

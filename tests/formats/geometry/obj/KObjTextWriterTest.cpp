@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "common/TempTestFolder.h"
+#include "formats/geometry/obj/KObjParser.h"
+#include "formats/geometry/obj/KObjTextWriter.h"
+#include "formats/geometry/obj/ObjTestFiles.h"
+
+namespace {
+
+// Every group of `parser` as its mesh, materials by their parsed values.
+bool WriteParsed(KObjParser& parser, const std::string& path, size_t& points, size_t& polygons) {
+    KObjTextWriter writer;
+    if (!writer.Create(path.c_str())) return false;
+    if (!parser.GetMaterials().empty()) writer.CreateMaterialFile();
+    for (const KObjMaterial& m : parser.GetMaterials()) writer.AddMaterial(m.name, m);
+    points = polygons = 0;
+    const KObjParser::GroupMap& groups = parser.GetGroups();
+    for (const auto& entry : groups) {
+        KObjMeshData mesh;
+        parser.BuildMesh(entry.first, mesh);
+        KObjWriteGroup group;
+        group.name = entry.first;
+        group.points = mesh.points;
+        group.normals = mesh.normals;
+        group.uvs = mesh.uvs;
+        group.polygonSizes = mesh.polygonSizes;
+        group.polygonMaterials = mesh.polygonMaterials;
+        for (int v : mesh.polygonVertices)
+            group.corners.push_back({v, mesh.uvs.empty() ? -1 : v, v});
+        points += mesh.points.size();
+        polygons += mesh.polygonSizes.size();
+        writer.WriteGroup(group);
+    }
+    return writer.Close();
+}
+
+}  // namespace
+
+TEST(ObjTextWriter, RealFilesRoundTripStablyAndReadElsewhere) {
+    const std::string folder = std::string(QOV_TESTDATA_DIR) + "/obj/";
+    ASSERT_TRUE(std::ifstream(folder + "spider.obj").good())
+        << "the OBJ test data folder is missing: " << folder;
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    for (const char* file : {"cube_usemtl.obj", "empty_mat.obj", "regr01.obj", "spider.obj"}) {
+        SCOPED_TRACE(file);
+        KObjParser first;
+        ASSERT_EQ(first.ReadFile((folder + file).c_str()), KObjParser::eRead);
+        size_t points = 0, polygons = 0, again = 0, againPolygons = 0;
+        ASSERT_TRUE(WriteParsed(first, out / "1/a.obj", points, polygons));
+        KObjParser second;
+        ASSERT_EQ(second.ReadFile((out / "1/a.obj").c_str()), KObjParser::eRead)
+            << second.GetStatus();
+        EXPECT_EQ(second.GetVertices().size(), points);
+        EXPECT_EQ(second.GetGroups().size(), first.GetGroups().size());
+        EXPECT_EQ(second.GetMaterials().size(), first.GetMaterials().size());
+        for (const KObjMaterial& a : first.GetMaterials()) {
+            auto same = [&](const KObjMaterial& m) { return m.name == a.name; };
+            const auto& list = second.GetMaterials();
+            auto found = std::find_if(list.begin(), list.end(), same);
+            ASSERT_NE(found, list.end()) << a.name;
+            const KObjMaterial& b = *found;
+            EXPECT_NEAR(a.diffuse[1], b.diffuse[1], 1e-6);
+            EXPECT_NEAR(a.opacity, b.opacity, 1e-6);
+            EXPECT_NEAR(a.shininess, b.shininess, 1e-6);
+        }
+        ASSERT_TRUE(WriteParsed(second, out / "2/a.obj", again, againPolygons));
+        EXPECT_EQ(again, points);
+        EXPECT_EQ(againPolygons, polygons);
+        EXPECT_TRUE(ReadText(out / "1/a.obj") ==
+                    ReadText(out / "2/a.obj"));  // stable after one pass
+        const IndependentRead other = ReadIndependently(out / "1/a.obj", out.path() + "/1/");
+        ASSERT_TRUE(other.ok) << other.error;
+        EXPECT_EQ(other.vertices.size(), 3 * points);
+        EXPECT_EQ(other.normals.size(), 3 * points);
+        EXPECT_EQ(other.faces, polygons);
+        ASSERT_EQ(other.dissolves.size(), first.GetMaterials().size());
+        KObjMeshData mesh;
+        second.BuildMesh(second.GetGroups().begin()->first, mesh);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(other.vertices[k], mesh.points[0][k], 1e-6);
+        for (size_t i = 0; i < other.dissolves.size(); ++i)
+            EXPECT_NEAR(other.dissolves[i], first.GetMaterials()[i].opacity, 1e-6);
+    }
+}
+
+TEST(ObjTextWriter, MaterialPaths) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"/Out/Dir/SCENE.OBJ", "/Out/Dir/scene.mtl"},
+        {"/Out/A.obj/Part.Obj", "/Out/A.obj/part.mtl"},
+        {"rel\\Win.obj", "rel\\win.mtl"},
+        {"/Out/scene.txt", ""},
+        {"/Out/obj", ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(KObjTextWriter::MaterialPath(row.first), row.second);
+}
+
+TEST(ObjTextWriter, CornersNumberingNamesAndFailures) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    std::ofstream(out / "tex.png") << "image";
+    KObjTextWriter writer;
+    ASSERT_TRUE(writer.Create((out / "sub/Two Words.OBJ").c_str()));  // folders are made
+    EXPECT_TRUE(writer.CreateMaterialFile());
+    KObjMaterial m;
+    m.diffuseMap = out / "tex.png";
+    EXPECT_EQ(writer.GetMaterialName(writer.AddMaterial("my mat", m)), "my_mat");
+    EXPECT_EQ(writer.GetMaterialName(writer.AddMaterial("my mat", KObjMaterial())), "my_mat1");
+    KObjWriteGroup g;
+    g.name = "a b";
+    g.points.resize(4);
+    g.uvs.resize(1);
+    g.normals.resize(1);
+    g.polygonSizes = {4};
+    g.corners = {{0, -1, -1}, {1, 0, -1}, {2, -1, 0}, {3, 0, 0}};
+    g.polygonMaterials = {1};
+    writer.WriteGroup(g);
+    g.polygonMaterials = {0};
+    writer.WriteGroup(g);
+    ASSERT_TRUE(writer.Close());
+    const std::string obj = ReadText(out / "sub/Two Words.OBJ");
+    EXPECT_NE(obj.find("mtllib two words.mtl\n"), std::string::npos);
+    EXPECT_NE(obj.find("g a_b\nv "), std::string::npos);
+    EXPECT_NE(obj.find("usemtl my_mat1\nf 1 2/1 3//1 4/1/1\n"), std::string::npos) << obj;
+    EXPECT_NE(obj.find("usemtl my_mat\nf 5 6/2 7//2 8/2/2\n"), std::string::npos) << obj;
+    EXPECT_EQ(obj.find('\r'), std::string::npos);
+    const std::string mtl = ReadText(out / "sub/two words.mtl");
+    EXPECT_NE(mtl.find("newmtl my_mat\nmap_Kd tex.png\n"), std::string::npos) << mtl;
+    EXPECT_NE(mtl.find("illum 2\nNs 0.000000\nd 1.000000\n"), std::string::npos) << mtl;
+    EXPECT_EQ(ReadText(out / "sub/tex.png"), "image");
+
+    KObjTextWriter full;  // a device that is always full
+    if (full.Create("/dev/full")) {
+        full.WriteGroup(g);
+        EXPECT_FALSE(full.Close());
+    }
+    KObjTextWriter noMtl;
+    ASSERT_TRUE(noMtl.Create((out / "plain.txt").c_str()));
+    EXPECT_FALSE(noMtl.CreateMaterialFile());
+    EXPECT_NE(noMtl.GetStatus().find("Unable to create material file"), std::string::npos);
+    EXPECT_TRUE(noMtl.Close());
+}

@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovLink.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovTexture.h"
+#include "common/TempTestFolder.h"
+#include "formats/geometry/obj/KQovReaderObj.h"
+#include "formats/geometry/obj/KQovWriterObj.h"
+#include "formats/geometry/obj/ObjTestFiles.h"
+#include "io/KQovExporter.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+struct SceneCounts {
+    int meshes = 0, nurbs = 0, points = 0, polygons = 0;
+};
+
+void CountNodes(KQovNode* node, SceneCounts& c) {
+    if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute())) {
+        ++c.meshes;
+        c.points += mesh->GetControlPointsCount();
+        c.polygons += mesh->GetPolygonCount();
+    }
+    if (dynamic_cast<KQovNurb*>(node->GetNodeAttribute())) ++c.nurbs;
+    for (int i = 0; i < node->GetChildCount(); ++i) CountNodes(node->GetChild(i), c);
+}
+
+struct Fixture {
+    Fixture() { manager.SetNodeRenamer(std::make_unique<KQovNumberingRenamer>()); }
+    bool Read(const std::string& path, KQovScene*& scene, int referenceNode = 1) {
+        scene = manager.CreateScene();
+        KQovReaderObj reader(&manager);
+        if (!reader.FileOpen(path.c_str())) return false;
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(false));
+        static_cast<KStreamOptionsBase*>(options.get())->SetOptionValue(1, referenceNode);
+        const bool ok = reader.Read(scene, options.get());
+        reader.GetStatusText(status);
+        error = reader.GetLastErrorID();
+        return ok;
+    }
+    bool Write(KQovScene* scene, const std::string& path, bool triangulate = false) {
+        KQovExporter exporter(&manager);
+        exporter.Initialize(path.c_str());
+        exporter.SetFileFormat(18);
+        KStreamOptionsObj options;
+        options.SetOptionValue(2, triangulate ? 1 : 0);
+        return exporter.Export(scene, &options);
+    }
+    // A scene whose root holds one mesh node of four control points and these polygons.
+    KQovMesh* MeshScene(const char* name, std::initializer_list<std::vector<int>> polygons,
+                        KQovScene*& scene, KQovNode*& node) {
+        scene = manager.CreateScene();
+        node = manager.CreateNode(name);
+        scene->GetRootNode()->AddChild(node);
+        KQovMesh* mesh = manager.CreateMesh();
+        node->SetNodeAttribute(mesh);
+        mesh->InitControlPoints(4);
+        for (const std::vector<int>& polygon : polygons) {
+            mesh->BeginPolygon();
+            for (int v : polygon) mesh->AddPolygonVertex(v);
+        }
+        return mesh;
+    }
+    KQovObjectManager manager;
+    KString status;
+    int error = -1;
+};
+
+}  // namespace
+
+TEST(ObjScene, RealFilesBecomeNodesAndRoundTrip) {
+    const std::string folder = std::string(QOV_TESTDATA_DIR) + "/obj/";
+    ASSERT_TRUE(std::ifstream(folder + "spider.obj").good())
+        << "the OBJ test data folder is missing: " << folder;
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    struct Row {
+        const char* file;
+        int groups, polygons;
+    };
+    const Row rows[] = {
+        {"spider.obj", 19, 1368}, {"regr01.obj", 55, 2710}, {"cube_usemtl.obj", 1, 12}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        Fixture f;
+        KQovScene* scene = nullptr;
+        ASSERT_TRUE(f.Read(folder + row.file, scene)) << f.status.Buffer();
+        KQovNode* reference = scene->GetRootNode()->GetChild(0);
+        ASSERT_NE(reference, nullptr);
+        EXPECT_EQ(std::string(reference->GetNameWithoutPrefix().Buffer()),
+                  std::string(row.file).substr(0, std::string(row.file).size() - 4) + "_root");
+        SceneCounts first;
+        CountNodes(scene->GetRootNode(), first);
+        EXPECT_EQ(first.meshes, row.groups);
+        EXPECT_EQ(first.polygons, row.polygons);
+        ASSERT_TRUE(f.Write(scene, out / "Out.OBJ"));
+        EXPECT_TRUE(std::ifstream(out / "out.mtl").good());
+        const IndependentRead other = ReadIndependently(out / "Out.OBJ", out.path() + "/");
+        ASSERT_TRUE(other.ok) << other.error;
+        EXPECT_EQ(other.vertices.size(), 3u * first.points);
+        EXPECT_EQ(int(other.faces), first.polygons);
+        EXPECT_FALSE(other.dissolves.empty());
+        // Fresh managers: the node renamer numbers names met before in the same manager.
+        Fixture g, h;
+        KQovScene* again = nullptr;
+        ASSERT_TRUE(g.Read(out / "Out.OBJ", again, 0)) << g.status.Buffer();
+        SceneCounts second;
+        CountNodes(again->GetRootNode(), second);
+        EXPECT_EQ(second.meshes, first.meshes);
+        EXPECT_EQ(second.polygons, first.polygons);
+        // Faces of textured materials carry one texture vertex per corner: more points, once.
+        EXPECT_GE(second.points, first.points);
+        ASSERT_TRUE(g.Write(again, out / "1/a.obj"));
+        KQovScene* third = nullptr;
+        ASSERT_TRUE(h.Read(out / "1/a.obj", third, 0));
+        ASSERT_TRUE(h.Write(third, out / "2/a.obj"));
+        EXPECT_TRUE(ReadText(out / "1/a.obj") == ReadText(out / "2/a.obj"));  // stable
+    }
+}
+
+TEST(ObjScene, ReaderOptionsNurbsAndFailures) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    std::string surface = "cstype rat bspline\ndeg 3 3\nsurf 0 1 0 1";
+    std::string text = "g b\n";
+    for (int i = 0; i < 16; ++i) text += "v " + std::to_string(i) + " 0 0 2\n";
+    for (int i = 1; i <= 16; ++i) surface += " " + std::to_string(i);
+    text += "f 1 2 3\ng A\nf 1 2 3\n" + surface +
+            "\nparm u 0 0 0 0 1 1 1 1\nparm v 0 0 0 0 1 1 1 1\nend\n";
+    std::ofstream(out / "n.obj") << text;
+    std::ofstream(out / "bad.obj") << "v 1 2 3\nv 1\n";
+    Fixture f;
+    KQovScene* scene = nullptr;
+    ASSERT_TRUE(f.Read(out / "n.obj", scene, 0)) << f.status.Buffer();
+    KQovNode* root = scene->GetRootNode();
+    ASSERT_EQ(root->GetChildCount(), 3);
+    auto* nurb = dynamic_cast<KQovNurb*>(root->GetChild(0)->GetNodeAttribute());
+    ASSERT_NE(nurb, nullptr);
+    EXPECT_EQ(nurb->GetUKnotVector().GetCount(), 8);
+    EXPECT_EQ(nurb->GetControlPoints().GetAt(1)[0], 4.0);  // point 4 of the file goes second
+    EXPECT_EQ(nurb->GetControlPoints().GetAt(1)[3], 2.0);
+    // The surface took the name of its group first.
+    EXPECT_EQ(std::string(root->GetChild(1)->GetNameWithoutPrefix().Buffer()), "A1");
+    EXPECT_EQ(std::string(root->GetChild(2)->GetNameWithoutPrefix().Buffer()), "b");
+
+    KQovScene* bad = nullptr;
+    EXPECT_FALSE(f.Read(out / "bad.obj", bad));
+    EXPECT_EQ(f.error, KQovReader::eFileCorrupted);
+    EXPECT_NE(std::string(f.status.Buffer()).find("Line 2 is corrupted"), std::string::npos);
+    KQovReaderObj reader(&f.manager);
+    EXPECT_FALSE(reader.FileOpen((out / "missing.obj").c_str()));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileNotOpened);
+    ASSERT_TRUE(reader.FileOpen((out / "n.obj").c_str()));
+    EXPECT_FALSE(reader.Read(scene, nullptr));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eStreamOptionsNotSet);
+}
+
+TEST(ObjScene, WriterCornersDeformationCopiesAndFailures) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = nullptr;
+    KQovNode* node = nullptr;
+    KQovMesh* mesh = f.MeshScene("quad", {{0, 1, 3, 2}}, scene, node);
+    for (int i = 0; i < 4; ++i) mesh->GetControlPoints().SetAt(i, KVector4(i & 1, i >> 1, 0, 1));
+    mesh->InitNormals(4);
+    node->SetLocalTranslation(10, 0, 0);
+    ASSERT_TRUE(f.Write(scene, out / "q.obj"));
+    std::string text = ReadText(out / "q.obj");
+    EXPECT_EQ(text.find("mtllib"), std::string::npos);  // no material: no MTL file
+    EXPECT_FALSE(std::ifstream(out / "q.mtl").good());
+    EXPECT_NE(text.find("v 11.000000 0.000000 0.000000\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("f 1//1 2//2 4//4 3//3\n"), std::string::npos) << text;
+    EXPECT_EQ(mesh->GetControlPoints().GetAt(1)[0], 1.0);  // the scene's mesh is untouched
+
+    ASSERT_TRUE(f.Write(scene, out / "t.obj", true));  // forced triangulation
+    text = ReadText(out / "t.obj");
+    EXPECT_EQ(text.find("\nf ", text.find("\nf ") + 1) != std::string::npos, true);
+    EXPECT_NE(text.find("f 1//1 2//2 4//4\nf 4//4 3//3 1//1\n"), std::string::npos) << text;
+    EXPECT_EQ(mesh->GetPolygonSize(0), 4);  // the scene's mesh keeps its quad
+
+    KQovWriterObj writer(&f.manager);
+    EXPECT_EQ(writer.FindSingleChildRoot(scene), node);
+    EXPECT_EQ(writer.FindSingleChildRoot(nullptr), nullptr);
+    EXPECT_FALSE(writer.FileCreate("/proc/no/such/file.obj"));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotOpened);
+    if (writer.FileCreate("/dev/full")) {
+        KStreamOptionsObj options;
+        EXPECT_FALSE(writer.Write(scene, nullptr));
+        EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
+        EXPECT_FALSE(writer.Write(scene, &options));
+        EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eOutOfDiskSpace);
+    }
+    scene->GetRootNode()->AddChild(f.manager.CreateNode("second"));
+    EXPECT_EQ(writer.FindSingleChildRoot(scene), nullptr);
+}
+
+TEST(ObjScene, WriterFollowsNormalUvAndMaterialMappings) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    struct Row {
+        const char* name;
+        void (*setup)(KQovObjectManager&, KQovMesh&);
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"normals by corner",
+         [](KQovObjectManager&, KQovMesh& mesh) {
+             mesh.InitNormals(6);
+             for (int i = 0; i < 6; ++i) mesh.GetNormals()->SetAt(i, KVector4(0, 0, i + 1));
+         },
+         "f 1//1 2//2 3//3\nf 4//4 1//5 3//6\n"},
+        {"UVs by control point",
+         [](KQovObjectManager&, KQovMesh& mesh) {
+             mesh.InitTextureUVIndices(KQovLayer::eByControlPoint);
+             mesh.InitTextureUV(4);
+         },
+         "vt 0.000000 0.000000\nf 1/1 2/2 3/3\nf 4/4 1/1 3/3\n"},
+        {"material by control point out of range",
+         [](KQovObjectManager& m, KQovMesh& mesh) {
+             mesh.InitMaterialIndices(KQovLayer::eByControlPoint);
+             mesh.AddMaterial(m.CreateMaterial("two words"), 0);
+             mesh.AddMaterial(m.CreateMaterial("other"), 0);
+         },
+         "mtllib m.mtl\n\ng mesh\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fixture f;
+        KQovScene* scene = nullptr;
+        KQovNode* node = nullptr;
+        KQovMesh* mesh = f.MeshScene("mesh", {{0, 1, 2}, {3, 0, 2}}, scene, node);
+        row.setup(f.manager, *mesh);
+        ASSERT_TRUE(f.Write(scene, out / "M.obj"));
+        const std::string text = ReadText(out / "M.obj");
+        EXPECT_NE(text.find(row.expected), std::string::npos) << text;
+    }
+    // The first polygon starts at control point 0: "two words", underscored; the second at 3,
+    // past the two materials: it keeps the material in force.
+    const std::string text = ReadText(out / "M.obj");
+    EXPECT_NE(text.find("usemtl two_words\nf 1 2 3\nf 4 1 3\n"), std::string::npos) << text;
+}
+
+TEST(ObjScene, LinkDeformationIsBakedIntoTheFileOnly) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = nullptr;
+    KQovNode* node = nullptr;
+    KQovMesh* mesh = f.MeshScene("skin", {{0, 1, 2}}, scene, node);
+    KQovNode* bone = f.manager.CreateNode("bone");
+    scene->GetRootNode()->AddChild(bone);
+    bone->SetLocalTranslation(0, 5, 0);
+    auto* link = new KQovLink;
+    link->SetLink(bone);
+    link->SetLinkMode(0);
+    for (int i = 0; i < 4; ++i) link->AddControlPointIndex(i, i == 3 ? 0.0 : 1.0);
+    mesh->AddLink(link);
+    for (int evaluate : {1, 0}) {
+        SCOPED_TRACE(evaluate);
+        KQovExporter exporter(&f.manager);
+        exporter.Initialize((out / "d.obj").c_str());
+        exporter.SetFileFormat(18);
+        KStreamOptionsObj options;
+        options.SetOptionValue(3, evaluate);
+        ASSERT_TRUE(exporter.Export(scene, &options));
+        const std::string text = ReadText(out / "d.obj");
+        const char* moved =
+            "v 0.000000 5.000000 0.000000\nv 0.000000 5.000000 0.000000\n"
+            "v 0.000000 5.000000 0.000000\nv 0.000000 0.000000 0.000000\n";
+        EXPECT_EQ(text.find(moved) != std::string::npos, evaluate == 1) << text;
+        EXPECT_EQ(mesh->GetControlPoints().GetAt(0)[1], 0.0);  // the scene keeps its points
+    }
+}
