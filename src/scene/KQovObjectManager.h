@@ -1,0 +1,217 @@
+#pragma once
+// The factory and owner of every object of a scene library: each object is
+// made, named, found and destroyed through the manager that made it. Every
+// kind has a virtual constructing operation so that a host layer can derive a
+// manager making its own subclasses; the public Create* operations call it,
+// name the object, pass it through the kind's renamer and list it.
+
+#include <memory>
+#include <vector>
+
+#include "foundation/KError.h"
+
+class KImageConverterRegistry;
+class KProperty;
+class KQovCamera;
+class KQovCameraSwitcher;
+class KQovDeformer;
+class KQovExporter;
+class KQovGenericNode;
+class KQovGeometryConverter;
+class KQovImporter;
+class KQovLight;
+class KQovLink;
+class KQovMarker;
+class KQovMaterial;
+class KQovMesh;
+class KQovNode;
+class KQovNodeAttribute;
+class KQovNull;
+class KQovNurb;
+class KQovObject;
+class KQovOpticalReference;
+class KQovPatch;
+class KQovPose;
+class KQovRenamer;
+class KQovScene;
+class KQovShape;
+class KQovSkeleton;
+class KQovTexture;
+class KQovThumbnail;
+class KQovUserProperty;
+class KQovVideo;
+struct KQovSceneInfo;
+
+class KQovObjectManager {
+public:
+    enum : int { eObjectNotFound = 0, eErrorCount = 1 };
+
+    // Starts the library for the first user.
+    KQovObjectManager();
+    // DestroyAll, then whatever it leaves (deformers, image converter
+    // registries) and the renamers; the last user shuts the library down.
+    virtual ~KQovObjectManager();
+    KQovObjectManager(const KQovObjectManager&) = delete;
+    KQovObjectManager& operator=(const KQovObjectManager&) = delete;
+
+    // Null when the object could not be made; otherwise named and listed.
+    KQovScene* CreateScene();
+    KQovNode* CreateNode(const char* name);
+    KQovNull* CreateNull();
+    KQovMarker* CreateMarker();
+    KQovCamera* CreateCamera();
+    KQovLight* CreateLight();
+    KQovSkeleton* CreateSkeleton();
+    KQovMesh* CreateMesh();
+    KQovPatch* CreatePatch();
+    KQovNurb* CreateNurb();
+    KQovOpticalReference* CreateOpticalReference();
+    KQovCameraSwitcher* CreateCameraSwitcher();
+    KQovLink* CreateLink();
+    KQovMaterial* CreateMaterial(const char* name);
+    KQovShape* CreateShape();
+    KQovTexture* CreateTexture(const char* name);
+    KQovVideo* CreateVideo(const char* name);
+    KQovPose* CreatePose(const char* name, bool bindPose);
+    KQovUserProperty* CreateUserProperty(const char* name, const char* typeName, const char* label);
+    KQovUserProperty* CreateUserPropertyFromProperty(KProperty* property);
+    // The name is kept as given.
+    KQovGenericNode* CreateGenericNode(const char* name);
+    // "SubDeformer::" for clusters, "Deformer::" for skins.
+    KQovDeformer* CreateDeformer(const char* name, const char* kind);
+    KQovThumbnail* CreateThumbnail();
+    KQovSceneInfo* CreateSceneInfo();
+    KQovGeometryConverter* CreateGeometryConverter();
+    KImageConverterRegistry* CreateImageConverterRegistry();
+    KQovExporter* CreateExporter();
+    KQovImporter* CreateImporter();
+
+    // False and "Object not found" for an object this manager does not list.
+    virtual bool DestroyScene(KQovScene* scene, bool recursive);
+    // Recursive: the subtree and the node attributes on it go too. Either way
+    // the node's own attribute is detached first.
+    virtual bool DestroyNode(KQovNode* node, bool recursive);
+    virtual bool DestroyNodeAttribute(KQovNodeAttribute* attribute);
+    virtual bool DestroyLink(KQovLink* link);
+    virtual bool DestroyMaterial(KQovMaterial* material);
+    virtual bool DestroyShape(KQovShape* shape);
+    virtual bool DestroyTexture(KQovTexture* texture);
+    virtual bool DestroyVideo(KQovVideo* video);
+    virtual bool DestroyPose(KQovPose* pose);
+    virtual bool DestroyUserProperty(KQovUserProperty* userProperty);
+    virtual bool DestroyGenericNode(KQovGenericNode* node);
+    virtual bool DestroyDeformer(KQovDeformer* deformer);
+    virtual bool DestroyThumbnail(KQovThumbnail* thumbnail);
+    virtual bool DestroySceneInfo(KQovSceneInfo* sceneInfo);
+    bool DestroyGeometryConverter(KQovGeometryConverter* converter);
+    bool DestroyExporter(KQovExporter* exporter);
+    bool DestroyImporter(KQovImporter* importer);
+
+    // The bare or the prefixed name; the occurrence counts exact matches from 0.
+    virtual KQovNode* FindNode(const char* name, int occurrence = 0);
+    virtual KQovMaterial* FindMaterial(const char* name, int occurrence = 0);
+    virtual KQovTexture* FindTexture(const char* name, int occurrence = 0);
+    virtual KQovVideo* FindVideo(const char* name, int occurrence = 0);
+    // The exact stored name (no prefix added).
+    virtual KQovPose* FindPose(const char* name);
+    // No error when there is none.
+    virtual KQovUserProperty* FindUserProperty(const char* name);
+    virtual KQovGenericNode* FindGenericNode(const char* name);
+
+    // Destroys everything but deformers and image converter registries, then
+    // resets the renamers.
+    virtual void DestroyAll();
+
+    int GetNodeCount() const { return int(mNodes.size()); }
+    // Null outside 0..count-1.
+    KQovNode* GetNode(int index) const;
+    int GetMaterialCount() const { return int(mMaterials.size()); }
+    KQovMaterial* GetMaterial(int index) const;
+    int GetDeformerCount() const { return int(mDeformers.size()); }
+
+    // The manager owns what these hold (the previous one is deleted).
+    void SetNodeRenamer(std::unique_ptr<KQovRenamer> renamer);
+    void SetMaterialRenamer(std::unique_ptr<KQovRenamer> renamer);
+    void SetTextureRenamer(std::unique_ptr<KQovRenamer> renamer);
+    void SetVideoRenamer(std::unique_ptr<KQovRenamer> renamer);
+    KQovRenamer* GetNodeRenamer() const { return mNodeRenamer.get(); }
+    KQovRenamer* GetMaterialRenamer() const { return mMaterialRenamer.get(); }
+    KQovRenamer* GetTextureRenamer() const { return mTextureRenamer.get(); }
+    KQovRenamer* GetVideoRenamer() const { return mVideoRenamer.get(); }
+
+    KError& GetError() { return mError; }
+
+protected:
+    // One per kind, null when the object cannot be made. The bodies live with
+    // the later layers whose classes they make.
+    virtual KQovScene* ConstructScene();
+    virtual KQovNode* ConstructNode(const char* name);
+    virtual KQovNull* ConstructNull();
+    virtual KQovMarker* ConstructMarker();
+    virtual KQovCamera* ConstructCamera();
+    virtual KQovLight* ConstructLight();
+    virtual KQovSkeleton* ConstructSkeleton();
+    virtual KQovMesh* ConstructMesh();
+    virtual KQovPatch* ConstructPatch();
+    virtual KQovNurb* ConstructNurb();
+    virtual KQovOpticalReference* ConstructOpticalReference();
+    virtual KQovLink* ConstructLink();
+    virtual KQovMaterial* ConstructMaterial(const char* name);
+    virtual KQovShape* ConstructShape();
+    virtual KQovTexture* ConstructTexture(const char* name);
+    virtual KQovVideo* ConstructVideo(const char* name);
+    virtual KQovPose* ConstructPose(const char* name, bool bindPose);
+    virtual KQovUserProperty* ConstructUserPropertyFromProperty(KProperty* property);
+    virtual KQovUserProperty* ConstructUserProperty(const char* name, const char* typeName,
+                                                    const char* label);
+    virtual KQovGenericNode* ConstructGenericNode(const char* name);
+    virtual KQovDeformer* ConstructDeformer(const char* name, const char* kind);
+    virtual KQovThumbnail* ConstructThumbnail();
+    virtual KQovSceneInfo* ConstructSceneInfo();
+    virtual KQovGeometryConverter* ConstructGeometryConverter();
+    virtual KImageConverterRegistry* ConstructImageConverterRegistry();
+    virtual KQovExporter* ConstructExporter();
+    virtual KQovImporter* ConstructImporter();
+
+private:
+    // The kinds of later layers seen as what this layer can handle (defined
+    // with the Construct* bodies).
+    static KQovObject* AsObject(KQovMaterial* material);
+    static KQovObject* AsObject(KQovTexture* texture);
+    static KQovNodeAttribute* AsAttribute(KQovShape* shape);
+    static void Delete(KQovLink* link);
+    static void Delete(KQovGeometryConverter* converter);
+    static void Delete(KImageConverterRegistry* registry);
+    static void Delete(KQovExporter* exporter);
+    static void Delete(KQovImporter* importer);
+
+    KQovObject* Named(KQovObject* object, const char* prefix, const char* name, KQovRenamer* renamer);
+    template <class T>
+    bool TakeOut(std::vector<T*>& list, T* object);
+    template <class T>
+    T* FindNamed(const std::vector<T*>& list, const char* prefix, const char* name, int occurrence);
+
+    std::vector<KQovScene*> mScenes;
+    std::vector<KQovNode*> mNodes;
+    std::vector<KQovNodeAttribute*> mAttributes;
+    std::vector<KQovLink*> mLinks;
+    std::vector<KQovMaterial*> mMaterials;
+    std::vector<KQovShape*> mShapes;
+    std::vector<KQovTexture*> mTextures;
+    std::vector<KQovVideo*> mVideos;
+    std::vector<KQovPose*> mPoses;
+    std::vector<KQovUserProperty*> mUserProperties;
+    std::vector<KQovThumbnail*> mThumbnails;
+    std::vector<KQovSceneInfo*> mSceneInfos;
+    std::vector<KQovGenericNode*> mGenericNodes;
+    std::vector<KQovDeformer*> mDeformers;
+    std::vector<KQovGeometryConverter*> mGeometryConverters;
+    std::vector<KImageConverterRegistry*> mImageConverterRegistries;
+    std::vector<KQovExporter*> mExporters;
+    std::vector<KQovImporter*> mImporters;
+    std::unique_ptr<KQovRenamer> mNodeRenamer;
+    std::unique_ptr<KQovRenamer> mMaterialRenamer;
+    std::unique_ptr<KQovRenamer> mTextureRenamer;
+    std::unique_ptr<KQovRenamer> mVideoRenamer;
+    KError mError;
+};
