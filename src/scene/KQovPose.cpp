@@ -1,0 +1,90 @@
+#include "scene/KQovPose.h"
+
+#include "scene/KQovScene.h"
+
+namespace {
+const char* const kErrors[] = {"Error"};
+
+const KMatrix& Identity() {
+    static const KMatrix identity = [] {
+        KMatrix m;
+        KMatrixSetIdentity(m);
+        return m;
+    }();
+    return identity;
+}
+}  // namespace
+
+KQovPose::KQovPose(KQovObjectManager* manager, const char* name, bool bindPose)
+    : KQovTakeNodeContainer(manager, name, &mError),
+      mError(kErrors, 1),
+      mProperties(new KQovPoseProperties(this)),
+      mKind(bindPose ? 'b' : 'r') {
+    AddDefaultTakeNode();
+}
+
+KQovPose::~KQovPose() { mProperties->Destroy(); }
+
+const char* KQovPose::GetNodeName(int index) const {
+    return index >= 0 && index < GetCount() ? mEntries[size_t(index)].nodeName.Buffer() : "";
+}
+
+void KQovPose::SetNodeName(int index, const char* name) {
+    if (index >= 0 && index < GetCount() && name && *name) mEntries[size_t(index)].nodeName = name;
+}
+
+const KMatrix& KQovPose::GetMatrix(int index) const {
+    return index >= 0 && index < GetCount() ? mEntries[size_t(index)].matrix : Identity();
+}
+
+bool KQovPose::IsLocalMatrix(int index) const {
+    return index >= 0 && index < GetCount() && mEntries[size_t(index)].local;
+}
+
+int KQovPose::Find(const char* nodeName) const {
+    for (int i = 0; nodeName && i < GetCount(); ++i)
+        if (mEntries[size_t(i)].nodeName == nodeName) return i;
+    return -1;
+}
+
+void KQovPose::Remove(int index) {
+    if (index >= 0 && index < GetCount()) mEntries.erase(mEntries.begin() + index);
+}
+
+bool KQovPose::IsCompatible(const char* nodeName, const KMatrix& matrix, int& found) const {
+    found = Find(nodeName);
+    return found < 0 || mEntries[size_t(found)].matrix == matrix;
+}
+
+int KQovPose::Add(const char* nodeName, const KMatrix& matrix, bool local) {
+    if (!nodeName) return -1;
+    int found;
+    if (IsBindPose())
+        for (KQovScene* scene : KQovScene::GetLiveScenes()) {
+            if (scene->GetObjectManager() != GetObjectManager()) continue;
+            for (int i = 0; i < scene->GetPoseCount(); ++i) {
+                KQovPose* other = scene->GetPose(i);
+                if (other != this && other->IsBindPose() && !other->IsCompatible(nodeName, matrix, found))
+                    return -1;
+            }
+        }
+    if (!IsCompatible(nodeName, matrix, found)) return -1;
+    if (found >= 0) return found;
+    mEntries.push_back(Entry{KString(nodeName), matrix, local});
+    return GetCount() - 1;
+}
+
+bool KQovPose::FindBindPosesOfNode(const std::vector<KQovScene*>& scenes, const char* nodeName,
+                                   std::vector<KQovPose*>& poses, std::vector<int>& indices) {
+    bool any = false;
+    for (KQovScene* scene : scenes)
+        for (int i = 0; scene && i < scene->GetPoseCount(); ++i) {
+            KQovPose* pose = scene->GetPose(i);
+            int index = pose->IsBindPose() ? pose->Find(nodeName) : -1;
+            if (index < 0) continue;
+            poses.push_back(pose);
+            indices.push_back(index);
+            any = true;
+        }
+    return any;
+}

@@ -1,0 +1,475 @@
+#include "scene/KQovScene.h"
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+#include "foundation/KPath.h"
+#include "foundation/KQovLayerElement.h"
+#include "scene/KPropertyObjectList.h"
+#include "scene/KQovDeformer.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovPropertyHandler.h"
+#include "scene/KQovSceneInfo.h"
+#include "scene/KQovSceneServices.h"
+#include "scene/KQovTakeInfo.h"
+#include "scene/KQovVideo.h"
+
+namespace {
+const char* const kErrors[] = {"Take error."};
+const char kSwitcherName[] = "Camera Switcher";
+
+KQovSceneServices* gServices = nullptr;
+
+std::vector<KQovScene*>& LiveScenes() {
+    static std::vector<KQovScene*> scenes;
+    return scenes;
+}
+
+// The scene object owning a plug, when the plug is a property set.
+KQovObject* OwnerOf(KPlug* plug) {
+    auto* set = dynamic_cast<KQovPropertyHandler*>(plug);
+    return set ? set->GetOwner() : nullptr;
+}
+
+KQovNode* NodeOf(KPlug* plug) {
+    KQovObject* owner = OwnerOf(plug);
+    return owner && owner->GetObjectType() == KQovObject::eNode ? static_cast<KQovNode*>(owner) : nullptr;
+}
+
+KQovDeformer* DeformerOf(KPlug* plug, int type) {
+    auto* deformer = dynamic_cast<KQovDeformer*>(OwnerOf(plug));
+    return deformer && deformer->GetDeformerType() == type ? deformer : nullptr;
+}
+
+// The first source of `plug` that is a node's property set.
+KQovNode* FirstSourceNode(KPlug* plug) {
+    for (int i = 0; plug && i < plug->GetSrcCount(); ++i)
+        if (KQovNode* node = NodeOf(plug->GetSrc(i))) return node;
+    return nullptr;
+}
+
+KString WithoutPrefix(const char* name) {
+    const char* colon = std::strstr(name, "::");
+    return KString(colon ? colon + 2 : name);
+}
+
+bool IsGeometry(const KQovNode* node) {
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    if (!attribute) return false;
+    int type = attribute->GetAttributeType();
+    return type == KQovNodeAttribute::eMesh || type == KQovNodeAttribute::eNurb ||
+           type == KQovNodeAttribute::ePatch;
+}
+}  // namespace
+
+void KQovScene::SetServices(KQovSceneServices* services) { gServices = services; }
+KQovSceneServices* KQovScene::GetServices() { return gServices; }
+const std::vector<KQovScene*>& KQovScene::GetLiveScenes() { return LiveScenes(); }
+
+KQovScene::KQovScene(KQovObjectManager* manager)
+    : mManager(manager), mEntity(new KQovEntityContainer(manager)), mError(kErrors, 1) {
+    mSwitcher = manager ? manager->CreateNode(kSwitcherName) : nullptr;
+    if (mSwitcher && gServices)
+        if (KQovNodeAttribute* switcher = gServices->CreateCameraSwitcher(manager))
+            mSwitcher->SetNodeAttribute(switcher);
+    if (mSwitcher) {
+        mSwitcher->SetVisibility(false);
+        mSwitcher->SetShadingMode(1);
+    }
+    mLight.reset(new KQovGlobalLightSettings);
+    mCamera.reset(new KQovGlobalCameraSettings(manager, this));
+    mTime.reset(new KQovGlobalTimeSettings);
+    LiveScenes().push_back(this);
+}
+
+KQovScene::~KQovScene() {
+    auto& live = LiveScenes();
+    live.erase(std::remove(live.begin(), live.end(), this), live.end());
+    mEntity.reset();
+    if (mManager && mSwitcher) mManager->DestroyNode(mSwitcher, true);
+    if (mManager && mSceneInfo) mManager->DestroySceneInfo(mSceneInfo);
+    DestroyCharacters();
+}
+
+KQovNode* KQovScene::GetRootNode() const { return mEntity->GetRootNode(); }
+
+void KQovScene::SetCameraSwitcherNode(KQovNode* node) {
+    if (node == mSwitcher) return;
+    if (mManager && mSwitcher) mManager->DestroyNode(mSwitcher, true);
+    mSwitcher = node;
+}
+
+KQovObject* KQovScene::At(const std::vector<KQovObject*>& list, int index) {
+    return index >= 0 && index < int(list.size()) ? list[size_t(index)] : nullptr;
+}
+
+int KQovScene::CreateCharacter(const char* name) {
+    KQovObject* made = gServices ? gServices->NewCharacter(mManager, KMakePrefixedName("Constraint::", name).Buffer()) : nullptr;
+    if (!made) return -1;
+    mCharacters.push_back(made);
+    return GetCharacterCount() - 1;
+}
+
+int KQovScene::CreateControlSetPlug(const char* name) {
+    KQovObject* made =
+        gServices ? gServices->NewControlSetPlug(mManager, KMakePrefixedName("ControlSetPlug::", name).Buffer())
+                  : nullptr;
+    if (!made) return -1;
+    mControlSetPlugs.push_back(made);
+    return GetControlSetPlugCount() - 1;
+}
+
+int KQovScene::CreateCharacterPose(const char* name) {
+    KQovObject* made =
+        gServices ? gServices->NewCharacterPose(mManager, KMakePrefixedName("Pose::", name).Buffer()) : nullptr;
+    if (!made) return -1;
+    mCharacterPoses.push_back(made);
+    return GetCharacterPoseCount() - 1;
+}
+
+void KQovScene::DestroyCharacterPose(int index) {
+    if (index < 0 || index >= GetCharacterPoseCount()) return;
+    KQovObject* pose = mCharacterPoses[size_t(index)];
+    mCharacterPoses.erase(mCharacterPoses.begin() + index);
+    pose->PrepareDestroy();
+    delete pose;
+}
+
+void KQovScene::DestroyCharacters() {
+    for (auto* list : {&mCharacters, &mControlSetPlugs, &mCharacterPoses}) {
+        std::vector<KQovObject*> objects;
+        objects.swap(*list);
+        for (KQovObject* object : objects) {
+            object->PrepareDestroy();
+            delete object;
+        }
+    }
+}
+
+KQovPose* KQovScene::GetPose(int index) const {
+    return index >= 0 && index < GetPoseCount() ? mPoses[size_t(index)] : nullptr;
+}
+
+bool KQovScene::AddPose(KQovPose* pose) {
+    if (!pose || std::find(mPoses.begin(), mPoses.end(), pose) != mPoses.end()) return false;
+    mPoses.push_back(pose);
+    return true;
+}
+
+std::vector<KQovTakeNodeContainer*> KQovScene::AnimatedObjects() const {
+    std::vector<KQovTakeNodeContainer*> objects;
+    if (mSwitcher) objects.push_back(mSwitcher);
+    KQovEntityContainer& e = *mEntity;
+    for (int i = 0; i < e.GetNodeCount(); ++i) objects.push_back(e.GetNode(i));
+    for (int i = 0; i < e.GetTextureCount(); ++i)
+        objects.push_back(dynamic_cast<KQovTakeNodeContainer*>(e.GetTexture(i)));
+    for (int i = 0; i < e.GetMaterialCount(); ++i)
+        objects.push_back(dynamic_cast<KQovTakeNodeContainer*>(e.GetMaterial(i)));
+    for (int i = 0; i < e.GetGenericNodeCount(); ++i) objects.push_back(e.GetGenericNode(i));
+    objects.erase(std::remove(objects.begin(), objects.end(), nullptr), objects.end());
+    return objects;
+}
+
+bool KQovScene::SetCurrentTake(const char* name) {
+    mCurrentTake = name ? name : "";
+    bool all = true;
+    for (KQovTakeNodeContainer* object : AnimatedObjects())
+        all = object->SetCurrentTakeNode(mCurrentTake.Buffer()) && all;
+    if (!all) {
+        KString text("Not all nodes have a take node called ");
+        text += mCurrentTake;
+        mError.SetErrorWithText(eTakeError, text.Buffer());
+    }
+    return all;
+}
+
+void KQovScene::FillTakeNameArray(std::vector<KString>& names) {
+    names.clear();
+    for (KQovTakeNodeContainer* object : AnimatedObjects())
+        for (int i = 0; i < object->GetTakeNodeCount(); ++i) {
+            const char* name = object->GetTakeNodeName(i);
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
+        }
+}
+
+bool KQovScene::TakeExists(const char* name) {
+    if (!name) return false;
+    std::vector<KString> names;
+    FillTakeNameArray(names);
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+KQovTakeInfo* KQovScene::GetTakeInfo(const char* name) {
+    for (auto& info : mTakeInfos)
+        if (name && info->name == name) return info.get();
+    return nullptr;
+}
+
+bool KQovScene::SetTakeInfo(const KQovTakeInfo& info) {
+    if (!TakeExists(info.name.Buffer())) return false;
+    if (KQovTakeInfo* known = GetTakeInfo(info.name.Buffer()))
+        *known = info;
+    else
+        mTakeInfos.emplace_back(new KQovTakeInfo(info));
+    return true;
+}
+
+void KQovScene::SetSceneInfo(KQovSceneInfo* info) {
+    if (info == mSceneInfo) return;
+    if (mManager && mSceneInfo) mManager->DestroySceneInfo(mSceneInfo);
+    mSceneInfo = info;
+}
+
+void KQovScene::ResetSwitcher() {
+    if (!mSwitcher) return;
+    mSwitcher->SetName(kSwitcherName);
+    mSwitcher->SetVisibility(false);
+    mSwitcher->SetShadingMode(1);
+    if (gServices && mSwitcher->GetNodeAttribute())
+        gServices->SetDefaultCameraIndex(mSwitcher->GetNodeAttribute(), 0);
+    for (int i = mSwitcher->GetTakeNodeCount() - 1; i > 0; --i) mSwitcher->RemoveTakeNode(i);
+}
+
+void KQovScene::Clear() {
+    if (KQovNode* root = GetRootNode()) {
+        // The child leaves the root before its destruction is tried, so a node
+        // the manager does not hold cannot keep the loop going.
+        while (root->GetChildCount() > 0) {
+            KQovNode* child = root->GetChild(root->GetChildCount() - 1);
+            root->RemoveChild(child);
+            if (mManager) mManager->DestroyNode(child, true);
+        }
+        for (int i = root->GetTakeNodeCount() - 1; i > 0; --i) root->RemoveTakeNode(i);
+    }
+    ResetSwitcher();
+    SetSceneInfo(nullptr);
+    DestroyCharacters();
+    mPoses.clear();
+    // Each generic node leaves the container whatever its use count (some are
+    // listed only there), then goes.
+    std::vector<KQovGenericNode*> generic;
+    for (int i = 0; i < mEntity->GetGenericNodeCount(); ++i) generic.push_back(mEntity->GetGenericNode(i));
+    for (KQovGenericNode* node : generic) {
+        node->ForgetEntity(mEntity.get());
+        mEntity->ForgetGenericNode(node);
+        if (mManager) mManager->DestroyGenericNode(node);
+    }
+    mLight->Reset();
+    mCamera->Reset();
+    mTime->Reset();
+    mCurrentTake = "";
+    mTakeInfos.clear();
+}
+
+std::vector<KQovNode*> KQovScene::GeometryNodes() const {
+    std::vector<KQovNode*> nodes;
+    for (int i = 0; i < mEntity->GetNodeCount(); ++i)
+        if (KQovNode* node = mEntity->GetNode(i); node && IsGeometry(node)) nodes.push_back(node);
+    return nodes;
+}
+
+void KQovScene::CreateDeformersFromLinks() {
+    if (!gServices || !mManager) return;
+    for (KQovNode* node : GeometryNodes()) {
+        KQovNodeAttribute* geometry = node->GetNodeAttribute();
+        int count = gServices->GetLinkCount(geometry);
+        if (count <= 0) continue;
+        KString skinName("Skin ");
+        skinName += WithoutPrefix(node->GetName());
+        KQovDeformer* skin = mManager->CreateDeformer(skinName.Buffer(), "Skin");
+        if (!skin) continue;
+        mEntity->AddDeformer(skin);
+        node->GetPropertyHandler()->ConnectSrc(skin->GetPropertyHandler());
+        for (int i = 0; i < count; ++i) {
+            KQovClusterLinkData data;
+            KQovNode* associate = gServices->GetLink(geometry, i, data);
+            if (!data.link) continue;
+            KString base("SubDeformer::Cluster ");
+            base += WithoutPrefix(data.link->GetName());
+            KString name = base;
+            for (int n = 1; mEntity->FindDeformer(name.Buffer()); ++n) {
+                name = base;
+                name += " ";
+                name += n;
+            }
+            KQovDeformer* cluster = mManager->CreateDeformer(name.Buffer(), "Cluster");
+            if (!cluster) continue;
+            mEntity->AddDeformer(cluster);
+            cluster->SetFromLink(data);
+            KQovPropertyHandler* set = cluster->GetPropertyHandler();
+            set->ConnectSrc(data.link->GetPropertyHandler());
+            if (associate)
+                if (auto* props = dynamic_cast<KQovCluster*>(set))
+                    props->GetSrcModelReference()->ConnectSrc(associate->GetPropertyHandler());
+            skin->GetPropertyHandler()->ConnectSrc(set);
+        }
+    }
+}
+
+void KQovScene::CreateLinksFromDeformers() {
+    if (!gServices || !mManager) return;
+    for (int s = 0; s < mEntity->GetDeformerCount(KQovDeformer::eSkin); ++s) {
+        KQovDeformer* skin = mEntity->GetDeformer(s, KQovDeformer::eSkin);
+        KQovPropertyHandler* skinSet = skin->GetPropertyHandler();
+        KQovNode* node = nullptr;
+        for (int d = 0; !node && d < skinSet->GetDstCount(); ++d) node = NodeOf(skinSet->GetDst(d));
+        if (!node || !IsGeometry(node)) continue;
+        for (int c = skinSet->GetSrcCount() - 1; c >= 0; --c) {
+            KQovDeformer* cluster = DeformerOf(skinSet->GetSrc(c), KQovDeformer::eCluster);
+            if (!cluster) continue;
+            KQovClusterLinkData data = cluster->GetLinkData();
+            data.link = FirstSourceNode(cluster->GetPropertyHandler());
+            KQovNode* associate = nullptr;
+            if (auto* props = dynamic_cast<KQovCluster*>(cluster->GetPropertyHandler()))
+                associate = FirstSourceNode(props->GetSrcModelReference());
+            gServices->AddLink(mManager, node->GetNodeAttribute(), data, associate);
+        }
+    }
+}
+
+void KQovScene::DestroyDeformers() {
+    // Each record leaves the container whatever its use count, so the loop
+    // always ends; clusters go before skins.
+    for (int type : {int(KQovDeformer::eCluster), 0}) {
+        std::vector<KQovDeformer*> doomed;
+        for (int i = 0; i < mEntity->GetDeformerCount(type); ++i) doomed.push_back(mEntity->GetDeformer(i, type));
+        for (KQovDeformer* deformer : doomed) {
+            while (mEntity->RemoveDeformer(deformer) == false &&
+                   mEntity->GetError().GetErrorCode() == KQovEntityContainer::eDeformerInUse) {
+            }
+            if (mManager) mManager->DestroyDeformer(deformer);
+        }
+    }
+}
+
+namespace {
+// The material or texture element of every layer of a geometry.
+template <class Element>
+std::vector<Element*> Elements(KQovSceneServices& services, KQovNodeAttribute* geometry) {
+    std::vector<Element*> elements;
+    for (int i = 0; i < services.GetLayerCount(geometry); ++i) {
+        Element* element;
+        if constexpr (std::is_same_v<Element, KQovLayerElementTexture>)
+            element = services.GetTextureElement(geometry, i);
+        else
+            element = services.GetMaterialElement(geometry, i);
+        if (element) elements.push_back(element);
+    }
+    return elements;
+}
+
+template <class Element>
+void ConnectElements(KQovSceneServices& services, KQovNode* node) {
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    for (Element* element : Elements<Element>(services, node->GetNodeAttribute())) {
+        int mode = element->GetReferenceMode();
+        if (mode != 0 && mode != 2) continue;
+        auto& direct = element->GetDirectArray();
+        for (int i = 0; i < direct.GetCount(); ++i) {
+            KQovObject* object = services.AsObject(direct.GetAt(i));
+            KPlug* other = object ? object->GetPropertyHandler() : nullptr;
+            if (other && !set->IsConnectedSrc(other)) set->ConnectSrc(other);
+        }
+        if (mode != 2) continue;
+        // Any index outside the direct array is dropped, negative ones too.
+        KArrayInt& index = element->GetIndexArray();
+        for (int i = 0; i < index.GetCount(); ++i)
+            if (index.GetAt(i) < 0 || index.GetAt(i) >= direct.GetCount()) index.SetAt(i, -1);
+    }
+}
+
+template <class Element, class Item>
+void FillElements(KQovSceneServices& services, KQovNode* node, Item* (KQovSceneServices::*as)(KQovObject*)) {
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    std::vector<Item*> connected;
+    for (int i = 0; i < set->GetSrcCount(); ++i)
+        if (KQovObject* owner = OwnerOf(set->GetSrc(i)))
+            if (Item* item = (services.*as)(owner)) connected.push_back(item);
+    for (Element* element : Elements<Element>(services, node->GetNodeAttribute())) {
+        auto& direct = element->GetDirectArray();
+        if (element->GetReferenceMode() == 0) {
+            for (size_t k = size_t(direct.GetCount()); k < connected.size(); ++k) direct.Add(connected[k]);
+        } else if (element->GetReferenceMode() == 2) {
+            // The old -> new map comes from the values as read and is applied
+            // once, so two entries never collapse into one.
+            KArrayInt& index = element->GetIndexArray();
+            std::vector<int> remap(connected.size(), -1);
+            auto known = [&](int i) { return index.GetAt(i) >= 0 && size_t(index.GetAt(i)) < connected.size(); };
+            for (int i = 0; i < index.GetCount(); ++i)
+                if (known(i)) remap[size_t(index.GetAt(i))] = 0;
+            for (size_t k = 0; k < connected.size(); ++k)
+                if (remap[k] == 0) {
+                    remap[k] = direct.GetCount();
+                    direct.Add(connected[k]);
+                }
+            for (int i = 0; i < index.GetCount(); ++i)
+                if (known(i)) index.SetAt(i, remap[size_t(index.GetAt(i))]);
+        }
+    }
+}
+}  // namespace
+
+void KQovScene::ConnectLayerMaterials() {
+    if (!gServices) return;
+    for (KQovNode* node : GeometryNodes()) ConnectElements<KQovLayerElementMaterial>(*gServices, node);
+}
+
+void KQovScene::ConnectLayerTextures() {
+    if (!gServices) return;
+    for (KQovNode* node : GeometryNodes()) ConnectElements<KQovLayerElementTexture>(*gServices, node);
+}
+
+void KQovScene::FillLayerMaterials() {
+    if (!gServices) return;
+    for (KQovNode* node : GeometryNodes())
+        FillElements<KQovLayerElementMaterial>(*gServices, node, &KQovSceneServices::AsMaterial);
+}
+
+void KQovScene::FillLayerTextures() {
+    if (!gServices) return;
+    for (KQovNode* node : GeometryNodes())
+        FillElements<KQovLayerElementTexture>(*gServices, node, &KQovSceneServices::AsTexture);
+}
+
+void KQovScene::CreateVideosFromMedia(const char* folder) {
+    if (!gServices || !mManager) return;
+    KString base = folder && *folder ? KString(folder) : KString();
+    if (!base.IsEmpty() && base.Buffer()[base.GetLen() - 1] != '/') base += '/';
+    auto relative = [&](const KString& path) {
+        if (base.IsEmpty() || KIsRelativePath(path.Buffer())) return path;
+        return KMakeRelativePathFrom(base.Buffer(), path.Buffer());
+    };
+    for (int i = 0; i < mEntity->GetTextureCount(); ++i) {
+        KQovObject* texture = mEntity->GetTexture(i);
+        KString media, file, rel;
+        gServices->GetTextureMedia(texture, media, file, rel);
+        KString name = media.IsEmpty() ? texture->GetNameWithoutPrefix() : media;
+        AttachVideo(texture, name, file, base.IsEmpty() ? rel : relative(file));
+    }
+    for (int i = 0; i < mManager->GetNodeCount(); ++i) {
+        KQovNode* node = mManager->GetNode(i);
+        KQovNodeAttribute* light = node ? node->GetNodeAttribute() : nullptr;
+        const char* gobo = light ? gServices->GetGoboFileName(light) : nullptr;
+        if (!gobo) continue;
+        KString path(gobo);
+        AttachVideo(node, KExtractFileName(gobo, true), path, relative(path));
+    }
+}
+
+void KQovScene::AttachVideo(KQovObject* object, const KString& name, const KString& fileName,
+                            const KString& relativeFileName) {
+    if (fileName.IsEmpty()) return;
+    KQovPropertyHandler* set = object->GetPropertyHandler();
+    if (!set || (set->GetSrcCount() > 0 && OwnerOf(set->GetSrc(0)))) return;
+    KQovVideo* video = mManager->CreateVideo(name.Buffer());
+    if (!video) return;
+    video->SetFileName(fileName.Buffer());
+    if (!relativeFileName.IsEmpty()) video->SetRelativeFileName(relativeFileName.Buffer());
+    set->ConnectSrc(video->GetPropertyHandler());
+}

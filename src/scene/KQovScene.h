@@ -1,0 +1,136 @@
+#pragma once
+// One scene: its entity container (root node and the objects it refers to),
+// the "Camera Switcher" node, characters, control-set plugs, character poses
+// and poses, take information, the scene information record and the global
+// light, camera and time settings. It switches the current take of every
+// animated object at once, and converts between the links and layer
+// elements the geometries hold and the deformers, connections and videos a
+// file stores.
+
+#include <memory>
+#include <vector>
+
+#include "foundation/KError.h"
+#include "foundation/KString.h"
+
+class KQovCharacter;
+class KQovCharacterPose;
+class KQovControlSetPlug;
+class KQovEntityContainer;
+class KQovGlobalCameraSettings;
+class KQovGlobalLightSettings;
+class KQovGlobalTimeSettings;
+class KQovNode;
+class KQovObject;
+class KQovObjectManager;
+class KQovPose;
+class KQovSceneServices;
+class KQovTakeNodeContainer;
+struct KQovSceneInfo;
+struct KQovTakeInfo;
+
+class KQovScene {
+public:
+    enum : int { eTakeError = 0 };
+
+    // Not owned; the later layer keeps it alive while scenes exist.
+    static void SetServices(KQovSceneServices* services);
+    static KQovSceneServices* GetServices();
+    // Every live scene, in order of construction.
+    static const std::vector<KQovScene*>& GetLiveScenes();
+
+    explicit KQovScene(KQovObjectManager* manager);
+    ~KQovScene();
+    KQovScene(const KQovScene&) = delete;
+    KQovScene& operator=(const KQovScene&) = delete;
+
+    KQovObjectManager* GetObjectManager() const { return mManager; }
+    KQovEntityContainer* GetEntityContainer() const { return mEntity.get(); }
+    KQovNode* GetRootNode() const;
+    KQovNode* GetCameraSwitcherNode() const { return mSwitcher; }
+    // The manager destroys the previous switcher node.
+    void SetCameraSwitcherNode(KQovNode* node);
+
+    int GetCharacterCount() const { return int(mCharacters.size()); }
+    // These three are defined where the classes are complete (a later layer).
+    KQovCharacter* GetCharacter(int index) const;
+    int GetControlSetPlugCount() const { return int(mControlSetPlugs.size()); }
+    KQovControlSetPlug* GetControlSetPlug(int index) const;
+    int GetCharacterPoseCount() const { return int(mCharacterPoses.size()); }
+    KQovCharacterPose* GetCharacterPose(int index) const;
+    // The new index; -1 when construction fails.
+    int CreateCharacter(const char* name);
+    int CreateControlSetPlug(const char* name);
+    int CreateCharacterPose(const char* name);
+    void DestroyCharacterPose(int index);
+
+    int GetPoseCount() const { return int(mPoses.size()); }
+    KQovPose* GetPose(int index) const;
+    // False for a pose listed already.
+    bool AddPose(KQovPose* pose);
+
+    const char* GetCurrentTakeName() const { return mCurrentTake.Buffer(); }
+    // Every animated object is switched; false when one lacks the take.
+    bool SetCurrentTake(const char* name);
+    // Each take name once, in order of first appearance.
+    void FillTakeNameArray(std::vector<KString>& names);
+    bool TakeExists(const char* name);
+    KQovTakeInfo* GetTakeInfo(const char* name);
+    int GetTakeInfoCount() const { return int(mTakeInfos.size()); }
+    // Only for a take that some object has.
+    bool SetTakeInfo(const KQovTakeInfo& info);
+
+    KQovSceneInfo* GetSceneInfo() const { return mSceneInfo; }
+    // The scene destroys it through the manager when cleared or destroyed.
+    void SetSceneInfo(KQovSceneInfo* info);
+
+    KQovGlobalLightSettings& GetGlobalLightSettings() { return *mLight; }
+    KQovGlobalCameraSettings& GetGlobalCameraSettings() { return *mCamera; }
+    KQovGlobalTimeSettings& GetGlobalTimeSettings() { return *mTime; }
+
+    // Back to the state after construction; materials, textures, videos and
+    // deformers stay listed.
+    void Clear();
+
+    // Before writing.
+    void CreateDeformersFromLinks();
+    void ConnectLayerMaterials();
+    void ConnectLayerTextures();
+    // Paths become relative to `folder` (unchanged when null or empty).
+    void CreateVideosFromMedia(const char* folder = nullptr);
+    // After reading.
+    void FillLayerMaterials();
+    void FillLayerTextures();
+    void CreateLinksFromDeformers();
+    void DestroyDeformers();
+
+    KError& GetError() { return mError; }
+
+private:
+    // The switcher node and the entity's nodes, textures, materials and
+    // generic nodes, in that order.
+    std::vector<KQovTakeNodeContainer*> AnimatedObjects() const;
+    std::vector<KQovNode*> GeometryNodes() const;
+    void ResetSwitcher();
+    void DestroyCharacters();
+    void ConnectLayerObjects(bool textures);
+    void FillLayerObjects(bool textures);
+    void AttachVideo(KQovObject* object, const KString& name, const KString& fileName,
+                     const KString& relativeFileName);
+    static KQovObject* At(const std::vector<KQovObject*>& list, int index);
+
+    KQovObjectManager* mManager;
+    std::unique_ptr<KQovEntityContainer> mEntity;
+    KQovNode* mSwitcher = nullptr;
+    std::vector<KQovObject*> mCharacters;
+    std::vector<KQovObject*> mControlSetPlugs;
+    std::vector<KQovObject*> mCharacterPoses;
+    std::vector<KQovPose*> mPoses;
+    std::unique_ptr<KQovGlobalLightSettings> mLight;
+    std::unique_ptr<KQovGlobalCameraSettings> mCamera;
+    std::unique_ptr<KQovGlobalTimeSettings> mTime;
+    KString mCurrentTake;
+    std::vector<std::unique_ptr<KQovTakeInfo>> mTakeInfos;
+    KQovSceneInfo* mSceneInfo = nullptr;
+    KError mError;
+};
