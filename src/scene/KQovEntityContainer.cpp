@@ -7,6 +7,7 @@
 #include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
+#include "scene/KQovObjectManager.h"
 #include "scene/KQovVideo.h"
 
 namespace {
@@ -25,8 +26,6 @@ const char* const kErrors[KQovEntityContainer::eErrorCount] = {
     "Video name clash.",
     "", "", "", "", "", "",
 };
-
-KQovEntityContainer::RootMaker gRootMaker = nullptr;
 
 template <class T>
 T* FindByName(const KQovUseList<T>& list, const char* name) {
@@ -60,19 +59,30 @@ void KQovUseList<T>::Forget(const T* object) {
     mOrder.erase(std::find(mOrder.begin(), mOrder.end(), object));
 }
 
-void KQovEntityContainer::SetRootMaker(RootMaker maker) {
-    gRootMaker = maker;
-}
-
 KQovEntityContainer::KQovEntityContainer(KQovObjectManager* manager) : mError(kErrors, eErrorCount) {
-    mRoot = gRootMaker ? gRootMaker(manager, "RootNode") : nullptr;
+    mRoot = manager ? manager->CreateNode("RootNode") : nullptr;
+    if (mRoot) mRoot->mEntityContainer = this;
 }
 
 KQovEntityContainer::~KQovEntityContainer() {
     // Generic nodes outlive the scene in the manager: they must not keep a
     // pointer to a container that is gone.
     while (mGenericNodes.GetCount() > 0) mGenericNodes.Get(0)->ForgetEntity(this);
+    // So do the nodes, and the geometry that counted its shading uses here.
+    if (mRoot && mNodeSet.count(mRoot) == 0) Disown(mRoot);
+    for (KQovNode* node : mNodes) Disown(node);
     mRoot = nullptr;
+}
+
+void KQovEntityContainer::Disown(KQovNode* node) {
+    if (node->mEntityContainer != this) return;
+    node->mEntityContainer = nullptr;
+    if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) attribute->ForgetEntityContainer(this);
+}
+
+void KQovEntityContainer::ForgetNode(const KQovNode* node) {
+    if (mNodeSet.erase(node) != 0) mNodes.erase(std::find(mNodes.begin(), mNodes.end(), node));
+    if (node == mRoot) mRoot = nullptr;
 }
 
 KQovNode* KQovEntityContainer::GetNode(int index) {
@@ -107,6 +117,8 @@ bool KQovEntityContainer::RemoveNode(KQovNode* node) {
     }
     mNodes.erase(std::find(mNodes.begin(), mNodes.end(), node));
     if (node == mRoot) mRoot = nullptr;
+    // A node out of the container must not point at it once it is gone.
+    Disown(node);
     return true;
 }
 

@@ -68,13 +68,10 @@ public:
         eErrorCount = 17,
     };
 
-    // How the root node "RootNode" is made (set by the object manager); without
-    // a maker the container has no root.
-    using RootMaker = KQovNode* (*)(KQovObjectManager* manager, const char* name);
-    static void SetRootMaker(RootMaker maker);
-
+    // The root node "RootNode" is made by the manager (none without one).
     explicit KQovEntityContainer(KQovObjectManager* manager);
-    // Empties every list; the generic nodes listed forget the container.
+    // Empties every list; the nodes, their attributes and the generic nodes
+    // that know the container forget it.
     ~KQovEntityContainer();
     KQovEntityContainer(const KQovEntityContainer&) = delete;
     KQovEntityContainer& operator=(const KQovEntityContainer&) = delete;
@@ -86,6 +83,8 @@ public:
     KQovNode* GetNode(int index);
     bool AddNode(KQovNode* node);
     bool RemoveNode(KQovNode* node);
+    // A node going away leaves the list (and the root) without an error.
+    void ForgetNode(const KQovNode* node);
     // Nodes whose attribute has the type: the root's tree depth first, parent
     // before children, or the node list in order.
     void CollectNodesByAttributeType(std::vector<KQovNode*>& out, int attributeType, bool fromRootTree);
@@ -131,6 +130,8 @@ public:
     KQovDeformer* FindDeformer(const char* name);
 
 private:
+    // The node (and its attribute) no longer refer to this container.
+    void Disown(KQovNode* node);
     template <class T>
     T* GetAt(const KQovUseList<T>& list, int index);
     template <class T>

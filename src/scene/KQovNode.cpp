@@ -9,6 +9,7 @@
 #include "animation/KQovTakeNode.h"
 #include "scene/KDataType.h"
 #include "scene/KPropertyObjectList.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
 
@@ -88,6 +89,7 @@ KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
 }
 
 KQovNode::~KQovNode() {
+    if (mEntityContainer) mEntityContainer->ForgetNode(this);
     // The manager owns the attribute: it only loses its node (and channels).
     if (mAttribute) {
         KQovNodeAttribute* attribute = mAttribute;

@@ -15,6 +15,7 @@
 #include "foundation/KVector4.h"
 #include "scene/KQovTakeNodeContainer.h"
 
+class KQovEntityContainer;
 class KQovNodeAttribute;
 class KQovNodeProperties;
 struct KQovPivotSet;
@@ -81,6 +82,8 @@ public:
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void AfterPropertiesRead() override { CopyPropertiesToPivots(); }
     KError& GetNodeError() { return mError; }
+    // The container of the scene holding the node; null when none.
+    KQovEntityContainer* GetEntityContainer() const { return mEntityContainer; }
 
     // Hierarchy.
     KQovNode* GetParent() const;
@@ -247,6 +250,7 @@ public:
 
 private:
     friend class KQovNodeAttribute;
+    friend class KQovEntityContainer;
     // The attribute is going away: no channel calls, only the pointer and flags.
     void ForgetAttribute(const KQovNodeAttribute* attribute);
     void UpdateAttributeFlags();
@@ -282,4 +286,5 @@ private:
     std::vector<CharacterLink> mCharacterLinks;
     KString mRenameInfo;
     uint8_t mRenameFlag = 0;
+    KQovEntityContainer* mEntityContainer = nullptr;
 };

@@ -10,6 +10,7 @@
 #include "foundation/KStringList.h"
 
 class KProperty;
+class KQovEntityContainer;
 class KQovNode;
 class KQovObjectManager;
 class KQovTakeNode;
@@ -50,6 +51,8 @@ public:
     // The marker kind (1 optical, 2 IK effector, 3 FK effector); 0 for every
     // other attribute. The node reads it to set its layer and take flags.
     virtual int GetMarkerKind() const { return 0; }
+    // The container is going away: what was counted in it is dropped untold.
+    virtual void ForgetEntityContainer(const KQovEntityContainer*) {}
 
     KQovNode* GetNode() const { return mNode; }
     KQovObjectManager* GetObjectManager() const { return mManager; }

@@ -174,8 +174,8 @@ protected:
     virtual KQovImporter* ConstructImporter();
 
 private:
-    // The kinds of later layers seen as what this layer can handle (defined
-    // with the Construct* bodies).
+    // The kinds of later layers as this layer handles them; these and the
+    // Construct* bodies of those kinds live with the later layers.
     static KQovObject* AsObject(KQovMaterial* material);
     static KQovObject* AsObject(KQovTexture* texture);
     static KQovNodeAttribute* AsAttribute(KQovShape* shape);
@@ -184,12 +184,33 @@ private:
     static void Delete(KImageConverterRegistry* registry);
     static void Delete(KQovExporter* exporter);
     static void Delete(KQovImporter* importer);
+    // Made directly, not through a virtual constructing operation.
+    KQovCameraSwitcher* MakeCameraSwitcher();
+    KQovShape* MakeShape();
+    // Installs what lower layers call back into later ones.
+    static void WireLaterLayers();
 
-    KQovObject* Named(KQovObject* object, const char* prefix, const char* name, KQovRenamer* renamer);
+    static KQovObject* Named(KQovObject* object, KQovRenamer* renamer);
+    static void PrepareAndDelete(KQovObject* object);
+    template <class T>
+    static T* Listed(std::vector<T*>& list, T* object) {
+        if (object) list.push_back(object);
+        return object;
+    }
+    template <class T>
+    T* ListedAttribute(T* attribute) {
+        if (attribute) mAttributes.push_back(attribute);
+        return attribute;
+    }
     template <class T>
     bool TakeOut(std::vector<T*>& list, T* object);
     template <class T>
-    T* FindNamed(const std::vector<T*>& list, const char* prefix, const char* name, int occurrence);
+    bool DeleteListed(std::vector<T*>& list, T* object);
+    template <class T>
+    T* FindNamed(const std::vector<T*>& list, KQovObject* (*asObject)(T*), const char* prefix,
+                 const char* name, int occurrence);
+    template <class T>
+    T* FindExact(const std::vector<T*>& list, const char* name);
 
     std::vector<KQovScene*> mScenes;
     std::vector<KQovNode*> mNodes;

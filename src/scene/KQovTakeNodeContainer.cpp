@@ -8,6 +8,7 @@
 #include "animation/KQovTakeNode.h"
 #include "foundation/KError.h"
 #include "scene/KDataType.h"
+#include "scene/KQovObjectManager.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovUserProperty.h"
 
@@ -18,8 +19,6 @@ const char kUnknownTakeName[] = "Unknown take node name";
 const char kTakeDoesNotExist[] = "Take node does not exist";
 const char kCannotRemoveDefault[] = "Cannot remove default take node";
 const char kTakeExists[] = "Take node already exists";
-
-KQovTakeNodeContainer::RecordMaker gRecordMaker = nullptr;
 
 // The channel of a property under a take node's root.
 KFCurveNode* FindChannel(KFCurveNode* root, const char* propertyName) {
@@ -86,10 +85,6 @@ KQovTakeNodeContainer::~KQovTakeNodeContainer() {
     mCurrent = -1;
 }
 
-void KQovTakeNodeContainer::SetRecordMaker(RecordMaker maker) {
-    gRecordMaker = maker;
-}
-
 void KQovTakeNodeContainer::SetError(const char* text) {
     if (mError) mError->SetErrorWithText(eTakeNodeError, text);
 }
@@ -116,8 +111,8 @@ void KQovTakeNodeContainer::CollectProperties(std::vector<KProperty*>& out) {
 }
 
 KQovUserProperty* KQovTakeNodeContainer::CreateManagerRecord(KProperty* property) {
-    if (!property || !GetObjectManager() || !gRecordMaker) return nullptr;
-    return gRecordMaker(GetObjectManager(), property);
+    if (!property || !GetObjectManager()) return nullptr;
+    return GetObjectManager()->CreateUserPropertyFromProperty(property);
 }
 
 // --- Takes ---

@@ -46,7 +46,7 @@ public:
     // Builds the channel tree of a new take node.
     virtual void InitTakeNodeChannels(KQovTakeNode* takeNode) = 0;
     // The user-property record of a property, made by the object manager; null
-    // without a manager or record maker.
+    // without a manager.
     virtual KQovUserProperty* CreateManagerRecord(KProperty* property);
     // After a property block was read.
     virtual void AfterPropertiesRead() { WritePropertyDefaults(); }
@@ -97,10 +97,6 @@ public:
     // Writes values into a channel's curves (by component for 3 and 4 values),
     // creating missing component channels and curves, without running links.
     static void WriteChannelValues(KFCurveNode* channel, const double* values, int count);
-
-    // How a manager makes the record of a property (set by the object manager).
-    using RecordMaker = KQovUserProperty* (*)(KQovObjectManager* manager, KProperty* property);
-    static void SetRecordMaker(RecordMaker maker);
 
 protected:
     void SetError(const char* text);

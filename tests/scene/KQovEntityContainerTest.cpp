@@ -8,6 +8,7 @@
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
 #include "scene/KQovVideo.h"
 #include "scene/SceneObjectDoubles.h"
 
@@ -16,23 +17,11 @@ namespace {
 using scene_test::TestAttribute;
 using scene_test::TestObject;
 
-// Roots made for containers, owned here as the manager would own them.
-std::vector<std::unique_ptr<KQovNode>> gRoots;
-
+// A container whose root the manager makes and owns.
 struct Container {
-    Container() {
-        KQovEntityContainer::SetRootMaker([](KQovObjectManager* m, const char* name) {
-            gRoots.push_back(std::make_unique<KQovNode>(m, (std::string("Model::") + name).c_str()));
-            return gRoots.back().get();
-        });
-        entity = std::make_unique<KQovEntityContainer>(nullptr);
-    }
-    ~Container() {
-        entity.reset();
-        KQovEntityContainer::SetRootMaker(nullptr);
-        gRoots.clear();
-    }
+    Container() : entity(std::make_unique<KQovEntityContainer>(&manager)) {}
     KQovEntityContainer* operator->() { return entity.get(); }
+    KQovObjectManager manager;
     std::unique_ptr<KQovEntityContainer> entity;
 };
 
@@ -170,11 +159,11 @@ TEST(KQovEntityContainer, DeformersByType) {
 }
 
 TEST(KQovEntityContainer, CollectsByAttributeInTreeOrListOrder) {
-    Container c;
-    KQovNode* root = c->GetRootNode();
     KQovNode a(nullptr, "Model::A"), a1(nullptr, "Model::A1"), b(nullptr, "Model::B");
     TestAttribute la(KQovNodeAttribute::eLight), la1(KQovNodeAttribute::eLight),
         lb(KQovNodeAttribute::eLight), mesh(KQovNodeAttribute::eMesh);
+    Container c;  // listed nodes outlive the container
+    KQovNode* root = c->GetRootNode();
     root->AddChild(&a);
     a.AddChild(&a1);
     root->AddChild(&b);

@@ -12,6 +12,7 @@
 #include "scene/KDataType.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovObjectManager.h"
 #include "scene/KQovUserProperty.h"
 #include "scene/SceneObjectDoubles.h"
 
@@ -104,17 +105,10 @@ TEST(KQovNode, NewNodeDefaults) {
     EXPECT_EQ(node.GetRotationPivot(-1), nullptr);
 }
 
-std::vector<std::unique_ptr<KQovUserProperty>> gRecords;
-KQovUserProperty* MakeRecord(KQovObjectManager* manager, KProperty* property) {
-    gRecords.push_back(std::make_unique<KQovUserProperty>(manager, property));
-    return gRecords.back().get();
-}
-
 TEST(KQovNode, UserPropertyRecordsThroughTheManager) {
-    int standIn = 0;
-    KQovTakeNodeContainer::SetRecordMaker(&MakeRecord);
+    KQovObjectManager manager;
     {
-        KQovNode node(reinterpret_cast<KQovObjectManager*>(&standIn), "Model::A");
+        KQovNode node(&manager, "Model::A");
         ASSERT_EQ(node.GetUserPropertyCount(), 54);
         KQovUserProperty* translation = node.FindUserProperty("Lcl Translation");
         ASSERT_NE(translation, nullptr);
@@ -129,8 +123,6 @@ TEST(KQovNode, UserPropertyRecordsThroughTheManager) {
         node.FindUserProperty("Visibility")->SetValue(0.0);
         EXPECT_EQ(node.GetDefaultTakeNode()->GetVisibility()->GetValue(), 0.0f);
     }
-    KQovTakeNodeContainer::SetRecordMaker(nullptr);
-    gRecords.clear();
 }
 
 TEST(KQovNode, EnumLabels) {

@@ -7,6 +7,7 @@
 
 #include "animation/KFCurve.h"
 #include "common/SceneDump.h"
+#include "scene/KQovObjectManager.h"
 #include "scene/KQovUserProperty.h"
 #include "scene/KTypedProperty.h"
 #include "scene/SceneObjectDoubles.h"
@@ -273,23 +274,15 @@ TEST(KQovTakeNodeContainer, NotAnimatableUserPropertyMakesNoChannel) {
     object.DetachUserProperty(&up);
 }
 
-// Records made through a stand-in manager, kept (and deleted) by the test.
-std::vector<std::unique_ptr<KQovUserProperty>> gRecords;
-KQovUserProperty* MakeRecord(KQovObjectManager* manager, KProperty* property) {
-    gRecords.push_back(std::make_unique<KQovUserProperty>(manager, property));
-    return gRecords.back().get();
-}
-
 TEST(KQovTakeNodeContainer, RecordsForEveryPropertyThroughTheManager) {
-    int managerStandIn = 0;
-    auto* manager = reinterpret_cast<KQovObjectManager*>(&managerStandIn);
+    KQovObjectManager manager;
     {
-        TestObject withoutMaker(manager);
-        EXPECT_EQ(withoutMaker.GetUserPropertyCount(), 0);
+        TestObject withoutManager(nullptr);
+        withoutManager.CreateUserPropertiesFromPropertySet();
+        EXPECT_EQ(withoutManager.GetUserPropertyCount(), 0);
     }
-    KQovTakeNodeContainer::SetRecordMaker(&MakeRecord);
     {
-        TestObject object(manager);
+        TestObject object(&manager);
         object.CreateUserPropertiesFromPropertySet();
         ASSERT_EQ(object.GetUserPropertyCount(), object.set->GetPropertyCount());
         object.CreateUserPropertiesFromPropertySet();  // each property once
@@ -301,8 +294,6 @@ TEST(KQovTakeNodeContainer, RecordsForEveryPropertyThroughTheManager) {
         EXPECT_EQ(DefaultCurve(object, "Intensity")->GetValue(), 7.0f);
         EXPECT_EQ(object.FindUserProperty(object.set->FindProperty("Mode")), object.GetUserProperty(5));
     }
-    KQovTakeNodeContainer::SetRecordMaker(nullptr);
-    gRecords.clear();
 }
 
 }  // namespace

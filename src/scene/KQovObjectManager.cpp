@@ -1,0 +1,377 @@
+#include "scene/KQovObjectManager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "scene/KClassRegistry.h"
+#include "scene/KQovDeformer.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
+#include "scene/KQovPose.h"
+#include "scene/KQovRenamer.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovSceneInfo.h"
+#include "scene/KQovThumbnail.h"
+#include "scene/KQovUserProperty.h"
+#include "scene/KQovVideo.h"
+
+namespace {
+
+const char* const kErrors[KQovObjectManager::eErrorCount] = {"Object not found"};
+
+// Deletes every object of a list through `release`, then empties it.
+template <class T, class F>
+void ReleaseAll(std::vector<T*>& list, F&& release) {
+    std::vector<T*> objects;
+    objects.swap(list);
+    for (T* object : objects) release(object);
+}
+
+template <class T>
+T* At(const std::vector<T*>& list, int index) {
+    return index >= 0 && size_t(index) < list.size() ? list[size_t(index)] : nullptr;
+}
+
+}  // namespace
+
+KQovObjectManager::KQovObjectManager() : mError(kErrors, eErrorCount) {
+    KQovSdkAddUser();
+    WireLaterLayers();
+}
+
+KQovObjectManager::~KQovObjectManager() {
+    DestroyAll();
+    // What DestroyAll keeps for the caller still belongs to this manager.
+    ReleaseAll(mDeformers, [](KQovDeformer* d) {
+        d->PrepareDestroy();
+        delete d;
+    });
+    ReleaseAll(mImageConverterRegistries, [](KImageConverterRegistry* r) { Delete(r); });
+    mNodeRenamer.reset();
+    mMaterialRenamer.reset();
+    mTextureRenamer.reset();
+    mVideoRenamer.reset();
+    KQovSdkRemoveUser();
+}
+
+KQovObject* KQovObjectManager::Named(KQovObject* object, KQovRenamer* renamer) {
+    if (object && renamer) renamer->Rename(object->GetNamePair());
+    return object;
+}
+
+template <class T>
+bool KQovObjectManager::TakeOut(std::vector<T*>& list, T* object) {
+    auto it = object ? std::find(list.begin(), list.end(), object) : list.end();
+    if (it == list.end()) {
+        mError.SetError(eObjectNotFound);
+        return false;
+    }
+    list.erase(it);
+    return true;
+}
+
+// ---- creation
+
+KQovScene* KQovObjectManager::CreateScene() { return Listed(mScenes, ConstructScene()); }
+
+KQovNode* KQovObjectManager::CreateNode(const char* name) {
+    KQovNode* node = ConstructNode(KMakePrefixedName("Model::", name).Buffer());
+    Named(node, mNodeRenamer.get());
+    return Listed(mNodes, node);
+}
+
+KQovLink* KQovObjectManager::CreateLink() { return Listed(mLinks, ConstructLink()); }
+
+KQovMaterial* KQovObjectManager::CreateMaterial(const char* name) {
+    KQovMaterial* material = ConstructMaterial(KMakePrefixedName("Material::", name).Buffer());
+    if (material) Named(AsObject(material), mMaterialRenamer.get());
+    return Listed(mMaterials, material);
+}
+
+KQovTexture* KQovObjectManager::CreateTexture(const char* name) {
+    KQovTexture* texture = ConstructTexture(KMakePrefixedName("Texture::", name).Buffer());
+    if (texture) Named(AsObject(texture), mTextureRenamer.get());
+    return Listed(mTextures, texture);
+}
+
+KQovVideo* KQovObjectManager::CreateVideo(const char* name) {
+    KQovVideo* video = ConstructVideo(KMakePrefixedName("Video::", name).Buffer());
+    Named(video, mVideoRenamer.get());
+    return Listed(mVideos, video);
+}
+
+KQovPose* KQovObjectManager::CreatePose(const char* name, bool bindPose) {
+    return Listed(mPoses, ConstructPose(KMakePrefixedName("Pose::", name).Buffer(), bindPose));
+}
+
+KQovUserProperty* KQovObjectManager::CreateUserProperty(const char* name, const char* typeName,
+                                                        const char* label) {
+    return Listed(mUserProperties, ConstructUserProperty(name, typeName, label));
+}
+
+KQovUserProperty* KQovObjectManager::CreateUserPropertyFromProperty(KProperty* property) {
+    return Listed(mUserProperties, ConstructUserPropertyFromProperty(property));
+}
+
+KQovGenericNode* KQovObjectManager::CreateGenericNode(const char* name) {
+    return Listed(mGenericNodes, ConstructGenericNode(name));
+}
+
+KQovDeformer* KQovObjectManager::CreateDeformer(const char* name, const char* kind) {
+    const KString full = KMakePrefixedName(GetDeformerPrefix(kind), name);
+    return Listed(mDeformers, ConstructDeformer(name ? full.Buffer() : nullptr, kind));
+}
+
+KQovThumbnail* KQovObjectManager::CreateThumbnail() {
+    return Listed(mThumbnails, ConstructThumbnail());
+}
+KQovSceneInfo* KQovObjectManager::CreateSceneInfo() {
+    return Listed(mSceneInfos, ConstructSceneInfo());
+}
+KQovGeometryConverter* KQovObjectManager::CreateGeometryConverter() {
+    return Listed(mGeometryConverters, ConstructGeometryConverter());
+}
+KImageConverterRegistry* KQovObjectManager::CreateImageConverterRegistry() {
+    return Listed(mImageConverterRegistries, ConstructImageConverterRegistry());
+}
+KQovExporter* KQovObjectManager::CreateExporter() {
+    return Listed(mExporters, ConstructExporter());
+}
+KQovImporter* KQovObjectManager::CreateImporter() {
+    return Listed(mImporters, ConstructImporter());
+}
+
+// ---- the constructing operations of this layer
+
+KQovScene* KQovObjectManager::ConstructScene() { return new KQovScene(this); }
+KQovNode* KQovObjectManager::ConstructNode(const char* name) { return new KQovNode(this, name); }
+KQovVideo* KQovObjectManager::ConstructVideo(const char* name) { return new KQovVideo(this, name); }
+KQovPose* KQovObjectManager::ConstructPose(const char* name, bool bindPose) {
+    return new KQovPose(this, name, bindPose);
+}
+KQovUserProperty* KQovObjectManager::ConstructUserPropertyFromProperty(KProperty* property) {
+    return property ? new KQovUserProperty(this, property) : nullptr;
+}
+KQovUserProperty* KQovObjectManager::ConstructUserProperty(const char* name, const char* typeName,
+                                                           const char* label) {
+    return name && label ? new KQovUserProperty(this, name, typeName, label) : nullptr;
+}
+KQovGenericNode* KQovObjectManager::ConstructGenericNode(const char* name) {
+    return name ? new KQovGenericNode(this, name) : nullptr;
+}
+KQovDeformer* KQovObjectManager::ConstructDeformer(const char* name, const char* kind) {
+    return name && kind ? new KQovDeformer(this, name, kind) : nullptr;
+}
+KQovThumbnail* KQovObjectManager::ConstructThumbnail() { return new KQovThumbnail(); }
+KQovSceneInfo* KQovObjectManager::ConstructSceneInfo() { return new KQovSceneInfo(); }
+
+// ---- destruction
+
+bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
+    if (!TakeOut(mScenes, scene)) return false;
+    KQovNode* root = recursive ? scene->GetRootNode() : nullptr;
+    delete scene;
+    return !recursive || DestroyNode(root, true);
+}
+
+bool KQovObjectManager::DestroyNode(KQovNode* node, bool recursive) {
+    if (!TakeOut(mNodes, node)) return false;
+    bool ok = true;
+    if (recursive) {
+        // A destroyed child leaves the list: take the first child not yet tried.
+        std::unordered_set<const KQovNode*> tried;
+        for (;;) {
+            KQovNode* next = nullptr;
+            for (int i = 0; i < node->GetChildCount() && !next; ++i) {
+                KQovNode* child = node->GetChild(i);
+                if (child && tried.insert(child).second) next = child;
+            }
+            if (!next) break;
+            ok = DestroyNode(next, true) && ok;
+        }
+    }
+    // The attribute must not keep a node about to go, even when it stays alive.
+    if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) {
+        node->SetNodeAttribute(nullptr);
+        if (recursive) ok = DestroyNodeAttribute(attribute) && ok;
+    }
+    node->PrepareDestroy();
+    delete node;
+    return ok;
+}
+
+bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
+    if (!TakeOut(mAttributes, attribute)) return false;
+    delete attribute;
+    return true;
+}
+
+bool KQovObjectManager::DestroyLink(KQovLink* link) {
+    if (!TakeOut(mLinks, link)) return false;
+    Delete(link);
+    return true;
+}
+
+bool KQovObjectManager::DestroyMaterial(KQovMaterial* material) {
+    if (!TakeOut(mMaterials, material)) return false;
+    PrepareAndDelete(AsObject(material));
+    return true;
+}
+
+bool KQovObjectManager::DestroyShape(KQovShape* shape) {
+    if (!TakeOut(mShapes, shape)) return false;
+    delete AsAttribute(shape);
+    return true;
+}
+
+bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
+    if (!TakeOut(mTextures, texture)) return false;
+    PrepareAndDelete(AsObject(texture));
+    return true;
+}
+
+bool KQovObjectManager::DestroyVideo(KQovVideo* video) {
+    if (!TakeOut(mVideos, video)) return false;
+    PrepareAndDelete(video);
+    return true;
+}
+
+template <class T>
+bool KQovObjectManager::DeleteListed(std::vector<T*>& list, T* object) {
+    if (!TakeOut(list, object)) return false;
+    delete object;
+    return true;
+}
+
+bool KQovObjectManager::DestroyPose(KQovPose* pose) { return DeleteListed(mPoses, pose); }
+bool KQovObjectManager::DestroyUserProperty(KQovUserProperty* userProperty) {
+    return DeleteListed(mUserProperties, userProperty);
+}
+bool KQovObjectManager::DestroyGenericNode(KQovGenericNode* node) {
+    return DeleteListed(mGenericNodes, node);
+}
+bool KQovObjectManager::DestroyDeformer(KQovDeformer* deformer) {
+    return DeleteListed(mDeformers, deformer);
+}
+bool KQovObjectManager::DestroyThumbnail(KQovThumbnail* thumbnail) {
+    return DeleteListed(mThumbnails, thumbnail);
+}
+bool KQovObjectManager::DestroySceneInfo(KQovSceneInfo* sceneInfo) {
+    return DeleteListed(mSceneInfos, sceneInfo);
+}
+
+bool KQovObjectManager::DestroyGeometryConverter(KQovGeometryConverter* converter) {
+    if (!TakeOut(mGeometryConverters, converter)) return false;
+    Delete(converter);
+    return true;
+}
+
+bool KQovObjectManager::DestroyExporter(KQovExporter* exporter) {
+    if (!TakeOut(mExporters, exporter)) return false;
+    Delete(exporter);
+    return true;
+}
+
+bool KQovObjectManager::DestroyImporter(KQovImporter* importer) {
+    if (!TakeOut(mImporters, importer)) return false;
+    Delete(importer);
+    return true;
+}
+
+void KQovObjectManager::PrepareAndDelete(KQovObject* object) {
+    object->PrepareDestroy();
+    delete object;
+}
+
+void KQovObjectManager::DestroyAll() {
+    ReleaseAll(mScenes, [](KQovScene* s) { delete s; });
+    // Nodes must not keep attributes that are about to go.
+    for (KQovNodeAttribute* attribute : mAttributes)
+        if (KQovNode* node = attribute->GetNode()) node->SetNodeAttribute(nullptr);
+    ReleaseAll(mAttributes, [](KQovNodeAttribute* a) { delete a; });
+    ReleaseAll(mNodes, [](KQovNode* n) { PrepareAndDelete(n); });
+    ReleaseAll(mLinks, [](KQovLink* l) { Delete(l); });
+    ReleaseAll(mMaterials, [](KQovMaterial* m) { PrepareAndDelete(AsObject(m)); });
+    ReleaseAll(mShapes, [](KQovShape* s) { delete AsAttribute(s); });
+    ReleaseAll(mTextures, [](KQovTexture* t) { PrepareAndDelete(AsObject(t)); });
+    ReleaseAll(mVideos, [](KQovVideo* v) { PrepareAndDelete(v); });
+    ReleaseAll(mPoses, [](KQovPose* p) { delete p; });
+    ReleaseAll(mUserProperties, [](KQovUserProperty* u) { delete u; });
+    ReleaseAll(mGenericNodes, [](KQovGenericNode* g) { delete g; });
+    ReleaseAll(mThumbnails, [](KQovThumbnail* t) { delete t; });
+    ReleaseAll(mSceneInfos, [](KQovSceneInfo* s) { delete s; });
+    ReleaseAll(mGeometryConverters, [](KQovGeometryConverter* c) { Delete(c); });
+    ReleaseAll(mExporters, [](KQovExporter* e) { Delete(e); });
+    ReleaseAll(mImporters, [](KQovImporter* i) { Delete(i); });
+    for (KQovRenamer* renamer :
+         {mNodeRenamer.get(), mMaterialRenamer.get(), mTextureRenamer.get(), mVideoRenamer.get()})
+        if (renamer) renamer->Reset();
+}
+
+// ---- lookups
+
+template <class T>
+T* KQovObjectManager::FindNamed(const std::vector<T*>& list, KQovObject* (*asObject)(T*),
+                                const char* prefix, const char* name, int occurrence) {
+    const KString full = KMakePrefixedName(prefix, name);
+    int matches = 0;
+    for (T* object : list) {
+        if (std::strcmp(asObject(object)->GetName(), full.Buffer()) == 0 && matches++ == occurrence)
+            return object;
+    }
+    mError.SetError(eObjectNotFound);
+    return nullptr;
+}
+
+KQovNode* KQovObjectManager::FindNode(const char* name, int occurrence) {
+    return FindNamed<KQovNode>(mNodes, [](KQovNode* n) -> KQovObject* { return n; }, "Model::",
+                               name, occurrence);
+}
+KQovMaterial* KQovObjectManager::FindMaterial(const char* name, int occurrence) {
+    return FindNamed<KQovMaterial>(mMaterials, &AsObject, "Material::", name, occurrence);
+}
+KQovTexture* KQovObjectManager::FindTexture(const char* name, int occurrence) {
+    return FindNamed<KQovTexture>(mTextures, &AsObject, "Texture::", name, occurrence);
+}
+KQovVideo* KQovObjectManager::FindVideo(const char* name, int occurrence) {
+    return FindNamed<KQovVideo>(mVideos, [](KQovVideo* v) -> KQovObject* { return v; }, "Video::",
+                                name, occurrence);
+}
+
+template <class T>
+T* KQovObjectManager::FindExact(const std::vector<T*>& list, const char* name) {
+    for (T* object : list)
+        if (name && std::strcmp(object->GetName(), name) == 0) return object;
+    mError.SetError(eObjectNotFound);
+    return nullptr;
+}
+
+KQovPose* KQovObjectManager::FindPose(const char* name) { return FindExact(mPoses, name); }
+KQovGenericNode* KQovObjectManager::FindGenericNode(const char* name) {
+    return FindExact(mGenericNodes, name);
+}
+
+KQovUserProperty* KQovObjectManager::FindUserProperty(const char* name) {
+    for (KQovUserProperty* u : mUserProperties)
+        if (name && u->GetName() == name) return u;
+    return nullptr;
+}
+
+KQovNode* KQovObjectManager::GetNode(int index) const { return At(mNodes, index); }
+KQovMaterial* KQovObjectManager::GetMaterial(int index) const { return At(mMaterials, index); }
+
+void KQovObjectManager::SetNodeRenamer(std::unique_ptr<KQovRenamer> renamer) {
+    mNodeRenamer = std::move(renamer);
+}
+void KQovObjectManager::SetMaterialRenamer(std::unique_ptr<KQovRenamer> renamer) {
+    mMaterialRenamer = std::move(renamer);
+}
+void KQovObjectManager::SetTextureRenamer(std::unique_ptr<KQovRenamer> renamer) {
+    mTextureRenamer = std::move(renamer);
+}
+void KQovObjectManager::SetVideoRenamer(std::unique_ptr<KQovRenamer> renamer) {
+    mVideoRenamer = std::move(renamer);
+}
