@@ -14,6 +14,7 @@
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
+#include "attributes/KQovCameraProperties.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMarker.h"
@@ -330,21 +331,14 @@ void KQovReaderQov::ReadCamera(KQovCamera* camera) {
             camera->SetFilmHeight(v[1]);
         }
         camera->SetFilmSqueezeRatio(ReadDouble("SqueezeRatio", 0.0));
-        static const char* const kFilms[] = {"",
-                                             "16mm Theatrical",
-                                             "Super 16mm",
-                                             "35mm Academy",
-                                             "35mm TV Projection",
-                                             "35mm Full Aperture",
-                                             "35mm 1.85 Projection",
-                                             "35mm Anamorphic",
-                                             "70mm Projection",
-                                             "VistaVision",
-                                             "Dynavision",
-                                             "Imax",
-                                             nullptr};
-        const char* film = mFile->FieldReadC("ApertureFormat", "");
-        camera->SetFilmFormat(film[0] ? IndexIn(film, kFilms, 0) : 4);
+        // The film formats by the labels of the camera's own enum (0 "Custom" is no match).
+        const KString film = mFile->FieldReadC("ApertureFormat", "");
+        KProperty* labels =
+            camera->GetCameraProperties()->GetTableProperty(KQovCameraProperties::eFilmFormatIndex);
+        int filmFormat = film.IsEmpty() ? 4 : 0;
+        for (int i = 1; filmFormat == 0 && labels && labels->GetEnumName(i); ++i)
+            if (film == labels->GetEnumName(i)) filmFormat = i;
+        camera->SetFilmFormat(filmFormat);
         camera->SetNearPlane(ReadDouble("NearPlane", 10.0));
         camera->SetFarPlane(ReadDouble("FarPlane", 4000.0));
         if (version < 210)
