@@ -7,6 +7,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nettle-dev zlib1g-dev libtiff-dev libtiff-tools
   lib3ds-dev clang xxd locales
+  python3-ezdxf  # tests only: audits the drawings the writer writes
+  libdxflib-dev  # benchmarks only: the reference drawing parser
 )
 
 missing=()

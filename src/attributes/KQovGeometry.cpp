@@ -6,6 +6,7 @@
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "scene/KDataType.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 
@@ -87,13 +88,17 @@ void KQovGeometry::SetNode(KQovNode* node) {
         return;
     }
     KQovGeometryBase::SetNode(node);
-    const auto sceneOf = KQovShadingLinks::Get().sceneOf;
-    KQovShadingUses* scene = sceneOf ? sceneOf(node) : nullptr;
+    KQovEntityContainer* scene = node->GetEntityContainer();
     for (int i = 0; i < GetShapeCount(); ++i) {
         mShapes[size_t(i)]->SetScene(scene);
         CreateShapeProperty(i);
     }
     SetScene(scene);
+}
+
+void KQovGeometry::ForgetEntityContainer(const KQovEntityContainer* scene) {
+    KQovGeometryBase::ForgetEntityContainer(scene);
+    for (auto& shape : mShapes) shape->ForgetEntityContainer(scene);
 }
 
 void KQovGeometry::ClearNode() {

@@ -62,6 +62,7 @@ public:
 
     void SetNode(KQovNode* node) override;
     void ClearNode() override;
+    void ForgetEntityContainer(const KQovEntityContainer* scene) override;
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void RemoveTakeNodeChannels(KQovTakeNode* takeNode) override;
 
@@ -88,6 +89,14 @@ public:
     void SetPivot(const KMatrix& m) { mPivot = m; }
     void CopyPivot(const KQovGeometry& other) { mPivot = other.mPivot; }
     void ApplyPivot();
+    bool GetPivotMatrix(KMatrix& out) const override {
+        out = mPivot;
+        return true;
+    }
+    void SetPivotMatrix(const KMatrix& m, bool applyToPoints) override {
+        mPivot = m;
+        if (applyToPoints) ApplyPivot();
+    }
 
     // Layers, links, shapes and pivot; not the control points.
     void Copy(const KQovGeometry& source);

@@ -2,11 +2,13 @@
 
 #include <unordered_set>
 
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovShadingScene.h"
+#include "attributes/KQovTexture.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovObject.h"
 
 namespace {
-
-KQovShadingLinks gLinks;
 
 bool Referenced(const KQovLayerElementBase* e) {
     return e && e->GetReferenceMode() != KQovLayer::eIndex;
@@ -38,29 +40,20 @@ Item* FetchOf(const Element* e, int index, const KQovNode* node, int (*count)(co
     return fetch(node, index);
 }
 
-template <class Element, class Item>
-int IndexOf(const Element* e, const char* name, const char* prefix,
-            const char* (*nameOf)(const Item*)) {
-    if (!e || !name || !nameOf) return -1;
+template <class Element>
+int IndexOf(const Element* e, const char* name, const char* prefix) {
+    if (!e || !name) return -1;
     const KString full = KMakePrefixedName(prefix, name);
     const auto& direct = e->GetDirectArray();
     for (int i = 0; i < direct.GetCount(); ++i) {
-        const Item* item = direct.GetAt(i);
-        const char* itemName = item ? nameOf(item) : nullptr;
+        const auto* item = direct.GetAt(i);
+        const char* itemName = item ? item->GetName() : nullptr;
         if (itemName && KMakePrefixedName(prefix, itemName) == full) return i;
     }
     return -1;
 }
 
 }  // namespace
-
-const KQovShadingLinks& KQovShadingLinks::Get() { return gLinks; }
-
-KQovShadingLinks KQovShadingLinks::Install(const KQovShadingLinks& links) {
-    KQovShadingLinks previous = gLinks;
-    gLinks = links;
-    return previous;
-}
 
 KQovLayerContainer::~KQovLayerContainer() { ClearLayers(); }
 
@@ -112,23 +105,27 @@ void KQovLayerContainer::CountUses(bool add) const {
         if (const KQovLayerElementMaterial* e = layer->GetMaterials(); Referenced(e)) {
             for (int i = 0; i < e->GetDirectArray().GetCount(); ++i) {
                 KQovMaterial* m = e->GetDirectArray().GetAt(i);
-                add ? mScene->AddMaterialUse(m) : mScene->ReleaseMaterialUse(m);
+                add ? mScene->AddMaterial(m) : mScene->RemoveMaterial(m);
             }
         }
         if (const KQovLayerElementTexture* e = layer->GetTextures(); Referenced(e)) {
             for (int i = 0; i < e->GetDirectArray().GetCount(); ++i) {
                 KQovTexture* t = e->GetDirectArray().GetAt(i);
-                add ? mScene->AddTextureUse(t) : mScene->ReleaseTextureUse(t);
+                add ? mScene->AddTexture(t) : mScene->RemoveTexture(t);
             }
         }
     }
 }
 
-void KQovLayerContainer::SetScene(KQovShadingUses* scene) {
+void KQovLayerContainer::SetScene(KQovEntityContainer* scene) {
     if (scene == mScene) return;
     ReleaseScene();
     mScene = scene;
     if (mScene) CountUses(true);
+}
+
+void KQovLayerContainer::ForgetEntityContainer(const KQovEntityContainer* scene) {
+    if (scene == mScene) mScene = nullptr;
 }
 
 void KQovLayerContainer::ReleaseScene() {
@@ -140,35 +137,35 @@ void KQovLayerContainer::ReleaseScene() {
 int KQovLayerContainer::GetMaterialCount(int layer) const {
     const KQovLayer* l = GetLayer(layer);
     return CountOf<KQovLayerElementMaterial, KQovMaterial>(
-        l ? l->GetMaterials() : nullptr, GetNode(), gLinks.connectedMaterialCount);
+        l ? l->GetMaterials() : nullptr, GetNode(), &KQovShadingScene::ConnectedMaterialCount);
 }
 
 int KQovLayerContainer::GetTextureCount(int layer) const {
     const KQovLayer* l = GetLayer(layer);
     return CountOf<KQovLayerElementTexture, KQovTexture>(
-        l ? l->GetTextures() : nullptr, GetNode(), gLinks.connectedTextureCount);
+        l ? l->GetTextures() : nullptr, GetNode(), &KQovShadingScene::ConnectedTextureCount);
 }
 
 KQovMaterial* KQovLayerContainer::GetMaterial(int index, int layer) const {
     const KQovLayer* l = GetLayer(layer);
     return FetchOf(l ? l->GetMaterials() : nullptr, index, GetNode(),
-                   gLinks.connectedMaterialCount, gLinks.connectedMaterial);
+                   &KQovShadingScene::ConnectedMaterialCount, &KQovShadingScene::ConnectedMaterial);
 }
 
 KQovTexture* KQovLayerContainer::GetTexture(int index, int layer) const {
     const KQovLayer* l = GetLayer(layer);
-    return FetchOf(l ? l->GetTextures() : nullptr, index, GetNode(), gLinks.connectedTextureCount,
-                   gLinks.connectedTexture);
+    return FetchOf(l ? l->GetTextures() : nullptr, index, GetNode(), &KQovShadingScene::ConnectedTextureCount,
+                   &KQovShadingScene::ConnectedTexture);
 }
 
 int KQovLayerContainer::GetMaterialIndex(const char* name, int layer) const {
     const KQovLayer* l = GetLayer(layer);
-    return IndexOf(l ? l->GetMaterials() : nullptr, name, "Material::", gLinks.materialName);
+    return IndexOf(l ? l->GetMaterials() : nullptr, name, "Material::");
 }
 
 int KQovLayerContainer::GetTextureIndex(const char* name, int layer) const {
     const KQovLayer* l = GetLayer(layer);
-    return IndexOf(l ? l->GetTextures() : nullptr, name, "Texture::", gLinks.textureName);
+    return IndexOf(l ? l->GetTextures() : nullptr, name, "Texture::");
 }
 
 int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
@@ -177,7 +174,7 @@ int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
     auto& direct = GetLayer(layer)->MakeMaterials().GetDirectArray();
     if (direct.Find(material) >= 0) return -1;
     const int index = direct.Add(material);
-    if (index >= 0 && mScene) mScene->AddMaterialUse(material);
+    if (index >= 0 && mScene) mScene->AddMaterial(material);
     return index;
 }
 
@@ -187,6 +184,6 @@ int KQovLayerContainer::AddTexture(KQovTexture* texture, int layer) {
     auto& direct = GetLayer(layer)->MakeTextures().GetDirectArray();
     if (const int found = direct.Find(texture); found >= 0) return found;
     const int index = direct.Add(texture);
-    if (index >= 0 && mScene) mScene->AddTextureUse(texture);
+    if (index >= 0 && mScene) mScene->AddTexture(texture);
     return index;
 }

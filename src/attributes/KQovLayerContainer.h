@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "attributes/KQovLayer.h"
-#include "attributes/KQovShadingLinks.h"
 #include "scene/KQovNodeAttribute.h"
+
+class KQovEntityContainer;
 
 class KQovLayerContainer : public KQovNodeAttribute {
 public:
@@ -31,9 +32,10 @@ public:
     void Copy(const KQovLayerContainer& source) { CopyLayers(source); }
 
     // Registers every referenced material and texture with the scene once; null releases.
-    void SetScene(KQovShadingUses* scene);
+    void SetScene(KQovEntityContainer* scene);
     void ReleaseScene();
-    KQovShadingUses* GetScene() const { return mScene; }
+    KQovEntityContainer* GetScene() const { return mScene; }
+    void ForgetEntityContainer(const KQovEntityContainer* scene) override;
 
     int GetMaterialCount(int layer) const;
     int GetTextureCount(int layer) const;
@@ -54,5 +56,5 @@ private:
     void CountUses(bool add) const;
 
     std::vector<std::unique_ptr<KQovLayer>> mLayers;
-    KQovShadingUses* mScene = nullptr;
+    KQovEntityContainer* mScene = nullptr;
 };

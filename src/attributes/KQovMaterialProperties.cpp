@@ -2,6 +2,7 @@
 
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovShadingScene.h"
+#include "scene/KQovEntityContainer.h"
 
 namespace {
 
@@ -31,10 +32,8 @@ KQovMaterialProperties::KQovMaterialProperties(KQovMaterial* material)
 
 bool KQovMaterialProperties::Notify(const KPlugChain* chain, int code, KPlug* sender, int index,
                                     KPlug* other, int type, void* extra) {
-    if (KQovShadingScene* scene = KQovShadingScene::OfNewDestination(this, code, sender, other)) {
-        auto* material = static_cast<KQovMaterial*>(GetOwner());
-        if (material && !scene->FindMaterial(material->GetName())) scene->AddMaterialUse(material);
-    }
+    if (KQovEntityContainer* scene = KQovShadingScene::OfNewDestination(this, code, sender, other))
+        KQovShadingScene::Register(scene, static_cast<KQovMaterial*>(GetOwner()));
     return KQovPropertyHandler::Notify(chain, code, sender, index, other, type, extra);
 }
 

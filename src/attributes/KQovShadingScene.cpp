@@ -1,22 +1,59 @@
 #include "attributes/KQovShadingScene.h"
 
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMaterialProperties.h"
+#include "attributes/KQovTexture.h"
+#include "attributes/KQovTextureProperties.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovNode.h"
 #include "scene/KQovPropertyHandler.h"
 
 namespace {
-KQovShadingScene::Finder gFinder = nullptr;
+
+int ConnectedCount(const KQovNode* node, int classId) {
+    KQovPropertyHandler* set = node ? node->GetPropertyHandler() : nullptr;
+    return set ? set->GetConnectedObjectCount(classId) : 0;
+}
+
+KQovObject* Connected(const KQovNode* node, int index, int classId) {
+    if (index < 0 || index >= ConnectedCount(node, classId)) return nullptr;
+    auto* set = KObjectSafeCast<KQovPropertyHandler>(
+        node->GetPropertyHandler()->GetConnectedObject(index, classId));
+    return set ? set->GetOwner() : nullptr;
+}
+
 }  // namespace
 
-void KQovShadingScene::SetFinder(Finder finder) {
-    gFinder = finder;
-}
-
-KQovShadingScene* KQovShadingScene::Of(KQovObject* object) {
-    return object && gFinder ? gFinder(object) : nullptr;
-}
-
-KQovShadingScene* KQovShadingScene::OfNewDestination(const KObject* set, int code,
-                                                     const KPlug* sender, KPlug* other) {
+KQovEntityContainer* KQovShadingScene::OfNewDestination(const KObject* set, int code,
+                                                        const KPlug* sender, KPlug* other) {
     if (code != KPlug::eDestinationAdded || sender != set) return nullptr;
     auto* handler = KObjectSafeCast<KQovPropertyHandler>(KObject::FromPlug(other));
-    return handler ? Of(handler->GetOwner()) : nullptr;
+    auto* node = handler ? dynamic_cast<KQovNode*>(handler->GetOwner()) : nullptr;
+    return node ? node->GetEntityContainer() : nullptr;
+}
+
+void KQovShadingScene::Register(KQovEntityContainer* container, KQovMaterial* material) {
+    if (container && material && !container->FindMaterial(KString(material->GetName())))
+        container->AddMaterial(material);
+}
+
+void KQovShadingScene::Register(KQovEntityContainer* container, KQovTexture* texture) {
+    if (container && texture && !container->FindTexture(KString(texture->GetName())))
+        container->AddTexture(texture);
+}
+
+int KQovShadingScene::ConnectedMaterialCount(const KQovNode* node) {
+    return ConnectedCount(node, KQovMaterialProperties::ClassId());
+}
+
+KQovMaterial* KQovShadingScene::ConnectedMaterial(const KQovNode* node, int index) {
+    return static_cast<KQovMaterial*>(Connected(node, index, KQovMaterialProperties::ClassId()));
+}
+
+int KQovShadingScene::ConnectedTextureCount(const KQovNode* node) {
+    return ConnectedCount(node, KQovTextureProperties::ClassId());
+}
+
+KQovTexture* KQovShadingScene::ConnectedTexture(const KQovNode* node, int index) {
+    return static_cast<KQovTexture*>(Connected(node, index, KQovTextureProperties::ClassId()));
 }

@@ -1,35 +1,29 @@
 #pragma once
-// What a scene does when a material or texture gets connected to one of its
-// objects: the material (texture) is registered with the scene once, by name.
-// The scene's entity container answers these calls; until a finder is set,
-// connections register nothing.
+// Where materials and textures meet the scene of the nodes that use them: the
+// entity container of a node's scene counts their uses, and a node's property
+// set lists the materials and textures connected to it.
 
 class KObject;
 class KPlug;
+class KQovEntityContainer;
 class KQovMaterial;
-class KQovObject;
+class KQovNode;
 class KQovTexture;
 
 class KQovShadingScene {
 public:
-    // Null when the scene holds none of that prefixed name.
-    virtual KQovMaterial* FindMaterial(const char* name) = 0;
-    virtual KQovTexture* FindTexture(const char* name) = 0;
-    // Counts one use (adds the record when absent).
-    virtual bool AddMaterialUse(KQovMaterial* material) = 0;
-    virtual bool AddTextureUse(KQovTexture* texture) = 0;
+    // For a property set told of connection event `code` by `sender`: the
+    // container of the node whose property set `set` itself just gained as a
+    // destination; null otherwise or when that node belongs to no scene.
+    static KQovEntityContainer* OfNewDestination(const KObject* set, int code, const KPlug* sender,
+                                                 KPlug* other);
+    // Registered once per name: a namesake of a listed one is not added.
+    static void Register(KQovEntityContainer* container, KQovMaterial* material);
+    static void Register(KQovEntityContainer* container, KQovTexture* texture);
 
-    // The scene holding an object, null when none.
-    using Finder = KQovShadingScene* (*)(KQovObject* object);
-    static void SetFinder(Finder finder);
-    static KQovShadingScene* Of(KQovObject* object);
-
-    // For a property set told of connection event `code` by `sender`: the scene
-    // of the owner of `other` when `set` itself just gained `other` (a property
-    // set) as a destination; null otherwise.
-    static KQovShadingScene* OfNewDestination(const KObject* set, int code, const KPlug* sender,
-                                              KPlug* other);
-
-protected:
-    ~KQovShadingScene() = default;
+    // Connected to the node's property set, in connection order.
+    static int ConnectedMaterialCount(const KQovNode* node);
+    static KQovMaterial* ConnectedMaterial(const KQovNode* node, int index);
+    static int ConnectedTextureCount(const KQovNode* node);
+    static KQovTexture* ConnectedTexture(const KQovNode* node, int index);
 };

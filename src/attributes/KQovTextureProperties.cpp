@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "attributes/KQovShadingScene.h"
+#include "scene/KQovEntityContainer.h"
 #include "attributes/KQovTexture.h"
 #include "scene/KPropertyObjectList.h"
 
@@ -83,10 +84,8 @@ KQovTextureProperties::KQovTextureProperties(KQovTexture* texture) : KQovPropert
 
 bool KQovTextureProperties::Notify(const KPlugChain* chain, int code, KPlug* sender, int index,
                                    KPlug* other, int type, void* extra) {
-    if (KQovShadingScene* scene = KQovShadingScene::OfNewDestination(this, code, sender, other)) {
-        auto* texture = static_cast<KQovTexture*>(GetOwner());
-        if (texture && !scene->FindTexture(texture->GetName())) scene->AddTextureUse(texture);
-    }
+    if (KQovEntityContainer* scene = KQovShadingScene::OfNewDestination(this, code, sender, other))
+        KQovShadingScene::Register(scene, static_cast<KQovTexture*>(GetOwner()));
     return KQovPropertyHandler::Notify(chain, code, sender, index, other, type, extra);
 }
 

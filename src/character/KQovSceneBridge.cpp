@@ -71,11 +71,13 @@ public:
         data.transformParent = link->GetTransformParentMatrix();
         return link->GetAssociateModel();
     }
-    void AddLink(KQovObjectManager* manager, KQovNodeAttribute* geometry, const KQovClusterLinkData& data,
+    void AddLink(KQovObjectManager*, KQovNodeAttribute* geometry, const KQovClusterLinkData& data,
                  KQovNode* associateModel) override {
+        // The geometry owns its links: one listed by the manager too would be
+        // deleted twice.
         KQovGeometry* g = GeometryOf(geometry);
-        KQovLink* link = g ? manager->CreateLink() : nullptr;
-        if (!link) return;
+        if (!g) return;
+        auto* link = new KQovLink;
         link->SetLink(data.link);
         link->SetAssociateModel(associateModel);
         for (size_t i = 0; i < data.indices.size() && i < data.weights.size(); ++i)

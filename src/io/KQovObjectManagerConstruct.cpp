@@ -5,7 +5,7 @@
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovGeometry.h"
-#include "attributes/KQovGeometryConverter.h"
+#include "attributes/geometry/KQovGeometryConverter.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovLink.h"
 #include "attributes/KQovMarker.h"
@@ -17,6 +17,7 @@
 #include "attributes/KQovSkeleton.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/images/KImageConverterRegistry.h"
+#include "character/KQovSceneBridge.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "scene/KQovObjectManager.h"
@@ -72,12 +73,14 @@ KQovShape* KQovObjectManager::CreateShape() { return Listed(mShapes, MakeShape()
 
 KQovObject* KQovObjectManager::AsObject(KQovMaterial* material) { return material; }
 KQovObject* KQovObjectManager::AsObject(KQovTexture* texture) { return texture; }
-KQovNodeAttribute* KQovObjectManager::AsAttribute(KQovShape* shape) { return shape; }
-void KQovObjectManager::Delete(KQovLink* link) { delete link; }
-void KQovObjectManager::Delete(KQovGeometryConverter* converter) { delete converter; }
-void KQovObjectManager::Delete(KImageConverterRegistry* registry) { delete registry; }
-void KQovObjectManager::Delete(KQovExporter* exporter) { delete exporter; }
-void KQovObjectManager::Delete(KQovImporter* importer) { delete importer; }
+void KQovObjectManager::Dispose(KQovLink* link) { delete link; }
+void KQovObjectManager::Dispose(KQovMaterial* material) { PrepareAndDelete(material); }
+void KQovObjectManager::Dispose(KQovShape* shape) { delete shape; }
+void KQovObjectManager::Dispose(KQovTexture* texture) { PrepareAndDelete(texture); }
+void KQovObjectManager::Dispose(KQovGeometryConverter* converter) { delete converter; }
+void KQovObjectManager::Dispose(KImageConverterRegistry* registry) { delete registry; }
+void KQovObjectManager::Dispose(KQovExporter* exporter) { delete exporter; }
+void KQovObjectManager::Dispose(KQovImporter* importer) { delete importer; }
 
 void KQovObjectManager::WireLaterLayers() {
     KQovMediaHooks hooks;
@@ -94,4 +97,5 @@ void KQovObjectManager::WireLaterLayers() {
         return static_cast<KQovLight*>(light)->SetGoboFileName(name);
     };
     KQovVideo::SetMediaHooks(hooks);
+    KQovSceneBridge::Install();
 }

@@ -1,5 +1,7 @@
 #include "io/KStreamOptionsQov.h"
 
+#include "scene/KQovObjectManager.h"
+
 KStreamOptionsQov::KStreamOptionsQov() {
     Reset();
 }
@@ -39,10 +41,13 @@ KQovTakeInfo* KStreamOptionsQov::GetTake(int index) const {
                                                 : nullptr;
 }
 
-KQovSceneInfo* KQovCreateSceneInfo(KQovObjectManager*) {
-    return new KQovSceneInfo;
+KQovSceneInfo* KQovCreateSceneInfo(KQovObjectManager* manager) {
+    return manager ? manager->CreateSceneInfo() : new KQovSceneInfo;
 }
 
-void KQovDestroySceneInfo(KQovObjectManager*, KQovSceneInfo* info) {
-    delete info;
+void KQovDestroySceneInfo(KQovObjectManager* manager, KQovSceneInfo* info) {
+    if (manager)
+        manager->DestroySceneInfo(info);
+    else
+        delete info;
 }

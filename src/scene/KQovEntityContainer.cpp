@@ -103,6 +103,9 @@ bool KQovEntityContainer::AddNode(KQovNode* node) {
         return false;
     }
     mNodes.push_back(node);
+    // A node belongs to one container, which it tells when it goes away.
+    if (node->mEntityContainer && node->mEntityContainer != this) node->mEntityContainer->RemoveNode(node);
+    node->mEntityContainer = this;
     return true;
 }
 

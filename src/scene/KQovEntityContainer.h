@@ -81,6 +81,7 @@ public:
 
     int GetNodeCount() const { return int(mNodes.size()); }
     KQovNode* GetNode(int index);
+    // A node of no container then belongs to this one.
     bool AddNode(KQovNode* node);
     bool RemoveNode(KQovNode* node);
     // A node going away leaves the list (and the root) without an error.

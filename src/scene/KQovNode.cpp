@@ -128,12 +128,13 @@ KStringList KQovNode::GetTypeNames() const {
     return names;
 }
 
-// The transform caches of the evaluation are invalidated here once they exist.
 bool KQovNode::SetCurrentTakeNode(const char* name) {
+    InvalidateChannelTransforms();
     return KQovTakeNodeContainer::SetCurrentTakeNode(name);
 }
 
 bool KQovNode::SetCurrentTakeNode(int index) {
+    InvalidateChannelTransforms();
     return KQovTakeNodeContainer::SetCurrentTakeNode(index);
 }
 
@@ -464,6 +465,7 @@ KQovPivotSet* KQovNode::GetPivotSet(int set) const {
 void KQovNode::SetPivotVector(int set, KVector4 KQovPivotSet::*field, double x, double y,
                               double z, double w) {
     if (KQovPivotSet* pivots = GetPivotSet(set)) (pivots->*field).Set(x, y, z, w);
+    InvalidatePivotSet(set);
 }
 
 const KVector4* KQovNode::GetPivotVector(int set, KVector4 KQovPivotSet::*field) const {
@@ -473,6 +475,7 @@ const KVector4* KQovNode::GetPivotVector(int set, KVector4 KQovPivotSet::*field)
 
 void KQovNode::SetPivotState(int set, int state) {
     if (KQovPivotSet* pivots = GetPivotSet(set)) pivots->pivotState = state;
+    InvalidatePivotSet(set);
 }
 int KQovNode::GetPivotState(int set) const {
     const KQovPivotSet* pivots = GetPivotSet(set);
@@ -480,6 +483,7 @@ int KQovNode::GetPivotState(int set) const {
 }
 void KQovNode::SetRotationOrder(int set, int order) {
     if (KQovPivotSet* pivots = GetPivotSet(set)) pivots->rotationOrder = order;
+    InvalidatePivotSet(set);
 }
 int KQovNode::GetRotationOrder(int set) const {
     const KQovPivotSet* pivots = GetPivotSet(set);
@@ -487,6 +491,7 @@ int KQovNode::GetRotationOrder(int set) const {
 }
 void KQovNode::SetRotationSpaceForLimitOnly(int set, bool on) {
     if (KQovPivotSet* pivots = GetPivotSet(set)) pivots->rotationSpaceForLimitOnly = on ? 1 : 0;
+    InvalidatePivotSet(set);
 }
 bool KQovNode::GetRotationSpaceForLimitOnly(int set) const {
     const KQovPivotSet* pivots = GetPivotSet(set);
@@ -593,4 +598,9 @@ void KQovNode::CopyPropertiesToPivots() {
 
 void KQovNode::SetRotationActive(bool on) {
     if (mProperties) mProperties->SetBool(P::eRotationActive, on);
+}
+
+void KQovNodeLimits::SetRotationActive(bool on) {
+    rotationActive = on;
+    if (node) node->SetRotationActive(on);
 }

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "foundation/KError.h"
+#include "foundation/KMatrix.h"
 #include "foundation/KQovLimits.h"
 #include "foundation/KString.h"
+#include "foundation/KTime.h"
 #include "foundation/KVector4.h"
 #include "scene/KQovTakeNodeContainer.h"
 
@@ -84,6 +86,11 @@ public:
     KError& GetNodeError() { return mError; }
     // The container of the scene holding the node; null when none.
     KQovEntityContainer* GetEntityContainer() const { return mEntityContainer; }
+    // Moves the subtree with the materials, textures and videos it uses into
+    // `container` (none: out of its container). Mode 1 also refuses clashes
+    // with the new container's objects and empties it first. False and the
+    // clash's code (node 1, material 2, texture 3, video 4) on a clash.
+    bool SetEntityContainer(KQovEntityContainer* container, int mode = 0);
 
     // Hierarchy.
     KQovNode* GetParent() const;
@@ -238,6 +245,47 @@ public:
     KQovNodeLimits& GetLimits() { return mLimits; }
     const KQovNodeLimits& GetLimits() const { return mLimits; }
 
+    // Channel transforms, from the "T", "R", "S" channels: local = TRS, global =
+    // local x parent's global (row vectors, the local acts first). The default
+    // ones read the "Default" take's default values, the timed ones the current
+    // take; each is cached until the time or the take changes.
+    KMatrix GetDefaultLocalMatrix();
+    KMatrix GetLocalMatrix(KTime time);
+    KMatrix GetDefaultGlobalMatrix();
+    KMatrix GetGlobalMatrixAtTime(KTime time);
+
+    // Evaluated transforms, stored by explicit walks (recursive: the whole
+    // subtree, depth first). A pass computes each global once per id.
+    void SetEvaluatedLocalToDefault(bool recursive);
+    void EvaluateLocalMatrix(KTime time, bool recursive);
+    void SetEvaluationId(int id, bool recursive);
+    void EvaluateGlobalMatrix(int id, bool recursive);
+    const KMatrix& GetEvaluatedGlobalMatrix() const { return mEvaluatedGlobal; }
+    void SetEvaluatedGlobalMatrix(const KMatrix& m) { mEvaluatedGlobal = m; }
+
+    // Pivot-set transforms from the "Lcl" properties and one pivot set:
+    // S x Post x R x Pre x Translate(t) x parent's global. ComputeGlobalMatrix
+    // stores it for the node and its subtree; GetGlobalMatrix recomputes from
+    // the topmost ancestor when the stored one is not valid or when forced.
+    // Another set index gives the identity.
+    void ComputeGlobalMatrix(int set);
+    KMatrix GetGlobalMatrix(int set, bool force = false);
+    KVector4 GetGlobalTranslation(int set, bool force = false);
+    KVector4 GetGlobalRotation(int set, bool force = false);
+    KVector4 GetGlobalScaling(int set, bool force = false);
+    // Neutral pivots, offsets, pre/post-rotations and geometric transform for
+    // the node and its subtree; the pivot state and update offsets stay.
+    void ResetPivotSet(int set);
+    // Re-expresses the animation without pivots (set 1, then set 0, cleared).
+    void ResetPivots();
+    // Rewrites the translation defaults and keys, and through the matrix
+    // converter the T, R, S channels of every take, so that the transform
+    // under targetSet matches the one under the other set (node and subtree).
+    void ConvertPivotAnimation(int targetSet, double framesPerSecond, bool reduceKeys);
+    // The same compensating the parent's pivots too, with pre/post-rotations only.
+    void ConvertPivotAnimationInHierarchy(int targetSet, double framesPerSecond,
+                                          bool reduceKeys);
+
     // The text and flag left by the name-clash renaming.
     KString GetRenameInfo(uint8_t& flag) const {
         flag = mRenameFlag;
@@ -270,6 +318,26 @@ private:
     const KVector4* GetPivotVector(int set, KVector4 KQovPivotSet::*field) const;
     void SetLocal(const char* name, double x, double y, double z);
     void GetLocal(const char* name, KVector4& out) const;
+
+    void InvalidateChannelTransforms();
+    void InvalidatePivotSet(int set);
+    // The T, R, S values of a take node at a time (its default values without time).
+    void ReadTRS(KQovTakeNode* takeNode, const KTime* time, KVector4 trs[3]);
+
+    KMatrix mDefaultLocal;
+    KMatrix mLocalAtTime;
+    KMatrix mDefaultGlobal;
+    KMatrix mGlobalAtTime;
+    KTime mLocalTime;
+    KTime mGlobalTime;
+    bool mDefaultLocalValid = false;
+    bool mLocalValid = false;
+    bool mDefaultGlobalValid = false;
+    bool mGlobalValid = false;
+    int mChannelHints[3] = {0, 0, 0};  // key hints of the T, R, S evaluations
+    KMatrix mEvaluatedLocal;
+    KMatrix mEvaluatedGlobal;
+    int32_t mEvaluationId = -1;
 
     KError mError;
     KQovNodeProperties* mProperties = nullptr;

@@ -9,6 +9,7 @@
 #include "foundation/KString.h"
 #include "foundation/KStringList.h"
 
+class KMatrix;
 class KProperty;
 class KQovEntityContainer;
 class KQovNode;
@@ -51,6 +52,11 @@ public:
     // The marker kind (1 optical, 2 IK effector, 3 FK effector); 0 for every
     // other attribute. The node reads it to set its layer and take flags.
     virtual int GetMarkerKind() const { return 0; }
+    // The pivot matrix of a geometry (mesh, NURBS, patch); false for the others.
+    virtual bool GetPivotMatrix(KMatrix&) const { return false; }
+    // Stores a geometry's pivot matrix, also moving its control points and
+    // normals by it when asked; nothing for the others.
+    virtual void SetPivotMatrix(const KMatrix&, bool /*applyToPoints*/) {}
     // The container is going away: what was counted in it is dropped untold.
     virtual void ForgetEntityContainer(const KQovEntityContainer*) {}
 

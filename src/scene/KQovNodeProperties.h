@@ -104,6 +104,11 @@ public:
     ~KQovNodeProperties() override;
 
     KQovNode* GetNode() const { return mNode; }
+    // A node linked under this one joins this node's container; one unlinked
+    // leaves its own. Only the set's own connections count (not those of
+    // its object-list properties).
+    bool Notify(const KPlugChain* chain, int code, KPlug* sender, int index, KPlug* other, int type,
+                void* extra) override;
     static const KQovPropertyDescriptor* GetDescriptors();
 
     // Null for an index other than 0 and 1.

@@ -22,14 +22,6 @@ namespace {
 
 const char* const kErrors[KQovObjectManager::eErrorCount] = {"Object not found"};
 
-// Deletes every object of a list through `release`, then empties it.
-template <class T, class F>
-void ReleaseAll(std::vector<T*>& list, F&& release) {
-    std::vector<T*> objects;
-    objects.swap(list);
-    for (T* object : objects) release(object);
-}
-
 template <class T>
 T* At(const std::vector<T*>& list, int index) {
     return index >= 0 && size_t(index) < list.size() ? list[size_t(index)] : nullptr;
@@ -45,11 +37,8 @@ KQovObjectManager::KQovObjectManager() : mError(kErrors, eErrorCount) {
 KQovObjectManager::~KQovObjectManager() {
     DestroyAll();
     // What DestroyAll keeps for the caller still belongs to this manager.
-    ReleaseAll(mDeformers, [](KQovDeformer* d) {
-        d->PrepareDestroy();
-        delete d;
-    });
-    ReleaseAll(mImageConverterRegistries, [](KImageConverterRegistry* r) { Delete(r); });
+    DisposeAll(mDeformers);
+    DisposeAll(mImageConverterRegistries);
     mNodeRenamer.reset();
     mMaterialRenamer.reset();
     mTextureRenamer.reset();
@@ -173,7 +162,7 @@ KQovSceneInfo* KQovObjectManager::ConstructSceneInfo() { return new KQovSceneInf
 bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
     if (!TakeOut(mScenes, scene)) return false;
     KQovNode* root = recursive ? scene->GetRootNode() : nullptr;
-    delete scene;
+    Dispose(scene);
     return !recursive || DestroyNode(root, true);
 }
 
@@ -198,88 +187,65 @@ bool KQovObjectManager::DestroyNode(KQovNode* node, bool recursive) {
         node->SetNodeAttribute(nullptr);
         if (recursive) ok = DestroyNodeAttribute(attribute) && ok;
     }
-    node->PrepareDestroy();
-    delete node;
+    Dispose(node);
     return ok;
 }
 
-bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
-    if (!TakeOut(mAttributes, attribute)) return false;
-    delete attribute;
-    return true;
-}
-
-bool KQovObjectManager::DestroyLink(KQovLink* link) {
-    if (!TakeOut(mLinks, link)) return false;
-    Delete(link);
-    return true;
-}
-
-bool KQovObjectManager::DestroyMaterial(KQovMaterial* material) {
-    if (!TakeOut(mMaterials, material)) return false;
-    PrepareAndDelete(AsObject(material));
-    return true;
-}
-
-bool KQovObjectManager::DestroyShape(KQovShape* shape) {
-    if (!TakeOut(mShapes, shape)) return false;
-    delete AsAttribute(shape);
-    return true;
-}
-
-bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
-    if (!TakeOut(mTextures, texture)) return false;
-    PrepareAndDelete(AsObject(texture));
-    return true;
-}
-
-bool KQovObjectManager::DestroyVideo(KQovVideo* video) {
-    if (!TakeOut(mVideos, video)) return false;
-    PrepareAndDelete(video);
-    return true;
-}
-
 template <class T>
-bool KQovObjectManager::DeleteListed(std::vector<T*>& list, T* object) {
+bool KQovObjectManager::DestroyListed(std::vector<T*>& list, T* object) {
     if (!TakeOut(list, object)) return false;
-    delete object;
+    Dispose(object);
     return true;
 }
 
-bool KQovObjectManager::DestroyPose(KQovPose* pose) { return DeleteListed(mPoses, pose); }
+bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
+    return DestroyListed(mAttributes, attribute);
+}
+bool KQovObjectManager::DestroyLink(KQovLink* link) { return DestroyListed(mLinks, link); }
+bool KQovObjectManager::DestroyMaterial(KQovMaterial* material) {
+    return DestroyListed(mMaterials, material);
+}
+bool KQovObjectManager::DestroyShape(KQovShape* shape) { return DestroyListed(mShapes, shape); }
+bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
+    return DestroyListed(mTextures, texture);
+}
+bool KQovObjectManager::DestroyVideo(KQovVideo* video) { return DestroyListed(mVideos, video); }
+bool KQovObjectManager::DestroyPose(KQovPose* pose) { return DestroyListed(mPoses, pose); }
 bool KQovObjectManager::DestroyUserProperty(KQovUserProperty* userProperty) {
-    return DeleteListed(mUserProperties, userProperty);
+    return DestroyListed(mUserProperties, userProperty);
 }
 bool KQovObjectManager::DestroyGenericNode(KQovGenericNode* node) {
-    return DeleteListed(mGenericNodes, node);
+    return DestroyListed(mGenericNodes, node);
 }
 bool KQovObjectManager::DestroyDeformer(KQovDeformer* deformer) {
-    return DeleteListed(mDeformers, deformer);
+    return DestroyListed(mDeformers, deformer);
 }
 bool KQovObjectManager::DestroyThumbnail(KQovThumbnail* thumbnail) {
-    return DeleteListed(mThumbnails, thumbnail);
+    return DestroyListed(mThumbnails, thumbnail);
 }
 bool KQovObjectManager::DestroySceneInfo(KQovSceneInfo* sceneInfo) {
-    return DeleteListed(mSceneInfos, sceneInfo);
+    return DestroyListed(mSceneInfos, sceneInfo);
 }
-
 bool KQovObjectManager::DestroyGeometryConverter(KQovGeometryConverter* converter) {
-    if (!TakeOut(mGeometryConverters, converter)) return false;
-    Delete(converter);
-    return true;
+    return DestroyListed(mGeometryConverters, converter);
 }
-
 bool KQovObjectManager::DestroyExporter(KQovExporter* exporter) {
-    if (!TakeOut(mExporters, exporter)) return false;
-    Delete(exporter);
-    return true;
+    return DestroyListed(mExporters, exporter);
+}
+bool KQovObjectManager::DestroyImporter(KQovImporter* importer) {
+    return DestroyListed(mImporters, importer);
 }
 
-bool KQovObjectManager::DestroyImporter(KQovImporter* importer) {
-    if (!TakeOut(mImporters, importer)) return false;
-    Delete(importer);
-    return true;
-}
+void KQovObjectManager::Dispose(KQovScene* scene) { delete scene; }
+void KQovObjectManager::Dispose(KQovNode* node) { PrepareAndDelete(node); }
+void KQovObjectManager::Dispose(KQovNodeAttribute* attribute) { delete attribute; }
+void KQovObjectManager::Dispose(KQovVideo* video) { PrepareAndDelete(video); }
+void KQovObjectManager::Dispose(KQovPose* pose) { delete pose; }
+void KQovObjectManager::Dispose(KQovUserProperty* userProperty) { delete userProperty; }
+void KQovObjectManager::Dispose(KQovGenericNode* node) { delete node; }
+void KQovObjectManager::Dispose(KQovDeformer* deformer) { delete deformer; }
+void KQovObjectManager::Dispose(KQovThumbnail* thumbnail) { delete thumbnail; }
+void KQovObjectManager::Dispose(KQovSceneInfo* sceneInfo) { delete sceneInfo; }
 
 void KQovObjectManager::PrepareAndDelete(KQovObject* object) {
     object->PrepareDestroy();
@@ -287,25 +253,25 @@ void KQovObjectManager::PrepareAndDelete(KQovObject* object) {
 }
 
 void KQovObjectManager::DestroyAll() {
-    ReleaseAll(mScenes, [](KQovScene* s) { delete s; });
+    DisposeAll(mScenes);
     // Nodes must not keep attributes that are about to go.
     for (KQovNodeAttribute* attribute : mAttributes)
         if (KQovNode* node = attribute->GetNode()) node->SetNodeAttribute(nullptr);
-    ReleaseAll(mAttributes, [](KQovNodeAttribute* a) { delete a; });
-    ReleaseAll(mNodes, [](KQovNode* n) { PrepareAndDelete(n); });
-    ReleaseAll(mLinks, [](KQovLink* l) { Delete(l); });
-    ReleaseAll(mMaterials, [](KQovMaterial* m) { PrepareAndDelete(AsObject(m)); });
-    ReleaseAll(mShapes, [](KQovShape* s) { delete AsAttribute(s); });
-    ReleaseAll(mTextures, [](KQovTexture* t) { PrepareAndDelete(AsObject(t)); });
-    ReleaseAll(mVideos, [](KQovVideo* v) { PrepareAndDelete(v); });
-    ReleaseAll(mPoses, [](KQovPose* p) { delete p; });
-    ReleaseAll(mUserProperties, [](KQovUserProperty* u) { delete u; });
-    ReleaseAll(mGenericNodes, [](KQovGenericNode* g) { delete g; });
-    ReleaseAll(mThumbnails, [](KQovThumbnail* t) { delete t; });
-    ReleaseAll(mSceneInfos, [](KQovSceneInfo* s) { delete s; });
-    ReleaseAll(mGeometryConverters, [](KQovGeometryConverter* c) { Delete(c); });
-    ReleaseAll(mExporters, [](KQovExporter* e) { Delete(e); });
-    ReleaseAll(mImporters, [](KQovImporter* i) { Delete(i); });
+    DisposeAll(mAttributes);
+    DisposeAll(mNodes);
+    DisposeAll(mLinks);
+    DisposeAll(mMaterials);
+    DisposeAll(mShapes);
+    DisposeAll(mTextures);
+    DisposeAll(mVideos);
+    DisposeAll(mPoses);
+    DisposeAll(mUserProperties);
+    DisposeAll(mGenericNodes);
+    DisposeAll(mThumbnails);
+    DisposeAll(mSceneInfos);
+    DisposeAll(mGeometryConverters);
+    DisposeAll(mExporters);
+    DisposeAll(mImporters);
     for (KQovRenamer* renamer :
          {mNodeRenamer.get(), mMaterialRenamer.get(), mTextureRenamer.get(), mVideoRenamer.get()})
         if (renamer) renamer->Reset();

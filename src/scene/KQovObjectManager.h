@@ -178,12 +178,25 @@ private:
     // Construct* bodies of those kinds live with the later layers.
     static KQovObject* AsObject(KQovMaterial* material);
     static KQovObject* AsObject(KQovTexture* texture);
-    static KQovNodeAttribute* AsAttribute(KQovShape* shape);
-    static void Delete(KQovLink* link);
-    static void Delete(KQovGeometryConverter* converter);
-    static void Delete(KImageConverterRegistry* registry);
-    static void Delete(KQovExporter* exporter);
-    static void Delete(KQovImporter* importer);
+    // How each kind goes once it is out of its list.
+    static void Dispose(KQovLink* link);
+    static void Dispose(KQovMaterial* material);
+    static void Dispose(KQovShape* shape);
+    static void Dispose(KQovTexture* texture);
+    static void Dispose(KQovGeometryConverter* converter);
+    static void Dispose(KImageConverterRegistry* registry);
+    static void Dispose(KQovExporter* exporter);
+    static void Dispose(KQovImporter* importer);
+    static void Dispose(KQovScene* scene);
+    static void Dispose(KQovNode* node);
+    static void Dispose(KQovNodeAttribute* attribute);
+    static void Dispose(KQovVideo* video);
+    static void Dispose(KQovPose* pose);
+    static void Dispose(KQovUserProperty* userProperty);
+    static void Dispose(KQovGenericNode* node);
+    static void Dispose(KQovDeformer* deformer);
+    static void Dispose(KQovThumbnail* thumbnail);
+    static void Dispose(KQovSceneInfo* sceneInfo);
     // Made directly, not through a virtual constructing operation.
     KQovCameraSwitcher* MakeCameraSwitcher();
     KQovShape* MakeShape();
@@ -192,6 +205,13 @@ private:
 
     static KQovObject* Named(KQovObject* object, KQovRenamer* renamer);
     static void PrepareAndDelete(KQovObject* object);
+    // Empties the list, disposing of every object.
+    template <class T>
+    static void DisposeAll(std::vector<T*>& list) {
+        std::vector<T*> objects;
+        objects.swap(list);
+        for (T* object : objects) Dispose(object);
+    }
     template <class T>
     static T* Listed(std::vector<T*>& list, T* object) {
         if (object) list.push_back(object);
@@ -205,7 +225,7 @@ private:
     template <class T>
     bool TakeOut(std::vector<T*>& list, T* object);
     template <class T>
-    bool DeleteListed(std::vector<T*>& list, T* object);
+    bool DestroyListed(std::vector<T*>& list, T* object);
     template <class T>
     T* FindNamed(const std::vector<T*>& list, KQovObject* (*asObject)(T*), const char* prefix,
                  const char* name, int occurrence);

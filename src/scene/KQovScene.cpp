@@ -320,7 +320,8 @@ void KQovScene::CreateLinksFromDeformers() {
         KQovNode* node = nullptr;
         for (int d = 0; !node && d < skinSet->GetDstCount(); ++d) node = NodeOf(skinSet->GetDst(d));
         if (!node || !IsGeometry(node)) continue;
-        for (int c = skinSet->GetSrcCount() - 1; c >= 0; --c) {
+        // In connection order, so the links come back in the order they had.
+        for (int c = 0; c < skinSet->GetSrcCount(); ++c) {
             KQovDeformer* cluster = DeformerOf(skinSet->GetSrc(c), KQovDeformer::eCluster);
             if (!cluster) continue;
             KQovClusterLinkData data = cluster->GetLinkData();

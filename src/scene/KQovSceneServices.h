@@ -31,7 +31,7 @@ public:
     virtual int GetLinkCount(KQovNodeAttribute* geometry) = 0;
     // The link's data; its associate model (null when none) is returned.
     virtual KQovNode* GetLink(KQovNodeAttribute* geometry, int index, KQovClusterLinkData& data) = 0;
-    // A new link made through the manager from the data, added to the geometry.
+    // A new link made from the data, added to (and owned by) the geometry.
     virtual void AddLink(KQovObjectManager* manager, KQovNodeAttribute* geometry,
                          const KQovClusterLinkData& data, KQovNode* associateModel) = 0;
 

@@ -94,6 +94,7 @@ bool KQovVideoProperties::Notify(const KPlugChain* chain, int code, KPlug* sende
             static_cast<KQovNode*>(connected)->GetAttributeOfType(KQovNodeAttribute::eLight);
         if (light && gHooks.setLightGoboFileName) gHooks.setLightGoboFileName(light, GetPath());
     }
+    if (connected) RegisterInScene();
     return KQovPropertyHandler::Notify(chain, code, sender, index, other, type, extra);
 }
 

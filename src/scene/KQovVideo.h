@@ -73,6 +73,8 @@ public:
     KString relativeFileName;    // "RelativeFilename"
 
 private:
+    // Lists the clip in the media of the scene of the first object it feeds.
+    void RegisterInScene();
     void SetNumber(int row, double value);
     double GetNumber(int row) const;
 };

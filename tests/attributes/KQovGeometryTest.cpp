@@ -59,6 +59,42 @@ TEST(KQovGeometry, ShapesOnANodeWithTwoTakes) {
     delete mesh;
 }
 
+// A pivot-set conversion moves the points out of the source geometric transform
+// (turned, then shifted) and back out of the target's; the hierarchy pass only
+// shifts the pivot.
+TEST(KQovGeometry, PivotConversionMovesThePoints) {
+    struct Row {
+        bool inHierarchy;
+        double x, y, z;  // the point (1, 0, 0) afterwards
+        double tx, ty, tz;  // the pivot's translation afterwards
+    };
+    for (const Row& row : {Row{false, 1, -1, 0, 1, -2, 0}, Row{true, 1, 0, 0, 0, 0, 4}}) {
+        KQovNode node(nullptr, "Model::Box");
+        KQovMesh mesh(nullptr);
+        node.SetNodeAttribute(&mesh);
+        mesh.InitControlPoints(1);
+        mesh.GetControlPoints().GetArray()[0] = KVector4(1, 0, 0, 1);
+        node.SetPivotState(0, 0);
+        node.SetGeometricTranslation(0, 1, 0, 0);
+        node.SetGeometricRotation(0, 0, 0, 90);
+        node.SetRotationPivot(0, 0, 0, -8);
+        node.SetLocalScaling(1, 1, 2);
+        node.SetPivotState(1, 0);
+        node.SetGeometricTranslation(1, 0, 2, 0);
+        if (row.inHierarchy) {
+            node.ConvertPivotAnimationInHierarchy(1, 30.0, false);
+        } else {
+            node.ConvertPivotAnimation(1, 30.0, false);
+        }
+        const KVector4& p = mesh.GetControlPoints().GetArray()[0];
+        const KVector4 t = mesh.GetPivot().GetT();
+        const double got[6] = {p[0], p[1], p[2], t[0], t[1], t[2]};
+        const double want[6] = {row.x, row.y, row.z, row.tx, row.ty, row.tz};
+        for (int i = 0; i < 6; ++i) EXPECT_NEAR(got[i], want[i], 1e-9) << row.inHierarchy << i;
+        node.SetNodeAttribute(nullptr);
+    }
+}
+
 TEST(KQovGeometry, AddShapeErrorsChangeNothing) {
     KQovMesh mesh(nullptr);
     auto* smile = new KQovShape(nullptr);
@@ -148,29 +184,29 @@ TEST(KQovGeometry, ConvertsOlderChannelNames) {
 }
 
 TEST(KQovGeometry, NodeSceneRegistersGeometryAndShapeLayers) {
-    ShadingHooks hooks;
-    UseCounter scene;
-    hooks.scene = &scene;
-    FakeShading m{"Material::m"}, t{"Texture::t"};
-    KQovNode node(nullptr, "Model::A");
+    ShadingWorld world;
+    KQovEntityContainer* scene = world.NewScene();
+    KQovMaterial* m = world.Material("m");
+    KQovTexture* t = world.Texture("t");
+    KQovNode* node = world.NodeOf(scene, "A");
     KQovMesh mesh(nullptr);
-    mesh.AddMaterial(AsMaterial(m), 0);
+    mesh.AddMaterial(m, 0);
     auto* shape = new KQovShape(nullptr);
-    shape->AddTexture(AsTexture(t), 0);
+    shape->AddTexture(t, 0);
     mesh.AddShape(shape, "S");
-    node.SetNodeAttribute(&mesh);
-    EXPECT_EQ(scene.Of(m), 1);
-    EXPECT_EQ(scene.Of(t), 1);
+    node->SetNodeAttribute(&mesh);
+    EXPECT_EQ(Uses(scene, m), 1);
+    EXPECT_EQ(Uses(scene, t), 1);
     KQovMesh copy(nullptr);
-    KQovNode other(nullptr, "Model::B");
-    other.SetNodeAttribute(&copy);
+    KQovNode* other = world.NodeOf(scene, "B");
+    other->SetNodeAttribute(&copy);
     copy.Copy(mesh);
-    EXPECT_EQ(scene.Of(m), 2);
-    EXPECT_EQ(scene.Of(t), 2);
-    node.SetNodeAttribute(nullptr);
-    other.SetNodeAttribute(nullptr);
-    EXPECT_EQ(scene.Of(m), 0);
-    EXPECT_EQ(scene.Of(t), 0);
+    EXPECT_EQ(Uses(scene, m), 2);
+    EXPECT_EQ(Uses(scene, t), 2);
+    node->SetNodeAttribute(nullptr);
+    other->SetNodeAttribute(nullptr);
+    EXPECT_EQ(Uses(scene, m), 0);
+    EXPECT_EQ(Uses(scene, t), 0);
 }
 
 TEST(KQovGeometry, CopyTakesLinksShapesPivotNotPoints) {

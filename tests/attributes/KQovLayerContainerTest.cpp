@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "ShadingDoubles.h"
 #include "attributes/KQovMesh.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovPropertyHandler.h"
 
 namespace {
 
@@ -30,11 +32,12 @@ TEST(KQovLayer, SettersHandBackThePreviousElement) {
 }
 
 TEST(KQovLayer, CopyTakesEveryElementAndKeepsReferences) {
-    FakeShading wood{"Texture::wood"};
+    ShadingWorld world;
+    KQovTexture* wood = world.Texture("wood");
     KQovLayer source;
     source.MakeTextures().SetAlpha(0.25);
     source.MakeTextures().SetBlendMode(3);
-    source.MakeTextures().GetDirectArray().Add(AsTexture(wood));
+    source.MakeTextures().GetDirectArray().Add(wood);
     source.MakeNormals().GetDirectArray().Add(0, 1, 0);
     source.MakeNormals().SetMappingMode(KQovLayer::eByPolygonVertex);
     KQovLayer copy;
@@ -45,7 +48,7 @@ TEST(KQovLayer, CopyTakesEveryElementAndKeepsReferences) {
     ASSERT_NE(copy.GetTextures(), source.GetTextures());
     EXPECT_EQ(copy.GetTextures()->GetAlpha(), 0.25);
     EXPECT_EQ(copy.GetTextures()->GetBlendMode(), 3);
-    EXPECT_EQ(copy.GetTextures()->GetDirectArray().GetAt(0), AsTexture(wood));
+    EXPECT_EQ(copy.GetTextures()->GetDirectArray().GetAt(0), wood);
     EXPECT_EQ(copy.GetNormals()->GetMappingMode(), KQovLayer::eByPolygonVertex);
     EXPECT_EQ(copy.GetNormals()->GetDirectArray().GetAt(0)[1], 1.0);
 }
@@ -65,29 +68,38 @@ TEST(KQovLayerContainer, CountsAndIndicesByType) {
 }
 
 TEST(KQovLayerContainer, AddTextureAndMaterial) {
-    FakeShading t{"Texture::t"}, m{"Material::m"};
+    ShadingWorld world;
+    KQovTexture* t = world.Texture("t");
+    KQovMaterial* m = world.Material("m");
     Layers c;
-    EXPECT_EQ(c.AddTexture(AsTexture(t), 2), 0);
+    EXPECT_EQ(c.AddTexture(t, 2), 0);
     EXPECT_EQ(c.GetLayerCount(), 3);
     const KQovLayerElementTexture* e = c.GetLayer(2)->GetTextures();
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->GetReferenceMode(), KQovLayer::eIndexToDirect);
     EXPECT_EQ(e->GetAlpha(), 1.0);
-    EXPECT_EQ(c.AddTexture(AsTexture(t), 2), 0);  // already there: its position
-    EXPECT_EQ(c.AddMaterial(AsMaterial(m), 0), 0);
-    EXPECT_EQ(c.AddMaterial(AsMaterial(m), 0), -1);  // already there: -1
-    EXPECT_EQ(c.AddMaterial(AsMaterial(m), -1), -1);
+    EXPECT_EQ(c.AddTexture(t, 2), 0);  // already there: its position
+    EXPECT_EQ(c.AddMaterial(m, 0), 0);
+    EXPECT_EQ(c.AddMaterial(m, 0), -1);  // already there: -1
+    EXPECT_EQ(c.AddMaterial(m, -1), -1);
     EXPECT_EQ(c.GetLayer(0)->GetMaterials()->GetReferenceMode(), KQovLayer::eDirect);
-    EXPECT_EQ(c.GetTexture(0, 2), AsTexture(t));
+    EXPECT_EQ(c.GetTexture(0, 2), t);
     EXPECT_EQ(c.GetTexture(1, 2), nullptr);
     EXPECT_EQ(c.GetMaterialCount(0), 1);
     EXPECT_EQ(c.GetMaterialCount(5), 0);
 }
 
 TEST(KQovLayerContainer, IndexModeCountsDistinctValuesAgainstConnectedMaterials) {
-    ShadingHooks hooks;
-    FakeShading a{"Material::a"}, b{"Material::b"}, c3{"Material::c"};
+    ShadingWorld world;
+    KQovMaterial* a = world.Material("a");
+    KQovMaterial* b = world.Material("b");
+    KQovMaterial* c3 = world.Material("c");
     KQovNode node(nullptr, "Model::N");
+    // The node's connected materials become exactly these, in order.
+    auto connect = [&](std::vector<KQovMaterial*> materials) {
+        for (KQovMaterial* m : {a, b, c3}) m->GetPropertyHandler()->DisconnectDst(node.GetPropertyHandler());
+        for (KQovMaterial* m : materials) m->GetPropertyHandler()->ConnectDst(node.GetPropertyHandler());
+    };
     auto* mesh = new KQovMesh(nullptr);
     KQovLayerElementMaterial& e = mesh->GetLayer(mesh->CreateLayer())->MakeMaterials();
     e.SetReferenceMode(KQovLayer::eIndex);
@@ -95,25 +107,24 @@ TEST(KQovLayerContainer, IndexModeCountsDistinctValuesAgainstConnectedMaterials)
     EXPECT_EQ(mesh->GetMaterialCount(0), 0);  // no node
     node.SetNodeAttribute(mesh);
     struct Row {
-        std::vector<FakeShading*> connected;
+        std::vector<KQovMaterial*> connected;
         int count;
     };
-    for (const Row& row : {Row{{&a, &b, &c3}, 2}, Row{{&a}, 1}, Row{{}, 0}}) {
-        hooks.connected = row.connected;
+    for (const Row& row : {Row{{a, b, c3}, 2}, Row{{a}, 1}, Row{{}, 0}}) {
+        connect(row.connected);
         EXPECT_EQ(mesh->GetMaterialCount(0), row.count) << row.connected.size();
     }
-    hooks.connected = {&a, &b};
-    EXPECT_EQ(mesh->GetMaterial(1, 0), AsMaterial(b));
+    connect({a, b});
+    EXPECT_EQ(mesh->GetMaterial(1, 0), b);
     EXPECT_EQ(mesh->GetMaterial(2, 0), nullptr);
     delete mesh;
 }
 
 TEST(KQovLayerContainer, FindsByNameWithOrWithoutThePrefix) {
-    ShadingHooks hooks;
-    FakeShading oak{"Texture::oak"}, wood{"Texture::wood"};
+    ShadingWorld world;
     Layers c;
-    c.AddTexture(AsTexture(oak), 0);
-    c.AddTexture(AsTexture(wood), 0);
+    c.AddTexture(world.Texture("oak"), 0);
+    c.AddTexture(world.Texture("wood"), 0);
     for (const char* name : {"wood", "Texture::wood", "Other::wood"})
         EXPECT_EQ(c.GetTextureIndex(name, 0), 1) << name;
     EXPECT_EQ(c.GetTextureIndex("Wood", 0), -1);
@@ -122,38 +133,42 @@ TEST(KQovLayerContainer, FindsByNameWithOrWithoutThePrefix) {
 }
 
 TEST(KQovLayerContainer, UseCountsFollowSceneClearCopyAndDestruction) {
-    FakeShading m{"Material::m"}, t{"Texture::t"}, unused{"Material::u"};
-    UseCounter s, other;
+    ShadingWorld world;
+    KQovMaterial* m = world.Material("m");
+    KQovTexture* t = world.Texture("t");
+    KQovMaterial* unused = world.Material("u");
+    KQovEntityContainer* s = world.NewScene();
+    KQovEntityContainer* other = world.NewScene();
     auto c = std::make_unique<Layers>();
-    c->AddMaterial(AsMaterial(m), 0);
-    c->AddTexture(AsTexture(t), 1);
+    c->AddMaterial(m, 0);
+    c->AddTexture(t, 1);
     // Index-mode materials are the node's, not the layer's: never counted.
     KQovLayerElementMaterial& indexed = c->GetLayer(1)->MakeMaterials();
     indexed.SetReferenceMode(KQovLayer::eIndex);
-    indexed.GetDirectArray().Add(AsMaterial(unused));
-    c->SetScene(&s);
-    c->SetScene(&s);
-    EXPECT_EQ(s.Of(m), 1);
-    EXPECT_EQ(s.Of(t), 1);
-    EXPECT_EQ(s.Of(unused), 0);
-    c->SetScene(&other);
-    EXPECT_EQ(s.Of(m), 0);
-    EXPECT_EQ(other.Of(m), 1);
+    indexed.GetDirectArray().Add(unused);
+    c->SetScene(s);
+    c->SetScene(s);
+    EXPECT_EQ(Uses(s, m), 1);
+    EXPECT_EQ(Uses(s, t), 1);
+    EXPECT_EQ(Uses(s, unused), 0);
+    c->SetScene(other);
+    EXPECT_EQ(Uses(s, m), 0);
+    EXPECT_EQ(Uses(other, m), 1);
 
     Layers copy;
-    copy.SetScene(&other);
+    copy.SetScene(other);
     copy.CopyLayers(*c);
-    EXPECT_EQ(other.Of(m), 2);
+    EXPECT_EQ(Uses(other, m), 2);
     copy.CopyLayers(copy);
-    EXPECT_EQ(other.Of(m), 2);
+    EXPECT_EQ(Uses(other, m), 2);
     copy.ClearLayers();
-    EXPECT_EQ(other.Of(m), 1);
-    c->AddMaterial(AsMaterial(unused), 0);
-    EXPECT_EQ(other.Of(unused), 1);
+    EXPECT_EQ(Uses(other, m), 1);
+    c->AddMaterial(unused, 0);
+    EXPECT_EQ(Uses(other, unused), 1);
     c.reset();
-    EXPECT_EQ(other.Of(m), 0);
-    EXPECT_EQ(other.Of(t), 0);
-    EXPECT_EQ(other.Of(unused), 0);
+    EXPECT_EQ(Uses(other, m), 0);
+    EXPECT_EQ(Uses(other, t), 0);
+    EXPECT_EQ(Uses(other, unused), 0);
 }
 
 }  // namespace

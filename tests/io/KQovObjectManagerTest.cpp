@@ -12,6 +12,7 @@
 #include "attributes/KQovNull.h"
 #include "attributes/KQovSkeleton.h"
 #include "attributes/KQovTexture.h"
+#include "attributes/geometry/KQovGeometryConverter.h"
 #include "scene/KPlug.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -134,6 +135,24 @@ TEST(KQovObjectManager, ForeignOrDestroyedObjectsAreNotFound) {
     EXPECT_FALSE(m.DestroyUserProperty(nullptr));
 }
 
+TEST(KQovObjectManager, ScenesLeaveOrTakeTheirRoot) {
+    KQovObjectManager m;
+    for (bool recursive : {false, true}) {
+        KQovScene* scene = m.CreateScene();
+        KQovNode* root = scene->GetRootNode();
+        root->AddChild(m.CreateNode("Child"));
+        root->SetNodeAttribute(m.CreateNull());
+        EXPECT_TRUE(m.DestroyScene(scene, recursive));
+        EXPECT_EQ(m.FindNode("RootNode") == root, !recursive);
+        EXPECT_EQ(m.FindNode("Child") != nullptr, !recursive);
+        if (!recursive) {
+            EXPECT_EQ(root->GetEntityContainer(), nullptr);
+            EXPECT_TRUE(m.DestroyNode(root, true));
+        }
+    }
+    EXPECT_EQ(m.GetNodeCount(), 0);
+}
+
 TEST(KQovObjectManager, DestroyingASubtreeTakesItsAttributes) {
     KQovObjectManager m;
     KQovNode* root = m.CreateNode("Root");
@@ -169,10 +188,15 @@ TEST(KQovObjectManager, OneOfEverythingLeavesNothingBehind) {
         ASSERT_NE(scene->GetRootNode(), nullptr);
         KQovNode* node = m.CreateNode("Mesh");
         scene->GetRootNode()->AddChild(node);
+        scene->GetEntityContainer()->AddNode(node);
+        // The scene goes first: the mesh must not release its uses into it later.
         KQovMesh* mesh = m.CreateMesh();
-        node->SetNodeAttribute(mesh);
         KQovMaterial* material = m.CreateMaterial("M");
         mesh->AddMaterial(material, 0);
+        ASSERT_EQ(mesh->AddShape(new KQovShape(&m), "Smile"), 0);  // the mesh's own
+        node->SetNodeAttribute(mesh);
+        EXPECT_EQ(scene->GetEntityContainer()->GetMaterialUseCount(material), 1);
+        mesh->AddLink(new KQovLink());
         m.CreateNode("Cam")->SetNodeAttribute(m.CreateCamera());
         m.CreateNode("Lamp")->SetNodeAttribute(m.CreateLight());
         KQovTexture* texture = m.CreateTexture("T");
@@ -200,6 +224,17 @@ TEST(KQovObjectManager, OneOfEverythingLeavesNothingBehind) {
         EXPECT_EQ(m.GetDeformerCount(), 2);  // left for the destructor
     }
     EXPECT_EQ(KPlug::GetLivePlugCount(), plugsBefore);
+}
+
+TEST(KQovObjectManager, ConvertingAListedGeometryDestroysItThroughTheManager) {
+    KQovObjectManager m;
+    KQovNode* node = m.CreateNode("Shell");
+    KQovMesh* listed = m.CreateMesh();
+    node->SetNodeAttribute(listed);
+    ASSERT_TRUE(m.CreateGeometryConverter()->ConvertToMesh(node));
+    EXPECT_NE(node->GetMesh(), listed);
+    EXPECT_FALSE(m.DestroyNodeAttribute(listed));  // already gone, not twice
+    delete node->GetMesh();  // the replacement is not listed yet
 }
 
 TEST(KQovObjectManager, ClipsTellConnectedTexturesAndGobosOnce) {

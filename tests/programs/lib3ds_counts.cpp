@@ -1,5 +1,6 @@
 // Loads a 3DS file with lib3ds and prints what it holds, one item a line, so tests can
-// check the toolkit's records against an independent reader.
+// check the toolkit's records against an independent reader. With a frame number it
+// prints instead each object node's matrix evaluated at that frame.
 #include <lib3ds/camera.h>
 #include <lib3ds/file.h>
 #include <lib3ds/light.h>
@@ -8,6 +9,7 @@
 #include <lib3ds/node.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -49,17 +51,35 @@ void PrintNodes(Lib3dsNode* node) {
     }
 }
 
+void PrintMatrices(Lib3dsNode* node) {
+    for (; node; node = node->next) {
+        if (node->type == LIB3DS_OBJECT_NODE) {
+            printf("matrix %s", node->name);
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 3; ++c) printf(" %.6f", double(node->matrix[r][c]));
+            printf("\n");
+        }
+        PrintMatrices(node->childs);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: lib3ds_counts FILE\n");
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME]\n");
         return 2;
     }
     Lib3dsFile* file = lib3ds_file_load(argv[1]);
     if (!file) {
         printf("unreadable\n");
         return 1;
+    }
+    if (argc == 3) {
+        lib3ds_file_eval(file, Lib3dsFloat(atof(argv[2])));
+        PrintMatrices(file->nodes);
+        lib3ds_file_free(file);
+        return 0;
     }
     for (Lib3dsMesh* m = file->meshes; m; m = m->next)
         printf("mesh %s %u %u %u\n", m->name, unsigned(m->points), unsigned(m->faces),

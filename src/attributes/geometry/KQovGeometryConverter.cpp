@@ -13,12 +13,14 @@
 #include "attributes/geometry/KQovPatchTessellator.h"
 #include "attributes/geometry/KQovWeightTable.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
 
 namespace {
 
-// Stand-in for the object manager's DestroyNodeAttribute until the manager keeps attributes.
-void DestroyAttribute(KQovGeometry* geometry) {
-    delete geometry;
+// A geometry the manager lists is the manager's to destroy (deleting it here would leave the
+// manager a dangling entry); one made elsewhere is deleted.
+void DestroyAttribute(KQovObjectManager* manager, KQovGeometry* geometry) {
+    if (!manager || !manager->DestroyNodeAttribute(geometry)) delete geometry;
 }
 
 void Refuse(KQovGeometry& geometry, const char* text = nullptr) {
@@ -302,7 +304,7 @@ bool KQovGeometryConverter::ReplaceGeometry(KQovNode& node, KQovGeometry* old,
     const std::vector<SavedCurve> saved = SaveShapeCurves(node, *old);
     node.SetNodeAttribute(replacement);
     RestoreShapeCurves(node, *replacement, saved);
-    DestroyAttribute(old);
+    DestroyAttribute(mManager, old);
     return true;
 }
 

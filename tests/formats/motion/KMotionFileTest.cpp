@@ -173,10 +173,18 @@ TEST(KMotionFile, NumbersOnALine) {
         int i = 0;
         bool ok = false;
         switch (c.what[0]) {
-            case 'd': ok = f.file.ReadDouble(v[0], 2.0); break;
-            case 'i': ok = f.file.ReadInt(i), v[0] = i; break;
-            case 'p': ok = f.file.ReadDoublePair(v, 2.0); break;
-            case 'v': ok = f.file.ReadVector(v, 2.0); break;
+            case 'd':
+                ok = f.file.ReadDouble(v[0], 2.0);
+                break;
+            case 'i':
+                ok = f.file.ReadInt(i), v[0] = i;
+                break;
+            case 'p':
+                ok = f.file.ReadDoublePair(v, 2.0);
+                break;
+            case 'v':
+                ok = f.file.ReadVector(v, 2.0);
+                break;
         }
         ASSERT_EQ(ok, c.ok);
         for (size_t k = 0; k < c.values.size(); ++k) EXPECT_EQ(v[k], c.values[k]) << k;
@@ -185,11 +193,16 @@ TEST(KMotionFile, NumbersOnALine) {
 }
 
 TEST(KMotionFile, KeywordsMatchAsPrefixesInTableOrder) {
-    KMotionKeyword amc[] = {{":FORMAT", 0},       {":FULLY-SPECIFIED", 0},
-                            {":DEGREES", 0},      {":ASF-FILE", 0},
-                            {":ASF-PATH", 0},     {":SAMPLES-PER-SECOND", 0},
-                            {":FRAME-RANGE", 0},  {":KEYFRAME-LIST", 0},
-                            {":SMPTE", 0},        {":", 0},
+    KMotionKeyword amc[] = {{":FORMAT", 0},
+                            {":FULLY-SPECIFIED", 0},
+                            {":DEGREES", 0},
+                            {":ASF-FILE", 0},
+                            {":ASF-PATH", 0},
+                            {":SAMPLES-PER-SECOND", 0},
+                            {":FRAME-RANGE", 0},
+                            {":KEYFRAME-LIST", 0},
+                            {":SMPTE", 0},
+                            {":", 0},
                             {"", 0}};
     OpenFile f(":frame-range 1 100\n:unknown\n12\n");
     ASSERT_EQ(f.openResult, 0);

@@ -26,7 +26,8 @@ TEST(KUniqueNameTable, ClashingNamesGetNumbers) {
         {"next free number", {"A1", "A2", "A1"}, {"A1", "A2", "A3"}},
         {"extension digit", {"clip.mp3", "clip.mp3"}, {"clip.mp3", "clip.mp3 1"}},
         {"extension digits", {"clip.mp31", "clip.mp31"}, {"clip.mp31", "clip.mp32"}},
-        {"mpg and sd", {"a.mpg2", "a.mpg2", "b.sd4", "b.sd4"},
+        {"mpg and sd",
+         {"a.mpg2", "a.mpg2", "b.sd4", "b.sd4"},
          {"a.mpg2", "a.mpg2 1", "b.sd4", "b.sd4 1"}},
         {"short name digits", {"x1", "x1"}, {"x1", "x2"}},
         {"blanks", {"   ", " Default "}, {"Default", "Default 1"}},
@@ -34,7 +35,8 @@ TEST(KUniqueNameTable, ClashingNamesGetNumbers) {
         {"empty", {""}, {nullptr}},
         {"digits only", {"123", "123"}, {"123", "124"}},
         // a suffix too long for any integer saturates and still gives a new name
-        {"long suffix", {longDigits.c_str(), longDigits.c_str(), longDigits.c_str()},
+        {"long suffix",
+         {longDigits.c_str(), longDigits.c_str(), longDigits.c_str()},
          {longDigits.c_str(), "M1000000000000000000", "M1000000000000000001"}},
     };
     for (const AddCase& c : cases) {
@@ -127,7 +129,8 @@ TEST(KMotionVector, FramesCrossProductsAndQuaternions) {
     // The quaternion between two vectors, normalised, turns the first onto the second.
     struct {
         double a[4], b[4];
-    } pairs[] = {{{1, 0, 0, 0}, {0, 1, 0, 0}}, {{0, 2, 0, 0}, {0, 0, 3, 0}}, {{1, 1, 0, 0}, {1, 1, 1, 0}}};
+    } pairs[] = {
+        {{1, 0, 0, 0}, {0, 1, 0, 0}}, {{0, 2, 0, 0}, {0, 0, 3, 0}}, {{1, 1, 0, 0}, {1, 1, 1, 0}}};
     for (auto& p : pairs) {
         double q[4];
         KMotionQuaternionBetween(q, p.a, p.b);

@@ -169,7 +169,7 @@ void InitSpotlightMotion3ds(Context3ds& ctx, SpotlightMotion3ds** motion, uint32
     if (!*motion) *motion = new SpotlightMotion3ds;
     SpotlightMotion3ds& m = **motion;
     SizeTrack(ctx, m.pos, pos);
-    SizeTrack(ctx, m.color, color, kOnes);
+    SizeTrack(ctx, m.color, color);  // only omni colour keys start white
     SizeTrack(ctx, m.hotspot, hotspot);
     SizeTrack(ctx, m.falloff, falloff);
     SizeTrack(ctx, m.roll, roll);

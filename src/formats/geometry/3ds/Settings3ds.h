@@ -67,7 +67,8 @@ struct Spotlight3ds {
 struct Light3ds {
     std::string name;  // at most 10 characters
     Point3ds position;
-    Color3ds color{0.70885f, 0.70885f, 0.70885f};
+    // The grey of the float with bits 0x3F357753 (about 0.70885).
+    Color3ds color{0x1.6aeea6p-1f, 0x1.6aeea6p-1f, 0x1.6aeea6p-1f};
     float multiplier = 1.0f;
     uint8_t off = 0, attenuation = 0;
     float innerRange = 10.0f, outerRange = 100.0f;

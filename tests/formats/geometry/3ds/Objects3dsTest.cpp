@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <cstring>
 
 #include "Test3ds.h"
 #include "formats/geometry/3ds/Material3ds.h"
@@ -167,6 +168,9 @@ TEST(Lights3ds, SpotlightRoundTrip) {
     EXPECT_EQ(back->spot->localShadowMapSize, 1024);
     EXPECT_EQ(back->spot->projectorName, "gobo.tga");
     EXPECT_EQ(back->spot->hotspot, 44.0f);
+    uint32_t bits = 0;  // the default grey, bit for bit
+    std::memcpy(&bits, &back->color.r, sizeof bits);
+    EXPECT_EQ(bits, 0x3F357753u);
     ReleaseLight3ds(&l);
     ReleaseLight3ds(&back);
     EXPECT_FALSE(m.ctx.ErrorPending());
@@ -420,7 +424,12 @@ TEST(Motions3ds, SpotlightMotionRoundTrip) {
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->hotspot.values[1], 30);
     EXPECT_EQ(back->targetPos.keys.size(), 3u);
-    EXPECT_EQ(back->color.values[0].x, 1);
+    // New spotlight colour keys are black, new omni colour keys white.
+    EXPECT_EQ(back->color.values[0].x, 0);
+    OmnilightMotion3ds* omni = nullptr;
+    InitOmnilightMotion3ds(m.ctx, &omni, 1, 1);
+    EXPECT_EQ(omni->color.values[0].z, 1);
+    ReleaseOmnilightMotion3ds(&omni);
     ReleaseSpotlightMotion3ds(&s);
     ReleaseSpotlightMotion3ds(&back);
     EXPECT_FALSE(m.ctx.ErrorPending());

@@ -10,23 +10,6 @@
 
 namespace {
 
-// What lib3ds finds in a file, one sorted line per item (tests/programs/lib3ds_counts).
-std::vector<std::string> Lib3dsLines(const std::string& path) {
-    std::string command = std::string(QOV_PROGRAMS_DIR) + "/lib3ds_counts '" + path + "'";
-    std::vector<std::string> lines;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return lines;
-    char line[512];
-    while (fgets(line, sizeof(line), pipe)) {
-        std::string text(line);
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        lines.push_back(text);
-    }
-    pclose(pipe);
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
 template <class V>
 std::string Keys(const Track3ds<V>& track) {
     return std::to_string(track.keys.size());

@@ -27,6 +27,25 @@ inline std::vector<std::string> TestFiles3ds() {
     return files;
 }
 
+// What lib3ds finds in a file, one sorted line per item (tests/programs/lib3ds_counts);
+// with a frame, each object node's matrix at that frame.
+inline std::vector<std::string> Lib3dsLines(const std::string& path,
+                                            const std::string& frame = "") {
+    std::string command = std::string(QOV_PROGRAMS_DIR) + "/lib3ds_counts '" + path + "' " + frame;
+    std::vector<std::string> lines;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return lines;
+    char line[512];
+    while (fgets(line, sizeof(line), pipe)) {
+        std::string text(line);
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        lines.push_back(text);
+    }
+    pclose(pipe);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 inline std::vector<char> ReadBytes3ds(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -1,0 +1,129 @@
+// 3DS meshes into scene meshes and back, beside lib3ds's own load and save of
+// the same file: 500,000 faces in 50 objects.
+#include <benchmark/benchmark.h>
+#include <lib3ds/file.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "formats/geometry/3ds/Database3ds.h"
+#include "formats/geometry/3ds/MeshExport3ds.h"
+#include "formats/geometry/3ds/MeshImport3ds.h"
+#include "platform/KPlatformFile.h"
+
+namespace {
+
+constexpr int kObjects = 50;
+constexpr uint16_t kGrid = 71;  // 71 x 71 vertices: 9,800 faces an object
+
+std::string FileName(const char* tag) {
+    return KPlatformGetTempFolder() + "/qov_bench_" + tag + std::to_string(getpid()) + ".3ds";
+}
+
+// A grid of quads as triangles, two smoothing groups.
+Mesh3ds Grid() {
+    Mesh3ds m;
+    for (int y = 0; y < kGrid; ++y)
+        for (int x = 0; x < kGrid; ++x) {
+            m.vertices.push_back({float(x), float(y), float((x * y) % 7)});
+            m.texVerts.push_back({x / float(kGrid), y / float(kGrid)});
+        }
+    for (int y = 0; y + 1 < kGrid; ++y)
+        for (int x = 0; x + 1 < kGrid; ++x) {
+            const uint16_t a = uint16_t(y * kGrid + x), b = uint16_t(a + 1),
+                           c = uint16_t(a + kGrid), d = uint16_t(c + 1);
+            m.faces.push_back({a, b, d, 7});
+            m.faces.push_back({a, d, c, 7});
+            m.smoothing.push_back(x < kGrid / 2 ? 1 : 2);
+            m.smoothing.push_back(x < kGrid / 2 ? 1 : 2);
+        }
+    const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    std::copy(axes, axes + 12, m.localAxes);
+    return m;
+}
+
+bool Save(const std::vector<Mesh3ds>& meshes, const std::string& name) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    for (const Mesh3ds& m : meshes) PutMesh3ds(ctx, db, &m);
+    SaveDatabase3ds(ctx, OpenFile3ds(ctx, name.c_str(), "wb"), db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    return !ctx.ErrorPending();
+}
+
+const std::string& SourceFile() {
+    static const std::string name = [] {
+        std::vector<Mesh3ds> meshes(kObjects, Grid());
+        for (int i = 0; i < kObjects; ++i) meshes[size_t(i)].name = "G" + std::to_string(i);
+        const std::string file = FileName("src");
+        Save(meshes, file);
+        return file;
+    }();
+    return name;
+}
+
+void BM_Import3dsIntoMeshes(benchmark::State& state) {
+    for (auto _ : state) {
+        Context3ds ctx;
+        Database3ds* db = nullptr;
+        InitDatabase3ds(ctx, &db);
+        LoadDatabase3ds(ctx, OpenFile3ds(ctx, SourceFile().c_str(), "rb"), db);
+        Mesh3ds* record = nullptr;
+        int polygons = 0;
+        for (size_t i = 0, n = GetMeshCount3ds(ctx, db); i < n; ++i) {
+            GetMeshByIndex3ds(ctx, db, i, &record);
+            KQovMesh mesh(nullptr);
+            ImportMesh3ds(*record, mesh, {}, {}, {});
+            polygons += mesh.GetPolygonCount();
+        }
+        ReleaseMesh3ds(&record);
+        ReleaseDatabase3ds(ctx, &db);
+        CloseAllFiles3ds(ctx);
+        if (polygons != kObjects * 2 * (kGrid - 1) * (kGrid - 1)) state.SkipWithError("lost faces");
+    }
+}
+
+void BM_Lib3dsLoad(benchmark::State& state) {
+    for (auto _ : state) {
+        Lib3dsFile* file = lib3ds_file_load(SourceFile().c_str());
+        if (!file) state.SkipWithError("lib3ds load failed");
+        lib3ds_file_free(file);
+    }
+}
+
+void BM_Export3dsFromMeshes(benchmark::State& state) {
+    KQovMesh mesh(nullptr);
+    ImportMesh3ds(Grid(), mesh, {}, {}, {});
+    const std::string out = FileName("out");
+    for (auto _ : state) {
+        std::vector<Mesh3ds> records;
+        MeshExportInput3ds in;
+        in.mesh = &mesh;
+        for (int i = 0; i < kObjects; ++i) {
+            records.push_back(std::move(ExportMesh3ds(in)[0].record));
+            records.back().name = "G" + std::to_string(i);
+        }
+        if (!Save(records, out)) state.SkipWithError("save failed");
+    }
+    KPlatformDeleteFile(out.c_str());
+}
+
+void BM_Lib3dsSave(benchmark::State& state) {
+    Lib3dsFile* file = lib3ds_file_load(SourceFile().c_str());
+    const std::string out = FileName("lib");
+    for (auto _ : state)
+        if (!lib3ds_file_save(file, out.c_str())) state.SkipWithError("lib3ds save failed");
+    lib3ds_file_free(file);
+    KPlatformDeleteFile(out.c_str());
+}
+
+}  // namespace
+
+BENCHMARK(BM_Import3dsIntoMeshes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Lib3dsLoad)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Export3dsFromMeshes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Lib3dsSave)->Unit(benchmark::kMillisecond);

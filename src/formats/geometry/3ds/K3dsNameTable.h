@@ -1,0 +1,24 @@
+#pragma once
+// Short distinct names for 3DS records: object, light and camera names hold at
+// most 10 characters and material names 15, so names are cut and numbered.
+
+#include <memory>
+
+#include "scene/KQovRenamer.h"
+
+// Reserved names of written files: the cut names of the extra root node and of
+// the scene root, and the object name of every key-frame dummy.
+constexpr const char* kQovRootCut3ds = "Qov_Roo";
+constexpr const char* kRootNodeCut3ds = "RootNod";
+constexpr const char* kDummyName3ds = "$$$DUMMY";
+
+class K3dsNameTable : public KQovNumberingRenamer {
+public:
+    // Drops the class prefix, cuts the rest to limit - 3 characters (room for
+    // the number) and numbers it when taken; true when it was numbered.
+    bool RenameToLength(KQovNamePair& names, int limit);
+
+    bool Rename(KQovNamePair& names) override { return RenameToLength(names, 10); }
+    void Clear() { Reset(); }
+    std::unique_ptr<KQovRenamer> Create() override { return std::make_unique<K3dsNameTable>(); }
+};

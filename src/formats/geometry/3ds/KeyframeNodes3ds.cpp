@@ -1,0 +1,234 @@
+#include "formats/geometry/3ds/KeyframeNodes3ds.h"
+
+#include <algorithm>
+
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "formats/geometry/3ds/Axes3ds.h"
+#include "formats/geometry/3ds/K3dsNameTable.h"
+#include "formats/geometry/3ds/LightCamera3ds.h"
+#include "formats/geometry/3ds/Tracks3ds.h"
+#include "scene/KQovNodeAttribute.h"
+
+namespace {
+
+using Channels = Channel3ds[3];
+
+bool IsWrittenKind(const KQovNode& node) {
+    const KQovNodeAttribute* a = node.GetNodeAttribute();
+    if (!a) return false;
+    switch (a->GetAttributeType()) {
+        case KQovNodeAttribute::eMesh:
+        case KQovNodeAttribute::eNurb:
+        case KQovNodeAttribute::ePatch:
+        case KQovNodeAttribute::eLight:
+        case KQovNodeAttribute::eCamera:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string Name(const KQovObject& object) {
+    return KStripNamePrefix(object.GetName()).Buffer();
+}
+
+std::string Cut20(const std::string& s) {
+    return s.substr(0, 20);
+}
+
+std::string DummyReference(const std::string& name) {
+    return Cut20(std::string(kDummyName3ds) + "." + name);
+}
+
+// Curves of a transform channel ('T', 'R' or 'S'), defaults from the node's
+// properties when the take lacks one of the three.
+void TransformChannels(KQovNode& node, char which, Channels& out, bool animated) {
+    KVector4 value;
+    if (which == 'T') node.GetLocalTranslation(value);
+    if (which == 'R') node.GetLocalRotation(value);
+    if (which == 'S') node.GetLocalScaling(value);
+    KQovTakeNode* take = animated ? node.GetCurrentTakeNode() : nullptr;
+    const char name[2] = {which, 0};
+    KFCurve* curves[3] = {nullptr, nullptr, nullptr};
+    if (take)
+        for (int i = 0; i < 3; ++i)
+            curves[i] = take->FindCurve("Transform", name, i == 0 ? "X" : i == 1 ? "Y" : "Z");
+    const bool all = curves[0] && curves[1] && curves[2];
+    for (int i = 0; i < 3; ++i) out[i] = Channel3ds{all ? curves[i] : nullptr, value[i]};
+}
+
+Channel3ds TakeChannel(KQovNode& node, KFCurve* (KQovTakeNode::*get)(), double value,
+                       bool animated) {
+    KQovTakeNode* take = animated ? node.GetCurrentTakeNode() : nullptr;
+    return Channel3ds{take ? (take->*get)() : nullptr, value};
+}
+
+// The light's colour curves, or its default colour.
+void FillColorKeys(Track3ds<Point3ds>& track, KQovNode& node, bool animated, int count) {
+    double rgb[3] = {1, 1, 1};
+    if (const KQovLight* light = node.GetLight()) light->GetDefaultColor(rgb[0], rgb[1], rgb[2]);
+    const Channels color = {TakeChannel(node, &KQovTakeNode::GetColorR, rgb[0], animated),
+                            TakeChannel(node, &KQovTakeNode::GetColorG, rgb[1], animated),
+                            TakeChannel(node, &KQovTakeNode::GetColorB, rgb[2], animated)};
+    FillColorKeys3ds(track, color, count);
+}
+
+KVector4 Sample(const Channels& c, int64_t frame) {
+    return KVector4(c[0].At(frame), c[1].At(frame), c[2].At(frame));
+}
+
+void SetName(NodePart3ds& part, KQovNode& node, bool objectRules, const KeyframeSettings3ds& s) {
+    part.name = NodeName3ds(node);
+    part.parent = ParentReference3ds(node, objectRules, s.createReferenceNode);
+}
+
+// The target track: the look-at node's translation, or a point 10 units
+// along `axis` of the node, frame by frame.
+void FillTarget(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeSettings3ds& s,
+                const KVector4& axis, int count) {
+    if (KQovNode* target = node.GetLookAtTarget()) {
+        Channels t;
+        TransformChannels(*target, 'T', t, s.animated);
+        FillPositionKeys3ds(track, t, KeyCount3ds(*target, s));
+        return;
+    }
+    Channels t, r;
+    TransformChannels(node, 'T', t, s.animated);
+    TransformChannels(node, 'R', r, s.animated);
+    std::vector<KVector4> points;
+    for (int k = 0; k < count; ++k)
+        points.push_back(TargetPoint3ds(Sample(t, k), Sample(r, k), axis));
+    Channels fixed;
+    FillPositionKeys3ds(track, fixed, count);
+    for (int k = 0; k < count; ++k) {
+        const KVector4 p = ConvertPosition3ds(points[static_cast<size_t>(k)]);
+        track.values[static_cast<size_t>(k)] = {static_cast<float>(p[0]), static_cast<float>(p[1]),
+                                                static_cast<float>(p[2])};
+    }
+}
+
+}  // namespace
+
+std::string NodeName3ds(const KQovObject& object) {
+    return Name(object).substr(0, 10);
+}
+
+std::string ParentReference3ds(const KQovNode& node, bool objectRules, bool createReferenceNode) {
+    const KQovNode* parent = node.GetParent();
+    if (!parent) return std::string();
+    const std::string name = Name(*parent);
+    if (IsWrittenKind(*parent)) return Cut20(name);
+    if (!objectRules) return DummyReference(name);
+    if (parent->GetNodeAttribute()) return std::string();
+    if (name.compare(0, 7, kQovRootCut3ds) == 0)
+        return createReferenceNode ? DummyReference(kRootNodeCut3ds) : std::string();
+    return DummyReference(name);
+}
+
+std::string TargetReference3ds(const KQovNode& node, bool createReferenceNode) {
+    const KQovNode* target = node.GetLookAtTarget();
+    if (!target) return ParentReference3ds(node, false, createReferenceNode);
+    return IsWrittenKind(*target) ? Cut20(Name(*target)) : DummyReference(Name(*target));
+}
+
+int KeyCount3ds(KQovNode& node, const KeyframeSettings3ds& s) {
+    if (!s.animated) return 1;
+    KTime start, stop;
+    KQovTakeNode* take = node.GetCurrentTakeNode();
+    // A node without curves of its own follows the scene.
+    if (!take || !take->GetAnimationInterval(start, stop)) stop = s.sceneStop;
+    const int64_t frames = stop.GetFrame(true, KTime::eFRAMES30);
+    return static_cast<int>(std::clamp<int64_t>(frames, 0, 1 << 20)) + 1;
+}
+
+ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
+                                      const KeyframeSettings3ds& s) {
+    const int count = KeyCount3ds(node, s);
+    ObjectMotion3ds* m = nullptr;
+    InitObjectMotion3ds(ctx, &m, count, count, count, 0, 0);
+    if (!m) return nullptr;
+    SetName(*m, node, true, s);
+    Channels t, r, sc;
+    TransformChannels(node, 'T', t, s.animated);
+    TransformChannels(node, 'R', r, s.animated);
+    TransformChannels(node, 'S', sc, s.animated);
+    FillPositionKeys3ds(m->pos, t, count);
+    FillRotationKeys3ds(m->rot, r, count);
+    FillScaleKeys3ds(m->scale, sc, count);
+    return m;
+}
+
+void MakeDummy3ds(ObjectMotion3ds& m, const KQovNode& node) {
+    m.name = kDummyName3ds;
+    m.instance = Name(node).substr(0, 10);
+    m.boundMin = {-0.5f, -0.5f, -0.5f};
+    m.boundMax = {0.5f, 0.5f, 0.5f};
+}
+
+OmnilightMotion3ds* BuildOmnilightMotion3ds(Context3ds& ctx, KQovNode& node,
+                                            const KeyframeSettings3ds& s) {
+    const int count = KeyCount3ds(node, s);
+    OmnilightMotion3ds* m = nullptr;
+    InitOmnilightMotion3ds(ctx, &m, count, count);
+    if (!m) return nullptr;
+    SetName(*m, node, false, s);
+    Channels t;
+    TransformChannels(node, 'T', t, s.animated);
+    FillPositionKeys3ds(m->pos, t, count);
+    FillColorKeys(m->color, node, s.animated, count);
+    return m;
+}
+
+SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
+                                            const KeyframeSettings3ds& s) {
+    const int count = KeyCount3ds(node, s);
+    SpotlightMotion3ds* m = nullptr;
+    InitSpotlightMotion3ds(ctx, &m, count, count, count, count, 1, 1);
+    if (!m) return nullptr;
+    SetName(*m, node, false, s);
+    m->target.parent = TargetReference3ds(node, s.createReferenceNode);
+    Channels t;
+    TransformChannels(node, 'T', t, s.animated);
+    FillPositionKeys3ds(m->pos, t, count);
+    const KQovLight* light = node.GetLight();
+    FillColorKeys(m->color, node, s.animated, count);
+    const Channel3ds cone = TakeChannel(node, &KQovTakeNode::GetConeAngle,
+                                        light ? light->GetDefaultConeAngle() : 45.0, s.animated);
+    FillValueKeys3ds(m->hotspot, cone, count);
+    FillValueKeys3ds(m->falloff, cone, count);
+    FillValueKeys3ds(m->roll, Channel3ds{nullptr, 0.0}, 1);
+    FillTarget(m->targetPos, node, s, KVector4(0, -1, 0), count);
+    return m;
+}
+
+CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
+                                      const KeyframeSettings3ds& s) {
+    const int count = KeyCount3ds(node, s);
+    CameraMotion3ds* m = nullptr;
+    InitCameraMotion3ds(ctx, &m, count, count, count, 1);
+    if (!m) return nullptr;
+    SetName(*m, node, false, s);
+    m->target.parent = TargetReference3ds(node, s.createReferenceNode);
+    Channels t, r;
+    TransformChannels(node, 'T', t, s.animated);
+    TransformChannels(node, 'R', r, s.animated);
+    FillPositionKeys3ds(m->pos, t, count);
+    const KQovCamera* camera = node.GetCamera();
+    // The scene's field of view is converted on the way out; its curve stays.
+    const Channel3ds fov = TakeChannel(node, &KQovTakeNode::GetFieldOfView,
+                                       camera ? camera->GetDefaultFieldOfView() : 45.0, s.animated);
+    FillValueKeys3ds(m->fov, fov, count);
+    if (camera)
+        for (float& v : m->fov.values) v = static_cast<float>(HorizontalFieldOfView3ds(*camera, v));
+    const Channel3ds roll = TakeChannel(node, &KQovTakeNode::GetRoll,
+                                        camera ? camera->GetDefaultRoll() : 0.0, s.animated);
+    FillValueKeys3ds(m->roll, roll, count);
+    if (!node.GetLookAtTarget())
+        for (int k = 0; k < count; ++k)
+            m->roll.values[static_cast<size_t>(k)] =
+                static_cast<float>(DerivedRoll3ds(Sample(r, k)));
+    FillTarget(m->targetPos, node, s, KVector4(1, 0, 0), count);
+    return m;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// Key-frame nodes of written 3DS files: every written node gets one, sampled
+// once per frame from the curves of its current take node.
+
+#include <string>
+
+#include "formats/geometry/3ds/Motion3ds.h"
+#include "scene/KQovNode.h"
+
+struct KeyframeSettings3ds {
+    bool animated = true;  // sample every frame, else frame 0 only
+    bool createReferenceNode = false;
+    KTime sceneStop;  // for nodes without curves of their own
+};
+
+// The name written for an object: without class prefix, at most 10 characters.
+std::string NodeName3ds(const KQovObject& object);
+// The parent reference of a node (at most 20 characters). Object and dummy
+// nodes follow `objectRules`; light and camera nodes do not.
+std::string ParentReference3ds(const KQovNode& node, bool objectRules, bool createReferenceNode);
+// The parent reference of a light's or camera's target node.
+std::string TargetReference3ds(const KQovNode& node, bool createReferenceNode);
+// Keys per track: frames 0 to the end of the node's animation, at least one.
+int KeyCount3ds(KQovNode& node, const KeyframeSettings3ds& settings);
+
+// Records the caller puts into the database and releases.
+ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
+                                      const KeyframeSettings3ds& settings);
+// An object node turned into a dummy named after the node.
+void MakeDummy3ds(ObjectMotion3ds& motion, const KQovNode& node);
+OmnilightMotion3ds* BuildOmnilightMotion3ds(Context3ds& ctx, KQovNode& node,
+                                            const KeyframeSettings3ds& settings);
+SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
+                                            const KeyframeSettings3ds& settings);
+CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
+                                      const KeyframeSettings3ds& settings);

@@ -1,0 +1,23 @@
+#pragma once
+// 3DS materials and texture maps to and from scene materials and textures.
+
+#include <string>
+
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovTexture.h"
+#include "formats/geometry/3ds/Material3ds.h"
+
+// Reading: colours, shininess, emission and opacity of the 3DS material.
+void ApplyMaterial3ds(const Material3ds& record, KQovMaterial& material);
+// Reading: placement, wrap and alpha of a map; the first map also sets the material use.
+void ApplyTextureMap3ds(const TextureMap3ds& map, KQovTexture& texture, bool first);
+
+// Writing: the material's colours and factors into the record.
+void FillMaterial3ds(const KQovMaterial& material, Material3ds& record);
+// Writing: the texture into a map; `index` is its layer index, used when its
+// file name does not fit. A message for the status text goes to `message`.
+void FillTextureMap3ds(const KQovTexture& texture, int index, const std::string& materialName,
+                       TextureMap3ds& map, std::string& message);
+// Name of the material written for a mesh, a material and one or two textures
+// (-1 none); names past the 3DS limit fall back to "$MAT" and `serial`.
+std::string MaterialName3ds(int meshCounter, int material, int first, int second, int serial);

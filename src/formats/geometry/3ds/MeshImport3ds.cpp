@@ -1,0 +1,125 @@
+#include "formats/geometry/3ds/MeshImport3ds.h"
+
+#include <cmath>
+
+#include "foundation/KAffineMatrix.h"
+
+namespace {
+
+uint32_t FaceMask(const Mesh3ds& mesh, size_t face) {
+    return face < mesh.smoothing.size() ? mesh.smoothing[face] : 0;
+}
+
+bool Shares(uint32_t a, uint32_t b) {
+    return (a & b) != 0 || (a == 0 && b == 0);
+}
+
+// The record's local axes inverted; axes with no volume count as the identity.
+KAffineMatrix InverseLocalAxes(const Mesh3ds& mesh) {
+    KMatrix m;
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 3; ++col) m[row][col] = mesh.localAxes[row * 3 + col];
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    if (std::fabs(det) < static_cast<double>(1e-6f)) return KAffineMatrix();
+    return KAffineMatrix(m).Inverse();
+}
+
+bool ValidFaces(const Mesh3ds& mesh) {
+    const size_t n = mesh.vertices.size();
+    for (const Face3ds& f : mesh.faces)
+        if (f.v1 >= n || f.v2 >= n || f.v3 >= n) return false;
+    return true;
+}
+
+int IndexOrZero(const std::vector<int>& indices, size_t face) {
+    return face < indices.size() && indices[face] > 0 ? indices[face] : 0;
+}
+
+}  // namespace
+
+SmoothingSplit3ds::SmoothingSplit3ds(const Mesh3ds& mesh, bool split)
+    : mEntries(mesh.vertices.size()) {
+    if (!split || mesh.smoothing.empty()) return;
+    for (size_t f = 0; f < mesh.faces.size(); ++f) {
+        const uint32_t m = FaceMask(mesh, f);
+        for (uint16_t p : {mesh.faces[f].v1, mesh.faces[f].v2, mesh.faces[f].v3}) {
+            if (!mEntries[p].used) {
+                mEntries[p].used = true;
+                mEntries[p].mask = m;
+                continue;
+            }
+            const int found = Match(p, m);
+            if (found >= 0) {
+                mEntries[static_cast<size_t>(found)].mask |= m;
+                continue;
+            }
+            // Chained per source vertex, so the split stays linear in the faces.
+            int last = p;
+            while (mEntries[static_cast<size_t>(last)].next >= 0)
+                last = mEntries[static_cast<size_t>(last)].next;
+            mEntries[static_cast<size_t>(last)].next = static_cast<int32_t>(mEntries.size());
+            mEntries.push_back(Entry{m, -1, true});
+        }
+    }
+}
+
+int SmoothingSplit3ds::Match(uint16_t p, uint32_t m) const {
+    for (int e = p; e >= 0; e = mEntries[static_cast<size_t>(e)].next)
+        if (Shares(mEntries[static_cast<size_t>(e)].mask, m)) return e;
+    return -1;
+}
+
+int SmoothingSplit3ds::Find(uint16_t p, uint32_t m) const {
+    const int found = Match(p, m);
+    return found >= 0 ? found : p;
+}
+
+KVector4 ScenePoint3ds(double x, double y, double z, double scale) {
+    return KVector4(x * scale, z * scale, -y * scale, 1.0);
+}
+
+bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOptions3ds& options,
+                   const std::vector<int>& faceMaterials, const std::vector<int>& faceTextures) {
+    if (!ValidFaces(record)) return false;
+    const SmoothingSplit3ds split(record, options.smoothGroups);
+    const int count = split.GetControlPointCount();
+    mesh.InitControlPoints(count);
+    mesh.InitNormals(count);
+    mesh.InitMaterialIndices(KQovLayer::eByPolygon);
+    mesh.InitTextureIndices(KQovLayer::eByPolygon);
+    mesh.InitTextureUVIndices(KQovLayer::eByPolygonVertex);
+    // One UV per 3DS vertex; a vertex without a texture vertex maps to (0, 0).
+    mesh.InitTextureUV(static_cast<int>(record.vertices.size()));
+    KVector2* uvs = mesh.GetTextureUV()->GetArray();
+    for (size_t v = 0; v < record.vertices.size() && v < record.texVerts.size(); ++v)
+        uvs[v] = KVector2(record.texVerts[v].u, record.texVerts[v].v);
+
+    const KAffineMatrix inverse = InverseLocalAxes(record);
+    std::vector<KVector4> positions(record.vertices.size());
+    for (size_t v = 0; v < record.vertices.size(); ++v) {
+        const Point3ds& p = record.vertices[v];
+        const KVector4 local = inverse.MultT(KVector4(p.x, p.y, p.z, 1.0));
+        positions[v] = ScenePoint3ds(local[0], local[1], local[2], options.scale);
+    }
+    KVector4* points = mesh.GetControlPoints().GetArray();
+    KVector4* normals = mesh.GetNormals()->GetArray();
+    for (size_t f = 0; f < record.faces.size(); ++f) {
+        const Face3ds& face = record.faces[f];
+        const uint32_t mask = FaceMask(record, f);
+        mesh.BeginPolygon(IndexOrZero(faceMaterials, f), IndexOrZero(faceTextures, f), -1);
+        int corners[3];
+        int k = 0;
+        for (uint16_t p : {face.v1, face.v2, face.v3}) {
+            corners[k++] = split.Find(p, mask);
+            points[corners[k - 1]] = positions[p];
+            mesh.AddPolygonVertex(corners[k - 1], p);
+        }
+        const KVector4 normal = (positions[face.v3] - positions[face.v2])
+                                    .CrossProduct(positions[face.v1] - positions[face.v2]);
+        for (int c : corners) normals[c] += KVector4(normal[0], normal[1], normal[2], 0.0);
+    }
+    for (int c = 0; c < count; ++c) normals[c].Normalize();
+    return true;
+}

@@ -1,0 +1,159 @@
+#include "formats/geometry/3ds/NodeAnimation3ds.h"
+
+#include "animation/KFCurveFilterKeyReducer.h"
+#include "animation/KFCurveFilterUnroll.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "formats/geometry/3ds/MeshImport3ds.h"
+#include "formats/geometry/3ds/Tracks3ds.h"
+
+namespace {
+
+enum class Static { eProperty, eKeyAtZero };
+
+KQovTakeNode* AddTake(KQovNode& node) {
+    if (!node.AddTakeNode(kTakeName3ds) || !node.SetCurrentTakeNode(kTakeName3ds)) return nullptr;
+    return node.GetCurrentTakeNode();
+}
+
+// Fills `count` curves from the track's values (converted per taken key), or
+// sets the static value (the first key's, else `fallback`) through `set`.
+template <class V, class Set>
+void Apply(KFCurve* const* curves, int count, const Track3ds<V>& track,
+           const std::vector<size_t>& taken, const std::vector<KVector4>& values,
+           const TrackReading3ds& r, const KVector4& fallback, Static mode, Set set,
+           bool rotation = false) {
+    if (r.animate && values.size() >= 2) {
+        SetTrackCurves3ds(curves, count, track.keys, taken, values);
+        std::vector<KFCurve*> list(curves, curves + count);
+        if (rotation && count == 3 && curves[0] && curves[1] && curves[2]) {
+            KFCurveFilterUnroll unroll;
+            unroll.SetPath(true);
+            unroll.SetPrecision(0.25);
+            unroll.Apply(list.data(), 3);
+        }
+        if (r.reduceKeys) {
+            KFCurveFilterKeyReducer reducer;
+            reducer.SetPrecision(1.0);
+            for (KFCurve* c : list)
+                if (c) reducer.Apply(*c);
+        }
+        return;
+    }
+    const KVector4 v = values.empty() ? fallback : values[0];
+    if (mode == Static::eKeyAtZero) {
+        SetTrackCurves3ds(curves, count, std::vector<KeyHeader3ds>(1), {0}, {v});
+    } else {
+        for (int i = 0; i < count; ++i)
+            if (curves[i]) curves[i]->SetValue(static_cast<float>(v[i]));
+    }
+    set(v);
+}
+
+template <class V, class Convert>
+std::vector<KVector4> Values(const Track3ds<V>& track, const std::vector<size_t>& taken,
+                             Convert convert) {
+    std::vector<KVector4> out;
+    for (size_t i : taken)
+        if (i < track.values.size()) out.push_back(convert(track.values[i]));
+    return out;
+}
+
+void ReadPosition(KQovNode& node, KQovTakeNode* take, const Track3ds<Point3ds>& track,
+                  const TrackReading3ds& r) {
+    KFCurve* curves[3] = {take->GetTranslationX(), take->GetTranslationY(),
+                          take->GetTranslationZ()};
+    const std::vector<size_t> taken = RisingKeys3ds(track.keys);
+    const auto values = Values(
+        track, taken, [&](const Point3ds& p) { return ScenePoint3ds(p.x, p.y, p.z, r.scale); });
+    Apply(curves, 3, track, taken, values, r, KVector4(0, 0, 0), Static::eProperty,
+          [&](const KVector4& v) { node.SetLocalTranslation(v[0], v[1], v[2]); });
+}
+
+void ReadColor(KQovNode& node, KQovTakeNode* take, const Track3ds<Point3ds>& track,
+               const TrackReading3ds& r) {
+    KFCurve* curves[3] = {take->GetColorR(), take->GetColorG(), take->GetColorB()};
+    const std::vector<size_t> taken = RisingKeys3ds(track.keys);
+    const auto values =
+        Values(track, taken, [](const Point3ds& p) { return KVector4(p.x, p.y, p.z); });
+    Apply(curves, 3, track, taken, values, r, KVector4(1, 1, 1), Static::eKeyAtZero,
+          [&](const KVector4& v) {
+              if (KQovLight* light = node.GetLight()) light->SetDefaultColor(v[0], v[1], v[2]);
+          });
+}
+
+template <class Set>
+void ReadValue(KFCurve* curve, const Track3ds<float>& track, const TrackReading3ds& r,
+               double fallback, Set set) {
+    const std::vector<size_t> taken = RisingKeys3ds(track.keys);
+    const auto values = Values(track, taken, [](float f) { return KVector4(f, 0, 0); });
+    Apply(&curve, 1, track, taken, values, r, KVector4(fallback, 0, 0), Static::eKeyAtZero,
+          [&](const KVector4& v) { set(v[0]); });
+}
+
+// A target node's position track, in the target's own "default take".
+bool ReadTarget(KQovNode* target, const Track3ds<Point3ds>& track, const TrackReading3ds& r) {
+    if (!target) return true;
+    KQovTakeNode* take = AddTake(*target);
+    if (!take) return false;
+    ReadPosition(*target, take, track, r);
+    return true;
+}
+
+}  // namespace
+
+bool ReadObjectAnimation3ds(KQovNode& node, const ObjectMotion3ds& m, const TrackReading3ds& r) {
+    KQovTakeNode* take = AddTake(node);
+    if (!take) return false;
+    ReadPosition(node, take, m.pos, r);
+    KFCurve* rot[3] = {take->GetRotationX(), take->GetRotationY(), take->GetRotationZ()};
+    const std::vector<size_t> taken = RisingKeys3ds(m.rot.keys);
+    Apply(
+        rot, 3, m.rot, taken, ReadRotations3ds(m.rot, taken), r, KVector4(0, 0, 0),
+        Static::eProperty, [&](const KVector4& v) { node.SetLocalRotation(v[0], v[1], v[2]); },
+        true);
+    KFCurve* scale[3] = {take->GetScalingX(), take->GetScalingY(), take->GetScalingZ()};
+    const std::vector<size_t> scaleKeys = RisingKeys3ds(m.scale.keys);
+    const auto values =
+        Values(m.scale, scaleKeys, [](const Point3ds& p) { return KVector4(p.x, p.z, p.y); });
+    Apply(scale, 3, m.scale, scaleKeys, values, r, KVector4(1, 1, 1), Static::eProperty,
+          [&](const KVector4& v) { node.SetLocalScaling(v[0], v[1], v[2]); });
+    return true;
+}
+
+bool ReadOmnilightAnimation3ds(KQovNode& node, const OmnilightMotion3ds& m,
+                               const TrackReading3ds& r) {
+    KQovTakeNode* take = AddTake(node);
+    if (!take) return false;
+    ReadPosition(node, take, m.pos, r);
+    ReadColor(node, take, m.color, r);
+    return true;
+}
+
+bool ReadSpotlightAnimation3ds(KQovNode& node, KQovNode* target, const SpotlightMotion3ds& m,
+                               const TrackReading3ds& r) {
+    KQovTakeNode* take = AddTake(node);
+    if (!take) return false;
+    ReadPosition(node, take, m.pos, r);
+    ReadColor(node, take, m.color, r);
+    ReadValue(take->GetConeAngle(), m.falloff, r, 45.0, [&](double v) {
+        if (KQovLight* light = node.GetLight()) light->SetDefaultConeAngle(v);
+    });
+    return ReadTarget(target, m.targetPos, r);
+}
+
+bool ReadCameraAnimation3ds(KQovNode& node, KQovNode* target, const CameraMotion3ds& m,
+                            const TrackReading3ds& r) {
+    KQovTakeNode* take = AddTake(node);
+    if (!take) return false;
+    ReadPosition(node, take, m.pos, r);
+    KQovCamera* camera = node.GetCamera();
+    ReadValue(take->GetFieldOfView(), m.fov, r, 45.0, [&](double v) {
+        if (camera) camera->SetDefaultFieldOfView(v);
+    });
+    ReadValue(take->GetRoll(), m.roll, r, 0.0, [&](double v) {
+        if (camera) camera->SetDefaultRoll(v);
+    });
+    return ReadTarget(target, m.targetPos, r);
+}

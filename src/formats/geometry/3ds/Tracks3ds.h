@@ -1,0 +1,35 @@
+#pragma once
+// Key-frame tracks and animation curves. Writing samples curves once per
+// frame at 30 frames per second; reading turns a track's keys into TCB keys.
+
+#include <vector>
+
+#include "animation/KFCurve.h"
+#include "formats/geometry/3ds/Chunk3ds.h"
+#include "foundation/KVector4.h"
+
+// One channel to sample: its curve, or its default value when the curve is
+// missing or has no keys.
+struct Channel3ds {
+    KFCurve* curve = nullptr;
+    double value = 0.0;
+    double At(int64_t frame) const;
+};
+
+// Keys 0 to count - 1 of a track stand for frames 0 to count - 1.
+void FillPositionKeys3ds(Track3ds<Point3ds>& track, const Channel3ds (&xyz)[3], int count);
+void FillScaleKeys3ds(Track3ds<Point3ds>& track, const Channel3ds (&xyz)[3], int count);
+void FillColorKeys3ds(Track3ds<Point3ds>& track, const Channel3ds (&rgb)[3], int count);
+void FillValueKeys3ds(Track3ds<float>& track, const Channel3ds& channel, int count);
+// Each key holds the rotation since the key before it (the first from identity).
+void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const Channel3ds (&xyz)[3], int count);
+
+// Keys a reader takes: the first, then each whose frame passes the last taken.
+std::vector<size_t> RisingKeys3ds(const std::vector<KeyHeader3ds>& keys);
+// Scene Euler XYZ angles (degrees) of the taken rotation keys, each key
+// composed with the ones before.
+std::vector<KVector4> ReadRotations3ds(const Track3ds<Rotation3ds>& track,
+                                       const std::vector<size_t>& taken);
+// TCB keys of the taken keys on `count` curves, value i of each key on curve i.
+void SetTrackCurves3ds(KFCurve* const* curves, int count, const std::vector<KeyHeader3ds>& keys,
+                       const std::vector<size_t>& taken, const std::vector<KVector4>& values);

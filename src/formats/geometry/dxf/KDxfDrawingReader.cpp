@@ -1,0 +1,341 @@
+#include "formats/geometry/dxf/KDxfDrawingReader.h"
+
+#include <cmath>
+#include <map>
+
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "formats/geometry/dxf/KDxfPalette.h"
+
+namespace {
+
+constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
+
+}  // namespace
+
+KDxfNodeRecord::KDxfNodeRecord() = default;
+KDxfNodeRecord::~KDxfNodeRecord() = default;
+
+KDxfDrawingReader::KDxfDrawingReader(int mode, bool weld)
+    : mMode(mode), mWeld(weld), mEntities(mGroups, mLayers) {}
+
+KDxfDrawingReader::~KDxfDrawingReader() {
+    mNodes.clear();  // the meshes go before the materials they use
+}
+
+KQovMaterial* KDxfDrawingReader::CreateMaterial(const std::string& name) {
+    mOwnedMaterials.push_back(std::make_unique<KQovMaterial>(nullptr, ("Material::" + name).c_str()));
+    return mOwnedMaterials.back().get();
+}
+
+KQovMaterial* KDxfDrawingReader::GetMaterial(int colour) {
+    if (colour < 1 || colour > 255) return nullptr;
+    if (!mMaterials[colour]) {
+        KQovMaterial* m = CreateMaterial("Material" + std::to_string(mMaterialCounter++));
+        if (!m) return nullptr;
+        double rgb[3] = {1, 1, 1};
+        KDxfAciToRgb(colour, rgb);
+        m->SetDefaultDiffuse(KColor(rgb[0], rgb[1], rgb[2]));
+        mMaterials[colour] = m;
+    }
+    return mMaterials[colour];
+}
+
+std::string KDxfDrawingReader::UniqueName(const std::string& name) {
+    if (mNames.insert(name).second) return name;
+    int& counter = mNameCounters[name];
+    for (;;) {
+        std::string candidate = name + std::to_string(++counter);
+        if (mNames.insert(candidate).second) return candidate;
+    }
+}
+
+bool KDxfDrawingReader::Next(int& code, std::string_view& value) {
+    if (mGroups.ReadGroup(code, value)) return true;
+    if (mGroups.IsCorrupt()) mCorrupt = true;
+    return false;
+}
+
+bool KDxfDrawingReader::Read(std::string_view text) {
+    if (KDxfGroupReader::IsBinary(text)) {
+        mCorrupt = true;
+        return false;
+    }
+    mGroups.SetText(text);
+    int code;
+    std::string_view value;
+    while (Next(code, value)) {
+        if (code != 0) continue;
+        if (value == "EOF") return true;
+        if (value != "SECTION") continue;
+        if (!Next(code, value)) return false;
+        if (code != 2) continue;
+        if (value == "TABLES") {
+            if (!ReadTables()) return false;
+        } else if (value == "BLOCKS") {
+            mBlocksPosition = mGroups.Tell();
+        } else if (value == "ENTITIES") {
+            switch (mMode) {
+            case eByEntity: return ReadEntitiesByEntity(mNodes);
+            case eByLayer: return ReadEntitiesByLayer(mNodes);
+            case eByBlock: {
+                const double origin[3] = {0, 0, 0};
+                return ReadBlock(mNodes, "ENTITIES", Insert(), origin, true, 0);
+            }
+            default: return false;
+            }
+        }
+    }
+    return false;
+}
+
+bool KDxfDrawingReader::SkipTo(std::string_view until, std::string_view& found) {
+    int code;
+    while (Next(code, found))
+        if (code == 0 && (found == until || found == "ENDSEC")) {
+            if (found == "ENDSEC") mGroups.Seek(mGroups.GetGroupStart());
+            return true;
+        }
+    return false;
+}
+
+bool KDxfDrawingReader::ReadTables() {
+    int code;
+    std::string_view value;
+    for (;;) {
+        // The next table, but never past the end of the section.
+        if (!Next(code, value)) return false;
+        if (code != 0) continue;
+        if (value == "ENDSEC") return true;
+        if (value != "TABLE") continue;
+        if (!Next(code, value)) return false;
+        if (code != 2 || value != "LAYER") {
+            if (!SkipTo("ENDTAB", value)) return false;
+            continue;
+        }
+        if (!SkipTo("LAYER", value)) return false;
+        code = 0;
+        while (code == 0 && value == "LAYER") {
+            std::string name;
+            int colour = 0;
+            do {
+                if (!Next(code, value)) return false;
+                if (code == 2) name = value;
+                else if (code == 62) KDxfGroupReader::ToInt(value, colour);
+            } while (code != 0);
+            if (!name.empty()) mLayers.emplace(name, colour);
+        }
+        if (value == "ENDSEC") return true;
+        if (value != "ENDTAB" && !SkipTo("ENDTAB", value)) return false;
+    }
+}
+
+template <class Entity>
+bool KDxfDrawingReader::ReadSection(Entity entity) {
+    int code;
+    std::string_view value;
+    while (Next(code, value)) {
+        if (code != 0) continue;
+        if (value == "ENDSEC" || value == "ENDBLK") return true;
+        if (value == "EOF") return false;
+        if (!entity(value)) return false;
+    }
+    return false;
+}
+
+template <class Pick>
+bool KDxfDrawingReader::Collect(std::string_view type, bool weld, bool dropFlat, Pick pick,
+                                bool& known) {
+    known = true;
+    if (type == "LINE") {
+        KDxfFace line;
+        if (!mEntities.ReadLine(line)) return false;
+        KDxfEntityReader::AddLine(line, pick(line.layer), weld);
+    } else if (type == "3DFACE") {
+        KDxfFace face;
+        if (!mEntities.Read3DFace(face)) return false;
+        KDxfEntityReader::AddFace(face, pick(face.layer), weld, dropFlat);
+    } else if (type == "POLYLINE") {
+        KDxfPolyline polyline;
+        if (!mEntities.ReadPolyline(polyline)) return false;
+        return mEntities.ReadVertices(polyline, pick(polyline.layer));
+    } else {
+        known = false;
+    }
+    return true;
+}
+
+std::unique_ptr<KDxfNodeRecord> KDxfDrawingReader::MakeNode(const std::string& name,
+                                                            const KDxfCollection& collection) {
+    auto node = std::make_unique<KDxfNodeRecord>();
+    node->name = name;
+    node->mesh = std::make_unique<KQovMesh>(nullptr);
+    KDxfBuildMesh(collection, *node->mesh, this);
+    return node;
+}
+
+bool KDxfDrawingReader::ReadEntitiesByEntity(KDxfNodeList& parent) {
+    return ReadSection([&](std::string_view type) {
+        if (type == "INSERT") return ReadInsert(parent, 0);
+        KDxfCollection collection;
+        bool known;
+        if (!Collect(type, false, false, [&](const std::string&) -> KDxfCollection& { return collection; },
+                     known))
+            return false;
+        if (!known || collection.GetPoints().GetCount() == 0) return true;
+        auto node = MakeNode(UniqueName(std::string(type)), collection);
+        node->wireFrame = type == "LINE";
+        parent.push_back(std::move(node));
+        return true;
+    });
+}
+
+bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
+    std::map<std::string, KDxfCollection, KDxfCaseLess> layers;
+    auto pick = [&](const std::string& layer) -> KDxfCollection& { return layers[layer]; };
+    const bool ended = ReadSection([&](std::string_view type) {
+        if (type == "INSERT") return ReadInsert(parent, 0);
+        bool known;
+        return Collect(type, mWeld, true, pick, known);
+    });
+    for (const auto& [layer, collection] : layers) {
+        if (collection.GetPoints().GetCount() == 0) continue;
+        auto node = MakeNode(UniqueName(layer), collection);
+        auto it = mLayers.find(layer);
+        node->visible = it == mLayers.end() || it->second >= 0;
+        parent.push_back(std::move(node));
+    }
+    return ended;
+}
+
+bool KDxfDrawingReader::ReadBlock(KDxfNodeList& parent, const std::string& name,
+                                  const Insert& insert, const double base[3], bool topLevel,
+                                  int depth) {
+    auto node = std::make_unique<KDxfNodeRecord>();
+    node->name = name;
+    KDxfCollection collection;
+    bool geometry = false;
+    const bool ended = ReadSection([&](std::string_view type) {
+        if (type == "INSERT") return ReadInsert(topLevel ? parent : node->children, depth + 1);
+        bool known;
+        const bool ok = Collect(type, mWeld, true,
+                                [&](const std::string&) -> KDxfCollection& { return collection; },
+                                known);
+        geometry = geometry || known;
+        return ok;
+    });
+    if (!ended) return false;
+    if (geometry) {
+        node->mesh = std::make_unique<KQovMesh>(nullptr);
+        KDxfBuildMesh(collection, *node->mesh, this);
+    } else if (node->children.empty()) {
+        return true;
+    }
+    const double* s = insert.scale;
+    if (s[0] != 1.0 || s[1] != 1.0 || s[2] != 1.0) {
+        node->hasScaling = true;
+        node->scaling = KVector4(s[0], s[2], s[1]);
+    }
+    if (insert.rotation != 0) {
+        node->hasRotation = true;
+        node->rotation = KVector4(0, insert.rotation, 0);
+    }
+    // The block's base point lands on the insertion point, scaled and rotated with it.
+    const double c = std::cos(insert.rotation * kDegToRad), n = std::sin(insert.rotation * kDegToRad);
+    const double bx = s[0] * base[0], by = s[1] * base[1];
+    const double t[3] = {insert.point[0] - (bx * c - by * n), insert.point[1] - (bx * n + by * c),
+                         insert.point[2] - s[2] * base[2]};
+    if (t[0] != 0 || t[1] != 0 || t[2] != 0) {
+        node->hasTranslation = true;
+        node->translation = KVector4(t[0], t[2], -t[1]);
+    }
+    parent.push_back(std::move(node));
+    return true;
+}
+
+bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
+    Insert insert;
+    int code;
+    std::string_view value;
+    for (;;) {
+        if (!Next(code, value)) return false;
+        if (code == 0) break;
+        if (code == 2) insert.block = value;
+        else if (code == 10 || code == 20 || code == 30)
+            KDxfGroupReader::ToDouble(value, insert.point[code / 10 - 1]);
+        else if (code >= 41 && code <= 43) KDxfGroupReader::ToDouble(value, insert.scale[code - 41]);
+        else if (code == 50) KDxfGroupReader::ToDouble(value, insert.rotation);
+    }
+    const size_t end = mGroups.GetGroupStart();
+    if (!insert.block.empty()) {
+        bool open = false;
+        for (const std::string& b : mOpenBlocks) open = open || b == insert.block;
+        double base[3];
+        if (open || depth >= kMaxInsertDepth) {
+            mStatus += "Block " + insert.block +
+                       (open ? " inserts itself; the instance is skipped\n"
+                             : " is nested too deeply; the instance is skipped\n");
+        } else if (mInstances >= kMaxInstances) {
+            if (mInstances++ == kMaxInstances)
+                mStatus += "Too many block instances; the rest are skipped\n";
+        } else if (FindBlock(insert.block) && ReadBlockBase(base)) {
+            ++mInstances;
+            mOpenBlocks.push_back(insert.block);
+            ReadBlock(parent, UniqueName(insert.block), insert, base, false, depth);
+            mOpenBlocks.pop_back();
+        }
+    }
+    mCorrupt = false;  // a broken block definition does not spoil the entities after it
+    mGroups.Seek(end);
+    return true;
+}
+
+bool KDxfDrawingReader::FindBlock(const std::string& name) {
+    auto known = mBlockPositions.find(name);
+    if (known != mBlockPositions.end()) {
+        mGroups.Seek(known->second);
+        return true;
+    }
+    if (mBlocksComplete) return false;
+    int code;
+    std::string_view value;
+    if (mBlocksPosition == 0) {
+        bool section = false;
+        while (mBlocksPosition == 0) {
+            if (!Next(code, value)) return false;
+            if (section && code == 2 && value == "BLOCKS") mBlocksPosition = mGroups.Tell();
+            section = code == 0 && value == "SECTION";
+        }
+    }
+    // Each definition is scanned once: the scan goes on where the last one stopped.
+    mGroups.Seek(mBlocksScanned > mBlocksPosition ? mBlocksScanned : mBlocksPosition);
+    bool header = false;
+    while (Next(code, value)) {
+        if (code == 0) {
+            if (value == "ENDSEC" || value == "EOF") break;
+            header = value == "BLOCK";
+        } else if (header && code == 2) {
+            header = false;
+            const std::string found(value);
+            mBlocksScanned = mGroups.Tell();
+            mBlockPositions.emplace(found, mBlocksScanned);
+            if (found == name) return true;
+        }
+    }
+    mBlocksComplete = true;
+    return false;
+}
+
+bool KDxfDrawingReader::ReadBlockBase(double base[3]) {
+    base[0] = base[1] = base[2] = 0;
+    int code;
+    std::string_view value;
+    while (Next(code, value)) {
+        if (code == 0) {
+            mGroups.Seek(mGroups.GetGroupStart());
+            return true;
+        }
+        if (code == 10 || code == 20 || code == 30) KDxfGroupReader::ToDouble(value, base[code / 10 - 1]);
+    }
+    return false;
+}

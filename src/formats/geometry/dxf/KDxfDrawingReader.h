@@ -1,0 +1,114 @@
+#pragma once
+// The sections of an ASCII drawing read into a tree of node records: the layer table from
+// TABLES, block definitions from BLOCKS as INSERT entities ask for them, and the ENTITIES
+// section as one mesh per layer, per entity or per block. Names are made unique within one
+// read: the second use of LINE is LINE1.
+
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "formats/geometry/dxf/KDxfEntities.h"
+#include "formats/geometry/dxf/KDxfGroupReader.h"
+
+class KQovMesh;
+
+struct KDxfNodeRecord {
+    KDxfNodeRecord();
+    ~KDxfNodeRecord();
+
+    std::string name;
+    std::unique_ptr<KQovMesh> mesh;  // null for a block of nested instances only
+    bool visible = true;
+    bool wireFrame = false;
+    // Local transform of a block instance, scene axes; each only when it differs from rest.
+    bool hasScaling = false, hasRotation = false, hasTranslation = false;
+    KVector4 scaling, rotation, translation;  // rotation in degrees
+    std::vector<std::unique_ptr<KDxfNodeRecord>> children;
+};
+using KDxfNodeList = std::vector<std::unique_ptr<KDxfNodeRecord>>;
+
+class KDxfDrawingReader : public KDxfMaterialSource {
+public:
+    enum EMode { eByLayer = 0, eByEntity = 1, eByBlock = 2 };
+    // Nested block instances deeper than this are not read.
+    static constexpr int kMaxInsertDepth = 32;
+    // Block instances read in one file, so that blocks inserting blocks many times over
+    // cannot multiply without end.
+    static constexpr int kMaxInstances = 100000;
+
+    KDxfDrawingReader(int mode, bool weld);
+    ~KDxfDrawingReader() override;
+
+    // Reads the text (which must outlive the reader's records). False when the file ends
+    // before the ENTITIES section is read through, or is not an ASCII drawing
+    // (IsCorrupt); records made so far stay.
+    bool Read(std::string_view text);
+    bool IsCorrupt() const { return mCorrupt; }
+
+    KDxfNodeList& GetNodes() { return mNodes; }
+    const KDxfLayerTable& GetLayers() const { return mLayers; }
+    // Findings that did not stop the read, one per line.
+    const std::string& GetStatus() const { return mStatus; }
+
+    // The material of a colour number, made on first use and shared by every mesh.
+    KQovMaterial* GetMaterial(int colour) override;
+
+protected:
+    // Makes a material named `name` (without class prefix); the default owns it.
+    virtual KQovMaterial* CreateMaterial(const std::string& name);
+
+private:
+    struct Insert {
+        std::string block;
+        double point[3] = {0, 0, 0};
+        double scale[3] = {1, 1, 1};
+        double rotation = 0;
+    };
+
+    bool Next(int& code, std::string_view& value);
+    bool ReadTables();
+    // To (0, until), or back to the start of (0, ENDSEC) when the section ends first;
+    // `found` tells which.
+    bool SkipTo(std::string_view until, std::string_view& found);
+    // Reads one section up to (0, ENDSEC) or (0, ENDBLK), handing each (0, type) group to
+    // `entity`, which reads that entity; false when the file ends first.
+    template <class Entity>
+    bool ReadSection(Entity entity);
+    bool ReadEntitiesByEntity(KDxfNodeList& parent);
+    bool ReadEntitiesByLayer(KDxfNodeList& parent);
+    bool ReadBlock(KDxfNodeList& parent, const std::string& name, const Insert& insert,
+                   const double base[3], bool topLevel, int depth);
+    bool ReadInsert(KDxfNodeList& parent, int depth);
+    bool FindBlock(const std::string& name);
+    bool ReadBlockBase(double base[3]);
+    // Adds one LINE, 3DFACE or POLYLINE; `collection` picks where it goes by layer.
+    template <class Pick>
+    bool Collect(std::string_view type, bool weld, bool dropFlat, Pick collection, bool& known);
+    std::unique_ptr<KDxfNodeRecord> MakeNode(const std::string& name,
+                                             const KDxfCollection& collection);
+    std::string UniqueName(const std::string& name);
+
+    const int mMode;
+    const bool mWeld;
+    KDxfGroupReader mGroups;
+    KDxfEntityReader mEntities;
+    KDxfLayerTable mLayers;
+    std::vector<std::unique_ptr<KQovMaterial>> mOwnedMaterials;  // outlives the meshes
+    KQovMaterial* mMaterials[256] = {};
+    int mMaterialCounter = 0;
+    KDxfNodeList mNodes;
+    size_t mBlocksPosition = 0;
+    std::unordered_map<std::string, size_t> mBlockPositions;  // after the name group
+    size_t mBlocksScanned = 0;     // where the scan for definitions stopped
+    bool mBlocksComplete = false;  // every definition is in mBlockPositions
+    int mInstances = 0;
+    std::vector<std::string> mOpenBlocks;  // block definitions being read, outermost first
+    std::set<std::string> mNames;
+    std::unordered_map<std::string, int> mNameCounters;
+    std::string mStatus;
+    bool mCorrupt = false;
+};

@@ -1,0 +1,215 @@
+#include "formats/geometry/dxf/KDxfEntities.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovMesh.h"
+#include "formats/geometry/dxf/KDxfGroupReader.h"
+
+namespace {
+
+constexpr double kWeldTolerance = 1e-6;
+constexpr double kCellSize = 1e-3;
+
+long long CellOf(double v) {
+    double c = std::floor(v / kCellSize);
+    if (!(c > -1e15)) c = -1e15;  // also NaN
+    if (c > 1e15) c = 1e15;
+    return static_cast<long long>(c);
+}
+
+unsigned long long CellKey(long long x, long long y, long long z) {
+    return static_cast<unsigned long long>(x) * 73856093ULL ^
+           static_cast<unsigned long long>(y) * 19349663ULL ^
+           static_cast<unsigned long long>(z) * 83492791ULL;
+}
+
+// File point (X, Y, Z) as a scene point (X, Z, -Y).
+KVector4 ScenePoint(const double p[3]) { return KVector4(p[0], p[2], -p[1], 1.0); }
+
+}  // namespace
+
+int KDxfCollection::AddPoint(const KVector4& point, bool weld) {
+    if (weld) {
+        for (; mCellsHold < mPoints.GetCount(); ++mCellsHold) {
+            const KVector4& p = mPoints.GetArray()[mCellsHold];
+            mCells[CellKey(CellOf(p[0]), CellOf(p[1]), CellOf(p[2]))].push_back(mCellsHold);
+        }
+        long long range[3][2];
+        for (int a = 0; a < 3; ++a) {
+            range[a][0] = CellOf(point[a] - kWeldTolerance);
+            range[a][1] = CellOf(point[a] + kWeldTolerance);
+        }
+        int found = -1;
+        for (long long x = range[0][0]; x <= range[0][1]; ++x)
+            for (long long y = range[1][0]; y <= range[1][1]; ++y)
+                for (long long z = range[2][0]; z <= range[2][1]; ++z) {
+                    auto it = mCells.find(CellKey(x, y, z));
+                    if (it == mCells.end()) continue;
+                    for (int i : it->second)
+                        if ((found < 0 || i < found) && mPoints.GetArray()[i] == point) found = i;
+                }
+        if (found >= 0) return found;
+    }
+    return mPoints.Add(point);
+}
+
+void KDxfCollection::AddRecord(int colour, const int* indices, int count) {
+    mRecords.push_back(count);
+    mRecords.push_back(colour);
+    mRecords.insert(mRecords.end(), indices, indices + count);
+    if (colour >= 1 && colour <= 255) mHasMaterial = true;
+}
+
+void KDxfBuildMesh(const KDxfCollection& collection, KQovMesh& mesh,
+                   KDxfMaterialSource* materials) {
+    mesh.GetControlPoints() = collection.GetPoints();
+    const bool byPolygon = collection.HasMaterial() && materials;
+    if (byPolygon) mesh.InitMaterialIndices(KQovLayer::eByPolygon);
+    int indexOf[256];
+    for (int& i : indexOf) i = -1;
+    const std::vector<int>& r = collection.GetRecords();
+    for (size_t at = 0; at + 2 <= r.size();) {
+        const int count = r[at], colour = r[at + 1];
+        int material = byPolygon ? 0 : -1;
+        if (byPolygon && colour >= 1 && colour <= 255) {
+            if (indexOf[colour] < 0) {
+                KQovMaterial* m = materials->GetMaterial(colour);
+                if (m) {
+                    mesh.AddMaterial(m, 0);  // -1 when the mesh holds it already
+                    for (int i = 0; i < mesh.GetMaterialCount(0); ++i)
+                        if (mesh.GetMaterial(i, 0) == m) indexOf[colour] = i;
+                }
+            }
+            if (indexOf[colour] >= 0) material = indexOf[colour];
+        }
+        mesh.BeginPolygon(material);
+        for (int k = 0; k < count; ++k) mesh.AddPolygonVertex(r[at + 2 + k]);
+        if (count == 2) mesh.AddPolygonVertex(r[at + 2]);
+        at += 2 + count;
+    }
+}
+
+template <class Take>
+bool KDxfEntityReader::ReadGroups(Take take) {
+    int code;
+    std::string_view value;
+    while (mGroups.ReadGroup(code, value)) {
+        if (code == 0) {
+            mGroups.Seek(mGroups.GetGroupStart());
+            return true;
+        }
+        take(code, value);
+    }
+    return false;
+}
+
+int KDxfEntityReader::ResolveColour(int colour, const std::string& layer) const {
+    if (colour != 0) return colour;
+    auto it = mLayers.find(layer);
+    return it == mLayers.end() ? 0 : std::abs(it->second);
+}
+
+bool KDxfEntityReader::ReadCorners(KDxfFace& face, int corners) {
+    double p[4][3] = {};
+    face = KDxfFace();
+    const bool ok = ReadGroups([&](int code, std::string_view value) {
+        if (code == 8) face.layer = value;
+        else if (code == 62) KDxfGroupReader::ToInt(value, face.colour);
+        else if (code >= 10 && code <= 39 && code % 10 < corners)
+            KDxfGroupReader::ToDouble(value, p[code % 10][code / 10 - 1]);
+    });
+    face.count = corners;
+    // A face whose fourth corner repeats the third is a triangle.
+    if (corners == 4 && p[3][0] == p[2][0] && p[3][1] == p[2][1] && p[3][2] == p[2][2]) face.count = 3;
+    for (int i = 0; i < corners; ++i) face.corners[i] = ScenePoint(p[i]);
+    face.colour = ResolveColour(face.colour, face.layer);
+    return ok;
+}
+
+bool KDxfEntityReader::ReadPolyline(KDxfPolyline& polyline) {
+    polyline = KDxfPolyline();
+    // Group 71 (a vertex count) is not trusted as a size.
+    bool ok = ReadGroups([&](int code, std::string_view value) {
+        if (code == 8) polyline.layer = value;
+        else if (code == 62) KDxfGroupReader::ToInt(value, polyline.colour);
+        else if (code == 70) KDxfGroupReader::ToInt(value, polyline.flags);
+    });
+    polyline.colour = ResolveColour(polyline.colour, polyline.layer);
+    return ok;
+}
+
+bool KDxfEntityReader::ReadVertices(const KDxfPolyline& polyline, KDxfCollection& collection) {
+    int code;
+    std::string_view value;
+    if (!mGroups.ReadGroup(code, value)) return false;
+    const int base = collection.GetPoints().GetCount();
+    while (code == 0 && value == "VERTEX")
+        if (!ReadVertex(collection, base, polyline.colour, value)) return false;
+    // The group after the last VERTEX is consumed only when it closes the sequence, so that
+    // an entity following without SEQEND is not lost.
+    if (value != "SEQEND") mGroups.Seek(mGroups.GetGroupStart());
+    const int last = collection.GetPoints().GetCount() - 1;
+    if (polyline.flags == 9 && last >= base) {
+        const int closing[3] = {base, last, base};
+        collection.AddRecord(polyline.colour, closing, 3);
+    }
+    return true;
+}
+
+bool KDxfEntityReader::ReadVertex(KDxfCollection& collection, int base, int colour,
+                                  std::string_view& next) {
+    double p[3] = {0, 0, 0};
+    int flags = 0;
+    long long number[4] = {0, 0, 0, 0};
+    int code;
+    std::string_view value;
+    for (;;) {
+        if (!mGroups.ReadGroup(code, value)) return false;
+        if (code == 0) break;
+        if (code == 10 || code == 20 || code == 30) KDxfGroupReader::ToDouble(value, p[code / 10 - 1]);
+        else if (code == 62) KDxfGroupReader::ToInt(value, colour);
+        else if (code == 70) KDxfGroupReader::ToInt(value, flags);
+        else if (code >= 71 && code <= 74) KScanInteger(value, number[code - 71]);
+    }
+    next = value;
+    if (flags == 192) {
+        collection.AddPoint(ScenePoint(p), false);
+    } else if (flags == 32) {
+        const int i = collection.AddPoint(ScenePoint(p), false);
+        if (i > base) {
+            const int segment[3] = {i, i - 1, i};
+            collection.AddRecord(colour, segment, 3);
+        }
+    } else if (flags == 128 && number[0] != 0 && number[1] != 0) {
+        const int count = number[2] == 0 ? 2 : number[3] == 0 ? 3 : 4;
+        const long long limit = collection.GetPoints().GetCount() - base;
+        int indices[4];
+        for (int k = 0; k < count; ++k) {
+            const long long v = std::llabs(number[count - 1 - k]);
+            // A vertex number beyond the points read so far drops the record.
+            if (v < 1 || v > limit) return true;
+            indices[k] = static_cast<int>(v - 1 + base);
+        }
+        collection.AddRecord(colour, indices, count);
+    }
+    return true;
+}
+
+void KDxfEntityReader::AddLine(const KDxfFace& line, KDxfCollection& collection, bool weld) {
+    const int a = collection.AddPoint(line.corners[0], weld);
+    const int b = collection.AddPoint(line.corners[1], weld);
+    const int segment[3] = {a, b, a};
+    collection.AddRecord(line.colour, segment, 3);
+}
+
+void KDxfEntityReader::AddFace(const KDxfFace& face, KDxfCollection& collection, bool weld,
+                               bool dropFlat) {
+    if (dropFlat && face.corners[0] == face.corners[1] && face.corners[0] == face.corners[2])
+        return;
+    int indices[4];
+    for (int k = 0; k < face.count; ++k)
+        indices[k] = collection.AddPoint(face.corners[face.count - 1 - k], weld);
+    collection.AddRecord(face.colour, indices, face.count);
+}

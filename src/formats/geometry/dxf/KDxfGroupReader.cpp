@@ -1,0 +1,73 @@
+#include "formats/geometry/dxf/KDxfGroupReader.h"
+
+#include <cstring>
+
+#include "foundation/KLocale.h"
+
+namespace {
+
+std::string_view FirstWord(std::string_view line) {
+    size_t b = 0;
+    while (b < line.size() && KIsSpace(line[b])) ++b;
+    size_t e = b;
+    while (e < line.size() && !KIsSpace(line[e])) ++e;
+    return line.substr(b, e - b);
+}
+
+}  // namespace
+
+void KDxfGroupReader::SetText(std::string_view text) {
+    mText = text;
+    mLines.SetText(text);
+    mGroupStart = mNext = 0;
+    mCorrupt = false;
+}
+
+void KDxfGroupReader::Seek(size_t offset) {
+    if (offset > mText.size()) offset = mText.size();
+    mLines.SetText(mText.substr(offset));
+    mNext = offset;
+}
+
+bool KDxfGroupReader::ReadLine(std::string_view& line) {
+    if (!mLines.ReadLine(line)) return false;
+    ++mLineNumber;
+    // The line is a view into the text: what follows it is one line break (or nothing).
+    size_t end = static_cast<size_t>(line.data() - mText.data()) + line.size();
+    if (end < mText.size() && mText[end] == '\r') ++end;
+    if (end < mText.size() && mText[end] == '\n') ++end;
+    mNext = end;
+    return true;
+}
+
+bool KDxfGroupReader::ReadGroup(int& code, std::string_view& value) {
+    const size_t start = mNext;
+    std::string_view line;
+    if (!ReadLine(line)) return false;
+    int number;
+    if (!KParseInteger(line, number)) {
+        mCorrupt = true;
+        return false;
+    }
+    if (!ReadLine(line)) return false;
+    code = number;
+    mGroupStart = start;
+    value = FirstWord(line);
+    return true;
+}
+
+bool KDxfGroupReader::IsBinary(std::string_view text) {
+    // The binary form opens with a sentinel line closed by CR LF, SUB and NUL.
+    const std::string_view head = text.substr(0, 32);
+    return head.find('\0') != std::string_view::npos || head.find('\x1a') != std::string_view::npos;
+}
+
+void KDxfGroupReader::ToDouble(std::string_view text, double& value) {
+    double v;
+    if (KScanDecimal(FirstWord(text), v) > 0) value = v;
+}
+
+void KDxfGroupReader::ToInt(std::string_view text, int& value) {
+    int v;
+    if (KScanInteger(FirstWord(text), v) > 0) value = v;
+}

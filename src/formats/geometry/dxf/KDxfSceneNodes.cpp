@@ -1,0 +1,49 @@
+#include "formats/geometry/dxf/KDxfSceneNodes.h"
+
+#include "attributes/KQovMesh.h"
+#include "scene/KQovNode.h"
+
+bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory& factory) {
+    for (auto& record : records) {
+        KQovNode* node = factory(record->name);
+        if (!node) return false;
+        if (record->mesh) node->SetNodeAttribute(record->mesh.release());
+        if (!record->visible) node->SetVisibility(false);
+        if (record->wireFrame) node->SetShadingMode(1);
+        const KVector4& s = record->scaling;
+        const KVector4& r = record->rotation;
+        const KVector4& t = record->translation;
+        if (record->hasScaling) node->SetLocalScaling(s[0], s[1], s[2]);
+        if (record->hasRotation) node->SetLocalRotation(r[0], r[1], r[2]);
+        if (record->hasTranslation) node->SetLocalTranslation(t[0], t[1], t[2]);
+        parent->AddChild(node);
+        if (!KDxfAddNodes(record->children, node, factory)) return false;
+    }
+    return true;
+}
+
+KAffineMatrix KDxfLocalMatrix(const KQovNode& node) {
+    KVector4 t, r, s;
+    node.GetLocalTranslation(t);
+    node.GetLocalRotation(r);
+    node.GetLocalScaling(s);
+    KAffineMatrix m;
+    m.SetT(t);
+    m.SetR(r);
+    m.SetS(s);
+    return m;
+}
+
+KAffineMatrix KDxfGlobalMatrix(const KQovNode& node) {
+    KAffineMatrix m = KDxfLocalMatrix(node);
+    for (const KQovNode* p = node.GetParent(); p; p = p->GetParent()) m = m * KDxfLocalMatrix(*p);
+    return m;
+}
+
+void KDxfCollectMeshes(KQovNode* node, std::vector<KDxfMeshEntry>& out) {
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    if (attribute && attribute->GetAttributeType() == KQovNodeAttribute::eMesh)
+        out.push_back({node->GetNameWithoutPrefix().Buffer(), static_cast<KQovMesh*>(attribute),
+                       node->GetVisibility(), KDxfGlobalMatrix(*node)});
+    for (int i = 0; i < node->GetChildCount(); ++i) KDxfCollectMeshes(node->GetChild(i), out);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Between node records of a drawing and scene nodes: records become nodes with their meshes,
+// visibility, wire-frame shading and local transforms; mesh nodes of a tree become the
+// entries the writer writes, in world space.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "formats/geometry/dxf/KDxfDrawingReader.h"
+#include "formats/geometry/dxf/KDxfWriter.h"
+
+class KQovNode;
+
+// Makes a node of a name given without class prefix; null when it cannot.
+using KDxfNodeFactory = std::function<KQovNode*(const std::string& name)>;
+
+// Adds a node per record below `parent`, each taking its record's mesh; false when the
+// factory fails (the nodes made so far stay).
+bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory& factory);
+
+// Identity given the node's local translation, rotation and scaling, in that order.
+KAffineMatrix KDxfLocalMatrix(const KQovNode& node);
+// The local matrix followed by those of the parents up to the root.
+KAffineMatrix KDxfGlobalMatrix(const KQovNode& node);
+
+// Entries for the node and, depth first in child order, its descendants that hold a mesh;
+// hidden nodes too.
+void KDxfCollectMeshes(KQovNode* node, std::vector<KDxfMeshEntry>& out);

@@ -1,0 +1,48 @@
+#pragma once
+// Writes meshes as an ASCII drawing: one layer per mesh, each mesh a polyface POLYLINE with
+// one VERTEX per control point, one face VERTEX per polygon (polygons of more than four
+// corners as fans of triangles) and SEQEND. Points go out in world space with the scene's
+// Y-up axes turned back to the file's Z-up.
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/KAffineMatrix.h"
+
+class KFileStream;
+class KQovMesh;
+
+struct KDxfMeshEntry {
+    std::string name;  // node name without its class prefix
+    const KQovMesh* mesh = nullptr;
+    bool visible = true;
+    KAffineMatrix global;  // local to world
+};
+
+class KDxfWriter {
+public:
+    // The text of a drawing holding the meshes. Without `tables`, the TABLES section is
+    // left empty (a scene without nodes).
+    std::string Compose(const std::vector<KDxfMeshEntry>& meshes, bool tables);
+    // Compose, written to the stream; false when the stream reports an error.
+    bool Write(KFileStream& stream, const std::vector<KDxfMeshEntry>& meshes, bool tables);
+
+    // A layer name the format accepts: characters other than letters, digits, '$', '-' and
+    // '_' become '_'; made unique among the names given so far.
+    std::string LayerName(const std::string& name);
+    // Colour number of a mesh: that of its last material's diffuse colour, 0 without one.
+    static int MeshColour(const KQovMesh& mesh);
+
+private:
+    void Group(const char* code, const char* value);
+    void Group(const char* code, int value, const char* format = "   %d");
+    void Point(const char* code, double value);
+    void Entities(const KDxfMeshEntry& entry, const std::string& layer);
+    // One face record; `colour` 0 writes no colour group. The extra triangles of a fan
+    // print their colour narrower.
+    void Face(const std::string& layer, const int* corners, int size, int colour, bool extra);
+
+    std::string mOut;
+    std::set<std::string> mLayerNames;
+};

@@ -1,0 +1,161 @@
+#include "formats/motion/asf/KMotionFileAmc.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "formats/motion/asf/KQovAsfScene.h"
+#include "io/KStreamOptionsMotion.h"
+
+namespace {
+
+enum { kFormat, kSamplesPerSecond = 5, kFrameRange = 6, kOther = 9 };
+KMotionKeyword gKeywords[] = {{":FORMAT", 0},
+                              {":FULLY-SPECIFIED", 0},
+                              {":DEGREES", 0},
+                              {":ASF-FILE", 0},
+                              {":ASF-PATH", 0},
+                              {":SAMPLES-PER-SECOND", 0},
+                              {":FRAME-RANGE", 0},
+                              {":KEYFRAME-LIST", 0},
+                              {":SMPTE", 0},
+                              {":", 0},
+                              {"", 0}};
+
+constexpr double kInchesPerCentimetre = 0.39370078740157477;
+
+}  // namespace
+
+KMotionFileAmc::KMotionFileAmc(bool report)
+    : KMotionFile("AMC", " \t, ()\r\n", "#", false, report) {}
+
+bool KMotionFileAmc::AtFrameNumber() const {
+    const char* p = SkipSeparators(GetLine());
+    return p && (isdigit((unsigned char)p[0]) ||
+                 ((p[0] == '-' || p[0] == '+') && isdigit((unsigned char)p[1])));
+}
+
+bool KMotionFileAmc::ReadFormatLine() {
+    char word[64];
+    if (ReadToken(word, 63) && CompareText(word, "FIRSTFRAME-INDEXED") == 0)
+        return !Error("Unsupported DOF line format\n");
+    return true;
+}
+
+bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
+    if (!Rewind()) return false;
+    double rate = 0.0;
+    int first = 0, last = -1, frames = 0;
+    bool ranged = false;
+    while (!IsAtEnd()) {
+        const int keyword = ReadKeyword(gKeywords);
+        if (keyword == kFormat) {
+            if (!ReadFormatLine()) return false;
+        } else if (keyword == kSamplesPerSecond) {
+            ReadDouble(rate, 1.0);
+        } else if (keyword == kFrameRange) {
+            const char* p = GetPosition();
+            if (sscanf(p, "%d-%d", &first, &last) == 2 && last >= first) ranged = true;
+        } else if (keyword < 0) {
+            if (!AtFrameNumber()) return false;
+            ++frames;
+            while (ReadLine() && !AtFrameNumber()) {
+            }
+            continue;
+        }
+        ReadLine();
+    }
+    if (rate > 0.0 && std::isfinite(rate)) options.SetFrameRate(0, rate);
+    if (ranged && frames > last - first + 1) frames = last - first + 1;
+    options.SetStartTime(options.GetFramePeriod() * int64_t(ranged ? first : 0));
+    options.SetFrameCount(frames);
+    return true;
+}
+
+bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion& options) {
+    const int wanted = options.GetFrameCount();
+    for (KAsfBone* bone : scene.GetBones()) bone->keys.clear();
+    if (!Rewind()) return false;
+    int read = 0;
+    while (!IsAtEnd()) {
+        const int keyword = ReadKeyword(gKeywords);
+        if (keyword == kFormat && !ReadFormatLine()) return false;
+        if (keyword == kOther) {
+            Warning("Ignoring unknown keyword (:%s)\n", GetPosition());
+            if (!ReadLine()) return !Error("Unexpected end of file\n");
+            continue;
+        }
+        if (keyword >= 0) {
+            ReadLine();
+            continue;
+        }
+        double number = 0.0;
+        if (!ReadDouble(number, 1.0) || !std::isfinite(number) || std::fabs(number) > 1e9)
+            return !Error("Unknown keyword\n");
+        if (wanted > 0 && read == wanted) return true;
+        ++read;
+        const int frame = int(number);
+        bool rootSeen = false;
+        char name[KAsfBone::kMaxName + 1];
+        while (ReadLine() && !AtFrameNumber()) {
+            if (!ReadToken(name, KAsfBone::kMaxName)) continue;
+            KAsfBone* bone = nullptr;
+            if (strcmp(name, "root") == 0) {
+                if (!rootSeen) bone = scene.mRoot.get();
+                rootSeen = true;
+            } else {
+                bone = scene.FindBone(name);
+            }
+            if (!bone && strcmp(name, "root") != 0 &&
+                std::find(scene.mRemoved.begin(), scene.mRemoved.end(), name) !=
+                    scene.mRemoved.end())
+                continue;
+            if (!bone) return !Error("Unknown bone name (%s)\n", name);
+            double values[KAsfBone::kMaxChannels] = {};
+            int count = 0;
+            double value;
+            while (ReadDouble(value, 1.0))
+                if (count < KAsfBone::kMaxChannels) values[count++] = value;
+            // A short line would key the missing channels with values from nowhere.
+            if (count < bone->channelCount) return !Error("Missing dof values (%s)\n", name);
+            for (int i = 0; i < bone->channelCount; ++i)
+                values[i] *=
+                    bone->channels[i] <= kAsfTz ? scene.GetLengthScale() : scene.mAngleFactor;
+            KAsfKey key = bone->Pose(values, bone->channelCount);
+            key.frame = frame;
+            if (!bone->keys.empty() && bone->keys.back().frame >= frame) {
+                if (bone->keys.back().frame > frame) return !Error("Frames out of order\n");
+                bone->keys.back() = key;
+            } else {
+                bone->keys.push_back(key);
+            }
+        }
+    }
+    return true;
+}
+
+void KMotionFileAmc::WriteHeader(double rate, int firstFrame, int lastFrame) {
+    if (rate >= 0.0) Printf(0, "%s %g\n", ":SAMPLES-PER-SECOND", rate);
+    if (firstFrame >= 0) Printf(0, "%s %d-%d\n", ":FRAME-RANGE", firstFrame, lastFrame);
+    Printf(0, "%s\n", ":FULLY-SPECIFIED");
+    Printf(0, "%s\n", ":DEGREES");
+}
+
+void KMotionFileAmc::WriteFrame(const KQovAsfScene& scene, int frame) {
+    const double toFile = scene.mLengthUnit * kInchesPerCentimetre;
+    Printf(0, "%d\n", frame);
+    for (const KAsfBone* bone : scene.GetBones()) {
+        KAsfKey rest;
+        rest.translation = bone->localTranslation;
+        rest.rotation = bone->localRotation;
+        const KAsfKey* key = bone->FindKey(frame);
+        double values[KAsfBone::kMaxChannels];
+        bone->Values(key ? *key : rest, values);
+        Printf(0, "%s ", bone->name.c_str());
+        for (int i = 0; i < bone->channelCount; ++i)
+            Printf(0, " %g", bone->channels[i] <= kAsfTz ? values[i] * toFile : values[i]);
+        Printf(0, "\n");
+    }
+}

@@ -1,0 +1,359 @@
+#include "formats/motion/asf/KMotionFileAsf.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "formats/motion/asf/KQovAsfScene.h"
+
+namespace {
+
+enum { kVersion, kName, kUnits, kDocumentation, kRoot, kBoneData, kHierarchy, kSkin };
+KMotionKeyword gSections[] = {
+    {":version", 0}, {":name", 0},     {":units", 0},     {":documentation", 0},
+    {":root", 0},    {":bonedata", 0}, {":hierarchy", 0}, {":skin", 0},
+    {":", 0},        {"", 0}};
+KMotionKeyword gUnits[] = {{"mass", 0}, {"length", 0}, {"angle", 0}, {"", 0}};
+KMotionKeyword gAngleUnits[] = {{"deg", 0}, {"rad", 0}, {"", 0}};
+KMotionKeyword gRoot[] = {{"axis", 0}, {"order", 0}, {"position", 0}, {"orientation", 0}, {"", 0}};
+KMotionKeyword gBlock[] = {{"begin", 0}, {"end", 0}, {"", 0}};
+enum { kId, kBoneName, kDirection, kLength, kAxis, kDof, kLimits, kBodyMass, kCofMass };
+KMotionKeyword gBone[] = {{"id", 0},  {"name", 0},   {"direction", 0}, {"length", 0},  {"axis", 0},
+                          {"dof", 0}, {"limits", 0}, {"bodymass", 0},  {"cofmass", 0}, {"", 0}};
+KMotionKeyword gOrders[] = {{"zyx", 0}, {"xzy", 0}, {"yxz", 0}, {"yzx", 0},
+                            {"zxy", 0}, {"xyz", 0}, {"", 0}};
+// The matrix library's codes for the axes in turning order, by the table above.
+const int kOrderCodes[] = {10, 2, 6, 4, 8, 0};
+KMotionKeyword gChannels[] = {{"tx", 0}, {"ty", 0}, {"tz", 0}, {"rz", 0},
+                              {"ry", 0}, {"rx", 0}, {"l", 0},  {"", 0}};
+const char* const kChannelWords[] = {"tx", "ty", "tz", "rz", "ry", "rx"};
+
+constexpr double kDegreesPerRadian = 57.29577951308232;
+constexpr double kInchesPerCentimetre = 0.39370078740157477;
+
+bool IsAncestor(const KAsfBone* a, const KAsfBone* b) {
+    for (const KAsfBone* p = b; p; p = p->parent)
+        if (p == a) return true;
+    return false;
+}
+
+}  // namespace
+
+KMotionFileAsf::KMotionFileAsf(bool report)
+    : KMotionFile("ASF", " \t, ()\r\n", "#", false, report) {}
+
+int KMotionFileAsf::OrderCode(int index) {
+    return kOrderCodes[index];
+}
+
+bool KMotionFileAsf::AtSection() const {
+    return *SkipSeparators(GetLine()) == ':';
+}
+
+bool KMotionFileAsf::SkipToSection() {
+    while (ReadLine())
+        if (AtSection()) return true;
+    return false;
+}
+
+bool KMotionFileAsf::ReadSkeleton(KQovAsfScene& scene, bool restructure) {
+    if (!Rewind()) return false;
+    KMotionFile::ResetKeywordCounts(gSections);
+    while (!IsAtEnd()) {
+        bool ok = true;
+        double version = 0.0;
+        char word[KAsfBone::kMaxName + 1];
+        switch (ReadKeyword(gSections)) {
+            case kVersion:
+                if (!ReadDouble(version, 1.0))
+                    Warning("Can't read file format version (%s), trying version 1.10\n",
+                            GetPosition());
+                else if (int(version * 100.0) != 110)
+                    Warning("Bad File format version (%f), trying 1.10\n", version);
+                ok = SkipToSection();
+                break;
+            case kName:
+                if (ReadToken(word, KAsfBone::kMaxName)) {
+                    scene.mName = word;
+                } else {
+                    scene.mName = "Untitled";
+                    Warning("Can't read skeleton name, using \"%s\"\n", "Untitled");
+                }
+                ok = ReadUnits(scene);
+                break;
+            case kUnits:
+                ok = ReadUnits(scene);
+                break;
+            case kDocumentation:
+                ok = SkipToSection();
+                break;
+            case kRoot:
+                ok = ReadRoot(scene);
+                break;
+            case kBoneData:
+                ok = ReadBoneData(scene);
+                break;
+            case kHierarchy:
+                ok = ReadHierarchy(scene);
+                break;
+            default:
+                Warning("Ignoring unknown keyword (:%s)\n", GetPosition());
+                SkipToSection();
+                break;
+        }
+        if (!ok) return false;
+    }
+    if (!scene.mRoot) return false;
+    scene.CompleteFrames();
+    if (restructure) scene.Restructure();
+    return true;
+}
+
+bool KMotionFileAsf::ReadUnits(KQovAsfScene& scene) {
+    while (ReadLine() && !AtSection()) {
+        switch (ReadKeyword(gUnits)) {
+            case 0:
+                if (!ReadDouble(scene.mMassUnit, 1.0))
+                    Warning("Can't read mass unit, using %f\n", scene.mMassUnit);
+                break;
+            case 1:
+                if (!ReadDouble(scene.mLengthUnit, 1.0))
+                    Warning("Can't read length unit, using %f\n", scene.mLengthUnit);
+                break;
+            case 2:
+                switch (ReadKeyword(gAngleUnits)) {
+                    case 0:
+                        scene.mAngleFactor = 1.0;
+                        break;
+                    case 1:
+                        scene.mAngleFactor = kDegreesPerRadian;
+                        break;
+                    default:
+                        Warning("Unknown angle unit, using default (deg)\n");
+                        scene.mAngleFactor = 1.0;
+                }
+                break;
+            default:
+                Warning("Unknown unit token\n");
+        }
+    }
+    return !IsAtEnd();
+}
+
+bool KMotionFileAsf::ReadChannels(KAsfBone& bone, bool root) {
+    int code;
+    while ((code = ReadKeyword(gChannels)) >= 0) {
+        if (code > kAsfRx) {
+            if (root) break;
+            Warning("Unknown degree of freedom (%s)\n", "l");
+            continue;
+        }
+        if (bone.channelCount == KAsfBone::kMaxChannels) return !Error("Too many channels\n");
+        bone.channels[bone.channelCount++] = code;
+    }
+    return true;
+}
+
+bool KMotionFileAsf::ReadRoot(KQovAsfScene& scene) {
+    auto root = std::make_unique<KAsfBone>();
+    root->name = "root";
+    while (ReadLine() && !AtSection()) {
+        int order;
+        switch (ReadKeyword(gRoot)) {
+            case 0:
+                if ((order = ReadKeyword(gOrders)) < 0) return !Error("Unknown rotation order\n");
+                root->axisOrder = kOrderCodes[order];
+                break;
+            case 1:
+                root->channelCount = 0;
+                if (!ReadChannels(*root, true)) return false;
+                break;
+            case 2:
+                if (!ReadVector(root->boneVector, scene.GetLengthScale()))
+                    Warning("Can't read position, using 0.0 0.0 0.0\n");
+                break;
+            case 3:
+                if (!ReadVector(root->axisAngles, scene.mAngleFactor))
+                    Warning("Can't read orientation, using 0.0 0.0 0.0\n");
+                break;
+            default:
+                Warning("Unknown %s token (%s)\n", ":root", GetPosition());
+        }
+    }
+    root->SetAxis();
+    scene.mRoot = std::move(root);
+    return true;
+}
+
+bool KMotionFileAsf::ReadBoneData(KQovAsfScene& scene) {
+    while (ReadLine() && !AtSection()) {
+        switch (ReadKeyword(gBlock)) {
+            case 0:
+                if (!ReadBone(scene)) return false;
+                break;
+            case 1:
+                break;
+            default:
+                Warning("Begin/End keyword expected\n");
+        }
+    }
+    return true;
+}
+
+bool KMotionFileAsf::ReadBone(KQovAsfScene& scene) {
+    // Bones hang under the root until the hierarchy places them.
+    if (!scene.mRoot) return !Error("Bone data before the root\n");
+    auto bone = std::make_unique<KAsfBone>();
+    bool named = false, directed = false, measured = false;
+    char word[KAsfBone::kMaxName + 1];
+    while (ReadLine()) {
+        if (AtSection()) return !Error("Unexpected end of bone\n");
+        if (FindKeyword(gBlock) == 1) break;
+        switch (ReadKeyword(gBone)) {
+            case kId:
+                if (!ReadInt(bone->id)) Warning("Can't read bone id value\n");
+                break;
+            case kBoneName:
+                if (!ReadToken(word, KAsfBone::kMaxName)) return !Error("Can't read bone name\n");
+                if (strcmp(word, "root") == 0) return !Error("Forbidden bone name\n");
+                bone->name = word;
+                named = true;
+                break;
+            case kDirection: {
+                if (!ReadVector(bone->direction, 1.0)) return !Error("Can't read bone direction\n");
+                const double length = KVectorLength3(bone->direction);
+                if (length > 0.0) bone->direction /= length;
+                directed = true;
+                break;
+            }
+            case kLength:
+                if (!ReadDouble(bone->length, 1.0)) return !Error("Can't read bone length\n");
+                bone->length *= scene.GetLengthScale();
+                measured = true;
+                break;
+            case kAxis: {
+                if (!ReadVector(bone->axisAngles, scene.mAngleFactor))
+                    return !Error("Can't read bone local coordinate system\n");
+                const int order = ReadKeyword(gOrders);
+                if (order < 0) return !Error("Unknown rotation order\n");
+                bone->axisOrder = kOrderCodes[order];
+                break;
+            }
+            case kDof:
+                if (!ReadChannels(*bone, false)) return false;
+                break;
+            case kLimits:
+                for (int i = 0; i < bone->channelCount; ++i) {
+                    double pair[2];
+                    if (!ReadDoublePair(pair, 1.0) &&
+                        !(ReadLine() && !AtSection() && ReadDoublePair(pair, 1.0)))
+                        return !Error("Can't read dof limits\n");
+                }
+                break;
+            case kBodyMass:
+            case kCofMass: {
+                double value;
+                if (!ReadDouble(value, 1.0)) Warning("Can't read mass value\n");
+                break;
+            }
+            default:
+                Warning("Unknown bonedata token\n");
+        }
+    }
+    if (IsAtEnd()) return !Error("Unexpected end of file\n");
+    if (!named) return !Error("Bone has no name\n");
+    if (!directed) return !Error("Bone has no direction\n");
+    if (!measured) return !Error("Bone has no length\n");
+    bone->SetAxis();
+    bone->parent = scene.mRoot.get();
+    scene.mRoot->children.push_back(std::move(bone));
+    return true;
+}
+
+bool KMotionFileAsf::ReadHierarchy(KQovAsfScene& scene) {
+    bool open = false;
+    char word[KAsfBone::kMaxName + 1];
+    while (ReadLine() && !AtSection()) {
+        const int block = FindKeyword(gBlock);
+        if (block == 0 || block == 1) {
+            open = block == 0;
+            continue;
+        }
+        if (!open) {
+            Warning("Begin/End keyword expected\n");
+            continue;
+        }
+        if (!ReadToken(word, KAsfBone::kMaxName)) {
+            Warning("Can't read parent bone name\n");
+            continue;
+        }
+        KAsfBone* parent = scene.FindBone(word);
+        if (!parent) return !Error("Unknown parent bone name (%s)\n", word);
+        while (ReadToken(word, KAsfBone::kMaxName)) {
+            KAsfBone* child = scene.FindBone(word);
+            if (!child) return !Error("Unknown child bone name (%s)\n", word);
+            // A bone may not become its own ancestor.
+            if (IsAncestor(child, parent)) return !Error("Cyclic hierarchy (%s)\n", word);
+            if (child->parent == parent) continue;
+            auto& siblings = child->parent->children;
+            for (auto it = siblings.begin(); it != siblings.end(); ++it) {
+                if (it->get() != child) continue;
+                parent->children.push_back(std::move(*it));
+                siblings.erase(it);
+                break;
+            }
+            child->parent = parent;
+        }
+    }
+    return true;
+}
+
+void KMotionFileAsf::WriteSkeleton(const KQovAsfScene& scene) {
+    const double toFile = scene.mLengthUnit * kInchesPerCentimetre;
+    Printf(0, "%s 1.10\n", ":version");
+    Printf(0, "%s %s\n", ":name", scene.mName.c_str());
+    Printf(0, "%s\n", ":units");
+    Printf(1, "%s %g\n", "mass", 1.0);
+    Printf(1, "%s %g\n", "length", scene.mLengthUnit);
+    Printf(1, "%s %s\n", "angle", "deg");
+    Printf(0, "%s\n", ":documentation");
+    Printf(1, "%s\n", "ASF file generated by Varnoke");
+    Printf(0, "%s\n", ":root");
+    Printf(1, "%s %s\n", "axis", "xyz");
+    Printf(1, "%s ", "order");
+    const KAsfBone* root = scene.mRoot.get();
+    for (int i = 0; root && i < root->channelCount; ++i)
+        Printf(0, " %s", kChannelWords[root->channels[i]]);
+    Printf(0, "\n");
+    Printf(1, "%s %g %g %g\n", "position", 0.0, 0.0, 0.0);
+    Printf(1, "%s %g %g %g\n", "orientation", 0.0, 0.0, 0.0);
+    Printf(0, "%s\n", ":bonedata");
+    const std::vector<KAsfBone*> bones = scene.GetBones();
+    for (const KAsfBone* bone : bones) {
+        if (!bone->parent) continue;
+        KVector4 angles;
+        KMatrixToEulerXYZ(angles, bone->axis);
+        Printf(1, "%s\n", "begin");
+        Printf(2, "%s %d\n", "id", bone->id);
+        Printf(2, "%s %s\n", "name", bone->name.c_str());
+        Printf(2, "%s %g %g %g\n", "direction", bone->direction[0], bone->direction[1],
+               bone->direction[2]);
+        Printf(2, "%s %g\n", "length", bone->length * toFile);
+        Printf(2, "%s %g %g %g %s\n", "axis", angles[0], angles[1], angles[2], "xyz");
+        if (bone->channelCount > 0) {
+            Printf(2, "%s", "dof");
+            for (int i = 0; i < bone->channelCount; ++i)
+                Printf(0, " %s", kChannelWords[bone->channels[i]]);
+            Printf(0, "\n");
+        }
+        Printf(1, "%s\n", "end");
+    }
+    Printf(0, "%s\n", ":hierarchy");
+    Printf(1, "%s\n", "begin");
+    for (const KAsfBone* bone : bones) {
+        if (bone->children.empty()) continue;
+        Printf(2, "%s", bone->name.c_str());
+        for (const auto& child : bone->children) Printf(0, " %s", child->name.c_str());
+        Printf(0, "\n");
+    }
+    Printf(1, "%s\n", "end");
+}

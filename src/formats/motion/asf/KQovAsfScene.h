@@ -1,0 +1,83 @@
+#pragma once
+// A skeleton of bone records carried from the skeleton file to the motion file that follows:
+// units, a tree of bones with their axis frames, the local transforms of the nodes they turn
+// into, and the keys a motion file gives them.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/KMatrix.h"
+#include "scene/KObject.h"
+
+// Channel codes, the indices of the channel words.
+enum { kAsfTx, kAsfTy, kAsfTz, kAsfRz, kAsfRy, kAsfRx };
+
+// The node transform of one bone at one frame.
+struct KAsfKey {
+    int frame = 0;  // the file's frame number
+    KVector4 translation;
+    KVector4 rotation;  // Euler X, Y, Z, degrees
+};
+
+struct KAsfBone {
+    static constexpr int kMaxChannels = 6;
+    static constexpr int kMaxName = 50;
+
+    std::string name;
+    int id = 0;
+    int channelCount = 0;
+    int channels[kMaxChannels] = {};
+    int axisOrder = 0;
+    KVector4 axisAngles;  // degrees
+    KVector4 boneVector;  // the root's position
+    KVector4 direction;
+    double length = 0.0;  // centimetres
+    KAsfBone* parent = nullptr;
+    std::vector<std::unique_ptr<KAsfBone>> children;
+    KMatrix axis, axisTranspose;
+    KMatrix parentAxis, parentTranspose;
+    KVector4 offset;  // the parent's bone vector
+    KVector4 localTranslation;
+    KVector4 localRotation;  // Euler X, Y, Z, degrees
+    std::vector<KAsfKey> keys;
+
+    bool HasTranslation() const;
+    bool HasRotation() const;
+    // Axis matrix and transpose from the axis angles and order.
+    void SetAxis();
+    // Local transform of the bone's node from channel values in channel-list order:
+    // translations in centimetres, angles in degrees.
+    KAsfKey Pose(const double* values, int count) const;
+    // The channel values, in channel-list order, that give `key` (the reverse of Pose).
+    void Values(const KAsfKey& key, double values[kMaxChannels]) const;
+    // The key of a frame number, null when the bone has none.
+    const KAsfKey* FindKey(int frame) const;
+    // The end node's translation: the bone vector in the bone's own frame.
+    KVector4 EndTranslation() const;
+};
+
+class KQovAsfScene : public KObject {
+    KQOV_CLASS(KQovAsfScene)
+public:
+    KQovAsfScene();
+    ~KQovAsfScene() override;
+
+    std::string mName;
+    double mMassUnit = 1.0;
+    double mLengthUnit = 1.0;
+    double mAngleFactor = 1.0;
+    std::unique_ptr<KAsfBone> mRoot;
+    // Names of the bones restructuring removed: motion lines may still name them.
+    std::vector<std::string> mRemoved;
+
+    // Scene centimetres per file length unit.
+    double GetLengthScale() const;
+    KAsfBone* FindBone(const char* name) const;
+    // Bone vectors, offsets, parent frames and rest transforms, parents before children.
+    void CompleteFrames();
+    // Removes every bone below the root that has no channels; its children move up.
+    void Restructure();
+    // Every bone, parents before children.
+    std::vector<KAsfBone*> GetBones() const;
+};

@@ -1,0 +1,246 @@
+#include "formats/motion/bvh/KMotionFileBvh.h"
+
+#include <cmath>
+
+#include "animation/KEulerContinuity.h"
+#include "foundation/KMatrix.h"
+#include "io/KStreamOptionsMotion.h"
+
+namespace {
+
+KMotionKeyword gSections[] = {{"HIERARCHY", 0}, {"MOTION", 0}, {"", 0}};
+KMotionKeyword gRoot[] = {{"ROOT", 0}, {"", 0}};
+enum { kOpen, kOffset, kChannels, kJoint, kEndSite, kClose };
+KMotionKeyword gBody[] = {{"{", 0},        {"OFFSET", 0}, {"CHANNELS", 0}, {"JOINT", 0},
+                          {"End Site", 0}, {"}", 0},      {"", 0}};
+KMotionKeyword gChannels[] = {{"Xposition", 0}, {"Yposition", 0}, {"Zposition", 0},
+                              {"Xrotation", 0}, {"Yrotation", 0}, {"Zrotation", 0},
+                              {"", 0}};
+KMotionKeyword gFrames[] = {{"Frames:", 0}, {"", 0}};
+KMotionKeyword gFrameTime[] = {{"Frame Time:", 0}, {"", 0}};
+
+// Deeper trees are refused rather than recursed into.
+constexpr int kMaxDepth = 256;
+// Written offsets this close to zero are written as zero.
+constexpr double kZeroOffset = 1e-05;
+
+}  // namespace
+
+KMotionFileBvh::KMotionFileBvh(bool report)
+    : KMotionFile("BioVision", " \t\r\n", "", false, report) {}
+
+bool KMotionFileBvh::NextLineIs(KMotionKeyword* table, int index) {
+    return ReadLine() && ReadKeyword(table) == index;
+}
+
+bool KMotionFileBvh::ReadHierarchy() {
+    if (!Rewind()) return false;
+    while (!IsAtEnd()) {
+        switch (ReadKeyword(gSections)) {
+            case 0:
+                mJoints.clear();
+                mValueCount = 0;
+                if (!ReadLine() || ReadKeyword(gRoot) != 0) return false;
+                if (!ReadJoint(nullptr)) return false;
+                if (!ReadLine()) return false;
+                break;
+            case 1:
+                return !mJoints.empty() && ReadLine() && ReadMotionHeader(nullptr);
+            default:
+                return false;
+        }
+    }
+    return false;
+}
+
+bool KMotionFileBvh::ReadJoint(KBvhJoint* parent) {
+    int depth = 0;
+    for (KBvhJoint* p = parent; p; p = p->parent) ++depth;
+    if (depth >= kMaxDepth) {
+        Error("Hierarchy too deep\n");
+        return false;
+    }
+    char name[KBvhJoint::kMaxName + 1];
+    if (!ReadToken(name, KBvhJoint::kMaxName)) return false;
+    KBvhJoint* joint = AddJoint(parent, name, false);
+    if (!NextLineIs(gBody, kOpen) || !NextLineIs(gBody, kOffset) || !ReadOffset(*joint) ||
+        !NextLineIs(gBody, kChannels) || !ReadChannels(*joint))
+        return false;
+    while (ReadLine()) {
+        switch (ReadKeyword(gBody)) {
+            case kJoint:
+                if (!ReadJoint(joint)) return false;
+                break;
+            case kEndSite:
+                if (!ReadEndSite(joint)) return false;
+                break;
+            case kClose:
+                return true;
+            default:
+                return false;
+        }
+    }
+    return false;
+}
+
+bool KMotionFileBvh::ReadEndSite(KBvhJoint* parent) {
+    KBvhJoint* joint = AddJoint(parent, "End", true);
+    return NextLineIs(gBody, kOpen) && NextLineIs(gBody, kOffset) && ReadOffset(*joint) &&
+           NextLineIs(gBody, kClose);
+}
+
+bool KMotionFileBvh::ReadOffset(KBvhJoint& joint) {
+    return ReadVector(joint.offset, 1.0);
+}
+
+bool KMotionFileBvh::ReadChannels(KBvhJoint& joint) {
+    int count = 0;
+    // The record holds six channels: anything else is a broken file.
+    if (!ReadInt(count) || count < 0 || count > KBvhJoint::kMaxChannels) return false;
+    for (int i = 0; i < count; ++i) {
+        const int code = ReadKeyword(gChannels);
+        if (code < 0) return false;
+        joint.channels[i] = code;
+    }
+    joint.channelCount = count;
+    joint.firstValue = mValueCount;
+    mValueCount += count;
+    return true;
+}
+
+KBvhJoint* KMotionFileBvh::AddJoint(KBvhJoint* parent, const char* name, bool endSite) {
+    if (!parent) mJoints.clear();
+    mJoints.push_back(std::make_unique<KBvhJoint>());
+    KBvhJoint* joint = mJoints.back().get();
+    joint->name = name;
+    joint->endSite = endSite;
+    joint->parent = parent;
+    if (parent) parent->children.push_back(joint);
+    return joint;
+}
+
+bool KMotionFileBvh::ReadOptions(KStreamOptionsMotion& options) {
+    if (!Rewind()) return false;
+    do {
+        if (ReadKeyword(gSections) == 1) {
+            if (!ReadLine() || !ReadMotionHeader(&options)) return false;
+            options.SetSetting(8, 1);
+            return true;
+        }
+    } while (ReadLine());
+    return false;
+}
+
+bool KMotionFileBvh::ReadMotionHeader(KStreamOptionsMotion* options) {
+    int frames = 0;
+    if (ReadKeyword(gFrames) != 0 || !ReadInt(frames)) return false;
+    double frameTime = 0.0;
+    if (!NextLineIs(gFrameTime, 0) || !ReadDouble(frameTime, 1.0)) return false;
+    mFrameCount = frames < 0 ? 0 : frames;
+    if (frameTime > 0.0 && std::isfinite(frameTime)) {
+        const double rate = 1.0 / frameTime;
+        double whole = std::floor(rate);
+        if (rate - whole > 0.5) whole += 1.0;
+        if (options) options->SetFrameRate(0, whole);
+        mFrameTime = frameTime;
+    } else if (options) {
+        mFrameTime = 1.0 / options->GetFrameRate();
+    }
+    if (options) options->SetFrameCount(mFrameCount);
+    ReadLine();
+    return true;
+}
+
+bool KMotionFileBvh::ReadFrame(bool first) {
+    if (!first && !ReadLine()) return false;
+    if (IsAtEnd()) return false;
+    mValues.resize(size_t(mValueCount));
+    for (double& v : mValues)
+        if (!ReadDouble(v, 1.0)) return false;
+    for (const auto& owned : mJoints) {
+        KBvhJoint& joint = *owned;
+        if (joint.endSite) continue;
+        joint.translation.Set(joint.offset[0], joint.offset[1], joint.offset[2], 0.0);
+        KMatrix rotation;
+        for (int i = 0; i < joint.channelCount; ++i) {
+            const double value = mValues[size_t(joint.firstValue + i)];
+            const int code = joint.channels[i];
+            if (code < kBvhXRotation) {
+                joint.translation[code] = value;
+                continue;
+            }
+            KMatrix axis;
+            KVector4 angles;
+            angles[code - kBvhXRotation] = value;
+            KMatrixSetRotationXYZ(axis, angles);
+            // The last listed channel turns a vector first.
+            KMatrixMultiply3x3(rotation, axis, rotation);
+        }
+        KVector4 euler;
+        KMatrixToEulerXYZ(euler, rotation);
+        joint.rotation = euler;
+        if (!first)
+            KRotationOrderClosestEquivalent(kRotationOrderXYZ, joint.rotation, euler,
+                                            joint.previousRotation);
+        joint.previousRotation = joint.rotation;
+    }
+    return true;
+}
+
+void KMotionFileBvh::WriteHierarchy(bool (*translate)(const KBvhJoint&)) {
+    if (mJoints.empty()) return;
+    Printf(0, "%s\n", "HIERARCHY");
+    WriteJoint(*mJoints.front(), 0, translate);
+}
+
+void KMotionFileBvh::WriteJoint(KBvhJoint& joint, int indent, bool (*translate)(const KBvhJoint&)) {
+    double offset[3];
+    for (int i = 0; i < 3; ++i)
+        offset[i] = std::fabs(joint.offset[i]) <= kZeroOffset ? 0.0 : joint.offset[i];
+    if (joint.endSite) {
+        Printf(indent, "%s\n", "End Site");
+    } else {
+        Printf(indent, "%s %s\n", joint.parent ? "JOINT" : "ROOT", joint.name.c_str());
+    }
+    Printf(indent, "%s\n", "{");
+    Printf(indent + 1, "%s %g %g %g\n", "OFFSET", offset[0], offset[1], offset[2]);
+    if (!joint.endSite) {
+        static const int kWritten[] = {kBvhXPosition, kBvhYPosition, kBvhZPosition,
+                                       kBvhZRotation, kBvhXRotation, kBvhYRotation};
+        const bool six = !joint.parent || translate(joint);
+        joint.channelCount = six ? 6 : 3;
+        for (int i = 0; i < joint.channelCount; ++i)
+            joint.channels[i] = kWritten[i + (six ? 0 : 3)];
+        if (six)
+            Printf(indent + 1, "%s 6 %s %s %s %s %s %s\n", "CHANNELS", "Xposition", "Yposition",
+                   "Zposition", "Zrotation", "Xrotation", "Yrotation");
+        else
+            Printf(indent + 1, "%s 3 %s %s %s\n", "CHANNELS", "Zrotation", "Xrotation",
+                   "Yrotation");
+        for (KBvhJoint* child : joint.children) WriteJoint(*child, indent + 1, translate);
+    }
+    Printf(indent, "%s\n", "}");
+}
+
+void KMotionFileBvh::WriteMotionHeader(int frameCount, double frameTime) {
+    Printf(0, "%s\n", "MOTION");
+    Printf(0, "%s\t%d\n", "Frames:", frameCount);
+    Printf(0, "%s\t%g\n", "Frame Time:", frameTime);
+}
+
+void KMotionFileBvh::WriteFrame() {
+    for (const auto& owned : mJoints) {
+        const KBvhJoint& joint = *owned;
+        if (joint.endSite) continue;
+        KMatrix rotation;
+        KMatrixSetRotationXYZ(rotation, joint.rotation);
+        // Y turns first, then X, then Z: the order of the written Z X Y channels.
+        KVector4 yxz;
+        KMatrixToEuler(yxz, rotation, 6);
+        if (joint.channelCount == 6)
+            Printf(0, "%g %g %g ", joint.translation[0], joint.translation[1],
+                   joint.translation[2]);
+        Printf(0, "%g %g %g ", yxz[2], yxz[1], yxz[0]);
+    }
+    Printf(0, "\n");
+}

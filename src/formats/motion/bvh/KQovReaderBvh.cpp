@@ -1,0 +1,212 @@
+#include "formats/motion/bvh/KQovReaderBvh.h"
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveFilterConstantKeyReducer.h"
+#include "animation/KFCurveFilterGimbleKiller.h"
+#include "animation/KFCurveFilterUnroll.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KFCurveSettings.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovSkeleton.h"
+#include "foundation/KPath.h"
+#include "io/KStreamOptionsMotion.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
+
+namespace {
+
+// Motion keys: cubic, tangent mode 0x100, default weights.
+constexpr uint32_t kTangentMode = 0x100;
+
+void SetKey(KFCurve* curve, int index, KTime time, double value) {
+    if (curve) curve->KeySet(index, time, float(value), KFCURVE_INTERPOLATION_CUBIC, kTangentMode);
+}
+
+// The global rotation filter, then the constant key reducer when it is on.
+void FilterCurves(KFCurve** curves, bool rotation) {
+    if (!curves[0] || !curves[1] || !curves[2]) return;
+    if (rotation && GetRotationFilterMode() == 2) {
+        KFCurveFilterUnroll filter;
+        filter.Apply(curves, 3);
+    } else if (rotation && GetRotationFilterMode() == 1) {
+        KFCurveFilterGimbleKiller filter;
+        filter.Apply(curves, 3);
+    }
+    if (GetApplyConstantKeyReducer()) {
+        KFCurveFilterConstantKeyReducer reducer;
+        // A flat curve left keyless would fall back to 0, losing a constant angle or offset.
+        reducer.SetKeepFirstKey(true);
+        reducer.Apply(curves, 3);
+    }
+}
+
+// The node's translation at rest: its property and the default take's channel, which takes
+// added afterwards start from.
+void SetRestTranslation(KQovNode* node, const double t[3]) {
+    node->SetLocalTranslation(t[0], t[1], t[2]);
+    KQovTakeNode* take = node->GetDefaultTakeNode();
+    KFCurveNode* transform = take && take->GetRoot() ? take->GetRoot()->Find("Transform") : nullptr;
+    if (KFCurveNode* channel = transform ? transform->Find("T") : nullptr)
+        channel->SetDefaultValues(t, 3);
+}
+
+}  // namespace
+
+KQovReaderBvh::KQovReaderBvh(KQovObjectManager* manager) : KQovReader(manager) {}
+
+KQovReaderBvh::~KQovReaderBvh() = default;
+
+bool KQovReaderBvh::Fail(int error) {
+    mError.SetError(error);
+    return false;
+}
+
+bool KQovReaderBvh::FileOpen(const char* fileName) {
+    if (mFile) FileClose();
+    mFile = std::make_unique<KMotionFileBvh>(false);
+    if (mFile->Open(fileName, "r") != 0) {
+        FileClose();
+        return Fail(eFileNotOpened);
+    }
+    mFileName = fileName;
+    return true;
+}
+
+bool KQovReaderBvh::FileClose() {
+    if (!mFile) return Fail(eFileNotOpened);
+    mFile.reset();
+    mFileName = "";
+    return true;
+}
+
+KStreamOptions* KQovReaderBvh::GetReadOptions(bool) {
+    if (!mFile) {
+        Fail(eFileNotOpened);
+        return nullptr;
+    }
+    auto options = std::make_unique<KStreamOptionsMotion>();
+    if (!mFile->ReadOptions(*options)) {
+        Fail(eFileCorrupted);
+        return nullptr;
+    }
+    return options.release();
+}
+
+bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
+    if (!mFile) return Fail(eFileNotOpened);
+    if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId()))
+        return Fail(eStreamOptionsNotSet);
+    auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    options.Progress(0, "Reading BVH nodes", 0.0f);
+    if (!mFile->ReadHierarchy()) return Fail(eFileCorrupted);
+
+    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    KQovNode* reference = mManager->CreateNode("BVH:reference");
+    mNodes.clear();
+    for (const auto& joint : mFile->GetJoints()) {
+        const std::string name = joint->endSite ? joint->parent->name + "_End" : joint->name;
+        KQovNode* node = mManager->CreateNode(name.c_str());
+        KQovSkeleton* skeleton = mManager->CreateSkeleton();
+        skeleton->SetSkeletonType(KQovSkeleton::eLimbNode);
+        node->SetNodeAttribute(skeleton);
+        KQovNode* parent = reference;
+        if (joint->parent) {
+            for (size_t i = 0; i < mNodes.size(); ++i)
+                if (mFile->GetJoints()[i].get() == joint->parent) parent = mNodes[i];
+            SetRestTranslation(node, joint->offset);
+        }
+        parent->AddChild(node);
+        node->AddTakeNode(take.Buffer());
+        node->SetCurrentTakeNode(take.Buffer());
+        mNodes.push_back(node);
+    }
+
+    KString message =
+        KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
+    if (!CheckDuplicateNames(reference, message)) {
+        options.Message("Error", message.Buffer(), "Ok");
+        mManager->DestroyNode(reference, true);
+        return Fail(eFileCorrupted);
+    }
+    KQovNode* sceneRoot = scene->GetRootNode();
+    if (options.GetSetting(8) == 1) {
+        sceneRoot->AddChild(reference);
+    } else {
+        KQovNode* top = reference->GetChild(0);
+        reference->RemoveChild(top);
+        sceneRoot->AddChild(top);
+        mManager->DestroyNode(reference, true);
+    }
+    if (!ReadMotion(options)) return Fail(eFileCorrupted);
+
+    KQovTakeInfo info;
+    info.name = take;
+    info.secondName = take;
+    const KTime start = options.GetStartTime();
+    const int frames = options.GetFrameCount();
+    const KTime stop = frames > 0 ? start + options.GetFramePeriod() * int64_t(frames - 1) : start;
+    info.localTimeSpan.Set(start, stop);
+    info.referenceTimeSpan.Set(start, stop);
+    scene->SetTakeInfo(info);
+    scene->SetCurrentTake(take.Buffer());
+    return true;
+}
+
+bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
+    if (options.GetFrameCount() > mFile->GetFrameCount())
+        options.SetFrameCount(mFile->GetFrameCount());
+    const int frames = options.GetFrameCount();
+    const KTime period = options.GetFramePeriod();
+    struct Curves {
+        KFCurve* t[3];
+        KFCurve* r[3];
+    };
+    std::vector<Curves> curves(mNodes.size());
+    const auto& joints = mFile->GetJoints();
+    for (size_t i = 0; i < joints.size(); ++i) {
+        if (joints[i]->endSite) continue;
+        KQovTakeNode* takeNode = mNodes[i]->GetCurrentTakeNode();
+        Curves& c = curves[i];
+        const bool translate = joints[i]->channelCount == 6;
+        c.t[0] = translate ? takeNode->GetTranslationX() : nullptr;
+        c.t[1] = translate ? takeNode->GetTranslationY() : nullptr;
+        c.t[2] = translate ? takeNode->GetTranslationZ() : nullptr;
+        c.r[0] = takeNode->GetRotationX();
+        c.r[1] = takeNode->GetRotationY();
+        c.r[2] = takeNode->GetRotationZ();
+        for (KFCurve* curve : c.t)
+            if (curve) curve->PrepareKeys(frames);
+        for (KFCurve* curve : c.r)
+            if (curve) curve->PrepareKeys(frames);
+    }
+    bool ok = true;
+    KTime time = options.GetStartTime();
+    int read = 0;
+    for (; read < frames; ++read, time += period) {
+        options.Progress(0, nullptr, float(read * 100 / frames));
+        if (!mFile->ReadFrame(read == 0)) {
+            ok = false;
+            break;
+        }
+        for (size_t i = 0; i < joints.size(); ++i) {
+            if (joints[i]->endSite) continue;
+            for (int a = 0; a < 3; ++a) {
+                SetKey(curves[i].t[a], read, time, joints[i]->translation[a]);
+                SetKey(curves[i].r[a], read, time, joints[i]->rotation[a]);
+            }
+        }
+    }
+    // What was keyed stays, also after a short file.
+    for (size_t i = 0; i < joints.size(); ++i) {
+        if (joints[i]->endSite) continue;
+        for (KFCurve* curve : curves[i].t)
+            if (curve) curve->CommitKeys(read);
+        for (KFCurve* curve : curves[i].r)
+            if (curve) curve->CommitKeys(read);
+        FilterCurves(curves[i].t, false);
+        FilterCurves(curves[i].r, true);
+    }
+    return ok;
+}

@@ -1,0 +1,105 @@
+#pragma once
+// The hierarchical translation-rotation text file: a header of settings, the segment
+// hierarchy, a base position per segment and one block of frame lines per segment. Reading
+// fills the segment table; each frame becomes the segment's local translation (centimetres)
+// and rotation (Euler X, Y, Z in degrees) with the base position folded in. Writing takes the
+// same table back.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/motion/KMotionFile.h"
+#include "foundation/KMatrix.h"
+
+class KStreamOptionsMotion;
+
+struct KHtrSegment {
+    std::string name;
+    std::string parentName;
+    int dataType = -1;
+    KVector4 baseTranslation;  // centimetres
+    KMatrix baseRotation;
+    double boneLength = 0.0;  // centimetres
+    // Per frame: local translation and Euler X, Y, Z rotation of the segment.
+    std::vector<KVector4> translations;
+    std::vector<KVector4> rotations;
+
+    // Angles indexed by axis, turned in the given order code.
+    void SetBasePosition(const KVector4& translation, const KVector4& angles, int order,
+                         double length);
+};
+
+class KMotionFileHtr : public KMotionFile {
+public:
+    static constexpr int kMaxName = 255;
+
+    explicit KMotionFileHtr(bool report);
+
+    // The header only: frame count and rate into the options, setting 8 to 1.
+    bool ReadOptions(KStreamOptionsMotion& options);
+    // Header, hierarchy and base positions; the position is then on the first frame block.
+    bool ReadHierarchy(KStreamOptionsMotion* options);
+    // Every segment's frame block; reads at most the options' frame count (lowered to the
+    // file's) frames per segment.
+    bool ReadAnimation(KStreamOptionsMotion& options);
+
+    KHtrSegment* FindSegment(const char* name) const;
+    // Index of the single segment whose parent names no segment; -1 when there is none, more
+    // than one, or when parents run in a cycle.
+    int FindRootSegment() const;
+    const std::vector<std::unique_ptr<KHtrSegment>>& GetSegments() const { return mSegments; }
+    KHtrSegment* AddSegment(const char* name, const char* parentName);
+    void ClearSegments() { mSegments.clear(); }
+
+    int GetFrameCount() const { return mFrameCount; }
+    int GetFrameRate() const { return mFrameRate; }
+    int GetBoneAxis() const { return mBoneAxis; }
+    const KMatrix& GetBoneAxisMatrix() const { return mBoneAxisMatrix; }
+    bool GetMinimizeRotationOffset() const { return mMinimizeRotationOffset; }
+    void SetMinimizeRotationOffset(bool on) { mMinimizeRotationOffset = on; }
+
+    void WriteHeader(int segmentCount, int frameCount, int frameRate);
+    void WriteHierarchyBegin();
+    void WriteHierarchyLine(const char* name, const char* parentName);
+    void WriteBasePositionBegin();
+    void WriteBasePositionLine(const char* name, const KVector4& t, const KVector4& r,
+                               double length);
+    void WriteFrameSectionBegin(const char* name);
+    void WriteFrameLine(int frame, const KVector4& t, const KVector4& r);
+    void WriteEndOfFile();
+    // The whole table, in table order, with `frames` frames per segment: base positions and
+    // frame values in millimetres and XYZ-order degrees.
+    void WriteSegments(int frames, int frameRate);
+
+    // The rotation that takes +X onto axis 0, 1 or 2 by the shortest way.
+    static KMatrix BoneAxisMatrix(int axis);
+
+private:
+    bool ReadHeaderLine(KStreamOptionsMotion* options);
+    bool ReadHierarchyLine();
+    bool ReadBasePositionLine();
+    bool ReadFrame(KHtrSegment& segment, int index);
+    KHtrSegment* ReadFrameSectionName();
+
+    int mFileType = 0;
+    int mDataType = 0;
+    int mFileVersion = 1;
+    int mSegmentCount = 0;
+    int mFrameCount = 0;
+    int mFrameRate = 60;
+    int mOrderIndex = 0;
+    int mUnitIndex = 0;
+    int mAngleIndex = 0;
+    int mGravityAxis = 1;
+    int mBoneAxis = 1;
+    double mScaleFactor = 1.0;
+    int mOrder = 0;
+    double mLengthFactor = 0.1;
+    double mAngleFactor = 1.0;
+    KMatrix mBoneAxisMatrix;
+    int mState = -1;
+    int mCounter = 0;
+    bool mMinimizeRotationOffset = true;
+    std::vector<std::unique_ptr<KHtrSegment>> mSegments;
+};

@@ -1,0 +1,99 @@
+// Which scene a node, and what its subtree uses, belongs to: moving subtrees
+// between entity containers when nodes are linked and unlinked, and listing
+// a video clip in the media of the scene that uses it.
+
+#include <vector>
+
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeCollector.h"
+#include "scene/KQovNodeProperties.h"
+#include "scene/KQovVideo.h"
+
+namespace {
+// The scene objects of a list as the kind the container keeps.
+void MoveObjects(const std::vector<KQovObject*>& objects, KQovEntityContainer* from, KQovEntityContainer* to,
+                 bool (KQovEntityContainer::*remove)(KQovObject*), bool (KQovEntityContainer::*add)(KQovObject*)) {
+    for (KQovObject* object : objects) {
+        if (from) (from->*remove)(object);
+        if (to) (to->*add)(object);
+    }
+}
+
+KQovEntityContainer* ContainerOf(KQovObject* object) {
+    if (!object) return nullptr;
+    if (object->GetObjectType() == KQovObject::eNode) return static_cast<KQovNode*>(object)->GetEntityContainer();
+    return nullptr;
+}
+}  // namespace
+
+bool KQovNode::SetEntityContainer(KQovEntityContainer* container, int mode) {
+    if (container == mEntityContainer) return true;
+    KQovNodeCollector collector(mode == 1 ? container : nullptr);
+    if (mode != 1)
+        for (int c = KQovNodeCollector::eNodes; c <= KQovNodeCollector::eVideos; ++c)
+            collector.SetCategoryEnabled(c, false);
+    collector.Collect(this);
+    const struct {
+        size_t count;
+        int code;
+    } clashes[] = {{collector.GetClashingNodes().size(), eNodeNameClash},
+                   {collector.GetClashingTextures().size(), eTextureNameClash},
+                   {collector.GetClashingVideos().size(), eNotAChild},
+                   {collector.GetClashingMaterials().size(), eMaterialNameClash}};
+    for (const auto& clash : clashes)
+        if (clash.count > 0) {
+            mError.SetError(clash.code);
+            return false;
+        }
+    KQovEntityContainer* old = mEntityContainer;
+    for (KQovNode* node : collector.GetNodes())
+        if (node->mEntityContainer) node->mEntityContainer->RemoveNode(node);
+    MoveObjects(collector.GetMaterials(), old, nullptr, &KQovEntityContainer::RemoveMaterial, nullptr);
+    MoveObjects(collector.GetTextures(), old, nullptr, &KQovEntityContainer::RemoveTexture, nullptr);
+    for (KQovObject* video : collector.GetVideos())
+        if (old) old->RemoveVideo(static_cast<KQovVideo*>(video));
+    if (!container) return true;
+    if (mode == 1 && container->GetRootNode() && container->GetRootNode() != this)
+        container->GetRootNode()->SetEntityContainer(nullptr, 1);
+    for (KQovNode* node : collector.GetNodes()) container->AddNode(node);
+    MoveObjects(collector.GetMaterials(), nullptr, container, nullptr, &KQovEntityContainer::AddMaterial);
+    MoveObjects(collector.GetTextures(), nullptr, container, nullptr, &KQovEntityContainer::AddTexture);
+    for (KQovObject* video : collector.GetVideos()) container->AddVideo(static_cast<KQovVideo*>(video));
+    return true;
+}
+
+bool KQovNodeProperties::Notify(const KPlugChain* chain, int code, KPlug* sender, int index, KPlug* other,
+                                int type, void* extra) {
+    // Only this set's own connections: a look-at or up-vector target linked
+    // through one of its properties stays where it is.
+    auto* child = sender == this ? dynamic_cast<KQovNodeProperties*>(other) : nullptr;
+    if (child && mNode && child->mNode) {
+        if (code == eSourceAdded && mNode->GetEntityContainer())
+            child->mNode->SetEntityContainer(mNode->GetEntityContainer(), 0);
+        else if (code == eSourceRemoved)
+            child->mNode->SetEntityContainer(nullptr, 0);
+    }
+    return KQovPropertyHandler::Notify(chain, code, sender, index, other, type, extra);
+}
+
+void KQovVideoProperties::RegisterInScene() {
+    // The first object fed that belongs to a scene: a node with a container,
+    // or a texture or material feeding such a node.
+    KQovEntityContainer* container = nullptr;
+    for (int i = 0; !container && i < GetDstCount(); ++i) {
+        auto* set = dynamic_cast<KQovPropertyHandler*>(GetDst(i));
+        KQovObject* owner = set ? set->GetOwner() : nullptr;
+        container = ContainerOf(owner);
+        int kind = owner ? owner->GetObjectType() : 0;
+        if (kind != KQovObject::eTexture && kind != KQovObject::eMaterial) continue;
+        for (int d = 0; !container && d < set->GetDstCount(); ++d)
+            if (auto* user = dynamic_cast<KQovPropertyHandler*>(set->GetDst(d))) container = ContainerOf(user->GetOwner());
+    }
+    auto* video = static_cast<KQovVideo*>(GetOwner());
+    if (!container || !video) return;
+    KError saved = container->GetError();  // a miss is no error of the container's
+    const bool listed = container->FindVideo(KString(video->GetName())) != nullptr;
+    container->GetError() = saved;
+    if (!listed) container->AddVideo(video);
+}

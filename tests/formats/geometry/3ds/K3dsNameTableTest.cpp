@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "formats/geometry/3ds/K3dsNameTable.h"
+
+namespace {
+
+struct NameCase {
+    int limit;
+    const char* name;
+    const char* expected;
+    bool numbered;
+};
+
+// Each table is one pass: names run through a single table in order.
+struct NamePass {
+    const char* title;
+    std::vector<NameCase> names;
+};
+
+TEST(K3dsNameTable, PassesShortenAndNumber) {
+    const std::vector<NamePass> passes = {
+        {"three equal",
+         {{10, "Model::Cube", "Cube", false},
+          {10, "Model::Cube", "Cube1", true},
+          {10, "Model::Cube", "Cube2", true}}},
+        {"long names share a cut",
+         {{10, "Model::LongNodeName1", "LongNod", false},
+          {10, "Model::LongNodeName2", "LongNod1", true}}},
+        {"node and material share the table",
+         {{10, "Model::Box", "Box", false}, {15, "Material::Box", "Box1", true}}},
+        // A numbered name is taken too: counting goes on until a name is free.
+        {"numbered names entered",
+         {{10, "Model::Box", "Box", false},
+          {10, "Model::Box1", "Box1", false},
+          {10, "Model::Box", "Box2", true},
+          {10, "Model::Box1", "Box11", true}}},
+        {"only the class prefix goes", {{10, "Model::ns::Arm", "ns::Arm", false}}},
+        {"material limit", {{15, "Material::VeryLongMaterialName", "VeryLongMate", false}}},
+        {"case counts", {{10, "box", "box", false}, {10, "Box", "Box", false}}},
+        {"empty name", {{10, "Model::", "", false}, {10, "", "1", true}}},
+    };
+    for (const NamePass& pass : passes) {
+        K3dsNameTable table;
+        for (const NameCase& c : pass.names) {
+            KQovNamePair pair(c.name);
+            EXPECT_EQ(table.RenameToLength(pair, c.limit), c.numbered)
+                << pass.title << " " << c.name;
+            EXPECT_STREQ(pair.GetCurrentName(), c.expected) << pass.title << " " << c.name;
+            EXPECT_STREQ(pair.initialName.Buffer(), c.name);
+        }
+    }
+}
+
+TEST(K3dsNameTable, ManyEqualNamesStayShortAndDistinct) {
+    K3dsNameTable table;
+    std::vector<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        KQovNamePair pair("Model::Cylinder01");
+        table.Rename(pair);  // the object limit, 10
+        const std::string name = pair.GetCurrentName();
+        EXPECT_LE(name.size(), 10u);
+        EXPECT_EQ(std::find(seen.begin(), seen.end(), name), seen.end()) << name;
+        seen.push_back(name);
+    }
+}
+
+}  // namespace

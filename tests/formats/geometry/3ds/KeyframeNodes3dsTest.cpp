@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovNull.h"
+#include "formats/geometry/3ds/Axes3ds.h"
+#include "formats/geometry/3ds/KeyframeNodes3ds.h"
+
+namespace {
+
+// A parent of each kind with one child; attributes are owned here.
+struct Family {
+    KQovNode parent, child{nullptr, "Model::Child"};
+    std::unique_ptr<KQovNodeAttribute> attribute;
+    Family(const char* name, KQovNodeAttribute* a) : parent(nullptr, name), attribute(a) {
+        if (a) parent.SetNodeAttribute(a);
+        parent.AddChild(&child);
+    }
+    ~Family() { parent.SetNodeAttribute(nullptr); }
+};
+
+TEST(KeyframeNodes3ds, ParentReferencesByParentKind) {
+    struct Case {
+        const char* parent;
+        int kind;  // 0 none, 1 mesh, 2 null
+        bool objectRules, reference;
+        const char* expected;
+    } cases[] = {
+        {"Model::Arm", 1, true, false, "Arm"},
+        {"Model::Arm", 0, true, false, "$$$DUMMY.Arm"},
+        {"Model::Arm", 2, true, false, ""},
+        {"Model::Arm", 2, false, false, "$$$DUMMY.Arm"},
+        {"Model::Qov_Root", 0, true, true, "$$$DUMMY.RootNod"},
+        {"Model::Qov_Root", 0, true, false, ""},
+        {"Model::Qov_Root", 0, false, false, "$$$DUMMY.Qov_Root"},
+        {"Model::AVeryLongParentName", 1, true, false, "AVeryLongParentName"},
+        {"Model::AVeryLongParentNameX", 0, true, false, "$$$DUMMY.AVeryLongPa"},
+    };
+    for (const Case& c : cases) {
+        KQovNodeAttribute* a = c.kind == 1 ? static_cast<KQovNodeAttribute*>(new KQovMesh(nullptr))
+                               : c.kind == 2 ? new KQovNull(nullptr)
+                                             : nullptr;
+        Family f(c.parent, a);
+        EXPECT_EQ(ParentReference3ds(f.child, c.objectRules, c.reference), c.expected) << c.parent;
+        EXPECT_EQ(ParentReference3ds(f.parent, c.objectRules, c.reference), "");
+    }
+}
+
+TEST(KeyframeNodes3ds, KeyCountsAndDefaults) {
+    KQovNode node(nullptr, "Model::ANodeWithALongName");
+    node.SetLocalTranslation(1, 2, 3);
+    node.SetLocalScaling(0, 0, 0);
+    node.AddTakeNode("take");
+    node.SetCurrentTakeNode("take");
+    KeyframeSettings3ds s;
+    s.sceneStop = FrameTime3ds(4);
+    EXPECT_EQ(KeyCount3ds(node, s), 5);  // no curves: the scene's interval
+    KFCurve* x = node.GetCurrentTakeNode()->GetTranslationX();
+    x->PrepareKeys(2);
+    x->KeySetTCB(0, FrameTime3ds(0), 1);
+    x->KeySetTCB(1, FrameTime3ds(10), 11);
+    x->CommitKeys(2);
+    EXPECT_EQ(KeyCount3ds(node, s), 11);
+    Context3ds ctx;
+    ObjectMotion3ds* m = BuildObjectMotion3ds(ctx, node, s);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->name, "ANodeWithA");
+    ASSERT_EQ(m->pos.keys.size(), 11u);
+    EXPECT_EQ(m->pos.values[10].x, 11.0f);
+    EXPECT_EQ(m->pos.values[10].y, -3.0f);  // unanimated channels keep their property
+    EXPECT_EQ(m->scale.values[3].x, 1.0f);  // a vanished scaling writes 1
+    EXPECT_EQ(m->rot.values[5].x, -1.0f);
+    MakeDummy3ds(*m, node);
+    EXPECT_EQ(m->name, "$$$DUMMY");
+    EXPECT_EQ(m->instance, "ANodeWithA");
+    ReleaseObjectMotion3ds(&m);
+    s.animated = false;
+    m = BuildObjectMotion3ds(ctx, node, s);
+    EXPECT_EQ(m->pos.keys.size(), 1u);
+    EXPECT_EQ(m->pos.values[0].x, 1.0f);
+    ReleaseObjectMotion3ds(&m);
+}
+
+TEST(KeyframeNodes3ds, LightsAndCamerasWithoutTargetsLookAlongTheirAxes) {
+    KeyframeSettings3ds s;
+    s.animated = false;
+    Context3ds ctx;
+    Family spot("Model::Spot", new KQovLight(nullptr));
+    spot.parent.SetLocalTranslation(0, 20, 0);
+    spot.parent.GetLight()->SetDefaultConeAngle(30);
+    SpotlightMotion3ds* sm = BuildSpotlightMotion3ds(ctx, spot.parent, s);
+    ASSERT_NE(sm, nullptr);
+    EXPECT_EQ(sm->targetPos.values[0].z, 10.0f);  // 10 below, file Z up
+    EXPECT_EQ(sm->hotspot.values[0], 30.0f);
+    EXPECT_EQ(sm->falloff.values[0], 30.0f);
+    ReleaseSpotlightMotion3ds(&sm);
+    Family cam("Model::Cam", new KQovCamera(nullptr));
+    cam.parent.SetLocalRotation(30, 0, 0);
+    CameraMotion3ds* cm = BuildCameraMotion3ds(ctx, cam.parent, s);
+    ASSERT_NE(cm, nullptr);
+    EXPECT_EQ(cm->targetPos.values[0].x, 10.0f);
+    EXPECT_NEAR(cm->roll.values[0], -30.0f, 1e-3);
+    EXPECT_EQ(cm->target.parent, "");
+    ReleaseCameraMotion3ds(&cm);
+    OmnilightMotion3ds* om = BuildOmnilightMotion3ds(ctx, spot.parent, s);
+    EXPECT_EQ(om->color.keys.size(), 1u);
+    ReleaseOmnilightMotion3ds(&om);
+    EXPECT_FALSE(ctx.ErrorPending());
+}
+
+}  // namespace

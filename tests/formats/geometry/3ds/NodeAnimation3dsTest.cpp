@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "formats/geometry/3ds/Axes3ds.h"
+#include "formats/geometry/3ds/KeyframeNodes3ds.h"
+#include "formats/geometry/3ds/NodeAnimation3ds.h"
+#include "foundation/KRotationOrder.h"
+
+namespace {
+
+void Keys(KFCurve* curve, std::vector<std::pair<int, float>> keys) {
+    curve->PrepareKeys(static_cast<int>(keys.size()));
+    for (size_t i = 0; i < keys.size(); ++i)
+        curve->KeySetTCB(static_cast<int>(i), FrameTime3ds(keys[i].first), keys[i].second);
+    curve->CommitKeys(static_cast<int>(keys.size()));
+}
+
+// Channel "T", "R" or "S" of a take at a frame.
+KVector4 At(KQovTakeNode* take, const char* channel, int frame) {
+    KVector4 v;
+    const char* axes[3] = {"X", "Y", "Z"};
+    for (int i = 0; i < 3; ++i)
+        v[i] = take->FindCurve("Transform", channel, axes[i])->Evaluate(FrameTime3ds(frame));
+    return v;
+}
+
+// Scene animation written as key-frame tracks and read back keeps every frame.
+TEST(NodeAnimation3ds, WrittenNodesReadBackAtFrameTimes) {
+    KQovNode source(nullptr, "Model::Box");
+    source.AddTakeNode("anim");
+    source.SetCurrentTakeNode("anim");
+    KQovTakeNode* take = source.GetCurrentTakeNode();
+    Keys(take->GetTranslationX(), {{0, 1}, {12, -4}});
+    Keys(take->GetTranslationY(), {{0, 2}, {12, 8}});
+    Keys(take->GetTranslationZ(), {{0, 3}});
+    Keys(take->GetRotationX(), {{0, 10}, {6, 120}, {12, 200}});
+    Keys(take->GetRotationY(), {{0, -30}, {12, 40}});
+    Keys(take->GetRotationZ(), {{0, 0}, {12, 75}});
+    Keys(take->GetScalingX(), {{0, 1}, {12, 2}});
+    Keys(take->GetScalingY(), {{0, 1}});
+    Keys(take->GetScalingZ(), {{0, 3}});
+    Context3ds ctx;
+    ObjectMotion3ds* motion = BuildObjectMotion3ds(ctx, source, KeyframeSettings3ds{});
+    ASSERT_NE(motion, nullptr);
+    ASSERT_EQ(motion->pos.keys.size(), 13u);
+    KQovNode back(nullptr, "Model::Back");
+    ASSERT_TRUE(ReadObjectAnimation3ds(back, *motion, {}));
+    KQovTakeNode* read = back.GetCurrentTakeNode();
+    EXPECT_STREQ(read->GetName(), "default take");
+    for (int f = 0; f <= 12; ++f) {
+        EXPECT_LT((At(read, "T", f) - At(take, "T", f)).Length(), 1e-4) << f;
+        EXPECT_LT((At(read, "S", f) - At(take, "S", f)).Length(), 1e-4) << f;
+        KMatrix want, got;
+        KMatrixSetRotationXYZ(want, At(take, "R", f));
+        KMatrixSetRotationXYZ(got, At(read, "R", f));
+        EXPECT_EQ(KMatrixCompare3x3(want, got, 1e-3), 0) << f;
+    }
+    // The same tracks read without animation give the first key's values only.
+    KQovNode still(nullptr, "Model::Still");
+    TrackReading3ds off;
+    off.animate = false;
+    off.scale = 2;
+    ASSERT_TRUE(ReadObjectAnimation3ds(still, *motion, off));
+    KVector4 t, s;
+    still.GetLocalTranslation(t);
+    still.GetLocalScaling(s);
+    EXPECT_LT((t - KVector4(2, 4, 6)).Length(), 1e-5);
+    EXPECT_LT((s - KVector4(1, 1, 3)).Length(), 1e-6);
+    EXPECT_EQ(still.GetCurrentTakeNode()->GetTranslationX()->KeyGetCount(), 0);
+    EXPECT_FALSE(ReadObjectAnimation3ds(still, *motion, off));  // the take exists already
+    ReleaseObjectMotion3ds(&motion);
+}
+
+// Lights and cameras: the cone from the falloff, static lens and roll, the target's position.
+TEST(NodeAnimation3ds, SpotsAndCamerasWithTargets) {
+    KQovLight* light = new KQovLight(nullptr);
+    KQovCamera* lens = new KQovCamera(nullptr);
+    KQovNode spot(nullptr, "Model::Spot"), camera(nullptr, "Model::Cam");
+    KQovNode spotTarget(nullptr, "Model::Spot.Target"), camTarget(nullptr, "Model::Cam.Target");
+    spot.SetNodeAttribute(light);
+    camera.SetNodeAttribute(lens);
+    Context3ds ctx;
+    SpotlightMotion3ds* s = nullptr;
+    InitSpotlightMotion3ds(ctx, &s, 1, 1, 1, 1, 1, 1);
+    s->hotspot.values[0] = 20;
+    s->falloff.values[0] = 35;
+    s->targetPos.values[0] = {1, 2, 3};
+    ASSERT_TRUE(ReadSpotlightAnimation3ds(spot, &spotTarget, *s, {}));
+    EXPECT_EQ(light->GetDefaultConeAngle(), 35);
+    KVector4 t;
+    spotTarget.GetLocalTranslation(t);
+    EXPECT_EQ(t, KVector4(1, 3, -2));
+    CameraMotion3ds* c = nullptr;
+    InitCameraMotion3ds(ctx, &c, 1, 1, 1, 0);  // no target keys: at the origin
+    c->fov.values[0] = 60;
+    c->roll.values[0] = 15;
+    ASSERT_TRUE(ReadCameraAnimation3ds(camera, &camTarget, *c, {}));
+    EXPECT_EQ(lens->GetDefaultFieldOfView(), 60);
+    EXPECT_EQ(lens->GetDefaultRoll(), 15);
+    EXPECT_STREQ(camTarget.GetCurrentTakeNode()->GetName(), "default take");
+    ReleaseSpotlightMotion3ds(&s);
+    ReleaseCameraMotion3ds(&c);
+    spot.SetNodeAttribute(nullptr);
+    camera.SetNodeAttribute(nullptr);
+    delete light;
+    delete lens;
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <tuple>
+
+#include "Test3ds.h"
+
+#include "formats/geometry/3ds/Axes3ds.h"
+#include "formats/geometry/3ds/Database3ds.h"
+#include "formats/geometry/3ds/Motion3ds.h"
+#include "formats/geometry/3ds/Tracks3ds.h"
+#include "foundation/KRotationOrder.h"
+
+namespace {
+
+// A curve through (frame, value) keys, TCB with zero parameters.
+void Keys(KFCurve& curve, std::vector<std::pair<int, double>> keys) {
+    curve.PrepareKeys(static_cast<int>(keys.size()));
+    for (size_t i = 0; i < keys.size(); ++i)
+        curve.KeySetTCB(static_cast<int>(i), FrameTime3ds(keys[i].first),
+                        static_cast<float>(keys[i].second));
+    curve.CommitKeys(static_cast<int>(keys.size()));
+}
+
+KMatrix Rotation(const KVector4& euler) {
+    KMatrix m;
+    KMatrixSetRotationXYZ(m, euler);
+    return m;
+}
+
+TEST(Tracks3ds, WrittenRotationsReadBackAtEveryFrame) {
+    KFCurve x, y, z;
+    Keys(x, {{0, 10}, {10, 80}, {20, -40}});
+    Keys(y, {{0, -20}, {20, 60}});
+    Keys(z, {{0, 5}, {5, 170}, {20, 30}});
+    const Channel3ds euler[3] = {{&x}, {&y}, {&z}};
+    Track3ds<Rotation3ds> track;
+    FillRotationKeys3ds(track, euler, 21);
+    ASSERT_EQ(track.keys.size(), 21u);
+    EXPECT_EQ(track.keys[20].time, 20u);
+    EXPECT_EQ(track.keys[20].rflags, 7);
+    const std::vector<KVector4> back = ReadRotations3ds(track, RisingKeys3ds(track.keys));
+    ASSERT_EQ(back.size(), 21u);
+    for (int k = 0; k <= 20; ++k) {
+        const KMatrix expected = Rotation(KVector4(euler[0].At(k), euler[1].At(k), euler[2].At(k)));
+        EXPECT_EQ(KMatrixCompare3x3(Rotation(back[k]), expected, 1e-4), 0) << "frame " << k;
+    }
+}
+
+TEST(Tracks3ds, RotationKeysComposeAndStillFramesHoldNoTurn) {
+    // Two keys of 30 degrees about the file's x axis: -30, then -60 about x.
+    Track3ds<Rotation3ds> track;
+    track.keys = {KeyHeader3ds{0}, KeyHeader3ds{10}};
+    const float a = static_cast<float>(30 * M_PI / 180);
+    track.values = {{a, 1, 0, 0}, {a, 1, 0, 0}};
+    const std::vector<KVector4> r = ReadRotations3ds(track, RisingKeys3ds(track.keys));
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_NEAR(r[0][0], -30, 1e-4);
+    EXPECT_NEAR(r[1][0], -60, 1e-4);
+    EXPECT_NEAR(r[1][1], 0, 1e-4);
+    // A rotation held after frame 0: the whole turn in key 0, then no turn.
+    const Channel3ds held[3] = {{nullptr, 45}, {nullptr, 0}, {nullptr, 0}};
+    Track3ds<Rotation3ds> out;
+    FillRotationKeys3ds(out, held, 3);
+    EXPECT_NEAR(out.values[0].angle, -45 * M_PI / 180, 1e-6);
+    for (int k = 1; k < 3; ++k) {
+        EXPECT_EQ(out.values[k].angle, 0.0f);
+        EXPECT_EQ(out.values[k].x, -1.0f);
+    }
+}
+
+TEST(Tracks3ds, PositionScaleColourAndValueKeys) {
+    struct Case {
+        KVector4 in;
+        Point3ds position, scale;
+    } cases[] = {
+        {KVector4(0, 1, 0), {0, 0, 1}, {0, 0, 1}},
+        {KVector4(0, 0, 1), {0, -1, 0}, {0, 1, 0}},
+        {KVector4(1, 2, 3), {1, -3, 2}, {1, 3, 2}},
+        {KVector4(0, 0, 0), {0, 0, 0}, {1, 1, 1}},  // a vanished scaling writes 1
+    };
+    for (const Case& c : cases) {
+        const Channel3ds v[3] = {{nullptr, c.in[0]}, {nullptr, c.in[1]}, {nullptr, c.in[2]}};
+        Track3ds<Point3ds> p, s, col;
+        FillPositionKeys3ds(p, v, 1);
+        FillScaleKeys3ds(s, v, 1);
+        FillColorKeys3ds(col, v, 1);
+        auto xyz = [](const Point3ds& q) { return std::make_tuple(q.x, q.y, q.z); };
+        EXPECT_EQ(xyz(p.values[0]), xyz(c.position));
+        EXPECT_EQ(xyz(s.values[0]), xyz(c.scale));
+        EXPECT_EQ(col.values[0].y, static_cast<float>(c.in[1]));
+    }
+    KFCurve fov;
+    Keys(fov, {{0, 30}, {10, 50}});
+    Track3ds<float> values;
+    FillValueKeys3ds(values, Channel3ds{&fov, 99}, 11);
+    EXPECT_EQ(values.values[10], 50.0f);
+    KFCurve empty;  // no keys: the default value
+    FillValueKeys3ds(values, Channel3ds{&empty, 45}, 2);
+    EXPECT_EQ(values.values.size(), 2u);
+    EXPECT_EQ(values.values[1], 45.0f);
+}
+
+TEST(Tracks3ds, ReadKeysRiseInFrameOrder) {
+    std::vector<KeyHeader3ds> keys;
+    for (uint32_t f : {0u, 10u, 10u, 5u, 20u}) keys.push_back(KeyHeader3ds{f});
+    keys[4].tension = 0.5f;
+    const std::vector<size_t> taken = RisingKeys3ds(keys);
+    EXPECT_EQ(taken, (std::vector<size_t>{0, 1, 4}));
+    KFCurve a, b;
+    KFCurve* curves[2] = {&a, &b};
+    SetTrackCurves3ds(curves, 2, keys, taken,
+                      {KVector4(1, 2, 0), KVector4(3, 4, 0), KVector4(5, 6, 0)});
+    ASSERT_EQ(b.KeyGetCount(), 3);
+    EXPECT_EQ(b.KeyGetValue(2), 6.0f);
+    EXPECT_EQ(a.KeyGetTime(2), FrameTime3ds(20));
+    EXPECT_EQ(FrameTime3ds(30).GetSecondDouble(), 1.0);
+    EXPECT_TRUE(RisingKeys3ds({}).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Row-vector rotation of scene Euler angles, taken back into file axes.
+KMatrix FileRotation(const KVector4& sceneEuler) {
+    KMatrix toScene, toFile, m, out;
+    const double c[3][3] = {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}};
+    for (int r = 0; r < 3; ++r)
+        for (int k = 0; k < 3; ++k) toScene[r][k] = toFile[k][r] = c[r][k];
+    KMatrixSetRotationXYZ(m, sceneEuler);
+    KMatrixMultiply(out, toScene, m);  // toScene applies first
+    KMatrixMultiply(out, out, toFile);
+    return out;
+}
+
+// Rotation keys read from real files match lib3ds's evaluation at the key frames.
+TEST(Tracks3ds, RotationsAgreeWithLib3dsAtKeyFrames) {
+    const std::string name = std::string(QOV_TESTDATA_DIR) + "/3ds/RotatingCube.3DS";
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    LoadDatabase3ds(ctx, OpenFile3ds(ctx, name.c_str(), "rb"), db);
+    ObjectMotion3ds* motion = nullptr;
+    GetObjectMotionByIndex3ds(ctx, db, 0, &motion);
+    ASSERT_NE(motion, nullptr);
+    const std::vector<size_t> taken = RisingKeys3ds(motion->rot.keys);
+    const std::vector<KVector4> euler = ReadRotations3ds(motion->rot, taken);
+    ASSERT_GT(taken.size(), 100u);
+    const Point3ds s = motion->scale.values.at(0);
+    for (size_t i = 0; i < taken.size(); i += 15) {
+        const uint32_t frame = motion->rot.keys[taken[i]].time;
+        const std::vector<std::string> lines = Lib3dsLines(name, std::to_string(frame));
+        ASSERT_EQ(lines.size(), 1u);
+        std::istringstream in(lines[0].substr(lines[0].find(' ', 7)));
+        const KMatrix r = FileRotation(euler[i]);
+        const float scale[3] = {s.x, s.y, s.z};
+        for (int row = 0; row < 3; ++row)
+            for (int col = 0; col < 3; ++col) {
+                double v = 0;
+                in >> v;
+                EXPECT_NEAR(r[row][col] * scale[row], v, 2e-4) << "frame " << frame;
+            }
+    }
+    ReleaseObjectMotion3ds(&motion);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include "DxfTestText.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "formats/geometry/dxf/KDxfDrawingReader.h"
+
+namespace {
+
+using Polygons = std::vector<std::vector<int>>;
+
+Polygons PolygonsOf(const KQovMesh& mesh) {
+    Polygons out;
+    for (int p = 0; p < mesh.GetPolygonCount(); ++p) {
+        out.emplace_back();
+        for (int k = 0; k < mesh.GetPolygonSize(p); ++k) out.back().push_back(mesh.GetPolygonVertex(p, k));
+    }
+    return out;
+}
+
+const char* kPolyfaceHead = "0|POLYLINE|8|A|66|1|70|64|";
+const char* kFourPoints =
+    "0|VERTEX|10|0|20|0|30|0|70|192|0|VERTEX|10|1|20|0|30|0|70|192|"
+    "0|VERTEX|10|1|20|1|30|0|70|192|0|VERTEX|10|0|20|1|30|0|70|192|";
+
+}  // namespace
+
+// One entity read in the entity mode: its points, polygons and polygon materials.
+TEST(KDxfEntities, EntitiesBecomeMeshes) {
+    const std::string polyface = std::string(kPolyfaceHead) + kFourPoints;
+    struct Case {
+        const char* name;
+        std::string entity;
+        int points;
+        Polygons polygons;
+    } cases[] = {
+        {"line", "0|LINE|8|A|10|0|20|0|30|0|11|1|21|2|31|3|", 2, {{0, 1, 0}}},
+        {"3dface, corner 4 repeats 3",
+         "0|3DFACE|10|0|20|0|30|0|11|1|21|0|31|0|12|1|22|1|32|0|13|1|23|1|33|0|", 3, {{0, 1, 2}}},
+        {"polyface quad, invisible edge",
+         polyface + "0|VERTEX|70|128|71|1|72|2|73|3|74|-4|0|SEQEND|", 4, {{3, 2, 1, 0}}},
+        {"face of two numbers", polyface + "0|VERTEX|70|128|71|1|72|2|73|0|0|VERTEX|70|128|71|2|72|3|73|4|0|SEQEND|",
+         4, {{1, 0, 1}, {3, 2, 1}}},
+        {"face numbers beyond the points read so far are dropped",
+         polyface + "0|VERTEX|70|128|71|1|72|2|73|5|0|VERTEX|70|128|71|1|72|-2147483648|73|3|"
+                    "0|VERTEX|70|128|71|1|72|2|73|3|0|SEQEND|",
+         4, {{2, 1, 0}}},
+        {"face and vertex numbers of 0", polyface + "0|VERTEX|70|128|71|0|72|2|73|3|0|SEQEND|", 4, {}},
+        {"closed 3d polyline",
+         "0|POLYLINE|70|9|0|VERTEX|10|0|70|32|0|VERTEX|10|1|70|32|0|VERTEX|10|2|70|32|"
+         "0|VERTEX|10|3|70|32|0|SEQEND|",
+         4, {{1, 0, 1}, {2, 1, 2}, {3, 2, 3}, {0, 3, 0}}},
+        {"a vertex count in group 71 is no size", "0|POLYLINE|70|64|71|2000000000|" + std::string(kFourPoints) +
+             "0|SEQEND|", 4, {}},
+    };
+    for (const Case& c : cases) {
+        KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
+        const std::string text = DxfEntities(c.entity);
+        ASSERT_TRUE(reader.Read(text)) << c.name;
+        ASSERT_EQ(reader.GetNodes().size(), 1u) << c.name;
+        const KQovMesh& mesh = *reader.GetNodes()[0]->mesh;
+        EXPECT_EQ(mesh.GetControlPointsCount(), c.points) << c.name;
+        EXPECT_EQ(PolygonsOf(mesh), c.polygons) << c.name;
+    }
+}
+
+TEST(KDxfEntities, AxesAndCornerOrder) {
+    KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
+    const std::string text = DxfEntities(
+        "0|LINE|10|0|20|0|30|0|11|1|21|2|31|3|"
+        "0|3DFACE|10|1|20|0|30|0|11|2|21|0|31|0|12|3|22|0|32|0|13|3|23|0|33|0|");
+    ASSERT_TRUE(reader.Read(text));
+    const KArrayVector4& line = reader.GetNodes()[0]->mesh->GetControlPoints();
+    EXPECT_EQ(line.GetAt(1), KVector4(1, 3, -2));
+    EXPECT_EQ(line.GetAt(1)[3], 1.0);
+    const KArrayVector4& face = reader.GetNodes()[1]->mesh->GetControlPoints();
+    EXPECT_EQ(face.GetAt(0)[0], 3.0);  // corners 3, 2, 1
+    EXPECT_EQ(face.GetAt(2)[0], 1.0);
+    EXPECT_TRUE(reader.GetNodes()[0]->wireFrame);
+    EXPECT_FALSE(reader.GetNodes()[1]->wireFrame);
+}
+
+// Colour numbers: the entity's, else its layer's (also when the layer is off); one material
+// per number for the whole read, named in order of first use.
+TEST(KDxfEntities, ColoursAndMaterials) {
+    const std::string tables = "0|SECTION|2|TABLES|0|TABLE|2|LAYER|70|1|0|LAYER|2|OFF|62|-3|0|ENDTAB|0|ENDSEC|";
+    struct Case {
+        const char* entity;
+        double r, g, b;  // r < 0: no material
+    } cases[] = {
+        {"0|LINE|8|OFF|11|1|", 0, 1, 0},
+        {"0|LINE|8|off|62|0|11|1|", 0, 1, 0},
+        {"0|LINE|8|OFF|62|256|11|1|", -1, 0, 0},
+        {"0|LINE|8|OTHER|11|1|", -1, 0, 0},
+        {"0|LINE|62|30|11|1|", 1, 0.5, 0},
+    };
+    for (const auto& c : cases) {
+        KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
+        const std::string text = DxfEntities(c.entity, tables);
+        ASSERT_TRUE(reader.Read(text)) << c.entity;
+        const KQovMesh& mesh = *reader.GetNodes()[0]->mesh;
+        if (c.r < 0) {
+            EXPECT_EQ(mesh.GetMaterialCount(0), 0) << c.entity;
+            continue;
+        }
+        ASSERT_EQ(mesh.GetMaterialCount(0), 1) << c.entity;
+        const KColor diffuse = mesh.GetMaterial(0, 0)->GetDefaultDiffuse();
+        EXPECT_FALSE(diffuse != KColor(c.r, c.g, c.b)) << c.entity;
+        EXPECT_EQ(mesh.GetMaterialIndices()->GetAt(0), 0);
+    }
+    KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
+    const std::string text = DxfEntities("0|LINE|62|20|11|1|0|LINE|62|5|11|1|0|LINE|62|20|11|2|");
+    ASSERT_TRUE(reader.Read(text));
+    const auto& nodes = reader.GetNodes();
+    EXPECT_EQ(nodes[0]->mesh->GetMaterial(0, 0), nodes[2]->mesh->GetMaterial(0, 0));
+    EXPECT_STREQ(nodes[0]->mesh->GetMaterial(0, 0)->GetName(), "Material::Material0");
+    EXPECT_STREQ(nodes[1]->mesh->GetMaterial(0, 0)->GetName(), "Material::Material1");
+}
+
+// Layer mode: welding, flat faces dropped, one node per layer in name order.
+TEST(KDxfEntities, LayersCollectWeldedPoints) {
+    const std::string lines = "0|LINE|8|B|10|0|11|1|0|LINE|8|b|10|1|11|2|0|LINE|8|A|11|1|"
+                              "0|3DFACE|8|A|10|5|11|5|12|5|13|6|";
+    struct Case {
+        bool weld;
+        int pointsOfB;
+    } cases[] = {{true, 3}, {false, 4}};
+    for (const Case& c : cases) {
+        KDxfDrawingReader reader(KDxfDrawingReader::eByLayer, c.weld);
+        const std::string text = DxfEntities(lines);
+        ASSERT_TRUE(reader.Read(text));
+        ASSERT_EQ(reader.GetNodes().size(), 2u);
+        EXPECT_EQ(reader.GetNodes()[0]->name, "A");
+        EXPECT_EQ(reader.GetNodes()[0]->mesh->GetPolygonCount(), 1);  // the flat face is gone
+        EXPECT_EQ(reader.GetNodes()[1]->name, "B");
+        EXPECT_EQ(reader.GetNodes()[1]->mesh->GetControlPointsCount(), c.pointsOfB);
+    }
+    // The same flat face read as an entity keeps its polygon.
+    KDxfDrawingReader entity(KDxfDrawingReader::eByEntity, true);
+    const std::string face = DxfEntities("0|3DFACE|8|A|10|5|11|5|12|5|13|6|");
+    ASSERT_TRUE(entity.Read(face));
+    EXPECT_EQ(entity.GetNodes()[0]->mesh->GetPolygonCount(), 1);
+}
+
+// Welding finds the first point within 1e-6 in every axis, also across grid cells.
+TEST(KDxfEntities, WeldingMatchesALinearSearch) {
+    KDxfCollection collection;
+    KArrayVector4 all;
+    const double values[] = {0.0, 1e-6 * 0.5, 0.001 - 1e-7, 0.001 + 1e-7, -0.0009999995, 1e9, 1e300};
+    for (double x : values)
+        for (double y : values) {
+            const KVector4 p(x, y, 0.0);
+            const int linear = all.Find(p);
+            const int expected = linear >= 0 ? linear : all.GetCount();
+            if (linear < 0) all.Add(p);
+            EXPECT_EQ(collection.AddPoint(p, true), expected) << x << " " << y;
+        }
+}

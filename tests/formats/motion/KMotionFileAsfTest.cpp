@@ -1,0 +1,330 @@
+#include "formats/motion/asf/KMotionFileAsf.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "MotionTestHelpers.h"
+#include "common/TempTestFolder.h"
+#include "formats/motion/asf/KMotionFileAmc.h"
+#include "formats/motion/asf/KQovAsfScene.h"
+#include "io/KStreamOptionsMotion.h"
+
+using namespace motiontest;
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = char(tolower(c));
+    return s;
+}
+
+// Start of every bone (the root's is its position) and end of every leaf, per frame, in
+// centimetres, as public skeleton readers compute them from the two texts: the bone's turn is
+// C M C^-1 in its parent's, M turning X, then Y, then Z; an axis word names the axes in the
+// order they turn.
+std::vector<std::map<std::string, Vec3>> TextPositions(const std::string& asf,
+                                                       const std::string& amc) {
+    struct Bone {
+        Vec3 dir{};
+        double length = 0;
+        Mat3 c = Identity();
+        std::vector<std::string> dofs;
+        std::string parent;
+        bool leaf = true;
+    };
+    std::map<std::string, Bone> bones;
+    std::vector<std::string> order{"root"};
+    double unit = 1.0;
+    std::ifstream in(asf);
+    std::string line, section, current;
+    auto axis = [](const double a[3], const std::string& word) {
+        Mat3 c = Identity();
+        for (char l : Lower(word)) c = Mul(Axis(l - 'x', a[l - 'x']), c);
+        return c;
+    };
+    while (std::getline(in, line)) {
+        for (char& ch : line)
+            if (ch == '(' || ch == ')' || ch == ',') ch = ' ';
+        std::istringstream s(line);
+        std::string w;
+        if (!(s >> w) || w[0] == '#') continue;
+        if (w[0] == ':') {
+            section = w;
+            continue;
+        }
+        if (section == ":units" && w == "length") s >> unit;
+        if (section == ":root" && w == "order")
+            while (s >> w) bones["root"].dofs.push_back(Lower(w));
+        if (section == ":bonedata") {
+            if (w == "name") {
+                s >> current;
+                order.push_back(current);
+            }
+            Bone& b = bones[current];
+            if (w == "direction") s >> b.dir[0] >> b.dir[1] >> b.dir[2];
+            if (w == "length") s >> b.length;
+            if (w == "axis") {
+                double a[3];
+                s >> a[0] >> a[1] >> a[2] >> w;
+                b.c = axis(a, w);
+            }
+            if (w == "dof")
+                while (s >> w) b.dofs.push_back(w);
+        }
+        if (section == ":hierarchy" && w != "begin" && w != "end") {
+            bones[w].leaf = false;
+            std::string child;
+            while (s >> child) bones[child].parent = w;
+        }
+    }
+    const double scale = 2.54 / unit;
+    std::vector<std::map<std::string, std::vector<double>>> frames;
+    std::ifstream motion(amc);
+    while (std::getline(motion, line)) {
+        std::istringstream s(line);
+        std::string w;
+        if (!(s >> w) || w[0] == '#' || w[0] == ':') continue;
+        if (isdigit((unsigned char)w[0])) {
+            frames.emplace_back();
+            continue;
+        }
+        double v;
+        while (s >> v) frames.back()[w].push_back(v);
+    }
+    std::vector<std::map<std::string, Vec3>> result;
+    for (auto& frame : frames) {
+        std::map<std::string, Vec3> start, end;
+        std::map<std::string, Mat3> turn;
+        std::map<std::string, Vec3> positions;
+        for (const std::string& name : order) {
+            const Bone& b = bones[name];
+            double r[3] = {0, 0, 0};
+            Vec3 t{0, 0, 0};
+            for (size_t i = 0; i < b.dofs.size(); ++i) {
+                const double v = frame[name][i];
+                if (b.dofs[i][0] == 'r') r[b.dofs[i][1] - 'x'] = v;
+                if (b.dofs[i][0] == 't') t[size_t(b.dofs[i][1] - 'x')] = v * scale;
+            }
+            const Mat3 m = Mul(Axis(2, r[2]), Mul(Axis(1, r[1]), Axis(0, r[0])));
+            Mat3 ct = b.c;
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j) ct[i][j] = b.c[j][i];
+            const Mat3 local = Mul(b.c, Mul(m, ct));
+            if (name == "root") {
+                turn[name] = local;
+                start[name] = end[name] = t;
+            } else {
+                turn[name] = Mul(turn[b.parent], local);
+                start[name] = end[b.parent];
+                const Vec3 d{b.dir[0] * b.length * scale, b.dir[1] * b.length * scale,
+                             b.dir[2] * b.length * scale};
+                end[name] = Add(start[name], Apply(turn[name], d));
+            }
+            positions[name] = start[name];
+            if (b.leaf && b.length > 0) positions[name + "_End"] = end[name];
+        }
+        result.push_back(positions);
+    }
+    return result;
+}
+
+// Node positions of the skeleton at a frame number, from its local transforms and keys.
+std::map<std::string, Vec3> ScenePositions(const KQovAsfScene& scene, int frame) {
+    std::map<const KAsfBone*, std::pair<Vec3, Mat3>> global;
+    std::map<std::string, Vec3> positions;
+    for (const KAsfBone* bone : scene.GetBones()) {
+        const KAsfKey* key = bone->FindKey(frame);
+        const KVector4& tk = key ? key->translation : bone->localTranslation;
+        const KVector4& rk = key ? key->rotation : bone->localRotation;
+        const double e[3] = {rk[0], rk[1], rk[2]};
+        Vec3 t{tk[0], tk[1], tk[2]};
+        Mat3 r = EulerXYZ(e);
+        if (bone->parent) {
+            const auto& p = global[bone->parent];
+            t = Add(p.first, Apply(p.second, t));
+            r = Mul(p.second, r);
+        }
+        global[bone] = {t, r};
+        positions[bone->name] = t;
+        if (bone->children.empty() && bone->length > 0) {
+            const KVector4 e4 = bone->EndTranslation();
+            positions[bone->name + "_End"] = Add(t, Apply(r, Vec3{e4[0], e4[1], e4[2]}));
+        }
+    }
+    return positions;
+}
+
+// Worst distance between the positions the skeleton gives and those expected, per frame.
+double Compare(const KQovAsfScene& scene, const std::vector<std::map<std::string, Vec3>>& expected,
+               size_t* compared) {
+    double worst = 0.0;
+    *compared = 0;
+    for (size_t f = 0; f < expected.size(); ++f) {
+        for (const auto& [name, p] : ScenePositions(scene, int(f) + 1)) {
+            auto it = expected[f].find(name);
+            if (it == expected[f].end()) return 1e9;
+            worst = std::max(worst, Distance(p, it->second));
+            ++*compared;
+        }
+    }
+    return worst;
+}
+
+bool Read(KQovAsfScene& scene, const std::string& asf, const std::string& amc, bool restructure) {
+    KMotionFileAsf skeleton(false);
+    KMotionFileAmc motion(false);
+    KStreamOptionsMotion options;
+    return skeleton.Open(asf.c_str(), "r") == 0 && skeleton.ReadSkeleton(scene, restructure) &&
+           motion.Open(amc.c_str(), "r") == 0 && motion.ReadOptions(options) &&
+           motion.ReadFrames(scene, options);
+}
+
+TEST(KMotionFileAsf, RealFilesMatchIndependentKinematicsAndSurviveARoundTrip) {
+    const std::string asf = std::string(QOV_TESTDATA_DIR) + "/asf/11.asf";
+    const std::string amc = std::string(QOV_TESTDATA_DIR) + "/asf/11_01.amc";
+    ASSERT_TRUE(std::ifstream(asf).good() && std::ifstream(amc).good())
+        << "test data missing: " << asf << ", " << amc;
+    const auto expected = TextPositions(asf, amc);
+    ASSERT_EQ(expected.size(), 597u);
+    struct Case {
+        bool restructure;
+        size_t bones;
+    } cases[] = {{true, 29}, {false, 31}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.restructure);
+        KQovAsfScene scene;
+        ASSERT_TRUE(Read(scene, asf, amc, c.restructure));
+        EXPECT_EQ(scene.GetBones().size(), c.bones);
+        EXPECT_EQ(scene.mName, "VICON");
+        size_t compared = 0;
+        EXPECT_LT(Compare(scene, expected, &compared), 1e-3);
+        EXPECT_GT(compared, 597u * c.bones);
+        if (c.restructure) continue;
+
+        TempTestFolder folder;
+        const std::string asf2 = folder / "out.asf", amc2 = folder / "out.amc";
+        KMotionFileAsf skeleton(false);
+        KMotionFileAmc motion(false);
+        ASSERT_EQ(skeleton.Open(asf2.c_str(), "w"), 0);
+        skeleton.WriteSkeleton(scene);
+        ASSERT_EQ(skeleton.Close(), 0);
+        ASSERT_EQ(motion.Open(amc2.c_str(), "w"), 0);
+        motion.WriteHeader(120.0, 1, 597);
+        for (int f = 1; f <= 597; ++f) motion.WriteFrame(scene, f);
+        ASSERT_EQ(motion.Close(), 0);
+        const auto again = TextPositions(asf2, amc2);
+        ASSERT_EQ(again.size(), expected.size());
+        double worst = 0.0;
+        for (size_t f = 0; f < again.size(); ++f)
+            for (const auto& [name, p] : again[f])
+                worst = std::max(worst, Distance(p, expected[f].at(name)));
+        EXPECT_LT(worst, 2e-3);
+        KQovAsfScene reread;
+        ASSERT_TRUE(Read(reread, asf2, amc2, true));
+        EXPECT_LT(Compare(reread, expected, &compared), 2e-3);
+    }
+}
+
+const char kSkeleton[] =
+    ":version 1.10\n:name test\n:units\n  length 1.0\n  angle deg\n:root\n  order TX TY TZ RX RY "
+    "RZ\n  axis XYZ\n  position 0 0 0\n  orientation 0 0 0\n:bonedata\n  begin\n    id 1\n    "
+    "name hip\n    direction 0 0 1\n    length 10\n    axis 0 0 45 XYZ\n  end\n  begin\n    id "
+    "2\n    name knee\n    direction 1 0 0\n    length 5\n    axis 0 0 30 XYZ\n    dof rx ry "
+    "rz l\n    limits (-inf inf)\n      (-10 10)\n      (-20.0 20.0)\n  end\n:hierarchy\n  "
+    "begin\n    root hip\n    hip knee\n  end\n";
+
+TEST(KMotionFileAsf, SkeletonFilesGoodAndBad) {
+    auto replace = [&](const std::string& from, const std::string& to) {
+        return Replaced(kSkeleton, from, to);
+    };
+    struct Case {
+        std::string text;
+        bool ok;
+    } cases[] = {
+        {kSkeleton, true},
+        {replace(":version 1.10", ":version 1.2"), true},
+        {replace(":root", ":roof"), false},
+        {replace("name hip", "name root"), false},
+        {replace("    root hip\n    hip knee\n", "    root hip\n    knee hip\n    hip knee\n"),
+         false},
+        {replace("hip knee\n", "knee knee\n"), false},
+        {replace("hip knee\n", "hip ankle\n"), false},
+        {replace("axis 0 0 30 XYZ", "axis 0 0 30 XXY"), false},
+        {replace("    direction 1 0 0\n", ""), false},
+        {replace("(-10 10)", "(-10 x)"), false},
+        {replace("dof rx ry rz l", "dof rx ry rz rx ry rz rx"), false},
+        {std::string(kSkeleton).substr(0, 30), false},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string path = folder / "bad.asf";
+        std::ofstream(path, std::ios::binary) << c.text;
+        KMotionFileAsf file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KQovAsfScene scene;
+        EXPECT_EQ(file.ReadSkeleton(scene, true), c.ok);
+    }
+    // The knee keeps three channels; the hip has none and goes, its child carrying its offset
+    // and turning by its own axis frame within the root's.
+    const std::string path = folder / "good.asf";
+    std::ofstream(path, std::ios::binary) << kSkeleton;
+    KMotionFileAsf file(false);
+    ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+    KQovAsfScene scene;
+    ASSERT_TRUE(file.ReadSkeleton(scene, true));
+    KAsfBone* knee = scene.FindBone("knee");
+    ASSERT_TRUE(knee && knee->parent == scene.mRoot.get());
+    EXPECT_EQ(knee->channelCount, 3);
+    EXPECT_LT(KVectorLength3(knee->localTranslation - KVector4(0, 0, 25.4)), 1e-9);
+    EXPECT_LT(KVectorLength3(knee->localRotation - KVector4(0, 0, 30)), 1e-9);
+    EXPECT_EQ(scene.FindBone("hip"), nullptr);
+}
+
+TEST(KMotionFileAmc, OptionsAndBadFrames) {
+    const std::string frame = "1\nroot 0 0 0 0 0 0\nknee 1 2 3\n";
+    const std::string frames = frame + "2\nroot 0 0 0 0 0 0\nknee 1 2 3\n3\n";
+    struct Case {
+        std::string text;
+        bool options, frames;
+        int count;
+        double rate;
+    } cases[] = {
+        {":SAMPLES-PER-SECOND 120\n:FRAME-RANGE 1-2\n" + frames, true, true, 2, 120},
+        {":FORMAT FIRSTFRAME-INDEXED\n" + frame, false, false, 0, 30},
+        {frame + "2\nroot 0 0 0 0 0 0\nankle 1 2 3\n", true, false, 2, 30},
+        {frame + "2\nroot 0 0 0 0 0 0\nroot 0 0 0 0 0 0\n", true, false, 2, 30},
+        {frame + "2\nroot 0 0 0 0 0 0\nknee 1 2\n", true, false, 2, 30},
+        {"root 0 0 0 0 0 0\n", false, false, 0, 30},
+    };
+    TempTestFolder folder;
+    const std::string asf = folder / "s.asf";
+    std::ofstream(asf, std::ios::binary) << kSkeleton;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string path = folder / "m.amc";
+        std::ofstream(path, std::ios::binary) << c.text;
+        KQovAsfScene scene;
+        KMotionFileAsf skeleton(false);
+        ASSERT_EQ(skeleton.Open(asf.c_str(), "r"), 0);
+        ASSERT_TRUE(skeleton.ReadSkeleton(scene, true));
+        KMotionFileAmc file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KStreamOptionsMotion options;
+        options.SetFrameRate(0, 30.0);
+        EXPECT_EQ(file.ReadOptions(options), c.options);
+        if (!c.options) continue;
+        EXPECT_EQ(options.GetFrameCount(), c.count);
+        EXPECT_DOUBLE_EQ(options.GetFrameRate(), c.rate);
+        EXPECT_EQ(file.ReadFrames(scene, options), c.frames);
+        if (!c.frames) continue;
+        EXPECT_EQ(scene.FindBone("knee")->keys.size(), size_t(c.count));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,436 @@
+#include "formats/motion/bvh/KMotionFileBvh.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "MotionTestHelpers.h"
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "character/KQovSceneBridge.h"
+#include "common/TempTestFolder.h"
+#include "formats/motion/bvh/KQovReaderBvh.h"
+#include "formats/motion/bvh/KQovWriterBvh.h"
+#include "io/KStreamOptionsMotion.h"
+#include "io/KStreamOptionsQov.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+using namespace motiontest;
+
+namespace {
+
+std::string TestFile(const char* name) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/bvh/" + name;
+    std::ifstream probe(path);
+    EXPECT_TRUE(probe.good()) << "test data missing: " << path;
+    return path;
+}
+
+// Global joint positions per frame, straight from the text: channels in listed order,
+// column vectors, the last listed channel turning first.
+// `names`, when given, gets each joint's name, an end site's being its parent's + "_End".
+std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
+                                             std::vector<std::string>* names = nullptr) {
+    struct Joint {
+        int parent;
+        Vec3 offset;
+        std::vector<std::string> channels;
+    };
+    std::ifstream in(path);
+    std::vector<Joint> joints;
+    std::vector<int> open;
+    std::string word;
+    int frames = 0;
+    while (in >> word) {
+        if (word == "ROOT" || word == "JOINT" || word == "End") {
+            const bool end = word == "End";
+            in >> word;
+            joints.push_back({open.empty() ? -1 : open.back(), {}, {}});
+            if (names) names->push_back(end ? names->at(size_t(open.back())) + "_End" : word);
+        } else if (word == "{") {
+            open.push_back(int(joints.size()) - 1);
+        } else if (word == "}") {
+            open.pop_back();
+        } else if (word == "OFFSET") {
+            for (double& v : joints.back().offset) in >> v;
+        } else if (word == "CHANNELS") {
+            int n;
+            in >> n;
+            joints.back().channels.resize(size_t(n));
+            for (auto& c : joints.back().channels) in >> c;
+        } else if (word == "Frames:") {
+            in >> frames >> word >> word;
+            in >> word;  // the frame time
+            break;
+        }
+    }
+    std::vector<std::vector<Vec3>> result;
+    for (int f = 0; f < frames; ++f) {
+        std::vector<Vec3> position(joints.size());
+        std::vector<Mat3> rotation(joints.size());
+        for (size_t j = 0; j < joints.size(); ++j) {
+            Vec3 t = joints[j].offset;
+            Mat3 r = Identity();
+            for (const std::string& c : joints[j].channels) {
+                double v;
+                in >> v;
+                const int axis = c[0] - 'X';
+                if (c.find("position") != std::string::npos)
+                    t[size_t(axis)] = v;
+                else
+                    r = Mul(r, Axis(axis, v));
+            }
+            const int p = joints[j].parent;
+            position[j] = p < 0 ? t : Add(position[size_t(p)], Apply(rotation[size_t(p)], t));
+            rotation[j] = p < 0 ? r : Mul(rotation[size_t(p)], r);
+        }
+        result.push_back(position);
+    }
+    return result;
+}
+
+// Global positions of the records' current frame (translation and Euler X, Y, Z).
+std::vector<Vec3> RecordPositions(const KMotionFileBvh& file) {
+    std::vector<Vec3> position;
+    std::vector<Mat3> rotation;
+    std::vector<const KBvhJoint*> order;
+    for (const auto& joint : file.GetJoints()) {
+        const KBvhJoint& j = *joint;
+        Vec3 t = j.endSite ? Vec3{j.offset[0], j.offset[1], j.offset[2]}
+                           : Vec3{j.translation[0], j.translation[1], j.translation[2]};
+        const double e[3] = {j.rotation[0], j.rotation[1], j.rotation[2]};
+        Mat3 r = j.endSite ? Identity() : EulerXYZ(e);
+        size_t p = 0;
+        while (p < order.size() && order[p] != j.parent) ++p;
+        if (j.parent) {
+            t = Add(position[p], Apply(rotation[p], t));
+            r = Mul(rotation[p], r);
+        }
+        order.push_back(&j);
+        position.push_back(t);
+        rotation.push_back(r);
+    }
+    return position;
+}
+
+double MaxDistance(const std::vector<Vec3>& a, const std::vector<Vec3>& b) {
+    double d = a.size() == b.size() ? 0.0 : 1e9;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) d = std::max(d, Distance(a[i], b[i]));
+    return d;
+}
+
+bool SixChannels(const KBvhJoint& joint) {
+    return joint.channelCount == 6;
+}
+
+// Reads `path` whole and writes it again through fresh records to `out`.
+void RoundTrip(const std::string& path, const std::string& out) {
+    KMotionFileBvh in(false);
+    ASSERT_EQ(in.Open(path.c_str(), "r"), 0);
+    ASSERT_TRUE(in.ReadHierarchy());
+    KMotionFileBvh writer(false);
+    ASSERT_EQ(writer.Open(out.c_str(), "w"), 0);
+    std::vector<KBvhJoint*> copies;
+    for (const auto& joint : in.GetJoints()) {
+        KBvhJoint* parent = nullptr;
+        for (size_t i = 0; i < copies.size(); ++i)
+            if (in.GetJoints()[i].get() == joint->parent) parent = copies[i];
+        KBvhJoint* copy = writer.AddJoint(parent, joint->name.c_str(), joint->endSite);
+        std::copy(joint->offset, joint->offset + 3, copy->offset);
+        copy->channelCount = joint->channelCount;
+        copies.push_back(copy);
+    }
+    writer.WriteHierarchy(SixChannels);
+    writer.WriteMotionHeader(in.GetFrameCount(), in.GetFrameTime());
+    for (int f = 0; f < in.GetFrameCount(); ++f) {
+        ASSERT_TRUE(in.ReadFrame(f == 0));
+        for (size_t i = 0; i < copies.size(); ++i) {
+            copies[i]->translation = in.GetJoints()[i]->translation;
+            copies[i]->rotation = in.GetJoints()[i]->rotation;
+        }
+        writer.WriteFrame();
+    }
+    EXPECT_EQ(writer.Close(), 0);
+}
+
+TEST(KMotionFileBvh, RealFilesMatchIndependentKinematicsAndSurviveARoundTrip) {
+    struct Case {
+        const char* name;
+        size_t joints;
+        int frames;
+    } cases[] = {{"01_01.bvh", 31 + 7, 2752}, {"sinusoidal.bvh", 4, 120}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TestFile(c.name);
+        const auto expected = TextPositions(path);
+        KMotionFileBvh file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        ASSERT_TRUE(file.ReadHierarchy());
+        EXPECT_EQ(file.GetJoints().size(), c.joints);
+        ASSERT_EQ(file.GetFrameCount(), c.frames);
+        ASSERT_EQ(expected.size(), size_t(c.frames));
+        double worst = 0.0;
+        for (int f = 0; f < c.frames; ++f) {
+            ASSERT_TRUE(file.ReadFrame(f == 0)) << "frame " << f;
+            worst = std::max(worst, MaxDistance(RecordPositions(file), expected[size_t(f)]));
+        }
+        EXPECT_LT(worst, 1e-3);
+        EXPECT_FALSE(file.ReadFrame(false));
+
+        TempTestFolder folder;
+        const std::string out = folder / "out.bvh";
+        RoundTrip(path, out);
+        const auto again = TextPositions(out);
+        ASSERT_EQ(again.size(), expected.size());
+        worst = 0.0;
+        for (size_t f = 0; f < again.size(); ++f)
+            worst = std::max(worst, MaxDistance(again[f], expected[f]));
+        // The written values carry six significant digits.
+        EXPECT_LT(worst, 2e-3);
+    }
+}
+
+const char kHeader[] =
+    "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n CHANNELS 6 Xposition Yposition Zposition "
+    "Zrotation Yrotation Xrotation\n JOINT LeftHand\n {\n  OFFSET 1 2 3\n  CHANNELS 3 "
+    "Zrotation Xrotation Yrotation\n  End Site\n  {\n   OFFSET 0 0 1\n  }\n }\n}\n";
+
+// A chain of `depth` joints.
+std::string Nested(int depth) {
+    std::string text = "HIERARCHY\nROOT J\n{\nOFFSET 0 0 0\nCHANNELS 0\n";
+    for (int i = 1; i < depth; ++i) text += "JOINT J\n{\nOFFSET 0 0 1\nCHANNELS 0\n";
+    for (int i = 0; i < depth; ++i) text += "}\n";
+    return text + "MOTION\nFrames: 0\nFrame Time: 0.04\n";
+}
+
+TEST(KMotionFileBvh, MalformedFilesFailCleanly) {
+    const std::string good = std::string(kHeader) + "MOTION\nFrames: 2\nFrame Time: 0.04\n";
+    auto replace = [&](const std::string& from, const std::string& to) {
+        return Replaced(good, from, to);
+    };
+    struct Case {
+        std::string text;
+        bool hierarchy;
+    } cases[] = {
+        {good, true},
+        {replace("CHANNELS 3", "CHANNELS 7"), false},
+        {replace("CHANNELS 3", "CHANNELS -1"), false},
+        {replace("Xrotation Yrotation\n", "Wrotation Yrotation\n"), false},
+        {replace("  OFFSET 1 2 3", "  OFFSET 1 2"), false},
+        {replace(" {\n  OFFSET 1", " OFFSET 1"), false},
+        {replace("Frame Time: 0.04", "Frame Rate: 25"), false},
+        {good.substr(0, good.find("  End Site")), false},
+        {"", false},
+        {"ROOT Hips\n", false},
+        {Nested(300), false},
+        {Nested(200), true},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string path = folder / "bad.bvh";
+        std::ofstream(path, std::ios::binary) << c.text;
+        KMotionFileBvh file(false);
+        file.Open(path.c_str(), "r");
+        EXPECT_EQ(file.ReadHierarchy(), c.hierarchy);
+    }
+}
+
+TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
+    struct Case {
+        const char* motion;
+        int frames;
+        double rate;  // the options' rate afterwards
+        int goodFrames;
+    } cases[] = {
+        {"Frames: 2\nFrame Time: 0.0333333\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6 7\n", 2, 30,
+         2},
+        {"Frames: 1\nFrame Time: 0.008333\n1 2 3 10 20 30 5 6 7\n", 1, 120, 1},
+        {"Frames: 2\nFrame Time: 0\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6\n", 2, 25, 1},
+        {"Frames: -5\nFrame Time: 0.5\n", 0, 2, 0},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.motion);
+        const std::string path = folder / "frames.bvh";
+        std::ofstream(path, std::ios::binary) << kHeader << "MOTION\n" << c.motion;
+        KMotionFileBvh file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KStreamOptionsMotion options;
+        options.SetFrameRate(0, 25.0);
+        ASSERT_TRUE(file.ReadOptions(options));
+        EXPECT_EQ(options.GetFrameCount(), c.frames);
+        EXPECT_DOUBLE_EQ(options.GetFrameRate(), c.rate);
+        EXPECT_EQ(options.GetSetting(8), 1);
+        ASSERT_TRUE(file.ReadHierarchy());
+        int read = 0;
+        while (read < file.GetFrameCount() && file.ReadFrame(read == 0)) ++read;
+        EXPECT_EQ(read, c.goodFrames);
+        if (read == 0) continue;
+        // Three rotation channels keep the offset as translation.
+        const KBvhJoint& hand = *file.GetJoints()[1];
+        EXPECT_EQ(hand.translation, KVector4(1, 2, 3));
+        EXPECT_EQ(file.GetJoints()[0]->translation, KVector4(1, 2, 3));
+    }
+}
+
+// Nodes below `node`, depth first, parents before children.
+void Walk(KQovNode* node, std::vector<KQovNode*>& out) {
+    out.push_back(node);
+    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) Walk(child, out);
+}
+
+TEST(KQovReaderBvh, ImportedScenesMatchIndependentKinematics) {
+    struct Case {
+        const char* name;
+        int reference;  // setting 8
+        const char* top;
+        // The import runs the constant key reducer, whose band is 0.009 degrees: on a
+        // captured clip its removed keys move limb ends by up to about 0.02 cm.
+        double tolerance;
+    } cases[] = {{"01_01.bvh", 0, "Hips", 0.025}, {"sinusoidal.bvh", 1, "BVH:reference", 1e-3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TestFile(c.name);
+        const auto expected = TextPositions(path);
+        TestScene test;
+        KQovObjectManager& manager = test.manager;
+        KQovScene* scene = test.scene;
+        KQovReaderBvh reader(&manager);
+        ASSERT_TRUE(reader.FileOpen(path.c_str()));
+        std::unique_ptr<KStreamOptions> base(reader.GetReadOptions(true));
+        auto* options = dynamic_cast<KStreamOptionsMotion*>(base.get());
+        ASSERT_TRUE(options);
+        options->SetSetting(8, c.reference);
+        ASSERT_TRUE(reader.Read(scene, options)) << reader.GetLastErrorString();
+        KQovNode* top = scene->GetRootNode()->GetChild(0);
+        ASSERT_TRUE(top);
+        EXPECT_STREQ(top->GetNameWithoutPrefix().Buffer(), c.top);
+        std::vector<KQovNode*> nodes;
+        Walk(c.reference ? top->GetChild(0) : top, nodes);
+        ASSERT_EQ(nodes.size(), expected[0].size());
+        double worst = 0.0;
+        KTime time = options->GetStartTime();
+        for (size_t f = 0; f < expected.size(); ++f, time += options->GetFramePeriod()) {
+            for (size_t j = 0; j < nodes.size(); ++j) {
+                const KMatrix m = nodes[j]->GetGlobalMatrixAtTime(time);
+                worst = std::max(worst, Distance({m[3][0], m[3][1], m[3][2]}, expected[f][j]));
+            }
+        }
+        EXPECT_LT(worst, c.tolerance);
+    }
+}
+
+TEST(KQovReaderBvh, RefusesWhatItCannotRead) {
+    TestScene test;
+    KQovObjectManager& manager = test.manager;
+    KQovScene* scene = test.scene;
+    KQovReaderBvh reader(&manager);
+    KStreamOptionsMotion options;
+    EXPECT_FALSE(reader.Read(scene, &options));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileNotOpened);
+    TempTestFolder folder;
+    const std::string path = folder / "short.bvh";
+    std::ofstream(path, std::ios::binary)
+        << kHeader << "MOTION\nFrames: 3\nFrame Time: 0.04\n1 2 3 10 20 30 5 6 7\n1 2\n";
+    EXPECT_FALSE(reader.FileOpen((folder / "none.bvh").c_str()));
+    ASSERT_TRUE(reader.FileOpen(path.c_str()));
+    KStreamOptionsMotion* read = dynamic_cast<KStreamOptionsMotion*>(reader.GetReadOptions(true));
+    ASSERT_TRUE(read);
+    std::unique_ptr<KStreamOptions> owner(read);
+    KStreamOptionsQov other;
+    EXPECT_FALSE(reader.Read(scene, &other));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eStreamOptionsNotSet);
+    // A short frame line fails the read; the nodes stay, keyed up to the frame before.
+    EXPECT_FALSE(reader.Read(scene, read));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileCorrupted);
+    KQovNode* hand = scene->GetRootNode()->GetChild(0)->GetChild(0)->GetChild(0);
+    ASSERT_TRUE(hand);
+    EXPECT_STREQ(hand->GetNameWithoutPrefix().Buffer(), "LeftHand");
+    EXPECT_STREQ(hand->GetChild(0)->GetNameWithoutPrefix().Buffer(), "LeftHand_End");
+    EXPECT_EQ(hand->GetCurrentTakeNode()->GetRotationX()->KeyGetCount(), 1);
+}
+
+TEST(KQovWriterBvh, SceneRoundTripsKeepJointPositions) {
+    for (const char* name : {"01_01.bvh", "sinusoidal.bvh"}) {
+        SCOPED_TRACE(name);
+        const std::string path = TestFile(name);
+        std::vector<std::string> names, written;
+        const auto expected = TextPositions(path, &names);
+        TestScene test;
+        KQovObjectManager& manager = test.manager;
+        KQovScene* scene = test.scene;
+        KQovReaderBvh reader(&manager);
+        ASSERT_TRUE(reader.FileOpen(path.c_str()));
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(true));
+        static_cast<KStreamOptionsMotion*>(options.get())->SetSetting(8, 0);
+        ASSERT_TRUE(reader.Read(scene, options.get()));
+
+        TempTestFolder folder;
+        const std::string out = folder / "out.bvh";
+        KQovWriterBvh writer(&manager);
+        EXPECT_FALSE(writer.FileCreate((folder / "no/such/folder.bvh").c_str()));
+        EXPECT_FALSE(writer.IsFileOpen());
+        ASSERT_TRUE(writer.FileCreate(out.c_str()));
+        ASSERT_TRUE(writer.Write(scene, options.get())) << writer.GetLastErrorString();
+        ASSERT_TRUE(writer.FileClose());
+        const auto again = TextPositions(out, &written);
+        ASSERT_EQ(again.size(), expected.size());
+        // Every joint of the source is written (the scene's end nodes as joints, each with an
+        // end site of its own that repeats its position).
+        std::map<std::string, size_t> source;
+        for (size_t j = 0; j < names.size(); ++j) source[names[j]] = j;
+        size_t matched = 0;
+        double worst = 0.0;
+        for (size_t j = 0; j < written.size(); ++j) {
+            auto it = source.find(written[j]);
+            if (it == source.end()) continue;
+            ++matched;
+            for (size_t f = 0; f < again.size(); ++f)
+                worst = std::max(worst, Distance(again[f][j], expected[f][it->second]));
+        }
+        EXPECT_EQ(matched, names.size());
+        // The reducer's band (see above) plus six significant digits in the written file.
+        EXPECT_LT(worst, 0.03);
+    }
+}
+
+TEST(KQovWriterBvh, RefusesScenesItCannotWrite) {
+    TestScene test;
+    KQovObjectManager& manager = test.manager;
+    KQovScene* scene = test.scene;
+    KQovWriterBvh writer(&manager);
+    KStreamOptionsMotion options;
+    EXPECT_FALSE(writer.Write(scene, &options));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotOpened);
+    TempTestFolder folder;
+    ASSERT_TRUE(writer.FileCreate((folder / "out.bvh").c_str()));
+    EXPECT_FALSE(writer.Write(scene, &options));
+    EXPECT_STREQ(writer.GetLastErrorString(), "Can not find root node.");
+    KQovNode* a = manager.CreateNode("Hip joint");
+    scene->GetRootNode()->AddChild(a);
+    int shown = 0;
+    options.SetMessageCallback(
+        [&](const char*, const char* text, const char*, const char*, const char*, int) {
+            ++shown;
+            EXPECT_NE(strstr(text, "Hip joint"), nullptr);
+            return 1;
+        });
+    EXPECT_FALSE(writer.Write(scene, &options));
+    EXPECT_EQ(shown, 1);
+    KStreamOptionsQov other;
+    EXPECT_FALSE(writer.Write(scene, &other));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
+    scene->GetRootNode()->AddChild(manager.CreateNode("Other"));
+    EXPECT_FALSE(writer.Write(scene, &options));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotCreated);
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+#include "formats/motion/htr/KMotionFileHtr.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "MotionTestHelpers.h"
+#include "common/TempTestFolder.h"
+#include "io/KStreamOptionsMotion.h"
+
+using namespace motiontest;
+
+namespace {
+
+// Global segment positions per frame (centimetres) in table order, from the text alone:
+// "ZYX" means Rz Ry Rx on column vectors, the base rotation before the frame's.
+std::vector<std::vector<Vec3>> TextPositions(const std::string& path) {
+    std::ifstream in(path);
+    std::string line, order = "ZYX";
+    double length = 0.1, angle = 1.0, scale = 1.0;
+    std::vector<std::string> names, parents;
+    std::map<std::string, std::vector<double>> base;
+    std::map<std::string, std::vector<std::vector<double>>> frames;
+    std::string section, block;
+    auto rotation = [&](const double* r) {
+        Mat3 m = Identity();
+        for (char c : order) m = Mul(m, Axis(c - 'X', r[c - 'X'] * angle));
+        return m;
+    };
+    while (std::getline(in, line)) {
+        std::istringstream s(line);
+        std::string word;
+        if (!(s >> word) || word[0] == '#') continue;
+        if (word[0] == '[') {
+            section = word;
+            block = word.substr(1, word.size() - 2);
+            continue;
+        }
+        std::vector<double> v;
+        double x;
+        if (section == "[Header]") {
+            std::string value;
+            s >> value;
+            if (word == "EulerRotationOrder") order = value;
+            if (word == "CalibrationUnits") length = value == "mm" ? 0.1 : value == "cm" ? 1 : 2.54;
+            if (word == "RotationUnits" && value == "Radians") angle = 180.0 / M_PI;
+            if (word == "ScaleFactor") scale = std::stod(value);
+        } else if (section == "[SegmentNames&Hierarchy]") {
+            names.push_back(word);
+            parents.emplace_back();
+            s >> parents.back();
+        } else {
+            while (s >> x) v.push_back(x);
+            if (section == "[BasePosition]")
+                base[word] = v;
+            else
+                frames[block].push_back({std::stod(word), v[0], v[1], v[2], v[3], v[4], v[5]});
+        }
+    }
+    std::vector<std::vector<Vec3>> result;
+    const size_t count = names.empty() ? 0 : frames[names[0]].size();
+    for (size_t f = 0; f < count; ++f) {
+        std::map<std::string, std::pair<Vec3, Mat3>> global;
+        std::vector<Vec3> positions;
+        for (size_t i = 0; i < names.size(); ++i) {
+            const auto& b = base[names[i]];
+            const auto& k = frames[names[i]][f];
+            const double factor = length / scale;
+            Vec3 t{(b[0] + k[1]) * factor, (b[1] + k[2]) * factor, (b[2] + k[3]) * factor};
+            Mat3 r = Mul(rotation(&b[3]), rotation(&k[4]));
+            auto parent = global.find(parents[i]);
+            if (parent != global.end()) {
+                t = Add(parent->second.first, Apply(parent->second.second, t));
+                r = Mul(parent->second.second, r);
+            }
+            global[names[i]] = {t, r};
+            positions.push_back(t);
+        }
+        result.push_back(positions);
+    }
+    return result;
+}
+
+// Global positions of frame f from the segment table (parents come first in these files).
+std::vector<Vec3> TablePositions(const KMotionFileHtr& file, size_t f) {
+    std::map<const KHtrSegment*, std::pair<Vec3, Mat3>> global;
+    std::vector<Vec3> positions;
+    for (const auto& segment : file.GetSegments()) {
+        const KVector4& tk = segment->translations[f];
+        const KVector4& rk = segment->rotations[f];
+        const double e[3] = {rk[0], rk[1], rk[2]};
+        Vec3 t{tk[0], tk[1], tk[2]};
+        Mat3 r = EulerXYZ(e);
+        auto parent = global.find(file.FindSegment(segment->parentName.c_str()));
+        if (parent != global.end()) {
+            t = Add(parent->second.first, Apply(parent->second.second, t));
+            r = Mul(parent->second.second, r);
+        }
+        global[segment.get()] = {t, r};
+        positions.push_back(t);
+    }
+    return positions;
+}
+
+// Reads the whole file, asking for at most `frames` frames.
+bool ReadAll(KMotionFileHtr& file, const std::string& path, KStreamOptionsMotion& options,
+             int frames) {
+    if (file.Open(path.c_str(), "r") != 0 || !file.ReadOptions(options)) return false;
+    options.SetFrameCount(std::min(frames, options.GetFrameCount()));
+    return file.ReadHierarchy(nullptr) && file.ReadAnimation(options);
+}
+
+TEST(KMotionFileHtr, RealFileMatchesIndependentKinematicsAndSurvivesARoundTrip) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/htr/egnaro_skel_anim.htr";
+    ASSERT_TRUE(std::ifstream(path).good()) << "test data missing: " << path;
+    KMotionFileHtr file(false);
+    KStreamOptionsMotion options;
+    ASSERT_TRUE(ReadAll(file, path, options, 1000));
+    ASSERT_EQ(file.GetSegments().size(), 89u);
+    ASSERT_EQ(options.GetFrameCount(), 81);
+    EXPECT_DOUBLE_EQ(options.GetFrameRate(), 24.0);
+    EXPECT_EQ(file.FindRootSegment(), 0);
+    const auto expected = TextPositions(path);
+    ASSERT_EQ(expected.size(), 81u);
+
+    TempTestFolder folder;
+    const std::string out = folder / "out.htr";
+    KMotionFileHtr writer(false);
+    ASSERT_EQ(writer.Open(out.c_str(), "w"), 0);
+    for (const auto& s : file.GetSegments())
+        *writer.AddSegment(s->name.c_str(), s->parentName.c_str()) = *s;
+    writer.WriteSegments(81, 24);
+    ASSERT_EQ(writer.Close(), 0);
+    const auto again = TextPositions(out);
+    ASSERT_EQ(again.size(), 81u);
+
+    double worst = 0.0, worstTrip = 0.0;
+    for (size_t f = 0; f < expected.size(); ++f) {
+        const auto table = TablePositions(file, f);
+        for (size_t j = 0; j < table.size(); ++j) {
+            worst = std::max(worst, Distance(table[j], expected[f][j]));
+            worstTrip = std::max(worstTrip, Distance(again[f][j], expected[f][j]));
+        }
+    }
+    EXPECT_LT(worst, 1e-3);
+    EXPECT_LT(worstTrip, 2e-3);
+}
+
+const char kGood[] =
+    "[Header]\nFileType htr\nDataType HTRS\nNumSegments 2\nNumFrames 2\nDataFrameRate 30\n"
+    "EulerRotationOrder ZYX\nCalibrationUnits mm\nRotationUnits Degrees\nBoneLengthAxis Y\n"
+    "ScaleFactor 1.0\n[SegmentNames&Hierarchy]\nHips\tGLOBAL\nHand\tHips\n[BasePosition]\n"
+    "Hips\t0 0 0\t0 0 0\t100\nHand\t10 20 30\t0 0 90\t50\n[Hips]\n1 0 0 0 0 0 0 1.0\n"
+    "2 0 0 0 0 0 0 1.0\n[Hand]\n1 0 0 0 0 0 0 1.0\n2 5 0 0 0 0 0 1.0\n[EndOfFile]\n";
+
+TEST(KMotionFileHtr, MalformedFilesFailCleanly) {
+    auto replace = [&](const std::string& from, const std::string& to) {
+        return Replaced(kGood, from, to);
+    };
+    struct Case {
+        std::string text;
+        bool hierarchy, animation;
+        int root;
+    } cases[] = {
+        {kGood, true, true, 0},
+        {replace("ScaleFactor 1.0", "ScaleFactor 0"), false, false, -1},
+        {replace("DataFrameRate 30", "DataFrameRate 0"), false, false, -1},
+        {replace("NumFrames 2", "NumFrames -1"), false, false, -1},
+        {replace("NumSegments 2", "NumSegments 0"), false, false, -1},
+        {replace("NumSegments 2", "NumSegments 3"), false, false, -1},
+        {replace("[Header]", "[Head]"), false, false, -1},
+        {replace("[SegmentNames&Hierarchy]\nHips\tGLOBAL\nHand\tHips\n", ""), false, false, -1},
+        {replace("Hand\t10 20 30", "Hund\t10 20 30"), false, false, -1},
+        {replace("Hand\t10 20 30\t0 0 90\t50", "Hand\t10 20"), false, false, -1},
+        {replace("[Hips]\n1 0 0 0 0 0 0 1.0\n2", "[EndOfFile]\n"), false, false, 0},
+        {replace("[Hips]", "[hips]"), true, false, 0},
+        {replace("[Hand]\n1 0 0 0 0 0 0 1.0\n", "[Hips]\n1 0 0 0 0 0 0 1.0\n"), true, false, 0},
+        {replace("2 5 0 0 0 0 0 1.0", "2 5 0 0"), true, false, 0},
+        {replace("Hips\tGLOBAL", "Hips\tHand"), true, true, -1},
+        {replace("Hand\tHips", "Hand\tGLOBAL"), true, true, -1},
+        {std::string(kGood).substr(0, 200), false, false, -1},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string path = folder / "bad.htr";
+        std::ofstream(path, std::ios::binary) << c.text;
+        KMotionFileHtr file(false);
+        KStreamOptionsMotion options;
+        options.SetFrameCount(10);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        ASSERT_EQ(file.ReadHierarchy(&options), c.hierarchy);
+        if (!c.hierarchy) continue;
+        EXPECT_EQ(file.ReadAnimation(options), c.animation);
+        EXPECT_EQ(file.FindRootSegment(), c.root);
+    }
+}
+
+TEST(KMotionFileHtr, UnitsAxesAndFrameCounts) {
+    struct Case {
+        const char* from;
+        const char* to;
+        int frames;    // asked for
+        double handX;  // Hand's local X at the last frame read, centimetres
+        double handZ;  // Hand's local Euler Z, degrees
+        int boneAxis;
+    } cases[] = {
+        {"CalibrationUnits mm", "CalibrationUnits mm", 10, 1.5, 90, 1},
+        {"CalibrationUnits mm", "CalibrationUnits m", 10, 1.5, 90, 1},
+        {"CalibrationUnits mm", "CalibrationUnits in", 10, 38.1, 90, 1},
+        {"CalibrationUnits mm", "CalibrationUnits cm", 1, 10, 90, 1},
+        {"0 0 90\t50", "0 0 1.5707963\t50\n", 10, 1.5, 90, 1},
+        {"BoneLengthAxis Y", "BoneLengthAxis Z", 10, 1.5, 90, 2},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        std::string text = kGood;
+        text.replace(text.find(c.from), strlen(c.from), c.to);
+        if (strstr(c.to, "1.5707963")) text.replace(text.find("Degrees"), 7, "Radians");
+        const std::string path = folder / "units.htr";
+        std::ofstream(path, std::ios::binary) << text;
+        KMotionFileHtr file(false);
+        KStreamOptionsMotion options;
+        ASSERT_TRUE(ReadAll(file, path, options, c.frames));
+        const KHtrSegment& hand = *file.FindSegment("Hand");
+        ASSERT_EQ(hand.translations.size(), size_t(std::min(c.frames, 2)));
+        EXPECT_NEAR(hand.translations.back()[0], c.handX, 1e-9);
+        EXPECT_NEAR(hand.rotations.back()[2], c.handZ, 1e-5);
+        EXPECT_EQ(file.GetBoneAxis(), c.boneAxis);
+        KVector4 x = file.GetBoneAxisMatrix().GetRow(0);
+        EXPECT_NEAR(x[c.boneAxis], 1.0, 1e-12);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,335 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovLink.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovTexture.h"
+#include "character/KQovCharacter.h"
+#include "character/KQovCharacterPose.h"
+#include "common/SceneDump.h"
+#include "scene/KQovDeformer.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovNodeCollector.h"
+#include "scene/KQovNodeProperties.h"
+#include "scene/KPropertyObjectList.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovTakeInfo.h"
+#include "scene/KQovVideo.h"
+#include "KQovSceneFixture.h"
+
+namespace {
+
+class KQovSceneTest : public SceneTest {
+protected:
+    // A node listed in the scene, under the root.
+    KQovNode* Node(const char* name) {
+        KQovNode* node = manager.CreateNode(name);
+        scene->GetRootNode()->AddChild(node);
+        scene->GetEntityContainer()->AddNode(node);
+        return node;
+    }
+    KQovMesh* MeshNode(const char* name) {
+        KQovMesh* mesh = manager.CreateMesh();
+        Node(name)->SetNodeAttribute(mesh);
+        return mesh;
+    }
+};
+
+TEST_F(KQovSceneTest, FreshSceneMatchesItsGoldenDump) {
+    KQovNode* switcher = scene->GetCameraSwitcherNode();
+    ASSERT_NE(switcher, nullptr);
+    EXPECT_NE(switcher->GetNodeAttribute(), nullptr);
+    EXPECT_FALSE(switcher->GetVisibility());
+    EXPECT_EQ(scene->GetCharacterCount(), 0);
+    EXPECT_EQ(scene->GetTakeInfoCount(), 0);
+    EXPECT_STREQ(scene->GetCurrentTakeName(), "");
+    const std::string dump = SceneDump::NodeTree(*scene->GetRootNode(), SceneDump::eTakes) +
+                             SceneDump::NodeTree(*switcher, SceneDump::eTakes);
+    if (std::getenv("QOV_WRITE_GOLDEN"))
+        std::ofstream(QOV_SOURCE_DIR "/tests/scene/golden/FreshScene.txt") << dump;
+    std::ifstream golden(QOV_SOURCE_DIR "/tests/scene/golden/FreshScene.txt");
+    std::stringstream want;
+    want << golden.rdbuf();
+    EXPECT_EQ(dump, want.str());
+}
+
+TEST_F(KQovSceneTest, TakesSwitchEverythingAndAreListedOnce) {
+    KQovNode* a = Node("A");
+    KQovNode* b = Node("B");
+    a->AddTakeNode("Take 001");
+    b->AddTakeNode("Take 001");
+    b->AddTakeNode("Take 002");
+    std::vector<KString> names;
+    scene->FillTakeNameArray(names);
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[1], "Take 001");
+    EXPECT_EQ(names[2], "Take 002");
+
+    EXPECT_TRUE(scene->SetCurrentTake("Default"));
+    EXPECT_FALSE(scene->SetCurrentTake("Take 002"));
+    EXPECT_STREQ(scene->GetError().GetErrorText(), "Not all nodes have a take node called Take 002");
+    EXPECT_STREQ(b->GetCurrentTakeNodeName(), "Take 002");
+
+    KQovTakeInfo info;
+    info.name = "Take 003";
+    EXPECT_FALSE(scene->SetTakeInfo(info));
+    info.name = "Take 001";
+    info.comment = "walk";
+    EXPECT_TRUE(scene->SetTakeInfo(info));
+    EXPECT_TRUE(scene->SetTakeInfo(info));
+    EXPECT_EQ(scene->GetTakeInfoCount(), 1);
+    EXPECT_EQ(scene->GetTakeInfo("Take 001")->comment, "walk");
+}
+
+TEST_F(KQovSceneTest, ClearEndsWithGenericNodesListedAnyHow) {
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    KQovGenericNode* twice = manager.CreateGenericNode("Twice");
+    twice->SetEntity(entity);
+    entity->AddGenericNode(twice);
+    entity->AddGenericNode(manager.CreateGenericNode("OnlyListed"));
+    Node("Child")->AddChild(manager.CreateNode("Grandchild"));
+    KQovNode* stranger = new KQovNode(&manager, "Model::Stranger");  // not the manager's
+    scene->GetRootNode()->AddChild(stranger);
+    scene->CreateCharacter("C");
+    scene->GetRootNode()->AddTakeNode("Extra");
+    scene->Clear();
+    EXPECT_EQ(entity->GetGenericNodeCount(), 0);
+    EXPECT_EQ(scene->GetRootNode()->GetChildCount(), 0);
+    EXPECT_EQ(scene->GetRootNode()->GetTakeNodeCount(), 1);
+    EXPECT_EQ(scene->GetCharacterCount(), 0);
+    EXPECT_EQ(manager.FindGenericNode("Twice"), nullptr);
+    stranger->PrepareDestroy();
+    delete stranger;
+}
+
+TEST_F(KQovSceneTest, ScenesComeAndGoWithoutLeaks) {
+    for (int i = 0; i < 100; ++i) {
+        KQovScene* s = manager.CreateScene();
+        ASSERT_NE(s, nullptr);
+        s->Clear();
+        ASSERT_TRUE(manager.DestroyScene(s, true));
+    }
+}
+
+TEST_F(KQovSceneTest, CharacterPoseOwnsAPrivateSceneWithOneCharacter) {
+    int index = scene->CreateCharacterPose("P");
+    ASSERT_EQ(index, 0);
+    KQovScene* own = scene->GetCharacterPose(0)->GetScene();
+    ASSERT_NE(own, nullptr);
+    ASSERT_EQ(own->GetCharacterCount(), 1);
+    EXPECT_STREQ(own->GetCharacter(0)->GetName(), "Constraint::PoseCharacter");
+    scene->DestroyCharacterPose(0);
+    EXPECT_EQ(scene->GetCharacterPoseCount(), 0);
+    EXPECT_FALSE(manager.DestroyScene(own, false));  // already gone
+}
+
+TEST_F(KQovSceneTest, LinksBecomeDeformersAndComeBack) {
+    KQovMesh* mesh = MeshNode("Body");
+    KQovNode* bone1 = Node("Bone");
+    KQovNode* bone2 = Node("Bone");  // same name: the second cluster gets " 1"
+    KQovNode* model = Node("Rig");
+    for (KQovNode* bone : {bone1, bone2}) {
+        auto* link = new KQovLink;  // the geometry owns its links
+        link->SetLink(bone);
+        link->AddControlPointIndex(bone == bone1 ? 3 : 7, 0.25);
+        link->AddControlPointIndex(9, 0.75);
+        link->SetT(KQovLink::eTransformLink, KVector4(1, 2, 3));
+        if (bone == bone2) link->SetAssociateModel(model);
+        mesh->AddLink(link);
+    }
+    scene->CreateDeformersFromLinks();
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    EXPECT_EQ(entity->GetDeformerCount(1), 1);
+    ASSERT_EQ(entity->GetDeformerCount(2), 2);
+    EXPECT_STREQ(entity->GetDeformer(0, 2)->GetName(), "SubDeformer::Cluster Bone");
+    EXPECT_STREQ(entity->GetDeformer(1, 2)->GetName(), "SubDeformer::Cluster Bone 1");
+
+    std::vector<std::unique_ptr<KQovLink>> before = mesh->RemoveAllLinks();
+    scene->CreateLinksFromDeformers();
+    ASSERT_EQ(mesh->GetLinkCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+        KQovLink* was = before[size_t(i)].get();
+        KQovLink* now = mesh->GetLink(i);
+        EXPECT_EQ(now->GetLink(), was->GetLink());
+        EXPECT_EQ(now->GetAssociateModel(), was->GetAssociateModel());
+        ASSERT_EQ(now->GetControlPointIndicesCount(), 2);
+        for (int k = 0; k < 2; ++k) {
+            EXPECT_EQ(now->GetControlPointIndex(k), was->GetControlPointIndex(k));
+            EXPECT_EQ(now->GetControlPointWeight(k), was->GetControlPointWeight(k));
+        }
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c)
+                EXPECT_NEAR(now->GetTransformLinkMatrix()[r][c], was->GetTransformLinkMatrix()[r][c], 1e-12);
+    }
+    const int deformers = manager.GetDeformerCount();
+    entity->AddDeformer(entity->GetDeformer(0, 2));  // used twice: goes all the same
+    scene->DestroyDeformers();
+    EXPECT_EQ(entity->GetDeformerCount(), 0);
+    EXPECT_EQ(manager.GetDeformerCount(), deformers - 3);
+}
+
+// Layer 0 direct (pre-filled with its first object), layer 1 index-to-direct.
+template <class Item, class Element>
+void LayerRoundTrip(KQovScene* scene, KQovMesh* mesh, Item* a, Item* b, Item* c,
+                    Element& (KQovLayer::*make)()) {
+    mesh->CreateLayer();
+    mesh->CreateLayer();
+    Element& direct = (mesh->GetLayer(0)->*make)();
+    Element& indexed = (mesh->GetLayer(1)->*make)();
+    direct.SetReferenceMode(0);
+    indexed.SetReferenceMode(2);
+    for (Item* item : {a, b, c}) {
+        direct.GetDirectArray().Add(item);
+        indexed.GetDirectArray().Add(item);
+    }
+    for (int v : {2, 1, 2, 7, -3}) indexed.GetIndexArray().Add(v);
+    if constexpr (std::is_same_v<Item, KQovMaterial>)
+        scene->ConnectLayerMaterials();
+    else
+        scene->ConnectLayerTextures();
+    std::vector<int> want = {2, 1, 2, -1, -1};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(indexed.GetIndexArray().GetAt(i), want[size_t(i)]);
+
+    direct.GetDirectArray().Clear();
+    direct.GetDirectArray().Add(a);
+    indexed.GetDirectArray().Clear();
+    if constexpr (std::is_same_v<Item, KQovMaterial>)
+        scene->FillLayerMaterials();
+    else
+        scene->FillLayerTextures();
+    ASSERT_EQ(direct.GetDirectArray().GetCount(), 3);
+    EXPECT_EQ(direct.GetDirectArray().GetAt(2), c);
+    // Only the used objects, in order; two of them never merge.
+    ASSERT_EQ(indexed.GetDirectArray().GetCount(), 2);
+    EXPECT_EQ(indexed.GetDirectArray().GetAt(0), b);
+    EXPECT_EQ(indexed.GetDirectArray().GetAt(1), c);
+    want = {1, 0, 1, -1, -1};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(indexed.GetIndexArray().GetAt(i), want[size_t(i)]);
+}
+
+TEST_F(KQovSceneTest, LayerMaterialsRoundTrip) {
+    LayerRoundTrip(scene, MeshNode("M"), manager.CreateMaterial("a"), manager.CreateMaterial("b"),
+                   manager.CreateMaterial("c"), &KQovLayer::MakeMaterials);
+}
+
+TEST_F(KQovSceneTest, LayerTexturesRoundTrip) {
+    LayerRoundTrip(scene, MeshNode("T"), manager.CreateTexture("a"), manager.CreateTexture("b"),
+                   manager.CreateTexture("c"), &KQovLayer::MakeTextures);
+}
+
+TEST_F(KQovSceneTest, VideosFromTextureMedia) {
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    KQovTexture* bare = manager.CreateTexture("Wood");
+    KQovTexture* named = manager.CreateTexture("Stone");
+    KQovTexture* taken = manager.CreateTexture("Brick");
+    bare->SetFileName("/work/maps/wood.png");
+    named->SetFileName("/work/maps/stone.png");
+    named->SetMediaName("Video::StoneClip");
+    taken->SetFileName("/work/maps/brick.png");
+    taken->GetPropertyHandler()->ConnectSrc(manager.CreateVideo("Old")->GetPropertyHandler());
+    for (KQovTexture* t : {bare, named, taken}) entity->AddTexture(t);
+    scene->CreateVideosFromMedia("/work/out/");
+    KQovVideo* wood = manager.FindVideo("Wood");
+    ASSERT_NE(wood, nullptr);
+    EXPECT_STREQ(wood->GetFileName(), "/work/maps/wood.png");
+    EXPECT_STREQ(wood->GetRelativeFileName(), "../maps/wood.png");
+    EXPECT_NE(manager.FindVideo("StoneClip"), nullptr);
+    EXPECT_EQ(manager.FindVideo("Brick"), nullptr);
+    EXPECT_EQ(taken->GetPropertyHandler()->GetSrcCount(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(KQovSceneTest, LinkingUnderARootMovesTheSubtreeAndWhatItUses) {
+    KQovScene* other = manager.CreateScene();
+    KQovNode* body = manager.CreateNode("Body");
+    KQovMesh* mesh = manager.CreateMesh();
+    body->SetNodeAttribute(mesh);
+    KQovMaterial* skin = manager.CreateMaterial("Skin");
+    mesh->AddMaterial(skin, 0);
+    KQovNode* hand = manager.CreateNode("Hand");
+    body->AddChild(hand);
+
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    ASSERT_TRUE(scene->GetRootNode()->AddChild(body));
+    EXPECT_EQ(body->GetEntityContainer(), entity);
+    EXPECT_EQ(hand->GetEntityContainer(), entity);
+    EXPECT_EQ(entity->FindMaterial(KString("Material::Skin")), skin);
+
+    // A look-at target in another scene stays there.
+    KQovNode* target = manager.CreateNode("Target");
+    other->GetRootNode()->AddChild(target);
+    body->GetNodeProperties()->GetLookAtProperty()->ConnectSrc(target->GetPropertyHandler());
+    EXPECT_EQ(target->GetEntityContainer(), other->GetEntityContainer());
+
+    // Moving to another scene takes everything along; unlinking leaves none.
+    ASSERT_TRUE(other->GetRootNode()->AddChild(body));
+    EXPECT_EQ(hand->GetEntityContainer(), other->GetEntityContainer());
+    EXPECT_EQ(entity->GetMaterialCount(), 0);
+    EXPECT_EQ(entity->GetNodeCount(), 0);  // the root is not listed
+    other->GetRootNode()->RemoveChild(body);
+    EXPECT_EQ(hand->GetEntityContainer(), nullptr);
+}
+
+TEST_F(KQovSceneTest, ClipConnectedTwiceIsListedOnce) {
+    KQovNode* a = Node("A");
+    KQovNode* b = Node("B");
+    KQovVideo* clip = manager.CreateVideo("Clip");
+    for (KQovNode* node : {a, b}) node->GetPropertyHandler()->ConnectSrc(clip->GetPropertyHandler());
+    EXPECT_EQ(scene->GetEntityContainer()->GetVideoCount(), 1);
+    EXPECT_EQ(scene->GetEntityContainer()->GetVideo(0), clip);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(KQovSceneTest, CollectorFindsNameClashes) {
+    // root: Leg (mesh with Skin) -> Leg (mesh with Skin and Bark)
+    KQovNode* root = manager.CreateNode("Tree");
+    KQovMaterial* skin = manager.CreateMaterial("Skin");
+    KQovNode* parent = root;
+    for (int i = 0; i < 2; ++i) {
+        KQovNode* leg = manager.CreateNode("Leg");
+        KQovMesh* mesh = manager.CreateMesh();
+        leg->SetNodeAttribute(mesh);
+        mesh->AddMaterial(skin, 0);
+        if (i == 1) mesh->AddMaterial(manager.CreateMaterial("Bark"), 0);
+        parent->AddChild(leg);
+        parent = leg;
+    }
+    Node("Tree");  // a node of the root's name in the destination
+    struct Row {
+        const char* what;
+        KQovEntityContainer* destination;
+        bool nodes, materials;
+        size_t accepted, clashingNodes, clashingMaterials;
+    };
+    const Row rows[] = {
+        {"all off", nullptr, false, false, 0, 0, 0},
+        {"nodes, no destination", nullptr, true, false, 1, 1, 0},
+        {"nodes against the scene", scene->GetEntityContainer(), true, false, 2, 2, 0},
+        {"materials: shared one met again", nullptr, false, true, 1, 0, 1},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        KQovNodeCollector collector(r.destination);
+        collector.SetCategoryEnabled(KQovNodeCollector::eNodes, r.nodes);
+        collector.SetCategoryEnabled(KQovNodeCollector::eMaterials, r.materials);
+        EXPECT_EQ(collector.Collect(root).size(), r.accepted);
+        EXPECT_EQ(collector.GetNodes().size(), 3u);
+        EXPECT_EQ(collector.GetMaterials().size(), 2u);
+        EXPECT_EQ(collector.GetClashingNodes().size(), r.clashingNodes);
+        EXPECT_EQ(collector.GetClashingMaterials().size(), r.clashingMaterials);
+    }
+}
+
+}  // namespace
