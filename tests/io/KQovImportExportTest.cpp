@@ -97,7 +97,7 @@ TEST(KQovImporter, PasswordAndOptions) {
     EXPECT_EQ(importer.GetLastErrorID(), KQovIO::ePasswordError);
     EXPECT_STREQ(importer.GetLastErrorString(),
                  "File is password protected and the provided password is wrong.");
-    // The right password passes; reading into a scene is refused cleanly for now.
+    // The right password passes; a missing scene is refused cleanly.
     options.password = "secret";
     EXPECT_FALSE(importer.Import(nullptr, &options));
     EXPECT_EQ(importer.GetLastErrorID(), KQovIO::eUnidentifiedError);

@@ -156,17 +156,16 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         mError.SetError(eWrongPassword);
         ok = false;
     }
-    // The sections in file order: scene emptied, Definitions, camera switcher, objects,
-    // root registration, version-5 node pass, producer cameras, background textures,
-    // merges, media, gobos, characters, generic persistence, global settings,
-    // connections, takes and the finishing passes. They all need the scene's object
-    // model, which this build does not have yet.
-    (void)scene;
-    if (ok) {
-        mError.SetErrorWithText(eUnidentifiedError, "Reading into a scene is not available");
+    // The sections in file order. Built so far: scene emptied, Definitions, camera switcher,
+    // objects and models, root registration, version-5 node pass, producer cameras and
+    // background textures. Still to come: merges, media, gobos, characters, generic
+    // persistence, global settings, connections, takes and the finishing passes.
+    if (scene) {
+        ReadSceneContent(scene, ok);
+    } else if (ok) {
+        mError.SetError(eUnidentifiedError);
         ok = false;
     }
-
     if (fieldFile) {
         fieldFile->GetObjectMap()->Clear();
         fieldFile->SetObjectMap(savedMap);
