@@ -47,6 +47,9 @@ public:
     int GetPolygonVertex(int p, int k) const;
     const KArrayInt& GetPolygonVertices() const { return mVertices; }
     KQovPolygon GetPolygon(int p) const { return mPolygons.GetAt(p); }
+    void SetPolygonGroup(int p, int group) {
+        if (p >= 0 && p < GetPolygonCount()) mPolygons.GetArray()[p].group = group;
+    }
     void GetPolygonVertexNormal(int p, int k, KVector4& out) const;
     int GetTextureUVIndex(int p, int k) const;
     KArrayOf<KVector2>* GetTextureUV() const;

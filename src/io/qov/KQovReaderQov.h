@@ -14,9 +14,11 @@
 class KQovCamera;
 class KQovCameraSwitcher;
 class KQovGenericNode;
+class KQovGeometryBase;
 class KQovImporter;
 class KQovLight;
 class KQovMarker;
+class KQovMesh;
 class KQovNode;
 class KQovNull;
 class KQovObject;
@@ -94,6 +96,23 @@ public:
     void ReadCameraSwitcher(KQovCameraSwitcher* switcher);
     void ReadSwitcherSection(KQovScene* scene);
 
+    // Geometry fields of the current block; a missing field leaves the geometry as it is.
+    // Indices past what they index are dropped or zeroed with the field file's invalid-data error.
+    void ReadMeshGeometry(KQovMesh* mesh);
+    bool ReadVertices(KQovGeometryBase* geometry);
+    bool ReadNormals(KQovGeometryBase* geometry);
+    bool ReadPolygonVertexIndex(KQovMesh* mesh);
+    bool ReadMaterialAndTextureMode(KQovMesh* mesh);
+    bool ReadMappingInformationType(KQovMesh* mesh);
+    bool ReadTextureUV(KQovMesh* mesh);
+    bool ReadTextureUVIndex(KQovMesh* mesh);
+    bool ReadPolygonGroup(KQovMesh* mesh);
+    // The current field's next text as a patch type, without regard to case.
+    int32_t ReadPatchType();
+    static int32_t MappingModeFromName(const char* name);
+    static int32_t BlendModeFromName(const char* name);
+    static int32_t FindNameInList(const char* name, const std::vector<KString>& list);
+
     // Names recorded while objects were read, resolved afterwards.
     void ConnectChildrenByName(KQovNode* root);
     void ResolveBackgroundTextures(KQovScene* scene);
@@ -115,6 +134,8 @@ private:
     void ReadSceneContent(KQovScene* scene, bool& ok);
     void ReadSceneInfoIntoOptions();
     void CountVersion6Objects();
+    // The field file's invalid-data error; the read goes on.
+    void InvalidData(const char* text);
 
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
     // The field file in use: the reader's own, or one a caller lends for one call.

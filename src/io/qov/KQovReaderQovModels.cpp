@@ -131,8 +131,9 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
     }
     double rgb[3];
     if (!hasType) {
-        // The mesh's content has a reader of its own.
-        attribute = mManager->CreateMesh();
+        KQovMesh* mesh = mManager->CreateMesh();
+        if (mesh) ReadMeshGeometry(mesh);
+        attribute = mesh;
     } else if (type == "Null") {
         KQovNull* null = mManager->CreateNull();
         if (null) ReadNullProperties(null);

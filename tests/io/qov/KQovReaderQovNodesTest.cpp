@@ -4,6 +4,7 @@
 #include <string>
 
 #include "FieldFileTestUtil.h"
+#include "ReaderTestUtil.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovLight.h"
@@ -21,10 +22,6 @@
 #include "scene/KQovUserProperty.h"
 
 namespace {
-
-std::string Golden(const char* name) {
-    return std::string(QOV_SOURCE_DIR) + "/tests/io/qov/golden/" + name;
-}
 
 std::string N(double v) {
     return KFormatC("%g", v);
@@ -78,23 +75,6 @@ std::string Dump(KQovNode& node, int indent = 0) {
     for (int i = 0; i < node.GetChildCount(); ++i) s += Dump(*node.GetChild(i), indent + 1);
     return s;
 }
-
-struct Read {
-    KQovObjectManager manager;
-    KQovScene* scene = manager.CreateScene();
-    KQovReaderQov reader{&manager, nullptr};
-    bool ok = false;
-
-    explicit Read(const std::string& file) {
-        EXPECT_TRUE(reader.FileOpen(file.c_str()));
-        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
-        EXPECT_TRUE(options);
-        if (!options) return;
-        options->SetSwitch(KStreamOptionsQov::ePivots, true);
-        ok = reader.Read(scene, options.get());
-        KQovDestroySceneInfo(&manager, options->sceneInfo);
-    }
-};
 
 TEST(KQovReaderQovNodes, Version5ModelsOfEveryKind) {
     Read read(Golden("nodes5.qov"));

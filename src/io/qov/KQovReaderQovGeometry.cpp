@@ -1,0 +1,205 @@
+// Geometry fields of the QOV reader: control points, normals, polygons, the version-5 material
+// and texture modes, UVs with their indices, polygon groups, and the names of layer-element
+// mapping and blend modes. Every index comes from the file and is checked before use.
+
+#include <strings.h>
+#include <cstring>
+
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovPatch.h"
+#include "io/qov/KQovReaderQov.h"
+
+namespace {
+
+// Index of `text` in a null-terminated list, `otherwise` when absent.
+int IndexIn(const char* text, const char* const* names, int otherwise) {
+    for (int i = 0; names[i]; ++i)
+        if (std::strcmp(text, names[i]) == 0) return i;
+    return otherwise;
+}
+
+}  // namespace
+
+void KQovReaderQov::InvalidData(const char* text) {
+    mFile->GetError().SetErrorWithText(KQovFieldFile::eInvalidData, text);
+}
+
+bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry) {
+    if (!mFile->FieldReadBegin("Vertices")) return true;
+    const int count = mFile->FieldReadGetCount() / 3;
+    if (geometry->InitControlPoints(count)) {
+        KVector4* points = geometry->GetControlPoints().GetArray();
+        for (int i = 0; i < count; ++i) {
+            const double x = mFile->FieldReadD(), y = mFile->FieldReadD();
+            points[i] = KVector4(x, y, mFile->FieldReadD(), 1.0);
+        }
+    }
+    mFile->FieldReadEnd();
+    return true;
+}
+
+bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
+    if (!mFile->FieldReadBegin("Normals")) return true;
+    const int count = mFile->FieldReadGetCount() / 3;
+    geometry->InitNormals(count);
+    KArrayVector4* normals = geometry->GetNormals();
+    if (normals && normals->GetCount() == count) {
+        for (int i = 0; i < count; ++i) {
+            const double x = mFile->FieldReadD(), y = mFile->FieldReadD();
+            normals->SetAt(i, KVector4(x, y, mFile->FieldReadD(), 1.0));
+        }
+    }
+    mFile->FieldReadEnd();
+    return true;
+}
+
+bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
+    if (!mFile->FieldReadBegin("PolygonVertexIndex")) return true;
+    const int count = mFile->FieldReadGetCount();
+    const int points = mesh->GetControlPointsCount();
+    bool dropped = false;
+    if (count > 0) mesh->BeginPolygon(-1, -1, -1);
+    for (int i = 0; i < count; ++i) {
+        const int32_t v = mFile->FieldReadI();
+        // ~v marks the last vertex of a polygon; unlike -v - 1 it cannot overflow.
+        const int32_t vertex = v < 0 ? ~v : v;
+        if (vertex < points)
+            mesh->AddPolygonVertex(vertex);
+        else
+            dropped = true;
+        if (v < 0 && i + 1 < count) mesh->BeginPolygon(-1, -1, -1);
+    }
+    if (dropped) InvalidData("Polygon vertex index out of range (invalid data).");
+    mFile->FieldReadEnd();
+    return true;
+}
+
+bool KQovReaderQov::ReadMaterialAndTextureMode(KQovMesh* mesh) {
+    if (!mFile->IsVersion5Layout()) return true;
+    static const char* const kMaterial[] = {"ByVertice", "ByPolygon", "AllSame", nullptr};
+    static const int kMaterialModes[] = {KQovLayer::eByControlPoint, KQovLayer::eByPolygon,
+                                         KQovLayer::eAllSame};
+    const int m = IndexIn(mFile->FieldReadC("MaterialAssignation", ""), kMaterial, -1);
+    if (m >= 0) mesh->InitMaterialIndices(kMaterialModes[m]);
+    static const char* const kTexture[] = {"ByPolygon", "ByModel", nullptr};
+    const int t = IndexIn(mFile->FieldReadC("TextureMode", ""), kTexture, -1);
+    if (t >= 0) mesh->InitTextureIndices(t == 0 ? KQovLayer::eByPolygon : KQovLayer::eAllSame);
+    return true;
+}
+
+bool KQovReaderQov::ReadMappingInformationType(KQovMesh* mesh) {
+    static const char* const kNames[] = {"ByVertice", "ByPolygon", nullptr};
+    const int i = IndexIn(mFile->FieldReadC("MappingInformationType", ""), kNames, -1);
+    mesh->InitTextureUVIndices(i == 0   ? KQovLayer::eByControlPoint
+                               : i == 1 ? KQovLayer::eByPolygonVertex
+                                        : KQovLayer::eAllSame);
+    return true;
+}
+
+bool KQovReaderQov::ReadTextureUV(KQovMesh* mesh) {
+    if (!mFile->FieldReadBegin("TextureUV") && !mFile->FieldReadBegin("TexturePUV")) return true;
+    const bool byVertex = mesh->GetTextureUVMappingMode() == KQovLayer::eByPolygonVertex;
+    const int count = byVertex ? mFile->FieldReadGetCount() / 2 : mesh->GetControlPointsCount();
+    mesh->InitTextureUV(count);
+    KArrayOf<KVector2>* uvs = mesh->GetTextureUV();
+    if (uvs && uvs->GetCount() == count) {
+        // A control-point count larger than the values leaves the rest at zero.
+        const int available = mFile->FieldReadGetCount() / 2;
+        for (int i = 0; i < count && i < available; ++i) {
+            const double u = mFile->FieldReadD();
+            uvs->SetAt(i, KVector2(u, mFile->FieldReadD()));
+        }
+    }
+    mFile->FieldReadEnd();
+    return true;
+}
+
+bool KQovReaderQov::ReadTextureUVIndex(KQovMesh* mesh) {
+    if (mesh->GetTextureUVMappingMode() != KQovLayer::eByPolygonVertex) return true;
+    KQovLayerElementUV* uv = mesh->GetLayer(0) ? mesh->GetLayer(0)->GetUVs() : nullptr;
+    if (!uv) return true;
+    KArrayInt& indices = uv->GetIndexArray();
+    const int uvCount = mesh->GetTextureUVCount();
+    if (mFile->FieldReadBegin("TextureVertexIndex") ||
+        mFile->FieldReadBegin("TextureUVVerticeIndex")) {
+        const int count = mFile->FieldReadGetCount();
+        bool invalid = false;
+        if (count > 0 && indices.SetCount(count)) {
+            for (int i = 0; i < count; ++i) {
+                int32_t v = mFile->FieldReadI();
+                // An index past the UVs would be looked up unchecked later on.
+                if (v < 0 || v >= uvCount) {
+                    invalid = true;
+                    v = 0;
+                }
+                indices.SetAt(i, v);
+            }
+        }
+        if (invalid) InvalidData("UV index out of range (invalid data).");
+        mFile->FieldReadEnd();
+    } else if (uvCount > 0 && indices.SetCount(uvCount)) {
+        for (int i = 0; i < uvCount; ++i) indices.SetAt(i, i);
+    }
+    return true;
+}
+
+bool KQovReaderQov::ReadPolygonGroup(KQovMesh* mesh) {
+    const int polygons = mesh->GetPolygonCount();
+    const bool present = mFile->FieldReadBegin("PolygonGroup");
+    const bool fits = present && mFile->FieldReadGetCount() == polygons;
+    KQovLayerElementPolygonGroup* element = nullptr;
+    if (fits) {
+        if (mesh->GetLayerCount() == 0) mesh->CreateLayer();
+        KQovLayer& layer = *mesh->GetLayer(0);
+        if (!layer.GetPolygonGroups())
+            layer.SetPolygonGroups(std::make_unique<KQovLayerElementPolygonGroup>());
+        element = layer.GetPolygonGroups();
+        element->SetMappingMode(KQovLayer::eByPolygon);
+        element->SetReferenceMode(KQovLayer::eIndex);
+        element->GetIndexArray().SetCount(polygons);
+    }
+    for (int p = 0; p < polygons; ++p) {
+        const int32_t group = fits ? mFile->FieldReadI() : 0;
+        if (element && element->GetIndexArray().GetCount() == polygons)
+            element->GetIndexArray().SetAt(p, group);
+        mesh->SetPolygonGroup(p, group);
+    }
+    if (present) mFile->FieldReadEnd();
+    return true;
+}
+
+int32_t KQovReaderQov::ReadPatchType() {
+    static const char* const kNames[] = {"Bezier", "BezierQuadric", "Cardinal", "BSpline"};
+    const char* text = mFile->FieldReadC();
+    for (int i = 0; i < 4; ++i)
+        if (strcasecmp(text, kNames[i]) == 0) return i;
+    return KQovPatch::eLinear;
+}
+
+int32_t KQovReaderQov::MappingModeFromName(const char* name) {
+    static const char* const kNames[] = {"",          "ByVertice", "ByPolygonVertex",
+                                         "ByPolygon", "AllSame",   nullptr};
+    return IndexIn(name ? name : "", kNames, 0);
+}
+
+int32_t KQovReaderQov::BlendModeFromName(const char* name) {
+    static const char* const kNames[] = {"", "Add", "Modulate", "Modulate2", "MaxBlend", nullptr};
+    return IndexIn(name ? name : "", kNames, 0);
+}
+
+int32_t KQovReaderQov::FindNameInList(const char* name, const std::vector<KString>& list) {
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i] == name) return int32_t(i);
+    return -1;
+}
+
+void KQovReaderQov::ReadMeshGeometry(KQovMesh* mesh) {
+    ReadVertices(mesh);
+    ReadNormals(mesh);
+    ReadPolygonVertexIndex(mesh);
+    ReadMaterialAndTextureMode(mesh);
+    ReadMappingInformationType(mesh);
+    ReadTextureUV(mesh);
+    ReadPolygonGroup(mesh);
+    ReadTextureUVIndex(mesh);
+}
