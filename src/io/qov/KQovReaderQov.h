@@ -107,6 +107,8 @@ public:
     bool ReadTextureUV(KQovMesh* mesh);
     bool ReadTextureUVIndex(KQovMesh* mesh);
     bool ReadPolygonGroup(KQovMesh* mesh);
+    // False, with no colours kept, when they do not fit the mesh.
+    bool ReadVertexColors(KQovMesh* mesh);
     // The current field's next text as a patch type, without regard to case.
     int32_t ReadPatchType();
     static int32_t MappingModeFromName(const char* name);

@@ -168,6 +168,59 @@ bool KQovReaderQov::ReadPolygonGroup(KQovMesh* mesh) {
     return true;
 }
 
+bool KQovReaderQov::ReadVertexColors(KQovMesh* mesh) {
+    if (!mFile->FieldReadBegin("VertexColorInfo")) return true;
+    if (mesh->GetLayerCount() == 0) mesh->CreateLayer();
+    KQovLayer& layer = *mesh->GetLayer(0);
+    if (!layer.GetVertexColors()) layer.SetVertexColors(std::make_unique<KQovLayerElementColor>());
+    KQovLayerElementColor& element = *layer.GetVertexColors();
+    element.SetReferenceMode(KQovLayer::eIndexToDirect);
+    KArrayOf<KColor>& colors = element.GetDirectArray();
+    KArrayInt& indices = element.GetIndexArray();
+    KString mapping;
+    if (mFile->FieldReadBlockBegin()) {
+        mFile->FieldReadI("Version", 100);
+        mapping = mFile->FieldReadC("MappingInformationType", "");
+        if (mFile->FieldReadBegin("Colors")) {
+            const int count = mFile->FieldReadGetCount() / 4;
+            if (colors.SetCount(count)) {
+                for (int i = 0; i < count; ++i) {
+                    double rgba[4];
+                    mFile->FieldReadDn(rgba, 4);
+                    colors.SetAt(i, KColor(rgba[0], rgba[1], rgba[2], rgba[3]));
+                }
+            }
+            mFile->FieldReadEnd();
+        }
+        if (mFile->FieldReadBegin("ColorIndex")) {
+            const int count = mFile->FieldReadGetCount();
+            if (indices.SetCount(count))
+                for (int i = 0; i < count; ++i) indices.SetAt(i, mFile->FieldReadI());
+            mFile->FieldReadEnd();
+        }
+        mFile->FieldReadBlockEnd();
+    }
+    mFile->FieldReadEnd();
+    const int mode = MappingModeFromName(mapping.Buffer());
+    const bool indexed = indices.GetCount() > 0;
+    const int count = indexed ? indices.GetCount() : colors.GetCount();
+    bool fits =
+        colors.GetCount() > 0 &&
+        ((mode == KQovLayer::eByControlPoint && count == mesh->GetControlPointsCount()) ||
+         (mode == KQovLayer::eByPolygonVertex && count == mesh->GetPolygonVertices().GetCount()));
+    // An index past the colours would be looked up unchecked later on.
+    for (int i = 0; fits && indexed && i < count; ++i)
+        fits = indices.GetAt(i) >= 0 && indices.GetAt(i) < colors.GetCount();
+    if (!fits) {
+        colors.Clear();
+        indices.Clear();
+        return false;
+    }
+    element.SetMappingMode(mode);
+    element.SetReferenceMode(indexed ? KQovLayer::eIndexToDirect : KQovLayer::eDirect);
+    return true;
+}
+
 int32_t KQovReaderQov::ReadPatchType() {
     static const char* const kNames[] = {"Bezier", "BezierQuadric", "Cardinal", "BSpline"};
     const char* text = mFile->FieldReadC();
@@ -202,4 +255,5 @@ void KQovReaderQov::ReadMeshGeometry(KQovMesh* mesh) {
     ReadTextureUV(mesh);
     ReadPolygonGroup(mesh);
     ReadTextureUVIndex(mesh);
+    ReadVertexColors(mesh);
 }
