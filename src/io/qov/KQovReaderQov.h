@@ -25,6 +25,8 @@ class KQovObject;
 
 // `name` without anything up to and including its first "::".
 KString KQovStripPrefix(const char* name);
+// Index of `text` in a null-terminated list, `otherwise` when absent.
+int KQovIndexIn(const char* text, const char* const* names, int otherwise);
 
 class KQovReaderQov : public KQovReader {
 public:

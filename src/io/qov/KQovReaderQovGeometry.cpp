@@ -3,22 +3,10 @@
 // mapping and blend modes. Every index comes from the file and is checked before use.
 
 #include <strings.h>
-#include <cstring>
 
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovPatch.h"
 #include "io/qov/KQovReaderQov.h"
-
-namespace {
-
-// Index of `text` in a null-terminated list, `otherwise` when absent.
-int IndexIn(const char* text, const char* const* names, int otherwise) {
-    for (int i = 0; names[i]; ++i)
-        if (std::strcmp(text, names[i]) == 0) return i;
-    return otherwise;
-}
-
-}  // namespace
 
 void KQovReaderQov::InvalidData(const char* text) {
     mFile->GetError().SetErrorWithText(KQovFieldFile::eInvalidData, text);
@@ -79,17 +67,17 @@ bool KQovReaderQov::ReadMaterialAndTextureMode(KQovMesh* mesh) {
     static const char* const kMaterial[] = {"ByVertice", "ByPolygon", "AllSame", nullptr};
     static const int kMaterialModes[] = {KQovLayer::eByControlPoint, KQovLayer::eByPolygon,
                                          KQovLayer::eAllSame};
-    const int m = IndexIn(mFile->FieldReadC("MaterialAssignation", ""), kMaterial, -1);
+    const int m = KQovIndexIn(mFile->FieldReadC("MaterialAssignation", ""), kMaterial, -1);
     if (m >= 0) mesh->InitMaterialIndices(kMaterialModes[m]);
     static const char* const kTexture[] = {"ByPolygon", "ByModel", nullptr};
-    const int t = IndexIn(mFile->FieldReadC("TextureMode", ""), kTexture, -1);
+    const int t = KQovIndexIn(mFile->FieldReadC("TextureMode", ""), kTexture, -1);
     if (t >= 0) mesh->InitTextureIndices(t == 0 ? KQovLayer::eByPolygon : KQovLayer::eAllSame);
     return true;
 }
 
 bool KQovReaderQov::ReadMappingInformationType(KQovMesh* mesh) {
     static const char* const kNames[] = {"ByVertice", "ByPolygon", nullptr};
-    const int i = IndexIn(mFile->FieldReadC("MappingInformationType", ""), kNames, -1);
+    const int i = KQovIndexIn(mFile->FieldReadC("MappingInformationType", ""), kNames, -1);
     mesh->InitTextureUVIndices(i == 0   ? KQovLayer::eByControlPoint
                                : i == 1 ? KQovLayer::eByPolygonVertex
                                         : KQovLayer::eAllSame);
@@ -232,12 +220,12 @@ int32_t KQovReaderQov::ReadPatchType() {
 int32_t KQovReaderQov::MappingModeFromName(const char* name) {
     static const char* const kNames[] = {"",          "ByVertice", "ByPolygonVertex",
                                          "ByPolygon", "AllSame",   nullptr};
-    return IndexIn(name ? name : "", kNames, 0);
+    return KQovIndexIn(name ? name : "", kNames, 0);
 }
 
 int32_t KQovReaderQov::BlendModeFromName(const char* name) {
     static const char* const kNames[] = {"", "Add", "Modulate", "Modulate2", "MaxBlend", nullptr};
-    return IndexIn(name ? name : "", kNames, 0);
+    return KQovIndexIn(name ? name : "", kNames, 0);
 }
 
 int32_t KQovReaderQov::FindNameInList(const char* name, const std::vector<KString>& list) {

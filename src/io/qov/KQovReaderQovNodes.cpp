@@ -34,16 +34,11 @@ KString KQovStripPrefix(const char* name) {
     return KString(split ? split + 2 : text);
 }
 
-namespace {
-
-// Index of `text` in a null-terminated list, `otherwise` when absent.
-int IndexIn(const char* text, const char* const* names, int otherwise) {
+int KQovIndexIn(const char* text, const char* const* names, int otherwise) {
     for (int i = 0; names[i]; ++i)
         if (std::strcmp(text, names[i]) == 0) return i;
     return otherwise;
 }
-
-}  // namespace
 
 int32_t KQovReaderQov::ReadInt(const char* name, int32_t defaultValue) {
     return mFile->FieldReadI(name, defaultValue);
@@ -106,7 +101,7 @@ void KQovReaderQov::ReadVisibilityAndShading(KQovNode* node) {
 
 void KQovReaderQov::ReadCulling(KQovNode* node) {
     static const char* const kModes[] = {"CullingOff", "CullingOnCCW", "CullingOnCW", nullptr};
-    node->SetCullingMode(IndexIn(mFile->FieldReadC("Culling", ""), kModes, 0));
+    node->SetCullingMode(KQovIndexIn(mFile->FieldReadC("Culling", ""), kModes, 0));
 }
 
 void KQovReaderQov::ReadLimits(KQovNode* node) {
@@ -322,7 +317,7 @@ void KQovReaderQov::ReadCamera(KQovCamera* camera) {
                                                "D1 PAL",  "HD",      "640x480",     "320x200",
                                                "320x240", "128x128", "Full Screen", nullptr};
         const char* format = mFile->FieldReadC("FormatName", "");
-        camera->SetCameraFormat(format[0] ? IndexIn(format, kFormats, 0) : 0);
+        camera->SetCameraFormat(format[0] ? KQovIndexIn(format, kFormats, 0) : 0);
         camera->SetLockMode(ReadFlag("CameraLock", 0));
 
         camera->SetApertureMode(ReadInt("ApertureMode", 0));
