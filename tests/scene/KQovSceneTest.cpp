@@ -21,6 +21,7 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovTakeInfo.h"
 #include "scene/KQovVideo.h"
+#include "scene/KSceneTestPlugs.h"
 #include "KQovSceneFixture.h"
 
 namespace {
@@ -244,6 +245,7 @@ TEST_F(KQovSceneTest, VideosFromTextureMedia) {
     EXPECT_EQ(taken->GetPropertyHandler()->GetSrcCount(), 1);
 }
 
+
 }  // namespace
 
 namespace {
@@ -333,3 +335,31 @@ TEST_F(KQovSceneTest, CollectorFindsNameClashes) {
 }
 
 }  // namespace
+
+TEST(KQovSceneSources, SrcObjectOfClassGivesLiveObjectsOnly) {
+    KSceneTestPlugs<KObject> plugs;
+    KObject* user = plugs.Make();
+    KObject* first = plugs.Make();
+    KPlug* bare = plugs.Make<KPlug>();
+    KObject* gone = plugs.Make();
+    ASSERT_TRUE(user->ConnectSrc(first));
+    ASSERT_TRUE(user->ConnectSrc(bare));
+    ASSERT_TRUE(user->ConnectSrc(gone));
+    const KWeakRef goneRef = gone->GetWeakRef();
+    gone->Destroy();
+    const struct {
+        int index, classId;
+        KWeakRef expected;
+    } rows[] = {
+        {0, KObject::ClassId(), first->GetWeakRef()},
+        {1, KObject::ClassId(), KWeakRef{}},  // only objects reach that sub-plug
+        {0, KPlug::ClassId(), first->GetWeakRef()},
+        {1, KPlug::ClassId(), KWeakRef{}},  // a plug but no object
+        {2, KPlug::ClassId(), KWeakRef{}},  // destroyed
+        {-1, KObject::ClassId(), KWeakRef{}},
+        {9, KObject::ClassId(), KWeakRef{}},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(GetSrcObjectOfClass(*user, r.index, r.classId), r.expected) << r.index << " " << r.classId;
+    EXPECT_NE(goneRef, GetSrcObjectOfClass(*user, 1, KObject::ClassId()));
+}
