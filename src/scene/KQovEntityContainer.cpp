@@ -69,9 +69,17 @@ KQovEntityContainer::~KQovEntityContainer() {
     // pointer to a container that is gone.
     while (mGenericNodes.GetCount() > 0) mGenericNodes.Get(0)->ForgetEntity(this);
     // So do the nodes, and the geometry that counted its shading uses here.
+    Release();
+}
+
+void KQovEntityContainer::Release() {
     if (mRoot && mNodeSet.count(mRoot) == 0) Disown(mRoot);
     for (KQovNode* node : mNodes) Disown(node);
     mRoot = nullptr;
+    mNodes.clear();
+    mNodeSet.clear();
+    mMaterials.Clear();
+    mTextures.Clear();
 }
 
 void KQovEntityContainer::Disown(KQovNode* node) {
