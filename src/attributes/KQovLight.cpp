@@ -1,5 +1,6 @@
 #include "attributes/KQovLight.h"
 
+#include "scene/KPropertyObjectList.h"
 #include "scene/KQovTakeNodeContainer.h"
 
 namespace {
@@ -10,6 +11,30 @@ const char* const kLightTypeNames[] = {"Point Light", "Infinite Light", "Spot Li
 
 int LightPropertiesClassId() {
     return KQovLightProperties::ClassId();
+}
+
+// The gobo row's value is the owning light's gobo file name: SetValue takes
+// the name's text (null allowed), GetValue stores a const char* (null when
+// there is none) into the buffer.
+class KQovGoboProperty : public KPropertyObjectList {
+public:
+    void GetValue(void* buffer) override {
+        KQovLight* light = Light();
+        *static_cast<const char**>(buffer) = light ? light->GetGoboFileName() : nullptr;
+    }
+    void SetValue(const void* value) override {
+        if (KQovLight* light = Light()) light->SetGoboFileName(static_cast<const char*>(value));
+    }
+
+private:
+    KQovLight* Light() const {
+        auto* set = dynamic_cast<KQovLightProperties*>(GetOwnerObject());
+        return set ? set->GetLight() : nullptr;
+    }
+};
+
+KPropertyObjectList* MakeGoboProperty() {
+    return new KQovGoboProperty();
 }
 
 const KQovPropertyDescriptor kLightRows[] = {
@@ -24,6 +49,7 @@ const KQovPropertyDescriptor kLightRows[] = {
         d.objectClass = &LightPropertiesClassId;
         d.objectWord = 1;
         d.objectDirection = KPlug::eAcceptsSources;
+        d.makeObjectList = &MakeGoboProperty;
         return d;
     }(),
     Animatable("Color", "Color", 1.0, 1.0, 1.0),
@@ -50,7 +76,14 @@ const ChannelRow kChannels[] = {
 KQovLightProperties::KQovLightProperties() : KQovAttributeProperties(kLightRows, eRowCount) {}
 
 KQovLight::KQovLight(KQovObjectManager* manager)
-    : KQovPropertySetAttribute(manager, new KQovLightProperties()) {}
+    : KQovPropertySetAttribute(manager, new KQovLightProperties()) {
+    LightSet()->SetLight(this);
+}
+
+KQovLight::~KQovLight() {
+    KQovLeaveNode(this);
+    LightSet()->SetLight(nullptr);  // the set outlives this part of the light
+}
 
 void KQovLight::InitTakeNodeChannels(KQovTakeNode* takeNode) {
     for (const ChannelRow& entry : kChannels) {

@@ -5,6 +5,8 @@
 
 #include "attributes/KQovAttributeCommon.h"
 
+class KQovLight;
+
 class KQovLightProperties : public KQovAttributeProperties {
     KQOV_CLASS(KQovLightProperties)
 public:
@@ -22,6 +24,13 @@ public:
         eRowCount
     };
     KQovLightProperties();
+
+    // The light owning the set: "GoboProperty" reads and writes its gobo.
+    KQovLight* GetLight() const { return mLight; }
+    void SetLight(KQovLight* light) { mLight = light; }
+
+private:
+    KQovLight* mLight = nullptr;
 };
 
 class KQovLight : public KQovPropertySetAttribute {
@@ -29,7 +38,7 @@ public:
     enum : int { ePoint = 0, eInfinite = 1, eSpot = 2 };
 
     explicit KQovLight(KQovObjectManager* manager);
-    ~KQovLight() override { KQovLeaveNode(this); }
+    ~KQovLight() override;
 
     int GetAttributeType() const override { return eLight; }
     KString GetTypeName() const override { return KString("Light"); }
@@ -66,6 +75,7 @@ public:
 
 private:
     KProperty* Row(int row) const { return GetPropertySet()->GetTableProperty(row); }
+    KQovLightProperties* LightSet() const { return static_cast<KQovLightProperties*>(GetPropertySet()); }
     double GetDefault(int row) const;
     void SetDefault(int row, double value);
 

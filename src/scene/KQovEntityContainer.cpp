@@ -76,9 +76,17 @@ KQovEntityContainer::~KQovEntityContainer() {
     for (KQovGenericNode* node : genericNodes) node->ForgetEntity(this);
     mGenericNodes.Clear();
     // So do the nodes, and the geometry that counted its shading uses here.
+    Release();
+}
+
+void KQovEntityContainer::Release() {
     if (mRoot && mNodeSet.count(mRoot) == 0) Disown(mRoot);
     for (KQovNode* node : mNodes) Disown(node);
     mRoot = nullptr;
+    mNodes.clear();
+    mNodeSet.clear();
+    mMaterials.Clear();
+    mTextures.Clear();
 }
 
 void KQovEntityContainer::Disown(KQovNode* node) {

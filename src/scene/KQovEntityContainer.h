@@ -73,6 +73,9 @@ public:
     // Empties every list; the nodes, their attributes and the generic nodes
     // that know the container forget it.
     ~KQovEntityContainer();
+    // Lets go of the root, every node (each forgets the container) and the
+    // material and texture records; the objects themselves live on.
+    void Release();
     KQovEntityContainer(const KQovEntityContainer&) = delete;
     KQovEntityContainer& operator=(const KQovEntityContainer&) = delete;
 

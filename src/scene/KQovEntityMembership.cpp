@@ -54,8 +54,11 @@ bool KQovNode::SetEntityContainer(KQovEntityContainer* container, int mode) {
     for (KQovObject* video : collector.GetVideos())
         if (old) old->RemoveVideo(static_cast<KQovVideo*>(video));
     if (!container) return true;
-    if (mode == 1 && container->GetRootNode() && container->GetRootNode() != this)
-        container->GetRootNode()->SetEntityContainer(nullptr, 1);
+    if (mode == 1) {
+        if (container->GetRootNode() && container->GetRootNode() != this)
+            container->GetRootNode()->SetEntityContainer(nullptr, 1);
+        container->Release();
+    }
     for (KQovNode* node : collector.GetNodes()) container->AddNode(node);
     MoveObjects(collector.GetMaterials(), nullptr, container, nullptr, &KQovEntityContainer::AddMaterial);
     MoveObjects(collector.GetTextures(), nullptr, container, nullptr, &KQovEntityContainer::AddTexture);
@@ -69,6 +72,13 @@ bool KQovNodeProperties::Notify(const KPlugChain* chain, int code, KPlug* sender
     // through one of its properties stays where it is.
     auto* child = sender == this ? dynamic_cast<KQovNodeProperties*>(other) : nullptr;
     if (child && mNode && child->mNode) {
+        // A node already in this scene cannot be linked again without being
+        // unlinked first (which takes it out of the scene).
+        if (code == eQueryAcceptSource && mNode->GetEntityContainer() &&
+            child->mNode->GetEntityContainer() == mNode->GetEntityContainer()) {
+            mNode->GetNodeError().SetError(KQovNode::eIndexOutOfRange);
+            return false;
+        }
         if (code == eSourceAdded && mNode->GetEntityContainer())
             child->mNode->SetEntityContainer(mNode->GetEntityContainer(), 0);
         else if (code == eSourceRemoved)

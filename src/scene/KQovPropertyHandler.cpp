@@ -48,7 +48,8 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row) {
             break;
         }
         case KQovPropertyDescriptor::eObjectList: {
-            auto list = std::make_unique<KPropertyObjectList>();
+            std::unique_ptr<KPropertyObjectList> list(row.makeObjectList ? row.makeObjectList()
+                                                                    : new KPropertyObjectList());
             list->Init(row.name, this);
             list->SetClassFilter(row.objectWord, row.objectClass ? row.objectClass() : -1);
             // Never a sub-plug: a linked object must not count as a source of the set itself.

@@ -13,6 +13,7 @@
 #include "scene/KProperty.h"
 
 class KObject;
+class KPropertyObjectList;
 
 struct KQovPropertyDescriptor {
     // How a row is made.
@@ -36,6 +37,8 @@ struct KQovPropertyDescriptor {
     int (*objectClass)() = nullptr;
     int objectWord = -1;
     uint32_t objectDirection = 0;
+    // An object list with its own value access, in place of the plain one.
+    KPropertyObjectList* (*makeObjectList)() = nullptr;
     // An enum row's label function (null for a value without a label), in
     // place of `enumLabels` where the labelled values have gaps.
     KProperty::EnumNameFunction enumSource = nullptr;

@@ -474,3 +474,8 @@ void KQovScene::AttachVideo(KQovObject* object, const KString& name, const KStri
     if (!relativeFileName.IsEmpty()) video->SetRelativeFileName(relativeFileName.Buffer());
     set->ConnectSrc(video->GetPropertyHandler());
 }
+
+KWeakRef GetSrcObjectOfClass(KObject& object, int index, int classId) {
+    KObject* source = KObjectSafeCast<KObject>(object.GetSrcObject(index, classId));
+    return source ? source->GetWeakRef() : KWeakRef{};
+}

@@ -12,7 +12,9 @@
 
 #include "foundation/KError.h"
 #include "foundation/KString.h"
+#include "scene/KPlugHandlePool.h"
 
+class KObject;
 class KQovCharacter;
 class KQovCharacterPose;
 class KQovControlSetPlug;
@@ -134,3 +136,7 @@ private:
     KQovSceneInfo* mSceneInfo = nullptr;
     KError mError;
 };
+
+// The source at a position of an object's sub-plug for a class, as a weak
+// reference; empty when that position holds no live object.
+KWeakRef GetSrcObjectOfClass(KObject& object, int index, int classId);

@@ -8,6 +8,7 @@
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovNull.h"
 #include "attributes/KQovSkeleton.h"
+#include "scene/KPropertyObjectList.h"
 
 namespace {
 
@@ -100,6 +101,31 @@ TEST(KQovAttributeProperties, EnumLabelsEndWithNull) {
     };
     for (const auto& test : cases)
         EXPECT_STREQ(test.property->GetEnumName(test.value), test.label) << test.value;
+}
+
+TEST(KQovLight, GoboPropertyIsTheLightsGobo) {
+    KQovLight light(nullptr);
+    KProperty* gobo = light.GetPropertySet()->FindProperty("GoboProperty");
+    ASSERT_NE(gobo, nullptr);
+    const struct {
+        const char* set;
+        const char* expected;
+    } cases[] = {
+        {"spots.tif", "spots.tif"}, {"", nullptr}, {"C:/gobos/bars.png", "C:/gobos/bars.png"}, {nullptr, nullptr},
+    };
+    for (const auto& test : cases) {
+        gobo->SetValue(test.set);
+        EXPECT_STREQ(light.GetGoboFileName(), test.expected) << (test.set ? test.set : "null");
+        const char* read = "untouched";
+        gobo->GetValue(&read);
+        EXPECT_STREQ(read, test.expected) << (test.set ? test.set : "null");
+    }
+    light.SetGoboFileName("direct.tif");  // and the other way round
+    const char* read = nullptr;
+    gobo->GetValue(&read);
+    EXPECT_STREQ(read, "direct.tif");
+    EXPECT_EQ(gobo->GetTypeCode(), KProperty::eOBJECT);  // still an object list
+    EXPECT_EQ(static_cast<KPropertyObjectList*>(gobo)->GetCount(), 0);
 }
 
 TEST(KQovSkeleton, KindsDecideNamesColourAndLength) {

@@ -21,6 +21,7 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovTakeInfo.h"
 #include "scene/KQovVideo.h"
+#include "scene/KSceneTestPlugs.h"
 #include "KQovSceneFixture.h"
 
 namespace {
@@ -244,6 +245,64 @@ TEST_F(KQovSceneTest, VideosFromTextureMedia) {
     EXPECT_EQ(taken->GetPropertyHandler()->GetSrcCount(), 1);
 }
 
+
+TEST_F(KQovSceneTest, ReparentingInsideASceneKeepsItAndRelinkingIsRefused) {
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    KQovNode* root = scene->GetRootNode();
+    KQovNode* a = Node("A");
+    KQovNode* b = Node("B");
+    KQovNode* loose = manager.CreateNode("Loose");
+    ASSERT_TRUE(entity->AddNode(loose));  // listed, but under no parent
+
+    const struct {
+        KQovNode *parent, *child;
+        bool linked;
+        KQovNode* expectedParent;
+    } rows[] = {
+        {b, a, true, b},                // re-parenting goes through unlinking
+        {root, a, true, root},          // and back
+        {a, a, false, root},            // cycle: unchanged
+        {root, loose, false, nullptr},  // already in the scene: refused
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(r.parent->AddChild(r.child), r.linked) << r.child->GetName();
+        EXPECT_EQ(r.child->GetParent(), r.expectedParent) << r.child->GetName();
+        EXPECT_EQ(r.child->GetEntityContainer(), entity) << r.child->GetName();
+    }
+    EXPECT_EQ(root->GetNodeError().GetErrorCode(), 6);
+    EXPECT_EQ(entity->GetNodeCount(), 3);
+
+    // A second parent in the same scene is refused; a look-at target is no parent.
+    b->GetNodeError().ClearError();
+    EXPECT_FALSE(b->GetNodeProperties()->ConnectSrc(a->GetNodeProperties()));
+    EXPECT_EQ(b->GetNodeError().GetErrorCode(), 6);
+    EXPECT_TRUE(b->GetNodeProperties()->GetLookAtProperty()->ConnectSrc(a->GetNodeProperties()));
+    EXPECT_EQ(a->GetParent(), root);
+}
+
+TEST_F(KQovSceneTest, MovingInWithEmptyingReleasesWhatWasLeft) {
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    KQovNode* oldRoot = scene->GetRootNode();
+    KQovNode* kept = Node("Kept");
+    KQovNode* loose = manager.CreateNode("Loose");
+    ASSERT_TRUE(entity->AddNode(loose));
+    KQovMaterial* stray = manager.CreateMaterial("Stray");
+    ASSERT_TRUE(entity->AddMaterial(stray));
+
+    KQovNode* top = manager.CreateNode("Top");
+    KQovNode* leaf = manager.CreateNode("Leaf");
+    ASSERT_TRUE(top->AddChild(leaf));
+    ASSERT_TRUE(top->SetEntityContainer(entity, 1));
+
+    for (KQovNode* gone : {oldRoot, kept, loose}) EXPECT_EQ(gone->GetEntityContainer(), nullptr) << gone->GetName();
+    for (KQovNode* in : {top, leaf}) EXPECT_EQ(in->GetEntityContainer(), entity) << in->GetName();
+    EXPECT_EQ(entity->GetRootNode(), nullptr);
+    EXPECT_EQ(entity->GetNodeCount(), 2);
+    EXPECT_EQ(entity->GetMaterialCount(), 0);
+    EXPECT_EQ(kept->GetParent(), oldRoot);  // the old tree stays whole, outside
+    EXPECT_TRUE(top->SetEntityContainer(entity, 1));  // again: nothing to do
+}
+
 }  // namespace
 
 namespace {
@@ -333,3 +392,31 @@ TEST_F(KQovSceneTest, CollectorFindsNameClashes) {
 }
 
 }  // namespace
+
+TEST(KQovSceneSources, SrcObjectOfClassGivesLiveObjectsOnly) {
+    KSceneTestPlugs<KObject> plugs;
+    KObject* user = plugs.Make();
+    KObject* first = plugs.Make();
+    KPlug* bare = plugs.Make<KPlug>();
+    KObject* gone = plugs.Make();
+    ASSERT_TRUE(user->ConnectSrc(first));
+    ASSERT_TRUE(user->ConnectSrc(bare));
+    ASSERT_TRUE(user->ConnectSrc(gone));
+    const KWeakRef goneRef = gone->GetWeakRef();
+    gone->Destroy();
+    const struct {
+        int index, classId;
+        KWeakRef expected;
+    } rows[] = {
+        {0, KObject::ClassId(), first->GetWeakRef()},
+        {1, KObject::ClassId(), KWeakRef{}},  // only objects reach that sub-plug
+        {0, KPlug::ClassId(), first->GetWeakRef()},
+        {1, KPlug::ClassId(), KWeakRef{}},  // a plug but no object
+        {2, KPlug::ClassId(), KWeakRef{}},  // destroyed
+        {-1, KObject::ClassId(), KWeakRef{}},
+        {9, KObject::ClassId(), KWeakRef{}},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(GetSrcObjectOfClass(*user, r.index, r.classId), r.expected) << r.index << " " << r.classId;
+    EXPECT_NE(goneRef, GetSrcObjectOfClass(*user, 1, KObject::ClassId()));
+}
