@@ -9,6 +9,7 @@
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovObjectManager.h"
 
 namespace {
 
@@ -74,12 +75,40 @@ void KQovGeometryBase::SetControlPointAt(const KVector4& point, const KVector4& 
     normals->SetAt(index, normal);
 }
 
+KQovLink* KQovNewLink(KQovObjectManager* manager) {
+    return manager ? manager->CreateLink() : new KQovLink();
+}
+
+KQovShape* KQovNewShape(KQovObjectManager* manager) {
+    return manager ? manager->CreateShape() : new KQovShape(nullptr);
+}
+
+// Asking the manager first keeps its lists free of dangling entries; what it does not list was
+// made directly.
+void KQovDisposeLink(KQovObjectManager* manager, KQovLink* link) {
+    if (link && (!manager || !manager->DestroyLink(link))) delete link;
+}
+
+void KQovDisposeShape(KQovObjectManager* manager, KQovShape* shape) {
+    if (shape && (!manager || !manager->DestroyShape(shape))) delete shape;
+}
+
+void KQovDisposeAttribute(KQovObjectManager* manager, KQovNodeAttribute* attribute) {
+    if (attribute && (!manager || !manager->DestroyNodeAttribute(attribute))) delete attribute;
+}
+
 KQovGeometry::KQovGeometry(KQovObjectManager* manager)
     : KQovGeometryBase(manager), mError(kGeometryErrors, 10) {}
 
 KQovGeometry::~KQovGeometry() {
     // Detach while the channels and the scene's uses can still be removed.
     if (KQovNode* node = GetNode()) node->SetNodeAttribute(nullptr);
+    DestroyAllLinks();
+    for (KQovShape* shape : mShapes) KQovDisposeShape(GetObjectManager(), shape);
+}
+
+void KQovGeometry::DestroyAllLinks() {
+    for (KQovLink* link : std::exchange(mLinks, {})) KQovDisposeLink(GetObjectManager(), link);
 }
 
 void KQovGeometry::SetNode(KQovNode* node) {
@@ -98,12 +127,12 @@ void KQovGeometry::SetNode(KQovNode* node) {
 
 void KQovGeometry::ForgetEntityContainer(const KQovEntityContainer* scene) {
     KQovGeometryBase::ForgetEntityContainer(scene);
-    for (auto& shape : mShapes) shape->ForgetEntityContainer(scene);
+    for (KQovShape* shape : mShapes) shape->ForgetEntityContainer(scene);
 }
 
 void KQovGeometry::ClearNode() {
     ReleaseScene();
-    for (auto& shape : mShapes) shape->ReleaseScene();
+    for (KQovShape* shape : mShapes) shape->ReleaseScene();
     KQovGeometryBase::ClearNode();
 }
 
@@ -116,18 +145,18 @@ void KQovGeometry::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
 }
 
 KQovLink* KQovGeometry::GetLink(int index) {
-    if (index >= 0 && index < GetLinkCount()) return mLinks[size_t(index)].get();
+    if (index >= 0 && index < GetLinkCount()) return mLinks[size_t(index)];
     mError.SetError(eParameterOutOfRange);
     return nullptr;
 }
 
 int KQovGeometry::AddLink(KQovLink* link) {
     if (!link) return -1;
-    mLinks.emplace_back(link);
+    mLinks.push_back(link);
     return GetLinkCount() - 1;
 }
 
-std::vector<std::unique_ptr<KQovLink>> KQovGeometry::RemoveAllLinks() {
+std::vector<KQovLink*> KQovGeometry::RemoveAllLinks() {
     return std::exchange(mLinks, {});
 }
 
@@ -138,7 +167,7 @@ bool KQovGeometry::ValidShape(int index) {
 }
 
 KQovShape* KQovGeometry::GetShape(int index) {
-    return ValidShape(index) ? mShapes[size_t(index)].get() : nullptr;
+    return ValidShape(index) ? mShapes[size_t(index)] : nullptr;
 }
 
 const char* KQovGeometry::GetShapeName(int index) {
@@ -150,7 +179,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
     if (!shape) {
         error = eParameterIsNull;
     } else {
-        for (const auto& s : mShapes) error = s.get() == shape ? eShapeAlreadyAdded : error;
+        for (const KQovShape* s : mShapes) error = s == shape ? eShapeAlreadyAdded : error;
         if (error < 0 && (!name || KString(name).Trim().IsEmpty())) error = eShapeNameInvalid;
         for (const KString& n : mShapeNames) error = error < 0 && n == name ? eShapeNameUsed : error;
     }
@@ -158,7 +187,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
         mError.SetError(error);
         return -1;
     }
-    mShapes.emplace_back(shape);
+    mShapes.push_back(shape);
     mShapeNames.emplace_back(name);
     const int index = GetShapeCount() - 1;
     if (KQovNode* node = GetNode()) {
@@ -238,24 +267,27 @@ void KQovGeometry::RemoveAllShapes() {
             RemoveShapeChannel(node->GetTakeNode(t), i);
         mShapes[size_t(i)]->ReleaseScene();
     }
-    mShapes.clear();
+    for (KQovShape* shape : std::exchange(mShapes, {})) KQovDisposeShape(GetObjectManager(), shape);
     mShapeNames.clear();
 }
 
 void KQovGeometry::Copy(const KQovGeometry& source) {
     if (&source == this) return;
     CopyLayers(source);
-    mLinks.clear();
-    for (const auto& link : source.mLinks) {
-        auto copy = std::make_unique<KQovLink>();
-        copy->Copy(*link);
-        mLinks.push_back(std::move(copy));
+    DestroyAllLinks();
+    for (const KQovLink* link : source.mLinks) {
+        if (KQovLink* copy = KQovNewLink(GetObjectManager())) {
+            copy->Copy(*link);
+            mLinks.push_back(copy);
+        }
     }
     RemoveAllShapes();
     for (size_t i = 0; i < source.mShapes.size(); ++i) {
-        auto shape = std::make_unique<KQovShape>(GetObjectManager());
+        KQovShape* shape = KQovNewShape(GetObjectManager());
+        if (!shape) continue;
         shape->CopyLayers(*source.mShapes[i]);
-        if (AddShape(shape.get(), source.mShapeNames[i].Buffer()) >= 0) shape.release();
+        if (AddShape(shape, source.mShapeNames[i].Buffer()) < 0)
+            KQovDisposeShape(GetObjectManager(), shape);
     }
     mPivot = source.mPivot;
 }

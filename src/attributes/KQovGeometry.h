@@ -1,7 +1,8 @@
 #pragma once
 // Geometry: control points and layer-0 normals (the base of every surface and of blend shapes),
 // then what a deformable surface on a node adds: cluster links, blend shapes with their names
-// and animation channels, and a pivot. The geometry owns its links and shapes.
+// and animation channels, and a pivot. The geometry owns its links and shapes; with an object
+// manager they are made and destroyed through it, so the manager lists every one of them.
 
 #include <memory>
 #include <vector>
@@ -42,6 +43,14 @@ public:
     int GetAttributeType() const override { return eShape; }
 };
 
+// Made through the manager (which then lists it) when there is one, directly otherwise.
+KQovLink* KQovNewLink(KQovObjectManager* manager);
+KQovShape* KQovNewShape(KQovObjectManager* manager);
+// Destroyed through the manager when it lists the object, deleted otherwise; null does nothing.
+void KQovDisposeLink(KQovObjectManager* manager, KQovLink* link);
+void KQovDisposeShape(KQovObjectManager* manager, KQovShape* shape);
+void KQovDisposeAttribute(KQovObjectManager* manager, KQovNodeAttribute* attribute);
+
 class KQovGeometry : public KQovGeometryBase {
 public:
     enum : int {
@@ -72,8 +81,9 @@ public:
     KQovLink* GetLink(int index);
     // Takes the link over; returns its index (-1 for null).
     int AddLink(KQovLink* link);
-    // Empties the list and hands the links to the caller.
-    std::vector<std::unique_ptr<KQovLink>> RemoveAllLinks();
+    // Empties the list without destroying the links: those the manager lists stay its own,
+    // the others become the caller's.
+    std::vector<KQovLink*> RemoveAllLinks();
 
     int GetShapeCount() const { return int(mShapes.size()); }
     KQovShape* GetShape(int index);
@@ -120,8 +130,10 @@ private:
         KString current, written, channel;
     };
 
-    std::vector<std::unique_ptr<KQovLink>> mLinks;
-    std::vector<std::unique_ptr<KQovShape>> mShapes;
+    void DestroyAllLinks();
+
+    std::vector<KQovLink*> mLinks;
+    std::vector<KQovShape*> mShapes;
     std::vector<KString> mShapeNames;
     std::vector<SavedName> mSaved;
     KAffineMatrix mPivot;

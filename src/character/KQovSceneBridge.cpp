@@ -71,13 +71,12 @@ public:
         data.transformParent = link->GetTransformParentMatrix();
         return link->GetAssociateModel();
     }
-    void AddLink(KQovObjectManager*, KQovNodeAttribute* geometry, const KQovClusterLinkData& data,
-                 KQovNode* associateModel) override {
-        // The geometry owns its links: one listed by the manager too would be
-        // deleted twice.
+    void AddLink(KQovObjectManager* manager, KQovNodeAttribute* geometry,
+                 const KQovClusterLinkData& data, KQovNode* associateModel) override {
+        // The geometry destroys its links through the manager that lists them.
         KQovGeometry* g = GeometryOf(geometry);
-        if (!g) return;
-        auto* link = new KQovLink;
+        KQovLink* link = g ? KQovNewLink(manager) : nullptr;
+        if (!link) return;
         link->SetLink(data.link);
         link->SetAssociateModel(associateModel);
         for (size_t i = 0; i < data.indices.size() && i < data.weights.size(); ++i)

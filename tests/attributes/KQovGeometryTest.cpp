@@ -227,8 +227,10 @@ TEST(KQovGeometry, CopyTakesLinksShapesPivotNotPoints) {
     EXPECT_STREQ(target.GetShapeName(0), "S");
     EXPECT_NE(target.GetShape(0), source.GetShape(0));
     EXPECT_EQ(target.GetPivot().GetT()[2], 3.0);
-    EXPECT_EQ(target.RemoveAllLinks().size(), 1u);
+    std::vector<KQovLink*> removed = target.RemoveAllLinks();
+    EXPECT_EQ(removed.size(), 1u);
     EXPECT_EQ(target.GetLinkCount(), 0);
+    for (KQovLink* l : removed) delete l;  // made without a manager: the caller's now
 }
 
 TEST(KQovGeometry, NormalsAndPivot) {

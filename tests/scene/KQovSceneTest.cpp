@@ -136,7 +136,7 @@ TEST_F(KQovSceneTest, LinksBecomeDeformersAndComeBack) {
     KQovNode* bone2 = Node("Bone");  // same name: the second cluster gets " 1"
     KQovNode* model = Node("Rig");
     for (KQovNode* bone : {bone1, bone2}) {
-        auto* link = new KQovLink;  // the geometry owns its links
+        KQovLink* link = manager.CreateLink();  // the geometry destroys it through the manager
         link->SetLink(bone);
         link->AddControlPointIndex(bone == bone1 ? 3 : 7, 0.25);
         link->AddControlPointIndex(9, 0.75);
@@ -151,11 +151,12 @@ TEST_F(KQovSceneTest, LinksBecomeDeformersAndComeBack) {
     EXPECT_STREQ(entity->GetDeformer(0, 2)->GetName(), "SubDeformer::Cluster Bone");
     EXPECT_STREQ(entity->GetDeformer(1, 2)->GetName(), "SubDeformer::Cluster Bone 1");
 
-    std::vector<std::unique_ptr<KQovLink>> before = mesh->RemoveAllLinks();
+    // Still listed by the manager, which frees them.
+    std::vector<KQovLink*> before = mesh->RemoveAllLinks();
     scene->CreateLinksFromDeformers();
     ASSERT_EQ(mesh->GetLinkCount(), 2);
     for (int i = 0; i < 2; ++i) {
-        KQovLink* was = before[size_t(i)].get();
+        KQovLink* was = before[size_t(i)];
         KQovLink* now = mesh->GetLink(i);
         EXPECT_EQ(now->GetLink(), was->GetLink());
         EXPECT_EQ(now->GetAssociateModel(), was->GetAssociateModel());

@@ -17,10 +17,23 @@
 
 namespace {
 
-// A geometry the manager lists is the manager's to destroy (deleting it here would leave the
-// manager a dangling entry); one made elsewhere is deleted.
-void DestroyAttribute(KQovObjectManager* manager, KQovGeometry* geometry) {
-    if (!manager || !manager->DestroyNodeAttribute(geometry)) delete geometry;
+// New geometry is made through the manager, which lists it; until it is handed out, a refusal
+// destroys it the same way.
+struct AttributeDisposer {
+    KQovObjectManager* manager;
+    void operator()(KQovGeometry* geometry) const { KQovDisposeAttribute(manager, geometry); }
+};
+template <class T>
+using Owned = std::unique_ptr<T, AttributeDisposer>;
+
+Owned<KQovMesh> NewMesh(KQovObjectManager* manager) {
+    return Owned<KQovMesh>(manager ? manager->CreateMesh() : new KQovMesh(nullptr),
+                           AttributeDisposer{manager});
+}
+
+Owned<KQovNurb> NewNurb(KQovObjectManager* manager) {
+    return Owned<KQovNurb>(manager ? manager->CreateNurb() : new KQovNurb(nullptr),
+                           AttributeDisposer{manager});
 }
 
 void Refuse(KQovGeometry& geometry, const char* text = nullptr) {
@@ -134,7 +147,7 @@ void RemapLayers(KQovLayerContainer& container, const std::vector<int32_t>& corn
 // Each vertex's link weight is the sum over the surface's control points of link weight ×
 // tessellation weight, both normalised, so a vertex fully covered by links sums to 1.
 void ConvertLinks(KQovGeometry& surface, KQovMesh& mesh, KQovWeightTable& tessellation) {
-    mesh.RemoveAllLinks();
+    for (KQovLink* link : mesh.RemoveAllLinks()) KQovDisposeLink(mesh.GetObjectManager(), link);
     const int links = surface.GetLinkCount();
     if (links == 0) return;
     const int mode = surface.GetLink(0)->GetLinkMode();
@@ -162,7 +175,8 @@ void ConvertLinks(KQovGeometry& surface, KQovMesh& mesh, KQovWeightTable& tessel
             }
         }
         // The whole link (node, user data, all four transform sets) without its old indices.
-        auto converted = std::make_unique<KQovLink>();
+        KQovLink* converted = KQovNewLink(mesh.GetObjectManager());
+        if (!converted) continue;
         converted->Copy(*surface.GetLink(i));
         converted->KeepControlPointsBelow(0);
         converted->SetLinkMode(mode == 0 ? 2 : mode);
@@ -173,7 +187,7 @@ void ConvertLinks(KQovGeometry& surface, KQovMesh& mesh, KQovWeightTable& tessel
             seen[size_t(m)] = 0;
         }
         touched.clear();
-        mesh.AddLink(converted.release());
+        mesh.AddLink(converted);
     }
 }
 
@@ -239,7 +253,8 @@ KQovMesh* TessellateSurface(KQovObjectManager* manager, KQovGeometry& surface,
     }
     t.SetControlPoints(surface.GetControlPoints().GetArray(), grid.uCount, grid.vCount);
     const int w = t.GetUVertexCount(), h = t.GetVVertexCount();
-    auto mesh = std::make_unique<KQovMesh>(manager);
+    Owned<KQovMesh> mesh = NewMesh(manager);
+    if (!mesh) return nullptr;
     mesh->CopyLayers(surface);
     mesh->CopyPivot(surface);
     PrepareOutput(*mesh, t, w * h);
@@ -259,11 +274,12 @@ KQovMesh* TessellateSurface(KQovObjectManager* manager, KQovGeometry& surface,
     for (int s = 0; s < surface.GetShapeCount(); ++s) {
         KQovShape* source = surface.GetShape(s);
         t.SetControlPoints(source->GetControlPoints().GetArray(), grid.uCount, grid.vCount);
-        auto shape = std::make_unique<KQovShape>(manager);
+        KQovShape* shape = KQovNewShape(manager);
+        if (!shape) continue;
         shape->CopyLayers(*source);
         PrepareOutput(*shape, t, w * h);
         t.Tessellate(nullptr);
-        if (mesh->AddShape(shape.get(), surface.GetShapeName(s)) >= 0) shape.release();
+        if (mesh->AddShape(shape, surface.GetShapeName(s)) < 0) KQovDisposeShape(manager, shape);
     }
     ConvertLinks(surface, *mesh, table);
     BuildGridPolygons(*mesh, w, h, grid.uClosed, grid.vClosed);
@@ -304,7 +320,7 @@ bool KQovGeometryConverter::ReplaceGeometry(KQovNode& node, KQovGeometry* old,
     const std::vector<SavedCurve> saved = SaveShapeCurves(node, *old);
     node.SetNodeAttribute(replacement);
     RestoreShapeCurves(node, *replacement, saved);
-    DestroyAttribute(mManager, old);
+    KQovDisposeAttribute(mManager, old);
     return true;
 }
 
@@ -350,7 +366,8 @@ KQovNurb* KQovGeometryConverter::CreateNurbFromPatch(KQovPatch* patch) {
         Refuse(*patch);
         return nullptr;
     }
-    auto nurb = std::make_unique<KQovNurb>(mManager);
+    Owned<KQovNurb> nurb = NewNurb(mManager);
+    if (!nurb) return nullptr;
     nurb->KQovGeometry::Copy(*patch);
     nurb->SetOrder(order[0], order[1]);
     if (!nurb->InitControlPoints(patch->GetUCount(), form[0], patch->GetVCount(), form[1])) {
@@ -368,7 +385,8 @@ KQovNurb* KQovGeometryConverter::CreateNurbFromPatch(KQovPatch* patch) {
 
 KQovNurb* KQovGeometryConverter::CopyNurbForWriting(KQovNurb* nurb) {
     if (!nurb) return nullptr;
-    auto copy = std::make_unique<KQovNurb>(mManager);
+    Owned<KQovNurb> copy = NewNurb(mManager);
+    if (!copy) return nullptr;
     copy->Copy(*nurb);
     CopyControlPoints(*copy, *nurb);
     return copy.release();
@@ -376,7 +394,8 @@ KQovNurb* KQovGeometryConverter::CopyNurbForWriting(KQovNurb* nurb) {
 
 KQovMesh* KQovGeometryConverter::TriangulateMesh(KQovMesh* source) {
     if (!source) return nullptr;
-    auto mesh = std::make_unique<KQovMesh>(mManager);
+    Owned<KQovMesh> mesh = NewMesh(mManager);
+    if (!mesh) return nullptr;
     const int32_t* vertices = source->GetPolygonVertices().GetArray();
     const int vertexCount = source->GetPolygonVertices().GetCount();
     std::vector<int32_t> corners, polygons;

@@ -112,16 +112,18 @@ void KQovWriterObj::WriteNode(KQovNode* node) {
         WriteMesh(node, mesh, mesh);
     } else if (type == KQovNodeAttribute::eMesh || type == KQovNodeAttribute::eNurb ||
                type == KQovNodeAttribute::ePatch) {
-        // A working mesh: the scene keeps its own geometry.
+        // A working mesh, not a converted node: the caller's scene stays as it was. The
+        // manager lists the mesh, so it goes back through the manager.
         KQovGeometryConverter converter(mManager);
-        std::unique_ptr<KQovMesh> working(
+        KQovMesh* working =
             mesh ? converter.TriangulateMesh(mesh)
             : type == KQovNodeAttribute::eNurb
                 ? converter.NurbToMesh(static_cast<KQovNurb*>(attribute))
-                : converter.PatchToMesh(static_cast<KQovPatch*>(attribute)));
-        if (working)
-            WriteMesh(node, working.get(), static_cast<KQovGeometry*>(attribute));
-        else
+                : converter.PatchToMesh(static_cast<KQovPatch*>(attribute));
+        if (working) {
+            WriteMesh(node, working, static_cast<KQovGeometry*>(attribute));
+            KQovDisposeAttribute(mManager, working);
+        } else
             mStatus +=
                 KString("Unable to convert \"") + node->GetNameWithoutPrefix() + "\" to a mesh\n";
     }
