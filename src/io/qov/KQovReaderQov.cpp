@@ -3,6 +3,8 @@
 #include "foundation/KPath.h"
 #include "io/KQovIOHooks.h"
 #include "io/KQovImporter.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovScene.h"
 
 KQovReaderQov::KQovReaderQov(KQovObjectManager* manager, KQovImporter* importer)
     : KQovReader(manager), mImporter(importer) {}
@@ -156,17 +158,26 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         mError.SetError(eWrongPassword);
         ok = false;
     }
-    // The sections in file order: scene emptied, Definitions, camera switcher, objects,
-    // root registration, version-5 node pass, producer cameras, background textures,
-    // merges, media, gobos, characters, generic persistence, global settings,
-    // connections, takes and the finishing passes. They all need the scene's object
-    // model, which this build does not have yet.
-    (void)scene;
-    if (ok) {
-        mError.SetErrorWithText(eUnidentifiedError, "Reading into a scene is not available");
+    if (scene) scene->Clear();
+    mNodes.Clear();
+    mLookAtNames.Clear();
+    mUpVectorNames.Clear();
+    mBackgroundNames.Clear();
+    std::vector<KString> objectTypes;
+    if (ok && !scene) {
+        mError.SetError(eUnidentifiedError);
         ok = false;
     }
-
+    if (ok) ok = ReadDefinitions(objectTypes);
+    if (ok) {
+        // Skip points, in file order: the camera switcher, the models or "Objects", the root's
+        // registration, the version-5 node pass, the producer cameras, background textures,
+        // merges of duplicates, media, gobos and characters come with the object readers.
+        mFile->FieldReadRewind();
+        ReadSceneGenericPersistence(scene);
+        if (qovOptions->GetSwitch(KStreamOptionsQov::eGlobalSettings)) ReadGlobalSettings(scene);
+        // Skip points: "Connections", the takes and the finishing passes.
+    }
     if (fieldFile) {
         fieldFile->GetObjectMap()->Clear();
         fieldFile->SetObjectMap(savedMap);
@@ -176,6 +187,29 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
     hooks.EndProgress();
     hooks.EndReadWrite();
     return ok;
+}
+
+void KQovReaderQov::ReadGlobalSettings(KQovScene* scene) {
+    KQovPropertyFieldFile* file = mFile.get();
+    if (file->IsVersion5Layout()) {
+        scene->GetGlobalLightSettings().Reset();
+        ReadAmbientRenderSettings(scene);
+        ReadFogOptions(scene);
+        ReadShadowPlanes(scene);
+        ReadVersion5Settings(scene);
+        return;
+    }
+    if (!file->FieldReadBegin("Version5")) return;
+    if (file->FieldReadBlockBegin()) {
+        scene->GetGlobalLightSettings().Reset();
+        ReadAmbientRenderSettings(scene);
+        ReadFogOptions(scene);
+        ReadShadowPlanes(scene);
+        ReadTimeSettings(scene);
+        ReadRendererSetting(scene);
+        file->FieldReadBlockEnd();
+    }
+    file->FieldReadEnd();
 }
 
 bool KQovReaderQov::UpdateSummary(KStreamOptionsQov* newInfo) {

@@ -4,6 +4,7 @@
 // the Summary update, and the main read into a scene.
 
 #include <memory>
+#include <vector>
 
 #include "foundation/KStringMap.h"
 #include "io/KQovReader.h"
@@ -11,6 +12,7 @@
 #include "io/qov/KQovPropertyFieldFile.h"
 
 class KQovImporter;
+class KQovThumbnail;
 
 class KQovReaderQov : public KQovReader {
 public:
@@ -48,15 +50,33 @@ public:
     void ReadTakeList();
     void ReadContentInformation();
     KQovSceneInfo* ReadSceneInfo();
+    KQovSceneInfo* ReadUserData(const char* type);
+    KQovThumbnail* ReadThumbnail();
     void DetectLayout(bool openFirstSection);
     // Writes a Summary from the current options as a new last part (`cut`: in place of the
     // last part). All or nothing: on failure the file is put back as it was.
     bool WriteSummaryUpdate(bool cut);
 
+    // Scene-wide sections of the main read, each at the current block.
+    bool ReadDefinitions(std::vector<KString>& objectTypes);
+    void ReadSceneGenericPersistence(KQovScene* scene);
+    void ReadAmbientRenderSettings(KQovScene* scene);
+    void ReadFogOptions(KQovScene* scene);
+    void ReadShadowPlanes(KQovScene* scene);
+    void ReadTimeSettings(KQovScene* scene);
+    void ReadRendererSetting(KQovScene* scene);
+    // "RendererSetting" and a "Settings" that also holds the producer cameras.
+    void ReadVersion5Settings(KQovScene* scene);
+    // "Model::" taken off the producer cameras' and the camera switcher's names.
+    static KString StripProducerPrefix(const KString& name);
+
 private:
     void Report(const char* text, float percent);
     void ReadSceneInfoIntoOptions();
     void CountVersion6Objects();
+    void ReadMetaData(KQovSceneInfo& info);
+    void ReadTimeFields(KQovScene* scene);
+    void ReadGlobalSettings(KQovScene* scene);
 
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
     // The field file in use: the reader's own, or one a caller lends for one call.

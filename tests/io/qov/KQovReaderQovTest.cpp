@@ -382,7 +382,7 @@ TEST(KQovReaderQov, ReadNotifiesTheHooksWithOneStepPerSelectedTake) {
     auto options = Header(reader);
     ASSERT_TRUE(options);
     options->GetTake(1)->select = false;
-    EXPECT_FALSE(reader.Read(nullptr, options.get()));  // no scene model to read into yet
+    EXPECT_FALSE(reader.Read(nullptr, options.get()));  // no scene to read into
     KQovIOHooks::SetInstance(nullptr);
     EXPECT_EQ(hooks.calls, "b2pe");
     EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eUnidentifiedError);
