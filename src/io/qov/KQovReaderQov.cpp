@@ -190,26 +190,24 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
 }
 
 void KQovReaderQov::ReadGlobalSettings(KQovScene* scene) {
+    // Version-6 files keep these sections inside a "Version5" block, older ones at the top.
     KQovPropertyFieldFile* file = mFile.get();
-    if (file->IsVersion5Layout()) {
+    bool version5 = file->IsVersion5Layout();
+    if (!version5 && !file->FieldReadBegin("Version5")) return;
+    if (version5 || file->FieldReadBlockBegin()) {
         scene->GetGlobalLightSettings().Reset();
         ReadAmbientRenderSettings(scene);
         ReadFogOptions(scene);
         ReadShadowPlanes(scene);
-        ReadVersion5Settings(scene);
-        return;
+        if (version5) {
+            ReadVersion5Settings(scene);
+        } else {
+            ReadTimeSettings(scene);
+            ReadRendererSetting(scene);
+            file->FieldReadBlockEnd();
+        }
     }
-    if (!file->FieldReadBegin("Version5")) return;
-    if (file->FieldReadBlockBegin()) {
-        scene->GetGlobalLightSettings().Reset();
-        ReadAmbientRenderSettings(scene);
-        ReadFogOptions(scene);
-        ReadShadowPlanes(scene);
-        ReadTimeSettings(scene);
-        ReadRendererSetting(scene);
-        file->FieldReadBlockEnd();
-    }
-    file->FieldReadEnd();
+    if (!version5) file->FieldReadEnd();
 }
 
 bool KQovReaderQov::UpdateSummary(KStreamOptionsQov* newInfo) {
