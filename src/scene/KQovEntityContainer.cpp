@@ -5,6 +5,8 @@
 
 #include "scene/KQovDeformer.h"
 #include "scene/KQovGenericNode.h"
+
+#include <vector>
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovObjectManager.h"
@@ -67,7 +69,12 @@ KQovEntityContainer::KQovEntityContainer(KQovObjectManager* manager) : mError(kE
 KQovEntityContainer::~KQovEntityContainer() {
     // Generic nodes outlive the scene in the manager: they must not keep a
     // pointer to a container that is gone.
-    while (mGenericNodes.GetCount() > 0) mGenericNodes.Get(0)->ForgetEntity(this);
+    // A node added straight to the list names no container: walk a snapshot
+    // so it is dropped too instead of being asked again and again.
+    std::vector<KQovGenericNode*> genericNodes;
+    for (int i = 0; i < mGenericNodes.GetCount(); ++i) genericNodes.push_back(mGenericNodes.Get(i));
+    for (KQovGenericNode* node : genericNodes) node->ForgetEntity(this);
+    mGenericNodes.Clear();
     // So do the nodes, and the geometry that counted its shading uses here.
     if (mRoot && mNodeSet.count(mRoot) == 0) Disown(mRoot);
     for (KQovNode* node : mNodes) Disown(node);

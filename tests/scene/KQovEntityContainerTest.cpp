@@ -201,6 +201,14 @@ TEST(KQovEntityContainer, GenericNodeEntityUsesAndLifetimes) {
     }
     // The containers went first: the node forgot them.
     EXPECT_EQ(g->GetEntity(), nullptr);
+    // Listed only through the container (its entity never set): the container
+    // still lets it go when it dies, instead of asking it again for ever.
+    {
+        Container only;
+        only->AddGenericNode(g.get());
+        EXPECT_EQ(only->GetGenericNodeCount(), 1);
+    }
+    EXPECT_EQ(g->GetEntity(), nullptr);
 }
 
 }  // namespace

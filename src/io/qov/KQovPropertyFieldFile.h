@@ -3,11 +3,14 @@
 // map that resolves references between objects while a file is read, and the layout flag.
 
 #include <memory>
+#include <vector>
 
 #include "foundation/KStringMap.h"
 #include "io/qov/KQovFieldFile.h"
 
+class KObject;
 class KPlug;
+class KProperty;
 
 class KQovPropertyFieldFile : public KQovFieldFile {
 public:
@@ -25,6 +28,23 @@ public:
     // Version-5 forms of property blocks and curve nodes.
     bool IsVersion5Layout() const { return mVersion5Layout; }
     void SetVersion5Layout(bool on) { mVersion5Layout = on; }
+
+    // The property block "Properties60" of an object: one "Property" record per property
+    // that carries a value, in property order:
+    //   name, data-type name (the type-code name when there is none), flag letters
+    //   ("A" animatable, "U" user-defined), the persistent user-flags word, the value,
+    //   and for user-defined properties their min and max.
+    // Values: int, bool and enum one int; float and double one double; Vector3D and
+    // ColorRGB three doubles, Vector4D and ColorRGBA four; a time as FieldWriteT; a text
+    // one string; a string list one string per item. Object lists and references (their
+    // values are connections), events and actions are not written.
+    bool FieldWritePropertyBlock(KObject* owner);
+    // Reads the block of the current level into `properties` (matched by exact name, set
+    // through each property's setter). A record for a missing property creates it on
+    // `owner` only when it is marked user-defined, and appends it to `properties`.
+    // Unknown names and bad records are skipped; a missing block is no error. False only
+    // when the field carries no block.
+    bool FieldReadPropertyBlock(std::vector<KProperty*>& properties, KObject* owner);
 
 protected:
     KQovPropertyFieldFile();

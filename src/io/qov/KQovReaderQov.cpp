@@ -158,25 +158,11 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         mError.SetError(eWrongPassword);
         ok = false;
     }
-    if (scene) scene->Clear();
-    mNodes.Clear();
-    mLookAtNames.Clear();
-    mUpVectorNames.Clear();
-    mBackgroundNames.Clear();
-    std::vector<KString> objectTypes;
-    if (ok && !scene) {
+    if (scene) {
+        ReadSceneContent(scene, ok);
+    } else if (ok) {
         mError.SetError(eUnidentifiedError);
         ok = false;
-    }
-    if (ok) ok = ReadDefinitions(objectTypes);
-    if (ok) {
-        // Skip points, in file order: the camera switcher, the models or "Objects", the root's
-        // registration, the version-5 node pass, the producer cameras, background textures,
-        // merges of duplicates, media, gobos and characters come with the object readers.
-        mFile->FieldReadRewind();
-        ReadSceneGenericPersistence(scene);
-        if (qovOptions->GetSwitch(KStreamOptionsQov::eGlobalSettings)) ReadGlobalSettings(scene);
-        // Skip points: "Connections", the takes and the finishing passes.
     }
     if (fieldFile) {
         fieldFile->GetObjectMap()->Clear();

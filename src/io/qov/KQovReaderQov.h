@@ -11,8 +11,19 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 
+class KQovCamera;
+class KQovCameraSwitcher;
+class KQovGenericNode;
 class KQovImporter;
+class KQovLight;
+class KQovMarker;
+class KQovNode;
+class KQovNull;
+class KQovObject;
 class KQovThumbnail;
+
+// `name` without anything up to and including its first "::".
+KString KQovStripPrefix(const char* name);
 
 class KQovReaderQov : public KQovReader {
 public:
@@ -57,8 +68,41 @@ public:
     // last part). All or nothing: on failure the file is put back as it was.
     bool WriteSummaryUpdate(bool cut);
 
+    // Objects and models: the "Definitions" type list, the version-6 "Objects" section, the
+    // version-5 "Model" sections, one model's content and its node attribute.
+    bool ReadDefinitions(std::vector<KString>& types);
+    bool ReadObjects(KQovScene* scene, const std::vector<KString>& types);
+    bool ReadModels();
+    void ReadObject(KQovScene* scene, const char* type, const char* subType, const char* name);
+    void ReadModel(KQovNode* node);
+    void ReadNodeAttribute(KQovNode* node);
+    void ReadGenericNode(KQovGenericNode* node);
+
+    // Node sections of the current block.
+    void ReadChildren(KQovNode* node);
+    void ReadVisibilityAndShading(KQovNode* node);
+    void ReadCulling(KQovNode* node);
+    void ReadLimits(KQovNode* node);
+    void ReadLookAt(KQovNode* node);
+    void ReadPivots(KQovNode* node);
+    void ReadDefaultChannels(KQovNode* node);
+    void ReadUserProperties(KQovObject* object);
+    void ReadPropertyBlock(KQovObject* object);
+    // Wraps every property no user property wraps yet; the number of properties.
+    int WrapUserProperties(KQovObject* object);
+    void ReadNullProperties(KQovNull* null);
+    void ReadMarkerProperties(KQovMarker* marker);
+    void ReadCamera(KQovCamera* camera);
+    void ReadLight(KQovLight* light);
+    void ReadCameraSwitcher(KQovCameraSwitcher* switcher);
+    void ReadSwitcherSection(KQovScene* scene);
+
+    // Names recorded while objects were read, resolved afterwards.
+    void ConnectChildrenByName(KQovNode* root);
+    void ResolveBackgroundTextures(KQovScene* scene);
+    bool FinishOldLayoutNodes(KQovNode* root);
+
     // Scene-wide sections of the main read, each at the current block.
-    bool ReadDefinitions(std::vector<KString>& objectTypes);
     void ReadSceneGenericPersistence(KQovScene* scene);
     void ReadAmbientRenderSettings(KQovScene* scene);
     void ReadFogOptions(KQovScene* scene);
@@ -72,6 +116,18 @@ public:
 
 private:
     void Report(const char* text, float percent);
+    int32_t ReadInt(const char* name, int32_t defaultValue);
+    double ReadDouble(const char* name, double defaultValue);
+    bool ReadFlag(const char* name, int32_t defaultValue);
+    // False (and `out` untouched) when the field is absent.
+    bool ReadDoubles(const char* name, double* out, int count);
+    // Begins the field and its block; false (field ended) when either is missing.
+    bool OpenBlock(const char* name);
+    void CloseBlock();
+    // The node read under "Model::" + `name` (any prefix of `name` dropped), or null.
+    KQovNode* FindModel(const char* name) const;
+    void ResolveTargets(KQovNode* root, KStringMap& names, bool upVector);
+    void ReadSceneContent(KQovScene* scene, bool& ok);
     void ReadSceneInfoIntoOptions();
     void CountVersion6Objects();
     void ReadMetaData(KQovSceneInfo& info);

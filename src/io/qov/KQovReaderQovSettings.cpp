@@ -21,23 +21,6 @@ const char* const kStrippedNames[] = {"Producer Perspective", "Producer Top",  "
 
 }  // namespace
 
-bool KQovReaderQov::ReadDefinitions(std::vector<KString>& objectTypes) {
-    KQovPropertyFieldFile* file = mFile.get();
-    if (file->IsVersion5Layout() || !file->FieldReadBegin("Definitions")) return true;
-    if (file->FieldReadBlockBegin()) {
-        while (file->FieldReadBegin("ObjectType")) {
-            KString type = file->FieldReadGetRemain() > 0 ? file->FieldReadC() : "";
-            bool known = false;
-            for (const KString& t : objectTypes) known = known || t == type;
-            if (!known) objectTypes.push_back(type);
-            file->FieldReadEnd();
-        }
-        file->FieldReadBlockEnd();
-    }
-    file->FieldReadEnd();
-    return true;
-}
-
 KQovThumbnail* KQovReaderQov::ReadThumbnail() {
     KQovPropertyFieldFile* file = mFile.get();
     if (!file->FieldReadBegin("Thumbnail")) return nullptr;

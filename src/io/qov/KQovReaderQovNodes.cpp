@@ -1,0 +1,508 @@
+// The node, camera, light and marker sections of the QOV reader, and the pass that resolves
+// the names recorded while objects are read.
+//
+// Names in files: the field file hands texts back exactly as written. A value that names a
+// model may or may not carry its class prefix ("Model::Cube" or "Cube"), so every lookup that
+// builds "Model::" + value, or searches children by name, first drops any prefix of the value
+// (StripPrefix); every comparison with a full name first puts the expected prefix in front
+// (KMakePrefixedName). Writers keep writing full names.
+
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovCameraProperties.h"
+#include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovMarker.h"
+#include "attributes/KQovNull.h"
+#include "foundation/KColor.h"
+#include "io/qov/KQovReaderQov.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeProperties.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovUserProperty.h"
+
+KString KQovStripPrefix(const char* name) {
+    const char* text = name ? name : "";
+    const char* split = std::strstr(text, "::");
+    return KString(split ? split + 2 : text);
+}
+
+namespace {
+
+// Index of `text` in a null-terminated list, `otherwise` when absent.
+int IndexIn(const char* text, const char* const* names, int otherwise) {
+    for (int i = 0; names[i]; ++i)
+        if (std::strcmp(text, names[i]) == 0) return i;
+    return otherwise;
+}
+
+}  // namespace
+
+int32_t KQovReaderQov::ReadInt(const char* name, int32_t defaultValue) {
+    return mFile->FieldReadI(name, defaultValue);
+}
+
+double KQovReaderQov::ReadDouble(const char* name, double defaultValue) {
+    return mFile->FieldReadD(name, defaultValue);
+}
+
+bool KQovReaderQov::ReadFlag(const char* name, int32_t defaultValue) {
+    return mFile->FieldReadI(name, defaultValue) != 0;
+}
+
+bool KQovReaderQov::ReadDoubles(const char* name, double* out, int count) {
+    if (!mFile->FieldReadBegin(name)) return false;
+    mFile->FieldReadDn(out, count);
+    mFile->FieldReadEnd();
+    return true;
+}
+
+bool KQovReaderQov::OpenBlock(const char* name) {
+    if (!mFile->FieldReadBegin(name)) return false;
+    if (mFile->FieldReadBlockBegin()) return true;
+    mFile->FieldReadEnd();
+    return false;
+}
+
+void KQovReaderQov::CloseBlock() {
+    mFile->FieldReadBlockEnd();
+    mFile->FieldReadEnd();
+}
+
+// --- Node sections ---
+
+void KQovReaderQov::ReadChildren(KQovNode* node) {
+    if (!mFile->FieldReadBegin("Children")) return;
+    for (;;) {
+        const char* name = mFile->FieldReadC();
+        if (!name[0]) break;
+        node->AddChildName(name);
+    }
+    mFile->FieldReadEnd();
+}
+
+void KQovReaderQov::ReadVisibilityAndShading(KQovNode* node) {
+    node->SetVisibility(true);
+    if (mFile->FieldReadBegin("Hidden")) {
+        if (KString(mFile->FieldReadC()).CompareNoCase("True") == 0) node->SetVisibility(false);
+        mFile->FieldReadEnd();
+    }
+    node->SetShadingMode(0);
+    if (mFile->FieldReadBegin("Shading")) {
+        const char* modes = "WFYTU";
+        const char letter = mFile->FieldReadCh();
+        const char* at = letter ? std::strchr(modes, letter) : nullptr;
+        if (at) node->SetShadingMode(int(at - modes) + 1);
+        mFile->FieldReadEnd();
+    }
+}
+
+void KQovReaderQov::ReadCulling(KQovNode* node) {
+    static const char* const kModes[] = {"CullingOff", "CullingOnCCW", "CullingOnCW", nullptr};
+    node->SetCullingMode(IndexIn(mFile->FieldReadC("Culling", ""), kModes, 0));
+}
+
+void KQovReaderQov::ReadLimits(KQovNode* node) {
+    if (!OpenBlock("Limits")) return;
+    // The record keeps the enable states and the ranges; auto states, defaults, rotation type
+    // and axis have no place in it.
+    KQovNodeLimits& limits = node->GetLimits();
+    struct Limit {
+        char letter;
+        bool& active;
+        KQovLimits& range;
+        double neutral;
+    } const all[] = {{'T', limits.translationActive, limits.translation, 0.0},
+                     {'R', limits.rotationActive, limits.rotation, 0.0},
+                     {'S', limits.scalingActive, limits.scaling, 1.0}};
+    for (const Limit& limit : all) {
+        limit.active = ReadInt((std::string(1, limit.letter) + "Enable").c_str(), 0) != 0;
+        for (int side = 0; side < 2; ++side) {
+            double v[3];
+            for (int axis = 0; axis < 3; ++axis) {
+                const std::string field =
+                    std::string(1, limit.letter) + char('X' + axis) + (side == 0 ? "Min" : "Max");
+                v[axis] = ReadDouble(field.c_str(), limit.neutral);
+            }
+            (side == 0 ? limit.range.min : limit.range.max) = KVector4(v[0], v[1], v[2], 0.0);
+        }
+    }
+    CloseBlock();
+}
+
+void KQovReaderQov::ReadLookAt(KQovNode* node) {
+    if (mFile->FieldReadBegin("LookAtModel")) {
+        mLookAtNames.Add(mFile->FieldReadC(), node);
+        mFile->FieldReadEnd();
+    }
+    double v[3] = {0.0, 0.0, 0.0};
+    const double zero[3] = {0.0, 0.0, 0.0};
+    mFile->FieldReadDn("PostTargetRotation", v, zero, 3);
+    node->SetPostTargetRotation(v[0], v[1], v[2], 0.0);
+    mFile->FieldReadDn("UpTargetRotation", v, zero, 3);
+    node->SetUpTargetRotation(v[0], v[1], v[2], 0.0);
+    if (mFile->FieldReadBegin("UpVectorModel")) {
+        mUpVectorNames.Add(mFile->FieldReadC(), node);
+        mFile->FieldReadEnd();
+    }
+}
+
+void KQovReaderQov::ReadPivots(KQovNode* node) {
+    if (!OpenBlock("Pivots")) return;
+    static const char* const kSets[] = {"Package", "File"};
+    using Setter = void (KQovNode::*)(int, double, double, double, double);
+    static const struct {
+        const char* name;
+        Setter set;
+    } kVectors[] = {{"TranslationOffset", &KQovNode::SetRotationOffset},
+                    {"RotationPivot", &KQovNode::SetRotationPivot},
+                    {"PreRotation", &KQovNode::SetPreRotation},
+                    {"PostRotation", &KQovNode::SetPostRotation},
+                    {"ScalingPivot", &KQovNode::SetScalingPivot}};
+    for (int set = 0; set < 2; ++set) {
+        if (!OpenBlock(kSets[set])) continue;
+        // The file stores the negation of the state.
+        if (mFile->FieldReadBegin("PivotEnabled")) {
+            node->SetPivotState(set, mFile->FieldReadI() == 0 ? 1 : 0);
+            mFile->FieldReadEnd();
+        }
+        for (const auto& vector : kVectors) {
+            double v[3];
+            if (ReadDoubles(vector.name, v, 3)) (node->*vector.set)(set, v[0], v[1], v[2], 1.0);
+        }
+        CloseBlock();
+    }
+    CloseBlock();
+}
+
+void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
+    KQovTakeNode* take = node->GetDefaultTakeNode();
+    KFCurveNode* root = take ? take->GetRoot() : nullptr;
+    if (!root) return;
+    while (KFCurveNode::Retrieve(*mFile.get(), root, true, false, true)) {
+    }
+}
+
+void KQovReaderQov::ReadUserProperties(KQovObject* object) {
+    while (OpenBlock("UserProperty")) {
+        KString name = mFile->FieldReadC("Name", "UserProp");
+        const KString type = mFile->FieldReadC("Type", "");
+        const KString label = mFile->FieldReadC("Label", "");
+        if (type.CompareNoCase("Vector") != 0) name = name + " (" + type + ")";
+        KQovUserProperty* user =
+            mManager->CreateUserProperty(name.Buffer(), type.Buffer(), label.Buffer());
+        if (user) {
+            user->SetFlag(2, true);
+            user->SetFlag(1, true);
+            object->AddUserProperty(user);
+            double v[3] = {0.0, 0.0, 0.0};
+            switch (user->GetType()) {
+                case KQovUserProperty::eBool:
+                    user->SetValue(ReadInt("Value", 0) != 0);
+                    break;
+                case KQovUserProperty::eReal:
+                    user->SetValue(ReadDouble("Value", 0.0));
+                    break;
+                case KQovUserProperty::eInteger:
+                    user->SetValue(int(ReadInt("Value", 0)));
+                    break;
+                case KQovUserProperty::eColor:
+                case KQovUserProperty::eVector:
+                    if (ReadDoubles("Value", v, 3)) user->SetValue(v[0], v[1], v[2]);
+                    break;
+                default:
+                    break;
+            }
+            user->SetMin(ReadDouble("Min", -std::numeric_limits<double>::infinity()));
+            user->SetMax(ReadDouble("Max", std::numeric_limits<double>::infinity()));
+        }
+        CloseBlock();
+    }
+}
+
+void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {
+    std::vector<KProperty*> properties;
+    object->CollectProperties(properties);
+    mFile->FieldReadPropertyBlock(properties, object->GetPropertyHandler());
+    if (auto* container = dynamic_cast<KQovTakeNodeContainer*>(object)) {
+        container->KQovTakeNodeContainer::AfterPropertiesRead();
+        if (dynamic_cast<KQovNode*>(object)) container->AfterPropertiesRead();
+    }
+}
+
+int KQovReaderQov::WrapUserProperties(KQovObject* object) {
+    KQovPropertyHandler* handler = object->GetPropertyHandler();
+    if (!handler) return 0;
+    for (int i = 0; i < handler->GetPropertyCount(); ++i) {
+        KProperty* property = handler->GetProperty(i);
+        if (object->FindUserProperty(property)) continue;
+        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
+    }
+    return handler->GetPropertyCount();
+}
+
+// --- Attribute sections ---
+
+void KQovReaderQov::ReadNullProperties(KQovNull* null) {
+    if (!OpenBlock("Properties")) return;
+    if (mFile->FieldReadBegin("Size")) {
+        null->SetSize(mFile->FieldReadD());
+        mFile->FieldReadEnd();
+    }
+    CloseBlock();
+}
+
+void KQovReaderQov::ReadMarkerProperties(KQovMarker* marker) {
+    KColor color = marker->GetColor();
+    double v[3];
+    if (OpenBlock("Properties")) {
+        marker->SetLook(ReadInt("Look", marker->GetLook()));
+        marker->SetSize(ReadDouble("Size", marker->GetSize()));
+        if (ReadDoubles("Color", v, 3)) color = KColor(v[0], v[1], v[2]);
+        if (ReadDoubles("IKPivot", v, 3)) marker->SetIKPivot(KVector4(v[0], v[1], v[2], 0.0));
+        marker->SetShowLabel(ReadInt("ShowLabel", marker->GetShowLabel() ? 1 : 0) != 0);
+        CloseBlock();
+    } else {
+        // Older files keep the colour as the defaults of the "Color" channel.
+        const int count = mFile->FieldReadGetOccurrenceCount("Channel");
+        for (int i = 0; i < count; ++i) {
+            if (!mFile->FieldReadBegin("Channel", i)) break;
+            if (std::strcmp(mFile->FieldReadC(), "Color") != 0 || !mFile->FieldReadBlockBegin()) {
+                mFile->FieldReadEnd();
+                continue;
+            }
+            double rgb[3] = {color.mRed, color.mGreen, color.mBlue};
+            const int inner = mFile->FieldReadGetOccurrenceCount("Channel");
+            for (int j = 0; j < inner; ++j) {
+                if (!mFile->FieldReadBegin("Channel", j)) break;
+                const char* axis = mFile->FieldReadC();
+                const int at =
+                    axis[0] && !axis[1] && axis[0] >= 'X' && axis[0] <= 'Z' ? axis[0] - 'X' : -1;
+                if (at >= 0 && mFile->FieldReadBlockBegin()) {
+                    rgb[at] = ReadDouble("Default", rgb[at]);
+                    mFile->FieldReadBlockEnd();
+                }
+                mFile->FieldReadEnd();
+            }
+            color = KColor(rgb[0], rgb[1], rgb[2]);
+            CloseBlock();
+            break;
+        }
+    }
+    marker->SetColor(color.mRed, color.mGreen, color.mBlue, 1.0);
+    if (marker->GetType() == KQovMarker::eIKEffector) {
+        marker->SetDefaultIKReachTranslation(ReadDouble("IKReachTranslation", 0.0));
+        marker->SetDefaultIKReachRotation(ReadDouble("IKReachRotation", 0.0));
+    }
+}
+
+void KQovReaderQov::ReadCamera(KQovCamera* camera) {
+    const int version = ReadInt("Version", 0);
+    const bool old = mFile->IsVersion5Layout();
+    double v[4];
+    if (ReadDoubles("Position", v, 3)) camera->SetPosition(KVector4(v[0], v[1], v[2], 1.0));
+    if (ReadDoubles("Up", v, 3)) camera->SetUpVector(KVector4(v[0], v[1], v[2], 1.0));
+    if (ReadDoubles("LookAt", v, 3)) camera->SetLookAt(KVector4(v[0], v[1], v[2], 1.0));
+    if (old) {
+        camera->SetDefaultRoll(ReadDouble("Roll", 0.0));
+        camera->SetProjectionType(ReadInt("Type", 0));
+        // Before section version 117 the aspect was written as integers.
+        const double height = version >= 117 ? ReadDouble("AspectH", 0.0) : ReadInt("AspectH", 0);
+        const double width = version >= 117 ? ReadDouble("AspectW", 0.0) : ReadInt("AspectW", 0);
+        camera->SetResolution(ReadInt("AspectType", 0), width, height);
+        camera->SetPixelAspectRatio(ReadDouble("PixelRatio", 1.0));
+        static const char* const kFormats[] = {"",        "D1 NTSC", "NTSC",        "PAL",
+                                               "D1 PAL",  "HD",      "640x480",     "320x200",
+                                               "320x240", "128x128", "Full Screen", nullptr};
+        const char* format = mFile->FieldReadC("FormatName", "");
+        camera->SetCameraFormat(format[0] ? IndexIn(format, kFormats, 0) : 0);
+        camera->SetLockMode(ReadFlag("CameraLock", 0));
+
+        camera->SetApertureMode(ReadInt("ApertureMode", 0));
+        if (ReadDoubles("CameraAperture", v, 2)) {
+            camera->SetFilmWidth(v[0]);
+            camera->SetFilmHeight(v[1]);
+        }
+        camera->SetFilmSqueezeRatio(ReadDouble("SqueezeRatio", 0.0));
+        // The film formats by the labels of the camera's own enum (0 "Custom" is no match).
+        const KString film = mFile->FieldReadC("ApertureFormat", "");
+        KProperty* labels =
+            camera->GetCameraProperties()->GetTableProperty(KQovCameraProperties::eFilmFormatIndex);
+        int filmFormat = film.IsEmpty() ? 4 : 0;
+        for (int i = 1; filmFormat == 0 && labels && labels->GetEnumName(i); ++i)
+            if (film == labels->GetEnumName(i)) filmFormat = i;
+        camera->SetFilmFormat(filmFormat);
+        camera->SetNearPlane(ReadDouble("NearPlane", 10.0));
+        camera->SetFarPlane(ReadDouble("FarPlane", 4000.0));
+        if (version < 210)
+            camera->SetFocalLengthFromFieldOfView(ReadDouble("Aperture", 0.0));
+        else
+            camera->SetFocalLength(ReadDouble("FocalLength", 35.0));
+        using Setter = void (KQovCamera::*)(double);
+        static const struct {
+            const char* name;
+            Setter set;
+        } kDefaults[] = {{"FieldOfViewXProperty", &KQovCamera::SetDefaultFieldOfViewX},
+                         {"FieldOfViewYProperty", &KQovCamera::SetDefaultFieldOfViewY},
+                         {"OpticalCenterXProperty", &KQovCamera::SetDefaultOpticalCenterX},
+                         {"OpticalCenterYProperty", &KQovCamera::SetDefaultOpticalCenterY},
+                         {"TurnTable", &KQovCamera::SetDefaultTurnTable}};
+        for (const auto& d : kDefaults)
+            if (ReadDoubles(d.name, v, 1)) (camera->*d.set)(v[0]);
+
+        if (version < 200) {
+            for (const char* field : {"BackgroundTexture", "VideoClipTexture"}) {
+                if (!mFile->FieldReadBegin(field)) continue;
+                const char* name = mFile->FieldReadC();
+                camera->SetBackgroundTextureName(name);
+                if (name[0]) mBackgroundNames.Add(name, camera);
+                mFile->FieldReadEnd();
+            }
+        } else {
+            camera->SetBackgroundMediaName(mFile->FieldReadC("Media", ""));
+        }
+        camera->SetViewFrustumBackPlaneMode(ReadInt("ViewFrustumPlane", 2));
+        camera->SetBackgroundMode(ReadInt("BackgroundMode", 0));
+        camera->SetForegroundTransparent(ReadFlag("ForegroundTransparent", 1));
+        camera->SetBackgroundAlphaTreshold(ReadDouble("BackgroundTreshold", 0.5));
+        camera->SetBackgroundPlacementOptions(ReadInt("DisplayMode", 6));
+        camera->SetBackPlaneDistance(ReadDouble("ViewFrustumPlaneDistance", 100.0));
+        camera->SetBackPlaneDistanceMode(ReadInt("ViewFrustumPlaneDistanceMode", 0));
+        camera->SetViewCameraToLookAt(ReadFlag("ViewLookAt", 1));
+        camera->SetViewFrustumNearFarPlane(ReadFlag("ViewFrustum", 0));
+        camera->SetShowGrid(ReadFlag("ShowGrid", 1));
+        camera->SetShowAzimut(ReadFlag("ShowAzimut", 1));
+        camera->SetShowName(ReadFlag("ShowName", 1));
+        camera->SetShowTimeCode(ReadFlag("ShowTimeCode", 0));
+        camera->SetDisplaySafeArea(ReadFlag("DisplaySafeArea", 0));
+        camera->SetSafeAreaDisplayStyle(ReadInt("SafeAreaStyle", 1));
+        camera->SetDisplaySafeAreaOnRender(ReadFlag("DisplaySafeAreaOnRender", 0));
+    }
+    camera->SetShowInfoOnMoving(ReadFlag("ShowInfoOnMoving", 1));
+    camera->SetShowAudio(ReadFlag("ShowAudio", 0));
+    if (old) {
+        if (!ReadDoubles("BackGroundColor", v, 4)) v[0] = v[1] = v[2] = 0.0;
+        camera->SetBackgroundColor(v[0], v[1], v[2]);
+    }
+    if (ReadDoubles("AudioColor", v, 4))
+        camera->SetAudioColor(KColor(v[0], v[1], v[2], v[3]));
+    else
+        camera->SetAudioColor(KColor(0.0, 1.0, 0.0, 1.0));
+    if (!old) return;
+    camera->SetUseFrameColor(ReadFlag("UseFrameColor", 0));
+    if (ReadDoubles("FrameColor", v, 4))
+        camera->SetFrameColor(KColor(v[0], v[1], v[2], v[3]));
+    else
+        camera->SetFrameColor(KColor(0.3, 0.3, 0.3, 1.0));
+    if (!OpenBlock("CameraAndLens")) return;
+    if (mFile->FieldReadBegin("DepthOfField")) {
+        camera->SetUseDepthOfField(mFile->FieldReadI() != 0);
+        camera->SetFocusSource(mFile->FieldReadI());
+        camera->SetFocusAngle(mFile->FieldReadD());
+        camera->SetFocusDistance(mFile->FieldReadD());
+        mFile->FieldReadEnd();
+    }
+    if (mFile->FieldReadBegin("Antialiasing")) {
+        camera->SetUseAntialiasing(mFile->FieldReadI() != 0);
+        camera->SetAntialiasingMethod(mFile->FieldReadI());
+        camera->SetAntialiasingIntensity(mFile->FieldReadD());
+        mFile->FieldReadEnd();
+    }
+    if (mFile->FieldReadBegin("OverSampling")) {
+        camera->SetFrameSamplingCount(mFile->FieldReadI());
+        camera->SetFrameSamplingType(mFile->FieldReadI());
+        camera->SetUseAccumulationBuffer(mFile->FieldReadI() != 0);
+        mFile->FieldReadEnd();
+    }
+    camera->SetUseOverSamplingTime(ReadInt("UseOverSamplingTime", 1));
+    CloseBlock();
+}
+
+void KQovReaderQov::ReadLight(KQovLight* light) {
+    if (ReadInt("LightTypeVersion", 0) > 201) {
+        double rgb[3];
+        if (ReadDoubles("Color", rgb, 3)) light->SetDefaultColor(rgb[0], rgb[1], rgb[2]);
+        light->SetDefaultIntensity(ReadDouble("Intensity", 0.0));
+        light->SetDefaultConeAngle(ReadDouble("ConeAngle", 0.0));
+        light->SetDefaultFog(ReadDouble("Fog", 0.0));
+    }
+    light->SetLightType(ReadInt("LightType", 0));
+    light->SetCastLightOnObject(ReadFlag("CastLight", 1));
+}
+
+void KQovReaderQov::ReadCameraSwitcher(KQovCameraSwitcher* switcher) {
+    switcher->SetDefaultCameraIndex(ReadInt("CameraId", 0));
+    switcher->ClearCameraNames();
+    if (!mFile->FieldReadBegin("CameraIndexName")) return;
+    while (mFile->FieldReadGetRemain() > 0) switcher->AddCameraName(mFile->FieldReadC());
+    mFile->FieldReadEnd();
+}
+
+void KQovReaderQov::ReadSwitcherSection(KQovScene* scene) {
+    if (!OpenBlock("Switcher")) return;
+    KQovNode* node = scene->GetCameraSwitcherNode();
+    if (KQovCameraSwitcher* switcher = node ? node->GetCameraSwitcher() : nullptr)
+        ReadCameraSwitcher(switcher);
+    CloseBlock();
+}
+
+// --- Resolution after all objects are read ---
+
+KQovNode* KQovReaderQov::FindModel(const char* name) const {
+    return static_cast<KQovNode*>(
+        mNodes.Find(KMakePrefixedName("Model::", KQovStripPrefix(name).Buffer()).Buffer()));
+}
+
+void KQovReaderQov::ConnectChildrenByName(KQovNode* root) {
+    for (int i = 0; i < mNodes.GetCount(); ++i) {
+        auto* node = static_cast<KQovNode*>(mNodes.GetAt(i));
+        // The node refuses a child that would close a cycle; the read goes on.
+        for (int c = 0; c < node->GetChildNameCount(); ++c)
+            if (KQovNode* child = FindModel(node->GetChildName(c))) node->AddChild(child);
+    }
+    for (int i = 0; i < mNodes.GetCount(); ++i) {
+        auto* node = static_cast<KQovNode*>(mNodes.GetAt(i));
+        if (root && node != root && !node->GetParent()) root->AddChild(node);
+    }
+}
+
+void KQovReaderQov::ResolveTargets(KQovNode* root, KStringMap& names, bool upVector) {
+    for (int i = 0; root && i < names.GetCount(); ++i) {
+        const char* name = nullptr;
+        auto* node = static_cast<KQovNode*>(names.GetAt(i, &name));
+        KQovNode* target = root->FindChild(KQovStripPrefix(name).Buffer(), true);
+        if (!target) continue;
+        if (upVector)
+            node->SetUpVectorTarget(target);
+        else
+            node->SetLookAtTarget(target);
+    }
+}
+
+void KQovReaderQov::ResolveBackgroundTextures(KQovScene* scene) {
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    for (int i = 0; i < mBackgroundNames.GetCount(); ++i) {
+        const char* name = nullptr;
+        auto* camera = static_cast<KQovCamera*>(mBackgroundNames.GetAt(i, &name));
+        const KString full = KMakePrefixedName("Texture::", name);
+        for (int t = 0; t < entity->GetTextureCount(); ++t) {
+            KQovObject* texture = entity->GetTexture(t);
+            if (texture && full == texture->GetName()) camera->ConnectBackgroundTexture(texture);
+        }
+    }
+}
+
+bool KQovReaderQov::FinishOldLayoutNodes(KQovNode* root) {
+    if (!mFile->IsVersion5Layout()) return true;
+    ConnectChildrenByName(root);
+    ResolveTargets(root, mLookAtNames, false);
+    ResolveTargets(root, mUpVectorNames, true);
+    return true;
+}

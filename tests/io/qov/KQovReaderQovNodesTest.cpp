@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "FieldFileTestUtil.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovMarker.h"
+#include "attributes/KQovNull.h"
+#include "attributes/KQovSkeleton.h"
+#include "foundation/KLocale.h"
+#include "io/qov/KQovReaderQov.h"
+#include "scene/KProperty.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovUserProperty.h"
+
+namespace {
+
+std::string Golden(const char* name) {
+    return std::string(QOV_SOURCE_DIR) + "/tests/io/qov/golden/" + name;
+}
+
+std::string N(double v) {
+    return KFormatC("%g", v);
+}
+
+// One line per node, children indented: what the node sections and the attribute read set.
+std::string Dump(KQovNode& node, int indent = 0) {
+    std::string s = std::string(size_t(indent) * 2, ' ') + node.GetName();
+    s += " vis " + std::to_string(node.GetVisibility()) + " shade " +
+         std::to_string(node.GetShadingMode()) + " cull " + std::to_string(node.GetCullingMode());
+    if (!node.GetPivotState(0) || !node.GetPivotState(1))
+        s += " pivots " + std::to_string(node.GetPivotState(0)) +
+             std::to_string(node.GetPivotState(1)) + " rp " + N((*node.GetRotationPivot(0))[1]);
+    const KQovNodeLimits& l = node.GetLimits();
+    if (l.translationActive) s += " tmin " + N(l.translation.min[0]);
+    s += l.scaling.max[2] != 0.0 ? " smax " + N(l.scaling.max[2]) : "";
+    if (node.GetLookAtTarget()) s += " lookat " + std::string(node.GetLookAtTarget()->GetName());
+    if (node.GetUpVectorTarget()) s += " up " + std::string(node.GetUpVectorTarget()->GetName());
+    if (!node.GetMultiLayer() || node.GetMultiTake())
+        s += " layer " + std::to_string(node.GetMultiLayer()) + " take " +
+             std::to_string(node.GetMultiTake());
+    s += " : " + std::string(node.GetTypeName().Buffer());
+    if (KQovNull* n = node.GetNull()) s += " size " + N(n->GetSize());
+    if (KQovCamera* c = node.GetCamera())
+        s += " aspect " + N(c->GetAspectWidth()) + "x" + N(c->GetAspectHeight()) + " film " +
+             std::to_string(c->GetFilmFormatIndex()) + " format " +
+             std::to_string(c->GetCameraFormat()) + " x " + N(c->GetPosition()[0]);
+    if (KQovLight* g = node.GetLight())
+        s += " type " + std::to_string(g->GetLightType()) + " cast " +
+             std::to_string(g->GetCastLightOnObject()) + " intensity " +
+             N(g->GetDefaultIntensity()) + " cone " + N(g->GetDefaultConeAngle());
+    if (KQovMarker* m = node.GetMarker())
+        s += " kind " + std::to_string(m->GetType()) + " look " + std::to_string(m->GetLook()) +
+             " size " + N(m->GetSize()) + " rgb " + N(m->GetColor().mRed) + "," +
+             N(m->GetColor().mGreen) + "," + N(m->GetColor().mBlue) + " reach " +
+             N(m->GetDefaultIKReachTranslation());
+    if (KQovSkeleton* k = node.GetSkeleton())
+        s += " kind " + std::to_string(k->GetSkeletonType()) + " size " + N(k->GetSize());
+    if (KQovCameraSwitcher* w = node.GetCameraSwitcher()) {
+        s += " cameras";
+        for (int i = 0; i < w->GetCameraNameCount(); ++i)
+            s += std::string(" ") + w->GetCameraName(i);
+    }
+    for (int i = 0; i < node.GetUserPropertyCount(); ++i) {
+        KQovUserProperty* u = node.GetUserProperty(i);
+        if (u->GetProperty() && u->GetProperty()->TestFlag(KProperty::eUserProperty))
+            s += " [" + std::string(u->GetName().Buffer()) + " " + N(u->GetMin()) + ".." +
+                 N(u->GetMax()) + "]";
+    }
+    s += "\n";
+    for (int i = 0; i < node.GetChildCount(); ++i) s += Dump(*node.GetChild(i), indent + 1);
+    return s;
+}
+
+struct Read {
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovReaderQov reader{&manager, nullptr};
+    bool ok = false;
+
+    explicit Read(const std::string& file) {
+        EXPECT_TRUE(reader.FileOpen(file.c_str()));
+        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+        EXPECT_TRUE(options);
+        if (!options) return;
+        options->SetSwitch(KStreamOptionsQov::ePivots, true);
+        ok = reader.Read(scene, options.get());
+        KQovDestroySceneInfo(&manager, options->sceneInfo);
+    }
+};
+
+TEST(KQovReaderQovNodes, Version5ModelsOfEveryKind) {
+    Read read(Golden("nodes5.qov"));
+    ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
+    ASSERT_NE(read.scene->GetRootNode(), nullptr);
+    // Children named with and without their prefix both resolve; "Nobody" names no model;
+    // the cyclic pair A <-> B keeps one link and the read goes on; parentless models go to
+    // the root in key order.
+    const std::string expected =
+        "Model::RootNode vis 1 shade 3 cull 0 layer 0 take 1 : Null\n"
+        "  Model::A vis 1 shade 0 cull 0 : Null size 100\n"
+        "    Model::B vis 1 shade 0 cull 0 : Null size 100\n"
+        "  Model::Cam117 vis 1 shade 0 cull 0 tmin -1 smax 4 : Camera aspect 640.5x480.75 film 0 "
+        "format 0 x 0\n"
+        "  Model::Eff vis 1 shade 0 cull 0 : Root kind 3 size 100\n"
+        "  Model::Lamp2 vis 1 shade 0 cull 0 : Light type 0 cast 1 intensity 75 cone 30\n"
+        "  Model::Mesh vis 1 shade 0 cull 0 layer 0 take 3 : Mesh\n"
+        "  Model::Nurb vis 1 shade 0 cull 0 : Nurb\n"
+        "  Model::Odd vis 1 shade 0 cull 0 : Null\n"
+        "  Model::Old Mark vis 1 shade 0 cull 0 : Marker kind 0 look 0 size 100 rgb 0.2,0,0.4 "
+        "reach 0\n"
+        "  Model::Opt vis 1 shade 0 cull 0 : Optical\n"
+        "  Model::Patch vis 1 shade 0 cull 0 : Patch\n"
+        "  Model::Root vis 0 shade 1 cull 2 pivots 01 rp 2 smax 1 : Null size 250\n"
+        "    Model::Cam vis 1 shade 0 cull 0 lookat Model::Mark up Model::Lamp : Camera aspect "
+        "640x480 film 4 format 0 x 1\n"
+        "    Model::Lamp vis 1 shade 0 cull 0 : Light type 1 cast 0 intensity 100 cone 45\n"
+        "    Model::Mark vis 1 shade 0 cull 0 : IKEffector kind 2 look 2 size 3 rgb 0.5,0.25,1 "
+        "reach 40 [Weight (Real) 0..5] [Aim -inf..inf]\n"
+        "  Model::Rooty vis 1 shade 0 cull 0 : Root kind 0 size 100\n"
+        "    Model::Bone vis 1 shade 0 cull 0 : LimbNode kind 2 size 50\n"
+        "    Model::Limb vis 1 shade 0 cull 0 : Limb kind 1 size 3\n"
+        "  Model::Switch vis 1 shade 0 cull 0 :  cameras Model::Cam Cam117\n";
+    EXPECT_EQ(Dump(*read.scene->GetRootNode()), expected);
+}
+
+TEST(KQovReaderQovNodes, Version6ObjectsWithPropertyBlocks) {
+    Read read(Golden("nodes6.qov"));
+    ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
+    KQovNode* cube = read.manager.FindNode("Cube");
+    ASSERT_NE(cube, nullptr);
+    KVector4 t;
+    cube->GetLocalTranslation(t);
+    EXPECT_EQ(N(t[0]) + N(t[1]) + N(t[2]), "123");
+    EXPECT_EQ(Dump(*cube),
+              "Model::Cube vis 1 shade 4 cull 1 layer 0 take 7 : Mesh [Weight 0..1]\n");
+    // The user-defined property was made; an unknown built-in name was not.
+    KQovPropertyHandler* set = cube->GetPropertyHandler();
+    ASSERT_NE(set->FindProperty("Weight"), nullptr);
+    EXPECT_EQ(set->FindProperty("Bogus"), nullptr);
+    EXPECT_EQ(set->FindProperty("Weight")->GetMax(), 1.0);
+    EXPECT_NE(cube->FindUserProperty("Weight"), nullptr);
+    // The camera keeps its position (it lives in the node).
+    KQovNode* camera = read.manager.FindNode("Producer Perspective");
+    ASSERT_TRUE(camera && camera->GetCamera());
+    EXPECT_EQ(camera->GetCamera()->GetPosition()[2], 9.0);
+    // Of two switcher models the later in key order stays, as the scene's switcher.
+    EXPECT_EQ(read.scene->GetCameraSwitcherNode(), read.manager.FindNode("switcher b"));
+    EXPECT_EQ(read.manager.FindNode("Switcher A"), nullptr);
+    EXPECT_EQ(std::string(read.manager.FindNode("Lamp")->GetTypeName().Buffer()), "Light");
+    EXPECT_EQ(read.manager.FindNode("Lamp")->GetLight()->GetDefaultIntensity(), 75.0);
+    KQovGenericNode* generic = read.manager.FindGenericNode("GenericNode::Gen");
+    ASSERT_NE(generic, nullptr);
+    EXPECT_NE(read.reader.GetFieldFile()->FindObject("Model::Cube"), nullptr);
+}
+
+TEST(KQovReaderQovNodes, TypesMissingFromDefinitionsAreNotRead) {
+    qovtest::TempFolder tmp;
+    std::string text = qovtest::ReadAll(Golden("nodes6.qov"));
+    text.replace(text.find("ObjectType: \"GenericNode\""), 25, "ObjectType: \"Nothing\"    ");
+    qovtest::WriteAll(tmp / "n.qov", text);
+    Read read(tmp / "n.qov");
+    EXPECT_TRUE(read.ok);
+    EXPECT_EQ(read.manager.FindGenericNode("GenericNode::Gen"), nullptr);
+    EXPECT_NE(read.manager.FindNode("Cube"), nullptr);
+}
+
+}  // namespace
