@@ -16,6 +16,20 @@ KQovReader* MakeReader(int id, KQovObjectManager* manager, KQovImporter* importe
     return KQovMakeFormatReader(id, manager);
 }
 
+// The extension of each reading id; ids 0-2 share "qov" and the file's kind tells them apart.
+const char* const kReadingExtensions[KQovImporter::kReadingIdCount] = {
+    "qov", "qov", "qov", "bvh", "htr", "trc", "asf", "amc", "c3d",
+    "aoa", "mcd", "vpm", "mov", "brd", "dxf", "3ds", "obj"};
+
+// The name's extension, lower-cased; empty when its last dot is not in the last path element.
+KString ExtensionOf(const KString& name) {
+    int separator = -1;
+    for (int i = 0; i < name.GetLen(); ++i)
+        if (name[i] == '/' || name[i] == '\\') separator = i;
+    int dot = name.ReverseFind('.');
+    return dot <= separator ? KString("") : name.Mid(dot + 1).Lower();
+}
+
 }  // namespace
 
 KQovImporter::KQovImporter(KQovObjectManager* manager) : KQovIO(manager), mPassword("") {
@@ -42,16 +56,20 @@ void KQovImporter::Reset() {
 bool KQovImporter::Initialize(const char* fileName) {
     Reset();
     KQovIO::Initialize(fileName);
-    return IsNativeFileName() ? CreateReader() : true;
+    if (IsNativeFileName()) {
+        if (mFormatId > 2) mFormatId = 0;  // an earlier file of another format
+        return CreateReader();
+    }
+    // Without a way to set the id, another format's file would be handed to the QOV reader:
+    // its reader is chosen by the name's extension (a name of no known extension keeps the id).
+    KString extension = ExtensionOf(mFileName);
+    for (int id = 3; id < kReadingIdCount; ++id)
+        if (extension == kReadingExtensions[id]) mFormatId = id;
+    return true;
 }
 
 bool KQovImporter::IsNativeFileName() const {
-    int separator = -1;
-    for (int i = 0; i < mFileName.GetLen(); ++i)
-        if (mFileName[i] == '/' || mFileName[i] == '\\') separator = i;
-    int dot = mFileName.ReverseFind('.');
-    if (dot <= separator) return false;
-    return mFileName.Mid(dot + 1).Lower().Find("qov") >= 0;
+    return ExtensionOf(mFileName).Find(kReadingExtensions[0]) >= 0;
 }
 
 bool KQovImporter::CreateReader() {

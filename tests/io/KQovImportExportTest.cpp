@@ -68,6 +68,27 @@ TEST(KQovImporter, KindsVersionsAndTakes) {
     }
 }
 
+TEST(KQovImporter, AnotherFormatsReaderIsChosenByTheExtension) {
+    TempTestFolder tmp("qovimp_");
+    WriteFile(tmp / "tri.OBJ", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    WriteFile(tmp / "walk.bvh", "HIERARCHY\n");
+    WriteQov(tmp / "b.qov", true, false, nullptr);
+    struct Case {
+        std::string file;
+        int format;
+        bool opens;  // no reader is built for some formats
+    } cases[] = {{tmp / "tri.OBJ", 16, true},
+                 {tmp / "walk.bvh", 3, false},
+                 {tmp / "b.qov", 0, true},  // after another format's file
+                 {tmp / "dir.obj/none", 0, false}};
+    KQovImporter importer(nullptr);
+    for (const Case& c : cases) {
+        ASSERT_TRUE(importer.Initialize(c.file.c_str())) << c.file;
+        EXPECT_EQ(importer.GetFileFormat(), c.format) << c.file;
+        EXPECT_EQ(importer.CreateReader(), c.opens) << c.file;
+    }
+}
+
 TEST(KQovImporter, OpenFailuresCarryTheReadersText) {
     TempTestFolder tmp("qovimp_");
     WriteFile(tmp / "bad.qov", "garbage");

@@ -3,6 +3,8 @@
 #include "foundation/KPath.h"
 #include "io/KQovIOHooks.h"
 #include "io/KQovImporter.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovScene.h"
 
 KQovReaderQov::KQovReaderQov(KQovObjectManager* manager, KQovImporter* importer)
     : KQovReader(manager), mImporter(importer) {}
@@ -156,10 +158,6 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         mError.SetError(eWrongPassword);
         ok = false;
     }
-    // The sections in file order. Built so far: scene emptied, Definitions, camera switcher,
-    // objects and models, root registration, version-5 node pass, producer cameras and
-    // background textures. Still to come: merges, media, gobos, characters, generic
-    // persistence, global settings, connections, takes and the finishing passes.
     if (scene) {
         ReadSceneContent(scene, ok);
     } else if (ok) {
@@ -175,6 +173,27 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
     hooks.EndProgress();
     hooks.EndReadWrite();
     return ok;
+}
+
+void KQovReaderQov::ReadGlobalSettings(KQovScene* scene) {
+    // Version-6 files keep these sections inside a "Version5" block, older ones at the top.
+    KQovPropertyFieldFile* file = mFile.get();
+    bool version5 = file->IsVersion5Layout();
+    if (!version5 && !file->FieldReadBegin("Version5")) return;
+    if (version5 || file->FieldReadBlockBegin()) {
+        scene->GetGlobalLightSettings().Reset();
+        ReadAmbientRenderSettings(scene);
+        ReadFogOptions(scene);
+        ReadShadowPlanes(scene);
+        if (version5) {
+            ReadVersion5Settings(scene);
+        } else {
+            ReadTimeSettings(scene);
+            ReadRendererSetting(scene);
+            file->FieldReadBlockEnd();
+        }
+    }
+    if (!version5) file->FieldReadEnd();
 }
 
 bool KQovReaderQov::UpdateSummary(KStreamOptionsQov* newInfo) {

@@ -22,6 +22,7 @@ class KQovMesh;
 class KQovNode;
 class KQovNull;
 class KQovObject;
+class KQovThumbnail;
 
 // `name` without anything up to and including its first "::".
 KString KQovStripPrefix(const char* name);
@@ -64,6 +65,8 @@ public:
     void ReadTakeList();
     void ReadContentInformation();
     KQovSceneInfo* ReadSceneInfo();
+    KQovSceneInfo* ReadUserData(const char* type);
+    KQovThumbnail* ReadThumbnail();
     void DetectLayout(bool openFirstSection);
     // Writes a Summary from the current options as a new last part (`cut`: in place of the
     // last part). All or nothing: on failure the file is put back as it was.
@@ -122,6 +125,18 @@ public:
     void ResolveBackgroundTextures(KQovScene* scene);
     bool FinishOldLayoutNodes(KQovNode* root);
 
+    // Scene-wide sections of the main read, each at the current block.
+    void ReadSceneGenericPersistence(KQovScene* scene);
+    void ReadAmbientRenderSettings(KQovScene* scene);
+    void ReadFogOptions(KQovScene* scene);
+    void ReadShadowPlanes(KQovScene* scene);
+    void ReadTimeSettings(KQovScene* scene);
+    void ReadRendererSetting(KQovScene* scene);
+    // "RendererSetting" and a "Settings" that also holds the producer cameras.
+    void ReadVersion5Settings(KQovScene* scene);
+    // "Model::" taken off the producer cameras' and the camera switcher's names.
+    static KString StripProducerPrefix(const KString& name);
+
 private:
     void Report(const char* text, float percent);
     int32_t ReadInt(const char* name, int32_t defaultValue);
@@ -140,6 +155,9 @@ private:
     void CountVersion6Objects();
     // The field file's invalid-data error; the read goes on.
     void InvalidData(const char* text);
+    void ReadMetaData(KQovSceneInfo& info);
+    void ReadTimeFields(KQovScene* scene);
+    void ReadGlobalSettings(KQovScene* scene);
 
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
     // The field file in use: the reader's own, or one a caller lends for one call.

@@ -247,4 +247,8 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
         if (switcherNode) scene->SetCameraSwitcherNode(switcherNode);
     }
     ResolveBackgroundTextures(scene);
+    // Skip points: merges of duplicate textures and materials, media, gobos and characters.
+    ReadSceneGenericPersistence(scene);
+    if (mOptions->GetSwitch(KStreamOptionsQov::eGlobalSettings)) ReadGlobalSettings(scene);
+    // Skip points: "Connections", the takes and the finishing passes.
 }

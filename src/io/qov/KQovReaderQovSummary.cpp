@@ -123,26 +123,8 @@ void KQovReaderQov::ReadTakeList() {
     }
 }
 
-KQovSceneInfo* KQovReaderQov::ReadSceneInfo() {
-    KQovPropertyFieldFile* file = mFile.get();
-    if (!file->FieldReadBegin("SceneInfo")) return nullptr;
-    KQovSceneInfo* info = nullptr;
-    if (file->FieldReadBlockBegin()) {
-        if (KString(file->FieldReadC("Type", "")).CompareNoCase("UserData") == 0) {
-            info = KQovCreateSceneInfo(mManager);
-            if (file->FieldReadBegin("MetaData")) {
-                if (file->FieldReadBlockBegin()) {
-                    for (int i = 0; i < 6; ++i)
-                        *MetaDataText(*info, i) = file->FieldReadC(kMetaDataNames[i], "");
-                    file->FieldReadBlockEnd();
-                }
-                file->FieldReadEnd();
-            }
-        }
-        file->FieldReadBlockEnd();
-    }
-    file->FieldReadEnd();
-    return info;
+void KQovReaderQov::ReadMetaData(KQovSceneInfo& info) {
+    for (int i = 0; i < 6; ++i) *MetaDataText(info, i) = mFile->FieldReadC(kMetaDataNames[i], "");
 }
 
 void KQovReaderQov::ReadSceneInfoIntoOptions() {
