@@ -40,10 +40,20 @@ KAffineMatrix KDxfGlobalMatrix(const KQovNode& node) {
     return m;
 }
 
-void KDxfCollectMeshes(KQovNode* node, std::vector<KDxfMeshEntry>& out) {
+void KDxfCollectMeshes(KQovNode* node, std::vector<KDxfMeshEntry>& out,
+                       const KDxfMeshSource& meshOf) {
     KQovNodeAttribute* attribute = node->GetNodeAttribute();
-    if (attribute && attribute->GetAttributeType() == KQovNodeAttribute::eMesh)
-        out.push_back({node->GetNameWithoutPrefix().Buffer(), static_cast<KQovMesh*>(attribute),
-                       node->GetVisibility(), KDxfGlobalMatrix(*node)});
-    for (int i = 0; i < node->GetChildCount(); ++i) KDxfCollectMeshes(node->GetChild(i), out);
+    KQovMesh* mesh = meshOf ? meshOf(node)
+                     : attribute && attribute->GetAttributeType() == KQovNodeAttribute::eMesh
+                         ? static_cast<KQovMesh*>(attribute)
+                         : nullptr;
+    if (mesh)
+        out.push_back({node->GetNameWithoutPrefix().Buffer(),
+                       mesh,
+                       node->GetVisibility(),
+                       KDxfGlobalMatrix(*node),
+                       {},
+                       node});
+    for (int i = 0; i < node->GetChildCount(); ++i)
+        KDxfCollectMeshes(node->GetChild(i), out, meshOf);
 }

@@ -24,6 +24,10 @@ KAffineMatrix KDxfLocalMatrix(const KQovNode& node);
 // The local matrix followed by those of the parents up to the root.
 KAffineMatrix KDxfGlobalMatrix(const KQovNode& node);
 
-// Entries for the node and, depth first in child order, its descendants that hold a mesh;
-// hidden nodes too.
-void KDxfCollectMeshes(KQovNode* node, std::vector<KDxfMeshEntry>& out);
+// The mesh to write for a node; null for none.
+using KDxfMeshSource = std::function<KQovMesh*(KQovNode* node)>;
+
+// Entries for the node and, depth first in child order, its descendants that hold a mesh
+// (or for which `meshOf`, when given, names one); hidden nodes too.
+void KDxfCollectMeshes(KQovNode* node, std::vector<KDxfMeshEntry>& out,
+                       const KDxfMeshSource& meshOf = nullptr);

@@ -161,7 +161,8 @@ void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) 
     Group(" 70", "   64");
     Group(" 71", points);
     Group(" 72", records);
-    const KVector4* p = mesh.GetControlPoints().GetArray();
+    const bool baked = entry.points.size() == size_t(points);
+    const KVector4* p = baked ? entry.points.data() : mesh.GetControlPoints().GetArray();
     for (int i = 0; i < points; ++i) {
         const KVector4 w = entry.global.MultT(p[i]);
         Group("  0", "VERTEX");

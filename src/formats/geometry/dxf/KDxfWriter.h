@@ -12,12 +12,16 @@
 
 class KFileStream;
 class KQovMesh;
+class KQovNode;
 
 struct KDxfMeshEntry {
     std::string name;  // node name without its class prefix
-    const KQovMesh* mesh = nullptr;
+    KQovMesh* mesh = nullptr;
     bool visible = true;
     KAffineMatrix global;  // local to world
+    // Points with the deformations baked in, in place of the mesh's own; empty: its own.
+    std::vector<KVector4> points = {};
+    KQovNode* node = nullptr;  // the node written, when it comes from a scene
 };
 
 class KDxfWriter {

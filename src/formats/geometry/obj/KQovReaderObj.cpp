@@ -16,29 +16,7 @@
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
-KQovReaderObj::KQovReaderObj(KQovObjectManager* manager) : KQovReader(manager) {}
-
-KQovReaderObj::~KQovReaderObj() {
-    FileClose();
-}
-
-bool KQovReaderObj::FileOpen(const char* fileName) {
-    FileClose();
-    KFileStream probe;
-    if (!fileName || !probe.Open(fileName, "rb")) {
-        mError.SetError(eFileNotOpened);
-        return false;
-    }
-    mFileName = fileName;
-    mOpen = true;
-    return true;
-}
-
-bool KQovReaderObj::FileClose() {
-    mOpen = false;
-    mFileName = "";
-    return true;
-}
+KQovReaderObj::KQovReaderObj(KQovObjectManager* manager) : KQovPathReader(manager) {}
 
 KStreamOptions* KQovReaderObj::GetReadOptions(bool) {
     return KStreamOptionsObj::Create();

@@ -5,8 +5,8 @@
 
 #include <vector>
 
+#include "formats/geometry/KQovPathReader.h"
 #include "formats/geometry/obj/KObjParser.h"
-#include "io/KQovReader.h"
 #include "scene/KQovRenamer.h"
 
 class KQovMaterial;
@@ -14,14 +14,9 @@ class KQovMesh;
 class KQovNurb;
 class KQovTexture;
 
-class KQovReaderObj : public KQovReader {
+class KQovReaderObj : public KQovPathReader {
 public:
     explicit KQovReaderObj(KQovObjectManager* manager);
-    ~KQovReaderObj() override;
-
-    bool FileOpen(const char* fileName) override;
-    bool FileClose() override;
-    bool IsFileOpen() override { return mOpen; }
     KStreamOptions* GetReadOptions(bool allowScan) override;
     bool Read(KQovScene* scene, KStreamOptions* options) override;
 
@@ -32,8 +27,6 @@ private:
     KQovMesh* BuildMesh(const std::string& group, bool last);
     bool BuildNodes(KQovScene* scene, bool referenceNode);
 
-    KString mFileName;
-    bool mOpen = false;
     KObjParser mParser;
     KQovNumberingRenamer mRenamer;
     std::vector<KQovMaterial*> mMaterials;  // by the parser's material index

@@ -39,9 +39,6 @@ private:
     void WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source);
     // The written material index of a (material, texture) pair; -1 for no material.
     int MaterialRecord(KQovMaterial* material, KQovTexture* texture);
-    void ApplyShapeDeformation(KQovMesh* mesh, KQovGeometry* source, std::vector<KVector4>& points);
-    void ApplyLinkDeformation(const KAffineMatrix& m, KQovMesh* mesh,
-                              std::vector<KVector4>& points);
 
     std::unique_ptr<KObjTextWriter> mText;
     bool mOpen = false;

@@ -1,0 +1,134 @@
+#include "formats/geometry/dxf/KQovReaderDxf.h"
+
+#include <algorithm>
+#include <functional>
+#include <new>
+#include <string>
+
+#include "attributes/KQovMesh.h"
+#include "formats/geometry/dxf/KDxfDrawingReader.h"
+#include "formats/geometry/dxf/KDxfSceneNodes.h"
+#include "foundation/KFileStream.h"
+#include "foundation/KPath.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+// Materials belong to the scene's object manager, not to the drawing reader.
+class KManagedDrawingReader : public KDxfDrawingReader {
+public:
+    KManagedDrawingReader(int mode, bool weld, KQovObjectManager* manager)
+        : KDxfDrawingReader(mode, weld), mManager(manager) {}
+
+protected:
+    KQovMaterial* CreateMaterial(const std::string& name) override {
+        return mManager->CreateMaterial(name.c_str());
+    }
+
+private:
+    KQovObjectManager* mManager;
+};
+
+}  // namespace
+
+KQovReaderDxf::KQovReaderDxf(KQovObjectManager* manager) : KQovPathReader(manager) {}
+
+KStreamOptions* KQovReaderDxf::GetReadOptions(bool) {
+    return KStreamOptionsDxf::Create();
+}
+
+bool KQovReaderDxf::LoadText(std::string& text) {
+    KFileStream file;
+    if (!file.Open(mFileName.Buffer(), "rb") || file.Seek(2, 0) != 0) return false;
+    const int64_t size = file.Tell();
+    if (size < 0 || file.Seek(0, 0) != 0) return false;
+    try {
+        text.resize(size_t(size));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    size_t done = 0;
+    while (done < text.size()) {
+        const uint32_t part = uint32_t(std::min<size_t>(text.size() - done, 1u << 30));
+        if (file.Read(&text[done], part) != part) return false;
+        done += part;
+    }
+    return true;
+}
+
+bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
+    if (!mOpen || !scene || !scene->GetRootNode()) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    if (!options || !options->IsA(KStreamOptionsDxf::ClassId())) {
+        mError.SetError(eStreamOptionsNotSet);
+        return false;
+    }
+    auto* dxf = static_cast<KStreamOptionsDxf*>(options);
+    const int mode = dxf->GetObjectDerivation();
+    const bool weld = dxf->GetOptionValue(4) == 1;
+    const bool referenceNode = dxf->GetOptionValue(1) == 1;
+
+    std::string text;
+    if (!LoadText(text)) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    KQovNode* parent = scene->GetRootNode();
+    if (referenceNode) {
+        const KString name = KExtractFileName(mFileName.Buffer(), false) + "_root";
+        KQovNode* reference = mManager->CreateNode(name.Buffer());
+        if (!reference) {
+            mError.SetError(eUnidentifiedError);
+            return false;
+        }
+        parent->AddChild(reference);
+        parent = reference;
+    }
+    KManagedDrawingReader drawing(mode, weld, mManager);
+    const bool read = drawing.Read(text);
+    mStatus += drawing.GetStatus().c_str();
+    // Meshes are remade through the manager, which owns everything in the scene.
+    const KDxfNodeFactory factory = [this](const std::string& name) -> KQovNode* {
+        return mManager->CreateNode(name.c_str());
+    };
+    bool placed = true;
+    std::function<void(KDxfNodeList&)> adopt = [&](KDxfNodeList& records) {
+        for (auto& record : records) {
+            if (record->mesh) {
+                KQovMesh* mesh = mManager->CreateMesh();
+                if (mesh) {
+                    mesh->Copy(*record->mesh);  // layers and polygons; the points follow
+                    mesh->GetControlPoints() = record->mesh->GetControlPoints();
+                } else {
+                    placed = false;
+                }
+                record->mesh.reset(mesh);
+            }
+            adopt(record->children);
+        }
+    };
+    adopt(drawing.GetNodes());
+    // Records no longer own the managed meshes once the nodes hold them.
+    if (placed) placed = KDxfAddNodes(drawing.GetNodes(), parent, factory);
+    std::function<void(KDxfNodeList&)> release = [&](KDxfNodeList& records) {
+        for (auto& record : records) {
+            if (record->mesh) mManager->DestroyNodeAttribute(record->mesh.release());
+            release(record->children);
+        }
+    };
+    release(drawing.GetNodes());
+    if (!placed) {
+        mError.SetError(eUnidentifiedError);
+        return false;
+    }
+    if (!read) {
+        mError.SetError(eFileCorrupted);
+        return false;
+    }
+    return true;
+}

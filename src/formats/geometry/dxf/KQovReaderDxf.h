@@ -1,0 +1,19 @@
+#pragma once
+// Reader of ASCII drawing files: the geometry of the ENTITIES section and of the blocks it
+// places becomes mesh nodes (by layer, block or entity, as the options choose), each colour
+// number a material shared by the meshes that use it.
+
+#include <string>
+
+#include "formats/geometry/KQovPathReader.h"
+
+class KQovReaderDxf : public KQovPathReader {
+public:
+    explicit KQovReaderDxf(KQovObjectManager* manager);
+    KStreamOptions* GetReadOptions(bool allowScan) override;
+    bool Read(KQovScene* scene, KStreamOptions* options) override;
+
+private:
+    // The whole file; false when it cannot be read.
+    bool LoadText(std::string& text);
+};

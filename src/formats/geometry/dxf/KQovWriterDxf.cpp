@@ -1,0 +1,124 @@
+#include "formats/geometry/dxf/KQovWriterDxf.h"
+
+#include <vector>
+
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovPatch.h"
+#include "attributes/geometry/KQovGeometryConverter.h"
+#include "formats/geometry/KQovDeformationBaker.h"
+#include "formats/geometry/dxf/KDxfSceneNodes.h"
+#include "formats/geometry/dxf/KDxfWriter.h"
+#include "foundation/KFileStream.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+KAffineMatrix GlobalMatrix(KQovNode* node) {
+    return KDxfGlobalMatrix(*node);
+}
+
+}  // namespace
+
+KQovWriterDxf::KQovWriterDxf(KQovObjectManager* manager) : KQovWriter(manager) {}
+
+KQovWriterDxf::~KQovWriterDxf() {
+    FileClose();
+}
+
+bool KQovWriterDxf::FileCreate(const char* fileName) {
+    FileClose();
+    auto file = std::make_unique<KFileStream>();
+    if (!fileName || !file->Open(fileName, "wb")) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    mFile = std::move(file);
+    return true;
+}
+
+bool KQovWriterDxf::FileClose() {
+    if (!mFile) return true;
+    const bool ok = !mFile->HasError();
+    mFile->Close();
+    mFile.reset();
+    return ok;
+}
+
+KStreamOptions* KQovWriterDxf::GetWriteOptions() {
+    return KStreamOptionsDxf::Create();
+}
+
+KQovMesh* KQovWriterDxf::MeshOf(KQovNode* node) {
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    const int type = attribute ? attribute->GetAttributeType() : -1;
+    auto* mesh = type == KQovNodeAttribute::eMesh ? static_cast<KQovMesh*>(attribute) : nullptr;
+    if (mesh && !mTriangulate) return mesh;
+    if (!mesh && type != KQovNodeAttribute::eNurb && type != KQovNodeAttribute::ePatch)
+        return nullptr;
+    KQovGeometryConverter* converter = mManager->CreateGeometryConverter();
+    KQovMesh* working = !converter ? nullptr
+                        : mesh     ? converter->TriangulateMesh(mesh)
+                        : type == KQovNodeAttribute::eNurb
+                            ? converter->NurbToMesh(static_cast<KQovNurb*>(attribute))
+                            : converter->PatchToMesh(static_cast<KQovPatch*>(attribute));
+    if (converter) mManager->DestroyGeometryConverter(converter);
+    if (working)
+        mWorking.push_back(working);
+    else
+        mStatus +=
+            KString("Unable to convert \"") + node->GetNameWithoutPrefix() + "\" to a mesh\n";
+    return working;
+}
+
+void KQovWriterDxf::DestroyWorkingMeshes() {
+    // Whether the manager lists converter output or leaves it to the caller, it goes once.
+    for (KQovMesh* mesh : mWorking)
+        if (!mManager->DestroyNodeAttribute(mesh)) delete mesh;
+    mWorking.clear();
+}
+
+bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
+    if (!options || !options->IsA(KStreamOptionsDxf::ClassId())) {
+        mError.SetError(eStreamOptionsNotSet);
+        return false;
+    }
+    KQovNode* root = scene ? scene->GetRootNode() : nullptr;
+    if (!mFile || !root) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    auto* dxf = static_cast<KStreamOptionsDxf*>(options);
+    mTriangulate = dxf->GetOptionValue(2) == 1;
+    mDeform = dxf->GetOptionValue(3) == 1;
+    std::vector<KDxfMeshEntry> meshes;
+    const KDxfMeshSource meshOf = [this](KQovNode* node) { return MeshOf(node); };
+    for (int i = 0; i < root->GetChildCount(); ++i)
+        KDxfCollectMeshes(root->GetChild(i), meshes, meshOf);
+    if (mDeform) {
+        const KQovDeformationBaker baker(&GlobalMatrix);
+        for (KDxfMeshEntry& entry : meshes) {
+            KQovMesh* mesh = entry.mesh;
+            if (mesh->GetShapeCount() == 0 && mesh->GetLinkCount() == 0) continue;
+            // The weights live in the channels of the node's own geometry.
+            auto* source = static_cast<KQovGeometry*>(entry.node->GetNodeAttribute());
+            const KArrayVector4& own = mesh->GetControlPoints();
+            entry.points.assign(own.GetArray(), own.GetArray() + own.GetCount());
+            if (mesh->GetShapeCount() > 0)
+                KQovDeformationBaker::ApplyShapes(mesh, source, entry.points);
+            if (mesh->GetLinkCount() > 0) baker.ApplyLinks(entry.global, mesh, entry.points);
+        }
+    }
+    KDxfWriter writer;
+    const bool written = writer.Write(*mFile, meshes, root->GetChildCount() > 0);
+    DestroyWorkingMeshes();
+    const bool closed = FileClose();
+    if (!written || !closed) {
+        mError.SetError(eOutOfDiskSpace);
+        return false;
+    }
+    return true;
+}
