@@ -1,10 +1,13 @@
 #include "io/KQovFormatFactory.h"
 
+#include "formats/geometry/3ds/KQovReader3ds.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
+        case 15:
+            return new KQovReader3ds(manager);
         case 16:
             return new KQovReaderObj(manager);
         default:
