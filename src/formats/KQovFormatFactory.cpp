@@ -1,6 +1,7 @@
 #include "io/KQovFormatFactory.h"
 
 #include "formats/geometry/3ds/KQovReader3ds.h"
+#include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
 
@@ -17,6 +18,8 @@ KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
 
 KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
+        case 17:
+            return new KQovWriter3ds(manager);
         case 18:
             return new KQovWriterObj(manager);
         default:
