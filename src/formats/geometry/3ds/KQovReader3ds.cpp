@@ -49,7 +49,9 @@ void EmptyMotions(const std::vector<std::unique_ptr<Object>>& objects,
 
 KQovReader3ds::KQovReader3ds(KQovObjectManager* manager) : KQovReader(manager) {}
 
-KQovReader3ds::~KQovReader3ds() { Release(); }
+KQovReader3ds::~KQovReader3ds() {
+    Release();
+}
 
 bool KQovReader3ds::FileOpen(const char* fileName) {
     FileClose();
@@ -69,7 +71,9 @@ bool KQovReader3ds::FileClose() {
     return true;
 }
 
-KStreamOptions* KQovReader3ds::GetReadOptions(bool) { return KStreamOptions3ds::Create(); }
+KStreamOptions* KQovReader3ds::GetReadOptions(bool) {
+    return KStreamOptions3ds::Create();
+}
 
 bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
     if (!options || !options->IsA(KStreamOptions3ds::ClassId())) {
@@ -77,8 +81,8 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
     } else {
         auto* o = static_cast<KStreamOptionsBase*>(options);
         auto on = [o](int index) { return o->GetOptionValue(index) == 1; };
-        mFlags = {on(1), on(7), on(8), on(9), on(10), on(11), on(12), on(13), on(14), on(15),
-                  on(16)};
+        mFlags = {on(1),  on(7),  on(8),  on(9),  on(10), on(11),
+                  on(12), on(13), on(14), on(15), on(16)};
         o->SetTakeName(kTakeName3ds);
     }
     if (!mFile || !scene || !scene->GetRootNode()) {
@@ -152,6 +156,15 @@ bool KQovReader3ds::Load() {
                  });
         else
             EmptyMotions(mSpots, mSpotMotions);
+        // A spotlight without a node keeps its cone: its falloff becomes the one key.
+        for (size_t i = 0; i < mSpotMotions.size() && i < mSpots.size(); ++i) {
+            Track3ds<float>& falloff = mSpotMotions[i]->falloff;
+            if (falloff.keys.empty() && mSpots[i]->spot &&
+                mSpotMotions[i]->name == mSpots[i]->name) {
+                falloff.keys.emplace_back();
+                falloff.values.push_back(mSpots[i]->spot->falloff);
+            }
+        }
     }
     if (ok && mFlags.cameras) {
         if (size_t n = GetCameraNodeCount3ds(c, db))
@@ -335,8 +348,8 @@ void KQovReader3ds::CreateNodes() {
             }
             mMeshBound[m] = true;
             if (!mesh) break;
-            const KVector4 pivot = ScenePoint3ds(motion->pivot.x, motion->pivot.y,
-                                                 motion->pivot.z, s);
+            const KVector4 pivot =
+                ScenePoint3ds(motion->pivot.x, motion->pivot.y, motion->pivot.z, s);
             KVector4* points = mesh->GetControlPoints().GetArray();
             for (int c = 0; c < mesh->GetControlPointsCount(); ++c) {
                 points[c] = points[c] - KVector4(pivot[0], pivot[1], pivot[2], 0.0);
@@ -361,12 +374,12 @@ void KQovReader3ds::CreateNodes() {
         mOmniNodes.push_back(bind(motion->name, mOmnis, mOmniLights, mFlags.lights));
     for (const auto& motion : mSpotMotions) {
         mSpotNodes.push_back(bind(motion->name, mSpots, mSpotLights, mFlags.lights));
-        mSpotTargetNodes.push_back(
-            bind(motion->name + ".Target", mSpots, mSpotTargets, false));
+        mSpotTargetNodes.push_back(bind(motion->name + ".Target", mSpots, mSpotTargets, false));
     }
     for (const auto& motion : mCameraMotions) {
         mCameraNodes.push_back(bind(motion->name, mCameras, mCameraAttributes, mFlags.cameras));
-        mCameraTargetNodes.push_back(bind(motion->name + ".Target", mCameras, mCameraTargets, false));
+        mCameraTargetNodes.push_back(
+            bind(motion->name + ".Target", mCameras, mCameraTargets, false));
     }
     // Targets take the marker of their light or camera.
     for (size_t i = 0; i < mSpotMotions.size(); ++i)
@@ -393,7 +406,8 @@ void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {
         defaultParent->AddChild(node);
         return nullptr;
     };
-    for (size_t i = 0; i < mObjectNodes.size(); ++i) link(mObjectNodes[i], mObjectMotions[i]->parent);
+    for (size_t i = 0; i < mObjectNodes.size(); ++i)
+        link(mObjectNodes[i], mObjectMotions[i]->parent);
     for (size_t i = 0; i < mOmniNodes.size(); ++i) link(mOmniNodes[i], mOmniMotions[i]->parent);
     auto linkTargeted = [&](KQovNode* node, KQovNode* target, const NodePart3ds& motion,
                             const TargetPart3ds& targetPart, bool spot) {
@@ -423,7 +437,8 @@ bool KQovReader3ds::ReadAnimation() {
     reading.reduceKeys = mFlags.reduceKeys;
     reading.scale = mFlags.referenceNode ? 1.0 : mScale;
     for (size_t i = 0; i < mObjectNodes.size(); ++i)
-        if (mObjectNodes[i] && !ReadObjectAnimation3ds(*mObjectNodes[i], *mObjectMotions[i], reading))
+        if (mObjectNodes[i] &&
+            !ReadObjectAnimation3ds(*mObjectNodes[i], *mObjectMotions[i], reading))
             return false;
     for (size_t i = 0; i < mOmniNodes.size(); ++i)
         if (mOmniNodes[i] && !ReadOmnilightAnimation3ds(*mOmniNodes[i], *mOmniMotions[i], reading))

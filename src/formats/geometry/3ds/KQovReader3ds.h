@@ -43,10 +43,6 @@ private:
         KQovTexture* first = nullptr;
         KQovTexture* second = nullptr;
     };
-    template <class T>
-    struct Owned {
-        T* record = nullptr;
-    };
 
     bool Load();
     void Release();

@@ -53,7 +53,9 @@ bool KQovWriter3ds::FileCreate(const char* fileName) {
     return true;
 }
 
-KStreamOptions* KQovWriter3ds::GetWriteOptions() { return KStreamOptions3ds::Create(); }
+KStreamOptions* KQovWriter3ds::GetWriteOptions() {
+    return KStreamOptions3ds::Create();
+}
 
 void KQovWriter3ds::Release() {
     ReleaseDatabase3ds(mCtx, &mDatabase);
@@ -209,10 +211,9 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
     return true;
 }
 
-std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, int material, int first,
-                                       int second) {
-    const std::string name = MaterialName3ds(mMeshCounter, material, first, second,
-                                             mMaterialSerial++);
+std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, int material, int first, int second) {
+    const std::string name =
+        MaterialName3ds(mMeshCounter, material, first, second, mMaterialSerial++);
     if (!mMaterialsWritten.insert(name).second) return name;
     Released<Material3ds> record{nullptr, ReleaseMaterial3ds};
     InitMaterial3ds(mCtx, &record.record);

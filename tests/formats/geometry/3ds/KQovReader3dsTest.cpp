@@ -6,11 +6,14 @@
 #include <string>
 
 #include "Test3ds.h"
+#include "attributes/KQovLight.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/KQovReader3ds.h"
 #include "formats/geometry/3ds/KQovWriter3ds.h"
+#include "formats/geometry/3ds/Material3ds.h"
+#include "formats/geometry/3ds/Settings3ds.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -53,7 +56,8 @@ struct Reading3ds {
     }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
-        for (int i = 0; i < manager.GetNodeCount(); ++i) names.push_back(manager.GetNode(i)->GetName());
+        for (int i = 0; i < manager.GetNodeCount(); ++i)
+            names.push_back(manager.GetNode(i)->GetName());
         for (int i = 0; i < manager.GetMaterialCount(); ++i)
             names.push_back(manager.GetMaterial(i)->GetName());
         return names;
@@ -163,6 +167,85 @@ TEST(KQovWriter3ds, WrittenFilesLoadInLib3dsWithTheSceneContent) {
                 EXPECT_LE(name.size(), 10u) << line;
             }
         }
+    }
+}
+
+// A file of one mesh (vertex (1, 2, 3), faces in groups "Other" and "Tex", the material
+// "Tex" with a map), a spotlight and a master scale of 0.1.
+void WriteCrafted(const std::string& path) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    MeshSettings3ds settings;
+    settings.masterScale = 0.1f;
+    PutMeshSettings3ds(ctx, db, &settings);
+    Material3ds material;
+    material.name = "Tex";
+    material.maps[0].name = "tex.png";
+    PutMaterial3ds(ctx, db, &material);
+    Mesh3ds* mesh = nullptr;
+    InitMesh3ds(ctx, &mesh, 3, 2, kMeshTexVerts3ds);
+    mesh->name = "M";
+    mesh->vertices = {{1, 2, 3}, {0, 0, 0}, {1, 0, 0}};
+    mesh->faces = {{0, 1, 2, 7}, {2, 1, 0, 7}};
+    const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    std::copy(axes, axes + 12, mesh->localAxes);
+    mesh->matGroups = {{"Other", {0}}, {"Tex", {1}}};
+    PutMesh3ds(ctx, db, mesh);
+    ReleaseMesh3ds(&mesh);
+    Light3ds* spot = nullptr;
+    InitSpotlight3ds(ctx, &spot);
+    spot->name = "S";
+    spot->spot->hotspot = 30;
+    spot->spot->falloff = 60;
+    PutLight3ds(ctx, db, spot);
+    ReleaseLight3ds(&spot);
+    SaveDatabase3ds(ctx, OpenFile3ds(ctx, path.c_str(), "wb"), db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    ASSERT_FALSE(ctx.ErrorPending());
+}
+
+TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
+    TempPath3ds file("c.3ds");
+    WriteCrafted(file.path);
+    struct Case {
+        std::map<int, int> options;
+        KVector4 vertex;        // of 3DS vertex (1, 2, 3)
+        double referenceScale;  // of "Qov_Root", 0 without it
+    } cases[] = {
+        {{}, KVector4(0.254, 0.762, -0.508), 0},
+        {{{1, 1}}, KVector4(1, 3, -2), 0.254},
+        {{{14, 0}}, KVector4(0.1, 0.3, -0.2), 0},
+    };
+    for (const Case& c : cases) {
+        Reading3ds r;
+        // A material of this name exists already, but the file does not hold it.
+        r.manager.CreateMaterial("Other");
+        ASSERT_TRUE(r.Read(file.path, c.options));
+        KQovNode* node = r.Find(r.scene->GetRootNode(), "M");
+        ASSERT_NE(node, nullptr);
+        auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute());
+        ASSERT_NE(mesh, nullptr);
+        const KVector4 p = mesh->GetControlPoints().GetArray()[0];
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], c.vertex[k], 1e-6);
+        EXPECT_EQ(mesh->GetMaterialCount(0), 2);
+        EXPECT_EQ(mesh->GetTextureCount(0), 1);
+        KQovNode* reference = r.Find(r.scene->GetRootNode(), "Qov_Root");
+        EXPECT_EQ(reference != nullptr, c.referenceScale > 0);
+        if (reference) {
+            KVector4 s;
+            reference->GetLocalScaling(s);
+            EXPECT_NEAR(s[0], c.referenceScale, 1e-6);
+        }
+        KQovNode* spot = r.Find(r.scene->GetRootNode(), "S");
+        ASSERT_NE(spot, nullptr);
+        auto* light = dynamic_cast<KQovLight*>(spot->GetNodeAttribute());
+        ASSERT_NE(light, nullptr);
+        EXPECT_EQ(light->GetLightType(), 2);
+        EXPECT_DOUBLE_EQ(light->GetDefaultConeAngle(), 60);
+        EXPECT_NE(r.Find(r.scene->GetRootNode(), "S.Target"), nullptr);
     }
 }
 
