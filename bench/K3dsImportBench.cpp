@@ -8,9 +8,14 @@
 #include <vector>
 
 #include "formats/geometry/3ds/Database3ds.h"
+#include "formats/geometry/3ds/KQovReader3ds.h"
+#include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/3ds/MeshExport3ds.h"
 #include "formats/geometry/3ds/MeshImport3ds.h"
+#include "io/KStreamOptionsBase.h"
 #include "platform/KPlatformFile.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 
 namespace {
 
@@ -121,8 +126,40 @@ void BM_Lib3dsSave(benchmark::State& state) {
     KPlatformDeleteFile(out.c_str());
 }
 
+// The whole read: file into a scene of nodes, meshes and a take.
+bool ReadScene(KQovObjectManager& manager, KQovScene*& scene) {
+    scene = manager.CreateScene();
+    KQovReader3ds reader(&manager);
+    KStreamOptions3ds options;
+    return reader.FileOpen(SourceFile().c_str()) && reader.Read(scene, &options);
+}
+
+void BM_Read3dsIntoScene(benchmark::State& state) {
+    for (auto _ : state) {
+        KQovObjectManager manager;
+        KQovScene* scene = nullptr;
+        if (!ReadScene(manager, scene)) state.SkipWithError("read failed");
+    }
+}
+
+void BM_Write3dsFromScene(benchmark::State& state) {
+    KQovObjectManager manager;
+    KQovScene* scene = nullptr;
+    if (!ReadScene(manager, scene)) state.SkipWithError("read failed");
+    const std::string out = FileName("scene");
+    for (auto _ : state) {
+        KQovWriter3ds writer(&manager);
+        KStreamOptions3ds options;
+        if (!writer.FileCreate(out.c_str()) || !writer.Write(scene, &options))
+            state.SkipWithError("write failed");
+    }
+    KPlatformDeleteFile(out.c_str());
+}
+
 }  // namespace
 
+BENCHMARK(BM_Read3dsIntoScene)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Write3dsFromScene)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Import3dsIntoMeshes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Lib3dsLoad)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Export3dsFromMeshes)->Unit(benchmark::kMillisecond);

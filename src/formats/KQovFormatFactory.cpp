@@ -2,6 +2,8 @@
 
 #include "formats/geometry/dxf/KQovReaderDxf.h"
 #include "formats/geometry/dxf/KQovWriterDxf.h"
+#include "formats/geometry/3ds/KQovReader3ds.h"
+#include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
 
@@ -9,6 +11,8 @@ KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
         case 14:
             return new KQovReaderDxf(manager);
+        case 15:
+            return new KQovReader3ds(manager);
         case 16:
             return new KQovReaderObj(manager);
         default:
@@ -20,6 +24,8 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
         case 16:
             return new KQovWriterDxf(manager);
+        case 17:
+            return new KQovWriter3ds(manager);
         case 18:
             return new KQovWriterObj(manager);
         default:

@@ -1,0 +1,455 @@
+#include "formats/geometry/3ds/KQovReader3ds.h"
+
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovMarker.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovTexture.h"
+#include "formats/geometry/3ds/Axes3ds.h"
+#include "formats/geometry/3ds/Keyframe3ds.h"
+#include "formats/geometry/3ds/LightCamera3ds.h"
+#include "formats/geometry/3ds/MaterialConvert3ds.h"
+#include "formats/geometry/3ds/MeshImport3ds.h"
+#include "formats/geometry/3ds/NodeAnimation3ds.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
+
+namespace {
+
+// Loads `count` records of one kind through the toolkit's by-index reader.
+template <class Record, class Get>
+bool LoadAll(Context3ds& ctx, size_t count, std::vector<std::unique_ptr<Record>>& out, Get get) {
+    for (size_t i = 0; i < count; ++i) {
+        Record* record = nullptr;
+        get(i, &record);
+        if (ctx.ErrorPending()) {
+            delete record;
+            return false;
+        }
+        out.emplace_back(record ? record : new Record);
+    }
+    return true;
+}
+
+// One empty motion per object, named like it, for files without key-frame nodes.
+template <class Motion, class Object>
+void EmptyMotions(const std::vector<std::unique_ptr<Object>>& objects,
+                  std::vector<std::unique_ptr<Motion>>& motions) {
+    for (const auto& object : objects) {
+        motions.emplace_back(new Motion);
+        motions.back()->name = object->name;
+    }
+}
+
+}  // namespace
+
+KQovReader3ds::KQovReader3ds(KQovObjectManager* manager) : KQovReader(manager) {}
+
+KQovReader3ds::~KQovReader3ds() {
+    Release();
+}
+
+bool KQovReader3ds::FileOpen(const char* fileName) {
+    FileClose();
+    ClearErrors3ds(mCtx);
+    mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
+    if (!mFile) {
+        ClearErrors3ds(mCtx);
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    return true;
+}
+
+bool KQovReader3ds::FileClose() {
+    if (mFile) CloseFile3ds(mCtx, mFile);
+    mFile = nullptr;
+    return true;
+}
+
+KStreamOptions* KQovReader3ds::GetReadOptions(bool) {
+    return KStreamOptions3ds::Create();
+}
+
+bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
+    if (!options || !options->IsA(KStreamOptions3ds::ClassId())) {
+        mError.SetError(eStreamOptionsNotSet);
+    } else {
+        auto* o = static_cast<KStreamOptionsBase*>(options);
+        auto on = [o](int index) { return o->GetOptionValue(index) == 1; };
+        mFlags = {on(1),  on(7),  on(8),  on(9),  on(10), on(11),
+                  on(12), on(13), on(14), on(15), on(16)};
+        o->SetTakeName(kTakeName3ds);
+    }
+    if (!mFile || !scene || !scene->GetRootNode()) {
+        mError.SetError(eFileNotOpened);
+        Release();
+        return false;
+    }
+    mScale = mFlags.rescale ? 2.54 : 1.0;
+    const bool loaded = Load();
+    if (!loaded) mError.SetError(eFileCorrupted);
+    const bool built = loaded && BuildScene(scene);
+    const bool pending = mCtx.ErrorPending();
+    Release();
+    return built && !pending;
+}
+
+bool KQovReader3ds::Load() {
+    InitDatabase3ds(mCtx, &mDatabase);
+    if (mCtx.ErrorPending()) return false;
+    LoadDatabase3ds(mCtx, mFile, mDatabase);
+    if (mCtx.ErrorPending()) return false;
+    MeshSettings3ds* settings = nullptr;
+    InitMeshSettings3ds(mCtx, &settings);
+    if (!mCtx.ErrorPending()) GetMeshSettings3ds(mCtx, mDatabase, &settings);
+    if (settings) {
+        if (settings->masterScale > 0) mScale *= settings->masterScale;
+        mAmbient = settings->ambient;
+    }
+    ReleaseMeshSettings3ds(&settings);
+    if (mCtx.ErrorPending()) return false;
+    Background3ds* background = nullptr;
+    GetBackground3ds(mCtx, mDatabase, &background);
+    if (background) mBackground = background->solid;
+    ReleaseBackground3ds(&background);
+    ClearErrors3ds(mCtx);  // a file without a background still reads
+
+    Context3ds& c = mCtx;
+    Database3ds* db = mDatabase;
+    bool ok = LoadAll(c, GetMeshCount3ds(c, db), mMeshes,
+                      [&](size_t i, Mesh3ds** m) { GetMeshByIndex3ds(c, db, i, m); });
+    if (ok && mFlags.lights) {
+        ok = LoadAll(c, GetOmnilightCount3ds(c, db), mOmnis,
+                     [&](size_t i, Light3ds** l) { GetOmnilightByIndex3ds(c, db, i, l); }) &&
+             LoadAll(c, CountNamedObjectsOfType3ds(c, db, 0x4600, 1), mSpots,
+                     [&](size_t i, Light3ds** l) { GetSpotlightByIndex3ds(c, db, i, l); });
+    }
+    if (ok && mFlags.cameras)
+        ok = LoadAll(c, GetCameraCount3ds(c, db), mCameras,
+                     [&](size_t i, Camera3ds** r) { GetCameraByIndex3ds(c, db, i, r); });
+    if (ok)
+        ok = LoadAll(c, GetMaterialCount3ds(c, db), mMaterials,
+                     [&](size_t i, Material3ds** m) { GetMaterialByIndex3ds(c, db, i, m); });
+    if (!ok) return false;
+
+    if (size_t n = GetObjectNodeCount3ds(c, db))
+        ok = LoadAll(c, n, mObjectMotions, [&](size_t i, ObjectMotion3ds** m) {
+            GetObjectMotionByIndex3ds(c, db, i, m);
+        });
+    else
+        EmptyMotions(mMeshes, mObjectMotions);
+    if (ok && mFlags.lights) {
+        if (size_t n = GetOmnilightNodeCount3ds(c, db))
+            ok = LoadAll(c, n, mOmniMotions, [&](size_t i, OmnilightMotion3ds** m) {
+                GetOmnilightMotionByIndex3ds(c, db, i, m);
+            });
+        else
+            EmptyMotions(mOmnis, mOmniMotions);
+        if (size_t n = CountNodesOfTag3ds(c, db, 0xB007))
+            ok = ok && LoadAll(c, n, mSpotMotions, [&](size_t i, SpotlightMotion3ds** m) {
+                     GetSpotlightMotionByIndex3ds(c, db, i, m);
+                 });
+        else
+            EmptyMotions(mSpots, mSpotMotions);
+        // A spotlight without a node keeps its cone: its falloff becomes the one key.
+        for (size_t i = 0; i < mSpotMotions.size() && i < mSpots.size(); ++i) {
+            Track3ds<float>& falloff = mSpotMotions[i]->falloff;
+            if (falloff.keys.empty() && mSpots[i]->spot &&
+                mSpotMotions[i]->name == mSpots[i]->name) {
+                falloff.keys.emplace_back();
+                falloff.values.push_back(mSpots[i]->spot->falloff);
+            }
+        }
+    }
+    if (ok && mFlags.cameras) {
+        if (size_t n = GetCameraNodeCount3ds(c, db))
+            ok = LoadAll(c, n, mCameraMotions, [&](size_t i, CameraMotion3ds** m) {
+                GetCameraMotionByIndex3ds(c, db, i, m);
+            });
+        else
+            EmptyMotions(mCameras, mCameraMotions);
+    }
+    return ok;
+}
+
+void KQovReader3ds::Release() {
+    ReleaseDatabase3ds(mCtx, &mDatabase);
+    CloseAllFiles3ds(mCtx);
+    mFile = nullptr;
+    mMeshes.clear();
+    mMaterials.clear();
+    mOmnis.clear();
+    mSpots.clear();
+    mCameras.clear();
+    mObjectMotions.clear();
+    mOmniMotions.clear();
+    mSpotMotions.clear();
+    mCameraMotions.clear();
+    mTexturePairs.clear();
+    mNodesByName.clear();
+    mReference = nullptr;
+}
+
+bool KQovReader3ds::BuildScene(KQovScene* scene) {
+    const Color3ds a = mFlags.ambient ? mAmbient : Color3ds{};
+    scene->GetGlobalLightSettings().SetAmbientColor(KColor(a.r, a.g, a.b, 1.0));
+    KQovGlobalCameraSettings& cameras = scene->GetGlobalCameraSettings();
+    for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p)
+        if (KQovCamera* camera = cameras.GetProducerCamera(p))
+            camera->SetBackgroundColor(mBackground.r, mBackground.g, mBackground.b);
+    if (mFlags.materials && !CreateMaterials()) return false;
+    CreateNodeAttributes();
+    CreateNodes();
+    KQovNode* parent = scene->GetRootNode();
+    if (mFlags.referenceNode) {
+        mReference = mManager->CreateNode("Qov_Root");
+        if (mReference) {
+            parent->AddChild(mReference);
+            mReference->SetLocalScaling(mScale, mScale, mScale);
+            parent = mReference;
+        }
+    }
+    LinkNodes(parent);
+    if (!ReadAnimation()) return false;
+
+    KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
+    scene->GetRootNode()->GetAnimationInterval(start, stop);
+    if (stop == KTIME_MINUS_INFINITE || start == KTIME_INFINITE) {
+        start = FrameTime3ds(0);
+        stop = FrameTime3ds(150);
+    }
+    KQovTakeInfo take;
+    take.name = kTakeName3ds;
+    take.localTimeSpan.Set(start, stop);
+    take.referenceTimeSpan.Set(start, stop);
+    scene->SetTakeInfo(take);
+    scene->SetCurrentTake(kTakeName3ds);
+    return true;
+}
+
+bool KQovReader3ds::CreateMaterials() {
+    // Texture names taken by this file; a clash appends the material's index.
+    auto makeTexture = [this](const std::string& file, const std::string& clash) -> KQovTexture* {
+        std::string name = file;
+        for (const auto& pair : mTexturePairs)
+            for (KQovTexture* t : {pair.second.first, pair.second.second})
+                if (t && file == t->GetNameWithoutPrefix().Buffer()) name = file + clash;
+        KQovTexture* texture = mManager->CreateTexture(name.c_str());
+        if (!texture) {
+            mStatus += ("Unable to load texture file: " + file + " .\n").c_str();
+            return nullptr;
+        }
+        texture->SetFileName(file.c_str());
+        return texture;
+    };
+    for (size_t i = 0; i < mMaterials.size(); ++i) {
+        const Material3ds& record = *mMaterials[i];
+        KQovMaterial* material = mManager->CreateMaterial(record.name.c_str());
+        if (!material) return false;
+        ApplyMaterial3ds(record, *material);
+        TexturePair pair;
+        const TextureMap3ds& map1 = record.maps[0];
+        const TextureMap3ds& map2 = record.maps[1];
+        if (mFlags.textures && !map1.name.empty()) {
+            const std::string n = std::to_string(i);
+            if ((pair.first = makeTexture(map1.name, "-" + n)))
+                ApplyTextureMap3ds(map1, *pair.first, true);
+            if (!map2.name.empty() && (pair.second = makeTexture(map2.name, "-" + n + ".2")))
+                ApplyTextureMap3ds(map2, *pair.second, false);
+        }
+        mTexturePairs.emplace(record.name, pair);
+    }
+    return true;
+}
+
+void KQovReader3ds::CreateNodeAttributes() {
+    for (const auto& record : mMeshes) {
+        KQovMesh* mesh = mManager->CreateMesh();
+        if (mesh && !record->faces.empty()) BuildMesh(*record, *mesh);
+        mMeshAttributes.push_back(mesh);
+    }
+    mMeshBound.assign(mMeshes.size(), false);
+    for (const auto& record : mOmnis) {
+        KQovLight* light = mManager->CreateLight();
+        if (light) SetupLight3ds(*record, *light);
+        mOmniLights.push_back(light);
+    }
+    for (const auto& record : mSpots) {
+        KQovLight* light = mManager->CreateLight();
+        if (light) SetupLight3ds(*record, *light);
+        mSpotLights.push_back(light);
+        mSpotTargets.push_back(mManager->CreateMarker());
+    }
+    for (const auto& record : mCameras) {
+        KQovCamera* camera = mManager->CreateCamera();
+        if (camera) SetupCamera3ds(*record, *camera, mScale, mBackground);
+        mCameraAttributes.push_back(camera);
+        mCameraTargets.push_back(mManager->CreateMarker());
+    }
+}
+
+void KQovReader3ds::BuildMesh(const Mesh3ds& record, KQovMesh& mesh) {
+    std::vector<int> faceMaterials(record.faces.size(), 0), faceTextures(record.faces.size(), -1);
+    if (mFlags.materials) {
+        for (const MatGroup3ds& group : record.matGroups) {
+            const auto pair = mTexturePairs.find(group.name);
+            KQovMaterial* material = nullptr;
+            for (int m = 0; m < mManager->GetMaterialCount() && !material; ++m)
+                if (group.name == mManager->GetMaterial(m)->GetNameWithoutPrefix().Buffer())
+                    material = mManager->GetMaterial(m);
+            if (!material) continue;
+            const int materialIndex = mesh.AddMaterial(material, 0);
+            // Only a loaded 3DS material lends its maps to the group.
+            int textureIndex = -1;
+            if (pair != mTexturePairs.end() && pair->second.first && !record.texVerts.empty() &&
+                mFlags.textures)
+                textureIndex = mesh.AddTexture(pair->second.first, 0);
+            for (uint16_t f : group.faces) {
+                if (f >= faceMaterials.size()) continue;
+                faceMaterials[f] = materialIndex < 0 ? 0 : materialIndex;
+                faceTextures[f] = textureIndex;
+            }
+        }
+    }
+    MeshImportOptions3ds options;
+    options.scale = mFlags.referenceNode ? 1.0 : mScale;
+    options.smoothGroups = mFlags.smoothGroups;
+    if (!ImportMesh3ds(record, mesh, options, faceMaterials, faceTextures)) {
+        mStatus += ("Mesh " + record.name + " names a vertex it does not have.\n").c_str();
+    }
+}
+
+KQovNode* KQovReader3ds::NewNode(const std::string& name) {
+    KQovNode* node = mManager->CreateNode(name.c_str());
+    if (node) mNodesByName.emplace(name, node);
+    return node;
+}
+
+void KQovReader3ds::CreateNodes() {
+    const double s = mFlags.referenceNode ? 1.0 : mScale;
+    for (const auto& motion : mObjectMotions) {
+        std::string name = motion->name;
+        if (!motion->instance.empty()) name += "." + motion->instance;
+        KQovNode* node = NewNode(name);
+        mObjectNodes.push_back(node);
+        if (!node || !mFlags.geometries) continue;
+        for (size_t m = 0; m < mMeshes.size(); ++m) {
+            if (mMeshes[m]->name != motion->name || !mMeshAttributes[m]) continue;
+            KQovMesh* mesh = mMeshAttributes[m];
+            if (mMeshBound[m]) {
+                // A later instance gets its own mesh, so each pivot is subtracted once.
+                mesh = mManager->CreateMesh();
+                if (mesh && !mMeshes[m]->faces.empty()) BuildMesh(*mMeshes[m], *mesh);
+            }
+            mMeshBound[m] = true;
+            if (!mesh) break;
+            const KVector4 pivot =
+                ScenePoint3ds(motion->pivot.x, motion->pivot.y, motion->pivot.z, s);
+            KVector4* points = mesh->GetControlPoints().GetArray();
+            for (int c = 0; c < mesh->GetControlPointsCount(); ++c) {
+                points[c] = points[c] - KVector4(pivot[0], pivot[1], pivot[2], 0.0);
+            }
+            node->SetNodeAttribute(mesh);
+            if (mesh->GetTextureCount(0) > 0) node->SetShadingMode(4);
+            break;
+        }
+    }
+    auto bind = [this](const std::string& name, const auto& records, const auto& attributes,
+                       bool on) -> KQovNode* {
+        KQovNode* node = NewNode(name);
+        if (!node || !on) return node;
+        for (size_t i = 0; i < records.size(); ++i)
+            if (records[i]->name == name && attributes[i]) {
+                node->SetNodeAttribute(attributes[i]);
+                break;
+            }
+        return node;
+    };
+    for (const auto& motion : mOmniMotions)
+        mOmniNodes.push_back(bind(motion->name, mOmnis, mOmniLights, mFlags.lights));
+    for (const auto& motion : mSpotMotions) {
+        mSpotNodes.push_back(bind(motion->name, mSpots, mSpotLights, mFlags.lights));
+        mSpotTargetNodes.push_back(bind(motion->name + ".Target", mSpots, mSpotTargets, false));
+    }
+    for (const auto& motion : mCameraMotions) {
+        mCameraNodes.push_back(bind(motion->name, mCameras, mCameraAttributes, mFlags.cameras));
+        mCameraTargetNodes.push_back(
+            bind(motion->name + ".Target", mCameras, mCameraTargets, false));
+    }
+    // Targets take the marker of their light or camera.
+    for (size_t i = 0; i < mSpotMotions.size(); ++i)
+        for (size_t k = 0; k < mSpots.size() && mFlags.lights && mSpotTargetNodes[i]; ++k)
+            if (mSpots[k]->name == mSpotMotions[i]->name && mSpotTargets[k]) {
+                mSpotTargetNodes[i]->SetNodeAttribute(mSpotTargets[k]);
+                break;
+            }
+    for (size_t i = 0; i < mCameraMotions.size(); ++i)
+        for (size_t k = 0; k < mCameras.size() && mFlags.cameras && mCameraTargetNodes[i]; ++k)
+            if (mCameras[k]->name == mCameraMotions[i]->name && mCameraTargets[k]) {
+                mCameraTargetNodes[i]->SetNodeAttribute(mCameraTargets[k]);
+                break;
+            }
+}
+
+void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {
+    // Under the named parent when it exists and takes the node, else the default parent.
+    auto link = [&](KQovNode* node, const std::string& parentName) -> KQovNode* {
+        if (!node) return nullptr;
+        const auto found = parentName.empty() ? mNodesByName.end() : mNodesByName.find(parentName);
+        if (found != mNodesByName.end() && found->second != node && found->second->AddChild(node))
+            return found->second;
+        defaultParent->AddChild(node);
+        return nullptr;
+    };
+    for (size_t i = 0; i < mObjectNodes.size(); ++i)
+        link(mObjectNodes[i], mObjectMotions[i]->parent);
+    for (size_t i = 0; i < mOmniNodes.size(); ++i) link(mOmniNodes[i], mOmniMotions[i]->parent);
+    auto linkTargeted = [&](KQovNode* node, KQovNode* target, const NodePart3ds& motion,
+                            const TargetPart3ds& targetPart, bool spot) {
+        KQovNode* parent = link(node, motion.parent);
+        if (!target) return;
+        if (!targetPart.parent.empty())
+            link(target, targetPart.parent);
+        else if (parent)
+            parent->AddChild(target);
+        else
+            defaultParent->AddChild(target);
+        if (!node) return;
+        node->SetLookAtTarget(target);
+        if (spot) node->SetPostTargetRotation(0, 0, 90, 0);
+    };
+    for (size_t i = 0; i < mSpotNodes.size(); ++i)
+        linkTargeted(mSpotNodes[i], mSpotTargetNodes[i], *mSpotMotions[i], mSpotMotions[i]->target,
+                     true);
+    for (size_t i = 0; i < mCameraNodes.size(); ++i)
+        linkTargeted(mCameraNodes[i], mCameraTargetNodes[i], *mCameraMotions[i],
+                     mCameraMotions[i]->target, false);
+}
+
+bool KQovReader3ds::ReadAnimation() {
+    TrackReading3ds reading;
+    reading.animate = mFlags.anim;
+    reading.reduceKeys = mFlags.reduceKeys;
+    reading.scale = mFlags.referenceNode ? 1.0 : mScale;
+    for (size_t i = 0; i < mObjectNodes.size(); ++i)
+        if (mObjectNodes[i] &&
+            !ReadObjectAnimation3ds(*mObjectNodes[i], *mObjectMotions[i], reading))
+            return false;
+    for (size_t i = 0; i < mOmniNodes.size(); ++i)
+        if (mOmniNodes[i] && !ReadOmnilightAnimation3ds(*mOmniNodes[i], *mOmniMotions[i], reading))
+            return false;
+    for (size_t i = 0; i < mSpotNodes.size(); ++i)
+        if (mSpotNodes[i] && !ReadSpotlightAnimation3ds(*mSpotNodes[i], mSpotTargetNodes[i],
+                                                        *mSpotMotions[i], reading))
+            return false;
+    for (size_t i = 0; i < mCameraNodes.size(); ++i)
+        if (mCameraNodes[i] && !ReadCameraAnimation3ds(*mCameraNodes[i], mCameraTargetNodes[i],
+                                                       *mCameraMotions[i], reading))
+            return false;
+    return true;
+}

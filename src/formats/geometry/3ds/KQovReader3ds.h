@@ -1,0 +1,85 @@
+#pragma once
+// Reader of 3DS files: meshes split by smoothing group, materials with their
+// maps, omni lights, spotlights and cameras with targets, and key-frame tracks
+// into the take "default take".
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/geometry/3ds/Context3ds.h"
+#include "formats/geometry/3ds/Database3ds.h"
+#include "formats/geometry/3ds/Material3ds.h"
+#include "formats/geometry/3ds/Mesh3ds.h"
+#include "formats/geometry/3ds/Motion3ds.h"
+#include "formats/geometry/3ds/Settings3ds.h"
+#include "io/KQovReader.h"
+
+class KQovCamera;
+class KQovLight;
+class KQovMarker;
+class KQovMesh;
+class KQovTexture;
+
+class KQovReader3ds : public KQovReader {
+public:
+    explicit KQovReader3ds(KQovObjectManager* manager);
+    ~KQovReader3ds() override;
+
+    bool FileOpen(const char* fileName) override;
+    bool FileClose() override;
+    bool IsFileOpen() override { return true; }
+    KStreamOptions* GetReadOptions(bool allowScan) override;
+    bool Read(KQovScene* scene, KStreamOptions* options) override;
+
+private:
+    struct Flags {
+        bool referenceNode = false, materials = true, textures = true, anim = true,
+             geometries = true, lights = true, cameras = true, ambient = true, rescale = true,
+             reduceKeys = false, smoothGroups = true;
+    };
+    struct TexturePair {
+        KQovTexture* first = nullptr;
+        KQovTexture* second = nullptr;
+    };
+
+    bool Load();
+    void Release();
+    bool BuildScene(KQovScene* scene);
+    bool CreateMaterials();
+    void CreateNodeAttributes();
+    void BuildMesh(const Mesh3ds& record, KQovMesh& mesh);
+    void CreateNodes();
+    void LinkNodes(KQovNode* defaultParent);
+    bool ReadAnimation();
+    KQovNode* NewNode(const std::string& name);
+
+    Context3ds mCtx;
+    File3ds* mFile = nullptr;
+    Flags mFlags;
+    double mScale = 1.0;
+    Color3ds mAmbient;
+    Color3ds mBackground;
+    Database3ds* mDatabase = nullptr;
+
+    std::vector<std::unique_ptr<Mesh3ds>> mMeshes;
+    std::vector<KQovMesh*> mMeshAttributes;
+    std::vector<std::unique_ptr<Material3ds>> mMaterials;
+    std::map<std::string, TexturePair> mTexturePairs;
+    std::vector<std::unique_ptr<Light3ds>> mOmnis, mSpots;
+    std::vector<KQovLight*> mOmniLights, mSpotLights;
+    std::vector<KQovMarker*> mSpotTargets, mCameraTargets;
+    std::vector<std::unique_ptr<Camera3ds>> mCameras;
+    std::vector<KQovCamera*> mCameraAttributes;
+
+    std::vector<std::unique_ptr<ObjectMotion3ds>> mObjectMotions;
+    std::vector<std::unique_ptr<OmnilightMotion3ds>> mOmniMotions;
+    std::vector<std::unique_ptr<SpotlightMotion3ds>> mSpotMotions;
+    std::vector<std::unique_ptr<CameraMotion3ds>> mCameraMotions;
+    std::vector<KQovNode*> mObjectNodes, mOmniNodes, mSpotNodes, mSpotTargetNodes, mCameraNodes,
+        mCameraTargetNodes;
+    std::map<std::string, KQovNode*> mNodesByName;
+    std::vector<bool> mMeshBound;
+    KQovNode* mReference = nullptr;
+};

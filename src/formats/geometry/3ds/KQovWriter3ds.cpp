@@ -1,0 +1,276 @@
+#include "formats/geometry/3ds/KQovWriter3ds.h"
+
+#include <memory>
+
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovTexture.h"
+#include "formats/geometry/3ds/Keyframe3ds.h"
+#include "formats/geometry/3ds/LightCamera3ds.h"
+#include "formats/geometry/3ds/Material3ds.h"
+#include "formats/geometry/3ds/MaterialConvert3ds.h"
+#include "formats/geometry/3ds/MeshExport3ds.h"
+#include "formats/geometry/3ds/Motion3ds.h"
+#include "formats/geometry/3ds/Settings3ds.h"
+#include "formats/geometry/3ds/TextureCopy3ds.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+constexpr double kInchesPerCm = 0.3937007874015748;
+
+template <class Record>
+struct Released {
+    Record* record = nullptr;
+    void (*release)(Record**);
+    ~Released() { release(&record); }
+};
+
+}  // namespace
+
+KQovWriter3ds::KQovWriter3ds(KQovObjectManager* manager) : KQovWriter(manager) {}
+
+KQovWriter3ds::~KQovWriter3ds() {
+    Release();
+    RestoreNames();
+}
+
+bool KQovWriter3ds::FileCreate(const char* fileName) {
+    if (!fileName) return false;
+    mFileName = fileName;
+    mFile = OpenFile3ds(mCtx, fileName, "wb");
+    if (!mFile) {
+        mError.SetError(eFileNotCreated);
+        Release();
+        return false;
+    }
+    return true;
+}
+
+KStreamOptions* KQovWriter3ds::GetWriteOptions() {
+    return KStreamOptions3ds::Create();
+}
+
+void KQovWriter3ds::Release() {
+    ReleaseDatabase3ds(mCtx, &mDatabase);
+    CloseAllFiles3ds(mCtx);
+    mFile = nullptr;
+}
+
+void KQovWriter3ds::RenameForWrite() {
+    // Nodes first, then materials, as names are handed out in that order.
+    for (int i = 0; i < mManager->GetNodeCount(); ++i) {
+        KQovObject* node = mManager->GetNode(i);
+        mSavedNames.emplace_back(node, node->GetNamePair());
+        mNames.RenameToLength(node->GetNamePair(), 10);
+    }
+    for (int i = 0; i < mManager->GetMaterialCount(); ++i) {
+        KQovObject* material = mManager->GetMaterial(i);
+        mSavedNames.emplace_back(material, material->GetNamePair());
+        mNames.RenameToLength(material->GetNamePair(), 16);
+    }
+}
+
+void KQovWriter3ds::RestoreNames() {
+    for (auto& saved : mSavedNames) saved.first->GetNamePair() = saved.second;
+    mSavedNames.clear();
+}
+
+bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
+    if (options && options->IsA(KStreamOptions3ds::ClassId())) {
+        auto* o = static_cast<KStreamOptionsBase*>(options);
+        auto on = [o](int index) { return o->GetOptionValue(index) == 1; };
+        mFlags = {on(1), on(7), on(8), on(9), on(10), on(11), on(12), on(13), on(14)};
+    } else {
+        mError.SetError(eStreamOptionsNotSet);
+    }
+    mMasterScale = mFlags.rescale ? kInchesPerCm : 1.0;
+    InitDatabase3ds(mCtx, &mDatabase);
+    if (Failed()) return false;
+    CreateNewDatabase3ds(mCtx, mDatabase, kMeshFile3ds);
+    if (Failed()) return false;
+    RenameForWrite();
+    mKeys.animated = mFlags.anim;
+    mKeys.createReferenceNode = mFlags.referenceNode;
+    KTime start, stop;
+    mScene->GetRootNode()->GetAnimationInterval(start, stop);
+    if (start == stop || stop < start) {
+        mKeys.animated = false;
+        stop.SetTime(0, 0, 0, 100, 0);
+    }
+    mKeys.sceneStop = stop;
+    return true;
+}
+
+bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
+    if (!scene || !scene->GetRootNode() || !mFile) {
+        mError.SetError(eFileNotOpened);
+        Release();
+        return false;
+    }
+    mScene = scene;
+    bool ok = PrepareWrite(options) && ExportNode(*scene->GetRootNode());
+    if (ok) {
+        Released<MeshSettings3ds> settings{nullptr, ReleaseMeshSettings3ds};
+        InitMeshSettings3ds(mCtx, &settings.record);
+        if (MeshSettings3ds* s = settings.record) {
+            const KColor a = mFlags.ambient ? scene->GetGlobalLightSettings().GetAmbientColor()
+                                            : KColor(0, 0, 0);
+            s->ambient = {float(a.mRed), float(a.mGreen), float(a.mBlue)};
+            s->masterScale = float(mFlags.rescale ? mMasterScale : 1.0);
+            s->shadowMapSize = 500;
+            s->rayBias = 3.0f;
+            s->shadowFilter = 3.0f;
+            s->spare = 0;
+            PutMeshSettings3ds(mCtx, mDatabase, s);
+        }
+        Released<KfSets3ds> sets{nullptr, ReleaseKfSets3ds};
+        InitKfSets3ds(mCtx, &sets.record);
+        if (sets.record && !Failed()) {
+            sets.record->anim = uint32_t(std::max<int64_t>(0, mKeys.sceneStop.GetFrame(true)));
+            PutKfSets3ds(mCtx, mDatabase, sets.record);
+        }
+        if (!Failed()) SaveDatabase3ds(mCtx, mFile, mDatabase);
+        ok = !Failed();
+    }
+    Release();
+    RestoreNames();
+    if (!ok && mError.GetErrorCode() < 0) mError.SetError(eFileCorrupted);
+    return ok;
+}
+
+bool KQovWriter3ds::ExportNode(KQovNode& node) {
+    KQovNodeAttribute* attribute = node.GetNodeAttribute();
+    const int type = attribute ? attribute->GetAttributeType() : -1;
+    if (type == KQovNodeAttribute::eMesh) {
+        if (mFlags.geometries && !ExportMesh(node, *static_cast<KQovMesh*>(attribute)))
+            return false;
+    } else if (type == KQovNodeAttribute::eLight) {
+        auto& light = *static_cast<KQovLight*>(attribute);
+        const int kind = light.GetLightType();
+        if (mFlags.lights && (kind == 0 || kind == 2)) {
+            Released<Light3ds> record{nullptr, ReleaseLight3ds};
+            if (kind == 2)
+                InitSpotlight3ds(mCtx, &record.record);
+            else
+                InitLight3ds(mCtx, &record.record);
+            if (Failed()) return false;
+            KVector4 t;
+            node.GetLocalTranslation(t);
+            FillLight3ds(light, t, NodeName3ds(node), *record.record);
+            PutLight3ds(mCtx, mDatabase, record.record);
+            if (kind == 2) {
+                Released<SpotlightMotion3ds> m{BuildSpotlightMotion3ds(mCtx, node, mKeys),
+                                               ReleaseSpotlightMotion3ds};
+                if (m.record) PutSpotlightMotion3ds(mCtx, mDatabase, m.record);
+            } else {
+                Released<OmnilightMotion3ds> m{BuildOmnilightMotion3ds(mCtx, node, mKeys),
+                                               ReleaseOmnilightMotion3ds};
+                if (m.record) PutOmnilightMotion3ds(mCtx, mDatabase, m.record);
+            }
+        }
+    } else if (type == KQovNodeAttribute::eCamera) {
+        if (mFlags.cameras) {
+            Released<Camera3ds> record{nullptr, ReleaseCamera3ds};
+            InitCamera3ds(mCtx, &record.record);
+            if (Failed()) return false;
+            KVector4 t;
+            node.GetLocalTranslation(t);
+            FillCamera3ds(t, NodeName3ds(node), *record.record);
+            PutCamera3ds(mCtx, mDatabase, record.record);
+            Released<CameraMotion3ds> m{BuildCameraMotion3ds(mCtx, node, mKeys),
+                                        ReleaseCameraMotion3ds};
+            if (m.record) PutCameraMotion3ds(mCtx, mDatabase, m.record);
+        }
+    } else {
+        const std::string name = node.GetNameWithoutPrefix().Buffer();
+        const bool qovRoot = name.compare(0, 7, kQovRootCut3ds) == 0;
+        if (qovRoot) {
+            KVector4 s;
+            node.GetLocalScaling(s);
+            mMasterScale = s[0] * kInchesPerCm;
+        }
+        if (!qovRoot && (node.GetParent() || mFlags.referenceNode)) {
+            Released<ObjectMotion3ds> m{BuildObjectMotion3ds(mCtx, node, mKeys),
+                                        ReleaseObjectMotion3ds};
+            if (m.record) {
+                MakeDummy3ds(*m.record, node);
+                PutObjectMotion3ds(mCtx, mDatabase, m.record);
+            }
+        }
+    }
+    if (Failed()) return false;
+    for (int i = 0; i < node.GetChildCount(); ++i)
+        if (!ExportNode(*node.GetChild(i))) return false;
+    return true;
+}
+
+std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, int material, int first, int second) {
+    const std::string name =
+        MaterialName3ds(mMeshCounter, material, first, second, mMaterialSerial++);
+    if (!mMaterialsWritten.insert(name).second) return name;
+    Released<Material3ds> record{nullptr, ReleaseMaterial3ds};
+    InitMaterial3ds(mCtx, &record.record);
+    if (!record.record) return name;
+    record.record->name = name;
+    if (KQovMaterial* m = material >= 0 ? mesh.GetMaterial(material, 0) : nullptr)
+        FillMaterial3ds(*m, *record.record);
+    int slot = 0;
+    for (int index : {first, second}) {
+        KQovTexture* texture = index >= 0 ? mesh.GetTexture(index, 0) : nullptr;
+        if (!texture) continue;
+        std::string message;
+        FillTextureMap3ds(*texture, index, name, record.record->maps[slot++], message);
+        std::string status;
+        CopyTextureFile3ds(texture->GetFileName(), mFileName.c_str(), status);
+        mStatus += (message + status).c_str();
+    }
+    PutMaterial3ds(mCtx, mDatabase, record.record);
+    return name;
+}
+
+bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
+    MeshExportInput3ds input;
+    input.mesh = &mesh;
+    node.GetLocalTranslation(input.translation);
+    node.GetLocalRotation(input.rotation);
+    node.GetLocalScaling(input.scaling);
+    input.textured = mFlags.textures && mesh.GetTextureCount(0) > 0;
+    std::vector<MeshPiece3ds> pieces = ExportMesh3ds(input);
+    ++mMeshCounter;
+    const std::string name = NodeName3ds(node);
+    for (size_t p = 0; p < pieces.size(); ++p) {
+        Mesh3ds& record = pieces[p].record;
+        if (p == 0) {
+            record.name = name;
+        } else {
+            // Further pieces of a large mesh take numbered names of their own.
+            KQovNamePair pair(name.c_str());
+            mNames.RenameToLength(pair, 10);
+            record.name = pair.currentName.Buffer();
+        }
+        if (mFlags.materials) {
+            for (FaceCombination3ds& c : FaceCombinations3ds(mesh, pieces[p], input.textured)) {
+                MatGroup3ds group;
+                group.name = PutMaterial(mesh, c.material, c.first, c.second);
+                group.faces = std::move(c.faces);
+                record.matGroups.push_back(std::move(group));
+            }
+        }
+        PutMesh3ds(mCtx, mDatabase, &record);
+        if (Failed()) return false;
+        Released<ObjectMotion3ds> m{BuildObjectMotion3ds(mCtx, node, mKeys),
+                                    ReleaseObjectMotion3ds};
+        if (!m.record) continue;
+        m.record->name = record.name;
+        PutObjectMotion3ds(mCtx, mDatabase, m.record);
+        if (Failed()) return false;
+    }
+    return true;
+}

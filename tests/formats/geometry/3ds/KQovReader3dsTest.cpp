@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "Test3ds.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "formats/geometry/3ds/Axes3ds.h"
+#include "formats/geometry/3ds/KQovReader3ds.h"
+#include "formats/geometry/3ds/KQovWriter3ds.h"
+#include "formats/geometry/3ds/Material3ds.h"
+#include "formats/geometry/3ds/Settings3ds.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+struct Reading3ds {
+    // Options by index, on top of the defaults.
+    bool Read(const std::string& path, std::map<int, int> values = {}) {
+        scene = manager.CreateScene();
+        KQovReader3ds reader(&manager);
+        if (!reader.FileOpen(path.c_str())) return false;
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(false));
+        for (const auto& v : values)
+            static_cast<KStreamOptionsBase*>(options.get())->SetOptionValue(v.first, v.second);
+        const bool ok = reader.Read(scene, options.get());
+        reader.GetStatusText(status);
+        return ok;
+    }
+    KQovNode* Find(KQovNode* node, const std::string& name) {
+        if (name == node->GetNameWithoutPrefix().Buffer()) return node;
+        for (int i = 0; i < node->GetChildCount(); ++i)
+            if (KQovNode* found = Find(node->GetChild(i), name)) return found;
+        return nullptr;
+    }
+    void Count(KQovNode* node, std::map<std::string, int>& counts) {
+        if (node != scene->GetRootNode()) ++counts["node object"];
+        if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute())) {
+            ++counts["mesh"];
+            counts["faces"] += mesh->GetPolygonCount();
+        }
+        for (int i = 0; i < node->GetChildCount(); ++i) Count(node->GetChild(i), counts);
+    }
+    bool Write(const std::string& path, KQovScene* source = nullptr) {
+        KQovWriter3ds writer(&manager);
+        if (!writer.FileCreate(path.c_str())) return false;
+        std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
+        return writer.Write(source ? source : scene, options.get());
+    }
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        for (int i = 0; i < manager.GetNodeCount(); ++i)
+            names.push_back(manager.GetNode(i)->GetName());
+        for (int i = 0; i < manager.GetMaterialCount(); ++i)
+            names.push_back(manager.GetMaterial(i)->GetName());
+        return names;
+    }
+    KQovObjectManager manager;
+    KQovScene* scene = nullptr;
+    KString status;
+};
+
+// What lib3ds reads: items by kind, faces summed; a file without key-frame nodes gets one
+// node per mesh.
+std::map<std::string, int> Lib3dsCounts(const std::string& path) {
+    std::map<std::string, int> counts;
+    for (const std::string& line : Lib3dsLines(path)) {
+        std::istringstream in(line);
+        std::string kind, name;
+        in >> kind;
+        if (kind == "node") {
+            in >> name;
+            kind += " " + name;
+        }
+        ++counts[kind];
+        if (kind == "mesh") {
+            int points = 0, faces = 0;
+            in >> name >> points >> faces;
+            counts["faces"] += faces;
+        }
+    }
+    if (!counts.count("node object")) counts["node object"] = counts["mesh"];
+    return counts;
+}
+
+TEST(KQovReader3ds, RealFilesHoldWhatLib3dsReads) {
+    const std::vector<std::string> files = TestFiles3ds();
+    ASSERT_GE(files.size(), 4u);
+    for (const std::string& path : files) {
+        Reading3ds r;
+        ASSERT_TRUE(r.Read(path)) << path;
+        std::map<std::string, int> ours;
+        r.Count(r.scene->GetRootNode(), ours);
+        ours["material"] = r.manager.GetMaterialCount();
+        const std::map<std::string, int> theirs = Lib3dsCounts(path);
+        for (const char* kind : {"mesh", "faces", "material", "camera", "light", "node object"}) {
+            const int expected = theirs.count(kind) ? theirs.at(kind) : 0;
+            EXPECT_EQ(ours[kind], expected) << path << " " << kind;
+        }
+        EXPECT_STREQ(r.scene->GetCurrentTakeName(), "default take") << path;
+    }
+}
+
+// Scene node matrices at key frames are lib3ds's, turned into Y-up axes.
+TEST(KQovReader3ds, NodeTransformsAgreeWithLib3dsAtKeyFrames) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/3ds/RotatingCube.3DS";
+    Reading3ds r;
+    ASSERT_TRUE(r.Read(path, {{14, 0}}));
+    // File axes to scene axes: (x, y, z) -> (x, z, -y), row vectors.
+    const double c[3][3] = {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}};
+    for (int frame : {0, 10, 25, 50, 75, 99}) {
+        const std::vector<std::string> lines = Lib3dsLines(path, std::to_string(frame));
+        ASSERT_EQ(lines.size(), 1u);
+        std::istringstream in(lines[0]);
+        std::string word, name;
+        in >> word >> name;
+        double f[4][3];
+        for (auto& row : f)
+            for (double& v : row) in >> v;
+        KQovNode* node = r.Find(r.scene->GetRootNode(), name);
+        ASSERT_NE(node, nullptr);
+        const KMatrix m = node->GetGlobalMatrixAtTime(FrameTime3ds(frame));
+        for (int row = 0; row < 4; ++row)
+            for (int col = 0; col < 3; ++col) {
+                // Scene = C^T F C for the axes, F C for the translation row.
+                double expected = 0;
+                for (int b = 0; b < 3; ++b) {
+                    if (row == 3) expected += f[3][b] * c[b][col];
+                    for (int a = 0; a < 3 && row < 3; ++a)
+                        expected += c[a][row] * f[a][b] * c[b][col];
+                }
+                EXPECT_NEAR(m[row][col], expected, 2e-3) << "frame " << frame << " " << row << col;
+            }
+    }
+}
+
+// Real files written back load in lib3ds with the same meshes, faces and nodes; the
+// caller's names survive the write, and writing twice gives the same bytes.
+TEST(KQovWriter3ds, WrittenFilesLoadInLib3dsWithTheSceneContent) {
+    for (const std::string& path : TestFiles3ds()) {
+        Reading3ds r;
+        ASSERT_TRUE(r.Read(path)) << path;
+        const std::vector<std::string> before = r.Names();
+        TempPath3ds first("a.3ds"), second("b.3ds");
+        ASSERT_TRUE(r.Write(first.path)) << path;
+        ASSERT_TRUE(r.Write(second.path)) << path;
+        EXPECT_EQ(r.Names(), before) << path;
+        EXPECT_EQ(ReadBytes3ds(first.path), ReadBytes3ds(second.path)) << path;
+        const std::map<std::string, int> read = Lib3dsCounts(path);
+        std::map<std::string, int> written = Lib3dsCounts(first.path);
+        for (const char* kind : {"mesh", "faces", "node object"})
+            EXPECT_EQ(written[kind], read.count(kind) ? read.at(kind) : 0) << path << " " << kind;
+        // Materials are written per mesh and combination of material and textures.
+        EXPECT_GE(written["material"], read.count("material") ? read.at("material") : 0) << path;
+        for (const std::string& line : Lib3dsLines(first.path)) {
+            std::istringstream in(line);
+            std::string kind, name;
+            in >> kind >> name;
+            if (kind == "mesh") {
+                EXPECT_LE(name.size(), 10u) << line;
+            }
+        }
+    }
+}
+
+// A file of one mesh (vertex (1, 2, 3), faces in groups "Other" and "Tex", the material
+// "Tex" with a map), a spotlight and a master scale of 0.1.
+void WriteCrafted(const std::string& path) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    MeshSettings3ds settings;
+    settings.masterScale = 0.1f;
+    PutMeshSettings3ds(ctx, db, &settings);
+    Material3ds material;
+    material.name = "Tex";
+    material.maps[0].name = "tex.png";
+    PutMaterial3ds(ctx, db, &material);
+    Mesh3ds* mesh = nullptr;
+    InitMesh3ds(ctx, &mesh, 3, 2, kMeshTexVerts3ds);
+    mesh->name = "M";
+    mesh->vertices = {{1, 2, 3}, {0, 0, 0}, {1, 0, 0}};
+    mesh->faces = {{0, 1, 2, 7}, {2, 1, 0, 7}};
+    const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    std::copy(axes, axes + 12, mesh->localAxes);
+    mesh->matGroups = {{"Other", {0}}, {"Tex", {1}}};
+    PutMesh3ds(ctx, db, mesh);
+    ReleaseMesh3ds(&mesh);
+    Light3ds* spot = nullptr;
+    InitSpotlight3ds(ctx, &spot);
+    spot->name = "S";
+    spot->spot->hotspot = 30;
+    spot->spot->falloff = 60;
+    PutLight3ds(ctx, db, spot);
+    ReleaseLight3ds(&spot);
+    SaveDatabase3ds(ctx, OpenFile3ds(ctx, path.c_str(), "wb"), db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    ASSERT_FALSE(ctx.ErrorPending());
+}
+
+TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
+    TempPath3ds file("c.3ds");
+    WriteCrafted(file.path);
+    struct Case {
+        std::map<int, int> options;
+        KVector4 vertex;        // of 3DS vertex (1, 2, 3)
+        double referenceScale;  // of "Qov_Root", 0 without it
+    } cases[] = {
+        {{}, KVector4(0.254, 0.762, -0.508), 0},
+        {{{1, 1}}, KVector4(1, 3, -2), 0.254},
+        {{{14, 0}}, KVector4(0.1, 0.3, -0.2), 0},
+    };
+    for (const Case& c : cases) {
+        Reading3ds r;
+        // A material of this name exists already, but the file does not hold it.
+        r.manager.CreateMaterial("Other");
+        ASSERT_TRUE(r.Read(file.path, c.options));
+        KQovNode* node = r.Find(r.scene->GetRootNode(), "M");
+        ASSERT_NE(node, nullptr);
+        auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute());
+        ASSERT_NE(mesh, nullptr);
+        const KVector4 p = mesh->GetControlPoints().GetArray()[0];
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], c.vertex[k], 1e-6);
+        EXPECT_EQ(mesh->GetMaterialCount(0), 2);
+        EXPECT_EQ(mesh->GetTextureCount(0), 1);
+        KQovNode* reference = r.Find(r.scene->GetRootNode(), "Qov_Root");
+        EXPECT_EQ(reference != nullptr, c.referenceScale > 0);
+        if (reference) {
+            KVector4 s;
+            reference->GetLocalScaling(s);
+            EXPECT_NEAR(s[0], c.referenceScale, 1e-6);
+        }
+        KQovNode* spot = r.Find(r.scene->GetRootNode(), "S");
+        ASSERT_NE(spot, nullptr);
+        auto* light = dynamic_cast<KQovLight*>(spot->GetNodeAttribute());
+        ASSERT_NE(light, nullptr);
+        EXPECT_EQ(light->GetLightType(), 2);
+        EXPECT_DOUBLE_EQ(light->GetDefaultConeAngle(), 60);
+        EXPECT_NE(r.Find(r.scene->GetRootNode(), "S.Target"), nullptr);
+    }
+}
+
+}  // namespace
