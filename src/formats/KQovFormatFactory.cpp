@@ -2,9 +2,13 @@
 
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
+#include "formats/motion/bvh/KQovReaderBvh.h"
+#include "formats/motion/bvh/KQovWriterBvh.h"
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
+        case 3:
+            return new KQovReaderBvh(manager);
         case 16:
             return new KQovReaderObj(manager);
         default:
@@ -14,6 +18,8 @@ KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
 
 KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
+        case 5:
+            return new KQovWriterBvh(manager);
         case 18:
             return new KQovWriterObj(manager);
         default:
