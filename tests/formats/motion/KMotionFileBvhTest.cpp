@@ -13,6 +13,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "character/KQovSceneBridge.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
@@ -486,6 +487,48 @@ TEST(KQovWriterBvh, ScalingAndTheSceneSpaceOfTheTopNode) {
             const KMatrix m = nodes[j]->GetGlobalMatrixAtTime(options->GetStartTime());
             EXPECT_LT(Distance(written[0][j], {m[3][0], m[3][1], m[3][2]}), 1e-4) << j;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KQovReaderBvh, RotationAxisPointsAtTheOnlyChild) {
+    // The end site's offset; the hips point at the hand, (1, 2, 3), in every case.
+    for (const char* end : {"0 0 1", "-4 0 0", "0 3 0", "2 -1 0.5"}) {
+        SCOPED_TRACE(end);
+        TempTestFolder folder;
+        const std::string path = folder / "axis.bvh";
+        std::ofstream(path, std::ios::binary)
+            << Replaced(kHeader, "OFFSET 0 0 1", std::string("OFFSET ") + end)
+            << "MOTION\nFrames: 1\nFrame Time: 0.04\n0 0 0 0 0 0 0 0 0\n";
+        TestScene test;
+        KQovReaderBvh reader(&test.manager);
+        ASSERT_TRUE(reader.FileOpen(path.c_str()));
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(true));
+        ASSERT_TRUE(reader.Read(test.scene, options.get()));
+        KQovNode* hips = test.scene->GetRootNode()->GetChild(0)->GetChild(0);
+        std::istringstream words(end);
+        Vec3 tip;
+        words >> tip[0] >> tip[1] >> tip[2];
+        const struct {
+            KQovNode* node;
+            Vec3 toward;
+        } joints[] = {{hips, {1, 2, 3}}, {hips->GetChild(0), tip}};
+        for (const auto& joint : joints) {
+            const KVector4 axis = KQovLimitsUtility(&joint.node->GetLimits()).GetRotationAxis();
+            const double angles[3] = {axis[0], axis[1], axis[2]};
+            const Vec3 x = Apply(EulerXYZ(angles), {1, 0, 0});
+            const double length = Distance(joint.toward, {0, 0, 0});
+            const Vec3 unit = {joint.toward[0] / length, joint.toward[1] / length,
+                               joint.toward[2] / length};
+            EXPECT_LT(Distance(x, unit), 1e-9);
+        }
+        // The end site has no child: no axis.
+        const KVector4 none =
+            KQovLimitsUtility(&hips->GetChild(0)->GetChild(0)->GetLimits()).GetRotationAxis();
+        EXPECT_EQ(none[0] * none[0] + none[1] * none[1] + none[2] * none[2], 0.0);
     }
 }
 
