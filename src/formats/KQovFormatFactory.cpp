@@ -6,9 +6,13 @@
 #include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
+#include "formats/motion/bvh/KQovReaderBvh.h"
+#include "formats/motion/bvh/KQovWriterBvh.h"
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
+        case 3:
+            return new KQovReaderBvh(manager);
         case 14:
             return new KQovReaderDxf(manager);
         case 15:
@@ -22,6 +26,8 @@ KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
 
 KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
+        case 5:
+            return new KQovWriterBvh(manager);
         case 16:
             return new KQovWriterDxf(manager);
         case 17:

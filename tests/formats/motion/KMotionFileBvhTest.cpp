@@ -11,11 +11,15 @@
 
 #include "MotionTestHelpers.h"
 #include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "character/KQovSceneBridge.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
+#include "io/KQovExporter.h"
+#include "io/KQovFormatFactory.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/KStreamOptionsQov.h"
 #include "scene/KQovNode.h"
@@ -367,20 +371,23 @@ TEST(KQovWriterBvh, SceneRoundTripsKeepJointPositions) {
         TestScene test;
         KQovObjectManager& manager = test.manager;
         KQovScene* scene = test.scene;
-        KQovReaderBvh reader(&manager);
-        ASSERT_TRUE(reader.FileOpen(path.c_str()));
-        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(true));
+        // Both ways through the format tables: reading id 3, writing id 5.
+        std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(3, &manager));
+        ASSERT_TRUE(reader && reader->FileOpen(path.c_str()));
+        std::unique_ptr<KStreamOptions> options(reader->GetReadOptions(true));
         static_cast<KStreamOptionsMotion*>(options.get())->SetSetting(8, 0);
-        ASSERT_TRUE(reader.Read(scene, options.get()));
+        ASSERT_TRUE(reader->Read(scene, options.get()));
 
         TempTestFolder folder;
         const std::string out = folder / "out.bvh";
-        KQovWriterBvh writer(&manager);
-        EXPECT_FALSE(writer.FileCreate((folder / "no/such/folder.bvh").c_str()));
-        EXPECT_FALSE(writer.IsFileOpen());
-        ASSERT_TRUE(writer.FileCreate(out.c_str()));
-        ASSERT_TRUE(writer.Write(scene, options.get())) << writer.GetLastErrorString();
-        ASSERT_TRUE(writer.FileClose());
+        std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(5, &manager));
+        ASSERT_TRUE(writer);
+        EXPECT_FALSE(writer->FileCreate((folder / "no/such/folder.bvh").c_str()));
+        EXPECT_FALSE(writer->IsFileOpen());
+        KQovExporter exporter(&manager);
+        exporter.Initialize(out.c_str());
+        exporter.SetFileFormat(5);
+        ASSERT_TRUE(exporter.Export(scene, options.get()));
         const auto again = TextPositions(out, &written);
         ASSERT_EQ(again.size(), expected.size());
         // Every joint of the source is written (the scene's end nodes as joints, each with an
@@ -431,6 +438,98 @@ TEST(KQovWriterBvh, RefusesScenesItCannotWrite) {
     scene->GetRootNode()->AddChild(manager.CreateNode("Other"));
     EXPECT_FALSE(writer.Write(scene, &options));
     EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotCreated);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KQovWriterBvh, ScalingAndTheSceneSpaceOfTheTopNode) {
+    // Each joint is written with its ancestors' scaling folded into its offset; setting 13
+    // takes the top node globally, which the scene's root (never part of the chain) leaves alone.
+    for (int global : {0, 1}) {
+        SCOPED_TRACE(global);
+        TestScene test;
+        KQovObjectManager& manager = test.manager;
+        KQovNode* nodes[3] = {manager.CreateNode("Hips"), manager.CreateNode("Knee"),
+                              manager.CreateNode("Foot")};
+        test.scene->GetRootNode()->SetLocalTranslation(1, 2, 3);
+        test.scene->GetRootNode()->AddChild(nodes[0]);
+        nodes[0]->AddChild(nodes[1]);
+        nodes[1]->AddChild(nodes[2]);
+        // Translation, rotation and scaling of each node, on its properties and its channels.
+        const double trs[3][9] = {{5, 0, 0, 0, 0, 90, 2, 2, 2},
+                                  {0, 10, 0, 30, 20, 0, 0.5, 0.5, 0.5},
+                                  {0, 5, 4, 0, 0, 0, 1, 1, 1}};
+        for (int j = 0; j < 3; ++j) {
+            const double* v = trs[j];
+            nodes[j]->SetLocalTranslation(v[0], v[1], v[2]);
+            nodes[j]->SetLocalRotation(v[3], v[4], v[5]);
+            nodes[j]->SetLocalScaling(v[6], v[7], v[8]);
+            KFCurveNode* transform = nodes[j]->GetDefaultTakeNode()->GetRoot()->Find("Transform");
+            for (int k = 0; k < 3; ++k)
+                transform->Find(k == 0 ? "T" : k == 1 ? "R" : "S")->SetDefaultValues(v + 3 * k, 3);
+        }
+
+        TempTestFolder folder;
+        const std::string out = folder / "out.bvh";
+        KQovWriterBvh writer(&manager);
+        std::unique_ptr<KStreamOptions> base(writer.GetWriteOptions());
+        auto* options = static_cast<KStreamOptionsMotion*>(base.get());
+        options->SetFrameCount(1);
+        options->SetSetting(13, global);
+        ASSERT_TRUE(writer.FileCreate(out.c_str()));
+        ASSERT_TRUE(writer.Write(test.scene, options)) << writer.GetLastErrorString();
+        ASSERT_TRUE(writer.FileClose());
+        const auto written = TextPositions(out);
+        ASSERT_EQ(written.size(), 1u);
+        for (int j = 0; j < 3; ++j) {
+            const KMatrix m = nodes[j]->GetGlobalMatrixAtTime(options->GetStartTime());
+            EXPECT_LT(Distance(written[0][j], {m[3][0], m[3][1], m[3][2]}), 1e-4) << j;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KQovReaderBvh, RotationAxisPointsAtTheOnlyChild) {
+    // The end site's offset; the hips point at the hand, (1, 2, 3), in every case.
+    for (const char* end : {"0 0 1", "-4 0 0", "0 3 0", "2 -1 0.5"}) {
+        SCOPED_TRACE(end);
+        TempTestFolder folder;
+        const std::string path = folder / "axis.bvh";
+        std::ofstream(path, std::ios::binary)
+            << Replaced(kHeader, "OFFSET 0 0 1", std::string("OFFSET ") + end)
+            << "MOTION\nFrames: 1\nFrame Time: 0.04\n0 0 0 0 0 0 0 0 0\n";
+        TestScene test;
+        KQovReaderBvh reader(&test.manager);
+        ASSERT_TRUE(reader.FileOpen(path.c_str()));
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(true));
+        ASSERT_TRUE(reader.Read(test.scene, options.get()));
+        KQovNode* hips = test.scene->GetRootNode()->GetChild(0)->GetChild(0);
+        std::istringstream words(end);
+        Vec3 tip;
+        words >> tip[0] >> tip[1] >> tip[2];
+        const struct {
+            KQovNode* node;
+            Vec3 toward;
+        } joints[] = {{hips, {1, 2, 3}}, {hips->GetChild(0), tip}};
+        for (const auto& joint : joints) {
+            const KVector4 axis = KQovLimitsUtility(&joint.node->GetLimits()).GetRotationAxis();
+            const double angles[3] = {axis[0], axis[1], axis[2]};
+            const Vec3 x = Apply(EulerXYZ(angles), {1, 0, 0});
+            const double length = Distance(joint.toward, {0, 0, 0});
+            const Vec3 unit = {joint.toward[0] / length, joint.toward[1] / length,
+                               joint.toward[2] / length};
+            EXPECT_LT(Distance(x, unit), 1e-9);
+        }
+        // The end site has no child: no axis.
+        const KVector4 none =
+            KQovLimitsUtility(&hips->GetChild(0)->GetChild(0)->GetLimits()).GetRotationAxis();
+        EXPECT_EQ(none[0] * none[0] + none[1] * none[1] + none[2] * none[2], 0.0);
+    }
 }
 
 }  // namespace

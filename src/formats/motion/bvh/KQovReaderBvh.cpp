@@ -1,5 +1,7 @@
 #include "formats/motion/bvh/KQovReaderBvh.h"
 
+#include <cmath>
+
 #include "animation/KFCurve.h"
 #include "animation/KFCurveFilterConstantKeyReducer.h"
 #include "animation/KFCurveFilterGimbleKiller.h"
@@ -7,8 +9,12 @@
 #include "animation/KFCurveNode.h"
 #include "animation/KFCurveSettings.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovSkeleton.h"
+#include "formats/motion/KMotionVector.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuaternion.h"
+#include "foundation/KRotationOrder.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -50,6 +56,28 @@ void SetRestTranslation(KQovNode* node, const double t[3]) {
     KFCurveNode* transform = take && take->GetRoot() ? take->GetRoot()->Find("Transform") : nullptr;
     if (KFCurveNode* channel = transform ? transform->Find("T") : nullptr)
         channel->SetDefaultValues(t, 3);
+}
+
+// A joint with a single child off its origin points its limits' rotation axis (X) at it.
+void SetRotationAxis(KQovNode* node, const KBvhJoint& joint) {
+    if (joint.children.size() != 1) return;
+    const double* o = joint.children[0]->offset;
+    const double length = std::sqrt(o[0] * o[0] + o[1] * o[1] + o[2] * o[2]);
+    if (length == 0.0) return;
+    const double d[4] = {o[0] / length, o[1] / length, o[2] / length, 0.0};
+    double q[4];
+    KMotionQuaternionFromXAxis(q, d);
+    // Straight back along -X: a half turn about Z.
+    if (std::fabs(q[3]) < 1e-09) {
+        q[1] = q[3] = 0.0;
+        q[2] = 1.0;
+    }
+    const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    KMatrix m;
+    KQuaternionToMatrix(m, KQuaternion(q[0] / n, q[1] / n, q[2] / n, q[3] / n));
+    KVector4 angles;
+    KMatrixToEulerXYZ(angles, m);
+    KQovLimitsUtility(&node->GetLimits()).SetRotationAxis(angles);
 }
 
 }  // namespace
@@ -118,6 +146,7 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
             SetRestTranslation(node, joint->offset);
         }
         parent->AddChild(node);
+        SetRotationAxis(node, *joint);
         node->AddTakeNode(take.Buffer());
         node->SetCurrentTakeNode(take.Buffer());
         mNodes.push_back(node);

@@ -1,5 +1,6 @@
 #include "formats/motion/bvh/KQovWriterBvh.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "animation/KQovTakeNode.h"
@@ -24,6 +25,17 @@ bool IsEndSite(KQovNode* node) {
     return node->GetChildCount() == 0 && parent && parent->GetChildCount() == 1 && attribute &&
            attribute->GetAttributeType() == KQovNodeAttribute::eSkeleton && !HasKeys(node) &&
            strstr(node->GetNameWithoutPrefix().Buffer(), "_EndSite");
+}
+
+// The decomposition reads sines straight off the matrix, so a scaled node's axes are
+// brought back to unit length first.
+KMatrix WithoutScaling(KMatrix m) {
+    for (int r = 0; r < 3; ++r) {
+        const double length = std::sqrt(m[r][0] * m[r][0] + m[r][1] * m[r][1] + m[r][2] * m[r][2]);
+        if (length > 0.0)
+            for (int c = 0; c < 3; ++c) m[r][c] /= length;
+    }
+    return m;
 }
 
 bool SixChannels(const KBvhJoint& joint) {
@@ -78,17 +90,24 @@ KStreamOptions* KQovWriterBvh::GetWriteOptions() {
     return options;
 }
 
-void KQovWriterBvh::AddJoints(KQovNode* node, KBvhJoint* parent) {
+// `scale` is the product of the ancestors' scalings, which the file cannot hold: offsets and
+// translations carry it instead.
+void KQovWriterBvh::AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4& scale) {
     const bool endSite = parent && IsEndSite(node);
     KBvhJoint* joint = mFile->AddJoint(parent, node->GetNameWithoutPrefix().Buffer(), endSite);
     const KMatrix local = node->GetDefaultLocalMatrix();
-    for (int i = 0; i < 3; ++i) joint->offset[i] = parent ? local[3][i] : 0.0;
+    for (int i = 0; i < 3; ++i) joint->offset[i] = parent ? local[3][i] * scale[i] : 0.0;
     mNodes.push_back(endSite ? nullptr : node);
+    mScales.push_back(scale);
     if (endSite) return;
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) AddJoints(child, joint);
+    KVector4 own;
+    node->GetLocalScaling(own);
+    const KVector4 inner(scale[0] * own[0], scale[1] * own[1], scale[2] * own[2]);
+    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) AddJoints(child, joint, inner);
     if (node->GetChildCount() == 0) {
         mFile->AddJoint(joint, "End", true);
         mNodes.push_back(nullptr);
+        mScales.push_back(scale);
     }
 }
 
@@ -107,8 +126,11 @@ bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
     }
     // Setting 0 at 1 gives every joint its translation channels.
     const bool translateAll = options.GetSetting(0) == 1;
+    // Setting 13 at 1 takes the top node's values in the scene's space, above its parents.
+    const bool global = options.GetSetting(13) == 1;
     mNodes.clear();
-    AddJoints(root, nullptr);
+    mScales.clear();
+    AddJoints(root, nullptr, KVector4(1.0, 1.0, 1.0));
     const auto& joints = mFile->GetJoints();
     for (auto& joint : joints)
         if (!joint->endSite) joint->channelCount = translateAll ? 6 : 3;
@@ -121,9 +143,12 @@ bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
         options.Progress(0, "Writing BVH nodes", float(f * 100 / frames));
         for (size_t i = 0; i < joints.size(); ++i) {
             if (!mNodes[i]) continue;
-            const KMatrix local = mNodes[i]->GetLocalMatrix(time);
-            joints[i]->translation = local.GetRow(3);
-            KMatrixToEulerXYZ(joints[i]->rotation, local);
+            const KMatrix local = global && i == 0 ? mNodes[i]->GetGlobalMatrixAtTime(time)
+                                                   : mNodes[i]->GetLocalMatrix(time);
+            const KVector4 t = local.GetRow(3);
+            const KVector4& s = mScales[i];
+            joints[i]->translation = KVector4(t[0] * s[0], t[1] * s[1], t[2] * s[2]);
+            KMatrixToEulerXYZ(joints[i]->rotation, WithoutScaling(local));
         }
         mFile->WriteFrame();
     }

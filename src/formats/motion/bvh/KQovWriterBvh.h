@@ -23,9 +23,11 @@ public:
 
 private:
     bool Fail(int error, const char* text = nullptr);
-    void AddJoints(KQovNode* node, KBvhJoint* parent);
+    void AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4& scale);
 
     std::unique_ptr<KMotionFileBvh> mFile;
     // Nodes of the joint records, in record order (null for an end site).
     std::vector<KQovNode*> mNodes;
+    // The scaling each record's offset and translation are multiplied by.
+    std::vector<KVector4> mScales;
 };
