@@ -212,3 +212,62 @@ TEST(OpticalC3d, FailedCreateIsReportedWithThePath) {
 }
 
 }  // namespace
+
+namespace {
+
+// Writes the BuildMarkers scene (2 markers) with the given start and frame count.
+bool WriteMarkers(const std::string& path, double startSeconds, int frames, int& error) {
+    TestScene source;
+    BuildMarkers(source, 2, 3, 1.0 / 30);
+    KQovWriterC3d writer(&source.manager);
+    if (!writer.FileCreate(path.c_str())) return error = writer.GetLastErrorID(), false;
+    std::unique_ptr<KStreamOptions> base(writer.GetWriteOptions());
+    auto* options = static_cast<KStreamOptionsMotion*>(base.get());
+    options->SetFrameRate(0, 30.0);
+    KTime start;
+    start.SetSecondDouble(startSeconds);
+    options->SetStartTime(start);
+    options->SetFrameCount(frames);
+    const bool ok = writer.Write(source.scene, options);
+    error = writer.GetLastErrorID();
+    return ok;
+}
+
+TEST(OpticalC3d, HeaderLimitsAndDiskErrors) {
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string path = dir.path() + "/limits.c3d";
+    int error = 0;
+    // A full disk is a failure, never success.
+    EXPECT_FALSE(WriteMarkers("/dev/full", 0.0, 3, error));
+    EXPECT_EQ(error, KQovWriter::eOutOfDiskSpace);
+    // More frames than the header's signed word can count are refused.
+    EXPECT_FALSE(WriteMarkers(path, 0.0, 40000, error));
+    // A start before zero starts at frame 0.
+    ASSERT_TRUE(WriteMarkers(path, -1.0, 3, error));
+    TestScene back;
+    Imported in = Import(back, path, error);
+    ASSERT_TRUE(in.root);
+    EXPECT_EQ(in.start, KTime());
+    EXPECT_EQ(in.frames, 3);
+
+    // A last frame below the first is damage.
+    std::string bytes;
+    {
+        KFileStream stream;
+        ASSERT_TRUE(stream.Open(path.c_str(), "rb"));
+        char chunk[4096];
+        for (uint32_t n; (n = stream.Read(chunk, sizeof chunk)) > 0;) bytes.append(chunk, n);
+    }
+    bytes[6] = 5;  // first frame 5, last frame 2 (DEC words are little-endian)
+    {
+        KFileStream stream;
+        ASSERT_TRUE(stream.Open(path.c_str(), "wb"));
+        ASSERT_EQ(stream.Write(bytes.data(), uint32_t(bytes.size())), bytes.size());
+    }
+    TestScene damaged;
+    EXPECT_EQ(Import(damaged, path, error).root, nullptr);
+    EXPECT_EQ(error, KQovReader::eFileCorrupted);
+}
+
+}  // namespace
