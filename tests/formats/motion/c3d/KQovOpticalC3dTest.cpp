@@ -11,6 +11,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMarker.h"
 #include "common/TempTestFolder.h"
+#include "formats/motion/c3d/C3dTestUtil.h"
 #include "formats/motion/c3d/KQovOpticalC3d.h"
 #include "foundation/KFileStream.h"
 #include "io/KStreamOptionsMotion.h"
@@ -19,15 +20,6 @@
 namespace {
 
 using motiontest::TestScene;
-
-std::string TestDataFolder() {
-    for (const char* up : {"/../shared/testdata/c3d", "/../../shared/testdata/c3d"}) {
-        std::string folder = std::string(QOV_SOURCE_DIR) + up;
-        KFileStream probe;
-        if (probe.Open((folder + "/MyCube.c3d").c_str(), "rb")) return folder;
-    }
-    return std::string();
-}
 
 // What a read gave: the optical root and the frames the options asked for.
 struct Imported {
