@@ -1,18 +1,21 @@
 #include "io/KQovFormatFactory.h"
 
-#include "formats/geometry/dxf/KQovReaderDxf.h"
-#include "formats/geometry/dxf/KQovWriterDxf.h"
 #include "formats/geometry/3ds/KQovReader3ds.h"
 #include "formats/geometry/3ds/KQovWriter3ds.h"
+#include "formats/geometry/dxf/KQovReaderDxf.h"
+#include "formats/geometry/dxf/KQovWriterDxf.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
+#include "formats/motion/c3d/KQovOpticalC3d.h"
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
         case 3:
             return new KQovReaderBvh(manager);
+        case 8:
+            return new KQovReaderC3d(manager);
         case 14:
             return new KQovReaderDxf(manager);
         case 15:
@@ -28,6 +31,8 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
         case 5:
             return new KQovWriterBvh(manager);
+        case 10:
+            return new KQovWriterC3d(manager);
         case 16:
             return new KQovWriterDxf(manager);
         case 17:

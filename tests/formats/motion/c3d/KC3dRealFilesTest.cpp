@@ -11,15 +11,6 @@
 
 namespace {
 
-std::string TestDataFolder() {
-    for (const char* up : {"/../shared/testdata/c3d", "/../../shared/testdata/c3d"}) {
-        std::string folder = std::string(QOV_SOURCE_DIR) + up;
-        KFileStream probe;
-        if (probe.Open((folder + "/MyCube.c3d").c_str(), "rb")) return folder;
-    }
-    return std::string();
-}
-
 // Fails the test with a clear message when the folder is missing.
 bool ReadSample(const char* name, C3dContent& out) {
     const std::string folder = TestDataFolder();

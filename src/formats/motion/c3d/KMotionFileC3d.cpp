@@ -1,0 +1,236 @@
+#include "formats/motion/c3d/KMotionFileC3d.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "formats/motion/c3d/KC3dLabels.h"
+
+namespace {
+
+constexpr int kMaximumFrames = 32767;
+
+// Bytes a record takes in the parameter section.
+size_t RecordSize(const KC3dParameter& p) {
+    size_t size = 4 + p.name.size() + 1 + p.description.size();
+    if (p.IsGroup()) return size;
+    const KC3dArray& a = *p.data;
+    const auto& d = a.GetDimensions();
+    const bool single = d.empty() || (d.size() == 1 && d[0] == 1);
+    return size + 2 + (single ? 0 : d.size()) + a.GetElementCount() * a.GetElementSize();
+}
+
+std::unique_ptr<KC3dParameter> Record(const char* name, std::unique_ptr<KC3dArray> data) {
+    auto p = std::make_unique<KC3dParameter>();
+    p->name = name;
+    p->groupId = 1;
+    p->data = std::move(data);
+    return p;
+}
+
+}  // namespace
+
+KMotionFileC3d::~KMotionFileC3d() { Close(); }
+
+int KMotionFileC3d::Open(const char* path, const char* mode) {
+    Close();
+    auto stream = std::make_unique<KFileStream>();
+    if (!stream->Open(path, mode)) return 1;
+    mStream = std::move(stream);
+    mLoaded = false;
+    if (mode[0] == 'w') BeginWrite(*mStream);
+    return 0;
+}
+
+int KMotionFileC3d::Close() {
+    if (!mStream) return 1;
+    const bool ok = !mStream->HasError();
+    mStream->Close();
+    mStream.reset();
+    return ok ? 0 : 1;
+}
+
+bool KMotionFileC3d::GetInfo(KMarkerFileInfo& info) {
+    if (!mStream) return false;
+    if (!mLoaded && !(mLoaded = Load(*mStream))) return false;
+    if (!ReadHeader() || Header().pointCount == 0) return false;
+    const KC3dHeader& h = Header();
+    // A last frame below the first is damage, not a negative count.
+    if (h.lastFrame < h.firstFrame || !(h.frameRate > 0)) return false;
+    info.markerCount = h.pointCount;
+    info.start.SetSecondDouble(h.firstFrame / double(h.frameRate));
+    info.frameCount = h.lastFrame - h.firstFrame + 1;
+    info.frameRate = h.frameRate;
+    info.scale = 1.0;
+    return SeekBlock(int64_t(h.parameterBlock) - 1);
+}
+
+void KMotionFileC3d::ApplyScreenAxis(const std::string& text, int entry) {
+    size_t i = 0;
+    int sign = 1;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) sign = text[i++] == '-' ? -1 : 1;
+    if (i >= text.size()) return;
+    const int c = std::toupper(static_cast<unsigned char>(text[i]));
+    if (c < 'X' || c > 'Z') return;
+    const int axis = c - 'X' + 1;
+    for (int& m : mAxis)
+        if (std::abs(m) == axis) m = std::abs(mAxis[entry]) * sign;
+    mAxis[entry] = axis * sign;
+}
+
+bool KMotionFileC3d::GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) {
+    mUnitScale = 0.1;
+    mPointGroup = 1;
+    mKeepPrefixes = false;
+    mAxis[0] = 1, mAxis[1] = 3, mAxis[2] = 2;
+    std::vector<std::string> labels(names.size());
+    uint8_t head[4];
+    for (uint8_t& b : head) ReadByte(b);
+    while (auto record = ReadParameterRecord()) {
+        const std::string& name = record->name;
+        if (record->IsGroup()) {
+            if (name == "POINT") mPointGroup = std::abs(int(record->groupId));
+            continue;
+        }
+        if (!record->data || record->data->GetElementCount() == 0) continue;
+        const bool text = record->data->GetType() == kC3dTypeChar;
+        if (record->groupId == mPointGroup && KC3dTakeListParameter(*record, "LABELS", int8_t(mPointGroup), labels))
+            continue;
+        if (name == "UNITS" && text) {
+            const std::string u = record->data->GetRow(0);
+            const int c = u.empty() ? 0 : std::tolower(static_cast<unsigned char>(u[0]));
+            if (c == 'c') mUnitScale *= 10;
+            else if (c == 'f') mUnitScale *= 304.8;
+            else if (c == 'i') mUnitScale *= 25.4;
+            else if (c == 'm') mUnitScale *= u.size() > 1 && std::tolower(static_cast<unsigned char>(u[1])) == 'm' ? 1 : 1000;
+        } else if ((name == "X_SCREEN" || name == "Y_SCREEN") && text) {
+            ApplyScreenAxis(record->data->GetRow(0), name[0] == 'X' ? 0 : 1);
+        } else if (name == "USES_PREFIXES" && keepPrefixes) {
+            mKeepPrefixes = true;
+        }
+    }
+    for (size_t k = 0; k < names.size(); ++k) {
+        std::string n = labels[k];
+        if (n.empty()) {
+            char number[16];
+            std::snprintf(number, sizeof number, "%04d", int(k));
+            n = number;
+        }
+        const size_t colon = n.find(':');
+        if (!mKeepPrefixes && colon != std::string::npos) n = n.substr(colon + 1);
+        for (char& c : n)
+            if (c == ':') c = '_';
+        names[k] = n;
+    }
+    SeekBlock(int64_t(Header().dataBlock) - 1);
+    return true;
+}
+
+bool KMotionFileC3d::ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter, KTime period,
+                               bool) {
+    const KC3dHeader& h = Header();
+    frame.assign(size_t(markerCount), KVector4());
+    for (int k = 0; k < markerCount; ++k) {
+        KC3dPoint p;
+        if (!ReadPoint(p, h.scaleFactor, 0, mUnitScale)) return false;
+        const double v[3] = {p.x, p.y, p.z};
+        for (int a = 0; a < 3; ++a) {
+            const int m = mAxis[a];
+            const double value = a == 0 ? (m > 0 ? -v[a] : v[a]) : (m > 0 ? v[a] : -v[a]);
+            frame[size_t(k)][std::abs(m) - 1] = value;
+        }
+        frame[size_t(k)][3] = p.valid ? 0.0 : 1.0;
+    }
+    SkipBytes(size_t(h.analogPerFrame) * (h.scaleFactor >= 0 ? 2 : 4));
+    ++counter;
+    time += period;
+    return true;
+}
+
+bool KMotionFileC3d::WriteHeader(const KMarkerFileInfo& info) {
+    if (info.frameCount > kMaximumFrames || info.markerCount > 0xFFFF) return false;
+    KC3dHeader& h = Header();
+    h = KC3dHeader();
+    h.pointCount = uint16_t(info.markerCount);
+    h.scaleFactor = info.scale < 0 ? -1.0f : 0.1449f;
+    h.frameRate = float(info.frameRate);
+    // A start before zero has no frame number: it starts at frame 0.
+    const double first = std::max(0.0, std::rint(info.start.GetSecondDouble() * info.frameRate));
+    if (first + info.frameCount - 1 > 0xFFFF) return false;
+    h.firstFrame = uint16_t(first);
+    h.lastFrame = uint16_t(first + std::max(info.frameCount, 1) - 1);
+    h.parameterBlock = 2;
+    return KC3dFile::WriteHeader();
+}
+
+bool KMotionFileC3d::WriteMarkerNames(const std::vector<std::string>& names) {
+    KC3dHeader& h = Header();
+    std::vector<std::unique_ptr<KC3dParameter>> records;
+    auto group = std::make_unique<KC3dParameter>();
+    group->name = "POINT";
+    group->groupId = -1;
+    records.push_back(std::move(group));
+    records.push_back(Record("USED", KC3dArray::Int16(int16_t(h.pointCount))));
+    records.push_back(Record("FRAMES", KC3dArray::Int16(int16_t(h.lastFrame - h.firstFrame + 1))));
+    records.push_back(Record("DATA_START", KC3dArray::Int16(0)));
+    records.push_back(Record("SCALE", KC3dArray::Float(h.scaleFactor)));
+    records.push_back(Record("RATE", KC3dArray::Float(h.frameRate)));
+    records.push_back(Record("X_SCREEN", KC3dArray::Text("+X")));
+    records.push_back(Record("Y_SCREEN", KC3dArray::Text("+Z")));
+    records.push_back(Record("UNITS", KC3dArray::Text("mm  ")));
+    for (auto& p : KC3dMakeListParameters("LABELS", names, 1)) records.push_back(std::move(p));
+    std::vector<std::string> blanks(names.size(), std::string(32, ' '));
+    for (auto& p : KC3dMakeListParameters("DESCRIPTIONS", blanks, 1)) records.push_back(std::move(p));
+    // DATA_START is known before it is written: the section's size decides it.
+    size_t size = 4;
+    for (const auto& p : records) size += RecordSize(*p);
+    const int64_t dataBlock = RoundUp(int64_t(kBlockSize + size), kBlockSize) / int64_t(kBlockSize) + 1;
+    if (dataBlock > 0x7FFF) return false;
+    h.dataBlock = uint16_t(dataBlock);
+    records[3]->data->SetInt16(0, int16_t(dataBlock));
+    if (!BeginParameters()) return false;
+    for (const auto& p : records)
+        if (!WriteParameterRecord(*p)) return false;
+    uint16_t written = 0;
+    return EndParameters(written) && written == h.dataBlock;
+}
+
+bool KMotionFileC3d::WriteFrame(const KMarkerFrame& records, KTime, int) {
+    const float scale = Header().scaleFactor;
+    for (const KVector4& r : records) {
+        KC3dPoint p;
+        p.x = -r[0];
+        p.y = r[2];
+        p.z = r[1];
+        p.valid = r[3] <= 0.5;
+        if (!WritePoint(p, scale, 0.1)) return false;
+    }
+    return true;
+}
+
+bool KMotionFileC3d::EndWrite() {
+    const bool ok = PatchWord(mParameterWordPatch, 0x5002) && PatchWord(mDataWordPatch, Header().dataBlock);
+    return KC3dFile::EndWrite() && ok;
+}
+
+bool KMotionFileC3d::FindTimeCode(int values[4]) {
+    const uint64_t position = Tell();
+    bool found = false;
+    if (SeekBlock(int64_t(Header().parameterBlock) - 1)) {
+        uint8_t head[4];
+        for (uint8_t& b : head) ReadByte(b);
+        while (auto record = ReadParameterRecord()) {
+            if (record->name != "TIMECODES" || !record->data || record->data->GetElementCount() < 4 ||
+                record->data->GetElementSize() != 2)
+                continue;
+            for (int i = 0; i < 4; ++i) values[i] = int(record->data->GetNumber(size_t(i)));
+            found = true;
+            break;
+        }
+    }
+    // The read position is where it was: the data section for the frames to come.
+    SeekBlock(int64_t(position / kBlockSize));
+    SkipBytes(size_t(position % kBlockSize));
+    return found;
+}

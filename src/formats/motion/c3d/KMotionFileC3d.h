@@ -1,0 +1,39 @@
+#pragma once
+// The C3D marker file: header values, POINT LABELS as names and points per frame in scene
+// units (centimetres) and axes; written as a DEC-type file with a POINT group.
+
+#include <memory>
+
+#include "formats/motion/c3d/KC3dFile.h"
+#include "formats/motion/optical/KMarkerFileInterface.h"
+#include "foundation/KFileStream.h"
+
+class KMotionFileC3d : public KC3dFile, public KMarkerFileInterface {
+public:
+    KMotionFileC3d() = default;
+    ~KMotionFileC3d() override;
+
+    int Open(const char* path, const char* mode) override;
+    int Close() override;
+    bool GetInfo(KMarkerFileInfo& info) override;
+    bool GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) override;
+    bool ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter, KTime period,
+                   bool zeroIsOccluded) override;
+    bool WriteHeader(const KMarkerFileInfo& info) override;
+    bool WriteMarkerNames(const std::vector<std::string>& names) override;
+    bool WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) override;
+    bool EndWrite() override;
+
+    // Hours, minutes, seconds and frames of a TIMECODES parameter; false when there is none.
+    bool FindTimeCode(int values[4]);
+
+private:
+    void ApplyScreenAxis(const std::string& text, int entry);
+
+    std::unique_ptr<KFileStream> mStream;
+    bool mLoaded = false;
+    double mUnitScale = 0.1;
+    int mPointGroup = 1;
+    bool mKeepPrefixes = false;
+    int mAxis[3] = {1, 3, 2};
+};

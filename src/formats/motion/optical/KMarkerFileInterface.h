@@ -1,0 +1,41 @@
+#pragma once
+// What the optical marker reader and writer need from a marker file: a header, a name list
+// and one frame of (x, y, z, occlusion) records after another. Occlusion 1 means unseen.
+
+#include <string>
+#include <vector>
+
+#include "foundation/KTime.h"
+#include "foundation/KVector4.h"
+
+using KMarkerFrame = std::vector<KVector4>;
+
+struct KMarkerFileInfo {
+    int markerCount = 0;
+    KTime start;
+    int frameCount = 0;
+    double frameRate = 0.0;
+    double scale = 1.0;
+};
+
+class KMarkerFileInterface {
+public:
+    virtual ~KMarkerFileInterface() = default;
+
+    // 0 when open, non-zero on failure.
+    virtual int Open(const char* path, const char* mode) = 0;
+    // 0 when the stream closed, 1 when it failed or none was open.
+    virtual int Close() = 0;
+
+    virtual bool GetInfo(KMarkerFileInfo& info) = 0;
+    virtual bool GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) = 0;
+    virtual bool ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter,
+                           KTime period, bool zeroIsOccluded) = 0;
+    virtual bool EndRead() { return true; }
+
+    virtual bool WriteHeader(const KMarkerFileInfo& info) = 0;
+    virtual bool WriteMarkerNames(const std::vector<std::string>& names) = 0;
+    virtual bool WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) = 0;
+    // Completes the file and checks that every byte reached the disk.
+    virtual bool EndWrite() = 0;
+};

@@ -1,0 +1,209 @@
+#include "formats/motion/optical/KQovOpticalReader.h"
+
+#include <algorithm>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveFilterConstantKeyReducer.h"
+#include "animation/KFCurveSettings.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovMarker.h"
+#include "formats/motion/KUniqueNameTable.h"
+#include "foundation/KPath.h"
+#include "io/KStreamOptionsMotion.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovOpticalReference.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
+
+namespace {
+
+constexpr uint32_t kTangentMode = 0x100;
+constexpr float kThird = 0.33333334f;
+
+// An unseen sample takes the marker's position in the previous frame.
+void FillOccludedFromPrevious(KMarkerFrame& frame, const KMarkerFrame& previous) {
+    for (size_t k = 0; k < frame.size() && k < previous.size(); ++k)
+        if (frame[k][3] == 1.0)
+            for (int a = 0; a < 3; ++a) frame[k][a] = previous[k][a];
+}
+
+}  // namespace
+
+KQovOpticalReader::KQovOpticalReader(KQovObjectManager* manager) : KQovReader(manager) {}
+
+KQovOpticalReader::~KQovOpticalReader() = default;
+
+bool KQovOpticalReader::Fail(int error) {
+    mError.SetError(error);
+    return false;
+}
+
+bool KQovOpticalReader::FileOpen(const char* fileName) {
+    if (mFile) FileClose();
+    mFile = fileName ? CreateMotionFile(fileName) : nullptr;
+    if (!mFile) return Fail(eFileNotOpened);
+    mFileName = fileName;
+    return true;
+}
+
+bool KQovOpticalReader::FileClose() {
+    if (!mFile) return Fail(eFileNotOpened);
+    mFile.reset();
+    mFileName = "";
+    return true;
+}
+
+KStreamOptions* KQovOpticalReader::GetReadOptions(bool) {
+    if (!mFile) {
+        Fail(eFileNotOpened);
+        return nullptr;
+    }
+    KMarkerFileInfo info;
+    if (!mFile->GetInfo(info)) {
+        Fail(eFileCorrupted);
+        return nullptr;
+    }
+    KStreamOptionsMotion* options = KStreamOptionsMotion::Create();
+    options->SetStartTime(info.start);
+    options->SetFrameCount(info.frameCount);
+    options->SetFrameRate(0, info.frameRate);
+    InitOptions(*options);
+    return options;
+}
+
+void KQovOpticalReader::MakeNamesUnique(std::vector<std::string>& names, KStreamOptionsMotion& options) {
+    KUniqueNameTable table(8, 64);
+    std::string report;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const char* stored = table.Add(names[i].c_str(), int32_t(i + 1));
+        if (stored && names[i] != stored) {
+            report += names[i] + "  -->  " + stored + "\n";
+            names[i] = stored;
+        }
+    }
+    if (!report.empty()) {
+        const std::string text = "Some objects have been renamed due to naming conflicts:\n" + report + "\n\n";
+        options.Message("Warning", text.c_str(), "Ok");
+    }
+}
+
+bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
+    if (!mFile) return Fail(eFileNotOpened);
+    if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
+    auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    KMarkerFileInfo info;
+    if (!mFile->GetInfo(info)) return Fail(eFileCorrupted);
+    const int m = info.markerCount;
+    if (m == 0) return true;
+    if (options.GetFrameCount() > info.frameCount) options.SetFrameCount(info.frameCount);
+    const KTime start = options.GetStartTime();
+    const int n = options.GetFrameCount();
+    const KTime period = options.GetFramePeriod();
+    const KTime stop = n > 0 ? start + period * int64_t(n - 1) : start;
+
+    std::vector<std::string> names(static_cast<size_t>(m));
+    if (!mFile->GetMarkerNames(names, options.GetSetting(7) == 1)) return Fail(eFileCorrupted);
+    if (options.GetSetting(17) == 1) MakeNamesUnique(names, options);
+
+    // Frames are kept as they arrive: the header's count is a claim, not a size to allocate.
+    std::vector<KMarkerFrame> frames;
+    int extra = 0, counter = 0;
+    for (int i = 0; i < n; ++i) {
+        options.Progress(0, "Reading animation frames", float(i * 50.0 / n));
+        frames.emplace_back();
+        KTime time;
+        if (!mFile->ReadFrame(frames.back(), m, time, counter, period, options.GetSetting(5) == 1))
+            return Fail(eFileCorrupted);
+        extra = std::max(extra, int(frames.back().size()) - m);
+        if (i > 0 && options.GetSetting(6) == 1) FillOccludedFromPrevious(frames[size_t(i)], frames[size_t(i) - 1]);
+    }
+    if (!mFile->EndRead()) return Fail(eFileCorrupted);
+
+    std::vector<KQovNode*> nodes = CreateMarkerNodes(names, extra);
+    KQovNode* root = CreateOpticalRoot(options, scene, nodes);
+    if (!root) return Fail(eFileCorrupted);
+    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    LoadFramesIntoCurves(options, nodes, take, frames, info.scale);
+
+    KQovTakeInfo takeInfo;
+    takeInfo.name = take;
+    takeInfo.localTimeSpan.Set(start, stop);
+    takeInfo.referenceTimeSpan.Set(start, stop);
+    scene->SetTakeInfo(takeInfo);
+    scene->SetCurrentTake(take.Buffer());
+    if (options.GetTimeMode() != 0) scene->GetGlobalTimeSettings().SetTimeMode(options.GetTimeMode());
+    return true;
+}
+
+std::vector<KQovNode*> KQovOpticalReader::CreateMarkerNodes(const std::vector<std::string>& names, int extra) {
+    std::vector<KQovNode*> nodes;
+    auto add = [&](const std::string& name) {
+        KQovNode* node = mManager->CreateNode(name.c_str());
+        KQovMarker* marker = mManager->CreateMarker();
+        marker->SetType(KQovMarker::eOptical);
+        node->SetNodeAttribute(marker);
+        nodes.push_back(node);
+    };
+    for (const std::string& name : names) add(name);
+    for (int k = 0; k < extra; ++k) add("*Unnamed_" + std::to_string(names.size() + size_t(k) + 1));
+    return nodes;
+}
+
+KQovNode* KQovOpticalReader::CreateOpticalRoot(KStreamOptionsMotion& options, KQovScene* scene,
+                                               const std::vector<KQovNode*>& nodes) {
+    const KString name = mPrefix + (options.GetSetting(4) == 1 ? ":optical" : ":reference");
+    KQovNode* root = mManager->CreateNode(name.Buffer());
+    root->SetNodeAttribute(mManager->CreateOpticalReference());
+    for (KQovNode* node : nodes) root->AddChild(node);
+    KString message = KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
+    if (!CheckDuplicateNames(root, message)) {
+        options.Message("Error", message.Buffer(), "Ok");
+        // The refused root goes with its marker nodes: nothing is left behind unattached.
+        mManager->DestroyNode(root, true);
+        return nullptr;
+    }
+    scene->GetRootNode()->AddChild(root);
+    return root;
+}
+
+void KQovOpticalReader::LoadFramesIntoCurves(KStreamOptionsMotion& options, const std::vector<KQovNode*>& nodes,
+                                             const KString& take, std::vector<KMarkerFrame>& frames,
+                                             double scale) {
+    const KTime start = options.GetStartTime(), period = options.GetFramePeriod();
+    const int n = int(frames.size());
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        options.Progress(0, "Loading animation frames in nodes", float(k * 50.0 / nodes.size() + 50.0));
+        KQovNode* node = nodes[k];
+        node->AddTakeNode(take.Buffer());
+        node->SetCurrentTakeNode(take.Buffer());
+        KQovTakeNode* takeNode = node->GetCurrentTakeNode();
+        KFCurve* curves[4] = {takeNode->GetTranslationX(), takeNode->GetTranslationY(),
+                              takeNode->GetTranslationZ(), takeNode->GetOcclusion()};
+        if (!curves[0] || !curves[1] || !curves[2] || !curves[3]) continue;
+        for (KFCurve* curve : curves) curve->PrepareKeys(n);
+        for (int j = 0; j < n; ++j) {
+            const KTime time = start + period * int64_t(j);
+            KVector4 record(0.0, 0.0, 0.0, 1.0);
+            if (k < frames[size_t(j)].size()) {
+                KVector4& r = frames[size_t(j)][k];
+                for (int a = 0; a < 3; ++a) r[a] *= scale;
+                record = r;
+            }
+            for (int a = 0; a < 3; ++a)
+                curves[a]->KeySet(j, time, float(record[a]), KFCURVE_INTERPOLATION_CUBIC, kTangentMode, 0.0f,
+                                  0.0f, KFCURVE_WEIGHTED_NONE, kThird, kThird);
+            curves[3]->KeySet(j, time, float(record[3]), KFCURVE_INTERPOLATION_CONSTANT, kTangentMode, 0.0f, 0.0f,
+                              KFCURVE_WEIGHTED_NONE, kThird, kThird);
+        }
+        for (KFCurve* curve : curves) curve->CommitKeys(n);
+        if (GetApplyConstantKeyReducer()) {
+            KFCurveFilterConstantKeyReducer reducer;
+            // A still marker left keyless would fall back to the origin.
+            reducer.SetKeepFirstKey(true);
+            reducer.Apply(curves, 3);
+            reducer.Apply(&curves[3], 1);
+        }
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+// Writes the marked nodes below the export root as a marker file: their global positions
+// relative to the root, frame by frame, unseen where the node's "Occlusion" curve is above 0.5.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/motion/optical/KMarkerFileInterface.h"
+#include "io/KQovWriter.h"
+
+class KStreamOptionsMotion;
+
+class KQovOpticalWriter : public KQovWriter {
+public:
+    explicit KQovOpticalWriter(KQovObjectManager* manager);
+    ~KQovOpticalWriter() override;
+
+    bool FileCreate(const char* fileName) override;
+    bool FileClose() override;
+    bool IsFileOpen() override { return mFile != nullptr; }
+    KStreamOptions* GetWriteOptions() override;
+    bool Write(KQovScene* scene, KStreamOptions* options) override;
+
+    const KString& GetDescription() const { return mDescription; }
+
+protected:
+    virtual std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) = 0;
+    virtual void InitOptions(KStreamOptionsMotion& options) = 0;
+
+    std::unique_ptr<KMarkerFileInterface> mFile;
+    KString mDescription;
+
+private:
+    bool Fail(int error, const char* text = nullptr);
+};
