@@ -76,9 +76,9 @@ TEST(KQovImporter, AnotherFormatsReaderIsChosenByTheExtension) {
     struct Case {
         std::string file;
         int format;
-        bool opens;  // no reader is built for some formats
+        bool opens;
     } cases[] = {{tmp / "tri.OBJ", 16, true},
-                 {tmp / "walk.bvh", 3, false},
+                 {tmp / "walk.bvh", 3, true},
                  {tmp / "b.qov", 0, true},  // after another format's file
                  {tmp / "dir.obj/none", 0, false}};
     KQovImporter importer(nullptr);
