@@ -138,7 +138,8 @@ KAffineMatrix KQovWriterObj::ComputeGlobalMatrix(KQovNode* node) {
     node->GetLocalScaling(s);
     const KAffineMatrix local(t, r, s);
     KQovNode* parent = node->GetParent();
-    return parent ? ComputeGlobalMatrix(parent) * local : local;
+    // Row vectors: the node's own transform acts first, then its parent's.
+    return parent ? local * ComputeGlobalMatrix(parent) : local;
 }
 
 int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) {

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "attributes/KQovLayer.h"
@@ -282,4 +283,32 @@ TEST(ObjScene, LinkDeformationIsBakedIntoTheFileOnly) {
         EXPECT_EQ(text.find(moved) != std::string::npos, evaluate == 1) << text;
         EXPECT_EQ(mesh->GetControlPoints().GetAt(0)[1], 0.0);  // the scene keeps its points
     }
+}
+
+TEST(ObjScene, NestedNodesPlaceTheirOwnTransformFirst) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = nullptr;
+    KQovNode* node = nullptr;
+    f.MeshScene("child", {{0, 1, 2}}, scene, node);
+    KQovNode* parent = f.manager.CreateNode("parent");
+    scene->GetRootNode()->RemoveChild(node);
+    scene->GetRootNode()->AddChild(parent);
+    parent->AddChild(node);
+    parent->SetLocalRotation(0, 0, 90);
+    node->SetLocalTranslation(1, 0, 0);
+    ASSERT_TRUE(f.Write(scene, out / "n.obj"));
+    // The child's origin moved by (1, 0, 0), then turned a quarter about Z.
+    std::istringstream lines(ReadText(out / "n.obj"));
+    std::string word;
+    double x = 9, y = 9, z = 9;
+    while (lines >> word)
+        if (word == "v") {
+            lines >> x >> y >> z;
+            break;
+        }
+    EXPECT_NEAR(x, 0.0, 1e-6);
+    EXPECT_NEAR(y, 1.0, 1e-6);
+    EXPECT_NEAR(z, 0.0, 1e-6);
 }
