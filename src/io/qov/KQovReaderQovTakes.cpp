@@ -121,11 +121,8 @@ void KQovReaderQov::ReadTimeWarps(KQovFieldFile& file, KFCurveTimeWarpTable& war
             const int id = file.FieldReadI();
             if (file.FieldReadBlockBegin()) {
                 KFCurveNode* warp = KFCurveNode::Retrieve(file, nullptr, false, true, true);
-                // The table takes a share: the node lives while a channel or the table holds it.
-                if (warp) {
-                    warps.Add(id, warp);
-                    KFCurveNode::ReleaseShare(warp);
-                }
+                // The table's share keeps the node while a channel or the table holds it.
+                if (warp) warps.Add(id, warp);
                 file.FieldReadBlockEnd();
             }
             file.FieldReadEnd();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FieldFileTestUtil.h"
 #include "io/qov/KQovReaderQov.h"
@@ -43,10 +44,13 @@ struct TextRead {
     std::unique_ptr<KStreamOptionsQov> options;
     bool ok = false;
 
+    // `files`: further files of the folder, name and text by turns.
     TextRead(const std::string& text,
-             const std::function<void(KStreamOptionsQov&)>& adjust = nullptr) {
+             const std::function<void(KStreamOptionsQov&)>& adjust = nullptr,
+             const std::vector<std::string>& files = {}) {
         const std::string name = folder / "scene.qov";
         WriteAll(name, text);
+        for (size_t i = 0; i + 1 < files.size(); i += 2) WriteAll(folder / files[i], files[i + 1]);
         EXPECT_TRUE(reader.FileOpen(name.c_str()));
         options.reset(reader.ReadHeaderInfo(nullptr, true));
         EXPECT_TRUE(options);
