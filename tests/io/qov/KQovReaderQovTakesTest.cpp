@@ -11,6 +11,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "foundation/KEventEmitter.h"
 #include "scene/KProperty.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovPropertyHandler.h"
@@ -299,6 +300,61 @@ TEST(KQovReaderQovTakes, HostileTakeContentIsBounded) {
     ASSERT_EQ(root->GetChild(0)->GetChildCount(), 1);
     EXPECT_STREQ(root->GetChild(0)->GetChild(0)->GetName(), "Model::Child");
     EXPECT_EQ(root->GetChild(0)->GetChild(0)->GetChildCount(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Unlocks a locked field file with the right password when the reader reports the mismatch.
+struct Unlocker {
+    int calls = 0;
+    void OnEvent(void*, KEventRecordHeader* record) {
+        auto* event = static_cast<KEmitterEvent*>(record);
+        if (event->code != 16) return;
+        ++calls;
+        static_cast<KQovFieldFile*>(event->object)->CheckPassword("secret");
+    }
+};
+
+TEST(KQovReaderQovTakes, PasswordCheckLetsAListenerUnlock) {
+    struct Case {
+        const char* given;
+        bool listener;
+        bool ok;
+        int calls;
+    } cases[] = {
+        {"secret", false, true, 0},
+        {"guess", false, false, 0},
+        {"guess", true, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.given) + (c.listener ? " with listener" : ""));
+        qovtest::TempFolder folder;
+        const std::string name = folder / "locked.qov";
+        {
+            KQovFieldFile f;
+            ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+            f.FieldWritePassword("secret");
+            f.FieldWriteC("Model", "Model::A");
+            ASSERT_TRUE(f.FieldFileClose());
+        }
+        Unlocker unlocker;
+        const KCallbackFunction handler = KCallbackMethod<Unlocker, &Unlocker::OnEvent>;
+        if (c.listener) KEventEmitter::Subscribe(KEventEmitter::kEventId, &unlocker, handler);
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovReaderQov reader(&manager, nullptr);
+        ASSERT_TRUE(reader.FileOpen(name.c_str()));
+        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+        ASSERT_TRUE(options);
+        options->password = c.given;
+        EXPECT_EQ(reader.Read(scene, options.get()), c.ok);
+        EXPECT_EQ(reader.GetLastErrorID(), c.ok ? -1 : int(KQovReader::eWrongPassword));
+        EXPECT_EQ(unlocker.calls, c.calls);
+        if (c.listener) KEventEmitter::Unsubscribe(KEventEmitter::kEventId, &unlocker, handler);
+        KQovDestroySceneInfo(&manager, options->sceneInfo);
+    }
 }
 
 }  // namespace
