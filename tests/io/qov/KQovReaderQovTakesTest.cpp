@@ -11,8 +11,12 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovTexture.h"
 #include "foundation/KEventEmitter.h"
 #include "scene/KProperty.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovPropertyHandler.h"
 
@@ -354,6 +358,58 @@ TEST(KQovReaderQovTakes, PasswordCheckLetsAListenerUnlock) {
         EXPECT_EQ(unlocker.calls, c.calls);
         if (c.listener) KEventEmitter::Unsubscribe(KEventEmitter::kEventId, &unlocker, handler);
         KQovDestroySceneInfo(&manager, options->sceneInfo);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::string CurveBlock(const char* indent, double value) {
+    const std::string i = indent;
+    return i + "Default: 0\n" + i + "KeyVer: 4004\n" + i + "KeyCount: 1\n" + i + "Key: 0," +
+           std::to_string(value) + ",L\n";
+}
+
+TEST(KQovReaderQovTakes, TexturesMaterialsAndGenericNodesByFullName) {
+    const std::string body =
+        "Objects:  {\n GenericNode: \"GenericNode::Gen\", \"\" {\n  Version: 100\n"
+        "  Properties60:  {\n   Property: \"Weight\", \"Number\", \"AU\",8,0.5,0,1\n  }\n }\n}\n"
+        "Takes:  {\n Take: \"Walk\" {\n"
+        "  Texture: \"Wood\" {\n   Channel: \"Translation\" {\n    Channel: \"X\" {\n" +
+        CurveBlock("     ", 3) +
+        "    }\n   }\n  }\n"
+        "  Material: \"Material::Red\" {\n   Channel: \"Diffuse\" {\n    Channel: \"Y\" {\n" +
+        CurveBlock("     ", 4) +
+        "    }\n   }\n  }\n"
+        "  Material: \"Material::Blue\" {\n  }\n"
+        "  GenericNode: \"Gen\" {\n   Channel: \"Weight\" {\n" + CurveBlock("    ", 5) +
+        "   }\n  }\n }\n}\n";
+    KQovTexture* wood = nullptr;
+    KQovMaterial* red = nullptr;
+    TextRead read(QovText(6000, body, "GenericNode"), nullptr, {}, [&](KQovScene& scene) {
+        KQovObjectManager* manager = scene.GetObjectManager();
+        wood = manager->CreateTexture("Wood");
+        red = manager->CreateMaterial("Red");
+        scene.GetEntityContainer()->AddTexture(wood);
+        scene.GetEntityContainer()->AddMaterial(red);
+    });
+    ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
+    struct Case {
+        KQovTakeNodeContainer* object;
+        const char* path;
+        double value;
+    } cases[] = {
+        {wood, "Translation/X", 3},
+        {red, "Diffuse/Y", 4},
+        {read.scene->GetEntityContainer()->FindGenericNode("GenericNode::Gen"), "Weight", 5},
+    };
+    for (const Case& c : cases) {
+        ASSERT_NE(c.object, nullptr);
+        SCOPED_TRACE(c.object->GetName());
+        ASSERT_EQ(c.object->GetTakeNodeCount(), 2);
+        EXPECT_STREQ(c.object->GetTakeNodeName(1), "Walk");
+        ExpectKeys(Keys(c.object->GetTakeNode(1)->GetRoot()->Find(c.path)), {{0, c.value}});
     }
 }
 

@@ -47,7 +47,8 @@ struct TextRead {
     // `files`: further files of the folder, name and text by turns.
     TextRead(const std::string& text,
              const std::function<void(KStreamOptionsQov&)>& adjust = nullptr,
-             const std::vector<std::string>& files = {}) {
+             const std::vector<std::string>& files = {},
+             const std::function<void(KQovScene&)>& prepare = nullptr) {
         const std::string name = folder / "scene.qov";
         WriteAll(name, text);
         for (size_t i = 0; i + 1 < files.size(); i += 2) WriteAll(folder / files[i], files[i + 1]);
@@ -57,6 +58,7 @@ struct TextRead {
         if (!options) return;
         for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options->SetSwitch(i, true);
         if (adjust) adjust(*options);
+        if (prepare) prepare(*scene);
         ok = reader.Read(scene, options.get());
     }
     ~TextRead() {
