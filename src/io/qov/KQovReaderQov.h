@@ -153,6 +153,9 @@ public:
     bool ReadPoseNodes(KQovPose* pose, bool bindPose);
     void ReadPoses(KQovScene* scene);
     void ReadPoseList(KQovScene* scene, bool characterPoses);
+    void ReadPose(KQovScene* scene, const char* name, bool bindPose);
+    // Made in the scene, read, and removed again when its scene cannot be read.
+    void ReadCharacterPose(KQovScene* scene, const char* name);
     // 1 when no bind or rest pose was read.
     int32_t ReadPosesAndCharacterPoses(KQovScene* scene);
     bool ReadCharacterPoseScene(KQovCharacterPose* pose);

@@ -5,15 +5,12 @@
 #include <string>
 
 #include "character/KQovCharacter.h"
-#include "character/KQovCharacterPose.h"
 #include "character/KQovControlSetPlug.h"
 #include "foundation/KEventEmitter.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
 #include "scene/KQovNode.h"
-#include "scene/KQovObjectManager.h"
-#include "scene/KQovPose.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
 
@@ -35,24 +32,12 @@ bool KQovReaderQov::ReadLinkedObject(KQovScene* scene, const char* type, const c
     const std::string sub = subType;
     if (kind == "Pose") {
         if (sub == "CharacterPose") {
-            const int index = scene->CreateCharacterPose(name);
-            if (index < 0) return true;
             // Older writers put the nested scene in a "PoseScene" block, others inline.
-            bool ok;
-            if (OpenBlock("PoseScene")) {
-                ok = ReadCharacterPoseScene(scene->GetCharacterPose(index));
-                CloseBlock();
-            } else {
-                ok = ReadCharacterPoseScene(scene->GetCharacterPose(index));
-            }
-            if (!ok) scene->DestroyCharacterPose(index);
+            const bool wrapped = OpenBlock("PoseScene");
+            ReadCharacterPose(scene, name);
+            if (wrapped) CloseBlock();
         } else if (sub == "BindPose" || sub == "RestPose") {
-            const bool bind = sub == "BindPose";
-            KQovPose* pose = mManager->CreatePose(name, bind);
-            if (pose && ReadPoseNodes(pose, bind))
-                scene->AddPose(pose);
-            else if (pose)
-                mManager->DestroyPose(pose);
+            ReadPose(scene, name, sub == "BindPose");
         }
         return true;
     }

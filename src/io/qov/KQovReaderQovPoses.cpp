@@ -54,24 +54,29 @@ void KQovReaderQov::ReadPoseList(KQovScene* scene, bool characterPoses) {
         if (mFile->FieldReadBlockBegin()) {
             const KString type = mFile->FieldReadC("Type", "");
             if (type == "BindPose" || type == "RestPose") {
-                const bool bind = type == "BindPose";
-                KQovPose* pose = mManager->CreatePose(name.Buffer(), bind);
-                if (pose && ReadPoseNodes(pose, bind))
-                    scene->AddPose(pose);
-                else if (pose)
-                    mManager->DestroyPose(pose);
-            } else if (type == "CharacterPose" && characterPoses) {
-                if (OpenBlock("PoseScene")) {
-                    const int index = scene->CreateCharacterPose(name.Buffer());
-                    if (index >= 0 && !ReadCharacterPoseScene(scene->GetCharacterPose(index)))
-                        scene->DestroyCharacterPose(index);
-                    CloseBlock();
-                }
+                ReadPose(scene, name.Buffer(), type == "BindPose");
+            } else if (type == "CharacterPose" && characterPoses && OpenBlock("PoseScene")) {
+                ReadCharacterPose(scene, name.Buffer());
+                CloseBlock();
             }
             mFile->FieldReadBlockEnd();
         }
         mFile->FieldReadEnd();
     }
+}
+
+void KQovReaderQov::ReadPose(KQovScene* scene, const char* name, bool bindPose) {
+    KQovPose* pose = mManager->CreatePose(name, bindPose);
+    if (pose && ReadPoseNodes(pose, bindPose))
+        scene->AddPose(pose);
+    else if (pose)
+        mManager->DestroyPose(pose);
+}
+
+void KQovReaderQov::ReadCharacterPose(KQovScene* scene, const char* name) {
+    const int index = scene->CreateCharacterPose(name);
+    if (index >= 0 && !ReadCharacterPoseScene(scene->GetCharacterPose(index)))
+        scene->DestroyCharacterPose(index);
 }
 
 int32_t KQovReaderQov::ReadPosesAndCharacterPoses(KQovScene* scene) {
