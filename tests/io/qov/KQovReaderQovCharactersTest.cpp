@@ -15,54 +15,8 @@
 
 namespace {
 
-using qovtest::QovText;
+using qovtest::GoldenText;
 using qovtest::TextRead;
-
-const char* const kModels =
-    "Model: \"Model::Hips\" {\n Type: \"Null\"\n}\n"
-    "Model: \"Model::Spine1\" {\n Type: \"Null\"\n}\n"
-    "Model: \"Model::Spine2\" {\n Type: \"Null\"\n}\n"
-    "Model: \"Model::Lamp\" {\n Type: \"Light\"\n}\n"
-    "Model: \"Model::Lamp2\" {\n Type: \"Light\"\n}\n";
-
-const char* const kCharacters =
-    "CHARACTER:  {\n"
-    " INPUTOUTPUTTYPE: 1\n CHARACTERINDEX: -1\n"
-    " REFERENCE:  {\n  MODEL: \"Model::Hips\"\n  NAME: \"Ref\"\n  TOFFSETX: 2\n }\n"
-    // A SPINE role named inside BASE is not searched for there.
-    " BASE:  {\n  LINK: \"Hips\" {\n   MODEL: \"Hips\"\n   SOFFSETY: 3\n  }\n"
-    "  LINK: \"Spine2\" {\n   MODEL: \"Spine2\"\n  }\n }\n"
-    " SPINE:  {\n  LINK: \"\" {\n   MODEL: \"Spine1\"\n  }\n  LINK: \"\" {\n   MODEL: \"Spine2\"\n"
-    "  }\n }\n"
-    " FILTERSET:  {\n  PARAM:  {\n   NAME: \"HipsTOffset\"\n   VALUE0: 1\n   VALUE1: 2\n  }\n"
-    "  PARAM:  {\n   NAME: \"NoSuchParameter\"\n   VALUE: 9\n  }\n }\n"
-    " CONTROLSET:  {\n  LOCK_XFORM: 1\n"
-    "  BASE:  {\n   LINK: \"Hips\" {\n    MODEL: \"Model::Hips\"\n   }\n  }\n"
-    "  EFFECTOR:  {\n   LINK:  {\n    NAME: \"HipsEffector\"\n    MODEL: \"Hips\"\n"
-    "    TACTIVE: 1\n    SHOW: 0\n   }\n   LINK:  {\n    NAME: \"NoEffector\"\n"
-    "    MODEL: \"Spine1\"\n   }\n  }\n"
-    "  EFFECTOR_AUX1:  {\n   LINK:  {\n    NAME: \"HipsEffector\"\n    MODEL: \"Spine1\"\n"
-    "   }\n  }\n }\n"
-    "}\n"
-    "CHARACTER:  {\n"
-    " INPUTOUTPUTTYPE: 1\n CHARACTERINDEX: 0\n"
-    // A SPINE role named inside NECK is found and goes to its own slot; names in any order.
-    " NECK:  {\n  LINK: \"Spine3\" {\n   MODEL: \"Hips\"\n  }\n }\n"
-    " SPINE:  {\n  LINK: \"Spine2\" {\n   MODEL: \"Spine1\"\n  }\n"
-    "  LINK: \"Spine1\" {\n   MODEL: \"Spine2\"\n  }\n }\n"
-    " OV_CONTROLSET:  {\n  TYPE: 2\n }\n"
-    "}\n"
-    "CHARACTER:  {\n CONSTRAINT: \"Hero\"\n}\n"
-    "CHARACTER:  {\n}\n";
-
-const char* const kGobos =
-    "GoboManager:  {\n"
-    " Gobo:  {\n  Version: 250\n  GoboName: \"G1\"\n  GoboPath: \"g1.tif\"\n"
-    "  DrawComponent: 1,0,1\n }\n"
-    " LightGobo: \"Model::Lamp\", \"G1\"\n"
-    " LightGobo: \"Lamp2\", \"G1\"\n"
-    " LightGobo: \"Model::Hips\", \"G1\"\n"
-    "}\n";
 
 const char* SlotModel(KQovCharacter* character, int slot) {
     const KQovCharacterLink* link = character->GetLinkRecord(slot);
@@ -70,7 +24,7 @@ const char* SlotModel(KQovCharacter* character, int slot) {
 }
 
 TEST(KQovReaderQovCharacters, Version5CharactersWithLinksInputsAndParameters) {
-    TextRead read(QovText(5000, std::string(kModels) + kCharacters));
+    TextRead read(GoldenText("char_v5.qov"));
     ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
     ASSERT_EQ(read.scene->GetCharacterCount(), 4);
     const char* names[] = {"Constraint::Character", "Constraint::Character1", "Constraint::Hero",
@@ -139,11 +93,10 @@ TEST(KQovReaderQovCharacters, CharactersAndGobosFollowTheirSwitches) {
     } cases[] = {{false, true}, {true, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.characters);
-        TextRead read(QovText(5000, std::string(kModels) + kCharacters + kGobos),
-                      [&](KStreamOptionsQov& options) {
-                          options.SetSwitch(KStreamOptionsQov::eCharacters, c.characters);
-                          options.SetSwitch(KStreamOptionsQov::eGobos, c.gobos);
-                      });
+        TextRead read(GoldenText("char_v5.qov"), [&](KStreamOptionsQov& options) {
+            options.SetSwitch(KStreamOptionsQov::eCharacters, c.characters);
+            options.SetSwitch(KStreamOptionsQov::eGobos, c.gobos);
+        });
         ASSERT_TRUE(read.ok);
         EXPECT_EQ(read.scene->GetCharacterCount(), c.characters ? 4 : 0);
         KQovLight* lamp = read.scene->GetRootNode()->FindChild("Lamp", true)->GetLight();
@@ -152,7 +105,7 @@ TEST(KQovReaderQovCharacters, CharactersAndGobosFollowTheirSwitches) {
 }
 
 TEST(KQovReaderQovCharacters, OneGoboServesTwoLights) {
-    TextRead read(QovText(5000, std::string(kModels) + kGobos));
+    TextRead read(GoldenText("char_v5.qov"));
     ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
     for (const char* name : {"Lamp", "Lamp2"}) {
         SCOPED_TRACE(name);
@@ -168,18 +121,7 @@ TEST(KQovReaderQovCharacters, OneGoboServesTwoLights) {
 }
 
 TEST(KQovReaderQovCharacters, Version6CharacterAndControlSetPlugObjects) {
-    const std::string body =
-        "Objects:  {\n"
-        " Constraint: \"Constraint::Rig\", \"Character\" {\n"
-        "  Properties60:  {\n  }\n"
-        "  INPUTOUTPUTTYPE: 1\n  CHARACTERINDEX: 0\n"
-        "  BASE:  {\n   LINK: \"Hips\" {\n    MODEL: \"Model::Hips\"\n    NAME: \"Pelvis\"\n   }\n"
-        "  }\n }\n"
-        " Constraint: \"Constraint::Aim\", \"Aim\" {\n }\n"
-        " ControlSetPlug: \"ControlSetPlug::Plug\", \"ControlSetPlug\" {\n  Version: 100\n }\n"
-        " ControlSetPlug: \"ControlSetPlug::Odd\", \"Other\" {\n }\n"
-        "}\n";
-    TextRead read(QovText(6000, body, "Constraint,ControlSetPlug"));
+    TextRead read(GoldenText("char_v6.qov"));
     ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
     ASSERT_EQ(read.scene->GetCharacterCount(), 1);
     KQovCharacter* rig = read.scene->GetCharacter(0);

@@ -12,13 +12,8 @@
 namespace {
 
 using qovtest::QovText;
+using qovtest::GoldenText;
 using qovtest::TextRead;
-
-std::string PoseNode(const char* node, double m03, int local) {
-    return std::string("  PoseNode:  {\n   Node: \"") + node + "\"\n   Matrix: 1,0,0," +
-           std::to_string(m03) + ",0,1,0,0,0,0,1,0,0,0,0,1\n   Local: " + std::to_string(local) +
-           "\n  }\n";
-}
 
 // A character pose whose scene holds another one, `depth` levels down.
 std::string NestedPoses(int depth) {
@@ -30,24 +25,13 @@ std::string NestedPoses(int depth) {
 }
 
 TEST(KQovReaderQovPoses, BindAndRestPoseEntries) {
-    const std::string body =
-        "SceneGenericPersistence:  {\n"
-        " Pose: \"Pose::Bind\" {\n  Type: \"BindPose\"\n  NbPoseNodes: 3\n" +
-        PoseNode("Model::Hip", 5.0, 1) + PoseNode("Model::Knee", 6.0, 0) +
-        " }\n"
-        " Pose: \"Pose::Rest\" {\n  Type: \"RestPose\"\n  NbPoseNodes: 2147483647\n" +
-        PoseNode("Model::Hip", 7.0, 1) +
-        " }\n"
-        " Pose: \"Pose::Other\" {\n  Type: \"Sculpt\"\n  NbPoseNodes: 1\n" +
-        PoseNode("Model::Hip", 1.0, 0) + " }\n}\n";
-    TextRead read(QovText(5000, body));
+    TextRead read(GoldenText("pose_v5.qov"));
     ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
     ASSERT_EQ(read.scene->GetPoseCount(), 2);  // an unknown pose type makes nothing
     KQovPose* bind = read.scene->GetPose(0);
     KQovPose* rest = read.scene->GetPose(1);
     ASSERT_TRUE(bind->IsBindPose());
     ASSERT_TRUE(rest->IsRestPose());
-    // Three announced, two present: two entries. A count far beyond the records ends with them.
     ASSERT_EQ(bind->GetCount(), 2);
     ASSERT_EQ(rest->GetCount(), 1);
     struct Case {
@@ -71,20 +55,13 @@ TEST(KQovReaderQovPoses, BindAndRestPoseEntries) {
 }
 
 TEST(KQovReaderQovPoses, CharacterPosesFollowTheCharacterSwitch) {
-    const std::string body =
-        "SceneGenericPersistence:  {\n"
-        " Pose: \"Pose::Bind\" {\n  Type: \"BindPose\"\n  NbPoseNodes: 1\n" +
-        PoseNode("Model::Hip", 1.0, 0) +
-        " }\n"
-        " Pose: \"Pose::Stance\" {\n  Type: \"CharacterPose\"\n  PoseScene:  {\n"
-        "   Model: \"Model::Hip\" {\n    Type: \"Null\"\n   }\n  }\n }\n}\n";
     for (bool characters : {false, true}) {
         SCOPED_TRACE(characters);
-        TextRead read(QovText(5000, body), [&](KStreamOptionsQov& options) {
+        TextRead read(GoldenText("pose_v5.qov"), [&](KStreamOptionsQov& options) {
             options.SetSwitch(KStreamOptionsQov::eCharacters, characters);
         });
         ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
-        EXPECT_EQ(read.scene->GetPoseCount(), 1);
+        EXPECT_EQ(read.scene->GetPoseCount(), 2);
         ASSERT_EQ(read.scene->GetCharacterPoseCount(), characters ? 1 : 0);
         if (!characters) continue;
         KQovCharacterPose* pose = read.scene->GetCharacterPose(0);
@@ -98,22 +75,7 @@ TEST(KQovReaderQovPoses, CharacterPosesFollowTheCharacterSwitch) {
 }
 
 TEST(KQovReaderQovPoses, Version6PoseObjectsInBothCharacterPoseForms) {
-    const std::string nested =
-        "Definitions:  {\n ObjectType: \"Model\" {\n }\n}\n"
-        "Objects:  {\n Model: \"Model::Hip\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
-        "Connections:  {\n Connect: \"OO\", \"Model::Hip\", \"Model::Scene\"\n}\n";
-    const std::string body = "Objects:  {\n"
-                             " Pose: \"Pose::Wrapped\", \"CharacterPose\" {\n  PoseScene:  {\n" +
-                             nested +
-                             "  }\n }\n"
-                             " Pose: \"Pose::Inline\", \"CharacterPose\" {\n" +
-                             nested +
-                             " }\n"
-                             " Pose: \"Pose::Bind\", \"BindPose\" {\n  NbPoseNodes: 1\n" +
-                             PoseNode("Model::Hip", 2.0, 1) +
-                             " }\n"
-                             " Pose: \"Pose::Odd\", \"Sculpt\" {\n }\n}\n";
-    TextRead read(QovText(6000, body, "Pose"));
+    TextRead read(GoldenText("pose_v6.qov"));
     ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
     ASSERT_EQ(read.scene->GetPoseCount(), 1);
     EXPECT_FALSE(read.scene->GetPose(0)->IsLocalMatrix(0));

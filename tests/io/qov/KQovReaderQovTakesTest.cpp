@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "ReaderTestUtil.h"
 #include "TextReadTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -23,7 +22,7 @@
 namespace {
 
 using qovtest::QovText;
-using qovtest::ReadAll;
+using qovtest::GoldenText;
 using qovtest::TextRead;
 
 const int64_t kSecond = 46186158000;
@@ -67,10 +66,6 @@ void ExpectKeys(const std::vector<Key>& actual, const std::vector<Key>& expected
     }
 }
 
-std::string GoldenText(const char* name) {
-    return ReadAll(Golden(name));
-}
-
 auto ChannelTrees(bool on) {
     return [on](KStreamOptionsQov& options) {
         options.SetSwitch(KStreamOptionsQov::eTakeChannelTrees, on);
@@ -91,7 +86,7 @@ TEST(KQovReaderQovTakes, GoldenTakesKeepTheirKeys) {
         {"Cube", "Run", "Transform/T/X", {{0, 1}, {1, 1}}},
         {"Cube", "Default", "Transform/T/X", {}},
     };
-    for (const char* file : {"takes5.qov", "takes6.qov"}) {
+    for (const char* file : {"takes_v5.qov", "takes_v6.qov"}) {
         TextRead read(GoldenText(file), ChannelTrees(false));
         ASSERT_TRUE(read.ok) << file << ": " << read.reader.GetLastErrorString();
         for (const Case& c : cases) {
@@ -115,7 +110,7 @@ TEST(KQovReaderQovTakes, GoldenTakesKeepTheirKeys) {
 }
 
 TEST(KQovReaderQovTakes, ChannelTreesBakeWarpsAndMergeLayersOnce) {
-    for (const char* file : {"takes5.qov", "takes6.qov"}) {
+    for (const char* file : {"takes_v5.qov", "takes_v6.qov"}) {
         SCOPED_TRACE(file);
         TextRead raw(GoldenText(file), ChannelTrees(false));
         TextRead processed(GoldenText(file), ChannelTrees(true));
@@ -149,7 +144,7 @@ TEST(KQovReaderQovTakes, ChannelTreesBakeWarpsAndMergeLayersOnce) {
 }
 
 TEST(KQovReaderQovTakes, Version6ConnectionsAndTheCameraSwitcher) {
-    TextRead read(GoldenText("takes6.qov"));
+    TextRead read(GoldenText("takes_v6.qov"));
     ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
     KQovNode* root = read.scene->GetRootNode();
     ASSERT_EQ(root->GetChildCount(), 2);  // "Model::Scene" is the root; "Nobody" is no object
@@ -179,7 +174,7 @@ TEST(KQovReaderQovTakes, SelectionAndSwitchesChooseTheTakes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TextRead read(GoldenText("takes6.qov"), c.adjust);
+        TextRead read(GoldenText("takes_v6.qov"), c.adjust);
         EXPECT_EQ(read.ok, c.ok);
         EXPECT_EQ(Node(read.scene, "Cube")->GetTakeNodeCount(), c.cubeTakes);
     }
@@ -198,7 +193,7 @@ TEST(KQovReaderQovTakes, AlignmentMovesTheTakeByItsOffset) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TextRead read(GoldenText("takes6.qov"), [&](KStreamOptionsQov& o) {
+        TextRead read(GoldenText("takes_v6.qov"), [&](KStreamOptionsQov& o) {
             KQovTakeInfo* walk = o.GetTake(0);
             walk->offsetGiven = c.given;
             walk->offset = Seconds(c.offset);

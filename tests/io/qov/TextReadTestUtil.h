@@ -16,6 +16,11 @@
 
 namespace qovtest {
 
+// A hand-written file of tests/io/qov/golden/.
+inline std::string GoldenText(const char* name) {
+    return ReadAll(std::string(QOV_SOURCE_DIR) + "/tests/io/qov/golden/" + name);
+}
+
 // The header of an ASCII file of version 5000 or 6000; a version-6 file lists `types`.
 inline std::string QovText(int version, const std::string& body, const std::string& types = "") {
     std::string text = "; QOV " + std::to_string(version / 1000) +
