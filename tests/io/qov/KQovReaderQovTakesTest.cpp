@@ -261,38 +261,17 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
     }
 }
 
-}  // namespace
-
-namespace {
 
 TEST(KQovReaderQovTakes, HostileTakeContentIsBounded) {
     // A warp spanning more frames than the resampling allows is not applied: the keys stay.
-    const std::string far = std::to_string(int64_t(400000) * kSecond);
-    const std::string body =
-        "Model: \"Model::Cube\" {\n Type: \"Null\"\n}\nTakes:  {\n Take: \"Walk\" {\n"
-        "  TimeWarps:  {\n   TW: 1 {\n    Channel: \"Warp\" {\n     Default: 0\n     KeyVer: 4004\n"
-        "     KeyCount: 2\n     Key: 0,0,L," + far + ",1,L\n    }\n   }\n  }\n"
-        "  Model: \"Cube\" {\n   Channel: \"Transform\" {\n    Channel: \"T\" {\n"
-        "     Channel: \"X\" {\n      Default: 0\n      KeyVer: 4004\n      KeyCount: 2\n"
-        "      Key: 0,0,L," + std::to_string(kSecond) + ",4,L\n      TimeWarpID: 1\n"
-        "     }\n    }\n   }\n  }\n }\n}\n";
-    TextRead read(QovText(5000, body), ChannelTrees(true));
+    TextRead read(GoldenText("takes_hostile_v5.qov"), ChannelTrees(true));
     ASSERT_TRUE(read.ok);
     ExpectKeys(Keys(Channel(read.scene, "Cube", "Walk", "Transform/T/X")), {{0, 0}, {1, 4}});
     EXPECT_EQ(Channel(read.scene, "Cube", "Walk", "Transform/T")->GetTimeWarp(), nullptr);
 
     // Connection kinds far longer than any kind are skipped whole; a parenthood that would
     // close a cycle is refused and the read goes on.
-    const std::string objects =
-        "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n  Type: \"Null\"\n }\n"
-        " Model: \"Model::Child\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
-        "Connections:  {\n Connect: \"" + std::string(5000, 'O') +
-        "\", \"Model::Child\", \"Model::Scene\"\n"
-        " Connect: \"OOX\", \"Model::Child\", \"Model::Scene\"\n"
-        " Connect: \"OO\", \"Model::Child\", \"Model::Cube\"\n"
-        " Connect: \"OO\", \"Model::Cube\", \"Model::Child\"\n"
-        " Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n";
-    TextRead connections(QovText(6000, objects, "Model"));
+    TextRead connections(GoldenText("takes_hostile_v6.qov"));
     ASSERT_TRUE(connections.ok);
     KQovNode* root = connections.scene->GetRootNode();
     ASSERT_EQ(root->GetChildCount(), 1);
@@ -301,9 +280,6 @@ TEST(KQovReaderQovTakes, HostileTakeContentIsBounded) {
     EXPECT_EQ(root->GetChild(0)->GetChild(0)->GetChildCount(), 0);
 }
 
-}  // namespace
-
-namespace {
 
 // Unlocks a locked field file with the right password when the reader reports the mismatch.
 struct Unlocker {
@@ -356,33 +332,11 @@ TEST(KQovReaderQovTakes, PasswordCheckLetsAListenerUnlock) {
     }
 }
 
-}  // namespace
-
-namespace {
-
-std::string CurveBlock(const char* indent, double value) {
-    const std::string i = indent;
-    return i + "Default: 0\n" + i + "KeyVer: 4004\n" + i + "KeyCount: 1\n" + i + "Key: 0," +
-           std::to_string(value) + ",L\n";
-}
 
 TEST(KQovReaderQovTakes, TexturesMaterialsAndGenericNodesByFullName) {
-    const std::string body =
-        "Objects:  {\n GenericNode: \"GenericNode::Gen\", \"\" {\n  Version: 100\n"
-        "  Properties60:  {\n   Property: \"Weight\", \"Number\", \"AU\",8,0.5,0,1\n  }\n }\n}\n"
-        "Takes:  {\n Take: \"Walk\" {\n"
-        "  Texture: \"Wood\" {\n   Channel: \"Translation\" {\n    Channel: \"X\" {\n" +
-        CurveBlock("     ", 3) +
-        "    }\n   }\n  }\n"
-        "  Material: \"Material::Red\" {\n   Channel: \"Diffuse\" {\n    Channel: \"Y\" {\n" +
-        CurveBlock("     ", 4) +
-        "    }\n   }\n  }\n"
-        "  Material: \"Material::Blue\" {\n  }\n"
-        "  GenericNode: \"Gen\" {\n   Channel: \"Weight\" {\n" + CurveBlock("    ", 5) +
-        "   }\n  }\n }\n}\n";
     KQovTexture* wood = nullptr;
     KQovMaterial* red = nullptr;
-    TextRead read(QovText(6000, body, "GenericNode"), nullptr, {}, [&](KQovScene& scene) {
+    TextRead read(GoldenText("takes_shading_v6.qov"), nullptr, {}, [&](KQovScene& scene) {
         KQovObjectManager* manager = scene.GetObjectManager();
         wood = manager->CreateTexture("Wood");
         red = manager->CreateMaterial("Red");
