@@ -46,11 +46,13 @@ void ResampleThroughWarp(KFCurveNode* channel, KFCurveNode* warp, int64_t maxSam
         const KTime first = warpCurve->KeyGetTime(0);
         const KTime last = warpCurve->KeyGetTime(warpCurve->KeyGetCount() - 1);
         const int64_t period = GetDefaultSamplingPeriod().Get();
-        const int64_t samples = (last.Get() - first.Get()) / period + 1;
-        if (samples <= maxSamples) {
+        // Keys may lie anywhere in the time range: the span is taken without overflow.
+        const uint64_t span = uint64_t(last.Get()) - uint64_t(first.Get());
+        const uint64_t samples = span / uint64_t(period) + 1;
+        if (samples <= uint64_t(maxSamples)) {
             KFCurve resampled;
             resampled.CopyFrom(*curve, false);
-            for (int64_t i = 0; i < samples; ++i) {
+            for (int64_t i = 0; i < int64_t(samples); ++i) {
                 const KTime t(first.Get() + i * period);
                 KTime source;
                 source.SetSecondDouble(warpCurve->Evaluate(t));

@@ -266,8 +266,10 @@ TEST(KQovReaderQovTakes, HostileTakeContentIsBounded) {
     // A warp spanning more frames than the resampling allows is not applied: the keys stay.
     TextRead read(GoldenText("takes_hostile_v5.qov"), ChannelTrees(true));
     ASSERT_TRUE(read.ok);
-    ExpectKeys(Keys(Channel(read.scene, "Cube", "Walk", "Transform/T/X")), {{0, 0}, {1, 4}});
-    EXPECT_EQ(Channel(read.scene, "Cube", "Walk", "Transform/T")->GetTimeWarp(), nullptr);
+    for (const char* node : {"Cube", "Wide"}) {
+        ExpectKeys(Keys(Channel(read.scene, node, "Walk", "Transform/T/X")), {{0, 0}, {1, 4}});
+        EXPECT_EQ(Channel(read.scene, node, "Walk", "Transform/T")->GetTimeWarp(), nullptr);
+    }
 
     // Connection kinds far longer than any kind are skipped whole; a parenthood that would
     // close a cycle is refused and the read goes on.
