@@ -32,8 +32,8 @@ const RoleField kSingleRoles[] = {{"REFERENCE", KQovCharacterRoleTable::kReferen
 
 // Groups in the order both forms read them; characters add PROPS and, in version-5 files,
 // GAMEMODEPARENT.
-const RoleField kGroups[] = {{"BASE", 0},     {"AUXILIARY", 1}, {"SPINE", 2},     {"NECK", 9},
-                             {"ROLL", 3},     {"SPECIAL", 4},   {"LEFTHAND", 5},  {"RIGHTHAND", 6},
+const RoleField kGroups[] = {{"BASE", 0},      {"AUXILIARY", 1}, {"SPINE", 2},    {"NECK", 9},
+                             {"ROLL", 3},      {"SPECIAL", 4},   {"LEFTHAND", 5}, {"RIGHTHAND", 6},
                              {"LEFTFOOT", 10}, {"RIGHTFOOT", 11}};
 
 // A gobo of the "GoboManager" section; lights take copies of its values.
@@ -151,8 +151,7 @@ void KQovReaderQov::ReadCharacterParameters(KQovSolverParameterStore* store) {
             if (name == "ChestTOffset" || name == "HipsTOffset") {
                 values[1] = ReadDouble("VALUE1", values[0]);
                 values[2] = ReadDouble("VALUE2", values[0]);
-                for (int axis = 0; axis < 3; ++axis)
-                    set(name + char('X' + axis), values[axis]);
+                for (int axis = 0; axis < 3; ++axis) set(name + char('X' + axis), values[axis]);
             } else {
                 set(name, values[0]);
             }

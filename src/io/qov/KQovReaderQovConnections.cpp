@@ -79,8 +79,9 @@ bool KQovReaderQov::ReadConnections() {
             KObject* destinationObject = lookUp(mFile->FieldReadC());
             KPlug* destination = destinationObject;
             if (kind == "OP")
-                destination =
-                    destinationObject ? destinationObject->FindProperty(mFile->FieldReadC()) : nullptr;
+                destination = destinationObject
+                                  ? destinationObject->FindProperty(mFile->FieldReadC())
+                                  : nullptr;
             if (source && destination && !destination->IsConnectedSrc(source)) {
                 // Between nodes the connection is parenthood: the node moves the child from a
                 // former parent and refuses a link that would close a cycle.

@@ -196,7 +196,8 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
             while (root && KFCurveNode::Retrieve(file, root, false, false, true)) {
             }
             if (node && old)
-                if (KQovGeometry* geometry = node->GetGeometry()) geometry->ConvertShapeChannels(takeNode);
+                if (KQovGeometry* geometry = node->GetGeometry())
+                    geometry->ConvertShapeChannels(takeNode);
             if (process && channelTrees && root) ProcessChannelTree(root, nullptr);
             file.FieldReadBlockEnd();
         }

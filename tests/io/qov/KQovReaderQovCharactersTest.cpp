@@ -38,14 +38,12 @@ TEST(KQovReaderQovCharacters, Version5CharactersWithLinksInputsAndParameters) {
         int slot;
         const char* model;
     } slots[] = {
-        {first, 67, "Model::Hips"},    // REFERENCE
-        {first, 0, "Model::Hips"},     // BASE by name
-        {first, 10, "Model::Spine1"},  // SPINE by position
-        {first, 29, "Model::Spine2"},
-        {second, 30, "Model::Hips"},    // "Spine3" found from NECK
+        {first, 67, "Model::Hips"},                                  // REFERENCE
+        {first, 0, "Model::Hips"},                                   // BASE by name
+        {first, 10, "Model::Spine1"},                                // SPINE by position
+        {first, 29, "Model::Spine2"},  {second, 30, "Model::Hips"},  // "Spine3" found from NECK
         {second, 29, "Model::Spine1"},  // "Spine2" by name, listed first
-        {second, 10, "Model::Spine2"},
-        {second, 0, ""},
+        {second, 10, "Model::Spine2"}, {second, 0, ""},
     };
     for (const Slot& s : slots) {
         SCOPED_TRACE(s.slot);

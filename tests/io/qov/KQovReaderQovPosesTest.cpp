@@ -11,8 +11,8 @@
 
 namespace {
 
-using qovtest::QovText;
 using qovtest::GoldenText;
+using qovtest::QovText;
 using qovtest::TextRead;
 
 // A character pose whose scene holds another one, `depth` levels down.

@@ -21,8 +21,8 @@
 
 namespace {
 
-using qovtest::QovText;
 using qovtest::GoldenText;
+using qovtest::QovText;
 using qovtest::TextRead;
 
 const int64_t kSecond = 46186158000;
@@ -42,7 +42,8 @@ KQovNode* Node(KQovScene* scene, const char* name) {
 KFCurveNode* Channel(KQovScene* scene, const char* node, const char* take, const char* path) {
     KQovNode* n = Node(scene, node);
     for (int i = 0; n && i < n->GetTakeNodeCount(); ++i)
-        if (std::string(n->GetTakeNodeName(i)) == take) return n->GetTakeNode(i)->GetRoot()->Find(path);
+        if (std::string(n->GetTakeNodeName(i)) == take)
+            return n->GetTakeNode(i)->GetRoot()->Find(path);
     return nullptr;
 }
 
@@ -120,7 +121,8 @@ TEST(KQovReaderQovTakes, ChannelTreesBakeWarpsAndMergeLayersOnce) {
         KFCurveNode* t = Channel(processed.scene, "Warped", "Run", "Transform/T");
         EXPECT_EQ(t->GetTimeWarp(), nullptr);
         std::vector<Key> warped;
-        for (int frame = 0; frame <= 30; ++frame) warped.push_back({frame / 30.0, 4.0 * frame / 30.0});
+        for (int frame = 0; frame <= 30; ++frame)
+            warped.push_back({frame / 30.0, 4.0 * frame / 30.0});
         ExpectKeys(Keys(Channel(processed.scene, "Warped", "Run", "Transform/T/X")), warped);
 
         // The layer is merged into the base once, and goes: the values stay what the
@@ -210,10 +212,10 @@ TEST(KQovReaderQovTakes, AlignmentMovesTheTakeByItsOffset) {
         EXPECT_NEAR(info->localTimeSpan.GetStop().GetSecondDouble(), 2 + c.shift, 1e-9);
     }
     // A take without keys has no start to align to: it stays where it is.
-    TextRead empty(QovText(5000, "Model: \"Model::Cube\" {\n Type: \"Null\"\n}\nTakes:  {\n"
-                                 " Take: \"Still\" {\n  LocalTime: 0," +
-                                     std::to_string(kSecond) +
-                                     "\n  Model: \"Cube\" {\n  }\n }\n}\n"),
+    TextRead empty(QovText(5000,
+                           "Model: \"Model::Cube\" {\n Type: \"Null\"\n}\nTakes:  {\n"
+                           " Take: \"Still\" {\n  LocalTime: 0," +
+                               std::to_string(kSecond) + "\n  Model: \"Cube\" {\n  }\n }\n}\n"),
                    [](KStreamOptionsQov& o) { o.GetTake(0)->offsetGiven = false; });
     ASSERT_TRUE(empty.ok);
     ASSERT_NE(empty.scene->GetTakeInfo("Still"), nullptr);
@@ -226,10 +228,11 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
         return "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
                "Connections:  {\n Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n";
     };
-    const std::string keys = " Model: \"Model::Cube\" {\n  Channel: \"Transform\" {\n"
-                             "   Channel: \"T\" {\n    Channel: \"X\" {\n     Default: 0\n"
-                             "     KeyVer: 4004\n     KeyCount: 1\n     Key: 0,VALUE,L\n"
-                             "    }\n   }\n  }\n }\n";
+    const std::string keys =
+        " Model: \"Model::Cube\" {\n  Channel: \"Transform\" {\n"
+        "   Channel: \"T\" {\n    Channel: \"X\" {\n     Default: 0\n"
+        "     KeyVer: 4004\n     KeyCount: 1\n     Key: 0,VALUE,L\n"
+        "    }\n   }\n  }\n }\n";
     auto with = [&](const char* value) {
         std::string text = keys;
         text.replace(text.find("VALUE"), 5, value);
@@ -249,7 +252,8 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string body = model(c.version) + "Takes:  {\n Take: \"Walk\" {\n  FileName: \"walk.qov\"\n" +
+        const std::string body = model(c.version) +
+                                 "Takes:  {\n Take: \"Walk\" {\n  FileName: \"walk.qov\"\n" +
                                  with("5") + " }\n}\n";
         TextRead read(QovText(c.version, body, "Model"), nullptr, c.files);
         EXPECT_EQ(read.ok, c.ok) << read.reader.GetLastErrorString();
@@ -260,7 +264,6 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
         ExpectKeys(Keys(Channel(read.scene, "Cube", "Walk", "Transform/T/X")), {{0, c.value}});
     }
 }
-
 
 TEST(KQovReaderQovTakes, HostileTakeContentIsBounded) {
     // A warp spanning more frames than the resampling allows is not applied: the keys stay.
@@ -281,7 +284,6 @@ TEST(KQovReaderQovTakes, HostileTakeContentIsBounded) {
     EXPECT_STREQ(root->GetChild(0)->GetChild(0)->GetName(), "Model::Child");
     EXPECT_EQ(root->GetChild(0)->GetChild(0)->GetChildCount(), 0);
 }
-
 
 // Unlocks a locked field file with the right password when the reader reports the mismatch.
 struct Unlocker {
@@ -333,7 +335,6 @@ TEST(KQovReaderQovTakes, PasswordCheckLetsAListenerUnlock) {
         KQovDestroySceneInfo(&manager, options->sceneInfo);
     }
 }
-
 
 TEST(KQovReaderQovTakes, TexturesMaterialsAndGenericNodesByFullName) {
     KQovTexture* wood = nullptr;
