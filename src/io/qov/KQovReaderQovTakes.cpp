@@ -18,6 +18,7 @@
 #include "attributes/KQovGeometry.h"
 #include "io/KQovIOHooks.h"
 #include "io/qov/KQovReaderQov.h"
+#include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
@@ -336,6 +337,13 @@ void KQovReaderQov::ReadConnectionsAndTakes(KQovScene* scene, bool& ok) {
         // The version-6 merge of duplicate textures and materials belongs here, once the
         // layer elements hold what the connections gave them.
         scene->CreateLinksFromDeformers();
+        // The deformers go: their names must no longer lead to them.
+        KQovEntityContainer* entity = scene->GetEntityContainer();
+        for (int i = 0; entity && i < entity->GetDeformerCount(); ++i) {
+            KQovDeformer* deformer = entity->GetDeformer(i);
+            if (mFile->FindObject(deformer->GetName()) == deformer->GetPropertyHandler())
+                mFile->UnregisterObject(deformer->GetName());
+        }
         scene->DestroyDeformers();
     }
     // RenumberSwitcherCameras(scene);
