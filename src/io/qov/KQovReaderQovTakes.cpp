@@ -145,10 +145,14 @@ void KQovReaderQov::ProcessChannelTree(KFCurveNode* channel, KFCurveNode* inheri
             done = true;
         }
         // A warp this channel passes down is baked into its children: left on the channel
-        // too it would act twice on every evaluation.
+        // too it would act twice on every evaluation. The channel then counts as resampled,
+        // so that a rotation is filtered as a whole, not axis by axis.
         KFCurveNode::AddShare(warp);
         for (int i = 0; i < channel->GetCount(); ++i) ProcessChannelTree(channel->Get(i), warp);
-        if (warp && channel->GetCount() > 0) channel->SetTimeWarp(nullptr);
+        if (warp && channel->GetCount() > 0) {
+            channel->SetTimeWarp(nullptr);
+            done = true;
+        }
         KFCurveNode::ReleaseShare(warp);
         if (!done) return;
     } else {

@@ -146,6 +146,18 @@ TEST(KQovReaderQovTakes, ChannelTreesBakeWarpsAndMergeLayersOnce) {
     }
 }
 
+TEST(KQovReaderQovTakes, ResampledRotationsAreUnrolled) {
+    for (bool on : {false, true}) {
+        TextRead read(GoldenText("takes_filters_v5.qov"), ChannelTrees(on));
+        ASSERT_TRUE(read.ok);
+        KFCurveNode* x = Channel(read.scene, "Spin", "Turn", "Transform/R/X");
+        ASSERT_NE(x, nullptr);
+        // Half a turn and more between two frames becomes the short way round.
+        EXPECT_NEAR(x->GetCurve()->Evaluate(Seconds(0.75)), on ? 190.0 : -170.0, 1e-3) << on;
+        EXPECT_NEAR(x->GetCurve()->Evaluate(Seconds(0.25)), 170.0, 1e-3) << on;
+    }
+}
+
 TEST(KQovReaderQovTakes, Version6ConnectionsAndTheCameraSwitcher) {
     // A deformer the finishing passes destroy leaves the name map with it.
     TextRead read(GoldenText("takes_v6.qov"), nullptr, {}, [&read](KQovScene& scene) {
