@@ -182,7 +182,8 @@ public:
     bool ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovTakeInfo& take);
     void ProcessChannelTree(KFCurveNode* channel, KFCurveNode* inheritedWarp);
     bool AlignTakeTime(KQovScene* scene, KQovTakeInfo& take);
-    // Steps 17, 18, 21, 22 and 23 of the main read, each where its turn comes.
+    // The main read's gobos and version-5 characters (after the media), and its tail:
+    // connections, takes and the version-6 finishing passes (after the global settings).
     void ReadGobosAndCharacters(KQovScene* scene);
     void ReadConnectionsAndTakes(KQovScene* scene, bool& ok);
 
