@@ -154,7 +154,7 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         }
     }
     if (ok && !fieldFile && mFile->HasPassword() &&
-        !mFile->CheckPassword(qovOptions->password.Buffer())) {
+        !CheckPassword(qovOptions->password.Buffer())) {
         mError.SetError(eWrongPassword);
         ok = false;
     }

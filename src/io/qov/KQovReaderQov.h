@@ -23,6 +23,14 @@ class KQovNode;
 class KQovNull;
 class KQovObject;
 class KQovThumbnail;
+// Poses, characters, connections and takes.
+class KFCurveNode;
+class KFCurveTimeWarpTable;
+class KQovCharacter;
+class KQovCharacterPose;
+class KQovControlSet;
+class KQovPose;
+class KQovSolverParameterStore;
 
 // `name` without anything up to and including its first "::".
 KString KQovStripPrefix(const char* name);
@@ -136,6 +144,48 @@ public:
     void ReadVersion5Settings(KQovScene* scene);
     // "Model::" taken off the producer cameras' and the camera switcher's names.
     static KString StripProducerPrefix(const KString& name);
+
+    // Poses, characters, control sets, gobos, connections and takes.
+    // Character poses nest whole scenes in one file; deeper nesting is skipped.
+    static constexpr int kMaxPoseSceneDepth = 8;
+    // Samples of one curve resampled through a time warp; a longer warp is not applied.
+    static constexpr int64_t kMaxWarpSamples = 10000000;
+    bool ReadPoseNodes(KQovPose* pose, bool bindPose);
+    void ReadPoses(KQovScene* scene);
+    void ReadPoseList(KQovScene* scene, bool characterPoses);
+    void ReadPose(KQovScene* scene, const char* name, bool bindPose);
+    // Made in the scene, read, and removed again when its scene cannot be read.
+    void ReadCharacterPose(KQovScene* scene, const char* name);
+    // 1 when no bind or rest pose was read.
+    int32_t ReadPosesAndCharacterPoses(KQovScene* scene);
+    bool ReadCharacterPoseScene(KQovCharacterPose* pose);
+    // The object types of "Objects" read here: "Pose", "Constraint" and "ControlSetPlug";
+    // false for any other type.
+    bool ReadLinkedObject(KQovScene* scene, const char* type, const char* subType,
+                          const char* name);
+    bool ReadCharacter(KQovCharacter* character, int32_t& inputIndex);
+    void ReadCharacters(KQovScene* scene);
+    void ReadCharacterRoleGroup(KQovCharacter* character, int group);
+    void ReadControlSetRoleGroup(KQovControlSet* set, int group);
+    void ReadControlSet(KQovControlSet* set);
+    void ReadCharacterLink(KQovCharacter* character, int slot);
+    void ReadControlSetLink(KQovControlSet* set, int slot);
+    void ReadControlSetEffector(KQovControlSet* set);
+    void ReadControlSetAuxiliary(KQovControlSet* set);
+    void ReadCharacterParameters(KQovSolverParameterStore* store);
+    void ReadGoboManager(KQovScene* scene);
+    bool ReadConnections();
+    bool CheckPassword(const char* password);
+    void ReadTimeWarps(KQovFieldFile& file, KFCurveTimeWarpTable& warps);
+    bool ReadTakes(KQovScene* scene);
+    bool ReadTake(KQovScene* scene, KQovTakeInfo& take);
+    bool ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovTakeInfo& take);
+    void ProcessChannelTree(KFCurveNode* channel, KFCurveNode* inheritedWarp);
+    bool AlignTakeTime(KQovScene* scene, KQovTakeInfo& take);
+    // The main read's gobos and version-5 characters (after the media), and its tail:
+    // connections, takes and the version-6 finishing passes (after the global settings).
+    void ReadGobosAndCharacters(KQovScene* scene);
+    void ReadConnectionsAndTakes(KQovScene* scene, bool& ok);
 
 private:
     void Report(const char* text, float percent);

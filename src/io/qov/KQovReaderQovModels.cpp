@@ -78,6 +78,7 @@ void KQovReaderQov::ReadObject(KQovScene* scene, const char* type, const char* s
                                const char* name) {
     (void)subType;
     (void)scene;
+    if (ReadLinkedObject(scene, type, subType, name)) return;
     // Materials, textures, videos, deformers, poses, characters, control-set plugs and the
     // scene information have readers of their own; the others create nothing.
     if (std::strcmp(type, "Model") == 0) {
@@ -247,8 +248,9 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
         if (switcherNode) scene->SetCameraSwitcherNode(switcherNode);
     }
     ResolveBackgroundTextures(scene);
-    // Skip points: merges of duplicate textures and materials, media, gobos and characters.
+    // Skip points: merges of duplicate textures and materials, media.
+    ReadGobosAndCharacters(scene);
     ReadSceneGenericPersistence(scene);
     if (mOptions->GetSwitch(KStreamOptionsQov::eGlobalSettings)) ReadGlobalSettings(scene);
-    // Skip points: "Connections", the takes and the finishing passes.
+    ReadConnectionsAndTakes(scene, ok);
 }
