@@ -4,7 +4,10 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
 #include "io/qov/KQovReaderQov.h"
 
@@ -234,14 +237,201 @@ int32_t KQovReaderQov::FindNameInList(const char* name, const std::vector<KStrin
     return -1;
 }
 
-void KQovReaderQov::ReadMeshGeometry(KQovMesh* mesh) {
+void KQovReaderQov::ReadGeometry(KQovMesh* mesh) {
+    const int32_t version = ReadInt("GeometryVersion", 0);
     ReadVertices(mesh);
-    ReadNormals(mesh);
     ReadPolygonVertexIndex(mesh);
-    ReadMaterialAndTextureMode(mesh);
-    ReadMappingInformationType(mesh);
-    ReadTextureUV(mesh);
+    if (!mFile->IsVersion5Layout()) {
+        ReadLayers(mesh);
+        ReadLinks(mesh);
+        ReadShapes(mesh);
+        return;
+    }
+    ReadNormals(mesh);
     ReadPolygonGroup(mesh);
-    ReadTextureUVIndex(mesh);
     ReadVertexColors(mesh);
+    ReadModelMaterials(mesh);
+    ReadModelTextures(mesh);
+    ReadLinks(mesh);
+    ReadShapes(mesh);
+    ReadGeometryLayers(mesh);
+    ReadMaterialAndTextureMode(mesh);
+    ReadMaterialIndexes(mesh);
+    ReadTextureIds(mesh);
+    if (OpenBlock("GeometryUVInfo")) {
+        ReadMappingInformationType(mesh);
+        ReadTextureUV(mesh);
+        ReadTextureUVIndex(mesh);
+        CloseBlock();
+    }
+    if (version < 124) FixOldTextureReferences(mesh);
+}
+
+namespace {
+
+// Points of a `uCount` x `vCount` grid, or -1 when negative or more than the `values` a file
+// gives for them (each point needs at least one value): sizes come from the file.
+int64_t GridPoints(int32_t uCount, int32_t vCount, int values) {
+    const int64_t points = int64_t(uCount) * int64_t(vCount);
+    return uCount < 0 || vCount < 0 || points > values ? -1 : points;
+}
+
+}  // namespace
+
+// Layers, links and shapes of a surface, after its own fields.
+void KQovReaderQov::ReadSurfaceTail(KQovGeometry* geometry) {
+    if (!mFile->IsVersion5Layout()) {
+        ReadLayers(geometry);
+        ReadLinks(geometry);
+        ReadShapes(geometry);
+        return;
+    }
+    ReadModelMaterials(geometry);
+    ReadModelTextures(geometry);
+    ReadLinks(geometry);
+    ReadShapes(geometry);
+    ReadGeometryLayers(geometry);
+}
+
+bool KQovReaderQov::ReadNurb(KQovNurb* nurb) {
+    bool ok = true;
+    ReadInt("NurbVersion", 0);
+    if (mFile->FieldReadBegin("NurbOrder")) {
+        const int32_t u = mFile->FieldReadI();
+        nurb->SetOrder(u, mFile->FieldReadI());
+        mFile->FieldReadEnd();
+    }
+    int form[2] = {0, 0};
+    if (mFile->FieldReadBegin("Form")) {
+        static const char* const kForms[] = {"Periodic", "Closed", "Open"};
+        for (int d = 0; d < 2; ++d) {
+            const char* text = mFile->FieldReadC();
+            int found = -1;
+            for (int f = 0; f < 3; ++f)
+                if (strcasecmp(text, kForms[f]) == 0) found = f;
+            if (found < 0) {
+                InvalidData("Type of nurb unknown (invalid data).");
+                ok = false;
+            } else {
+                form[d] = found;
+            }
+        }
+        mFile->FieldReadEnd();
+    }
+    if (mFile->FieldReadBegin("SurfaceDisplay")) {
+        nurb->SetSurfaceDisplay(mFile->FieldReadI());
+        const int32_t u = mFile->FieldReadI();
+        nurb->SetStep(u, mFile->FieldReadI());
+        mFile->FieldReadEnd();
+    }
+    if (mFile->FieldReadBegin("Step")) {
+        const int32_t u = mFile->FieldReadI();
+        nurb->SetStep(u, mFile->FieldReadI());
+        mFile->FieldReadEnd();
+    }
+    int32_t uv[2];
+    const bool sized = ReadInts("Dimensions", uv, 2);
+    const bool hasPoints = mFile->FieldReadBegin("Points");
+    const int values = hasPoints ? mFile->FieldReadGetCount() : 0;
+    if (sized && GridPoints(uv[0], uv[1], values) < 0)
+        CountError("Control point definition error (wrong number of data).");
+    else if (sized)
+        nurb->InitControlPoints(uv[0], form[0], uv[1], form[1]);
+    const int64_t points = nurb->GetControlPointsCount();
+    if (hasPoints && values != 4 * points) {
+        CountError("Control point definition error (wrong number of data).");
+    } else if (hasPoints) {
+        KVector4* p = nurb->GetControlPoints().GetArray();
+        for (int64_t i = 0; i < points; ++i) {
+            double xyzw[4];
+            mFile->FieldReadDn(xyzw, 4);
+            p[i] = KVector4(xyzw[0], xyzw[1], xyzw[2], xyzw[3]);
+            if (!(xyzw[3] > 0.00001)) {
+                InvalidData("Weight of control point must be greater than 0 (invalid data).");
+                ok = false;
+            }
+        }
+    }
+    if (hasPoints) mFile->FieldReadEnd();
+    ReadIntVector("MultiplicityU", nurb->GetUMultiplicityVector(),
+                  "Multiplicity U definition error (wrong number of data).");
+    ReadIntVector("MultiplicityV", nurb->GetVMultiplicityVector(),
+                  "Multiplicity V definition error (wrong number of data).");
+    ReadDoubleVector("KnotVectorU", nurb->GetUKnotVector(),
+                     "U knot vector definition error (wrong number of data).");
+    ReadDoubleVector("KnotVectorV", nurb->GetVKnotVector(),
+                     "V knot vector definition error (wrong number of data).");
+    ReadSurfaceTail(nurb);
+    return ok;
+}
+
+void KQovReaderQov::CountError(const char* text) {
+    mFile->GetError().SetErrorWithText(KQovFieldFile::eCountError, text);
+}
+
+// The field must hold exactly as many values as the vector has entries.
+void KQovReaderQov::ReadIntVector(const char* name, KArrayInt& out, const char* message) {
+    if (!mFile->FieldReadBegin(name)) return;
+    if (mFile->FieldReadGetCount() != out.GetCount())
+        CountError(message);
+    else
+        for (int i = 0; i < out.GetCount(); ++i) out.SetAt(i, mFile->FieldReadI());
+    mFile->FieldReadEnd();
+}
+
+void KQovReaderQov::ReadDoubleVector(const char* name, KArrayDouble& out, const char* message) {
+    if (!mFile->FieldReadBegin(name)) return;
+    if (mFile->FieldReadGetCount() != out.GetCount())
+        CountError(message);
+    else
+        for (int i = 0; i < out.GetCount(); ++i) out.SetAt(i, mFile->FieldReadD());
+    mFile->FieldReadEnd();
+}
+
+bool KQovReaderQov::ReadPatch(KQovPatch* patch) {
+    ReadInt("PatchVersion", 100);
+    int type[2] = {KQovPatch::eLinear, KQovPatch::eLinear};
+    if (mFile->FieldReadBegin("PatchType")) {
+        type[0] = ReadPatchType();
+        type[1] = ReadPatchType();
+        mFile->FieldReadEnd();
+    }
+    int32_t pair[2];
+    const bool sized = ReadInts("Dimensions", pair, 2);
+    const bool hasPoints = mFile->FieldReadBegin("Points");
+    const int values = hasPoints ? mFile->FieldReadGetCount() : 0;
+    if (sized && GridPoints(pair[0], pair[1], values) < 0)
+        CountError("Control point definition error (wrong number of data).");
+    else if (sized)
+        patch->InitControlPoints(pair[0], type[0], pair[1], type[1]);
+    if (hasPoints) {
+        // Points the field does not hold stay as they were set up.
+        const int count = std::min(patch->GetControlPointsCount(), values / 3);
+        KVector4* p = patch->GetControlPoints().GetArray();
+        for (int i = 0; i < count; ++i) {
+            double xyz[3];
+            mFile->FieldReadDn(xyz, 3);
+            p[i] = KVector4(xyz[0], xyz[1], xyz[2], 1.0);
+        }
+        mFile->FieldReadEnd();
+    }
+    if (mFile->FieldReadBegin("SurfaceDisplay")) {
+        patch->SetSurfaceDisplay(mFile->FieldReadI());
+        const int32_t u = mFile->FieldReadI();
+        patch->SetStep(u, mFile->FieldReadI());
+        mFile->FieldReadEnd();
+    }
+    if (ReadInts("Step", pair, 2)) patch->SetStep(pair[0], pair[1]);
+    if (ReadInts("Closed", pair, 2)) patch->SetClosed(pair[0] != 0, pair[1] != 0);
+    if (ReadInts("UCapped", pair, 2)) patch->SetUCapped(pair[0] != 0, pair[1] != 0);
+    if (ReadInts("VCapped", pair, 2)) patch->SetVCapped(pair[0] != 0, pair[1] != 0);
+    ReadSurfaceTail(patch);
+    return true;
+}
+
+bool KQovReaderQov::ReadInts(const char* name, int32_t* out, int count) {
+    if (!mFile->FieldReadBegin(name)) return false;
+    for (int i = 0; i < count; ++i) out[i] = mFile->FieldReadI();
+    mFile->FieldReadEnd();
+    return true;
 }

@@ -55,10 +55,10 @@ TEST(KQovReaderQovGeometry, MeshOfBothLayouts) {
          "points 4 normals 4\npoly 0 1 2 group 4\npoly 2 3 0 group 5\n"
          "uv mode 2 0,0 1,0 1,1 0,1 idx 0 1 2 2 3 0 groups 2 colors 2/6 mode 2\nmaterial 3 texture "
          "4\n"},
-        // No index field: the UVs are indexed in order; material modes are version-5 only.
+        // Layer elements carry normals, groups and UVs; the polygons keep no group of their own.
         {"mesh6.qov",
-         "points 4 normals 4\npoly 0 1 2 group 4\npoly 2 3 0 group 5\n"
-         "uv mode 2 0,0 1,0 1,1 0,1 idx 0 1 2 3 groups 2\nmaterial 0 texture 0\n"},
+         "points 4 normals 4\npoly 0 1 2 group -1\npoly 2 3 0 group -1\n"
+         "uv mode 2 0,0 1,0 1,1 0,1 idx 0 1 2 3 2 0 groups 2\nmaterial 0 texture 0\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
