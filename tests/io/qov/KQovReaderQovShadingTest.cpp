@@ -108,7 +108,8 @@ TEST(KQovReaderQovShading, DuplicateTexturesAndMaterialsMerge) {
 }
 
 TEST(KQovReaderQovShading, VideosAndDeformers) {
-    Read read(Golden("geo_scene6.qov"));
+    qovtest::TempFolder tmp;
+    Read read(Variant(tmp, "geo_scene6.qov", "Indexes: 3,1", "Indexes: 3,-1,1"));
     KQovVideo* video = read.manager.FindVideo("wood");
     ASSERT_NE(video, nullptr);
     // Without a name from the property block the "Filename" field stands in.
@@ -125,7 +126,7 @@ TEST(KQovReaderQovShading, VideosAndDeformers) {
     const KQovClusterLinkData& data = cluster->GetLinkData();
     EXPECT_EQ(data.linkMode, 2);
     EXPECT_EQ(data.indices, std::vector<int32_t>({3, 1}));
-    EXPECT_EQ(data.weights, std::vector<double>({0.5, 1.0}));
+    EXPECT_EQ(data.weights, std::vector<double>({0.5, 1.0}));  // a negative index goes
     // The stored transform is T x L^-1: the link transform is multiplied back in.
     EXPECT_EQ(geotest::Point(data.transform.GetRow(3), 3), "1,2,0");
     EXPECT_EQ(read.reader.GetFieldFile()->GetLastErrorID(), KQovFieldFile::eInvalidData);
@@ -251,6 +252,22 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
         }
     }
     if (!HasTiffInfo()) GTEST_SKIP() << "tiffinfo is not installed (libtiff-tools)";
+}
+
+}  // namespace
+namespace {
+
+// A committed binary file whose embedded media is named "../../x" (and is no TIFF though it
+// claims to stand in for one): extracted as "x" inside the media folder and left as it is.
+TEST(KQovReaderQovShading, HostileMediaNameStaysInTheMediaFolder) {
+    qovtest::TempFolder tmp;
+    qovtest::WriteAll(tmp / "m.qov", qovtest::ReadAll(Golden("hostile_media.qov")));
+    Read read(tmp / "m.qov");
+    EXPECT_TRUE(read.ok);
+    KQovVideo* video = read.manager.FindVideo("clip");
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(std::string(video->GetFileName()), tmp / "m.qom/x");
+    EXPECT_EQ(qovtest::ReadAll(tmp / "m.qom/x"), "not a tiff");
 }
 
 }  // namespace
