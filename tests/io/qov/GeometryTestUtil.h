@@ -126,6 +126,19 @@ inline std::string Geometry(KQovNode* node) {
     return s;
 }
 
+// Reads a file into a new scene of `manager` with some content switches off.
+inline bool ReadWithout(KQovObjectManager& manager, const std::string& file,
+                        std::initializer_list<int> off) {
+    KQovReaderQov reader(&manager, nullptr);
+    if (!reader.FileOpen(file.c_str())) return false;
+    std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+    if (!options) return false;
+    for (int s : off) options->SetSwitch(s, false);
+    const bool ok = reader.Read(manager.CreateScene(), options.get());
+    KQovDestroySceneInfo(&manager, options->sceneInfo);
+    return ok;
+}
+
 // The golden file with `from` replaced by `to` (each must occur), written into `folder`.
 inline std::string Variant(const qovtest::TempFolder& folder, const char* golden,
                            const char* from, const char* to) {

@@ -266,4 +266,25 @@ TEST(KQovReaderQovGeometry, HostileFilesAreRefusedCleanly) {
     }
 }
 
+// Each kind of geometry content is read only with its switch on.
+TEST(KQovReaderQovGeometry, ContentSwitches) {
+    const struct {
+        int off;
+        const char* absent;
+    } cases[] = {
+        {KStreamOptionsQov::eShapes, "  shape Smile"},
+        {KStreamOptionsQov::eDeformers, "  link Model::Bone"},
+        {KStreamOptionsQov::eMaterials, "Material::Red"},
+        {KStreamOptionsQov::eTexturesAndMedia, "Texture::Stone"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.absent);
+        KQovObjectManager on, off;
+        EXPECT_TRUE(geotest::ReadWithout(on, Golden("geo_scene5.qov"), {}));
+        EXPECT_TRUE(geotest::ReadWithout(off, Golden("geo_scene5.qov"), {c.off}));
+        EXPECT_NE(DumpSurfaces(on).find(c.absent), std::string::npos);
+        EXPECT_EQ(DumpSurfaces(off).find(c.absent), std::string::npos);
+    }
+}
+
 }  // namespace
