@@ -242,9 +242,7 @@ void KQovReaderQov::ReadGeometry(KQovMesh* mesh) {
     ReadVertices(mesh);
     ReadPolygonVertexIndex(mesh);
     if (!mFile->IsVersion5Layout()) {
-        ReadLayers(mesh);
-        ReadLinks(mesh);
-        ReadShapes(mesh);
+        ReadSurfaceTail(mesh);
         return;
     }
     ReadNormals(mesh);
@@ -269,6 +267,8 @@ void KQovReaderQov::ReadGeometry(KQovMesh* mesh) {
 
 namespace {
 
+const char* const kPointsMessage = "Control point definition error (wrong number of data).";
+
 // Points of a `uCount` x `vCount` grid, or -1 when negative or more than the `values` a file
 // gives for them (each point needs at least one value): sizes come from the file.
 int64_t GridPoints(int32_t uCount, int32_t vCount, int values) {
@@ -276,9 +276,44 @@ int64_t GridPoints(int32_t uCount, int32_t vCount, int values) {
     return uCount < 0 || vCount < 0 || points > values ? -1 : points;
 }
 
+// Sets the surface up by "Dimensions" (and the two types) unless that is refused; the number
+// of "Points" values, whose field is left open, or -1 without one.
+template <class Surface>
+int SetUpGrid(KQovFieldFile& file, Surface* surface, const int* types) {
+    int32_t uv[2] = {0, 0};
+    const bool sized = file.FieldReadBegin("Dimensions");
+    if (sized) {
+        uv[0] = file.FieldReadI();
+        uv[1] = file.FieldReadI();
+        file.FieldReadEnd();
+    }
+    const int values = file.FieldReadBegin("Points") ? file.FieldReadGetCount() : -1;
+    if (sized && GridPoints(uv[0], uv[1], std::max(values, 0)) < 0)
+        file.GetError().SetErrorWithText(KQovFieldFile::eCountError, kPointsMessage);
+    else if (sized)
+        surface->InitControlPoints(uv[0], types[0], uv[1], types[1]);
+    return values;
+}
+
+// "SurfaceDisplay" (mode, U step, V step) and "Step" (U step, V step).
+template <class Surface>
+void ReadDisplay(KQovFieldFile& file, Surface* surface) {
+    if (file.FieldReadBegin("SurfaceDisplay")) {
+        surface->SetSurfaceDisplay(file.FieldReadI());
+        const int32_t u = file.FieldReadI();
+        surface->SetStep(u, file.FieldReadI());
+        file.FieldReadEnd();
+    }
+    if (file.FieldReadBegin("Step")) {
+        const int32_t u = file.FieldReadI();
+        surface->SetStep(u, file.FieldReadI());
+        file.FieldReadEnd();
+    }
+}
+
 }  // namespace
 
-// Layers, links and shapes of a surface, after its own fields.
+// Layers, links and shapes of a surface after its own fields (a mesh's too, in version 6).
 void KQovReaderQov::ReadSurfaceTail(KQovGeometry* geometry) {
     if (!mFile->IsVersion5Layout()) {
         ReadLayers(geometry);
@@ -318,29 +353,12 @@ bool KQovReaderQov::ReadNurb(KQovNurb* nurb) {
         }
         mFile->FieldReadEnd();
     }
-    if (mFile->FieldReadBegin("SurfaceDisplay")) {
-        nurb->SetSurfaceDisplay(mFile->FieldReadI());
-        const int32_t u = mFile->FieldReadI();
-        nurb->SetStep(u, mFile->FieldReadI());
-        mFile->FieldReadEnd();
-    }
-    if (mFile->FieldReadBegin("Step")) {
-        const int32_t u = mFile->FieldReadI();
-        nurb->SetStep(u, mFile->FieldReadI());
-        mFile->FieldReadEnd();
-    }
-    int32_t uv[2];
-    const bool sized = ReadInts("Dimensions", uv, 2);
-    const bool hasPoints = mFile->FieldReadBegin("Points");
-    const int values = hasPoints ? mFile->FieldReadGetCount() : 0;
-    if (sized && GridPoints(uv[0], uv[1], values) < 0)
-        CountError("Control point definition error (wrong number of data).");
-    else if (sized)
-        nurb->InitControlPoints(uv[0], form[0], uv[1], form[1]);
+    ReadDisplay(*mFile.get(), nurb);
+    const int values = SetUpGrid(*mFile.get(), nurb, form);
     const int64_t points = nurb->GetControlPointsCount();
-    if (hasPoints && values != 4 * points) {
-        CountError("Control point definition error (wrong number of data).");
-    } else if (hasPoints) {
+    if (values >= 0 && values != 4 * points) {
+        CountError(kPointsMessage);
+    } else if (values >= 0) {
         KVector4* p = nurb->GetControlPoints().GetArray();
         for (int64_t i = 0; i < points; ++i) {
             double xyzw[4];
@@ -352,7 +370,7 @@ bool KQovReaderQov::ReadNurb(KQovNurb* nurb) {
             }
         }
     }
-    if (hasPoints) mFile->FieldReadEnd();
+    if (values >= 0) mFile->FieldReadEnd();
     ReadIntVector("MultiplicityU", nurb->GetUMultiplicityVector(),
                   "Multiplicity U definition error (wrong number of data).");
     ReadIntVector("MultiplicityV", nurb->GetVMultiplicityVector(),
@@ -396,15 +414,8 @@ bool KQovReaderQov::ReadPatch(KQovPatch* patch) {
         type[1] = ReadPatchType();
         mFile->FieldReadEnd();
     }
-    int32_t pair[2];
-    const bool sized = ReadInts("Dimensions", pair, 2);
-    const bool hasPoints = mFile->FieldReadBegin("Points");
-    const int values = hasPoints ? mFile->FieldReadGetCount() : 0;
-    if (sized && GridPoints(pair[0], pair[1], values) < 0)
-        CountError("Control point definition error (wrong number of data).");
-    else if (sized)
-        patch->InitControlPoints(pair[0], type[0], pair[1], type[1]);
-    if (hasPoints) {
+    const int values = SetUpGrid(*mFile.get(), patch, type);
+    if (values >= 0) {
         // Points the field does not hold stay as they were set up.
         const int count = std::min(patch->GetControlPointsCount(), values / 3);
         KVector4* p = patch->GetControlPoints().GetArray();
@@ -415,13 +426,8 @@ bool KQovReaderQov::ReadPatch(KQovPatch* patch) {
         }
         mFile->FieldReadEnd();
     }
-    if (mFile->FieldReadBegin("SurfaceDisplay")) {
-        patch->SetSurfaceDisplay(mFile->FieldReadI());
-        const int32_t u = mFile->FieldReadI();
-        patch->SetStep(u, mFile->FieldReadI());
-        mFile->FieldReadEnd();
-    }
-    if (ReadInts("Step", pair, 2)) patch->SetStep(pair[0], pair[1]);
+    ReadDisplay(*mFile.get(), patch);
+    int32_t pair[2];
     if (ReadInts("Closed", pair, 2)) patch->SetClosed(pair[0] != 0, pair[1] != 0);
     if (ReadInts("UCapped", pair, 2)) patch->SetUCapped(pair[0] != 0, pair[1] != 0);
     if (ReadInts("VCapped", pair, 2)) patch->SetVCapped(pair[0] != 0, pair[1] != 0);
