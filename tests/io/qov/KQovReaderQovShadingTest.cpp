@@ -285,4 +285,63 @@ TEST(KQovReaderQovShading, HostileMediaNameStaysInTheMediaFolder) {
     EXPECT_EQ(qovtest::ReadAll(tmp / "m.qom/x"), "not a tiff");
 }
 
+// The version-5 "Media" section: a clip with embedded content standing in for a PNG is
+// extracted, kept as a TIFF copy (no converter), and its textures take that file.
+TEST(KQovReaderQovShading, Version5EmbeddedClip) {
+    qovtest::TempFolder tmp;
+    KImage image;
+    ASSERT_TRUE(image.Init(2, 1, true, KImage::eRGB, 3));
+    ASSERT_TRUE(WriteTiffImage((tmp / "source.tif").c_str(), false, image));
+    KQovFieldFile file;
+    KQovHeaderInfo info;
+    info.fileVersion = 5800;  // without "Definitions": the version-5 layout
+    ASSERT_TRUE(file.Create((tmp / "m.qov").c_str(), true, false, &info));
+    auto text = [&](const char* name, const char* value) { file.FieldWriteC(name, value); };
+    auto number = [&](const char* name, int32_t value) {
+        file.FieldWriteBegin(name);
+        file.FieldWriteI(value);
+        file.FieldWriteEnd();
+    };
+    auto open = [&](const char* name, const char* value) {
+        file.FieldWriteBegin(name);
+        if (value) file.FieldWriteC(value);
+        file.FieldWriteBlockBegin();
+    };
+    auto close = [&] {
+        file.FieldWriteBlockEnd();
+        file.FieldWriteEnd();
+    };
+    open("Model", "Model::Quad");
+    open("Texture", "Photo");
+    text("Media", "Video::photo");
+    close();
+    close();
+    open("Media", nullptr);
+    open("Video", nullptr);
+    open("Video", "Video::photo");
+    text("Type", "Clip");
+    number("Version", 101);
+    number("OriginalFormat", 0);
+    text("OriginalFilename", "photo.png");
+    text("Filename", "C:\\shots\\photo.png");
+    file.FieldWriteBegin("Content");
+    file.FieldWriteFileContent((tmp / "source.tif").c_str(), nullptr);
+    file.FieldWriteEnd();
+    close();
+    close();
+    close();
+    ASSERT_TRUE(file.FieldFileClose());
+
+    Read read(tmp / "m.qov");
+    EXPECT_TRUE(read.ok);
+    KQovTexture* photo = read.manager.FindTexture("Photo");
+    ASSERT_NE(photo, nullptr);
+    EXPECT_EQ(std::string(photo->GetFileName()), tmp / "m.qom/photo.tif");
+    EXPECT_STREQ(photo->GetRelativeFileName(), "m.qom/photo.tif");
+    EXPECT_FALSE(KFileExists((tmp / "m.qom/photo.png").c_str()));
+    KImage back;
+    EXPECT_TRUE(ReadTiffImage(photo->GetFileName(), back, false));
+    EXPECT_EQ(back.GetWidth(), 2);
+}
+
 }  // namespace
