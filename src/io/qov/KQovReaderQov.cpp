@@ -160,6 +160,7 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
     }
     if (scene) {
         ReadSceneContent(scene, ok);
+        FinishShading(scene);
     } else if (ok) {
         mError.SetError(eUnidentifiedError);
         ok = false;
