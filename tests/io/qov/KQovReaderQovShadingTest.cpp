@@ -9,6 +9,8 @@
 #include "attributes/images/KImageConverterRegistry.h"
 #include "attributes/images/KTiffImage.h"
 #include "foundation/KPath.h"
+#include "attributes/KQovGeometry.h"
+#include "attributes/KQovLink.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovVideo.h"
@@ -122,26 +124,37 @@ TEST(KQovReaderQovShading, DuplicateTexturesAndMaterialsMerge) {
 
 TEST(KQovReaderQovShading, VideosAndDeformers) {
     qovtest::TempFolder tmp;
-    Read read(Variant(tmp, "geo_scene6.qov", "Indexes: 3,1", "Indexes: 3,-1,1"));
+    // The skin deforms the quad and its cluster follows the quad: the version-6 read turns the
+    // connected clusters into links of the geometry and the deformers leave the scene.
+    std::string text = qovtest::ReadAll(Variant(tmp, "geo_scene6.qov", "Indexes: 3,1", "Indexes: 3,-1,1"));
+    text += "Connections:  {\n"
+            "    Connect: \"OO\", \"SubDeformer::Cluster\", \"Deformer::Skin\"\n"
+            "    Connect: \"OO\", \"Deformer::Skin\", \"Model::Quad\"\n"
+            "    Connect: \"OO\", \"Model::Quad\", \"SubDeformer::Cluster\"\n"
+            "}\n";
+    const std::string path = tmp / "connected.qov";
+    qovtest::WriteAll(path, text);
+    Read read(path);
     KQovVideo* video = read.manager.FindVideo("wood");
     ASSERT_NE(video, nullptr);
     // Without a name from the property block the "Filename" field stands in.
     EXPECT_STREQ(video->GetFileName(), "fallback.png");
     EXPECT_STREQ(video->GetRelativeFileName(), "kept.png");
     EXPECT_TRUE(video->GetUseMipMap());
-    KQovEntityContainer* entity = read.scene->GetEntityContainer();
-    ASSERT_EQ(entity->GetDeformerCount(), 2);  // "Blend" is no deformer kind
-    KQovDeformer* skin = entity->GetDeformer(0, KQovDeformer::eSkin);
-    KQovDeformer* cluster = entity->GetDeformer(0, KQovDeformer::eCluster);
-    ASSERT_TRUE(skin && cluster);
-    EXPECT_EQ(static_cast<KQovSkin*>(skin->GetProperties())->accuracy, 12.5);
-    EXPECT_TRUE(skin->GetMultiLayer());
-    const KQovClusterLinkData& data = cluster->GetLinkData();
-    EXPECT_EQ(data.linkMode, 2);
-    EXPECT_EQ(data.indices, std::vector<int32_t>({3, 1}));
-    EXPECT_EQ(data.weights, std::vector<double>({0.5, 1.0}));  // a negative index goes
+    EXPECT_EQ(read.scene->GetEntityContainer()->GetDeformerCount(), 0);
+    KQovNode* quad = read.manager.FindNode("Quad");
+    ASSERT_TRUE(quad && quad->GetGeometry());
+    ASSERT_EQ(quad->GetGeometry()->GetLinkCount(), 1);
+    KQovLink* link = quad->GetGeometry()->GetLink(0);
+    EXPECT_EQ(link->GetLink(), quad);
+    EXPECT_EQ(link->GetLinkMode(), 2);
+    ASSERT_EQ(link->GetControlPointIndicesCount(), 2);  // a negative index goes
+    EXPECT_EQ(link->GetControlPointIndex(0), 3);
+    EXPECT_EQ(link->GetControlPointIndex(1), 1);
+    EXPECT_EQ(link->GetControlPointWeight(0), 0.5);
+    EXPECT_EQ(link->GetControlPointWeight(1), 1.0);
     // The stored transform is T x L^-1: the link transform is multiplied back in.
-    EXPECT_EQ(geotest::Point(data.transform.GetRow(3), 3), "1,2,0");
+    EXPECT_EQ(geotest::Point(link->GetTransformMatrix().GetRow(3), 3), "1,2,0");
     EXPECT_EQ(read.reader.GetFieldFile()->GetLastErrorID(), KQovFieldFile::eInvalidData);
 }
 
