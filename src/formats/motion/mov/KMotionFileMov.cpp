@@ -16,10 +16,11 @@ bool KMotionFileMov::CountColumns(int& count) {
     return !PeekChar(c);
 }
 
-bool KMotionFileMov::ReadRow(double* values, int count, bool rewind) {
+bool KMotionFileMov::ReadRow(double* values, int count, bool rewind, int* parsed) {
     if (!(rewind ? Rewind() : ReadLine())) return false;
-    bool parsed = true;
-    for (int i = 0; i < count; ++i)
-        if (!(parsed = parsed && ReadDouble(values[i], 1.0))) values[i] = 0.0;
+    int n = 0;
+    while (n < count && ReadDouble(values[n], 1.0)) ++n;
+    for (int i = n; i < count; ++i) values[i] = 0.0;
+    if (parsed) *parsed = n;
     return true;
 }

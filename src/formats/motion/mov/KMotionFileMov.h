@@ -16,6 +16,7 @@ public:
     // Numbers on the first line; false when anything else follows them there.
     bool CountColumns(int& count);
     // Up to `count` numbers of the first line (`rewind`) or the next; the rest from the first
-    // that does not parse are 0. False only when no line is left.
-    bool ReadRow(double* values, int count, bool rewind);
+    // that does not parse are 0, and `parsed` tells how many did. False only when no line is
+    // left.
+    bool ReadRow(double* values, int count, bool rewind, int* parsed = nullptr);
 };

@@ -66,21 +66,30 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
         return false;
     }
 
-    // Rows grow as they are read; the options' count is only an upper bound.
+    // Rows keep only the numbers they hold, so memory follows the file, not the first row's
+    // width times the options' count; missing numbers read as 0.
     const int wanted = options->GetFrameCount();
-    const size_t width = size_t(columns);
-    std::vector<double> rows;
-    int frames = 0;
-    for (; frames < wanted; ++frames) {
-        options->Progress(0, "Reading MOV animation frames", float(frames * 50.0 / wanted));
-        if (int64_t(frames + 1) * columns > kMotionMaxKeys) return Fail(eFileCorrupted);
-        rows.resize(rows.size() + width);
-        if (!mFile->ReadRow(rows.data() + rows.size() - width, columns, frames == 0)) break;
+    std::vector<double> row(static_cast<size_t>(columns)), values;
+    std::vector<size_t> rowStart;
+    for (int r = 0; r < wanted; ++r) {
+        options->Progress(0, "Reading MOV animation frames", float(r * 50.0 / wanted));
+        int parsed = 0;
+        if (!mFile->ReadRow(row.data(), columns, r == 0, &parsed)) break;
+        rowStart.push_back(values.size());
+        values.insert(values.end(), row.begin(), row.begin() + parsed);
     }
+    const int frames = int(rowStart.size());
     if (frames == 0) return Fail(eFileCorrupted);
-    options->SetFrameCount(frames);
+    rowStart.push_back(values.size());
 
     const int markers = (columns - 1) / (3 * groups);
+    // Every marker gets a key per frame per column, present in the row or not.
+    if (int64_t(frames) * markers * 3 * groups > kMotionMaxKeys) return Fail(eFileCorrupted);
+    options->SetFrameCount(frames);
+    auto value = [&](int f, int column) {
+        const size_t at = rowStart[size_t(f)] + size_t(column);
+        return at < rowStart[size_t(f) + 1] ? values[at] : 0.0;
+    };
     const KString take = KExtractFileName(mFileName.Buffer(), false);
     const KTime start = options->GetStartTime(), period = options->GetFramePeriod();
     KQovNode* parent = KMotionCreateMarkerParent(mManager, "MOV", *options);
@@ -103,7 +112,7 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
                 if (!curve) continue;
                 curve->PrepareKeys(frames);
                 for (int f = 0; f < frames; ++f)
-                    KMotionSetKey(curve, f, start + period * int64_t(f), rows[size_t(f) * width + size_t(column)]);
+                    KMotionSetKey(curve, f, start + period * int64_t(f), value(f, column));
                 curve->CommitKeys(frames);
             }
             KMotionFilterCurves(curves[g], 3, g == 1);
