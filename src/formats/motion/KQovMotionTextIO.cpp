@@ -5,6 +5,7 @@
 #include "animation/KFCurveFilterGimbleKiller.h"
 #include "animation/KFCurveFilterUnroll.h"
 #include "animation/KFCurveSettings.h"
+#include "animation/KQovTakeNode.h"
 #include "attributes/KQovMarker.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
@@ -39,6 +40,18 @@ KQovNode* KMotionCreateMarkerParent(KQovObjectManager* manager, const char* pref
     KQovNode* parent = manager->CreateNode(name.Buffer());
     parent->SetNodeAttribute(manager->CreateOpticalReference());
     return parent;
+}
+
+KQovTakeNode* KMotionAddTake(KQovNode* node, const KString& take, KFCurve* curves[3][3]) {
+    node->AddTakeNode(take.Buffer());
+    node->SetCurrentTakeNode(take.Buffer());
+    KQovTakeNode* t = node->GetCurrentTakeNode();
+    KFCurve* found[3][3] = {{t->GetTranslationX(), t->GetTranslationY(), t->GetTranslationZ()},
+                            {t->GetRotationX(), t->GetRotationY(), t->GetRotationZ()},
+                            {t->GetScalingX(), t->GetScalingY(), t->GetScalingZ()}};
+    for (int g = 0; g < 3; ++g)
+        for (int a = 0; a < 3; ++a) curves[g][a] = found[g][a];
+    return t;
 }
 
 void KMotionSetKey(KFCurve* curve, int index, KTime time, double value, bool constant) {

@@ -15,6 +15,7 @@
 
 class KFCurve;
 class KQovNode;
+class KQovTakeNode;
 class KStreamOptionsMotion;
 
 // Keys one read may make in all: a few short lines must not ask for gigabytes of keys.
@@ -26,6 +27,9 @@ KQovNode* KMotionCreateMarkerNode(KQovObjectManager* manager, const char* name);
 // reference attribute; not yet in a scene.
 KQovNode* KMotionCreateMarkerParent(KQovObjectManager* manager, const char* prefix,
                                     const KStreamOptionsMotion& options);
+// The node's take of that name, added and made current, and its translation, rotation and
+// scaling curves, X, Y and Z each.
+KQovTakeNode* KMotionAddTake(KQovNode* node, const KString& take, KFCurve* curves[3][3]);
 // A cubic key, or a constant one for occlusion; tangent mode 0x100, default weights.
 void KMotionSetKey(KFCurve* curve, int index, KTime time, double value, bool constant = false);
 // Up to three curves of one channel: the global rotation filter over the three when

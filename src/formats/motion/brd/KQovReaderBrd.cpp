@@ -108,12 +108,10 @@ bool KQovReaderBrd::Read(KQovScene* scene, KStreamOptions* base) {
 
 void KQovReaderBrd::LoadTrack(KQovNode* node, const KBrdTrack& track, const KString& take,
                               const KStreamOptionsMotion& options) {
-    node->AddTakeNode(take.Buffer());
-    node->SetCurrentTakeNode(take.Buffer());
-    KQovTakeNode* takeNode = node->GetCurrentTakeNode();
-    KFCurve* t[3] = {takeNode->GetTranslationX(), takeNode->GetTranslationY(), takeNode->GetTranslationZ()};
-    KFCurve* r[3] = {takeNode->GetRotationX(), takeNode->GetRotationY(), takeNode->GetRotationZ()};
-    KFCurve* occlusion = takeNode->GetOcclusion();
+    KFCurve* curves[3][3];
+    KFCurve* occlusion = KMotionAddTake(node, take, curves)->GetOcclusion();
+    KFCurve* const* t = curves[0];
+    KFCurve* const* r = curves[1];
     const int frames = options.GetFrameCount();
     for (KFCurve* curve : {t[0], t[1], t[2], r[0], r[1], r[2], occlusion})
         if (curve) curve->PrepareKeys(frames);

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
-#include "animation/KQovTakeNode.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -99,12 +98,8 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
         name += i;
         KQovNode* node = KMotionCreateMarkerNode(mManager, name.Buffer());
         parent->AddChild(node);
-        node->AddTakeNode(take.Buffer());
-        node->SetCurrentTakeNode(take.Buffer());
-        KQovTakeNode* t = node->GetCurrentTakeNode();
-        KFCurve* curves[3][3] = {{t->GetTranslationX(), t->GetTranslationY(), t->GetTranslationZ()},
-                                 {t->GetRotationX(), t->GetRotationY(), t->GetRotationZ()},
-                                 {t->GetScalingX(), t->GetScalingY(), t->GetScalingZ()}};
+        KFCurve* curves[3][3];
+        KMotionAddTake(node, take, curves);
         for (int g = 0; g < 3; ++g) {
             if (!on[g]) continue;
             for (int a = 0; a < 3; ++a, ++column) {

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
-#include "animation/KQovTakeNode.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -69,12 +68,8 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take, KStreamOp
         lines.push_back(line);
     }
     KQovNode* node = KMotionCreateMarkerNode(mManager, name.Buffer());
-    node->AddTakeNode(take.Buffer());
-    node->SetCurrentTakeNode(take.Buffer());
-    KQovTakeNode* t = node->GetCurrentTakeNode();
-    KFCurve* curves[3][3] = {{t->GetTranslationX(), t->GetTranslationY(), t->GetTranslationZ()},
-                             {t->GetRotationX(), t->GetRotationY(), t->GetRotationZ()},
-                             {t->GetScalingX(), t->GetScalingY(), t->GetScalingZ()}};
+    KFCurve* curves[3][3];
+    KMotionAddTake(node, take, curves);
     const KTime start = options.GetStartTime(), period = options.GetFramePeriod();
     for (int g = 0; g < 3; ++g) {
         for (int a = 0; a < 3; ++a) {

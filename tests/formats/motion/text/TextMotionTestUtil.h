@@ -63,19 +63,11 @@ inline Pose SourcePose(int k, int f) {
     return p;
 }
 
+// Channel 0 translation, 1 rotation, 2 scaling, each axis 0-2; channel 3 is occlusion.
 inline KFCurve* Curve(KQovTakeNode* take, int channel, int axis) {
-    switch (channel * 3 + axis) {
-        case 0: return take->GetTranslationX();
-        case 1: return take->GetTranslationY();
-        case 2: return take->GetTranslationZ();
-        case 3: return take->GetRotationX();
-        case 4: return take->GetRotationY();
-        case 5: return take->GetRotationZ();
-        case 6: return take->GetScalingX();
-        case 7: return take->GetScalingY();
-        case 8: return take->GetScalingZ();
-        default: return take->GetOcclusion();
-    }
+    static const char* const kChannels[3] = {"T", "R", "S"};
+    static const char* const kAxes[3] = {"X", "Y", "Z"};
+    return channel == 3 ? take->GetOcclusion() : take->FindCurve("Transform", kChannels[channel], kAxes[axis]);
 }
 
 inline KTime FrameTime(int f, double rate) {
