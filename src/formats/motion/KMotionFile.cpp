@@ -58,8 +58,10 @@ int KMotionFile::Close() {
 
 bool KMotionFile::Flush() {
     if (!mStream.IsOpen()) return false;
-    // A seek to the current position writes the buffer out.
-    return mStream.Seek(1, 0) == 0 && !mStream.HasError();
+    // A seek to the current position writes the buffer out; a failed write leaves the
+    // stream's error set, while a pipe only refuses the seek itself.
+    mStream.Seek(1, 0);
+    return !mStream.HasError();
 }
 
 bool KMotionFile::IsSignificant(const char* text) const {

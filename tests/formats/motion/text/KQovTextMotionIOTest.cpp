@@ -1,5 +1,5 @@
-// What the three text marker formats share: the format table, opening and creating files,
-// options checks, failed and full disks, and truncated files.
+// What the three text marker formats share: opening and creating files, options checks,
+// failed and full disks, truncated files, and the exporter's and importer's format table.
 #include <gtest/gtest.h>
 
 #include "TextMotionTestUtil.h"
@@ -11,7 +11,6 @@
 #include "formats/motion/vpm/KQovReaderVpm.h"
 #include "formats/motion/vpm/KQovWriterVpm.h"
 #include "io/KQovExporter.h"
-#include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsQov.h"
 
@@ -46,20 +45,6 @@ const Format kFormats[] = {
     Make<KQovReaderMov, KQovWriterMov>("mov", 12, 14),
     Make<KQovReaderVpm, KQovWriterVpm>("vpm", 11, 13),
 };
-
-TEST(TextMarkerFormats, TheFormatTableMakesEachReaderAndWriter) {
-    KQovObjectManager manager;
-    for (const Format& f : kFormats) {
-        std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(f.readerId, &manager));
-        std::unique_ptr<KQovReader> expectedReader(f.reader(&manager));
-        ASSERT_TRUE(reader) << f.extension;
-        EXPECT_EQ(typeid(*reader), typeid(*expectedReader)) << f.extension;
-        std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(f.writerId, &manager));
-        std::unique_ptr<KQovWriter> expectedWriter(f.writer(&manager));
-        ASSERT_TRUE(writer) << f.extension;
-        EXPECT_EQ(typeid(*writer), typeid(*expectedWriter)) << f.extension;
-    }
-}
 
 TEST(TextMarkerFormats, ReadersRefuseMissingFilesAndForeignOptions) {
     TempTestFolder dir;
