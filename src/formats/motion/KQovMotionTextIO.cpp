@@ -57,7 +57,8 @@ KQovTakeNode* KMotionAddTake(KQovNode* node, const KString& take, KFCurve* curve
 void KMotionSetKey(KFCurve* curve, int index, KTime time, double value, bool constant) {
     if (curve)
         curve->KeySet(index, time, float(value),
-                      constant ? KFCURVE_INTERPOLATION_CONSTANT : KFCURVE_INTERPOLATION_CUBIC, kTangentMode);
+                      constant ? KFCURVE_INTERPOLATION_CONSTANT : KFCURVE_INTERPOLATION_CUBIC,
+                      kTangentMode);
 }
 
 void KMotionFilterCurves(KFCurve* const* curves, int count, bool rotation) {

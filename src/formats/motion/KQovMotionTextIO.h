@@ -105,7 +105,8 @@ public:
         auto file = std::make_unique<File>();
         if (!fileName || file->Open(fileName, "w") != 0) {
             // Nothing is kept that later writes could go to.
-            KString text = KString("Cannot open file \"") + (fileName ? fileName : "") + "\" for writing.";
+            KString text =
+                KString("Cannot open file \"") + (fileName ? fileName : "") + "\" for writing.";
             return Fail(eFileNotOpened, text.Buffer());
         }
         mFile = std::move(file);
@@ -140,7 +141,8 @@ protected:
 KStreamOptionsMotion* KMotionAsOptions(KQovScene* scene, KStreamOptions* options);
 
 template <class File>
-KStreamOptionsMotion* KQovMotionTextReader<File>::CheckRead(KQovScene* scene, KStreamOptions* options) {
+KStreamOptionsMotion* KQovMotionTextReader<File>::CheckRead(KQovScene* scene,
+                                                            KStreamOptions* options) {
     if (!mFile) return Fail(eFileNotOpened), nullptr;
     KStreamOptionsMotion* motion = KMotionAsOptions(scene, options);
     if (!motion) Fail(eStreamOptionsNotSet);
@@ -148,7 +150,8 @@ KStreamOptionsMotion* KQovMotionTextReader<File>::CheckRead(KQovScene* scene, KS
 }
 
 template <class File>
-KStreamOptionsMotion* KQovMotionTextWriter<File>::CheckWrite(KQovScene* scene, KStreamOptions* options) {
+KStreamOptionsMotion* KQovMotionTextWriter<File>::CheckWrite(KQovScene* scene,
+                                                             KStreamOptions* options) {
     if (!mFile) return Fail(eFileNotOpened), nullptr;
     KStreamOptionsMotion* motion = KMotionAsOptions(scene, options);
     if (!motion) Fail(eStreamOptionsNotSet);

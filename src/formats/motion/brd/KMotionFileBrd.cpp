@@ -1,6 +1,7 @@
 #include "formats/motion/brd/KMotionFileBrd.h"
 
-bool KBrdTrack::FindSample(int frame, KVector4& position, KVector4& orientation, int& cursor) const {
+bool KBrdTrack::FindSample(int frame, KVector4& position, KVector4& orientation,
+                           int& cursor) const {
     size_t i = cursor < 0 ? 0 : size_t(cursor);
     while (i < samples.size() && samples[i].frame < frame) ++i;
     cursor = int(i);
@@ -17,8 +18,8 @@ bool KMotionFileBrd::ReadSample(KBrdSample& sample, int& marker, bool rewind) {
     if (!(rewind ? Rewind() : ReadLine())) return false;
     char c = 0;
     double p[3], q[4], seconds = 0.0, micro = 0.0;
-    if (!ReadInt(sample.frame) || !ReadInt(marker) || !GetChar(c) || c != 'P' || !ReadVector(p, 1.0) ||
-        !GetChar(c) || c != 'Q')
+    if (!ReadInt(sample.frame) || !ReadInt(marker) || !GetChar(c) || c != 'P' ||
+        !ReadVector(p, 1.0) || !GetChar(c) || c != 'Q')
         return false;
     for (double& v : q)
         if (!ReadDouble(v, 1.0)) return false;
@@ -32,11 +33,12 @@ bool KMotionFileBrd::ReadSample(KBrdSample& sample, int& marker, bool rewind) {
     return true;
 }
 
-bool KMotionFileBrd::WriteSample(int frame, int marker, const KVector4& p, const KVector4& q, KTime time) {
+bool KMotionFileBrd::WriteSample(int frame, int marker, const KVector4& p, const KVector4& q,
+                                 KTime time) {
     const int64_t seconds = time.GetSecond(true);
     KTime whole;
     whole.SetSecondDouble(double(seconds));
     const double micro = (time - whole).GetSecondDouble() * 1e6;
-    return Printf(0, "%d\t%d\tP\t%g\t%g\t%g\tQ\t%g\t%g\t%g\t%g\t%g\t%g\n", frame, marker, p[0], p[1], p[2],
-                  q[0], q[1], q[2], q[3], double(seconds), micro) >= 0;
+    return Printf(0, "%d\t%d\tP\t%g\t%g\t%g\tQ\t%g\t%g\t%g\t%g\t%g\t%g\n", frame, marker, p[0],
+                  p[1], p[2], q[0], q[1], q[2], q[3], double(seconds), micro) >= 0;
 }

@@ -47,7 +47,8 @@ bool KQovReaderBrd::Scan() {
         return a.marker != b.marker ? a.marker < b.marker : a.sample.frame < b.sample.frame;
     });
     for (const Line& l : lines) {
-        if (mTracks.empty() || mTracks.back().marker != l.marker) mTracks.push_back(KBrdTrack{l.marker, {}});
+        if (mTracks.empty() || mTracks.back().marker != l.marker)
+            mTracks.push_back(KBrdTrack{l.marker, {}});
         std::vector<KBrdSample>& samples = mTracks.back().samples;
         // A later line for the same marker and frame replaces the earlier one.
         if (!samples.empty() && samples.back().frame == l.sample.frame)
@@ -96,7 +97,8 @@ bool KQovReaderBrd::Read(KQovScene* scene, KStreamOptions* base) {
         nodes.push_back(KMotionCreateMarkerNode(mManager, name.Buffer()));
     }
     for (size_t i = 0; i < nodes.size(); ++i) {
-        options->Progress(0, "Loading BRD animation frames in nodes", float(i * 100.0 / nodes.size()));
+        options->Progress(0, "Loading BRD animation frames in nodes",
+                          float(i * 100.0 / nodes.size()));
         LoadTrack(nodes[i], mTracks[i], take, *options);
     }
     KQovNode* parent = KMotionCreateMarkerParent(mManager, "BRD", *options);

@@ -24,7 +24,8 @@ bool KQovWriterBrd::Write(KQovScene* scene, KStreamOptions* base) {
     bool ok = true;
     KTime time = options->GetStartTime();
     for (int f = 0; ok && f < frames; ++f, time += period) {
-        if (f % 64 == 0) options->Progress(0, "Writing BRD animation frames", float(f * 100.0 / frames));
+        if (f % 64 == 0)
+            options->Progress(0, "Writing BRD animation frames", float(f * 100.0 / frames));
         mMarkers.Evaluate(time);
         for (size_t k = 0; ok && k < mMarkers.GetCount(); ++k) {
             KQovTakeNode* take = mMarkers.GetNode(k)->GetCurrentTakeNode();

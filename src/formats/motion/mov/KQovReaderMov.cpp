@@ -32,9 +32,11 @@ KQovReaderMov::KQovReaderMov(KQovObjectManager* manager) : KQovMotionTextReader(
 KStreamOptions* KQovReaderMov::GetReadOptions(bool) {
     if (!mFile) return Fail(eFileNotOpened), nullptr;
     int columns = 0, lines = 0;
-    if (!mFile->CountColumns(columns) || !mFile->CountLines(lines)) return Fail(eFileCorrupted), nullptr;
+    if (!mFile->CountColumns(columns) || !mFile->CountLines(lines))
+        return Fail(eFileCorrupted), nullptr;
     std::vector<double> times;
-    for (double t = 0.0; int(times.size()) < std::min(lines, kRateRows) && mFile->ReadRow(&t, 1, times.empty());)
+    for (double t = 0.0;
+         int(times.size()) < std::min(lines, kRateRows) && mFile->ReadRow(&t, 1, times.empty());)
         times.push_back(t);
     const double rate = EstimateRate(times);
     KStreamOptionsMotion* options = KStreamOptionsMotion::Create();
@@ -93,7 +95,8 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
     const KTime start = options->GetStartTime(), period = options->GetFramePeriod();
     KQovNode* parent = KMotionCreateMarkerParent(mManager, "MOV", *options);
     for (int i = 0, column = 1; i < markers; ++i) {
-        options->Progress(0, "Loading MOV animation frames in nodes", float(i * 50.0 / markers + 50.0));
+        options->Progress(0, "Loading MOV animation frames in nodes",
+                          float(i * 50.0 / markers + 50.0));
         KString name = "Marker";
         name += i;
         KQovNode* node = KMotionCreateMarkerNode(mManager, name.Buffer());

@@ -24,14 +24,17 @@ bool KQovWriterMov::Write(KQovScene* scene, KStreamOptions* base) {
     KTime time = options->GetStartTime();
     bool ok = true;
     for (int f = 0; ok && f < frames; ++f, time += period) {
-        if (f % 64 == 0) options->Progress(0, "Writing MOV animation frames", float(f * 100.0 / frames));
+        if (f % 64 == 0)
+            options->Progress(0, "Writing MOV animation frames", float(f * 100.0 / frames));
         mMarkers.Evaluate(time);
         ok = mFile->Printf(0, "%g\t", time.GetSecondDouble()) >= 0;
         for (size_t k = 0; ok && k < mMarkers.GetCount(); ++k) {
             const KAffineMatrix m = mMarkers.GetMatrix(k);
             const KVector4 values[3] = {m.GetT(), m.GetR(), m.GetS()};
             for (int g = 0; ok && g < 3; ++g)
-                if (on[g]) ok = mFile->Printf(0, "%g\t%g\t%g\t", values[g][0], values[g][1], values[g][2]) >= 0;
+                if (on[g])
+                    ok = mFile->Printf(0, "%g\t%g\t%g\t", values[g][0], values[g][1],
+                                       values[g][2]) >= 0;
         }
         ok = ok && mFile->Printf(0, "\n") >= 0;
     }

@@ -15,8 +15,9 @@ bool KMotionFileVpm::ReadHeader(KString& name, int& frames, double& frameTime, b
     frames = 0;
     frameTime = 0.0;
     const bool parsed = (rewind ? Rewind() : ReadLine()) && ReadKeyword(mKeywords) == 0 &&
-                        ReadTokenString(name) && ReadLine() && ReadKeyword(mKeywords) == 1 && ReadInt(frames) &&
-                        ReadLine() && ReadKeyword(mKeywords) == 2 && ReadDouble(frameTime, 1.0);
+                        ReadTokenString(name) && ReadLine() && ReadKeyword(mKeywords) == 1 &&
+                        ReadInt(frames) && ReadLine() && ReadKeyword(mKeywords) == 2 &&
+                        ReadDouble(frameTime, 1.0);
     return parsed && !name.IsEmpty() && frames >= 0 && frameTime > 0.0;
 }
 
@@ -32,7 +33,8 @@ bool KMotionFileVpm::SkipColumnLines() {
 
 bool KMotionFileVpm::ReadFrame(KVector4& translation, KVector4& rotation, KVector4& scaling) {
     double t[3], r[3], s[3];
-    if (!ReadLine() || !ReadVector(t, kCentimetresPerInch) || !ReadVector(r, 1.0) || !ReadVector(s, 1.0))
+    if (!ReadLine() || !ReadVector(t, kCentimetresPerInch) || !ReadVector(r, 1.0) ||
+        !ReadVector(s, 1.0))
         return false;
     translation = KVector4(t[0], t[1], t[2], 1.0);
     rotation = KVector4(r[0], r[1], r[2], 1.0);
@@ -49,11 +51,14 @@ bool KMotionFileVpm::WriteHeader(const char* name, int frames, double frameTime)
 
 bool KMotionFileVpm::WriteColumnLines() {
     return Printf(0, "XTRAN\tYTRAN\tZTRAN\tXROT\tYROT\tZROT\tXSCALE\tYSCALE\tZSCALE\n") >= 0 &&
-           Printf(0, "INCHES\tINCHES\tINCHES\tDEGREES\tDEGREES\tDEGREES\tPERCENT\tPERCENT\tPERCENT\n") >= 0;
+           Printf(
+               0,
+               "INCHES\tINCHES\tINCHES\tDEGREES\tDEGREES\tDEGREES\tPERCENT\tPERCENT\tPERCENT\n") >=
+               0;
 }
 
 bool KMotionFileVpm::WriteFrame(const KVector4& t, const KVector4& r, const KVector4& s) {
     const double k = kInchesPerCentimetre;
-    return Printf(0, "%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", t[0] * k, t[1] * k, t[2] * k, r[0], r[1], r[2],
-                  s[0] * 100.0, s[1] * 100.0, s[2] * 100.0) >= 0;
+    return Printf(0, "%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", t[0] * k, t[1] * k, t[2] * k, r[0],
+                  r[1], r[2], s[0] * 100.0, s[1] * 100.0, s[2] * 100.0) >= 0;
 }

@@ -37,7 +37,8 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     }
     bool more = true;
     while (more) more = ReadSegment(parent, take, *options, false);
-    KString message = KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
+    KString message =
+        KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
     if (!CheckDuplicateNames(parent, message)) {
         options->Message("Error", message.Buffer(), "Ok");
         // Refused nodes go with their parent: nothing is left unattached.
@@ -49,12 +50,13 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     return true;
 }
 
-bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take, KStreamOptionsMotion& options,
-                                bool rewind) {
+bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
+                                KStreamOptionsMotion& options, bool rewind) {
     KString name;
     int declared = 0;
     double frameTime = 0.0;
-    if (!mFile->ReadHeader(name, declared, frameTime, rewind) || !mFile->SkipColumnLines()) return false;
+    if (!mFile->ReadHeader(name, declared, frameTime, rewind) || !mFile->SkipColumnLines())
+        return false;
     const int frames = std::min(options.GetFrameCount(), declared);
     // The lines are read before any key is made, so the header's count is never an allocation.
     struct Frame {

@@ -17,5 +17,6 @@ public:
 
 private:
     // One block into a node under `parent`; false, with nothing added, when it fails.
-    bool ReadSegment(KQovNode* parent, const KString& take, KStreamOptionsMotion& options, bool rewind);
+    bool ReadSegment(KQovNode* parent, const KString& take, KStreamOptionsMotion& options,
+                     bool rewind);
 };

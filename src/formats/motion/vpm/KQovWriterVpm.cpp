@@ -61,7 +61,8 @@ bool KQovWriterVpm::Write(KQovScene* scene, KStreamOptions* base) {
         const std::string full = mMarkers.GetNode(k)->GetName();
         const size_t colon = full.rfind(':');
         const std::string name = colon == std::string::npos ? full : full.substr(colon + 1);
-        ok = mFile->WriteHeader(name.c_str(), frames, period.GetSecondDouble()) && mFile->WriteColumnLines();
+        ok = mFile->WriteHeader(name.c_str(), frames, period.GetSecondDouble()) &&
+             mFile->WriteColumnLines();
         for (int f = 0; ok && f < frames; ++f) {
             const Sample& s = samples[size_t(f) * markers + k];
             ok = mFile->WriteFrame(s.translation, s.rotation, unit);

@@ -1,7 +1,6 @@
 // Rigid-body marker sample files: hand-made files into scenes, marked nodes out and back.
 #include <gtest/gtest.h>
 
-
 #include "TextMotionTestUtil.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/brd/KQovReaderBrd.h"
@@ -12,9 +11,11 @@ namespace {
 using namespace texttest;
 
 // A line of marker `m` at frame `f`: position, identity orientation unless given, time.
-std::string Line(int f, int m, double x, double y, double z, const char* q, double seconds, double micro) {
+std::string Line(int f, int m, double x, double y, double z, const char* q, double seconds,
+                 double micro) {
     char text[256];
-    snprintf(text, sizeof text, "%d\t%d\tP\t%g\t%g\t%g\tQ\t%s\t%g\t%g\n", f, m, x, y, z, q, seconds, micro);
+    snprintf(text, sizeof text, "%d\t%d\tP\t%g\t%g\t%g\tQ\t%s\t%g\t%g\n", f, m, x, y, z, q, seconds,
+             micro);
     return text;
 }
 constexpr const char* kIdentity = "0 0 0 1";
@@ -26,10 +27,11 @@ TEST(BrdFile, HandMadeFilesReadAsTheLinesSay) {
     // Markers 7 and 3, lines out of order, at 100 frames per second from frame 0. Marker 3
     // misses frame 1; marker 7's frame 2 is given twice and the later line holds. A quarter
     // turn about Z (quaternion 0 0 sin45 cos45) at frame 2 of marker 3.
-    const std::string text = Line(2, 7, 9, 9, 9, kIdentity, 0, 20000) + Line(0, 7, 1, 2, 3, kIdentity, 0, 0) +
-                             Line(0, 3, -1, -2, -3, kIdentity, 0, 0) +
-                             Line(2, 3, 5, 6, 7, "0 0 0.70710678 0.70710678", 0, 20000) +
-                             Line(1, 7, 4, 5, 6, kIdentity, 0, 10000) + Line(2, 7, 7, 8, 9, kIdentity, 0, 20000);
+    const std::string text =
+        Line(2, 7, 9, 9, 9, kIdentity, 0, 20000) + Line(0, 7, 1, 2, 3, kIdentity, 0, 0) +
+        Line(0, 3, -1, -2, -3, kIdentity, 0, 0) +
+        Line(2, 3, 5, 6, 7, "0 0 0.70710678 0.70710678", 0, 20000) +
+        Line(1, 7, 4, 5, 6, kIdentity, 0, 10000) + Line(2, 7, 7, 8, 9, kIdentity, 0, 20000);
     ASSERT_TRUE(WriteText(path, text));
     for (const bool fill : {true, false}) {
         TestScene t;
@@ -53,13 +55,14 @@ TEST(BrdFile, HandMadeFilesReadAsTheLinesSay) {
         };
         const double gap = fill ? -1.0 : 0.0;
         const Expect expected[] = {
-            {m7, 2, {7, 8, 9}, 0, 0},          {m7, 1, {4, 5, 6}, 0, 0},
-            {m3, 0, {-1, -2, -3}, 0, 0},       {m3, 1, {gap, 2 * gap, 3 * gap}, 0, 1},
+            {m7, 2, {7, 8, 9}, 0, 0},    {m7, 1, {4, 5, 6}, 0, 0},
+            {m3, 0, {-1, -2, -3}, 0, 0}, {m3, 1, {gap, 2 * gap, 3 * gap}, 0, 1},
             {m3, 2, {5, 6, 7}, 90, 0},
         };
         for (const Expect& e : expected) {
             const Pose p = Evaluate(e.node, in.Time(e.frame));
-            for (int a = 0; a < 3; ++a) EXPECT_NEAR(p.t[a], e.t[a], 1e-5) << e.node->GetName() << " frame " << e.frame;
+            for (int a = 0; a < 3; ++a)
+                EXPECT_NEAR(p.t[a], e.t[a], 1e-5) << e.node->GetName() << " frame " << e.frame;
             EXPECT_NEAR(p.r[2], e.rz, 1e-3);
             EXPECT_EQ(p.occlusion, e.occlusion);
         }
@@ -79,13 +82,16 @@ TEST(BrdFile, SpansRatesAndStarts) {
         // One frame: no duration, so the global rate.
         {"one frame", Line(5, 0, 1, 1, 1, kIdentity, 3, 0), 1, 30.0, 5 / 30.0},
         // The start is the first frame counted at the rate: frame 10 at 100 per second.
-        {"late start", Line(10, 0, 0, 0, 0, kIdentity, 0, 100000) + Line(12, 0, 0, 0, 0, kIdentity, 0, 120000), 3,
+        {"late start",
+         Line(10, 0, 0, 0, 0, kIdentity, 0, 100000) + Line(12, 0, 0, 0, 0, kIdentity, 0, 120000), 3,
          100.0, 0.1},
         // Times running against the frame numbers give no rate.
-        {"backwards", Line(0, 0, 0, 0, 0, kIdentity, 1, 0) + Line(1, 0, 0, 0, 0, kIdentity, 0, 0), 2, 30.0, 0.0},
+        {"backwards", Line(0, 0, 0, 0, 0, kIdentity, 1, 0) + Line(1, 0, 0, 0, 0, kIdentity, 0, 0),
+         2, 30.0, 0.0},
         // A span beyond an int: counted in 64 bits and capped, never wrapped.
         {"huge span",
-         Line(-2000000000, 0, 0, 0, 0, kIdentity, 0, 0) + Line(2000000000, 0, 0, 0, 0, kIdentity, 4000, 0),
+         Line(-2000000000, 0, 0, 0, 0, kIdentity, 0, 0) +
+             Line(2000000000, 0, 0, 0, 0, kIdentity, 4000, 0),
          int(kMotionMaxKeys / 7), 1e6, -2000.0},
     };
     for (const Case& c : cases) {
@@ -99,7 +105,9 @@ TEST(BrdFile, SpansRatesAndStarts) {
             o.SetFrameCount(2);
         });
         ASSERT_TRUE(in.parent) << c.what << " error " << in.error;
-        EXPECT_EQ(Curve(in.parent->GetChild(0)->GetCurrentTakeNode(), 3, 0)->KeyGetCount() > 0, true) << c.what;
+        EXPECT_EQ(Curve(in.parent->GetChild(0)->GetCurrentTakeNode(), 3, 0)->KeyGetCount() > 0,
+                  true)
+            << c.what;
     }
 }
 
@@ -108,13 +116,13 @@ TEST(BrdFile, MalformedFilesFailWithoutTouchingTheScene) {
     ASSERT_TRUE(dir.ok());
     const std::string good = Line(0, 1, 1, 2, 3, kIdentity, 0, 0);
     const std::string cases[] = {
-        "",                                             // nothing to read
-        "\n  \n",                                       // blank lines only
-        "0\t1\tX\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n",      // no P
-        "0\t1\tP\t1\t2\t3\t0\t0\t0\t1\t0\t0\n",         // no Q
-        "0\t1\tP\t1\t2\tQ\t0\t0\t0\t1\t0\t0\n",         // two coordinates
-        good + "1\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0",    // truncated: no microseconds
-        good + "1\t1\tP\t1\t2\t3\tQ\t0\t0",             // truncated mid-quaternion
+        "",                                                  // nothing to read
+        "\n  \n",                                            // blank lines only
+        "0\t1\tX\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n",           // no P
+        "0\t1\tP\t1\t2\t3\t0\t0\t0\t1\t0\t0\n",              // no Q
+        "0\t1\tP\t1\t2\tQ\t0\t0\t0\t1\t0\t0\n",              // two coordinates
+        good + "1\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0",         // truncated: no microseconds
+        good + "1\t1\tP\t1\t2\t3\tQ\t0\t0",                  // truncated mid-quaternion
         good + "1.5\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n",  // a fractional frame
         good + "x\n",
     };
@@ -144,8 +152,9 @@ TEST(BrdFile, MarkedNodesRoundTripWithOcclusion) {
     BuildMarkers(source, 3, 5, 30.0);
     int error = 0;
     // Setting 11 at 0 leaves occluded markers out of their frames.
-    ASSERT_TRUE(Export<KQovWriterBrd>(source, path, 5, 30.0, error, [](KStreamOptionsMotion& o) { o.SetSetting(11, 0); }))
-        << error;
+    ASSERT_TRUE(Export<KQovWriterBrd>(source, path, 5, 30.0, error, [](KStreamOptionsMotion& o) {
+        o.SetSetting(11, 0);
+    })) << error;
     // Lines in frame order, markers in depth-first order within a frame; the unseen marker 1
     // has no line at frame 2. Whole seconds and microseconds end each line.
     const std::string text = ReadText(path);
@@ -156,7 +165,8 @@ TEST(BrdFile, MarkedNodesRoundTripWithOcclusion) {
             const size_t end = text.find('\n', at);
             ASSERT_NE(end, std::string::npos);
             const std::string line = text.substr(at, end - at);
-            EXPECT_EQ(line.rfind(std::to_string(f) + "\t" + std::to_string(k) + "\tP\t", 0), 0u) << line;
+            EXPECT_EQ(line.rfind(std::to_string(f) + "\t" + std::to_string(k) + "\tP\t", 0), 0u)
+                << line;
             const std::string tail = f == 1 ? "\t0\t33333.3" : f == 0 ? "\t0\t0" : "";
             EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << line;
             at = end + 1;

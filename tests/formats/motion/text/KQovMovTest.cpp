@@ -33,7 +33,8 @@ TEST(MovFile, RateAndStartFromTheTimeColumn) {
         KQovObjectManager manager;
         KQovReaderMov reader(&manager);
         ASSERT_TRUE(reader.FileOpen(path.c_str()));
-        std::unique_ptr<KStreamOptionsMotion> o(static_cast<KStreamOptionsMotion*>(reader.GetReadOptions(false)));
+        std::unique_ptr<KStreamOptionsMotion> o(
+            static_cast<KStreamOptionsMotion*>(reader.GetReadOptions(false)));
         ASSERT_TRUE(o) << c.text;
         EXPECT_NEAR(o->GetFrameRate(), c.rate, 1e-9) << c.text;
         EXPECT_NEAR(o->GetStartTime().GetSecondDouble(), c.start, 1e-9) << c.text;
@@ -48,8 +49,9 @@ TEST(MovFile, RowsBecomeMarkerKeys) {
     const std::string path = dir / "rows.mov";
     // Translation and rotation on: 13 columns hold two markers. The second row is short and
     // reads as zeros where it ends.
-    ASSERT_TRUE(WriteText(path, "0 1 2 3 10 20 30 4 5 6 40 50 60\n"
-                                "0.04 7 8 9 11 21 31 -1\n"));
+    ASSERT_TRUE(WriteText(path,
+                          "0 1 2 3 10 20 30 4 5 6 40 50 60\n"
+                          "0.04 7 8 9 11 21 31 -1\n"));
     TestScene t;
     const Imported in = Import<KQovReaderMov>(t, path, [](KStreamOptionsMotion& o) {
         o.SetSetting(2, 0);
@@ -127,7 +129,8 @@ TEST(MovFile, MarkedNodesRoundTripWithEveryGroup) {
     struct Case {
         bool t, r, s;
     };
-    for (const Case c : {Case{true, true, true}, Case{true, false, false}, Case{false, true, true}}) {
+    for (const Case c :
+         {Case{true, true, true}, Case{true, false, false}, Case{false, true, true}}) {
         const std::string path = dir / "table.mov";
         TestScene source;
         BuildMarkers(source, 3, 12, 30.0);
@@ -167,7 +170,8 @@ TEST(MovFile, NothingToExportIsRefused) {
     BuildMarkers(source, 1, 2, 30.0);
     KQovWriterMov writer(&source.manager);
     ASSERT_TRUE(writer.FileCreate((dir / "none.mov").c_str()));
-    std::unique_ptr<KStreamOptionsMotion> o(static_cast<KStreamOptionsMotion*>(writer.GetWriteOptions()));
+    std::unique_ptr<KStreamOptionsMotion> o(
+        static_cast<KStreamOptionsMotion*>(writer.GetWriteOptions()));
     for (int g = 0; g < 3; ++g) o->SetSetting(g, 0);
     o->SetFrameCount(2);
     EXPECT_FALSE(writer.Write(source.scene, o.get()));

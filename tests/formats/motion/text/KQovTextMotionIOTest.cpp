@@ -83,7 +83,8 @@ TEST(TextMarkerFormats, WritersReportFilesThatCannotBeWritten) {
         std::unique_ptr<KQovWriter> writer(f.writer(&t.manager));
         // A failed create keeps no file object to write into.
         EXPECT_FALSE(writer->FileCreate("/nonexistent-folder/x.txt"));
-        EXPECT_STREQ(writer->GetLastErrorString(), "Cannot open file \"/nonexistent-folder/x.txt\" for writing.");
+        EXPECT_STREQ(writer->GetLastErrorString(),
+                     "Cannot open file \"/nonexistent-folder/x.txt\" for writing.");
         EXPECT_FALSE(writer->IsFileOpen());
         std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
         EXPECT_FALSE(writer->Write(t.scene, options.get()));
@@ -128,7 +129,9 @@ TEST(TextMarkerFormats, TruncatedFilesReadWhatTheyHoldOrFailCleanly) {
             }
             // Whatever was read is whole: every marker keyed at least once.
             for (int k = 0; k < in.parent->GetChildCount(); ++k)
-                EXPECT_GT(in.parent->GetChild(k)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount(), 0);
+                EXPECT_GT(
+                    in.parent->GetChild(k)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount(),
+                    0);
         }
     }
 }
@@ -147,7 +150,8 @@ TEST(TextMarkerFormats, ExporterAndImporterCarryMarkersThroughEachFormat) {
         KQovExporter exporter(&source.manager);
         ASSERT_TRUE(exporter.Initialize(path.c_str()));
         exporter.SetFileFormat(f.writerId);
-        ASSERT_TRUE(exporter.Export(source.scene, &options)) << f.extension << " " << exporter.GetLastErrorString();
+        ASSERT_TRUE(exporter.Export(source.scene, &options))
+            << f.extension << " " << exporter.GetLastErrorString();
         // The exporter deletes its writer without closing it: a full disk shows in Write.
         ASSERT_TRUE(exporter.Initialize("/dev/full"));
         exporter.SetFileFormat(f.writerId);
@@ -157,7 +161,8 @@ TEST(TextMarkerFormats, ExporterAndImporterCarryMarkersThroughEachFormat) {
         KQovImporter importer(&back.manager);
         ASSERT_TRUE(importer.Initialize(path.c_str()));
         EXPECT_EQ(importer.GetFileFormat(), f.readerId);
-        ASSERT_TRUE(importer.Import(back.scene, nullptr)) << f.extension << " " << importer.GetLastErrorString();
+        ASSERT_TRUE(importer.Import(back.scene, nullptr))
+            << f.extension << " " << importer.GetLastErrorString();
         KQovNode* root = back.scene->GetRootNode();
         ASSERT_EQ(root->GetChildCount(), 1);
         KQovNode* parent = root->GetChild(0);

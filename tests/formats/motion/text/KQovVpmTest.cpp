@@ -27,7 +27,8 @@ TEST(VpmFile, BlocksBecomeNodesInCentimetres) {
     TempTestFolder dir;
     ASSERT_TRUE(dir.ok());
     const std::string path = dir / "blocks.vpm";
-    ASSERT_TRUE(WriteText(path, kBall + Block("stick", "2", "0.04", "0 0 0 0 0 0 100 100 100\n0 0 5 0 0 0 1 1 1\n")));
+    ASSERT_TRUE(WriteText(
+        path, kBall + Block("stick", "2", "0.04", "0 0 0 0 0 0 100 100 100\n0 0 5 0 0 0 1 1 1\n")));
     TestScene t;
     const Imported in = Import<KQovReaderVpm>(t, path, [](KStreamOptionsMotion& o) {
         EXPECT_EQ(o.GetFrameCount(), 3);
@@ -95,23 +96,26 @@ TEST(VpmFile, DamagedBlocks) {
         KStreamOptionsMotion options;
         options.SetFrameCount(2000000000);
         std::string message;
-        options.SetMessageCallback([&](const char* title, const char* text, const char*, const char*, const char*, int) {
-            message = std::string(title) + ": " + text;
-            return 0;
-        });
+        options.SetMessageCallback(
+            [&](const char* title, const char* text, const char*, const char*, const char*, int) {
+                message = std::string(title) + ": " + text;
+                return 0;
+            });
         const bool ok = reader.Read(t.scene, &options);
         EXPECT_EQ(ok, c.nodes >= 0) << c.what;
         if (!ok) {
             EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileCorrupted) << c.what;
             EXPECT_EQ(t.scene->GetRootNode()->GetChildCount(), 0) << c.what;
             if (std::string(c.what) == "duplicates") {
-                EXPECT_EQ(message.rfind("Error: Duplicate names found in bad.vpm:", 0), 0u) << message;
+                EXPECT_EQ(message.rfind("Error: Duplicate names found in bad.vpm:", 0), 0u)
+                    << message;
             }
             continue;
         }
         KQovNode* parent = t.scene->GetRootNode()->GetChild(0);
         ASSERT_EQ(parent->GetChildCount(), c.nodes) << c.what;
-        EXPECT_EQ(parent->GetChild(0)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount() > 0, c.frames > 0);
+        EXPECT_EQ(parent->GetChild(0)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount() > 0,
+                  c.frames > 0);
     }
 }
 
@@ -125,7 +129,9 @@ TEST(VpmFile, MarkedNodesRoundTripAsSegments) {
     ASSERT_TRUE(Export<KQovWriterVpm>(source, path, 6, 30.0, error)) << error;
     const std::string text = ReadText(path);
     // The last part of the node's name, and scaling always 100 percent.
-    EXPECT_NE(text.find("Segment:\t1\nFrames:\t6\nFrame Time:\t0.0333333\nXTRAN\t"), std::string::npos) << text;
+    EXPECT_NE(text.find("Segment:\t1\nFrames:\t6\nFrame Time:\t0.0333333\nXTRAN\t"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("\t100\t100\t100\n"), std::string::npos);
     EXPECT_EQ(text.find("Actor"), std::string::npos);
     TestScene back;
@@ -141,7 +147,8 @@ TEST(VpmFile, MarkedNodesRoundTripAsSegments) {
             const Pose want = SourcePose(k, f);
             const Pose got = Evaluate(in.parent->GetChild(k), in.Time(f));
             for (int a = 0; a < 3; ++a) {
-                EXPECT_NEAR(got.t[a], want.t[a], 1e-4 * (1 + std::fabs(want.t[a]))) << k << " " << f;
+                EXPECT_NEAR(got.t[a], want.t[a], 1e-4 * (1 + std::fabs(want.t[a])))
+                    << k << " " << f;
                 EXPECT_NEAR(got.r[a], want.r[a], 1e-3) << k << " " << f;
             }
         }
@@ -155,12 +162,14 @@ TEST(VpmFile, AnOversizedSampleBufferIsRefused) {
     BuildMarkers(source, 2, 2, 30.0);
     std::string message;
     int error = 0;
-    EXPECT_FALSE(Export<KQovWriterVpm>(source, dir / "huge.vpm", 2000000000, 30.0, error, [&](KStreamOptionsMotion& o) {
-        o.SetMessageCallback([&](const char* title, const char* text, const char*, const char*, const char*, int) {
-            message = std::string(title) + ": " + text;
-            return 0;
-        });
-    }));
+    EXPECT_FALSE(Export<KQovWriterVpm>(
+        source, dir / "huge.vpm", 2000000000, 30.0, error, [&](KStreamOptionsMotion& o) {
+            o.SetMessageCallback([&](const char* title, const char* text, const char*, const char*,
+                                     const char*, int) {
+                message = std::string(title) + ": " + text;
+                return 0;
+            });
+        }));
     EXPECT_EQ(error, KQovWriter::eUnidentifiedError);
     EXPECT_EQ(message, "Error: Not enough memory to allocate animation buffer.");
 }

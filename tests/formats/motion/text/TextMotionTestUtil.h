@@ -67,7 +67,8 @@ inline Pose SourcePose(int k, int f) {
 inline KFCurve* Curve(KQovTakeNode* take, int channel, int axis) {
     static const char* const kChannels[3] = {"T", "R", "S"};
     static const char* const kAxes[3] = {"X", "Y", "Z"};
-    return channel == 3 ? take->GetOcclusion() : take->FindCurve("Transform", kChannels[channel], kAxes[axis]);
+    return channel == 3 ? take->GetOcclusion()
+                        : take->FindCurve("Transform", kChannels[channel], kAxes[axis]);
 }
 
 inline KTime FrameTime(int f, double rate) {
@@ -98,9 +99,13 @@ inline KQovNode* BuildMarkers(TestScene& t, int markers, int frames, double rate
             curve->PrepareKeys(frames);
             for (int f = 0; f < frames; ++f) {
                 const Pose p = SourcePose(k, f);
-                const double v = c < 3 ? p.t[c] : c < 6 ? p.r[c - 3] : c < 9 ? p.s[c - 6] : p.occlusion;
-                curve->KeySet(f, FrameTime(f, rate), float(v),
-                              c == 9 ? KFCURVE_INTERPOLATION_CONSTANT : KFCURVE_INTERPOLATION_LINEAR);
+                const double v = c < 3   ? p.t[c]
+                                 : c < 6 ? p.r[c - 3]
+                                 : c < 9 ? p.s[c - 6]
+                                         : p.occlusion;
+                curve->KeySet(
+                    f, FrameTime(f, rate), float(v),
+                    c == 9 ? KFCURVE_INTERPOLATION_CONSTANT : KFCURVE_INTERPOLATION_LINEAR);
             }
             curve->CommitKeys(frames);
         }
@@ -112,7 +117,8 @@ inline KQovNode* BuildMarkers(TestScene& t, int markers, int frames, double rate
 inline Pose Evaluate(KQovNode* node, KTime time) {
     Pose p{};
     KQovTakeNode* take = node->GetCurrentTakeNode();
-    double* out[10] = {&p.t[0], &p.t[1], &p.t[2], &p.r[0], &p.r[1], &p.r[2], &p.s[0], &p.s[1], &p.s[2], &p.occlusion};
+    double* out[10] = {&p.t[0], &p.t[1], &p.t[2], &p.r[0], &p.r[1],
+                       &p.r[2], &p.s[0], &p.s[1], &p.s[2], &p.occlusion};
     for (int c = 0; c < 10; ++c) {
         KFCurve* curve = take ? Curve(take, c / 3, c % 3) : nullptr;
         *out[c] = curve && curve->KeyGetCount() > 0 ? curve->Evaluate(time) : -1000.0;
@@ -126,7 +132,9 @@ struct Imported {
     int error = -1;
     std::string errorText;
     std::unique_ptr<KStreamOptionsMotion> options;
-    KTime Time(int f) const { return options->GetStartTime() + options->GetFramePeriod() * int64_t(f); }
+    KTime Time(int f) const {
+        return options->GetStartTime() + options->GetFramePeriod() * int64_t(f);
+    }
 };
 
 using OptionsEdit = std::function<void(KStreamOptionsMotion&)>;
