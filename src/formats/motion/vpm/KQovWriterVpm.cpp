@@ -34,13 +34,13 @@ bool KQovWriterVpm::Write(KQovScene* scene, KStreamOptions* base) {
 
     // Frame-major, one sample per marker per frame; its size is checked before it is asked for.
     std::vector<Sample> samples;
-    const bool fits = markers == 0 || uint64_t(frames) <= uint64_t(kMotionMaxKeys) / markers;
+    bool allocated = markers == 0 || uint64_t(frames) <= uint64_t(kMotionMaxKeys) / markers;
     try {
-        if (fits) samples.resize(size_t(frames) * markers);
+        if (allocated) samples.resize(size_t(frames) * markers);
     } catch (const std::bad_alloc&) {
-        samples.clear();
+        allocated = false;
     }
-    if (samples.size() != size_t(frames) * markers || !fits) {
+    if (!allocated) {
         options->Message("Error", "Not enough memory to allocate animation buffer.", "OK");
         return Fail(eUnidentifiedError);
     }
