@@ -18,8 +18,12 @@ class KQovNode;
 class KQovTakeNode;
 class KStreamOptionsMotion;
 
-// Keys one read may make in all: a few short lines must not ask for gigabytes of keys.
-constexpr int64_t kMotionMaxKeys = int64_t(1) << 25;
+// Keys a read may make from `values` numbers it read: each number a key, room for up to 64
+// keys per number where a file leaves gaps (unseen markers, short rows), and some to spare
+// for small files. A few lines must not ask for gigabytes of keys.
+constexpr int64_t KMotionMaxKeys(int64_t values) {
+    return 64 * values + (int64_t(1) << 20);
+}
 
 // A node with a marker attribute of the optical type.
 KQovNode* KMotionCreateMarkerNode(KQovObjectManager* manager, const char* name);

@@ -59,7 +59,8 @@ bool KQovReaderBrd::Scan() {
     // In 64 bits: the span of two int frame numbers need not fit an int. Every frame of the
     // span gets seven keys per marker, seen or not, so the span is capped.
     const int64_t span = int64_t(mLastFrame) - int64_t(mFirstFrame) + 1;
-    mFrameCount = int(std::min<int64_t>(span, kMotionMaxKeys / (7 * int64_t(mTracks.size()))));
+    const int64_t keysPerFrame = 7 * int64_t(mTracks.size());
+    mFrameCount = int(std::min(span, KMotionMaxKeys(7 * int64_t(lines.size())) / keysPerFrame));
     mScanned = true;
     const double duration = KTimeSaturatingSub(mLastTime, mFirstTime).GetSecondDouble();
     mFrameRate = duration != 0.0 && span > 1 ? double(span - 1) / duration : 0.0;

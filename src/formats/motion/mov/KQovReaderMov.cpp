@@ -85,7 +85,8 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
 
     const int markers = (columns - 1) / (3 * groups);
     // Every marker gets a key per frame per column, present in the row or not.
-    if (int64_t(frames) * markers * 3 * groups > kMotionMaxKeys) return Fail(eFileCorrupted);
+    if (int64_t(frames) * markers * 3 * groups > KMotionMaxKeys(int64_t(values.size())))
+        return Fail(eFileCorrupted);
     options->SetFrameCount(frames);
     auto value = [&](int f, int column) {
         const size_t at = rowStart[size_t(f)] + size_t(column);

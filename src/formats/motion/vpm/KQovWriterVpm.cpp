@@ -9,6 +9,9 @@
 
 namespace {
 
+// Two gigabytes of samples; more is refused rather than asked for.
+constexpr uint64_t kMaxSamples = uint64_t(1) << 25;
+
 struct Sample {
     KVector4 translation;
     KVector4 rotation;
@@ -34,7 +37,7 @@ bool KQovWriterVpm::Write(KQovScene* scene, KStreamOptions* base) {
 
     // Frame-major, one sample per marker per frame; its size is checked before it is asked for.
     std::vector<Sample> samples;
-    bool allocated = markers == 0 || uint64_t(frames) <= uint64_t(kMotionMaxKeys) / markers;
+    bool allocated = markers == 0 || uint64_t(frames) <= kMaxSamples / markers;
     try {
         if (allocated) samples.resize(size_t(frames) * markers);
     } catch (const std::bad_alloc&) {

@@ -92,7 +92,7 @@ TEST(BrdFile, SpansRatesAndStarts) {
         {"huge span",
          Line(-2000000000, 0, 0, 0, 0, kIdentity, 0, 0) +
              Line(2000000000, 0, 0, 0, 0, kIdentity, 4000, 0),
-         int(kMotionMaxKeys / 7), 1e6, -2000.0},
+         int(KMotionMaxKeys(2 * 7) / 7), 1e6, -2000.0},
     };
     for (const Case& c : cases) {
         const std::string path = dir / "span.brd";
