@@ -1,0 +1,123 @@
+#pragma once
+// The writer of version-5 QOV files (ASCII, binary, binary and encrypted): the file, the
+// options it obeys and the fixed order of its sections. The caller's scene is never changed
+// by a write: what a section needs changed (producer cameras, current takes, shape channels)
+// is put back on every exit, and values that would be stored into the scene are kept here.
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "foundation/KString.h"
+#include "io/KQovWriter.h"
+#include "scene/KQovTakeInfo.h"
+
+class KQovCamera;
+class KQovFieldFile;
+class KQovIO;
+class KQovLight;
+class KQovMarker;
+class KQovNode;
+class KQovObject;
+class KQovPropertyFieldFile;
+class KQovScene;
+class KQovSkeleton;
+class KQovThumbnail;
+class KStreamOptions;
+class KStreamOptionsQov;
+
+class KQovWriterQov5 : public KQovWriter {
+public:
+    enum FileMode { eAscii = 0, eBinary = 1, eEncrypted = 2 };
+    static constexpr int kFileVersion = 5800;
+    // Character poses nest whole scenes; deeper nesting than this is refused.
+    static constexpr int kMaxNesting = 8;
+
+    KQovWriterQov5(KQovObjectManager* manager, KQovIO* owner);
+    ~KQovWriterQov5() override;
+
+    void SetFileMode(int mode) { mMode = mode; }
+    int GetFileMode() const { return mMode; }
+
+    bool FileCreate(const char* fileName) override;
+    bool FileClose() override;
+    bool IsFileOpen() override { return mOwnFile != nullptr; }
+    KStreamOptions* GetWriteOptions() override { return CreateWriteOptions(0); }
+    bool Write(KQovScene* scene, KStreamOptions* options) override {
+        return Write(scene, options, nullptr);
+    }
+    virtual KStreamOptions* CreateWriteOptions(int kind);
+    // With a field file, writes into it where it stands: no end of file, no Summary.
+    virtual bool Write(KQovScene* scene, KStreamOptions* options, KQovPropertyFieldFile* file);
+
+    void SetNestingDepth(int depth) { mDepth = depth; }
+
+    // Sections (public for the tests of each one); they write at the current position.
+    void WriteModel(KQovNode* node);
+    void WriteModelContent(KQovNode* node, bool producer);
+    void WriteLimits(KQovNode* node);
+    void WriteAnimatedLists(KQovNode* node);
+    void WriteUserProperties(KQovObject* object);
+    void WriteDefaultChannels(KQovNode* node);
+    void WriteSwitcher(KQovScene* scene);
+    void WriteNodeAttribute(KQovNode* node);
+    void WriteNullSection(double size);
+    void WriteMarkerSection(KQovNode* node, KQovMarker* marker);
+    void WriteSkeletonSection(KQovSkeleton* skeleton);
+    void WriteLightSection(KQovLight* light);
+    void WriteCameraSection(KQovNode* node, KQovCamera* camera, bool producer);
+    void WriteGlobalSettings(KQovScene* scene);
+    void WriteProducerCameras(KQovScene* scene);
+    void WriteGoboManager(KQovScene* scene);
+    void WriteConstraints(KQovScene* scene);
+    void WriteTakes(KQovScene* scene);
+    void WriteThumbnail(const KQovThumbnail* thumbnail);
+    void WriteSceneInfo(KQovScene* scene);
+    void WriteSceneGenericPersistence(KQovScene* scene);
+    void WriteSummary(KQovScene* scene);
+
+    // The texts "Bool", "Real", "Color", "Integer", "Vector" in " (...)" cut off a name's end.
+    static KString StripTypeSuffix(const KString& name);
+    // Rotations equal to zero, also as the equivalent triple (x + 180, 180 - y, z + 180).
+    static bool IsZeroRotation(double x, double y, double z);
+    // The camera format and film format names as files carry them.
+    static const char* CameraFormatName(int format);
+    static const char* ApertureFormatName(int format);
+
+    // The take records of the last write (with the spans it computed); the scene keeps its own.
+    const std::vector<KQovTakeInfo>& GetWrittenTakes() const { return mTakes; }
+
+    void WriteMedia(KQovScene* scene);
+    void WriteCharacters(KQovScene* scene);
+    void WriteCharacterPoses(KQovScene* scene);
+    void WriteGeometrySection(KQovNode* node);
+
+private:
+    bool WriteSections(KQovScene* scene);
+    void WriteModelTree(KQovNode* node);
+    void BuildAnimatedMaps(KQovScene* scene);
+    void FreeAnimatedMaps();
+    bool Failed() const;
+    void Report(const char* text, float percent);
+    void Progress();
+    void CollectTakes(KQovScene* scene);
+    void ComputeSpans(KQovScene* scene, KQovTakeInfo& take);
+    void WriteTake(KQovScene* scene, const KQovTakeInfo& take);
+    void WriteAnimationBlock(KQovObject* object, const char* blockName, const char* take,
+                             bool material);
+    bool HasTemplateNode(KQovNode* root) const;
+
+    KQovIO* mOwner;
+    std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
+    KQovPropertyFieldFile* mFile = nullptr;  // the own file or the one lent to Write
+    KStreamOptionsQov* mOptions = nullptr;
+    KQovScene* mScene = nullptr;
+    int mMode = eBinary;
+    int mDepth = 0;
+    int mCounter = 0;
+    int mTotal = 0;
+    int mMediaCount = 0;
+    std::vector<KQovTakeInfo> mTakes;
+    std::vector<bool> mTakeExisted;  // the scene had a record of the take
+    bool mTakesWritten = false;
+};
