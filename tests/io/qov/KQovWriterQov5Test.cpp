@@ -4,6 +4,10 @@
 #include "KQovWriterQov5TestUtil.h"
 #include "io/KQovExporter.h"
 #include "io/KStreamOptionsMotion.h"
+#include "scene/KQovSceneInfo.h"
+#include "scene/KQovThumbnail.h"
+
+#include <cstring>
 
 using v5test::AllOn;
 using v5test::WriteFile;
@@ -207,4 +211,40 @@ TEST(KQovWriterQov5, SummaryListsSelectedTakesWithComputedSpansAndTheTemplateFla
     EXPECT_EQ(fast->localTimeSpan.GetStart().Get(), 5);
     EXPECT_EQ(fast->referenceTimeSpan.GetStop().Get(), 20);
     KQovDestroySceneInfo(&built.manager, options->sceneInfo);
+}
+
+TEST(KQovWriterQov5, SceneInformationAndItsThumbnailRoundTrip) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    built.BuildNodes();
+    KQovThumbnail* thumbnail = built.manager.CreateThumbnail();
+    thumbnail->SetDataFormat(KQovThumbnail::eRGBA_32);
+    thumbnail->SetSize(64);
+    for (int i = 0; i < thumbnail->GetSizeInBytes(); ++i) thumbnail->GetImage()[i] = uint8_t(i * 7);
+    KQovSceneInfo* info = KQovCreateSceneInfo(&built.manager);
+    info->title = "T";
+    info->subject = "S";
+    info->author = "A";
+    info->keywords = "K";
+    info->revision = "R";
+    info->comment = "C";
+    info->SetThumbnail(thumbnail);
+    built.scene->SetSceneInfo(info);
+    for (int mode : {KQovWriterQov5::eAscii, KQovWriterQov5::eBinary}) {
+        const std::string name = tmp / "info.qov";
+        ASSERT_TRUE(WriteFile(built.scene, name, mode));
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        const KQovSceneInfo* back = read.scene->GetSceneInfo();
+        ASSERT_TRUE(back);
+        EXPECT_EQ(std::string(back->title.Buffer()) + back->subject.Buffer() + back->author.Buffer() +
+                      back->keywords.Buffer() + back->revision.Buffer() + back->comment.Buffer(),
+                  "TSAKRC");
+        ASSERT_TRUE(back->GetThumbnail());
+        EXPECT_EQ(back->GetThumbnail()->GetDataFormat(), KQovThumbnail::eRGBA_32);
+        ASSERT_EQ(back->GetThumbnail()->GetSizeInBytes(), thumbnail->GetSizeInBytes());
+        EXPECT_EQ(std::memcmp(back->GetThumbnail()->GetImage(), thumbnail->GetImage(),
+                              size_t(thumbnail->GetSizeInBytes())),
+                  0);
+    }
 }
