@@ -15,7 +15,15 @@
 class KQovCamera;
 class KQovFieldFile;
 class KQovIO;
+class KQovGeometry;
+class KQovLayer;
 class KQovLight;
+class KQovLink;
+class KQovMaterial;
+class KQovMesh;
+class KQovNurb;
+class KQovPatch;
+class KQovTexture;
 class KQovMarker;
 class KQovNode;
 class KQovObject;
@@ -91,6 +99,8 @@ public:
     void WriteCharacters(KQovScene* scene);
     void WriteCharacterPoses(KQovScene* scene);
     void WriteGeometrySection(KQovNode* node);
+    void WriteMaterial(KQovMaterial* material);
+    void WriteTexture(KQovTexture* texture);
 
 private:
     bool WriteSections(KQovScene* scene);
@@ -106,6 +116,21 @@ private:
     void WriteAnimationBlock(KQovObject* object, const char* blockName, const char* take,
                              bool material);
     bool HasTemplateNode(KQovNode* root) const;
+    // Geometry pieces.
+    void WriteMesh(KQovMesh* mesh);
+    void WriteNurb(KQovNurb* nurb);
+    void WritePatch(KQovPatch* patch);
+    void WriteGeometryCommon(KQovGeometry* geometry);
+    void WriteLink(KQovLink* link);
+    void WriteShapes(KQovGeometry* geometry);
+    void WriteGeometryLayers(KQovGeometry* geometry);
+    void WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* layer);
+    void WriteMeshMappings(KQovMesh* mesh);
+    void WriteMeshUVInfo(KQovMesh* mesh);
+    void WriteVertexColors(KQovMesh* mesh);
+    void WriteGeometryMaterialIndices(KQovGeometry* geometry);
+    // Animated channels of textures (4 flags) and materials (7 flags), by object.
+    const std::vector<bool>* AnimatedFlags(const KQovObject* object) const;
 
     KQovIO* mOwner;
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
@@ -118,6 +143,7 @@ private:
     int mTotal = 0;
     int mMediaCount = 0;
     std::vector<KQovTakeInfo> mTakes;
+    std::map<const KQovObject*, std::vector<bool>> mAnimated;
     std::vector<bool> mTakeExisted;  // the scene had a record of the take
     bool mTakesWritten = false;
 };

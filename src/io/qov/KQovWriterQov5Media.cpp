@@ -15,7 +15,3 @@ void KQovWriterQov5::WriteMedia(KQovScene*) {
     mFile->FieldWriteBlockEnd();
     mFile->FieldWriteEnd();
 }
-
-void KQovWriterQov5::BuildAnimatedMaps(KQovScene*) {}
-
-void KQovWriterQov5::FreeAnimatedMaps() {}

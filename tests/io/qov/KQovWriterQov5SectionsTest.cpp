@@ -1,10 +1,6 @@
 // The version-5 writer's sections: golden ASCII files of small scenes (reviewed once by hand)
 // and the rules inside sections.
 
-#include <cstdlib>
-#include <cstring>
-#include <sstream>
-
 #include "KQovWriterQov5TestUtil.h"
 #include "attributes/KQovLimitsUtility.h"
 #include "scene/KQovPose.h"
@@ -12,57 +8,9 @@
 #include "scene/KQovThumbnail.h"
 #include "scene/KQovUserProperty.h"
 
-namespace {
-
-// The file without what changes from run to run (creation time).
-std::string Stable(const std::string& text) {
-    static const char* const kStamps[] = {"Year:",   "Month:",       "Day:",         "Hour:",
-                                          "Minute:", "Second:",      "Millisecond:", "CreationTime:"};
-    std::stringstream in(text);
-    std::string out, line;
-    while (std::getline(in, line)) {
-        const size_t start = line.find_first_not_of(' ');
-        for (const char* stamp : kStamps)
-            if (start != std::string::npos && line.compare(start, std::strlen(stamp), stamp) == 0)
-                line = line.substr(0, start + std::strlen(stamp)) + " ~";
-        out += line + "\n";
-    }
-    return out;
-}
-
-// "Field value" lines of the fields named `fields`, from the first line holding `from` on.
-std::string Fields(const std::string& text, const char* from, std::initializer_list<const char*> fields) {
-    std::stringstream in(text.substr(std::min(text.size(), text.find(from))));
-    std::string out, line;
-    while (std::getline(in, line)) {
-        const size_t start = line.find_first_not_of(' ');
-        for (const char* field : fields) {
-            const std::string head = std::string(field) + ": ";
-            if (start != std::string::npos && line.compare(start, head.size(), head) == 0)
-                out += std::string(field) + " " + line.substr(start + head.size()) + "\n";
-        }
-    }
-    return out;
-}
-
-// Compares the ASCII file with its golden copy; QOV_UPDATE_GOLDEN=1 rewrites the copy.
-void ExpectGolden(const std::string& written, const char* golden) {
-    const std::string text = Stable(v5test::ReadText(written));
-    const std::string path = Golden(golden);
-    if (std::getenv("QOV_UPDATE_GOLDEN")) {
-        std::ofstream(path, std::ios::binary) << text;
-        return;
-    }
-    EXPECT_EQ(text, v5test::ReadText(path)) << golden;
-}
-
-// Options with only the given switches on.
-void Only(KStreamOptionsQov& options, std::initializer_list<int> on) {
-    for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, false);
-    for (int i : on) options.SetSwitch(i, true);
-}
-
-}  // namespace
+using v5test::ExpectGolden;
+using v5test::Fields;
+using v5test::Only;
 
 TEST(KQovWriterQov5Sections, NamesAndAngleRules) {
     const struct {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -204,5 +206,53 @@ private:
     void (*mOldHandler)(int);
     bool mSet = false;
 };
+
+// The file without what changes from run to run (creation time).
+inline std::string Stable(const std::string& text) {
+    static const char* const kStamps[] = {"Year:",   "Month:",       "Day:",         "Hour:",
+                                          "Minute:", "Second:",      "Millisecond:", "CreationTime:"};
+    std::stringstream in(text);
+    std::string out, line;
+    while (std::getline(in, line)) {
+        const size_t start = line.find_first_not_of(' ');
+        for (const char* stamp : kStamps)
+            if (start != std::string::npos && line.compare(start, std::strlen(stamp), stamp) == 0)
+                line = line.substr(0, start + std::strlen(stamp)) + " ~";
+        out += line + "\n";
+    }
+    return out;
+}
+
+// "Field value" lines of the fields named `fields`, from the first line holding `from` on.
+inline std::string Fields(const std::string& text, const char* from, std::initializer_list<const char*> fields) {
+    std::stringstream in(text.substr(std::min(text.size(), text.find(from))));
+    std::string out, line;
+    while (std::getline(in, line)) {
+        const size_t start = line.find_first_not_of(' ');
+        for (const char* field : fields) {
+            const std::string head = std::string(field) + ": ";
+            if (start != std::string::npos && line.compare(start, head.size(), head) == 0)
+                out += std::string(field) + " " + line.substr(start + head.size()) + "\n";
+        }
+    }
+    return out;
+}
+
+// Compares the ASCII file with its golden copy; QOV_UPDATE_GOLDEN=1 rewrites the copy.
+inline void ExpectGolden(const std::string& written, const char* golden) {
+    const std::string text = Stable(ReadText(written));
+    const std::string path = Golden(golden);
+    if (std::getenv("QOV_UPDATE_GOLDEN")) {
+        std::ofstream(path, std::ios::binary) << text;
+        return;
+    }
+    EXPECT_EQ(text, ReadText(path)) << golden;
+}
+
+// Options with only the given switches on.
+inline void Only(KStreamOptionsQov& options, std::initializer_list<int> on) {
+    for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, false);
+    for (int i : on) options.SetSwitch(i, true);
+}
 
 }  // namespace v5test
