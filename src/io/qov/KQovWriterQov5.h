@@ -92,6 +92,14 @@ public:
     static const char* CameraFormatName(int format);
     static const char* ApertureFormatName(int format);
 
+    // One clip of the "Media" section: its name, its cleaned path and the name as the texture has it.
+    struct MediaEntry {
+        KString name;
+        KString path;
+        KString fileName;
+    };
+    void CollectMedia(KQovScene* scene, std::vector<MediaEntry>& entries);
+
     // The take records of the last write (with the spans it computed); the scene keeps its own.
     const std::vector<KQovTakeInfo>& GetWrittenTakes() const { return mTakes; }
 

@@ -10,6 +10,8 @@
 #include "attributes/KQovPatch.h"
 #include "attributes/KQovTexture.h"
 #include "foundation/KLocale.h"
+#include "foundation/KPath.h"
+#include "scene/KQovEntityContainer.h"
 
 using v5test::ExpectGolden;
 using v5test::Fields;
@@ -21,7 +23,7 @@ namespace {
 // and texture per polygon.
 struct MeshScene : v5test::Scene {
     KQovMesh* mesh = manager.CreateMesh();
-    KQovNode* node = Add("Square", mesh);
+    KQovNode* node = nullptr;
     KQovMaterial* red = manager.CreateMaterial("Material::Red");
     KQovMaterial* blue = manager.CreateMaterial("Material::Blue");
     KQovTexture* wood = manager.CreateTexture("Texture::Wood");
@@ -63,6 +65,14 @@ struct MeshScene : v5test::Scene {
         uvs.SetReferenceMode(2);
         for (int i = 0; i < 4; ++i) uvs.GetDirectArray().Add(KVector2(xy[i][0], xy[i][1]));
         for (int v : {0, 1, 2, 0, 2, 3}) uvs.GetIndexArray().Add(v);
+        // Into the scene last: the node brings its materials and textures into the container.
+        node = Add("Square", mesh);
+    }
+
+    // The node again, with what its geometry uses now.
+    void Reattach() {
+        scene->GetRootNode()->RemoveChild(node);
+        scene->GetRootNode()->AddChild(node);
     }
 
     // A second texture layer whose UVs map by polygon vertex: written in "GeometryLayer".
@@ -70,6 +80,7 @@ struct MeshScene : v5test::Scene {
         const int index = mesh->CreateLayer();
         KQovLayer& layer = *mesh->GetLayer(index);
         mesh->AddTexture(wood, index);
+        Reattach();
         KQovLayerElementTexture& textures = *layer.GetTextures();
         textures.SetMappingMode(4);
         textures.GetIndexArray().Clear();
@@ -217,4 +228,130 @@ TEST(KQovWriterQov5Geometry, GoldenMeshNurbPatchLinkShapeMaterialTexture) {
     const std::string name = tmp / "geometry.qov";
     ASSERT_TRUE(v5test::WriteFile(s.scene, name, KQovWriterQov5::eAscii, &options));
     ExpectGolden(name, "v5w_geometry.qov");
+}
+
+namespace {
+
+KFCurve* ChannelCurve(KQovTakeNodeContainer& object, int take, const char* name, const char* component) {
+    KQovTakeNode* node = object.GetTakeNode(take);
+    return node ? node->FindCurve(name, component, nullptr) : nullptr;
+}
+
+void Keys(KFCurve* curve, float a, float b) {
+    ASSERT_TRUE(curve);
+    curve->ResizeKeyBuffer(2);
+    curve->KeySet(0, KTime(0), a);
+    curve->KeySet(1, KTime(46186158), b);
+    curve->CommitKeys(2);
+}
+
+}  // namespace
+
+TEST(KQovWriterQov5Geometry, MaterialShininessIsWrittenInPercentAndTheCurveStaysAsItWas) {
+    TempTestFolder tmp;
+    MeshScene s;
+    s.AddTakeTo(s.scene->GetRootNode(), "Walk");
+    s.red->AddTakeNode("Walk");
+    s.blue->AddTakeNode("Walk");
+    KFCurve* shininess = ChannelCurve(*s.red, 1, "Shininess", nullptr);
+    Keys(shininess, 0.3f, 0.7f);
+    Keys(ChannelCurve(*s.red, 1, "Diffuse", "Y"), 0.1f, 0.2f);
+    Keys(ChannelCurve(*s.blue, 0, "Diffuse", "Y"), 0.1f, 0.2f);  // the default take only
+    const float before[2] = {shininess->KeyGetValue(0), shininess->KeyGetValue(1)};
+    const std::string name = tmp / "shine.qov";
+    ASSERT_TRUE(v5test::WriteFile(s.scene, name, KQovWriterQov5::eAscii));
+    // Bit for bit: the file got a scaled copy.
+    EXPECT_EQ(shininess->KeyGetValue(0), before[0]);
+    EXPECT_EQ(shininess->KeyGetValue(1), before[1]);
+    const std::string text = v5test::ReadText(name);
+    const size_t animation = text.find("Material: \"Material::Red\" {\n            Version: 1.1");
+    ASSERT_NE(animation, std::string::npos);
+    const std::string keys = Fields(text.substr(animation), "Channel: \"Shininess\"", {"Key"});
+    EXPECT_EQ(keys.substr(0, 24), "Key 0,30.000001907348633");
+    // Only the red material is animated outside its default take.
+    EXPECT_EQ(Fields(text, "Material: \"Material::Red\"", {"AnimatedProperty"}).substr(0, 38),
+              "AnimatedProperty \"Diffuse\", \"Shininess");
+    const std::string blue = text.substr(text.find("Material: \"Material::Blue\""));
+    EXPECT_LT(blue.find("AnimatedProperty"), std::string::npos);
+    EXPECT_GT(blue.find("AnimatedProperty"), blue.find("Reflectivity"));
+    EXPECT_GT(blue.find("AnimatedProperty"), blue.find("\n    }"));
+}
+
+TEST(KQovWriterQov5Geometry, MediaAreOnePerFileAndEmbeddedOnlyInBinaryFiles) {
+    TempTestFolder tmp;
+    ASSERT_TRUE(KCreatePath((tmp / "x/").c_str()) && KCreatePath((tmp / "y/").c_str()));
+    const std::string bytes = "not really an image";
+    std::ofstream(tmp / "x/a.tif", std::ios::binary) << bytes;
+    std::ofstream(tmp / "y/a.tif", std::ios::binary) << "other";
+    MeshScene s;
+    s.wood->SetFileName((tmp / "x/a.tif").c_str());
+    const struct {
+        const char* name;
+        std::string file;
+    } kMore[] = {{"Texture::Same", tmp / "x/../x/./a.tif"}, {"Texture::Other", tmp / "y/a.tif"}, {"Texture::None", ""}};
+    for (const auto& t : kMore) s.manager.CreateTexture(t.name)->SetFileName(t.file.c_str());
+    for (int i = 1; i < 4; ++i)
+        s.mesh->AddTexture(
+            static_cast<KQovTexture*>(s.manager.FindTexture(kMore[i - 1].name)), 0);
+    s.Reattach();
+    ASSERT_EQ(s.scene->GetEntityContainer()->GetTextureCount(), 4);
+
+    const std::string ascii = tmp / "media.qov";
+    ASSERT_TRUE(v5test::WriteFile(s.scene, ascii, KQovWriterQov5::eAscii));
+    // Two clips; an ASCII file embeds nothing, whatever the options say.
+    const std::string text = v5test::ReadText(ascii);
+    EXPECT_EQ(Fields(text.substr(0, text.find("Model:")), "Media:", {"Video", "OriginalFormat", "Filename"}),
+              "Video  {\nVideo \"a.tif\" {\nFilename \"" + tmp / "x/a.tif" + "\"\nVideo \"a_1.tif\" {\n" +
+                  "Filename \"" + tmp / "y/a.tif" + "\"\n");
+
+    const std::string binary = tmp / "media_b.qov";
+    ASSERT_TRUE(v5test::WriteFile(s.scene, binary, KQovWriterQov5::eBinary));
+    KQovFieldFile file;
+    ASSERT_TRUE(file.Open(binary.c_str(), false, true, nullptr));
+    ASSERT_TRUE(file.FieldReadBegin("Media") && file.FieldReadBlockBegin());
+    ASSERT_TRUE(file.FieldReadBegin("Video") && file.FieldReadBlockBegin());
+    EXPECT_EQ(file.FieldReadGetOccurrenceCount("Video"), 2);
+    ASSERT_TRUE(file.FieldReadBegin("Video"));
+    EXPECT_STREQ(file.FieldReadC(), "a.tif");
+    ASSERT_TRUE(file.FieldReadBlockBegin());
+    EXPECT_EQ(file.FieldReadI("OriginalFormat", -1), 1);
+    ASSERT_TRUE(file.FieldReadBegin("Content"));
+    uint32_t size = 0;
+    const uint8_t* content = file.FieldReadR(size);
+    ASSERT_TRUE(content);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(content), size), bytes);
+    file.FieldFileClose();
+
+    KQovReaderQov reader(&s.manager, nullptr);
+    ASSERT_TRUE(reader.FileOpen(binary.c_str()));
+    std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, false));
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->GetCount(KStreamOptionsQov::eMedia), 2);
+    KQovDestroySceneInfo(&s.manager, options->sceneInfo);
+}
+
+TEST(KQovWriterQov5Geometry, GeometryShapesAndShadingTakesLeaveTheSceneAsItWas) {
+    TempTestFolder tmp;
+    MeshScene s;
+    s.AddTextureLayer({0, 1, 2, 5, 1, 2}, 9);
+    KQovShape* shape = s.manager.CreateShape();
+    shape->InitControlPoints(4);
+    s.mesh->AddShape(shape, "Smile");
+    s.AddTakeTo(s.scene->GetRootNode(), "Walk");
+    s.red->AddTakeNode("Walk");
+    Keys(ChannelCurve(*s.red, 1, "Shininess", nullptr), 0.3f, 0.7f);
+    auto dump = [&s] {
+        std::string out = SceneDump::NodeTree(*s.scene->GetRootNode()) + MeshText(*s.mesh) +
+                          SceneDump::Object(*s.red) + SceneDump::Object(*s.wood);
+        for (int l = 0; l < s.mesh->GetLayerCount(); ++l)
+            if (KQovLayerElementUV* uvs = s.mesh->GetLayer(l)->GetUVs())
+                out += KFormatC("uv %d %d %d\n", uvs->GetMappingMode(), uvs->GetReferenceMode(),
+                                uvs->GetIndexArray().GetCount());
+        return out + s.mesh->GetShapeName(0) + "\n";
+    };
+    const std::string before = dump();
+    for (int mode : {KQovWriterQov5::eAscii, KQovWriterQov5::eBinary}) {
+        ASSERT_TRUE(v5test::WriteFile(s.scene, tmp / "same.qov", mode));
+        EXPECT_EQ(dump(), before);
+    }
 }
