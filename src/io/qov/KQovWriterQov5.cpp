@@ -183,7 +183,6 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options,
     }
     // A failure that only shows when the last bytes go out is a failure all the same.
     if (ok && Failed()) mError.SetError(eOutOfDiskSpace);
-    if (file && Failed()) mFile->GetError().ClearError();
     return mError.GetErrorCode() == -1;
 }
 

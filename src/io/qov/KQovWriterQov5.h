@@ -13,6 +13,7 @@
 #include "scene/KQovTakeInfo.h"
 
 class KQovCamera;
+class KQovControlSet;
 class KQovFieldFile;
 class KQovIO;
 class KQovGeometry;
@@ -106,6 +107,7 @@ public:
     void WriteMedia(KQovScene* scene);
     void WriteCharacters(KQovScene* scene);
     void WriteCharacterPoses(KQovScene* scene);
+    void WriteControlSet(KQovScene* scene, KQovControlSet* set);
     void WriteGeometrySection(KQovNode* node);
     void WriteMaterial(KQovMaterial* material);
     void WriteTexture(KQovTexture* texture);
