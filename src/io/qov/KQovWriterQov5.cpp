@@ -61,7 +61,8 @@ bool KQovWriterQov5::FileCreate(const char* fileName) {
     header.fileVersion = kFileVersion;
     const KString name = KResolvePath(KGetCurrentDirectory().Buffer(), fileName ? fileName : "");
     const bool binary = mMode == eBinary || mMode == eEncrypted;
-    if (mOwnFile->KQovFieldFile::Create(name.Buffer(), binary, mMode == eEncrypted, &header)) return true;
+    if (mOwnFile->KQovFieldFile::Create(name.Buffer(), binary, mMode == eEncrypted, &header))
+        return true;
     const int code = mOwnFile->GetLastErrorID();
     const int mine = code == KQovFieldFile::eFileCorrupted    ? eFileCorrupted
                      : code == KQovFieldFile::eFileNotCreated ? eFileNotCreated
@@ -100,8 +101,7 @@ void KQovWriterQov5::Progress() {
     ++mCounter;
 }
 
-bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options,
-                           KQovPropertyFieldFile* file) {
+bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovPropertyFieldFile* file) {
     KStreamOptionsQov local;
     mOptions = nullptr;
     KQovIOHooks& hooks = KQovIOHooks::GetInstance();

@@ -80,8 +80,6 @@ public:
     void WriteGoboManager(KQovScene* scene);
     void WriteConstraints(KQovScene* scene);
     void WriteTakes(KQovScene* scene);
-    void WriteThumbnail(const KQovThumbnail* thumbnail);
-    void WriteSceneInfo(KQovScene* scene);
     void WriteSceneGenericPersistence(KQovScene* scene);
     void WriteSummary(KQovScene* scene);
 
@@ -93,7 +91,8 @@ public:
     static const char* CameraFormatName(int format);
     static const char* ApertureFormatName(int format);
 
-    // One clip of the "Media" section: its name, its cleaned path and the name as the texture has it.
+    // One clip of the "Media" section: its name, its cleaned path and the name as the texture has
+    // it.
     struct MediaEntry {
         KString name;
         KString path;

@@ -10,6 +10,7 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 
@@ -17,59 +18,33 @@ bool KQovWriterAnimatedInTakes(KQovTakeNodeContainer* object, const char* channe
 
 namespace {
 
-void Int(KQovFieldFile* f, const char* name, int value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteI(value);
-    f->FieldWriteEnd();
-}
-
-void Double(KQovFieldFile* f, const char* name, double value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteD(value);
-    f->FieldWriteEnd();
-}
-
-void Doubles(KQovFieldFile* f, const char* name, const double* values, int count) {
-    f->FieldWriteBegin(name);
-    for (int i = 0; i < count; ++i) f->FieldWriteD(values[i]);
-    f->FieldWriteEnd();
-}
-
-void Rgb(KQovFieldFile* f, const char* name, const KColor& color) {
-    const double rgb[3] = {color.mRed, color.mGreen, color.mBlue};
-    Doubles(f, name, rgb, 3);
-}
-
 void Vector3(KQovFieldFile* f, const char* name, const KVector4& v) {
-    const double xyz[3] = {v[0], v[1], v[2]};
-    Doubles(f, name, xyz, 3);
-}
-
-void BeginBlock(KQovFieldFile* f, const char* name) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteBlockBegin();
-}
-
-void EndBlock(KQovFieldFile* f) {
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteDoublesField(f, name, {v[0], v[1], v[2]});
 }
 
 }  // namespace
 
 const char* KQovWriterQov5::CameraFormatName(int format) {
     // 9 ("128x128") is a format the reader knows; it is not written as "Custom".
-    static const char* const kNames[] = {"Custom", "D1 NTSC", "NTSC",     "PAL",
-                                         "D1 PAL", "HD",      "640x480",  "320x200",
+    static const char* const kNames[] = {"Custom",  "D1 NTSC", "NTSC",       "PAL",
+                                         "D1 PAL",  "HD",      "640x480",    "320x200",
                                          "320x240", "128x128", "Full Screen"};
     return format >= 1 && format <= 10 ? kNames[format] : "Custom";
 }
 
 const char* KQovWriterQov5::ApertureFormatName(int format) {
-    static const char* const kNames[] = {
-        "Custom",          "16mm Theatrical", "Super 16mm",          "35mm Academy",
-        "35mm TV Projection", "35mm Full Aperture", "35mm 1.85 Projection", "35mm Anamorphic",
-        "70mm Projection", "VistaVision",     "Dynavision",          "Imax"};
+    static const char* const kNames[] = {"Custom",
+                                         "16mm Theatrical",
+                                         "Super 16mm",
+                                         "35mm Academy",
+                                         "35mm TV Projection",
+                                         "35mm Full Aperture",
+                                         "35mm 1.85 Projection",
+                                         "35mm Anamorphic",
+                                         "70mm Projection",
+                                         "VistaVision",
+                                         "Dynavision",
+                                         "Imax"};
     return format >= 1 && format <= 11 ? kNames[format] : "Custom";
 }
 
@@ -100,10 +75,10 @@ void KQovWriterQov5::WriteNodeAttribute(KQovNode* node) {
         case KQovNodeAttribute::eCameraSwitcher: {
             KQovCameraSwitcher* switcher = node->GetCameraSwitcher();
             mFile->FieldWriteC("AnimationMode", "Global");
-            Int(mFile, "Version", 100);
+            KQovWriteIntField(mFile, "Version", 100);
             mFile->FieldWriteC("Name", "Camera Switcher");
-            Int(mFile, "CameraId", switcher->GetDefaultCameraIndex());
-            Int(mFile, "CameraName", 100);
+            KQovWriteIntField(mFile, "CameraId", switcher->GetDefaultCameraIndex());
+            KQovWriteIntField(mFile, "CameraName", 100);
             break;
         }
         case KQovNodeAttribute::eLight:
@@ -122,10 +97,10 @@ void KQovWriterQov5::WriteNodeAttribute(KQovNode* node) {
 void KQovWriterQov5::WriteNullSection(double size) {
     mFile->FieldWriteC("Type", "Null");
     mFile->FieldWriteC("TypeFlags", "Null");
-    BeginBlock(mFile, "Properties");
-    Int(mFile, "Version", 100);
-    Double(mFile, "Size", size);
-    EndBlock(mFile);
+    KQovWriteBlockBegin(mFile, "Properties");
+    KQovWriteIntField(mFile, "Version", 100);
+    KQovWriteDoubleField(mFile, "Size", size);
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteMarkerSection(KQovNode* node, KQovMarker* marker) {
@@ -134,18 +109,19 @@ void KQovWriterQov5::WriteMarkerSection(KQovNode* node, KQovMarker* marker) {
     if (type >= 0 && type <= 3) mFile->FieldWriteC("Type", kTypes[type]);
     mFile->FieldWriteC("TypeFlags", "Marker");
     const KColor color = marker->GetColor();
-    BeginBlock(mFile, "Properties");
-    Int(mFile, "Version", 100);
-    Int(mFile, "Look", marker->GetLook());
-    Double(mFile, "Size", marker->GetSize());
-    Rgb(mFile, "Color", color);
-    Int(mFile, "ShowLabel", marker->GetShowLabel() ? 1 : 0);
-    EndBlock(mFile);
+    KQovWriteBlockBegin(mFile, "Properties");
+    KQovWriteIntField(mFile, "Version", 100);
+    KQovWriteIntField(mFile, "Look", marker->GetLook());
+    KQovWriteDoubleField(mFile, "Size", marker->GetSize());
+    KQovWriteRgbField(mFile, "Color", color);
+    KQovWriteIntField(mFile, "ShowLabel", marker->GetShowLabel() ? 1 : 0);
+    KQovWriteBlockEnd(mFile);
     if (type == KQovMarker::eIKEffector) {
         if (!KQovWriterAnimatedInTakes(node, "IK Reach Translation"))
-            Double(mFile, "IKReachTranslation", marker->GetDefaultIKReachTranslation());
+            KQovWriteDoubleField(mFile, "IKReachTranslation",
+                                 marker->GetDefaultIKReachTranslation());
         if (!KQovWriterAnimatedInTakes(node, "IK Reach Rotation"))
-            Double(mFile, "IKReachRotation", marker->GetDefaultIKReachRotation());
+            KQovWriteDoubleField(mFile, "IKReachRotation", marker->GetDefaultIKReachRotation());
     }
     mFile->FieldWriteBegin("Channel");
     mFile->FieldWriteC("Color");
@@ -156,10 +132,10 @@ void KQovWriterQov5::WriteMarkerSection(KQovNode* node, KQovMarker* marker) {
         mFile->FieldWriteBegin("Channel");
         mFile->FieldWriteC(axis);
         mFile->FieldWriteBlockBegin();
-        Double(mFile, "Default", rgb[i]);
-        EndBlock(mFile);
+        KQovWriteDoubleField(mFile, "Default", rgb[i]);
+        KQovWriteBlockEnd(mFile);
     }
-    EndBlock(mFile);
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteSkeletonSection(KQovSkeleton* skeleton) {
@@ -172,31 +148,32 @@ void KQovWriterQov5::WriteSkeletonSection(KQovSkeleton* skeleton) {
     } else if (type == KQovSkeleton::eLimb || type == KQovSkeleton::eLimbNode) {
         mFile->FieldWriteC("Type", type == KQovSkeleton::eLimb ? "Limb" : "LimbNode");
         mFile->FieldWriteC("TypeFlags", "Skeleton");
-        if (type == KQovSkeleton::eLimb) Double(mFile, "LimbLength", skeleton->GetLimbLength());
+        if (type == KQovSkeleton::eLimb)
+            KQovWriteDoubleField(mFile, "LimbLength", skeleton->GetLimbLength());
     } else {
         return;
     }
-    BeginBlock(mFile, "Properties");
-    Int(mFile, "Version", 100);
-    Double(mFile, "Size", skeleton->GetSize());
+    KQovWriteBlockBegin(mFile, "Properties");
+    KQovWriteIntField(mFile, "Version", 100);
+    KQovWriteDoubleField(mFile, "Size", skeleton->GetSize());
     if (type == KQovSkeleton::eLimb || type == KQovSkeleton::eLimbNode)
-        Rgb(mFile, "Color", skeleton->GetColor());
-    EndBlock(mFile);
+        KQovWriteRgbField(mFile, "Color", skeleton->GetColor());
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteLightSection(KQovLight* light) {
     mFile->FieldWriteC("Type", "Light");
     mFile->FieldWriteC("TypeFlags", "Light");
-    Int(mFile, "GeometryVersion", 123);
-    Int(mFile, "LightTypeVersion", 202);
-    Int(mFile, "LightType", light->GetLightType());
-    Int(mFile, "CastLight", light->GetCastLightOnObject() ? 1 : 0);
+    KQovWriteIntField(mFile, "GeometryVersion", 123);
+    KQovWriteIntField(mFile, "LightTypeVersion", 202);
+    KQovWriteIntField(mFile, "LightType", light->GetLightType());
+    KQovWriteIntField(mFile, "CastLight", light->GetCastLightOnObject() ? 1 : 0);
     double rgb[3];
     light->GetDefaultColor(rgb[0], rgb[1], rgb[2]);
-    Doubles(mFile, "Color", rgb, 3);
-    Double(mFile, "Intensity", light->GetDefaultIntensity());
-    Double(mFile, "ConeAngle", light->GetDefaultConeAngle());
-    Double(mFile, "Fog", light->GetDefaultFog());
+    KQovWriteDoublesField(mFile, "Color", {rgb[0], rgb[1], rgb[2]});
+    KQovWriteDoubleField(mFile, "Intensity", light->GetDefaultIntensity());
+    KQovWriteDoubleField(mFile, "ConeAngle", light->GetDefaultConeAngle());
+    KQovWriteDoubleField(mFile, "Fog", light->GetDefaultFog());
 }
 
 void KQovWriterQov5::WriteCameraSection(KQovNode* node, KQovCamera* camera, bool producer) {
@@ -204,42 +181,41 @@ void KQovWriterQov5::WriteCameraSection(KQovNode* node, KQovCamera* camera, bool
     if (!camera) return;
     if (!producer) f->FieldWriteC("Type", "Camera");
     f->FieldWriteC("TypeFlags", "Camera");
-    Int(f, "Version", 220);
+    KQovWriteIntField(f, "Version", 220);
     f->FieldWriteC("Name", node->GetName());
     Vector3(f, "Position", camera->GetPosition());
     Vector3(f, "Up", camera->GetUpVector());
     Vector3(f, "LookAt", camera->GetLookAt());
-    Double(f, "Roll", camera->GetDefaultRoll());
-    Double(f, "TurnTable", camera->GetDefaultTurnTable());
-    Int(f, "Type", camera->GetProjectionType());
+    KQovWriteDoubleField(f, "Roll", camera->GetDefaultRoll());
+    KQovWriteDoubleField(f, "TurnTable", camera->GetDefaultTurnTable());
+    KQovWriteIntField(f, "Type", camera->GetProjectionType());
     f->FieldWriteC("FormatName", CameraFormatName(camera->GetCameraFormat()));
-    Int(f, "AspectType", camera->GetResolutionMode());
-    Double(f, "AspectW", camera->GetAspectWidth());
-    Double(f, "AspectH", camera->GetAspectHeight());
-    Double(f, "PixelRatio", camera->GetPixelAspectRatio());
-    Double(f, "NearPlane", camera->GetNearPlane());
-    Double(f, "FarPlane", camera->GetFarPlane());
-    Int(f, "CameraLock", camera->GetLockMode() ? 1 : 0);
+    KQovWriteIntField(f, "AspectType", camera->GetResolutionMode());
+    KQovWriteDoubleField(f, "AspectW", camera->GetAspectWidth());
+    KQovWriteDoubleField(f, "AspectH", camera->GetAspectHeight());
+    KQovWriteDoubleField(f, "PixelRatio", camera->GetPixelAspectRatio());
+    KQovWriteDoubleField(f, "NearPlane", camera->GetNearPlane());
+    KQovWriteDoubleField(f, "FarPlane", camera->GetFarPlane());
+    KQovWriteIntField(f, "CameraLock", camera->GetLockMode() ? 1 : 0);
     f->FieldWriteC("ApertureFormat", ApertureFormatName(camera->GetFilmFormatIndex()));
-    Int(f, "ApertureMode", camera->GetApertureMode());
-    const double aperture[2] = {camera->GetFilmWidth(), camera->GetFilmHeight()};
-    Doubles(f, "CameraAperture", aperture, 2);
-    Double(f, "SqueezeRatio", camera->GetFilmSqueezeRatio());
-    Double(f, "FocalLength", camera->GetFocalLength());
-    Double(f, "Aperture", camera->GetDefaultFieldOfView());
-    Double(f, "FieldOfViewXProperty", camera->GetDefaultFieldOfViewX());
-    Double(f, "FieldOfViewYProperty", camera->GetDefaultFieldOfViewY());
-    Double(f, "OpticalCenterXProperty", camera->GetDefaultOpticalCenterX());
-    Double(f, "OpticalCenterYProperty", camera->GetDefaultOpticalCenterY());
+    KQovWriteIntField(f, "ApertureMode", camera->GetApertureMode());
+    KQovWriteDoublesField(f, "CameraAperture", {camera->GetFilmWidth(), camera->GetFilmHeight()});
+    KQovWriteDoubleField(f, "SqueezeRatio", camera->GetFilmSqueezeRatio());
+    KQovWriteDoubleField(f, "FocalLength", camera->GetFocalLength());
+    KQovWriteDoubleField(f, "Aperture", camera->GetDefaultFieldOfView());
+    KQovWriteDoubleField(f, "FieldOfViewXProperty", camera->GetDefaultFieldOfViewX());
+    KQovWriteDoubleField(f, "FieldOfViewYProperty", camera->GetDefaultFieldOfViewY());
+    KQovWriteDoubleField(f, "OpticalCenterXProperty", camera->GetDefaultOpticalCenterX());
+    KQovWriteDoubleField(f, "OpticalCenterYProperty", camera->GetDefaultOpticalCenterY());
     const char* media = camera->GetBackgroundMediaName();
     if (media && media[0]) f->FieldWriteC("Media", media);
-    Int(f, "ViewFrustumPlane", camera->GetViewFrustumBackPlaneMode());
-    Int(f, "BackgroundMode", camera->GetBackgroundMode());
-    Int(f, "ForegroundTransparent", camera->GetForegroundTransparent() ? 1 : 0);
-    Double(f, "BackgroundTreshold", camera->GetBackgroundAlphaTreshold());
-    Int(f, "DisplayMode", camera->GetBackgroundPlacementOptions());
-    Double(f, "ViewFrustumPlaneDistance", camera->GetBackPlaneDistance());
-    Int(f, "ViewFrustumPlaneDistanceMode", camera->GetBackPlaneDistanceMode());
+    KQovWriteIntField(f, "ViewFrustumPlane", camera->GetViewFrustumBackPlaneMode());
+    KQovWriteIntField(f, "BackgroundMode", camera->GetBackgroundMode());
+    KQovWriteIntField(f, "ForegroundTransparent", camera->GetForegroundTransparent() ? 1 : 0);
+    KQovWriteDoubleField(f, "BackgroundTreshold", camera->GetBackgroundAlphaTreshold());
+    KQovWriteIntField(f, "DisplayMode", camera->GetBackgroundPlacementOptions());
+    KQovWriteDoubleField(f, "ViewFrustumPlaneDistance", camera->GetBackPlaneDistance());
+    KQovWriteIntField(f, "ViewFrustumPlaneDistanceMode", camera->GetBackPlaneDistanceMode());
     const struct {
         const char* name;
         bool value;
@@ -251,15 +227,15 @@ void KQovWriterQov5::WriteCameraSection(KQovNode* node, KQovCamera* camera, bool
                   {"ShowInfoOnMoving", camera->GetShowInfoOnMoving()},
                   {"ShowTimeCode", camera->GetShowTimeCode()},
                   {"DisplaySafeArea", camera->GetDisplaySafeArea()}};
-    for (const auto& flag : kFlags) Int(f, flag.name, flag.value ? 1 : 0);
-    Int(f, "SafeAreaStyle", camera->GetSafeAreaDisplayStyle());
-    Int(f, "DisplaySafeAreaOnRender", camera->GetDisplaySafeAreaOnRender() ? 1 : 0);
-    Int(f, "ShowAudio", camera->GetShowAudio() ? 1 : 0);
-    Rgb(f, "BackGroundColor", camera->GetBackgroundColor());
-    Rgb(f, "AudioColor", camera->GetAudioColor());
-    Int(f, "UseFrameColor", camera->GetUseFrameColor() ? 1 : 0);
-    Rgb(f, "FrameColor", camera->GetFrameColor());
-    BeginBlock(f, "CameraAndLens");
+    for (const auto& flag : kFlags) KQovWriteIntField(f, flag.name, flag.value ? 1 : 0);
+    KQovWriteIntField(f, "SafeAreaStyle", camera->GetSafeAreaDisplayStyle());
+    KQovWriteIntField(f, "DisplaySafeAreaOnRender", camera->GetDisplaySafeAreaOnRender() ? 1 : 0);
+    KQovWriteIntField(f, "ShowAudio", camera->GetShowAudio() ? 1 : 0);
+    KQovWriteRgbField(f, "BackGroundColor", camera->GetBackgroundColor());
+    KQovWriteRgbField(f, "AudioColor", camera->GetAudioColor());
+    KQovWriteIntField(f, "UseFrameColor", camera->GetUseFrameColor() ? 1 : 0);
+    KQovWriteRgbField(f, "FrameColor", camera->GetFrameColor());
+    KQovWriteBlockBegin(f, "CameraAndLens");
     f->FieldWriteBegin("DepthOfField");
     f->FieldWriteI(camera->GetUseDepthOfField() ? 1 : 0);
     f->FieldWriteI(camera->GetFocusSource());
@@ -276,6 +252,6 @@ void KQovWriterQov5::WriteCameraSection(KQovNode* node, KQovCamera* camera, bool
     f->FieldWriteI(camera->GetFrameSamplingType());
     f->FieldWriteI(camera->GetUseAccumulationBuffer() ? 1 : 0);
     f->FieldWriteEnd();
-    Int(f, "UseOverSamplingTime", camera->GetUseOverSamplingTime());
-    EndBlock(f);
+    KQovWriteIntField(f, "UseOverSamplingTime", camera->GetUseOverSamplingTime());
+    KQovWriteBlockEnd(f);
 }

@@ -10,6 +10,7 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
 
@@ -29,31 +30,9 @@ const struct {
                     {"LEFT_HANDFLOOR", 88},
                     {"RIGHT_HANDFLOOR", 89}};
 
-void Int(KQovFieldFile* f, const char* name, int value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteI(value);
-    f->FieldWriteEnd();
-}
-
-void Double(KQovFieldFile* f, const char* name, double value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteD(value);
-    f->FieldWriteEnd();
-}
-
-void BeginBlock(KQovFieldFile* f, const char* name, const char* value = nullptr) {
-    f->FieldWriteBegin(name);
-    if (value) f->FieldWriteC(value);
-    f->FieldWriteBlockBegin();
-}
-
-void EndBlock(KQovFieldFile* f) {
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
-}
-
 bool InScene(const KQovNode* node, const KQovScene* scene) {
-    return node && node->GetEntityContainer() && node->GetEntityContainer() == scene->GetEntityContainer();
+    return node && node->GetEntityContainer() &&
+           node->GetEntityContainer() == scene->GetEntityContainer();
 }
 
 // A slot written with its content: set, and its model in this scene or a name of its own.
@@ -69,12 +48,15 @@ void WriteLinkFields(KQovFieldFile* f, const KQovCharacterLink& link, bool write
     static const char* const kOffsets[3][3] = {{"TOFFSETX", "TOFFSETY", "TOFFSETZ"},
                                                {"ROFFSETX", "ROFFSETY", "ROFFSETZ"},
                                                {"SOFFSETX", "SOFFSETY", "SOFFSETZ"}};
-    const KVector4* offsets[3] = {&values.translationOffset, &values.rotationOffset, &values.scalingOffset};
+    const KVector4* offsets[3] = {&values.translationOffset, &values.rotationOffset,
+                                  &values.scalingOffset};
     for (int kind = 0; kind < 3; ++kind)
-        for (int axis = 0; axis < 3; ++axis) Double(f, kOffsets[kind][axis], (*offsets[kind])[axis]);
+        for (int axis = 0; axis < 3; ++axis)
+            KQovWriteDoubleField(f, kOffsets[kind][axis], (*offsets[kind])[axis]);
 }
 
-void WriteControlSetLinkFields(KQovFieldFile* f, const KQovControlSetLink& link, const KQovScene* scene) {
+void WriteControlSetLinkFields(KQovFieldFile* f, const KQovControlSetLink& link,
+                               const KQovScene* scene) {
     if (InScene(link.model, scene)) f->FieldWriteC("MODEL", link.model->GetName());
     if (!link.name.IsEmpty()) f->FieldWriteC("NAME", link.name.Buffer());
 }
@@ -86,117 +68,120 @@ void KQovWriterQov5::WriteCharacters(KQovScene* scene) {
     for (int c = 0; c < scene->GetCharacterCount(); ++c) {
         KQovCharacter* character = scene->GetCharacter(c);
         if (!character) continue;
-        BeginBlock(f, "CHARACTER");
-        Int(f, "CHARACTERIZE", 1);
-        Int(f, "LOCK_XFORM", 0);
-        Int(f, "LOCK_PICK", 0);
+        KQovWriteBlockBegin(f, "CHARACTER");
+        KQovWriteIntField(f, "CHARACTERIZE", 1);
+        KQovWriteIntField(f, "LOCK_XFORM", 0);
+        KQovWriteIntField(f, "LOCK_PICK", 0);
         f->FieldWriteC("CONSTRAINT", character->GetName());
         const int input = character->GetInputType();
-        Int(f, "INPUTOUTPUTTYPE", input);
+        KQovWriteIntField(f, "INPUTOUTPUTTYPE", input);
         if (input != 0) {
             int index = -1;
-            for (int i = 0; input == KQovCharacter::eInputCharacter && i < scene->GetCharacterCount(); ++i)
-                if (scene->GetCharacter(i) && character->GetInput() == scene->GetCharacter(i)) index = i;
-            Int(f, "ACTORINDEX", -1);
-            Int(f, "CHARACTERINDEX", index);
+            for (int i = 0;
+                 input == KQovCharacter::eInputCharacter && i < scene->GetCharacterCount(); ++i)
+                if (scene->GetCharacter(i) && character->GetInput() == scene->GetCharacter(i))
+                    index = i;
+            KQovWriteIntField(f, "ACTORINDEX", -1);
+            KQovWriteIntField(f, "CHARACTERINDEX", index);
         }
         for (const auto& single : kSingleLinks) {
             KQovCharacterLink link;
             const bool set = character->GetCharacterLink(single.slot, &link);
-            BeginBlock(f, single.name);
+            KQovWriteBlockBegin(f, single.name);
             WriteLinkFields(f, link, Writable(link, set, scene));
-            EndBlock(f);
+            KQovWriteBlockEnd(f);
         }
         auto writeGroup = [&](int group) {
-            BeginBlock(f, Roles::GetGroupKeyword(group));
+            KQovWriteBlockBegin(f, Roles::GetGroupKeyword(group));
             for (int i = 0; i < Roles::GetRoleCount(group); ++i) {
                 KQovCharacterLink link;
                 const bool set = character->GetCharacterLink(Roles::GetRoleSlot(group, i), &link);
                 const bool write = Writable(link, set, scene);
                 if (!write && Roles::GetRoleVersion(group, i) > 4000) continue;
-                BeginBlock(f, "LINK", Roles::GetRoleName(group, i));
+                KQovWriteBlockBegin(f, "LINK", Roles::GetRoleName(group, i));
                 WriteLinkFields(f, link, write);
-                EndBlock(f);
+                KQovWriteBlockEnd(f);
             }
-            EndBlock(f);
+            KQovWriteBlockEnd(f);
         };
         for (int group : kCharacterGroups) writeGroup(group);
-        BeginBlock(f, "FILTERSET");
+        KQovWriteBlockBegin(f, "FILTERSET");
         const KQovSolverParameterStore* store = character->GetSolverStore();
         for (int i = 0; i < KQovSolverParameterTable::kCount; ++i) {
-            BeginBlock(f, "PARAM");
+            KQovWriteBlockBegin(f, "PARAM");
             f->FieldWriteC("NAME", KQovSolverParameterTable::GetParameterName(i));
-            Int(f, "MODE", store ? store->GetMode(i) : 0);
-            Double(f, "MIN", KQovSolverParameterTable::GetParameterMin(i));
-            Double(f, "MAX", KQovSolverParameterTable::GetParameterMax(i));
-            Double(f, "VALUE0", store ? store->GetValue(i) : 0.0);
-            EndBlock(f);
+            KQovWriteIntField(f, "MODE", store ? store->GetMode(i) : 0);
+            KQovWriteDoubleField(f, "MIN", KQovSolverParameterTable::GetParameterMin(i));
+            KQovWriteDoubleField(f, "MAX", KQovSolverParameterTable::GetParameterMax(i));
+            KQovWriteDoubleField(f, "VALUE0", store ? store->GetValue(i) : 0.0);
+            KQovWriteBlockEnd(f);
         }
-        EndBlock(f);
+        KQovWriteBlockEnd(f);
         writeGroup(8);  // "GAMEMODEPARENT"
         WriteControlSet(scene, character->GetControlSet());
-        EndBlock(f);
+        KQovWriteBlockEnd(f);
     }
 }
 
 void KQovWriterQov5::WriteControlSet(KQovScene* scene, KQovControlSet* set) {
     KQovFieldFile* f = mFile;
-    BeginBlock(f, "OV_CONTROLSET");
-    Int(f, "TYPE", set ? set->GetType() : 0);
-    Int(f, "LOCK_XFORM", set ? set->GetLockTransform() : 0);
-    Int(f, "LOCK_PICK", set ? set->GetLockPick() : 0);
+    KQovWriteBlockBegin(f, "OV_CONTROLSET");
+    KQovWriteIntField(f, "TYPE", set ? set->GetType() : 0);
+    KQovWriteIntField(f, "LOCK_XFORM", set ? set->GetLockTransform() : 0);
+    KQovWriteIntField(f, "LOCK_PICK", set ? set->GetLockPick() : 0);
     KQovControlSetLink link;
-    BeginBlock(f, "REFERENCE");
-    if (set && set->GetFKLink(Roles::kReferenceSlot, &link)) WriteControlSetLinkFields(f, link, scene);
-    EndBlock(f);
+    KQovWriteBlockBegin(f, "REFERENCE");
+    if (set && set->GetFKLink(Roles::kReferenceSlot, &link))
+        WriteControlSetLinkFields(f, link, scene);
+    KQovWriteBlockEnd(f);
     for (int group : kControlSetGroups) {
-        BeginBlock(f, Roles::GetGroupKeyword(group));
+        KQovWriteBlockBegin(f, Roles::GetGroupKeyword(group));
         for (int i = 0; set && i < Roles::GetRoleCount(group); ++i) {
             link = KQovControlSetLink();
             const bool linked = set->GetFKLink(Roles::GetRoleSlot(group, i), &link) &&
                                 (InScene(link.model, scene) || !link.name.IsEmpty());
             if (!linked && Roles::GetRoleVersion(group, i) > 4000) continue;
-            BeginBlock(f, "LINK", Roles::GetRoleName(group, i));
+            KQovWriteBlockBegin(f, "LINK", Roles::GetRoleName(group, i));
             if (linked) WriteControlSetLinkFields(f, link, scene);
-            EndBlock(f);
+            KQovWriteBlockEnd(f);
         }
-        EndBlock(f);
+        KQovWriteBlockEnd(f);
     }
-    BeginBlock(f, "EFFECTOR");
+    KQovWriteBlockBegin(f, "EFFECTOR");
     for (int n = 0; set && n < KQovControlSet::kEffectorCount; ++n) {
         KQovEffectorRecord record;
         if (!set->GetEffector(n, &record) || !InScene(record.model, scene)) continue;
-        BeginBlock(f, "LINK");
+        KQovWriteBlockBegin(f, "LINK");
         f->FieldWriteC("NAME", KQovControlSet::GetEffectorName(n));
         f->FieldWriteC("MODEL", record.model->GetName());
-        Int(f, "SHOW", record.show);
-        Int(f, "TACTIVE", record.translationActive);
-        Int(f, "RACTIVE", record.rotationActive);
-        Int(f, "CANDIDATE_TACTIVE", record.candidateTranslationActive);
-        Int(f, "CANDIDATE_RACTIVE", record.candidateRotationActive);
-        EndBlock(f);
+        KQovWriteIntField(f, "SHOW", record.show);
+        KQovWriteIntField(f, "TACTIVE", record.translationActive);
+        KQovWriteIntField(f, "RACTIVE", record.rotationActive);
+        KQovWriteIntField(f, "CANDIDATE_TACTIVE", record.candidateTranslationActive);
+        KQovWriteIntField(f, "CANDIDATE_RACTIVE", record.candidateRotationActive);
+        KQovWriteBlockEnd(f);
     }
-    EndBlock(f);
-    BeginBlock(f, "EFFECTOR_AUX1");
+    KQovWriteBlockEnd(f);
+    KQovWriteBlockBegin(f, "EFFECTOR_AUX1");
     for (int n = 0; set && n < KQovControlSet::kEffectorCount; ++n) {
         KQovNode* model = nullptr;
         if (!set->GetAuxEffector(n, &model, 1) || !InScene(model, scene)) continue;
-        BeginBlock(f, "LINK");
+        KQovWriteBlockBegin(f, "LINK");
         f->FieldWriteC("NAME", KQovControlSet::GetEffectorName(n));
         f->FieldWriteC("MODEL", model->GetName());
-        EndBlock(f);
+        KQovWriteBlockEnd(f);
     }
-    EndBlock(f);
-    EndBlock(f);
+    KQovWriteBlockEnd(f);
+    KQovWriteBlockEnd(f);
 }
 
 void KQovWriterQov5::WriteCharacterPoses(KQovScene* scene) {
     for (int i = 0; i < scene->GetCharacterPoseCount(); ++i) {
         KQovCharacterPose* pose = scene->GetCharacterPose(i);
         if (!pose) continue;
-        BeginBlock(mFile, "Pose", pose->GetName());
+        KQovWriteBlockBegin(mFile, "Pose", pose->GetName());
         mFile->FieldWriteC("Type", "CharacterPose");
-        BeginBlock(mFile, "PoseScene");
+        KQovWriteBlockBegin(mFile, "PoseScene");
         if (KQovScene* poseScene = pose->GetScene()) {
             // The pose's own scene, through a writer of its own on this file: no takes, and
             // neither an end of file nor a Summary.
@@ -206,7 +191,7 @@ void KQovWriterQov5::WriteCharacterPoses(KQovScene* scene) {
             nested.SetNestingDepth(mDepth + 1);
             nested.Write(poseScene, &options, mFile);
         }
-        EndBlock(mFile);
-        EndBlock(mFile);
+        KQovWriteBlockEnd(mFile);
+        KQovWriteBlockEnd(mFile);
     }
 }

@@ -23,12 +23,6 @@ namespace {
 enum { eNone = 0, eByControlPoint = 1, eByPolygonVertex = 2, eByPolygon = 3, eAllSame = 4 };
 enum { eDirect = 0, eIndex = 1, eIndexToDirect = 2 };
 
-void Int(KQovFieldFile* f, const char* name, int value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteI(value);
-    f->FieldWriteEnd();
-}
-
 void Ints(KQovFieldFile* f, const char* name, std::initializer_list<int> values) {
     f->FieldWriteBegin(name);
     for (int v : values) f->FieldWriteI(v);
@@ -103,7 +97,7 @@ void KQovWriterQov5::WriteMesh(KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
     WriteGeometryCommon(mesh);
     if (mesh->GetControlPointsCount() == 0) return;
-    Int(f, "GeometryVersion", 123);
+    KQovWriteIntField(f, "GeometryVersion", 123);
     const KAffineMatrix pivot = mesh->GetPivot();
     Points(f, "Vertices", mesh->GetControlPoints(), pivot, false);
     KQovLayer* layer0 = mesh->GetLayer(0);
@@ -121,7 +115,8 @@ void KQovWriterQov5::WriteMesh(KQovMesh* mesh) {
     KQovWritePolygonVertexIndex(f, mesh);
     const int polygons = mesh->GetPolygonCount();
     bool grouped = false;
-    for (int p = 1; p < polygons; ++p) grouped = grouped || mesh->GetPolygon(p).group != mesh->GetPolygon(0).group;
+    for (int p = 1; p < polygons; ++p)
+        grouped = grouped || mesh->GetPolygon(p).group != mesh->GetPolygon(0).group;
     if (grouped) {
         f->FieldWriteBegin("PolygonGroup");
         for (int p = 0; p < polygons; ++p) f->FieldWriteI(mesh->GetPolygon(p).group);
@@ -175,12 +170,14 @@ void KQovWriterQov5::WriteMeshUVInfo(KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
     f->FieldWriteBegin("GeometryUVInfo");
     f->FieldWriteBlockBegin();
-    Int(f, "Version", 240);
+    KQovWriteIntField(f, "Version", 240);
     KQovLayer* layer0 = mesh->GetLayer(0);
     KQovLayerElementUV* uvs = layer0 ? layer0->GetUVs() : nullptr;
     const int mode = uvs ? uvs->GetMappingMode() : eNone;
-    if (uvs && uvs->GetDirectArray().GetCount() > 0 && (mode == eByControlPoint || mode == eByPolygonVertex)) {
-        f->FieldWriteC("MappingInformationType", mode == eByControlPoint ? "ByVertice" : "ByPolygon");
+    if (uvs && uvs->GetDirectArray().GetCount() > 0 &&
+        (mode == eByControlPoint || mode == eByPolygonVertex)) {
+        f->FieldWriteC("MappingInformationType",
+                       mode == eByControlPoint ? "ByVertice" : "ByPolygon");
         f->FieldWriteBegin("TextureUV");
         for (int i = 0; i < uvs->GetDirectArray().GetCount(); ++i) {
             const KVector2& uv = uvs->GetDirectArray().GetAt(i);
@@ -190,7 +187,8 @@ void KQovWriterQov5::WriteMeshUVInfo(KQovMesh* mesh) {
         f->FieldWriteEnd();
         if (mode == eByPolygonVertex && uvs->GetIndexArray().GetCount() > 0) {
             f->FieldWriteBegin("TextureUVVerticeIndex");
-            for (int i = 0; i < uvs->GetIndexArray().GetCount(); ++i) f->FieldWriteI(uvs->GetIndexArray().GetAt(i));
+            for (int i = 0; i < uvs->GetIndexArray().GetCount(); ++i)
+                f->FieldWriteI(uvs->GetIndexArray().GetAt(i));
             f->FieldWriteEnd();
         }
     } else {
@@ -216,8 +214,9 @@ void KQovWriterQov5::WriteVertexColors(KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
     f->FieldWriteBegin("VertexColorInfo");
     f->FieldWriteBlockBegin();
-    Int(f, "Version", 100);
-    f->FieldWriteC("MappingInformationType", mode == eByControlPoint ? "ByVertice" : "ByPolygonVertex");
+    KQovWriteIntField(f, "Version", 100);
+    f->FieldWriteC("MappingInformationType",
+                   mode == eByControlPoint ? "ByVertice" : "ByPolygonVertex");
     f->FieldWriteBegin("Colors");
     for (int i = 0; i < colors->GetDirectArray().GetCount(); ++i) {
         const KColor& c = colors->GetDirectArray().GetAt(i);
@@ -226,7 +225,8 @@ void KQovWriterQov5::WriteVertexColors(KQovMesh* mesh) {
     f->FieldWriteEnd();
     if (reference == eIndexToDirect) {
         f->FieldWriteBegin("ColorIndex");
-        for (int i = 0; i < colors->GetIndexArray().GetCount(); ++i) f->FieldWriteI(colors->GetIndexArray().GetAt(i));
+        for (int i = 0; i < colors->GetIndexArray().GetCount(); ++i)
+            f->FieldWriteI(colors->GetIndexArray().GetAt(i));
         f->FieldWriteEnd();
     }
     f->FieldWriteBlockEnd();
@@ -248,7 +248,7 @@ void KQovWriterQov5::WriteGeometryLayers(KQovGeometry* geometry) {
         first = false;
         mFile->FieldWriteBegin("GeometryLayer");
         mFile->FieldWriteBlockBegin();
-        Int(mFile, "LayerIndex", index++);
+        KQovWriteIntField(mFile, "LayerIndex", index++);
         WriteLayerTextureInfo(geometry, layer);
         mFile->FieldWriteBlockEnd();
         mFile->FieldWriteEnd();
@@ -263,14 +263,15 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
     const int mapping = textures->GetMappingMode();
     const KArrayInt& ids = textures->GetIndexArray();
     const bool indexed = textures->GetReferenceMode() == eIndexToDirect;
-    const bool usable = indexed && (mapping == eNone || (mapping == eAllSame && ids.GetCount() <= 1) ||
-                                    (mesh && mapping == eByPolygon && ids.GetCount() == mesh->GetPolygonCount()));
+    const bool usable =
+        indexed && (mapping == eNone || (mapping == eAllSame && ids.GetCount() <= 1) ||
+                    (mesh && mapping == eByPolygon && ids.GetCount() == mesh->GetPolygonCount()));
     if (!usable) return;
     f->FieldWriteBegin("LayerTextureInfo");
     f->FieldWriteBlockBegin();
-    Int(f, "TextureBlendMode", textures->GetBlendMode());
-    Int(f, "TextureMode", mapping == eNone ? 0 : mapping == eByPolygon ? 6 : 2);
-    Int(f, "TextureIdCount", ids.GetCount());
+    KQovWriteIntField(f, "TextureBlendMode", textures->GetBlendMode());
+    KQovWriteIntField(f, "TextureMode", mapping == eNone ? 0 : mapping == eByPolygon ? 6 : 2);
+    KQovWriteIntField(f, "TextureIdCount", ids.GetCount());
     const int textureCount = textures->GetDirectArray().GetCount();
     f->FieldWriteBegin("TextureId");
     for (int i = 0; i < ids.GetCount(); ++i) {
@@ -287,15 +288,18 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
         const int given = uvReference == eDirect ? uvCount : idCount;
         if (uvMapping < eNone || uvMapping > eByPolygonVertex) uvMapping = eNone;
         if (uvReference != eDirect && uvReference != eIndexToDirect) uvMapping = eNone;
-        if (uvMapping == eByControlPoint && given != geometry->GetControlPointsCount()) uvMapping = eNone;
-        if (uvMapping == eByPolygonVertex && (!mesh || given != mesh->GetPolygonVertices().GetCount()))
+        if (uvMapping == eByControlPoint && given != geometry->GetControlPointsCount())
+            uvMapping = eNone;
+        if (uvMapping == eByPolygonVertex &&
+            (!mesh || given != mesh->GetPolygonVertices().GetCount()))
             uvMapping = eNone;
         const bool direct = uvReference == eDirect;
-        Int(f, "UVMode", uvMapping == eNone            ? 0
-                         : uvMapping == eByControlPoint ? (direct ? 3 : 4)
-                                                        : (direct ? 7 : 8));
+        KQovWriteIntField(f, "UVMode",
+                          uvMapping == eNone             ? 0
+                          : uvMapping == eByControlPoint ? (direct ? 3 : 4)
+                                                         : (direct ? 7 : 8));
         if (uvMapping != eNone) {
-            Int(f, "UVCount", uvCount);
+            KQovWriteIntField(f, "UVCount", uvCount);
             f->FieldWriteBegin("UV");
             for (int i = 0; i < uvCount; ++i) {
                 const KVector2& uv = uvs->GetDirectArray().GetAt(i);
@@ -304,7 +308,7 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
             }
             f->FieldWriteEnd();
             if (!direct) {
-                Int(f, "UVIdCount", idCount);
+                KQovWriteIntField(f, "UVIdCount", idCount);
                 f->FieldWriteBegin("UVId");
                 // Every index names a UV: one past them, or below 0, would be read unchecked.
                 for (int i = 0; i < idCount; ++i) {
@@ -333,10 +337,12 @@ void KQovWriterQov5::WriteLink(KQovLink* link) {
     f->FieldWriteC(link->GetUserData().Buffer());
     f->FieldWriteEnd();
     f->FieldWriteBegin("Indexes");
-    for (int i = 0; i < link->GetControlPointIndicesCount(); ++i) f->FieldWriteI(link->GetControlPointIndex(i));
+    for (int i = 0; i < link->GetControlPointIndicesCount(); ++i)
+        f->FieldWriteI(link->GetControlPointIndex(i));
     f->FieldWriteEnd();
     f->FieldWriteBegin("Weights");
-    for (int i = 0; i < link->GetControlPointIndicesCount(); ++i) f->FieldWriteD(link->GetControlPointWeight(i));
+    for (int i = 0; i < link->GetControlPointIndicesCount(); ++i)
+        f->FieldWriteD(link->GetControlPointWeight(i));
     f->FieldWriteEnd();
     const KAffineMatrix linkMatrix = link->GetTransformLinkMatrix();
     KMatrix relative;
@@ -371,7 +377,8 @@ void KQovWriterQov5::WriteShapes(KQovGeometry* geometry) {
         const KArrayVector4* normals = shape->GetNormals();
         const int count = std::min(points.GetCount(), base.GetCount());
         // Normals move with the points only when both are kept per control point.
-        const bool withNormals = baseNormals && normals && baseNormals->GetCount() == base.GetCount() &&
+        const bool withNormals = baseNormals && normals &&
+                                 baseNormals->GetCount() == base.GetCount() &&
                                  normals->GetCount() == points.GetCount();
         // Only the points the shape moves, as offsets from the base (the reader adds them).
         std::vector<int> moved;
@@ -381,7 +388,8 @@ void KQovWriterQov5::WriteShapes(KQovGeometry* geometry) {
             KVector4 n;
             if (withNormals)
                 n = Rotated(rotation, normals->GetAt(i)) - Rotated(rotation, baseNormals->GetAt(i));
-            if (d[0] == 0.0 && d[1] == 0.0 && d[2] == 0.0 && n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0)
+            if (d[0] == 0.0 && d[1] == 0.0 && d[2] == 0.0 && n[0] == 0.0 && n[1] == 0.0 &&
+                n[2] == 0.0)
                 continue;
             moved.push_back(i);
             offsets.push_back(d);
@@ -410,7 +418,8 @@ void KQovWriterQov5::WriteGeometryMaterialIndices(KQovGeometry* geometry) {
     KQovLayerElementMaterial* element = layer0 ? layer0->GetMaterials() : nullptr;
     mFile->FieldWriteBegin("Materials");
     if (element)
-        for (int i = 0; i < element->GetIndexArray().GetCount(); ++i) mFile->FieldWriteI(element->GetIndexArray().GetAt(i));
+        for (int i = 0; i < element->GetIndexArray().GetCount(); ++i)
+            mFile->FieldWriteI(element->GetIndexArray().GetAt(i));
     mFile->FieldWriteEnd();
 }
 
@@ -422,13 +431,15 @@ void KQovWriterQov5::WriteNurb(KQovNurb* original) {
     KQovFieldFile* f = mFile;
     f->FieldWriteC("Type", "Nurb");
     WriteGeometryCommon(nurb);
-    Int(f, "NurbVersion", 100);
+    KQovWriteIntField(f, "NurbVersion", 100);
     Ints(f, "SurfaceDisplay", {nurb->GetSurfaceDisplay(), nurb->GetUStep(), nurb->GetVStep()});
     Ints(f, "NurbOrder", {nurb->GetUOrder(), nurb->GetVOrder()});
     Ints(f, "Dimensions", {nurb->GetUCount(), nurb->GetVCount()});
     Ints(f, "Step", {nurb->GetUStep(), nurb->GetVStep()});
     auto form = [](int type) {
-        return type == KQovNurb::ePeriodic ? "Periodic" : type == KQovNurb::eClosed ? "Closed" : "Open";
+        return type == KQovNurb::ePeriodic ? "Periodic"
+               : type == KQovNurb::eClosed ? "Closed"
+                                           : "Open";
     };
     f->FieldWriteBegin("Form");
     f->FieldWriteC(form(nurb->GetUType()));
@@ -436,7 +447,8 @@ void KQovWriterQov5::WriteNurb(KQovNurb* original) {
     f->FieldWriteEnd();
     Points(f, "Points", nurb->GetControlPoints(), nurb->GetPivot(), true);
     for (int d = 0; d < 2; ++d) {
-        KArrayInt& multiplicity = d == 0 ? nurb->GetUMultiplicityVector() : nurb->GetVMultiplicityVector();
+        KArrayInt& multiplicity =
+            d == 0 ? nurb->GetUMultiplicityVector() : nurb->GetVMultiplicityVector();
         f->FieldWriteBegin(d == 0 ? "MultiplicityU" : "MultiplicityV");
         for (int i = 0; i < multiplicity.GetCount(); ++i) f->FieldWriteI(multiplicity.GetAt(i));
         f->FieldWriteEnd();
@@ -455,9 +467,10 @@ void KQovWriterQov5::WritePatch(KQovPatch* patch) {
     KQovFieldFile* f = mFile;
     f->FieldWriteC("Type", "Patch");
     WriteGeometryCommon(patch);
-    Int(f, "PatchVersion", 100);
+    KQovWriteIntField(f, "PatchVersion", 100);
     Ints(f, "SurfaceDisplay", {patch->GetSurfaceDisplay(), patch->GetUStep(), patch->GetVStep()});
-    static const char* const kTypes[] = {"Bezier", "BezierQuadric", "Cardinal", "BSpline", "Linear"};
+    static const char* const kTypes[] = {"Bezier", "BezierQuadric", "Cardinal", "BSpline",
+                                         "Linear"};
     f->FieldWriteBegin("PatchType");
     for (int type : {patch->GetUType(), patch->GetVType()})
         if (type >= 0 && type <= 4) f->FieldWriteC(kTypes[type]);

@@ -85,7 +85,8 @@ void KQovWriterQov5::WriteModel(KQovNode* node) {
     WriteDefaultChannels(node);
     if (node->GetChildCount() > 0) {
         mFile->FieldWriteBegin("Children");
-        for (int i = 0; i < node->GetChildCount(); ++i) mFile->FieldWriteC(node->GetChild(i)->GetName());
+        for (int i = 0; i < node->GetChildCount(); ++i)
+            mFile->FieldWriteC(node->GetChild(i)->GetName());
         mFile->FieldWriteEnd();
     }
     mFile->FieldWriteBlockEnd();
@@ -115,8 +116,9 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
     if (!producer) {
         if (KQovNode* target = node->GetLookAtTarget()) {
             f->FieldWriteC("LookAtModel", target->GetName());
-            for (const auto& rotation : {std::make_pair("PostTargetRotation", node->GetPostTargetRotation()),
-                                         std::make_pair("UpTargetRotation", node->GetUpTargetRotation())}) {
+            for (const auto& rotation :
+                 {std::make_pair("PostTargetRotation", node->GetPostTargetRotation()),
+                  std::make_pair("UpTargetRotation", node->GetUpTargetRotation())}) {
                 const KVector4& v = rotation.second;
                 if (IsZeroRotation(v[0], v[1], v[2])) continue;
                 f->FieldWriteBegin(rotation.first);
@@ -124,7 +126,8 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
                 f->FieldWriteEnd();
             }
         }
-        if (KQovNode* up = node->GetUpVectorTarget()) f->FieldWriteC("UpVectorModel", up->GetName());
+        if (KQovNode* up = node->GetUpVectorTarget())
+            f->FieldWriteC("UpVectorModel", up->GetName());
     }
     if (!mFile->IsVersion5Layout()) mFile->FieldWritePropertyBlock(node->GetPropertyHandler());
     WriteAnimatedLists(node);
@@ -221,7 +224,8 @@ void KQovWriterQov5::WriteAnimatedLists(KQovNode* node) {
     }
     for (int list = 0; list < 2; ++list) {
         mFile->FieldWriteBegin(list == 0 ? "AnimatedProperty" : "Animated");
-        for (const auto& name : names) mFile->FieldWriteC((list == 0 ? name.first : name.second).Buffer());
+        for (const auto& name : names)
+            mFile->FieldWriteC((list == 0 ? name.first : name.second).Buffer());
         mFile->FieldWriteEnd();
     }
 }

@@ -9,7 +9,6 @@
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
 #include "character/KQovCharacter.h"
-#include "foundation/KTimeModeTable.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
@@ -18,24 +17,6 @@
 #include "scene/KQovScene.h"
 
 namespace {
-
-void Int(KQovFieldFile* f, const char* name, int value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteI(value);
-    f->FieldWriteEnd();
-}
-
-void Double(KQovFieldFile* f, const char* name, double value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteD(value);
-    f->FieldWriteEnd();
-}
-
-void Rgba(KQovFieldFile* f, const char* name, const KColor& c, double alpha) {
-    f->FieldWriteBegin(name);
-    for (double v : {c.mRed, c.mGreen, c.mBlue, alpha}) f->FieldWriteD(v);
-    f->FieldWriteEnd();
-}
 
 struct Gobo {
     std::string name;
@@ -46,60 +27,13 @@ struct Gobo {
 }  // namespace
 
 void KQovWriterQov5::WriteGlobalSettings(KQovScene* scene) {
-    KQovFieldFile* f = mFile;
-    KQovGlobalLightSettings& light = scene->GetGlobalLightSettings();
-    f->FieldWriteBegin("AmbientRenderSettings");
-    f->FieldWriteBlockBegin();
-    Int(f, "Version", 101);
-    const KColor ambient = light.GetAmbientColor();
-    Rgba(f, "AmbientLightColor", ambient, ambient.mAlpha);
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
-
-    f->FieldWriteBegin("FogOptions");
-    f->FieldWriteBlockBegin();
-    Int(f, "FlogEnable", light.GetFogEnable() ? 1 : 0);
-    Int(f, "FogMode", light.GetFogMode());
-    Double(f, "FogDensity", light.GetFogDensity());
-    Double(f, "FogStart", light.GetFogStart());
-    Double(f, "FogEnd", light.GetFogEnd());
-    Rgba(f, "FogColor", light.GetFogColor(), 1.0);
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
-
-    KQovWriteShadowPlanes(f, scene);
-
-    KQovGlobalCameraSettings& camera = scene->GetGlobalCameraSettings();
-    f->FieldWriteBegin("RendererSetting");
-    f->FieldWriteBlockBegin();
-    f->FieldWriteC("DefaultCamera", camera.GetDefaultCamera());
-    Int(f, "DefaultViewingMode", camera.GetDefaultViewingMode());
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
-
-    f->FieldWriteBegin("Settings");
-    f->FieldWriteBlockBegin();
+    KQovWriteAmbientAndFog(mFile, scene);
+    KQovWriteShadowPlanes(mFile, scene);
+    KQovWriteRendererSetting(mFile, scene);
+    KQovWriteBlockBegin(mFile, "Settings");
     WriteProducerCameras(scene);
-    KQovGlobalTimeSettings& time = scene->GetGlobalTimeSettings();
-    Int(f, "TimeMode", KTimeModeToFileCode(time.GetTimeMode()));
-    f->FieldWriteC("FrameRate", KTimeModeToName(time.GetTimeMode()));
-    Int(f, "TimeFormat", time.GetTimeFormat());
-    Int(f, "SnapOnFrames", time.GetSnapOnFrames());
-    Int(f, "ReferenceTimeIndex", time.GetReferenceTimeIndex());
-    for (int i = 0; i < time.GetTimeMarkerCount(); ++i) {
-        const KQovTimeMarker* marker = time.GetTimeMarker(i);
-        f->FieldWriteBegin("TimeMarker");
-        f->FieldWriteC(marker->name.Buffer());
-        f->FieldWriteBlockBegin();
-        f->FieldWriteBegin("Time");
-        f->FieldWriteT(marker->time);
-        f->FieldWriteEnd();
-        Int(f, "Loop", marker->loop);
-        f->FieldWriteBlockEnd();
-        f->FieldWriteEnd();
-    }
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteTimeFields(mFile, scene);
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteProducerCameras(KQovScene* scene) {
@@ -124,7 +58,8 @@ void KQovWriterQov5::WriteGoboManager(KQovScene* scene) {
     std::function<void(KQovNode*)> collect = [&](KQovNode* node) {
         if (!node) return;
         KQovLight* light = node->GetLight();
-        if (light && light->GetGoboFileName() && light->GetGoboFileName()[0]) lights.push_back(node);
+        if (light && light->GetGoboFileName() && light->GetGoboFileName()[0])
+            lights.push_back(node);
         for (int i = 0; i < node->GetChildCount(); ++i) collect(node->GetChild(i));
     };
     collect(scene->GetRootNode());
@@ -155,7 +90,7 @@ void KQovWriterQov5::WriteGoboManager(KQovScene* scene) {
     for (auto it = gobos.rbegin(); it != gobos.rend(); ++it) {
         mFile->FieldWriteBegin("Gobo");
         mFile->FieldWriteBlockBegin();
-        Int(mFile, "Version", 250);
+        KQovWriteIntField(mFile, "Version", 250);
         mFile->FieldWriteC("GoboName", it->name.c_str());
         mFile->FieldWriteC("GoboPath", it->path.c_str());
         mFile->FieldWriteBegin("DrawComponent");
@@ -178,7 +113,7 @@ void KQovWriterQov5::WriteConstraints(KQovScene* scene) {
     if (scene->GetCharacterCount() == 0) return;
     mFile->FieldWriteBegin("Constraints");
     mFile->FieldWriteBlockBegin();
-    Double(mFile, "Version", 4.0);
+    KQovWriteDoubleField(mFile, "Version", 4.0);
     mFile->FieldWriteBegin("Group");
     mFile->FieldWriteC("Constraint Group");
     mFile->FieldWriteBlockBegin();
@@ -189,7 +124,7 @@ void KQovWriterQov5::WriteConstraints(KQovScene* scene) {
         mFile->FieldWriteC(character->GetName());
         mFile->FieldWriteBlockBegin();
         mFile->FieldWriteC("Type", "Character");
-        Int(mFile, "MultiLayer", 1);
+        KQovWriteIntField(mFile, "MultiLayer", 1);
         mFile->FieldWriteC("Flags", "Active");
         mFile->FieldWriteC("Description", "Character");
         mFile->FieldWriteBlockEnd();

@@ -7,6 +7,7 @@
 #include "attributes/KQovTexture.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovScene.h"
 
@@ -20,25 +21,13 @@ const char* const kMaterialChannels[] = {"Ambient", "Diffuse",   "Specular",    
 // The order the material's animated lists name its flags in.
 const int kMaterialListOrder[] = {3, 0, 1, 2, 4, 6, 5};
 
-void Int(KQovFieldFile* f, const char* name, int value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteI(value);
-    f->FieldWriteEnd();
-}
-
-void Doubles(KQovFieldFile* f, const char* name, std::initializer_list<double> values) {
-    f->FieldWriteBegin(name);
-    for (double v : values) f->FieldWriteD(v);
-    f->FieldWriteEnd();
-}
-
 const char* Named(int value, std::initializer_list<const char*> names, const char* otherwise) {
     if (value < 0 || value >= int(names.size())) return otherwise;
     return names.begin()[value];
 }
 
 void WriteFlaggedLists(KQovFieldFile* f, const std::vector<bool>* flags, const char* const* names,
-                        const int* order, int count) {
+                       const int* order, int count) {
     if (!flags) return;
     bool any = false;
     for (bool flag : *flags) any = any || flag;
@@ -66,10 +55,11 @@ void KQovWriterQov5::BuildAnimatedMaps(KQovScene* scene) {
                                                                          : entity->GetMaterial(i));
             if (!object) continue;
             std::vector<bool> flags;
-            for (const char* channel : textures ? std::vector<const char*>(std::begin(kTextureChannels),
-                                                                         std::end(kTextureChannels))
-                                                : std::vector<const char*>(std::begin(kMaterialChannels),
-                                                                         std::end(kMaterialChannels)))
+            for (const char* channel : textures
+                                           ? std::vector<const char*>(std::begin(kTextureChannels),
+                                                                      std::end(kTextureChannels))
+                                           : std::vector<const char*>(std::begin(kMaterialChannels),
+                                                                      std::end(kMaterialChannels)))
                 flags.push_back(KQovWriterAnimatedInTakes(object, channel));
             mAnimated[object] = flags;
         }
@@ -90,17 +80,18 @@ void KQovWriterQov5::WriteMaterial(KQovMaterial* material) {
     f->FieldWriteBegin("Material");
     f->FieldWriteC(material->GetName());
     f->FieldWriteBlockBegin();
-    Int(f, "Version", 100);
+    KQovWriteIntField(f, "Version", 100);
     std::string model = material->GetShadingModel().Buffer();
     for (char& c : model) c = char(std::tolower(static_cast<unsigned char>(c)));
     f->FieldWriteC("ShadingModel", model.c_str());
     const KColor colors[] = {material->GetDefaultAmbient(), material->GetDefaultDiffuse(),
                              material->GetDefaultSpecular(), material->GetDefaultEmissive()};
     static const char* const kColors[] = {"Ambient", "Diffuse", "Specular", "Emissive"};
-    for (int i = 0; i < 4; ++i) Doubles(f, kColors[i], {colors[i].mRed, colors[i].mGreen, colors[i].mBlue});
-    Doubles(f, "Shininess", {material->GetDefaultShininess() * 100.0});
-    Doubles(f, "Alpha", {material->GetDefaultOpacity()});
-    Doubles(f, "Reflectivity", {material->GetDefaultReflectivity()});
+    for (int i = 0; i < 4; ++i)
+        KQovWriteDoublesField(f, kColors[i], {colors[i].mRed, colors[i].mGreen, colors[i].mBlue});
+    KQovWriteDoublesField(f, "Shininess", {material->GetDefaultShininess() * 100.0});
+    KQovWriteDoublesField(f, "Alpha", {material->GetDefaultOpacity()});
+    KQovWriteDoublesField(f, "Reflectivity", {material->GetDefaultReflectivity()});
     WriteFlaggedLists(f, AnimatedFlags(material), kMaterialChannels, kMaterialListOrder, 7);
     f->FieldWriteBlockEnd();
     f->FieldWriteEnd();
@@ -112,39 +103,44 @@ void KQovWriterQov5::WriteTexture(KQovTexture* texture) {
     f->FieldWriteC(texture->GetName());
     f->FieldWriteBlockBegin();
     f->FieldWriteC("Type", texture->GetTypeName().Buffer());
-    Int(f, "Version", 202);
+    KQovWriteIntField(f, "Version", 202);
     f->FieldWriteC("TextureName", texture->GetName());
     f->FieldWriteC("Media", texture->GetMediaName());
-    Doubles(f, "Translation", {texture->GetDefaultTranslationU(), texture->GetDefaultTranslationV()});
-    Doubles(f, "Scaling", {texture->GetDefaultScaleU(), texture->GetDefaultScaleV()});
-    Doubles(f, "ModelUVTranslation", {texture->GetUVTranslation().mData[0], texture->GetUVTranslation().mData[1]});
-    Doubles(f, "ModelUVScaling", {texture->GetUVScaling().mData[0], texture->GetUVScaling().mData[1]});
-    Doubles(f, "Rotation", {texture->GetDefaultRotationU(), texture->GetDefaultRotationV(),
-                            texture->GetDefaultRotationW()});
-    Doubles(f, "TextureAlpha", {texture->GetDefaultAlpha()});
-    f->FieldWriteC("Texture_Alpha_Source",
-                   Named(texture->GetAlphaSource(), {"None", "RGB_Intensity", "Alpha_Black"}, "None"));
+    KQovWriteDoublesField(f, "Translation",
+                          {texture->GetDefaultTranslationU(), texture->GetDefaultTranslationV()});
+    KQovWriteDoublesField(f, "Scaling", {texture->GetDefaultScaleU(), texture->GetDefaultScaleV()});
+    KQovWriteDoublesField(
+        f, "ModelUVTranslation",
+        {texture->GetUVTranslation().mData[0], texture->GetUVTranslation().mData[1]});
+    KQovWriteDoublesField(f, "ModelUVScaling",
+                          {texture->GetUVScaling().mData[0], texture->GetUVScaling().mData[1]});
+    KQovWriteDoublesField(f, "Rotation",
+                          {texture->GetDefaultRotationU(), texture->GetDefaultRotationV(),
+                           texture->GetDefaultRotationW()});
+    KQovWriteDoublesField(f, "TextureAlpha", {texture->GetDefaultAlpha()});
+    f->FieldWriteC("Texture_Alpha_Source", Named(texture->GetAlphaSource(),
+                                                 {"None", "RGB_Intensity", "Alpha_Black"}, "None"));
     f->FieldWriteBegin("Cropping");
     for (int c : {texture->GetCroppingC0(), texture->GetCroppingC1(), texture->GetCroppingC2(),
                   texture->GetCroppingC3()})
         f->FieldWriteI(c);
     f->FieldWriteEnd();
-    f->FieldWriteC("Texture_Mapping_Type",
-                   Named(texture->GetMappingType(),
-                         {"None", "Planar", "Spherical", "Cylindrical", "Box", "Face", "UV", "Environment"},
-                         "UV"));
+    f->FieldWriteC("Texture_Mapping_Type", Named(texture->GetMappingType(),
+                                                 {"None", "Planar", "Spherical", "Cylindrical",
+                                                  "Box", "Face", "UV", "Environment"},
+                                                 "UV"));
     f->FieldWriteC("Texture_Planar_Mapping_Normal",
                    Named(texture->GetPlanarMappingNormal(), {"X", "Y", "Z"}, "X"));
-    Int(f, "SwapUV", texture->GetSwapUV() ? 1 : 0);
-    Int(f, "MaterialMode", texture->GetMaterialUse());
+    KQovWriteIntField(f, "SwapUV", texture->GetSwapUV() ? 1 : 0);
+    KQovWriteIntField(f, "MaterialMode", texture->GetMaterialUse());
     f->FieldWriteC("TextureUse",
                    Named(texture->GetTextureUse(),
                          {"Standard", "ShadowMap", "LightMap", "SphericalReflexionMap",
                           "SphereReflexionMap", "BumpNormalMap"},
                          "Standard"));
-    Int(f, "WrapU", texture->GetWrapModeU());
-    Int(f, "WrapV", texture->GetWrapModeV());
-    Int(f, "BlendMode", texture->GetBlendMode());
+    KQovWriteIntField(f, "WrapU", texture->GetWrapModeU());
+    KQovWriteIntField(f, "WrapV", texture->GetWrapModeV());
+    KQovWriteIntField(f, "BlendMode", texture->GetBlendMode());
     WriteFlaggedLists(f, AnimatedFlags(texture), kTextureChannels, nullptr, 4);
     f->FieldWriteBlockEnd();
     f->FieldWriteEnd();

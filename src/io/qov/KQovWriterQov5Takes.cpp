@@ -12,6 +12,7 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovPose.h"
@@ -20,15 +21,6 @@
 #include "scene/KQovThumbnail.h"
 
 namespace {
-
-const char* const kMetaDataNames[6] = {"Title",    "Subject",  "Author",
-                                       "Keywords", "Revision", "Comment"};
-
-void Int(KQovFieldFile* f, const char* name, int value) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteI(value);
-    f->FieldWriteEnd();
-}
 
 void Span(KQovFieldFile* f, const char* name, const KTimeSpan& span) {
     f->FieldWriteBegin(name);
@@ -62,7 +54,8 @@ void WidenInterval(KQovNode* node, const char* name, KTime& start, KTime& stop) 
             if (last > stop) stop = last;
         }
     }
-    for (int i = 0; i < node->GetChildCount(); ++i) WidenInterval(node->GetChild(i), name, start, stop);
+    for (int i = 0; i < node->GetChildCount(); ++i)
+        WidenInterval(node->GetChild(i), name, start, stop);
 }
 
 // Nodes below the root, each before its children.
@@ -149,7 +142,7 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
     Span(mFile, "LocalTime", take.localTimeSpan);
     Span(mFile, "ReferenceTime", take.referenceTimeSpan);
     if (!take.comment.IsEmpty()) mFile->FieldWriteC("Comments", take.comment.Buffer());
-    WriteThumbnail(take.thumbnail);
+    KQovWriteThumbnail(mFile, take.thumbnail);
 
     CommentHeader(mFile, "Models animation");
     if (KQovNode* switcher = scene->GetCameraSwitcherNode())
@@ -189,8 +182,10 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
         for (int i = 0; i < root->GetCount(); ++i) {
             KFCurveNode* channel = root->Get(i);
             if (!channel) continue;
-            if (material && channel->GetCurve() && std::strcmp(channel->GetName(), "Shininess") == 0) {
-                // Files keep shininess in percent; a scaled copy is stored, never the scene's curve.
+            if (material && channel->GetCurve() &&
+                std::strcmp(channel->GetName(), "Shininess") == 0) {
+                // Files keep shininess in percent; a scaled copy is stored, never the scene's
+                // curve.
                 std::unique_ptr<KFCurveNode> scaled(channel->Clone(false));
                 if (KFCurve* curve = scaled->GetCurve()) curve->ScaleValues(false, 100.0f);
                 scaled->Store(*mFile, false, false, false, "Channel", true, layout);
@@ -199,43 +194,6 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
             channel->Store(*mFile, false, false, false, "Channel", true, layout);
         }
     }
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
-}
-
-void KQovWriterQov5::WriteThumbnail(const KQovThumbnail* thumbnail) {
-    if (!thumbnail || thumbnail->GetSize() == 0) return;
-    mFile->FieldWriteBegin("Thumbnail");
-    mFile->FieldWriteBlockBegin();
-    Int(mFile, "Version", 100);
-    Int(mFile, "Format", thumbnail->GetDataFormat());
-    Int(mFile, "Size", thumbnail->GetSize());
-    Int(mFile, "ImageEncoding", 0);
-    mFile->FieldWriteBegin("ImageData");
-    const uint8_t* image = thumbnail->GetImage();
-    for (int i = 0; image && i < thumbnail->GetSizeInBytes(); ++i) mFile->FieldWriteI(image[i]);
-    mFile->FieldWriteEnd();
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
-}
-
-void KQovWriterQov5::WriteSceneInfo(KQovScene* scene) {
-    const KQovSceneInfo* info = scene->GetSceneInfo();
-    if (!info) return;
-    mFile->FieldWriteBegin("SceneInfo");
-    mFile->FieldWriteC("SceneInfo::GlobalInfo");
-    mFile->FieldWriteBlockBegin();
-    mFile->FieldWriteC("Type", "UserData");
-    Int(mFile, "Version", 100);
-    WriteThumbnail(info->GetThumbnail());
-    mFile->FieldWriteBegin("MetaData");
-    mFile->FieldWriteBlockBegin();
-    Int(mFile, "Version", 100);
-    const KString* texts[6] = {&info->title,    &info->subject,  &info->author,
-                               &info->keywords, &info->revision, &info->comment};
-    for (int i = 0; i < 6; ++i) mFile->FieldWriteC(kMetaDataNames[i], texts[i]->Buffer());
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
     mFile->FieldWriteBlockEnd();
     mFile->FieldWriteEnd();
 }
@@ -255,7 +213,7 @@ void KQovWriterQov5::WriteSceneGenericPersistence(KQovScene* scene) {
         mFile->FieldWriteC(pose->GetName());
         mFile->FieldWriteBlockBegin();
         mFile->FieldWriteC("Type", pose->IsBindPose() ? "BindPose" : "RestPose");
-        Int(mFile, "NbPoseNodes", pose->GetCount());
+        KQovWriteIntField(mFile, "NbPoseNodes", pose->GetCount());
         for (int n = 0; n < pose->GetCount(); ++n) {
             mFile->FieldWriteBegin("PoseNode");
             mFile->FieldWriteBlockBegin();
@@ -265,14 +223,15 @@ void KQovWriterQov5::WriteSceneGenericPersistence(KQovScene* scene) {
             for (int r = 0; r < 4; ++r)
                 for (int c = 0; c < 4; ++c) mFile->FieldWriteD(m[r][c]);
             mFile->FieldWriteEnd();
-            if (!pose->IsBindPose()) Int(mFile, "Local", pose->IsLocalMatrix(n) ? 1 : 0);
+            if (!pose->IsBindPose())
+                KQovWriteIntField(mFile, "Local", pose->IsLocalMatrix(n) ? 1 : 0);
             mFile->FieldWriteBlockEnd();
             mFile->FieldWriteEnd();
         }
         mFile->FieldWriteBlockEnd();
         mFile->FieldWriteEnd();
     }
-    WriteSceneInfo(scene);
+    if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
     mFile->FieldWriteBlockEnd();
     mFile->FieldWriteEnd();
 }
@@ -293,24 +252,25 @@ void KQovWriterQov5::WriteSummary(KQovScene* scene) {
     o.templateFlag = HasTemplateNode(scene->GetRootNode()) ? 1 : 0;
     f->FieldWriteBegin("Summary");
     f->FieldWriteBlockBegin();
-    Int(f, "Version", 101);
-    Int(f, "Template", o.templateFlag);
-    Int(f, "PasswordProtection", o.passwordFlag != 0 && !o.password.IsEmpty() ? 1 : 0);
+    KQovWriteIntField(f, "Version", 101);
+    KQovWriteIntField(f, "Template", o.templateFlag);
+    KQovWriteIntField(f, "PasswordProtection",
+                      o.passwordFlag != 0 && !o.password.IsEmpty() ? 1 : 0);
     f->FieldWriteBegin("ContentCount");
     f->FieldWriteBlockBegin();
     f->FieldWriteC("Version", "100");
     const int characters = scene->GetCharacterCount();
-    const int counts[] = {scene->GetRootNode()->GetChildCount(true), 0, characters, 0, characters,
-                          mMediaCount};
-    static const char* const kCounts[] = {"Model", "Device", "Character", "Actor", "Constraint",
-                                          "Media"};
-    for (int i = 0; i < 6; ++i) Int(f, kCounts[i], counts[i]);
+    const int counts[] = {
+        scene->GetRootNode()->GetChildCount(true), 0, characters, 0, characters, mMediaCount};
+    static const char* const kCounts[] = {"Model", "Device",     "Character",
+                                          "Actor", "Constraint", "Media"};
+    for (int i = 0; i < 6; ++i) KQovWriteIntField(f, kCounts[i], counts[i]);
     f->FieldWriteBlockEnd();
     f->FieldWriteEnd();
-    WriteSceneInfo(scene);
+    if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
     f->FieldWriteBegin("Takes");
     f->FieldWriteBlockBegin();
-    Int(f, "Version", 101);
+    KQovWriteIntField(f, "Version", 101);
     f->FieldWriteC("Current", scene->GetCurrentTakeName());
     for (size_t i = 0; i < mTakes.size(); ++i) {
         // A take without a record gets one only when the takes were written.
@@ -322,7 +282,7 @@ void KQovWriterQov5::WriteSummary(KQovScene* scene) {
         if (!take.comment.IsEmpty()) f->FieldWriteC("Comments", take.comment.Buffer());
         Span(f, "LocalTime", take.localTimeSpan);
         Span(f, "ReferenceTime", take.referenceTimeSpan);
-        WriteThumbnail(take.thumbnail);
+        KQovWriteThumbnail(mFile, take.thumbnail);
         f->FieldWriteBlockEnd();
         f->FieldWriteEnd();
     }

@@ -23,9 +23,9 @@ struct CharacterScene : v5test::Scene {
     CharacterScene() {
         other->GetRootNode()->AddChild(stranger);
         hero = scene->GetCharacter(scene->CreateCharacter("Hero"));
-        Link(0, hips, "");                         // Hips, this scene
-        Link(1, stranger, "");                     // LeftUpLeg, another scene, no name: left out
-        Link(2, stranger, "Knee");                 // LeftLeg, another scene with a name
+        Link(0, hips, "");          // Hips, this scene
+        Link(1, stranger, "");      // LeftUpLeg, another scene, no name: left out
+        Link(2, stranger, "Knee");  // LeftLeg, another scene with a name
         Link(KQovCharacterRoleTable::kReferenceSlot + 1, hips, "Floor");  // LEFT_FLOOR
         KQovControlSet* set = hero->GetControlSet();
         set->SetType(2);
@@ -73,8 +73,8 @@ TEST(KQovWriterQov5Characters, LinksControlSetsAndConstraints) {
     ASSERT_TRUE(v5test::WriteFile(s.scene, name, KQovWriterQov5::eAscii, &options));
     const std::string text = v5test::ReadText(name);
     const std::string hero = Block(text, "CHARACTER:  {");
-    EXPECT_EQ(Fields(hero, "CHARACTERIZE", {"CHARACTERIZE", "LOCK_PICK", "CONSTRAINT", "INPUTOUTPUTTYPE",
-                                            "ACTORINDEX"}),
+    EXPECT_EQ(Fields(hero, "CHARACTERIZE",
+                     {"CHARACTERIZE", "LOCK_PICK", "CONSTRAINT", "INPUTOUTPUTTYPE", "ACTORINDEX"}),
               "CHARACTERIZE 1\nLOCK_PICK 0\nCONSTRAINT \"Constraint::Hero\"\nINPUTOUTPUTTYPE 4\n"
               "ACTORINDEX -1\nLOCK_PICK 1\n");
     // An empty reference slot still gets its block, with the neutral offsets.
@@ -86,7 +86,8 @@ TEST(KQovWriterQov5Characters, LinksControlSetsAndConstraints) {
     EXPECT_EQ(Fields(Block(base, "LINK: \"Hips\""), "", {"MODEL", "NAME", "TOFFSETZ"}),
               "MODEL \"Model::Hips\"\nTOFFSETZ 3\n");
     // A model of another scene without a name is not this file's: neutral offsets only.
-    EXPECT_EQ(Fields(Block(base, "LINK: \"LeftUpLeg\""), "", {"MODEL", "TOFFSETZ"}), "TOFFSETZ 0\n");
+    EXPECT_EQ(Fields(Block(base, "LINK: \"LeftUpLeg\""), "", {"MODEL", "TOFFSETZ"}),
+              "TOFFSETZ 0\n");
     // With a name it is written, and names its model all the same.
     EXPECT_EQ(Fields(Block(base, "LINK: \"LeftLeg\""), "", {"MODEL", "NAME"}),
               "MODEL \"Model::Stranger\"\nNAME \"Knee\"\n");
@@ -100,7 +101,8 @@ TEST(KQovWriterQov5Characters, LinksControlSetsAndConstraints) {
                 << link;
         }
     size_t params = 0;
-    for (size_t at = hero.find("PARAM:"); at != std::string::npos; at = hero.find("PARAM:", at + 1)) ++params;
+    for (size_t at = hero.find("PARAM:"); at != std::string::npos; at = hero.find("PARAM:", at + 1))
+        ++params;
     EXPECT_EQ(params, size_t(KQovSolverParameterTable::kCount));
 
     const std::string set = Block(hero, "OV_CONTROLSET:");
@@ -111,14 +113,18 @@ TEST(KQovWriterQov5Characters, LinksControlSetsAndConstraints) {
               std::string("NAME \"") + KQovControlSet::GetEffectorName(0) +
                   "\"\nMODEL \"Model::Hips\"\nSHOW 1\nTACTIVE 1\nRACTIVE 0\n");
     EXPECT_EQ(Fields(Block(set, "EFFECTOR_AUX1:"), "", {"NAME", "MODEL"}),
-              std::string("NAME \"") + KQovControlSet::GetEffectorName(3) + "\"\nMODEL \"Model::Hips\"\n");
+              std::string("NAME \"") + KQovControlSet::GetEffectorName(3) +
+                  "\"\nMODEL \"Model::Hips\"\n");
 
     // The second character's input is the first one, by its index among the scene's characters.
     const std::string second = text.substr(text.find("CONSTRAINT: \"Constraint::Second\""));
     const std::string input = "INPUTOUTPUTTYPE 1\nACTORINDEX -1\nCHARACTERINDEX 0\n";
-    EXPECT_EQ(Fields(second, "", {"INPUTOUTPUTTYPE", "ACTORINDEX", "CHARACTERINDEX"}).substr(0, input.size()), input);
+    EXPECT_EQ(Fields(second, "", {"INPUTOUTPUTTYPE", "ACTORINDEX", "CHARACTERINDEX"})
+                  .substr(0, input.size()),
+              input);
     EXPECT_EQ(Fields(Block(text, "Constraints:"), "", {"Version", "Group", "Constraint", "Type"}),
-              "Version 4\nGroup \"Constraint Group\" {\nConstraint \"Constraint::Hero\" {\nType \"Character\"\n"
+              "Version 4\nGroup \"Constraint Group\" {\nConstraint \"Constraint::Hero\" {\nType "
+              "\"Character\"\n"
               "Constraint \"Constraint::Second\" {\nType \"Character\"\n");
 }
 

@@ -33,7 +33,8 @@ struct MeshScene : v5test::Scene {
         mesh->InitNormals(4);
         const double xy[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
         for (int i = 0; i < 4; ++i)
-            mesh->SetControlPointAt(KVector4(xy[i][0], xy[i][1], 0.5 * i, 1.0), KVector4(0, 0, 1, 1), i);
+            mesh->SetControlPointAt(KVector4(xy[i][0], xy[i][1], 0.5 * i, 1.0),
+                                    KVector4(0, 0, 1, 1), i);
         mesh->BeginPolygon(-1, -1, 3);
         for (int v : {0, 1, 2}) mesh->AddPolygonVertex(v);
         mesh->BeginPolygon(-1, -1, 5);
@@ -102,17 +103,21 @@ std::string MeshText(KQovMesh& mesh) {
     }
     if (KArrayVector4* normals = mesh.GetNormals())
         for (int i = 0; i < normals->GetCount(); ++i)
-            s += KFormatC("n %g %g %g\n", normals->GetAt(i)[0], normals->GetAt(i)[1], normals->GetAt(i)[2]);
+            s += KFormatC("n %g %g %g\n", normals->GetAt(i)[0], normals->GetAt(i)[1],
+                          normals->GetAt(i)[2]);
     for (int p = 0; p < mesh.GetPolygonCount(); ++p) {
         s += KFormatC("polygon group %d:", mesh.GetPolygon(p).group);
-        for (int k = 0; k < mesh.GetPolygonSize(p); ++k) s += KFormatC(" %d", mesh.GetPolygonVertex(p, k));
+        for (int k = 0; k < mesh.GetPolygonSize(p); ++k)
+            s += KFormatC(" %d", mesh.GetPolygonVertex(p, k));
         s += "\n";
     }
     KQovLayer* layer = mesh.GetLayer(0);
     if (KQovLayerElementColor* colors = layer ? layer->GetVertexColors() : nullptr) {
-        s += KFormatC("colours mode %d ref %d:", colors->GetMappingMode(), colors->GetReferenceMode());
+        s += KFormatC("colours mode %d ref %d:", colors->GetMappingMode(),
+                      colors->GetReferenceMode());
         for (int i = 0; i < colors->GetDirectArray().GetCount(); ++i)
-            s += KFormatC(" %g/%g", colors->GetDirectArray().GetAt(i).mRed, colors->GetDirectArray().GetAt(i).mAlpha);
+            s += KFormatC(" %g/%g", colors->GetDirectArray().GetAt(i).mRed,
+                          colors->GetDirectArray().GetAt(i).mAlpha);
         s += "\n";
     }
     s += KFormatC("material mapping %d\n", mesh.GetMaterialMappingMode());
@@ -172,13 +177,16 @@ TEST(KQovWriterQov5Geometry, IndicesThatNameNothingAreWrittenAsZeroAndTheSceneKe
         const std::string name = tmp / "ids.qov";
         ASSERT_TRUE(v5test::WriteFile(built.scene, name, KQovWriterQov5::eAscii));
         const std::string text = v5test::ReadText(name);
-        EXPECT_EQ(Fields(text, "GeometryLayer:", {"UVMode", "UVCount", "UVIdCount", "UVId"}), c.expected);
+        EXPECT_EQ(Fields(text, "GeometryLayer:", {"UVMode", "UVCount", "UVIdCount", "UVId"}),
+                  c.expected);
         EXPECT_EQ(layer.GetUVs()->GetMappingMode(), c.uvMapping);  // the scene's element as it was
         EXPECT_EQ(layer.GetUVs()->GetIndexArray().GetCount(), int(c.uvIds.size()));
         EXPECT_EQ(MeshText(*built.mesh), before);
         // Layer 0's texture ids: -4 names no texture.
         const std::string ids = "TextureMode \"ByPolygon\"\nTextureId 0,0\n";
-        EXPECT_EQ(Fields(text, "MaterialAssignation:", {"TextureMode", "TextureId"}).substr(0, ids.size()), ids);
+        EXPECT_EQ(Fields(text, "MaterialAssignation:", {"TextureMode", "TextureId"})
+                      .substr(0, ids.size()),
+                  ids);
     }
 }
 
@@ -190,12 +198,12 @@ TEST(KQovWriterQov5Geometry, NurbsPointsKeepTheirWeights) {
     nurb->SetOrder(2, 2);
     ASSERT_TRUE(nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen));
     const double w[4] = {1.0, 0.5, 2.0, 0.25};
-    for (int i = 0; i < 4; ++i)
-        nurb->GetControlPoints().SetAt(i, KVector4(i, 2.0 * i, 0.0, w[i]));
+    for (int i = 0; i < 4; ++i) nurb->GetControlPoints().SetAt(i, KVector4(i, 2.0 * i, 0.0, w[i]));
     const std::string name = tmp / "nurb.qov";
     ASSERT_TRUE(v5test::WriteFile(s.scene, name, KQovWriterQov5::eAscii));
-    EXPECT_EQ(Fields(v5test::ReadText(name), "NurbVersion", {"Points", "Form", "Dimensions"}),
-              "Dimensions 2,2\nForm \"Open\", \"Open\"\nPoints 0,0,0,1,1,2,0,0.5,2,4,0,2,3,6,0,0.25\n");
+    EXPECT_EQ(
+        Fields(v5test::ReadText(name), "NurbVersion", {"Points", "Form", "Dimensions"}),
+        "Dimensions 2,2\nForm \"Open\", \"Open\"\nPoints 0,0,0,1,1,2,0,0.5,2,4,0,2,3,6,0,0.25\n");
 }
 
 TEST(KQovWriterQov5Geometry, GoldenMeshNurbPatchLinkShapeMaterialTexture) {
@@ -209,14 +217,17 @@ TEST(KQovWriterQov5Geometry, GoldenMeshNurbPatchLinkShapeMaterialTexture) {
     link->SetUserData("id", "data");
     link->AddControlPointIndex(0, 1.0);
     link->AddControlPointIndex(2, 0.5);
-    link->SetTransformMatrix(KAffineMatrix(KVector4(1, 2, 3), KVector4(0, 0, 0), KVector4(1, 1, 1)));
-    link->SetTransformLinkMatrix(KAffineMatrix(KVector4(0, 1, 0), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+    link->SetTransformMatrix(
+        KAffineMatrix(KVector4(1, 2, 3), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+    link->SetTransformLinkMatrix(
+        KAffineMatrix(KVector4(0, 1, 0), KVector4(0, 0, 0), KVector4(1, 1, 1)));
     s.mesh->AddLink(link);
     KQovLink* unlinked = s.manager.CreateLink();  // no node: not written
     s.mesh->AddLink(unlinked);
     KQovShape* shape = s.manager.CreateShape();
     shape->InitControlPoints(4);
-    for (int i = 0; i < 4; ++i) shape->GetControlPoints().SetAt(i, s.mesh->GetControlPoints().GetAt(i));
+    for (int i = 0; i < 4; ++i)
+        shape->GetControlPoints().SetAt(i, s.mesh->GetControlPoints().GetAt(i));
     shape->GetControlPoints().SetAt(3, KVector4(0, 1, 2.5, 1));  // point 3 moves up by 1
     s.mesh->AddShape(shape, "Lift");
     KQovPatch* patch = s.manager.CreatePatch();
@@ -232,7 +243,8 @@ TEST(KQovWriterQov5Geometry, GoldenMeshNurbPatchLinkShapeMaterialTexture) {
 
 namespace {
 
-KFCurve* ChannelCurve(KQovTakeNodeContainer& object, int take, const char* name, const char* component) {
+KFCurve* ChannelCurve(KQovTakeNodeContainer& object, int take, const char* name,
+                      const char* component) {
     KQovTakeNode* node = object.GetTakeNode(take);
     return node ? node->FindCurve(name, component, nullptr) : nullptr;
 }
@@ -288,11 +300,12 @@ TEST(KQovWriterQov5Geometry, MediaAreOnePerFileAndEmbeddedOnlyInBinaryFiles) {
     const struct {
         const char* name;
         std::string file;
-    } kMore[] = {{"Texture::Same", tmp / "x/../x/./a.tif"}, {"Texture::Other", tmp / "y/a.tif"}, {"Texture::None", ""}};
+    } kMore[] = {{"Texture::Same", tmp / "x/../x/./a.tif"},
+                 {"Texture::Other", tmp / "y/a.tif"},
+                 {"Texture::None", ""}};
     for (const auto& t : kMore) s.manager.CreateTexture(t.name)->SetFileName(t.file.c_str());
     for (int i = 1; i < 4; ++i)
-        s.mesh->AddTexture(
-            static_cast<KQovTexture*>(s.manager.FindTexture(kMore[i - 1].name)), 0);
+        s.mesh->AddTexture(static_cast<KQovTexture*>(s.manager.FindTexture(kMore[i - 1].name)), 0);
     s.Reattach();
     ASSERT_EQ(s.scene->GetEntityContainer()->GetTextureCount(), 4);
 
@@ -300,9 +313,10 @@ TEST(KQovWriterQov5Geometry, MediaAreOnePerFileAndEmbeddedOnlyInBinaryFiles) {
     ASSERT_TRUE(v5test::WriteFile(s.scene, ascii, KQovWriterQov5::eAscii));
     // Two clips; an ASCII file embeds nothing, whatever the options say.
     const std::string text = v5test::ReadText(ascii);
-    EXPECT_EQ(Fields(text.substr(0, text.find("Model:")), "Media:", {"Video", "OriginalFormat", "Filename"}),
-              "Video  {\nVideo \"a.tif\" {\nFilename \"" + tmp / "x/a.tif" + "\"\nVideo \"a_1.tif\" {\n" +
-                  "Filename \"" + tmp / "y/a.tif" + "\"\n");
+    EXPECT_EQ(Fields(text.substr(0, text.find("Model:")),
+                     "Media:", {"Video", "OriginalFormat", "Filename"}),
+              "Video  {\nVideo \"a.tif\" {\nFilename \"" + tmp / "x/a.tif" +
+                  "\"\nVideo \"a_1.tif\" {\n" + "Filename \"" + tmp / "y/a.tif" + "\"\n");
 
     const std::string binary = tmp / "media_b.qov";
     ASSERT_TRUE(v5test::WriteFile(s.scene, binary, KQovWriterQov5::eBinary));

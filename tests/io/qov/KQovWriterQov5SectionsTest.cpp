@@ -16,22 +16,29 @@ TEST(KQovWriterQov5Sections, NamesAndAngleRules) {
     const struct {
         const char* name;
         const char* stripped;
-    } kSuffixes[] = {{"Weight (Real)", "Weight"},       {"On (Bool)", "On"},
-                     {"Tint (Color)", "Tint"},          {"Count (Integer)", "Count"},
-                     {"Aim (Vector)", "Aim"},           {"Odd (Real) (Bool)", "Odd (Real)"},
-                     {"Plain", "Plain"},                {"(Real)", "(Real)"},
-                     {"Spaced(Real)", "Spaced(Real)"}, {"", ""}};
+    } kSuffixes[] = {{"Weight (Real)", "Weight"},
+                     {"On (Bool)", "On"},
+                     {"Tint (Color)", "Tint"},
+                     {"Count (Integer)", "Count"},
+                     {"Aim (Vector)", "Aim"},
+                     {"Odd (Real) (Bool)", "Odd (Real)"},
+                     {"Plain", "Plain"},
+                     {"(Real)", "(Real)"},
+                     {"Spaced(Real)", "Spaced(Real)"},
+                     {"", ""}};
     for (const auto& c : kSuffixes)
         EXPECT_STREQ(KQovWriterQov5::StripTypeSuffix(c.name).Buffer(), c.stripped) << c.name;
 
     const struct {
         double x, y, z;
         bool zero;
-    } kRotations[] = {{0, 0, 0, true},          {1e-7, -1e-7, 0, true},   {180, 180, 180, true},
-                      {-180, 540, 180, true},   {180, 180, 0, false},     {90, 0, 0, false},
-                      {0, 0, 1e-5, false},      {360, 0, 0, false},       {180.0000001, -180, 180, true}};
+    } kRotations[] = {
+        {0, 0, 0, true},        {1e-7, -1e-7, 0, true}, {180, 180, 180, true},
+        {-180, 540, 180, true}, {180, 180, 0, false},   {90, 0, 0, false},
+        {0, 0, 1e-5, false},    {360, 0, 0, false},     {180.0000001, -180, 180, true}};
     for (const auto& c : kRotations)
-        EXPECT_EQ(KQovWriterQov5::IsZeroRotation(c.x, c.y, c.z), c.zero) << c.x << " " << c.y << " " << c.z;
+        EXPECT_EQ(KQovWriterQov5::IsZeroRotation(c.x, c.y, c.z), c.zero)
+            << c.x << " " << c.y << " " << c.z;
 
     const struct {
         int format;
@@ -105,7 +112,8 @@ TEST(KQovWriterQov5Sections, GoldenTakesPosesAndSceneInformation) {
     KQovThumbnail* thumbnail = s.manager.CreateThumbnail();
     thumbnail->SetDataFormat(0);
     thumbnail->SetSize(2);
-    for (int i = 0; i < thumbnail->GetSizeInBytes(); ++i) thumbnail->GetImage()[i] = uint8_t(i * 20);
+    for (int i = 0; i < thumbnail->GetSizeInBytes(); ++i)
+        thumbnail->GetImage()[i] = uint8_t(i * 20);
     KQovSceneInfo* info = KQovCreateSceneInfo(&s.manager);
     info->title = "Title";
     info->author = "Somebody";

@@ -12,7 +12,6 @@
 using v5test::AllOn;
 using v5test::WriteFile;
 
-
 TEST(KQovWriterQov5, RoundTripsNodesAndSettingsInAsciiBinaryAndEncrypted) {
     for (int mode : {KQovWriterQov5::eAscii, KQovWriterQov5::eBinary, KQovWriterQov5::eEncrypted}) {
         SCOPED_TRACE(mode);
@@ -237,8 +236,9 @@ TEST(KQovWriterQov5, SceneInformationAndItsThumbnailRoundTrip) {
         ASSERT_TRUE(read.ok);
         const KQovSceneInfo* back = read.scene->GetSceneInfo();
         ASSERT_TRUE(back);
-        EXPECT_EQ(std::string(back->title.Buffer()) + back->subject.Buffer() + back->author.Buffer() +
-                      back->keywords.Buffer() + back->revision.Buffer() + back->comment.Buffer(),
+        EXPECT_EQ(std::string(back->title.Buffer()) + back->subject.Buffer() +
+                      back->author.Buffer() + back->keywords.Buffer() + back->revision.Buffer() +
+                      back->comment.Buffer(),
                   "TSAKRC");
         ASSERT_TRUE(back->GetThumbnail());
         EXPECT_EQ(back->GetThumbnail()->GetDataFormat(), KQovThumbnail::eRGBA_32);

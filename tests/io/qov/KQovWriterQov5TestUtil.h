@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <sys/resource.h>
 
 #include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
@@ -209,8 +209,8 @@ private:
 
 // The file without what changes from run to run (creation time).
 inline std::string Stable(const std::string& text) {
-    static const char* const kStamps[] = {"Year:",   "Month:",       "Day:",         "Hour:",
-                                          "Minute:", "Second:",      "Millisecond:", "CreationTime:"};
+    static const char* const kStamps[] = {
+        "Year:", "Month:", "Day:", "Hour:", "Minute:", "Second:", "Millisecond:", "CreationTime:"};
     std::stringstream in(text);
     std::string out, line;
     while (std::getline(in, line)) {
@@ -224,7 +224,8 @@ inline std::string Stable(const std::string& text) {
 }
 
 // "Field value" lines of the fields named `fields`, from the first line holding `from` on.
-inline std::string Fields(const std::string& text, const char* from, std::initializer_list<const char*> fields) {
+inline std::string Fields(const std::string& text, const char* from,
+                          std::initializer_list<const char*> fields) {
     std::stringstream in(text.substr(std::min(text.size(), text.find(from))));
     std::string out, line;
     while (std::getline(in, line)) {
