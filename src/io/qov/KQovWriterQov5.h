@@ -87,9 +87,8 @@ public:
     static KString StripTypeSuffix(const KString& name);
     // Rotations equal to zero, also as the equivalent triple (x + 180, 180 - y, z + 180).
     static bool IsZeroRotation(double x, double y, double z);
-    // The camera format and film format names as files carry them.
+    // The camera format's name as files carry it.
     static const char* CameraFormatName(int format);
-    static const char* ApertureFormatName(int format);
 
     // One clip of the "Media" section: its name, its cleaned path and the name as the texture has
     // it.

@@ -2,6 +2,7 @@
 // markers, optical references, skeletons, cameras, the camera switcher and lights.
 
 #include "attributes/KQovCamera.h"
+#include "attributes/KQovCameraProperties.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMarker.h"
@@ -11,6 +12,7 @@
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
+#include "scene/KProperty.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 
@@ -30,22 +32,6 @@ const char* KQovWriterQov5::CameraFormatName(int format) {
                                          "D1 PAL",  "HD",      "640x480",    "320x200",
                                          "320x240", "128x128", "Full Screen"};
     return format >= 1 && format <= 10 ? kNames[format] : "Custom";
-}
-
-const char* KQovWriterQov5::ApertureFormatName(int format) {
-    static const char* const kNames[] = {"Custom",
-                                         "16mm Theatrical",
-                                         "Super 16mm",
-                                         "35mm Academy",
-                                         "35mm TV Projection",
-                                         "35mm Full Aperture",
-                                         "35mm 1.85 Projection",
-                                         "35mm Anamorphic",
-                                         "70mm Projection",
-                                         "VistaVision",
-                                         "Dynavision",
-                                         "Imax"};
-    return format >= 1 && format <= 11 ? kNames[format] : "Custom";
 }
 
 void KQovWriterQov5::WriteNodeAttribute(KQovNode* node) {
@@ -197,7 +183,12 @@ void KQovWriterQov5::WriteCameraSection(KQovNode* node, KQovCamera* camera, bool
     KQovWriteDoubleField(f, "NearPlane", camera->GetNearPlane());
     KQovWriteDoubleField(f, "FarPlane", camera->GetFarPlane());
     KQovWriteIntField(f, "CameraLock", camera->GetLockMode() ? 1 : 0);
-    f->FieldWriteC("ApertureFormat", ApertureFormatName(camera->GetFilmFormatIndex()));
+    // The film formats by the labels of the camera's own enum, 1 to 11; any other is "Custom".
+    const int film = camera->GetFilmFormatIndex();
+    KProperty* labels =
+        camera->GetCameraProperties()->GetTableProperty(KQovCameraProperties::eFilmFormatIndex);
+    const char* filmName = film >= 1 && film <= 11 && labels ? labels->GetEnumName(film) : nullptr;
+    f->FieldWriteC("ApertureFormat", filmName ? filmName : "Custom");
     KQovWriteIntField(f, "ApertureMode", camera->GetApertureMode());
     KQovWriteDoublesField(f, "CameraAperture", {camera->GetFilmWidth(), camera->GetFilmHeight()});
     KQovWriteDoubleField(f, "SqueezeRatio", camera->GetFilmSqueezeRatio());

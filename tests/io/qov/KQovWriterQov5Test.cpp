@@ -248,3 +248,48 @@ TEST(KQovWriterQov5, SceneInformationAndItsThumbnailRoundTrip) {
                   0);
     }
 }
+
+TEST(KQovWriterQov5, PasswordRecordProgressAndNesting) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    built.BuildNodes();
+    built.BuildTake();
+    const struct {
+        int flag;
+        const char* password;
+        bool stored;
+    } kPasswords[] = {{1, "secret", true}, {1, "", false}, {0, "secret", false}};
+    for (const auto& c : kPasswords) {
+        KStreamOptionsQov options;
+        AllOn(options);
+        options.passwordFlag = c.flag;
+        options.password = c.password;
+        std::vector<std::string> texts;
+        options.SetProgressCallback([&texts](int, const char* text, float) {
+            if (text && text[0]) texts.push_back(text);
+        });
+        KQovExporter exporter(&built.manager);
+        const std::string name = tmp / "locked.qov";
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(3);
+        ASSERT_TRUE(exporter.Export(built.scene, &options));
+        KQovFieldFile file;
+        ASSERT_TRUE(file.Open(name.c_str(), false, true, nullptr));
+        EXPECT_EQ(file.HasPassword(), c.stored) << c.password;
+        if (c.stored) {
+            EXPECT_TRUE(file.CheckPassword(c.password));
+        }
+        file.FieldFileClose();
+        EXPECT_EQ(texts, (std::vector<std::string>{"Storing models", "Storing take Walk"}));
+    }
+
+    // Character poses nest scenes; past the limit a write is refused.
+    KQovWriterQov5 writer(&built.manager, nullptr);
+    ASSERT_TRUE(writer.FileCreate((tmp / "deep.qov").c_str()));
+    writer.SetNestingDepth(KQovWriterQov5::kMaxNesting + 1);
+    KStreamOptionsQov options;
+    EXPECT_FALSE(writer.Write(built.scene, &options));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eUnidentifiedError);
+    writer.SetNestingDepth(KQovWriterQov5::kMaxNesting);
+    EXPECT_TRUE(writer.Write(built.scene, &options));
+}
