@@ -137,10 +137,8 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
         mOptions = nullptr;
         return false;
     }
-    mScene = scene;
     ScopeExit forget([this] {
         mOptions = nullptr;
-        mScene = nullptr;
         mFile = nullptr;
     });
     // A lent file keeps its own layout; the sections are written in the version-5 one.

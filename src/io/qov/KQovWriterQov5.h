@@ -31,7 +31,6 @@ class KQovObject;
 class KQovPropertyFieldFile;
 class KQovScene;
 class KQovSkeleton;
-class KQovThumbnail;
 class KStreamOptions;
 class KStreamOptionsQov;
 
@@ -61,7 +60,15 @@ public:
 
     void SetNestingDepth(int depth) { mDepth = depth; }
 
-    // Sections (public for the tests of each one); they write at the current position.
+    // The texts "Bool", "Real", "Color", "Integer", "Vector" in " (...)" cut off a name's end.
+    static KString StripTypeSuffix(const KString& name);
+    // Rotations equal to zero, also as the equivalent triple (x + 180, 180 - y, z + 180).
+    static bool IsZeroRotation(double x, double y, double z);
+    // The camera format's name as files carry it.
+    static const char* CameraFormatName(int format);
+
+private:
+    // Sections, each written at the current position of the field file.
     void WriteModel(KQovNode* node);
     void WriteModelContent(KQovNode* node, bool producer);
     void WriteLimits(KQovNode* node);
@@ -83,13 +90,6 @@ public:
     void WriteSceneGenericPersistence(KQovScene* scene);
     void WriteSummary(KQovScene* scene);
 
-    // The texts "Bool", "Real", "Color", "Integer", "Vector" in " (...)" cut off a name's end.
-    static KString StripTypeSuffix(const KString& name);
-    // Rotations equal to zero, also as the equivalent triple (x + 180, 180 - y, z + 180).
-    static bool IsZeroRotation(double x, double y, double z);
-    // The camera format's name as files carry it.
-    static const char* CameraFormatName(int format);
-
     // One clip of the "Media" section: its name, its cleaned path and the name as the texture has
     // it.
     struct MediaEntry {
@@ -99,9 +99,6 @@ public:
     };
     void CollectMedia(KQovScene* scene, std::vector<MediaEntry>& entries);
 
-    // The take records of the last write (with the spans it computed); the scene keeps its own.
-    const std::vector<KQovTakeInfo>& GetWrittenTakes() const { return mTakes; }
-
     void WriteMedia(KQovScene* scene);
     void WriteCharacters(KQovScene* scene);
     void WriteCharacterPoses(KQovScene* scene);
@@ -110,7 +107,6 @@ public:
     void WriteMaterial(KQovMaterial* material);
     void WriteTexture(KQovTexture* texture);
 
-private:
     bool WriteSections(KQovScene* scene);
     void WriteModelTree(KQovNode* node);
     void BuildAnimatedMaps(KQovScene* scene);
@@ -144,7 +140,6 @@ private:
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
     KQovPropertyFieldFile* mFile = nullptr;  // the own file or the one lent to Write
     KStreamOptionsQov* mOptions = nullptr;
-    KQovScene* mScene = nullptr;
     int mMode = eBinary;
     int mDepth = 0;
     int mCounter = 0;
