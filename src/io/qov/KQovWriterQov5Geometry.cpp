@@ -65,6 +65,11 @@ void Points(KQovFieldFile* f, const char* name, const KArrayVector4& points, con
     f->FieldWriteEnd();
 }
 
+// An index that names none of `count` items is written as 0: readers look indices up.
+int InRangeOrZero(int index, int count) {
+    return index < 0 || index >= count ? 0 : index;
+}
+
 int IndexAt(const KArrayInt& indices, int i) {
     return i >= 0 && i < indices.GetCount() ? indices.GetAt(i) : 0;
 }
@@ -157,8 +162,8 @@ void KQovWriterQov5::WriteMeshMappings(KQovMesh* mesh) {
         f->FieldWriteC("TextureMode", "ByPolygon");
         f->FieldWriteBegin("TextureId");
         for (int p = 0; p < mesh->GetPolygonCount(); ++p) {
-            const int id = IndexAt(textures->GetIndexArray(), p);
-            f->FieldWriteI(id < 0 ? 0 : id);
+            f->FieldWriteI(InRangeOrZero(IndexAt(textures->GetIndexArray(), p),
+                                         textures->GetDirectArray().GetCount()));
         }
         f->FieldWriteEnd();
     } else if (textures->GetMappingMode() == eAllSame) {
@@ -187,8 +192,9 @@ void KQovWriterQov5::WriteMeshUVInfo(KQovMesh* mesh) {
         f->FieldWriteEnd();
         if (mode == eByPolygonVertex && uvs->GetIndexArray().GetCount() > 0) {
             f->FieldWriteBegin("TextureUVVerticeIndex");
+            const int count = uvs->GetDirectArray().GetCount();
             for (int i = 0; i < uvs->GetIndexArray().GetCount(); ++i)
-                f->FieldWriteI(uvs->GetIndexArray().GetAt(i));
+                f->FieldWriteI(InRangeOrZero(uvs->GetIndexArray().GetAt(i), count));
             f->FieldWriteEnd();
         }
     } else {
@@ -226,7 +232,8 @@ void KQovWriterQov5::WriteVertexColors(KQovMesh* mesh) {
     if (reference == eIndexToDirect) {
         f->FieldWriteBegin("ColorIndex");
         for (int i = 0; i < colors->GetIndexArray().GetCount(); ++i)
-            f->FieldWriteI(colors->GetIndexArray().GetAt(i));
+            f->FieldWriteI(InRangeOrZero(colors->GetIndexArray().GetAt(i),
+                                         colors->GetDirectArray().GetCount()));
         f->FieldWriteEnd();
     }
     f->FieldWriteBlockEnd();
@@ -276,7 +283,7 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
     f->FieldWriteBegin("TextureId");
     for (int i = 0; i < ids.GetCount(); ++i) {
         const int id = ids.GetAt(i);
-        f->FieldWriteI(id < 0 || id >= textureCount ? 0 : id);
+        f->FieldWriteI(InRangeOrZero(id, textureCount));
     }
     f->FieldWriteEnd();
     if (KQovLayerElementUV* uvs = layer->GetUVs()) {
@@ -313,7 +320,7 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
                 // Every index names a UV: one past them, or below 0, would be read unchecked.
                 for (int i = 0; i < idCount; ++i) {
                     const int id = uvs->GetIndexArray().GetAt(i);
-                    f->FieldWriteI(id < 0 || id >= uvCount ? 0 : id);
+                    f->FieldWriteI(InRangeOrZero(id, uvCount));
                 }
                 f->FieldWriteEnd();
             }

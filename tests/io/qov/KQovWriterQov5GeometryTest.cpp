@@ -369,3 +369,23 @@ TEST(KQovWriterQov5Geometry, GeometryShapesAndShadingTakesLeaveTheSceneAsItWas) 
         EXPECT_EQ(dump(), before);
     }
 }
+
+TEST(KQovWriterQov5Geometry, IndexListsThatDoNotFitTheMeshAreWrittenWithinTheirRanges) {
+    TempTestFolder tmp;
+    MeshScene s;
+    KQovLayer& layer = *s.mesh->GetLayer(0);
+    layer.GetMaterials()->GetIndexArray().SetCount(1);  // two polygons, one material index
+    layer.GetTextures()->GetIndexArray().Clear();       // no texture index at all
+    KArrayInt& uvIds = layer.GetUVs()->GetIndexArray();
+    uvIds.Clear();
+    for (int v : {0, 9, -2, 3, 4, 1}) uvIds.Add(v);  // four UVs: 9, -2 and 4 name none
+    KQovLayerElementColor& colors = *layer.GetVertexColors();
+    colors.SetReferenceMode(2);
+    for (int v : {3, 7, -1, 0}) colors.GetIndexArray().Add(v);
+    const std::string name = tmp / "fit.qov";
+    ASSERT_TRUE(v5test::WriteFile(s.scene, name, KQovWriterQov5::eAscii));
+    EXPECT_EQ(
+        Fields(v5test::ReadText(name), "MaterialAssignation",
+               {"Materials", "TextureId", "TextureUVVerticeIndex", "ColorIndex"}),
+        "Materials 1,0\nTextureId 0,0\nTextureUVVerticeIndex 0,0,0,3,0,1\nColorIndex 3,0,0,0\n");
+}
