@@ -109,15 +109,11 @@ void KQovWriterQov5::WriteMarkerSection(KQovNode* node, KQovMarker* marker) {
         if (!KQovWriterAnimatedInTakes(node, "IK Reach Rotation"))
             KQovWriteDoubleField(mFile, "IKReachRotation", marker->GetDefaultIKReachRotation());
     }
-    mFile->FieldWriteBegin("Channel");
-    mFile->FieldWriteC("Color");
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "Channel", "Color");
     const double rgb[3] = {color.mRed, color.mGreen, color.mBlue};
     for (int i = 0; i < 3; ++i) {
         const char axis[2] = {char('X' + i), 0};
-        mFile->FieldWriteBegin("Channel");
-        mFile->FieldWriteC(axis);
-        mFile->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(mFile, "Channel", axis);
         KQovWriteDoubleField(mFile, "Default", rgb[i]);
         KQovWriteBlockEnd(mFile);
     }

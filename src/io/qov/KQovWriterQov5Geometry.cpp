@@ -173,8 +173,7 @@ void KQovWriterQov5::WriteMeshMappings(KQovMesh* mesh) {
 
 void KQovWriterQov5::WriteMeshUVInfo(KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
-    f->FieldWriteBegin("GeometryUVInfo");
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "GeometryUVInfo");
     KQovWriteIntField(f, "Version", 240);
     KQovLayer* layer0 = mesh->GetLayer(0);
     KQovLayerElementUV* uvs = layer0 ? layer0->GetUVs() : nullptr;
@@ -200,8 +199,7 @@ void KQovWriterQov5::WriteMeshUVInfo(KQovMesh* mesh) {
     } else {
         f->FieldWriteC("MappingInformationType", "NoMappingInformation");
     }
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
 }
 
 void KQovWriterQov5::WriteVertexColors(KQovMesh* mesh) {
@@ -218,8 +216,7 @@ void KQovWriterQov5::WriteVertexColors(KQovMesh* mesh) {
                                                     : -2;
     if (target < 0 || count != target) return;
     KQovFieldFile* f = mFile;
-    f->FieldWriteBegin("VertexColorInfo");
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "VertexColorInfo");
     KQovWriteIntField(f, "Version", 100);
     f->FieldWriteC("MappingInformationType",
                    mode == eByControlPoint ? "ByVertice" : "ByPolygonVertex");
@@ -236,8 +233,7 @@ void KQovWriterQov5::WriteVertexColors(KQovMesh* mesh) {
                                          colors->GetDirectArray().GetCount()));
         f->FieldWriteEnd();
     }
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
 }
 
 void KQovWriterQov5::WriteGeometryLayers(KQovGeometry* geometry) {
@@ -253,12 +249,10 @@ void KQovWriterQov5::WriteGeometryLayers(KQovGeometry* geometry) {
             continue;
         }
         first = false;
-        mFile->FieldWriteBegin("GeometryLayer");
-        mFile->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(mFile, "GeometryLayer");
         KQovWriteIntField(mFile, "LayerIndex", index++);
         WriteLayerTextureInfo(geometry, layer);
-        mFile->FieldWriteBlockEnd();
-        mFile->FieldWriteEnd();
+        KQovWriteBlockEnd(mFile);
     }
 }
 
@@ -274,8 +268,7 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
         indexed && (mapping == eNone || (mapping == eAllSame && ids.GetCount() <= 1) ||
                     (mesh && mapping == eByPolygon && ids.GetCount() == mesh->GetPolygonCount()));
     if (!usable) return;
-    f->FieldWriteBegin("LayerTextureInfo");
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "LayerTextureInfo");
     KQovWriteIntField(f, "TextureBlendMode", textures->GetBlendMode());
     KQovWriteIntField(f, "TextureMode", mapping == eNone ? 0 : mapping == eByPolygon ? 6 : 2);
     KQovWriteIntField(f, "TextureIdCount", ids.GetCount());
@@ -326,17 +319,14 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
             }
         }
     }
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
 }
 
 void KQovWriterQov5::WriteLink(KQovLink* link) {
     KQovNode* linked = link->GetLink();
     if (!linked) return;
     KQovFieldFile* f = mFile;
-    f->FieldWriteBegin("Link");
-    f->FieldWriteC(linked->GetName());
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "Link", linked->GetName());
     if (link->GetLinkMode() == 1) f->FieldWriteC("Mode", "Additive");
     if (link->GetLinkMode() == 2) f->FieldWriteC("Mode", "Total1");
     f->FieldWriteBegin("UserData");
@@ -357,17 +347,13 @@ void KQovWriterQov5::WriteLink(KQovLink* link) {
     Matrix(f, "Transform", relative);
     Matrix(f, "TransformLink", linkMatrix);
     if (KQovNode* associate = link->GetAssociateModel()) {
-        f->FieldWriteBegin("AssociateModel");
-        f->FieldWriteC(associate->GetName());
-        f->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(f, "AssociateModel", associate->GetName());
         KMatrixMultiplyInverse(relative, link->GetTransformAssociateModelMatrix(), linkMatrix);
         Matrix(f, "Transform", relative);
-        f->FieldWriteBlockEnd();
-        f->FieldWriteEnd();
+        KQovWriteBlockEnd(f);
     }
     if (link->HasTransformParent()) Matrix(f, "TransformParent", link->GetTransformParentMatrix());
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
 }
 
 void KQovWriterQov5::WriteShapes(KQovGeometry* geometry) {
@@ -402,9 +388,7 @@ void KQovWriterQov5::WriteShapes(KQovGeometry* geometry) {
             offsets.push_back(d);
             normalOffsets.push_back(n);
         }
-        f->FieldWriteBegin("Shape");
-        f->FieldWriteC(geometry->GetShapeName(s));
-        f->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(f, "Shape", geometry->GetShapeName(s));
         f->FieldWriteBegin("Indexes");
         for (int i : moved) f->FieldWriteI(i);
         f->FieldWriteEnd();
@@ -415,8 +399,7 @@ void KQovWriterQov5::WriteShapes(KQovGeometry* geometry) {
                 for (int k = 0; k < 3; ++k) f->FieldWriteD(v[k]);
             f->FieldWriteEnd();
         }
-        f->FieldWriteBlockEnd();
-        f->FieldWriteEnd();
+        KQovWriteBlockEnd(f);
     }
 }
 

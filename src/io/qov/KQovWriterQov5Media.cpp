@@ -9,6 +9,7 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovScene.h"
 
@@ -44,24 +45,16 @@ void KQovWriterQov5::WriteMedia(KQovScene* scene) {
     CollectMedia(scene, entries);
     const bool embed = mOptions->GetSwitch(KStreamOptionsQov::eEmbedMedia) && mFile->IsBinary();
     KQovFieldFile* f = mFile;
-    f->FieldWriteBegin("Media");
-    f->FieldWriteBlockBegin();
-    f->FieldWriteBegin("Video");
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "Media");
+    KQovWriteBlockBegin(f, "Video");
     for (const MediaEntry& entry : entries) {
-        f->FieldWriteBegin("Video");
-        f->FieldWriteC(entry.name.Buffer());
-        f->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(f, "Video", entry.name.Buffer());
         f->FieldWriteC("Type", "Clip");
         // The file goes in as it is: no image conversion is reachable from here.
         const bool content = embed && KFileExists(entry.path.Buffer());
         if (embed) {
-            f->FieldWriteBegin("Version");
-            f->FieldWriteI(101);
-            f->FieldWriteEnd();
-            f->FieldWriteBegin("OriginalFormat");
-            f->FieldWriteI(1);
-            f->FieldWriteEnd();
+            KQovWriteIntField(f, "Version", 101);
+            KQovWriteIntField(f, "OriginalFormat", 1);
             f->FieldWriteC("OriginalFilename", entry.path.Buffer());
         }
         f->FieldWriteC("Filename", entry.fileName.Buffer());
@@ -71,12 +64,9 @@ void KQovWriterQov5::WriteMedia(KQovScene* scene) {
             f->FieldWriteFileContent(entry.path.Buffer(), nullptr);
             f->FieldWriteEnd();
         }
-        f->FieldWriteBlockEnd();
-        f->FieldWriteEnd();
+        KQovWriteBlockEnd(f);
     }
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
+    KQovWriteBlockEnd(f);
     mMediaCount = int(entries.size());
 }

@@ -78,9 +78,7 @@ bool KQovWriterQov5::IsZeroRotation(double x, double y, double z) {
 }
 
 void KQovWriterQov5::WriteModel(KQovNode* node) {
-    mFile->FieldWriteBegin("Model");
-    mFile->FieldWriteC(node->GetName());
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "Model", node->GetName());
     WriteModelContent(node, false);
     WriteDefaultChannels(node);
     if (node->GetChildCount() > 0) {
@@ -89,15 +87,12 @@ void KQovWriterQov5::WriteModel(KQovNode* node) {
             mFile->FieldWriteC(node->GetChild(i)->GetName());
         mFile->FieldWriteEnd();
     }
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
     KQovFieldFile* f = mFile;
-    f->FieldWriteBegin("Version");
-    f->FieldWriteI(194);
-    f->FieldWriteEnd();
+    KQovWriteIntField(f, "Version", 194);
     KQovWriteMultiLayerAndTake(f, node);
     if (producer) {
         // Producer cameras are always written hidden and in wire frame; the nodes keep theirs.
@@ -141,27 +136,22 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
 void KQovWriterQov5::WriteLimits(KQovNode* node) {
     KQovFieldFile* f = mFile;
     KQovLimitsUtility limits(&node->GetLimits());
-    auto writeInt = [f](const char* name, int value) {
-        f->FieldWriteBegin(name);
-        f->FieldWriteI(value);
-        f->FieldWriteEnd();
+    auto writeInt = [f](const std::string& name, int value) {
+        KQovWriteIntField(f, name.c_str(), value);
     };
     auto writeDouble = [f](const std::string& name, double value) {
-        f->FieldWriteBegin(name.c_str());
-        f->FieldWriteD(value);
-        f->FieldWriteEnd();
+        KQovWriteDoubleField(f, name.c_str(), value);
     };
     static const char kLetters[] = "TRS";
-    f->FieldWriteBegin("Limits");
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "Limits");
     bool automatic[3];
     for (int i = 0; i < 3; ++i) {
         automatic[i] = limits.GetAuto(i);
-        writeInt((std::string(1, kLetters[i]) + "Auto").c_str(), automatic[i] ? 1 : 0);
+        writeInt(std::string(1, kLetters[i]) + "Auto", automatic[i] ? 1 : 0);
     }
     for (int i = 0; i < 3; ++i)
         if (!automatic[i])
-            writeInt((std::string(1, kLetters[i]) + "Enable").c_str(), limits.GetEnable(i) ? 1 : 0);
+            writeInt(std::string(1, kLetters[i]) + "Enable", limits.GetEnable(i) ? 1 : 0);
     // Defaults, minimums, maximums: each only when it is not the neutral value.
     using Getter = KVector4 (KQovLimitsUtility::*)(int) const;
     const struct {
@@ -190,8 +180,7 @@ void KQovWriterQov5::WriteLimits(KQovNode* node) {
             if (axis[i] != 0.0) writeDouble(std::string(1, char('X' + i)) + "Axis", axis[i]);
         if (limits.GetAxisLength() != 1.0) writeDouble("AxisLen", limits.GetAxisLength());
     }
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
 }
 
 void KQovWriterQov5::WriteAnimatedLists(KQovNode* node) {
@@ -236,8 +225,7 @@ void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
         if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
         KString label;
         user->GetLabel(label, false);
-        mFile->FieldWriteBegin("UserProperty");
-        mFile->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(mFile, "UserProperty");
         mFile->FieldWriteC("Name", StripTypeSuffix(user->GetName()).Buffer());
         mFile->FieldWriteC("Type", KQovUserProperty::GetTypeName(user->GetType()));
         mFile->FieldWriteC("Label", label.Buffer());
@@ -251,8 +239,7 @@ void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
             mFile->FieldWriteD(user->GetMax());
             mFile->FieldWriteEnd();
         }
-        mFile->FieldWriteBlockEnd();
-        mFile->FieldWriteEnd();
+        KQovWriteBlockEnd(mFile);
     }
 }
 
@@ -275,12 +262,10 @@ void KQovWriterQov5::WriteSwitcher(KQovScene* scene) {
     collect(scene->GetRootNode());
     KQovNode* switcher = scene->GetCameraSwitcherNode();
     if (cameras.empty() || !switcher) return;
-    mFile->FieldWriteBegin("Switcher");
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "Switcher");
     WriteModelContent(switcher, false);
     mFile->FieldWriteBegin("CameraIndexName");
     for (KQovNode* camera : cameras) mFile->FieldWriteC(camera->GetName());
     mFile->FieldWriteEnd();
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
 }

@@ -44,12 +44,9 @@ void KQovWriterQov5::WriteProducerCameras(KQovScene* scene) {
     for (int producer : kOrder) {
         KQovNode* node = cameras.GetProducerNode(producer);
         if (!node || !node->GetCamera()) continue;
-        mFile->FieldWriteBegin("Camera");
-        mFile->FieldWriteC(P::GetProducerName(producer));
-        mFile->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(mFile, "Camera", P::GetProducerName(producer));
         WriteModelContent(node, true);
-        mFile->FieldWriteBlockEnd();
-        mFile->FieldWriteEnd();
+        KQovWriteBlockEnd(mFile);
     }
 }
 
@@ -85,19 +82,16 @@ void KQovWriterQov5::WriteGoboManager(KQovScene* scene) {
         if (!duplicate) gobos.push_back(gobo);
         links.emplace_back(*it, name);
     }
-    mFile->FieldWriteBegin("GoboManager");
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "GoboManager");
     for (auto it = gobos.rbegin(); it != gobos.rend(); ++it) {
-        mFile->FieldWriteBegin("Gobo");
-        mFile->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(mFile, "Gobo");
         KQovWriteIntField(mFile, "Version", 250);
         mFile->FieldWriteC("GoboName", it->name.c_str());
         mFile->FieldWriteC("GoboPath", it->path.c_str());
         mFile->FieldWriteBegin("DrawComponent");
         for (bool flag : it->flags) mFile->FieldWriteI(flag ? 1 : 0);
         mFile->FieldWriteEnd();
-        mFile->FieldWriteBlockEnd();
-        mFile->FieldWriteEnd();
+        KQovWriteBlockEnd(mFile);
     }
     for (const auto& link : links) {
         mFile->FieldWriteBegin("LightGobo");
@@ -105,33 +99,24 @@ void KQovWriterQov5::WriteGoboManager(KQovScene* scene) {
         mFile->FieldWriteC(link.second.c_str());
         mFile->FieldWriteEnd();
     }
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteConstraints(KQovScene* scene) {
     if (scene->GetCharacterCount() == 0) return;
-    mFile->FieldWriteBegin("Constraints");
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "Constraints");
     KQovWriteDoubleField(mFile, "Version", 4.0);
-    mFile->FieldWriteBegin("Group");
-    mFile->FieldWriteC("Constraint Group");
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "Group", "Constraint Group");
     for (int i = 0; i < scene->GetCharacterCount(); ++i) {
         KQovCharacter* character = scene->GetCharacter(i);
         if (!character) continue;
-        mFile->FieldWriteBegin("Constraint");
-        mFile->FieldWriteC(character->GetName());
-        mFile->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(mFile, "Constraint", character->GetName());
         mFile->FieldWriteC("Type", "Character");
         KQovWriteIntField(mFile, "MultiLayer", 1);
         mFile->FieldWriteC("Flags", "Active");
         mFile->FieldWriteC("Description", "Character");
-        mFile->FieldWriteBlockEnd();
-        mFile->FieldWriteEnd();
+        KQovWriteBlockEnd(mFile);
     }
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
+    KQovWriteBlockEnd(mFile);
 }

@@ -77,9 +77,7 @@ const std::vector<bool>* KQovWriterQov5::AnimatedFlags(const KQovObject* object)
 
 void KQovWriterQov5::WriteMaterial(KQovMaterial* material) {
     KQovFieldFile* f = mFile;
-    f->FieldWriteBegin("Material");
-    f->FieldWriteC(material->GetName());
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "Material", material->GetName());
     KQovWriteIntField(f, "Version", 100);
     std::string model = material->GetShadingModel().Buffer();
     for (char& c : model) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -93,15 +91,12 @@ void KQovWriterQov5::WriteMaterial(KQovMaterial* material) {
     KQovWriteDoublesField(f, "Alpha", {material->GetDefaultOpacity()});
     KQovWriteDoublesField(f, "Reflectivity", {material->GetDefaultReflectivity()});
     WriteFlaggedLists(f, AnimatedFlags(material), kMaterialChannels, kMaterialListOrder, 7);
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
 }
 
 void KQovWriterQov5::WriteTexture(KQovTexture* texture) {
     KQovFieldFile* f = mFile;
-    f->FieldWriteBegin("Texture");
-    f->FieldWriteC(texture->GetName());
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "Texture", texture->GetName());
     f->FieldWriteC("Type", texture->GetTypeName().Buffer());
     KQovWriteIntField(f, "Version", 202);
     f->FieldWriteC("TextureName", texture->GetName());
@@ -142,6 +137,5 @@ void KQovWriterQov5::WriteTexture(KQovTexture* texture) {
     KQovWriteIntField(f, "WrapV", texture->GetWrapModeV());
     KQovWriteIntField(f, "BlendMode", texture->GetBlendMode());
     WriteFlaggedLists(f, AnimatedFlags(texture), kTextureChannels, nullptr, 4);
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
 }

@@ -109,8 +109,7 @@ void KQovWriterQov5::ComputeSpans(KQovScene* scene, KQovTakeInfo& take) {
 
 void KQovWriterQov5::WriteTakes(KQovScene* scene) {
     CommentHeader(mFile, "Takes and animation section");
-    mFile->FieldWriteBegin("Takes");
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "Takes");
     mFile->FieldWriteC("Current", scene->GetCurrentTakeName());
     for (KQovTakeInfo& take : mTakes) {
         if (Failed()) break;
@@ -119,8 +118,7 @@ void KQovWriterQov5::WriteTakes(KQovScene* scene) {
         KQovIOHooks::GetInstance().StepDone();
     }
     mTakesWritten = true;
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
@@ -132,9 +130,7 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
     mCounter = 0;
     mTotal = int(nodes.size()) + entity->GetTextureCount() + entity->GetMaterialCount();
 
-    mFile->FieldWriteBegin("Take");
-    mFile->FieldWriteC(name);
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "Take", name);
     std::string file = name;
     for (char& c : file)
         if (c == ' ' || c == '\t') c = '_';
@@ -161,8 +157,7 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
         Progress();
         WriteAnimationBlock(entity->GetMaterial(i), "Material", name, true);
     }
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockName,
@@ -170,9 +165,7 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
     auto* container = dynamic_cast<KQovTakeNodeContainer*>(object);
     KQovTakeNode* takeNode = container ? FindTakeNode(container, take) : nullptr;
     if (!takeNode) return;
-    mFile->FieldWriteBegin(blockName);
-    mFile->FieldWriteC(object->GetName());
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, blockName, object->GetName());
     mFile->FieldWriteBegin("Version");
     mFile->FieldWriteD(1.1);
     mFile->FieldWriteEnd();
@@ -194,8 +187,7 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
             channel->Store(*mFile, false, false, false, "Channel", true, layout);
         }
     }
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
 }
 
 void KQovWriterQov5::WriteSceneGenericPersistence(KQovScene* scene) {
@@ -203,20 +195,16 @@ void KQovWriterQov5::WriteSceneGenericPersistence(KQovScene* scene) {
     if (scene->GetPoseCount() == 0 && !scene->GetSceneInfo() &&
         !(characters && scene->GetCharacterPoseCount() > 0))
         return;
-    mFile->FieldWriteBegin("SceneGenericPersistence");
-    mFile->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(mFile, "SceneGenericPersistence");
     if (characters) WriteCharacterPoses(scene);
     for (int i = 0; i < scene->GetPoseCount(); ++i) {
         KQovPose* pose = scene->GetPose(i);
         if (!pose) continue;
-        mFile->FieldWriteBegin("Pose");
-        mFile->FieldWriteC(pose->GetName());
-        mFile->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(mFile, "Pose", pose->GetName());
         mFile->FieldWriteC("Type", pose->IsBindPose() ? "BindPose" : "RestPose");
         KQovWriteIntField(mFile, "NbPoseNodes", pose->GetCount());
         for (int n = 0; n < pose->GetCount(); ++n) {
-            mFile->FieldWriteBegin("PoseNode");
-            mFile->FieldWriteBlockBegin();
+            KQovWriteBlockBegin(mFile, "PoseNode");
             mFile->FieldWriteC("Node", pose->GetNodeName(n));
             const KMatrix& m = pose->GetMatrix(n);
             mFile->FieldWriteBegin("Matrix");
@@ -225,15 +213,12 @@ void KQovWriterQov5::WriteSceneGenericPersistence(KQovScene* scene) {
             mFile->FieldWriteEnd();
             if (!pose->IsBindPose())
                 KQovWriteIntField(mFile, "Local", pose->IsLocalMatrix(n) ? 1 : 0);
-            mFile->FieldWriteBlockEnd();
-            mFile->FieldWriteEnd();
+            KQovWriteBlockEnd(mFile);
         }
-        mFile->FieldWriteBlockEnd();
-        mFile->FieldWriteEnd();
+        KQovWriteBlockEnd(mFile);
     }
     if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
-    mFile->FieldWriteBlockEnd();
-    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
 }
 
 bool KQovWriterQov5::HasTemplateNode(KQovNode* node) const {
@@ -250,14 +235,12 @@ void KQovWriterQov5::WriteSummary(KQovScene* scene) {
     KQovFieldFile* f = mFile;
     KStreamOptionsQov& o = *mOptions;
     o.templateFlag = HasTemplateNode(scene->GetRootNode()) ? 1 : 0;
-    f->FieldWriteBegin("Summary");
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "Summary");
     KQovWriteIntField(f, "Version", 101);
     KQovWriteIntField(f, "Template", o.templateFlag);
     KQovWriteIntField(f, "PasswordProtection",
                       o.passwordFlag != 0 && !o.password.IsEmpty() ? 1 : 0);
-    f->FieldWriteBegin("ContentCount");
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "ContentCount");
     f->FieldWriteC("Version", "100");
     const int characters = scene->GetCharacterCount();
     const int counts[] = {
@@ -265,29 +248,22 @@ void KQovWriterQov5::WriteSummary(KQovScene* scene) {
     static const char* const kCounts[] = {"Model", "Device",     "Character",
                                           "Actor", "Constraint", "Media"};
     for (int i = 0; i < 6; ++i) KQovWriteIntField(f, kCounts[i], counts[i]);
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
     if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
-    f->FieldWriteBegin("Takes");
-    f->FieldWriteBlockBegin();
+    KQovWriteBlockBegin(f, "Takes");
     KQovWriteIntField(f, "Version", 101);
     f->FieldWriteC("Current", scene->GetCurrentTakeName());
     for (size_t i = 0; i < mTakes.size(); ++i) {
         // A take without a record gets one only when the takes were written.
         if (!mTakeExisted[i] && !mTakesWritten) continue;
         const KQovTakeInfo& take = mTakes[i];
-        f->FieldWriteBegin("Take");
-        f->FieldWriteC(take.name.Buffer());
-        f->FieldWriteBlockBegin();
+        KQovWriteBlockBegin(f, "Take", take.name.Buffer());
         if (!take.comment.IsEmpty()) f->FieldWriteC("Comments", take.comment.Buffer());
         Span(f, "LocalTime", take.localTimeSpan);
         Span(f, "ReferenceTime", take.referenceTimeSpan);
         KQovWriteThumbnail(mFile, take.thumbnail);
-        f->FieldWriteBlockEnd();
-        f->FieldWriteEnd();
+        KQovWriteBlockEnd(f);
     }
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
-    f->FieldWriteBlockEnd();
-    f->FieldWriteEnd();
+    KQovWriteBlockEnd(f);
+    KQovWriteBlockEnd(f);
 }
