@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "Test3ds.h"
+#include "Reading3ds.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
@@ -20,75 +20,6 @@
 #include "scene/KQovScene.h"
 
 namespace {
-
-struct Reading3ds {
-    // Options by index, on top of the defaults.
-    bool Read(const std::string& path, std::map<int, int> values = {}) {
-        scene = manager.CreateScene();
-        KQovReader3ds reader(&manager);
-        if (!reader.FileOpen(path.c_str())) return false;
-        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(false));
-        for (const auto& v : values)
-            static_cast<KStreamOptionsBase*>(options.get())->SetOptionValue(v.first, v.second);
-        const bool ok = reader.Read(scene, options.get());
-        reader.GetStatusText(status);
-        return ok;
-    }
-    KQovNode* Find(KQovNode* node, const std::string& name) {
-        if (name == node->GetNameWithoutPrefix().Buffer()) return node;
-        for (int i = 0; i < node->GetChildCount(); ++i)
-            if (KQovNode* found = Find(node->GetChild(i), name)) return found;
-        return nullptr;
-    }
-    void Count(KQovNode* node, std::map<std::string, int>& counts) {
-        if (node != scene->GetRootNode()) ++counts["node object"];
-        if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute())) {
-            ++counts["mesh"];
-            counts["faces"] += mesh->GetPolygonCount();
-        }
-        for (int i = 0; i < node->GetChildCount(); ++i) Count(node->GetChild(i), counts);
-    }
-    bool Write(const std::string& path, KQovScene* source = nullptr) {
-        KQovWriter3ds writer(&manager);
-        if (!writer.FileCreate(path.c_str())) return false;
-        std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
-        return writer.Write(source ? source : scene, options.get());
-    }
-    std::vector<std::string> Names() {
-        std::vector<std::string> names;
-        for (int i = 0; i < manager.GetNodeCount(); ++i)
-            names.push_back(manager.GetNode(i)->GetName());
-        for (int i = 0; i < manager.GetMaterialCount(); ++i)
-            names.push_back(manager.GetMaterial(i)->GetName());
-        return names;
-    }
-    KQovObjectManager manager;
-    KQovScene* scene = nullptr;
-    KString status;
-};
-
-// What lib3ds reads: items by kind, faces summed; a file without key-frame nodes gets one
-// node per mesh.
-std::map<std::string, int> Lib3dsCounts(const std::string& path) {
-    std::map<std::string, int> counts;
-    for (const std::string& line : Lib3dsLines(path)) {
-        std::istringstream in(line);
-        std::string kind, name;
-        in >> kind;
-        if (kind == "node") {
-            in >> name;
-            kind += " " + name;
-        }
-        ++counts[kind];
-        if (kind == "mesh") {
-            int points = 0, faces = 0;
-            in >> name >> points >> faces;
-            counts["faces"] += faces;
-        }
-    }
-    if (!counts.count("node object")) counts["node object"] = counts["mesh"];
-    return counts;
-}
 
 TEST(KQovReader3ds, RealFilesHoldWhatLib3dsReads) {
     const std::vector<std::string> files = TestFiles3ds();
