@@ -108,7 +108,9 @@ bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOption
     for (size_t f = 0; f < record.faces.size(); ++f) {
         const Face3ds& face = record.faces[f];
         const uint32_t mask = FaceMask(record, f);
-        mesh.BeginPolygon(IndexOrZero(faceMaterials, f), IndexOrZero(faceTextures, f), -1);
+        // A face without a map shows no texture (rather than the mesh's first one).
+        const int texture = f < faceTextures.size() && faceTextures[f] >= 0 ? faceTextures[f] : -1;
+        mesh.BeginPolygon(IndexOrZero(faceMaterials, f), texture, -1);
         int corners[3];
         int k = 0;
         for (uint16_t p : {face.v1, face.v2, face.v3}) {

@@ -8,6 +8,7 @@
 #include "Reading3ds.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMaterial.h"
+#include "attributes/KQovTexture.h"
 #include "attributes/KQovMesh.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/KQovReader3ds.h"
@@ -178,6 +179,80 @@ TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
         EXPECT_DOUBLE_EQ(light->GetDefaultConeAngle(), 60);
         EXPECT_NE(r.Find(r.scene->GetRootNode(), "S.Target"), nullptr);
     }
+}
+
+// One mesh of three faces: face 1 in the group "Plain", faces 0 and 2 in two groups of the
+// material "Two", which has a second map.
+void WriteTwoMaps(const std::string& path) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    Material3ds two, plain;
+    two.name = "Two";
+    two.maps[0].name = "a.tga";
+    two.maps[1].name = "b.tga";
+    two.maps[1].percent = 0.5f;
+    plain.name = "Plain";
+    PutMaterial3ds(ctx, db, &two);
+    PutMaterial3ds(ctx, db, &plain);
+    Mesh3ds* mesh = nullptr;
+    InitMesh3ds(ctx, &mesh, 4, 3, kMeshTexVerts3ds);
+    mesh->name = "M";
+    mesh->vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    mesh->texVerts = {{0, 0}, {0.5f, 0}, {0.5f, 0.5f}, {0, 0.5f}};
+    mesh->faces = {{0, 1, 2, 7}, {0, 2, 3, 7}, {1, 2, 3, 7}};
+    const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    std::copy(axes, axes + 12, mesh->localAxes);
+    mesh->matGroups = {{"Plain", {1}}, {"Two", {0}}, {"Two", {2}}};
+    PutMesh3ds(ctx, db, mesh);
+    ReleaseMesh3ds(&mesh);
+    SaveDatabase3ds(ctx, OpenFile3ds(ctx, path.c_str(), "wb"), db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    ASSERT_FALSE(ctx.ErrorPending());
+}
+
+// A second map becomes a second texture layer over the first, and is written back as the
+// second map of the material again.
+TEST(KQovReader3ds, SecondMapsMakeASecondLayerThatWritesBack) {
+    TempPath3ds file("two.3ds"), again("again.3ds");
+    WriteTwoMaps(file.path);
+    Reading3ds r;
+    ASSERT_TRUE(r.Read(file.path));
+    auto* mesh = dynamic_cast<KQovMesh*>(r.Find(r.scene->GetRootNode(), "M")->GetNodeAttribute());
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_EQ(mesh->GetLayerCount(), 2);
+    ASSERT_EQ(mesh->GetTextureCount(0), 2);
+    EXPECT_STREQ(mesh->GetTexture(1, 0)->GetFileName(), "b.tga");
+    EXPECT_NEAR(mesh->GetTexture(1, 0)->GetDefaultAlpha(), 0.5, 1e-6);
+    const KQovLayer* second = mesh->GetLayer(1);
+    ASSERT_TRUE(second->GetTextures() && second->GetMaterials() && second->GetUVs());
+    EXPECT_EQ(second->GetTextures()->GetBlendMode(), 1);
+    EXPECT_EQ(second->GetTextures()->GetMappingMode(), KQovLayer::eByPolygon);
+    EXPECT_EQ(second->GetUVs()->GetIndexArray().GetCount(), 9);
+    struct Face {
+        int material, first, second;  // second: layer 1's texture index
+    } faces[] = {{1, 0, 1}, {0, -1, -1}, {1, 0, 1}};
+    for (int f = 0; f < 3; ++f) {
+        SCOPED_TRACE(f);
+        EXPECT_EQ(mesh->GetMaterialIndices()->GetAt(f), faces[f].material);
+        EXPECT_EQ(mesh->GetTextureIndices()->GetAt(f), faces[f].first);
+        EXPECT_EQ(second->GetTextures()->GetIndexArray().GetAt(f), faces[f].second);
+        EXPECT_EQ(second->GetMaterials()->GetIndexArray().GetAt(f), faces[f].material);
+    }
+    ASSERT_TRUE(r.Write(again.path));
+    const std::vector<char> bytes = ReadBytes3ds(again.path);
+    Loaded3ds written(Bytes3ds(bytes.begin(), bytes.end()));
+    ASSERT_EQ(GetMaterialCount3ds(written.ctx, written.db), 2u);
+    Material3ds* back = nullptr;
+    for (size_t i = 0; i < 2 && (!back || back->name != "1.Mat1T0T1"); ++i)
+        GetMaterialByIndex3ds(written.ctx, written.db, i, &back);
+    ASSERT_EQ(back->name, "1.Mat1T0T1");
+    EXPECT_EQ(back->maps[0].name, "a.tga");
+    EXPECT_EQ(back->maps[1].name, "b.tga");
+    EXPECT_FLOAT_EQ(back->maps[1].percent, 0.5f);  // the second map keeps its strength
+    ReleaseMaterial3ds(&back);
 }
 
 }  // namespace
