@@ -14,6 +14,7 @@
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/MeshExport3ds.h"
 #include "foundation/KLocale.h"
+#include "platform/KPlatformFile.h"
 
 namespace {
 
@@ -261,6 +262,38 @@ TEST(SceneWrite3ds, OptionsDecideTextureVerticesAndMaterials) {
             ASSERT_NE(grey, nullptr);
             EXPECT_NEAR(grey->GetDefaultDiffuse().mGreen, 0.588, 1.0 / 255);  // stored as a byte
         }
+    }
+}
+
+// Files that cannot be made or written fail the writer with its own error, and a failed
+// write leaves nothing held (the leak checker watches) and the scene as it was.
+TEST(SceneWrite3ds, FailuresReportAndReleaseEverything) {
+    struct Case {
+        const char* title;
+        std::string path;
+        bool created;
+        int error;  // after FileCreate, or after Write when created
+    } cases[] = {
+        {"no such folder", "/no/such/folder/x.3ds", false, KQovWriter::eFileNotCreated},
+        {"device full", "/dev/full", true, KQovWriter::eFileCorrupted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        if (c.created && !KPlatformPathExists(c.path.c_str())) continue;
+        KQovObjectManager manager;
+        KQovScene* scene = BuildScene(manager);
+        const std::string before = Picture(manager, *scene);
+        KQovWriter3ds writer(&manager);
+        EXPECT_EQ(writer.FileCreate(c.path.c_str()), c.created);
+        std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
+        if (c.created) {
+            EXPECT_FALSE(writer.Write(scene, options.get()));
+            EXPECT_EQ(writer.GetLastErrorID(), c.error);
+        } else {
+            EXPECT_EQ(writer.GetLastErrorID(), c.error);
+            EXPECT_FALSE(writer.Write(scene, options.get()));  // nothing to write into
+        }
+        EXPECT_EQ(Picture(manager, *scene), before);
     }
 }
 

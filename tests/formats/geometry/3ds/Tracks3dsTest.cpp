@@ -9,6 +9,7 @@
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/Motion3ds.h"
+#include "formats/geometry/3ds/LightCamera3ds.h"
 #include "formats/geometry/3ds/Tracks3ds.h"
 #include "foundation/KRotationOrder.h"
 
@@ -166,6 +167,24 @@ TEST(Tracks3ds, RotationsAgreeWithLib3dsAtKeyFrames) {
     ReleaseObjectMotion3ds(&motion);
     ReleaseDatabase3ds(ctx, &db);
     CloseAllFiles3ds(ctx);
+}
+
+// Rounding pushes cosines past 1 for turns of almost nothing and for axes lined up with the
+// scene's up axis; keys and rolls stay numbers.
+TEST(Tracks3ds, NearlyStillAndUprightTurnsStayFinite) {
+    const double turns[][3] = {{1e-7, 0, 0}, {0, 1e-6, 1e-7}, {-90, 0, 0}, {90, 0, 0},
+                               {-90, 0, 1e-7}, {0.1, 0.1, 0.1}, {-90.000001, 0, 0}, {270, 0, 0}};
+    for (const auto& t : turns) {
+        SCOPED_TRACE(t[0]);
+        EXPECT_TRUE(std::isfinite(DerivedRoll3ds(KVector4(t[0], t[1], t[2]))));
+        const Channel3ds xyz[3] = {{nullptr, t[0]}, {nullptr, t[1]}, {nullptr, t[2]}};
+        Track3ds<Rotation3ds> out;
+        FillRotationKeys3ds(out, xyz, 2);
+        for (const Rotation3ds& r : out.values) {
+            EXPECT_TRUE(std::isfinite(r.angle));
+            EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z));
+        }
+    }
 }
 
 }  // namespace
