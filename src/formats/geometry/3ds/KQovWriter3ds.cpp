@@ -173,8 +173,7 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
             else
                 InitLight3ds(mCtx, &record.record);
             if (Failed()) return false;
-            KVector4 t;
-            node.GetLocalTranslation(t);
+            const KVector4 t = TransformAtStart3ds(node, 'T');
             FillLight3ds(light, t, NodeName3ds(node), *record.record);
             PutLight3ds(mCtx, mDatabase, record.record);
             if (kind == 2) {
@@ -192,8 +191,7 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
             Released<Camera3ds> record{nullptr, ReleaseCamera3ds};
             InitCamera3ds(mCtx, &record.record);
             if (Failed()) return false;
-            KVector4 t;
-            node.GetLocalTranslation(t);
+            const KVector4 t = TransformAtStart3ds(node, 'T');
             FillCamera3ds(t, NodeName3ds(node), *record.record);
             PutCamera3ds(mCtx, mDatabase, record.record);
             Released<CameraMotion3ds> m{BuildCameraMotion3ds(mCtx, node, mKeys),
@@ -290,9 +288,10 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
 bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
     MeshExportInput3ds input;
     input.mesh = &mesh;
-    node.GetLocalTranslation(input.translation);
-    node.GetLocalRotation(input.rotation);
-    node.GetLocalScaling(input.scaling);
+    // Vertices sit where the node's key-frames put the mesh at frame 0.
+    input.translation = TransformAtStart3ds(node, 'T');
+    input.rotation = TransformAtStart3ds(node, 'R');
+    input.scaling = TransformAtStart3ds(node, 'S');
     input.textured = mFlags.textures && mesh.GetTextureCount(0) > 0;
     // UVs by polygon vertex fit 3DS texture vertices once every corner is a vertex of its own;
     // polygons keep their order, so groups still come from the scene's mesh.

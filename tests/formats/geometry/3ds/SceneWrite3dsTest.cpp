@@ -160,6 +160,24 @@ TEST(SceneWrite3ds, RoundTripKeepsMeshesMaterialsAndAnimation) {
     const std::map<std::string, int> counts = Lib3dsCounts(first.path);
     EXPECT_EQ(counts.at("mesh"), 3);
     EXPECT_EQ(counts.at("material"), 2);
+    {
+        // File vertices sit where the key-frames put the mesh at frame 0.
+        KQovNode* box = source.Find(scene->GetRootNode(), "Box");
+        const auto* mesh = static_cast<KQovMesh*>(box->GetNodeAttribute());
+        const std::vector<char> bytes = ReadBytes3ds(first.path);
+        Loaded3ds file(Bytes3ds(bytes.begin(), bytes.end()));
+        Mesh3ds* record = nullptr;
+        GetMeshByIndex3ds(file.ctx, file.db, 0, &record);
+        ASSERT_TRUE(record && record->name == "Box");
+        KVector4 p;
+        KMatrixTransformPoint(p, box->GetGlobalMatrixAtTime(FrameTime3ds(0)),
+                              mesh->GetControlPoints().GetAt(0));
+        const KVector4 want = ConvertPosition3ds(p);
+        EXPECT_NEAR(record->vertices[0].x, want[0], 1e-5);
+        EXPECT_NEAR(record->vertices[0].y, want[1], 1e-5);
+        EXPECT_NEAR(record->vertices[0].z, want[2], 1e-5);
+        ReleaseMesh3ds(&record);
+    }
 
     Reading3ds back;
     ASSERT_TRUE(back.Read(first.path));
