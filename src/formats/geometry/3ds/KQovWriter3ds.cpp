@@ -273,7 +273,7 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
     }
     if (!working) {
         mStatus += KString("Unable to convert \"") + node.GetNameWithoutPrefix() + "\" to a mesh\n";
-        return true;
+        return ExportMesh(node, KQovMesh(nullptr));  // the node alone
     }
     // Tessellated surfaces are written without textures.
     const bool textures = mFlags.textures;
@@ -302,9 +302,18 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
         input.mesh = &split;
     }
     std::vector<MeshPiece3ds> pieces = ExportMesh3ds(input);
-    ++mMeshCounter;
+    if (!pieces.empty()) ++mMeshCounter;
     const std::string name = NodeName3ds(node);
-    for (size_t p = 0; p < pieces.size(); ++p) {
+    auto putMotion = [&](const std::string& objectName) {
+        Released<ObjectMotion3ds> m{BuildObjectMotion3ds(mCtx, node, mKeys),
+                                    ReleaseObjectMotion3ds};
+        if (!m.record) return;
+        m.record->name = objectName;
+        PutObjectMotion3ds(mCtx, mDatabase, m.record);
+    };
+    // A mesh without polygons writes no record, but its node keeps its place in the tree.
+    if (pieces.empty()) putMotion(name);
+    for (size_t p = 0; p < pieces.size() && !Failed(); ++p) {
         Mesh3ds& record = pieces[p].record;
         if (p == 0) {
             record.name = name;
@@ -323,13 +332,7 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
             }
         }
         PutMesh3ds(mCtx, mDatabase, &record);
-        if (Failed()) return false;
-        Released<ObjectMotion3ds> m{BuildObjectMotion3ds(mCtx, node, mKeys),
-                                    ReleaseObjectMotion3ds};
-        if (!m.record) continue;
-        m.record->name = record.name;
-        PutObjectMotion3ds(mCtx, mDatabase, m.record);
-        if (Failed()) return false;
+        if (!Failed()) putMotion(record.name);
     }
-    return true;
+    return !Failed();
 }

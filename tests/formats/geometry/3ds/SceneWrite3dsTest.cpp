@@ -315,5 +315,40 @@ TEST(SceneWrite3ds, FailuresReportAndReleaseEverything) {
     }
 }
 
+// A mesh without polygons and a surface that cannot be tessellated write no mesh, but their
+// nodes keep their place, so what hangs below them still finds its parent.
+TEST(SceneWrite3ds, NodesWithoutMeshesKeepTheirPlace) {
+    Reading3ds source;
+    KQovScene* scene = BuildScene(source.manager);
+    KQovNode* root = scene->GetRootNode();
+    KQovNode* box = source.Find(root, "Box");
+    KQovNode* empty = source.manager.CreateNode("Empty");
+    empty->SetNodeAttribute(source.manager.CreateMesh());
+    KQovNode* bad = source.manager.CreateNode("Bad");
+    KQovPatch* quadric = source.manager.CreatePatch();
+    quadric->InitControlPoints(3, KQovPatch::eBSpline, 4, KQovPatch::eBSpline);
+    bad->SetNodeAttribute(quadric);
+    root->RemoveChild(box);
+    root->AddChild(empty);  // written before the cube
+    empty->AddChild(box);
+    root->AddChild(bad);
+    TempPath3ds file("empty.3ds");
+    ASSERT_TRUE(source.Write(file.path, scene));
+    EXPECT_NE(std::string(source.status.Buffer()).find("Unable to convert \"Bad\" to a mesh\n"),
+              std::string::npos);
+    EXPECT_TRUE(LinesOf(file.path, "mesh", "Empty").empty());
+    EXPECT_TRUE(LinesOf(file.path, "mesh", "Bad").empty());
+    EXPECT_EQ(LinesOf(file.path, "node object", "Empty").size(), 1u);
+    EXPECT_EQ(LinesOf(file.path, "node object", "Bad").size(), 1u);
+    // Written in the order Sheet, Sail, Empty, Box: the empty mesh is not counted in
+    // generated material names.
+    EXPECT_EQ(LinesOf(file.path, "material", "3.Mat0Tex0").size(), 1u);
+    Reading3ds back;
+    ASSERT_TRUE(back.Read(file.path));
+    KQovNode* cube = back.Find(back.scene->GetRootNode(), "Box");
+    ASSERT_NE(cube, nullptr);
+    EXPECT_STREQ(cube->GetParent()->GetNameWithoutPrefix().Buffer(), "Empty");
+}
+
 }  // namespace
 
