@@ -102,41 +102,50 @@ TEST(KQovWriter3ds, WrittenFilesLoadInLib3dsWithTheSceneContent) {
     }
 }
 
-// A file of one mesh (vertex (1, 2, 3), faces in groups "Other" and "Tex", the material
-// "Tex" with a map), a spotlight and a master scale of 0.1.
-void WriteCrafted(const std::string& path) {
+// Saves a new mesh file holding the materials and the one mesh given (identity axes), after
+// `more` has put what else it wants.
+template <class More>
+void SaveCrafted(const std::string& path, const std::vector<Material3ds>& materials, Mesh3ds mesh,
+                 More more) {
     Context3ds ctx;
     Database3ds* db = nullptr;
     InitDatabase3ds(ctx, &db);
     CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
-    MeshSettings3ds settings;
-    settings.masterScale = 0.1f;
-    PutMeshSettings3ds(ctx, db, &settings);
-    Material3ds material;
-    material.name = "Tex";
-    material.maps[0].name = "tex.png";
-    PutMaterial3ds(ctx, db, &material);
-    Mesh3ds* mesh = nullptr;
-    InitMesh3ds(ctx, &mesh, 3, 2, kMeshTexVerts3ds);
-    mesh->name = "M";
-    mesh->vertices = {{1, 2, 3}, {0, 0, 0}, {1, 0, 0}};
-    mesh->faces = {{0, 1, 2, 7}, {2, 1, 0, 7}};
+    for (const Material3ds& material : materials) PutMaterial3ds(ctx, db, &material);
     const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    std::copy(axes, axes + 12, mesh->localAxes);
-    mesh->matGroups = {{"Other", {0}}, {"Tex", {1}}};
-    PutMesh3ds(ctx, db, mesh);
-    ReleaseMesh3ds(&mesh);
-    Light3ds* spot = nullptr;
-    InitSpotlight3ds(ctx, &spot);
-    spot->name = "S";
-    spot->spot->hotspot = 30;
-    spot->spot->falloff = 60;
-    PutLight3ds(ctx, db, spot);
-    ReleaseLight3ds(&spot);
+    std::copy(axes, axes + 12, mesh.localAxes);
+    PutMesh3ds(ctx, db, &mesh);
+    more(ctx, db);
     SaveDatabase3ds(ctx, OpenFile3ds(ctx, path.c_str(), "wb"), db);
     ReleaseDatabase3ds(ctx, &db);
     CloseAllFiles3ds(ctx);
     ASSERT_FALSE(ctx.ErrorPending());
+}
+
+// A file of one mesh (vertex (1, 2, 3), faces in groups "Other" and "Tex", the material
+// "Tex" with a map), a spotlight and a master scale of 0.1.
+void WriteCrafted(const std::string& path) {
+    Material3ds material;
+    material.name = "Tex";
+    material.maps[0].name = "tex.png";
+    Mesh3ds mesh;
+    mesh.name = "M";
+    mesh.vertices = {{1, 2, 3}, {0, 0, 0}, {1, 0, 0}};
+    mesh.faces = {{0, 1, 2, 7}, {2, 1, 0, 7}};
+    mesh.texVerts.resize(3);
+    mesh.matGroups = {{"Other", {0}}, {"Tex", {1}}};
+    SaveCrafted(path, {material}, mesh, [](Context3ds& ctx, Database3ds* db) {
+        MeshSettings3ds settings;
+        settings.masterScale = 0.1f;
+        PutMeshSettings3ds(ctx, db, &settings);
+        Light3ds* spot = nullptr;
+        InitSpotlight3ds(ctx, &spot);
+        spot->name = "S";
+        spot->spot->hotspot = 30;
+        spot->spot->falloff = 60;
+        PutLight3ds(ctx, db, spot);
+        ReleaseLight3ds(&spot);
+    });
 }
 
 TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
@@ -184,33 +193,19 @@ TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
 // One mesh of three faces: face 1 in the group "Plain", faces 0 and 2 in two groups of the
 // material "Two", which has a second map.
 void WriteTwoMaps(const std::string& path) {
-    Context3ds ctx;
-    Database3ds* db = nullptr;
-    InitDatabase3ds(ctx, &db);
-    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
     Material3ds two, plain;
     two.name = "Two";
     two.maps[0].name = "a.tga";
     two.maps[1].name = "b.tga";
     two.maps[1].percent = 0.5f;
     plain.name = "Plain";
-    PutMaterial3ds(ctx, db, &two);
-    PutMaterial3ds(ctx, db, &plain);
-    Mesh3ds* mesh = nullptr;
-    InitMesh3ds(ctx, &mesh, 4, 3, kMeshTexVerts3ds);
-    mesh->name = "M";
-    mesh->vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-    mesh->texVerts = {{0, 0}, {0.5f, 0}, {0.5f, 0.5f}, {0, 0.5f}};
-    mesh->faces = {{0, 1, 2, 7}, {0, 2, 3, 7}, {1, 2, 3, 7}};
-    const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    std::copy(axes, axes + 12, mesh->localAxes);
-    mesh->matGroups = {{"Plain", {1}}, {"Two", {0}}, {"Two", {2}}};
-    PutMesh3ds(ctx, db, mesh);
-    ReleaseMesh3ds(&mesh);
-    SaveDatabase3ds(ctx, OpenFile3ds(ctx, path.c_str(), "wb"), db);
-    ReleaseDatabase3ds(ctx, &db);
-    CloseAllFiles3ds(ctx);
-    ASSERT_FALSE(ctx.ErrorPending());
+    Mesh3ds mesh;
+    mesh.name = "M";
+    mesh.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    mesh.texVerts = {{0, 0}, {0.5f, 0}, {0.5f, 0.5f}, {0, 0.5f}};
+    mesh.faces = {{0, 1, 2, 7}, {0, 2, 3, 7}, {1, 2, 3, 7}};
+    mesh.matGroups = {{"Plain", {1}}, {"Two", {0}}, {"Two", {2}}};
+    SaveCrafted(path, {two, plain}, mesh, [](Context3ds&, Database3ds*) {});
 }
 
 // A second map becomes a second texture layer over the first, and is written back as the

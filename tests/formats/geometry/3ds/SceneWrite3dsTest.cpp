@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Test3ds.h"
+
 #include <algorithm>
 
 #include "Reading3ds.h"
@@ -18,13 +20,6 @@
 
 namespace {
 
-void Keys(KFCurve* curve, std::vector<std::pair<int, double>> keys) {
-    curve->PrepareKeys(static_cast<int>(keys.size()));
-    for (size_t i = 0; i < keys.size(); ++i)
-        curve->KeySetTCB(static_cast<int>(i), FrameTime3ds(keys[i].first), keys[i].second);
-    curve->CommitKeys(static_cast<int>(keys.size()));
-}
-
 KQovPatch* Sheet(KQovObjectManager& manager) {
     KQovPatch* patch = manager.CreatePatch();
     patch->InitControlPoints(5, KQovPatch::eBSpline, 4, KQovPatch::eBSpline);
@@ -42,12 +37,12 @@ void Place(KQovNode* node, const KVector4& t, const KVector4& r) {
     node->AddTakeNode("Take 001");
     node->SetCurrentTakeNode("Take 001");
     KQovTakeNode* take = node->GetCurrentTakeNode();
-    Keys(take->GetTranslationX(), {{0, t[0]}});
-    Keys(take->GetTranslationY(), {{0, t[1]}});
-    Keys(take->GetTranslationZ(), {{0, t[2]}});
-    Keys(take->GetRotationX(), {{0, r[0]}});
-    Keys(take->GetRotationY(), {{0, r[1]}});
-    Keys(take->GetRotationZ(), {{0, r[2]}});
+    Keys3ds(take->GetTranslationX(), {{0, t[0]}});
+    Keys3ds(take->GetTranslationY(), {{0, t[1]}});
+    Keys3ds(take->GetTranslationZ(), {{0, t[2]}});
+    Keys3ds(take->GetRotationX(), {{0, r[0]}});
+    Keys3ds(take->GetRotationY(), {{0, r[1]}});
+    Keys3ds(take->GetRotationZ(), {{0, r[2]}});
 }
 
 enum Variant { eTwoMaterials, eNoMaterial, ePlanarTexture };
@@ -92,20 +87,20 @@ KQovScene* BuildScene(KQovObjectManager& m, Variant variant = eTwoMaterials) {
     box->AddTakeNode("Take 001");
     box->SetCurrentTakeNode("Take 001");
     KQovTakeNode* take = box->GetCurrentTakeNode();
-    Keys(take->GetTranslationX(), {{0, 1}, {10, 6}});
-    Keys(take->GetTranslationY(), {{0, 2}, {5, 4}, {10, 2}});
-    Keys(take->GetTranslationZ(), {{0, 3}});
-    Keys(take->GetRotationX(), {{0, 0}, {10, 30}});
-    Keys(take->GetRotationY(), {{0, 10}, {10, 100}});
-    Keys(take->GetRotationZ(), {{0, 0}});
-    Keys(take->GetScalingX(), {{0, 1}, {10, 2}});
-    Keys(take->GetScalingY(), {{0, 1}});
-    Keys(take->GetScalingZ(), {{0, 1}, {10, 0.5}});
+    Keys3ds(take->GetTranslationX(), {{0, 1}, {10, 6}});
+    Keys3ds(take->GetTranslationY(), {{0, 2}, {5, 4}, {10, 2}});
+    Keys3ds(take->GetTranslationZ(), {{0, 3}});
+    Keys3ds(take->GetRotationX(), {{0, 0}, {10, 30}});
+    Keys3ds(take->GetRotationY(), {{0, 10}, {10, 100}});
+    Keys3ds(take->GetRotationZ(), {{0, 0}});
+    Keys3ds(take->GetScalingX(), {{0, 1}, {10, 2}});
+    Keys3ds(take->GetScalingY(), {{0, 1}});
+    Keys3ds(take->GetScalingZ(), {{0, 1}, {10, 0.5}});
 
     KQovNode* arm = m.CreateNode("Arm");
     box->AddChild(arm);
     Place(arm, KVector4(3, 0, 0), KVector4());
-    Keys(arm->GetCurrentTakeNode()->GetRotationZ(), {{0, 0}, {10, 45}});
+    Keys3ds(arm->GetCurrentTakeNode()->GetRotationZ(), {{0, 0}, {10, 45}});
 
     KQovNode* sheet = m.CreateNode("Sheet");
     sheet->SetNodeAttribute(Sheet(m));
