@@ -35,6 +35,14 @@ struct Released {
     ~Released() { release(&record); }
 };
 
+// A texture is written only with UV mapping, as the colour map, and with a file.
+KQovTexture* Written(KQovTexture* texture) {
+    return texture && texture->GetMappingType() == KQovTexture::eMappingUV &&
+                   texture->GetTextureUse() == 0 && texture->GetFileName()[0]
+               ? texture
+               : nullptr;
+}
+
 }  // namespace
 
 KQovWriter3ds::KQovWriter3ds(KQovObjectManager* manager) : KQovWriter(manager) {
@@ -95,8 +103,7 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
     if (options && options->IsA(KStreamOptions3ds::ClassId())) {
         auto* o = static_cast<KStreamOptionsBase*>(options);
         auto on = [o](int index) { return o->GetOptionValue(index) == 1; };
-        mFlags = {on(1),  on(7),  on(8),  on(9),  on(10),
-                  on(11), on(12), on(13), on(14), on(17)};
+        mFlags = {on(1), on(7), on(8), on(9), on(10), on(11), on(12), on(13), on(14), on(17)};
     } else {
         mError.SetError(eStreamOptionsNotSet);
     }
@@ -219,14 +226,6 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
     for (int i = 0; i < node.GetChildCount(); ++i)
         if (!ExportNode(*node.GetChild(i))) return false;
     return true;
-}
-
-// A texture is written only with UV mapping, as the colour map, and with a file.
-static KQovTexture* Written(KQovTexture* texture) {
-    return texture && texture->GetMappingType() == KQovTexture::eMappingUV &&
-                   texture->GetTextureUse() == 0 && texture->GetFileName()[0]
-               ? texture
-               : nullptr;
 }
 
 std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, const FaceCombination3ds& c) {

@@ -92,4 +92,3 @@ inline std::map<std::string, int> Lib3dsCounts(const std::string& path) {
     if (!counts.count("node object")) counts["node object"] = counts["mesh"];
     return counts;
 }
-

@@ -135,8 +135,7 @@ std::string Picture(KQovObjectManager& m, KQovScene& scene) {
                             mesh->GetMaterialCount(0), mesh->GetTextureCount(0),
                             mesh->GetTextureUVCount(), mesh->GetTextureUVMappingMode());
     }
-    for (int i = 0; i < m.GetMaterialCount(); ++i)
-        out += SceneDump::Object(*m.GetMaterial(i));
+    for (int i = 0; i < m.GetMaterialCount(); ++i) out += SceneDump::Object(*m.GetMaterial(i));
     return out;
 }
 
@@ -193,7 +192,8 @@ TEST(SceneWrite3ds, RoundTripKeepsMeshesMaterialsAndAnimation) {
         }
     }
     // The cube: every triangle's corners and UVs, its materials and texture.
-    auto* original = static_cast<KQovMesh*>(source.Find(scene->GetRootNode(), "Box")->GetNodeAttribute());
+    auto* original =
+        static_cast<KQovMesh*>(source.Find(scene->GetRootNode(), "Box")->GetNodeAttribute());
     auto* cube = dynamic_cast<KQovMesh*>(back.Find(root, "Box")->GetNodeAttribute());
     ASSERT_NE(cube, nullptr);
     ASSERT_EQ(cube->GetPolygonCount(), 12);
@@ -201,11 +201,15 @@ TEST(SceneWrite3ds, RoundTripKeepsMeshesMaterialsAndAnimation) {
     for (int p = 0; p < original->GetPolygonCount(); ++p)
         for (const std::array<int, 3>& t : TriangulatePolygon3ds(original->GetPolygonSize(p))) {
             for (int k = 0; k < 3; ++k) {
-                const KVector4 want = original->GetControlPoints().GetAt(original->GetPolygonVertex(p, t[k]));
-                const KVector4 got = cube->GetControlPoints().GetAt(cube->GetPolygonVertex(face, k));
+                const KVector4 want =
+                    original->GetControlPoints().GetAt(original->GetPolygonVertex(p, t[k]));
+                const KVector4 got =
+                    cube->GetControlPoints().GetAt(cube->GetPolygonVertex(face, k));
                 EXPECT_LT((got - want).Length(), 1e-4) << face << " " << k;
-                const KVector2 wantUV = original->GetTextureUV()->GetAt(original->GetTextureUVIndex(p, t[k]));
-                const KVector2 gotUV = cube->GetTextureUV()->GetAt(cube->GetTextureUVIndex(face, k));
+                const KVector2 wantUV =
+                    original->GetTextureUV()->GetAt(original->GetTextureUVIndex(p, t[k]));
+                const KVector2 gotUV =
+                    cube->GetTextureUV()->GetAt(cube->GetTextureUVIndex(face, k));
                 EXPECT_NEAR(gotUV.mData[0], wantUV.mData[0], 1e-6) << face << " " << k;
                 EXPECT_NEAR(gotUV.mData[1], wantUV.mData[1], 1e-6) << face << " " << k;
             }
@@ -244,16 +248,31 @@ TEST(SceneWrite3ds, OptionsDecideTextureVerticesAndMaterials) {
         const char* box;  // lib3ds: name, points, faces, texture vertices
         Lines materials;  // lib3ds: name, first and second map
     } cases[] = {
-        {"corners split", eTwoMaterials, {}, "mesh Box 24 12 24",
+        {"corners split",
+         eTwoMaterials,
+         {},
+         "mesh Box 24 12 24",
          {"material 1.Mat0Tex0 brick.tga -", "material Blue - -"}},
-        {"UV per polygon off", eTwoMaterials, {{17, 0}}, "mesh Box 8 12 8",
+        {"UV per polygon off",
+         eTwoMaterials,
+         {{17, 0}},
+         "mesh Box 8 12 8",
          {"material 1.Mat0Tex0 brick.tga -", "material Blue - -"}},
-        {"texture mapping off", eTwoMaterials, {{8, 0}}, "mesh Box 8 12 0",
+        {"texture mapping off",
+         eTwoMaterials,
+         {{8, 0}},
+         "mesh Box 8 12 0",
          {"material Blue - -", "material Red - -"}},
         {"materials off", eTwoMaterials, {{7, 0}}, "mesh Box 24 12 24", {}},
-        {"a planar texture is not written", ePlanarTexture, {}, "mesh Box 24 12 24",
+        {"a planar texture is not written",
+         ePlanarTexture,
+         {},
+         "mesh Box 24 12 24",
          {"material Blue - -", "material Red - -"}},
-        {"textured without materials", eNoMaterial, {}, "mesh Box 24 12 24",
+        {"textured without materials",
+         eNoMaterial,
+         {},
+         "mesh Box 24 12 24",
          {"material 1.Mat0Tex0 brick.tga -", "material Default - -"}},
     };
     for (const Case& c : cases) {
@@ -346,4 +365,3 @@ TEST(SceneWrite3ds, NodesWithoutMeshesKeepTheirPlace) {
 }
 
 }  // namespace
-
