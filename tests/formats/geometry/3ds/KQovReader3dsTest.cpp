@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -91,12 +92,15 @@ TEST(KQovWriter3ds, WrittenFilesLoadInLib3dsWithTheSceneContent) {
             EXPECT_EQ(written[kind], read.count(kind) ? read.at(kind) : 0) << path << " " << kind;
         // Materials are written per mesh and combination of material and textures.
         EXPECT_GE(written["material"], read.count("material") ? read.at("material") : 0) << path;
+        // Object names fit 10 characters and stay distinct.
+        std::set<std::string> names;
         for (const std::string& line : Lib3dsLines(first.path)) {
             std::istringstream in(line);
             std::string kind, name;
             in >> kind >> name;
             if (kind == "mesh") {
                 EXPECT_LE(name.size(), 10u) << line;
+                EXPECT_TRUE(names.insert(name).second) << line;
             }
         }
     }
