@@ -6,16 +6,24 @@
 #include "formats/geometry/dxf/KQovWriterDxf.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
+#include "formats/motion/aoa/KQovOpticalMcd.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
 #include "formats/motion/c3d/KQovOpticalC3d.h"
+#include "formats/motion/trc/KQovOpticalTrc.h"
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
         case 3:
             return new KQovReaderBvh(manager);
+        case 5:
+            return new KQovReaderTrc(manager);
         case 8:
             return new KQovReaderC3d(manager);
+        case 9:
+            return new KQovReaderMcd(manager, eMarkerVariantAoa);
+        case 10:
+            return new KQovReaderMcd(manager, eMarkerVariantMcd);
         case 14:
             return new KQovReaderDxf(manager);
         case 15:
@@ -31,8 +39,14 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
         case 5:
             return new KQovWriterBvh(manager);
+        case 7:
+            return new KQovWriterTrc(manager);
         case 10:
             return new KQovWriterC3d(manager);
+        case 11:
+            return new KQovWriterMcd(manager, eMarkerVariantAoa);
+        case 12:
+            return new KQovWriterMcd(manager, eMarkerVariantMcd);
         case 16:
             return new KQovWriterDxf(manager);
         case 17:

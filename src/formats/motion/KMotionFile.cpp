@@ -45,6 +45,8 @@ int KMotionFile::Open(const char* path, const char* mode) {
 
 int KMotionFile::Close() {
     const bool wasOpen = mStream.IsOpen();
+    // A write error shows only once the buffer goes to the disk: seeking sends it there.
+    if (wasOpen && mWriting) mStream.Seek(1, 0);
     const bool failed = wasOpen && mStream.HasError();
     mReader.Clear();
     mStream.Close();
