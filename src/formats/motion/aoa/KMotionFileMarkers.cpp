@@ -19,9 +19,12 @@ bool KMotionFileMarkers::GetInfo(KMarkerFileInfo& info) {
     int frames = 0, markers = 0;
     double rate = 0.0;
     if (!WordIs("=") || !ReadInt(frames) || frames < 0 || !WordIs("markers") || !WordIs("=") ||
-        !ReadInt(markers) || markers < 0 || markers > kMaximumMarkers || !WordIs("Hz") ||
-        !WordIs("=") || !ReadDouble(rate, 1.0) || !(rate > 0.0) || !std::isfinite(rate))
+        !ReadInt(markers) || markers < 0 || !WordIs("Hz") || !WordIs("=") ||
+        !ReadDouble(rate, 1.0) || !(rate > 0.0) || !std::isfinite(rate))
         return false;
+    if (frames == 0) markers = 0;
+    // The last line may lack its line end.
+    if (int64_t(markers) * kMinimumMarkerBytes > GetFileSize() + 1) return false;
     info.markerCount = markers;
     info.start = KTime();
     info.frameCount = frames;

@@ -10,12 +10,14 @@
 
 class KMotionFileMarkers : public KMarkerTextFile {
 public:
-    // A header claiming more markers is refused: with no frames the file backs the claim
-    // with nothing, yet every marker would become a node.
-    static constexpr int kMaximumMarkers = 65535;
+    // Each marker takes a line of three numbers, a blank or line end after each, per frame.
+    static constexpr int kMinimumMarkerBytes = 6;
 
     KMotionFileMarkers();
 
+    // The header's marker count is a claim, and every marker becomes a node: a count one
+    // frame of which the file cannot hold is refused, and a file without frames, which holds
+    // no marker data, reads as no markers.
     bool GetInfo(KMarkerFileInfo& info) override;
     // "Marker1", "Marker2" ...
     bool GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) override;

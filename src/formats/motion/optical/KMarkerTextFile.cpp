@@ -1,5 +1,6 @@
 #include "formats/motion/optical/KMarkerTextFile.h"
 
+#include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 
 KMarkerTextFile::KMarkerTextFile(const char* formatName, const char* separators)
@@ -10,6 +11,11 @@ KMarkerTextFile::~KMarkerTextFile() = default;
 int KMarkerTextFile::Open(const char* path, const char* mode) {
     mWriteFailed = false;
     mEndResult = -1;
+    mFileSize = 0;
+    if (path && mode && mode[0] == 'r') {
+        KFileStream probe;
+        if (probe.Open(path, "rb") && probe.Seek(2, 0) == 0) mFileSize = probe.Tell();
+    }
     return KMotionFile::Open(path, mode);
 }
 

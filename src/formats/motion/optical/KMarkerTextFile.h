@@ -18,10 +18,13 @@ public:
     bool EndWrite() override;
 
 protected:
+    // Bytes of the file opened for reading, for bounding the counts a header claims.
+    int64_t GetFileSize() const { return mFileSize; }
     // Printf without indent; false once anything failed to be written.
     bool Put(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 private:
+    int64_t mFileSize = 0;
     bool mWriteFailed = false;
     int mEndResult = -1;
 };

@@ -106,7 +106,9 @@ TEST(OpticalMarkers, AoaFilesAcceptedAndRefused) {
         {"rate missing", "frames = 1 markers = 1 Hz =\n1 2 3\n", true, bad, 0, {}},
         {"negative markers", "frames = 1 markers = -1 Hz = 60\n1 2 3\n", true, bad, 0, {}},
         {"negative frames", "frames = -1 markers = 1 Hz = 60\n1 2 3\n", true, bad, 0, {}},
-        {"markers beyond the limit", "frames = 0 markers = 65536 Hz = 60\n", true, bad, 0, {}},
+        {"no frames, so no markers", "frames = 0 markers = 65536 Hz = 60\n", true, -1, 0, {}},
+        {"last line without its end", "frames = 1 markers = 2 Hz = 60\n1 2 3\n4 5 6", true, -1, 2,
+         {4, 5, 6, 0}},
         {"marker count too large for int", "frames = 1 markers = 99999999999 Hz = 60\n", true, bad, 0, {}},
         {"glued equals", "frames=1 markers=1 Hz=60\n1 2 3\n", true, bad, 0, {}},
         {"two numbers", "frames = 1 markers = 1 Hz = 60\n1 2\n", true, bad, 0, {}},
@@ -132,6 +134,34 @@ TEST(OpticalMarkers, AoaFilesAcceptedAndRefused) {
         const std::vector<KVector4> s = Samples(in.root->GetChild(c.nodes - 1), in);
         ASSERT_FALSE(s.empty()) << c.what;
         for (int a = 0; a < 4; ++a) EXPECT_NEAR(s.back()[a], c.last[a], 1e-9) << c.what << " axis " << a;
+    }
+}
+
+// With no frames asked for, nothing but the header's claim would make the nodes: a claim
+// the file cannot hold one frame of is refused before any node is made.
+TEST(OpticalMarkers, AoaMarkerCountBackedByTheFile) {
+    const struct {
+        const char* text;
+        int nodes;  // -1: refused
+    } cases[] = {{"frames = 1 markers = 2 Hz = 60\n1 2 3\n4 5 6\n", 2},
+                 {"frames = 1 markers = 1000 Hz = 60\n1 2 3\n", -1},
+                 {"frames = 1 markers = 2000000000 Hz = 60\n1 2 3\n", -1}};
+    for (const auto& c : cases) {
+        TempTestFolder dir;
+        ASSERT_TRUE(dir.ok());
+        const std::string path = dir.path() + "/claim.aoa";
+        ASSERT_TRUE(WriteText(path, c.text));
+        TestScene t;
+        const int before = t.manager.GetNodeCount();
+        const Imported in = Import(t, eReadAoa, path, [](KStreamOptionsMotion& o) { o.SetFrameCount(0); });
+        if (c.nodes < 0) {
+            EXPECT_EQ(in.error, KQovReader::eFileCorrupted) << c.text;
+            EXPECT_EQ(t.manager.GetNodeCount(), before) << c.text;
+            continue;
+        }
+        ASSERT_TRUE(in.root) << c.text;
+        EXPECT_EQ(in.root->GetChildCount(), c.nodes);
+        EXPECT_EQ(in.root->GetChild(0)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount(), 0);
     }
 }
 
