@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int kAxisCount = 3;
+constexpr const char* kSeparators = "\t\r\n";
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(' ');
@@ -58,11 +59,13 @@ std::string WritableName(const std::string& name) {
 
 }  // namespace
 
-KMotionFileTrc::KMotionFileTrc() : KMarkerTextFile("TRC", "\t\r\n") {}
+KMotionFileTrc::KMotionFileTrc() : KMarkerTextFile("TRC", kSeparators) {}
 
 bool KMotionFileTrc::RawField(std::string& out) {
-    std::string buffer(std::min<size_t>(std::strlen(GetPosition()), INT_MAX - 1) + 1, '\0');
-    if (!ReadToken(&buffer[0], int(buffer.size() - 1))) return false;
+    // Sized to this field alone: a names line may hold thousands of them.
+    const size_t length = std::min<size_t>(std::strcspn(GetPosition(), kSeparators), INT_MAX - 1);
+    std::string buffer(length + 1, '\0');
+    if (!ReadToken(&buffer[0], int(length))) return false;
     out = buffer.c_str();
     return true;
 }
@@ -84,8 +87,8 @@ bool KMotionFileTrc::ReadHeaderLines(KMarkerFileInfo& info) {
     if (!FieldIs("PathFileType") || !Field(field) || !KParseInteger(field, type) ||
         (type != 3 && type != 4) || !FieldIs("(X/Y/Z)") || !Field(field) || !ReadLine())
         return false;
-    static const char* const kColumns[] = {"DataRate",     "CameraRate",         "NumFrames",
-                                           "NumMarkers",   "Units",              "OrigDataRate",
+    static const char* const kColumns[] = {"DataRate",           "CameraRate",   "NumFrames",
+                                           "NumMarkers",         "Units",        "OrigDataRate",
                                            "OrigDataStartFrame", "OrigNumFrames"};
     const int columns = type == 4 ? 8 : 5;
     for (int i = 0; i < columns; ++i)
@@ -149,7 +152,8 @@ bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
     static const char kAxes[] = "xyz";
     std::string field;
     for (size_t i = 0; i < names.size() * kAxisCount; ++i)
-        if (!Field(field) || field.empty() || KToLower(field[0]) != kAxes[i % kAxisCount]) return false;
+        if (!Field(field) || field.empty() || KToLower(field[0]) != kAxes[i % kAxisCount])
+            return false;
     return true;
 }
 
@@ -169,8 +173,8 @@ bool KMotionFileTrc::WriteHeader(const KMarkerFileInfo& info) {
     if (!(std::fabs(startFrame) <= double(INT_MAX))) return false;
     const double rate = info.frameRate;
     return Put("PathFileType\t4\t(X/Y/Z)\tVarnoke\t\n") &&
-           Put("DataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits\tOrigDataRate\tOrigDataStartFrame"
-               "\tOrigNumFrames\t\n") &&
+           Put("DataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits\t"
+               "OrigDataRate\tOrigDataStartFrame\tOrigNumFrames\t\n") &&
            Put("%.2f\t%.2f\t%d\t%d\tmm\t%.2f\t%d\t%d\t\n", rate, rate, info.frameCount,
                info.markerCount, rate, int(startFrame), info.frameCount);
 }

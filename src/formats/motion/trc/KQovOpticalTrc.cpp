@@ -40,8 +40,8 @@ int TimeModeOfRate(double rate) {
     static const struct {
         double rate;
         int mode;
-    } kModes[] = {{24, KTime::eFRAMES24}, {25, KTime::ePAL},       {29, KTime::eNTSC_DROP_FRAME},
-                  {30, KTime::eFRAMES30}, {50, KTime::eFRAMES50},  {60, KTime::eFRAMES60},
+    } kModes[] = {{24, KTime::eFRAMES24},   {25, KTime::ePAL},       {29, KTime::eNTSC_DROP_FRAME},
+                  {30, KTime::eFRAMES30},   {50, KTime::eFRAMES50},  {60, KTime::eFRAMES60},
                   {100, KTime::eFRAMES100}, {120, KTime::eFRAMES120}};
     const double whole = std::floor(rate);
     for (const auto& m : kModes)
@@ -95,7 +95,8 @@ void KQovReaderTrc::InitOptions(KStreamOptionsMotion& options) {
     if (!KFileExists(path.Buffer())) return;
     const KString name = KExtractFileName(path.Buffer(), true);
     const char* title = "Time Code File";
-    if (options.Question(title, (KString("Load ") + name + "?").Buffer(), "Yes", "No", nullptr, 1) != 1)
+    if (options.Question(title, (KString("Load ") + name + "?").Buffer(), "Yes", "No", nullptr,
+                         1) != 1)
         return;
     KFileStream stream;
     if (!stream.Open(path.Buffer(), "rb")) {

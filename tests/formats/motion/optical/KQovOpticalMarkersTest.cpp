@@ -1,27 +1,22 @@
-// AOA and MCD marker files, round trips of every text marker format, and what the marker
-// readers and writers share: the factory entries, refused roots and failed writes.
+// AOA and MCD marker files, and round trips, written layouts and failed writes of every
+// text marker format.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "OpticalTestUtil.h"
-#include "common/TempTestFolder.h"
-#include "formats/motion/optical/KQovOpticalReader.h"
-#include "formats/motion/optical/KQovOpticalWriter.h"
 
 namespace {
 
 using namespace optest;
 
-struct Format {
+const struct Format {
     int writer, reader;
     const char* file;
     const char* root;
     const char* firstName;
-};
-
-const Format kFormats[] = {
+} kFormats[] = {
     {eWriteTrc, eReadTrc, "markers.trc", "Model::TRC:optical", "m0"},
     {eWriteAoa, eReadAoa, "markers.aoa", "Model::AOA:optical", "Marker1"},
     {eWriteMcd, eReadMcd, "markers.mcd", "Model::MCD:optical", "Marker1"},
@@ -39,7 +34,8 @@ TEST(OpticalMarkers, MarkedNodesRoundTripWithPositionsAndOcclusion) {
             TestScene source;
             BuildMarkers(source, markers, frames, 1.0 / 30);
             int error = 0;
-            ASSERT_TRUE(Export(source, f.writer, path, frames, 30.0, error)) << f.file << " " << error;
+            ASSERT_TRUE(Export(source, f.writer, path, frames, 30.0, error))
+                << f.file << " " << error;
 
             TestScene back;
             const Imported in = Import(back, f.reader, path);
@@ -58,184 +54,88 @@ TEST(OpticalMarkers, MarkedNodesRoundTripWithPositionsAndOcclusion) {
                     for (int a = 0; a < 3; ++a)
                         EXPECT_NEAR(s[size_t(j)][a], position[a], 1e-4)
                             << f.file << " marker " << k << " frame " << j;
-                    EXPECT_EQ(s[size_t(j)][3], keyed[3]) << f.file << " marker " << k << " frame " << j;
+                    EXPECT_EQ(s[size_t(j)][3], keyed[3])
+                        << f.file << " marker " << k << " frame " << j;
                 }
             }
         }
     }
 }
 
-TEST(OpticalMarkers, WrittenAoaLayout) {
-    TempTestFolder dir;
-    ASSERT_TRUE(dir.ok());
-    TestScene t;
-    BuildMarkers(t, 3, 2, 0.5);
-    int error = 0;
-    ASSERT_TRUE(Export(t, eWriteMcd, dir.path() + "/out.mcd", 2, 2.0, error)) << error;
-    EXPECT_EQ(ReadText(dir.path() + "/out.mcd"),
-              "frames = 2 markers = 3 Hz = 2\n"
-              "0 -1.25 -0.125\n1 -1.25 -1.125\n2 -1.25 -2.125\n"
-              "0.5 0.75 -0.125\n1.5 0.75 -1.125\n2.5 0.75 -2.125\n");
+// The writers' layouts byte for byte, and a full disk or a missing folder reported.
+TEST(OpticalMarkers, WrittenLayoutsAndFailedWrites) {
+    const struct {
+        int writer;
+        const char* text;
+    } cases[] = {
+        {eWriteTrc,
+         "PathFileType\t4\t(X/Y/Z)\tVarnoke\t\n"
+         "DataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits\tOrigDataRate\tOrigDataStartFrame\tOri"
+         "gNumFrames\t\n"
+         "2.00\t2.00\t3\t2\tmm\t2.00\t1\t3\t\n"
+         "Frame#\tTime\tm0\t\t\tm1\t\t\t\n"
+         "\t\tX1\tY1\tZ1\tX2\tY2\tZ2\t\n"
+         "\n"
+         "1\t0.000\t0.00000\t-12.50000\t-1.25000\t10.00000\t-12.50000\t-11.25000 \n"
+         "2\t0.500\t5.00000\t7.50000\t-1.25000\t15.00000\t7.50000\t-11.25000 \n"
+         "3\t1.000\t10.00000\t27.50000\t-1.25000\t\t\t \n"},
+        {eWriteMcd,
+         "frames = 3 markers = 2 Hz = 2\n0 -1.25 -0.125\n1 -1.25 -1.125\n0.5 0.75 -0.125\n"
+         "1.5 0.75 -1.125\n1 2.75 -0.125\n0 0 0\n"},
+        {eWriteAoa, nullptr},
+    };
+    for (const auto& c : cases) {
+        TempTestFolder dir;
+        ASSERT_TRUE(dir.ok());
+        TestScene t;
+        BuildMarkers(t, 2, 3, 0.5);
+        int error = 0;
+        if (c.text) {
+            ASSERT_TRUE(Export(t, c.writer, dir.path() + "/out", 3, 2.0, error)) << error;
+            EXPECT_EQ(ReadText(dir.path() + "/out"), c.text);
+        }
+        EXPECT_FALSE(Export(t, c.writer, "/dev/full", 3, 2.0, error));
+        EXPECT_EQ(error, KQovWriter::eOutOfDiskSpace) << c.writer;
+        std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(c.writer, &t.manager));
+        EXPECT_FALSE(writer->FileCreate("/nonexistent-folder/x"));
+        EXPECT_STREQ(writer->GetLastErrorString(),
+                     "Cannot open file \"/nonexistent-folder/x\" for writing.");
+    }
 }
 
-struct AoaCase {
-    const char* what;
-    const char* text;
-    bool zeroIsUnseen;
-    int error;        // -1: read
-    int nodes;        // 0: nothing added
-    double last[4];   // the last marker at the last frame
-};
+const OptionEdit kZeroSeen = [](KStreamOptionsMotion& o) { o.SetSetting(5, 0); };
+const OptionEdit kNoFrames = [](KStreamOptionsMotion& o) { o.SetFrameCount(0); };
 
+// The header's marker count is checked against the file before any node is made: with no
+// frames asked for, nothing else would stop it.
 TEST(OpticalMarkers, AoaFilesAcceptedAndRefused) {
     const int bad = KQovReader::eFileCorrupted;
-    const AoaCase cases[] = {
-        {"zero is unseen, keeps the frame before", "frames = 2 markers = 1 Hz = 60\n1 2 3\n0 0 0\n",
-         true, -1, 1, {1, 2, 3, 1}},
-        {"zero is a position", "frames = 2 markers = 1 Hz = 60\n1 2 3\n0 0 0\n", false, -1, 1,
-         {0, 0, 0, 0}},
-        {"capitals", "FRAMES = 1 MARKERS = 1 HZ = 60\n4 5 6\n", true, -1, 1, {4, 5, 6, 0}},
-        {"lines before the header", "recorded today\nby someone\n\nframes = 1 markers = 2 Hz = 30\n"
-         "1 1 1\n\n7 8 9 10\n", true, -1, 2, {7, 8, 9, 0}},
-        {"tabs", "frames\t=\t1\tmarkers\t=\t1\tHz\t=\t29.97\n-1e2\t2.5\t3\n", true, -1, 1,
-         {-100, 2.5, 3, 0}},
-        {"no markers", "frames = 3 markers = 0 Hz = 60\n", true, -1, 0, {}},
-        {"empty", "", true, bad, 0, {}},
-        {"no header", "1 2 3\n4 5 6\n", true, bad, 0, {}},
-        {"rate 0", "frames = 1 markers = 1 Hz = 0\n1 2 3\n", true, bad, 0, {}},
-        {"rate missing", "frames = 1 markers = 1 Hz =\n1 2 3\n", true, bad, 0, {}},
-        {"negative markers", "frames = 1 markers = -1 Hz = 60\n1 2 3\n", true, bad, 0, {}},
-        {"negative frames", "frames = -1 markers = 1 Hz = 60\n1 2 3\n", true, bad, 0, {}},
-        {"no frames, so no markers", "frames = 0 markers = 65536 Hz = 60\n", true, -1, 0, {}},
-        {"last line without its end", "frames = 1 markers = 2 Hz = 60\n1 2 3\n4 5 6", true, -1, 2,
-         {4, 5, 6, 0}},
-        {"marker count too large for int", "frames = 1 markers = 99999999999 Hz = 60\n", true, bad, 0, {}},
-        {"glued equals", "frames=1 markers=1 Hz=60\n1 2 3\n", true, bad, 0, {}},
-        {"two numbers", "frames = 1 markers = 1 Hz = 60\n1 2\n", true, bad, 0, {}},
-        {"a word", "frames = 1 markers = 1 Hz = 60\n1 two 3\n", true, bad, 0, {}},
-        {"a frame short", "frames = 2 markers = 2 Hz = 60\n1 2 3\n1 2 3\n1 2 3\n", true, bad, 0, {}},
+    // clang-format off
+    const ReadCase cases[] = {
+        {"zero unseen, keeps the frame before", "frames = 2 markers = 1 Hz = 60\n1 2 3\n0 0 0\n", nullptr, -1, 1, -1, {1, 2, 3, 1}, nullptr},
+        {"zero is a position", "frames = 2 markers = 1 Hz = 60\n1 2 3\n0 0 0\n", kZeroSeen, -1, 1, -1, {0, 0, 0, 0}, nullptr},
+        {"capitals", "FRAMES = 1 MARKERS = 1 HZ = 60\n4 5 6\n", nullptr, -1, 1, -1, {4, 5, 6, 0}, nullptr},
+        {"lines before the header", "recorded\nby\n\nframes = 1 markers = 2 Hz = 30\n1 1 1\n\n7 8 9 10\n", nullptr, -1, 2, -1, {7, 8, 9, 0}, nullptr},
+        {"tabs", "frames\t=\t1\tmarkers\t=\t1\tHz\t=\t29.97\n-1e2\t2.5\t3\n", nullptr, -1, 1, -1, {-100, 2.5, 3, 0}, nullptr},
+        {"last line without its end", "frames = 1 markers = 2 Hz = 60\n1 2 3\n4 5 6", nullptr, -1, 2, -1, {4, 5, 6, 0}, nullptr},
+        {"claim held by the file", "frames = 1 markers = 2 Hz = 60\n1 2 3\n4 5 6\n", kNoFrames, -1, 2, -1, {}, nullptr},
+        {"no markers", "frames = 3 markers = 0 Hz = 60\n", nullptr, -1, 0, -1, {}, nullptr},
+        {"no frames, so no markers", "frames = 0 markers = 65536 Hz = 60\n", nullptr, -1, 0, -1, {}, nullptr},
+        {"claim beyond the file", "frames = 1 markers = 1000 Hz = 60\n1 2 3\n", kNoFrames, bad, 0, -1, {}, nullptr},
+        {"count beyond int", "frames = 1 markers = 99999999999 Hz = 60\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"empty", "", nullptr, bad, 0, -1, {}, nullptr},
+        {"no header", "1 2 3\n4 5 6\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"rate 0", "frames = 1 markers = 1 Hz = 0\n1 2 3\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"rate missing", "frames = 1 markers = 1 Hz =\n1 2 3\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"negative markers", "frames = 1 markers = -1 Hz = 60\n1 2 3\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"negative frames", "frames = -1 markers = 1 Hz = 60\n1 2 3\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"glued equals", "frames=1 markers=1 Hz=60\n1 2 3\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"two numbers", "frames = 1 markers = 1 Hz = 60\n1 2\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"a word", "frames = 1 markers = 1 Hz = 60\n1 two 3\n", nullptr, bad, 0, -1, {}, nullptr},
+        {"a frame short", "frames = 2 markers = 2 Hz = 60\n1 2 3\n1 2 3\n1 2 3\n", nullptr, bad, 0, -1, {}, nullptr},
     };
-    for (const AoaCase& c : cases) {
-        TempTestFolder dir;
-        ASSERT_TRUE(dir.ok());
-        const std::string path = dir.path() + "/case.aoa";
-        ASSERT_TRUE(WriteText(path, c.text));
-        TestScene t;
-        const OptionEdit zeroSeen = [](KStreamOptionsMotion& o) { o.SetSetting(5, 0); };
-        const Imported in = Import(t, eReadAoa, path, c.zeroIsUnseen ? nullptr : zeroSeen);
-        if (c.error >= 0 || c.nodes == 0) {
-            EXPECT_EQ(in.root, nullptr) << c.what;
-            EXPECT_EQ(in.error, c.error) << c.what;
-            EXPECT_EQ(t.scene->GetRootNode()->GetChildCount(), 0) << c.what;
-            continue;
-        }
-        ASSERT_TRUE(in.root) << c.what << " error " << in.error;
-        ASSERT_EQ(in.root->GetChildCount(), c.nodes) << c.what;
-        const std::vector<KVector4> s = Samples(in.root->GetChild(c.nodes - 1), in);
-        ASSERT_FALSE(s.empty()) << c.what;
-        for (int a = 0; a < 4; ++a) EXPECT_NEAR(s.back()[a], c.last[a], 1e-9) << c.what << " axis " << a;
-    }
-}
-
-// With no frames asked for, nothing but the header's claim would make the nodes: a claim
-// the file cannot hold one frame of is refused before any node is made.
-TEST(OpticalMarkers, AoaMarkerCountBackedByTheFile) {
-    const struct {
-        const char* text;
-        int nodes;  // -1: refused
-    } cases[] = {{"frames = 1 markers = 2 Hz = 60\n1 2 3\n4 5 6\n", 2},
-                 {"frames = 1 markers = 1000 Hz = 60\n1 2 3\n", -1},
-                 {"frames = 1 markers = 2000000000 Hz = 60\n1 2 3\n", -1}};
-    for (const auto& c : cases) {
-        TempTestFolder dir;
-        ASSERT_TRUE(dir.ok());
-        const std::string path = dir.path() + "/claim.aoa";
-        ASSERT_TRUE(WriteText(path, c.text));
-        TestScene t;
-        const int before = t.manager.GetNodeCount();
-        const Imported in = Import(t, eReadAoa, path, [](KStreamOptionsMotion& o) { o.SetFrameCount(0); });
-        if (c.nodes < 0) {
-            EXPECT_EQ(in.error, KQovReader::eFileCorrupted) << c.text;
-            EXPECT_EQ(t.manager.GetNodeCount(), before) << c.text;
-            continue;
-        }
-        ASSERT_TRUE(in.root) << c.text;
-        EXPECT_EQ(in.root->GetChildCount(), c.nodes);
-        EXPECT_EQ(in.root->GetChild(0)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount(), 0);
-    }
-}
-
-TEST(OpticalMarkers, FactoryMakesEachFormat) {
-    const struct {
-        int id;
-        bool reader;
-        const char* description;
-    } cases[] = {
-        {eReadTrc, true, "Motion Analysis TRC File Importer"},
-        {eReadAoa, true, "Adaptive Optics AOA File Importer"},
-        {eReadMcd, true, "Superfluo MCD File Importer"},
-        {eWriteTrc, false, "Motion Analysis TRC File Exporter"},
-        {eWriteAoa, false, "Adaptive Optics AOA File Exporter"},
-        {eWriteMcd, false, "Superfluo MCD File Exporter"},
-    };
-    TestScene t;
-    for (const auto& c : cases) {
-        if (c.reader) {
-            std::unique_ptr<KQovReader> r(KQovMakeFormatReader(c.id, &t.manager));
-            auto* optical = dynamic_cast<KQovOpticalReader*>(r.get());
-            ASSERT_TRUE(optical) << c.id;
-            EXPECT_STREQ(optical->GetDescription().Buffer(), c.description);
-        } else {
-            std::unique_ptr<KQovWriter> w(KQovMakeFormatWriter(c.id, &t.manager));
-            auto* optical = dynamic_cast<KQovOpticalWriter*>(w.get());
-            ASSERT_TRUE(optical) << c.id;
-            EXPECT_STREQ(optical->GetDescription().Buffer(), c.description);
-        }
-    }
-}
-
-// Two markers named alike: refused, with the root and its markers gone from the manager,
-// unless the names are made unique first.
-TEST(OpticalMarkers, DuplicateNamesRefusedCleanlyOrRenamed) {
-    const std::string text =
-        "PathFileType\t4\t(X/Y/Z)\tdup.trc\n"
-        "DataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits\tOrigDataRate\tOrigDataStartFrame\tOrigNumFrames\n"
-        "30\t30\t1\t2\tmm\t30\t1\t1\n"
-        "Frame#\tTime\tA\t\t\tA\t\t\t\n"
-        "\t\tX1\tY1\tZ1\tX2\tY2\tZ2\n"
-        "1\t0\t1\t2\t3\t4\t5\t6\n";
-    TempTestFolder dir;
-    ASSERT_TRUE(dir.ok());
-    const std::string path = dir.path() + "/dup.trc";
-    ASSERT_TRUE(WriteText(path, text));
-    for (const bool unique : {false, true}) {
-        TestScene t;
-        const int nodesBefore = t.manager.GetNodeCount();
-        const OptionEdit makeUnique = [](KStreamOptionsMotion& o) { o.SetSetting(17, 1); };
-        const Imported in = Import(t, eReadTrc, path, unique ? makeUnique : nullptr);
-        if (!unique) {
-            EXPECT_EQ(in.root, nullptr);
-            EXPECT_EQ(in.error, KQovReader::eFileCorrupted);
-            EXPECT_EQ(t.manager.GetNodeCount(), nodesBefore);
-            continue;
-        }
-        ASSERT_TRUE(in.root);
-        ASSERT_EQ(in.root->GetChildCount(), 2);
-        EXPECT_EQ(ShortName(in.root->GetChild(1)), "A 1");
-    }
-}
-
-TEST(OpticalMarkers, FailedWritesAreReported) {
-    for (const Format& f : kFormats) {
-        TestScene t;
-        BuildMarkers(t, 2, 3, 1.0 / 30);
-        int error = 0;
-        EXPECT_FALSE(Export(t, f.writer, "/dev/full", 3, 30.0, error)) << f.file;
-        EXPECT_EQ(error, KQovWriter::eOutOfDiskSpace) << f.file;
-        std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(f.writer, &t.manager));
-        EXPECT_FALSE(writer->FileCreate("/nonexistent-folder/x"));
-        EXPECT_STREQ(writer->GetLastErrorString(), "Cannot open file \"/nonexistent-folder/x\" for writing.");
-    }
+    // clang-format on
+    for (const ReadCase& c : cases) CheckRead(eReadAoa, "case.aoa", c);
 }
 
 }  // namespace
