@@ -183,3 +183,29 @@ TEST(OpticalTrc, StartFromStartFrameOrTimeCodeFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name that the names line cannot carry as one field would shift every name after it.
+TEST(OpticalTrc, NamesWrittenAsOneFieldEach) {
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    TestScene source;
+    BuildMarkers(source, 3, 2, 1.0 / 30);
+    KQovNode* top = source.scene->GetRootNode()->GetChild(0);
+    top->GetChild(0)->SetName("left\tknee");
+    top->GetChild(1)->SetName("ns:");
+    int error = 0;
+    ASSERT_TRUE(Export(source, eWriteTrc, dir.path() + "/names.trc", 2, 30.0, error)) << error;
+    TestScene back;
+    const Imported in = Import(back, eReadTrc, dir.path() + "/names.trc");
+    ASSERT_TRUE(in.root);
+    ASSERT_EQ(in.root->GetChildCount(), 3);
+    const char* names[] = {"left_knee", "*Unnamed_2", "m2"};
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(ShortName(in.root->GetChild(k)), names[k]);
+        EXPECT_NEAR(Samples(in.root->GetChild(k), in)[1][0], Keyed(k, 1)[0], 1e-4);
+    }
+}
+
+}  // namespace
