@@ -4,8 +4,11 @@
 
 #include <cstring>
 
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovGeometry.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovMesh.h"
@@ -76,11 +79,11 @@ bool KQovReaderQov::ReadModels() {
 
 void KQovReaderQov::ReadObject(KQovScene* scene, const char* type, const char* subType,
                                const char* name) {
-    (void)subType;
-    (void)scene;
-    // Materials, textures, videos, deformers, poses, characters, control-set plugs and the
-    // scene information have readers of their own; the others create nothing.
-    if (std::strcmp(type, "Model") == 0) {
+    // Materials, textures, videos, deformers, poses, characters and control-set plugs have
+    // readers of their own; the others create nothing.
+    if (std::strcmp(type, "SceneInfo") == 0) {
+        scene->SetSceneInfo(ReadUserData(subType));
+    } else if (std::strcmp(type, "Model") == 0) {
         KQovNode* node = mManager->CreateNode(name);
         if (!node) return;
         mNodes.Add(node->GetName(), node);
@@ -111,8 +114,15 @@ void KQovReaderQov::ReadModel(KQovNode* node) {
     }
     node->SetMultiLayer(ReadInt("MultiLayer", 1) != 0);
     node->SetMultiTake(ReadInt("MultiTake", 0));
+    // The user properties are taken from the channels next: a channel the file does not
+    // hold must carry what the sections above set (visibility, a camera's position).
+    if (old) node->WritePropertyDefaults();
     ReadDefaultChannels(node);
+    if (old) SetUserPropertiesFromTake(node);
     WrapUserProperties(node);
+    // Older files may lack the shape channels the geometry needs in the default take.
+    KQovGeometry* geometry = node->GetGeometry();
+    if (old && geometry) geometry->InitTakeNodeChannels(node->GetDefaultTakeNode());
 }
 
 void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
@@ -167,7 +177,6 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
             }
         }
         attribute = s;
-        userProperties = old && skeleton != 3;
     } else if (type == "Nurb") {
         attribute = mManager->CreateNurb();
     } else if (type == "Patch") {
@@ -191,7 +200,6 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
         userProperties = false;
     } else if (type == "Optical") {
         attribute = mManager->CreateOpticalReference();
-        userProperties = false;
     } else {
         userProperties = false;
     }
@@ -203,6 +211,51 @@ void KQovReaderQov::ReadGenericNode(KQovGenericNode* node) {
     ReadInt("Version", 100);
     ReadPropertyBlock(node);
     WrapUserProperties(node);
+}
+
+namespace {
+
+void ListCameraNodes(KQovNode* node, std::vector<KQovNode*>& cameras) {
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        KQovNode* child = node->GetChild(i);
+        if (!child) continue;
+        if (child->GetCamera()) cameras.push_back(child);
+        ListCameraNodes(child, cameras);
+    }
+}
+
+// A stored camera number 1..n becomes map[number - 1]; anything else (0, past n, no camera
+// of that name, a value no int holds) is kept as it is.
+float Renumbered(float value, const std::vector<int>& map) {
+    if (!(value > -2147483649.0f && value < 2147483648.0f)) return value;
+    const long long number = static_cast<long long>(value);
+    if (number < 1 || number > static_cast<long long>(map.size())) return value;
+    const int to = map[size_t(number - 1)];
+    return to == -1 ? value : float(to);
+}
+
+}  // namespace
+
+void KQovReaderQov::RenumberSwitcherCameras(KQovScene* scene) {
+    KQovNode* switcherNode = scene->GetCameraSwitcherNode();
+    KQovCameraSwitcher* switcher = switcherNode ? switcherNode->GetCameraSwitcher() : nullptr;
+    if (!switcher || switcher->GetCameraNameCount() == 0) return;
+    std::vector<KQovNode*> cameras;
+    if (KQovNode* root = scene->GetRootNode()) ListCameraNodes(root, cameras);
+    std::vector<int> map(size_t(switcher->GetCameraNameCount()), -1);
+    for (size_t i = 0; i < map.size(); ++i) {
+        const KString name = KMakePrefixedName("Model::", switcher->GetCameraName(int(i)));
+        for (size_t c = 0; c < cameras.size() && map[i] == -1; ++c)
+            if (name == cameras[c]->GetName()) map[i] = int(c) + 1;
+    }
+    for (int t = 0; t < switcherNode->GetTakeNodeCount(); ++t) {
+        KQovTakeNode* take = switcherNode->GetTakeNode(t);
+        KFCurve* curve = take ? take->GetCameraIndex() : nullptr;
+        if (!curve) continue;
+        curve->SetValue(Renumbered(curve->GetValue(), map));
+        for (int k = 0; k < curve->KeyGetCount(); ++k)
+            curve->KeySetValue(k, Renumbered(curve->KeyGetValue(k), map));
+    }
 }
 
 void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
@@ -251,4 +304,5 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
     ReadSceneGenericPersistence(scene);
     if (mOptions->GetSwitch(KStreamOptionsQov::eGlobalSettings)) ReadGlobalSettings(scene);
     // Skip points: "Connections", the takes and the finishing passes.
+    if (ok) RenumberSwitcherCameras(scene);
 }

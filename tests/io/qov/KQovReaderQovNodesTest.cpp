@@ -8,6 +8,7 @@
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovLight.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovNull.h"
 #include "attributes/KQovSkeleton.h"
@@ -35,9 +36,13 @@ std::string Dump(KQovNode& node, int indent = 0) {
     if (!node.GetPivotState(0) || !node.GetPivotState(1))
         s += " pivots " + std::to_string(node.GetPivotState(0)) +
              std::to_string(node.GetPivotState(1)) + " rp " + N((*node.GetRotationPivot(0))[1]);
-    const KQovNodeLimits& l = node.GetLimits();
-    if (l.translationActive) s += " tmin " + N(l.translation.min[0]);
-    s += l.scaling.max[2] != 0.0 ? " smax " + N(l.scaling.max[2]) : "";
+    // Auto ('a') and enable ('e') of translation, rotation, scaling.
+    KQovLimitsUtility limits(&node.GetLimits());
+    std::string states;
+    for (int k = 0; k < 3; ++k)
+        states += std::string(limits.GetAuto(k) ? "a" : "-") + (limits.GetEnable(k) ? "e" : "-");
+    if (states != "a-a-a-") s += " limits " + states + " tmin " + N(limits.GetMin(0)[0]);
+    s += limits.GetMax(2)[2] != 0.0 ? " smax " + N(limits.GetMax(2)[2]) : "";
     if (node.GetLookAtTarget()) s += " lookat " + std::string(node.GetLookAtTarget()->GetName());
     if (node.GetUpVectorTarget()) s += " up " + std::string(node.GetUpVectorTarget()->GetName());
     if (!node.GetMultiLayer() || node.GetMultiTake())
@@ -87,7 +92,7 @@ TEST(KQovReaderQovNodes, Version5ModelsOfEveryKind) {
         "Model::RootNode vis 1 shade 3 cull 0 layer 0 take 1 : Null\n"
         "  Model::A vis 1 shade 0 cull 0 : Null size 100\n"
         "    Model::B vis 1 shade 0 cull 0 : Null size 100\n"
-        "  Model::Cam117 vis 1 shade 0 cull 0 tmin -1 smax 4 : Camera aspect 640.5x480.75 film 0 "
+        "  Model::Cam117 vis 1 shade 0 cull 0 limits aea-a- tmin -1 smax 4 : Camera aspect 640.5x480.75 film 0 "
         "format 0 x 0\n"
         "  Model::Eff vis 1 shade 0 cull 0 : Root kind 3 size 100\n"
         "  Model::Lamp2 vis 1 shade 0 cull 0 : Light type 0 cast 1 intensity 75 cone 30\n"
