@@ -215,13 +215,18 @@ void KQovReaderQov::ReadGenericNode(KQovGenericNode* node) {
 
 namespace {
 
-void ListCameraNodes(KQovNode* node, std::vector<KQovNode*>& cameras) {
-    for (int i = 0; i < node->GetChildCount(); ++i) {
-        KQovNode* child = node->GetChild(i);
-        if (!child) continue;
-        if (child->GetCamera()) cameras.push_back(child);
-        ListCameraNodes(child, cameras);
+// The camera nodes below `root` in tree order; a stack, as a file may nest models deeply.
+std::vector<KQovNode*> ListCameraNodes(KQovNode* root) {
+    std::vector<KQovNode*> cameras, pending;
+    for (int i = root->GetChildCount(); i-- > 0;) pending.push_back(root->GetChild(i));
+    while (!pending.empty()) {
+        KQovNode* node = pending.back();
+        pending.pop_back();
+        if (!node) continue;
+        if (node->GetCamera()) cameras.push_back(node);
+        for (int i = node->GetChildCount(); i-- > 0;) pending.push_back(node->GetChild(i));
     }
+    return cameras;
 }
 
 // A stored camera number 1..n becomes map[number - 1]; anything else (0, past n, no camera
@@ -240,8 +245,8 @@ void KQovReaderQov::RenumberSwitcherCameras(KQovScene* scene) {
     KQovNode* switcherNode = scene->GetCameraSwitcherNode();
     KQovCameraSwitcher* switcher = switcherNode ? switcherNode->GetCameraSwitcher() : nullptr;
     if (!switcher || switcher->GetCameraNameCount() == 0) return;
-    std::vector<KQovNode*> cameras;
-    if (KQovNode* root = scene->GetRootNode()) ListCameraNodes(root, cameras);
+    KQovNode* root = scene->GetRootNode();
+    const std::vector<KQovNode*> cameras = root ? ListCameraNodes(root) : std::vector<KQovNode*>();
     std::vector<int> map(size_t(switcher->GetCameraNameCount()), -1);
     for (size_t i = 0; i < map.size(); ++i) {
         const KString name = KMakePrefixedName("Model::", switcher->GetCameraName(int(i)));
