@@ -3,6 +3,9 @@
 // and the part of the main read that builds the scene's nodes.
 
 #include <cstring>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -28,11 +31,11 @@
 
 bool KQovReaderQov::ReadDefinitions(std::vector<KString>& types) {
     if (mFile->IsVersion5Layout() || !OpenBlock("Definitions")) return true;
+    std::unordered_set<std::string> listed;
+    for (const KString& known : types) listed.insert(known.Buffer());
     while (mFile->FieldReadBegin("ObjectType")) {
-        const KString type = mFile->FieldReadC();
-        bool listed = false;
-        for (const KString& known : types) listed = listed || known == type;
-        if (!listed) types.push_back(type);
+        const char* type = mFile->FieldReadC();
+        if (listed.insert(type).second) types.push_back(type);
         mFile->FieldReadEnd();
     }
     CloseBlock();
@@ -247,11 +250,14 @@ void KQovReaderQov::RenumberSwitcherCameras(KQovScene* scene) {
     if (!switcher || switcher->GetCameraNameCount() == 0) return;
     KQovNode* root = scene->GetRootNode();
     const std::vector<KQovNode*> cameras = root ? ListCameraNodes(root) : std::vector<KQovNode*>();
+    // Both lists come from the file: positions by name, the first camera of a name kept.
+    std::unordered_map<std::string, int> positions;
+    for (size_t c = 0; c < cameras.size(); ++c) positions.emplace(cameras[c]->GetName(), int(c) + 1);
     std::vector<int> map(size_t(switcher->GetCameraNameCount()), -1);
     for (size_t i = 0; i < map.size(); ++i) {
-        const KString name = KMakePrefixedName("Model::", switcher->GetCameraName(int(i)));
-        for (size_t c = 0; c < cameras.size() && map[i] == -1; ++c)
-            if (name == cameras[c]->GetName()) map[i] = int(c) + 1;
+        const auto at =
+            positions.find(KMakePrefixedName("Model::", switcher->GetCameraName(int(i))).Buffer());
+        if (at != positions.end()) map[i] = at->second;
     }
     for (int t = 0; t < switcherNode->GetTakeNodeCount(); ++t) {
         KQovTakeNode* take = switcherNode->GetTakeNode(t);
