@@ -6,6 +6,8 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -26,6 +28,7 @@
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovOpticalReference.h"
 #include "scene/KQovScene.h"
 
@@ -232,6 +235,18 @@ std::vector<KQovNode*> ListCameraNodes(KQovNode* root) {
     return cameras;
 }
 
+// Removes every entry whose value is in `gone`, in one pass; equal keys keep their order.
+void DropValues(KStringMap& map, const std::unordered_set<const void*>& gone) {
+    std::vector<std::pair<std::string, void*>> kept;
+    for (int i = 0; i < map.GetCount(); ++i) {
+        const char* key = nullptr;
+        void* value = map.GetAt(i, &key);
+        if (!gone.count(value)) kept.emplace_back(key ? key : "", value);
+    }
+    map.Clear();
+    for (const auto& entry : kept) map.Add(entry.first.c_str(), entry.second);
+}
+
 // A stored camera number 1..n becomes map[number - 1]; anything else (0, past n, no camera
 // of that name, a value no int holds) is kept as it is.
 float Renumbered(float value, const std::vector<int>& map) {
@@ -300,14 +315,22 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
                                                                     camera);
             if (node->GetCameraSwitcher()) switcherNode = node;
         }
-        for (int i = mNodes.GetCount(); i-- > 0;) {
-            const char* key = nullptr;
-            auto* node = static_cast<KQovNode*>(mNodes.GetAt(i, &key));
+        // The others are destroyed. They leave both maps by value: names in a file may repeat,
+        // and a name may also stand for a model that stays.
+        std::vector<KQovNode*> dropped;
+        std::unordered_set<const void*> gone;
+        for (int i = 0; i < mNodes.GetCount(); ++i) {
+            auto* node = static_cast<KQovNode*>(mNodes.GetAt(i));
             if (!node->GetCameraSwitcher() || node == switcherNode) continue;
-            mFile->UnregisterObject(key);
-            mNodes.RemoveAt(i);
-            mManager->DestroyNode(node, false);
+            dropped.push_back(node);
+            gone.insert(node);
+            gone.insert(static_cast<KPlug*>(node->GetPropertyHandler()));  // as registered
         }
+        if (!dropped.empty()) {
+            DropValues(mNodes, gone);
+            DropValues(*mFile->GetObjectMap(), gone);
+        }
+        for (KQovNode* node : dropped) mManager->DestroyNode(node, false);
         if (switcherNode) scene->SetCameraSwitcherNode(switcherNode);
     }
     ResolveBackgroundTextures(scene);

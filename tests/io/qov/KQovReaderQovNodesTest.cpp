@@ -276,3 +276,26 @@ TEST(KQovReaderQovNodes, LimitsBlockReachesTheNode) {
         EXPECT_EQ(limits.GetMax(KQovLimitsUtility::eRotation)[2], 0.0);
     }
 }
+
+TEST(KQovReaderQovNodes, ADroppedSwitcherLeavesNoNameThatReachesIt) {
+    // A null and a switcher share one name; the later switcher in key order stays. The name
+    // must still find the null, never the destroyed switcher.
+    qovtest::TempFolder tmp;
+    qovtest::WriteAll(tmp / "s.qov",
+                      "; QOV 6.0.0 project file\nQOVHeaderExtension:  {\n QOVHeaderVersion: 1003\n"
+                      " QOVVersion: 6000\n}\nDefinitions:  {\n ObjectType: \"Model\" {\n }\n}\n"
+                      "Objects:  {\n Model: \"Model::S\", \"Null\" {\n  Type: \"Null\"\n }\n"
+                      " Model: \"Model::S\", \"CameraSwitcher\" {\n  Type: \"CameraSwitcher\"\n }\n"
+                      " Model: \"Model::T\", \"CameraSwitcher\" {\n  Type: \"CameraSwitcher\"\n }\n}\n");
+    Read read(tmp / "s.qov");
+    ASSERT_TRUE(read.ok);
+    KQovNode* kept = read.scene->GetCameraSwitcherNode();
+    ASSERT_NE(kept, nullptr);
+    EXPECT_STREQ(kept->GetName(), "Model::T");
+    KQovNode* null = read.manager.FindNode("S");
+    ASSERT_TRUE(null && null->GetNull());
+    KQovPropertyFieldFile* file = read.reader.GetFieldFile();
+    EXPECT_EQ(file->FindObject("Model::S"), static_cast<KPlug*>(null->GetPropertyHandler()));
+    EXPECT_EQ(file->FindObject("Model::T"), static_cast<KPlug*>(kept->GetPropertyHandler()));
+    EXPECT_EQ(file->GetObjectMap()->GetCount(), 3);  // S, T and the root's "Model::Scene"
+}
