@@ -28,8 +28,8 @@
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
-#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovOpticalReference.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
 
 bool KQovReaderQov::ReadDefinitions(std::vector<KString>& types) {
@@ -267,7 +267,8 @@ void KQovReaderQov::RenumberSwitcherCameras(KQovScene* scene) {
     const std::vector<KQovNode*> cameras = root ? ListCameraNodes(root) : std::vector<KQovNode*>();
     // Both lists come from the file: positions by name, the first camera of a name kept.
     std::unordered_map<std::string, int> positions;
-    for (size_t c = 0; c < cameras.size(); ++c) positions.emplace(cameras[c]->GetName(), int(c) + 1);
+    for (size_t c = 0; c < cameras.size(); ++c)
+        positions.emplace(cameras[c]->GetName(), int(c) + 1);
     std::vector<int> map(size_t(switcher->GetCameraNameCount()), -1);
     for (size_t i = 0; i < map.size(); ++i) {
         const auto at =

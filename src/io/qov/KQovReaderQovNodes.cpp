@@ -26,10 +26,10 @@
 #include "scene/KDataType.h"
 #include "scene/KProperty.h"
 #include "scene/KQovEntityContainer.h"
-#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovUserProperty.h"
 

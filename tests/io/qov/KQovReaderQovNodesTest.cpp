@@ -47,7 +47,11 @@ std::string Dump(KQovNode& node, int indent = 0) {
     std::string states;
     for (int k = 0; k < 3; ++k)
         states += std::string(limits.GetAuto(k) ? "a" : "-") + (limits.GetEnable(k) ? "e" : "-");
-    if (states != "a-a-a-") s += " limits " + states + " tmin " + N(limits.GetMin(0)[0]);
+    // The rotation default is the pre-rotation, the axis the post-rotation.
+    if (states != "a-a-a-")
+        s += " limits " + states + " tmin " + N(limits.GetMin(0)[0]) + " pre " +
+             N((*node.GetPreRotation(0))[0]) + " post " + N((*node.GetPostRotation(0))[1]) +
+             " order " + std::to_string(node.GetRotationOrder(0));
     s += limits.GetMax(2)[2] != 0.0 ? " smax " + N(limits.GetMax(2)[2]) : "";
     KVector4 t;
     node.GetLocalTranslation(t);
@@ -105,11 +109,12 @@ TEST(KQovReaderQovNodes, Version5ModelsOfEveryKind) {
         "Model::RootNode vis 1 shade 3 cull 0 layer 0 take 1 : Null\n"
         "  Model::A vis 1 shade 0 cull 0 : Null size 100\n"
         "    Model::B vis 1 shade 0 cull 0 : Null size 100\n"
-        "  Model::Cam117 vis 1 shade 0 cull 0 limits -e--a- tmin -1 smax 4 : Camera aspect 640.5x480.75 film 0 "
-        "format 0 x 0\n"
+        "  Model::Cam117 vis 1 shade 0 cull 0 limits -e--a- tmin -1 pre 10 post 20 order 6 smax 4 "
+        ": Camera aspect 640.5x480.75 film 0 format 0 x 0\n"
         "  Model::Eff vis 1 shade 0 cull 0 : Root kind 3 size 100 [Reach (Integer) -inf..inf = 3]\n"
         "  Model::Lamp2 vis 1 shade 0 cull 0 : Light type 0 cast 1 intensity 75 cone 30\n"
-        "  Model::Mesh vis 1 shade 0 cull 0 t 5,0,-2 layer 0 take 3 : Mesh [Weight (Real) -inf..inf = "
+        "  Model::Mesh vis 1 shade 0 cull 0 t 5,0,-2 layer 0 take 3 : Mesh [Weight (Real) "
+        "-inf..inf = "
         "4]\n"
         "  Model::Nurb vis 1 shade 0 cull 0 : Nurb\n"
         "  Model::Odd vis 1 shade 0 cull 0 : Null\n"
@@ -118,7 +123,8 @@ TEST(KQovReaderQovNodes, Version5ModelsOfEveryKind) {
         "  Model::Opt vis 1 shade 0 cull 0 : Optical [Gain (Real) -inf..inf = 0.5]\n"
         "  Model::Patch vis 1 shade 0 cull 0 : Patch\n"
         "  Model::Root vis 0 shade 1 cull 2 pivots 01 rp 2 smax 1 : Null size 250\n"
-        "    Model::Cam vis 1 shade 0 cull 0 t 1,2,3 lookat Model::Mark up Model::Lamp : Camera aspect "
+        "    Model::Cam vis 1 shade 0 cull 0 t 1,2,3 lookat Model::Mark up Model::Lamp : Camera "
+        "aspect "
         "640x480 film 4 format 0 x 1\n"
         "    Model::Lamp vis 1 shade 0 cull 0 : Light type 1 cast 0 intensity 100 cone 45\n"
         "    Model::Mark vis 1 shade 0 cull 0 : IKEffector kind 2 look 2 size 3 rgb 0.5,0.25,1 "
@@ -141,23 +147,24 @@ TEST(KQovReaderQovNodes, Version6ObjectsWithPropertyBlocks) {
         KQovNode* node = read.manager.FindNode(name);
         dump += node ? Dump(*node) : std::string("missing ") + name + "\n";
     }
-    EXPECT_EQ(dump,
-              "Model::Cube vis 1 shade 4 cull 1 t 1,2,3 layer 0 take 7 : Mesh [Weight 0..1 = 0.5]\n"
-              "Model::Lamp vis 1 shade 0 cull 0 : Light type 0 cast 1 intensity 75 cone 0\n"
-              "Model::switcher b vis 1 shade 0 cull 0 :  cameras Producer Perspective\n"
-              "Model::Nul vis 0 shade 0 cull 0 : Null size 42\n"
-              "Model::Mk vis 1 shade 0 cull 0 : OpticalMarker kind 1 look 3 size 6 rgb 1,0,0 reach 0\n"
-              "Model::Ik vis 1 shade 0 cull 0 : IKEffector kind 2 look 0 size 100 rgb 1,0,0 reach 30\n"
-              "Model::Fk vis 1 shade 0 cull 0 : FKEffector kind 3 look 0 size 100 rgb 1,0,0 reach 0\n"
-              "Model::Mk0 vis 1 shade 0 cull 0 : Marker kind 0 look 0 size 100 rgb 1,0,0 reach 0\n"
-              "Model::Rt vis 1 shade 0 cull 0 : Root kind 0 size 4\n"
-              "Model::Lb vis 1 shade 0 cull 0 : Limb kind 1 size 100\n"
-              "Model::Ln vis 1 shade 0 cull 0 : LimbNode kind 2 size 12\n"
-              "Model::Ef vis 1 shade 0 cull 0 : Root kind 3 size 100\n"
-              "Model::Surf vis 1 shade 0 cull 0 : Nurb\n"
-              "Model::Pat vis 1 shade 0 cull 0 : Patch\n"
-              "Model::Opt vis 1 shade 0 cull 0 : Optical\n"
-              "Model::Odd vis 1 shade 0 cull 0 : Null\n");
+    EXPECT_EQ(
+        dump,
+        "Model::Cube vis 1 shade 4 cull 1 t 1,2,3 layer 0 take 7 : Mesh [Weight 0..1 = 0.5]\n"
+        "Model::Lamp vis 1 shade 0 cull 0 : Light type 0 cast 1 intensity 75 cone 0\n"
+        "Model::switcher b vis 1 shade 0 cull 0 :  cameras Producer Perspective\n"
+        "Model::Nul vis 0 shade 0 cull 0 : Null size 42\n"
+        "Model::Mk vis 1 shade 0 cull 0 : OpticalMarker kind 1 look 3 size 6 rgb 1,0,0 reach 0\n"
+        "Model::Ik vis 1 shade 0 cull 0 : IKEffector kind 2 look 0 size 100 rgb 1,0,0 reach 30\n"
+        "Model::Fk vis 1 shade 0 cull 0 : FKEffector kind 3 look 0 size 100 rgb 1,0,0 reach 0\n"
+        "Model::Mk0 vis 1 shade 0 cull 0 : Marker kind 0 look 0 size 100 rgb 1,0,0 reach 0\n"
+        "Model::Rt vis 1 shade 0 cull 0 : Root kind 0 size 4\n"
+        "Model::Lb vis 1 shade 0 cull 0 : Limb kind 1 size 100\n"
+        "Model::Ln vis 1 shade 0 cull 0 : LimbNode kind 2 size 12\n"
+        "Model::Ef vis 1 shade 0 cull 0 : Root kind 3 size 100\n"
+        "Model::Surf vis 1 shade 0 cull 0 : Nurb\n"
+        "Model::Pat vis 1 shade 0 cull 0 : Patch\n"
+        "Model::Opt vis 1 shade 0 cull 0 : Optical\n"
+        "Model::Odd vis 1 shade 0 cull 0 : Null\n");
     // The effector's reach values are also properties of its node, animatable.
     KQovPropertyHandler* ik = read.manager.FindNode("Ik")->GetPropertyHandler();
     KProperty* reach = ik->FindProperty("IK Reach Rotation");
@@ -235,14 +242,16 @@ TEST(KQovReaderQovNodes, SwitcherCameraNumbersFollowTheCameraNodesInTreeOrder) {
     const struct {
         float stored, expected;
     } cases[] = {
-        {1, 3}, {2, 1}, {2.7f, 1}, {4, 2},  // the switcher's numbers to tree positions
-        {3, 3},                             // its name has no camera: kept
-        {0, 0},   {5, 5},   {-1, -1},       // outside 1..4: kept
-        {3e9f, 3e9f}, {-1e10f, -1e10f},     // no int holds them: kept, without overflow
+        {1, 3},       {2, 1},           {2.7f, 1},
+        {4, 2},                                    // the switcher's numbers to tree positions
+        {3, 3},                                    // its name has no camera: kept
+        {0, 0},       {5, 5},           {-1, -1},  // outside 1..4: kept
+        {3e9f, 3e9f}, {-1e10f, -1e10f},            // no int holds them: kept, without overflow
     };
     KFCurve* curve = node->GetDefaultTakeNode()->GetCameraIndex();
     ASSERT_NE(curve, nullptr);
-    for (size_t i = 0; i < std::size(cases); ++i) curve->KeyAppendFast(KTime(int64_t(i)), cases[i].stored);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        curve->KeyAppendFast(KTime(int64_t(i)), cases[i].stored);
     curve->KeyAppendFast(KTime(100), nan);
     curve->SetValue(2.0f);
 
@@ -254,39 +263,17 @@ TEST(KQovReaderQovNodes, SwitcherCameraNumbersFollowTheCameraNodesInTreeOrder) {
     EXPECT_EQ(curve->GetValue(), 1.0f);
 }
 
-TEST(KQovReaderQovNodes, LimitsBlockReachesTheNode) {
-    Read read(Golden("nodes5.qov"));
-    ASSERT_TRUE(read.ok);
-    // Cam117: rotation default 10 is the pre-rotation, the axis the post-rotation, "RType" 0
-    // a spheric rotation; the empty block of Root gives the defaults.
-    const struct {
-        const char* node;
-        double pre, post;
-        int order;
-    } cases[] = {{"Cam117", 10, 20, 6}, {"Root", 0, 0, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.node);
-        KQovNode* node = read.manager.FindNode(c.node);
-        ASSERT_NE(node, nullptr);
-        EXPECT_EQ((*node->GetPreRotation(0))[0], c.pre);
-        EXPECT_EQ((*node->GetPostRotation(0))[1], c.post);
-        EXPECT_EQ(node->GetRotationOrder(0), c.order);
-        KQovLimitsUtility limits(&node->GetLimits());
-        EXPECT_EQ(limits.GetMin(KQovLimitsUtility::eScaling)[0], 1.0);
-        EXPECT_EQ(limits.GetMax(KQovLimitsUtility::eRotation)[2], 0.0);
-    }
-}
-
 TEST(KQovReaderQovNodes, ADroppedSwitcherLeavesNoNameThatReachesIt) {
     // A null and a switcher share one name; the later switcher in key order stays. The name
     // must still find the null, never the destroyed switcher.
     qovtest::TempFolder tmp;
-    qovtest::WriteAll(tmp / "s.qov",
-                      "; QOV 6.0.0 project file\nQOVHeaderExtension:  {\n QOVHeaderVersion: 1003\n"
-                      " QOVVersion: 6000\n}\nDefinitions:  {\n ObjectType: \"Model\" {\n }\n}\n"
-                      "Objects:  {\n Model: \"Model::S\", \"Null\" {\n  Type: \"Null\"\n }\n"
-                      " Model: \"Model::S\", \"CameraSwitcher\" {\n  Type: \"CameraSwitcher\"\n }\n"
-                      " Model: \"Model::T\", \"CameraSwitcher\" {\n  Type: \"CameraSwitcher\"\n }\n}\n");
+    qovtest::WriteAll(
+        tmp / "s.qov",
+        "; QOV 6.0.0 project file\nQOVHeaderExtension:  {\n QOVHeaderVersion: 1003\n"
+        " QOVVersion: 6000\n}\nDefinitions:  {\n ObjectType: \"Model\" {\n }\n}\n"
+        "Objects:  {\n Model: \"Model::S\", \"Null\" {\n  Type: \"Null\"\n }\n"
+        " Model: \"Model::S\", \"CameraSwitcher\" {\n  Type: \"CameraSwitcher\"\n }\n"
+        " Model: \"Model::T\", \"CameraSwitcher\" {\n  Type: \"CameraSwitcher\"\n }\n}\n");
     Read read(tmp / "s.qov");
     ASSERT_TRUE(read.ok);
     KQovNode* kept = read.scene->GetCameraSwitcherNode();
