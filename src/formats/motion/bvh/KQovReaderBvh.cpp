@@ -3,14 +3,9 @@
 #include <cmath>
 
 #include "animation/KFCurve.h"
-#include "animation/KFCurveFilterConstantKeyReducer.h"
-#include "animation/KFCurveFilterGimbleKiller.h"
-#include "animation/KFCurveFilterUnroll.h"
-#include "animation/KFCurveNode.h"
-#include "animation/KFCurveSettings.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovLimitsUtility.h"
-#include "attributes/KQovSkeleton.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/KMotionVector.h"
 #include "foundation/KPath.h"
 #include "foundation/KQuaternion.h"
@@ -19,44 +14,8 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
-#include "scene/KQovTakeInfo.h"
 
 namespace {
-
-// Motion keys: cubic, tangent mode 0x100, default weights.
-constexpr uint32_t kTangentMode = 0x100;
-
-void SetKey(KFCurve* curve, int index, KTime time, double value) {
-    if (curve) curve->KeySet(index, time, float(value), KFCURVE_INTERPOLATION_CUBIC, kTangentMode);
-}
-
-// The global rotation filter, then the constant key reducer when it is on.
-void FilterCurves(KFCurve** curves, bool rotation) {
-    if (!curves[0] || !curves[1] || !curves[2]) return;
-    if (rotation && GetRotationFilterMode() == 2) {
-        KFCurveFilterUnroll filter;
-        filter.Apply(curves, 3);
-    } else if (rotation && GetRotationFilterMode() == 1) {
-        KFCurveFilterGimbleKiller filter;
-        filter.Apply(curves, 3);
-    }
-    if (GetApplyConstantKeyReducer()) {
-        KFCurveFilterConstantKeyReducer reducer;
-        // A flat curve left keyless would fall back to 0, losing a constant angle or offset.
-        reducer.SetKeepFirstKey(true);
-        reducer.Apply(curves, 3);
-    }
-}
-
-// The node's translation at rest: its property and the default take's channel, which takes
-// added afterwards start from.
-void SetRestTranslation(KQovNode* node, const double t[3]) {
-    node->SetLocalTranslation(t[0], t[1], t[2]);
-    KQovTakeNode* take = node->GetDefaultTakeNode();
-    KFCurveNode* transform = take && take->GetRoot() ? take->GetRoot()->Find("Transform") : nullptr;
-    if (KFCurveNode* channel = transform ? transform->Find("T") : nullptr)
-        channel->SetDefaultValues(t, 3);
-}
 
 // A joint with a single child off its origin points its limits' rotation axis (X) at it.
 void SetRotationAxis(KQovNode* node, const KBvhJoint& joint) {
@@ -82,32 +41,9 @@ void SetRotationAxis(KQovNode* node, const KBvhJoint& joint) {
 
 }  // namespace
 
-KQovReaderBvh::KQovReaderBvh(KQovObjectManager* manager) : KQovReader(manager) {}
+KQovReaderBvh::KQovReaderBvh(KQovObjectManager* manager) : KMotionReaderBase(manager) {}
 
 KQovReaderBvh::~KQovReaderBvh() = default;
-
-bool KQovReaderBvh::Fail(int error) {
-    mError.SetError(error);
-    return false;
-}
-
-bool KQovReaderBvh::FileOpen(const char* fileName) {
-    if (mFile) FileClose();
-    mFile = std::make_unique<KMotionFileBvh>(false);
-    if (mFile->Open(fileName, "r") != 0) {
-        FileClose();
-        return Fail(eFileNotOpened);
-    }
-    mFileName = fileName;
-    return true;
-}
-
-bool KQovReaderBvh::FileClose() {
-    if (!mFile) return Fail(eFileNotOpened);
-    mFile.reset();
-    mFileName = "";
-    return true;
-}
 
 KStreamOptions* KQovReaderBvh::GetReadOptions(bool) {
     if (!mFile) {
@@ -135,15 +71,13 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
     mNodes.clear();
     for (const auto& joint : mFile->GetJoints()) {
         const std::string name = joint->endSite ? joint->parent->name + "_End" : joint->name;
-        KQovNode* node = mManager->CreateNode(name.c_str());
-        KQovSkeleton* skeleton = mManager->CreateSkeleton();
-        skeleton->SetSkeletonType(KQovSkeleton::eLimbNode);
-        node->SetNodeAttribute(skeleton);
+        KQovNode* node = KMotionCreateLimbNode(mManager, name.c_str());
         KQovNode* parent = reference;
         if (joint->parent) {
             for (size_t i = 0; i < mNodes.size(); ++i)
                 if (mFile->GetJoints()[i].get() == joint->parent) parent = mNodes[i];
-            SetRestTranslation(node, joint->offset);
+            const double* o = joint->offset;
+            KMotionSetRestTransform(node, KVector4(o[0], o[1], o[2]), KVector4());
         }
         parent->AddChild(node);
         SetRotationAxis(node, *joint);
@@ -170,16 +104,7 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
     }
     if (!ReadMotion(options)) return Fail(eFileCorrupted);
 
-    KQovTakeInfo info;
-    info.name = take;
-    info.secondName = take;
-    const KTime start = options.GetStartTime();
-    const int frames = options.GetFrameCount();
-    const KTime stop = frames > 0 ? start + options.GetFramePeriod() * int64_t(frames - 1) : start;
-    info.localTimeSpan.Set(start, stop);
-    info.referenceTimeSpan.Set(start, stop);
-    scene->SetTakeInfo(info);
-    scene->SetCurrentTake(take.Buffer());
+    KMotionStoreTake(scene, take, options);
     return true;
 }
 
@@ -222,8 +147,8 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
         for (size_t i = 0; i < joints.size(); ++i) {
             if (joints[i]->endSite) continue;
             for (int a = 0; a < 3; ++a) {
-                SetKey(curves[i].t[a], read, time, joints[i]->translation[a]);
-                SetKey(curves[i].r[a], read, time, joints[i]->rotation[a]);
+                KMotionSetKey(curves[i].t[a], read, time, joints[i]->translation[a]);
+                KMotionSetKey(curves[i].r[a], read, time, joints[i]->rotation[a]);
             }
         }
     }
@@ -234,8 +159,8 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
             if (curve) curve->CommitKeys(read);
         for (KFCurve* curve : curves[i].r)
             if (curve) curve->CommitKeys(read);
-        FilterCurves(curves[i].t, false);
-        FilterCurves(curves[i].r, true);
+        KMotionFilterCurves(curves[i].t, false);
+        KMotionFilterCurves(curves[i].r, true);
     }
     return ok;
 }
