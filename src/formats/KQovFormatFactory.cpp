@@ -6,6 +6,10 @@
 #include "formats/geometry/dxf/KQovWriterDxf.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
+#include "formats/motion/asf/KQovReaderAmc.h"
+#include "formats/motion/asf/KQovReaderAsf.h"
+#include "formats/motion/asf/KQovWriterAmc.h"
+#include "formats/motion/asf/KQovWriterAsf.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
 #include "formats/motion/c3d/KQovOpticalC3d.h"
@@ -14,6 +18,10 @@ KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
         case 3:
             return new KQovReaderBvh(manager);
+        case 6:
+            return new KQovReaderAsf(manager);
+        case 7:
+            return new KQovReaderAmc(manager);
         case 8:
             return new KQovReaderC3d(manager);
         case 14:
@@ -31,6 +39,10 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
         case 5:
             return new KQovWriterBvh(manager);
+        case 8:
+            return new KQovWriterAsf(manager);
+        case 9:
+            return new KQovWriterAmc(manager);
         case 10:
             return new KQovWriterC3d(manager);
         case 16:

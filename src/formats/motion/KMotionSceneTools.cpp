@@ -11,7 +11,9 @@
 #include "animation/KFCurveSettings.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovSkeleton.h"
+#include "formats/motion/KMotionVector.h"
 #include "foundation/KMatrix.h"
+#include "foundation/KQuaternion.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -44,6 +46,24 @@ void KMotionSetRestTransform(KQovNode* node, const KVector4& translation,
     const double r[3] = {rotation[0], rotation[1], rotation[2]};
     if (KFCurveNode* channel = transform->Find("T")) channel->SetDefaultValues(t, 3);
     if (KFCurveNode* channel = transform->Find("R")) channel->SetDefaultValues(r, 3);
+}
+
+KVector4 KMotionAxisAngles(const KVector4& direction) {
+    const double length = KVectorLength3(direction);
+    if (length == 0.0) return KVector4();
+    const double d[4] = {direction[0] / length, direction[1] / length, direction[2] / length, 0.0};
+    double q[4];
+    KMotionQuaternionFromXAxis(q, d);
+    if (std::fabs(q[3]) < 1e-09) {
+        q[1] = q[3] = 0.0;
+        q[2] = 1.0;
+    }
+    const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    KMatrix m;
+    KQuaternionToMatrix(m, KQuaternion(q[0] / n, q[1] / n, q[2] / n, q[3] / n));
+    KVector4 angles;
+    KMatrixToEulerXYZ(angles, m);
+    return angles;
 }
 
 void KMotionSetKey(KFCurve* curve, int index, KTime time, double value) {
@@ -90,7 +110,11 @@ bool KMotionCheckBlanks(KQovNode* node, KString& message) {
 
 void KMotionSampleNode(KQovNode* node, KTime time, bool global, KVector4& translation,
                        KVector4& rotation) {
-    KMatrix m = global ? node->GetGlobalMatrixAtTime(time) : node->GetLocalMatrix(time);
+    KMotionDecompose(global ? node->GetGlobalMatrixAtTime(time) : node->GetLocalMatrix(time),
+                     translation, rotation);
+}
+
+void KMotionDecompose(KMatrix m, KVector4& translation, KVector4& rotation) {
     translation = KVector4(m[3][0], m[3][1], m[3][2]);
     // The decomposition reads sines straight off the matrix, so a scaled node's axes are
     // brought back to unit length first.

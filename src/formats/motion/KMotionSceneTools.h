@@ -3,6 +3,7 @@
 // motion keys and the filters run over them, the take a read file becomes, and the node-name
 // check of the writers.
 
+#include "foundation/KMatrix.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
 #include "foundation/KVector4.h"
@@ -19,6 +20,9 @@ KQovNode* KMotionCreateLimbNode(KQovObjectManager* manager, const char* name);
 // channels, which takes added afterwards start from.
 void KMotionSetRestTransform(KQovNode* node, const KVector4& translation,
                              const KVector4& rotation);
+// Euler X, Y, Z angles (degrees) of the rotation that turns the X axis onto `direction`
+// (a half turn about Z when it points straight back); zeros for a zero vector.
+KVector4 KMotionAxisAngles(const KVector4& direction);
 // A cubic key with the motion readers' tangents; a null curve is passed over.
 void KMotionSetKey(KFCurve* curve, int index, KTime time, double value);
 // Over three curves X, Y, Z: the global rotation filter (for rotations), then the constant key
@@ -32,5 +36,6 @@ void KMotionStoreTake(KQovScene* scene, const KString& name, const KStreamOption
 bool KMotionCheckBlanks(KQovNode* node, KString& message);
 // The local matrix of `node` at `time` (its global one when `global`) as translation and
 // Euler X, Y, Z rotation in degrees, scaling taken off.
+void KMotionDecompose(KMatrix m, KVector4& translation, KVector4& rotation);
 void KMotionSampleNode(KQovNode* node, KTime time, bool global, KVector4& translation,
                        KVector4& rotation);

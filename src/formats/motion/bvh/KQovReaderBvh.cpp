@@ -6,9 +6,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovLimitsUtility.h"
 #include "formats/motion/KMotionSceneTools.h"
-#include "formats/motion/KMotionVector.h"
 #include "foundation/KPath.h"
-#include "foundation/KQuaternion.h"
 #include "foundation/KRotationOrder.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -21,22 +19,9 @@ namespace {
 void SetRotationAxis(KQovNode* node, const KBvhJoint& joint) {
     if (joint.children.size() != 1) return;
     const double* o = joint.children[0]->offset;
-    const double length = std::sqrt(o[0] * o[0] + o[1] * o[1] + o[2] * o[2]);
-    if (length == 0.0) return;
-    const double d[4] = {o[0] / length, o[1] / length, o[2] / length, 0.0};
-    double q[4];
-    KMotionQuaternionFromXAxis(q, d);
-    // Straight back along -X: a half turn about Z.
-    if (std::fabs(q[3]) < 1e-09) {
-        q[1] = q[3] = 0.0;
-        q[2] = 1.0;
-    }
-    const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    KMatrix m;
-    KQuaternionToMatrix(m, KQuaternion(q[0] / n, q[1] / n, q[2] / n, q[3] / n));
-    KVector4 angles;
-    KMatrixToEulerXYZ(angles, m);
-    KQovLimitsUtility(&node->GetLimits()).SetRotationAxis(angles);
+    const KVector4 toward(o[0], o[1], o[2]);
+    if (KVectorLength3(toward) == 0.0) return;
+    KQovLimitsUtility(&node->GetLimits()).SetRotationAxis(KMotionAxisAngles(toward));
 }
 
 }  // namespace
