@@ -13,11 +13,15 @@
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
 #include "formats/motion/c3d/KQovOpticalC3d.h"
+#include "formats/motion/htr/KQovReaderHtr.h"
+#include "formats/motion/htr/KQovWriterHtr.h"
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
         case 3:
             return new KQovReaderBvh(manager);
+        case 4:
+            return new KQovReaderHtr(manager);
         case 6:
             return new KQovReaderAsf(manager);
         case 7:
@@ -39,6 +43,8 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
         case 5:
             return new KQovWriterBvh(manager);
+        case 6:
+            return new KQovWriterHtr(manager);
         case 8:
             return new KQovWriterAsf(manager);
         case 9:
