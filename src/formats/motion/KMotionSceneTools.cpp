@@ -118,10 +118,14 @@ void KMotionDecompose(KMatrix m, KVector4& translation, KVector4& rotation) {
     translation = KVector4(m[3][0], m[3][1], m[3][2]);
     // The decomposition reads sines straight off the matrix, so a scaled node's axes are
     // brought back to unit length first.
+    KMatrixToEulerXYZ(rotation, KMotionNormalizeAxes(m));
+}
+
+KMatrix KMotionNormalizeAxes(KMatrix m) {
     for (int r = 0; r < 3; ++r) {
         const double length = std::sqrt(m[r][0] * m[r][0] + m[r][1] * m[r][1] + m[r][2] * m[r][2]);
         if (length > 0.0)
             for (int c = 0; c < 3; ++c) m[r][c] /= length;
     }
-    KMatrixToEulerXYZ(rotation, m);
+    return m;
 }

@@ -37,5 +37,7 @@ bool KMotionCheckBlanks(KQovNode* node, KString& message);
 // The local matrix of `node` at `time` (its global one when `global`) as translation and
 // Euler X, Y, Z rotation in degrees, scaling taken off.
 void KMotionDecompose(KMatrix m, KVector4& translation, KVector4& rotation);
+// `m` with its axis rows brought to unit length (a zero row stays zero).
+KMatrix KMotionNormalizeAxes(KMatrix m);
 void KMotionSampleNode(KQovNode* node, KTime time, bool global, KVector4& translation,
                        KVector4& rotation);

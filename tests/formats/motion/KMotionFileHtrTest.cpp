@@ -406,6 +406,10 @@ TEST(KQovReaderHtr, RefusesBadHeadersAndCycles) {
     auto replace = [&](const std::string& from, const std::string& to) {
         return Replaced(kGood, from, to);
     };
+    auto every = [](std::string text, const std::string& from, const std::string& to) {
+        for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+        return text;
+    };
     struct Case {
         std::string text;
         int error;  // -1: read
@@ -422,6 +426,8 @@ TEST(KQovReaderHtr, RefusesBadHeadersAndCycles) {
         {replace("Hand\tHips", "Hand\tHand"), KQovReader::eFileCorrupted, 0},
         // The nodes stay when only the frames are bad.
         {replace("2 5 0 0 0 0 0 1.0", "2 5 0"), KQovReader::eFileCorrupted, 1},
+        // Two segments of one name: refused, nothing added.
+        {every(kGood, "Hand", "Hips"), KQovReader::eFileCorrupted, 0},
     };
     TempTestFolder folder;
     for (const Case& c : cases) {

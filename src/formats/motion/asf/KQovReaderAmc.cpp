@@ -14,26 +14,16 @@ KQovReaderAmc::KQovReaderAmc(KQovObjectManager* manager) : KMotionReaderBase(man
 KQovReaderAmc::~KQovReaderAmc() = default;
 
 KStreamOptions* KQovReaderAmc::GetReadOptions(bool) {
-    if (!mFile) {
-        Fail(eFileNotOpened);
-        return nullptr;
-    }
-    auto options = std::make_unique<KStreamOptionsMotion>();
-    options->SetSetting(8, 1);
-    options->SetSetting(9, 0);
-    options->SetSetting(10, 0);
-    if (!mFile->ReadOptions(*options)) {
-        Fail(eFileCorrupted);
-        return nullptr;
-    }
-    return options.release();
+    return MakeReadOptions({8, 1, 9, 0, 10, 0},
+                           [](KMotionFileAmc& file, KStreamOptionsMotion& options) {
+                               return file.ReadOptions(options);
+                           });
 }
 
 bool KQovReaderAmc::Read(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId()))
-        return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    KStreamOptionsMotion* motion = BeginRead(scene, base);
+    if (!motion) return false;
+    auto& options = *motion;
     KObject* stream = options.GetStream();
     if (!stream || !stream->IsA(KQovAsfScene::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& skeleton = static_cast<KQovAsfScene&>(*stream);

@@ -16,22 +16,15 @@ KString KQovReaderAsf::ReferenceName(const KQovAsfScene& skeleton) {
 }
 
 KStreamOptions* KQovReaderAsf::GetReadOptions(bool) {
-    if (!mFile) {
-        Fail(eFileNotOpened);
-        return nullptr;
-    }
-    auto* options = new KStreamOptionsMotion;
-    options->SetSetting(8, 1);
-    options->SetSetting(9, 0);
-    options->SetSetting(10, 0);
-    return options;
+    // The skeleton file tells nothing of frames.
+    return MakeReadOptions({8, 1, 9, 0, 10, 0},
+                           [](KMotionFileAsf&, KStreamOptionsMotion&) { return true; });
 }
 
 bool KQovReaderAsf::Read(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId()))
-        return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    KStreamOptionsMotion* motion = BeginRead(scene, base);
+    if (!motion) return false;
+    auto& options = *motion;
     options.Progress(0, "Reading ASF node hierarchy", 0.0f);
     auto* skeleton = new KQovAsfScene;
     // The options own the skeleton from here on, whatever becomes of the reading.
@@ -42,23 +35,9 @@ bool KQovReaderAsf::Read(KQovScene* scene, KStreamOptions* base) {
     }
 
     KQovNode* reference = mManager->CreateNode(ReferenceName(*skeleton).Buffer());
-    KQovNode* top = skeleton->BuildNodes(mManager, *skeleton->mRoot, options.GetSetting(10) == 1);
-    reference->AddChild(top);
-    KString message =
-        KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
-    if (!CheckDuplicateNames(reference, message)) {
-        options.Message("Error", message.Buffer(), "Ok");
-        mManager->DestroyNode(reference, true);
-        options.SetStream(nullptr, false);
-        return Fail(eFileCorrupted);
-    }
-    KQovNode* sceneRoot = scene->GetRootNode();
-    if (options.GetSetting(8) == 1) {
-        sceneRoot->AddChild(reference);
-    } else {
-        reference->RemoveChild(top);
-        sceneRoot->AddChild(top);
-        mManager->DestroyNode(reference, true);
-    }
-    return true;
+    reference->AddChild(
+        skeleton->BuildNodes(mManager, *skeleton->mRoot, options.GetSetting(10) == 1));
+    if (AttachHierarchy(scene, reference, options)) return true;
+    options.SetStream(nullptr, false);
+    return false;
 }

@@ -34,17 +34,12 @@ KStreamOptions* KQovWriterAsf::GetWriteOptions() {
 }
 
 bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    KQovNode* root = scene ? FindSingleChildRoot(scene) : nullptr;
-    if (!root) return Fail(eFileNotCreated, "Scene must have a single root node.");
-    if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
-    KString message = "Spaces are not allowed in ASF node names:";
-    const bool blanks = !KMotionCheckBlanks(root, message);
-    if (blanks || !CheckNodeNames(root, message)) {
-        options.Message("Error", message.Buffer(), "Ok");
-        return Fail(eUnidentifiedError);
-    }
+    KQovNode* root = nullptr;
+    KStreamOptionsMotion* motion =
+        BeginWrite(scene, base, "Scene must have a single root node.",
+                   "Spaces are not allowed in ASF node names:", "Ok", root);
+    if (!motion) return false;
+    auto& options = *motion;
     // The file's own root bone is "root"; a node of that name below would clash with it.
     if (NamedRoot(root)) {
         options.Message("Error", "Model name \"root\" is only allowed for the ASF root node.",

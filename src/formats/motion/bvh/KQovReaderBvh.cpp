@@ -31,23 +31,15 @@ KQovReaderBvh::KQovReaderBvh(KQovObjectManager* manager) : KMotionReaderBase(man
 KQovReaderBvh::~KQovReaderBvh() = default;
 
 KStreamOptions* KQovReaderBvh::GetReadOptions(bool) {
-    if (!mFile) {
-        Fail(eFileNotOpened);
-        return nullptr;
-    }
-    auto options = std::make_unique<KStreamOptionsMotion>();
-    if (!mFile->ReadOptions(*options)) {
-        Fail(eFileCorrupted);
-        return nullptr;
-    }
-    return options.release();
+    return MakeReadOptions({}, [](KMotionFileBvh& file, KStreamOptionsMotion& options) {
+        return file.ReadOptions(options);
+    });
 }
 
 bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId()))
-        return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    KStreamOptionsMotion* motion = BeginRead(scene, base);
+    if (!motion) return false;
+    auto& options = *motion;
     options.Progress(0, "Reading BVH nodes", 0.0f);
     if (!mFile->ReadHierarchy()) return Fail(eFileCorrupted);
 
@@ -71,22 +63,7 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
         mNodes.push_back(node);
     }
 
-    KString message =
-        KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
-    if (!CheckDuplicateNames(reference, message)) {
-        options.Message("Error", message.Buffer(), "Ok");
-        mManager->DestroyNode(reference, true);
-        return Fail(eFileCorrupted);
-    }
-    KQovNode* sceneRoot = scene->GetRootNode();
-    if (options.GetSetting(8) == 1) {
-        sceneRoot->AddChild(reference);
-    } else {
-        KQovNode* top = reference->GetChild(0);
-        reference->RemoveChild(top);
-        sceneRoot->AddChild(top);
-        mManager->DestroyNode(reference, true);
-    }
+    if (!AttachHierarchy(scene, reference, options)) return false;
     if (!ReadMotion(options)) return Fail(eFileCorrupted);
 
     KMotionStoreTake(scene, take, options);

@@ -68,18 +68,11 @@ void KQovWriterBvh::AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4&
 }
 
 bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    KQovNode* sceneRoot = scene ? scene->GetRootNode() : nullptr;
-    if (!sceneRoot || sceneRoot->GetChildCount() != 1)
-        return Fail(eFileNotCreated, "Can not find root node.");
-    KQovNode* root = sceneRoot->GetChild(0);
-    if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
-    KString message = "Spaces are not allowed in BVH node names:";
-    if (!KMotionCheckBlanks(root, message) || !CheckNodeNames(root, message)) {
-        options.Message("Error", message.Buffer(), "OK");
-        return Fail(eUnidentifiedError);
-    }
+    KQovNode* root = nullptr;
+    KStreamOptionsMotion* motion = BeginWrite(scene, base, "Can not find root node.",
+                                              "Spaces are not allowed in BVH node names:", "OK", root);
+    if (!motion) return false;
+    auto& options = *motion;
     // Setting 0 at 1 gives every joint its translation channels.
     const bool translateAll = options.GetSetting(0) == 1;
     // Setting 13 at 1 takes the top node's values in the scene's space, above its parents.

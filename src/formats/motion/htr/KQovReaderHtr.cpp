@@ -20,16 +20,6 @@ KVector4 EulerXYZ(const KMatrix& m) {
     return angles;
 }
 
-// The axis rows brought to unit length.
-KMatrix Normalized(KMatrix m) {
-    for (int r = 0; r < 3; ++r) {
-        const double length = KVectorLength3(m.GetRow(r));
-        if (length > 0.0)
-            for (int c = 0; c < 3; ++c) m[r][c] /= length;
-    }
-    return m;
-}
-
 KMatrix Compose(const KVector4& t, const KVector4& r) {
     KMatrix m;
     KMatrixSetTRS(m, t, r, KVector4(1.0, 1.0, 1.0));
@@ -58,16 +48,9 @@ KString KQovReaderHtr::RestPoseName(KQovNode* top) {
 }
 
 KStreamOptions* KQovReaderHtr::GetReadOptions(bool) {
-    if (!mFile) {
-        Fail(eFileNotOpened);
-        return nullptr;
-    }
-    auto options = std::make_unique<KStreamOptionsMotion>();
-    if (!mFile->ReadOptions(*options)) {
-        Fail(eFileCorrupted);
-        return nullptr;
-    }
-    return options.release();
+    return MakeReadOptions({}, [](KMotionFileHtr& file, KStreamOptionsMotion& options) {
+        return file.ReadOptions(options);
+    });
 }
 
 bool KQovReaderHtr::CreateNodes(KQovNode* reference, const char* take) {
@@ -90,7 +73,7 @@ bool KQovReaderHtr::CreateNodes(KQovNode* reference, const char* take) {
 
 void KQovReaderHtr::SetSegmentLimits(KHtrSegment& segment) {
     KQovNode* node = segment.node;
-    const KMatrix m = Normalized(node->GetDefaultGlobalMatrix());
+    const KMatrix m = KMotionNormalizeAxes(node->GetDefaultGlobalMatrix());
     segment.restInverse = KMatrix();
     KMatrixTranspose3x3(segment.restInverse, m);
     KMatrix axis;
@@ -169,10 +152,9 @@ void KQovReaderHtr::CreateRestPose(KQovScene* scene, KQovNode* top) {
 }
 
 bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId()))
-        return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    KStreamOptionsMotion* motion = BeginRead(scene, base);
+    if (!motion) return false;
+    auto& options = *motion;
     options.Progress(0, "Reading HTR nodes", 0.0f);
     if (!mFile->ReadHierarchy(nullptr)) return Fail(eFileCorrupted);
     const KString take = KExtractFileName(mFileName.Buffer(), false);
@@ -181,24 +163,8 @@ bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
         mManager->DestroyNode(reference, true);
         return Fail(eFileCorrupted);
     }
-    KString message =
-        KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
-    if (!CheckDuplicateNames(reference, message)) {
-        options.Message("Error", message.Buffer(), "Ok");
-        mManager->DestroyNode(reference, true);
-        return Fail(eFileCorrupted);
-    }
-    KQovNode* top = scene->GetRootNode();
-    if (options.GetSetting(8) == 1) {
-        top->AddChild(reference);
-        top = reference;
-    } else {
-        while (KQovNode* child = reference->GetChild(0)) {
-            reference->RemoveChild(child);
-            top->AddChild(child);
-        }
-        mManager->DestroyNode(reference, true);
-    }
+    KQovNode* top = AttachHierarchy(scene, reference, options);
+    if (!top) return false;
     if (!mFile->ReadAnimation(options)) return Fail(eFileCorrupted);
 
     KQovNode* root = mFile->GetSegments()[size_t(mFile->FindRootSegment())]->node;

@@ -13,15 +13,6 @@ namespace {
 // Millimetres per centimetre.
 constexpr double kToFile = 10.0;
 
-KMatrix Normalized(KMatrix m) {
-    for (int r = 0; r < 3; ++r) {
-        const double length = KVectorLength3(m.GetRow(r));
-        if (length > 0.0)
-            for (int c = 0; c < 3; ++c) m[r][c] /= length;
-    }
-    return m;
-}
-
 KVector4 Scaling(const KMatrix& m) {
     KVector4 s;
     KMatrixGetScaling(s, m);
@@ -38,8 +29,8 @@ KMatrix Evaluated(KQovNode* node, KQovNode* top, KTime time) {
     KMatrix m;
     if (node != top)
         KMatrixMultiplyInverse(m, node->GetGlobalMatrixAtTime(time),
-                               Normalized(top->GetGlobalMatrixAtTime(time)));
-    m = Normalized(m);
+                               KMotionNormalizeAxes(top->GetGlobalMatrixAtTime(time)));
+    m = KMotionNormalizeAxes(m);
     for (int c = 0; c < 3; ++c) m[3][c] *= kToFile;
     return m;
 }
@@ -94,7 +85,7 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* node, int parent, const KMatr
     KMatrix n;
     KMatrixSetTRS(n, t, angles, KVector4(1.0, 1.0, 1.0));
     KMatrix v = n;
-    if (hasP) KMatrixMultiplyInverse(v, n, Normalized(p));
+    if (hasP) KMatrixMultiplyInverse(v, n, KMotionNormalizeAxes(p));
     const int index = restPose ? restPose->Find(node->GetName()) : -1;
     if (index >= 0 && restPose->IsLocalMatrix(index)) {
         // The pose holds centimetres; base positions are written in millimetres.
@@ -106,7 +97,7 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* node, int parent, const KMatr
         parent >= 0 ? mSegments[size_t(parent)].node->GetNameWithoutPrefix().Buffer() : nullptr);
     segment->baseTranslation = v.GetRow(3) * (1.0 / kToFile);
     segment->baseTranslation[3] = 0.0;
-    segment->baseRotation = Normalized(v);
+    segment->baseRotation = KMotionNormalizeAxes(v);
     for (int c = 0; c < 3; ++c) segment->baseRotation[3][c] = 0.0;
     segment->boneLength = KVectorLength3(bone) / kToFile;
     mSegments.push_back({node, parent, p, hasP});
@@ -126,10 +117,10 @@ void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
         const bool hasInput = s.parent >= 0 || s.hasInput;
         KMatrix e = Evaluated(s.node, top, time), w = base, l;
         if (hasInput) {
-            KMatrixMultiply(w, base, Normalized(input));
+            KMatrixMultiply(w, base, KMotionNormalizeAxes(input));
             KQovNode* parentNode = s.parent >= 0 ? mSegments[size_t(s.parent)].node : top;
             KMatrix q = Evaluated(parentNode, top, time);
-            KMatrixMultiply3x3(q, Normalized(input), KMatrix(q));
+            KMatrixMultiply3x3(q, KMotionNormalizeAxes(input), KMatrix(q));
             KMatrixMultiply3x3(e, w, KMatrix(e));
             KMatrixMultiplyInverse(l, e, q);
         } else {
@@ -147,17 +138,11 @@ void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
 }
 
 bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    KQovNode* root = scene ? FindSingleChildRoot(scene) : nullptr;
-    if (!root) return Fail(eFileNotCreated, "Can not find root node.");
-    if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
-    KString message = "Spaces are not allowed in HTR node names:";
-    const bool blanks = !KMotionCheckBlanks(root, message);
-    if (blanks || !CheckNodeNames(root, message)) {
-        options.Message("Error", message.Buffer(), "OK");
-        return Fail(eUnidentifiedError);
-    }
+    KQovNode* root = nullptr;
+    KStreamOptionsMotion* motion = BeginWrite(scene, base, "Can not find root node.",
+                                              "Spaces are not allowed in HTR node names:", "OK", root);
+    if (!motion) return false;
+    auto& options = *motion;
     KQovNode* top = root->GetParent();
     // Under setting 13 the root is taken in the top node's space as it stands; otherwise its
     // frame starts at the top node's origin.
