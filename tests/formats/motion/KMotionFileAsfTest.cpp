@@ -15,7 +15,9 @@
 #include "formats/motion/asf/KQovReaderAmc.h"
 #include "formats/motion/asf/KQovWriterAmc.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "io/KQovFormatFactory.h"
+#include "io/KQovImporter.h"
 #include "io/KQovReader.h"
 #include "io/KQovWriter.h"
 #include "io/KStreamOptionsMotion.h"
@@ -527,6 +529,46 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
     Collect(test.scene->GetRootNode(), nodes);
     EXPECT_EQ(nodes.size(), 4u);  // reference, root, knee, knee_End
     ASSERT_TRUE(nodes.count("knee_End"));
+
+    // With setting 10 the knee's limits bound its three turns and point along its bone.
+    {
+        TestScene limited;
+        std::unique_ptr<KQovReader> skeletonReader(KQovMakeFormatReader(6, &limited.manager));
+        ASSERT_TRUE(skeletonReader->FileOpen(asfPath.c_str()));
+        std::unique_ptr<KStreamOptions> o(skeletonReader->GetReadOptions(true));
+        static_cast<KStreamOptionsMotion&>(*o).SetSetting(9, 1);
+        static_cast<KStreamOptionsMotion&>(*o).SetSetting(10, 1);
+        ASSERT_TRUE(skeletonReader->Read(limited.scene, o.get()));
+        std::map<std::string, KQovNode*> found;
+        Collect(limited.scene->GetRootNode(), found);
+        ASSERT_EQ(found.count("hip") + found.count("knee"), 2u);
+        KQovLimitsUtility knee(&found["knee"]->GetLimits());
+        EXPECT_EQ(knee.GetMin(1), KVector4(-180, -180, -180));
+        EXPECT_EQ(knee.GetMax(1), KVector4(180, 180, 180));
+        EXPECT_FALSE(knee.GetAuto(1));
+        const KVector4 axis = knee.GetRotationAxis();
+        const double angles[3] = {axis[0], axis[1], axis[2]};
+        // The bone (1, 0, 0) in the root's frame, seen from the knee's frame turned 30 about Z.
+        const Vec3 along = Apply(EulerXYZ(angles), {1, 0, 0});
+        EXPECT_LT(Distance(along, {std::cos(-M_PI / 6), std::sin(-M_PI / 6), 0}), 1e-9);
+        // The hip has no channels: its translation is held.
+        EXPECT_FALSE(KQovLimitsUtility(&found["hip"]->GetLimits()).GetAuto(0));
+    }
+
+    // The importer picks the readers by extension; the motion file alone lacks its skeleton.
+    struct Picked {
+        const char* name;
+        int format;
+        bool imported;
+    } picked[] = {{"s.asf", 6, true}, {"walk.AMC", 7, false}};
+    for (const Picked& p : picked) {
+        SCOPED_TRACE(p.name);
+        TestScene scene;
+        KQovImporter importer(&scene.manager);
+        ASSERT_TRUE(importer.Initialize((folder / p.name).c_str()));
+        EXPECT_EQ(importer.GetFileFormat(), p.format);
+        EXPECT_EQ(importer.Import(scene.scene, nullptr), p.imported);
+    }
 
     // The writers refuse what the file cannot hold.
     struct Refusal {

@@ -16,6 +16,7 @@
 #include "foundation/KPath.h"
 #include "foundation/KRegistry.h"
 #include "io/KQovFormatFactory.h"
+#include "io/KQovImporter.h"
 #include "io/KQovReader.h"
 #include "io/KQovWriter.h"
 #include "io/KStreamOptionsMotion.h"
@@ -473,6 +474,16 @@ TEST(KQovWriterHtr, BasePositionsRatesAndRefusals) {
         EXPECT_EQ(text.find("Hand_End"), std::string::npos);
         EXPECT_NE(text.find("[Hand]\n1\t"), std::string::npos);
         EXPECT_NE(text.find("\t1.0\n[EndOfFile]"), std::string::npos);
+    }
+
+    {
+        // The importer picks this reader by the extension.
+        TestScene scene;
+        KQovImporter importer(&scene.manager);
+        ASSERT_TRUE(importer.Initialize(path.c_str()));
+        EXPECT_EQ(importer.GetFileFormat(), 4);
+        EXPECT_TRUE(importer.Import(scene.scene, nullptr));
+        EXPECT_TRUE(scene.scene->GetTakeInfo("in"));
     }
 
     TestScene test;
