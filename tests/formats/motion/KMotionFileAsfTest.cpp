@@ -287,19 +287,23 @@ TEST(KMotionFileAsf, SkeletonFilesGoodAndBad) {
         EXPECT_EQ(file.ReadSkeleton(scene, true), c.ok);
     }
     // The knee keeps three channels; the hip has none and goes, its child carrying its offset
-    // and turning by its own axis frame within the root's.
-    const std::string path = folder / "good.asf";
-    std::ofstream(path, std::ios::binary) << kSkeleton;
-    KMotionFileAsf file(false);
-    ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
-    KQovAsfScene scene;
-    ASSERT_TRUE(file.ReadSkeleton(scene, true));
-    KAsfBone* knee = scene.FindBone("knee");
-    ASSERT_TRUE(knee && knee->parent == scene.mRoot.get());
-    EXPECT_EQ(knee->channelCount, 3);
-    EXPECT_LT(KVectorLength3(knee->localTranslation - KVector4(0, 0, 25.4)), 1e-9);
-    EXPECT_LT(KVectorLength3(knee->localRotation - KVector4(0, 0, 30)), 1e-9);
-    EXPECT_EQ(scene.FindBone("hip"), nullptr);
+    // and turning by its own axis frame within the root's. The root's children start where
+    // the root stands, wherever its position puts it.
+    for (const char* position : {"position 0 0 0", "position 1 2 3"}) {
+        SCOPED_TRACE(position);
+        const std::string path = folder / "good.asf";
+        std::ofstream(path, std::ios::binary) << replace("position 0 0 0", position);
+        KMotionFileAsf file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KQovAsfScene scene;
+        ASSERT_TRUE(file.ReadSkeleton(scene, true));
+        KAsfBone* knee = scene.FindBone("knee");
+        ASSERT_TRUE(knee && knee->parent == scene.mRoot.get());
+        EXPECT_EQ(knee->channelCount, 3);
+        EXPECT_LT(KVectorLength3(knee->localTranslation - KVector4(0, 0, 25.4)), 1e-9);
+        EXPECT_LT(KVectorLength3(knee->localRotation - KVector4(0, 0, 30)), 1e-9);
+        EXPECT_EQ(scene.FindBone("hip"), nullptr);
+    }
 }
 
 TEST(KMotionFileAmc, OptionsAndBadFrames) {
