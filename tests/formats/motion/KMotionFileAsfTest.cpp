@@ -457,6 +457,40 @@ TEST(KQovReaderAsf, RealFilesImportedAndWrittenKeepJointPositions) {
     }
 }
 
+TEST(KQovWriterAsf, AnotherFormatsSceneKeepsItsJointPositions) {
+    // A captured clip of another format: its hips start three limbs at three places (each
+    // gets a bone of its own to reach there), its limbs carry their own rest turns.
+    const std::string bvh = std::string(QOV_TESTDATA_DIR) + "/bvh/01_01.bvh";
+    TestScene test;
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(3, &test.manager));
+    ASSERT_TRUE(reader->FileOpen(bvh.c_str()));
+    std::unique_ptr<KStreamOptions> read(reader->GetReadOptions(true));
+    auto& options = static_cast<KStreamOptionsMotion&>(*read);
+    options.SetSetting(8, 0);
+    options.SetFrameCount(300);
+    ASSERT_TRUE(reader->Read(test.scene, &options));
+
+    TempTestFolder folder;
+    const std::string asf = folder / "clip.asf", amc = folder / "clip.amc";
+    std::unique_ptr<KQovWriter> skeletonWriter(KQovMakeFormatWriter(8, &test.manager));
+    std::unique_ptr<KQovWriter> motionWriter(KQovMakeFormatWriter(9, &test.manager));
+    ASSERT_TRUE(skeletonWriter->FileCreate(asf.c_str()));
+    ASSERT_TRUE(skeletonWriter->Write(test.scene, &options));
+    ASSERT_TRUE(skeletonWriter->FileClose());
+    ASSERT_TRUE(motionWriter->FileCreate(amc.c_str()));
+    ASSERT_TRUE(motionWriter->Write(test.scene, &options));
+    ASSERT_TRUE(motionWriter->FileClose());
+    const auto written = TextPositions(asf, amc);
+    ASSERT_EQ(written.size(), 300u);
+    size_t compared = 0;
+    EXPECT_LT(CompareScene(test.scene, options, written, compared), kWrittenDigits);
+    // Every joint but the top one (the file's "root") and the ends of the limbs (each end
+    // node a bone's tip), every frame.
+    std::map<std::string, KQovNode*> nodes;
+    Collect(test.scene->GetRootNode(), nodes);
+    EXPECT_EQ(compared, 300u * (nodes.size() - 1));
+}
+
 TEST(KQovReaderAsf, MalformedFilesAndMissingSkeletonFailCleanly) {
     const std::string frames = "1\nroot 0 0 0 0 0 0\nknee 1 2 3\n2\nroot 1 0 0 0 0 0\nknee 4 5 6\n";
     auto asf = [](const std::string& from, const std::string& to) {
