@@ -403,6 +403,33 @@ TEST(KQovReaderHtr, RealFileImportedAndWrittenKeepsJointPositions) {
     }
 }
 
+TEST(KQovWriterHtr, AnotherFormatsSceneKeepsItsJointPositions) {
+    // A captured clip of another format: no limits, no rest pose, rest turns of its own.
+    const std::string bvh = std::string(QOV_TESTDATA_DIR) + "/bvh/01_01.bvh";
+    TestScene test;
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(3, &test.manager));
+    ASSERT_TRUE(reader->FileOpen(bvh.c_str()));
+    std::unique_ptr<KStreamOptions> read(reader->GetReadOptions(true));
+    auto& options = static_cast<KStreamOptionsMotion&>(*read);
+    options.SetSetting(8, 0);
+    options.SetFrameCount(300);
+    ASSERT_TRUE(reader->Read(test.scene, &options));
+    TempTestFolder folder;
+    const std::string out = folder / "clip.htr";
+    ASSERT_TRUE(Export(test, out, options));
+    std::vector<std::string> names;
+    const auto written = TextPositions(out, &names);
+    ASSERT_EQ(written.size(), 300u);
+    // Every node is a segment (the scene's end nodes too); the text's own bone ends are left.
+    names.resize(names.size() - size_t(std::count_if(names.begin(), names.end(), [](auto& n) {
+                     return n.size() > 8 && n.compare(n.size() - 8, 8, "_End_End") == 0;
+                 })));
+    EXPECT_EQ(names.size(), 38u);
+    size_t compared = 0;
+    EXPECT_LT(CompareScene(test, options, written, names, compared), kWrittenDigits);
+    EXPECT_EQ(compared, 300u * 38);
+}
+
 TEST(KQovReaderHtr, RefusesBadHeadersAndCycles) {
     auto replace = [&](const std::string& from, const std::string& to) {
         return Replaced(kGood, from, to);
