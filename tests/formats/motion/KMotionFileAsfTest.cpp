@@ -568,6 +568,38 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
     EXPECT_EQ(nodes.size(), 4u);  // reference, root, knee, knee_End
     ASSERT_TRUE(nodes.count("knee_End"));
 
+    // Settings 15 and 16 put the rate and the frame range into the motion file's header.
+    TestScene plain;
+    std::unique_ptr<KStreamOptions> plainMotion, plainSkeleton;
+    ASSERT_TRUE(ImportPair(plain, asfPath, amcPath, 0, plainMotion, &plainSkeleton));
+    struct Header {
+        int rate, range;
+        const char* text;
+    } headers[] = {{1, 0, ":SAMPLES-PER-SECOND 120\n:FULLY-SPECIFIED\n"},
+                   {0, 1, ":FRAME-RANGE 0-1\n:FULLY-SPECIFIED\n"},
+                   {0, 0, ":FULLY-SPECIFIED\n:DEGREES\n1\n"}};
+    for (const Header& h : headers) {
+        SCOPED_TRACE(h.text);
+        std::unique_ptr<KQovWriter> skeletonWriter(KQovMakeFormatWriter(8, &plain.manager));
+        std::unique_ptr<KQovWriter> motionWriter(KQovMakeFormatWriter(9, &plain.manager));
+        std::unique_ptr<KStreamOptions> o(skeletonWriter->GetWriteOptions());
+        auto& w = static_cast<KStreamOptionsMotion&>(*o);
+        w.SetFrameRate(0, 120.0);
+        w.SetFrameCount(2);
+        w.SetSetting(15, h.rate);
+        w.SetSetting(16, h.range);
+        const std::string amcOut = folder / "h.amc";
+        ASSERT_TRUE(skeletonWriter->FileCreate((folder / "h.asf").c_str()));
+        ASSERT_TRUE(skeletonWriter->Write(plain.scene, &w));
+        ASSERT_TRUE(skeletonWriter->FileClose());
+        ASSERT_TRUE(motionWriter->FileCreate(amcOut.c_str()));
+        ASSERT_TRUE(motionWriter->Write(plain.scene, &w));
+        ASSERT_TRUE(motionWriter->FileClose());
+        std::ifstream in(amcOut);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(text.rfind(h.text, 0), 0u) << text;
+    }
+
     // With setting 10 the knee's limits bound its three turns and point along its bone.
     {
         TestScene limited;
