@@ -460,15 +460,10 @@ TEST(KQovReaderAsf, RealFilesImportedAndWrittenKeepJointPositions) {
 TEST(KQovWriterAsf, AnotherFormatsSceneKeepsItsJointPositions) {
     // A captured clip of another format: its hips start three limbs at three places (each
     // gets a bone of its own to reach there), its limbs carry their own rest turns.
-    const std::string bvh = std::string(QOV_TESTDATA_DIR) + "/bvh/01_01.bvh";
     TestScene test;
-    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(3, &test.manager));
-    ASSERT_TRUE(reader->FileOpen(bvh.c_str()));
-    std::unique_ptr<KStreamOptions> read(reader->GetReadOptions(true));
+    std::unique_ptr<KStreamOptions> read;
+    ASSERT_TRUE(ImportCapturedClip(test, 300, read));
     auto& options = static_cast<KStreamOptionsMotion&>(*read);
-    options.SetSetting(8, 0);
-    options.SetFrameCount(300);
-    ASSERT_TRUE(reader->Read(test.scene, &options));
 
     TempTestFolder folder;
     const std::string asf = folder / "clip.asf", amc = folder / "clip.amc";

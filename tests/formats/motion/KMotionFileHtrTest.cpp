@@ -405,15 +405,10 @@ TEST(KQovReaderHtr, RealFileImportedAndWrittenKeepsJointPositions) {
 
 TEST(KQovWriterHtr, AnotherFormatsSceneKeepsItsJointPositions) {
     // A captured clip of another format: no limits, no rest pose, rest turns of its own.
-    const std::string bvh = std::string(QOV_TESTDATA_DIR) + "/bvh/01_01.bvh";
     TestScene test;
-    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(3, &test.manager));
-    ASSERT_TRUE(reader->FileOpen(bvh.c_str()));
-    std::unique_ptr<KStreamOptions> read(reader->GetReadOptions(true));
+    std::unique_ptr<KStreamOptions> read;
+    ASSERT_TRUE(ImportCapturedClip(test, 300, read));
     auto& options = static_cast<KStreamOptionsMotion&>(*read);
-    options.SetSetting(8, 0);
-    options.SetFrameCount(300);
-    ASSERT_TRUE(reader->Read(test.scene, &options));
     TempTestFolder folder;
     const std::string out = folder / "clip.htr";
     ASSERT_TRUE(Export(test, out, options));
