@@ -10,11 +10,17 @@
 #include "formats/motion/asf/KQovReaderAsf.h"
 #include "formats/motion/asf/KQovWriterAmc.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
+#include "formats/motion/brd/KQovReaderBrd.h"
+#include "formats/motion/brd/KQovWriterBrd.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
 #include "formats/motion/c3d/KQovOpticalC3d.h"
 #include "formats/motion/htr/KQovReaderHtr.h"
 #include "formats/motion/htr/KQovWriterHtr.h"
+#include "formats/motion/mov/KQovReaderMov.h"
+#include "formats/motion/mov/KQovWriterMov.h"
+#include "formats/motion/vpm/KQovReaderVpm.h"
+#include "formats/motion/vpm/KQovWriterVpm.h"
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
@@ -28,6 +34,12 @@ KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
             return new KQovReaderAmc(manager);
         case 8:
             return new KQovReaderC3d(manager);
+        case 11:
+            return new KQovReaderVpm(manager);
+        case 12:
+            return new KQovReaderMov(manager);
+        case 13:
+            return new KQovReaderBrd(manager);
         case 14:
             return new KQovReaderDxf(manager);
         case 15:
@@ -51,6 +63,12 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
             return new KQovWriterAmc(manager);
         case 10:
             return new KQovWriterC3d(manager);
+        case 13:
+            return new KQovWriterVpm(manager);
+        case 14:
+            return new KQovWriterMov(manager);
+        case 15:
+            return new KQovWriterBrd(manager);
         case 16:
             return new KQovWriterDxf(manager);
         case 17:

@@ -1,6 +1,7 @@
 #include "io/KQovExporter.h"
 
 #include "io/KQovFormatFactory.h"
+#include "io/qov/KQovWriterQov5.h"
 
 namespace {
 
@@ -10,7 +11,13 @@ int SwitchOption(int index) {
 }
 
 // The writers by writing id; formats whose writer is not built yet are absent.
-KQovWriter* MakeWriter(int id, KQovObjectManager* manager) {
+KQovWriter* MakeWriter(int id, KQovObjectManager* manager, KQovIO* owner) {
+    if (id == 3 || id == 4) {
+        // Version-5 QOV: id 3 binary, id 4 ASCII.
+        auto* writer = new KQovWriterQov5(manager, owner);
+        writer->SetFileMode(id == 3 ? KQovWriterQov5::eBinary : KQovWriterQov5::eAscii);
+        return writer;
+    }
     return id > 4 ? KQovMakeFormatWriter(id, manager) : nullptr;
 }
 
@@ -47,7 +54,7 @@ bool KQovExporter::GetSwitch(int index) const {
 bool KQovExporter::CreateWriter() {
     mWriter.reset();
     if (mFormatId >= 0 && mFormatId < kWritingIdCount)
-        mWriter.reset(MakeWriter(mFormatId, mManager));
+        mWriter.reset(MakeWriter(mFormatId, mManager, this));
     return mWriter != nullptr;
 }
 

@@ -128,6 +128,9 @@ public:
     int GetMaterialCount() const { return int(mMaterials.size()); }
     KQovMaterial* GetMaterial(int index) const;
     int GetDeformerCount() const { return int(mDeformers.size()); }
+    const std::vector<KImageConverterRegistry*>& GetImageConverterRegistries() const {
+        return mImageConverterRegistries;
+    }
 
     // The manager owns what these hold (the previous one is deleted).
     void SetNodeRenamer(std::unique_ptr<KQovRenamer> renamer);

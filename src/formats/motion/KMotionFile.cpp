@@ -45,7 +45,8 @@ int KMotionFile::Open(const char* path, const char* mode) {
 
 int KMotionFile::Close() {
     const bool wasOpen = mStream.IsOpen();
-    const bool failed = wasOpen && mStream.HasError();
+    // The buffered rest goes out first, so a full disk shows here rather than vanish.
+    const bool failed = wasOpen && (mWriting ? !Flush() : mStream.HasError());
     mReader.Clear();
     mStream.Close();
     mWriting = false;
@@ -53,6 +54,14 @@ int KMotionFile::Close() {
     mAtEnd = true;
     ClearLine();
     return wasOpen && !failed ? 0 : 1;
+}
+
+bool KMotionFile::Flush() {
+    if (!mStream.IsOpen()) return false;
+    // A seek to the current position writes the buffer out; a failed write leaves the
+    // stream's error set, while a pipe only refuses the seek itself.
+    mStream.Seek(1, 0);
+    return !mStream.HasError();
 }
 
 bool KMotionFile::IsSignificant(const char* text) const {

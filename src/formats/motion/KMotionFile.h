@@ -41,6 +41,8 @@ public:
     int Open(const char* path, const char* mode);
     // 0 when an open file closed cleanly, 1 when none was open or its writes failed.
     int Close();
+    // Writes out what is buffered; false when nothing is open or a write failed.
+    bool Flush();
     // The next significant line; false at the end of the file.
     bool ReadLine();
     // Back to the first significant line; false when the file cannot seek or holds none.

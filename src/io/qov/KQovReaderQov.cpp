@@ -154,12 +154,13 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         }
     }
     if (ok && !fieldFile && mFile->HasPassword() &&
-        !mFile->CheckPassword(qovOptions->password.Buffer())) {
+        !CheckPassword(qovOptions->password.Buffer())) {
         mError.SetError(eWrongPassword);
         ok = false;
     }
     if (scene) {
         ReadSceneContent(scene, ok);
+        FinishShading(scene);
     } else if (ok) {
         mError.SetError(eUnidentifiedError);
         ok = false;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/KArray.h"
 #include "foundation/KStringMap.h"
 #include "io/KQovReader.h"
 #include "io/KStreamOptionsQov.h"
@@ -19,10 +20,27 @@ class KQovImporter;
 class KQovLight;
 class KQovMarker;
 class KQovMesh;
+class KQovNurb;
+class KQovPatch;
+class KQovGeometry;
+class KQovShape;
+class KQovLink;
+class KQovDeformer;
+class KQovMaterial;
+class KQovTexture;
+class KQovVideo;
 class KQovNode;
 class KQovNull;
 class KQovObject;
 class KQovThumbnail;
+// Poses, characters, connections and takes.
+class KFCurveNode;
+class KFCurveTimeWarpTable;
+class KQovCharacter;
+class KQovCharacterPose;
+class KQovControlSet;
+class KQovPose;
+class KQovSolverParameterStore;
 
 // `name` without anything up to and including its first "::".
 KString KQovStripPrefix(const char* name);
@@ -101,9 +119,45 @@ public:
     void ReadCameraSwitcher(KQovCameraSwitcher* switcher);
     void ReadSwitcherSection(KQovScene* scene);
 
+    // Geometry, layers and shading.
     // Geometry fields of the current block; a missing field leaves the geometry as it is.
     // Indices past what they index are dropped or zeroed with the field file's invalid-data error.
-    void ReadMeshGeometry(KQovMesh* mesh);
+    void ReadGeometry(KQovMesh* mesh);
+    bool ReadNurb(KQovNurb* nurb);
+    bool ReadPatch(KQovPatch* patch);
+    // Blend shapes (switch 5) and cluster links (switch 4) of any geometry.
+    bool ReadShapes(KQovGeometry* geometry);
+    bool ReadShapeContent(KQovShape* shape, KQovGeometry* base);
+    bool ReadLinks(KQovGeometry* geometry);
+    // False when the link cannot be used; its control points are checked against `geometry`.
+    bool ReadLinkContent(KQovLink* link, KQovGeometryBase* geometry);
+    bool ReadDeformerContent(KQovDeformer* deformer);
+    // Version-6 layer elements and the "Layer" sections placing them.
+    bool ReadLayers(KQovGeometry* geometry);
+    // Version-5 "GeometryLayer" sections; false when one was not understood.
+    bool ReadGeometryLayers(KQovGeometry* geometry);
+    bool ReadLayerTextureInfo(KQovGeometry* geometry, int layer);
+    // Version-5 materials and textures of the current model and the indexes into them.
+    bool ReadModelMaterials(KQovGeometry* geometry);
+    bool ReadModelTextures(KQovGeometry* geometry);
+    bool ReadMaterialIndexes(KQovGeometry* geometry);
+    bool ReadTextureIds(KQovGeometry* geometry);
+    bool FixOldTextureReferences(KQovGeometry* geometry);
+    bool ReadMaterial(KQovMaterial* material);
+    bool ReadTexture(KQovTexture* texture);
+    // True when the clip ends with a file name.
+    bool ReadVideo(KQovVideo* video);
+    // The version-5 "Media" clips, then textures, camera backgrounds and gobos naming a clip.
+    bool ReadMediaAndResolveNames(KQovScene* scene, const char* folder);
+    // The file name a media record of the current block stands for (extracted when embedded).
+    KString ReadMediaFileName(const char* folder);
+    KString ResolveMediaPath(const char* fileName, const char* relativeName);
+    // Version-6 materials, textures, videos and deformers; false for another type.
+    bool ReadShadingObject(KQovScene* scene, const char* type, const char* subType,
+                           const char* name);
+    // Twins (by the objects' equality) are destroyed and every reference goes to the one kept.
+    void MergeDuplicateTextures(KQovScene* scene);
+    void MergeDuplicateMaterials(KQovScene* scene);
     bool ReadVertices(KQovGeometryBase* geometry);
     bool ReadNormals(KQovGeometryBase* geometry);
     bool ReadPolygonVertexIndex(KQovMesh* mesh);
@@ -137,6 +191,48 @@ public:
     // "Model::" taken off the producer cameras' and the camera switcher's names.
     static KString StripProducerPrefix(const KString& name);
 
+    // Poses, characters, control sets, gobos, connections and takes.
+    // Character poses nest whole scenes in one file; deeper nesting is skipped.
+    static constexpr int kMaxPoseSceneDepth = 8;
+    // Samples of one curve resampled through a time warp; a longer warp is not applied.
+    static constexpr int64_t kMaxWarpSamples = 10000000;
+    bool ReadPoseNodes(KQovPose* pose, bool bindPose);
+    void ReadPoses(KQovScene* scene);
+    void ReadPoseList(KQovScene* scene, bool characterPoses);
+    void ReadPose(KQovScene* scene, const char* name, bool bindPose);
+    // Made in the scene, read, and removed again when its scene cannot be read.
+    void ReadCharacterPose(KQovScene* scene, const char* name);
+    // 1 when no bind or rest pose was read.
+    int32_t ReadPosesAndCharacterPoses(KQovScene* scene);
+    bool ReadCharacterPoseScene(KQovCharacterPose* pose);
+    // The object types of "Objects" read here: "Pose", "Constraint" and "ControlSetPlug";
+    // false for any other type.
+    bool ReadLinkedObject(KQovScene* scene, const char* type, const char* subType,
+                          const char* name);
+    bool ReadCharacter(KQovCharacter* character, int32_t& inputIndex);
+    void ReadCharacters(KQovScene* scene);
+    void ReadCharacterRoleGroup(KQovCharacter* character, int group);
+    void ReadControlSetRoleGroup(KQovControlSet* set, int group);
+    void ReadControlSet(KQovControlSet* set);
+    void ReadCharacterLink(KQovCharacter* character, int slot);
+    void ReadControlSetLink(KQovControlSet* set, int slot);
+    void ReadControlSetEffector(KQovControlSet* set);
+    void ReadControlSetAuxiliary(KQovControlSet* set);
+    void ReadCharacterParameters(KQovSolverParameterStore* store);
+    void ReadGoboManager(KQovScene* scene);
+    bool ReadConnections();
+    bool CheckPassword(const char* password);
+    void ReadTimeWarps(KQovFieldFile& file, KFCurveTimeWarpTable& warps);
+    bool ReadTakes(KQovScene* scene);
+    bool ReadTake(KQovScene* scene, KQovTakeInfo& take);
+    bool ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovTakeInfo& take);
+    void ProcessChannelTree(KFCurveNode* channel, KFCurveNode* inheritedWarp);
+    bool AlignTakeTime(KQovScene* scene, KQovTakeInfo& take);
+    // The main read's gobos and version-5 characters (after the media), and its tail:
+    // connections, takes and the version-6 finishing passes (after the global settings).
+    void ReadGobosAndCharacters(KQovScene* scene);
+    void ReadConnectionsAndTakes(KQovScene* scene, bool& ok);
+
 private:
     void Report(const char* text, float percent);
     int32_t ReadInt(const char* name, int32_t defaultValue);
@@ -158,6 +254,36 @@ private:
     void ReadMetaData(KQovSceneInfo& info);
     void ReadTimeFields(KQovScene* scene);
     void ReadGlobalSettings(KQovScene* scene);
+
+    // Geometry, layers and shading.
+    bool Switch(int index) const { return !mOptions || mOptions->GetSwitch(index); }
+    void CountError(const char* text);
+    // False (out untouched) when the field is absent.
+    bool ReadInts(const char* name, int32_t* out, int count);
+    // The field must hold exactly as many values as `out` has entries, else a count error.
+    void ReadIntVector(const char* name, KArrayInt& out, const char* message);
+    void ReadDoubleVector(const char* name, KArrayDouble& out, const char* message);
+    void ReadSurfaceTail(KQovGeometry* geometry);
+    // An embedded TIFF standing in for another format, turned back into it (or kept as TIFF).
+    KString ConvertEmbeddedImage(const KString& extracted, const char* originalName);
+    // Version-6 twins merge once connections filled the layers; the read's lists are emptied.
+    void FinishShading(KQovScene* scene);
+    template <class T>
+    void RemapObjectName(T* removed, T* kept);
+    template <class T>
+    void MergeTwins(KQovScene* scene, std::vector<T*>& list);
+    void ReadTexturePlacement(KQovTexture* texture);
+    // Links get their models once every model is read.
+    void ResolveLinkModels();
+    struct PendingLink {
+        KQovLink* link;
+        KString model, associate;
+    };
+    std::vector<PendingLink> mPendingLinks;
+    // The current version-5 model's textures; every texture and material this read made.
+    std::vector<KQovTexture*> mModelTextures;
+    std::vector<KQovTexture*> mReadTextures;
+    std::vector<KQovMaterial*> mReadMaterials;
 
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
     // The field file in use: the reader's own, or one a caller lends for one call.

@@ -4,7 +4,10 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
 #include "io/qov/KQovReaderQov.h"
 
@@ -234,14 +237,207 @@ int32_t KQovReaderQov::FindNameInList(const char* name, const std::vector<KStrin
     return -1;
 }
 
-void KQovReaderQov::ReadMeshGeometry(KQovMesh* mesh) {
+void KQovReaderQov::ReadGeometry(KQovMesh* mesh) {
+    const int32_t version = ReadInt("GeometryVersion", 0);
     ReadVertices(mesh);
-    ReadNormals(mesh);
     ReadPolygonVertexIndex(mesh);
-    ReadMaterialAndTextureMode(mesh);
-    ReadMappingInformationType(mesh);
-    ReadTextureUV(mesh);
+    if (!mFile->IsVersion5Layout()) {
+        ReadSurfaceTail(mesh);
+        return;
+    }
+    ReadNormals(mesh);
     ReadPolygonGroup(mesh);
-    ReadTextureUVIndex(mesh);
     ReadVertexColors(mesh);
+    ReadModelMaterials(mesh);
+    ReadModelTextures(mesh);
+    ReadLinks(mesh);
+    ReadShapes(mesh);
+    ReadGeometryLayers(mesh);
+    ReadMaterialAndTextureMode(mesh);
+    ReadMaterialIndexes(mesh);
+    ReadTextureIds(mesh);
+    if (OpenBlock("GeometryUVInfo")) {
+        ReadMappingInformationType(mesh);
+        ReadTextureUV(mesh);
+        ReadTextureUVIndex(mesh);
+        CloseBlock();
+    }
+    if (version < 124) FixOldTextureReferences(mesh);
+}
+
+namespace {
+
+const char* const kPointsMessage = "Control point definition error (wrong number of data).";
+
+// Points of a `uCount` x `vCount` grid, or -1 when negative or more than the `values` a file
+// gives for them (each point needs at least one value): sizes come from the file.
+int64_t GridPoints(int32_t uCount, int32_t vCount, int values) {
+    const int64_t points = int64_t(uCount) * int64_t(vCount);
+    return uCount < 0 || vCount < 0 || points > values ? -1 : points;
+}
+
+// Sets the surface up by "Dimensions" (and the two types) unless that is refused; the number
+// of "Points" values, whose field is left open, or -1 without one.
+template <class Surface>
+int SetUpGrid(KQovFieldFile& file, Surface* surface, const int* types) {
+    int32_t uv[2] = {0, 0};
+    const bool sized = file.FieldReadBegin("Dimensions");
+    if (sized) {
+        uv[0] = file.FieldReadI();
+        uv[1] = file.FieldReadI();
+        file.FieldReadEnd();
+    }
+    const int values = file.FieldReadBegin("Points") ? file.FieldReadGetCount() : -1;
+    if (sized && GridPoints(uv[0], uv[1], std::max(values, 0)) < 0)
+        file.GetError().SetErrorWithText(KQovFieldFile::eCountError, kPointsMessage);
+    else if (sized)
+        surface->InitControlPoints(uv[0], types[0], uv[1], types[1]);
+    return values;
+}
+
+// "SurfaceDisplay" (mode, U step, V step) and "Step" (U step, V step).
+template <class Surface>
+void ReadDisplay(KQovFieldFile& file, Surface* surface) {
+    if (file.FieldReadBegin("SurfaceDisplay")) {
+        surface->SetSurfaceDisplay(file.FieldReadI());
+        const int32_t u = file.FieldReadI();
+        surface->SetStep(u, file.FieldReadI());
+        file.FieldReadEnd();
+    }
+    if (file.FieldReadBegin("Step")) {
+        const int32_t u = file.FieldReadI();
+        surface->SetStep(u, file.FieldReadI());
+        file.FieldReadEnd();
+    }
+}
+
+}  // namespace
+
+// Layers, links and shapes of a surface after its own fields (a mesh's too, in version 6).
+void KQovReaderQov::ReadSurfaceTail(KQovGeometry* geometry) {
+    if (!mFile->IsVersion5Layout()) {
+        ReadLayers(geometry);
+        ReadLinks(geometry);
+        ReadShapes(geometry);
+        return;
+    }
+    ReadModelMaterials(geometry);
+    ReadModelTextures(geometry);
+    ReadLinks(geometry);
+    ReadShapes(geometry);
+    ReadGeometryLayers(geometry);
+}
+
+bool KQovReaderQov::ReadNurb(KQovNurb* nurb) {
+    bool ok = true;
+    ReadInt("NurbVersion", 0);
+    if (mFile->FieldReadBegin("NurbOrder")) {
+        const int32_t u = mFile->FieldReadI();
+        nurb->SetOrder(u, mFile->FieldReadI());
+        mFile->FieldReadEnd();
+    }
+    int form[2] = {0, 0};
+    if (mFile->FieldReadBegin("Form")) {
+        static const char* const kForms[] = {"Periodic", "Closed", "Open"};
+        for (int d = 0; d < 2; ++d) {
+            const char* text = mFile->FieldReadC();
+            int found = -1;
+            for (int f = 0; f < 3; ++f)
+                if (strcasecmp(text, kForms[f]) == 0) found = f;
+            if (found < 0) {
+                InvalidData("Type of nurb unknown (invalid data).");
+                ok = false;
+            } else {
+                form[d] = found;
+            }
+        }
+        mFile->FieldReadEnd();
+    }
+    ReadDisplay(*mFile.get(), nurb);
+    const int values = SetUpGrid(*mFile.get(), nurb, form);
+    const int64_t points = nurb->GetControlPointsCount();
+    if (values >= 0 && values != 4 * points) {
+        CountError(kPointsMessage);
+    } else if (values >= 0) {
+        KVector4* p = nurb->GetControlPoints().GetArray();
+        for (int64_t i = 0; i < points; ++i) {
+            double xyzw[4];
+            mFile->FieldReadDn(xyzw, 4);
+            p[i] = KVector4(xyzw[0], xyzw[1], xyzw[2], xyzw[3]);
+            if (!(xyzw[3] > 0.00001)) {
+                InvalidData("Weight of control point must be greater than 0 (invalid data).");
+                ok = false;
+            }
+        }
+    }
+    if (values >= 0) mFile->FieldReadEnd();
+    ReadIntVector("MultiplicityU", nurb->GetUMultiplicityVector(),
+                  "Multiplicity U definition error (wrong number of data).");
+    ReadIntVector("MultiplicityV", nurb->GetVMultiplicityVector(),
+                  "Multiplicity V definition error (wrong number of data).");
+    ReadDoubleVector("KnotVectorU", nurb->GetUKnotVector(),
+                     "U knot vector definition error (wrong number of data).");
+    ReadDoubleVector("KnotVectorV", nurb->GetVKnotVector(),
+                     "V knot vector definition error (wrong number of data).");
+    ReadSurfaceTail(nurb);
+    return ok;
+}
+
+void KQovReaderQov::CountError(const char* text) {
+    mFile->GetError().SetErrorWithText(KQovFieldFile::eCountError, text);
+}
+
+// The field must hold exactly as many values as the vector has entries.
+void KQovReaderQov::ReadIntVector(const char* name, KArrayInt& out, const char* message) {
+    if (!mFile->FieldReadBegin(name)) return;
+    if (mFile->FieldReadGetCount() != out.GetCount())
+        CountError(message);
+    else
+        for (int i = 0; i < out.GetCount(); ++i) out.SetAt(i, mFile->FieldReadI());
+    mFile->FieldReadEnd();
+}
+
+void KQovReaderQov::ReadDoubleVector(const char* name, KArrayDouble& out, const char* message) {
+    if (!mFile->FieldReadBegin(name)) return;
+    if (mFile->FieldReadGetCount() != out.GetCount())
+        CountError(message);
+    else
+        for (int i = 0; i < out.GetCount(); ++i) out.SetAt(i, mFile->FieldReadD());
+    mFile->FieldReadEnd();
+}
+
+bool KQovReaderQov::ReadPatch(KQovPatch* patch) {
+    ReadInt("PatchVersion", 100);
+    int type[2] = {KQovPatch::eLinear, KQovPatch::eLinear};
+    if (mFile->FieldReadBegin("PatchType")) {
+        type[0] = ReadPatchType();
+        type[1] = ReadPatchType();
+        mFile->FieldReadEnd();
+    }
+    const int values = SetUpGrid(*mFile.get(), patch, type);
+    if (values >= 0) {
+        // Points the field does not hold stay as they were set up.
+        const int count = std::min(patch->GetControlPointsCount(), values / 3);
+        KVector4* p = patch->GetControlPoints().GetArray();
+        for (int i = 0; i < count; ++i) {
+            double xyz[3];
+            mFile->FieldReadDn(xyz, 3);
+            p[i] = KVector4(xyz[0], xyz[1], xyz[2], 1.0);
+        }
+        mFile->FieldReadEnd();
+    }
+    ReadDisplay(*mFile.get(), patch);
+    int32_t pair[2];
+    if (ReadInts("Closed", pair, 2)) patch->SetClosed(pair[0] != 0, pair[1] != 0);
+    if (ReadInts("UCapped", pair, 2)) patch->SetUCapped(pair[0] != 0, pair[1] != 0);
+    if (ReadInts("VCapped", pair, 2)) patch->SetVCapped(pair[0] != 0, pair[1] != 0);
+    ReadSurfaceTail(patch);
+    return true;
+}
+
+bool KQovReaderQov::ReadInts(const char* name, int32_t* out, int count) {
+    if (!mFile->FieldReadBegin(name)) return false;
+    for (int i = 0; i < count; ++i) out[i] = mFile->FieldReadI();
+    mFile->FieldReadEnd();
+    return true;
 }

@@ -76,8 +76,8 @@ bool KQovReaderQov::ReadModels() {
 
 void KQovReaderQov::ReadObject(KQovScene* scene, const char* type, const char* subType,
                                const char* name) {
-    (void)subType;
-    (void)scene;
+    if (ReadShadingObject(scene, type, subType, name)) return;
+    if (ReadLinkedObject(scene, type, subType, name)) return;
     // Materials, textures, videos, deformers, poses, characters, control-set plugs and the
     // scene information have readers of their own; the others create nothing.
     if (std::strcmp(type, "Model") == 0) {
@@ -132,7 +132,7 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
     double rgb[3];
     if (!hasType) {
         KQovMesh* mesh = mManager->CreateMesh();
-        if (mesh) ReadMeshGeometry(mesh);
+        if (mesh) ReadGeometry(mesh);
         attribute = mesh;
     } else if (type == "Null") {
         KQovNull* null = mManager->CreateNull();
@@ -169,9 +169,13 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
         attribute = s;
         userProperties = old && skeleton != 3;
     } else if (type == "Nurb") {
-        attribute = mManager->CreateNurb();
+        KQovNurb* nurb = mManager->CreateNurb();
+        if (nurb) ReadNurb(nurb);
+        attribute = nurb;
     } else if (type == "Patch") {
-        attribute = mManager->CreatePatch();
+        KQovPatch* patch = mManager->CreatePatch();
+        if (patch) ReadPatch(patch);
+        attribute = patch;
     } else if (type == "Light") {
         if (KQovLight* light = mManager->CreateLight()) {
             node->SetNodeAttribute(light);
@@ -197,6 +201,7 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
     }
     if (attribute) node->SetNodeAttribute(attribute);
     if (userProperties) ReadUserProperties(node);
+    mModelTextures.clear();
 }
 
 void KQovReaderQov::ReadGenericNode(KQovGenericNode* node) {
@@ -247,8 +252,16 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
         if (switcherNode) scene->SetCameraSwitcherNode(switcherNode);
     }
     ResolveBackgroundTextures(scene);
-    // Skip points: merges of duplicate textures and materials, media, gobos and characters.
+    ResolveLinkModels();
+    // The version-6 layout merges twins once connections filled the layers (FinishShading).
+    if (mFile->IsVersion5Layout()) {
+        MergeDuplicateTextures(scene);
+        MergeDuplicateMaterials(scene);
+    }
+    if (mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia))
+        ReadMediaAndResolveNames(scene, "");
+    ReadGobosAndCharacters(scene);
     ReadSceneGenericPersistence(scene);
     if (mOptions->GetSwitch(KStreamOptionsQov::eGlobalSettings)) ReadGlobalSettings(scene);
-    // Skip points: "Connections", the takes and the finishing passes.
+    ReadConnectionsAndTakes(scene, ok);
 }

@@ -84,17 +84,6 @@ KQovSceneInfo* KQovReaderQov::ReadSceneInfo() {
     return info;
 }
 
-void KQovReaderQov::ReadSceneGenericPersistence(KQovScene* scene) {
-    KQovPropertyFieldFile* file = mFile.get();
-    if (!file->FieldReadBegin("SceneGenericPersistence")) return;
-    if (file->FieldReadBlockBegin()) {
-        // Skip point: bind, rest and character poses come with the pose readers.
-        scene->SetSceneInfo(ReadSceneInfo());
-        file->FieldReadBlockEnd();
-    }
-    file->FieldReadEnd();
-}
-
 void KQovReaderQov::ReadAmbientRenderSettings(KQovScene* scene) {
     KQovPropertyFieldFile* file = mFile.get();
     if (!file->FieldReadBegin("AmbientRenderSettings")) return;

@@ -1,10 +1,124 @@
 #include "io/qov/KQovWriterQovSections.h"
 
 #include "attributes/KQovMesh.h"
+#include "foundation/KColor.h"
+#include "foundation/KTimeModeTable.h"
 #include "io/qov/KQovFieldFile.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovSceneInfo.h"
+#include "scene/KQovThumbnail.h"
+
+bool KQovWriteIntField(KQovFieldFile* file, const char* name, int32_t value) {
+    file->FieldWriteBegin(name);
+    file->FieldWriteI(value);
+    return file->FieldWriteEnd();
+}
+
+bool KQovWriteDoubleField(KQovFieldFile* file, const char* name, double value) {
+    file->FieldWriteBegin(name);
+    file->FieldWriteD(value);
+    return file->FieldWriteEnd();
+}
+
+bool KQovWriteDoublesField(KQovFieldFile* file, const char* name,
+                           std::initializer_list<double> values) {
+    file->FieldWriteBegin(name);
+    for (double value : values) file->FieldWriteD(value);
+    return file->FieldWriteEnd();
+}
+
+bool KQovWriteRgbField(KQovFieldFile* file, const char* name, const KColor& color) {
+    return KQovWriteDoublesField(file, name, {color.mRed, color.mGreen, color.mBlue});
+}
+
+void KQovWriteBlockBegin(KQovFieldFile* file, const char* name, const char* value) {
+    file->FieldWriteBegin(name);
+    if (value) file->FieldWriteC(value);
+    file->FieldWriteBlockBegin();
+}
+
+bool KQovWriteBlockEnd(KQovFieldFile* file) {
+    file->FieldWriteBlockEnd();
+    return file->FieldWriteEnd();
+}
+
+void KQovWriteThumbnail(KQovFieldFile* file, const KQovThumbnail* thumbnail) {
+    if (!thumbnail || thumbnail->GetSize() == 0) return;
+    KQovWriteBlockBegin(file, "Thumbnail");
+    KQovWriteIntField(file, "Version", 100);
+    KQovWriteIntField(file, "Format", thumbnail->GetDataFormat());
+    KQovWriteIntField(file, "Size", thumbnail->GetSize());
+    KQovWriteIntField(file, "ImageEncoding", 0);
+    file->FieldWriteBegin("ImageData");
+    const uint8_t* image = thumbnail->GetImage();
+    for (int i = 0; image && i < thumbnail->GetSizeInBytes(); ++i) file->FieldWriteI(image[i]);
+    file->FieldWriteEnd();
+    KQovWriteBlockEnd(file);
+}
+
+void KQovWriteSceneInfo(KQovFieldFile* file, const KQovSceneInfo& info) {
+    KQovWriteBlockBegin(file, "SceneInfo", "SceneInfo::GlobalInfo");
+    file->FieldWriteC("Type", "UserData");
+    KQovWriteIntField(file, "Version", 100);
+    KQovWriteThumbnail(file, info.GetThumbnail());
+    KQovWriteBlockBegin(file, "MetaData");
+    KQovWriteIntField(file, "Version", 100);
+    static const char* const kNames[6] = {"Title",    "Subject",  "Author",
+                                          "Keywords", "Revision", "Comment"};
+    const KString* texts[6] = {&info.title,    &info.subject,  &info.author,
+                               &info.keywords, &info.revision, &info.comment};
+    for (int i = 0; i < 6; ++i) file->FieldWriteC(kNames[i], texts[i]->Buffer());
+    KQovWriteBlockEnd(file);
+    KQovWriteBlockEnd(file);
+}
+
+bool KQovWriteAmbientAndFog(KQovFieldFile* file, KQovScene* scene) {
+    KQovGlobalLightSettings& light = scene->GetGlobalLightSettings();
+    KQovWriteBlockBegin(file, "AmbientRenderSettings");
+    KQovWriteIntField(file, "Version", 101);
+    const KColor ambient = light.GetAmbientColor();
+    KQovWriteDoublesField(file, "AmbientLightColor",
+                          {ambient.mRed, ambient.mGreen, ambient.mBlue, ambient.mAlpha});
+    KQovWriteBlockEnd(file);
+    KQovWriteBlockBegin(file, "FogOptions");
+    KQovWriteIntField(file, "FlogEnable", light.GetFogEnable() ? 1 : 0);
+    KQovWriteIntField(file, "FogMode", light.GetFogMode());
+    KQovWriteDoubleField(file, "FogDensity", light.GetFogDensity());
+    KQovWriteDoubleField(file, "FogStart", light.GetFogStart());
+    KQovWriteDoubleField(file, "FogEnd", light.GetFogEnd());
+    const KColor fog = light.GetFogColor();
+    KQovWriteDoublesField(file, "FogColor", {fog.mRed, fog.mGreen, fog.mBlue, 1.0});
+    return KQovWriteBlockEnd(file);
+}
+
+bool KQovWriteRendererSetting(KQovFieldFile* file, KQovScene* scene) {
+    KQovGlobalCameraSettings& camera = scene->GetGlobalCameraSettings();
+    KQovWriteBlockBegin(file, "RendererSetting");
+    file->FieldWriteC("DefaultCamera", camera.GetDefaultCamera());
+    KQovWriteIntField(file, "DefaultViewingMode", camera.GetDefaultViewingMode());
+    return KQovWriteBlockEnd(file);
+}
+
+bool KQovWriteTimeFields(KQovFieldFile* file, KQovScene* scene) {
+    KQovGlobalTimeSettings& time = scene->GetGlobalTimeSettings();
+    KQovWriteIntField(file, "TimeMode", KTimeModeToFileCode(time.GetTimeMode()));
+    file->FieldWriteC("FrameRate", KTimeModeToName(time.GetTimeMode()));
+    KQovWriteIntField(file, "TimeFormat", time.GetTimeFormat());
+    KQovWriteIntField(file, "SnapOnFrames", time.GetSnapOnFrames());
+    bool ok = KQovWriteIntField(file, "ReferenceTimeIndex", time.GetReferenceTimeIndex());
+    for (int i = 0; i < time.GetTimeMarkerCount(); ++i) {
+        const KQovTimeMarker* marker = time.GetTimeMarker(i);
+        KQovWriteBlockBegin(file, "TimeMarker", marker->name.Buffer());
+        file->FieldWriteBegin("Time");
+        file->FieldWriteT(marker->time);
+        file->FieldWriteEnd();
+        KQovWriteIntField(file, "Loop", marker->loop);
+        ok = KQovWriteBlockEnd(file);
+    }
+    return ok;
+}
 
 bool KQovWriteMultiLayerAndTake(KQovFieldFile* file, const KQovNode* node) {
     file->FieldWriteBegin("MultiLayer");

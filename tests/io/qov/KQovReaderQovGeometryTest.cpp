@@ -4,6 +4,7 @@
 #include <string>
 
 #include "FieldFileTestUtil.h"
+#include "GeometryTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "attributes/KQovMesh.h"
 #include "foundation/KLocale.h"
@@ -55,10 +56,10 @@ TEST(KQovReaderQovGeometry, MeshOfBothLayouts) {
          "points 4 normals 4\npoly 0 1 2 group 4\npoly 2 3 0 group 5\n"
          "uv mode 2 0,0 1,0 1,1 0,1 idx 0 1 2 2 3 0 groups 2 colors 2/6 mode 2\nmaterial 3 texture "
          "4\n"},
-        // No index field: the UVs are indexed in order; material modes are version-5 only.
+        // Layer elements carry normals, groups and UVs; the polygons keep no group of their own.
         {"mesh6.qov",
-         "points 4 normals 4\npoly 0 1 2 group 4\npoly 2 3 0 group 5\n"
-         "uv mode 2 0,0 1,0 1,1 0,1 idx 0 1 2 3 groups 2\nmaterial 0 texture 0\n"},
+         "points 4 normals 4\npoly 0 1 2 group -1\npoly 2 3 0 group -1\n"
+         "uv mode 2 0,0 1,0 1,1 0,1 idx 0 1 2 3 2 0 groups 2\nmaterial 0 texture 0\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -118,6 +119,172 @@ TEST(KQovReaderQovGeometry, LayerElementNames) {
     }
     EXPECT_EQ(KQovReaderQov::FindNameInList("b", {KString("a"), KString("b")}), 1);
     EXPECT_EQ(KQovReaderQov::FindNameInList("c", {KString("a")}), -1);
+}
+
+}  // namespace
+
+namespace {
+
+std::string DumpSurfaces(KQovObjectManager& manager) {
+    std::string s;
+    for (const char* name : {"Quad", "Twin", "Surface", "Panel"})
+        if (KQovNode* node = manager.FindNode(name)) s += geotest::Geometry(node);
+    return s;
+}
+
+TEST(KQovReaderQovGeometry, GoldenSurfacesOfBothLayouts) {
+    const struct {
+        const char* file;
+        const char* expected;
+    } cases[] = {
+        // The link's stored transforms are T x L^-1 and A x L^-1; the shape moves points 1
+        // and 3 and their normals; twin materials and textures are one; "closed" is closed.
+        {"geo_scene5.qov",
+         "Model::Quad points 0,0,0,1 1,0,0,1 1,1,0,1 0,1,0,1\n"
+         "  polygons (0,1,2) (2,3,0)\n"
+         "  layer 0: normal 1/0 [0,0,1 0,0,1 0,0,1 0,0,1] () material 3/2 [Material::Red "
+         "Material::Blue] () texture 3/2 [] (0,1) blend 0 alpha 1 uv 1/0 [0,0 1,0 1,1 0,1] ()\n"
+         "  layer 1: texture 3/2 [Texture::Stone] (0,0) blend 1 alpha 1 uv 2/2 [0,0 1,0 1,1 0,1] "
+         "(0,1,2,2,3,0)\n"
+         "  link Model::Bone mode 1 user id=data points 0:0.5 2:0.25 t 11,2,3 link t 10,0,0 "
+         "associate Model::Bone t 10,5,0 parent 1\n"
+         "  shape Smile points 0,0,0 1,0,1 1,1,0 0,1,2\n"
+         "  layer 0: normal 1/0 [0,0,1 1,0,1 0,0,1 0,1,1] ()\n"
+         "Model::Twin points 0,0,0,1 1,0,0,1 1,1,0,1\n"
+         "  polygons (0,1,2)\n"
+         "  layer 0: material 0/0 [Material::Red] () texture 0/2 [Texture::Wood] (0) blend 0 "
+         "alpha 1\n"
+         "Model::Surface points 0,0,0,1 1,0,0,1 0,1,0,2e-05 1,1,1,2\n"
+         "  nurb order 2,2 count 2,2 form 1,2 step 8,8 display 4 multiplicity 1,1\n"
+         "Model::Panel points 0,0,0,1 1,0,0,1 0,1,0,1 1,1,5,1\n"
+         "  patch type 4,4 count 2,2 step 3,4 closed 10 capped 0110\n"},
+        // Texture elements without ids are not numbered; alphas are limited to 0..1; indexes
+        // of a direct element are not read; "TypedIndex" past its list places nothing.
+        {"geo_scene6.qov",
+         "Model::Quad points 0,0,0,1 1,0,0,1 1,1,0,1 0,1,0,1\n"
+         "  polygons (0,1,2) (2,3,0)\n"
+         "  layer 0: normal 2/0 [0,0,1 0,0,1 0,0,1 0,0,1 0,0,1 0,0,1] () material 3/2 [] (0,1) "
+         "texture 3/2 [] (0,0) blend 1 alpha 1 group 3/1 [] (4,5) uv 2/2 [0,0 1,0 1,1 0,1] "
+         "(0,1,2,2,3,0) color 2/2 [1,0,0,1 0,1,0,0.5] (0,1,1,1,0,0)\n"
+         "  layer 1: texture 4/2 [] (1) blend 4 alpha 0 uv 1/0 [0,0 1,0 1,1 0,1] () color 1/0 "
+         "[0,0,1,1] ()\n"
+         "  shape Frown points 0,0,0 1,0,0 1,1,-1 0,1,0\n"
+         "  layer 0: normal 1/0 [0,0,1 0,0,1 0,1,1 0,0,1 0,0,1 0,0,1] ()\n"
+         "Model::Surface points 0,0,0,1 1,0,0,1\n"
+         "  nurb order 2,2 count 2,1 form 0,1 step 0,0 display 4 multiplicity 1,1\n"
+         "  layer 0: uv 1/0 [0,0 1,1] ()\n"
+         "Model::Panel points 0,0,0,1 1,0,0,1\n"
+         "  patch type 3,2 count 1,2 step 0,0 closed 00 capped 0000\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Read read(Golden(c.file));
+        EXPECT_TRUE(read.ok);
+        EXPECT_EQ(DumpSurfaces(read.manager), c.expected);
+    }
+}
+
+// Problems inside one surface are reported through the field file; the read goes on.
+TEST(KQovReaderQovGeometry, SurfaceProblemsAreReported) {
+    const char* const kPoints = "Control point definition error (wrong number of data).";
+    const struct {
+        const char* from;
+        const char* to;
+        int error;
+        const char* message;
+        const char* expected;  // a part of the dump
+    } cases[] = {
+        // 4 x 4 wants 64 values: the points stay as "Dimensions" set them up.
+        {"Dimensions: 2,2\n    Points: 0,0,0,1,1,0,0,1,0,1,0,0.00002,1,1,1,2\n    MultiplicityU: "
+         "1,1\n    MultiplicityV: 2,2",
+         "Dimensions: 4,4\n    Points: "
+         "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+         "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0",
+         KQovFieldFile::eCountError, kPoints,
+         "Model::Surface points 0,0,0,0 0,0,0,0 0,0,0,0 0,0,0,0 0,0,0,0 0,0,0,0"},
+        {"0,1,0,0.00002", "0,1,0,0.00001", KQovFieldFile::eInvalidData,
+         "Weight of control point must be greater than 0 (invalid data).", "0,1,0,1e-05"},
+        {"\"closed\", \"Open\"", "\"Round\", \"Open\"", KQovFieldFile::eInvalidData,
+         "Type of nurb unknown (invalid data).", "form 0,2"},
+        {"MultiplicityU: 1,1", "MultiplicityU: 1", KQovFieldFile::eCountError,
+         "Multiplicity U definition error (wrong number of data).", "multiplicity 1,1\n"},
+        {"MultiplicityV: 2,2", "MultiplicityV: 2,2,2", KQovFieldFile::eCountError,
+         "Multiplicity V definition error (wrong number of data).", "multiplicity 1,1\n"},
+        {"MultiplicityV: 2,2", "KnotVectorU: 1", KQovFieldFile::eCountError,
+         "U knot vector definition error (wrong number of data).", "count 2,2"},
+        // Sizes are computed in 64 bits and refused when negative or past the points given.
+        {"Dimensions: 2,2\n    Points: 0,0,0,1,1,0,0,1,0,1,0,0.00002,1,1,1,2\n    MultiplicityU: "
+         "1,1\n    MultiplicityV: 2,2",
+         "Dimensions: -2,-2\n    Points: 0,0,0,1,1,0,0,1,0,1,0,0.00002,1,1,1,2",
+         KQovFieldFile::eCountError, kPoints, "Model::Surface points\n  nurb order 2,2 count 0,0"},
+        {"Dimensions: 2,2\n    SurfaceDisplay", "Dimensions: 46341,46341\n    SurfaceDisplay",
+         KQovFieldFile::eCountError, kPoints, "Model::Panel points\n  patch type 4,4 count 0,0"},
+        // A patch keeps the points its field gives and w = 1.
+        {"Points: 0,0,0,1,0,0,0,1,0,1,1,5", "Points: 0,0,0,1,0,0", -1, "",
+         "Model::Panel points 0,0,0,1 1,0,0,1 0,0,0,0 0,0,0,0"},
+    };
+    qovtest::TempFolder tmp;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.to);
+        Read read(geotest::Variant(tmp, "geo_scene5.qov", c.from, c.to));
+        EXPECT_TRUE(read.ok);
+        EXPECT_EQ(read.reader.GetFieldFile()->GetLastErrorID(), c.error);
+        if (c.error >= 0) {
+            EXPECT_STREQ(read.reader.GetFieldFile()->GetLastErrorString(), c.message);
+        }
+        const std::string dump = DumpSurfaces(read.manager);
+        EXPECT_NE(dump.find(c.expected), std::string::npos) << dump;
+    }
+}
+
+// Tiny hostile files: each gives a clean error or a skipped item, never a crash.
+TEST(KQovReaderQovGeometry, HostileFilesAreRefusedCleanly) {
+    const struct {
+        const char* file;
+        int error;
+        const char* expected;  // a part of the dump
+    } cases[] = {
+        {"hostile_dimensions.qov", KQovFieldFile::eCountError,
+         "Model::Big points\n  nurb order 4,4 count 0,0"},
+        {"hostile_shape.qov", KQovFieldFile::eInvalidData,
+         "shape Wild points 0,0,0 1,0,1 1,1,0\n  layer 0: normal 1/0 [0,0,1 1,0,1 0,0,1] ()"},
+        {"hostile_polygon.qov", KQovFieldFile::eInvalidData, "polygons (0,1)"},
+        // Layers 99 and 2^31 - 1 are not made; -1 and negative typed indexes place nothing.
+        {"hostile_layer.qov", KQovFieldFile::eInvalidData, "polygons (0,1,2)\n  layer 0:\n  link"},
+        {"hostile_typedindex.qov", KQovFieldFile::eInvalidData,
+         "polygons (0,1,2)\n  layer 0:\n  link"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Read read(Golden(c.file));
+        EXPECT_TRUE(read.ok);
+        EXPECT_EQ(read.reader.GetFieldFile()->GetLastErrorID(), c.error);
+        std::string dump;
+        for (const char* name : {"Big", "Wide", "Quad"})
+            if (KQovNode* node = read.manager.FindNode(name)) dump += geotest::Geometry(node);
+        EXPECT_NE((dump + "  link").find(c.expected), std::string::npos) << dump;
+    }
+}
+
+// Each kind of geometry content is read only with its switch on.
+TEST(KQovReaderQovGeometry, ContentSwitches) {
+    const struct {
+        int off;
+        const char* absent;
+    } cases[] = {
+        {KStreamOptionsQov::eShapes, "  shape Smile"},
+        {KStreamOptionsQov::eDeformers, "  link Model::Bone"},
+        {KStreamOptionsQov::eMaterials, "Material::Red"},
+        {KStreamOptionsQov::eTexturesAndMedia, "Texture::Stone"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.absent);
+        KQovObjectManager on, off;
+        EXPECT_TRUE(geotest::ReadWithout(on, Golden("geo_scene5.qov"), {}));
+        EXPECT_TRUE(geotest::ReadWithout(off, Golden("geo_scene5.qov"), {c.off}));
+        EXPECT_NE(DumpSurfaces(on).find(c.absent), std::string::npos);
+        EXPECT_EQ(DumpSurfaces(off).find(c.absent), std::string::npos);
+    }
 }
 
 }  // namespace

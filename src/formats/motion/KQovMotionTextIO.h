@@ -1,0 +1,163 @@
+#pragma once
+// Reader and writer bases of the marker-style text motion formats (one KMotionFile per file),
+// and what their readers and writers share: marker nodes under a ":optical" or ":reference"
+// parent, motion keys, the curve filters, the take, and the marked nodes sampled at a time.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "foundation/KAffineMatrix.h"
+#include "foundation/KString.h"
+#include "foundation/KTime.h"
+#include "io/KQovReader.h"
+#include "io/KQovWriter.h"
+
+class KFCurve;
+class KQovNode;
+class KQovTakeNode;
+class KStreamOptionsMotion;
+
+// Keys a read may make from `values` numbers it read: each number a key, room for up to 64
+// keys per number where a file leaves gaps (unseen markers, short rows), and some to spare
+// for small files. A few lines must not ask for gigabytes of keys.
+constexpr int64_t KMotionMaxKeys(int64_t values) {
+    return 64 * values + (int64_t(1) << 20);
+}
+
+// A node with a marker attribute of the optical type.
+KQovNode* KMotionCreateMarkerNode(KQovObjectManager* manager, const char* name);
+// "<prefix>:optical" when setting 4 is 1, else "<prefix>:reference", with an optical
+// reference attribute; not yet in a scene.
+KQovNode* KMotionCreateMarkerParent(KQovObjectManager* manager, const char* prefix,
+                                    const KStreamOptionsMotion& options);
+// The node's take of that name, added and made current, and its translation, rotation and
+// scaling curves, X, Y and Z each.
+KQovTakeNode* KMotionAddTake(KQovNode* node, const KString& take, KFCurve* curves[3][3]);
+// A cubic key, or a constant one for occlusion; tangent mode 0x100, default weights.
+void KMotionSetKey(KFCurve* curve, int index, KTime time, double value, bool constant = false);
+// Up to three curves of one channel: the global rotation filter over the three when
+// `rotation`, then the constant key reducer when it is on. Nothing when one is missing.
+void KMotionFilterCurves(KFCurve* const* curves, int count, bool rotation);
+// A take of the options' start and frame count, made current; the options' time mode becomes
+// the scene's when it is not 0 and `timeMode` asks for it.
+void KMotionStoreTake(KQovScene* scene, const KString& take, const KStreamOptionsMotion& options,
+                      bool timeMode);
+
+template <class File>
+class KQovMotionTextReader : public KQovReader {
+public:
+    using KQovReader::KQovReader;
+
+    bool FileOpen(const char* fileName) override {
+        if (mFile) FileClose();
+        mFile = std::make_unique<File>();
+        if (!fileName || mFile->Open(fileName, "r") != 0) {
+            FileClose();
+            return Fail(eFileNotOpened);
+        }
+        mFileName = fileName;
+        return true;
+    }
+    bool FileClose() override {
+        if (!mFile) return Fail(eFileNotOpened);
+        mFile.reset();
+        mFileName = "";
+        Reset();
+        return true;
+    }
+    bool IsFileOpen() override { return mFile != nullptr; }
+
+protected:
+    // What the reader derived from the file is forgotten.
+    virtual void Reset() {}
+    bool Fail(int error) {
+        mError.SetError(error);
+        return false;
+    }
+    // The options when a file is open and they are motion options, else null with the error.
+    KStreamOptionsMotion* CheckRead(KQovScene* scene, KStreamOptions* options);
+
+    std::unique_ptr<File> mFile;
+    KString mFileName;
+};
+
+// Marked nodes below the export top node, each sampled as a global matrix relative to it.
+class KMotionMarkerSampler {
+public:
+    // The top node (the single child of the root unless setting 13 is 1, else the root) and
+    // the marked nodes below it without an optical reference, depth first.
+    void Collect(KQovScene* scene, KQovNode* singleChildRoot, const KStreamOptionsMotion& options);
+    // Every marker's global matrix at `time` with the top node held at identity.
+    void Evaluate(KTime time);
+    size_t GetCount() const { return mNodes.size(); }
+    KQovNode* GetNode(size_t k) const { return mNodes[k]; }
+    KAffineMatrix GetMatrix(size_t k) const;
+
+private:
+    KQovNode* mTop = nullptr;
+    std::vector<KQovNode*> mNodes;
+};
+
+template <class File>
+class KQovMotionTextWriter : public KQovWriter {
+public:
+    using KQovWriter::KQovWriter;
+
+    bool FileCreate(const char* fileName) override {
+        mFile.reset();
+        auto file = std::make_unique<File>();
+        if (!fileName || file->Open(fileName, "w") != 0) {
+            // Nothing is kept that later writes could go to.
+            KString text =
+                KString("Cannot open file \"") + (fileName ? fileName : "") + "\" for writing.";
+            return Fail(eFileNotOpened, text.Buffer());
+        }
+        mFile = std::move(file);
+        return true;
+    }
+    bool FileClose() override {
+        if (!mFile) return Fail(eFileNotOpened);
+        const bool ok = mFile->Close() == 0;
+        mFile.reset();
+        return ok || Fail(eOutOfDiskSpace);
+    }
+    bool IsFileOpen() override { return mFile != nullptr; }
+
+protected:
+    bool Fail(int error, const char* text = nullptr) {
+        if (text)
+            mError.SetErrorWithText(error, text);
+        else
+            mError.SetError(error);
+        return false;
+    }
+    // The options when a file is open and they are motion options, else null with the error.
+    KStreamOptionsMotion* CheckWrite(KQovScene* scene, KStreamOptions* options);
+    // True when every line reached the file; a refused write is error 3, never success.
+    bool Finish(bool written) { return (mFile->Flush() && written) || Fail(eOutOfDiskSpace); }
+
+    std::unique_ptr<File> mFile;
+    KMotionMarkerSampler mMarkers;
+};
+
+// Shared by both bases; the options are motion options or null.
+KStreamOptionsMotion* KMotionAsOptions(KQovScene* scene, KStreamOptions* options);
+
+template <class File>
+KStreamOptionsMotion* KQovMotionTextReader<File>::CheckRead(KQovScene* scene,
+                                                            KStreamOptions* options) {
+    if (!mFile) return Fail(eFileNotOpened), nullptr;
+    KStreamOptionsMotion* motion = KMotionAsOptions(scene, options);
+    if (!motion) Fail(eStreamOptionsNotSet);
+    return motion;
+}
+
+template <class File>
+KStreamOptionsMotion* KQovMotionTextWriter<File>::CheckWrite(KQovScene* scene,
+                                                             KStreamOptions* options) {
+    if (!mFile) return Fail(eFileNotOpened), nullptr;
+    KStreamOptionsMotion* motion = KMotionAsOptions(scene, options);
+    if (!motion) Fail(eStreamOptionsNotSet);
+    return motion;
+}

@@ -1,0 +1,92 @@
+#include "formats/motion/vpm/KQovReaderVpm.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "animation/KFCurve.h"
+#include "foundation/KPath.h"
+#include "io/KStreamOptionsMotion.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+KQovReaderVpm::KQovReaderVpm(KQovObjectManager* manager) : KQovMotionTextReader(manager) {}
+
+KStreamOptions* KQovReaderVpm::GetReadOptions(bool) {
+    if (!mFile) return Fail(eFileNotOpened), nullptr;
+    KString name;
+    int frames = 0;
+    double frameTime = 0.0;
+    if (!mFile->ReadHeader(name, frames, frameTime, true)) return Fail(eFileCorrupted), nullptr;
+    KStreamOptionsMotion* options = KStreamOptionsMotion::Create();
+    options->SetStartTime(KTime());
+    options->SetFrameCount(frames);
+    options->SetFrameRate(0, 1.0 / frameTime);
+    options->SetSetting(4, 0);
+    return options;
+}
+
+bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
+    KStreamOptionsMotion* options = CheckRead(scene, base);
+    if (!options) return false;
+    KQovNode* parent = KMotionCreateMarkerParent(mManager, "VPM", *options);
+    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    if (!ReadSegment(parent, take, *options, true)) {
+        mManager->DestroyNode(parent, true);
+        return Fail(eFileCorrupted);
+    }
+    bool more = true;
+    while (more) more = ReadSegment(parent, take, *options, false);
+    KString message =
+        KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
+    if (!CheckDuplicateNames(parent, message)) {
+        options->Message("Error", message.Buffer(), "Ok");
+        // Refused nodes go with their parent: nothing is left unattached.
+        mManager->DestroyNode(parent, true);
+        return Fail(eFileCorrupted);
+    }
+    scene->GetRootNode()->AddChild(parent);
+    KMotionStoreTake(scene, take, *options, false);
+    return true;
+}
+
+bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
+                                KStreamOptionsMotion& options, bool rewind) {
+    KString name;
+    int declared = 0;
+    double frameTime = 0.0;
+    if (!mFile->ReadHeader(name, declared, frameTime, rewind) || !mFile->SkipColumnLines())
+        return false;
+    const int frames = std::min(options.GetFrameCount(), declared);
+    // The lines are read before any key is made, so the header's count is never an allocation.
+    struct Frame {
+        KVector4 values[3];
+    };
+    std::vector<Frame> lines;
+    for (int f = 0; f < frames; ++f) {
+        if (f % 64 == 0) options.Progress(0, "Reading VPM nodes", float(f * 100.0 / frames));
+        Frame line;
+        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2])) return false;
+        lines.push_back(line);
+    }
+    KQovNode* node = KMotionCreateMarkerNode(mManager, name.Buffer());
+    KFCurve* curves[3][3];
+    KMotionAddTake(node, take, curves);
+    const KTime start = options.GetStartTime(), period = options.GetFramePeriod();
+    for (int g = 0; g < 3; ++g) {
+        for (int a = 0; a < 3; ++a) {
+            KFCurve* curve = curves[g][a];
+            if (!curve) continue;
+            curve->PrepareKeys(frames);
+            for (int f = 0; f < frames; ++f)
+                KMotionSetKey(curve, f, start + period * int64_t(f), lines[size_t(f)].values[g][a]);
+            curve->CommitKeys(frames);
+        }
+        KMotionFilterCurves(curves[g], 3, g == 1);
+    }
+    parent->AddChild(node);
+    // The block's lines beyond the frames asked for.
+    for (int f = frames; f < declared; ++f)
+        if (!mFile->ReadLine()) break;
+    return true;
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Reads segment animation blocks into a scene: one marker node per block, named after its
+// segment, under "VPM:optical" or "VPM:reference", keyed per frame with translation,
+// rotation and scaling. A block that fails after the first ends the reading, keeping the
+// blocks before it.
+
+#include "formats/motion/KQovMotionTextIO.h"
+#include "formats/motion/vpm/KMotionFileVpm.h"
+
+class KQovReaderVpm : public KQovMotionTextReader<KMotionFileVpm> {
+public:
+    explicit KQovReaderVpm(KQovObjectManager* manager);
+
+    // The first block's frame count and rate, start 0.
+    KStreamOptions* GetReadOptions(bool allowScan) override;
+    bool Read(KQovScene* scene, KStreamOptions* options) override;
+
+private:
+    // One block into a node under `parent`; false, with nothing added, when it fails.
+    bool ReadSegment(KQovNode* parent, const KString& take, KStreamOptionsMotion& options,
+                     bool rewind);
+};

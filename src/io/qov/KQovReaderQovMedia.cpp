@@ -1,0 +1,174 @@
+// Media of the QOV reader: video clips, the version-5 "Media" section, the file names that
+// textures, camera backgrounds and gobos get from the clips they name, and embedded media,
+// which is extracted into the media folder and turned back into its original format.
+// Names from a file never choose a folder: only their last component is used.
+
+#include <algorithm>
+
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovTexture.h"
+#include "attributes/images/KImage.h"
+#include "attributes/images/KImageConverterRegistry.h"
+#include "attributes/images/KTiffImage.h"
+#include "foundation/KFileStream.h"
+#include "foundation/KPath.h"
+#include "io/qov/KQovReaderQov.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovVideo.h"
+
+namespace {
+
+// Names stored by a Windows host use '\'.
+KString ForwardSlashes(const char* path) {
+    KString out(path ? path : "");
+    for (int i = 0; i < out.GetLen(); ++i)
+        if (out[i] == '\\') out[i] = '/';
+    return out;
+}
+
+// The last component of a stored name; empty when it names no file.
+KString BaseName(const char* path) {
+    const KString name = KExtractFileName(ForwardSlashes(path).Buffer(), true);
+    return name == "." || name == ".." ? KString("") : name;
+}
+
+}  // namespace
+
+KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char* originalName) {
+    KImage image;
+    image.SetFileName(originalName);
+    image.SetKeepOriginal(false);
+    // Content that is no readable TIFF stays as extracted.
+    if (!ReadTiffImage(extracted.Buffer(), image, false)) return extracted;
+    const KString folder = KExtractDirectory(extracted.Buffer());
+    KString base = BaseName(originalName);
+    if (base.IsEmpty()) base = KExtractFileName(extracted.Buffer(), true);
+    // The original format, in the media folder under its base name.
+    const KString target = KJoinFolder(folder.Buffer(), base.Buffer());
+    bool converted = false;
+    for (KImageConverterRegistry* registry : mManager->GetImageConverterRegistries())
+        if (registry && registry->Convert(KImageConverterRegistry::eWriteFile, target.Buffer(), image)) {
+            converted = true;
+            break;
+        }
+    KString result = target;
+    if (!converted) {
+        // No converter took it: a TIFF copy beside the extracted file stands in.
+        result = KChangeFileExtension(extracted.Buffer(), ".tif");
+        if (result != extracted && !WriteTiffImage(result.Buffer(), true, image)) return extracted;
+    }
+    // The extracted file goes only once its replacement exists.
+    if (result != extracted && KFileExists(result.Buffer())) KRemoveFile(extracted.Buffer());
+    return result;
+}
+
+bool KQovReaderQov::ReadVideo(KQovVideo* video) {
+    if (mFile->IsVersion5Layout()) return true;
+    ReadPropertyBlock(video);
+    WrapUserProperties(video);
+    video->SetUseMipMap(ReadInt("UseMipMap", 0) != 0);
+    if (ReadInt("Version", 0) > 100) {
+        video->SetOriginalFormat(ReadInt("OriginalFormat", 0) != 0);
+        video->SetOriginalFileName(mFile->FieldReadC("OriginalFilename", ""));
+    }
+    // The property block sets the file name; a "Filename" field only stands in when it did not.
+    KString fileName = video->GetFileName();
+    if (fileName.IsEmpty()) fileName = mFile->FieldReadC("Filename", "");
+    KString relative = mFile->FieldReadC("RelativeFilename", "");
+    if (mFile->FieldReadBegin("Content")) {
+        KString path;
+        bool extracted = false;
+        if (mFile->ExtractMedia(path, BaseName(fileName.Buffer()).Buffer(), "", extracted) &&
+            extracted) {
+            if (!video->GetOriginalFormat())
+                path = ConvertEmbeddedImage(path, video->GetOriginalFileName());
+            fileName = path;
+            relative = mFile->GetRelativeMediaPath(path.Buffer());
+        }
+        mFile->FieldReadEnd();
+    }
+    video->SetFileName(fileName.Buffer());
+    video->SetRelativeFileName(relative.Buffer());
+    return !fileName.IsEmpty();
+}
+
+KString KQovReaderQov::ResolveMediaPath(const char* fileName, const char* relativeName) {
+    const KString f = ForwardSlashes(fileName), r = ForwardSlashes(relativeName);
+    const KString a = f.IsEmpty() ? f : mFile->GetAbsoluteMediaPath(f.Buffer());
+    const KString b = r.IsEmpty() ? r : mFile->GetAbsoluteMediaPath(r.Buffer());
+    if (!a.IsEmpty() && KFileExists(a.Buffer())) return a;
+    if (!b.IsEmpty() && KFileExists(b.Buffer())) return b;
+    if (!f.IsEmpty()) return a;
+    return b;
+}
+
+KString KQovReaderQov::ReadMediaFileName(const char* folder) {
+    bool keepOriginal = true;
+    KString originalName;
+    if (ReadInt("Version", 100) > 100) {
+        keepOriginal = ReadInt("OriginalFormat", 1) != 0;
+        originalName = mFile->FieldReadC("OriginalFilename", "");
+    }
+    const KString fileName = mFile->FieldReadC("Filename", "");
+    const KString relative = mFile->FieldReadC("RelativeFilename", "");
+    if (!mFile->FieldReadBegin("Content")) return ResolveMediaPath(fileName.Buffer(), relative.Buffer());
+    KString path;
+    bool extracted = false;
+    const KString base = BaseName(fileName.Buffer());
+    const bool ok = mFile->ExtractMedia(path, base.Buffer(), folder, extracted);
+    mFile->FieldReadEnd();
+    if (!ok || !extracted) return ResolveMediaPath(fileName.Buffer(), relative.Buffer());
+    return keepOriginal ? path : ConvertEmbeddedImage(path, originalName.Buffer());
+}
+
+bool KQovReaderQov::ReadMediaAndResolveNames(KQovScene* scene, const char* folder) {
+    (void)scene;
+    std::vector<KString> clips, files;
+    if (mFile->IsVersion5Layout() && OpenBlock("Media")) {
+        if (OpenBlock("Video")) {
+            while (mFile->FieldReadBegin("Video")) {
+                const KString clip = mFile->FieldReadC();
+                if (!clip.IsEmpty() && FindNameInList(clip.Buffer(), clips) < 0 &&
+                    mFile->FieldReadBlockBegin()) {
+                    if (KString(mFile->FieldReadC("Type", "")) == "Clip") {
+                        const KString file = ReadMediaFileName(folder);
+                        if (!file.IsEmpty()) {
+                            clips.push_back(clip);
+                            files.push_back(file);
+                        }
+                    }
+                    mFile->FieldReadBlockEnd();
+                }
+                mFile->FieldReadEnd();
+            }
+            CloseBlock();
+        }
+        CloseBlock();
+    }
+    if (clips.empty()) return true;
+    auto fileOf = [&](const char* name) {
+        const int32_t at = name ? FindNameInList(name, clips) : -1;
+        return at < 0 ? KString("") : KCleanPath(files[size_t(at)].Buffer());
+    };
+    for (KQovTexture* texture : mReadTextures) {
+        const KString file = fileOf(texture->GetMediaName());
+        if (file.IsEmpty()) continue;
+        texture->SetFileName(file.Buffer());
+        if (KString(texture->GetRelativeFileName()).IsEmpty())
+            texture->SetRelativeFileName(mFile->GetRelativeMediaPath(file.Buffer()).Buffer());
+    }
+    for (int n = 0; n < mNodes.GetCount(); ++n) {
+        auto* node = static_cast<KQovNode*>(mNodes.GetAt(n));
+        if (KQovCamera* camera = node->GetCamera()) {
+            const KString file = fileOf(camera->GetBackgroundMediaName());
+            if (!file.IsEmpty()) camera->SetBackgroundTextureName(file.Buffer());
+        }
+        if (KQovLight* light = node->GetLight()) {
+            const KString file = fileOf(light->GetGoboFileName());
+            if (!file.IsEmpty()) light->SetGoboFileName(file.Buffer());
+        }
+    }
+    return true;
+}

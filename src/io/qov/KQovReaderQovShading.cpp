@@ -1,0 +1,282 @@
+// Materials and textures of the QOV reader (both layouts), the shading objects of the version-6
+// "Objects" section, and the merge of twin textures and materials once a scene is read.
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "attributes/KQovGeometry.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovTexture.h"
+#include "io/qov/KQovReaderQov.h"
+#include "scene/KQovDeformer.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovVideo.h"
+
+namespace {
+
+double Clamp01(double value) { return value > 0.0 ? std::min(value, 1.0) : 0.0; }
+
+// Shading models are kept in lower case.
+KString Lower(const char* text) { return KString(text ? text : "").Lower(); }
+
+}  // namespace
+
+bool KQovReaderQov::ReadShadingObject(KQovScene* scene, const char* type, const char* subType,
+                                      const char* name) {
+    KQovObject* object = nullptr;
+    if (std::strcmp(type, "Material") == 0) {
+        KQovMaterial* material = mManager->CreateMaterial(name);
+        if (material) {
+            ReadMaterial(material);
+            mReadMaterials.push_back(material);
+        }
+        object = material;
+    } else if (std::strcmp(type, "Texture") == 0) {
+        KQovTexture* texture = mManager->CreateTexture(name);
+        if (texture) {
+            ReadTexture(texture);
+            mReadTextures.push_back(texture);
+        }
+        object = texture;
+    } else if (std::strcmp(type, "Video") == 0) {
+        KQovVideo* video = mManager->CreateVideo(name);
+        if (video) ReadVideo(video);
+        object = video;
+    } else if (std::strcmp(type, "Deformer") == 0) {
+        if (std::strcmp(subType, "Skin") != 0 && std::strcmp(subType, "Cluster") != 0) return true;
+        KQovDeformer* deformer = mManager->CreateDeformer(name, subType);
+        if (deformer) {
+            ReadDeformerContent(deformer);
+            scene->GetEntityContainer()->AddDeformer(deformer);
+        }
+        object = deformer;
+    } else {
+        return false;
+    }
+    if (object) mFile->RegisterObject(object->GetName(), object->GetPropertyHandler());
+    return true;
+}
+
+bool KQovReaderQov::ReadMaterial(KQovMaterial* material) {
+    if (!mFile->IsVersion5Layout()) {
+        ReadInt("Version", 100);
+        material->SetShadingModel(Lower(mFile->FieldReadC("ShadingModel", "phong")).Buffer());
+        material->SetMultiLayer(ReadInt("MultiLayer", 0) != 0);
+        ReadPropertyBlock(material);
+        WrapUserProperties(material);
+        return true;
+    }
+    material->SetName(mFile->FieldReadC());
+    if (!mFile->FieldReadBlockBegin()) return true;
+    material->SetShadingModel(Lower(mFile->FieldReadC("ShadingModel", "phong")).Buffer());
+    double rgb[3];
+    if (ReadDoubles("Ambient", rgb, 3)) material->SetDefaultAmbient(KColor(rgb[0], rgb[1], rgb[2]));
+    if (ReadDoubles("Diffuse", rgb, 3)) material->SetDefaultDiffuse(KColor(rgb[0], rgb[1], rgb[2]));
+    if (ReadDoubles("Specular", rgb, 3))
+        material->SetDefaultSpecular(KColor(rgb[0], rgb[1], rgb[2]));
+    if (ReadDoubles("Emissive", rgb, 3))
+        material->SetDefaultEmissive(KColor(rgb[0], rgb[1], rgb[2]));
+    // Older files kept shininess on a 0 to 128 scale, later ones in hundredths.
+    const double scale = mFile->GetFileVersion() < 3000 ? 1.0 / 128.0 : 0.01;
+    if (ReadDoubles("Shininess", rgb, 1)) material->SetDefaultShininess(rgb[0] * scale);
+    if (ReadDoubles("Reflectivity", rgb, 1)) material->SetDefaultReflectivity(rgb[0]);
+    if (ReadDoubles("Alpha", rgb, 1)) material->SetDefaultOpacity(rgb[0]);
+    mFile->FieldReadBlockEnd();
+    return true;
+}
+
+// "ModelUVTranslation", "ModelUVScaling", "Texture_Alpha_Source" and "Cropping", which both
+// layouts share.
+void KQovReaderQov::ReadTexturePlacement(KQovTexture* texture) {
+    double uv[2];
+    if (ReadDoubles("ModelUVTranslation", uv, 2)) texture->SetUVTranslation(KVector2(uv[0], uv[1]));
+    if (ReadDoubles("ModelUVScaling", uv, 2)) texture->SetUVScaling(KVector2(uv[0], uv[1]));
+    static const char* const kAlphaSources[] = {"None", "RGB_Intensity", "Alpha_Black", nullptr};
+    texture->SetAlphaSource(KQovIndexIn(mFile->FieldReadC("Texture_Alpha_Source", ""), kAlphaSources, 0));
+    int32_t c[4];
+    // Read back in the order the writers write c0 to c3 (SetCropping takes c0, c2, c1, c3).
+    if (ReadInts("Cropping", c, 4)) texture->SetCropping(c[0], c[2], c[1], c[3]);
+}
+
+bool KQovReaderQov::ReadTexture(KQovTexture* texture) {
+    if (!mFile->IsVersion5Layout()) {
+        const KString name = mFile->FieldReadC("TextureName", "");
+        if (!name.IsEmpty()) texture->SetName(name.Buffer());
+        texture->SetFileName(mFile->FieldReadC("FileName", ""));
+        texture->SetRelativeFileName(mFile->FieldReadC("RelativeFilename", ""));
+        texture->SetMediaName(mFile->FieldReadC("Media", ""));
+        ReadPropertyBlock(texture);
+        WrapUserProperties(texture);
+        ReadTexturePlacement(texture);
+        return true;
+    }
+    texture->SetName(mFile->FieldReadC());
+    if (!mFile->FieldReadBlockBegin()) return true;
+    texture->SetMediaName(mFile->FieldReadC("Media", ""));
+    double v[3];
+    if (ReadDoubles("Translation", v, 3)) texture->SetDefaultTranslation(KVector4(v[0], v[1], v[2]));
+    if (ReadDoubles("Rotation", v, 3)) texture->SetDefaultRotation(KVector4(v[0], v[1], v[2]));
+    if (ReadDoubles("Scaling", v, 3)) texture->SetDefaultScale(KVector4(v[0], v[1], v[2]));
+    if (ReadDoubles("TextureAlpha", v, 1)) texture->SetDefaultAlpha(Clamp01(v[0]));
+    ReadTexturePlacement(texture);
+    static const char* const kMappings[] = {"None", "Planar", "Spherical", "Cylindrical", "Box",
+                                            "Face", "UV",     "Environment", nullptr};
+    texture->SetMappingType(KQovIndexIn(mFile->FieldReadC("Texture_Mapping_Type", ""), kMappings, 0));
+    static const char* const kNormals[] = {"X", "Y", "Z", nullptr};
+    texture->SetPlanarMappingNormal(
+        KQovIndexIn(mFile->FieldReadC("Texture_Planar_Mapping_Normal", ""), kNormals, 0));
+    if (mFile->FieldReadBegin("SwapUV")) {
+        texture->SetSwapUV(mFile->FieldReadI() != 0);
+        mFile->FieldReadEnd();
+    }
+    texture->SetMaterialUse(ReadInt("MaterialMode", 0));
+    static const char* const kUses[] = {"Standard",   "ShadowMap",          "LightMap",
+                                        "SphericalReflexionMap", "SphereReflexionMap",
+                                        "BumpNormalMap", nullptr};
+    texture->SetTextureUse(KQovIndexIn(mFile->FieldReadC("TextureUse", ""), kUses, 0));
+    const int32_t wrapU = ReadInt("WrapU", 0);
+    texture->SetWrapMode(wrapU, ReadInt("WrapV", 0));
+    texture->SetBlendMode(ReadInt("BlendMode", 0));
+    mFile->FieldReadBlockEnd();
+    return true;
+}
+
+bool KQovReaderQov::ReadModelMaterials(KQovGeometry* geometry) {
+    if (!Switch(KStreamOptionsQov::eMaterials)) return true;
+    while (mFile->FieldReadBegin("Material")) {
+        if (KQovMaterial* material = mManager->CreateMaterial("")) {
+            ReadMaterial(material);
+            geometry->AddMaterial(material, 0);
+            mReadMaterials.push_back(material);
+            mFile->RegisterObject(material->GetName(), material->GetPropertyHandler());
+        }
+        mFile->FieldReadEnd();
+    }
+    return true;
+}
+
+bool KQovReaderQov::ReadModelTextures(KQovGeometry* geometry) {
+    (void)geometry;
+    if (!Switch(KStreamOptionsQov::eTexturesAndMedia)) return true;
+    while (mFile->FieldReadBegin("Texture")) {
+        if (KQovTexture* texture = mManager->CreateTexture("")) {
+            ReadTexture(texture);
+            mModelTextures.push_back(texture);
+            mReadTextures.push_back(texture);
+            mFile->RegisterObject(texture->GetName(), texture->GetPropertyHandler());
+        }
+        mFile->FieldReadEnd();
+    }
+    return true;
+}
+
+namespace {
+
+// Removes from `list` every later object equal to an earlier one; the pairs (removed, kept).
+template <class T>
+std::vector<std::pair<T*, T*>> FindTwins(std::vector<T*>& list) {
+    std::vector<std::pair<T*, T*>> pairs;
+    for (size_t i = 0; i < list.size(); ++i)
+        for (size_t j = list.size(); j-- > i + 1;)
+            if (list[j]->IsEqual(*list[i])) {
+                pairs.emplace_back(list[j], list[i]);
+                list.erase(list.begin() + long(j));
+            }
+    return pairs;
+}
+
+template <class T>
+T* KeptTwin(const std::vector<std::pair<T*, T*>>& pairs, T* object) {
+    for (const auto& pair : pairs)
+        if (pair.first == object) return pair.second;
+    return nullptr;
+}
+
+// The layer element a merge of T rewrites.
+KQovLayerElementTexture* ElementOf(KQovLayer& layer, KQovTexture*) { return layer.GetTextures(); }
+KQovLayerElementMaterial* ElementOf(KQovLayer& layer, KQovMaterial*) { return layer.GetMaterials(); }
+
+void Forget(KQovEntityContainer& scene, KQovTexture* texture) {
+    while (!scene.RemoveTexture(texture) &&
+           scene.GetError().GetErrorCode() == KQovEntityContainer::eTextureInUse) {
+    }
+}
+void Forget(KQovEntityContainer& scene, KQovMaterial* material) {
+    while (!scene.RemoveMaterial(material) &&
+           scene.GetError().GetErrorCode() == KQovEntityContainer::eMaterialInUse) {
+    }
+}
+
+bool Destroy(KQovObjectManager& manager, KQovTexture* texture) { return manager.DestroyTexture(texture); }
+bool Destroy(KQovObjectManager& manager, KQovMaterial* material) {
+    return manager.DestroyMaterial(material);
+}
+
+}  // namespace
+
+// Every entry of the object-name map naming `removed` names `kept` instead, so that nothing
+// read later reaches a destroyed object.
+template <class T>
+void KQovReaderQov::RemapObjectName(T* removed, T* kept) {
+    KStringMap& names = *mFile->GetObjectMap();
+    std::vector<KString> keys;
+    for (int i = names.GetCount(); i-- > 0;) {
+        const char* key = nullptr;
+        if (names.GetAt(i, &key) != removed->GetPropertyHandler()) continue;
+        keys.emplace_back(key);
+        names.RemoveAt(i);
+    }
+    for (const KString& key : keys) names.Add(key.Buffer(), kept->GetPropertyHandler());
+}
+
+template <class T>
+void KQovReaderQov::MergeTwins(KQovScene* scene, std::vector<T*>& list) {
+    const auto pairs = FindTwins(list);
+    if (pairs.empty()) return;
+    for (int n = 0; n < mNodes.GetCount(); ++n) {
+        KQovGeometry* geometry = static_cast<KQovNode*>(mNodes.GetAt(n))->GetGeometry();
+        if (!geometry) continue;
+        // Uses are counted again once the layers point at the kept twins.
+        KQovEntityContainer* counted = geometry->GetScene();
+        geometry->ReleaseScene();
+        for (int l = 0; l < geometry->GetLayerCount(); ++l) {
+            auto* element = ElementOf(*geometry->GetLayer(l), static_cast<T*>(nullptr));
+            if (!element) continue;
+            auto& direct = element->GetDirectArray();
+            for (int i = 0; i < direct.GetCount(); ++i)
+                if (T* kept = KeptTwin(pairs, direct.GetAt(i))) direct.SetAt(i, kept);
+        }
+        geometry->SetScene(counted);
+    }
+    for (const auto& [removed, kept] : pairs) {
+        // Whatever was connected to the twin (a camera background, a node) gets the kept one.
+        KQovPropertyHandler* from = removed->GetPropertyHandler();
+        KQovPropertyHandler* to = kept->GetPropertyHandler();
+        std::vector<KPlug*> users;
+        for (int d = 0; d < from->GetDstCount(); ++d) users.push_back(from->GetDst(d));
+        for (KPlug* user : users)
+            if (user && !user->IsConnectedSrc(to)) user->ConnectSrc(to);
+        Forget(*scene->GetEntityContainer(), removed);
+        RemapObjectName(removed, kept);
+        Destroy(*mManager, removed);
+    }
+}
+
+void KQovReaderQov::MergeDuplicateTextures(KQovScene* scene) { MergeTwins(scene, mReadTextures); }
+
+void KQovReaderQov::MergeDuplicateMaterials(KQovScene* scene) { MergeTwins(scene, mReadMaterials); }
+
+void KQovReaderQov::FinishShading(KQovScene* scene) {
+    if (scene && mFile && !mFile->IsVersion5Layout()) {
+        MergeDuplicateTextures(scene);
+        MergeDuplicateMaterials(scene);
+    }
+    mReadTextures.clear();
+    mReadMaterials.clear();
+    mModelTextures.clear();
+    mPendingLinks.clear();
+}

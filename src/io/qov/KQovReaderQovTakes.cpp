@@ -1,0 +1,354 @@
+// The takes of the QOV reader: each selected take's channel trees for models, generic nodes,
+// textures and materials (from the main file or a take file), with time warps baked in,
+// layers merged and rotations filtered; then the take's alignment in time. Also the tail of
+// the main read: connections, takes and the finishing passes.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveFilterConstantKeyReducer.h"
+#include "animation/KFCurveFilterTimeShiftAndScale.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KFCurveNodeMerge.h"
+#include "animation/KFCurveSettings.h"
+#include "animation/KFCurveTimeWarpTable.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovGeometry.h"
+#include "io/KQovIOHooks.h"
+#include "io/qov/KQovReaderQov.h"
+#include "scene/KQovDeformer.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovTakeNodeContainer.h"
+
+namespace {
+
+const char* const kSwitcherName = "Camera Switcher";
+
+// The first curve of a time-warp tree.
+KFCurve* WarpCurve(const KFCurveNode* warp) {
+    if (!warp) return nullptr;
+    if (warp->GetCurve()) return warp->GetCurve();
+    for (int i = 0; i < warp->GetCount(); ++i)
+        if (KFCurve* curve = WarpCurve(warp->Get(i))) return curve;
+    return nullptr;
+}
+
+// Replaces the channel's keys by samples of it read through the warp: at each frame t of the
+// warp's span the key takes the channel's value at the time the warp gives for t.
+void ResampleThroughWarp(KFCurveNode* channel, KFCurveNode* warp, int64_t maxSamples) {
+    KFCurve* curve = channel->GetCurve();
+    KFCurve* warpCurve = WarpCurve(warp);
+    if (curve && warpCurve && curve->KeyGetCount() > 1 && warpCurve->KeyGetCount() > 1) {
+        const KTime first = warpCurve->KeyGetTime(0);
+        const KTime last = warpCurve->KeyGetTime(warpCurve->KeyGetCount() - 1);
+        const int64_t period = GetDefaultSamplingPeriod().Get();
+        // Keys may lie anywhere in the time range: the span is taken without overflow.
+        const uint64_t span = uint64_t(last.Get()) - uint64_t(first.Get());
+        const uint64_t samples = span / uint64_t(period) + 1;
+        if (samples <= uint64_t(maxSamples)) {
+            KFCurve resampled;
+            resampled.CopyFrom(*curve, false);
+            for (int64_t i = 0; i < int64_t(samples); ++i) {
+                const KTime t(first.Get() + i * period);
+                KTime source;
+                source.SetSecondDouble(warpCurve->Evaluate(t));
+                const float value = float(curve->Evaluate(source));
+                const int index = resampled.KeyAppendFast(t, value);
+                resampled.KeySet(index, t, value, KFCURVE_INTERPOLATION_CUBIC,
+                                 KFCURVE_TANGENT_AUTO);
+            }
+            curve->CopyFrom(resampled, true);
+        }
+    }
+    channel->SetTimeWarp(nullptr);
+}
+
+void ApplyFilters(KFCurveNode* channel) {
+    ApplyRotationFilter(channel, KTIME_MINUS_INFINITE, KTIME_INFINITE);
+    if (GetApplyConstantKeyReducer()) {
+        KFCurveFilterConstantKeyReducer reducer;
+        reducer.Apply(*channel, true);
+    }
+}
+
+KQovTakeNodeContainer* FindByFullName(KQovEntityContainer* entity, bool texture,
+                                      const KString& fullName) {
+    const int count = texture ? entity->GetTextureCount() : entity->GetMaterialCount();
+    for (int i = 0; i < count; ++i) {
+        KQovObject* object = texture ? entity->GetTexture(i) : entity->GetMaterial(i);
+        if (object && fullName == object->GetName())
+            return dynamic_cast<KQovTakeNodeContainer*>(object);
+    }
+    return nullptr;
+}
+
+// The object's take node of that name; null when it has none.
+KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
+    for (int i = 0; i < object->GetTakeNodeCount(); ++i)
+        if (KString(object->GetTakeNodeName(i)) == name) return object->GetTakeNode(i);
+    return nullptr;
+}
+
+// Every animated object the alignment moves: the switcher, the nodes, materials, textures.
+std::vector<KQovTakeNodeContainer*> AlignedObjects(KQovScene* scene) {
+    std::vector<KQovTakeNodeContainer*> objects;
+    if (KQovNode* switcher = scene->GetCameraSwitcherNode()) objects.push_back(switcher);
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    if (!entity) return objects;
+    for (int i = 0; i < entity->GetNodeCount(); ++i)
+        if (entity->GetNode(i) != scene->GetCameraSwitcherNode())
+            objects.push_back(entity->GetNode(i));
+    for (bool texture : {false, true}) {
+        const int count = texture ? entity->GetTextureCount() : entity->GetMaterialCount();
+        for (int i = 0; i < count; ++i) {
+            KQovObject* object = texture ? entity->GetTexture(i) : entity->GetMaterial(i);
+            if (auto* container = dynamic_cast<KQovTakeNodeContainer*>(object))
+                objects.push_back(container);
+        }
+    }
+    return objects;
+}
+
+}  // namespace
+
+void KQovReaderQov::ReadTimeWarps(KQovFieldFile& file, KFCurveTimeWarpTable& warps) {
+    if (!file.FieldReadBegin("TimeWarps")) return;
+    if (file.FieldReadBlockBegin()) {
+        file.FieldReadI("Version", 0);
+        while (file.FieldReadBegin("TW")) {
+            const int id = file.FieldReadI();
+            if (file.FieldReadBlockBegin()) {
+                KFCurveNode* warp = KFCurveNode::Retrieve(file, nullptr, false, true, true);
+                // The table's share keeps the node while a channel or the table holds it.
+                if (warp) warps.Add(id, warp);
+                file.FieldReadBlockEnd();
+            }
+            file.FieldReadEnd();
+        }
+        file.FieldReadBlockEnd();
+    }
+    file.FieldReadEnd();
+}
+
+void KQovReaderQov::ProcessChannelTree(KFCurveNode* channel, KFCurveNode* inheritedWarp) {
+    if (!channel) return;
+    KFCurveNode* warp = channel->GetTimeWarp() ? channel->GetTimeWarp() : inheritedWarp;
+    if (!channel->GetNextLayer()) {
+        bool done = false;
+        if (inheritedWarp) {
+            ResampleThroughWarp(channel, warp, kMaxWarpSamples);
+            done = true;
+        }
+        // A warp this channel passes down is baked into its children: left on the channel
+        // too it would act twice on every evaluation. The channel then counts as resampled,
+        // so that a rotation is filtered as a whole, not axis by axis.
+        KFCurveNode::AddShare(warp);
+        for (int i = 0; i < channel->GetCount(); ++i) ProcessChannelTree(channel->Get(i), warp);
+        if (warp && channel->GetCount() > 0) {
+            channel->SetTimeWarp(nullptr);
+            done = true;
+        }
+        KFCurveNode::ReleaseShare(warp);
+        if (!done) return;
+    } else {
+        KFCurveNode* span = warp ? warp : channel;
+        KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
+        span->GetAnimationInterval(start, stop);
+        // The merge samples through the channel's own warp; an inherited one is lent to it.
+        // Once baked in, the warp leaves the channel, or it would act twice.
+        if (warp && !channel->GetTimeWarp()) channel->SetTimeWarp(warp);
+        MergeLayers(channel, nullptr, 0, KFCURVENODE_MERGE_SUBSTITUTE | KFCURVENODE_MERGE_REMOVE,
+                    start, stop, GetDefaultSamplingPeriod(), nullptr, nullptr, true, nullptr);
+        channel->SetTimeWarp(nullptr);
+    }
+    ApplyFilters(channel);
+}
+
+bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovTakeInfo& take) {
+    KFCurveTimeWarpTable warps;
+    ReadTimeWarps(file, warps);
+    KFCurveTimeWarpTable* outer = GetTimeWarpTable();
+    SetTimeWarpTable(&warps);
+
+    const std::string progress = std::string("Retrieving take ") + take.name.Buffer();
+    const int total = file.FieldReadGetOccurrenceCount("Model") +
+                      file.FieldReadGetOccurrenceCount("Texture") +
+                      file.FieldReadGetOccurrenceCount("Material");
+    int handled = 0;
+    auto report = [&]() {
+        Report(handled == 0 ? progress.c_str() : nullptr,
+               total > 0 ? float(handled) * 100.0f / float(total) : 0.0f);
+        ++handled;
+    };
+    if (KQovThumbnail* thumbnail = ReadThumbnail()) take.thumbnail = thumbnail;
+
+    const bool channelTrees = mOptions->GetSwitch(KStreamOptionsQov::eTakeChannelTrees);
+    const bool old = mFile->IsVersion5Layout();
+    // Adds the take to the object, reads its channels into it, and goes back to the first take.
+    auto readInto = [&](KQovTakeNodeContainer* object, KQovNode* node, bool process) {
+        if (!object) return;
+        if (!object->AddTakeNode(take.name.Buffer()) && !FindTakeNode(object, take.name.Buffer()))
+            return;
+        object->SetCurrentTakeNode(take.name.Buffer());
+        KQovTakeNode* takeNode = object->GetCurrentTakeNode();
+        if (file.FieldReadBlockBegin()) {
+            KFCurveNode* root = takeNode ? takeNode->GetRoot() : nullptr;
+            while (root && KFCurveNode::Retrieve(file, root, false, false, true)) {
+            }
+            if (node && old)
+                if (KQovGeometry* geometry = node->GetGeometry())
+                    geometry->ConvertShapeChannels(takeNode);
+            if (process && channelTrees && root) ProcessChannelTree(root, nullptr);
+            file.FieldReadBlockEnd();
+        }
+        object->SetCurrentTakeNode(0);
+    };
+
+    KQovNode* sceneRoot = scene->GetRootNode();
+    while (file.FieldReadBegin("Model")) {
+        report();
+        const KString name = file.FieldReadC();
+        KQovNode* node = nullptr;
+        if (name == kSwitcherName || name == KString("Model::") + kSwitcherName)
+            node = scene->GetCameraSwitcherNode();
+        else if (sceneRoot)
+            node = sceneRoot->FindChild(KQovStripPrefix(name.Buffer()).Buffer(), true);
+        readInto(node, node, true);
+        file.FieldReadEnd();
+    }
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    while (file.FieldReadBegin("GenericNode")) {
+        const KString name = KMakePrefixedName("GenericNode::", file.FieldReadC());
+        KQovGenericNode* generic = nullptr;
+        for (int i = 0; entity && !generic && i < entity->GetGenericNodeCount(); ++i)
+            if (name == entity->GetGenericNode(i)->GetName()) generic = entity->GetGenericNode(i);
+        readInto(generic, nullptr, false);
+        file.FieldReadEnd();
+    }
+    for (bool texture : {true, false}) {
+        const char* field = texture ? "Texture" : "Material";
+        while (file.FieldReadBegin(field)) {
+            report();
+            const KString name =
+                KMakePrefixedName(texture ? "Texture::" : "Material::", file.FieldReadC());
+            readInto(entity ? FindByFullName(entity, texture, name) : nullptr, nullptr, true);
+            file.FieldReadEnd();
+        }
+    }
+    SetTimeWarpTable(outer);
+    warps.Clear();
+    return true;
+}
+
+bool KQovReaderQov::AlignTakeTime(KQovScene* scene, KQovTakeInfo& take) {
+    scene->SetCurrentTake(take.name.Buffer());
+    KTime offset = take.offset;
+    const std::vector<KQovTakeNodeContainer*> objects = AlignedObjects(scene);
+    if (!take.offsetGiven) {
+        KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
+        bool any = false;
+        for (KQovTakeNodeContainer* object : objects)
+            if (KQovTakeNode* takeNode = FindTakeNode(object, take.name.Buffer()))
+                any = takeNode->GetAnimationInterval(start, stop) || any;
+        // Without any key there is no start to align to: the take stays where it is.
+        offset = any ? take.offset - start : KTime(0);
+    }
+    if (offset.Get() != 0) {
+        KFCurveFilterTimeShiftAndScale shift;
+        shift.SetShift(offset);
+        shift.SetStart(KTIME_MINUS_INFINITE);
+        shift.SetStop(KTIME_INFINITE);
+        // Only the take's own animation moves: an object without the take keeps "Default".
+        for (KQovTakeNodeContainer* object : objects) {
+            KQovTakeNode* takeNode = FindTakeNode(object, take.name.Buffer());
+            if (takeNode && takeNode->GetRoot()) shift.Apply(*takeNode->GetRoot(), true);
+        }
+        take.localTimeSpan.Set(take.localTimeSpan.GetStart() + offset,
+                               take.localTimeSpan.GetStop() + offset);
+    }
+    scene->SetCurrentTake("Default");
+    return true;
+}
+
+bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
+    KQovPropertyFieldFile* file = mFile.get();
+    bool ok = true;
+    if (file->FieldReadBegin("FileName")) {
+        const KString path = file->GetAbsoluteMediaPath(file->FieldReadC());
+        file->FieldReadEnd();
+        std::unique_ptr<KQovPropertyFieldFile> takeFile(KQovPropertyFieldFile::Create());
+        if (takeFile->FieldFileOpenFile(path.Buffer(), false, true, nullptr)) {
+            takeFile->SetVersion5Layout(file->IsVersion5Layout());
+            // The section readers read the take file while it is read.
+            KQovPropertyFieldFile* lent = mLent;
+            mLent = takeFile.get();
+            ok = ReadTakeContent(*takeFile, scene, take);
+            mLent = lent;
+            takeFile->FieldFileClose();
+        } else if (file->GetFileVersion() >= 2000) {
+            ok = ReadTakeContent(*file, scene, take);
+        } else {
+            const int code = takeFile->GetLastErrorID();
+            mError.SetErrorWithText(code == 0 || code == eFileNotOpened ? code : eUnidentifiedError,
+                                    takeFile->GetLastErrorString());
+            return false;
+        }
+    } else {
+        ok = ReadTakeContent(*file, scene, take);
+    }
+    return ok && AlignTakeTime(scene, take);
+}
+
+bool KQovReaderQov::ReadTakes(KQovScene* scene) {
+    bool ok = true;
+    if (!OpenBlock("Takes")) return ok;
+    while (mFile->FieldReadBegin("Take")) {
+        const KString name = mFile->FieldReadC();
+        KQovTakeInfo* record = nullptr;
+        for (int i = 0; !name.IsEmpty() && !record && i < mOptions->GetTakeCount(); ++i)
+            if (mOptions->GetTake(i)->select && mOptions->GetTake(i)->name == name)
+                record = mOptions->GetTake(i);
+        if (record && mFile->FieldReadBlockBegin()) {
+            if (ReadTake(scene, *record))
+                scene->SetTakeInfo(*record);
+            else
+                ok = false;
+            mFile->FieldReadBlockEnd();
+            KQovIOHooks::GetInstance().StepDone();
+        }
+        mFile->FieldReadEnd();
+    }
+    CloseBlock();
+    if (scene->TakeExists(mOptions->currentTakeName.Buffer()))
+        scene->SetCurrentTake(mOptions->currentTakeName.Buffer());
+    return ok;
+}
+
+void KQovReaderQov::ReadConnectionsAndTakes(KQovScene* scene, bool& ok) {
+    const bool old = mFile->IsVersion5Layout();
+    if (!old) ReadConnections();
+    if (mOptions->GetSwitch(KStreamOptionsQov::eAnimation) && mOptions->GetTakeCount() > 0)
+        ok = ReadTakes(scene);
+    if (!ok) return;
+    if (!old) {
+        scene->FillLayerMaterials();
+        scene->FillLayerTextures();
+        // The version-6 merge of duplicate textures and materials belongs here, once the
+        // layer elements hold what the connections gave them.
+        scene->CreateLinksFromDeformers();
+        // The deformers go: their names must no longer lead to them.
+        KQovEntityContainer* entity = scene->GetEntityContainer();
+        for (int i = 0; entity && i < entity->GetDeformerCount(); ++i) {
+            KQovDeformer* deformer = entity->GetDeformer(i);
+            if (mFile->FindObject(deformer->GetName()) == deformer->GetPropertyHandler())
+                mFile->UnregisterObject(deformer->GetName());
+        }
+        scene->DestroyDeformers();
+    }
+    // RenumberSwitcherCameras(scene);
+}

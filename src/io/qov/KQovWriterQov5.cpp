@@ -1,0 +1,230 @@
+// The version-5 writer: the file it creates and closes, the options it obeys and the main
+// write with its fixed order of sections.
+
+#include "io/qov/KQovWriterQov5.h"
+
+#include <functional>
+
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovGeometry.h"
+#include "foundation/KPath.h"
+#include "io/KQovIO.h"
+#include "io/KQovIOHooks.h"
+#include "io/KStreamOptionsMotion.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+// Runs its action when it goes out of scope, whatever way the scope is left.
+class ScopeExit {
+public:
+    explicit ScopeExit(std::function<void()> action) : mAction(std::move(action)) {}
+    ~ScopeExit() {
+        if (mAction) mAction();
+    }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    std::function<void()> mAction;
+};
+
+// Geometry nodes below and including `node`, children before their parent.
+void CollectGeometryNodes(KQovNode* node, std::vector<KQovNode*>& out) {
+    if (!node) return;
+    for (int i = 0; i < node->GetChildCount(); ++i) CollectGeometryNodes(node->GetChild(i), out);
+    if (node->IsGeometry()) out.push_back(node);
+}
+
+}  // namespace
+
+KQovWriterQov5::KQovWriterQov5(KQovObjectManager* manager, KQovIO* owner)
+    : KQovWriter(manager), mOwner(owner) {}
+
+KQovWriterQov5::~KQovWriterQov5() {
+    if (mOwnFile) FileClose();
+}
+
+KStreamOptions* KQovWriterQov5::CreateWriteOptions(int) {
+    return new KStreamOptionsQov;
+}
+
+bool KQovWriterQov5::FileCreate(const char* fileName) {
+    if (!mOwnFile) {
+        mOwnFile.reset(KQovPropertyFieldFile::Create());
+        mOwnFile->SetVersion5Layout(true);
+    }
+    KQovHeaderInfo header;
+    header.fileVersion = kFileVersion;
+    const KString name = KResolvePath(KGetCurrentDirectory().Buffer(), fileName ? fileName : "");
+    const bool binary = mMode == eBinary || mMode == eEncrypted;
+    if (mOwnFile->KQovFieldFile::Create(name.Buffer(), binary, mMode == eEncrypted, &header))
+        return true;
+    const int code = mOwnFile->GetLastErrorID();
+    const int mine = code == KQovFieldFile::eFileCorrupted    ? eFileCorrupted
+                     : code == KQovFieldFile::eFileNotCreated ? eFileNotCreated
+                                                              : eUnidentifiedError;
+    mError.SetErrorWithText(mine, mOwnFile->GetLastErrorString());
+    mOwnFile.reset();
+    return false;
+}
+
+bool KQovWriterQov5::FileClose() {
+    if (!mOwnFile) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
+    const bool closed = mOwnFile->FieldFileClose() && mOwnFile->GetLastErrorID() == -1;
+    if (!closed) {
+        if (mOwnFile->GetLastErrorID() == KQovFieldFile::eFileNotOpened)
+            mError.SetError(eFileNotOpened);
+        else
+            mError.SetErrorWithText(eUnidentifiedError, mOwnFile->GetLastErrorString());
+    }
+    mOwnFile.reset();
+    return closed;
+}
+
+bool KQovWriterQov5::Failed() const {
+    return mFile->GetLastErrorID() != -1;
+}
+
+void KQovWriterQov5::Report(const char* text, float percent) {
+    if (mOwner) mOwner->Report(0, text, nullptr, percent);
+}
+
+void KQovWriterQov5::Progress() {
+    Report(nullptr, mTotal > 0 ? float(mCounter) * 100.0f / float(mTotal) : 0.0f);
+    ++mCounter;
+}
+
+bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovPropertyFieldFile* file) {
+    KStreamOptionsQov local;
+    mOptions = nullptr;
+    KQovIOHooks& hooks = KQovIOHooks::GetInstance();
+    hooks.BeginReadWrite();
+    ScopeExit endHooks([&hooks] {
+        hooks.EndProgress();
+        hooks.EndReadWrite();
+    });
+    mError.ClearError();
+    if (!options || !scene || !scene->GetRootNode()) {
+        mError.SetError(scene ? eStreamOptionsNotSet : eUnidentifiedError);
+        return false;
+    }
+    if (options->IsA(KStreamOptionsQov::ClassId())) {
+        mOptions = static_cast<KStreamOptionsQov*>(options);
+    } else if (options->IsA(KStreamOptionsMotion::ClassId())) {
+        for (int i : {0, 1, 2, 4, 5, 6, 8, 9, 10, 12}) local.SetSwitch(i, false);
+        local.SetSwitch(KStreamOptionsQov::eAnimation, true);
+        mOptions = &local;
+    } else {
+        mError.SetError(eStreamOptionsNotSet);
+        return false;
+    }
+    if (mDepth > kMaxNesting) {
+        mError.SetErrorWithText(eUnidentifiedError, "Character poses nested too deeply");
+        mOptions = nullptr;
+        return false;
+    }
+    mFile = file ? file : mOwnFile.get();
+    if (!mFile || !mFile->IsOpen()) {
+        mError.SetError(eFileNotCreated);
+        mFile = nullptr;
+        mOptions = nullptr;
+        return false;
+    }
+    ScopeExit forget([this] {
+        mOptions = nullptr;
+        mFile = nullptr;
+    });
+    // A lent file keeps its own layout; the sections are written in the version-5 one.
+    const bool layout = mFile->IsVersion5Layout();
+    mFile->SetVersion5Layout(true);
+    ScopeExit restoreLayout([this, layout] { mFile->SetVersion5Layout(layout); });
+
+    int steps = 1;
+    for (int i = 0; i < mOptions->GetTakeCount(); ++i)
+        if (mOptions->GetTake(i)->select) ++steps;
+    hooks.SetStepCount(steps);
+
+    // Shape channels under their version-5 names while writing, given back afterwards.
+    std::vector<KQovNode*> geometryNodes;
+    CollectGeometryNodes(scene->GetRootNode(), geometryNodes);
+    for (KQovNode* node : geometryNodes) {
+        KQovGeometry* geometry = node->GetGeometry();
+        geometry->ClearSavedShapeNames();
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t)
+            geometry->RenameShapeChannelsForVersion5(node->GetTakeNode(t));
+    }
+    ScopeExit restoreShapes([&geometryNodes] {
+        for (KQovNode* node : geometryNodes) {
+            KQovGeometry* geometry = node->GetGeometry();
+            for (int t = 0; t < node->GetTakeNodeCount(); ++t)
+                geometry->RestoreShapeChannels(node->GetTakeNode(t));
+            geometry->ClearSavedShapeNames();
+        }
+    });
+
+    CollectTakes(scene);
+    mMediaCount = 0;
+    const bool ok = WriteSections(scene);
+    if (!file) {
+        mFile->Finish();
+        if (mFile->FieldFileAppendPart(false)) {
+            WriteSummary(scene);
+            mFile->Finish();
+        }
+    }
+    // A failure that only shows when the last bytes go out is a failure all the same.
+    if (ok && Failed()) mError.SetError(eOutOfDiskSpace);
+    return mError.GetErrorCode() == -1;
+}
+
+bool KQovWriterQov5::WriteSections(KQovScene* scene) {
+    const KStreamOptionsQov& o = *mOptions;
+    bool failed = false;
+    // Runs one section unless an earlier one failed; false once the field file has an error.
+    auto section = [&](bool on, const std::function<void()>& write) {
+        if (failed || !on) return;
+        write();
+        if (Failed()) {
+            failed = true;
+            mError.SetError(eOutOfDiskSpace);
+        }
+    };
+    section(o.GetSwitch(KStreamOptionsQov::eTexturesAndMedia), [&] { WriteMedia(scene); });
+    section(true, [&] { WriteSwitcher(scene); });
+    BuildAnimatedMaps(scene);
+    ScopeExit freeMaps([this] { FreeAnimatedMaps(); });
+    section(true, [&] {
+        KQovNode* root = scene->GetRootNode();
+        Report("Storing models", 0.0f);
+        mCounter = 0;
+        mTotal = root->GetChildCount(true);
+        WriteModelTree(root);
+        KQovIOHooks::GetInstance().StepDone();
+    });
+    section(o.passwordFlag != 0 && !o.password.IsEmpty(),
+            [&] { mFile->FieldWritePassword(o.password.Buffer()); });
+    section(o.GetSwitch(KStreamOptionsQov::eAnimation), [&] { WriteTakes(scene); });
+    FreeAnimatedMaps();
+    section(o.GetSwitch(KStreamOptionsQov::eGobos), [&] { WriteGoboManager(scene); });
+    section(o.GetSwitch(KStreamOptionsQov::eCharacters), [&] { WriteCharacters(scene); });
+    section(true, [&] { WriteSceneGenericPersistence(scene); });
+    section(o.GetSwitch(KStreamOptionsQov::eCharacters), [&] { WriteConstraints(scene); });
+    section(o.GetSwitch(KStreamOptionsQov::eGlobalSettings), [&] { WriteGlobalSettings(scene); });
+    return !failed;
+}
+
+void KQovWriterQov5::WriteModelTree(KQovNode* node) {
+    Progress();
+    for (int i = 0; i < node->GetChildCount() && !Failed(); ++i) {
+        KQovNode* child = node->GetChild(i);
+        WriteModel(child);
+        WriteModelTree(child);
+    }
+}

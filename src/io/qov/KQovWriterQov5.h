@@ -1,0 +1,152 @@
+#pragma once
+// The writer of version-5 QOV files (ASCII, binary, binary and encrypted): the file, the
+// options it obeys and the fixed order of its sections. The caller's scene is never changed
+// by a write: what a section needs changed (producer cameras, current takes, shape channels)
+// is put back on every exit, and values that would be stored into the scene are kept here.
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "foundation/KString.h"
+#include "io/KQovWriter.h"
+#include "scene/KQovTakeInfo.h"
+
+class KQovCamera;
+class KQovControlSet;
+class KQovFieldFile;
+class KQovIO;
+class KQovGeometry;
+class KQovLayer;
+class KQovLight;
+class KQovLink;
+class KQovMaterial;
+class KQovMesh;
+class KQovNurb;
+class KQovPatch;
+class KQovTexture;
+class KQovMarker;
+class KQovNode;
+class KQovObject;
+class KQovPropertyFieldFile;
+class KQovScene;
+class KQovSkeleton;
+class KStreamOptions;
+class KStreamOptionsQov;
+
+class KQovWriterQov5 : public KQovWriter {
+public:
+    enum FileMode { eAscii = 0, eBinary = 1, eEncrypted = 2 };
+    static constexpr int kFileVersion = 5800;
+    // Character poses nest whole scenes; deeper nesting than this is refused.
+    static constexpr int kMaxNesting = 8;
+
+    KQovWriterQov5(KQovObjectManager* manager, KQovIO* owner);
+    ~KQovWriterQov5() override;
+
+    void SetFileMode(int mode) { mMode = mode; }
+    int GetFileMode() const { return mMode; }
+
+    bool FileCreate(const char* fileName) override;
+    bool FileClose() override;
+    bool IsFileOpen() override { return mOwnFile != nullptr; }
+    KStreamOptions* GetWriteOptions() override { return CreateWriteOptions(0); }
+    bool Write(KQovScene* scene, KStreamOptions* options) override {
+        return Write(scene, options, nullptr);
+    }
+    virtual KStreamOptions* CreateWriteOptions(int kind);
+    // With a field file, writes into it where it stands: no end of file, no Summary.
+    virtual bool Write(KQovScene* scene, KStreamOptions* options, KQovPropertyFieldFile* file);
+
+    void SetNestingDepth(int depth) { mDepth = depth; }
+
+    // The texts "Bool", "Real", "Color", "Integer", "Vector" in " (...)" cut off a name's end.
+    static KString StripTypeSuffix(const KString& name);
+    // Rotations equal to zero, also as the equivalent triple (x + 180, 180 - y, z + 180).
+    static bool IsZeroRotation(double x, double y, double z);
+    // The camera format's name as files carry it.
+    static const char* CameraFormatName(int format);
+
+private:
+    // Sections, each written at the current position of the field file.
+    void WriteModel(KQovNode* node);
+    void WriteModelContent(KQovNode* node, bool producer);
+    void WriteLimits(KQovNode* node);
+    void WriteAnimatedLists(KQovNode* node);
+    void WriteUserProperties(KQovObject* object);
+    void WriteDefaultChannels(KQovNode* node);
+    void WriteSwitcher(KQovScene* scene);
+    void WriteNodeAttribute(KQovNode* node);
+    void WriteNullSection(double size);
+    void WriteMarkerSection(KQovNode* node, KQovMarker* marker);
+    void WriteSkeletonSection(KQovSkeleton* skeleton);
+    void WriteLightSection(KQovLight* light);
+    void WriteCameraSection(KQovNode* node, KQovCamera* camera, bool producer);
+    void WriteGlobalSettings(KQovScene* scene);
+    void WriteProducerCameras(KQovScene* scene);
+    void WriteGoboManager(KQovScene* scene);
+    void WriteConstraints(KQovScene* scene);
+    void WriteTakes(KQovScene* scene);
+    void WriteSceneGenericPersistence(KQovScene* scene);
+    void WriteSummary(KQovScene* scene);
+
+    // One clip of the "Media" section: its name, its cleaned path and the name as the texture has
+    // it.
+    struct MediaEntry {
+        KString name;
+        KString path;
+        KString fileName;
+    };
+    void CollectMedia(KQovScene* scene, std::vector<MediaEntry>& entries);
+
+    void WriteMedia(KQovScene* scene);
+    void WriteCharacters(KQovScene* scene);
+    void WriteCharacterPoses(KQovScene* scene);
+    void WriteControlSet(KQovScene* scene, KQovControlSet* set);
+    void WriteGeometrySection(KQovNode* node);
+    void WriteMaterial(KQovMaterial* material);
+    void WriteTexture(KQovTexture* texture);
+
+    bool WriteSections(KQovScene* scene);
+    void WriteModelTree(KQovNode* node);
+    void BuildAnimatedMaps(KQovScene* scene);
+    void FreeAnimatedMaps();
+    bool Failed() const;
+    void Report(const char* text, float percent);
+    void Progress();
+    void CollectTakes(KQovScene* scene);
+    void ComputeSpans(KQovScene* scene, KQovTakeInfo& take);
+    void WriteTake(KQovScene* scene, const KQovTakeInfo& take);
+    void WriteAnimationBlock(KQovObject* object, const char* blockName, const char* take,
+                             bool material);
+    bool HasTemplateNode(KQovNode* root) const;
+    // Geometry pieces.
+    void WriteMesh(KQovMesh* mesh);
+    void WriteNurb(KQovNurb* nurb);
+    void WritePatch(KQovPatch* patch);
+    void WriteGeometryCommon(KQovGeometry* geometry);
+    void WriteLink(KQovLink* link);
+    void WriteShapes(KQovGeometry* geometry);
+    void WriteGeometryLayers(KQovGeometry* geometry);
+    void WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* layer);
+    void WriteMeshMappings(KQovMesh* mesh);
+    void WriteMeshUVInfo(KQovMesh* mesh);
+    void WriteVertexColors(KQovMesh* mesh);
+    void WriteGeometryMaterialIndices(KQovGeometry* geometry);
+    // Animated channels of textures (4 flags) and materials (7 flags), by object.
+    const std::vector<bool>* AnimatedFlags(const KQovObject* object) const;
+
+    KQovIO* mOwner;
+    std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
+    KQovPropertyFieldFile* mFile = nullptr;  // the own file or the one lent to Write
+    KStreamOptionsQov* mOptions = nullptr;
+    int mMode = eBinary;
+    int mDepth = 0;
+    int mCounter = 0;
+    int mTotal = 0;
+    int mMediaCount = 0;
+    std::vector<KQovTakeInfo> mTakes;
+    std::map<const KQovObject*, std::vector<bool>> mAnimated;
+    std::vector<bool> mTakeExisted;  // the scene had a record of the take
+    bool mTakesWritten = false;
+};

@@ -1,0 +1,271 @@
+// Version-5 model sections: one node's "Model" block with its content, limits, animated
+// channel lists, user properties and default-take channels, and the camera "Switcher".
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovLimitsUtility.h"
+#include "attributes/KQovMarker.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovUserProperty.h"
+
+namespace {
+
+const char* const kTypeSuffixes[] = {"Bool", "Real", "Color", "Integer", "Vector"};
+
+// Internal and display names of the animatable channels, by channel name.
+struct AnimatedChannel {
+    const char* channel;
+    const char* internal;
+    const char* display;
+};
+const AnimatedChannel kLightChannels[] = {{"Color", "mLightColor", "Color"},
+                                          {"Intensity", "mIntensity", "Intensity"},
+                                          {"Cone angle", "mConeAngle", "Cone angle"},
+                                          {"Fog", "mFog", "Fog"}};
+const AnimatedChannel kCameraChannels[] = {
+    {"Roll", "mRollProperty", "Roll"},
+    {"FieldOfView", "mApertureProperty", "FieldOfView"},
+    {"FieldOfViewX", "mFieldOfViewXProperty", "FieldOfViewX"},
+    {"FieldOfViewY", "mFieldOfViewYProperty", "FieldOfViewY"},
+    {"OpticalCenterX", "mOpticalCenterXProperty", "OpticalCenterX"},
+    {"OpticalCenterY", "mOpticalCenterYProperty", "OpticalCenterY"},
+    {"TurnTable", "mTurnTableProperty", "TurnTable"},
+    {"BackgroundColor (Color)", "mBackColorProperty", "BackgroundColor"}};
+
+}  // namespace
+
+bool KQovWriterAnimatedInTakes(KQovTakeNodeContainer* object, const char* channel) {
+    const char* none = nullptr;
+    if (object->HasAnimation(channel, none, none)) return true;
+    for (const char* component : {"X", "Y", "Z"})
+        if (object->HasAnimation(channel, component, none)) return true;
+    return false;
+}
+
+KString KQovWriterQov5::StripTypeSuffix(const KString& name) {
+    const std::string text = name.Buffer();
+    for (const char* type : kTypeSuffixes) {
+        const std::string suffix = std::string(" (") + type + ")";
+        if (text.size() >= suffix.size() &&
+            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return KString(text.substr(0, text.size() - suffix.size()).c_str());
+    }
+    return name;
+}
+
+bool KQovWriterQov5::IsZeroRotation(double x, double y, double z) {
+    const double tolerance = 1e-6;
+    if (std::fabs(x) <= tolerance && std::fabs(y) <= tolerance && std::fabs(z) <= tolerance)
+        return true;
+    auto near180 = [tolerance](double v) {
+        return std::fabs(std::fabs(std::fmod(v, 360.0)) - 180.0) <= tolerance;
+    };
+    return near180(x) && near180(y) && near180(z);
+}
+
+void KQovWriterQov5::WriteModel(KQovNode* node) {
+    KQovWriteBlockBegin(mFile, "Model", node->GetName());
+    WriteModelContent(node, false);
+    WriteDefaultChannels(node);
+    if (node->GetChildCount() > 0) {
+        mFile->FieldWriteBegin("Children");
+        for (int i = 0; i < node->GetChildCount(); ++i)
+            mFile->FieldWriteC(node->GetChild(i)->GetName());
+        mFile->FieldWriteEnd();
+    }
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
+    KQovFieldFile* f = mFile;
+    KQovWriteIntField(f, "Version", 194);
+    KQovWriteMultiLayerAndTake(f, node);
+    if (producer) {
+        // Producer cameras are always written hidden and in wire frame; the nodes keep theirs.
+        f->FieldWriteC("Hidden", "True");
+        f->FieldWriteBegin("Shading");
+        f->FieldWriteCh('W');
+        f->FieldWriteEnd();
+    } else {
+        KQovWriteVisibilityAndShading(f, node);
+    }
+    const int culling = node->GetCullingMode();
+    f->FieldWriteC("Culling", culling == KQovNode::eCullingOnCCW  ? "CullingOnCCW"
+                              : culling == KQovNode::eCullingOnCW ? "CullingOnCW"
+                                                                  : "CullingOff");
+    WriteLimits(node);
+    if (!producer) {
+        if (KQovNode* target = node->GetLookAtTarget()) {
+            f->FieldWriteC("LookAtModel", target->GetName());
+            for (const auto& rotation :
+                 {std::make_pair("PostTargetRotation", node->GetPostTargetRotation()),
+                  std::make_pair("UpTargetRotation", node->GetUpTargetRotation())}) {
+                const KVector4& v = rotation.second;
+                if (IsZeroRotation(v[0], v[1], v[2])) continue;
+                f->FieldWriteBegin(rotation.first);
+                for (int i = 0; i < 3; ++i) f->FieldWriteD(v[i]);
+                f->FieldWriteEnd();
+            }
+        }
+        if (KQovNode* up = node->GetUpVectorTarget())
+            f->FieldWriteC("UpVectorModel", up->GetName());
+    }
+    if (!mFile->IsVersion5Layout()) mFile->FieldWritePropertyBlock(node->GetPropertyHandler());
+    WriteAnimatedLists(node);
+    WriteUserProperties(node);
+    if (producer)
+        WriteCameraSection(node, node->GetCamera(), true);
+    else
+        WriteNodeAttribute(node);
+}
+
+void KQovWriterQov5::WriteLimits(KQovNode* node) {
+    KQovFieldFile* f = mFile;
+    KQovLimitsUtility limits(&node->GetLimits());
+    auto writeInt = [f](const std::string& name, int value) {
+        KQovWriteIntField(f, name.c_str(), value);
+    };
+    auto writeDouble = [f](const std::string& name, double value) {
+        KQovWriteDoubleField(f, name.c_str(), value);
+    };
+    static const char kLetters[] = "TRS";
+    KQovWriteBlockBegin(f, "Limits");
+    bool automatic[3];
+    for (int i = 0; i < 3; ++i) {
+        automatic[i] = limits.GetAuto(i);
+        writeInt(std::string(1, kLetters[i]) + "Auto", automatic[i] ? 1 : 0);
+    }
+    for (int i = 0; i < 3; ++i)
+        if (!automatic[i])
+            writeInt(std::string(1, kLetters[i]) + "Enable", limits.GetEnable(i) ? 1 : 0);
+    // Defaults, minimums, maximums: each only when it is not the neutral value.
+    using Getter = KVector4 (KQovLimitsUtility::*)(int) const;
+    const struct {
+        const char* suffix;
+        Getter get;
+        int kinds;  // scaling defaults are written too; the rotation default as well
+    } kValues[] = {{"Default", &KQovLimitsUtility::GetDefault, 3},
+                   {"Min", &KQovLimitsUtility::GetMin, 3},
+                   {"Max", &KQovLimitsUtility::GetMax, 3}};
+    for (const auto& value : kValues) {
+        for (int i = 0; i < value.kinds; ++i) {
+            if (automatic[i]) continue;
+            const KVector4 v = (limits.*value.get)(i);
+            const double neutral = i == KQovLimitsUtility::eScaling ? 1.0 : 0.0;
+            for (int axis = 0; axis < 3; ++axis)
+                if (v[axis] != neutral)
+                    writeDouble(std::string(1, kLetters[i]) + char('X' + axis) + value.suffix,
+                                v[axis]);
+        }
+    }
+    if (!automatic[KQovLimitsUtility::eRotation]) {
+        const int type = limits.GetRotationType() ? 1 : 0;
+        if (type != 1) writeInt("RType", type);
+        const KVector4 axis = limits.GetRotationAxis();
+        for (int i = 0; i < 3; ++i)
+            if (axis[i] != 0.0) writeDouble(std::string(1, char('X' + i)) + "Axis", axis[i]);
+        if (limits.GetAxisLength() != 1.0) writeDouble("AxisLen", limits.GetAxisLength());
+    }
+    KQovWriteBlockEnd(f);
+}
+
+void KQovWriterQov5::WriteAnimatedLists(KQovNode* node) {
+    std::vector<std::pair<KString, KString>> names = {{"mTranslationProperty", "Lcl Translation"},
+                                                      {"mRotationProperty", "Lcl Rotation"},
+                                                      {"mScalingProperty", "Lcl Scaling"}};
+    auto addWhenAnimated = [&](const char* channel, const char* internal, const char* display) {
+        if (KQovWriterAnimatedInTakes(node, channel)) names.emplace_back(internal, display);
+    };
+    addWhenAnimated("Visibility", "mVisibilityProperty", "Visibility");
+    if (node->GetLight())
+        for (const auto& c : kLightChannels) addWhenAnimated(c.channel, c.internal, c.display);
+    if (node->GetCameraSwitcher())
+        addWhenAnimated("Camera Index", "mCameraIndexProperty", "Camera Index");
+    if (node->GetCamera())
+        for (const auto& c : kCameraChannels) addWhenAnimated(c.channel, c.internal, c.display);
+    if (KQovMarker* marker = node->GetMarker()) {
+        if (marker->GetType() == KQovMarker::eOptical)
+            addWhenAnimated("Occlusion", "Occlusion", "Occlusion");
+        if (marker->GetType() == KQovMarker::eIKEffector) {
+            addWhenAnimated("IK Reach Translation", "IK Reach Translation", "IK Reach Translation");
+            addWhenAnimated("IK Reach Rotation", "IK Reach Rotation", "IK Reach Rotation");
+        }
+    }
+    for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
+        KQovUserProperty* user = node->GetUserProperty(i);
+        if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
+        const KString name = StripTypeSuffix(user->GetName());
+        names.emplace_back(name, name);
+    }
+    for (int list = 0; list < 2; ++list) {
+        mFile->FieldWriteBegin(list == 0 ? "AnimatedProperty" : "Animated");
+        for (const auto& name : names)
+            mFile->FieldWriteC((list == 0 ? name.first : name.second).Buffer());
+        mFile->FieldWriteEnd();
+    }
+}
+
+void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
+    for (int i = 0; i < object->GetUserPropertyCount(); ++i) {
+        KQovUserProperty* user = object->GetUserProperty(i);
+        if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
+        KString label;
+        user->GetLabel(label, false);
+        KQovWriteBlockBegin(mFile, "UserProperty");
+        mFile->FieldWriteC("Name", StripTypeSuffix(user->GetName()).Buffer());
+        mFile->FieldWriteC("Type", KQovUserProperty::GetTypeName(user->GetType()));
+        mFile->FieldWriteC("Label", label.Buffer());
+        if (user->GetMin() > -std::numeric_limits<double>::infinity()) {
+            mFile->FieldWriteBegin("Min");
+            mFile->FieldWriteD(user->GetMin());
+            mFile->FieldWriteEnd();
+        }
+        if (user->GetMax() < std::numeric_limits<double>::infinity()) {
+            mFile->FieldWriteBegin("Max");
+            mFile->FieldWriteD(user->GetMax());
+            mFile->FieldWriteEnd();
+        }
+        KQovWriteBlockEnd(mFile);
+    }
+}
+
+void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
+    KQovTakeNode* take = node->GetDefaultTakeNode();
+    KFCurveNode* root = take ? take->GetRoot() : nullptr;
+    if (!root) return;
+    for (int i = 0; i < root->GetCount(); ++i)
+        if (KFCurveNode* channel = root->Get(i))
+            channel->Store(*mFile, false, false, false, "Channel", true, mFile->IsVersion5Layout());
+}
+
+void KQovWriterQov5::WriteSwitcher(KQovScene* scene) {
+    std::vector<KQovNode*> cameras;
+    std::function<void(KQovNode*)> collect = [&](KQovNode* node) {
+        if (!node) return;
+        if (node->GetCamera()) cameras.push_back(node);
+        for (int i = 0; i < node->GetChildCount(); ++i) collect(node->GetChild(i));
+    };
+    collect(scene->GetRootNode());
+    KQovNode* switcher = scene->GetCameraSwitcherNode();
+    if (cameras.empty() || !switcher) return;
+    KQovWriteBlockBegin(mFile, "Switcher");
+    WriteModelContent(switcher, false);
+    mFile->FieldWriteBegin("CameraIndexName");
+    for (KQovNode* camera : cameras) mFile->FieldWriteC(camera->GetName());
+    mFile->FieldWriteEnd();
+    KQovWriteBlockEnd(mFile);
+}

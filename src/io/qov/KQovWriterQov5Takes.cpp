@@ -1,0 +1,269 @@
+// Version-5 takes and animation, thumbnails, scene information, generic persistence (poses)
+// and the closing Summary.
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "io/KQovIOHooks.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovPose.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovSceneInfo.h"
+#include "scene/KQovThumbnail.h"
+
+namespace {
+
+void Span(KQovFieldFile* f, const char* name, const KTimeSpan& span) {
+    f->FieldWriteBegin(name);
+    f->FieldWriteTS(span.GetStart(), span.GetStop());
+    f->FieldWriteEnd();
+}
+
+void CommentHeader(KQovFieldFile* f, const char* title) {
+    f->FieldWriteComment(title);
+    f->FieldWriteComment(std::string(52, '-').c_str());
+    f->FieldWriteComment("");
+}
+
+bool IsEmptySpan(const KTimeSpan& span) {
+    return span.GetStart() == KTime(0) && span.GetStop() == KTime(0);
+}
+
+KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
+    for (int i = 0; i < object->GetTakeNodeCount(); ++i)
+        if (std::strcmp(object->GetTakeNodeName(i), name) == 0) return object->GetTakeNode(i);
+    return nullptr;
+}
+
+// Widens [start, stop] over the take `name` of the node and its subtree.
+void WidenInterval(KQovNode* node, const char* name, KTime& start, KTime& stop) {
+    if (!node) return;
+    if (KQovTakeNode* take = FindTakeNode(node, name)) {
+        KTime first = KTIME_INFINITE, last = KTIME_MINUS_INFINITE;
+        if (take->GetAnimationInterval(first, last)) {
+            if (first < start) start = first;
+            if (last > stop) stop = last;
+        }
+    }
+    for (int i = 0; i < node->GetChildCount(); ++i)
+        WidenInterval(node->GetChild(i), name, start, stop);
+}
+
+// Nodes below the root, each before its children.
+void CollectNodes(KQovNode* node, std::vector<KQovNode*>& out) {
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        out.push_back(node->GetChild(i));
+        CollectNodes(node->GetChild(i), out);
+    }
+}
+
+}  // namespace
+
+void KQovWriterQov5::CollectTakes(KQovScene* scene) {
+    mTakes.clear();
+    mTakeExisted.clear();
+    mTakesWritten = false;
+    std::vector<KString> names;
+    scene->FillTakeNameArray(names);
+    for (const KString& name : names) {
+        if (name == "Default") continue;
+        const KQovTakeInfo* info = scene->GetTakeInfo(name.Buffer());
+        if (info && !info->select) continue;
+        KQovTakeInfo take;
+        if (info) take = *info;
+        take.name = name;
+        mTakes.push_back(take);
+        mTakeExisted.push_back(info != nullptr);
+    }
+}
+
+void KQovWriterQov5::ComputeSpans(KQovScene* scene, KQovTakeInfo& take) {
+    if (!IsEmptySpan(take.localTimeSpan) && !IsEmptySpan(take.referenceTimeSpan)) return;
+    KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
+    if (KQovNode* switcher = scene->GetCameraSwitcherNode())
+        if (KQovTakeNode* t = FindTakeNode(switcher, take.name.Buffer())) {
+            KTime first = KTIME_INFINITE, last = KTIME_MINUS_INFINITE;
+            if (t->GetAnimationInterval(first, last)) {
+                if (first < start) start = first;
+                if (last > stop) stop = last;
+            }
+        }
+    WidenInterval(scene->GetRootNode(), take.name.Buffer(), start, stop);
+    if (start > stop) {
+        start = KTime(0);
+        stop.SetTime(0, 0, 1);
+    }
+    // Kept in the writer's copy of the record: the scene's own stays as it is.
+    if (IsEmptySpan(take.localTimeSpan)) take.localTimeSpan.Set(start, stop);
+    if (IsEmptySpan(take.referenceTimeSpan)) take.referenceTimeSpan.Set(start, stop);
+}
+
+void KQovWriterQov5::WriteTakes(KQovScene* scene) {
+    CommentHeader(mFile, "Takes and animation section");
+    KQovWriteBlockBegin(mFile, "Takes");
+    mFile->FieldWriteC("Current", scene->GetCurrentTakeName());
+    for (KQovTakeInfo& take : mTakes) {
+        if (Failed()) break;
+        ComputeSpans(scene, take);
+        WriteTake(scene, take);
+        KQovIOHooks::GetInstance().StepDone();
+    }
+    mTakesWritten = true;
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
+    const char* name = take.name.Buffer();
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    std::vector<KQovNode*> nodes;
+    CollectNodes(scene->GetRootNode(), nodes);
+    Report((std::string("Storing take ") + name).c_str(), 0.0f);
+    mCounter = 0;
+    mTotal = int(nodes.size()) + entity->GetTextureCount() + entity->GetMaterialCount();
+
+    KQovWriteBlockBegin(mFile, "Take", name);
+    std::string file = name;
+    for (char& c : file)
+        if (c == ' ' || c == '\t') c = '_';
+    mFile->FieldWriteC("FileName", (file + ".tak").c_str());
+    Span(mFile, "LocalTime", take.localTimeSpan);
+    Span(mFile, "ReferenceTime", take.referenceTimeSpan);
+    if (!take.comment.IsEmpty()) mFile->FieldWriteC("Comments", take.comment.Buffer());
+    KQovWriteThumbnail(mFile, take.thumbnail);
+
+    CommentHeader(mFile, "Models animation");
+    if (KQovNode* switcher = scene->GetCameraSwitcherNode())
+        WriteAnimationBlock(switcher, "Model", name, false);
+    for (KQovNode* node : nodes) {
+        Progress();
+        WriteAnimationBlock(node, "Model", name, false);
+    }
+    CommentHeader(mFile, "Textures animation");
+    for (int i = 0; i < entity->GetTextureCount(); ++i) {
+        Progress();
+        WriteAnimationBlock(entity->GetTexture(i), "Texture", name, false);
+    }
+    CommentHeader(mFile, "Materials animation");
+    for (int i = 0; i < entity->GetMaterialCount(); ++i) {
+        Progress();
+        WriteAnimationBlock(entity->GetMaterial(i), "Material", name, true);
+    }
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockName,
+                                         const char* take, bool material) {
+    auto* container = dynamic_cast<KQovTakeNodeContainer*>(object);
+    KQovTakeNode* takeNode = container ? FindTakeNode(container, take) : nullptr;
+    if (!takeNode) return;
+    KQovWriteBlockBegin(mFile, blockName, object->GetName());
+    mFile->FieldWriteBegin("Version");
+    mFile->FieldWriteD(1.1);
+    mFile->FieldWriteEnd();
+    KFCurveNode* root = takeNode->GetRoot();
+    if (takeNode != container->GetDefaultTakeNode() && root) {
+        const bool layout = mFile->IsVersion5Layout();
+        for (int i = 0; i < root->GetCount(); ++i) {
+            KFCurveNode* channel = root->Get(i);
+            if (!channel) continue;
+            if (material && channel->GetCurve() &&
+                std::strcmp(channel->GetName(), "Shininess") == 0) {
+                // Files keep shininess in percent; a scaled copy is stored, never the scene's
+                // curve.
+                std::unique_ptr<KFCurveNode> scaled(channel->Clone(false));
+                if (KFCurve* curve = scaled->GetCurve()) curve->ScaleValues(false, 100.0f);
+                scaled->Store(*mFile, false, false, false, "Channel", true, layout);
+                continue;
+            }
+            channel->Store(*mFile, false, false, false, "Channel", true, layout);
+        }
+    }
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov5::WriteSceneGenericPersistence(KQovScene* scene) {
+    const bool characters = mOptions->GetSwitch(KStreamOptionsQov::eCharacters);
+    if (scene->GetPoseCount() == 0 && !scene->GetSceneInfo() &&
+        !(characters && scene->GetCharacterPoseCount() > 0))
+        return;
+    KQovWriteBlockBegin(mFile, "SceneGenericPersistence");
+    if (characters) WriteCharacterPoses(scene);
+    for (int i = 0; i < scene->GetPoseCount(); ++i) {
+        KQovPose* pose = scene->GetPose(i);
+        if (!pose) continue;
+        KQovWriteBlockBegin(mFile, "Pose", pose->GetName());
+        mFile->FieldWriteC("Type", pose->IsBindPose() ? "BindPose" : "RestPose");
+        KQovWriteIntField(mFile, "NbPoseNodes", pose->GetCount());
+        for (int n = 0; n < pose->GetCount(); ++n) {
+            KQovWriteBlockBegin(mFile, "PoseNode");
+            mFile->FieldWriteC("Node", pose->GetNodeName(n));
+            const KMatrix& m = pose->GetMatrix(n);
+            mFile->FieldWriteBegin("Matrix");
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 4; ++c) mFile->FieldWriteD(m[r][c]);
+            mFile->FieldWriteEnd();
+            if (!pose->IsBindPose())
+                KQovWriteIntField(mFile, "Local", pose->IsLocalMatrix(n) ? 1 : 0);
+            KQovWriteBlockEnd(mFile);
+        }
+        KQovWriteBlockEnd(mFile);
+    }
+    if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
+    KQovWriteBlockEnd(mFile);
+}
+
+bool KQovWriterQov5::HasTemplateNode(KQovNode* node) const {
+    if (!node) return false;
+    const char* name = node->GetName();
+    const char* colon = std::strrchr(name, ':');
+    if (std::strcmp(colon ? colon + 1 : name, "~qovexport~") == 0) return true;
+    for (int i = 0; i < node->GetChildCount(); ++i)
+        if (HasTemplateNode(node->GetChild(i))) return true;
+    return false;
+}
+
+void KQovWriterQov5::WriteSummary(KQovScene* scene) {
+    KQovFieldFile* f = mFile;
+    KStreamOptionsQov& o = *mOptions;
+    o.templateFlag = HasTemplateNode(scene->GetRootNode()) ? 1 : 0;
+    KQovWriteBlockBegin(f, "Summary");
+    KQovWriteIntField(f, "Version", 101);
+    KQovWriteIntField(f, "Template", o.templateFlag);
+    KQovWriteIntField(f, "PasswordProtection",
+                      o.passwordFlag != 0 && !o.password.IsEmpty() ? 1 : 0);
+    KQovWriteBlockBegin(f, "ContentCount");
+    f->FieldWriteC("Version", "100");
+    const int characters = scene->GetCharacterCount();
+    const int counts[] = {
+        scene->GetRootNode()->GetChildCount(true), 0, characters, 0, characters, mMediaCount};
+    static const char* const kCounts[] = {"Model", "Device",     "Character",
+                                          "Actor", "Constraint", "Media"};
+    for (int i = 0; i < 6; ++i) KQovWriteIntField(f, kCounts[i], counts[i]);
+    KQovWriteBlockEnd(f);
+    if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
+    KQovWriteBlockBegin(f, "Takes");
+    KQovWriteIntField(f, "Version", 101);
+    f->FieldWriteC("Current", scene->GetCurrentTakeName());
+    for (size_t i = 0; i < mTakes.size(); ++i) {
+        // A take without a record gets one only when the takes were written.
+        if (!mTakeExisted[i] && !mTakesWritten) continue;
+        const KQovTakeInfo& take = mTakes[i];
+        KQovWriteBlockBegin(f, "Take", take.name.Buffer());
+        if (!take.comment.IsEmpty()) f->FieldWriteC("Comments", take.comment.Buffer());
+        Span(f, "LocalTime", take.localTimeSpan);
+        Span(f, "ReferenceTime", take.referenceTimeSpan);
+        KQovWriteThumbnail(mFile, take.thumbnail);
+        KQovWriteBlockEnd(f);
+    }
+    KQovWriteBlockEnd(f);
+    KQovWriteBlockEnd(f);
+}

@@ -1,0 +1,177 @@
+// Segment animation blocks: headers, inches and percent, blocks into nodes and back out.
+#include <gtest/gtest.h>
+
+#include "TextMotionTestUtil.h"
+#include "common/TempTestFolder.h"
+#include "formats/motion/vpm/KQovReaderVpm.h"
+#include "formats/motion/vpm/KQovWriterVpm.h"
+
+namespace {
+
+using namespace texttest;
+
+std::string Block(const std::string& name, const std::string& frames, const std::string& frameTime,
+                  const std::string& lines) {
+    return "Segment:\t" + name + "\nFrames:\t" + frames + "\nFrame Time:\t" + frameTime +
+           "\nXTRAN YTRAN ZTRAN XROT YROT ZROT XSCALE YSCALE ZSCALE\n"
+           "INCHES INCHES INCHES DEGREES DEGREES DEGREES PERCENT PERCENT PERCENT\n" +
+           lines;
+}
+
+const std::string kBall = Block("ball", "3", "0.04",
+                                "1 0 0 90 0 0 100 100 100\n"
+                                "2 0 0 45 0 0 50 50 50\n"
+                                "3 1 -1 0 10 0 100 100 100\n");
+
+TEST(VpmFile, BlocksBecomeNodesInCentimetres) {
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string path = dir / "blocks.vpm";
+    ASSERT_TRUE(WriteText(
+        path, kBall + Block("stick", "2", "0.04", "0 0 0 0 0 0 100 100 100\n0 0 5 0 0 0 1 1 1\n")));
+    TestScene t;
+    const Imported in = Import<KQovReaderVpm>(t, path, [](KStreamOptionsMotion& o) {
+        EXPECT_EQ(o.GetFrameCount(), 3);
+        EXPECT_EQ(o.GetTimeMode(), KTime::ePAL);
+        EXPECT_EQ(o.GetStartTime(), KTime());
+    });
+    ASSERT_TRUE(in.parent) << in.error;
+    EXPECT_STREQ(in.parent->GetName(), "Model::VPM:reference");
+    ASSERT_EQ(in.parent->GetChildCount(), 2);
+    EXPECT_EQ(ChildName(in.parent, 0), "Model::ball");
+    EXPECT_EQ(ChildName(in.parent, 1), "Model::stick");
+    struct Expect {
+        int node, frame;
+        double t[3], r[3];
+    };
+    const Expect expected[] = {
+        {0, 0, {2.54, 0, 0}, {90, 0, 0}},
+        {0, 1, {5.08, 0, 0}, {45, 0, 0}},
+        {0, 2, {7.62, 2.54, -2.54}, {0, 10, 0}},
+        {1, 1, {0, 0, 12.7}, {0, 0, 0}},
+    };
+    for (const Expect& e : expected) {
+        const Pose p = Evaluate(in.parent->GetChild(e.node), in.Time(e.frame));
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_NEAR(p.t[a], e.t[a], 1e-5) << e.node << " " << e.frame;
+            EXPECT_NEAR(p.r[a], e.r[a], 1e-4) << e.node << " " << e.frame;
+            // The file's scaling is not kept.
+            EXPECT_EQ(p.s[a], 1.0);
+        }
+    }
+}
+
+TEST(VpmFile, DamagedBlocks) {
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    struct Case {
+        const char* what;
+        std::string text;
+        int nodes;  // -1: refused with "File is corrupted"
+        int frames;
+    };
+    const Case cases[] = {
+        {"empty", "", -1, 0},
+        {"frame time 0", Block("ball", "3", "0", "1 0 0 0 0 0 1 1 1\n"), -1, 0},
+        {"no name", "Segment:\nFrames:\t1\nFrame Time:\t0.04\na\nb\n1 0 0 0 0 0 1 1 1\n", -1, 0},
+        {"negative frames", Block("ball", "-1", "0.04", ""), -1, 0},
+        {"frames in words", Block("ball", "three", "0.04", ""), -1, 0},
+        {"no column lines", "Segment:\tball\nFrames:\t0\nFrame Time:\t0.04\n", -1, 0},
+        // A header that claims far more lines than the file has fails its block, and never
+        // asks for keys it has no lines for.
+        {"claims too much", Block("ball", "2000000000", "0.04", "1 0 0 0 0 0 1 1 1\n"), -1, 0},
+        {"short line", Block("ball", "2", "0.04", "1 0 0 0 0 0 1 1 1\n1 0 0 0\n"), -1, 0},
+        // A damaged later block ends the reading; the blocks before it stay.
+        {"bad second block", kBall + Block("stick", "2", "0.04", "1 2\n"), 1, 3},
+        {"bad second header", kBall + "Segment:\tstick\nFrames:\n", 1, 3},
+        // Duplicate segment names are refused.
+        {"duplicates", kBall + kBall, -1, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir / "bad.vpm";
+        ASSERT_TRUE(WriteText(path, c.text));
+        TestScene t;
+        KQovReaderVpm reader(&t.manager);
+        ASSERT_TRUE(reader.FileOpen(path.c_str()));
+        KStreamOptionsMotion options;
+        options.SetFrameCount(2000000000);
+        std::string message;
+        options.SetMessageCallback(
+            [&](const char* title, const char* text, const char*, const char*, const char*, int) {
+                message = std::string(title) + ": " + text;
+                return 0;
+            });
+        const bool ok = reader.Read(t.scene, &options);
+        EXPECT_EQ(ok, c.nodes >= 0) << c.what;
+        if (!ok) {
+            EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileCorrupted) << c.what;
+            EXPECT_EQ(t.scene->GetRootNode()->GetChildCount(), 0) << c.what;
+            if (std::string(c.what) == "duplicates") {
+                EXPECT_EQ(message.rfind("Error: Duplicate names found in bad.vpm:", 0), 0u)
+                    << message;
+            }
+            continue;
+        }
+        KQovNode* parent = t.scene->GetRootNode()->GetChild(0);
+        ASSERT_EQ(parent->GetChildCount(), c.nodes) << c.what;
+        EXPECT_EQ(parent->GetChild(0)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount() > 0,
+                  c.frames > 0);
+    }
+}
+
+TEST(VpmFile, MarkedNodesRoundTripAsSegments) {
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string path = dir / "segments.vpm";
+    TestScene source;
+    BuildMarkers(source, 3, 6, 30.0, "Actor:");
+    int error = 0;
+    ASSERT_TRUE(Export<KQovWriterVpm>(source, path, 6, 30.0, error)) << error;
+    const std::string text = ReadText(path);
+    // The last part of the node's name, and scaling always 100 percent.
+    EXPECT_NE(text.find("Segment:\t1\nFrames:\t6\nFrame Time:\t0.0333333\nXTRAN\t"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\t100\t100\t100\n"), std::string::npos);
+    EXPECT_EQ(text.find("Actor"), std::string::npos);
+    TestScene back;
+    const Imported in = Import<KQovReaderVpm>(back, path, [](KStreamOptionsMotion& o) {
+        EXPECT_EQ(o.GetTimeMode(), KTime::eFRAMES30);
+        EXPECT_EQ(o.GetFrameCount(), 6);
+    });
+    ASSERT_TRUE(in.parent) << in.error;
+    ASSERT_EQ(in.parent->GetChildCount(), 3);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(ChildName(in.parent, k), "Model::" + std::to_string(k));
+        for (int f = 0; f < 6; ++f) {
+            const Pose want = SourcePose(k, f);
+            const Pose got = Evaluate(in.parent->GetChild(k), in.Time(f));
+            for (int a = 0; a < 3; ++a) {
+                EXPECT_NEAR(got.t[a], want.t[a], 1e-4 * (1 + std::fabs(want.t[a])))
+                    << k << " " << f;
+                EXPECT_NEAR(got.r[a], want.r[a], 1e-3) << k << " " << f;
+            }
+        }
+    }
+}
+
+TEST(VpmFile, AnOversizedSampleBufferIsRefused) {
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    TestScene source;
+    BuildMarkers(source, 2, 2, 30.0);
+    std::string message;
+    int error = 0;
+    EXPECT_FALSE(Export<KQovWriterVpm>(
+        source, dir / "huge.vpm", 2000000000, 30.0, error, [&](KStreamOptionsMotion& o) {
+            o.SetMessageCallback([&](const char* title, const char* text, const char*, const char*,
+                                     const char*, int) {
+                message = std::string(title) + ": " + text;
+                return 0;
+            });
+        }));
+    EXPECT_EQ(error, KQovWriter::eUnidentifiedError);
+    EXPECT_EQ(message, "Error: Not enough memory to allocate animation buffer.");
+}
+
+}  // namespace
