@@ -75,8 +75,8 @@ protected:
     // when names below the reference clash.
     KQovNode* AttachHierarchy(KQovScene* scene, KQovNode* reference,
                               const KStreamOptionsMotion& options) {
-        KString message = KString("Duplicate names found in ") +
-                          KExtractFileName(mFileName.Buffer(), true) + ":";
+        KString message =
+            KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
         if (!CheckDuplicateNames(reference, message)) {
             options.Message("Error", message.Buffer(), "Ok");
             mManager->DestroyNode(reference, true);
@@ -109,8 +109,8 @@ public:
         if (!fileName || file->Open(fileName, "w") != 0) {
             // Nothing is kept that later writes could go to.
             mFile.reset();
-            KString text = KString("Cannot open file \"") + (fileName ? fileName : "") +
-                           "\" for writing.";
+            KString text =
+                KString("Cannot open file \"") + (fileName ? fileName : "") + "\" for writing.";
             return Fail(eFileNotOpened, text.Buffer());
         }
         mFile = std::move(file);

@@ -18,8 +18,7 @@ class KStreamOptionsMotion;
 KQovNode* KMotionCreateLimbNode(KQovObjectManager* manager, const char* name);
 // The node's translation and rotation at rest: its properties and the default take's
 // channels, which takes added afterwards start from.
-void KMotionSetRestTransform(KQovNode* node, const KVector4& translation,
-                             const KVector4& rotation);
+void KMotionSetRestTransform(KQovNode* node, const KVector4& translation, const KVector4& rotation);
 // Euler X, Y, Z angles (degrees) of the rotation that turns the X axis onto `direction`
 // (a half turn about Z when it points straight back); zeros for a zero vector.
 KVector4 KMotionAxisAngles(const KVector4& direction);

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "MotionTestHelpers.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/asf/KMotionFileAmc.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "formats/motion/asf/KQovReaderAmc.h"
 #include "formats/motion/asf/KQovWriterAmc.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
-#include "attributes/KQovLimitsUtility.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
 #include "io/KQovReader.h"
@@ -450,8 +450,8 @@ TEST(KQovReaderAsf, RealFilesImportedAndWrittenKeepJointPositions) {
         TestScene second;
         std::unique_ptr<KStreamOptions> reread;
         ASSERT_TRUE(ImportPair(second, asf2, amc2, 0, reread));
-        EXPECT_LT(CompareScene(second.scene, static_cast<KStreamOptionsMotion&>(*reread),
-                               expected, compared),
+        EXPECT_LT(CompareScene(second.scene, static_cast<KStreamOptionsMotion&>(*reread), expected,
+                               compared),
                   kImportTolerance + kWrittenDigits);
         EXPECT_EQ(compared, 597u * (29 + 7));
     }
@@ -653,8 +653,8 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
         ASSERT_TRUE(writer.FileCreate((folder / "w.asf").c_str()));
         std::unique_ptr<KStreamOptions> o(writer.GetWriteOptions());
         int shown = 0;
-        o->SetMessageCallback([&](const char*, const char*, const char*, const char*,
-                                  const char*, int) { return ++shown; });
+        o->SetMessageCallback([&](const char*, const char*, const char*, const char*, const char*,
+                                  int) { return ++shown; });
         EXPECT_FALSE(writer.Write(scene.scene, o.get()));
         EXPECT_EQ(writer.GetLastErrorID(), r.error);
         EXPECT_EQ(shown, r.error == KQovWriter::eUnidentifiedError ? 1 : 0);

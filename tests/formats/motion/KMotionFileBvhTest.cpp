@@ -360,8 +360,8 @@ TEST(KQovReaderBvh, ImportedScenesMatchIndependentKinematics) {
                     ++counts[at];
                 }
             for (size_t f = 0; f < expected.size(); ++f) {
-                const int64_t at = (options->GetStartTime() + options->GetFramePeriod() *
-                                                                  int64_t(f)).Get();
+                const int64_t at =
+                    (options->GetStartTime() + options->GetFramePeriod() * int64_t(f)).Get();
                 if (counts[at] != 3) continue;
                 const Mat3 m = EulerXYZ(turns[at].data());
                 for (int r = 0; r < 3; ++r)

@@ -80,7 +80,8 @@ std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
     }
     std::vector<std::string> leaves;
     for (const std::string& name : names)
-        if (std::find(parents.begin(), parents.end(), name) == parents.end()) leaves.push_back(name);
+        if (std::find(parents.begin(), parents.end(), name) == parents.end())
+            leaves.push_back(name);
     if (namesOut) {
         *namesOut = names;
         for (const std::string& leaf : leaves) namesOut->push_back(leaf + "_End");
@@ -430,7 +431,8 @@ TEST(KQovReaderHtr, RefusesBadHeadersAndCycles) {
         return Replaced(kGood, from, to);
     };
     auto every = [](std::string text, const std::string& from, const std::string& to) {
-        for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+        for (size_t at; (at = text.find(from)) != std::string::npos;)
+            text.replace(at, from.size(), to);
         return text;
     };
     struct Case {
@@ -520,10 +522,8 @@ TEST(KQovWriterHtr, BasePositionsRatesAndRefusals) {
     EXPECT_STREQ(writer.GetLastErrorString(), "Can not find root node.");
     test.scene->GetRootNode()->AddChild(test.manager.CreateNode("two words"));
     int shown = 0;
-    options.SetMessageCallback(
-        [&](const char*, const char*, const char*, const char*, const char*, int) {
-            return ++shown;
-        });
+    options.SetMessageCallback([&](const char*, const char*, const char*, const char*, const char*,
+                                   int) { return ++shown; });
     EXPECT_FALSE(writer.Write(test.scene, &options));
     EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eUnidentifiedError);
     EXPECT_EQ(shown, 1);

@@ -80,8 +80,8 @@ bool TranslationKeyed(KQovNode* node) {
 
 bool Keyed(KQovNode* node) {
     KQovTakeNode* take = node->GetCurrentTakeNode();
-    return TranslationKeyed(node) || (take && take != node->GetDefaultTakeNode() &&
-                                      take->HasKeys("Transform", "R", nullptr));
+    return TranslationKeyed(node) ||
+           (take && take != node->GetDefaultTakeNode() && take->HasKeys("Transform", "R", nullptr));
 }
 
 KAsfBone* AddBone(KAsfBone& parent, const std::string& name) {
@@ -252,8 +252,7 @@ void KQovAsfScene::SampleNodes(KTime time, int frame, bool global) {
         if (!bone->node || bone->channelCount == 0) continue;
         KAsfKey key;
         key.frame = frame;
-        KMotionSampleNode(bone->node, time, global && !bone->parent, key.translation,
-                          key.rotation);
+        KMotionSampleNode(bone->node, time, global && !bone->parent, key.translation, key.rotation);
         bone->keys.push_back(key);
     }
 }

@@ -69,8 +69,9 @@ void KQovWriterBvh::AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4&
 
 bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
-    KStreamOptionsMotion* motion = BeginWrite(scene, base, "Can not find root node.",
-                                              "Spaces are not allowed in BVH node names:", "OK", root);
+    KStreamOptionsMotion* motion =
+        BeginWrite(scene, base, "Can not find root node.",
+                   "Spaces are not allowed in BVH node names:", "OK", root);
     if (!motion) return false;
     auto& options = *motion;
     // Setting 0 at 1 gives every joint its translation channels.

@@ -102,8 +102,7 @@ void KQovReaderHtr::KeySegments(const KStreamOptionsMotion& options) {
     const KTime start = options.GetStartTime(), period = options.GetFramePeriod();
     for (const auto& segment : mFile->GetSegments()) {
         KQovTakeNode* take = segment->node->GetCurrentTakeNode();
-        KFCurve* t[3] = {take->GetTranslationX(), take->GetTranslationY(),
-                         take->GetTranslationZ()};
+        KFCurve* t[3] = {take->GetTranslationX(), take->GetTranslationY(), take->GetTranslationZ()};
         KFCurve* r[3] = {take->GetRotationX(), take->GetRotationY(), take->GetRotationZ()};
         const int frames = int(segment->rotations.size());
         for (int axis = 0; axis < 3; ++axis) {

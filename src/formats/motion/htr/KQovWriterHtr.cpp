@@ -65,8 +65,8 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* node, int parent, const KMatr
     if (IsEndSite(node)) return;
     const KQovLimitsUtility limits(&node->GetLimits());
     KQovNode* parentNode = node->GetParent();
-    const KVector4 sp = parentNode ? Scaling(parentNode->GetDefaultGlobalMatrix())
-                                   : KVector4(1.0, 1.0, 1.0);
+    const KVector4 sp =
+        parentNode ? Scaling(parentNode->GetDefaultGlobalMatrix()) : KVector4(1.0, 1.0, 1.0);
     const KVector4 sn = Scaling(node->GetDefaultGlobalMatrix());
     const KVector4 t = Times(limits.GetDefault(0) * kToFile, sp);
     KMatrix axis;
@@ -139,8 +139,9 @@ void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
 
 bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
-    KStreamOptionsMotion* motion = BeginWrite(scene, base, "Can not find root node.",
-                                              "Spaces are not allowed in HTR node names:", "OK", root);
+    KStreamOptionsMotion* motion =
+        BeginWrite(scene, base, "Can not find root node.",
+                   "Spaces are not allowed in HTR node names:", "OK", root);
     if (!motion) return false;
     auto& options = *motion;
     KQovNode* top = root->GetParent();
