@@ -668,6 +668,11 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
     single.scene->GetRootNode()->AddChild(single.manager.CreateNode("Hips"));
     EXPECT_FALSE(amcWriter.Write(single.scene, o.get()));
     EXPECT_EQ(amcWriter.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
+    // A skeleton whose moving bones the scene lacks cannot be sampled.
+    static_cast<KStreamOptionsMotion&>(*o).SetStream(
+        static_cast<KStreamOptionsMotion&>(*plainSkeleton).GetStream(), false);
+    EXPECT_FALSE(amcWriter.Write(single.scene, o.get()));
+    EXPECT_EQ(amcWriter.GetLastErrorID(), KQovWriter::eUnidentifiedError);
 }
 
 }  // namespace
