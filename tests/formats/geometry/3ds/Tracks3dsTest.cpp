@@ -111,10 +111,6 @@ TEST(Tracks3ds, ReadKeysRiseInFrameOrder) {
     EXPECT_TRUE(RisingKeys3ds({}).empty());
 }
 
-}  // namespace
-
-namespace {
-
 // Row-vector rotation of scene Euler angles, taken back into file axes.
 KMatrix FileRotation(const KVector4& sceneEuler) {
     KMatrix toScene, toFile, m, out;
