@@ -1,12 +1,17 @@
 #pragma once
 // Helpers shared by the channel-tree tests.
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
+#include "foundation/KMatrix.h"
+#include "foundation/KRotationOrder.h"
 
 inline KTime Seconds(double seconds) {
     return KTime(int64_t(std::llround(seconds * double(KTime::kOneSecond))));
@@ -48,4 +53,21 @@ inline KFCurveNode* Triple(const char* name, int layerType, float x, float y, fl
     AddLeaf(node, "Z", ConstantCurve(z));
     node->SetLayerType(layerType);
     return node;
+}
+
+// The rotation of three Euler angles in degrees, in the given order.
+inline KMatrix EulerMatrix(int order, const double* v) {
+    KMatrix m;
+    KRotationOrder(order).EulerToMatrix(m, KVector4(v[0], v[1], v[2]));
+    return m;
+}
+
+// Two angle triples that turn alike, whatever their values.
+inline void ExpectSameRotation(int order, const std::vector<double>& a,
+                               const std::vector<double>& b, double tolerance = 1e-6) {
+    ASSERT_GE(a.size(), 3u);
+    ASSERT_GE(b.size(), 3u);
+    EXPECT_EQ(
+        KMatrixCompare3x3(EulerMatrix(order, a.data()), EulerMatrix(order, b.data()), tolerance), 0)
+        << a[0] << "," << a[1] << "," << a[2] << " vs " << b[0] << "," << b[1] << "," << b[2];
 }

@@ -10,16 +10,6 @@
 #include "foundation/KMatrix.h"
 #include "foundation/KRotationOrder.h"
 
-namespace {
-
-KMatrix Rotation(int order, const double v[3]) {
-    KMatrix m;
-    KRotationOrder(order).EulerToMatrix(m, KVector4(v[0], v[1], v[2]));
-    return m;
-}
-
-}  // namespace
-
 TEST(KEulerContinuity, ClosestAngle) {
     EXPECT_EQ(ClosestAngle(10, 370), 370);
     EXPECT_EQ(ClosestAngle(10, 190), 10);  // a fraction of exactly one half keeps the turn
@@ -65,7 +55,8 @@ TEST(KEulerContinuity, EquivalentsKeepTheRotation) {
             if (n % 10 == 1) value[row[1]] = -90;
             double out[3];
             KRotationOrderClosestEquivalent(order, out, value, ref);
-            EXPECT_EQ(KMatrixCompare3x3(Rotation(order, out), Rotation(order, value), 1e-9), 0)
+            EXPECT_EQ(KMatrixCompare3x3(EulerMatrix(order, out), EulerMatrix(order, value), 1e-9),
+                      0)
                 << "order " << order << " case " << n;
 
             double offsets[3];
@@ -75,7 +66,8 @@ TEST(KEulerContinuity, EquivalentsKeepTheRotation) {
                 bool mirrored = flipped && a == row[1];
                 shifted[a] = mirrored ? offsets[a] - value[a] : value[a] + offsets[a];
             }
-            EXPECT_EQ(KMatrixCompare3x3(Rotation(order, shifted), Rotation(order, value), 1e-9), 0)
+            EXPECT_EQ(
+                KMatrixCompare3x3(EulerMatrix(order, shifted), EulerMatrix(order, value), 1e-9), 0)
                 << "offsets, order " << order << " case " << n;
             for (int a = 0; a < 3; ++a) EXPECT_LE(std::fabs(shifted[a] - ref[a]), 180 + 1e-9);
         }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "ChannelTestUtil.h"
 #include "NodeTestUtil.h"
 #include "animation/KFCurveFilterUnroll.h"
 #include "animation/KFCurveSettings.h"
@@ -17,11 +18,7 @@ std::array<double, 3> Triple(KFCurveNode& node, int key) {
 }
 
 bool SameRotation(const std::array<double, 3>& a, const std::array<double, 3>& b, int order) {
-    KMatrix ma;
-    KMatrix mb;
-    KRotationOrder(order).EulerToMatrix(ma, KVector4(a[0], a[1], a[2]));
-    KRotationOrder(order).EulerToMatrix(mb, KVector4(b[0], b[1], b[2]));
-    return KMatrixCompare3x3(ma, mb, 1e-4) == 0;
+    return KMatrixCompare3x3(EulerMatrix(order, a.data()), EulerMatrix(order, b.data()), 1e-4) == 0;
 }
 
 }  // namespace

@@ -24,17 +24,7 @@ std::vector<int> LayerIds(const KFCurveNode* node) {
 }
 
 KMatrix Rotation(int order, const std::vector<double>& v) {
-    KMatrix m;
-    KRotationOrder(order).EulerToMatrix(m, KVector4(v[0], v[1], v[2]));
-    return m;
-}
-
-void ExpectSameRotation(int order, const std::vector<double>& a, const std::vector<double>& b,
-                        double tolerance = 1e-6) {
-    ASSERT_GE(a.size(), 3u);
-    ASSERT_GE(b.size(), 3u);
-    EXPECT_EQ(KMatrixCompare3x3(Rotation(order, a), Rotation(order, b), tolerance), 0)
-        << a[0] << "," << a[1] << "," << a[2] << " vs " << b[0] << "," << b[1] << "," << b[2];
+    return EulerMatrix(order, v.data());
 }
 
 // A rotation node whose X, Y, Z curves hold keys at 0, 1, 2 ... seconds.

@@ -17,6 +17,17 @@ std::unique_ptr<KFCurve> ReadCurve(KQovFieldFile& file) {
     return std::unique_ptr<KFCurve>(KFCurveRetrieveNew(file, false, true));
 }
 
+// The curve of a hand-written file; an empty one where nothing could be read.
+std::unique_ptr<KFCurve> CurveFromText(const std::string& body) {
+    std::unique_ptr<KFCurve> curve;
+    ReadText(body, [&](KQovFieldFile& f) { curve = ReadCurve(f); });
+    if (!curve) {
+        ADD_FAILURE() << "no curve read";
+        curve = std::make_unique<KFCurve>();
+    }
+    return curve;
+}
+
 int Units(const KFCurve& curve, int i, int slot) {
     return int(std::lround(curve.KeyGet(i)->GetDataFloat(slot) * 9999.0));
 }
@@ -200,101 +211,84 @@ TEST(KFCurveStorage, OlderLayoutWritesDerivatives) {
 }
 
 TEST(KFCurveStorageOlderLayouts, Version4002) {
-    ReadText(
+    std::unique_ptr<KFCurve> c = CurveFromText(
         "Default: 0\nKeyVer: 4002\nKeyCount: 3\n"
-        "Key: 0,1,C,46186158000,2,L,92372316000,3,U,a\n",
-        [](KQovFieldFile& f) {
-            std::unique_ptr<KFCurve> c = ReadCurve(f);
-            ASSERT_EQ(c->KeyGetCount(), 3);
-            EXPECT_EQ(c->KeyGetInterpolation(0), uint32_t(KFCURVE_INTERPOLATION_CONSTANT));
-            EXPECT_EQ(c->KeyGet(0)->GetFlags() & KFCURVE_CONSTANT_NEXT, 0u);
-            EXPECT_EQ(c->KeyGetInterpolation(1), uint32_t(KFCURVE_INTERPOLATION_LINEAR));
-            EXPECT_EQ(c->KeyGetTangentMode(2), uint32_t(KFCURVE_TANGENT_AUTO));
-            EXPECT_EQ(c->KeyGetDataSlot(2, 0), -100.0f);  // auto after a linear key, below 4004
-            EXPECT_EQ(c->KeyGetTime(2), Seconds(2));
-        });
+        "Key: 0,1,C,46186158000,2,L,92372316000,3,U,a\n");
+    ASSERT_EQ(c->KeyGetCount(), 3);
+    EXPECT_EQ(c->KeyGetInterpolation(0), uint32_t(KFCURVE_INTERPOLATION_CONSTANT));
+    EXPECT_EQ(c->KeyGet(0)->GetFlags() & KFCURVE_CONSTANT_NEXT, 0u);
+    EXPECT_EQ(c->KeyGetInterpolation(1), uint32_t(KFCURVE_INTERPOLATION_LINEAR));
+    EXPECT_EQ(c->KeyGetTangentMode(2), uint32_t(KFCURVE_TANGENT_AUTO));
+    EXPECT_EQ(c->KeyGetDataSlot(2, 0), -100.0f);  // auto after a linear key, below 4004
+    EXPECT_EQ(c->KeyGetTime(2), Seconds(2));
 }
 
 TEST(KFCurveStorageOlderLayouts, Version4000) {
-    ReadText(
+    std::unique_ptr<KFCurve> c = CurveFromText(
         "Default: 0\nKeyVer: 4000\nKeyCount: 2\n"
-        "Key: 0,1,U,a,5,46186158000,2,U,s,1,2\n",
-        [](KQovFieldFile& f) {
-            std::unique_ptr<KFCurve> c = ReadCurve(f);
-            ASSERT_EQ(c->KeyGetCount(), 2);
-            EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_AUTO));
-            EXPECT_EQ(c->KeyGetDataSlot(0, 1), 5.0f);
-            EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_USER));
-            EXPECT_EQ(c->KeyGetDataSlot(1, 0), 1.0f);
-            EXPECT_EQ(c->KeyGetDataSlot(1, 1), 2.0f);
-        });
+        "Key: 0,1,U,a,5,46186158000,2,U,s,1,2\n");
+    ASSERT_EQ(c->KeyGetCount(), 2);
+    EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_AUTO));
+    EXPECT_EQ(c->KeyGetDataSlot(0, 1), 5.0f);
+    EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_USER));
+    EXPECT_EQ(c->KeyGetDataSlot(1, 0), 1.0f);
+    EXPECT_EQ(c->KeyGetDataSlot(1, 1), 2.0f);
 }
 
 TEST(KFCurveStorageOlderLayouts, OldestBezierAndTcbLetters) {
     // 'B' keys hold Bezier control values: converted to derivatives over the 1 s segments.
-    ReadText(
+    std::unique_ptr<KFCurve> c = CurveFromText(
         "Default: 0\nKeyCount: 3\n"
-        "Key: 0,0,B,B,0,1.5,46186158000,3,B,B,2.5,4,92372316000,6,H,a\n",
-        [](KQovFieldFile& f) {
-            std::unique_ptr<KFCurve> c = ReadCurve(f);
-            ASSERT_EQ(c->KeyGetCount(), 3);
-            EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_BREAK));
-            EXPECT_FLOAT_EQ(c->KeyGetDataSlot(0, 0), 4.5f);
-            EXPECT_FLOAT_EQ(c->KeyGetDataSlot(0, 1), 1.5f);
-            EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_BREAK));
-            EXPECT_FLOAT_EQ(c->KeyGetDataSlot(1, 0), 3.0f);
-            EXPECT_FLOAT_EQ(c->KeyGetDataSlot(1, 1), 0.0f);
-            EXPECT_EQ(c->KeyGetTangentMode(2), uint32_t(KFCURVE_TANGENT_USER));
-        });
-    ReadText("Default: 0\nKeyCount: 2\nKey: 0,0,T,0.5,0,0,46186158000,1,L\n", [](KQovFieldFile& f) {
-        std::unique_ptr<KFCurve> c = ReadCurve(f);
-        ASSERT_EQ(c->KeyGetCount(), 2);
-        EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_TCB));
-        EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_TCB));
-        EXPECT_EQ(c->KeyGetDataSlot(1, 0), 0.5f);
-    });
+        "Key: 0,0,B,B,0,1.5,46186158000,3,B,B,2.5,4,92372316000,6,H,a\n");
+    ASSERT_EQ(c->KeyGetCount(), 3);
+    EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_BREAK));
+    EXPECT_FLOAT_EQ(c->KeyGetDataSlot(0, 0), 4.5f);
+    EXPECT_FLOAT_EQ(c->KeyGetDataSlot(0, 1), 1.5f);
+    EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_BREAK));
+    EXPECT_FLOAT_EQ(c->KeyGetDataSlot(1, 0), 3.0f);
+    EXPECT_FLOAT_EQ(c->KeyGetDataSlot(1, 1), 0.0f);
+    EXPECT_EQ(c->KeyGetTangentMode(2), uint32_t(KFCURVE_TANGENT_USER));
+    c = CurveFromText("Default: 0\nKeyCount: 2\nKey: 0,0,T,0.5,0,0,46186158000,1,L\n");
+    ASSERT_EQ(c->KeyGetCount(), 2);
+    EXPECT_EQ(c->KeyGetTangentMode(0), uint32_t(KFCURVE_TANGENT_TCB));
+    EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_TCB));
+    EXPECT_EQ(c->KeyGetDataSlot(1, 0), 0.5f);
     // Two 'B' keys at the same time: no division by a zero span, the second key is dropped.
-    ReadText("Default: 0\nKeyCount: 2\nKey: 0,0,B,B,0,1.5,0,3,B,B,2.5,4\n", [](KQovFieldFile& f) {
-        std::unique_ptr<KFCurve> c = ReadCurve(f);
-        ASSERT_EQ(c->KeyGetCount(), 1);
-        EXPECT_TRUE(std::isfinite(c->KeyGetDataSlot(0, 0)));
-    });
+    c = CurveFromText("Default: 0\nKeyCount: 2\nKey: 0,0,B,B,0,1.5,0,3,B,B,2.5,4\n");
+    ASSERT_EQ(c->KeyGetCount(), 1);
+    EXPECT_TRUE(std::isfinite(c->KeyGetDataSlot(0, 0)));
 }
 
 TEST(KFCurveStorageMalformed, KeyCountsAreCappedByTheValues) {
-    ReadText(
-        "Default: 0\nKeyVer: 4004\nKeyCount: 2147483647\n"
-        "Key: 0,1,L,46186158000,2,L,92372316000,3,L\n",
-        [](KQovFieldFile& f) { EXPECT_EQ(ReadCurve(f)->KeyGetCount(), 3); });
-    ReadText("Default: 0\nKeyVer: 4004\nKeyCount: -4\nKey: 0,1,L\n",
-             [](KQovFieldFile& f) { EXPECT_EQ(ReadCurve(f)->KeyGetCount(), 0); });
-    ReadText("Default: 0\nKeyVer: 4004\nKeyCount: 5\nKey: 0,1,L,46186158000,2\n",
-             [](KQovFieldFile& f) { EXPECT_EQ(ReadCurve(f)->KeyGetCount(), 1); });
+    const struct {
+        const char* keys;
+        int count;
+    } cases[] = {
+        {"KeyCount: 2147483647\nKey: 0,1,L,46186158000,2,L,92372316000,3,L\n", 3},
+        {"KeyCount: -4\nKey: 0,1,L\n", 0},
+        {"KeyCount: 5\nKey: 0,1,L,46186158000,2\n", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CurveFromText(std::string("Default: 0\nKeyVer: 4004\n") + c.keys)->KeyGetCount(),
+                  c.count)
+            << c.keys;
 }
 
 TEST(KFCurveStorageMalformed, OrderAndUnknownLetters) {
     // Times 0, 5, 3, 4 s: 3 and 4 come after the accepted 5 and are dropped.
-    ReadText(
+    std::unique_ptr<KFCurve> c = CurveFromText(
         "Default: 0\nKeyVer: 4004\nKeyCount: 4\n"
-        "Key: 0,1,L,230930790000,2,L,138558474000,3,L,184744632000,4,L\n",
-        [](KQovFieldFile& f) {
-            std::unique_ptr<KFCurve> c = ReadCurve(f);
-            ASSERT_EQ(c->KeyGetCount(), 2);
-            EXPECT_EQ(c->KeyGetTime(1), Seconds(5));
-        });
-    ReadText(
+        "Key: 0,1,L,230930790000,2,L,138558474000,3,L,184744632000,4,L\n");
+    ASSERT_EQ(c->KeyGetCount(), 2);
+    EXPECT_EQ(c->KeyGetTime(1), Seconds(5));
+    c = CurveFromText(
         "Default: 0\nKeyVer: 4004\nKeyCount: 3\n"
-        "Key: 0,1,L,46186158000,2,X,92372316000,3,U,?\n",
-        [](KQovFieldFile& f) {
-            std::unique_ptr<KFCurve> c = ReadCurve(f);
-            ASSERT_EQ(c->KeyGetCount(), 1);
-            EXPECT_EQ(c->KeyGetValue(0), 1);
-        });
-    ReadText("Default: 0\nKeyVer: 4004\nKeyCount: 1\nKey: 0,1,!\n", [](KQovFieldFile& f) {
-        std::unique_ptr<KFCurve> c = ReadCurve(f);
-        EXPECT_EQ(c->KeyGetCount(), 0);
-        EXPECT_EQ(c->GetValue(), 1);  // the last key removed leaves its value
-    });
+        "Key: 0,1,L,46186158000,2,X,92372316000,3,U,?\n");
+    ASSERT_EQ(c->KeyGetCount(), 1);
+    EXPECT_EQ(c->KeyGetValue(0), 1);
+    c = CurveFromText("Default: 0\nKeyVer: 4004\nKeyCount: 1\nKey: 0,1,!\n");
+    EXPECT_EQ(c->KeyGetCount(), 0);
+    EXPECT_EQ(c->GetValue(), 1);  // the last key removed leaves its value
 }
 
 TEST(KFCurveStorageMalformed, ColourIsReadWheneverPresent) {
@@ -338,14 +332,11 @@ TEST(KFCurveStorageMalformed, TypedValuesOfTheWrongKindDropTheirKey) {
 TEST(KFCurveStorageMalformed, DroppedKeysLeaveTheRightSideOfTheNextKey) {
     // The key at 0 s repeats the first time and goes; the user key after it keeps its own
     // right derivative 5, whatever slope its left side gets from its new neighbour.
-    ReadText(
+    std::unique_ptr<KFCurve> c = CurveFromText(
         "Default: 0\nKeyVer: 4004\nKeyCount: 4\n"
-        "Key: 0,1,L,0,7,L,92372316000,3,U,s,5,-1,n,138558474000,4,L\n",
-        [](KQovFieldFile& f) {
-            std::unique_ptr<KFCurve> c = ReadCurve(f);
-            ASSERT_EQ(c->KeyGetCount(), 3);
-            EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_USER));
-            EXPECT_EQ(c->KeyGetDataSlot(1, 0), 5.0f);
-            EXPECT_EQ(c->KeyGetRightDerivative(1), 5.0f);
-        });
+        "Key: 0,1,L,0,7,L,92372316000,3,U,s,5,-1,n,138558474000,4,L\n");
+    ASSERT_EQ(c->KeyGetCount(), 3);
+    EXPECT_EQ(c->KeyGetTangentMode(1), uint32_t(KFCURVE_TANGENT_USER));
+    EXPECT_EQ(c->KeyGetDataSlot(1, 0), 5.0f);
+    EXPECT_EQ(c->KeyGetRightDerivative(1), 5.0f);
 }

@@ -201,10 +201,6 @@ TEST_F(PathFolder, CreatePathMakesEveryLevelButTheFileName) {
     EXPECT_TRUE(KFileExists(temp.Buffer()));
 }
 
-}  // namespace
-
-namespace {
-
 void Touch(const std::string& name) {
     FILE* f = fopen(name.c_str(), "wb");
     ASSERT_NE(f, nullptr);

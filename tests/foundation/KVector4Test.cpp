@@ -163,18 +163,15 @@ TEST(KQuaternion, MatrixConversions) {
     KQuaternion q;
     KQuaternionFromMatrix(q, KMatrix());
     ExpectVector(q, 0, 0, 0, 1);
-    KMatrix halfX;
-    halfX.mData[1][1] = halfX.mData[2][2] = -1.0;
-    KQuaternionFromMatrix(q, halfX);
-    ExpectVector(q, 1, 0, 0, 0);
-    KMatrix halfY;
-    halfY.mData[0][0] = halfY.mData[2][2] = -1.0;
-    KQuaternionFromMatrix(q, halfY);
-    ExpectVector(q, 0, 1, 0, 0);
-    KMatrix halfZ;
-    halfZ.mData[0][0] = halfZ.mData[1][1] = -1.0;
-    KQuaternionFromMatrix(q, halfZ);
-    ExpectVector(q, 0, 0, 1, 0);
+    // Half turns about X, Y and Z: the other two diagonal entries flip.
+    for (int axis = 0; axis < 3; ++axis) {
+        SCOPED_TRACE(axis);
+        KMatrix half;
+        for (int i = 0; i < 3; ++i)
+            if (i != axis) half.mData[i][i] = -1.0;
+        KQuaternionFromMatrix(q, half);
+        ExpectVector(q, axis == 0, axis == 1, axis == 2, 0);
+    }
 
     // A zero quaternion gives the identity; the length is divided out.
     KMatrix m(10, 20, 30);

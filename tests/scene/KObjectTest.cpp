@@ -517,10 +517,6 @@ TEST(KObject, SafeCastAndIdentity) {
     EXPECT_STREQ(p->GetClassName(), "KProperty");
 }
 
-}  // namespace
-
-namespace {
-
 // The owner of a property that is busy in a disconnection goes away from inside
 // that disconnection: the property's destruction waits, and the property must
 // not reach back into its dead owner meanwhile.
@@ -542,10 +538,6 @@ TEST(KObject, OwnerDestroyedWhileItsPropertyIsBusy) {
     EXPECT_LE(KPlug::GetLivePlugCount(), live - 2);
 }
 
-}  // namespace
-
-namespace {
-
 // A typed view created while a source is being removed must not keep that source.
 TEST(KObject, ClassViewMadeDuringADisconnectionStaysExact) {
     Objects objects;
@@ -562,10 +554,6 @@ TEST(KObject, ClassViewMadeDuringADisconnectionStaysExact) {
     EXPECT_EQ(node->GetConnectedObjectCount(KEntity::ClassId()), 0);
     EXPECT_EQ(node->GetConnectedObject(0, KEntity::ClassId()), nullptr);
 }
-
-}  // namespace
-
-namespace {
 
 // Properties connected in a ring: removing one destroys the properties that
 // depend on it, once each, and comes back.

@@ -304,10 +304,6 @@ TEST_F(KQovSceneTest, MovingInWithEmptyingReleasesWhatWasLeft) {
     EXPECT_TRUE(top->SetEntityContainer(entity, 1));  // again: nothing to do
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(KQovSceneTest, LinkingUnderARootMovesTheSubtreeAndWhatItUses) {
     KQovScene* other = manager.CreateScene();
     KQovNode* body = manager.CreateNode("Body");
@@ -347,10 +343,6 @@ TEST_F(KQovSceneTest, ClipConnectedTwiceIsListedOnce) {
     EXPECT_EQ(scene->GetEntityContainer()->GetVideoCount(), 1);
     EXPECT_EQ(scene->GetEntityContainer()->GetVideo(0), clip);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(KQovSceneTest, CollectorFindsNameClashes) {
     // root: Leg (mesh with Skin) -> Leg (mesh with Skin and Bark)

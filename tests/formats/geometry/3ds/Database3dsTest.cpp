@@ -17,12 +17,10 @@ namespace {
 TEST(Database3ds, RealFilesSaveByteIdentically) {
     for (const std::string& name : TestFiles3ds()) {
         SCOPED_TRACE(name);
-        Context3ds ctx;
-        Database3ds* db = nullptr;
-        InitDatabase3ds(ctx, &db);
-        File3ds* in = OpenFile3ds(ctx, name.c_str(), "rb");
-        ASSERT_NE(in, nullptr);
-        LoadDatabase3ds(ctx, in, db);
+        Loaded3ds loaded(name);
+        Context3ds& ctx = loaded.ctx;
+        Database3ds* db = loaded.db;
+        ASSERT_NE(loaded.file, nullptr);
         ASSERT_FALSE(ctx.ErrorPending()) << ctx.ErrorAt(0).message;
         EXPECT_EQ(GetDatabaseType3ds(db), kMeshFile3ds);
         TempPath3ds out("roundtrip.3ds");
@@ -41,8 +39,6 @@ TEST(Database3ds, RealFilesSaveByteIdentically) {
             memcpy(&original[2], &length, 4);
         }
         EXPECT_TRUE(original == saved);
-        ReleaseDatabase3ds(ctx, &db);
-        CloseAllFiles3ds(ctx);
     }
 }
 

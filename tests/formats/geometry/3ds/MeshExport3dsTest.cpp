@@ -118,10 +118,6 @@ TEST(MeshExport3ds, LargeMeshesSplitIntoRecordsThatReadBack) {
     EXPECT_EQ(faces, size_t(2 * quads));
 }
 
-}  // namespace
-
-namespace {
-
 TEST(MeshExport3ds, MaterialGroupsOrderCombinations) {
     KQovMaterial red(nullptr, "Material::Red"), blue(nullptr, "Material::Blue");
     KQovTexture brick(nullptr, "Texture::Brick");
@@ -152,10 +148,6 @@ TEST(MeshExport3ds, MaterialGroupsOrderCombinations) {
     // Without textures only the materials part the faces.
     EXPECT_EQ(FaceCombinations3ds(mesh, pieces[0], false).size(), 2u);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(MeshExport3ds, SplitGivesEveryCornerItsOwnPointAndUV) {
     KQovTexture swapped(nullptr, "Texture::S"), plain(nullptr, "Texture::P");

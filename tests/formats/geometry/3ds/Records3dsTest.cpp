@@ -93,14 +93,10 @@ std::vector<std::string> ToolkitLines(Context3ds& ctx, Database3ds* db) {
 TEST(Records3ds, RealFilesAgreeWithLib3ds) {
     for (const std::string& name : TestFiles3ds()) {
         SCOPED_TRACE(name);
-        Context3ds ctx;
-        Database3ds* db = nullptr;
-        InitDatabase3ds(ctx, &db);
-        LoadDatabase3ds(ctx, OpenFile3ds(ctx, name.c_str(), "rb"), db);
-        std::vector<std::string> ours = ToolkitLines(ctx, db);
-        EXPECT_FALSE(ctx.ErrorPending()) << ctx.ErrorAt(0).message;
+        Loaded3ds f(name);
+        std::vector<std::string> ours = ToolkitLines(f.ctx, f.db);
+        EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
         EXPECT_EQ(ours, Lib3dsLines(name));
-        ReleaseDatabase3ds(ctx, &db);
     }
 }
 
@@ -117,21 +113,13 @@ TEST(Records3ds, LongNamesAgreeWithLib3ds) {
         Chunk(0xB002, Chunk(0xB030, U16(0)) +
                           Chunk(0xB010, Str("A_Long_Object_Name") + U16(0) + U16(0) + U16(0xFFFF)) +
                           Chunk(0xB020, track));
-    TempPath3ds temp("long.3ds");
-    WriteBytes3ds(
-        temp.path,
-        Chunk(0x4D4D, Chunk(0x0002, U32(3)) +
-                          Chunk(0x3D3D, Chunk(0x3D3E, U32(3)) + material + mesh) +
-                          Chunk(0xB000, Chunk(0xB00A, U16(5) + Str("") + U32(30)) + node)));
-    Context3ds ctx;
-    Database3ds* db = nullptr;
-    InitDatabase3ds(ctx, &db);
-    LoadDatabase3ds(ctx, OpenFile3ds(ctx, temp.path.c_str(), "rb"), db);
-    std::vector<std::string> ours = ToolkitLines(ctx, db);
-    EXPECT_FALSE(ctx.ErrorPending()) << ctx.ErrorAt(0).message;
-    EXPECT_EQ(ours, Lib3dsLines(temp.path));
+    Loaded3ds f(Chunk(0x4D4D, Chunk(0x0002, U32(3)) +
+                                  Chunk(0x3D3D, Chunk(0x3D3E, U32(3)) + material + mesh) +
+                                  Chunk(0xB000, Chunk(0xB00A, U16(5) + Str("") + U32(30)) + node)));
+    std::vector<std::string> ours = ToolkitLines(f.ctx, f.db);
+    EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+    EXPECT_EQ(ours, Lib3dsLines(f.temp.path));
     EXPECT_EQ(ours.size(), 3u);
-    ReleaseDatabase3ds(ctx, &db);
 }
 
 KeyHeader3ds Key(uint32_t frame) {
@@ -264,10 +252,9 @@ TEST(Records3ds, WrittenRecordsReadBackWithBothReaders) {
     };
     EXPECT_EQ(Lib3dsLines(written.temp.path), expected);
 
-    Context3ds ctx;
-    Database3ds* db = nullptr;
-    InitDatabase3ds(ctx, &db);
-    LoadDatabase3ds(ctx, OpenFile3ds(ctx, written.temp.path.c_str(), "rb"), db);
+    Loaded3ds f(written.temp.path);
+    Context3ds& ctx = f.ctx;
+    Database3ds* db = f.db;
     EXPECT_EQ(ToolkitLines(ctx, db), expected);
 
     Mesh3ds* mesh = nullptr;
@@ -325,7 +312,6 @@ TEST(Records3ds, WrittenRecordsReadBackWithBothReaders) {
     EXPECT_EQ(settings->masterScale, 2.5f);
     ReleaseMeshSettings3ds(&settings);
     EXPECT_FALSE(ctx.ErrorPending()) << ctx.ErrorAt(0).message;
-    ReleaseDatabase3ds(ctx, &db);
 }
 
 }  // namespace

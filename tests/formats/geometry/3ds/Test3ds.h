@@ -105,7 +105,7 @@ inline Bytes3ds Chunk(uint16_t tag, const Bytes3ds& body, int64_t length = -1) {
 
 #include "formats/geometry/3ds/Database3ds.h"
 
-// Loads crafted bytes through a file into a new database; the file stays open.
+// Loads crafted bytes through a file, or a file given, into a new database; the file stays open.
 struct Loaded3ds {
     Context3ds ctx;
     TempPath3ds temp{"crafted.3ds"};
@@ -113,8 +113,12 @@ struct Loaded3ds {
     File3ds* file = nullptr;
     explicit Loaded3ds(const Bytes3ds& bytes) {
         WriteBytes3ds(temp.path, bytes);
+        Load(temp.path);
+    }
+    explicit Loaded3ds(const std::string& path) { Load(path); }
+    void Load(const std::string& path) {
         InitDatabase3ds(ctx, &db);
-        file = OpenFile3ds(ctx, temp.path.c_str(), "rb");
+        file = OpenFile3ds(ctx, path.c_str(), "rb");
         LoadDatabase3ds(ctx, file, db);
     }
     ~Loaded3ds() {

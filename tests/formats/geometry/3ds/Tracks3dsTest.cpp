@@ -111,10 +111,6 @@ TEST(Tracks3ds, ReadKeysRiseInFrameOrder) {
     EXPECT_TRUE(RisingKeys3ds({}).empty());
 }
 
-}  // namespace
-
-namespace {
-
 // Row-vector rotation of scene Euler angles, taken back into file axes.
 KMatrix FileRotation(const KVector4& sceneEuler) {
     KMatrix toScene, toFile, m, out;
@@ -130,12 +126,9 @@ KMatrix FileRotation(const KVector4& sceneEuler) {
 // Rotation keys read from real files match lib3ds's evaluation at the key frames.
 TEST(Tracks3ds, RotationsAgreeWithLib3dsAtKeyFrames) {
     const std::string name = std::string(QOV_TESTDATA_DIR) + "/3ds/RotatingCube.3DS";
-    Context3ds ctx;
-    Database3ds* db = nullptr;
-    InitDatabase3ds(ctx, &db);
-    LoadDatabase3ds(ctx, OpenFile3ds(ctx, name.c_str(), "rb"), db);
+    Loaded3ds f(name);
     ObjectMotion3ds* motion = nullptr;
-    GetObjectMotionByIndex3ds(ctx, db, 0, &motion);
+    GetObjectMotionByIndex3ds(f.ctx, f.db, 0, &motion);
     ASSERT_NE(motion, nullptr);
     const std::vector<size_t> taken = RisingKeys3ds(motion->rot.keys);
     const std::vector<KVector4> euler = ReadRotations3ds(motion->rot, taken);
@@ -156,8 +149,6 @@ TEST(Tracks3ds, RotationsAgreeWithLib3dsAtKeyFrames) {
             }
     }
     ReleaseObjectMotion3ds(&motion);
-    ReleaseDatabase3ds(ctx, &db);
-    CloseAllFiles3ds(ctx);
 }
 
 // Rounding pushes cosines past 1 for turns of almost nothing and for axes lined up with the

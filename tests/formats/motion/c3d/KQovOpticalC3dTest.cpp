@@ -203,10 +203,6 @@ TEST(OpticalC3d, FailedCreateIsReportedWithThePath) {
     EXPECT_FALSE(writer.FileClose());
 }
 
-}  // namespace
-
-namespace {
-
 // Writes the BuildMarkers scene (2 markers) with the given start and frame count.
 bool WriteMarkers(const std::string& path, double startSeconds, int frames, int& error) {
     TestScene source;
