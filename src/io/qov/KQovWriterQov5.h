@@ -12,6 +12,7 @@
 #include "io/KQovWriter.h"
 #include "scene/KQovTakeInfo.h"
 
+class KFCurveNode;
 class KQovCamera;
 class KQovControlSet;
 class KQovFieldFile;
@@ -67,7 +68,13 @@ public:
     // The camera format's name as files carry it.
     static const char* CameraFormatName(int format);
 
-private:
+protected:
+    // The file version and layout a subclass writes (the version-6 writer).
+    virtual int FileVersion() const { return kFileVersion; }
+    virtual bool IsVersion5() const { return true; }
+    // One channel of a take, in the form of the file's layout.
+    void StoreChannel(KFCurveNode* channel);
+
     // Sections, each written at the current position of the field file.
     void WriteModel(KQovNode* node);
     void WriteModelContent(KQovNode* node, bool producer);
@@ -103,11 +110,11 @@ private:
     void WriteCharacters(KQovScene* scene);
     void WriteCharacterPoses(KQovScene* scene);
     void WriteControlSet(KQovScene* scene, KQovControlSet* set);
-    void WriteGeometrySection(KQovNode* node);
+    virtual void WriteGeometrySection(KQovNode* node);
     void WriteMaterial(KQovMaterial* material);
     void WriteTexture(KQovTexture* texture);
 
-    bool WriteSections(KQovScene* scene);
+    virtual bool WriteSections(KQovScene* scene);
     void WriteModelTree(KQovNode* node);
     void BuildAnimatedMaps(KQovScene* scene);
     void FreeAnimatedMaps();

@@ -110,6 +110,7 @@ void KQovWriterQov5::ComputeSpans(KQovScene* scene, KQovTakeInfo& take) {
 void KQovWriterQov5::WriteTakes(KQovScene* scene) {
     CommentHeader(mFile, "Takes and animation section");
     KQovWriteBlockBegin(mFile, "Takes");
+    if (!mFile->IsVersion5Layout()) KQovWriteIntField(mFile, "Version", 101);
     mFile->FieldWriteC("Current", scene->GetCurrentTakeName());
     for (KQovTakeInfo& take : mTakes) {
         if (Failed()) break;
@@ -134,7 +135,7 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
     std::string file = name;
     for (char& c : file)
         if (c == ' ' || c == '\t') c = '_';
-    mFile->FieldWriteC("FileName", (file + ".tak").c_str());
+    if (mFile->IsVersion5Layout()) mFile->FieldWriteC("FileName", (file + ".tak").c_str());
     Span(mFile, "LocalTime", take.localTimeSpan);
     Span(mFile, "ReferenceTime", take.referenceTimeSpan);
     if (!take.comment.IsEmpty()) mFile->FieldWriteC("Comments", take.comment.Buffer());
@@ -171,7 +172,6 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
     mFile->FieldWriteEnd();
     KFCurveNode* root = takeNode->GetRoot();
     if (takeNode != container->GetDefaultTakeNode() && root) {
-        const bool layout = mFile->IsVersion5Layout();
         for (int i = 0; i < root->GetCount(); ++i) {
             KFCurveNode* channel = root->Get(i);
             if (!channel) continue;
@@ -181,10 +181,10 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
                 // curve.
                 std::unique_ptr<KFCurveNode> scaled(channel->Clone(false));
                 if (KFCurve* curve = scaled->GetCurve()) curve->ScaleValues(false, 100.0f);
-                scaled->Store(*mFile, false, false, false, "Channel", true, layout);
+                StoreChannel(scaled.get());
                 continue;
             }
-            channel->Store(*mFile, false, false, false, "Channel", true, layout);
+            StoreChannel(channel);
         }
     }
     KQovWriteBlockEnd(mFile);

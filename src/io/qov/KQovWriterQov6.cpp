@@ -1,0 +1,194 @@
+// The version-6 writer: the objects it lists, the "Definitions" that announce them, the
+// "Objects" section, the scene settings kept in "Version5" and the "Connections".
+
+#include "io/qov/KQovWriterQov6.h"
+
+#include <functional>
+
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovCameraSwitcher.h"
+#include "io/KQovIOHooks.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
+#include "scene/KQovNodeProperties.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+// The reader reads the objects type by type in this order: models before constraints.
+const char* const kObjectTypes[] = {"Model",   "Material",    "Texture",    "Video",
+                                    "Deformer", "Pose",       "GenericNode", "Constraint",
+                                    "ControlSetPlug", "SceneInfo"};
+
+const char* const kSceneRoot = "Model::Scene";
+
+// The sub-type of a model: its attribute's kind as the file names it.
+std::string ModelSubType(KQovNode* node) {
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    if (!attribute) return "Null";
+    switch (attribute->GetAttributeType()) {
+        case KQovNodeAttribute::eMesh:
+            return "Mesh";
+        case KQovNodeAttribute::eNurb:
+            return "Nurb";
+        case KQovNodeAttribute::eCameraSwitcher:
+            return "CameraSwitcher";
+        case KQovNodeAttribute::eOpticalReference:
+            return "Optical";
+        default: {
+            const KString name = attribute->GetTypeName();
+            return name.IsEmpty() ? "Null" : name.Buffer();
+        }
+    }
+}
+
+}  // namespace
+
+KQovWriterQov6::KQovWriterQov6(KQovObjectManager* manager, KQovIO* owner)
+    : KQovWriterQov5(manager, owner) {}
+
+bool KQovWriterQov6::WriteSections(KQovScene* scene) {
+    const KStreamOptionsQov& o = *mOptions;
+    bool failed = false;
+    // Runs one section unless an earlier one failed; false once the field file has an error.
+    auto section = [&](bool on, const std::function<void()>& write) {
+        if (failed || !on) return;
+        write();
+        if (Failed()) {
+            failed = true;
+            mError.SetError(eOutOfDiskSpace);
+        }
+    };
+    BuildAnimatedMaps(scene);
+    CollectObjects(scene);
+    section(true, [&] { WriteDefinitions(); });
+    section(true, [&] {
+        Report("Storing models", 0.0f);
+        mCounter = 0;
+        mTotal = int(mObjects.size());
+        WriteObjects();
+        KQovIOHooks::GetInstance().StepDone();
+    });
+    section(o.passwordFlag != 0 && !o.password.IsEmpty() && mFile->IsBinary(),
+            [&] { mFile->FieldWritePassword(o.password.Buffer()); });
+    section(o.GetSwitch(KStreamOptionsQov::eGobos), [&] { WriteGoboManager(scene); });
+    section(o.GetSwitch(KStreamOptionsQov::eGlobalSettings), [&] { WriteVersion5Block(scene); });
+    section(true, [&] { WriteConnections(); });
+    section(o.GetSwitch(KStreamOptionsQov::eAnimation), [&] { WriteTakes(scene); });
+    FreeAnimatedMaps();
+    mObjects.clear();
+    mConnections.clear();
+    return !failed;
+}
+
+void KQovWriterQov6::CollectObjects(KQovScene* scene) {
+    mObjects.clear();
+    mConnections.clear();
+    KQovNode* root = scene->GetRootNode();
+    for (int i = 0; i < root->GetChildCount(); ++i) CollectModels(root->GetChild(i));
+    // The producer cameras and the switcher are models of their own, under no parent.
+    KQovGlobalCameraSettings& cameras = scene->GetGlobalCameraSettings();
+    for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p) {
+        KQovNode* node = cameras.GetProducerNode(p);
+        if (!node || !node->GetCamera()) continue;
+        mObjects.push_back({"Model",
+                            KMakePrefixedName("Model::", KQovGlobalCameraSettings::GetProducerName(p))
+                                .Buffer(),
+                            "Camera", [this, node] { WriteModelObject(node, true); }});
+    }
+    if (KQovNode* switcher = scene->GetCameraSwitcherNode())
+        if (switcher->GetCameraSwitcher())
+            mObjects.push_back({"Model", switcher->GetName(), "CameraSwitcher",
+                                [this, switcher] { WriteModelObject(switcher, false); }});
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    for (int i = 0; entity && i < entity->GetGenericNodeCount(); ++i)
+        if (KQovGenericNode* node = entity->GetGenericNode(i))
+            mObjects.push_back({"GenericNode", node->GetName(), "",
+                                [this, node] { WriteGenericNode(node); }});
+}
+
+void KQovWriterQov6::CollectModels(KQovNode* node) {
+    mObjects.push_back(
+        {"Model", node->GetName(), ModelSubType(node), [this, node] { WriteModelObject(node, false); }});
+    KQovNode* parent = node->GetParent();
+    mConnections.push_back(
+        {"OO", node->GetName(), parent && parent->GetParent() ? parent->GetName() : kSceneRoot, ""});
+    if (KQovNode* target = node->GetLookAtTarget())
+        mConnections.push_back({"OP", target->GetName(), node->GetName(), "LookAtProperty"});
+    if (KQovNode* target = node->GetUpVectorTarget())
+        mConnections.push_back({"OP", target->GetName(), node->GetName(), "UpVectorProperty"});
+    for (int i = 0; i < node->GetChildCount(); ++i) CollectModels(node->GetChild(i));
+}
+
+void KQovWriterQov6::WriteDefinitions() {
+    KQovWriteBlockBegin(mFile, "Definitions");
+    KQovWriteIntField(mFile, "Version", 100);
+    KQovWriteIntField(mFile, "Count", int32_t(mObjects.size()));
+    for (const char* type : kObjectTypes) {
+        int count = 0;
+        for (const Object& object : mObjects) count += std::string(type) == object.type ? 1 : 0;
+        if (count == 0) continue;
+        KQovWriteBlockBegin(mFile, "ObjectType", type);
+        KQovWriteIntField(mFile, "Count", count);
+        KQovWriteBlockEnd(mFile);
+    }
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov6::WriteObjects() {
+    KQovWriteBlockBegin(mFile, "Objects");
+    for (const char* type : kObjectTypes) {
+        for (const Object& object : mObjects) {
+            if (std::string(type) != object.type) continue;
+            if (Failed()) break;
+            Progress();
+            mFile->FieldWriteBegin(object.type);
+            mFile->FieldWriteC(object.name.c_str());
+            mFile->FieldWriteC(object.subType.c_str());
+            mFile->FieldWriteBlockBegin();
+            object.write();
+            KQovWriteBlockEnd(mFile);
+        }
+    }
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov6::WriteModelObject(KQovNode* node, bool producer) {
+    WriteModelContent(node, producer);
+    WriteDefaultChannels(node);
+}
+
+void KQovWriterQov6::WriteGenericNode(KQovGenericNode* node) {
+    KQovWriteIntField(mFile, "Version", 100);
+    mFile->FieldWritePropertyBlock(node->GetPropertyHandler());
+}
+
+void KQovWriterQov6::WriteVersion5Block(KQovScene* scene) {
+    KQovWriteBlockBegin(mFile, "Version5");
+    KQovWriteAmbientAndFog(mFile, scene);
+    KQovWriteShadowPlanes(mFile, scene);
+    KQovWriteBlockBegin(mFile, "Settings");
+    KQovWriteTimeFields(mFile, scene);
+    KQovWriteBlockEnd(mFile);
+    KQovWriteRendererSetting(mFile, scene);
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov6::WriteConnections() {
+    KQovWriteBlockBegin(mFile, "Connections");
+    for (const Connection& c : mConnections) {
+        mFile->FieldWriteBegin("Connect");
+        mFile->FieldWriteC(c.kind);
+        mFile->FieldWriteC(c.source.c_str());
+        mFile->FieldWriteC(c.destination.c_str());
+        if (!c.property.empty()) mFile->FieldWriteC(c.property.c_str());
+        mFile->FieldWriteEnd();
+    }
+    KQovWriteBlockEnd(mFile);
+}

@@ -1,0 +1,165 @@
+// Version-6 mesh geometry: the raw control points and polygons, the layer elements each with
+// its own mapping and reference, the "Layer" records placing them, and the shapes.
+
+#include <string>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovMesh.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovWriterQov6.h"
+#include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovNode.h"
+
+namespace {
+
+const char* MappingName(int mode) {
+    static const char* const kNames[] = {"", "ByVertice", "ByPolygonVertex", "ByPolygon", "AllSame"};
+    return mode >= 0 && mode <= 4 ? kNames[mode] : "";
+}
+
+const char* ReferenceName(int mode) {
+    return mode == KQovLayer::eIndex ? "Index" : mode == KQovLayer::eIndexToDirect ? "IndexToDirect"
+                                                                                   : "Direct";
+}
+
+// The kinds of element in the order the file lists them, with the "Layer" type names.
+const struct {
+    int kind;
+    const char* name;
+} kElementKinds[] = {{KQovLayer::eNormal, "LayerElementNormal"},
+                     {KQovLayer::eVertexColor, "LayerElementColor"},
+                     {KQovLayer::ePolygonGroup, "LayerElementPolygonGroup"},
+                     {KQovLayer::eUV, "LayerElementUV"}};
+
+void Ints(KQovFieldFile* f, const char* name, const KArrayInt& values) {
+    f->FieldWriteBegin(name);
+    for (int i = 0; i < values.GetCount(); ++i) f->FieldWriteI(values.GetAt(i));
+    f->FieldWriteEnd();
+}
+
+// Opens one element's block with its number, version, mapping and reference.
+void BeginElement(KQovFieldFile* f, const char* name, int number, const KQovLayerElementBase& e,
+                  int reference) {
+    f->FieldWriteBegin(name);
+    f->FieldWriteI(number);
+    f->FieldWriteBlockBegin();
+    KQovWriteIntField(f, "Version", 101);
+    f->FieldWriteC("MappingInformationType", MappingName(e.GetMappingMode()));
+    f->FieldWriteC("ReferenceInformationType", ReferenceName(reference));
+}
+
+// A normal element's vectors, indexed ones expanded: the file keeps normals direct.
+void WriteNormals(KQovFieldFile* f, const KQovLayerElement& e) {
+    const KArrayVector4& direct = e.GetDirectArray();
+    const KArrayInt& index = e.GetIndexArray();
+    const bool indexed = e.GetReferenceMode() != KQovLayer::eDirect;
+    const int count = indexed ? index.GetCount() : direct.GetCount();
+    f->FieldWriteBegin("Normals");
+    for (int i = 0; i < count; ++i) {
+        const int at = indexed ? index.GetAt(i) : i;
+        const KVector4 n = at >= 0 && at < direct.GetCount() ? direct.GetAt(at) : KVector4();
+        for (int k = 0; k < 3; ++k) f->FieldWriteD(n[k]);
+    }
+    f->FieldWriteEnd();
+}
+
+}  // namespace
+
+void KQovWriterQov6::WriteGeometrySection(KQovNode* node) {
+    if (KQovMesh* mesh = node->GetMesh())
+        WriteMeshGeometry(mesh);
+    else
+        KQovWriterQov5::WriteGeometrySection(node);
+}
+
+void KQovWriterQov6::WriteMeshGeometry(KQovMesh* mesh) {
+    KQovFieldFile* f = mFile;
+    KQovWriteIntField(f, "GeometryVersion", 124);
+    const KArrayVector4& points = mesh->GetControlPoints();
+    f->FieldWriteBegin("Vertices");
+    for (int i = 0; i < points.GetCount(); ++i)
+        for (int k = 0; k < 3; ++k) f->FieldWriteD(points.GetAt(i)[k]);
+    f->FieldWriteEnd();
+    KQovWritePolygonVertexIndex(f, mesh);
+    WriteLayerElements(mesh);
+    WriteLayers(mesh);
+    if (mOptions->GetSwitch(KStreamOptionsQov::eShapes)) WriteShapes(mesh);
+}
+
+void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
+    KQovFieldFile* f = mFile;
+    for (const auto& kind : kElementKinds) {
+        int number = 0;
+        for (int l = 0; l < mesh->GetLayerCount(); ++l) {
+            const KQovLayer* layer = mesh->GetLayer(l);
+            if (!layer || !layer->GetLayerElement(kind.kind)) continue;
+            switch (kind.kind) {
+                case KQovLayer::eNormal: {
+                    const KQovLayerElement& e = *layer->GetNormals();
+                    BeginElement(f, kind.name, number, e, KQovLayer::eDirect);
+                    WriteNormals(f, e);
+                    break;
+                }
+                case KQovLayer::eVertexColor: {
+                    const KQovLayerElementColor& e = *layer->GetVertexColors();
+                    BeginElement(f, kind.name, number, e, e.GetReferenceMode());
+                    f->FieldWriteBegin("Colors");
+                    for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
+                        const KColor& c = e.GetDirectArray().GetAt(i);
+                        for (double v : {c.mRed, c.mGreen, c.mBlue, c.mAlpha}) f->FieldWriteD(v);
+                    }
+                    f->FieldWriteEnd();
+                    if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
+                        Ints(f, "ColorIndex", e.GetIndexArray());
+                    break;
+                }
+                case KQovLayer::ePolygonGroup: {
+                    const KQovLayerElementPolygonGroup& e = *layer->GetPolygonGroups();
+                    BeginElement(f, kind.name, number, e, e.GetReferenceMode());
+                    Ints(f, "PolygonGroup", e.GetIndexArray());
+                    break;
+                }
+                case KQovLayer::eUV: {
+                    const KQovLayerElementUV& e = *layer->GetUVs();
+                    BeginElement(f, kind.name, number, e, e.GetReferenceMode());
+                    f->FieldWriteBegin("UV");
+                    for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
+                        f->FieldWriteD(e.GetDirectArray().GetAt(i).mData[0]);
+                        f->FieldWriteD(e.GetDirectArray().GetAt(i).mData[1]);
+                    }
+                    f->FieldWriteEnd();
+                    if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
+                        Ints(f, "UVIndex", e.GetIndexArray());
+                    break;
+                }
+            }
+            KQovWriteBlockEnd(f);
+            ++number;
+        }
+    }
+}
+
+void KQovWriterQov6::WriteLayers(KQovMesh* mesh) {
+    KQovFieldFile* f = mFile;
+    int numbers[sizeof(kElementKinds) / sizeof(kElementKinds[0])] = {};
+    for (int l = 0; l < mesh->GetLayerCount(); ++l) {
+        const KQovLayer* layer = mesh->GetLayer(l);
+        if (!layer) continue;
+        f->FieldWriteBegin("Layer");
+        f->FieldWriteI(l);
+        f->FieldWriteBlockBegin();
+        KQovWriteIntField(f, "Version", 100);
+        int k = 0;
+        for (const auto& kind : kElementKinds) {
+            if (layer->GetLayerElement(kind.kind)) {
+                KQovWriteBlockBegin(f, "LayerElement");
+                f->FieldWriteC("Type", kind.name);
+                KQovWriteIntField(f, "TypedIndex", numbers[k]++);
+                KQovWriteBlockEnd(f);
+            }
+            ++k;
+        }
+        KQovWriteBlockEnd(f);
+    }
+}
