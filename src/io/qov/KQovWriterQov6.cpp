@@ -3,10 +3,12 @@
 
 #include "io/qov/KQovWriterQov6.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovMesh.h"
 #include "io/KQovIOHooks.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
@@ -67,6 +69,7 @@ bool KQovWriterQov6::WriteSections(KQovScene* scene) {
     };
     BuildAnimatedMaps(scene);
     CollectObjects(scene);
+    OrderTakesAsNodes();
     section(true, [&] { WriteDefinitions(); });
     section(true, [&] {
         Report("Storing models", 0.0f);
@@ -84,14 +87,44 @@ bool KQovWriterQov6::WriteSections(KQovScene* scene) {
     FreeAnimatedMaps();
     mObjects.clear();
     mConnections.clear();
+    mShading.clear();
     return !failed;
+}
+
+void KQovWriterQov6::OrderTakesAsNodes() {
+    // The reader adds takes to the nodes in file order: the file lists them as the nodes do.
+    std::vector<std::string> order;
+    for (const Object& object : mObjects) {
+        if (std::string(object.type) != "Model" || !object.node) continue;
+        for (int t = 0; t < object.node->GetTakeNodeCount(); ++t) {
+            const std::string name = object.node->GetTakeNodeName(t);
+            if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+        }
+    }
+    auto rank = [&order](const KQovTakeInfo& take) {
+        return std::find(order.begin(), order.end(), take.name.Buffer()) - order.begin();
+    };
+    std::vector<size_t> index(mTakes.size());
+    for (size_t i = 0; i < index.size(); ++i) index[i] = i;
+    std::stable_sort(index.begin(), index.end(),
+                     [&](size_t a, size_t b) { return rank(mTakes[a]) < rank(mTakes[b]); });
+    std::vector<KQovTakeInfo> takes;
+    std::vector<bool> existed;
+    for (size_t i : index) {
+        takes.push_back(mTakes[i]);
+        existed.push_back(mTakeExisted[i]);
+    }
+    mTakes.swap(takes);
+    mTakeExisted.swap(existed);
 }
 
 void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     mObjects.clear();
     mConnections.clear();
+    mShading.clear();
     KQovNode* root = scene->GetRootNode();
     for (int i = 0; i < root->GetChildCount(); ++i) CollectModels(root->GetChild(i));
+    CollectShading(scene);
     // The producer cameras and the switcher are models of their own, under no parent.
     KQovGlobalCameraSettings& cameras = scene->GetGlobalCameraSettings();
     for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p) {
@@ -114,8 +147,8 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
 }
 
 void KQovWriterQov6::CollectModels(KQovNode* node) {
-    mObjects.push_back(
-        {"Model", node->GetName(), ModelSubType(node), [this, node] { WriteModelObject(node, false); }});
+    mObjects.push_back({"Model", node->GetName(), ModelSubType(node),
+                        [this, node] { WriteModelObject(node, false); }, node});
     KQovNode* parent = node->GetParent();
     mConnections.push_back(
         {"OO", node->GetName(), parent && parent->GetParent() ? parent->GetName() : kSceneRoot, ""});
@@ -123,6 +156,7 @@ void KQovWriterQov6::CollectModels(KQovNode* node) {
         mConnections.push_back({"OP", target->GetName(), node->GetName(), "LookAtProperty"});
     if (KQovNode* target = node->GetUpVectorTarget())
         mConnections.push_back({"OP", target->GetName(), node->GetName(), "UpVectorProperty"});
+    if (node->GetMesh()) CollectNodeShading(node);
     for (int i = 0; i < node->GetChildCount(); ++i) CollectModels(node->GetChild(i));
 }
 

@@ -6,12 +6,15 @@
 // the objects together again. The caller's scene is unchanged by a write.
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "io/qov/KQovWriterQov5.h"
 
 class KQovGenericNode;
+class KQovMaterial;
+class KQovTexture;
 
 class KQovWriterQov6 : public KQovWriterQov5 {
 public:
@@ -32,6 +35,7 @@ private:
         std::string name;
         std::string subType;
         std::function<void()> write;
+        KQovNode* node = nullptr;  // a model in the scene's tree
     };
     // One "Connect" record: kind "OO" or "OP", source, destination and property.
     struct Connection {
@@ -42,6 +46,7 @@ private:
     };
 
     void CollectObjects(KQovScene* scene);
+    void OrderTakesAsNodes();
     void CollectModels(KQovNode* node);
     void WriteDefinitions();
     void WriteObjects();
@@ -50,11 +55,28 @@ private:
     void WriteVersion5Block(KQovScene* scene);
     void WriteConnections();
 
+    // Shading objects, a node's material and texture connections and its shading elements.
+    struct NodeShading {
+        std::vector<KQovMaterial*> materials;
+        std::vector<KQovTexture*> textures;
+    };
+    void CollectShading(KQovScene* scene);
+    void CollectNodeShading(KQovNode* node);
+    void ListShadingObject(KQovObject* object);
+    void WriteObjectProperties(KQovObject* object);
+    void WriteMaterialObject(KQovMaterial* material);
+    void WriteTextureObject(KQovTexture* texture);
+    void WriteShadingElements(KQovNode* node, KQovGeometry* geometry);
+    bool HasTextureIds(const KQovLayer* layer) const;
+
     // Mesh geometry in the version-6 form.
-    void WriteMeshGeometry(KQovMesh* mesh);
+    void WriteMeshGeometry(KQovNode* node, KQovMesh* mesh);
     void WriteLayerElements(KQovMesh* mesh);
     void WriteLayers(KQovMesh* mesh);
 
     std::vector<Object> mObjects;
     std::vector<Connection> mConnections;
+    std::map<const KQovNode*, NodeShading> mShading;
+    std::vector<KQovObject*> mLayerOnly;       // shading objects the layers use
+    std::vector<KQovObject*> mShadingObjects;  // the ones listed in mObjects
 };

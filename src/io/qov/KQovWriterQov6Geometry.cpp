@@ -68,12 +68,12 @@ void WriteNormals(KQovFieldFile* f, const KQovLayerElement& e) {
 
 void KQovWriterQov6::WriteGeometrySection(KQovNode* node) {
     if (KQovMesh* mesh = node->GetMesh())
-        WriteMeshGeometry(mesh);
+        WriteMeshGeometry(node, mesh);
     else
         KQovWriterQov5::WriteGeometrySection(node);
 }
 
-void KQovWriterQov6::WriteMeshGeometry(KQovMesh* mesh) {
+void KQovWriterQov6::WriteMeshGeometry(KQovNode* node, KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
     KQovWriteIntField(f, "GeometryVersion", 124);
     const KArrayVector4& points = mesh->GetControlPoints();
@@ -82,6 +82,7 @@ void KQovWriterQov6::WriteMeshGeometry(KQovMesh* mesh) {
         for (int k = 0; k < 3; ++k) f->FieldWriteD(points.GetAt(i)[k]);
     f->FieldWriteEnd();
     KQovWritePolygonVertexIndex(f, mesh);
+    WriteShadingElements(node, mesh);
     WriteLayerElements(mesh);
     WriteLayers(mesh);
     if (mOptions->GetSwitch(KStreamOptionsQov::eShapes)) WriteShapes(mesh);
@@ -140,9 +141,21 @@ void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
     }
 }
 
+bool KQovWriterQov6::HasTextureIds(const KQovLayer* layer) const {
+    const KQovLayerElementTexture* e = layer->GetTextures();
+    return e && e->GetIndexArray().GetCount() > 0;
+}
+
 void KQovWriterQov6::WriteLayers(KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
     int numbers[sizeof(kElementKinds) / sizeof(kElementKinds[0])] = {};
+    int materials = 0, textures = 0;
+    auto entry = [f](const char* type, int& number) {
+        KQovWriteBlockBegin(f, "LayerElement");
+        f->FieldWriteC("Type", type);
+        KQovWriteIntField(f, "TypedIndex", number++);
+        KQovWriteBlockEnd(f);
+    };
     for (int l = 0; l < mesh->GetLayerCount(); ++l) {
         const KQovLayer* layer = mesh->GetLayer(l);
         if (!layer) continue;
@@ -150,14 +163,13 @@ void KQovWriterQov6::WriteLayers(KQovMesh* mesh) {
         f->FieldWriteI(l);
         f->FieldWriteBlockBegin();
         KQovWriteIntField(f, "Version", 100);
+        if (layer->GetMaterials() && mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
+            entry("LayerElementMaterial", materials);
+        if (HasTextureIds(layer) && mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia))
+            entry("LayerElementTexture", textures);
         int k = 0;
         for (const auto& kind : kElementKinds) {
-            if (layer->GetLayerElement(kind.kind)) {
-                KQovWriteBlockBegin(f, "LayerElement");
-                f->FieldWriteC("Type", kind.name);
-                KQovWriteIntField(f, "TypedIndex", numbers[k]++);
-                KQovWriteBlockEnd(f);
-            }
+            if (layer->GetLayerElement(kind.kind)) entry(kind.name, numbers[k]);
             ++k;
         }
         KQovWriteBlockEnd(f);
