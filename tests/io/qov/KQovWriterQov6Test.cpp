@@ -149,3 +149,115 @@ TEST(KQovWriterQov6, Version6FilesComeBackEqual) {
         }
     }
 }
+
+namespace {
+
+// The file's bytes as `xxd -p` shows them, decoded again; empty (and `ran` false) without xxd.
+std::string BytesThroughXxd(const std::string& file, bool& ran) {
+    ran = false;
+    FILE* pipe = popen(("xxd -p '" + file + "' 2>/dev/null").c_str(), "r");
+    if (!pipe) return "";
+    std::string hex;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) hex.append(buffer, n);
+    ran = pclose(pipe) == 0 && !hex.empty();
+    std::string bytes;
+    auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+    for (size_t i = 0; i + 1 < hex.size();) {
+        if (hex[i] == '\n') {
+            ++i;
+            continue;
+        }
+        bytes += char(digit(hex[i]) * 16 + digit(hex[i + 1]));
+        i += 2;
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST(KQovWriterQov6, EncryptedFilesShowNoPlainTextAndReadBackByPassword) {
+    TempTestFolder tmp;
+    Fixture built;
+    const std::string plain = tmp / "plain.qov", secret = tmp / "secret.qov";
+    ASSERT_TRUE(Export(built.scene, plain, 0, "pass"));
+    ASSERT_TRUE(Export(built.scene, secret, 2, "pass"));
+    bool ran = false;
+    const std::string plainBytes = BytesThroughXxd(plain, ran);
+    if (!ran) GTEST_SKIP() << "xxd is not installed: the outside check is skipped";
+    const std::string secretBytes = BytesThroughXxd(secret, ran);
+    ASSERT_EQ(secretBytes, v5test::ReadText(secret));
+    // The same texts stand in the plain binary file, so the search itself works.
+    for (const char* text : {"Definitions", "Effector", "Connections", "LookAtProperty", "Walk"}) {
+        SCOPED_TRACE(text);
+        EXPECT_NE(plainBytes.find(text), std::string::npos);
+        EXPECT_EQ(secretBytes.find(text), std::string::npos);
+    }
+    const struct {
+        const char* file;
+        const char* password;
+        bool ok;
+    } kReads[] = {{"secret.qov", "pass", true},
+                  {"secret.qov", "wrong", false},
+                  {"plain.qov", "pass", true},
+                  {"plain.qov", "wrong", false}};
+    for (const auto& r : kReads) {
+        SCOPED_TRACE(std::string(r.file) + " " + r.password);
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovReaderQov reader(&manager, nullptr);
+        ASSERT_TRUE(reader.FileOpen((tmp / r.file).c_str()));
+        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+        ASSERT_TRUE(options);
+        EXPECT_EQ(options->passwordFlag, 1);
+        options->password = r.password;
+        EXPECT_EQ(reader.Read(scene, options.get()), r.ok);
+        if (r.ok) {
+            EXPECT_EQ(ContentDump(scene), ContentDump(built.scene));
+        } else {
+            EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eWrongPassword);
+        }
+        KQovDestroySceneInfo(&manager, options->sceneInfo);
+    }
+}
+
+TEST(KQovWriterQov6, ImporterTakesTheTakesFromTheSummaryAlone) {
+    TempTestFolder tmp;
+    Fixture built;
+    const std::string name = tmp / "summary.qov";
+    ASSERT_TRUE(Export(built.scene, name, 0));
+    // Part 0 spoiled from the "Objects" section on: only the Summary can still be read.
+    std::string bytes = v5test::ReadText(name);
+    const size_t objects = bytes.find("Objects");
+    const size_t summary = bytes.find("Summary");
+    ASSERT_NE(objects, std::string::npos);
+    ASSERT_NE(summary, std::string::npos);
+    ASSERT_LT(objects + 64, summary);
+    for (size_t i = objects; i < objects + (summary - objects) / 2; ++i) bytes[i] = '\x7f';
+    {
+        FILE* out = fopen(name.c_str(), "wb");
+        ASSERT_TRUE(out);
+        fwrite(bytes.data(), 1, bytes.size(), out);
+        fclose(out);
+    }
+    KQovImporter importer(&built.manager);
+    ASSERT_TRUE(importer.Initialize(name.c_str())) << importer.GetLastErrorString();
+    ASSERT_EQ(importer.GetTakeCount(), 1);
+    EXPECT_STREQ(importer.GetTakeInfo(0)->name.Buffer(), "Walk");
+    EXPECT_EQ(importer.GetTakeInfo(0)->localTimeSpan.GetStop().Get(), 46186158000);
+    EXPECT_STREQ(importer.GetCurrentTakeName().Buffer(), "Walk");
+}
+
+TEST(KQovWriterQov6, TheCallersSceneIsUnchangedByAWrite) {
+    TempTestFolder tmp;
+    Fixture built;
+    const std::string before = ContentDump(built.scene);
+    const int materials = built.scene->GetEntityContainer()->GetMaterialCount();
+    for (int id : {0, 1, 2}) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(Export(built.scene, tmp / "same.qov", id, "pass"));
+        EXPECT_EQ(ContentDump(built.scene), before);
+        EXPECT_EQ(built.scene->GetEntityContainer()->GetMaterialCount(), materials);
+        EXPECT_EQ(built.scene->GetEntityContainer()->GetDeformerCount(), 0);
+    }
+}
