@@ -174,7 +174,8 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
     const bool ok = WriteSections(scene);
     if (!file) {
         mFile->Finish();
-        if (mFile->FieldFileAppendPart(false)) {
+        // Version-6 files carry a Summary only when binary and not enciphered.
+        if ((IsVersion5() || mMode == eBinary) && mFile->FieldFileAppendPart(false)) {
             WriteSummary(scene);
             mFile->Finish();
         }

@@ -133,6 +133,9 @@ protected:
     void WritePatch(KQovPatch* patch);
     void WriteGeometryCommon(KQovGeometry* geometry);
     void WriteLink(KQovLink* link);
+    // "Mode", "UserData", "Indexes", "Weights", "Transform", "TransformLink", "AssociateModel"
+    // and "TransformParent": a link's content, also a version-6 cluster's.
+    void WriteClusterFields(KQovLink* link);
     void WriteShapes(KQovGeometry* geometry);
     void WriteGeometryLayers(KQovGeometry* geometry);
     void WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* layer);
@@ -152,6 +155,7 @@ protected:
     int mCounter = 0;
     int mTotal = 0;
     int mMediaCount = 0;
+    int mModelCount = -1;  // the "Model" objects a version-6 file lists; -1: the scene's nodes
     std::vector<KQovTakeInfo> mTakes;
     std::map<const KQovObject*, std::vector<bool>> mAnimated;
     std::vector<bool> mTakeExisted;  // the scene had a record of the take

@@ -244,7 +244,8 @@ void KQovWriterQov5::WriteSummary(KQovScene* scene) {
     f->FieldWriteC("Version", "100");
     const int characters = scene->GetCharacterCount();
     const int counts[] = {
-        scene->GetRootNode()->GetChildCount(true), 0, characters, 0, characters, mMediaCount};
+        mModelCount >= 0 ? mModelCount : scene->GetRootNode()->GetChildCount(true), 0, characters,
+        0, characters, mMediaCount};
     static const char* const kCounts[] = {"Model", "Device",     "Character",
                                           "Actor", "Constraint", "Media"};
     for (int i = 0; i < 6; ++i) KQovWriteIntField(f, kCounts[i], counts[i]);

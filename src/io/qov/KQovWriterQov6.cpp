@@ -8,6 +8,8 @@
 
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovGeometry.h"
+#include "attributes/KQovLink.h"
 #include "attributes/KQovMesh.h"
 #include "io/KQovIOHooks.h"
 #include "io/KStreamOptionsQov.h"
@@ -70,6 +72,8 @@ bool KQovWriterQov6::WriteSections(KQovScene* scene) {
     BuildAnimatedMaps(scene);
     CollectObjects(scene);
     OrderTakesAsNodes();
+    mModelCount = 0;
+    for (const Object& object : mObjects) mModelCount += std::string(object.type) == "Model";
     section(true, [&] { WriteDefinitions(); });
     section(true, [&] {
         Report("Storing models", 0.0f);
@@ -157,7 +161,42 @@ void KQovWriterQov6::CollectModels(KQovNode* node) {
     if (KQovNode* target = node->GetUpVectorTarget())
         mConnections.push_back({"OP", target->GetName(), node->GetName(), "UpVectorProperty"});
     if (node->GetMesh()) CollectNodeShading(node);
+    if (node->GetGeometry() && mOptions->GetSwitch(KStreamOptionsQov::eDeformers))
+        CollectDeformers(node);
     for (int i = 0; i < node->GetChildCount(); ++i) CollectModels(node->GetChild(i));
+}
+
+void KQovWriterQov6::CollectDeformers(KQovNode* node) {
+    KQovGeometry* geometry = node->GetGeometry();
+    if (geometry->GetLinkCount() == 0) return;
+    // As the scene's conversion names them, without making them in the caller's scene.
+    const std::string skin = std::string("Deformer::Skin ") + node->GetNameWithoutPrefix().Buffer();
+    mObjects.push_back({"Deformer", skin, "Skin", [this] {
+                            KQovWriteIntField(mFile, "Version", 100);
+                            KQovWriteIntField(mFile, "MultiLayer", 0);
+                        }});
+    mConnections.push_back({"OO", skin, node->GetName(), ""});
+    for (int i = 0; i < geometry->GetLinkCount(); ++i) {
+        KQovLink* link = geometry->GetLink(i);
+        KQovNode* linked = link ? link->GetLink() : nullptr;
+        if (!linked) continue;
+        const std::string base =
+            std::string("SubDeformer::Cluster ") + linked->GetNameWithoutPrefix().Buffer();
+        std::string name = base;
+        for (int n = 1; std::any_of(mObjects.begin(), mObjects.end(),
+                                    [&name](const Object& o) { return o.name == name; });
+             ++n)
+            name = base + " " + std::to_string(n);
+        mObjects.push_back({"Deformer", name, "Cluster", [this, link] {
+                                KQovWriteIntField(mFile, "Version", 100);
+                                KQovWriteIntField(mFile, "MultiLayer", 0);
+                                WriteClusterFields(link);
+                            }});
+        mConnections.push_back({"OO", name, skin, ""});
+        mConnections.push_back({"OO", linked->GetName(), name, ""});
+        if (KQovNode* associate = link->GetAssociateModel())
+            mConnections.push_back({"OP", associate->GetName(), name, "SrcModelReference"});
+    }
 }
 
 void KQovWriterQov6::WriteDefinitions() {

@@ -69,6 +69,9 @@ private:
     void WriteShadingElements(KQovNode* node, KQovGeometry* geometry);
     bool HasTextureIds(const KQovLayer* layer) const;
 
+    // The skin and clusters a geometry's links travel as, with their connections.
+    void CollectDeformers(KQovNode* node);
+
     // Mesh geometry in the version-6 form.
     void WriteMeshGeometry(KQovNode* node, KQovMesh* mesh);
     void WriteLayerElements(KQovMesh* mesh);

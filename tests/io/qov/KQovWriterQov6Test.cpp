@@ -5,6 +5,7 @@
 #include "KQovWriterQov5TestUtil.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
+#include "attributes/KQovLink.h"
 #include "io/qov/KQovWriterQov6.h"
 #include "scene/KQovEntityContainer.h"
 
@@ -26,6 +27,33 @@ struct Fixture : v5test::MeshScene {
         BuildNodes();
         BuildSettings();
         KQovNode* root = scene->GetRootNode();
+        // A skin link on the hips, the group its associate model, and a blend shape.
+        KQovLink* link = manager.CreateLink();
+        link->SetLink(root->FindChild("Hips"));
+        link->SetLinkMode(2);
+        link->SetUserData("id", "data");
+        link->AddControlPointIndex(0, 1.0);
+        link->AddControlPointIndex(3, 0.25);
+        link->SetTransformMatrix(
+            KAffineMatrix(KVector4(1, 2, 3), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+        link->SetTransformLinkMatrix(
+            KAffineMatrix(KVector4(0, 1, 0), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+        link->SetAssociateModel(root->FindChild("Group"));
+        link->SetTransformAssociateModelMatrix(
+            KAffineMatrix(KVector4(0, 0, 4), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+        mesh->AddLink(link);
+        // The shape has normals of its own: a read shape gets the base's moved by the deltas.
+        KQovShape* shape = manager.CreateShape();
+        shape->InitControlPoints(4);
+        shape->InitNormals(4);
+        for (int i = 0; i < 4; ++i)
+            shape->SetControlPointAt(mesh->GetControlPoints().GetAt(i), KVector4(0, 0, 1, 1), i);
+        shape->GetControlPoints().SetAt(3, KVector4(0, 1, 2.5, 1));
+        mesh->AddShape(shape, "Lift");
+        // The shape's channel property is a user property as the reader makes it.
+        KQovNode* square = root->FindChild("Square");
+        square->AddUserProperty(
+            manager.CreateUserPropertyFromProperty(square->GetPropertyHandler()->FindProperty("Lift")));
         root->FindChild("Cam", true)->SetLookAtTarget(root->FindChild("Lamp", true));
         BuildTake();
         scene->SetCurrentTake("Walk");
