@@ -29,6 +29,7 @@ class KQovTexture;
 class KQovMarker;
 class KQovNode;
 class KQovObject;
+class KQovPose;
 class KQovPropertyFieldFile;
 class KQovScene;
 class KQovSkeleton;
@@ -95,6 +96,8 @@ protected:
     void WriteConstraints(KQovScene* scene);
     void WriteTakes(KQovScene* scene);
     void WriteSceneGenericPersistence(KQovScene* scene);
+    // A bind or rest pose's "Type", "NbPoseNodes" and "PoseNode" records.
+    void WritePoseContent(KQovPose* pose);
     void WriteSummary(KQovScene* scene);
 
     // One clip of the "Media" section: its name, its cleaned path and the name as the texture has

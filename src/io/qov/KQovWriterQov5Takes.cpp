@@ -201,24 +201,27 @@ void KQovWriterQov5::WriteSceneGenericPersistence(KQovScene* scene) {
         KQovPose* pose = scene->GetPose(i);
         if (!pose) continue;
         KQovWriteBlockBegin(mFile, "Pose", pose->GetName());
-        mFile->FieldWriteC("Type", pose->IsBindPose() ? "BindPose" : "RestPose");
-        KQovWriteIntField(mFile, "NbPoseNodes", pose->GetCount());
-        for (int n = 0; n < pose->GetCount(); ++n) {
-            KQovWriteBlockBegin(mFile, "PoseNode");
-            mFile->FieldWriteC("Node", pose->GetNodeName(n));
-            const KMatrix& m = pose->GetMatrix(n);
-            mFile->FieldWriteBegin("Matrix");
-            for (int r = 0; r < 4; ++r)
-                for (int c = 0; c < 4; ++c) mFile->FieldWriteD(m[r][c]);
-            mFile->FieldWriteEnd();
-            if (!pose->IsBindPose())
-                KQovWriteIntField(mFile, "Local", pose->IsLocalMatrix(n) ? 1 : 0);
-            KQovWriteBlockEnd(mFile);
-        }
+        WritePoseContent(pose);
         KQovWriteBlockEnd(mFile);
     }
     if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
     KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov5::WritePoseContent(KQovPose* pose) {
+    mFile->FieldWriteC("Type", pose->IsBindPose() ? "BindPose" : "RestPose");
+    KQovWriteIntField(mFile, "NbPoseNodes", pose->GetCount());
+    for (int n = 0; n < pose->GetCount(); ++n) {
+        KQovWriteBlockBegin(mFile, "PoseNode");
+        mFile->FieldWriteC("Node", pose->GetNodeName(n));
+        const KMatrix& m = pose->GetMatrix(n);
+        mFile->FieldWriteBegin("Matrix");
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c) mFile->FieldWriteD(m[r][c]);
+        mFile->FieldWriteEnd();
+        if (!pose->IsBindPose()) KQovWriteIntField(mFile, "Local", pose->IsLocalMatrix(n) ? 1 : 0);
+        KQovWriteBlockEnd(mFile);
+    }
 }
 
 bool KQovWriterQov5::HasTemplateNode(KQovNode* node) const {

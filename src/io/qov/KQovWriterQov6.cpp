@@ -21,6 +21,7 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
 
 namespace {
@@ -143,6 +144,12 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
         if (switcher->GetCameraSwitcher())
             mObjects.push_back({"Model", switcher->GetName(), "CameraSwitcher",
                                 [this, switcher] { WriteModelObject(switcher, false); }});
+    if (mOptions->GetSwitch(KStreamOptionsQov::eCharacters))
+        for (int i = 0; i < scene->GetPoseCount(); ++i)
+            if (KQovPose* pose = scene->GetPose(i))
+                mObjects.push_back({"Pose", pose->GetName(),
+                                    pose->IsBindPose() ? "BindPose" : "RestPose",
+                                    [this, pose] { WritePoseContent(pose); }});
     KQovEntityContainer* entity = scene->GetEntityContainer();
     for (int i = 0; entity && i < entity->GetGenericNodeCount(); ++i)
         if (KQovGenericNode* node = entity->GetGenericNode(i))

@@ -7,6 +7,7 @@
 #include "io/KQovImporter.h"
 #include "attributes/KQovLink.h"
 #include "io/qov/KQovWriterQov6.h"
+#include "scene/KQovPose.h"
 #include "scene/KQovEntityContainer.h"
 
 #include <cstdio>
@@ -55,10 +56,34 @@ struct Fixture : v5test::MeshScene {
         square->AddUserProperty(
             manager.CreateUserPropertyFromProperty(square->GetPropertyHandler()->FindProperty("Lift")));
         root->FindChild("Cam", true)->SetLookAtTarget(root->FindChild("Lamp", true));
+        // A bind pose and a rest pose with a local matrix.
+        for (bool bind : {true, false}) {
+            KQovPose* pose = manager.CreatePose(bind ? "Bind" : "Rest", bind);
+            KMatrix m;
+            m[3][0] = bind ? 5.0 : -2.0;
+            pose->Add("Model::Hips", m, !bind);
+            pose->Add("Model::Square", KMatrix(), false);
+            scene->AddPose(pose);
+        }
         BuildTake();
         scene->SetCurrentTake("Walk");
     }
 };
+
+// The scene's poses: name, kind and every node's matrix.
+std::string PoseDump(KQovScene* scene) {
+    std::string out;
+    for (int i = 0; i < scene->GetPoseCount(); ++i) {
+        KQovPose* pose = scene->GetPose(i);
+        out += std::string(pose->GetName()) + (pose->IsBindPose() ? " bind" : " rest");
+        for (int n = 0; n < pose->GetCount(); ++n) {
+            out += std::string(" ") + pose->GetNodeName(n) + (pose->IsLocalMatrix(n) ? " local" : "");
+            for (int k = 0; k < 16; ++k) out += " " + std::to_string(pose->GetMatrix(n)[k / 4][k % 4]);
+        }
+        out += "\n";
+    }
+    return out;
+}
 
 // Exports through the exporter's writing id; false with its error in `error`.
 bool Export(KQovScene* scene, const std::string& name, int id, const char* password = "",
@@ -153,6 +178,7 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         auto* red = dynamic_cast<KQovMaterial*>(entity.GetMaterial(0));
         ASSERT_TRUE(red);
         EXPECT_NEAR(red->GetDefaultDiffuse().mGreen, 0.2, 1e-6);
+        EXPECT_EQ(PoseDump(read.scene), PoseDump(built.scene));
         KQovNode* cam = read.scene->GetRootNode()->FindChild("Cam", true);
         ASSERT_TRUE(cam && cam->GetLookAtTarget());
         EXPECT_STREQ(cam->GetLookAtTarget()->GetName(), "Model::Lamp");
