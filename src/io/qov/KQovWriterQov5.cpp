@@ -185,17 +185,20 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
     return mError.GetErrorCode() == -1;
 }
 
+void KQovWriterQov5::RunSection(bool& failed, bool on, const std::function<void()>& write) {
+    if (failed || !on) return;
+    write();
+    if (Failed()) {
+        failed = true;
+        mError.SetError(eOutOfDiskSpace);
+    }
+}
+
 bool KQovWriterQov5::WriteSections(KQovScene* scene) {
     const KStreamOptionsQov& o = *mOptions;
     bool failed = false;
-    // Runs one section unless an earlier one failed; false once the field file has an error.
     auto section = [&](bool on, const std::function<void()>& write) {
-        if (failed || !on) return;
-        write();
-        if (Failed()) {
-            failed = true;
-            mError.SetError(eOutOfDiskSpace);
-        }
+        RunSection(failed, on, write);
     };
     section(o.GetSwitch(KStreamOptionsQov::eTexturesAndMedia), [&] { WriteMedia(scene); });
     section(true, [&] { WriteSwitcher(scene); });

@@ -4,6 +4,7 @@
 // by a write: what a section needs changed (producer cameras, current takes, shape channels)
 // is put back on every exit, and values that would be stored into the scene are kept here.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -118,6 +119,9 @@ protected:
     void WriteTexture(KQovTexture* texture);
 
     virtual bool WriteSections(KQovScene* scene);
+    // Runs one section unless an earlier one failed; `failed` (and error 3) once the field
+    // file has an error.
+    void RunSection(bool& failed, bool on, const std::function<void()>& write);
     void WriteModelTree(KQovNode* node);
     void BuildAnimatedMaps(KQovScene* scene);
     void FreeAnimatedMaps();

@@ -61,14 +61,8 @@ KQovWriterQov6::KQovWriterQov6(KQovObjectManager* manager, KQovIO* owner)
 bool KQovWriterQov6::WriteSections(KQovScene* scene) {
     const KStreamOptionsQov& o = *mOptions;
     bool failed = false;
-    // Runs one section unless an earlier one failed; false once the field file has an error.
     auto section = [&](bool on, const std::function<void()>& write) {
-        if (failed || !on) return;
-        write();
-        if (Failed()) {
-            failed = true;
-            mError.SetError(eOutOfDiskSpace);
-        }
+        RunSection(failed, on, write);
     };
     BuildAnimatedMaps(scene);
     CollectObjects(scene);

@@ -13,16 +13,6 @@
 
 namespace {
 
-const char* MappingName(int mode) {
-    static const char* const kNames[] = {"", "ByVertice", "ByPolygonVertex", "ByPolygon", "AllSame"};
-    return mode >= 0 && mode <= 4 ? kNames[mode] : "";
-}
-
-const char* ReferenceName(int mode) {
-    return mode == KQovLayer::eIndex ? "Index" : mode == KQovLayer::eIndexToDirect ? "IndexToDirect"
-                                                                                   : "Direct";
-}
-
 // The kinds of element in the order the file lists them, with the "Layer" type names.
 const struct {
     int kind;
@@ -36,17 +26,6 @@ void Ints(KQovFieldFile* f, const char* name, const KArrayInt& values) {
     f->FieldWriteBegin(name);
     for (int i = 0; i < values.GetCount(); ++i) f->FieldWriteI(values.GetAt(i));
     f->FieldWriteEnd();
-}
-
-// Opens one element's block with its number, version, mapping and reference.
-void BeginElement(KQovFieldFile* f, const char* name, int number, const KQovLayerElementBase& e,
-                  int reference) {
-    f->FieldWriteBegin(name);
-    f->FieldWriteI(number);
-    f->FieldWriteBlockBegin();
-    KQovWriteIntField(f, "Version", 101);
-    f->FieldWriteC("MappingInformationType", MappingName(e.GetMappingMode()));
-    f->FieldWriteC("ReferenceInformationType", ReferenceName(reference));
 }
 
 // A normal element's vectors, indexed ones expanded: the file keeps normals direct.
@@ -98,13 +77,13 @@ void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
             switch (kind.kind) {
                 case KQovLayer::eNormal: {
                     const KQovLayerElement& e = *layer->GetNormals();
-                    BeginElement(f, kind.name, number, e, KQovLayer::eDirect);
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(), KQovLayer::eDirect);
                     WriteNormals(f, e);
                     break;
                 }
                 case KQovLayer::eVertexColor: {
                     const KQovLayerElementColor& e = *layer->GetVertexColors();
-                    BeginElement(f, kind.name, number, e, e.GetReferenceMode());
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(), e.GetReferenceMode());
                     f->FieldWriteBegin("Colors");
                     for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
                         const KColor& c = e.GetDirectArray().GetAt(i);
@@ -117,13 +96,13 @@ void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
                 }
                 case KQovLayer::ePolygonGroup: {
                     const KQovLayerElementPolygonGroup& e = *layer->GetPolygonGroups();
-                    BeginElement(f, kind.name, number, e, e.GetReferenceMode());
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(), e.GetReferenceMode());
                     Ints(f, "PolygonGroup", e.GetIndexArray());
                     break;
                 }
                 case KQovLayer::eUV: {
                     const KQovLayerElementUV& e = *layer->GetUVs();
-                    BeginElement(f, kind.name, number, e, e.GetReferenceMode());
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(), e.GetReferenceMode());
                     f->FieldWriteBegin("UV");
                     for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
                         f->FieldWriteD(e.GetDirectArray().GetAt(i).mData[0]);

@@ -18,16 +18,6 @@
 
 namespace {
 
-const char* MappingName(int mode) {
-    static const char* const kNames[] = {"", "ByVertice", "ByPolygonVertex", "ByPolygon", "AllSame"};
-    return mode >= 0 && mode <= 4 ? kNames[mode] : "";
-}
-
-const char* ReferenceName(int mode) {
-    return mode == KQovLayer::eIndex ? "Index" : mode == KQovLayer::eIndexToDirect ? "IndexToDirect"
-                                                                                   : "Direct";
-}
-
 const char* BlendName(int mode) {
     static const char* const kNames[] = {"Translucent", "Add", "Modulate", "Modulate2", "MaxBlend"};
     return mode >= 0 && mode <= 4 ? kNames[mode] : "Translucent";
@@ -136,12 +126,8 @@ void KQovWriterQov6::WriteShadingElements(KQovNode* node, KQovGeometry* geometry
         const KQovLayer* layer = geometry->GetLayer(l);
         const KQovLayerElementMaterial* e = layer ? layer->GetMaterials() : nullptr;
         if (!e) continue;
-        f->FieldWriteBegin("LayerElementMaterial");
-        f->FieldWriteI(number++);
-        f->FieldWriteBlockBegin();
-        KQovWriteIntField(f, "Version", 101);
-        f->FieldWriteC("MappingInformationType", MappingName(e->GetMappingMode()));
-        f->FieldWriteC("ReferenceInformationType", ReferenceName(e->GetReferenceMode()));
+        KQovWriteElementBegin(f, "LayerElementMaterial", number++, e->GetMappingMode(),
+                              e->GetReferenceMode());
         f->FieldWriteBegin("Materials");
         for (int i = 0; i < e->GetIndexArray().GetCount(); ++i)
             f->FieldWriteI(Remapped(*e, i, shading.materials));
@@ -153,12 +139,8 @@ void KQovWriterQov6::WriteShadingElements(KQovNode* node, KQovGeometry* geometry
         const KQovLayer* layer = geometry->GetLayer(l);
         const KQovLayerElementTexture* e = layer ? layer->GetTextures() : nullptr;
         if (!e || e->GetIndexArray().GetCount() == 0) continue;
-        f->FieldWriteBegin("LayerElementTexture");
-        f->FieldWriteI(number++);
-        f->FieldWriteBlockBegin();
-        KQovWriteIntField(f, "Version", 101);
-        f->FieldWriteC("MappingInformationType", MappingName(e->GetMappingMode()));
-        f->FieldWriteC("ReferenceInformationType", "IndexToDirect");
+        KQovWriteElementBegin(f, "LayerElementTexture", number++, e->GetMappingMode(),
+                              KQovLayer::eIndexToDirect);
         f->FieldWriteC("BlendMode", BlendName(e->GetBlendMode()));
         KQovWriteDoubleField(f, "TextureAlpha", e->GetAlpha());
         f->FieldWriteBegin("TextureId");

@@ -195,3 +195,17 @@ void KQovWriteTexturePlacement(KQovFieldFile* file, const KQovTexture* texture) 
         file->FieldWriteI(c);
     file->FieldWriteEnd();
 }
+
+void KQovWriteElementBegin(KQovFieldFile* file, const char* name, int number, int mapping,
+                           int reference) {
+    static const char* const kMappings[] = {"", "ByVertice", "ByPolygonVertex", "ByPolygon",
+                                            "AllSame"};
+    static const char* const kReferences[] = {"Direct", "Index", "IndexToDirect"};
+    file->FieldWriteBegin(name);
+    file->FieldWriteI(number);
+    file->FieldWriteBlockBegin();
+    KQovWriteIntField(file, "Version", 101);
+    file->FieldWriteC("MappingInformationType", mapping >= 0 && mapping <= 4 ? kMappings[mapping] : "");
+    file->FieldWriteC("ReferenceInformationType",
+                      reference >= 0 && reference <= 2 ? kReferences[reference] : "Direct");
+}

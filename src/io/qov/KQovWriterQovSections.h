@@ -27,6 +27,12 @@ bool KQovWritePolygonVertexIndex(KQovFieldFile* file, const KQovMesh* mesh);
 // "ModelUVTranslation", "ModelUVScaling", "Texture_Alpha_Source" and "Cropping" (c0 to c3).
 void KQovWriteTexturePlacement(KQovFieldFile* file, const KQovTexture* texture);
 
+// Opens a layer element's field (its number) and block: "Version" 101, then the mapping
+// ("ByVertice", "ByPolygonVertex", "ByPolygon", "AllSame") and reference ("Direct", "Index",
+// "IndexToDirect") by name. The caller closes it with KQovWriteBlockEnd.
+void KQovWriteElementBegin(KQovFieldFile* file, const char* name, int number, int mapping,
+                           int reference);
+
 // One field holding one integer, one double, or a list of doubles.
 bool KQovWriteIntField(KQovFieldFile* file, const char* name, int32_t value);
 bool KQovWriteDoubleField(KQovFieldFile* file, const char* name, double value);
