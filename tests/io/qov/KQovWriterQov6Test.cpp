@@ -6,6 +6,7 @@
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "attributes/KQovLink.h"
+#include "io/qov/KQovFieldFile.h"
 #include "io/qov/KQovWriterQov6.h"
 #include "scene/KQovPose.h"
 #include "scene/KQovEntityContainer.h"
@@ -143,7 +144,9 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         int id;
         int kind;     // 0 ASCII, 1 binary, 2 encrypted as the reader tells
         int version;  // the file's version
-    } kCases[] = {{0, 1, 6000}, {1, 0, 6000}, {2, 2, 6000}, {3, 1, 5800}, {4, 0, 5800}};
+        int parts;    // a Summary part only in binary files (version 6: not enciphered)
+    } kCases[] = {{0, 1, 6000, 2}, {1, 0, 6000, 1}, {2, 2, 6000, 1}, {3, 1, 5800, 2}, {4, 0, 5800, 1}};
+    int version6Models = -1;
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.id);
         TempTestFolder tmp;
@@ -157,6 +160,20 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         int major, minor, revision;
         read.reader.GetFileVersion(major, minor, revision);
         EXPECT_EQ(major * 1000 + minor * 100 + revision, c.version);
+        {
+            KQovFieldFile file;
+            ASSERT_TRUE(file.FieldFileOpenFile(name.c_str(), false, false, nullptr));
+            EXPECT_EQ(file.GetPartCount(), c.parts);
+        }
+        // The Summary counts the models as the reader counts the objects of other files.
+        std::unique_ptr<KStreamOptionsQov> header(read.reader.ReadHeaderInfo(nullptr, true));
+        ASSERT_TRUE(header);
+        if (c.version == 6000 && version6Models < 0)
+            version6Models = header->GetCount(KStreamOptionsQov::eModels);
+        if (c.version == 6000) {
+            EXPECT_EQ(header->GetCount(KStreamOptionsQov::eModels), version6Models);
+        }
+        KQovDestroySceneInfo(&read.manager, header->sceneInfo);
         if (c.version == 6000) {
             EXPECT_EQ(TakesDump(read.scene), TakesDump(built.scene));
         } else {
