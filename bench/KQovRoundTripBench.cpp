@@ -47,7 +47,9 @@ long StatusKilobytes(const char* key) {
 }
 
 // The peak resident size is reset to the current one.
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void ResetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 struct BigScene {
     KQovObjectManager manager;
@@ -183,7 +185,8 @@ void BM_WriteVersion6VsFwrite(benchmark::State& state) {
 void BM_ReadVersion6VsFread(benchmark::State& state) {
     Fixture& fixture = GetFixture();
     struct stat st;
-    if (stat(fixture.files.file.c_str(), &st) != 0 && !Write(fixture.big->scene, fixture.files.file))
+    if (stat(fixture.files.file.c_str(), &st) != 0 &&
+        !Write(fixture.big->scene, fixture.files.file))
         state.SkipWithError("write failed");
     double readSeconds = 1e9, freadSeconds = 1e9, peak = 0;
     for (auto _ : state) {

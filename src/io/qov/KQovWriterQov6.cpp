@@ -27,8 +27,8 @@
 namespace {
 
 // The reader reads the objects type by type in this order: models before constraints.
-const char* const kObjectTypes[] = {"Model",   "Material",    "Texture",    "Video",
-                                    "Deformer", "Pose",       "GenericNode", "Constraint",
+const char* const kObjectTypes[] = {"Model",          "Material", "Texture",     "Video",
+                                    "Deformer",       "Pose",     "GenericNode", "Constraint",
                                     "ControlSetPlug", "SceneInfo"};
 
 const char* const kSceneRoot = "Model::Scene";
@@ -129,10 +129,10 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p) {
         KQovNode* node = cameras.GetProducerNode(p);
         if (!node || !node->GetCamera()) continue;
-        mObjects.push_back({"Model",
-                            KMakePrefixedName("Model::", KQovGlobalCameraSettings::GetProducerName(p))
-                                .Buffer(),
-                            "Camera", [this, node] { WriteModelObject(node, true); }});
+        mObjects.push_back(
+            {"Model",
+             KMakePrefixedName("Model::", KQovGlobalCameraSettings::GetProducerName(p)).Buffer(),
+             "Camera", [this, node] { WriteModelObject(node, true); }});
     }
     if (KQovNode* switcher = scene->GetCameraSwitcherNode())
         if (switcher->GetCameraSwitcher())
@@ -147,16 +147,16 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     KQovEntityContainer* entity = scene->GetEntityContainer();
     for (int i = 0; entity && i < entity->GetGenericNodeCount(); ++i)
         if (KQovGenericNode* node = entity->GetGenericNode(i))
-            mObjects.push_back({"GenericNode", node->GetName(), "",
-                                [this, node] { WriteGenericNode(node); }});
+            mObjects.push_back(
+                {"GenericNode", node->GetName(), "", [this, node] { WriteGenericNode(node); }});
 }
 
 void KQovWriterQov6::CollectModels(KQovNode* node) {
     mObjects.push_back({"Model", node->GetName(), ModelSubType(node),
                         [this, node] { WriteModelObject(node, false); }, node});
     KQovNode* parent = node->GetParent();
-    mConnections.push_back(
-        {"OO", node->GetName(), parent && parent->GetParent() ? parent->GetName() : kSceneRoot, ""});
+    mConnections.push_back({"OO", node->GetName(),
+                            parent && parent->GetParent() ? parent->GetName() : kSceneRoot, ""});
     if (KQovNode* target = node->GetLookAtTarget())
         mConnections.push_back({"OP", target->GetName(), node->GetName(), "LookAtProperty"});
     if (KQovNode* target = node->GetUpVectorTarget())

@@ -77,13 +77,15 @@ void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
             switch (kind.kind) {
                 case KQovLayer::eNormal: {
                     const KQovLayerElement& e = *layer->GetNormals();
-                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(), KQovLayer::eDirect);
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
+                                          KQovLayer::eDirect);
                     WriteNormals(f, e);
                     break;
                 }
                 case KQovLayer::eVertexColor: {
                     const KQovLayerElementColor& e = *layer->GetVertexColors();
-                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(), e.GetReferenceMode());
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
+                                          e.GetReferenceMode());
                     f->FieldWriteBegin("Colors");
                     for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
                         const KColor& c = e.GetDirectArray().GetAt(i);
@@ -96,13 +98,15 @@ void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
                 }
                 case KQovLayer::ePolygonGroup: {
                     const KQovLayerElementPolygonGroup& e = *layer->GetPolygonGroups();
-                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(), e.GetReferenceMode());
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
+                                          e.GetReferenceMode());
                     Ints(f, "PolygonGroup", e.GetIndexArray());
                     break;
                 }
                 case KQovLayer::eUV: {
                     const KQovLayerElementUV& e = *layer->GetUVs();
-                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(), e.GetReferenceMode());
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
+                                          e.GetReferenceMode());
                     f->FieldWriteBegin("UV");
                     for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
                         f->FieldWriteD(e.GetDirectArray().GetAt(i).mData[0]);

@@ -50,9 +50,11 @@ void KQovWriterQov6::CollectShading(KQovScene* scene) {
     KQovEntityContainer* entity = scene->GetEntityContainer();
     if (!entity) return;
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
-        for (int i = 0; i < entity->GetMaterialCount(); ++i) ListShadingObject(entity->GetMaterial(i));
+        for (int i = 0; i < entity->GetMaterialCount(); ++i)
+            ListShadingObject(entity->GetMaterial(i));
     if (mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia))
-        for (int i = 0; i < entity->GetTextureCount(); ++i) ListShadingObject(entity->GetTexture(i));
+        for (int i = 0; i < entity->GetTextureCount(); ++i)
+            ListShadingObject(entity->GetTexture(i));
     for (KQovObject* object : mLayerOnly) ListShadingObject(object);
     mLayerOnly.clear();
 }
@@ -65,8 +67,8 @@ void KQovWriterQov6::ListShadingObject(KQovObject* object) {
         mObjects.push_back({"Material", material->GetName(), "",
                             [this, material] { WriteMaterialObject(material); }});
     else if (auto* texture = dynamic_cast<KQovTexture*>(object))
-        mObjects.push_back({"Texture", texture->GetName(), "",
-                            [this, texture] { WriteTextureObject(texture); }});
+        mObjects.push_back(
+            {"Texture", texture->GetName(), "", [this, texture] { WriteTextureObject(texture); }});
 }
 
 void KQovWriterQov6::CollectNodeShading(KQovNode* node) {

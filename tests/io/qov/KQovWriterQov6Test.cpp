@@ -3,13 +3,13 @@
 
 #include "GeometryTestUtil.h"
 #include "KQovWriterQov5TestUtil.h"
+#include "attributes/KQovLink.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
-#include "attributes/KQovLink.h"
 #include "io/qov/KQovFieldFile.h"
 #include "io/qov/KQovWriterQov6.h"
-#include "scene/KQovPose.h"
 #include "scene/KQovEntityContainer.h"
+#include "scene/KQovPose.h"
 
 #include <cstdio>
 #include <functional>
@@ -54,8 +54,8 @@ struct Fixture : v5test::MeshScene {
         mesh->AddShape(shape, "Lift");
         // The shape's channel property is a user property as the reader makes it.
         KQovNode* square = root->FindChild("Square");
-        square->AddUserProperty(
-            manager.CreateUserPropertyFromProperty(square->GetPropertyHandler()->FindProperty("Lift")));
+        square->AddUserProperty(manager.CreateUserPropertyFromProperty(
+            square->GetPropertyHandler()->FindProperty("Lift")));
         root->FindChild("Cam", true)->SetLookAtTarget(root->FindChild("Lamp", true));
         // A bind pose and a rest pose with a local matrix.
         for (bool bind : {true, false}) {
@@ -78,8 +78,10 @@ std::string PoseDump(KQovScene* scene) {
         KQovPose* pose = scene->GetPose(i);
         out += std::string(pose->GetName()) + (pose->IsBindPose() ? " bind" : " rest");
         for (int n = 0; n < pose->GetCount(); ++n) {
-            out += std::string(" ") + pose->GetNodeName(n) + (pose->IsLocalMatrix(n) ? " local" : "");
-            for (int k = 0; k < 16; ++k) out += " " + std::to_string(pose->GetMatrix(n)[k / 4][k % 4]);
+            out +=
+                std::string(" ") + pose->GetNodeName(n) + (pose->IsLocalMatrix(n) ? " local" : "");
+            for (int k = 0; k < 16; ++k)
+                out += " " + std::to_string(pose->GetMatrix(n)[k / 4][k % 4]);
         }
         out += "\n";
     }
@@ -145,7 +147,8 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         int kind;     // 0 ASCII, 1 binary, 2 encrypted as the reader tells
         int version;  // the file's version
         int parts;    // a Summary part only in binary files (version 6: not enciphered)
-    } kCases[] = {{0, 1, 6000, 2}, {1, 0, 6000, 1}, {2, 2, 6000, 1}, {3, 1, 5800, 2}, {4, 0, 5800, 1}};
+    } kCases[] = {
+        {0, 1, 6000, 2}, {1, 0, 6000, 1}, {2, 2, 6000, 1}, {3, 1, 5800, 2}, {4, 0, 5800, 1}};
     int version6Models = -1;
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.id);
@@ -201,7 +204,6 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         EXPECT_STREQ(cam->GetLookAtTarget()->GetName(), "Model::Lamp");
     }
 }
-
 
 TEST(KQovWriterQov6, Version6FilesComeBackEqual) {
     for (const char* golden : {"geo_scene6.qov", "takes_v6.qov", "takes_shading_v6.qov",
