@@ -57,6 +57,7 @@ struct Fixture : v5test::MeshScene {
         square->AddUserProperty(manager.CreateUserPropertyFromProperty(
             square->GetPropertyHandler()->FindProperty("Lift")));
         root->FindChild("Cam", true)->SetLookAtTarget(root->FindChild("Lamp", true));
+        root->FindChild("Lamp")->GetLight()->SetGoboFileName("/gobos/star.tif");
         // A bind pose and a rest pose with a local matrix.
         for (bool bind : {true, false}) {
             KQovPose* pose = manager.CreatePose(bind ? "Bind" : "Rest", bind);
@@ -199,6 +200,8 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         ASSERT_TRUE(red);
         EXPECT_NEAR(red->GetDefaultDiffuse().mGreen, 0.2, 1e-6);
         EXPECT_EQ(PoseDump(read.scene), PoseDump(built.scene));
+        EXPECT_STREQ(read.scene->GetRootNode()->FindChild("Lamp")->GetLight()->GetGoboFileName(),
+                     "/gobos/star.tif");
         KQovNode* cam = read.scene->GetRootNode()->FindChild("Cam", true);
         ASSERT_TRUE(cam && cam->GetLookAtTarget());
         EXPECT_STREQ(cam->GetLookAtTarget()->GetName(), "Model::Lamp");
