@@ -14,6 +14,7 @@
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
@@ -148,6 +149,9 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
         Progress();
         WriteAnimationBlock(node, "Model", name, false);
     }
+    // Version-6 files animate generic nodes too.
+    for (int i = 0; !mFile->IsVersion5Layout() && i < entity->GetGenericNodeCount(); ++i)
+        WriteAnimationBlock(entity->GetGenericNode(i), "GenericNode", name, false);
     CommentHeader(mFile, "Textures animation");
     for (int i = 0; i < entity->GetTextureCount(); ++i) {
         Progress();

@@ -9,6 +9,7 @@
 #include "io/qov/KQovFieldFile.h"
 #include "io/qov/KQovWriterQov6.h"
 #include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
 #include "scene/KQovPose.h"
 
 #include <cstdio>
@@ -58,6 +59,7 @@ struct Fixture : v5test::MeshScene {
             square->GetPropertyHandler()->FindProperty("Lift")));
         root->FindChild("Cam", true)->SetLookAtTarget(root->FindChild("Lamp", true));
         root->FindChild("Lamp")->GetLight()->SetGoboFileName("/gobos/star.tif");
+        manager.CreateGenericNode("Notes")->SetEntity(scene->GetEntityContainer());
         // A bind pose and a rest pose with a local matrix.
         for (bool bind : {true, false}) {
             KQovPose* pose = manager.CreatePose(bind ? "Bind" : "Rest", bind);
@@ -133,6 +135,8 @@ std::string ContentDump(KQovScene* scene) {
             if (line.rfind("  user property", 0) != 0) out += line + "\n";
     };
     KQovEntityContainer& entity = *scene->GetEntityContainer();
+    for (int i = 0; i < entity.GetGenericNodeCount(); ++i)
+        shading(entity.GetGenericNode(i), SceneDump::eAll);
     for (int i = 0; i < entity.GetMaterialCount(); ++i)
         shading(entity.GetMaterial(i), SceneDump::eAll);
     for (int i = 0; i < entity.GetTextureCount(); ++i)
