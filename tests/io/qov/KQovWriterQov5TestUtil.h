@@ -16,10 +16,17 @@
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
+#include "attributes/KQovLayer.h"
 #include "attributes/KQovLight.h"
+#include "attributes/KQovLink.h"
 #include "attributes/KQovMarker.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
 #include "attributes/KQovNull.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovPatch.h"
 #include "attributes/KQovSkeleton.h"
+#include "attributes/KQovTexture.h"
 #include "common/SceneDump.h"
 #include "common/TempTestFolder.h"
 #include "io/KStreamOptionsQov.h"
@@ -166,7 +173,121 @@ struct Scene {
     }
 
     std::string Dump() { return Comparable(*scene->GetRootNode()); }
+
+    // "Square": a unit square cut into two triangles, with normals, groups, colours, UVs and a
+    // material and texture per polygon.
+    KQovMesh* mesh = nullptr;
+    KQovNode* node = nullptr;
+    KQovMaterial* red = nullptr;
+    KQovMaterial* blue = nullptr;
+    KQovTexture* wood = nullptr;
+
+    void BuildMesh() {
+        mesh = manager.CreateMesh();
+        red = manager.CreateMaterial("Material::Red");
+        blue = manager.CreateMaterial("Material::Blue");
+        wood = manager.CreateTexture("Texture::Wood");
+        mesh->InitControlPoints(4);
+        mesh->InitNormals(4);
+        const double xy[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+        for (int i = 0; i < 4; ++i)
+            mesh->SetControlPointAt(KVector4(xy[i][0], xy[i][1], 0.5 * i, 1.0),
+                                    KVector4(0, 0, 1, 1), i);
+        mesh->BeginPolygon(-1, -1, 3);
+        for (int v : {0, 1, 2}) mesh->AddPolygonVertex(v);
+        mesh->BeginPolygon(-1, -1, 5);
+        for (int v : {0, 2, 3}) mesh->AddPolygonVertex(v);
+        KQovLayer& layer = *mesh->GetLayer(0);
+        KQovLayerElementColor& colors = *[&] {
+            layer.SetVertexColors(std::make_unique<KQovLayerElementColor>());
+            return layer.GetVertexColors();
+        }();
+        colors.SetMappingMode(1);
+        colors.SetReferenceMode(0);
+        for (int i = 0; i < 4; ++i) colors.GetDirectArray().Add(KColor(0.25 * i, 0.5, 1.0, 0.75));
+        mesh->AddMaterial(red, 0);
+        mesh->AddMaterial(blue, 0);
+        KQovLayerElementMaterial& materials = *layer.GetMaterials();
+        materials.SetMappingMode(3);
+        materials.SetReferenceMode(2);
+        materials.GetIndexArray().Clear();
+        for (int m : {1, 0}) materials.GetIndexArray().Add(m);
+        red->SetDefaultShininess(0.5);
+        wood->SetMediaName("Video::wood.tif");
+        mesh->AddTexture(wood, 0);
+        KQovLayerElementTexture& textures = *layer.GetTextures();
+        textures.SetMappingMode(3);
+        textures.GetIndexArray().Clear();
+        for (int t : {0, -4}) textures.GetIndexArray().Add(t);  // -4: no texture to name
+        KQovLayerElementUV& uvs = layer.MakeUVs();
+        uvs.SetMappingMode(2);
+        uvs.SetReferenceMode(2);
+        for (int i = 0; i < 4; ++i) uvs.GetDirectArray().Add(KVector2(xy[i][0], xy[i][1]));
+        for (int v : {0, 1, 2, 0, 2, 3}) uvs.GetIndexArray().Add(v);
+        // Into the scene last: the node brings its materials and textures into the container.
+        node = Add("Square", mesh);
+    }
+
+    // The node again, with what its geometry uses now.
+    void Reattach() {
+        scene->GetRootNode()->RemoveChild(node);
+        scene->GetRootNode()->AddChild(node);
+    }
+
+    // A second texture layer whose UVs map by polygon vertex: written in "GeometryLayer".
+    KQovLayer& AddTextureLayer(const std::vector<int>& uvIds, int uvMapping) {
+        const int index = mesh->CreateLayer();
+        KQovLayer& layer = *mesh->GetLayer(index);
+        mesh->AddTexture(wood, index);
+        Reattach();
+        KQovLayerElementTexture& textures = *layer.GetTextures();
+        textures.SetMappingMode(4);
+        textures.GetIndexArray().Clear();
+        textures.GetIndexArray().Add(0);
+        KQovLayerElementUV& uvs = layer.MakeUVs();
+        uvs.SetMappingMode(uvMapping);
+        uvs.SetReferenceMode(2);
+        for (int i = 0; i < 3; ++i) uvs.GetDirectArray().Add(KVector2(0.1 * i, 0.2 * i));
+        for (int v : uvIds) uvs.GetIndexArray().Add(v);
+        return layer;
+    }
+
+    // One of everything the version-5 layout carries, for round trips (see BuildEverything).
+    void BuildSurfaces() {
+        KQovPatch* patch = manager.CreatePatch();
+        Add("Patch", patch)->SetLocalTranslation(0.0, 0.0, -5.0);
+        patch->InitControlPoints(2, KQovPatch::eLinear, 2, KQovPatch::eLinear);
+        patch->SetClosed(true, false);
+        for (int i = 0; i < 4; ++i)
+            patch->GetControlPoints().SetAt(i, KVector4(i % 2, i / 2, 0.25 * i, 1.0));
+        BuildMesh();
+        KQovNode* bone = scene->GetRootNode()->FindChild("Hips");
+        KQovLink* link = manager.CreateLink();
+        link->SetLink(bone);
+        link->SetLinkMode(1);
+        link->AddControlPointIndex(0, 1.0);
+        link->AddControlPointIndex(2, 0.5);
+        link->SetTransformMatrix(
+            KAffineMatrix(KVector4(1, 2, 3), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+        link->SetTransformLinkMatrix(
+            KAffineMatrix(KVector4(0, 1, 0), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+        mesh->AddLink(link);
+        KQovShape* shape = manager.CreateShape();
+        shape->InitControlPoints(4);
+        for (int i = 0; i < 4; ++i)
+            shape->GetControlPoints().SetAt(i, mesh->GetControlPoints().GetAt(i));
+        shape->GetControlPoints().SetAt(3, KVector4(0, 1, 2.5, 1));
+        mesh->AddShape(shape, "Lift");
+        KQovNurb* nurb = manager.CreateNurb();
+        Add("Surface", nurb);
+        nurb->SetOrder(2, 2);
+        nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
+        const double w[4] = {1.0, 0.5, 2.0, 0.25};
+        for (int i = 0; i < 4; ++i)
+            nurb->GetControlPoints().SetAt(i, KVector4(i, 2.0 * i, 0.0, w[i]));
+    }
 };
+
 
 inline void AllOn(KStreamOptionsQov& options) {
     for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);
