@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "GeometryTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -31,6 +32,8 @@
 #include "common/TempTestFolder.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovWriterQov5.h"
+#include "foundation/KPath.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -261,6 +264,15 @@ struct Scene {
         for (int i = 0; i < 4; ++i)
             patch->GetControlPoints().SetAt(i, KVector4(i % 2, i / 2, 0.25 * i, 1.0));
         BuildMesh();
+        // As a read gives them: every texture index names a texture, the groups also kept as
+        // layer 0's element, a shape of a mesh with normals has normals.
+        mesh->GetLayer(0)->GetTextures()->GetIndexArray().SetAt(1, 0);
+        auto groups = std::make_unique<KQovLayerElementPolygonGroup>();
+        groups->SetMappingMode(KQovLayer::eByPolygon);
+        groups->SetReferenceMode(KQovLayer::eIndex);
+        for (int p = 0; p < mesh->GetPolygonCount(); ++p)
+            groups->GetIndexArray().Add(mesh->GetPolygon(p).group);
+        mesh->GetLayer(0)->SetPolygonGroups(std::move(groups));
         KQovNode* bone = scene->GetRootNode()->FindChild("Hips");
         KQovLink* link = manager.CreateLink();
         link->SetLink(bone);
@@ -277,7 +289,10 @@ struct Scene {
         for (int i = 0; i < 4; ++i)
             shape->GetControlPoints().SetAt(i, mesh->GetControlPoints().GetAt(i));
         shape->GetControlPoints().SetAt(3, KVector4(0, 1, 2.5, 1));
+        shape->InitNormals(4);
+        for (int i = 0; i < 4; ++i) shape->GetNormals()->SetAt(i, mesh->GetNormals()->GetAt(i));
         mesh->AddShape(shape, "Lift");
+        node->CreateUserPropertiesFromPropertySet();  // the shape's property gets its record
         KQovNurb* nurb = manager.CreateNurb();
         Add("Surface", nurb);
         nurb->SetOrder(2, 2);
@@ -286,7 +301,39 @@ struct Scene {
         for (int i = 0; i < 4; ++i)
             nurb->GetControlPoints().SetAt(i, KVector4(i, 2.0 * i, 0.0, w[i]));
     }
+
+    // The fixture the round trips of both layouts share.
+    void BuildEverything() {
+        BuildNodes();
+        BuildSettings();
+        BuildSurfaces();
+        BuildTake();
+        scene->SetCurrentTake("Walk");
+    }
 };
+
+// What a round trip must keep: the node tree, each geometry and the scene's materials and
+// textures.
+inline std::string EverythingDump(KQovScene* scene) {
+    KQovNode* root = scene->GetRootNode();
+    std::string out;  // the root itself is not written
+    for (int i = 0; i < root->GetChildCount(); ++i) out += Comparable(*root->GetChild(i));
+    std::vector<KQovNode*> nodes{root};
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        for (int c = 0; c < nodes[i]->GetChildCount(); ++c) nodes.push_back(nodes[i]->GetChild(c));
+        if (nodes[i]->GetGeometry()) out += geotest::Geometry(nodes[i]);
+    }
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    for (int i = 0; i < entity->GetMaterialCount(); ++i)
+        out += SceneDump::Object(*entity->GetMaterial(i));
+    for (int i = 0; i < entity->GetTextureCount(); ++i) {
+        KQovObject* texture = entity->GetTexture(i);
+        out += SceneDump::Object(*texture);
+        if (auto* t = dynamic_cast<KQovTexture*>(texture))
+            out += std::string("  file ") + KExtractFileName(t->GetFileName(), true).Buffer() + "\n";
+    }
+    return out;
+}
 
 
 inline void AllOn(KStreamOptionsQov& options) {
