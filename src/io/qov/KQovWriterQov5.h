@@ -98,6 +98,8 @@ private:
         KString fileName;
     };
     void CollectMedia(KQovScene* scene, std::vector<MediaEntry>& entries);
+    // The clip written for the texture's file; its own media name when none was.
+    KString MediaNameOf(KQovTexture* texture) const;
 
     void WriteMedia(KQovScene* scene);
     void WriteCharacters(KQovScene* scene);
@@ -145,6 +147,7 @@ private:
     int mCounter = 0;
     int mTotal = 0;
     int mMediaCount = 0;
+    std::map<KString, KString> mClipOfFile;  // cleaned path -> clip name, of this write
     std::vector<KQovTakeInfo> mTakes;
     std::map<const KQovObject*, std::vector<bool>> mAnimated;
     std::vector<bool> mTakeExisted;  // the scene had a record of the take

@@ -119,4 +119,13 @@ void KQovWriterQov5::WriteMedia(KQovScene* scene) {
     KQovWriteBlockEnd(f);
     KQovWriteBlockEnd(f);
     mMediaCount = int(entries.size());
+    for (const MediaEntry& entry : entries) mClipOfFile[entry.path] = entry.name;
+}
+
+KString KQovWriterQov5::MediaNameOf(KQovTexture* texture) const {
+    // Textures find their file through the clip's name, which may differ from the texture's
+    // own media name (two files of one name give two clips).
+    const char* file = texture->GetFileName();
+    const auto clip = file[0] ? mClipOfFile.find(KCleanPath(file)) : mClipOfFile.end();
+    return clip != mClipOfFile.end() ? clip->second : KString(texture->GetMediaName());
 }

@@ -7,7 +7,7 @@
 TEST(KQovWriterQov5RoundTrip, EverythingComesBackFromAsciiAndBinary) {
     TempTestFolder tmp;
     v5test::Scene built;
-    built.BuildEverything();
+    built.BuildEverything(tmp / "wood.tif");
     const std::string before = v5test::EverythingDump(built.scene);
     for (int id : {4, 3}) {
         SCOPED_TRACE(id);
