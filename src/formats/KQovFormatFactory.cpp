@@ -6,13 +6,21 @@
 #include "formats/geometry/dxf/KQovWriterDxf.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
+#include "formats/motion/aoa/KQovOpticalMcd.h"
+#include "formats/motion/asf/KQovReaderAmc.h"
+#include "formats/motion/asf/KQovReaderAsf.h"
+#include "formats/motion/asf/KQovWriterAmc.h"
+#include "formats/motion/asf/KQovWriterAsf.h"
 #include "formats/motion/brd/KQovReaderBrd.h"
 #include "formats/motion/brd/KQovWriterBrd.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
 #include "formats/motion/c3d/KQovOpticalC3d.h"
+#include "formats/motion/htr/KQovReaderHtr.h"
+#include "formats/motion/htr/KQovWriterHtr.h"
 #include "formats/motion/mov/KQovReaderMov.h"
 #include "formats/motion/mov/KQovWriterMov.h"
+#include "formats/motion/trc/KQovOpticalTrc.h"
 #include "formats/motion/vpm/KQovReaderVpm.h"
 #include "formats/motion/vpm/KQovWriterVpm.h"
 
@@ -20,8 +28,20 @@ KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
         case 3:
             return new KQovReaderBvh(manager);
+        case 4:
+            return new KQovReaderHtr(manager);
+        case 5:
+            return new KQovReaderTrc(manager);
+        case 6:
+            return new KQovReaderAsf(manager);
+        case 7:
+            return new KQovReaderAmc(manager);
         case 8:
             return new KQovReaderC3d(manager);
+        case 9:
+            return new KQovReaderMcd(manager, eMarkerVariantAoa);
+        case 10:
+            return new KQovReaderMcd(manager, eMarkerVariantMcd);
         case 11:
             return new KQovReaderVpm(manager);
         case 12:
@@ -43,8 +63,20 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
     switch (id) {
         case 5:
             return new KQovWriterBvh(manager);
+        case 6:
+            return new KQovWriterHtr(manager);
+        case 7:
+            return new KQovWriterTrc(manager);
+        case 8:
+            return new KQovWriterAsf(manager);
+        case 9:
+            return new KQovWriterAmc(manager);
         case 10:
             return new KQovWriterC3d(manager);
+        case 11:
+            return new KQovWriterMcd(manager, eMarkerVariantAoa);
+        case 12:
+            return new KQovWriterMcd(manager, eMarkerVariantMcd);
         case 13:
             return new KQovWriterVpm(manager);
         case 14:

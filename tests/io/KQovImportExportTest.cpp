@@ -162,7 +162,7 @@ TEST(KQovExporter, AbsentWritersAndSwitches) {
     } cases[] = {
         {0, false, KQovIO::eUnidentifiedError},   {21, true, KQovIO::eUnidentifiedError},
         {19, true, KQovIO::eUnidentifiedError},   {-1, true, KQovIO::eUnidentifiedError},
-        {7, false, KQovIO::eStreamOptionsNotSet},
+        {20, false, KQovIO::eStreamOptionsNotSet},
     };
     for (const Case& c : cases) {
         KQovExporter exporter(nullptr);

@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
         printf("mesh %s %u %u %u\n", m->name, unsigned(m->points), unsigned(m->faces),
                unsigned(m->texels));
     for (Lib3dsMaterial* m = file->materials; m; m = m->next)
-        printf("material %s %s\n", m->name, m->texture1_map.name[0] ? m->texture1_map.name : "-");
+        printf("material %s %s %s\n", m->name, m->texture1_map.name[0] ? m->texture1_map.name : "-",
+               m->texture2_map.name[0] ? m->texture2_map.name : "-");
     for (Lib3dsCamera* c = file->cameras; c; c = c->next) printf("camera %s\n", c->name);
     for (Lib3dsLight* l = file->lights; l; l = l->next)
         printf("light %s %d\n", l->name, l->spot_light ? 1 : 0);

@@ -112,6 +112,8 @@ public:
     void ReadPropertyBlock(KQovObject* object);
     // Wraps every property no user property wraps yet; the number of properties.
     int WrapUserProperties(KQovObject* object);
+    // Older files: user properties take their values from the current take's channels.
+    void SetUserPropertiesFromTake(KQovNode* node);
     void ReadNullProperties(KQovNull* null);
     void ReadMarkerProperties(KQovMarker* marker);
     void ReadCamera(KQovCamera* camera);
@@ -178,6 +180,9 @@ public:
     void ConnectChildrenByName(KQovNode* root);
     void ResolveBackgroundTextures(KQovScene* scene);
     bool FinishOldLayoutNodes(KQovNode* root);
+    // The switcher's camera-index curves renumbered from its name list to the scene's
+    // camera nodes in tree order.
+    void RenumberSwitcherCameras(KQovScene* scene);
 
     // Scene-wide sections of the main read, each at the current block.
     void ReadSceneGenericPersistence(KQovScene* scene);

@@ -3,9 +3,17 @@
 // and the part of the main read that builds the scene's nodes.
 
 #include <cstring>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovGeometry.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovMesh.h"
@@ -21,15 +29,16 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovOpticalReference.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
 
 bool KQovReaderQov::ReadDefinitions(std::vector<KString>& types) {
     if (mFile->IsVersion5Layout() || !OpenBlock("Definitions")) return true;
+    std::unordered_set<std::string> listed;
+    for (const KString& known : types) listed.insert(known.Buffer());
     while (mFile->FieldReadBegin("ObjectType")) {
-        const KString type = mFile->FieldReadC();
-        bool listed = false;
-        for (const KString& known : types) listed = listed || known == type;
-        if (!listed) types.push_back(type);
+        const char* type = mFile->FieldReadC();
+        if (listed.insert(type).second) types.push_back(type);
         mFile->FieldReadEnd();
     }
     CloseBlock();
@@ -78,9 +87,11 @@ void KQovReaderQov::ReadObject(KQovScene* scene, const char* type, const char* s
                                const char* name) {
     if (ReadShadingObject(scene, type, subType, name)) return;
     if (ReadLinkedObject(scene, type, subType, name)) return;
-    // Materials, textures, videos, deformers, poses, characters, control-set plugs and the
-    // scene information have readers of their own; the others create nothing.
-    if (std::strcmp(type, "Model") == 0) {
+    // Materials, textures, videos, deformers, poses, characters and control-set plugs have
+    // readers of their own; the others create nothing.
+    if (std::strcmp(type, "SceneInfo") == 0) {
+        scene->SetSceneInfo(ReadUserData(subType));
+    } else if (std::strcmp(type, "Model") == 0) {
         KQovNode* node = mManager->CreateNode(name);
         if (!node) return;
         mNodes.Add(node->GetName(), node);
@@ -111,8 +122,15 @@ void KQovReaderQov::ReadModel(KQovNode* node) {
     }
     node->SetMultiLayer(ReadInt("MultiLayer", 1) != 0);
     node->SetMultiTake(ReadInt("MultiTake", 0));
+    // The user properties are taken from the channels next: a channel the file does not
+    // hold must carry what the sections above set (visibility, a camera's position).
+    if (old) node->WritePropertyDefaults();
     ReadDefaultChannels(node);
+    if (old) SetUserPropertiesFromTake(node);
     WrapUserProperties(node);
+    // Older files may lack the shape channels the geometry needs in the default take.
+    KQovGeometry* geometry = node->GetGeometry();
+    if (old && geometry) geometry->InitTakeNodeChannels(node->GetDefaultTakeNode());
 }
 
 void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
@@ -167,7 +185,6 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
             }
         }
         attribute = s;
-        userProperties = old && skeleton != 3;
     } else if (type == "Nurb") {
         KQovNurb* nurb = mManager->CreateNurb();
         if (nurb) ReadNurb(nurb);
@@ -195,7 +212,6 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
         userProperties = false;
     } else if (type == "Optical") {
         attribute = mManager->CreateOpticalReference();
-        userProperties = false;
     } else {
         userProperties = false;
     }
@@ -208,6 +224,72 @@ void KQovReaderQov::ReadGenericNode(KQovGenericNode* node) {
     ReadInt("Version", 100);
     ReadPropertyBlock(node);
     WrapUserProperties(node);
+}
+
+namespace {
+
+// The camera nodes below `root` in tree order; a stack, as a file may nest models deeply.
+std::vector<KQovNode*> ListCameraNodes(KQovNode* root) {
+    std::vector<KQovNode*> cameras, pending;
+    for (int i = root->GetChildCount(); i-- > 0;) pending.push_back(root->GetChild(i));
+    while (!pending.empty()) {
+        KQovNode* node = pending.back();
+        pending.pop_back();
+        if (!node) continue;
+        if (node->GetCamera()) cameras.push_back(node);
+        for (int i = node->GetChildCount(); i-- > 0;) pending.push_back(node->GetChild(i));
+    }
+    return cameras;
+}
+
+// Removes every entry whose value is in `gone`, in one pass; equal keys keep their order.
+void DropValues(KStringMap& map, const std::unordered_set<const void*>& gone) {
+    std::vector<std::pair<std::string, void*>> kept;
+    for (int i = 0; i < map.GetCount(); ++i) {
+        const char* key = nullptr;
+        void* value = map.GetAt(i, &key);
+        if (!gone.count(value)) kept.emplace_back(key ? key : "", value);
+    }
+    map.Clear();
+    for (const auto& entry : kept) map.Add(entry.first.c_str(), entry.second);
+}
+
+// A stored camera number 1..n becomes map[number - 1]; anything else (0, past n, no camera
+// of that name, a value no int holds) is kept as it is.
+float Renumbered(float value, const std::vector<int>& map) {
+    if (!(value > -2147483649.0f && value < 2147483648.0f)) return value;
+    const long long number = static_cast<long long>(value);
+    if (number < 1 || number > static_cast<long long>(map.size())) return value;
+    const int to = map[size_t(number - 1)];
+    return to == -1 ? value : float(to);
+}
+
+}  // namespace
+
+void KQovReaderQov::RenumberSwitcherCameras(KQovScene* scene) {
+    KQovNode* switcherNode = scene->GetCameraSwitcherNode();
+    KQovCameraSwitcher* switcher = switcherNode ? switcherNode->GetCameraSwitcher() : nullptr;
+    if (!switcher || switcher->GetCameraNameCount() == 0) return;
+    KQovNode* root = scene->GetRootNode();
+    const std::vector<KQovNode*> cameras = root ? ListCameraNodes(root) : std::vector<KQovNode*>();
+    // Both lists come from the file: positions by name, the first camera of a name kept.
+    std::unordered_map<std::string, int> positions;
+    for (size_t c = 0; c < cameras.size(); ++c)
+        positions.emplace(cameras[c]->GetName(), int(c) + 1);
+    std::vector<int> map(size_t(switcher->GetCameraNameCount()), -1);
+    for (size_t i = 0; i < map.size(); ++i) {
+        const auto at =
+            positions.find(KMakePrefixedName("Model::", switcher->GetCameraName(int(i))).Buffer());
+        if (at != positions.end()) map[i] = at->second;
+    }
+    for (int t = 0; t < switcherNode->GetTakeNodeCount(); ++t) {
+        KQovTakeNode* take = switcherNode->GetTakeNode(t);
+        KFCurve* curve = take ? take->GetCameraIndex() : nullptr;
+        if (!curve) continue;
+        curve->SetValue(Renumbered(curve->GetValue(), map));
+        for (int k = 0; k < curve->KeyGetCount(); ++k)
+            curve->KeySetValue(k, Renumbered(curve->KeyGetValue(k), map));
+    }
 }
 
 void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
@@ -241,14 +323,22 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
                                                                     camera);
             if (node->GetCameraSwitcher()) switcherNode = node;
         }
-        for (int i = mNodes.GetCount(); i-- > 0;) {
-            const char* key = nullptr;
-            auto* node = static_cast<KQovNode*>(mNodes.GetAt(i, &key));
+        // The others are destroyed. They leave both maps by value: names in a file may repeat,
+        // and a name may also stand for a model that stays.
+        std::vector<KQovNode*> dropped;
+        std::unordered_set<const void*> gone;
+        for (int i = 0; i < mNodes.GetCount(); ++i) {
+            auto* node = static_cast<KQovNode*>(mNodes.GetAt(i));
             if (!node->GetCameraSwitcher() || node == switcherNode) continue;
-            mFile->UnregisterObject(key);
-            mNodes.RemoveAt(i);
-            mManager->DestroyNode(node, false);
+            dropped.push_back(node);
+            gone.insert(node);
+            gone.insert(static_cast<KPlug*>(node->GetPropertyHandler()));  // as registered
         }
+        if (!dropped.empty()) {
+            DropValues(mNodes, gone);
+            DropValues(*mFile->GetObjectMap(), gone);
+        }
+        for (KQovNode* node : dropped) mManager->DestroyNode(node, false);
         if (switcherNode) scene->SetCameraSwitcherNode(switcherNode);
     }
     ResolveBackgroundTextures(scene);
@@ -264,4 +354,5 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
     ReadSceneGenericPersistence(scene);
     if (mOptions->GetSwitch(KStreamOptionsQov::eGlobalSettings)) ReadGlobalSettings(scene);
     ReadConnectionsAndTakes(scene, ok);
+    if (ok) RenumberSwitcherCameras(scene);
 }

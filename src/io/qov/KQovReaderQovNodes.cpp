@@ -11,20 +11,25 @@
 #include <limits>
 #include <string>
 
+#include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraProperties.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovLight.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovNull.h"
 #include "foundation/KColor.h"
 #include "io/qov/KQovReaderQov.h"
+#include "scene/KDataType.h"
+#include "scene/KProperty.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovUserProperty.h"
 
@@ -106,29 +111,38 @@ void KQovReaderQov::ReadCulling(KQovNode* node) {
 
 void KQovReaderQov::ReadLimits(KQovNode* node) {
     if (!OpenBlock("Limits")) return;
-    // The record keeps the enable states and the ranges; auto states, defaults, rotation type
-    // and axis have no place in it.
-    KQovNodeLimits& limits = node->GetLimits();
-    struct Limit {
-        char letter;
-        bool& active;
-        KQovLimits& range;
-        double neutral;
-    } const all[] = {{'T', limits.translationActive, limits.translation, 0.0},
-                     {'R', limits.rotationActive, limits.rotation, 0.0},
-                     {'S', limits.scalingActive, limits.scaling, 1.0}};
-    for (const Limit& limit : all) {
-        limit.active = ReadInt((std::string(1, limit.letter) + "Enable").c_str(), 0) != 0;
-        for (int side = 0; side < 2; ++side) {
+    KQovLimitsUtility limits(&node->GetLimits());
+    static const char kKinds[] = "TRS";
+    const auto field = [](int kind, const char* rest) {
+        return std::string(1, kKinds[kind]) + rest;
+    };
+    for (int kind = 0; kind < 3; ++kind)
+        limits.SetAuto(kind, ReadFlag(field(kind, "Auto").c_str(), 1));
+    for (int kind = 0; kind < 3; ++kind)
+        limits.SetEnable(kind, ReadFlag(field(kind, "Enable").c_str(), 0));
+    // Defaults, then minimums, then maximums; scaling's neutral value is 1.
+    using Setter = void (KQovLimitsUtility::*)(int, const KVector4&);
+    static const struct {
+        const char* suffix;
+        Setter set;
+    } kVectors[] = {{"Default", &KQovLimitsUtility::SetDefault},
+                    {"Min", &KQovLimitsUtility::SetMin},
+                    {"Max", &KQovLimitsUtility::SetMax}};
+    for (const auto& vector : kVectors) {
+        for (int kind = 0; kind < 3; ++kind) {
+            const double neutral = kind == KQovLimitsUtility::eScaling ? 1.0 : 0.0;
             double v[3];
-            for (int axis = 0; axis < 3; ++axis) {
-                const std::string field =
-                    std::string(1, limit.letter) + char('X' + axis) + (side == 0 ? "Min" : "Max");
-                v[axis] = ReadDouble(field.c_str(), limit.neutral);
-            }
-            (side == 0 ? limit.range.min : limit.range.max) = KVector4(v[0], v[1], v[2], 0.0);
+            for (int axis = 0; axis < 3; ++axis)
+                v[axis] = ReadDouble((field(kind, "") + char('X' + axis) + vector.suffix).c_str(),
+                                     neutral);
+            (limits.*vector.set)(kind, KVector4(v[0], v[1], v[2], 0.0));
         }
     }
+    limits.SetRotationType(ReadInt("RType", 1));
+    ReadInt("RClampType", 0);
+    limits.SetRotationAxis(KVector4(ReadDouble("RXAxis", 0.0), ReadDouble("RYAxis", 0.0),
+                                    ReadDouble("RZAxis", 0.0), 0.0));
+    limits.SetAxisLength(ReadDouble("AxisLen", 1.0));
     CloseBlock();
 }
 
@@ -243,6 +257,52 @@ int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     return handler->GetPropertyCount();
 }
 
+namespace {
+
+// The defaults of a channel's first three children; a child without a curve gives `none`.
+bool ChildDefaults(const KFCurveNode* channel, double none, double v[3]) {
+    if (!channel || channel->GetCount() != 3) return false;
+    for (int i = 0; i < 3; ++i) {
+        const KFCurveNode* child = channel->Get(i);
+        v[i] = child && child->GetCurve() ? double(child->GetCurve()->GetValue()) : none;
+    }
+    return true;
+}
+
+}  // namespace
+
+void KQovReaderQov::SetUserPropertiesFromTake(KQovNode* node) {
+    KQovTakeNode* take = node->GetCurrentTakeNode();
+    KFCurveNode* root = take ? take->GetRoot() : nullptr;
+    if (!root) return;
+    // Older files keep a user property's value as the default of its channel.
+    for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
+        KQovUserProperty* user = node->GetUserProperty(i);
+        const KFCurveNode* channel = root->Find(user->GetName().Buffer());
+        double v[3];
+        if (!channel) continue;
+        if (ChildDefaults(channel, 0.0, v))
+            user->SetValue(v[0], v[1], v[2]);
+        else if (channel->GetCount() != 3 && channel->GetCurve())
+            user->SetValue(double(channel->GetCurve()->GetValue()));
+    }
+    static const struct {
+        const char* property;
+        const char* channel;
+        double none;
+    } kTransforms[] = {{"Lcl Translation", "Transform/T", 0.0},
+                       {"Lcl Rotation", "Transform/R", 0.0},
+                       {"Lcl Scaling", "Transform/S", 1.0}};
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    for (const auto& transform : kTransforms) {
+        KQovUserProperty* user = node->FindUserProperty(transform.property);
+        double v[3];
+        if (set && set->FindProperty(transform.property) && user &&
+            ChildDefaults(root->Find(transform.channel), transform.none, v))
+            user->SetValue(v[0], v[1], v[2]);
+    }
+}
+
 // --- Attribute sections ---
 
 void KQovReaderQov::ReadNullProperties(KQovNull* null) {
@@ -292,9 +352,25 @@ void KQovReaderQov::ReadMarkerProperties(KQovMarker* marker) {
         }
     }
     marker->SetColor(color.mRed, color.mGreen, color.mBlue, 1.0);
-    if (marker->GetType() == KQovMarker::eIKEffector) {
-        marker->SetDefaultIKReachTranslation(ReadDouble("IKReachTranslation", 0.0));
-        marker->SetDefaultIKReachRotation(ReadDouble("IKReachRotation", 0.0));
+    if (marker->GetType() != KQovMarker::eIKEffector) return;
+    marker->SetDefaultIKReachTranslation(ReadDouble("IKReachTranslation", 0.0));
+    marker->SetDefaultIKReachRotation(ReadDouble("IKReachRotation", 0.0));
+    // The reach values also live as properties of the effector's node, typed by their names.
+    KQovNode* node = marker->GetNode();
+    KQovPropertyHandler* set = node ? node->GetPropertyHandler() : nullptr;
+    const struct {
+        const char* name;
+        double value;
+    } reaches[] = {{"IK Reach Translation", marker->GetDefaultIKReachTranslation()},
+                   {"IK Reach Rotation", marker->GetDefaultIKReachRotation()}};
+    for (const auto& reach : reaches) {
+        if (!set || set->FindProperty(reach.name)) continue;
+        KProperty* property = set->CreateProperty(reach.name, KProperty::eDOUBLE,
+                                                  KDataType::FindByName(reach.name), true, false);
+        if (!property) continue;
+        property->SetUserFlag(8, true);
+        // Its value goes into the channel when a user property comes to wrap it.
+        property->SetDouble(reach.value);
     }
 }
 

@@ -2,6 +2,7 @@
 // light, fog, shadow planes, time settings and the renderer's default camera.
 #include <cstring>
 
+#include "attributes/KQovCamera.h"
 #include "foundation/KTimeModeTable.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovGlobalSettings.h"
@@ -212,9 +213,19 @@ void KQovReaderQov::ReadVersion5Settings(KQovScene* scene) {
     ReadRendererSetting(scene);
     if (!file->FieldReadBegin("Settings")) return;
     if (file->FieldReadBlockBegin()) {
+        KQovGlobalCameraSettings& settings = scene->GetGlobalCameraSettings();
         int cameras = file->FieldReadGetOccurrenceCount("Camera");
         for (int i = 0; i < cameras && file->FieldReadBegin("Camera"); ++i) {
-            // Skip point: the producer cameras' blocks are read by the camera section reader.
+            const KString name = StripProducerPrefix(file->FieldReadC());
+            int producer = 0;
+            while (producer < KQovGlobalCameraSettings::eProducerCount &&
+                   name != KQovGlobalCameraSettings::GetProducerName(producer))
+                ++producer;
+            KQovCamera* camera = settings.GetProducerCamera(producer);
+            if (camera && file->FieldReadBlockBegin()) {
+                ReadCamera(camera);
+                file->FieldReadBlockEnd();
+            }
             file->FieldReadEnd();
         }
         ReadTimeFields(scene);

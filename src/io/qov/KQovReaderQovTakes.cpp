@@ -338,7 +338,7 @@ void KQovReaderQov::ReadConnectionsAndTakes(KQovScene* scene, bool& ok) {
     if (!old) {
         scene->FillLayerMaterials();
         scene->FillLayerTextures();
-        // The version-6 merge of duplicate textures and materials belongs here, once the
+        // Duplicate textures and materials are merged after this (FinishShading), once the
         // layer elements hold what the connections gave them.
         scene->CreateLinksFromDeformers();
         // The deformers go: their names must no longer lead to them.
@@ -350,5 +350,4 @@ void KQovReaderQov::ReadConnectionsAndTakes(KQovScene* scene, bool& ok) {
         }
         scene->DestroyDeformers();
     }
-    // RenumberSwitcherCameras(scene);
 }

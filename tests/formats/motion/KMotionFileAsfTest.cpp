@@ -9,10 +9,19 @@
 #include <vector>
 
 #include "MotionTestHelpers.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/asf/KMotionFileAmc.h"
 #include "formats/motion/asf/KQovAsfScene.h"
+#include "formats/motion/asf/KQovReaderAmc.h"
+#include "formats/motion/asf/KQovWriterAmc.h"
+#include "formats/motion/asf/KQovWriterAsf.h"
+#include "io/KQovFormatFactory.h"
+#include "io/KQovImporter.h"
+#include "io/KQovReader.h"
+#include "io/KQovWriter.h"
 #include "io/KStreamOptionsMotion.h"
+#include "scene/KQovNode.h"
 
 using namespace motiontest;
 
@@ -230,6 +239,13 @@ TEST(KMotionFileAsf, RealFilesMatchIndependentKinematicsAndSurviveARoundTrip) {
     }
 }
 
+// The import runs the constant key reducer over every curve (band 0.009 degrees and 0.009 cm):
+// on this clip its removed keys move joints by up to about 0.0026 cm (without it the scene
+// matches within 4e-5 cm, the float keys' precision).
+constexpr double kImportTolerance = 0.003;
+// Six significant digits in the written files.
+constexpr double kWrittenDigits = 1e-3;
+
 const char kSkeleton[] =
     ":version 1.10\n:name test\n:units\n  length 1.0\n  angle deg\n:root\n  order TX TY TZ RX RY "
     "RZ\n  axis XYZ\n  position 0 0 0\n  orientation 0 0 0\n:bonedata\n  begin\n    id 1\n    "
@@ -271,19 +287,23 @@ TEST(KMotionFileAsf, SkeletonFilesGoodAndBad) {
         EXPECT_EQ(file.ReadSkeleton(scene, true), c.ok);
     }
     // The knee keeps three channels; the hip has none and goes, its child carrying its offset
-    // and turning by its own axis frame within the root's.
-    const std::string path = folder / "good.asf";
-    std::ofstream(path, std::ios::binary) << kSkeleton;
-    KMotionFileAsf file(false);
-    ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
-    KQovAsfScene scene;
-    ASSERT_TRUE(file.ReadSkeleton(scene, true));
-    KAsfBone* knee = scene.FindBone("knee");
-    ASSERT_TRUE(knee && knee->parent == scene.mRoot.get());
-    EXPECT_EQ(knee->channelCount, 3);
-    EXPECT_LT(KVectorLength3(knee->localTranslation - KVector4(0, 0, 25.4)), 1e-9);
-    EXPECT_LT(KVectorLength3(knee->localRotation - KVector4(0, 0, 30)), 1e-9);
-    EXPECT_EQ(scene.FindBone("hip"), nullptr);
+    // and turning by its own axis frame within the root's. The root's children start where
+    // the root stands, wherever its position puts it.
+    for (const char* position : {"position 0 0 0", "position 1 2 3"}) {
+        SCOPED_TRACE(position);
+        const std::string path = folder / "good.asf";
+        std::ofstream(path, std::ios::binary) << replace("position 0 0 0", position);
+        KMotionFileAsf file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KQovAsfScene scene;
+        ASSERT_TRUE(file.ReadSkeleton(scene, true));
+        KAsfBone* knee = scene.FindBone("knee");
+        ASSERT_TRUE(knee && knee->parent == scene.mRoot.get());
+        EXPECT_EQ(knee->channelCount, 3);
+        EXPECT_LT(KVectorLength3(knee->localTranslation - KVector4(0, 0, 25.4)), 1e-9);
+        EXPECT_LT(KVectorLength3(knee->localRotation - KVector4(0, 0, 30)), 1e-9);
+        EXPECT_EQ(scene.FindBone("hip"), nullptr);
+    }
 }
 
 TEST(KMotionFileAmc, OptionsAndBadFrames) {
@@ -325,6 +345,334 @@ TEST(KMotionFileAmc, OptionsAndBadFrames) {
         if (!c.frames) continue;
         EXPECT_EQ(scene.FindBone("knee")->keys.size(), size_t(c.count));
     }
+}
+
+// Every node below `node`, by name without prefix.
+void Collect(KQovNode* node, std::map<std::string, KQovNode*>& out) {
+    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) {
+        out[child->GetNameWithoutPrefix().Buffer()] = child;
+        Collect(child, out);
+    }
+}
+
+// Reads a skeleton file and a motion file through the format tables (ids 6 and 7) into
+// `scene`; the motion options come back in `motion`, the skeleton's (which own the skeleton)
+// in `skeleton`.
+bool ImportPair(TestScene& test, const std::string& asf, const std::string& amc, int reference,
+                std::unique_ptr<KStreamOptions>& motion,
+                std::unique_ptr<KStreamOptions>* skeleton = nullptr) {
+    std::unique_ptr<KQovReader> skeletonReader(KQovMakeFormatReader(6, &test.manager));
+    std::unique_ptr<KQovReader> motionReader(KQovMakeFormatReader(7, &test.manager));
+    if (!skeletonReader || !motionReader || !skeletonReader->FileOpen(asf.c_str()) ||
+        !motionReader->FileOpen(amc.c_str()))
+        return false;
+    std::unique_ptr<KStreamOptions> base(skeletonReader->GetReadOptions(true));
+    auto* options = static_cast<KStreamOptionsMotion*>(base.get());
+    options->SetSetting(8, reference);
+    if (!skeletonReader->Read(test.scene, options)) return false;
+    motion.reset(motionReader->GetReadOptions(true));
+    auto* frames = static_cast<KStreamOptionsMotion*>(motion.get());
+    if (!frames) return false;
+    frames->SetSetting(8, reference);
+    frames->SetStream(options->GetStream(), false);
+    const bool ok = motionReader->Read(test.scene, frames);
+    if (skeleton) *skeleton = std::move(base);
+    return ok;
+}
+
+// Worst distance between the scene's global node positions and those expected, per frame;
+// `compared` counts the positions compared.
+double CompareScene(KQovScene* scene, const KStreamOptionsMotion& options,
+                    const std::vector<std::map<std::string, Vec3>>& expected, size_t& compared) {
+    std::map<std::string, KQovNode*> nodes;
+    Collect(scene->GetRootNode(), nodes);
+    double worst = 0.0;
+    compared = 0;
+    KTime time = options.GetStartTime();
+    for (size_t f = 0; f < expected.size(); ++f, time += options.GetFramePeriod()) {
+        for (const auto& [name, p] : expected[f]) {
+            auto it = nodes.find(name);
+            if (it == nodes.end()) continue;
+            const KMatrix m = it->second->GetGlobalMatrixAtTime(time);
+            worst = std::max(worst, Distance({m[3][0], m[3][1], m[3][2]}, p));
+            ++compared;
+        }
+    }
+    return worst;
+}
+
+TEST(KQovReaderAsf, RealFilesImportedAndWrittenKeepJointPositions) {
+    const std::string asf = std::string(QOV_TESTDATA_DIR) + "/asf/11.asf";
+    const std::string amc = std::string(QOV_TESTDATA_DIR) + "/asf/11_01.amc";
+    const auto expected = TextPositions(asf, amc);
+    ASSERT_EQ(expected.size(), 597u);
+    for (int reference : {0, 1}) {
+        SCOPED_TRACE(reference);
+        TestScene test;
+        std::unique_ptr<KStreamOptions> base;
+        ASSERT_TRUE(ImportPair(test, asf, amc, reference, base));
+        auto& options = static_cast<KStreamOptionsMotion&>(*base);
+        EXPECT_EQ(options.GetFrameCount(), 597);
+        KQovNode* top = test.scene->GetRootNode()->GetChild(0);
+        ASSERT_TRUE(top);
+        EXPECT_STREQ(top->GetNameWithoutPrefix().Buffer(), reference ? "VICON:reference" : "root");
+        ASSERT_TRUE(test.scene->GetTakeInfo("11_01"));
+        size_t compared = 0;
+        // Root, 28 bones with motion and the ends of the 7 leaf chains, every frame.
+        EXPECT_LT(CompareScene(test.scene, options, expected, compared), kImportTolerance);
+        EXPECT_EQ(compared, 597u * (29 + 7));
+        if (reference) continue;
+
+        // Scene -> files (ids 8 and 9) -> the independent reading, and -> scene again.
+        TempTestFolder folder;
+        const std::string asf2 = folder / "out.asf", amc2 = folder / "out.amc";
+        std::unique_ptr<KQovWriter> skeletonWriter(KQovMakeFormatWriter(8, &test.manager));
+        std::unique_ptr<KQovWriter> motionWriter(KQovMakeFormatWriter(9, &test.manager));
+        ASSERT_TRUE(skeletonWriter && motionWriter);
+        std::unique_ptr<KStreamOptions> out(skeletonWriter->GetWriteOptions());
+        auto* writeOptions = static_cast<KStreamOptionsMotion*>(out.get());
+        writeOptions->SetFrameRate(0, options.GetFrameRate());
+        writeOptions->SetFrameCount(597);
+        ASSERT_TRUE(skeletonWriter->FileCreate(asf2.c_str()));
+        ASSERT_TRUE(skeletonWriter->Write(test.scene, writeOptions))
+            << skeletonWriter->GetLastErrorString();
+        ASSERT_TRUE(skeletonWriter->FileClose());
+        ASSERT_TRUE(motionWriter->FileCreate(amc2.c_str()));
+        ASSERT_TRUE(motionWriter->Write(test.scene, writeOptions))
+            << motionWriter->GetLastErrorString();
+        ASSERT_TRUE(motionWriter->FileClose());
+        // The written files, read independently, place every joint where the scene has it.
+        const auto again = TextPositions(asf2, amc2);
+        ASSERT_EQ(again.size(), expected.size());
+        EXPECT_LT(CompareScene(test.scene, options, again, compared), kWrittenDigits);
+        EXPECT_EQ(compared, 597u * (29 + 7));
+
+        TestScene second;
+        std::unique_ptr<KStreamOptions> reread;
+        ASSERT_TRUE(ImportPair(second, asf2, amc2, 0, reread));
+        EXPECT_LT(CompareScene(second.scene, static_cast<KStreamOptionsMotion&>(*reread), expected,
+                               compared),
+                  kImportTolerance + kWrittenDigits);
+        EXPECT_EQ(compared, 597u * (29 + 7));
+    }
+}
+
+TEST(KQovWriterAsf, AnotherFormatsSceneKeepsItsJointPositions) {
+    // A captured clip of another format: its hips start three limbs at three places (each
+    // gets a bone of its own to reach there), its limbs carry their own rest turns.
+    TestScene test;
+    std::unique_ptr<KStreamOptions> read;
+    ASSERT_TRUE(ImportCapturedClip(test, 300, read));
+    auto& options = static_cast<KStreamOptionsMotion&>(*read);
+
+    TempTestFolder folder;
+    const std::string asf = folder / "clip.asf", amc = folder / "clip.amc";
+    std::unique_ptr<KQovWriter> skeletonWriter(KQovMakeFormatWriter(8, &test.manager));
+    std::unique_ptr<KQovWriter> motionWriter(KQovMakeFormatWriter(9, &test.manager));
+    ASSERT_TRUE(skeletonWriter->FileCreate(asf.c_str()));
+    ASSERT_TRUE(skeletonWriter->Write(test.scene, &options));
+    ASSERT_TRUE(skeletonWriter->FileClose());
+    ASSERT_TRUE(motionWriter->FileCreate(amc.c_str()));
+    ASSERT_TRUE(motionWriter->Write(test.scene, &options));
+    ASSERT_TRUE(motionWriter->FileClose());
+    const auto written = TextPositions(asf, amc);
+    ASSERT_EQ(written.size(), 300u);
+    size_t compared = 0;
+    EXPECT_LT(CompareScene(test.scene, options, written, compared), kWrittenDigits);
+    // Every joint but the top one (the file's "root") and the ends of the limbs (each end
+    // node a bone's tip), every frame.
+    std::map<std::string, KQovNode*> nodes;
+    Collect(test.scene->GetRootNode(), nodes);
+    EXPECT_EQ(compared, 300u * (nodes.size() - 1));
+}
+
+TEST(KQovReaderAsf, MalformedFilesAndMissingSkeletonFailCleanly) {
+    const std::string frames = "1\nroot 0 0 0 0 0 0\nknee 1 2 3\n2\nroot 1 0 0 0 0 0\nknee 4 5 6\n";
+    auto asf = [](const std::string& from, const std::string& to) {
+        return Replaced(kSkeleton, from, to);
+    };
+    struct Case {
+        std::string skeleton, motion;
+        bool skeletonOk, motionOk;
+    } cases[] = {
+        {kSkeleton, frames, true, true},
+        // A bone made its own ancestor.
+        {asf("hip knee\n", "hip knee\n    knee hip\n"), frames, false, false},
+        // Lines cut short.
+        {asf("    direction 1 0 0\n", "    direction 1 0\n"), frames, false, false},
+        {asf("  length 1.0\n", "  length\n"), frames, true, true},
+        {std::string(kSkeleton).substr(0, 200), frames, false, false},
+        {kSkeleton, "1\nroot 0 0 0 0 0 0\nknee 1 2\n", true, false},
+        {kSkeleton, "1\nroot 0 0 0 0 0 0\nankle 1 2 3\n", true, false},
+        {kSkeleton, "1\nroot 0 0 0\n", true, false},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.skeleton + c.motion);
+        const std::string asfPath = folder / "s.asf", amcPath = folder / "m.amc";
+        std::ofstream(asfPath, std::ios::binary) << c.skeleton;
+        std::ofstream(amcPath, std::ios::binary) << c.motion;
+        TestScene test;
+        std::unique_ptr<KStreamOptions> motion;
+        EXPECT_EQ(ImportPair(test, asfPath, amcPath, 0, motion), c.skeletonOk && c.motionOk);
+        const int children = test.scene->GetRootNode()->GetChildCount();
+        EXPECT_EQ(children, c.skeletonOk ? 1 : 0);
+        if (!c.skeletonOk || c.motionOk) continue;
+        // A motion file that fails leaves no take and no keys behind.
+        EXPECT_EQ(test.scene->GetTakeInfo("m"), nullptr);
+    }
+
+    // The motion reader needs the skeleton in its options, and an open file.
+    TestScene test;
+    const std::string amcPath = folder / "m.amc";
+    std::ofstream(amcPath, std::ios::binary) << frames;
+    KQovReaderAmc reader(&test.manager);
+    KStreamOptionsMotion none;
+    EXPECT_FALSE(reader.Read(test.scene, &none));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileNotOpened);
+    ASSERT_TRUE(reader.FileOpen(amcPath.c_str()));
+    EXPECT_FALSE(reader.Read(test.scene, &none));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eStreamOptionsNotSet);
+    EXPECT_FALSE(reader.FileOpen((folder / "none.amc").c_str()));
+    EXPECT_FALSE(reader.IsFileOpen());
+}
+
+TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
+    TempTestFolder folder;
+    const std::string asfPath = folder / "s.asf", amcPath = folder / "walk.amc";
+    std::ofstream(asfPath, std::ios::binary) << kSkeleton;
+    std::ofstream(amcPath, std::ios::binary)
+        << ":SAMPLES-PER-SECOND 120\n1\nroot 0 0 0 0 0 0\nknee 1 2 3\n2\nroot 1 0 0 0 0 "
+           "0\nknee 4 5 6\n";
+    TestScene test;
+    std::unique_ptr<KStreamOptions> first, second, skeleton;
+    ASSERT_TRUE(ImportPair(test, asfPath, amcPath, 1, first, &skeleton));
+    EXPECT_DOUBLE_EQ(static_cast<KStreamOptionsMotion&>(*first).GetFrameRate(), 120.0);
+    // The same motion again: a take of its own, onto the same nodes.
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(7, &test.manager));
+    ASSERT_TRUE(reader->FileOpen(amcPath.c_str()));
+    second.reset(reader->GetReadOptions(true));
+    auto* options = static_cast<KStreamOptionsMotion*>(second.get());
+    options->SetStream(static_cast<KStreamOptionsMotion&>(*first).GetStream(), false);
+    ASSERT_TRUE(reader->Read(test.scene, options));
+    EXPECT_TRUE(test.scene->GetTakeInfo("walk"));
+    EXPECT_TRUE(test.scene->GetTakeInfo("walk 1"));
+    EXPECT_EQ(test.scene->GetRootNode()->GetChildCount(), 1);
+    std::map<std::string, KQovNode*> nodes;
+    Collect(test.scene->GetRootNode(), nodes);
+    EXPECT_EQ(nodes.size(), 4u);  // reference, root, knee, knee_End
+    ASSERT_TRUE(nodes.count("knee_End"));
+
+    // Settings 15 and 16 put the rate and the frame range into the motion file's header.
+    TestScene plain;
+    std::unique_ptr<KStreamOptions> plainMotion, plainSkeleton;
+    ASSERT_TRUE(ImportPair(plain, asfPath, amcPath, 0, plainMotion, &plainSkeleton));
+    struct Header {
+        int rate, range;
+        const char* text;
+    } headers[] = {{1, 0, ":SAMPLES-PER-SECOND 120\n:FULLY-SPECIFIED\n"},
+                   {0, 1, ":FRAME-RANGE 0-1\n:FULLY-SPECIFIED\n"},
+                   {0, 0, ":FULLY-SPECIFIED\n:DEGREES\n1\n"}};
+    for (const Header& h : headers) {
+        SCOPED_TRACE(h.text);
+        std::unique_ptr<KQovWriter> skeletonWriter(KQovMakeFormatWriter(8, &plain.manager));
+        std::unique_ptr<KQovWriter> motionWriter(KQovMakeFormatWriter(9, &plain.manager));
+        std::unique_ptr<KStreamOptions> o(skeletonWriter->GetWriteOptions());
+        auto& w = static_cast<KStreamOptionsMotion&>(*o);
+        w.SetFrameRate(0, 120.0);
+        w.SetFrameCount(2);
+        w.SetSetting(15, h.rate);
+        w.SetSetting(16, h.range);
+        const std::string amcOut = folder / "h.amc";
+        ASSERT_TRUE(skeletonWriter->FileCreate((folder / "h.asf").c_str()));
+        ASSERT_TRUE(skeletonWriter->Write(plain.scene, &w));
+        ASSERT_TRUE(skeletonWriter->FileClose());
+        ASSERT_TRUE(motionWriter->FileCreate(amcOut.c_str()));
+        ASSERT_TRUE(motionWriter->Write(plain.scene, &w));
+        ASSERT_TRUE(motionWriter->FileClose());
+        std::ifstream in(amcOut);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(text.rfind(h.text, 0), 0u) << text;
+    }
+
+    // With setting 10 the knee's limits bound its three turns and point along its bone.
+    {
+        TestScene limited;
+        std::unique_ptr<KQovReader> skeletonReader(KQovMakeFormatReader(6, &limited.manager));
+        ASSERT_TRUE(skeletonReader->FileOpen(asfPath.c_str()));
+        std::unique_ptr<KStreamOptions> o(skeletonReader->GetReadOptions(true));
+        static_cast<KStreamOptionsMotion&>(*o).SetSetting(9, 1);
+        static_cast<KStreamOptionsMotion&>(*o).SetSetting(10, 1);
+        ASSERT_TRUE(skeletonReader->Read(limited.scene, o.get()));
+        std::map<std::string, KQovNode*> found;
+        Collect(limited.scene->GetRootNode(), found);
+        ASSERT_EQ(found.count("hip") + found.count("knee"), 2u);
+        KQovLimitsUtility knee(&found["knee"]->GetLimits());
+        EXPECT_EQ(knee.GetMin(1), KVector4(-180, -180, -180));
+        EXPECT_EQ(knee.GetMax(1), KVector4(180, 180, 180));
+        EXPECT_FALSE(knee.GetAuto(1));
+        const KVector4 axis = knee.GetRotationAxis();
+        const double angles[3] = {axis[0], axis[1], axis[2]};
+        // The bone (1, 0, 0) in the root's frame, seen from the knee's frame turned 30 about Z.
+        const Vec3 along = Apply(EulerXYZ(angles), {1, 0, 0});
+        EXPECT_LT(Distance(along, {std::cos(-M_PI / 6), std::sin(-M_PI / 6), 0}), 1e-9);
+        // The hip has no channels: its translation is held.
+        EXPECT_FALSE(KQovLimitsUtility(&found["hip"]->GetLimits()).GetAuto(0));
+    }
+
+    // The importer picks the readers by extension; the motion file alone lacks its skeleton.
+    struct Picked {
+        const char* name;
+        int format;
+        bool imported;
+    } picked[] = {{"s.asf", 6, true}, {"walk.AMC", 7, false}};
+    for (const Picked& p : picked) {
+        SCOPED_TRACE(p.name);
+        TestScene scene;
+        KQovImporter importer(&scene.manager);
+        ASSERT_TRUE(importer.Initialize((folder / p.name).c_str()));
+        EXPECT_EQ(importer.GetFileFormat(), p.format);
+        EXPECT_EQ(importer.Import(scene.scene, nullptr), p.imported);
+    }
+
+    // The writers refuse what the file cannot hold.
+    struct Refusal {
+        const char* child;  // a second node: under the top node, or beside it ("")
+        int error;
+    } refusals[] = {{"root", KQovWriter::eUnidentifiedError},
+                    {"two words", KQovWriter::eUnidentifiedError},
+                    {"", KQovWriter::eFileNotCreated}};
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.child);
+        TestScene scene;
+        KQovNode* top = scene.manager.CreateNode("Hips");
+        scene.scene->GetRootNode()->AddChild(top);
+        KQovNode* extra = scene.manager.CreateNode(*r.child ? r.child : "Other");
+        (*r.child ? top : scene.scene->GetRootNode())->AddChild(extra);
+        KQovWriterAsf writer(&scene.manager);
+        ASSERT_TRUE(writer.FileCreate((folder / "w.asf").c_str()));
+        std::unique_ptr<KStreamOptions> o(writer.GetWriteOptions());
+        int shown = 0;
+        o->SetMessageCallback([&](const char*, const char*, const char*, const char*, const char*,
+                                  int) { return ++shown; });
+        EXPECT_FALSE(writer.Write(scene.scene, o.get()));
+        EXPECT_EQ(writer.GetLastErrorID(), r.error);
+        EXPECT_EQ(shown, r.error == KQovWriter::eUnidentifiedError ? 1 : 0);
+    }
+    KQovWriterAmc amcWriter(&test.manager);
+    EXPECT_FALSE(amcWriter.FileCreate((folder / "no/such/folder.amc").c_str()));
+    EXPECT_FALSE(amcWriter.IsFileOpen());
+    ASSERT_TRUE(amcWriter.FileCreate((folder / "w.amc").c_str()));
+    std::unique_ptr<KStreamOptions> o(amcWriter.GetWriteOptions());
+    TestScene single;
+    single.scene->GetRootNode()->AddChild(single.manager.CreateNode("Hips"));
+    EXPECT_FALSE(amcWriter.Write(single.scene, o.get()));
+    EXPECT_EQ(amcWriter.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
+    // A skeleton whose moving bones the scene lacks cannot be sampled.
+    static_cast<KStreamOptionsMotion&>(*o).SetStream(
+        static_cast<KStreamOptionsMotion&>(*plainSkeleton).GetStream(), false);
+    EXPECT_FALSE(amcWriter.Write(single.scene, o.get()));
+    EXPECT_EQ(amcWriter.GetLastErrorID(), KQovWriter::eUnidentifiedError);
 }
 
 }  // namespace

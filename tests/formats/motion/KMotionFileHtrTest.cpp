@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -10,17 +12,31 @@
 
 #include "MotionTestHelpers.h"
 #include "common/TempTestFolder.h"
+#include "formats/motion/htr/KQovWriterHtr.h"
+#include "foundation/KPath.h"
+#include "foundation/KRegistry.h"
+#include "io/KQovFormatFactory.h"
+#include "io/KQovImporter.h"
+#include "io/KQovReader.h"
+#include "io/KQovWriter.h"
 #include "io/KStreamOptionsMotion.h"
+#include "io/KStreamOptionsQov.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovPose.h"
 
 using namespace motiontest;
 
 namespace {
 
 // Global segment positions per frame (centimetres) in table order, from the text alone:
-// "ZYX" means Rz Ry Rx on column vectors, the base rotation before the frame's.
-std::vector<std::vector<Vec3>> TextPositions(const std::string& path) {
+// "ZYX" means Rz Ry Rx on column vectors, the base rotation before the frame's. Behind the
+// segments come the ends of the leaf segments (their bone along the bone length axis);
+// `namesOut` gets the names, the ends' with "_End".
+std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
+                                             std::vector<std::string>* namesOut = nullptr) {
     std::ifstream in(path);
     std::string line, order = "ZYX";
+    int boneAxis = 1;
     double length = 0.1, angle = 1.0, scale = 1.0;
     std::vector<std::string> names, parents;
     std::map<std::string, std::vector<double>> base;
@@ -49,6 +65,7 @@ std::vector<std::vector<Vec3>> TextPositions(const std::string& path) {
             if (word == "CalibrationUnits") length = value == "mm" ? 0.1 : value == "cm" ? 1 : 2.54;
             if (word == "RotationUnits" && value == "Radians") angle = 180.0 / M_PI;
             if (word == "ScaleFactor") scale = std::stod(value);
+            if (word == "BoneLengthAxis") boneAxis = value[0] - 'X';
         } else if (section == "[SegmentNames&Hierarchy]") {
             names.push_back(word);
             parents.emplace_back();
@@ -60,6 +77,14 @@ std::vector<std::vector<Vec3>> TextPositions(const std::string& path) {
             else
                 frames[block].push_back({std::stod(word), v[0], v[1], v[2], v[3], v[4], v[5]});
         }
+    }
+    std::vector<std::string> leaves;
+    for (const std::string& name : names)
+        if (std::find(parents.begin(), parents.end(), name) == parents.end())
+            leaves.push_back(name);
+    if (namesOut) {
+        *namesOut = names;
+        for (const std::string& leaf : leaves) namesOut->push_back(leaf + "_End");
     }
     std::vector<std::vector<Vec3>> result;
     const size_t count = names.empty() ? 0 : frames[names[0]].size();
@@ -79,6 +104,11 @@ std::vector<std::vector<Vec3>> TextPositions(const std::string& path) {
             }
             global[names[i]] = {t, r};
             positions.push_back(t);
+        }
+        for (const std::string& leaf : leaves) {
+            Vec3 bone{0, 0, 0};
+            bone[size_t(boneAxis)] = base[leaf][6] * length / scale;
+            positions.push_back(Add(global[leaf].first, Apply(global[leaf].second, bone)));
         }
         result.push_back(positions);
     }
@@ -149,6 +179,12 @@ TEST(KMotionFileHtr, RealFileMatchesIndependentKinematicsAndSurvivesARoundTrip) 
     EXPECT_LT(worst, 1e-3);
     EXPECT_LT(worstTrip, 2e-3);
 }
+
+// Float keys and the constant key reducer (band 0.009 degrees and 0.009 cm) that the import
+// runs over every curve: on this clip up to 0.00099 cm.
+constexpr double kImportTolerance = 1e-3;
+// Six significant digits in the written file.
+constexpr double kWrittenDigits = 5e-4;
 
 const char kGood[] =
     "[Header]\nFileType htr\nDataType HTRS\nNumSegments 2\nNumFrames 2\nDataFrameRate 30\n"
@@ -235,6 +271,265 @@ TEST(KMotionFileHtr, UnitsAxesAndFrameCounts) {
         KVector4 x = file.GetBoneAxisMatrix().GetRow(0);
         EXPECT_NEAR(x[c.boneAxis], 1.0, 1e-12);
     }
+}
+
+// The settings file says whether the reader takes the rest orientations off, for the life of
+// this object.
+class MinimizeSetting {
+public:
+    explicit MinimizeSetting(bool on) : mSaved(KGetSettingsFolder()) {
+        char computer[256] = "?";
+        KGetLocalComputerName(computer, sizeof computer);
+        KSetSettingsFolder(mFolder.path().c_str());
+        std::ofstream(mFolder / (std::string(computer) + ".Application.txt"))
+            << "[MotionImportHTR]\nMinimizeRotationOffset = " << (on ? "yes" : "No") << "\n";
+    }
+    ~MinimizeSetting() { KSetSettingsFolder(mSaved.c_str()); }
+
+private:
+    TempTestFolder mFolder;
+    std::string mSaved;
+};
+
+// Reads `path` through the format table (id 4) into `test`.
+bool Import(TestScene& test, const std::string& path, int reference,
+            std::unique_ptr<KStreamOptions>& options, int* error = nullptr) {
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(4, &test.manager));
+    if (!reader || !reader->FileOpen(path.c_str())) return false;
+    options.reset(reader->GetReadOptions(true));
+    if (!options) {
+        if (error) *error = reader->GetLastErrorID();
+        // The header cannot be read: the reading proper must refuse it too.
+        auto motion = std::make_unique<KStreamOptionsMotion>();
+        motion->SetFrameCount(10);
+        options = std::move(motion);
+    }
+    static_cast<KStreamOptionsMotion&>(*options).SetSetting(8, reference);
+    const bool ok = reader->Read(test.scene, options.get());
+    if (error) *error = ok ? -1 : reader->GetLastErrorID();
+    return ok;
+}
+
+// Worst distance between the scene's global node positions and those of the text, per frame.
+double CompareScene(TestScene& test, const KStreamOptionsMotion& options,
+                    const std::vector<std::vector<Vec3>>& expected,
+                    const std::vector<std::string>& names, size_t& compared) {
+    std::map<std::string, KQovNode*> nodes;
+    std::vector<KQovNode*> stack{test.scene->GetRootNode()};
+    while (!stack.empty()) {
+        KQovNode* node = stack.back();
+        stack.pop_back();
+        nodes[node->GetNameWithoutPrefix().Buffer()] = node;
+        for (int i = 0; KQovNode* child = node->GetChild(i); ++i) stack.push_back(child);
+    }
+    double worst = 0.0;
+    compared = 0;
+    KTime time = options.GetStartTime();
+    for (size_t f = 0; f < expected.size(); ++f, time += options.GetFramePeriod()) {
+        for (size_t j = 0; j < names.size(); ++j) {
+            auto it = nodes.find(names[j]);
+            if (it == nodes.end()) return 1e9;
+            const KMatrix m = it->second->GetGlobalMatrixAtTime(time);
+            const double d = Distance({m[3][0], m[3][1], m[3][2]}, expected[f][j]);
+            worst = std::max(worst, d);
+            ++compared;
+        }
+    }
+    return worst;
+}
+
+// Writes the scene through the format table (id 6).
+bool Export(TestScene& test, const std::string& path, const KStreamOptionsMotion& read) {
+    std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(6, &test.manager));
+    std::unique_ptr<KStreamOptions> base(writer->GetWriteOptions());
+    auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    options.SetFrameRate(read.GetTimeMode(), read.GetFrameRate());
+    options.SetFrameCount(read.GetFrameCount());
+    options.SetStartTime(read.GetStartTime());
+    return writer->FileCreate(path.c_str()) && writer->Write(test.scene, &options) &&
+           writer->FileClose();
+}
+
+TEST(KQovReaderHtr, RealFileImportedAndWrittenKeepsJointPositions) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/htr/egnaro_skel_anim.htr";
+    std::vector<std::string> names;
+    const auto expected = TextPositions(path, &names);
+    ASSERT_EQ(expected.size(), 81u);
+    ASSERT_GT(names.size(), 89u);
+    struct Case {
+        bool minimize;
+        int reference;
+    } cases[] = {{true, 0}, {false, 0}, {true, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.minimize << c.reference);
+        MinimizeSetting setting(c.minimize);
+        TestScene test;
+        std::unique_ptr<KStreamOptions> base;
+        ASSERT_TRUE(Import(test, path, c.reference, base));
+        const auto& options = static_cast<KStreamOptionsMotion&>(*base);
+        EXPECT_EQ(options.GetFrameCount(), 81);
+        KQovNode* top = test.scene->GetRootNode()->GetChild(0);
+        EXPECT_STREQ(top->GetNameWithoutPrefix().Buffer(), c.reference ? "HTR:reference" : "main");
+        EXPECT_TRUE(test.scene->GetTakeInfo("egnaro_skel_anim"));
+        ASSERT_EQ(test.scene->GetPoseCount(), 1);
+        EXPECT_TRUE(test.scene->GetPose(0)->IsRestPose());
+        size_t compared = 0;
+        EXPECT_LT(CompareScene(test, options, expected, names, compared), kImportTolerance);
+        EXPECT_EQ(compared, 81 * names.size());
+        if (c.reference) continue;
+
+        // Scene -> file -> the text's own reading, and -> scene again (with the same setting).
+        TempTestFolder folder;
+        const std::string out = folder / "out.htr";
+        ASSERT_TRUE(Export(test, out, options));
+        std::vector<std::string> written;
+        const auto again = TextPositions(out, &written);
+        ASSERT_EQ(written, names);
+        // The writer takes each node's rest orientation as the identity (as it is once taken
+        // off): without that, the segments keep their places but the written bones point
+        // along the rest orientation twice, so the ends are left out.
+        const std::vector<std::string> joints(names.begin(),
+                                              names.begin() + (c.minimize ? names.size() : 89));
+        double worst = 0.0;
+        for (size_t f = 0; f < again.size(); ++f)
+            for (size_t j = 0; j < joints.size(); ++j)
+                worst = std::max(worst, Distance(again[f][j], expected[f][j]));
+        EXPECT_LT(worst, kImportTolerance + kWrittenDigits);
+        TestScene second;
+        std::unique_ptr<KStreamOptions> reread;
+        ASSERT_TRUE(Import(second, out, 0, reread));
+        EXPECT_LT(CompareScene(second, static_cast<KStreamOptionsMotion&>(*reread), expected,
+                               joints, compared),
+                  2 * kImportTolerance + kWrittenDigits);
+    }
+}
+
+TEST(KQovWriterHtr, AnotherFormatsSceneKeepsItsJointPositions) {
+    // A captured clip of another format: no limits, no rest pose, rest turns of its own.
+    TestScene test;
+    std::unique_ptr<KStreamOptions> read;
+    ASSERT_TRUE(ImportCapturedClip(test, 300, read));
+    auto& options = static_cast<KStreamOptionsMotion&>(*read);
+    TempTestFolder folder;
+    const std::string out = folder / "clip.htr";
+    ASSERT_TRUE(Export(test, out, options));
+    std::vector<std::string> names;
+    const auto written = TextPositions(out, &names);
+    ASSERT_EQ(written.size(), 300u);
+    // Every node is a segment (the scene's end nodes too); the text's own bone ends are left.
+    names.resize(names.size() - size_t(std::count_if(names.begin(), names.end(), [](auto& n) {
+                     return n.size() > 8 && n.compare(n.size() - 8, 8, "_End_End") == 0;
+                 })));
+    EXPECT_EQ(names.size(), 38u);
+    size_t compared = 0;
+    EXPECT_LT(CompareScene(test, options, written, names, compared), kWrittenDigits);
+    EXPECT_EQ(compared, 300u * 38);
+}
+
+TEST(KQovReaderHtr, RefusesBadHeadersAndCycles) {
+    auto replace = [&](const std::string& from, const std::string& to) {
+        return Replaced(kGood, from, to);
+    };
+    auto every = [](std::string text, const std::string& from, const std::string& to) {
+        for (size_t at; (at = text.find(from)) != std::string::npos;)
+            text.replace(at, from.size(), to);
+        return text;
+    };
+    struct Case {
+        std::string text;
+        int error;  // -1: read
+        int nodes;  // below the scene's root
+    } cases[] = {
+        {kGood, -1, 1},
+        {replace("ScaleFactor 1.0", "ScaleFactor 0"), KQovReader::eFileCorrupted, 0},
+        {replace("ScaleFactor 1.0", "ScaleFactor -2"), KQovReader::eFileCorrupted, 0},
+        {replace("DataFrameRate 30", "DataFrameRate 0"), KQovReader::eFileCorrupted, 0},
+        {replace("NumFrames 2", "NumFrames 0"), KQovReader::eFileCorrupted, 0},
+        {replace("NumSegments 2", "NumSegments -1"), KQovReader::eFileCorrupted, 0},
+        {replace("Hips\tGLOBAL", "Hips\tHand"), KQovReader::eFileCorrupted, 0},
+        {replace("Hand\tHips", "Hand\tGLOBAL"), KQovReader::eFileCorrupted, 0},
+        {replace("Hand\tHips", "Hand\tHand"), KQovReader::eFileCorrupted, 0},
+        // The nodes stay when only the frames are bad.
+        {replace("2 5 0 0 0 0 0 1.0", "2 5 0"), KQovReader::eFileCorrupted, 1},
+        // Two segments of one name: refused, nothing added.
+        {every(kGood, "Hand", "Hips"), KQovReader::eFileCorrupted, 0},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string path = folder / "bad.htr";
+        std::ofstream(path, std::ios::binary) << c.text;
+        TestScene test;
+        std::unique_ptr<KStreamOptions> options;
+        int error = 0;
+        EXPECT_EQ(Import(test, path, 0, options, &error), c.error < 0);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(test.scene->GetRootNode()->GetChildCount(), c.nodes);
+    }
+}
+
+TEST(KQovWriterHtr, BasePositionsRatesAndRefusals) {
+    TempTestFolder folder;
+    const std::string path = folder / "in.htr";
+    std::ofstream(path, std::ios::binary) << kGood;
+    struct Case {
+        int mode;  // time mode of the written take
+        double rate;
+        const char* written;
+    } cases[] = {{0, 30.0, "DataFrameRate 30\n"},
+                 {0, 24.0, "DataFrameRate 24\n"},
+                 {0, 120.0, "DataFrameRate 120\n"},
+                 {0, 29.97, "DataFrameRate 29\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate);
+        TestScene test;
+        std::unique_ptr<KStreamOptions> base;
+        ASSERT_TRUE(Import(test, path, 0, base));
+        auto& options = static_cast<KStreamOptionsMotion&>(*base);
+        options.SetFrameRate(c.mode, c.rate);
+        const std::string out = folder / "out.htr";
+        ASSERT_TRUE(Export(test, out, options));
+        std::ifstream in(out);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_NE(text.find(c.written), std::string::npos);
+        // The rest pose's base positions, in the file's millimetres; the end node is not
+        // written; frames count from 1 with the scale column 1.0.
+        EXPECT_NE(text.find("Hand\t10\t20\t30\t0\t0\t90\t50\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find("Hand_End"), std::string::npos);
+        EXPECT_NE(text.find("[Hand]\n1\t"), std::string::npos);
+        EXPECT_NE(text.find("\t1.0\n[EndOfFile]"), std::string::npos);
+    }
+
+    {
+        // The importer picks this reader by the extension.
+        TestScene scene;
+        KQovImporter importer(&scene.manager);
+        ASSERT_TRUE(importer.Initialize(path.c_str()));
+        EXPECT_EQ(importer.GetFileFormat(), 4);
+        EXPECT_TRUE(importer.Import(scene.scene, nullptr));
+        EXPECT_TRUE(scene.scene->GetTakeInfo("in"));
+    }
+
+    TestScene test;
+    KQovWriterHtr writer(&test.manager);
+    KStreamOptionsMotion options;
+    EXPECT_FALSE(writer.Write(test.scene, &options));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotOpened);
+    EXPECT_FALSE(writer.FileCreate((folder / "no/such/folder.htr").c_str()));
+    EXPECT_FALSE(writer.IsFileOpen());
+    ASSERT_TRUE(writer.FileCreate((folder / "w.htr").c_str()));
+    EXPECT_FALSE(writer.Write(test.scene, &options));
+    EXPECT_STREQ(writer.GetLastErrorString(), "Can not find root node.");
+    test.scene->GetRootNode()->AddChild(test.manager.CreateNode("two words"));
+    int shown = 0;
+    options.SetMessageCallback([&](const char*, const char*, const char*, const char*, const char*,
+                                   int) { return ++shown; });
+    EXPECT_FALSE(writer.Write(test.scene, &options));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eUnidentifiedError);
+    EXPECT_EQ(shown, 1);
+    KStreamOptionsQov other;
+    EXPECT_FALSE(writer.Write(test.scene, &other));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
 }
 
 }  // namespace

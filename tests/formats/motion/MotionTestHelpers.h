@@ -5,9 +5,13 @@
 
 #include <array>
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "character/KQovSceneBridge.h"
+#include "io/KQovFormatFactory.h"
+#include "io/KQovReader.h"
+#include "io/KStreamOptionsMotion.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
@@ -75,5 +79,20 @@ struct TestScene {
     KQovObjectManager manager;
     KQovScene* scene;
 };
+
+// The first `frames` frames of the captured BVH clip of the test data, read through the format
+// table (id 3) with the skeleton under the scene's root; the options come back in `options`.
+inline bool ImportCapturedClip(TestScene& test, int frames,
+                               std::unique_ptr<KStreamOptions>& options) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/bvh/01_01.bvh";
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(3, &test.manager));
+    if (!reader || !reader->FileOpen(path.c_str())) return false;
+    options.reset(reader->GetReadOptions(true));
+    auto* motion = static_cast<KStreamOptionsMotion*>(options.get());
+    if (!motion) return false;
+    motion->SetSetting(8, 0);
+    motion->SetFrameCount(frames);
+    return reader->Read(test.scene, motion);
+}
 
 }  // namespace motiontest

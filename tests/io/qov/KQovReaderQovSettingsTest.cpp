@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FieldFileTestUtil.h"
+#include "attributes/KQovCamera.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovObjectManager.h"
@@ -81,6 +82,27 @@ TEST(KQovReaderQovSettings, GoldenFilesOfBothLayoutsFillTheSceneWideSettings) {
         KQovGlobalCameraSettings& camera = r.scene.GetGlobalCameraSettings();
         EXPECT_STREQ(camera.GetDefaultCamera(), "Producer Top");
         EXPECT_EQ(camera.GetDefaultViewingMode(), 2);
+        if (std::string(name) == "settings5.qov") {
+            // The producer cameras of the older "Settings", by name with or without the
+            // prefix; a camera of another name fills none of them.
+            struct {
+                int producer;
+                double x, y, z, nearPlane;
+            } const cameras[] = {{KQovGlobalCameraSettings::eLeft, 1, 2, 3, 5},
+                                 {KQovGlobalCameraSettings::eBottom, 0, -7, 0, 10},
+                                 {KQovGlobalCameraSettings::eRight, 4000, 0, 0, 1},
+                                 {KQovGlobalCameraSettings::ePerspective, 0, 71.3, 287.5, 10}};
+            for (const auto& c : cameras) {
+                SCOPED_TRACE(c.producer);
+                KQovCamera* producer = camera.GetProducerCamera(c.producer);
+                ASSERT_NE(producer, nullptr);
+                const KVector4 at = producer->GetPosition();
+                EXPECT_EQ(at[0], c.x);
+                EXPECT_EQ(at[1], c.y);
+                EXPECT_EQ(at[2], c.z);
+                EXPECT_EQ(producer->GetNearPlane(), c.nearPlane);
+            }
+        }
 
         ASSERT_NE(r.scene.GetSceneInfo(), nullptr);
         EXPECT_STREQ(r.scene.GetSceneInfo()->title.Buffer(), "Settings");

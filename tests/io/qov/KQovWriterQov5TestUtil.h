@@ -37,6 +37,7 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "foundation/KPath.h"
+#include "scene/KDataType.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
@@ -93,6 +94,13 @@ struct Scene {
         marker->SetSize(3.5);
         marker->SetColor(0.5, 0.25, 1.0, 1.0);
         marker->SetShowLabel(true);
+        // A scene read from a file carries an effector's reach values as node properties too.
+        for (const char* name : {"IK Reach Translation", "IK Reach Rotation"}) {
+            KProperty* reach = markerNode->GetPropertyHandler()->CreateProperty(
+                name, KProperty::eDOUBLE, KDataType::FindByName(name), true, false);
+            reach->SetUserFlag(8, true);
+            markerNode->AddUserProperty(manager.CreateUserPropertyFromProperty(reach));
+        }
 
         KQovCamera* camera = manager.CreateCamera();
         KQovNode* cameraNode = Add("Cam", nullptr, group);

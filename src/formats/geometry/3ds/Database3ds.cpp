@@ -234,7 +234,10 @@ void SaveDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
             database->topChunk->outputSlot = file->slot;
             WriteChunkTree3ds(ctx, database->topChunk, file->slot);
         }
-        if (!ctx.ErrorPending() && fflush(file->stream) != 0) PushError3ds(ctx, ERR_WRITING_FILE);
+        // A failed flush inside a seek drops its bytes without a word: the stream's error
+        // flag is what tells.
+        if (!ctx.ErrorPending() && (fflush(file->stream) != 0 || ferror(file->stream)))
+            PushError3ds(ctx, ERR_WRITING_FILE);
     }
     // Whatever failed, the file is not what the caller meant to write: an original it
     // displaced comes back when the files are closed.

@@ -294,7 +294,8 @@ void KQovReader3ds::CreateNodeAttributes() {
 }
 
 void KQovReader3ds::BuildMesh(const Mesh3ds& record, KQovMesh& mesh) {
-    std::vector<int> faceMaterials(record.faces.size(), 0), faceTextures(record.faces.size(), -1);
+    const size_t faces = record.faces.size();
+    std::vector<int> faceMaterials(faces, 0), faceTextures(faces, -1), faceSeconds;
     if (mFlags.materials) {
         for (const MatGroup3ds& group : record.matGroups) {
             const auto pair = mTexturePairs.find(group.name);
@@ -303,16 +304,23 @@ void KQovReader3ds::BuildMesh(const Mesh3ds& record, KQovMesh& mesh) {
                 if (group.name == mManager->GetMaterial(m)->GetNameWithoutPrefix().Buffer())
                     material = mManager->GetMaterial(m);
             if (!material) continue;
-            const int materialIndex = mesh.AddMaterial(material, 0);
+            // Groups may share a material: it is listed once and they share its index.
+            mesh.AddMaterial(material, 0);
+            int materialIndex = 0;
+            while (mesh.GetMaterial(materialIndex, 0) != material) ++materialIndex;
             // Only a loaded 3DS material lends its maps to the group.
-            int textureIndex = -1;
+            int first = -1, second = -1;
             if (pair != mTexturePairs.end() && pair->second.first && !record.texVerts.empty() &&
-                mFlags.textures)
-                textureIndex = mesh.AddTexture(pair->second.first, 0);
+                mFlags.textures) {
+                first = mesh.AddTexture(pair->second.first, 0);
+                if (pair->second.second) second = mesh.AddTexture(pair->second.second, 0);
+            }
+            if (second >= 0 && faceSeconds.empty()) faceSeconds.assign(faces, -1);
             for (uint16_t f : group.faces) {
-                if (f >= faceMaterials.size()) continue;
-                faceMaterials[f] = materialIndex < 0 ? 0 : materialIndex;
-                faceTextures[f] = textureIndex;
+                if (f >= faces) continue;
+                faceMaterials[f] = materialIndex;
+                faceTextures[f] = first;
+                if (!faceSeconds.empty()) faceSeconds[f] = second;
             }
         }
     }
@@ -321,7 +329,9 @@ void KQovReader3ds::BuildMesh(const Mesh3ds& record, KQovMesh& mesh) {
     options.smoothGroups = mFlags.smoothGroups;
     if (!ImportMesh3ds(record, mesh, options, faceMaterials, faceTextures)) {
         mStatus += ("Mesh " + record.name + " names a vertex it does not have.\n").c_str();
+        return;
     }
+    if (!faceSeconds.empty()) AddSecondTextureLayer3ds(mesh, faceSeconds);
 }
 
 KQovNode* KQovReader3ds::NewNode(const std::string& name) {

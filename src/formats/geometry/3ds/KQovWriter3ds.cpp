@@ -6,7 +6,10 @@
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovPatch.h"
 #include "attributes/KQovTexture.h"
+#include "attributes/geometry/KQovGeometryConverter.h"
 #include "formats/geometry/3ds/Keyframe3ds.h"
 #include "formats/geometry/3ds/LightCamera3ds.h"
 #include "formats/geometry/3ds/Material3ds.h"
@@ -32,9 +35,23 @@ struct Released {
     ~Released() { release(&record); }
 };
 
+// A texture is written only with UV mapping, as the colour map, and with a file.
+KQovTexture* Written(KQovTexture* texture) {
+    return texture && texture->GetMappingType() == KQovTexture::eMappingUV &&
+                   texture->GetTextureUse() == 0 && texture->GetFileName()[0]
+               ? texture
+               : nullptr;
+}
+
 }  // namespace
 
-KQovWriter3ds::KQovWriter3ds(KQovObjectManager* manager) : KQovWriter(manager) {}
+KQovWriter3ds::KQovWriter3ds(KQovObjectManager* manager) : KQovWriter(manager) {
+    // Textured meshes without materials are written with this grey; the scene gains nothing.
+    mDefaultMaterial = std::make_unique<KQovMaterial>(nullptr, "Material::Default");
+    mDefaultMaterial->SetDefaultAmbient(KColor(0.588, 0.588, 0.588));
+    mDefaultMaterial->SetDefaultDiffuse(KColor(0.588, 0.588, 0.588));
+    mDefaultMaterial->SetDefaultSpecular(KColor(0, 0, 0));
+}
 
 KQovWriter3ds::~KQovWriter3ds() {
     Release();
@@ -73,7 +90,7 @@ void KQovWriter3ds::RenameForWrite() {
     for (int i = 0; i < mManager->GetMaterialCount(); ++i) {
         KQovObject* material = mManager->GetMaterial(i);
         mSavedNames.emplace_back(material, material->GetNamePair());
-        mNames.RenameToLength(material->GetNamePair(), 16);
+        mNames.RenameToLength(material->GetNamePair(), 15);
     }
 }
 
@@ -86,7 +103,7 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
     if (options && options->IsA(KStreamOptions3ds::ClassId())) {
         auto* o = static_cast<KStreamOptionsBase*>(options);
         auto on = [o](int index) { return o->GetOptionValue(index) == 1; };
-        mFlags = {on(1), on(7), on(8), on(9), on(10), on(11), on(12), on(13), on(14)};
+        mFlags = {on(1), on(7), on(8), on(9), on(10), on(11), on(12), on(13), on(14), on(17)};
     } else {
         mError.SetError(eStreamOptionsNotSet);
     }
@@ -151,6 +168,8 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
     if (type == KQovNodeAttribute::eMesh) {
         if (mFlags.geometries && !ExportMesh(node, *static_cast<KQovMesh*>(attribute)))
             return false;
+    } else if (type == KQovNodeAttribute::eNurb || type == KQovNodeAttribute::ePatch) {
+        if (mFlags.geometries && !ExportSurface(node, *attribute)) return false;
     } else if (type == KQovNodeAttribute::eLight) {
         auto& light = *static_cast<KQovLight*>(attribute);
         const int kind = light.GetLightType();
@@ -161,8 +180,7 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
             else
                 InitLight3ds(mCtx, &record.record);
             if (Failed()) return false;
-            KVector4 t;
-            node.GetLocalTranslation(t);
+            const KVector4 t = TransformAtStart3ds(node, 'T');
             FillLight3ds(light, t, NodeName3ds(node), *record.record);
             PutLight3ds(mCtx, mDatabase, record.record);
             if (kind == 2) {
@@ -180,8 +198,7 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
             Released<Camera3ds> record{nullptr, ReleaseCamera3ds};
             InitCamera3ds(mCtx, &record.record);
             if (Failed()) return false;
-            KVector4 t;
-            node.GetLocalTranslation(t);
+            const KVector4 t = TransformAtStart3ds(node, 'T');
             FillCamera3ds(t, NodeName3ds(node), *record.record);
             PutCamera3ds(mCtx, mDatabase, record.record);
             Released<CameraMotion3ds> m{BuildCameraMotion3ds(mCtx, node, mKeys),
@@ -211,22 +228,31 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
     return true;
 }
 
-std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, int material, int first, int second) {
-    const std::string name =
-        MaterialName3ds(mMeshCounter, material, first, second, mMaterialSerial++);
+std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, const FaceCombination3ds& c) {
+    KQovMaterial* material = c.material >= 0 ? mesh.GetMaterial(c.material, 0) : nullptr;
+    if (!material) material = mDefaultMaterial.get();
+    KQovTexture* first = Written(c.first >= 0 ? mesh.GetTexture(c.first, 0) : nullptr);
+    KQovTexture* second = Written(c.second >= 0 ? mesh.GetTexture(c.second, 0) : nullptr);
+    int a = c.first, b = c.second;
+    if (!first) first = second, a = b;  // both maps then show the second texture
+    if (!second) b = -1;
+    std::string name;
+    if (!first)
+        name = material ? material->GetNameWithoutPrefix().Left(15).Buffer() : "";
+    else
+        name = MaterialName3ds(mMeshCounter, c.material, a, b, mMaterialSerial++);
     if (!mMaterialsWritten.insert(name).second) return name;
     Released<Material3ds> record{nullptr, ReleaseMaterial3ds};
     InitMaterial3ds(mCtx, &record.record);
     if (!record.record) return name;
     record.record->name = name;
-    if (KQovMaterial* m = material >= 0 ? mesh.GetMaterial(material, 0) : nullptr)
-        FillMaterial3ds(*m, *record.record);
+    if (material) FillMaterial3ds(*material, *record.record);
     int slot = 0;
-    for (int index : {first, second}) {
-        KQovTexture* texture = index >= 0 ? mesh.GetTexture(index, 0) : nullptr;
+    for (const auto& [texture, index] : {std::pair(first, a), std::pair(second, b)}) {
         if (!texture) continue;
         std::string message;
-        FillTextureMap3ds(*texture, index, name, record.record->maps[slot++], message);
+        FillTextureMap3ds(*texture, index, name, slot == 1, record.record->maps[slot], message);
+        ++slot;
         std::string status;
         CopyTextureFile3ds(texture->GetFileName(), mFileName.c_str(), status);
         mStatus += (message + status).c_str();
@@ -235,17 +261,58 @@ std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, int material, int f
     return name;
 }
 
+bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
+    KQovGeometryConverter* converter = mManager->CreateGeometryConverter();
+    KQovMesh* working = nullptr;
+    if (converter) {
+        working = surface.GetAttributeType() == KQovNodeAttribute::eNurb
+                      ? converter->NurbToMesh(static_cast<KQovNurb*>(&surface))
+                      : converter->PatchToMesh(static_cast<KQovPatch*>(&surface));
+        mManager->DestroyGeometryConverter(converter);
+    }
+    if (!working) {
+        mStatus += KString("Unable to convert \"") + node.GetNameWithoutPrefix() + "\" to a mesh\n";
+        return ExportMesh(node, KQovMesh(nullptr));  // the node alone
+    }
+    // Tessellated surfaces are written without textures.
+    const bool textures = mFlags.textures;
+    mFlags.textures = false;
+    const bool ok = ExportMesh(node, *working);
+    mFlags.textures = textures;
+    // Whether the manager lists converter output or leaves it to the caller, it goes once.
+    if (!mManager->DestroyNodeAttribute(working)) delete working;
+    return ok;
+}
+
 bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
     MeshExportInput3ds input;
     input.mesh = &mesh;
-    node.GetLocalTranslation(input.translation);
-    node.GetLocalRotation(input.rotation);
-    node.GetLocalScaling(input.scaling);
+    // Vertices sit where the node's key-frames put the mesh at frame 0.
+    input.translation = TransformAtStart3ds(node, 'T');
+    input.rotation = TransformAtStart3ds(node, 'R');
+    input.scaling = TransformAtStart3ds(node, 'S');
     input.textured = mFlags.textures && mesh.GetTextureCount(0) > 0;
+    // UVs by polygon vertex fit 3DS texture vertices once every corner is a vertex of its own;
+    // polygons keep their order, so groups still come from the scene's mesh.
+    KQovMesh split(nullptr);
+    if (input.textured && mFlags.uvPerPolygon &&
+        mesh.GetTextureUVMappingMode() == KQovLayer::eByPolygonVertex) {
+        SplitPolygonVertices3ds(mesh, split);
+        input.mesh = &split;
+    }
     std::vector<MeshPiece3ds> pieces = ExportMesh3ds(input);
-    ++mMeshCounter;
+    if (!pieces.empty()) ++mMeshCounter;
     const std::string name = NodeName3ds(node);
-    for (size_t p = 0; p < pieces.size(); ++p) {
+    auto putMotion = [&](const std::string& objectName) {
+        Released<ObjectMotion3ds> m{BuildObjectMotion3ds(mCtx, node, mKeys),
+                                    ReleaseObjectMotion3ds};
+        if (!m.record) return;
+        m.record->name = objectName;
+        PutObjectMotion3ds(mCtx, mDatabase, m.record);
+    };
+    // A mesh without polygons writes no record, but its node keeps its place in the tree.
+    if (pieces.empty()) putMotion(name);
+    for (size_t p = 0; p < pieces.size() && !Failed(); ++p) {
         Mesh3ds& record = pieces[p].record;
         if (p == 0) {
             record.name = name;
@@ -255,22 +322,16 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
             mNames.RenameToLength(pair, 10);
             record.name = pair.currentName.Buffer();
         }
-        if (mFlags.materials) {
+        if (mFlags.materials && (mesh.GetMaterialCount(0) > 0 || input.textured)) {
             for (FaceCombination3ds& c : FaceCombinations3ds(mesh, pieces[p], input.textured)) {
                 MatGroup3ds group;
-                group.name = PutMaterial(mesh, c.material, c.first, c.second);
+                group.name = PutMaterial(mesh, c);
                 group.faces = std::move(c.faces);
                 record.matGroups.push_back(std::move(group));
             }
         }
         PutMesh3ds(mCtx, mDatabase, &record);
-        if (Failed()) return false;
-        Released<ObjectMotion3ds> m{BuildObjectMotion3ds(mCtx, node, mKeys),
-                                    ReleaseObjectMotion3ds};
-        if (!m.record) continue;
-        m.record->name = record.name;
-        PutObjectMotion3ds(mCtx, mDatabase, m.record);
-        if (Failed()) return false;
+        if (!Failed()) putMotion(record.name);
     }
-    return true;
+    return !Failed();
 }

@@ -1,8 +1,11 @@
 #pragma once
-// Writer of 3DS files: meshes with their materials and textures, lights,
-// cameras and key-frame nodes, under short distinct names. The caller's scene
-// keeps its names: they are shortened for the write and given back after it.
+// Writer of 3DS files: meshes (NURBS and patches tessellated) with their
+// materials and textures, lights, cameras and key-frame nodes, under short
+// distinct names. The caller's scene is left as it was: names are shortened
+// for the write and given back after it, and converted or split meshes are
+// working copies.
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,9 +14,11 @@
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/K3dsNameTable.h"
 #include "formats/geometry/3ds/KeyframeNodes3ds.h"
+#include "formats/geometry/3ds/MeshExport3ds.h"
 #include "io/KQovWriter.h"
 #include "scene/KQovNamePair.h"
 
+class KQovMaterial;
 class KQovMesh;
 class KQovObject;
 
@@ -31,13 +36,15 @@ public:
 private:
     struct Flags {
         bool referenceNode = false, materials = true, textures = true, anim = true,
-             geometries = true, lights = true, cameras = true, ambient = true, rescale = true;
+             geometries = true, lights = true, cameras = true, ambient = true, rescale = true,
+             uvPerPolygon = false;
     };
 
     bool PrepareWrite(KStreamOptions* options);
     bool ExportNode(KQovNode& node);
     bool ExportMesh(KQovNode& node, const KQovMesh& mesh);
-    std::string PutMaterial(const KQovMesh& mesh, int material, int first, int second);
+    bool ExportSurface(KQovNode& node, KQovNodeAttribute& surface);
+    std::string PutMaterial(const KQovMesh& mesh, const FaceCombination3ds& combination);
     bool Failed() const { return mCtx.ErrorPending(); }
     void Release();
     void RenameForWrite();
@@ -53,6 +60,7 @@ private:
     KQovScene* mScene = nullptr;
     int mMeshCounter = 0;
     int mMaterialSerial = 0;
+    std::unique_ptr<KQovMaterial> mDefaultMaterial;  // of textured meshes without materials
     std::set<std::string> mMaterialsWritten;
     K3dsNameTable mNames;
     std::vector<std::pair<KQovObject*, KQovNamePair>> mSavedNames;

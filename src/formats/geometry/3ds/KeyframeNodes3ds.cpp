@@ -79,6 +79,16 @@ KVector4 Sample(const Channels& c, int64_t frame) {
     return KVector4(c[0].At(frame), c[1].At(frame), c[2].At(frame));
 }
 
+}  // namespace
+
+KVector4 TransformAtStart3ds(KQovNode& node, char which) {
+    Channels channels;
+    TransformChannels(node, which, channels, true);
+    return Sample(channels, 0);
+}
+
+namespace {
+
 void SetName(NodePart3ds& part, KQovNode& node, bool objectRules, const KeyframeSettings3ds& s) {
     part.name = NodeName3ds(node);
     part.parent = ParentReference3ds(node, objectRules, s.createReferenceNode);

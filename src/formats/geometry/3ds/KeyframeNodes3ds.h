@@ -20,6 +20,9 @@ std::string NodeName3ds(const KQovObject& object);
 std::string ParentReference3ds(const KQovNode& node, bool objectRules, bool createReferenceNode);
 // The parent reference of a light's or camera's target node.
 std::string TargetReference3ds(const KQovNode& node, bool createReferenceNode);
+// The node's translation ('T'), rotation ('R') or scaling ('S') at time 0: its
+// current take's curves where they have keys, else its properties.
+KVector4 TransformAtStart3ds(KQovNode& node, char which);
 // Keys per track: frames 0 to the end of the node's animation, at least one.
 int KeyCount3ds(KQovNode& node, const KeyframeSettings3ds& settings);
 

@@ -73,7 +73,7 @@ void FillMaterial3ds(const KQovMaterial& m, Material3ds& r) {
 }
 
 void FillTextureMap3ds(const KQovTexture& t, int index, const std::string& materialName,
-                       TextureMap3ds& map, std::string& message) {
+                       bool second, TextureMap3ds& map, std::string& message) {
     const std::string file = t.GetFileName();
     const std::string part = KExtractFileName(file.c_str(), true).Buffer();
     if (file.size() < 12) {
@@ -88,6 +88,8 @@ void FillTextureMap3ds(const KQovTexture& t, int index, const std::string& mater
                    "\" for proper work\n\n";
     }
     map.percent = 1.0f;
+    if (second)
+        map.percent = static_cast<float>(t.GetDefaultAlpha() * (t.GetBlendMode() == 1 ? 0.5 : 1.0));
     map.tiling = t.GetWrapModeU() == 0 ? 1 : 2;
     const double su = Scale(t.GetDefaultScaleU()), sv = Scale(t.GetDefaultScaleV());
     map.uScale = static_cast<float>(su);

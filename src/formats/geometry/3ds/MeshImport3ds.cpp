@@ -108,7 +108,9 @@ bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOption
     for (size_t f = 0; f < record.faces.size(); ++f) {
         const Face3ds& face = record.faces[f];
         const uint32_t mask = FaceMask(record, f);
-        mesh.BeginPolygon(IndexOrZero(faceMaterials, f), IndexOrZero(faceTextures, f), -1);
+        // A face without a map shows no texture (rather than the mesh's first one).
+        const int texture = f < faceTextures.size() && faceTextures[f] >= 0 ? faceTextures[f] : -1;
+        mesh.BeginPolygon(IndexOrZero(faceMaterials, f), texture, -1);
         int corners[3];
         int k = 0;
         for (uint16_t p : {face.v1, face.v2, face.v3}) {
@@ -122,4 +124,34 @@ bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOption
     }
     for (int c = 0; c < count; ++c) normals[c].Normalize();
     return true;
+}
+
+void AddSecondTextureLayer3ds(KQovMesh& mesh, const std::vector<int>& faceSeconds) {
+    while (mesh.GetLayerCount() < 2) mesh.CreateLayer();
+    KQovLayer* layer0 = mesh.GetLayer(0);
+    KQovLayer* layer1 = mesh.GetLayer(1);
+    if (!layer0 || !layer1) return;
+    for (int i = 0; i < mesh.GetMaterialCount(0); ++i) mesh.AddMaterial(mesh.GetMaterial(i, 0), 1);
+    for (int i = 0; i < mesh.GetTextureCount(0); ++i) mesh.AddTexture(mesh.GetTexture(i, 0), 1);
+    KQovLayerElementMaterial& materials = layer1->MakeMaterials();
+    materials.SetMappingMode(KQovLayer::eByPolygon);
+    materials.SetReferenceMode(KQovLayer::eIndexToDirect);
+    if (const KQovLayerElementMaterial* own = layer0->GetMaterials())
+        materials.GetIndexArray() = own->GetIndexArray();
+    KQovLayerElementTexture& textures = layer1->MakeTextures();
+    textures.SetMappingMode(KQovLayer::eByPolygon);
+    textures.SetReferenceMode(KQovLayer::eIndexToDirect);
+    textures.SetAlpha(1.0);
+    textures.SetBlendMode(1);
+    KArrayInt& indices = textures.GetIndexArray();
+    indices.SetCount(0);
+    for (int f = 0; f < mesh.GetPolygonCount(); ++f)
+        indices.Add(static_cast<size_t>(f) < faceSeconds.size() ? faceSeconds[size_t(f)] : -1);
+    if (const KQovLayerElementUV* uvs = layer0->GetUVs()) {
+        KQovLayerElementUV& copy = layer1->MakeUVs();
+        copy.SetMappingMode(uvs->GetMappingMode());
+        copy.SetReferenceMode(uvs->GetReferenceMode());
+        copy.GetDirectArray() = uvs->GetDirectArray();
+        copy.GetIndexArray() = uvs->GetIndexArray();
+    }
 }

@@ -40,3 +40,8 @@ KVector4 ScenePoint3ds(double x, double y, double z, double scale);
 // empty. False when a face names a vertex the record does not have.
 bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOptions3ds& options,
                    const std::vector<int>& faceMaterials, const std::vector<int>& faceTextures);
+
+// Layer 1 of a mesh whose materials carry a second map: the materials, textures
+// and UVs of layer 0, and per polygon the texture index of the second map in
+// `faceSeconds` (-1 none), blended over layer 0 at full alpha.
+void AddSecondTextureLayer3ds(KQovMesh& mesh, const std::vector<int>& faceSeconds);

@@ -125,7 +125,9 @@ void KQovAsfScene::CompleteFrames() {
         }
         const KAsfBone& parent = *bone->parent;
         bone->boneVector = bone->direction * bone->length;
-        bone->offset = parent.boneVector;
+        // The root's bone vector holds its position, where its node already stands: its
+        // children start at its origin.
+        bone->offset = parent.parent ? parent.boneVector : KVector4();
         bone->parentAxis = parent.axis;
         bone->parentTranspose = parent.axisTranspose;
         bone->localTranslation = Rotate(bone->parentTranspose, bone->offset);

@@ -8,7 +8,11 @@
 #include <vector>
 
 #include "foundation/KMatrix.h"
+#include "foundation/KTime.h"
 #include "scene/KObject.h"
+
+class KQovNode;
+class KQovObjectManager;
 
 // Channel codes, the indices of the channel words.
 enum { kAsfTx, kAsfTy, kAsfTz, kAsfRz, kAsfRy, kAsfRx };
@@ -41,6 +45,8 @@ struct KAsfBone {
     KVector4 localTranslation;
     KVector4 localRotation;  // Euler X, Y, Z, degrees
     std::vector<KAsfKey> keys;
+    // The scene node the bone was built from or turned into.
+    KQovNode* node = nullptr;
 
     bool HasTranslation() const;
     bool HasRotation() const;
@@ -80,4 +86,23 @@ public:
     void Restructure();
     // Every bone, parents before children.
     std::vector<KAsfBone*> GetBones() const;
+
+    // Scene side (KQovAsfSceneNodes.cpp).
+    // Nodes for `bone` and its subtree, at rest; `limits` sets up their transform limits.
+    KQovNode* BuildNodes(KQovObjectManager* manager, KAsfBone& bone, bool limits);
+    // The bones' keys as curves of the take `take` on the nodes below `parent` of the same
+    // names; bones without a node get new ones. A key of frame number n lies at
+    // start + period x (n - 1).
+    void ApplyMotion(KQovObjectManager* manager, KQovNode* parent, const char* take, KTime start,
+                     KTime period, bool limits);
+    // A skeleton of the tree below `root` for writing: the root bone turns and moves freely,
+    // every other bone turns (and moves when its node's translation is keyed in the current
+    // take); bones are bound to their nodes.
+    void BuildFromNodes(KQovNode* root);
+    // Binds every bone with channels to the node of its name below `root` (the root bone to
+    // `root`); false when one has none.
+    bool BindNodes(KQovNode* root);
+    // Each bound bone's key for frame number `frame` from its node at `time`; the root's in the
+    // scene's space when `global`.
+    void SampleNodes(KTime time, int frame, bool global);
 };

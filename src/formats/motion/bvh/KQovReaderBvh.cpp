@@ -3,130 +3,43 @@
 #include <cmath>
 
 #include "animation/KFCurve.h"
-#include "animation/KFCurveFilterConstantKeyReducer.h"
-#include "animation/KFCurveFilterGimbleKiller.h"
-#include "animation/KFCurveFilterUnroll.h"
-#include "animation/KFCurveNode.h"
-#include "animation/KFCurveSettings.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovLimitsUtility.h"
-#include "attributes/KQovSkeleton.h"
-#include "formats/motion/KMotionVector.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KPath.h"
-#include "foundation/KQuaternion.h"
 #include "foundation/KRotationOrder.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
-#include "scene/KQovTakeInfo.h"
 
 namespace {
-
-// Motion keys: cubic, tangent mode 0x100, default weights.
-constexpr uint32_t kTangentMode = 0x100;
-
-void SetKey(KFCurve* curve, int index, KTime time, double value) {
-    if (curve) curve->KeySet(index, time, float(value), KFCURVE_INTERPOLATION_CUBIC, kTangentMode);
-}
-
-// The global rotation filter, then the constant key reducer when it is on.
-void FilterCurves(KFCurve** curves, bool rotation) {
-    if (!curves[0] || !curves[1] || !curves[2]) return;
-    if (rotation && GetRotationFilterMode() == 2) {
-        KFCurveFilterUnroll filter;
-        filter.Apply(curves, 3);
-    } else if (rotation && GetRotationFilterMode() == 1) {
-        KFCurveFilterGimbleKiller filter;
-        filter.Apply(curves, 3);
-    }
-    if (GetApplyConstantKeyReducer()) {
-        KFCurveFilterConstantKeyReducer reducer;
-        // A flat curve left keyless would fall back to 0, losing a constant angle or offset.
-        reducer.SetKeepFirstKey(true);
-        reducer.Apply(curves, 3);
-    }
-}
-
-// The node's translation at rest: its property and the default take's channel, which takes
-// added afterwards start from.
-void SetRestTranslation(KQovNode* node, const double t[3]) {
-    node->SetLocalTranslation(t[0], t[1], t[2]);
-    KQovTakeNode* take = node->GetDefaultTakeNode();
-    KFCurveNode* transform = take && take->GetRoot() ? take->GetRoot()->Find("Transform") : nullptr;
-    if (KFCurveNode* channel = transform ? transform->Find("T") : nullptr)
-        channel->SetDefaultValues(t, 3);
-}
 
 // A joint with a single child off its origin points its limits' rotation axis (X) at it.
 void SetRotationAxis(KQovNode* node, const KBvhJoint& joint) {
     if (joint.children.size() != 1) return;
     const double* o = joint.children[0]->offset;
-    const double length = std::sqrt(o[0] * o[0] + o[1] * o[1] + o[2] * o[2]);
-    if (length == 0.0) return;
-    const double d[4] = {o[0] / length, o[1] / length, o[2] / length, 0.0};
-    double q[4];
-    KMotionQuaternionFromXAxis(q, d);
-    // Straight back along -X: a half turn about Z.
-    if (std::fabs(q[3]) < 1e-09) {
-        q[1] = q[3] = 0.0;
-        q[2] = 1.0;
-    }
-    const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    KMatrix m;
-    KQuaternionToMatrix(m, KQuaternion(q[0] / n, q[1] / n, q[2] / n, q[3] / n));
-    KVector4 angles;
-    KMatrixToEulerXYZ(angles, m);
-    KQovLimitsUtility(&node->GetLimits()).SetRotationAxis(angles);
+    const KVector4 toward(o[0], o[1], o[2]);
+    if (KVectorLength3(toward) == 0.0) return;
+    KQovLimitsUtility(&node->GetLimits()).SetRotationAxis(KMotionAxisAngles(toward));
 }
 
 }  // namespace
 
-KQovReaderBvh::KQovReaderBvh(KQovObjectManager* manager) : KQovReader(manager) {}
+KQovReaderBvh::KQovReaderBvh(KQovObjectManager* manager) : KMotionReaderBase(manager) {}
 
 KQovReaderBvh::~KQovReaderBvh() = default;
 
-bool KQovReaderBvh::Fail(int error) {
-    mError.SetError(error);
-    return false;
-}
-
-bool KQovReaderBvh::FileOpen(const char* fileName) {
-    if (mFile) FileClose();
-    mFile = std::make_unique<KMotionFileBvh>(false);
-    if (mFile->Open(fileName, "r") != 0) {
-        FileClose();
-        return Fail(eFileNotOpened);
-    }
-    mFileName = fileName;
-    return true;
-}
-
-bool KQovReaderBvh::FileClose() {
-    if (!mFile) return Fail(eFileNotOpened);
-    mFile.reset();
-    mFileName = "";
-    return true;
-}
-
 KStreamOptions* KQovReaderBvh::GetReadOptions(bool) {
-    if (!mFile) {
-        Fail(eFileNotOpened);
-        return nullptr;
-    }
-    auto options = std::make_unique<KStreamOptionsMotion>();
-    if (!mFile->ReadOptions(*options)) {
-        Fail(eFileCorrupted);
-        return nullptr;
-    }
-    return options.release();
+    return MakeReadOptions({}, [](KMotionFileBvh& file, KStreamOptionsMotion& options) {
+        return file.ReadOptions(options);
+    });
 }
 
 bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId()))
-        return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    KStreamOptionsMotion* motion = BeginRead(scene, base);
+    if (!motion) return false;
+    auto& options = *motion;
     options.Progress(0, "Reading BVH nodes", 0.0f);
     if (!mFile->ReadHierarchy()) return Fail(eFileCorrupted);
 
@@ -135,15 +48,13 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
     mNodes.clear();
     for (const auto& joint : mFile->GetJoints()) {
         const std::string name = joint->endSite ? joint->parent->name + "_End" : joint->name;
-        KQovNode* node = mManager->CreateNode(name.c_str());
-        KQovSkeleton* skeleton = mManager->CreateSkeleton();
-        skeleton->SetSkeletonType(KQovSkeleton::eLimbNode);
-        node->SetNodeAttribute(skeleton);
+        KQovNode* node = KMotionCreateLimbNode(mManager, name.c_str());
         KQovNode* parent = reference;
         if (joint->parent) {
             for (size_t i = 0; i < mNodes.size(); ++i)
                 if (mFile->GetJoints()[i].get() == joint->parent) parent = mNodes[i];
-            SetRestTranslation(node, joint->offset);
+            const double* o = joint->offset;
+            KMotionSetRestTransform(node, KVector4(o[0], o[1], o[2]), KVector4());
         }
         parent->AddChild(node);
         SetRotationAxis(node, *joint);
@@ -152,34 +63,10 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
         mNodes.push_back(node);
     }
 
-    KString message =
-        KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
-    if (!CheckDuplicateNames(reference, message)) {
-        options.Message("Error", message.Buffer(), "Ok");
-        mManager->DestroyNode(reference, true);
-        return Fail(eFileCorrupted);
-    }
-    KQovNode* sceneRoot = scene->GetRootNode();
-    if (options.GetSetting(8) == 1) {
-        sceneRoot->AddChild(reference);
-    } else {
-        KQovNode* top = reference->GetChild(0);
-        reference->RemoveChild(top);
-        sceneRoot->AddChild(top);
-        mManager->DestroyNode(reference, true);
-    }
+    if (!AttachHierarchy(scene, reference, options)) return false;
     if (!ReadMotion(options)) return Fail(eFileCorrupted);
 
-    KQovTakeInfo info;
-    info.name = take;
-    info.secondName = take;
-    const KTime start = options.GetStartTime();
-    const int frames = options.GetFrameCount();
-    const KTime stop = frames > 0 ? start + options.GetFramePeriod() * int64_t(frames - 1) : start;
-    info.localTimeSpan.Set(start, stop);
-    info.referenceTimeSpan.Set(start, stop);
-    scene->SetTakeInfo(info);
-    scene->SetCurrentTake(take.Buffer());
+    KMotionStoreTake(scene, take, options);
     return true;
 }
 
@@ -222,8 +109,8 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
         for (size_t i = 0; i < joints.size(); ++i) {
             if (joints[i]->endSite) continue;
             for (int a = 0; a < 3; ++a) {
-                SetKey(curves[i].t[a], read, time, joints[i]->translation[a]);
-                SetKey(curves[i].r[a], read, time, joints[i]->rotation[a]);
+                KMotionSetKey(curves[i].t[a], read, time, joints[i]->translation[a]);
+                KMotionSetKey(curves[i].r[a], read, time, joints[i]->rotation[a]);
             }
         }
     }
@@ -234,8 +121,8 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
             if (curve) curve->CommitKeys(read);
         for (KFCurve* curve : curves[i].r)
             if (curve) curve->CommitKeys(read);
-        FilterCurves(curves[i].t, false);
-        FilterCurves(curves[i].r, true);
+        KMotionFilterCurves(curves[i].t, false);
+        KMotionFilterCurves(curves[i].r, true);
     }
     return ok;
 }

@@ -4,28 +4,22 @@
 
 #include <memory>
 
+#include "formats/motion/KMotionReaderBase.h"
 #include "formats/motion/bvh/KMotionFileBvh.h"
-#include "io/KQovReader.h"
 
 class KStreamOptionsMotion;
 
-class KQovReaderBvh : public KQovReader {
+class KQovReaderBvh : public KMotionReaderBase<KMotionFileBvh> {
 public:
     explicit KQovReaderBvh(KQovObjectManager* manager);
     ~KQovReaderBvh() override;
 
-    bool FileOpen(const char* fileName) override;
-    bool FileClose() override;
-    bool IsFileOpen() override { return mFile != nullptr; }
     KStreamOptions* GetReadOptions(bool allowScan) override;
     bool Read(KQovScene* scene, KStreamOptions* options) override;
 
 private:
-    bool Fail(int error);
     bool ReadMotion(KStreamOptionsMotion& options);
 
-    std::unique_ptr<KMotionFileBvh> mFile;
-    KString mFileName;
     // Scene nodes of the joint records, in record order.
     std::vector<KQovNode*> mNodes;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "animation/KQovTakeNode.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KMatrix.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -27,60 +28,15 @@ bool IsEndSite(KQovNode* node) {
            strstr(node->GetNameWithoutPrefix().Buffer(), "_EndSite");
 }
 
-// The decomposition reads sines straight off the matrix, so a scaled node's axes are
-// brought back to unit length first.
-KMatrix WithoutScaling(KMatrix m) {
-    for (int r = 0; r < 3; ++r) {
-        const double length = std::sqrt(m[r][0] * m[r][0] + m[r][1] * m[r][1] + m[r][2] * m[r][2]);
-        if (length > 0.0)
-            for (int c = 0; c < 3; ++c) m[r][c] /= length;
-    }
-    return m;
-}
-
 bool SixChannels(const KBvhJoint& joint) {
     return joint.channelCount == 6;
 }
 
-// Names with blanks, which the file cannot hold, each on a line of its own.
-bool CheckBlanks(KQovNode* node, KString& message) {
-    bool ok = !strchr(node->GetNameWithoutPrefix().Buffer(), ' ');
-    if (!ok) message += KString("\n    ") + node->GetNameWithoutPrefix();
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
-        ok = CheckBlanks(child, message) && ok;
-    return ok;
-}
-
 }  // namespace
 
-KQovWriterBvh::KQovWriterBvh(KQovObjectManager* manager) : KQovWriter(manager) {}
+KQovWriterBvh::KQovWriterBvh(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
 
 KQovWriterBvh::~KQovWriterBvh() = default;
-
-bool KQovWriterBvh::Fail(int error, const char* text) {
-    if (text)
-        mError.SetErrorWithText(error, text);
-    else
-        mError.SetError(error);
-    return false;
-}
-
-bool KQovWriterBvh::FileCreate(const char* fileName) {
-    auto file = std::make_unique<KMotionFileBvh>(false);
-    if (file->Open(fileName, "w") != 0) {
-        // Nothing is kept that later writes could go to.
-        KString text = KString("Cannot open file \"") + fileName + "\" for writing.";
-        return Fail(eFileNotOpened, text.Buffer());
-    }
-    mFile = std::move(file);
-    return true;
-}
-
-bool KQovWriterBvh::FileClose() {
-    if (!mFile) return Fail(eFileNotOpened);
-    mFile.reset();
-    return true;
-}
 
 KStreamOptions* KQovWriterBvh::GetWriteOptions() {
     auto* options = new KStreamOptionsMotion;
@@ -112,18 +68,12 @@ void KQovWriterBvh::AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4&
 }
 
 bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
-    if (!mFile) return Fail(eFileNotOpened);
-    KQovNode* sceneRoot = scene ? scene->GetRootNode() : nullptr;
-    if (!sceneRoot || sceneRoot->GetChildCount() != 1)
-        return Fail(eFileNotCreated, "Can not find root node.");
-    KQovNode* root = sceneRoot->GetChild(0);
-    if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
-    auto& options = static_cast<KStreamOptionsMotion&>(*base);
-    KString message = "Spaces are not allowed in BVH node names:";
-    if (!CheckBlanks(root, message) || !CheckNodeNames(root, message)) {
-        options.Message("Error", message.Buffer(), "OK");
-        return Fail(eUnidentifiedError);
-    }
+    KQovNode* root = nullptr;
+    KStreamOptionsMotion* motion =
+        BeginWrite(scene, base, "Can not find root node.",
+                   "Spaces are not allowed in BVH node names:", "OK", root);
+    if (!motion) return false;
+    auto& options = *motion;
     // Setting 0 at 1 gives every joint its translation channels.
     const bool translateAll = options.GetSetting(0) == 1;
     // Setting 13 at 1 takes the top node's values in the scene's space, above its parents.
@@ -143,12 +93,10 @@ bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
         options.Progress(0, "Writing BVH nodes", float(f * 100 / frames));
         for (size_t i = 0; i < joints.size(); ++i) {
             if (!mNodes[i]) continue;
-            const KMatrix local = global && i == 0 ? mNodes[i]->GetGlobalMatrixAtTime(time)
-                                                   : mNodes[i]->GetLocalMatrix(time);
-            const KVector4 t = local.GetRow(3);
+            KVector4 t;
+            KMotionSampleNode(mNodes[i], time, global && i == 0, t, joints[i]->rotation);
             const KVector4& s = mScales[i];
             joints[i]->translation = KVector4(t[0] * s[0], t[1] * s[1], t[2] * s[2]);
-            KMatrixToEulerXYZ(joints[i]->rotation, WithoutScaling(local));
         }
         mFile->WriteFrame();
     }

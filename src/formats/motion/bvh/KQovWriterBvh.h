@@ -5,27 +5,22 @@
 #include <memory>
 #include <vector>
 
+#include "formats/motion/KMotionReaderBase.h"
 #include "formats/motion/bvh/KMotionFileBvh.h"
-#include "io/KQovWriter.h"
 
 class KQovNode;
 
-class KQovWriterBvh : public KQovWriter {
+class KQovWriterBvh : public KMotionWriterBase<KMotionFileBvh> {
 public:
     explicit KQovWriterBvh(KQovObjectManager* manager);
     ~KQovWriterBvh() override;
 
-    bool FileCreate(const char* fileName) override;
-    bool FileClose() override;
-    bool IsFileOpen() override { return mFile != nullptr; }
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;
 
 private:
-    bool Fail(int error, const char* text = nullptr);
     void AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4& scale);
 
-    std::unique_ptr<KMotionFileBvh> mFile;
     // Nodes of the joint records, in record order (null for an end site).
     std::vector<KQovNode*> mNodes;
     // The scaling each record's offset and translation are multiplied by.

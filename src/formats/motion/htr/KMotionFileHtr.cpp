@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "foundation/KIniFile.h"
 #include "io/KStreamOptionsMotion.h"
 
 namespace {
@@ -72,7 +73,11 @@ void KHtrSegment::SetBasePosition(const KVector4& translation, const KVector4& a
     boneLength = length;
 }
 
-KMotionFileHtr::KMotionFileHtr(bool report) : KMotionFile("HTR", " \t\r\n", "#", true, report) {}
+KMotionFileHtr::KMotionFileHtr(bool report) : KMotionFile("HTR", " \t\r\n", "#", true, report) {
+    KIniFile settings("@Application.txt", false);
+    const char* value = settings.GetValue("MotionImportHTR", "MinimizeRotationOffset", "Yes");
+    mMinimizeRotationOffset = value && KString(value).CompareNoCase("Yes") == 0;
+}
 
 KMatrix KMotionFileHtr::BoneAxisMatrix(int axis) {
     KMatrix m;
@@ -313,6 +318,12 @@ KHtrSegment* KMotionFileHtr::AddSegment(const char* name, const char* parentName
     mSegments.back()->name = name;
     mSegments.back()->parentName = parentName ? parentName : "";
     return mSegments.back().get();
+}
+
+KHtrSegment* KMotionFileHtr::FindSegmentByNode(const KQovNode* node) const {
+    for (const auto& segment : mSegments)
+        if (node && segment->node == node) return segment.get();
+    return nullptr;
 }
 
 KHtrSegment* KMotionFileHtr::FindSegment(const char* name) const {

@@ -12,6 +12,7 @@
 #include "formats/motion/KMotionFile.h"
 #include "foundation/KMatrix.h"
 
+class KQovNode;
 class KStreamOptionsMotion;
 
 struct KHtrSegment {
@@ -24,6 +25,9 @@ struct KHtrSegment {
     // Per frame: local translation and Euler X, Y, Z rotation of the segment.
     std::vector<KVector4> translations;
     std::vector<KVector4> rotations;
+    // Reading into a scene: the segment's node, and the inverse of its rest orientation.
+    KQovNode* node = nullptr;
+    KMatrix restInverse;
 
     // Angles indexed by axis, turned in the given order code.
     void SetBasePosition(const KVector4& translation, const KVector4& angles, int order,
@@ -45,6 +49,7 @@ public:
     bool ReadAnimation(KStreamOptionsMotion& options);
 
     KHtrSegment* FindSegment(const char* name) const;
+    KHtrSegment* FindSegmentByNode(const KQovNode* node) const;
     // Index of the single segment whose parent names no segment; -1 when there is none, more
     // than one, or when parents run in a cycle.
     int FindRootSegment() const;
@@ -53,6 +58,7 @@ public:
     void ClearSegments() { mSegments.clear(); }
 
     int GetFrameCount() const { return mFrameCount; }
+    int GetSegmentCount() const { return mSegmentCount; }
     int GetFrameRate() const { return mFrameRate; }
     int GetBoneAxis() const { return mBoneAxis; }
     const KMatrix& GetBoneAxisMatrix() const { return mBoneAxisMatrix; }

@@ -2,13 +2,15 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 
-#include "Test3ds.h"
+#include "Reading3ds.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovTexture.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/KQovReader3ds.h"
 #include "formats/geometry/3ds/KQovWriter3ds.h"
@@ -20,75 +22,6 @@
 #include "scene/KQovScene.h"
 
 namespace {
-
-struct Reading3ds {
-    // Options by index, on top of the defaults.
-    bool Read(const std::string& path, std::map<int, int> values = {}) {
-        scene = manager.CreateScene();
-        KQovReader3ds reader(&manager);
-        if (!reader.FileOpen(path.c_str())) return false;
-        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(false));
-        for (const auto& v : values)
-            static_cast<KStreamOptionsBase*>(options.get())->SetOptionValue(v.first, v.second);
-        const bool ok = reader.Read(scene, options.get());
-        reader.GetStatusText(status);
-        return ok;
-    }
-    KQovNode* Find(KQovNode* node, const std::string& name) {
-        if (name == node->GetNameWithoutPrefix().Buffer()) return node;
-        for (int i = 0; i < node->GetChildCount(); ++i)
-            if (KQovNode* found = Find(node->GetChild(i), name)) return found;
-        return nullptr;
-    }
-    void Count(KQovNode* node, std::map<std::string, int>& counts) {
-        if (node != scene->GetRootNode()) ++counts["node object"];
-        if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute())) {
-            ++counts["mesh"];
-            counts["faces"] += mesh->GetPolygonCount();
-        }
-        for (int i = 0; i < node->GetChildCount(); ++i) Count(node->GetChild(i), counts);
-    }
-    bool Write(const std::string& path, KQovScene* source = nullptr) {
-        KQovWriter3ds writer(&manager);
-        if (!writer.FileCreate(path.c_str())) return false;
-        std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
-        return writer.Write(source ? source : scene, options.get());
-    }
-    std::vector<std::string> Names() {
-        std::vector<std::string> names;
-        for (int i = 0; i < manager.GetNodeCount(); ++i)
-            names.push_back(manager.GetNode(i)->GetName());
-        for (int i = 0; i < manager.GetMaterialCount(); ++i)
-            names.push_back(manager.GetMaterial(i)->GetName());
-        return names;
-    }
-    KQovObjectManager manager;
-    KQovScene* scene = nullptr;
-    KString status;
-};
-
-// What lib3ds reads: items by kind, faces summed; a file without key-frame nodes gets one
-// node per mesh.
-std::map<std::string, int> Lib3dsCounts(const std::string& path) {
-    std::map<std::string, int> counts;
-    for (const std::string& line : Lib3dsLines(path)) {
-        std::istringstream in(line);
-        std::string kind, name;
-        in >> kind;
-        if (kind == "node") {
-            in >> name;
-            kind += " " + name;
-        }
-        ++counts[kind];
-        if (kind == "mesh") {
-            int points = 0, faces = 0;
-            in >> name >> points >> faces;
-            counts["faces"] += faces;
-        }
-    }
-    if (!counts.count("node object")) counts["node object"] = counts["mesh"];
-    return counts;
-}
 
 TEST(KQovReader3ds, RealFilesHoldWhatLib3dsReads) {
     const std::vector<std::string> files = TestFiles3ds();
@@ -159,52 +92,64 @@ TEST(KQovWriter3ds, WrittenFilesLoadInLib3dsWithTheSceneContent) {
             EXPECT_EQ(written[kind], read.count(kind) ? read.at(kind) : 0) << path << " " << kind;
         // Materials are written per mesh and combination of material and textures.
         EXPECT_GE(written["material"], read.count("material") ? read.at("material") : 0) << path;
+        // Object names fit 10 characters and stay distinct.
+        std::set<std::string> names;
         for (const std::string& line : Lib3dsLines(first.path)) {
             std::istringstream in(line);
             std::string kind, name;
             in >> kind >> name;
             if (kind == "mesh") {
                 EXPECT_LE(name.size(), 10u) << line;
+                EXPECT_TRUE(names.insert(name).second) << line;
             }
         }
     }
 }
 
-// A file of one mesh (vertex (1, 2, 3), faces in groups "Other" and "Tex", the material
-// "Tex" with a map), a spotlight and a master scale of 0.1.
-void WriteCrafted(const std::string& path) {
+// Saves a new mesh file holding the materials and the one mesh given (identity axes), after
+// `more` has put what else it wants.
+template <class More>
+void SaveCrafted(const std::string& path, const std::vector<Material3ds>& materials, Mesh3ds mesh,
+                 More more) {
     Context3ds ctx;
     Database3ds* db = nullptr;
     InitDatabase3ds(ctx, &db);
     CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
-    MeshSettings3ds settings;
-    settings.masterScale = 0.1f;
-    PutMeshSettings3ds(ctx, db, &settings);
-    Material3ds material;
-    material.name = "Tex";
-    material.maps[0].name = "tex.png";
-    PutMaterial3ds(ctx, db, &material);
-    Mesh3ds* mesh = nullptr;
-    InitMesh3ds(ctx, &mesh, 3, 2, kMeshTexVerts3ds);
-    mesh->name = "M";
-    mesh->vertices = {{1, 2, 3}, {0, 0, 0}, {1, 0, 0}};
-    mesh->faces = {{0, 1, 2, 7}, {2, 1, 0, 7}};
+    for (const Material3ds& material : materials) PutMaterial3ds(ctx, db, &material);
     const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    std::copy(axes, axes + 12, mesh->localAxes);
-    mesh->matGroups = {{"Other", {0}}, {"Tex", {1}}};
-    PutMesh3ds(ctx, db, mesh);
-    ReleaseMesh3ds(&mesh);
-    Light3ds* spot = nullptr;
-    InitSpotlight3ds(ctx, &spot);
-    spot->name = "S";
-    spot->spot->hotspot = 30;
-    spot->spot->falloff = 60;
-    PutLight3ds(ctx, db, spot);
-    ReleaseLight3ds(&spot);
+    std::copy(axes, axes + 12, mesh.localAxes);
+    PutMesh3ds(ctx, db, &mesh);
+    more(ctx, db);
     SaveDatabase3ds(ctx, OpenFile3ds(ctx, path.c_str(), "wb"), db);
     ReleaseDatabase3ds(ctx, &db);
     CloseAllFiles3ds(ctx);
     ASSERT_FALSE(ctx.ErrorPending());
+}
+
+// A file of one mesh (vertex (1, 2, 3), faces in groups "Other" and "Tex", the material
+// "Tex" with a map), a spotlight and a master scale of 0.1.
+void WriteCrafted(const std::string& path) {
+    Material3ds material;
+    material.name = "Tex";
+    material.maps[0].name = "tex.png";
+    Mesh3ds mesh;
+    mesh.name = "M";
+    mesh.vertices = {{1, 2, 3}, {0, 0, 0}, {1, 0, 0}};
+    mesh.faces = {{0, 1, 2, 7}, {2, 1, 0, 7}};
+    mesh.texVerts.resize(3);
+    mesh.matGroups = {{"Other", {0}}, {"Tex", {1}}};
+    SaveCrafted(path, {material}, mesh, [](Context3ds& ctx, Database3ds* db) {
+        MeshSettings3ds settings;
+        settings.masterScale = 0.1f;
+        PutMeshSettings3ds(ctx, db, &settings);
+        Light3ds* spot = nullptr;
+        InitSpotlight3ds(ctx, &spot);
+        spot->name = "S";
+        spot->spot->hotspot = 30;
+        spot->spot->falloff = 60;
+        PutLight3ds(ctx, db, spot);
+        ReleaseLight3ds(&spot);
+    });
 }
 
 TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
@@ -247,6 +192,66 @@ TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
         EXPECT_DOUBLE_EQ(light->GetDefaultConeAngle(), 60);
         EXPECT_NE(r.Find(r.scene->GetRootNode(), "S.Target"), nullptr);
     }
+}
+
+// One mesh of three faces: face 1 in the group "Plain", faces 0 and 2 in two groups of the
+// material "Two", which has a second map.
+void WriteTwoMaps(const std::string& path) {
+    Material3ds two, plain;
+    two.name = "Two";
+    two.maps[0].name = "a.tga";
+    two.maps[1].name = "b.tga";
+    two.maps[1].percent = 0.5f;
+    plain.name = "Plain";
+    Mesh3ds mesh;
+    mesh.name = "M";
+    mesh.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    mesh.texVerts = {{0, 0}, {0.5f, 0}, {0.5f, 0.5f}, {0, 0.5f}};
+    mesh.faces = {{0, 1, 2, 7}, {0, 2, 3, 7}, {1, 2, 3, 7}};
+    mesh.matGroups = {{"Plain", {1}}, {"Two", {0}}, {"Two", {2}}};
+    SaveCrafted(path, {two, plain}, mesh, [](Context3ds&, Database3ds*) {});
+}
+
+// A second map becomes a second texture layer over the first, and is written back as the
+// second map of the material again.
+TEST(KQovReader3ds, SecondMapsMakeASecondLayerThatWritesBack) {
+    TempPath3ds file("two.3ds"), again("again.3ds");
+    WriteTwoMaps(file.path);
+    Reading3ds r;
+    ASSERT_TRUE(r.Read(file.path));
+    auto* mesh = dynamic_cast<KQovMesh*>(r.Find(r.scene->GetRootNode(), "M")->GetNodeAttribute());
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_EQ(mesh->GetLayerCount(), 2);
+    ASSERT_EQ(mesh->GetTextureCount(0), 2);
+    EXPECT_STREQ(mesh->GetTexture(1, 0)->GetFileName(), "b.tga");
+    EXPECT_NEAR(mesh->GetTexture(1, 0)->GetDefaultAlpha(), 0.5, 1e-6);
+    const KQovLayer* second = mesh->GetLayer(1);
+    ASSERT_TRUE(second->GetTextures() && second->GetMaterials() && second->GetUVs());
+    EXPECT_EQ(second->GetTextures()->GetBlendMode(), 1);
+    EXPECT_EQ(second->GetTextures()->GetMappingMode(), KQovLayer::eByPolygon);
+    EXPECT_EQ(second->GetUVs()->GetIndexArray().GetCount(), 9);
+    struct Face {
+        int material, first, second;  // second: layer 1's texture index
+    } faces[] = {{1, 0, 1}, {0, -1, -1}, {1, 0, 1}};
+    for (int f = 0; f < 3; ++f) {
+        SCOPED_TRACE(f);
+        EXPECT_EQ(mesh->GetMaterialIndices()->GetAt(f), faces[f].material);
+        EXPECT_EQ(mesh->GetTextureIndices()->GetAt(f), faces[f].first);
+        EXPECT_EQ(second->GetTextures()->GetIndexArray().GetAt(f), faces[f].second);
+        EXPECT_EQ(second->GetMaterials()->GetIndexArray().GetAt(f), faces[f].material);
+    }
+    ASSERT_TRUE(r.Write(again.path));
+    const std::vector<char> bytes = ReadBytes3ds(again.path);
+    Loaded3ds written(Bytes3ds(bytes.begin(), bytes.end()));
+    ASSERT_EQ(GetMaterialCount3ds(written.ctx, written.db), 2u);
+    Material3ds* back = nullptr;
+    for (size_t i = 0; i < 2 && (!back || back->name != "1.Mat1T0T1"); ++i)
+        GetMaterialByIndex3ds(written.ctx, written.db, i, &back);
+    ASSERT_EQ(back->name, "1.Mat1T0T1");
+    EXPECT_EQ(back->maps[0].name, "a.tga");
+    EXPECT_EQ(back->maps[1].name, "b.tga");
+    EXPECT_FLOAT_EQ(back->maps[1].percent, 0.5f);  // the second map keeps its strength
+    ReleaseMaterial3ds(&back);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(MaterialConvert3ds, MapPlacementsSurviveARoundTrip) {
         EXPECT_EQ(texture.GetWrapModeU(), c.tiling == 1 ? 0 : 1);
         TextureMap3ds out;
         std::string message;
-        FillTextureMap3ds(texture, 0, "M", out, message);
+        FillTextureMap3ds(texture, 0, "M", false, out, message);
         SCOPED_TRACE(c.rotation);
         EXPECT_FLOAT_EQ(out.uScale, c.wantSu);
         EXPECT_NEAR(out.uOffset, c.ou, 1e-5);
@@ -52,7 +52,7 @@ TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
         texture.SetFileName(c.file);
         TextureMap3ds map;
         std::string message;
-        FillTextureMap3ds(texture, 3, "Wall", map, message);
+        FillTextureMap3ds(texture, 3, "Wall", false, map, message);
         EXPECT_EQ(map.name, c.name);
         EXPECT_EQ(!message.empty(), c.message);
         if (c.message) {

@@ -74,6 +74,7 @@ TEST(MeshImport3ds, CornersAreCheckedAndMissingUVsAreZero) {
     EXPECT_EQ(mesh.GetMaterialIndices()->GetArray()[0], 2);
     EXPECT_EQ(mesh.GetMaterialIndices()->GetArray()[1], 0);
     EXPECT_EQ(mesh.GetTextureIndices()->GetArray()[0], 1);
+    EXPECT_EQ(mesh.GetTextureIndices()->GetArray()[1], -1);  // no map: no texture
 
     m.faces[1].v3 = 4;  // past the last vertex
     KQovMesh bad(nullptr);

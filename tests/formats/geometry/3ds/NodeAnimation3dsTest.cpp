@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Test3ds.h"
+
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
@@ -10,13 +12,6 @@
 #include "foundation/KRotationOrder.h"
 
 namespace {
-
-void Keys(KFCurve* curve, std::vector<std::pair<int, float>> keys) {
-    curve->PrepareKeys(static_cast<int>(keys.size()));
-    for (size_t i = 0; i < keys.size(); ++i)
-        curve->KeySetTCB(static_cast<int>(i), FrameTime3ds(keys[i].first), keys[i].second);
-    curve->CommitKeys(static_cast<int>(keys.size()));
-}
 
 // Channel "T", "R" or "S" of a take at a frame.
 KVector4 At(KQovTakeNode* take, const char* channel, int frame) {
@@ -33,15 +28,15 @@ TEST(NodeAnimation3ds, WrittenNodesReadBackAtFrameTimes) {
     source.AddTakeNode("anim");
     source.SetCurrentTakeNode("anim");
     KQovTakeNode* take = source.GetCurrentTakeNode();
-    Keys(take->GetTranslationX(), {{0, 1}, {12, -4}});
-    Keys(take->GetTranslationY(), {{0, 2}, {12, 8}});
-    Keys(take->GetTranslationZ(), {{0, 3}});
-    Keys(take->GetRotationX(), {{0, 10}, {6, 120}, {12, 200}});
-    Keys(take->GetRotationY(), {{0, -30}, {12, 40}});
-    Keys(take->GetRotationZ(), {{0, 0}, {12, 75}});
-    Keys(take->GetScalingX(), {{0, 1}, {12, 2}});
-    Keys(take->GetScalingY(), {{0, 1}});
-    Keys(take->GetScalingZ(), {{0, 3}});
+    Keys3ds(take->GetTranslationX(), {{0, 1}, {12, -4}});
+    Keys3ds(take->GetTranslationY(), {{0, 2}, {12, 8}});
+    Keys3ds(take->GetTranslationZ(), {{0, 3}});
+    Keys3ds(take->GetRotationX(), {{0, 10}, {6, 120}, {12, 200}});
+    Keys3ds(take->GetRotationY(), {{0, -30}, {12, 40}});
+    Keys3ds(take->GetRotationZ(), {{0, 0}, {12, 75}});
+    Keys3ds(take->GetScalingX(), {{0, 1}, {12, 2}});
+    Keys3ds(take->GetScalingY(), {{0, 1}});
+    Keys3ds(take->GetScalingZ(), {{0, 3}});
     Context3ds ctx;
     ObjectMotion3ds* motion = BuildObjectMotion3ds(ctx, source, KeyframeSettings3ds{});
     ASSERT_NE(motion, nullptr);

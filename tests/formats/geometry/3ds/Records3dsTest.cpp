@@ -30,7 +30,9 @@ std::vector<std::string> ToolkitLines(Context3ds& ctx, Database3ds* db) {
     for (size_t i = 0; i < GetMaterialCount3ds(ctx, db); ++i) {
         GetMaterialByIndex3ds(ctx, db, i, &material);
         const std::string& map = material->maps[0].name;
-        lines.push_back("material " + material->name + " " + (map.empty() ? "-" : map));
+        const std::string& map2 = material->maps[1].name;
+        lines.push_back("material " + material->name + " " + (map.empty() ? "-" : map) + " " +
+                        (map2.empty() ? "-" : map2));
     }
     ReleaseMaterial3ds(&material);
     Camera3ds* camera = nullptr;
@@ -249,7 +251,7 @@ TEST(Records3ds, WrittenRecordsReadBackWithBothReaders) {
         "camera Cam",
         "light Omni 0",
         "light Spot 1",
-        "material Brick BRICK.JPG",
+        "material Brick BRICK.JPG -",
         "mesh Empty 4 0 4",
         "mesh Quad 4 2 4",
         "node camera Cam 1 1 1",

@@ -12,7 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "animation/KFCurve.h"
 #include "common/TempTestFolder.h"
+#include "formats/geometry/3ds/Axes3ds.h"
+
+// Sets a curve's keys: frame (30 frames per second) and value.
+inline void Keys3ds(KFCurve* curve, const std::vector<std::pair<int, double>>& keys) {
+    curve->PrepareKeys(static_cast<int>(keys.size()));
+    for (size_t i = 0; i < keys.size(); ++i)
+        curve->KeySetTCB(static_cast<int>(i), FrameTime3ds(keys[i].first), keys[i].second);
+    curve->CommitKeys(static_cast<int>(keys.size()));
+}
 
 // Every 3DS file of the test data folder.
 inline std::vector<std::string> TestFiles3ds() {

@@ -2,6 +2,7 @@
 
 #include "Test3ds.h"
 #include "formats/geometry/3ds/TextureCopy3ds.h"
+#include "platform/KPlatformFile.h"
 
 namespace {
 
@@ -27,6 +28,13 @@ TEST(TextureCopy3ds, CopiesOnceAndReportsFailures) {
     EXPECT_FALSE(CopyTextureFile3ds(image.c_str(), nowhere.c_str(), status));
     EXPECT_EQ(status,
               "Error writing texture file \"" + target / "no/such/folder/brick.tga" + "\".\n");
+    // A source that opens but cannot be read: the half-made copy goes again.
+    status.clear();
+    const std::string folder = source / "folder.tga";
+    ASSERT_TRUE(KPlatformMakeDirectory(folder.c_str()));
+    EXPECT_FALSE(CopyTextureFile3ds(folder.c_str(), file3ds.c_str(), status));
+    EXPECT_FALSE(KPlatformPathExists((target / "folder.tga").c_str()));
+    EXPECT_EQ(status, "Error writing texture file \"" + target / "folder.tga" + "\".\n");
 }
 
 }  // namespace

@@ -8,20 +8,12 @@
 
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/Database3ds.h"
+#include "formats/geometry/3ds/LightCamera3ds.h"
 #include "formats/geometry/3ds/Motion3ds.h"
 #include "formats/geometry/3ds/Tracks3ds.h"
 #include "foundation/KRotationOrder.h"
 
 namespace {
-
-// A curve through (frame, value) keys, TCB with zero parameters.
-void Keys(KFCurve& curve, std::vector<std::pair<int, double>> keys) {
-    curve.PrepareKeys(static_cast<int>(keys.size()));
-    for (size_t i = 0; i < keys.size(); ++i)
-        curve.KeySetTCB(static_cast<int>(i), FrameTime3ds(keys[i].first),
-                        static_cast<float>(keys[i].second));
-    curve.CommitKeys(static_cast<int>(keys.size()));
-}
 
 KMatrix Rotation(const KVector4& euler) {
     KMatrix m;
@@ -31,9 +23,9 @@ KMatrix Rotation(const KVector4& euler) {
 
 TEST(Tracks3ds, WrittenRotationsReadBackAtEveryFrame) {
     KFCurve x, y, z;
-    Keys(x, {{0, 10}, {10, 80}, {20, -40}});
-    Keys(y, {{0, -20}, {20, 60}});
-    Keys(z, {{0, 5}, {5, 170}, {20, 30}});
+    Keys3ds(&x, {{0, 10}, {10, 80}, {20, -40}});
+    Keys3ds(&y, {{0, -20}, {20, 60}});
+    Keys3ds(&z, {{0, 5}, {5, 170}, {20, 30}});
     const Channel3ds euler[3] = {{&x}, {&y}, {&z}};
     Track3ds<Rotation3ds> track;
     FillRotationKeys3ds(track, euler, 21);
@@ -92,7 +84,7 @@ TEST(Tracks3ds, PositionScaleColourAndValueKeys) {
         EXPECT_EQ(col.values[0].y, static_cast<float>(c.in[1]));
     }
     KFCurve fov;
-    Keys(fov, {{0, 30}, {10, 50}});
+    Keys3ds(&fov, {{0, 30}, {10, 50}});
     Track3ds<float> values;
     FillValueKeys3ds(values, Channel3ds{&fov, 99}, 11);
     EXPECT_EQ(values.values[10], 50.0f);
@@ -166,6 +158,24 @@ TEST(Tracks3ds, RotationsAgreeWithLib3dsAtKeyFrames) {
     ReleaseObjectMotion3ds(&motion);
     ReleaseDatabase3ds(ctx, &db);
     CloseAllFiles3ds(ctx);
+}
+
+// Rounding pushes cosines past 1 for turns of almost nothing and for axes lined up with the
+// scene's up axis; keys and rolls stay numbers.
+TEST(Tracks3ds, NearlyStillAndUprightTurnsStayFinite) {
+    const double turns[][3] = {{1e-7, 0, 0},   {0, 1e-6, 1e-7}, {-90, 0, 0},        {90, 0, 0},
+                               {-90, 0, 1e-7}, {0.1, 0.1, 0.1}, {-90.000001, 0, 0}, {270, 0, 0}};
+    for (const auto& t : turns) {
+        SCOPED_TRACE(t[0]);
+        EXPECT_TRUE(std::isfinite(DerivedRoll3ds(KVector4(t[0], t[1], t[2]))));
+        const Channel3ds xyz[3] = {{nullptr, t[0]}, {nullptr, t[1]}, {nullptr, t[2]}};
+        Track3ds<Rotation3ds> out;
+        FillRotationKeys3ds(out, xyz, 2);
+        for (const Rotation3ds& r : out.values) {
+            EXPECT_TRUE(std::isfinite(r.angle));
+            EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z));
+        }
+    }
 }
 
 }  // namespace

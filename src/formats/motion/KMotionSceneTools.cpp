@@ -1,0 +1,131 @@
+#include "formats/motion/KMotionSceneTools.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "animation/KFCurve.h"
+#include "animation/KFCurveFilterConstantKeyReducer.h"
+#include "animation/KFCurveFilterGimbleKiller.h"
+#include "animation/KFCurveFilterUnroll.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KFCurveSettings.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovSkeleton.h"
+#include "formats/motion/KMotionVector.h"
+#include "foundation/KMatrix.h"
+#include "foundation/KQuaternion.h"
+#include "io/KStreamOptionsMotion.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
+
+namespace {
+
+// Motion keys: cubic, tangent mode 0x100, default weights.
+constexpr uint32_t kTangentMode = 0x100;
+
+}  // namespace
+
+KQovNode* KMotionCreateLimbNode(KQovObjectManager* manager, const char* name) {
+    KQovNode* node = manager->CreateNode(name);
+    KQovSkeleton* skeleton = manager->CreateSkeleton();
+    skeleton->SetSkeletonType(KQovSkeleton::eLimbNode);
+    node->SetNodeAttribute(skeleton);
+    return node;
+}
+
+void KMotionSetRestTransform(KQovNode* node, const KVector4& translation,
+                             const KVector4& rotation) {
+    node->SetLocalTranslation(translation[0], translation[1], translation[2]);
+    node->SetLocalRotation(rotation[0], rotation[1], rotation[2]);
+    KQovTakeNode* take = node->GetDefaultTakeNode();
+    KFCurveNode* transform = take && take->GetRoot() ? take->GetRoot()->Find("Transform") : nullptr;
+    if (!transform) return;
+    const double t[3] = {translation[0], translation[1], translation[2]};
+    const double r[3] = {rotation[0], rotation[1], rotation[2]};
+    if (KFCurveNode* channel = transform->Find("T")) channel->SetDefaultValues(t, 3);
+    if (KFCurveNode* channel = transform->Find("R")) channel->SetDefaultValues(r, 3);
+}
+
+KVector4 KMotionAxisAngles(const KVector4& direction) {
+    const double length = KVectorLength3(direction);
+    if (length == 0.0) return KVector4();
+    const double d[4] = {direction[0] / length, direction[1] / length, direction[2] / length, 0.0};
+    double q[4];
+    KMotionQuaternionFromXAxis(q, d);
+    if (std::fabs(q[3]) < 1e-09) {
+        q[1] = q[3] = 0.0;
+        q[2] = 1.0;
+    }
+    const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    KMatrix m;
+    KQuaternionToMatrix(m, KQuaternion(q[0] / n, q[1] / n, q[2] / n, q[3] / n));
+    KVector4 angles;
+    KMatrixToEulerXYZ(angles, m);
+    return angles;
+}
+
+void KMotionSetKey(KFCurve* curve, int index, KTime time, double value) {
+    if (curve) curve->KeySet(index, time, float(value), KFCURVE_INTERPOLATION_CUBIC, kTangentMode);
+}
+
+void KMotionFilterCurves(KFCurve** curves, bool rotation) {
+    if (!curves[0] || !curves[1] || !curves[2]) return;
+    if (rotation && GetRotationFilterMode() == KFCURVE_ROTATION_FILTER_UNROLL) {
+        KFCurveFilterUnroll filter;
+        filter.Apply(curves, 3);
+    } else if (rotation && GetRotationFilterMode() == KFCURVE_ROTATION_FILTER_GIMBLE_KILLER) {
+        KFCurveFilterGimbleKiller filter;
+        filter.Apply(curves, 3);
+    }
+    if (GetApplyConstantKeyReducer()) {
+        KFCurveFilterConstantKeyReducer reducer;
+        // A flat curve left keyless would fall back to 0, losing a constant angle or offset.
+        reducer.SetKeepFirstKey(true);
+        reducer.Apply(curves, 3);
+    }
+}
+
+void KMotionStoreTake(KQovScene* scene, const KString& name, const KStreamOptionsMotion& options) {
+    KQovTakeInfo info;
+    info.name = name;
+    info.secondName = name;
+    const KTime start = options.GetStartTime();
+    const int frames = options.GetFrameCount();
+    const KTime stop = frames > 0 ? start + options.GetFramePeriod() * int64_t(frames - 1) : start;
+    info.localTimeSpan.Set(start, stop);
+    info.referenceTimeSpan.Set(start, stop);
+    scene->SetTakeInfo(info);
+    scene->SetCurrentTake(name.Buffer());
+}
+
+bool KMotionCheckBlanks(KQovNode* node, KString& message) {
+    bool ok = !strchr(node->GetNameWithoutPrefix().Buffer(), ' ');
+    if (!ok) message += KString("\n    ") + node->GetNameWithoutPrefix();
+    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
+        ok = KMotionCheckBlanks(child, message) && ok;
+    return ok;
+}
+
+void KMotionSampleNode(KQovNode* node, KTime time, bool global, KVector4& translation,
+                       KVector4& rotation) {
+    KMotionDecompose(global ? node->GetGlobalMatrixAtTime(time) : node->GetLocalMatrix(time),
+                     translation, rotation);
+}
+
+void KMotionDecompose(KMatrix m, KVector4& translation, KVector4& rotation) {
+    translation = KVector4(m[3][0], m[3][1], m[3][2]);
+    // The decomposition reads sines straight off the matrix, so a scaled node's axes are
+    // brought back to unit length first.
+    KMatrixToEulerXYZ(rotation, KMotionNormalizeAxes(m));
+}
+
+KMatrix KMotionNormalizeAxes(KMatrix m) {
+    for (int r = 0; r < 3; ++r) {
+        const double length = std::sqrt(m[r][0] * m[r][0] + m[r][1] * m[r][1] + m[r][2] * m[r][2]);
+        if (length > 0.0)
+            for (int c = 0; c < 3; ++c) m[r][c] /= length;
+    }
+    return m;
+}

@@ -1,0 +1,258 @@
+// The skeleton's scene side: nodes built from bones, the bones' keys as curves on nodes, and
+// a skeleton built from a node tree for writing.
+
+#include <cmath>
+
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovLimitsUtility.h"
+#include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/asf/KQovAsfScene.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+
+namespace {
+
+void SetLimits(KQovNode* node, const KAsfBone& bone) {
+    KQovLimitsUtility limits(&node->GetLimits());
+    KVector4 minimum, maximum;
+    int translations = 0;
+    for (int i = 0; i < bone.channelCount; ++i) {
+        const int code = bone.channels[i];
+        if (code <= kAsfTz) {
+            ++translations;
+            continue;
+        }
+        minimum[kAsfRx - code] = -180.0;
+        maximum[kAsfRx - code] = 180.0;
+    }
+    limits.SetMin(1, minimum);
+    limits.SetMax(1, maximum);
+    if (translations < 3) {
+        limits.SetAuto(1, false);
+        limits.SetEnable(1, true);
+        limits.SetDefault(1, bone.localRotation);
+        // The axis points along the bone, seen in the node's own frame.
+        limits.SetRotationAxis(KMotionAxisAngles(bone.EndTranslation()));
+        limits.SetAxisLength(bone.length);
+    }
+    if (bone.channelCount == 0) {
+        limits.SetAuto(0, false);
+        limits.SetEnable(0, true);
+        limits.SetDefault(0, bone.localTranslation);
+    }
+}
+
+// Three curves of one kind, keyed from the bone's keys.
+void KeyCurves(KFCurve** curves, const KAsfBone& bone, bool rotation, KTime start, KTime period) {
+    static const float kColors[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    const int count = int(bone.keys.size());
+    for (int axis = 0; axis < 3; ++axis) {
+        KFCurve* curve = curves[axis];
+        if (!curve) continue;
+        curve->SetColor(kColors[axis]);
+        curve->PrepareKeys(count);
+        for (int k = 0; k < count; ++k) {
+            const KAsfKey& key = bone.keys[size_t(k)];
+            const KVector4& value = rotation ? key.rotation : key.translation;
+            KMotionSetKey(curve, k, start + period * int64_t(key.frame - 1), value[axis]);
+        }
+        curve->CommitKeys(count);
+    }
+    KMotionFilterCurves(curves, rotation);
+}
+
+bool SameTranslation(const KVector4& a, const KVector4& b) {
+    return KVectorLength3(a - b) <= 1e-9;
+}
+
+KVector4 RestTranslation(KQovNode* node, KVector4* rotation = nullptr) {
+    KVector4 t, r;
+    KMotionDecompose(node->GetDefaultLocalMatrix(), t, r);
+    if (rotation) *rotation = r;
+    return t;
+}
+
+bool TranslationKeyed(KQovNode* node) {
+    KQovTakeNode* take = node->GetCurrentTakeNode();
+    return take && take != node->GetDefaultTakeNode() && take->HasKeys("Transform", "T", nullptr);
+}
+
+bool Keyed(KQovNode* node) {
+    KQovTakeNode* take = node->GetCurrentTakeNode();
+    return TranslationKeyed(node) ||
+           (take && take != node->GetDefaultTakeNode() && take->HasKeys("Transform", "R", nullptr));
+}
+
+KAsfBone* AddBone(KAsfBone& parent, const std::string& name) {
+    parent.children.push_back(std::make_unique<KAsfBone>());
+    KAsfBone* bone = parent.children.back().get();
+    bone->name = name;
+    bone->parent = &parent;
+    return bone;
+}
+
+// The bone of `node` under `parent`: its axis frame is its node's rest frame in the root's.
+KAsfBone* AddNodeBone(KAsfBone& parent, KQovNode* node) {
+    KAsfBone* bone = AddBone(parent, node->GetNameWithoutPrefix().Buffer());
+    bone->node = node;
+    KVector4 rotation;
+    RestTranslation(node, &rotation);
+    KMatrix axis;
+    KMatrixMultiply3x3(axis, KMatrix(rotation), parent.axis);
+    KMatrixToEulerXYZ(bone->axisAngles, axis);
+    bone->axisOrder = 0;
+    bone->SetAxis();
+    int n = 0;
+    if (TranslationKeyed(node))
+        for (int code : {kAsfTx, kAsfTy, kAsfTz}) bone->channels[n++] = code;
+    for (int code : {kAsfRx, kAsfRy, kAsfRz}) bone->channels[n++] = code;
+    bone->channelCount = n;
+    return bone;
+}
+
+void SetBoneVector(KAsfBone& bone, const KVector4& vector) {
+    bone.boneVector = vector;
+    bone.length = KVectorLength3(vector);
+    bone.direction = bone.length > 0.0 ? vector * (1.0 / bone.length) : KVector4();
+}
+
+// The bones below `bone` for the children of its node. A bone points at its children's common
+// start; children that start elsewhere hang from a "Dummy" bone of their own that points at
+// them. The root's position is always written as the origin, so it points nowhere.
+void AddChildBones(KAsfBone& bone) {
+    KQovNode* node = bone.node;
+    const int count = node->GetChildCount();
+    if (count == 0) return;
+    bool common = bone.parent != nullptr;
+    const KVector4 first = RestTranslation(node->GetChild(0));
+    for (int i = 1; common && i < count; ++i)
+        common = SameTranslation(first, RestTranslation(node->GetChild(i)));
+    KVector4 vector;
+    if (common) KMatrixRotateVector(vector, bone.axis, first);
+    SetBoneVector(bone, vector);
+    for (int i = 0; i < count; ++i) {
+        KQovNode* child = node->GetChild(i);
+        const KVector4 start = RestTranslation(child);
+        KAsfBone* parent = &bone;
+        if (!common && KVectorLength3(start) > 1e-9) {
+            parent = AddBone(bone, std::string(child->GetNameWithoutPrefix().Buffer()) + "Dummy");
+            parent->axis = bone.axis;
+            parent->axisTranspose = bone.axisTranspose;
+            KMatrixToEulerXYZ(parent->axisAngles, bone.axis);
+            KVector4 toChild;
+            KMatrixRotateVector(toChild, bone.axis, start);
+            SetBoneVector(*parent, toChild);
+        }
+        AddChildBones(*AddNodeBone(*parent, child));
+    }
+}
+
+// Leaves that neither reach anywhere nor move, bottom-up.
+void Prune(KAsfBone& bone) {
+    for (auto& child : bone.children) Prune(*child);
+    auto& children = bone.children;
+    for (size_t i = children.size(); i-- > 0;) {
+        const KAsfBone& child = *children[i];
+        if (child.children.empty() && child.length == 0.0 && child.node && !Keyed(child.node))
+            children.erase(children.begin() + long(i));
+    }
+}
+
+}  // namespace
+
+KQovNode* KQovAsfScene::BuildNodes(KQovObjectManager* manager, KAsfBone& bone, bool limits) {
+    KQovNode* node = KMotionCreateLimbNode(manager, bone.name.c_str());
+    bone.node = node;
+    KMotionSetRestTransform(node, bone.localTranslation, bone.localRotation);
+    if (limits && bone.parent) SetLimits(node, bone);
+    for (auto& child : bone.children) node->AddChild(BuildNodes(manager, *child, limits));
+    if (bone.children.empty() && bone.length > 0.0) {
+        const std::string name = bone.name + "_End";
+        KQovNode* end = KMotionCreateLimbNode(manager, name.c_str());
+        KMotionSetRestTransform(end, bone.EndTranslation(), KVector4());
+        node->AddChild(end);
+    }
+    return node;
+}
+
+void KQovAsfScene::ApplyMotion(KQovObjectManager* manager, KQovNode* parent, const char* take,
+                               KTime start, KTime period, bool limits) {
+    if (!mRoot) return;
+    for (KAsfBone* bone : GetBones()) bone->node = nullptr;
+    KQovNode* rootNode = parent->FindChild(mRoot->name.c_str(), true);
+    if (rootNode && rootNode->GetParent()) {
+        mRoot->node = rootNode;
+        // Bones are matched level by level; one without a node gets a new subtree.
+        for (KAsfBone* bone : GetBones()) {
+            if (!bone->node) continue;
+            for (auto& child : bone->children) {
+                if (child->node) continue;
+                KQovNode* found = bone->node->FindChild(child->name.c_str(), false);
+                if (found)
+                    child->node = found;
+                else
+                    bone->node->AddChild(BuildNodes(manager, *child, limits));
+            }
+        }
+    } else {
+        parent->AddChild(BuildNodes(manager, *mRoot, limits));
+    }
+    for (KAsfBone* bone : GetBones()) {
+        KQovNode* node = bone->node;
+        if (!node) continue;
+        KMotionSetRestTransform(node, bone->localTranslation, bone->localRotation);
+        node->AddTakeNode(take);
+        node->SetCurrentTakeNode(take);
+        // A bone keyed in fewer than two frames keeps no animation.
+        if (bone->keys.size() < 2) continue;
+        KQovTakeNode* takeNode = node->GetCurrentTakeNode();
+        if (bone->HasTranslation()) {
+            KFCurve* curves[3] = {takeNode->GetTranslationX(), takeNode->GetTranslationY(),
+                                  takeNode->GetTranslationZ()};
+            KeyCurves(curves, *bone, false, start, period);
+        }
+        if (bone->HasRotation()) {
+            KFCurve* curves[3] = {takeNode->GetRotationX(), takeNode->GetRotationY(),
+                                  takeNode->GetRotationZ()};
+            KeyCurves(curves, *bone, true, start, period);
+        }
+    }
+}
+
+void KQovAsfScene::BuildFromNodes(KQovNode* root) {
+    mName = "ASF";
+    mLengthUnit = 1.0;
+    mRemoved.clear();
+    mRoot = std::make_unique<KAsfBone>();
+    mRoot->name = "root";
+    mRoot->node = root;
+    const int channels[] = {kAsfTx, kAsfTy, kAsfTz, kAsfRx, kAsfRy, kAsfRz};
+    for (int code : channels) mRoot->channels[mRoot->channelCount++] = code;
+    mRoot->SetAxis();
+    AddChildBones(*mRoot);
+    Prune(*mRoot);
+    CompleteFrames();
+    int id = 0;
+    for (KAsfBone* bone : GetBones()) bone->id = id++;
+}
+
+bool KQovAsfScene::BindNodes(KQovNode* root) {
+    if (!mRoot || !root) return false;
+    for (KAsfBone* bone : GetBones()) {
+        bone->node = bone->parent ? root->FindChild(bone->name.c_str(), true) : root;
+        if (!bone->node && bone->channelCount > 0) return false;
+    }
+    return true;
+}
+
+void KQovAsfScene::SampleNodes(KTime time, int frame, bool global) {
+    for (KAsfBone* bone : GetBones()) {
+        bone->keys.clear();
+        if (!bone->node || bone->channelCount == 0) continue;
+        KAsfKey key;
+        key.frame = frame;
+        KMotionSampleNode(bone->node, time, global && !bone->parent, key.translation, key.rotation);
+        bone->keys.push_back(key);
+    }
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Writes the node tree below a scene's single top node as an Acclaim skeleton file, and leaves
+// the skeleton it built in the options' stream object for the motion file that follows.
+
+#include "formats/motion/KMotionReaderBase.h"
+#include "formats/motion/asf/KMotionFileAsf.h"
+
+class KQovWriterAsf : public KMotionWriterBase<KMotionFileAsf> {
+public:
+    explicit KQovWriterAsf(KQovObjectManager* manager);
+    ~KQovWriterAsf() override;
+
+    KStreamOptions* GetWriteOptions() override;
+    bool Write(KQovScene* scene, KStreamOptions* options) override;
+
+    // The options both Acclaim writers make.
+    static KStreamOptions* MakeWriteOptions();
+};

@@ -1,0 +1,185 @@
+#include "formats/motion/htr/KQovWriterHtr.h"
+
+#include "attributes/KQovLimitsUtility.h"
+#include "formats/motion/KMotionSceneTools.h"
+#include "foundation/KRotationOrder.h"
+#include "io/KStreamOptionsMotion.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovPose.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+// Millimetres per centimetre.
+constexpr double kToFile = 10.0;
+
+KVector4 Scaling(const KMatrix& m) {
+    KVector4 s;
+    KMatrixGetScaling(s, m);
+    return s;
+}
+
+KVector4 Times(const KVector4& a, const KVector4& b) {
+    return KVector4(a[0] * b[0], a[1] * b[1], a[2] * b[2]);
+}
+
+// The node's global matrix at `time` below `top` (whose own transform is left out), without
+// scaling, translation in millimetres.
+KMatrix Evaluated(KQovNode* node, KQovNode* top, KTime time) {
+    KMatrix m;
+    if (node != top)
+        KMatrixMultiplyInverse(m, node->GetGlobalMatrixAtTime(time),
+                               KMotionNormalizeAxes(top->GetGlobalMatrixAtTime(time)));
+    m = KMotionNormalizeAxes(m);
+    for (int c = 0; c < 3; ++c) m[3][c] *= kToFile;
+    return m;
+}
+
+KMatrix Base(const KHtrSegment& segment) {
+    KMatrix m = segment.baseRotation;
+    const KVector4 t = segment.baseTranslation * kToFile;
+    for (int c = 0; c < 3; ++c) m[3][c] = t[c];
+    return m;
+}
+
+}  // namespace
+
+KQovWriterHtr::KQovWriterHtr(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
+
+KQovWriterHtr::~KQovWriterHtr() = default;
+
+KStreamOptions* KQovWriterHtr::GetWriteOptions() {
+    auto* options = new KStreamOptionsMotion;
+    options->SetSetting(13, 0);
+    options->SetSetting(14, 1);
+    return options;
+}
+
+bool KQovWriterHtr::IsEndSite(KQovNode* node) {
+    const KQovLimitsUtility limits(&node->GetLimits());
+    return node->GetChildCount() == 0 && !limits.GetAuto(1) && limits.GetEnable(0);
+}
+
+void KQovWriterHtr::ComputeBasePositions(KQovNode* node, int parent, const KMatrix& p, bool hasP,
+                                         KQovPose* restPose) {
+    if (IsEndSite(node)) return;
+    const KQovLimitsUtility limits(&node->GetLimits());
+    KQovNode* parentNode = node->GetParent();
+    const KVector4 sp =
+        parentNode ? Scaling(parentNode->GetDefaultGlobalMatrix()) : KVector4(1.0, 1.0, 1.0);
+    const KVector4 sn = Scaling(node->GetDefaultGlobalMatrix());
+    const KVector4 t = Times(limits.GetDefault(0) * kToFile, sp);
+    KMatrix axis;
+    KMatrixSetRotationXYZ(axis, limits.GetRotationAxis());
+    // The bone reaches the node's end site; a segment without one has no length of its own.
+    double length = 0.0;
+    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
+        if (IsEndSite(child)) length = KVectorLength3(child->GetDefaultLocalMatrix().GetRow(3));
+    const KVector4 bone = Times(axis.GetRow(0) * (kToFile * length), sn);
+    // The bone runs along the file's Y axis.
+    KMatrix b, toY = KMotionFileHtr::BoneAxisMatrix(1), turned;
+    KMatrixTranspose3x3(b, toY);
+    KMatrixMultiply3x3(turned, b, axis);
+    KVector4 angles;
+    KMatrixToEulerXYZ(angles, turned);
+    KMatrix n;
+    KMatrixSetTRS(n, t, angles, KVector4(1.0, 1.0, 1.0));
+    KMatrix v = n;
+    if (hasP) KMatrixMultiplyInverse(v, n, KMotionNormalizeAxes(p));
+    const int index = restPose ? restPose->Find(node->GetName()) : -1;
+    if (index >= 0 && restPose->IsLocalMatrix(index)) {
+        // The pose holds centimetres; base positions are written in millimetres.
+        v = restPose->GetMatrix(index);
+        for (int c = 0; c < 3; ++c) v[3][c] *= kToFile;
+    }
+    KHtrSegment* segment = mFile->AddSegment(
+        node->GetNameWithoutPrefix().Buffer(),
+        parent >= 0 ? mSegments[size_t(parent)].node->GetNameWithoutPrefix().Buffer() : nullptr);
+    segment->baseTranslation = v.GetRow(3) * (1.0 / kToFile);
+    segment->baseTranslation[3] = 0.0;
+    segment->baseRotation = KMotionNormalizeAxes(v);
+    for (int c = 0; c < 3; ++c) segment->baseRotation[3][c] = 0.0;
+    segment->boneLength = KVectorLength3(bone) / kToFile;
+    mSegments.push_back({node, parent, p, hasP});
+    const int self = int(mSegments.size()) - 1;
+    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
+        ComputeBasePositions(child, self, n, true, restPose);
+}
+
+void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
+    // The matrix each segment hands its children (W), in segment order.
+    std::vector<KMatrix> handed(mSegments.size());
+    for (size_t i = 0; i < mSegments.size(); ++i) {
+        const Segment& s = mSegments[i];
+        KHtrSegment& segment = *mFile->GetSegments()[i];
+        const KMatrix base = Base(segment);
+        const KMatrix input = s.parent >= 0 ? handed[size_t(s.parent)] : s.input;
+        const bool hasInput = s.parent >= 0 || s.hasInput;
+        KMatrix e = Evaluated(s.node, top, time), w = base, l;
+        if (hasInput) {
+            KMatrixMultiply(w, base, KMotionNormalizeAxes(input));
+            KQovNode* parentNode = s.parent >= 0 ? mSegments[size_t(s.parent)].node : top;
+            KMatrix q = Evaluated(parentNode, top, time);
+            KMatrixMultiply3x3(q, KMotionNormalizeAxes(input), KMatrix(q));
+            KMatrixMultiply3x3(e, w, KMatrix(e));
+            KMatrixMultiplyInverse(l, e, q);
+        } else {
+            KMatrixMultiply3x3(e, base, KMatrix(e));
+            l = e;
+        }
+        handed[i] = w;
+        KVector4 translation = l.GetRow(3) * (1.0 / kToFile);
+        translation[3] = 0.0;
+        KVector4 rotation;
+        KMatrixToEulerXYZ(rotation, l);
+        segment.translations[size_t(frame)] = translation;
+        segment.rotations[size_t(frame)] = rotation;
+    }
+}
+
+bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
+    KQovNode* root = nullptr;
+    KStreamOptionsMotion* motion =
+        BeginWrite(scene, base, "Can not find root node.",
+                   "Spaces are not allowed in HTR node names:", "OK", root);
+    if (!motion) return false;
+    auto& options = *motion;
+    KQovNode* top = root->GetParent();
+    // Under setting 13 the root is taken in the top node's space as it stands; otherwise its
+    // frame starts at the top node's origin.
+    const bool hasP = options.GetSetting(13) != 1;
+    KMatrix p;
+    if (hasP) {
+        const KVector4 t = top->GetDefaultGlobalMatrix().GetRow(3);
+        for (int c = 0; c < 3; ++c) p[3][c] = t[c] * kToFile;
+    }
+    KQovPose* restPose = nullptr;
+    const KString poseName = top->GetNameWithoutPrefix() + "_RESTPOSE";
+    for (int i = 0; i < scene->GetPoseCount(); ++i) {
+        KQovPose* pose = scene->GetPose(i);
+        if (pose && pose->IsRestPose() && KString(pose->GetNameWithoutPrefix()) == poseName)
+            restPose = pose;
+    }
+    mFile->ClearSegments();
+    mSegments.clear();
+    ComputeBasePositions(root, -1, p, hasP, restPose);
+
+    const int frames = options.GetFrameCount();
+    const KTime period = options.GetFramePeriod();
+    for (const auto& segment : mFile->GetSegments()) {
+        segment->translations.assign(size_t(frames), KVector4());
+        segment->rotations.assign(size_t(frames), KVector4());
+    }
+    KTime time = options.GetStartTime();
+    for (int f = 0; f < frames; ++f, time += period) {
+        options.Progress(0, "Converting HTR nodes", float(f * 50 / frames));
+        ConvertFrame(top, time, f);
+    }
+    options.Progress(0, "Writing HTR nodes", 50.0f);
+    // Whole rates are written whole (1 / (1/30 s) may come out a hair below 30); 29.97 gives 29.
+    const double seconds = period.GetSecondDouble();
+    mFile->WriteSegments(frames, seconds > 0.0 ? int(1.0 / seconds + 1e-6) : 0);
+    mFile->ClearSegments();
+    mSegments.clear();
+    return true;
+}

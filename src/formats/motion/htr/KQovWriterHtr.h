@@ -1,0 +1,39 @@
+#pragma once
+// Writes the skeleton below a scene's single top node as an HTR file: base positions from each
+// node's limits (or from the scene's rest pose), and per frame each segment's turn and shift
+// from its base position, sampled from the current take. End nodes are not written.
+
+#include <vector>
+
+#include "formats/motion/KMotionReaderBase.h"
+#include "formats/motion/htr/KMotionFileHtr.h"
+#include "foundation/KTime.h"
+
+class KQovPose;
+class KStreamOptionsMotion;
+
+class KQovWriterHtr : public KMotionWriterBase<KMotionFileHtr> {
+public:
+    explicit KQovWriterHtr(KQovObjectManager* manager);
+    ~KQovWriterHtr() override;
+
+    KStreamOptions* GetWriteOptions() override;
+    bool Write(KQovScene* scene, KStreamOptions* options) override;
+
+    // A node without children whose limits hold it fixed at its parent's bone end (its
+    // translation limits on, its rotation not automatic).
+    static bool IsEndSite(KQovNode* node);
+
+private:
+    struct Segment {
+        KQovNode* node;
+        int parent;     // index of the parent segment, -1 for the root
+        KMatrix input;  // the matrix handed down from the parent (P)
+        bool hasInput;
+    };
+    void ComputeBasePositions(KQovNode* node, int parent, const KMatrix& p, bool hasP,
+                              KQovPose* restPose);
+    void ConvertFrame(KQovNode* top, KTime time, int frame);
+
+    std::vector<Segment> mSegments;
+};

@@ -1,0 +1,42 @@
+#include "formats/motion/optical/KMarkerTextFile.h"
+
+#include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
+
+KMarkerTextFile::KMarkerTextFile(const char* formatName, const char* separators)
+    : KMotionFile(formatName, separators, nullptr, true, false) {}
+
+KMarkerTextFile::~KMarkerTextFile() = default;
+
+int KMarkerTextFile::Open(const char* path, const char* mode) {
+    mWriteFailed = false;
+    mEndResult = -1;
+    mFileSize = 0;
+    if (path && mode && mode[0] == 'r') {
+        KFileStream probe;
+        if (probe.Open(path, "rb") && probe.Seek(2, 0) == 0) mFileSize = probe.Tell();
+    }
+    return KMotionFile::Open(path, mode);
+}
+
+int KMarkerTextFile::Close() {
+    if (IsOpen()) return KMotionFile::Close();
+    const int result = mEndResult < 0 ? 1 : mEndResult;
+    mEndResult = -1;
+    return result;
+}
+
+bool KMarkerTextFile::EndWrite() {
+    if (!IsOpen()) return false;
+    mEndResult = KMotionFile::Close();
+    return mEndResult == 0 && !mWriteFailed;
+}
+
+bool KMarkerTextFile::Put(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = KVFormatC(format, args);
+    va_end(args);
+    if (Printf(0, "%s", text.c_str()) != int(text.size())) mWriteFailed = true;
+    return !mWriteFailed;
+}

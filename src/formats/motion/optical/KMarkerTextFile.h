@@ -1,0 +1,30 @@
+#pragma once
+// A marker file kept as motion text: opening and closing through the text file, and writes
+// whose failure is remembered, so that a full disk is reported instead of taken for success.
+
+#include "formats/motion/KMotionFile.h"
+#include "formats/motion/optical/KMarkerFileInterface.h"
+
+class KMarkerTextFile : public KMotionFile, public KMarkerFileInterface {
+public:
+    // Reporting is off: the marker readers carry failures in their error codes.
+    KMarkerTextFile(const char* formatName, const char* separators);
+    ~KMarkerTextFile() override;
+
+    int Open(const char* path, const char* mode) override;
+    // After EndWrite, the result of the close it made; else as the text file's Close.
+    int Close() override;
+    // Closes the file: only then has every byte gone to the disk or failed to.
+    bool EndWrite() override;
+
+protected:
+    // Bytes of the file opened for reading, for bounding the counts a header claims.
+    int64_t GetFileSize() const { return mFileSize; }
+    // Printf without indent; false once anything failed to be written.
+    bool Put(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+private:
+    int64_t mFileSize = 0;
+    bool mWriteFailed = false;
+    int mEndResult = -1;
+};

@@ -1,0 +1,199 @@
+#include "formats/motion/trc/KMotionFileTrc.h"
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "foundation/KLocale.h"
+
+namespace {
+
+constexpr int kAxisCount = 3;
+constexpr const char* kSeparators = "\t\r\n";
+
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// One frame line: frame number, time, then x, y, z per marker, each field after one white
+// space character. An empty field, or the line ending inside a triple, is a coordinate not
+// seen; anything else that is not a number fails the line rather than dropping its rest.
+bool ParseRow(std::string_view row, KMarkerFrame& frame, int& number, double& seconds) {
+    size_t p = KScanInteger(row, number);
+    if (p == 0) return false;
+    if (p < row.size() && !KIsSpace(row[p++])) return false;
+    const size_t used = KScanDecimal(row.substr(p), seconds);
+    if (used == 0) return false;
+    p += used;
+    if (p < row.size() && !KIsSpace(row[p++])) return false;
+    while (p < row.size()) {
+        KVector4 record(0.0, 0.0, 0.0, 0.0);
+        for (int a = 0; a < kAxisCount; ++a) {
+            if (a > 0 && p < row.size() && !KIsSpace(row[p++])) return false;
+            if (p >= row.size() || KIsSpace(row[p])) {
+                record[3] = 1.0;
+                continue;
+            }
+            double value = 0.0;
+            const size_t n = KScanDecimal(row.substr(p), value);
+            if (n == 0) return false;
+            record[a] = value;
+            p += n;
+        }
+        frame.push_back(record);
+        if (p < row.size() && !KIsSpace(row[p++])) return false;
+    }
+    return true;
+}
+
+// A name the names line cannot carry as one field would shift every name after it.
+std::string WritableName(const std::string& name) {
+    std::string out = name;
+    for (char& c : out)
+        if (c == '\t' || c == '\r' || c == '\n') c = '_';
+    return Trimmed(out).empty() ? std::string("Unnamed") : out;
+}
+
+}  // namespace
+
+KMotionFileTrc::KMotionFileTrc() : KMarkerTextFile("TRC", kSeparators) {}
+
+bool KMotionFileTrc::RawField(std::string& out) {
+    // Sized to this field alone: a names line may hold thousands of them.
+    const size_t length = std::min<size_t>(std::strcspn(GetPosition(), kSeparators), INT_MAX - 1);
+    std::string buffer(length + 1, '\0');
+    if (!ReadToken(&buffer[0], int(length))) return false;
+    out = buffer.c_str();
+    return true;
+}
+
+bool KMotionFileTrc::Field(std::string& out) {
+    if (!RawField(out)) return false;
+    out = Trimmed(out);
+    return true;
+}
+
+bool KMotionFileTrc::FieldIs(const char* word) {
+    std::string field;
+    return Field(field) && KStrCaseCmp(field.c_str(), word) == 0;
+}
+
+bool KMotionFileTrc::ReadHeaderLines(KMarkerFileInfo& info) {
+    std::string field;
+    int type = 0;
+    if (!FieldIs("PathFileType") || !Field(field) || !KParseInteger(field, type) ||
+        (type != 3 && type != 4) || !FieldIs("(X/Y/Z)") || !Field(field) || !ReadLine())
+        return false;
+    static const char* const kColumns[] = {"DataRate",           "CameraRate",   "NumFrames",
+                                           "NumMarkers",         "Units",        "OrigDataRate",
+                                           "OrigDataStartFrame", "OrigNumFrames"};
+    const int columns = type == 4 ? 8 : 5;
+    for (int i = 0; i < columns; ++i)
+        if (!FieldIs(kColumns[i])) return false;
+    if (!ReadLine()) return false;
+
+    auto number = [&](double& value) { return Field(field) && KParseDecimal(field, value); };
+    auto integer = [&](int& value) { return Field(field) && KParseInteger(field, value); };
+    double rate = 0.0, unused = 0.0;
+    int frames = 0, markers = 0, startFrame = 1, unusedCount = 0;
+    if (!number(rate) || !(rate > 0.0) || !number(unused) || !integer(frames) || frames < 0 ||
+        !integer(markers) || markers < 0 || !Field(field))
+        return false;
+    if (KStrCaseCmp(field.c_str(), "m") == 0)
+        info.scale = 100.0;
+    else if (KStrCaseCmp(field.c_str(), "cm") == 0)
+        info.scale = 1.0;
+    else if (KStrCaseCmp(field.c_str(), "mm") == 0)
+        info.scale = 0.1;
+    else
+        return false;
+    if (type == 4 && !(number(unused) && integer(startFrame) && integer(unusedCount))) return false;
+    info.markerCount = markers;
+    info.frameCount = frames;
+    info.frameRate = rate;
+    info.start = KTime();
+    if (type == 4) info.start.SetSecondDouble((double(startFrame) - 1.0) / rate);
+    return true;
+}
+
+bool KMotionFileTrc::GetInfo(KMarkerFileInfo& info) {
+    mNames.clear();
+    mNamesRead = false;
+    if (!Rewind() || !ReadHeaderLines(info)) return false;
+    if (ReadLine() && FieldIs("Frame#") && FieldIs("Time")) {
+        std::string name;
+        // Blank-only fields are padding, not names.
+        while (RawField(name))
+            if (!Trimmed(name).empty()) mNames.push_back(name);
+        mNamesRead = true;
+        // Some files claim more markers than they name; the names line is what they hold.
+        if (int64_t(mNames.size()) < info.markerCount) info.markerCount = int(mNames.size());
+    }
+    return true;
+}
+
+bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
+    if (!mNamesRead || names.size() > mNames.size()) return false;
+    for (size_t k = 0; k < names.size(); ++k) {
+        std::string name = mNames[k];
+        if (name.find("Unnamed") != std::string::npos) {
+            name = "*Unnamed_" + std::to_string(k + 1);
+        } else {
+            for (char& c : name)
+                if (c == ' ') c = '_';
+        }
+        names[k] = name;
+    }
+    // The axis line: X, Y, Z per marker, all on that one line.
+    if (!ReadLine()) return false;
+    static const char kAxes[] = "xyz";
+    std::string field;
+    for (size_t i = 0; i < names.size() * kAxisCount; ++i)
+        if (!Field(field) || field.empty() || KToLower(field[0]) != kAxes[i % kAxisCount])
+            return false;
+    return true;
+}
+
+bool KMotionFileTrc::ReadFrame(KMarkerFrame& frame, int, KTime& time, int& counter, KTime, bool) {
+    if (!ReadLine()) return false;
+    int number = 0;
+    double seconds = 0.0;
+    if (!ParseRow(GetPosition(), frame, number, seconds)) return false;
+    time.SetSecondDouble(seconds);
+    counter = number;
+    return true;
+}
+
+bool KMotionFileTrc::WriteHeader(const KMarkerFileInfo& info) {
+    const double startFrame = std::rint(info.start.GetSecondDouble() * info.frameRate + 1.0);
+    // A start frame that no "%d" can hold is refused rather than written wrong.
+    if (!(std::fabs(startFrame) <= double(INT_MAX))) return false;
+    const double rate = info.frameRate;
+    return Put("PathFileType\t4\t(X/Y/Z)\tVarnoke\t\n") &&
+           Put("DataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits\t"
+               "OrigDataRate\tOrigDataStartFrame\tOrigNumFrames\t\n") &&
+           Put("%.2f\t%.2f\t%d\t%d\tmm\t%.2f\t%d\t%d\t\n", rate, rate, info.frameCount,
+               info.markerCount, rate, int(startFrame), info.frameCount);
+}
+
+bool KMotionFileTrc::WriteMarkerNames(const std::vector<std::string>& names) {
+    std::string line = "Frame#\tTime\t";
+    for (const std::string& name : names) line += WritableName(name) + "\t\t\t";
+    std::string axes = "\t\t";
+    for (size_t k = 1; k <= names.size(); ++k) axes += KFormatC("X%zu\tY%zu\tZ%zu\t", k, k, k);
+    return Put("%s\n", line.c_str()) && Put("%s\n", axes.c_str()) && Put("\n");
+}
+
+bool KMotionFileTrc::WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) {
+    std::string line = KFormatC("%d\t%.3f", frameNumber, time.GetSecondDouble());
+    for (const KVector4& r : records) {
+        if (r[3] <= 0.5)
+            line += KFormatC("\t%.5f\t%.5f\t%.5f", r[0] * 10.0, r[1] * 10.0, r[2] * 10.0);
+        else
+            line += "\t\t\t";
+    }
+    return Put("%s \n", line.c_str());
+}

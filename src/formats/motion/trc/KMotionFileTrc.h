@@ -1,0 +1,38 @@
+#pragma once
+// The tab-separated marker trajectory file: three header lines, a names line, an axis line,
+// then one line per frame with a frame number, a time and x, y, z per marker. Tabs alone
+// separate, so names may hold blanks; an empty field is a coordinate not seen.
+
+#include <string>
+#include <vector>
+
+#include "formats/motion/optical/KMarkerTextFile.h"
+
+class KMotionFileTrc : public KMarkerTextFile {
+public:
+    KMotionFileTrc();
+
+    // The marker count is the header's NumMarkers, lowered to the names the names line
+    // holds when it holds fewer: names are never looked for past that line.
+    bool GetInfo(KMarkerFileInfo& info) override;
+    bool GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) override;
+    // One record per x, y, z triple on the line, whatever the marker count.
+    bool ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter, KTime period,
+                   bool zeroIsOccluded) override;
+
+    // Positions come in centimetres and are written in millimetres.
+    bool WriteHeader(const KMarkerFileInfo& info) override;
+    bool WriteMarkerNames(const std::vector<std::string>& names) override;
+    bool WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) override;
+
+private:
+    // The next tab-separated field of the current line, as written or without its
+    // surrounding blanks.
+    bool RawField(std::string& out);
+    bool Field(std::string& out);
+    bool FieldIs(const char* word);
+    bool ReadHeaderLines(KMarkerFileInfo& info);
+
+    std::vector<std::string> mNames;
+    bool mNamesRead = false;
+};

@@ -1,0 +1,33 @@
+#pragma once
+// The TRC format classes of the optical marker reader and writer. The reader also takes its
+// start from a time-code file beside the TRC file (same name, extension ".tc").
+
+#include <string_view>
+
+#include "formats/motion/optical/KQovOpticalReader.h"
+#include "formats/motion/optical/KQovOpticalWriter.h"
+
+class KQovReaderTrc : public KQovOpticalReader {
+public:
+    explicit KQovReaderTrc(KQovObjectManager* manager);
+
+protected:
+    std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
+    // Settings 3, 4 and 6 on; the start from the time-code file when there is one and the
+    // caller agrees.
+    void InitOptions(KStreamOptionsMotion& options) override;
+};
+
+class KQovWriterTrc : public KQovOpticalWriter {
+public:
+    explicit KQovWriterTrc(KQovObjectManager* manager);
+
+protected:
+    std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
+    // Occlusion from the curves, the single top node as root.
+    void InitOptions(KStreamOptionsMotion& options) override;
+};
+
+// A time-code file's text: "h:m:s:f", a kind ("SMPTE", "EBU" or "System Clock") and a rate,
+// one a line. False when it is not one or its frames do not fit its rate.
+bool KTrcParseTimeCode(std::string_view text, KTime& time);
