@@ -192,6 +192,14 @@ struct Scene {
 
     std::string Dump() { return Comparable(*scene->GetRootNode()); }
 
+    // Values set on a node's properties reach its default channels only when written there;
+    // a file holds them there, so a scene read back has them in both places.
+    void SyncChannels(KQovNode* node = nullptr) {
+        node = node ? node : scene->GetRootNode();
+        node->WritePropertyDefaults();
+        for (int i = 0; i < node->GetChildCount(); ++i) SyncChannels(node->GetChild(i));
+    }
+
     // "Square": a unit square cut into two triangles, with normals, groups, colours, UVs and a
     // material and texture per polygon.
     KQovMesh* mesh = nullptr;
@@ -413,6 +421,7 @@ struct Scene {
             wood->SetFileName(media.c_str());
         }
         scene->SetCurrentTake("Walk");
+        SyncChannels();
     }
 };
 
@@ -520,7 +529,7 @@ inline std::string SceneWideDump(KQovScene* scene) {
 inline std::string EverythingDump(KQovScene* scene) {
     KQovNode* root = scene->GetRootNode();
     std::string out;  // the root itself is not written
-    for (int i = 0; i < root->GetChildCount(); ++i) out += Comparable(*root->GetChild(i));
+    for (int i = 0; i < root->GetChildCount(); ++i) out += SceneDump::NodeTree(*root->GetChild(i));
     std::vector<KQovNode*> nodes{root};
     for (size_t i = 0; i < nodes.size(); ++i) {
         for (int c = 0; c < nodes[i]->GetChildCount(); ++c) nodes.push_back(nodes[i]->GetChild(c));
