@@ -19,6 +19,7 @@
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovLight.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovLink.h"
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovMaterial.h"
@@ -416,6 +417,15 @@ struct Scene {
         scene->SetTakeInfo(walk);
         BuildSecondTake();
         BuildCharacters();
+        // Limits on the thigh: translation active and enabled, rotation active, scaling left
+        // automatic.
+        KQovLimitsUtility limits(&scene->GetRootNode()->FindChild("Thigh", true)->GetLimits());
+        limits.SetAuto(KQovLimitsUtility::eTranslation, false);
+        limits.SetEnable(KQovLimitsUtility::eTranslation, true);
+        limits.SetMin(KQovLimitsUtility::eTranslation, KVector4(-1.0, -2.0, -3.0, 0.0));
+        limits.SetMax(KQovLimitsUtility::eTranslation, KVector4(1.0, 2.0, 3.0, 0.0));
+        limits.SetAuto(KQovLimitsUtility::eRotation, false);
+        limits.SetDefault(KQovLimitsUtility::eRotation, KVector4(5.0, 0.0, 0.0, 0.0));
         if (!media.empty()) {
             std::ofstream(media, std::ios::binary) << "texture bytes";
             wood->SetFileName(media.c_str());
@@ -534,6 +544,16 @@ inline std::string EverythingDump(KQovScene* scene) {
     for (size_t i = 0; i < nodes.size(); ++i) {
         for (int c = 0; c < nodes[i]->GetChildCount(); ++c) nodes.push_back(nodes[i]->GetChild(c));
         if (nodes[i]->GetGeometry()) out += geotest::Geometry(nodes[i]);
+        KQovLimitsUtility limits(&nodes[i]->GetLimits());
+        out += std::string(nodes[i]->GetName()) + " limits";
+        // An automatic limit keeps no values in a file.
+        for (int k = 0; k < 3; ++k)
+            out += limits.GetAuto(k) ? std::string(" auto")
+                                     : " " + std::to_string(limits.GetEnable(k)) + " " +
+                                           geotest::Point(limits.GetDefault(k), 3) + " " +
+                                           geotest::Point(limits.GetMin(k), 3) + " " +
+                                           geotest::Point(limits.GetMax(k), 3);
+        out += "\n";
     }
     KQovEntityContainer* entity = scene->GetEntityContainer();
     for (int i = 0; i < entity->GetMaterialCount(); ++i)
