@@ -253,9 +253,9 @@ TEST(KQovWriterQov5Geometry, MediaAreOnePerFileAndEmbeddedOnlyInBinaryFiles) {
     // Each texture names the clip of its own file, so both files come back.
     Read read(ascii);
     ASSERT_TRUE(read.ok);
-    for (const auto& t : {std::make_pair("Texture::Wood", "x/a.tif"),
-                          std::make_pair("Texture::Same", "x/a.tif"),
-                          std::make_pair("Texture::Other", "y/a.tif")}) {
+    for (const auto& t :
+         {std::make_pair("Texture::Wood", "x/a.tif"), std::make_pair("Texture::Same", "x/a.tif"),
+          std::make_pair("Texture::Other", "y/a.tif")}) {
         auto* texture = static_cast<KQovTexture*>(read.manager.FindTexture(t.first));
         ASSERT_NE(texture, nullptr) << t.first;
         EXPECT_EQ(std::string(texture->GetFileName()), tmp / t.second) << t.first;

@@ -35,9 +35,9 @@
 #include "character/KQovControlSet.h"
 #include "common/SceneDump.h"
 #include "common/TempTestFolder.h"
+#include "foundation/KPath.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovWriterQov5.h"
-#include "foundation/KPath.h"
 #include "scene/KDataType.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGlobalSettings.h"
@@ -110,11 +110,9 @@ struct Scene {
         camera->SetNearPlane(2.5);
         camera->SetFarPlane(900.0);
         camera->SetCameraFormat(9);
-        // The reader takes the model's "Version" for the camera's and so derives the focal
-        // length from the field of view: the two are kept in step here.
-        camera->SetFocalLengthFromFieldOfView(camera->GetDefaultFieldOfView());
+        // A focal length of its own: the camera section's version says it is stored as such.
+        camera->SetFocalLength(50.0);
 
-        // Top-level nodes in name order: the reader puts them under the root in that order.
         KQovNode* hidden = Add("Hidden", manager.CreateNull());
         hidden->SetVisibility(false);
         hidden->SetShadingMode(3);
@@ -281,6 +279,14 @@ struct Scene {
 
     // One of everything the version-5 layout carries, for round trips (see BuildEverything).
     void BuildSurfaces() {
+        // Added before "Patch" and "Square": the read keeps the order of the file.
+        KQovNurb* nurb = manager.CreateNurb();
+        Add("Surface", nurb);
+        nurb->SetOrder(2, 2);
+        nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
+        const double w[4] = {1.0, 0.5, 2.0, 0.25};
+        for (int i = 0; i < 4; ++i)
+            nurb->GetControlPoints().SetAt(i, KVector4(i, 2.0 * i, 0.0, w[i]));
         KQovPatch* patch = manager.CreatePatch();
         Add("Patch", patch)->SetLocalTranslation(0.0, 0.0, -5.0);
         patch->InitControlPoints(2, KQovPatch::eLinear, 2, KQovPatch::eLinear);
@@ -317,13 +323,6 @@ struct Scene {
         for (int i = 0; i < 4; ++i) shape->GetNormals()->SetAt(i, mesh->GetNormals()->GetAt(i));
         mesh->AddShape(shape, "Lift");
         node->CreateUserPropertiesFromPropertySet();  // the shape's property gets its record
-        KQovNurb* nurb = manager.CreateNurb();
-        Add("Surface", nurb);
-        nurb->SetOrder(2, 2);
-        nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
-        const double w[4] = {1.0, 0.5, 2.0, 0.25};
-        for (int i = 0; i < 4; ++i)
-            nurb->GetControlPoints().SetAt(i, KVector4(i, 2.0 * i, 0.0, w[i]));
     }
 
     // Characters on the skeleton with a control set, poses, a character pose holding a scene
@@ -365,8 +364,7 @@ struct Scene {
         KQovPose* rest = manager.CreatePose("Rest", false);
         rest->Add("Model::Group", m, true);
         scene->AddPose(rest);
-        if (KQovCharacterPose* pose =
-                scene->GetCharacterPose(scene->CreateCharacterPose("Stance")))
+        if (KQovCharacterPose* pose = scene->GetCharacterPose(scene->CreateCharacterPose("Stance")))
             if (KQovScene* inner = pose->GetScene())
                 inner->GetRootNode()->AddChild(manager.CreateNode("PoseBone"));
         KQovLight* light = root->FindChild("Lamp")->GetLight();
@@ -379,7 +377,8 @@ struct Scene {
         KQovThumbnail* thumbnail = manager.CreateThumbnail();
         thumbnail->SetDataFormat(0);
         thumbnail->SetSize(2);
-        for (int i = 0; i < thumbnail->GetSizeInBytes(); ++i) thumbnail->GetImage()[i] = uint8_t(i * 20);
+        for (int i = 0; i < thumbnail->GetSizeInBytes(); ++i)
+            thumbnail->GetImage()[i] = uint8_t(i * 20);
         info->SetThumbnail(thumbnail);
         scene->SetSceneInfo(info);
     }
@@ -477,7 +476,8 @@ inline std::string CharacterDump(KQovScene* scene, int depth = 0) {
             for (int a = 1; a <= KQovControlSet::kAuxiliaryCount; ++a) {
                 KQovNode* aux = nullptr;
                 if (set->GetAuxEffector(e, &aux, a) && aux)
-                    out += "  aux " + std::to_string(e) + "/" + std::to_string(a) + " " + model(aux) + "\n";
+                    out += "  aux " + std::to_string(e) + "/" + std::to_string(a) + " " +
+                           model(aux) + "\n";
             }
         }
     }
@@ -508,8 +508,9 @@ inline std::string SceneWideDump(KQovScene* scene) {
     scene->FillTakeNameArray(names);
     for (const KString& name : names)
         if (KQovTakeInfo* info = scene->GetTakeInfo(name.Buffer()))
-            out += std::string("take info ") + info->name.Buffer() + " \"" + info->comment.Buffer() +
-                   "\" " + std::to_string(info->localTimeSpan.GetStart().Get()) + " " +
+            out += std::string("take info ") + info->name.Buffer() + " \"" +
+                   info->comment.Buffer() + "\" " +
+                   std::to_string(info->localTimeSpan.GetStart().Get()) + " " +
                    std::to_string(info->localTimeSpan.GetStop().Get()) + " " +
                    std::to_string(info->referenceTimeSpan.GetStart().Get()) + " " +
                    std::to_string(info->referenceTimeSpan.GetStop().Get()) + "\n";
@@ -519,7 +520,8 @@ inline std::string SceneWideDump(KQovScene* scene) {
                info->revision.Buffer() + "/" + info->comment.Buffer() + "\n";
         if (KQovThumbnail* t = info->GetThumbnail()) {
             out += "  thumbnail " + std::to_string(t->GetSize()) + ":";
-            for (int i = 0; i < t->GetSizeInBytes(); ++i) out += " " + std::to_string(t->GetImage()[i]);
+            for (int i = 0; i < t->GetSizeInBytes(); ++i)
+                out += " " + std::to_string(t->GetImage()[i]);
             out += "\n";
         }
     }
@@ -562,11 +564,11 @@ inline std::string EverythingDump(KQovScene* scene) {
         KQovObject* texture = entity->GetTexture(i);
         out += SceneDump::Object(*texture);
         if (auto* t = dynamic_cast<KQovTexture*>(texture))
-            out += std::string("  file ") + KExtractFileName(t->GetFileName(), true).Buffer() + "\n";
+            out +=
+                std::string("  file ") + KExtractFileName(t->GetFileName(), true).Buffer() + "\n";
     }
     return out + CharacterDump(scene) + SceneWideDump(scene);
 }
-
 
 inline void AllOn(KStreamOptionsQov& options) {
     for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);
