@@ -168,6 +168,7 @@ bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
 
 bool KQovObjectManager::DestroyNode(KQovNode* node, bool recursive) {
     if (!TakeOut(mNodes, node)) return false;
+    ++mNodeDestroyDepth;
     bool ok = true;
     if (recursive) {
         // A destroyed child leaves the list: take the first child not yet tried.
@@ -187,8 +188,31 @@ bool KQovObjectManager::DestroyNode(KQovNode* node, bool recursive) {
         node->SetNodeAttribute(nullptr);
         if (recursive) ok = DestroyNodeAttribute(attribute) && ok;
     }
+    for (int i = 0; i < node->GetUserPropertyCount(); ++i)
+        mNodeRecords.insert(node->GetUserProperty(i));
     Dispose(node);
+    if (--mNodeDestroyDepth == 0) DisposeNodeRecords();
     return ok;
+}
+
+void KQovObjectManager::DisposeNodeRecords() {
+    if (mNodeRecords.empty()) return;
+    // Only records still listed are looked at: the caller may have destroyed some already.
+    auto kept = std::remove_if(mUserProperties.begin(), mUserProperties.end(),
+                               [this](KQovUserProperty* record) {
+                                   if (!mNodeRecords.count(record)) return false;
+                                   // The node's own properties' records would otherwise pile
+                                   // up, one set per node ever made; described ones are the
+                                   // caller's and stay, without the owner that went.
+                                   if (record->HasDescription()) {
+                                       record->SetOwner(nullptr);
+                                       return false;
+                                   }
+                                   Dispose(record);
+                                   return true;
+                               });
+    mUserProperties.erase(kept, mUserProperties.end());
+    mNodeRecords.clear();
 }
 
 template <class T>

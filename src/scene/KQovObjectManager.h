@@ -6,6 +6,7 @@
 // name the object, pass it through the kind's renamer and list it.
 
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "foundation/KError.h"
@@ -126,6 +127,7 @@ public:
     // Null outside 0..count-1.
     KQovNode* GetNode(int index) const;
     int GetMaterialCount() const { return int(mMaterials.size()); }
+    int GetUserPropertyCount() const { return int(mUserProperties.size()); }
     KQovMaterial* GetMaterial(int index) const;
     int GetDeformerCount() const { return int(mDeformers.size()); }
     const std::vector<KImageConverterRegistry*>& GetImageConverterRegistries() const {
@@ -207,6 +209,9 @@ private:
     static void WireLaterLayers();
 
     static KQovObject* Named(KQovObject* object, KQovRenamer* renamer);
+    // Disposes of the records made for the properties of destroyed nodes; one pass over
+    // the list however many nodes a recursive destroy took.
+    void DisposeNodeRecords();
     static void PrepareAndDelete(KQovObject* object);
     // Empties the list, disposing of every object.
     template <class T>
@@ -245,6 +250,9 @@ private:
     std::vector<KQovVideo*> mVideos;
     std::vector<KQovPose*> mPoses;
     std::vector<KQovUserProperty*> mUserProperties;
+    // What destroyed nodes listed, while a DestroyNode is under way.
+    std::unordered_set<KQovUserProperty*> mNodeRecords;
+    int mNodeDestroyDepth = 0;
     std::vector<KQovThumbnail*> mThumbnails;
     std::vector<KQovSceneInfo*> mSceneInfos;
     std::vector<KQovGenericNode*> mGenericNodes;
