@@ -91,4 +91,13 @@ TEST(KQovObjectManagerRecords, CallersRecordsOutliveTheNode) {
     ExpectSame(Take(manager), before);
 }
 
+// Run alone (as ctest does), the list of live scenes is made after this manager and so
+// would be destroyed first at exit, under the scene the manager still holds.
+TEST(KQovObjectManagerRecords, ManagerInStaticStorageEndsCleanly) {
+    static KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(KQovScene::GetLiveScenes().back(), scene);
+}
+
 }  // namespace
