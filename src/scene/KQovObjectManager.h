@@ -6,7 +6,7 @@
 // name the object, pass it through the kind's renamer and list it.
 
 #include <memory>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KError.h"
@@ -250,9 +250,6 @@ private:
     std::vector<KQovVideo*> mVideos;
     std::vector<KQovPose*> mPoses;
     std::vector<KQovUserProperty*> mUserProperties;
-    // What destroyed nodes listed, while a DestroyNode is under way.
-    std::unordered_set<KQovUserProperty*> mNodeRecords;
-    int mNodeDestroyDepth = 0;
     std::vector<KQovThumbnail*> mThumbnails;
     std::vector<KQovSceneInfo*> mSceneInfos;
     std::vector<KQovGenericNode*> mGenericNodes;
@@ -261,6 +258,10 @@ private:
     std::vector<KImageConverterRegistry*> mImageConverterRegistries;
     std::vector<KQovExporter*> mExporters;
     std::vector<KQovImporter*> mImporters;
+    // What destroyed nodes listed, with the owner each node gave them, while a DestroyNode
+    // is under way.
+    std::unordered_map<KQovUserProperty*, const void*> mNodeRecords;
+    int mNodeDestroyDepth = 0;
     std::unique_ptr<KQovRenamer> mNodeRenamer;
     std::unique_ptr<KQovRenamer> mMaterialRenamer;
     std::unique_ptr<KQovRenamer> mTextureRenamer;

@@ -76,19 +76,44 @@ TEST(KQovObjectManagerRecords, CallersRecordsOutliveTheNode) {
     ASSERT_NE(mine, nullptr);
     node->AddUserProperty(mine);
     ASSERT_NE(mine->GetProperty(), nullptr);
+    // A bare wrapper the caller made of one of the node's properties.
+    KQovUserProperty* wrapper =
+        manager.CreateUserPropertyFromProperty(node->GetUserProperty(1)->GetProperty());
+    ASSERT_NE(wrapper, nullptr);
+    node->AddUserProperty(wrapper);
     // One of the node's own records already gone through the manager.
     KQovUserProperty* own = node->GetUserProperty(0);
     ASSERT_NE(own, mine);
     ASSERT_TRUE(manager.DestroyUserProperty(own));
 
     ASSERT_TRUE(manager.DestroyNode(node, true));
-    EXPECT_EQ(manager.GetUserPropertyCount(), before.records + 1);
+    EXPECT_EQ(manager.GetUserPropertyCount(), before.records + 2);
+    EXPECT_EQ(wrapper->GetProperty(), nullptr);
+    EXPECT_TRUE(manager.DestroyUserProperty(wrapper));
     EXPECT_EQ(manager.FindUserProperty("Weight"), mine);
     EXPECT_EQ(mine->GetOwner(), nullptr);
     EXPECT_EQ(mine->GetProperty(), nullptr);
     mine->SetValue(2.5);  // nothing to reach: must neither crash nor touch the dead node
     EXPECT_TRUE(manager.DestroyUserProperty(mine));
     ExpectSame(Take(manager), before);
+}
+
+// A record two nodes list keeps the owner it has while that owner lives.
+TEST(KQovObjectManagerRecords, SharedRecordKeepsItsLivingOwner) {
+    KQovObjectManager manager;
+    KQovNode* first = manager.CreateNode("First");
+    KQovNode* second = manager.CreateNode("Second");
+    KQovUserProperty* shared = manager.CreateUserProperty("Weight", "Real", "Weight");
+    first->AddUserProperty(shared);
+    second->AddUserProperty(shared);
+    KQovUserPropertyOwner* owner = shared->GetOwner();
+    ASSERT_NE(owner, nullptr);
+    ASSERT_TRUE(manager.DestroyNode(second, false));
+    EXPECT_EQ(shared->GetOwner(), owner);
+    EXPECT_NE(shared->GetProperty(), nullptr);
+    ASSERT_TRUE(manager.DestroyNode(first, false));
+    EXPECT_EQ(shared->GetOwner(), nullptr);
+    EXPECT_EQ(manager.FindUserProperty("Weight"), shared);
 }
 
 // Run alone (as ctest does), the list of live scenes is made after this manager and so
