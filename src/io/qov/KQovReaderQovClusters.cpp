@@ -222,6 +222,8 @@ bool KQovReaderQov::ReadDeformerContent(KQovDeformer* deformer) {
     ReadClusterFields(*mFile.get(), fields);
     KQovClusterLinkData data;
     data.linkMode = fields.mode;
+    data.userDataId = fields.userDataId;
+    data.userData = fields.userData;
     data.associateModelName = fields.associateName;
     // The geometry is known only through connections: a negative index is never valid.
     for (size_t i = 0; i < fields.indices.size(); ++i) {
@@ -235,6 +237,7 @@ bool KQovReaderQov::ReadDeformerContent(KQovDeformer* deformer) {
     data.transformLink = fields.link;
     data.transformAssociateModel = fields.associate;
     data.transformParent = fields.parent;
+    data.hasParent = fields.hasParent;
     deformer->SetFromLink(data);
     return true;
 }

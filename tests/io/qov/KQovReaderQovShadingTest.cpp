@@ -137,8 +137,8 @@ TEST(KQovReaderQovShading, VideosAndDeformers) {
     Read read(path);
     KQovVideo* video = read.manager.FindVideo("wood");
     ASSERT_NE(video, nullptr);
-    // Without a name from the property block the "Filename" field stands in.
-    EXPECT_STREQ(video->GetFileName(), "fallback.png");
+    // The "Path" property names the file; the "Filename" field does not change it.
+    EXPECT_STREQ(video->GetFileName(), "kept.png");
     EXPECT_STREQ(video->GetRelativeFileName(), "kept.png");
     EXPECT_TRUE(video->GetUseMipMap());
     EXPECT_EQ(read.scene->GetEntityContainer()->GetDeformerCount(), 0);
