@@ -48,7 +48,8 @@ TEST(KQovReaderQovAudit, TextureMappingTypeIsCaseSensitive) {
     } cases[] = {{"Texture_Mapping_Type: \"Planar\"", 1}, {"Texture_Mapping_Type: \"planar\"", 0}};
     qovtest::TempFolder tmp;
     for (const auto& c : cases) {
-        Read read(geotest::Variant(tmp, "geo_scene5.qov", "Texture_Mapping_Type: \"Planar\"", c.to));
+        Read read(
+            geotest::Variant(tmp, "geo_scene5.qov", "Texture_Mapping_Type: \"Planar\"", c.to));
         KQovTexture* wood = read.manager.FindTexture("Wood");
         ASSERT_NE(wood, nullptr);
         EXPECT_EQ(wood->GetMappingType(), c.mapping) << c.to;
@@ -120,15 +121,8 @@ TEST(KQovReaderQovAudit, ClusterUserDataAndParentReachTheLink) {
     qovtest::TempFolder tmp;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.to);
-        std::string text = qovtest::ReadAll(geotest::Variant(tmp, "geo_scene6.qov", kMode, c.to));
-        text += "Connections:  {\n"
-                "    Connect: \"OO\", \"SubDeformer::Cluster\", \"Deformer::Skin\"\n"
-                "    Connect: \"OO\", \"Deformer::Skin\", \"Model::Quad\"\n"
-                "    Connect: \"OO\", \"Model::Quad\", \"SubDeformer::Cluster\"\n"
-                "}\n";
-        const std::string path = tmp / "connected.qov";
-        qovtest::WriteAll(path, text);
-        Read read(path);
+        Read read(
+            geotest::WithSkinOnQuad(tmp, geotest::Variant(tmp, "geo_scene6.qov", kMode, c.to)));
         KQovNode* quad = read.manager.FindNode("Quad");
         ASSERT_TRUE(quad && quad->GetGeometry());
         ASSERT_EQ(quad->GetGeometry()->GetLinkCount(), 1);

@@ -126,15 +126,8 @@ TEST(KQovReaderQovShading, VideosAndDeformers) {
     qovtest::TempFolder tmp;
     // The skin deforms the quad and its cluster follows the quad: the version-6 read turns the
     // connected clusters into links of the geometry and the deformers leave the scene.
-    std::string text = qovtest::ReadAll(Variant(tmp, "geo_scene6.qov", "Indexes: 3,1", "Indexes: 3,-1,1"));
-    text += "Connections:  {\n"
-            "    Connect: \"OO\", \"SubDeformer::Cluster\", \"Deformer::Skin\"\n"
-            "    Connect: \"OO\", \"Deformer::Skin\", \"Model::Quad\"\n"
-            "    Connect: \"OO\", \"Model::Quad\", \"SubDeformer::Cluster\"\n"
-            "}\n";
-    const std::string path = tmp / "connected.qov";
-    qovtest::WriteAll(path, text);
-    Read read(path);
+    Read read(geotest::WithSkinOnQuad(
+        tmp, Variant(tmp, "geo_scene6.qov", "Indexes: 3,1", "Indexes: 3,-1,1")));
     KQovVideo* video = read.manager.FindVideo("wood");
     ASSERT_NE(video, nullptr);
     // The "Path" property names the file; the "Filename" field does not change it.
