@@ -20,7 +20,7 @@ struct Case {
 };
 
 // Geometry fields at their edges: a partial point, a missing UV mapping name, a cluster mode
-// that is no keyword.
+// that is no keyword, link models that are not there.
 TEST(KQovReaderQovAudit, GeometryFieldEdges) {
     const Case cases[] = {
         {"mesh5.qov", "Vertices: 0,0,0,1,0,0,1,1,0,0,1,0,9", "Vertices: 0,0,0,1,0,0,1", "Quad",
@@ -29,6 +29,11 @@ TEST(KQovReaderQovAudit, GeometryFieldEdges) {
         {"mesh5.qov", "", "", "Quad", " uv 2/"},
         {"geo_scene5.qov", "Mode: \"additive\"", "Mode: \"Normalize\"", "Quad",
          "link Model::Bone mode 0 "},
+        // Link and associate models that no node answers keep the names the file gives.
+        {"geo_scene5.qov", "Link: \"Model::Bone\"", "Link: \"Gone\"", "Quad",
+         "link Model::Gone mode 1 "},
+        {"geo_scene5.qov", "AssociateModel: \"Bone\"", "AssociateModel: \"Model::Lost\"", "Quad",
+         " associate Model::Lost t 10,5,0 "},
     };
     qovtest::TempFolder tmp;
     for (const Case& c : cases) {
