@@ -26,6 +26,11 @@ public:
     void SetLink(KQovNode* node);
     KQovNode* GetLink() const { return mNode; }
     KString GetLinkName() const { return mLinkName; }
+    // The full names a file gives before their nodes are found; a node set later replaces them.
+    void SetNames(const char* link, const char* associate) {
+        mLinkName = link ? link : "";
+        mAssociateName = associate ? associate : "";
+    }
     void SetAssociateModel(KQovNode* node);
     KQovNode* GetAssociateModel() const { return mAssociate; }
     KString GetAssociateModelName();

@@ -65,13 +65,13 @@ public:
         data.weights.assign(link->GetControlPointWeights(),
                             link->GetControlPointWeights() + link->GetControlPointIndicesCount());
         data.linkMode = link->GetLinkMode();
+        data.userDataId = link->GetUserDataID();
+        data.userData = link->GetUserData();
         data.transform = link->GetTransformMatrix();
         data.transformLink = link->GetTransformLinkMatrix();
         data.transformAssociateModel = link->GetTransformAssociateModelMatrix();
         data.transformParent = link->GetTransformParentMatrix();
         data.hasTransformParent = link->HasTransformParent();
-        data.userDataId = link->GetUserDataID();
-        data.userData = link->GetUserData();
         return link->GetAssociateModel();
     }
     void AddLink(KQovObjectManager* manager, KQovNodeAttribute* geometry,
@@ -85,12 +85,11 @@ public:
         for (size_t i = 0; i < data.indices.size() && i < data.weights.size(); ++i)
             link->AddControlPointIndex(data.indices[i], data.weights[i]);
         link->SetLinkMode(data.linkMode);
+        link->SetUserData(data.userDataId.Buffer(), data.userData.Buffer());
         link->SetTransformMatrix(data.transform);
         link->SetTransformLinkMatrix(data.transformLink);
         link->SetTransformAssociateModelMatrix(data.transformAssociateModel);
         if (data.hasTransformParent) link->SetTransformParentMatrix(data.transformParent);
-        if (!data.userDataId.IsEmpty() || !data.userData.IsEmpty())
-            link->SetUserData(data.userDataId.Buffer(), data.userData.Buffer());
         g->AddLink(link);
     }
 

@@ -71,7 +71,11 @@ public:
     KQovDeformerProperties* GetProperties() const { return mProperties; }
     void SetMultiLayer(bool on) { mMultiLayer = on ? 1 : 0; }
     bool GetMultiLayer() const { return mMultiLayer != 0; }
-    double GetAccuracy() const { return mAccuracy; }
+    // A skin's accuracy ("Link_DeformAcuracy"); a cluster has none.
+    double GetAccuracy() const {
+        const auto* skin = dynamic_cast<const KQovSkin*>(mProperties);
+        return skin ? skin->accuracy : 0.0;
+    }
 
     // Clusters only: a skin ignores it.
     void SetFromLink(const KQovClusterLinkData& link);
@@ -83,6 +87,5 @@ private:
     KError mError;
     uint8_t mMultiLayer = 0;
     int32_t mDeformerType;
-    double mAccuracy = 50.0;
     KQovClusterLinkData mLink;
 };

@@ -61,6 +61,7 @@ ValueForm FormOf(int typeCode, int& components) {
         case KProperty::eTIME:
             return ValueForm::eTime;
         case KProperty::eSTRING:
+        case KProperty::eCHARPTR:
             return ValueForm::eText;
         case KProperty::eSTRINGLIST:
             components = 0;
@@ -82,6 +83,23 @@ int TypeCodeOfName(const char* typeName, KDataType*& dataType) {
     if (const int code = KProperty::TypeCodeFromDataType(dataType)) return code;
     dataType = nullptr;
     return KProperty::TypeCodeFromName(typeName);
+}
+
+// A char-pointer property (a video's "Path") keeps its text beside the value buffers.
+KQovEmbeddedProperty* CharPointer(KProperty* property) {
+    return property->GetTypeCode() == KProperty::eCHARPTR
+               ? dynamic_cast<KQovEmbeddedProperty*>(property)
+               : nullptr;
+}
+
+bool GetText(KProperty* property, KString& text) {
+    if (property->GetStorageCode() == KProperty::eSTRING) {
+        property->GetValue(&text);
+        return true;
+    }
+    KQovEmbeddedProperty* pointer = CharPointer(property);
+    if (pointer) text = pointer->GetText();
+    return pointer != nullptr;
 }
 
 // A record's value, read whole before anything is changed.
@@ -111,8 +129,7 @@ void WriteRecord(KQovFieldFile& file, KProperty* property) {
             property->GetValue(&value.time);
             break;
         case ValueForm::eText:
-            if (property->GetStorageCode() != KProperty::eSTRING) return;
-            property->GetValue(&value.text);
+            if (!GetText(property, value.text)) return;
             break;
         case ValueForm::eTextList:
             if (property->GetStorageCode() != KProperty::eSTRINGLIST) return;
@@ -208,7 +225,10 @@ void SetValue(KProperty* property, const RecordValue& value) {
             if (property->GetStorageCode() == KProperty::eTIME) property->SetValue(&value.time);
             break;
         case ValueForm::eText:
-            if (property->GetStorageCode() == KProperty::eSTRING) property->SetValue(&value.text);
+            if (property->GetStorageCode() == KProperty::eSTRING)
+                property->SetValue(&value.text);
+            else if (KQovEmbeddedProperty* pointer = CharPointer(property))
+                pointer->SetText(value.text.Buffer());
             break;
         case ValueForm::eTextList:
             if (property->GetStorageCode() == KProperty::eSTRINGLIST)

@@ -36,8 +36,9 @@ public:
     //   and for user-defined properties their min and max.
     // Values: int, bool and enum one int; float and double one double; Vector3D and
     // ColorRGB three doubles, Vector4D and ColorRGBA four; a time as FieldWriteT; a text
-    // one string; a string list one string per item. Object lists and references (their
-    // values are connections), events and actions are not written.
+    // (KString or char pointer) one string; a string list one string per item. Object
+    // lists and references (their values are connections), events and actions are not
+    // written.
     bool FieldWritePropertyBlock(KObject* owner);
     // The same block for the properties an object collects (a node's and its attribute's).
     bool FieldWritePropertyBlock(const std::vector<KProperty*>& properties);

@@ -187,6 +187,13 @@ bool KQovReaderQov::ReadLinkContent(KQovLink* link, KQovGeometryBase* geometry) 
             link->AddControlPointIndex(fields.indices[i], fields.weights[i]);
     }
     if (dropped) InvalidData("Link control point index out of range (invalid data).");
+    // Kept as given, should the models not be found.
+    const auto full = [](const KString& name) {
+        return name.IsEmpty()
+                   ? name
+                   : KMakePrefixedName("Model::", KQovStripPrefix(name.Buffer()).Buffer());
+    };
+    link->SetNames(full(model).Buffer(), full(fields.associateName).Buffer());
     link->SetTransformMatrix(fields.transform);
     link->SetTransformLinkMatrix(fields.link);
     link->SetTransformAssociateModelMatrix(fields.associate);
@@ -199,8 +206,9 @@ bool KQovReaderQov::ReadLinkContent(KQovLink* link, KQovGeometryBase* geometry) 
 void KQovReaderQov::ResolveLinkModels() {
     for (const PendingLink& pending : mPendingLinks) {
         pending.link->SetLink(FindModel(pending.model.Buffer()));
-        if (!pending.associate.IsEmpty())
-            pending.link->SetAssociateModel(FindModel(pending.associate.Buffer()));
+        KQovNode* associate =
+            pending.associate.IsEmpty() ? nullptr : FindModel(pending.associate.Buffer());
+        if (associate) pending.link->SetAssociateModel(associate);
     }
     mPendingLinks.clear();
 }
@@ -222,6 +230,8 @@ bool KQovReaderQov::ReadDeformerContent(KQovDeformer* deformer) {
     ReadClusterFields(*mFile.get(), fields);
     KQovClusterLinkData data;
     data.linkMode = fields.mode;
+    data.userDataId = fields.userDataId;
+    data.userData = fields.userData;
     data.associateModelName = fields.associateName;
     // The geometry is known only through connections: a negative index is never valid.
     for (size_t i = 0; i < fields.indices.size(); ++i) {
@@ -236,10 +246,6 @@ bool KQovReaderQov::ReadDeformerContent(KQovDeformer* deformer) {
     data.transformAssociateModel = fields.associate;
     data.transformParent = fields.parent;
     data.hasTransformParent = fields.hasParent;
-    if (fields.hasUserData) {
-        data.userDataId = fields.userDataId;
-        data.userData = fields.userData;
-    }
     deformer->SetFromLink(data);
     return true;
 }

@@ -153,4 +153,18 @@ inline std::string Variant(const qovtest::TempFolder& folder, const char* golden
     return path;
 }
 
+// `file` with connections that let geo_scene6's skin deform the quad through its cluster,
+// written into `folder`.
+inline std::string WithSkinOnQuad(const qovtest::TempFolder& folder, const std::string& file) {
+    std::string text = qovtest::ReadAll(file);
+    text += "Connections:  {\n"
+            "    Connect: \"OO\", \"SubDeformer::Cluster\", \"Deformer::Skin\"\n"
+            "    Connect: \"OO\", \"Deformer::Skin\", \"Model::Quad\"\n"
+            "    Connect: \"OO\", \"Model::Quad\", \"SubDeformer::Cluster\"\n"
+            "}\n";
+    const std::string path = folder / "connected.qov";
+    qovtest::WriteAll(path, text);
+    return path;
+}
+
 }  // namespace geotest

@@ -126,19 +126,12 @@ TEST(KQovReaderQovShading, VideosAndDeformers) {
     qovtest::TempFolder tmp;
     // The skin deforms the quad and its cluster follows the quad: the version-6 read turns the
     // connected clusters into links of the geometry and the deformers leave the scene.
-    std::string text = qovtest::ReadAll(Variant(tmp, "geo_scene6.qov", "Indexes: 3,1", "Indexes: 3,-1,1"));
-    text += "Connections:  {\n"
-            "    Connect: \"OO\", \"SubDeformer::Cluster\", \"Deformer::Skin\"\n"
-            "    Connect: \"OO\", \"Deformer::Skin\", \"Model::Quad\"\n"
-            "    Connect: \"OO\", \"Model::Quad\", \"SubDeformer::Cluster\"\n"
-            "}\n";
-    const std::string path = tmp / "connected.qov";
-    qovtest::WriteAll(path, text);
-    Read read(path);
+    Read read(geotest::WithSkinOnQuad(
+        tmp, Variant(tmp, "geo_scene6.qov", "Indexes: 3,1", "Indexes: 3,-1,1")));
     KQovVideo* video = read.manager.FindVideo("wood");
     ASSERT_NE(video, nullptr);
-    // Without a name from the property block the "Filename" field stands in.
-    EXPECT_STREQ(video->GetFileName(), "fallback.png");
+    // The "Path" property names the file; the "Filename" field does not change it.
+    EXPECT_STREQ(video->GetFileName(), "kept.png");
     EXPECT_STREQ(video->GetRelativeFileName(), "kept.png");
     EXPECT_TRUE(video->GetUseMipMap());
     EXPECT_EQ(read.scene->GetEntityContainer()->GetDeformerCount(), 0);
