@@ -7,6 +7,7 @@
 
 #include "io/qov/KQovReaderQov.h"
 #include "io/qov/KQovStream.h"
+#include "io/qov/KQovWriterQovSections.h"
 
 namespace {
 
@@ -103,9 +104,11 @@ void KQovReaderQov::ReadTakeList() {
                         takeFile.FieldFileClose();
                     } else if (file->GetFileVersion() >= 2000) {
                         ReadTakeValues(*file, take);
+                        take.thumbnail = ReadThumbnail();
                     }
                 } else {
                     ReadTakeValues(*file, take);
+                    take.thumbnail = ReadThumbnail();
                 }
                 file->FieldReadBlockEnd();
             }
@@ -230,22 +233,7 @@ void KQovWriteSummary(KQovFieldFile* file, const KStreamOptionsQov& options) {
         WriteInt(file, kCountNames[i], options.GetCount(i));
     file->FieldWriteBlockEnd();
     file->FieldWriteEnd();
-    if (KQovSceneInfo* info = options.sceneInfo) {
-        file->FieldWriteBegin("SceneInfo");
-        file->FieldWriteC("SceneInfo::GlobalInfo");
-        file->FieldWriteBlockBegin();
-        file->FieldWriteC("Type", "UserData");
-        WriteInt(file, "Version", 100);
-        file->FieldWriteBegin("MetaData");
-        file->FieldWriteBlockBegin();
-        WriteInt(file, "Version", 100);
-        for (int i = 0; i < 6; ++i)
-            file->FieldWriteC(kMetaDataNames[i], MetaDataText(*info, i)->Buffer());
-        file->FieldWriteBlockEnd();
-        file->FieldWriteEnd();
-        file->FieldWriteBlockEnd();
-        file->FieldWriteEnd();
-    }
+    if (const KQovSceneInfo* info = options.sceneInfo) KQovWriteSceneInfo(file, *info);
     file->FieldWriteBegin("Takes");
     file->FieldWriteBlockBegin();
     WriteInt(file, "Version", 101);
@@ -262,6 +250,7 @@ void KQovWriteSummary(KQovFieldFile* file, const KStreamOptionsQov& options) {
         file->FieldWriteBegin("ReferenceTime");
         file->FieldWriteTS(take.referenceTimeSpan.GetStart(), take.referenceTimeSpan.GetStop());
         file->FieldWriteEnd();
+        KQovWriteThumbnail(file, take.thumbnail);
         file->FieldWriteBlockEnd();
         file->FieldWriteEnd();
     }

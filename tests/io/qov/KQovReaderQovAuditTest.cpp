@@ -1,0 +1,128 @@
+// The QOV reader: thumbnails of takes and of the scene information survive the Summary the
+// header pass caches and its update; lists of blocks go on past a field without a block.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "FieldFileTestUtil.h"
+#include "TextReadTestUtil.h"
+#include "attributes/KQovLight.h"
+#include "character/KQovCharacter.h"
+#include "character/KQovControlSet.h"
+#include "io/qov/KQovReaderQov.h"
+#include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovSceneInfo.h"
+#include "scene/KQovThumbnail.h"
+
+namespace {
+
+using qovtest::QovText;
+using qovtest::TempFolder;
+using qovtest::TextRead;
+
+// A binary file without a Summary whose scene information and one take carry thumbnails.
+void WriteSceneWithThumbnails(const std::string& name) {
+    KQovThumbnail thumbnail;
+    thumbnail.SetDataFormat(KQovThumbnail::eRGB_24);
+    thumbnail.SetSize(64);
+    thumbnail.GetImage()[0] = 7;
+    thumbnail.GetImage()[thumbnail.GetSizeInBytes() - 1] = 9;
+    KQovSceneInfo info;
+    info.title = "Title";
+    info.SetThumbnail(&thumbnail);
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+    f.FieldWriteC("Model", "Model::A");
+    KQovWriteBlockBegin(&f, "SceneGenericPersistence");
+    KQovWriteSceneInfo(&f, info);
+    KQovWriteBlockEnd(&f);
+    KQovWriteBlockBegin(&f, "Takes");
+    f.FieldWriteC("Current", "T0");
+    for (const char* take : {"T0", "T1"}) {
+        KQovWriteBlockBegin(&f, "Take", take);
+        f.FieldWriteBegin("LocalTime");
+        f.FieldWriteTS(KTime(0), KTime(KTime::kOneSecond));
+        f.FieldWriteEnd();
+        if (take[1] == '0') KQovWriteThumbnail(&f, &thumbnail);
+        KQovWriteBlockEnd(&f);
+    }
+    KQovWriteBlockEnd(&f);
+    ASSERT_TRUE(f.FieldFileClose());
+}
+
+// The header pass of a fresh reader, checked for both thumbnails.
+void ExpectThumbnails(const std::string& name, const char* comment) {
+    SCOPED_TRACE(comment);
+    KQovObjectManager manager;
+    KQovReaderQov reader(&manager, nullptr);
+    ASSERT_TRUE(reader.FileOpen(name.c_str()));
+    std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+    ASSERT_TRUE(options);
+    ASSERT_EQ(options->GetTakeCount(), 2);
+    const KQovThumbnail* take = options->GetTake(0)->thumbnail;
+    ASSERT_NE(take, nullptr);
+    EXPECT_EQ(take->GetSize(), 64);
+    EXPECT_EQ(take->GetImage()[0], 7);
+    EXPECT_EQ(options->GetTake(1)->thumbnail, nullptr);
+    ASSERT_NE(options->sceneInfo, nullptr);
+    EXPECT_STREQ(options->sceneInfo->title.Buffer(), "Title");
+    const KQovThumbnail* scene = options->sceneInfo->GetThumbnail();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(scene->GetImage()[scene->GetSizeInBytes() - 1], 9);
+    KQovDestroySceneInfo(&manager, options->sceneInfo);
+}
+
+TEST(KQovReaderQovAudit, ThumbnailsSurviveTheCachedSummaryAndItsUpdate) {
+    TempFolder tmp;
+    const std::string name = tmp / "thumbs.qov";
+    WriteSceneWithThumbnails(name);
+    ExpectThumbnails(name, "scanned, then cached in a Summary");
+    {
+        KQovObjectManager manager;
+        KQovReaderQov reader(&manager, nullptr);
+        ASSERT_TRUE(reader.FileOpen(name.c_str()));
+        ASSERT_EQ(reader.GetFieldFile()->GetPartCount(), 2);
+        ExpectThumbnails(name, "answered from the Summary");
+        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, false));
+        ASSERT_TRUE(options);
+        options->GetTake(1)->comment = "edited";
+        EXPECT_TRUE(reader.UpdateSummary(options.get()));
+        KQovDestroySceneInfo(&manager, options->sceneInfo);
+    }
+    ExpectThumbnails(name, "after the update");
+}
+
+TEST(KQovReaderQovAudit, BlockListsGoOnPastAFieldWithoutABlock) {
+    const std::string body =
+        "Model: \"Model::Hips\" {\n    Type: \"Null\"\n}\n"
+        "Model: \"Model::Lamp\" {\n    Type: \"Light\"\n}\n"
+        "CHARACTER: \"no block\"\n"
+        "CHARACTER:  {\n    CONSTRAINT: \"Hero\"\n"
+        "    CONTROLSET:  {\n        EFFECTOR:  {\n"
+        "            LINK: \"no block\"\n"
+        "            LINK:  {\n                NAME: \"HipsEffector\"\n"
+        "                MODEL: \"Hips\"\n                TACTIVE: 1\n            }\n"
+        "        }\n    }\n}\n"
+        "GoboManager:  {\n    Gobo: \"no block\"\n"
+        "    Gobo:  {\n        GoboName: \"G1\"\n        GoboPath: \"g1.tif\"\n    }\n"
+        "    LightGobo: \"Lamp\", \"G1\"\n}\n";
+    TextRead read(QovText(5000, body));
+    ASSERT_TRUE(read.ok);
+    ASSERT_EQ(read.scene->GetCharacterCount(), 1);
+    KQovCharacter* hero = read.scene->GetCharacter(0);
+    EXPECT_STREQ(hero->GetName(), "Constraint::Hero");
+    KQovEffectorRecord effector;
+    ASSERT_TRUE(hero->GetControlSet()->GetEffector(
+        KQovControlSet::FindEffector("HipsEffector"), &effector));
+    ASSERT_NE(effector.model, nullptr);
+    EXPECT_STREQ(effector.model->GetName(), "Model::Hips");
+    EXPECT_EQ(effector.translationActive, 1);
+    KQovNode* lamp = read.scene->GetRootNode()->FindChild("Lamp", true);
+    ASSERT_TRUE(lamp && lamp->GetLight());
+    EXPECT_STREQ(lamp->GetLight()->GetGoboFileName(), "g1.tif");
+}
+
+}  // namespace
