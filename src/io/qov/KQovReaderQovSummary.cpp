@@ -147,6 +147,12 @@ void KQovReaderQov::CountVersion6Objects() {
     if (!file->FieldReadBegin("Objects")) return;
     if (file->FieldReadBlockBegin()) {
         mOptions->SetCount(KStreamOptionsQov::eModels, file->FieldReadGetOccurrenceCount("Model"));
+        // The template mark is a model's name here as at the top level of older files.
+        while (mOptions->templateFlag == 0 && file->FieldReadBegin("Model")) {
+            if (std::strcmp(AfterPrefix(file->FieldReadC()), "~qovexport~") == 0)
+                mOptions->templateFlag = 1;
+            file->FieldReadEnd();
+        }
         int characters = 0;
         while (file->FieldReadBegin("Constraint")) {
             file->FieldReadC();

@@ -125,4 +125,19 @@ TEST(KQovReaderQovAudit, BlockListsGoOnPastAFieldWithoutABlock) {
     EXPECT_STREQ(lamp->GetLight()->GetGoboFileName(), "g1.tif");
 }
 
+TEST(KQovReaderQovAudit, AScannedVersion6FileIsATemplateByAModelInObjects) {
+    const struct {
+        const char* model;
+        int32_t templateFlag;
+    } cases[] = {{"Model::ns:~qovexport~", 1}, {"Model::~qovexport~", 1}, {"Model::Plain", 0}};
+    for (const auto& c : cases) {
+        const std::string body = std::string("Objects:  {\n    Model: \"") + c.model +
+                                 "\", \"Null\" {\n        Type: \"Null\"\n    }\n}\n";
+        TextRead read(QovText(6000, body, "Model"));
+        ASSERT_TRUE(read.options);
+        EXPECT_EQ(read.options->templateFlag, c.templateFlag) << c.model;
+        EXPECT_EQ(read.options->GetCount(KStreamOptionsQov::eModels), 1);
+    }
+}
+
 }  // namespace
