@@ -10,8 +10,10 @@
 #include "attributes/KQovLight.h"
 #include "character/KQovCharacter.h"
 #include "character/KQovControlSet.h"
+#include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
 #include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovSceneInfo.h"
@@ -115,8 +117,8 @@ TEST(KQovReaderQovAudit, BlockListsGoOnPastAFieldWithoutABlock) {
     KQovCharacter* hero = read.scene->GetCharacter(0);
     EXPECT_STREQ(hero->GetName(), "Constraint::Hero");
     KQovEffectorRecord effector;
-    ASSERT_TRUE(hero->GetControlSet()->GetEffector(
-        KQovControlSet::FindEffector("HipsEffector"), &effector));
+    ASSERT_TRUE(hero->GetControlSet()->GetEffector(KQovControlSet::FindEffector("HipsEffector"),
+                                                   &effector));
     ASSERT_NE(effector.model, nullptr);
     EXPECT_STREQ(effector.model->GetName(), "Model::Hips");
     EXPECT_EQ(effector.translationActive, 1);
@@ -138,6 +140,82 @@ TEST(KQovReaderQovAudit, AScannedVersion6FileIsATemplateByAModelInObjects) {
         EXPECT_EQ(read.options->templateFlag, c.templateFlag) << c.model;
         EXPECT_EQ(read.options->GetCount(KStreamOptionsQov::eModels), 1);
     }
+}
+
+TEST(KQovReaderQovAudit, OptionsOfAnotherClassEmptyTheSceneAndFail) {
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    scene->GetRootNode()->AddChild(manager.CreateNode("Stale"));
+    KQovReaderQov reader(&manager, nullptr);
+    ASSERT_TRUE(reader.FileOpen(
+        (std::string(QOV_SOURCE_DIR) + "/tests/io/qov/golden/layout6.qov").c_str()));
+    KStreamOptionsMotion motion;
+    EXPECT_FALSE(reader.Read(scene, &motion));
+    EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eStreamOptionsNotSet);
+    EXPECT_EQ(scene->GetRootNode()->GetChildCount(), 0);
+}
+
+TEST(KQovReaderQovAudit, MainReadEdgeCases) {
+    const std::string objects =
+        "Objects:  {\n    Model: \"Model::A\", \"Null\" {\n"
+        "        Type: \"Null\"\n    }\n}\n"
+        "Connections:  {\n    Connect: \"OO\", \"Model::A\", \"Model::Scene\"\n}\n";
+    const std::string takes =
+        "Takes:  {\n    Current: \"T\"\n    Take: \"T\" {\n        Model: \"Model::A\" {\n"
+        "        }\n    }\n}\n";
+    // No "Version5" block: the light settings stay as emptying the scene left them.
+    KQovScene fresh(nullptr);
+    const KColor defaultAmbient = fresh.GetGlobalLightSettings().GetAmbientColor();
+    TextRead plain(QovText(6000, objects + takes, "Model"), nullptr, {}, [](KQovScene& scene) {
+        scene.GetGlobalLightSettings().SetAmbientColor(KColor(0.1, 0.2, 0.3, 1.0));
+    });
+    ASSERT_TRUE(plain.ok);
+    EXPECT_FALSE(plain.scene->GetGlobalLightSettings().GetAmbientColor() != defaultAmbient);
+    KQovNode* a = plain.scene->GetRootNode()->FindChild("A", true);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->GetTakeNodeCount(), 2);  // "Default" and "T"
+
+    // Animation on, but no take in the options: nothing is read and the read succeeds.
+    TextRead none(QovText(6000, objects + takes, "Model"),
+                  [](KStreamOptionsQov& options) { options.ClearTakes(); });
+    ASSERT_TRUE(none.ok);
+    a = none.scene->GetRootNode()->FindChild("A", true);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->GetTakeNodeCount(), 1);
+}
+
+TEST(KQovReaderQovAudit, AResolutionWithoutAWidthIsNoResolution) {
+    TempFolder tmp;
+    for (const char* width : {"0", "720"}) {
+        const std::string name = tmp / "r.qov";
+        qovtest::WriteAll(name, std::string("; QOV 6.0.0 project file\nQOVHeaderExtension:  {\n"
+                                            "    QOVHeaderVersion: 1003\n    QOVVersion: 6000\n"
+                                            "    CurrentCameraResolution:  {\n"
+                                            "        CameraName: \"Producer Perspective\"\n"
+                                            "        CameraResolutionMode: \"Custom\"\n"
+                                            "        CameraResolutionW: ") +
+                                    width + "\n        CameraResolutionH: 576\n    }\n}\n");
+        KQovReaderQov reader(nullptr, nullptr);
+        ASSERT_TRUE(reader.FileOpen(name.c_str()));
+        KString camera, mode;
+        double w = -1, h = -1;
+        EXPECT_EQ(reader.GetCameraResolution(camera, mode, w, h), width[0] != '0') << width;
+    }
+}
+
+TEST(KQovReaderQovAudit, NoSummaryUpdateWhileAPartIsSelected) {
+    TempFolder tmp;
+    const std::string name = tmp / "thumbs.qov";
+    WriteSceneWithThumbnails(name);
+    ExpectThumbnails(name, "a Summary part added");
+    const std::string before = qovtest::ReadAll(name);
+    KQovReaderQov reader(nullptr, nullptr);
+    ASSERT_TRUE(reader.FileOpen(name.c_str()));
+    ASSERT_TRUE(reader.GetFieldFile()->FieldFileSelectFirstPart());
+    KStreamOptionsQov options;
+    EXPECT_FALSE(reader.UpdateSummary(&options));
+    reader.FileClose();
+    EXPECT_TRUE(qovtest::ReadAll(name) == before);
 }
 
 }  // namespace
