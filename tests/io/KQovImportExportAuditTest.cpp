@@ -2,8 +2,11 @@
 // scene written into an open field file reads back from it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/TempTestFolder.h"
 #include "io/KQovExporter.h"
@@ -70,6 +73,29 @@ TEST(KQovExporterAudit, ASceneWrittenIntoAnOpenFieldFileReadsBack) {
         << importer.GetLastErrorString();
     ASSERT_EQ(back->GetRootNode()->GetChildCount(), 1);
     EXPECT_STREQ(back->GetRootNode()->GetChild(0)->GetName(), "Model::Inner");
+}
+
+TEST(KQovImporterAudit, AFileWithoutModelsStillReportsRetrievingModelsOnce) {
+    TempTestFolder tmp("qovaudit_");
+    const std::string name = tmp / "empty5.qov";
+    FILE* f = std::fopen(name.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(
+        "; QOV 5.0.0 project file\nQOVHeaderExtension:  {\n    QOVHeaderVersion: 1003\n"
+        "    QOVVersion: 5000\n}\n",
+        f);
+    std::fclose(f);
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovImporter importer(&manager);
+    ASSERT_TRUE(importer.Initialize(name.c_str()));
+    KStreamOptionsQov options;
+    std::vector<std::string> texts;
+    options.SetProgressCallback([&](int, const char* text, float) {
+        if (text) texts.push_back(text);
+    });
+    ASSERT_TRUE(importer.Import(scene, &options)) << importer.GetLastErrorString();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Retrieving models"), 1);
 }
 
 }  // namespace
