@@ -155,33 +155,16 @@ TEST(KQovReaderQovAudit, OptionsOfAnotherClassEmptyTheSceneAndFail) {
     EXPECT_EQ(scene->GetRootNode()->GetChildCount(), 0);
 }
 
-TEST(KQovReaderQovAudit, MainReadEdgeCases) {
+TEST(KQovReaderQovAudit, WithoutAVersion5BlockTheLightSettingsStayAsTheClearLeftThem) {
     const std::string objects =
-        "Objects:  {\n    Model: \"Model::A\", \"Null\" {\n"
-        "        Type: \"Null\"\n    }\n}\n"
-        "Connections:  {\n    Connect: \"OO\", \"Model::A\", \"Model::Scene\"\n}\n";
-    const std::string takes =
-        "Takes:  {\n    Current: \"T\"\n    Take: \"T\" {\n        Model: \"Model::A\" {\n"
-        "        }\n    }\n}\n";
-    // No "Version5" block: the light settings stay as emptying the scene left them.
+        "Objects:  {\n    Model: \"Model::A\", \"Null\" {\n        Type: \"Null\"\n    }\n}\n";
     KQovScene fresh(nullptr);
     const KColor defaultAmbient = fresh.GetGlobalLightSettings().GetAmbientColor();
-    TextRead plain(QovText(6000, objects + takes, "Model"), nullptr, {}, [](KQovScene& scene) {
+    TextRead read(QovText(6000, objects, "Model"), nullptr, {}, [](KQovScene& scene) {
         scene.GetGlobalLightSettings().SetAmbientColor(KColor(0.1, 0.2, 0.3, 1.0));
     });
-    ASSERT_TRUE(plain.ok);
-    EXPECT_FALSE(plain.scene->GetGlobalLightSettings().GetAmbientColor() != defaultAmbient);
-    KQovNode* a = plain.scene->GetRootNode()->FindChild("A", true);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->GetTakeNodeCount(), 2);  // "Default" and "T"
-
-    // Animation on, but no take in the options: nothing is read and the read succeeds.
-    TextRead none(QovText(6000, objects + takes, "Model"),
-                  [](KStreamOptionsQov& options) { options.ClearTakes(); });
-    ASSERT_TRUE(none.ok);
-    a = none.scene->GetRootNode()->FindChild("A", true);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->GetTakeNodeCount(), 1);
+    ASSERT_TRUE(read.ok);
+    EXPECT_FALSE(read.scene->GetGlobalLightSettings().GetAmbientColor() != defaultAmbient);
 }
 
 TEST(KQovReaderQovAudit, AResolutionWithoutAWidthIsNoResolution) {
