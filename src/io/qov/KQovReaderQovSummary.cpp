@@ -161,6 +161,8 @@ void KQovReaderQov::CountVersion6Objects() {
             file->FieldReadEnd();
         }
         mOptions->SetCount(KStreamOptionsQov::eCharacterCount, characters);
+        // A nested scene is read from this same tree next: its objects must still be found.
+        file->FieldReadRewind();
         file->FieldReadBlockEnd();
     }
     file->FieldReadEnd();

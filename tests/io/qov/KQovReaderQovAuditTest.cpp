@@ -9,6 +9,7 @@
 #include "TextReadTestUtil.h"
 #include "attributes/KQovLight.h"
 #include "character/KQovCharacter.h"
+#include "character/KQovCharacterPose.h"
 #include "character/KQovControlSet.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
@@ -199,6 +200,44 @@ TEST(KQovReaderQovAudit, NoSummaryUpdateWhileAPartIsSelected) {
     EXPECT_FALSE(reader.UpdateSummary(&options));
     reader.FileClose();
     EXPECT_TRUE(qovtest::ReadAll(name) == before);
+}
+
+TEST(KQovReaderQovAudit, Version6MaterialAndTextureObjectsFollowTheirSwitches) {
+    const struct {
+        int switchOff;  // -1: every switch on
+        bool material, texture;
+    } cases[] = {{-1, true, true},
+                 {KStreamOptionsQov::eMaterials, false, true},
+                 {KStreamOptionsQov::eTexturesAndMedia, true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.switchOff);
+        TextRead read(qovtest::GoldenText("geo_scene6.qov"), [&c](KStreamOptionsQov& o) {
+            if (c.switchOff >= 0) o.SetSwitch(c.switchOff, false);
+        });
+        EXPECT_TRUE(read.ok);
+        EXPECT_EQ(read.manager.FindMaterial("Red") != nullptr, c.material);
+        EXPECT_EQ(read.manager.FindTexture("Wood") != nullptr, c.texture);
+        EXPECT_EQ(read.reader.GetFieldFile()->FindObject("Material::Red") != nullptr, c.material);
+    }
+}
+
+TEST(KQovReaderQovAudit, ANestedVersion6PoseSceneKeepsItsModelsAndCharacters) {
+    // The nested read counts the scene's objects first; they must still be read afterwards.
+    const std::string body =
+        "Objects:  {\n    Pose: \"Pose::P\", \"CharacterPose\" {\n"
+        "        Definitions:  {\n            ObjectType: \"Model\" {\n            }\n"
+        "            ObjectType: \"Constraint\" {\n            }\n        }\n"
+        "        Objects:  {\n            Model: \"Model::Hip\", \"Null\" {\n"
+        "                Type: \"Null\"\n            }\n"
+        "            Constraint: \"Constraint::Rig\", \"Character\" {\n            }\n"
+        "        }\n    }\n}\n";
+    TextRead read(QovText(6000, body, "Pose"));
+    ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
+    ASSERT_EQ(read.scene->GetCharacterPoseCount(), 1);
+    KQovScene* nested = read.scene->GetCharacterPose(0)->GetScene();
+    ASSERT_NE(nested, nullptr);
+    EXPECT_EQ(nested->GetCharacterCount(), 1);
+    EXPECT_NE(read.manager.FindNode("Hip"), nullptr);
 }
 
 }  // namespace
