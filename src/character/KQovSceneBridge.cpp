@@ -69,6 +69,9 @@ public:
         data.transformLink = link->GetTransformLinkMatrix();
         data.transformAssociateModel = link->GetTransformAssociateModelMatrix();
         data.transformParent = link->GetTransformParentMatrix();
+        data.hasTransformParent = link->HasTransformParent();
+        data.userDataId = link->GetUserDataID();
+        data.userData = link->GetUserData();
         return link->GetAssociateModel();
     }
     void AddLink(KQovObjectManager* manager, KQovNodeAttribute* geometry,
@@ -85,7 +88,9 @@ public:
         link->SetTransformMatrix(data.transform);
         link->SetTransformLinkMatrix(data.transformLink);
         link->SetTransformAssociateModelMatrix(data.transformAssociateModel);
-        link->SetTransformParentMatrix(data.transformParent);
+        if (data.hasTransformParent) link->SetTransformParentMatrix(data.transformParent);
+        if (!data.userDataId.IsEmpty() || !data.userData.IsEmpty())
+            link->SetUserData(data.userDataId.Buffer(), data.userData.Buffer());
         g->AddLink(link);
     }
 

@@ -2,6 +2,7 @@
 
 #include "io/KQovFormatFactory.h"
 #include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQov6.h"
 
 namespace {
 
@@ -12,6 +13,14 @@ int SwitchOption(int index) {
 
 // The writers by writing id; formats whose writer is not built yet are absent.
 KQovWriter* MakeWriter(int id, KQovObjectManager* manager, KQovIO* owner) {
+    if (id >= 0 && id <= 2) {
+        // Version-6 QOV: id 0 binary, id 1 ASCII, id 2 binary and encrypted.
+        auto* writer = new KQovWriterQov6(manager, owner);
+        static const int kModes[] = {KQovWriterQov5::eBinary, KQovWriterQov5::eAscii,
+                                     KQovWriterQov5::eEncrypted};
+        writer->SetFileMode(kModes[id]);
+        return writer;
+    }
     if (id == 3 || id == 4) {
         // Version-5 QOV: id 3 binary, id 4 ASCII.
         auto* writer = new KQovWriterQov5(manager, owner);

@@ -46,6 +46,8 @@ struct KQovClusterLinkData {
     std::vector<double> weights;
     int32_t linkMode = 0;
     KMatrix transform, transformLink, transformAssociateModel, transformParent;
+    KString userDataId, userData;
+    bool hasTransformParent = false;  // a link without one gets none back
 };
 
 class KQovDeformer : public KQovTakeNodeContainer {

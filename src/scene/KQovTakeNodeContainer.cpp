@@ -333,19 +333,20 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
     for (int i = 0; i < GetTakeNodeCount(); ++i) {
         KFCurveNode* root = mTakeNodes[size_t(i)]->GetRoot();
         KFCurveNode* channel = FindChannel(root, name.Buffer());
-        if (!channel) {
-            channel = KFCurveNode::Create(name.Buffer(), property ? property->GetDataType() : nullptr);
-            if (!vector) channel->SetCurve(KFCurve::Create());
-            root->Add(channel);
-            if (i == 0 && property) {
-                if (vector) {
-                    for (int c = 0; c < 3; ++c) {
-                        KFCurveNode* component = channel->FindOrCreateChild(GetComponentName(c), true);
-                        LinkPropertyToCurve(property, c, component->GetCurve());
-                    }
-                } else {
-                    LinkPropertyToCurve(property, 0, channel->GetCurve());
+        // A channel already there (read from a file) keeps its values: the record's own may
+        // not even hold the property's components (a colour's).
+        if (channel) continue;
+        channel = KFCurveNode::Create(name.Buffer(), property ? property->GetDataType() : nullptr);
+        if (!vector) channel->SetCurve(KFCurve::Create());
+        root->Add(channel);
+        if (i == 0 && property) {
+            if (vector) {
+                for (int c = 0; c < 3; ++c) {
+                    KFCurveNode* component = channel->FindOrCreateChild(GetComponentName(c), true);
+                    LinkPropertyToCurve(property, c, component->GetCurve());
                 }
+            } else {
+                LinkPropertyToCurve(property, 0, channel->GetCurve());
             }
         }
         WriteChannelValues(channel, values, n);

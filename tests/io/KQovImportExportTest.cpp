@@ -160,7 +160,7 @@ TEST(KQovExporter, AbsentWritersAndSwitches) {
         bool options;
         int error;
     } cases[] = {
-        {0, false, KQovIO::eUnidentifiedError},   {21, true, KQovIO::eUnidentifiedError},
+        {6, true, KQovIO::eUnidentifiedError},    {21, true, KQovIO::eUnidentifiedError},
         {19, true, KQovIO::eUnidentifiedError},   {-1, true, KQovIO::eUnidentifiedError},
         {20, false, KQovIO::eStreamOptionsNotSet},
     };

@@ -9,7 +9,9 @@ static int Usage() {
                  "usage: qovtool <command> [arguments]\n"
                  "commands:\n"
                  "  info         what the library holds\n"
-                 "  dump FILE    the header and field tree of a QOV file\n");
+                 "  dump FILE    the header and field tree of a QOV file\n"
+                 "  convert IN OUT [--ascii|--binary|--encrypted|--v5] [--password P]\n"
+                 "               reads IN and writes it as OUT's extension says\n");
     return 2;
 }
 
@@ -18,5 +20,6 @@ int main(int argc, char** argv) {
     const char* command = argv[1];
     if (std::strcmp(command, "info") == 0) return QovToolInfo(argc - 2, argv + 2);
     if (std::strcmp(command, "dump") == 0) return QovToolDump(argc - 2, argv + 2);
+    if (std::strcmp(command, "convert") == 0) return QovToolConvert(argc - 2, argv + 2);
     return Usage();
 }

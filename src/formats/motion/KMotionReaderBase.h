@@ -118,12 +118,15 @@ public:
     }
     bool FileClose() override {
         if (!mFile) return Fail(eFileNotOpened);
+        const bool ok = mFile->Close() == 0;
         mFile.reset();
-        return true;
+        return ok || Fail(eOutOfDiskSpace);
     }
     bool IsFileOpen() override { return mFile != nullptr; }
 
 protected:
+    // True when everything written so far reached the file; a refused write is error 3.
+    bool Finish() { return mFile->Flush() || Fail(eOutOfDiskSpace); }
     bool Fail(int error, const char* text = nullptr) {
         if (text)
             mError.SetErrorWithText(error, text);

@@ -254,10 +254,16 @@ void ReadRecord(KQovFieldFile& file, std::vector<KProperty*>& properties, KObjec
 
 bool KQovPropertyFieldFile::FieldWritePropertyBlock(KObject* owner) {
     if (!owner) return false;
+    std::vector<KProperty*> properties;
+    for (int i = 0; i < owner->GetPropertyCount(); ++i) properties.push_back(owner->GetProperty(i));
+    return FieldWritePropertyBlock(properties);
+}
+
+bool KQovPropertyFieldFile::FieldWritePropertyBlock(const std::vector<KProperty*>& properties) {
     FieldWriteBegin(kBlockName);
     FieldWriteBlockBegin();
-    for (int i = 0; i < owner->GetPropertyCount(); ++i)
-        if (KProperty* property = owner->GetProperty(i)) WriteRecord(*this, property);
+    for (KProperty* property : properties)
+        if (property) WriteRecord(*this, property);
     FieldWriteBlockEnd();
     FieldWriteEnd();
     return !HasError();

@@ -39,6 +39,8 @@ public:
     // one string; a string list one string per item. Object lists and references (their
     // values are connections), events and actions are not written.
     bool FieldWritePropertyBlock(KObject* owner);
+    // The same block for the properties an object collects (a node's and its attribute's).
+    bool FieldWritePropertyBlock(const std::vector<KProperty*>& properties);
     // Reads the block of the current level into `properties` (matched by exact name, set
     // through each property's setter). A record for a missing property creates it on
     // `owner` only when it is marked user-defined, and appends it to `properties`.

@@ -287,8 +287,10 @@ void KQovReaderQov::ReadGoboManager(KQovScene* scene) {
         const KString lightName = mFile->FieldReadC();
         const KString goboName = mFile->FieldReadC();
         mFile->FieldReadEnd();
-        KQovNode* node =
-            root ? root->FindChild(KQovStripPrefix(lightName.Buffer()).Buffer(), true) : nullptr;
+        // Among the nodes read: in the version-6 layout they reach the root only through the
+        // connections, which come later.
+        KQovNode* node = FindModel(lightName.Buffer());
+        if (!node && root) node = root->FindChild(KQovStripPrefix(lightName.Buffer()).Buffer(), true);
         KQovLight* light = node ? node->GetLight() : nullptr;
         if (!light) continue;
         for (const GoboRecord& gobo : gobos) {

@@ -235,6 +235,11 @@ bool KQovReaderQov::ReadDeformerContent(KQovDeformer* deformer) {
     data.transformLink = fields.link;
     data.transformAssociateModel = fields.associate;
     data.transformParent = fields.parent;
+    data.hasTransformParent = fields.hasParent;
+    if (fields.hasUserData) {
+        data.userDataId = fields.userDataId;
+        data.userData = fields.userData;
+    }
     deformer->SetFromLink(data);
     return true;
 }

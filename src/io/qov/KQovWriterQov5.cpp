@@ -55,10 +55,10 @@ KStreamOptions* KQovWriterQov5::CreateWriteOptions(int) {
 bool KQovWriterQov5::FileCreate(const char* fileName) {
     if (!mOwnFile) {
         mOwnFile.reset(KQovPropertyFieldFile::Create());
-        mOwnFile->SetVersion5Layout(true);
+        mOwnFile->SetVersion5Layout(IsVersion5());
     }
     KQovHeaderInfo header;
-    header.fileVersion = kFileVersion;
+    header.fileVersion = FileVersion();
     const KString name = KResolvePath(KGetCurrentDirectory().Buffer(), fileName ? fileName : "");
     const bool binary = mMode == eBinary || mMode == eEncrypted;
     if (mOwnFile->KQovFieldFile::Create(name.Buffer(), binary, mMode == eEncrypted, &header))
@@ -141,9 +141,9 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
         mOptions = nullptr;
         mFile = nullptr;
     });
-    // A lent file keeps its own layout; the sections are written in the version-5 one.
+    // A lent file keeps its own layout; the sections are written in the writer's one.
     const bool layout = mFile->IsVersion5Layout();
-    mFile->SetVersion5Layout(true);
+    mFile->SetVersion5Layout(IsVersion5());
     ScopeExit restoreLayout([this, layout] { mFile->SetVersion5Layout(layout); });
 
     int steps = 1;
@@ -153,7 +153,7 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
 
     // Shape channels under their version-5 names while writing, given back afterwards.
     std::vector<KQovNode*> geometryNodes;
-    CollectGeometryNodes(scene->GetRootNode(), geometryNodes);
+    if (IsVersion5()) CollectGeometryNodes(scene->GetRootNode(), geometryNodes);
     for (KQovNode* node : geometryNodes) {
         KQovGeometry* geometry = node->GetGeometry();
         geometry->ClearSavedShapeNames();
@@ -174,7 +174,8 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
     const bool ok = WriteSections(scene);
     if (!file) {
         mFile->Finish();
-        if (mFile->FieldFileAppendPart(false)) {
+        // Version-6 files carry a Summary only when binary and not enciphered.
+        if ((IsVersion5() || mMode == eBinary) && mFile->FieldFileAppendPart(false)) {
             WriteSummary(scene);
             mFile->Finish();
         }
@@ -184,17 +185,20 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
     return mError.GetErrorCode() == -1;
 }
 
+void KQovWriterQov5::RunSection(bool& failed, bool on, const std::function<void()>& write) {
+    if (failed || !on) return;
+    write();
+    if (Failed()) {
+        failed = true;
+        mError.SetError(eOutOfDiskSpace);
+    }
+}
+
 bool KQovWriterQov5::WriteSections(KQovScene* scene) {
     const KStreamOptionsQov& o = *mOptions;
     bool failed = false;
-    // Runs one section unless an earlier one failed; false once the field file has an error.
     auto section = [&](bool on, const std::function<void()>& write) {
-        if (failed || !on) return;
-        write();
-        if (Failed()) {
-            failed = true;
-            mError.SetError(eOutOfDiskSpace);
-        }
+        RunSection(failed, on, write);
     };
     section(o.GetSwitch(KStreamOptionsQov::eTexturesAndMedia), [&] { WriteMedia(scene); });
     section(true, [&] { WriteSwitcher(scene); });

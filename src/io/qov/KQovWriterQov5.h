@@ -4,6 +4,7 @@
 // by a write: what a section needs changed (producer cameras, current takes, shape channels)
 // is put back on every exit, and values that would be stored into the scene are kept here.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "io/KQovWriter.h"
 #include "scene/KQovTakeInfo.h"
 
+class KFCurveNode;
 class KQovCamera;
 class KQovControlSet;
 class KQovFieldFile;
@@ -28,6 +30,7 @@ class KQovTexture;
 class KQovMarker;
 class KQovNode;
 class KQovObject;
+class KQovPose;
 class KQovPropertyFieldFile;
 class KQovScene;
 class KQovSkeleton;
@@ -67,7 +70,13 @@ public:
     // The camera format's name as files carry it.
     static const char* CameraFormatName(int format);
 
-private:
+protected:
+    // The file version and layout a subclass writes (the version-6 writer).
+    virtual int FileVersion() const { return kFileVersion; }
+    virtual bool IsVersion5() const { return true; }
+    // One channel of a take, in the form of the file's layout.
+    void StoreChannel(KFCurveNode* channel);
+
     // Sections, each written at the current position of the field file.
     void WriteModel(KQovNode* node);
     void WriteModelContent(KQovNode* node, bool producer);
@@ -88,6 +97,8 @@ private:
     void WriteConstraints(KQovScene* scene);
     void WriteTakes(KQovScene* scene);
     void WriteSceneGenericPersistence(KQovScene* scene);
+    // A bind or rest pose's "Type", "NbPoseNodes" and "PoseNode" records.
+    void WritePoseContent(KQovPose* pose);
     void WriteSummary(KQovScene* scene);
 
     // One clip of the "Media" section: its name, its cleaned path and the name as the texture has
@@ -103,11 +114,14 @@ private:
     void WriteCharacters(KQovScene* scene);
     void WriteCharacterPoses(KQovScene* scene);
     void WriteControlSet(KQovScene* scene, KQovControlSet* set);
-    void WriteGeometrySection(KQovNode* node);
+    virtual void WriteGeometrySection(KQovNode* node);
     void WriteMaterial(KQovMaterial* material);
     void WriteTexture(KQovTexture* texture);
 
-    bool WriteSections(KQovScene* scene);
+    virtual bool WriteSections(KQovScene* scene);
+    // Runs one section unless an earlier one failed; `failed` (and error 3) once the field
+    // file has an error.
+    void RunSection(bool& failed, bool on, const std::function<void()>& write);
     void WriteModelTree(KQovNode* node);
     void BuildAnimatedMaps(KQovScene* scene);
     void FreeAnimatedMaps();
@@ -126,6 +140,9 @@ private:
     void WritePatch(KQovPatch* patch);
     void WriteGeometryCommon(KQovGeometry* geometry);
     void WriteLink(KQovLink* link);
+    // "Mode", "UserData", "Indexes", "Weights", "Transform", "TransformLink", "AssociateModel"
+    // and "TransformParent": a link's content, also a version-6 cluster's.
+    void WriteClusterFields(KQovLink* link);
     void WriteShapes(KQovGeometry* geometry);
     void WriteGeometryLayers(KQovGeometry* geometry);
     void WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* layer);
@@ -145,6 +162,7 @@ private:
     int mCounter = 0;
     int mTotal = 0;
     int mMediaCount = 0;
+    int mModelCount = -1;  // the "Model" objects a version-6 file lists; -1: the scene's nodes
     std::vector<KQovTakeInfo> mTakes;
     std::map<const KQovObject*, std::vector<bool>> mAnimated;
     std::vector<bool> mTakeExisted;  // the scene had a record of the take

@@ -325,8 +325,13 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
 void KQovWriterQov5::WriteLink(KQovLink* link) {
     KQovNode* linked = link->GetLink();
     if (!linked) return;
+    KQovWriteBlockBegin(mFile, "Link", linked->GetName());
+    WriteClusterFields(link);
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov5::WriteClusterFields(KQovLink* link) {
     KQovFieldFile* f = mFile;
-    KQovWriteBlockBegin(f, "Link", linked->GetName());
     if (link->GetLinkMode() == 1) f->FieldWriteC("Mode", "Additive");
     if (link->GetLinkMode() == 2) f->FieldWriteC("Mode", "Total1");
     f->FieldWriteBegin("UserData");
@@ -353,7 +358,6 @@ void KQovWriterQov5::WriteLink(KQovLink* link) {
         KQovWriteBlockEnd(f);
     }
     if (link->HasTransformParent()) Matrix(f, "TransformParent", link->GetTransformParentMatrix());
-    KQovWriteBlockEnd(f);
 }
 
 void KQovWriterQov5::WriteShapes(KQovGeometry* geometry) {

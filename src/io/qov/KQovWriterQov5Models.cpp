@@ -92,7 +92,9 @@ void KQovWriterQov5::WriteModel(KQovNode* node) {
 
 void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
     KQovFieldFile* f = mFile;
-    KQovWriteIntField(f, "Version", 194);
+    // The version-6 layout keeps limits, pivots and user properties in the property block.
+    const bool old = mFile->IsVersion5Layout();
+    if (old) KQovWriteIntField(f, "Version", 194);
     KQovWriteMultiLayerAndTake(f, node);
     if (producer) {
         // Producer cameras are always written hidden and in wire frame; the nodes keep theirs.
@@ -107,7 +109,7 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
     f->FieldWriteC("Culling", culling == KQovNode::eCullingOnCCW  ? "CullingOnCCW"
                               : culling == KQovNode::eCullingOnCW ? "CullingOnCW"
                                                                   : "CullingOff");
-    WriteLimits(node);
+    if (old) WriteLimits(node);
     if (!producer) {
         if (KQovNode* target = node->GetLookAtTarget()) {
             f->FieldWriteC("LookAtModel", target->GetName());
@@ -124,9 +126,15 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
         if (KQovNode* up = node->GetUpVectorTarget())
             f->FieldWriteC("UpVectorModel", up->GetName());
     }
-    if (!mFile->IsVersion5Layout()) mFile->FieldWritePropertyBlock(node->GetPropertyHandler());
-    WriteAnimatedLists(node);
-    WriteUserProperties(node);
+    if (old) {
+        WriteAnimatedLists(node);
+        WriteUserProperties(node);
+    } else {
+        node->CopyPivotsToProperties();
+        std::vector<KProperty*> properties;
+        node->CollectProperties(properties);
+        mFile->FieldWritePropertyBlock(properties);
+    }
     if (producer)
         WriteCameraSection(node, node->GetCamera(), true);
     else
@@ -249,7 +257,13 @@ void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
     if (!root) return;
     for (int i = 0; i < root->GetCount(); ++i)
         if (KFCurveNode* channel = root->Get(i))
-            channel->Store(*mFile, false, false, false, "Channel", true, mFile->IsVersion5Layout());
+            StoreChannel(channel);
+}
+
+void KQovWriterQov5::StoreChannel(KFCurveNode* channel) {
+    // Version-6 files name the channels short and without user names.
+    const bool old = mFile->IsVersion5Layout();
+    channel->Store(*mFile, false, !old, !old, "Channel", true, old);
 }
 
 void KQovWriterQov5::WriteSwitcher(KQovScene* scene) {

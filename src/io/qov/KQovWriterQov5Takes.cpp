@@ -14,6 +14,7 @@
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
@@ -110,6 +111,7 @@ void KQovWriterQov5::ComputeSpans(KQovScene* scene, KQovTakeInfo& take) {
 void KQovWriterQov5::WriteTakes(KQovScene* scene) {
     CommentHeader(mFile, "Takes and animation section");
     KQovWriteBlockBegin(mFile, "Takes");
+    if (!mFile->IsVersion5Layout()) KQovWriteIntField(mFile, "Version", 101);
     mFile->FieldWriteC("Current", scene->GetCurrentTakeName());
     for (KQovTakeInfo& take : mTakes) {
         if (Failed()) break;
@@ -134,7 +136,7 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
     std::string file = name;
     for (char& c : file)
         if (c == ' ' || c == '\t') c = '_';
-    mFile->FieldWriteC("FileName", (file + ".tak").c_str());
+    if (mFile->IsVersion5Layout()) mFile->FieldWriteC("FileName", (file + ".tak").c_str());
     Span(mFile, "LocalTime", take.localTimeSpan);
     Span(mFile, "ReferenceTime", take.referenceTimeSpan);
     if (!take.comment.IsEmpty()) mFile->FieldWriteC("Comments", take.comment.Buffer());
@@ -147,6 +149,9 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
         Progress();
         WriteAnimationBlock(node, "Model", name, false);
     }
+    // Version-6 files animate generic nodes too.
+    for (int i = 0; !mFile->IsVersion5Layout() && i < entity->GetGenericNodeCount(); ++i)
+        WriteAnimationBlock(entity->GetGenericNode(i), "GenericNode", name, false);
     CommentHeader(mFile, "Textures animation");
     for (int i = 0; i < entity->GetTextureCount(); ++i) {
         Progress();
@@ -171,7 +176,6 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
     mFile->FieldWriteEnd();
     KFCurveNode* root = takeNode->GetRoot();
     if (takeNode != container->GetDefaultTakeNode() && root) {
-        const bool layout = mFile->IsVersion5Layout();
         for (int i = 0; i < root->GetCount(); ++i) {
             KFCurveNode* channel = root->Get(i);
             if (!channel) continue;
@@ -181,10 +185,10 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
                 // curve.
                 std::unique_ptr<KFCurveNode> scaled(channel->Clone(false));
                 if (KFCurve* curve = scaled->GetCurve()) curve->ScaleValues(false, 100.0f);
-                scaled->Store(*mFile, false, false, false, "Channel", true, layout);
+                StoreChannel(scaled.get());
                 continue;
             }
-            channel->Store(*mFile, false, false, false, "Channel", true, layout);
+            StoreChannel(channel);
         }
     }
     KQovWriteBlockEnd(mFile);
@@ -201,24 +205,27 @@ void KQovWriterQov5::WriteSceneGenericPersistence(KQovScene* scene) {
         KQovPose* pose = scene->GetPose(i);
         if (!pose) continue;
         KQovWriteBlockBegin(mFile, "Pose", pose->GetName());
-        mFile->FieldWriteC("Type", pose->IsBindPose() ? "BindPose" : "RestPose");
-        KQovWriteIntField(mFile, "NbPoseNodes", pose->GetCount());
-        for (int n = 0; n < pose->GetCount(); ++n) {
-            KQovWriteBlockBegin(mFile, "PoseNode");
-            mFile->FieldWriteC("Node", pose->GetNodeName(n));
-            const KMatrix& m = pose->GetMatrix(n);
-            mFile->FieldWriteBegin("Matrix");
-            for (int r = 0; r < 4; ++r)
-                for (int c = 0; c < 4; ++c) mFile->FieldWriteD(m[r][c]);
-            mFile->FieldWriteEnd();
-            if (!pose->IsBindPose())
-                KQovWriteIntField(mFile, "Local", pose->IsLocalMatrix(n) ? 1 : 0);
-            KQovWriteBlockEnd(mFile);
-        }
+        WritePoseContent(pose);
         KQovWriteBlockEnd(mFile);
     }
     if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
     KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov5::WritePoseContent(KQovPose* pose) {
+    mFile->FieldWriteC("Type", pose->IsBindPose() ? "BindPose" : "RestPose");
+    KQovWriteIntField(mFile, "NbPoseNodes", pose->GetCount());
+    for (int n = 0; n < pose->GetCount(); ++n) {
+        KQovWriteBlockBegin(mFile, "PoseNode");
+        mFile->FieldWriteC("Node", pose->GetNodeName(n));
+        const KMatrix& m = pose->GetMatrix(n);
+        mFile->FieldWriteBegin("Matrix");
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c) mFile->FieldWriteD(m[r][c]);
+        mFile->FieldWriteEnd();
+        if (!pose->IsBindPose()) KQovWriteIntField(mFile, "Local", pose->IsLocalMatrix(n) ? 1 : 0);
+        KQovWriteBlockEnd(mFile);
+    }
 }
 
 bool KQovWriterQov5::HasTemplateNode(KQovNode* node) const {
@@ -244,7 +251,8 @@ void KQovWriterQov5::WriteSummary(KQovScene* scene) {
     f->FieldWriteC("Version", "100");
     const int characters = scene->GetCharacterCount();
     const int counts[] = {
-        scene->GetRootNode()->GetChildCount(true), 0, characters, 0, characters, mMediaCount};
+        mModelCount >= 0 ? mModelCount : scene->GetRootNode()->GetChildCount(true), 0, characters,
+        0, characters, mMediaCount};
     static const char* const kCounts[] = {"Model", "Device",     "Character",
                                           "Actor", "Constraint", "Media"};
     for (int i = 0; i < 6; ++i) KQovWriteIntField(f, kCounts[i], counts[i]);

@@ -1,6 +1,7 @@
 #include "io/qov/KQovWriterQovSections.h"
 
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovTexture.h"
 #include "foundation/KColor.h"
 #include "foundation/KTimeModeTable.h"
 #include "io/qov/KQovFieldFile.h"
@@ -179,4 +180,32 @@ bool KQovWritePolygonVertexIndex(KQovFieldFile* file, const KQovMesh* mesh) {
         }
     }
     return file->FieldWriteEnd();
+}
+
+void KQovWriteTexturePlacement(KQovFieldFile* file, const KQovTexture* texture) {
+    const KVector2 move = texture->GetUVTranslation(), scale = texture->GetUVScaling();
+    KQovWriteDoublesField(file, "ModelUVTranslation", {move.mData[0], move.mData[1]});
+    KQovWriteDoublesField(file, "ModelUVScaling", {scale.mData[0], scale.mData[1]});
+    static const char* const kSources[] = {"None", "RGB_Intensity", "Alpha_Black"};
+    const int source = texture->GetAlphaSource();
+    file->FieldWriteC("Texture_Alpha_Source", source >= 0 && source < 3 ? kSources[source] : "None");
+    file->FieldWriteBegin("Cropping");
+    for (int c : {texture->GetCroppingC0(), texture->GetCroppingC1(), texture->GetCroppingC2(),
+                  texture->GetCroppingC3()})
+        file->FieldWriteI(c);
+    file->FieldWriteEnd();
+}
+
+void KQovWriteElementBegin(KQovFieldFile* file, const char* name, int number, int mapping,
+                           int reference) {
+    static const char* const kMappings[] = {"", "ByVertice", "ByPolygonVertex", "ByPolygon",
+                                            "AllSame"};
+    static const char* const kReferences[] = {"Direct", "Index", "IndexToDirect"};
+    file->FieldWriteBegin(name);
+    file->FieldWriteI(number);
+    file->FieldWriteBlockBegin();
+    KQovWriteIntField(file, "Version", 101);
+    file->FieldWriteC("MappingInformationType", mapping >= 0 && mapping <= 4 ? kMappings[mapping] : "");
+    file->FieldWriteC("ReferenceInformationType",
+                      reference >= 0 && reference <= 2 ? kReferences[reference] : "Direct");
 }

@@ -10,6 +10,7 @@ class KQovFieldFile;
 class KQovSceneInfo;
 class KQovThumbnail;
 class KQovMesh;
+class KQovTexture;
 class KQovNode;
 class KQovScene;
 
@@ -22,6 +23,15 @@ bool KQovWriteVisibilityAndShading(KQovFieldFile* file, const KQovNode* node);
 bool KQovWriteShadowPlanes(KQovFieldFile* file, KQovScene* scene);
 // "PolygonVertexIndex": every polygon's vertices, the last one of each written as ~v.
 bool KQovWritePolygonVertexIndex(KQovFieldFile* file, const KQovMesh* mesh);
+
+// "ModelUVTranslation", "ModelUVScaling", "Texture_Alpha_Source" and "Cropping" (c0 to c3).
+void KQovWriteTexturePlacement(KQovFieldFile* file, const KQovTexture* texture);
+
+// Opens a layer element's field (its number) and block: "Version" 101, then the mapping
+// ("ByVertice", "ByPolygonVertex", "ByPolygon", "AllSame") and reference ("Direct", "Index",
+// "IndexToDirect") by name. The caller closes it with KQovWriteBlockEnd.
+void KQovWriteElementBegin(KQovFieldFile* file, const char* name, int number, int mapping,
+                           int reference);
 
 // One field holding one integer, one double, or a list of doubles.
 bool KQovWriteIntField(KQovFieldFile* file, const char* name, int32_t value);

@@ -15,85 +15,10 @@
 
 using v5test::ExpectGolden;
 using v5test::Fields;
+using v5test::MeshScene;
 using v5test::Only;
 
 namespace {
-
-// A unit square cut into two triangles, with normals, groups, colours, UVs and a material
-// and texture per polygon.
-struct MeshScene : v5test::Scene {
-    KQovMesh* mesh = manager.CreateMesh();
-    KQovNode* node = nullptr;
-    KQovMaterial* red = manager.CreateMaterial("Material::Red");
-    KQovMaterial* blue = manager.CreateMaterial("Material::Blue");
-    KQovTexture* wood = manager.CreateTexture("Texture::Wood");
-
-    MeshScene() {
-        mesh->InitControlPoints(4);
-        mesh->InitNormals(4);
-        const double xy[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
-        for (int i = 0; i < 4; ++i)
-            mesh->SetControlPointAt(KVector4(xy[i][0], xy[i][1], 0.5 * i, 1.0),
-                                    KVector4(0, 0, 1, 1), i);
-        mesh->BeginPolygon(-1, -1, 3);
-        for (int v : {0, 1, 2}) mesh->AddPolygonVertex(v);
-        mesh->BeginPolygon(-1, -1, 5);
-        for (int v : {0, 2, 3}) mesh->AddPolygonVertex(v);
-        KQovLayer& layer = *mesh->GetLayer(0);
-        KQovLayerElementColor& colors = *[&] {
-            layer.SetVertexColors(std::make_unique<KQovLayerElementColor>());
-            return layer.GetVertexColors();
-        }();
-        colors.SetMappingMode(1);
-        colors.SetReferenceMode(0);
-        for (int i = 0; i < 4; ++i) colors.GetDirectArray().Add(KColor(0.25 * i, 0.5, 1.0, 0.75));
-        mesh->AddMaterial(red, 0);
-        mesh->AddMaterial(blue, 0);
-        KQovLayerElementMaterial& materials = *layer.GetMaterials();
-        materials.SetMappingMode(3);
-        materials.SetReferenceMode(2);
-        materials.GetIndexArray().Clear();
-        for (int m : {1, 0}) materials.GetIndexArray().Add(m);
-        red->SetDefaultShininess(0.5);
-        wood->SetMediaName("Video::wood.tif");
-        mesh->AddTexture(wood, 0);
-        KQovLayerElementTexture& textures = *layer.GetTextures();
-        textures.SetMappingMode(3);
-        textures.GetIndexArray().Clear();
-        for (int t : {0, -4}) textures.GetIndexArray().Add(t);  // -4: no texture to name
-        KQovLayerElementUV& uvs = layer.MakeUVs();
-        uvs.SetMappingMode(2);
-        uvs.SetReferenceMode(2);
-        for (int i = 0; i < 4; ++i) uvs.GetDirectArray().Add(KVector2(xy[i][0], xy[i][1]));
-        for (int v : {0, 1, 2, 0, 2, 3}) uvs.GetIndexArray().Add(v);
-        // Into the scene last: the node brings its materials and textures into the container.
-        node = Add("Square", mesh);
-    }
-
-    // The node again, with what its geometry uses now.
-    void Reattach() {
-        scene->GetRootNode()->RemoveChild(node);
-        scene->GetRootNode()->AddChild(node);
-    }
-
-    // A second texture layer whose UVs map by polygon vertex: written in "GeometryLayer".
-    KQovLayer& AddTextureLayer(const std::vector<int>& uvIds, int uvMapping) {
-        const int index = mesh->CreateLayer();
-        KQovLayer& layer = *mesh->GetLayer(index);
-        mesh->AddTexture(wood, index);
-        Reattach();
-        KQovLayerElementTexture& textures = *layer.GetTextures();
-        textures.SetMappingMode(4);
-        textures.GetIndexArray().Clear();
-        textures.GetIndexArray().Add(0);
-        KQovLayerElementUV& uvs = layer.MakeUVs();
-        uvs.SetMappingMode(uvMapping);
-        uvs.SetReferenceMode(2);
-        for (int i = 0; i < 3; ++i) uvs.GetDirectArray().Add(KVector2(0.1 * i, 0.2 * i));
-        for (int v : uvIds) uvs.GetIndexArray().Add(v);
-        return layer;
-    }
-};
 
 std::string MeshText(KQovMesh& mesh) {
     std::string s;

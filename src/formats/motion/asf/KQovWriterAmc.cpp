@@ -40,5 +40,5 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
         mFile->WriteFrame(skeleton, f);
     }
     for (KAsfBone* bone : skeleton.GetBones()) bone->keys.clear();
-    return true;
+    return Finish();
 }

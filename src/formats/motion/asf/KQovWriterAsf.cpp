@@ -51,5 +51,5 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
     skeleton->BuildFromNodes(root);
     options.Progress(0, "Writing ASF node hierarchy", 0.0f);
     mFile->WriteSkeleton(*skeleton);
-    return true;
+    return Finish();
 }

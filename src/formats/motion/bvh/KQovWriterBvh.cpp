@@ -100,5 +100,5 @@ bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
         }
         mFile->WriteFrame();
     }
-    return true;
+    return Finish();
 }

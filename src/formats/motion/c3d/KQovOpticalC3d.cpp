@@ -1,9 +1,16 @@
 #include "formats/motion/c3d/KQovOpticalC3d.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "formats/motion/c3d/KMotionFileC3d.h"
 #include "io/KStreamOptionsMotion.h"
 
 namespace {
+
+// The header's frame words: the count is read back as a signed word, the numbers unsigned.
+constexpr int kMaximumFrames = 32767;
+constexpr double kMaximumFrameNumber = 65535.0;
 
 std::unique_ptr<KMarkerFileInterface> OpenC3d(const char* path, const char* mode) {
     auto file = std::make_unique<KMotionFileC3d>();
@@ -37,6 +44,22 @@ KQovWriterC3d::KQovWriterC3d(KQovObjectManager* manager) : KQovOpticalWriter(man
 
 std::unique_ptr<KMarkerFileInterface> KQovWriterC3d::CreateMotionFile(const char* path) {
     return OpenC3d(path, "wb");
+}
+
+bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
+    if (mFile && scene && base && base->IsA(KStreamOptionsMotion::ClassId())) {
+        const auto& options = static_cast<const KStreamOptionsMotion&>(*base);
+        const double start = options.GetStartTime().GetSecondDouble();
+        const double first = std::max(0.0, std::rint(start * options.GetFrameRate()));
+        const int frames = options.GetFrameCount();
+        if (frames > kMaximumFrames || first + frames - 1 > kMaximumFrameNumber) {
+            mError.SetErrorWithText(eUnidentifiedError,
+                                    "The frames to export do not fit the frame numbers of a C3D file.");
+            return false;
+        }
+        if (start < 0.0) mStatus += "The start time is before 0: the C3D file starts at frame 0.\n";
+    }
+    return KQovOpticalWriter::Write(scene, base);
 }
 
 void KQovWriterC3d::InitOptions(KStreamOptionsMotion& options) {

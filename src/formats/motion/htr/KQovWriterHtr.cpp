@@ -181,5 +181,5 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
     mFile->WriteSegments(frames, seconds > 0.0 ? int(1.0 / seconds + 1e-6) : 0);
     mFile->ClearSegments();
     mSegments.clear();
-    return true;
+    return Finish();
 }

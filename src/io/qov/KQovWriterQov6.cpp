@@ -1,0 +1,268 @@
+// The version-6 writer: the objects it lists, the "Definitions" that announce them, the
+// "Objects" section, the scene settings kept in "Version5" and the "Connections".
+
+#include "io/qov/KQovWriterQov6.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovGeometry.h"
+#include "attributes/KQovLink.h"
+#include "attributes/KQovMesh.h"
+#include "io/KQovIOHooks.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGenericNode.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
+#include "scene/KQovNodeProperties.h"
+#include "scene/KQovPose.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+// The reader reads the objects type by type in this order: models before constraints.
+const char* const kObjectTypes[] = {"Model",          "Material", "Texture",     "Video",
+                                    "Deformer",       "Pose",     "GenericNode", "Constraint",
+                                    "ControlSetPlug", "SceneInfo"};
+
+const char* const kSceneRoot = "Model::Scene";
+
+// The sub-type of a model: its attribute's kind as the file names it.
+std::string ModelSubType(KQovNode* node) {
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    if (!attribute) return "Null";
+    switch (attribute->GetAttributeType()) {
+        case KQovNodeAttribute::eMesh:
+            return "Mesh";
+        case KQovNodeAttribute::eNurb:
+            return "Nurb";
+        case KQovNodeAttribute::eCameraSwitcher:
+            return "CameraSwitcher";
+        case KQovNodeAttribute::eOpticalReference:
+            return "Optical";
+        default: {
+            const KString name = attribute->GetTypeName();
+            return name.IsEmpty() ? "Null" : name.Buffer();
+        }
+    }
+}
+
+}  // namespace
+
+KQovWriterQov6::KQovWriterQov6(KQovObjectManager* manager, KQovIO* owner)
+    : KQovWriterQov5(manager, owner) {}
+
+bool KQovWriterQov6::WriteSections(KQovScene* scene) {
+    const KStreamOptionsQov& o = *mOptions;
+    bool failed = false;
+    auto section = [&](bool on, const std::function<void()>& write) {
+        RunSection(failed, on, write);
+    };
+    BuildAnimatedMaps(scene);
+    CollectObjects(scene);
+    OrderTakesAsNodes();
+    mModelCount = 0;
+    for (const Object& object : mObjects) mModelCount += std::string(object.type) == "Model";
+    section(true, [&] { WriteDefinitions(); });
+    section(true, [&] {
+        Report("Storing models", 0.0f);
+        mCounter = 0;
+        mTotal = int(mObjects.size());
+        WriteObjects();
+        KQovIOHooks::GetInstance().StepDone();
+    });
+    section(o.passwordFlag != 0 && !o.password.IsEmpty() && mFile->IsBinary(),
+            [&] { mFile->FieldWritePassword(o.password.Buffer()); });
+    section(o.GetSwitch(KStreamOptionsQov::eGobos), [&] { WriteGoboManager(scene); });
+    section(o.GetSwitch(KStreamOptionsQov::eGlobalSettings), [&] { WriteVersion5Block(scene); });
+    section(true, [&] { WriteConnections(); });
+    section(o.GetSwitch(KStreamOptionsQov::eAnimation), [&] { WriteTakes(scene); });
+    FreeAnimatedMaps();
+    mObjects.clear();
+    mConnections.clear();
+    mShading.clear();
+    return !failed;
+}
+
+void KQovWriterQov6::OrderTakesAsNodes() {
+    // The reader adds takes to the nodes in file order: the file lists them as the nodes do.
+    std::vector<std::string> order;
+    for (const Object& object : mObjects) {
+        if (std::string(object.type) != "Model" || !object.node) continue;
+        for (int t = 0; t < object.node->GetTakeNodeCount(); ++t) {
+            const std::string name = object.node->GetTakeNodeName(t);
+            if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+        }
+    }
+    auto rank = [&order](const KQovTakeInfo& take) {
+        return std::find(order.begin(), order.end(), take.name.Buffer()) - order.begin();
+    };
+    std::vector<size_t> index(mTakes.size());
+    for (size_t i = 0; i < index.size(); ++i) index[i] = i;
+    std::stable_sort(index.begin(), index.end(),
+                     [&](size_t a, size_t b) { return rank(mTakes[a]) < rank(mTakes[b]); });
+    std::vector<KQovTakeInfo> takes;
+    std::vector<bool> existed;
+    for (size_t i : index) {
+        takes.push_back(mTakes[i]);
+        existed.push_back(mTakeExisted[i]);
+    }
+    mTakes.swap(takes);
+    mTakeExisted.swap(existed);
+}
+
+void KQovWriterQov6::CollectObjects(KQovScene* scene) {
+    mObjects.clear();
+    mConnections.clear();
+    mShading.clear();
+    KQovNode* root = scene->GetRootNode();
+    for (int i = 0; i < root->GetChildCount(); ++i) CollectModels(root->GetChild(i));
+    CollectShading(scene);
+    // The producer cameras and the switcher are models of their own, under no parent.
+    KQovGlobalCameraSettings& cameras = scene->GetGlobalCameraSettings();
+    for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p) {
+        KQovNode* node = cameras.GetProducerNode(p);
+        if (!node || !node->GetCamera()) continue;
+        mObjects.push_back(
+            {"Model",
+             KMakePrefixedName("Model::", KQovGlobalCameraSettings::GetProducerName(p)).Buffer(),
+             "Camera", [this, node] { WriteModelObject(node, true); }});
+    }
+    if (KQovNode* switcher = scene->GetCameraSwitcherNode())
+        if (switcher->GetCameraSwitcher())
+            mObjects.push_back({"Model", switcher->GetName(), "CameraSwitcher",
+                                [this, switcher] { WriteModelObject(switcher, false); }});
+    if (mOptions->GetSwitch(KStreamOptionsQov::eCharacters))
+        for (int i = 0; i < scene->GetPoseCount(); ++i)
+            if (KQovPose* pose = scene->GetPose(i))
+                mObjects.push_back({"Pose", pose->GetName(),
+                                    pose->IsBindPose() ? "BindPose" : "RestPose",
+                                    [this, pose] { WritePoseContent(pose); }});
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    for (int i = 0; entity && i < entity->GetGenericNodeCount(); ++i)
+        if (KQovGenericNode* node = entity->GetGenericNode(i))
+            mObjects.push_back(
+                {"GenericNode", node->GetName(), "", [this, node] { WriteGenericNode(node); }});
+}
+
+void KQovWriterQov6::CollectModels(KQovNode* node) {
+    mObjects.push_back({"Model", node->GetName(), ModelSubType(node),
+                        [this, node] { WriteModelObject(node, false); }, node});
+    KQovNode* parent = node->GetParent();
+    mConnections.push_back({"OO", node->GetName(),
+                            parent && parent->GetParent() ? parent->GetName() : kSceneRoot, ""});
+    if (KQovNode* target = node->GetLookAtTarget())
+        mConnections.push_back({"OP", target->GetName(), node->GetName(), "LookAtProperty"});
+    if (KQovNode* target = node->GetUpVectorTarget())
+        mConnections.push_back({"OP", target->GetName(), node->GetName(), "UpVectorProperty"});
+    if (node->GetMesh()) CollectNodeShading(node);
+    if (node->GetGeometry() && mOptions->GetSwitch(KStreamOptionsQov::eDeformers))
+        CollectDeformers(node);
+    for (int i = 0; i < node->GetChildCount(); ++i) CollectModels(node->GetChild(i));
+}
+
+void KQovWriterQov6::CollectDeformers(KQovNode* node) {
+    KQovGeometry* geometry = node->GetGeometry();
+    if (geometry->GetLinkCount() == 0) return;
+    // As the scene's conversion names them, without making them in the caller's scene.
+    const std::string skin = std::string("Deformer::Skin ") + node->GetNameWithoutPrefix().Buffer();
+    mObjects.push_back({"Deformer", skin, "Skin", [this] {
+                            KQovWriteIntField(mFile, "Version", 100);
+                            KQovWriteIntField(mFile, "MultiLayer", 0);
+                        }});
+    mConnections.push_back({"OO", skin, node->GetName(), ""});
+    for (int i = 0; i < geometry->GetLinkCount(); ++i) {
+        KQovLink* link = geometry->GetLink(i);
+        KQovNode* linked = link ? link->GetLink() : nullptr;
+        if (!linked) continue;
+        const std::string base =
+            std::string("SubDeformer::Cluster ") + linked->GetNameWithoutPrefix().Buffer();
+        std::string name = base;
+        for (int n = 1; std::any_of(mObjects.begin(), mObjects.end(),
+                                    [&name](const Object& o) { return o.name == name; });
+             ++n)
+            name = base + " " + std::to_string(n);
+        mObjects.push_back({"Deformer", name, "Cluster", [this, link] {
+                                KQovWriteIntField(mFile, "Version", 100);
+                                KQovWriteIntField(mFile, "MultiLayer", 0);
+                                WriteClusterFields(link);
+                            }});
+        mConnections.push_back({"OO", name, skin, ""});
+        mConnections.push_back({"OO", linked->GetName(), name, ""});
+        if (KQovNode* associate = link->GetAssociateModel())
+            mConnections.push_back({"OP", associate->GetName(), name, "SrcModelReference"});
+    }
+}
+
+void KQovWriterQov6::WriteDefinitions() {
+    KQovWriteBlockBegin(mFile, "Definitions");
+    KQovWriteIntField(mFile, "Version", 100);
+    KQovWriteIntField(mFile, "Count", int32_t(mObjects.size()));
+    for (const char* type : kObjectTypes) {
+        int count = 0;
+        for (const Object& object : mObjects) count += std::string(type) == object.type ? 1 : 0;
+        if (count == 0) continue;
+        KQovWriteBlockBegin(mFile, "ObjectType", type);
+        KQovWriteIntField(mFile, "Count", count);
+        KQovWriteBlockEnd(mFile);
+    }
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov6::WriteObjects() {
+    KQovWriteBlockBegin(mFile, "Objects");
+    for (const char* type : kObjectTypes) {
+        for (const Object& object : mObjects) {
+            if (std::string(type) != object.type) continue;
+            if (Failed()) break;
+            Progress();
+            mFile->FieldWriteBegin(object.type);
+            mFile->FieldWriteC(object.name.c_str());
+            mFile->FieldWriteC(object.subType.c_str());
+            mFile->FieldWriteBlockBegin();
+            object.write();
+            KQovWriteBlockEnd(mFile);
+        }
+    }
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov6::WriteModelObject(KQovNode* node, bool producer) {
+    WriteModelContent(node, producer);
+    WriteDefaultChannels(node);
+}
+
+void KQovWriterQov6::WriteGenericNode(KQovGenericNode* node) {
+    KQovWriteIntField(mFile, "Version", 100);
+    mFile->FieldWritePropertyBlock(node->GetPropertyHandler());
+}
+
+void KQovWriterQov6::WriteVersion5Block(KQovScene* scene) {
+    KQovWriteBlockBegin(mFile, "Version5");
+    KQovWriteAmbientAndFog(mFile, scene);
+    KQovWriteShadowPlanes(mFile, scene);
+    KQovWriteBlockBegin(mFile, "Settings");
+    KQovWriteTimeFields(mFile, scene);
+    KQovWriteBlockEnd(mFile);
+    KQovWriteRendererSetting(mFile, scene);
+    KQovWriteBlockEnd(mFile);
+}
+
+void KQovWriterQov6::WriteConnections() {
+    KQovWriteBlockBegin(mFile, "Connections");
+    for (const Connection& c : mConnections) {
+        mFile->FieldWriteBegin("Connect");
+        mFile->FieldWriteC(c.kind);
+        mFile->FieldWriteC(c.source.c_str());
+        mFile->FieldWriteC(c.destination.c_str());
+        if (!c.property.empty()) mFile->FieldWriteC(c.property.c_str());
+        mFile->FieldWriteEnd();
+    }
+    KQovWriteBlockEnd(mFile);
+}

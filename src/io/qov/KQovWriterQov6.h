@@ -1,0 +1,85 @@
+#pragma once
+// The writer of version-6 QOV files (ASCII, binary, binary and encrypted). The node sections
+// are the version-5 writer's, written in the version-6 layout (property blocks instead of
+// limits and user properties); what the layout adds is here: the "Definitions" list, the
+// "Objects" section, the "Version5" block of scene settings and the "Connections" that put
+// the objects together again. The caller's scene is unchanged by a write.
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "io/qov/KQovWriterQov5.h"
+
+class KQovGenericNode;
+class KQovMaterial;
+class KQovTexture;
+
+class KQovWriterQov6 : public KQovWriterQov5 {
+public:
+    static constexpr int kFileVersion = 6000;
+
+    KQovWriterQov6(KQovObjectManager* manager, KQovIO* owner);
+
+protected:
+    int FileVersion() const override { return kFileVersion; }
+    bool IsVersion5() const override { return false; }
+    bool WriteSections(KQovScene* scene) override;
+    void WriteGeometrySection(KQovNode* node) override;
+
+private:
+    // One object of the "Objects" section: its type, full name, sub-type and content.
+    struct Object {
+        const char* type;
+        std::string name;
+        std::string subType;
+        std::function<void()> write;
+        KQovNode* node = nullptr;  // a model in the scene's tree
+    };
+    // One "Connect" record: kind "OO" or "OP", source, destination and property.
+    struct Connection {
+        const char* kind;
+        std::string source;
+        std::string destination;
+        std::string property;
+    };
+
+    void CollectObjects(KQovScene* scene);
+    void OrderTakesAsNodes();
+    void CollectModels(KQovNode* node);
+    void WriteDefinitions();
+    void WriteObjects();
+    void WriteModelObject(KQovNode* node, bool producer);
+    void WriteGenericNode(KQovGenericNode* node);
+    void WriteVersion5Block(KQovScene* scene);
+    void WriteConnections();
+
+    // Shading objects, a node's material and texture connections and its shading elements.
+    struct NodeShading {
+        std::vector<KQovMaterial*> materials;
+        std::vector<KQovTexture*> textures;
+    };
+    void CollectShading(KQovScene* scene);
+    void CollectNodeShading(KQovNode* node);
+    void ListShadingObject(KQovObject* object);
+    void WriteObjectProperties(KQovObject* object);
+    void WriteMaterialObject(KQovMaterial* material);
+    void WriteTextureObject(KQovTexture* texture);
+    void WriteShadingElements(KQovNode* node, KQovGeometry* geometry);
+    bool HasTextureIds(const KQovLayer* layer) const;
+
+    // The skin and clusters a geometry's links travel as, with their connections.
+    void CollectDeformers(KQovNode* node);
+
+    // Mesh geometry in the version-6 form.
+    void WriteMeshGeometry(KQovNode* node, KQovMesh* mesh);
+    void WriteLayerElements(KQovMesh* mesh);
+    void WriteLayers(KQovMesh* mesh);
+
+    std::vector<Object> mObjects;
+    std::vector<Connection> mConnections;
+    std::map<const KQovNode*, NodeShading> mShading;
+    std::vector<KQovObject*> mLayerOnly;       // shading objects the layers use
+    std::vector<KQovObject*> mShadingObjects;  // the ones listed in mObjects
+};

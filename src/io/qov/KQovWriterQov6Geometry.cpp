@@ -1,0 +1,160 @@
+// Version-6 mesh geometry: the raw control points and polygons, the layer elements each with
+// its own mapping and reference, the "Layer" records placing them, and the shapes.
+
+#include <string>
+
+#include "attributes/KQovLayer.h"
+#include "attributes/KQovMesh.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovWriterQov6.h"
+#include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovNode.h"
+
+namespace {
+
+// The kinds of element in the order the file lists them, with the "Layer" type names.
+const struct {
+    int kind;
+    const char* name;
+} kElementKinds[] = {{KQovLayer::eNormal, "LayerElementNormal"},
+                     {KQovLayer::eVertexColor, "LayerElementColor"},
+                     {KQovLayer::ePolygonGroup, "LayerElementPolygonGroup"},
+                     {KQovLayer::eUV, "LayerElementUV"}};
+
+void Ints(KQovFieldFile* f, const char* name, const KArrayInt& values) {
+    f->FieldWriteBegin(name);
+    for (int i = 0; i < values.GetCount(); ++i) f->FieldWriteI(values.GetAt(i));
+    f->FieldWriteEnd();
+}
+
+// A normal element's vectors, indexed ones expanded: the file keeps normals direct.
+void WriteNormals(KQovFieldFile* f, const KQovLayerElement& e) {
+    const KArrayVector4& direct = e.GetDirectArray();
+    const KArrayInt& index = e.GetIndexArray();
+    const bool indexed = e.GetReferenceMode() != KQovLayer::eDirect;
+    const int count = indexed ? index.GetCount() : direct.GetCount();
+    f->FieldWriteBegin("Normals");
+    for (int i = 0; i < count; ++i) {
+        const int at = indexed ? index.GetAt(i) : i;
+        const KVector4 n = at >= 0 && at < direct.GetCount() ? direct.GetAt(at) : KVector4();
+        for (int k = 0; k < 3; ++k) f->FieldWriteD(n[k]);
+    }
+    f->FieldWriteEnd();
+}
+
+}  // namespace
+
+void KQovWriterQov6::WriteGeometrySection(KQovNode* node) {
+    if (KQovMesh* mesh = node->GetMesh())
+        WriteMeshGeometry(node, mesh);
+    else
+        KQovWriterQov5::WriteGeometrySection(node);
+}
+
+void KQovWriterQov6::WriteMeshGeometry(KQovNode* node, KQovMesh* mesh) {
+    KQovFieldFile* f = mFile;
+    KQovWriteIntField(f, "GeometryVersion", 124);
+    const KArrayVector4& points = mesh->GetControlPoints();
+    f->FieldWriteBegin("Vertices");
+    for (int i = 0; i < points.GetCount(); ++i)
+        for (int k = 0; k < 3; ++k) f->FieldWriteD(points.GetAt(i)[k]);
+    f->FieldWriteEnd();
+    KQovWritePolygonVertexIndex(f, mesh);
+    WriteShadingElements(node, mesh);
+    WriteLayerElements(mesh);
+    WriteLayers(mesh);
+    if (mOptions->GetSwitch(KStreamOptionsQov::eShapes)) WriteShapes(mesh);
+}
+
+void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
+    KQovFieldFile* f = mFile;
+    for (const auto& kind : kElementKinds) {
+        int number = 0;
+        for (int l = 0; l < mesh->GetLayerCount(); ++l) {
+            const KQovLayer* layer = mesh->GetLayer(l);
+            if (!layer || !layer->GetLayerElement(kind.kind)) continue;
+            switch (kind.kind) {
+                case KQovLayer::eNormal: {
+                    const KQovLayerElement& e = *layer->GetNormals();
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
+                                          KQovLayer::eDirect);
+                    WriteNormals(f, e);
+                    break;
+                }
+                case KQovLayer::eVertexColor: {
+                    const KQovLayerElementColor& e = *layer->GetVertexColors();
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
+                                          e.GetReferenceMode());
+                    f->FieldWriteBegin("Colors");
+                    for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
+                        const KColor& c = e.GetDirectArray().GetAt(i);
+                        for (double v : {c.mRed, c.mGreen, c.mBlue, c.mAlpha}) f->FieldWriteD(v);
+                    }
+                    f->FieldWriteEnd();
+                    if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
+                        Ints(f, "ColorIndex", e.GetIndexArray());
+                    break;
+                }
+                case KQovLayer::ePolygonGroup: {
+                    const KQovLayerElementPolygonGroup& e = *layer->GetPolygonGroups();
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
+                                          e.GetReferenceMode());
+                    Ints(f, "PolygonGroup", e.GetIndexArray());
+                    break;
+                }
+                case KQovLayer::eUV: {
+                    const KQovLayerElementUV& e = *layer->GetUVs();
+                    KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
+                                          e.GetReferenceMode());
+                    f->FieldWriteBegin("UV");
+                    for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
+                        f->FieldWriteD(e.GetDirectArray().GetAt(i).mData[0]);
+                        f->FieldWriteD(e.GetDirectArray().GetAt(i).mData[1]);
+                    }
+                    f->FieldWriteEnd();
+                    if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
+                        Ints(f, "UVIndex", e.GetIndexArray());
+                    break;
+                }
+            }
+            KQovWriteBlockEnd(f);
+            ++number;
+        }
+    }
+}
+
+bool KQovWriterQov6::HasTextureIds(const KQovLayer* layer) const {
+    const KQovLayerElementTexture* e = layer->GetTextures();
+    return e && e->GetIndexArray().GetCount() > 0;
+}
+
+void KQovWriterQov6::WriteLayers(KQovMesh* mesh) {
+    KQovFieldFile* f = mFile;
+    int numbers[sizeof(kElementKinds) / sizeof(kElementKinds[0])] = {};
+    int materials = 0, textures = 0;
+    auto entry = [f](const char* type, int& number) {
+        KQovWriteBlockBegin(f, "LayerElement");
+        f->FieldWriteC("Type", type);
+        KQovWriteIntField(f, "TypedIndex", number++);
+        KQovWriteBlockEnd(f);
+    };
+    for (int l = 0; l < mesh->GetLayerCount(); ++l) {
+        const KQovLayer* layer = mesh->GetLayer(l);
+        if (!layer) continue;
+        f->FieldWriteBegin("Layer");
+        f->FieldWriteI(l);
+        f->FieldWriteBlockBegin();
+        KQovWriteIntField(f, "Version", 100);
+        if (layer->GetMaterials() && mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
+            entry("LayerElementMaterial", materials);
+        if (HasTextureIds(layer) && mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia))
+            entry("LayerElementTexture", textures);
+        int k = 0;
+        for (const auto& kind : kElementKinds) {
+            if (layer->GetLayerElement(kind.kind)) entry(kind.name, numbers[k]);
+            ++k;
+        }
+        KQovWriteBlockEnd(f);
+    }
+}

@@ -1,0 +1,154 @@
+// Version-6 shading: material and texture objects, the material and texture layer elements of
+// a mesh, and the node-level order of the connections that refill those elements on reading.
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "attributes/KQovGeometry.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovTexture.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovWriterQov6.h"
+#include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+const char* BlendName(int mode) {
+    static const char* const kNames[] = {"Translucent", "Add", "Modulate", "Modulate2", "MaxBlend"};
+    return mode >= 0 && mode <= 4 ? kNames[mode] : "Translucent";
+}
+
+template <class T>
+int IndexIn(const std::vector<T*>& list, const T* item) {
+    const auto at = std::find(list.begin(), list.end(), item);
+    return at == list.end() ? -1 : int(at - list.begin());
+}
+
+// The element's index `i` as a position in the node's list; -1 when it names nothing.
+template <class Element, class T>
+int Remapped(const Element& e, int i, const std::vector<T*>& list) {
+    const int at = e.GetIndexArray().GetAt(i);
+    if (at < 0 || at >= e.GetDirectArray().GetCount()) return -1;
+    return IndexIn(list, static_cast<const T*>(e.GetDirectArray().GetAt(at)));
+}
+
+}  // namespace
+
+void KQovWriterQov6::WriteObjectProperties(KQovObject* object) {
+    std::vector<KProperty*> properties;
+    object->CollectProperties(properties);
+    mFile->FieldWritePropertyBlock(properties);
+}
+
+void KQovWriterQov6::CollectShading(KQovScene* scene) {
+    mShadingObjects.clear();
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    if (!entity) return;
+    if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
+        for (int i = 0; i < entity->GetMaterialCount(); ++i)
+            ListShadingObject(entity->GetMaterial(i));
+    if (mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia))
+        for (int i = 0; i < entity->GetTextureCount(); ++i)
+            ListShadingObject(entity->GetTexture(i));
+    for (KQovObject* object : mLayerOnly) ListShadingObject(object);
+    mLayerOnly.clear();
+}
+
+void KQovWriterQov6::ListShadingObject(KQovObject* object) {
+    if (std::find(mShadingObjects.begin(), mShadingObjects.end(), object) != mShadingObjects.end())
+        return;
+    mShadingObjects.push_back(object);
+    if (auto* material = dynamic_cast<KQovMaterial*>(object))
+        mObjects.push_back({"Material", material->GetName(), "",
+                            [this, material] { WriteMaterialObject(material); }});
+    else if (auto* texture = dynamic_cast<KQovTexture*>(object))
+        mObjects.push_back(
+            {"Texture", texture->GetName(), "", [this, texture] { WriteTextureObject(texture); }});
+}
+
+void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
+    NodeShading& shading = mShading[node];
+    KQovGeometry* geometry = node->GetGeometry();
+    if (!geometry) return;
+    // In layer order, each once: the reader refills the elements in connection order.
+    for (int l = 0; l < geometry->GetLayerCount(); ++l) {
+        const KQovLayer* layer = geometry->GetLayer(l);
+        if (const KQovLayerElementMaterial* e = layer ? layer->GetMaterials() : nullptr)
+            for (int i = 0; i < e->GetDirectArray().GetCount(); ++i)
+                if (KQovMaterial* m = e->GetDirectArray().GetAt(i))
+                    if (IndexIn(shading.materials, m) < 0) shading.materials.push_back(m);
+        if (const KQovLayerElementTexture* e = layer ? layer->GetTextures() : nullptr)
+            for (int i = 0; i < e->GetDirectArray().GetCount(); ++i)
+                if (KQovTexture* t = e->GetDirectArray().GetAt(i))
+                    if (IndexIn(shading.textures, t) < 0) shading.textures.push_back(t);
+    }
+    // Objects only the layers know (none of the scene's lists has them) are written as well.
+    if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
+        for (KQovMaterial* m : shading.materials) {
+            mLayerOnly.push_back(m);
+            mConnections.push_back({"OO", m->GetName(), node->GetName(), ""});
+        }
+    if (mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia))
+        for (KQovTexture* t : shading.textures) {
+            mLayerOnly.push_back(t);
+            mConnections.push_back({"OO", t->GetName(), node->GetName(), ""});
+        }
+}
+
+void KQovWriterQov6::WriteMaterialObject(KQovMaterial* material) {
+    KQovWriteIntField(mFile, "Version", 100);
+    std::string model = material->GetShadingModel().Buffer();
+    for (char& c : model) c = char(std::tolower(static_cast<unsigned char>(c)));
+    mFile->FieldWriteC("ShadingModel", model.c_str());
+    KQovWriteIntField(mFile, "MultiLayer", material->GetMultiLayer() ? 1 : 0);
+    WriteObjectProperties(material);
+}
+
+void KQovWriterQov6::WriteTextureObject(KQovTexture* texture) {
+    mFile->FieldWriteC("TextureName", texture->GetName());
+    mFile->FieldWriteC("FileName", texture->GetFileName());
+    mFile->FieldWriteC("RelativeFilename", texture->GetRelativeFileName());
+    mFile->FieldWriteC("Media", texture->GetMediaName());
+    WriteObjectProperties(texture);
+    KQovWriteTexturePlacement(mFile, texture);
+}
+
+void KQovWriterQov6::WriteShadingElements(KQovNode* node, KQovGeometry* geometry) {
+    const NodeShading& shading = mShading[node];
+    KQovFieldFile* f = mFile;
+    const bool materials = mOptions->GetSwitch(KStreamOptionsQov::eMaterials);
+    const bool textures = mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia);
+    int number = 0;
+    for (int l = 0; materials && l < geometry->GetLayerCount(); ++l) {
+        const KQovLayer* layer = geometry->GetLayer(l);
+        const KQovLayerElementMaterial* e = layer ? layer->GetMaterials() : nullptr;
+        if (!e) continue;
+        KQovWriteElementBegin(f, "LayerElementMaterial", number++, e->GetMappingMode(),
+                              e->GetReferenceMode());
+        f->FieldWriteBegin("Materials");
+        for (int i = 0; i < e->GetIndexArray().GetCount(); ++i)
+            f->FieldWriteI(Remapped(*e, i, shading.materials));
+        f->FieldWriteEnd();
+        KQovWriteBlockEnd(f);
+    }
+    number = 0;
+    for (int l = 0; textures && l < geometry->GetLayerCount(); ++l) {
+        const KQovLayer* layer = geometry->GetLayer(l);
+        const KQovLayerElementTexture* e = layer ? layer->GetTextures() : nullptr;
+        if (!e || e->GetIndexArray().GetCount() == 0) continue;
+        KQovWriteElementBegin(f, "LayerElementTexture", number++, e->GetMappingMode(),
+                              KQovLayer::eIndexToDirect);
+        f->FieldWriteC("BlendMode", BlendName(e->GetBlendMode()));
+        KQovWriteDoubleField(f, "TextureAlpha", e->GetAlpha());
+        f->FieldWriteBegin("TextureId");
+        for (int i = 0; i < e->GetIndexArray().GetCount(); ++i)
+            f->FieldWriteI(Remapped(*e, i, shading.textures));
+        f->FieldWriteEnd();
+        KQovWriteBlockEnd(f);
+    }
+}
