@@ -1,14 +1,23 @@
 // Feeds arbitrary bytes to the 3DS toolkit as a file: the chunk scan, every payload,
-// the object-level records and a save must all end cleanly.
+// the object-level records and a save must all end cleanly. The same bytes then go through
+// the scene reader, and a scene it read through the scene writer.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "formats/geometry/3ds/KQovReader3ds.h"
+#include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/3ds/Material3ds.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
 #include "formats/geometry/3ds/Motion3ds.h"
+#include "io/KStreamOptions.h"
+#include "io/KStreamOptionsBase.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 
 namespace {
 
@@ -59,6 +68,51 @@ void ReadRecords(Context3ds& ctx, Database3ds* db) {
     ReleaseBackground3ds(&background);
 }
 
+constexpr int64_t kMaxAnimatedFrames = 2000;
+constexpr int kAnimOption = 9;
+
+// A scene costs more to make than most inputs to read: one is kept and cleared between
+// inputs, and the manager (with the materials and textures it keeps) renewed now and then.
+struct SceneHolder {
+    std::unique_ptr<KQovObjectManager> manager;
+    KQovScene* scene = nullptr;
+    int uses = 0;
+
+    KQovScene* Next() {
+        if (!manager || ++uses % 64 == 0) {
+            manager.reset();
+            manager = std::make_unique<KQovObjectManager>();
+            scene = manager->CreateScene();
+        }
+        scene->Clear();
+        return scene;
+    }
+};
+
+void ReadAndWriteScene(const std::string& input, const std::string& output) {
+    // Never destroyed: static lists of the library may be gone by then.
+    static SceneHolder& holder = *new SceneHolder;
+    KQovScene* scene = holder.Next();
+    KQovObjectManager* manager = holder.manager.get();
+    KQovReader3ds reader(manager);
+    if (!reader.FileOpen(input.c_str())) return;
+    std::unique_ptr<KStreamOptions> readOptions(reader.GetReadOptions(false));
+    const bool read = reader.Read(scene, readOptions.get());
+    reader.FileClose();
+    if (!read) return;
+    KQovWriter3ds writer(manager);
+    if (!writer.FileCreate(output.c_str())) return;
+    std::unique_ptr<KStreamOptions> writeOptions(writer.GetWriteOptions());
+    // The writer keys every frame of every node: a file claiming a million frames is slow by
+    // design, not by fault, so such scenes are written without their animation.
+    KTime start, stop;
+    scene->GetRootNode()->GetAnimationInterval(start, stop);
+    if (stop.GetFrame(true) - start.GetFrame(true) > kMaxAnimatedFrames)
+        static_cast<KStreamOptionsBase*>(writeOptions.get())->SetOptionValue(kAnimOption, 0);
+    writer.Write(scene, writeOptions.get());
+    writer.FileClose();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -79,5 +133,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     ReleaseDatabase3ds(ctx, &db);
     CloseAllFiles3ds(ctx);
+    ReadAndWriteScene(input, output);
     return 0;
 }

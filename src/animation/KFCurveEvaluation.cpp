@@ -565,32 +565,33 @@ float KFCurve::KeyGetLeftDerivative(int index) const {
     }
 }
 
-double KFCurve::KeyGetLeftAutoDerivative(double autoValue, int index) const {
-    if (mKeyCount == 0) return 0.0;
+namespace {
+
+// An auto value and a derivative convert through the key's secant slopes.
+double ThroughSlopes(const KFCurve& curve, int index, double value,
+                     double (*convert)(double, double, double)) {
+    if (curve.KeyGetCount() == 0) return 0.0;
     double left, right;
-    KeyGetSlopes(index, left, right);
-    return KFCurveAutoToLeftDerivative(autoValue, left, right);
+    curve.KeyGetSlopes(index, left, right);
+    return convert(value, left, right);
+}
+
+}  // namespace
+
+double KFCurve::KeyGetLeftAutoDerivative(double autoValue, int index) const {
+    return ThroughSlopes(*this, index, autoValue, KFCurveAutoToLeftDerivative);
 }
 
 double KFCurve::KeyGetRightAutoDerivative(double autoValue, int index) const {
-    if (mKeyCount == 0) return 0.0;
-    double left, right;
-    KeyGetSlopes(index, left, right);
-    return KFCurveAutoToRightDerivative(autoValue, left, right);
+    return ThroughSlopes(*this, index, autoValue, KFCurveAutoToRightDerivative);
 }
 
 double KFCurve::KeyGetLeftAutoFromDerivative(double derivative, int index) const {
-    if (mKeyCount == 0) return 0.0;
-    double left, right;
-    KeyGetSlopes(index, left, right);
-    return KFCurveLeftDerivativeToAuto(derivative, left, right);
+    return ThroughSlopes(*this, index, derivative, KFCurveLeftDerivativeToAuto);
 }
 
 double KFCurve::KeyGetRightAutoFromDerivative(double derivative, int index) const {
-    if (mKeyCount == 0) return 0.0;
-    double left, right;
-    KeyGetSlopes(index, left, right);
-    return KFCurveRightDerivativeToAuto(derivative, left, right);
+    return ThroughSlopes(*this, index, derivative, KFCurveRightDerivativeToAuto);
 }
 
 float KFCurve::KeyGetRightAuto(int index) const {

@@ -29,6 +29,22 @@ void SetFitKey(KFCurve& curve, int index, KTime time, const FitKey& key) {
                  0.0f, 0.0f);
 }
 
+// Keys are reduced curve by curve, then synchronised once over them all when asked.
+template <class Reduce, class Sync>
+bool ReduceThenSync(KFCurveFilterKeyReducer& filter, bool syncable, Reduce reduce, Sync sync) {
+    const bool keySync = filter.GetKeySync();
+    filter.SetKeySync(false);
+    const bool result = reduce();
+    if (keySync && syncable) {
+        KFCurveFilterKeySync syncFilter;
+        syncFilter.SetStart(filter.GetStart());
+        syncFilter.SetStop(filter.GetStop());
+        sync(syncFilter);
+    }
+    filter.SetKeySync(keySync);
+    return result;
+}
+
 }  // namespace
 
 KFCurveFilterKeyReducer::KFCurveFilterKeyReducer()
@@ -132,29 +148,13 @@ bool KFCurveFilterKeyReducer::Apply(KFCurve& curve) {
 }
 
 bool KFCurveFilterKeyReducer::Apply(KFCurve** curves, int count) {
-    const bool sync = mKeySync;
-    mKeySync = false;
-    const bool result = ApplyCurveArray(curves, count);
-    if (sync && count >= 2) {
-        KFCurveFilterKeySync syncFilter;
-        syncFilter.SetStart(mStart);
-        syncFilter.SetStop(mStop);
-        syncFilter.Apply(curves, count);
-    }
-    mKeySync = sync;
-    return result;
+    return ReduceThenSync(
+        *this, count >= 2, [&] { return ApplyCurveArray(curves, count); },
+        [&](KFCurveFilterKeySync& sync) { sync.Apply(curves, count); });
 }
 
 bool KFCurveFilterKeyReducer::Apply(KFCurveNode& node, bool recursive) {
-    const bool sync = mKeySync;
-    mKeySync = false;
-    const bool result = ApplyCurveNode(node, recursive);
-    if (sync && node.GetCount() > 1) {
-        KFCurveFilterKeySync syncFilter;
-        syncFilter.SetStart(mStart);
-        syncFilter.SetStop(mStop);
-        syncFilter.Apply(node, recursive);
-    }
-    mKeySync = sync;
-    return result;
+    return ReduceThenSync(
+        *this, node.GetCount() > 1, [&] { return ApplyCurveNode(node, recursive); },
+        [&](KFCurveFilterKeySync& sync) { sync.Apply(node, recursive); });
 }

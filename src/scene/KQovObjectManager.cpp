@@ -11,6 +11,7 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovPose.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovRenamer.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovSceneInfo.h"
@@ -168,6 +169,7 @@ bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
 
 bool KQovObjectManager::DestroyNode(KQovNode* node, bool recursive) {
     if (!TakeOut(mNodes, node)) return false;
+    ++mNodeDestroyDepth;
     bool ok = true;
     if (recursive) {
         // A destroyed child leaves the list: take the first child not yet tried.
@@ -187,8 +189,36 @@ bool KQovObjectManager::DestroyNode(KQovNode* node, bool recursive) {
         node->SetNodeAttribute(nullptr);
         if (recursive) ok = DestroyNodeAttribute(attribute) && ok;
     }
+    const KQovUserPropertyOwner* owner = node->GetPropertyHandler();
+    for (int i = 0; i < node->GetUserPropertyCount(); ++i)
+        mNodeRecords.emplace(node->GetUserProperty(i), owner);
     Dispose(node);
+    if (--mNodeDestroyDepth == 0) DisposeNodeRecords();
     return ok;
+}
+
+void KQovObjectManager::DisposeNodeRecords() {
+    if (mNodeRecords.empty()) return;
+    // Only records still listed are looked at: the caller may have destroyed some already.
+    auto kept = std::remove_if(mUserProperties.begin(), mUserProperties.end(),
+                               [this](KQovUserProperty* record) {
+                                   auto found = mNodeRecords.find(record);
+                                   // Records another object owns are left alone.
+                                   if (found == mNodeRecords.end() ||
+                                       record->GetOwner() != found->second)
+                                       return false;
+                                   // The records the node made for its own properties would
+                                   // otherwise pile up, one set per node ever made; described
+                                   // ones are the caller's and stay, without the owner.
+                                   if (record->HasDescription()) {
+                                       record->SetOwner(nullptr);
+                                       return false;
+                                   }
+                                   Dispose(record);
+                                   return true;
+                               });
+    mUserProperties.erase(kept, mUserProperties.end());
+    mNodeRecords.clear();
 }
 
 template <class T>

@@ -6,6 +6,7 @@
 // name the object, pass it through the kind's renamer and list it.
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KError.h"
@@ -126,6 +127,7 @@ public:
     // Null outside 0..count-1.
     KQovNode* GetNode(int index) const;
     int GetMaterialCount() const { return int(mMaterials.size()); }
+    int GetUserPropertyCount() const { return int(mUserProperties.size()); }
     KQovMaterial* GetMaterial(int index) const;
     int GetDeformerCount() const { return int(mDeformers.size()); }
     const std::vector<KImageConverterRegistry*>& GetImageConverterRegistries() const {
@@ -207,6 +209,9 @@ private:
     static void WireLaterLayers();
 
     static KQovObject* Named(KQovObject* object, KQovRenamer* renamer);
+    // Disposes of the records made for the properties of destroyed nodes; one pass over
+    // the list however many nodes a recursive destroy took.
+    void DisposeNodeRecords();
     static void PrepareAndDelete(KQovObject* object);
     // Empties the list, disposing of every object.
     template <class T>
@@ -253,6 +258,10 @@ private:
     std::vector<KImageConverterRegistry*> mImageConverterRegistries;
     std::vector<KQovExporter*> mExporters;
     std::vector<KQovImporter*> mImporters;
+    // What destroyed nodes listed, with the owner each node gave them, while a DestroyNode
+    // is under way.
+    std::unordered_map<KQovUserProperty*, const void*> mNodeRecords;
+    int mNodeDestroyDepth = 0;
     std::unique_ptr<KQovRenamer> mNodeRenamer;
     std::unique_ptr<KQovRenamer> mMaterialRenamer;
     std::unique_ptr<KQovRenamer> mTextureRenamer;

@@ -26,9 +26,10 @@ const char kSwitcherName[] = "Camera Switcher";
 
 KQovSceneServices* gServices = nullptr;
 
+// Never destroyed: a scene whose manager has static storage may go after this list would.
 std::vector<KQovScene*>& LiveScenes() {
-    static std::vector<KQovScene*> scenes;
-    return scenes;
+    static auto* scenes = new std::vector<KQovScene*>;
+    return *scenes;
 }
 
 // The scene object owning a plug, when the plug is a property set.

@@ -78,6 +78,8 @@ public:
     // Forgets the wrapped property and the owner (the property is being destroyed).
     void Unbind() { Bind(nullptr, nullptr); }
     KQovObjectManager* GetManager() const { return mManager; }
+    // False for a record that only wraps an object's own property.
+    bool HasDescription() const { return mDescription != nullptr; }
 
 private:
     friend class KObject;

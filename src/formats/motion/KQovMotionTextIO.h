@@ -90,6 +90,7 @@ public:
     void Collect(KQovScene* scene, KQovNode* singleChildRoot, const KStreamOptionsMotion& options);
     // Every marker's global matrix at `time` with the top node held at identity.
     void Evaluate(KTime time);
+    KQovNode* GetTop() const { return mTop; }
     size_t GetCount() const { return mNodes.size(); }
     KQovNode* GetNode(size_t k) const { return mNodes[k]; }
     KAffineMatrix GetMatrix(size_t k) const;

@@ -296,6 +296,7 @@ private:
     KQovImporter* mImporter;
     KStreamOptionsQov* mOptions = nullptr;
     KStringMap mNodes{20};
+    std::vector<KQovNode*> mNodesInFileOrder;  // mNodes as the file gives them
     KStringMap mLookAtNames{20};
     KStringMap mUpVectorNames{20};
     KStringMap mBackgroundNames{20};

@@ -2,6 +2,7 @@
 // section, the version-5 "Model" sections, one model with its node attribute, generic nodes,
 // and the part of the main read that builds the scene's nodes.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -71,6 +72,7 @@ bool KQovReaderQov::ReadModels() {
         KQovNode* node = mManager->CreateNode(mFile->FieldReadC());
         if (node) {
             mNodes.Add(node->GetName(), node);
+            mNodesInFileOrder.push_back(node);
             if (mFile->FieldReadBlockBegin()) {
                 ReadModel(node);
                 mFile->FieldReadBlockEnd();
@@ -95,6 +97,7 @@ void KQovReaderQov::ReadObject(KQovScene* scene, const char* type, const char* s
         KQovNode* node = mManager->CreateNode(name);
         if (!node) return;
         mNodes.Add(node->GetName(), node);
+        mNodesInFileOrder.push_back(node);
         ReadModel(node);
         // Registered under the name the object got, which is what connections refer to.
         mFile->RegisterObject(node->GetName(), node->GetPropertyHandler());
@@ -295,6 +298,7 @@ void KQovReaderQov::RenumberSwitcherCameras(KQovScene* scene) {
 void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
     scene->Clear();
     mNodes.Clear();
+    mNodesInFileOrder.clear();
     mLookAtNames.Clear();
     mUpVectorNames.Clear();
     mBackgroundNames.Clear();
@@ -337,6 +341,10 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
         if (!dropped.empty()) {
             DropValues(mNodes, gone);
             DropValues(*mFile->GetObjectMap(), gone);
+            mNodesInFileOrder.erase(
+                std::remove_if(mNodesInFileOrder.begin(), mNodesInFileOrder.end(),
+                               [&gone](KQovNode* node) { return gone.count(node) != 0; }),
+                mNodesInFileOrder.end());
         }
         for (KQovNode* node : dropped) mManager->DestroyNode(node, false);
         if (switcherNode) scene->SetCameraSwitcherNode(switcherNode);

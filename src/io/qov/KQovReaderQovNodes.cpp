@@ -375,7 +375,13 @@ void KQovReaderQov::ReadMarkerProperties(KQovMarker* marker) {
 }
 
 void KQovReaderQov::ReadCamera(KQovCamera* camera) {
-    const int version = ReadInt("Version", 0);
+    // Inside a model block the model's own "Version" comes first and the camera's after it.
+    int version = 0;
+    const int versions = mFile->FieldReadGetOccurrenceCount("Version");
+    if (versions > 0 && mFile->FieldReadBegin("Version", versions - 1)) {
+        version = mFile->FieldReadI();
+        mFile->FieldReadEnd();
+    }
     const bool old = mFile->IsVersion5Layout();
     double v[4];
     if (ReadDoubles("Position", v, 3)) camera->SetPosition(KVector4(v[0], v[1], v[2], 1.0));
@@ -532,16 +538,14 @@ KQovNode* KQovReaderQov::FindModel(const char* name) const {
 }
 
 void KQovReaderQov::ConnectChildrenByName(KQovNode* root) {
-    for (int i = 0; i < mNodes.GetCount(); ++i) {
-        auto* node = static_cast<KQovNode*>(mNodes.GetAt(i));
+    // In file order, so nodes without a parent come under the root in the order written.
+    for (KQovNode* node : mNodesInFileOrder) {
         // The node refuses a child that would close a cycle; the read goes on.
         for (int c = 0; c < node->GetChildNameCount(); ++c)
             if (KQovNode* child = FindModel(node->GetChildName(c))) node->AddChild(child);
     }
-    for (int i = 0; i < mNodes.GetCount(); ++i) {
-        auto* node = static_cast<KQovNode*>(mNodes.GetAt(i));
+    for (KQovNode* node : mNodesInFileOrder)
         if (root && node != root && !node->GetParent()) root->AddChild(node);
-    }
 }
 
 void KQovReaderQov::ResolveTargets(KQovNode* root, KStringMap& names, bool upVector) {

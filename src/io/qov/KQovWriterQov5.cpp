@@ -171,6 +171,8 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
 
     CollectTakes(scene);
     mMediaCount = 0;
+    mClipOfFile.clear();
+    ScopeExit forgetClips([this] { mClipOfFile.clear(); });
     const bool ok = WriteSections(scene);
     if (!file) {
         mFile->Finish();

@@ -109,6 +109,8 @@ protected:
         KString fileName;
     };
     void CollectMedia(KQovScene* scene, std::vector<MediaEntry>& entries);
+    // The clip written for the texture's file; its own media name when none was.
+    KString MediaNameOf(KQovTexture* texture) const;
 
     void WriteMedia(KQovScene* scene);
     void WriteCharacters(KQovScene* scene);
@@ -163,6 +165,7 @@ protected:
     int mTotal = 0;
     int mMediaCount = 0;
     int mModelCount = -1;  // the "Model" objects a version-6 file lists; -1: the scene's nodes
+    std::map<KString, KString> mClipOfFile;  // cleaned path -> clip name, of this write
     std::vector<KQovTakeInfo> mTakes;
     std::map<const KQovObject*, std::vector<bool>> mAnimated;
     std::vector<bool> mTakeExisted;  // the scene had a record of the take

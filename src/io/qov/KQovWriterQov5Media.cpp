@@ -1,17 +1,67 @@
 // Version-5 media: the "Media" section with one clip per distinct texture file, its content
-// embedded in binary files when asked.
+// embedded in binary files when asked. A file the host's converters turn into an image goes in
+// as TIFF, through a copy of its own in the temporary folder that is deleted once embedded.
 
 #include <string>
 #include <vector>
 
 #include "attributes/KQovTexture.h"
+#include "attributes/images/KImage.h"
+#include "attributes/images/KImageConverterRegistry.h"
+#include "attributes/images/KTiffImage.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
+#include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+
+namespace {
+
+// The file that goes into "Content": the media file itself, or a TIFF copy of it that is
+// removed again when this goes out of scope.
+struct EmbeddedContent {
+    KString path;
+    KString tiffCopy;
+    bool keepOriginal = true;
+    KString originalName;
+    EmbeddedContent() = default;
+    EmbeddedContent(const EmbeddedContent&) = delete;
+    EmbeddedContent& operator=(const EmbeddedContent&) = delete;
+    ~EmbeddedContent() {
+        if (!tiffCopy.IsEmpty()) KRemoveFile(tiffCopy.Buffer());
+    }
+};
+
+// Asks the converters, in registration order, for the image of `file`; when one gives an image
+// that is not to be kept as it is, the image is written as TIFF into a new unique file.
+void PrepareContent(const std::vector<KImageConverterRegistry*>& registries, const char* file,
+                    EmbeddedContent& content) {
+    KImage image;
+    image.SetKeepOriginal(true);
+    image.SetFileName(file);
+    content.path = file;
+    bool converted = false;
+    for (KImageConverterRegistry* registry : registries)
+        if (registry && registry->Convert(KImageConverterRegistry::eReadFile, file, image)) {
+            converted = true;
+            break;
+        }
+    content.originalName = image.GetFileName();
+    if (!converted || image.GetKeepOriginal()) return;
+    const KString copy = KGetTempFileName(nullptr, "qovmedia");
+    if (copy.IsEmpty()) return;
+    content.tiffCopy = copy;
+    // Without a readable copy the file goes in as it is, marked as such.
+    if (!WriteTiffImage(copy.Buffer(), true, image)) return;
+    content.path = copy;
+    content.keepOriginal = false;
+}
+
+}  // namespace
 
 void KQovWriterQov5::CollectMedia(KQovScene* scene, std::vector<MediaEntry>& entries) {
     KQovEntityContainer* entity = scene->GetEntityContainer();
@@ -50,18 +100,18 @@ void KQovWriterQov5::WriteMedia(KQovScene* scene) {
     for (const MediaEntry& entry : entries) {
         KQovWriteBlockBegin(f, "Video", entry.name.Buffer());
         f->FieldWriteC("Type", "Clip");
-        // The file goes in as it is: no image conversion is reachable from here.
-        const bool content = embed && KFileExists(entry.path.Buffer());
+        EmbeddedContent content;
         if (embed) {
+            PrepareContent(mManager->GetImageConverterRegistries(), entry.path.Buffer(), content);
             KQovWriteIntField(f, "Version", 101);
-            KQovWriteIntField(f, "OriginalFormat", 1);
-            f->FieldWriteC("OriginalFilename", entry.path.Buffer());
+            KQovWriteIntField(f, "OriginalFormat", content.keepOriginal ? 1 : 0);
+            f->FieldWriteC("OriginalFilename", content.originalName.Buffer());
         }
         f->FieldWriteC("Filename", entry.fileName.Buffer());
         f->FieldWriteC("RelativeFilename", f->GetRelativeMediaPath(entry.path.Buffer()).Buffer());
-        if (content) {
+        if (embed && KFileExists(content.path.Buffer())) {
             f->FieldWriteBegin("Content");
-            f->FieldWriteFileContent(entry.path.Buffer(), nullptr);
+            f->FieldWriteFileContent(content.path.Buffer(), nullptr);
             f->FieldWriteEnd();
         }
         KQovWriteBlockEnd(f);
@@ -69,4 +119,13 @@ void KQovWriterQov5::WriteMedia(KQovScene* scene) {
     KQovWriteBlockEnd(f);
     KQovWriteBlockEnd(f);
     mMediaCount = int(entries.size());
+    for (const MediaEntry& entry : entries) mClipOfFile[entry.path] = entry.name;
+}
+
+KString KQovWriterQov5::MediaNameOf(KQovTexture* texture) const {
+    // Textures find their file through the clip's name, which may differ from the texture's
+    // own media name (two files of one name give two clips).
+    const char* file = texture->GetFileName();
+    const auto clip = file[0] ? mClipOfFile.find(KCleanPath(file)) : mClipOfFile.end();
+    return clip != mClipOfFile.end() ? clip->second : KString(texture->GetMediaName());
 }

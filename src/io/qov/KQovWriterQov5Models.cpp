@@ -5,6 +5,8 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -255,9 +257,26 @@ void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
     KQovTakeNode* take = node->GetDefaultTakeNode();
     KFCurveNode* root = take ? take->GetRoot() : nullptr;
     if (!root) return;
+    // The layout keeps property values (a translation set on the node) only as the defaults
+    // of these channels: they are written from the properties, and the scene's curves get
+    // their own defaults back afterwards, quietly, so no linked property moves.
+    std::vector<std::pair<KFCurve*, float>> saved;
+    std::function<void(KFCurveNode*)> collect = [&](KFCurveNode* channel) {
+        if (KFCurve* curve = channel->GetCurve()) saved.emplace_back(curve, curve->GetValue());
+        for (int i = 0; i < channel->GetCount(); ++i)
+            if (KFCurveNode* child = channel->Get(i)) collect(child);
+    };
+    collect(root);
+    node->WritePropertyDefaults();
     for (int i = 0; i < root->GetCount(); ++i)
         if (KFCurveNode* channel = root->Get(i))
             StoreChannel(channel);
+    for (const auto& [curve, value] : saved) {
+        curve->SuspendChangeNotification();
+        curve->SetValue(value);
+        curve->DiscardPendingChanges();
+        curve->ResumeChangeNotification();
+    }
 }
 
 void KQovWriterQov5::StoreChannel(KFCurveNode* channel) {

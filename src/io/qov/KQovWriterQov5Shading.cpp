@@ -100,7 +100,7 @@ void KQovWriterQov5::WriteTexture(KQovTexture* texture) {
     f->FieldWriteC("Type", texture->GetTypeName().Buffer());
     KQovWriteIntField(f, "Version", 202);
     f->FieldWriteC("TextureName", texture->GetName());
-    f->FieldWriteC("Media", texture->GetMediaName());
+    f->FieldWriteC("Media", MediaNameOf(texture).Buffer());
     KQovWriteDoublesField(f, "Translation",
                           {texture->GetDefaultTranslationU(), texture->GetDefaultTranslationV()});
     KQovWriteDoublesField(f, "Scaling", {texture->GetDefaultScaleU(), texture->GetDefaultScaleV()});

@@ -104,36 +104,34 @@ TEST(KQovReaderQovNodes, Version5ModelsOfEveryKind) {
     ASSERT_NE(read.scene->GetRootNode(), nullptr);
     // Children named with and without their prefix both resolve; "Nobody" names no model;
     // the cyclic pair A <-> B keeps one link and the read goes on; parentless models go to
-    // the root in key order.
+    // the root in the order of the file.
     const std::string expected =
         "Model::RootNode vis 1 shade 3 cull 0 layer 0 take 1 : Null\n"
-        "  Model::A vis 1 shade 0 cull 0 : Null size 100\n"
-        "    Model::B vis 1 shade 0 cull 0 : Null size 100\n"
-        "  Model::Cam117 vis 1 shade 0 cull 0 limits -e--a- tmin -1 pre 10 post 20 order 6 smax 4 "
-        ": Camera aspect 640.5x480.75 film 0 format 0 x 0\n"
-        "  Model::Eff vis 1 shade 0 cull 0 : Root kind 3 size 100 [Reach (Integer) -inf..inf = 3]\n"
-        "  Model::Lamp2 vis 1 shade 0 cull 0 : Light type 0 cast 1 intensity 75 cone 30\n"
-        "  Model::Mesh vis 1 shade 0 cull 0 t 5,0,-2 layer 0 take 3 : Mesh [Weight (Real) "
-        "-inf..inf = "
-        "4]\n"
-        "  Model::Nurb vis 1 shade 0 cull 0 : Nurb\n"
-        "  Model::Odd vis 1 shade 0 cull 0 : Null\n"
-        "  Model::Old Mark vis 1 shade 0 cull 0 : Marker kind 0 look 0 size 100 rgb 0.2,0,0.4 "
-        "reach 0\n"
-        "  Model::Opt vis 1 shade 0 cull 0 : Optical [Gain (Real) -inf..inf = 0.5]\n"
-        "  Model::Patch vis 1 shade 0 cull 0 : Patch\n"
         "  Model::Root vis 0 shade 1 cull 2 pivots 01 rp 2 smax 1 : Null size 250\n"
         "    Model::Cam vis 1 shade 0 cull 0 t 1,2,3 lookat Model::Mark up Model::Lamp : Camera "
-        "aspect "
-        "640x480 film 4 format 0 x 1\n"
+        "aspect 640x480 film 4 format 0 x 1\n"
         "    Model::Lamp vis 1 shade 0 cull 0 : Light type 1 cast 0 intensity 100 cone 45\n"
         "    Model::Mark vis 1 shade 0 cull 0 : IKEffector kind 2 look 2 size 3 rgb 0.5,0.25,1 "
         "reach 40 [Weight (Real) 0..5 = 2.5] [Aim -inf..inf = 0]\n"
+        "  Model::Cam117 vis 1 shade 0 cull 0 limits -e--a- tmin -1 pre 10 post 20 order 6 smax 4 "
+        ": Camera aspect 640.5x480.75 film 0 format 0 x 0\n"
+        "  Model::Lamp2 vis 1 shade 0 cull 0 : Light type 0 cast 1 intensity 75 cone 30\n"
+        "  Model::Old Mark vis 1 shade 0 cull 0 : Marker kind 0 look 0 size 100 rgb 0.2,0,0.4 "
+        "reach 0\n"
         "  Model::Rooty vis 1 shade 0 cull 0 : Root kind 0 size 100\n"
         "    Model::Bone vis 1 shade 0 cull 0 : LimbNode kind 2 size 50\n"
         "    Model::Limb vis 1 shade 0 cull 0 : Limb kind 1 size 3\n"
-        "  Model::Selfish vis 1 shade 0 cull 0 : Null size 100\n"
-        "  Model::Switch vis 1 shade 0 cull 0 :  cameras Model::Cam Cam117\n";
+        "  Model::Eff vis 1 shade 0 cull 0 : Root kind 3 size 100 [Reach (Integer) -inf..inf = 3]\n"
+        "  Model::Mesh vis 1 shade 0 cull 0 t 5,0,-2 layer 0 take 3 : Mesh [Weight (Real) "
+        "-inf..inf = 4]\n"
+        "  Model::Nurb vis 1 shade 0 cull 0 : Nurb\n"
+        "  Model::Patch vis 1 shade 0 cull 0 : Patch\n"
+        "  Model::Switch vis 1 shade 0 cull 0 :  cameras Model::Cam Cam117\n"
+        "  Model::Opt vis 1 shade 0 cull 0 : Optical [Gain (Real) -inf..inf = 0.5]\n"
+        "  Model::Odd vis 1 shade 0 cull 0 : Null\n"
+        "  Model::A vis 1 shade 0 cull 0 : Null size 100\n"
+        "    Model::B vis 1 shade 0 cull 0 : Null size 100\n"
+        "  Model::Selfish vis 1 shade 0 cull 0 : Null size 100\n";
     EXPECT_EQ(Dump(*read.scene->GetRootNode()), expected);
 }
 

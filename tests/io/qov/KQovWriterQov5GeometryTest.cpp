@@ -9,8 +9,12 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
 #include "attributes/KQovTexture.h"
+#include "attributes/images/KImage.h"
+#include "attributes/images/KImageConverterRegistry.h"
+#include "attributes/images/KTiffImage.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "platform/KPlatformFile.h"
 #include "scene/KQovEntityContainer.h"
 
 using v5test::ExpectGolden;
@@ -242,6 +246,16 @@ TEST(KQovWriterQov5Geometry, MediaAreOnePerFileAndEmbeddedOnlyInBinaryFiles) {
                      "Media:", {"Video", "OriginalFormat", "Filename"}),
               "Video  {\nVideo \"a.tif\" {\nFilename \"" + tmp / "x/a.tif" +
                   "\"\nVideo \"a_1.tif\" {\n" + "Filename \"" + tmp / "y/a.tif" + "\"\n");
+    // Each texture names the clip of its own file, so both files come back.
+    Read read(ascii);
+    ASSERT_TRUE(read.ok);
+    for (const auto& t :
+         {std::make_pair("Texture::Wood", "x/a.tif"), std::make_pair("Texture::Same", "x/a.tif"),
+          std::make_pair("Texture::Other", "y/a.tif")}) {
+        auto* texture = static_cast<KQovTexture*>(read.manager.FindTexture(t.first));
+        ASSERT_NE(texture, nullptr) << t.first;
+        EXPECT_EQ(std::string(texture->GetFileName()), tmp / t.second) << t.first;
+    }
 
     const std::string binary = tmp / "media_b.qov";
     ASSERT_TRUE(v5test::WriteFile(s.scene, binary, KQovWriterQov5::eBinary));
@@ -313,4 +327,91 @@ TEST(KQovWriterQov5Geometry, IndexListsThatDoNotFitTheMeshAreWrittenWithinTheirR
         Fields(v5test::ReadText(name), "MaterialAssignation",
                {"Materials", "TextureId", "TextureUVVerticeIndex", "ColorIndex"}),
         "Materials 1,0\nTextureId 0,0\nTextureUVVerticeIndex 0,0,0,3,0,1\nColorIndex 3,0,0,0\n");
+}
+
+namespace {
+
+// What the "png" converter does with the file it is asked to read.
+enum class Conversion { eNone, eFails, eKeeps, eConverts };
+Conversion gConversion = Conversion::eNone;
+
+int ReadPng(int mode, const char*, KImage& image) {
+    if (mode != KImageConverterRegistry::eReadFile || gConversion == Conversion::eFails) return 1;
+    if (gConversion == Conversion::eConverts) {
+        image.Init(2, 1, true, KImage::eRGB, 3);
+        for (size_t i = 0; i < image.GetPixelBytes(); ++i) image.GetPixels()[i] = uint8_t(40 * i);
+        image.SetKeepOriginal(false);
+        image.SetFileName("photo.png");
+    }
+    return 0;
+}
+
+// Files left in the folder ("." and ".." aside).
+int CountFiles(const std::string& folder) {
+    std::vector<KPlatformDirEntry> entries;
+    KPlatformListDirectory((folder + "/*.*").c_str(), entries);
+    int count = 0;
+    for (const KPlatformDirEntry& entry : entries) count += entry.name != "." && entry.name != "..";
+    return count;
+}
+
+}  // namespace
+
+// Embedded media the host converts go in as TIFF through a unique temporary copy, which is gone
+// after the write; media the converters keep or cannot read go in as they are.
+TEST(KQovWriterQov5Geometry, ConvertedMediaAreEmbeddedAsTiffThroughATemporaryCopy) {
+    TempTestFolder tmp;
+    const std::string temporary = tmp / "temp";
+    ASSERT_TRUE(KCreatePath((temporary + "/").c_str()));
+    // The temporary folder is this test's own while it runs, whatever way it ends.
+    struct TemporaryFolder {
+        const char* old = std::getenv("TMPDIR");
+        std::string saved = old ? old : "";
+        explicit TemporaryFolder(const std::string& folder) { setenv("TMPDIR", folder.c_str(), 1); }
+        ~TemporaryFolder() { old ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR"); }
+    } temporaryFolder(temporary);
+    const std::string original = "original bytes";
+    std::ofstream(tmp / "photo.png", std::ios::binary) << original;
+    const struct {
+        Conversion conversion;
+        bool registry;
+        int originalFormat;
+        bool tiff;
+    } kCases[] = {{Conversion::eNone, false, 1, false},
+                  {Conversion::eFails, true, 1, false},
+                  {Conversion::eKeeps, true, 1, false},
+                  {Conversion::eConverts, true, 0, true}};
+    for (const auto& c : kCases) {
+        gConversion = c.conversion;
+        MeshScene s;
+        s.wood->SetFileName((tmp / "photo.png").c_str());
+        if (c.registry) s.manager.CreateImageConverterRegistry()->Register("png", &ReadPng);
+        const std::string name = tmp / "embed.qov";
+        ASSERT_TRUE(v5test::WriteFile(s.scene, name, KQovWriterQov5::eBinary));
+        EXPECT_EQ(CountFiles(temporary), 0);
+        KQovFieldFile file;
+        ASSERT_TRUE(file.Open(name.c_str(), false, true, nullptr));
+        ASSERT_TRUE(file.FieldReadBegin("Media") && file.FieldReadBlockBegin());
+        ASSERT_TRUE(file.FieldReadBegin("Video") && file.FieldReadBlockBegin());
+        ASSERT_TRUE(file.FieldReadBegin("Video") && file.FieldReadBlockBegin());
+        EXPECT_EQ(file.FieldReadI("OriginalFormat", -1), c.originalFormat);
+        EXPECT_STREQ(file.FieldReadC("OriginalFilename", ""),
+                     c.tiff ? "photo.png" : (tmp / "photo.png").c_str());
+        ASSERT_TRUE(file.FieldReadBegin("Content"));
+        uint32_t size = 0;
+        const uint8_t* content = file.FieldReadR(size);
+        ASSERT_TRUE(content);
+        const std::string bytes(reinterpret_cast<const char*>(content), size);
+        file.FieldFileClose();
+        if (!c.tiff) {
+            EXPECT_EQ(bytes, original);
+            continue;
+        }
+        const std::string copy = tmp / "copy.tif";
+        std::ofstream(copy, std::ios::binary) << bytes;
+        KImage image;
+        ASSERT_TRUE(ReadTiffImage(copy.c_str(), image, true));
+        ASSERT_EQ(image.GetPixelBytes(), 6u);
+        for (size_t i = 0; i < 6; ++i) EXPECT_EQ(image.GetPixels()[i], uint8_t(40 * i));
+    }
 }

@@ -19,6 +19,7 @@ TEST(KQovWriterQov5, RoundTripsNodesAndSettingsInAsciiBinaryAndEncrypted) {
         v5test::Scene built;
         built.BuildNodes();
         built.BuildSettings();
+        built.SyncChannels();
         const std::string name = tmp / "nodes.qov";
         ASSERT_TRUE(WriteFile(built.scene, name, mode));
         Read read(name);
@@ -292,4 +293,51 @@ TEST(KQovWriterQov5, PasswordRecordProgressAndNesting) {
     EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eUnidentifiedError);
     writer.SetNestingDepth(KQovWriterQov5::kMaxNesting);
     EXPECT_TRUE(writer.Write(built.scene, &options));
+}
+
+// Transforms and visibility set only on a node's properties reach the file through its default
+// channels and come back; the caller's curves keep their own defaults.
+TEST(KQovWriterQov5, PropertyValuesComeBackThroughTheDefaultChannels) {
+    const struct {
+        const char* name;
+        double t[3], r[3], s[3];
+        bool visible;
+    } kNodes[] = {{"Moved", {1.0, -2.5, 3.0}, {0.0, 0.0, 0.0}, {1.0, 1.0, 1.0}, true},
+                  {"Turned", {0.0, 0.0, 0.0}, {10.0, 95.0, -30.0}, {1.0, 1.0, 1.0}, true},
+                  {"Scaled", {0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}, {2.0, 0.5, 1e-3}, false}};
+    for (int mode : {KQovWriterQov5::eAscii, KQovWriterQov5::eBinary}) {
+        SCOPED_TRACE(mode);
+        TempTestFolder tmp;
+        v5test::Scene built;
+        for (const auto& n : kNodes) {
+            KQovNode* node = built.Add(n.name, built.manager.CreateNull());
+            node->SetLocalTranslation(n.t[0], n.t[1], n.t[2]);
+            node->SetLocalRotation(n.r[0], n.r[1], n.r[2]);
+            node->SetLocalScaling(n.s[0], n.s[1], n.s[2]);
+            node->SetVisibility(n.visible);
+        }
+        const std::string before = SceneDump::NodeTree(*built.scene->GetRootNode());
+        const std::string name = tmp / "values.qov";
+        ASSERT_TRUE(WriteFile(built.scene, name, mode));
+        EXPECT_EQ(SceneDump::NodeTree(*built.scene->GetRootNode()), before);
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        for (const auto& n : kNodes) {
+            KQovNode* node = read.scene->GetRootNode()->FindChild(n.name);
+            ASSERT_NE(node, nullptr) << n.name;
+            KVector4 t, r, s;
+            node->GetLocalTranslation(t);
+            node->GetLocalRotation(r);
+            node->GetLocalScaling(s);
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(t[k], n.t[k]) << n.name;
+                EXPECT_EQ(r[k], n.r[k]) << n.name;
+                EXPECT_FLOAT_EQ(s[k], n.s[k]) << n.name;
+            }
+            EXPECT_EQ(node->GetVisibility(), n.visible) << n.name;
+            KFCurve* x = node->GetDefaultTakeNode()->GetTranslationX();
+            ASSERT_NE(x, nullptr);
+            EXPECT_EQ(x->GetValue(), float(n.t[0])) << n.name;
+        }
+    }
 }

@@ -13,27 +13,41 @@
 #include <string>
 #include <vector>
 
+#include "GeometryTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovLight.h"
+#include "attributes/KQovLimitsUtility.h"
+#include "attributes/KQovLink.h"
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNull.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovPatch.h"
 #include "attributes/KQovSkeleton.h"
 #include "attributes/KQovTexture.h"
+#include "character/KQovCharacter.h"
+#include "character/KQovCharacterPose.h"
+#include "character/KQovCharacterRoleTable.h"
+#include "character/KQovControlSet.h"
 #include "common/SceneDump.h"
 #include "common/TempTestFolder.h"
+#include "foundation/KPath.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "scene/KDataType.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovSceneInfo.h"
+#include "scene/KQovThumbnail.h"
 
 namespace v5test {
 
@@ -97,11 +111,9 @@ struct Scene {
         camera->SetNearPlane(2.5);
         camera->SetFarPlane(900.0);
         camera->SetCameraFormat(9);
-        // The reader takes the model's "Version" for the camera's and so derives the focal
-        // length from the field of view: the two are kept in step here.
-        camera->SetFocalLengthFromFieldOfView(camera->GetDefaultFieldOfView());
+        // A focal length of its own: the camera section's version says it is stored as such.
+        camera->SetFocalLength(50.0);
 
-        // Top-level nodes in name order: the reader puts them under the root in that order.
         KQovNode* hidden = Add("Hidden", manager.CreateNull());
         hidden->SetVisibility(false);
         hidden->SetShadingMode(3);
@@ -179,18 +191,28 @@ struct Scene {
     }
 
     std::string Dump() { return Comparable(*scene->GetRootNode()); }
-};
 
-// A unit square cut into two triangles, with normals, groups, colours, UVs and a material
-// and texture per polygon.
-struct MeshScene : v5test::Scene {
-    KQovMesh* mesh = manager.CreateMesh();
+    // Values set on a node's properties reach its default channels only when written there;
+    // a file holds them there, so a scene read back has them in both places.
+    void SyncChannels(KQovNode* node = nullptr) {
+        node = node ? node : scene->GetRootNode();
+        node->WritePropertyDefaults();
+        for (int i = 0; i < node->GetChildCount(); ++i) SyncChannels(node->GetChild(i));
+    }
+
+    // "Square": a unit square cut into two triangles, with normals, groups, colours, UVs and a
+    // material and texture per polygon.
+    KQovMesh* mesh = nullptr;
     KQovNode* node = nullptr;
-    KQovMaterial* red = manager.CreateMaterial("Material::Red");
-    KQovMaterial* blue = manager.CreateMaterial("Material::Blue");
-    KQovTexture* wood = manager.CreateTexture("Texture::Wood");
+    KQovMaterial* red = nullptr;
+    KQovMaterial* blue = nullptr;
+    KQovTexture* wood = nullptr;
 
-    MeshScene() {
+    void BuildMesh() {
+        mesh = manager.CreateMesh();
+        red = manager.CreateMaterial("Material::Red");
+        blue = manager.CreateMaterial("Material::Blue");
+        wood = manager.CreateTexture("Texture::Wood");
         mesh->InitControlPoints(4);
         mesh->InitNormals(4);
         const double xy[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
@@ -255,7 +277,304 @@ struct MeshScene : v5test::Scene {
         for (int v : uvIds) uvs.GetIndexArray().Add(v);
         return layer;
     }
+
+    // One of everything the version-5 layout carries, for round trips (see BuildEverything).
+    void BuildSurfaces() {
+        // Added before "Patch" and "Square": the read keeps the order of the file.
+        KQovNurb* nurb = manager.CreateNurb();
+        Add("Surface", nurb);
+        nurb->SetOrder(2, 2);
+        nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
+        const double w[4] = {1.0, 0.5, 2.0, 0.25};
+        for (int i = 0; i < 4; ++i)
+            nurb->GetControlPoints().SetAt(i, KVector4(i, 2.0 * i, 0.0, w[i]));
+        KQovPatch* patch = manager.CreatePatch();
+        Add("Patch", patch)->SetLocalTranslation(0.0, 0.0, -5.0);
+        patch->InitControlPoints(2, KQovPatch::eLinear, 2, KQovPatch::eLinear);
+        patch->SetClosed(true, false);
+        for (int i = 0; i < 4; ++i)
+            patch->GetControlPoints().SetAt(i, KVector4(i % 2, i / 2, 0.25 * i, 1.0));
+        BuildMesh();
+        // As a read gives them: every texture index names a texture, the groups also kept as
+        // layer 0's element, a shape of a mesh with normals has normals.
+        mesh->GetLayer(0)->GetTextures()->GetIndexArray().SetAt(1, 0);
+        auto groups = std::make_unique<KQovLayerElementPolygonGroup>();
+        groups->SetMappingMode(KQovLayer::eByPolygon);
+        groups->SetReferenceMode(KQovLayer::eIndex);
+        for (int p = 0; p < mesh->GetPolygonCount(); ++p)
+            groups->GetIndexArray().Add(mesh->GetPolygon(p).group);
+        mesh->GetLayer(0)->SetPolygonGroups(std::move(groups));
+        KQovNode* bone = scene->GetRootNode()->FindChild("Hips");
+        KQovLink* link = manager.CreateLink();
+        link->SetLink(bone);
+        link->SetLinkMode(1);
+        link->AddControlPointIndex(0, 1.0);
+        link->AddControlPointIndex(2, 0.5);
+        link->SetTransformMatrix(
+            KAffineMatrix(KVector4(1, 2, 3), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+        link->SetTransformLinkMatrix(
+            KAffineMatrix(KVector4(0, 1, 0), KVector4(0, 0, 0), KVector4(1, 1, 1)));
+        mesh->AddLink(link);
+        KQovShape* shape = manager.CreateShape();
+        shape->InitControlPoints(4);
+        for (int i = 0; i < 4; ++i)
+            shape->GetControlPoints().SetAt(i, mesh->GetControlPoints().GetAt(i));
+        shape->GetControlPoints().SetAt(3, KVector4(0, 1, 2.5, 1));
+        shape->InitNormals(4);
+        for (int i = 0; i < 4; ++i) shape->GetNormals()->SetAt(i, mesh->GetNormals()->GetAt(i));
+        mesh->AddShape(shape, "Lift");
+        node->CreateUserPropertiesFromPropertySet();  // the shape's property gets its record
+    }
+
+    // Characters on the skeleton with a control set, poses, a character pose holding a scene
+    // of its own, a gobo, a second take with its information and the scene information.
+    void BuildCharacters() {
+        KQovNode* root = scene->GetRootNode();
+        KQovNode* hips = root->FindChild("Hips");
+        KQovNode* thigh = hips->FindChild("Thigh");
+        KQovCharacter* hero = scene->GetCharacter(scene->CreateCharacter("Hero"));
+        const struct {
+            int slot;
+            KQovNode* model;
+        } kLinks[] = {{0, hips}, {1, thigh}, {KQovCharacterRoleTable::kReferenceSlot + 1, hips}};
+        for (const auto& l : kLinks) {
+            KQovCharacterLink link;
+            link.model = l.model;
+            link.translationOffset = KVector4(1.0, 2.0, 3.0, 1.0);
+            link.rotationOffset = KVector4(10.0, 0.0, 5.0, 1.0);
+            hero->SetCharacterLink(l.slot, link, false);
+        }
+        KQovControlSet* set = hero->GetControlSet();
+        set->SetType(2);
+        set->SetLockPick(1);
+        KQovControlSetLink fk;
+        fk.model = thigh;
+        set->SetFKLink(2, fk);
+        KQovEffectorRecord flags;
+        flags.translationActive = 1;
+        set->SetEffector(0, hips, flags);
+        set->SetAuxEffector(3, thigh, 1);
+        scene->GetCharacter(scene->CreateCharacter("Second"))
+            ->SetInput(KQovCharacter::eInputCharacter, hero);
+        KMatrix m;
+        m[3][0] = 4.0;
+        KQovPose* bind = manager.CreatePose("Bind", true);
+        bind->Add("Model::Hips", m);
+        bind->Add("Model::Thigh", m);
+        scene->AddPose(bind);
+        KQovPose* rest = manager.CreatePose("Rest", false);
+        rest->Add("Model::Group", m, true);
+        scene->AddPose(rest);
+        if (KQovCharacterPose* pose = scene->GetCharacterPose(scene->CreateCharacterPose("Stance")))
+            if (KQovScene* inner = pose->GetScene())
+                inner->GetRootNode()->AddChild(manager.CreateNode("PoseBone"));
+        KQovLight* light = root->FindChild("Lamp")->GetLight();
+        light->SetGoboFileName("/gobos/star.tif");
+        light->SetDrawVolumetricLight(true);
+        KQovSceneInfo* info = KQovCreateSceneInfo(&manager);
+        info->title = "Title";
+        info->author = "Somebody";
+        info->comment = "everything once";
+        KQovThumbnail* thumbnail = manager.CreateThumbnail();
+        thumbnail->SetDataFormat(0);
+        thumbnail->SetSize(2);
+        for (int i = 0; i < thumbnail->GetSizeInBytes(); ++i)
+            thumbnail->GetImage()[i] = uint8_t(i * 20);
+        info->SetThumbnail(thumbnail);
+        scene->SetSceneInfo(info);
+    }
+
+    // A second take "Run" with keys on the square, described by its take information.
+    void BuildSecondTake() {
+        AddTakeTo(scene->GetRootNode(), "Run");
+        KQovNode* square = scene->GetRootNode()->FindChild("Square");
+        KQovTakeNode* take = square->GetTakeNode(square->GetTakeNodeCount() - 1);
+        for (KFCurve* curve : {take->GetTranslationY(), take->GetRotationZ()}) {
+            curve->ResizeKeyBuffer(3);
+            curve->KeySet(0, KTime(0), 0.5f);
+            curve->KeySet(1, KTime(46186158000), -2.0f);
+            curve->KeySet(2, KTime(92372316000), 7.25f);
+            curve->CommitKeys(3);
+        }
+        KQovTakeInfo info;
+        info.name = "Run";
+        info.comment = "faster";
+        info.localTimeSpan = KTimeSpan(KTime(0), KTime(92372316000));
+        info.referenceTimeSpan = info.localTimeSpan;
+        scene->SetTakeInfo(info);
+    }
+
+    // The fixture the round trips of both layouts share; `media` is a file the texture shows.
+    void BuildEverything(const std::string& media = "") {
+        BuildNodes();
+        BuildSettings();
+        BuildSurfaces();
+        BuildTake();
+        KQovTakeInfo walk;  // a read gives every take its information
+        walk.name = "Walk";
+        walk.localTimeSpan = KTimeSpan(KTime(0), KTime(46186158000));
+        walk.referenceTimeSpan = walk.localTimeSpan;
+        scene->SetTakeInfo(walk);
+        BuildSecondTake();
+        BuildCharacters();
+        // Limits on the thigh: translation active and enabled, rotation active, scaling left
+        // automatic.
+        KQovLimitsUtility limits(&scene->GetRootNode()->FindChild("Thigh", true)->GetLimits());
+        limits.SetAuto(KQovLimitsUtility::eTranslation, false);
+        limits.SetEnable(KQovLimitsUtility::eTranslation, true);
+        limits.SetMin(KQovLimitsUtility::eTranslation, KVector4(-1.0, -2.0, -3.0, 0.0));
+        limits.SetMax(KQovLimitsUtility::eTranslation, KVector4(1.0, 2.0, 3.0, 0.0));
+        limits.SetAuto(KQovLimitsUtility::eRotation, false);
+        limits.SetDefault(KQovLimitsUtility::eRotation, KVector4(5.0, 0.0, 0.0, 0.0));
+        if (!media.empty()) {
+            std::ofstream(media, std::ios::binary) << "texture bytes";
+            wood->SetFileName(media.c_str());
+        }
+        scene->SetCurrentTake("Walk");
+        SyncChannels();
+    }
 };
+
+// The fixture's square on its own.
+struct MeshScene : Scene {
+    MeshScene() { BuildMesh(); }
+};
+
+inline std::string Matrix(const KMatrix& m) {
+    std::string out;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) out += " " + geotest::Num(m[r][c]);
+    return out;
+}
+
+// Characters with their links and control sets, poses, character poses (their scenes too).
+inline std::string CharacterDump(KQovScene* scene, int depth = 0) {
+    std::string out;
+    auto model = [](const KQovNode* n) { return std::string(n ? n->GetName() : "-"); };
+    for (int c = 0; c < scene->GetCharacterCount(); ++c) {
+        KQovCharacter* character = scene->GetCharacter(c);
+        out += SceneDump::Object(*character, 0, SceneDump::eProperties);
+        out += "  input " + std::to_string(character->GetInputType()) + " " +
+               (character->GetInput() ? character->GetInput()->GetName() : "-") + "\n";
+        for (int slot = 0; slot < KQovCharacterRoleTable::kSlotCount; ++slot) {
+            KQovCharacterLink link;
+            if (!character->GetCharacterLink(slot, &link) || (!link.model && link.name.IsEmpty()))
+                continue;
+            out += "  link " + std::to_string(slot) + " " + model(link.model) + " " +
+                   link.name.Buffer() + " t " + geotest::Point(link.translationOffset, 3) + " r " +
+                   geotest::Point(link.rotationOffset, 3) + " s " +
+                   geotest::Point(link.scalingOffset, 3) + "\n";
+        }
+        KQovControlSet* set = character->GetControlSet();
+        out += "  control set type " + std::to_string(set->GetType()) + " lock " +
+               std::to_string(set->GetLockTransform()) + std::to_string(set->GetLockPick()) + "\n";
+        for (int slot = 0; slot < KQovControlSet::kLinkCount; ++slot) {
+            KQovControlSetLink link;
+            if (set->GetFKLink(slot, &link) && (link.model || !link.name.IsEmpty()))
+                out += "  fk " + std::to_string(slot) + " " + model(link.model) + "\n";
+        }
+        for (int e = 0; e < KQovControlSet::kEffectorCount; ++e) {
+            KQovEffectorRecord r;
+            if (set->GetEffector(e, &r) && r.model)
+                out += "  effector " + std::to_string(e) + " " + model(r.model) + " " +
+                       std::to_string(r.show) + std::to_string(r.translationActive) +
+                       std::to_string(r.rotationActive) + "\n";
+            for (int a = 1; a <= KQovControlSet::kAuxiliaryCount; ++a) {
+                KQovNode* aux = nullptr;
+                if (set->GetAuxEffector(e, &aux, a) && aux)
+                    out += "  aux " + std::to_string(e) + "/" + std::to_string(a) + " " +
+                           model(aux) + "\n";
+            }
+        }
+    }
+    for (int p = 0; p < scene->GetPoseCount(); ++p) {
+        KQovPose* pose = scene->GetPose(p);
+        out += std::string("pose ") + pose->GetName() + " " + pose->GetTypeName().Buffer() + "\n";
+        for (int i = 0; i < pose->GetCount(); ++i)
+            out += std::string("  ") + pose->GetNodeName(i) + Matrix(pose->GetMatrix(i)) +
+                   (pose->IsLocalMatrix(i) ? " local" : "") + "\n";
+    }
+    for (int p = 0; p < scene->GetCharacterPoseCount() && depth < 4; ++p) {
+        KQovCharacterPose* pose = scene->GetCharacterPose(p);
+        out += std::string("character pose ") + pose->GetName() + "\n";
+        if (KQovScene* inner = pose->GetScene()) {
+            KQovNode* root = inner->GetRootNode();
+            for (int i = 0; i < root->GetChildCount(); ++i)
+                out += "  node " + model(root->GetChild(i)) + "\n";
+            out += CharacterDump(inner, depth + 1);
+        }
+    }
+    return out;
+}
+
+// Take information, scene information and the lights' gobos.
+inline std::string SceneWideDump(KQovScene* scene) {
+    std::string out = std::string("current take ") + scene->GetCurrentTakeName() + "\n";
+    std::vector<KString> names;
+    scene->FillTakeNameArray(names);
+    for (const KString& name : names)
+        if (KQovTakeInfo* info = scene->GetTakeInfo(name.Buffer()))
+            out += std::string("take info ") + info->name.Buffer() + " \"" +
+                   info->comment.Buffer() + "\" " +
+                   std::to_string(info->localTimeSpan.GetStart().Get()) + " " +
+                   std::to_string(info->localTimeSpan.GetStop().Get()) + " " +
+                   std::to_string(info->referenceTimeSpan.GetStart().Get()) + " " +
+                   std::to_string(info->referenceTimeSpan.GetStop().Get()) + "\n";
+    if (KQovSceneInfo* info = scene->GetSceneInfo()) {
+        out += std::string("scene info ") + info->title.Buffer() + "/" + info->subject.Buffer() +
+               "/" + info->author.Buffer() + "/" + info->keywords.Buffer() + "/" +
+               info->revision.Buffer() + "/" + info->comment.Buffer() + "\n";
+        if (KQovThumbnail* t = info->GetThumbnail()) {
+            out += "  thumbnail " + std::to_string(t->GetSize()) + ":";
+            for (int i = 0; i < t->GetSizeInBytes(); ++i)
+                out += " " + std::to_string(t->GetImage()[i]);
+            out += "\n";
+        }
+    }
+    std::vector<KQovNode*> nodes{scene->GetRootNode()};
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        for (int c = 0; c < nodes[i]->GetChildCount(); ++c) nodes.push_back(nodes[i]->GetChild(c));
+        if (KQovLight* light = nodes[i]->GetLight())
+            out += std::string("gobo ") + nodes[i]->GetName() + " " +
+                   KExtractFileName(light->GetGoboFileName(), true).Buffer() + " " +
+                   std::to_string(light->GetDrawVolumetricLight()) + "\n";
+    }
+    return out;
+}
+
+// What a round trip must keep: the node tree, each geometry and the scene's materials and
+// textures.
+inline std::string EverythingDump(KQovScene* scene) {
+    KQovNode* root = scene->GetRootNode();
+    std::string out;  // the root itself is not written
+    for (int i = 0; i < root->GetChildCount(); ++i) out += SceneDump::NodeTree(*root->GetChild(i));
+    std::vector<KQovNode*> nodes{root};
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        for (int c = 0; c < nodes[i]->GetChildCount(); ++c) nodes.push_back(nodes[i]->GetChild(c));
+        if (nodes[i]->GetGeometry()) out += geotest::Geometry(nodes[i]);
+        KQovLimitsUtility limits(&nodes[i]->GetLimits());
+        out += std::string(nodes[i]->GetName()) + " limits";
+        // An automatic limit keeps no values in a file.
+        for (int k = 0; k < 3; ++k)
+            out += limits.GetAuto(k) ? std::string(" auto")
+                                     : " " + std::to_string(limits.GetEnable(k)) + " " +
+                                           geotest::Point(limits.GetDefault(k), 3) + " " +
+                                           geotest::Point(limits.GetMin(k), 3) + " " +
+                                           geotest::Point(limits.GetMax(k), 3);
+        out += "\n";
+    }
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    for (int i = 0; i < entity->GetMaterialCount(); ++i)
+        out += SceneDump::Object(*entity->GetMaterial(i));
+    for (int i = 0; i < entity->GetTextureCount(); ++i) {
+        KQovObject* texture = entity->GetTexture(i);
+        out += SceneDump::Object(*texture);
+        if (auto* t = dynamic_cast<KQovTexture*>(texture))
+            out +=
+                std::string("  file ") + KExtractFileName(t->GetFileName(), true).Buffer() + "\n";
+    }
+    return out + CharacterDump(scene) + SceneWideDump(scene);
+}
 
 inline void AllOn(KStreamOptionsQov& options) {
     for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);

@@ -69,6 +69,8 @@ struct Fixture : v5test::MeshScene {
             pose->Add("Model::Square", KMatrix(), false);
             scene->AddPose(pose);
         }
+        // Property values reach the default channels, as a read scene has them.
+        SyncChannels();
         BuildTake();
         scene->SetCurrentTake("Walk");
     }

@@ -122,7 +122,22 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
         stop.SetTime(0, 0, 0, 100, 0);
     }
     mKeys.sceneStop = stop;
+    // A few bytes of a read file can claim a billion frames.
+    if (mKeys.animated && KeysToWrite(*mScene->GetRootNode()) > kMaxKeys) {
+        mError.SetErrorWithText(eUnidentifiedError, "Too many animation keys to write");
+        return false;
+    }
     return true;
+}
+
+int64_t KQovWriter3ds::KeysToWrite(KQovNode& node) {
+    // The root is written only as a reference node.
+    int64_t keys = node.GetParent() || mFlags.referenceNode ? KeyCount3ds(node, mKeys) : 0;
+    // A spotlight's target track is keyed over its target's frames.
+    if (KQovNode* target = node.GetLookAtTarget()) keys += KeyCount3ds(*target, mKeys);
+    for (int i = 0; i < node.GetChildCount() && keys <= kMaxKeys; ++i)
+        keys += KeysToWrite(*node.GetChild(i));
+    return keys;
 }
 
 bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {

@@ -5,6 +5,7 @@
 // for the write and given back after it, and converted or split meshes are
 // working copies.
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -33,6 +34,10 @@ public:
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;
 
+    // Animated nodes are keyed on every frame; a write that would hold more keys than this
+    // over all its nodes fails before anything is built.
+    static constexpr int64_t kMaxKeys = int64_t(1) << 22;
+
 private:
     struct Flags {
         bool referenceNode = false, materials = true, textures = true, anim = true,
@@ -42,6 +47,7 @@ private:
 
     bool PrepareWrite(KStreamOptions* options);
     bool ExportNode(KQovNode& node);
+    int64_t KeysToWrite(KQovNode& node);
     bool ExportMesh(KQovNode& node, const KQovMesh& mesh);
     bool ExportSurface(KQovNode& node, KQovNodeAttribute& surface);
     std::string PutMaterial(const KQovMesh& mesh, const FaceCombination3ds& combination);

@@ -2,34 +2,19 @@
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
-#include "foundation/KMatrix.h"
+#include "formats/motion/KQovMotionTextIO.h"
+#include "foundation/KAffineMatrix.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
-#include "scene/KQovOpticalReference.h"
 #include "scene/KQovScene.h"
 
 namespace {
 
-void CollectMarkedNodes(KQovNode* node, std::vector<KQovNode*>& out) {
-    if (node->IsMarked() && !node->GetOpticalReference()) out.push_back(node);
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) CollectMarkedNodes(child, out);
-}
-
-// The root's own transform never enters the positions: they are relative to it.
-void PrepareEvaluation(KQovNode* root) {
-    root->SetEvaluatedGlobalMatrix(KMatrix());
-    root->SetEvaluationId(0, true);
-    root->SetEvaluationId(1, false);
-}
-
-KVector4 Sample(KQovNode* node, KTime time, bool noOcclusion) {
-    node->EvaluateGlobalMatrix(1, false);
-    const KMatrix& m = node->GetEvaluatedGlobalMatrix();
-    double occlusion = 0.0;
+// A marker is unseen at `time` where its "Occlusion" curve is above 0.5.
+double Occlusion(KQovNode* node, KTime time) {
     KQovTakeNode* take = node->GetCurrentTakeNode();
-    KFCurve* curve = take && !noOcclusion ? take->GetOcclusion() : nullptr;
-    if (curve && curve->Evaluate(time) > 0.5) occlusion = 1.0;
-    return KVector4(m[3][0], m[3][1], m[3][2], occlusion);
+    KFCurve* curve = take ? take->GetOcclusion() : nullptr;
+    return curve && curve->Evaluate(time) > 0.5 ? 1.0 : 0.0;
 }
 
 }  // namespace
@@ -74,20 +59,17 @@ bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
     if (!mFile) return Fail(eFileNotOpened);
     if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
-    KQovNode* root = options.GetSetting(13) == 1 ? nullptr : FindSingleChildRoot(scene);
-    if (!root) root = scene->GetRootNode();
-
-    root->ConvertPivotAnimation(0, options.GetFrameRate(), false);
-    std::vector<KQovNode*> nodes;
-    CollectMarkedNodes(root, nodes);
+    KMotionMarkerSampler markers;
+    markers.Collect(scene, FindSingleChildRoot(scene), options);
+    markers.GetTop()->ConvertPivotAnimation(0, options.GetFrameRate(), false);
     std::vector<std::string> names;
-    for (KQovNode* node : nodes) {
-        const std::string full = node->GetName();
+    for (size_t k = 0; k < markers.GetCount(); ++k) {
+        const std::string full = markers.GetNode(k)->GetName();
         names.push_back(full.substr(full.rfind(':') == std::string::npos ? 0 : full.rfind(':') + 1));
     }
 
     KMarkerFileInfo info;
-    info.markerCount = int(nodes.size());
+    info.markerCount = int(markers.GetCount());
     info.start = options.GetStartTime();
     info.frameCount = options.GetFrameCount();
     info.frameRate = options.GetFrameRate();
@@ -96,12 +78,15 @@ bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
     const KTime period = options.GetFramePeriod();
     bool ok = mFile->WriteHeader(info) && mFile->WriteMarkerNames(names);
     KTime time = info.start;
-    KMarkerFrame records(nodes.size());
+    KMarkerFrame records(markers.GetCount());
     for (int f = 1; ok && f <= info.frameCount; ++f, time += period) {
         options.Progress(0, "Writing animation frames", float(f * 100.0 / info.frameCount));
-        root->EvaluateLocalMatrix(time, true);
-        PrepareEvaluation(root);
-        for (size_t k = 0; k < nodes.size(); ++k) records[k] = Sample(nodes[k], time, noOcclusion);
+        markers.Evaluate(time);
+        for (size_t k = 0; k < markers.GetCount(); ++k) {
+            const KVector4 t = markers.GetMatrix(k).GetT();
+            const double occlusion = noOcclusion ? 0.0 : Occlusion(markers.GetNode(k), time);
+            records[k] = KVector4(t[0], t[1], t[2], occlusion);
+        }
         ok = mFile->WriteFrame(records, time, f);
     }
     // A disk that refused the data is reported, never taken for success.
