@@ -117,3 +117,18 @@ void KQovExporter::FillStreamOptions(KStreamOptionsQov& options) const {
     }
     for (int i = 0; i < kFlagCount; ++i) options.SetSwitch(SwitchOption(i), mSwitches[i]);
 }
+
+bool KQovExporter::ExportToFieldFile(KQovScene* scene, KStreamOptions* options,
+                                     KQovPropertyFieldFile* fieldFile) {
+    if (!options || !fieldFile) {
+        mError.SetError(options ? eFileNotCreated : eStreamOptionsNotSet);
+        return false;
+    }
+    mOptionsInUse = options;
+    KQovWriterQov5 writer(mManager, this);
+    const bool ok = writer.Write(scene, options, fieldFile);
+    writer.GetStatusText(mStatus);
+    mOptionsInUse = nullptr;
+    if (!ok) mError.SetError(eOutOfDiskSpace);
+    return ok;
+}

@@ -8,6 +8,7 @@
 #include "io/KQovWriter.h"
 #include "io/KStreamOptionsQov.h"
 
+class KQovPropertyFieldFile;
 class KQovScene;
 
 class KQovExporter : public KQovIO {
@@ -31,6 +32,10 @@ public:
     bool OpenWriter();
     bool Export(KQovScene* scene, KStreamOptions* options);
     void FillStreamOptions(KStreamOptionsQov& options) const;
+    // Writes the scene in the version-5 layout at the current position of a field file that
+    // is already open (a scene nested in another file); the file stays open.
+    bool ExportToFieldFile(KQovScene* scene, KStreamOptions* options,
+                           KQovPropertyFieldFile* fieldFile);
 
 private:
     int mFormatId = 0;

@@ -2,6 +2,7 @@
 
 #include "io/KQovFormatFactory.h"
 #include "io/qov/KQovReaderQov.h"
+#include "scene/KQovScene.h"
 
 namespace {
 
@@ -149,7 +150,11 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
     }
     mOptionsInUse = options;
     bool ok = mReader->Read(scene, options);
-    // The scene-information copy goes into the scene once the scene model reads files.
+    // The scene information the header pass gave (or a caller set) wins over the file's.
+    if (ok && scene && mSceneInfo) {
+        if (!scene->GetSceneInfo()) scene->SetSceneInfo(KQovCreateSceneInfo(mManager));
+        scene->GetSceneInfo()->CopyFrom(*mSceneInfo);
+    }
     mReader->GetStatusText(mStatus);
     mOptionsInUse = nullptr;
     if (!ok) {

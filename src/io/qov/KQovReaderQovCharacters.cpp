@@ -47,6 +47,19 @@ struct GoboRecord {
 
 }  // namespace
 
+// Runs `body` inside every `name` field of the current block whose block opens; a field
+// without a block is passed over, not taken for the end of the list.
+template <class Body>
+static void ForEachBlock(KQovPropertyFieldFile* file, const char* name, Body body) {
+    while (file->FieldReadBegin(name)) {
+        if (file->FieldReadBlockBegin()) {
+            body();
+            file->FieldReadBlockEnd();
+        }
+        file->FieldReadEnd();
+    }
+}
+
 template <class Owner, class ReadLink>
 static void ReadRoleGroup(KQovPropertyFieldFile* file, int group, Owner* owner, ReadLink read) {
     if (!file->FieldReadBegin("LINK")) return;
@@ -176,13 +189,12 @@ void KQovReaderQov::ReadControlSet(KQovControlSet* set) {
     }
     for (int aux = 0; aux < 2; ++aux) {
         if (!OpenBlock(aux ? "EFFECTOR_AUX1" : "EFFECTOR")) continue;
-        while (OpenBlock("LINK")) {
+        ForEachBlock(mFile.get(), "LINK", [&] {
             if (aux)
                 ReadControlSetAuxiliary(set);
             else
                 ReadControlSetEffector(set);
-            CloseBlock();
-        }
+        });
         CloseBlock();
     }
 }
@@ -229,7 +241,7 @@ void KQovReaderQov::ReadCharacters(KQovScene* scene) {
     if (!mFile->IsVersion5Layout()) return;
     std::vector<int32_t> inputs;
     int unnamed = 0;
-    while (OpenBlock("CHARACTER")) {
+    ForEachBlock(mFile.get(), "CHARACTER", [&] {
         KString name = mFile->FieldReadC("CONSTRAINT", "");
         if (mFile->FieldReadGetOccurrenceCount("CONSTRAINT") == 0) {
             name = unnamed == 0 ? KString("Character")
@@ -244,8 +256,7 @@ void KQovReaderQov::ReadCharacters(KQovScene* scene) {
             inputs.resize(size_t(index) + 1, -1);
             inputs[size_t(index)] = input;
         }
-        CloseBlock();
-    }
+    });
     const int count = scene->GetCharacterCount();
     for (int i = 0; i < count && i < int(inputs.size()); ++i) {
         KQovCharacter* character = scene->GetCharacter(i);
@@ -259,7 +270,7 @@ void KQovReaderQov::ReadCharacters(KQovScene* scene) {
 void KQovReaderQov::ReadGoboManager(KQovScene* scene) {
     // The records live only while the section is read: each light keeps copies of the values.
     std::vector<GoboRecord> gobos;
-    while (OpenBlock("Gobo")) {
+    ForEachBlock(mFile.get(), "Gobo", [&] {
         GoboRecord gobo;
         gobo.name = mFile->FieldReadC("GoboName", "");
         gobo.fileName = mFile->FieldReadC("GoboPath", "");
@@ -270,8 +281,7 @@ void KQovReaderQov::ReadGoboManager(KQovScene* scene) {
             mFile->FieldReadEnd();
         }
         gobos.push_back(gobo);
-        CloseBlock();
-    }
+    });
     KQovNode* root = scene->GetRootNode();
     while (mFile->FieldReadBegin("LightGobo")) {
         const KString lightName = mFile->FieldReadC();

@@ -28,7 +28,9 @@ KString Lower(const char* text) { return KString(text ? text : "").Lower(); }
 bool KQovReaderQov::ReadShadingObject(KQovScene* scene, const char* type, const char* subType,
                                       const char* name) {
     KQovObject* object = nullptr;
+    // Materials and textures the caller switched off are passed over with their blocks.
     if (std::strcmp(type, "Material") == 0) {
+        if (!Switch(KStreamOptionsQov::eMaterials)) return true;
         KQovMaterial* material = mManager->CreateMaterial(name);
         if (material) {
             ReadMaterial(material);
@@ -36,6 +38,7 @@ bool KQovReaderQov::ReadShadingObject(KQovScene* scene, const char* type, const 
         }
         object = material;
     } else if (std::strcmp(type, "Texture") == 0) {
+        if (!Switch(KStreamOptionsQov::eTexturesAndMedia)) return true;
         KQovTexture* texture = mManager->CreateTexture(name);
         if (texture) {
             ReadTexture(texture);

@@ -7,6 +7,7 @@
 
 #include "io/qov/KQovReaderQov.h"
 #include "io/qov/KQovStream.h"
+#include "io/qov/KQovWriterQovSections.h"
 
 namespace {
 
@@ -103,9 +104,11 @@ void KQovReaderQov::ReadTakeList() {
                         takeFile.FieldFileClose();
                     } else if (file->GetFileVersion() >= 2000) {
                         ReadTakeValues(*file, take);
+                        take.thumbnail = ReadThumbnail();
                     }
                 } else {
                     ReadTakeValues(*file, take);
+                    take.thumbnail = ReadThumbnail();
                 }
                 file->FieldReadBlockEnd();
             }
@@ -144,6 +147,12 @@ void KQovReaderQov::CountVersion6Objects() {
     if (!file->FieldReadBegin("Objects")) return;
     if (file->FieldReadBlockBegin()) {
         mOptions->SetCount(KStreamOptionsQov::eModels, file->FieldReadGetOccurrenceCount("Model"));
+        // The template mark is a model's name here as at the top level of older files.
+        while (mOptions->templateFlag == 0 && file->FieldReadBegin("Model")) {
+            if (std::strcmp(AfterPrefix(file->FieldReadC()), "~qovexport~") == 0)
+                mOptions->templateFlag = 1;
+            file->FieldReadEnd();
+        }
         int characters = 0;
         while (file->FieldReadBegin("Constraint")) {
             file->FieldReadC();
@@ -152,6 +161,8 @@ void KQovReaderQov::CountVersion6Objects() {
             file->FieldReadEnd();
         }
         mOptions->SetCount(KStreamOptionsQov::eCharacterCount, characters);
+        // A nested scene is read from this same tree next: its objects must still be found.
+        file->FieldReadRewind();
         file->FieldReadBlockEnd();
     }
     file->FieldReadEnd();
@@ -230,22 +241,7 @@ void KQovWriteSummary(KQovFieldFile* file, const KStreamOptionsQov& options) {
         WriteInt(file, kCountNames[i], options.GetCount(i));
     file->FieldWriteBlockEnd();
     file->FieldWriteEnd();
-    if (KQovSceneInfo* info = options.sceneInfo) {
-        file->FieldWriteBegin("SceneInfo");
-        file->FieldWriteC("SceneInfo::GlobalInfo");
-        file->FieldWriteBlockBegin();
-        file->FieldWriteC("Type", "UserData");
-        WriteInt(file, "Version", 100);
-        file->FieldWriteBegin("MetaData");
-        file->FieldWriteBlockBegin();
-        WriteInt(file, "Version", 100);
-        for (int i = 0; i < 6; ++i)
-            file->FieldWriteC(kMetaDataNames[i], MetaDataText(*info, i)->Buffer());
-        file->FieldWriteBlockEnd();
-        file->FieldWriteEnd();
-        file->FieldWriteBlockEnd();
-        file->FieldWriteEnd();
-    }
+    if (const KQovSceneInfo* info = options.sceneInfo) KQovWriteSceneInfo(file, *info);
     file->FieldWriteBegin("Takes");
     file->FieldWriteBlockBegin();
     WriteInt(file, "Version", 101);
@@ -262,6 +258,7 @@ void KQovWriteSummary(KQovFieldFile* file, const KStreamOptionsQov& options) {
         file->FieldWriteBegin("ReferenceTime");
         file->FieldWriteTS(take.referenceTimeSpan.GetStart(), take.referenceTimeSpan.GetStop());
         file->FieldWriteEnd();
+        KQovWriteThumbnail(file, take.thumbnail);
         file->FieldWriteBlockEnd();
         file->FieldWriteEnd();
     }
