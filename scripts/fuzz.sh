@@ -8,6 +8,9 @@ for target in "$BUILD"/fuzz_*; do
   name=$(basename "$target")
   corpus="fuzz/corpus/${name#fuzz_}"
   mkdir -p "$corpus"
+  dict="fuzz/${name#fuzz_}.dict"
+  extra=()
+  [ -f "$dict" ] && extra+=(-dict="$dict")
   echo "== $name for ${SECONDS_EACH}s"
-  "$target" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -timeout=10 "$corpus"
+  "$target" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -timeout=10 "${extra[@]}" "$corpus"
 done

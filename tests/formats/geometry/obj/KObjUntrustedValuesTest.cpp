@@ -1,7 +1,9 @@
-// Surface degrees as a file gives them: any int, negative or at the ends of the range, drops
-// the surface with a message; nothing is counted past the range of an int.
+// Values an OBJ file gives that must not be trusted: surface degrees (any int, negative or at
+// the ends of the range, drops the surface with a message) and material library names (one
+// that leads to an endless device is refused, not read into memory without end).
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "formats/geometry/obj/KObjParser.h"
@@ -43,6 +45,18 @@ TEST(KObjSurfaceDegree, OnlyDegreesThatFitTheKnotsKeepTheSurface) {
             EXPECT_NE(parser.GetStatus().find("do not fit its knots"), std::string::npos);
         }
     }
+}
+
+TEST(KObjMaterialLibrary, AnEndlessLibraryIsRefused) {
+    if (!std::ifstream("/dev/zero")) GTEST_SKIP() << "no endless device here";
+    KObjParser parser;
+    const std::string text = "mtllib /dev/zero\nusemtl red\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    ASSERT_EQ(parser.ReadText(text, "/nonexistent/x.obj"), KObjParser::eRead);
+    EXPECT_NE(parser.GetStatus().find("Unable to load material library"), std::string::npos);
+    EXPECT_TRUE(parser.HasMaterialLibrary());
+    ASSERT_EQ(parser.GetMaterials().size(), 1u);
+    EXPECT_FALSE(parser.GetMaterials()[0].defined);
+    EXPECT_EQ(parser.GetGroups().at("default").faces.size(), 1u);
 }
 
 }  // namespace
