@@ -3,6 +3,8 @@
 set -euo pipefail
 BUILD=${1:-build/fuzz}
 SECONDS_EACH=${2:-600}
+# Undefined behaviour stops a run like a crash, so that it leaves an input behind.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 for target in "$BUILD"/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")

@@ -1,5 +1,6 @@
-// Frame counts that headers claim: memory follows the frames a file holds, never the count in
-// its header, and files of many frames still read whole.
+// Numbers that motion file headers give: memory follows the frames a file holds, never the
+// count in its header (and files of many frames still read whole); rates and versions at the
+// ends of the range of a double are read and written back without leaving the range of an int.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -11,8 +12,10 @@
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "common/TempTestFolder.h"
+#include "formats/motion/asf/KQovReaderAsf.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/htr/KQovReaderHtr.h"
+#include "formats/motion/htr/KQovWriterHtr.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 
@@ -45,11 +48,11 @@ std::string Bvh(const std::string& claimed, int lines) {
     return text;
 }
 
-std::string Htr(const std::string& claimed, int lines) {
+std::string Htr(const std::string& claimed, int lines, const std::string& rate = "30") {
     std::string text =
         "[Header]\nFileType htr\nDataType HTRS\nFileVersion 1\nNumSegments 2\nNumFrames " +
-        claimed +
-        "\nDataFrameRate 30\nEulerRotationOrder ZYX\nCalibrationUnits mm\nRotationUnits "
+        claimed + "\nDataFrameRate " + rate +
+        "\nEulerRotationOrder ZYX\nCalibrationUnits mm\nRotationUnits "
         "Degrees\nGlobalAxisofGravity Y\nBoneLengthAxis Y\nScaleFactor 1.00\n"
         "[SegmentNames&Hierarchy]\nhip\tGLOBAL\nknee\thip\n[BasePosition]\n"
         "hip\t0\t80\t0\t0\t0\t0\t10\nknee\t0\t10\t0\t0\t0\t0\t8\n";
@@ -100,7 +103,7 @@ Outcome Import(const std::string& text, const char* extension) {
 // Two hundred thousand claimed frames keyed on every curve would take tens of megabytes.
 constexpr size_t kHeapBound = 8u << 20;
 
-TEST(MotionFrameCountClaim, BvhKeysFollowTheFramesRead) {
+TEST(MotionHeaderValues, BvhKeysFollowTheFramesRead) {
     struct Row {
         const char* name;
         std::string claimed;
@@ -129,7 +132,7 @@ TEST(MotionFrameCountClaim, BvhKeysFollowTheFramesRead) {
     }
 }
 
-TEST(MotionFrameCountClaim, HtrFramesFollowTheLinesRead) {
+TEST(MotionHeaderValues, HtrFramesFollowTheLinesRead) {
     struct Row {
         const char* name;
         std::string claimed;
@@ -150,6 +153,59 @@ TEST(MotionFrameCountClaim, HtrFramesFollowTheLinesRead) {
             EXPECT_EQ(out.error, KQovReader::eFileCorrupted);
         }
         EXPECT_LT(out.heapGrowth, kHeapBound);
+    }
+}
+
+// The highest rate a file gives is written back as a rate the reader takes again.
+TEST(MotionHeaderValues, HtrRatesBeyondAnIntPeriodComeBack) {
+    for (const char* rate : {"30", "1000000", "2147483647"}) {
+        SCOPED_TRACE(rate);
+        TempTestFolder folder;
+        const std::string in = folder / "in.htr", out = folder / "out.htr";
+        std::ofstream(in, std::ios::binary) << Htr("3", 3, rate);
+        TestScene test;
+        KQovReaderHtr reader(&test.manager);
+        ASSERT_TRUE(reader.FileOpen(in.c_str()));
+        std::unique_ptr<KStreamOptions> read(reader.GetReadOptions(true));
+        ASSERT_TRUE(read);
+        ASSERT_TRUE(reader.Read(test.scene, read.get()));
+        const auto& readMotion = static_cast<KStreamOptionsMotion&>(*read);
+        KQovWriterHtr writer(&test.manager);
+        ASSERT_TRUE(writer.FileCreate(out.c_str()));
+        std::unique_ptr<KStreamOptions> written(writer.GetWriteOptions());
+        auto& motion = static_cast<KStreamOptionsMotion&>(*written);
+        motion.SetFrameCount(readMotion.GetFrameCount());
+        motion.SetFrameRate(readMotion.GetTimeMode(), readMotion.GetFrameRate());
+        ASSERT_TRUE(writer.Write(test.scene, written.get()));
+        ASSERT_TRUE(writer.FileClose());
+
+        KQovReaderHtr again(&test.manager);
+        ASSERT_TRUE(again.FileOpen(out.c_str()));
+        std::unique_ptr<KStreamOptions> back(again.GetReadOptions(true));
+        ASSERT_TRUE(back) << "the written rate is refused";
+        EXPECT_EQ(static_cast<KStreamOptionsMotion&>(*back).GetFrameCount(), 3);
+        EXPECT_GT(static_cast<KStreamOptionsMotion&>(*back).GetFrameRate(), 0.0);
+    }
+}
+
+// Versions out of the range of an int are only a warning: the skeleton reads.
+TEST(MotionHeaderValues, AsfVersionsOfAnyDoubleRead) {
+    const std::string skeleton =
+        ":name test\n:units\n  length 1.0\n  angle deg\n:root\n  order TX TY TZ RX RY RZ\n  "
+        "axis XYZ\n  position 0 0 0\n  orientation 0 0 0\n:bonedata\n  begin\n    id 1\n    "
+        "name hip\n    direction 0 0 1\n    length 10\n    axis 0 0 0 XYZ\n  end\n:hierarchy\n  "
+        "begin\n    root hip\n  end\n";
+    for (const char* version : {"1.10", "1e300", "-1e300", "nan", "inf"}) {
+        SCOPED_TRACE(version);
+        TempTestFolder folder;
+        const std::string path = folder / "s.asf";
+        std::ofstream(path, std::ios::binary) << ":version " << version << "\n" << skeleton;
+        TestScene test;
+        KQovReaderAsf reader(&test.manager);
+        ASSERT_TRUE(reader.FileOpen(path.c_str()));
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(true));
+        ASSERT_TRUE(options);
+        EXPECT_TRUE(reader.Read(test.scene, options.get()));
     }
 }
 
