@@ -5,15 +5,13 @@
 // the reference node, bit 2 forced triangulation on writing, bit 3 welding, the high four
 // bits (modulo 3) the drawing's object derivation. For OBJ the rest is split at the first
 // "\n#MTL\n": before it the OBJ file, after it the library "m.mtl" in the same folder.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "FuzzTempFiles.h"
 #include "formats/geometry/dxf/KQovReaderDxf.h"
 #include "formats/geometry/dxf/KQovWriterDxf.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
@@ -24,21 +22,6 @@
 #include "scene/KQovScene.h"
 
 namespace {
-
-std::string Folder() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string folder =
-        std::string(dir && *dir ? dir : "/tmp") + "/fuzz_geometry_" + std::to_string(getpid());
-    mkdir(folder.c_str(), 0700);
-    return folder;
-}
-
-bool WriteFile(const std::string& name, std::string_view bytes) {
-    FILE* f = std::fopen(name.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && written;
-}
 
 // Reads `in` with `reader`, then writes the scene to `out` with `writer`.
 void RoundTrip(KQovObjectManager& manager, KQovReader& reader, KQovWriter& writer,
@@ -67,13 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One user for the whole run: each manager then neither starts nor tears down the library.
     static const bool started = (KQovSdkAddUser(), true);
     (void)started;
-    static const std::string folder = Folder();
+    static const std::string folder = FuzzFolder("fuzz_geometry_");
     const uint8_t flags = data[0];
     std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     KQovObjectManager manager;
     if (flags & 1) {
         const std::string in = folder + "/in.dxf";
-        if (!WriteFile(in, text)) return 0;
+        if (!FuzzWriteFile(in, text)) return 0;
         KQovReaderDxf reader(&manager);
         KQovWriterDxf writer(&manager);
         RoundTrip(manager, reader, writer, in, folder + "/out.dxf", flags);
@@ -84,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string_view mtl = split == std::string_view::npos
                                          ? std::string_view()
                                          : text.substr(split + kSeparator.size());
-        if (!WriteFile(in, text.substr(0, split)) || !WriteFile(library, mtl)) return 0;
+        if (!FuzzWriteFile(in, text.substr(0, split)) || !FuzzWriteFile(library, mtl)) return 0;
         KQovReaderObj reader(&manager);
         KQovWriterObj writer(&manager);
         RoundTrip(manager, reader, writer, in, folder + "/out.obj", flags);

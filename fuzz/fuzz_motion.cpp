@@ -4,15 +4,13 @@
 // The first byte picks the format (modulo 6: BVH, ASF with an AMC motion, HTR, BRD, MOV, VPM)
 // and, in bit 3, whether the skeleton hangs under its reference node. For ASF the rest is split
 // at the first "\n#AMC\n": before it the skeleton, after it the motion, read onto it.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "FuzzTempFiles.h"
 #include "character/KQovSceneBridge.h"
 #include "formats/motion/asf/KQovReaderAmc.h"
 #include "formats/motion/asf/KQovReaderAsf.h"
@@ -36,21 +34,6 @@
 namespace {
 
 using Options = std::unique_ptr<KStreamOptions>;
-
-std::string Folder() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string folder =
-        std::string(dir && *dir ? dir : "/tmp") + "/fuzz_motion_" + std::to_string(getpid());
-    mkdir(folder.c_str(), 0700);
-    return folder;
-}
-
-bool WriteFile(const std::string& name, std::string_view bytes) {
-    FILE* f = std::fopen(name.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && written;
-}
 
 KStreamOptionsMotion* Motion(const Options& options) {
     return static_cast<KStreamOptionsMotion*>(options.get());
@@ -92,7 +75,7 @@ template <class Reader, class Writer>
 void RoundTrip(KQovObjectManager& manager, const std::string& folder, const char* extension,
                std::string_view text, bool reference) {
     const std::string in = folder + "/in." + extension, out = folder + "/out." + extension;
-    if (!WriteFile(in, text)) return;
+    if (!FuzzWriteFile(in, text)) return;
     KQovScene* scene = nullptr;
     Reader reader(&manager);
     Options read, written;
@@ -109,7 +92,7 @@ void SkeletonAndMotion(KQovObjectManager& manager, const std::string& folder, st
     const std::string_view motion = split == std::string_view::npos
                                         ? std::string_view()
                                         : text.substr(split + kSeparator.size());
-    if (!WriteFile(asf, text.substr(0, split)) || !WriteFile(amc, motion)) return;
+    if (!FuzzWriteFile(asf, text.substr(0, split)) || !FuzzWriteFile(amc, motion)) return;
     KQovScene* scene = nullptr;
     KQovReaderAsf skeletonReader(&manager);
     Options skeleton, frames, skeletonWritten, framesWritten;
@@ -134,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One user for the whole run: each manager then neither starts nor tears down the library.
     static const bool started = (KQovSdkAddUser(), true);
     (void)started;
-    static const std::string folder = Folder();
+    static const std::string folder = FuzzFolder("fuzz_motion_");
     const bool reference = (data[0] >> 3) & 1;
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     KQovObjectManager manager;
