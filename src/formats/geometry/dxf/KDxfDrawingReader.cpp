@@ -1,5 +1,6 @@
 #include "formats/geometry/dxf/KDxfDrawingReader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -62,6 +63,8 @@ bool KDxfDrawingReader::Read(std::string_view text) {
         return false;
     }
     mGroups.SetText(text);
+    mInstanceLimit =
+        int(std::min<size_t>(kMaxInstances, kFreeInstances + text.size() / kBytesPerInstance));
     int code;
     std::string_view value;
     while (Next(code, value)) {
@@ -275,8 +278,8 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
             mStatus += "Block " + insert.block +
                        (open ? " inserts itself; the instance is skipped\n"
                              : " is nested too deeply; the instance is skipped\n");
-        } else if (mInstances >= kMaxInstances) {
-            if (mInstances++ == kMaxInstances)
+        } else if (mInstances >= mInstanceLimit) {
+            if (mInstances++ == mInstanceLimit)
                 mStatus += "Too many block instances; the rest are skipped\n";
         } else if (FindBlock(insert.block) && ReadBlockBase(base)) {
             ++mInstances;

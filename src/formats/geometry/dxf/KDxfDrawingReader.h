@@ -4,6 +4,7 @@
 // section as one mesh per layer, per entity or per block. Names are made unique within one
 // read: the second use of LINE is LINE1.
 
+#include <cstddef>
 #include <memory>
 #include <set>
 #include <string>
@@ -39,6 +40,10 @@ public:
     // Block instances read in one file, so that blocks inserting blocks many times over
     // cannot multiply without end.
     static constexpr int kMaxInstances = 100000;
+    // Below that, a file places this many instances plus one per kBytesPerInstance bytes of
+    // its text: a few nested blocks cannot make a small file a scene of 100000 nodes.
+    static constexpr int kFreeInstances = 1000;
+    static constexpr size_t kBytesPerInstance = 8;
 
     KDxfDrawingReader(int mode, bool weld);
     ~KDxfDrawingReader() override;
@@ -106,6 +111,7 @@ private:
     size_t mBlocksScanned = 0;     // where the scan for definitions stopped
     bool mBlocksComplete = false;  // every definition is in mBlockPositions
     int mInstances = 0;
+    int mInstanceLimit = kMaxInstances;    // for the text being read
     std::vector<std::string> mOpenBlocks;  // block definitions being read, outermost first
     std::set<std::string> mNames;
     std::unordered_map<std::string, int> mNameCounters;

@@ -42,12 +42,22 @@ int ScanNumbers(std::string_view text, double* values, int max) {
     return count;
 }
 
+// Material libraries are small text; a name that leads to an endless device (or a huge file)
+// is refused once this much was read, rather than filling memory.
+constexpr size_t kMaxLibraryBytes = size_t(64) << 20;
+
 bool ReadWholeFile(const char* path, std::string& text) {
     KFileStream file;
     if (!file.Open(path, "rb")) return false;
     char buffer[65536];
     text.clear();
-    while (uint32_t n = file.Read(buffer, sizeof buffer)) text.append(buffer, n);
+    while (uint32_t n = file.Read(buffer, sizeof buffer)) {
+        if (text.size() + n > kMaxLibraryBytes) {
+            std::string().swap(text);
+            return false;
+        }
+        text.append(buffer, n);
+    }
     return true;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // What an OBJ file and its MTL libraries hold, as read, before any scene object is made.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -54,8 +56,15 @@ struct KObjSurface {
     double range[4] = {0, 0, 0, 0};  // s0, s1, t0, t1
     std::vector<int> points;         // vertex indices, file order
     std::vector<double> uKnots, vKnots;
-    int CountU() const { return int(uKnots.size()) - degreeU - 1; }
-    int CountV() const { return int(vKnots.size()) - degreeV - 1; }
+    // -1 when the degree does not fit the knots (any degree a file gives, in 64 bits).
+    int CountU() const { return Count(uKnots.size(), degreeU); }
+    int CountV() const { return Count(vKnots.size(), degreeV); }
+
+private:
+    static int Count(size_t knots, int degree) {
+        const int64_t count = int64_t(knots) - degree - 1;
+        return degree < 0 || count < 0 || count > INT32_MAX ? -1 : int(count);
+    }
 };
 
 // The mesh of one group: unique (vertex, normal, texture vertex) triples become control points.

@@ -67,7 +67,7 @@ bool KMotionFileAsf::ReadSkeleton(KQovAsfScene& scene, bool restructure) {
                 if (!ReadDouble(version, 1.0))
                     Warning("Can't read file format version (%s), trying version 1.10\n",
                             GetPosition());
-                else if (int(version * 100.0) != 110)
+                else if (std::trunc(version * 100.0) != 110.0)  // any double the file gives
                     Warning("Bad File format version (%f), trying 1.10\n", version);
                 ok = SkipToSection();
                 break;

@@ -1,6 +1,8 @@
 #include "formats/motion/bvh/KQovReaderBvh.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -14,6 +16,9 @@
 #include "scene/KQovScene.h"
 
 namespace {
+
+// Keys made room for before the first frame is read; more as frames come.
+constexpr int kFirstKeys = 4096;
 
 // A joint with a single child off its origin points its limits' rotation axis (X) at it.
 void SetRotationAxis(KQovNode* node, const KBvhJoint& joint) {
@@ -92,11 +97,20 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
         c.r[0] = takeNode->GetRotationX();
         c.r[1] = takeNode->GetRotationY();
         c.r[2] = takeNode->GetRotationZ();
-        for (KFCurve* curve : c.t)
-            if (curve) curve->PrepareKeys(frames);
-        for (KFCurve* curve : c.r)
-            if (curve) curve->PrepareKeys(frames);
     }
+    // Room for keys grows with the frames read: the header's count is never an allocation.
+    int room = 0;
+    auto prepare = [&](int keys) {
+        room = keys;
+        for (size_t i = 0; i < joints.size(); ++i) {
+            if (joints[i]->endSite) continue;
+            for (KFCurve* curve : curves[i].t)
+                if (curve) curve->PrepareKeys(room);
+            for (KFCurve* curve : curves[i].r)
+                if (curve) curve->PrepareKeys(room);
+        }
+    };
+    prepare(std::min(frames, kFirstKeys));
     bool ok = true;
     KTime time = options.GetStartTime();
     int read = 0;
@@ -106,6 +120,7 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
             ok = false;
             break;
         }
+        if (read == room) prepare(int(std::min<int64_t>(frames, int64_t(room) * 2)));
         for (size_t i = 0; i < joints.size(); ++i) {
             if (joints[i]->endSite) continue;
             for (int a = 0; a < 3; ++a) {

@@ -286,10 +286,14 @@ bool KMotionFileHtr::ReadAnimation(KStreamOptionsMotion& options) {
             if (seen[s]) return false;
             seen[s] = true;
         }
-        segment->translations.assign(size_t(frames), KVector4());
-        segment->rotations.assign(size_t(frames), KVector4());
-        for (int f = 0; f < frames; ++f)
+        // The frames grow as lines are read: the header's count is never an allocation.
+        segment->translations.clear();
+        segment->rotations.clear();
+        for (int f = 0; f < frames; ++f) {
+            segment->translations.emplace_back();
+            segment->rotations.emplace_back();
             if (!ReadLine() || !ReadFrame(*segment, f)) return false;
+        }
         for (int f = frames; f < mFrameCount; ++f)
             if (!ReadLine()) return false;
     }

@@ -1,5 +1,8 @@
 #include "formats/motion/htr/KQovWriterHtr.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "attributes/KQovLimitsUtility.h"
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KRotationOrder.h"
@@ -177,8 +180,10 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
     }
     options.Progress(0, "Writing HTR nodes", 50.0f);
     // Whole rates are written whole (1 / (1/30 s) may come out a hair below 30); 29.97 gives 29.
+    // A period too short for any int rate writes the largest.
     const double seconds = period.GetSecondDouble();
-    mFile->WriteSegments(frames, seconds > 0.0 ? int(1.0 / seconds + 1e-6) : 0);
+    const double rate = seconds > 0.0 ? std::min(1.0 / seconds + 1e-6, double(INT_MAX)) : 0.0;
+    mFile->WriteSegments(frames, int(rate));
     mFile->ClearSegments();
     mSegments.clear();
     return Finish();
