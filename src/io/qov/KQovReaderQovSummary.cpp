@@ -152,6 +152,9 @@ void KQovReaderQov::CountVersion6Objects() {
             file->FieldReadEnd();
         }
         mOptions->SetCount(KStreamOptionsQov::eCharacterCount, characters);
+        // The count must not use up the constraints for the read that follows (a character
+        // pose's scene is read from this same block).
+        file->FieldReadRewind();
         file->FieldReadBlockEnd();
     }
     file->FieldReadEnd();

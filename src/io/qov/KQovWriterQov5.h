@@ -15,6 +15,7 @@
 
 class KFCurveNode;
 class KQovCamera;
+class KQovCharacter;
 class KQovControlSet;
 class KQovFieldFile;
 class KQovIO;
@@ -114,6 +115,8 @@ protected:
 
     void WriteMedia(KQovScene* scene);
     void WriteCharacters(KQovScene* scene);
+    // A character's fields, roles, solver parameters and control set, in the writer's layout.
+    void WriteCharacterContent(KQovScene* scene, KQovCharacter* character);
     void WriteCharacterPoses(KQovScene* scene);
     void WriteControlSet(KQovScene* scene, KQovControlSet* set);
     virtual void WriteGeometrySection(KQovNode* node);

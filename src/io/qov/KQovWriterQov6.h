@@ -69,6 +69,10 @@ private:
     void WriteShadingElements(KQovNode* node, KQovGeometry* geometry);
     bool HasTextureIds(const KQovLayer* layer) const;
 
+    // Characters with their link connections, control-set plugs and character poses.
+    void CollectCharacters(KQovScene* scene);
+    void WritePoseScene(KQovScene* poseScene);
+
     // The skin and clusters a geometry's links travel as, with their connections.
     void CollectDeformers(KQovNode* node);
 
