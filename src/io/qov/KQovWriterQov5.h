@@ -82,6 +82,8 @@ protected:
     void WriteModel(KQovNode* node);
     void WriteModelContent(KQovNode* node, bool producer);
     void WriteLimits(KQovNode* node);
+    // The version-6 property block, with the pivots and limits copied in for the write only.
+    void WritePivotsAsProperties(KQovNode* node);
     void WriteAnimatedLists(KQovNode* node);
     void WriteUserProperties(KQovObject* object);
     void WriteDefaultChannels(KQovNode* node);

@@ -342,6 +342,25 @@ TEST(KQovWriterQov6, TheCallersSceneIsUnchangedByAWrite) {
         EXPECT_EQ(built.scene->GetEntityContainer()->GetMaterialCount(), materials);
         EXPECT_EQ(built.scene->GetEntityContainer()->GetDeformerCount(), 0);
     }
+    // Limits and pivots go out through the nodes' properties, which keep their own values.
+    v5test::Scene everything;
+    everything.BuildEverything();
+    KQovNode* thigh = everything.scene->GetRootNode()->FindChild("Thigh", true);
+    thigh->SetRotationPivot(0, 1.0, 2.0, 3.0);
+    const std::string all = v5test::EverythingDump(everything.scene);
+    for (int id : {0, 1, 2}) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(Export(everything.scene, tmp / "limits.qov", id));
+        EXPECT_EQ(v5test::EverythingDump(everything.scene), all);
+        Read read(tmp / "limits.qov");
+        ASSERT_TRUE(read.ok);
+        KQovNode* back = read.scene->GetRootNode()->FindChild("Thigh", true);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(geotest::Point(*back->GetRotationPivot(0), 3), "1,2,3");
+        KQovLimitsUtility limits(&back->GetLimits());
+        EXPECT_TRUE(limits.GetEnable(KQovLimitsUtility::eTranslation));
+        EXPECT_EQ(geotest::Point(limits.GetMax(KQovLimitsUtility::eTranslation), 3), "1,2,3");
+    }
 }
 
 namespace {
