@@ -116,6 +116,9 @@ protected:
     KString MediaNameOf(KQovTexture* texture) const;
 
     void WriteMedia(KQovScene* scene);
+    // A clip's "Version", "OriginalFormat", "OriginalFilename", ("Filename",) "RelativeFilename"
+    // and, when embedding, its "Content", in the writer's layout.
+    void WriteClipFields(const MediaEntry& entry, bool embed);
     void WriteCharacters(KQovScene* scene);
     // A character's fields, roles, solver parameters and control set, in the writer's layout.
     void WriteCharacterContent(KQovScene* scene, KQovCharacter* character);

@@ -125,6 +125,7 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     KQovNode* root = scene->GetRootNode();
     for (int i = 0; i < root->GetChildCount(); ++i) CollectModels(root->GetChild(i));
     CollectShading(scene);
+    CollectVideos(scene);
     // The producer cameras and the switcher are models of their own, under no parent.
     KQovGlobalCameraSettings& cameras = scene->GetGlobalCameraSettings();
     for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p) {

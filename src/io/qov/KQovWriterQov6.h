@@ -63,6 +63,9 @@ private:
     void CollectShading(KQovScene* scene);
     void CollectNodeShading(KQovNode* node);
     void ListShadingObject(KQovObject* object);
+    // One "Video" object per distinct texture file, connected to the textures showing it.
+    void CollectVideos(KQovScene* scene);
+    void WriteVideoObject(const MediaEntry& clip);
     void WriteObjectProperties(KQovObject* object);
     void WriteMaterialObject(KQovMaterial* material);
     void WriteTextureObject(KQovTexture* texture);
@@ -86,4 +89,5 @@ private:
     std::map<const KQovNode*, NodeShading> mShading;
     std::vector<KQovObject*> mLayerOnly;       // shading objects the layers use
     std::vector<KQovObject*> mShadingObjects;  // the ones listed in mObjects
+    std::vector<MediaEntry> mClips;
 };

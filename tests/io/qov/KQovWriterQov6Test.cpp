@@ -11,6 +11,7 @@
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
 #include "scene/KQovPose.h"
+#include "scene/KQovVideo.h"
 
 #include <cstdio>
 #include <functional>
@@ -402,5 +403,39 @@ TEST(KQovWriterQov6, CharactersPosesAndSceneInfoRoundTrip) {
         EXPECT_EQ(WithoutProperties(v5test::CharacterDump(read.scene) +
                                     v5test::SceneWideDump(read.scene)),
                   before);
+    }
+}
+
+// A texture's file travels as a clip connected to it, its bytes embedded only in binary files.
+TEST(KQovWriterQov6, TextureFilesTravelAsClips) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    built.BuildEverything(tmp / "wood.tif");
+    const struct {
+        int id;
+        bool embedded;
+    } kCases[] = {{0, true}, {1, false}, {2, true}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.id);
+        const std::string name = tmp / ("clips" + std::to_string(c.id) + ".qov");
+        KQovExporter exporter(&built.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(c.id);
+        KStreamOptionsQov options;
+        v5test::AllOn(options);
+        ASSERT_TRUE(exporter.Export(built.scene, &options)) << exporter.GetLastErrorString();
+        EXPECT_EQ(built.manager.FindVideo("Video::wood.tif"), nullptr);
+        EXPECT_EQ(v5test::ReadText(name).find("texture bytes") != std::string::npos,
+                  c.embedded && c.id == 0);
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KQovVideo* video = read.manager.FindVideo("Video::wood.tif");
+        ASSERT_NE(video, nullptr);
+        EXPECT_EQ(KExtractFileName(video->GetFileName(), true), "wood.tif");
+        EXPECT_EQ(v5test::ReadText(video->GetFileName()), "texture bytes");
+        EXPECT_EQ(std::string(video->GetFileName()) == tmp / "wood.tif", !c.embedded);
+        auto* texture = dynamic_cast<KQovTexture*>(read.scene->GetEntityContainer()->GetTexture(0));
+        ASSERT_TRUE(texture);
+        EXPECT_EQ(texture->GetPropertyHandler()->GetSrcCount(), 1);
     }
 }
