@@ -15,6 +15,7 @@
 
 class KFCurveNode;
 class KQovCamera;
+class KQovCharacter;
 class KQovControlSet;
 class KQovFieldFile;
 class KQovIO;
@@ -81,6 +82,8 @@ protected:
     void WriteModel(KQovNode* node);
     void WriteModelContent(KQovNode* node, bool producer);
     void WriteLimits(KQovNode* node);
+    // The version-6 property block, with the pivots and limits copied in for the write only.
+    void WritePivotsAsProperties(KQovNode* node);
     void WriteAnimatedLists(KQovNode* node);
     void WriteUserProperties(KQovObject* object);
     void WriteDefaultChannels(KQovNode* node);
@@ -113,7 +116,12 @@ protected:
     KString MediaNameOf(KQovTexture* texture) const;
 
     void WriteMedia(KQovScene* scene);
+    // A clip's "Version", "OriginalFormat", "OriginalFilename", ("Filename",) "RelativeFilename"
+    // and, when embedding, its "Content", in the writer's layout.
+    void WriteClipFields(const MediaEntry& entry, bool embed);
     void WriteCharacters(KQovScene* scene);
+    // A character's fields, roles, solver parameters and control set, in the writer's layout.
+    void WriteCharacterContent(KQovScene* scene, KQovCharacter* character);
     void WriteCharacterPoses(KQovScene* scene);
     void WriteControlSet(KQovScene* scene, KQovControlSet* set);
     virtual void WriteGeometrySection(KQovNode* node);

@@ -64,14 +64,22 @@ void WriteControlSetLinkFields(KQovFieldFile* f, const KQovControlSetLink& link,
 }  // namespace
 
 void KQovWriterQov5::WriteCharacters(KQovScene* scene) {
-    KQovFieldFile* f = mFile;
     for (int c = 0; c < scene->GetCharacterCount(); ++c) {
         KQovCharacter* character = scene->GetCharacter(c);
         if (!character) continue;
-        KQovWriteBlockBegin(f, "CHARACTER");
-        KQovWriteIntField(f, "CHARACTERIZE", 1);
-        KQovWriteIntField(f, "LOCK_XFORM", 0);
-        KQovWriteIntField(f, "LOCK_PICK", 0);
+        KQovWriteBlockBegin(mFile, "CHARACTER");
+        WriteCharacterContent(scene, character);
+        KQovWriteBlockEnd(mFile);
+    }
+}
+
+void KQovWriterQov5::WriteCharacterContent(KQovScene* scene, KQovCharacter* character) {
+    KQovFieldFile* f = mFile;
+    const bool old = IsVersion5();
+    KQovWriteIntField(f, "CHARACTERIZE", 1);
+    KQovWriteIntField(f, "LOCK_XFORM", 0);
+    KQovWriteIntField(f, "LOCK_PICK", 0);
+    if (old) {
         f->FieldWriteC("CONSTRAINT", character->GetName());
         const int input = character->GetInputType();
         KQovWriteIntField(f, "INPUTOUTPUTTYPE", input);
@@ -84,48 +92,47 @@ void KQovWriterQov5::WriteCharacters(KQovScene* scene) {
             KQovWriteIntField(f, "ACTORINDEX", -1);
             KQovWriteIntField(f, "CHARACTERINDEX", index);
         }
-        for (const auto& single : kSingleLinks) {
-            KQovCharacterLink link;
-            const bool set = character->GetCharacterLink(single.slot, &link);
-            KQovWriteBlockBegin(f, single.name);
-            WriteLinkFields(f, link, Writable(link, set, scene));
-            KQovWriteBlockEnd(f);
-        }
-        auto writeGroup = [&](int group) {
-            KQovWriteBlockBegin(f, Roles::GetGroupKeyword(group));
-            for (int i = 0; i < Roles::GetRoleCount(group); ++i) {
-                KQovCharacterLink link;
-                const bool set = character->GetCharacterLink(Roles::GetRoleSlot(group, i), &link);
-                const bool write = Writable(link, set, scene);
-                if (!write && Roles::GetRoleVersion(group, i) > 4000) continue;
-                KQovWriteBlockBegin(f, "LINK", Roles::GetRoleName(group, i));
-                WriteLinkFields(f, link, write);
-                KQovWriteBlockEnd(f);
-            }
-            KQovWriteBlockEnd(f);
-        };
-        for (int group : kCharacterGroups) writeGroup(group);
-        KQovWriteBlockBegin(f, "FILTERSET");
-        const KQovSolverParameterStore* store = character->GetSolverStore();
-        for (int i = 0; i < KQovSolverParameterTable::kCount; ++i) {
-            KQovWriteBlockBegin(f, "PARAM");
-            f->FieldWriteC("NAME", KQovSolverParameterTable::GetParameterName(i));
-            KQovWriteIntField(f, "MODE", store ? store->GetMode(i) : 0);
-            KQovWriteDoubleField(f, "MIN", KQovSolverParameterTable::GetParameterMin(i));
-            KQovWriteDoubleField(f, "MAX", KQovSolverParameterTable::GetParameterMax(i));
-            KQovWriteDoubleField(f, "VALUE0", store ? store->GetValue(i) : 0.0);
-            KQovWriteBlockEnd(f);
-        }
-        KQovWriteBlockEnd(f);
-        writeGroup(8);  // "GAMEMODEPARENT"
-        WriteControlSet(scene, character->GetControlSet());
+    }
+    for (const auto& single : kSingleLinks) {
+        KQovCharacterLink link;
+        const bool set = character->GetCharacterLink(single.slot, &link);
+        KQovWriteBlockBegin(f, single.name);
+        WriteLinkFields(f, link, Writable(link, set, scene));
         KQovWriteBlockEnd(f);
     }
+    auto writeGroup = [&](int group) {
+        KQovWriteBlockBegin(f, Roles::GetGroupKeyword(group));
+        for (int i = 0; i < Roles::GetRoleCount(group); ++i) {
+            KQovCharacterLink link;
+            const bool set = character->GetCharacterLink(Roles::GetRoleSlot(group, i), &link);
+            const bool write = Writable(link, set, scene);
+            if (!write && Roles::GetRoleVersion(group, i) > 4000) continue;
+            KQovWriteBlockBegin(f, "LINK", Roles::GetRoleName(group, i));
+            WriteLinkFields(f, link, write);
+            KQovWriteBlockEnd(f);
+        }
+        KQovWriteBlockEnd(f);
+    };
+    for (int group : kCharacterGroups) writeGroup(group);
+    KQovWriteBlockBegin(f, "FILTERSET");
+    const KQovSolverParameterStore* store = character->GetSolverStore();
+    for (int i = 0; i < KQovSolverParameterTable::kCount; ++i) {
+        KQovWriteBlockBegin(f, "PARAM");
+        f->FieldWriteC("NAME", KQovSolverParameterTable::GetParameterName(i));
+        KQovWriteIntField(f, "MODE", store ? store->GetMode(i) : 0);
+        KQovWriteDoubleField(f, "MIN", KQovSolverParameterTable::GetParameterMin(i));
+        KQovWriteDoubleField(f, "MAX", KQovSolverParameterTable::GetParameterMax(i));
+        KQovWriteDoubleField(f, "VALUE0", store ? store->GetValue(i) : 0.0);
+        KQovWriteBlockEnd(f);
+    }
+    KQovWriteBlockEnd(f);
+    if (old) writeGroup(8);  // "GAMEMODEPARENT"
+    WriteControlSet(scene, character->GetControlSet());
 }
 
 void KQovWriterQov5::WriteControlSet(KQovScene* scene, KQovControlSet* set) {
     KQovFieldFile* f = mFile;
-    KQovWriteBlockBegin(f, "OV_CONTROLSET");
+    KQovWriteBlockBegin(f, IsVersion5() ? "OV_CONTROLSET" : "CONTROLSET");
     KQovWriteIntField(f, "TYPE", set ? set->GetType() : 0);
     KQovWriteIntField(f, "LOCK_XFORM", set ? set->GetLockTransform() : 0);
     KQovWriteIntField(f, "LOCK_PICK", set ? set->GetLockPick() : 0);

@@ -100,26 +100,35 @@ void KQovWriterQov5::WriteMedia(KQovScene* scene) {
     for (const MediaEntry& entry : entries) {
         KQovWriteBlockBegin(f, "Video", entry.name.Buffer());
         f->FieldWriteC("Type", "Clip");
-        EmbeddedContent content;
-        if (embed) {
-            PrepareContent(mManager->GetImageConverterRegistries(), entry.path.Buffer(), content);
-            KQovWriteIntField(f, "Version", 101);
-            KQovWriteIntField(f, "OriginalFormat", content.keepOriginal ? 1 : 0);
-            f->FieldWriteC("OriginalFilename", content.originalName.Buffer());
-        }
-        f->FieldWriteC("Filename", entry.fileName.Buffer());
-        f->FieldWriteC("RelativeFilename", f->GetRelativeMediaPath(entry.path.Buffer()).Buffer());
-        if (embed && KFileExists(content.path.Buffer())) {
-            f->FieldWriteBegin("Content");
-            f->FieldWriteFileContent(content.path.Buffer(), nullptr);
-            f->FieldWriteEnd();
-        }
+        WriteClipFields(entry, embed);
         KQovWriteBlockEnd(f);
     }
     KQovWriteBlockEnd(f);
     KQovWriteBlockEnd(f);
     mMediaCount = int(entries.size());
     for (const MediaEntry& entry : entries) mClipOfFile[entry.path] = entry.name;
+}
+
+void KQovWriterQov5::WriteClipFields(const MediaEntry& entry, bool embed) {
+    KQovFieldFile* f = mFile;
+    const bool old = IsVersion5();
+    EmbeddedContent content;
+    content.originalName = entry.fileName;
+    if (embed)
+        PrepareContent(mManager->GetImageConverterRegistries(), entry.path.Buffer(), content);
+    // Version-6 clips always say how they were kept; version-5 ones only with content.
+    if (embed || !old) {
+        KQovWriteIntField(f, "Version", 101);
+        KQovWriteIntField(f, "OriginalFormat", content.keepOriginal ? 1 : 0);
+        f->FieldWriteC("OriginalFilename", content.originalName.Buffer());
+    }
+    if (old) f->FieldWriteC("Filename", entry.fileName.Buffer());
+    f->FieldWriteC("RelativeFilename", f->GetRelativeMediaPath(entry.path.Buffer()).Buffer());
+    if (embed && KFileExists(content.path.Buffer())) {
+        f->FieldWriteBegin("Content");
+        f->FieldWriteFileContent(content.path.Buffer(), nullptr);
+        f->FieldWriteEnd();
+    }
 }
 
 KString KQovWriterQov5::MediaNameOf(KQovTexture* texture) const {

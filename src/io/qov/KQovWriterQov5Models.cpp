@@ -1,6 +1,8 @@
 // Version-5 model sections: one node's "Model" block with its content, limits, animated
 // channel lists, user properties and default-take channels, and the camera "Switcher".
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -21,6 +23,8 @@
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
+#include "scene/KQovNodeProperties.h"
+#include "scene/KQovPropertyTable.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovUserProperty.h"
 
@@ -132,15 +136,35 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
         WriteAnimatedLists(node);
         WriteUserProperties(node);
     } else {
-        node->CopyPivotsToProperties();
-        std::vector<KProperty*> properties;
-        node->CollectProperties(properties);
-        mFile->FieldWritePropertyBlock(properties);
+        WritePivotsAsProperties(node);
     }
     if (producer)
         WriteCameraSection(node, node->GetCamera(), true);
     else
         WriteNodeAttribute(node);
+}
+
+void KQovWriterQov5::WritePivotsAsProperties(KQovNode* node) {
+    // The pivots and limits travel in the property block; the caller's node keeps its own
+    // values, and the pivots and limits their events may touch.
+    std::vector<KProperty*> properties;
+    node->CollectProperties(properties);
+    std::vector<std::array<double, 4>> saved(properties.size());
+    std::vector<int> counts(properties.size());
+    for (size_t i = 0; i < properties.size(); ++i)
+        counts[i] = KQovGetPropertyNumbers(properties[i], saved[i].data());
+    const KQovNodeLimits limits = node->GetLimits();
+    const KQovPivotSet pivots = *node->GetPivotSet(0);
+    node->CopyPivotsToProperties();
+    mFile->FieldWritePropertyBlock(properties);
+    for (size_t i = 0; i < properties.size(); ++i) {
+        std::array<double, 4> now{};
+        if (counts[i] > 0 && KQovGetPropertyNumbers(properties[i], now.data()) == counts[i] &&
+            !std::equal(now.begin(), now.begin() + counts[i], saved[i].begin()))
+            KQovSetPropertyNumbers(properties[i], saved[i].data(), counts[i]);
+    }
+    node->GetLimits() = limits;
+    *node->GetPivotSet(0) = pivots;
 }
 
 void KQovWriterQov5::WriteLimits(KQovNode* node) {

@@ -23,6 +23,7 @@
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovSceneInfo.h"
 
 namespace {
 
@@ -124,6 +125,7 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     KQovNode* root = scene->GetRootNode();
     for (int i = 0; i < root->GetChildCount(); ++i) CollectModels(root->GetChild(i));
     CollectShading(scene);
+    CollectVideos(scene);
     // The producer cameras and the switcher are models of their own, under no parent.
     KQovGlobalCameraSettings& cameras = scene->GetGlobalCameraSettings();
     for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p) {
@@ -144,6 +146,10 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
                 mObjects.push_back({"Pose", pose->GetName(),
                                     pose->IsBindPose() ? "BindPose" : "RestPose",
                                     [this, pose] { WritePoseContent(pose); }});
+    if (mOptions->GetSwitch(KStreamOptionsQov::eCharacters)) CollectCharacters(scene);
+    if (const KQovSceneInfo* info = scene->GetSceneInfo())
+        mObjects.push_back({"SceneInfo", "SceneInfo::GlobalInfo", "UserData",
+                            [this, info] { KQovWriteSceneInfoContent(mFile, *info); }});
     KQovEntityContainer* entity = scene->GetEntityContainer();
     for (int i = 0; entity && i < entity->GetGenericNodeCount(); ++i)
         if (KQovGenericNode* node = entity->GetGenericNode(i))

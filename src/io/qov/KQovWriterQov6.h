@@ -63,11 +63,18 @@ private:
     void CollectShading(KQovScene* scene);
     void CollectNodeShading(KQovNode* node);
     void ListShadingObject(KQovObject* object);
+    // One "Video" object per distinct texture file, connected to the textures showing it.
+    void CollectVideos(KQovScene* scene);
+    void WriteVideoObject(const MediaEntry& clip);
     void WriteObjectProperties(KQovObject* object);
     void WriteMaterialObject(KQovMaterial* material);
     void WriteTextureObject(KQovTexture* texture);
     void WriteShadingElements(KQovNode* node, KQovGeometry* geometry);
     bool HasTextureIds(const KQovLayer* layer) const;
+
+    // Characters with their link connections, control-set plugs and character poses.
+    void CollectCharacters(KQovScene* scene);
+    void WritePoseScene(KQovScene* poseScene);
 
     // The skin and clusters a geometry's links travel as, with their connections.
     void CollectDeformers(KQovNode* node);
@@ -82,4 +89,5 @@ private:
     std::map<const KQovNode*, NodeShading> mShading;
     std::vector<KQovObject*> mLayerOnly;       // shading objects the layers use
     std::vector<KQovObject*> mShadingObjects;  // the ones listed in mObjects
+    std::vector<MediaEntry> mClips;
 };

@@ -8,13 +8,16 @@
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovTexture.h"
+#include "foundation/KPath.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov6.h"
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovVideo.h"
 
 namespace {
 
@@ -57,6 +60,38 @@ void KQovWriterQov6::CollectShading(KQovScene* scene) {
             ListShadingObject(entity->GetTexture(i));
     for (KQovObject* object : mLayerOnly) ListShadingObject(object);
     mLayerOnly.clear();
+}
+
+void KQovWriterQov6::CollectVideos(KQovScene* scene) {
+    mClips.clear();
+    if (!mOptions->GetSwitch(KStreamOptionsQov::eVideos)) return;
+    CollectMedia(scene, mClips);
+    for (size_t i = 0; i < mClips.size(); ++i) {
+        const MediaEntry& clip = mClips[i];
+        mClipOfFile[clip.path] = clip.name;
+        const std::string name = KMakePrefixedName("Video::", clip.name.Buffer()).Buffer();
+        mObjects.push_back({"Video", name, "Clip", [this, i] { WriteVideoObject(mClips[i]); }});
+        // Each written texture that shows the file takes it from the clip.
+        for (KQovObject* object : mShadingObjects)
+            if (auto* texture = dynamic_cast<KQovTexture*>(object))
+                if (texture->GetFileName()[0] && KCleanPath(texture->GetFileName()) == clip.path)
+                    mConnections.push_back({"OO", name, texture->GetName(), ""});
+    }
+}
+
+void KQovWriterQov6::WriteVideoObject(const MediaEntry& clip) {
+    // A clip of this write only: its property block, then the fields around it.
+    KQovVideo* video = mManager->CreateVideo(clip.name.Buffer());
+    if (!video) {
+        mError.SetErrorWithText(eUnidentifiedError, "A clip could not be made");
+        return;
+    }
+    video->SetFileName(clip.fileName.Buffer());
+    video->SetRelativeFileName(mFile->GetRelativeMediaPath(clip.path.Buffer()).Buffer());
+    WriteObjectProperties(video);
+    KQovWriteIntField(mFile, "UseMipMap", video->GetUseMipMap() ? 1 : 0);
+    mManager->DestroyVideo(video);
+    WriteClipFields(clip, mOptions->GetSwitch(KStreamOptionsQov::eEmbedMedia) && mFile->IsBinary());
 }
 
 void KQovWriterQov6::ListShadingObject(KQovObject* object) {

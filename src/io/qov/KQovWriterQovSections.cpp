@@ -62,6 +62,11 @@ void KQovWriteThumbnail(KQovFieldFile* file, const KQovThumbnail* thumbnail) {
 void KQovWriteSceneInfo(KQovFieldFile* file, const KQovSceneInfo& info) {
     KQovWriteBlockBegin(file, "SceneInfo", "SceneInfo::GlobalInfo");
     file->FieldWriteC("Type", "UserData");
+    KQovWriteSceneInfoContent(file, info);
+    KQovWriteBlockEnd(file);
+}
+
+void KQovWriteSceneInfoContent(KQovFieldFile* file, const KQovSceneInfo& info) {
     KQovWriteIntField(file, "Version", 100);
     KQovWriteThumbnail(file, info.GetThumbnail());
     KQovWriteBlockBegin(file, "MetaData");
@@ -71,7 +76,6 @@ void KQovWriteSceneInfo(KQovFieldFile* file, const KQovSceneInfo& info) {
     const KString* texts[6] = {&info.title,    &info.subject,  &info.author,
                                &info.keywords, &info.revision, &info.comment};
     for (int i = 0; i < 6; ++i) file->FieldWriteC(kNames[i], texts[i]->Buffer());
-    KQovWriteBlockEnd(file);
     KQovWriteBlockEnd(file);
 }
 

@@ -49,6 +49,8 @@ bool KQovWriteBlockEnd(KQovFieldFile* file);
 void KQovWriteThumbnail(KQovFieldFile* file, const KQovThumbnail* thumbnail);
 // "SceneInfo" "SceneInfo::GlobalInfo" { "Type" "UserData", "Version", the thumbnail, "MetaData" }.
 void KQovWriteSceneInfo(KQovFieldFile* file, const KQovSceneInfo& info);
+// What the block holds after its "Type": "Version", the thumbnail and "MetaData".
+void KQovWriteSceneInfoContent(KQovFieldFile* file, const KQovSceneInfo& info);
 // "AmbientRenderSettings" and "FogOptions" (the fog colour always opaque).
 bool KQovWriteAmbientAndFog(KQovFieldFile* file, KQovScene* scene);
 // "RendererSetting" { "DefaultCamera", "DefaultViewingMode" }.
