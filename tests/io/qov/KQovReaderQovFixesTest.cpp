@@ -11,6 +11,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovTexture.h"
 #include "io/KQovExporter.h"
 #include "scene/KQovUserProperty.h"
 
@@ -44,6 +45,26 @@ TEST(KQovReaderQovFixes, UserPropertiesGoOnPastAFieldWithoutABlock) {
         aim->GetVector(x, y, z);
         EXPECT_EQ(value, 2.5);
         EXPECT_EQ(z, 3.0);
+    }
+}
+
+// "Connections" name a texture by its header; "TextureName" may rename it.
+TEST(KQovReaderQovFixes, TexturesAreRegisteredUnderTheirHeaderName) {
+    const struct {
+        const char* textureName;
+        const char* named;  // the texture's name once read
+    } cases[] = {{"", "Wood"}, {"Texture::Wood", "Wood"}, {"Texture::Oak", "Oak"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.textureName);
+        std::string body = "Objects:  {\n    Texture: \"Texture::Wood\", \"\" {\n";
+        if (*c.textureName) body += std::string("        TextureName: \"") + c.textureName + "\"\n";
+        body += "        FileName: \"wood.png\"\n    }\n}\n";
+        TextRead read(QovText(6000, body, "Texture"));
+        ASSERT_TRUE(read.ok);
+        KQovTexture* texture = read.manager.FindTexture(c.named);
+        ASSERT_NE(texture, nullptr);
+        EXPECT_EQ(read.reader.GetFieldFile()->FindObject("Texture::Wood"),
+                  texture->GetPropertyHandler());
     }
 }
 
