@@ -68,4 +68,33 @@ TEST(KQovReaderQovFixes, TexturesAreRegisteredUnderTheirHeaderName) {
     }
 }
 
+
+// Written by the version-6 writer (whose switcher model has no "Type") and read back, the
+// switcher keeps its camera index and stays the scene's switcher, not a mesh under the root.
+TEST(KQovReaderQovFixes, CameraSwitcherRoundTrip) {
+    for (int index : {0, 1, 2}) {
+        SCOPED_TRACE(index);
+        v5test::Scene built;
+        built.Add("CamA", built.manager.CreateCamera());
+        built.Add("CamB", built.manager.CreateCamera());
+        KQovNode* switcherNode = built.scene->GetCameraSwitcherNode();
+        ASSERT_TRUE(switcherNode && switcherNode->GetCameraSwitcher());
+        switcherNode->GetCameraSwitcher()->SetDefaultCameraIndex(index);
+        qovtest::TempFolder tmp;
+        const std::string name = tmp / "switcher.qov";
+        KQovExporter exporter(&built.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(1);
+        ASSERT_TRUE(exporter.Export(built.scene, nullptr));
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KQovNode* node = read.scene->GetCameraSwitcherNode();
+        ASSERT_TRUE(node && node->GetCameraSwitcher());
+        EXPECT_EQ(node->GetVisibility(), switcherNode->GetVisibility());
+        EXPECT_EQ(node->GetCameraSwitcher()->GetDefaultCameraIndex(), index);
+        EXPECT_EQ(read.scene->GetRootNode()->FindChild("Camera Switcher", true), nullptr);
+        EXPECT_EQ(read.scene->GetRootNode()->GetChildCount(), 2);
+    }
+}
+
 }  // namespace
