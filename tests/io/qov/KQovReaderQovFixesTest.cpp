@@ -9,6 +9,7 @@
 #include "ReaderTestUtil.h"
 #include "TextReadTestUtil.h"
 #include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovTexture.h"
@@ -94,6 +95,34 @@ TEST(KQovReaderQovFixes, CameraSwitcherRoundTrip) {
         EXPECT_EQ(node->GetCameraSwitcher()->GetDefaultCameraIndex(), index);
         EXPECT_EQ(read.scene->GetRootNode()->FindChild("Camera Switcher", true), nullptr);
         EXPECT_EQ(read.scene->GetRootNode()->GetChildCount(), 2);
+    }
+}
+
+
+// A texture's wrapped "Texture alpha" is carried by its "Alpha" channel, not a second one.
+TEST(KQovReaderQovFixes, TextureAlphaKeepsOneChannel) {
+    for (const char* alpha : {"", "0.5"}) {
+        SCOPED_TRACE(alpha);
+        std::string body = "Objects:  {\n    Texture: \"Texture::Wood\", \"\" {\n";
+        if (*alpha)
+            body += std::string("        Properties60:  {\n            Property: \"Texture alpha\", "
+                                "\"Number\", \"A\", 8,") +
+                    alpha + "\n        }\n";
+        body += "    }\n}\n";
+        TextRead read(QovText(6000, body, "Texture"));
+        ASSERT_TRUE(read.ok);
+        KQovTexture* texture = read.manager.FindTexture("Wood");
+        ASSERT_NE(texture, nullptr);
+        const double expected = *alpha ? 0.5 : 1.0;
+        EXPECT_EQ(texture->GetDefaultAlpha(), expected);
+        for (int t = 0; t < texture->GetTakeNodeCount(); ++t) {
+            KFCurveNode* root = texture->GetTakeNode(t)->GetRoot();
+            ASSERT_NE(root, nullptr);
+            EXPECT_EQ(root->Find("Texture alpha"), nullptr);
+            KFCurveNode* channel = root->Find("Alpha");
+            ASSERT_TRUE(channel && channel->GetCurve());
+            EXPECT_EQ(channel->GetCurve()->GetValue(), expected);
+        }
     }
 }
 
