@@ -86,6 +86,11 @@ void KQovTexture::InitTakeNodeChannels(KQovTakeNode* takeNode) {
     KQovShadingChannels::AddSingle(takeNode, "Alpha", "Number", 1.0);
 }
 
+const char* KQovTexture::GetChannelName(const KProperty* property) const {
+    if (property && property == mProperties->GetTableProperty(P::eTextureAlpha)) return "Alpha";
+    return KQovTakeNodeContainer::GetChannelName(property);
+}
+
 void KQovTexture::Reset() {
     SetCropping(0, 0, 0, 0);
     mAlphaSource = eAlphaNone;

@@ -48,6 +48,8 @@ public:
     KQovPropertyHandler* GetPropertyHandler() const override;
     KQovTextureProperties* GetTextureProperties() const { return mProperties; }
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
+    // "Texture alpha" lives in the "Alpha" channel.
+    const char* GetChannelName(const KProperty* property) const override;
     KError& GetTextureError() { return mError; }
 
     // Back to the values of a new texture.

@@ -293,7 +293,7 @@ void KQovTakeNodeContainer::WritePropertyDefaults() {
     std::vector<KProperty*> properties;
     CollectProperties(properties);
     for (KProperty* property : properties) {
-        KFCurveNode* channel = FindChannel(take->GetRoot(), property ? property->GetName() : nullptr);
+        KFCurveNode* channel = FindChannel(take->GetRoot(), GetChannelName(property));
         if (!channel) continue;
         double values[4] = {0.0, 0.0, 0.0, 1.0};
         const int n = KQovGetPropertyNumbers(property, values);
@@ -309,7 +309,7 @@ void KQovTakeNodeContainer::SetPropertyChannelDefault(KQovUserProperty* userProp
     }
     KQovTakeNode* current = mTakeNodes[size_t(mCurrent)].get();
     if (!current->GetRoot()) return;
-    const KString name = userProperty->GetName();
+    const KString name = ChannelNameOf(userProperty);
     double values[4] = {0.0, 0.0, 0.0, 1.0};
     const int n = UserPropertyValues(userProperty, values);
     WriteChannelValues(FindChannel(current->GetRoot(), name.Buffer()), values, n);
@@ -319,6 +319,15 @@ void KQovTakeNodeContainer::SetPropertyChannelDefault(KQovUserProperty* userProp
 
 // --- User properties ---
 
+const char* KQovTakeNodeContainer::GetChannelName(const KProperty* property) const {
+    return property ? property->GetName() : nullptr;
+}
+
+KString KQovTakeNodeContainer::ChannelNameOf(const KQovUserProperty* userProperty) const {
+    const char* channel = GetChannelName(userProperty->GetProperty());
+    return channel ? KString(channel) : userProperty->GetName();
+}
+
 void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
     if (!userProperty) return;
     KQovPropertyHandler* handler = GetPropertyHandler();
@@ -326,7 +335,8 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
     if (!userProperty->GetFlag(KQovUserProperty::eFlagAnimatable)) return;
     KProperty* property = userProperty->GetProperty();
     if (property) property->SetUserFlag(0x8, true);
-    const KString name = userProperty->GetName();
+    // A property already carried by a channel of another name gets no second one.
+    const KString name = ChannelNameOf(userProperty);
     const bool vector = IsVectorUserProperty(userProperty);
     double values[4] = {0.0, 0.0, 0.0, 1.0};
     const int n = UserPropertyValues(userProperty, values);

@@ -50,6 +50,9 @@ public:
     virtual KQovUserProperty* CreateManagerRecord(KProperty* property);
     // After a property block was read.
     virtual void AfterPropertiesRead() { WritePropertyDefaults(); }
+    // The channel that carries a property's value: the one of its name unless the subclass
+    // keeps it under another.
+    virtual const char* GetChannelName(const KProperty* property) const;
 
     int GetTakeNodeCount() const { return int(mTakeNodes.size()); }
     KQovTakeNode* GetTakeNode(int index);
@@ -102,6 +105,8 @@ protected:
     void SetError(const char* text);
 
 private:
+    KString ChannelNameOf(const KQovUserProperty* userProperty) const;
+
     struct PropertyLink {
         KWeakRef property;  // weak: the property may go before the curve
         int component;

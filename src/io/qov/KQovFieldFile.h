@@ -285,6 +285,19 @@ private:
     KError mError;
 };
 
+// Runs `body` inside every `name` field of the current block whose block opens; a field
+// without a block is passed over, not taken for the end of the list.
+template <class Body>
+void ForEachBlock(KQovFieldFile* file, const char* name, Body body) {
+    while (file->FieldReadBegin(name)) {
+        if (file->FieldReadBlockBegin()) {
+            body();
+            file->FieldReadBlockEnd();
+        }
+        file->FieldReadEnd();
+    }
+}
+
 // Field names that need quoting in ASCII files get them; others are left alone.
 std::string KQovQuoteFieldName(const char* name);
 // The ASCII escape of quoted texts and comments: '"', CR, LF, and '\' before those.

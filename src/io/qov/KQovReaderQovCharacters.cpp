@@ -47,19 +47,6 @@ struct GoboRecord {
 
 }  // namespace
 
-// Runs `body` inside every `name` field of the current block whose block opens; a field
-// without a block is passed over, not taken for the end of the list.
-template <class Body>
-static void ForEachBlock(KQovPropertyFieldFile* file, const char* name, Body body) {
-    while (file->FieldReadBegin(name)) {
-        if (file->FieldReadBlockBegin()) {
-            body();
-            file->FieldReadBlockEnd();
-        }
-        file->FieldReadEnd();
-    }
-}
-
 template <class Owner, class ReadLink>
 static void ReadRoleGroup(KQovPropertyFieldFile* file, int group, Owner* owner, ReadLink read) {
     if (!file->FieldReadBegin("LINK")) return;

@@ -200,7 +200,7 @@ void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
 }
 
 void KQovReaderQov::ReadUserProperties(KQovObject* object) {
-    while (OpenBlock("UserProperty")) {
+    ForEachBlock(mFile.get(), "UserProperty", [&] {
         KString name = mFile->FieldReadC("Name", "UserProp");
         const KString type = mFile->FieldReadC("Type", "");
         const KString label = mFile->FieldReadC("Label", "");
@@ -232,8 +232,7 @@ void KQovReaderQov::ReadUserProperties(KQovObject* object) {
             user->SetMin(ReadDouble("Min", -std::numeric_limits<double>::infinity()));
             user->SetMax(ReadDouble("Max", std::numeric_limits<double>::infinity()));
         }
-        CloseBlock();
-    }
+    });
 }
 
 void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {

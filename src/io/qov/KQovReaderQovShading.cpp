@@ -28,6 +28,9 @@ KString Lower(const char* text) { return KString(text ? text : "").Lower(); }
 bool KQovReaderQov::ReadShadingObject(KQovScene* scene, const char* type, const char* subType,
                                       const char* name) {
     KQovObject* object = nullptr;
+    // Registered under the header's name, which "Connections" uses even where a texture's
+    // "TextureName" renames it.
+    KString registered;
     // Materials and textures the caller switched off are passed over with their blocks.
     if (std::strcmp(type, "Material") == 0) {
         if (!Switch(KStreamOptionsQov::eMaterials)) return true;
@@ -41,6 +44,7 @@ bool KQovReaderQov::ReadShadingObject(KQovScene* scene, const char* type, const 
         if (!Switch(KStreamOptionsQov::eTexturesAndMedia)) return true;
         KQovTexture* texture = mManager->CreateTexture(name);
         if (texture) {
+            registered = texture->GetName();
             ReadTexture(texture);
             mReadTextures.push_back(texture);
         }
@@ -60,7 +64,8 @@ bool KQovReaderQov::ReadShadingObject(KQovScene* scene, const char* type, const 
     } else {
         return false;
     }
-    if (object) mFile->RegisterObject(object->GetName(), object->GetPropertyHandler());
+    if (object && registered.IsEmpty()) registered = object->GetName();
+    if (object) mFile->RegisterObject(registered.Buffer(), object->GetPropertyHandler());
     return true;
 }
 
