@@ -137,16 +137,10 @@ void KQovReaderQov::ReadModel(KQovNode* node) {
 }
 
 void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
-    bool hasType = mFile->FieldReadBegin("Type");
-    KString type = hasType ? mFile->FieldReadC() : "";
+    const bool hasType = mFile->FieldReadBegin("Type");
+    const KString type = hasType ? mFile->FieldReadC() : "";
     if (hasType) mFile->FieldReadEnd();
     const bool old = mFile->IsVersion5Layout();
-    // The writers give the camera switcher's model no "Type": its "CameraId" tells it from a
-    // mesh, which would otherwise take its place.
-    if (!hasType && !old && mFile->FieldReadGetOccurrenceCount("CameraId") > 0) {
-        hasType = true;
-        type = "CameraSwitcher";
-    }
     KQovNodeAttribute* attribute = nullptr;
     bool userProperties = old;
     static const char* const kMarkers[] = {"Marker", "OpticalMarker", "IKEffector", "FKEffector"};

@@ -60,6 +60,8 @@ void KQovWriterQov5::WriteNodeAttribute(KQovNode* node) {
             break;
         case KQovNodeAttribute::eCameraSwitcher: {
             KQovCameraSwitcher* switcher = node->GetCameraSwitcher();
+            // A version-6 model without a type is a mesh; older files keep a section of its own.
+            if (!mFile->IsVersion5Layout()) mFile->FieldWriteC("Type", "CameraSwitcher");
             mFile->FieldWriteC("AnimationMode", "Global");
             KQovWriteIntField(mFile, "Version", 100);
             mFile->FieldWriteC("Name", "Camera Switcher");

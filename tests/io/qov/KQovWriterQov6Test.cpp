@@ -130,8 +130,7 @@ std::string ContentDump(KQovScene* scene) {
     };
     walk(scene->GetRootNode());
     // The reader wraps every property of a material or texture as a user property: those
-    // records are its own, not the file's (and a texture's "Texture alpha" gets a channel of
-    // its own beside "Alpha" that way: textures are compared by their properties).
+    // records are its own, not the file's, so they are left out of the comparison.
     auto shading = [&out](KQovObject* object, unsigned what) {
         std::stringstream in(SceneDump::Object(*object, 0, what));
         for (std::string line; std::getline(in, line);)
