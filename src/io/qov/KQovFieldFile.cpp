@@ -273,7 +273,7 @@ bool KQovFieldFile::FieldWriteCh(char value) {
     return !HasError();
 }
 
-bool KQovFieldFile::FieldWriteI(int32_t value) {
+bool KQovFieldFile::WriteInt(int32_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         uint8_t bytes[4];
@@ -285,7 +285,7 @@ bool KQovFieldFile::FieldWriteI(int32_t value) {
     return !HasError();
 }
 
-bool KQovFieldFile::FieldWriteLL(int64_t value) {
+bool KQovFieldFile::WriteLong(int64_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         uint8_t bytes[8];
