@@ -424,13 +424,13 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
     return mNameTexts.emplace(name.textOffset, std::move(text)).first->second.c_str();
 }
 
-bool KQovFieldReader::PeekValue(const Record& record, Value& value) const {
+bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     return DecodeAt(record.cursorOffset, value, next);
 }
 
-bool KQovFieldReader::NextValue(Record& record, Value& value) const {
+bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     if (!DecodeAt(record.cursorOffset, value, next)) return false;
@@ -482,7 +482,7 @@ char KQovFieldReader::ToChar(const Value& value) const {
     }
 }
 
-int64_t KQovFieldReader::ToInt64(const Value& value) const {
+int64_t KQovFieldReader::ToInt64AnyType(const Value& value) const {
     uint64_t at = static_cast<uint64_t>(value.data - mBytes.data());
     switch (value.type) {
         case 'C':
@@ -508,7 +508,7 @@ int64_t KQovFieldReader::ToInt64(const Value& value) const {
     }
 }
 
-double KQovFieldReader::ToDouble(const Value& value) const {
+double KQovFieldReader::ToDoubleAnyType(const Value& value) const {
     uint64_t at = static_cast<uint64_t>(value.data - mBytes.data());
     switch (value.type) {
         case 'C':
@@ -576,8 +576,7 @@ const char* KQovFieldReader::ToText(const Value& value) {
     return mTexts.emplace(value.offset, std::move(text)).first->second.c_str();
 }
 
-char KQovFieldReader::ReportedType(const Value& value) const {
-    if (value.type != 'N') return value.type;
+char KQovFieldReader::ReportedTokenType(const Value& value) const {
     std::string text(reinterpret_cast<const char*>(value.data), value.size);
     long long whole;
     if (KParseInt64(text, whole)) return whole >= INT32_MIN && whole <= INT32_MAX ? 'I' : 'L';
