@@ -284,6 +284,11 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                  (unsigned long long)(base + pos), listLength));
         uint64_t cursor = valuesBegin;
         for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t fixed = FixedSizeAt(cursor);
+            if (fixed != 0 && cursor + 1 + fixed <= end) {
+                cursor += 1 + fixed;
+                continue;
+            }
             Value value;
             uint64_t next;
             // 'N' is this parser's own mark for bare ASCII tokens, no letter of a binary file.
