@@ -262,7 +262,7 @@ void KQovFieldFile::EndAsciiValue(const std::string& text, bool isString) {
     ++mValueCounter;
 }
 
-bool KQovFieldFile::FieldWriteCh(char value) {
+bool KQovFieldFile::WriteChar(char value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         AddBinaryValue('C', &value, 1);
@@ -590,30 +590,9 @@ char KQovFieldFile::FieldReadGetType() const {
     KQovFieldReader::Value value; \
     if (!CurrentRecordValid() || !mTree->NextValue(mValues, value)) return neutral;
 
-char KQovFieldFile::FieldReadCh() {
-    K_NEXT_VALUE(0)
-    return mTree->ToChar(value);
-}
-
 const char* KQovFieldFile::FieldReadC() {
     K_NEXT_VALUE("")
     return mTree->ToText(value);
-}
-
-int32_t KQovFieldFile::FieldReadI() {
-    K_NEXT_VALUE(0)
-    int64_t v = mTree->ToInt64(value);
-    return static_cast<int32_t>(v);
-}
-
-int64_t KQovFieldFile::FieldReadLL() {
-    K_NEXT_VALUE(0)
-    return mTree->ToInt64(value);
-}
-
-double KQovFieldFile::FieldReadD() {
-    K_NEXT_VALUE(0.0)
-    return mTree->ToDouble(value);
 }
 
 const uint8_t* KQovFieldFile::FieldReadR(uint32_t& size) {

@@ -107,7 +107,7 @@ public:
     bool FieldWriteEnd();
     bool FieldWriteBlockBegin();
     bool FieldWriteBlockEnd();
-    bool FieldWriteCh(char value);
+    bool FieldWriteCh(char value) { return PutHostValue('C', &value, 1) || WriteChar(value); }
     bool FieldWriteI(int32_t value) { return PutHostValue('I', &value, 4) || WriteInt(value); }
     bool FieldWriteLL(int64_t value) { return PutHostValue('L', &value, 8) || WriteLong(value); }
     bool FieldWriteD(double value) { return PutHostValue('D', &value, 8) || WriteDouble(value); }
@@ -132,11 +132,24 @@ public:
     int FieldReadGetCount() const;
     int FieldReadGetRemain() const;
     char FieldReadGetType() const;
-    char FieldReadCh();
+    // Reading the values of the current field; the neutral value when none is left.
+    char FieldReadCh() {
+        KQovFieldReader::Value value;
+        return NextReadValue(value) ? mTree->ToChar(value) : 0;
+    }
     const char* FieldReadC();
-    int32_t FieldReadI();
-    int64_t FieldReadLL();
-    double FieldReadD();
+    int32_t FieldReadI() {
+        KQovFieldReader::Value value;
+        return NextReadValue(value) ? static_cast<int32_t>(mTree->ToInt64(value)) : 0;
+    }
+    int64_t FieldReadLL() {
+        KQovFieldReader::Value value;
+        return NextReadValue(value) ? mTree->ToInt64(value) : 0;
+    }
+    double FieldReadD() {
+        KQovFieldReader::Value value;
+        return NextReadValue(value) ? mTree->ToDouble(value) : 0.0;
+    }
     const uint8_t* FieldReadR(uint32_t& size);
     void FieldReadDn(double* out, int count);
     char FieldReadCh(const char* name, char defaultValue);
@@ -190,6 +203,10 @@ private:
     void Emit(const void* data, size_t size);
     bool WriteDouble(double value);
     bool WriteInt(int32_t value);
+    bool WriteChar(char value);
+    bool NextReadValue(KQovFieldReader::Value& value) {
+        return mTree && mRecord >= 0 && mTree->NextValue(mValues, value);
+    }
     bool WriteLong(int64_t value);
     // The common case inline: a binary field open, room in the buffer, the host byte order.
     bool PutHostValue(char type, const void* payload, size_t size) {

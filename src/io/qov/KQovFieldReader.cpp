@@ -474,7 +474,7 @@ void KQovFieldReader::ResetCursors() {
     }
 }
 
-char KQovFieldReader::ToChar(const Value& value) const {
+char KQovFieldReader::ToCharAnyType(const Value& value) const {
     switch (value.type) {
         case 'C':
         case 'S':

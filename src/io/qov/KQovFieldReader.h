@@ -115,7 +115,9 @@ public:
     void ResetCursors();
 
     // Conversions between a stored type and the type asked for.
-    char ToChar(const Value& value) const;
+    char ToChar(const Value& value) const {
+        return value.type == 'C' ? static_cast<char>(value.data[0]) : ToCharAnyType(value);
+    }
     int64_t ToInt64(const Value& value) const {
         if (value.type == 'I' && Order() == kHostByteOrder) {
             int32_t v;
@@ -187,6 +189,7 @@ private:
     bool NextValueAnyType(Record& record, Value& value) const;
     bool PeekValueAnyType(const Record& record, Value& value) const;
     char ReportedTokenType(const Value& value) const;
+    char ToCharAnyType(const Value& value) const;
     int64_t ToInt64AnyType(const Value& value) const;
     double ToDoubleAnyType(const Value& value) const;
     // ASCII buffers hold counts and lengths as 7-bit groups, low first.
