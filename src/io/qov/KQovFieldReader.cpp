@@ -13,26 +13,6 @@ namespace {
 // Blocks with at most this many names are searched without a hash table.
 constexpr size_t kLinearNames = 8;
 
-// Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
-int FixedSize(char type) {
-    switch (type) {
-        case 'C':
-            return 1;
-        case 'I':
-        case 'F':
-            return 4;
-        case 'L':
-        case 'D':
-            return 8;
-        case 'S':
-        case 'R':
-        case 'N':
-            return -1;
-        default:
-            return 0;
-    }
-}
-
 uint32_t HashName(const char* name, size_t length) {
     uint32_t h = 2166136261u;
     for (size_t i = 0; i < length; ++i) h = (h ^ static_cast<uint8_t>(name[i])) * 16777619u;

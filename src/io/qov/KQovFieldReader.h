@@ -167,7 +167,12 @@ private:
     // payload size of the one at `at`, 0 when it is of another kind (or near the end).
     uint32_t FixedSizeAt(uint64_t at) const {
         if (!mBinary || at + 9 > mBytes.size()) return 0;
-        switch (mBytes[at]) {
+        const int fixed = FixedSize(static_cast<char>(mBytes[at]));
+        return fixed > 0 ? static_cast<uint32_t>(fixed) : 0;
+    }
+    // Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
+    static int FixedSize(char type) {
+        switch (type) {
             case 'C':
                 return 1;
             case 'I':
@@ -176,6 +181,10 @@ private:
             case 'L':
             case 'D':
                 return 8;
+            case 'S':
+            case 'R':
+            case 'N':
+                return -1;
             default:
                 return 0;
         }
