@@ -206,9 +206,10 @@ private:
 };
 
 void KeyReader::ResetWeights(KFCurveKey& key) {
+    static const float kDefaultWeight = WeightFromFile(1.0 / 3.0);  // reset on every key read
     key.SetFlags(key.GetFlags() & ~(kWeightBits | KFCURVE_VELOCITY_ALL));
-    key.SetDataFloat(KFCURVE_RIGHT_WEIGHT, WeightFromFile(1.0 / 3.0));
-    key.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, WeightFromFile(1.0 / 3.0));
+    key.SetDataFloat(KFCURVE_RIGHT_WEIGHT, kDefaultWeight);
+    key.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
     key.SetDataFloat(KFCURVE_RIGHT_VELOCITY, 0.0f);
     key.SetDataFloat(KFCURVE_NEXT_LEFT_VELOCITY, 0.0f);
 }

@@ -262,7 +262,7 @@ void KQovFieldFile::EndAsciiValue(const std::string& text, bool isString) {
     ++mValueCounter;
 }
 
-bool KQovFieldFile::FieldWriteCh(char value) {
+bool KQovFieldFile::WriteChar(char value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         AddBinaryValue('C', &value, 1);
@@ -273,7 +273,7 @@ bool KQovFieldFile::FieldWriteCh(char value) {
     return !HasError();
 }
 
-bool KQovFieldFile::FieldWriteI(int32_t value) {
+bool KQovFieldFile::WriteInt(int32_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         uint8_t bytes[4];
@@ -285,7 +285,7 @@ bool KQovFieldFile::FieldWriteI(int32_t value) {
     return !HasError();
 }
 
-bool KQovFieldFile::FieldWriteLL(int64_t value) {
+bool KQovFieldFile::WriteLong(int64_t value) {
     if (!BeginValue()) return false;
     if (mBinary) {
         uint8_t bytes[8];
@@ -590,30 +590,9 @@ char KQovFieldFile::FieldReadGetType() const {
     KQovFieldReader::Value value; \
     if (!CurrentRecordValid() || !mTree->NextValue(mValues, value)) return neutral;
 
-char KQovFieldFile::FieldReadCh() {
-    K_NEXT_VALUE(0)
-    return mTree->ToChar(value);
-}
-
 const char* KQovFieldFile::FieldReadC() {
     K_NEXT_VALUE("")
     return mTree->ToText(value);
-}
-
-int32_t KQovFieldFile::FieldReadI() {
-    K_NEXT_VALUE(0)
-    int64_t v = mTree->ToInt64(value);
-    return static_cast<int32_t>(v);
-}
-
-int64_t KQovFieldFile::FieldReadLL() {
-    K_NEXT_VALUE(0)
-    return mTree->ToInt64(value);
-}
-
-double KQovFieldFile::FieldReadD() {
-    K_NEXT_VALUE(0.0)
-    return mTree->ToDouble(value);
 }
 
 const uint8_t* KQovFieldFile::FieldReadR(uint32_t& size) {

@@ -107,25 +107,10 @@ public:
     bool FieldWriteEnd();
     bool FieldWriteBlockBegin();
     bool FieldWriteBlockEnd();
-    bool FieldWriteCh(char value);
-    bool FieldWriteI(int32_t value);
-    bool FieldWriteLL(int64_t value);
-    bool FieldWriteD(double value) {
-        // The common case inline: a binary field open, room in the buffer, the host byte order.
-        if (FastBinaryValue() && GetByteOrder() == kHostByteOrder && mOut &&
-            mOutSize + 9 <= kOutCapacity) {
-            uint8_t* at = mOut.get() + mOutSize;
-            at[0] = 'D';
-            std::memcpy(at + 1, &value, 8);
-            mOutSize += 9;
-            RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
-            entry.count += 1;
-            entry.length += 9;
-            ++mValueCounter;
-            return true;
-        }
-        return WriteDouble(value);
-    }
+    bool FieldWriteCh(char value) { return PutHostValue('C', &value, 1) || WriteChar(value); }
+    bool FieldWriteI(int32_t value) { return PutHostValue('I', &value, 4) || WriteInt(value); }
+    bool FieldWriteLL(int64_t value) { return PutHostValue('L', &value, 8) || WriteLong(value); }
+    bool FieldWriteD(double value) { return PutHostValue('D', &value, 8) || WriteDouble(value); }
     bool FieldWriteC(const char* text);
     bool FieldWriteC(const char* name, const char* text);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
@@ -147,11 +132,24 @@ public:
     int FieldReadGetCount() const;
     int FieldReadGetRemain() const;
     char FieldReadGetType() const;
-    char FieldReadCh();
+    // Reading the values of the current field; the neutral value when none is left.
+    char FieldReadCh() {
+        KQovFieldReader::Value value;
+        return NextReadValue(value) ? mTree->ToChar(value) : 0;
+    }
     const char* FieldReadC();
-    int32_t FieldReadI();
-    int64_t FieldReadLL();
-    double FieldReadD();
+    int32_t FieldReadI() {
+        KQovFieldReader::Value value;
+        return NextReadValue(value) ? static_cast<int32_t>(mTree->ToInt64(value)) : 0;
+    }
+    int64_t FieldReadLL() {
+        KQovFieldReader::Value value;
+        return NextReadValue(value) ? mTree->ToInt64(value) : 0;
+    }
+    double FieldReadD() {
+        KQovFieldReader::Value value;
+        return NextReadValue(value) ? mTree->ToDouble(value) : 0.0;
+    }
     const uint8_t* FieldReadR(uint32_t& size);
     void FieldReadDn(double* out, int count);
     char FieldReadCh(const char* name, char defaultValue);
@@ -204,6 +202,27 @@ private:
     bool CanWrite();
     void Emit(const void* data, size_t size);
     bool WriteDouble(double value);
+    bool WriteInt(int32_t value);
+    bool WriteChar(char value);
+    bool NextReadValue(KQovFieldReader::Value& value) {
+        return mTree && mRecord >= 0 && mTree->NextValue(mValues, value);
+    }
+    bool WriteLong(int64_t value);
+    // The common case inline: a binary field open, room in the buffer, the host byte order.
+    bool PutHostValue(char type, const void* payload, size_t size) {
+        if (!FastBinaryValue() || GetByteOrder() != kHostByteOrder || !mOut ||
+            mOutSize + 1 + size > kOutCapacity)
+            return false;
+        uint8_t* at = mOut.get() + mOutSize;
+        at[0] = static_cast<uint8_t>(type);
+        std::memcpy(at + 1, payload, size);
+        mOutSize += 1 + size;
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        entry.count += 1;
+        entry.length += 1 + size;
+        ++mValueCounter;
+        return true;
+    }
     // Values go straight to the buffer while a binary field is open and all is well.
     bool FastBinaryValue() const {
         return mBinary && mValueCounter != 0 && mStreamOpen && mError.GetErrorCode() == -1;

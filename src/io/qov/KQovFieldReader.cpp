@@ -13,26 +13,6 @@ namespace {
 // Blocks with at most this many names are searched without a hash table.
 constexpr size_t kLinearNames = 8;
 
-// Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
-int FixedSize(char type) {
-    switch (type) {
-        case 'C':
-            return 1;
-        case 'I':
-        case 'F':
-            return 4;
-        case 'L':
-        case 'D':
-            return 8;
-        case 'S':
-        case 'R':
-        case 'N':
-            return -1;
-        default:
-            return 0;
-    }
-}
-
 uint32_t HashName(const char* name, size_t length) {
     uint32_t h = 2166136261u;
     for (size_t i = 0; i < length; ++i) h = (h ^ static_cast<uint8_t>(name[i])) * 16777619u;
@@ -284,6 +264,11 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                  (unsigned long long)(base + pos), listLength));
         uint64_t cursor = valuesBegin;
         for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t fixed = FixedSizeAt(cursor);
+            if (fixed != 0 && cursor + 1 + fixed <= end) {
+                cursor += 1 + fixed;
+                continue;
+            }
             Value value;
             uint64_t next;
             // 'N' is this parser's own mark for bare ASCII tokens, no letter of a binary file.
@@ -424,13 +409,13 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
     return mNameTexts.emplace(name.textOffset, std::move(text)).first->second.c_str();
 }
 
-bool KQovFieldReader::PeekValue(const Record& record, Value& value) const {
+bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     return DecodeAt(record.cursorOffset, value, next);
 }
 
-bool KQovFieldReader::NextValue(Record& record, Value& value) const {
+bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     if (!DecodeAt(record.cursorOffset, value, next)) return false;
@@ -469,7 +454,7 @@ void KQovFieldReader::ResetCursors() {
     }
 }
 
-char KQovFieldReader::ToChar(const Value& value) const {
+char KQovFieldReader::ToCharAnyType(const Value& value) const {
     switch (value.type) {
         case 'C':
         case 'S':
@@ -482,7 +467,7 @@ char KQovFieldReader::ToChar(const Value& value) const {
     }
 }
 
-int64_t KQovFieldReader::ToInt64(const Value& value) const {
+int64_t KQovFieldReader::ToInt64AnyType(const Value& value) const {
     uint64_t at = static_cast<uint64_t>(value.data - mBytes.data());
     switch (value.type) {
         case 'C':
@@ -508,7 +493,7 @@ int64_t KQovFieldReader::ToInt64(const Value& value) const {
     }
 }
 
-double KQovFieldReader::ToDouble(const Value& value) const {
+double KQovFieldReader::ToDoubleAnyType(const Value& value) const {
     uint64_t at = static_cast<uint64_t>(value.data - mBytes.data());
     switch (value.type) {
         case 'C':
@@ -576,8 +561,7 @@ const char* KQovFieldReader::ToText(const Value& value) {
     return mTexts.emplace(value.offset, std::move(text)).first->second.c_str();
 }
 
-char KQovFieldReader::ReportedType(const Value& value) const {
-    if (value.type != 'N') return value.type;
+char KQovFieldReader::ReportedTokenType(const Value& value) const {
     std::string text(reinterpret_cast<const char*>(value.data), value.size);
     long long whole;
     if (KParseInt64(text, whole)) return whole >= INT32_MIN && whole <= INT32_MAX ? 'I' : 'L';

@@ -4,6 +4,7 @@
 // for binary parts) and are decoded when read, so the tree costs little beyond the file.
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -93,20 +94,52 @@ public:
     int32_t FindName(int32_t block, const char* name) const;
 
     // The record's value at its cursor, moving the cursor on; false when none is left.
-    bool NextValue(Record& record, Value& value) const;
-    bool PeekValue(const Record& record, Value& value) const;
+    bool NextValue(Record& record, Value& value) const {
+        if (record.cursorIndex >= record.valueCount) return false;
+        const uint32_t size = FixedSizeAt(record.cursorOffset);
+        if (size == 0) return NextValueAnyType(record, value);
+        FillValue(record.cursorOffset, size, value);
+        record.cursorOffset += 1 + size;
+        ++record.cursorIndex;
+        return true;
+    }
+    bool PeekValue(const Record& record, Value& value) const {
+        if (record.cursorIndex >= record.valueCount) return false;
+        const uint32_t size = FixedSizeAt(record.cursorOffset);
+        if (size == 0) return PeekValueAnyType(record, value);
+        FillValue(record.cursorOffset, size, value);
+        return true;
+    }
     void RewindValues(Record& record) const;
     // Every occurrence cursor back to the first field.
     void ResetCursors();
 
     // Conversions between a stored type and the type asked for.
-    char ToChar(const Value& value) const;
-    int64_t ToInt64(const Value& value) const;
-    double ToDouble(const Value& value) const;
+    char ToChar(const Value& value) const {
+        return value.type == 'C' ? static_cast<char>(value.data[0]) : ToCharAnyType(value);
+    }
+    int64_t ToInt64(const Value& value) const {
+        if (value.type == 'I' && Order() == kHostByteOrder) {
+            int32_t v;
+            std::memcpy(&v, value.data, 4);
+            return v;
+        }
+        return ToInt64AnyType(value);
+    }
+    double ToDouble(const Value& value) const {
+        if (value.type == 'D' && Order() == kHostByteOrder) {
+            double d;
+            std::memcpy(&d, value.data, 8);
+            return d;
+        }
+        return ToDoubleAnyType(value);
+    }
     // The value as text, kept in the tree until it is freed; "::" splits restored.
     const char* ToText(const Value& value);
     // The type letter a reader sees: bare ASCII tokens report what they look like.
-    char ReportedType(const Value& value) const;
+    char ReportedType(const Value& value) const {
+        return value.type == 'N' ? ReportedTokenType(value) : value.type;
+    }
 
     // Number text of an ASCII file: also "inf", "nan" and "1.#INF"-style forms.
     static bool ParseNumberText(const char* text, size_t size, double& out);
@@ -130,6 +163,44 @@ private:
     uint32_t ReadU32(uint64_t offset) const;
     uint64_t ReadU64(uint64_t offset) const;
     bool DecodeAt(uint64_t offset, Value& value, uint64_t& next) const;
+    // Fixed-size values of a binary part, the bulk of a file, are decoded inline: the
+    // payload size of the one at `at`, 0 when it is of another kind (or near the end).
+    uint32_t FixedSizeAt(uint64_t at) const {
+        if (!mBinary || at + 9 > mBytes.size()) return 0;
+        const int fixed = FixedSize(static_cast<char>(mBytes[at]));
+        return fixed > 0 ? static_cast<uint32_t>(fixed) : 0;
+    }
+    // Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
+    static int FixedSize(char type) {
+        switch (type) {
+            case 'C':
+                return 1;
+            case 'I':
+            case 'F':
+                return 4;
+            case 'L':
+            case 'D':
+                return 8;
+            case 'S':
+            case 'R':
+            case 'N':
+                return -1;
+            default:
+                return 0;
+        }
+    }
+    void FillValue(uint64_t at, uint32_t size, Value& value) const {
+        value.type = static_cast<char>(mBytes[at]);
+        value.data = mBytes.data() + at + 1;
+        value.size = size;
+        value.offset = at;
+    }
+    bool NextValueAnyType(Record& record, Value& value) const;
+    bool PeekValueAnyType(const Record& record, Value& value) const;
+    char ReportedTokenType(const Value& value) const;
+    char ToCharAnyType(const Value& value) const;
+    int64_t ToInt64AnyType(const Value& value) const;
+    double ToDoubleAnyType(const Value& value) const;
     // ASCII buffers hold counts and lengths as 7-bit groups, low first.
     bool ReadVarint(uint64_t& at, uint32_t& value) const;
     static void PutVarint(std::vector<uint8_t>& out, uint32_t value);
