@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/KQovMotionTextIO.h"
 #include "foundation/KPath.h"
 #include "foundation/KString.h"
 #include "io/KQovReader.h"
@@ -15,33 +16,21 @@
 #include "scene/KQovScene.h"
 
 template <class File>
-class KMotionReaderBase : public KQovReader {
-public:
-    explicit KMotionReaderBase(KQovObjectManager* manager) : KQovReader(manager) {}
+class KMotionReaderBase : public KQovMotionTextReader<File> {
+    using Core = KQovMotionTextReader<File>;
 
-    bool FileOpen(const char* fileName) override {
-        if (mFile) FileClose();
-        mFile = std::make_unique<File>(false);
-        if (!fileName || mFile->Open(fileName, "r") != 0) {
-            FileClose();
-            return Fail(eFileNotOpened);
-        }
-        mFileName = fileName;
-        return true;
-    }
-    bool FileClose() override {
-        if (!mFile) return Fail(eFileNotOpened);
-        mFile.reset();
-        mFileName = "";
-        return true;
-    }
-    bool IsFileOpen() override { return mFile != nullptr; }
+public:
+    explicit KMotionReaderBase(KQovObjectManager* manager) : Core(manager) {}
 
 protected:
-    bool Fail(int error) {
-        mError.SetError(error);
-        return false;
-    }
+    using Core::CheckDuplicateNames;
+    using Core::Fail;
+    using Core::mFile;
+    using Core::mFileName;
+    using Core::mManager;
+    using KQovReader::eFileCorrupted;
+    using KQovReader::eFileNotOpened;
+    using KQovReader::eStreamOptionsNotSet;
     // New options with the given settings (index, value pairs, -1 ending them), then filled
     // from the file by `pass` (file, options) when one is given; null, with the error set,
     // when no file is open or the pass fails.
@@ -94,46 +83,26 @@ protected:
         mManager->DestroyNode(reference, true);
         return top;
     }
-
-    std::unique_ptr<File> mFile;
-    KString mFileName;
 };
 
 template <class File>
-class KMotionWriterBase : public KQovWriter {
-public:
-    explicit KMotionWriterBase(KQovObjectManager* manager) : KQovWriter(manager) {}
+class KMotionWriterBase : public KMotionFileWriter<File> {
+    using Core = KMotionFileWriter<File>;
 
-    bool FileCreate(const char* fileName) override {
-        auto file = std::make_unique<File>(false);
-        if (!fileName || file->Open(fileName, "w") != 0) {
-            // Nothing is kept that later writes could go to.
-            mFile.reset();
-            KString text =
-                KString("Cannot open file \"") + (fileName ? fileName : "") + "\" for writing.";
-            return Fail(eFileNotOpened, text.Buffer());
-        }
-        mFile = std::move(file);
-        return true;
-    }
-    bool FileClose() override {
-        if (!mFile) return Fail(eFileNotOpened);
-        const bool ok = mFile->Close() == 0;
-        mFile.reset();
-        return ok || Fail(eOutOfDiskSpace);
-    }
-    bool IsFileOpen() override { return mFile != nullptr; }
+public:
+    explicit KMotionWriterBase(KQovObjectManager* manager) : Core(manager) {}
 
 protected:
-    // True when everything written so far reached the file; a refused write is error 3.
-    bool Finish() { return mFile->Flush() || Fail(eOutOfDiskSpace); }
-    bool Fail(int error, const char* text = nullptr) {
-        if (text)
-            mError.SetErrorWithText(error, text);
-        else
-            mError.SetError(error);
-        return false;
-    }
+    using Core::CheckNodeNames;
+    using Core::Fail;
+    using Core::FindSingleChildRoot;
+    using Core::Finish;
+    using Core::mFile;
+    using KQovWriter::eFileNotCreated;
+    using KQovWriter::eFileNotOpened;
+    using KQovWriter::eStreamOptionsNotSet;
+    using KQovWriter::eUnidentifiedError;
+
     // The checks every write starts with: an open file, the scene's single top node (into
     // `root`; error 2 with `noRoot` without one), motion options, and node names without
     // blanks or clashes (`blanks` heads the message shown with the button `button`).
@@ -153,6 +122,4 @@ protected:
         }
         return motion;
     }
-
-    std::unique_ptr<File> mFile;
 };

@@ -4,11 +4,7 @@
 #include <cstring>
 
 #include "animation/KFCurve.h"
-#include "animation/KFCurveFilterConstantKeyReducer.h"
-#include "animation/KFCurveFilterGimbleKiller.h"
-#include "animation/KFCurveFilterUnroll.h"
 #include "animation/KFCurveNode.h"
-#include "animation/KFCurveSettings.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovSkeleton.h"
 #include "formats/motion/KMotionVector.h"
@@ -18,14 +14,6 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
-#include "scene/KQovTakeInfo.h"
-
-namespace {
-
-// Motion keys: cubic, tangent mode 0x100, default weights.
-constexpr uint32_t kTangentMode = 0x100;
-
-}  // namespace
 
 KQovNode* KMotionCreateLimbNode(KQovObjectManager* manager, const char* name) {
     KQovNode* node = manager->CreateNode(name);
@@ -64,40 +52,6 @@ KVector4 KMotionAxisAngles(const KVector4& direction) {
     KVector4 angles;
     KMatrixToEulerXYZ(angles, m);
     return angles;
-}
-
-void KMotionSetKey(KFCurve* curve, int index, KTime time, double value) {
-    if (curve) curve->KeySet(index, time, float(value), KFCURVE_INTERPOLATION_CUBIC, kTangentMode);
-}
-
-void KMotionFilterCurves(KFCurve** curves, bool rotation) {
-    if (!curves[0] || !curves[1] || !curves[2]) return;
-    if (rotation && GetRotationFilterMode() == KFCURVE_ROTATION_FILTER_UNROLL) {
-        KFCurveFilterUnroll filter;
-        filter.Apply(curves, 3);
-    } else if (rotation && GetRotationFilterMode() == KFCURVE_ROTATION_FILTER_GIMBLE_KILLER) {
-        KFCurveFilterGimbleKiller filter;
-        filter.Apply(curves, 3);
-    }
-    if (GetApplyConstantKeyReducer()) {
-        KFCurveFilterConstantKeyReducer reducer;
-        // A flat curve left keyless would fall back to 0, losing a constant angle or offset.
-        reducer.SetKeepFirstKey(true);
-        reducer.Apply(curves, 3);
-    }
-}
-
-void KMotionStoreTake(KQovScene* scene, const KString& name, const KStreamOptionsMotion& options) {
-    KQovTakeInfo info;
-    info.name = name;
-    info.secondName = name;
-    const KTime start = options.GetStartTime();
-    const int frames = options.GetFrameCount();
-    const KTime stop = frames > 0 ? start + options.GetFramePeriod() * int64_t(frames - 1) : start;
-    info.localTimeSpan.Set(start, stop);
-    info.referenceTimeSpan.Set(start, stop);
-    scene->SetTakeInfo(info);
-    scene->SetCurrentTake(name.Buffer());
 }
 
 bool KMotionCheckBlanks(KQovNode* node, KString& message) {

@@ -22,14 +22,7 @@ void KMotionSetRestTransform(KQovNode* node, const KVector4& translation, const 
 // Euler X, Y, Z angles (degrees) of the rotation that turns the X axis onto `direction`
 // (a half turn about Z when it points straight back); zeros for a zero vector.
 KVector4 KMotionAxisAngles(const KVector4& direction);
-// A cubic key with the motion readers' tangents; a null curve is passed over.
-void KMotionSetKey(KFCurve* curve, int index, KTime time, double value);
-// Over three curves X, Y, Z: the global rotation filter (for rotations), then the constant key
-// reducer when it is on. Nothing is done unless all three exist.
-void KMotionFilterCurves(KFCurve** curves, bool rotation);
-// The take of a read file: its span from the options' start time and frame count, stored and
-// made current.
-void KMotionStoreTake(KQovScene* scene, const KString& name, const KStreamOptionsMotion& options);
+// Keys, the curve filters and the take of a read file: KQovMotionTextIO.h.
 // False when a node name below `node` (itself included) holds a blank; each such name is
 // appended to `message` on a line of its own.
 bool KMotionCheckBlanks(KQovNode* node, KString& message);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "foundation/KAffineMatrix.h"
@@ -44,6 +45,16 @@ void KMotionFilterCurves(KFCurve* const* curves, int count, bool rotation);
 void KMotionStoreTake(KQovScene* scene, const KString& take, const KStreamOptionsMotion& options,
                       bool timeMode);
 
+// A new file object of the format, with reporting off where the format reports.
+template <class File>
+std::unique_ptr<File> KMotionNewFile() {
+    if constexpr (std::is_constructible_v<File, bool>)
+        return std::make_unique<File>(false);
+    else
+        return std::make_unique<File>();
+}
+
+// Reader base of every motion text format: one file object per opened file.
 template <class File>
 class KQovMotionTextReader : public KQovReader {
 public:
@@ -51,7 +62,7 @@ public:
 
     bool FileOpen(const char* fileName) override {
         if (mFile) FileClose();
-        mFile = std::make_unique<File>();
+        mFile = KMotionNewFile<File>();
         if (!fileName || mFile->Open(fileName, "r") != 0) {
             FileClose();
             return Fail(eFileNotOpened);
@@ -100,14 +111,16 @@ private:
     std::vector<KQovNode*> mNodes;
 };
 
+// Writer base of every motion text format: a failed create keeps no file object, and a
+// refused write is error 3, never success.
 template <class File>
-class KQovMotionTextWriter : public KQovWriter {
+class KMotionFileWriter : public KQovWriter {
 public:
     using KQovWriter::KQovWriter;
 
     bool FileCreate(const char* fileName) override {
         mFile.reset();
-        auto file = std::make_unique<File>();
+        auto file = KMotionNewFile<File>();
         if (!fileName || file->Open(fileName, "w") != 0) {
             // Nothing is kept that later writes could go to.
             KString text =
@@ -136,9 +149,20 @@ protected:
     // The options when a file is open and they are motion options, else null with the error.
     KStreamOptionsMotion* CheckWrite(KQovScene* scene, KStreamOptions* options);
     // True when every line reached the file; a refused write is error 3, never success.
-    bool Finish(bool written) { return (mFile->Flush() && written) || Fail(eOutOfDiskSpace); }
+    bool Finish(bool written = true) {
+        return (mFile->Flush() && written) || Fail(eOutOfDiskSpace);
+    }
 
     std::unique_ptr<File> mFile;
+};
+
+// The marker formats' writers also sample the marked nodes.
+template <class File>
+class KQovMotionTextWriter : public KMotionFileWriter<File> {
+public:
+    using KMotionFileWriter<File>::KMotionFileWriter;
+
+protected:
     KMotionMarkerSampler mMarkers;
 };
 
@@ -155,8 +179,8 @@ KStreamOptionsMotion* KQovMotionTextReader<File>::CheckRead(KQovScene* scene,
 }
 
 template <class File>
-KStreamOptionsMotion* KQovMotionTextWriter<File>::CheckWrite(KQovScene* scene,
-                                                             KStreamOptions* options) {
+KStreamOptionsMotion* KMotionFileWriter<File>::CheckWrite(KQovScene* scene,
+                                                          KStreamOptions* options) {
     if (!mFile) return Fail(eFileNotOpened), nullptr;
     KStreamOptionsMotion* motion = KMotionAsOptions(scene, options);
     if (!motion) Fail(eStreamOptionsNotSet);

@@ -7,6 +7,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovLimitsUtility.h"
 #include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -59,7 +60,7 @@ void KeyCurves(KFCurve** curves, const KAsfBone& bone, bool rotation, KTime star
         }
         curve->CommitKeys(count);
     }
-    KMotionFilterCurves(curves, rotation);
+    KMotionFilterCurves(curves, 3, rotation);
 }
 
 bool SameTranslation(const KVector4& a, const KVector4& b) {

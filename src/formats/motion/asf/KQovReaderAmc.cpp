@@ -46,6 +46,6 @@ bool KQovReaderAmc::Read(KQovScene* scene, KStreamOptions* base) {
     }
     skeleton.ApplyMotion(mManager, parent, take.Buffer(), options.GetStartTime(),
                          options.GetFramePeriod(), options.GetSetting(10) == 1);
-    KMotionStoreTake(scene, take, options);
+    KMotionStoreTake(scene, take, options, false);
     return true;
 }

@@ -71,7 +71,7 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
     if (!AttachHierarchy(scene, reference, options)) return false;
     if (!ReadMotion(options)) return Fail(eFileCorrupted);
 
-    KMotionStoreTake(scene, take, options);
+    KMotionStoreTake(scene, take, options, false);
     return true;
 }
 
@@ -136,8 +136,8 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
             if (curve) curve->CommitKeys(read);
         for (KFCurve* curve : curves[i].r)
             if (curve) curve->CommitKeys(read);
-        KMotionFilterCurves(curves[i].t, false);
-        KMotionFilterCurves(curves[i].r, true);
+        KMotionFilterCurves(curves[i].t, 3, false);
+        KMotionFilterCurves(curves[i].r, 3, true);
     }
     return ok;
 }

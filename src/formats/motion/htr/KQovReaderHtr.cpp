@@ -116,8 +116,8 @@ void KQovReaderHtr::KeySegments(const KStreamOptionsMotion& options) {
             for (KFCurve* curve : {t[axis], r[axis]})
                 if (curve) curve->CommitKeys(frames);
         }
-        KMotionFilterCurves(r, true);
-        KMotionFilterCurves(t, false);
+        KMotionFilterCurves(r, 3, true);
+        KMotionFilterCurves(t, 3, false);
     }
 }
 
@@ -183,7 +183,7 @@ bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
         }
     }
     KeySegments(options);
-    KMotionStoreTake(scene, take, options);
+    KMotionStoreTake(scene, take, options, false);
     CreateRestPose(scene, top);
     return true;
 }
