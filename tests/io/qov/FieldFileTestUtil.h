@@ -3,8 +3,10 @@
 // field file tests.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +16,28 @@
 #include "common/TempTestFolder.h"
 
 namespace qovtest {
+
+// Writes past `limit` bytes fail (as on a full disk) while the object lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        mOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &mOld);
+        rlimit tight = mOld;
+        tight.rlim_cur = limit;
+        mSet = setrlimit(RLIMIT_FSIZE, &tight) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &mOld);
+        std::signal(SIGXFSZ, mOldHandler);
+    }
+    bool IsSet() const { return mSet; }
+
+private:
+    rlimit mOld;
+    void (*mOldHandler)(int);
+    bool mSet = false;
+};
 
 class TempFolder {
 public:

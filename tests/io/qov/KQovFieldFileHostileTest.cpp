@@ -15,6 +15,7 @@
 namespace {
 
 using qovtest::Encode;
+using qovtest::FileSizeLimit;
 using qovtest::NullRecord;
 using qovtest::ReadAll;
 using qovtest::Rec;
@@ -163,28 +164,6 @@ TEST(KQovFieldFileHostile, HeaderBlocksWithoutTheirBlockAreSkipped) {
     EXPECT_FALSE(info.timeStampPresent);
     EXPECT_STREQ(f.FieldReadC("Field", ""), "x");
 }
-
-// Writes past `limit` bytes fail (as on a full disk) while the object lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit) {
-        mOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &mOld);
-        rlimit tight = mOld;
-        tight.rlim_cur = limit;
-        mSet = setrlimit(RLIMIT_FSIZE, &tight) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &mOld);
-        std::signal(SIGXFSZ, mOldHandler);
-    }
-    bool IsSet() const { return mSet; }
-
-private:
-    rlimit mOld;
-    void (*mOldHandler)(int);
-    bool mSet = false;
-};
 
 TEST(KQovFieldFileHostile, FailedFixUpLeavesTheFileAsItWas) {
     TempFolder tmp;

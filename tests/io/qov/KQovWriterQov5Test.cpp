@@ -93,7 +93,7 @@ TEST(KQovWriterQov5, FullDiskGivesErrorThreeAndLeavesTheSceneAsItWas) {
     const std::string before = FullDump(built.scene);
     for (rlim_t room : {rlim_t(600), rlim_t(5000), rlim_t(40000)}) {
         SCOPED_TRACE(room);
-        v5test::FileSizeLimit limit(room);
+        qovtest::FileSizeLimit limit(room);
         ASSERT_TRUE(limit.IsSet());
         KStreamOptionsQov options;
         AllOn(options);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "GeometryTestUtil.h"
+#include "FieldFileTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -592,28 +593,6 @@ inline bool WriteFile(KQovScene* scene, const std::string& name, int mode,
     if (error) *error = writer.GetLastErrorString() ? writer.GetLastErrorString() : "";
     return writer.FileClose() && ok;
 }
-
-// Writes past `limit` bytes fail (as on a full disk) while the object lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit) {
-        mOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &mOld);
-        rlimit tight = mOld;
-        tight.rlim_cur = limit;
-        mSet = setrlimit(RLIMIT_FSIZE, &tight) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &mOld);
-        std::signal(SIGXFSZ, mOldHandler);
-    }
-    bool IsSet() const { return mSet; }
-
-private:
-    rlimit mOld;
-    void (*mOldHandler)(int);
-    bool mSet = false;
-};
 
 // The file without what changes from run to run (creation time).
 inline std::string Stable(const std::string& text) {
