@@ -9,6 +9,7 @@
 #include <string>
 
 #include "character/KQovSceneBridge.h"
+#include "foundation/KFileStream.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovReader.h"
 #include "io/KStreamOptionsMotion.h"
@@ -93,6 +94,22 @@ inline bool ImportCapturedClip(TestScene& test, int frames,
     motion->SetSetting(8, 0);
     motion->SetFrameCount(frames);
     return reader->Read(test.scene, motion);
+}
+
+// Whole files as text, through the library's own file stream.
+inline bool WriteText(const std::string& path, const std::string& text) {
+    KFileStream stream;
+    return stream.Open(path.c_str(), "wb") &&
+           stream.Write(text.data(), uint32_t(text.size())) == text.size();
+}
+
+inline std::string ReadText(const std::string& path) {
+    KFileStream stream;
+    std::string text;
+    if (!stream.Open(path.c_str(), "rb")) return text;
+    char chunk[4096];
+    for (uint32_t n; (n = stream.Read(chunk, sizeof chunk)) > 0;) text.append(chunk, n);
+    return text;
 }
 
 }  // namespace motiontest

@@ -22,6 +22,9 @@
 
 namespace optest {
 
+using motiontest::ReadText;
+using motiontest::WriteText;
+
 using motiontest::TestScene;
 
 enum { eReadTrc = 5, eReadAoa = 9, eReadMcd = 10, eWriteTrc = 7, eWriteAoa = 11, eWriteMcd = 12 };
@@ -71,21 +74,6 @@ inline std::vector<KVector4> Samples(KQovNode* node, const Imported& in) {
 inline std::string ShortName(KQovNode* node) {
     const std::string name = node->GetName();
     return name.substr(name.rfind(':') + 1);
-}
-
-inline bool WriteText(const std::string& path, const std::string& text) {
-    KFileStream stream;
-    return stream.Open(path.c_str(), "wb") &&
-           stream.Write(text.data(), uint32_t(text.size())) == text.size();
-}
-
-inline std::string ReadText(const std::string& path) {
-    KFileStream stream;
-    std::string text;
-    char chunk[4096];
-    if (stream.Open(path.c_str(), "rb"))
-        for (uint32_t n; (n = stream.Read(chunk, sizeof chunk)) > 0;) text.append(chunk, n);
-    return text;
 }
 
 // What BuildMarkers keys for marker k at frame f: odd markers unseen at the origin at f = 2.

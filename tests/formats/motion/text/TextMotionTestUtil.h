@@ -22,22 +22,10 @@
 
 namespace texttest {
 
+using motiontest::ReadText;
+using motiontest::WriteText;
+
 using motiontest::TestScene;
-
-inline bool WriteText(const std::string& path, const std::string& text) {
-    KFileStream stream;
-    return stream.Open(path.c_str(), "wb") &&
-           stream.Write(text.data(), uint32_t(text.size())) == text.size();
-}
-
-inline std::string ReadText(const std::string& path) {
-    KFileStream stream;
-    std::string text;
-    if (!stream.Open(path.c_str(), "rb")) return text;
-    char chunk[4096];
-    for (uint32_t n; (n = stream.Read(chunk, sizeof chunk)) > 0;) text.append(chunk, n);
-    return text;
-}
 
 // One frame of a node: translation, rotation, scaling (x, y, z each) and occlusion.
 struct Pose {
