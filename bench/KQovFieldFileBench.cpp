@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "platform/KPlatformFile.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "animation/KFCurveSettings.h"
 #include "animation/KFCurveStorage.h"
 #include "animation/KFCurveTimeWarpTable.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "scene/KClassRegistry.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "io/qov/KQovFieldFile.h"
-#include "io/qov/KQovFieldReader.h"
+#include "fieldfile/KQovFieldFile.h"
+#include "fieldfile/KQovFieldReader.h"
 
 namespace {
 

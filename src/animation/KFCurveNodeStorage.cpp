@@ -9,7 +9,7 @@
 #include "animation/KFCurveSceneTypes.h"
 #include "animation/KFCurveSettings.h"
 #include "animation/KFCurveStorage.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 
 namespace {
 

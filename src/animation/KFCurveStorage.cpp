@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 
 namespace {
 

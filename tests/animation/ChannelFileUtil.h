@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "io/qov/FieldFileTestUtil.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
 
 using FieldFileStep = std::function<void(KQovFieldFile&)>;
 

@@ -10,8 +10,8 @@
 #include "animation/KFCurveNode.h"
 #include "animation/KFCurveSettings.h"
 #include "animation/KFCurveTimeWarpTable.h"
-#include "io/qov/FieldFileTestUtil.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "scene/KClassRegistry.h"
 #include "scene/KDataType.h"
 

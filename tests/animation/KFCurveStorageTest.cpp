@@ -8,8 +8,8 @@
 #include "ChannelTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveStorage.h"
-#include "io/qov/FieldFileTestUtil.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsMotion.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovNode.h"
 

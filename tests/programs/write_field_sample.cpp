@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

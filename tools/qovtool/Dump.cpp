@@ -5,8 +5,8 @@
 #include <unordered_map>
 
 #include "foundation/KLocale.h"
-#include "io/qov/KQovFieldFile.h"
-#include "io/qov/KQovFieldReader.h"
+#include "fieldfile/KQovFieldFile.h"
+#include "fieldfile/KQovFieldReader.h"
 #include "tools/qovtool/Commands.h"
 
 namespace {

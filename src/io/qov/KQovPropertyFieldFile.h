@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "foundation/KStringMap.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 
 class KObject;
 class KPlug;

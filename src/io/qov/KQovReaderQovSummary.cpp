@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "io/qov/KQovReaderQov.h"
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovStream.h"
 #include "io/qov/KQovWriterQovSections.h"
 
 namespace {

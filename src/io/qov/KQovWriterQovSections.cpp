@@ -4,7 +4,7 @@
 #include "attributes/KQovTexture.h"
 #include "foundation/KColor.h"
 #include "foundation/KTimeModeTable.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovMaterial.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "foundation/KLocale.h"
 #include "foundation/KStringList.h"
 #include "io/qov/KQovPropertyFieldFile.h"

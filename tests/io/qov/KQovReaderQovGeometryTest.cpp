@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "GeometryTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "attributes/KQovMesh.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"

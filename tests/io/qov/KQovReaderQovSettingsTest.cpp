@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "attributes/KQovCamera.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovGlobalSettings.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "TextReadTestUtil.h"
 #include "attributes/KQovLight.h"
 #include "character/KQovCharacter.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "io/KQovIOHooks.h"
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsMotion.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 
 namespace {
 

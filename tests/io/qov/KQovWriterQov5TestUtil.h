@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "GeometryTestUtil.h"
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"

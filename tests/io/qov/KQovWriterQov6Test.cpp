@@ -6,7 +6,7 @@
 #include "attributes/KQovLink.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "io/qov/KQovWriterQov6.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"

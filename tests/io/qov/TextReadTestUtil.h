@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <limits>
 
-#include "FieldFileTestUtil.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
 
 using qovtest::Encode;
 using qovtest::NullRecord;

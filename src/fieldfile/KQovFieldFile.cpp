@@ -1,11 +1,11 @@
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 
 #include <cstring>
 
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
-#include "io/qov/KQovFieldReader.h"
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovFieldReader.h"
+#include "fieldfile/KQovStream.h"
 
 namespace {
 

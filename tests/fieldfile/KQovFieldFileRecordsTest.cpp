@@ -4,9 +4,9 @@
 #include <limits>
 #include <string>
 
-#include "FieldFileTestUtil.h"
-#include "io/qov/KQovFieldFile.h"
-#include "io/qov/KQovStream.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
+#include "fieldfile/KQovStream.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "io/qov/KQovFieldReader.h"
+#include "fieldfile/KQovFieldReader.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
-#include "FieldFileTestUtil.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "foundation/KLocale.h"
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovStream.h"
 
 namespace {
 

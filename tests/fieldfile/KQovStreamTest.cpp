@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "FieldFileTestUtil.h"
-#include "io/qov/KQovCrcStream.h"
-#include "io/qov/KQovEncryptedStream.h"
-#include "io/qov/KQovStream.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovCrcStream.h"
+#include "fieldfile/KQovEncryptedStream.h"
+#include "fieldfile/KQovStream.h"
 
 namespace {
 

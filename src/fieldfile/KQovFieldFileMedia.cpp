@@ -5,7 +5,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "platform/KPlatformFile.h"
 
 namespace {

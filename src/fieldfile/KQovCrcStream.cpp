@@ -1,4 +1,4 @@
-#include "io/qov/KQovCrcStream.h"
+#include "fieldfile/KQovCrcStream.h"
 
 #include <zlib.h>
 

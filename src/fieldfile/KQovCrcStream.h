@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovStream.h"
 
 class KQovCrcStream : public KQovStreamLayer {
 public:

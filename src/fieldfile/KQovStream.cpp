@@ -1,4 +1,4 @@
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovStream.h"
 
 #include <cstring>
 #include <string>

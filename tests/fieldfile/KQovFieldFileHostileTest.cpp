@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "FieldFileTestUtil.h"
-#include "io/qov/KQovFieldFile.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "FieldFileTestUtil.h"
-#include "io/qov/KQovFieldFile.h"
-#include "io/qov/KQovFieldReader.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
+#include "fieldfile/KQovFieldReader.h"
 #include "io/qov/KQovPropertyFieldFile.h"
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovStream.h"
 
 #include <algorithm>
 #include <memory>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovStream.h"
 
 class KQovEncryptedStream : public KQovStreamLayer {
 public:

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "foundation/KLocale.h"
-#include "io/qov/KQovFieldReader.h"
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovFieldReader.h"
+#include "fieldfile/KQovStream.h"
 
 class KQovAsciiParser {
 public:

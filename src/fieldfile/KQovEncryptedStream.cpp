@@ -1,4 +1,4 @@
-#include "io/qov/KQovEncryptedStream.h"
+#include "fieldfile/KQovEncryptedStream.h"
 
 #include <nettle/twofish.h>
 

@@ -1,4 +1,4 @@
-#include "io/qov/KQovFieldReader.h"
+#include "fieldfile/KQovFieldReader.h"
 
 #include <cmath>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <new>
 
 #include "foundation/KLocale.h"
-#include "io/qov/KQovStream.h"
+#include "fieldfile/KQovStream.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
-#include "io/qov/KQovFieldReader.h"
-#include "io/qov/KQovHeaderInfo.h"
+#include "fieldfile/KQovFieldReader.h"
+#include "fieldfile/KQovHeaderInfo.h"
 
 class KQovStream;
 class KQovFieldReader;
