@@ -10,13 +10,11 @@
 #include "formats/motion/c3d/KC3dLabels.h"
 #include "foundation/KFileStream.h"
 
-// The shared C3D samples; empty when the folder is missing.
+// The C3D samples kept with the tests; empty when the folder is missing.
 inline std::string TestDataFolder() {
-    for (const char* up : {"/../shared/testdata/c3d", "/../../shared/testdata/c3d"}) {
-        std::string folder = std::string(QOV_SOURCE_DIR) + up;
-        KFileStream probe;
-        if (probe.Open((folder + "/MyCube.c3d").c_str(), "rb")) return folder;
-    }
+    std::string folder = std::string(QOV_TESTDATA_DIR) + "/c3d";
+    KFileStream probe;
+    if (probe.Open((folder + "/MyCube.c3d").c_str(), "rb")) return folder;
     return std::string();
 }
 

@@ -69,8 +69,8 @@ struct RealFile {
 
 TEST(OpticalC3d, RealFilesReadIntoScenesAlikeInEveryForm) {
     const std::string folder = TestDataFolder();
-    ASSERT_FALSE(folder.empty()) << "C3D test data folder ../shared/testdata/c3d not found next to "
-                                 << QOV_SOURCE_DIR;
+    ASSERT_FALSE(folder.empty()) << "C3D test data folder not found: "
+                                 << QOV_TESTDATA_DIR << "/c3d";
     const RealFile files[] = {
         {"MyCube.c3d", 14, 1, nullptr},          {"sample01-Eb015pr.c3d", 26, 450, "RFT1"},
         {"sample01-Eb015pi.c3d", 26, 450, "RFT1"}, {"sample01-Eb015si.c3d", 26, 450, "RFT1"},
@@ -102,7 +102,7 @@ TEST(OpticalC3d, RealFilesReadIntoScenesAlikeInEveryForm) {
 
 TEST(OpticalC3d, DamagedFilesFailCleanlyOrReadWithinTheirSections) {
     const std::string folder = TestDataFolder();
-    ASSERT_FALSE(folder.empty()) << "C3D test data folder ../shared/testdata/c3d not found";
+    ASSERT_FALSE(folder.empty()) << "C3D test data folder not found: " << QOV_TESTDATA_DIR << "/c3d";
     TestScene t;
     int error = 0;
     EXPECT_EQ(Import(t, folder + "/Empty.c3d", error).root, nullptr);
