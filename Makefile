@@ -13,7 +13,7 @@ deps:
 	@./scripts/install-deps.sh
 
 $(TEST_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O1" \
 	  -DQOV_SANITIZE=ON -DQOV_WERROR=ON
 
 $(RELEASE_BUILD)/CMakeCache.txt:
