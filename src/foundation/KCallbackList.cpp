@@ -2,15 +2,15 @@
 
 KCallbackList::~KCallbackList() {
     Clear();
-    for (Cursor* c = mCursor; c; c = c->previous) c->list = nullptr;
+    *mAlive = false;
 }
 
 void KCallbackList::Add(void* receiver, KCallbackFunction handler, uint32_t flags) {
     mEntries.insert(mEntries.begin(),
                     std::unique_ptr<Entry>(new Entry{receiver, handler, 0, flags}));
-    for (Cursor* c = mCursor; c; c = c->previous) {
-        ++c->current;
-        ++c->lowerBound;
+    for (Cursor& c : mCursors) {
+        ++c.current;
+        ++c.lowerBound;
     }
 }
 
@@ -19,9 +19,9 @@ int KCallbackList::Remove(void* receiver, KCallbackFunction handler) {
         if (mEntries[i]->receiver != receiver || mEntries[i]->handler != handler) continue;
         mEntries.erase(mEntries.begin() + i);
         int removed = int(i);
-        for (Cursor* c = mCursor; c; c = c->previous) {
-            if (c->current > removed) --c->current;
-            if (c->lowerBound > removed) --c->lowerBound;
+        for (Cursor& c : mCursors) {
+            if (c.current > removed) --c.current;
+            if (c.lowerBound > removed) --c.lowerBound;
         }
         return 0;
     }
@@ -30,9 +30,9 @@ int KCallbackList::Remove(void* receiver, KCallbackFunction handler) {
 
 void KCallbackList::Clear() {
     mEntries.clear();
-    for (Cursor* c = mCursor; c; c = c->previous) {
-        c->current = -1;  // nothing left to call
-        c->lowerBound = 0;
+    for (Cursor& c : mCursors) {
+        c.current = -1;  // nothing left to call
+        c.lowerBound = 0;
     }
 }
 
@@ -43,10 +43,12 @@ bool KCallbackList::Contains(void* receiver, KCallbackFunction handler) const {
 }
 
 int KCallbackList::Dispatch(void* sender, KEventRecordHeader* record) {
-    Cursor cursor{mCursor, this, GetCount() - 1, 0};
-    mCursor = &cursor;
-    while (cursor.current >= cursor.lowerBound) {
-        if (!cursor.list) return 0;  // destroyed by a handler: touch nothing
+    std::shared_ptr<bool> alive = mAlive;
+    const size_t depth = mCursors.size();
+    mCursors.push_back(Cursor{GetCount() - 1, 0});
+    // Indexed, not held: a nested dispatch may grow mCursors.
+    while (mCursors[depth].current >= mCursors[depth].lowerBound) {
+        Cursor& cursor = mCursors[depth];
         if (cursor.current >= GetCount()) {
             cursor.current = GetCount() - 1;
             continue;
@@ -54,11 +56,11 @@ int KCallbackList::Dispatch(void* sender, KEventRecordHeader* record) {
         // Copied first: the handler may remove its own entry.
         Entry entry = *mEntries[cursor.current];
         entry.handler(entry.receiver, sender, record);
-        if (!cursor.list) return 0;
+        if (!*alive) return 0;  // destroyed by a handler: touch nothing
         if (record && record->handled) break;
-        --cursor.current;
+        --mCursors[depth].current;
     }
-    mCursor = cursor.previous;
+    mCursors.pop_back();
     return 0;
 }
 

@@ -51,15 +51,17 @@ private:
         uint32_t reserved;
         uint32_t flags;
     };
+    // One per dispatch in progress, innermost last; kept by the list (not on the dispatcher's
+    // stack) so that no pointer to a dispatcher's local is ever stored.
     struct Cursor {
-        Cursor* previous;
-        KCallbackList* list;  // null once the list is destroyed
         int current;
         int lowerBound;
     };
 
     std::vector<std::unique_ptr<Entry>> mEntries;
-    Cursor* mCursor = nullptr;
+    std::vector<Cursor> mCursors;
+    // Cleared by the destructor: a dispatch whose handler destroyed the list stops at once.
+    std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
 };
 
 // The process-wide map from registration name (without regard to case) to KCallbackList.
