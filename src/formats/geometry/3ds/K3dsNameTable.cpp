@@ -4,6 +4,7 @@
 
 void K3dsNameTable::Reset() {
     mUsed.clear();
+    for (const char* reserved : {kRootNodeCut3ds, kDummyName3ds}) mUsed.emplace(reserved, 0);
     KQovNumberingRenamer::Reset();
 }
 

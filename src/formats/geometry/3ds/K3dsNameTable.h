@@ -16,6 +16,10 @@ constexpr const char* kDummyName3ds = "$$$DUMMY";
 
 class K3dsNameTable : public KQovNumberingRenamer {
 public:
+    // The reserved names that stand for something else in a written file are taken from
+    // the start: a node of that name is numbered.
+    K3dsNameTable() { Reset(); }
+
     // Drops the class prefix. A name that fits `limit` and is free stays as it
     // is; a longer one is cut to limit - 3 characters; a taken one is numbered,
     // cut so that the number fits, until a name no one uses is found. True when

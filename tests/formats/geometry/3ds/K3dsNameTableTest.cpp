@@ -58,6 +58,12 @@ TEST(K3dsNameTable, PassesShortenAndNumber) {
           {15, "Material::FifteenCharName", "FifteenCharName", false},
           {15, "Material::FifteenCharName", "FifteenCharNam1", true},
           {15, "Material::FifteenCharNameX", "FifteenCharN", false}}},
+        // Names that stand for the reference node and for dummies are never handed out.
+        {"reserved names",
+         {{10, "Model::RootNode", "RootNode", false},
+          {10, "Model::RootNod", "RootNod1", true},
+          {10, "Model::$$$DUMMY", "$$$DUMMY1", true},
+          {10, "Model::Qov_Root", "Qov_Root", false}}},
         // A number is itself checked against every name in use.
         {"numbers skip names in use",
          {{10, "Model::Cube1", "Cube1", false},
