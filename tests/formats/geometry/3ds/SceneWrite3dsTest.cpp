@@ -391,9 +391,14 @@ TEST(SceneWrite3ds, NamesAndBackgroundReadBackByBothReaders) {
     for (const char* name : given) Triangle(source.manager, *scene, name);
     KQovCamera* camera = source.manager.CreateCamera();
     camera->SetDefaultBackgroundColor(0.25, 0.5, 0.75);
+    camera->SetApertureMode(1);
     KQovNode* cameraNode = source.manager.CreateNode("Camera01");
     cameraNode->SetNodeAttribute(camera);
     scene->GetRootNode()->AddChild(cameraNode);
+    // A zoom over frames 0 to 10: written as keys, not as the still lens.
+    cameraNode->AddTakeNode("Take 001");
+    cameraNode->SetCurrentTakeNode("Take 001");
+    Keys3ds(cameraNode->GetCurrentTakeNode()->GetFieldOfView(), {{0, 30}, {10, 60}});
     TempPath3ds file("names.3ds");
     ASSERT_TRUE(source.Write(file.path, scene));
     std::vector<std::string> meshes;
@@ -422,6 +427,10 @@ TEST(SceneWrite3ds, NamesAndBackgroundReadBackByBothReaders) {
     EXPECT_NEAR(c.mRed, 0.25, 1e-6);
     EXPECT_NEAR(c.mGreen, 0.5, 1e-6);
     EXPECT_NEAR(c.mBlue, 0.75, 1e-6);
+    KFCurve* fov = cameraBack->GetCurrentTakeNode()->GetFieldOfView();
+    ASSERT_NE(fov, nullptr);
+    EXPECT_NEAR(fov->Evaluate(FrameTime3ds(0)), 30.0, 1e-4);
+    EXPECT_NEAR(fov->Evaluate(FrameTime3ds(10)), 60.0, 1e-4);
 }
 
 // A mesh with UVs keeps its texture vertices whether or not it has a texture; Texture Mapping
