@@ -52,7 +52,7 @@ std::vector<uint8_t> MakeFile(const Layout& l) {
     Bytes f;
     f.U8(2), f.U8(0x50);
     f.U16(l.points);
-    f.U16(l.analog * 1);  // one analog sample per channel and frame
+    f.U16(l.analog);  // one sample per channel and frame
     f.U16(1);
     f.U16(l.frames);
     f.U16(0);
@@ -97,19 +97,17 @@ std::vector<uint8_t> MakeFile(const Layout& l) {
         parameter(1, "LABELS", -1, {4, l.points}, labels);
     }
     f.PadTo(size_t(l.dataBlock - 1) * 512);
+    // The points take the form and scale POINT:SCALE gives, the header's without one.
+    const float scale = l.pointScale != 0.0f ? l.pointScale : l.headerScale;
     for (int frame = 0; frame < l.frames; ++frame) {
         for (int k = 0; k < l.points; ++k) {
-            if (l.headerScale < 0 || (l.pointScale < 0 && l.pointScale != 0.0f)) {
-                for (int a = 0; a < 3; ++a) f.F32(Coordinate(k, frame, a));
-                f.F32(0.0f);
-            } else {
-                const float scale = l.pointScale > 0 ? l.pointScale : l.headerScale;
-                for (int a = 0; a < 3; ++a) f.U16(int(Coordinate(k, frame, a) / scale) & 0xFFFF);
-                f.U16(0);
+            for (int a = 0; a < 3; ++a) {
+                const float v = Coordinate(k, frame, a);
+                scale < 0 ? f.F32(v) : f.U16(int(v / scale) & 0xFFFF);
             }
+            scale < 0 ? f.F32(0.0f) : f.U16(0);
         }
-        const bool floats = l.headerScale < 0 || (l.pointScale < 0 && l.pointScale != 0.0f);
-        for (int c = 0; c < l.analog; ++c) floats ? f.F32(float(c)) : f.U16(c);
+        for (int c = 0; c < l.analog; ++c) scale < 0 ? f.F32(float(c)) : f.U16(c);
     }
     return f.b;
 }
@@ -157,6 +155,8 @@ TEST(C3dUnusualFiles, MarkersReadWhateverTheSectionClaimsAndWhicheverScaleDisagr
     floatScale.headerScale = -0.5f, floatScale.pointScale = -1.0f;
     Layout signDiffers;  // header says integers, POINT:SCALE says floats: floats are read
     signDiffers.headerScale = 0.5f, signDiffers.pointScale = -2.0f;
+    Layout integersByParameter;  // the other way round: the header says floats
+    integersByParameter.headerScale = -1.0f, integersByParameter.pointScale = 0.5f;
     Layout noParameter;  // without POINT:SCALE the header's integer scale holds
     noParameter.headerScale = 0.5f, noParameter.pointScale = 0.0f;
     Layout withAnalog = longClaim;
@@ -164,7 +164,7 @@ TEST(C3dUnusualFiles, MarkersReadWhateverTheSectionClaimsAndWhicheverScaleDisagr
     const Case cases[] = {
         {"section longer than the parameters", longClaim},
         {"integer scale disagrees", integerScale},         {"float scale disagrees", floatScale},
-        {"scale signs disagree", signDiffers},             {"no POINT:SCALE", noParameter},
+        {"scale signs disagree", signDiffers},             {"integers by POINT:SCALE", integersByParameter},             {"no POINT:SCALE", noParameter},
         {"analog channels too", withAnalog},
     };
     TempTestFolder dir;
