@@ -90,6 +90,10 @@ int main(int argc, char** argv) {
     for (Lib3dsCamera* c = file->cameras; c; c = c->next) printf("camera %s\n", c->name);
     for (Lib3dsLight* l = file->lights; l; l = l->next)
         printf("light %s %d\n", l->name, l->spot_light ? 1 : 0);
+    const Lib3dsSolid& solid = file->background.solid;
+    if (solid.use)
+        printf("background solid %.4f %.4f %.4f\n", double(solid.col[0]), double(solid.col[1]),
+               double(solid.col[2]));
     PrintNodes(file->nodes);
     lib3ds_file_free(file);
     return 0;

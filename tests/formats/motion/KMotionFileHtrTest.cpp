@@ -32,8 +32,10 @@ namespace {
 // "ZYX" means Rz Ry Rx on column vectors, the base rotation before the frame's. Behind the
 // segments come the ends of the leaf segments (their bone along the bone length axis);
 // `namesOut` gets the names, the ends' with "_End".
+// `turnsOut` gets each segment's global rotation per frame.
 std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
-                                             std::vector<std::string>* namesOut = nullptr) {
+                                             std::vector<std::string>* namesOut = nullptr,
+                                             std::vector<std::vector<Mat3>>* turnsOut = nullptr) {
     std::ifstream in(path);
     std::string line, order = "ZYX";
     int boneAxis = 1;
@@ -91,6 +93,7 @@ std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
     for (size_t f = 0; f < count; ++f) {
         std::map<std::string, std::pair<Vec3, Mat3>> global;
         std::vector<Vec3> positions;
+        std::vector<Mat3> turns;
         for (size_t i = 0; i < names.size(); ++i) {
             const auto& b = base[names[i]];
             const auto& k = frames[names[i]][f];
@@ -104,7 +107,9 @@ std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
             }
             global[names[i]] = {t, r};
             positions.push_back(t);
+            turns.push_back(r);
         }
+        if (turnsOut) turnsOut->push_back(turns);
         for (const std::string& leaf : leaves) {
             Vec3 bone{0, 0, 0};
             bone[size_t(boneAxis)] = base[leaf][6] * length / scale;
@@ -383,18 +388,26 @@ TEST(KQovReaderHtr, RealFileImportedAndWrittenKeepsJointPositions) {
         const std::string out = folder / "out.htr";
         ASSERT_TRUE(Export(test, out, options));
         std::vector<std::string> written;
-        const auto again = TextPositions(out, &written);
+        std::vector<std::vector<Mat3>> turns, turnsAgain;
+        TextPositions(path, nullptr, &turns);
+        const auto again = TextPositions(out, &written, &turnsAgain);
         ASSERT_EQ(written, names);
-        // The writer takes each node's rest orientation as the identity (as it is once taken
-        // off): without that, the segments keep their places but the written bones point
-        // along the rest orientation twice, so the ends are left out.
-        const std::vector<std::string> joints(names.begin(),
-                                              names.begin() + (c.minimize ? names.size() : 89));
-        double worst = 0.0;
-        for (size_t f = 0; f < again.size(); ++f)
+        // Whether the reader took the rest orientations off the keys or left them on, every
+        // segment turns as in the file (its rest orientation counted once), so the bone ends
+        // land where the file has them too.
+        const std::vector<std::string>& joints = names;
+        double worst = 0.0, worstTurn = 0.0;
+        ASSERT_EQ(turnsAgain.size(), turns.size());
+        for (size_t f = 0; f < again.size(); ++f) {
             for (size_t j = 0; j < joints.size(); ++j)
                 worst = std::max(worst, Distance(again[f][j], expected[f][j]));
+            for (size_t j = 0; j < turns[f].size(); ++j)
+                for (int r = 0; r < 3; ++r)
+                    for (int k = 0; k < 3; ++k)
+                        worstTurn = std::max(worstTurn, std::abs(turnsAgain[f][j][r][k] - turns[f][j][r][k]));
+        }
         EXPECT_LT(worst, kImportTolerance + kWrittenDigits);
+        EXPECT_LT(worstTurn, 1e-3);  // six written digits per angle, down chains of 10 segments
         TestScene second;
         std::unique_ptr<KStreamOptions> reread;
         ASSERT_TRUE(Import(second, out, 0, reread));

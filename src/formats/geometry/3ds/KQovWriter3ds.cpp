@@ -35,6 +35,15 @@ struct Released {
     ~Released() { release(&record); }
 };
 
+// UVs that are all (0, 0) map nothing: they are what a file without texture vertices reads as.
+bool CarriesMapping(const KArrayOf<KVector2>* uvs) {
+    if (!uvs) return false;
+    const KVector2* uv = uvs->GetArray();
+    for (int i = 0; i < uvs->GetCount(); ++i)
+        if (uv[i].mData[0] != 0.0 || uv[i].mData[1] != 0.0) return true;
+    return false;
+}
+
 // A texture is written only with UV mapping, as the colour map, and with a file.
 KQovTexture* Written(KQovTexture* texture) {
     return texture && texture->GetMappingType() == KQovTexture::eMappingUV &&
@@ -216,6 +225,16 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
             const KVector4 t = TransformAtStart3ds(node, 'T');
             FillCamera3ds(t, NodeName3ds(node), *record.record);
             PutCamera3ds(mCtx, mDatabase, record.record);
+            if (const KQovCamera* camera = node.GetCamera()) {
+                // The file has one background: the camera's colour, shown as a solid one.
+                Released<Background3ds> background{nullptr, ReleaseBackground3ds};
+                InitBackground3ds(mCtx, &background.record);
+                if (Failed()) return false;
+                const KColor c = camera->GetDefaultBackgroundColor();
+                background.record->solid = {float(c.mRed), float(c.mGreen), float(c.mBlue)};
+                background.record->use = kSolidBackground3ds;
+                PutBackground3ds(mCtx, mDatabase, background.record);
+            }
             Released<CameraMotion3ds> m{BuildCameraMotion3ds(mCtx, node, mKeys),
                                         ReleaseCameraMotion3ds};
             if (m.record) PutCameraMotion3ds(mCtx, mDatabase, m.record);
@@ -306,7 +325,10 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
     input.translation = TransformAtStart3ds(node, 'T');
     input.rotation = TransformAtStart3ds(node, 'R');
     input.scaling = TransformAtStart3ds(node, 'S');
-    input.textured = mFlags.textures && mesh.GetTextureCount(0) > 0;
+    // Textures decide the maps and material names; texture vertices are written for the UVs
+    // a mesh has, with a texture or without one.
+    const bool textured = mFlags.textures && mesh.GetTextureCount(0) > 0;
+    input.textured = textured || (mFlags.textures && CarriesMapping(mesh.GetTextureUV()));
     // UVs by polygon vertex fit 3DS texture vertices once every corner is a vertex of its own;
     // polygons keep their order, so groups still come from the scene's mesh.
     KQovMesh split(nullptr);
@@ -337,8 +359,8 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
             mNames.RenameToLength(pair, 10);
             record.name = pair.currentName.Buffer();
         }
-        if (mFlags.materials && (mesh.GetMaterialCount(0) > 0 || input.textured)) {
-            for (FaceCombination3ds& c : FaceCombinations3ds(mesh, pieces[p], input.textured)) {
+        if (mFlags.materials && (mesh.GetMaterialCount(0) > 0 || textured)) {
+            for (FaceCombination3ds& c : FaceCombinations3ds(mesh, pieces[p], textured)) {
                 MatGroup3ds group;
                 group.name = PutMaterial(mesh, c);
                 group.faces = std::move(c.faces);

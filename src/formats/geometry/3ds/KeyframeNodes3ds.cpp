@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
@@ -230,8 +231,12 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
     const Channel3ds fov = TakeChannel(node, &KQovTakeNode::GetFieldOfView,
                                        camera ? camera->GetDefaultFieldOfView() : 45.0, s.animated);
     FillValueKeys3ds(m->fov, fov, count);
+    // Keys keep their animation: each is converted as the value it is, never replaced by the
+    // still camera's angle.
+    const bool keyed = fov.curve && fov.curve->KeyGetCount() > 0;
     if (camera)
-        for (float& v : m->fov.values) v = static_cast<float>(HorizontalFieldOfView3ds(*camera, v));
+        for (float& v : m->fov.values)
+            v = static_cast<float>(HorizontalFieldOfView3ds(*camera, v, keyed));
     const Channel3ds roll = TakeChannel(node, &KQovTakeNode::GetRoll,
                                         camera ? camera->GetDefaultRoll() : 0.0, s.animated);
     FillValueKeys3ds(m->roll, roll, count);

@@ -55,12 +55,12 @@ void FillCamera3ds(const KVector4& translation, const std::string& name, Camera3
                        static_cast<float>(p[2])};
 }
 
-double HorizontalFieldOfView3ds(const KQovCamera& camera, double degrees) {
+double HorizontalFieldOfView3ds(const KQovCamera& camera, double degrees, bool keyed) {
     switch (camera.GetApertureMode()) {
         case 1:
-            return camera.ComputeFieldOfView();
+            return keyed ? degrees : camera.ComputeFieldOfView();
         case 0:
-            return camera.GetDefaultFieldOfViewX();
+            return keyed ? degrees : camera.GetDefaultFieldOfViewX();
         default:
             break;
     }

@@ -21,8 +21,10 @@ void FillLight3ds(const KQovLight& light, const KVector4& translation, const std
                   Light3ds& record);
 void FillCamera3ds(const KVector4& translation, const std::string& name, Camera3ds& record);
 
-// The horizontal field of view written for a camera field-of-view value.
-double HorizontalFieldOfView3ds(const KQovCamera& camera, double degrees);
+// The horizontal field of view written for a camera field-of-view value. A still camera
+// takes it by its aperture mode; a keyed value is the angle at that frame, horizontal
+// already under modes 0 and 1 and turned from the vertical one otherwise.
+double HorizontalFieldOfView3ds(const KQovCamera& camera, double degrees, bool keyed = false);
 // A point 10 units along `axis` turned by the Euler rotation, from `translation`.
 KVector4 TargetPoint3ds(const KVector4& translation, const KVector4& rotation,
                         const KVector4& axis);

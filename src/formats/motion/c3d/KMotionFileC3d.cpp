@@ -54,7 +54,8 @@ int KMotionFileC3d::Close() {
 bool KMotionFileC3d::GetInfo(KMarkerFileInfo& info) {
     if (!mStream) return false;
     if (!mLoaded && !(mLoaded = Load(*mStream))) return false;
-    if (!ReadHeader() || Header().pointCount == 0) return false;
+    // A recording of analog channels alone has frames but no markers.
+    if (!ReadHeader() || (Header().pointCount == 0 && Header().analogPerFrame == 0)) return false;
     const KC3dHeader& h = Header();
     // A last frame below the first is damage, not a negative count.
     if (h.lastFrame < h.firstFrame || !(h.frameRate > 0)) return false;
@@ -84,6 +85,7 @@ bool KMotionFileC3d::GetMarkerNames(std::vector<std::string>& names, bool keepPr
     mPointGroup = 1;
     mKeepPrefixes = false;
     mAxis[0] = 1, mAxis[1] = 3, mAxis[2] = 2;
+    mPointScale = Header().scaleFactor;
     std::vector<std::string> labels(names.size());
     uint8_t head[4];
     for (uint8_t& b : head) ReadByte(b);
@@ -97,7 +99,12 @@ bool KMotionFileC3d::GetMarkerNames(std::vector<std::string>& names, bool keepPr
         const bool text = record->data->GetType() == kC3dTypeChar;
         if (record->groupId == mPointGroup && KC3dTakeListParameter(*record, "LABELS", int8_t(mPointGroup), labels))
             continue;
-        if (name == "UNITS" && text) {
+        if (name == "SCALE" && record->groupId == mPointGroup && !text) {
+            // Where the header and the POINT group disagree, the group's scale is the one
+            // writers keep up to date; an unusable value leaves the header's.
+            const float scale = float(record->data->GetNumber(0));
+            if (scale < 0 || (scale > 0.001f && scale < 1000.0f)) mPointScale = scale;
+        } else if (name == "UNITS" && text) {
             const std::string u = record->data->GetRow(0);
             const int c = u.empty() ? 0 : std::tolower(static_cast<unsigned char>(u[0]));
             if (c == 'c') mUnitScale *= 10;
@@ -133,7 +140,7 @@ bool KMotionFileC3d::ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time
     frame.assign(size_t(markerCount), KVector4());
     for (int k = 0; k < markerCount; ++k) {
         KC3dPoint p;
-        if (!ReadPoint(p, h.scaleFactor, 0, mUnitScale)) return false;
+        if (!ReadPoint(p, mPointScale, 0, mUnitScale)) return false;
         const double v[3] = {p.x, p.y, p.z};
         for (int a = 0; a < 3; ++a) {
             const int m = mAxis[a];
@@ -142,7 +149,7 @@ bool KMotionFileC3d::ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time
         }
         frame[size_t(k)][3] = p.valid ? 0.0 : 1.0;
     }
-    SkipBytes(size_t(h.analogPerFrame) * (h.scaleFactor >= 0 ? 2 : 4));
+    SkipBytes(size_t(h.analogPerFrame) * (mPointScale >= 0 ? 2 : 4));
     ++counter;
     time += period;
     return true;

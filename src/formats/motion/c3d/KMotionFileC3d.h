@@ -33,6 +33,7 @@ private:
     std::unique_ptr<KFileStream> mStream;
     bool mLoaded = false;
     double mUnitScale = 0.1;
+    float mPointScale = -1.0f;  // POINT:SCALE when the file has a usable one, else the header's
     int mPointGroup = 1;
     bool mKeepPrefixes = false;
     int mAxis[3] = {1, 3, 2};

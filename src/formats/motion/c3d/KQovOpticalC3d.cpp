@@ -4,7 +4,14 @@
 #include <cmath>
 
 #include "formats/motion/c3d/KMotionFileC3d.h"
+#include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovOpticalReference.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
 
 namespace {
 
@@ -27,6 +34,30 @@ KQovReaderC3d::KQovReaderC3d(KQovObjectManager* manager) : KQovOpticalReader(man
 
 std::unique_ptr<KMarkerFileInterface> KQovReaderC3d::CreateMotionFile(const char* path) {
     return OpenC3d(path, "rb");
+}
+
+bool KQovReaderC3d::Read(KQovScene* scene, KStreamOptions* base) {
+    if (!KQovOpticalReader::Read(scene, base)) return false;
+    KMarkerFileInfo info;
+    if (!mFile->GetInfo(info) || info.markerCount != 0) return true;
+    const auto& options = static_cast<const KStreamOptionsMotion&>(*base);
+    const int frames = std::min(options.GetFrameCount(), info.frameCount);
+    const KTime start = options.GetStartTime();
+    KQovTakeInfo take;
+    take.name = KExtractFileName(mFileName.Buffer(), false);
+    // The optical root alone carries the take: a scene knows a take by its nodes.
+    const KString rootName = mPrefix + (options.GetSetting(4) == 1 ? ":optical" : ":reference");
+    KQovNode* root = mManager->CreateNode(rootName.Buffer());
+    root->SetNodeAttribute(mManager->CreateOpticalReference());
+    root->AddTakeNode(take.name.Buffer());
+    root->SetCurrentTakeNode(take.name.Buffer());
+    scene->GetRootNode()->AddChild(root);
+    take.localTimeSpan.Set(start, frames > 0 ? start + options.GetFramePeriod() * int64_t(frames - 1) : start);
+    take.referenceTimeSpan = take.localTimeSpan;
+    scene->SetTakeInfo(take);
+    scene->SetCurrentTake(take.name.Buffer());
+    if (options.GetTimeMode() != 0) scene->GetGlobalTimeSettings().SetTimeMode(options.GetTimeMode());
+    return true;
 }
 
 void KQovReaderC3d::InitOptions(KStreamOptionsMotion& options) {

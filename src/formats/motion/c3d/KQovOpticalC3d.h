@@ -8,6 +8,9 @@ class KQovReaderC3d : public KQovOpticalReader {
 public:
     explicit KQovReaderC3d(KQovObjectManager* manager);
 
+    // A file of analog channels alone reads as its take, without marker nodes.
+    bool Read(KQovScene* scene, KStreamOptions* options) override;
+
 protected:
     std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
     // Settings 3, 4, 6 and 7 on; the start moved by the file's time code.

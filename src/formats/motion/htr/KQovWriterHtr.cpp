@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "attributes/KQovLimitsUtility.h"
 #include "formats/motion/KMotionSceneTools.h"
@@ -109,6 +110,25 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* node, int parent, const KMatr
         ComputeBasePositions(child, self, n, true, restPose);
 }
 
+bool KQovWriterHtr::RestLeftOnNodes(KQovNode* root) {
+    for (int i = 0; KQovNode* child = root->GetChild(i); ++i) {
+        if (!IsEndSite(child)) {
+            if (RestLeftOnNodes(child)) return true;
+            continue;
+        }
+        KVector4 tip = child->GetDefaultLocalMatrix().GetRow(3);
+        tip[3] = 0.0;
+        const double length = KVectorLength3(tip);
+        if (length <= 0.0) continue;
+        KMatrix axis;
+        KMatrixSetRotationXYZ(axis, KQovLimitsUtility(&root->GetLimits()).GetRotationAxis());
+        const KVector4 along = axis.GetRow(0);
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(tip[c] / length - along[c]) > 1e-4) return true;
+    }
+    return false;
+}
+
 void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
     // The matrix each segment hands its children (W), in segment order.
     std::vector<KMatrix> handed(mSegments.size());
@@ -118,16 +138,19 @@ void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
         const KMatrix base = Base(segment);
         const KMatrix input = s.parent >= 0 ? handed[size_t(s.parent)] : s.input;
         const bool hasInput = s.parent >= 0 || s.hasInput;
-        KMatrix e = Evaluated(s.node, top, time), w = base, l;
+        // W turns the node's frame into the segment's: the base positions down the chain when
+        // the keys have the rest orientations taken off, nothing when they still hold them
+        // (the base rotation is then taken off once, below, and not twice).
+        KMatrix e = Evaluated(s.node, top, time), w = mRestOnNodes ? KMatrix() : base, l;
         if (hasInput) {
-            KMatrixMultiply(w, base, KMotionNormalizeAxes(input));
+            if (!mRestOnNodes) KMatrixMultiply(w, base, KMotionNormalizeAxes(input));
             KQovNode* parentNode = s.parent >= 0 ? mSegments[size_t(s.parent)].node : top;
             KMatrix q = Evaluated(parentNode, top, time);
             KMatrixMultiply3x3(q, KMotionNormalizeAxes(input), KMatrix(q));
             KMatrixMultiply3x3(e, w, KMatrix(e));
             KMatrixMultiplyInverse(l, e, q);
         } else {
-            KMatrixMultiply3x3(e, base, KMatrix(e));
+            KMatrixMultiply3x3(e, w, KMatrix(e));
             l = e;
         }
         handed[i] = w;
@@ -165,6 +188,8 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
     }
     mFile->ClearSegments();
     mSegments.clear();
+    // Only a rest pose gives the base positions such keys are measured from.
+    mRestOnNodes = restPose && RestLeftOnNodes(root);
     ComputeBasePositions(root, -1, p, hasP, restPose);
 
     const int frames = options.GetFrameCount();

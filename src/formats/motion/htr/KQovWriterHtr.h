@@ -34,6 +34,11 @@ private:
     void ComputeBasePositions(KQovNode* node, int parent, const KMatrix& p, bool hasP,
                               KQovPose* restPose);
     void ConvertFrame(KQovNode* top, KTime time, int frame);
+    // Whether the keys below `root` still hold each segment's rest orientation (a file read
+    // without taking it off): its end sites then lie along the segment's own bone axis rather
+    // than along the rest direction its limits hold.
+    static bool RestLeftOnNodes(KQovNode* root);
 
     std::vector<Segment> mSegments;
+    bool mRestOnNodes = false;
 };

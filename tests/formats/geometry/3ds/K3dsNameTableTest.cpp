@@ -42,6 +42,36 @@ TEST(K3dsNameTable, PassesShortenAndNumber) {
         {"material limit", {{15, "Material::VeryLongMaterialName", "VeryLongMate", false}}},
         {"case counts", {{10, "box", "box", false}, {10, "Box", "Box", false}}},
         {"empty name", {{10, "Model::", "", false}, {10, "", "1", true}}},
+        // Names that fit their field come back as they are.
+        {"fitting names kept",
+         {{10, "Model::Quader01", "Quader01", false},
+          {10, "Model::Quader02", "Quader02", false},
+          {10, "Model::Quader03", "Quader03", false},
+          {10, "Model::Quader04", "Quader04", false},
+          {10, "Model::Quader05", "Quader05", false},
+          {10, "Model::Camera01", "Camera01", false},
+          {10, "Model::Quader01", "Quader011", true}}},
+        {"full field",
+         {{10, "Model::Cylinder01", "Cylinder01", false},
+          {10, "Model::Cylinder01", "Cylinder02", true},  // "Cylinder01" cut for the 1 is taken
+          {10, "Model::Cylinder02", "Cylinder03", true},
+          {15, "Material::FifteenCharName", "FifteenCharName", false},
+          {15, "Material::FifteenCharName", "FifteenCharNam1", true},
+          {15, "Material::FifteenCharNameX", "FifteenCharN", false}}},
+        // Names that stand for the reference node and for dummies are never handed out.
+        {"reserved names",
+         {{10, "Model::RootNode", "RootNode", false},
+          {10, "Model::RootNod", "RootNod1", true},
+          {10, "Model::$$$DUMMY", "$$$DUMMY1", true},
+          {10, "Model::Qov_Root", "Qov_Root", false}}},
+        // A number is itself checked against every name in use.
+        {"numbers skip names in use",
+         {{10, "Model::Cube1", "Cube1", false},
+          {10, "Model::Cube", "Cube", false},
+          {10, "Model::Cube", "Cube2", true},
+          {10, "Model::LongNodeName1", "LongNod", false},
+          {10, "Model::LongNod1", "LongNod1", false},
+          {10, "Model::LongNodeName2", "LongNod2", true}}},
     };
     for (const NamePass& pass : passes) {
         K3dsNameTable table;

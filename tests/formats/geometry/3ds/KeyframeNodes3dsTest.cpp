@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 #include "animation/KFCurve.h"
@@ -111,6 +112,59 @@ TEST(KeyframeNodes3ds, LightsAndCamerasWithoutTargetsLookAlongTheirAxes) {
     EXPECT_EQ(om->color.keys.size(), 1u);
     ReleaseOmnilightMotion3ds(&om);
     EXPECT_FALSE(ctx.ErrorPending());
+}
+
+// An animated field of view stays animated under every aperture mode: keys under modes 0 and
+// 1 hold the horizontal angle already, under mode 2 each is turned from the vertical one; a
+// camera without keys writes the still angle its mode gives.
+TEST(KeyframeNodes3ds, FieldOfViewKeysStayAnimatedUnderEveryApertureMode) {
+    auto fromVertical = [](double f) {  // a 2:1 film
+        return 2.0 * std::atan(std::tan(f * M_PI / 360.0) * 2.0) * 180.0 / M_PI;
+    };
+    struct Case {
+        int mode;
+        bool keyed;
+        double first, last;  // written at frames 0 and 10
+    } const cases[] = {
+        {0, true, 30, 60},
+        {1, true, 30, 60},
+        {2, true, fromVertical(30), fromVertical(60)},
+        {0, false, 50, 50},  // the horizontal angle property
+        {2, false, fromVertical(40), fromVertical(40)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " keyed " << c.keyed);
+        Family cam("Model::Cam", new KQovCamera(nullptr));
+        KQovCamera& camera = *cam.parent.GetCamera();
+        camera.SetApertureMode(c.mode);
+        camera.SetFilmWidth(2);
+        camera.SetFilmHeight(1);
+        camera.SetFilmSqueezeRatio(1);
+        camera.SetDefaultFieldOfView(40);
+        camera.SetDefaultFieldOfViewX(50);
+        cam.parent.AddTakeNode("take");
+        cam.parent.SetCurrentTakeNode("take");
+        KFCurve* fov = cam.parent.GetCurrentTakeNode()->GetFieldOfView();
+        ASSERT_NE(fov, nullptr);
+        if (c.keyed) {
+            fov->PrepareKeys(2);
+            fov->KeySetTCB(0, FrameTime3ds(0), 30);
+            fov->KeySetTCB(1, FrameTime3ds(10), 60);
+            fov->CommitKeys(2);
+        }
+        KeyframeSettings3ds s;
+        s.sceneStop = FrameTime3ds(10);
+        Context3ds ctx;
+        CameraMotion3ds* m = BuildCameraMotion3ds(ctx, cam.parent, s);
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m->fov.values.size(), 11u);
+        EXPECT_NEAR(m->fov.values[0], c.first, 1e-3);
+        EXPECT_NEAR(m->fov.values[10], c.last, 1e-3);
+        if (c.keyed) {
+            EXPECT_GT(m->fov.values[5], m->fov.values[0]);
+        }
+        ReleaseCameraMotion3ds(&m);
+    }
 }
 
 }  // namespace

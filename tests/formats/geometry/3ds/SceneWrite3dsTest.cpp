@@ -3,10 +3,13 @@
 #include "Test3ds.h"
 
 #include <algorithm>
+#include <iterator>
+#include <sstream>
 
 #include "Reading3ds.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
@@ -361,6 +364,125 @@ TEST(SceneWrite3ds, NodesWithoutMeshesKeepTheirPlace) {
     KQovNode* cube = back.Find(back.scene->GetRootNode(), "Box");
     ASSERT_NE(cube, nullptr);
     EXPECT_STREQ(cube->GetParent()->GetNameWithoutPrefix().Buffer(), "Empty");
+}
+
+// A triangle mesh node below the root.
+KQovNode* Triangle(KQovObjectManager& m, KQovScene& scene, const char* name) {
+    KQovMesh* mesh = m.CreateMesh();
+    mesh->InitControlPoints(3);
+    for (int i = 0; i < 3; ++i) mesh->GetControlPoints().SetAt(i, KVector4(i, i == 1, 0, 1));
+    mesh->BeginPolygon(-1, -1);
+    for (int i = 0; i < 3; ++i) mesh->AddPolygonVertex(i);
+    KQovNode* node = m.CreateNode(name);
+    node->SetNodeAttribute(mesh);
+    scene.GetRootNode()->AddChild(node);
+    return node;
+}
+
+// Names that fit their field are written as they stand, others cut and numbered apart; the
+// camera's background colour is the file's solid background. Checked with lib3ds and with
+// this system's reader.
+TEST(SceneWrite3ds, NamesAndBackgroundReadBackByBothReaders) {
+    Reading3ds source;
+    KQovScene* scene = source.manager.CreateScene();
+    const char* given[] = {"Quader01", "Quader02", "Quader03", "Quader04", "Quader05",
+                           "Box",      "Box",      "LongObjectName1", "LongObjectName2",
+                           "Quader011"};
+    for (const char* name : given) Triangle(source.manager, *scene, name);
+    KQovCamera* camera = source.manager.CreateCamera();
+    camera->SetDefaultBackgroundColor(0.25, 0.5, 0.75);
+    camera->SetApertureMode(1);
+    KQovNode* cameraNode = source.manager.CreateNode("Camera01");
+    cameraNode->SetNodeAttribute(camera);
+    scene->GetRootNode()->AddChild(cameraNode);
+    // A zoom over frames 0 to 10: written as keys, not as the still lens.
+    cameraNode->AddTakeNode("Take 001");
+    cameraNode->SetCurrentTakeNode("Take 001");
+    Keys3ds(cameraNode->GetCurrentTakeNode()->GetFieldOfView(), {{0, 30}, {10, 60}});
+    TempPath3ds file("names.3ds");
+    ASSERT_TRUE(source.Write(file.path, scene));
+    std::vector<std::string> meshes;
+    for (const std::string& line : LinesOf(file.path, "mesh"))
+        meshes.push_back(line.substr(5, line.find(' ', 5) - 5));
+    // Given in this order; the second Box and the cut long names are numbered, and a given
+    // name that looks numbered is checked like any other.
+    std::sort(meshes.begin(), meshes.end());
+    const std::vector<std::string> expected = {"Box",      "Box1",     "LongObj",  "LongObj1",
+                                               "Quader01", "Quader011", "Quader02", "Quader03",
+                                               "Quader04", "Quader05"};
+    EXPECT_EQ(meshes, expected);
+    EXPECT_EQ(LinesOf(file.path, "camera"), std::vector<std::string>{"camera Camera01"});
+    EXPECT_EQ(LinesOf(file.path, "background"),
+              std::vector<std::string>{"background solid 0.2500 0.5000 0.7500"});
+    // The scene's names are its own again after the write.
+    EXPECT_STREQ(scene->GetRootNode()->GetChild(0)->GetName(), "Model::Quader01");
+    Reading3ds back;
+    ASSERT_TRUE(back.Read(file.path));
+    for (const char* name : {"Quader01", "Quader05", "Camera01", "Box1"})
+        EXPECT_NE(back.Find(back.scene->GetRootNode(), name), nullptr) << name;
+    KQovNode* cameraBack = back.Find(back.scene->GetRootNode(), "Camera01");
+    ASSERT_NE(cameraBack, nullptr);
+    ASSERT_NE(cameraBack->GetCamera(), nullptr);
+    const KColor c = cameraBack->GetCamera()->GetDefaultBackgroundColor();
+    EXPECT_NEAR(c.mRed, 0.25, 1e-6);
+    EXPECT_NEAR(c.mGreen, 0.5, 1e-6);
+    EXPECT_NEAR(c.mBlue, 0.75, 1e-6);
+    KFCurve* fov = cameraBack->GetCurrentTakeNode()->GetFieldOfView();
+    ASSERT_NE(fov, nullptr);
+    EXPECT_NEAR(fov->Evaluate(FrameTime3ds(0)), 30.0, 1e-4);
+    EXPECT_NEAR(fov->Evaluate(FrameTime3ds(10)), 60.0, 1e-4);
+}
+
+// A mesh with UVs keeps its texture vertices whether or not it has a texture; Texture Mapping
+// off still writes none. Counted by lib3ds in the written file against the source file.
+TEST(SceneWrite3ds, TextureVerticesOfMeshesWithAndWithoutTextures) {
+    struct Case {
+        const char* file;
+        std::map<int, int> options;
+        bool texels;  // the written file holds as many texels as the source
+    } const cases[] = {
+        {"RotatingCube.3DS", {}, true},  // UVs, no material or texture
+        {"RotatingCube.3DS", {{8, 0}}, false},
+        {"cube_with_diffuse_texture.3DS", {}, true},
+        {"test1.3ds", {}, true},
+        {"fels.3ds", {}, false},  // no UVs at all
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.file << " options " << c.options.size());
+        const std::string path = std::string(QOV_TESTDATA_DIR) + "/3ds/" + c.file;
+        ASSERT_TRUE(KPlatformPathExists(path.c_str())) << "missing test file " << path;
+        auto texels = [](const std::string& p) {
+            long total = 0;
+            for (const std::string& line : LinesOf(p, "mesh")) {
+                std::istringstream in(line);
+                std::string kind, name;
+                long points = 0, faces = 0, count = 0;
+                in >> kind >> name >> points >> faces >> count;
+                total += count;
+            }
+            return total;
+        };
+        Reading3ds source;
+        ASSERT_TRUE(source.Read(path));
+        TempPath3ds out("texels.3ds");
+        ASSERT_TRUE(source.Write(out.path, nullptr, c.options));
+        // Corners with UVs of their own become vertices of their own: one texel per vertex.
+        long points = 0;
+        for (const std::string& line : LinesOf(out.path, "mesh")) {
+            std::istringstream in(line);
+            std::string kind, name;
+            long n = 0;
+            in >> kind >> name >> n;
+            points += n;
+        }
+        const long before = texels(path), after = texels(out.path);
+        if (c.texels) {
+            EXPECT_GT(before, 0);
+            EXPECT_EQ(after, points);
+        } else {
+            EXPECT_EQ(after, 0);
+        }
+    }
 }
 
 }  // namespace
