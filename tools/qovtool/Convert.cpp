@@ -14,6 +14,7 @@
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 #include "tools/qovtool/Commands.h"
+#include "tools/qovtool/Formats.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ int QovToolConvert(int argc, char** argv) {
         }
     }
     if (!in || !out) return Usage();
+    if (!QovToolCheckReadable(in)) return 1;
 
     int id = -1;
     const std::string extension = ExtensionOf(out);
