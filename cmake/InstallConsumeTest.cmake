@@ -55,7 +55,7 @@ file(WRITE ${WORK_DIR}/newer/app.cpp "${program}")
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${WORK_DIR}/newer -B ${WORK_DIR}/newer/build
                         ${configure_args}
                 RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE error)
-if(rc EQUAL 0 OR NOT error MATCHES "qovsdkConfigVersion.cmake")
+if(rc EQUAL 0 OR NOT error MATCHES "qovsdkConfig.cmake, version: ${VERSION}")
   message(FATAL_ERROR "find_package(qovsdk 2.0) was not refused by the version file: ${error}")
 endif()
 

@@ -120,9 +120,9 @@ void PrintScene(KQovScene& scene, double rate) {
         const KTimeSpan& span = take->localTimeSpan;
         const double seconds = (span.GetStop() - span.GetStart()).GetSecondDouble();
         const long long frames = std::llround(seconds * rate) + 1;
-        std::printf("  %s: %s-%s s, %s frames%s\n", take->name.Buffer(),
+        std::printf("  %s: %s-%s s, %s frame%s%s\n", take->name.Buffer(),
                     Seconds(span.GetStart()).c_str(), Seconds(span.GetStop()).c_str(),
-                    KFormatC("%lld", frames).c_str(),
+                    KFormatC("%lld", frames).c_str(), frames == 1 ? "" : "s",
                     take->name == scene.GetCurrentTakeName() ? " (current)" : "");
     }
 
