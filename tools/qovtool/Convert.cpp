@@ -92,6 +92,7 @@ int QovToolConvert(int argc, char** argv) {
         return 1;
     }
     importer.GetTakeCount();  // the take list (and the password) go into the read options
+    importer.SetPassword(password);  // fetching the take list took the file's empty one over
     if (!importer.Import(scene, nullptr)) {
         std::fprintf(stderr, "qovtool: %s: %s\n", in, importer.GetLastErrorString());
         return 1;
