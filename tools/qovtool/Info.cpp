@@ -105,10 +105,19 @@ double MotionFileRate(int id, const char* file) {
 void PrintScene(KQovScene& scene, double rate) {
     const int mode = scene.GetGlobalTimeSettings().GetTimeMode();
     const KTimeModeRow* row = KTimeModeTable::FindRow(mode);
-    if (rate > 0.0 && row && std::fabs(row->rate - rate) > 1e-6) row = nullptr;
-    if (rate <= 0.0) rate = KTime::GetFrameRate(mode);
-    std::printf("frame rate: %s\n",
-                row ? row->longName : (KShortestText(rate) + " fps").c_str());
+    if (rate > 0.0) {
+        // The file's own rate; the first named mode of that rate, if any.
+        row = nullptr;
+        for (int i = 0; !row && i < KTimeModeTable::GetCount(); ++i)
+            if (std::fabs(KTimeModeTable::GetRow(i)->rate - rate) < 1e-6)
+                row = KTimeModeTable::GetRow(i);
+    } else {
+        rate = KTime::GetFrameRate(mode);
+    }
+    // The rate as a number, and the mode's own name where it says more (PAL, NTSC Drop).
+    std::string text = KShortestText(row ? row->rate : rate) + " fps";
+    if (row && text != row->longName) text = text + " (" + row->longName + ")";
+    std::printf("frame rate: %s\n", text.c_str());
 
     std::vector<KString> names;
     scene.FillTakeNameArray(names);

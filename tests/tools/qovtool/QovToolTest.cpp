@@ -220,6 +220,43 @@ TEST_F(QovTool, InfoOnEveryFormat) {
     }
 }
 
+// The small text motion formats, written here: format, rate (with the mode's name), frames and
+// the nodes made.
+TEST_F(QovTool, InfoOnTheTextMotionFormats) {
+    const std::string row = " 1 2 3 10 20 30 100 100 100\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"m.mov", "0" + row + "0.04" + row + "0.08" + row,
+         {"format: Wavefront MOV", "frame rate: 25 fps (PAL)", "  m: 0-0.08 s, 3 frames (current)",
+          "  marker: 1"}},
+        {"m.brd",
+         "0\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n1\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0.01\t0\n",
+         {"format: Ascension BRD", "frame rate: 100 fps", "  m: 0-0.01 s, 2 frames (current)",
+          "  marker: 1"}},
+        {"m.vpm",
+         "Segment:\tball\nFrames:\t3\nFrame Time:\t0.04\n"
+         "XTRAN YTRAN ZTRAN XROT YROT ZROT XSCALE YSCALE ZSCALE\n"
+         "INCHES INCHES INCHES DEGREES DEGREES DEGREES PERCENT PERCENT PERCENT\n"
+         "1" + row + "2" + row + "3" + row,
+         {"format: Puppeteer VPM", "frame rate: 25 fps (PAL)", "  m: 0-0.08 s, 3 frames (current)",
+          "  marker: 1"}},
+        {"m.aoa", "frames = 2 markers = 2 Hz = 60\n1 2 3\n4 5 6\n1 2 3\n4 5 6\n",
+         {"format: Adaptive Optics AOA", "frame rate: 60 fps",
+          "  m: 0-0.016666666666666666 s, 2 frames (current)", "  marker: 2"}},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(mTemp / c.name) << c.text;
+        const Result result = Qovtool({"info", mTemp / c.name});
+        EXPECT_EQ(result.status, 0) << c.name << "\n" << result.err;
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(HasLine(result.out, line)) << c.name << ": no line \"" << line << "\" in\n"
+                                                   << result.out;
+    }
+}
+
 // An encrypted file: the header without the password, the scene only with the right one;
 // convert reads it with the password too.
 TEST_F(QovTool, InfoOnAnEncryptedFile) {
