@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 QOVTOOL="$BUILD/qovtool"
 OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT
-"$QOVTOOL" info
+"$QOVTOOL" --version
 echo
 # An OBJ scene into a version-6 binary file, that into ASCII and an encrypted copy.
 "$QOVTOOL" convert samples/cube.obj "$OUT/cube.qov"
@@ -17,7 +17,7 @@ echo
 for result in cube.qov cube_ascii.qov cube_secret.qov; do
   echo
   echo "== $result"
-  "$QOVTOOL" info "$OUT/$result"
+  "$QOVTOOL" info "$OUT/$result" --password demo
 done
 # The same small field tree as a binary file with a Summary part, as ASCII text and
 # enciphered (samples/ was written by tests/programs/write_field_sample).

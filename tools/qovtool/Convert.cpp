@@ -14,6 +14,7 @@
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 #include "tools/qovtool/Commands.h"
+#include "tools/qovtool/Formats.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ int QovToolConvert(int argc, char** argv) {
         }
     }
     if (!in || !out) return Usage();
+    if (!QovToolCheckReadable(in)) return 1;
 
     int id = -1;
     const std::string extension = ExtensionOf(out);
@@ -90,6 +92,7 @@ int QovToolConvert(int argc, char** argv) {
         return 1;
     }
     importer.GetTakeCount();  // the take list (and the password) go into the read options
+    importer.SetPassword(password);  // fetching the take list took the file's empty one over
     if (!importer.Import(scene, nullptr)) {
         std::fprintf(stderr, "qovtool: %s: %s\n", in, importer.GetLastErrorString());
         return 1;

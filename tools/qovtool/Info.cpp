@@ -1,41 +1,70 @@
+// qovtool info: what a file holds, for every format the importer reads. A QOV file's header
+// facts come first; then, for every format, the scene the file reads into: its frame rate,
+// takes, nodes by attribute kind, meshes, materials and textures.
+#include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovTexture.h"
 #include "foundation/KLocale.h"
+#include "foundation/KTimeModeTable.h"
+#include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
+#include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
+#include "scene/KQovEntityContainer.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
 #include "tools/qovtool/Commands.h"
+#include "tools/qovtool/Formats.h"
 
 namespace {
 
 const char* const kKinds[3] = {"binary", "ascii", "encrypted"};
 const char* const kCountLabels[KStreamOptionsQov::eCountCount] = {
     "models", "devices", "characters", "actors", "constraints", "media"};
+// Attribute kinds by type (0: a node without attribute).
+const char* const kAttributeKinds[] = {"none",   "null",    "marker",          "skeleton",
+                                       "mesh",   "nurbs",   "patch",           "camera",
+                                       "camera switcher", "light", "optical reference"};
 
 std::string Seconds(const KTime& time) {
     return KShortestText(time.GetSecondDouble());
 }
 
-}  // namespace
+const char* AttributeKind(const KQovNode& node) {
+    const KQovNodeAttribute* attribute = node.GetNodeAttribute();
+    const int type = attribute ? attribute->GetAttributeType() : 0;
+    const int count = int(sizeof kAttributeKinds / sizeof kAttributeKinds[0]);
+    return type >= 0 && type < count ? kAttributeKinds[type] : "other";
+}
 
-int QovToolInfo(int argc, char** argv) {
-    if (argc < 1) {
-        std::printf("QOV scene library\n");
-        return 0;
+// The nodes below the root, parent before children.
+void Collect(KQovNode* node, std::vector<KQovNode*>& out) {
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        KQovNode* child = node->GetChild(i);
+        out.push_back(child);
+        Collect(child, out);
     }
-    KQovImporter importer(nullptr);
-    if (!importer.Initialize(argv[0]) || !importer.CreateReader()) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", argv[0], importer.GetLastErrorString());
-        return 1;
-    }
+}
+
+// The header facts of a QOV file, as its Summary and header extension give them.
+bool PrintQovHeader(const char* file, KQovImporter& importer) {
     // The reader of the importer knows the layout; a second one reads the header again.
     KQovReaderQov reader(nullptr, nullptr);
-    reader.FileOpen(argv[0]);
+    reader.FileOpen(file);
     std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
     if (!options) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", argv[0], reader.GetLastErrorString());
-        return 1;
+        std::fprintf(stderr, "qovtool: %s: %s\n", file, reader.GetLastErrorString());
+        return false;
     }
     int major, minor, revision;
     importer.GetFileVersion(major, minor, revision);
@@ -60,5 +89,132 @@ int QovToolInfo(int argc, char** argv) {
         std::printf("%s: %s\n", kCountLabels[i], KFormatC("%d", options->GetCount(i)).c_str());
     std::printf("template: %s\n", options->templateFlag ? "yes" : "no");
     KQovDestroySceneInfo(nullptr, options->sceneInfo);
+    return true;
+}
+
+// The rate a motion file states; 0 when it states none the scene's time mode does not hold
+// (a rate of no time mode is kept only in the reader's options).
+double MotionFileRate(int id, const char* file) {
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(id, nullptr));
+    if (!reader || !reader->FileOpen(file)) return 0.0;
+    std::unique_ptr<KStreamOptions> options(reader->GetReadOptions(true));
+    if (!options || !options->IsA(KStreamOptionsMotion::ClassId())) return 0.0;
+    return static_cast<KStreamOptionsMotion&>(*options).GetFrameRate();
+}
+
+void PrintScene(KQovScene& scene, double rate) {
+    const int mode = scene.GetGlobalTimeSettings().GetTimeMode();
+    const KTimeModeRow* row = KTimeModeTable::FindRow(mode);
+    if (rate > 0.0) {
+        // The file's own rate; the first named mode of that rate, if any.
+        row = nullptr;
+        for (int i = 0; !row && i < KTimeModeTable::GetCount(); ++i)
+            if (std::fabs(KTimeModeTable::GetRow(i)->rate - rate) < 1e-6)
+                row = KTimeModeTable::GetRow(i);
+    } else {
+        rate = KTime::GetFrameRate(mode);
+    }
+    // The rate as a number, and the mode's own name where it says more (PAL, NTSC Drop).
+    std::string text = KShortestText(row ? row->rate : rate) + " fps";
+    if (row && text != row->longName) text = text + " (" + row->longName + ")";
+    std::printf("frame rate: %s\n", text.c_str());
+
+    std::vector<KString> names;
+    scene.FillTakeNameArray(names);
+    std::vector<const KQovTakeInfo*> takes;
+    for (const KString& name : names)
+        if (const KQovTakeInfo* take = scene.GetTakeInfo(name.Buffer())) takes.push_back(take);
+    std::printf("takes: %d\n", int(takes.size()));
+    for (const KQovTakeInfo* take : takes) {
+        const KTimeSpan& span = take->localTimeSpan;
+        const double seconds = (span.GetStop() - span.GetStart()).GetSecondDouble();
+        const long long frames = std::llround(seconds * rate) + 1;
+        std::printf("  %s: %s-%s s, %s frame%s%s\n", take->name.Buffer(),
+                    Seconds(span.GetStart()).c_str(), Seconds(span.GetStop()).c_str(),
+                    KFormatC("%lld", frames).c_str(), frames == 1 ? "" : "s",
+                    take->name == scene.GetCurrentTakeName() ? " (current)" : "");
+    }
+
+    std::vector<KQovNode*> nodes;
+    Collect(scene.GetRootNode(), nodes);
+    std::map<std::string, int> kinds;
+    std::vector<std::string> order;
+    for (KQovNode* node : nodes)
+        if (kinds[AttributeKind(*node)]++ == 0) order.push_back(AttributeKind(*node));
+    std::printf("nodes: %d\n", int(nodes.size()));
+    for (const std::string& kind : order)
+        std::printf("  %s: %s\n", kind.c_str(), KFormatC("%d", kinds[kind]).c_str());
+
+    std::vector<KQovNode*> meshes;
+    for (KQovNode* node : nodes)
+        if (node->GetNodeAttribute() &&
+            node->GetNodeAttribute()->GetAttributeType() == KQovNodeAttribute::eMesh)
+            meshes.push_back(node);
+    std::printf("meshes: %d\n", int(meshes.size()));
+    for (KQovNode* node : meshes) {
+        const auto* mesh = static_cast<const KQovMesh*>(node->GetNodeAttribute());
+        std::printf("  %s: %s polygons, %s control points\n",
+                    node->GetNameWithoutPrefix().Buffer(),
+                    KFormatC("%d", mesh->GetPolygonCount()).c_str(),
+                    KFormatC("%d", mesh->GetControlPointsCount()).c_str());
+    }
+
+    KQovEntityContainer& entity = *scene.GetEntityContainer();
+    std::printf("materials: %d\n", entity.GetMaterialCount());
+    for (int i = 0; i < entity.GetMaterialCount(); ++i)
+        std::printf("  %s\n", entity.GetMaterial(i)->GetNameWithoutPrefix().Buffer());
+    std::printf("textures: %d\n", entity.GetTextureCount());
+    for (int i = 0; i < entity.GetTextureCount(); ++i) {
+        KQovObject* texture = entity.GetTexture(i);
+        const char* file = texture->GetObjectType() == KQovObject::eTexture
+                               ? static_cast<KQovTexture*>(texture)->GetFileName()
+                               : "";
+        std::printf("  %s%s%s\n", texture->GetNameWithoutPrefix().Buffer(), *file ? ": " : "",
+                    file);
+    }
+}
+
+}  // namespace
+
+int QovToolInfo(int argc, char** argv) {
+    const char* file = nullptr;
+    const char* password = "";
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--password" && i + 1 < argc) {
+            password = argv[++i];
+        } else if (arg.compare(0, 1, "-") == 0 || file) {
+            QovToolPrintUsage(stderr);
+            return 2;
+        } else {
+            file = argv[i];
+        }
+    }
+    if (!file) {
+        QovToolPrintUsage(stderr);
+        return 2;
+    }
+    const int id = QovToolReadingIdOf(file);
+    if (!QovToolCheckReadable(file)) return 1;
+
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovImporter importer(&manager);
+    importer.SetPassword(password);
+    if (!importer.Initialize(file) || !importer.CreateReader()) {
+        std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
+        return 1;
+    }
+    std::printf("format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
+    if (id <= 2 && !PrintQovHeader(file, importer)) return 1;
+    // The take list goes into the read options; fetching it takes the file's (empty) password
+    // over, so the password is set after it.
+    importer.GetTakeCount();
+    importer.SetPassword(password);
+    if (!importer.Import(scene, nullptr)) {
+        std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
+        return 1;
+    }
+    PrintScene(*scene, id > 2 ? MotionFileRate(id, file) : 0.0);
     return 0;
 }

@@ -2,24 +2,29 @@
 #include <cstdio>
 #include <cstring>
 
+#include "KQovVersion.h"
 #include "tools/qovtool/Commands.h"
-
-static int Usage() {
-    std::fprintf(stderr,
-                 "usage: qovtool <command> [arguments]\n"
-                 "commands:\n"
-                 "  info         what the library holds\n"
-                 "  dump FILE    the header and field tree of a QOV file\n"
-                 "  convert IN OUT [--ascii|--binary|--encrypted|--v5] [--password P]\n"
-                 "               reads IN and writes it as OUT's extension says\n");
-    return 2;
-}
+#include "tools/qovtool/Formats.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
+    if (argc < 2) {
+        QovToolPrintUsage(stderr);
+        return 2;
+    }
     const char* command = argv[1];
+    if (std::strcmp(command, "help") == 0 || std::strcmp(command, "--help") == 0 ||
+        std::strcmp(command, "-h") == 0) {
+        QovToolPrintUsage(stdout);
+        return 0;
+    }
+    if (std::strcmp(command, "--version") == 0) {
+        std::printf("qovsdk %s\n", QOVSDK_VERSION);
+        return 0;
+    }
     if (std::strcmp(command, "info") == 0) return QovToolInfo(argc - 2, argv + 2);
     if (std::strcmp(command, "dump") == 0) return QovToolDump(argc - 2, argv + 2);
     if (std::strcmp(command, "convert") == 0) return QovToolConvert(argc - 2, argv + 2);
-    return Usage();
+    std::fprintf(stderr, "qovtool: unknown command \"%s\"\n", command);
+    QovToolPrintUsage(stderr);
+    return 2;
 }

@@ -400,14 +400,19 @@ TEST(KQovReaderQov, QovtoolInfoReportsTheGoldenFiles) {
         const char* expected;
     } cases[] = {
         {"layout5.qov",
-         "kind: ascii\nversion: 5.0.0\nlayout: 5\ncurrent take: Walk\n"
+         "format: QOV ascii\nkind: ascii\nversion: 5.0.0\nlayout: 5\ncurrent take: Walk\n"
          "take: Walk, 0-1 s, \"slow\"\ntake: Run, 1-2 s\nmodels: 3\ndevices: 1\n"
-         "characters: 1\nactors: 0\nconstraints: 3\nmedia: 1\ntemplate: yes\n"},
+         "characters: 1\nactors: 0\nconstraints: 3\nmedia: 1\ntemplate: yes\n"
+         // the scene read: no take animates anything, three empty meshes
+         "frame rate: 30 fps\ntakes: 0\nnodes: 3\n  mesh: 3\nmeshes: 3\n"
+         "  Cube: 0 polygons, 0 control points\n  Light: 0 polygons, 0 control points\n"
+         "  ~qovexport~: 0 polygons, 0 control points\nmaterials: 0\ntextures: 0\n"},
         {"layout6.qov",
-         "kind: ascii\nversion: 6.0.0\nlayout: 6\n"
+         "format: QOV ascii\nkind: ascii\nversion: 6.0.0\nlayout: 6\n"
          "camera resolution: Producer Perspective, Custom, 720 x 576\ncurrent take: Run\n"
          "take: Walk, 0-1 s\ntake: Run, 0-0.5 s, \"fast\"\nmodels: 2\ndevices: 0\n"
-         "characters: 1\nactors: 0\nconstraints: 0\nmedia: 0\ntemplate: no\n"},
+         "characters: 1\nactors: 0\nconstraints: 0\nmedia: 0\ntemplate: no\n"
+         "frame rate: 30 fps\ntakes: 0\nnodes: 0\nmeshes: 0\nmaterials: 0\ntextures: 0\n"},
     };
     for (const Case& c : cases) {
         FILE* pipe = popen((tool + " info '" + Golden(c.file) + "'").c_str(), "r");

@@ -1,0 +1,425 @@
+// qovtool as a user meets it: exit codes, usage and version, refused commands and extensions,
+// and `info` on a file of every format, its figures checked against what the files themselves
+// state (BVH, TRC and HTR headers, the C3D header words, OBJ face lines, lib3ds for 3DS).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "KQovVersion.h"
+#include "common/TempTestFolder.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Tool() {
+    return std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+
+// Runs a program with the arguments (each quoted), stdout and stderr kept apart.
+Result RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
+    static TempTestFolder folder("qovtoolt");
+    std::string command = "'" + program + "'";
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    command += " 2>'" + folder / "stderr" + "'";
+    Result result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = ReadFile(folder / "stderr");
+    return result;
+}
+
+Result Qovtool(const std::vector<std::string>& arguments) {
+    return RunProgram(Tool(), arguments);
+}
+
+std::string Data(const std::string& relative) {
+    return std::string(QOV_TESTDATA_DIR) + "/" + relative;
+}
+
+std::string Source(const std::string& relative) {
+    return std::string(QOV_SOURCE_DIR) + "/" + relative;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}
+
+// The number after `label` on its line of `text`; -1 when absent.
+double NumberAfter(const std::string& text, const std::string& label) {
+    const size_t at = ("\n" + text).find("\n" + label);
+    if (at == std::string::npos) return -1;
+    return std::atof(text.c_str() + at + label.size());
+}
+
+// The frame count of the only take `info` lists.
+long TakeFrames(const std::string& info) {
+    const size_t takes = info.find("\ntakes: 1\n  ");
+    if (takes == std::string::npos) return -1;
+    const size_t end = info.find(" frame", takes);
+    const size_t comma = info.rfind(", ", end);
+    return std::atol(info.c_str() + comma + 2);
+}
+
+class QovTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Exists(Tool())) << "qovtool not built at " << Tool();
+        ASSERT_TRUE(mTemp.ok());
+    }
+    TempTestFolder mTemp{"qovtool"};
+};
+
+TEST_F(QovTool, CommandLine) {
+    const Result help = Qovtool({"--help"});
+    ASSERT_EQ(help.status, 0);
+    ASSERT_EQ(help.out.rfind("usage: qovtool <command>", 0), 0u) << help.out;
+    const std::string usage = help.out;
+    std::ofstream(mTemp / "textures.txt") << "brick.png\n";
+    std::ofstream(mTemp / "textures.txt.qov") << "";  // must not be taken for it
+    std::ofstream(mTemp / "noextension") << "";
+    const std::string noReader = ": no reader for this extension\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {{"-h"}, 0, usage, ""},
+        {{"help"}, 0, usage, ""},
+        {{"--version"}, 0, std::string("qovsdk ") + QOVSDK_VERSION + "\n", ""},
+        {{}, 2, "", usage},
+        {{"frobnicate"}, 2, "", "qovtool: unknown command \"frobnicate\"\n" + usage},
+        {{"--frobnicate"}, 2, "", "qovtool: unknown command \"--frobnicate\"\n" + usage},
+        {{"info"}, 2, "", usage},
+        {{"info", "a.obj", "b.obj"}, 2, "", usage},
+        {{"info", "a.obj", "--binary"}, 2, "", usage},
+        {{"info", mTemp / "textures.txt"}, 1, "", "qovtool: " + mTemp / "textures.txt" + noReader},
+        {{"info", mTemp / "noextension"}, 1, "", "qovtool: " + mTemp / "noextension" + noReader},
+        {{"convert", mTemp / "textures.txt", mTemp / "out.obj"},
+         1,
+         "",
+         "qovtool: " + mTemp / "textures.txt" + noReader},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& argument : c.arguments) line += " " + argument;
+        const Result result = Qovtool(c.arguments);
+        EXPECT_EQ(result.status, c.status) << line;
+        EXPECT_EQ(result.out, c.out) << line;
+        EXPECT_EQ(result.err, c.err) << line;
+    }
+    EXPECT_FALSE(Exists(mTemp / "out.obj"));
+    // The usage names every extension the importer reads and the exporter writes, and every flag.
+    for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
+                                  "vpm", "mov", "brd", "dxf", "3ds", "obj"})
+        EXPECT_NE(usage.find("\n  " + std::string(extension) + " "), std::string::npos) << extension;
+    for (const char* text : {"info FILE", "dump FILE", "convert IN OUT", "--ascii", "--binary",
+                             "--encrypted", "--v5", "--password P", "--skeleton FILE"})
+        EXPECT_NE(usage.find(text), std::string::npos) << text;
+}
+
+TEST_F(QovTool, InfoFailuresAreToldClearly) {
+    std::ofstream(mTemp / "broken.bvh") << "HIERARCHY\nROOT hips\n{\n";
+    std::ofstream(mTemp / "empty.qov") << "";
+    struct Case {
+        std::string file;
+        std::string error;  // the start of stderr
+    } cases[] = {
+        {mTemp / "missing.bvh", "qovtool: " + mTemp / "missing.bvh" + ": "},
+        {mTemp / "broken.bvh", "qovtool: " + mTemp / "broken.bvh" + ": "},
+        {mTemp / "empty.qov", "qovtool: " + mTemp / "empty.qov" + ": "},
+        {Data("trc/Truncated.trc"), "qovtool: " + Data("trc/Truncated.trc") + ": "},
+    };
+    for (const Case& c : cases) {
+        const Result result = Qovtool({"info", c.file});
+        EXPECT_EQ(result.status, 1) << c.file << "\n" << result.out;
+        EXPECT_EQ(result.err.rfind(c.error, 0), 0u) << result.err;
+        EXPECT_GT(result.err.size(), c.error.size() + 1) << "no reason given: " << result.err;
+    }
+}
+
+// One file of each format read: the lines its `info` must hold.
+TEST_F(QovTool, InfoOnEveryFormat) {
+    struct Case {
+        std::string file;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {Source("samples/cube.obj"),
+         {"format: Velto OBJ", "takes: 0", "nodes: 2", "  mesh: 1", "meshes: 1",
+          "  default: 6 polygons, 24 control points", "materials: 0", "textures: 0"}},
+        {Data("obj/cube_usemtl.obj"),
+         {"  cube: 12 polygons, 24 control points", "materials: 3", "  mtl", "  mtl2", "  mtl3"}},
+        {Data("bvh/sinusoidal.bvh"),
+         {"format: Biovision", "frame rate: 60 fps", "takes: 1",
+          "  sinusoidal: 0-1.9833333333333334 s, 120 frames (current)", "nodes: 5",
+          "  skeleton: 4", "meshes: 0"}},
+        {Data("htr/egnaro_skel_anim.htr"),
+         {"format: Motion Analysis HTR", "frame rate: 24 fps",
+          "  egnaro_skel_anim: 0-3.3333333333333335 s, 81 frames (current)"}},
+        {Data("trc/test_file_01.trc"),
+         {"format: Motion Analysis TRC", "frame rate: 60 fps",
+          "  test_file_01: 0-0.05 s, 4 frames (current)", "nodes: 3", "  optical reference: 1",
+          "  marker: 2"}},
+        {Data("asf/11.asf"), {"format: Acclaim ASF", "takes: 0", "nodes: 37", "  skeleton: 36"}},
+        {Data("c3d/MyCube.c3d"),
+         {"format: Vicon C3D", "frame rate: 50 fps", "  MyCube: 0.02-0.02 s, 1 frame (current)",
+          "  marker: 14"}},
+        {Data("dxf/lineTest.dxf"),
+         {"format: Autocad DXF", "takes: 0", "  1: 3 polygons, 6 control points", "materials: 1",
+          "  Material0"}},
+        {Data("3ds/cube_with_diffuse_texture.3DS"),
+         {"format: 3D Studio 3DS", "  default take: 0-5 s, 151 frames (current)",
+          "  Quader01: 12 polygons, 32 control points", "materials: 1", "  01 - Default",
+          "textures: 1", "  TEST.PNG: TEST.PNG"}},
+        // A QOV file: its header facts, then the scene with its two animated takes.
+        {Source("tests/io/qov/golden/takes_v6.qov"),
+         {"format: QOV ascii", "kind: ascii", "version: 6.0.0", "layout: 6", "takes: 2",
+          "  Run: 0-1 s, 31 frames (current)", "  Walk: 0-2 s, 61 frames", "nodes: 3",
+          "  null: 3"}},
+        {Source("samples/scene.qov"),
+         {"format: QOV binary", "kind: binary",
+          "camera resolution: Producer Perspective, Window Size, 640 x 480", "nodes: 0"}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(Exists(c.file)) << "test data missing: " << c.file;
+        const Result result = Qovtool({"info", c.file});
+        EXPECT_EQ(result.status, 0) << c.file << "\n" << result.err;
+        EXPECT_EQ(result.err, "") << c.file;
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(HasLine(result.out, line)) << c.file << ": no line \"" << line << "\" in\n"
+                                                   << result.out;
+    }
+}
+
+// The small text motion formats, written here: format, rate (with the mode's name), frames and
+// the nodes made.
+TEST_F(QovTool, InfoOnTheTextMotionFormats) {
+    const std::string row = " 1 2 3 10 20 30 100 100 100\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"m.mov", "0" + row + "0.04" + row + "0.08" + row,
+         {"format: Wavefront MOV", "frame rate: 25 fps (PAL)", "  m: 0-0.08 s, 3 frames (current)",
+          "  marker: 1"}},
+        {"m.brd",
+         "0\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n1\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0.01\t0\n",
+         {"format: Ascension BRD", "frame rate: 100 fps", "  m: 0-0.01 s, 2 frames (current)",
+          "  marker: 1"}},
+        {"m.vpm",
+         "Segment:\tball\nFrames:\t3\nFrame Time:\t0.04\n"
+         "XTRAN YTRAN ZTRAN XROT YROT ZROT XSCALE YSCALE ZSCALE\n"
+         "INCHES INCHES INCHES DEGREES DEGREES DEGREES PERCENT PERCENT PERCENT\n"
+         "1" + row + "2" + row + "3" + row,
+         {"format: Puppeteer VPM", "frame rate: 25 fps (PAL)", "  m: 0-0.08 s, 3 frames (current)",
+          "  marker: 1"}},
+        {"m.aoa", "frames = 2 markers = 2 Hz = 60\n1 2 3\n4 5 6\n1 2 3\n4 5 6\n",
+         {"format: Adaptive Optics AOA", "frame rate: 60 fps",
+          "  m: 0-0.016666666666666666 s, 2 frames (current)", "  marker: 2"}},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(mTemp / c.name) << c.text;
+        const Result result = Qovtool({"info", mTemp / c.name});
+        EXPECT_EQ(result.status, 0) << c.name << "\n" << result.err;
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(HasLine(result.out, line)) << c.name << ": no line \"" << line << "\" in\n"
+                                                   << result.out;
+    }
+}
+
+// An encrypted file: the header without the password, the scene only with the right one;
+// convert reads it with the password too.
+TEST_F(QovTool, InfoOnAnEncryptedFile) {
+    ASSERT_EQ(Qovtool({"convert", Source("samples/cube.obj"), mTemp / "cube.qov"}).status, 0);
+    ASSERT_EQ(Qovtool({"convert", mTemp / "cube.qov", mTemp / "secret.qov", "--encrypted",
+                   "--password", "demo"})
+                  .status,
+              0);
+    const Result right = Qovtool({"info", mTemp / "secret.qov", "--password", "demo"});
+    EXPECT_EQ(right.status, 0) << right.err;
+    EXPECT_TRUE(HasLine(right.out, "kind: encrypted")) << right.out;
+    EXPECT_TRUE(HasLine(right.out, "  default: 6 polygons, 24 control points")) << right.out;
+    const Result back = Qovtool({"convert", mTemp / "secret.qov", mTemp / "back.obj", "--password",
+                                "demo"});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_TRUE(HasLine(Qovtool({"info", mTemp / "back.obj"}).out,
+                        "  default: 6 polygons, 24 control points"));
+    for (const char* password : {"", "wrong"}) {
+        const Result wrong = Qovtool({"info", mTemp / "secret.qov", "--password", password});
+        EXPECT_EQ(wrong.status, 1) << password;
+        EXPECT_TRUE(HasLine(wrong.out, "kind: encrypted")) << wrong.out;
+        EXPECT_EQ(wrong.out.find("meshes:"), std::string::npos) << wrong.out;
+        EXPECT_NE(wrong.err.find("password"), std::string::npos) << wrong.err;
+    }
+}
+
+// The frame counts, rates and marker or joint counts `info` gives, against the files' own text.
+TEST_F(QovTool, InfoAgreesWithTheMotionFilesHeaders) {
+    // BVH: "Frames:", "Frame Time:" and a node for every ROOT, JOINT and End Site.
+    for (const char* name : {"bvh/sinusoidal.bvh", "bvh/01_01.bvh"}) {
+        ASSERT_TRUE(Exists(Data(name))) << "test data missing: " << Data(name);
+        const std::string text = ReadFile(Data(name));
+        std::istringstream words(text);
+        std::string word;
+        int joints = 0;
+        while (words >> word) joints += word == "ROOT" || word == "JOINT" || word == "Site";
+        const long frames = std::atol(text.c_str() + text.find("Frames:") + 7);
+        const double rate = 1.0 / std::atof(text.c_str() + text.find("Frame Time:") + 11);
+        const Result info = Qovtool({"info", Data(name)});
+        ASSERT_EQ(info.status, 0) << info.err;
+        EXPECT_EQ(TakeFrames(info.out), frames) << name;
+        EXPECT_NEAR(NumberAfter(info.out, "frame rate: "), rate, 0.01) << name;
+        EXPECT_EQ(NumberAfter(info.out, "  skeleton: "), joints) << name;
+    }
+    // TRC: DataRate, NumFrames and NumMarkers on the third line.
+    for (const char* name : {"trc/test_file_01.trc", "trc/test_file_05.trc"}) {
+        std::istringstream lines(ReadFile(Data(name)));
+        std::string line;
+        for (int i = 0; i < 3; ++i) std::getline(lines, line);
+        double rate = 0, cameraRate = 0;
+        long frames = 0, markers = 0;
+        std::istringstream(line) >> rate >> cameraRate >> frames >> markers;
+        const Result info = Qovtool({"info", Data(name)});
+        ASSERT_EQ(info.status, 0) << info.err;
+        EXPECT_EQ(TakeFrames(info.out), frames) << name;
+        EXPECT_EQ(NumberAfter(info.out, "frame rate: "), rate) << name;
+        EXPECT_EQ(NumberAfter(info.out, "  marker: "), markers) << name;
+    }
+    // HTR: NumFrames and DataFrameRate.
+    {
+        const std::string text = ReadFile(Data("htr/egnaro_skel_anim.htr"));
+        const Result info = Qovtool({"info", Data("htr/egnaro_skel_anim.htr")});
+        ASSERT_EQ(info.status, 0) << info.err;
+        EXPECT_EQ(TakeFrames(info.out), std::atol(text.c_str() + text.find("NumFrames") + 9));
+        EXPECT_EQ(NumberAfter(info.out, "frame rate: "),
+                  std::atof(text.c_str() + text.find("DataFrameRate") + 13));
+    }
+    // C3D (PC byte order): the header's point count, first and last frame, and rate.
+    for (const char* name : {"c3d/sample01-Eb015pi.c3d", "c3d/sample02-pc_real.c3d",
+                             "c3d/MyCube.c3d"}) {
+        const std::string bytes = ReadFile(Data(name));
+        ASSERT_GE(bytes.size(), 512u) << "test data missing: " << Data(name);
+        uint16_t points, first, last;
+        float rate;
+        std::memcpy(&points, &bytes[2], 2);
+        std::memcpy(&first, &bytes[6], 2);
+        std::memcpy(&last, &bytes[8], 2);
+        std::memcpy(&rate, &bytes[20], 4);
+        const Result info = Qovtool({"info", Data(name)});
+        ASSERT_EQ(info.status, 0) << info.err;
+        EXPECT_EQ(TakeFrames(info.out), long(last) - long(first) + 1) << name;
+        EXPECT_EQ(NumberAfter(info.out, "frame rate: "), rate) << name;
+        EXPECT_EQ(NumberAfter(info.out, "  marker: "), points) << name;
+    }
+}
+
+// Geometry: OBJ face lines and material names; 3DS meshes, materials and texture maps as lib3ds
+// reads them.
+TEST_F(QovTool, InfoAgreesWithIndependentGeometryCounts) {
+    for (const char* name : {"obj/cube_usemtl.obj", "obj/box.obj", "obj/spider.obj"}) {
+        std::istringstream lines(ReadFile(Data(name)));
+        std::string line;
+        long faces = 0;
+        std::set<std::string> used;
+        std::string library;
+        while (std::getline(lines, line)) {
+            faces += line.rfind("f ", 0) == 0;
+            if (line.rfind("usemtl ", 0) == 0) used.insert(line.substr(7));
+            if (line.rfind("mtllib ", 0) == 0) library = ReadFile(Data("obj/" + line.substr(7)));
+        }
+        ASSERT_GT(faces, 0) << "test data missing: " << Data(name);
+        const Result info = Qovtool({"info", Data(name)});
+        ASSERT_EQ(info.status, 0) << info.err;
+        long polygons = 0;
+        std::istringstream out(info.out);
+        while (std::getline(out, line))
+            if (line.find(" polygons, ") != std::string::npos)
+                polygons += std::atol(line.c_str() + line.rfind(": ") + 2);
+        EXPECT_EQ(polygons, faces) << name;
+        // Every material used that the library defines, with its diffuse map.
+        std::istringstream definitions(library);
+        std::string material;
+        while (std::getline(definitions, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.rfind("newmtl ", 0) == 0)
+                material = used.count(line.substr(7)) ? line.substr(7) : "";
+            if (material.empty()) continue;
+            if (line.rfind("newmtl ", 0) == 0) {
+                EXPECT_TRUE(HasLine(info.out, "  " + material)) << name << ": " << material;
+            } else if (line.rfind("map_Kd ", 0) == 0) {
+                EXPECT_TRUE(HasLine(info.out, "  " + material + ": " + line.substr(7)))
+                    << name << ": " << line << "\n" << info.out;
+            }
+        }
+    }
+    for (const char* name : {"3ds/RotatingCube.3DS", "3ds/cube_with_diffuse_texture.3DS",
+                             "3ds/test1.3ds", "3ds/fels.3ds"}) {
+        ASSERT_TRUE(Exists(Data(name))) << "test data missing: " << Data(name);
+        const Result peer = RunProgram(std::string(QOV_PROGRAMS_DIR) + "/lib3ds_counts",
+                                       {Data(name)});
+        ASSERT_EQ(peer.status, 0) << peer.err;
+        const Result info = Qovtool({"info", Data(name)});
+        ASSERT_EQ(info.status, 0) << info.err;
+        std::istringstream lines(peer.out);
+        std::string line;
+        int meshes = 0, materials = 0;
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            std::string kind, meshName;
+            words >> kind;
+            if (kind == "mesh") {
+                unsigned points = 0, faces = 0;
+                words >> meshName >> points >> faces;
+                ++meshes;
+                const std::string prefix = "  " + meshName + ": " + std::to_string(faces) +
+                                           " polygons, ";
+                EXPECT_NE(info.out.find("\n" + prefix), std::string::npos)
+                    << name << ": " << prefix << "\n" << info.out;
+            } else if (kind == "material") {
+                // "material NAME TEXTURE BUMP", the name may hold blanks.
+                const size_t end = line.rfind(' ', line.rfind(' ') - 1);
+                const std::string texture = line.substr(end + 1, line.rfind(' ') - end - 1);
+                ++materials;
+                EXPECT_TRUE(HasLine(info.out, "  " + line.substr(9, end - 9))) << name << line;
+                if (texture != "-") {
+                    EXPECT_NE(info.out.find("  " + texture + ": "), std::string::npos)
+                        << name << ": " << texture;
+                }
+            }
+        }
+        EXPECT_EQ(NumberAfter(info.out, "meshes: "), meshes) << name;
+        EXPECT_EQ(NumberAfter(info.out, "materials: "), materials) << name;
+    }
+}
+
+}  // namespace

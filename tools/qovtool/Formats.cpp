@@ -1,0 +1,92 @@
+#include "tools/qovtool/Formats.h"
+
+namespace {
+
+// Every extension is read and written; the QOV kind written is chosen by convert's flags.
+const QovToolFormat kFormats[] = {
+    {"qov", 0, "QOV (binary, ascii or encrypted; version 6, or 5 with --v5)"},
+    {"bvh", 3, "Biovision"},
+    {"htr", 4, "Motion Analysis HTR"},
+    {"trc", 5, "Motion Analysis TRC"},
+    {"asf", 6, "Acclaim ASF"},
+    {"amc", 7, "Acclaim AMC"},
+    {"c3d", 8, "Vicon C3D"},
+    {"aoa", 9, "Adaptive Optics AOA"},
+    {"mcd", 10, "Superfluo MCD"},
+    {"vpm", 11, "Puppeteer VPM"},
+    {"mov", 12, "Wavefront MOV"},
+    {"brd", 13, "Ascension BRD"},
+    {"dxf", 14, "Autocad DXF"},
+    {"3ds", 15, "3D Studio 3DS"},
+    {"obj", 16, "Velto OBJ"},
+};
+constexpr int kFormatCount = int(sizeof kFormats / sizeof kFormats[0]);
+
+const char* const kQovKinds[3] = {"QOV binary", "QOV ascii", "QOV encrypted"};
+
+}  // namespace
+
+int QovToolFormatCount() {
+    return kFormatCount;
+}
+
+const QovToolFormat& QovToolGetFormat(int index) {
+    return kFormats[index];
+}
+
+std::string QovToolExtensionOf(const std::string& name) {
+    const size_t slash = name.find_last_of("/\\");
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = name.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return extension;
+}
+
+int QovToolReadingIdOf(const std::string& name) {
+    const std::string extension = QovToolExtensionOf(name);
+    if (extension.find("qov") != std::string::npos) return 0;
+    for (const QovToolFormat& format : kFormats)
+        if (extension == format.extension) return format.readingId;
+    return -1;
+}
+
+const char* QovToolDescribe(int readingId) {
+    if (readingId >= 0 && readingId <= 2) return kQovKinds[readingId];
+    for (const QovToolFormat& format : kFormats)
+        if (format.readingId == readingId) return format.description;
+    return "unknown";
+}
+
+bool QovToolCheckReadable(const std::string& name) {
+    if (QovToolReadingIdOf(name) >= 0) return true;
+    std::fprintf(stderr, "qovtool: %s: no reader for this extension\n", name.c_str());
+    return false;
+}
+
+void QovToolPrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: qovtool <command> [arguments]\n"
+                 "commands:\n"
+                 "  info FILE [--password P]\n"
+                 "               the file's format, takes, nodes, meshes, materials and\n"
+                 "               textures; for a QOV file its header as well\n"
+                 "  dump FILE    the header and field tree of a QOV file\n"
+                 "  convert IN OUT [--ascii|--binary|--encrypted|--v5] [--password P]\n"
+                 "                 [--skeleton FILE]\n"
+                 "               reads IN and writes it as OUT's extension says\n"
+                 "  help, -h, --help   this text\n"
+                 "  --version          the library's version\n"
+                 "flags:\n"
+                 "  --binary     a version-6 binary QOV file (the default)\n"
+                 "  --ascii      a version-6 ASCII QOV file\n"
+                 "  --encrypted  a version-6 encrypted QOV file (with --password)\n"
+                 "  --v5         a version-5 binary QOV file\n"
+                 "  --password P the password of an encrypted QOV file read or written\n"
+                 "  --skeleton FILE\n"
+                 "               the ASF skeleton of an AMC file read (else the .asf beside it)\n"
+                 "formats read and written, by the file's extension:\n");
+    for (const QovToolFormat& format : kFormats)
+        std::fprintf(out, "  %-5s%s\n", format.extension, format.description);
+}

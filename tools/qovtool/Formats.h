@@ -1,0 +1,28 @@
+#pragma once
+// The file formats qovtool reads and writes, by the file name's extension, with the importer's
+// reading ids; one table for the usage text, `info` and `convert`.
+
+#include <cstdio>
+#include <string>
+
+struct QovToolFormat {
+    const char* extension;
+    int readingId;  // the importer's id; the kind of a QOV file picks among 0 to 2
+    const char* description;
+};
+
+int QovToolFormatCount();
+const QovToolFormat& QovToolGetFormat(int index);
+
+// The name's extension, lower-cased; empty when its last dot is not in the last path element.
+std::string QovToolExtensionOf(const std::string& name);
+// The reading id for the name's extension, -1 when no reader takes it. Any extension that holds
+// "qov" is read as QOV, as the importer does.
+int QovToolReadingIdOf(const std::string& name);
+// The format's description for a reading id (the three QOV ids apart).
+const char* QovToolDescribe(int readingId);
+// False, with "no reader for this extension" on stderr, when no reader takes the name.
+bool QovToolCheckReadable(const std::string& name);
+
+// The usage text: commands, flags and the formats read and written.
+void QovToolPrintUsage(std::FILE* out);
