@@ -382,14 +382,12 @@ TEST(KQovWriterQov6, CharactersPosesAndSceneInfoRoundTrip) {
     TempTestFolder tmp;
     v5test::Scene built;
     built.BuildEverything();
-    // Neither a floor slot's model nor a character's input has a place the reader reads back
-    // in this layout.
-    KQovCharacter* hero = built.scene->GetCharacter(0);
-    hero->SetCharacterLink(KQovCharacterRoleTable::kReferenceSlot + 1, KQovCharacterLink(), false);
-    built.scene->GetCharacter(1)->SetInput(KQovCharacter::eNoInput, nullptr);
     const std::string before =
         WithoutProperties(v5test::CharacterDump(built.scene) + v5test::SceneWideDump(built.scene));
     ASSERT_NE(before.find("fk 2 Model::Thigh"), std::string::npos);
+    // A floor slot's model (no link property to connect to) and the input character.
+    ASSERT_NE(before.find("link 68 Model::Hips"), std::string::npos);
+    ASSERT_NE(before.find("input 1 Constraint::Hero"), std::string::npos);
     ASSERT_NE(before.find("node Model::PoseBone"), std::string::npos);
     ASSERT_NE(before.find("scene info Title//Somebody"), std::string::npos);
     for (int id : {0, 1, 2}) {
