@@ -431,7 +431,12 @@ TEST(KQovWriterQov6, TextureFilesTravelAsClips) {
         EXPECT_EQ(KExtractFileName(video->GetFileName(), true), "wood.tif");
         EXPECT_EQ(v5test::ReadText(video->GetFileName()), "texture bytes");
         EXPECT_EQ(std::string(video->GetFileName()) == tmp / "wood.tif", !c.embedded);
-        auto* texture = dynamic_cast<KQovTexture*>(read.scene->GetEntityContainer()->GetTexture(0));
+        // The wood texture shows the file (the fixture's surfaces show one without a file).
+        KQovEntityContainer& entity = *read.scene->GetEntityContainer();
+        KQovTexture* texture = nullptr;
+        for (int i = 0; i < entity.GetTextureCount(); ++i)
+            if (std::string(entity.GetTexture(i)->GetName()) == "Texture::Wood")
+                texture = dynamic_cast<KQovTexture*>(entity.GetTexture(i));
         ASSERT_TRUE(texture);
         EXPECT_EQ(texture->GetPropertyHandler()->GetSrcCount(), 1);
     }
