@@ -441,3 +441,50 @@ TEST(KQovWriterQov6, TextureFilesTravelAsClips) {
         EXPECT_EQ(texture->GetPropertyHandler()->GetSrcCount(), 1);
     }
 }
+
+// The input character comes back only from a character connected onto "Character"; a floor
+// slot's model only from a "MODEL" that names a model of the file.
+TEST(KQovWriterQov6, InputCharacterAndFloorModelsFromTheirRecords) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    built.BuildEverything();
+    const std::string name = tmp / "input.qov";
+    ASSERT_TRUE(Export(built.scene, name, 1));
+    const std::string text = v5test::ReadText(name);
+    const std::string connect = "\"OP\", \"Constraint::Hero\", \"Constraint::Second\", \"Character\"";
+    const std::string floor = "LEFT_FLOOR:  {\n            MODEL: \"Model::Hips\"";
+    ASSERT_NE(text.find(connect), std::string::npos);
+    ASSERT_NE(text.find(floor), std::string::npos);
+    const struct {
+        const char* what;
+        std::string from, to;
+        const char* input;  // of "Second"
+        const char* floorModel;
+    } kCases[] = {
+        {"as written", "", "", "1 Constraint::Hero", "Model::Hips"},
+        {"a model connected", connect,
+         "\"OP\", \"Model::Hips\", \"Constraint::Second\", \"Character\"", "4 -", "Model::Hips"},
+        {"no connection", connect, "\"OO\", \"Nobody\", \"Constraint::Second\"", "4 -",
+         "Model::Hips"},
+        {"an unknown model", floor,
+         "LEFT_FLOOR:  {\n            MODEL: \"Model::Nobody\"", "1 Constraint::Hero", "-"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        std::string changed = text;
+        if (!c.from.empty()) changed.replace(changed.find(c.from), c.from.size(), c.to);
+        const std::string file = tmp / "changed.qov";
+        std::ofstream(file, std::ios::binary) << changed;
+        Read read(file);
+        ASSERT_TRUE(read.ok);
+        ASSERT_EQ(read.scene->GetCharacterCount(), 2);
+        KQovCharacter* second = read.scene->GetCharacter(1);
+        EXPECT_EQ(std::to_string(second->GetInputType()) + " " +
+                      (second->GetInput() ? second->GetInput()->GetName() : "-"),
+                  c.input);
+        KQovCharacterLink link;
+        read.scene->GetCharacter(0)->GetCharacterLink(KQovCharacterRoleTable::kReferenceSlot + 1,
+                                                     &link);
+        EXPECT_STREQ(link.model ? link.model->GetName() : "-", c.floorModel);
+    }
+}
