@@ -100,7 +100,9 @@ KQovScene::~KQovScene() {
 
 KQovNode* KQovScene::GetRootNode() const { return mEntity->GetRootNode(); }
 
-int KQovScene::GetGenericNodeCount() const { return mEntity->GetGenericNodeCount(); }
+int KQovScene::GetGenericNodeCount() const {
+    return mEntity->GetGenericNodeCount();
+}
 
 KQovGenericNode* KQovScene::GetGenericNode(int index) const {
     return mEntity->GetGenericNode(index);
@@ -114,7 +116,9 @@ KQovDeformer* KQovScene::GetDeformer(int index, int deformerType) const {
     return mEntity->GetDeformer(index, deformerType);
 }
 
-bool KQovScene::AddDeformer(KQovDeformer* deformer) { return mEntity->AddDeformer(deformer); }
+bool KQovScene::AddDeformer(KQovDeformer* deformer) {
+    return mEntity->AddDeformer(deformer);
+}
 
 void KQovScene::SetCameraSwitcherNode(KQovNode* node) {
     if (node == mSwitcher) return;

@@ -66,11 +66,20 @@ TEST(KMemoryStream, SeekReturnsTheTargetAndClamps) {
         int result;
         int64_t position;
     } kCases[] = {
-        {0, 2, 1, 9, 9},         {5, 2, 0, 10, 10},       {5, 2, 11, -1, 0},
-        {5, 2, -3, 13, 10},      {0, 0, 4, 4, 4},         {3, 0, -2, -2, 0},
-        {3, 0, 12, 12, 10},      {4, 1, 3, 7, 7},         {4, 1, -9, -5, 0},
-        {4, 1, 6, 10, 10},       {6, 3, 2, 0, 0},         {6, -1, 2, 0, 0},
-        {6, 1, INT64_MAX, INT_MAX, 10},                   {6, 2, INT64_MIN, INT_MAX, 10},
+        {0, 2, 1, 9, 9},
+        {5, 2, 0, 10, 10},
+        {5, 2, 11, -1, 0},
+        {5, 2, -3, 13, 10},
+        {0, 0, 4, 4, 4},
+        {3, 0, -2, -2, 0},
+        {3, 0, 12, 12, 10},
+        {4, 1, 3, 7, 7},
+        {4, 1, -9, -5, 0},
+        {4, 1, 6, 10, 10},
+        {6, 3, 2, 0, 0},
+        {6, -1, 2, 0, 0},
+        {6, 1, INT64_MAX, INT_MAX, 10},
+        {6, 2, INT64_MIN, INT_MAX, 10},
         {6, 0, int64_t(INT_MIN) - 5, INT_MIN, 0},
     };
     for (const auto& c : kCases) {
@@ -167,8 +176,7 @@ TEST(KMemoryStream, SameResultsAsTheFileStream) {
             int origin = int(random() % 3);
             int64_t base = origin == 0 ? 0 : origin == 1 ? position : int64_t(size);
             int64_t target = int64_t(random() % (size + 1));
-            ASSERT_EQ(file.Seek(origin, target - base),
-                      stream.SeekLikeFile(origin, target - base));
+            ASSERT_EQ(file.Seek(origin, target - base), stream.SeekLikeFile(origin, target - base));
         } else if (op == 2) {
             unsigned char a[100], b[100];
             uint32_t n = random() % 100;

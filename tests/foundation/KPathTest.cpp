@@ -48,8 +48,9 @@ TEST(KPath, CleanPath) {
 // The wide form gives what the narrow one gives, for every narrow case, and keeps characters
 // beyond one byte (and beyond 16 bits) as they are.
 TEST(KPath, CleanPathWide) {
-    const char* const kNarrow[] = {"D:/a/./b/../c", "a/../../b", "D:\\..", "D:", "/..",
-                                   "\\\\server\\share\\dir\\..\\f", "a//b", "./.", ""};
+    const char* const kNarrow[] = {
+        "D:/a/./b/../c", "a/../../b", "D:\\..", "D:", "/..", "\\\\server\\share\\dir\\..\\f",
+        "a//b",          "./.",       ""};
     for (const char* in : kNarrow) {
         const std::wstring wide(in, in + std::strlen(in));
         const std::string out = KCleanPath(in).Buffer();

@@ -453,9 +453,12 @@ TEST(KPlug, FindConnectionIndexGivesTheLastMatchingEntry) {
         const char* what;
         const KPlug* plug;
         int index;
-    } kCases[] = {{"source and destination", &a, 3}, {"source only", &b, 1},
-                  {"destination only", &c, 2},      {"not connected", &stranger, -1},
-                  {"itself", &hub, -1},             {"null: no empty entry", nullptr, -1}};
+    } kCases[] = {{"source and destination", &a, 3},
+                  {"source only", &b, 1},
+                  {"destination only", &c, 2},
+                  {"not connected", &stranger, -1},
+                  {"itself", &hub, -1},
+                  {"null: no empty entry", nullptr, -1}};
     for (const auto& k : kCases) EXPECT_EQ(hub.FindConnectionIndex(k.plug), k.index) << k.what;
     ASSERT_TRUE(hub.DisconnectDst(&a));
     EXPECT_EQ(hub.FindConnectionIndex(&a), 0);

@@ -134,10 +134,9 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
         if (!node || !(node->GetNurb() || node->GetPatch())) continue;
         const auto first = mConnections.size();
         CollectNodeShading(node);
-        const auto placed = std::find_if(mConnections.begin(), mConnections.end(),
-                                         [node](const Connection& c) {
-                                             return c.source == node->GetName();
-                                         });
+        const auto placed =
+            std::find_if(mConnections.begin(), mConnections.end(),
+                         [node](const Connection& c) { return c.source == node->GetName(); });
         if (placed != mConnections.end())
             std::rotate(placed + 1, mConnections.begin() + long(first), mConnections.end());
     }

@@ -6,8 +6,8 @@
 
 #include "KQovWriterQov5TestUtil.h"
 #include "animation/KFCurveNode.h"
-#include "scene/KQovNodeProperties.h"
 #include "io/KQovExporter.h"
+#include "scene/KQovNodeProperties.h"
 
 namespace {
 
@@ -52,10 +52,10 @@ TEST(KQovWriterQov5RoundTrip, EverythingComesBackThroughEveryId) {
     const std::string before = v5test::EverythingDump(built.scene);
     const std::string kept = KeptDump(built.scene);
     // What the comparison rests on is in the fixture.
-    for (const char* part : {"link 68 Model::Hips", "input 1 Constraint::Hero",
-                             "layer 0: material 0/0 [Material::Green]",
-                             "layer 1: texture 4/2 [Texture::Stone] (0)",
-                             "pivots 0,0,0 0,0,0 5,0,0"})
+    for (const char* part :
+         {"link 68 Model::Hips", "input 1 Constraint::Hero",
+          "layer 0: material 0/0 [Material::Green]", "layer 1: texture 4/2 [Texture::Stone] (0)",
+          "pivots 0,0,0 0,0,0 5,0,0"})
         ASSERT_NE(kept.find(part), std::string::npos) << part;
     for (int id : {4, 3, 0, 1, 2}) {
         SCOPED_TRACE(id);

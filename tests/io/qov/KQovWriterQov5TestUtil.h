@@ -299,8 +299,8 @@ struct Scene {
         green->SetDefaultShininess(0.25);
         KQovTexture* stone = manager.CreateTexture("Texture::Stone");
         stone->SetMediaName("Video::stone.tif");
-        for (KQovGeometry* surface : {static_cast<KQovGeometry*>(nurb),
-                                      static_cast<KQovGeometry*>(patch)}) {
+        for (KQovGeometry* surface :
+             {static_cast<KQovGeometry*>(nurb), static_cast<KQovGeometry*>(patch)}) {
             surface->AddMaterial(green, 0);
             KQovLayerElementMaterial& materials = *surface->GetLayer(0)->GetMaterials();
             materials.SetMappingMode(KQovLayer::eNone);
@@ -316,7 +316,8 @@ struct Scene {
         KQovLayerElementUV& uvs = surfaceLayer.MakeUVs();
         uvs.SetMappingMode(KQovLayer::eByControlPoint);
         uvs.SetReferenceMode(KQovLayer::eDirect);
-        for (int i = 0; i < 4; ++i) uvs.GetDirectArray().Add(KVector2(0.5 * (i % 2), 0.5 * (i / 2)));
+        for (int i = 0; i < 4; ++i)
+            uvs.GetDirectArray().Add(KVector2(0.5 * (i % 2), 0.5 * (i / 2)));
         Add("Surface", nurb);
         Add("Patch", patch)->SetLocalTranslation(0.0, 0.0, -5.0);
         BuildMesh();

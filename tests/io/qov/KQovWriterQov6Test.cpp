@@ -451,7 +451,8 @@ TEST(KQovWriterQov6, InputCharacterAndFloorModelsFromTheirRecords) {
     const std::string name = tmp / "input.qov";
     ASSERT_TRUE(Export(built.scene, name, 1));
     const std::string text = v5test::ReadText(name);
-    const std::string connect = "\"OP\", \"Constraint::Hero\", \"Constraint::Second\", \"Character\"";
+    const std::string connect =
+        "\"OP\", \"Constraint::Hero\", \"Constraint::Second\", \"Character\"";
     const std::string floor = "LEFT_FLOOR:  {\n            MODEL: \"Model::Hips\"";
     ASSERT_NE(text.find(connect), std::string::npos);
     ASSERT_NE(text.find(floor), std::string::npos);
@@ -466,8 +467,8 @@ TEST(KQovWriterQov6, InputCharacterAndFloorModelsFromTheirRecords) {
          "\"OP\", \"Model::Hips\", \"Constraint::Second\", \"Character\"", "4 -", "Model::Hips"},
         {"no connection", connect, "\"OO\", \"Nobody\", \"Constraint::Second\"", "4 -",
          "Model::Hips"},
-        {"an unknown model", floor,
-         "LEFT_FLOOR:  {\n            MODEL: \"Model::Nobody\"", "1 Constraint::Hero", "-"},
+        {"an unknown model", floor, "LEFT_FLOOR:  {\n            MODEL: \"Model::Nobody\"",
+         "1 Constraint::Hero", "-"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -484,7 +485,35 @@ TEST(KQovWriterQov6, InputCharacterAndFloorModelsFromTheirRecords) {
                   c.input);
         KQovCharacterLink link;
         read.scene->GetCharacter(0)->GetCharacterLink(KQovCharacterRoleTable::kReferenceSlot + 1,
-                                                     &link);
+                                                      &link);
         EXPECT_STREQ(link.model ? link.model->GetName() : "-", c.floorModel);
+    }
+}
+
+// A surface's links travel as deformers, as a mesh's do: each comes back once.
+TEST(KQovWriterQov6, SurfaceLinksComeBackOnce) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    built.BuildEverything();
+    KQovNode* root = built.scene->GetRootNode();
+    for (const char* name : {"Surface", "Patch"}) {
+        KQovLink* link = built.manager.CreateLink();
+        link->SetLink(root->FindChild("Thigh", true));
+        link->AddControlPointIndex(1, 0.75);
+        root->FindChild(name)->GetGeometry()->AddLink(link);
+    }
+    for (int id : {0, 1}) {
+        SCOPED_TRACE(id);
+        const std::string name = tmp / ("links" + std::to_string(id) + ".qov");
+        ASSERT_TRUE(Export(built.scene, name, id));
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        for (const char* surface : {"Surface", "Patch"}) {
+            SCOPED_TRACE(surface);
+            EXPECT_EQ(geotest::Geometry(read.scene->GetRootNode()->FindChild(surface)),
+                      geotest::Geometry(root->FindChild(surface)));
+            EXPECT_EQ(read.scene->GetRootNode()->FindChild(surface)->GetGeometry()->GetLinkCount(),
+                      1);
+        }
     }
 }
