@@ -341,6 +341,11 @@ struct Scene {
         link->SetTransformLinkMatrix(
             KAffineMatrix(KVector4(0, 1, 0), KVector4(0, 0, 0), KVector4(1, 1, 1)));
         mesh->AddLink(link);
+        // The patch is skinned to the thigh as well.
+        KQovLink* patchLink = manager.CreateLink();
+        patchLink->SetLink(bone->FindChild("Thigh"));
+        patchLink->AddControlPointIndex(1, 0.75);
+        patch->AddLink(patchLink);
         KQovShape* shape = manager.CreateShape();
         shape->InitControlPoints(4);
         for (int i = 0; i < 4; ++i)

@@ -489,31 +489,3 @@ TEST(KQovWriterQov6, InputCharacterAndFloorModelsFromTheirRecords) {
         EXPECT_STREQ(link.model ? link.model->GetName() : "-", c.floorModel);
     }
 }
-
-// A surface's links travel as deformers, as a mesh's do: each comes back once.
-TEST(KQovWriterQov6, SurfaceLinksComeBackOnce) {
-    TempTestFolder tmp;
-    v5test::Scene built;
-    built.BuildEverything();
-    KQovNode* root = built.scene->GetRootNode();
-    for (const char* name : {"Surface", "Patch"}) {
-        KQovLink* link = built.manager.CreateLink();
-        link->SetLink(root->FindChild("Thigh", true));
-        link->AddControlPointIndex(1, 0.75);
-        root->FindChild(name)->GetGeometry()->AddLink(link);
-    }
-    for (int id : {0, 1}) {
-        SCOPED_TRACE(id);
-        const std::string name = tmp / ("links" + std::to_string(id) + ".qov");
-        ASSERT_TRUE(Export(built.scene, name, id));
-        Read read(name);
-        ASSERT_TRUE(read.ok);
-        for (const char* surface : {"Surface", "Patch"}) {
-            SCOPED_TRACE(surface);
-            EXPECT_EQ(geotest::Geometry(read.scene->GetRootNode()->FindChild(surface)),
-                      geotest::Geometry(root->FindChild(surface)));
-            EXPECT_EQ(read.scene->GetRootNode()->FindChild(surface)->GetGeometry()->GetLinkCount(),
-                      1);
-        }
-    }
-}
