@@ -45,7 +45,10 @@ struct Rows {
         names.push_back(name);
         KQovPropertyDescriptor d{nullptr, type};
         d.animatable = animatable;
-        d.userFlags = noSetter ? KQovCharacterProperties::kNoSetterFlag : 0;
+        // An animatable property carries user flag 8 as the attribute sets' do, so a read
+        // that wraps it as a user property finds the flags it had.
+        d.userFlags = (noSetter ? KQovCharacterProperties::kNoSetterFlag : 0) |
+                      (animatable ? KQovCharacterProperties::kAnimatableFlag : 0);
         d.defaultValue[0] = initial;
         d.enumLabels = labels;
         descriptors.push_back(d);

@@ -25,6 +25,7 @@ class KQovCharacterProperties : public KQovPropertyHandler {
 public:
     static constexpr int kValueCount = 191;
     static constexpr uint32_t kNoSetterFlag = 32;
+    static constexpr uint32_t kAnimatableFlag = 8;
 
     explicit KQovCharacterProperties(KQovCharacter* character);
     ~KQovCharacterProperties() override;

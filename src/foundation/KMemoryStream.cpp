@@ -78,21 +78,48 @@ uint32_t KMemoryStream::Write(const void* buffer, uint32_t count) {
     return uint32_t(n);
 }
 
-int KMemoryStream::Seek(int origin, int64_t offset) {
+namespace {
+
+int64_t Sum(int64_t a, int64_t b) {
+    int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum)) sum = b < 0 ? INT64_MIN : INT64_MAX;
+    return sum;
+}
+
+int64_t Difference(int64_t a, int64_t b) {
+    int64_t difference;
+    if (__builtin_sub_overflow(a, b, &difference)) difference = b < 0 ? INT64_MAX : INT64_MIN;
+    return difference;
+}
+
+}  // namespace
+
+void KMemoryStream::MoveClamped(int64_t target) {
+    mPosition = target < 0 ? 0 : uint64_t(target) > mSize ? mSize : size_t(target);
+}
+
+int KMemoryStream::Seek(int mode, int64_t offset) {
     if (!mBuffer) return 0;
-    int64_t base = origin == 1 ? int64_t(mPosition) : origin == 2 ? int64_t(mSize) : 0;
     int64_t target;
-    if (__builtin_add_overflow(base, offset, &target)) target = offset < 0 ? INT64_MIN : INT64_MAX;
-    if (target < 0) {
-        mPosition = 0;
-        return -1;
-    }
-    if (uint64_t(target) > mSize) {
-        mPosition = mSize;
-        return -1;
-    }
-    mPosition = size_t(target);
-    return 0;
+    if (mode == 0)
+        target = offset;
+    else if (mode == 1)
+        target = Sum(int64_t(mPosition), offset);
+    else if (mode == 2)
+        target = Difference(int64_t(mSize), offset);
+    else
+        target = 0;
+    MoveClamped(target);
+    if (mode < 0 || mode > 2) return 0;
+    return target < INT_MIN ? INT_MIN : target > INT_MAX ? INT_MAX : int(target);
+}
+
+int KMemoryStream::SeekLikeFile(int origin, int64_t offset) {
+    if (!mBuffer) return 0;
+    const int64_t base = origin == 1 ? int64_t(mPosition) : origin == 2 ? int64_t(mSize) : 0;
+    const int64_t target = Sum(base, offset);
+    MoveClamped(target);
+    return target < 0 || uint64_t(target) > mSize ? -1 : 0;
 }
 
 int64_t KMemoryStream::Tell() {

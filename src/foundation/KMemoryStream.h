@@ -25,9 +25,14 @@ public:
     uint16_t ReadInt16(uint16_t* out, bool swap) override;
     uint8_t ReadInt8(uint8_t* out) override;
     uint32_t Write(const void* buffer, uint32_t count) override;
-    // origin 0 start, 1 current, 2 end (size + offset); any other origin counts as the start.
-    // The position is clamped to [0, size]; 0 when the target was inside, -1 when clamped.
-    int Seek(int origin, int64_t offset) override;
+    // mode 0 sets the position to the offset, 1 adds the offset, 2 sets it to the size minus
+    // the offset; the position is clamped to [0, size] and the unclamped target is returned
+    // (saturated to the int range). Any other mode sets the position to 0 and returns 0.
+    // Without a buffer nothing moves and 0 is returned.
+    int Seek(int mode, int64_t offset) override;
+    // The file stream's form: origin 0 start, 1 current, 2 end (size + offset), any other
+    // origin the start; clamped to [0, size]; 0 when the target was inside, -1 when clamped.
+    int SeekLikeFile(int origin, int64_t offset);
     int64_t Tell() override;
     // Ignored beyond the size.
     void SetPosition(int64_t offset) override;
@@ -44,6 +49,7 @@ public:
     size_t GetSize() const { return mSize; }
 
 private:
+    void MoveClamped(int64_t target);
     size_t Remaining() const { return mBuffer ? mSize - mPosition : 0; }
 
     unsigned char* mBuffer = nullptr;

@@ -1,7 +1,9 @@
 #include "foundation/KPath.h"
 
 #include <cstring>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
@@ -227,49 +229,117 @@ KString KGetDirWithoutRoot(const char* path) {
     return ToK(folder.substr(root.size()));
 }
 
-KString KCleanPath(const char* path) {
-    std::string text = Text(path);
-    std::vector<std::string> parts;
+namespace {
+
+template <class Char>
+bool IsSepOf(Char c) {
+    return c == Char('/') || c == Char('\\');
+}
+
+template <class Char>
+bool IsDots(const std::basic_string<Char>& part, size_t count) {
+    if (part.size() != count) return false;
+    for (Char c : part)
+        if (c != Char('.')) return false;
+    return true;
+}
+
+// The one normalisation of both character widths.
+template <class Char>
+std::basic_string<Char> Clean(const std::basic_string<Char>& text) {
+    using Text = std::basic_string<Char>;
+    const Text sep(1, Char('/'));
+    std::vector<Text> parts;
     size_t start = 0;
     for (size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || IsSep(text[i])) {
+        if (i == text.size() || IsSepOf(text[i])) {
             if (i > start) parts.push_back(text.substr(start, i - start));
             start = i + 1;
         }
     }
     bool rooted = false;
-    std::string root;
+    Text root;
     size_t first = 0;
-    if (text.find(':') != std::string::npos && !parts.empty()) {
+    if (text.find(Char(':')) != Text::npos && !parts.empty()) {
         rooted = true;
         root = parts[0];
         first = 1;
-    } else if (text.size() >= 2 && IsSep(text[0]) && IsSep(text[1])) {
+    } else if (text.size() >= 2 && IsSepOf(text[0]) && IsSepOf(text[1])) {
         rooted = true;
-        root = "/";  // "//server/share"
-    } else if (!text.empty() && IsSep(text[0])) {
+        root = sep;  // "//server/share"
+    } else if (!text.empty() && IsSepOf(text[0])) {
         rooted = true;  // "/home"
     }
-    std::vector<std::string> kept, up;
+    std::vector<Text> kept, up;
     for (size_t i = first; i < parts.size(); ++i) {
-        if (parts[i] == ".") continue;
-        if (parts[i] != "..")
+        if (IsDots(parts[i], 1)) continue;
+        if (!IsDots(parts[i], 2))
             kept.push_back(parts[i]);
         else if (!kept.empty())
             kept.pop_back();
         else
             up.push_back(parts[i]);
     }
-    std::string result;
+    Text result;
     if (rooted) {
-        if (!up.empty()) return KString("");
-        result = root + "/";
-        for (size_t i = 0; i < kept.size(); ++i) result += (i ? "/" : "") + kept[i];
-        return ToK(result);
+        if (!up.empty()) return Text();
+        result = root + sep;
+        for (size_t i = 0; i < kept.size(); ++i) result += (i ? sep : Text()) + kept[i];
+        return result;
     }
-    for (const std::string& part : up) result += (result.empty() ? "" : "/") + part;
-    for (const std::string& part : kept) result += (result.empty() ? "" : "/") + part;
-    return ToK(result);
+    for (const Text& part : up) result += (result.empty() ? Text() : sep) + part;
+    for (const Text& part : kept) result += (result.empty() ? Text() : sep) + part;
+    return result;
+}
+
+bool IsWideDelimiter(const wchar_t* delimiters, wchar_t c) {
+    return delimiters && c != L'\0' && std::wcschr(delimiters, c) != nullptr;
+}
+
+// The next token at or after `pos`: its start and length; false when there is none.
+bool NextWideToken(const wchar_t* text, const wchar_t* delimiters, size_t& pos, size_t& start,
+                   size_t& length) {
+    while (text[pos] && IsWideDelimiter(delimiters, text[pos])) ++pos;
+    if (!text[pos]) return false;
+    start = pos;
+    while (text[pos] && !IsWideDelimiter(delimiters, text[pos])) ++pos;
+    length = pos - start;
+    return true;
+}
+
+}  // namespace
+
+KString KCleanPath(const char* path) {
+    return ToK(Clean(Text(path)));
+}
+
+std::wstring KCleanPathW(const wchar_t* path) {
+    return Clean(std::wstring(path ? path : L""));
+}
+
+int KGetTokenCountW(const wchar_t* text, const wchar_t* delimiters) {
+    if (!text) return 0;
+    int count = 0;
+    size_t pos = 0, start = 0, length = 0;
+    while (NextWideToken(text, delimiters, pos, start, length)) ++count;
+    return count;
+}
+
+wchar_t* KGetTokenW(const wchar_t* text, int index, const wchar_t* delimiters, wchar_t* buffer,
+                    size_t size) {
+    if (!buffer || size == 0) return nullptr;
+    buffer[0] = L'\0';
+    if (!text || index < 0) return buffer;
+    size_t pos = 0, start = 0, length = 0;
+    for (int i = 0; NextWideToken(text, delimiters, pos, start, length); ++i) {
+        if (i != index) continue;
+        // A token the buffer cannot hold is refused whole, never cut.
+        if (length >= size) return nullptr;
+        std::wmemcpy(buffer, text + start, length);
+        buffer[length] = L'\0';
+        break;
+    }
+    return buffer;
 }
 
 KString KResolvePath(const char* base, const char* path) {

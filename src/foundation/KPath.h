@@ -4,6 +4,7 @@
 // make a path rooted; normalised paths are written with '/'.
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "foundation/KString.h"
@@ -51,6 +52,16 @@ KString KGetDirWithoutRoot(const char* path);
 // "." dropped, ".." resolved, '/' separators; empty when a rooted path climbs above its
 // root.
 KString KCleanPath(const char* path);
+// The same on wide characters.
+std::wstring KCleanPathW(const wchar_t* path);
+// Wide forms of the string tokeniser: tokens are maximal runs of characters outside the
+// delimiter set (a null set makes a non-empty text one token); a null text has none.
+int KGetTokenCountW(const wchar_t* text, const wchar_t* delimiters);
+// Token `index` (from 0) copied into `buffer` of `size` characters, which is returned; an
+// empty text when there is no such token. Null, with an empty buffer, when the token does not
+// fit; null without a buffer.
+wchar_t* KGetTokenW(const wchar_t* text, int index, const wchar_t* delimiters, wchar_t* buffer,
+                    size_t size);
 // A relative `path` joined to `base`, an absolute one alone; normalised.
 KString KResolvePath(const char* base, const char* path);
 // The path of `file` relative to the folder of `folder` (a file name, or a folder given with

@@ -351,6 +351,13 @@ int KPlug::FindEntry(bool source, const KWeakRef& ref) const {
     return -1;
 }
 
+int KPlug::FindConnectionIndex(const KPlug* plug) const {
+    const KWeakRef ref = plug ? plug->GetWeakRef() : KWeakRef{};
+    for (int i = int(mConnections.size()); i-- > 0;)
+        if (mConnections[size_t(i)].ref == ref) return i;
+    return -1;
+}
+
 int KPlug::IndexOfSrc(const KPlug* plug) const {
     return plug ? FindEntry(true, plug->GetWeakRef()) : -1;
 }

@@ -137,6 +137,9 @@ public:
     KPlug* GetSrcObject(int index, int classId = -1);
     KPlug* GetDstObject(int index, int classId = -1);
     int IndexOfDst(const KPlug* plug) const;
+    // Position in the whole connection list (sources, then destinations) of the last entry
+    // naming `plug` by handle and serial; -1 when none. A null plug names an empty entry.
+    int FindConnectionIndex(const KPlug* plug) const;
 
     // Sub-plugs and filters.
     KPlug* FindSubPlug(KPlugFilter* filter);

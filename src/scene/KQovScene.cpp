@@ -100,6 +100,26 @@ KQovScene::~KQovScene() {
 
 KQovNode* KQovScene::GetRootNode() const { return mEntity->GetRootNode(); }
 
+int KQovScene::GetGenericNodeCount() const {
+    return mEntity->GetGenericNodeCount();
+}
+
+KQovGenericNode* KQovScene::GetGenericNode(int index) const {
+    return mEntity->GetGenericNode(index);
+}
+
+int KQovScene::GetDeformerCount(int deformerType) const {
+    return mEntity->GetDeformerCount(deformerType);
+}
+
+KQovDeformer* KQovScene::GetDeformer(int index, int deformerType) const {
+    return mEntity->GetDeformer(index, deformerType);
+}
+
+bool KQovScene::AddDeformer(KQovDeformer* deformer) {
+    return mEntity->AddDeformer(deformer);
+}
+
 void KQovScene::SetCameraSwitcherNode(KQovNode* node) {
     if (node == mSwitcher) return;
     if (mManager && mSwitcher) mManager->DestroyNode(mSwitcher, true);

@@ -18,7 +18,9 @@ class KObject;
 class KQovCharacter;
 class KQovCharacterPose;
 class KQovControlSetPlug;
+class KQovDeformer;
 class KQovEntityContainer;
+class KQovGenericNode;
 class KQovGlobalCameraSettings;
 class KQovGlobalLightSettings;
 class KQovGlobalTimeSettings;
@@ -49,6 +51,13 @@ public:
     KQovObjectManager* GetObjectManager() const { return mManager; }
     KQovEntityContainer* GetEntityContainer() const { return mEntity.get(); }
     KQovNode* GetRootNode() const;
+    // The entity container's generic nodes and deformers (deformer type 0 is every deformer,
+    // 1 skins, 2 clusters).
+    int GetGenericNodeCount() const;
+    KQovGenericNode* GetGenericNode(int index) const;
+    int GetDeformerCount(int deformerType = 0) const;
+    KQovDeformer* GetDeformer(int index, int deformerType = 0) const;
+    bool AddDeformer(KQovDeformer* deformer);
     KQovNode* GetCameraSwitcherNode() const { return mSwitcher; }
     // The manager destroys the previous switcher node.
     void SetCameraSwitcherNode(KQovNode* node);

@@ -130,6 +130,9 @@ TEST(CharacterProperties, PropertiesInOrder) {
         EXPECT_EQ(row.name, p->GetName());
         EXPECT_EQ(p->TestUserFlag(KQovCharacterProperties::kNoSetterFlag), row.push == 'f')
             << row.name;
+        // Animatable properties carry user flag 8, the others none.
+        EXPECT_EQ(p->TestUserFlag(KQovCharacterProperties::kAnimatableFlag), p->IsAnimatable())
+            << row.name;
     }
     for (int slot = 0; slot < 191; ++slot) {
         const char* name = nullptr;

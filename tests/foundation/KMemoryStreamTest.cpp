@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <random>
 #include <string>
@@ -36,22 +37,69 @@ TEST(KMemoryStream, SeekLikeTheFileStream) {
     char buffer[10] = {0};
     KMemoryStream stream;
     stream.OpenBuffer(buffer, sizeof(buffer));
-    EXPECT_EQ(stream.Seek(2, -1), 0);
+    EXPECT_EQ(stream.SeekLikeFile(2, -1), 0);
     EXPECT_EQ(stream.Tell(), 9);
-    EXPECT_EQ(stream.Seek(2, 1), -1);  // beyond the end: clamped
+    EXPECT_EQ(stream.SeekLikeFile(2, 1), -1);  // beyond the end: clamped
     EXPECT_EQ(stream.Tell(), 10);
-    EXPECT_EQ(stream.Seek(1, -4), 0);
+    EXPECT_EQ(stream.SeekLikeFile(1, -4), 0);
     EXPECT_EQ(stream.Tell(), 6);
-    EXPECT_EQ(stream.Seek(1, -100), -1);
+    EXPECT_EQ(stream.SeekLikeFile(1, -100), -1);
     EXPECT_EQ(stream.Tell(), 0);
-    EXPECT_EQ(stream.Seek(7, 3), 0);  // any other origin is the start
+    EXPECT_EQ(stream.SeekLikeFile(7, 3), 0);  // any other origin is the start
     EXPECT_EQ(stream.Tell(), 3);
-    EXPECT_EQ(stream.Seek(1, INT64_MAX), -1);
+    EXPECT_EQ(stream.SeekLikeFile(1, INT64_MAX), -1);
     EXPECT_EQ(stream.Tell(), 10);
     stream.SetPosition(11);
     EXPECT_EQ(stream.Tell(), 10);
     stream.SetPosition(2);
     EXPECT_EQ(stream.Tell(), 2);
+}
+
+// The stream's own seek: mode 2 counts back from the end, the target is returned as asked
+// even when the position is clamped, any other mode goes to the start.
+TEST(KMemoryStream, SeekReturnsTheTargetAndClamps) {
+    char buffer[10] = {0};
+    const struct {
+        int64_t from;  // position before
+        int mode;
+        int64_t offset;
+        int result;
+        int64_t position;
+    } kCases[] = {
+        {0, 2, 1, 9, 9},
+        {5, 2, 0, 10, 10},
+        {5, 2, 11, -1, 0},
+        {5, 2, -3, 13, 10},
+        {0, 0, 4, 4, 4},
+        {3, 0, -2, -2, 0},
+        {3, 0, 12, 12, 10},
+        {4, 1, 3, 7, 7},
+        {4, 1, -9, -5, 0},
+        {4, 1, 6, 10, 10},
+        {6, 3, 2, 0, 0},
+        {6, -1, 2, 0, 0},
+        {6, 1, INT64_MAX, INT_MAX, 10},
+        {6, 2, INT64_MIN, INT_MAX, 10},
+        {6, 0, int64_t(INT_MIN) - 5, INT_MIN, 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.offset));
+        KMemoryStream stream;
+        ASSERT_TRUE(stream.OpenBuffer(buffer, sizeof(buffer)));
+        stream.SetPosition(c.from);
+        ASSERT_EQ(stream.Tell(), c.from);
+        EXPECT_EQ(stream.Seek(c.mode, c.offset), c.result);
+        EXPECT_EQ(stream.Tell(), c.position);
+    }
+    KMemoryStream closed;
+    EXPECT_EQ(closed.Seek(2, 1), 0);
+    EXPECT_EQ(closed.Tell(), 0);
+    // Reached through the file stream's interface, the same.
+    KMemoryStream stream;
+    stream.OpenBuffer(buffer, sizeof(buffer));
+    KFileStream& file = stream;
+    EXPECT_EQ(file.Seek(2, 1), 9);
+    EXPECT_EQ(file.Tell(), 9);
 }
 
 TEST(KMemoryStream, ShortReadsAndGets) {
@@ -128,7 +176,7 @@ TEST(KMemoryStream, SameResultsAsTheFileStream) {
             int origin = int(random() % 3);
             int64_t base = origin == 0 ? 0 : origin == 1 ? position : int64_t(size);
             int64_t target = int64_t(random() % (size + 1));
-            ASSERT_EQ(file.Seek(origin, target - base), stream.Seek(origin, target - base));
+            ASSERT_EQ(file.Seek(origin, target - base), stream.SeekLikeFile(origin, target - base));
         } else if (op == 2) {
             unsigned char a[100], b[100];
             uint32_t n = random() % 100;

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,69 @@ TEST(KPath, CleanPath) {
     };
     for (const Pair& c : cases) EXPECT_STREQ(KCleanPath(c.in).Buffer(), c.out) << c.in;
     EXPECT_STREQ(KCleanPath(nullptr).Buffer(), "");
+}
+
+// The wide form gives what the narrow one gives, for every narrow case, and keeps characters
+// beyond one byte (and beyond 16 bits) as they are.
+TEST(KPath, CleanPathWide) {
+    const char* const kNarrow[] = {
+        "D:/a/./b/../c", "a/../../b", "D:\\..", "D:", "/..", "\\\\server\\share\\dir\\..\\f",
+        "a//b",          "./.",       ""};
+    for (const char* in : kNarrow) {
+        const std::wstring wide(in, in + std::strlen(in));
+        const std::string out = KCleanPath(in).Buffer();
+        EXPECT_EQ(KCleanPathW(wide.c_str()), std::wstring(out.begin(), out.end())) << in;
+    }
+    const struct {
+        const wchar_t* in;
+        const wchar_t* out;
+    } kWide[] = {
+        {L"D:/\u00e4/./\u00df/../\u00e7", L"D:/\u00e4/\u00e7"},
+        {L"\u6587\\..\\..\\\U0001F600", L"../\U0001F600"},
+        {L"C:\\\u00e9\\..\\..", L""},
+        {L"\u2215x", L"\u2215x"},  // a slash-like character is no separator
+    };
+    for (const auto& c : kWide) EXPECT_EQ(KCleanPathW(c.in), std::wstring(c.out));
+    EXPECT_EQ(KCleanPathW(nullptr), L"");
+}
+
+// Runs of delimiters count once; tokens are numbered from 0; out of range is empty.
+TEST(KPath, TokensWide) {
+    const struct {
+        const wchar_t* text;
+        const wchar_t* delimiters;
+        int count;
+        std::vector<std::wstring> tokens;
+    } kCases[] = {
+        {L"a,,b", L",", 2, {L"a", L"b"}},
+        {L",a,,b,", L",", 2, {L"a", L"b"}},
+        {L"a b\tc", L" \t", 3, {L"a", L"b", L"c"}},
+        {L"\u00e4;\U0001F600;\u00df", L";", 3, {L"\u00e4", L"\U0001F600", L"\u00df"}},
+        {L"x\u00e4y", L"\u00e4", 2, {L"x", L"y"}},
+        {L"", L",", 0, {}},
+        {L",,,", L",", 0, {}},
+        {L"a,b", nullptr, 1, {L"a,b"}},
+        {L"a,b", L"", 1, {L"a,b"}},
+        {nullptr, L",", 0, {}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.text ? std::string(c.text, c.text + std::wcslen(c.text)) : "null");
+        EXPECT_EQ(KGetTokenCountW(c.text, c.delimiters), c.count);
+        wchar_t buffer[16] = L"old";
+        for (int i = -1; i <= c.count; ++i) {
+            const bool in = i >= 0 && i < c.count;
+            ASSERT_EQ(KGetTokenW(c.text, i, c.delimiters, buffer, 16), buffer);
+            EXPECT_EQ(std::wstring(buffer), in ? c.tokens[size_t(i)] : L"") << i;
+        }
+    }
+    // A token the buffer cannot hold with its terminator is refused, the buffer left empty.
+    wchar_t small[4] = L"old";
+    EXPECT_EQ(KGetTokenW(L"abc,abcd", 1, L",", small, 4), nullptr);
+    EXPECT_EQ(std::wstring(small), L"");
+    EXPECT_EQ(KGetTokenW(L"abc,abcd", 0, L",", small, 4), small);
+    EXPECT_EQ(std::wstring(small), L"abc");
+    EXPECT_EQ(KGetTokenW(L"abc", 0, L",", nullptr, 4), nullptr);
+    EXPECT_EQ(KGetTokenW(L"abc", 0, L",", small, 0), nullptr);
 }
 
 TEST(KPath, PathRoot) {

@@ -441,4 +441,30 @@ TEST(KPlug, RandomLifetimes) {
     EXPECT_EQ(KPlug::GetLivePlugCount(), before);
 }
 
+// The connection list holds sources, then destinations; the search runs from its end, so a
+// plug that is both gives its destination entry.
+TEST(KPlug, FindConnectionIndexGivesTheLastMatchingEntry) {
+    KPlug hub, a, b, c, stranger;
+    ASSERT_TRUE(hub.ConnectSrc(&a));
+    ASSERT_TRUE(hub.ConnectSrc(&b));
+    ASSERT_TRUE(hub.ConnectDst(&c));
+    ASSERT_TRUE(hub.ConnectDst(&a));
+    const struct {
+        const char* what;
+        const KPlug* plug;
+        int index;
+    } kCases[] = {{"source and destination", &a, 3},
+                  {"source only", &b, 1},
+                  {"destination only", &c, 2},
+                  {"not connected", &stranger, -1},
+                  {"itself", &hub, -1},
+                  {"null: no empty entry", nullptr, -1}};
+    for (const auto& k : kCases) EXPECT_EQ(hub.FindConnectionIndex(k.plug), k.index) << k.what;
+    ASSERT_TRUE(hub.DisconnectDst(&a));
+    EXPECT_EQ(hub.FindConnectionIndex(&a), 0);
+    ASSERT_TRUE(hub.DisconnectSrc(&a));
+    EXPECT_EQ(hub.FindConnectionIndex(&a), -1);
+    EXPECT_EQ(hub.FindConnectionIndex(&c), 1);
+}
+
 }  // namespace

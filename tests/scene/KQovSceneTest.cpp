@@ -413,3 +413,41 @@ TEST(KQovSceneSources, SrcObjectOfClassGivesLiveObjectsOnly) {
         EXPECT_EQ(GetSrcObjectOfClass(*user, r.index, r.classId), r.expected) << r.index << " " << r.classId;
     EXPECT_NE(goneRef, GetSrcObjectOfClass(*user, 1, KObject::ClassId()));
 }
+
+namespace {
+
+// The scene's generic-node and deformer accessors answer as its entity container does, for
+// every deformer type and index, in range or not.
+TEST_F(KQovSceneTest, GenericNodesAndDeformersAreTheEntityContainers) {
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    entity->AddGenericNode(manager.CreateGenericNode("Notes"));
+    KQovDeformer* skin = manager.CreateDeformer("S", "Skin");
+    KQovDeformer* cluster = manager.CreateDeformer("C", "Cluster");
+    KQovDeformer* second = manager.CreateDeformer("C2", "Cluster");
+    for (KQovDeformer* d : {skin, cluster, second}) EXPECT_TRUE(scene->AddDeformer(d));
+    EXPECT_TRUE(scene->AddDeformer(nullptr));  // nothing to list: no error
+    const struct {
+        int type;
+        int count;
+        std::vector<KQovDeformer*> at;  // indices 0, 1, ...
+    } kCases[] = {{0, 3, {skin, cluster, second}},
+                  {1, 1, {skin}},
+                  {2, 2, {cluster, second}},
+                  {3, 0, {}},
+                  {-1, 0, {}}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.type);
+        EXPECT_EQ(scene->GetDeformerCount(c.type), c.count);
+        EXPECT_EQ(scene->GetDeformerCount(c.type), entity->GetDeformerCount(c.type));
+        for (int i = -1; i <= int(c.at.size()); ++i) {
+            KQovDeformer* expected = i >= 0 && i < int(c.at.size()) ? c.at[size_t(i)] : nullptr;
+            EXPECT_EQ(scene->GetDeformer(i, c.type), expected) << i;
+        }
+    }
+    EXPECT_EQ(scene->GetGenericNodeCount(), 1);
+    EXPECT_STREQ(scene->GetGenericNode(0)->GetName(), "Notes");
+    EXPECT_EQ(scene->GetGenericNode(1), nullptr);
+    EXPECT_EQ(scene->GetGenericNode(-1), nullptr);
+}
+
+}  // namespace

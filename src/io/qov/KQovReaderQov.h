@@ -216,6 +216,9 @@ public:
                           const char* name);
     bool ReadCharacter(KQovCharacter* character, int32_t& inputIndex);
     void ReadCharacters(KQovScene* scene);
+    // Version-6 files: a character connected to a character's "Character" property becomes
+    // its input.
+    void SetCharacterInputsFromConnections(KQovScene* scene);
     void ReadCharacterRoleGroup(KQovCharacter* character, int group);
     void ReadControlSetRoleGroup(KQovControlSet* set, int group);
     void ReadControlSet(KQovControlSet* set);

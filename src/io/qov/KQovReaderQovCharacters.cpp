@@ -7,12 +7,14 @@
 
 #include "attributes/KQovLight.h"
 #include "character/KQovCharacter.h"
+#include "character/KQovCharacterProperties.h"
 #include "character/KQovCharacterRoleTable.h"
 #include "character/KQovControlSet.h"
 #include "character/KQovSolverParameterStore.h"
 #include "character/KQovSolverParameterTable.h"
 #include "foundation/KLocale.h"
 #include "io/qov/KQovReaderQov.h"
+#include "scene/KProperty.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
 
@@ -83,7 +85,9 @@ void KQovReaderQov::ReadControlSetRoleGroup(KQovControlSet* set, int group) {
 
 void KQovReaderQov::ReadCharacterLink(KQovCharacter* character, int slot) {
     KQovCharacterLink link;
-    if (mFile->IsVersion5Layout()) {
+    // Version-6 files connect the models onto the link properties; the slots without one (the
+    // floor contacts) keep their model in the record.
+    if (mFile->IsVersion5Layout() || !character->GetLinkProperty(slot)) {
         const KString model = mFile->FieldReadC("MODEL", "");
         if (!model.IsEmpty()) link.model = FindModel(model.Buffer());
     }
@@ -251,6 +255,17 @@ void KQovReaderQov::ReadCharacters(KQovScene* scene) {
         if (character->GetInputType() == KQovCharacter::eInputCharacter && input >= 0 &&
             input < count)
             character->SetInput(KQovCharacter::eInputCharacter, scene->GetCharacter(input));
+    }
+}
+
+void KQovReaderQov::SetCharacterInputsFromConnections(KQovScene* scene) {
+    for (int i = 0; i < scene->GetCharacterCount(); ++i) {
+        KQovCharacter* character = scene->GetCharacter(i);
+        KQovPropertyHandler* set = character ? character->GetPropertyHandler() : nullptr;
+        KProperty* input = set ? set->FindProperty("Character") : nullptr;
+        if (!input || input->GetSrcCount() == 0) continue;
+        if (auto* source = dynamic_cast<KQovCharacterProperties*>(input->GetSrc(0)))
+            character->SetInput(KQovCharacter::eInputCharacter, source->GetCharacter());
     }
 }
 

@@ -331,7 +331,10 @@ bool KQovReaderQov::ReadTakes(KQovScene* scene) {
 
 void KQovReaderQov::ReadConnectionsAndTakes(KQovScene* scene, bool& ok) {
     const bool old = mFile->IsVersion5Layout();
-    if (!old) ReadConnections();
+    if (!old) {
+        ReadConnections();
+        SetCharacterInputsFromConnections(scene);
+    }
     if (mOptions->GetSwitch(KStreamOptionsQov::eAnimation) && mOptions->GetTakeCount() > 0)
         ok = ReadTakes(scene);
     if (!ok) return;

@@ -148,6 +148,9 @@ protected:
     void WriteMesh(KQovMesh* mesh);
     void WriteNurb(KQovNurb* nurb);
     void WritePatch(KQovPatch* patch);
+    // A surface's own fields (form, orders, points, knots; patch types and caps).
+    void WriteNurbFields(KQovNurb* nurb);
+    void WritePatchFields(KQovPatch* patch);
     void WriteGeometryCommon(KQovGeometry* geometry);
     void WriteLink(KQovLink* link);
     // "Mode", "UserData", "Indexes", "Weights", "Transform", "TransformLink", "AssociateModel"

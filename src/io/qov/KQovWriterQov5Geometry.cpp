@@ -422,9 +422,15 @@ void KQovWriterQov5::WriteNurb(KQovNurb* original) {
     KQovGeometryConverter converter(mManager);
     KQovNurb* copy = converter.CopyNurbForWriting(original);
     KQovNurb* nurb = copy ? copy : original;
-    KQovFieldFile* f = mFile;
-    f->FieldWriteC("Type", "Nurb");
+    mFile->FieldWriteC("Type", "Nurb");
     WriteGeometryCommon(nurb);
+    WriteNurbFields(nurb);
+    WriteGeometryMaterialIndices(nurb);
+    if (copy) KQovDisposeAttribute(mManager, copy);
+}
+
+void KQovWriterQov5::WriteNurbFields(KQovNurb* nurb) {
+    KQovFieldFile* f = mFile;
     KQovWriteIntField(f, "NurbVersion", 100);
     Ints(f, "SurfaceDisplay", {nurb->GetSurfaceDisplay(), nurb->GetUStep(), nurb->GetVStep()});
     Ints(f, "NurbOrder", {nurb->GetUOrder(), nurb->GetVOrder()});
@@ -453,14 +459,17 @@ void KQovWriterQov5::WriteNurb(KQovNurb* original) {
         for (int i = 0; i < knots.GetCount(); ++i) f->FieldWriteD(knots.GetAt(i));
         f->FieldWriteEnd();
     }
-    WriteGeometryMaterialIndices(nurb);
-    if (copy) KQovDisposeAttribute(mManager, copy);
 }
 
 void KQovWriterQov5::WritePatch(KQovPatch* patch) {
-    KQovFieldFile* f = mFile;
-    f->FieldWriteC("Type", "Patch");
+    mFile->FieldWriteC("Type", "Patch");
     WriteGeometryCommon(patch);
+    WritePatchFields(patch);
+    WriteGeometryMaterialIndices(patch);
+}
+
+void KQovWriterQov5::WritePatchFields(KQovPatch* patch) {
+    KQovFieldFile* f = mFile;
     KQovWriteIntField(f, "PatchVersion", 100);
     Ints(f, "SurfaceDisplay", {patch->GetSurfaceDisplay(), patch->GetUStep(), patch->GetVStep()});
     static const char* const kTypes[] = {"Bezier", "BezierQuadric", "Cardinal", "BSpline",
@@ -475,5 +484,4 @@ void KQovWriterQov5::WritePatch(KQovPatch* patch) {
     Ints(f, "UCapped", {patch->GetUCapped(0) ? 1 : 0, patch->GetUCapped(1) ? 1 : 0});
     Ints(f, "VCapped", {patch->GetVCapped(0) ? 1 : 0, patch->GetVCapped(1) ? 1 : 0});
     Points(f, "Points", patch->GetControlPoints(), patch->GetPivot(), false);
-    WriteGeometryMaterialIndices(patch);
 }

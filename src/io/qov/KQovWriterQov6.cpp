@@ -11,6 +11,8 @@
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovLink.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovPatch.h"
 #include "io/KQovIOHooks.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
@@ -124,6 +126,20 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     mShading.clear();
     KQovNode* root = scene->GetRootNode();
     for (int i = 0; i < root->GetChildCount(); ++i) CollectModels(root->GetChild(i));
+    // Surfaces connect their materials and textures as meshes do (CollectModels takes meshes),
+    // right after the connection that puts the surface in the scene: the reader lists the
+    // scene's materials and textures in the order of their first connections.
+    for (size_t i = 0, models = mObjects.size(); i < models; ++i) {
+        KQovNode* node = mObjects[i].node;
+        if (!node || !(node->GetNurb() || node->GetPatch())) continue;
+        const auto first = mConnections.size();
+        CollectNodeShading(node);
+        const auto placed =
+            std::find_if(mConnections.begin(), mConnections.end(),
+                         [node](const Connection& c) { return c.source == node->GetName(); });
+        if (placed != mConnections.end())
+            std::rotate(placed + 1, mConnections.begin() + long(first), mConnections.end());
+    }
     CollectShading(scene);
     CollectVideos(scene);
     // The producer cameras and the switcher are models of their own, under no parent.

@@ -81,8 +81,11 @@ private:
 
     // Mesh geometry in the version-6 form.
     void WriteMeshGeometry(KQovNode* node, KQovMesh* mesh);
-    void WriteLayerElements(KQovMesh* mesh);
-    void WriteLayers(KQovMesh* mesh);
+    // A NURBS or patch surface: its own fields, then its layers as a mesh writes them.
+    void WriteSurfaceGeometry(KQovNode* node, KQovGeometry* geometry);
+    // The layer elements and the "Layer" records of any geometry.
+    void WriteLayerElements(KQovGeometry* geometry);
+    void WriteLayers(KQovGeometry* geometry);
 
     std::vector<Object> mObjects;
     std::vector<Connection> mConnections;

@@ -28,6 +28,13 @@ void KQovWriterQov6::CollectCharacters(KQovScene* scene) {
                                 mFile->FieldWritePropertyBlock(character->GetPropertyHandler());
                                 WriteCharacterContent(scene, character);
                             }});
+        // The input character, when it is written too, is connected onto "Character".
+        KQovObject* input = character->GetInput();
+        if (character->GetInputType() == KQovCharacter::eInputCharacter && input)
+            for (int i = 0; i < scene->GetCharacterCount(); ++i)
+                if (scene->GetCharacter(i) == input)
+                    mConnections.push_back(
+                        {"OP", input->GetName(), character->GetName(), "Character"});
         for (int slot = 0; slot < KQovCharacter::kSlotCount; ++slot) {
             const char* slotName = nullptr;
             KQovCharacterLink link;

@@ -5,6 +5,8 @@
 
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovNurb.h"
+#include "attributes/KQovPatch.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov6.h"
@@ -48,8 +50,8 @@ void WriteNormals(KQovFieldFile* f, const KQovLayerElement& e) {
 void KQovWriterQov6::WriteGeometrySection(KQovNode* node) {
     if (KQovMesh* mesh = node->GetMesh())
         WriteMeshGeometry(node, mesh);
-    else
-        KQovWriterQov5::WriteGeometrySection(node);
+    else if (node->GetNurb() || node->GetPatch())
+        WriteSurfaceGeometry(node, node->GetGeometry());
 }
 
 void KQovWriterQov6::WriteMeshGeometry(KQovNode* node, KQovMesh* mesh) {
@@ -67,7 +69,7 @@ void KQovWriterQov6::WriteMeshGeometry(KQovNode* node, KQovMesh* mesh) {
     if (mOptions->GetSwitch(KStreamOptionsQov::eShapes)) WriteShapes(mesh);
 }
 
-void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
+void KQovWriterQov6::WriteLayerElements(KQovGeometry* mesh) {
     KQovFieldFile* f = mFile;
     for (const auto& kind : kElementKinds) {
         int number = 0;
@@ -129,7 +131,7 @@ bool KQovWriterQov6::HasTextureIds(const KQovLayer* layer) const {
     return e && e->GetIndexArray().GetCount() > 0;
 }
 
-void KQovWriterQov6::WriteLayers(KQovMesh* mesh) {
+void KQovWriterQov6::WriteLayers(KQovGeometry* mesh) {
     KQovFieldFile* f = mFile;
     int numbers[sizeof(kElementKinds) / sizeof(kElementKinds[0])] = {};
     int materials = 0, textures = 0;

@@ -283,18 +283,43 @@ struct Scene {
     void BuildSurfaces() {
         // Added before "Patch" and "Square": the read keeps the order of the file.
         KQovNurb* nurb = manager.CreateNurb();
-        Add("Surface", nurb);
         nurb->SetOrder(2, 2);
         nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
         const double w[4] = {1.0, 0.5, 2.0, 0.25};
         for (int i = 0; i < 4; ++i)
             nurb->GetControlPoints().SetAt(i, KVector4(i, 2.0 * i, 0.0, w[i]));
         KQovPatch* patch = manager.CreatePatch();
-        Add("Patch", patch)->SetLocalTranslation(0.0, 0.0, -5.0);
         patch->InitControlPoints(2, KQovPatch::eLinear, 2, KQovPatch::eLinear);
         patch->SetClosed(true, false);
         for (int i = 0; i < 4; ++i)
             patch->GetControlPoints().SetAt(i, KVector4(i % 2, i / 2, 0.25 * i, 1.0));
+        // The surfaces' shading as a read gives it: one material on both, listed for the whole
+        // surface; a texture with UVs by control point on a second layer of the NURBS surface.
+        KQovMaterial* green = manager.CreateMaterial("Material::Green");
+        green->SetDefaultShininess(0.25);
+        KQovTexture* stone = manager.CreateTexture("Texture::Stone");
+        stone->SetMediaName("Video::stone.tif");
+        for (KQovGeometry* surface :
+             {static_cast<KQovGeometry*>(nurb), static_cast<KQovGeometry*>(patch)}) {
+            surface->AddMaterial(green, 0);
+            KQovLayerElementMaterial& materials = *surface->GetLayer(0)->GetMaterials();
+            materials.SetMappingMode(KQovLayer::eNone);
+            materials.SetReferenceMode(KQovLayer::eDirect);
+            materials.GetIndexArray().Clear();
+        }
+        nurb->AddTexture(stone, 1);
+        KQovLayer& surfaceLayer = *nurb->GetLayer(1);
+        KQovLayerElementTexture& textures = *surfaceLayer.GetTextures();
+        textures.SetMappingMode(KQovLayer::eAllSame);
+        textures.GetIndexArray().Clear();
+        textures.GetIndexArray().Add(0);
+        KQovLayerElementUV& uvs = surfaceLayer.MakeUVs();
+        uvs.SetMappingMode(KQovLayer::eByControlPoint);
+        uvs.SetReferenceMode(KQovLayer::eDirect);
+        for (int i = 0; i < 4; ++i)
+            uvs.GetDirectArray().Add(KVector2(0.5 * (i % 2), 0.5 * (i / 2)));
+        Add("Surface", nurb);
+        Add("Patch", patch)->SetLocalTranslation(0.0, 0.0, -5.0);
         BuildMesh();
         // As a read gives them: every texture index names a texture, the groups also kept as
         // layer 0's element, a shape of a mesh with normals has normals.
@@ -316,6 +341,11 @@ struct Scene {
         link->SetTransformLinkMatrix(
             KAffineMatrix(KVector4(0, 1, 0), KVector4(0, 0, 0), KVector4(1, 1, 1)));
         mesh->AddLink(link);
+        // The patch is skinned to the thigh as well.
+        KQovLink* patchLink = manager.CreateLink();
+        patchLink->SetLink(bone->FindChild("Thigh"));
+        patchLink->AddControlPointIndex(1, 0.75);
+        patch->AddLink(patchLink);
         KQovShape* shape = manager.CreateShape();
         shape->InitControlPoints(4);
         for (int i = 0; i < 4; ++i)

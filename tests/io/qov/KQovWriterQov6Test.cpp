@@ -382,14 +382,12 @@ TEST(KQovWriterQov6, CharactersPosesAndSceneInfoRoundTrip) {
     TempTestFolder tmp;
     v5test::Scene built;
     built.BuildEverything();
-    // Neither a floor slot's model nor a character's input has a place the reader reads back
-    // in this layout.
-    KQovCharacter* hero = built.scene->GetCharacter(0);
-    hero->SetCharacterLink(KQovCharacterRoleTable::kReferenceSlot + 1, KQovCharacterLink(), false);
-    built.scene->GetCharacter(1)->SetInput(KQovCharacter::eNoInput, nullptr);
     const std::string before =
         WithoutProperties(v5test::CharacterDump(built.scene) + v5test::SceneWideDump(built.scene));
     ASSERT_NE(before.find("fk 2 Model::Thigh"), std::string::npos);
+    // A floor slot's model (no link property to connect to) and the input character.
+    ASSERT_NE(before.find("link 68 Model::Hips"), std::string::npos);
+    ASSERT_NE(before.find("input 1 Constraint::Hero"), std::string::npos);
     ASSERT_NE(before.find("node Model::PoseBone"), std::string::npos);
     ASSERT_NE(before.find("scene info Title//Somebody"), std::string::npos);
     for (int id : {0, 1, 2}) {
@@ -433,8 +431,61 @@ TEST(KQovWriterQov6, TextureFilesTravelAsClips) {
         EXPECT_EQ(KExtractFileName(video->GetFileName(), true), "wood.tif");
         EXPECT_EQ(v5test::ReadText(video->GetFileName()), "texture bytes");
         EXPECT_EQ(std::string(video->GetFileName()) == tmp / "wood.tif", !c.embedded);
-        auto* texture = dynamic_cast<KQovTexture*>(read.scene->GetEntityContainer()->GetTexture(0));
+        // The wood texture shows the file (the fixture's surfaces show one without a file).
+        KQovEntityContainer& entity = *read.scene->GetEntityContainer();
+        KQovTexture* texture = nullptr;
+        for (int i = 0; i < entity.GetTextureCount(); ++i)
+            if (std::string(entity.GetTexture(i)->GetName()) == "Texture::Wood")
+                texture = dynamic_cast<KQovTexture*>(entity.GetTexture(i));
         ASSERT_TRUE(texture);
         EXPECT_EQ(texture->GetPropertyHandler()->GetSrcCount(), 1);
+    }
+}
+
+// The input character comes back only from a character connected onto "Character"; a floor
+// slot's model only from a "MODEL" that names a model of the file.
+TEST(KQovWriterQov6, InputCharacterAndFloorModelsFromTheirRecords) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    built.BuildEverything();
+    const std::string name = tmp / "input.qov";
+    ASSERT_TRUE(Export(built.scene, name, 1));
+    const std::string text = v5test::ReadText(name);
+    const std::string connect =
+        "\"OP\", \"Constraint::Hero\", \"Constraint::Second\", \"Character\"";
+    const std::string floor = "LEFT_FLOOR:  {\n            MODEL: \"Model::Hips\"";
+    ASSERT_NE(text.find(connect), std::string::npos);
+    ASSERT_NE(text.find(floor), std::string::npos);
+    const struct {
+        const char* what;
+        std::string from, to;
+        const char* input;  // of "Second"
+        const char* floorModel;
+    } kCases[] = {
+        {"as written", "", "", "1 Constraint::Hero", "Model::Hips"},
+        {"a model connected", connect,
+         "\"OP\", \"Model::Hips\", \"Constraint::Second\", \"Character\"", "4 -", "Model::Hips"},
+        {"no connection", connect, "\"OO\", \"Nobody\", \"Constraint::Second\"", "4 -",
+         "Model::Hips"},
+        {"an unknown model", floor, "LEFT_FLOOR:  {\n            MODEL: \"Model::Nobody\"",
+         "1 Constraint::Hero", "-"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        std::string changed = text;
+        if (!c.from.empty()) changed.replace(changed.find(c.from), c.from.size(), c.to);
+        const std::string file = tmp / "changed.qov";
+        std::ofstream(file, std::ios::binary) << changed;
+        Read read(file);
+        ASSERT_TRUE(read.ok);
+        ASSERT_EQ(read.scene->GetCharacterCount(), 2);
+        KQovCharacter* second = read.scene->GetCharacter(1);
+        EXPECT_EQ(std::to_string(second->GetInputType()) + " " +
+                      (second->GetInput() ? second->GetInput()->GetName() : "-"),
+                  c.input);
+        KQovCharacterLink link;
+        read.scene->GetCharacter(0)->GetCharacterLink(KQovCharacterRoleTable::kReferenceSlot + 1,
+                                                      &link);
+        EXPECT_STREQ(link.model ? link.model->GetName() : "-", c.floorModel);
     }
 }
