@@ -7,13 +7,26 @@
 
 namespace {
 
-bool NamedRoot(KQovNode* node) {
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
-        if (child->GetNameWithoutPrefix() == "root" || NamedRoot(child)) return true;
-    return false;
+bool IsRootName(const KQovNode* node) {
+    return node->GetNameWithoutPrefix() == "root";
+}
+
+// A node named "root" below `node`, the first found.
+KQovNode* FindNamedRoot(KQovNode* node) {
+    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) {
+        if (IsRootName(child)) return child;
+        if (KQovNode* found = FindNamedRoot(child)) return found;
+    }
+    return nullptr;
 }
 
 }  // namespace
+
+KQovNode* KQovWriterAsf::SkeletonTop(KQovNode* top) {
+    if (!top || IsRootName(top) || top->GetChildCount() != 1) return top;
+    KQovNode* child = top->GetChild(0);
+    return IsRootName(child) ? child : top;
+}
 
 KQovWriterAsf::KQovWriterAsf(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
 
@@ -40,11 +53,17 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
                    "Spaces are not allowed in ASF node names:", "Ok", root);
     if (!motion) return false;
     auto& options = *motion;
-    // The file's own root bone is "root"; a node of that name below would clash with it.
-    if (NamedRoot(root)) {
-        options.Message("Error", "Model name \"root\" is only allowed for the ASF root node.",
-                        "Ok");
-        return Fail(eUnidentifiedError);
+    // A reference node holding only the skeleton's "root" (as the skeleton reader builds it)
+    // is left out: "root" is the file's root bone. Any other node of that name would clash.
+    root = SkeletonTop(root);
+    if (KQovNode* clash = FindNamedRoot(root)) {
+        const char* text = "Model name \"root\" is only allowed for the ASF root node.";
+        options.Message("Error", text, "Ok");
+        KString detail = KString(text) + " It is found below \"" +
+                         (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix()
+                                             : KString("")) +
+                         "\".";
+        return Fail(eUnidentifiedError, detail.Buffer());
     }
     auto* skeleton = new KQovAsfScene;
     options.SetStream(skeleton, true);

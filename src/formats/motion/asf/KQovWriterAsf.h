@@ -5,6 +5,8 @@
 #include "formats/motion/KMotionReaderBase.h"
 #include "formats/motion/asf/KMotionFileAsf.h"
 
+class KQovNode;
+
 class KQovWriterAsf : public KMotionWriterBase<KMotionFileAsf> {
 public:
     explicit KQovWriterAsf(KQovObjectManager* manager);
@@ -15,4 +17,8 @@ public:
 
     // The options both Acclaim writers make.
     static KStreamOptions* MakeWriteOptions();
+    // The node the skeleton is built from, given the scene's single top node: the top node's
+    // only child when that child is named "root" (a reference node above the skeleton's
+    // root, as the reader makes it), else the top node itself.
+    static KQovNode* SkeletonTop(KQovNode* top);
 };
