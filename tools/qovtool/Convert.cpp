@@ -18,6 +18,7 @@
 #include "io/KQovWriteOptions.h"
 #include "io/KQovWriter.h"
 #include "io/KStreamOptions.h"
+#include "io/KStreamOptionsMotion.h"
 #include "io/KStreamOptionsQov.h"
 #include "platform/KPlatformSameFile.h"
 #include "platform/KPlatformTerminal.h"
@@ -236,6 +237,11 @@ int QovToolConvert(int argc, char** argv) {
         }
         readOptions.reset(reader->GetReadOptions(true));
         if (!readOptions) return Fail(in, reader->GetLastErrorString());
+        // A skeleton is read as the file has it, its top joint under the scene's root: a
+        // reference node above it would be written as the file's top joint, and the one below
+        // it would lose its translation channels.
+        if (readOptions->IsA(KStreamOptionsMotion::ClassId()))
+            static_cast<KStreamOptionsMotion&>(*readOptions).SetSetting(8, 0);
         progress.Install(*readOptions, in);
         std::string error;
         if (readId == kAmcReader &&

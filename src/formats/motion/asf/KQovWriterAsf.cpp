@@ -4,6 +4,7 @@
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
 
 namespace {
 
@@ -24,6 +25,9 @@ KQovNode* FindNamedRoot(KQovNode* node) {
 
 KQovNode* KQovWriterAsf::SkeletonTop(KQovNode* top) {
     if (!top || IsRootName(top) || top->GetChildCount() != 1) return top;
+    // A joint is no reference node, whatever its only child is named.
+    const KQovNodeAttribute* attribute = top->GetNodeAttribute();
+    if (attribute && attribute->GetAttributeType() != KQovNodeAttribute::eNull) return top;
     KQovNode* child = top->GetChild(0);
     return IsRootName(child) ? child : top;
 }
