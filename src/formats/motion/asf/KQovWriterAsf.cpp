@@ -25,11 +25,16 @@ KQovNode* FindNamedRoot(KQovNode* node) {
 
 KQovNode* KQovWriterAsf::SkeletonTop(KQovNode* top) {
     if (!top || IsRootName(top) || top->GetChildCount() != 1) return top;
-    // A joint is no reference node, whatever its only child is named.
-    const KQovNodeAttribute* attribute = top->GetNodeAttribute();
-    if (attribute && attribute->GetAttributeType() != KQovNodeAttribute::eNull) return top;
+    // A joint is no reference node, whatever its only child is named; the skeleton's root is
+    // a joint.
+    auto type = [](const KQovNode* node) {
+        const KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        return attribute ? attribute->GetAttributeType() : int(KQovNodeAttribute::eNull);
+    };
     KQovNode* child = top->GetChild(0);
-    return IsRootName(child) ? child : top;
+    const bool reference = type(top) == KQovNodeAttribute::eNull;
+    return reference && IsRootName(child) && type(child) == KQovNodeAttribute::eSkeleton ? child
+                                                                                          : top;
 }
 
 KQovWriterAsf::KQovWriterAsf(KQovObjectManager* manager) : KMotionWriterBase(manager) {}

@@ -18,7 +18,7 @@ public:
     // The options both Acclaim writers make.
     static KStreamOptions* MakeWriteOptions();
     // The node the skeleton is built from, given the scene's single top node: the top node's
-    // only child when that child is named "root" and the top node is a reference node above
-    // it (no attribute, or a null, as the skeleton reader makes it), else the top node.
+    // only child when that child is a joint named "root" and the top node a reference node
+    // above it (no attribute, or a null), as the skeleton reader makes them; else the top node.
     static KQovNode* SkeletonTop(KQovNode* top);
 };
