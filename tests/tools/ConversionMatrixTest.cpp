@@ -276,9 +276,10 @@ const Row kRows[] = {
     {eMeshes, "qov", kPositions | kAnimation | kUVs | kMaterials | kTextures | kFrames |
                          kStart | kCameraLight, 1e-6, ""},
     {eMeshes, "3ds",
-     kPositions | kAnimation | kTexturedUVs | kMaterials | kTextures | kCameraLight, 2e-3,
+     kPositions | kAnimation | kTexturedUVs | kMaterials | kTextures | kCameraLight | kStart,
+     2e-3,
      "the take's range: the key-frame length and segment are taken from the keys, so a take "
-     "that runs past its last key comes back shorter; UVs of a mesh without a texture (the "
+     "that runs past its last key comes back shorter (80 frames of 100 here); UVs of a mesh without a texture (the "
      "3DS writer writes mapping coordinates for textured meshes only)"},
     {eMeshes, "obj", kPositions | kUVs | kMaterials | kTextures,
      1e-5, "animation, cameras and lights: the format holds still geometry"},
@@ -307,7 +308,7 @@ const Row kRows[] = {
     // Markers.
     {eMarkers, "qov", kPositions | kAnimation | kFrames | kStart | kOcclusion | kNames, 1e-6, ""},
     {eMarkers, "trc", kPositions | kAnimation | kFrames | kOcclusion | kNames, 1e-3, "the start time"},
-    {eMarkers, "c3d", kPositions | kAnimation | kFrames | kOcclusion | kNames, 1e-3, "the start time"},
+    {eMarkers, "c3d", kPositions | kAnimation | kFrames | kStart | kOcclusion | kNames, 1e-3, ""},
     {eMarkers, "aoa", kPositions | kAnimation | kFrames, 1e-3,
      "the start time, the marker names and whether a marker was seen: the format holds "
      "positions only"},
