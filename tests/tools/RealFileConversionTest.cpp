@@ -328,6 +328,7 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     EXPECT_NE(output.find("Model name \"root\" is only allowed for the ASF root node."),
               std::string::npos)
         << output;
+    EXPECT_EQ(output.find("Out of disk space"), std::string::npos) << output;
     EXPECT_EQ(RunTool({"convert", bvh, folder / "quiet.htr"}, output, true), 0);
     EXPECT_EQ(output, "");
 }

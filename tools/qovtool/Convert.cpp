@@ -94,15 +94,20 @@ public:
                                                 const char*, const char*, const char*,
                                                 int answer) {
             End();
+            if (title && std::strcmp(title, "Error") == 0) ++mErrors;
             std::fprintf(stderr, "qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",
                          text ? text : "");
             return answer;
         });
     }
 
+    // Errors a reader or writer has told so far.
+    int GetErrorCount() const { return mErrors; }
+
 private:
     bool mShown;
     bool mOpen = false;
+    int mErrors = 0;
     std::string mText;
     int mPercent = -1;
 };
@@ -285,9 +290,14 @@ int QovToolConvert(int argc, char** argv) {
             return Fail(target.path, exporter.GetLastErrorString());
         exporter.SetFileFormat(target.id);
         exporter.SetPassword(password);
+        const int told = progress.GetErrorCount();
         const bool ok = exporter.Export(scene, options.get());
         progress.End();
-        if (!ok) return Fail(target.path, exporter.GetLastErrorString());
+        // A writer that refused the scene has said why; the exporter's own code says less.
+        if (!ok)
+            return Fail(target.path, progress.GetErrorCount() > told
+                                         ? std::string("not written")
+                                         : std::string(exporter.GetLastErrorString()));
     }
     std::printf("%s -> %s\n", in, out);
     return 0;
