@@ -25,7 +25,9 @@ TEST(KPlatformSameFile, NamesOfOneFile) {
     } cases[] = {
         {folder / "a.txt", folder / "a.txt", true},
         {folder / "a.txt", folder / "./a.txt", true},
-        {folder / "a.txt", folder.path() + "/../" + folder.path().substr(folder.path().rfind('/') + 1) + "/a.txt", true},
+        {folder / "a.txt",
+         folder.path() + "/../" + folder.path().substr(folder.path().rfind('/') + 1) + "/a.txt",
+         true},
         {folder / "a.txt", folder / "soft.txt", true},
         {folder / "hard.txt", folder / "a.txt", true},
         {folder.path() + "\\a.txt", folder / "a.txt", true},

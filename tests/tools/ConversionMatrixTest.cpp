@@ -39,17 +39,17 @@ const char* const kContentNames[] = {"meshes", "skeleton", "markers"};
 
 // What a row checks after the round trip.
 enum : unsigned {
-    kPositions = 1u << 0,   // face corners / joints / markers at world positions, first frame
-    kAnimation = 1u << 1,   // ... and at every frame (meshes: first, middle and last)
-    kUVs = 1u << 2,         // every face corner's UV
+    kPositions = 1u << 0,     // face corners / joints / markers at world positions, first frame
+    kAnimation = 1u << 1,     // ... and at every frame (meshes: first, middle and last)
+    kUVs = 1u << 2,           // every face corner's UV
     kTexturedUVs = 1u << 10,  // the UVs of every textured face
-    kMaterials = 1u << 3,   // every face's material colour
-    kTextures = 1u << 4,    // every face's texture file
-    kFrames = 1u << 5,      // frame count and rate of the take
-    kStart = 1u << 6,       // start time of the take
-    kOcclusion = 1u << 7,   // unseen samples stay unseen
-    kCameraLight = 1u << 8,  // a camera and a light where they stood
-    kNames = 1u << 9         // joints and markers by name (else markers in order)
+    kMaterials = 1u << 3,     // every face's material colour
+    kTextures = 1u << 4,      // every face's texture file
+    kFrames = 1u << 5,        // frame count and rate of the take
+    kStart = 1u << 6,         // start time of the take
+    kOcclusion = 1u << 7,     // unseen samples stay unseen
+    kCameraLight = 1u << 8,   // a camera and a light where they stood
+    kNames = 1u << 9          // joints and markers by name (else markers in order)
 };
 
 constexpr int kTakeFrames = 100;
@@ -93,8 +93,8 @@ KQovMesh* Cube(KQovObjectManager& m, double size, KQovMaterial* first, KQovMater
                             {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
     mesh->InitControlPoints(8);
     for (int i = 0; i < 8; ++i)
-        mesh->GetControlPoints().SetAt(
-            i, KVector4(c[i][0] * size, c[i][1] * size, c[i][2] * size, 1));
+        mesh->GetControlPoints().SetAt(i,
+                                       KVector4(c[i][0] * size, c[i][1] * size, c[i][2] * size, 1));
     mesh->InitMaterialIndices(KQovLayer::eByPolygon);
     mesh->InitTextureIndices(KQovLayer::eByPolygon);
     mesh->InitTextureUVIndices(KQovLayer::eByPolygonVertex);
@@ -145,13 +145,29 @@ void BuildMeshes(TestScene& t) {
         double t[3], r[3];
         std::function<double(int)> tx, ry, rz;
     } placements[] = {
-        {body, {1, 2, 3}, {0, 0, 0}, [](int f) { return 1 + 0.1 * f; },
-         [](int f) { return 1.5 * f; }, [](int) { return 0.0; }},
-        {arm, {3, 0, 0}, {0, 0, 0}, [](int) { return 3.0; }, [](int) { return 0.0; },
-         [](int f) { return 0.5 * f; }},
-        {cam, {0, 5, 20}, {0, 0, 0}, [](int) { return 0.0; }, [](int) { return 0.0; },
+        {body,
+         {1, 2, 3},
+         {0, 0, 0},
+         [](int f) { return 1 + 0.1 * f; },
+         [](int f) { return 1.5 * f; },
          [](int) { return 0.0; }},
-        {lamp, {5, 6, 7}, {0, 0, 0}, [](int) { return 5.0; }, [](int) { return 0.0; },
+        {arm,
+         {3, 0, 0},
+         {0, 0, 0},
+         [](int) { return 3.0; },
+         [](int) { return 0.0; },
+         [](int f) { return 0.5 * f; }},
+        {cam,
+         {0, 5, 20},
+         {0, 0, 0},
+         [](int) { return 0.0; },
+         [](int) { return 0.0; },
+         [](int) { return 0.0; }},
+        {lamp,
+         {5, 6, 7},
+         {0, 0, 0},
+         [](int) { return 5.0; },
+         [](int) { return 0.0; },
          [](int) { return 0.0; }},
     };
     for (Placement& p : placements) {
@@ -190,15 +206,13 @@ void BuildSkeleton(TestScene& t) {
             KFCurve* curves[3] = {take->GetTranslationX(), take->GetTranslationY(),
                                   take->GetTranslationZ()};
             const bool moves = !parent;
-            Key(curves[a], kTakeFrames, mode, [=](int f) {
-                return base[a] + (moves ? 10.0 * std::sin(0.05 * f + a) : 0.0);
-            });
+            Key(curves[a], kTakeFrames, mode,
+                [=](int f) { return base[a] + (moves ? 10.0 * std::sin(0.05 * f + a) : 0.0); });
         }
         KFCurve* turns[3] = {take->GetRotationX(), take->GetRotationY(), take->GetRotationZ()};
         for (int a = 0; a < 3; ++a)
-            Key(turns[a], kTakeFrames, mode, [=](int f) {
-                return (10.0 + n) * std::sin(0.07 * f + 0.3 * n + a) + 5.0 * a;
-            });
+            Key(turns[a], kTakeFrames, mode,
+                [=](int f) { return (10.0 + n) * std::sin(0.07 * f + 0.3 * n + a) + 5.0 * a; });
         return node;
     };
     KQovNode* hips = joint(nullptr, "Hips", 0, 90, 0);
@@ -250,10 +264,13 @@ void BuildMarkers(TestScene& t) {
             curve->CommitKeys(kTakeFrames);
         };
         for (int a = 0; a < 3; ++a)
-            keyed(axes[a], [=](int f) { return 100.0 * a + 10.0 * k + 20.0 * std::sin(0.1 * f + k + a); },
-                  false);
+            keyed(
+                axes[a],
+                [=](int f) { return 100.0 * a + 10.0 * k + 20.0 * std::sin(0.1 * f + k + a); },
+                false);
         // Marker k is unseen in frames k to k + 4 (the last ones run off the end).
-        keyed(take->GetOcclusion(), [=](int f) { return f >= k && f < k + 5 ? 1.0 : 0.0; }, true);
+        keyed(
+            take->GetOcclusion(), [=](int f) { return f >= k && f < k + 5 ? 1.0 : 0.0; }, true);
     }
     StoreTake(t.scene, mode, first, kTakeFrames);
 }
@@ -273,16 +290,17 @@ struct Row {
 // keys with the constant key reducer, whose band adds up along a chain of 30 joints.
 const Row kRows[] = {
     // Meshes.
-    {eMeshes, "qov", kPositions | kAnimation | kUVs | kMaterials | kTextures | kFrames |
-                         kStart | kCameraLight, 1e-6, ""},
+    {eMeshes, "qov",
+     kPositions | kAnimation | kUVs | kMaterials | kTextures | kFrames | kStart | kCameraLight,
+     1e-6, ""},
     {eMeshes, "3ds",
-     kPositions | kAnimation | kTexturedUVs | kMaterials | kTextures | kCameraLight | kStart,
-     2e-3,
+     kPositions | kAnimation | kTexturedUVs | kMaterials | kTextures | kCameraLight | kStart, 2e-3,
      "the take's range: the key-frame length and segment are taken from the keys, so a take "
-     "that runs past its last key comes back shorter (80 frames of 100 here); UVs of a mesh without a texture (the "
+     "that runs past its last key comes back shorter (80 frames of 100 here); UVs of a mesh "
+     "without a texture (the "
      "3DS writer writes mapping coordinates for textured meshes only)"},
-    {eMeshes, "obj", kPositions | kUVs | kMaterials | kTextures,
-     1e-5, "animation, cameras and lights: the format holds still geometry"},
+    {eMeshes, "obj", kPositions | kUVs | kMaterials | kTextures, 1e-5,
+     "animation, cameras and lights: the format holds still geometry"},
     {eMeshes, "dxf", kPositions, 1e-5,
      "UVs, materials, textures, animation, cameras and lights: the format holds faces only"},
     {eMeshes, "bvh", 0, 0, "geometry: a skeleton format"},
@@ -307,7 +325,8 @@ const Row kRows[] = {
     {eSkeleton, "c3d", 0, 0, "joint rotations: a marker format writes marked nodes only"},
     // Markers.
     {eMarkers, "qov", kPositions | kAnimation | kFrames | kStart | kOcclusion | kNames, 1e-6, ""},
-    {eMarkers, "trc", kPositions | kAnimation | kFrames | kOcclusion | kNames, 1e-3, "the start time"},
+    {eMarkers, "trc", kPositions | kAnimation | kFrames | kOcclusion | kNames, 1e-3,
+     "the start time"},
     {eMarkers, "c3d", kPositions | kAnimation | kFrames | kStart | kOcclusion | kNames, 1e-3, ""},
     {eMarkers, "aoa", kPositions | kAnimation | kFrames, 1e-3,
      "the start time, the marker names and whether a marker was seen: the format holds "
@@ -366,8 +385,8 @@ void CheckMeshes(const Row& row, KQovScene& read, KQovScene& written) {
 
 // Joints or markers, sample by sample from each take's own start (a format without a start
 // time starts at 0).
-void CheckNodes(const Row& row, KQovScene& read, const KStreamOptions* options,
-                KQovScene& written, int mode, const char* rootName) {
+void CheckNodes(const Row& row, KQovScene& read, const KStreamOptions* options, KQovScene& written,
+                int mode, const char* rootName) {
     const KTime start = KQovGetWriteTiming(written).start;
     const KTime readStart = KQovGetWriteTiming(read, options).start;
     std::vector<KQovNode*> nodes, readNodes;
@@ -386,14 +405,14 @@ void CheckNodes(const Row& row, KQovScene& read, const KStreamOptions* options,
     }
     int occlusionMismatches = 0;
     for (KQovNode* node : nodes) {
-        const int type = node->GetNodeAttribute() ? node->GetNodeAttribute()->GetAttributeType()
-                                                  : -1;
+        const int type =
+            node->GetNodeAttribute() ? node->GetNodeAttribute()->GetAttributeType() : -1;
         if (type != KQovNodeAttribute::eSkeleton && type != KQovNodeAttribute::eMarker) continue;
         KString name = node->GetNameWithoutPrefix();
         if (!node->GetParent()->GetParent() && rootName) name = rootName;
         KQovNode* other = row.carried & kNames ? FindByName(read.GetRootNode(), name.Buffer())
                           : index < readMarkers.size() ? readMarkers[index]
-                                                        : nullptr;
+                                                       : nullptr;
         ++index;
         if (!other) {
             ADD_FAILURE() << "no node " << name.Buffer() << " read back";

@@ -138,8 +138,7 @@ inline Corners CollectCorners(KQovScene& scene, KTime time) {
                 face.texture = KExtractFileName(tex->GetFileName(), true).Buffer();
             for (int k = 0; k < mesh->GetPolygonSize(p); ++k) {
                 Corner corner = face;
-                const KVector4 point =
-                    mesh->GetControlPoints().GetAt(mesh->GetPolygonVertex(p, k));
+                const KVector4 point = mesh->GetControlPoints().GetAt(mesh->GetPolygonVertex(p, k));
                 corner.position = ToWorld(m, point[0], point[1], point[2]);
                 const int uv = mesh->GetTextureUVIndex(p, k);
                 if (uv >= 0 && uv < mesh->GetTextureUVCount()) {
@@ -160,8 +159,8 @@ inline Corners CollectCorners(KQovScene& scene, KTime time) {
 // `tolerance` and, as asked, of the same UV (all, or only where the face has a texture),
 // colour and texture.
 enum UVCheck { eNoUVs, eAllUVs, eTexturedUVs };
-inline void MatchCorners(const Corners& expected, const Corners& got, double tolerance,
-                         UVCheck uvs, bool materials, bool textures) {
+inline void MatchCorners(const Corners& expected, const Corners& got, double tolerance, UVCheck uvs,
+                         bool materials, bool textures) {
     auto same = [&](const Corner& a, const Corner& b) {
         if (Distance(a.position, b.position) > tolerance) return false;
         const bool uv = uvs == eAllUVs || (uvs == eTexturedUVs && !a.texture.empty());
@@ -195,9 +194,9 @@ inline void MatchCorners(const Corners& expected, const Corners& got, double tol
 
 // Writing ids by extension, as qovtool convert picks them.
 inline int WriterId(const std::string& extension) {
-    static const char* const kExtensions[] = {"qov", "", "", "", "", "bvh", "htr",
-                                              "trc", "asf", "amc", "c3d", "aoa", "mcd",
-                                              "vpm", "mov", "brd", "dxf", "3ds", "obj"};
+    static const char* const kExtensions[] = {"qov", "",    "",    "",    "",    "bvh", "htr",
+                                              "trc", "asf", "amc", "c3d", "aoa", "mcd", "vpm",
+                                              "mov", "brd", "dxf", "3ds", "obj"};
     for (int id = 0; id < KQovExporter::kWritingIdCount; ++id)
         if (extension == kExtensions[id]) return id;
     return -1;

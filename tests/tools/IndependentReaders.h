@@ -200,7 +200,8 @@ inline Motion ReadHtr(const std::string& path) {
     }
     std::vector<std::string> leaves;
     for (const std::string& name : names)
-        if (std::find(parents.begin(), parents.end(), name) == parents.end()) leaves.push_back(name);
+        if (std::find(parents.begin(), parents.end(), name) == parents.end())
+            leaves.push_back(name);
     out.names = names;
     for (const std::string& leaf : leaves) out.names.push_back(leaf + "_End");
     const size_t count = names.empty() ? 0 : rows[names[0]].size();
@@ -437,7 +438,8 @@ inline Motion ReadC3d(const std::string& path) {
     if (processor < 84 || processor > 86) return out.error = "unknown processor kind", out;
     const bool big = processor == 86;
     auto i16 = [&](size_t at) {
-        return int16_t(big ? uint16_t(u8(at) << 8 | u8(at + 1)) : uint16_t(u8(at) | u8(at + 1) << 8));
+        return int16_t(big ? uint16_t(u8(at) << 8 | u8(at + 1))
+                           : uint16_t(u8(at) | u8(at + 1) << 8));
     };
     auto f32 = [&](size_t at) {
         uint32_t v;

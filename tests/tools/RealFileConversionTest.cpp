@@ -36,7 +36,8 @@ bool Exists(const std::string& path) {
 
 // Runs qovtool with the arguments (each quoted); its exit code, and stdout and stderr in
 // `output` (stderr alone when `errorsOnly`).
-int RunTool(const std::vector<std::string>& arguments, std::string& output, bool errorsOnly = false) {
+int RunTool(const std::vector<std::string>& arguments, std::string& output,
+            bool errorsOnly = false) {
     std::string command = "'" + Tool() + "'";
     for (const std::string& a : arguments) command += " '" + a + "'";
     command += errorsOnly ? " 2>&1 >/dev/null" : " 2>&1";
@@ -279,12 +280,8 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     } cases[] = {
         // The motion file's skeleton: beside it by its own name, else the one its header
         // names; both are named when neither is there.
-        {{"convert", amc, folder / "out.bvh"},
-         1,
-         {"walk.asf", "rory3.ASF", "--skeleton"}},
-        {{"convert", amc, folder / "out.bvh", "--skeleton", folder / "none.asf"},
-         1,
-         {"none.asf"}},
+        {{"convert", amc, folder / "out.bvh"}, 1, {"walk.asf", "rory3.ASF", "--skeleton"}},
+        {{"convert", amc, folder / "out.bvh", "--skeleton", folder / "none.asf"}, 1, {"none.asf"}},
         {{"convert", amc, folder / "out.bvh", "--skeleton", Data("asf/11.asf")}, 0, {"out.bvh"}},
         {{"convert", bvh, folder / "out2.bvh", "--skeleton", Data("asf/11.asf")},
          1,

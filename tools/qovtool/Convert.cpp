@@ -75,7 +75,9 @@ public:
         mText = line;
         mPercent = whole;
         std::fprintf(stderr, "\r%s %3d%%\033[K", line.c_str(),
-                     whole < 0 ? 0 : whole > 100 ? 100 : whole);
+                     whole < 0     ? 0
+                     : whole > 100 ? 100
+                                   : whole);
         std::fflush(stderr);
         mOpen = true;
     }
@@ -90,9 +92,8 @@ public:
         if (mShown)
             options.SetProgressCallback(
                 [this](int, const char* text, float percent) { Show(text, percent); });
-        options.SetMessageCallback([this, file](const char* title, const char* text,
-                                                const char*, const char*, const char*,
-                                                int answer) {
+        options.SetMessageCallback([this, file](const char* title, const char* text, const char*,
+                                                const char*, const char*, int answer) {
             End();
             if (title && std::strcmp(title, "Error") == 0) ++mErrors;
             std::fprintf(stderr, "qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",

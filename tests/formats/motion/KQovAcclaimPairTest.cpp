@@ -29,7 +29,8 @@ TEST(KQovAcclaimFiles, TheSkeletonIsLookedForBesideTheMotionFile) {
         const char* text;
         std::vector<std::string> expected;  // below the folder
     } cases[] = {
-        {"walk.amc", "#!OML:ASF F:\\VICON\\USERDATA\\rory3.ASF\n:FULLY-SPECIFIED\n1\nroot 0\n",
+        {"walk.amc",
+         "#!OML:ASF F:\\VICON\\USERDATA\\rory3.ASF\n:FULLY-SPECIFIED\n1\nroot 0\n",
          {"walk.asf", "rory3.ASF"}},
         {"run.AMC", ":ASF-FILE /elsewhere/skel.asf\n:DEGREES\n1\n", {"run.asf", "skel.asf"}},
         {"jump.amc", "#!OML:ASF   named.asf  \r\n1\n", {"jump.asf", "named.asf"}},
@@ -101,7 +102,8 @@ TEST(KQovWriterAsf, TheReadersSkeletonWritesBack) {
     for (const auto& [name, node] : before) {
         if (!node->GetNodeAttribute()) continue;  // the reference node, named after the skeleton
         ASSERT_TRUE(after.count(name)) << name;
-        const KMatrix a = node->GetGlobalMatrixAtTime(KTime()), b = after[name]->GetGlobalMatrixAtTime(KTime());
+        const KMatrix a = node->GetGlobalMatrixAtTime(KTime()),
+                      b = after[name]->GetGlobalMatrixAtTime(KTime());
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(a[3][i], b[3][i], 1e-3) << name;
         ++compared;
     }
@@ -112,9 +114,10 @@ TEST(KQovWriterAsf, ANodeNamedRootOnlyAsTheSkeletonsRoot) {
     TempTestFolder folder;
     struct Case {
         const char* description;
-        bool referenceTop;   // the top node has no attribute (else it is a joint)
-        bool rootJoint;      // the node named "root" is a joint
-        const char* tree;    // "r" root below the top, "kr" root below a knee, "rs" root and a sibling
+        bool referenceTop;  // the top node has no attribute (else it is a joint)
+        bool rootJoint;     // the node named "root" is a joint
+        const char*
+            tree;  // "r" root below the top, "kr" root below a knee, "rs" root and a sibling
         bool written;
     } cases[] = {
         {"reference above root", true, true, "r", true},
@@ -144,11 +147,11 @@ TEST(KQovWriterAsf, ANodeNamedRootOnlyAsTheSkeletonsRoot) {
         std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(8, &t.manager));
         std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
         std::string shown;
-        options->SetMessageCallback([&](const char*, const char* text, const char*, const char*,
-                                        const char*, int answer) {
-            shown = text;
-            return answer;
-        });
+        options->SetMessageCallback(
+            [&](const char*, const char* text, const char*, const char*, const char*, int answer) {
+                shown = text;
+                return answer;
+            });
         ASSERT_TRUE(writer->FileCreate((folder / "w.asf").c_str()));
         EXPECT_EQ(writer->Write(t.scene, options.get()), c.written);
         if (c.written) continue;

@@ -34,7 +34,7 @@ KQovNode* KQovWriterAsf::SkeletonTop(KQovNode* top) {
     KQovNode* child = top->GetChild(0);
     const bool reference = type(top) == KQovNodeAttribute::eNull;
     return reference && IsRootName(child) && type(child) == KQovNodeAttribute::eSkeleton ? child
-                                                                                          : top;
+                                                                                         : top;
 }
 
 KQovWriterAsf::KQovWriterAsf(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
@@ -68,10 +68,9 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
     if (KQovNode* clash = FindNamedRoot(root)) {
         const char* text = "Model name \"root\" is only allowed for the ASF root node.";
         options.Message("Error", text, "Ok");
-        KString detail = KString(text) + " It is found below \"" +
-                         (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix()
-                                             : KString("")) +
-                         "\".";
+        KString detail =
+            KString(text) + " It is found below \"" +
+            (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix() : KString("")) + "\".";
         return Fail(eUnidentifiedError, detail.Buffer());
     }
     auto* skeleton = new KQovAsfScene;
