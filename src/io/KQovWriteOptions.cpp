@@ -20,17 +20,22 @@ const KStreamOptionsMotion* AsMotion(const KStreamOptions* options) {
                : nullptr;
 }
 
-// Every node with a marker attribute, the root's tree walked without recursion.
-void MarkMarkers(KQovNode* root) {
+// Marks every node with a marker attribute, the root's tree walked without recursion; the
+// number marked.
+int MarkMarkers(KQovNode* root) {
+    int marked = 0;
     std::vector<KQovNode*> pending{root};
     while (!pending.empty()) {
         KQovNode* node = pending.back();
         pending.pop_back();
         const KQovNodeAttribute* attribute = node->GetNodeAttribute();
-        if (attribute && attribute->GetAttributeType() == KQovNodeAttribute::eMarker)
+        if (attribute && attribute->GetAttributeType() == KQovNodeAttribute::eMarker) {
             node->SetMarked(true);
+            ++marked;
+        }
         for (int i = node->GetChildCount(); i-- > 0;) pending.push_back(node->GetChild(i));
     }
+    return marked;
 }
 
 }  // namespace
@@ -64,8 +69,8 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
     return timing;
 }
 
-void KQovFillWriteOptions(KQovScene& scene, KStreamOptions& options,
-                          const KStreamOptions* readOptions) {
+int KQovFillWriteOptions(KQovScene& scene, KStreamOptions& options,
+                         const KStreamOptions* readOptions) {
     const KStreamOptionsMotion* read = AsMotion(readOptions);
     if (read && read->GetTimeMode() != 0)
         scene.GetGlobalTimeSettings().SetTimeMode(read->GetTimeMode());
@@ -75,8 +80,9 @@ void KQovFillWriteOptions(KQovScene& scene, KStreamOptions& options,
         motion.SetFrameRate(timing.timeMode, timing.rate);
         motion.SetStartTime(timing.start);
         motion.SetFrameCount(timing.frameCount);
-        if (scene.GetRootNode()) MarkMarkers(scene.GetRootNode());
-    } else if (options.IsA(KStreamOptions3ds::ClassId())) {
-        static_cast<KStreamOptionsBase&>(options).SetTakeName(scene.GetCurrentTakeName());
+        return scene.GetRootNode() ? MarkMarkers(scene.GetRootNode()) : 0;
     }
+    if (options.IsA(KStreamOptions3ds::ClassId()))
+        static_cast<KStreamOptionsBase&>(options).SetTakeName(scene.GetCurrentTakeName());
+    return 0;
 }

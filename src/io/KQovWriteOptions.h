@@ -30,6 +30,7 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
 // - 3DS options: the current take's name;
 // - other options keep their values (the QOV writers take the take list from the scene).
 // When `readOptions` are motion options with a time mode, that mode becomes the scene's, so
-// that a file written from the scene (QOV) keeps the rate it was read at.
-void KQovFillWriteOptions(KQovScene& scene, KStreamOptions& options,
-                          const KStreamOptions* readOptions = nullptr);
+// that a file written from the scene (QOV) keeps the rate it was read at. Returns the number
+// of marker nodes (0 for other than motion options).
+int KQovFillWriteOptions(KQovScene& scene, KStreamOptions& options,
+                         const KStreamOptions* readOptions = nullptr);

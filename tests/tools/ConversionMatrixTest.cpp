@@ -321,8 +321,8 @@ const Row kRows[] = {
      "the start time (the frame range line is off by default)"},
     {eSkeleton, "obj", 0, 0, "joints: the format holds geometry"},
     {eSkeleton, "dxf", 0, 0, "joints: the format holds geometry"},
-    {eSkeleton, "trc", 0, 0, "joint rotations: a marker format writes marked nodes only"},
-    {eSkeleton, "c3d", 0, 0, "joint rotations: a marker format writes marked nodes only"},
+    {eSkeleton, "trc", 0, 0, "joints: a marker format writes the marker nodes only"},
+    {eSkeleton, "c3d", 0, 0, "joints: a marker format writes the marker nodes only"},
     // Markers.
     {eMarkers, "qov", kPositions | kAnimation | kFrames | kStart | kOcclusion | kNames, 1e-6, ""},
     {eMarkers, "trc", kPositions | kAnimation | kFrames | kOcclusion | kNames, 1e-3,
@@ -484,7 +484,7 @@ TEST(ConversionMatrix, WriteOptionsComeFromTheCurrentTake) {
         TestScene t;
         kBuilders[c.content](t);
         KStreamOptionsMotion options;
-        KQovFillWriteOptions(*t.scene, options);
+        EXPECT_EQ(KQovFillWriteOptions(*t.scene, options), c.content == eMarkers ? 40 : 0);
         EXPECT_EQ(options.GetFrameCount(), c.frames);
         EXPECT_EQ(options.GetTimeMode(), c.mode);
         EXPECT_NEAR(options.GetStartTime().GetSecondDouble(), c.start, 1e-9);

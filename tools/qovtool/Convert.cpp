@@ -282,7 +282,15 @@ int QovToolConvert(int argc, char** argv) {
         if (!writer) return Fail(out, "no writer for this format");
         options.reset(writer->GetWriteOptions());
     }
-    KQovFillWriteOptions(*scene, *options, readOptions.get());
+    const int markers = KQovFillWriteOptions(*scene, *options, readOptions.get());
+    // The marker formats write the marker nodes alone.
+    static const int kMarkerWriters[] = {7, 10, 11, 12, 13, 14, 15};
+    for (int marker : kMarkerWriters)
+        if (id == marker && markers == 0)
+            std::fprintf(stderr,
+                         "qovtool: %s: warning: the scene read holds no markers; the file holds "
+                         "none\n",
+                         out);
     progress.Install(*options, out);
 
     for (const Target& target : targets) {
