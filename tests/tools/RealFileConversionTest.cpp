@@ -295,6 +295,7 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
          {"same file"}},
         {{"convert", Data("asf/11.asf"), folder / "11.amc"}, 0, {"11.amc"}},
         {{"convert", folder / "11.asf", folder / "11.amc"}, 1, {"same file"}},
+        {{"convert", amc, folder / "11.amc", "--skeleton", folder / "11.asf"}, 1, {"same file"}},
         // Files that are not what their names say.
         {{"convert", Data("trc/Empty.trc"), folder / "e.trc"}, 1, {"Empty.trc"}},
         {{"convert", Data("trc/Truncated.trc"), folder / "t.trc"}, 1, {"Truncated.trc"}},

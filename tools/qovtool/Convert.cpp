@@ -202,6 +202,22 @@ int QovToolConvert(int argc, char** argv) {
         if (extension == writer.extension) id = writer.id;
     if (id < 0) return Fail(out, "no writer for this extension");
 
+    // Writing over a file that is still to be read loses it: refused before anything is read.
+    const std::string skeletonOut =
+        id == kAmcWriter ? std::string(KQovAcclaimSkeletonBeside(out).Buffer()) : std::string();
+    auto overwrites = [&](const std::string& source, std::string& target) {
+        for (const std::string& written : {std::string(out), skeletonOut})
+            if (!written.empty() && KPlatformSameFile(source.c_str(), written.c_str())) {
+                target = written;
+                return true;
+            }
+        return false;
+    };
+    std::string target;
+    if (overwrites(in, target))
+        return Fail(target, std::string("the output is the same file as the input ") + in +
+                                "; nothing was read or written");
+
     KQovObjectManager manager;
     KQovScene* scene = manager.CreateScene();
     KQovImporter importer(&manager);
@@ -210,22 +226,13 @@ int QovToolConvert(int argc, char** argv) {
     const int readId = importer.GetFileFormat();
     if (chosenSkeleton && readId != kAmcReader)
         return Fail(in, "--skeleton applies to an Acclaim motion (.amc) input only");
-
-    // Every file this conversion reads, and every file it writes.
     std::string skeleton;
     if (readId == kAmcReader) {
         std::string error;
         if (!FindSkeleton(in, chosenSkeleton, skeleton, error)) return Fail(in, error);
-    }
-    const std::string skeletonOut =
-        id == kAmcWriter ? std::string(KQovAcclaimSkeletonBeside(out).Buffer()) : std::string();
-    // Writing over a file that is still to be read loses it: refused before anything is read.
-    for (const std::string& source : {std::string(in), skeleton}) {
-        if (source.empty()) continue;
-        for (const std::string& target : {std::string(out), skeletonOut})
-            if (!target.empty() && KPlatformSameFile(source.c_str(), target.c_str()))
-                return Fail(target, "the output is the same file as the input " + source +
-                                        "; nothing was read or written");
+        if (overwrites(skeleton, target))
+            return Fail(target, "the output is the same file as the skeleton " + skeleton +
+                                    "; nothing was read or written");
     }
 
     ProgressLine progress(KPlatformIsTerminal(stderr));
