@@ -1,5 +1,7 @@
 #include "formats/motion/asf/KQovWriterAsf.h"
 
+#include <vector>
+
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "io/KStreamOptionsMotion.h"
@@ -12,11 +14,15 @@ bool IsRootName(const KQovNode* node) {
     return node->GetNameWithoutPrefix() == "root";
 }
 
-// A node named "root" below `node`, the first found.
-KQovNode* FindNamedRoot(KQovNode* node) {
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) {
-        if (IsRootName(child)) return child;
-        if (KQovNode* found = FindNamedRoot(child)) return found;
+// A node named "root" below `top`, depth first; the tree is walked without recursion.
+KQovNode* FindNamedRoot(KQovNode* top) {
+    std::vector<KQovNode*> pending;
+    for (int i = top->GetChildCount(); i-- > 0;) pending.push_back(top->GetChild(i));
+    while (!pending.empty()) {
+        KQovNode* node = pending.back();
+        pending.pop_back();
+        if (IsRootName(node)) return node;
+        for (int i = node->GetChildCount(); i-- > 0;) pending.push_back(node->GetChild(i));
     }
     return nullptr;
 }
