@@ -2,11 +2,15 @@
 // into QOV and back, each result read by the independent readings of IndependentReaders.h and
 // compared with the independent reading of the file itself: frame count, rate, names and
 // every position of every frame. Then what a user of the tool meets: the skeleton an Acclaim
-// motion file needs, input and output naming one file, refusals that say why.
+// motion file needs, input and output naming one file, refusals that say why, progress on a
+// terminal only.
 
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -331,6 +335,38 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     EXPECT_EQ(output.find("Out of disk space"), std::string::npos) << output;
     EXPECT_EQ(RunTool({"convert", bvh, folder / "quiet.htr"}, output, true), 0);
     EXPECT_EQ(output, "");
+}
+
+// Progress goes to stderr only when it is a terminal: here a pseudo-terminal, which gets a
+// line redrawn in place ("\r", a text and a percentage) and cleared at the end.
+TEST(RealFileConversion, ProgressIsShownOnATerminal) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string in = Data("bvh/01_01.bvh"), out = folder / "clip.htr";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(slave, 2);
+        close(master);
+        const std::string tool = Tool();
+        execl(tool.c_str(), tool.c_str(), "convert", in.c_str(), out.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    close(slave);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t got; (got = read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, size_t(got));
+    close(master);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << shown;
+    for (const char* text : {"\rReading BVH nodes", "%\033[K", "\r\033[K"})
+        EXPECT_NE(shown.find(text), std::string::npos) << text;
+    EXPECT_EQ(shown.find("qovtool:"), std::string::npos) << shown;
 }
 
 }  // namespace
