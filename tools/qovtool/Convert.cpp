@@ -1,22 +1,37 @@
 // qovtool convert: reads any file the importer reads and writes it through the exporter, the
 // writer chosen by the output's extension (".qov" by the flags: version 6 binary unless told
-// otherwise).
+// otherwise). The writer's options are filled from the scene read (take, frames, rate, marker
+// nodes), as a host does before it exports; Acclaim motion files travel with their skeleton.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "formats/motion/asf/KQovAcclaimFiles.h"
+#include "foundation/KPath.h"
 #include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
+#include "io/KQovReader.h"
+#include "io/KQovWriteOptions.h"
 #include "io/KQovWriter.h"
 #include "io/KStreamOptions.h"
+#include "io/KStreamOptionsMotion.h"
+#include "io/KStreamOptionsQov.h"
+#include "platform/KPlatformSameFile.h"
+#include "platform/KPlatformTerminal.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 #include "tools/qovtool/Commands.h"
 #include "tools/qovtool/Formats.h"
 
 namespace {
+
+// Reading and writing ids of the Acclaim pair.
+constexpr int kAsfReader = 6, kAmcReader = 7;
+constexpr int kAsfWriter = 8, kAmcWriter = 9;
 
 // Writing ids by extension, as the importer picks readers; ".qov" is handled by the flags.
 const struct {
@@ -39,8 +54,114 @@ std::string ExtensionOf(const std::string& name) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] "
-                 "[--password P]\n");
+                 "[--password P] [--skeleton FILE]\n");
     return 2;
+}
+
+int Fail(const std::string& file, const std::string& text) {
+    std::fprintf(stderr, "qovtool: %s: %s\n", file.c_str(), text.c_str());
+    return 1;
+}
+
+// Progress on one line of a terminal: redrawn when the text or the whole percent changes.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool shown) : mShown(shown) {}
+    ~ProgressLine() { End(); }
+    void Show(const char* text, float percent) {
+        const int whole = std::isfinite(percent) ? int(percent) : 0;
+        // A step without a text of its own goes on under the last one.
+        const std::string line = text && *text ? text : mText;
+        if (line == mText && whole == mPercent) return;
+        mText = line;
+        mPercent = whole;
+        std::fprintf(stderr, "\r%s %3d%%\033[K", line.c_str(),
+                     whole < 0     ? 0
+                     : whole > 100 ? 100
+                                   : whole);
+        std::fflush(stderr);
+        mOpen = true;
+    }
+    void End() {
+        if (mOpen) std::fprintf(stderr, "\r\033[K");
+        mOpen = false;
+        mText.clear();
+        mPercent = -1;
+    }
+    // Progress and messages of a reader's or writer's options; progress only on a terminal.
+    void Install(KStreamOptions& options, const std::string& file) {
+        if (mShown)
+            options.SetProgressCallback(
+                [this](int, const char* text, float percent) { Show(text, percent); });
+        options.SetMessageCallback([this, file](const char* title, const char* text, const char*,
+                                                const char*, const char*, int answer) {
+            End();
+            if (title && std::strcmp(title, "Error") == 0) ++mErrors;
+            std::fprintf(stderr, "qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",
+                         text ? text : "");
+            return answer;
+        });
+    }
+
+    // Errors a reader or writer has told so far.
+    int GetErrorCount() const { return mErrors; }
+
+private:
+    bool mShown;
+    bool mOpen = false;
+    int mErrors = 0;
+    std::string mText;
+    int mPercent = -1;
+};
+
+// The reader's error, with the findings it noted on the way.
+std::string ReaderError(KQovReader& reader) {
+    std::string error = reader.GetLastErrorString();
+    KString status;
+    reader.GetStatusText(status);
+    if (!status.IsEmpty()) error += std::string(" (") + status.Buffer() + ")";
+    return error;
+}
+
+// One file of another format than QOV into the scene through its reader; the options read
+// with come back in `options` (they keep the skeleton of an Acclaim pair).
+bool ReadFile(KQovObjectManager& manager, KQovScene* scene, int id, const std::string& path,
+              KStreamOptions* options, std::string& error) {
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(id, &manager));
+    if (!reader) {
+        error = "no reader for this format";
+        return false;
+    }
+    if (!reader->FileOpen(path.c_str()) || !reader->Read(scene, options)) {
+        error = ReaderError(*reader);
+        return false;
+    }
+    return true;
+}
+
+// The skeleton of a motion file: the one chosen, else the first candidate that exists.
+bool FindSkeleton(const std::string& motion, const char* chosen, std::string& skeleton,
+                  std::string& error) {
+    if (chosen) {
+        if (KFileExists(chosen)) {
+            skeleton = chosen;
+            return true;
+        }
+        error = std::string("skeleton file not found: ") + chosen;
+        return false;
+    }
+    std::string tried;
+    for (const KString& candidate : KQovAcclaimSkeletonCandidates(motion.c_str())) {
+        if (KFileExists(candidate.Buffer())) {
+            skeleton = candidate.Buffer();
+            return true;
+        }
+        if (tried.find(candidate.Buffer()) == std::string::npos)
+            tried += (tried.empty() ? "" : ", ") + std::string(candidate.Buffer());
+    }
+    error = "no skeleton file for this motion file (looked for " + tried +
+            "; name one with --skeleton FILE)";
+    return false;
 }
 
 }  // namespace
@@ -50,10 +171,13 @@ int QovToolConvert(int argc, char** argv) {
     const char* out = nullptr;
     const char* password = "";
     const char* flag = "--binary";
+    const char* chosenSkeleton = nullptr;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--password" && i + 1 < argc) {
             password = argv[++i];
+        } else if (arg == "--skeleton" && i + 1 < argc) {
+            chosenSkeleton = argv[++i];
         } else if (arg == "--ascii" || arg == "--binary" || arg == "--encrypted" || arg == "--v5") {
             flag = argv[i];
         } else if (arg.compare(0, 2, "--") == 0) {
@@ -78,41 +202,121 @@ int QovToolConvert(int argc, char** argv) {
     }
     for (const auto& writer : kWriters)
         if (extension == writer.extension) id = writer.id;
-    if (id < 0) {
-        std::fprintf(stderr, "qovtool: %s: no writer for this extension\n", out);
-        return 1;
-    }
+    if (id < 0) return Fail(out, "no writer for this extension");
+
+    // Writing over a file that is still to be read loses it: refused before anything is read.
+    const std::string skeletonOut =
+        id == kAmcWriter ? std::string(KQovAcclaimSkeletonBeside(out).Buffer()) : std::string();
+    auto overwrites = [&](const std::string& source, std::string& target) {
+        for (const std::string& written : {std::string(out), skeletonOut})
+            if (!written.empty() && KPlatformSameFile(source.c_str(), written.c_str())) {
+                target = written;
+                return true;
+            }
+        return false;
+    };
+    std::string target;
+    if (overwrites(in, target))
+        return Fail(target, std::string("the output is the same file as the input ") + in +
+                                "; nothing was read or written");
 
     KQovObjectManager manager;
     KQovScene* scene = manager.CreateScene();
     KQovImporter importer(&manager);
     importer.SetPassword(password);
-    if (!importer.Initialize(in) || !importer.CreateReader()) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", in, importer.GetLastErrorString());
-        return 1;
-    }
-    importer.GetTakeCount();  // the take list (and the password) go into the read options
-    importer.SetPassword(password);  // fetching the take list took the file's empty one over
-    if (!importer.Import(scene, nullptr)) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", in, importer.GetLastErrorString());
-        return 1;
+    if (!importer.Initialize(in)) return Fail(in, importer.GetLastErrorString());
+    const int readId = importer.GetFileFormat();
+    if (chosenSkeleton && readId != kAmcReader)
+        return Fail(in, "--skeleton applies to an Acclaim motion (.amc) input only");
+    std::string skeleton;
+    if (readId == kAmcReader) {
+        std::string error;
+        if (!FindSkeleton(in, chosenSkeleton, skeleton, error)) return Fail(in, error);
+        if (overwrites(skeleton, target))
+            return Fail(target, "the output is the same file as the skeleton " + skeleton +
+                                    "; nothing was read or written");
     }
 
-    KQovExporter exporter(&manager);
-    exporter.SetFileFormat(id);
-    exporter.SetPassword(password);
-    if (!exporter.Initialize(out)) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", out, exporter.GetLastErrorString());
-        return 1;
+    ProgressLine progress(KPlatformIsTerminal(stderr));
+    std::unique_ptr<KStreamOptions> readOptions;
+    if (readId <= 2) {
+        if (!importer.CreateReader()) return Fail(in, importer.GetLastErrorString());
+        importer.GetTakeCount();  // the take list (and the password) go into the read options
+        importer.SetPassword(password);  // fetching the take list took the file's empty one over
+        if (!importer.Import(scene, nullptr)) return Fail(in, importer.GetLastErrorString());
+    } else {
+        // The reader's own options: they know the file's exact rate, and the motion file of an
+        // Acclaim pair reads on the skeleton its skeleton file left in them.
+        std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(readId, &manager));
+        if (!reader || !reader->FileOpen(in)) {
+            return Fail(in, reader ? reader->GetLastErrorString() : "no reader for this format");
+        }
+        readOptions.reset(reader->GetReadOptions(true));
+        if (!readOptions) return Fail(in, reader->GetLastErrorString());
+        // A skeleton is read as the file has it, its top joint under the scene's root: a
+        // reference node above it would be written as the file's top joint, and the one below
+        // it would lose its translation channels.
+        if (readOptions->IsA(KStreamOptionsMotion::ClassId()))
+            static_cast<KStreamOptionsMotion&>(*readOptions).SetSetting(8, 0);
+        progress.Install(*readOptions, in);
+        std::string error;
+        if (readId == kAmcReader &&
+            !ReadFile(manager, scene, kAsfReader, skeleton, readOptions.get(), error))
+            return Fail(skeleton, error);
+        if (!reader->Read(scene, readOptions.get())) {
+            progress.End();
+            return Fail(in, ReaderError(*reader));
+        }
+        progress.End();
     }
-    exporter.SetFileFormat(id);
-    exporter.SetPassword(password);
-    // The other formats' writers need their own options.
-    std::unique_ptr<KQovWriter> writer(id > 4 ? KQovMakeFormatWriter(id, &manager) : nullptr);
-    std::unique_ptr<KStreamOptions> options(writer ? writer->GetWriteOptions() : nullptr);
-    if (!exporter.Export(scene, options.get())) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", out, exporter.GetLastErrorString());
-        return 1;
+
+    // The skeleton file of an Acclaim pair first; its skeleton stays in the options for the
+    // motion file.
+    struct Target {
+        int id;
+        std::string path;
+    };
+    std::vector<Target> targets;
+    if (id == kAmcWriter) targets.push_back({kAsfWriter, skeletonOut});
+    targets.push_back({id, out});
+
+    std::unique_ptr<KStreamOptions> options;
+    if (id <= 4) {
+        auto* qov = new KStreamOptionsQov;
+        options.reset(qov);
+        KQovExporter settings(&manager);
+        settings.SetPassword(password);
+        settings.FillStreamOptions(*qov);
+    } else {
+        std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(id, &manager));
+        if (!writer) return Fail(out, "no writer for this format");
+        options.reset(writer->GetWriteOptions());
+    }
+    const int markers = KQovFillWriteOptions(*scene, *options, readOptions.get());
+    // The marker formats write the marker nodes alone.
+    static const int kMarkerWriters[] = {7, 10, 11, 12, 13, 14, 15};
+    for (int marker : kMarkerWriters)
+        if (id == marker && markers == 0)
+            std::fprintf(stderr,
+                         "qovtool: %s: warning: the scene read holds no markers; the file holds "
+                         "none\n",
+                         out);
+    progress.Install(*options, out);
+
+    for (const Target& target : targets) {
+        KQovExporter exporter(&manager);
+        if (!exporter.Initialize(target.path.c_str()))
+            return Fail(target.path, exporter.GetLastErrorString());
+        exporter.SetFileFormat(target.id);
+        exporter.SetPassword(password);
+        const int told = progress.GetErrorCount();
+        const bool ok = exporter.Export(scene, options.get());
+        progress.End();
+        // A writer that refused the scene has said why; the exporter's own code says less.
+        if (!ok)
+            return Fail(target.path, progress.GetErrorCount() > told
+                                         ? std::string("not written")
+                                         : std::string(exporter.GetLastErrorString()));
     }
     std::printf("%s -> %s\n", in, out);
     return 0;

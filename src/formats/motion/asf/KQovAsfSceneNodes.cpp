@@ -74,15 +74,22 @@ KVector4 RestTranslation(KQovNode* node, KVector4* rotation = nullptr) {
     return t;
 }
 
-bool TranslationKeyed(KQovNode* node) {
+// Keys on any of the X, Y and Z curves of the channel ("T" or "R") in the current take; the
+// channel itself holds no curve.
+bool ChannelKeyed(KQovNode* node, const char* channel) {
     KQovTakeNode* take = node->GetCurrentTakeNode();
-    return take && take != node->GetDefaultTakeNode() && take->HasKeys("Transform", "T", nullptr);
+    if (!take || take == node->GetDefaultTakeNode()) return false;
+    for (const char* axis : {"X", "Y", "Z"})
+        if (take->HasKeys("Transform", channel, axis)) return true;
+    return false;
+}
+
+bool TranslationKeyed(KQovNode* node) {
+    return ChannelKeyed(node, "T");
 }
 
 bool Keyed(KQovNode* node) {
-    KQovTakeNode* take = node->GetCurrentTakeNode();
-    return TranslationKeyed(node) ||
-           (take && take != node->GetDefaultTakeNode() && take->HasKeys("Transform", "R", nullptr));
+    return ChannelKeyed(node, "T") || ChannelKeyed(node, "R");
 }
 
 KAsfBone* AddBone(KAsfBone& parent, const std::string& name) {

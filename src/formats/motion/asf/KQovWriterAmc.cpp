@@ -24,7 +24,8 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     KObject* stream = options.GetStream();
     if (!stream || !stream->IsA(KQovAsfScene::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& skeleton = static_cast<KQovAsfScene&>(*stream);
-    if (!skeleton.BindNodes(root)) return Fail(eUnidentifiedError);
+    if (!skeleton.BindNodes(KQovWriterAsf::SkeletonTop(root)))
+        return Fail(eUnidentifiedError, "A bone of the skeleton has no node of its name.");
 
     const int frames = options.GetFrameCount();
     const KTime period = options.GetFramePeriod();

@@ -1,19 +1,47 @@
 #include "formats/motion/asf/KQovWriterAsf.h"
 
+#include <vector>
+
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
 
 namespace {
 
-bool NamedRoot(KQovNode* node) {
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
-        if (child->GetNameWithoutPrefix() == "root" || NamedRoot(child)) return true;
-    return false;
+bool IsRootName(const KQovNode* node) {
+    return node->GetNameWithoutPrefix() == "root";
+}
+
+// A node named "root" below `top`, depth first; the tree is walked without recursion.
+KQovNode* FindNamedRoot(KQovNode* top) {
+    std::vector<KQovNode*> pending;
+    for (int i = top->GetChildCount(); i-- > 0;) pending.push_back(top->GetChild(i));
+    while (!pending.empty()) {
+        KQovNode* node = pending.back();
+        pending.pop_back();
+        if (IsRootName(node)) return node;
+        for (int i = node->GetChildCount(); i-- > 0;) pending.push_back(node->GetChild(i));
+    }
+    return nullptr;
 }
 
 }  // namespace
+
+KQovNode* KQovWriterAsf::SkeletonTop(KQovNode* top) {
+    if (!top || IsRootName(top) || top->GetChildCount() != 1) return top;
+    // A joint is no reference node, whatever its only child is named; the skeleton's root is
+    // a joint.
+    auto type = [](const KQovNode* node) {
+        const KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        return attribute ? attribute->GetAttributeType() : int(KQovNodeAttribute::eNull);
+    };
+    KQovNode* child = top->GetChild(0);
+    const bool reference = type(top) == KQovNodeAttribute::eNull;
+    return reference && IsRootName(child) && type(child) == KQovNodeAttribute::eSkeleton ? child
+                                                                                         : top;
+}
 
 KQovWriterAsf::KQovWriterAsf(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
 
@@ -40,11 +68,16 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
                    "Spaces are not allowed in ASF node names:", "Ok", root);
     if (!motion) return false;
     auto& options = *motion;
-    // The file's own root bone is "root"; a node of that name below would clash with it.
-    if (NamedRoot(root)) {
-        options.Message("Error", "Model name \"root\" is only allowed for the ASF root node.",
-                        "Ok");
-        return Fail(eUnidentifiedError);
+    // A reference node holding only the skeleton's "root" (as the skeleton reader builds it)
+    // is left out: "root" is the file's root bone. Any other node of that name would clash.
+    root = SkeletonTop(root);
+    if (KQovNode* clash = FindNamedRoot(root)) {
+        const char* text = "Model name \"root\" is only allowed for the ASF root node.";
+        options.Message("Error", text, "Ok");
+        KString detail =
+            KString(text) + " It is found below \"" +
+            (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix() : KString("")) + "\".";
+        return Fail(eUnidentifiedError, detail.Buffer());
     }
     auto* skeleton = new KQovAsfScene;
     options.SetStream(skeleton, true);

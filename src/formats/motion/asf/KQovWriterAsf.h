@@ -5,6 +5,8 @@
 #include "formats/motion/KMotionReaderBase.h"
 #include "formats/motion/asf/KMotionFileAsf.h"
 
+class KQovNode;
+
 class KQovWriterAsf : public KMotionWriterBase<KMotionFileAsf> {
 public:
     explicit KQovWriterAsf(KQovObjectManager* manager);
@@ -15,4 +17,8 @@ public:
 
     // The options both Acclaim writers make.
     static KStreamOptions* MakeWriteOptions();
+    // The node the skeleton is built from, given the scene's single top node: the top node's
+    // only child when that child is a joint named "root" and the top node a reference node
+    // above it (no attribute, or a null), as the skeleton reader makes them; else the top node.
+    static KQovNode* SkeletonTop(KQovNode* top);
 };

@@ -1,0 +1,70 @@
+#include "formats/motion/asf/KQovAcclaimFiles.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "foundation/KFileStream.h"
+#include "foundation/KPath.h"
+
+namespace {
+
+// The header lines looked at; a real header is a handful of lines.
+constexpr int kHeaderLines = 200;
+
+std::string Trimmed(const char* text) {
+    std::string s = text;
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+    size_t first = 0;
+    while (first < s.size() && std::isspace(static_cast<unsigned char>(s[first]))) ++first;
+    return s.substr(first);
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+// The file named by the header, without its folder (written on another machine, its folder
+// is no use here); empty when the header names none.
+std::string HeaderSkeletonName(const char* motionPath) {
+    KFileStream stream;
+    if (!stream.Open(motionPath, "r")) return "";
+    char line[1024];
+    for (int n = 0; n < kHeaderLines && stream.Gets(line, sizeof line); ++n) {
+        const std::string text = Trimmed(line);
+        if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) break;
+        std::string named;
+        if (StartsWithNoCase(text, "#!OML:ASF"))
+            named = Trimmed(text.c_str() + 9);
+        else if (StartsWithNoCase(text, ":ASF-FILE"))
+            named = Trimmed(text.c_str() + 9);
+        if (named.empty()) continue;
+        const size_t slash = named.find_last_of("/\\");
+        return slash == std::string::npos ? named : named.substr(slash + 1);
+    }
+    return "";
+}
+
+}  // namespace
+
+KString KQovAcclaimSkeletonBeside(const char* motionPath) {
+    return KChangeFileExtension(motionPath, ".asf");
+}
+
+std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath) {
+    std::vector<KString> names{KQovAcclaimSkeletonBeside(motionPath)};
+    const std::string named = HeaderSkeletonName(motionPath);
+    if (!named.empty()) {
+        const std::string path = motionPath;
+        const size_t slash = path.find_last_of("/\\");
+        const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
+        names.push_back(KJoinFolder(folder.c_str(), named.c_str()));
+    }
+    return names;
+}

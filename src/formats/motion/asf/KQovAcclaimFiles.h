@@ -1,0 +1,16 @@
+#pragma once
+// Where the skeleton file of an Acclaim motion file lies, and where a written motion file's
+// skeleton goes: the two files travel as a pair, the skeleton first.
+
+#include <vector>
+
+#include "foundation/KString.h"
+
+// The skeleton files a motion file may belong to, in the order they are tried: the ".asf" of
+// the same base name beside it, then the file its header names (a "#!OML:ASF" comment or an
+// ":ASF-FILE" line before the first frame), looked up beside it by its base name. Names may
+// repeat; the caller takes the first that exists.
+std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath);
+
+// The skeleton file written beside a motion file: the same name with the extension ".asf".
+KString KQovAcclaimSkeletonBeside(const char* motionPath);

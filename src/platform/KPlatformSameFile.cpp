@@ -1,0 +1,13 @@
+#include "platform/KPlatformSameFile.h"
+
+#include <sys/stat.h>
+
+#include "platform/KPlatformFile.h"
+
+bool KPlatformSameFile(const char* first, const char* second) {
+    if (!first || !second) return false;
+    struct stat a, b;
+    if (stat(KPlatformNativePath(first).c_str(), &a) != 0) return false;
+    if (stat(KPlatformNativePath(second).c_str(), &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}

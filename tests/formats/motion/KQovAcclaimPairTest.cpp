@@ -1,0 +1,164 @@
+// The Acclaim pair: where a motion file's skeleton is looked for, and the skeleton writer on
+// the scenes the skeleton reader makes (its "root" below a reference node).
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "MotionTestHelpers.h"
+#include "attributes/KQovSkeleton.h"
+#include "common/TempTestFolder.h"
+#include "formats/motion/asf/KQovAcclaimFiles.h"
+#include "formats/motion/asf/KQovWriterAsf.h"
+#include "io/KQovFormatFactory.h"
+#include "io/KQovWriter.h"
+#include "scene/KQovNode.h"
+
+using namespace motiontest;
+
+namespace {
+
+TEST(KQovAcclaimFiles, TheSkeletonIsLookedForBesideTheMotionFile) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    struct Case {
+        const char* name;
+        const char* text;
+        std::vector<std::string> expected;  // below the folder
+    } cases[] = {
+        {"walk.amc",
+         "#!OML:ASF F:\\VICON\\USERDATA\\rory3.ASF\n:FULLY-SPECIFIED\n1\nroot 0\n",
+         {"walk.asf", "rory3.ASF"}},
+        {"run.AMC", ":ASF-FILE /elsewhere/skel.asf\n:DEGREES\n1\n", {"run.asf", "skel.asf"}},
+        {"jump.amc", "#!OML:ASF   named.asf  \r\n1\n", {"jump.asf", "named.asf"}},
+        // Nothing named, or named only after the first frame began.
+        {"plain.amc", ":FULLY-SPECIFIED\n1\nroot 0 0 0\n", {"plain.asf"}},
+        {"late.amc", "1\n#!OML:ASF other.asf\n", {"late.asf"}},
+        {"empty.amc", "", {"empty.asf"}},
+        {"none", "", {"none.asf"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder / c.name;
+        std::ofstream(path, std::ios::binary) << c.text;
+        const std::vector<KString> got = KQovAcclaimSkeletonCandidates(path.c_str());
+        ASSERT_EQ(got.size(), c.expected.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(std::string(got[i].Buffer()), folder / c.expected[i]);
+    }
+    // A motion file that is not there names only the skeleton beside it.
+    EXPECT_EQ(KQovAcclaimSkeletonCandidates((folder / "gone.amc").c_str()).size(), 1u);
+    EXPECT_STREQ(KQovAcclaimSkeletonBeside("a/b.c/walk").Buffer(), "a/b.c/walk.asf");
+}
+
+void Names(KQovNode* node, std::map<std::string, KQovNode*>& out) {
+    out[node->GetNameWithoutPrefix().Buffer()] = node;
+    for (int i = 0; i < node->GetChildCount(); ++i) Names(node->GetChild(i), out);
+}
+
+// The skeleton of the test data read with the reader's own options: "root" below
+// "<name>:reference".
+bool ReadSkeleton(TestScene& t, const std::string& path, std::unique_ptr<KStreamOptions>& options) {
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(6, &t.manager));
+    if (!reader->FileOpen(path.c_str())) return false;
+    options.reset(reader->GetReadOptions(true));
+    return options && reader->Read(t.scene, options.get());
+}
+
+TEST(KQovWriterAsf, TheReadersSkeletonWritesBack) {
+    TempTestFolder folder;
+    const std::string data = std::string(QOV_TESTDATA_DIR) + "/asf/11.asf";
+    TestScene first;
+    std::unique_ptr<KStreamOptions> readOptions;
+    ASSERT_TRUE(ReadSkeleton(first, data, readOptions)) << "test data missing: " << data;
+    KQovNode* top = first.scene->GetRootNode()->GetChild(0);
+    ASSERT_EQ(top->GetChildCount(), 1);
+    EXPECT_STREQ(top->GetChild(0)->GetNameWithoutPrefix().Buffer(), "root");
+
+    // The skeleton file, then a motion file on the skeleton it left in the options.
+    std::unique_ptr<KQovWriter> skeletonWriter(KQovMakeFormatWriter(8, &first.manager));
+    std::unique_ptr<KQovWriter> motionWriter(KQovMakeFormatWriter(9, &first.manager));
+    std::unique_ptr<KStreamOptions> options(skeletonWriter->GetWriteOptions());
+    static_cast<KStreamOptionsMotion&>(*options).SetFrameCount(1);
+    ASSERT_TRUE(skeletonWriter->FileCreate((folder / "copy.asf").c_str()));
+    ASSERT_TRUE(skeletonWriter->Write(first.scene, options.get()))
+        << skeletonWriter->GetLastErrorString();
+    ASSERT_TRUE(skeletonWriter->FileClose());
+    ASSERT_TRUE(motionWriter->FileCreate((folder / "copy.amc").c_str()));
+    ASSERT_TRUE(motionWriter->Write(first.scene, options.get()))
+        << motionWriter->GetLastErrorString();
+    ASSERT_TRUE(motionWriter->FileClose());
+
+    // Read again: the same joints at the same rest positions.
+    TestScene second;
+    ASSERT_TRUE(ReadSkeleton(second, folder / "copy.asf", readOptions));
+    std::map<std::string, KQovNode*> before, after;
+    Names(first.scene->GetRootNode(), before);
+    Names(second.scene->GetRootNode(), after);
+    int compared = 0;
+    for (const auto& [name, node] : before) {
+        if (!node->GetNodeAttribute()) continue;  // the reference node, named after the skeleton
+        ASSERT_TRUE(after.count(name)) << name;
+        const KMatrix a = node->GetGlobalMatrixAtTime(KTime()),
+                      b = after[name]->GetGlobalMatrixAtTime(KTime());
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(a[3][i], b[3][i], 1e-3) << name;
+        ++compared;
+    }
+    EXPECT_GT(compared, 20);
+}
+
+TEST(KQovWriterAsf, ANodeNamedRootOnlyAsTheSkeletonsRoot) {
+    TempTestFolder folder;
+    struct Case {
+        const char* description;
+        bool referenceTop;  // the top node has no attribute (else it is a joint)
+        bool rootJoint;     // the node named "root" is a joint
+        const char*
+            tree;  // "r" root below the top, "kr" root below a knee, "rs" root and a sibling
+        bool written;
+    } cases[] = {
+        {"reference above root", true, true, "r", true},
+        {"reference above a root that is no joint", true, false, "r", false},
+        {"joint above root", false, true, "r", false},
+        {"root below a joint below the top", true, true, "kr", false},
+        {"root beside another", true, true, "rs", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        TestScene t;
+        KQovNode* top = t.manager.CreateNode("Top");
+        if (!c.referenceTop) {
+            KQovSkeleton* skeleton = t.manager.CreateSkeleton();
+            top->SetNodeAttribute(skeleton);
+        }
+        t.scene->GetRootNode()->AddChild(top);
+        const bool deep = std::string(c.tree) == "kr";
+        KQovNode* upper = t.manager.CreateNode(deep ? "Knee" : "root");
+        upper->SetLocalTranslation(0, 10, 0);
+        top->AddChild(upper);
+        KQovNode* below = t.manager.CreateNode(deep ? "root" : "Ankle");
+        below->SetLocalTranslation(0, 5, 0);
+        upper->AddChild(below);
+        if (c.rootJoint) (deep ? below : upper)->SetNodeAttribute(t.manager.CreateSkeleton());
+        if (std::string(c.tree) == "rs") top->AddChild(t.manager.CreateNode("Side"));
+        std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(8, &t.manager));
+        std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
+        std::string shown;
+        options->SetMessageCallback(
+            [&](const char*, const char* text, const char*, const char*, const char*, int answer) {
+                shown = text;
+                return answer;
+            });
+        ASSERT_TRUE(writer->FileCreate((folder / "w.asf").c_str()));
+        EXPECT_EQ(writer->Write(t.scene, options.get()), c.written);
+        if (c.written) continue;
+        EXPECT_EQ(writer->GetLastErrorID(), KQovWriter::eUnidentifiedError);
+        EXPECT_EQ(shown, "Model name \"root\" is only allowed for the ASF root node.");
+        EXPECT_NE(std::string(writer->GetLastErrorString()).find("\"root\""), std::string::npos);
+    }
+}
+
+}  // namespace

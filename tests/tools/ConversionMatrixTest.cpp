@@ -1,0 +1,513 @@
+// One table over every writer: three scenes (an animated, textured mesh hierarchy with a camera
+// and a light; a 30-joint skeleton over 100 frames; 40 markers with occlusion over 100 frames)
+// written through each writer with its options filled from the scene, as qovtool convert
+// does, then read back and compared with the scene written. Each row says what its format
+// carries; what it cannot carry is written in the row, never skipped silently.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ConversionTestUtil.h"
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "attributes/KQovMarker.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovSkeleton.h"
+#include "attributes/KQovTexture.h"
+#include "common/TempTestFolder.h"
+#include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/KQovMotionTextIO.h"
+#include "io/KQovWriteOptions.h"
+#include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovTakeInfo.h"
+
+using namespace conversiontest;
+
+namespace {
+
+enum Content { eMeshes, eSkeleton, eMarkers };
+const char* const kContentNames[] = {"meshes", "skeleton", "markers"};
+
+// What a row checks after the round trip.
+enum : unsigned {
+    kPositions = 1u << 0,     // face corners / joints / markers at world positions, first frame
+    kAnimation = 1u << 1,     // ... and at every frame (meshes: first, middle and last)
+    kUVs = 1u << 2,           // every face corner's UV
+    kTexturedUVs = 1u << 10,  // the UVs of every textured face
+    kMaterials = 1u << 3,     // every face's material colour
+    kTextures = 1u << 4,      // every face's texture file
+    kFrames = 1u << 5,        // frame count and rate of the take
+    kStart = 1u << 6,         // start time of the take
+    kOcclusion = 1u << 7,     // unseen samples stay unseen
+    kCameraLight = 1u << 8,   // a camera and a light where they stood
+    kNames = 1u << 9          // joints and markers by name (else markers in order)
+};
+
+constexpr int kTakeFrames = 100;
+const char* const kTake = "Take 001";
+
+KTime Frame(int f, int mode) {
+    return KTime(KTime::GetFrameLength(mode) * f);
+}
+
+// Keys at every frame from a function of the frame.
+void Key(KFCurve* curve, int frames, int mode, const std::function<double(int)>& value,
+         bool constant = false) {
+    ASSERT_NE(curve, nullptr);
+    curve->PrepareKeys(frames);
+    for (int f = 0; f < frames; ++f) KMotionSetKey(curve, f, Frame(f, mode), value(f), constant);
+    curve->CommitKeys(frames);
+}
+
+void StoreTake(KQovScene* scene, int mode, int first, int frames) {
+    KQovTakeInfo info;
+    info.name = kTake;
+    info.secondName = kTake;
+    info.localTimeSpan.Set(Frame(first, mode), Frame(first + frames - 1, mode));
+    info.referenceTimeSpan = info.localTimeSpan;
+    scene->SetTakeInfo(info);
+    scene->SetCurrentTake(kTake);
+    scene->GetGlobalTimeSettings().SetTimeMode(mode);
+}
+
+KQovTakeNode* Animate(KQovNode* node) {
+    node->AddTakeNode(kTake);
+    node->SetCurrentTakeNode(kTake);
+    return node->GetCurrentTakeNode();
+}
+
+// A cube of six quads, a UV per corner; faces 0-2 take material 0, 3-5 material 1.
+KQovMesh* Cube(KQovObjectManager& m, double size, KQovMaterial* first, KQovMaterial* second,
+               KQovTexture* texture) {
+    KQovMesh* mesh = m.CreateMesh();
+    const double c[8][3] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
+                            {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
+    mesh->InitControlPoints(8);
+    for (int i = 0; i < 8; ++i)
+        mesh->GetControlPoints().SetAt(i,
+                                       KVector4(c[i][0] * size, c[i][1] * size, c[i][2] * size, 1));
+    mesh->InitMaterialIndices(KQovLayer::eByPolygon);
+    mesh->InitTextureIndices(KQovLayer::eByPolygon);
+    mesh->InitTextureUVIndices(KQovLayer::eByPolygonVertex);
+    mesh->AddMaterial(first, 0);
+    mesh->AddMaterial(second, 0);
+    if (texture) mesh->AddTexture(texture, 0);
+    const int quads[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4},
+                             {2, 3, 7, 6}, {1, 2, 6, 5}, {0, 4, 7, 3}};
+    for (int q = 0; q < 6; ++q) {
+        mesh->BeginPolygon(q / 3, texture && q < 3 ? 0 : -1);
+        for (int k = 0; k < 4; ++k)
+            mesh->AddPolygonVertex(quads[q][k],
+                                   mesh->AddTextureUV(0.125 * (q + 1), 0.25 * k + 0.125));
+    }
+    return mesh;
+}
+
+// Two textured, animated cubes one below the other, a camera and a light; the take runs
+// 20 frames past the last key (a range that is not just the keys').
+void BuildMeshes(TestScene& t) {
+    KQovObjectManager& m = t.manager;
+    const int mode = KTime::eFRAMES30;
+    KQovMaterial* red = m.CreateMaterial("Red");
+    red->SetDefaultDiffuse(KColor(1, 0, 0));
+    KQovMaterial* green = m.CreateMaterial("Green");
+    green->SetDefaultDiffuse(KColor(0, 1, 0));
+    KQovMaterial* blue = m.CreateMaterial("Blue");
+    blue->SetDefaultDiffuse(KColor(0, 0, 1));
+    KQovTexture* skin = m.CreateTexture("Skin");
+    skin->SetFileName("skin.tga");
+    KQovNode* body = m.CreateNode("Body");
+    body->SetNodeAttribute(Cube(m, 1.0, red, green, skin));
+    t.scene->GetRootNode()->AddChild(body);
+    KQovNode* arm = m.CreateNode("Arm");
+    arm->SetNodeAttribute(Cube(m, 0.5, blue, green, nullptr));
+    body->AddChild(arm);
+    KQovNode* cam = m.CreateNode("Cam");
+    cam->SetNodeAttribute(m.CreateCamera());
+    t.scene->GetRootNode()->AddChild(cam);
+    KQovNode* lamp = m.CreateNode("Lamp");
+    KQovLight* light = m.CreateLight();
+    light->SetLightType(0);
+    lamp->SetNodeAttribute(light);
+    t.scene->GetRootNode()->AddChild(lamp);
+    const int keyed = kTakeFrames - 20;
+    struct Placement {
+        KQovNode* node;
+        double t[3], r[3];
+        std::function<double(int)> tx, ry, rz;
+    } placements[] = {
+        {body,
+         {1, 2, 3},
+         {0, 0, 0},
+         [](int f) { return 1 + 0.1 * f; },
+         [](int f) { return 1.5 * f; },
+         [](int) { return 0.0; }},
+        {arm,
+         {3, 0, 0},
+         {0, 0, 0},
+         [](int) { return 3.0; },
+         [](int) { return 0.0; },
+         [](int f) { return 0.5 * f; }},
+        {cam,
+         {0, 5, 20},
+         {0, 0, 0},
+         [](int) { return 0.0; },
+         [](int) { return 0.0; },
+         [](int) { return 0.0; }},
+        {lamp,
+         {5, 6, 7},
+         {0, 0, 0},
+         [](int) { return 5.0; },
+         [](int) { return 0.0; },
+         [](int) { return 0.0; }},
+    };
+    for (Placement& p : placements) {
+        KMotionSetRestTransform(p.node, KVector4(p.t[0], p.t[1], p.t[2]), KVector4());
+        KQovTakeNode* take = Animate(p.node);
+        const bool still = p.node == cam || p.node == lamp;
+        const int frames = still ? 1 : keyed;
+        Key(take->GetTranslationX(), frames, mode, p.tx);
+        Key(take->GetTranslationY(), frames, mode, [&](int) { return p.t[1]; });
+        Key(take->GetTranslationZ(), frames, mode, [&](int) { return p.t[2]; });
+        Key(take->GetRotationX(), frames, mode, [](int) { return 0.0; });
+        Key(take->GetRotationY(), frames, mode, p.ry);
+        Key(take->GetRotationZ(), frames, mode, p.rz);
+    }
+    StoreTake(t.scene, mode, 0, kTakeFrames);
+}
+
+// "Hips" with a spine of six joints and a jaw, two arms of six and two legs of five: 30
+// joints, each turning on all three axes at every frame, the hips moving too.
+void BuildSkeleton(TestScene& t) {
+    KQovObjectManager& m = t.manager;
+    const int mode = KTime::eFRAMES60;
+    int joints = 0;
+    auto joint = [&](KQovNode* parent, const char* name, double x, double y, double z) {
+        KQovNode* node = m.CreateNode(name);
+        KQovSkeleton* skeleton = m.CreateSkeleton();
+        skeleton->SetSkeletonType(parent ? KQovSkeleton::eLimbNode : KQovSkeleton::eRoot);
+        node->SetNodeAttribute(skeleton);
+        // The rest pose in the properties and the default take, as the readers leave it.
+        KMotionSetRestTransform(node, KVector4(x, y, z), KVector4());
+        (parent ? parent : t.scene->GetRootNode())->AddChild(node);
+        const int n = ++joints;
+        KQovTakeNode* take = Animate(node);
+        const double base[3] = {x, y, z};
+        for (int a = 0; a < 3; ++a) {
+            KFCurve* curves[3] = {take->GetTranslationX(), take->GetTranslationY(),
+                                  take->GetTranslationZ()};
+            const bool moves = !parent;
+            Key(curves[a], kTakeFrames, mode,
+                [=](int f) { return base[a] + (moves ? 10.0 * std::sin(0.05 * f + a) : 0.0); });
+        }
+        KFCurve* turns[3] = {take->GetRotationX(), take->GetRotationY(), take->GetRotationZ()};
+        for (int a = 0; a < 3; ++a)
+            Key(turns[a], kTakeFrames, mode,
+                [=](int f) { return (10.0 + n) * std::sin(0.07 * f + 0.3 * n + a) + 5.0 * a; });
+        return node;
+    };
+    KQovNode* hips = joint(nullptr, "Hips", 0, 90, 0);
+    KQovNode* spine = hips;
+    for (const char* name : {"Spine", "Spine1", "Spine2", "Neck", "Neck1", "Head"})
+        spine = joint(spine, name, 0, 8, 0.5);
+    joint(spine, "Jaw", 0, 2, 6);
+    for (int side = 0; side < 2; ++side) {
+        const double s = side ? -1 : 1;
+        KQovNode* arm = hips->FindChild("Spine2", true);
+        const char* const armNames[2][6] = {
+            {"LShoulder", "LArm", "LForeArm", "LHand", "LFinger", "LFingerTip"},
+            {"RShoulder", "RArm", "RForeArm", "RHand", "RFinger", "RFingerTip"}};
+        for (int k = 0; k < 6; ++k) arm = joint(arm, armNames[side][k], s * (k ? 12 : 5), 1, 0);
+        KQovNode* leg = hips;
+        const char* const legNames[2][5] = {{"LUpLeg", "LLeg", "LFoot", "LToe", "LToeTip"},
+                                            {"RUpLeg", "RLeg", "RFoot", "RToe", "RToeTip"}};
+        for (int k = 0; k < 5; ++k)
+            leg = joint(leg, legNames[side][k], k ? 0 : s * 9, k < 2 ? -40 : -5, k < 2 ? 0 : 6);
+    }
+    EXPECT_EQ(joints, 30);
+    StoreTake(t.scene, mode, 0, kTakeFrames);
+}
+
+// 40 markers under one parent, each moving on its own path and unseen in a run of frames of
+// its own; the take starts at frame 10 (a start that is not 0).
+void BuildMarkers(TestScene& t) {
+    KQovObjectManager& m = t.manager;
+    const int mode = KTime::eFRAMES100;
+    const int first = 10;
+    KQovNode* parent = m.CreateNode("Capture");
+    t.scene->GetRootNode()->AddChild(parent);
+    for (int k = 0; k < 40; ++k) {
+        const std::string name = "M" + std::to_string(k + 1);
+        KQovNode* node = m.CreateNode(name.c_str());
+        KQovMarker* marker = m.CreateMarker();
+        marker->SetType(KQovMarker::eOptical);
+        node->SetNodeAttribute(marker);
+        parent->AddChild(node);
+        KQovTakeNode* take = Animate(node);
+        KFCurve* axes[3] = {take->GetTranslationX(), take->GetTranslationY(),
+                            take->GetTranslationZ()};
+        // Curves keyed from the take's first frame, at scene times first + f.
+        auto keyed = [&](KFCurve* curve, const std::function<double(int)>& value, bool constant) {
+            ASSERT_NE(curve, nullptr);
+            curve->PrepareKeys(kTakeFrames);
+            for (int f = 0; f < kTakeFrames; ++f)
+                KMotionSetKey(curve, f, Frame(first + f, mode), value(f), constant);
+            curve->CommitKeys(kTakeFrames);
+        };
+        for (int a = 0; a < 3; ++a)
+            keyed(
+                axes[a],
+                [=](int f) { return 100.0 * a + 10.0 * k + 20.0 * std::sin(0.1 * f + k + a); },
+                false);
+        // Marker k is unseen in frames k to k + 4 (the last ones run off the end).
+        keyed(
+            take->GetOcclusion(), [=](int f) { return f >= k && f < k + 5 ? 1.0 : 0.0; }, true);
+    }
+    StoreTake(t.scene, mode, first, kTakeFrames);
+}
+
+const std::function<void(TestScene&)> kBuilders[] = {BuildMeshes, BuildSkeleton, BuildMarkers};
+
+struct Row {
+    Content content;
+    const char* extension;  // of the file written
+    unsigned carried;       // what comes back
+    double tolerance;       // centimetres, for positions
+    const char* lost;       // what the format cannot carry of this content, and why
+};
+
+// Tolerances: positions go through each format's text precision (six significant digits
+// for the skeleton formats' %g, floats for C3D and 3DS); the skeleton readers thin constant
+// keys with the constant key reducer, whose band adds up along a chain of 30 joints.
+const Row kRows[] = {
+    // Meshes.
+    {eMeshes, "qov",
+     kPositions | kAnimation | kUVs | kMaterials | kTextures | kFrames | kStart | kCameraLight,
+     1e-6, ""},
+    {eMeshes, "3ds",
+     kPositions | kAnimation | kTexturedUVs | kMaterials | kTextures | kCameraLight | kStart, 2e-3,
+     "the take's range: the key-frame length and segment are taken from the keys, so a take "
+     "that runs past its last key comes back shorter (80 frames of 100 here); UVs of a mesh "
+     "without a texture (the "
+     "3DS writer writes mapping coordinates for textured meshes only)"},
+    {eMeshes, "obj", kPositions | kUVs | kMaterials | kTextures, 1e-5,
+     "animation, cameras and lights: the format holds still geometry"},
+    {eMeshes, "dxf", kPositions, 1e-5,
+     "UVs, materials, textures, animation, cameras and lights: the format holds faces only"},
+    {eMeshes, "bvh", 0, 0, "geometry: a skeleton format"},
+    {eMeshes, "htr", 0, 0, "geometry: a skeleton format"},
+    {eMeshes, "amc", 0, 0, "geometry: a skeleton format"},
+    {eMeshes, "trc", 0, 0, "geometry: a marker format"},
+    {eMeshes, "c3d", 0, 0, "geometry: a marker format"},
+    {eMeshes, "aoa", 0, 0, "geometry: a marker format"},
+    {eMeshes, "mcd", 0, 0, "geometry: a marker format"},
+    {eMeshes, "brd", 0, 0, "geometry: a marker format"},
+    {eMeshes, "mov", 0, 0, "geometry: a marker format"},
+    {eMeshes, "vpm", 0, 0, "geometry: a marker format"},
+    // Skeleton.
+    {eSkeleton, "qov", kPositions | kAnimation | kFrames | kStart | kNames, 1e-6, ""},
+    {eSkeleton, "bvh", kPositions | kAnimation | kFrames | kNames, 1e-3, "the start time"},
+    {eSkeleton, "htr", kPositions | kAnimation | kFrames | kNames, 1e-3, "the start time"},
+    {eSkeleton, "amc", kPositions | kAnimation | kFrames | kNames, 1e-3,
+     "the start time (the frame range line is off by default)"},
+    {eSkeleton, "obj", 0, 0, "joints: the format holds geometry"},
+    {eSkeleton, "dxf", 0, 0, "joints: the format holds geometry"},
+    {eSkeleton, "trc", 0, 0, "joints: a marker format writes the marker nodes only"},
+    {eSkeleton, "c3d", 0, 0, "joints: a marker format writes the marker nodes only"},
+    // Markers.
+    {eMarkers, "qov", kPositions | kAnimation | kFrames | kStart | kOcclusion | kNames, 1e-6, ""},
+    {eMarkers, "trc", kPositions | kAnimation | kFrames | kOcclusion | kNames, 1e-3,
+     "the start time"},
+    {eMarkers, "c3d", kPositions | kAnimation | kFrames | kStart | kOcclusion | kNames, 1e-3, ""},
+    {eMarkers, "aoa", kPositions | kAnimation | kFrames, 1e-3,
+     "the start time, the marker names and whether a marker was seen: the format holds "
+     "positions only"},
+    {eMarkers, "mcd", kPositions | kAnimation | kFrames, 1e-3,
+     "the start time, the marker names and whether a marker was seen: the format holds "
+     "positions only"},
+    {eMarkers, "obj", 0, 0, "markers: the format holds geometry"},
+    {eMarkers, "dxf", 0, 0, "markers: the format holds geometry"},
+    {eMarkers, "bvh", 0, 0, "markers: a skeleton format writes a joint hierarchy"},
+};
+
+std::string RowName(const Row& row) {
+    return std::string(kContentNames[row.content]) + " -> " + row.extension;
+}
+
+// The take of a scene read back: frames, rate and start, as a writer would sample it.
+void CheckFrames(const Row& row, KQovScene& read, const KStreamOptions* options,
+                 KQovScene& written) {
+    const KQovWriteTiming expected = KQovGetWriteTiming(written);
+    const KQovWriteTiming got = KQovGetWriteTiming(read, options);
+    if (row.carried & kFrames) {
+        EXPECT_EQ(got.frameCount, kTakeFrames);
+        EXPECT_NEAR(got.rate, expected.rate, 1e-6);
+    }
+    if (row.carried & kStart) {
+        EXPECT_EQ(got.start, expected.start);
+    }
+}
+
+void CheckMeshes(const Row& row, KQovScene& read, KQovScene& written) {
+    const int mode = KTime::eFRAMES30;
+    std::vector<int> frames{0};
+    if (row.carried & kAnimation) frames = {0, 40, kTakeFrames - 21};
+    for (int f : frames) {
+        SCOPED_TRACE("frame " + std::to_string(f));
+        Corners expected = CollectCorners(written, Frame(f, mode));
+        Corners got = CollectCorners(read, Frame(f, mode));
+        EXPECT_EQ(expected.size(), 48u);
+        const UVCheck uvs = row.carried & kUVs           ? eAllUVs
+                            : row.carried & kTexturedUVs ? eTexturedUVs
+                                                         : eNoUVs;
+        MatchCorners(expected, got, row.tolerance, uvs, row.carried & kMaterials,
+                     row.carried & kTextures);
+    }
+    if (row.carried & kCameraLight) {
+        for (int type : {KQovNodeAttribute::eCamera, KQovNodeAttribute::eLight}) {
+            KQovNode* before = FindByAttribute(written.GetRootNode(), type);
+            KQovNode* after = FindByAttribute(read.GetRootNode(), type);
+            ASSERT_NE(after, nullptr) << "attribute type " << type;
+            EXPECT_LT(Distance(Position(before, KTIME_ZERO), Position(after, KTIME_ZERO)),
+                      row.tolerance);
+        }
+    }
+}
+
+// Joints or markers, sample by sample from each take's own start (a format without a start
+// time starts at 0).
+void CheckNodes(const Row& row, KQovScene& read, const KStreamOptions* options, KQovScene& written,
+                int mode, const char* rootName) {
+    const KTime start = KQovGetWriteTiming(written).start;
+    const KTime readStart = KQovGetWriteTiming(read, options).start;
+    std::vector<KQovNode*> nodes, readNodes;
+    CollectNodes(written.GetRootNode(), nodes);
+    CollectNodes(read.GetRootNode(), readNodes);
+    std::vector<KQovNode*> readMarkers;
+    for (KQovNode* node : readNodes)
+        if (node->GetNodeAttribute() &&
+            node->GetNodeAttribute()->GetAttributeType() == KQovNodeAttribute::eMarker)
+            readMarkers.push_back(node);
+    size_t index = 0;
+    int compared = 0;
+    double worst = 0.0;
+    if (!(row.carried & kNames)) {
+        EXPECT_EQ(readMarkers.size(), 40u);
+    }
+    int occlusionMismatches = 0;
+    for (KQovNode* node : nodes) {
+        const int type =
+            node->GetNodeAttribute() ? node->GetNodeAttribute()->GetAttributeType() : -1;
+        if (type != KQovNodeAttribute::eSkeleton && type != KQovNodeAttribute::eMarker) continue;
+        KString name = node->GetNameWithoutPrefix();
+        if (!node->GetParent()->GetParent() && rootName) name = rootName;
+        KQovNode* other = row.carried & kNames ? FindByName(read.GetRootNode(), name.Buffer())
+                          : index < readMarkers.size() ? readMarkers[index]
+                                                       : nullptr;
+        ++index;
+        if (!other) {
+            ADD_FAILURE() << "no node " << name.Buffer() << " read back";
+            continue;
+        }
+        const int count = row.carried & kAnimation ? kTakeFrames : 1;
+        for (int f = 0; f < count; ++f) {
+            const KTime time = start + Frame(f, mode), readTime = readStart + Frame(f, mode);
+            const bool unseen = Occluded(node, time);
+            if (row.carried & kOcclusion)
+                occlusionMismatches += unseen != Occluded(other, readTime);
+            if (unseen) continue;
+            worst = std::max(worst, Distance(Position(node, time), Position(other, readTime)));
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 0);
+    EXPECT_LT(worst, row.tolerance) << compared << " positions compared";
+    EXPECT_EQ(occlusionMismatches, 0);
+}
+
+TEST(ConversionMatrix, EveryWriterKeepsWhatItsFormatHolds) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(RowName(row));
+        if (row.carried == 0) {
+            // A row of what the format cannot hold: said, not tested.
+            EXPECT_STRNE(row.lost, "");
+            continue;
+        }
+        TestScene written;
+        kBuilders[row.content](written);
+        const std::string path =
+            folder / (std::string(kContentNames[row.content]) + "." + row.extension);
+        std::string error;
+        ASSERT_TRUE(WriteScene(written, path, error)) << error;
+        TestScene read;
+        std::unique_ptr<KStreamOptions> options;
+        ASSERT_TRUE(ReadScene(read, path, options, error)) << error;
+        CheckFrames(row, *read.scene, options.get(), *written.scene);
+        switch (row.content) {
+            case eMeshes:
+                CheckMeshes(row, *read.scene, *written.scene);
+                break;
+            case eSkeleton:
+                CheckNodes(row, *read.scene, options.get(), *written.scene, KTime::eFRAMES60,
+                           std::string(row.extension) == "amc" ? "root" : nullptr);
+                break;
+            case eMarkers:
+                CheckNodes(row, *read.scene, options.get(), *written.scene, KTime::eFRAMES100,
+                           nullptr);
+                break;
+        }
+    }
+}
+
+// The call itself: options filled from a scene, for each kind of writer.
+TEST(ConversionMatrix, WriteOptionsComeFromTheCurrentTake) {
+    struct Case {
+        Content content;
+        int frames, mode;
+        double start;  // seconds
+    } cases[] = {{eMeshes, 100, KTime::eFRAMES30, 0.0},
+                 {eSkeleton, 100, KTime::eFRAMES60, 0.0},
+                 {eMarkers, 100, KTime::eFRAMES100, 0.1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(kContentNames[c.content]);
+        TestScene t;
+        kBuilders[c.content](t);
+        KStreamOptionsMotion options;
+        EXPECT_EQ(KQovFillWriteOptions(*t.scene, options), c.content == eMarkers ? 40 : 0);
+        EXPECT_EQ(options.GetFrameCount(), c.frames);
+        EXPECT_EQ(options.GetTimeMode(), c.mode);
+        EXPECT_NEAR(options.GetStartTime().GetSecondDouble(), c.start, 1e-9);
+        std::vector<KQovNode*> nodes;
+        CollectNodes(t.scene->GetRootNode(), nodes);
+        int marked = 0;
+        for (KQovNode* node : nodes) marked += node->IsMarked();
+        EXPECT_EQ(marked, c.content == eMarkers ? 40 : 0);
+    }
+    // A rate that no time mode has comes from the read options; without a take, frame 0.
+    TestScene empty;
+    KStreamOptionsMotion read;
+    read.SetFrameRate(0, 250.0);
+    KStreamOptionsMotion options;
+    KQovFillWriteOptions(*empty.scene, options, &read);
+    EXPECT_EQ(options.GetTimeMode(), 0);
+    EXPECT_DOUBLE_EQ(options.GetFrameRate(), 250.0);
+    EXPECT_EQ(options.GetFrameCount(), 1);
+    // A read at a time mode gives the scene that mode (a QOV file written keeps it).
+    read.SetFrameRate(KTime::eFRAMES120, 0.0);
+    KStreamOptionsMotion again;
+    KQovFillWriteOptions(*empty.scene, again, &read);
+    EXPECT_EQ(empty.scene->GetGlobalTimeSettings().GetTimeMode(), KTime::eFRAMES120);
+}
+
+}  // namespace
