@@ -41,16 +41,6 @@ const struct {
                 {"c3d", 10}, {"aoa", 11}, {"mcd", 12}, {"vpm", 13}, {"mov", 14},
                 {"brd", 15}, {"dxf", 16}, {"3ds", 17}, {"obj", 18}};
 
-std::string ExtensionOf(const std::string& name) {
-    const size_t slash = name.find_last_of("/\\");
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string extension = name.substr(dot + 1);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return extension;
-}
-
 int Usage() {
     std::fprintf(stderr,
                  "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] "
@@ -194,7 +184,7 @@ int QovToolConvert(int argc, char** argv) {
     if (!QovToolCheckReadable(in)) return 1;
 
     int id = -1;
-    const std::string extension = ExtensionOf(out);
+    const std::string extension = QovToolExtensionOf(out);
     if (extension == "qov") {
         static const char* const kFlags[] = {"--binary", "--ascii", "--encrypted", "--v5"};
         for (int k = 0; k < 4; ++k)
