@@ -35,6 +35,19 @@ std::string ExtensionOf(const std::string& name) {
     return extension;
 }
 
+// The reader's or writer's findings that did not stop it, one warning per line.
+void PrintWarnings(const char* file, const KString& status) {
+    const std::string text = status.Buffer();
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start)
+            std::fprintf(stderr, "qovtool: %s: warning: %s\n", file,
+                         text.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] "
@@ -94,6 +107,7 @@ int QovToolConvert(int argc, char** argv) {
         std::fprintf(stderr, "qovtool: %s: %s\n", in, importer.GetLastErrorString());
         return 1;
     }
+    PrintWarnings(in, importer.GetStatusText());
 
     KQovExporter exporter(&manager);
     exporter.SetFileFormat(id);
@@ -111,6 +125,7 @@ int QovToolConvert(int argc, char** argv) {
         std::fprintf(stderr, "qovtool: %s: %s\n", out, exporter.GetLastErrorString());
         return 1;
     }
+    PrintWarnings(out, exporter.GetStatusText());
     std::printf("%s -> %s\n", in, out);
     return 0;
 }

@@ -123,9 +123,7 @@ public:
         auto file = KMotionNewFile<File>();
         if (!fileName || file->Open(fileName, "w") != 0) {
             // Nothing is kept that later writes could go to.
-            KString text =
-                KString("Cannot open file \"") + (fileName ? fileName : "") + "\" for writing.";
-            return Fail(eFileNotOpened, text.Buffer());
+            return Fail(eFileNotOpened, File::CreateError(fileName).c_str());
         }
         mFile = std::move(file);
         return true;
@@ -135,6 +133,10 @@ public:
         const bool ok = mFile->Close() == 0;
         mFile.reset();
         return ok || Fail(eOutOfDiskSpace);
+    }
+    void FileDiscard() override {
+        if (mFile) mFile->Discard();
+        mFile.reset();
     }
     bool IsFileOpen() override { return mFile != nullptr; }
 

@@ -101,9 +101,7 @@ KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFil
         DetectLayout(false);
         ReadContentInformation();
         mFile->Finish();
-        // The scan's findings are kept for the next reader; a file that cannot take them
-        // (ASCII, encrypted, read-only) is simply left as it is.
-        WriteSummaryUpdate(false);
+        // Reading never writes: the scan's findings are not stored in the file.
     }
     mLent = nullptr;
     mOptions = nullptr;
@@ -200,6 +198,17 @@ void KQovReaderQov::ReadGlobalSettings(KQovScene* scene) {
 bool KQovReaderQov::UpdateSummary(KStreamOptionsQov* newInfo) {
     if (!newInfo || !mOwnFile || !mOwnFile->IsOpen() || mOwnFile->GetCurrentPart() >= 0)
         return false;
+    // Files are opened for reading only; the update is a write the caller asks for.
+    if (mOwnFile->GetOpenMode() == KQovFieldFile::eReadOnly && mOwnFile->IsBinary() &&
+        !mOwnFile->IsEncrypted()) {
+        const std::string name = mOwnFile->GetFullName();
+        if (!mOwnFile->Open(name.c_str(), false, false, nullptr, true) ||
+            mOwnFile->GetOpenMode() != KQovFieldFile::eUpdate) {
+            mOwnFile->Open(name.c_str(), false, false, nullptr);
+            mOwnFile->GetError().ClearError();
+            return false;
+        }
+    }
     KStreamOptionsQov fileInfo;
     mOptions = &fileInfo;
     int part = 0;
