@@ -61,7 +61,7 @@ bool KQovReader3ds::FileOpen(const char* fileName) {
     if (!mFile) {
         ClearErrors3ds(mCtx);
         mError.SetErrorWithText(
-            eFileNotOpened, (std::string("Unable to open file ") + (fileName ? fileName : "")).c_str());
+            eFileNotOpened, (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
         return false;
     }
     return true;

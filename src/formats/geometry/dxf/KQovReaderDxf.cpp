@@ -78,7 +78,7 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
     std::string text;
     if (!LoadText(text)) {
         mError.SetErrorWithText(eFileNotOpened,
-                                ("Unable to read file " + std::string(mFileName.Buffer())).c_str());
+                                ("File not opened: " + std::string(mFileName.Buffer())).c_str());
         return false;
     }
     KQovNode* parent = scene->GetRootNode();

@@ -36,7 +36,7 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
     mStatus += mParser.GetStatus().c_str();
     if (result == KObjParser::eNotOpened) {
         mError.SetErrorWithText(eFileNotOpened,
-                                (std::string("Unable to open file ") + mFileName.Buffer()).c_str());
+                                (std::string("File not opened: ") + mFileName.Buffer()).c_str());
         return false;
     }
     if (result != KObjParser::eRead) {

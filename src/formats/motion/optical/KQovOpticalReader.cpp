@@ -48,7 +48,7 @@ bool KQovOpticalReader::Fail(int error, const std::string& what) {
 bool KQovOpticalReader::FileOpen(const char* fileName) {
     if (mFile) FileClose();
     mFile = fileName ? CreateMotionFile(fileName) : nullptr;
-    if (!mFile) return Fail(eFileNotOpened, std::string("unable to open ") + (fileName ? fileName : ""));
+    if (!mFile) return Fail(eFileNotOpened, fileName ? fileName : "");
     mFileName = fileName;
     return true;
 }
