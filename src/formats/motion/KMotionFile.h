@@ -93,6 +93,9 @@ public:
     bool Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void SetWarningCallback(MessageCallback callback) { mWarning = std::move(callback); }
+    // Reporting on or off (as constructed until changed).
+    void SetReport(bool report) { mReport = report; }
+    const char* GetFormatName() const { return mFormatName; }
     void SetErrorCallback(MessageCallback callback) { mError = std::move(callback); }
 
     // Two blanks per indent level, then the text in the C locale; the length of the text,

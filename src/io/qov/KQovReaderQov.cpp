@@ -106,10 +106,27 @@ KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFil
     mLent = nullptr;
     mOptions = nullptr;
     if (!ok) {
+        TakeFieldFileError();
         KQovDestroySceneInfo(mManager, options->sceneInfo);
         return nullptr;
     }
     return options.release();
+}
+
+void KQovReaderQov::TakeFieldFileError() {
+    if (mError.GetErrorCode() >= 0) return;
+    const int code = mFile ? mFile->GetLastErrorID() : -1;
+    const int mine = code >= KQovFieldFile::eFileCorrupted && code <= KQovFieldFile::eFileNotCreated
+                         ? code
+                         : eFileCorrupted;
+    mError.SetError(mine);
+    if (code < 0) return;
+    std::string table = mError.GetErrorText();
+    std::string detail = mFile->GetLastErrorString();
+    // The field file's text often begins with the same words: they are said once.
+    if (detail.compare(0, table.size(), table) == 0) detail.erase(0, table.size());
+    while (!detail.empty() && (detail[0] == ':' || detail[0] == ' ')) detail.erase(0, 1);
+    if (!detail.empty()) mError.SetErrorWithText(mine, (table + ": " + detail).c_str());
 }
 
 bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
@@ -163,6 +180,7 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         mError.SetError(eUnidentifiedError);
         ok = false;
     }
+    if (!ok) TakeFieldFileError();
     if (fieldFile) {
         fieldFile->GetObjectMap()->Clear();
         fieldFile->SetObjectMap(savedMap);
