@@ -205,8 +205,8 @@ std::string KCreateFileProblem(const char* path) {
             return "it is a folder";
         case KPlatformReplaceProblem::eReadOnly:
             return "the file is read-only";
-        case KPlatformReplaceProblem::eDanglingLink:
-            return "it is a link to no file";
+        case KPlatformReplaceProblem::eLinkLoop:
+            return "its links never end in a file name";
         case KPlatformReplaceProblem::eNoName:
             return "no file name";
         default:

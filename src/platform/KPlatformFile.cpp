@@ -84,7 +84,9 @@ std::string KPlatformResolveLinks(const char* path) {
     std::string current = KPlatformNativePath(path);
     for (int hops = 0; hops <= 40; ++hops) {
         struct stat st;
-        if (lstat(current.c_str(), &st) != 0) return hops == 0 ? current : std::string();
+        // A name that does not exist (yet) is the file to write, also at the end of links.
+        if (lstat(current.c_str(), &st) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? current : std::string();
         if (!S_ISLNK(st.st_mode)) return current;
         std::vector<char> target(size_t(st.st_size > 0 ? st.st_size : 255) + 2);
         ssize_t got = readlink(current.c_str(), target.data(), target.size() - 1);
@@ -104,7 +106,7 @@ KPlatformReplaceProblem KPlatformCheckReplace(const char* path) {
     using P = KPlatformReplaceProblem;
     if (!path || !*path) return P::eNoName;
     std::string target = KPlatformResolveLinks(path);
-    if (target.empty()) return P::eDanglingLink;
+    if (target.empty()) return P::eLinkLoop;
     if (target.back() == '/') return P::eFolder;
     std::string folder, name;
     SplitFolder(target, folder, name);

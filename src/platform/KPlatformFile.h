@@ -23,12 +23,13 @@ enum class KPlatformReplaceProblem {
     eMissingFolder,  // the folder of the file does not exist
     eFolder,         // the name is a folder
     eReadOnly,       // the file exists and may not be written
-    eDanglingLink,   // a symbolic link to nothing, or a loop of links
+    eLinkLoop,       // symbolic links that never end in a name
     eCannotCreate    // the folder refuses a new file
 };
 
-// The file a write to `path` really replaces: symbolic links followed to the file they name
-// (at most 40 of them), the name itself otherwise. Empty for a link to nothing.
+// The file a write to `path` really replaces: symbolic links followed to the name they end in
+// (at most 40 of them; the name need not exist), the name itself otherwise. Empty for a loop
+// of links or a link that cannot be read.
 std::string KPlatformResolveLinks(const char* path);
 
 // What stands in the way of replacing `path` by a new file, eNone when nothing does. The

@@ -5,9 +5,11 @@
 // error, and passwords survive the round trip.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -195,11 +197,13 @@ TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(KPlatformIsDirectory(folder.c_str()));
 
+    // A link into a missing folder: refused like the folder itself.
     const std::string dangling = tmp / Name(id, "dangling");
-    ASSERT_EQ(symlink((tmp / "nowhere").c_str(), dangling.c_str()), 0);
+    ASSERT_EQ(symlink((tmp / "gone/x").c_str(), dangling.c_str()), 0);
     r = Export(manager, scene, id, dangling);
     EXPECT_FALSE(r.ok);
-    EXPECT_FALSE(KPlatformPathExists((tmp / "nowhere").c_str()));
+    EXPECT_NE(r.text.find("folder " + tmp.path() + "/gone does not exist"), std::string::npos)
+        << r.text;
 
     std::vector<std::string> expected = {Name(id, "dangling"), Name(id, "folder"),
                                          Name(id, "locked")};
@@ -232,6 +236,14 @@ TEST_P(EveryWriter, ALinkIsWrittenThrough) {
     EXPECT_FALSE(bytes.empty());
     // Nothing but the target (and what the format writes beside it) in its folder.
     for (const std::string& name : Entries(tmp / "real")) EXPECT_NE(name[0], '.') << name;
+
+    // A link to a file not there yet makes that file; the link stays a link.
+    const std::string ahead = tmp / Name(id, "ahead");
+    ASSERT_EQ(symlink(("real/" + Name(id, "later")).c_str(), ahead.c_str()), 0);
+    ASSERT_TRUE(Export(manager, scene, id, ahead).ok);
+    ASSERT_EQ(lstat(ahead.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_FALSE(ReadAll(tmp / ("real/" + Name(id, "later"))).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWritingIdCount),
@@ -397,6 +409,36 @@ TEST(SafeWrite, ReadingNeverChangesAFile) {
     for (size_t i = 0; i < folders.size(); ++i)
         for (const std::string& name : Entries(tmp / folders[i].substr(source.size() + 1)))
             EXPECT_NE(name[0], '.') << name;
+}
+
+// What qovtool prints (both streams) and its exit status.
+int RunTool(const std::string& arguments, std::string& out) {
+    const std::string tool = std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
+    FILE* pipe = popen((tool + " " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[1024];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The tool shows what the reader only noted (an unreadable material library) as warnings,
+// and a refused output with the reason.
+TEST(SafeWrite, QovtoolWarnsAndNamesTheReason) {
+    if (!KPlatformPathExists((std::string(QOV_PROGRAMS_DIR) + "/../qovtool").c_str()))
+        GTEST_SKIP() << "qovtool not built";
+    TempTestFolder tmp("qovsafe_");
+    const std::string in = tmp / "m.obj";
+    WriteAll(in, "mtllib gone.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n");
+    std::string out;
+    EXPECT_EQ(RunTool("convert '" + in + "' '" + tmp / "m.qov" + "'", out), 0) << out;
+    EXPECT_NE(out.find("qovtool: " + in + ": warning: Unable to load material library\n"),
+              std::string::npos)
+        << out;
+    out.clear();
+    EXPECT_EQ(RunTool("convert '" + in + "' '" + tmp / "no/m.dxf" + "'", out), 1) << out;
+    EXPECT_NE(out.find("folder " + tmp.path() + "/no does not exist"), std::string::npos) << out;
 }
 
 }  // namespace
