@@ -130,8 +130,12 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
         mWriter->FileDiscard();
     if (!ok) {
         const int code = mWriter->GetLastErrorID();
-        mError.SetErrorWithText(ExporterError(code),
-                                code >= 0 ? mWriter->GetLastErrorString() : "Unidentified error");
+        const int mine = ExporterError(code);
+        mError.SetError(mine);
+        std::string text = code >= 0 ? mWriter->GetLastErrorString() : mError.GetErrorText();
+        // A bare table message gets the file it was about.
+        if (text == mError.GetErrorText()) text += std::string(": ") + mFileName.Buffer();
+        mError.SetErrorWithText(mine, text.c_str());
     }
     mWriter.reset();
     return ok;
