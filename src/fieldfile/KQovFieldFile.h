@@ -56,11 +56,17 @@ public:
 
     // Creating, opening, parts.
     bool Create(const char* name, bool binary, bool encrypted, KQovHeaderInfo* info);
-    bool Open(const char* name, bool checkCrc, bool selectFirstPart, KQovHeaderInfo* info);
+    // Opens for reading only, unless `update` asks to write into the file as well (then an
+    // old file without identity fields gets them when it is finished).
+    bool Open(const char* name, bool checkCrc, bool selectFirstPart, KQovHeaderInfo* info,
+              bool update = false);
     bool FieldFileOpenFile(const char* name, bool checkCrc, bool selectFirstPart,
                            KQovHeaderInfo* info);
     void Finish();
+    // A created file replaces the named one only here, and only when every write succeeded.
     bool FieldFileClose();
+    // Closes a file being created without putting it in place: the old file stays.
+    void FieldFileDiscard();
     bool FieldFileSelectPart(int index);
     bool FieldFileSelectFirstPart() { return FieldFileSelectPart(0); }
     bool FieldFileSelectPartAfter(int index);
@@ -240,7 +246,7 @@ private:
 
     // Framing steps.
     bool OpenWith(const std::vector<std::string>& candidates, bool strict, bool checkCrc,
-                  bool selectFirstPart, KQovHeaderInfo* info);
+                  bool selectFirstPart, KQovHeaderInfo* info, bool update);
     bool ReadStart(bool strict, bool checkCrc, bool selectFirstPart, KQovHeaderInfo* info);
     bool ReadAsciiFirstLine();
     bool ReadHeaderExtension(KQovHeaderInfo* info, bool& endedByNull);

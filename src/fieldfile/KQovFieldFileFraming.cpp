@@ -272,11 +272,10 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
     size_t slash = full.find_last_of("/\\");
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
-    KPlatformDeleteFile(full.c_str());
-    std::string project = ProjectFolder(full);
-    if (KPlatformIsDirectory(project.c_str())) KDirIterator::RemoveDirectory(project.c_str());
+    // The file is written beside the old one and takes its place when closed: until then,
+    // and when the write fails, the old file (and its project folder) stays as it was.
     if (!mOwnedStream->Open(full.c_str(), binary ? "w+b" : "w+t")) {
-        SetError(eFileNotCreated, KFormatC("Unable to create file %s", full.c_str()).c_str());
+        SetError(eFileNotCreated, KCreateFileError(full.c_str()).c_str());
         mOwnedStream.reset();
         return false;
     }
@@ -316,7 +315,7 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
 // ---- Opening ----
 
 bool KQovFieldFile::Open(const char* name, bool checkCrc, bool selectFirstPart,
-                         KQovHeaderInfo* info) {
+                         KQovHeaderInfo* info, bool update) {
     FieldFileClose();
     Reset();
     mError.ClearError();
@@ -335,7 +334,7 @@ bool KQovFieldFile::Open(const char* name, bool checkCrc, bool selectFirstPart,
     // A project folder without a project file (an empty one left by GetDataFolderName)
     // must not hide the file itself.
     candidates.push_back(full);
-    return OpenWith(candidates, true, checkCrc, selectFirstPart, info);
+    return OpenWith(candidates, true, checkCrc, selectFirstPart, info, update);
 }
 
 bool KQovFieldFile::FieldFileOpenFile(const char* name, bool checkCrc, bool selectFirstPart,
@@ -348,15 +347,17 @@ bool KQovFieldFile::FieldFileOpenFile(const char* name, bool checkCrc, bool sele
     size_t slash = full.find_last_of("/\\");
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
-    return OpenWith({full}, false, checkCrc, selectFirstPart, info);
+    return OpenWith({full}, false, checkCrc, selectFirstPart, info, false);
 }
 
 bool KQovFieldFile::OpenWith(const std::vector<std::string>& candidates, bool strict, bool checkCrc,
-                             bool selectFirstPart, KQovHeaderInfo* info) {
+                             bool selectFirstPart, KQovHeaderInfo* info, bool update) {
     mOwnedStream.reset(new KQovStream);
     bool opened = false;
     for (const std::string& candidate : candidates) {
-        if (mOwnedStream->Open(candidate.c_str(), "r+b")) {
+        // Only a caller that means to write asks for update: reading never changes a file.
+        if (update && KPlatformCheckReplace(candidate.c_str()) == KPlatformReplaceProblem::eNone &&
+            mOwnedStream->Open(candidate.c_str(), "r+b")) {
             mOpenMode = eUpdate;
         } else if (mOwnedStream->Open(candidate.c_str(), "rb")) {
             mOpenMode = eReadOnly;
@@ -817,11 +818,32 @@ void KQovFieldFile::Finish() {
 
 bool KQovFieldFile::FieldFileClose() {
     if (mStream) {
+        const bool created = mOpenMode == eCreated && mOwnedStream;
         Finish();
-        mStream->Close();
+        if (!created) {
+            mStream->Close();
+        } else if (HasError() || mStream->HasError()) {
+            // A file that did not write whole never replaces the old one.
+            mOwnedStream->Discard();
+        } else if (!mOwnedStream->Commit()) {
+            SetError(eNoSpaceLeft);
+        } else {
+            // An old project folder beside the file would be read in its place.
+            std::string project = ProjectFolder(mFullName);
+            if (KPlatformIsDirectory(project.c_str())) KDirIterator::RemoveDirectory(project.c_str());
+        }
     }
     Reset();
     return true;
+}
+
+void KQovFieldFile::FieldFileDiscard() {
+    if (mStream && mOpenMode == eCreated && mOwnedStream) {
+        mOwnedStream->Discard();
+        mCipherStream.reset();
+        mStream = nullptr;
+    }
+    FieldFileClose();
 }
 
 bool KQovFieldFile::FieldFileAppendPart(bool replace) {

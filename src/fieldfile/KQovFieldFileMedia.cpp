@@ -98,15 +98,15 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
         KFileStream out;
         if (out.Open(path.c_str(), "wb")) {
             bool ok = out.Write(content, size) == size && !out.HasError();
-            out.Close();
-            if (ok) {
+            // A failed write leaves whatever file of that name was there before.
+            if (!ok) out.Discard();
+            if (ok && out.Commit()) {
                 mEmbeddedNames.insert(path);
                 mExtracted[mediaName] = path;
                 resultPath = path.c_str();
                 extracted = true;
                 return true;
             }
-            KRemoveFile(path.c_str());
         }
         folder = WithSlash(KPlatformGetTempFolder());
     }

@@ -24,6 +24,14 @@ void KQovStream::Close() {
     if (mStream) mStream->Close();
 }
 
+bool KQovStream::Commit() {
+    return mStream && mStream->Commit();
+}
+
+void KQovStream::Discard() {
+    if (mStream) mStream->Discard();
+}
+
 uint32_t KQovStream::Read(void* buffer, uint32_t count) {
     return mStream ? mStream->Read(buffer, count) : 0;
 }

@@ -18,6 +18,9 @@ public:
     // Opens a file stream of its own; a mode containing 'r' records reading.
     virtual bool Open(const char* name, const char* mode);
     virtual void Close();
+    // The file stream's Commit and Discard (a file written in place of another one).
+    bool Commit();
+    void Discard();
     virtual uint32_t Read(void* buffer, uint32_t count);
     virtual char* Gets(char* buffer, int size);
     virtual uint32_t Write(const void* buffer, uint32_t count);

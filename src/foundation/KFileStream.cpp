@@ -27,10 +27,17 @@ bool KFitsWideName(const char* text) {
     return units <= kMaxWideName;
 }
 
+struct KFileStream::Handle {
+    FILE* file = nullptr;
+    bool open = false;
+    KPlatformReplaceFile replace;  // holds the file while it is written
+    bool replacing = false;
+};
+
 KFileStream::KFileStream() : mHandle(new Handle) {}
 
 KFileStream::~KFileStream() {
-    if (mHandle->open) std::fclose(mHandle->file);
+    Close();
     delete mHandle;
 }
 
@@ -38,6 +45,13 @@ bool KFileStream::Open(const char* name, const char* mode) {
     if (mHandle->open) Close();
     SetFileName(name);
     if (!name || !mode || !KFitsWideName(name) || !KFitsWideName(mode)) return false;
+    if (mode[0] == 'w') {
+        if (!mHandle->replace.Open(name, mode)) return false;
+        mHandle->file = mHandle->replace.GetFile();
+        mHandle->replacing = true;
+        mHandle->open = true;
+        return true;
+    }
     mHandle->file = KPlatformOpenFile(name, mode);
     if (mHandle->file && KPlatformIsDirectoryStream(mHandle->file)) {
         // A folder is no file: its reads fail and its size is made up.
@@ -57,10 +71,31 @@ bool KFileStream::OpenMode(const char* name, int mode, bool text) {
 }
 
 void KFileStream::Close() {
-    if (!mHandle->open) return;
-    std::fclose(mHandle->file);
+    Commit();
+}
+
+bool KFileStream::Commit() {
+    if (!mHandle->open) return false;
+    bool ok;
+    if (mHandle->replacing)
+        ok = mHandle->replace.Commit();
+    else
+        ok = std::fclose(mHandle->file) == 0;
     mHandle->file = nullptr;
     mHandle->open = false;
+    mHandle->replacing = false;
+    return ok;
+}
+
+void KFileStream::Discard() {
+    if (!mHandle->open) return;
+    if (mHandle->replacing)
+        mHandle->replace.Abandon();
+    else
+        std::fclose(mHandle->file);
+    mHandle->file = nullptr;
+    mHandle->open = false;
+    mHandle->replacing = false;
 }
 
 uint32_t KFileStream::Read(void* buffer, uint32_t count) {
@@ -156,6 +191,34 @@ int KFileStream::VPrintf(const char* format, va_list args) {
 int KFileStream::Truncate(int64_t size) {
     if (!mHandle->open) return -1;
     return KPlatformTruncate(mHandle->file, size);
+}
+
+std::string KCreateFileProblem(const char* path) {
+    switch (KPlatformCheckReplace(path)) {
+        case KPlatformReplaceProblem::eMissingFolder: {
+            const std::string target = KPlatformResolveLinks(path);
+            const size_t slash = target.find_last_of('/');
+            const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
+            return "the folder " + folder + " does not exist";
+        }
+        case KPlatformReplaceProblem::eFolder:
+            return "it is a folder";
+        case KPlatformReplaceProblem::eReadOnly:
+            return "the file is read-only";
+        case KPlatformReplaceProblem::eLinkLoop:
+            return "its links never end in a file name";
+        case KPlatformReplaceProblem::eNoName:
+            return "no file name";
+        default:
+            break;
+    }
+    if (!KFitsWideName(path)) return "the name is too long";
+    return "the folder does not accept new files";
+}
+
+std::string KCreateFileError(const char* path) {
+    return "Unable to create file " + std::string(path ? path : "") + ": " +
+           KCreateFileProblem(path);
 }
 
 int KRemoveFile(const char* path) {

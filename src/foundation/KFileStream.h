@@ -14,12 +14,22 @@ public:
     KFileStream(const KFileStream&) = delete;
     KFileStream& operator=(const KFileStream&) = delete;
 
-    // `mode` is a C runtime mode text ("rb", "r+b", "w+b", "w+t" ...).
+    // `mode` is a C runtime mode text ("rb", "r+b", "w+b", "w+t" ...). A "w" mode writes a
+    // new file that replaces the named one when the stream is closed (or committed) without
+    // a failed write; until then, and when it fails, the old file stays as it was. Missing
+    // folders are not created; a read-only file is not replaced.
     virtual bool Open(const char* name, const char* mode);
     // mode 0 "r", 1 "w", 2 "w+", 3 "a"; then "t" for text, else "b".
     virtual bool OpenMode(const char* name, int mode, bool text);
+    // A file opened for writing replaces its target unless a write failed (then it is
+    // dropped as by Discard).
     virtual void Close();
-    virtual uint32_t Read(void* buffer, uint32_t count);
+    // Close, telling whether a file opened for writing now stands in place of its target
+    // (true for other files that closed cleanly).
+    bool Commit();
+    // Closes a file opened for writing without putting it in place: the target keeps what
+    // it held. Other files are simply closed.
+    void Discard();    virtual uint32_t Read(void* buffer, uint32_t count);
     virtual char* Gets(char* buffer, int size);
     virtual uint32_t ReadInt32(uint32_t* out, bool swap);
     virtual uint16_t ReadInt16(uint16_t* out, bool swap);
@@ -46,13 +56,16 @@ protected:
     void SetFileName(const char* name) { mName = name ? name : ""; }
 
 private:
-    struct Handle {
-        FILE* file = nullptr;
-        bool open = false;
-    };
+    struct Handle;
     Handle* mHandle;
     std::string mName;
 };
+
+// Why a file of that name cannot be created or replaced ("the folder /a does not exist",
+// "the file is read-only" ...), the same words for every writer.
+std::string KCreateFileProblem(const char* path);
+// "Unable to create file <name>: " and the problem.
+std::string KCreateFileError(const char* path);
 
 // Deletes the file named in UTF-8; 0 on success, non-zero on failure.
 int KRemoveFile(const char* path);

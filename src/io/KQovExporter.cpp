@@ -1,5 +1,7 @@
 #include "io/KQovExporter.h"
 
+#include <string>
+
 #include "io/KQovFormatFactory.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQov6.h"
@@ -28,6 +30,18 @@ KQovWriter* MakeWriter(int id, KQovObjectManager* manager, KQovIO* owner) {
         return writer;
     }
     return id > 4 ? KQovMakeFormatWriter(id, manager) : nullptr;
+}
+
+// A writer's error id as the exporter's own; a failure without an id is unidentified.
+int ExporterError(int writerError) {
+    switch (writerError) {
+        case KQovWriter::eFileCorrupted: return KQovIO::eFileCorrupted;
+        case KQovWriter::eFileNotOpened: return KQovIO::eFileNotOpened;
+        case KQovWriter::eFileNotCreated: return KQovIO::eFileNotCreated;
+        case KQovWriter::eOutOfDiskSpace: return KQovIO::eOutOfDiskSpace;
+        case KQovWriter::eStreamOptionsNotSet: return KQovIO::eStreamOptionsNotSet;
+        default: return KQovIO::eUnidentifiedError;
+    }
 }
 
 }  // namespace
@@ -97,15 +111,33 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
         // The scene information is reconciled with the scene once the scene model writes.
         options = &local;
     }
-    // OpenWriter's error and its text are what the caller needs to see.
-    if (!OpenWriter()) return false;
+    if (!OpenWriter()) {
+        // Any failure to create is "File not created", with the text of what went wrong.
+        const std::string text = mError.GetErrorText();
+        mError.SetErrorWithText(eFileNotCreated, text.c_str());
+        return false;
+    }
     const bool qov = mFormatId >= 0 && mFormatId <= 4;
     if (qov) mOptionsInUse = options;
     bool ok = mWriter->Write(scene, options);
     mWriter->GetStatusText(mStatus);
     if (qov) mOptionsInUse = nullptr;
+    // The new file takes the place of the old one only after a whole write; a refused or
+    // failed one leaves the old file as it was.
+    if (ok)
+        ok = mWriter->FileClose();
+    else
+        mWriter->FileDiscard();
+    if (!ok) {
+        const int code = mWriter->GetLastErrorID();
+        const int mine = ExporterError(code);
+        mError.SetError(mine);
+        std::string text = code >= 0 ? mWriter->GetLastErrorString() : mError.GetErrorText();
+        // A bare table message gets the file it was about.
+        if (text == mError.GetErrorText()) text += std::string(": ") + mFileName.Buffer();
+        mError.SetErrorWithText(mine, text.c_str());
+    }
     mWriter.reset();
-    if (!ok) mError.SetError(eOutOfDiskSpace);
     return ok;
 }
 
@@ -129,6 +161,10 @@ bool KQovExporter::ExportToFieldFile(KQovScene* scene, KStreamOptions* options,
     const bool ok = writer.Write(scene, options, fieldFile);
     writer.GetStatusText(mStatus);
     mOptionsInUse = nullptr;
-    if (!ok) mError.SetError(eOutOfDiskSpace);
+    if (!ok) {
+        const int code = writer.GetLastErrorID();
+        mError.SetErrorWithText(ExporterError(code),
+                                code >= 0 ? writer.GetLastErrorString() : "Unidentified error");
+    }
     return ok;
 }

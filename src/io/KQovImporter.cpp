@@ -118,7 +118,7 @@ bool KQovImporter::FetchTakes() {
     if (!mReader && !CreateReader()) return false;
     KStreamOptions* options = mReader->GetReadOptions(true);
     if (!options) {
-        mError.SetError(eUnidentifiedError);
+        TakeReaderError();
         return false;
     }
     if (options->IsA(KStreamOptionsQov::ClassId()))
@@ -139,11 +139,15 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
         } else {
             fetched = mReader->GetReadOptions(true);
             if (!fetched) {
-                mError.SetError(eUnidentifiedError);
+                TakeReaderError();
                 return false;
             }
-            if (fetched->IsA(KStreamOptionsQov::ClassId()))
-                TakeStreamOptions(*static_cast<KStreamOptionsQov*>(fetched));
+            if (fetched->IsA(KStreamOptionsQov::ClassId())) {
+                auto* qov = static_cast<KStreamOptionsQov*>(fetched);
+                TakeStreamOptions(*qov);
+                // Options read from the file never hold the password: the caller's is used.
+                qov->password = mPassword;
+            }
             mTakesFetched = true;
             options = fetched;
         }
@@ -157,15 +161,32 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
     }
     mReader->GetStatusText(mStatus);
     mOptionsInUse = nullptr;
-    if (!ok) {
-        if (mReader->GetLastErrorID() == KQovReader::eWrongPassword)
-            mError.SetErrorWithText(
-                ePasswordError, "File is password protected and the provided password is wrong.");
-        else
-            mError.SetError(eUnidentifiedError);
-    }
+    if (!ok) TakeReaderError();
     ReleaseOptions(fetched);
     return ok;
+}
+
+void KQovImporter::TakeReaderError() {
+    const int code = mReader ? mReader->GetLastErrorID() : -1;
+    if (code == KQovReader::eWrongPassword) {
+        mError.SetErrorWithText(
+            ePasswordError, "File is password protected and the provided password is wrong.");
+        return;
+    }
+    // The reader's own message (with where it found the fault) is what the caller needs.
+    int mine = eUnidentifiedError;
+    switch (code) {
+        case KQovReader::eFileCorrupted: mine = eFileCorrupted; break;
+        case KQovReader::eVersionNotSupportedYet: mine = eVersionNotSupportedYet; break;
+        case KQovReader::eVersionNotSupportedAnymore: mine = eVersionNotSupportedAnymore; break;
+        case KQovReader::eFileNotOpened: mine = eFileNotOpened; break;
+        case KQovReader::eStreamOptionsNotSet: mine = eStreamOptionsNotSet; break;
+        default: break;
+    }
+    if (code < 0)
+        mError.SetError(mine);
+    else
+        mError.SetErrorWithText(mine, mReader->GetLastErrorString());
 }
 
 int KQovImporter::GetTakeCount() {
@@ -212,7 +233,8 @@ void KQovImporter::TakeStreamOptions(const KStreamOptionsQov& options) {
         mSceneInfo->CopyFrom(*options.sceneInfo);
     }
     mCurrentTake = options.currentTakeName;
-    mPassword = options.password;
+    // Options read from a file carry no password; the one the caller set must survive them.
+    if (!options.password.IsEmpty()) mPassword = options.password;
     for (int i = 0; i < kFlagCount; ++i) mFlags[i] = options.GetSwitch(FlagSwitch(i));
 }
 

@@ -53,6 +53,8 @@ private:
     int mFormatId = 0;
     std::unique_ptr<KQovReader> mReader;
     bool mTakesFetched = false;
+    // The reader's failure as the importer's error, with the reader's text.
+    void TakeReaderError();
     KString mPassword;
     std::vector<std::unique_ptr<KQovTakeInfo>> mTakes;
     KQovSceneInfo* mSceneInfo = nullptr;

@@ -28,7 +28,12 @@ public:
     KQovWriter& operator=(const KQovWriter&) = delete;
 
     virtual bool FileCreate(const char* fileName) = 0;
+    // Closes the file; a created file takes the place of the named one only here, and only
+    // when every write reached it.
     virtual bool FileClose() = 0;
+    // Closes the file without putting it in place (the write failed or was refused): a file
+    // of that name keeps what it held, and no new file is left.
+    virtual void FileDiscard() { FileClose(); }
     virtual bool IsFileOpen() = 0;
     // A new options object for this writer; the caller owns it.
     virtual KStreamOptions* GetWriteOptions() = 0;

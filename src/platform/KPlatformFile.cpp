@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/KPlatformAscii.h"
+#include "platform/KPlatformRandom.h"
 
 namespace {
 
@@ -77,6 +78,117 @@ FILE* KPlatformOpenFile(const char* path, const char* mode) {
     std::sort(candidates.begin(), candidates.end());
     std::string match = folder == "/" ? "/" + candidates[0] : folder + "/" + candidates[0];
     return fopen(match.c_str(), mode);
+}
+
+std::string KPlatformResolveLinks(const char* path) {
+    std::string current = KPlatformNativePath(path);
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat st;
+        // A name that does not exist (yet) is the file to write, also at the end of links.
+        if (lstat(current.c_str(), &st) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? current : std::string();
+        if (!S_ISLNK(st.st_mode)) return current;
+        std::vector<char> target(size_t(st.st_size > 0 ? st.st_size : 255) + 2);
+        ssize_t got = readlink(current.c_str(), target.data(), target.size() - 1);
+        if (got <= 0 || size_t(got) >= target.size() - 1) return std::string();
+        std::string next(target.data(), size_t(got));
+        if (next[0] != '/') {
+            std::string folder, name;
+            SplitFolder(current, folder, name);
+            next = (folder == "/" ? "/" : folder + "/") + next;
+        }
+        current = next;
+    }
+    return std::string();  // a loop of links
+}
+
+KPlatformReplaceProblem KPlatformCheckReplace(const char* path) {
+    using P = KPlatformReplaceProblem;
+    if (!path || !*path) return P::eNoName;
+    std::string target = KPlatformResolveLinks(path);
+    if (target.empty()) return P::eLinkLoop;
+    if (target.back() == '/') return P::eFolder;
+    std::string folder, name;
+    SplitFolder(target, folder, name);
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return P::eMissingFolder;
+    if (stat(target.c_str(), &st) != 0) return P::eNone;
+    if (S_ISDIR(st.st_mode)) return P::eFolder;
+    // The write bits, not access(): a privileged user passes access() for every file, yet a
+    // file marked read-only is still not meant to be overwritten.
+    if (S_ISREG(st.st_mode) && ((st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0))
+        return P::eReadOnly;
+    return P::eNone;
+}
+
+bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
+    Abandon();
+    mProblem = KPlatformCheckReplace(path);
+    if (mProblem == KPlatformReplaceProblem::eNone && (!mode || mode[0] != 'w'))
+        mProblem = KPlatformReplaceProblem::eNoName;
+    if (mProblem != KPlatformReplaceProblem::eNone) return false;
+    mTarget = KPlatformResolveLinks(path);
+    struct stat st;
+    const bool exists = stat(mTarget.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a pipe cannot be replaced, and holds nothing to lose.
+        mFile = fopen(mTarget.c_str(), mode);
+        if (!mFile) mProblem = KPlatformReplaceProblem::eCannotCreate;
+        return mFile != nullptr;
+    }
+    std::string folder, name;
+    SplitFolder(mTarget, folder, name);
+    const mode_t permissions = exists ? (st.st_mode & 07777) : 0666;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        unsigned char random[6];
+        if (!KPlatformRandomBytes(random, sizeof random)) break;
+        static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::string suffix;
+        for (unsigned char r : random) suffix += kLetters[r % 36];
+        // Hidden and in the same folder, so the final rename stays on one file system.
+        mTemp = (folder == "/" ? "/" : folder + "/") + "." + name + "." + suffix + ".tmp";
+        fd = open(mTemp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd >= 0 && exists) (void)fchmod(fd, permissions);  // the umask must not narrow them
+    mFile = fd >= 0 ? fdopen(fd, mode) : nullptr;
+    if (!mFile) {
+        if (fd >= 0) {
+            close(fd);
+            unlink(mTemp.c_str());
+        }
+        mTemp.clear();
+        mTarget.clear();
+        mProblem = KPlatformReplaceProblem::eCannotCreate;
+        return false;
+    }
+    return true;
+}
+
+bool KPlatformReplaceFile::Commit() {
+    if (!mFile) return false;
+    bool ok = fflush(mFile) == 0 && ferror(mFile) == 0;
+    // On the disk before the name moves, so a crash leaves the old file or the new one.
+    if (ok && !mTemp.empty()) ok = fdatasync(fileno(mFile)) == 0;
+    ok = fclose(mFile) == 0 && ok;
+    mFile = nullptr;
+    if (!mTemp.empty()) {
+        if (ok) ok = rename(mTemp.c_str(), mTarget.c_str()) == 0;
+        if (!ok) unlink(mTemp.c_str());
+    }
+    mTemp.clear();
+    mTarget.clear();
+    return ok;
+}
+
+void KPlatformReplaceFile::Abandon() {
+    if (!mFile) return;
+    fclose(mFile);
+    mFile = nullptr;
+    if (!mTemp.empty()) unlink(mTemp.c_str());
+    mTemp.clear();
+    mTarget.clear();
 }
 
 int KPlatformDeleteFile(const char* path) {

@@ -16,6 +16,56 @@ std::string KPlatformNativePath(const char* path);
 // files written on case-insensitive systems often differ in case from the files on disk.
 FILE* KPlatformOpenFile(const char* path, const char* mode);
 
+// Why a file cannot be written in place of `path` (KPlatformCheckReplace).
+enum class KPlatformReplaceProblem {
+    eNone,
+    eNoName,
+    eMissingFolder,  // the folder of the file does not exist
+    eFolder,         // the name is a folder
+    eReadOnly,       // the file exists and may not be written
+    eLinkLoop,       // symbolic links that never end in a name
+    eCannotCreate    // the folder refuses a new file
+};
+
+// The file a write to `path` really replaces: symbolic links followed to the name they end in
+// (at most 40 of them; the name need not exist), the name itself otherwise. Empty for a loop
+// of links or a link that cannot be read.
+std::string KPlatformResolveLinks(const char* path);
+
+// What stands in the way of replacing `path` by a new file, eNone when nothing does. The
+// folder is not tried for a new file here; that shows when the file is created.
+KPlatformReplaceProblem KPlatformCheckReplace(const char* path);
+
+// A file written in place of another one. The bytes go to a new file beside the file that
+// is replaced (the target of a symbolic link, never the link), which takes its place only
+// when Commit succeeds; a write that fails or is abandoned leaves the old file as it was and
+// no new file behind. Missing folders are not created. A name that is not a regular file
+// (a device, a pipe) is written directly.
+class KPlatformReplaceFile {
+public:
+    KPlatformReplaceFile() = default;
+    ~KPlatformReplaceFile() { Abandon(); }
+    KPlatformReplaceFile(const KPlatformReplaceFile&) = delete;
+    KPlatformReplaceFile& operator=(const KPlatformReplaceFile&) = delete;
+
+    // `mode` is a C runtime write mode ("wb", "w+b", "w+t" ...). false with the reason in
+    // GetProblem when the file cannot be begun.
+    bool Open(const char* path, const char* mode);
+    FILE* GetFile() const { return mFile; }
+    KPlatformReplaceProblem GetProblem() const { return mProblem; }
+    // Writes out, closes and puts the new file in place; false (nothing replaced, the new
+    // file removed) when any of it fails or a write failed before.
+    bool Commit();
+    // Closes and removes the new file; the old one stays.
+    void Abandon();
+
+private:
+    FILE* mFile = nullptr;
+    std::string mTemp;    // empty when writing the target directly
+    std::string mTarget;
+    KPlatformReplaceProblem mProblem = KPlatformReplaceProblem::eNone;
+};
+
 // 0 on success, non-zero on failure (as the C runtime's remove).
 int KPlatformDeleteFile(const char* path);
 

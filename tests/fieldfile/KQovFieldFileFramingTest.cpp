@@ -196,7 +196,10 @@ TEST(KQovFieldFileFraming, AppendAndReplaceParts) {
     EXPECT_EQ(ReadSimple(name, 1), "summary 1");
     for (int round = 2; round <= 3; ++round) {
         KQovFieldFile f;
+        // A file opened only for reading takes no part.
         ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr));
+        EXPECT_FALSE(f.FieldFileAppendPart(true));
+        ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr, true));
         EXPECT_EQ(f.GetPartCount(), 2);
         ASSERT_TRUE(f.FieldFileAppendPart(true));
         f.FieldWriteC("Field", ("summary " + std::to_string(round)).c_str());
@@ -205,7 +208,7 @@ TEST(KQovFieldFileFraming, AppendAndReplaceParts) {
     }
     {
         KQovFieldFile f;
-        ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr));
+        ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr, true));
         ASSERT_TRUE(f.FieldFileAppendPart(false));
         f.FieldWriteC("Field", "third");
         f.FieldFileClose();
@@ -301,8 +304,18 @@ TEST(KQovFieldFileFraming, OldFileGetsIdentityAndStaysReadable) {
     std::string bytes = qovtest::LegacyFile();
     WriteAll(name, bytes);
     {
+        // Reading alone never writes: the file stays as it is.
         KQovFieldFile f;
         ASSERT_TRUE(f.Open(name.c_str(), false, true, nullptr)) << f.GetLastErrorString();
+        EXPECT_EQ(f.GetOpenMode(), KQovFieldFile::eReadOnly);
+        EXPECT_STREQ(f.FieldReadC("Field", ""), "legacy");
+        f.FieldFileClose();
+        EXPECT_TRUE(ReadAll(name) == bytes);
+    }
+    {
+        // A file opened to be written gets its identity.
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Open(name.c_str(), false, true, nullptr, true)) << f.GetLastErrorString();
         EXPECT_EQ(f.GetOpenMode(), KQovFieldFile::eUpdate);
         EXPECT_STREQ(f.FieldReadC("Field", ""), "legacy");
         ASSERT_TRUE(f.FieldReadBegin("Field", 0));
@@ -321,7 +334,7 @@ TEST(KQovFieldFileFraming, OldFileGetsIdentityAndStaysReadable) {
     std::string odd = bytes + "tail";
     WriteAll(name, odd);
     KQovFieldFile g;
-    g.Open(name.c_str(), false, true, nullptr);
+    g.Open(name.c_str(), false, true, nullptr, true);
     g.FieldFileClose();
     EXPECT_EQ(ReadAll(name), odd);
 }

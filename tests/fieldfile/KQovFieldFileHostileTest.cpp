@@ -58,7 +58,7 @@ TEST(KQovFieldFileHostile, FileThatDoesNotReadIsNotFixedUp) {
     WriteAll(name, bytes);
     {
         KQovFieldFile f;
-        EXPECT_FALSE(f.Open(name.c_str(), false, true, nullptr));
+        EXPECT_FALSE(f.Open(name.c_str(), false, true, nullptr, true));
         EXPECT_EQ(f.GetOpenMode(), KQovFieldFile::eUpdate);
         f.FieldFileClose();
     }

@@ -42,6 +42,68 @@ TEST(KFileStream, OpenModeTwoEmptiesAndReadsBack) {
     EXPECT_NE(KRemoveFile(name.c_str()), 0);
 }
 
+std::string ReadBytes(const std::string& name) {
+    std::string bytes;
+    if (FILE* f = std::fopen(name.c_str(), "rb")) {
+        char buffer[256];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, got);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+// A file opened for writing replaces the old one only when it closes whole.
+TEST(KFileStream, WrittenFilesReplaceTheOldOneOnlyWhenWhole) {
+    enum End { eClose, eCommit, eDiscard, eDestroy, eFailedWrite };
+    struct Row {
+        End end;
+        bool replaced;
+        bool result;  // of Commit, where called
+    } rows[] = {{eClose, true, true},     {eCommit, true, true},        {eDiscard, false, false},
+                {eDestroy, true, true},   {eFailedWrite, false, false}};
+    const std::string name = TempName("replace");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(int(row.end));
+        WriteBytes(name, "old");
+        {
+            KFileStream s;
+            ASSERT_TRUE(s.Open(name.c_str(), "wb"));
+            EXPECT_EQ(s.Write("new", 3), 3u);
+            s.Seek(1, 0);
+            EXPECT_EQ(ReadBytes(name), "old");  // nothing reaches the name while writing
+            if (row.end == eFailedWrite) {
+                char c;
+                s.Read(&c, 1);  // a read on a write-only stream sets the error
+                EXPECT_TRUE(s.HasError());
+                EXPECT_EQ(s.Commit(), row.result);
+            } else if (row.end == eCommit) {
+                EXPECT_EQ(s.Commit(), row.result);
+            } else if (row.end == eClose) {
+                s.Close();
+            } else if (row.end == eDiscard) {
+                s.Discard();
+            }
+            EXPECT_EQ(s.IsOpen(), row.end == eDestroy);
+        }
+        EXPECT_EQ(ReadBytes(name), row.replaced ? "new" : "old");
+    }
+    // Reading and updating stay in place.
+    KFileStream s;
+    ASSERT_TRUE(s.Open(name.c_str(), "r+b"));
+    EXPECT_EQ(s.Write("N", 1), 1u);
+    s.Discard();
+    EXPECT_EQ(ReadBytes(name)[0], 'N');
+    EXPECT_EQ(KRemoveFile(name.c_str()), 0);
+
+    // A file in a folder that does not exist is refused with the reason.
+    const std::string lost = TempName("nofolder") + "/x.bin";
+    EXPECT_FALSE(s.Open(lost.c_str(), "wb"));
+    EXPECT_EQ(KCreateFileError(lost.c_str()),
+              "Unable to create file " + lost + ": the folder " + TempName("nofolder") +
+                  " does not exist");
+}
+
 TEST(KFileStream, FolderDoesNotOpen) {
     KFileStream s;
     EXPECT_FALSE(s.Open(::testing::TempDir().c_str(), "rb"));

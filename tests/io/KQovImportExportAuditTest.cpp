@@ -55,9 +55,9 @@ TEST(KQovExporterAudit, ASceneWrittenIntoAnOpenFieldFileReadsBack) {
     EXPECT_EQ(exporter.GetLastErrorID(), KQovIO::eStreamOptionsNotSet);
     EXPECT_FALSE(exporter.ExportToFieldFile(scene, &options, nullptr));
     EXPECT_EQ(exporter.GetLastErrorID(), KQovIO::eFileNotCreated);
-    // A field file that is not open cannot take the scene.
+    // A field file that is not open cannot take the scene: the writer's own error.
     EXPECT_FALSE(exporter.ExportToFieldFile(scene, &options, file.get()));
-    EXPECT_EQ(exporter.GetLastErrorID(), KQovIO::eOutOfDiskSpace);
+    EXPECT_EQ(exporter.GetLastErrorID(), KQovIO::eFileNotCreated);
 
     ASSERT_TRUE(file->KQovFieldFile::Create(name.c_str(), true, false, nullptr));
     ASSERT_TRUE(exporter.ExportToFieldFile(scene, &options, file.get()))

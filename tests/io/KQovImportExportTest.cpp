@@ -161,8 +161,9 @@ TEST(KQovExporter, AbsentWritersAndSwitches) {
         int error;
     } cases[] = {
         // Every id from 0 to 18 has a writer now: only ids outside that range are absent.
-        {21, true, KQovIO::eUnidentifiedError},
-        {19, true, KQovIO::eUnidentifiedError},   {-1, true, KQovIO::eUnidentifiedError},
+        // Export turns any failure to open into "File not created", keeping the text.
+        {21, true, KQovIO::eFileNotCreated},
+        {19, true, KQovIO::eFileNotCreated},   {-1, true, KQovIO::eFileNotCreated},
         {20, false, KQovIO::eStreamOptionsNotSet},
     };
     for (const Case& c : cases) {
@@ -170,10 +171,11 @@ TEST(KQovExporter, AbsentWritersAndSwitches) {
         exporter.Initialize("out.qov");
         exporter.SetFileFormat(c.format);
         EXPECT_FALSE(exporter.OpenWriter());
+        EXPECT_EQ(exporter.GetLastErrorID(), KQovIO::eUnidentifiedError);
         KStreamOptionsQov options;
         EXPECT_FALSE(exporter.Export(nullptr, c.options ? &options : nullptr));
         EXPECT_EQ(exporter.GetLastErrorID(), c.error) << c.format;
-        EXPECT_STREQ(exporter.GetLastErrorString(), c.error == KQovIO::eUnidentifiedError
+        EXPECT_STREQ(exporter.GetLastErrorString(), c.error == KQovIO::eFileNotCreated
                                                         ? "Unidentified error"
                                                         : "Stream options not set");
     }

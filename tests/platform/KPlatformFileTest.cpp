@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -111,6 +113,127 @@ TEST_F(TempFolder, TempFilesAreCreatedExclusively) {
         EXPECT_TRUE(names.insert(name).second);
     }
     EXPECT_EQ(KPlatformCreateTempFile((mFolder + "/missing").c_str(), "x"), "");
+}
+
+std::string Bytes(const std::string& path) {
+    std::string bytes;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        char buffer[256];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, got);
+        fclose(f);
+    }
+    return bytes;
+}
+
+// The problems found before a replacement begins, and links followed to their file.
+TEST_F(TempFolder, ReplaceChecksEveryTarget) {
+    using P = KPlatformReplaceProblem;
+    Touch("plain");
+    Touch("locked");
+    ASSERT_EQ(chmod((mFolder + "/locked").c_str(), 0444), 0);
+    ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/dir").c_str()));
+    ASSERT_EQ(symlink("plain", (mFolder + "/link").c_str()), 0);
+    ASSERT_EQ(symlink("link", (mFolder + "/chain").c_str()), 0);
+    ASSERT_EQ(symlink("nothing", (mFolder + "/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("loop2", (mFolder + "/loop1").c_str()), 0);
+    ASSERT_EQ(symlink("loop1", (mFolder + "/loop2").c_str()), 0);
+    ASSERT_EQ(symlink("locked", (mFolder + "/tolocked").c_str()), 0);
+    ASSERT_EQ(symlink("dir/new", (mFolder + "/intodir").c_str()), 0);
+    struct Row {
+        std::string name;
+        P problem;
+        std::string resolved;  // "" for none
+    } rows[] = {
+        {"plain", P::eNone, "plain"},
+        {"new", P::eNone, "new"},
+        {"dir/new", P::eNone, "dir/new"},
+        {"missing/new", P::eMissingFolder, "missing/new"},
+        {"plain/new", P::eMissingFolder, "plain/new"},
+        {"dir", P::eFolder, "dir"},
+        {"dir/", P::eFolder, "dir/"},
+        {"locked", P::eReadOnly, "locked"},
+        {"link", P::eNone, "plain"},
+        {"chain", P::eNone, "plain"},
+        {"tolocked", P::eReadOnly, "locked"},
+        {"intodir", P::eNone, "dir/new"},
+        {"dangling", P::eNone, "nothing"},  // written through: the link's file is made
+        {"loop1", P::eLinkLoop, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = mFolder + "/" + row.name;
+        EXPECT_EQ(KPlatformCheckReplace(path.c_str()), row.problem);
+        EXPECT_EQ(KPlatformResolveLinks(path.c_str()),
+                  row.resolved.empty() ? "" : mFolder + "/" + row.resolved);
+    }
+    EXPECT_EQ(KPlatformCheckReplace(""), P::eNoName);
+    EXPECT_EQ(KPlatformCheckReplace(nullptr), P::eNoName);
+}
+
+// Nothing reaches the target before Commit; Abandon (or destruction) leaves it as it was and
+// no file beside it; Commit keeps the old permissions and writes through links.
+TEST_F(TempFolder, ReplaceOnlyOnCommit) {
+    Touch("target", "old");
+    ASSERT_EQ(chmod((mFolder + "/target").c_str(), 0604), 0);
+    ASSERT_EQ(symlink("target", (mFolder + "/link").c_str()), 0);
+    const std::string target = mFolder + "/target";
+    {
+        KPlatformReplaceFile file;
+        ASSERT_TRUE(file.Open((mFolder + "/link").c_str(), "wb"));
+        fputs("new", file.GetFile());
+        fflush(file.GetFile());
+        EXPECT_EQ(Bytes(target), "old");
+        // ".", "..", the new file (hidden, beside its target), link, target.
+        const std::vector<std::string> names = List("*");
+        ASSERT_EQ(names.size(), 5u);
+        EXPECT_EQ(names[2].compare(0, 8, ".target."), 0) << names[2];
+        file.Abandon();
+    }
+    EXPECT_EQ(Bytes(target), "old");
+    {
+        KPlatformReplaceFile file;
+        ASSERT_TRUE(file.Open((mFolder + "/link").c_str(), "w+b"));
+        fputs("dropped", file.GetFile());
+    }  // destroyed without a commit
+    EXPECT_EQ(Bytes(target), "old");
+    KPlatformReplaceFile file;
+    ASSERT_TRUE(file.Open((mFolder + "/link").c_str(), "wb"));
+    fputs("new", file.GetFile());
+    EXPECT_TRUE(file.Commit());
+    EXPECT_FALSE(file.Commit());  // nothing open any more
+    EXPECT_EQ(Bytes(target), "new");
+    struct stat st;
+    ASSERT_EQ(lstat((mFolder + "/link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "link", "target"}));
+
+    // A failed write (the stream's error set) is never put in place.
+    ASSERT_TRUE(file.Open(target.c_str(), "wb"));
+    fputs("half", file.GetFile());
+    fgetc(file.GetFile());  // reading a write-only stream sets its error
+    EXPECT_FALSE(file.Commit());
+    EXPECT_EQ(Bytes(target), "new");
+    EXPECT_EQ(List("*").size(), 4u);
+
+    // Refusals say why and create nothing.
+    EXPECT_FALSE(file.Open((mFolder + "/no/x").c_str(), "wb"));
+    EXPECT_EQ(file.GetProblem(), KPlatformReplaceProblem::eMissingFolder);
+    EXPECT_FALSE(file.Open(target.c_str(), "rb"));  // not a write mode
+    EXPECT_EQ(List("*").size(), 4u);
+}
+
+// A device cannot be replaced: it is written directly.
+TEST(KPlatformReplace, DevicesAreWrittenDirectly) {
+    KPlatformReplaceFile file;
+    ASSERT_TRUE(file.Open("/dev/null", "wb"));
+    fputs("gone", file.GetFile());
+    EXPECT_TRUE(file.Commit());
+    struct stat st;
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 TEST(KPlatformSystem, TempFolderFollowsTmpdir) {

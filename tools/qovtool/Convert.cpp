@@ -41,6 +41,19 @@ const struct {
                 {"c3d", 10}, {"aoa", 11}, {"mcd", 12}, {"vpm", 13}, {"mov", 14},
                 {"brd", 15}, {"dxf", 16}, {"3ds", 17}, {"obj", 18}};
 
+// The reader's or writer's findings that did not stop it, one warning per line.
+void PrintWarnings(const char* file, const KString& status) {
+    const std::string text = status.Buffer();
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start)
+            std::fprintf(stderr, "qovtool: %s: warning: %s\n", file,
+                         text.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] "
@@ -226,6 +239,7 @@ int QovToolConvert(int argc, char** argv) {
             return Fail(target, "the output is the same file as the skeleton " + skeleton +
                                     "; nothing was read or written");
     }
+    PrintWarnings(in, importer.GetStatusText());
 
     ProgressLine progress(KPlatformIsTerminal(stderr));
     std::unique_ptr<KStreamOptions> readOptions;
@@ -308,6 +322,7 @@ int QovToolConvert(int argc, char** argv) {
                                          ? std::string("not written")
                                          : std::string(exporter.GetLastErrorString()));
     }
+    PrintWarnings(out, exporter.GetStatusText());
     std::printf("%s -> %s\n", in, out);
     return 0;
 }

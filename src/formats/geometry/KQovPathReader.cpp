@@ -1,5 +1,7 @@
 #include "formats/geometry/KQovPathReader.h"
 
+#include <string>
+
 #include "foundation/KFileStream.h"
 
 KQovPathReader::~KQovPathReader() {
@@ -10,7 +12,8 @@ bool KQovPathReader::FileOpen(const char* fileName) {
     FileClose();
     KFileStream probe;
     if (!fileName || !probe.Open(fileName, "rb")) {
-        mError.SetError(eFileNotOpened);
+        mError.SetErrorWithText(eFileNotOpened,
+                                (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
         return false;
     }
     mFileName = fileName;

@@ -1,6 +1,7 @@
 #include "formats/motion/KMotionFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -46,14 +47,28 @@ int KMotionFile::Open(const char* path, const char* mode) {
 int KMotionFile::Close() {
     const bool wasOpen = mStream.IsOpen();
     // The buffered rest goes out first, so a full disk shows here rather than vanish.
-    const bool failed = wasOpen && (mWriting ? !Flush() : mStream.HasError());
+    bool failed = wasOpen && (mWriting ? !Flush() : mStream.HasError());
     mReader.Clear();
-    mStream.Close();
+    if (mWriting && failed)
+        mStream.Discard();
+    else if (wasOpen && !mStream.Commit())
+        failed = true;
     mWriting = false;
     mLineNumber = 0;
     mAtEnd = true;
     ClearLine();
     return wasOpen && !failed ? 0 : 1;
+}
+
+void KMotionFile::Discard() {
+    if (mWriting) mStream.Discard();
+    Close();
+}
+
+std::string KMotionFile::CreateError(const char* path) {
+    std::string problem = KCreateFileProblem(path);
+    if (!problem.empty()) problem[0] = char(std::toupper(static_cast<unsigned char>(problem[0])));
+    return KFormatC("Cannot open file \"%s\" for writing.", path ? path : "") + " " + problem + ".";
 }
 
 bool KMotionFile::Flush() {

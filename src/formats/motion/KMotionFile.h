@@ -39,8 +39,14 @@ public:
     // Mode "r..." reads (the first significant line becomes current), "w..." and "a..."
     // write. 0 on success, 1 on failure.
     int Open(const char* path, const char* mode);
-    // 0 when an open file closed cleanly, 1 when none was open or its writes failed.
+    // 0 when an open file closed cleanly, 1 when none was open or its writes failed. A file
+    // opened for writing takes the place of the named one only when every write reached it.
     int Close();
+    // Closes a file opened for writing without putting it in place: the old file stays.
+    void Discard();
+    // Why Open could not create `path` for writing: "Cannot open file "<path>" for
+    // writing." and the problem as a sentence of its own.
+    static std::string CreateError(const char* path);
     // Writes out what is buffered; false when nothing is open or a write failed.
     bool Flush();
     // The next significant line; false at the end of the file.
@@ -87,6 +93,9 @@ public:
     bool Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void SetWarningCallback(MessageCallback callback) { mWarning = std::move(callback); }
+    // Reporting on or off (as constructed until changed).
+    void SetReport(bool report) { mReport = report; }
+    const char* GetFormatName() const { return mFormatName; }
     void SetErrorCallback(MessageCallback callback) { mError = std::move(callback); }
 
     // Two blanks per indent level, then the text in the C locale; the length of the text,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -63,9 +64,19 @@ public:
     bool FileOpen(const char* fileName) override {
         if (mFile) FileClose();
         mFile = KMotionNewFile<File>();
+        // The file's own error texts (with their line) become the reader's refusal.
+        mLastError.clear();
+        mFile->SetReport(true);
+        mFile->SetErrorCallback([this](const char* message) {
+            mLastError = message;
+            while (!mLastError.empty() && (mLastError.back() == '\n' || mLastError.back() == ' '))
+                mLastError.pop_back();
+        });
         if (!fileName || mFile->Open(fileName, "r") != 0) {
             FileClose();
-            return Fail(eFileNotOpened);
+            mError.SetErrorWithText(
+                eFileNotOpened, (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
+            return false;
         }
         mFileName = fileName;
         return true;
@@ -82,8 +93,19 @@ public:
 protected:
     // What the reader derived from the file is forgotten.
     virtual void Reset() {}
+    // A corrupted file says where: the file's last error text, else the line it stopped at.
     bool Fail(int error) {
         mError.SetError(error);
+        if (error != eFileCorrupted || !mFile) return false;
+        std::string text = std::string(mError.GetErrorText()) + ": ";
+        if (!mLastError.empty())
+            text += mLastError;
+        else if (mFile->GetLineNumber() > 0)
+            text += std::string(mFile->GetFormatName()) + " read stopped at line " +
+                    std::to_string(mFile->GetLineNumber());
+        else
+            text += std::string(mFile->GetFormatName()) + " file holds no data";
+        mError.SetErrorWithText(error, text.c_str());
         return false;
     }
     // The options when a file is open and they are motion options, else null with the error.
@@ -91,6 +113,7 @@ protected:
 
     std::unique_ptr<File> mFile;
     KString mFileName;
+    std::string mLastError;
 };
 
 // Marked nodes below the export top node, each sampled as a global matrix relative to it.
@@ -123,9 +146,7 @@ public:
         auto file = KMotionNewFile<File>();
         if (!fileName || file->Open(fileName, "w") != 0) {
             // Nothing is kept that later writes could go to.
-            KString text =
-                KString("Cannot open file \"") + (fileName ? fileName : "") + "\" for writing.";
-            return Fail(eFileNotOpened, text.Buffer());
+            return Fail(eFileNotOpened, File::CreateError(fileName).c_str());
         }
         mFile = std::move(file);
         return true;
@@ -135,6 +156,10 @@ public:
         const bool ok = mFile->Close() == 0;
         mFile.reset();
         return ok || Fail(eOutOfDiskSpace);
+    }
+    void FileDiscard() override {
+        if (mFile) mFile->Discard();
+        mFile.reset();
     }
     bool IsFileOpen() override { return mFile != nullptr; }
 

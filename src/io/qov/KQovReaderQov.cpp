@@ -101,17 +101,32 @@ KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFil
         DetectLayout(false);
         ReadContentInformation();
         mFile->Finish();
-        // The scan's findings are kept for the next reader; a file that cannot take them
-        // (ASCII, encrypted, read-only) is simply left as it is.
-        WriteSummaryUpdate(false);
+        // Reading never writes: the scan's findings are not stored in the file.
     }
     mLent = nullptr;
     mOptions = nullptr;
     if (!ok) {
+        TakeFieldFileError();
         KQovDestroySceneInfo(mManager, options->sceneInfo);
         return nullptr;
     }
     return options.release();
+}
+
+void KQovReaderQov::TakeFieldFileError() {
+    if (mError.GetErrorCode() >= 0) return;
+    const int code = mFile ? mFile->GetLastErrorID() : -1;
+    const int mine = code >= KQovFieldFile::eFileCorrupted && code <= KQovFieldFile::eFileNotCreated
+                         ? code
+                         : eFileCorrupted;
+    mError.SetError(mine);
+    if (code < 0) return;
+    std::string table = mError.GetErrorText();
+    std::string detail = mFile->GetLastErrorString();
+    // The field file's text often begins with the same words: they are said once.
+    if (detail.compare(0, table.size(), table) == 0) detail.erase(0, table.size());
+    while (!detail.empty() && (detail[0] == ':' || detail[0] == ' ')) detail.erase(0, 1);
+    if (!detail.empty()) mError.SetErrorWithText(mine, (table + ": " + detail).c_str());
 }
 
 bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
@@ -165,6 +180,7 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         mError.SetError(eUnidentifiedError);
         ok = false;
     }
+    if (!ok) TakeFieldFileError();
     if (fieldFile) {
         fieldFile->GetObjectMap()->Clear();
         fieldFile->SetObjectMap(savedMap);
@@ -200,6 +216,17 @@ void KQovReaderQov::ReadGlobalSettings(KQovScene* scene) {
 bool KQovReaderQov::UpdateSummary(KStreamOptionsQov* newInfo) {
     if (!newInfo || !mOwnFile || !mOwnFile->IsOpen() || mOwnFile->GetCurrentPart() >= 0)
         return false;
+    // Files are opened for reading only; the update is a write the caller asks for.
+    if (mOwnFile->GetOpenMode() == KQovFieldFile::eReadOnly && mOwnFile->IsBinary() &&
+        !mOwnFile->IsEncrypted()) {
+        const std::string name = mOwnFile->GetFullName();
+        if (!mOwnFile->Open(name.c_str(), false, false, nullptr, true) ||
+            mOwnFile->GetOpenMode() != KQovFieldFile::eUpdate) {
+            mOwnFile->Open(name.c_str(), false, false, nullptr);
+            mOwnFile->GetError().ClearError();
+            return false;
+        }
+    }
     KStreamOptionsQov fileInfo;
     mOptions = &fileInfo;
     int part = 0;

@@ -89,6 +89,9 @@ public:
     // Writes a Summary from the current options as a new last part (`cut`: in place of the
     // last part). All or nothing: on failure the file is put back as it was.
     bool WriteSummaryUpdate(bool cut);
+    // A failed read that set no error of its own takes the field file's: its id where the
+    // tables share it, else "File is corrupted", with the field file's text as the detail.
+    void TakeFieldFileError();
 
     // Objects and models: the "Definitions" type list, the version-6 "Objects" section, the
     // version-5 "Model" sections, one model's content and its node attribute.

@@ -88,6 +88,11 @@ bool KQovWriterQov5::FileClose() {
     return closed;
 }
 
+void KQovWriterQov5::FileDiscard() {
+    if (mOwnFile) mOwnFile->FieldFileDiscard();
+    mOwnFile.reset();
+}
+
 bool KQovWriterQov5::Failed() const {
     return mFile->GetLastErrorID() != -1;
 }

@@ -53,6 +53,7 @@ public:
 
     bool FileCreate(const char* fileName) override;
     bool FileClose() override;
+    void FileDiscard() override;
     bool IsFileOpen() override { return mOwnFile != nullptr; }
     KStreamOptions* GetWriteOptions() override { return CreateWriteOptions(0); }
     bool Write(KQovScene* scene, KStreamOptions* options) override {

@@ -409,6 +409,7 @@ ChunkData3ds* ReadChunkData3ds(Context3ds& ctx, Chunk3ds* chunk) {
         chunk->tag == 0x80F0) {
         return chunk->data.get();
     }
+    ctx.NoteChunk(chunk->tag, chunk->position);
     if (!IsFileIndexValid3ds(ctx, chunk->fileSlot)) {
         PushError3ds(ctx, ERR_READING_FILE);
         return nullptr;

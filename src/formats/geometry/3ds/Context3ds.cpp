@@ -141,6 +141,7 @@ void RestoreMovedAside(Context3ds& ctx, const char* name) {
 
 void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file, bool failed) {
     if (!file) return;
+    if (file->mode == kFileWrite3ds) file->failed = failed;
     for (int i = 0; i < ctx.slotCount; ++i) {
         File3ds* aside = ctx.slots[i].get();
         if (aside && aside->temporary && aside->originalName == file->name) aside->restore = failed;
@@ -148,7 +149,8 @@ void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file, bool failed) {
 }
 
 File3ds::~File3ds() {
-    if (stream) fclose(stream);
+    // A file being written belongs to its replacement, which drops it unless committed.
+    if (stream && stream != replace.GetFile()) fclose(stream);
 }
 
 const char* GetErrorMessage3ds(int code) {
@@ -173,6 +175,11 @@ int Context3ds::ErrorCount() const {
 
 void Context3ds::Push(int code) {
     if (code == 0) return;
+    if (!mErrorPending) {
+        mErrorTag = mChunkTag;
+        mErrorPosition = mChunkPosition;
+        mErrorKnown = mChunkKnown;
+    }
     mErrorPending = true;
     for (int i = 0; i < kErrorStackSize3ds; ++i) {
         if (mStack[i].code == 0) {
@@ -189,6 +196,7 @@ void Context3ds::Push(int code) {
 
 void Context3ds::Clear() {
     mErrorPending = false;
+    mErrorKnown = mChunkKnown = false;
     for (auto& entry : mStack) entry = {};
     mOverflow = {};
 }
@@ -246,7 +254,10 @@ File3ds* OpenFile3ds(Context3ds& ctx, const char* name, const char* text) {
             CloseFile3ds(ctx, existing);
         }
     }
-    file->stream = KPlatformOpenFile(name, file->mode == kFileRead3ds ? "rb" : "wb");
+    if (file->mode == kFileRead3ds)
+        file->stream = KPlatformOpenFile(name, "rb");
+    else if (file->replace.Open(name, "wb"))
+        file->stream = file->replace.GetFile();
     if (!file->stream) {
         Unregister(ctx, file);
         RestoreMovedAside(ctx, name);
@@ -261,7 +272,21 @@ File3ds* OpenFile3ds(Context3ds& ctx, const char* name, const char* text) {
 void CloseFile3ds(Context3ds& ctx, File3ds* file) {
     if (!file) return;
     bool failed = false;
-    if (file->stream) {
+    if (file->stream && file->stream == file->replace.GetFile()) {
+        // Put in place only when whole; a failed one leaves the old file as it was.
+        if (file->failed || ferror(file->stream)) {
+            file->replace.Abandon();
+            failed = !file->failed;
+        } else {
+            failed = !file->replace.Commit();
+        }
+        file->stream = nullptr;
+        for (int i = 0; i < ctx.slotCount; ++i) {
+            File3ds* aside = ctx.slots[i].get();
+            if (failed && aside && aside->temporary && aside->originalName == file->name)
+                aside->restore = true;
+        }
+    } else if (file->stream) {
         failed = fclose(file->stream) != 0;
         file->stream = nullptr;
         if (file->temporary && file->restore) {

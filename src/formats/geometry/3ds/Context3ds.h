@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/KPlatformFile.h"
+
 enum ErrorCode3ds {
     NO_FTK_ERRORS = 0,
     ERR_NO_MEM = 1,
@@ -57,6 +59,10 @@ struct File3ds {
     bool temporary = false;    // moved aside; deleted when closed
     std::string originalName;  // of a file moved aside
     bool restore = false;      // the file written in its place failed: rename back on close
+    // A file being written: a new file beside the named one, put in its place on close
+    // unless `failed` (then dropped, the old file untouched).
+    KPlatformReplaceFile replace;
+    bool failed = false;
     ~File3ds();
 };
 
@@ -74,6 +80,18 @@ public:
     int ErrorCount() const;
     void Push(int code);
     void Clear();
+    // The chunk being read, so that the first error can say where it was met.
+    void NoteChunk(uint32_t tag, uint64_t position) {
+        mChunkTag = tag;
+        mChunkPosition = position;
+        mChunkKnown = true;
+    }
+    // The chunk noted when the first pending error was recorded; false when none was.
+    bool GetErrorChunk(uint32_t& tag, uint64_t& position) const {
+        tag = mErrorTag;
+        position = mErrorPosition;
+        return mErrorKnown;
+    }
 
     // File table.
     std::vector<std::unique_ptr<File3ds>> slots;  // 252 entries once created
@@ -85,6 +103,9 @@ private:
     bool mErrorPending = false;
     ErrorEntry3ds mStack[kErrorStackSize3ds + 1];
     ErrorEntry3ds mOverflow;
+    uint32_t mChunkTag = 0, mErrorTag = 0;
+    uint64_t mChunkPosition = 0, mErrorPosition = 0;
+    bool mChunkKnown = false, mErrorKnown = false;
 };
 
 // Records an error; code 0 is ignored.

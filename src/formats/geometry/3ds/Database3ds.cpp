@@ -30,11 +30,14 @@ void ScanChildren(Context3ds& ctx, Chunk3ds* parent, bool xdata, int depth) {
     for (uint64_t at = reader.Position(); at < end;) {
         uint32_t tag = 0, length = 0;
         if (end - at < 6) {
+            ctx.NoteChunk(parent->tag, at);
             PushError3ds(ctx, ERR_INVALID_CHUNK);
         } else {
             SetCurrentFileByIndex3ds(ctx, slot);
             CurrentFileSeek3ds(ctx, uint32_t(at));
+            ctx.NoteChunk(parent->tag, at);
             ReadHeader3ds(ctx, &tag, &length);
+            ctx.NoteChunk(tag, at);
             // Only entries belong in an XDATA section; anything else ends it, whatever
             // its length field holds.
             if (!ctx.ErrorPending() && xdata && (tag < 0x8002 || tag > 0x800F)) return;
@@ -180,7 +183,9 @@ void LoadDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
     uint64_t size = GetFileSize3ds(ctx, file->slot);
     SetCurrentFile3ds(ctx, file);
     CurrentFileSeek3ds(ctx, 0);
+    ctx.NoteChunk(0, 0);
     ReadHeader3ds(ctx, &top->tag, &top->length);
+    ctx.NoteChunk(top->tag, 0);
     if (ctx.ErrorPending()) return PushError3ds(ctx, ERR_CREATING_DATABASE);
     // A file that is none of the three kinds is refused rather than read as nothing.
     if (!IsTopTag(top->tag)) {

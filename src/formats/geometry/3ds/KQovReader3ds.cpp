@@ -12,6 +12,7 @@
 #include "formats/geometry/3ds/MaterialConvert3ds.h"
 #include "formats/geometry/3ds/MeshImport3ds.h"
 #include "formats/geometry/3ds/NodeAnimation3ds.h"
+#include "foundation/KLocale.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovObjectManager.h"
@@ -59,7 +60,8 @@ bool KQovReader3ds::FileOpen(const char* fileName) {
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
     if (!mFile) {
         ClearErrors3ds(mCtx);
-        mError.SetError(eFileNotOpened);
+        mError.SetErrorWithText(
+            eFileNotOpened, (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
         return false;
     }
     return true;
@@ -92,9 +94,20 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
     }
     mScale = mFlags.rescale ? 2.54 : 1.0;
     const bool loaded = Load();
-    if (!loaded) mError.SetError(eFileCorrupted);
     const bool built = loaded && BuildScene(scene);
     const bool pending = mCtx.ErrorPending();
+    if (!loaded || pending) {
+        // The toolkit's first message tells what went wrong; the chunk tells where.
+        const char* what = mCtx.ErrorCount() > 0 ? mCtx.ErrorAt(0).message : nullptr;
+        std::string text = "File is corrupted";
+        if (what) text += std::string(": ") + what;
+        uint32_t tag;
+        uint64_t position;
+        if (mCtx.GetErrorChunk(tag, position))
+            text += KFormatC(" (chunk 0x%04X at byte %llu)", unsigned(tag),
+                             static_cast<unsigned long long>(position));
+        mError.SetErrorWithText(eFileCorrupted, text.c_str());
+    }
     Release();
     return built && !pending;
 }

@@ -18,6 +18,7 @@
 #include "formats/geometry/3ds/Motion3ds.h"
 #include "formats/geometry/3ds/Settings3ds.h"
 #include "formats/geometry/3ds/TextureCopy3ds.h"
+#include "foundation/KFileStream.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
@@ -72,11 +73,16 @@ bool KQovWriter3ds::FileCreate(const char* fileName) {
     mFileName = fileName;
     mFile = OpenFile3ds(mCtx, fileName, "wb");
     if (!mFile) {
-        mError.SetError(eFileNotCreated);
+        mError.SetErrorWithText(eFileNotCreated, KCreateFileError(fileName).c_str());
         Release();
         return false;
     }
     return true;
+}
+
+void KQovWriter3ds::FileDiscard() {
+    MarkWriteFailed3ds(mCtx, mFile, true);
+    Release();
 }
 
 KStreamOptions* KQovWriter3ds::GetWriteOptions() {
@@ -152,7 +158,7 @@ int64_t KQovWriter3ds::KeysToWrite(KQovNode& node) {
 bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
     if (!scene || !scene->GetRootNode() || !mFile) {
         mError.SetError(eFileNotOpened);
-        Release();
+        FileDiscard();
         return false;
     }
     mScene = scene;
@@ -180,9 +186,32 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
         if (!Failed()) SaveDatabase3ds(mCtx, mFile, mDatabase);
         ok = !Failed();
     }
+    // A refused or failed write leaves the old file as it was.
+    if (!ok) MarkWriteFailed3ds(mCtx, mFile, true);
+    if (!ok && mError.GetErrorCode() < 0) {
+        // The toolkit's first message says what failed; a refused disk is out of space.
+        bool diskFull = false;
+        const char* what = nullptr;
+        for (int i = 0; i < mCtx.ErrorCount(); ++i) {
+            if (!what) what = mCtx.ErrorAt(i).message;
+            diskFull = diskFull || mCtx.ErrorAt(i).code == ERR_WRITING_FILE;
+        }
+        const int code = diskFull ? eOutOfDiskSpace : eUnidentifiedError;
+        if (what)
+            mError.SetErrorWithText(code, (std::string(diskFull ? "Out of disk space" : "Unidentified error") +
+                                           ": " + what).c_str());
+        else
+            mError.SetError(code);
+    }
     Release();
     RestoreNames();
-    if (!ok && mError.GetErrorCode() < 0) mError.SetError(eFileCorrupted);
+    // The file takes its place when closed: a failure there is a failed write too.
+    for (int i = 0; ok && i < mCtx.ErrorCount(); ++i) {
+        if (mCtx.ErrorAt(i).code != ERR_CLOSING_FILE) continue;
+        mError.SetErrorWithText(eOutOfDiskSpace,
+                                (std::string("Out of disk space: ") + mCtx.ErrorAt(i).message).c_str());
+        ok = false;
+    }
     return ok;
 }
 

@@ -30,6 +30,7 @@ public:
 
     bool FileCreate(const char* fileName) override;
     bool FileClose() override { return true; }
+    void FileDiscard() override;
     bool IsFileOpen() override { return true; }
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;

@@ -16,8 +16,10 @@ bool CopyTextureFile3ds(const char* path, const char* file3ds, std::string& stat
         status += std::string("Unable to locate texture file \"") + path + "\".\n";
         return false;
     }
-    FILE* out = KPlatformOpenFile(target.c_str(), "wb");
-    bool ok = out != nullptr;
+    // No half-written image stays behind: the copy takes its name only when whole.
+    KPlatformReplaceFile copy;
+    bool ok = copy.Open(target.c_str(), "wb");
+    FILE* out = copy.GetFile();
     char block[1024];
     while (ok) {
         const size_t n = fread(block, 1, sizeof block, in);
@@ -26,10 +28,7 @@ bool CopyTextureFile3ds(const char* path, const char* file3ds, std::string& stat
     }
     ok = ok && feof(in) && !ferror(in);
     fclose(in);
-    if (out) ok = fclose(out) == 0 && ok;
-    if (!ok) {
-        if (out) KPlatformDeleteFile(target.c_str());  // no half-written image stays behind
-        status += "Error writing texture file \"" + target + "\".\n";
-    }
+    ok = ok && copy.Commit();
+    if (!ok) status += "Error writing texture file \"" + target + "\".\n";
     return ok;
 }

@@ -53,6 +53,8 @@ public:
     // (IsCorrupt); records made so far stay.
     bool Read(std::string_view text);
     bool IsCorrupt() const { return mCorrupt; }
+    // Offset in the text just past the line read last, for messages.
+    size_t GetOffset() const { return mGroups.Tell(); }
 
     KDxfNodeList& GetNodes() { return mNodes; }
     const KDxfLayerTable& GetLayers() const { return mLayers; }

@@ -7,8 +7,10 @@
 
 #include "attributes/KQovMesh.h"
 #include "formats/geometry/dxf/KDxfDrawingReader.h"
+#include "formats/geometry/dxf/KDxfGroupReader.h"
 #include "formats/geometry/dxf/KDxfSceneNodes.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
@@ -75,7 +77,8 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
 
     std::string text;
     if (!LoadText(text)) {
-        mError.SetError(eFileNotOpened);
+        mError.SetErrorWithText(eFileNotOpened,
+                                ("File not opened: " + std::string(mFileName.Buffer())).c_str());
         return false;
     }
     KQovNode* parent = scene->GetRootNode();
@@ -127,7 +130,16 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
         return false;
     }
     if (!read) {
-        mError.SetError(eFileCorrupted);
+        // Counted only now: the reader seeks back and forth through the blocks.
+        const size_t offset = std::min(drawing.GetOffset(), text.size());
+        const int line = int(std::count(text.begin(), text.begin() + long(offset), '\n')) +
+                         (offset > 0 && text[offset - 1] != '\n' ? 1 : 0);
+        const std::string why =
+            KDxfGroupReader::IsBinary(text) ? std::string("binary drawings are not read")
+            : drawing.IsCorrupt()
+                ? KFormatC("a group code that is not a number, line %d", line)
+                : KFormatC("the drawing ends before its EOF group, line %d", line);
+        mError.SetErrorWithText(eFileCorrupted, ("File is corrupted: " + why).c_str());
         return false;
     }
     return true;

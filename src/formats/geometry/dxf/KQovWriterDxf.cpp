@@ -33,7 +33,7 @@ bool KQovWriterDxf::FileCreate(const char* fileName) {
     FileClose();
     auto file = std::make_unique<KFileStream>();
     if (!fileName || !file->Open(fileName, "wb")) {
-        mError.SetError(eFileNotOpened);
+        mError.SetErrorWithText(eFileNotOpened, KCreateFileError(fileName).c_str());
         return false;
     }
     mFile = std::move(file);
@@ -42,10 +42,18 @@ bool KQovWriterDxf::FileCreate(const char* fileName) {
 
 bool KQovWriterDxf::FileClose() {
     if (!mFile) return true;
-    const bool ok = !mFile->HasError();
-    mFile->Close();
+    bool ok = !mFile->HasError();
+    if (ok)
+        ok = mFile->Commit();
+    else
+        mFile->Discard();
     mFile.reset();
     return ok;
+}
+
+void KQovWriterDxf::FileDiscard() {
+    if (mFile) mFile->Discard();
+    mFile.reset();
 }
 
 KStreamOptions* KQovWriterDxf::GetWriteOptions() {
@@ -115,6 +123,7 @@ bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
     KDxfWriter writer;
     const bool written = writer.Write(*mFile, meshes, root->GetChildCount() > 0);
     DestroyWorkingMeshes();
+    if (!written) FileDiscard();
     const bool closed = FileClose();
     if (!written || !closed) {
         mError.SetError(eOutOfDiskSpace);

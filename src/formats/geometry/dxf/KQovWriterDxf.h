@@ -19,6 +19,7 @@ public:
 
     bool FileCreate(const char* fileName) override;
     bool FileClose() override;
+    void FileDiscard() override;
     bool IsFileOpen() override { return mFile != nullptr; }
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;

@@ -132,10 +132,11 @@ bool KObjParser::NextLine(KTextLineReader& lines, std::string_view& keyword,
 }
 
 void KObjParser::Corrupt(int line, std::string_view keyword, std::string_view rest) {
-    mStatus += KFormatC("Line %d is corrupted: ", line);
-    mStatus.append(keyword.data(), keyword.size());
-    mStatus += ' ';
-    mStatus.append(rest.substr(0, 80).data(), std::min<size_t>(rest.size(), 80));
+    mFailure = KFormatC("line %d: ", line);
+    mFailure.append(keyword.data(), keyword.size());
+    mFailure += ' ';
+    mFailure.append(rest.substr(0, 80).data(), std::min<size_t>(rest.size(), 80));
+    mStatus += KFormatC("Line %d is corrupted: ", line) + mFailure.substr(mFailure.find(": ") + 2);
     mStatus += '\n';
 }
 

@@ -23,6 +23,8 @@ public:
 
     // Non-fatal findings and the line of a corrupt statement, one message a line.
     const std::string& GetStatus() const { return mStatus; }
+    // Where and why a read returned eCorrupted ("line N: " and the line), else empty.
+    const std::string& GetFailure() const { return mFailure; }
 
     // Groups ordered by name without regard to case.
     struct CaseLess {
@@ -65,6 +67,7 @@ private:
 
     std::string mPath;
     std::string mStatus;
+    std::string mFailure;
     std::string mJoined;  // a line joined from continuations
     GroupMap mGroups;
     std::string mGroupName = "default";

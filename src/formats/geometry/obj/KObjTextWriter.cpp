@@ -27,7 +27,7 @@ void AppendF(std::string& out, const char* format, double a, double b, double c)
 }  // namespace
 
 bool KObjTextWriter::Create(const char* path) {
-    if (!path || !KCreatePath(path) || !mObj.Open(path, "wb")) return false;
+    if (!path || !mObj.Open(path, "wb")) return false;
     mPath = path;
     mObjText = KFormatC(kBanner, "OBJ");
     return true;
@@ -138,6 +138,11 @@ bool KObjTextWriter::CopyTextureFile(const std::string& source) {
         ok = out.Write(block, n) == n;
     }
     if (ok) ok = !in.HasError() && !out.HasError();
+    // A copy that failed leaves no part of an image behind.
+    if (ok)
+        ok = out.Commit();
+    else
+        out.Discard();
     if (!ok) mStatus += "Error writing texture file \"" + target + "\".\n";
     return ok;
 }
@@ -146,12 +151,25 @@ bool KObjTextWriter::Close() {
     Flush(mObj, mObjText, true);
     Flush(mMtl, mMtlText, true);
     for (KFileStream* file : {&mObj, &mMtl}) {
-        if (!file->IsOpen()) continue;
         // Seeking flushes the runtime's buffer, so a full disk shows here.
-        if (file->Seek(1, 0) != 0 || file->HasError()) mFailed = true;
-        file->Close();
+        if (file->IsOpen() && (file->Seek(1, 0) != 0 || file->HasError())) mFailed = true;
     }
+    // Both files take their places, or neither does.
+    if (mFailed) {
+        Discard();
+        return false;
+    }
+    for (KFileStream* file : {&mMtl, &mObj})
+        if (file->IsOpen() && !file->Commit()) mFailed = true;
     const bool ok = !mFailed;
     mFailed = false;
     return ok;
+}
+
+void KObjTextWriter::Discard() {
+    mObj.Discard();
+    mMtl.Discard();
+    mObjText.clear();
+    mMtlText.clear();
+    mFailed = false;
 }

@@ -23,7 +23,7 @@ struct KObjWriteGroup {
 
 class KObjTextWriter {
 public:
-    // Creates missing folders and the OBJ file, and writes its banner.
+    // Creates the OBJ file (its folder must exist) and writes its banner.
     bool Create(const char* path);
     // The MTL path of an OBJ path: the folder as given, the file name in lower case with its
     // ".obj" extension (any case) replaced by ".mtl"; empty when the name has no such extension.
@@ -40,6 +40,8 @@ public:
     void WriteGroup(const KObjWriteGroup& group);
     // Closes both files; false when any write failed.
     bool Close();
+    // Closes both files without putting them in place: files of their names stay as they were.
+    void Discard();
 
     const std::string& GetStatus() const { return mStatus; }
 

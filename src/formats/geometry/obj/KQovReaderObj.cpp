@@ -34,8 +34,14 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
     const bool referenceNode = static_cast<KStreamOptionsBase*>(options)->GetOptionValue(1) == 1;
     const KObjParser::EResult result = mParser.ReadFile(mFileName.Buffer());
     mStatus += mParser.GetStatus().c_str();
+    if (result == KObjParser::eNotOpened) {
+        mError.SetErrorWithText(eFileNotOpened,
+                                (std::string("File not opened: ") + mFileName.Buffer()).c_str());
+        return false;
+    }
     if (result != KObjParser::eRead) {
-        mError.SetError(result == KObjParser::eNotOpened ? eFileNotOpened : eFileCorrupted);
+        mError.SetErrorWithText(eFileCorrupted,
+                                ("File is corrupted: " + mParser.GetFailure()).c_str());
         return false;
     }
     CreateMaterials();

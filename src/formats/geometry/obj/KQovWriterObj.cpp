@@ -11,6 +11,7 @@
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "formats/geometry/KQovDeformationBaker.h"
+#include "foundation/KFileStream.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
@@ -52,7 +53,7 @@ bool KQovWriterObj::FileCreate(const char* fileName) {
     FileClose();
     mText = std::make_unique<KObjTextWriter>();
     if (!mText->Create(fileName)) {
-        mError.SetError(eFileNotOpened);
+        mError.SetErrorWithText(eFileNotOpened, KCreateFileError(fileName).c_str());
         return false;
     }
     mOpen = true;
@@ -63,6 +64,11 @@ bool KQovWriterObj::FileClose() {
     const bool ok = !mOpen || mText->Close();
     mOpen = false;
     return ok;
+}
+
+void KQovWriterObj::FileDiscard() {
+    if (mOpen) mText->Discard();
+    mOpen = false;
 }
 
 KStreamOptions* KQovWriterObj::GetWriteOptions() {

@@ -45,10 +45,24 @@ int KMotionFileC3d::Open(const char* path, const char* mode) {
 
 int KMotionFileC3d::Close() {
     if (!mStream) return 1;
-    const bool ok = !mStream->HasError();
-    mStream->Close();
+    bool ok = !mStream->HasError();
+    if (ok)
+        ok = mStream->Commit();
+    else
+        mStream->Discard();  // a file that did not write whole never replaces the old one
     mStream.reset();
     return ok ? 0 : 1;
+}
+
+std::string KMotionFileC3d::GetLocation() const {
+    if (!mStream) return std::string();
+    const uint64_t at = Tell();
+    return "byte " + std::to_string(at) + ", block " + std::to_string(at / kBlockSize + 1);
+}
+
+void KMotionFileC3d::Discard() {
+    if (mStream) mStream->Discard();
+    mStream.reset();
 }
 
 bool KMotionFileC3d::GetInfo(KMarkerFileInfo& info) {

@@ -15,6 +15,7 @@ public:
 
     int Open(const char* path, const char* mode) override;
     int Close() override;
+    void Discard() override;
     bool GetInfo(KMarkerFileInfo& info) override;
     bool GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) override;
     bool ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter, KTime period,
@@ -23,6 +24,7 @@ public:
     bool WriteMarkerNames(const std::vector<std::string>& names) override;
     bool WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) override;
     bool EndWrite() override;
+    std::string GetLocation() const override;
 
     // Hours, minutes, seconds and frames of a TIMECODES parameter; false when there is none.
     bool FindTimeCode(int values[4]);

@@ -26,12 +26,16 @@ public:
     virtual int Open(const char* path, const char* mode) = 0;
     // 0 when the stream closed, 1 when it failed or none was open.
     virtual int Close() = 0;
+    // Closes a file being written without putting it in place: the old file stays.
+    virtual void Discard() = 0;
 
     virtual bool GetInfo(KMarkerFileInfo& info) = 0;
     virtual bool GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) = 0;
     virtual bool ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter,
                            KTime period, bool zeroIsOccluded) = 0;
     virtual bool EndRead() { return true; }
+    // Where reading stands, for messages ("line 12", "byte 1024"); empty when unknown.
+    virtual std::string GetLocation() const { return std::string(); }
 
     virtual bool WriteHeader(const KMarkerFileInfo& info) = 0;
     virtual bool WriteMarkerNames(const std::vector<std::string>& names) = 0;

@@ -26,10 +26,24 @@ int KMarkerTextFile::Close() {
     return result;
 }
 
+std::string KMarkerTextFile::GetLocation() const {
+    return GetLineNumber() > 0 ? "line " + std::to_string(GetLineNumber()) : std::string();
+}
+
+void KMarkerTextFile::Discard() {
+    KMotionFile::Discard();
+    mEndResult = -1;
+}
+
 bool KMarkerTextFile::EndWrite() {
     if (!IsOpen()) return false;
+    if (mWriteFailed) {
+        KMotionFile::Discard();
+        mEndResult = 1;
+        return false;
+    }
     mEndResult = KMotionFile::Close();
-    return mEndResult == 0 && !mWriteFailed;
+    return mEndResult == 0;
 }
 
 bool KMarkerTextFile::Put(const char* format, ...) {

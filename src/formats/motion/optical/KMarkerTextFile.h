@@ -14,8 +14,10 @@ public:
     int Open(const char* path, const char* mode) override;
     // After EndWrite, the result of the close it made; else as the text file's Close.
     int Close() override;
+    void Discard() override;
     // Closes the file: only then has every byte gone to the disk or failed to.
     bool EndWrite() override;
+    std::string GetLocation() const override;
 
 protected:
     // Bytes of the file opened for reading, for bounding the counts a header claims.

@@ -35,15 +35,20 @@ KQovOpticalReader::KQovOpticalReader(KQovObjectManager* manager) : KQovReader(ma
 
 KQovOpticalReader::~KQovOpticalReader() = default;
 
-bool KQovOpticalReader::Fail(int error) {
+bool KQovOpticalReader::Fail(int error, const std::string& what) {
     mError.SetError(error);
+    if (what.empty()) return false;
+    std::string text = std::string(mError.GetErrorText()) + ": " + what;
+    const std::string where = mFile ? mFile->GetLocation() : std::string();
+    if (!where.empty()) text += " (" + where + ")";
+    mError.SetErrorWithText(error, text.c_str());
     return false;
 }
 
 bool KQovOpticalReader::FileOpen(const char* fileName) {
     if (mFile) FileClose();
     mFile = fileName ? CreateMotionFile(fileName) : nullptr;
-    if (!mFile) return Fail(eFileNotOpened);
+    if (!mFile) return Fail(eFileNotOpened, fileName ? fileName : "");
     mFileName = fileName;
     return true;
 }
@@ -62,7 +67,7 @@ KStreamOptions* KQovOpticalReader::GetReadOptions(bool) {
     }
     KMarkerFileInfo info;
     if (!mFile->GetInfo(info)) {
-        Fail(eFileCorrupted);
+        Fail(eFileCorrupted, "the header cannot be read");
         return nullptr;
     }
     KStreamOptionsMotion* options = KStreamOptionsMotion::Create();
@@ -94,7 +99,7 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
     if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
     KMarkerFileInfo info;
-    if (!mFile->GetInfo(info)) return Fail(eFileCorrupted);
+    if (!mFile->GetInfo(info)) return Fail(eFileCorrupted, "the header cannot be read");
     const int m = info.markerCount;
     if (m == 0) return true;
     if (options.GetFrameCount() > info.frameCount) options.SetFrameCount(info.frameCount);
@@ -104,7 +109,8 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
     const KTime stop = n > 0 ? start + period * int64_t(n - 1) : start;
 
     std::vector<std::string> names(static_cast<size_t>(m));
-    if (!mFile->GetMarkerNames(names, options.GetSetting(7) == 1)) return Fail(eFileCorrupted);
+    if (!mFile->GetMarkerNames(names, options.GetSetting(7) == 1))
+        return Fail(eFileCorrupted, "the marker names cannot be read");
     if (options.GetSetting(17) == 1) MakeNamesUnique(names, options);
 
     // Frames are kept as they arrive: the header's count is a claim, not a size to allocate.
@@ -115,11 +121,11 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
         frames.emplace_back();
         KTime time;
         if (!mFile->ReadFrame(frames.back(), m, time, counter, period, options.GetSetting(5) == 1))
-            return Fail(eFileCorrupted);
+            return Fail(eFileCorrupted, "frame " + std::to_string(i + 1) + " cannot be read");
         extra = std::max(extra, int(frames.back().size()) - m);
         if (i > 0 && options.GetSetting(6) == 1) FillOccludedFromPrevious(frames[size_t(i)], frames[size_t(i) - 1]);
     }
-    if (!mFile->EndRead()) return Fail(eFileCorrupted);
+    if (!mFile->EndRead()) return Fail(eFileCorrupted, "the end of the file cannot be read");
 
     std::vector<KQovNode*> nodes = CreateMarkerNodes(names, extra);
     KQovNode* root = CreateOpticalRoot(options, scene, nodes);

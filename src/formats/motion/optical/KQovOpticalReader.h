@@ -36,7 +36,8 @@ protected:
     KString mPrefix;
 
 private:
-    bool Fail(int error);
+    // The table message of `error`, then ": ", `what` and where the file stopped, when given.
+    bool Fail(int error, const std::string& what = std::string());
     void MakeNamesUnique(std::vector<std::string>& names, KStreamOptionsMotion& options);
     std::vector<KQovNode*> CreateMarkerNodes(const std::vector<std::string>& names, int extra);
     KQovNode* CreateOpticalRoot(KStreamOptionsMotion& options, KQovScene* scene,

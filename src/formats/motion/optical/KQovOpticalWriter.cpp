@@ -4,6 +4,7 @@
 #include "animation/KQovTakeNode.h"
 #include "formats/motion/KQovMotionTextIO.h"
 #include "foundation/KAffineMatrix.h"
+#include "formats/motion/KMotionFile.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
@@ -35,11 +36,13 @@ bool KQovOpticalWriter::FileCreate(const char* fileName) {
     // An open file is closed first, so that it is never leaked or left half written.
     mFile.reset();
     mFile = fileName ? CreateMotionFile(fileName) : nullptr;
-    if (!mFile) {
-        const std::string text = std::string("Cannot open file \"") + (fileName ? fileName : "") + "\" for writing.";
-        return Fail(eFileNotOpened, text.c_str());
-    }
+    if (!mFile) return Fail(eFileNotOpened, KMotionFile::CreateError(fileName).c_str());
     return true;
+}
+
+void KQovOpticalWriter::FileDiscard() {
+    if (mFile) mFile->Discard();
+    mFile.reset();
 }
 
 bool KQovOpticalWriter::FileClose() {
@@ -90,5 +93,9 @@ bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
         ok = mFile->WriteFrame(records, time, f);
     }
     // A disk that refused the data is reported, never taken for success.
-    return (mFile->EndWrite() && ok) || Fail(eOutOfDiskSpace);
+    if (!ok) {
+        FileDiscard();
+        return Fail(eOutOfDiskSpace);
+    }
+    return mFile->EndWrite() || Fail(eOutOfDiskSpace);
 }

@@ -309,7 +309,7 @@ TEST(SceneWrite3ds, FailuresReportAndReleaseEverything) {
         int error;  // after FileCreate, or after Write when created
     } cases[] = {
         {"no such folder", "/no/such/folder/x.3ds", false, KQovWriter::eFileNotCreated},
-        {"device full", "/dev/full", true, KQovWriter::eFileCorrupted},
+        {"device full", "/dev/full", true, KQovWriter::eOutOfDiskSpace},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);

@@ -47,6 +47,9 @@ TEST(ObjTextWriter, RealFilesRoundTripStablyAndReadElsewhere) {
         << "the OBJ test data folder is missing: " << folder;
     TempTestFolder out;
     ASSERT_TRUE(out.ok());
+    // Writers make no folders.
+    ASSERT_TRUE(KPlatformMakeDirectory((out / "1").c_str()));
+    ASSERT_TRUE(KPlatformMakeDirectory((out / "2").c_str()));
     for (const char* file : {"cube_usemtl.obj", "empty_mat.obj", "regr01.obj", "spider.obj"}) {
         SCOPED_TRACE(file);
         KObjParser first;
@@ -104,7 +107,11 @@ TEST(ObjTextWriter, CornersNumberingNamesAndFailures) {
     ASSERT_TRUE(out.ok());
     std::ofstream(out / "tex.png") << "image";
     KObjTextWriter writer;
-    ASSERT_TRUE(writer.Create((out / "sub/Two Words.OBJ").c_str()));  // folders are made
+    // Missing folders are refused, never made.
+    EXPECT_FALSE(writer.Create((out / "sub/Two Words.OBJ").c_str()));
+    EXPECT_FALSE(KPlatformPathExists((out / "sub").c_str()));
+    ASSERT_TRUE(KPlatformMakeDirectory((out / "sub").c_str()));
+    ASSERT_TRUE(writer.Create((out / "sub/Two Words.OBJ").c_str()));
     EXPECT_TRUE(writer.CreateMaterialFile());
     KObjMaterial m;
     m.diffuseMap = out / "tex.png";

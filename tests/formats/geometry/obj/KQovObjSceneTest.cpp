@@ -122,6 +122,8 @@ TEST(ObjScene, RealFilesBecomeNodesAndRoundTrip) {
         EXPECT_EQ(second.polygons, first.polygons);
         // Faces of textured materials carry one texture vertex per corner: more points, once.
         EXPECT_GE(second.points, first.points);
+        KPlatformMakeDirectory((out / "1").c_str());
+        KPlatformMakeDirectory((out / "2").c_str());
         ASSERT_TRUE(g.Write(again, out / "1/a.obj"));
         KQovScene* third = nullptr;
         ASSERT_TRUE(h.Read(out / "1/a.obj", third, 0));

@@ -199,7 +199,9 @@ TEST(OpticalC3d, FailedCreateIsReportedWithThePath) {
     TestScene t;
     KQovWriterC3d writer(&t.manager);
     EXPECT_FALSE(writer.FileCreate("/nonexistent-folder/x.c3d"));
-    EXPECT_STREQ(writer.GetLastErrorString(), "Cannot open file \"/nonexistent-folder/x.c3d\" for writing.");
+    EXPECT_STREQ(writer.GetLastErrorString(),
+                 "Cannot open file \"/nonexistent-folder/x.c3d\" for writing. The folder "
+                 "/nonexistent-folder does not exist.");
     EXPECT_FALSE(writer.FileClose());
 }
 

@@ -99,7 +99,8 @@ TEST(OpticalMarkers, WrittenLayoutsAndFailedWrites) {
         std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(c.writer, &t.manager));
         EXPECT_FALSE(writer->FileCreate("/nonexistent-folder/x"));
         EXPECT_STREQ(writer->GetLastErrorString(),
-                     "Cannot open file \"/nonexistent-folder/x\" for writing.");
+                     "Cannot open file \"/nonexistent-folder/x\" for writing. The folder "
+                     "/nonexistent-folder does not exist.");
     }
 }
 

@@ -101,12 +101,16 @@ TEST(MovFile, BadTablesFailCleanly) {
         int groups;
     };
     const Case cases[] = {
-        {"", false, KQovReader::eFileCorrupted, "File is corrupted", 3},
-        {"0 1 2 3 end\n0.04 1 2 3\n", false, KQovReader::eFileCorrupted, "File is corrupted", 3},
-        {"time 1 2 3\n", false, KQovReader::eFileCorrupted, "File is corrupted", 3},
+        // Refusals say where the read stopped.
+        {"", false, KQovReader::eFileCorrupted, "File is corrupted: MOV file holds no data", 3},
+        {"0 1 2 3 end\n0.04 1 2 3\n", false, KQovReader::eFileCorrupted,
+         "File is corrupted: MOV read stopped at line 1", 3},
+        {"time 1 2 3\n", false, KQovReader::eFileCorrupted,
+         "File is corrupted: MOV read stopped at line 1", 3},
         {"0 1 2 3\n", true, KQovReader::eUnidentifiedError, "No animation to import.", 0},
         // A wide first row over many short ones would ask for tens of millions of keys.
-        {wide, true, KQovReader::eFileCorrupted, "File is corrupted", 3},
+        {wide, true, KQovReader::eFileCorrupted, "File is corrupted: MOV read stopped at line 1001",
+         3},
     };
     for (const Case& c : cases) {
         const std::string path = dir / "bad.mov";

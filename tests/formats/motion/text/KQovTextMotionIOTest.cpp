@@ -84,7 +84,8 @@ TEST(TextMarkerFormats, WritersReportFilesThatCannotBeWritten) {
         // A failed create keeps no file object to write into.
         EXPECT_FALSE(writer->FileCreate("/nonexistent-folder/x.txt"));
         EXPECT_STREQ(writer->GetLastErrorString(),
-                     "Cannot open file \"/nonexistent-folder/x.txt\" for writing.");
+                     "Cannot open file \"/nonexistent-folder/x.txt\" for writing. The folder "
+                     "/nonexistent-folder does not exist.");
         EXPECT_FALSE(writer->IsFileOpen());
         std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
         EXPECT_FALSE(writer->Write(t.scene, options.get()));

@@ -1,0 +1,452 @@
+// Writing never loses what is stored: every writer puts its file in place only when the whole
+// write succeeded (a full disk, a refused scene, a read-only file, a missing folder all leave
+// the old file as it was and no new file behind), writes through symbolic links, and reading
+// never changes a file. Also: the exporter and importer carry the writer's and reader's own
+// error, and passwords survive the round trip.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovMarker.h"
+#include "attributes/KQovMesh.h"
+#include "common/TempTestFolder.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "io/KQovExporter.h"
+#include "io/KQovFormatFactory.h"
+#include "io/KQovImporter.h"
+#include "io/KQovWriter.h"
+#include "io/KStreamOptions.h"
+#include "io/KStreamOptionsMotion.h"
+#include "platform/KPlatformFile.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+using qovtest::FileSizeLimit;
+using qovtest::ReadAll;
+using qovtest::WriteAll;
+
+const char* const kExtensions[KQovExporter::kWritingIdCount] = {
+    "qov", "qov", "qov", "qov", "qov", "bvh", "htr", "trc", "asf", "amc",
+    "c3d", "aoa", "mcd", "vpm", "mov", "brd", "dxf", "3ds", "obj"};
+
+const std::string kOld = "old content, never to be lost\n";
+
+// A scene every writer takes: one top node with a quad mesh, two animated marker nodes below.
+KQovScene* BuildScene(KQovObjectManager& manager, bool secondTop = false) {
+    KQovScene* scene = manager.CreateScene();
+    KQovNode* top = manager.CreateNode("top");
+    scene->GetRootNode()->AddChild(top);
+    KQovMesh* mesh = manager.CreateMesh();
+    mesh->InitControlPoints(4);
+    for (int i = 0; i < 4; ++i) mesh->GetControlPoints().SetAt(i, KVector4(i % 2, i / 2, 0, 1));
+    mesh->BeginPolygon();
+    for (int v : {0, 1, 3, 2}) mesh->AddPolygonVertex(v);
+    top->SetNodeAttribute(mesh);
+    for (int k = 0; k < 2; ++k) {
+        KQovNode* node = manager.CreateNode(("m" + std::to_string(k)).c_str());
+        KQovMarker* marker = manager.CreateMarker();
+        marker->SetType(KQovMarker::eOptical);
+        node->SetNodeAttribute(marker);
+        node->SetMarked(true);
+        top->AddChild(node);
+        node->AddTakeNode("take");
+        node->SetCurrentTakeNode("take");
+        KQovTakeNode* take = node->GetCurrentTakeNode();
+        KFCurve* curves[3] = {take->GetTranslationX(), take->GetTranslationY(),
+                              take->GetTranslationZ()};
+        for (KFCurve* curve : curves) {
+            curve->PrepareKeys(3);
+            for (int f = 0; f < 3; ++f) {
+                KTime time;
+                time.SetSecondDouble(f / 30.0);
+                curve->KeySet(f, time, float(k + f), KFCURVE_INTERPOLATION_LINEAR);
+            }
+            curve->CommitKeys(3);
+        }
+    }
+    // A second top node: the skeleton writers refuse a scene without a single top node.
+    if (secondTop) scene->GetRootNode()->AddChild(manager.CreateNode("other"));
+    return scene;
+}
+
+struct Result {
+    bool ok;
+    int error;
+    std::string text;
+};
+
+// Exports through the exporter as qovtool does: QOV ids without options, the others with the
+// writer's own defaults.
+Result Export(KQovObjectManager& manager, KQovScene* scene, int id, const std::string& path,
+              const char* password = "") {
+    KQovExporter exporter(&manager);
+    exporter.Initialize(path.c_str());
+    exporter.SetFileFormat(id);
+    exporter.SetPassword(password);
+    std::unique_ptr<KQovWriter> writer(id > 4 ? KQovMakeFormatWriter(id, &manager) : nullptr);
+    std::unique_ptr<KStreamOptions> options(writer ? writer->GetWriteOptions() : nullptr);
+    if (options && options->IsA(KStreamOptionsMotion::ClassId())) {
+        auto* motion = static_cast<KStreamOptionsMotion*>(options.get());
+        motion->SetFrameRate(0, 30.0);
+        motion->SetFrameCount(3);
+    }
+    if (id == 9) {
+        // The motion file is written against the skeleton that writing the skeleton file
+        // leaves in the options.
+        KQovExporter skeleton(&manager);
+        skeleton.Initialize("/dev/null");
+        skeleton.SetFileFormat(8);
+        if (!skeleton.Export(scene, options.get()))
+            return {false, skeleton.GetLastErrorID(), skeleton.GetLastErrorString()};
+    }
+    const bool ok = exporter.Export(scene, options.get());
+    return {ok, exporter.GetLastErrorID(), exporter.GetLastErrorString()};
+}
+
+// Every name in the folder, hidden ones included, sorted.
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<KPlatformDirEntry> entries;
+    KPlatformListDirectory((folder + "/*").c_str(), entries);
+    std::vector<std::string> names;
+    for (const KPlatformDirEntry& e : entries)
+        if (e.name != "." && e.name != "..") names.push_back(e.name);
+    return names;
+}
+
+std::string Name(int id, const char* base) {
+    return std::string(base) + "." + kExtensions[id];
+}
+
+class EveryWriter : public ::testing::TestWithParam<int> {};
+
+// A full disk, simulated by a file-size limit below what the write needs: the write fails,
+// the old file keeps its bytes and no other file is left.
+TEST_P(EveryWriter, AFullDiskLeavesTheOldFileAndNothingElse) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    const std::string probe = tmp / Name(id, "probe");
+    const Result wrote = Export(manager, scene, id, probe);
+    ASSERT_TRUE(wrote.ok) << wrote.error << " " << wrote.text;
+    const size_t size = ReadAll(probe).size();
+    ASSERT_GT(size, 1u);
+    const std::vector<std::string> before = Entries(tmp.path());
+
+    const std::string target = tmp / Name(id, "out");
+    WriteAll(target, kOld);
+    Result failed;
+    {
+        FileSizeLimit limit(size / 2);
+        ASSERT_TRUE(limit.IsSet());
+        failed = Export(manager, scene, id, target);
+    }
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.error, KQovIO::eOutOfDiskSpace) << failed.text;
+    EXPECT_EQ(ReadAll(target), kOld);
+    std::vector<std::string> expected = before;
+    expected.push_back(Name(id, "out"));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(tmp.path()), expected);
+
+    // With room again the same write replaces the old file.
+    ASSERT_TRUE(Export(manager, scene, id, target).ok);
+    EXPECT_EQ(ReadAll(target).size(), size);
+}
+
+// Refusals before anything is written: every writer alike, the old file untouched, no
+// folder made.
+TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+
+    const std::string missing = tmp / ("missing/" + Name(id, "out"));
+    Result r = Export(manager, scene, id, missing);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, KQovIO::eFileNotCreated);
+    EXPECT_NE(r.text.find("folder " + tmp.path() + "/missing does not exist"), std::string::npos)
+        << r.text;
+    EXPECT_FALSE(KPlatformPathExists((tmp / "missing").c_str()));
+
+    const std::string locked = tmp / Name(id, "locked");
+    WriteAll(locked, kOld);
+    ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+    r = Export(manager, scene, id, locked);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, KQovIO::eFileNotCreated);
+    EXPECT_NE(r.text.find("read-only"), std::string::npos) << r.text;
+    EXPECT_EQ(ReadAll(locked), kOld);
+
+    const std::string folder = tmp / Name(id, "folder");
+    ASSERT_TRUE(KPlatformMakeDirectory(folder.c_str()));
+    r = Export(manager, scene, id, folder);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(KPlatformIsDirectory(folder.c_str()));
+
+    // A link into a missing folder: refused like the folder itself.
+    const std::string dangling = tmp / Name(id, "dangling");
+    ASSERT_EQ(symlink((tmp / "gone/x").c_str(), dangling.c_str()), 0);
+    r = Export(manager, scene, id, dangling);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.text.find("folder " + tmp.path() + "/gone does not exist"), std::string::npos)
+        << r.text;
+
+    std::vector<std::string> expected = {Name(id, "dangling"), Name(id, "folder"),
+                                         Name(id, "locked")};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(tmp.path()), expected);
+}
+
+// A symbolic link is written through: the link stays, its target gets the new bytes and keeps
+// its permissions.
+TEST_P(EveryWriter, ALinkIsWrittenThrough) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    ASSERT_TRUE(KPlatformMakeDirectory((tmp / "real").c_str()));
+    const std::string target = tmp / ("real/" + Name(id, "target"));
+    WriteAll(target, kOld);
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    const std::string link = tmp / Name(id, "link");
+    ASSERT_EQ(symlink(("real/" + Name(id, "target")).c_str(), link.c_str()), 0);
+    const Result r = Export(manager, scene, id, link);
+    ASSERT_TRUE(r.ok) << r.text;
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    const std::string bytes = ReadAll(target);
+    EXPECT_NE(bytes, kOld);
+    EXPECT_FALSE(bytes.empty());
+    // Nothing but the target (and what the format writes beside it) in its folder.
+    for (const std::string& name : Entries(tmp / "real")) EXPECT_NE(name[0], '.') << name;
+
+    // A link to a file not there yet makes that file; the link stays a link.
+    const std::string ahead = tmp / Name(id, "ahead");
+    ASSERT_EQ(symlink(("real/" + Name(id, "later")).c_str(), ahead.c_str()), 0);
+    ASSERT_TRUE(Export(manager, scene, id, ahead).ok);
+    ASSERT_EQ(lstat(ahead.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_FALSE(ReadAll(tmp / ("real/" + Name(id, "later"))).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWritingIdCount),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(kExtensions[info.param]) +
+                                    std::to_string(info.param);
+                         });
+
+// Writers that refuse the scene leave the old file as it was (they used to empty it), with
+// their own error, not "Out of disk space".
+TEST(SafeWrite, ARefusedSceneLeavesTheOldFile) {
+    const struct {
+        int id;
+        const char* text;
+    } rows[] = {{5, "Can not find root node."},
+                {6, "Can not find root node."},
+                {8, "Scene must have a single root node."},
+                {9, "Scene must have a single root node."}};
+    for (const auto& row : rows) {
+        const int id = row.id;
+        SCOPED_TRACE(kExtensions[id]);
+        TempTestFolder tmp("qovsafe_");
+        KQovObjectManager manager;
+        KQovScene* scene = BuildScene(manager, true);
+        const std::string target = tmp / Name(id, "out");
+        WriteAll(target, kOld);
+        const Result r = Export(manager, scene, id, target);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, KQovIO::eFileNotCreated) << r.text;
+        EXPECT_EQ(r.text, row.text);
+        EXPECT_EQ(ReadAll(target), kOld);
+        EXPECT_EQ(Entries(tmp.path()), std::vector<std::string>{Name(id, "out")});
+    }
+}
+
+// Every QOV id, with and without a password: read back with the same password (also when the
+// take list is fetched first, as qovtool does); a wrong one is refused where a password is
+// stored (binary files).
+TEST(SafeWrite, PasswordsSurviveEveryQovWriter) {
+    struct Row {
+        int id;
+        bool stored;  // binary files keep the password
+    } rows[] = {{0, true}, {1, false}, {2, true}, {3, true}, {4, false}};
+    for (const Row& row : rows) {
+        for (const char* password : {"", "P4ss word"}) {
+            SCOPED_TRACE(std::to_string(row.id) + " '" + password + "'");
+            TempTestFolder tmp("qovsafe_");
+            KQovObjectManager manager;
+            KQovScene* scene = BuildScene(manager);
+            const std::string path = tmp / "p.qov";
+            ASSERT_TRUE(Export(manager, scene, row.id, path, password).ok);
+            for (bool fetchTakes : {true, false}) {
+                for (const char* given : {password, "wrong"}) {
+                    KQovImporter importer(&manager);
+                    importer.SetPassword(given);
+                    ASSERT_TRUE(importer.Initialize(path.c_str()));
+                    if (fetchTakes) importer.GetTakeCount();
+                    KQovScene* back = manager.CreateScene();
+                    const bool refused = row.stored && *password && std::string(given) == "wrong";
+                    EXPECT_EQ(importer.Import(back, nullptr), !refused)
+                        << fetchTakes << given << importer.GetLastErrorString();
+                    if (refused) {
+                        EXPECT_EQ(importer.GetLastErrorID(), KQovIO::ePasswordError);
+                    } else {
+                        ASSERT_EQ(back->GetRootNode()->GetChildCount(), 1);
+                        EXPECT_STREQ(back->GetRootNode()->GetChild(0)->GetNameWithoutPrefix().Buffer(),
+                                     "top");
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Readers say what was wrong and where, through the importer.
+TEST(SafeWrite, ReadersReportTheirOwnMessageAndWhere) {
+    struct Row {
+        const char* file;
+        std::string bytes;
+        int error;
+        const char* text;  // part of the message
+    } rows[] = {
+        {"bad.obj", "v 1 2 3\nv 1 2 3\nvn 0 1\n", KQovIO::eFileCorrupted,
+         "File is corrupted: line 3: vn 0 1"},
+        {"code.dxf", "0\nSECTION\n2\nENTITIES\nxx\nLINE\n", KQovIO::eFileCorrupted,
+         "File is corrupted: a group code that is not a number, line 5"},
+        {"short.dxf", "0\nSECTION\n2\nHEADER\n", KQovIO::eFileCorrupted,
+         "the drawing ends before its EOF group, line 4"},
+        {"chunk.3ds", std::string("\x4d\x4d\x20\x00\x00\x00\x3d\x3d\x40\x00\x00\x00", 12),
+         KQovIO::eFileCorrupted, "ERR_INVALID_CHUNK"},
+        {"head.c3d", std::string(100, '\x01'), KQovIO::eFileCorrupted,
+         "File is corrupted: the header cannot be read"},
+        {"cut.qov", "; QOV 6.0.0 project file\nObjects:  {\n  Model\n", KQovIO::eFileCorrupted,
+         "File is corrupted: line 3: field without ':'"},
+        {"cut.bvh", "HIERARCHY\nROOT a\n{\n", KQovIO::eFileCorrupted,
+         "File is corrupted: BioVision read stopped at line 3"},
+        {"head.trc", "PathFileType\t4\t(X/Y/Z)\tx.trc\nDataRate\n", KQovIO::eFileCorrupted,
+         "File is corrupted: the header cannot be read (line 2)"},
+        {"missing.obj", "", KQovIO::eFileNotOpened, "File not opened: "},
+        {"missing.c3d", "", KQovIO::eFileNotOpened, "File not opened: "},
+        {"missing.3ds", "", KQovIO::eFileNotOpened, "File not opened: "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        TempTestFolder tmp("qovsafe_");
+        const std::string path = tmp / row.file;
+        if (!row.bytes.empty()) WriteAll(path, row.bytes);
+        KQovObjectManager manager;
+        KQovImporter importer(&manager);
+        ASSERT_TRUE(importer.Initialize(path.c_str()));
+        KQovScene* scene = manager.CreateScene();
+        EXPECT_FALSE(importer.Import(scene, nullptr));
+        EXPECT_EQ(importer.GetLastErrorID(), row.error);
+        EXPECT_NE(std::string(importer.GetLastErrorString()).find(row.text), std::string::npos)
+            << importer.GetLastErrorString();
+    }
+}
+
+// Every committed sample and test file, copied and made read-only, is read through the
+// importer and comes out byte for byte as it went in (reading never writes, whatever the
+// file's state; a privileged user can write to read-only files, so the bytes tell).
+TEST(SafeWrite, ReadingNeverChangesAFile) {
+    const std::string source = QOV_SOURCE_DIR;
+    std::vector<std::string> files;
+    std::vector<std::string> folders = {source + "/samples", source + "/tests/data",
+                                        source + "/tests/io/qov/golden"};
+    for (size_t i = 0; i < folders.size(); ++i) {
+        std::vector<KPlatformDirEntry> entries;
+        KPlatformListDirectory((folders[i] + "/*").c_str(), entries);
+        for (const KPlatformDirEntry& e : entries) {
+            if (e.name == "." || e.name == "..") continue;
+            (e.isDirectory ? folders : files).push_back(folders[i] + "/" + e.name);
+        }
+    }
+    ASSERT_GE(files.size(), 50u) << "the sample and test data folders are missing";
+    TempTestFolder tmp("qovsafe_");
+    int read = 0;
+    for (const std::string& file : files) {
+        // Copied with the folder layout kept, so material libraries and companions resolve.
+        const std::string relative = file.substr(source.size() + 1);
+        std::string copy = tmp.path();
+        for (size_t start = 0, slash; (slash = relative.find('/', start)) != std::string::npos;
+             start = slash + 1) {
+            copy += "/" + relative.substr(start, slash - start);
+            KPlatformMakeDirectory(copy.c_str());
+        }
+        copy = tmp / relative;
+        WriteAll(copy, ReadAll(file));
+    }
+    for (const std::string& file : files) {
+        const std::string copy = tmp / file.substr(source.size() + 1);
+        ASSERT_EQ(chmod(copy.c_str(), 0444), 0);
+    }
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const std::string copy = tmp / file.substr(source.size() + 1);
+        const std::string before = ReadAll(copy);
+        KQovObjectManager manager;
+        KQovImporter importer(&manager);
+        if (importer.Initialize(copy.c_str())) {
+            importer.GetTakeCount();
+            read += importer.Import(manager.CreateScene(), nullptr) ? 1 : 0;
+        }
+        EXPECT_TRUE(ReadAll(copy) == before);
+        struct stat st;
+        ASSERT_EQ(stat(copy.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0444u);
+    }
+    EXPECT_GE(read, 40);
+    // Nothing was left beside the files (temporary files, fixed-up copies).
+    for (size_t i = 0; i < folders.size(); ++i)
+        for (const std::string& name : Entries(tmp / folders[i].substr(source.size() + 1)))
+            EXPECT_NE(name[0], '.') << name;
+}
+
+// What qovtool prints (both streams) and its exit status.
+int RunTool(const std::string& arguments, std::string& out) {
+    const std::string tool = std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
+    FILE* pipe = popen((tool + " " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[1024];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The tool shows what the reader only noted (an unreadable material library) as warnings,
+// and a refused output with the reason.
+TEST(SafeWrite, QovtoolWarnsAndNamesTheReason) {
+    if (!KPlatformPathExists((std::string(QOV_PROGRAMS_DIR) + "/../qovtool").c_str()))
+        GTEST_SKIP() << "qovtool not built";
+    TempTestFolder tmp("qovsafe_");
+    const std::string in = tmp / "m.obj";
+    WriteAll(in, "mtllib gone.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n");
+    std::string out;
+    EXPECT_EQ(RunTool("convert '" + in + "' '" + tmp / "m.qov" + "'", out), 0) << out;
+    EXPECT_NE(out.find("qovtool: " + in + ": warning: Unable to load material library\n"),
+              std::string::npos)
+        << out;
+    out.clear();
+    EXPECT_EQ(RunTool("convert '" + in + "' '" + tmp / "no/m.dxf" + "'", out), 1) << out;
+    EXPECT_NE(out.find("folder " + tmp.path() + "/no does not exist"), std::string::npos) << out;
+}
+
+}  // namespace
