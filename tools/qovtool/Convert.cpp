@@ -239,7 +239,6 @@ int QovToolConvert(int argc, char** argv) {
             return Fail(target, "the output is the same file as the skeleton " + skeleton +
                                     "; nothing was read or written");
     }
-    PrintWarnings(in, importer.GetStatusText());
 
     ProgressLine progress(KPlatformIsTerminal(stderr));
     std::unique_ptr<KStreamOptions> readOptions;
@@ -248,6 +247,7 @@ int QovToolConvert(int argc, char** argv) {
         importer.GetTakeCount();  // the take list (and the password) go into the read options
         importer.SetPassword(password);  // fetching the take list took the file's empty one over
         if (!importer.Import(scene, nullptr)) return Fail(in, importer.GetLastErrorString());
+        PrintWarnings(in, importer.GetStatusText());
     } else {
         // The reader's own options: they know the file's exact rate, and the motion file of an
         // Acclaim pair reads on the skeleton its skeleton file left in them.
@@ -272,6 +272,9 @@ int QovToolConvert(int argc, char** argv) {
             return Fail(in, ReaderError(*reader));
         }
         progress.End();
+        KString status;
+        reader->GetStatusText(status);
+        PrintWarnings(in, status);
     }
 
     // The skeleton file of an Acclaim pair first; its skeleton stays in the options for the
@@ -321,8 +324,8 @@ int QovToolConvert(int argc, char** argv) {
             return Fail(target.path, progress.GetErrorCount() > told
                                          ? std::string("not written")
                                          : std::string(exporter.GetLastErrorString()));
+        PrintWarnings(target.path.c_str(), exporter.GetStatusText());
     }
-    PrintWarnings(out, exporter.GetStatusText());
     std::printf("%s -> %s\n", in, out);
     return 0;
 }
