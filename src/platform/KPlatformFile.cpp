@@ -169,8 +169,8 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
 bool KPlatformReplaceFile::Commit() {
     if (!mFile) return false;
     bool ok = fflush(mFile) == 0 && ferror(mFile) == 0;
-    // On the disk before the name moves, so a crash leaves the old file or the new one.
-    if (ok && !mTemp.empty()) ok = fdatasync(fileno(mFile)) == 0;
+    // No sync before the rename: a write costs what its bytes cost, and the rename alone keeps a
+    // failed or refused write away from the old file.
     ok = fclose(mFile) == 0 && ok;
     mFile = nullptr;
     if (!mTemp.empty()) {
