@@ -162,8 +162,9 @@ TEST_P(EveryWriter, AFullDiskLeavesTheOldFileAndNothingElse) {
     EXPECT_EQ(Entries(tmp.path()), expected);
 
     // With room again the same write replaces the old file.
+    // (Text files carry the time of writing, whose digits may differ by a few.)
     ASSERT_TRUE(Export(manager, scene, id, target).ok);
-    EXPECT_EQ(ReadAll(target).size(), size);
+    EXPECT_NEAR(double(ReadAll(target).size()), double(size), 16.0);
 }
 
 // Refusals before anything is written: every writer alike, the old file untouched, no
