@@ -123,6 +123,10 @@ bool KQovReader3ds::Load() {
     if (mCtx.ErrorPending()) {
         ClearErrors3ds(mCtx);  // the take then spans the keys, as without a range
         mStatus += "The key-frame length and segment are unreadable.\n";
+    } else if (range && (range->anim > kLastFrame3ds ||
+                         (range->segmentUsed && range->segmentEnd > kLastFrame3ds))) {
+        mStatus += "The key-frame length and segment run past the last frame read; the take "
+                   "spans the keys.\n";
     } else if (range) {
         mRange = *range;
         mHasRange = true;

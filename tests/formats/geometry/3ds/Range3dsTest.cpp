@@ -66,7 +66,7 @@ TEST(Range3ds, TheFileRangeBecomesTheTakeSpan) {
         Bytes3ds chunks;
         bool section;
         Span local, reference;
-        bool noted;  // a status line says the range was unreadable
+        bool noted;  // a status line says why the range was not taken
     } cases[] = {
         {"length and segment alike", Header(300) + Segment(0, 300), true, {0, 300}, {0, 300}, false},
         {"a segment inside the length", Header(300) + Segment(50, 120), true, {50, 120}, {0, 300}, false},
@@ -78,6 +78,13 @@ TEST(Range3ds, TheFileRangeBecomesTheTakeSpan) {
         {"no key-frame header: the keys", Bytes3ds(), true, {0, 10}, {0, 10}, false},
         {"no key-frame section, nothing animated", Bytes3ds(), false, {0, 150}, {0, 150}, false},
         {"a segment cut short: the keys", Header(100) + Chunk(0xB008, U32(5)), true, {0, 10},
+         {0, 10}, true},
+        // Past the last frame believed (2^20): a few bytes claiming billions of frames.
+        {"the last frame believed", Header(1u << 20) + Segment(0, 1u << 20), true,
+         {0, 1 << 20}, {0, 1 << 20}, false},
+        {"a length past it: the keys", Header(0xFFFFFFFFu) + Segment(0, 300), true, {0, 10},
+         {0, 10}, true},
+        {"a segment past it: the keys", Header(300) + Segment(0, (1u << 20) + 1), true, {0, 10},
          {0, 10}, true},
     };
     for (const Case& c : cases) {
@@ -94,7 +101,8 @@ TEST(Range3ds, TheFileRangeBecomesTheTakeSpan) {
         EXPECT_DOUBLE_EQ(local.stop, c.local.stop);
         EXPECT_DOUBLE_EQ(reference.start, c.reference.start);
         EXPECT_DOUBLE_EQ(reference.stop, c.reference.stop);
-        EXPECT_EQ(std::string(r.status.Buffer()).find("unreadable") != std::string::npos, c.noted)
+        EXPECT_EQ(std::string(r.status.Buffer()).find("key-frame length") != std::string::npos,
+                  c.noted)
             << r.status.Buffer();
     }
 }
