@@ -27,7 +27,8 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
 // Fills `options`, made by the writer's GetWriteOptions, from `scene`:
 // - motion options: the start time, frame count and rate of KQovGetWriteTiming, and every
 //   node with a marker attribute marked (the marker writers write the marked nodes);
-// - 3DS options: the current take's name;
+// - 3DS options: the current take's name (the writer writes that take's span as the file's
+//   key-frame length and segment);
 // - other options keep their values (the QOV writers take the take list from the scene).
 // When `readOptions` are motion options with a time mode, that mode becomes the scene's, so
 // that a file written from the scene (QOV) keeps the rate it was read at. Returns the number

@@ -94,6 +94,9 @@ int main(int argc, char** argv) {
     if (solid.use)
         printf("background solid %.4f %.4f %.4f\n", double(solid.col[0]), double(solid.col[1]),
                double(solid.col[2]));
+    // The key-frame length and the active segment, in frames.
+    printf("keyframes %d %d %d\n", int(file->frames), int(file->segment_from),
+           int(file->segment_to));
     PrintNodes(file->nodes);
     lib3ds_file_free(file);
     return 0;

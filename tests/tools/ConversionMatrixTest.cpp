@@ -294,11 +294,10 @@ const Row kRows[] = {
      kPositions | kAnimation | kUVs | kMaterials | kTextures | kFrames | kStart | kCameraLight,
      1e-6, ""},
     {eMeshes, "3ds",
-     kPositions | kAnimation | kTexturedUVs | kMaterials | kTextures | kCameraLight | kStart, 2e-3,
-     "the take's range: the key-frame length and segment are taken from the keys, so a take "
-     "that runs past its last key comes back shorter (80 frames of 100 here); UVs of a mesh "
-     "without a texture (the "
-     "3DS writer writes mapping coordinates for textured meshes only)"},
+     kPositions | kAnimation | kUVs | kMaterials | kTextures | kFrames | kStart | kCameraLight,
+     1e-5,
+     "a start before frame 0 (the key-frame segment counts frames from 0) and a rate other "
+     "than 30 frames a second (keys and range are whole frames at 30)"},
     {eMeshes, "obj", kPositions | kUVs | kMaterials | kTextures, 1e-5,
      "animation, cameras and lights: the format holds still geometry"},
     {eMeshes, "dxf", kPositions, 1e-5,

@@ -197,7 +197,7 @@ TEST_F(QovTool, InfoOnEveryFormat) {
          {"format: Autocad DXF", "takes: 0", "  1: 3 polygons, 6 control points", "materials: 1",
           "  Material0"}},
         {Data("3ds/cube_with_diffuse_texture.3DS"),
-         {"format: 3D Studio 3DS", "  default take: 0-5 s, 151 frames (current)",
+         {"format: 3D Studio 3DS", "  default take: 0-3.3333333333333335 s, 101 frames (current)",
           "  Quader01: 12 polygons, 32 control points", "materials: 1", "  01 - Default",
           "textures: 1", "  TEST.PNG: TEST.PNG"}},
         // A QOV file: its header facts, then the scene with its two animated takes.

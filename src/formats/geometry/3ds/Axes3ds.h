@@ -15,3 +15,6 @@ KVector4 ConvertRotation3ds(const KVector4& rXYZ);
 
 // Frame k at 30 frames per second, whatever the global time mode.
 KTime FrameTime3ds(int64_t frame);
+// The last frame the key-frame code samples, and the furthest a file's range is believed
+// (about ten hours): a few bytes can claim four billion frames.
+constexpr int64_t kLastFrame3ds = int64_t(1) << 20;

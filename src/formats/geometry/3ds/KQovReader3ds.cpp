@@ -131,6 +131,20 @@ bool KQovReader3ds::Load() {
     if (background) mBackground = background->solid;
     ReleaseBackground3ds(&background);
     ClearErrors3ds(mCtx);  // a file without a background still reads
+    KfSets3ds* range = nullptr;
+    GetKfSets3ds(mCtx, mDatabase, &range);
+    if (mCtx.ErrorPending()) {
+        ClearErrors3ds(mCtx);  // the take then spans the keys, as without a range
+        mStatus += "The key-frame length and segment are unreadable.\n";
+    } else if (range && (range->anim > kLastFrame3ds ||
+                         (range->segmentUsed && range->segmentEnd > kLastFrame3ds))) {
+        mStatus += "The key-frame length and segment run past the last frame read; the take "
+                   "spans the keys.\n";
+    } else if (range) {
+        mRange = *range;
+        mHasRange = true;
+    }
+    ReleaseKfSets3ds(&range);
 
     Context3ds& c = mCtx;
     Database3ds* db = mDatabase;
@@ -206,6 +220,7 @@ void KQovReader3ds::Release() {
     mTexturePairs.clear();
     mNodesByName.clear();
     mReference = nullptr;
+    mHasRange = false;
 }
 
 bool KQovReader3ds::BuildScene(KQovScene* scene) {
@@ -229,20 +244,39 @@ bool KQovReader3ds::BuildScene(KQovScene* scene) {
     }
     LinkNodes(parent);
     if (!ReadAnimation()) return false;
+    StoreTake(scene);
+    return true;
+}
 
-    KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
-    scene->GetRootNode()->GetAnimationInterval(start, stop);
-    if (stop == KTIME_MINUS_INFINITE || start == KTIME_INFINITE) {
-        start = FrameTime3ds(0);
-        stop = FrameTime3ds(150);
-    }
+void KQovReader3ds::StoreTake(KQovScene* scene) {
     KQovTakeInfo take;
     take.name = kTakeName3ds;
-    take.localTimeSpan.Set(start, stop);
-    take.referenceTimeSpan.Set(start, stop);
+    // The file's range: its segment as the take's span within the key-frame length, frame 0
+    // to the length without a segment. An empty range says nothing.
+    const bool segment = mHasRange && mRange.segmentUsed && mRange.segmentStart < mRange.segmentEnd;
+    if (segment || (mHasRange && mRange.anim > 0)) {
+        const KTime length = FrameTime3ds(mRange.anim);
+        if (segment)
+            take.localTimeSpan.Set(FrameTime3ds(mRange.segmentStart),
+                                   FrameTime3ds(mRange.segmentEnd));
+        else
+            take.localTimeSpan.Set(KTIME_ZERO, length);
+        if (mRange.anim > 0)
+            take.referenceTimeSpan.Set(KTIME_ZERO, length);
+        else
+            take.referenceTimeSpan = take.localTimeSpan;
+    } else {
+        KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
+        scene->GetRootNode()->GetAnimationInterval(start, stop);
+        if (stop == KTIME_MINUS_INFINITE || start == KTIME_INFINITE) {
+            start = FrameTime3ds(0);
+            stop = FrameTime3ds(150);
+        }
+        take.localTimeSpan.Set(start, stop);
+        take.referenceTimeSpan.Set(start, stop);
+    }
     scene->SetTakeInfo(take);
     scene->SetCurrentTake(kTakeName3ds);
-    return true;
 }
 
 bool KQovReader3ds::CreateMaterials() {

@@ -10,6 +10,7 @@
 
 #include "formats/geometry/3ds/Context3ds.h"
 #include "formats/geometry/3ds/Database3ds.h"
+#include "formats/geometry/3ds/Keyframe3ds.h"
 #include "formats/geometry/3ds/Material3ds.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
 #include "formats/geometry/3ds/Motion3ds.h"
@@ -53,6 +54,7 @@ private:
     void CreateNodes();
     void LinkNodes(KQovNode* defaultParent);
     bool ReadAnimation();
+    void StoreTake(KQovScene* scene);
     KQovNode* NewNode(const std::string& name);
 
     Context3ds mCtx;
@@ -61,6 +63,8 @@ private:
     double mScale = 1.0;
     Color3ds mAmbient;
     Color3ds mBackground;
+    KfSets3ds mRange;  // the file's key-frame length and segment
+    bool mHasRange = false;
     Database3ds* mDatabase = nullptr;
 
     std::vector<std::unique_ptr<Mesh3ds>> mMeshes;

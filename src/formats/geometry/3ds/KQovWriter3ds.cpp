@@ -1,5 +1,7 @@
 #include "formats/geometry/3ds/KQovWriter3ds.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "attributes/KQovCamera.h"
@@ -24,6 +26,7 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
 
 namespace {
 
@@ -119,6 +122,7 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
         auto* o = static_cast<KStreamOptionsBase*>(options);
         auto on = [o](int index) { return o->GetOptionValue(index) == 1; };
         mFlags = {on(1), on(7), on(8), on(9), on(10), on(11), on(12), on(13), on(14), on(17)};
+        mTakeName = o->GetTakeName();
     } else {
         mError.SetError(eStreamOptionsNotSet);
     }
@@ -143,6 +147,33 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
         return false;
     }
     return true;
+}
+
+void KQovWriter3ds::FillRange(KfSets3ds& sets) const {
+    // The take the options name sets the length and the segment (its local span, which may
+    // start past frame 0); without one the length is where the animation ends.
+    const KQovTakeInfo* take = mTakeName.empty() ? nullptr : mScene->GetTakeInfo(mTakeName.c_str());
+    const KTimeSpan* span = take ? &take->localTimeSpan : nullptr;
+    if (!span || span->GetStop() <= span->GetStart() || span->GetStop() <= KTIME_ZERO) {
+        sets.anim = uint32_t(std::clamp<int64_t>(mKeys.sceneStop.GetFrame(true), 0, UINT32_MAX));
+        return;
+    }
+    // Whole frames at the rate of the keys, covering the span.
+    const int64_t frame = KTime::GetFrameLength(KTime::eFRAMES30);
+    auto framesUp = [frame](KTime t) {
+        const int64_t f = t.Get() / frame + (t.Get() % frame > 0);
+        return std::clamp<int64_t>(f, 0, UINT32_MAX);
+    };
+    const int64_t start = std::clamp<int64_t>(span->GetStart().Get() / frame, 0, UINT32_MAX);
+    const int64_t stop = framesUp(span->GetStop());
+    const KTimeSpan& reference = take->referenceTimeSpan;
+    const int64_t length =
+        reference.GetStop() > reference.GetStart() ? std::max(stop, framesUp(reference.GetStop()))
+                                                   : stop;
+    sets.anim = uint32_t(length);
+    sets.segmentUsed = true;
+    sets.segmentStart = uint32_t(start);
+    sets.segmentEnd = uint32_t(stop);
 }
 
 int64_t KQovWriter3ds::KeysToWrite(KQovNode& node) {
@@ -180,7 +211,7 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
         Released<KfSets3ds> sets{nullptr, ReleaseKfSets3ds};
         InitKfSets3ds(mCtx, &sets.record);
         if (sets.record && !Failed()) {
-            sets.record->anim = uint32_t(std::max<int64_t>(0, mKeys.sceneStop.GetFrame(true)));
+            FillRange(*sets.record);
             PutKfSets3ds(mCtx, mDatabase, sets.record);
         }
         if (!Failed()) SaveDatabase3ds(mCtx, mFile, mDatabase);

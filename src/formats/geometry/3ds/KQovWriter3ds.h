@@ -14,6 +14,7 @@
 #include "formats/geometry/3ds/Context3ds.h"
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/K3dsNameTable.h"
+#include "formats/geometry/3ds/Keyframe3ds.h"
 #include "formats/geometry/3ds/KeyframeNodes3ds.h"
 #include "formats/geometry/3ds/MeshExport3ds.h"
 #include "io/KQovWriter.h"
@@ -47,6 +48,7 @@ private:
     };
 
     bool PrepareWrite(KStreamOptions* options);
+    void FillRange(KfSets3ds& sets) const;
     bool ExportNode(KQovNode& node);
     int64_t KeysToWrite(KQovNode& node);
     bool ExportMesh(KQovNode& node, const KQovMesh& mesh);
@@ -64,6 +66,7 @@ private:
     Flags mFlags;
     double mMasterScale = 0.3937007874015748;
     KeyframeSettings3ds mKeys;
+    std::string mTakeName;  // the take whose span is written, from the options
     KQovScene* mScene = nullptr;
     int mMeshCounter = 0;
     int mMaterialSerial = 0;

@@ -102,6 +102,24 @@ void PutKfSets3ds(Context3ds& ctx, Database3ds* database, const KfSets3ds* sets)
     }
 }
 
+void GetKfSets3ds(Context3ds& ctx, Database3ds* database, KfSets3ds** sets) {
+    if (!sets) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (!CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D)) return;
+    Chunk3ds* kfData = FindNextChunk3ds(database->topChunk->child, 0xB000);
+    KfHeader3ds header;
+    if (!kfData || !ReadChildValue3ds(ctx, kfData->child, 0xB00A, header)) return;
+    InitKfSets3ds(ctx, sets);
+    KfSets3ds* s = *sets;
+    s->anim = header.length;
+    ReadChildValue3ds(ctx, kfData->child, 0xB009, s->current);
+    Segment3ds segment;
+    s->segmentUsed = ReadChildValue3ds(ctx, kfData->child, 0xB008, segment);
+    if (s->segmentUsed) {
+        s->segmentStart = segment.start;
+        s->segmentEnd = segment.end;
+    }
+}
+
 KfHeader3ds* FindOrAddKfHeader3ds(Context3ds& ctx, Chunk3ds* kfData) {
     Chunk3ds* header = FindNextChunk3ds(kfData->child, 0xB00A);
     KfHeader3ds* record = header ? ReadChunkDataAs3ds<KfHeader3ds>(ctx, header) : nullptr;

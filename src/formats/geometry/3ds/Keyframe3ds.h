@@ -19,6 +19,10 @@ struct KfSets3ds {
 void InitKfSets3ds(Context3ds& ctx, KfSets3ds** sets);
 void ReleaseKfSets3ds(KfSets3ds** sets);
 void PutKfSets3ds(Context3ds& ctx, Database3ds* database, const KfSets3ds* sets);
+// Fills (allocating when the pointer holds none) the key-frame settings of a database: the
+// header's length, the current frame, and the segment when there is one. A database
+// without a key-frame header leaves the pointer as it is.
+void GetKfSets3ds(Context3ds& ctx, Database3ds* database, KfSets3ds** sets);
 
 // Node id from the node's 0xB030 chunk; -1 when it has none.
 int GetNodeId3ds(Context3ds& ctx, Chunk3ds* node);

@@ -151,7 +151,7 @@ int KeyCount3ds(KQovNode& node, const KeyframeSettings3ds& s) {
     // A node without curves of its own follows the scene.
     if (!take || !take->GetAnimationInterval(start, stop)) stop = s.sceneStop;
     const int64_t frames = stop.GetFrame(true, KTime::eFRAMES30);
-    return static_cast<int>(std::clamp<int64_t>(frames, 0, 1 << 20)) + 1;
+    return static_cast<int>(std::clamp<int64_t>(frames, 0, kLastFrame3ds)) + 1;
 }
 
 ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Test3ds.h"
+#include "formats/geometry/3ds/Keyframe3ds.h"
 #include "formats/geometry/3ds/Material3ds.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
 #include "formats/geometry/3ds/Motion3ds.h"
@@ -86,6 +87,14 @@ std::vector<std::string> ToolkitLines(Context3ds& ctx, Database3ds* db) {
             lines.push_back("node spot " + spot->name + " " + Keys(spot->targetPos));
     }
     ReleaseSpotlightMotion3ds(&spot);
+    // What a file leaves out, lib3ds shows as its defaults: length 100, segment 0 to 100.
+    KfSets3ds* sets = nullptr;
+    GetKfSets3ds(ctx, db, &sets);
+    const bool segment = sets && sets->segmentUsed;
+    lines.push_back("keyframes " + std::to_string(sets ? sets->anim : 100) + " " +
+                    std::to_string(segment ? sets->segmentStart : 0) + " " +
+                    std::to_string(segment ? sets->segmentEnd : 100));
+    ReleaseKfSets3ds(&sets);
     std::sort(lines.begin(), lines.end());
     return lines;
 }
@@ -119,7 +128,7 @@ TEST(Records3ds, LongNamesAgreeWithLib3ds) {
     std::vector<std::string> ours = ToolkitLines(f.ctx, f.db);
     EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
     EXPECT_EQ(ours, Lib3dsLines(f.temp.path));
-    EXPECT_EQ(ours.size(), 3u);
+    EXPECT_EQ(ours.size(), 4u);
 }
 
 KeyHeader3ds Key(uint32_t frame) {
@@ -222,6 +231,9 @@ struct Written3ds {
         KfSets3ds* sets = nullptr;
         InitKfSets3ds(ctx, &sets);
         sets->anim = 100;
+        sets->segmentUsed = true;
+        sets->segmentStart = 10;
+        sets->segmentEnd = 90;
         PutKfSets3ds(ctx, db, sets);
         ReleaseKfSets3ds(&sets);
 
@@ -237,6 +249,7 @@ TEST(Records3ds, WrittenRecordsReadBackWithBothReaders) {
     ASSERT_FALSE(written.ctx.ErrorPending()) << written.ctx.ErrorAt(0).message;
     std::vector<std::string> expected = {
         "camera Cam",
+        "keyframes 100 10 90",
         "light Omni 0",
         "light Spot 1",
         "material Brick BRICK.JPG -",
