@@ -238,9 +238,10 @@ void KeyReader::ReadWeights(KFCurveKey& key) {
 
 void KeyReader::ClearPreviousLeftWeight(int i) {
     if (i == 0) return;
+    static const float kDefaultWeight = WeightFromFile(1.0 / 3.0);
     KFCurveKey& p = K(i - 1);
     p.SetFlags(p.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
-    p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, WeightFromFile(1.0 / 3.0));
+    p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
 }
 
 std::vector<bool> KeyReader::ReadKeys(int n) {
@@ -272,8 +273,12 @@ bool KeyReader::ReadKey(int i) {
 
     KTime time;
     if (mTyped) {
-        while (mFile.FieldReadGetType() != mTimeType && HasValue()) mFile.FieldReadT();
-        if (mFile.FieldReadGetType() != mTimeType || !HasValue()) {
+        char type = mFile.FieldReadGetType();
+        while (type != mTimeType && HasValue()) {
+            mFile.FieldReadT();
+            type = mFile.FieldReadGetType();
+        }
+        if (type != mTimeType || !HasValue()) {
             bad = true;
             time = KTIME_INFINITE;
         } else {
@@ -286,7 +291,8 @@ bool KeyReader::ReadKey(int i) {
     key.SetTime(time);
     ResetWeights(key);
 
-    if (!mTyped || mFile.FieldReadGetType() == 'D' || mFile.FieldReadGetType() == 'F') {
+    const char valueType = mTyped ? mFile.FieldReadGetType() : 'D';
+    if (valueType == 'D' || valueType == 'F') {
         key.SetValue(float(D()));
     } else {
         bad = true;

@@ -111,6 +111,10 @@ public:
     bool FieldWriteI(int32_t value) { return PutHostValue('I', &value, 4) || WriteInt(value); }
     bool FieldWriteLL(int64_t value) { return PutHostValue('L', &value, 8) || WriteLong(value); }
     bool FieldWriteD(double value) { return PutHostValue('D', &value, 8) || WriteDouble(value); }
+    // Whole arrays as values of the current field: the bytes of one value call each, in one
+    // pass into the output buffer where the file is binary in host order.
+    bool FieldWriteIn(const int32_t* values, size_t count);
+    bool FieldWriteDn(const double* values, size_t count);
     bool FieldWriteC(const char* text);
     bool FieldWriteC(const char* name, const char* text);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
@@ -130,8 +134,15 @@ public:
     bool FieldReadBlockBegin();
     void FieldReadBlockEnd();
     int FieldReadGetCount() const;
-    int FieldReadGetRemain() const;
-    char FieldReadGetType() const;
+    int FieldReadGetRemain() const {
+        return CurrentRecordValid() ? static_cast<int>(mValues.valueCount - mValues.cursorIndex)
+                                    : 0;
+    }
+    char FieldReadGetType() const {
+        KQovFieldReader::Value value;
+        if (!CurrentRecordValid() || !mTree->PeekValue(mValues, value)) return 'S';
+        return mTree->ReportedType(value);
+    }
     // Reading the values of the current field; the neutral value when none is left.
     char FieldReadCh() {
         KQovFieldReader::Value value;
@@ -152,6 +163,10 @@ public:
     }
     const uint8_t* FieldReadR(uint32_t& size);
     void FieldReadDn(double* out, int count);
+    // The next `count` values straight into `out`, converted as FieldReadI/FieldReadD would;
+    // the number read (fewer when the field holds fewer).
+    size_t FieldReadIn(int32_t* out, size_t count);
+    size_t FieldReadDoubles(double* out, size_t count);
     char FieldReadCh(const char* name, char defaultValue);
     const char* FieldReadC(const char* name, const char* defaultValue);
     int32_t FieldReadI(const char* name, int32_t defaultValue);
@@ -159,9 +174,19 @@ public:
     void FieldReadDn(const char* name, double* out, const double* defaults, int count);
 
     // Times: ticks ('L') from part version 2001 on, else seconds as doubles.
-    bool FieldWriteT(const KTime& time);
+    bool FieldWriteT(const KTime& time) {
+        if (CurrentPartVersion() >= 2001) return FieldWriteLL(time.Get());
+        return FieldWriteD(time.GetSecondDouble());
+    }
     bool FieldWriteTS(const KTime& start, const KTime& stop);
-    KTime FieldReadT();
+    KTime FieldReadT() {
+        // Ticks of a binary file, the common case, decoded here.
+        KQovFieldReader::Value value;
+        if (mBinary && CurrentRecordValid() && mTree->PeekValue(mValues, value) &&
+            value.type == 'L')
+            return KTime(FieldReadLL());
+        return FieldReadTimeAnyType();
+    }
     KTime FieldReadT(const char* name);
     void FieldReadTS(const char* name, KTime& start, KTime& stop);
 
@@ -174,7 +199,11 @@ public:
 
 protected:
     // Version recorded for the part in use.
-    int CurrentPartVersion() const;
+    int CurrentPartVersion() const {
+        if (mCurrentPart >= 0 && mCurrentPart < GetPartCount())
+            return mParts[static_cast<size_t>(mCurrentPart)].version;
+        return mFileVersion;
+    }
     void SetError(int id, const char* text = nullptr);
     bool HasError() const { return mError.GetErrorCode() != -1; }
 
@@ -208,6 +237,9 @@ private:
         return mTree && mRecord >= 0 && mTree->NextValue(mValues, value);
     }
     bool WriteLong(int64_t value);
+    // Fixed-size values of one type from an array; `store` puts one value's payload.
+    template <class T, class Store>
+    bool WriteArray(char type, const T* values, size_t count, Store store);
     // The common case inline: a binary field open, room in the buffer, the host byte order.
     bool PutHostValue(char type, const void* payload, size_t size) {
         if (!FastBinaryValue() || GetByteOrder() != kHostByteOrder || !mOut ||
@@ -258,7 +290,8 @@ private:
     void FileIdValue(uint8_t out[16]) const;
     void TimeText(char out[17]) const;
     bool FinishUpdate();
-    bool CurrentRecordValid() const;
+    bool CurrentRecordValid() const { return mTree && mRecord >= 0; }
+    KTime FieldReadTimeAnyType();
 
     int32_t mFileVersion = 6000;
     int mOpenMode = eReadOnly;
@@ -287,6 +320,7 @@ private:
     int32_t mBlock = -1;
     int32_t mRecord = -1;
     KQovFieldReader::Record mValues;  // the current record, with its value cursor
+    bool mRawHandedOut = false;       // FieldReadR gave out a pointer into the current record
     std::vector<ReadLevel> mReadLevels;
 
     // Writing state.
@@ -315,6 +349,49 @@ void ForEachBlock(KQovFieldFile* file, const char* name, Body body) {
         }
         file->FieldReadEnd();
     }
+}
+
+// The current field's values `Width` at a time: `count` groups, each handed to
+// put(group, values) from a small buffer; values the field lacks read as 0.
+template <int Width, class Put>
+void KQovReadDoubleGroups(KQovFieldFile& file, size_t count, Put put) {
+    constexpr size_t kGroups = 512;
+    double chunk[kGroups * Width];
+    for (size_t done = 0; done < count;) {
+        const size_t n = count - done < kGroups ? count - done : kGroups;
+        const size_t got = file.FieldReadDoubles(chunk, n * Width);
+        for (size_t i = got; i < n * Width; ++i) chunk[i] = 0.0;
+        for (size_t g = 0; g < n; ++g) put(done + g, chunk + g * Width);
+        done += n;
+    }
+}
+
+// The current field's next `count` integers appended to `out` (values it lacks read as 0);
+// false when the array cannot grow.
+template <class IntArray>
+bool KQovAppendInts(KQovFieldFile& file, IntArray& out, int count) {
+    if (count <= 0) return true;
+    int32_t* at = out.AppendUninitialised(count);
+    if (!at) return false;
+    const size_t got = file.FieldReadIn(at, static_cast<size_t>(count));
+    for (size_t i = got; i < static_cast<size_t>(count); ++i) at[i] = 0;
+    return true;
+}
+
+// `count` groups of `Width` doubles, each filled by get(group, values), written as values of
+// the current field through a small buffer.
+template <int Width, class Get>
+bool KQovWriteDoubleGroups(KQovFieldFile& file, size_t count, Get get) {
+    constexpr size_t kGroups = 512;
+    double chunk[kGroups * Width];
+    bool ok = true;
+    for (size_t done = 0; done < count && ok;) {
+        const size_t n = count - done < kGroups ? count - done : kGroups;
+        for (size_t g = 0; g < n; ++g) get(done + g, chunk + g * Width);
+        ok = file.FieldWriteDn(chunk, n * Width);
+        done += n;
+    }
+    return ok;
 }
 
 // Field names that need quoting in ASCII files get them; others are left alone.

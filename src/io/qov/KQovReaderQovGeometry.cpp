@@ -5,6 +5,8 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
@@ -18,12 +20,12 @@ void KQovReaderQov::InvalidData(const char* text) {
 bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry) {
     if (!mFile->FieldReadBegin("Vertices")) return true;
     const int count = mFile->FieldReadGetCount() / 3;
-    if (geometry->InitControlPoints(count)) {
-        KVector4* points = geometry->GetControlPoints().GetArray();
-        for (int i = 0; i < count; ++i) {
-            const double x = mFile->FieldReadD(), y = mFile->FieldReadD();
-            points[i] = KVector4(x, y, mFile->FieldReadD(), 1.0);
-        }
+    geometry->InitControlPoints(0);
+    KArrayVector4& points = geometry->GetControlPoints();
+    if (KVector4* at = points.AppendUninitialised(count)) {
+        KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
+            at[i] = KVector4(v[0], v[1], v[2], 1.0);
+        });
     }
     mFile->FieldReadEnd();
     return true;
@@ -35,10 +37,10 @@ bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
     geometry->InitNormals(count);
     KArrayVector4* normals = geometry->GetNormals();
     if (normals && normals->GetCount() == count) {
-        for (int i = 0; i < count; ++i) {
-            const double x = mFile->FieldReadD(), y = mFile->FieldReadD();
-            normals->SetAt(i, KVector4(x, y, mFile->FieldReadD(), 1.0));
-        }
+        KVector4* at = normals->GetArray();
+        KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
+            at[i] = KVector4(v[0], v[1], v[2], 1.0);
+        });
     }
     mFile->FieldReadEnd();
     return true;
@@ -49,16 +51,44 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     const int count = mFile->FieldReadGetCount();
     const int points = mesh->GetControlPointsCount();
     bool dropped = false;
-    if (count > 0) mesh->BeginPolygon(-1, -1, -1);
-    for (int i = 0; i < count; ++i) {
-        const int32_t v = mFile->FieldReadI();
-        // ~v marks the last vertex of a polygon; unlike -v - 1 it cannot overflow.
-        const int32_t vertex = v < 0 ? ~v : v;
-        if (vertex < points)
-            mesh->AddPolygonVertex(vertex);
-        else
-            dropped = true;
-        if (v < 0 && i + 1 < count) mesh->BeginPolygon(-1, -1, -1);
+    // The list is read whole and turned into vertices and polygon sizes in place; ~v marks
+    // the last vertex of a polygon (unlike -v - 1 it cannot overflow).
+    std::unique_ptr<int32_t[]> list(count > 0 ? new (std::nothrow) int32_t[size_t(count)]
+                                              : nullptr);
+    std::unique_ptr<int32_t[]> sizes(count > 0 ? new (std::nothrow) int32_t[size_t(count)]
+                                               : nullptr);
+    if (count > 0 && list && sizes && mesh->GetPolygonCount() == 0) {
+        const size_t got = mFile->FieldReadIn(list.get(), size_t(count));
+        std::fill(list.get() + got, list.get() + count, 0);
+        int polygons = 0, size = 0, kept = 0;
+        for (int i = 0; i < count; ++i) {
+            const int32_t v = list[size_t(i)];
+            const int32_t vertex = v < 0 ? ~v : v;
+            if (vertex < points) {
+                list[size_t(kept++)] = vertex;
+                ++size;
+            } else {
+                dropped = true;
+            }
+            if (v < 0 && i + 1 < count) {
+                sizes[size_t(polygons++)] = size;
+                size = 0;
+            }
+        }
+        sizes[size_t(polygons++)] = size;
+        mesh->SetPolygons(list.get(), sizes.get(), polygons);
+    } else {
+        // Added to polygons the mesh has already, one vertex at a time.
+        if (count > 0) mesh->BeginPolygon(-1, -1, -1);
+        for (int i = 0; i < count; ++i) {
+            const int32_t v = mFile->FieldReadI();
+            const int32_t vertex = v < 0 ? ~v : v;
+            if (vertex < points)
+                mesh->AddPolygonVertex(vertex);
+            else
+                dropped = true;
+            if (v < 0 && i + 1 < count) mesh->BeginPolygon(-1, -1, -1);
+        }
     }
     if (dropped) InvalidData("Polygon vertex index out of range (invalid data).");
     mFile->FieldReadEnd();

@@ -31,21 +31,19 @@ struct ElementLists {
 
 void AppendInts(KQovFieldFile& file, const char* name, KArrayInt& out) {
     if (!file.FieldReadBegin(name)) return;
-    const int count = file.FieldReadGetCount();
-    for (int i = 0; i < count; ++i) out.Add(file.FieldReadI());
+    KQovAppendInts(file, out, file.FieldReadGetCount());
     file.FieldReadEnd();
 }
 
-// The field's values `n` at a time (a partial group at the end is left out).
-template <class F>
-void ReadGroups(KQovFieldFile& file, const char* name, int n, F&& add) {
+// The field's values `N` at a time appended to `out` as items made by `make` (a partial
+// group at the end is left out).
+template <int N, class Item, class Make>
+void ReadGroups(KQovFieldFile& file, const char* name, KArrayOf<Item>& out, Make make) {
     if (!file.FieldReadBegin(name)) return;
-    const int groups = file.FieldReadGetCount() / n;
-    for (int i = 0; i < groups; ++i) {
-        double v[4];
-        file.FieldReadDn(v, n);
-        add(v);
-    }
+    const int groups = file.FieldReadGetCount() / N;
+    if (Item* at = out.AppendUninitialised(groups))
+        KQovReadDoubleGroups<N>(file, size_t(groups),
+                                [&](size_t i, const double* v) { at[i] = make(v); });
     file.FieldReadEnd();
 }
 
@@ -95,14 +93,14 @@ bool KQovReaderQov::ReadLayers(KQovGeometry* geometry) {
                      return true;
                  });
     ReadElements(file, "LayerElementNormal", lists.normals, [&](KQovLayerElement& e, const KString&) {
-        ReadGroups(file, "Normals", 3,
-                   [&](const double* v) { e.GetDirectArray().Add(KVector4(v[0], v[1], v[2], 1.0)); });
+        ReadGroups<3>(file, "Normals", e.GetDirectArray(),
+                      [](const double* v) { return KVector4(v[0], v[1], v[2], 1.0); });
         return true;
     });
     ReadElements(file, "LayerElementColor", lists.colors,
                  [&](KQovLayerElementColor& e, const KString&) {
-                     ReadGroups(file, "Colors", 4, [&](const double* v) {
-                         e.GetDirectArray().Add(KColor(v[0], v[1], v[2], v[3]));
+                     ReadGroups<4>(file, "Colors", e.GetDirectArray(), [](const double* v) {
+                         return KColor(v[0], v[1], v[2], v[3]);
                      });
                      if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                          AppendInts(file, "ColorIndex", e.GetIndexArray());
@@ -124,7 +122,8 @@ bool KQovReaderQov::ReadLayers(KQovGeometry* geometry) {
                      return e.GetIndexArray().GetCount() > 0;
                  });
     ReadElements(file, "LayerElementUV", lists.uvs, [&](KQovLayerElementUV& e, const KString&) {
-        ReadGroups(file, "UV", 2, [&](const double* v) { e.GetDirectArray().Add(KVector2(v[0], v[1])); });
+        ReadGroups<2>(file, "UV", e.GetDirectArray(),
+                      [](const double* v) { return KVector2(v[0], v[1]); });
         if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
             AppendInts(file, "UVIndex", e.GetIndexArray());
         return true;

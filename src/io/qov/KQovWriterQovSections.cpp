@@ -176,13 +176,26 @@ bool KQovWriteShadowPlanes(KQovFieldFile* file, KQovScene* scene) {
 bool KQovWritePolygonVertexIndex(KQovFieldFile* file, const KQovMesh* mesh) {
     file->FieldWriteBegin("PolygonVertexIndex");
     const int polygons = mesh->GetPolygonCount();
+    const KArrayInt& vertices = mesh->GetPolygonVertices();
+    const int32_t* vertex = vertices.GetArray();
+    const int64_t vertexCount = vertices.GetCount();
+    // Gathered a chunk at a time; a position past the vertex list reads as -1.
+    constexpr int kChunk = 4096;
+    int32_t chunk[kChunk];
+    int used = 0;
     for (int p = 0; p < polygons; ++p) {
-        const int size = mesh->GetPolygonSize(p);
-        for (int k = 0; k < size; ++k) {
-            const int v = mesh->GetPolygonVertex(p, k);
-            file->FieldWriteI(k + 1 == size ? ~v : v);
+        const KQovPolygon polygon = mesh->GetPolygon(p);
+        for (int k = 0; k < polygon.size; ++k) {
+            const int64_t at = int64_t(polygon.first) + k;
+            const int v = at >= 0 && at < vertexCount ? vertex[at] : -1;
+            chunk[used++] = k + 1 == polygon.size ? ~v : v;
+            if (used == kChunk) {
+                file->FieldWriteIn(chunk, size_t(used));
+                used = 0;
+            }
         }
     }
+    file->FieldWriteIn(chunk, size_t(used));
     return file->FieldWriteEnd();
 }
 
