@@ -243,10 +243,9 @@ std::string SelfPath() {
 bool MeasureChild(const char* direction, const std::string& file, long& peak, long& scene) {
     std::string output;
     double seconds;
-    const int status = Run({SelfPath()}, nullptr, &output,
-                           {std::string(kChildVariable) + "=" + direction,
-                            "QOV_ROUNDTRIP_FILE=" + file},
-                           seconds);
+    const int status =
+        Run({SelfPath()}, nullptr, &output,
+            {std::string(kChildVariable) + "=" + direction, "QOV_ROUNDTRIP_FILE=" + file}, seconds);
     return status == 0 && std::sscanf(output.c_str(), "%ld %ld", &peak, &scene) == 2;
 }
 
@@ -382,7 +381,8 @@ bool WriteMotionBvh(const std::string& name) {
 
 // The source made into a binary QOV file, then that file converted into binary QOV again
 // against `cat` copying it, one after the other in every repetition.
-void ConvertVsCat(benchmark::State& state, const char* sourceName, bool (*make)(const std::string&)) {
+void ConvertVsCat(benchmark::State& state, const char* sourceName,
+                  bool (*make)(const std::string&)) {
     TempFolder folder;
     const std::string source = folder / sourceName, input = folder / "input.qov",
                       output = folder / "output.qov", copy = folder / "copy.qov";

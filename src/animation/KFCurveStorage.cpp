@@ -183,10 +183,32 @@ public:
     std::vector<bool> ReadKeys(int n);
 
 private:
-    bool Typed(char type) const { return !mTyped || mFile.FieldReadGetType() == type; }
-    bool HasValue() const { return mFile.FieldReadGetRemain() > 0; }
-    double D() { return mFile.FieldReadD(); }
-    char Ch() { return mFile.FieldReadCh(); }
+    // The key values of a binary file come a chunk at a time as stored and are converted
+    // here as the field file converts them; others (ASCII, texts) one at a time.
+    bool Buffered() {
+        if (mAt < mCount) return true;
+        mAt = 0;
+        mCount = mTyped ? mFile.FieldReadStored(mBuffer, kBuffer) : 0;
+        return mCount > 0;
+    }
+    char Type() {
+        return Buffered() ? mFile.GetTree()->ReportedType(mBuffer[mAt]) : mFile.FieldReadGetType();
+    }
+    bool Typed(char type) { return !mTyped || Type() == type; }
+    bool HasValue() const { return mAt < mCount || mFile.FieldReadGetRemain() > 0; }
+    double D() {
+        return Buffered() ? mFile.GetTree()->ToDouble(mBuffer[mAt++]) : mFile.FieldReadD();
+    }
+    char Ch() { return Buffered() ? mFile.GetTree()->ToChar(mBuffer[mAt++]) : mFile.FieldReadCh(); }
+    KTime T() {
+        if (!Buffered()) return mFile.FieldReadT();
+        const KQovFieldReader::Value& value = mBuffer[mAt++];
+        if (value.type == 'L' || mFile.GetPartVersionInUse() >= 2001)
+            return KTime(mFile.GetTree()->ToInt64(value));
+        KTime time;
+        time.SetSecondDouble(mFile.GetTree()->ToDouble(value));
+        return time;
+    }
     KFCurveKey& K(int i) { return *mCurve.KeyGet(i); }
     void SetMode(KFCurveKey& key, uint32_t mode) { key.SetTangentMode(mode); }
     void ResetWeights(KFCurveKey& key);
@@ -203,6 +225,9 @@ private:
     const bool mTyped;
     char mTimeType = 0;
     std::vector<char> mLetters;  // interpolation letter of each key, for the 'B' layout
+    static constexpr size_t kBuffer = 256;
+    KQovFieldReader::Value mBuffer[kBuffer];
+    size_t mAt = 0, mCount = 0;
 };
 
 void KeyReader::ResetWeights(KFCurveKey& key) {
@@ -247,7 +272,7 @@ void KeyReader::ClearPreviousLeftWeight(int i) {
 std::vector<bool> KeyReader::ReadKeys(int n) {
     std::vector<bool> bad(size_t(n), true);
     mLetters.assign(size_t(n), 0);
-    mTimeType = mFile.FieldReadGetType();
+    mTimeType = Type();
     bool accepted = false;
     KTime lastAccepted;
     for (int i = 0; i < n; ++i) {
@@ -273,25 +298,25 @@ bool KeyReader::ReadKey(int i) {
 
     KTime time;
     if (mTyped) {
-        char type = mFile.FieldReadGetType();
+        char type = Type();
         while (type != mTimeType && HasValue()) {
-            mFile.FieldReadT();
-            type = mFile.FieldReadGetType();
+            T();
+            type = Type();
         }
         if (type != mTimeType || !HasValue()) {
             bad = true;
             time = KTIME_INFINITE;
         } else {
-            time = mFile.FieldReadT();
+            time = T();
         }
     } else {
-        time = mFile.FieldReadT();
+        time = T();
     }
     if (time.Get() == std::numeric_limits<int64_t>::min()) bad = true;
     key.SetTime(time);
     ResetWeights(key);
 
-    const char valueType = mTyped ? mFile.FieldReadGetType() : 'D';
+    const char valueType = mTyped ? Type() : 'D';
     if (valueType == 'D' || valueType == 'F') {
         key.SetValue(float(D()));
     } else {

@@ -4,10 +4,10 @@
 #include <climits>
 #include <cstring>
 
-#include "foundation/KFileStream.h"
-#include "foundation/KLocale.h"
 #include "fieldfile/KQovFieldReader.h"
 #include "fieldfile/KQovStream.h"
+#include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 
 namespace {
 
@@ -349,8 +349,8 @@ bool KQovFieldFile::WriteArray(char type, const T* values, size_t count, Store s
             mOutSize += n * kItem;
             entry.count += n;
             entry.length += n * kItem;
-            mValueCounter = static_cast<int>(
-                std::min<int64_t>(int64_t(mValueCounter) + int64_t(n), INT32_MAX));
+            mValueCounter =
+                static_cast<int>(std::min<int64_t>(int64_t(mValueCounter) + int64_t(n), INT32_MAX));
             done += n;
         }
     }

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "fieldfile/KQovFieldReader.h"
+#include "fieldfile/KQovHeaderInfo.h"
 #include "foundation/KBinaryReader.h"
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
-#include "fieldfile/KQovFieldReader.h"
-#include "fieldfile/KQovHeaderInfo.h"
 
 class KQovStream;
 class KQovFieldReader;
@@ -167,6 +167,14 @@ public:
     // the number read (fewer when the field holds fewer).
     size_t FieldReadIn(int32_t* out, size_t count);
     size_t FieldReadDoubles(double* out, size_t count);
+    // The next values of a binary file's field as stored, at most `count`, up to the first
+    // text or raw value (read those one at a time); convert them through GetTree(). They stay
+    // valid until the field ends.
+    size_t FieldReadStored(KQovFieldReader::Value* out, size_t count) {
+        return out && CurrentRecordValid() ? mTree->ReadStored(mValues, out, count) : 0;
+    }
+    // The version of the part in use, which decides how times are stored.
+    int GetPartVersionInUse() const { return CurrentPartVersion(); }
     char FieldReadCh(const char* name, char defaultValue);
     const char* FieldReadC(const char* name, const char* defaultValue);
     int32_t FieldReadI(const char* name, int32_t defaultValue);

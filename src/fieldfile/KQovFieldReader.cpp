@@ -6,11 +6,22 @@
 #include <limits>
 #include <new>
 
-#include "foundation/KLocale.h"
 #include "fieldfile/KQovStream.h"
+#include "foundation/KLocale.h"
 #include "platform/KPlatformSystem.h"
 
 namespace {
+
+// Payload sizes of the fixed-size value types by letter, 0 for the others.
+constexpr struct FixedSizes {
+    uint8_t size[256] = {};
+    constexpr FixedSizes() {
+        size[uint8_t('C')] = 1;
+        size[uint8_t('I')] = size[uint8_t('F')] = 4;
+        size[uint8_t('L')] = size[uint8_t('D')] = 8;
+    }
+    constexpr uint32_t operator[](uint8_t type) const { return size[type]; }
+} kFixedSizes;
 
 // Blocks with at most this many names are searched without a hash table.
 constexpr size_t kLinearNames = 8;
@@ -272,16 +283,11 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
         uint64_t cursor = valuesBegin;
         const uint8_t* bytes = mBytes.data();
         for (uint32_t i = 0; i < count;) {
-            const uint8_t type = cursor < end ? bytes[cursor] : 0;
-            const int fixed = FixedSize(static_cast<char>(type));
-            if (fixed > 0 && end - cursor >= static_cast<uint64_t>(1 + fixed)) {
-                // A run of values of one fixed-size type, as far as it stays in the record.
-                const uint64_t stride = static_cast<uint64_t>(1 + fixed);
-                const uint64_t run = std::min<uint64_t>((end - cursor) / stride, count - i);
-                uint64_t n = 1;
-                while (n < run && bytes[cursor + n * stride] == type) ++n;
-                cursor += n * stride;
-                i += static_cast<uint32_t>(n);
+            // Fixed-size values, the bulk of a file, by table; the others decoded.
+            const uint32_t fixed = cursor < end ? kFixedSizes[bytes[cursor]] : 0;
+            if (fixed != 0 && end - cursor > fixed) {
+                cursor += 1 + fixed;
+                ++i;
                 continue;
             }
             Value value;

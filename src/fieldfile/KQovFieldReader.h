@@ -5,10 +5,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
-#include <memory>
 #include <vector>
 
 #include "foundation/KBinaryReader.h"
@@ -142,6 +142,20 @@ public:
     // would; runs of the host's own fixed-size type are copied straight. The number read.
     size_t ReadInts(Record& record, int32_t* out, size_t count) const;
     size_t ReadDoubles(Record& record, double* out, size_t count) const;
+    // The record's next values as stored, at most `count`, up to the first one that is no
+    // number or character (binary parts only); the number taken.
+    size_t ReadStored(Record& record, Value* out, size_t count) const {
+        size_t n = 0;
+        if (!mBinary) return 0;
+        while (n < count && record.cursorIndex < record.valueCount) {
+            const uint32_t size = FixedSizeAt(record.cursorOffset);
+            if (size == 0) break;
+            FillValue(record.cursorOffset, size, out[n++]);
+            record.cursorOffset += 1 + size;
+            ++record.cursorIndex;
+        }
+        return n;
+    }
     void RewindValues(Record& record) const;
     // Every occurrence cursor back to the first field.
     void ResetCursors();

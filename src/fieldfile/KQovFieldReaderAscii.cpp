@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "foundation/KLocale.h"
 #include "fieldfile/KQovFieldReader.h"
 #include "fieldfile/KQovStream.h"
+#include "foundation/KLocale.h"
 
 class KQovAsciiParser {
 public:

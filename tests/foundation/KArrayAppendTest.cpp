@@ -11,8 +11,8 @@ TEST(KArrayAppend, UninitialisedItemsFollowTheOthers) {
         int before;
         int added;
         bool appended;
-    } kCases[] = {{0, 0, false}, {0, -3, false}, {0, 1, true},  {5, 1000, true},
-                  {3, INT_MAX, false}, {1000, 1, true}};
+    } kCases[] = {{0, 0, false},   {0, -3, false},      {0, 1, true},
+                  {5, 1000, true}, {3, INT_MAX, false}, {1000, 1, true}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(std::to_string(c.before) + "+" + std::to_string(c.added));
         KArrayInt array(4);

@@ -48,7 +48,7 @@ void ReadGroups(KQovFieldFile& file, const char* name, KArrayOf<Item>& out, Make
 }
 
 int32_t ReferenceModeFromName(const KString& name) {
-    return name == "Index" ? KQovLayer::eIndex
+    return name == "Index"           ? KQovLayer::eIndex
            : name == "IndexToDirect" ? KQovLayer::eIndexToDirect
                                      : KQovLayer::eDirect;
 }
@@ -92,16 +92,16 @@ bool KQovReaderQov::ReadLayers(KQovGeometry* geometry) {
                      AppendInts(file, "Materials", e.GetIndexArray());
                      return true;
                  });
-    ReadElements(file, "LayerElementNormal", lists.normals, [&](KQovLayerElement& e, const KString&) {
-        ReadGroups<3>(file, "Normals", e.GetDirectArray(),
-                      [](const double* v) { return KVector4(v[0], v[1], v[2], 1.0); });
-        return true;
-    });
+    ReadElements(file, "LayerElementNormal", lists.normals,
+                 [&](KQovLayerElement& e, const KString&) {
+                     ReadGroups<3>(file, "Normals", e.GetDirectArray(),
+                                   [](const double* v) { return KVector4(v[0], v[1], v[2], 1.0); });
+                     return true;
+                 });
     ReadElements(file, "LayerElementColor", lists.colors,
                  [&](KQovLayerElementColor& e, const KString&) {
-                     ReadGroups<4>(file, "Colors", e.GetDirectArray(), [](const double* v) {
-                         return KColor(v[0], v[1], v[2], v[3]);
-                     });
+                     ReadGroups<4>(file, "Colors", e.GetDirectArray(),
+                                   [](const double* v) { return KColor(v[0], v[1], v[2], v[3]); });
                      if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                          AppendInts(file, "ColorIndex", e.GetIndexArray());
                      return true;
@@ -144,17 +144,21 @@ bool KQovReaderQov::ReadLayers(KQovGeometry* geometry) {
                         while (geometry->GetLayerCount() <= index) geometry->CreateLayer();
                         KQovLayer& layer = *geometry->GetLayer(index);
                         if (type == "LayerElementMaterial") {
-                            if (auto e = Take(lists.materials, typed)) layer.SetMaterials(std::move(e));
+                            if (auto e = Take(lists.materials, typed))
+                                layer.SetMaterials(std::move(e));
                         } else if (type == "LayerElementNormal") {
                             if (auto e = Take(lists.normals, typed)) layer.SetNormals(std::move(e));
                         } else if (type == "LayerElementColor") {
-                            if (auto e = Take(lists.colors, typed)) layer.SetVertexColors(std::move(e));
+                            if (auto e = Take(lists.colors, typed))
+                                layer.SetVertexColors(std::move(e));
                         } else if (type == "LayerElementTexture") {
-                            if (auto e = Take(lists.textures, typed)) layer.SetTextures(std::move(e));
+                            if (auto e = Take(lists.textures, typed))
+                                layer.SetTextures(std::move(e));
                         } else if (type == "LayerElementUV") {
                             if (auto e = Take(lists.uvs, typed)) layer.SetUVs(std::move(e));
                         } else if (type == "LayerElementPolygonGroup") {
-                            if (auto e = Take(lists.groups, typed)) layer.SetPolygonGroups(std::move(e));
+                            if (auto e = Take(lists.groups, typed))
+                                layer.SetPolygonGroups(std::move(e));
                         }
                     }
                     file.FieldReadBlockEnd();
@@ -245,7 +249,8 @@ bool KQovReaderQov::ReadLayerTextureInfo(KQovGeometry* geometry, int layerIndex)
     } else {
         return false;
     }
-    uvs.SetReferenceMode(uvMode == 4 || uvMode == 8 ? KQovLayer::eIndexToDirect : KQovLayer::eDirect);
+    uvs.SetReferenceMode(uvMode == 4 || uvMode == 8 ? KQovLayer::eIndexToDirect
+                                                    : KQovLayer::eDirect);
     const int32_t uvCount = ReadInt("UVCount", 0);
     if (uvCount > 0 && mFile->FieldReadBegin("UV")) {
         // Never more pairs than the field holds.
@@ -257,8 +262,8 @@ bool KQovReaderQov::ReadLayerTextureInfo(KQovGeometry* geometry, int layerIndex)
         mFile->FieldReadEnd();
     }
     if (uvs.GetReferenceMode() != KQovLayer::eIndexToDirect) return ok;
-    const int count = byPolygonVertex ? mesh->GetPolygonVertices().GetCount()
-                                      : geometry->GetControlPointsCount();
+    const int count =
+        byPolygonVertex ? mesh->GetPolygonVertices().GetCount() : geometry->GetControlPointsCount();
     if (count == 0) return ok;
     ReadInt("UVIdCount", 0);
     if (mFile->FieldReadBegin("UVId")) {

@@ -93,14 +93,14 @@ void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
                                           e.GetReferenceMode());
                     const KColor* colors = e.GetDirectArray().GetArray();
                     f->FieldWriteBegin("Colors");
-                    KQovWriteDoubleGroups<4>(
-                        *f, size_t(e.GetDirectArray().GetCount()), [colors](size_t i, double* out) {
-                            const KColor& c = colors[i];
-                            out[0] = c.mRed;
-                            out[1] = c.mGreen;
-                            out[2] = c.mBlue;
-                            out[3] = c.mAlpha;
-                        });
+                    KQovWriteDoubleGroups<4>(*f, size_t(e.GetDirectArray().GetCount()),
+                                             [colors](size_t i, double* out) {
+                                                 const KColor& c = colors[i];
+                                                 out[0] = c.mRed;
+                                                 out[1] = c.mGreen;
+                                                 out[2] = c.mBlue;
+                                                 out[3] = c.mAlpha;
+                                             });
                     f->FieldWriteEnd();
                     if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                         Ints(f, "ColorIndex", e.GetIndexArray());
@@ -119,11 +119,11 @@ void KQovWriterQov6::WriteLayerElements(KQovMesh* mesh) {
                                           e.GetReferenceMode());
                     const KVector2* uvs = e.GetDirectArray().GetArray();
                     f->FieldWriteBegin("UV");
-                    KQovWriteDoubleGroups<2>(
-                        *f, size_t(e.GetDirectArray().GetCount()), [uvs](size_t i, double* out) {
-                            out[0] = uvs[i].mData[0];
-                            out[1] = uvs[i].mData[1];
-                        });
+                    KQovWriteDoubleGroups<2>(*f, size_t(e.GetDirectArray().GetCount()),
+                                             [uvs](size_t i, double* out) {
+                                                 out[0] = uvs[i].mData[0];
+                                                 out[1] = uvs[i].mData[1];
+                                             });
                     f->FieldWriteEnd();
                     if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                         Ints(f, "UVIndex", e.GetIndexArray());

@@ -2,9 +2,9 @@
 
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovTexture.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "foundation/KColor.h"
 #include "foundation/KTimeModeTable.h"
-#include "fieldfile/KQovFieldFile.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
@@ -205,7 +205,8 @@ void KQovWriteTexturePlacement(KQovFieldFile* file, const KQovTexture* texture) 
     KQovWriteDoublesField(file, "ModelUVScaling", {scale.mData[0], scale.mData[1]});
     static const char* const kSources[] = {"None", "RGB_Intensity", "Alpha_Black"};
     const int source = texture->GetAlphaSource();
-    file->FieldWriteC("Texture_Alpha_Source", source >= 0 && source < 3 ? kSources[source] : "None");
+    file->FieldWriteC("Texture_Alpha_Source",
+                      source >= 0 && source < 3 ? kSources[source] : "None");
     file->FieldWriteBegin("Cropping");
     for (int c : {texture->GetCroppingC0(), texture->GetCroppingC1(), texture->GetCroppingC2(),
                   texture->GetCroppingC3()})
@@ -222,7 +223,8 @@ void KQovWriteElementBegin(KQovFieldFile* file, const char* name, int number, in
     file->FieldWriteI(number);
     file->FieldWriteBlockBegin();
     KQovWriteIntField(file, "Version", 101);
-    file->FieldWriteC("MappingInformationType", mapping >= 0 && mapping <= 4 ? kMappings[mapping] : "");
+    file->FieldWriteC("MappingInformationType",
+                      mapping >= 0 && mapping <= 4 ? kMappings[mapping] : "");
     file->FieldWriteC("ReferenceInformationType",
                       reference >= 0 && reference <= 2 ? kReferences[reference] : "Direct");
 }

@@ -91,8 +91,8 @@ struct BytesScene : v5test::Scene {
         curve->KeySet(1, step(1), 1.0f, KFCURVE_INTERPOLATION_CONSTANT);
         curve->KeySet(2, step(2), 2.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 0.5f,
                       -0.25f, KFCURVE_WEIGHTED_ALL, 0.2f, 0.7f);
-        curve->KeySet(3, step(3), -1.5f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_BREAK,
-                      1.0f, 2.0f, KFCURVE_WEIGHTED_RIGHT, 0.4f);
+        curve->KeySet(3, step(3), -1.5f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_BREAK, 1.0f,
+                      2.0f, KFCURVE_WEIGHTED_RIGHT, 0.4f);
         curve->KeySet(4, step(4), 3.0f);
         curve->KeySetTCB(5, step(5), 0.75f, 0.1f, -0.2f, 0.3f);
         curve->KeySet(6, step(6), 4.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0.3f,
