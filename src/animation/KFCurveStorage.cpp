@@ -83,8 +83,9 @@ void WriteWeights(KQovFieldFile& file, const KFCurveKey& key) {
         file.FieldWriteD(WeightValue(key, KFCURVE_NEXT_LEFT_WEIGHT));
 }
 
-void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, bool olderLayout) {
-    const KFCurveKey& key = *curve.KeyGet(i);
+// `previous` is key i - 1, null for the first key.
+void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, const KFCurveKey& key,
+                       const KFCurveKey* previous, bool olderLayout) {
     const int count = curve.KeyGetCount();
     const uint32_t mode = key.GetTangentMode();
     const double d0 = key.GetDataFloat(KFCURVE_DATA_0), d1 = key.GetDataFloat(KFCURVE_DATA_1);
@@ -109,7 +110,7 @@ void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, bool ol
             return;
     }
     if (olderLayout) {
-        const bool previousSlope = i > 0 && curve.KeyGet(i - 1)->GetDataFloat(KFCURVE_DATA_1) != 0;
+        const bool previousSlope = previous && previous->GetDataFloat(KFCURVE_DATA_1) != 0;
         if (previousSlope || d0 != 0) {
             file.FieldWriteCh((mode & KFCURVE_GENERIC_BREAK) ? 'b' : 's');
             file.FieldWriteD(curve.KeyGetRightDerivative(i));
@@ -126,8 +127,7 @@ void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, bool ol
         return;
     }
     // 'a' alone only when reading it back loses nothing: it resets the weights on both sides.
-    const bool previousWeight =
-        i > 0 && (curve.KeyGet(i - 1)->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT);
+    const bool previousWeight = previous && (previous->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT);
     if (mode == KFCURVE_TANGENT_AUTO && d0 == 0 && d1 == 0 && !(key.GetFlags() & kWeightBits) &&
         !previousWeight) {
         file.FieldWriteCh('a');
@@ -139,9 +139,13 @@ void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, bool ol
     WriteWeights(file, key);
 }
 
-void WriteKey(KQovFieldFile& file, const KFCurve& curve, int i, bool olderLayout) {
-    const KFCurveKey& key = *curve.KeyGet(i);
-    file.FieldWriteT(key.GetTime());
+// `ticks`: times as ticks, else as seconds (what FieldWriteT decides by the part's version).
+void WriteKey(KQovFieldFile& file, const KFCurve& curve, int i, const KFCurveKey& key,
+              const KFCurveKey* previous, bool olderLayout, bool ticks) {
+    if (ticks)
+        file.FieldWriteLL(key.GetTime().Get());
+    else
+        file.FieldWriteD(key.GetTime().GetSecondDouble());
     file.FieldWriteD(key.GetValue());
     switch (key.GetInterpolation()) {
         case KFCURVE_INTERPOLATION_LINEAR:
@@ -149,7 +153,7 @@ void WriteKey(KQovFieldFile& file, const KFCurve& curve, int i, bool olderLayout
             return;
         case KFCURVE_INTERPOLATION_CUBIC:
             file.FieldWriteCh('U');
-            WriteCubicTangent(file, curve, i, olderLayout);
+            WriteCubicTangent(file, curve, i, key, previous, olderLayout);
             return;
         case KFCURVE_INTERPOLATION_CONSTANT:
             file.FieldWriteCh('C');
@@ -648,7 +652,13 @@ int KFCurveStore(const KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bo
         file.FieldWriteI(count);
         file.FieldWriteEnd();
         file.FieldWriteBegin("Key");
-        for (int i = 0; i < count; ++i) WriteKey(file, curve, i, olderLayout);
+        const bool ticks = file.GetPartVersionInUse() >= 2001;
+        const KFCurveKey* previous = nullptr;
+        for (int i = 0; i < count; ++i) {
+            const KFCurveKey* key = curve.KeyGet(i);
+            WriteKey(file, curve, i, *key, previous, olderLayout, ticks);
+            previous = key;
+        }
         file.FieldWriteEnd();
         WriteExtrapolation(file, "Pre-Extrapolation", curve.GetPreExtrapolation(),
                            curve.GetPreExtrapolationCount());
