@@ -126,10 +126,9 @@ bool KQovReaderQov::ReadTextureUV(KQovMesh* mesh) {
     if (uvs && uvs->GetCount() == count) {
         // A control-point count larger than the values leaves the rest at zero.
         const int available = mFile->FieldReadGetCount() / 2;
-        for (int i = 0; i < count && i < available; ++i) {
-            const double u = mFile->FieldReadD();
-            uvs->SetAt(i, KVector2(u, mFile->FieldReadD()));
-        }
+        KVector2* at = uvs->GetArray();
+        KQovReadDoubleGroups<2>(*mFile.get(), size_t(std::min(count, available)),
+                                [at](size_t i, const double* v) { at[i] = KVector2(v[0], v[1]); });
     }
     mFile->FieldReadEnd();
     return true;
@@ -145,15 +144,14 @@ bool KQovReaderQov::ReadTextureUVIndex(KQovMesh* mesh) {
         mFile->FieldReadBegin("TextureUVVerticeIndex")) {
         const int count = mFile->FieldReadGetCount();
         bool invalid = false;
-        if (count > 0 && indices.SetCount(count)) {
-            for (int i = 0; i < count; ++i) {
-                int32_t v = mFile->FieldReadI();
+        if (count > 0) indices.Clear();
+        if (count > 0 && KQovAppendInts(*mFile.get(), indices, count)) {
+            for (int32_t* v = indices.GetArray(); v != indices.GetArray() + count; ++v) {
                 // An index past the UVs would be looked up unchecked later on.
-                if (v < 0 || v >= uvCount) {
+                if (*v < 0 || *v >= uvCount) {
                     invalid = true;
-                    v = 0;
+                    *v = 0;
                 }
-                indices.SetAt(i, v);
             }
         }
         if (invalid) InvalidData("UV index out of range (invalid data).");
@@ -204,19 +202,16 @@ bool KQovReaderQov::ReadVertexColors(KQovMesh* mesh) {
         mapping = mFile->FieldReadC("MappingInformationType", "");
         if (mFile->FieldReadBegin("Colors")) {
             const int count = mFile->FieldReadGetCount() / 4;
-            if (colors.SetCount(count)) {
-                for (int i = 0; i < count; ++i) {
-                    double rgba[4];
-                    mFile->FieldReadDn(rgba, 4);
-                    colors.SetAt(i, KColor(rgba[0], rgba[1], rgba[2], rgba[3]));
-                }
-            }
+            colors.Clear();
+            if (KColor* at = colors.AppendUninitialised(count))
+                KQovReadDoubleGroups<4>(
+                    *mFile.get(), size_t(count),
+                    [at](size_t i, const double* v) { at[i] = KColor(v[0], v[1], v[2], v[3]); });
             mFile->FieldReadEnd();
         }
         if (mFile->FieldReadBegin("ColorIndex")) {
-            const int count = mFile->FieldReadGetCount();
-            if (indices.SetCount(count))
-                for (int i = 0; i < count; ++i) indices.SetAt(i, mFile->FieldReadI());
+            indices.Clear();
+            KQovAppendInts(*mFile.get(), indices, mFile->FieldReadGetCount());
             mFile->FieldReadEnd();
         }
         mFile->FieldReadBlockEnd();
@@ -422,8 +417,8 @@ void KQovReaderQov::ReadIntVector(const char* name, KArrayInt& out, const char* 
     if (!mFile->FieldReadBegin(name)) return;
     if (mFile->FieldReadGetCount() != out.GetCount())
         CountError(message);
-    else
-        for (int i = 0; i < out.GetCount(); ++i) out.SetAt(i, mFile->FieldReadI());
+    else if (out.GetCount() > 0)
+        mFile->FieldReadIn(out.GetArray(), size_t(out.GetCount()));
     mFile->FieldReadEnd();
 }
 
@@ -431,8 +426,8 @@ void KQovReaderQov::ReadDoubleVector(const char* name, KArrayDouble& out, const 
     if (!mFile->FieldReadBegin(name)) return;
     if (mFile->FieldReadGetCount() != out.GetCount())
         CountError(message);
-    else
-        for (int i = 0; i < out.GetCount(); ++i) out.SetAt(i, mFile->FieldReadD());
+    else if (out.GetCount() > 0)
+        mFile->FieldReadDoubles(out.GetArray(), size_t(out.GetCount()));
     mFile->FieldReadEnd();
 }
 

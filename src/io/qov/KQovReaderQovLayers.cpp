@@ -255,10 +255,10 @@ bool KQovReaderQov::ReadLayerTextureInfo(KQovGeometry* geometry, int layerIndex)
     if (uvCount > 0 && mFile->FieldReadBegin("UV")) {
         // Never more pairs than the field holds.
         const int pairs = std::min(uvCount, mFile->FieldReadGetCount() / 2);
-        for (int i = 0; i < pairs; ++i) {
-            const double u = mFile->FieldReadD();
-            uvs.GetDirectArray().Add(KVector2(u, mFile->FieldReadD()));
-        }
+        if (KVector2* at = uvs.GetDirectArray().AppendUninitialised(pairs))
+            KQovReadDoubleGroups<2>(*mFile.get(), size_t(pairs), [at](size_t i, const double* v) {
+                at[i] = KVector2(v[0], v[1]);
+            });
         mFile->FieldReadEnd();
     }
     if (uvs.GetReferenceMode() != KQovLayer::eIndexToDirect) return ok;
@@ -268,13 +268,17 @@ bool KQovReaderQov::ReadLayerTextureInfo(KQovGeometry* geometry, int layerIndex)
     ReadInt("UVIdCount", 0);
     if (mFile->FieldReadBegin("UVId")) {
         const int ids = std::min(count, mFile->FieldReadGetCount());
-        for (int i = 0; i < ids; ++i) {
-            int32_t id = mFile->FieldReadI();
-            if (id < 0 || id >= uvs.GetDirectArray().GetCount()) {
-                id = 0;
-                ok = false;
+        KArrayInt& indices = uvs.GetIndexArray();
+        const int first = indices.GetCount();
+        if (KQovAppendInts(*mFile.get(), indices, ids)) {
+            const int32_t uvCount = uvs.GetDirectArray().GetCount();
+            for (int32_t* id = indices.GetArray() + first; id != indices.GetArray() + first + ids;
+                 ++id) {
+                if (*id < 0 || *id >= uvCount) {
+                    *id = 0;
+                    ok = false;
+                }
             }
-            uvs.GetIndexArray().Add(id);
         }
         mFile->FieldReadEnd();
     }
@@ -291,7 +295,7 @@ bool KQovReaderQov::ReadMaterialIndexes(KQovGeometry* geometry) {
     if (reference == KQovLayer::eIndex || reference == KQovLayer::eIndexToDirect) {
         KArrayInt& indices = materials.GetIndexArray();
         indices.Clear();
-        for (int i = 0; i < count; ++i) indices.Add(mFile->FieldReadI());
+        KQovAppendInts(*mFile.get(), indices, count);
     }
     if (reference == KQovLayer::eIndexToDirect && materials.GetDirectArray().GetCount() == 0)
         layer.SetMaterials(nullptr);
@@ -304,8 +308,7 @@ bool KQovReaderQov::ReadTextureIds(KQovGeometry* geometry) {
     KQovLayer& layer = *geometry->GetLayer(0);
     if (mFile->FieldReadBegin("TextureId")) {
         KArrayInt& indices = layer.MakeTextures().GetIndexArray();
-        const int count = mFile->FieldReadGetCount();
-        for (int i = 0; i < count; ++i) indices.Add(mFile->FieldReadI());
+        KQovAppendInts(*mFile.get(), indices, mFile->FieldReadGetCount());
         mFile->FieldReadEnd();
     } else if (KQovLayerElementTexture* textures = layer.GetTextures()) {
         const int last = geometry->GetTextureCount(0) - 1;
