@@ -283,11 +283,18 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
         uint64_t cursor = valuesBegin;
         const uint8_t* bytes = mBytes.data();
         for (uint32_t i = 0; i < count;) {
-            // Fixed-size values, the bulk of a file, by table; the others decoded.
+            // Fixed-size values, the bulk of a file, by table, a run of one type at a time (its
+            // addresses known ahead); the others decoded.
             const uint32_t fixed = cursor < end ? kFixedSizes[bytes[cursor]] : 0;
             if (fixed != 0 && end - cursor > fixed) {
-                cursor += 1 + fixed;
+                const uint8_t type = bytes[cursor];
+                const uint64_t stride = 1 + fixed;
+                cursor += stride;
                 ++i;
+                while (i < count && end - cursor > fixed && bytes[cursor] == type) {
+                    cursor += stride;
+                    ++i;
+                }
                 continue;
             }
             Value value;
