@@ -53,11 +53,15 @@ Files& GetFiles() {
     return files;
 }
 
-// The values of field f, whole.
-void FieldValues(int field, std::vector<double>& out) {
-    out.resize(kValuesPerField);
-    double v = 0.5 * double(field) * kValuesPerField;
-    for (double& d : out) d = v += 0.5;
+// Every value of the file, made once: the writes copy them as a writer copies a scene's.
+const std::vector<double>& AllValues() {
+    static const std::vector<double> values = [] {
+        std::vector<double> v(size_t(kFields) * kValuesPerField);
+        double d = 0;
+        for (double& x : v) x = d += 0.5;
+        return v;
+    }();
+    return values;
 }
 
 // `arrays`: each field's values in one call, else one value a call (the same bytes).
@@ -66,14 +70,13 @@ bool WriteFieldFile(const std::string& name, bool arrays = true) {
     if (!f.Create(name.c_str(), true, false, nullptr)) return false;
     f.FieldWriteBegin("Curves");
     f.FieldWriteBlockBegin();
-    std::vector<double> values;
-    for (int field = 0; field < kFields; ++field) {
-        FieldValues(field, values);
+    const double* values = AllValues().data();
+    for (int field = 0; field < kFields; ++field, values += kValuesPerField) {
         f.FieldWriteBegin("Values");
         if (arrays)
-            f.FieldWriteDn(values.data(), values.size());
+            f.FieldWriteDn(values, kValuesPerField);
         else
-            for (double d : values) f.FieldWriteD(d);
+            for (int i = 0; i < kValuesPerField; ++i) f.FieldWriteD(values[i]);
         f.FieldWriteEnd();
     }
     f.FieldWriteBlockEnd();
