@@ -552,6 +552,8 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     mRecord = static_cast<int32_t>(record);
     mRawHandedOut = false;
     mValues = mTree->GetRecord(record);
+    if (mTree->LostReleasedValues() && !HasError())
+        SetError(eReadError, "Read error: the file was cut short while it was read");
     return true;
 }
 

@@ -429,7 +429,13 @@ void KQovFieldReader::RestoreValues(uint32_t index) const {
         done += got;
     }
     // A file cut short since it was parsed: what is missing reads as no value.
-    if (begin + done < end) std::memset(mBytes.data() + begin + done, 0, end - begin - done);
+    if (begin + done < end) {
+        // The file was cut short since it was parsed: the record is left with no values
+        // rather than values partly of other bytes.
+        std::memset(mBytes.data() + begin + done, 0, end - begin - done);
+        std::memset(mBytes.data() + mRecords[index].begin + 4, 0, 4);
+        mLostReleased = true;
+    }
     mStream->ClearError();
     mStream->SetPosition(here);
 }

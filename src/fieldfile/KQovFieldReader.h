@@ -105,6 +105,8 @@ public:
     // numbers of a binary part read from a plain file stream. They are read from the stream
     // again when the record is asked for again.
     void ReleaseValues(uint32_t index);
+    // True once values given back could not be read again (the file was cut short since).
+    bool LostReleasedValues() const { return mLostReleased; }
     static constexpr uint32_t kReleaseBytes = 1u << 16;
     // The record after `index` in its block (skipping its block's records); the block's
     // endRecord after the last.
@@ -283,6 +285,7 @@ private:
     // Records whose values were given back: the buffer range gone, to be read again.
     mutable std::unordered_map<uint32_t, std::pair<uint64_t, uint64_t>> mReleased;
     void RestoreValues(uint32_t index) const;
+    mutable bool mLostReleased = false;
     std::unordered_map<uint64_t, std::string> mTexts;
     std::unordered_map<uint64_t, std::string> mNameTexts;
     std::string mError;

@@ -217,3 +217,31 @@ TEST(KQovFieldFileArrays, ReleasedListsReadAgain) {
     }
     EXPECT_EQ(in.GetLastErrorID(), -1);
 }
+
+// A list given back cannot be read again from a file cut short meanwhile: an error, and
+// no values rather than values partly of other bytes.
+TEST(KQovFieldFileArrays, ReleasedListOfAFileCutShort) {
+    TempFolder tmp;
+    const std::string name = tmp / "cut.qov";
+    const std::vector<double> doubles = Doubles(100000);
+    {
+        KQovFieldFile out;
+        ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
+        out.FieldWriteBegin("Long");
+        out.FieldWriteDn(doubles.data(), doubles.size());
+        out.FieldWriteEnd();
+        ASSERT_TRUE(out.FieldFileClose());
+    }
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr));
+    ASSERT_TRUE(in.FieldReadBegin("Long"));
+    std::vector<double> back(doubles.size());
+    ASSERT_EQ(in.FieldReadDoubles(back.data(), back.size()), back.size());
+    in.FieldReadEnd();
+    ASSERT_EQ(truncate(name.c_str(), 4096), 0);
+    ASSERT_TRUE(in.FieldReadBegin("Long", 0));
+    EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eReadError);
+    // The list is left empty, not partly of other bytes.
+    EXPECT_EQ(in.FieldReadGetCount(), 0);
+    EXPECT_EQ(in.FieldReadDoubles(back.data(), back.size()), 0u);
+}
