@@ -228,7 +228,9 @@ private:
     const int mVersion;
     const bool mTyped;
     char mTimeType = 0;
-    std::vector<char> mLetters;  // interpolation letter of each key, for the 'B' layout
+    std::vector<char> mLetters;       // interpolation letter of each key, for the 'B' layout
+    KFCurveKey* mKey = nullptr;       // the key being read
+    KFCurveKey* mPrevious = nullptr;  // the one before it, null for the first
     static constexpr size_t kBuffer = 256;
     KQovFieldReader::Value mBuffer[kBuffer];
     size_t mAt = 0, mCount = 0;
@@ -268,7 +270,7 @@ void KeyReader::ReadWeights(KFCurveKey& key) {
 void KeyReader::ClearPreviousLeftWeight(int i) {
     if (i == 0) return;
     static const float kDefaultWeight = WeightFromFile(1.0 / 3.0);
-    KFCurveKey& p = K(i - 1);
+    KFCurveKey& p = *mPrevious;
     p.SetFlags(p.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
     p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
 }
@@ -281,8 +283,10 @@ std::vector<bool> KeyReader::ReadKeys(int n) {
     KTime lastAccepted;
     for (int i = 0; i < n; ++i) {
         if (!HasValue()) break;  // the rest of the keys are missing
+        mPrevious = i > 0 ? mKey : nullptr;
+        mKey = &K(i);
         bool keyBad = ReadKey(i);
-        KTime time = K(i).GetTime();
+        KTime time = mKey->GetTime();
         // Times must increase over the keys that are kept.
         if (accepted && !(lastAccepted < time)) keyBad = true;
         if (!keyBad) {
@@ -296,7 +300,7 @@ std::vector<bool> KeyReader::ReadKeys(int n) {
 
 // True when the key is bad.
 bool KeyReader::ReadKey(int i) {
-    KFCurveKey& key = K(i);
+    KFCurveKey& key = *mKey;
     bool bad = false;
     key.SetFlags(key.GetFlags() & ~KFCURVE_MARKED_ALL);
 
@@ -351,8 +355,8 @@ bool KeyReader::ReadKey(int i) {
                 key.SetFlags((key.GetFlags() & ~KFCURVE_CONSTANT_NEXT) |
                              (next ? uint32_t(KFCURVE_CONSTANT_NEXT) : 0u));
             }
-            if (mVersion < kKeyVersion && hasPrevious && K(i - 1).IsCubic() &&
-                (K(i - 1).GetTangentMode() & KFCURVE_TANGENT_AUTO))
+            if (mVersion < kKeyVersion && hasPrevious && mPrevious->IsCubic() &&
+                (mPrevious->GetTangentMode() & KFCURVE_TANGENT_AUTO))
                 mCurve.KeySetLeftAuto(i, 100.0f);
             break;
         }
@@ -377,8 +381,8 @@ bool KeyReader::ReadKey(int i) {
 
 // The tangent of a 'U' key; true when the key is bad.
 bool KeyReader::ReadCubicTangent(int i) {
-    KFCurveKey& key = K(i);
-    KFCurveKey* p = i > 0 ? &K(i - 1) : nullptr;
+    KFCurveKey& key = *mKey;
+    KFCurveKey* p = mPrevious;
     char t = 'a';
     if (Typed('C')) t = Ch();
     if (t < 'A' || t > 't') return true;
@@ -449,8 +453,8 @@ bool KeyReader::ReadCubicTangent(int i) {
 
 // Cubic keys of the oldest layout ('B' stores Bezier control values, not derivatives).
 void KeyReader::ReadOldestCubic(int i, char letter) {
-    KFCurveKey& key = K(i);
-    KFCurveKey* p = i > 0 ? &K(i - 1) : nullptr;
+    KFCurveKey& key = *mKey;
+    KFCurveKey* p = mPrevious;
     key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
     if (letter == 'T') {
         float tension = float(D()), continuity = float(D()), bias = float(D());
