@@ -71,37 +71,36 @@ double WeightValue(const KFCurveKey& key, int slot) {
     return double(std::lround(key.GetDataFloat(slot) * 9999.0)) * kWeightUnit;
 }
 
-void WriteWeights(KQovFieldFile& file, const KFCurveKey& key) {
+void WriteWeights(KQovValueRun& out, const KFCurveKey& key) {
     uint32_t bits = key.GetFlags() & kWeightBits;
     char letter = bits == KFCURVE_WEIGHTED_ALL         ? 'a'
                   : bits == KFCURVE_WEIGHTED_RIGHT     ? 'r'
                   : bits == KFCURVE_WEIGHTED_NEXT_LEFT ? 'l'
                                                        : 'n';
-    file.FieldWriteCh(letter);
-    if (bits & KFCURVE_WEIGHTED_RIGHT) file.FieldWriteD(WeightValue(key, KFCURVE_RIGHT_WEIGHT));
-    if (bits & KFCURVE_WEIGHTED_NEXT_LEFT)
-        file.FieldWriteD(WeightValue(key, KFCURVE_NEXT_LEFT_WEIGHT));
+    out.Ch(letter);
+    if (bits & KFCURVE_WEIGHTED_RIGHT) out.D(WeightValue(key, KFCURVE_RIGHT_WEIGHT));
+    if (bits & KFCURVE_WEIGHTED_NEXT_LEFT) out.D(WeightValue(key, KFCURVE_NEXT_LEFT_WEIGHT));
 }
 
 // `previous` is key i - 1, null for the first key.
-void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, const KFCurveKey& key,
+void WriteCubicTangent(KQovValueRun& out, const KFCurve& curve, int i, const KFCurveKey& key,
                        const KFCurveKey* previous, bool olderLayout) {
     const int count = curve.KeyGetCount();
     const uint32_t mode = key.GetTangentMode();
     const double d0 = key.GetDataFloat(KFCURVE_DATA_0), d1 = key.GetDataFloat(KFCURVE_DATA_1);
     switch (mode) {
         case KFCURVE_TANGENT_TCB:
-            file.FieldWriteCh('t');
-            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_DATA_0));
-            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_DATA_1));
-            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_TCB_BIAS));
+            out.Ch('t');
+            out.D(curve.KeyGetDataSlot(i, KFCURVE_DATA_0));
+            out.D(curve.KeyGetDataSlot(i, KFCURVE_DATA_1));
+            out.D(curve.KeyGetDataSlot(i, KFCURVE_TCB_BIAS));
             return;
         case KFCURVE_TANGENT_USER:
         case KFCURVE_TANGENT_BREAK:
-            file.FieldWriteCh(mode == KFCURVE_TANGENT_USER ? 's' : 'b');
-            file.FieldWriteD(d0);
-            file.FieldWriteD(d1);
-            WriteWeights(file, key);
+            out.Ch(mode == KFCURVE_TANGENT_USER ? 's' : 'b');
+            out.D(d0);
+            out.D(d1);
+            WriteWeights(out, key);
             return;
         case KFCURVE_TANGENT_AUTO:
         case KFCURVE_TANGENT_AUTO_BREAK:
@@ -112,17 +111,17 @@ void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, const K
     if (olderLayout) {
         const bool previousSlope = previous && previous->GetDataFloat(KFCURVE_DATA_1) != 0;
         if (previousSlope || d0 != 0) {
-            file.FieldWriteCh((mode & KFCURVE_GENERIC_BREAK) ? 'b' : 's');
-            file.FieldWriteD(curve.KeyGetRightDerivative(i));
-            file.FieldWriteD(i + 1 < count ? curve.KeyGetLeftDerivative(i + 1) : 0.0);
-            WriteWeights(file, key);
+            out.Ch((mode & KFCURVE_GENERIC_BREAK) ? 'b' : 's');
+            out.D(curve.KeyGetRightDerivative(i));
+            out.D(i + 1 < count ? curve.KeyGetLeftDerivative(i + 1) : 0.0);
+            WriteWeights(out, key);
         } else if (i + 1 < count && curve.KeyGet(i + 1)->IsCubic() &&
                    (curve.KeyGetTangentMode(i + 1) & KFCURVE_TANGENT_USER)) {
-            file.FieldWriteCh('d');
-            file.FieldWriteD(curve.KeyGetLeftDerivative(i + 1));
-            WriteWeights(file, key);
+            out.Ch('d');
+            out.D(curve.KeyGetLeftDerivative(i + 1));
+            WriteWeights(out, key);
         } else {
-            file.FieldWriteCh('a');
+            out.Ch('a');
         }
         return;
     }
@@ -130,39 +129,39 @@ void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, const K
     const bool previousWeight = previous && (previous->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT);
     if (mode == KFCURVE_TANGENT_AUTO && d0 == 0 && d1 == 0 && !(key.GetFlags() & kWeightBits) &&
         !previousWeight) {
-        file.FieldWriteCh('a');
+        out.Ch('a');
         return;
     }
-    file.FieldWriteCh(mode == KFCURVE_TANGENT_AUTO ? 'p' : 'q');
-    file.FieldWriteD(d0);
-    file.FieldWriteD(d1);
-    WriteWeights(file, key);
+    out.Ch(mode == KFCURVE_TANGENT_AUTO ? 'p' : 'q');
+    out.D(d0);
+    out.D(d1);
+    WriteWeights(out, key);
 }
 
 // `ticks`: times as ticks, else as seconds (what FieldWriteT decides by the part's version).
-void WriteKey(KQovFieldFile& file, const KFCurve& curve, int i, const KFCurveKey& key,
+void WriteKey(KQovValueRun& out, const KFCurve& curve, int i, const KFCurveKey& key,
               const KFCurveKey* previous, bool olderLayout, bool ticks) {
     if (ticks)
-        file.FieldWriteLL(key.GetTime().Get());
+        out.LL(key.GetTime().Get());
     else
-        file.FieldWriteD(key.GetTime().GetSecondDouble());
-    file.FieldWriteD(key.GetValue());
+        out.D(key.GetTime().GetSecondDouble());
+    out.D(key.GetValue());
     switch (key.GetInterpolation()) {
         case KFCURVE_INTERPOLATION_LINEAR:
-            file.FieldWriteCh('L');
+            out.Ch('L');
             return;
         case KFCURVE_INTERPOLATION_CUBIC:
-            file.FieldWriteCh('U');
-            WriteCubicTangent(file, curve, i, key, previous, olderLayout);
+            out.Ch('U');
+            WriteCubicTangent(out, curve, i, key, previous, olderLayout);
             return;
         case KFCURVE_INTERPOLATION_CONSTANT:
-            file.FieldWriteCh('C');
-            file.FieldWriteCh((key.GetFlags() & KFCURVE_CONSTANT_NEXT) ? 'n' : 's');
+            out.Ch('C');
+            out.Ch((key.GetFlags() & KFCURVE_CONSTANT_NEXT) ? 'n' : 's');
             return;
         default:
             // A record without its letter could not be read back: keep the key as a step.
-            file.FieldWriteCh('C');
-            file.FieldWriteCh('s');
+            out.Ch('C');
+            out.Ch('s');
             return;
     }
 }
@@ -658,11 +657,13 @@ int KFCurveStore(const KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bo
         file.FieldWriteBegin("Key");
         const bool ticks = file.GetPartVersionInUse() >= 2001;
         const KFCurveKey* previous = nullptr;
+        KQovValueRun out(file);
         for (int i = 0; i < count; ++i) {
             const KFCurveKey* key = curve.KeyGet(i);
-            WriteKey(file, curve, i, *key, previous, olderLayout, ticks);
+            WriteKey(out, curve, i, *key, previous, olderLayout, ticks);
             previous = key;
         }
+        out.Flush();
         file.FieldWriteEnd();
         WriteExtrapolation(file, "Pre-Extrapolation", curve.GetPreExtrapolation(),
                            curve.GetPreExtrapolationCount());

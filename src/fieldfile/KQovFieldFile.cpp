@@ -363,6 +363,17 @@ bool KQovFieldFile::WriteArray(char type, const T* values, size_t count, Store s
     return !HasError();
 }
 
+bool KQovFieldFile::FieldWriteEncoded(const uint8_t* bytes, size_t size, size_t count) {
+    if (!bytes || !CanWriteEncoded()) return false;
+    Emit(bytes, size);
+    RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+    entry.count += count;
+    entry.length += size;
+    mValueCounter =
+        static_cast<int>(std::min<int64_t>(int64_t(mValueCounter) + int64_t(count), INT32_MAX));
+    return !HasError();
+}
+
 bool KQovFieldFile::FieldWriteIn(const int32_t* values, size_t count) {
     return WriteArray('I', values, count,
                       [](uint8_t* at, int32_t v) { std::memcpy(at, &v, sizeof v); });

@@ -115,6 +115,11 @@ public:
     // pass into the output buffer where the file is binary in host order.
     bool FieldWriteIn(const int32_t* values, size_t count);
     bool FieldWriteDn(const double* values, size_t count);
+    // Values the caller encoded itself (each a type letter and its payload in this host's
+    // byte order), `count` of them in `size` bytes, appended to the open field as they are;
+    // only while CanWriteEncoded().
+    bool FieldWriteEncoded(const uint8_t* bytes, size_t size, size_t count);
+    bool CanWriteEncoded() const { return FastBinaryValue() && GetByteOrder() == kHostByteOrder; }
     bool FieldWriteC(const char* text);
     bool FieldWriteC(const char* name, const char* text);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
@@ -385,6 +390,43 @@ bool KQovAppendInts(KQovFieldFile& file, IntArray& out, int count) {
     for (size_t i = got; i < static_cast<size_t>(count); ++i) at[i] = 0;
     return true;
 }
+
+// Values of the open field gathered in memory and written a run at a time where the file
+// takes encoded values, else one call each: the same bytes either way. The field stays open
+// while the object lives; the run goes out when it ends (or at Flush).
+class KQovValueRun {
+public:
+    explicit KQovValueRun(KQovFieldFile& file) : mFile(file), mDirect(file.CanWriteEncoded()) {}
+    ~KQovValueRun() { Flush(); }
+    KQovValueRun(const KQovValueRun&) = delete;
+    KQovValueRun& operator=(const KQovValueRun&) = delete;
+
+    void Ch(char value) { mDirect ? Put('C', &value, 1) : void(mFile.FieldWriteCh(value)); }
+    void I(int32_t value) { mDirect ? Put('I', &value, 4) : void(mFile.FieldWriteI(value)); }
+    void LL(int64_t value) { mDirect ? Put('L', &value, 8) : void(mFile.FieldWriteLL(value)); }
+    void D(double value) { mDirect ? Put('D', &value, 8) : void(mFile.FieldWriteD(value)); }
+    void Flush() {
+        if (mAt == mBytes) return;
+        mFile.FieldWriteEncoded(mBytes, size_t(mAt - mBytes), mCount);
+        mAt = mBytes;
+        mCount = 0;
+    }
+
+private:
+    void Put(char type, const void* payload, size_t size) {
+        if (mAt + 1 + size > mBytes + sizeof mBytes) Flush();
+        mAt[0] = static_cast<uint8_t>(type);
+        std::memcpy(mAt + 1, payload, size);
+        mAt += 1 + size;
+        ++mCount;
+    }
+
+    KQovFieldFile& mFile;
+    const bool mDirect;
+    uint8_t mBytes[8192];
+    uint8_t* mAt = mBytes;
+    size_t mCount = 0;
+};
 
 // `count` groups of `Width` doubles, each filled by get(group, values), written as values of
 // the current field through a small buffer.

@@ -245,3 +245,69 @@ TEST(KQovFieldFileArrays, ReleasedListOfAFileCutShort) {
     EXPECT_EQ(in.FieldReadGetCount(), 0);
     EXPECT_EQ(in.FieldReadDoubles(back.data(), back.size()), 0u);
 }
+
+// Values gathered into a run give the same records as single calls, across the run's buffer;
+// encoded values are refused where the file cannot take them as they are.
+TEST(KQovFieldFileArrays, ValueRunsEqualSingleCalls) {
+    for (bool binary : {true, false}) {
+        for (int count : {0, 1, 3000}) {  // 3,000 mixed values pass the run's buffer
+            SCOPED_TRACE(std::string(binary ? "binary " : "ascii ") + std::to_string(count));
+            TempFolder tmp;
+            const std::string name = tmp / "run.qov";
+            KQovFieldFile out;
+            ASSERT_TRUE(out.Create(name.c_str(), binary, false, nullptr));
+            const uint8_t encoded[] = {'C', 'x'};
+            EXPECT_FALSE(out.FieldWriteEncoded(encoded, 2, 1));  // no field open
+            auto write = [&](auto&& ch, auto&& i, auto&& ll, auto&& d) {
+                for (int k = 0; k < count; ++k) {
+                    switch (k % 4) {
+                        case 0:
+                            ch(char('a' + k % 26));
+                            break;
+                        case 1:
+                            i(int32_t(k * 7919) - 5000);
+                            break;
+                        case 2:
+                            ll(int64_t(k) << 35);
+                            break;
+                        default:
+                            d(k / 7.0);
+                            break;
+                    }
+                }
+            };
+            out.FieldWriteBegin("Run");
+            {
+                KQovValueRun run(out);
+                write([&](char v) { run.Ch(v); }, [&](int32_t v) { run.I(v); },
+                      [&](int64_t v) { run.LL(v); }, [&](double v) { run.D(v); });
+            }
+            out.FieldWriteEnd();
+            out.FieldWriteBegin("Items");
+            write([&](char v) { out.FieldWriteCh(v); }, [&](int32_t v) { out.FieldWriteI(v); },
+                  [&](int64_t v) { out.FieldWriteLL(v); }, [&](double v) { out.FieldWriteD(v); });
+            EXPECT_EQ(out.FieldWriteEncoded(encoded, 2, 1), binary);
+            out.FieldWriteEnd();
+            ASSERT_TRUE(out.FieldFileClose());
+            KQovFieldFile in;
+            ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr)) << in.GetLastErrorString();
+            std::vector<std::string> seen[2];
+            const char* const kNames[2] = {"Run", "Items"};
+            for (int f = 0; f < 2; ++f) {
+                ASSERT_TRUE(in.FieldReadBegin(kNames[f]));
+                while (in.FieldReadGetRemain() > 0) {
+                    const char type = in.FieldReadGetType();
+                    seen[f].push_back(type + std::string(in.FieldReadC()));
+                }
+                in.FieldReadEnd();
+            }
+            if (binary) {
+                ASSERT_FALSE(seen[1].empty());
+                EXPECT_EQ(seen[1].back(), "Cx");  // the encoded value, as it was given
+                seen[1].pop_back();
+            }
+            EXPECT_EQ(seen[0], seen[1]);
+            EXPECT_EQ(int(seen[0].size()), count);
+        }
+    }
+}
