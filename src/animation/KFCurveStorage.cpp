@@ -71,36 +71,36 @@ double WeightValue(const KFCurveKey& key, int slot) {
     return double(std::lround(key.GetDataFloat(slot) * 9999.0)) * kWeightUnit;
 }
 
-void WriteWeights(KQovFieldFile& file, const KFCurveKey& key) {
+void WriteWeights(KQovValueRun& out, const KFCurveKey& key) {
     uint32_t bits = key.GetFlags() & kWeightBits;
     char letter = bits == KFCURVE_WEIGHTED_ALL         ? 'a'
                   : bits == KFCURVE_WEIGHTED_RIGHT     ? 'r'
                   : bits == KFCURVE_WEIGHTED_NEXT_LEFT ? 'l'
                                                        : 'n';
-    file.FieldWriteCh(letter);
-    if (bits & KFCURVE_WEIGHTED_RIGHT) file.FieldWriteD(WeightValue(key, KFCURVE_RIGHT_WEIGHT));
-    if (bits & KFCURVE_WEIGHTED_NEXT_LEFT)
-        file.FieldWriteD(WeightValue(key, KFCURVE_NEXT_LEFT_WEIGHT));
+    out.Ch(letter);
+    if (bits & KFCURVE_WEIGHTED_RIGHT) out.D(WeightValue(key, KFCURVE_RIGHT_WEIGHT));
+    if (bits & KFCURVE_WEIGHTED_NEXT_LEFT) out.D(WeightValue(key, KFCURVE_NEXT_LEFT_WEIGHT));
 }
 
-void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, bool olderLayout) {
-    const KFCurveKey& key = *curve.KeyGet(i);
+// `previous` is key i - 1, null for the first key.
+void WriteCubicTangent(KQovValueRun& out, const KFCurve& curve, int i, const KFCurveKey& key,
+                       const KFCurveKey* previous, bool olderLayout) {
     const int count = curve.KeyGetCount();
     const uint32_t mode = key.GetTangentMode();
     const double d0 = key.GetDataFloat(KFCURVE_DATA_0), d1 = key.GetDataFloat(KFCURVE_DATA_1);
     switch (mode) {
         case KFCURVE_TANGENT_TCB:
-            file.FieldWriteCh('t');
-            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_DATA_0));
-            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_DATA_1));
-            file.FieldWriteD(curve.KeyGetDataSlot(i, KFCURVE_TCB_BIAS));
+            out.Ch('t');
+            out.D(curve.KeyGetDataSlot(i, KFCURVE_DATA_0));
+            out.D(curve.KeyGetDataSlot(i, KFCURVE_DATA_1));
+            out.D(curve.KeyGetDataSlot(i, KFCURVE_TCB_BIAS));
             return;
         case KFCURVE_TANGENT_USER:
         case KFCURVE_TANGENT_BREAK:
-            file.FieldWriteCh(mode == KFCURVE_TANGENT_USER ? 's' : 'b');
-            file.FieldWriteD(d0);
-            file.FieldWriteD(d1);
-            WriteWeights(file, key);
+            out.Ch(mode == KFCURVE_TANGENT_USER ? 's' : 'b');
+            out.D(d0);
+            out.D(d1);
+            WriteWeights(out, key);
             return;
         case KFCURVE_TANGENT_AUTO:
         case KFCURVE_TANGENT_AUTO_BREAK:
@@ -109,56 +109,59 @@ void WriteCubicTangent(KQovFieldFile& file, const KFCurve& curve, int i, bool ol
             return;
     }
     if (olderLayout) {
-        const bool previousSlope = i > 0 && curve.KeyGet(i - 1)->GetDataFloat(KFCURVE_DATA_1) != 0;
+        const bool previousSlope = previous && previous->GetDataFloat(KFCURVE_DATA_1) != 0;
         if (previousSlope || d0 != 0) {
-            file.FieldWriteCh((mode & KFCURVE_GENERIC_BREAK) ? 'b' : 's');
-            file.FieldWriteD(curve.KeyGetRightDerivative(i));
-            file.FieldWriteD(i + 1 < count ? curve.KeyGetLeftDerivative(i + 1) : 0.0);
-            WriteWeights(file, key);
+            out.Ch((mode & KFCURVE_GENERIC_BREAK) ? 'b' : 's');
+            out.D(curve.KeyGetRightDerivative(i));
+            out.D(i + 1 < count ? curve.KeyGetLeftDerivative(i + 1) : 0.0);
+            WriteWeights(out, key);
         } else if (i + 1 < count && curve.KeyGet(i + 1)->IsCubic() &&
                    (curve.KeyGetTangentMode(i + 1) & KFCURVE_TANGENT_USER)) {
-            file.FieldWriteCh('d');
-            file.FieldWriteD(curve.KeyGetLeftDerivative(i + 1));
-            WriteWeights(file, key);
+            out.Ch('d');
+            out.D(curve.KeyGetLeftDerivative(i + 1));
+            WriteWeights(out, key);
         } else {
-            file.FieldWriteCh('a');
+            out.Ch('a');
         }
         return;
     }
     // 'a' alone only when reading it back loses nothing: it resets the weights on both sides.
-    const bool previousWeight =
-        i > 0 && (curve.KeyGet(i - 1)->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT);
+    const bool previousWeight = previous && (previous->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT);
     if (mode == KFCURVE_TANGENT_AUTO && d0 == 0 && d1 == 0 && !(key.GetFlags() & kWeightBits) &&
         !previousWeight) {
-        file.FieldWriteCh('a');
+        out.Ch('a');
         return;
     }
-    file.FieldWriteCh(mode == KFCURVE_TANGENT_AUTO ? 'p' : 'q');
-    file.FieldWriteD(d0);
-    file.FieldWriteD(d1);
-    WriteWeights(file, key);
+    out.Ch(mode == KFCURVE_TANGENT_AUTO ? 'p' : 'q');
+    out.D(d0);
+    out.D(d1);
+    WriteWeights(out, key);
 }
 
-void WriteKey(KQovFieldFile& file, const KFCurve& curve, int i, bool olderLayout) {
-    const KFCurveKey& key = *curve.KeyGet(i);
-    file.FieldWriteT(key.GetTime());
-    file.FieldWriteD(key.GetValue());
+// `ticks`: times as ticks, else as seconds (what FieldWriteT decides by the part's version).
+void WriteKey(KQovValueRun& out, const KFCurve& curve, int i, const KFCurveKey& key,
+              const KFCurveKey* previous, bool olderLayout, bool ticks) {
+    if (ticks)
+        out.LL(key.GetTime().Get());
+    else
+        out.D(key.GetTime().GetSecondDouble());
+    out.D(key.GetValue());
     switch (key.GetInterpolation()) {
         case KFCURVE_INTERPOLATION_LINEAR:
-            file.FieldWriteCh('L');
+            out.Ch('L');
             return;
         case KFCURVE_INTERPOLATION_CUBIC:
-            file.FieldWriteCh('U');
-            WriteCubicTangent(file, curve, i, olderLayout);
+            out.Ch('U');
+            WriteCubicTangent(out, curve, i, key, previous, olderLayout);
             return;
         case KFCURVE_INTERPOLATION_CONSTANT:
-            file.FieldWriteCh('C');
-            file.FieldWriteCh((key.GetFlags() & KFCURVE_CONSTANT_NEXT) ? 'n' : 's');
+            out.Ch('C');
+            out.Ch((key.GetFlags() & KFCURVE_CONSTANT_NEXT) ? 'n' : 's');
             return;
         default:
             // A record without its letter could not be read back: keep the key as a step.
-            file.FieldWriteCh('C');
-            file.FieldWriteCh('s');
+            out.Ch('C');
+            out.Ch('s');
             return;
     }
 }
@@ -183,10 +186,32 @@ public:
     std::vector<bool> ReadKeys(int n);
 
 private:
-    bool Typed(char type) const { return !mTyped || mFile.FieldReadGetType() == type; }
-    bool HasValue() const { return mFile.FieldReadGetRemain() > 0; }
-    double D() { return mFile.FieldReadD(); }
-    char Ch() { return mFile.FieldReadCh(); }
+    // The key values of a binary file come a chunk at a time as stored and are converted
+    // here as the field file converts them; others (ASCII, texts) one at a time.
+    bool Buffered() {
+        if (mAt < mCount) return true;
+        mAt = 0;
+        mCount = mTyped ? mFile.FieldReadStored(mBuffer, kBuffer) : 0;
+        return mCount > 0;
+    }
+    char Type() {
+        return Buffered() ? mFile.GetTree()->ReportedType(mBuffer[mAt]) : mFile.FieldReadGetType();
+    }
+    bool Typed(char type) { return !mTyped || Type() == type; }
+    bool HasValue() const { return mAt < mCount || mFile.FieldReadGetRemain() > 0; }
+    double D() {
+        return Buffered() ? mFile.GetTree()->ToDouble(mBuffer[mAt++]) : mFile.FieldReadD();
+    }
+    char Ch() { return Buffered() ? mFile.GetTree()->ToChar(mBuffer[mAt++]) : mFile.FieldReadCh(); }
+    KTime T() {
+        if (!Buffered()) return mFile.FieldReadT();
+        const KQovFieldReader::Value& value = mBuffer[mAt++];
+        if (value.type == 'L' || mFile.GetPartVersionInUse() >= 2001)
+            return KTime(mFile.GetTree()->ToInt64(value));
+        KTime time;
+        time.SetSecondDouble(mFile.GetTree()->ToDouble(value));
+        return time;
+    }
     KFCurveKey& K(int i) { return *mCurve.KeyGet(i); }
     void SetMode(KFCurveKey& key, uint32_t mode) { key.SetTangentMode(mode); }
     void ResetWeights(KFCurveKey& key);
@@ -202,7 +227,12 @@ private:
     const int mVersion;
     const bool mTyped;
     char mTimeType = 0;
-    std::vector<char> mLetters;  // interpolation letter of each key, for the 'B' layout
+    std::vector<char> mLetters;       // interpolation letter of each key, for the 'B' layout
+    KFCurveKey* mKey = nullptr;       // the key being read
+    KFCurveKey* mPrevious = nullptr;  // the one before it, null for the first
+    static constexpr size_t kBuffer = 256;
+    KQovFieldReader::Value mBuffer[kBuffer];
+    size_t mAt = 0, mCount = 0;
 };
 
 void KeyReader::ResetWeights(KFCurveKey& key) {
@@ -238,21 +268,24 @@ void KeyReader::ReadWeights(KFCurveKey& key) {
 
 void KeyReader::ClearPreviousLeftWeight(int i) {
     if (i == 0) return;
-    KFCurveKey& p = K(i - 1);
+    static const float kDefaultWeight = WeightFromFile(1.0 / 3.0);
+    KFCurveKey& p = *mPrevious;
     p.SetFlags(p.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
-    p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, WeightFromFile(1.0 / 3.0));
+    p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
 }
 
 std::vector<bool> KeyReader::ReadKeys(int n) {
     std::vector<bool> bad(size_t(n), true);
     mLetters.assign(size_t(n), 0);
-    mTimeType = mFile.FieldReadGetType();
+    mTimeType = Type();
     bool accepted = false;
     KTime lastAccepted;
     for (int i = 0; i < n; ++i) {
         if (!HasValue()) break;  // the rest of the keys are missing
+        mPrevious = i > 0 ? mKey : nullptr;
+        mKey = &K(i);
         bool keyBad = ReadKey(i);
-        KTime time = K(i).GetTime();
+        KTime time = mKey->GetTime();
         // Times must increase over the keys that are kept.
         if (accepted && !(lastAccepted < time)) keyBad = true;
         if (!keyBad) {
@@ -266,27 +299,32 @@ std::vector<bool> KeyReader::ReadKeys(int n) {
 
 // True when the key is bad.
 bool KeyReader::ReadKey(int i) {
-    KFCurveKey& key = K(i);
+    KFCurveKey& key = *mKey;
     bool bad = false;
     key.SetFlags(key.GetFlags() & ~KFCURVE_MARKED_ALL);
 
     KTime time;
     if (mTyped) {
-        while (mFile.FieldReadGetType() != mTimeType && HasValue()) mFile.FieldReadT();
-        if (mFile.FieldReadGetType() != mTimeType || !HasValue()) {
+        char type = Type();
+        while (type != mTimeType && HasValue()) {
+            T();
+            type = Type();
+        }
+        if (type != mTimeType || !HasValue()) {
             bad = true;
             time = KTIME_INFINITE;
         } else {
-            time = mFile.FieldReadT();
+            time = T();
         }
     } else {
-        time = mFile.FieldReadT();
+        time = T();
     }
     if (time.Get() == std::numeric_limits<int64_t>::min()) bad = true;
     key.SetTime(time);
     ResetWeights(key);
 
-    if (!mTyped || mFile.FieldReadGetType() == 'D' || mFile.FieldReadGetType() == 'F') {
+    const char valueType = mTyped ? Type() : 'D';
+    if (valueType == 'D' || valueType == 'F') {
         key.SetValue(float(D()));
     } else {
         bad = true;
@@ -316,8 +354,8 @@ bool KeyReader::ReadKey(int i) {
                 key.SetFlags((key.GetFlags() & ~KFCURVE_CONSTANT_NEXT) |
                              (next ? uint32_t(KFCURVE_CONSTANT_NEXT) : 0u));
             }
-            if (mVersion < kKeyVersion && hasPrevious && K(i - 1).IsCubic() &&
-                (K(i - 1).GetTangentMode() & KFCURVE_TANGENT_AUTO))
+            if (mVersion < kKeyVersion && hasPrevious && mPrevious->IsCubic() &&
+                (mPrevious->GetTangentMode() & KFCURVE_TANGENT_AUTO))
                 mCurve.KeySetLeftAuto(i, 100.0f);
             break;
         }
@@ -342,8 +380,8 @@ bool KeyReader::ReadKey(int i) {
 
 // The tangent of a 'U' key; true when the key is bad.
 bool KeyReader::ReadCubicTangent(int i) {
-    KFCurveKey& key = K(i);
-    KFCurveKey* p = i > 0 ? &K(i - 1) : nullptr;
+    KFCurveKey& key = *mKey;
+    KFCurveKey* p = mPrevious;
     char t = 'a';
     if (Typed('C')) t = Ch();
     if (t < 'A' || t > 't') return true;
@@ -414,8 +452,8 @@ bool KeyReader::ReadCubicTangent(int i) {
 
 // Cubic keys of the oldest layout ('B' stores Bezier control values, not derivatives).
 void KeyReader::ReadOldestCubic(int i, char letter) {
-    KFCurveKey& key = K(i);
-    KFCurveKey* p = i > 0 ? &K(i - 1) : nullptr;
+    KFCurveKey& key = *mKey;
+    KFCurveKey* p = mPrevious;
     key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
     if (letter == 'T') {
         float tension = float(D()), continuity = float(D()), bias = float(D());
@@ -617,7 +655,15 @@ int KFCurveStore(const KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bo
         file.FieldWriteI(count);
         file.FieldWriteEnd();
         file.FieldWriteBegin("Key");
-        for (int i = 0; i < count; ++i) WriteKey(file, curve, i, olderLayout);
+        const bool ticks = file.GetPartVersionInUse() >= 2001;
+        const KFCurveKey* previous = nullptr;
+        KQovValueRun out(file);
+        for (int i = 0; i < count; ++i) {
+            const KFCurveKey* key = curve.KeyGet(i);
+            WriteKey(out, curve, i, *key, previous, olderLayout, ticks);
+            previous = key;
+        }
+        out.Flush();
         file.FieldWriteEnd();
         WriteExtrapolation(file, "Pre-Extrapolation", curve.GetPreExtrapolation(),
                            curve.GetPreExtrapolationCount());

@@ -1,5 +1,9 @@
 #include "attributes/KQovMesh.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
 namespace {
 
 // Grows a per-polygon index array to count entries and stores value at the last.
@@ -59,6 +63,46 @@ int KQovMesh::AddPolygonVertex(int controlPoint, int uvIndex) {
     }
     KQovPolygon* polygon = &mPolygons.GetArray()[p];
     return ++polygon->size;
+}
+
+bool KQovMesh::SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount) {
+    if (polygonCount < 0 || (polygonCount > 0 && !polygonSizes)) return false;
+    int64_t total = 0;
+    for (int p = 0; p < polygonCount; ++p) {
+        if (polygonSizes[p] < 0) return false;
+        total += polygonSizes[p];
+    }
+    if (total > INT_MAX || (total > 0 && !vertexIndices)) return false;
+    const int vertexCount = int(total);
+    for (int i = 0; i < vertexCount; ++i)
+        if (vertexIndices[i] < 0) return false;
+    KArrayOf<KQovPolygon> polygons(256);
+    KArrayInt vertices(1024);
+    KQovPolygon* polygon = polygons.AppendUninitialised(polygonCount);
+    int32_t* vertex = vertices.AppendUninitialised(vertexCount);
+    if ((polygonCount > 0 && !polygon) || (vertexCount > 0 && !vertex)) return false;
+    if (vertexCount > 0) std::memcpy(vertex, vertexIndices, sizeof(int32_t) * size_t(vertexCount));
+    for (int p = 0, first = 0; p < polygonCount; first += polygonSizes[p], ++p)
+        polygon[p] = KQovPolygon{first, polygonSizes[p], -1};
+    mPolygons = std::move(polygons);
+    mVertices = std::move(vertices);
+    // Per-polygon material and texture indices follow the polygons, unset as BeginPolygon
+    // leaves them.
+    auto unset = [polygonCount](KQovLayerElementBase& e, KArrayInt& indices) {
+        const int mode = e.GetReferenceMode();
+        if (e.GetMappingMode() != KQovLayer::eByPolygon ||
+            (mode != KQovLayer::eIndex && mode != KQovLayer::eIndexToDirect))
+            return;
+        indices.Clear();
+        if (int32_t* index = indices.AppendUninitialised(polygonCount))
+            std::fill(index, index + polygonCount, -1);
+    };
+    // Layer 0 is made with the first polygon, as BeginPolygon makes it.
+    if (KQovLayer* layer = polygonCount > 0 ? &GetLayer0() : GetLayer(0)) {
+        if (KQovLayerElementMaterial* e = layer->GetMaterials()) unset(*e, e->GetIndexArray());
+        if (KQovLayerElementTexture* e = layer->GetTextures()) unset(*e, e->GetIndexArray());
+    }
+    return true;
 }
 
 void KQovMesh::InitMaterialIndices(int mode) {

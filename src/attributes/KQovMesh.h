@@ -36,6 +36,9 @@ public:
     void BeginPolygon(int material = -1, int texture = -1, int group = -1);
     // New size of the polygon being built; -1 (nothing changed) before any BeginPolygon.
     int AddPolygonVertex(int controlPoint, int uvIndex = -1);
+    // Replaces every polygon at once: polygon p has polygonSizes[p] vertices, taken in turn
+    // from vertexIndices. False, and the mesh unchanged, for a negative count, size or index.
+    bool SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount);
     void InitMaterialIndices(int mode);
     void InitTextureIndices(int mode);
     void InitTextureUVIndices(int mode);

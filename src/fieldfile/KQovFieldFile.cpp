@@ -1,11 +1,13 @@
 #include "fieldfile/KQovFieldFile.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
-#include "foundation/KFileStream.h"
-#include "foundation/KLocale.h"
 #include "fieldfile/KQovFieldReader.h"
 #include "fieldfile/KQovStream.h"
+#include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 
 namespace {
 
@@ -101,12 +103,6 @@ void KQovFieldFile::SetError(int id, const char* text) {
 
 bool KQovFieldFile::IsOpen() const {
     return mStream && mStream->IsOpen();
-}
-
-int KQovFieldFile::CurrentPartVersion() const {
-    if (mCurrentPart >= 0 && mCurrentPart < GetPartCount())
-        return mParts[static_cast<size_t>(mCurrentPart)].version;
-    return mFileVersion;
 }
 
 int KQovFieldFile::GetBlockVersion(int level) const {
@@ -331,6 +327,63 @@ bool KQovFieldFile::WriteDouble(double value) {
     return !HasError();
 }
 
+template <class T, class Store>
+bool KQovFieldFile::WriteArray(char type, const T* values, size_t count, Store store) {
+    constexpr size_t kItem = 1 + sizeof(T);
+    size_t done = 0;
+    if (values && FastBinaryValue() && GetByteOrder() == kHostByteOrder) {
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        while (done < count && FastBinaryValue()) {
+            if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+            if (mOutSize + kItem > kOutCapacity) {
+                Flush();
+                continue;
+            }
+            const size_t room = (kOutCapacity - mOutSize) / kItem;
+            const size_t n = std::min(room, count - done);
+            uint8_t* at = mOut.get() + mOutSize;
+            for (size_t i = 0; i < n; ++i, at += kItem) {
+                at[0] = static_cast<uint8_t>(type);
+                store(at + 1, values[done + i]);
+            }
+            mOutSize += n * kItem;
+            entry.count += n;
+            entry.length += n * kItem;
+            mValueCounter =
+                static_cast<int>(std::min<int64_t>(int64_t(mValueCounter) + int64_t(n), INT32_MAX));
+            done += n;
+        }
+    }
+    // ASCII, swapped or failing files: value by value, as single calls would go.
+    for (; values && done < count; ++done) {
+        const bool ok = type == 'I' ? FieldWriteI(static_cast<int32_t>(values[done]))
+                                    : FieldWriteD(static_cast<double>(values[done]));
+        if (!ok) return false;
+    }
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteEncoded(const uint8_t* bytes, size_t size, size_t count) {
+    if (!bytes || !CanWriteEncoded()) return false;
+    Emit(bytes, size);
+    RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+    entry.count += count;
+    entry.length += size;
+    mValueCounter =
+        static_cast<int>(std::min<int64_t>(int64_t(mValueCounter) + int64_t(count), INT32_MAX));
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteIn(const int32_t* values, size_t count) {
+    return WriteArray('I', values, count,
+                      [](uint8_t* at, int32_t v) { std::memcpy(at, &v, sizeof v); });
+}
+
+bool KQovFieldFile::FieldWriteDn(const double* values, size_t count) {
+    return WriteArray('D', values, count,
+                      [](uint8_t* at, double v) { std::memcpy(at, &v, sizeof v); });
+}
+
 bool KQovFieldFile::FieldWriteC(const char* text) {
     if (!CanWrite()) return false;
     if (!text) {
@@ -423,11 +476,6 @@ bool KQovFieldFile::FieldWriteFileContent(const char* fileName, const char* othe
     return !HasError();
 }
 
-bool KQovFieldFile::FieldWriteT(const KTime& time) {
-    if (CurrentPartVersion() >= 2001) return FieldWriteLL(time.Get());
-    return FieldWriteD(time.GetSecondDouble());
-}
-
 bool KQovFieldFile::FieldWriteTS(const KTime& start, const KTime& stop) {
     FieldWriteT(start);
     return FieldWriteT(stop);
@@ -489,10 +537,6 @@ bool KQovFieldFile::FieldWriteComment(const char* text) {
 
 // ---- Reading records ----
 
-bool KQovFieldFile::CurrentRecordValid() const {
-    return mTree && mRecord >= 0;
-}
-
 bool KQovFieldFile::FieldReadBegin(const char* name) {
     if (!mTree || mBlock < 0) return false;
     int32_t index = mTree->FindName(mBlock, name);
@@ -517,12 +561,20 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     block.names[static_cast<size_t>(nameIndex)].cursor = static_cast<uint32_t>(occurrence);
     block.currentName = nameIndex;
     mRecord = static_cast<int32_t>(record);
+    mRawHandedOut = false;
     mValues = mTree->GetRecord(record);
+    if (mTree->LostReleasedValues() && !HasError())
+        SetError(eReadError, "Read error: the file was cut short while it was read");
     return true;
 }
 
 void KQovFieldFile::FieldReadEnd() {
     if (!mTree || mBlock < 0) return;
+    // A long list read to its end is not needed in memory any more (no raw value of it was
+    // handed out): a scene read from a file does not hold the file's bytes twice.
+    if (mRecord >= 0 && !mRawHandedOut && mValues.valueCount > 0 &&
+        mValues.cursorIndex == mValues.valueCount)
+        mTree->ReleaseValues(static_cast<uint32_t>(mRecord));
     KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
     if (block.currentName >= 0) ++block.names[static_cast<size_t>(block.currentName)].cursor;
     block.currentName = -1;
@@ -574,18 +626,6 @@ int KQovFieldFile::FieldReadGetCount() const {
     return CurrentRecordValid() ? static_cast<int>(mValues.valueCount) : 0;
 }
 
-int KQovFieldFile::FieldReadGetRemain() const {
-    if (!CurrentRecordValid()) return 0;
-    return static_cast<int>(mValues.valueCount - mValues.cursorIndex);
-}
-
-char KQovFieldFile::FieldReadGetType() const {
-    if (!CurrentRecordValid()) return 'S';
-    KQovFieldReader::Value value;
-    if (!mTree->PeekValue(mValues, value)) return 'S';
-    return mTree->ReportedType(value);
-}
-
 #define K_NEXT_VALUE(neutral)     \
     KQovFieldReader::Value value; \
     if (!CurrentRecordValid() || !mTree->NextValue(mValues, value)) return neutral;
@@ -599,6 +639,7 @@ const uint8_t* KQovFieldFile::FieldReadR(uint32_t& size) {
     size = 0;
     K_NEXT_VALUE(nullptr)
     if (value.type != 'R' && value.type != 'S' && value.type != 'N') return nullptr;
+    mRawHandedOut = true;
     size = value.size;
     return value.data;
 }
@@ -610,7 +651,17 @@ void KQovFieldFile::FieldReadDn(double* out, int count) {
     for (int i = 0; i < count; ++i) out[i] = FieldReadGetRemain() > 0 ? FieldReadD() : 0.0;
 }
 
-KTime KQovFieldFile::FieldReadT() {
+size_t KQovFieldFile::FieldReadIn(int32_t* out, size_t count) {
+    if (!out || !CurrentRecordValid()) return 0;
+    return mTree->ReadInts(mValues, out, count);
+}
+
+size_t KQovFieldFile::FieldReadDoubles(double* out, size_t count) {
+    if (!out || !CurrentRecordValid()) return 0;
+    return mTree->ReadDoubles(mValues, out, count);
+}
+
+KTime KQovFieldFile::FieldReadTimeAnyType() {
     if (!CurrentRecordValid()) return KTime();
     KQovFieldReader::Value value;
     if (!mTree->PeekValue(mValues, value)) return KTime();

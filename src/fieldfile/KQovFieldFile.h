@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "fieldfile/KQovFieldReader.h"
+#include "fieldfile/KQovHeaderInfo.h"
 #include "foundation/KBinaryReader.h"
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
-#include "fieldfile/KQovFieldReader.h"
-#include "fieldfile/KQovHeaderInfo.h"
 
 class KQovStream;
 class KQovFieldReader;
@@ -117,6 +117,15 @@ public:
     bool FieldWriteI(int32_t value) { return PutHostValue('I', &value, 4) || WriteInt(value); }
     bool FieldWriteLL(int64_t value) { return PutHostValue('L', &value, 8) || WriteLong(value); }
     bool FieldWriteD(double value) { return PutHostValue('D', &value, 8) || WriteDouble(value); }
+    // Whole arrays as values of the current field: the bytes of one value call each, in one
+    // pass into the output buffer where the file is binary in host order.
+    bool FieldWriteIn(const int32_t* values, size_t count);
+    bool FieldWriteDn(const double* values, size_t count);
+    // Values the caller encoded itself (each a type letter and its payload in this host's
+    // byte order), `count` of them in `size` bytes, appended to the open field as they are;
+    // only while CanWriteEncoded().
+    bool FieldWriteEncoded(const uint8_t* bytes, size_t size, size_t count);
+    bool CanWriteEncoded() const { return FastBinaryValue() && GetByteOrder() == kHostByteOrder; }
     bool FieldWriteC(const char* text);
     bool FieldWriteC(const char* name, const char* text);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
@@ -136,8 +145,15 @@ public:
     bool FieldReadBlockBegin();
     void FieldReadBlockEnd();
     int FieldReadGetCount() const;
-    int FieldReadGetRemain() const;
-    char FieldReadGetType() const;
+    int FieldReadGetRemain() const {
+        return CurrentRecordValid() ? static_cast<int>(mValues.valueCount - mValues.cursorIndex)
+                                    : 0;
+    }
+    char FieldReadGetType() const {
+        KQovFieldReader::Value value;
+        if (!CurrentRecordValid() || !mTree->PeekValue(mValues, value)) return 'S';
+        return mTree->ReportedType(value);
+    }
     // Reading the values of the current field; the neutral value when none is left.
     char FieldReadCh() {
         KQovFieldReader::Value value;
@@ -158,6 +174,18 @@ public:
     }
     const uint8_t* FieldReadR(uint32_t& size);
     void FieldReadDn(double* out, int count);
+    // The next `count` values straight into `out`, converted as FieldReadI/FieldReadD would;
+    // the number read (fewer when the field holds fewer).
+    size_t FieldReadIn(int32_t* out, size_t count);
+    size_t FieldReadDoubles(double* out, size_t count);
+    // The next values of a binary file's field as stored, at most `count`, up to the first
+    // text or raw value (read those one at a time); convert them through GetTree(). They stay
+    // valid until the field ends.
+    size_t FieldReadStored(KQovFieldReader::Value* out, size_t count) {
+        return out && CurrentRecordValid() ? mTree->ReadStored(mValues, out, count) : 0;
+    }
+    // The version of the part in use, which decides how times are stored.
+    int GetPartVersionInUse() const { return CurrentPartVersion(); }
     char FieldReadCh(const char* name, char defaultValue);
     const char* FieldReadC(const char* name, const char* defaultValue);
     int32_t FieldReadI(const char* name, int32_t defaultValue);
@@ -165,9 +193,19 @@ public:
     void FieldReadDn(const char* name, double* out, const double* defaults, int count);
 
     // Times: ticks ('L') from part version 2001 on, else seconds as doubles.
-    bool FieldWriteT(const KTime& time);
+    bool FieldWriteT(const KTime& time) {
+        if (CurrentPartVersion() >= 2001) return FieldWriteLL(time.Get());
+        return FieldWriteD(time.GetSecondDouble());
+    }
     bool FieldWriteTS(const KTime& start, const KTime& stop);
-    KTime FieldReadT();
+    KTime FieldReadT() {
+        // Ticks of a binary file, the common case, decoded here.
+        KQovFieldReader::Value value;
+        if (mBinary && CurrentRecordValid() && mTree->PeekValue(mValues, value) &&
+            value.type == 'L')
+            return KTime(FieldReadLL());
+        return FieldReadTimeAnyType();
+    }
     KTime FieldReadT(const char* name);
     void FieldReadTS(const char* name, KTime& start, KTime& stop);
 
@@ -180,7 +218,11 @@ public:
 
 protected:
     // Version recorded for the part in use.
-    int CurrentPartVersion() const;
+    int CurrentPartVersion() const {
+        if (mCurrentPart >= 0 && mCurrentPart < GetPartCount())
+            return mParts[static_cast<size_t>(mCurrentPart)].version;
+        return mFileVersion;
+    }
     void SetError(int id, const char* text = nullptr);
     bool HasError() const { return mError.GetErrorCode() != -1; }
 
@@ -214,6 +256,9 @@ private:
         return mTree && mRecord >= 0 && mTree->NextValue(mValues, value);
     }
     bool WriteLong(int64_t value);
+    // Fixed-size values of one type from an array; `store` puts one value's payload.
+    template <class T, class Store>
+    bool WriteArray(char type, const T* values, size_t count, Store store);
     // The common case inline: a binary field open, room in the buffer, the host byte order.
     bool PutHostValue(char type, const void* payload, size_t size) {
         if (!FastBinaryValue() || GetByteOrder() != kHostByteOrder || !mOut ||
@@ -264,7 +309,8 @@ private:
     void FileIdValue(uint8_t out[16]) const;
     void TimeText(char out[17]) const;
     bool FinishUpdate();
-    bool CurrentRecordValid() const;
+    bool CurrentRecordValid() const { return mTree && mRecord >= 0; }
+    KTime FieldReadTimeAnyType();
 
     int32_t mFileVersion = 6000;
     int mOpenMode = eReadOnly;
@@ -293,6 +339,7 @@ private:
     int32_t mBlock = -1;
     int32_t mRecord = -1;
     KQovFieldReader::Record mValues;  // the current record, with its value cursor
+    bool mRawHandedOut = false;       // FieldReadR gave out a pointer into the current record
     std::vector<ReadLevel> mReadLevels;
 
     // Writing state.
@@ -321,6 +368,86 @@ void ForEachBlock(KQovFieldFile* file, const char* name, Body body) {
         }
         file->FieldReadEnd();
     }
+}
+
+// The current field's values `Width` at a time: `count` groups, each handed to
+// put(group, values) from a small buffer; values the field lacks read as 0.
+template <int Width, class Put>
+void KQovReadDoubleGroups(KQovFieldFile& file, size_t count, Put put) {
+    constexpr size_t kGroups = 512;
+    double chunk[kGroups * Width];
+    for (size_t done = 0; done < count;) {
+        const size_t n = count - done < kGroups ? count - done : kGroups;
+        const size_t got = file.FieldReadDoubles(chunk, n * Width);
+        for (size_t i = got; i < n * Width; ++i) chunk[i] = 0.0;
+        for (size_t g = 0; g < n; ++g) put(done + g, chunk + g * Width);
+        done += n;
+    }
+}
+
+// The current field's next `count` integers appended to `out` (values it lacks read as 0);
+// false when the array cannot grow.
+template <class IntArray>
+bool KQovAppendInts(KQovFieldFile& file, IntArray& out, int count) {
+    if (count <= 0) return true;
+    int32_t* at = out.AppendUninitialised(count);
+    if (!at) return false;
+    const size_t got = file.FieldReadIn(at, static_cast<size_t>(count));
+    for (size_t i = got; i < static_cast<size_t>(count); ++i) at[i] = 0;
+    return true;
+}
+
+// Values of the open field gathered in memory and written a run at a time where the file
+// takes encoded values, else one call each: the same bytes either way. The field stays open
+// while the object lives; the run goes out when it ends (or at Flush).
+class KQovValueRun {
+public:
+    explicit KQovValueRun(KQovFieldFile& file) : mFile(file), mDirect(file.CanWriteEncoded()) {}
+    ~KQovValueRun() { Flush(); }
+    KQovValueRun(const KQovValueRun&) = delete;
+    KQovValueRun& operator=(const KQovValueRun&) = delete;
+
+    void Ch(char value) { mDirect ? Put('C', &value, 1) : void(mFile.FieldWriteCh(value)); }
+    void I(int32_t value) { mDirect ? Put('I', &value, 4) : void(mFile.FieldWriteI(value)); }
+    void LL(int64_t value) { mDirect ? Put('L', &value, 8) : void(mFile.FieldWriteLL(value)); }
+    void D(double value) { mDirect ? Put('D', &value, 8) : void(mFile.FieldWriteD(value)); }
+    void Flush() {
+        if (mAt == mBytes) return;
+        mFile.FieldWriteEncoded(mBytes, size_t(mAt - mBytes), mCount);
+        mAt = mBytes;
+        mCount = 0;
+    }
+
+private:
+    void Put(char type, const void* payload, size_t size) {
+        if (mAt + 1 + size > mBytes + sizeof mBytes) Flush();
+        mAt[0] = static_cast<uint8_t>(type);
+        std::memcpy(mAt + 1, payload, size);
+        mAt += 1 + size;
+        ++mCount;
+    }
+
+    KQovFieldFile& mFile;
+    const bool mDirect;
+    uint8_t mBytes[8192];
+    uint8_t* mAt = mBytes;
+    size_t mCount = 0;
+};
+
+// `count` groups of `Width` doubles, each filled by get(group, values), written as values of
+// the current field through a small buffer.
+template <int Width, class Get>
+bool KQovWriteDoubleGroups(KQovFieldFile& file, size_t count, Get get) {
+    constexpr size_t kGroups = 512;
+    double chunk[kGroups * Width];
+    bool ok = true;
+    for (size_t done = 0; done < count && ok;) {
+        const size_t n = count - done < kGroups ? count - done : kGroups;
+        for (size_t g = 0; g < n; ++g) get(done + g, chunk + g * Width);
+        ok = file.FieldWriteDn(chunk, n * Width);
+        done += n;
+    }
+    return ok;
 }
 
 // Field names that need quoting in ASCII files get them; others are left alone.

@@ -1,14 +1,27 @@
 #include "fieldfile/KQovFieldReader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "foundation/KLocale.h"
 #include "fieldfile/KQovStream.h"
+#include "foundation/KLocale.h"
+#include "platform/KPlatformSystem.h"
 
 namespace {
+
+// Payload sizes of the fixed-size value types by letter, 0 for the others.
+constexpr struct FixedSizes {
+    uint8_t size[256] = {};
+    constexpr FixedSizes() {
+        size[uint8_t('C')] = 1;
+        size[uint8_t('I')] = size[uint8_t('F')] = 4;
+        size[uint8_t('L')] = size[uint8_t('D')] = 8;
+    }
+    constexpr uint32_t operator[](uint8_t type) const { return size[type]; }
+} kFixedSizes;
 
 // Blocks with at most this many names are searched without a hash table.
 constexpr size_t kLinearNames = 8;
@@ -20,8 +33,8 @@ uint32_t HashName(const char* name, size_t length) {
 }
 
 // Drops the growth slack of a vector that is done growing.
-template <typename T>
-void Trim(std::vector<T>& v) {
+template <typename Vector>
+void Trim(Vector& v) {
     if (v.capacity() - v.size() > v.size() / 8) v.shrink_to_fit();
 }
 
@@ -92,14 +105,19 @@ bool KQovFieldReader::Parse(int64_t end, bool firstFieldOnly) {
     }
     mBytes.clear();
     if (!ReadStream(count)) return false;
-    std::vector<uint8_t> bytes;
+    KQovByteBuffer bytes;
     bytes.swap(mBytes);
-    return ParseBytes(std::move(bytes), firstFieldOnly);
+    return ParseBuffer(std::move(bytes), firstFieldOnly);
 }
 
 bool KQovFieldReader::ParseBytes(std::vector<uint8_t> bytes, bool firstFieldOnly) {
+    return ParseBuffer(KQovByteBuffer(bytes.begin(), bytes.end()), firstFieldOnly);
+}
+
+bool KQovFieldReader::ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly) {
     mRecords.clear();
     mBlocks.clear();
+    mReleased.clear();
     mTexts.clear();
     mNameTexts.clear();
     mConsumed = 0;
@@ -263,10 +281,20 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
             return Fail(KFormatC("Record at %llu has %u bytes of values past its end",
                                  (unsigned long long)(base + pos), listLength));
         uint64_t cursor = valuesBegin;
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t fixed = FixedSizeAt(cursor);
-            if (fixed != 0 && cursor + 1 + fixed <= end) {
-                cursor += 1 + fixed;
+        const uint8_t* bytes = mBytes.data();
+        for (uint32_t i = 0; i < count;) {
+            // Fixed-size values, the bulk of a file, by table, a run of one type at a time (its
+            // addresses known ahead); the others decoded.
+            const uint32_t fixed = cursor < end ? kFixedSizes[bytes[cursor]] : 0;
+            if (fixed != 0 && end - cursor > fixed) {
+                const uint8_t type = bytes[cursor];
+                const uint64_t stride = 1 + fixed;
+                cursor += stride;
+                ++i;
+                while (i < count && end - cursor > fixed && bytes[cursor] == type) {
+                    cursor += stride;
+                    ++i;
+                }
                 continue;
             }
             Value value;
@@ -276,6 +304,7 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                 return Fail(KFormatC("Bad value %u of record at %llu", i,
                                      (unsigned long long)(base + pos)));
             cursor = next;
+            ++i;
         }
         if (cursor - valuesBegin != listLength)
             return Fail(KFormatC("Record at %llu holds %llu bytes of values, not %u",
@@ -364,7 +393,55 @@ uint32_t KQovFieldReader::ValuesBegin(uint32_t begin, uint32_t& count) const {
     return static_cast<uint32_t>(at);
 }
 
+void KQovFieldReader::ReleaseValues(uint32_t index) {
+    if (!mBinary || !mStream || index >= mRecords.size() || mReleased.count(index) ||
+        dynamic_cast<KQovStreamLayer*>(mStream))
+        return;
+    const uint32_t begin = mRecords[index].begin;
+    uint32_t count;
+    const uint64_t values = ValuesBegin(begin, count);
+    const uint64_t length = ReadU32(begin + 8);
+    if (length < kReleaseBytes || values + length > mBytes.size() ||
+        FixedSize(static_cast<char>(mBytes[values])) <= 0)
+        return;
+    // Only the whole pages inside the values: the bytes around them stay.
+    const uintptr_t page = KPlatformPageSize();
+    const uintptr_t base = reinterpret_cast<uintptr_t>(mBytes.data());
+    const uintptr_t from = (base + values + page - 1) & ~(page - 1);
+    const uintptr_t to = (base + values + length) & ~(page - 1);
+    if (to <= from || !KPlatformDiscardPages(reinterpret_cast<void*>(from), to - from)) return;
+    mReleased[index] = {from - base, to - base};
+}
+
+void KQovFieldReader::RestoreValues(uint32_t index) const {
+    auto found = mReleased.find(index);
+    if (found == mReleased.end()) return;
+    const uint64_t begin = found->second.first, end = found->second.second;
+    mReleased.erase(found);
+    const int64_t here = mStream->Tell();
+    mStream->SetPosition(mStart + static_cast<int64_t>(begin));
+    uint64_t done = 0;
+    while (begin + done < end) {
+        const uint64_t left = end - begin - done;
+        const uint32_t chunk = left > (1u << 24) ? (1u << 24) : static_cast<uint32_t>(left);
+        const uint32_t got = mStream->Read(mBytes.data() + begin + done, chunk);
+        if (got == 0) break;
+        done += got;
+    }
+    // A file cut short since it was parsed: what is missing reads as no value.
+    if (begin + done < end) {
+        // The file was cut short since it was parsed: the record is left with no values
+        // rather than values partly of other bytes.
+        std::memset(mBytes.data() + begin + done, 0, end - begin - done);
+        std::memset(mBytes.data() + mRecords[index].begin + 4, 0, 4);
+        mLostReleased = true;
+    }
+    mStream->ClearError();
+    mStream->SetPosition(here);
+}
+
 KQovFieldReader::Record KQovFieldReader::GetRecord(uint32_t index) const {
+    if (!mReleased.empty()) RestoreValues(index);
     Record record;
     record.valuesBegin = ValuesBegin(mRecords[index].begin, record.valueCount);
     record.cursorOffset = record.valuesBegin;
@@ -434,12 +511,47 @@ bool KQovFieldReader::ReadVarint(uint64_t& at, uint32_t& value) const {
     return false;
 }
 
-void KQovFieldReader::PutVarint(std::vector<uint8_t>& out, uint32_t value) {
-    while (value >= 0x80) {
-        out.push_back(static_cast<uint8_t>(value | 0x80));
-        value >>= 7;
+template <class T, class Convert>
+size_t KQovFieldReader::ReadArray(Record& record, char type, T* out, size_t count,
+                                  Convert convert) const {
+    constexpr uint32_t kItem = 1 + sizeof(T);
+    size_t done = 0;
+    const bool direct = mBinary && Order() == kHostByteOrder;
+    while (done < count && record.cursorIndex < record.valueCount) {
+        if (direct) {
+            // Values of the type asked for, as far as they go in a row.
+            const uint8_t* bytes = mBytes.data();
+            const uint64_t size = mBytes.size();
+            uint64_t at = record.cursorOffset;
+            const size_t limit =
+                std::min<size_t>(count - done, record.valueCount - record.cursorIndex);
+            size_t n = 0;
+            while (n < limit && at + kItem <= size && bytes[at] == static_cast<uint8_t>(type)) {
+                std::memcpy(out + done + n, bytes + at + 1, sizeof(T));
+                at += kItem;
+                ++n;
+            }
+            if (n > 0) {
+                record.cursorOffset = static_cast<uint32_t>(at);
+                record.cursorIndex += static_cast<uint32_t>(n);
+                done += n;
+                continue;
+            }
+        }
+        Value value;
+        if (!NextValue(record, value)) break;
+        out[done++] = convert(value);
     }
-    out.push_back(static_cast<uint8_t>(value));
+    return done;
+}
+
+size_t KQovFieldReader::ReadInts(Record& record, int32_t* out, size_t count) const {
+    return ReadArray(record, 'I', out, count,
+                     [this](const Value& v) { return static_cast<int32_t>(ToInt64(v)); });
+}
+
+size_t KQovFieldReader::ReadDoubles(Record& record, double* out, size_t count) const {
+    return ReadArray(record, 'D', out, count, [this](const Value& v) { return ToDouble(v); });
 }
 
 void KQovFieldReader::RewindValues(Record& record) const {

@@ -5,13 +5,36 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "foundation/KBinaryReader.h"
 
 class KQovStream;
+
+// Bytes that are always written before they are read are not zero-filled first.
+template <class T>
+struct KQovUninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = KQovUninitialisedAllocator<U>;
+    };
+    KQovUninitialisedAllocator() = default;
+    template <class U>
+    KQovUninitialisedAllocator(const KQovUninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using KQovByteBuffer = std::vector<uint8_t, KQovUninitialisedAllocator<uint8_t>>;
 
 class KQovFieldReader {
 public:
@@ -78,6 +101,13 @@ public:
     Block& GetBlock(int32_t index) { return mBlocks[static_cast<size_t>(index)]; }
     // The record with its cursor at its first value.
     Record GetRecord(uint32_t index) const;
+    // Gives the memory of a record's values back once they have been read: large lists of
+    // numbers of a binary part read from a plain file stream. They are read from the stream
+    // again when the record is asked for again.
+    void ReleaseValues(uint32_t index);
+    // True once values given back could not be read again (the file was cut short since).
+    bool LostReleasedValues() const { return mLostReleased; }
+    static constexpr uint32_t kReleaseBytes = 1u << 16;
     // The record after `index` in its block (skipping its block's records); the block's
     // endRecord after the last.
     uint32_t NextSibling(uint32_t index) const;
@@ -110,6 +140,24 @@ public:
         FillValue(record.cursorOffset, size, value);
         return true;
     }
+    // The record's next `count` values (at most) into `out`, converted as ToInt64/ToDouble
+    // would; runs of the host's own fixed-size type are copied straight. The number read.
+    size_t ReadInts(Record& record, int32_t* out, size_t count) const;
+    size_t ReadDoubles(Record& record, double* out, size_t count) const;
+    // The record's next values as stored, at most `count`, up to the first one that is no
+    // number or character (binary parts only); the number taken.
+    size_t ReadStored(Record& record, Value* out, size_t count) const {
+        size_t n = 0;
+        if (!mBinary) return 0;
+        while (n < count && record.cursorIndex < record.valueCount) {
+            const uint32_t size = FixedSizeAt(record.cursorOffset);
+            if (size == 0) break;
+            FillValue(record.cursorOffset, size, out[n++]);
+            record.cursorOffset += 1 + size;
+            ++record.cursorIndex;
+        }
+        return n;
+    }
     void RewindValues(Record& record) const;
     // Every occurrence cursor back to the first field.
     void ResetCursors();
@@ -122,6 +170,11 @@ public:
         if (value.type == 'I' && Order() == kHostByteOrder) {
             int32_t v;
             std::memcpy(&v, value.data, 4);
+            return v;
+        }
+        if (value.type == 'L' && Order() == kHostByteOrder) {
+            int64_t v;
+            std::memcpy(&v, value.data, 8);
             return v;
         }
         return ToInt64AnyType(value);
@@ -148,7 +201,8 @@ private:
     bool ParseBinary(bool firstFieldOnly);
     bool ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t block, int depth, bool top,
                          bool firstFieldOnly);
-    bool ParseAscii(const std::vector<uint8_t>& text, bool firstFieldOnly);
+    bool ParseAscii(const KQovByteBuffer& text, bool firstFieldOnly);
+    bool ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly);
     bool Fail(const std::string& text);
     int32_t NewBlock(int32_t parent);
     int32_t FindInBlock(const Block& block, const char* name, size_t length) const;
@@ -195,6 +249,8 @@ private:
         value.size = size;
         value.offset = at;
     }
+    template <class T, class Convert>
+    size_t ReadArray(Record& record, char type, T* out, size_t count, Convert convert) const;
     bool NextValueAnyType(Record& record, Value& value) const;
     bool PeekValueAnyType(const Record& record, Value& value) const;
     char ReportedTokenType(const Value& value) const;
@@ -203,7 +259,14 @@ private:
     double ToDoubleAnyType(const Value& value) const;
     // ASCII buffers hold counts and lengths as 7-bit groups, low first.
     bool ReadVarint(uint64_t& at, uint32_t& value) const;
-    static void PutVarint(std::vector<uint8_t>& out, uint32_t value);
+    template <class Bytes>
+    static void PutVarint(Bytes& out, uint32_t value) {
+        while (value >= 0x80) {
+            out.push_back(static_cast<uint8_t>(value | 0x80));
+            value >>= 7;
+        }
+        out.push_back(static_cast<uint8_t>(value));
+    }
     bool ReadStream(uint64_t count);
 
     KQovStream* mStream;
@@ -211,7 +274,7 @@ private:
     bool mBinary;
     bool mSwap;  // a big-endian file
     KByteOrder Order() const { return mSwap ? KByteOrder::eBig : KByteOrder::eLittle; }
-    std::vector<uint8_t> mBytes;
+    mutable KQovByteBuffer mBytes;
     // Per record: where it starts in the buffer, and the next record of the same name.
     struct Stored {
         uint32_t begin;
@@ -219,6 +282,10 @@ private:
     };
     std::vector<Stored> mRecords;
     std::vector<Block> mBlocks;
+    // Records whose values were given back: the buffer range gone, to be read again.
+    mutable std::unordered_map<uint32_t, std::pair<uint64_t, uint64_t>> mReleased;
+    void RestoreValues(uint32_t index) const;
+    mutable bool mLostReleased = false;
     std::unordered_map<uint64_t, std::string> mTexts;
     std::unordered_map<uint64_t, std::string> mNameTexts;
     std::string mError;

@@ -5,13 +5,13 @@
 
 #include <cstring>
 
-#include "foundation/KLocale.h"
 #include "fieldfile/KQovFieldReader.h"
 #include "fieldfile/KQovStream.h"
+#include "foundation/KLocale.h"
 
 class KQovAsciiParser {
 public:
-    KQovAsciiParser(KQovFieldReader& reader, const std::vector<uint8_t>& text, int firstLine)
+    KQovAsciiParser(KQovFieldReader& reader, const KQovByteBuffer& text, int firstLine)
         : mReader(reader),
           mText(reinterpret_cast<const char*>(text.data())),
           mSize(text.size()),
@@ -241,7 +241,7 @@ bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) 
         uint32_t count;
         bool hasBlock;
         if (!ReadValues(count, hasBlock)) return false;
-        std::vector<uint8_t>& out = mReader.mBytes;
+        KQovByteBuffer& out = mReader.mBytes;
         // Offsets into the buffer are 32-bit.
         if (out.size() + mValues.size() + name.size() + 5 > 0xFFFFFFFFu)
             return Fail("file too large");
@@ -263,7 +263,7 @@ bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) 
     }
 }
 
-bool KQovFieldReader::ParseAscii(const std::vector<uint8_t>& text, bool firstFieldOnly) {
+bool KQovFieldReader::ParseAscii(const KQovByteBuffer& text, bool firstFieldOnly) {
     // Messages count lines from the top of the file, also for a part that starts lower.
     int firstLine = 1;
     if (mStream && mStart > 0) {

@@ -137,6 +137,15 @@ int KArray::Grow(int n) {
     return n;
 }
 
+void* KArray::AppendUninitialised(int n) {
+    if (n <= 0) return nullptr;
+    const size_t count = size_t(mCount) + size_t(n);
+    if (count > size_t(INT_MAX) || !Reserve(count)) return nullptr;
+    unsigned char* at = mData + size_t(mCount) * size_t(mItemSize);
+    mCount = int(count);
+    return at;
+}
+
 bool KArray::SetCount(int n) {
     n = std::max(n, 0);
     if (n <= mCount) {

@@ -48,6 +48,9 @@ public:
 
     // Appends n zero items; returns n, 0 when n <= 0, -1 when the array cannot grow.
     int Grow(int n);
+    // Appends n items left for the caller to write (nothing cleared); their address, null
+    // (and nothing changed) when n <= 0 or the array cannot grow.
+    void* AppendUninitialised(int n);
     // Truncates (memory kept) or appends zero items; a negative count counts as 0.
     bool SetCount(int n);
     // Like SetCount, but also gives back memory well beyond the new count.
@@ -88,6 +91,7 @@ public:
     const T* GetArray() const { return static_cast<const T*>(GetData()); }
 
     int Add(const T& item) { return KArray::InsertAt(GetCount(), &item); }
+    T* AppendUninitialised(int n) { return static_cast<T*>(KArray::AppendUninitialised(n)); }
     int InsertAt(int index, const T& item) { return KArray::InsertAt(index, &item); }
 
     // Copy of the item, a zero item for an index out of range.

@@ -1,9 +1,11 @@
 #include "platform/KPlatformSystem.h"
 
+#include <sys/mman.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -47,4 +49,13 @@ void KPlatformMutex::Lock() {
 }
 void KPlatformMutex::Unlock() {
     mImpl->mutex.unlock();
+}
+
+size_t KPlatformPageSize() {
+    const long size = sysconf(_SC_PAGESIZE);
+    return size > 0 ? static_cast<size_t>(size) : 4096;
+}
+
+bool KPlatformDiscardPages(void* address, size_t size) {
+    return address && size > 0 && madvise(address, size, MADV_DONTNEED) == 0;
 }

@@ -22,6 +22,12 @@ bool KPlatformGetLocalTime(KPlatformLocalTime& time);
 // cannot be read or does not fit `size` bytes with its terminator.
 bool KPlatformGetComputerName(char* buffer, size_t size);
 
+// The size of a memory page.
+size_t KPlatformPageSize();
+// Gives pages of private memory back to the system (`address` and `size` whole pages): they
+// read as zeros afterwards. False when they were not given back.
+bool KPlatformDiscardPages(void* address, size_t size);
+
 // A non-recursive lock for short critical sections. Never held across calls out.
 class KPlatformMutex {
 public:

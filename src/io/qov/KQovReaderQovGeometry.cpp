@@ -5,6 +5,8 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
@@ -18,12 +20,12 @@ void KQovReaderQov::InvalidData(const char* text) {
 bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry) {
     if (!mFile->FieldReadBegin("Vertices")) return true;
     const int count = mFile->FieldReadGetCount() / 3;
-    if (geometry->InitControlPoints(count)) {
-        KVector4* points = geometry->GetControlPoints().GetArray();
-        for (int i = 0; i < count; ++i) {
-            const double x = mFile->FieldReadD(), y = mFile->FieldReadD();
-            points[i] = KVector4(x, y, mFile->FieldReadD(), 1.0);
-        }
+    geometry->InitControlPoints(0);
+    KArrayVector4& points = geometry->GetControlPoints();
+    if (KVector4* at = points.AppendUninitialised(count)) {
+        KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
+            at[i] = KVector4(v[0], v[1], v[2], 1.0);
+        });
     }
     mFile->FieldReadEnd();
     return true;
@@ -35,10 +37,10 @@ bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
     geometry->InitNormals(count);
     KArrayVector4* normals = geometry->GetNormals();
     if (normals && normals->GetCount() == count) {
-        for (int i = 0; i < count; ++i) {
-            const double x = mFile->FieldReadD(), y = mFile->FieldReadD();
-            normals->SetAt(i, KVector4(x, y, mFile->FieldReadD(), 1.0));
-        }
+        KVector4* at = normals->GetArray();
+        KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
+            at[i] = KVector4(v[0], v[1], v[2], 1.0);
+        });
     }
     mFile->FieldReadEnd();
     return true;
@@ -49,16 +51,44 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     const int count = mFile->FieldReadGetCount();
     const int points = mesh->GetControlPointsCount();
     bool dropped = false;
-    if (count > 0) mesh->BeginPolygon(-1, -1, -1);
-    for (int i = 0; i < count; ++i) {
-        const int32_t v = mFile->FieldReadI();
-        // ~v marks the last vertex of a polygon; unlike -v - 1 it cannot overflow.
-        const int32_t vertex = v < 0 ? ~v : v;
-        if (vertex < points)
-            mesh->AddPolygonVertex(vertex);
-        else
-            dropped = true;
-        if (v < 0 && i + 1 < count) mesh->BeginPolygon(-1, -1, -1);
+    // The list is read whole and turned into vertices and polygon sizes in place; ~v marks
+    // the last vertex of a polygon (unlike -v - 1 it cannot overflow).
+    std::unique_ptr<int32_t[]> list(count > 0 ? new (std::nothrow) int32_t[size_t(count)]
+                                              : nullptr);
+    std::unique_ptr<int32_t[]> sizes(count > 0 ? new (std::nothrow) int32_t[size_t(count)]
+                                               : nullptr);
+    if (count > 0 && list && sizes && mesh->GetPolygonCount() == 0) {
+        const size_t got = mFile->FieldReadIn(list.get(), size_t(count));
+        std::fill(list.get() + got, list.get() + count, 0);
+        int polygons = 0, size = 0, kept = 0;
+        for (int i = 0; i < count; ++i) {
+            const int32_t v = list[size_t(i)];
+            const int32_t vertex = v < 0 ? ~v : v;
+            if (vertex < points) {
+                list[size_t(kept++)] = vertex;
+                ++size;
+            } else {
+                dropped = true;
+            }
+            if (v < 0 && i + 1 < count) {
+                sizes[size_t(polygons++)] = size;
+                size = 0;
+            }
+        }
+        sizes[size_t(polygons++)] = size;
+        mesh->SetPolygons(list.get(), sizes.get(), polygons);
+    } else {
+        // Added to polygons the mesh has already, one vertex at a time.
+        if (count > 0) mesh->BeginPolygon(-1, -1, -1);
+        for (int i = 0; i < count; ++i) {
+            const int32_t v = mFile->FieldReadI();
+            const int32_t vertex = v < 0 ? ~v : v;
+            if (vertex < points)
+                mesh->AddPolygonVertex(vertex);
+            else
+                dropped = true;
+            if (v < 0 && i + 1 < count) mesh->BeginPolygon(-1, -1, -1);
+        }
     }
     if (dropped) InvalidData("Polygon vertex index out of range (invalid data).");
     mFile->FieldReadEnd();
@@ -96,10 +126,9 @@ bool KQovReaderQov::ReadTextureUV(KQovMesh* mesh) {
     if (uvs && uvs->GetCount() == count) {
         // A control-point count larger than the values leaves the rest at zero.
         const int available = mFile->FieldReadGetCount() / 2;
-        for (int i = 0; i < count && i < available; ++i) {
-            const double u = mFile->FieldReadD();
-            uvs->SetAt(i, KVector2(u, mFile->FieldReadD()));
-        }
+        KVector2* at = uvs->GetArray();
+        KQovReadDoubleGroups<2>(*mFile.get(), size_t(std::min(count, available)),
+                                [at](size_t i, const double* v) { at[i] = KVector2(v[0], v[1]); });
     }
     mFile->FieldReadEnd();
     return true;
@@ -115,15 +144,14 @@ bool KQovReaderQov::ReadTextureUVIndex(KQovMesh* mesh) {
         mFile->FieldReadBegin("TextureUVVerticeIndex")) {
         const int count = mFile->FieldReadGetCount();
         bool invalid = false;
-        if (count > 0 && indices.SetCount(count)) {
-            for (int i = 0; i < count; ++i) {
-                int32_t v = mFile->FieldReadI();
+        if (count > 0) indices.Clear();
+        if (count > 0 && KQovAppendInts(*mFile.get(), indices, count)) {
+            for (int32_t* v = indices.GetArray(); v != indices.GetArray() + count; ++v) {
                 // An index past the UVs would be looked up unchecked later on.
-                if (v < 0 || v >= uvCount) {
+                if (*v < 0 || *v >= uvCount) {
                     invalid = true;
-                    v = 0;
+                    *v = 0;
                 }
-                indices.SetAt(i, v);
             }
         }
         if (invalid) InvalidData("UV index out of range (invalid data).");
@@ -174,19 +202,16 @@ bool KQovReaderQov::ReadVertexColors(KQovMesh* mesh) {
         mapping = mFile->FieldReadC("MappingInformationType", "");
         if (mFile->FieldReadBegin("Colors")) {
             const int count = mFile->FieldReadGetCount() / 4;
-            if (colors.SetCount(count)) {
-                for (int i = 0; i < count; ++i) {
-                    double rgba[4];
-                    mFile->FieldReadDn(rgba, 4);
-                    colors.SetAt(i, KColor(rgba[0], rgba[1], rgba[2], rgba[3]));
-                }
-            }
+            colors.Clear();
+            if (KColor* at = colors.AppendUninitialised(count))
+                KQovReadDoubleGroups<4>(
+                    *mFile.get(), size_t(count),
+                    [at](size_t i, const double* v) { at[i] = KColor(v[0], v[1], v[2], v[3]); });
             mFile->FieldReadEnd();
         }
         if (mFile->FieldReadBegin("ColorIndex")) {
-            const int count = mFile->FieldReadGetCount();
-            if (indices.SetCount(count))
-                for (int i = 0; i < count; ++i) indices.SetAt(i, mFile->FieldReadI());
+            indices.Clear();
+            KQovAppendInts(*mFile.get(), indices, mFile->FieldReadGetCount());
             mFile->FieldReadEnd();
         }
         mFile->FieldReadBlockEnd();
@@ -392,8 +417,8 @@ void KQovReaderQov::ReadIntVector(const char* name, KArrayInt& out, const char* 
     if (!mFile->FieldReadBegin(name)) return;
     if (mFile->FieldReadGetCount() != out.GetCount())
         CountError(message);
-    else
-        for (int i = 0; i < out.GetCount(); ++i) out.SetAt(i, mFile->FieldReadI());
+    else if (out.GetCount() > 0)
+        mFile->FieldReadIn(out.GetArray(), size_t(out.GetCount()));
     mFile->FieldReadEnd();
 }
 
@@ -401,8 +426,8 @@ void KQovReaderQov::ReadDoubleVector(const char* name, KArrayDouble& out, const 
     if (!mFile->FieldReadBegin(name)) return;
     if (mFile->FieldReadGetCount() != out.GetCount())
         CountError(message);
-    else
-        for (int i = 0; i < out.GetCount(); ++i) out.SetAt(i, mFile->FieldReadD());
+    else if (out.GetCount() > 0)
+        mFile->FieldReadDoubles(out.GetArray(), size_t(out.GetCount()));
     mFile->FieldReadEnd();
 }
 

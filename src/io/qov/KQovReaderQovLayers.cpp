@@ -31,26 +31,24 @@ struct ElementLists {
 
 void AppendInts(KQovFieldFile& file, const char* name, KArrayInt& out) {
     if (!file.FieldReadBegin(name)) return;
-    const int count = file.FieldReadGetCount();
-    for (int i = 0; i < count; ++i) out.Add(file.FieldReadI());
+    KQovAppendInts(file, out, file.FieldReadGetCount());
     file.FieldReadEnd();
 }
 
-// The field's values `n` at a time (a partial group at the end is left out).
-template <class F>
-void ReadGroups(KQovFieldFile& file, const char* name, int n, F&& add) {
+// The field's values `N` at a time appended to `out` as items made by `make` (a partial
+// group at the end is left out).
+template <int N, class Item, class Make>
+void ReadGroups(KQovFieldFile& file, const char* name, KArrayOf<Item>& out, Make make) {
     if (!file.FieldReadBegin(name)) return;
-    const int groups = file.FieldReadGetCount() / n;
-    for (int i = 0; i < groups; ++i) {
-        double v[4];
-        file.FieldReadDn(v, n);
-        add(v);
-    }
+    const int groups = file.FieldReadGetCount() / N;
+    if (Item* at = out.AppendUninitialised(groups))
+        KQovReadDoubleGroups<N>(file, size_t(groups),
+                                [&](size_t i, const double* v) { at[i] = make(v); });
     file.FieldReadEnd();
 }
 
 int32_t ReferenceModeFromName(const KString& name) {
-    return name == "Index" ? KQovLayer::eIndex
+    return name == "Index"           ? KQovLayer::eIndex
            : name == "IndexToDirect" ? KQovLayer::eIndexToDirect
                                      : KQovLayer::eDirect;
 }
@@ -94,16 +92,16 @@ bool KQovReaderQov::ReadLayers(KQovGeometry* geometry) {
                      AppendInts(file, "Materials", e.GetIndexArray());
                      return true;
                  });
-    ReadElements(file, "LayerElementNormal", lists.normals, [&](KQovLayerElement& e, const KString&) {
-        ReadGroups(file, "Normals", 3,
-                   [&](const double* v) { e.GetDirectArray().Add(KVector4(v[0], v[1], v[2], 1.0)); });
-        return true;
-    });
+    ReadElements(file, "LayerElementNormal", lists.normals,
+                 [&](KQovLayerElement& e, const KString&) {
+                     ReadGroups<3>(file, "Normals", e.GetDirectArray(),
+                                   [](const double* v) { return KVector4(v[0], v[1], v[2], 1.0); });
+                     return true;
+                 });
     ReadElements(file, "LayerElementColor", lists.colors,
                  [&](KQovLayerElementColor& e, const KString&) {
-                     ReadGroups(file, "Colors", 4, [&](const double* v) {
-                         e.GetDirectArray().Add(KColor(v[0], v[1], v[2], v[3]));
-                     });
+                     ReadGroups<4>(file, "Colors", e.GetDirectArray(),
+                                   [](const double* v) { return KColor(v[0], v[1], v[2], v[3]); });
                      if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                          AppendInts(file, "ColorIndex", e.GetIndexArray());
                      return true;
@@ -124,7 +122,8 @@ bool KQovReaderQov::ReadLayers(KQovGeometry* geometry) {
                      return e.GetIndexArray().GetCount() > 0;
                  });
     ReadElements(file, "LayerElementUV", lists.uvs, [&](KQovLayerElementUV& e, const KString&) {
-        ReadGroups(file, "UV", 2, [&](const double* v) { e.GetDirectArray().Add(KVector2(v[0], v[1])); });
+        ReadGroups<2>(file, "UV", e.GetDirectArray(),
+                      [](const double* v) { return KVector2(v[0], v[1]); });
         if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
             AppendInts(file, "UVIndex", e.GetIndexArray());
         return true;
@@ -145,17 +144,21 @@ bool KQovReaderQov::ReadLayers(KQovGeometry* geometry) {
                         while (geometry->GetLayerCount() <= index) geometry->CreateLayer();
                         KQovLayer& layer = *geometry->GetLayer(index);
                         if (type == "LayerElementMaterial") {
-                            if (auto e = Take(lists.materials, typed)) layer.SetMaterials(std::move(e));
+                            if (auto e = Take(lists.materials, typed))
+                                layer.SetMaterials(std::move(e));
                         } else if (type == "LayerElementNormal") {
                             if (auto e = Take(lists.normals, typed)) layer.SetNormals(std::move(e));
                         } else if (type == "LayerElementColor") {
-                            if (auto e = Take(lists.colors, typed)) layer.SetVertexColors(std::move(e));
+                            if (auto e = Take(lists.colors, typed))
+                                layer.SetVertexColors(std::move(e));
                         } else if (type == "LayerElementTexture") {
-                            if (auto e = Take(lists.textures, typed)) layer.SetTextures(std::move(e));
+                            if (auto e = Take(lists.textures, typed))
+                                layer.SetTextures(std::move(e));
                         } else if (type == "LayerElementUV") {
                             if (auto e = Take(lists.uvs, typed)) layer.SetUVs(std::move(e));
                         } else if (type == "LayerElementPolygonGroup") {
-                            if (auto e = Take(lists.groups, typed)) layer.SetPolygonGroups(std::move(e));
+                            if (auto e = Take(lists.groups, typed))
+                                layer.SetPolygonGroups(std::move(e));
                         }
                     }
                     file.FieldReadBlockEnd();
@@ -246,31 +249,36 @@ bool KQovReaderQov::ReadLayerTextureInfo(KQovGeometry* geometry, int layerIndex)
     } else {
         return false;
     }
-    uvs.SetReferenceMode(uvMode == 4 || uvMode == 8 ? KQovLayer::eIndexToDirect : KQovLayer::eDirect);
+    uvs.SetReferenceMode(uvMode == 4 || uvMode == 8 ? KQovLayer::eIndexToDirect
+                                                    : KQovLayer::eDirect);
     const int32_t uvCount = ReadInt("UVCount", 0);
     if (uvCount > 0 && mFile->FieldReadBegin("UV")) {
         // Never more pairs than the field holds.
         const int pairs = std::min(uvCount, mFile->FieldReadGetCount() / 2);
-        for (int i = 0; i < pairs; ++i) {
-            const double u = mFile->FieldReadD();
-            uvs.GetDirectArray().Add(KVector2(u, mFile->FieldReadD()));
-        }
+        if (KVector2* at = uvs.GetDirectArray().AppendUninitialised(pairs))
+            KQovReadDoubleGroups<2>(*mFile.get(), size_t(pairs), [at](size_t i, const double* v) {
+                at[i] = KVector2(v[0], v[1]);
+            });
         mFile->FieldReadEnd();
     }
     if (uvs.GetReferenceMode() != KQovLayer::eIndexToDirect) return ok;
-    const int count = byPolygonVertex ? mesh->GetPolygonVertices().GetCount()
-                                      : geometry->GetControlPointsCount();
+    const int count =
+        byPolygonVertex ? mesh->GetPolygonVertices().GetCount() : geometry->GetControlPointsCount();
     if (count == 0) return ok;
     ReadInt("UVIdCount", 0);
     if (mFile->FieldReadBegin("UVId")) {
         const int ids = std::min(count, mFile->FieldReadGetCount());
-        for (int i = 0; i < ids; ++i) {
-            int32_t id = mFile->FieldReadI();
-            if (id < 0 || id >= uvs.GetDirectArray().GetCount()) {
-                id = 0;
-                ok = false;
+        KArrayInt& indices = uvs.GetIndexArray();
+        const int first = indices.GetCount();
+        if (KQovAppendInts(*mFile.get(), indices, ids)) {
+            const int32_t uvCount = uvs.GetDirectArray().GetCount();
+            for (int32_t* id = indices.GetArray() + first; id != indices.GetArray() + first + ids;
+                 ++id) {
+                if (*id < 0 || *id >= uvCount) {
+                    *id = 0;
+                    ok = false;
+                }
             }
-            uvs.GetIndexArray().Add(id);
         }
         mFile->FieldReadEnd();
     }
@@ -287,7 +295,7 @@ bool KQovReaderQov::ReadMaterialIndexes(KQovGeometry* geometry) {
     if (reference == KQovLayer::eIndex || reference == KQovLayer::eIndexToDirect) {
         KArrayInt& indices = materials.GetIndexArray();
         indices.Clear();
-        for (int i = 0; i < count; ++i) indices.Add(mFile->FieldReadI());
+        KQovAppendInts(*mFile.get(), indices, count);
     }
     if (reference == KQovLayer::eIndexToDirect && materials.GetDirectArray().GetCount() == 0)
         layer.SetMaterials(nullptr);
@@ -300,8 +308,7 @@ bool KQovReaderQov::ReadTextureIds(KQovGeometry* geometry) {
     KQovLayer& layer = *geometry->GetLayer(0);
     if (mFile->FieldReadBegin("TextureId")) {
         KArrayInt& indices = layer.MakeTextures().GetIndexArray();
-        const int count = mFile->FieldReadGetCount();
-        for (int i = 0; i < count; ++i) indices.Add(mFile->FieldReadI());
+        KQovAppendInts(*mFile.get(), indices, mFile->FieldReadGetCount());
         mFile->FieldReadEnd();
     } else if (KQovLayerElementTexture* textures = layer.GetTextures()) {
         const int last = geometry->GetTextureCount(0) - 1;

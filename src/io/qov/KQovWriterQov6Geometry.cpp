@@ -26,7 +26,7 @@ const struct {
 
 void Ints(KQovFieldFile* f, const char* name, const KArrayInt& values) {
     f->FieldWriteBegin(name);
-    for (int i = 0; i < values.GetCount(); ++i) f->FieldWriteI(values.GetAt(i));
+    f->FieldWriteIn(values.GetArray(), size_t(values.GetCount()));
     f->FieldWriteEnd();
 }
 
@@ -36,12 +36,15 @@ void WriteNormals(KQovFieldFile* f, const KQovLayerElement& e) {
     const KArrayInt& index = e.GetIndexArray();
     const bool indexed = e.GetReferenceMode() != KQovLayer::eDirect;
     const int count = indexed ? index.GetCount() : direct.GetCount();
+    const KVector4* vectors = direct.GetArray();
+    const int32_t* indices = index.GetArray();
+    const int directCount = direct.GetCount();
     f->FieldWriteBegin("Normals");
-    for (int i = 0; i < count; ++i) {
-        const int at = indexed ? index.GetAt(i) : i;
-        const KVector4 n = at >= 0 && at < direct.GetCount() ? direct.GetAt(at) : KVector4();
-        for (int k = 0; k < 3; ++k) f->FieldWriteD(n[k]);
-    }
+    KQovWriteDoubleGroups<3>(*f, size_t(count), [&](size_t i, double* out) {
+        const int at = indexed ? indices[i] : int(i);
+        const KVector4 n = at >= 0 && at < directCount ? vectors[at] : KVector4();
+        for (int k = 0; k < 3; ++k) out[k] = n[k];
+    });
     f->FieldWriteEnd();
 }
 
@@ -58,9 +61,11 @@ void KQovWriterQov6::WriteMeshGeometry(KQovNode* node, KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
     KQovWriteIntField(f, "GeometryVersion", 124);
     const KArrayVector4& points = mesh->GetControlPoints();
+    const KVector4* point = points.GetArray();
     f->FieldWriteBegin("Vertices");
-    for (int i = 0; i < points.GetCount(); ++i)
-        for (int k = 0; k < 3; ++k) f->FieldWriteD(points.GetAt(i)[k]);
+    KQovWriteDoubleGroups<3>(*f, size_t(points.GetCount()), [point](size_t i, double* out) {
+        for (int k = 0; k < 3; ++k) out[k] = point[i][k];
+    });
     f->FieldWriteEnd();
     KQovWritePolygonVertexIndex(f, mesh);
     WriteShadingElements(node, mesh);
@@ -88,11 +93,16 @@ void KQovWriterQov6::WriteLayerElements(KQovGeometry* mesh) {
                     const KQovLayerElementColor& e = *layer->GetVertexColors();
                     KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
                                           e.GetReferenceMode());
+                    const KColor* colors = e.GetDirectArray().GetArray();
                     f->FieldWriteBegin("Colors");
-                    for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
-                        const KColor& c = e.GetDirectArray().GetAt(i);
-                        for (double v : {c.mRed, c.mGreen, c.mBlue, c.mAlpha}) f->FieldWriteD(v);
-                    }
+                    KQovWriteDoubleGroups<4>(*f, size_t(e.GetDirectArray().GetCount()),
+                                             [colors](size_t i, double* out) {
+                                                 const KColor& c = colors[i];
+                                                 out[0] = c.mRed;
+                                                 out[1] = c.mGreen;
+                                                 out[2] = c.mBlue;
+                                                 out[3] = c.mAlpha;
+                                             });
                     f->FieldWriteEnd();
                     if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                         Ints(f, "ColorIndex", e.GetIndexArray());
@@ -109,11 +119,13 @@ void KQovWriterQov6::WriteLayerElements(KQovGeometry* mesh) {
                     const KQovLayerElementUV& e = *layer->GetUVs();
                     KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
                                           e.GetReferenceMode());
+                    const KVector2* uvs = e.GetDirectArray().GetArray();
                     f->FieldWriteBegin("UV");
-                    for (int i = 0; i < e.GetDirectArray().GetCount(); ++i) {
-                        f->FieldWriteD(e.GetDirectArray().GetAt(i).mData[0]);
-                        f->FieldWriteD(e.GetDirectArray().GetAt(i).mData[1]);
-                    }
+                    KQovWriteDoubleGroups<2>(*f, size_t(e.GetDirectArray().GetCount()),
+                                             [uvs](size_t i, double* out) {
+                                                 out[0] = uvs[i].mData[0];
+                                                 out[1] = uvs[i].mData[1];
+                                             });
                     f->FieldWriteEnd();
                     if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                         Ints(f, "UVIndex", e.GetIndexArray());

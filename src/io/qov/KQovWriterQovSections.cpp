@@ -2,9 +2,9 @@
 
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovTexture.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "foundation/KColor.h"
 #include "foundation/KTimeModeTable.h"
-#include "fieldfile/KQovFieldFile.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
@@ -176,13 +176,26 @@ bool KQovWriteShadowPlanes(KQovFieldFile* file, KQovScene* scene) {
 bool KQovWritePolygonVertexIndex(KQovFieldFile* file, const KQovMesh* mesh) {
     file->FieldWriteBegin("PolygonVertexIndex");
     const int polygons = mesh->GetPolygonCount();
+    const KArrayInt& vertices = mesh->GetPolygonVertices();
+    const int32_t* vertex = vertices.GetArray();
+    const int64_t vertexCount = vertices.GetCount();
+    // Gathered a chunk at a time; a position past the vertex list reads as -1.
+    constexpr int kChunk = 4096;
+    int32_t chunk[kChunk];
+    int used = 0;
     for (int p = 0; p < polygons; ++p) {
-        const int size = mesh->GetPolygonSize(p);
-        for (int k = 0; k < size; ++k) {
-            const int v = mesh->GetPolygonVertex(p, k);
-            file->FieldWriteI(k + 1 == size ? ~v : v);
+        const KQovPolygon polygon = mesh->GetPolygon(p);
+        for (int k = 0; k < polygon.size; ++k) {
+            const int64_t at = int64_t(polygon.first) + k;
+            const int v = at >= 0 && at < vertexCount ? vertex[at] : -1;
+            chunk[used++] = k + 1 == polygon.size ? ~v : v;
+            if (used == kChunk) {
+                file->FieldWriteIn(chunk, size_t(used));
+                used = 0;
+            }
         }
     }
+    file->FieldWriteIn(chunk, size_t(used));
     return file->FieldWriteEnd();
 }
 
@@ -192,7 +205,8 @@ void KQovWriteTexturePlacement(KQovFieldFile* file, const KQovTexture* texture) 
     KQovWriteDoublesField(file, "ModelUVScaling", {scale.mData[0], scale.mData[1]});
     static const char* const kSources[] = {"None", "RGB_Intensity", "Alpha_Black"};
     const int source = texture->GetAlphaSource();
-    file->FieldWriteC("Texture_Alpha_Source", source >= 0 && source < 3 ? kSources[source] : "None");
+    file->FieldWriteC("Texture_Alpha_Source",
+                      source >= 0 && source < 3 ? kSources[source] : "None");
     file->FieldWriteBegin("Cropping");
     for (int c : {texture->GetCroppingC0(), texture->GetCroppingC1(), texture->GetCroppingC2(),
                   texture->GetCroppingC3()})
@@ -209,7 +223,8 @@ void KQovWriteElementBegin(KQovFieldFile* file, const char* name, int number, in
     file->FieldWriteI(number);
     file->FieldWriteBlockBegin();
     KQovWriteIntField(file, "Version", 101);
-    file->FieldWriteC("MappingInformationType", mapping >= 0 && mapping <= 4 ? kMappings[mapping] : "");
+    file->FieldWriteC("MappingInformationType",
+                      mapping >= 0 && mapping <= 4 ? kMappings[mapping] : "");
     file->FieldWriteC("ReferenceInformationType",
                       reference >= 0 && reference <= 2 ? kReferences[reference] : "Direct");
 }
