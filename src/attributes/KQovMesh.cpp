@@ -1,5 +1,8 @@
 #include "attributes/KQovMesh.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 // Grows a per-polygon index array to count entries and stores value at the last.
@@ -59,6 +62,34 @@ int KQovMesh::AddPolygonVertex(int controlPoint, int uvIndex) {
     }
     KQovPolygon* polygon = &mPolygons.GetArray()[p];
     return ++polygon->size;
+}
+
+bool KQovMesh::SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount) {
+    if (polygonCount < 0 || (polygonCount > 0 && !polygonSizes)) return false;
+    int64_t total = 0;
+    for (int p = 0; p < polygonCount; ++p) {
+        if (polygonSizes[p] < 0) return false;
+        total += polygonSizes[p];
+        if (total > INT32_MAX) return false;
+    }
+    if (total > 0 && !vertexIndices) return false;
+    const int points = GetControlPointsCount();
+    for (int64_t k = 0; k < total; ++k)
+        if (vertexIndices[k] < 0 || vertexIndices[k] >= points) return false;
+    // Built aside, so that a failed allocation leaves the mesh as it was.
+    KArrayOf<KQovPolygon> polygons(256);
+    KArrayInt vertices(1024);
+    if (!polygons.SetCount(polygonCount) || !vertices.SetCount(int(total))) return false;
+    KQovPolygon* out = polygons.GetArray();
+    int32_t first = 0;
+    for (int p = 0; p < polygonCount; ++p) {
+        out[p] = KQovPolygon{first, polygonSizes[p], -1};
+        first += polygonSizes[p];
+    }
+    if (total > 0) std::memcpy(vertices.GetArray(), vertexIndices, size_t(total) * sizeof(int));
+    mPolygons = std::move(polygons);
+    mVertices = std::move(vertices);
+    return true;
 }
 
 void KQovMesh::InitMaterialIndices(int mode) {

@@ -36,6 +36,11 @@ public:
     void BeginPolygon(int material = -1, int texture = -1, int group = -1);
     // New size of the polygon being built; -1 (nothing changed) before any BeginPolygon.
     int AddPolygonVertex(int controlPoint, int uvIndex = -1);
+    // Replaces every polygon at once: polygon i takes the next polygonSizes[i] entries of
+    // vertexIndices (a size of 0 gives the empty polygon BeginPolygon alone gives). Groups
+    // become -1; layer elements are left to the caller. False, and the mesh unchanged, for a
+    // negative count or size, a missing array, or an index outside the control points.
+    bool SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount);
     void InitMaterialIndices(int mode);
     void InitTextureIndices(int mode);
     void InitTextureUVIndices(int mode);

@@ -99,6 +99,8 @@ void KProperty::Construct(KObject* owner, const char* name, KDataType* dataType,
 
 void KProperty::Init(const char* name, KObject* owner) {
     if (owner) owner->AddChild(this);
+    mOwnedName.reset();
+    mAttributes &= ~eOwnedName;
     mName = name ? name : "";
 }
 
@@ -265,14 +267,19 @@ bool KProperty::SetName(const char* name, bool makeUnique) {
     for (const char* c = newName.Buffer(); *c; ++c) {
         if (*c != '"') stored += *c;
     }
-    mName = stored.c_str();
+    mOwnedName.reset(new char[stored.size() + 1]);
+    std::memcpy(mOwnedName.get(), stored.c_str(), stored.size() + 1);
+    mName = mOwnedName.get();
     mAttributes |= eOwnedName;
-    SendStateEvent(nullptr, eRenamed, this, newName.Buffer(), mName.Buffer(), nullptr);
+    SendStateEvent(nullptr, eRenamed, this, newName.Buffer(), mName, nullptr);
     return true;
 }
 
 void KProperty::SetLabel(const char* text) {
-    mLabel = text ? text : "";
+    if (text && *text)
+        mLabel = std::make_unique<KString>(text);
+    else
+        mLabel.reset();
 }
 
 KDataType* KProperty::GetDataType() const {

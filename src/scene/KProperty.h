@@ -75,9 +75,9 @@ public:
     // Code of the value the class stores (its own type code), 0 for none.
     virtual int GetStorageCode() const { return 0; }
 
-    const char* GetName() const { return mName.Buffer(); }
+    const char* GetName() const { return mName; }
     void SetLabel(const char* text);
-    const char* GetLabel() const { return mLabel.IsEmpty() ? nullptr : mLabel.Buffer(); }
+    const char* GetLabel() const { return mLabel ? mLabel->Buffer() : nullptr; }
     void SetDataType(KDataType* type) { mDataType = type; }
     // The type set, else the default type of the type code (null when none).
     KDataType* GetDataType() const;
@@ -116,7 +116,8 @@ public:
     const char* GetEnumName(int value) const;
 
     KObject* GetOwnerObject() const;
-    // Binds an embedded property: the owner adopts it (name not made unique).
+    // Binds an embedded property: the owner adopts it (name not made unique). The name is
+    // kept by address (table rows name their properties with static text) until a SetName.
     void Init(const char* name, KObject* owner);
     bool IsReference() const { return mTypeCode == eREFERENCE; }
     bool SetString(const char* text);
@@ -141,8 +142,10 @@ private:
     bool SameStorage() const;
 
     uint32_t mAttributes = 0;
-    KString mName;
-    KString mLabel;
+    // The name: static text given to Init, or mOwnedName once set by SetName (flag eOwnedName).
+    const char* mName = "";
+    std::unique_ptr<char[]> mOwnedName;
+    std::unique_ptr<KString> mLabel;  // made by the first label that is not empty
     KDataType* mDataType = nullptr;
     double mMin = 0.0;
     double mMax = 100.0;

@@ -1,0 +1,137 @@
+#pragma once
+// Helpers of the side-by-side benchmarks: two readers timed in alternation within one run,
+// their min and median ratio, the peak memory of each measured in a process of its own, and
+// temporary files that never outlive the run.
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qovbench {
+
+// Files removed when the program ends, however the benchmarks were filtered.
+inline void RemoveAtExit(const std::string& path) {
+    static std::vector<std::string>* files = new std::vector<std::string>;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::atexit([] {
+            for (const std::string& f : *files) std::remove(f.c_str());
+        });
+    });
+    files->push_back(path);
+}
+
+// A "kB" field of /proc/self/status, in megabytes; -1 when missing.
+inline double StatusMB(const char* field) {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    char line[256];
+    double value = -1.0;
+    const size_t length = std::strlen(field);
+    while (f && std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':')
+            value = std::atof(line + length + 1) / 1024.0;
+    if (f) std::fclose(f);
+    return value;
+}
+
+// Peak resident megabytes a child process adds running `work` once; -1 when it fails.
+inline double ChildPeakMB(const std::function<bool()>& work) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1.0;
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return -1.0;
+    }
+    if (pid == 0) {
+        close(fds[0]);
+        malloc_trim(0);
+        // Writing 5 resets the peak to the current resident size.
+        if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+            std::fputs("5", f);
+            std::fclose(f);
+        }
+        const double start = StatusMB("VmRSS");
+        const bool ok = work();
+        const double added = ok ? StatusMB("VmHWM") - start : -1.0;
+        const ssize_t written = write(fds[1], &added, sizeof added);
+        _exit(written == sizeof added ? 0 : 1);
+    }
+    close(fds[1]);
+    double added = -1.0;
+    if (read(fds[0], &added, sizeof added) != sizeof added) added = -1.0;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return added;
+}
+
+inline double Seconds(const std::function<bool()>& work, bool& ok) {
+    const auto start = std::chrono::steady_clock::now();
+    ok = work() && ok;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline double Min(std::vector<double> v) {
+    return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
+}
+
+inline double Median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+// Times `ours` and `peer` alternately, one pair per iteration (the first runs first on even
+// iterations, second on odd ones), and reports seconds and ratios (ours over the peer's) as
+// counters: ratio_min compares the two minima, ratio_median the two medians.
+inline void RunSideBySide(benchmark::State& state, const std::function<bool()>& ours,
+                          const std::function<bool()>& peer) {
+    std::vector<double> a, b;
+    bool ok = true;
+    for (auto _ : state) {
+        const bool oursFirst = a.size() % 2 == 0;
+        double x = 0, y = 0;
+        if (oursFirst) {
+            x = Seconds(ours, ok);
+            y = Seconds(peer, ok);
+        } else {
+            y = Seconds(peer, ok);
+            x = Seconds(ours, ok);
+        }
+        a.push_back(x);
+        b.push_back(y);
+    }
+    if (!ok) state.SkipWithError("a read failed");
+    state.counters["ours_min_s"] = Min(a);
+    state.counters["peer_min_s"] = Min(b);
+    state.counters["ratio_min"] = Min(a) / Min(b);
+    state.counters["ratio_median"] = Median(a) / Median(b);
+    double load[1] = {0};
+    if (getloadavg(load, 1) == 1) state.counters["load1"] = load[0];
+}
+
+// Peak megabytes of each side, each in a child of its own, and their ratio.
+inline void PeakSideBySide(benchmark::State& state, const std::function<bool()>& ours,
+                           const std::function<bool()>& peer) {
+    const double mine = ChildPeakMB(ours), theirs = ChildPeakMB(peer);
+    state.counters["ours_peak_MB"] = mine;
+    state.counters["peer_peak_MB"] = theirs;
+    state.counters["peak_ratio"] = theirs > 0 ? mine / theirs : -1.0;
+}
+
+}  // namespace qovbench
