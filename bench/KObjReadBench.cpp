@@ -87,7 +87,7 @@ void BM_ObjReadIndependent(benchmark::State& state) {
     Run(state, ReadIndependently);
 }
 
-// The argument is the grid's side: 350, 725 and 1500 give about 14, 60 and 259 MB.
+// The argument is the grid's side: 350, 700 and 1400 give about 14, 60 and 260 MB.
 void BM_ObjReadVsIndependent(benchmark::State& state) {
     const std::string& path = GridFile(int(state.range(0)));
     struct stat st;
@@ -101,8 +101,8 @@ void BM_ObjReadVsIndependent(benchmark::State& state) {
 
 BENCHMARK(BM_ObjReadVsIndependent)
     ->Arg(350)
-    ->Arg(725)
-    ->Arg(1500)
+    ->Arg(700)
+    ->Arg(1400)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
 BENCHMARK(BM_ObjReadIntoScene)->Unit(benchmark::kMillisecond)->Iterations(3);

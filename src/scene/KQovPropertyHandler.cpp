@@ -27,7 +27,9 @@ KProperty* KQovPropertyHandler::CreateProperty(const char* name, int typeCode,
 }
 
 void KQovPropertyHandler::CreateTableProperties(const KQovPropertyDescriptor* rows, int count) {
-    if (!rows) return;
+    if (!rows || count <= 0) return;
+    mRows.reserve(mRows.size() + size_t(count));
+    mMembers.reserve(mMembers.size() + size_t(count));
     for (int i = 0; i < count; ++i) CreateRow(rows[i]);
 }
 
