@@ -151,7 +151,9 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     // Layer positions of the parser's materials and textures, found once per mesh.
     std::vector<int> materialAt(mMaterials.size(), -1), textureAt(mMaterials.size(), -1);
     const size_t polygons = data.polygonSizes.size();
-    std::vector<int> materials(polygons, 0), textures(polygons, 0);
+    // Per-polygon indices only where a layer keeps them by polygon (0 is what the rest get).
+    std::vector<int> materials(library ? polygons : 0, 0);
+    std::vector<int> textures(group.someTextured ? polygons : 0, 0);
     for (size_t p = 0; p < polygons && library; ++p) {
         const int m = data.polygonMaterials[p];
         if (m < 0) continue;
@@ -165,7 +167,7 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
                 textureAt[m] = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
                 if (textureAt[m] < 0) textureAt[m] = mesh->AddTexture(mTextures[m], 0);
             }
-            textures[p] = std::max(0, textureAt[m]);
+            if (!textures.empty()) textures[p] = std::max(0, textureAt[m]);
         }
     }
     // The polygons go in whole; the per-polygon indices only where the layer keeps them so,
@@ -175,8 +177,10 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     KQovLayer& layer = *mesh->GetLayer(0);  // made by the index initialisations above
     if (library) CopyIndices(layer.GetMaterials()->GetIndexArray(), materials);
     // A texture element exists once there is a polygon, as BeginPolygon with a texture makes it.
-    if (polygons > 0 && layer.MakeTextures().GetMappingMode() == KQovLayer::eByPolygon)
+    if (polygons > 0 && layer.MakeTextures().GetMappingMode() == KQovLayer::eByPolygon) {
+        textures.resize(polygons, 0);
         CopyIndices(layer.GetTextures()->GetIndexArray(), textures);
+    }
     if (!data.uvs.empty()) CopyIndices(layer.GetUVs()->GetIndexArray(), data.polygonVertices);
     return mesh;
 }
