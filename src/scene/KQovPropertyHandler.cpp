@@ -82,10 +82,7 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row) {
     }
     if (row.userFlags) property->SetUserFlag(row.userFlags, true);
     if (row.enumSource) property->SetEnumSource(row.enumSource);
-    if (row.enumLabels) {
-        KStringList* labels = property->GetEnumList(true);
-        for (const char* const* label = row.enumLabels; *label; ++label) labels->Add(*label);
-    }
+    if (row.enumLabels) property->SetEnumLabels(row.enumLabels);
     mRows.push_back(Row{&row, property->GetWeakRef(), embedded});
     return property;
 }

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "animation/KFCurveNode.h"
+#include "foundation/KStringList.h"
 #include "scene/KObject.h"
+#include "scene/KQovNodeProperties.h"
 #include "scene/KQovPropertyTable.h"
 #include "scene/KTypedProperty.h"
 
@@ -116,6 +118,83 @@ TEST(KPropertyStorage, ChannelSecondNames) {
     std::unique_ptr<KFCurveNode> copy(KFCurveNode::CreateCopy(node.get()));
     EXPECT_EQ(copy->GetNameRecord(), node->GetNameRecord());
     EXPECT_STREQ(copy->GetSecondName(), "Shared");
+}
+
+TEST(KPropertyStorage, SharedEnumLabelsReadAsAList) {
+    KObject* owner = new KObject;
+    ObjectGuard guard{owner};
+    static const char* const kLabels[] = {"A", "A", "B", nullptr};
+    auto* p = new KPropertyInt(owner, "E");
+    EXPECT_EQ(p->GetEnumList(false), nullptr);
+    p->SetEnumLabels(kLabels);
+    const struct {
+        int value;
+        const char* name;  // null: none
+    } kNames[] = {{-1, nullptr}, {0, "A"}, {1, "A"}, {2, "B"}, {3, nullptr}};
+    for (int pass = 0; pass < 2; ++pass) {  // read in place, then from the list made
+        for (const auto& n : kNames) {
+            if (n.name)
+                EXPECT_STREQ(p->GetEnumName(n.value), n.name) << pass << " " << n.value;
+            else
+                EXPECT_EQ(p->GetEnumName(n.value), nullptr) << pass << " " << n.value;
+        }
+        KStringList* list = p->GetEnumList(false);
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->GetCount(), 3);
+    }
+    p->GetEnumList(false)->Add("C");  // the list is the property's own
+    EXPECT_STREQ(p->GetEnumName(3), "C");
+    EXPECT_EQ(kLabels[3], nullptr);
+    // Labels given twice follow one another.
+    auto* twice = new KPropertyInt(owner, "T");
+    twice->SetEnumLabels(kLabels);
+    twice->SetEnumLabels(kLabels);
+    EXPECT_EQ(twice->GetEnumList(false)->GetCount(), 6);
+    EXPECT_STREQ(twice->GetEnumName(5), "B");
+}
+
+TEST(KPropertyStorage, RangeTagAndEnumSourceDefaults) {
+    KObject* owner = new KObject;
+    ObjectGuard guard{owner};
+    auto* p = new KPropertyDouble(owner, "P");
+    EXPECT_EQ(p->GetMin(), 0.0);
+    EXPECT_EQ(p->GetMax(), 100.0);
+    EXPECT_EQ(p->GetCreatorTag(), 0);
+    EXPECT_TRUE(p->SetMinMax(0.0, 100.0));  // unchanged
+    EXPECT_TRUE(p->SetMax(5.0));
+    EXPECT_EQ(p->GetMin(), 0.0);
+    EXPECT_EQ(p->GetMax(), 5.0);
+    EXPECT_TRUE(p->SetMinMax(-1.0, 1.0));
+    EXPECT_EQ(p->GetMin(), -1.0);
+    EXPECT_EQ(p->GetMax(), 1.0);
+    p->SetCreatorTag(7);
+    EXPECT_EQ(p->GetCreatorTag(), 7);
+    p->SetEnumSource([](int v) { return v == 1 ? "one" : static_cast<const char*>(nullptr); });
+    EXPECT_STREQ(p->GetEnumName(1), "one");
+    EXPECT_EQ(p->GetEnumName(0), nullptr);
+    p->SetEnumSource(nullptr);
+    EXPECT_EQ(p->GetEnumName(1), nullptr);
+}
+
+TEST(KPropertyStorage, NodeEnumRowsKeepTheirLabels) {
+    KQovNodeProperties* set = new KQovNodeProperties(nullptr);
+    ObjectGuard guard{set};
+    const struct {
+        int row;
+        int count;
+        int value;
+        const char* name;
+    } kRows[] = {{KQovNodeProperties::eRotationOrder, 7, 6, "Spheric XYZ"},
+                 {KQovNodeProperties::eInheritType, 3, 1, "RrSs"},
+                 {KQovNodeProperties::eInheritType, 3, 2, "Rrs"}};
+    for (const auto& r : kRows) {
+        KProperty* p = set->GetTableProperty(r.row);
+        ASSERT_NE(p, nullptr);
+        EXPECT_STREQ(p->GetEnumName(r.value), r.name);
+        ASSERT_NE(p->GetEnumList(false), nullptr);
+        EXPECT_EQ(p->GetEnumList(false)->GetCount(), r.count);
+        EXPECT_STREQ(p->GetEnumName(r.value), r.name);
+    }
 }
 
 }  // namespace
