@@ -58,6 +58,10 @@ inline double ChildPeakMB(const std::function<bool()>& work) {
     }
     if (pid == 0) {
         close(fds[0]);
+        // The allocator starts as in a new process: the parent's frees have raised its mmap
+        // threshold, which would put large blocks on the heap and grow the peak.
+        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 128 * 1024);
         malloc_trim(0);
         // Writing 5 resets the peak to the current resident size.
         if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {

@@ -198,3 +198,62 @@ TEST(KPropertyStorage, NodeEnumRowsKeepTheirLabels) {
 }
 
 }  // namespace
+
+namespace {
+
+using D = KQovPropertyDescriptor;
+
+D Embedded(const char* name, int type, double value) {
+    D d{name, type};
+    d.defaultValue[0] = value;
+    return d;
+}
+D List(const char* name) {
+    D d{name, KProperty::eOBJECT};
+    d.form = D::eObjectList;
+    return d;
+}
+D Created(const char* name) {
+    D d{name, KProperty::eDOUBLE};
+    d.form = D::eCreated;
+    return d;
+}
+
+const D kFirst[] = {Embedded("A", KProperty::eDOUBLE, 1.0), List("L1"), Created("C"),
+                    Embedded("B", KProperty::eBOOL, 1.0), List("L2")};
+const D kSecond[] = {Embedded("E", KProperty::eINT, 5.0), Created("F")};
+const D kListsOnly[] = {List("M")};
+
+// Two tables and one without embedded rows, on one set.
+class TwoTables : public KQovPropertyHandler {
+public:
+    TwoTables() : KQovPropertyHandler(nullptr) {
+        CreateTableProperties(kFirst, 5);
+        CreateTableProperties(kSecond, 2);
+        CreateTableProperties(kListsOnly, 1);
+        CreateTableProperties(kSecond, 0);
+    }
+};
+
+}  // namespace
+
+TEST(KPropertyStorage, RowsOfSeveralTablesListedInOrderAndReleased) {
+    TwoTables* set = new TwoTables;
+    ObjectGuard guard{set};
+    const char* const kOrder[] = {"A", "L1", "C", "B", "L2", "E", "F", "M"};
+    ASSERT_EQ(set->GetTableRowCount(), 8);
+    ASSERT_EQ(set->GetPropertyCount(), 8);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_STREQ(set->GetProperty(i)->GetName(), kOrder[i]) << i;
+        EXPECT_EQ(set->GetTableProperty(i), set->GetProperty(i)) << i;
+    }
+    EXPECT_EQ(set->GetEmbedded(0)->GetNumbers()[0], 1.0);
+    EXPECT_EQ(set->GetEmbedded(5)->GetNumbers()[0], 5.0);
+    EXPECT_EQ(set->GetEmbedded(1), nullptr);  // an object list
+    EXPECT_EQ(set->GetEmbedded(2), nullptr);  // a created row
+    EXPECT_EQ(set->FindProperty("B")->GetInt(), 1);
+    // An embedded row taken off the list stays the set's to release.
+    set->DestroyProperty(set->IndexOfProperty(set->GetTableProperty(3)));
+    EXPECT_EQ(set->FindProperty("B"), nullptr);
+    EXPECT_EQ(set->GetPropertyCount(), 7);
+}
