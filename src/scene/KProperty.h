@@ -160,13 +160,14 @@ private:
     KString MakeUniqueName(const char* name) const;
     bool SameStorage() const;
 
-    uint32_t mAttributes = 0;
     // The name: static text given to Init, or mOwnedName once set by SetName (flag eOwnedName).
     const char* mName = "";
     std::unique_ptr<char[]> mOwnedName;
     KDataType* mDataType = nullptr;
+    std::unique_ptr<ExtraFields> mExtras;
+    // The narrow fields last, so that a derived class's first field may fill the gap.
+    uint32_t mAttributes = 0;
     int32_t mTypeCode = 0;
     uint32_t mUserFlags = 0;
     uint16_t mIndexField = 0xFFFF;
-    std::unique_ptr<ExtraFields> mExtras;
 };

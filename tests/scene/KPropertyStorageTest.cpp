@@ -257,3 +257,43 @@ TEST(KPropertyStorage, RowsOfSeveralTablesListedInOrderAndReleased) {
     EXPECT_EQ(set->FindProperty("B"), nullptr);
     EXPECT_EQ(set->GetPropertyCount(), 7);
 }
+
+TEST(KPropertyStorage, ObjectNamesCurrentAndInitial) {
+    KObject* object = new KObject;
+    ObjectGuard guard{object};
+    enum Op { eName, eCurrentName, eSpace, eCurrentSpace };
+    const struct {
+        Op op;
+        const char* text;
+        const char *name, *initial, *space, *initialSpace;
+    } kSteps[] = {
+        {eName, "A", "A", "A", "", ""},           {eCurrentName, "B", "B", "A", "", ""},
+        {eCurrentName, "C", "C", "A", "", ""},    {eName, "D", "D", "D", "", ""},
+        {eCurrentSpace, "S", "D", "D", "S", ""},  {eSpace, "T", "D", "D", "T", "T"},
+        {eCurrentName, "E", "E", "D", "T", "T"},  {eCurrentName, "E", "E", "D", "T", "T"},
+        {eName, "E", "E", "D", "T", "T"},  // the same name changes nothing
+        {eName, "F", "F", "F", "T", "T"},
+    };
+    EXPECT_STREQ(object->GetInitialName(), "");
+    EXPECT_STREQ(object->GetNameSpace(), "");
+    for (const auto& step : kSteps) {
+        SCOPED_TRACE(step.text);
+        const std::string fullBefore = object->GetFullName().Buffer();
+        switch (step.op) {
+            case eName: object->SetName(step.text); break;
+            case eCurrentName: object->SetCurrentName(step.text); break;
+            case eSpace: object->SetNameSpace(step.text); break;
+            case eCurrentSpace: object->SetCurrentNameSpace(step.text); break;
+        }
+        EXPECT_STREQ(object->GetName(), step.name);
+        EXPECT_STREQ(object->GetInitialName(), step.initial);
+        EXPECT_STREQ(object->GetNameSpace(), step.space);
+        EXPECT_STREQ(object->GetInitialNameSpace(), step.initialSpace);
+        const std::string full = object->GetFullName().Buffer();
+        EXPECT_NE(full.find(step.name), std::string::npos) << full;
+        EXPECT_NE(full.find(step.space), std::string::npos) << full;
+        if (fullBefore.find(step.name) == std::string::npos) {
+            EXPECT_NE(full, fullBefore);
+        }
+    }
+}
