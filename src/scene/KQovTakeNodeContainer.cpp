@@ -401,6 +401,7 @@ void KQovTakeNodeContainer::CreateUserPropertiesFromPropertySet() {
     for (int i = 0; i < GetUserPropertyCount(); ++i)
         if (const KProperty* p = GetUserProperty(i)->GetProperty()) wrapped.push_back(p);
     std::sort(wrapped.begin(), wrapped.end());
+    ReserveUserProperties(size_t(GetUserPropertyCount()) + properties.size());
     for (KProperty* property : properties) {
         if (std::binary_search(wrapped.begin(), wrapped.end(), property)) continue;
         KQovUserProperty* record = CreateManagerRecord(property);
