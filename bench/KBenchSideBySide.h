@@ -129,13 +129,78 @@ inline void RunSideBySide(benchmark::State& state, const std::function<bool()>& 
     if (getloadavg(load, 1) == 1) state.counters["load1"] = load[0];
 }
 
-// Peak megabytes of each side, each in a child of its own, and their ratio.
-inline void PeakSideBySide(benchmark::State& state, const std::function<bool()>& ours,
-                           const std::function<bool()>& peer) {
-    const double mine = ChildPeakMB(ours), theirs = ChildPeakMB(peer);
+// The id in this run's temporary file names; a process started to measure a peak takes its
+// parent's, so that it finds the files the parent made.
+inline std::string RunId() {
+    const char* id = std::getenv("QOV_BENCH_RUN_ID");
+    return id ? id : std::to_string(getpid());
+}
+
+// True in a process started to measure one peak (it makes no files of its own).
+inline bool IsPeakProcess() {
+    return std::getenv("QOV_BENCH_PEAK_SIDE") != nullptr;
+}
+
+// Peak resident megabytes `side` adds, measured in a new run of this program that runs only
+// the benchmarks `filter` names; -1 when it fails.
+inline double FreshPeakMB(const char* filter, const char* side) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1.0;
+    std::fflush(nullptr);
+    const std::string id = RunId();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return -1.0;
+    }
+    if (pid == 0) {
+        close(fds[0]);
+        setenv("QOV_BENCH_RUN_ID", id.c_str(), 1);
+        setenv("QOV_BENCH_PEAK_SIDE", side, 1);
+        setenv("QOV_BENCH_PEAK_FD", std::to_string(fds[1]).c_str(), 1);
+        // Its own report would only repeat the benchmark's name.
+        if (FILE* null = std::fopen("/dev/null", "w")) {
+            dup2(fileno(null), 1);
+            dup2(fileno(null), 2);
+        }
+        const std::string arg = std::string("--benchmark_filter=") + filter;
+        execl("/proc/self/exe", "qov_bench", arg.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    double added = -1.0;
+    if (read(fds[0], &added, sizeof added) != sizeof added) added = -1.0;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return added;
+}
+
+// In a peak process: runs the side it was started for once, reports what it added and ends.
+inline void MeasurePeakAndExit(const std::function<bool()>& work) {
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+    const double start = StatusMB("VmRSS");
+    const bool ok = work();
+    const double added = ok ? StatusMB("VmHWM") - start : -1.0;
+    const char* fd = std::getenv("QOV_BENCH_PEAK_FD");
+    const bool sent = fd && write(std::atoi(fd), &added, sizeof added) == sizeof added;
+    _exit(sent ? 0 : 1);
+}
+
+// Peak megabytes of each side, each in a new process of its own, and their ratio. `filter`
+// names the calling benchmark alone; call this before anything else the benchmark allocates.
+inline void PeakSideBySide(benchmark::State& state, const char* filter,
+                           const std::function<bool()>& ours, const std::function<bool()>& peer) {
+    if (const char* side = std::getenv("QOV_BENCH_PEAK_SIDE"))
+        MeasurePeakAndExit(std::strcmp(side, "ours") == 0 ? ours : peer);
+    const double mine = FreshPeakMB(filter, "ours"), theirs = FreshPeakMB(filter, "peer");
     state.counters["ours_peak_MB"] = mine;
     state.counters["peer_peak_MB"] = theirs;
-    state.counters["peak_ratio"] = theirs > 0 ? mine / theirs : -1.0;
+    state.counters["peak_ratio"] = mine > 0 && theirs > 0 ? mine / theirs : -1.0;
 }
 
 }  // namespace qovbench

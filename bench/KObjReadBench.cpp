@@ -2,7 +2,7 @@
 // scene, side by side with an independent reader of the same file. Targets: time at most the
 // other reader's at every size (ratio_min / ratio_median of BM_ObjReadVsIndependent, both
 // read alternately in one run), peak memory at most 1.2 times its own (peak_ratio, each side
-// measured in a child process of its own, above the child's start).
+// measured in a new process of its own, above that process's start).
 #ifdef QOV_HAVE_TINYOBJ
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
@@ -31,7 +31,7 @@ const std::string& GridFile(int side) {
     static std::map<int, std::string> paths;
     std::string& path = paths[side];
     if (!path.empty() && access(path.c_str(), F_OK) == 0) return path;
-    path = KPlatformGetTempFolder() + "/qov_obj_bench_grid_" + std::to_string(getpid()) + "_" +
+    path = KPlatformGetTempFolder() + "/qov_obj_bench_grid_" + qovbench::RunId() + "_" +
            std::to_string(side) + ".obj";
     qovbench::RemoveAtExit(path);
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -94,7 +94,8 @@ void BM_ObjReadVsIndependent(benchmark::State& state) {
     state.counters["file_MB"] = stat(path.c_str(), &st) == 0 ? double(st.st_size) / 1e6 : -1.0;
     auto ours = [&] { return ReadIntoScene(path); };
     auto peer = [&] { return ReadIndependently(path); };
-    qovbench::PeakSideBySide(state, ours, peer);
+    const std::string filter = "^BM_ObjReadVsIndependent/" + std::to_string(state.range(0)) + "/";
+    qovbench::PeakSideBySide(state, filter.c_str(), ours, peer);
     qovbench::RunSideBySide(state, ours, peer);
     std::remove(path.c_str());  // the largest is 259 MB: not kept for the rest of the run
 }
