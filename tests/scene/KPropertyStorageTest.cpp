@@ -8,6 +8,7 @@
 #include "animation/KFCurveNode.h"
 #include "foundation/KStringList.h"
 #include "scene/KObject.h"
+#include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovPropertyTable.h"
 #include "scene/KTypedProperty.h"
@@ -295,5 +296,36 @@ TEST(KPropertyStorage, ObjectNamesCurrentAndInitial) {
         if (fullBefore.find(step.name) == std::string::npos) {
             EXPECT_NE(full, fullBefore);
         }
+    }
+}
+
+TEST(KPropertyStorage, SecondPivotSetReadsAsResetWhenFirstAskedFor) {
+    using Field = KVector4 KQovPivotSet::*;
+    const Field kVectors[] = {&KQovPivotSet::rotationOffset,   &KQovPivotSet::rotationPivot,
+                              &KQovPivotSet::preRotation,      &KQovPivotSet::postRotation,
+                              &KQovPivotSet::scalingOffset,    &KQovPivotSet::scalingPivot,
+                              &KQovPivotSet::geometricScaling, &KQovPivotSet::geometricTranslation};
+    const KQovPivotSet reset;
+    for (bool resetFirst : {false, true}) {
+        SCOPED_TRACE(resetFirst);
+        KQovNode node(nullptr, "Model::N");
+        if (resetFirst) node.ResetTransformProperties();  // before set 1 was ever made
+        KQovPivotSet* set = node.GetPivotSet(1);
+        ASSERT_NE(set, nullptr);
+        for (Field f : kVectors)
+            for (int i = 0; i < 4; ++i) EXPECT_EQ((set->*f)[i], (reset.*f)[i]);
+        EXPECT_EQ(set->pivotState, 1);
+        EXPECT_EQ(set->rotationOrder, 0);
+        node.SetRotationPivot(1, 1.0, 2.0, 3.0);
+        node.SetPivotState(1, 0);
+        node.SetRotationOrder(1, 4);
+        EXPECT_EQ(node.GetPivotSet(1), set);  // the same set from then on
+        EXPECT_EQ((*node.GetRotationPivot(1))[1], 2.0);
+        node.ResetTransformProperties();
+        EXPECT_EQ(node.GetPivotState(1), 1);
+        EXPECT_EQ(node.GetRotationOrder(1), 0);
+        EXPECT_EQ((*node.GetRotationPivot(1))[1], 0.0);
+        EXPECT_EQ(node.GetPivotSet(2), nullptr);
+        EXPECT_EQ(node.GetPivotSet(-1), nullptr);
     }
 }
