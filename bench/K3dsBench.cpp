@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "KBenchSideBySide.h"
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
 #include "platform/KPlatformFile.h"
@@ -17,8 +18,12 @@ constexpr int kMeshes = 40;
 constexpr uint16_t kCount = 60000;  // vertices and faces per mesh
 
 std::string BenchFile() {
-    static std::string name =
-        KPlatformGetTempFolder() + "/qov_bench_" + std::to_string(getpid()) + ".3ds";
+    static const std::string name = [] {
+        std::string path =
+            KPlatformGetTempFolder() + "/qov_bench_" + std::to_string(getpid()) + ".3ds";
+        qovbench::RemoveAtExit(path);
+        return path;
+    }();
     return name;
 }
 

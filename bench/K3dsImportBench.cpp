@@ -1,5 +1,7 @@
 // 3DS meshes into scene meshes and back, beside lib3ds's own load and save of
-// the same file: 500,000 faces in 50 objects.
+// the same file: 500,000 faces in 50 objects. BM_Read3dsSceneVsLib3ds is the side-by-side
+// row: the whole read into a scene against lib3ds's load, alternating in one run (target:
+// ratio at most 1.0), with each side's peak memory in a process of its own.
 #include <benchmark/benchmark.h>
 #include <lib3ds/file.h>
 #include <unistd.h>
@@ -7,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "KBenchSideBySide.h"
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/KQovReader3ds.h"
 #include "formats/geometry/3ds/KQovWriter3ds.h"
@@ -23,7 +26,7 @@ constexpr int kObjects = 50;
 constexpr uint16_t kWide = 101, kHigh = 51;  // vertices: 10,000 faces an object
 
 std::string FileName(const char* tag) {
-    return KPlatformGetTempFolder() + "/qov_bench_" + tag + std::to_string(getpid()) + ".3ds";
+    return KPlatformGetTempFolder() + "/qov_bench_" + tag + qovbench::RunId() + ".3ds";
 }
 
 // A grid of quads as triangles, two smoothing groups.
@@ -62,9 +65,11 @@ bool Save(const std::vector<Mesh3ds>& meshes, const std::string& name) {
 
 const std::string& SourceFile() {
     static const std::string name = [] {
+        const std::string file = FileName("src");
+        if (qovbench::IsPeakProcess()) return file;  // made by the run that started it
         std::vector<Mesh3ds> meshes(kObjects, Grid());
         for (int i = 0; i < kObjects; ++i) meshes[size_t(i)].name = "G" + std::to_string(i);
-        const std::string file = FileName("src");
+        qovbench::RemoveAtExit(file);
         Save(meshes, file);
         return file;
     }();
@@ -134,6 +139,24 @@ bool ReadScene(KQovObjectManager& manager, KQovScene*& scene) {
     return reader.FileOpen(SourceFile().c_str()) && reader.Read(scene, &options);
 }
 
+bool ReadSceneOnce() {
+    KQovObjectManager manager;
+    KQovScene* scene = nullptr;
+    return ReadScene(manager, scene);
+}
+
+bool Lib3dsLoadOnce() {
+    Lib3dsFile* file = lib3ds_file_load(SourceFile().c_str());
+    lib3ds_file_free(file);
+    return file != nullptr;
+}
+
+void BM_Read3dsSceneVsLib3ds(benchmark::State& state) {
+    SourceFile();
+    qovbench::PeakSideBySide(state, "^BM_Read3dsSceneVsLib3ds/", ReadSceneOnce, Lib3dsLoadOnce);
+    qovbench::RunSideBySide(state, ReadSceneOnce, Lib3dsLoadOnce);
+}
+
 void BM_Read3dsIntoScene(benchmark::State& state) {
     for (auto _ : state) {
         KQovObjectManager manager;
@@ -158,6 +181,7 @@ void BM_Write3dsFromScene(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(BM_Read3dsSceneVsLib3ds)->Unit(benchmark::kMillisecond)->Iterations(9);
 BENCHMARK(BM_Read3dsIntoScene)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Write3dsFromScene)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Import3dsIntoMeshes)->Unit(benchmark::kMillisecond);

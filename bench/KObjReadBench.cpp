@@ -1,57 +1,57 @@
-// Reading a generated OBJ grid (490,000 vertices with UVs and normals, about 56 MB) into a
+// Reading generated OBJ grids (vertices with UVs and normals, about 14, 60 and 259 MB) into a
 // scene, side by side with an independent reader of the same file. Targets: time at most the
-// other reader's, peak memory at most 1.5 times its own (counters "peak_MB", measured in a
-// child process each, above the child's start).
+// other reader's at every size (ratio_min / ratio_median of BM_ObjReadVsIndependent, both
+// read alternately in one run), peak memory at most 1.2 times its own (peak_ratio, each side
+// measured in a new process of its own, above that process's start).
 #ifdef QOV_HAVE_TINYOBJ
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <tiny_obj_loader.h>
 #include <unistd.h>
-
-#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
+#include "KBenchSideBySide.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "io/KStreamOptionsBase.h"
+#include "platform/KPlatformFile.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovRenamer.h"
 #include "scene/KQovScene.h"
 
 namespace {
 
-char gGridPath[128];
-
-const std::string& GridFile() {
-    static const std::string path = [] {
-        std::snprintf(gGridPath, sizeof gGridPath, "/tmp/qov_obj_bench_grid_%d.obj", int(getpid()));
-        const std::string name = gGridPath;
-        FILE* f = std::fopen(name.c_str(), "wb");
-        const int n = 700;  // 490,000 vertices
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x)
-                std::fprintf(f, "v %.1f %.1f %.1f\n", x * 0.5, y * 0.5, (x ^ y) * 0.1);
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x)
-                std::fprintf(f, "vt %.2f %.2f\n", x / double(n), y / double(n));
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x) std::fprintf(f, "vn 0 0 1\n");
-        for (int y = 0; y + 1 < n; ++y)
-            for (int x = 0; x + 1 < n; ++x) {
-                const int a = y * n + x + 1, b = a + 1, c = a + n + 1, d = a + n;
-                std::fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, b, b, b, c, c,
-                             c, d, d, d);
-            }
-        std::fclose(f);
-        std::atexit([] { std::remove(gGridPath); });
-        return name;
-    }();
+// A grid of side x side vertices, its quads as faces; removed when the program ends.
+const std::string& GridFile(int side) {
+    static std::map<int, std::string> paths;
+    std::string& path = paths[side];
+    if (!path.empty() && access(path.c_str(), F_OK) == 0) return path;
+    path = KPlatformGetTempFolder() + "/qov_obj_bench_grid_" + qovbench::RunId() + "_" +
+           std::to_string(side) + ".obj";
+    qovbench::RemoveAtExit(path);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return path;
+    const int n = side;
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
+            std::fprintf(f, "v %.1f %.1f %.1f\n", x * 0.5, y * 0.5, (x ^ y) * 0.1);
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
+            std::fprintf(f, "vt %.2f %.2f\n", x / double(n), y / double(n));
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) std::fprintf(f, "vn 0 0 1\n");
+    for (int y = 0; y + 1 < n; ++y)
+        for (int x = 0; x + 1 < n; ++x) {
+            const int a = y * n + x + 1, b = a + 1, c = a + n + 1, d = a + n;
+            std::fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, b, b, b, c, c, c,
+                         d, d, d);
+        }
+    std::fclose(f);
     return path;
 }
 
@@ -73,49 +73,9 @@ bool ReadIndependently(const std::string& path) {
                             false);
 }
 
-// A "kB" field of /proc/self/status, in megabytes.
-double StatusMB(const char* field) {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    char line[256];
-    double value = -1.0;
-    const size_t length = std::strlen(field);
-    while (f && std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, field, length) == 0) value = std::atof(line + length + 1) / 1024.0;
-    if (f) std::fclose(f);
-    return value;
-}
-
-// Peak resident megabytes a child adds running `work` once; -1 when it fails.
-double ChildPeakMB(const std::function<bool()>& work) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1.0;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        malloc_trim(0);
-        // Writing 5 resets the peak to the current resident size.
-        if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", f);
-            std::fclose(f);
-        }
-        const double start = StatusMB("VmRSS");
-        const bool ok = work();
-        const double added = ok ? StatusMB("VmHWM") - start : -1.0;
-        const ssize_t written = write(fds[1], &added, sizeof added);
-        _exit(written == sizeof added ? 0 : 1);
-    }
-    close(fds[1]);
-    double added = -1.0;
-    if (read(fds[0], &added, sizeof added) != sizeof added) added = -1.0;
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return added;
-}
-
 void Run(benchmark::State& state, bool (*read)(const std::string&)) {
-    const std::string& path = GridFile();
-    state.counters["peak_MB"] = ChildPeakMB([&] { return read(path); });
+    const std::string& path = GridFile(700);
+    state.counters["peak_MB"] = qovbench::ChildPeakMB([&] { return read(path); });
     for (auto _ : state)
         if (!read(path)) state.SkipWithError("read failed");
 }
@@ -127,6 +87,25 @@ void BM_ObjReadIndependent(benchmark::State& state) {
     Run(state, ReadIndependently);
 }
 
+// The argument is the grid's side: 350, 700 and 1400 give about 14, 60 and 260 MB.
+void BM_ObjReadVsIndependent(benchmark::State& state) {
+    const std::string& path = GridFile(int(state.range(0)));
+    struct stat st;
+    state.counters["file_MB"] = stat(path.c_str(), &st) == 0 ? double(st.st_size) / 1e6 : -1.0;
+    auto ours = [&] { return ReadIntoScene(path); };
+    auto peer = [&] { return ReadIndependently(path); };
+    const std::string filter = "^BM_ObjReadVsIndependent/" + std::to_string(state.range(0)) + "/";
+    qovbench::PeakSideBySide(state, filter.c_str(), ours, peer);
+    qovbench::RunSideBySide(state, ours, peer);
+    std::remove(path.c_str());  // the largest is 259 MB: not kept for the rest of the run
+}
+
+BENCHMARK(BM_ObjReadVsIndependent)
+    ->Arg(350)
+    ->Arg(700)
+    ->Arg(1400)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 BENCHMARK(BM_ObjReadIntoScene)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ObjReadIndependent)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -59,9 +59,22 @@ KFCurveNode::KFCurveNode(const char* name, const char* secondName, const KDataTy
                          int layerType, int layerId)
     : mNameRecord(new KFCurveNodeNameRecord), mBaseLayer(this), mLayerId(layerId) {
     mNameRecord->mName = name ? name : "";
-    mNameRecord->mSecondName = KString(secondName);
+    SetSecondName(secondName);
     mNameRecord->mDataType = dataType;
     SetLayerType(layerType, nullptr);
+}
+
+const char* KFCurveNode::GetSecondName() const {
+    const KFCurveNodeNameRecord* record = mNameRecord;
+    return record->mSecondName ? record->mSecondName->Buffer() : record->mName.c_str();
+}
+
+void KFCurveNode::SetSecondName(const char* name) {
+    // Most channels keep their name as their second one: no text of its own then.
+    if (name && mNameRecord->mName == name)
+        mNameRecord->mSecondName.reset();
+    else
+        mNameRecord->mSecondName = std::make_unique<KString>(name);
 }
 
 KFCurveNode::KFCurveNode(KFCurveNode* source) : mBaseLayer(this), mCopySource(source) {
@@ -231,7 +244,7 @@ const char* KFCurveNode::GetName() const {
         const char* name = KFCurvePropertyName(mNameRecord->mProperty);
         if (name) return name;
     }
-    return mNameRecord->mName.Buffer();
+    return mNameRecord->mName.c_str();
 }
 
 KFCurveNode* KFCurveNode::Find(std::string_view path) const {

@@ -6,6 +6,8 @@
 // Values beyond the capacity are dropped, never written.
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,8 +48,8 @@ enum : uint32_t {
 
 // Shared name record of the nodes of one channel (a node, its copies and its layers).
 struct KFCurveNodeNameRecord {
-    KString mName;
-    KString mSecondName;
+    std::string mName;
+    std::unique_ptr<KString> mSecondName;  // null while it is the name's own text
     const KDataType* mDataType = nullptr;
     KProperty* mProperty = nullptr;
     int mRefCount = 1;
@@ -97,8 +99,8 @@ public:
 
     // Name and type.
     const char* GetName() const;
-    const char* GetSecondName() const { return mNameRecord->mSecondName.Buffer(); }
-    void SetSecondName(const char* name) { mNameRecord->mSecondName = name; }
+    const char* GetSecondName() const;
+    void SetSecondName(const char* name);
     const KDataType* GetDataType() const { return mNameRecord->mDataType; }
     KProperty* GetProperty() const { return mNameRecord->mProperty; }
     void SetProperty(KProperty* property) { mNameRecord->mProperty = property; }

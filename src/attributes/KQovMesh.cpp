@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -74,8 +75,9 @@ bool KQovMesh::SetPolygons(const int* vertexIndices, const int* polygonSizes, in
     }
     if (total > INT_MAX || (total > 0 && !vertexIndices)) return false;
     const int vertexCount = int(total);
+    const int points = GetControlPointsCount();
     for (int i = 0; i < vertexCount; ++i)
-        if (vertexIndices[i] < 0) return false;
+        if (vertexIndices[i] < 0 || vertexIndices[i] >= points) return false;
     KArrayOf<KQovPolygon> polygons(256);
     KArrayInt vertices(1024);
     KQovPolygon* polygon = polygons.AppendUninitialised(polygonCount);

@@ -37,7 +37,10 @@ public:
     // New size of the polygon being built; -1 (nothing changed) before any BeginPolygon.
     int AddPolygonVertex(int controlPoint, int uvIndex = -1);
     // Replaces every polygon at once: polygon p has polygonSizes[p] vertices, taken in turn
-    // from vertexIndices. False, and the mesh unchanged, for a negative count, size or index.
+    // from vertexIndices (a size of 0 gives the empty polygon BeginPolygon alone gives). Groups
+    // become -1; per-polygon material and texture indices are unset, as BeginPolygon leaves
+    // them. False, and the mesh unchanged, for a negative count or size, a missing array, or an
+    // index outside the control points.
     bool SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount);
     void InitMaterialIndices(int mode);
     void InitTextureIndices(int mode);

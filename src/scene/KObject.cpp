@@ -326,8 +326,14 @@ bool KObject::Rename(const char* text, bool current) {
     KString name(*text ? text : "1");
     SendEvent(current ? eCurrentNameChanging : eNameChanging, &kEmptyRef, name.Buffer(), -1);
     SendStateEvent(nullptr, eStateRenaming, this, name.Buffer(), mName.Buffer(), nullptr);
+    if (!current) {
+        if (mMoreNames) mMoreNames->initialNameSet = false;  // the same as the name again
+    } else if (!mMoreNames || !mMoreNames->initialNameSet) {
+        MoreNames& more = More();
+        more.initialName = mName;  // what it was until now
+        more.initialNameSet = true;
+    }
     mName = name;
-    if (!current) mInitialName = name;
     MarkChanged(false);
     SendEvent(current ? eCurrentNameChanged : eNameChanged, &kEmptyRef, name.Buffer(), -1);
     SendStateEvent(nullptr, eStateRenamed, this, name.Buffer(), mName.Buffer(), nullptr);
@@ -344,18 +350,19 @@ void KObject::SetCurrentName(const char* text) {
 
 bool KObject::SetSpace(const char* text, bool current) {
     if (!text) text = "";
-    if (mNameSpace == text) return false;
+    if (std::strcmp(GetNameSpace(), text) == 0) return false;
     KString space(text);
     SendEvent(current ? eCurrentNameSpaceChanging : eNameSpaceChanging, &kEmptyRef, space.Buffer(),
               -1);
-    SendStateEvent(nullptr, eStateNameSpace, this, space.Buffer(), mNameSpace.Buffer(), nullptr);
-    mNameSpace = space;
-    if (!current) mInitialNameSpace = space;
+    SendStateEvent(nullptr, eStateNameSpace, this, space.Buffer(), GetNameSpace(), nullptr);
+    MoreNames& more = More();
+    more.nameSpace = space;
+    if (!current) more.initialNameSpace = space;
     MarkChanged(true);
     SendEvent(current ? eCurrentNameSpaceChanged : eNameSpaceChanged, &kEmptyRef, space.Buffer(),
               -1);
     SendStateEvent(nullptr, current ? eStateNameSpace : eStateRenamed, this, space.Buffer(),
-                   mNameSpace.Buffer(), nullptr);
+                   GetNameSpace(), nullptr);
     return true;
 }
 
@@ -378,12 +385,18 @@ void KObject::MarkChanged(bool) {
     mChanged = true;
 }
 
+KObject::MoreNames& KObject::More() {
+    if (!mMoreNames) mMoreNames = std::make_unique<MoreNames>();
+    return *mMoreNames;
+}
+
 const KString& KObject::GetFullName() {
+    KString& full = More().fullName;
     if (mChanged) {
-        mFullName = ComposeName(GetNamePrefix(), GetNameSpace(), GetName());
-        if (!mFullName.IsEmpty()) mChanged = false;
+        full = ComposeName(GetNamePrefix(), GetNameSpace(), GetName());
+        if (!full.IsEmpty()) mChanged = false;
     }
-    return mFullName;
+    return full;
 }
 
 KString KObject::GetNameWithNameSpace() const {

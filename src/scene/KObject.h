@@ -142,9 +142,14 @@ public:
     virtual void SetFullName(const char* text);
     virtual int GetNameSpaceClassId() const { return -1; }
     virtual void MarkChanged(bool propagate);
-    const char* GetInitialName() const { return mInitialName.Buffer(); }
-    const char* GetNameSpace() const { return mNameSpace.Buffer(); }
-    const char* GetInitialNameSpace() const { return mInitialNameSpace.Buffer(); }
+    const char* GetInitialName() const {
+        return mMoreNames && mMoreNames->initialNameSet ? mMoreNames->initialName.Buffer()
+                                                        : mName.Buffer();
+    }
+    const char* GetNameSpace() const { return mMoreNames ? mMoreNames->nameSpace.Buffer() : ""; }
+    const char* GetInitialNameSpace() const {
+        return mMoreNames ? mMoreNames->initialNameSpace.Buffer() : "";
+    }
     const KString& GetFullName();
     KString GetNameWithNameSpace() const;
     static void SplitFullName(const char* full, KString& beforeTriple, KString& classPrefix,
@@ -221,10 +226,17 @@ private:
     int32_t mIndexPosition = -2;
     KWeakRef mOwner;
     KString mName;
-    KString mInitialName;
-    KString mNameSpace;
-    KString mInitialNameSpace;
-    KString mFullName;
+    // The names most objects never set, made by the first that differs: the initial name
+    // once the current one was renamed alone, the name spaces, the composed full name.
+    struct MoreNames {
+        bool initialNameSet = false;
+        KString initialName;
+        KString nameSpace;
+        KString initialNameSpace;
+        KString fullName;
+    };
+    MoreNames& More();
+    std::unique_ptr<MoreNames> mMoreNames;
     bool mChanged = true;
     std::unique_ptr<KCallbackList> mCallbacks;
     bool mToggle = false;

@@ -99,6 +99,8 @@ void KProperty::Construct(KObject* owner, const char* name, KDataType* dataType,
 
 void KProperty::Init(const char* name, KObject* owner) {
     if (owner) owner->AddChild(this);
+    mOwnedName.reset();
+    mAttributes &= ~eOwnedName;
     mName = name ? name : "";
 }
 
@@ -265,14 +267,24 @@ bool KProperty::SetName(const char* name, bool makeUnique) {
     for (const char* c = newName.Buffer(); *c; ++c) {
         if (*c != '"') stored += *c;
     }
-    mName = stored.c_str();
+    mOwnedName.reset(new char[stored.size() + 1]);
+    std::memcpy(mOwnedName.get(), stored.c_str(), stored.size() + 1);
+    mName = mOwnedName.get();
     mAttributes |= eOwnedName;
-    SendStateEvent(nullptr, eRenamed, this, newName.Buffer(), mName.Buffer(), nullptr);
+    SendStateEvent(nullptr, eRenamed, this, newName.Buffer(), mName, nullptr);
     return true;
 }
 
+KProperty::ExtraFields& KProperty::Extras() {
+    if (!mExtras) mExtras = std::make_unique<ExtraFields>();
+    return *mExtras;
+}
+
 void KProperty::SetLabel(const char* text) {
-    mLabel = text ? text : "";
+    if (text && *text)
+        Extras().label = std::make_unique<KString>(text);
+    else if (mExtras)
+        mExtras->label.reset();
 }
 
 KDataType* KProperty::GetDataType() const {
@@ -350,41 +362,67 @@ uint32_t KProperty::SetUserFlag(uint32_t bits, bool on) {
 }
 
 bool KProperty::SetMin(double value) {
-    if (value == mMin) return true;
-    mMin = value;
+    if (value == GetMin()) return true;
+    Extras().min = value;
     SendStateEvent(nullptr, eRangeChanged, this, nullptr, nullptr, nullptr);
     return true;
 }
 
 bool KProperty::SetMax(double value) {
-    if (value == mMax) return true;
-    mMax = value;
+    if (value == GetMax()) return true;
+    Extras().max = value;
     SendStateEvent(nullptr, eRangeChanged, this, nullptr, nullptr, nullptr);
     return true;
 }
 
 bool KProperty::SetMinMax(double min, double max) {
-    if (min == mMin && max == mMax) return true;
-    mMin = min;
-    mMax = max;
+    if (min == GetMin() && max == GetMax()) return true;
+    Extras().min = min;
+    mExtras->max = max;
     SendStateEvent(nullptr, eRangeChanged, this, nullptr, nullptr, nullptr);
     return true;
 }
 
 KStringList* KProperty::GetEnumList(bool create) {
-    if (!mEnumList && create) mEnumList = std::make_unique<KStringList>();
-    return mEnumList.get();
+    const bool shared = mExtras && mExtras->enumLabels;
+    if (!create && !shared && !(mExtras && mExtras->enumList)) return nullptr;
+    ExtraFields& extras = Extras();
+    if (!extras.enumList) {
+        extras.enumList = std::make_unique<KStringList>();
+        for (const char* const* label = extras.enumLabels; label && *label; ++label)
+            extras.enumList->Add(*label);
+        extras.enumLabels = nullptr;
+    }
+    return extras.enumList.get();
+}
+
+void KProperty::SetEnumLabels(const char* const* labels) {
+    if (!labels || !*labels) return;
+    if (mExtras && mExtras->enumList) {
+        for (; *labels; ++labels) mExtras->enumList->Add(*labels);
+    } else if (mExtras && mExtras->enumLabels) {
+        GetEnumList(true);  // a second set of labels follows the first in a list of its own
+        SetEnumLabels(labels);
+    } else {
+        Extras().enumLabels = labels;
+    }
 }
 
 void KProperty::SetEnumSource(EnumNameFunction function) {
-    mEnumFunction = function;
+    if (function || mExtras) Extras().enumFunction = function;
     SetFlag(eEnumFunction, function != nullptr);
 }
 
 const char* KProperty::GetEnumName(int value) const {
     if (TestFlag(eEnumFunction) && !TestFlag(eUserProperty))
-        return mEnumFunction ? mEnumFunction(value) : nullptr;
-    if (mEnumList && value >= 0 && value < mEnumList->GetCount()) return mEnumList->GetAt(value);
+        return mExtras && mExtras->enumFunction ? mExtras->enumFunction(value) : nullptr;
+    if (!mExtras || value < 0) return nullptr;
+    if (const KStringList* list = mExtras->enumList.get())
+        return value < list->GetCount() ? list->GetAt(value) : nullptr;
+    if (const char* const* labels = mExtras->enumLabels) {
+        for (int i = 0; labels[i]; ++i)
+            if (i == value) return labels[i];
+    }
     return nullptr;
 }
 

@@ -75,9 +75,11 @@ public:
     // Code of the value the class stores (its own type code), 0 for none.
     virtual int GetStorageCode() const { return 0; }
 
-    const char* GetName() const { return mName.Buffer(); }
+    const char* GetName() const { return mName; }
     void SetLabel(const char* text);
-    const char* GetLabel() const { return mLabel.IsEmpty() ? nullptr : mLabel.Buffer(); }
+    const char* GetLabel() const {
+        return mExtras && mExtras->label ? mExtras->label->Buffer() : nullptr;
+    }
     void SetDataType(KDataType* type) { mDataType = type; }
     // The type set, else the default type of the type code (null when none).
     KDataType* GetDataType() const;
@@ -101,22 +103,29 @@ public:
     bool TestUserFlag(uint32_t bits) const { return (mUserFlags & bits) != 0; }
     uint32_t GetUserFlags() const { return mUserFlags; }
     // A number given by the property's creator (a slot or effector number).
-    int GetCreatorTag() const { return mCreatorTag; }
-    void SetCreatorTag(int tag) { mCreatorTag = tag; }
+    int GetCreatorTag() const { return mExtras ? mExtras->creatorTag : 0; }
+    void SetCreatorTag(int tag) {
+        if (tag != GetCreatorTag()) Extras().creatorTag = tag;
+    }
 
-    double GetMin() const { return mMin; }
-    double GetMax() const { return mMax; }
+    double GetMin() const { return mExtras ? mExtras->min : 0.0; }
+    double GetMax() const { return mExtras ? mExtras->max : 100.0; }
     bool SetMin(double value);
     bool SetMax(double value);
     bool SetMinMax(double min, double max);
 
+    // Any call makes the list of labels given to SetEnumLabels.
     KStringList* GetEnumList(bool create);
+    // Labels shared by every property of a table row (null-terminated, static): read in place
+    // until the list is asked for.
+    void SetEnumLabels(const char* const* labels);
     void SetEnumSource(EnumNameFunction function);
     // Null when the value has no name.
     const char* GetEnumName(int value) const;
 
     KObject* GetOwnerObject() const;
-    // Binds an embedded property: the owner adopts it (name not made unique).
+    // Binds an embedded property: the owner adopts it (name not made unique). The name is
+    // kept by address (table rows name their properties with static text) until a SetName.
     void Init(const char* name, KObject* owner);
     bool IsReference() const { return mTypeCode == eREFERENCE; }
     bool SetString(const char* text);
@@ -137,19 +146,28 @@ protected:
                    KPlug* source, uint32_t userFlags, int typeCode);
 
 private:
+    // What few properties hold, made by the first that differs from its default.
+    struct ExtraFields {
+        std::unique_ptr<KString> label;
+        double min = 0.0;
+        double max = 100.0;
+        std::unique_ptr<KStringList> enumList;
+        const char* const* enumLabels = nullptr;
+        EnumNameFunction enumFunction = nullptr;
+        int32_t creatorTag = 0;
+    };
+    ExtraFields& Extras();
     KString MakeUniqueName(const char* name) const;
     bool SameStorage() const;
 
-    uint32_t mAttributes = 0;
-    KString mName;
-    KString mLabel;
+    // The name: static text given to Init, or mOwnedName once set by SetName (flag eOwnedName).
+    const char* mName = "";
+    std::unique_ptr<char[]> mOwnedName;
     KDataType* mDataType = nullptr;
-    double mMin = 0.0;
-    double mMax = 100.0;
+    std::unique_ptr<ExtraFields> mExtras;
+    // The narrow fields last, so that a derived class's first field may fill the gap.
+    uint32_t mAttributes = 0;
     int32_t mTypeCode = 0;
-    std::unique_ptr<KStringList> mEnumList;
-    EnumNameFunction mEnumFunction = nullptr;
     uint32_t mUserFlags = 0;
-    int32_t mCreatorTag = 0;
     uint16_t mIndexField = 0xFFFF;
 };

@@ -536,8 +536,8 @@ void KQovNode::ResetTransformProperties() {
     for (int row : {P::eQuaternionInterpolate, P::eRotationStiffnessX, P::eRotationStiffnessY,
                     P::eRotationStiffnessZ})
         KQovSetPropertyNumbers(mProperties->GetTableProperty(row), &zero, 1);
-    mProperties->GetPivotSet(0)->Reset();
-    mProperties->GetPivotSet(1)->Reset();
+    mProperties->ResetStoredPivotSet(0);
+    mProperties->ResetStoredPivotSet(1);
 }
 
 void KQovNode::CopyPivotsToProperties() {
@@ -574,7 +574,7 @@ void KQovNode::CopyPropertiesToPivots() {
         set.rotationSpaceForLimitOnly = mProperties->GetBool(P::eRotationSpaceForLimitOnly) ? 1 : 0;
         set.pivotState = 0;
         set.globalMatrixValid = 0;
-        mProperties->GetPivotSet(1)->Reset();
+        mProperties->ResetStoredPivotSet(1);
     }
     bool same = true;
     for (const LimitMirror& mirror : kLimitMirrors) {

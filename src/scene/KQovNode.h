@@ -7,6 +7,7 @@
 // a source of its parent's set.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "foundation/KError.h"
@@ -260,8 +261,8 @@ public:
     void EvaluateLocalMatrix(KTime time, bool recursive);
     void SetEvaluationId(int id, bool recursive);
     void EvaluateGlobalMatrix(int id, bool recursive);
-    const KMatrix& GetEvaluatedGlobalMatrix() const { return mEvaluatedGlobal; }
-    void SetEvaluatedGlobalMatrix(const KMatrix& m) { mEvaluatedGlobal = m; }
+    const KMatrix& GetEvaluatedGlobalMatrix() const;
+    void SetEvaluatedGlobalMatrix(const KMatrix& m);
 
     // Pivot-set transforms from the "Lcl" properties and one pivot set:
     // S x Post x R x Pre x Translate(t) x parent's global. ComputeGlobalMatrix
@@ -324,20 +325,26 @@ private:
     // The T, R, S values of a take node at a time (its default values without time).
     void ReadTRS(KQovTakeNode* takeNode, const KTime* time, KVector4 trs[3]);
 
-    KMatrix mDefaultLocal;
-    KMatrix mLocalAtTime;
-    KMatrix mDefaultGlobal;
-    KMatrix mGlobalAtTime;
-    KTime mLocalTime;
-    KTime mGlobalTime;
-    bool mDefaultLocalValid = false;
-    bool mLocalValid = false;
-    bool mDefaultGlobalValid = false;
-    bool mGlobalValid = false;
-    int mChannelHints[3] = {0, 0, 0};  // key hints of the T, R, S evaluations
-    KMatrix mEvaluatedLocal;
-    KMatrix mEvaluatedGlobal;
-    int32_t mEvaluationId = -1;
+    // The cached and evaluated transforms, made by the first transform asked for: most nodes
+    // of a file that is only converted never need one.
+    struct TransformCache {
+        KMatrix defaultLocal;
+        KMatrix localAtTime;
+        KMatrix defaultGlobal;
+        KMatrix globalAtTime;
+        KTime localTime;
+        KTime globalTime;
+        bool defaultLocalValid = false;
+        bool localValid = false;
+        bool defaultGlobalValid = false;
+        bool globalValid = false;
+        int channelHints[3] = {0, 0, 0};  // key hints of the T, R, S evaluations
+        KMatrix evaluatedLocal;
+        KMatrix evaluatedGlobal;
+        int32_t evaluationId = -1;
+    };
+    TransformCache& Cache();
+    std::unique_ptr<TransformCache> mCache;
 
     KError mError;
     KQovNodeProperties* mProperties = nullptr;

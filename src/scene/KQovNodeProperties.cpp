@@ -1,5 +1,7 @@
 #include "scene/KQovNodeProperties.h"
 
+#include <utility>
+
 #include "scene/KPropertyObjectList.h"
 #include "scene/KQovNode.h"
 
@@ -139,11 +141,21 @@ const KQovPropertyDescriptor* KQovNodeProperties::GetDescriptors() {
 }
 
 KQovPivotSet* KQovNodeProperties::GetPivotSet(int index) {
-    return index == 0 || index == 1 ? &mPivotSets[index] : nullptr;
+    return const_cast<KQovPivotSet*>(std::as_const(*this).GetPivotSet(index));
 }
 
 const KQovPivotSet* KQovNodeProperties::GetPivotSet(int index) const {
-    return index == 0 || index == 1 ? &mPivotSets[index] : nullptr;
+    if (index == 0) return &mPivotSet0;
+    if (index != 1) return nullptr;
+    if (!mPivotSet1) mPivotSet1 = std::make_unique<KQovPivotSet>();
+    return mPivotSet1.get();
+}
+
+void KQovNodeProperties::ResetStoredPivotSet(int index) {
+    if (index == 0)
+        mPivotSet0.Reset();
+    else if (index == 1 && mPivotSet1)
+        mPivotSet1->Reset();
 }
 
 bool KQovNodeProperties::GetBool(int row) const {

@@ -5,6 +5,7 @@
 // are connections between such sets.
 
 #include <cstdint>
+#include <memory>
 
 #include "foundation/KMatrix.h"
 #include "foundation/KVector4.h"
@@ -111,9 +112,11 @@ public:
                 void* extra) override;
     static const KQovPropertyDescriptor* GetDescriptors();
 
-    // Null for an index other than 0 and 1.
+    // Null for an index other than 0 and 1. Set 1 is made by the first call that asks for it.
     KQovPivotSet* GetPivotSet(int index);
     const KQovPivotSet* GetPivotSet(int index) const;
+    // Resets a set without making set 1 (one never made is in its reset state).
+    void ResetStoredPivotSet(int index);
 
     // Values of the embedded rows, read and written without events.
     bool GetBool(int row) const;
@@ -133,5 +136,7 @@ public:
 
 private:
     KQovNode* mNode;
-    KQovPivotSet mPivotSets[2];
+    KQovPivotSet mPivotSet0;
+    // Few nodes use the second set: it is made when asked for.
+    mutable std::unique_ptr<KQovPivotSet> mPivotSet1;
 };

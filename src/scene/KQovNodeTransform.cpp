@@ -16,8 +16,24 @@ const char* const kTRS[3] = {"T", "R", "S"};
 
 }  // namespace
 
+KQovNode::TransformCache& KQovNode::Cache() {
+    if (!mCache) mCache = std::make_unique<TransformCache>();
+    return *mCache;
+}
+
+const KMatrix& KQovNode::GetEvaluatedGlobalMatrix() const {
+    static const KMatrix kIdentity;
+    return mCache ? mCache->evaluatedGlobal : kIdentity;
+}
+
+void KQovNode::SetEvaluatedGlobalMatrix(const KMatrix& m) {
+    Cache().evaluatedGlobal = m;
+}
+
 void KQovNode::InvalidateChannelTransforms() {
-    mDefaultLocalValid = mLocalValid = mDefaultGlobalValid = mGlobalValid = false;
+    if (mCache)
+        mCache->defaultLocalValid = mCache->localValid = mCache->defaultGlobalValid =
+            mCache->globalValid = false;
 }
 
 // A node's pivot-set global depends on its ancestors', so the subtree goes stale too.
@@ -40,7 +56,7 @@ void KQovNode::ReadTRS(KQovTakeNode* takeNode, const KTime* time, KVector4 trs[3
         if (!channel) continue;
         double values[3] = {trs[c][0], trs[c][1], trs[c][2]};
         if (time) {
-            channel->Evaluate(values, 3, *time, &mChannelHints[c]);
+            channel->Evaluate(values, 3, *time, &Cache().channelHints[c]);
         } else {
             channel->GetDefaultValues(values, 3);
         }
@@ -49,85 +65,93 @@ void KQovNode::ReadTRS(KQovTakeNode* takeNode, const KTime* time, KVector4 trs[3
 }
 
 KMatrix KQovNode::GetDefaultLocalMatrix() {
-    if (!mDefaultLocalValid) {
+    TransformCache& cache = Cache();
+    if (!cache.defaultLocalValid) {
         KVector4 trs[3];
         ReadTRS(GetDefaultTakeNode(), nullptr, trs);
-        mDefaultLocal = KMatrix();
-        KMatrixSetTRS(mDefaultLocal, trs[0], trs[1], trs[2]);
-        mDefaultLocalValid = true;
+        cache.defaultLocal = KMatrix();
+        KMatrixSetTRS(cache.defaultLocal, trs[0], trs[1], trs[2]);
+        cache.defaultLocalValid = true;
     }
-    return mDefaultLocal;
+    return cache.defaultLocal;
 }
 
 KMatrix KQovNode::GetLocalMatrix(KTime time) {
-    if (!mLocalValid || time != mLocalTime) {
+    TransformCache& cache = Cache();
+    if (!cache.localValid || time != cache.localTime) {
         KVector4 trs[3];
         ReadTRS(GetCurrentTakeNode(), &time, trs);
-        mLocalAtTime = KMatrix();
-        KMatrixSetTRS(mLocalAtTime, trs[0], trs[1], trs[2]);
-        mLocalTime = time;
-        mLocalValid = true;
+        cache.localAtTime = KMatrix();
+        KMatrixSetTRS(cache.localAtTime, trs[0], trs[1], trs[2]);
+        cache.localTime = time;
+        cache.localValid = true;
     }
-    return mLocalAtTime;
+    return cache.localAtTime;
 }
 
 KMatrix KQovNode::GetDefaultGlobalMatrix() {
-    if (!mDefaultGlobalValid) {
+    TransformCache& cache = Cache();
+    if (!cache.defaultGlobalValid) {
         const KMatrix local = GetDefaultLocalMatrix();
-        mDefaultGlobal = KMatrix();
+        cache.defaultGlobal = KMatrix();
         if (KQovNode* parent = GetParent()) {
-            KMatrixMultiply(mDefaultGlobal, local, parent->GetDefaultGlobalMatrix());  // local first
+            KMatrixMultiply(cache.defaultGlobal, local, parent->GetDefaultGlobalMatrix());  // local first
         } else {
-            KMatrixCopyAffine(mDefaultGlobal, local);
+            KMatrixCopyAffine(cache.defaultGlobal, local);
         }
-        mDefaultGlobalValid = true;
+        cache.defaultGlobalValid = true;
     }
-    return mDefaultGlobal;
+    return cache.defaultGlobal;
 }
 
 KMatrix KQovNode::GetGlobalMatrixAtTime(KTime time) {
-    if (!mGlobalValid || time != mGlobalTime) {
+    TransformCache& cache = Cache();
+    if (!cache.globalValid || time != cache.globalTime) {
         const KMatrix local = GetLocalMatrix(time);
-        mGlobalAtTime = KMatrix();
+        cache.globalAtTime = KMatrix();
         if (KQovNode* parent = GetParent()) {
-            KMatrixMultiply(mGlobalAtTime, local, parent->GetGlobalMatrixAtTime(time));
+            KMatrixMultiply(cache.globalAtTime, local, parent->GetGlobalMatrixAtTime(time));
         } else {
-            KMatrixCopyAffine(mGlobalAtTime, local);
+            KMatrixCopyAffine(cache.globalAtTime, local);
         }
-        mGlobalTime = time;
-        mGlobalValid = true;
+        cache.globalTime = time;
+        cache.globalValid = true;
     }
-    return mGlobalAtTime;
+    return cache.globalAtTime;
 }
 
 void KQovNode::SetEvaluatedLocalToDefault(bool recursive) {
-    mEvaluatedLocal = GetDefaultLocalMatrix();
+    const KMatrix local = GetDefaultLocalMatrix();
+    Cache().evaluatedLocal = local;
     if (!recursive) return;
     for (int i = 0; KQovNode* child = GetChild(i); ++i) child->SetEvaluatedLocalToDefault(true);
 }
 
 void KQovNode::EvaluateLocalMatrix(KTime time, bool recursive) {
-    mEvaluatedLocal = GetCurrentTakeNode() == GetDefaultTakeNode() ? GetDefaultLocalMatrix()
-                                                                   : GetLocalMatrix(time);
+    const KMatrix local = GetCurrentTakeNode() == GetDefaultTakeNode() ? GetDefaultLocalMatrix()
+                                                                       : GetLocalMatrix(time);
+    Cache().evaluatedLocal = local;
     if (!recursive) return;
     for (int i = 0; KQovNode* child = GetChild(i); ++i) child->EvaluateLocalMatrix(time, true);
 }
 
 void KQovNode::SetEvaluationId(int id, bool recursive) {
-    mEvaluationId = id;
+    Cache().evaluationId = id;
     if (!recursive) return;
     for (int i = 0; KQovNode* child = GetChild(i); ++i) child->SetEvaluationId(id, true);
 }
 
 void KQovNode::EvaluateGlobalMatrix(int id, bool recursive) {
-    if (id != mEvaluationId) {
-        mEvaluationId = id;
-        mEvaluatedGlobal = KMatrix();
+    TransformCache& cache = Cache();
+    if (id != cache.evaluationId) {
+        cache.evaluationId = id;
+        cache.evaluatedGlobal = KMatrix();
         if (KQovNode* parent = GetParent()) {
             parent->EvaluateGlobalMatrix(id, false);
-            KMatrixMultiply(mEvaluatedGlobal, mEvaluatedLocal, parent->mEvaluatedGlobal);
+            KMatrixMultiply(cache.evaluatedGlobal, cache.evaluatedLocal,
+                            parent->GetEvaluatedGlobalMatrix());
         } else {
-            KMatrixCopyAffine(mEvaluatedGlobal, mEvaluatedLocal);
+            KMatrixCopyAffine(cache.evaluatedGlobal, cache.evaluatedLocal);
         }
     }
     if (!recursive) return;

@@ -83,6 +83,7 @@ public:
 protected:
     // Takes a user property out of the list (it is not destroyed).
     bool ForgetUserProperty(KQovUserProperty* userProperty);
+    void ReserveUserProperties(size_t count) { mUserProperties.reserve(count); }
 
 private:
     KQovNamePair mNames;

@@ -1,5 +1,8 @@
 #include "scene/KQovPropertyHandler.h"
 
+#include <memory>
+#include <new>
+
 #include "foundation/KStringList.h"
 #include "scene/KDataType.h"
 #include "scene/KPropertyObjectList.h"
@@ -8,8 +11,15 @@
 KQovPropertyHandler::KQovPropertyHandler(KQovObject* owner) : mSceneOwner(owner) {}
 
 KQovPropertyHandler::~KQovPropertyHandler() {
-    // Members go first, each leaving the property list as it goes.
-    while (!mMembers.empty()) mMembers.pop_back();
+    // Members go first, last row first, each leaving the property list as it goes.
+    for (size_t i = mRows.size(); i-- > 0;) {
+        if (KQovEmbeddedProperty* member = mRows[i].embedded)
+            member->~KQovEmbeddedProperty();
+        else if (mRows[i].descriptor->form == KQovPropertyDescriptor::eObjectList)
+            mMembers.pop_back();
+    }
+    std::allocator<KQovEmbeddedProperty> allocator;
+    for (const EmbeddedBlock& block : mBlocks) allocator.deallocate(block.items, block.capacity);
 }
 
 void KQovPropertyHandler::UserPropertyChanged(KQovUserProperty* userProperty) {
@@ -27,11 +37,24 @@ KProperty* KQovPropertyHandler::CreateProperty(const char* name, int typeCode,
 }
 
 void KQovPropertyHandler::CreateTableProperties(const KQovPropertyDescriptor* rows, int count) {
-    if (!rows) return;
-    for (int i = 0; i < count; ++i) CreateRow(rows[i]);
+    if (!rows || count <= 0) return;
+    size_t embedded = 0, lists = 0;
+    for (int i = 0; i < count; ++i) {
+        if (rows[i].form == KQovPropertyDescriptor::eObjectList)
+            ++lists;
+        else if (rows[i].form != KQovPropertyDescriptor::eCreated)
+            ++embedded;
+    }
+    mRows.reserve(mRows.size() + size_t(count));
+    mMembers.reserve(mMembers.size() + lists);
+    EmbeddedBlock block{nullptr, embedded, 0};
+    if (embedded > 0) block.items = std::allocator<KQovEmbeddedProperty>().allocate(embedded);
+    for (int i = 0; i < count; ++i) CreateRow(rows[i], &block);
+    if (block.items) mBlocks.push_back(block);
 }
 
-KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row) {
+KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row,
+                                          EmbeddedBlock* block) {
     KDataType* dataType = row.dataType ? KDataType::FindByName(row.dataType) : nullptr;
     KProperty* property = nullptr;
     KQovEmbeddedProperty* embedded = nullptr;
@@ -63,14 +86,14 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row) {
             break;
         }
         default: {
-            auto member = std::make_unique<KQovEmbeddedProperty>(row.typeCode);
+            KQovEmbeddedProperty* member =
+                new (&block->items[block->used++]) KQovEmbeddedProperty(row.typeCode);
             member->Init(row.name, this);
             member->SetDataType(dataType);
             member->SetNumbers(row.defaultValue, 4);
             if (row.defaultText) member->SetText(row.defaultText);
-            embedded = member.get();
-            property = member.get();
-            mMembers.push_back(std::move(member));
+            embedded = member;
+            property = member;
             break;
         }
     }
@@ -80,10 +103,7 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row) {
     }
     if (row.userFlags) property->SetUserFlag(row.userFlags, true);
     if (row.enumSource) property->SetEnumSource(row.enumSource);
-    if (row.enumLabels) {
-        KStringList* labels = property->GetEnumList(true);
-        for (const char* const* label = row.enumLabels; *label; ++label) labels->Add(*label);
-    }
+    if (row.enumLabels) property->SetEnumLabels(row.enumLabels);
     mRows.push_back(Row{&row, property->GetWeakRef(), embedded});
     return property;
 }

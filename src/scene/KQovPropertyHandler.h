@@ -52,10 +52,18 @@ private:
         KWeakRef property;
         KQovEmbeddedProperty* embedded;
     };
-    KProperty* CreateRow(const KQovPropertyDescriptor& row);
+    // The embedded rows of one table, built side by side in one block.
+    struct EmbeddedBlock {
+        KQovEmbeddedProperty* items;
+        size_t capacity;
+        size_t used;
+    };
+    KProperty* CreateRow(const KQovPropertyDescriptor& row, EmbeddedBlock* block);
 
     KQovObject* mSceneOwner;
     std::vector<Row> mRows;
-    // The embedded rows; created rows belong to the property list.
+    // The embedded rows live in the blocks, the object lists here; created rows belong to the
+    // property list.
+    std::vector<EmbeddedBlock> mBlocks;
     std::vector<std::unique_ptr<KProperty>> mMembers;
 };

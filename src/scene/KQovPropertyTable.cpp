@@ -109,6 +109,18 @@ KQovEmbeddedProperty::KQovEmbeddedProperty(int typeCode) : mStorage(StorageFor(t
     SetTypeCode(typeCode);
 }
 
+const KString& KQovEmbeddedProperty::GetText() const {
+    static const KString kEmpty("");
+    return mText ? *mText : kEmpty;
+}
+
+void KQovEmbeddedProperty::SetText(const char* text) {
+    if (text && *text)
+        mText = std::make_unique<KString>(text);
+    else
+        mText.reset();
+}
+
 void KQovEmbeddedProperty::SetNumbers(const double* values, int count) {
     if (!values) return;
     for (int i = 0; i < count && i < 4; ++i) mNumbers[i] = values[i];
@@ -133,7 +145,7 @@ void KQovEmbeddedProperty::GetValue(void* buffer) {
             *static_cast<KTime*>(buffer) = mTime;
             return;
         case eSTRING:
-            *static_cast<KString*>(buffer) = mText;
+            *static_cast<KString*>(buffer) = GetText();
             return;
         case eVECTOR3D:
             std::memcpy(buffer, mNumbers, 3 * sizeof(double));
@@ -150,7 +162,7 @@ void KQovEmbeddedProperty::SetValue(const void* value) {
     if (!value || mStorage == 0) return;
     // Copy first: the buffer may be this property's own storage.
     double numbers[4] = {mNumbers[0], mNumbers[1], mNumbers[2], mNumbers[3]};
-    KString text = mText;
+    KString text = GetText();
     KTime time = mTime;
     switch (mStorage) {
         case eINT:
@@ -182,7 +194,11 @@ void KQovEmbeddedProperty::SetValue(const void* value) {
     }
     SendValueEvent(nullptr, eValueChanging, this, value, nullptr, nullptr);
     std::copy(numbers, numbers + 4, mNumbers);
-    mText = text;
+    static const KString kInvalid(nullptr);  // an invalid text is kept as such
+    if (text.IsEmpty() && text.Buffer() != kInvalid.Buffer())
+        mText.reset();
+    else
+        mText = std::make_unique<KString>(text);
     mTime = time;
     SendValueEvent(nullptr, eValueChanged, this, value, nullptr, nullptr);
 }

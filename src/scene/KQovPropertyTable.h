@@ -7,6 +7,7 @@
 // rows, so tables are static.
 
 #include <cstdint>
+#include <memory>
 
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
@@ -68,14 +69,14 @@ public:
     // Direct access, without events (resets and copies between a set and its owner).
     const double* GetNumbers() const { return mNumbers; }
     void SetNumbers(const double* values, int count);
-    const KString& GetText() const { return mText; }
-    void SetText(const char* text) { mText = text ? text : ""; }
+    const KString& GetText() const;
+    void SetText(const char* text);
     KTime GetTime() const { return mTime; }
     void SetTime(KTime time) { mTime = time; }
 
 private:
     int mStorage;
     double mNumbers[4] = {0.0, 0.0, 0.0, 1.0};
-    KString mText;
+    std::unique_ptr<KString> mText;  // only text rows hold one that is not empty
     KTime mTime;
 };

@@ -395,8 +395,15 @@ void KQovTakeNodeContainer::CreateUserPropertiesFromPropertySet() {
     if (!handler) return;
     std::vector<KProperty*> properties;
     handler->CollectProperties(properties);
+    // The wrapped properties, found once: a set has tens of properties and as many records.
+    std::vector<const KProperty*> wrapped;
+    wrapped.reserve(size_t(GetUserPropertyCount()));
+    for (int i = 0; i < GetUserPropertyCount(); ++i)
+        if (const KProperty* p = GetUserProperty(i)->GetProperty()) wrapped.push_back(p);
+    std::sort(wrapped.begin(), wrapped.end());
+    ReserveUserProperties(size_t(GetUserPropertyCount()) + properties.size());
     for (KProperty* property : properties) {
-        if (FindUserProperty(property)) continue;
+        if (std::binary_search(wrapped.begin(), wrapped.end(), property)) continue;
         KQovUserProperty* record = CreateManagerRecord(property);
         if (!record) continue;
         AddUserProperty(record);

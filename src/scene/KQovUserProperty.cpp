@@ -149,7 +149,8 @@ void KQovUserProperty::GetLabel(KString& out, bool nameWhenEmpty) const {
 }
 
 bool KQovUserProperty::Wraps(const KProperty* property) const {
-    return property && property == GetProperty();
+    // A live property's reference names it alone: no need to resolve ours.
+    return property && !mProperty.IsEmpty() && mProperty == property->GetWeakRef();
 }
 
 void KQovUserProperty::SetFlag(int flag, bool on) {

@@ -359,3 +359,36 @@ TEST_P(PivotInvariance, ResetPivots) {
 INSTANTIATE_TEST_SUITE_P(Seeds, PivotInvariance, ::testing::Values(1, 2, 3));
 
 }  // namespace
+
+// The transforms are kept only once asked for: a node that never was reads as one that
+// was asked at once, whichever node of a chain is asked first.
+TEST(KQovNodeTransform, TransformsAskedLateReadAsAskedEarly) {
+    const KMatrix identity;
+    for (int first = 0; first < 4; ++first) {
+        SCOPED_TRACE(first);
+        Chain chain;
+        for (int n = 0; n < 3; ++n) {
+            KeyChannel(*chain.nodes[n], 0, 0, V(n, 1, 2), V(n + 10, 1, 2));
+            for (int a = 0; a < 3; ++a) Curve(*chain.nodes[n], 0, 0, a)->SetValue(a ? 0.0f : n + 1.0f);
+        }
+        ExpectNear(chain.mid.GetEvaluatedGlobalMatrix(), identity, 0.0, "never evaluated");
+        if (first < 3) chain.nodes[first]->GetGlobalMatrixAtTime(Frame(5));
+        chain.root.EvaluateLocalMatrix(Frame(10), true);
+        chain.root.EvaluateGlobalMatrix(7, true);
+        // The default take evaluates to its default values, a time to its keys.
+        ExpectNear(chain.tip.GetEvaluatedGlobalMatrix(), Translate(V(1 + 2 + 3, 0, 0)), 1e-4,
+                   "evaluated");
+        ExpectNear(chain.tip.GetGlobalMatrixAtTime(Frame(10)), Translate(V(10 + 11 + 12, 3, 6)),
+                   1e-4, "at time");
+        ExpectNear(chain.mid.GetDefaultGlobalMatrix(), Translate(V(1 + 2, 0, 0)), 1e-4, "default");
+        chain.tip.SetEvaluatedGlobalMatrix(identity);
+        chain.tip.EvaluateGlobalMatrix(7, false);  // the same id: kept as set
+        ExpectNear(chain.tip.GetEvaluatedGlobalMatrix(), identity, 0.0, "kept");
+        // Taking another take drops what was kept.
+        chain.tip.AddTakeNode("Other");
+        ASSERT_TRUE(chain.tip.SetCurrentTakeNode(1));
+        KeyChannel(chain.tip, 1, 0, V(0, 0, 0), V(0, 0, 0));
+        ExpectNear(chain.tip.GetGlobalMatrixAtTime(Frame(10)), Translate(V(10 + 11, 2, 4)), 1e-4,
+                   "other take");
+    }
+}

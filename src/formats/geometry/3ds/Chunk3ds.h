@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -428,14 +429,32 @@ public:
         // The items come from the file in one read and are decoded from memory.
         std::vector<uint8_t> bytes;
         if (!Take(uint64_t(count) * itemBytes, bytes)) return;
-        ChunkReader3ds inMemory(mCtx, bytes.data(), bytes.size());
+        // Every item is there: decoded without a bound check per value.
         items.assign(count, T());
-        for (T& item : items) inMemory.Value(item);
+        FixedDecoder decoder{bytes.data()};
+        for (T& item : items) decoder.Value(item);
     }
     template <class V>
     void Track(Track3ds<V>& track);
 
 private:
+    // Reads the words and floats of list items from bytes known to hold them.
+    struct FixedDecoder {
+        const uint8_t* at;
+        void Value(uint16_t& v) {
+            v = KLoadU16(at, KByteOrder::eLittle);
+            at += 2;
+        }
+        void Value(float& v) {
+            const uint32_t bits = KLoadU32(at, KByteOrder::eLittle);
+            std::memcpy(&v, &bits, 4);
+            at += 4;
+        }
+        template <class T>
+        void Value(T& v) {
+            v.Io(*this);
+        }
+    };
     bool Take(uint64_t count, std::vector<uint8_t>& bytes);
     bool Fits(uint64_t count) {
         bool fits = mReader.Fits(count);

@@ -409,7 +409,10 @@ void KQovReader3ds::CreateNodes() {
                 ScenePoint3ds(motion->pivot.x, motion->pivot.y, motion->pivot.z, s);
             KVector4* points = mesh->GetControlPoints().GetArray();
             for (int c = 0; c < mesh->GetControlPointsCount(); ++c) {
-                points[c] = points[c] - KVector4(pivot[0], pivot[1], pivot[2], 0.0);
+                double* p = points[c].mData;
+                p[0] -= pivot[0];
+                p[1] -= pivot[1];
+                p[2] -= pivot[2];
             }
             node->SetNodeAttribute(mesh);
             if (mesh->GetTextureCount(0) > 0) node->SetShadingMode(4);

@@ -1,6 +1,7 @@
 #include "formats/geometry/3ds/MeshImport3ds.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "foundation/KAffineMatrix.h"
 
@@ -35,6 +36,11 @@ bool ValidFaces(const Mesh3ds& mesh) {
 
 int IndexOrZero(const std::vector<int>& indices, size_t face) {
     return face < indices.size() && indices[face] > 0 ? indices[face] : 0;
+}
+
+void CopyIndices(KArrayInt& to, const std::vector<int>& from) {
+    if (to.SetCount(static_cast<int>(from.size())) && !from.empty())
+        std::memcpy(to.GetArray(), from.data(), from.size() * sizeof(int));
 }
 
 }  // namespace
@@ -103,25 +109,48 @@ bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOption
         const KVector4 local = inverse.MultT(KVector4(p.x, p.y, p.z, 1.0));
         positions[v] = ScenePoint3ds(local[0], local[1], local[2], options.scale);
     }
+    // The polygons and their per-face and per-corner indices are gathered first and handed
+    // to the mesh whole.
+    const size_t faceCount = record.faces.size();
+    std::vector<int> corners(faceCount * 3), uvIndices(faceCount * 3);
+    std::vector<int> materials(faceCount), textures(faceCount);
+    const std::vector<int> sizes(faceCount, 3);
     KVector4* points = mesh.GetControlPoints().GetArray();
     KVector4* normals = mesh.GetNormals()->GetArray();
-    for (size_t f = 0; f < record.faces.size(); ++f) {
+    for (size_t f = 0; f < faceCount; ++f) {
         const Face3ds& face = record.faces[f];
         const uint32_t mask = FaceMask(record, f);
+        materials[f] = IndexOrZero(faceMaterials, f);
         // A face without a map shows no texture (rather than the mesh's first one).
-        const int texture = f < faceTextures.size() && faceTextures[f] >= 0 ? faceTextures[f] : -1;
-        mesh.BeginPolygon(IndexOrZero(faceMaterials, f), texture, -1);
-        int corners[3];
-        int k = 0;
-        for (uint16_t p : {face.v1, face.v2, face.v3}) {
-            corners[k++] = split.Find(p, mask);
-            points[corners[k - 1]] = positions[p];
-            mesh.AddPolygonVertex(corners[k - 1], p);
+        textures[f] = f < faceTextures.size() && faceTextures[f] >= 0 ? faceTextures[f] : -1;
+        const uint16_t ends[3] = {face.v1, face.v2, face.v3};
+        for (size_t k = 0; k < 3; ++k) {
+            const int corner = split.Find(ends[k], mask);
+            corners[3 * f + k] = corner;
+            uvIndices[3 * f + k] = ends[k];
+            points[corner] = positions[ends[k]];
         }
-        const KVector4 normal = (positions[face.v3] - positions[face.v2])
-                                    .CrossProduct(positions[face.v1] - positions[face.v2]);
-        for (int c : corners) normals[c] += KVector4(normal[0], normal[1], normal[2], 0.0);
+        // (v3 - v2) x (v1 - v2), added to each corner's normal.
+        const double* a = positions[face.v3].mData;
+        const double* b = positions[face.v1].mData;
+        const double* o = positions[face.v2].mData;
+        const double u[3] = {a[0] - o[0], a[1] - o[1], a[2] - o[2]};
+        const double v[3] = {b[0] - o[0], b[1] - o[1], b[2] - o[2]};
+        const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                             u[0] * v[1] - u[1] * v[0]};
+        for (size_t k = 0; k < 3; ++k) {
+            double* sum = normals[corners[3 * f + k]].mData;
+            sum[0] += n[0];
+            sum[1] += n[1];
+            sum[2] += n[2];
+        }
     }
+    if (!mesh.SetPolygons(corners.data(), sizes.data(), static_cast<int>(faceCount)))
+        return false;
+    KQovLayer& layer = *mesh.GetLayer(0);  // made by the index initialisations above
+    CopyIndices(layer.GetMaterials()->GetIndexArray(), materials);
+    CopyIndices(layer.GetTextures()->GetIndexArray(), textures);
+    CopyIndices(layer.GetUVs()->GetIndexArray(), uvIndices);
     for (int c = 0; c < count; ++c) normals[c].Normalize();
     return true;
 }

@@ -78,6 +78,27 @@ KVector4 FaceNormal(const KVector4& p0, const KVector4& p1, const KVector4& p2) 
     return n;
 }
 
+// The common corner forms "v", "v/vt", "v/vt/vn" and "v//vn" with plain positive numbers of up
+// to nine digits; false for anything else, which the general scan reads.
+bool ScanPlainTriple(std::string_view word, int parts[3]) {
+    int part = 0;
+    size_t i = 0;
+    const size_t n = word.size();
+    while (true) {
+        int value = 0, digits = 0;
+        for (; i < n && word[i] >= '0' && word[i] <= '9'; ++i) {
+            if (++digits > 9) return false;
+            value = value * 10 + (word[i] - '0');
+        }
+        if (digits == 0 && part != 1) return false;
+        parts[part] = value;
+        if (i == n) return true;
+        if (word[i] != '/' || ++part > 2) return false;
+        ++i;
+        if (i == n) return part < 2 || digits > 0;  // "v/" and "v/vt/" end early
+    }
+}
+
 }  // namespace
 
 bool KObjParser::CaseLess::operator()(const std::string& a, const std::string& b) const {
@@ -223,6 +244,14 @@ KObjGroup& KObjParser::CurrentGroup() {
 
 bool KObjParser::ParseIndexTriple(std::string_view word, KObjCorner& corner) const {
     int parts[3] = {0, 0, 0};
+    if (ScanPlainTriple(word, parts)) {
+        if (parts[0] == 0) return false;
+        corner.v = ResolveIndex(parts[0], mVertices.size());
+        corner.vt = parts[1] ? ResolveIndex(parts[1], mTextureVertices.size()) : -1;
+        corner.vn = parts[2] ? ResolveIndex(parts[2], mNormals.size()) : -1;
+        return true;
+    }
+    parts[0] = parts[1] = parts[2] = 0;
     const bool noTexture = word.find("//") != std::string_view::npos;
     int part = 0;
     while (!word.empty() && part < 3) {

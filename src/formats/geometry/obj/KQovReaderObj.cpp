@@ -1,5 +1,7 @@
 #include "formats/geometry/obj/KQovReaderObj.h"
 
+#include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "attributes/KQovLayer.h"
@@ -15,6 +17,15 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+
+namespace {
+
+void CopyIndices(KArrayInt& to, const std::vector<int>& from) {
+    if (to.SetCount(int(from.size())) && !from.empty())
+        std::memcpy(to.GetArray(), from.data(), from.size() * sizeof(int));
+}
+
+}  // namespace
 
 KQovReaderObj::KQovReaderObj(KQovObjectManager* manager) : KQovPathReader(manager) {}
 
@@ -145,30 +156,38 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     std::vector<KVector4>().swap(data.normals);
     // Layer positions of the parser's materials and textures, found once per mesh.
     std::vector<int> materialAt(mMaterials.size(), -1), textureAt(mMaterials.size(), -1);
-    size_t corner = 0;
-    for (size_t p = 0; p < data.polygonSizes.size(); ++p) {
+    const size_t polygons = data.polygonSizes.size();
+    // Per-polygon indices only where a layer keeps them by polygon (0 is what the rest get).
+    std::vector<int> materials(library ? polygons : 0, 0);
+    std::vector<int> textures(group.someTextured ? polygons : 0, 0);
+    for (size_t p = 0; p < polygons && library; ++p) {
         const int m = data.polygonMaterials[p];
-        int materialIndex = 0, textureIndex = 0;
-        if (library && m >= 0) {
-            if (materialAt[m] < 0 && mMaterials[m]) {
-                materialAt[m] = mesh->GetMaterialIndex(mMaterials[m]->GetName(), 0);
-                if (materialAt[m] < 0) materialAt[m] = mesh->AddMaterial(mMaterials[m], 0);
-            }
-            materialIndex = std::max(0, materialAt[m]);
-            if (mTextures[m]) {
-                if (textureAt[m] < 0) {
-                    textureAt[m] = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
-                    if (textureAt[m] < 0) textureAt[m] = mesh->AddTexture(mTextures[m], 0);
-                }
-                textureIndex = std::max(0, textureAt[m]);
-            }
+        if (m < 0) continue;
+        if (materialAt[m] < 0 && mMaterials[m]) {
+            materialAt[m] = mesh->GetMaterialIndex(mMaterials[m]->GetName(), 0);
+            if (materialAt[m] < 0) materialAt[m] = mesh->AddMaterial(mMaterials[m], 0);
         }
-        mesh->BeginPolygon(materialIndex, textureIndex, -1);
-        for (int k = 0; k < data.polygonSizes[p]; ++k, ++corner) {
-            const int point = data.polygonVertices[corner];
-            mesh->AddPolygonVertex(point, data.uvs.empty() ? -1 : point);
+        materials[p] = std::max(0, materialAt[m]);
+        if (mTextures[m]) {
+            if (textureAt[m] < 0) {
+                textureAt[m] = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
+                if (textureAt[m] < 0) textureAt[m] = mesh->AddTexture(mTextures[m], 0);
+            }
+            if (!textures.empty()) textures[p] = std::max(0, textureAt[m]);
         }
     }
+    // The polygons go in whole; the per-polygon indices only where the layer keeps them so,
+    // and the UV of a corner is its control point's.
+    if (!mesh->SetPolygons(data.polygonVertices.data(), data.polygonSizes.data(), int(polygons)))
+        return nullptr;
+    KQovLayer& layer = *mesh->GetLayer(0);  // made by the index initialisations above
+    if (library) CopyIndices(layer.GetMaterials()->GetIndexArray(), materials);
+    // A texture element exists once there is a polygon, as BeginPolygon with a texture makes it.
+    if (polygons > 0 && layer.MakeTextures().GetMappingMode() == KQovLayer::eByPolygon) {
+        textures.resize(polygons, 0);
+        CopyIndices(layer.GetTextures()->GetIndexArray(), textures);
+    }
+    if (!data.uvs.empty()) CopyIndices(layer.GetUVs()->GetIndexArray(), data.polygonVertices);
     return mesh;
 }
 

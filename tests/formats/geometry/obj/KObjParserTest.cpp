@@ -189,3 +189,38 @@ TEST(ObjParser, MaterialsAndSurfaces) {
     EXPECT_EQ(parser.GetSurfaces()[0].material, 1);
     EXPECT_NE(parser.GetStatus().find("do not fit its knots"), std::string::npos);
 }
+
+TEST(ObjParser, CornerFormsReadAlike) {
+    // Three of each list; every face repeats one corner word three times.
+    const struct {
+        const char* word;
+        bool kept;
+        int v, vt, vn;
+    } kCorners[] = {
+        {"2", true, 1, -1, -1},           {"2/3", true, 1, 2, -1},
+        {"2/3/1", true, 1, 2, 0},         {"2//1", true, 1, -1, 0},
+        {"2/", true, 1, -1, -1},          {"2/3/", true, 1, 2, -1},
+        {"2//", true, 1, -1, -1},         {"-1/-1/-1", true, 2, 2, 2},
+        {"+2/3/1", true, 1, 2, 0},        {"02/003/01", true, 1, 2, 0},
+        {"2/3/1/3", true, 1, 2, 0},       {"000000003/1/1", true, 2, 0, 0},
+        {"4/1/1", false, 0, 0, 0},        {"1234567890/1/1", false, 0, 0, 0},
+        {"99999999999/1/1", false, 0, 0, 0}, {"2a/3", false, 0, 0, 0},
+        {"0/1/1", false, 0, 0, 0},        {"2/3/1x", true, 1, 2, -1},
+    };
+    for (const auto& c : kCorners) {
+        SCOPED_TRACE(c.word);
+        KObjParser parser;
+        const std::string text = "v 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
+                                 "vn 0 0 1\nvn 0 1 0\nvn 1 0 0\nf " +
+                                 std::string(c.word) + " " + c.word + " " + c.word + "\n";
+        ASSERT_EQ(parser.ReadText(text, "x.obj"), KObjParser::eRead) << parser.GetStatus();
+        const auto group = parser.GetGroups().find("default");
+        const size_t faces = group == parser.GetGroups().end() ? 0 : group->second.faces.size();
+        ASSERT_EQ(faces, c.kept ? 1u : 0u);
+        if (!c.kept) continue;
+        const KObjCorner& corner = group->second.corners[0];
+        EXPECT_EQ(corner.v, c.v);
+        EXPECT_EQ(corner.vt, c.vt);
+        EXPECT_EQ(corner.vn, c.vn);
+    }
+}
