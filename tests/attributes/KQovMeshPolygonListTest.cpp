@@ -81,6 +81,8 @@ TEST(KQovMeshPolygonList, FirstPolygonMakesLayerZero) {
     for (int count : {0, 1}) {
         KQovMesh* bulk = manager.CreateMesh();
         KQovMesh* items = manager.CreateMesh();
+        bulk->InitControlPoints(3);
+        items->InitControlPoints(3);
         ASSERT_TRUE(bulk->SetPolygons(vertices, sizes, count));
         if (count) {
             items->BeginPolygon();
