@@ -38,8 +38,13 @@ bool KFileStream::Open(const char* name, const char* mode) {
     if (mHandle->open) Close();
     SetFileName(name);
     if (!name || !mode || !KFitsWideName(name) || !KFitsWideName(mode)) return false;
+    // Only files are read: a device or a pipe may never end, and opening a pipe waits for
+    // its writer. Checked by name first, so that the open itself cannot hang.
+    const bool reading = mode[0] == 'r';
+    if (reading && KPlatformIsSpecialFile(name)) return false;
     mHandle->file = KPlatformOpenFile(name, mode);
-    if (mHandle->file && KPlatformIsDirectoryStream(mHandle->file)) {
+    if (mHandle->file && (KPlatformIsDirectoryStream(mHandle->file) ||
+                          (reading && KPlatformIsSpecialStream(mHandle->file)))) {
         // A folder is no file: its reads fail and its size is made up.
         std::fclose(mHandle->file);
         mHandle->file = nullptr;
@@ -156,6 +161,10 @@ int KFileStream::VPrintf(const char* format, va_list args) {
 int KFileStream::Truncate(int64_t size) {
     if (!mHandle->open) return -1;
     return KPlatformTruncate(mHandle->file, size);
+}
+
+bool KIsSpecialFile(const char* path) {
+    return KPlatformIsSpecialFile(path);
 }
 
 int KRemoveFile(const char* path) {

@@ -126,6 +126,13 @@ bool KPlatformIsDirectory(const char* path) {
     return stat(KPlatformNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool KPlatformIsSpecialFile(const char* path) {
+    if (!path || !*path) return false;
+    struct stat st;
+    return stat(KPlatformNativePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+           !S_ISDIR(st.st_mode);
+}
+
 std::string KPlatformGetCurrentDirectory() {
     std::vector<char> buffer(4096);
     while (!getcwd(buffer.data(), buffer.size())) {

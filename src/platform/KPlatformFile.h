@@ -33,6 +33,9 @@ bool KPlatformSetNormalAttributes(const char* path);
 
 bool KPlatformPathExists(const char* path);
 bool KPlatformIsDirectory(const char* path);
+// True when the name (links followed) is neither a regular file nor a folder: a device, a
+// pipe or a socket, whose reads may never end or may wait forever.
+bool KPlatformIsSpecialFile(const char* path);
 
 // The process's current folder, empty on failure.
 std::string KPlatformGetCurrentDirectory();

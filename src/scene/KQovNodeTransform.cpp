@@ -2,13 +2,16 @@
 // from its properties under a pivot set. Row vectors throughout: a point p maps
 // to p x M, so in KMatrixMultiply(out, a, b) the matrix a acts first.
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovNodeTransformMath.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -22,10 +25,15 @@ void KQovNode::InvalidateChannelTransforms() {
 
 // A node's pivot-set global depends on its ancestors', so the subtree goes stale too.
 void KQovNode::InvalidatePivotSet(int set) {
-    KQovPivotSet* pivots = GetPivotSet(set);
-    if (!pivots) return;
-    pivots->globalMatrixValid = 0;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->InvalidatePivotSet(set);
+    KQovWalkNodes(
+        this,
+        [set](KQovNode* node, int) {
+            KQovPivotSet* pivots = node->GetPivotSet(set);
+            if (!pivots) return false;
+            pivots->globalMatrixValid = 0;
+            return true;
+        },
+        [](KQovNode*, int) {});
 }
 
 void KQovNode::ReadTRS(KQovTakeNode* takeNode, const KTime* time, KVector4 trs[3]) {
@@ -71,72 +79,93 @@ KMatrix KQovNode::GetLocalMatrix(KTime time) {
     return mLocalAtTime;
 }
 
+// The stale ones among a node and its ancestors are computed from the highest down, so that a
+// deep chain does not recurse.
 KMatrix KQovNode::GetDefaultGlobalMatrix() {
-    if (!mDefaultGlobalValid) {
-        const KMatrix local = GetDefaultLocalMatrix();
-        mDefaultGlobal = KMatrix();
-        if (KQovNode* parent = GetParent()) {
-            KMatrixMultiply(mDefaultGlobal, local, parent->GetDefaultGlobalMatrix());  // local first
+    std::vector<KQovNode*> stale;
+    for (KQovNode* node = this; node && !node->mDefaultGlobalValid; node = node->GetParent())
+        stale.push_back(node);
+    for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
+        KQovNode* node = *it;
+        const KMatrix local = node->GetDefaultLocalMatrix();
+        node->mDefaultGlobal = KMatrix();
+        if (KQovNode* parent = node->GetParent()) {
+            KMatrixMultiply(node->mDefaultGlobal, local, parent->mDefaultGlobal);  // local first
         } else {
-            KMatrixCopyAffine(mDefaultGlobal, local);
+            KMatrixCopyAffine(node->mDefaultGlobal, local);
         }
-        mDefaultGlobalValid = true;
+        node->mDefaultGlobalValid = true;
     }
     return mDefaultGlobal;
 }
 
 KMatrix KQovNode::GetGlobalMatrixAtTime(KTime time) {
-    if (!mGlobalValid || time != mGlobalTime) {
-        const KMatrix local = GetLocalMatrix(time);
-        mGlobalAtTime = KMatrix();
-        if (KQovNode* parent = GetParent()) {
-            KMatrixMultiply(mGlobalAtTime, local, parent->GetGlobalMatrixAtTime(time));
+    std::vector<KQovNode*> stale;
+    for (KQovNode* node = this; node && (!node->mGlobalValid || time != node->mGlobalTime);
+         node = node->GetParent())
+        stale.push_back(node);
+    for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
+        KQovNode* node = *it;
+        const KMatrix local = node->GetLocalMatrix(time);
+        node->mGlobalAtTime = KMatrix();
+        if (KQovNode* parent = node->GetParent()) {
+            KMatrixMultiply(node->mGlobalAtTime, local, parent->mGlobalAtTime);
         } else {
-            KMatrixCopyAffine(mGlobalAtTime, local);
+            KMatrixCopyAffine(node->mGlobalAtTime, local);
         }
-        mGlobalTime = time;
-        mGlobalValid = true;
+        node->mGlobalTime = time;
+        node->mGlobalValid = true;
     }
     return mGlobalAtTime;
 }
 
 void KQovNode::SetEvaluatedLocalToDefault(bool recursive) {
-    mEvaluatedLocal = GetDefaultLocalMatrix();
-    if (!recursive) return;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->SetEvaluatedLocalToDefault(true);
+    if (!recursive) {
+        mEvaluatedLocal = GetDefaultLocalMatrix();
+        return;
+    }
+    for (KQovNode* node : KQovListNodes(this))
+        node->mEvaluatedLocal = node->GetDefaultLocalMatrix();
 }
 
 void KQovNode::EvaluateLocalMatrix(KTime time, bool recursive) {
-    mEvaluatedLocal = GetCurrentTakeNode() == GetDefaultTakeNode() ? GetDefaultLocalMatrix()
-                                                                   : GetLocalMatrix(time);
-    if (!recursive) return;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->EvaluateLocalMatrix(time, true);
+    for (KQovNode* node : recursive ? KQovListNodes(this) : std::vector<KQovNode*>{this})
+        node->mEvaluatedLocal = node->GetCurrentTakeNode() == node->GetDefaultTakeNode()
+                                    ? node->GetDefaultLocalMatrix()
+                                    : node->GetLocalMatrix(time);
 }
 
 void KQovNode::SetEvaluationId(int id, bool recursive) {
     mEvaluationId = id;
     if (!recursive) return;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->SetEvaluationId(id, true);
+    for (KQovNode* node : KQovListNodes(this)) node->mEvaluationId = id;
 }
 
 void KQovNode::EvaluateGlobalMatrix(int id, bool recursive) {
-    if (id != mEvaluationId) {
-        mEvaluationId = id;
-        mEvaluatedGlobal = KMatrix();
-        if (KQovNode* parent = GetParent()) {
-            parent->EvaluateGlobalMatrix(id, false);
-            KMatrixMultiply(mEvaluatedGlobal, mEvaluatedLocal, parent->mEvaluatedGlobal);
+    // Stale ancestors from the highest down; below, each parent is done before its children.
+    std::vector<KQovNode*> stale;
+    for (KQovNode* node = this; node && node->mEvaluationId != id; node = node->GetParent())
+        stale.push_back(node);
+    std::reverse(stale.begin(), stale.end());
+    if (recursive) {
+        std::vector<KQovNode*> below = KQovListDescendants(this);
+        stale.insert(stale.end(), below.begin(), below.end());
+    }
+    for (KQovNode* node : stale) {
+        if (node->mEvaluationId == id) continue;
+        node->mEvaluationId = id;
+        node->mEvaluatedGlobal = KMatrix();
+        if (KQovNode* parent = node->GetParent()) {
+            KMatrixMultiply(node->mEvaluatedGlobal, node->mEvaluatedLocal, parent->mEvaluatedGlobal);
         } else {
-            KMatrixCopyAffine(mEvaluatedGlobal, mEvaluatedLocal);
+            KMatrixCopyAffine(node->mEvaluatedGlobal, node->mEvaluatedLocal);
         }
     }
-    if (!recursive) return;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->EvaluateGlobalMatrix(id, true);
 }
 
-void KQovNode::ComputeGlobalMatrix(int set) {
+bool KQovNode::ComputeOwnGlobalMatrix(int set) {
     KQovPivotSet* pivots = GetPivotSet(set);
-    if (!pivots) return;
+    if (!pivots) return false;
     KQovNode* parent = GetParent();
     KMatrix parentGlobal;
     if (parent) parentGlobal.SetAffine(parent->GetGlobalMatrix(set, false));
@@ -167,8 +196,14 @@ void KQovNode::ComputeGlobalMatrix(int set) {
     KMatrixMultiply(m, KQovScalingMatrix(s), m);
     KMatrixMultiply(pivots->globalMatrix, m, parentGlobal);
     pivots->globalMatrixValid = 1;
+    return true;
+}
 
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->ComputeGlobalMatrix(set);
+void KQovNode::ComputeGlobalMatrix(int set) {
+    // Parents before children, skipping below a node without the set.
+    KQovWalkNodes(
+        this, [set](KQovNode* node, int) { return node->ComputeOwnGlobalMatrix(set); },
+        [](KQovNode*, int) {});
 }
 
 KMatrix KQovNode::GetGlobalMatrix(int set, bool force) {
@@ -199,8 +234,14 @@ KVector4 KQovNode::GetGlobalScaling(int set, bool force) {
 }
 
 void KQovNode::ResetPivotSet(int set) {
+    KQovWalkNodes(
+        this, [set](KQovNode* node, int) { return node->ResetOwnPivotSet(set); },
+        [](KQovNode*, int) {});
+}
+
+bool KQovNode::ResetOwnPivotSet(int set) {
     KQovPivotSet* pivots = GetPivotSet(set);
-    if (!pivots) return;
+    if (!pivots) return false;
     pivots->rotationOrder = 0;
     for (KVector4* v : {&pivots->preRotation, &pivots->postRotation, &pivots->rotationPivot,
                         &pivots->scalingPivot, &pivots->rotationOffset, &pivots->scalingOffset,
@@ -210,7 +251,7 @@ void KQovNode::ResetPivotSet(int set) {
     pivots->rotationSpaceForLimitOnly = 0;
     // Unlike the update offsets and the state, the stored matrix cannot survive this.
     pivots->globalMatrixValid = 0;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->ResetPivotSet(set);
+    return true;
 }
 
 void KQovNode::ResetPivots() {

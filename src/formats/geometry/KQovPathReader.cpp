@@ -10,7 +10,12 @@ bool KQovPathReader::FileOpen(const char* fileName) {
     FileClose();
     KFileStream probe;
     if (!fileName || !probe.Open(fileName, "rb")) {
-        mError.SetError(eFileNotOpened);
+        if (fileName && KIsSpecialFile(fileName)) {
+            const KString text = KString("Cannot read \"") + fileName + "\": not a regular file";
+            mError.SetErrorWithText(eFileNotOpened, text.Buffer());
+        } else {
+            mError.SetError(eFileNotOpened);
+        }
         return false;
     }
     mFileName = fileName;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/KAffineMatrix.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
 #include "io/KQovReader.h"
@@ -65,6 +66,11 @@ public:
         mFile = KMotionNewFile<File>();
         if (!fileName || mFile->Open(fileName, "r") != 0) {
             FileClose();
+            if (fileName && KIsSpecialFile(fileName)) {
+                const KString text = KString("Cannot read \"") + fileName + "\": not a regular file";
+                mError.SetErrorWithText(eFileNotOpened, text.Buffer());
+                return false;
+            }
             return Fail(eFileNotOpened);
         }
         mFileName = fileName;

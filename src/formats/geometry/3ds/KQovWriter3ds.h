@@ -47,6 +47,7 @@ private:
 
     bool PrepareWrite(KStreamOptions* options);
     bool ExportNode(KQovNode& node);
+    bool ExportOneNode(KQovNode& node);
     int64_t KeysToWrite(KQovNode& node);
     bool ExportMesh(KQovNode& node, const KQovMesh& mesh);
     bool ExportSurface(KQovNode& node, KQovNodeAttribute& surface);

@@ -1,6 +1,7 @@
 #include "formats/geometry/obj/KQovReaderObj.h"
 
 #include <iterator>
+#include <unordered_map>
 
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMaterial.h"
@@ -137,24 +138,27 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     for (int i = 0; i < count; ++i) mesh->SetControlPointAt(data.points[i], data.normals[i], i);
     std::vector<KVector4>().swap(data.points);
     std::vector<KVector4>().swap(data.normals);
-    // Layer positions of the parser's materials and textures, found once per mesh.
-    std::vector<int> materialAt(mMaterials.size(), -1), textureAt(mMaterials.size(), -1);
+    // Layer positions of the parser's materials and textures, found once per mesh; kept for
+    // the materials the mesh uses only, since a file may hold a group and a material per face.
+    std::unordered_map<int, int> materialAt, textureAt;
     size_t corner = 0;
     for (size_t p = 0; p < data.polygonSizes.size(); ++p) {
         const int m = data.polygonMaterials[p];
         int materialIndex = 0, textureIndex = 0;
         if (library && m >= 0) {
-            if (materialAt[m] < 0 && mMaterials[m]) {
-                materialAt[m] = mesh->GetMaterialIndex(mMaterials[m]->GetName(), 0);
-                if (materialAt[m] < 0) materialAt[m] = mesh->AddMaterial(mMaterials[m], 0);
+            int& materialSlot = materialAt.try_emplace(m, -1).first->second;
+            if (materialSlot < 0 && mMaterials[m]) {
+                materialSlot = mesh->GetMaterialIndex(mMaterials[m]->GetName(), 0);
+                if (materialSlot < 0) materialSlot = mesh->AddMaterial(mMaterials[m], 0);
             }
-            materialIndex = std::max(0, materialAt[m]);
+            materialIndex = std::max(0, materialSlot);
             if (mTextures[m]) {
-                if (textureAt[m] < 0) {
-                    textureAt[m] = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
-                    if (textureAt[m] < 0) textureAt[m] = mesh->AddTexture(mTextures[m], 0);
+                int& textureSlot = textureAt.try_emplace(m, -1).first->second;
+                if (textureSlot < 0) {
+                    textureSlot = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
+                    if (textureSlot < 0) textureSlot = mesh->AddTexture(mTextures[m], 0);
                 }
-                textureIndex = std::max(0, textureAt[m]);
+                textureIndex = std::max(0, textureSlot);
             }
         }
         mesh->BeginPolygon(materialIndex, textureIndex, -1);
