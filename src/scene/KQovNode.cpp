@@ -235,7 +235,9 @@ bool KQovNode::IsSelfOrAncestorOf(const KQovNode* node) const {
 
 bool KQovNode::AddChild(KQovNode* node) {
     if (!node || !node->mProperties || !mProperties) return false;
-    if (node->IsSelfOrAncestorOf(this)) {
+    // Only a node with children can be an ancestor: a tree joined from the top down, as files
+    // list it, then costs no walk up a long chain per join.
+    if (node == this || (node->GetChildCount() > 0 && node->IsSelfOrAncestorOf(this))) {
         mError.SetError(eCyclicGraph);
         return false;
     }
