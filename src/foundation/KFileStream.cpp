@@ -38,10 +38,9 @@ bool KFileStream::Open(const char* name, const char* mode) {
     if (mHandle->open) Close();
     SetFileName(name);
     if (!name || !mode || !KFitsWideName(name) || !KFitsWideName(mode)) return false;
-    // Only files are read: a device or a pipe may never end, and opening a pipe waits for
-    // its writer. Checked by name first, so that the open itself cannot hang.
+    // Only files are read: a device or a pipe may never end. The platform open refuses them
+    // by name; the open stream is checked too, in case the name changed in between.
     const bool reading = mode[0] == 'r';
-    if (reading && KPlatformIsSpecialFile(name)) return false;
     mHandle->file = KPlatformOpenFile(name, mode);
     if (mHandle->file && (KPlatformIsDirectoryStream(mHandle->file) ||
                           (reading && KPlatformIsSpecialStream(mHandle->file)))) {

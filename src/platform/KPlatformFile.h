@@ -14,6 +14,7 @@ std::string KPlatformNativePath(const char* path);
 // fopen through the stand-in. A read open ("r..." mode) whose exact name is missing falls
 // back to a name that differs only in case within the same folder, since names stored in
 // files written on case-insensitive systems often differ in case from the files on disk.
+// A read open of a device, a pipe or a socket fails (see KPlatformIsSpecialFile).
 FILE* KPlatformOpenFile(const char* path, const char* mode);
 
 // 0 on success, non-zero on failure (as the C runtime's remove).

@@ -12,6 +12,7 @@
 #include "formats/geometry/3ds/MaterialConvert3ds.h"
 #include "formats/geometry/3ds/MeshImport3ds.h"
 #include "formats/geometry/3ds/NodeAnimation3ds.h"
+#include "foundation/KFileStream.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovObjectManager.h"
@@ -59,7 +60,12 @@ bool KQovReader3ds::FileOpen(const char* fileName) {
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
     if (!mFile) {
         ClearErrors3ds(mCtx);
-        mError.SetError(eFileNotOpened);
+        if (fileName && KIsSpecialFile(fileName)) {
+            const KString text = KString("Cannot read \"") + fileName + "\": not a regular file";
+            mError.SetErrorWithText(eFileNotOpened, text.Buffer());
+        } else {
+            mError.SetError(eFileNotOpened);
+        }
         return false;
     }
     return true;

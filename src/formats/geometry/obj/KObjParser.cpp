@@ -206,6 +206,12 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
     } else if (keyword == "surf") {
         if (mSurfaceType == 0) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
         ParseSurface(lines, rest);
+    } else if (std::any_of(keyword.begin(), keyword.end(),
+                           [](char c) { return c < '!' || c > '~'; })) {
+        // No statement starts with bytes that are not printable text: this is no OBJ file,
+        // and reading on through it would only pile up messages.
+        mStatus += KFormatC("Line %d is corrupted: not text\n", lines.GetLineNumber());
+        return false;
     } else {
         mStatus += "Object not supported : ";
         mStatus.append(keyword.data(), keyword.size());
