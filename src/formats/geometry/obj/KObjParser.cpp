@@ -206,10 +206,11 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
     } else if (keyword == "surf") {
         if (mSurfaceType == 0) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
         ParseSurface(lines, rest);
-    } else if (std::any_of(keyword.begin(), keyword.end(),
-                           [](char c) { return c < '!' || c > '~'; })) {
-        // No statement starts with bytes that are not printable text: this is no OBJ file,
-        // and reading on through it would only pile up messages.
+    } else if (std::any_of(keyword.begin(), keyword.end(), [](char c) {
+                   return (c > 0 && c < '\t') || (c > '\r' && c < ' ') || c == 0x7F;
+               })) {
+        // No statement starts with control bytes: this is no text file, and reading on
+        // through it would only pile up messages. (Zero bytes pass: wide text reads empty.)
         mStatus += KFormatC("Line %d is corrupted: not text\n", lines.GetLineNumber());
         return false;
     } else {
