@@ -265,8 +265,9 @@ TEST(KArray, ResizeShrinksAndZeroFills) {
 
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/allocator_interface.h>)
-#include <sanitizer/allocator_interface.h>
+#if defined(__SANITIZE_ADDRESS__)
+// The address sanitizer's count of the bytes the program holds.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 // Many small arrays with a large grow step cost about what they hold: the step bounds the
 // first block instead of setting it (a mesh per OBJ group once paid kilobytes per array).
