@@ -193,23 +193,41 @@ KString PivotNullName(const KQovNode& node, const char* tag) {
     return KString(text.c_str());
 }
 
-void ConvertPivotsToNulls(KQovNode* node, KQovObjectManager* manager) {
-    if (!node) return;
-    if (manager) {
-        ConvertPre(*node, *manager);
-        ConvertPost(*node, *manager);
+void ConvertPivotsToNulls(KQovNode* root, KQovObjectManager* manager) {
+    // Parents before children on a stack of our own: a deep tree must not recurse.
+    std::vector<KQovNode*> pending;
+    if (root) pending.push_back(root);
+    while (!pending.empty()) {
+        KQovNode* node = pending.back();
+        pending.pop_back();
+        if (manager) {
+            ConvertPre(*node, *manager);
+            ConvertPost(*node, *manager);
+        }
+        // The children as they are now: the post null (whose children are the
+        // node's) but not the pre null above.
+        std::vector<KQovNode*> children;
+        for (int i = 0; KQovNode* child = node->GetChild(i); ++i) children.push_back(child);
+        pending.insert(pending.end(), children.rbegin(), children.rend());
     }
-    // The children as they are now: the post null (whose children are the
-    // node's) but not the pre null above.
-    std::vector<KQovNode*> children;
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) children.push_back(child);
-    for (KQovNode* child : children) ConvertPivotsToNulls(child, manager);
 }
 
-void MergePivotNulls(KQovNode* node, void* context1, void* context2) {
-    if (!node) return;
-    for (int i = node->GetChildCount() - 1; i >= 0; --i) {
-        KQovNode* c = node->GetChild(i);
+void MergePivotNulls(KQovNode* root, void*, void*) {
+    if (!root) return;
+    // Each node's children from the last, a child's subtree done before the child before it,
+    // on a stack of our own: a deep tree must not recurse.
+    struct Pending {
+        KQovNode* node;
+        int next;
+    };
+    std::vector<Pending> stack{{root, root->GetChildCount() - 1}};
+    while (!stack.empty()) {
+        Pending& top = stack.back();
+        if (top.next < 0) {
+            stack.pop_back();
+            continue;
+        }
+        KQovNode* c = top.node->GetChild(top.next--);
         if (!c) continue;
         if (Named(c, kPost) && c->GetChild(0)) c = c->GetChild(0);
         if (Named(c, kPre) && c->GetChild(0)) c = c->GetChild(0);
@@ -220,6 +238,6 @@ void MergePivotNulls(KQovNode* node, void* context1, void* context2) {
             c->SetPivotState(0, 0);
             c->SetPivotState(1, 0);
         }
-        MergePivotNulls(c, context1, context2);
+        stack.push_back({c, c->GetChildCount() - 1});
     }
 }

@@ -83,11 +83,15 @@ bool KArray::SetCapacity(size_t count) {
     return true;
 }
 
-// Geometric growth keeps appends linear; the grow step only sets the first allocation.
+// Geometric growth keeps appends linear. The grow step is an upper bound for the first
+// allocation, not a floor: a scene of many small meshes must not pay for a block of items
+// per array that it never fills.
 bool KArray::Reserve(size_t count) {
     if (count <= mCapacity) return true;
     if (count > MaxItems()) return false;
-    size_t wanted = std::max({count, mCapacity + mCapacity / 2, size_t(mGrowStep)});
+    constexpr size_t kFirstItems = 4;
+    const size_t first = std::min(size_t(mGrowStep), kFirstItems);
+    size_t wanted = std::max({count, mCapacity + mCapacity / 2, first});
     return SetCapacity(std::min(wanted, MaxItems())) || SetCapacity(count);
 }
 

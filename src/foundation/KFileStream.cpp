@@ -52,8 +52,12 @@ bool KFileStream::Open(const char* name, const char* mode) {
         mHandle->open = true;
         return true;
     }
+    // Only files are read: a device or a pipe may never end. The platform open refuses them
+    // by name; the open stream is checked too, in case the name changed in between.
+    const bool reading = mode[0] == 'r';
     mHandle->file = KPlatformOpenFile(name, mode);
-    if (mHandle->file && KPlatformIsDirectoryStream(mHandle->file)) {
+    if (mHandle->file && (KPlatformIsDirectoryStream(mHandle->file) ||
+                          (reading && KPlatformIsSpecialStream(mHandle->file)))) {
         // A folder is no file: its reads fail and its size is made up.
         std::fclose(mHandle->file);
         mHandle->file = nullptr;
@@ -219,6 +223,10 @@ std::string KCreateFileProblem(const char* path) {
 std::string KCreateFileError(const char* path) {
     return "Unable to create file " + std::string(path ? path : "") + ": " +
            KCreateFileProblem(path);
+}
+
+bool KIsSpecialFile(const char* path) {
+    return KPlatformIsSpecialFile(path);
 }
 
 int KRemoveFile(const char* path) {

@@ -70,5 +70,8 @@ std::string KCreateFileError(const char* path);
 // Deletes the file named in UTF-8; 0 on success, non-zero on failure.
 int KRemoveFile(const char* path);
 
+// True when the name is a device, a pipe or a socket: KFileStream refuses to read those.
+bool KIsSpecialFile(const char* path);
+
 // True when the UTF-8 text fits the 1,023 UTF-16 units that the file calls accept.
 bool KFitsWideName(const char* text);

@@ -19,6 +19,8 @@ KTextLineReader::KTextLineReader()
       mHasSource(false),
       mStreamDone(true),
       mAtEnd(true),
+      mTooLong(false),
+      mMaxLine(kMaxLineLength),
       mLineNumber(0) {}
 
 void KTextLineReader::SetText(std::string_view text) {
@@ -47,6 +49,7 @@ void KTextLineReader::Clear() {
     mHasSource = false;
     mStreamDone = true;
     mAtEnd = true;
+    mTooLong = false;
     mLineNumber = 0;
 }
 
@@ -67,7 +70,7 @@ bool KTextLineReader::Fill() {
 
 bool KTextLineReader::ReadLine(std::string_view& line) {
     line = std::string_view();
-    if (!mHasSource) {
+    if (!mHasSource || mTooLong) {
         mAtEnd = true;
         return false;
     }
@@ -92,6 +95,16 @@ bool KTextLineReader::ReadLine(std::string_view& line) {
         }
         if (!mStreamDone) {
             scanned = mEnd - mBegin;
+            // The break is still not in sight: a line this long is no text line.
+            if (scanned >= mMaxLine) {
+                mTooLong = true;
+                mAtEnd = true;
+                mStreamDone = true;
+                mBegin = mEnd = 0;
+                mChunk.clear();
+                mChunk.shrink_to_fit();
+                return false;
+            }
             Fill();
             continue;
         }
@@ -110,6 +123,7 @@ bool KTextLineReader::Rewind() {
     if (!mHasSource) return false;
     mLineNumber = 0;
     mAtEnd = false;
+    mTooLong = false;
     if (!mStream) {
         mBegin = 0;
         mEnd = mText.size();

@@ -2,7 +2,9 @@
 // Lines of a text file format, from a memory text or from a file stream read in chunks.
 // LF, CR and CR LF end a line alike; a last line without a break is delivered too; lines
 // are counted for messages. A line is a view without its break and stays valid until the
-// next call that reads, rewinds or changes the source.
+// next call that reads, rewinds or changes the source. A stream line longer than any real
+// file holds (an endless file of zeros, say) ends the reading with IsLineTooLong set, rather
+// than growing one buffer until memory runs out.
 
 #include <cstddef>
 #include <string_view>
@@ -12,6 +14,9 @@ class KFileStream;
 
 class KTextLineReader {
 public:
+    // The longest line a stream may deliver, its break excluded.
+    static constexpr size_t kMaxLineLength = size_t(1) << 24;
+
     KTextLineReader();
     KTextLineReader(const KTextLineReader&) = delete;
     KTextLineReader& operator=(const KTextLineReader&) = delete;
@@ -23,7 +28,8 @@ public:
     // No source: every read finds the end.
     void Clear();
 
-    // The next line; false at the end of the text (the line is then empty).
+    // The next line; false at the end of the text or at a line too long (the line is then
+    // empty).
     bool ReadLine(std::string_view& line);
     // Back to the start of the text (a stream is sought to its start); the count restarts.
     // False when a stream cannot seek.
@@ -33,6 +39,11 @@ public:
     int GetLineNumber() const { return mLineNumber; }
     // True once a read found nothing left.
     bool IsAtEnd() const { return mAtEnd; }
+    // True once a stream line ran past kMaxLineLength; reads then find the end until the
+    // source is set or rewound.
+    bool IsLineTooLong() const { return mTooLong; }
+    // Sets the longest line (tests; at least 1).
+    void SetMaxLineLength(size_t length) { mMaxLine = length > 0 ? length : 1; }
 
 private:
     // Reads more of the stream behind the unread bytes; false when nothing came.
@@ -47,5 +58,7 @@ private:
     bool mHasSource;
     bool mStreamDone;
     bool mAtEnd;
+    bool mTooLong;
+    size_t mMaxLine;
     int mLineNumber;
 };

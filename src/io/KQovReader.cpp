@@ -4,6 +4,7 @@
 #include <string>
 
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -17,17 +18,14 @@ const char* const kReaderMessages[KQovReader::eErrorCount] = {
     "Stream options not set",
     "Unidentified error"};
 
-void CollectDuplicates(KQovNode* node, std::set<std::string>& seen, std::set<std::string>& reported,
+void CollectDuplicates(KQovNode* root, std::set<std::string>& seen, std::set<std::string>& reported,
                        KString& message) {
-    for (int i = 0; i < node->GetChildCount(); ++i) {
-        KQovNode* child = node->GetChild(i);
-        if (!child) continue;
+    for (KQovNode* child : KQovListDescendants(root)) {
         std::string name = child->GetName();
         if (!seen.insert(name).second && reported.insert(name).second) {
             message += "\n    ";
             message += name.c_str();
         }
-        CollectDuplicates(child, seen, reported, message);
     }
 }
 

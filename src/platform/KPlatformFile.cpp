@@ -61,6 +61,13 @@ std::string KPlatformNativePath(const char* path) {
 FILE* KPlatformOpenFile(const char* path, const char* mode) {
     if (!path || !*path || !mode) return nullptr;
     std::string native = KPlatformNativePath(path);
+    // Devices and pipes are never read: checked by name, since opening a pipe for reading
+    // waits for its writer.
+    const bool reading = mode[0] == 'r';
+    if (reading && KPlatformIsSpecialFile(native.c_str())) {
+        errno = EINVAL;
+        return nullptr;
+    }
     FILE* file = fopen(native.c_str(), mode);
     if (file || mode[0] != 'r' || errno != ENOENT) return file;
 
@@ -77,6 +84,7 @@ FILE* KPlatformOpenFile(const char* path, const char* mode) {
     // Several names may differ only in case: take the same one every time.
     std::sort(candidates.begin(), candidates.end());
     std::string match = folder == "/" ? "/" + candidates[0] : folder + "/" + candidates[0];
+    if (KPlatformIsSpecialFile(match.c_str())) return nullptr;
     return fopen(match.c_str(), mode);
 }
 
@@ -236,6 +244,13 @@ bool KPlatformIsDirectory(const char* path) {
     if (!path || !*path) return false;
     struct stat st;
     return stat(KPlatformNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool KPlatformIsSpecialFile(const char* path) {
+    if (!path || !*path) return false;
+    struct stat st;
+    return stat(KPlatformNativePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+           !S_ISDIR(st.st_mode);
 }
 
 std::string KPlatformGetCurrentDirectory() {

@@ -14,6 +14,7 @@ std::string KPlatformNativePath(const char* path);
 // fopen through the stand-in. A read open ("r..." mode) whose exact name is missing falls
 // back to a name that differs only in case within the same folder, since names stored in
 // files written on case-insensitive systems often differ in case from the files on disk.
+// A read open of a device, a pipe or a socket fails (see KPlatformIsSpecialFile).
 FILE* KPlatformOpenFile(const char* path, const char* mode);
 
 // Why a file cannot be written in place of `path` (KPlatformCheckReplace).
@@ -83,6 +84,9 @@ bool KPlatformSetNormalAttributes(const char* path);
 
 bool KPlatformPathExists(const char* path);
 bool KPlatformIsDirectory(const char* path);
+// True when the name (links followed) is neither a regular file nor a folder: a device, a
+// pipe or a socket, whose reads may never end or may wait forever.
+bool KPlatformIsSpecialFile(const char* path);
 
 // The process's current folder, empty on failure.
 std::string KPlatformGetCurrentDirectory();

@@ -13,3 +13,8 @@ bool KPlatformIsDirectoryStream(FILE* file) {
     struct stat st;
     return file && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+bool KPlatformIsSpecialStream(FILE* file) {
+    struct stat st;
+    return file && fstat(fileno(file), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}

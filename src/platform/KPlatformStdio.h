@@ -8,3 +8,5 @@
 int KPlatformTruncate(FILE* file, int64_t size);
 // True when the open stream is a folder (which the C runtime here opens for reading).
 bool KPlatformIsDirectoryStream(FILE* file);
+// True when the open stream is a device, a pipe or a socket rather than a file or a folder.
+bool KPlatformIsSpecialStream(FILE* file);

@@ -8,6 +8,7 @@
 
 #include <vector>
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovVideo.h"
@@ -37,11 +38,11 @@ T* FindByName(const KQovUseList<T>& list, const char* name) {
     return nullptr;
 }
 
-void CollectTree(KQovNode* node, int type, std::vector<KQovNode*>& out) {
-    const KQovNodeAttribute* attribute = node->GetNodeAttribute();
-    if (attribute && attribute->GetAttributeType() == type) out.push_back(node);
-    for (int i = 0; i < node->GetChildCount(); ++i)
-        if (KQovNode* child = node->GetChild(i)) CollectTree(child, type, out);
+void CollectTree(KQovNode* root, int type, std::vector<KQovNode*>& out) {
+    for (KQovNode* node : KQovListNodes(root)) {
+        const KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        if (attribute && attribute->GetAttributeType() == type) out.push_back(node);
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -141,9 +142,9 @@ bool KQovNode::SetCurrentTakeNode(int index) {
 bool KQovNode::GetAnimationInterval(KTime& start, KTime& stop) {
     KTime first = KTIME_INFINITE;
     KTime last = KTIME_MINUS_INFINITE;
-    bool found = KQovTakeNodeContainer::GetAnimationInterval(first, last);
-    for (int i = 0; i < GetChildCount(); ++i)
-        if (KQovNode* child = GetChild(i)) found = child->GetAnimationInterval(first, last) || found;
+    bool found = false;
+    for (KQovNode* node : KQovListNodes(this))
+        found = node->KQovTakeNodeContainer::GetAnimationInterval(first, last) || found;
     if (!found) return false;
     if (first < start) start = first;
     if (last > stop) stop = last;
@@ -223,10 +224,7 @@ int KQovNode::GetChildCount(bool recursive) const {
     if (!mProperties) return 0;
     const int count = mProperties->GetConnectedObjectCount(KQovNodeProperties::ClassId());
     if (!recursive) return count;
-    int total = count;
-    for (int i = 0; i < count; ++i)
-        if (const KQovNode* child = GetChild(i)) total += child->GetChildCount(true);
-    return total;
+    return int(KQovListNodes(this).size()) - 1;
 }
 
 bool KQovNode::IsSelfOrAncestorOf(const KQovNode* node) const {
@@ -237,7 +235,9 @@ bool KQovNode::IsSelfOrAncestorOf(const KQovNode* node) const {
 
 bool KQovNode::AddChild(KQovNode* node) {
     if (!node || !node->mProperties || !mProperties) return false;
-    if (node->IsSelfOrAncestorOf(this)) {
+    // Only a node with children can be an ancestor: a tree joined from the top down, as files
+    // list it, then costs no walk up a long chain per join.
+    if (node == this || (node->GetChildCount() > 0 && node->IsSelfOrAncestorOf(this))) {
         mError.SetError(eCyclicGraph);
         return false;
     }
@@ -259,12 +259,17 @@ KQovNode* KQovNode::RemoveChild(KQovNode* node) {
 KQovNode* KQovNode::FindChild(const char* name, bool recursive, bool initialName) const {
     if (!name) return nullptr;
     const KString wanted = KString("Model::") + name;
-    for (int i = 0; i < GetChildCount(); ++i) {
-        KQovNode* child = GetChild(i);
-        if (!child) continue;
+    // The descendants in pre-order, on a stack of their own.
+    std::vector<KQovNode*> pending;
+    for (int i = GetChildCount(); i-- > 0;)
+        if (KQovNode* child = GetChild(i)) pending.push_back(child);
+    while (!pending.empty()) {
+        KQovNode* child = pending.back();
+        pending.pop_back();
         if (wanted == (initialName ? child->GetInitialName() : child->GetName())) return child;
-        if (recursive)
-            if (KQovNode* found = child->FindChild(name, true, initialName)) return found;
+        if (!recursive) continue;
+        for (int i = child->GetChildCount(); i-- > 0;)
+            if (KQovNode* grandchild = child->GetChild(i)) pending.push_back(grandchild);
     }
     return nullptr;
 }
@@ -335,15 +340,14 @@ bool KQovNode::GetVisibility() const {
 void KQovNode::SetMarked(bool marked, bool recursive) {
     mMarked = marked;
     if (!recursive) return;
-    for (int i = 0; i < GetChildCount(); ++i)
-        if (KQovNode* child = GetChild(i)) child->SetMarked(marked, true);
+    for (KQovNode* node : KQovListNodes(this)) node->mMarked = marked;
 }
 
 bool KQovNode::IsMarked(bool recursive) const {
     if (mMarked) return true;
     if (!recursive) return false;
-    for (int i = 0; i < GetChildCount(); ++i)
-        if (const KQovNode* child = GetChild(i); child && child->IsMarked(true)) return true;
+    for (const KQovNode* node : KQovListNodes(this))
+        if (node->mMarked) return true;
     return false;
 }
 

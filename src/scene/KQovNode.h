@@ -303,6 +303,15 @@ private:
     // The attribute is going away: no channel calls, only the pointer and flags.
     void ForgetAttribute(const KQovNodeAttribute* attribute);
     void UpdateAttributeFlags();
+    // The node's own part of ComputeGlobalMatrix and ResetPivotSet; false when it has no such
+    // set (its subtree is then left alone).
+    bool ComputeOwnGlobalMatrix(int set);
+    bool ResetOwnPivotSet(int set);
+    // The node's own part of the two pivot animation conversions; false when it has none.
+    bool ConvertOwnPivotAnimation(int targetSet, double framesPerSecond, bool reduceKeys,
+                                  bool inHierarchy);
+    bool ConvertOwnPivotAnimationInHierarchy(int targetSet, double framesPerSecond,
+                                             bool reduceKeys);
 
     struct CharacterLink {
         KQovNodeLinkOwner* owner;

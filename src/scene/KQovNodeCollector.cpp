@@ -6,6 +6,7 @@
 #include "foundation/KQovLayerElement.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
@@ -66,8 +67,14 @@ const std::vector<KQovNode*>& KQovNodeVisitor::Collect(KQovNode* root) {
 }
 
 void KQovNodeVisitor::Visit(KQovNode* node) {
-    if (Accept(node)) mAccepted.push_back(node);
-    for (int i = 0; i < node->GetChildCount(); ++i) Visit(node->GetChild(i));
+    // Depth first on a stack of its own; a child's count is read again after each child.
+    KQovWalkNodes(
+        node,
+        [this](KQovNode* n, int) {
+            if (Accept(n)) mAccepted.push_back(n);
+            return true;
+        },
+        [](KQovNode*, int) {});
 }
 
 KQovNodeCollector::KQovNodeCollector(KQovEntityContainer* destination) : mDestination(destination) {}

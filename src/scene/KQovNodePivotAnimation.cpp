@@ -12,6 +12,7 @@
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovNodeTransformMath.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -97,7 +98,28 @@ void ApplyToTakes(KQovNode& node, const KVector4& offset, KFCurveFilterMatrixCon
 }  // namespace
 
 void KQovNode::ConvertPivotAnimation(int targetSet, double framesPerSecond, bool reduceKeys) {
-    if ((targetSet != 0 && targetSet != 1) || !mProperties) return;
+    KQovWalkNodes(
+        this,
+        [&](KQovNode* node, int) {
+            return node->ConvertOwnPivotAnimation(targetSet, framesPerSecond, reduceKeys, false);
+        },
+        [](KQovNode*, int) {});
+}
+
+void KQovNode::ConvertPivotAnimationInHierarchy(int targetSet, double framesPerSecond,
+                                                bool reduceKeys) {
+    KQovWalkNodes(
+        this,
+        [&](KQovNode* node, int) {
+            return node->ConvertOwnPivotAnimation(targetSet, framesPerSecond, reduceKeys, true);
+        },
+        [](KQovNode*, int) {});
+}
+
+bool KQovNode::ConvertOwnPivotAnimation(int targetSet, double framesPerSecond, bool reduceKeys,
+                                        bool inHierarchy) {
+    if (inHierarchy) return ConvertOwnPivotAnimationInHierarchy(targetSet, framesPerSecond, reduceKeys);
+    if ((targetSet != 0 && targetSet != 1) || !mProperties) return false;
     const SetView source = View(*this, 1 - targetSet);
     const SetView target = View(*this, targetSet);
     KFCurveFilterMatrixConverter converter;
@@ -177,13 +199,12 @@ void KQovNode::ConvertPivotAnimation(int targetSet, double framesPerSecond, bool
 
     ConfigureConverter(converter, framesPerSecond, reduceKeys);
     ApplyToTakes(*this, r, needed ? &converter : nullptr);
-    for (int i = 0; KQovNode* child = GetChild(i); ++i)
-        child->ConvertPivotAnimation(targetSet, framesPerSecond, reduceKeys);
+    return true;
 }
 
-void KQovNode::ConvertPivotAnimationInHierarchy(int targetSet, double framesPerSecond,
-                                                bool reduceKeys) {
-    if ((targetSet != 0 && targetSet != 1) || !mProperties) return;
+bool KQovNode::ConvertOwnPivotAnimationInHierarchy(int targetSet, double framesPerSecond,
+                                                   bool reduceKeys) {
+    if ((targetSet != 0 && targetSet != 1) || !mProperties) return false;
     const SetView source = View(*this, 1 - targetSet);
     const SetView target = View(*this, targetSet);
     KFCurveFilterMatrixConverter converter;
@@ -231,6 +252,5 @@ void KQovNode::ConvertPivotAnimationInHierarchy(int targetSet, double framesPerS
 
     ConfigureConverter(converter, framesPerSecond, reduceKeys);
     ApplyToTakes(*this, t, needed ? &converter : nullptr);
-    for (int i = 0; KQovNode* child = GetChild(i); ++i)
-        child->ConvertPivotAnimationInHierarchy(targetSet, framesPerSecond, reduceKeys);
+    return true;
 }

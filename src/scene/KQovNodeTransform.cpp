@@ -2,13 +2,16 @@
 // from its properties under a pivot set. Row vectors throughout: a point p maps
 // to p x M, so in KMatrixMultiply(out, a, b) the matrix a acts first.
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovNodeTransformMath.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -38,10 +41,15 @@ void KQovNode::InvalidateChannelTransforms() {
 
 // A node's pivot-set global depends on its ancestors', so the subtree goes stale too.
 void KQovNode::InvalidatePivotSet(int set) {
-    KQovPivotSet* pivots = GetPivotSet(set);
-    if (!pivots) return;
-    pivots->globalMatrixValid = 0;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->InvalidatePivotSet(set);
+    KQovWalkNodes(
+        this,
+        [set](KQovNode* node, int) {
+            KQovPivotSet* pivots = node->GetPivotSet(set);
+            if (!pivots) return false;
+            pivots->globalMatrixValid = 0;
+            return true;
+        },
+        [](KQovNode*, int) {});
 }
 
 void KQovNode::ReadTRS(KQovTakeNode* takeNode, const KTime* time, KVector4 trs[3]) {
@@ -89,78 +97,96 @@ KMatrix KQovNode::GetLocalMatrix(KTime time) {
     return cache.localAtTime;
 }
 
+// The stale ones among a node and its ancestors are computed from the highest down, so that a
+// deep chain does not recurse.
 KMatrix KQovNode::GetDefaultGlobalMatrix() {
-    TransformCache& cache = Cache();
-    if (!cache.defaultGlobalValid) {
-        const KMatrix local = GetDefaultLocalMatrix();
-        cache.defaultGlobal = KMatrix();
-        if (KQovNode* parent = GetParent()) {
-            KMatrixMultiply(cache.defaultGlobal, local, parent->GetDefaultGlobalMatrix());  // local first
+    std::vector<KQovNode*> stale;
+    for (KQovNode* node = this; node && !node->Cache().defaultGlobalValid; node = node->GetParent())
+        stale.push_back(node);
+    for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
+        KQovNode* node = *it;
+        const KMatrix local = node->GetDefaultLocalMatrix();
+        node->Cache().defaultGlobal = KMatrix();
+        if (KQovNode* parent = node->GetParent()) {
+            KMatrixMultiply(node->Cache().defaultGlobal, local,
+                            parent->Cache().defaultGlobal);  // local first
         } else {
-            KMatrixCopyAffine(cache.defaultGlobal, local);
+            KMatrixCopyAffine(node->Cache().defaultGlobal, local);
         }
-        cache.defaultGlobalValid = true;
+        node->Cache().defaultGlobalValid = true;
     }
-    return cache.defaultGlobal;
+    return Cache().defaultGlobal;
 }
 
 KMatrix KQovNode::GetGlobalMatrixAtTime(KTime time) {
-    TransformCache& cache = Cache();
-    if (!cache.globalValid || time != cache.globalTime) {
-        const KMatrix local = GetLocalMatrix(time);
-        cache.globalAtTime = KMatrix();
-        if (KQovNode* parent = GetParent()) {
-            KMatrixMultiply(cache.globalAtTime, local, parent->GetGlobalMatrixAtTime(time));
+    std::vector<KQovNode*> stale;
+    for (KQovNode* node = this;
+         node && (!node->Cache().globalValid || time != node->Cache().globalTime);
+         node = node->GetParent())
+        stale.push_back(node);
+    for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
+        KQovNode* node = *it;
+        const KMatrix local = node->GetLocalMatrix(time);
+        node->Cache().globalAtTime = KMatrix();
+        if (KQovNode* parent = node->GetParent()) {
+            KMatrixMultiply(node->Cache().globalAtTime, local, parent->Cache().globalAtTime);
         } else {
-            KMatrixCopyAffine(cache.globalAtTime, local);
+            KMatrixCopyAffine(node->Cache().globalAtTime, local);
         }
-        cache.globalTime = time;
-        cache.globalValid = true;
+        node->Cache().globalTime = time;
+        node->Cache().globalValid = true;
     }
-    return cache.globalAtTime;
+    return Cache().globalAtTime;
 }
 
 void KQovNode::SetEvaluatedLocalToDefault(bool recursive) {
-    const KMatrix local = GetDefaultLocalMatrix();
-    Cache().evaluatedLocal = local;
-    if (!recursive) return;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->SetEvaluatedLocalToDefault(true);
+    if (!recursive) {
+        Cache().evaluatedLocal = GetDefaultLocalMatrix();
+        return;
+    }
+    for (KQovNode* node : KQovListNodes(this))
+        node->Cache().evaluatedLocal = node->GetDefaultLocalMatrix();
 }
 
 void KQovNode::EvaluateLocalMatrix(KTime time, bool recursive) {
-    const KMatrix local = GetCurrentTakeNode() == GetDefaultTakeNode() ? GetDefaultLocalMatrix()
-                                                                       : GetLocalMatrix(time);
-    Cache().evaluatedLocal = local;
-    if (!recursive) return;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->EvaluateLocalMatrix(time, true);
+    for (KQovNode* node : recursive ? KQovListNodes(this) : std::vector<KQovNode*>{this})
+        node->Cache().evaluatedLocal = node->GetCurrentTakeNode() == node->GetDefaultTakeNode()
+                                           ? node->GetDefaultLocalMatrix()
+                                           : node->GetLocalMatrix(time);
 }
 
 void KQovNode::SetEvaluationId(int id, bool recursive) {
     Cache().evaluationId = id;
     if (!recursive) return;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->SetEvaluationId(id, true);
+    for (KQovNode* node : KQovListNodes(this)) node->Cache().evaluationId = id;
 }
 
 void KQovNode::EvaluateGlobalMatrix(int id, bool recursive) {
-    TransformCache& cache = Cache();
-    if (id != cache.evaluationId) {
-        cache.evaluationId = id;
-        cache.evaluatedGlobal = KMatrix();
-        if (KQovNode* parent = GetParent()) {
-            parent->EvaluateGlobalMatrix(id, false);
-            KMatrixMultiply(cache.evaluatedGlobal, cache.evaluatedLocal,
-                            parent->GetEvaluatedGlobalMatrix());
+    // Stale ancestors from the highest down; below, each parent is done before its children.
+    std::vector<KQovNode*> stale;
+    for (KQovNode* node = this; node && node->Cache().evaluationId != id; node = node->GetParent())
+        stale.push_back(node);
+    std::reverse(stale.begin(), stale.end());
+    if (recursive) {
+        std::vector<KQovNode*> below = KQovListDescendants(this);
+        stale.insert(stale.end(), below.begin(), below.end());
+    }
+    for (KQovNode* node : stale) {
+        if (node->Cache().evaluationId == id) continue;
+        node->Cache().evaluationId = id;
+        node->Cache().evaluatedGlobal = KMatrix();
+        if (KQovNode* parent = node->GetParent()) {
+            KMatrixMultiply(node->Cache().evaluatedGlobal, node->Cache().evaluatedLocal,
+                            parent->Cache().evaluatedGlobal);
         } else {
-            KMatrixCopyAffine(cache.evaluatedGlobal, cache.evaluatedLocal);
+            KMatrixCopyAffine(node->Cache().evaluatedGlobal, node->Cache().evaluatedLocal);
         }
     }
-    if (!recursive) return;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->EvaluateGlobalMatrix(id, true);
 }
 
-void KQovNode::ComputeGlobalMatrix(int set) {
+bool KQovNode::ComputeOwnGlobalMatrix(int set) {
     KQovPivotSet* pivots = GetPivotSet(set);
-    if (!pivots) return;
+    if (!pivots) return false;
     KQovNode* parent = GetParent();
     KMatrix parentGlobal;
     if (parent) parentGlobal.SetAffine(parent->GetGlobalMatrix(set, false));
@@ -191,8 +217,14 @@ void KQovNode::ComputeGlobalMatrix(int set) {
     KMatrixMultiply(m, KQovScalingMatrix(s), m);
     KMatrixMultiply(pivots->globalMatrix, m, parentGlobal);
     pivots->globalMatrixValid = 1;
+    return true;
+}
 
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->ComputeGlobalMatrix(set);
+void KQovNode::ComputeGlobalMatrix(int set) {
+    // Parents before children, skipping below a node without the set.
+    KQovWalkNodes(
+        this, [set](KQovNode* node, int) { return node->ComputeOwnGlobalMatrix(set); },
+        [](KQovNode*, int) {});
 }
 
 KMatrix KQovNode::GetGlobalMatrix(int set, bool force) {
@@ -223,8 +255,14 @@ KVector4 KQovNode::GetGlobalScaling(int set, bool force) {
 }
 
 void KQovNode::ResetPivotSet(int set) {
+    KQovWalkNodes(
+        this, [set](KQovNode* node, int) { return node->ResetOwnPivotSet(set); },
+        [](KQovNode*, int) {});
+}
+
+bool KQovNode::ResetOwnPivotSet(int set) {
     KQovPivotSet* pivots = GetPivotSet(set);
-    if (!pivots) return;
+    if (!pivots) return false;
     pivots->rotationOrder = 0;
     for (KVector4* v : {&pivots->preRotation, &pivots->postRotation, &pivots->rotationPivot,
                         &pivots->scalingPivot, &pivots->rotationOffset, &pivots->scalingOffset,
@@ -234,7 +272,7 @@ void KQovNode::ResetPivotSet(int set) {
     pivots->rotationSpaceForLimitOnly = 0;
     // Unlike the update offsets and the state, the stored matrix cannot survive this.
     pivots->globalMatrixValid = 0;
-    for (int i = 0; KQovNode* child = GetChild(i); ++i) child->ResetPivotSet(set);
+    return true;
 }
 
 void KQovNode::ResetPivots() {

@@ -1,11 +1,17 @@
 #include "scene/KQovNodeVisitor.h"
 
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 
 void KQovNodeVisitor::Visit(KQovNode* node) {
-    if (!node) return;
-    if (Accept(node)) mAccepted.push_back(node);
-    for (int i = 0; i < node->GetChildCount(); ++i) Visit(node->GetChild(i));
+    // Depth first on a stack of its own; a child's count is read again after each child.
+    KQovWalkNodes(
+        node,
+        [this](KQovNode* n, int) {
+            if (Accept(n)) mAccepted.push_back(n);
+            return true;
+        },
+        [](KQovNode*, int) {});
 }
 
 std::vector<KQovNode*>& KQovNodeVisitor::Collect(KQovNode* root) {

@@ -167,33 +167,49 @@ bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
     return !recursive || DestroyNode(root, true);
 }
 
-bool KQovObjectManager::DestroyNode(KQovNode* node, bool recursive) {
-    if (!TakeOut(mNodes, node)) return false;
+bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
+    if (!TakeOut(mNodes, top)) return false;
     ++mNodeDestroyDepth;
     bool ok = true;
-    if (recursive) {
-        // A destroyed child leaves the list: take the first child not yet tried.
+    // Children before their parent, on a stack of our own: a deep chain must not recurse.
+    struct Pending {
+        KQovNode* node;
         std::unordered_set<const KQovNode*> tried;
-        for (;;) {
+    };
+    std::vector<Pending> stack;
+    stack.push_back({top, {}});
+    while (!stack.empty()) {
+        if (recursive) {
+            // A destroyed child leaves the list: take the first child not yet tried.
+            Pending& pending = stack.back();
             KQovNode* next = nullptr;
-            for (int i = 0; i < node->GetChildCount() && !next; ++i) {
-                KQovNode* child = node->GetChild(i);
-                if (child && tried.insert(child).second) next = child;
+            for (int i = 0; i < pending.node->GetChildCount() && !next; ++i) {
+                KQovNode* child = pending.node->GetChild(i);
+                if (child && pending.tried.insert(child).second) next = child;
             }
-            if (!next) break;
-            ok = DestroyNode(next, true) && ok;
+            if (next) {
+                if (TakeOut(mNodes, next)) {
+                    ++mNodeDestroyDepth;
+                    stack.push_back({next, {}});
+                } else {
+                    ok = false;
+                }
+                continue;
+            }
         }
+        KQovNode* node = stack.back().node;
+        stack.pop_back();
+        // The attribute must not keep a node about to go, even when it stays alive.
+        if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) {
+            node->SetNodeAttribute(nullptr);
+            if (recursive) ok = DestroyNodeAttribute(attribute) && ok;
+        }
+        const KQovUserPropertyOwner* owner = node->GetPropertyHandler();
+        for (int i = 0; i < node->GetUserPropertyCount(); ++i)
+            mNodeRecords.emplace(node->GetUserProperty(i), owner);
+        Dispose(node);
+        if (--mNodeDestroyDepth == 0) DisposeNodeRecords();
     }
-    // The attribute must not keep a node about to go, even when it stays alive.
-    if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) {
-        node->SetNodeAttribute(nullptr);
-        if (recursive) ok = DestroyNodeAttribute(attribute) && ok;
-    }
-    const KQovUserPropertyOwner* owner = node->GetPropertyHandler();
-    for (int i = 0; i < node->GetUserPropertyCount(); ++i)
-        mNodeRecords.emplace(node->GetUserProperty(i), owner);
-    Dispose(node);
-    if (--mNodeDestroyDepth == 0) DisposeNodeRecords();
     return ok;
 }
 

@@ -1,6 +1,7 @@
 #include "foundation/KFileStream.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -108,6 +109,36 @@ TEST(KFileStream, FolderDoesNotOpen) {
     KFileStream s;
     EXPECT_FALSE(s.Open(::testing::TempDir().c_str(), "rb"));
     EXPECT_FALSE(s.IsOpen());
+}
+
+// Devices and pipes are not read: their reads may never end, and opening a pipe for reading
+// waits for a writer. Writing to them stays possible.
+TEST(KFileStream, DevicesAndPipesAreNotRead) {
+    const std::string fifo = TempName("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& name : {fifo, std::string("/dev/zero"), std::string("/dev/urandom")}) {
+        SCOPED_TRACE(name);
+        if (access(name.c_str(), F_OK) != 0) continue;
+        EXPECT_TRUE(KIsSpecialFile(name.c_str()));
+        for (const char* mode : {"rb", "r", "r+b"}) {
+            KFileStream s;
+            EXPECT_FALSE(s.Open(name.c_str(), mode)) << mode;
+            EXPECT_FALSE(s.IsOpen());
+        }
+    }
+    EXPECT_EQ(unlink(fifo.c_str()), 0);
+    if (access("/dev/null", W_OK) == 0) {
+        KFileStream s;
+        EXPECT_TRUE(s.Open("/dev/null", "wb"));
+        EXPECT_EQ(s.Write("x", 1), 1u);
+    }
+    const std::string plain = TempName("plain");
+    WriteBytes(plain, "text");
+    EXPECT_FALSE(KIsSpecialFile(plain.c_str()));
+    KFileStream s;
+    EXPECT_TRUE(s.Open(plain.c_str(), "rb"));
+    s.Close();
+    EXPECT_EQ(KRemoveFile(plain.c_str()), 0);
 }
 
 TEST(KFileStream, SwappedReadsLeaveTheSwappedValue) {

@@ -109,6 +109,53 @@ TEST(KTextLineReader, BreaksAcrossChunkBoundaries) {
     }
 }
 
+// A stream line past the bound ends the reading instead of growing one buffer without end;
+// the lines before it are delivered, and a rewind reads them again.
+TEST(KTextLineReader, LinesPastTheBoundEndTheReading) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const size_t chunk = 64 * 1024;
+    struct Case {
+        const char* name;
+        size_t bound;
+        std::string text;
+        std::vector<std::string> lines;
+        bool tooLong;
+    } cases[] = {
+        {"short lines", 8, "abc\ndefgh\n", {"abc", "defgh"}, false},
+        {"a line at the bound passes", 3 * chunk, std::string(3 * chunk - 1, 'x') + "\nend",
+         {std::string(3 * chunk - 1, 'x'), "end"}, false},
+        {"a line past it", 2 * chunk, "first\n" + std::string(5 * chunk, '\0') + "\nnext",
+         {"first"}, true},
+        {"no break at all", chunk, std::string(4 * chunk, 'z'), {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder / "long.txt";
+        {
+            KFileStream out;
+            ASSERT_TRUE(out.Open(path.c_str(), "wb"));
+            out.Write(c.text.data(), uint32_t(c.text.size()));
+        }
+        KFileStream in;
+        ASSERT_TRUE(in.Open(path.c_str(), "rb"));
+        KTextLineReader reader;
+        reader.SetMaxLineLength(c.bound);
+        reader.SetStream(&in);
+        EXPECT_EQ(AllLines(reader), c.lines);
+        EXPECT_EQ(reader.IsLineTooLong(), c.tooLong);
+        EXPECT_TRUE(reader.IsAtEnd());
+        std::string_view line;
+        EXPECT_FALSE(reader.ReadLine(line));
+        ASSERT_TRUE(reader.Rewind());
+        EXPECT_FALSE(reader.IsLineTooLong());
+        EXPECT_EQ(AllLines(reader), c.lines);
+        EXPECT_EQ(reader.IsLineTooLong(), c.tooLong);
+    }
+    // The bound is far beyond a chunk by default: a real file's lines always pass.
+    EXPECT_GE(KTextLineReader::kMaxLineLength, size_t(1) << 24);
+}
+
 TEST(KTextLineReader, NoSourceReadsNothing) {
     KTextLineReader reader;
     std::string_view line = "old";

@@ -261,3 +261,34 @@ TEST(KPlatformSystem, ClockAndComputerName) {
 }
 
 }  // namespace
+
+// Devices, pipes and sockets are told apart from files and folders without opening them, so
+// that a pipe nobody writes to never blocks the check.
+TEST_F(TempFolder, SpecialFilesAreToldApartByName) {
+    Touch("plain.txt");
+    const std::string fifo = mFolder + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = mFolder + "/link";
+    ASSERT_EQ(symlink(fifo.c_str(), link.c_str()), 0);
+    struct Case {
+        std::string path;
+        bool special;
+        bool onlyIfPresent;
+    } cases[] = {
+        {mFolder + "/plain.txt", false, false},
+        {mFolder, false, false},
+        {mFolder + "/missing", false, false},
+        {"", false, false},
+        {fifo, true, false},
+        {link, true, false},
+        {"/dev/null", true, true},
+        {"/dev/zero", true, true},
+        {"/dev/urandom", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (c.onlyIfPresent && !KPlatformPathExists(c.path.c_str())) continue;
+        EXPECT_EQ(KPlatformIsSpecialFile(c.path.c_str()), c.special);
+    }
+    EXPECT_FALSE(KPlatformIsSpecialFile(nullptr));
+}

@@ -56,6 +56,7 @@ int KMotionFile::Close() {
     mWriting = false;
     mLineNumber = 0;
     mAtEnd = true;
+    mLineTooLong = false;
     ClearLine();
     return wasOpen && !failed ? 0 : 1;
 }
@@ -101,6 +102,11 @@ bool KMotionFile::ReadLine() {
     }
     mAtEnd = true;
     ClearLine();
+    if (mReader.IsLineTooLong() && !mLineTooLong) {
+        mLineTooLong = true;
+        mLineNumber = mReader.GetLineNumber() + 1;
+        Error("Line too long (more than %zu bytes)\n", KTextLineReader::kMaxLineLength);
+    }
     return false;
 }
 

@@ -55,6 +55,9 @@ public:
     bool Rewind();
     bool IsOpen() const { return mStream.IsOpen(); }
     bool IsAtEnd() const { return mAtEnd; }
+    // True once a line ran past what any real file holds (reported as an error): the reading
+    // stopped there, and whatever came of it is no result.
+    bool IsLineTooLong() const { return mLineTooLong; }
     // Physical lines read since the file was opened or rewound.
     int GetLineNumber() const { return mLineNumber; }
     const char* GetLine() const { return mLine.c_str(); }
@@ -124,6 +127,7 @@ private:
     bool mCaseSensitive;
     bool mWriting = false;
     bool mAtEnd = true;
+    bool mLineTooLong = false;
     const char* mSeparators;
     const char* mTerminators;
     const char* mComments;

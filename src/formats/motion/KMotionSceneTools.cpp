@@ -12,6 +12,7 @@
 #include "foundation/KQuaternion.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
@@ -54,11 +55,13 @@ KVector4 KMotionAxisAngles(const KVector4& direction) {
     return angles;
 }
 
-bool KMotionCheckBlanks(KQovNode* node, KString& message) {
-    bool ok = !strchr(node->GetNameWithoutPrefix().Buffer(), ' ');
-    if (!ok) message += KString("\n    ") + node->GetNameWithoutPrefix();
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
-        ok = KMotionCheckBlanks(child, message) && ok;
+bool KMotionCheckBlanks(KQovNode* root, KString& message) {
+    bool ok = true;
+    for (KQovNode* node : KQovListNodes(root)) {
+        if (!strchr(node->GetNameWithoutPrefix().Buffer(), ' ')) continue;
+        ok = false;
+        message += KString("\n    ") + node->GetNameWithoutPrefix();
+    }
     return ok;
 }
 

@@ -10,6 +10,7 @@
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovOpticalReference.h"
 #include "scene/KQovScene.h"
@@ -19,9 +20,9 @@ namespace {
 
 constexpr uint32_t kTangentMode = 0x100;
 
-void CollectMarked(KQovNode* node, std::vector<KQovNode*>& out) {
-    if (node->IsMarked() && !node->GetOpticalReference()) out.push_back(node);
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) CollectMarked(child, out);
+void CollectMarked(KQovNode* root, std::vector<KQovNode*>& out) {
+    for (KQovNode* node : KQovListNodes(root))
+        if (node->IsMarked() && !node->GetOpticalReference()) out.push_back(node);
 }
 
 }  // namespace

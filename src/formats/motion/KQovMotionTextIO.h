@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/KAffineMatrix.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
 #include "io/KQovReader.h"
@@ -74,8 +75,15 @@ public:
         });
         if (!fileName || mFile->Open(fileName, "r") != 0) {
             FileClose();
+            if (fileName && KIsSpecialFile(fileName)) {
+                const KString text =
+                    KString("Cannot read \"") + fileName + "\": not a regular file";
+                mError.SetErrorWithText(eFileNotOpened, text.Buffer());
+                return false;
+            }
             mError.SetErrorWithText(
-                eFileNotOpened, (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
+                eFileNotOpened,
+                (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
             return false;
         }
         mFileName = fileName;

@@ -14,6 +14,7 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovScene.h"
 
 namespace {
@@ -34,9 +35,11 @@ private:
 
 // Geometry nodes below and including `node`, children before their parent.
 void CollectGeometryNodes(KQovNode* node, std::vector<KQovNode*>& out) {
-    if (!node) return;
-    for (int i = 0; i < node->GetChildCount(); ++i) CollectGeometryNodes(node->GetChild(i), out);
-    if (node->IsGeometry()) out.push_back(node);
+    KQovWalkNodes(
+        node, [](KQovNode*, int) { return true; },
+        [&out](KQovNode* n, int) {
+            if (n->IsGeometry()) out.push_back(n);
+        });
 }
 
 }  // namespace
@@ -233,9 +236,10 @@ bool KQovWriterQov5::WriteSections(KQovScene* scene) {
 
 void KQovWriterQov5::WriteModelTree(KQovNode* node) {
     Progress();
-    for (int i = 0; i < node->GetChildCount() && !Failed(); ++i) {
-        KQovNode* child = node->GetChild(i);
+    // Parents before children, from a list: a deep tree must not recurse.
+    for (KQovNode* child : KQovListDescendants(node)) {
+        if (Failed()) break;
         WriteModel(child);
-        WriteModelTree(child);
+        Progress();
     }
 }

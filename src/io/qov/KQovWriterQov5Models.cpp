@@ -27,6 +27,7 @@
 #include "scene/KQovPropertyTable.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovUserProperty.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -311,12 +312,8 @@ void KQovWriterQov5::StoreChannel(KFCurveNode* channel) {
 
 void KQovWriterQov5::WriteSwitcher(KQovScene* scene) {
     std::vector<KQovNode*> cameras;
-    std::function<void(KQovNode*)> collect = [&](KQovNode* node) {
-        if (!node) return;
+    for (KQovNode* node : KQovListNodes(scene->GetRootNode()))
         if (node->GetCamera()) cameras.push_back(node);
-        for (int i = 0; i < node->GetChildCount(); ++i) collect(node->GetChild(i));
-    };
-    collect(scene->GetRootNode());
     KQovNode* switcher = scene->GetCameraSwitcherNode();
     if (cameras.empty() || !switcher) return;
     KQovWriteBlockBegin(mFile, "Switcher");

@@ -15,6 +15,7 @@
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -52,14 +53,11 @@ void KQovWriterQov5::WriteProducerCameras(KQovScene* scene) {
 
 void KQovWriterQov5::WriteGoboManager(KQovScene* scene) {
     std::vector<KQovNode*> lights;
-    std::function<void(KQovNode*)> collect = [&](KQovNode* node) {
-        if (!node) return;
+    for (KQovNode* node : KQovListNodes(scene->GetRootNode())) {
         KQovLight* light = node->GetLight();
         if (light && light->GetGoboFileName() && light->GetGoboFileName()[0])
             lights.push_back(node);
-        for (int i = 0; i < node->GetChildCount(); ++i) collect(node->GetChild(i));
-    };
-    collect(scene->GetRootNode());
+    }
     std::vector<Gobo> gobos;
     std::vector<std::pair<KQovNode*, std::string>> links;
     int counter = 0;

@@ -16,6 +16,7 @@
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovSceneInfo.h"
@@ -46,25 +47,20 @@ KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
 }
 
 // Widens [start, stop] over the take `name` of the node and its subtree.
-void WidenInterval(KQovNode* node, const char* name, KTime& start, KTime& stop) {
-    if (!node) return;
-    if (KQovTakeNode* take = FindTakeNode(node, name)) {
+void WidenInterval(KQovNode* root, const char* name, KTime& start, KTime& stop) {
+    for (KQovNode* node : KQovListNodes(root)) {
+        KQovTakeNode* take = FindTakeNode(node, name);
         KTime first = KTIME_INFINITE, last = KTIME_MINUS_INFINITE;
-        if (take->GetAnimationInterval(first, last)) {
-            if (first < start) start = first;
-            if (last > stop) stop = last;
-        }
+        if (!take || !take->GetAnimationInterval(first, last)) continue;
+        if (first < start) start = first;
+        if (last > stop) stop = last;
     }
-    for (int i = 0; i < node->GetChildCount(); ++i)
-        WidenInterval(node->GetChild(i), name, start, stop);
 }
 
 // Nodes below the root, each before its children.
 void CollectNodes(KQovNode* node, std::vector<KQovNode*>& out) {
-    for (int i = 0; i < node->GetChildCount(); ++i) {
-        out.push_back(node->GetChild(i));
-        CollectNodes(node->GetChild(i), out);
-    }
+    const std::vector<KQovNode*> below = KQovListDescendants(node);
+    out.insert(out.end(), below.begin(), below.end());
 }
 
 }  // namespace
@@ -229,12 +225,11 @@ void KQovWriterQov5::WritePoseContent(KQovPose* pose) {
 }
 
 bool KQovWriterQov5::HasTemplateNode(KQovNode* node) const {
-    if (!node) return false;
-    const char* name = node->GetName();
-    const char* colon = std::strrchr(name, ':');
-    if (std::strcmp(colon ? colon + 1 : name, "~qovexport~") == 0) return true;
-    for (int i = 0; i < node->GetChildCount(); ++i)
-        if (HasTemplateNode(node->GetChild(i))) return true;
+    for (KQovNode* n : KQovListNodes(node)) {
+        const char* name = n->GetName();
+        const char* colon = std::strrchr(name, ':');
+        if (std::strcmp(colon ? colon + 1 : name, "~qovexport~") == 0) return true;
+    }
     return false;
 }
 

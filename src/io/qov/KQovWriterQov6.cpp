@@ -26,6 +26,7 @@
 #include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovSceneInfo.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -173,20 +174,22 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
                 {"GenericNode", node->GetName(), "", [this, node] { WriteGenericNode(node); }});
 }
 
-void KQovWriterQov6::CollectModels(KQovNode* node) {
-    mObjects.push_back({"Model", node->GetName(), ModelSubType(node),
-                        [this, node] { WriteModelObject(node, false); }, node});
-    KQovNode* parent = node->GetParent();
-    mConnections.push_back({"OO", node->GetName(),
-                            parent && parent->GetParent() ? parent->GetName() : kSceneRoot, ""});
-    if (KQovNode* target = node->GetLookAtTarget())
-        mConnections.push_back({"OP", target->GetName(), node->GetName(), "LookAtProperty"});
-    if (KQovNode* target = node->GetUpVectorTarget())
-        mConnections.push_back({"OP", target->GetName(), node->GetName(), "UpVectorProperty"});
-    if (node->GetMesh()) CollectNodeShading(node);
-    if (node->GetGeometry() && mOptions->GetSwitch(KStreamOptionsQov::eDeformers))
-        CollectDeformers(node);
-    for (int i = 0; i < node->GetChildCount(); ++i) CollectModels(node->GetChild(i));
+void KQovWriterQov6::CollectModels(KQovNode* top) {
+    // Parents before children, on a list: a chain of models must not recurse.
+    for (KQovNode* node : KQovListNodes(top)) {
+        mObjects.push_back({"Model", node->GetName(), ModelSubType(node),
+                            [this, node] { WriteModelObject(node, false); }, node});
+        KQovNode* parent = node->GetParent();
+        mConnections.push_back({"OO", node->GetName(),
+                                parent && parent->GetParent() ? parent->GetName() : kSceneRoot, ""});
+        if (KQovNode* target = node->GetLookAtTarget())
+            mConnections.push_back({"OP", target->GetName(), node->GetName(), "LookAtProperty"});
+        if (KQovNode* target = node->GetUpVectorTarget())
+            mConnections.push_back({"OP", target->GetName(), node->GetName(), "UpVectorProperty"});
+        if (node->GetMesh()) CollectNodeShading(node);
+        if (node->GetGeometry() && mOptions->GetSwitch(KStreamOptionsQov::eDeformers))
+            CollectDeformers(node);
+    }
 }
 
 void KQovWriterQov6::CollectDeformers(KQovNode* node) {

@@ -47,6 +47,7 @@ private:
 
     void CollectObjects(KQovScene* scene);
     void OrderTakesAsNodes();
+    // `node` and every model below it, parents first.
     void CollectModels(KQovNode* node);
     void WriteDefinitions();
     void WriteObjects();

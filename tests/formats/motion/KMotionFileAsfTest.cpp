@@ -10,6 +10,7 @@
 
 #include "MotionTestHelpers.h"
 #include "attributes/KQovLimitsUtility.h"
+#include "common/SmallStack.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/asf/KMotionFileAmc.h"
 #include "formats/motion/asf/KQovAsfScene.h"
@@ -676,3 +677,133 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// A skeleton of bones b0, b1, ... (each turning about X, one unit long along X) with the
+// given hierarchy lines.
+std::string ChainSkeleton(int count, const std::string& hierarchy) {
+    std::string text =
+        ":version 1.10\n:name chain\n:units\n  length 1.0\n  angle deg\n:root\n  order TX TY TZ "
+        "RX RY RZ\n  axis XYZ\n  position 0 0 0\n  orientation 0 0 0\n:bonedata\n";
+    for (int i = 0; i < count; ++i)
+        text += "  begin\n    id " + std::to_string(i + 1) + "\n    name b" + std::to_string(i) +
+                "\n    direction 1 0 0\n    length 1\n    axis 0 0 0 XYZ\n    dof rx\n  end\n";
+    return text + ":hierarchy\n  begin\n" + hierarchy + "  end\n";
+}
+
+std::string ChildNames(const KAsfBone* bone) {
+    std::string names;
+    for (const auto& child : bone->children) names += (names.empty() ? "" : " ") + child->name;
+    return names;
+}
+
+}  // namespace
+
+// The hierarchy lines set parents; children keep the order in which they joined their
+// parent, bones never moved stay in file order, and a cycle left at the end is refused.
+TEST(KMotionFileAsf, HierarchyOrderAndCycles) {
+    struct Case {
+        const char* hierarchy;
+        bool ok;
+        // parent: children, for root, b0 and b1
+        const char* root;
+        const char* b0;
+        const char* b1;
+    } cases[] = {
+        {"", true, "b0 b1 b2 b3", "", ""},
+        {"root b0\n b0 b1 b2\n b1 b3\n", true, "b0", "b1 b2", "b3"},
+        {"root b0 b1 b2 b3\n b2 b0\n", true, "b1 b2 b3", "", ""},
+        {"b0 b3\n b0 b1\n root b3\n", true, "b0 b2 b3", "b1", ""},
+        {"b1 b0\n b0 b1\n", false, "", "", ""},
+        {"b2 b2\n", false, "", "", ""},
+        {"b0 root\n", false, "", "", ""},
+        // A cycle undone by a later line is no cycle: the file's last word on each parent counts.
+        {"b0 b1\n b1 b2\n b2 b0\n root b0\n", true, "b3 b0", "b1", "b2"},
+        {"b0 nine\n", false, "", "", ""},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hierarchy);
+        const std::string path = folder / "order.asf";
+        std::ofstream(path, std::ios::binary) << ChainSkeleton(4, c.hierarchy);
+        KMotionFileAsf file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KQovAsfScene scene;
+        ASSERT_EQ(file.ReadSkeleton(scene, false), c.ok);
+        if (!c.ok) {
+            // Refused: every bone still hangs from the parent whose list holds it.
+            for (KAsfBone* bone : scene.GetBones())
+                for (const auto& child : bone->children) EXPECT_EQ(child->parent, bone);
+            continue;
+        }
+        EXPECT_EQ(ChildNames(scene.mRoot.get()), c.root);
+        EXPECT_EQ(ChildNames(scene.FindBone("b0")), c.b0);
+        EXPECT_EQ(ChildNames(scene.FindBone("b1")), c.b1);
+    }
+}
+
+// A chain of bones far deeper than a small call stack: read in linear time (one name table,
+// one cycle check at the end), and a shorter one made into nodes and keyed from a motion file.
+TEST(KMotionFileAsf, LongChainsNeedNeitherDeepStackNorSquareTime) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const auto chain = [](int count) {
+        std::string hierarchy = "    root b0\n";
+        for (int i = 1; i < count; ++i)
+            hierarchy += "    b" + std::to_string(i - 1) + " b" + std::to_string(i) + "\n";
+        return ChainSkeleton(count, hierarchy);
+    };
+    const std::string longPath = folder / "long.asf";
+    ASSERT_TRUE(WriteText(longPath, chain(50000)));
+    ASSERT_TRUE(RunOnSmallStack(
+        [&] {
+            KMotionFileAsf file(false);
+            ASSERT_EQ(file.Open(longPath.c_str(), "r"), 0);
+            KQovAsfScene scene;
+            ASSERT_TRUE(file.ReadSkeleton(scene, true));
+            const std::vector<KAsfBone*> bones = scene.GetBones();
+            ASSERT_EQ(bones.size(), 50001u);
+            EXPECT_EQ(bones.back()->name, "b49999");
+            EXPECT_EQ(bones.back()->parent->name, "b49998");
+        },
+        size_t(128) << 10));
+
+    const int count = 3000;
+    const std::string asf = folder / "chain.asf";
+    const std::string amc = folder / "chain.amc";
+    ASSERT_TRUE(WriteText(asf, chain(count)));
+    std::string motion = ":FULLY-SPECIFIED\n:DEGREES\n";
+    for (int frame = 1; frame <= 2; ++frame) {
+        motion += std::to_string(frame) + "\nroot 0 0 0 0 0 0\n";
+        for (int i = 0; i < count; ++i)
+            motion += "b" + std::to_string(i) + " " + std::to_string(frame * 10) + "\n";
+    }
+    ASSERT_TRUE(WriteText(amc, motion));
+    ASSERT_TRUE(RunOnSmallStack(
+        [&] {
+            TestScene test;
+            std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(6, &test.manager));
+            ASSERT_TRUE(reader && reader->FileOpen(asf.c_str()));
+            std::unique_ptr<KStreamOptions> options(reader->GetReadOptions(true));
+            ASSERT_TRUE(options);
+            ASSERT_TRUE(reader->Read(test.scene, options.get())) << reader->GetLastErrorString();
+            KQovNode* deepest = test.scene->GetRootNode()->FindChild("b2999", true);
+            ASSERT_NE(deepest, nullptr);
+            int depth = 0;
+            for (KQovNode* n = deepest; n; n = n->GetParent()) ++depth;
+            // b0 .. b2999 below the root bone, the reference and the scene's root.
+            EXPECT_GE(depth, count + 2);
+            // Its end node, one unit along the bone.
+            EXPECT_EQ(deepest->GetChildCount(), 1);
+            std::unique_ptr<KQovReader> motionReader(KQovMakeFormatReader(7, &test.manager));
+            ASSERT_TRUE(motionReader && motionReader->FileOpen(amc.c_str()));
+            std::unique_ptr<KStreamOptions> motionOptions(motionReader->GetReadOptions(true));
+            ASSERT_TRUE(motionOptions);
+            auto* m = static_cast<KStreamOptionsMotion*>(motionOptions.get());
+            m->SetStream(static_cast<KStreamOptionsMotion&>(*options).GetStream(), false);
+            EXPECT_TRUE(motionReader->Read(test.scene, m)) << motionReader->GetLastErrorString();
+            test.manager.DestroyScene(test.scene, true);
+        },
+        size_t(256) << 10));
+}

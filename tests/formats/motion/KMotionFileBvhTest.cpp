@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovLimitsUtility.h"
 #include "character/KQovSceneBridge.h"
+#include "common/SmallStack.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
@@ -573,6 +575,76 @@ TEST(KQovReaderBvh, RotationAxisPointsAtTheOnlyChild) {
             KQovLimitsUtility(&hips->GetChild(0)->GetChild(0)->GetLimits()).GetRotationAxis();
         EXPECT_EQ(none[0] * none[0] + none[1] * none[1] + none[2] * none[2], 0.0);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The options scan stops at once when the file does not start with its hierarchy: a file of
+// anything else, however long, is not searched for a motion section.
+TEST(KMotionFileBvh, OptionsNeedTheHierarchyFirst) {
+    const std::string good = std::string(kHeader) + "MOTION\nFrames: 2\nFrame Time: 0.04\n";
+    struct Case {
+        std::string text;
+        bool ok;
+    } cases[] = {
+        {good, true},
+        {"\n\n" + good, true},
+        {"MOTION\nFrames: 2\nFrame Time: 0.04\n", false},
+        {"junk\n" + good, false},
+        {std::string(100000, 'x') + "\nMOTION\nFrames: 2\nFrame Time: 0.04\n", false},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        const std::string path = folder / "options.bvh";
+        ASSERT_TRUE(WriteText(path, c.text));
+        KMotionFileBvh file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KStreamOptionsMotion options;
+        EXPECT_EQ(file.ReadOptions(options), c.ok);
+    }
+}
+
+// A skeleton deeper than a small call stack allows a recursion through is written with its
+// joints nested as deep as the scene, each block closed.
+TEST(KQovWriterBvh, DeepSkeletonsAreWrittenWithoutDeepStack) {
+    const int depth = 3000;
+    TestScene test;
+    KQovNode* below = nullptr;
+    for (int i = depth; i-- > 0;) {
+        KQovNode* node = test.manager.CreateNode(("J" + std::to_string(i)).c_str());
+        if (below) node->AddChild(below);
+        below = node;
+    }
+    test.scene->GetRootNode()->AddChild(below);
+    TempTestFolder folder;
+    const std::string out = folder / "deep.bvh";
+    ASSERT_TRUE(RunOnSmallStack(
+        [&] {
+            KQovWriterBvh writer(&test.manager);
+            std::unique_ptr<KStreamOptions> base(writer.GetWriteOptions());
+            auto* options = static_cast<KStreamOptionsMotion*>(base.get());
+            options->SetFrameCount(1);
+            ASSERT_TRUE(writer.FileCreate(out.c_str()));
+            ASSERT_TRUE(writer.Write(test.scene, options)) << writer.GetLastErrorString();
+            ASSERT_TRUE(writer.FileClose());
+        },
+        size_t(128) << 10));
+    const std::string text = ReadText(out);
+    size_t opened = 0, closed = 0, joints = 0, at = 0;
+    int level = 0, deepest = 0;
+    for (char c : text) {
+        if (c == '{') deepest = std::max(deepest, ++level), ++opened;
+        if (c == '}') --level, ++closed;
+    }
+    while ((at = text.find("JOINT J", at)) != std::string::npos) ++joints, ++at;
+    EXPECT_EQ(opened, closed);
+    EXPECT_EQ(joints, size_t(depth - 1));
+    // The root, its joints and the end site.
+    EXPECT_EQ(deepest, depth + 1);
+    EXPECT_NE(text.find("ROOT J0\n{\n  OFFSET"), std::string::npos);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "MotionTestHelpers.h"
+#include "common/SmallStack.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/htr/KQovWriterHtr.h"
 #include "foundation/KPath.h"
@@ -546,3 +547,57 @@ TEST(KQovWriterHtr, BasePositionsRatesAndRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// Segments S0 .. S(n-1), each the parent of the next, with `frames` frames each.
+std::string ChainHtr(int count, int frames) {
+    std::string text = "[Header]\nFileType htr\nDataType HTRS\nNumSegments " +
+                       std::to_string(count) + "\nNumFrames " + std::to_string(frames) +
+                       "\nDataFrameRate 30\nEulerRotationOrder ZYX\nCalibrationUnits mm\n"
+                       "RotationUnits Degrees\nBoneLengthAxis Y\nScaleFactor 1.0\n"
+                       "[SegmentNames&Hierarchy]\n";
+    for (int i = 0; i < count; ++i)
+        text += "S" + std::to_string(i) + "\t" + (i ? "S" + std::to_string(i - 1) : "GLOBAL") + "\n";
+    text += "[BasePosition]\n";
+    for (int i = 0; i < count; ++i) text += "S" + std::to_string(i) + "\t0 10 0\t0 0 5\t10\n";
+    for (int i = 0; i < count; ++i) {
+        text += "[S" + std::to_string(i) + "]\n";
+        for (int f = 1; f <= frames; ++f) text += std::to_string(f) + " 0 0 0 0 0 1 1.0\n";
+    }
+    return text + "[EndOfFile]\n";
+}
+
+}  // namespace
+
+// A chain of segments: its root found in linear time whatever its length, and a shorter one
+// read into nodes on a small stack with the rest orientations taken off every frame.
+TEST(KQovReaderHtr, LongChainsReadInLinearTimeWithoutDeepStack) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string longPath = folder / "long.htr";
+    ASSERT_TRUE(WriteText(longPath, ChainHtr(50000, 1)));
+    KMotionFileHtr file(false);
+    KStreamOptionsMotion options;
+    ASSERT_EQ(file.Open(longPath.c_str(), "r"), 0);
+    ASSERT_TRUE(file.ReadHierarchy(&options));
+    EXPECT_EQ(file.FindRootSegment(), 0);
+
+    const int count = 2000;
+    const std::string path = folder / "chain.htr";
+    ASSERT_TRUE(WriteText(path, ChainHtr(count, 3)));
+    ASSERT_TRUE(RunOnSmallStack(
+        [&] {
+            TestScene test;
+            std::unique_ptr<KStreamOptions> read;
+            int error = 0;
+            ASSERT_TRUE(Import(test, path, 0, read, &error)) << error;
+            KQovNode* last = test.scene->GetRootNode()->FindChild("S1999", true);
+            ASSERT_NE(last, nullptr);
+            int depth = 0;
+            for (KQovNode* n = last; n->GetParent(); n = n->GetParent()) ++depth;
+            EXPECT_EQ(depth, count);
+            test.manager.DestroyScene(test.scene, true);
+        },
+        size_t(128) << 10));
+}

@@ -12,6 +12,7 @@
 #include "formats/geometry/3ds/MaterialConvert3ds.h"
 #include "formats/geometry/3ds/MeshImport3ds.h"
 #include "formats/geometry/3ds/NodeAnimation3ds.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovGlobalSettings.h"
@@ -60,8 +61,14 @@ bool KQovReader3ds::FileOpen(const char* fileName) {
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
     if (!mFile) {
         ClearErrors3ds(mCtx);
-        mError.SetErrorWithText(
-            eFileNotOpened, (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
+        if (fileName && KIsSpecialFile(fileName)) {
+            const KString text = KString("Cannot read \"") + fileName + "\": not a regular file";
+            mError.SetErrorWithText(eFileNotOpened, text.Buffer());
+        } else {
+            mError.SetErrorWithText(
+                eFileNotOpened,
+                (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
+        }
         return false;
     }
     return true;
@@ -138,8 +145,9 @@ bool KQovReader3ds::Load() {
         mStatus += "The key-frame length and segment are unreadable.\n";
     } else if (range && (range->anim > kLastFrame3ds ||
                          (range->segmentUsed && range->segmentEnd > kLastFrame3ds))) {
-        mStatus += "The key-frame length and segment run past the last frame read; the take "
-                   "spans the keys.\n";
+        mStatus +=
+            "The key-frame length and segment run past the last frame read; the take "
+            "spans the keys.\n";
     } else if (range) {
         mRange = *range;
         mHasRange = true;

@@ -24,6 +24,7 @@
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovTakeInfo.h"
@@ -176,13 +177,15 @@ void KQovWriter3ds::FillRange(KfSets3ds& sets) const {
     sets.segmentEnd = uint32_t(stop);
 }
 
-int64_t KQovWriter3ds::KeysToWrite(KQovNode& node) {
-    // The root is written only as a reference node.
-    int64_t keys = node.GetParent() || mFlags.referenceNode ? KeyCount3ds(node, mKeys) : 0;
-    // A spotlight's target track is keyed over its target's frames.
-    if (KQovNode* target = node.GetLookAtTarget()) keys += KeyCount3ds(*target, mKeys);
-    for (int i = 0; i < node.GetChildCount() && keys <= kMaxKeys; ++i)
-        keys += KeysToWrite(*node.GetChild(i));
+int64_t KQovWriter3ds::KeysToWrite(KQovNode& root) {
+    int64_t keys = 0;
+    for (KQovNode* node : KQovListNodes(&root)) {
+        // The root is written only as a reference node.
+        if (node->GetParent() || mFlags.referenceNode) keys += KeyCount3ds(*node, mKeys);
+        // A spotlight's target track is keyed over its target's frames.
+        if (KQovNode* target = node->GetLookAtTarget()) keys += KeyCount3ds(*target, mKeys);
+        if (keys > kMaxKeys) break;
+    }
     return keys;
 }
 
@@ -246,7 +249,14 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
     return ok;
 }
 
-bool KQovWriter3ds::ExportNode(KQovNode& node) {
+bool KQovWriter3ds::ExportNode(KQovNode& root) {
+    // Parents before children, from a list: a deep tree must not recurse.
+    for (KQovNode* node : KQovListNodes(&root))
+        if (!ExportOneNode(*node)) return false;
+    return true;
+}
+
+bool KQovWriter3ds::ExportOneNode(KQovNode& node) {
     KQovNodeAttribute* attribute = node.GetNodeAttribute();
     const int type = attribute ? attribute->GetAttributeType() : -1;
     if (type == KQovNodeAttribute::eMesh) {
@@ -316,10 +326,7 @@ bool KQovWriter3ds::ExportNode(KQovNode& node) {
             }
         }
     }
-    if (Failed()) return false;
-    for (int i = 0; i < node.GetChildCount(); ++i)
-        if (!ExportNode(*node.GetChild(i))) return false;
-    return true;
+    return !Failed();
 }
 
 std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, const FaceCombination3ds& c) {

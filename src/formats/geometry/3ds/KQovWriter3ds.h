@@ -50,6 +50,7 @@ private:
     bool PrepareWrite(KStreamOptions* options);
     void FillRange(KfSets3ds& sets) const;
     bool ExportNode(KQovNode& node);
+    bool ExportOneNode(KQovNode& node);
     int64_t KeysToWrite(KQovNode& node);
     bool ExportMesh(KQovNode& node, const KQovMesh& mesh);
     bool ExportSurface(KQovNode& node, KQovNodeAttribute& surface);

@@ -2,6 +2,7 @@
 
 #include "attributes/KQovMesh.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 
 bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory& factory) {
     for (auto& record : records) {
@@ -40,20 +41,20 @@ KAffineMatrix KDxfGlobalMatrix(const KQovNode& node) {
     return m;
 }
 
-void KDxfCollectMeshes(KQovNode* node, std::vector<KDxfMeshEntry>& out,
+void KDxfCollectMeshes(KQovNode* root, std::vector<KDxfMeshEntry>& out,
                        const KDxfMeshSource& meshOf) {
-    KQovNodeAttribute* attribute = node->GetNodeAttribute();
-    KQovMesh* mesh = meshOf ? meshOf(node)
-                     : attribute && attribute->GetAttributeType() == KQovNodeAttribute::eMesh
-                         ? static_cast<KQovMesh*>(attribute)
-                         : nullptr;
-    if (mesh)
-        out.push_back({node->GetNameWithoutPrefix().Buffer(),
-                       mesh,
-                       node->GetVisibility(),
-                       KDxfGlobalMatrix(*node),
-                       {},
-                       node});
-    for (int i = 0; i < node->GetChildCount(); ++i)
-        KDxfCollectMeshes(node->GetChild(i), out, meshOf);
+    for (KQovNode* node : KQovListNodes(root)) {
+        KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        KQovMesh* mesh = meshOf ? meshOf(node)
+                         : attribute && attribute->GetAttributeType() == KQovNodeAttribute::eMesh
+                             ? static_cast<KQovMesh*>(attribute)
+                             : nullptr;
+        if (mesh)
+            out.push_back({node->GetNameWithoutPrefix().Buffer(),
+                           mesh,
+                           node->GetVisibility(),
+                           KDxfGlobalMatrix(*node),
+                           {},
+                           node});
+    }
 }

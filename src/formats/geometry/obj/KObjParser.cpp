@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <unordered_map>
 
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
@@ -114,6 +116,10 @@ KObjParser::EResult KObjParser::ReadFile(const char* path) {
     std::string_view keyword, rest;
     while (NextLine(lines, keyword, rest))
         if (!Dispatch(lines, keyword, rest)) return eCorrupted;
+    if (lines.IsLineTooLong()) {
+        mStatus += KFormatC("Line %d is too long\n", lines.GetLineNumber() + 1);
+        return eCorrupted;
+    }
     AssignDefaultMaterial();
     return eRead;
 }
@@ -222,6 +228,13 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
     } else if (keyword == "surf") {
         if (mSurfaceType == 0) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
         ParseSurface(lines, rest);
+    } else if (std::any_of(keyword.begin(), keyword.end(), [](char c) {
+                   return (c > 0 && c < '\t') || (c > '\r' && c < ' ') || c == 0x7F;
+               })) {
+        // No statement starts with control bytes: this is no text file, and reading on
+        // through it would only pile up messages. (Zero bytes pass: wide text reads empty.)
+        mStatus += KFormatC("Line %d is corrupted: not text\n", lines.GetLineNumber());
+        return false;
     } else {
         mStatus += "Object not supported : ";
         mStatus.append(keyword.data(), keyword.size());
@@ -358,11 +371,26 @@ void KObjParser::LoadMaterialLibraries(std::string_view rest) {
             ReadWholeFile(
                 KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(), name.c_str()).Buffer(),
                 text))
-            mLibraries.push_back(std::move(text));
+            AddLibrary(std::move(text));
         else
             all = false;
     }
     if (!all) mStatus += "Unable to load material library\n";
+}
+
+void KObjParser::AddLibrary(std::string text) {
+    mLibraries.push_back(std::move(text));
+    const std::string_view library = mLibraries.back();
+    KTextLineReader lines;
+    lines.SetText(library);
+    std::string_view line;
+    while (lines.ReadLine(line)) {
+        const size_t offset = size_t(line.data() - library.data());
+        if (NextWord(line) != "newmtl") continue;
+        // The first definition of a name in the first library that has one.
+        mMaterialLines.emplace(std::string(NextWord(line)),
+                               std::make_pair(mLibraries.size() - 1, offset));
+    }
 }
 
 int KObjParser::UseMaterial(std::string_view name) {
@@ -378,9 +406,13 @@ int KObjParser::UseMaterial(std::string_view name) {
 }
 
 bool KObjParser::ReadMaterial(KObjMaterial& material) const {
-    for (const std::string& library : mLibraries) {
+    // Straight to the definition, found when its library was loaded: a file of many
+    // materials is not scanned once per material.
+    const auto at = mMaterialLines.find(material.name);
+    if (at == mMaterialLines.end()) return false;
+    {
         KTextLineReader lines;
-        lines.SetText(library);
+        lines.SetText(std::string_view(mLibraries[at->second.first]).substr(at->second.second));
         std::string_view line;
         bool inside = false;
         while (lines.ReadLine(line)) {
@@ -457,14 +489,16 @@ void KObjParser::CompleteNormals(KObjGroup& group) {
         bool lacking = false;
         int normal = -1;
     };
-    std::vector<int> smoothings;
-    for (const KObjFace& face : group.faces) smoothings.push_back(face.smoothing);
-    std::sort(smoothings.begin(), smoothings.end());
-    smoothings.erase(std::unique(smoothings.begin(), smoothings.end()), smoothings.end());
-    for (int smoothing : smoothings) {
+    // The faces of each smoothing group, in file order: one pass over the faces, not one per
+    // smoothing group.
+    std::map<int, std::vector<int>> bySmoothing;
+    for (size_t f = 0; f < group.faces.size(); ++f)
+        bySmoothing[group.faces[f].smoothing].push_back(int(f));
+    for (const auto& [smoothing, members] : bySmoothing) {
         std::map<int, Sum> sums;
-        for (KObjFace& face : group.faces) {
-            if (face.smoothing != smoothing || (smoothing == 0 && face.normalsPresent)) continue;
+        for (int f : members) {
+            KObjFace& face = group.faces[size_t(f)];
+            if (smoothing == 0 && face.normalsPresent) continue;
             KObjCorner* c = &group.corners[face.firstCorner];
             const KVector4 normal =
                 FaceNormal(mVertices[c[0].v], mVertices[c[1].v], mVertices[c[2].v]);
@@ -490,8 +524,9 @@ void KObjParser::CompleteNormals(KObjGroup& group) {
             mNormals.emplace_back(sum.n[0] * scale, sum.n[1] * scale, sum.n[2] * scale, 1.0);
             sum.normal = int(mNormals.size()) - 1;
         }
-        for (KObjFace& face : group.faces) {
-            if (face.smoothing != smoothing || smoothing == 0) continue;
+        if (smoothing == 0) continue;
+        for (int f : members) {
+            KObjFace& face = group.faces[size_t(f)];
             KObjCorner* c = &group.corners[face.firstCorner];
             for (int i = 0; i < face.cornerCount; ++i)
                 if (c[i].vn < 0) c[i].vn = sums[c[i].v].normal;
@@ -514,23 +549,33 @@ void KObjParser::BuildMesh(const std::string& name, KObjMeshData& out) {
     });
     bool hasUVs = false;
     for (const KObjCorner& c : group.corners) hasUVs = hasUVs || c.vt >= 0;
-    // Control points of each vertex chained from its first one.
-    std::vector<int> first(mVertices.size(), -1), next;
-    std::vector<KObjCorner> triples;
+    // Control points by their (vertex, normal, texture vertex) triple, numbered in order of
+    // first use. A table sized by the group's corners, not by the file's vertex list, and no
+    // walk along the points of a vertex that many faces share.
+    struct TripleHash {
+        size_t operator()(const KObjCorner& c) const {
+            uint64_t h = uint32_t(c.v);
+            h = h * 0x9E3779B97F4A7C15ull ^ uint32_t(c.vn);
+            h = h * 0x9E3779B97F4A7C15ull ^ uint32_t(c.vt);
+            return size_t(h ^ (h >> 29));
+        }
+    };
+    struct TripleEqual {
+        bool operator()(const KObjCorner& a, const KObjCorner& b) const {
+            return a.v == b.v && a.vn == b.vn && a.vt == b.vt;
+        }
+    };
+    std::unordered_map<KObjCorner, int, TripleHash, TripleEqual> points;
+    points.reserve(group.corners.size());
     for (int f : order) {
         const KObjFace& face = group.faces[f];
         out.polygonSizes.push_back(face.cornerCount);
         out.polygonMaterials.push_back(face.material);
         for (int i = 0; i < face.cornerCount; ++i) {
             const KObjCorner& c = group.corners[face.firstCorner + i];
-            int point = first[c.v];
-            while (point >= 0 && (triples[point].vn != c.vn || triples[point].vt != c.vt))
-                point = next[point];
-            if (point < 0) {
-                point = int(triples.size());
-                triples.push_back(c);
-                next.push_back(first[c.v]);
-                first[c.v] = point;
+            const auto added = points.emplace(c, int(points.size()));
+            const int point = added.first->second;
+            if (added.second) {
                 out.points.push_back(mVertices[c.v]);
                 out.normals.push_back(c.vn >= 0 ? mNormals[c.vn] : KVector4());
                 if (hasUVs) out.uvs.push_back(c.vt >= 0 ? mTextureVertices[c.vt] : KVector2());

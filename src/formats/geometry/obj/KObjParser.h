@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "formats/geometry/obj/KObjRecords.h"
@@ -58,6 +60,8 @@ private:
     void ParseSurface(KTextLineReader& lines, std::string_view rest);
     void SkipBlock(KTextLineReader& lines);
     void LoadMaterialLibraries(std::string_view rest);
+    // Keeps a library's text and where each of its materials is defined.
+    void AddLibrary(std::string text);
     int UseMaterial(std::string_view name);
     bool ReadMaterial(KObjMaterial& material) const;
     void AssignDefaultMaterial();
@@ -75,6 +79,8 @@ private:
     std::vector<KObjMaterial> mMaterials;
     std::map<std::string, int, CaseLess> mMaterialIndex;
     std::vector<std::string> mLibraries;  // texts of the open libraries, in opening order
+    // Each material name's first definition: library, offset of its "newmtl" line.
+    std::unordered_map<std::string, std::pair<size_t, size_t>> mMaterialLines;
     std::vector<KObjSurface> mSurfaces;
     std::vector<KVector4> mVertices;
     std::vector<KVector2> mTextureVertices;

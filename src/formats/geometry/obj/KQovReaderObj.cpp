@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <unordered_map>
 
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMaterial.h"
@@ -154,8 +155,9 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     for (int i = 0; i < count; ++i) mesh->SetControlPointAt(data.points[i], data.normals[i], i);
     std::vector<KVector4>().swap(data.points);
     std::vector<KVector4>().swap(data.normals);
-    // Layer positions of the parser's materials and textures, found once per mesh.
-    std::vector<int> materialAt(mMaterials.size(), -1), textureAt(mMaterials.size(), -1);
+    // Layer positions of the parser's materials and textures, found once per mesh; kept for
+    // the materials the mesh uses only, since a file may hold a group and a material per face.
+    std::unordered_map<int, int> materialAt, textureAt;
     const size_t polygons = data.polygonSizes.size();
     // Per-polygon indices only where a layer keeps them by polygon (0 is what the rest get).
     std::vector<int> materials(library ? polygons : 0, 0);
@@ -163,17 +165,19 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     for (size_t p = 0; p < polygons && library; ++p) {
         const int m = data.polygonMaterials[p];
         if (m < 0) continue;
-        if (materialAt[m] < 0 && mMaterials[m]) {
-            materialAt[m] = mesh->GetMaterialIndex(mMaterials[m]->GetName(), 0);
-            if (materialAt[m] < 0) materialAt[m] = mesh->AddMaterial(mMaterials[m], 0);
+        int& materialSlot = materialAt.try_emplace(m, -1).first->second;
+        if (materialSlot < 0 && mMaterials[m]) {
+            materialSlot = mesh->GetMaterialIndex(mMaterials[m]->GetName(), 0);
+            if (materialSlot < 0) materialSlot = mesh->AddMaterial(mMaterials[m], 0);
         }
-        materials[p] = std::max(0, materialAt[m]);
+        materials[p] = std::max(0, materialSlot);
         if (mTextures[m]) {
-            if (textureAt[m] < 0) {
-                textureAt[m] = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
-                if (textureAt[m] < 0) textureAt[m] = mesh->AddTexture(mTextures[m], 0);
+            int& textureSlot = textureAt.try_emplace(m, -1).first->second;
+            if (textureSlot < 0) {
+                textureSlot = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
+                if (textureSlot < 0) textureSlot = mesh->AddTexture(mTextures[m], 0);
             }
-            if (!textures.empty()) textures[p] = std::max(0, textureAt[m]);
+            if (!textures.empty()) textures[p] = std::max(0, textureSlot);
         }
     }
     // The polygons go in whole; the per-polygon indices only where the layer keeps them so,

@@ -14,6 +14,7 @@
 #include "foundation/KFileStream.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovScene.h"
 
 namespace {
@@ -104,14 +105,19 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
     return true;
 }
 
-void KQovWriterObj::PrepareNodes(KQovNode* node) {
-    if (auto* geometry = dynamic_cast<KQovGeometry*>(node->GetNodeAttribute()))
-        if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0)
-            mMaterialsUsed = true;
-    for (int i = 0; i < node->GetChildCount(); ++i) PrepareNodes(node->GetChild(i));
+void KQovWriterObj::PrepareNodes(KQovNode* root) {
+    for (KQovNode* node : KQovListNodes(root))
+        if (auto* geometry = dynamic_cast<KQovGeometry*>(node->GetNodeAttribute()))
+            if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0)
+                mMaterialsUsed = true;
 }
 
-void KQovWriterObj::WriteNode(KQovNode* node) {
+void KQovWriterObj::WriteNode(KQovNode* root) {
+    // Parents before children, as listed first: a deep tree must not recurse.
+    for (KQovNode* node : KQovListNodes(root)) WriteOneNode(node);
+}
+
+void KQovWriterObj::WriteOneNode(KQovNode* node) {
     KQovNodeAttribute* attribute = node->GetNodeAttribute();
     const int type = attribute ? attribute->GetAttributeType() : -1;
     auto* mesh = dynamic_cast<KQovMesh*>(attribute);
@@ -134,18 +140,23 @@ void KQovWriterObj::WriteNode(KQovNode* node) {
             mStatus +=
                 KString("Unable to convert \"") + node->GetNameWithoutPrefix() + "\" to a mesh\n";
     }
-    for (int i = 0; i < node->GetChildCount(); ++i) WriteNode(node->GetChild(i));
 }
 
 KAffineMatrix KQovWriterObj::ComputeGlobalMatrix(KQovNode* node) {
-    KVector4 t, r, s(1.0, 1.0, 1.0);
-    node->GetLocalTranslation(t);
-    node->GetLocalRotation(r);
-    node->GetLocalScaling(s);
-    const KAffineMatrix local(t, r, s);
-    KQovNode* parent = node->GetParent();
-    // Row vectors: the node's own transform acts first, then its parent's.
-    return parent ? local * ComputeGlobalMatrix(parent) : local;
+    const auto local = [](KQovNode* n) {
+        KVector4 t, r, s(1.0, 1.0, 1.0);
+        n->GetLocalTranslation(t);
+        n->GetLocalRotation(r);
+        n->GetLocalScaling(s);
+        return KAffineMatrix(t, r, s);
+    };
+    std::vector<KQovNode*> chain;
+    for (KQovNode* n = node; n; n = n->GetParent()) chain.push_back(n);
+    // Row vectors: the node's own transform acts first, then its parent's; the products nest
+    // from the top down as local x (parent's global).
+    KAffineMatrix global = local(chain.back());
+    for (size_t i = chain.size() - 1; i-- > 0;) global = local(chain[i]) * global;
+    return global;
 }
 
 int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) {

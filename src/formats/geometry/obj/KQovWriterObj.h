@@ -36,6 +36,7 @@ public:
 private:
     void PrepareNodes(KQovNode* node);
     void WriteNode(KQovNode* node);
+    void WriteOneNode(KQovNode* node);
     // `source` is the node's own geometry, which holds the shape weights.
     void WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source);
     // The written material index of a (material, texture) pair; -1 for no material.

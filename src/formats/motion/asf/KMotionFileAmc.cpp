@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "io/KStreamOptionsMotion.h"
@@ -77,6 +78,7 @@ bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
 bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion& options) {
     const int wanted = options.GetFrameCount();
     for (KAsfBone* bone : scene.GetBones()) bone->keys.clear();
+    const std::unordered_map<std::string, KAsfBone*> byName = scene.IndexBones();
     if (!Rewind()) return false;
     int read = 0;
     while (!IsAtEnd()) {
@@ -106,7 +108,8 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
                 if (!rootSeen) bone = scene.mRoot.get();
                 rootSeen = true;
             } else {
-                bone = scene.FindBone(name);
+                const auto at = byName.find(name);
+                if (at != byName.end()) bone = at->second;
             }
             if (!bone && strcmp(name, "root") != 0 &&
                 std::find(scene.mRemoved.begin(), scene.mRemoved.end(), name) !=

@@ -1,7 +1,9 @@
 #include "formats/motion/asf/KMotionFileAsf.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 
 #include "formats/motion/asf/KQovAsfScene.h"
 
@@ -29,12 +31,6 @@ const char* const kChannelWords[] = {"tx", "ty", "tz", "rz", "ry", "rx"};
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr double kInchesPerCentimetre = 0.39370078740157477;
-
-bool IsAncestor(const KAsfBone* a, const KAsfBone* b) {
-    for (const KAsfBone* p = b; p; p = p->parent)
-        if (p == a) return true;
-    return false;
-}
 
 }  // namespace
 
@@ -270,6 +266,23 @@ bool KMotionFileAsf::ReadBone(KQovAsfScene& scene) {
 }
 
 bool KMotionFileAsf::ReadHierarchy(KQovAsfScene& scene) {
+    // The lines only set parents; the children lists are rebuilt and checked for cycles once at
+    // the end. Moving bones between lists and walking up for a cycle at every line would cost
+    // the square of the bone count on a long chain.
+    const std::vector<KAsfBone*> bones = scene.GetBones();
+    const std::unordered_map<std::string, KAsfBone*> byName = scene.IndexBones();
+    // When each bone joined its parent's list: its place in that list is by this order.
+    std::unordered_map<const KAsfBone*, size_t> joined;
+    for (size_t i = 0; i < bones.size(); ++i) joined[bones[i]] = i;
+    size_t moves = bones.size();
+    const auto restoreParents = [&bones] {
+        for (KAsfBone* bone : bones)
+            for (auto& child : bone->children) child->parent = bone;
+    };
+    const auto find = [&byName](const char* name) -> KAsfBone* {
+        const auto at = byName.find(name);
+        return at == byName.end() ? nullptr : at->second;
+    };
     bool open = false;
     char word[KAsfBone::kMaxName + 1];
     while (ReadLine() && !AtSection()) {
@@ -286,24 +299,57 @@ bool KMotionFileAsf::ReadHierarchy(KQovAsfScene& scene) {
             Warning("Can't read parent bone name\n");
             continue;
         }
-        KAsfBone* parent = scene.FindBone(word);
-        if (!parent) return !Error("Unknown parent bone name (%s)\n", word);
+        KAsfBone* parent = find(word);
+        if (!parent) {
+            restoreParents();
+            return !Error("Unknown parent bone name (%s)\n", word);
+        }
         while (ReadToken(word, KAsfBone::kMaxName)) {
-            KAsfBone* child = scene.FindBone(word);
-            if (!child) return !Error("Unknown child bone name (%s)\n", word);
-            // A bone may not become its own ancestor.
-            if (IsAncestor(child, parent)) return !Error("Cyclic hierarchy (%s)\n", word);
-            if (child->parent == parent) continue;
-            auto& siblings = child->parent->children;
-            for (auto it = siblings.begin(); it != siblings.end(); ++it) {
-                if (it->get() != child) continue;
-                parent->children.push_back(std::move(*it));
-                siblings.erase(it);
-                break;
+            KAsfBone* child = find(word);
+            if (!child) {
+                restoreParents();
+                return !Error("Unknown child bone name (%s)\n", word);
             }
+            if (child->parent == parent) continue;
             child->parent = parent;
+            joined[child] = moves++;
         }
     }
+    // A bone may not become its own ancestor. Of several cycles the one closed first is named,
+    // by the bone whose line closed it.
+    std::unordered_map<const KAsfBone*, int> state;  // 1 on the current path, 2 done
+    const KAsfBone* closing = nullptr;
+    std::vector<const KAsfBone*> path;
+    for (const KAsfBone* bone : bones) {
+        path.clear();
+        const KAsfBone* p = bone;
+        while (p && state[p] == 0) {
+            state[p] = 1;
+            path.push_back(p);
+            p = p->parent;
+        }
+        if (p && state[p] == 1) {
+            const KAsfBone* last = p;
+            for (const KAsfBone* q = p->parent; q != p; q = q->parent)
+                if (joined[q] > joined[last]) last = q;
+            if (!closing || joined[last] < joined[closing]) closing = last;
+        }
+        for (const KAsfBone* q : path) state[q] = 2;
+    }
+    if (closing) {
+        restoreParents();
+        return !Error("Cyclic hierarchy (%s)\n", closing->name.c_str());
+    }
+    // Every list rebuilt in joining order: the root's own bones stay in place, moved ones follow
+    // in the order of their lines.
+    std::vector<KAsfBone*> byJoin = bones;
+    std::sort(byJoin.begin(), byJoin.end(),
+              [&joined](const KAsfBone* a, const KAsfBone* b) { return joined[a] < joined[b]; });
+    for (KAsfBone* bone : bones)
+        for (auto& child : bone->children) (void)child.release();
+    for (KAsfBone* bone : bones) bone->children.clear();
+    for (KAsfBone* bone : byJoin)
+        if (bone->parent) bone->parent->children.emplace_back(bone);
     return true;
 }
 

@@ -111,9 +111,22 @@ std::vector<KAsfBone*> KQovAsfScene::GetBones() const {
 }
 
 KAsfBone* KQovAsfScene::FindBone(const char* name) const {
-    for (KAsfBone* bone : GetBones())
+    std::vector<KAsfBone*> stack;
+    if (mRoot && name) stack.push_back(mRoot.get());
+    while (!stack.empty()) {
+        KAsfBone* bone = stack.back();
+        stack.pop_back();
         if (bone->name == name) return bone;
+        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it)
+            stack.push_back(it->get());
+    }
     return nullptr;
+}
+
+std::unordered_map<std::string, KAsfBone*> KQovAsfScene::IndexBones() const {
+    std::unordered_map<std::string, KAsfBone*> index;
+    for (KAsfBone* bone : GetBones()) index.emplace(bone->name, bone);
+    return index;
 }
 
 void KQovAsfScene::CompleteFrames() {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KMatrix.h"
@@ -80,6 +81,9 @@ public:
     // Scene centimetres per file length unit.
     double GetLengthScale() const;
     KAsfBone* FindBone(const char* name) const;
+    // Every bone by name, the first of a name in GetBones order: for callers that look up many
+    // names. Valid until the tree changes.
+    std::unordered_map<std::string, KAsfBone*> IndexBones() const;
     // Bone vectors, offsets, parent frames and rest transforms, parents before children.
     void CompleteFrames();
     // Removes every bone below the root that has no channels; its children move up.

@@ -2,6 +2,8 @@
 // a skeleton built from a node tree for writing.
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -128,7 +130,7 @@ void SetBoneVector(KAsfBone& bone, const KVector4& vector) {
 // The bones below `bone` for the children of its node. A bone points at its children's common
 // start; children that start elsewhere hang from a "Dummy" bone of their own that points at
 // them. The root's position is always written as the origin, so it points nowhere.
-void AddChildBones(KAsfBone& bone) {
+void AddChildBones(KAsfBone& bone, std::vector<KAsfBone*>& pending) {
     KQovNode* node = bone.node;
     const int count = node->GetChildCount();
     if (count == 0) return;
@@ -152,36 +154,60 @@ void AddChildBones(KAsfBone& bone) {
             KMatrixRotateVector(toChild, bone.axis, start);
             SetBoneVector(*parent, toChild);
         }
-        AddChildBones(*AddNodeBone(*parent, child));
+        pending.push_back(AddNodeBone(*parent, child));
     }
 }
 
-// Leaves that neither reach anywhere nor move, bottom-up.
-void Prune(KAsfBone& bone) {
-    for (auto& child : bone.children) Prune(*child);
-    auto& children = bone.children;
-    for (size_t i = children.size(); i-- > 0;) {
-        const KAsfBone& child = *children[i];
-        if (child.children.empty() && child.length == 0.0 && child.node && !Keyed(child.node))
-            children.erase(children.begin() + long(i));
+// The whole tree below `root`, without recursion: a bone needs only its parent done.
+void AddAllChildBones(KAsfBone& root) {
+    std::vector<KAsfBone*> pending{&root};
+    while (!pending.empty()) {
+        KAsfBone* bone = pending.back();
+        pending.pop_back();
+        AddChildBones(*bone, pending);
+    }
+}
+
+// Leaves that neither reach anywhere nor move, bottom-up: children before their parents.
+void Prune(const std::vector<KAsfBone*>& preOrder) {
+    for (auto it = preOrder.rbegin(); it != preOrder.rend(); ++it) {
+        auto& children = (*it)->children;
+        for (size_t i = children.size(); i-- > 0;) {
+            const KAsfBone& child = *children[i];
+            if (child.children.empty() && child.length == 0.0 && child.node && !Keyed(child.node))
+                children.erase(children.begin() + long(i));
+        }
     }
 }
 
 }  // namespace
 
-KQovNode* KQovAsfScene::BuildNodes(KQovObjectManager* manager, KAsfBone& bone, bool limits) {
-    KQovNode* node = KMotionCreateLimbNode(manager, bone.name.c_str());
-    bone.node = node;
-    KMotionSetRestTransform(node, bone.localTranslation, bone.localRotation);
-    if (limits && bone.parent) SetLimits(node, bone);
-    for (auto& child : bone.children) node->AddChild(BuildNodes(manager, *child, limits));
-    if (bone.children.empty() && bone.length > 0.0) {
-        const std::string name = bone.name + "_End";
-        KQovNode* end = KMotionCreateLimbNode(manager, name.c_str());
-        KMotionSetRestTransform(end, bone.EndTranslation(), KVector4());
-        node->AddChild(end);
+KQovNode* KQovAsfScene::BuildNodes(KQovObjectManager* manager, KAsfBone& top, bool limits) {
+    // Nodes are made parents first, as a recursion would make them, then joined to their
+    // parents deepest first, so that every join finds its parent not yet attached: a long
+    // chain costs neither stack nor an ancestor walk per join.
+    std::vector<KAsfBone*> order;
+    std::vector<KAsfBone*> pending{&top};
+    while (!pending.empty()) {
+        KAsfBone* bone = pending.back();
+        pending.pop_back();
+        order.push_back(bone);
+        KQovNode* node = KMotionCreateLimbNode(manager, bone->name.c_str());
+        bone->node = node;
+        KMotionSetRestTransform(node, bone->localTranslation, bone->localRotation);
+        if (limits && bone->parent) SetLimits(node, *bone);
+        if (bone->children.empty() && bone->length > 0.0) {
+            const std::string name = bone->name + "_End";
+            KQovNode* end = KMotionCreateLimbNode(manager, name.c_str());
+            KMotionSetRestTransform(end, bone->EndTranslation(), KVector4());
+            node->AddChild(end);
+        }
+        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it)
+            pending.push_back(it->get());
     }
-    return node;
+    for (auto it = order.rbegin(); it != order.rend(); ++it)
+        for (auto& child : (*it)->children) (*it)->node->AddChild(child->node);
+    return top.node;
 }
 
 void KQovAsfScene::ApplyMotion(KQovObjectManager* manager, KQovNode* parent, const char* take,
@@ -238,8 +264,8 @@ void KQovAsfScene::BuildFromNodes(KQovNode* root) {
     const int channels[] = {kAsfTx, kAsfTy, kAsfTz, kAsfRx, kAsfRy, kAsfRz};
     for (int code : channels) mRoot->channels[mRoot->channelCount++] = code;
     mRoot->SetAxis();
-    AddChildBones(*mRoot);
-    Prune(*mRoot);
+    AddAllChildBones(*mRoot);
+    Prune(GetBones());
     CompleteFrames();
     int id = 0;
     for (KAsfBone* bone : GetBones()) bone->id = id++;

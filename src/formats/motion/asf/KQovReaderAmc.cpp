@@ -29,7 +29,8 @@ bool KQovReaderAmc::Read(KQovScene* scene, KStreamOptions* base) {
     auto& skeleton = static_cast<KQovAsfScene&>(*stream);
     options.Progress(0, "Reading AMC animation frames", 0.0f);
     // Nothing reaches the scene unless every frame read.
-    if (!skeleton.mRoot || !mFile->ReadFrames(skeleton, options)) return Fail(eFileCorrupted);
+    if (!skeleton.mRoot || !mFile->ReadFrames(skeleton, options) ||
+        mFile->IsLineTooLong()) return Fail(eFileCorrupted);
 
     const KString name = KExtractFileName(mFileName.Buffer(), false);
     KString take = name;

@@ -4,6 +4,7 @@
 
 #include "animation/KEulerContinuity.h"
 #include "foundation/KMatrix.h"
+#include "foundation/KTreeWalk.h"
 #include "io/KStreamOptionsMotion.h"
 
 namespace {
@@ -121,6 +122,9 @@ KBvhJoint* KMotionFileBvh::AddJoint(KBvhJoint* parent, const char* name, bool en
 
 bool KMotionFileBvh::ReadOptions(KStreamOptionsMotion& options) {
     if (!Rewind()) return false;
+    // The hierarchy comes first: anything else is not this format, and an endless file of
+    // anything else must not be scanned for the motion section.
+    if (FindKeyword(gSections) != 0) return !Error("HIERARCHY expected\n");
     do {
         if (ReadKeyword(gSections) == 1) {
             if (!ReadLine() || !ReadMotionHeader(&options)) return false;
@@ -193,33 +197,39 @@ void KMotionFileBvh::WriteHierarchy(bool (*translate)(const KBvhJoint&)) {
     WriteJoint(*mJoints.front(), 0, translate);
 }
 
-void KMotionFileBvh::WriteJoint(KBvhJoint& joint, int indent, bool (*translate)(const KBvhJoint&)) {
-    double offset[3];
-    for (int i = 0; i < 3; ++i)
-        offset[i] = std::fabs(joint.offset[i]) <= kZeroOffset ? 0.0 : joint.offset[i];
-    if (joint.endSite) {
-        Printf(indent, "%s\n", "End Site");
-    } else {
-        Printf(indent, "%s %s\n", joint.parent ? "JOINT" : "ROOT", joint.name.c_str());
-    }
-    Printf(indent, "%s\n", "{");
-    Printf(indent + 1, "%s %g %g %g\n", "OFFSET", offset[0], offset[1], offset[2]);
-    if (!joint.endSite) {
+void KMotionFileBvh::WriteJoint(KBvhJoint& top, int indent, bool (*translate)(const KBvhJoint&)) {
+    // Depth first on a stack of our own: a deep skeleton must not recurse.
+    const auto enter = [&](KBvhJoint* joint, int depth) {
+        const int at = indent + depth;
+        double offset[3];
+        for (int i = 0; i < 3; ++i)
+            offset[i] = std::fabs(joint->offset[i]) <= kZeroOffset ? 0.0 : joint->offset[i];
+        if (joint->endSite) {
+            Printf(at, "%s\n", "End Site");
+        } else {
+            Printf(at, "%s %s\n", joint->parent ? "JOINT" : "ROOT", joint->name.c_str());
+        }
+        Printf(at, "%s\n", "{");
+        Printf(at + 1, "%s %g %g %g\n", "OFFSET", offset[0], offset[1], offset[2]);
+        if (joint->endSite) return false;
         static const int kWritten[] = {kBvhXPosition, kBvhYPosition, kBvhZPosition,
                                        kBvhZRotation, kBvhXRotation, kBvhYRotation};
-        const bool six = !joint.parent || translate(joint);
-        joint.channelCount = six ? 6 : 3;
-        for (int i = 0; i < joint.channelCount; ++i)
-            joint.channels[i] = kWritten[i + (six ? 0 : 3)];
+        const bool six = !joint->parent || translate(*joint);
+        joint->channelCount = six ? 6 : 3;
+        for (int i = 0; i < joint->channelCount; ++i)
+            joint->channels[i] = kWritten[i + (six ? 0 : 3)];
         if (six)
-            Printf(indent + 1, "%s 6 %s %s %s %s %s %s\n", "CHANNELS", "Xposition", "Yposition",
+            Printf(at + 1, "%s 6 %s %s %s %s %s %s\n", "CHANNELS", "Xposition", "Yposition",
                    "Zposition", "Zrotation", "Xrotation", "Yrotation");
         else
-            Printf(indent + 1, "%s 3 %s %s %s\n", "CHANNELS", "Zrotation", "Xrotation",
+            Printf(at + 1, "%s 3 %s %s %s\n", "CHANNELS", "Zrotation", "Xrotation",
                    "Yrotation");
-        for (KBvhJoint* child : joint.children) WriteJoint(*child, indent + 1, translate);
-    }
-    Printf(indent, "%s\n", "}");
+        return true;
+    };
+    const auto leave = [&](KBvhJoint*, int depth) { Printf(indent + depth, "%s\n", "}"); };
+    KWalkTree(
+        &top, [](KBvhJoint* joint) { return int(joint->children.size()); },
+        [](KBvhJoint* joint, int i) { return joint->children[size_t(i)]; }, enter, leave);
 }
 
 void KMotionFileBvh::WriteMotionHeader(int frameCount, double frameTime) {

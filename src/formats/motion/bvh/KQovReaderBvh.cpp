@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <unordered_map>
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -46,18 +47,19 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
     if (!motion) return false;
     auto& options = *motion;
     options.Progress(0, "Reading BVH nodes", 0.0f);
-    if (!mFile->ReadHierarchy()) return Fail(eFileCorrupted);
+    if (!mFile->ReadHierarchy() || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
 
     const KString take = KExtractFileName(mFileName.Buffer(), false);
     KQovNode* reference = mManager->CreateNode("BVH:reference");
     mNodes.clear();
+    std::unordered_map<const KBvhJoint*, KQovNode*> nodeOf;
     for (const auto& joint : mFile->GetJoints()) {
         const std::string name = joint->endSite ? joint->parent->name + "_End" : joint->name;
         KQovNode* node = KMotionCreateLimbNode(mManager, name.c_str());
         KQovNode* parent = reference;
         if (joint->parent) {
-            for (size_t i = 0; i < mNodes.size(); ++i)
-                if (mFile->GetJoints()[i].get() == joint->parent) parent = mNodes[i];
+            const auto at = nodeOf.find(joint->parent);
+            if (at != nodeOf.end()) parent = at->second;
             const double* o = joint->offset;
             KMotionSetRestTransform(node, KVector4(o[0], o[1], o[2]), KVector4());
         }
@@ -66,10 +68,11 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
         node->AddTakeNode(take.Buffer());
         node->SetCurrentTakeNode(take.Buffer());
         mNodes.push_back(node);
+        nodeOf.emplace(joint.get(), node);
     }
 
     if (!AttachHierarchy(scene, reference, options)) return false;
-    if (!ReadMotion(options)) return Fail(eFileCorrupted);
+    if (!ReadMotion(options) || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
 
     KMotionStoreTake(scene, take, options, false);
     return true;

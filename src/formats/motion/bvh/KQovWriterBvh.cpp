@@ -1,7 +1,9 @@
 #include "formats/motion/bvh/KQovWriterBvh.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "animation/KQovTakeNode.h"
 #include "formats/motion/KMotionSceneTools.h"
@@ -48,22 +50,40 @@ KStreamOptions* KQovWriterBvh::GetWriteOptions() {
 
 // `scale` is the product of the ancestors' scalings, which the file cannot hold: offsets and
 // translations carry it instead.
-void KQovWriterBvh::AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4& scale) {
-    const bool endSite = parent && IsEndSite(node);
-    KBvhJoint* joint = mFile->AddJoint(parent, node->GetNameWithoutPrefix().Buffer(), endSite);
-    const KMatrix local = node->GetDefaultLocalMatrix();
-    for (int i = 0; i < 3; ++i) joint->offset[i] = parent ? local[3][i] * scale[i] : 0.0;
-    mNodes.push_back(endSite ? nullptr : node);
-    mScales.push_back(scale);
-    if (endSite) return;
-    KVector4 own;
-    node->GetLocalScaling(own);
-    const KVector4 inner(scale[0] * own[0], scale[1] * own[1], scale[2] * own[2]);
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i) AddJoints(child, joint, inner);
-    if (node->GetChildCount() == 0) {
-        mFile->AddJoint(joint, "End", true);
-        mNodes.push_back(nullptr);
+void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector4& topScale) {
+    // Joints in file order (parents before children) from a stack of our own: a deep
+    // skeleton must not recurse.
+    struct Pending {
+        KQovNode* node;
+        KBvhJoint* parent;
+        KVector4 scale;
+    };
+    std::vector<Pending> stack{{top, topParent, topScale}};
+    while (!stack.empty()) {
+        const Pending pending = stack.back();
+        stack.pop_back();
+        KQovNode* node = pending.node;
+        KBvhJoint* parent = pending.parent;
+        const KVector4& scale = pending.scale;
+        const bool endSite = parent && IsEndSite(node);
+        KBvhJoint* joint = mFile->AddJoint(parent, node->GetNameWithoutPrefix().Buffer(), endSite);
+        const KMatrix local = node->GetDefaultLocalMatrix();
+        for (int i = 0; i < 3; ++i) joint->offset[i] = parent ? local[3][i] * scale[i] : 0.0;
+        mNodes.push_back(endSite ? nullptr : node);
         mScales.push_back(scale);
+        if (endSite) continue;
+        KVector4 own;
+        node->GetLocalScaling(own);
+        const KVector4 inner(scale[0] * own[0], scale[1] * own[1], scale[2] * own[2]);
+        const size_t first = stack.size();
+        for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
+            stack.push_back({child, joint, inner});
+        std::reverse(stack.begin() + long(first), stack.end());
+        if (node->GetChildCount() == 0) {
+            mFile->AddJoint(joint, "End", true);
+            mNodes.push_back(nullptr);
+            mScales.push_back(scale);
+        }
     }
 }
 

@@ -14,6 +14,7 @@ const char* const kC3dErrors[] = {
     "The file ends early",
     "Could not write the file",
     "The parameter record cannot be stored",
+    "The file is too large",
 };
 
 class StreamSink : public KBinarySink {
@@ -50,9 +51,21 @@ bool KC3dFile::Fail(Error code) {
 
 bool KC3dFile::Load(KFileStream& stream) {
     mBytes.clear();
-    if (!stream.IsOpen() || stream.Seek(0, 0) != 0) return Fail(eReadFailed);
+    if (!stream.IsOpen() || stream.Seek(2, 0) != 0) return Fail(eReadFailed);
+    const int64_t size = stream.Tell();
+    if (size < 0 || stream.Seek(0, 0) != 0) return Fail(eReadFailed);
+    if (uint64_t(size) > kMaxFileSize) return Fail(eTooLarge);
+    mBytes.reserve(size_t(size));
     uint8_t chunk[65536];
-    for (uint32_t n; (n = stream.Read(chunk, sizeof chunk)) > 0;) mBytes.insert(mBytes.end(), chunk, chunk + n);
+    for (uint32_t n; (n = stream.Read(chunk, sizeof chunk)) > 0;) {
+        // The file may grow while it is read: the bound holds for the bytes, not the size.
+        if (mBytes.size() + n > kMaxFileSize) {
+            mBytes.clear();
+            mBytes.shrink_to_fit();
+            return Fail(eTooLarge);
+        }
+        mBytes.insert(mBytes.end(), chunk, chunk + n);
+    }
     if (stream.HasError()) return Fail(eReadFailed);
     mReader = KBinaryReader(mBytes.data(), mBytes.size(), FileOrder());
     mEof = false;

@@ -48,7 +48,17 @@ struct KC3dPatch {
 class KC3dFile {
 public:
     static constexpr size_t kBlockSize = 512;
-    enum Error { eReadFailed, eHeaderInvalid, eEndOfFile, eWriteFailed, eRecordInvalid, eErrorCount };
+    enum Error {
+        eReadFailed,
+        eHeaderInvalid,
+        eEndOfFile,
+        eWriteFailed,
+        eRecordInvalid,
+        eTooLarge,
+        eErrorCount
+    };
+    // A file is read whole into memory: larger ones are refused rather than loaded.
+    static constexpr uint64_t kMaxFileSize = uint64_t(1) << 31;
 
     KC3dFile();
     virtual ~KC3dFile();

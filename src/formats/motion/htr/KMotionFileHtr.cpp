@@ -1,6 +1,10 @@
 #include "formats/motion/htr/KMotionFileHtr.h"
 
 #include <cmath>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "foundation/KIniFile.h"
 #include "io/KStreamOptionsMotion.h"
@@ -337,18 +341,36 @@ KHtrSegment* KMotionFileHtr::FindSegment(const char* name) const {
 }
 
 int KMotionFileHtr::FindRootSegment() const {
+    // Parents by index through one table of names (the first segment of a name, as
+    // FindSegment), so that a long chain costs no name search per step.
+    std::unordered_map<std::string, size_t> byName;
+    for (size_t i = 0; i < mSegments.size(); ++i) byName.emplace(mSegments[i]->name, i);
+    constexpr size_t kNone = SIZE_MAX;
+    std::vector<size_t> parents(mSegments.size(), kNone);
     int root = -1;
     for (size_t i = 0; i < mSegments.size(); ++i) {
-        if (FindSegment(mSegments[i]->parentName.c_str())) continue;
+        const auto at = byName.find(mSegments[i]->parentName);
+        if (at != byName.end()) {
+            parents[i] = at->second;
+            continue;
+        }
         if (root >= 0) return -1;
         root = int(i);
     }
-    // Every chain of parents must reach the root within the table's size.
-    for (const auto& segment : mSegments) {
-        const KHtrSegment* s = segment.get();
-        size_t steps = 0;
-        while (s && steps++ <= mSegments.size()) s = FindSegment(s->parentName.c_str());
-        if (s) return -1;
+    // Every chain of parents must reach the root: none may run into a cycle.
+    enum : char { kUnseen, kOnPath, kDone };
+    std::vector<char> state(mSegments.size(), kUnseen);
+    std::vector<size_t> path;
+    for (size_t i = 0; i < mSegments.size(); ++i) {
+        path.clear();
+        size_t s = i;
+        while (s != kNone && state[s] == kUnseen) {
+            state[s] = kOnPath;
+            path.push_back(s);
+            s = parents[s];
+        }
+        if (s != kNone && state[s] == kOnPath) return -1;
+        for (size_t p : path) state[p] = kDone;
     }
     return root;
 }

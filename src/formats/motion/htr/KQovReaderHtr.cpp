@@ -1,5 +1,9 @@
 #include "formats/motion/htr/KQovReaderHtr.h"
 
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovLimitsUtility.h"
@@ -63,10 +67,30 @@ bool KQovReaderHtr::CreateNodes(KQovNode* reference, const char* take) {
         node->AddTakeNode(take);
         node->SetCurrentTakeNode(take);
     }
-    for (const auto& segment : mFile->GetSegments()) {
-        KHtrSegment* parent = mFile->FindSegment(segment->parentName.c_str());
-        (parent ? parent->node : reference)->AddChild(segment->node);
+    // Children are joined to a parent not yet attached itself, deepest parents first, so that
+    // no join walks a long chain of ancestors; each parent keeps its children in file order.
+    const auto& segments = mFile->GetSegments();
+    std::unordered_map<std::string, size_t> byName;
+    for (size_t i = 0; i < segments.size(); ++i) byName.emplace(segments[i]->name, i);
+    std::vector<std::vector<size_t>> children(segments.size());
+    size_t root = 0;
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const auto at = byName.find(segments[i]->parentName);
+        if (at == byName.end())
+            root = i;
+        else
+            children[at->second].push_back(i);
     }
+    std::vector<size_t> order, pending{root};
+    while (!pending.empty()) {
+        const size_t i = pending.back();
+        pending.pop_back();
+        order.push_back(i);
+        pending.insert(pending.end(), children[i].begin(), children[i].end());
+    }
+    for (auto it = order.rbegin(); it != order.rend(); ++it)
+        for (size_t child : children[*it]) segments[*it]->node->AddChild(segments[child]->node);
+    reference->AddChild(segments[root]->node);
     for (const auto& segment : mFile->GetSegments()) SetSegmentLimits(*segment);
     return true;
 }
@@ -123,21 +147,34 @@ void KQovReaderHtr::KeySegments(const KStreamOptionsMotion& options) {
 
 // Each segment's frame re-expressed so that its rest orientation is the identity: global
 // positions stay, the turn of the rest frame is taken off every frame.
-void KQovReaderHtr::MinimizeRotationOffset(KQovNode* node, int frame, const KMatrix& p,
+void KQovReaderHtr::MinimizeRotationOffset(KQovNode* root, int frame, const KMatrix& p,
                                            const KMatrix& q) {
-    KHtrSegment* segment = mFile->FindSegmentByNode(node);
-    if (!segment || node->GetChildCount() == 0) return;
-    KVector4& t = segment->translations[size_t(frame)];
-    KVector4& r = segment->rotations[size_t(frame)];
-    KMatrix g, h, local;
-    KMatrixMultiply(g, Compose(t, r), p);
-    KMatrixMultiply(h, segment->restInverse, g);
-    KMatrixMultiplyInverse(local, h, q);
-    t = local.GetRow(3);
-    t[3] = 0.0;
-    KMatrixGetEulerXYZ(r, local);
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
-        MinimizeRotationOffset(child, frame, g, h);
+    // Parents before children on a stack of our own, each child given its parent's two
+    // matrices: a long chain must not recurse.
+    struct Pending {
+        KQovNode* node;
+        KMatrix p, q;
+    };
+    std::vector<Pending> stack{{root, p, q}};
+    while (!stack.empty()) {
+        const Pending pending = stack.back();
+        stack.pop_back();
+        KQovNode* node = pending.node;
+        const auto found = mSegmentOfNode.find(node);
+        KHtrSegment* segment = found == mSegmentOfNode.end() ? nullptr : found->second;
+        if (!segment || node->GetChildCount() == 0) continue;
+        KVector4& t = segment->translations[size_t(frame)];
+        KVector4& r = segment->rotations[size_t(frame)];
+        KMatrix g, h, local;
+        KMatrixMultiply(g, Compose(t, r), pending.p);
+        KMatrixMultiply(h, segment->restInverse, g);
+        KMatrixMultiplyInverse(local, h, pending.q);
+        t = local.GetRow(3);
+        t[3] = 0.0;
+        KMatrixGetEulerXYZ(r, local);
+        for (int i = node->GetChildCount(); i-- > 0;)
+            if (KQovNode* child = node->GetChild(i)) stack.push_back({child, g, h});
+    }
 }
 
 void KQovReaderHtr::CreateRestPose(KQovScene* scene, KQovNode* top) {
@@ -155,7 +192,7 @@ bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
     if (!motion) return false;
     auto& options = *motion;
     options.Progress(0, "Reading HTR nodes", 0.0f);
-    if (!mFile->ReadHierarchy(nullptr)) return Fail(eFileCorrupted);
+    if (!mFile->ReadHierarchy(nullptr) || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
     const KString take = KExtractFileName(mFileName.Buffer(), false);
     KQovNode* reference = mManager->CreateNode("HTR:reference");
     if (!CreateNodes(reference, take.Buffer())) {
@@ -164,17 +201,20 @@ bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
     }
     KQovNode* top = AttachHierarchy(scene, reference, options);
     if (!top) return false;
-    if (!mFile->ReadAnimation(options)) return Fail(eFileCorrupted);
+    if (!mFile->ReadAnimation(options) || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
 
     KQovNode* root = mFile->GetSegments()[size_t(mFile->FindRootSegment())]->node;
     if (mFile->GetMinimizeRotationOffset()) {
+        mSegmentOfNode.clear();
+        for (const auto& segment : mFile->GetSegments())
+            mSegmentOfNode.emplace(segment->node, segment.get());
         for (int f = 0; f < options.GetFrameCount(); ++f)
             MinimizeRotationOffset(root, f, KMatrix(), KMatrix());
         // End nodes follow their bone, whose rest frame is now the scene's: along the bone
         // axis that the limits hold, at the bone's length.
         for (const auto& segment : mFile->GetSegments()) {
             for (int i = 0; KQovNode* child = segment->node->GetChild(i); ++i) {
-                if (child->GetChildCount() > 0 || mFile->FindSegmentByNode(child)) continue;
+                if (child->GetChildCount() > 0 || mSegmentOfNode.count(child)) continue;
                 KMatrix axis;
                 KMatrixSetRotationXYZ(
                     axis, KQovLimitsUtility(&segment->node->GetLimits()).GetRotationAxis());

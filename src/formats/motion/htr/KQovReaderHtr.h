@@ -3,6 +3,8 @@
 // segment's rest frame and bone, keys of every frame in a take named after the file (the rest
 // orientations taken off unless the settings say otherwise), and a rest pose.
 
+#include <unordered_map>
+
 #include "formats/motion/KMotionReaderBase.h"
 #include "formats/motion/htr/KMotionFileHtr.h"
 
@@ -25,4 +27,7 @@ private:
     void KeySegments(const KStreamOptionsMotion& options);
     void MinimizeRotationOffset(KQovNode* node, int frame, const KMatrix& p, const KMatrix& q);
     void CreateRestPose(KQovScene* scene, KQovNode* top);
+
+    // Each segment's node to the segment, while the rest orientations are taken off.
+    std::unordered_map<const KQovNode*, KHtrSegment*> mSegmentOfNode;
 };

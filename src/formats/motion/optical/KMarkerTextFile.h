@@ -18,6 +18,8 @@ public:
     // Closes the file: only then has every byte gone to the disk or failed to.
     bool EndWrite() override;
     std::string GetLocation() const override;
+    // A read that met a line too long is no result, whatever came of the lines before.
+    bool EndRead() override { return !IsLineTooLong(); }
 
 protected:
     // Bytes of the file opened for reading, for bounding the counts a header claims.

@@ -8,6 +8,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMarker.h"
 #include "formats/motion/KUniqueNameTable.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
@@ -48,6 +49,11 @@ bool KQovOpticalReader::Fail(int error, const std::string& what) {
 bool KQovOpticalReader::FileOpen(const char* fileName) {
     if (mFile) FileClose();
     mFile = fileName ? CreateMotionFile(fileName) : nullptr;
+    if (!mFile && fileName && KIsSpecialFile(fileName)) {
+        const KString text = KString("Cannot read \"") + fileName + "\": not a regular file";
+        mError.SetErrorWithText(eFileNotOpened, text.Buffer());
+        return false;
+    }
     if (!mFile) return Fail(eFileNotOpened, fileName ? fileName : "");
     mFileName = fileName;
     return true;

@@ -37,6 +37,10 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     }
     bool more = true;
     while (more) more = ReadSegment(parent, take, *options, false);
+    if (mFile->IsLineTooLong()) {
+        mManager->DestroyNode(parent, true);
+        return Fail(eFileCorrupted);
+    }
     KString message =
         KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
     if (!CheckDuplicateNames(parent, message)) {

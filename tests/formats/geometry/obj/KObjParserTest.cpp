@@ -224,3 +224,107 @@ TEST(ObjParser, CornerFormsReadAlike) {
         EXPECT_EQ(corner.vn, c.vn);
     }
 }
+
+namespace {
+
+// A cone of `count` faces round one apex, without normals; `smoothing` adds an "s 1" line.
+std::string Cone(int count, bool smoothing) {
+    std::string text = "v 0 0 1\n";
+    for (int i = 0; i < count; ++i) {
+        const double a = 2.0 * M_PI * i / count;
+        text += "v " + std::to_string(std::cos(a)) + " " + std::to_string(std::sin(a)) + " 0\n";
+    }
+    if (smoothing) text += "s 1\n";
+    for (int i = 0; i < count; ++i)
+        text += "f 1 " + std::to_string(2 + i) + " " + std::to_string(2 + (i + 1) % count) + "\n";
+    return text;
+}
+
+}  // namespace
+
+// A vertex that many faces share costs no walk along its control points: a cone of 100,000
+// faces round one apex builds in time linear in its corners, with the points it had.
+TEST(ObjParser, ConeApexSharedByManyFaces) {
+    const int count = 100000;
+    TempTestFolder folder;
+    for (bool smoothing : {false, true}) {
+        SCOPED_TRACE(smoothing);
+        const std::string path = folder / "cone.obj";
+        Write(path, Cone(count, smoothing));
+        KObjParser parser;
+        ASSERT_EQ(parser.ReadFile(path.c_str()), KObjParser::eRead) << parser.GetStatus();
+        KObjMeshData mesh;
+        parser.BuildMesh("default", mesh);
+        ASSERT_EQ(mesh.polygonSizes.size(), size_t(count));
+        if (!smoothing) {
+            // A normal per face: every corner is a point of its own, in corner order.
+            ASSERT_EQ(mesh.points.size(), size_t(3 * count));
+            for (size_t i = 0; i < mesh.polygonVertices.size(); ++i)
+                ASSERT_EQ(mesh.polygonVertices[i], int(i));
+            continue;
+        }
+        // One normal per vertex: the apex's points straight up, the ring's outwards and up.
+        ASSERT_EQ(mesh.points.size(), size_t(count + 1));
+        EXPECT_EQ(mesh.polygonVertices[0], 0);
+        EXPECT_NEAR(mesh.normals[0][2], 1.0, 1e-9);
+        EXPECT_NEAR(std::hypot(mesh.normals[0][0], mesh.normals[0][1]), 0.0, 1e-6);
+        for (int f = 0; f < count; ++f) {
+            ASSERT_EQ(mesh.polygonVertices[size_t(3 * f)], 0);
+            ASSERT_EQ(mesh.polygonVertices[size_t(3 * f + 2)], f + 2 == count + 1 ? 1 : f + 2);
+        }
+    }
+}
+
+// A group and a material per face: each costs what it holds. 50,000 of each read and built in
+// linear time (one index of the library, one table per group sized by its corners).
+TEST(ObjParser, AGroupAndAMaterialPerFace) {
+    const int count = 50000;
+    TempTestFolder folder;
+    std::string library, text = "mtllib many.mtl\n";
+    for (int g = 0; g < count; ++g) {
+        const std::string n = std::to_string(g);
+        library += "newmtl m" + n + "\nKd 0." + std::to_string(g % 10) + " 0 0\n";
+        text += "v " + n + " 0 0\nv " + n + " 1 0\nv " + n + " 0 1\n";
+    }
+    for (int g = 0; g < count; ++g)
+        text += "g g" + std::to_string(g) + "\nusemtl m" + std::to_string(g) + "\nf -3 -2 -1\n";
+    // Relative indices above point at the last three vertices: every face the same.
+    Write(folder / "many.mtl", library);
+    Write(folder / "many.obj", text);
+    KObjParser parser;
+    ASSERT_EQ(parser.ReadFile((folder / "many.obj").c_str()), KObjParser::eRead)
+        << parser.GetStatus().substr(0, 200);
+    ASSERT_EQ(parser.GetMaterials().size(), size_t(count));
+    for (int m : {0, 7, count - 1}) {
+        const KObjMaterial& material = parser.GetMaterials()[size_t(m)];
+        EXPECT_TRUE(material.defined) << m;
+        EXPECT_DOUBLE_EQ(material.diffuse[0], (m % 10) / 10.0) << m;
+    }
+    ASSERT_EQ(parser.GetGroups().size(), size_t(count));
+    for (const auto& g : parser.GetGroups()) {
+        KObjMeshData mesh;
+        parser.BuildMesh(g.first, mesh);
+        ASSERT_EQ(mesh.points.size(), 3u);
+        ASSERT_EQ(mesh.polygonMaterials.size(), 1u);
+        parser.ReleaseGroup(g.first);
+    }
+}
+
+// Two libraries defining one name: the first library's definition counts, as does the first
+// of two in one library; a name no library defines is reported.
+TEST(ObjParser, FirstDefinitionOfAMaterialCounts) {
+    TempTestFolder folder;
+    Write(folder / "a.mtl", "newmtl red\nKd 1 0 0\nnewmtl red\nKd 0 0 1\n");
+    Write(folder / "b.mtl", "newmtl red\nKd 0 1 0\nnewmtl green\nKd 0 1 0\n");
+    Write(folder / "m.obj",
+          "mtllib a.mtl b.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\nusemtl green\n"
+          "f 1 2 3\nusemtl blue\nf 1 2 3\n");
+    KObjParser parser;
+    ASSERT_EQ(parser.ReadFile((folder / "m.obj").c_str()), KObjParser::eRead);
+    ASSERT_EQ(parser.GetMaterials().size(), 3u);
+    EXPECT_DOUBLE_EQ(parser.GetMaterials()[0].diffuse[0], 1.0);
+    EXPECT_DOUBLE_EQ(parser.GetMaterials()[0].diffuse[2], 0.0);
+    EXPECT_DOUBLE_EQ(parser.GetMaterials()[1].diffuse[1], 1.0);
+    EXPECT_FALSE(parser.GetMaterials()[2].defined);
+    EXPECT_NE(parser.GetStatus().find("blue"), std::string::npos);
+}
