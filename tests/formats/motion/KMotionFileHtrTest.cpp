@@ -597,6 +597,14 @@ TEST(KQovReaderHtr, LongChainsReadInLinearTimeWithoutDeepStack) {
             int depth = 0;
             for (KQovNode* n = last; n->GetParent(); n = n->GetParent()) ++depth;
             EXPECT_EQ(depth, count);
+            // Written back as deep as it was read.
+            const std::string out = folder / "chain_out.htr";
+            ASSERT_TRUE(Export(test, out, static_cast<const KStreamOptionsMotion&>(*read)));
+            KMotionFileHtr back(false);
+            KStreamOptionsMotion backOptions;
+            ASSERT_EQ(back.Open(out.c_str(), "r"), 0);
+            ASSERT_TRUE(back.ReadHierarchy(&backOptions));
+            EXPECT_EQ(back.FindRootSegment(), 0);
             test.manager.DestroyScene(test.scene, true);
         },
         size_t(128) << 10));

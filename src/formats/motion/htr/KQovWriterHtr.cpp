@@ -64,67 +64,90 @@ bool KQovWriterHtr::IsEndSite(KQovNode* node) {
     return node->GetChildCount() == 0 && !limits.GetAuto(1) && limits.GetEnable(0);
 }
 
-void KQovWriterHtr::ComputeBasePositions(KQovNode* node, int parent, const KMatrix& p, bool hasP,
-                                         KQovPose* restPose) {
-    if (IsEndSite(node)) return;
-    const KQovLimitsUtility limits(&node->GetLimits());
-    KQovNode* parentNode = node->GetParent();
-    const KVector4 sp =
-        parentNode ? Scaling(parentNode->GetDefaultGlobalMatrix()) : KVector4(1.0, 1.0, 1.0);
-    const KVector4 sn = Scaling(node->GetDefaultGlobalMatrix());
-    const KVector4 t = Times(limits.GetDefault(0) * kToFile, sp);
-    KMatrix axis;
-    KMatrixSetRotationXYZ(axis, limits.GetRotationAxis());
-    // The bone reaches the node's end site; a segment without one has no length of its own.
-    double length = 0.0;
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
-        if (IsEndSite(child)) length = KVectorLength3(child->GetDefaultLocalMatrix().GetRow(3));
-    const KVector4 bone = Times(axis.GetRow(0) * (kToFile * length), sn);
-    // The bone runs along the file's Y axis.
-    KMatrix b, toY = KMotionFileHtr::BoneAxisMatrix(1), turned;
-    KMatrixTranspose3x3(b, toY);
-    KMatrixMultiply3x3(turned, b, axis);
-    KVector4 angles;
-    KMatrixToEulerXYZ(angles, turned);
-    KMatrix n;
-    KMatrixSetTRS(n, t, angles, KVector4(1.0, 1.0, 1.0));
-    KMatrix v = n;
-    if (hasP) KMatrixMultiplyInverse(v, n, KMotionNormalizeAxes(p));
-    const int index = restPose ? restPose->Find(node->GetName()) : -1;
-    if (index >= 0 && restPose->IsLocalMatrix(index)) {
-        // The pose holds centimetres; base positions are written in millimetres.
-        v = restPose->GetMatrix(index);
-        for (int c = 0; c < 3; ++c) v[3][c] *= kToFile;
+void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMatrix& topP,
+                                         bool topHasP, KQovPose* restPose) {
+    // Parents before children, in child order, on a stack of our own: a chain of segments as
+    // long as a file holds must not overflow the call stack.
+    struct Pending {
+        KQovNode* node;
+        int parent;
+        KMatrix p;
+        bool hasP;
+    };
+    std::vector<Pending> pending{{top, topParent, topP, topHasP}};
+    while (!pending.empty()) {
+        const Pending at = pending.back();
+        pending.pop_back();
+        KQovNode* node = at.node;
+        if (IsEndSite(node)) continue;
+        const int parent = at.parent;
+        const KMatrix& p = at.p;
+        const bool hasP = at.hasP;
+        const KQovLimitsUtility limits(&node->GetLimits());
+        KQovNode* parentNode = node->GetParent();
+        const KVector4 sp =
+            parentNode ? Scaling(parentNode->GetDefaultGlobalMatrix()) : KVector4(1.0, 1.0, 1.0);
+        const KVector4 sn = Scaling(node->GetDefaultGlobalMatrix());
+        const KVector4 t = Times(limits.GetDefault(0) * kToFile, sp);
+        KMatrix axis;
+        KMatrixSetRotationXYZ(axis, limits.GetRotationAxis());
+        // The bone reaches the node's end site; a segment without one has no length of its own.
+        double length = 0.0;
+        for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
+            if (IsEndSite(child)) length = KVectorLength3(child->GetDefaultLocalMatrix().GetRow(3));
+        const KVector4 bone = Times(axis.GetRow(0) * (kToFile * length), sn);
+        // The bone runs along the file's Y axis.
+        KMatrix b, toY = KMotionFileHtr::BoneAxisMatrix(1), turned;
+        KMatrixTranspose3x3(b, toY);
+        KMatrixMultiply3x3(turned, b, axis);
+        KVector4 angles;
+        KMatrixToEulerXYZ(angles, turned);
+        KMatrix n;
+        KMatrixSetTRS(n, t, angles, KVector4(1.0, 1.0, 1.0));
+        KMatrix v = n;
+        if (hasP) KMatrixMultiplyInverse(v, n, KMotionNormalizeAxes(p));
+        const int index = restPose ? restPose->Find(node->GetName()) : -1;
+        if (index >= 0 && restPose->IsLocalMatrix(index)) {
+            // The pose holds centimetres; base positions are written in millimetres.
+            v = restPose->GetMatrix(index);
+            for (int c = 0; c < 3; ++c) v[3][c] *= kToFile;
+        }
+        KHtrSegment* segment = mFile->AddSegment(
+            node->GetNameWithoutPrefix().Buffer(),
+            parent >= 0 ? mSegments[size_t(parent)].node->GetNameWithoutPrefix().Buffer()
+                        : nullptr);
+        segment->baseTranslation = v.GetRow(3) * (1.0 / kToFile);
+        segment->baseTranslation[3] = 0.0;
+        segment->baseRotation = KMotionNormalizeAxes(v);
+        for (int c = 0; c < 3; ++c) segment->baseRotation[3][c] = 0.0;
+        segment->boneLength = KVectorLength3(bone) / kToFile;
+        mSegments.push_back({node, parent, p, hasP});
+        const int self = int(mSegments.size()) - 1;
+        for (int i = node->GetChildCount(); i-- > 0;)
+            pending.push_back({node->GetChild(i), self, n, true});
     }
-    KHtrSegment* segment = mFile->AddSegment(
-        node->GetNameWithoutPrefix().Buffer(),
-        parent >= 0 ? mSegments[size_t(parent)].node->GetNameWithoutPrefix().Buffer() : nullptr);
-    segment->baseTranslation = v.GetRow(3) * (1.0 / kToFile);
-    segment->baseTranslation[3] = 0.0;
-    segment->baseRotation = KMotionNormalizeAxes(v);
-    for (int c = 0; c < 3; ++c) segment->baseRotation[3][c] = 0.0;
-    segment->boneLength = KVectorLength3(bone) / kToFile;
-    mSegments.push_back({node, parent, p, hasP});
-    const int self = int(mSegments.size()) - 1;
-    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
-        ComputeBasePositions(child, self, n, true, restPose);
 }
 
-bool KQovWriterHtr::RestLeftOnNodes(KQovNode* root) {
-    for (int i = 0; KQovNode* child = root->GetChild(i); ++i) {
-        if (!IsEndSite(child)) {
-            if (RestLeftOnNodes(child)) return true;
-            continue;
+bool KQovWriterHtr::RestLeftOnNodes(KQovNode* top) {
+    std::vector<KQovNode*> pending{top};
+    while (!pending.empty()) {
+        KQovNode* root = pending.back();
+        pending.pop_back();
+        for (int i = 0; KQovNode* child = root->GetChild(i); ++i) {
+            if (!IsEndSite(child)) {
+                pending.push_back(child);
+                continue;
+            }
+            KVector4 tip = child->GetDefaultLocalMatrix().GetRow(3);
+            tip[3] = 0.0;
+            const double length = KVectorLength3(tip);
+            if (length <= 0.0) continue;
+            KMatrix axis;
+            KMatrixSetRotationXYZ(axis, KQovLimitsUtility(&root->GetLimits()).GetRotationAxis());
+            const KVector4 along = axis.GetRow(0);
+            for (int c = 0; c < 3; ++c)
+                if (std::abs(tip[c] / length - along[c]) > 1e-4) return true;
         }
-        KVector4 tip = child->GetDefaultLocalMatrix().GetRow(3);
-        tip[3] = 0.0;
-        const double length = KVectorLength3(tip);
-        if (length <= 0.0) continue;
-        KMatrix axis;
-        KMatrixSetRotationXYZ(axis, KQovLimitsUtility(&root->GetLimits()).GetRotationAxis());
-        const KVector4 along = axis.GetRow(0);
-        for (int c = 0; c < 3; ++c)
-            if (std::abs(tip[c] / length - along[c]) > 1e-4) return true;
     }
     return false;
 }

@@ -37,7 +37,7 @@ private:
     // Whether the keys below `root` still hold each segment's rest orientation (a file read
     // without taking it off): its end sites then lie along the segment's own bone axis rather
     // than along the rest direction its limits hold.
-    static bool RestLeftOnNodes(KQovNode* root);
+    static bool RestLeftOnNodes(KQovNode* top);
 
     std::vector<Segment> mSegments;
     bool mRestOnNodes = false;
