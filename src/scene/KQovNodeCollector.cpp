@@ -60,23 +60,6 @@ std::vector<KQovObject*> UsedObjects(KQovNode* node, int kind) {
 }
 }  // namespace
 
-const std::vector<KQovNode*>& KQovNodeVisitor::Collect(KQovNode* root) {
-    mRoot = root;
-    if (root) Visit(root);
-    return mAccepted;
-}
-
-void KQovNodeVisitor::Visit(KQovNode* node) {
-    // Depth first on a stack of its own; a child's count is read again after each child.
-    KQovWalkNodes(
-        node,
-        [this](KQovNode* n, int) {
-            if (Accept(n)) mAccepted.push_back(n);
-            return true;
-        },
-        [](KQovNode*, int) {});
-}
-
 KQovNodeCollector::KQovNodeCollector(KQovEntityContainer* destination) : mDestination(destination) {}
 
 void KQovNodeCollector::SetCategoryEnabled(int category, bool enabled) {
@@ -84,7 +67,7 @@ void KQovNodeCollector::SetCategoryEnabled(int category, bool enabled) {
 }
 
 void KQovNodeCollector::Clear() {
-    mAccepted.clear();
+    ClearAccepted();
     mNodes.clear();
     mClashingNodes.clear();
     for (int k = 0; k < 3; ++k) {

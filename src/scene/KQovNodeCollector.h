@@ -1,29 +1,16 @@
 #pragma once
-// A depth-first walk of a node tree keeping the nodes its test accepts, and
-// the collector built on it: it gathers the nodes of a tree about to join a
+// A collector built on the node visitor: it gathers the nodes of a tree about to join a
 // scene with the materials, textures and videos their geometries use, and
 // finds those whose names clash with the destination's objects or with each
 // other.
 
 #include <vector>
 
+#include "scene/KQovNodeVisitor.h"
+
 class KQovEntityContainer;
 class KQovNode;
 class KQovObject;
-
-class KQovNodeVisitor {
-public:
-    virtual ~KQovNodeVisitor() = default;
-    virtual void Clear() = 0;
-    // Accepted nodes first, then each child in order.
-    virtual void Visit(KQovNode* node);
-    virtual bool Accept(KQovNode* node) = 0;
-    const std::vector<KQovNode*>& Collect(KQovNode* root);
-
-protected:
-    KQovNode* mRoot = nullptr;
-    std::vector<KQovNode*> mAccepted;
-};
 
 class KQovNodeCollector : public KQovNodeVisitor {
 public:
