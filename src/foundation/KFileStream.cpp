@@ -229,6 +229,12 @@ bool KIsSpecialFile(const char* path) {
     return KPlatformIsSpecialFile(path);
 }
 
+std::string KOpenForReadError(const char* path) {
+    const std::string name = path ? path : "";
+    if (path && KIsSpecialFile(path)) return "Cannot read \"" + name + "\": not a regular file";
+    return "File not opened: " + name;
+}
+
 int KRemoveFile(const char* path) {
     if (!path || !KFitsWideName(path)) return -1;
     return KPlatformDeleteFile(path);

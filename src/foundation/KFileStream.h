@@ -72,6 +72,9 @@ int KRemoveFile(const char* path);
 
 // True when the name is a device, a pipe or a socket: KFileStream refuses to read those.
 bool KIsSpecialFile(const char* path);
+// Why a file named for reading could not be opened: "Cannot read "X": not a regular file" for a
+// device, a pipe or a socket, else "File not opened: X".
+std::string KOpenForReadError(const char* path);
 
 // True when the UTF-8 text fits the 1,023 UTF-16 units that the file calls accept.
 bool KFitsWideName(const char* text);

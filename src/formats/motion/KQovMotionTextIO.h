@@ -75,15 +75,7 @@ public:
         });
         if (!fileName || mFile->Open(fileName, "r") != 0) {
             FileClose();
-            if (fileName && KIsSpecialFile(fileName)) {
-                const KString text =
-                    KString("Cannot read \"") + fileName + "\": not a regular file";
-                mError.SetErrorWithText(eFileNotOpened, text.Buffer());
-                return false;
-            }
-            mError.SetErrorWithText(
-                eFileNotOpened,
-                (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
+            mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());
             return false;
         }
         mFileName = fileName;

@@ -61,14 +61,7 @@ bool KQovReader3ds::FileOpen(const char* fileName) {
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
     if (!mFile) {
         ClearErrors3ds(mCtx);
-        if (fileName && KIsSpecialFile(fileName)) {
-            const KString text = KString("Cannot read \"") + fileName + "\": not a regular file";
-            mError.SetErrorWithText(eFileNotOpened, text.Buffer());
-        } else {
-            mError.SetErrorWithText(
-                eFileNotOpened,
-                (std::string("File not opened: ") + (fileName ? fileName : "")).c_str());
-        }
+        mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());
         return false;
     }
     return true;

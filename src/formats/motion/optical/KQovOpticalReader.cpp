@@ -49,12 +49,10 @@ bool KQovOpticalReader::Fail(int error, const std::string& what) {
 bool KQovOpticalReader::FileOpen(const char* fileName) {
     if (mFile) FileClose();
     mFile = fileName ? CreateMotionFile(fileName) : nullptr;
-    if (!mFile && fileName && KIsSpecialFile(fileName)) {
-        const KString text = KString("Cannot read \"") + fileName + "\": not a regular file";
-        mError.SetErrorWithText(eFileNotOpened, text.Buffer());
+    if (!mFile) {
+        mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());
         return false;
     }
-    if (!mFile) return Fail(eFileNotOpened, fileName ? fileName : "");
     mFileName = fileName;
     return true;
 }
