@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers of the motion formats: forward kinematics on plain 3x3 matrices in the
-// column-vector convention (kept apart from the library's matrix code so it can check it),
+// column-vector convention (the independent readers' own, kept apart from the library's
+// matrix code so they can check it),
 // text edits for malformed-file tables, and a scene to import into.
 
 #include <array>
@@ -15,46 +16,18 @@
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+#include "tools/IndependentReaders.h"
 
 namespace motiontest {
 
-using Mat3 = std::array<std::array<double, 3>, 3>;
-using Vec3 = std::array<double, 3>;
-
-inline Mat3 Identity() {
-    return {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
-}
-
-inline Mat3 Mul(const Mat3& a, const Mat3& b) {
-    Mat3 r{};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k) r[i][j] += a[i][k] * b[k][j];
-    return r;
-}
-
-inline Vec3 Apply(const Mat3& m, const Vec3& v) {
-    Vec3 r{};
-    for (int i = 0; i < 3; ++i)
-        for (int k = 0; k < 3; ++k) r[i] += m[i][k] * v[k];
-    return r;
-}
-
-inline Vec3 Add(const Vec3& a, const Vec3& b) {
-    return {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
-}
-
-// Turn by `degrees` about axis 0, 1 or 2.
-inline Mat3 Axis(int axis, double degrees) {
-    const double a = degrees * M_PI / 180.0, c = std::cos(a), s = std::sin(a);
-    const int i = (axis + 1) % 3, j = (axis + 2) % 3;
-    Mat3 m = Identity();
-    m[i][i] = c;
-    m[i][j] = -s;
-    m[j][i] = s;
-    m[j][j] = c;
-    return m;
-}
+// The plain matrix helpers are the independent readers' own.
+using independent::Add;
+using independent::Apply;
+using independent::Axis;
+using independent::Identity;
+using independent::Mat3;
+using independent::Mul;
+using independent::Vec3;
 
 // Euler X, Y, Z with X turning first.
 inline Mat3 EulerXYZ(const double e[3]) {
