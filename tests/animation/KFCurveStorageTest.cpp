@@ -164,6 +164,74 @@ TEST_P(CurveRoundTrip, RetrieveIntoResetsExtrapolation) {
         });
 }
 
+// Keys read land in slots handed out unset; the slots past them must still be blank, as a
+// new buffer's are: a key set there later keeps none of their bits.
+static void ExpectBlankPastTheKeys(KFCurve& curve) {
+    const int count = curve.KeyGetCount();
+    KFCurve fresh;
+    curve.ResizeKeyBuffer(count + 40);
+    fresh.ResizeKeyBuffer(count + 40);
+    for (int i = count; i < count + 40; ++i) {
+        SCOPED_TRACE("slot " + std::to_string(i));
+        curve.KeySet(i, Seconds(100 + i), 1.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER,
+                     0.5f, -0.5f);
+        fresh.KeySet(i, Seconds(100 + i), 1.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER,
+                     0.5f, -0.5f);
+        const KFCurveKey& a = *curve.KeyGet(i);
+        const KFCurveKey& b = *fresh.KeyGet(i);
+        EXPECT_EQ(a.GetFlags(), b.GetFlags());
+        EXPECT_EQ(a.GetBias(), b.GetBias());
+        for (int slot = KFCURVE_RIGHT_WEIGHT; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
+            EXPECT_EQ(a.GetDataFloat(slot), b.GetDataFloat(slot)) << slot;
+    }
+}
+
+// A curve grown key by key (many allocations) against the same keys read back (one).
+TEST_P(CurveRoundTrip, LongCurveReadAndWrittenAcrossBlocks) {
+    KFCurve source;
+    for (int i = 0; i < 101; ++i) {
+        KFCurveKey key;
+        const float value = float(i % 7) - 3.0f;
+        switch (i % 4) {
+            case 0:
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0,
+                        KFCURVE_WEIGHTED_NONE, KFCURVE_WEIGHT_DEFAULT, KFCURVE_WEIGHT_DEFAULT, 0,
+                        0);
+                break;
+            case 1:
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC,
+                        KFCURVE_TANGENT_AUTO_BREAK, 0.25f, -1, KFCURVE_WEIGHTED_ALL, Weight(2000),
+                        Weight(5000), 0, 0);
+                break;
+            case 2:
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 2,
+                        -2, KFCURVE_WEIGHTED_RIGHT, Weight(4000), KFCURVE_WEIGHT_DEFAULT, 0, 0);
+                break;
+            default:
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_LINEAR, 0, 0, 0,
+                        KFCURVE_WEIGHTED_NONE, KFCURVE_WEIGHT_DEFAULT, KFCURVE_WEIGHT_DEFAULT, 0,
+                        0);
+                break;
+        }
+        source.KeyAdd(Seconds(i), key);
+    }
+    ASSERT_EQ(source.KeyGetCount(), 101);
+    const FieldFileStep store = [&](KQovFieldFile& f) {
+        KFCurveStore(source, f, false, true, false);
+    };
+    ThroughFile(GetParam(), store, [&](KQovFieldFile& f) {
+        std::unique_ptr<KFCurve> copy = ReadCurve(f);
+        ASSERT_NE(copy, nullptr);
+        ExpectSameCurve(source, *copy);
+        // Written from one run or from many, the bytes are the same.
+        auto fields = [](const std::string& text) { return text.substr(text.find("\nDefault:")); };
+        EXPECT_EQ(fields(WrittenText(store)), fields(WrittenText([&](KQovFieldFile& g) {
+                      KFCurveStore(*copy, g, false, true, false);
+                  })));
+        ExpectBlankPastTheKeys(*copy);
+    });
+}
+
 INSTANTIATE_TEST_SUITE_P(AsciiAndBinary, CurveRoundTrip, ::testing::Values(false, true));
 
 TEST(KFCurveStorage, AutoKeyWithZeroValuesIsWrittenShort) {
@@ -272,6 +340,24 @@ TEST(KFCurveStorageMalformed, KeyCountsAreCappedByTheValues) {
         EXPECT_EQ(CurveFromText(std::string("Default: 0\nKeyVer: 4004\n") + c.keys)->KeyGetCount(),
                   c.count)
             << c.keys;
+}
+
+TEST(KFCurveStorageMalformed, SlotsOfDroppedAndMissingKeysAreBlank) {
+    const struct {
+        const char* keys;
+        int count;
+    } cases[] = {
+        {"KeyCount: 5\nKey: 0,1,L,46186158000,2\n", 1},                       // cut short
+        {"KeyCount: 3\nKey: 0,1,U,p,0.5,0.5,a,0.2,0.3,46186158000,2,U,!\n", 1},  // bad letter
+        {"KeyCount: 33\nKey: 0,1,U,p,1,-1,n,46186158000,2,U,a\n", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        std::unique_ptr<KFCurve> curve =
+            CurveFromText(std::string("Default: 0\nKeyVer: 4004\n") + c.keys);
+        EXPECT_EQ(curve->KeyGetCount(), c.count);
+        ExpectBlankPastTheKeys(*curve);
+    }
 }
 
 TEST(KFCurveStorageMalformed, OrderAndUnknownLetters) {
