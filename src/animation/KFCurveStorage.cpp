@@ -224,6 +224,7 @@ private:
     void ReadWeights(KFCurveKey& key);
     void ClearPreviousLeftWeight(int i);
     bool ReadKey(int i);
+    bool ReadPlainKey(int i);
     bool ReadCubicTangent(int i);
     void ReadOldestCubic(int i, char letter);
     double Delta(int a, int b) { return (K(b).GetTime() - K(a).GetTime()).GetSecondDouble(); }
@@ -315,8 +316,48 @@ std::vector<bool> KeyReader::ReadKeys(int n) {
     return bad;
 }
 
+// The keys most files hold, in the current layout of a binary file (ticks, a double value,
+// then 'L', 'C' and its mode, or 'U' and 'a'), taken from the buffer with their types checked
+// up front; what the general path below makes of them. False, with nothing taken, for any
+// other key.
+bool KeyReader::ReadPlainKey(int i) {
+    if (mVersion < kKeyVersion || mTimeType != 'L' || !Buffered() || mCount - mAt < 4)
+        return false;
+    const KQovFieldReader::Value* v = mBuffer + mAt;
+    if (v[0].type != 'L' || v[1].type != 'D' || v[2].type != 'C') return false;
+    const char letter = char(v[2].data[0]);
+    const char second = v[3].type == 'C' ? char(v[3].data[0]) : 0;
+    if (!(letter == 'L' || (letter == 'C' && second) || (letter == 'U' && second == 'a')))
+        return false;
+    const KTime time(mFile.GetTree()->ToInt64(v[0]));
+    if (time.Get() == std::numeric_limits<int64_t>::min()) return false;
+    KFCurveKey& key = *mKey;
+    key = mStart;
+    key.SetTime(time);
+    key.SetValue(float(mFile.GetTree()->ToDouble(v[1])));
+    mLetters[size_t(i)] = letter;
+    if (letter == 'L') {
+        key.SetInterpolation(KFCURVE_INTERPOLATION_LINEAR);
+        mAt += 3;
+        return true;
+    }
+    mAt += 4;
+    if (letter == 'C') {
+        key.SetInterpolation(KFCURVE_INTERPOLATION_CONSTANT);
+        if (second == 'n') key.SetFlags(key.GetFlags() | KFCURVE_CONSTANT_NEXT);
+        return true;
+    }
+    key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
+    SetMode(key, KFCURVE_TANGENT_AUTO);
+    key.SetDataFloat(KFCURVE_DATA_0, 0.0f);
+    key.SetDataFloat(KFCURVE_DATA_1, 0.0f);
+    ClearPreviousLeftWeight(i);
+    return true;
+}
+
 // True when the key is bad.
 bool KeyReader::ReadKey(int i) {
+    if (ReadPlainKey(i)) return false;
     KFCurveKey& key = *mKey;
     bool bad = false;
     key = mStart;  // the slot is blank: nothing of it is kept

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -413,6 +415,59 @@ TEST(KFCurveStorageMalformed, TypedValuesOfTheWrongKindDropTheirKey) {
     ASSERT_EQ(c->KeyGetCount(), 2);  // the reader finds the next time and goes on
     EXPECT_EQ(c->KeyGetValue(1), 3);
     EXPECT_EQ(c->KeyGetTime(1), Seconds(2));
+}
+
+// Binary keys of the common shapes are taken by a shortcut, ASCII ones never: both must make
+// the same keys, with the shapes next to keys the shortcut leaves to the general path.
+TEST(KFCurveStorage, BinaryKeysReadAsTheirTextIs) {
+    using qovtest::Rec;
+    const std::string tokens[] = {
+        "T0", "1", "U", "q", "0.5", "-1", "l", "0.7",  // weights the next key's left side
+        "T1", "2", "U", "a",                           // ... which an 'a' key clears
+        "T2", "3", "C", "n", "T3", "4", "L", "T4", "5", "C", "s",
+        "T5", "6", "U", "p", "0.25", "0.25", "n", "T6", "7", "U", "a",
+    };
+    std::string text = "Default: 0\nKeyVer: 4004\nKeyCount: 7\nKey: ";
+    Rec key("Key");
+    for (const std::string& t : tokens) {
+        if (&t != tokens) text += ",";
+        if (t[0] == 'T') {
+            const int64_t ticks = int64_t(t[1] - '0') * KTime::kOneSecond;
+            text += std::to_string(ticks);
+            key.Raw("L" + std::string(reinterpret_cast<const char*>(&ticks), 8));
+        } else if (std::isalpha(static_cast<unsigned char>(t[0]))) {
+            text += t;
+            key.Raw("C" + t);
+        } else {
+            text += t;
+            key.D(std::stod(t));
+        }
+    }
+    key.count = int(std::size(tokens));
+    std::unique_ptr<KFCurve> fromText = CurveFromText(text + "\n");
+    std::string bytes = qovtest::BinaryStart(6000);
+    qovtest::Encode(bytes, Rec("Default").D(0));
+    qovtest::Encode(bytes, Rec("KeyVer").I(4004));
+    qovtest::Encode(bytes, Rec("KeyCount").I(7));
+    qovtest::Encode(bytes, key);
+    bytes += qovtest::NullRecord();
+    qovtest::TempFolder tmp;
+    const std::string name = tmp / "plain.qov";
+    qovtest::WriteAll(name, bytes);
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    std::unique_ptr<KFCurve> fromBinary = ReadCurve(in);
+    ASSERT_NE(fromBinary, nullptr);
+    ASSERT_EQ(fromText->KeyGetCount(), 7);
+    ExpectSameCurve(*fromText, *fromBinary);
+    for (int i = 0; i < 7; ++i) {
+        SCOPED_TRACE(i);
+        for (int slot = KFCURVE_RIGHT_WEIGHT; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
+            EXPECT_EQ(Units(*fromText, i, slot), Units(*fromBinary, i, slot)) << slot;
+    }
+    EXPECT_FALSE(fromBinary->KeyGet(0)->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT);
+    EXPECT_EQ(fromBinary->KeyGet(2)->GetFlags() & KFCURVE_CONSTANT_NEXT,
+              uint32_t(KFCURVE_CONSTANT_NEXT));
 }
 
 TEST(KFCurveStorageMalformed, DroppedKeysLeaveTheRightSideOfTheNextKey) {
