@@ -6,14 +6,13 @@
 // (as a file read sizes it) walks its keys as one contiguous run.
 
 #include <cstddef>
-#include <memory>
 #include <new>
 #include <type_traits>
 #include <vector>
 
 template <typename Key>
 class KFCurveKeyBlocks {
-    // Records are plain data: they are copied with = and chunks are freed without destructors.
+    // Records are plain data: copied with =, their memory freed without destructors.
     static_assert(std::is_trivially_copyable<Key>::value, "key records are plain data");
     static_assert(std::is_trivially_destructible<Key>::value, "key records are plain data");
 
@@ -21,10 +20,17 @@ public:
     static constexpr size_t kShift = 5;
     static constexpr size_t kBlockSize = size_t(1) << kShift;
 
+    KFCurveKeyBlocks() = default;
+    ~KFCurveKeyBlocks() { Release(); }
+    KFCurveKeyBlocks(const KFCurveKeyBlocks&) = delete;
+    KFCurveKeyBlocks& operator=(const KFCurveKeyBlocks&) = delete;
+
     size_t size() const { return mBlocks.size() << kShift; }
 
-    Key& operator[](size_t i) { return mBlocks[i >> kShift][i & (kBlockSize - 1)]; }
-    const Key& operator[](size_t i) const { return mBlocks[i >> kShift][i & (kBlockSize - 1)]; }
+    Key& operator[](size_t i) { return mBlocks[i >> kShift].keys[i & (kBlockSize - 1)]; }
+    const Key& operator[](size_t i) const {
+        return mBlocks[i >> kShift].keys[i & (kBlockSize - 1)];
+    }
 
     // Makes at least n value-initialised records addressable; never shrinks.
     void Reserve(size_t n) { Grow(n, 0); }
@@ -36,8 +42,7 @@ public:
     size_t Run(size_t i, size_t limit) const {
         size_t block = i >> kShift;
         size_t end = (block + 1) << kShift;
-        while (end < limit && block + 1 < mBlocks.size() &&
-               mBlocks[block + 1] == mBlocks[block] + kBlockSize) {
+        while (end < limit && block + 1 < mBlocks.size() && !mBlocks[block + 1].owner) {
             ++block;
             end += kBlockSize;
         }
@@ -45,8 +50,9 @@ public:
     }
 
     void Release() {
-        std::vector<Key*>().swap(mBlocks);
-        std::vector<Chunk>().swap(mChunks);
+        for (const Block& block : mBlocks)
+            if (block.owner) ::operator delete(static_cast<void*>(block.keys));
+        std::vector<Block>().swap(mBlocks);
     }
 
     // Moves records [first, last) to end at dest (dest >= last), last record first.
@@ -59,10 +65,11 @@ public:
     }
 
 private:
-    struct Free {
-        void operator()(Key* p) const { ::operator delete(static_cast<void*>(p)); }
+    // The first block of each allocation owns it; the blocks after it share it.
+    struct Block {
+        Key* keys;
+        bool owner;
     };
-    using Chunk = std::unique_ptr<Key, Free>;
 
     // New records from index `unsetBelow` on are value-initialised; those below it are not.
     void Grow(size_t n, size_t unsetBelow) {
@@ -70,16 +77,12 @@ private:
         if (n <= old) return;
         const size_t blocks = (n - old + kBlockSize - 1) >> kShift;
         const size_t records = blocks << kShift;
-        Chunk chunk(static_cast<Key*>(::operator new(records * sizeof(Key))));
-        Key* at = chunk.get();
-        mChunks.reserve(mChunks.size() + 1);
-        mBlocks.reserve(mBlocks.size() + blocks);
+        mBlocks.reserve(mBlocks.size() + blocks);  // before the allocation: nothing to leak
+        Key* at = static_cast<Key*>(::operator new(records * sizeof(Key)));
         const size_t from = unsetBelow > old ? unsetBelow - old : 0;
         for (size_t r = from; r < records; ++r) new (at + r) Key();
-        mChunks.push_back(std::move(chunk));
-        for (size_t b = 0; b < blocks; ++b) mBlocks.push_back(at + (b << kShift));
+        for (size_t b = 0; b < blocks; ++b) mBlocks.push_back(Block{at + (b << kShift), b == 0});
     }
 
-    std::vector<Key*> mBlocks;
-    std::vector<Chunk> mChunks;
+    std::vector<Block> mBlocks;
 };
