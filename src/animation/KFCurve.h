@@ -273,8 +273,8 @@ public:
             run = 0;
             return nullptr;
         }
-        run = static_cast<int>(
-            mKeys.Run(static_cast<size_t>(index), static_cast<size_t>(mKeyCount)));
+        run =
+            static_cast<int>(mKeys.Run(static_cast<size_t>(index), static_cast<size_t>(mKeyCount)));
         return &mKeys[static_cast<size_t>(index)];
     }
     KFCurveKey KeyGetRecord(int index) const { return *KeyGet(index); }

@@ -321,8 +321,7 @@ std::vector<bool> KeyReader::ReadKeys(int n) {
 // up front; what the general path below makes of them. False, with nothing taken, for any
 // other key.
 bool KeyReader::ReadPlainKey(int i) {
-    if (mVersion < kKeyVersion || mTimeType != 'L' || !Buffered() || mCount - mAt < 4)
-        return false;
+    if (mVersion < kKeyVersion || mTimeType != 'L' || !Buffered() || mCount - mAt < 4) return false;
     const KQovFieldReader::Value* v = mBuffer + mAt;
     if (v[0].type != 'L' || v[1].type != 'D' || v[2].type != 'C') return false;
     const char letter = char(v[2].data[0]);

@@ -201,13 +201,12 @@ TEST_P(CurveRoundTrip, LongCurveReadAndWrittenAcrossBlocks) {
                         0);
                 break;
             case 1:
-                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC,
-                        KFCURVE_TANGENT_AUTO_BREAK, 0.25f, -1, KFCURVE_WEIGHTED_ALL, Weight(2000),
-                        Weight(5000), 0, 0);
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO_BREAK,
+                        0.25f, -1, KFCURVE_WEIGHTED_ALL, Weight(2000), Weight(5000), 0, 0);
                 break;
             case 2:
-                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 2,
-                        -2, KFCURVE_WEIGHTED_RIGHT, Weight(4000), KFCURVE_WEIGHT_DEFAULT, 0, 0);
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 2, -2,
+                        KFCURVE_WEIGHTED_RIGHT, Weight(4000), KFCURVE_WEIGHT_DEFAULT, 0, 0);
                 break;
             default:
                 key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_LINEAR, 0, 0, 0,
@@ -349,7 +348,7 @@ TEST(KFCurveStorageMalformed, SlotsOfDroppedAndMissingKeysAreBlank) {
         const char* keys;
         int count;
     } cases[] = {
-        {"KeyCount: 5\nKey: 0,1,L,46186158000,2\n", 1},                       // cut short
+        {"KeyCount: 5\nKey: 0,1,L,46186158000,2\n", 1},                          // cut short
         {"KeyCount: 3\nKey: 0,1,U,p,0.5,0.5,a,0.2,0.3,46186158000,2,U,!\n", 1},  // bad letter
         {"KeyCount: 33\nKey: 0,1,U,p,1,-1,n,46186158000,2,U,a\n", 2},
     };
@@ -422,10 +421,10 @@ TEST(KFCurveStorageMalformed, TypedValuesOfTheWrongKindDropTheirKey) {
 TEST(KFCurveStorage, BinaryKeysReadAsTheirTextIs) {
     using qovtest::Rec;
     const std::string tokens[] = {
-        "T0", "1", "U", "q", "0.5", "-1", "l", "0.7",  // weights the next key's left side
-        "T1", "2", "U", "a",                           // ... which an 'a' key clears
-        "T2", "3", "C", "n", "T3", "4", "L", "T4", "5", "C", "s",
-        "T5", "6", "U", "p", "0.25", "0.25", "n", "T6", "7", "U", "a",
+        "T0", "1", "U", "q", "0.5",  "-1",   "l", "0.7",  // weights the next key's left side
+        "T1", "2", "U", "a",                              // ... which an 'a' key clears
+        "T2", "3", "C", "n", "T3",   "4",    "L", "T4",  "5", "C", "s",
+        "T5", "6", "U", "p", "0.25", "0.25", "n", "T6",  "7", "U", "a",
     };
     std::string text = "Default: 0\nKeyVer: 4004\nKeyCount: 7\nKey: ";
     Rec key("Key");

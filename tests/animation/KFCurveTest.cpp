@@ -144,7 +144,7 @@ TEST(KFCurveKeyBlocksTest, RunsFollowTheAllocations) {
     const struct {
         size_t at, limit, run;
     } cases[] = {
-        {0, 128, 96}, {31, 128, 65}, {32, 40, 8}, {95, 128, 1},
+        {0, 128, 96},  {31, 128, 65}, {32, 40, 8}, {95, 128, 1},
         {96, 128, 32}, {100, 101, 1}, {0, 96, 96}, {64, 70, 6},
     };
     for (const auto& c : cases) {
