@@ -5,25 +5,6 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
-// Stored weights and velocities are value x 9999 in a 16-bit field; float product, truncated.
-int16_t StoreUnits(float value) {
-    if (std::isnan(value)) return 0;
-    const float units = std::trunc(value * 9999.0f);
-    if (units >= 32767.0f) return 32767;
-    if (units <= -32768.0f) return -32768;
-    return static_cast<int16_t>(units);
-}
-
-float ClampWeight(float weight) {
-    if (!(weight >= KFCURVE_WEIGHT_MIN)) return KFCURVE_WEIGHT_MIN;  // NaN too
-    if (weight > KFCURVE_WEIGHT_MAX) return KFCURVE_WEIGHT_MAX;
-    return weight;
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------------------------------------
 // KFCurveKey
 
@@ -31,53 +12,6 @@ void KFCurveKey::Init() {
     mValue = 0.0f;
     mTime = KTime(0);
     mFlags = 0;
-}
-
-void KFCurveKey::ResetCubicExtras() {
-    mFlags &= ~(KFCURVE_WEIGHTED_ALL | KFCURVE_VELOCITY_ALL);
-    mWeight[0] = mWeight[1] = KFCURVE_WEIGHT_DEFAULT_STORED;
-    mVelocity[0] = mVelocity[1] = 0;
-}
-
-void KFCurveKey::SetInterpolation(uint32_t interpolation) {
-    if (!IsCubic() && interpolation == KFCURVE_INTERPOLATION_CUBIC) ResetCubicExtras();
-    mFlags = (mFlags & ~KFCURVE_INTERPOLATION_ALL) | (interpolation & KFCURVE_INTERPOLATION_ALL);
-}
-
-float KFCurveKey::GetDataFloat(int slot) const {
-    switch (slot) {
-        case KFCURVE_DATA_0:
-        case KFCURVE_DATA_1:
-            return mData[slot];
-        case KFCURVE_RIGHT_WEIGHT:
-        case KFCURVE_NEXT_LEFT_WEIGHT:
-            return mWeight[slot - KFCURVE_RIGHT_WEIGHT] * KFCURVE_WEIGHT_UNIT;
-        case KFCURVE_RIGHT_VELOCITY:
-        case KFCURVE_NEXT_LEFT_VELOCITY:
-            return mVelocity[slot - KFCURVE_RIGHT_VELOCITY] * KFCURVE_WEIGHT_UNIT;
-        default:
-            assert(false && "data slot out of range");
-            return 0.0f;
-    }
-}
-
-void KFCurveKey::SetDataFloat(int slot, float value) {
-    switch (slot) {
-        case KFCURVE_DATA_0:
-        case KFCURVE_DATA_1:
-            mData[slot] = value;
-            break;
-        case KFCURVE_RIGHT_WEIGHT:
-        case KFCURVE_NEXT_LEFT_WEIGHT:
-            mWeight[slot - KFCURVE_RIGHT_WEIGHT] = StoreUnits(ClampWeight(value));
-            break;
-        case KFCURVE_RIGHT_VELOCITY:
-        case KFCURVE_NEXT_LEFT_VELOCITY:
-            mVelocity[slot - KFCURVE_RIGHT_VELOCITY] = StoreUnits(value);
-            break;
-        default:
-            assert(false && "data slot out of range");
-    }
 }
 
 void KFCurveKey::Set(KTime time, float value, uint32_t interpolation, uint32_t tangentMode,
@@ -193,6 +127,12 @@ void KFCurve::KeyClear() {
 void KFCurve::PrepareKeys(int keyCount) {
     SetImmediateNotification(false);
     ResizeKeyBuffer(keyCount);
+}
+
+void KFCurve::PrepareKeysForOverwrite(int keyCount) {
+    SetImmediateNotification(false);
+    if (keyCount > 0) mKeys.ReserveForOverwrite(static_cast<size_t>(keyCount));
+    ForgetEvaluationCache();
 }
 
 void KFCurve::CommitKeys(int keyCount) {

@@ -3,6 +3,7 @@
 // extrapolation, a one-entry evaluation cache and change callbacks.
 
 #include <cassert>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -104,7 +105,11 @@ public:
 
     uint32_t GetInterpolation() const { return mFlags & KFCURVE_INTERPOLATION_ALL; }
     // Making a non-cubic key cubic resets weights (1/3) and velocities (0).
-    void SetInterpolation(uint32_t interpolation);
+    void SetInterpolation(uint32_t interpolation) {
+        if (!IsCubic() && interpolation == KFCURVE_INTERPOLATION_CUBIC) ResetCubicExtras();
+        mFlags =
+            (mFlags & ~KFCURVE_INTERPOLATION_ALL) | (interpolation & KFCURVE_INTERPOLATION_ALL);
+    }
     uint32_t GetTangentMode() const { return mFlags & KFCURVE_TANGENT_ALL; }
     void SetTangentMode(uint32_t mode) {
         mFlags = (mFlags & ~KFCURVE_TANGENT_ALL) | (mode & KFCURVE_TANGENT_ALL);
@@ -115,8 +120,41 @@ public:
     bool IsCubic() const { return GetInterpolation() == KFCURVE_INTERPOLATION_CUBIC; }
 
     // Slots 0-1 raw; slots 2-5 stored x 9999 (weights clamped to [0.00010001, 0.99]).
-    float GetDataFloat(int slot) const;
-    void SetDataFloat(int slot, float value);
+    // Inline: file readers and writers call them several times per key.
+    float GetDataFloat(int slot) const {
+        switch (slot) {
+            case KFCURVE_DATA_0:
+            case KFCURVE_DATA_1:
+                return mData[slot];
+            case KFCURVE_RIGHT_WEIGHT:
+            case KFCURVE_NEXT_LEFT_WEIGHT:
+                return mWeight[slot - KFCURVE_RIGHT_WEIGHT] * KFCURVE_WEIGHT_UNIT;
+            case KFCURVE_RIGHT_VELOCITY:
+            case KFCURVE_NEXT_LEFT_VELOCITY:
+                return mVelocity[slot - KFCURVE_RIGHT_VELOCITY] * KFCURVE_WEIGHT_UNIT;
+            default:
+                assert(false && "data slot out of range");
+                return 0.0f;
+        }
+    }
+    void SetDataFloat(int slot, float value) {
+        switch (slot) {
+            case KFCURVE_DATA_0:
+            case KFCURVE_DATA_1:
+                mData[slot] = value;
+                break;
+            case KFCURVE_RIGHT_WEIGHT:
+            case KFCURVE_NEXT_LEFT_WEIGHT:
+                mWeight[slot - KFCURVE_RIGHT_WEIGHT] = StoreUnits(ClampWeight(value));
+                break;
+            case KFCURVE_RIGHT_VELOCITY:
+            case KFCURVE_NEXT_LEFT_VELOCITY:
+                mVelocity[slot - KFCURVE_RIGHT_VELOCITY] = StoreUnits(value);
+                break;
+            default:
+                assert(false && "data slot out of range");
+        }
+    }
     float GetBias() const { return mBias; }
 
     void Set(KTime time, float value, uint32_t interpolation, uint32_t tangentMode, float data0,
@@ -127,7 +165,25 @@ public:
 
 private:
     friend class KFCurve;
-    void ResetCubicExtras();
+    void ResetCubicExtras() {
+        mFlags &= ~(KFCURVE_WEIGHTED_ALL | KFCURVE_VELOCITY_ALL);
+        mWeight[0] = mWeight[1] = KFCURVE_WEIGHT_DEFAULT_STORED;
+        mVelocity[0] = mVelocity[1] = 0;
+    }
+    // Stored weights and velocities are value x 9999 in a 16-bit field; float product,
+    // truncated.
+    static int16_t StoreUnits(float value) {
+        if (std::isnan(value)) return 0;
+        const float units = std::trunc(value * 9999.0f);
+        if (units >= 32767.0f) return 32767;
+        if (units <= -32768.0f) return -32768;
+        return static_cast<int16_t>(units);
+    }
+    static float ClampWeight(float weight) {
+        if (!(weight >= KFCURVE_WEIGHT_MIN)) return KFCURVE_WEIGHT_MIN;  // NaN too
+        if (weight > KFCURVE_WEIGHT_MAX) return KFCURVE_WEIGHT_MAX;
+        return weight;
+    }
 
     float mValue = 0.0f;
     KTime mTime;
@@ -197,12 +253,30 @@ public:
     void ResizeKeyBuffer(int keyCount);
     void KeyClear();
     void PrepareKeys(int keyCount);
+    // As PrepareKeys, but the slots it adds below keyCount are left unset: for a caller that
+    // assigns every key 0 .. keyCount-1 whole (a file reader) before anything reads it.
+    void PrepareKeysForOverwrite(int keyCount);
     void CommitKeys(int keyCount);
     int KeyGetCount() const { return mKeyCount; }
 
     // Key accessors (0 <= index < count).
     KFCurveKey* KeyGet(int index);
     const KFCurveKey* KeyGet(int index) const;
+    // Key `index` and the keys after it that lie next to it in memory, their number (up to
+    // the key count) in `run`; null with a run of 0 outside the keys. Walks keys a run at a
+    // time instead of a lookup per key.
+    KFCurveKey* KeyGetRun(int index, int& run) {
+        return const_cast<KFCurveKey*>(static_cast<const KFCurve*>(this)->KeyGetRun(index, run));
+    }
+    const KFCurveKey* KeyGetRun(int index, int& run) const {
+        if (index < 0 || index >= mKeyCount) {
+            run = 0;
+            return nullptr;
+        }
+        run =
+            static_cast<int>(mKeys.Run(static_cast<size_t>(index), static_cast<size_t>(mKeyCount)));
+        return &mKeys[static_cast<size_t>(index)];
+    }
     KFCurveKey KeyGetRecord(int index) const { return *KeyGet(index); }
     float KeyGetValue(int index) const { return KeyGet(index)->mValue; }
     void KeySetValue(int index, float value);

@@ -1,30 +1,59 @@
 #pragma once
 // Key storage of a curve: fixed blocks of key records that never move once
 // allocated, so growing a curve copies no key and a record's address stays
-// valid while keys are appended. Only a table of block pointers grows.
+// valid while keys are appended. Only a table of block pointers grows. The
+// blocks made by one Reserve come from one allocation, so a curve sized once
+// (as a file read sizes it) walks its keys as one contiguous run.
 
 #include <cstddef>
-#include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 template <typename Key>
 class KFCurveKeyBlocks {
+    // Records are plain data: copied with =, their memory freed without destructors.
+    static_assert(std::is_trivially_copyable<Key>::value, "key records are plain data");
+    static_assert(std::is_trivially_destructible<Key>::value, "key records are plain data");
+
 public:
     static constexpr size_t kShift = 5;
     static constexpr size_t kBlockSize = size_t(1) << kShift;
 
+    KFCurveKeyBlocks() = default;
+    ~KFCurveKeyBlocks() { Release(); }
+    KFCurveKeyBlocks(const KFCurveKeyBlocks&) = delete;
+    KFCurveKeyBlocks& operator=(const KFCurveKeyBlocks&) = delete;
+
     size_t size() const { return mBlocks.size() << kShift; }
 
-    Key& operator[](size_t i) { return mBlocks[i >> kShift][i & (kBlockSize - 1)]; }
-    const Key& operator[](size_t i) const { return mBlocks[i >> kShift][i & (kBlockSize - 1)]; }
-
-    // Makes at least n value-initialised records addressable; never shrinks.
-    void Reserve(size_t n) {
-        if (n <= size()) return;
-        while (size() < n) mBlocks.emplace_back(new Key[kBlockSize]());
+    Key& operator[](size_t i) { return mBlocks[i >> kShift].keys[i & (kBlockSize - 1)]; }
+    const Key& operator[](size_t i) const {
+        return mBlocks[i >> kShift].keys[i & (kBlockSize - 1)];
     }
 
-    void Release() { std::vector<std::unique_ptr<Key[]>>().swap(mBlocks); }
+    // Makes at least n value-initialised records addressable; never shrinks.
+    void Reserve(size_t n) { Grow(n, 0); }
+    // As Reserve, but the new records below n are left unset for a caller that writes each
+    // one whole before reading it; the records from n on are value-initialised as usual.
+    void ReserveForOverwrite(size_t n) { Grow(n, n); }
+
+    // Records i .. the end of the contiguous memory holding it, at most `limit` of them.
+    size_t Run(size_t i, size_t limit) const {
+        size_t block = i >> kShift;
+        size_t end = (block + 1) << kShift;
+        while (end < limit && block + 1 < mBlocks.size() && !mBlocks[block + 1].owner) {
+            ++block;
+            end += kBlockSize;
+        }
+        return (end < limit ? end : limit) - i;
+    }
+
+    void Release() {
+        for (const Block& block : mBlocks)
+            if (block.owner) ::operator delete(static_cast<void*>(block.keys));
+        std::vector<Block>().swap(mBlocks);
+    }
 
     // Moves records [first, last) to end at dest (dest >= last), last record first.
     void MoveBackward(size_t first, size_t last, size_t dest) {
@@ -36,5 +65,24 @@ public:
     }
 
 private:
-    std::vector<std::unique_ptr<Key[]>> mBlocks;
+    // The first block of each allocation owns it; the blocks after it share it.
+    struct Block {
+        Key* keys;
+        bool owner;
+    };
+
+    // New records from index `unsetBelow` on are value-initialised; those below it are not.
+    void Grow(size_t n, size_t unsetBelow) {
+        const size_t old = size();
+        if (n <= old) return;
+        const size_t blocks = (n - old + kBlockSize - 1) >> kShift;
+        const size_t records = blocks << kShift;
+        mBlocks.reserve(mBlocks.size() + blocks);  // before the allocation: nothing to leak
+        Key* at = static_cast<Key*>(::operator new(records * sizeof(Key)));
+        const size_t from = unsetBelow > old ? unsetBelow - old : 0;
+        for (size_t r = from; r < records; ++r) new (at + r) Key();
+        for (size_t b = 0; b < blocks; ++b) mBlocks.push_back(Block{at + (b << kShift), b == 0});
+    }
+
+    std::vector<Block> mBlocks;
 };

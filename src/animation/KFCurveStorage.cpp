@@ -177,12 +177,18 @@ float WeightFromFile(double weight) {
     return float((double(std::lround(weight * 9999.0)) + 0.5) / 9999.0);
 }
 
+// The weight every key read starts from.
+const float kDefaultWeight = WeightFromFile(1.0 / 3.0);
+
 class KeyReader {
 public:
     KeyReader(KFCurve& curve, KQovFieldFile& file, int version)
-        : mCurve(curve), mFile(file), mVersion(version), mTyped(file.HasTypedValues()) {}
+        : mCurve(curve), mFile(file), mVersion(version), mTyped(file.HasTypedValues()) {
+        ResetWeights(mStart);
+    }
 
-    // Reads keys into slots 0 .. n-1; returns the flags of the bad keys.
+    // Reads keys into slots 0 .. n-1, which may be unset (each is written whole); returns
+    // the flags of the bad keys.
     std::vector<bool> ReadKeys(int n);
 
 private:
@@ -218,6 +224,7 @@ private:
     void ReadWeights(KFCurveKey& key);
     void ClearPreviousLeftWeight(int i);
     bool ReadKey(int i);
+    bool ReadPlainKey(int i);
     bool ReadCubicTangent(int i);
     void ReadOldestCubic(int i, char letter);
     double Delta(int a, int b) { return (K(b).GetTime() - K(a).GetTime()).GetSecondDouble(); }
@@ -230,13 +237,13 @@ private:
     std::vector<char> mLetters;       // interpolation letter of each key, for the 'B' layout
     KFCurveKey* mKey = nullptr;       // the key being read
     KFCurveKey* mPrevious = nullptr;  // the one before it, null for the first
+    KFCurveKey mStart;                // a blank slot with its weights reset: what a key starts as
     static constexpr size_t kBuffer = 256;
     KQovFieldReader::Value mBuffer[kBuffer];
     size_t mAt = 0, mCount = 0;
 };
 
 void KeyReader::ResetWeights(KFCurveKey& key) {
-    static const float kDefaultWeight = WeightFromFile(1.0 / 3.0);  // reset on every key read
     key.SetFlags(key.GetFlags() & ~(kWeightBits | KFCURVE_VELOCITY_ALL));
     key.SetDataFloat(KFCURVE_RIGHT_WEIGHT, kDefaultWeight);
     key.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
@@ -268,7 +275,6 @@ void KeyReader::ReadWeights(KFCurveKey& key) {
 
 void KeyReader::ClearPreviousLeftWeight(int i) {
     if (i == 0) return;
-    static const float kDefaultWeight = WeightFromFile(1.0 / 3.0);
     KFCurveKey& p = *mPrevious;
     p.SetFlags(p.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
     p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
@@ -280,28 +286,80 @@ std::vector<bool> KeyReader::ReadKeys(int n) {
     mTimeType = Type();
     bool accepted = false;
     KTime lastAccepted;
-    for (int i = 0; i < n; ++i) {
-        if (!HasValue()) break;  // the rest of the keys are missing
-        mPrevious = i > 0 ? mKey : nullptr;
-        mKey = &K(i);
-        bool keyBad = ReadKey(i);
-        KTime time = mKey->GetTime();
-        // Times must increase over the keys that are kept.
-        if (accepted && !(lastAccepted < time)) keyBad = true;
-        if (!keyBad) {
-            accepted = true;
-            lastAccepted = time;
+    // Each slot is blanked one key ahead of its read: reading a key may look at the next slot
+    // (its auto tangents) and must find it blank, as in a new buffer.
+    if (n > 0) K(0) = KFCurveKey();
+    int i = 0;
+    while (i < n) {
+        int run = 0;
+        KFCurveKey* keys = mCurve.KeyGetRun(i, run);
+        for (int r = 0; r < run; ++r, ++i) {
+            if (!HasValue()) {
+                // The rest of the keys are missing: their slots stay blank.
+                for (int j = i + 1; j < n; ++j) K(j) = KFCurveKey();
+                return bad;
+            }
+            mPrevious = i > 0 ? mKey : nullptr;
+            mKey = keys + r;
+            if (i + 1 < n) (r + 1 < run ? keys[r + 1] : K(i + 1)) = KFCurveKey();
+            bool keyBad = ReadKey(i);
+            KTime time = mKey->GetTime();
+            // Times must increase over the keys that are kept.
+            if (accepted && !(lastAccepted < time)) keyBad = true;
+            if (!keyBad) {
+                accepted = true;
+                lastAccepted = time;
+            }
+            bad[size_t(i)] = keyBad;
         }
-        bad[size_t(i)] = keyBad;
     }
     return bad;
 }
 
+// The keys most files hold, in the current layout of a binary file (ticks, a double value,
+// then 'L', 'C' and its mode, or 'U' and 'a'), taken from the buffer with their types checked
+// up front; what the general path below makes of them. False, with nothing taken, for any
+// other key.
+bool KeyReader::ReadPlainKey(int i) {
+    if (mVersion < kKeyVersion || mTimeType != 'L' || !Buffered() || mCount - mAt < 4) return false;
+    const KQovFieldReader::Value* v = mBuffer + mAt;
+    if (v[0].type != 'L' || v[1].type != 'D' || v[2].type != 'C') return false;
+    const char letter = char(v[2].data[0]);
+    const char second = v[3].type == 'C' ? char(v[3].data[0]) : 0;
+    if (!(letter == 'L' || (letter == 'C' && second) || (letter == 'U' && second == 'a')))
+        return false;
+    const KTime time(mFile.GetTree()->ToInt64(v[0]));
+    if (time.Get() == std::numeric_limits<int64_t>::min()) return false;
+    KFCurveKey& key = *mKey;
+    key = mStart;
+    key.SetTime(time);
+    key.SetValue(float(mFile.GetTree()->ToDouble(v[1])));
+    mLetters[size_t(i)] = letter;
+    if (letter == 'L') {
+        key.SetInterpolation(KFCURVE_INTERPOLATION_LINEAR);
+        mAt += 3;
+        return true;
+    }
+    mAt += 4;
+    if (letter == 'C') {
+        key.SetInterpolation(KFCURVE_INTERPOLATION_CONSTANT);
+        if (second == 'n') key.SetFlags(key.GetFlags() | KFCURVE_CONSTANT_NEXT);
+        return true;
+    }
+    key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
+    SetMode(key, KFCURVE_TANGENT_AUTO);
+    key.SetDataFloat(KFCURVE_DATA_0, 0.0f);
+    key.SetDataFloat(KFCURVE_DATA_1, 0.0f);
+    ClearPreviousLeftWeight(i);
+    return true;
+}
+
 // True when the key is bad.
 bool KeyReader::ReadKey(int i) {
+    if (ReadPlainKey(i)) return false;
     KFCurveKey& key = *mKey;
     bool bad = false;
-    key.SetFlags(key.GetFlags() & ~KFCURVE_MARKED_ALL);
+    key = mStart;  // the slot is blank: nothing of it is kept
 
     KTime time;
     if (mTyped) {
@@ -321,7 +379,6 @@ bool KeyReader::ReadKey(int i) {
     }
     if (time.Get() == std::numeric_limits<int64_t>::min()) bad = true;
     key.SetTime(time);
-    ResetWeights(key);
 
     const char valueType = mTyped ? Type() : 'D';
     if (valueType == 'D' || valueType == 'F') {
@@ -658,10 +715,13 @@ int KFCurveStore(const KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bo
         const bool ticks = file.GetPartVersionInUse() >= 2001;
         const KFCurveKey* previous = nullptr;
         KQovValueRun out(file);
-        for (int i = 0; i < count; ++i) {
-            const KFCurveKey* key = curve.KeyGet(i);
-            WriteKey(out, curve, i, *key, previous, olderLayout, ticks);
-            previous = key;
+        for (int i = 0; i < count;) {
+            int run = 0;
+            const KFCurveKey* keys = curve.KeyGetRun(i, run);
+            for (const KFCurveKey* key = keys; key != keys + run; ++key, ++i) {
+                WriteKey(out, curve, i, *key, previous, olderLayout, ticks);
+                previous = key;
+            }
         }
         out.Flush();
         file.FieldWriteEnd();
@@ -693,7 +753,7 @@ int KFCurveRetrieve(KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bool 
         // Every key takes at least one value: the count cannot exceed what the field holds.
         n = std::min(n, file.FieldReadGetRemain());
         curve.KeyClear();
-        curve.PrepareKeys(n);
+        curve.PrepareKeysForOverwrite(n);
         curve.CommitKeys(n);
         curve.SetImmediateNotification(false);
         KeyReader reader(curve, file, version);

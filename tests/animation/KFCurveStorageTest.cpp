@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -164,6 +166,73 @@ TEST_P(CurveRoundTrip, RetrieveIntoResetsExtrapolation) {
         });
 }
 
+// Keys read land in slots handed out unset; the slots past them must still be blank, as a
+// new buffer's are: a key set there later keeps none of their bits.
+static void ExpectBlankPastTheKeys(KFCurve& curve) {
+    const int count = curve.KeyGetCount();
+    KFCurve fresh;
+    curve.ResizeKeyBuffer(count + 40);
+    fresh.ResizeKeyBuffer(count + 40);
+    for (int i = count; i < count + 40; ++i) {
+        SCOPED_TRACE("slot " + std::to_string(i));
+        curve.KeySet(i, Seconds(100 + i), 1.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER,
+                     0.5f, -0.5f);
+        fresh.KeySet(i, Seconds(100 + i), 1.0f, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER,
+                     0.5f, -0.5f);
+        const KFCurveKey& a = *curve.KeyGet(i);
+        const KFCurveKey& b = *fresh.KeyGet(i);
+        EXPECT_EQ(a.GetFlags(), b.GetFlags());
+        EXPECT_EQ(a.GetBias(), b.GetBias());
+        for (int slot = KFCURVE_RIGHT_WEIGHT; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
+            EXPECT_EQ(a.GetDataFloat(slot), b.GetDataFloat(slot)) << slot;
+    }
+}
+
+// A curve grown key by key (many allocations) against the same keys read back (one).
+TEST_P(CurveRoundTrip, LongCurveReadAndWrittenAcrossBlocks) {
+    KFCurve source;
+    for (int i = 0; i < 101; ++i) {
+        KFCurveKey key;
+        const float value = float(i % 7) - 3.0f;
+        switch (i % 4) {
+            case 0:
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0,
+                        KFCURVE_WEIGHTED_NONE, KFCURVE_WEIGHT_DEFAULT, KFCURVE_WEIGHT_DEFAULT, 0,
+                        0);
+                break;
+            case 1:
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO_BREAK,
+                        0.25f, -1, KFCURVE_WEIGHTED_ALL, Weight(2000), Weight(5000), 0, 0);
+                break;
+            case 2:
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 2, -2,
+                        KFCURVE_WEIGHTED_RIGHT, Weight(4000), KFCURVE_WEIGHT_DEFAULT, 0, 0);
+                break;
+            default:
+                key.Set(Seconds(i), value, KFCURVE_INTERPOLATION_LINEAR, 0, 0, 0,
+                        KFCURVE_WEIGHTED_NONE, KFCURVE_WEIGHT_DEFAULT, KFCURVE_WEIGHT_DEFAULT, 0,
+                        0);
+                break;
+        }
+        source.KeyAdd(Seconds(i), key);
+    }
+    ASSERT_EQ(source.KeyGetCount(), 101);
+    const FieldFileStep store = [&](KQovFieldFile& f) {
+        KFCurveStore(source, f, false, true, false);
+    };
+    ThroughFile(GetParam(), store, [&](KQovFieldFile& f) {
+        std::unique_ptr<KFCurve> copy = ReadCurve(f);
+        ASSERT_NE(copy, nullptr);
+        ExpectSameCurve(source, *copy);
+        // Written from one run or from many, the bytes are the same.
+        auto fields = [](const std::string& text) { return text.substr(text.find("\nDefault:")); };
+        EXPECT_EQ(fields(WrittenText(store)), fields(WrittenText([&](KQovFieldFile& g) {
+                      KFCurveStore(*copy, g, false, true, false);
+                  })));
+        ExpectBlankPastTheKeys(*copy);
+    });
+}
+
 INSTANTIATE_TEST_SUITE_P(AsciiAndBinary, CurveRoundTrip, ::testing::Values(false, true));
 
 TEST(KFCurveStorage, AutoKeyWithZeroValuesIsWrittenShort) {
@@ -274,6 +343,24 @@ TEST(KFCurveStorageMalformed, KeyCountsAreCappedByTheValues) {
             << c.keys;
 }
 
+TEST(KFCurveStorageMalformed, SlotsOfDroppedAndMissingKeysAreBlank) {
+    const struct {
+        const char* keys;
+        int count;
+    } cases[] = {
+        {"KeyCount: 5\nKey: 0,1,L,46186158000,2\n", 1},                          // cut short
+        {"KeyCount: 3\nKey: 0,1,U,p,0.5,0.5,a,0.2,0.3,46186158000,2,U,!\n", 1},  // bad letter
+        {"KeyCount: 33\nKey: 0,1,U,p,1,-1,n,46186158000,2,U,a\n", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        std::unique_ptr<KFCurve> curve =
+            CurveFromText(std::string("Default: 0\nKeyVer: 4004\n") + c.keys);
+        EXPECT_EQ(curve->KeyGetCount(), c.count);
+        ExpectBlankPastTheKeys(*curve);
+    }
+}
+
 TEST(KFCurveStorageMalformed, OrderAndUnknownLetters) {
     // Times 0, 5, 3, 4 s: 3 and 4 come after the accepted 5 and are dropped.
     std::unique_ptr<KFCurve> c = CurveFromText(
@@ -327,6 +414,59 @@ TEST(KFCurveStorageMalformed, TypedValuesOfTheWrongKindDropTheirKey) {
     ASSERT_EQ(c->KeyGetCount(), 2);  // the reader finds the next time and goes on
     EXPECT_EQ(c->KeyGetValue(1), 3);
     EXPECT_EQ(c->KeyGetTime(1), Seconds(2));
+}
+
+// Binary keys of the common shapes are taken by a shortcut, ASCII ones never: both must make
+// the same keys, with the shapes next to keys the shortcut leaves to the general path.
+TEST(KFCurveStorage, BinaryKeysReadAsTheirTextIs) {
+    using qovtest::Rec;
+    const std::string tokens[] = {
+        "T0", "1", "U", "q", "0.5",  "-1",   "l", "0.7",  // weights the next key's left side
+        "T1", "2", "U", "a",                              // ... which an 'a' key clears
+        "T2", "3", "C", "n", "T3",   "4",    "L", "T4",  "5", "C", "s",
+        "T5", "6", "U", "p", "0.25", "0.25", "n", "T6",  "7", "U", "a",
+    };
+    std::string text = "Default: 0\nKeyVer: 4004\nKeyCount: 7\nKey: ";
+    Rec key("Key");
+    for (const std::string& t : tokens) {
+        if (&t != tokens) text += ",";
+        if (t[0] == 'T') {
+            const int64_t ticks = int64_t(t[1] - '0') * KTime::kOneSecond;
+            text += std::to_string(ticks);
+            key.Raw("L" + std::string(reinterpret_cast<const char*>(&ticks), 8));
+        } else if (std::isalpha(static_cast<unsigned char>(t[0]))) {
+            text += t;
+            key.Raw("C" + t);
+        } else {
+            text += t;
+            key.D(std::stod(t));
+        }
+    }
+    key.count = int(std::size(tokens));
+    std::unique_ptr<KFCurve> fromText = CurveFromText(text + "\n");
+    std::string bytes = qovtest::BinaryStart(6000);
+    qovtest::Encode(bytes, Rec("Default").D(0));
+    qovtest::Encode(bytes, Rec("KeyVer").I(4004));
+    qovtest::Encode(bytes, Rec("KeyCount").I(7));
+    qovtest::Encode(bytes, key);
+    bytes += qovtest::NullRecord();
+    qovtest::TempFolder tmp;
+    const std::string name = tmp / "plain.qov";
+    qovtest::WriteAll(name, bytes);
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    std::unique_ptr<KFCurve> fromBinary = ReadCurve(in);
+    ASSERT_NE(fromBinary, nullptr);
+    ASSERT_EQ(fromText->KeyGetCount(), 7);
+    ExpectSameCurve(*fromText, *fromBinary);
+    for (int i = 0; i < 7; ++i) {
+        SCOPED_TRACE(i);
+        for (int slot = KFCURVE_RIGHT_WEIGHT; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
+            EXPECT_EQ(Units(*fromText, i, slot), Units(*fromBinary, i, slot)) << slot;
+    }
+    EXPECT_FALSE(fromBinary->KeyGet(0)->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT);
+    EXPECT_EQ(fromBinary->KeyGet(2)->GetFlags() & KFCURVE_CONSTANT_NEXT,
+              uint32_t(KFCURVE_CONSTANT_NEXT));
 }
 
 TEST(KFCurveStorageMalformed, DroppedKeysLeaveTheRightSideOfTheNextKey) {

@@ -134,6 +134,76 @@ TEST(KFCurveTest, GrowingNeverMovesAKey) {
         ASSERT_LT(curve.KeyGetTime(i - 1).Get(), curve.KeyGetTime(i).Get()) << i;
 }
 
+// Runs end where one allocation ends: each Reserve that grows makes one allocation.
+TEST(KFCurveKeyBlocksTest, RunsFollowTheAllocations) {
+    KFCurveKeyBlocks<KFCurveKey> blocks;
+    blocks.Reserve(70);  // 96 records in one allocation
+    blocks.Reserve(90);  // nothing new
+    blocks.Reserve(97);  // one more block of its own
+    ASSERT_EQ(blocks.size(), 128u);
+    const struct {
+        size_t at, limit, run;
+    } cases[] = {
+        {0, 128, 96},  {31, 128, 65}, {32, 40, 8}, {95, 128, 1},
+        {96, 128, 32}, {100, 101, 1}, {0, 96, 96}, {64, 70, 6},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(blocks.Run(c.at, c.limit), c.run) << c.at << " " << c.limit;
+        // Every record of a run is where stepping a pointer finds it.
+        const KFCurveKey* first = &blocks[c.at];
+        for (size_t r = 0; r < c.run; ++r) ASSERT_EQ(&blocks[c.at + r], first + r);
+    }
+}
+
+TEST(KFCurveKeyBlocksTest, OverwriteLeavesOnlyTheSlotsBelowItsCountUnset) {
+    const KFCurveKey blank;
+    for (size_t count : {1u, 31u, 32u, 33u, 100u}) {
+        KFCurveKeyBlocks<KFCurveKey> blocks;
+        blocks.ReserveForOverwrite(count);
+        ASSERT_GE(blocks.size(), count);
+        ASSERT_EQ(blocks.Run(0, blocks.size()), blocks.size()) << count;
+        for (size_t i = count; i < blocks.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(blocks[i].GetFlags(), 0u);
+            EXPECT_EQ(blocks[i].GetTime(), KTime(0));
+            EXPECT_EQ(blocks[i].GetDataFloat(KFCURVE_RIGHT_WEIGHT), 0.0f);
+        }
+        for (size_t i = 0; i < count; ++i) blocks[i] = blank;
+        blocks.Reserve(count + 40);  // growing later zero-fills as before
+        for (size_t i = count; i < count + 40; ++i) ASSERT_EQ(blocks[i].GetFlags(), 0u);
+    }
+}
+
+// Walking keys run by run visits each key once, in order, at its own address, however the
+// curve grew.
+TEST(KFCurveTest, KeyRunsCoverEveryKeyOnce) {
+    KFCurve appended;
+    for (int i = 0; i < 200; ++i) appended.KeyAppendFast(KTime(int64_t(i) * 1000), float(i));
+    KFCurve sized;
+    sized.PrepareKeys(150);
+    for (int i = 0; i < 150; ++i) sized.KeySet(i, KTime(i), float(i));
+    sized.CommitKeys(150);
+    KFCurve empty;
+    for (const KFCurve* curve : {&appended, &sized, &empty}) {
+        int visited = 0, runs = 0;
+        for (int i = 0; i < curve->KeyGetCount();) {
+            int run = 0;
+            const KFCurveKey* keys = curve->KeyGetRun(i, run);
+            ASSERT_GT(run, 0);
+            ++runs;
+            for (int r = 0; r < run; ++r, ++i, ++visited) ASSERT_EQ(keys + r, curve->KeyGet(i));
+        }
+        EXPECT_EQ(visited, curve->KeyGetCount());
+        if (curve == &sized) {
+            EXPECT_EQ(runs, 1);
+        }
+        int run = 7;
+        EXPECT_EQ(curve->KeyGetRun(curve->KeyGetCount(), run), nullptr);
+        EXPECT_EQ(run, 0);
+        EXPECT_EQ(curve->KeyGetRun(-1, run), nullptr);
+    }
+}
+
 TEST(KFCurveTest, CopyAndCloneCarryEverything) {
     KFCurve curve;
     curve.SetValue(7.0f);
