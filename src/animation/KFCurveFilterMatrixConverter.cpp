@@ -19,8 +19,8 @@ namespace {
 const char* const kStatus[] = {
     "No key", "Left unchanged",
     "Invalid Apply method.  Use KFCurveFilterMatrixConverter::Apply(KFCurveNode&, bool)",
-    "Missing at least a transform KFCurve.  pCurveNode must possess T(x, y, z), R(x, y, z), S(x, "
-    "y, z) KFCurves"};
+    ("Missing at least a transform KFCurve.  pCurveNode must possess T(x, y, z), R(x, y, z), S(x, "
+     "y, z) KFCurves")};
 
 constexpr double kIdentityTolerance = 1e-6;
 
