@@ -63,6 +63,49 @@ bool KQovObjectManager::TakeOut(std::vector<T*>& list, T* object) {
     return true;
 }
 
+// Outwards from where the last object was taken: destroys mostly walk a list in order,
+// forwards or backwards, so the next one is close.
+template <class T>
+size_t KQovObjectManager::FindSlot(const std::vector<T*>& list, Slots& slots, const T* object) {
+    const size_t size = list.size();
+    if (!object || size == 0) return size;
+    const size_t hint = std::min(slots.hint, size - 1);
+    for (size_t d = 0; d <= hint || hint + d < size; ++d) {
+        if (hint + d < size && list[hint + d] == object) return hint + d;
+        if (d > 0 && d <= hint && list[hint - d] == object) return hint - d;
+    }
+    return size;
+}
+
+// The slot stays empty until half the list is holes: taking objects out one at a time then
+// costs no more than the list's length in all.
+template <class T>
+bool KQovObjectManager::EmptySlot(std::vector<T*>& list, Slots& slots, T* object) {
+    const size_t at = FindSlot(list, slots, object);
+    if (at == list.size()) {
+        mError.SetError(eObjectNotFound);
+        return false;
+    }
+    list[at] = nullptr;
+    ++slots.holes;
+    slots.hint = at;
+    if (slots.holes * 2 > list.size()) CloseUp(list, slots);
+    return true;
+}
+
+template <class T>
+void KQovObjectManager::CloseUp(std::vector<T*>& list, Slots& slots) {
+    if (slots.holes == 0) return;
+    size_t kept = 0;
+    size_t hint = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (i == slots.hint) hint = kept;
+        if (list[i]) list[kept++] = list[i];
+    }
+    list.resize(kept);
+    slots = Slots{0, hint};
+}
+
 // ---- creation
 
 KQovScene* KQovObjectManager::CreateScene() { return Listed(mScenes, ConstructScene()); }
@@ -168,7 +211,7 @@ bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
 }
 
 bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
-    if (!TakeOut(mNodes, top)) return false;
+    if (!EmptySlot(mNodes, mNodeSlots, top)) return false;
     ++mNodeDestroyDepth;
     bool ok = true;
     // Children before their parent, on a stack of our own: a deep chain must not recurse.
@@ -188,7 +231,7 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
                 if (child && pending.tried.insert(child).second) next = child;
             }
             if (next) {
-                if (TakeOut(mNodes, next)) {
+                if (EmptySlot(mNodes, mNodeSlots, next)) {
                     ++mNodeDestroyDepth;
                     stack.push_back({next, {}});
                 } else {
@@ -206,7 +249,7 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
         }
         const KQovUserPropertyOwner* owner = node->GetPropertyHandler();
         for (int i = 0; i < node->GetUserPropertyCount(); ++i)
-            mNodeRecords.emplace(node->GetUserProperty(i), owner);
+            mNodeRecords.emplace_back(node->GetUserProperty(i), owner);
         Dispose(node);
         if (--mNodeDestroyDepth == 0) DisposeNodeRecords();
     }
@@ -216,25 +259,42 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
 void KQovObjectManager::DisposeNodeRecords() {
     if (mNodeRecords.empty()) return;
     // Only records still listed are looked at: the caller may have destroyed some already.
-    auto kept = std::remove_if(mUserProperties.begin(), mUserProperties.end(),
-                               [this](KQovUserProperty* record) {
-                                   auto found = mNodeRecords.find(record);
-                                   // Records another object owns are left alone.
-                                   if (found == mNodeRecords.end() ||
-                                       record->GetOwner() != found->second)
-                                       return false;
-                                   // The records the node made for its own properties would
-                                   // otherwise pile up, one set per node ever made; described
-                                   // ones are the caller's and stay, without the owner.
-                                   if (record->HasDescription()) {
-                                       record->SetOwner(nullptr);
-                                       return false;
-                                   }
-                                   Dispose(record);
-                                   return true;
-                               });
-    mUserProperties.erase(kept, mUserProperties.end());
+    struct Found {
+        size_t slot;
+        const void* owner;
+    };
+    std::vector<Found> found;
+    found.reserve(mNodeRecords.size());
+    for (const auto& [record, owner] : mNodeRecords) {
+        const size_t slot = FindSlot(mUserProperties, mUserPropertySlots, record);
+        if (slot == mUserProperties.size()) continue;
+        mUserPropertySlots.hint = slot;
+        found.push_back({slot, owner});
+    }
     mNodeRecords.clear();
+    // In list order; a record two nodes listed goes by the owner the first one gave.
+    auto bySlot = [](const Found& a, const Found& b) { return a.slot < b.slot; };
+    if (!std::is_sorted(found.begin(), found.end(), bySlot))
+        std::stable_sort(found.begin(), found.end(), bySlot);
+    found.erase(std::unique(found.begin(), found.end(),
+                            [](const Found& a, const Found& b) { return a.slot == b.slot; }),
+                found.end());
+    for (const Found& f : found) {
+        KQovUserProperty* record = mUserProperties[f.slot];
+        // Records another object owns are left alone.
+        if (record->GetOwner() != f.owner) continue;
+        // The records the node made for its own properties would otherwise pile up, one set
+        // per node ever made; described ones are the caller's and stay, without the owner.
+        if (record->HasDescription()) {
+            record->SetOwner(nullptr);
+            continue;
+        }
+        Dispose(record);
+        mUserProperties[f.slot] = nullptr;
+        ++mUserPropertySlots.holes;
+    }
+    if (mUserPropertySlots.holes * 2 > mUserProperties.size())
+        CloseUp(mUserProperties, mUserPropertySlots);
 }
 
 template <class T>
@@ -245,7 +305,9 @@ bool KQovObjectManager::DestroyListed(std::vector<T*>& list, T* object) {
 }
 
 bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
-    return DestroyListed(mAttributes, attribute);
+    if (!EmptySlot(mAttributes, mAttributeSlots, attribute)) return false;
+    Dispose(attribute);
+    return true;
 }
 bool KQovObjectManager::DestroyLink(KQovLink* link) { return DestroyListed(mLinks, link); }
 bool KQovObjectManager::DestroyMaterial(KQovMaterial* material) {
@@ -258,7 +320,9 @@ bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
 bool KQovObjectManager::DestroyVideo(KQovVideo* video) { return DestroyListed(mVideos, video); }
 bool KQovObjectManager::DestroyPose(KQovPose* pose) { return DestroyListed(mPoses, pose); }
 bool KQovObjectManager::DestroyUserProperty(KQovUserProperty* userProperty) {
-    return DestroyListed(mUserProperties, userProperty);
+    if (!EmptySlot(mUserProperties, mUserPropertySlots, userProperty)) return false;
+    Dispose(userProperty);
+    return true;
 }
 bool KQovObjectManager::DestroyGenericNode(KQovGenericNode* node) {
     return DestroyListed(mGenericNodes, node);
@@ -294,6 +358,7 @@ void KQovObjectManager::Dispose(KQovThumbnail* thumbnail) { delete thumbnail; }
 void KQovObjectManager::Dispose(KQovSceneInfo* sceneInfo) { delete sceneInfo; }
 
 void KQovObjectManager::PrepareAndDelete(KQovObject* object) {
+    if (!object) return;
     object->PrepareDestroy();
     delete object;
 }
@@ -302,9 +367,13 @@ void KQovObjectManager::DestroyAll() {
     DisposeAll(mScenes);
     // Nodes must not keep attributes that are about to go.
     for (KQovNodeAttribute* attribute : mAttributes)
-        if (KQovNode* node = attribute->GetNode()) node->SetNodeAttribute(nullptr);
+        if (KQovNode* node = attribute ? attribute->GetNode() : nullptr)
+            node->SetNodeAttribute(nullptr);
+    // Emptied slots go with the lists (Dispose passes over them).
     DisposeAll(mAttributes);
+    mAttributeSlots = Slots{};
     DisposeAll(mNodes);
+    mNodeSlots = Slots{};
     DisposeAll(mLinks);
     DisposeAll(mMaterials);
     DisposeAll(mShapes);
@@ -312,6 +381,7 @@ void KQovObjectManager::DestroyAll() {
     DisposeAll(mVideos);
     DisposeAll(mPoses);
     DisposeAll(mUserProperties);
+    mUserPropertySlots = Slots{};
     DisposeAll(mGenericNodes);
     DisposeAll(mThumbnails);
     DisposeAll(mSceneInfos);
@@ -331,7 +401,8 @@ T* KQovObjectManager::FindNamed(const std::vector<T*>& list, KQovObject* (*asObj
     const KString full = KMakePrefixedName(prefix, name);
     int matches = 0;
     for (T* object : list) {
-        if (std::strcmp(asObject(object)->GetName(), full.Buffer()) == 0 && matches++ == occurrence)
+        if (object && std::strcmp(asObject(object)->GetName(), full.Buffer()) == 0 &&
+            matches++ == occurrence)
             return object;
     }
     mError.SetError(eObjectNotFound);
@@ -368,11 +439,16 @@ KQovGenericNode* KQovObjectManager::FindGenericNode(const char* name) {
 
 KQovUserProperty* KQovObjectManager::FindUserProperty(const char* name) {
     for (KQovUserProperty* u : mUserProperties)
-        if (name && u->GetName() == name) return u;
+        if (u && name && u->GetName() == name) return u;
     return nullptr;
 }
 
-KQovNode* KQovObjectManager::GetNode(int index) const { return At(mNodes, index); }
+KQovNode* KQovObjectManager::GetNode(int index) const {
+    // Closing up changes no index a caller can see; a manager with holes was never const.
+    if (mNodeSlots.holes != 0)
+        CloseUp(const_cast<std::vector<KQovNode*>&>(mNodes), const_cast<Slots&>(mNodeSlots));
+    return At(mNodes, index);
+}
 KQovMaterial* KQovObjectManager::GetMaterial(int index) const { return At(mMaterials, index); }
 
 void KQovObjectManager::SetNodeRenamer(std::unique_ptr<KQovRenamer> renamer) {

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "foundation/KError.h"
@@ -123,11 +124,13 @@ public:
     // resets the renamers.
     virtual void DestroyAll();
 
-    int GetNodeCount() const { return int(mNodes.size()); }
+    int GetNodeCount() const { return int(mNodes.size() - mNodeSlots.holes); }
     // Null outside 0..count-1.
     KQovNode* GetNode(int index) const;
     int GetMaterialCount() const { return int(mMaterials.size()); }
-    int GetUserPropertyCount() const { return int(mUserProperties.size()); }
+    int GetUserPropertyCount() const {
+        return int(mUserProperties.size() - mUserPropertySlots.holes);
+    }
     KQovMaterial* GetMaterial(int index) const;
     int GetDeformerCount() const { return int(mDeformers.size()); }
     const std::vector<KImageConverterRegistry*>& GetImageConverterRegistries() const {
@@ -234,6 +237,17 @@ private:
     bool TakeOut(std::vector<T*>& list, T* object);
     template <class T>
     bool DestroyListed(std::vector<T*>& list, T* object);
+    // Slots destroys emptied in a list (null until it is closed up) and where the last one was.
+    struct Slots {
+        size_t holes = 0;
+        size_t hint = 0;
+    };
+    template <class T>
+    static size_t FindSlot(const std::vector<T*>& list, Slots& slots, const T* object);
+    template <class T>
+    bool EmptySlot(std::vector<T*>& list, Slots& slots, T* object);
+    template <class T>
+    static void CloseUp(std::vector<T*>& list, Slots& slots);
     template <class T>
     T* FindNamed(const std::vector<T*>& list, KQovObject* (*asObject)(T*), const char* prefix,
                  const char* name, int occurrence);
@@ -260,7 +274,8 @@ private:
     std::vector<KQovImporter*> mImporters;
     // What destroyed nodes listed, with the owner each node gave them, while a DestroyNode
     // is under way.
-    std::unordered_map<KQovUserProperty*, const void*> mNodeRecords;
+    std::vector<std::pair<KQovUserProperty*, const void*>> mNodeRecords;
+    Slots mNodeSlots, mAttributeSlots, mUserPropertySlots;
     int mNodeDestroyDepth = 0;
     std::unique_ptr<KQovRenamer> mNodeRenamer;
     std::unique_ptr<KQovRenamer> mMaterialRenamer;

@@ -24,6 +24,17 @@ KQovNode* NodeOf(KObject* object) {
     return set ? dynamic_cast<KQovNode*>(set->GetOwner()) : nullptr;
 }
 
+// Whether `source` is already a source of `destination`. A two-sided link is listed on both
+// plugs, so the shorter list answers: a parent's list of children may be long, a child's
+// list of parents is not. One-sided links and sub-plugs' mirrored lists are asked as they are.
+bool IsLinked(const KPlug* destination, const KPlug* source) {
+    const bool twoSided = !(destination->GetPlugFlags() & KPlug::eOneSidedDestination) &&
+                          !destination->IsSubPlug() && !source->IsSubPlug();
+    if (twoSided && source->GetDstCount() < destination->GetSrcCount())
+        return source->IsConnectedDst(destination);
+    return destination->IsConnectedSrc(source);
+}
+
 }  // namespace
 
 bool KQovReaderQov::ReadLinkedObject(KQovScene* scene, const char* type, const char* subType,
@@ -82,7 +93,7 @@ bool KQovReaderQov::ReadConnections() {
                 destination = destinationObject
                                   ? destinationObject->FindProperty(mFile->FieldReadC())
                                   : nullptr;
-            if (source && destination && !destination->IsConnectedSrc(source)) {
+            if (source && destination && !IsLinked(destination, source)) {
                 // Between nodes the connection is parenthood: the node moves the child from a
                 // former parent and refuses a link that would close a cycle.
                 KQovNode* child = NodeOf(source);
