@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "KBenchMotionFiles.h"
 #include "character/KQovSceneBridge.h"
 #include "formats/motion/bvh/KMotionFileBvh.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
@@ -23,21 +24,8 @@ constexpr int kJoints = 30;
 std::string WriteFile(int frames) {
     const std::string name = KPlatformGetTempFolder() + "/qov_bench_" + std::to_string(getpid()) +
                              "_" + std::to_string(frames) + ".bvh";
-    std::ofstream out(name);
-    out << "HIERARCHY\nROOT J0\n{\nOFFSET 0 0 0\nCHANNELS 6 Xposition Yposition Zposition "
-           "Zrotation Xrotation Yrotation\n";
     // A chain of three-joint limbs: every joint turns about three axes.
-    for (int j = 1; j < kJoints; ++j)
-        out << "JOINT J" << j << "\n{\nOFFSET 1 2 3\nCHANNELS 3 Zrotation Xrotation Yrotation\n";
-    out << "End Site\n{\nOFFSET 0 0 1\n}\n";
-    for (int j = 0; j < kJoints; ++j) out << "}\n";
-    out << "MOTION\nFrames: " << frames << "\nFrame Time: 0.0083333\n";
-    for (int f = 0; f < frames; ++f) {
-        out << f * 0.1 << " 90.5 " << -f * 0.05;
-        for (int j = 0; j < kJoints * 3; ++j)
-            out << ' ' << std::fmod(f * 1.7 + j * 13.1, 360.0) - 180.0;
-        out << '\n';
-    }
+    KBenchWriteBvh(name, kJoints, frames);
     return name;
 }
 

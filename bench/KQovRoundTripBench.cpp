@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "KBenchMotionFiles.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMesh.h"
@@ -361,22 +362,7 @@ bool WriteGridObj(const std::string& name) {
 
 // 60 joints, 10,000 frames of motion capture.
 bool WriteMotionBvh(const std::string& name) {
-    constexpr int kJoints = 60, kFrames = 10000;
-    std::ofstream out(name);
-    out << "HIERARCHY\nROOT J0\n{\nOFFSET 0 0 0\nCHANNELS 6 Xposition Yposition Zposition "
-           "Zrotation Xrotation Yrotation\n";
-    for (int j = 1; j < kJoints; ++j)
-        out << "JOINT J" << j << "\n{\nOFFSET 1 2 3\nCHANNELS 3 Zrotation Xrotation Yrotation\n";
-    out << "End Site\n{\nOFFSET 0 0 1\n}\n";
-    for (int j = 0; j < kJoints; ++j) out << "}\n";
-    out << "MOTION\nFrames: " << kFrames << "\nFrame Time: 0.0083333\n";
-    for (int f = 0; f < kFrames; ++f) {
-        out << f * 0.1 << " 90.5 " << -f * 0.05;
-        for (int j = 0; j < kJoints * 3; ++j)
-            out << ' ' << std::fmod(f * 1.7 + j * 13.1, 360.0) - 180.0;
-        out << '\n';
-    }
-    return bool(out);
+    return KBenchWriteBvh(name, 60, 10000);
 }
 
 // The source made into a binary QOV file, then that file converted into binary QOV again
