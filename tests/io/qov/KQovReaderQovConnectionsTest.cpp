@@ -19,7 +19,7 @@ std::string Connect(const std::string& child, const std::string& parent) {
 // minutes here); the children keep the file's order, a link given twice is made once and
 // a later parent takes the child over.
 TEST(KQovReaderQovConnections, ManyChildrenReadInOrder) {
-    constexpr int kChildren = 50000;
+    constexpr int kChildren = 20000;
     std::string body = "Objects:  {\n";
     for (int i = 0; i < kChildren; ++i) body += Model("N" + std::to_string(i));
     body += "}\nConnections:  {\n";
