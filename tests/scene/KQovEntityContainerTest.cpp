@@ -268,10 +268,10 @@ TEST(KQovEntityContainer, NodesLeaveInAnyOrderAsErasing) {
     }
 }
 
-// 50,000 nodes under the root, so listed in the container, destroyed by one recursive destroy:
+// 20,000 nodes under the root, so listed in the container, destroyed by one recursive destroy:
 // a pass over the root's children or the container's list per node would take minutes here.
 TEST(KQovEntityContainer, AWideRootGoesInLinearTime) {
-    constexpr int kCount = 50000;
+    constexpr int kCount = 20000;
     Container c;
     const int nodes = c.manager.GetNodeCount();
     KQovNode* root = c->GetRootNode();
