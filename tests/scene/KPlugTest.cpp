@@ -528,7 +528,8 @@ TEST(KPlug, SourcesGoInAnyOrderAsErasingTheLastMatch) {
                     ASSERT_EQ(hub.IndexOfSrc(doomed), lastIndex(doomed));
                     hub.events.clear();
                     if (way == eDestroy) {
-                        while (lastIndex(doomed) >= 0) model.erase(model.begin() + lastIndex(doomed));
+                        while (lastIndex(doomed) >= 0)
+                            model.erase(model.begin() + lastIndex(doomed));
                         doomed->Destroy();
                     } else {
                         const int index = lastIndex(doomed);
