@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
+#include <unordered_map>
 
 #include "scene/KPlugFilter.h"
 
@@ -9,6 +11,23 @@ namespace {
 
 int gLivePlugs = 0;
 uint32_t gSerialCounter = 0;
+
+// Lists shorter than this are searched entry by entry.
+constexpr int kIndexFrom = 64;
+
+struct RefHash {
+    size_t operator()(const KWeakRef& ref) const {
+        return std::hash<const void*>()(ref.handle) ^ (size_t(ref.serial) * 0x9E3779B97F4A7C15ull);
+    }
+};
+using RefCounts = std::unordered_map<KWeakRef, int, RefHash>;
+
+// How often each reference is listed, for the plugs with long lists only: a short-listed
+// plug pays nothing for them. Never destroyed, as plugs may outlive static destruction.
+std::unordered_map<const void*, RefCounts>& Indexes() {
+    static auto* indexes = new std::unordered_map<const void*, RefCounts>;
+    return *indexes;
+}
 
 uint32_t NextSerial() {
     // Never hand out the released marker (a reference holding it would resolve
@@ -65,7 +84,7 @@ private:
     std::vector<KWeakRef> mMore;  // sub-plug chains deeper than one level
 };
 
-KPlug::KPlug() {
+KPlug::KPlug() : mFront(0), mIndexed(0) {
     KQovSdkEnsureStarted();
     mFilter = KClassRegistry::GetClassIdFilter(-1);
     if (gLivePlugs == 0) KPlugHandlePool::AddRef();
@@ -86,6 +105,7 @@ KPlug::~KPlug() {
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
     }
     ReleaseSubPlugs();
+    DropIndex();
     KPlugHandlePool::Release(this, mHandle);
     if (--gLivePlugs == 0) KPlugHandlePool::Release();
 }
@@ -210,7 +230,9 @@ bool KPlug::SetParent(KPlug* parent) {
 // A sub-plug's entries mirror its parent's connections: they go when it leaves.
 void KPlug::DropMirrors() {
     mConnections.clear();
+    mFront = 0;
     mSrcCount = 0;
+    DropIndex();
 }
 
 bool KPlug::AddChild(KPlug* plug) {
@@ -277,11 +299,11 @@ void KPlug::SetFilter(KPlugFilter* filter, uint32_t subPlugFlag) {
 void KPlug::CopyParentConnections() {
     const KPlug* parent = mParent;
     for (int i = 0; i < parent->mSrcCount; ++i) {
-        const Entry& e = parent->mConnections[size_t(i)];
+        const Entry& e = parent->At(size_t(i));
         if (CanAcceptSource(e.ref.Resolve())) InsertEntry(true, mSrcCount, e.ref, e.type);
     }
-    for (size_t i = size_t(parent->mSrcCount); i < parent->mConnections.size(); ++i) {
-        const Entry& e = parent->mConnections[i];
+    for (size_t i = size_t(parent->mSrcCount); i < parent->Size(); ++i) {
+        const Entry& e = parent->At(i);
         if (CanAcceptDestination(e.ref.Resolve())) InsertEntry(false, GetDstCount(), e.ref, e.type);
     }
 }
@@ -308,12 +330,12 @@ bool KPlug::AcceptsDestination(KPlug* plug, int type) {
 
 KPlug* KPlug::GetSrc(int index) const {
     if (index < 0 || index >= mSrcCount) return nullptr;
-    return mConnections[size_t(index)].ref.Resolve();
+    return At(size_t(index)).ref.Resolve();
 }
 
 KPlug* KPlug::GetDst(int index) const {
     if (index < 0 || index >= GetDstCount()) return nullptr;
-    return mConnections[size_t(mSrcCount + index)].ref.Resolve();
+    return At(size_t(mSrcCount + index)).ref.Resolve();
 }
 
 KPlug* KPlug::GetSrcObject(int index, int classId) {
@@ -333,28 +355,73 @@ KPlug* KPlug::GetDstObject(int index, int classId) {
 }
 
 int KPlug::GetSrcType(int index) const {
-    return index >= 0 && index < mSrcCount ? mConnections[size_t(index)].type : 0;
+    return index >= 0 && index < mSrcCount ? At(size_t(index)).type : 0;
 }
 
 int KPlug::GetDstType(int index) const {
-    return index >= 0 && index < GetDstCount() ? mConnections[size_t(mSrcCount + index)].type : 0;
+    return index >= 0 && index < GetDstCount() ? At(size_t(mSrcCount + index)).type : 0;
 }
 
+// The last entry naming `ref`. A long list knows how often each reference is in it: one
+// listed once is looked for outwards from the last one found, so a wide parent whose children
+// go first to last, or last to first, costs no pass over the list per child.
 int KPlug::FindEntry(bool source, const KWeakRef& ref) const {
     if (!ref.handle) return -1;
-    // From the end: removals usually concern the latest connections.
     int first = source ? 0 : mSrcCount;
-    int end = source ? mSrcCount : int(mConnections.size());
+    int end = source ? mSrcCount : int(Size());
+    if (end - first >= kIndexFrom) {
+        RefCounts& counts = Indexes()[this];
+        if (!mIndexed) {
+            mIndexed = 1;
+            for (size_t i = 0; i < Size(); ++i) ++counts[At(i).ref];
+        }
+        auto found = counts.find(ref);
+        if (found == counts.end()) return -1;
+        if (found->second == 1) {
+            int at = FindNear(first, end, ref);
+            return at < 0 ? -1 : at - first;
+        }
+    }
+    // From the end: removals usually concern the latest connections.
     for (int i = end; i-- > first;) {
-        if (mConnections[size_t(i)].ref == ref) return i - first;
+        if (At(size_t(i)).ref == ref) return i - first;
     }
     return -1;
 }
 
+int KPlug::FindNear(int first, int end, const KWeakRef& ref) const {
+    const int hint = std::clamp(int(mHint), first, end - 1);
+    for (int d = 0; hint - d >= first || hint + d < end; ++d) {
+        int at = -1;
+        if (hint + d < end && At(size_t(hint + d)).ref == ref)
+            at = hint + d;
+        else if (d > 0 && hint - d >= first && At(size_t(hint - d)).ref == ref)
+            at = hint - d;
+        if (at >= 0) {
+            mHint = uint32_t(at);
+            return at;
+        }
+    }
+    return -1;
+}
+
+void KPlug::CountEntry(const KWeakRef& ref, int delta) {
+    if (!mIndexed) return;
+    RefCounts& counts = Indexes()[this];
+    auto found = counts.try_emplace(ref, 0).first;
+    if ((found->second += delta) == 0) counts.erase(found);
+}
+
+void KPlug::DropIndex() {
+    if (!mIndexed) return;
+    Indexes().erase(this);
+    mIndexed = 0;
+}
+
 int KPlug::FindConnectionIndex(const KPlug* plug) const {
     const KWeakRef ref = plug ? plug->GetWeakRef() : KWeakRef{};
-    for (int i = int(mConnections.size()); i-- > 0;)
-        if (mConnections[size_t(i)].ref == ref) return i;
+    for (int i = int(Size()); i-- > 0;)
+        if (At(size_t(i)).ref == ref) return i;
     return -1;
 }
 
@@ -370,18 +437,37 @@ void KPlug::InsertEntry(bool source, int index, const KWeakRef& ref, int type) {
     int count = source ? mSrcCount : GetDstCount();
     index = std::clamp(index, 0, count);
     size_t at = size_t(source ? index : mSrcCount + index);
-    mConnections.insert(mConnections.begin() + ptrdiff_t(at), Entry{ref, type});
+    if (at == 0 && mFront > 0) {
+        --mFront;
+        At(0) = Entry{ref, type};
+    } else {
+        mConnections.insert(mConnections.begin() + ptrdiff_t(mFront + at), Entry{ref, type});
+    }
     if (source) ++mSrcCount;
+    CountEntry(ref, 1);
 }
 
 void KPlug::EraseEntry(bool source, int index) {
     size_t at = size_t(source ? index : mSrcCount + index);
-    mConnections.erase(mConnections.begin() + ptrdiff_t(at));
+    CountEntry(At(at).ref, -1);
+    // The shorter side moves: in the front half, what comes before shifts up into the gap.
+    auto begin = mConnections.begin() + ptrdiff_t(mFront);
+    if (at < Size() / 2) {
+        std::move_backward(begin, begin + ptrdiff_t(at), begin + ptrdiff_t(at + 1));
+        ++mFront;
+    } else {
+        mConnections.erase(begin + ptrdiff_t(at));
+    }
+    if (size_t(mFront) > Size()) {
+        mConnections.erase(mConnections.begin(), mConnections.begin() + ptrdiff_t(mFront));
+        mFront = 0;
+    }
+    mHint = uint32_t(at);
     if (source) --mSrcCount;
 }
 
 void KPlug::DropDeadEntry(bool source, int index) {
-    KWeakRef ref = mConnections[size_t(source ? index : mSrcCount + index)].ref;
+    KWeakRef ref = At(size_t(source ? index : mSrcCount + index)).ref;
     EraseEntry(source, index);
     for (KPlug* sub : mSubPlugs) {
         int i = sub->FindEntry(source, ref);
@@ -399,7 +485,7 @@ int KPlug::MirrorPosition(bool source, const KPlug* top, int topIndex) const {
     int base = source ? 0 : mSrcCount;
     int j = 0;
     for (int i = 0; i < topIndex && j < count; ++i) {
-        if (mConnections[size_t(base + j)].ref == top->mConnections[size_t(topBase + i)].ref) ++j;
+        if (At(size_t(base + j)).ref == top->At(size_t(topBase + i)).ref) ++j;
     }
     return j;
 }
@@ -616,7 +702,7 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
 bool KPlug::DisconnectAt(bool source, int index) {
     int count = source ? mSrcCount : GetDstCount();
     if (index < 0 || index >= count) return false;
-    KPlug* far = mConnections[size_t(source ? index : mSrcCount + index)].ref.Resolve();
+    KPlug* far = At(size_t(source ? index : mSrcCount + index)).ref.Resolve();
     if (!far) {
         DropDeadEntry(source, index);
         return true;
@@ -676,7 +762,7 @@ void KPlug::SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCod
 KWeakRef KPlug::EntryRef(bool source, int index) const {
     int count = source ? mSrcCount : GetDstCount();
     if (index < 0 || index >= count) return {};
-    return mConnections[size_t(source ? index : mSrcCount + index)].ref;
+    return At(size_t(source ? index : mSrcCount + index)).ref;
 }
 
 // `old` is one of this plug's sources (`source`) or destinations; `newPlug` takes

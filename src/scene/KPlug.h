@@ -4,6 +4,7 @@
 // filter accepts, and passes value, state and connection events up its parent
 // chain. Plugs refer to each other through weak references only.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -124,7 +125,7 @@ public:
     void DisconnectAllDst();
 
     int GetSrcCount() const { return mSrcCount; }
-    int GetDstCount() const { return int(mConnections.size()) - mSrcCount; }
+    int GetDstCount() const { return int(Size()) - mSrcCount; }
     KPlug* GetSrc(int index) const;
     KPlug* GetDst(int index) const;
     int GetSrcType(int index) const;
@@ -179,12 +180,25 @@ private:
     bool ReplaceAt(bool source, int index, KPlug* newPlug);
     bool Replace(bool source, KPlug* old, KPlug* newPlug, int position);
     KWeakRef EntryRef(bool source, int index) const;
+    // The live entries start mFront places into mConnections.
+    Entry& At(size_t i) { return mConnections[mFront + i]; }
+    const Entry& At(size_t i) const { return mConnections[mFront + i]; }
+    size_t Size() const { return mConnections.size() - mFront; }
+    int FindNear(int first, int end, const KWeakRef& ref) const;
+    void CountEntry(const KWeakRef& ref, int delta);
+    void DropIndex();
 
     KPlugHandle* mHandle = nullptr;
     uint32_t mSerial = 0;
+    // Where the last entry was found or erased: lists mostly go in order, front or back first.
+    mutable uint32_t mHint = 0;
     KPlug* mParent = nullptr;
     std::vector<Entry> mConnections;  // sources, then destinations
     int mSrcCount = 0;
+    // Entries erased at the front are left as a gap until it outgrows the list.
+    uint32_t mFront : 31;
+    // A long list keeps a count per reference elsewhere (see FindEntry).
+    mutable uint32_t mIndexed : 1;
     std::vector<KPlug*> mSubPlugs;
     uint32_t mFlags = eAcceptsSources | eAcceptsDestinations;
     int mBusy = 0;

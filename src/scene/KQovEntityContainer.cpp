@@ -81,11 +81,13 @@ KQovEntityContainer::~KQovEntityContainer() {
 }
 
 void KQovEntityContainer::Release() {
-    if (mRoot && mNodeSet.count(mRoot) == 0) Disown(mRoot);
-    for (KQovNode* node : mNodes) Disown(node);
+    if (mRoot && mNodeSlots.count(mRoot) == 0) Disown(mRoot);
+    for (KQovNode* node : mNodes)
+        if (node) Disown(node);
     mRoot = nullptr;
     mNodes.clear();
-    mNodeSet.clear();
+    mNodeHoles = 0;
+    mNodeSlots.clear();
     mMaterials.Clear();
     mTextures.Clear();
 }
@@ -97,8 +99,30 @@ void KQovEntityContainer::Disown(KQovNode* node) {
 }
 
 void KQovEntityContainer::ForgetNode(const KQovNode* node) {
-    if (mNodeSet.erase(node) != 0) mNodes.erase(std::find(mNodes.begin(), mNodes.end(), node));
+    TakeOutNode(node);
     if (node == mRoot) mRoot = nullptr;
+}
+
+// A scene's nodes go one by one when it is destroyed: erasing each from the list would
+// cost the list's length per node.
+void KQovEntityContainer::TakeOutNode(const KQovNode* node) {
+    auto found = mNodeSlots.find(node);
+    if (found == mNodeSlots.end()) return;
+    mNodes[found->second] = nullptr;
+    mNodeSlots.erase(found);
+    if (++mNodeHoles * 2 > mNodes.size()) CloseUpNodes();
+}
+
+void KQovEntityContainer::CloseUpNodes() {
+    if (mNodeHoles == 0) return;
+    size_t kept = 0;
+    for (KQovNode* node : mNodes) {
+        if (!node) continue;
+        mNodeSlots[node] = kept;
+        mNodes[kept++] = node;
+    }
+    mNodes.resize(kept);
+    mNodeHoles = 0;
 }
 
 KQovNode* KQovEntityContainer::GetNode(int index) {
@@ -106,6 +130,7 @@ KQovNode* KQovEntityContainer::GetNode(int index) {
         mError.SetError(eOutOfRange);
         return nullptr;
     }
+    CloseUpNodes();
     return mNodes[size_t(index)];
 }
 
@@ -114,7 +139,7 @@ bool KQovEntityContainer::AddNode(KQovNode* node) {
         mError.SetError(eNodeIsNull);
         return false;
     }
-    if (!mNodeSet.insert(node).second) {
+    if (!mNodeSlots.emplace(node, mNodes.size()).second) {
         mError.SetError(eNodeAlreadyOwned);
         return false;
     }
@@ -130,11 +155,11 @@ bool KQovEntityContainer::RemoveNode(KQovNode* node) {
         mError.SetError(eNodeIsNull);
         return false;
     }
-    if (mNodeSet.erase(node) == 0) {
+    if (mNodeSlots.count(node) == 0) {
         mError.SetError(eNodeNotOwned);
         return false;
     }
-    mNodes.erase(std::find(mNodes.begin(), mNodes.end(), node));
+    TakeOutNode(node);
     if (node == mRoot) mRoot = nullptr;
     // A node out of the container must not point at it once it is gone.
     Disown(node);
@@ -149,6 +174,7 @@ void KQovEntityContainer::CollectNodesByAttributeType(std::vector<KQovNode*>& ou
         return;
     }
     for (KQovNode* node : mNodes) {
+        if (!node) continue;
         const KQovNodeAttribute* attribute = node->GetNodeAttribute();
         if (attribute && attribute->GetAttributeType() == type) out.push_back(node);
     }

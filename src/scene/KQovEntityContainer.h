@@ -82,7 +82,7 @@ public:
     KQovNode* GetRootNode() const { return mRoot; }
     KError& GetError() { return mError; }
 
-    int GetNodeCount() const { return int(mNodes.size()); }
+    int GetNodeCount() const { return int(mNodes.size() - mNodeHoles); }
     KQovNode* GetNode(int index);
     // A node of no container then belongs to this one.
     bool AddNode(KQovNode* node);
@@ -136,6 +136,9 @@ public:
 private:
     // The node (and its attribute) no longer refer to this container.
     void Disown(KQovNode* node);
+    // Empties the node's slot; the list closes up once half of it is empty slots.
+    void TakeOutNode(const KQovNode* node);
+    void CloseUpNodes();
     template <class T>
     T* GetAt(const KQovUseList<T>& list, int index);
     template <class T>
@@ -144,8 +147,11 @@ private:
     bool Remove(KQovUseList<T>& list, T* object, int inUse, int notFound);
 
     KQovNode* mRoot = nullptr;
+    // Null where a node was taken out and the list is not closed up yet.
     std::vector<KQovNode*> mNodes;
-    std::unordered_set<const KQovNode*> mNodeSet;
+    size_t mNodeHoles = 0;
+    // Each listed node's slot in mNodes.
+    std::unordered_map<const KQovNode*, size_t> mNodeSlots;
     KQovUseList<KQovObject> mMaterials;
     KQovUseList<KQovObject> mTextures;
     KQovUseList<KQovVideo> mVideos;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "scene/KPlug.h"
@@ -465,6 +466,130 @@ TEST(KPlug, FindConnectionIndexGivesTheLastMatchingEntry) {
     ASSERT_TRUE(hub.DisconnectSrc(&a));
     EXPECT_EQ(hub.FindConnectionIndex(&a), -1);
     EXPECT_EQ(hub.FindConnectionIndex(&c), 1);
+}
+
+enum Order { eForward, eBackward, eShuffled, eEndsInTurn };
+
+std::vector<size_t> Positions(Order order, size_t count) {
+    std::vector<size_t> at(count);
+    for (size_t i = 0; i < count; ++i) at[i] = i;
+    if (order == eBackward) std::reverse(at.begin(), at.end());
+    if (order == eShuffled) std::shuffle(at.begin(), at.end(), std::mt19937(38));
+    if (order == eEndsInTurn)
+        for (size_t i = 0; i < count; ++i) at[i] = i % 2 ? count - 1 - i / 2 : i / 2;
+    return at;
+}
+
+// A hub's sources taken away in every order, short lists and long ones, some plugs listed
+// twice, new ones put at the front meanwhile: the list, its sub-plug's mirror and the indices
+// the notifications give match a plain vector that erases the last matching entry at once.
+TEST(KPlug, SourcesGoInAnyOrderAsErasingTheLastMatch) {
+    KClassIdFilter* dataFilter = KClassRegistry::GetClassIdFilter(gKDataPlugClassInfo.id);
+    enum Way { eDisconnect, eDisconnectAt, eDestroy };
+    for (size_t count : {size_t(12), size_t(300)}) {
+        for (Order order : {eForward, eBackward, eShuffled, eEndsInTurn}) {
+            for (Way way : {eDisconnect, eDisconnectAt, eDestroy}) {
+                SCOPED_TRACE(std::to_string(count) + " " + std::to_string(int(order)) + " " +
+                             std::to_string(int(way)));
+                Probe hub;
+                KPlug* mirror = hub.GetSubPlug(dataFilter);
+                ASSERT_NE(mirror, nullptr);
+                std::vector<Probe*> plugs;
+                std::vector<KPlug*> model;
+                for (size_t i = 0; i < count; ++i) {
+                    plugs.push_back(i % 3 ? new Probe : new DataProbe);
+                    ASSERT_TRUE(hub.ConnectSrc(plugs.back()));
+                    model.push_back(plugs.back());
+                    // Every fifth plug is listed a second time further on.
+                    if (i % 5 == 4) {
+                        ASSERT_TRUE(hub.ConnectSrc(plugs[i - 2]));
+                        model.push_back(plugs[i - 2]);
+                    }
+                }
+                auto check = [&] {
+                    ASSERT_EQ(hub.GetSrcCount(), int(model.size()));
+                    std::vector<KPlug*> mirrored;
+                    for (size_t i = 0; i < model.size(); ++i) {
+                        ASSERT_EQ(hub.GetSrc(int(i)), model[i]) << i;
+                        if (dynamic_cast<DataProbe*>(model[i])) mirrored.push_back(model[i]);
+                    }
+                    ASSERT_EQ(mirror->GetSrcCount(), int(mirrored.size()));
+                    for (size_t i = 0; i < mirrored.size(); ++i)
+                        ASSERT_EQ(mirror->GetSrc(int(i)), mirrored[i]) << i;
+                };
+                auto lastIndex = [&model](const KPlug* p) {
+                    for (size_t i = model.size(); i-- > 0;)
+                        if (model[i] == p) return int(i);
+                    return -1;
+                };
+                int added = 0;
+                for (size_t at : Positions(order, plugs.size())) {
+                    Probe* doomed = plugs[at];
+                    ASSERT_EQ(hub.IndexOfSrc(doomed), lastIndex(doomed));
+                    hub.events.clear();
+                    if (way == eDestroy) {
+                        while (lastIndex(doomed) >= 0)
+                            model.erase(model.begin() + lastIndex(doomed));
+                        doomed->Destroy();
+                    } else {
+                        const int index = lastIndex(doomed);
+                        ASSERT_TRUE(way == eDisconnect ? hub.DisconnectSrc(doomed)
+                                                       : hub.DisconnectSrcAt(index));
+                        model.erase(model.begin() + index);
+                        ASSERT_FALSE(hub.events.empty());
+                        EXPECT_EQ(hub.events.back().code, KPlug::eSourceRemoved);
+                        EXPECT_EQ(hub.events.back().index, index);
+                        // A second entry for the same plug is the one found next.
+                        ASSERT_EQ(hub.IndexOfSrc(doomed), lastIndex(doomed));
+                        while (lastIndex(doomed) >= 0) {
+                            const int next = lastIndex(doomed);
+                            ASSERT_TRUE(hub.DisconnectSrc(doomed));
+                            model.erase(model.begin() + next);
+                        }
+                        doomed->Destroy();
+                    }
+                    if (++added % 7 == 0) {
+                        plugs.push_back(added % 2 ? new DataProbe : new Probe);
+                        // Before the last entry naming the plug at 0, which is listed twice.
+                        const int before = model.empty() ? 0 : lastIndex(model[0]);
+                        ASSERT_TRUE(hub.ConnectSrcAt(0, plugs.back()));
+                        model.insert(model.begin() + before, plugs.back());
+                    }
+                    check();
+                }
+                for (size_t i = count; i < plugs.size(); ++i) {
+                    if (lastIndex(plugs[i]) >= 0) plugs[i]->Destroy();
+                }
+            }
+        }
+    }
+}
+
+// 50,000 sources or destinations of one plug, going first to last or last to first, must
+// take time linear in their number: a pass over the list per plug would take minutes here.
+TEST(KPlug, AWideListGoesInLinearTime) {
+    constexpr int kCount = 50000;
+    for (bool sources : {true, false}) {
+        for (bool forward : {true, false}) {
+            SCOPED_TRACE(std::string(sources ? "sources" : "destinations") +
+                         (forward ? " forward" : " backward"));
+            const int before = KPlug::GetLivePlugCount();
+            KPlug hub;
+            std::vector<KPlug*> plugs;
+            for (int i = 0; i < kCount; ++i) {
+                plugs.push_back(new KPlug);
+                ASSERT_TRUE(sources ? hub.ConnectSrc(plugs.back()) : hub.ConnectDst(plugs.back()));
+            }
+            for (int i = 0; i < kCount; ++i) {
+                const size_t doomed = size_t(forward ? i : kCount - 1 - i);
+                const size_t first = forward ? doomed : 0;
+                ASSERT_EQ(sources ? hub.GetSrc(0) : hub.GetDst(0), plugs[first]);
+                plugs[doomed]->Destroy();
+                ASSERT_EQ(sources ? hub.GetSrcCount() : hub.GetDstCount(), kCount - i - 1);
+            }
+            EXPECT_EQ(KPlug::GetLivePlugCount(), before + 1);
+        }
+    }
 }
 
 }  // namespace

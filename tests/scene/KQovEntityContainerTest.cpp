@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -209,6 +211,83 @@ TEST(KQovEntityContainer, GenericNodeEntityUsesAndLifetimes) {
         EXPECT_EQ(only->GetGenericNodeCount(), 1);
     }
     EXPECT_EQ(g->GetEntity(), nullptr);
+}
+
+enum Order { eForward, eBackward, eShuffled, eEndsInTurn };
+
+std::vector<size_t> Positions(Order order, size_t count) {
+    std::vector<size_t> at(count);
+    for (size_t i = 0; i < count; ++i) at[i] = i;
+    if (order == eBackward) std::reverse(at.begin(), at.end());
+    if (order == eShuffled) std::shuffle(at.begin(), at.end(), std::mt19937(38));
+    if (order == eEndsInTurn)
+        for (size_t i = 0; i < count; ++i) at[i] = i % 2 ? count - 1 - i / 2 : i / 2;
+    return at;
+}
+
+// Nodes removed or destroyed one at a time in any order, new ones added meanwhile: the list
+// a caller sees matches a plain vector that erases at once.
+TEST(KQovEntityContainer, NodesLeaveInAnyOrderAsErasing) {
+    for (Order order : {eForward, eBackward, eShuffled, eEndsInTurn}) {
+        SCOPED_TRACE(int(order));
+        Container c;
+        std::vector<KQovNode*> model;
+        for (int i = 0; i < 150; ++i) {
+            model.push_back(c.manager.CreateNode(("N" + std::to_string(i)).c_str()));
+            ASSERT_TRUE(c->AddNode(model.back()));
+        }
+        std::vector<KQovNode*> doomed;
+        for (size_t at : Positions(order, model.size())) doomed.push_back(model[at]);
+        for (size_t k = 0; k < doomed.size(); ++k) {
+            if (k % 2)
+                ASSERT_TRUE(c.manager.DestroyNode(doomed[k], false));
+            else
+                ASSERT_TRUE(c->RemoveNode(doomed[k]));
+            model.erase(std::find(model.begin(), model.end(), doomed[k]));
+            if (k % 2 == 0) {
+                c->GetError().ClearError();
+                EXPECT_FALSE(c->RemoveNode(doomed[k]));
+                EXPECT_EQ(c->GetError().GetErrorCode(), KQovEntityContainer::eNodeNotOwned);
+                // Taken out, it can come back at the end.
+                if (k % 6 == 0) {
+                    ASSERT_TRUE(c->AddNode(doomed[k]));
+                    model.push_back(doomed[k]);
+                }
+            }
+            if (k % 5 == 1) {
+                model.push_back(c.manager.CreateNode(("M" + std::to_string(k)).c_str()));
+                ASSERT_TRUE(c->AddNode(model.back()));
+                EXPECT_FALSE(c->AddNode(model.back()));
+            }
+            ASSERT_EQ(c->GetNodeCount(), int(model.size()));
+            for (size_t i = 0; i < model.size(); ++i) ASSERT_EQ(c->GetNode(int(i)), model[i]) << i;
+            c->GetError().ClearError();
+            EXPECT_EQ(c->GetNode(int(model.size())), nullptr);
+            EXPECT_EQ(c->GetError().GetErrorCode(), KQovEntityContainer::eOutOfRange);
+        }
+    }
+}
+
+// 20,000 nodes under the root, so listed in the container, destroyed by one recursive destroy:
+// a pass over the root's children or the container's list per node would take minutes here.
+TEST(KQovEntityContainer, AWideRootGoesInLinearTime) {
+    constexpr int kCount = 20000;
+    Container c;
+    const int nodes = c.manager.GetNodeCount();
+    KQovNode* root = c->GetRootNode();
+    ASSERT_NE(root, nullptr);
+    ASSERT_TRUE(c->AddNode(root));
+    for (int i = 0; i < kCount; ++i) {
+        KQovNode* node = c.manager.CreateNode("N");
+        // A child of a listed node is listed with it.
+        ASSERT_TRUE(root->AddChild(node));
+    }
+    ASSERT_EQ(root->GetChildCount(), kCount);
+    ASSERT_EQ(c->GetNodeCount(), kCount + 1);
+    ASSERT_TRUE(c.manager.DestroyNode(root, true));
+    EXPECT_EQ(c->GetNodeCount(), 0);
+    EXPECT_EQ(c->GetRootNode(), nullptr);
+    EXPECT_EQ(c.manager.GetNodeCount(), nodes - 1);
 }
 
 }  // namespace

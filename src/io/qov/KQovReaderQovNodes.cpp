@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <unordered_set>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -248,9 +249,15 @@ void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {
 int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     KQovPropertyHandler* handler = object->GetPropertyHandler();
     if (!handler) return 0;
+    // What is wrapped already, looked up by property rather than by a pass over the records
+    // per property. A record whose property is gone wraps no live one.
+    std::unordered_set<const KProperty*> wrapped;
+    for (int i = 0; i < object->GetUserPropertyCount(); ++i)
+        if (const KProperty* property = object->GetUserProperty(i)->GetProperty())
+            wrapped.insert(property);
     for (int i = 0; i < handler->GetPropertyCount(); ++i) {
         KProperty* property = handler->GetProperty(i);
-        if (object->FindUserProperty(property)) continue;
+        if (property && !wrapped.insert(property).second) continue;
         object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
     }
     return handler->GetPropertyCount();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/TempTestFolder.h"
 #include "fieldfile/FieldFileTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
@@ -283,4 +284,48 @@ TEST(KQovReaderQovNodes, ADroppedSwitcherLeavesNoNameThatReachesIt) {
     EXPECT_EQ(file->FindObject("Model::S"), static_cast<KPlug*>(null->GetPropertyHandler()));
     EXPECT_EQ(file->FindObject("Model::T"), static_cast<KPlug*>(kept->GetPropertyHandler()));
     EXPECT_EQ(file->GetObjectMap()->GetCount(), 3);  // S, T and the root's "Model::Scene"
+}
+
+// A model with 5,000 user-defined properties: each of its properties gets one record, found
+// by the property it wraps rather than by a pass over the records per property. (Reading the
+// property block itself still costs a search by name per property: hence no more.)
+TEST(KQovReaderQovNodes, AModelWithManyPropertiesWrapsEachOnce) {
+    constexpr int kCount = 5000;
+    TempTestFolder tmp;
+    ASSERT_TRUE(tmp.ok());
+    std::string text =
+        "; QOV 6.0.0 project file\n"
+        "QOVHeaderExtension:  {\n    QOVHeaderVersion: 1003\n    QOVVersion: 6000\n}\n"
+        "Definitions:  {\n    Version: 100\n    Count: 1\n"
+        "    ObjectType: \"Model\" {\n        Count: 1\n    }\n}\n"
+        "Objects:  {\n    Model: \"Model::Wide\", \"Null\" {\n        Version: 232\n"
+        "        Properties60:  {\n";
+    for (int i = 0; i < kCount; ++i)
+        text += "            Property: \"U" + std::to_string(i) + "\", \"Number\", \"AU\",8," +
+                std::to_string(i) + ",0," + std::to_string(kCount) + "\n";
+    text += "        }\n    }\n}\n";
+    const std::string name = tmp / "wide.qov";
+    qovtest::WriteAll(name, text);
+    Read read(name);
+    ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
+    KQovNode* node = read.manager.FindNode("Wide");
+    ASSERT_NE(node, nullptr);
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    ASSERT_NE(set, nullptr);
+    ASSERT_GT(set->GetPropertyCount(), kCount);
+    // One record per property, in the handler's order where the reader made them.
+    EXPECT_EQ(node->GetUserPropertyCount(), set->GetPropertyCount());
+    for (int index : {0, 1, kCount / 2, kCount - 1}) {
+        const std::string user = "U" + std::to_string(index);
+        KProperty* property = set->FindProperty(user.c_str());
+        ASSERT_NE(property, nullptr) << user;
+        EXPECT_EQ(property->GetDouble(), double(index));
+        KQovUserProperty* record = node->FindUserProperty(property);
+        ASSERT_NE(record, nullptr) << user;
+        EXPECT_EQ(record->GetProperty(), property);
+    }
+    int wrapped = 0;
+    for (int i = 0; i < node->GetUserPropertyCount(); ++i)
+        if (node->GetUserProperty(i)->GetProperty()) ++wrapped;
+    EXPECT_EQ(wrapped, set->GetPropertyCount());
 }
