@@ -146,18 +146,7 @@ public:
     size_t ReadDoubles(Record& record, double* out, size_t count) const;
     // The record's next values as stored, at most `count`, up to the first one that is no
     // number or character (binary parts only); the number taken.
-    size_t ReadStored(Record& record, Value* out, size_t count) const {
-        size_t n = 0;
-        if (!mBinary) return 0;
-        while (n < count && record.cursorIndex < record.valueCount) {
-            const uint32_t size = FixedSizeAt(record.cursorOffset);
-            if (size == 0) break;
-            FillValue(record.cursorOffset, size, out[n++]);
-            record.cursorOffset += 1 + size;
-            ++record.cursorIndex;
-        }
-        return n;
-    }
+    size_t ReadStored(Record& record, Value* out, size_t count) const;
     void RewindValues(Record& record) const;
     // Every occurrence cursor back to the first field.
     void ResetCursors();
