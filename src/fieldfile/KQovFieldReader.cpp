@@ -141,6 +141,10 @@ bool KQovFieldReader::ReadStream(uint64_t count) {
     } catch (const std::bad_alloc&) {
         return Fail(KFormatC("Out of memory for %llu bytes", (unsigned long long)count));
     }
+    // A large file's bytes fill its buffer whole: large pages save most of its page faults.
+    mReleaseUnit = KPlatformPageSize();
+    if (count >= kLargeBuffer)
+        mReleaseUnit = std::max(mReleaseUnit, KPlatformPreferLargePages(mBytes.data(), count));
     uint64_t done = 0;
     while (done < count) {
         uint64_t left = count - done;
@@ -180,6 +184,7 @@ bool KQovFieldReader::Parse(int64_t end, bool firstFieldOnly) {
 }
 
 bool KQovFieldReader::ParseBytes(std::vector<uint8_t> bytes, bool firstFieldOnly) {
+    mReleaseUnit = 0;
     return ParseBuffer(KQovByteBuffer(bytes.begin(), bytes.end()), firstFieldOnly);
 }
 
@@ -468,7 +473,7 @@ void KQovFieldReader::ReleaseValues(uint32_t index) {
         FixedSize(static_cast<char>(mBytes[values])) <= 0)
         return;
     // Only the whole pages inside the values: the bytes around them stay.
-    const uintptr_t page = KPlatformPageSize();
+    const uintptr_t page = std::max(mReleaseUnit, KPlatformPageSize());
     const uintptr_t base = reinterpret_cast<uintptr_t>(mBytes.data());
     const uintptr_t from = (base + values + page - 1) & ~(page - 1);
     const uintptr_t to = (base + values + length) & ~(page - 1);

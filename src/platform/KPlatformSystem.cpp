@@ -59,3 +59,18 @@ size_t KPlatformPageSize() {
 bool KPlatformDiscardPages(void* address, size_t size) {
     return address && size > 0 && madvise(address, size, MADV_DONTNEED) == 0;
 }
+
+size_t KPlatformPreferLargePages(void* address, size_t size) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kLarge = uintptr_t(2) << 20;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(address) + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(address) + size) & ~(kLarge - 1);
+    if (address && to > from &&
+        madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE) == 0)
+        return kLarge;
+#else
+    (void)address;
+    (void)size;
+#endif
+    return 0;
+}

@@ -279,7 +279,6 @@ TEST(KQovFieldReader, OccurrencesAndFileOrder) {
     EXPECT_EQ(seen, kNames * kRounds);
 }
 
-
 // Values of the letters in `types`, each with a payload of its size (S: "ab"); 'Q' is an
 // unknown letter with four bytes.
 Rec Values(const std::string& name, const std::string& types) {
