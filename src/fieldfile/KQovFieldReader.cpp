@@ -23,6 +23,75 @@ constexpr struct FixedSizes {
     constexpr uint32_t operator[](uint8_t type) const { return size[type]; }
 } kFixedSizes;
 
+// Walks fixed-size values from `cursor`, at most `left`, up to the first one of another kind
+// or without room, calling visit(at, type, size) for each; the number walked. A value has
+// room when it ends by `end`, or with `kWholeWord` when a whole 8-byte payload would. Where a
+// value starts depends on the size of every one before it, so a walk one at a time waits on
+// each type byte in turn. Types that repeat a short pattern (an array: one type; a curve's
+// keys: ticks, value, letters) are walked a repetition at a time instead: the type bytes of
+// the next one sit at known places and are all checked before it is taken.
+template <bool kWholeWord, class Visit>
+uint32_t WalkFixedValues(const uint8_t* bytes, uint64_t& cursor, uint64_t end, uint32_t left,
+                         Visit visit) {
+    constexpr uint32_t kProbe = 16, kLongestPattern = 8;
+    // `at` < `end` holds wherever this is asked.
+    auto fits = [end](uint64_t at, uint32_t size) {
+        return kWholeWord ? end - at >= 9 : end - at > size;
+    };
+    uint8_t types[kProbe];
+    uint64_t starts[kProbe];
+    uint32_t walked = 0;
+    while (walked < left) {
+        // One at a time, until the last values show a pattern.
+        uint32_t n = 0;
+        for (; n < kProbe && walked < left && cursor < end; ++n, ++walked) {
+            const uint8_t type = bytes[cursor];
+            const uint32_t size = kFixedSizes[type];
+            if (size == 0 || !fits(cursor, size)) return walked;
+            visit(cursor, type, size);
+            types[n] = type;
+            starts[n] = cursor;
+            cursor += 1 + size;
+        }
+        if (n < kProbe) return walked;
+        // The shortest pattern all of them repeat.
+        uint32_t period = 1;
+        while (period <= kLongestPattern &&
+               std::memcmp(types, types + period, kProbe - period) != 0)
+            ++period;
+        if (period > kLongestPattern) continue;
+        const uint32_t first = kProbe - period;
+        const uint64_t stride = cursor - starts[first];
+        if (period == 1) {
+            const uint8_t type = types[first];
+            const uint32_t size = static_cast<uint32_t>(stride - 1);
+            while (walked < left && cursor < end && bytes[cursor] == type && fits(cursor, size)) {
+                visit(cursor, type, size);
+                cursor += stride;
+                ++walked;
+            }
+            continue;
+        }
+        uint64_t offsets[kLongestPattern];
+        for (uint32_t j = 0; j < period; ++j) offsets[j] = starts[first + j] - starts[first];
+        const uint64_t lastOffset = offsets[period - 1];
+        const uint32_t lastSize = kFixedSizes[types[kProbe - 1]];
+        // Every earlier value of a repetition starts and ends before its last one.
+        while (left - walked >= period && end - cursor > lastOffset &&
+               fits(cursor + lastOffset, lastSize)) {
+            bool same = true;
+            for (uint32_t j = 0; j < period; ++j)
+                same &= bytes[cursor + offsets[j]] == types[first + j];
+            if (!same) break;
+            for (uint32_t j = 0; j < period; ++j)
+                visit(cursor + offsets[j], types[first + j], kFixedSizes[types[first + j]]);
+            cursor += stride;
+            walked += period;
+        }
+    }
+    return walked;
+}
+
 // Blocks with at most this many names are searched without a hash table.
 constexpr size_t kLinearNames = 8;
 
@@ -72,6 +141,10 @@ bool KQovFieldReader::ReadStream(uint64_t count) {
     } catch (const std::bad_alloc&) {
         return Fail(KFormatC("Out of memory for %llu bytes", (unsigned long long)count));
     }
+    // A large file's bytes fill its buffer whole: large pages save most of its page faults.
+    mReleaseUnit = KPlatformPageSize();
+    if (count >= kLargeBuffer)
+        mReleaseUnit = std::max(mReleaseUnit, KPlatformPreferLargePages(mBytes.data(), count));
     uint64_t done = 0;
     while (done < count) {
         uint64_t left = count - done;
@@ -111,6 +184,7 @@ bool KQovFieldReader::Parse(int64_t end, bool firstFieldOnly) {
 }
 
 bool KQovFieldReader::ParseBytes(std::vector<uint8_t> bytes, bool firstFieldOnly) {
+    mReleaseUnit = 0;
     return ParseBuffer(KQovByteBuffer(bytes.begin(), bytes.end()), firstFieldOnly);
 }
 
@@ -283,18 +357,12 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
         uint64_t cursor = valuesBegin;
         const uint8_t* bytes = mBytes.data();
         for (uint32_t i = 0; i < count;) {
-            // Fixed-size values, the bulk of a file, by table, a run of one type at a time (its
-            // addresses known ahead); the others decoded.
+            // Fixed-size values, the bulk of a file, by table, a repeating pattern of types at a
+            // time; the others decoded.
             const uint32_t fixed = cursor < end ? kFixedSizes[bytes[cursor]] : 0;
             if (fixed != 0 && end - cursor > fixed) {
-                const uint8_t type = bytes[cursor];
-                const uint64_t stride = 1 + fixed;
-                cursor += stride;
-                ++i;
-                while (i < count && end - cursor > fixed && bytes[cursor] == type) {
-                    cursor += stride;
-                    ++i;
-                }
+                i += WalkFixedValues<false>(bytes, cursor, end, count - i,
+                                            [](uint64_t, uint8_t, uint32_t) {});
                 continue;
             }
             Value value;
@@ -405,7 +473,7 @@ void KQovFieldReader::ReleaseValues(uint32_t index) {
         FixedSize(static_cast<char>(mBytes[values])) <= 0)
         return;
     // Only the whole pages inside the values: the bytes around them stay.
-    const uintptr_t page = KPlatformPageSize();
+    const uintptr_t page = std::max(mReleaseUnit, KPlatformPageSize());
     const uintptr_t base = reinterpret_cast<uintptr_t>(mBytes.data());
     const uintptr_t from = (base + values + page - 1) & ~(page - 1);
     const uintptr_t to = (base + values + length) & ~(page - 1);
@@ -438,6 +506,26 @@ void KQovFieldReader::RestoreValues(uint32_t index) const {
     }
     mStream->ClearError();
     mStream->SetPosition(here);
+}
+
+size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) const {
+    if (!mBinary || record.cursorIndex >= record.valueCount) return 0;
+    const uint32_t left =
+        static_cast<uint32_t>(std::min<size_t>(count, record.valueCount - record.cursorIndex));
+    const uint8_t* bytes = mBytes.data();
+    uint64_t cursor = record.cursorOffset;
+    size_t n = 0;
+    WalkFixedValues<true>(bytes, cursor, mBytes.size(), left,
+                          [&](uint64_t at, uint8_t type, uint32_t size) {
+                              Value& value = out[n++];
+                              value.type = static_cast<char>(type);
+                              value.data = bytes + at + 1;
+                              value.size = size;
+                              value.offset = at;
+                          });
+    record.cursorOffset = static_cast<uint32_t>(cursor);
+    record.cursorIndex += static_cast<uint32_t>(n);
+    return n;
 }
 
 KQovFieldReader::Record KQovFieldReader::GetRecord(uint32_t index) const {

@@ -108,6 +108,8 @@ public:
     // True once values given back could not be read again (the file was cut short since).
     bool LostReleasedValues() const { return mLostReleased; }
     static constexpr uint32_t kReleaseBytes = 1u << 16;
+    // Buffers from this size on ask for large pages.
+    static constexpr uint64_t kLargeBuffer = uint64_t(8) << 20;
     // The record after `index` in its block (skipping its block's records); the block's
     // endRecord after the last.
     uint32_t NextSibling(uint32_t index) const;
@@ -146,18 +148,7 @@ public:
     size_t ReadDoubles(Record& record, double* out, size_t count) const;
     // The record's next values as stored, at most `count`, up to the first one that is no
     // number or character (binary parts only); the number taken.
-    size_t ReadStored(Record& record, Value* out, size_t count) const {
-        size_t n = 0;
-        if (!mBinary) return 0;
-        while (n < count && record.cursorIndex < record.valueCount) {
-            const uint32_t size = FixedSizeAt(record.cursorOffset);
-            if (size == 0) break;
-            FillValue(record.cursorOffset, size, out[n++]);
-            record.cursorOffset += 1 + size;
-            ++record.cursorIndex;
-        }
-        return n;
-    }
+    size_t ReadStored(Record& record, Value* out, size_t count) const;
     void RewindValues(Record& record) const;
     // Every occurrence cursor back to the first field.
     void ResetCursors();
@@ -286,6 +277,9 @@ private:
     mutable std::unordered_map<uint32_t, std::pair<uint64_t, uint64_t>> mReleased;
     void RestoreValues(uint32_t index) const;
     mutable bool mLostReleased = false;
+    // Values are given back in whole pages of this size: the buffer's large pages when it
+    // has them, since giving back part of one frees nothing.
+    size_t mReleaseUnit = 0;
     std::unordered_map<uint64_t, std::string> mTexts;
     std::unordered_map<uint64_t, std::string> mNameTexts;
     std::string mError;

@@ -27,6 +27,10 @@ size_t KPlatformPageSize();
 // Gives pages of private memory back to the system (`address` and `size` whole pages): they
 // read as zeros afterwards. False when they were not given back.
 bool KPlatformDiscardPages(void* address, size_t size);
+// Asks for large pages behind private memory that is about to be filled whole (a fault per
+// large page instead of one per page); only the large pages wholly inside are affected. The
+// large page size when asked, 0 when the system has none to give.
+size_t KPlatformPreferLargePages(void* address, size_t size);
 
 // A non-recursive lock for short critical sections. Never held across calls out.
 class KPlatformMutex {

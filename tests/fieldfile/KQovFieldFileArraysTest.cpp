@@ -246,6 +246,59 @@ TEST(KQovFieldFileArrays, ReleasedListOfAFileCutShort) {
     EXPECT_EQ(in.FieldReadDoubles(back.data(), back.size()), 0u);
 }
 
+// Lists given back read again as they were, also from a buffer large enough for large pages
+// (given back a large page at a time), and a file cut short meanwhile leaves them empty.
+TEST(KQovFieldFileArrays, ReleasedListsOfSmallAndLargeBuffers) {
+    struct Case {
+        const char* what;
+        size_t count;
+        bool cut;
+    } cases[] = {
+        {"small buffer", 100000, false},
+        {"large buffer", 1500000, false},
+        {"large buffer, cut short", 1500000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder tmp;
+        const std::string name = tmp / "released.qov";
+        const std::vector<double> doubles = Doubles(c.count);
+        {
+            KQovFieldFile out;
+            ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
+            for (const char* field : {"First", "Second"}) {
+                out.FieldWriteBegin(field);
+                out.FieldWriteDn(doubles.data(), doubles.size());
+                out.FieldWriteEnd();
+            }
+            ASSERT_TRUE(out.FieldFileClose());
+        }
+        KQovFieldFile in;
+        ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr));
+        std::vector<double> back(doubles.size());
+        for (int pass = 0; pass < 2; ++pass) {
+            in.FieldReadRewind();
+            if (pass == 1 && c.cut) {
+                ASSERT_EQ(truncate(name.c_str(), 4096), 0);
+            }
+            for (const char* field : {"First", "Second"}) {
+                SCOPED_TRACE(std::string(field) + " " + std::to_string(pass));
+                ASSERT_TRUE(in.FieldReadBegin(field));
+                std::fill(back.begin(), back.end(), 0.0);
+                const size_t got = in.FieldReadDoubles(back.data(), back.size());
+                in.FieldReadEnd();
+                if (pass == 1 && c.cut) {
+                    EXPECT_EQ(got, 0u);
+                    continue;
+                }
+                ASSERT_EQ(got, back.size());
+                EXPECT_EQ(0, std::memcmp(back.data(), doubles.data(), 8 * back.size()));
+            }
+        }
+        EXPECT_EQ(in.GetLastErrorID(), c.cut ? KQovFieldFile::eReadError : -1);
+    }
+}
+
 // Values gathered into a run give the same records as single calls, across the run's buffer;
 // encoded values are refused where the file cannot take them as they are.
 TEST(KQovFieldFileArrays, ValueRunsEqualSingleCalls) {

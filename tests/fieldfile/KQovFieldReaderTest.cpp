@@ -279,4 +279,123 @@ TEST(KQovFieldReader, OccurrencesAndFileOrder) {
     EXPECT_EQ(seen, kNames * kRounds);
 }
 
+// Values of the letters in `types`, each with a payload of its size (S: "ab"); 'Q' is an
+// unknown letter with four bytes.
+Rec Values(const std::string& name, const std::string& types) {
+    Rec rec(name);
+    for (char type : types) {
+        const size_t size = type == 'C' ? 1 : type == 'I' || type == 'F' || type == 'Q' ? 4 : 8;
+        if (type == 'S') {
+            rec.S("ab");
+            continue;
+        }
+        rec.values += type;
+        for (size_t b = 0; b < size; ++b) rec.values += static_cast<char>(rec.count * 7 + b);
+        ++rec.count;
+    }
+    return rec;
+}
+
+std::string Repeat(const std::string& part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += part;
+    return out;
+}
+
+uint32_t PayloadSize(char type) {
+    return type == 'C' ? 1 : type == 'I' || type == 'F' ? 4 : type == 'S' ? 2 : 8;
+}
+
+// Where each value of a record starts, walked one at a time by this test: the parser and the
+// stored-value read must find the same places, whatever patterns the types repeat.
+std::vector<uint64_t> Starts(const std::string& types, uint64_t first) {
+    std::vector<uint64_t> starts;
+    for (char type : types) {
+        starts.push_back(first);
+        first += 1 + PayloadSize(type) + (type == 'S' ? 4 : 0);
+    }
+    return starts;
+}
+
+TEST(KQovFieldReader, RepeatingValueTypesWalkAsOneAtATime) {
+    const std::string keys = Repeat("LDCC", 40);
+    struct Case {
+        const char* what;
+        std::string types;
+    } cases[] = {
+        {"keys", keys},
+        {"keys, a repetition short", keys + "LDC"},
+        {"keys with a differing key", keys + "LDCD" + keys},
+        {"keys with a string among them", keys + "S" + keys},
+        {"keys with a string in a key", Repeat("LDCC", 5) + "LDSC" + keys},
+        {"a pattern longer than eight", Repeat("IIIIIIIID", 9)},
+        {"eight, one of them twice", Repeat("LDCCFIIC", 6) + "C" + Repeat("LDCCFIIC", 6)},
+        {"one type, then another", Repeat("D", 100) + Repeat("I", 3) + Repeat("C", 40)},
+        {"two types alternating", Repeat("FD", 33)},
+        {"sixteen, then a change", Repeat("LD", 8) + "C" + Repeat("LD", 8)},
+        {"few values", "LDC"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes;
+        Encode(bytes, Values("K", c.types));
+        bytes += NullRecord();
+        KQovFieldReader reader(nullptr, 0, true, false);
+        ASSERT_TRUE(reader.ParseBytes(Bytes(bytes))) << reader.GetErrorText();
+        const std::vector<uint64_t> starts = Starts(c.types, 13 + 1);
+        // Stored values a chunk at a time, the others one at a time, in several chunk sizes.
+        for (size_t chunk : {size_t(1), size_t(5), size_t(17), size_t(256)}) {
+            KQovFieldReader::Record record = reader.GetRecord(0);
+            ASSERT_EQ(record.valueCount, c.types.size());
+            std::vector<KQovFieldReader::Value> seen, part(chunk);
+            for (;;) {
+                const size_t n = reader.ReadStored(record, part.data(), chunk);
+                seen.insert(seen.end(), part.begin(), part.begin() + n);
+                if (n > 0) continue;
+                KQovFieldReader::Value one;
+                if (!reader.NextValue(record, one)) break;
+                seen.push_back(one);
+            }
+            ASSERT_EQ(seen.size(), c.types.size()) << chunk;
+            const uint8_t* base = seen[0].data - 1 - starts[0];
+            for (size_t i = 0; i < seen.size(); ++i) {
+                ASSERT_EQ(seen[i].type, c.types[i]) << chunk << " " << i;
+                ASSERT_EQ(seen[i].offset, starts[i]) << chunk << " " << i;
+                ASSERT_EQ(seen[i].data, base + starts[i] + 1 + (c.types[i] == 'S' ? 4 : 0));
+                ASSERT_EQ(seen[i].size, PayloadSize(c.types[i]));
+            }
+        }
+    }
+}
+
+TEST(KQovFieldReader, BrokenPatternsOfValuesFailAtTheirValue) {
+    const std::string keys = Repeat("LDCC", 30);
+    struct Case {
+        const char* what;
+        std::string types;
+        int32_t countChange;  // the record claims this many values more
+        uint32_t bad;         // the value named in the error, ~0u for another error
+    } cases[] = {
+        {"an unknown letter in a key", keys + "LDQC" + keys, 0, 122},
+        {"an unknown letter after keys", keys + "Q", 0, 120},
+        {"an unknown letter after one type", Repeat("D", 50) + "Q", 0, 50},
+        {"more values claimed than stored", keys, 1, 120},
+        {"more values claimed than a repetition holds", keys, 3, 120},
+        {"fewer values claimed than stored", keys, -2, ~0u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rec rec = Values("K", c.types);
+        rec.count = static_cast<uint32_t>(static_cast<int32_t>(rec.count) + c.countChange);
+        std::string bytes, error;
+        Encode(bytes, rec);
+        bytes += NullRecord();
+        EXPECT_FALSE(ParseBinary(bytes, &error));
+        if (c.bad != ~0u)
+            EXPECT_NE(error.find(KFormatC("Bad value %u of", c.bad)), std::string::npos) << error;
+        else
+            EXPECT_NE(error.find("bytes of values, not"), std::string::npos) << error;
+    }
+}
+
 }  // namespace
