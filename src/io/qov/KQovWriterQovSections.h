@@ -7,7 +7,7 @@
 
 class KColor;
 class KQovFieldFile;
-class KQovSceneInfo;
+struct KQovSceneInfo;
 class KQovThumbnail;
 class KQovMesh;
 class KQovTexture;
