@@ -550,37 +550,54 @@ void KObjParser::BuildMesh(const std::string& name, KObjMeshData& out) {
     bool hasUVs = false;
     for (const KObjCorner& c : group.corners) hasUVs = hasUVs || c.vt >= 0;
     // Control points by their (vertex, normal, texture vertex) triple, numbered in order of
-    // first use. A table sized by the group's corners, not by the file's vertex list, and no
-    // walk along the points of a vertex that many faces share.
-    struct TripleHash {
-        size_t operator()(const KObjCorner& c) const {
-            uint64_t h = uint32_t(c.v);
-            h = h * 0x9E3779B97F4A7C15ull ^ uint32_t(c.vn);
-            h = h * 0x9E3779B97F4A7C15ull ^ uint32_t(c.vt);
-            return size_t(h ^ (h >> 29));
+    // first use, through an open-addressed table: no walk along the points of a vertex that
+    // many faces share, and no allocation per point.
+    auto hash = [](const KObjCorner& c) {
+        uint64_t h = uint32_t(c.v);
+        h = h * 0x9E3779B97F4A7C15ull ^ uint32_t(c.vn);
+        h = h * 0x9E3779B97F4A7C15ull ^ uint32_t(c.vt);
+        h *= 0x9E3779B97F4A7C15ull;
+        return size_t(h ^ (h >> 32));
+    };
+    // Slots hold point numbers (-1: empty); a point's triple is kept once, by the point. The
+    // table grows with the points, so it costs what the mesh holds.
+    std::vector<KObjCorner> pointCorners;
+    std::vector<int> slots(1024, -1);
+    size_t mask = slots.size() - 1;
+    auto grow = [&] {
+        slots.assign(slots.size() * 2, -1);
+        mask = slots.size() - 1;
+        for (size_t p = 0; p < pointCorners.size(); ++p) {
+            size_t at = hash(pointCorners[p]) & mask;
+            while (slots[at] >= 0) at = (at + 1) & mask;
+            slots[at] = int(p);
         }
     };
-    struct TripleEqual {
-        bool operator()(const KObjCorner& a, const KObjCorner& b) const {
-            return a.v == b.v && a.vn == b.vn && a.vt == b.vt;
-        }
-    };
-    std::unordered_map<KObjCorner, int, TripleHash, TripleEqual> points;
-    points.reserve(group.corners.size());
+    out.polygonSizes.reserve(group.faces.size());
+    out.polygonMaterials.reserve(group.faces.size());
+    out.polygonVertices.reserve(group.corners.size());
     for (int f : order) {
         const KObjFace& face = group.faces[f];
         out.polygonSizes.push_back(face.cornerCount);
         out.polygonMaterials.push_back(face.material);
         for (int i = 0; i < face.cornerCount; ++i) {
             const KObjCorner& c = group.corners[face.firstCorner + i];
-            const auto added = points.emplace(c, int(points.size()));
-            const int point = added.first->second;
-            if (added.second) {
+            size_t at = hash(c) & mask;
+            for (; slots[at] >= 0; at = (at + 1) & mask) {
+                const KObjCorner& k = pointCorners[size_t(slots[at])];
+                if (k.v == c.v && k.vn == c.vn && k.vt == c.vt) break;
+            }
+            if (slots[at] < 0) {
+                slots[at] = int(pointCorners.size());
+                pointCorners.push_back(c);
                 out.points.push_back(mVertices[c.v]);
                 out.normals.push_back(c.vn >= 0 ? mNormals[c.vn] : KVector4());
                 if (hasUVs) out.uvs.push_back(c.vt >= 0 ? mTextureVertices[c.vt] : KVector2());
+                out.polygonVertices.push_back(slots[at]);
+                if (pointCorners.size() * 2 >= slots.size()) grow();
+                continue;
             }
-            out.polygonVertices.push_back(point);
+            out.polygonVertices.push_back(slots[at]);
         }
     }
 }
