@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/RemovalOrders.h"
 #include "scene/KPlug.h"
 #include "scene/KPlugFilter.h"
 #include "scene/KSceneTestPlugs.h"
@@ -466,18 +467,6 @@ TEST(KPlug, FindConnectionIndexGivesTheLastMatchingEntry) {
     ASSERT_TRUE(hub.DisconnectSrc(&a));
     EXPECT_EQ(hub.FindConnectionIndex(&a), -1);
     EXPECT_EQ(hub.FindConnectionIndex(&c), 1);
-}
-
-enum Order { eForward, eBackward, eShuffled, eEndsInTurn };
-
-std::vector<size_t> Positions(Order order, size_t count) {
-    std::vector<size_t> at(count);
-    for (size_t i = 0; i < count; ++i) at[i] = i;
-    if (order == eBackward) std::reverse(at.begin(), at.end());
-    if (order == eShuffled) std::shuffle(at.begin(), at.end(), std::mt19937(38));
-    if (order == eEndsInTurn)
-        for (size_t i = 0; i < count; ++i) at[i] = i % 2 ? count - 1 - i / 2 : i / 2;
-    return at;
 }
 
 // A hub's sources taken away in every order, short lists and long ones, some plugs listed

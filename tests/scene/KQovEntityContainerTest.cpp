@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/RemovalOrders.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
@@ -50,10 +51,12 @@ TEST(KQovEntityContainer, UseCountsKeepAnObjectUntilItsLastUser) {
     const Row rows[] = {
         {"material", [](KQovEntityContainer* e) { return e->AddMaterial(m); },
          [](KQovEntityContainer* e) { return e->RemoveMaterial(m); },
-         [](KQovEntityContainer* e) { return e->GetMaterialCount(); }, 4, 5, "Material still in use."},
+         [](KQovEntityContainer* e) { return e->GetMaterialCount(); }, 4, 5,
+         "Material still in use."},
         {"texture", [](KQovEntityContainer* e) { return e->AddTexture(t); },
          [](KQovEntityContainer* e) { return e->RemoveTexture(t); },
-         [](KQovEntityContainer* e) { return e->GetTextureCount(); }, 6, 7, "Texture still in use."},
+         [](KQovEntityContainer* e) { return e->GetTextureCount(); }, 6, 7,
+         "Texture still in use."},
         {"video", [](KQovEntityContainer* e) { return e->AddVideo(v); },
          [](KQovEntityContainer* e) { return e->RemoveVideo(v); },
          [](KQovEntityContainer* e) { return e->GetVideoCount(); }, 8, 9, "Video still in use."},
@@ -111,7 +114,7 @@ TEST(KQovEntityContainer, LookupsIndicesAndNodes) {
         int code;
     };
     const Step steps[] = {
-        {true, nullptr, false, 0}, {true, root, true, -1}, {true, &a, true, -1},
+        {true, nullptr, false, 0}, {true, root, true, -1},     {true, &a, true, -1},
         {true, &a, false, 1},      {false, nullptr, false, 0}, {false, &a, true, -1},
         {false, &a, false, 2},     {false, root, true, -1},
     };
@@ -148,11 +151,16 @@ TEST(KQovEntityContainer, DeformersByType) {
         std::vector<KQovDeformer*> order;
     };
     const Row rows[] = {
-        {0, 4, {&s1, &k1, &s2, &k2}}, {1, 2, {&s1, &s2}}, {2, 2, {&k1, &k2}}, {3, 0, {}}, {-1, 0, {}},
+        {0, 4, {&s1, &k1, &s2, &k2}},
+        {1, 2, {&s1, &s2}},
+        {2, 2, {&k1, &k2}},
+        {3, 0, {}},
+        {-1, 0, {}},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(c->GetDeformerCount(r.type), r.count) << r.type;
-        for (int i = 0; i < int(r.order.size()); ++i) EXPECT_EQ(c->GetDeformer(i, r.type), r.order[size_t(i)]);
+        for (int i = 0; i < int(r.order.size()); ++i)
+            EXPECT_EQ(c->GetDeformer(i, r.type), r.order[size_t(i)]);
         EXPECT_EQ(c->GetDeformer(int(r.order.size()), r.type), nullptr);
         EXPECT_EQ(c->GetDeformer(-1, r.type), nullptr);
     }
@@ -211,18 +219,6 @@ TEST(KQovEntityContainer, GenericNodeEntityUsesAndLifetimes) {
         EXPECT_EQ(only->GetGenericNodeCount(), 1);
     }
     EXPECT_EQ(g->GetEntity(), nullptr);
-}
-
-enum Order { eForward, eBackward, eShuffled, eEndsInTurn };
-
-std::vector<size_t> Positions(Order order, size_t count) {
-    std::vector<size_t> at(count);
-    for (size_t i = 0; i < count; ++i) at[i] = i;
-    if (order == eBackward) std::reverse(at.begin(), at.end());
-    if (order == eShuffled) std::shuffle(at.begin(), at.end(), std::mt19937(38));
-    if (order == eEndsInTurn)
-        for (size_t i = 0; i < count; ++i) at[i] = i % 2 ? count - 1 - i / 2 : i / 2;
-    return at;
 }
 
 // Nodes removed or destroyed one at a time in any order, new ones added meanwhile: the list

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "attributes/KQovNull.h"
+#include "common/RemovalOrders.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
@@ -14,24 +15,12 @@
 namespace {
 
 // The manager's lists as a caller sees them must match a plain vector that erases at once.
-void ExpectListed(KQovObjectManager& manager, const std::vector<KQovNode*>& model,
-                  int baseRecords, int perNode) {
+void ExpectListed(KQovObjectManager& manager, const std::vector<KQovNode*>& model, int baseRecords,
+                  int perNode) {
     ASSERT_EQ(manager.GetNodeCount(), int(model.size()));
     for (size_t i = 0; i < model.size(); ++i) ASSERT_EQ(manager.GetNode(int(i)), model[i]) << i;
     EXPECT_EQ(manager.GetNode(int(model.size())), nullptr);
     EXPECT_EQ(manager.GetUserPropertyCount(), baseRecords + int(model.size()) * perNode);
-}
-
-enum Order { eForward, eBackward, eShuffled, eEndsInTurn };
-
-std::vector<size_t> Positions(Order order, size_t count) {
-    std::vector<size_t> at(count);
-    for (size_t i = 0; i < count; ++i) at[i] = i;
-    if (order == eBackward) std::reverse(at.begin(), at.end());
-    if (order == eShuffled) std::shuffle(at.begin(), at.end(), std::mt19937(38));
-    if (order == eEndsInTurn)
-        for (size_t i = 0; i < count; ++i) at[i] = i % 2 ? count - 1 - i / 2 : i / 2;
-    return at;
 }
 
 // Nodes destroyed one at a time in any order, new ones made meanwhile: the list keeps its
