@@ -45,8 +45,22 @@ inline double StatusMB(const char* field) {
     return value;
 }
 
-// Peak resident megabytes a child process adds running `work` once; -1 when it fails.
-inline double ChildPeakMB(const std::function<bool()>& work) {
+// Peak resident megabytes `work` adds to this process, from a peak reset to now; -1 when
+// `work` fails.
+inline double AddedPeakMB(const std::function<bool()>& work) {
+    // Writing 5 resets the peak to the current resident size.
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+    const double start = StatusMB("VmRSS");
+    const bool ok = work();
+    return ok ? StatusMB("VmHWM") - start : -1.0;
+}
+
+// Forks; the child runs `child(fd)`, which writes one double to fd and ends the process. The
+// double, or -1 when anything fails.
+inline double DoubleFromChild(const std::function<void(int fd)>& child) {
     int fds[2];
     if (pipe(fds) != 0) return -1.0;
     std::fflush(nullptr);
@@ -58,29 +72,29 @@ inline double ChildPeakMB(const std::function<bool()>& work) {
     }
     if (pid == 0) {
         close(fds[0]);
+        child(fds[1]);
+        _exit(1);
+    }
+    close(fds[1]);
+    double value = -1.0;
+    if (read(fds[0], &value, sizeof value) != sizeof value) value = -1.0;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return value;
+}
+
+// Peak resident megabytes a child process adds running `work` once; -1 when it fails.
+inline double ChildPeakMB(const std::function<bool()>& work) {
+    return DoubleFromChild([&](int fd) {
         // The allocator starts as in a new process: the parent's frees have raised its mmap
         // threshold, which would put large blocks on the heap and grow the peak.
         mallopt(M_MMAP_THRESHOLD, 128 * 1024);
         mallopt(M_TRIM_THRESHOLD, 128 * 1024);
         malloc_trim(0);
-        // Writing 5 resets the peak to the current resident size.
-        if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", f);
-            std::fclose(f);
-        }
-        const double start = StatusMB("VmRSS");
-        const bool ok = work();
-        const double added = ok ? StatusMB("VmHWM") - start : -1.0;
-        const ssize_t written = write(fds[1], &added, sizeof added);
-        _exit(written == sizeof added ? 0 : 1);
-    }
-    close(fds[1]);
-    double added = -1.0;
-    if (read(fds[0], &added, sizeof added) != sizeof added) added = -1.0;
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return added;
+        const double added = AddedPeakMB(work);
+        _exit(write(fd, &added, sizeof added) == sizeof added ? 0 : 1);
+    });
 }
 
 inline double Seconds(const std::function<bool()>& work, bool& ok) {
@@ -144,21 +158,11 @@ inline bool IsPeakProcess() {
 // Peak resident megabytes `side` adds, measured in a new run of this program that runs only
 // the benchmarks `filter` names; -1 when it fails.
 inline double FreshPeakMB(const char* filter, const char* side) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1.0;
-    std::fflush(nullptr);
     const std::string id = RunId();
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return -1.0;
-    }
-    if (pid == 0) {
-        close(fds[0]);
+    return DoubleFromChild([&](int fd) {
         setenv("QOV_BENCH_RUN_ID", id.c_str(), 1);
         setenv("QOV_BENCH_PEAK_SIDE", side, 1);
-        setenv("QOV_BENCH_PEAK_FD", std::to_string(fds[1]).c_str(), 1);
+        setenv("QOV_BENCH_PEAK_FD", std::to_string(fd).c_str(), 1);
         // Its own report would only repeat the benchmark's name.
         if (FILE* null = std::fopen("/dev/null", "w")) {
             dup2(fileno(null), 1);
@@ -167,25 +171,12 @@ inline double FreshPeakMB(const char* filter, const char* side) {
         const std::string arg = std::string("--benchmark_filter=") + filter;
         execl("/proc/self/exe", "qov_bench", arg.c_str(), static_cast<char*>(nullptr));
         _exit(127);
-    }
-    close(fds[1]);
-    double added = -1.0;
-    if (read(fds[0], &added, sizeof added) != sizeof added) added = -1.0;
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return added;
+    });
 }
 
 // In a peak process: runs the side it was started for once, reports what it added and ends.
 inline void MeasurePeakAndExit(const std::function<bool()>& work) {
-    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
-    const double start = StatusMB("VmRSS");
-    const bool ok = work();
-    const double added = ok ? StatusMB("VmHWM") - start : -1.0;
+    const double added = AddedPeakMB(work);
     const char* fd = std::getenv("QOV_BENCH_PEAK_FD");
     const bool sent = fd && write(std::atoi(fd), &added, sizeof added) == sizeof added;
     _exit(sent ? 0 : 1);
