@@ -245,7 +245,6 @@ int QovToolConvert(int argc, char** argv) {
     if (readId <= 2) {
         if (!importer.CreateReader()) return Fail(in, importer.GetLastErrorString());
         importer.GetTakeCount();  // the take list (and the password) go into the read options
-        importer.SetPassword(password);  // fetching the take list took the file's empty one over
         if (!importer.Import(scene, nullptr)) return Fail(in, importer.GetLastErrorString());
         PrintWarnings(in, importer.GetStatusText());
     } else {

@@ -207,10 +207,7 @@ int QovToolInfo(int argc, char** argv) {
     }
     std::printf("format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
     if (id <= 2 && !PrintQovHeader(file, importer)) return 1;
-    // The take list goes into the read options; fetching it takes the file's (empty) password
-    // over, so the password is set after it.
-    importer.GetTakeCount();
-    importer.SetPassword(password);
+    importer.GetTakeCount();  // the take list (and the password) go into the read options
     if (!importer.Import(scene, nullptr)) {
         std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
