@@ -27,6 +27,7 @@
 #include "io/KQovWriter.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/KStreamOptionsQov.h"
+#include "formats/motion/MotionTestHelpers.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovObjectManager.h"
@@ -34,14 +35,7 @@
 
 namespace conversiontest {
 
-struct TestScene {
-    TestScene() {
-        KQovSceneBridge::Install();
-        scene = manager.CreateScene();
-    }
-    KQovObjectManager manager;
-    KQovScene* scene;
-};
+using motiontest::TestScene;
 
 struct Vec {
     double x = 0, y = 0, z = 0;
