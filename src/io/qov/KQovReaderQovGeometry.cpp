@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
@@ -51,21 +52,23 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     const int count = mFile->FieldReadGetCount();
     const int points = mesh->GetControlPointsCount();
     bool dropped = false;
-    // The list is read whole and turned into vertices and polygon sizes in place; ~v marks
-    // the last vertex of a polygon (unlike -v - 1 it cannot overflow).
-    std::unique_ptr<int32_t[]> list(count > 0 ? new (std::nothrow) int32_t[size_t(count)]
+    // The list is read whole into the array the mesh then takes over, and turned into
+    // vertices and polygon sizes in place; ~v marks the last vertex of a polygon (unlike
+    // -v - 1 it cannot overflow).
+    KArrayInt list(1024);
+    int32_t* vertices =
+        count > 0 && mesh->GetPolygonCount() == 0 ? list.AppendUninitialised(count) : nullptr;
+    std::unique_ptr<int32_t[]> sizes(vertices ? new (std::nothrow) int32_t[size_t(count)]
                                               : nullptr);
-    std::unique_ptr<int32_t[]> sizes(count > 0 ? new (std::nothrow) int32_t[size_t(count)]
-                                               : nullptr);
-    if (count > 0 && list && sizes && mesh->GetPolygonCount() == 0) {
-        const size_t got = mFile->FieldReadIn(list.get(), size_t(count));
-        std::fill(list.get() + got, list.get() + count, 0);
+    if (vertices && sizes) {
+        const size_t got = mFile->FieldReadIn(vertices, size_t(count));
+        std::fill(vertices + got, vertices + count, 0);
         int polygons = 0, size = 0, kept = 0;
         for (int i = 0; i < count; ++i) {
-            const int32_t v = list[size_t(i)];
+            const int32_t v = vertices[i];
             const int32_t vertex = v < 0 ? ~v : v;
             if (vertex < points) {
-                list[size_t(kept++)] = vertex;
+                vertices[kept++] = vertex;
                 ++size;
             } else {
                 dropped = true;
@@ -76,7 +79,8 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
             }
         }
         sizes[size_t(polygons++)] = size;
-        mesh->SetPolygons(list.get(), sizes.get(), polygons);
+        list.SetCount(kept);
+        mesh->SetPolygons(std::move(list), sizes.get(), polygons);
     } else {
         // Added to polygons the mesh has already, one vertex at a time.
         if (count > 0) mesh->BeginPolygon(-1, -1, -1);
