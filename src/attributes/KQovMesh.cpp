@@ -76,10 +76,12 @@ int64_t KQovMesh::CheckPolygons(const int* vertexIndices, int64_t available,
         total += polygonSizes[p];
     }
     if (total > INT_MAX || total > available || (total > 0 && !vertexIndices)) return -1;
-    const int points = GetControlPointsCount();
-    for (int64_t i = 0; i < total; ++i)
-        if (vertexIndices[i] < 0 || vertexIndices[i] >= points) return -1;
-    return total;
+    // One unsigned comparison catches negative indices too; no early exit, so the loop
+    // runs several indices a step.
+    const uint32_t points = uint32_t(GetControlPointsCount());
+    bool outside = false;
+    for (int64_t i = 0; i < total; ++i) outside |= uint32_t(vertexIndices[i]) >= points;
+    return outside ? -1 : total;
 }
 
 bool KQovMesh::SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount) {

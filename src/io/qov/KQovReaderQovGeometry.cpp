@@ -64,15 +64,16 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
         const size_t got = mFile->FieldReadIn(vertices, size_t(count));
         std::fill(vertices + got, vertices + count, 0);
         int polygons = 0, size = 0, kept = 0;
+        // Branch-free but for polygon ends: a vertex is stored in any case and kept only
+        // when inside the control points.
         for (int i = 0; i < count; ++i) {
             const int32_t v = vertices[i];
             const int32_t vertex = v < 0 ? ~v : v;
-            if (vertex < points) {
-                vertices[kept++] = vertex;
-                ++size;
-            } else {
-                dropped = true;
-            }
+            const bool inside = vertex < points;
+            vertices[kept] = vertex;
+            kept += inside;
+            size += inside;
+            dropped |= !inside;
             if (v < 0 && i + 1 < count) {
                 sizes[size_t(polygons++)] = size;
                 size = 0;

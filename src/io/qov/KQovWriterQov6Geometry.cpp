@@ -26,20 +26,22 @@ const struct {
                      {KQovLayer::eUV, "LayerElementUV"}};
 
 // `count` groups of `Width` doubles, each filled by get(group, values): the bytes
-// KQovWriteDoubleGroups writes, encoded here ('D' and the value) where the file takes encoded
-// values, so that each value is handled once on its way to the file.
+// KQovWriteDoubleGroups writes, encoded here ('D' and the value) straight into the file's
+// output buffer where the file takes encoded values, so that each value is handled once on
+// its way to the file.
 template <int Width, class Get>
 void WriteDoubles(KQovFieldFile& f, size_t count, Get get) {
-    if (!f.CanWriteEncoded()) {
-        KQovWriteDoubleGroups<Width>(f, count, get);
-        return;
-    }
     constexpr size_t kGroups = 512, kItem = 9;
-    uint8_t bytes[kGroups * Width * kItem];
     double values[Width];
     for (size_t done = 0; done < count;) {
         const size_t n = count - done < kGroups ? count - done : kGroups;
-        uint8_t* at = bytes;
+        uint8_t* const begin = f.FieldWriteEncodedRoom(n * Width * kItem);
+        if (!begin) {
+            KQovWriteDoubleGroups<Width>(f, count - done,
+                                         [&](size_t i, double* out) { get(done + i, out); });
+            return;
+        }
+        uint8_t* at = begin;
         for (size_t g = 0; g < n; ++g) {
             get(done + g, values);
             for (int k = 0; k < Width; ++k, at += kItem) {
@@ -47,7 +49,7 @@ void WriteDoubles(KQovFieldFile& f, size_t count, Get get) {
                 std::memcpy(at + 1, &values[k], 8);
             }
         }
-        if (!f.FieldWriteEncoded(bytes, size_t(at - bytes), n * Width)) return;
+        if (!f.FieldWriteEncodedCommit(size_t(at - begin), n * Width)) return;
         done += n;
     }
 }

@@ -178,22 +178,32 @@ bool KQovWriteShadowPlanes(KQovFieldFile* file, KQovScene* scene) {
 namespace {
 
 // The polygon-vertex indices, the last of each polygon complemented, a chunk at a time:
-// encoded ('I' and the value) where the file takes values so, else as integers. A position
-// past the vertex list reads as -1.
+// encoded ('I' and the value) where the file takes values so, straight into its output
+// buffer where it gives room, else as integers. A position past the vertex list reads as -1.
 template <bool Encoded>
 void WritePolygonIndices(KQovFieldFile* file, const KQovPolygon* polygon, int polygons,
                          const int32_t* vertex, int64_t vertexCount) {
-    constexpr size_t kChunk = 4096, kItem = Encoded ? 5 : 4;
-    alignas(4) uint8_t buffer[kChunk * kItem];
-    uint8_t* at = buffer;
-    uint8_t* const end = buffer + sizeof buffer;
-    auto flush = [&] {
-        const size_t count = size_t(at - buffer) / kItem;
-        if (Encoded)
-            file->FieldWriteEncoded(buffer, size_t(at - buffer), count);
+    constexpr size_t kChunk = 4096, kItem = Encoded ? 5 : 4, kBytes = kChunk * kItem;
+    alignas(4) uint8_t local[kBytes];
+    uint8_t* begin = local;
+    bool inPlace = false;
+    auto open = [&] {
+        uint8_t* room = Encoded ? file->FieldWriteEncodedRoom(kBytes) : nullptr;
+        inPlace = room != nullptr;
+        begin = inPlace ? room : local;
+    };
+    open();
+    uint8_t* at = begin;
+    auto flush = [&](bool more) {
+        const size_t size = size_t(at - begin), count = size / kItem;
+        if (inPlace)
+            file->FieldWriteEncodedCommit(size, count);
+        else if (Encoded)
+            file->FieldWriteEncoded(begin, size, count);
         else
-            file->FieldWriteIn(reinterpret_cast<const int32_t*>(buffer), count);
-        at = buffer;
+            file->FieldWriteIn(reinterpret_cast<const int32_t*>(begin), count);
+        if (more) open();
+        at = begin;
     };
     auto store = [](uint8_t* to, int32_t v) {
         if (Encoded) *to++ = 'I';
@@ -202,14 +212,14 @@ void WritePolygonIndices(KQovFieldFile* file, const KQovPolygon* polygon, int po
     auto put = [&](int32_t v) {
         store(at, v);
         at += kItem;
-        if (at == end) flush();
+        if (at == begin + kBytes) flush(true);
     };
     for (int p = 0; p < polygons; ++p) {
         const int64_t first = polygon[p].first, size = polygon[p].size;
         if (size <= 0) continue;
         if (first >= 0 && first + size <= vertexCount && size_t(size) <= kChunk) {
             // The common polygon: room made for it whole, its vertices taken unchecked.
-            if (size_t(end - at) < size_t(size) * kItem) flush();
+            if (size_t(begin + kBytes - at) < size_t(size) * kItem) flush(true);
             const int32_t* v = vertex + first;
             for (int64_t k = 0; k + 1 < size; ++k, at += kItem) store(at, v[k]);
             store(at, ~v[size - 1]);
@@ -222,7 +232,7 @@ void WritePolygonIndices(KQovFieldFile* file, const KQovPolygon* polygon, int po
             put(k + 1 == size ? ~v : v);
         }
     }
-    if (at != buffer) flush();
+    flush(false);
 }
 
 }  // namespace
