@@ -35,13 +35,16 @@ bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry) {
 bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
     if (!mFile->FieldReadBegin("Normals")) return true;
     const int count = mFile->FieldReadGetCount() / 3;
-    geometry->InitNormals(count);
-    KArrayVector4* normals = geometry->GetNormals();
-    if (normals && normals->GetCount() == count) {
-        KVector4* at = normals->GetArray();
-        KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
-            at[i] = KVector4(v[0], v[1], v[2], 1.0);
-        });
+    // Read straight into the normals; those the field does not give (a count of 0 makes one
+    // per control point) are zero.
+    if (KVector4* at = geometry->InitNormalsUninitialised(count)) {
+        const int made = geometry->GetNormals()->GetCount();
+        if (made == count)
+            KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
+                at[i] = KVector4(v[0], v[1], v[2], 1.0);
+            });
+        else
+            std::fill(at, at + made, KVector4());
     }
     mFile->FieldReadEnd();
     return true;
@@ -126,14 +129,14 @@ bool KQovReaderQov::ReadTextureUV(KQovMesh* mesh) {
     if (!mFile->FieldReadBegin("TextureUV") && !mFile->FieldReadBegin("TexturePUV")) return true;
     const bool byVertex = mesh->GetTextureUVMappingMode() == KQovLayer::eByPolygonVertex;
     const int count = byVertex ? mFile->FieldReadGetCount() / 2 : mesh->GetControlPointsCount();
-    mesh->InitTextureUV(count);
+    mesh->InitTextureUV(0);
     KArrayOf<KVector2>* uvs = mesh->GetTextureUV();
-    if (uvs && uvs->GetCount() == count) {
+    if (KVector2* at = uvs ? uvs->AppendUninitialised(count) : nullptr) {
         // A control-point count larger than the values leaves the rest at zero.
-        const int available = mFile->FieldReadGetCount() / 2;
-        KVector2* at = uvs->GetArray();
-        KQovReadDoubleGroups<2>(*mFile.get(), size_t(std::min(count, available)),
+        const int read = std::min(count, mFile->FieldReadGetCount() / 2);
+        KQovReadDoubleGroups<2>(*mFile.get(), size_t(std::max(read, 0)),
                                 [at](size_t i, const double* v) { at[i] = KVector2(v[0], v[1]); });
+        std::fill(at + std::max(read, 0), at + count, KVector2());
     }
     mFile->FieldReadEnd();
     return true;
