@@ -567,7 +567,11 @@ void KObjParser::BuildPolygons(const std::string& name, KObjMeshData& out) {
             for (size_t i = 0; i < order.size(); ++i) order[i] = int(i);
             std::stable_sort(order.begin(), order.end(), smoothingLess);
         }
-    for (const KObjCorner& c : group.corners) out.hasUVs = out.hasUVs || c.vt >= 0;
+    size_t vertices = 0;  // past the largest vertex index of the group
+    for (const KObjCorner& c : group.corners) {
+        out.hasUVs = out.hasUVs || c.vt >= 0;
+        vertices = std::max(vertices, size_t(c.v) + 1);
+    }
     // Control points by their (vertex, normal, texture vertex) triple, numbered in order of
     // first use. The points of a vertex are chained from it: files list neighbouring vertices
     // together, so the look-up stays among a few cache lines. Past kChain points of one vertex
@@ -576,7 +580,7 @@ void KObjParser::BuildPolygons(const std::string& name, KObjMeshData& out) {
     constexpr int kChain = 8;
     std::vector<KObjCorner>& points = out.pointCorners;
     std::vector<int> previous;  // per point, the vertex's point made before it (-1 none)
-    if (mPointOfVertex.size() < mVertices.size()) mPointOfVertex.resize(mVertices.size(), -1);
+    if (mPointOfVertex.size() < vertices) mPointOfVertex.resize(vertices, -1);
     auto hash = [](const KObjCorner& c) {
         uint64_t h = uint32_t(c.v);
         h = h * 0x9E3779B97F4A7C15ull ^ uint32_t(c.vn);
