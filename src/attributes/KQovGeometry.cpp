@@ -1,5 +1,6 @@
 #include "attributes/KQovGeometry.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "animation/KFCurve.h"
@@ -58,12 +59,17 @@ KArrayVector4* KQovGeometryBase::GetNormals() const {
 }
 
 void KQovGeometryBase::InitNormals(int count) {
+    if (KVector4* at = InitNormalsUninitialised(count))
+        std::fill(at, at + GetNormals()->GetCount(), KVector4());
+}
+
+KVector4* KQovGeometryBase::InitNormalsUninitialised(int count) {
     KQovLayerElement& normals = GetLayer0().MakeNormals();
     const bool byVertex = count >= 1 && count != GetControlPointsCount();
     normals.SetMappingMode(byVertex ? KQovLayer::eByPolygonVertex : KQovLayer::eByControlPoint);
     normals.SetReferenceMode(KQovLayer::eDirect);
     normals.GetDirectArray().Clear();
-    normals.GetDirectArray().SetCount(byVertex ? count : GetControlPointsCount());
+    return normals.GetDirectArray().AppendUninitialised(byVertex ? count : GetControlPointsCount());
 }
 
 void KQovGeometryBase::SetControlPointAt(const KVector4& point, const KVector4& normal, int index) {

@@ -29,6 +29,9 @@ public:
     // Mapping by control point, or by polygon vertex for a count of 1 or more that differs from
     // the control-point count; zero normals, direct reference.
     void InitNormals(int count);
+    // The same with the normals left for the caller to write (nothing zero-filled first): their
+    // address, null when there is none or they cannot be held.
+    KVector4* InitNormalsUninitialised(int count);
     // Needs layer-0 normals; grows points and normals to index + 1. A negative index does nothing.
     void SetControlPointAt(const KVector4& point, const KVector4& normal, int index);
 

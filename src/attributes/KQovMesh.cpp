@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -66,24 +67,44 @@ int KQovMesh::AddPolygonVertex(int controlPoint, int uvIndex) {
     return ++polygon->size;
 }
 
-bool KQovMesh::SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount) {
-    if (polygonCount < 0 || (polygonCount > 0 && !polygonSizes)) return false;
+int64_t KQovMesh::CheckPolygons(const int* vertexIndices, int64_t available,
+                                const int* polygonSizes, int polygonCount) const {
+    if (polygonCount < 0 || (polygonCount > 0 && !polygonSizes)) return -1;
     int64_t total = 0;
     for (int p = 0; p < polygonCount; ++p) {
-        if (polygonSizes[p] < 0) return false;
+        if (polygonSizes[p] < 0) return -1;
         total += polygonSizes[p];
     }
-    if (total > INT_MAX || (total > 0 && !vertexIndices)) return false;
-    const int vertexCount = int(total);
-    const int points = GetControlPointsCount();
-    for (int i = 0; i < vertexCount; ++i)
-        if (vertexIndices[i] < 0 || vertexIndices[i] >= points) return false;
-    KArrayOf<KQovPolygon> polygons(256);
+    if (total > INT_MAX || total > available || (total > 0 && !vertexIndices)) return -1;
+    // One unsigned comparison catches negative indices too; no early exit, so the loop
+    // runs several indices a step.
+    const uint32_t points = uint32_t(GetControlPointsCount());
+    bool outside = false;
+    for (int64_t i = 0; i < total; ++i) outside |= uint32_t(vertexIndices[i]) >= points;
+    return outside ? -1 : total;
+}
+
+bool KQovMesh::SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount) {
+    const int64_t vertexCount = CheckPolygons(vertexIndices, INT64_MAX, polygonSizes, polygonCount);
+    if (vertexCount < 0) return false;
     KArrayInt vertices(1024);
-    KQovPolygon* polygon = polygons.AppendUninitialised(polygonCount);
-    int32_t* vertex = vertices.AppendUninitialised(vertexCount);
-    if ((polygonCount > 0 && !polygon) || (vertexCount > 0 && !vertex)) return false;
+    int32_t* vertex = vertices.AppendUninitialised(int(vertexCount));
+    if (vertexCount > 0 && !vertex) return false;
     if (vertexCount > 0) std::memcpy(vertex, vertexIndices, sizeof(int32_t) * size_t(vertexCount));
+    return AdoptPolygons(std::move(vertices), polygonSizes, polygonCount);
+}
+
+bool KQovMesh::SetPolygons(KArrayInt&& vertexIndices, const int* polygonSizes, int polygonCount) {
+    const int64_t vertexCount = CheckPolygons(vertexIndices.GetArray(), vertexIndices.GetCount(),
+                                              polygonSizes, polygonCount);
+    if (vertexCount < 0 || vertexCount != vertexIndices.GetCount()) return false;
+    return AdoptPolygons(std::move(vertexIndices), polygonSizes, polygonCount);
+}
+
+bool KQovMesh::AdoptPolygons(KArrayInt&& vertices, const int* polygonSizes, int polygonCount) {
+    KArrayOf<KQovPolygon> polygons(256);
+    KQovPolygon* polygon = polygons.AppendUninitialised(polygonCount);
+    if (polygonCount > 0 && !polygon) return false;
     for (int p = 0, first = 0; p < polygonCount; first += polygonSizes[p], ++p)
         polygon[p] = KQovPolygon{first, polygonSizes[p], -1};
     mPolygons = std::move(polygons);

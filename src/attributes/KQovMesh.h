@@ -42,6 +42,9 @@ public:
     // them. False, and the mesh unchanged, for a negative count or size, a missing array, or an
     // index outside the control points.
     bool SetPolygons(const int* vertexIndices, const int* polygonSizes, int polygonCount);
+    // The same taking the vertex list over instead of copying it: its items are the vertex
+    // indices, and the sizes must add up to its count. On false `vertexIndices` is left as given.
+    bool SetPolygons(KArrayInt&& vertexIndices, const int* polygonSizes, int polygonCount);
     void InitMaterialIndices(int mode);
     void InitTextureIndices(int mode);
     void InitTextureUVIndices(int mode);
@@ -53,6 +56,9 @@ public:
     int GetPolygonVertex(int p, int k) const;
     const KArrayInt& GetPolygonVertices() const { return mVertices; }
     KQovPolygon GetPolygon(int p) const { return mPolygons.GetAt(p); }
+    // All GetPolygonCount() polygons at once (null when there is none): for callers walking
+    // every polygon, one call instead of one per polygon.
+    const KQovPolygon* GetPolygonArray() const { return mPolygons.GetArray(); }
     void SetPolygonGroup(int p, int group) {
         if (p >= 0 && p < GetPolygonCount()) mPolygons.GetArray()[p].group = group;
     }
@@ -76,6 +82,13 @@ public:
     bool MergeDuplicateControlPoints(const std::vector<int>& map);
 
 private:
+    // The vertex count the sizes add up to; -1 when a size, the count or the arrays are bad,
+    // the sizes add up to more than the `available` indices, or an index lies outside the
+    // control points.
+    int64_t CheckPolygons(const int* vertexIndices, int64_t available, const int* polygonSizes,
+                          int polygonCount) const;
+    // Takes the checked vertex list and sizes as the polygons.
+    bool AdoptPolygons(KArrayInt&& vertices, const int* polygonSizes, int polygonCount);
     // Position of polygon vertex k of polygon p; -1 out of range.
     int VertexPosition(int p, int k) const;
 

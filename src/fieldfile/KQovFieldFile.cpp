@@ -723,3 +723,21 @@ void KQovFieldFile::FieldReadDn(const char* name, double* out, const double* def
     FieldReadDn(out, count);
     FieldReadEnd();
 }
+
+uint8_t* KQovFieldFile::FieldWriteEncodedRoom(size_t size) {
+    if (!CanWriteEncoded() || size > kOutCapacity) return nullptr;
+    if (mOutSize + size > kOutCapacity) Flush();
+    if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+    return mOut.get() + mOutSize;
+}
+
+bool KQovFieldFile::FieldWriteEncodedCommit(size_t size, size_t count) {
+    if (!CanWriteEncoded() || mOutSize + size > kOutCapacity) return false;
+    mOutSize += size;
+    RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+    entry.count += count;
+    entry.length += size;
+    mValueCounter =
+        static_cast<int>(std::min<int64_t>(int64_t(mValueCounter) + int64_t(count), INT32_MAX));
+    return !HasError();
+}

@@ -126,6 +126,11 @@ public:
     // only while CanWriteEncoded().
     bool FieldWriteEncoded(const uint8_t* bytes, size_t size, size_t count);
     bool CanWriteEncoded() const { return FastBinaryValue() && GetByteOrder() == kHostByteOrder; }
+    // The same written in place: room for `size` bytes of encoded values in the output buffer
+    // (null when the file takes no encoded values or the size exceeds the buffer), filled by
+    // the caller and then added to the open field, `count` values in `size` bytes.
+    uint8_t* FieldWriteEncodedRoom(size_t size);
+    bool FieldWriteEncodedCommit(size_t size, size_t count);
     bool FieldWriteC(const char* text);
     bool FieldWriteC(const char* name, const char* text);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.

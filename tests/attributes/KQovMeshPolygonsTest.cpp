@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "attributes/KQovMesh.h"
@@ -110,3 +111,48 @@ TEST(KQovMeshSetPolygons, BadInputLeavesTheMeshUnchanged) {
 }
 
 }  // namespace
+
+namespace {
+
+KArrayInt ArrayOf(const std::vector<int>& values) {
+    KArrayInt array;
+    for (int v : values) array.Add(v);
+    return array;
+}
+
+}  // namespace
+
+// The list taken over gives what the copied list gives; a list whose count the sizes do not
+// add up to, or any bad input, is refused with both the mesh and the list left as they were.
+TEST(KQovMeshSetPolygons, TakingTheListOverEqualsCopyingIt) {
+    const struct {
+        const char* what;
+        PolygonList list;
+        bool accepted;
+    } kCases[] = {
+        {"nothing", {{}, {}}, true},
+        {"two polygons", {{3, 4}, {0, 1, 5, 5, 4, 3, 2}}, true},
+        {"an empty polygon between", {{3, 0, 3}, {0, 1, 2, 3, 4, 5}}, true},
+        {"sizes short of the list", {{3}, {0, 1, 2, 3}}, false},
+        {"sizes past the list", {{3, 2}, {0, 1, 2, 3}}, false},
+        {"index past the control points", {{3}, {0, 1, 6}}, false},
+        {"negative size", {{-1}, {}}, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        KQovMesh taken(nullptr), copied(nullptr);
+        for (KQovMesh* mesh : {&taken, &copied}) {
+            mesh->InitControlPoints(6);
+            BuildPerItem(*mesh, {{2}, {1, 0}});
+        }
+        KArrayInt list = ArrayOf(c.list.indices);
+        EXPECT_EQ(taken.SetPolygons(std::move(list), c.list.sizes.data(), int(c.list.sizes.size())),
+                  c.accepted);
+        if (c.accepted)
+            ASSERT_TRUE(copied.SetPolygons(c.list.indices.data(), c.list.sizes.data(),
+                                           int(c.list.sizes.size())));
+        else
+            EXPECT_EQ(list.GetCount(), int(c.list.indices.size()));  // still the caller's
+        ExpectSamePolygons(taken, copied);
+    }
+}

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
@@ -34,13 +35,16 @@ bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry) {
 bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
     if (!mFile->FieldReadBegin("Normals")) return true;
     const int count = mFile->FieldReadGetCount() / 3;
-    geometry->InitNormals(count);
-    KArrayVector4* normals = geometry->GetNormals();
-    if (normals && normals->GetCount() == count) {
-        KVector4* at = normals->GetArray();
-        KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
-            at[i] = KVector4(v[0], v[1], v[2], 1.0);
-        });
+    // Read straight into the normals; those the field does not give (a count of 0 makes one
+    // per control point) are zero.
+    if (KVector4* at = geometry->InitNormalsUninitialised(count)) {
+        const int made = geometry->GetNormals()->GetCount();
+        if (made == count)
+            KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
+                at[i] = KVector4(v[0], v[1], v[2], 1.0);
+            });
+        else
+            std::fill(at, at + made, KVector4());
     }
     mFile->FieldReadEnd();
     return true;
@@ -51,32 +55,36 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     const int count = mFile->FieldReadGetCount();
     const int points = mesh->GetControlPointsCount();
     bool dropped = false;
-    // The list is read whole and turned into vertices and polygon sizes in place; ~v marks
-    // the last vertex of a polygon (unlike -v - 1 it cannot overflow).
-    std::unique_ptr<int32_t[]> list(count > 0 ? new (std::nothrow) int32_t[size_t(count)]
+    // The list is read whole into the array the mesh then takes over, and turned into
+    // vertices and polygon sizes in place; ~v marks the last vertex of a polygon (unlike
+    // -v - 1 it cannot overflow).
+    KArrayInt list(1024);
+    int32_t* vertices =
+        count > 0 && mesh->GetPolygonCount() == 0 ? list.AppendUninitialised(count) : nullptr;
+    std::unique_ptr<int32_t[]> sizes(vertices ? new (std::nothrow) int32_t[size_t(count)]
                                               : nullptr);
-    std::unique_ptr<int32_t[]> sizes(count > 0 ? new (std::nothrow) int32_t[size_t(count)]
-                                               : nullptr);
-    if (count > 0 && list && sizes && mesh->GetPolygonCount() == 0) {
-        const size_t got = mFile->FieldReadIn(list.get(), size_t(count));
-        std::fill(list.get() + got, list.get() + count, 0);
+    if (vertices && sizes) {
+        const size_t got = mFile->FieldReadIn(vertices, size_t(count));
+        std::fill(vertices + got, vertices + count, 0);
         int polygons = 0, size = 0, kept = 0;
+        // Branch-free but for polygon ends: a vertex is stored in any case and kept only
+        // when inside the control points.
         for (int i = 0; i < count; ++i) {
-            const int32_t v = list[size_t(i)];
+            const int32_t v = vertices[i];
             const int32_t vertex = v < 0 ? ~v : v;
-            if (vertex < points) {
-                list[size_t(kept++)] = vertex;
-                ++size;
-            } else {
-                dropped = true;
-            }
+            const bool inside = vertex < points;
+            vertices[kept] = vertex;
+            kept += inside;
+            size += inside;
+            dropped |= !inside;
             if (v < 0 && i + 1 < count) {
                 sizes[size_t(polygons++)] = size;
                 size = 0;
             }
         }
         sizes[size_t(polygons++)] = size;
-        mesh->SetPolygons(list.get(), sizes.get(), polygons);
+        list.SetCount(kept);
+        mesh->SetPolygons(std::move(list), sizes.get(), polygons);
     } else {
         // Added to polygons the mesh has already, one vertex at a time.
         if (count > 0) mesh->BeginPolygon(-1, -1, -1);
@@ -121,14 +129,14 @@ bool KQovReaderQov::ReadTextureUV(KQovMesh* mesh) {
     if (!mFile->FieldReadBegin("TextureUV") && !mFile->FieldReadBegin("TexturePUV")) return true;
     const bool byVertex = mesh->GetTextureUVMappingMode() == KQovLayer::eByPolygonVertex;
     const int count = byVertex ? mFile->FieldReadGetCount() / 2 : mesh->GetControlPointsCount();
-    mesh->InitTextureUV(count);
+    mesh->InitTextureUV(0);
     KArrayOf<KVector2>* uvs = mesh->GetTextureUV();
-    if (uvs && uvs->GetCount() == count) {
+    if (KVector2* at = uvs ? uvs->AppendUninitialised(count) : nullptr) {
         // A control-point count larger than the values leaves the rest at zero.
-        const int available = mFile->FieldReadGetCount() / 2;
-        KVector2* at = uvs->GetArray();
-        KQovReadDoubleGroups<2>(*mFile.get(), size_t(std::min(count, available)),
+        const int read = std::min(count, mFile->FieldReadGetCount() / 2);
+        KQovReadDoubleGroups<2>(*mFile.get(), size_t(std::max(read, 0)),
                                 [at](size_t i, const double* v) { at[i] = KVector2(v[0], v[1]); });
+        std::fill(at + std::max(read, 0), at + count, KVector2());
     }
     mFile->FieldReadEnd();
     return true;

@@ -1,6 +1,7 @@
 // Version-6 mesh geometry: the raw control points and polygons, the layer elements each with
 // its own mapping and reference, the "Layer" records placing them, and the shapes.
 
+#include <cstring>
 #include <string>
 
 #include "attributes/KQovLayer.h"
@@ -24,6 +25,35 @@ const struct {
                      {KQovLayer::ePolygonGroup, "LayerElementPolygonGroup"},
                      {KQovLayer::eUV, "LayerElementUV"}};
 
+// `count` groups of `Width` doubles, each filled by get(group, values): the bytes
+// KQovWriteDoubleGroups writes, encoded here ('D' and the value) straight into the file's
+// output buffer where the file takes encoded values, so that each value is handled once on
+// its way to the file.
+template <int Width, class Get>
+void WriteDoubles(KQovFieldFile& f, size_t count, Get get) {
+    constexpr size_t kGroups = 512, kItem = 9;
+    double values[Width];
+    for (size_t done = 0; done < count;) {
+        const size_t n = count - done < kGroups ? count - done : kGroups;
+        uint8_t* const begin = f.FieldWriteEncodedRoom(n * Width * kItem);
+        if (!begin) {
+            KQovWriteDoubleGroups<Width>(f, count - done,
+                                         [&](size_t i, double* out) { get(done + i, out); });
+            return;
+        }
+        uint8_t* at = begin;
+        for (size_t g = 0; g < n; ++g) {
+            get(done + g, values);
+            for (int k = 0; k < Width; ++k, at += kItem) {
+                at[0] = 'D';
+                std::memcpy(at + 1, &values[k], 8);
+            }
+        }
+        if (!f.FieldWriteEncodedCommit(size_t(at - begin), n * Width)) return;
+        done += n;
+    }
+}
+
 void Ints(KQovFieldFile* f, const char* name, const KArrayInt& values) {
     f->FieldWriteBegin(name);
     f->FieldWriteIn(values.GetArray(), size_t(values.GetCount()));
@@ -40,7 +70,7 @@ void WriteNormals(KQovFieldFile* f, const KQovLayerElement& e) {
     const int32_t* indices = index.GetArray();
     const int directCount = direct.GetCount();
     f->FieldWriteBegin("Normals");
-    KQovWriteDoubleGroups<3>(*f, size_t(count), [&](size_t i, double* out) {
+    WriteDoubles<3>(*f, size_t(count), [&](size_t i, double* out) {
         const int at = indexed ? indices[i] : int(i);
         const KVector4 n = at >= 0 && at < directCount ? vectors[at] : KVector4();
         for (int k = 0; k < 3; ++k) out[k] = n[k];
@@ -63,7 +93,7 @@ void KQovWriterQov6::WriteMeshGeometry(KQovNode* node, KQovMesh* mesh) {
     const KArrayVector4& points = mesh->GetControlPoints();
     const KVector4* point = points.GetArray();
     f->FieldWriteBegin("Vertices");
-    KQovWriteDoubleGroups<3>(*f, size_t(points.GetCount()), [point](size_t i, double* out) {
+    WriteDoubles<3>(*f, size_t(points.GetCount()), [point](size_t i, double* out) {
         for (int k = 0; k < 3; ++k) out[k] = point[i][k];
     });
     f->FieldWriteEnd();
@@ -95,14 +125,14 @@ void KQovWriterQov6::WriteLayerElements(KQovGeometry* mesh) {
                                           e.GetReferenceMode());
                     const KColor* colors = e.GetDirectArray().GetArray();
                     f->FieldWriteBegin("Colors");
-                    KQovWriteDoubleGroups<4>(*f, size_t(e.GetDirectArray().GetCount()),
-                                             [colors](size_t i, double* out) {
-                                                 const KColor& c = colors[i];
-                                                 out[0] = c.mRed;
-                                                 out[1] = c.mGreen;
-                                                 out[2] = c.mBlue;
-                                                 out[3] = c.mAlpha;
-                                             });
+                    WriteDoubles<4>(*f, size_t(e.GetDirectArray().GetCount()),
+                                    [colors](size_t i, double* out) {
+                                        const KColor& c = colors[i];
+                                        out[0] = c.mRed;
+                                        out[1] = c.mGreen;
+                                        out[2] = c.mBlue;
+                                        out[3] = c.mAlpha;
+                                    });
                     f->FieldWriteEnd();
                     if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                         Ints(f, "ColorIndex", e.GetIndexArray());
@@ -121,11 +151,11 @@ void KQovWriterQov6::WriteLayerElements(KQovGeometry* mesh) {
                                           e.GetReferenceMode());
                     const KVector2* uvs = e.GetDirectArray().GetArray();
                     f->FieldWriteBegin("UV");
-                    KQovWriteDoubleGroups<2>(*f, size_t(e.GetDirectArray().GetCount()),
-                                             [uvs](size_t i, double* out) {
-                                                 out[0] = uvs[i].mData[0];
-                                                 out[1] = uvs[i].mData[1];
-                                             });
+                    WriteDoubles<2>(*f, size_t(e.GetDirectArray().GetCount()),
+                                    [uvs](size_t i, double* out) {
+                                        out[0] = uvs[i].mData[0];
+                                        out[1] = uvs[i].mData[1];
+                                    });
                     f->FieldWriteEnd();
                     if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
                         Ints(f, "UVIndex", e.GetIndexArray());

@@ -1,5 +1,7 @@
 #include "io/qov/KQovWriterQovSections.h"
 
+#include <cstring>
+
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovTexture.h"
 #include "fieldfile/KQovFieldFile.h"
@@ -173,29 +175,77 @@ bool KQovWriteShadowPlanes(KQovFieldFile* file, KQovScene* scene) {
     return file->FieldWriteEnd();
 }
 
-bool KQovWritePolygonVertexIndex(KQovFieldFile* file, const KQovMesh* mesh) {
-    file->FieldWriteBegin("PolygonVertexIndex");
-    const int polygons = mesh->GetPolygonCount();
-    const KArrayInt& vertices = mesh->GetPolygonVertices();
-    const int32_t* vertex = vertices.GetArray();
-    const int64_t vertexCount = vertices.GetCount();
-    // Gathered a chunk at a time; a position past the vertex list reads as -1.
-    constexpr int kChunk = 4096;
-    int32_t chunk[kChunk];
-    int used = 0;
+namespace {
+
+// The polygon-vertex indices, the last of each polygon complemented, a chunk at a time:
+// encoded ('I' and the value) where the file takes values so, straight into its output
+// buffer where it gives room, else as integers. A position past the vertex list reads as -1.
+template <bool Encoded>
+void WritePolygonIndices(KQovFieldFile* file, const KQovPolygon* polygon, int polygons,
+                         const int32_t* vertex, int64_t vertexCount) {
+    constexpr size_t kChunk = 4096, kItem = Encoded ? 5 : 4, kBytes = kChunk * kItem;
+    alignas(4) uint8_t local[kBytes];
+    uint8_t* begin = local;
+    bool inPlace = false;
+    auto open = [&] {
+        uint8_t* room = Encoded ? file->FieldWriteEncodedRoom(kBytes) : nullptr;
+        inPlace = room != nullptr;
+        begin = inPlace ? room : local;
+    };
+    open();
+    uint8_t* at = begin;
+    auto flush = [&](bool more) {
+        const size_t size = size_t(at - begin), count = size / kItem;
+        if (inPlace)
+            file->FieldWriteEncodedCommit(size, count);
+        else if (Encoded)
+            file->FieldWriteEncoded(begin, size, count);
+        else
+            file->FieldWriteIn(reinterpret_cast<const int32_t*>(begin), count);
+        if (more) open();
+        at = begin;
+    };
+    auto store = [](uint8_t* to, int32_t v) {
+        if (Encoded) *to++ = 'I';
+        std::memcpy(to, &v, 4);
+    };
+    auto put = [&](int32_t v) {
+        store(at, v);
+        at += kItem;
+        if (at == begin + kBytes) flush(true);
+    };
     for (int p = 0; p < polygons; ++p) {
-        const KQovPolygon polygon = mesh->GetPolygon(p);
-        for (int k = 0; k < polygon.size; ++k) {
-            const int64_t at = int64_t(polygon.first) + k;
-            const int v = at >= 0 && at < vertexCount ? vertex[at] : -1;
-            chunk[used++] = k + 1 == polygon.size ? ~v : v;
-            if (used == kChunk) {
-                file->FieldWriteIn(chunk, size_t(used));
-                used = 0;
-            }
+        const int64_t first = polygon[p].first, size = polygon[p].size;
+        if (size <= 0) continue;
+        if (first >= 0 && first + size <= vertexCount && size_t(size) <= kChunk) {
+            // The common polygon: room made for it whole, its vertices taken unchecked.
+            if (size_t(begin + kBytes - at) < size_t(size) * kItem) flush(true);
+            const int32_t* v = vertex + first;
+            for (int64_t k = 0; k + 1 < size; ++k, at += kItem) store(at, v[k]);
+            store(at, ~v[size - 1]);
+            at += kItem;
+            continue;
+        }
+        for (int64_t k = 0; k < size; ++k) {
+            const int64_t position = first + k;
+            const int v = position >= 0 && position < vertexCount ? vertex[position] : -1;
+            put(k + 1 == size ? ~v : v);
         }
     }
-    file->FieldWriteIn(chunk, size_t(used));
+    flush(false);
+}
+
+}  // namespace
+
+bool KQovWritePolygonVertexIndex(KQovFieldFile* file, const KQovMesh* mesh) {
+    file->FieldWriteBegin("PolygonVertexIndex");
+    const KArrayInt& vertices = mesh->GetPolygonVertices();
+    if (file->CanWriteEncoded())
+        WritePolygonIndices<true>(file, mesh->GetPolygonArray(), mesh->GetPolygonCount(),
+                                  vertices.GetArray(), vertices.GetCount());
+    else
+        WritePolygonIndices<false>(file, mesh->GetPolygonArray(), mesh->GetPolygonCount(),
+                                   vertices.GetArray(), vertices.GetCount());
     return file->FieldWriteEnd();
 }
 

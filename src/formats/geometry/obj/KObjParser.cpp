@@ -537,21 +537,50 @@ void KObjParser::CompleteNormals(KObjGroup& group) {
 }
 
 void KObjParser::BuildMesh(const std::string& name, KObjMeshData& out) {
+    BuildPolygons(name, out);
+    const size_t count = out.pointCorners.size();
+    out.points.reserve(count);
+    out.normals.reserve(count);
+    if (out.hasUVs) out.uvs.reserve(count);
+    for (const KObjCorner& c : out.pointCorners) {
+        out.points.push_back(mVertices[c.v]);
+        out.normals.push_back(c.vn >= 0 ? mNormals[c.vn] : KVector4());
+        if (out.hasUVs) out.uvs.push_back(c.vt >= 0 ? mTextureVertices[c.vt] : KVector2());
+    }
+}
+
+void KObjParser::BuildPolygons(const std::string& name, KObjMeshData& out) {
     out = KObjMeshData();
     auto found = mGroups.find(name);
     if (found == mGroups.end()) return;
     KObjGroup& group = found->second;
     if (!group.allNormals) CompleteNormals(group);
-    std::vector<int> order(group.faces.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = int(i);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return uint32_t(group.faces[a].smoothing) < uint32_t(group.faces[b].smoothing);
-    });
-    bool hasUVs = false;
-    for (const KObjCorner& c : group.corners) hasUVs = hasUVs || c.vt >= 0;
+    // Faces by smoothing group, file order within each; most files are in that order already.
+    const auto smoothingLess = [&](int a, int b) {
+        return uint32_t(group.faces[size_t(a)].smoothing) <
+               uint32_t(group.faces[size_t(b)].smoothing);
+    };
+    std::vector<int> order;
+    for (size_t f = 1; f < group.faces.size() && order.empty(); ++f)
+        if (smoothingLess(int(f), int(f - 1))) {
+            order.resize(group.faces.size());
+            for (size_t i = 0; i < order.size(); ++i) order[i] = int(i);
+            std::stable_sort(order.begin(), order.end(), smoothingLess);
+        }
+    size_t vertices = 0;  // past the largest vertex index of the group
+    for (const KObjCorner& c : group.corners) {
+        out.hasUVs = out.hasUVs || c.vt >= 0;
+        vertices = std::max(vertices, size_t(c.v) + 1);
+    }
     // Control points by their (vertex, normal, texture vertex) triple, numbered in order of
-    // first use, through an open-addressed table: no walk along the points of a vertex that
-    // many faces share, and no allocation per point.
+    // first use. The points of a vertex are chained from it: files list neighbouring vertices
+    // together, so the look-up stays among a few cache lines. Past kChain points of one vertex
+    // the rest go into an open-addressed table (no allocation per point), so a vertex that
+    // many faces share with as many normals costs no long walk.
+    constexpr int kChain = 8;
+    std::vector<KObjCorner>& points = out.pointCorners;
+    std::vector<int> previous;  // per point, the vertex's point made before it (-1 none)
+    if (mPointOfVertex.size() < vertices) mPointOfVertex.resize(vertices, -1);
     auto hash = [](const KObjCorner& c) {
         uint64_t h = uint32_t(c.v);
         h = h * 0x9E3779B97F4A7C15ull ^ uint32_t(c.vn);
@@ -559,47 +588,58 @@ void KObjParser::BuildMesh(const std::string& name, KObjMeshData& out) {
         h *= 0x9E3779B97F4A7C15ull;
         return size_t(h ^ (h >> 32));
     };
-    // Slots hold point numbers (-1: empty); a point's triple is kept once, by the point. The
-    // table grows with the points, so it costs what the mesh holds.
-    std::vector<KObjCorner> pointCorners;
-    std::vector<int> slots(1024, -1);
-    size_t mask = slots.size() - 1;
-    auto grow = [&] {
-        slots.assign(slots.size() * 2, -1);
-        mask = slots.size() - 1;
-        for (size_t p = 0; p < pointCorners.size(); ++p) {
-            size_t at = hash(pointCorners[p]) & mask;
-            while (slots[at] >= 0) at = (at + 1) & mask;
-            slots[at] = int(p);
+    // The table's slots hold point numbers (-1 empty); it grows with what it holds.
+    std::vector<int> slots, spilled;
+    size_t mask = 0;
+    auto slotOf = [&](const KObjCorner& c) {
+        size_t at = hash(c) & mask;
+        for (; slots[at] >= 0; at = (at + 1) & mask) {
+            const KObjCorner& k = points[size_t(slots[at])];
+            if (k.v == c.v && k.vn == c.vn && k.vt == c.vt) break;
+        }
+        return at;
+    };
+    auto spill = [&](int point) {
+        spilled.push_back(point);
+        if (spilled.size() * 2 >= slots.size()) {
+            slots.assign(std::max<size_t>(1024, slots.size() * 2), -1);
+            mask = slots.size() - 1;
+            for (int p : spilled) slots[slotOf(points[size_t(p)])] = p;
+        } else {
+            slots[slotOf(points[size_t(point)])] = point;
         }
     };
     out.polygonSizes.reserve(group.faces.size());
     out.polygonMaterials.reserve(group.faces.size());
     out.polygonVertices.reserve(group.corners.size());
-    for (int f : order) {
-        const KObjFace& face = group.faces[f];
+    for (size_t n = 0; n < group.faces.size(); ++n) {
+        const KObjFace& face = group.faces[order.empty() ? n : size_t(order[n])];
         out.polygonSizes.push_back(face.cornerCount);
         out.polygonMaterials.push_back(face.material);
         for (int i = 0; i < face.cornerCount; ++i) {
-            const KObjCorner& c = group.corners[face.firstCorner + i];
-            size_t at = hash(c) & mask;
-            for (; slots[at] >= 0; at = (at + 1) & mask) {
-                const KObjCorner& k = pointCorners[size_t(slots[at])];
-                if (k.v == c.v && k.vn == c.vn && k.vt == c.vt) break;
+            const KObjCorner& c = group.corners[size_t(face.firstCorner + i)];
+            int& head = mPointOfVertex[size_t(c.v)];
+            int point = head, walked = 0;
+            for (; point >= 0; point = previous[size_t(point)], ++walked) {
+                const KObjCorner& k = points[size_t(point)];
+                if (k.vn == c.vn && k.vt == c.vt) break;
             }
-            if (slots[at] < 0) {
-                slots[at] = int(pointCorners.size());
-                pointCorners.push_back(c);
-                out.points.push_back(mVertices[c.v]);
-                out.normals.push_back(c.vn >= 0 ? mNormals[c.vn] : KVector4());
-                if (hasUVs) out.uvs.push_back(c.vt >= 0 ? mTextureVertices[c.vt] : KVector2());
-                out.polygonVertices.push_back(slots[at]);
-                if (pointCorners.size() * 2 >= slots.size()) grow();
-                continue;
+            if (point < 0 && walked == kChain && !slots.empty()) point = slots[slotOf(c)];
+            if (point < 0) {
+                point = int(points.size());
+                points.push_back(c);
+                if (walked < kChain) {
+                    previous.push_back(head);
+                    head = point;
+                } else {
+                    previous.push_back(-1);
+                    spill(point);
+                }
             }
-            out.polygonVertices.push_back(slots[at]);
+            out.polygonVertices.push_back(point);
         }
     }
+    for (const KObjCorner& c : points) mPointOfVertex[size_t(c.v)] = -1;
 }
 
 void KObjParser::ReleaseGroup(const std::string& name) {
@@ -613,4 +653,5 @@ void KObjParser::ReleaseLists() {
     std::vector<KVector4>().swap(mVertices);
     std::vector<KVector2>().swap(mTextureVertices);
     std::vector<KVector4>().swap(mNormals);
+    std::vector<int>().swap(mPointOfVertex);
 }

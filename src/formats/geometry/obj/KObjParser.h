@@ -46,6 +46,9 @@ public:
 
     // The mesh of a group: normals completed first (new normals join the normal list).
     void BuildMesh(const std::string& group, KObjMeshData& out);
+    // The same without the points, normals and UVs: only the triple of each control point,
+    // whose values the lists above hold until ReleaseLists.
+    void BuildPolygons(const std::string& group, KObjMeshData& out);
     // Frees the faces of a group whose mesh was built (its name stays listed).
     void ReleaseGroup(const std::string& group);
     // Frees the vertex, texture-vertex and normal lists once nothing more is built.
@@ -85,6 +88,9 @@ private:
     std::vector<KVector4> mVertices;
     std::vector<KVector2> mTextureVertices;
     std::vector<KVector4> mNormals;
+    // Per vertex, the last control point made from it in the group being built (-1 none);
+    // kept between groups, each group clearing what it set.
+    std::vector<int> mPointOfVertex;
     int mMaterial = -1;
     int mSmoothing = 0;
     int mSurfaceType = 0;  // 1 bmatrix, 2 bezier, 3 bspline, 4 cardinal, 5 taylor

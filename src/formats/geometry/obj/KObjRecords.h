@@ -69,6 +69,8 @@ private:
 
 // The mesh of one group: unique (vertex, normal, texture vertex) triples become control points.
 struct KObjMeshData {
+    std::vector<KObjCorner> pointCorners;  // the triple of each control point
+    bool hasUVs = false;                   // some corner of the group names a texture vertex
     std::vector<KVector4> points;
     std::vector<KVector4> normals;  // one per control point
     std::vector<KVector2> uvs;      // one per control point, or none

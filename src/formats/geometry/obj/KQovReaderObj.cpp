@@ -21,9 +21,11 @@
 
 namespace {
 
+// The array's items become `from`'s, with no zero-fill before they are written.
 void CopyIndices(KArrayInt& to, const std::vector<int>& from) {
-    if (to.SetCount(int(from.size())) && !from.empty())
-        std::memcpy(to.GetArray(), from.data(), from.size() * sizeof(int));
+    to.SetCount(0);
+    if (int32_t* at = to.AppendUninitialised(int(from.size())))
+        std::memcpy(at, from.data(), from.size() * sizeof(int));
 }
 
 }  // namespace
@@ -122,25 +124,25 @@ KQovNurb* KQovReaderObj::CreateNurbFromSurface(const KObjSurface& surface) {
 
 KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     KObjMeshData data;
-    mParser.BuildMesh(name, data);
-    // What is copied is freed at once: a large file's lists do not live on beside the mesh.
+    mParser.BuildPolygons(name, data);
+    // What is copied is freed at once: the group's faces go before the mesh's arrays are
+    // made, the lists (once nothing more is built) as soon as the points are taken from them.
     mParser.ReleaseGroup(name);
-    if (last) mParser.ReleaseLists();
     const KObjGroup& group = mParser.GetGroups().at(name);
     KQovMesh* mesh = mManager->CreateMesh();
     if (!mesh) return nullptr;
-    const int count = int(data.points.size());
-    mesh->InitControlPoints(count);
+    const int count = int(data.pointCorners.size());
+    // Normals by control point, made empty before there are points; points, normals and UVs
+    // then written once each, not zero-filled first.
+    mesh->InitControlPoints(0);
     mesh->InitNormals(0);
     const bool library = mParser.HasMaterialLibrary();
     mesh->InitMaterialIndices(library ? KQovLayer::eByPolygon : KQovLayer::eAllSame);
-    if (!data.uvs.empty()) {
+    KVector2* uv = nullptr;
+    if (data.hasUVs) {
         mesh->InitTextureUVIndices(KQovLayer::eByPolygonVertex);
-        mesh->InitTextureUV(count);
-        KArrayOf<KVector2>& uvs = *mesh->GetTextureUV();
-        for (int i = 0; i < count; ++i) uvs.SetAt(i, data.uvs[i]);
-        std::vector<KVector2>().swap(data.uvs);
-        data.uvs.push_back(KVector2());  // still marks the mesh as having UVs
+        mesh->InitTextureUV(0);
+        uv = mesh->GetTextureUV()->AppendUninitialised(count);
     }
     if (group.someTextured) {
         mesh->InitTextureIndices(KQovLayer::eByPolygon);
@@ -152,9 +154,20 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
             }
         }
     }
-    for (int i = 0; i < count; ++i) mesh->SetControlPointAt(data.points[i], data.normals[i], i);
-    std::vector<KVector4>().swap(data.points);
-    std::vector<KVector4>().swap(data.normals);
+    KVector4* point = mesh->GetControlPoints().AppendUninitialised(count);
+    KVector4* normal = mesh->GetNormals()->AppendUninitialised(count);
+    if (count > 0 && (!point || !normal || (data.hasUVs && !uv))) return nullptr;
+    const std::vector<KVector4>& vertices = mParser.GetVertices();
+    const std::vector<KVector4>& normals = mParser.GetNormals();
+    const std::vector<KVector2>& textureVertices = mParser.GetTextureVertices();
+    for (int i = 0; i < count; ++i) {
+        const KObjCorner& c = data.pointCorners[size_t(i)];
+        point[i] = vertices[size_t(c.v)];
+        normal[i] = c.vn >= 0 ? normals[size_t(c.vn)] : KVector4();
+        if (uv) uv[i] = c.vt >= 0 ? textureVertices[size_t(c.vt)] : KVector2();
+    }
+    std::vector<KObjCorner>().swap(data.pointCorners);
+    if (last) mParser.ReleaseLists();
     // Layer positions of the parser's materials and textures, found once per mesh; kept for
     // the materials the mesh uses only, since a file may hold a group and a material per face.
     std::unordered_map<int, int> materialAt, textureAt;
@@ -191,7 +204,7 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
         textures.resize(polygons, 0);
         CopyIndices(layer.GetTextures()->GetIndexArray(), textures);
     }
-    if (!data.uvs.empty()) CopyIndices(layer.GetUVs()->GetIndexArray(), data.polygonVertices);
+    if (data.hasUVs) CopyIndices(layer.GetUVs()->GetIndexArray(), data.polygonVertices);
     return mesh;
 }
 

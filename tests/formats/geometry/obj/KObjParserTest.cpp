@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
+#include <map>
+#include <random>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "common/TempTestFolder.h"
 #include "formats/geometry/obj/KObjParser.h"
@@ -327,4 +333,100 @@ TEST(ObjParser, FirstDefinitionOfAMaterialCounts) {
     EXPECT_DOUBLE_EQ(parser.GetMaterials()[1].diffuse[1], 1.0);
     EXPECT_FALSE(parser.GetMaterials()[2].defined);
     EXPECT_NE(parser.GetStatus().find("blue"), std::string::npos);
+}
+
+namespace {
+
+// Control points numbered independently: faces stably ordered by smoothing group (as unsigned
+// numbers), each new (vertex, normal, texture vertex) triple the next point.
+struct Reference {
+    std::vector<int> polygonVertices;
+    std::vector<KObjCorner> points;
+};
+
+Reference Independently(const KObjGroup& group) {
+    std::vector<size_t> order(group.faces.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return uint32_t(group.faces[a].smoothing) < uint32_t(group.faces[b].smoothing);
+    });
+    Reference out;
+    std::map<std::tuple<int, int, int>, int> numbers;
+    for (size_t f : order) {
+        const KObjFace& face = group.faces[f];
+        for (int i = 0; i < face.cornerCount; ++i) {
+            const KObjCorner& c = group.corners[size_t(face.firstCorner + i)];
+            auto found = numbers.emplace(std::make_tuple(c.v, c.vn, c.vt), int(out.points.size()));
+            if (found.second) out.points.push_back(c);
+            out.polygonVertices.push_back(found.first->second);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// Points shared or not as an independent numbering finds them: a vertex that gets many
+// (normal, texture vertex) pairs, faces out of smoothing order, two groups sharing vertices
+// built one after the other; the points, normals and UVs are the lists' values.
+TEST(ObjParser, ControlPointsMatchAnIndependentNumbering) {
+    const struct {
+        const char* what;
+        int faces;
+        int hotPairs;  // distinct pairs the first vertex gets (more than a short chain holds)
+        bool shuffledSmoothing;
+    } kCases[] = {
+        {"few pairs per vertex", 400, 1, false},
+        {"a vertex with many pairs", 400, 40, false},
+        {"smoothing groups out of order", 400, 12, true},
+        {"one face", 1, 1, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        std::mt19937 random(7);
+        std::string text;
+        for (int i = 0; i < 30; ++i)
+            text += "v " + std::to_string(i) + " " + std::to_string(i % 7) + " 1\n";
+        for (int i = 0; i < 50; ++i) {
+            text += "vn 0 " + std::to_string(i) + " 1\n";
+            text += "vt " + std::to_string(i) + " 0.5\n";
+        }
+        for (int f = 0; f < c.faces; ++f) {
+            text += f % 2 ? "g first\n" : "g second\n";
+            if (c.shuffledSmoothing) text += "s " + std::to_string(random() % 4) + "\n";
+            text += "f";
+            for (int k = 0; k < 3 + int(random() % 3); ++k) {
+                // The first corner of every face is vertex 1 with one of hotPairs pairs.
+                const int v = k == 0 ? 1 : 2 + int(random() % 28);
+                const int pair = k == 0 ? int(random() % unsigned(c.hotPairs)) : int(random() % 3);
+                text += " " + std::to_string(v) + "/" + std::to_string(1 + pair % 50) + "/" +
+                        std::to_string(1 + (pair / 2 + v) % 50);
+            }
+            text += "\n";
+        }
+        KObjParser parser;
+        ASSERT_EQ(parser.ReadText(text, "x.obj"), KObjParser::eRead) << parser.GetStatus();
+        for (const auto& g : parser.GetGroups()) {
+            SCOPED_TRACE(g.first);
+            const Reference expected = Independently(g.second);
+            KObjMeshData polygons, mesh;
+            parser.BuildPolygons(g.first, polygons);
+            parser.BuildMesh(g.first, mesh);
+            EXPECT_EQ(polygons.polygonVertices, expected.polygonVertices);
+            EXPECT_EQ(mesh.polygonVertices, expected.polygonVertices);
+            ASSERT_EQ(polygons.pointCorners.size(), expected.points.size());
+            ASSERT_EQ(mesh.points.size(), expected.points.size());
+            ASSERT_EQ(mesh.uvs.size(), expected.points.size());
+            EXPECT_TRUE(polygons.hasUVs);
+            for (size_t p = 0; p < expected.points.size(); ++p) {
+                const KObjCorner& k = expected.points[p];
+                EXPECT_EQ(polygons.pointCorners[p].v, k.v);
+                EXPECT_EQ(polygons.pointCorners[p].vn, k.vn);
+                EXPECT_EQ(polygons.pointCorners[p].vt, k.vt);
+                EXPECT_EQ(mesh.points[p][0], parser.GetVertices()[size_t(k.v)][0]);
+                EXPECT_EQ(mesh.normals[p][1], parser.GetNormals()[size_t(k.vn)][1]);
+                EXPECT_EQ(mesh.uvs[p].mData[0], parser.GetTextureVertices()[size_t(k.vt)].mData[0]);
+            }
+        }
+    }
 }

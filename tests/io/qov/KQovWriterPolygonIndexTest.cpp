@@ -1,0 +1,90 @@
+// The polygon-vertex list as every QOV writing id stores it, read back: polygons longer than
+// the writer's chunk, lists crossing chunk ends, empty and one-vertex polygons.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ReaderTestUtil.h"
+#include "attributes/KQovMesh.h"
+#include "common/TempTestFolder.h"
+#include "io/KQovExporter.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
+
+namespace {
+
+constexpr int kPoints = 6000;
+
+// Polygon p's vertices, in the mesh's order; "()" for an empty polygon.
+std::string PolygonsOf(const KQovMesh& mesh) {
+    std::string s;
+    for (int p = 0; p < mesh.GetPolygonCount(); ++p) {
+        s += "(";
+        for (int k = 0; k < mesh.GetPolygonSize(p); ++k)
+            s += (k ? "," : "") + std::to_string(mesh.GetPolygonVertex(p, k));
+        s += ")";
+    }
+    return s;
+}
+
+// Sizes and vertices: vertex i of the whole list names control point (i * 7) % kPoints.
+struct Layout {
+    const char* what;
+    std::vector<int> sizes;
+};
+
+std::vector<int> Expand(const std::vector<std::pair<int, int>>& runs) {
+    std::vector<int> sizes;
+    for (const auto& [count, size] : runs) sizes.insert(sizes.end(), size_t(count), size);
+    return sizes;
+}
+
+}  // namespace
+
+TEST(KQovWriterPolygonIndex, EveryIdStoresTheListAsBuilt) {
+    const Layout kLayouts[] = {
+        {"one triangle", {3}},
+        {"a polygon longer than a chunk", {3, 5000, 4}},
+        {"quads across many chunk ends", Expand({{3000, 4}})},
+        // An empty polygon is written as nothing and cannot come back; the file's reader
+        // ends the polygon before it where a one-vertex polygon ends.
+        {"one-vertex polygons between", Expand({{1, 4}, {5, 1}, {1, 3}, {1000, 5}})},
+    };
+    const struct {
+        int id;
+        const char* what;
+    } kIds[] = {{0, "binary 6"}, {1, "ASCII 6"}, {3, "binary 5"}, {4, "ASCII 5"}};
+    for (const Layout& layout : kLayouts) {
+        SCOPED_TRACE(layout.what);
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovMesh* mesh = manager.CreateMesh();
+        mesh->InitControlPoints(kPoints);
+        int vertex = 0;
+        for (int size : layout.sizes) {
+            mesh->BeginPolygon();
+            for (int k = 0; k < size; ++k, ++vertex) mesh->AddPolygonVertex((vertex * 7) % kPoints);
+        }
+        KQovNode* node = manager.CreateNode("Mesh");
+        node->SetNodeAttribute(mesh);
+        scene->GetRootNode()->AddChild(node);
+        const std::string expected = PolygonsOf(*mesh);
+        for (const auto& id : kIds) {
+            SCOPED_TRACE(id.what);
+            TempTestFolder tmp;
+            const std::string name = tmp / "polygons.qov";
+            KQovExporter exporter(&manager);
+            ASSERT_TRUE(exporter.Initialize(name.c_str()));
+            exporter.SetFileFormat(id.id);
+            ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
+            Read read(name);
+            ASSERT_TRUE(read.ok);
+            KQovNode* back = read.manager.FindNode("Mesh");
+            ASSERT_TRUE(back && back->GetMesh());
+            EXPECT_EQ(PolygonsOf(*back->GetMesh()), expected);
+        }
+    }
+}
