@@ -296,9 +296,12 @@ void KQovNode::BuildDeferredDefaultTake(KQovTakeNode* takeNode) {
     }
     std::vector<ChannelPlan> plan;
     ResolveDeferredPlan(plan);
-    mDeferredChannels = {};
     // An attribute listed meanwhile added no channel (one that does makes the take first).
     BuildChannels(takeNode, plan);
+}
+
+void KQovNode::ForgetDeferredPlan() {
+    mDeferredChannels = {};
 }
 
 int KQovNode::DeferredLinkCount() const {

@@ -87,6 +87,7 @@ public:
 
 protected:
     void BuildDeferredDefaultTake(KQovTakeNode* takeNode) override;
+    void ForgetDeferredPlan() override;
     bool WriteDeferredDefaults() override;
     int DeferredLinkCount() const override;
     bool HasDeferredChannel(const char* propertyName) const override;

@@ -217,6 +217,23 @@ void KQovTakeNodeContainer::MakeDeferredDefaultTake() const {
     self->mDefaultDeferred = false;
     self->mTakeNodes.front() = std::make_unique<KQovTakeNode>("Default");
     self->BuildDeferredDefaultTake(self->mTakeNodes.front().get());
+    if (!mDefaultLent) self->ForgetDeferredPlan();
+}
+
+KQovTakeNode* KQovTakeNodeContainer::LendDefaultTakeNode() {
+    if (mTakeNodes.empty()) return nullptr;
+    mDefaultLent = mDefaultDeferred;
+    return TakeAt(0);
+}
+
+void KQovTakeNodeContainer::ReturnDefaultTakeNode() {
+    if (!mDefaultLent) return;
+    mDefaultLent = false;
+    // Back to what it was before the loan: the links go with the curves, the plan stays.
+    if (KQovTakeNode* take = mTakeNodes.front().get()) RemoveLinksUnder(take->GetRoot());
+    mTakeNodes.front().reset();
+    if (mLinks.empty()) decltype(mLinks)().swap(mLinks);
+    mDefaultDeferred = true;
 }
 
 bool KQovTakeNodeContainer::RemoveTakeNode(int index) {

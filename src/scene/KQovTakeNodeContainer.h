@@ -64,6 +64,11 @@ public:
     const char* GetCurrentTakeNodeName();
     int GetCurrentTakeNodeIndex() const { return mCurrent; }
     KQovTakeNode* GetDefaultTakeNode() const;
+    // The "Default" take for a reader that leaves it as it found it (values written into it
+    // are put back before it is returned): a take made for the loan is dropped again on
+    // return, so the object stays as light as it was. Loans do not nest.
+    KQovTakeNode* LendDefaultTakeNode();
+    void ReturnDefaultTakeNode();
     // A copy of the "Default" take under the new name (or, without one, a new
     // take with the object's channels); null and an error for a taken name.
     KQovTakeNode* AddTakeNode(const char* name);
@@ -123,8 +128,10 @@ protected:
     void AddDeferredDefaultTakeNode();
     // Makes the deferred "Default" take now (nothing when there is none).
     void MakeDeferredDefaultTake() const;
-    // Builds the channels of the deferred "Default" take as they were when it was listed.
+    // Builds the channels of the deferred "Default" take as they were when it was listed;
+    // the subclass keeps what it built them from until ForgetDeferredPlan.
     virtual void BuildDeferredDefaultTake(KQovTakeNode* takeNode) { InitTakeNodeChannels(takeNode); }
+    virtual void ForgetDeferredPlan() {}
     // WritePropertyDefaults while the "Default" take is deferred: true when the subclass took
     // the values in; false makes the take first.
     virtual bool WriteDeferredDefaults() { return false; }
@@ -156,5 +163,6 @@ private:
     std::vector<std::unique_ptr<PropertyLink>> mLinks;
     int mCurrent = -1;
     bool mDefaultDeferred = false;
+    bool mDefaultLent = false;  // made for a loan: dropped again when returned
     KError* mError;
 };
