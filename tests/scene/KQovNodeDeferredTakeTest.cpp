@@ -173,6 +173,45 @@ TEST(KQovNodeDeferredTake, LinksOfALateTakeDriveTheProperties) {
     EXPECT_FALSE(node->GetVisibility());
 }
 
+TEST(KQovNodeDeferredTake, ALoanLeavesTheNodeAsItWas) {
+    const struct {
+        const char* what;
+        bool madeBefore;
+        bool lend;
+    } kCases[] = {
+        {"unmade, lent", false, true},
+        {"made, lent", true, true},
+        {"unmade, returned without a loan", false, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        KQovObjectManager manager;
+        KQovNode* node = manager.CreateNode("Probe");
+        node->SetLocalTranslation(1.0, 2.0, 3.0);  // not in the channels: a made take shows 0
+        KQovTakeNode* before = c.madeBefore ? node->GetDefaultTakeNode() : nullptr;
+        if (c.lend) {
+            KQovTakeNode* lent = node->LendDefaultTakeNode();
+            ASSERT_NE(lent, nullptr);
+            EXPECT_FALSE(node->IsDefaultTakeDeferred());
+            EXPECT_TRUE(!before || lent == before);
+            EXPECT_EQ(lent->GetTranslationY()->GetValue(), 0.0f);
+        }
+        node->ReturnDefaultTakeNode();
+        node->ReturnDefaultTakeNode();  // a second return changes nothing
+        EXPECT_EQ(node->IsDefaultTakeDeferred(), !c.madeBefore);
+        EXPECT_EQ(node->GetPropertyLinkCount(), 10);
+        // Made for good now: as made at creation, and its links drive the property.
+        KQovTakeNode* take = node->GetDefaultTakeNode();
+        EXPECT_TRUE(!before || take == before);
+        EXPECT_EQ(take->GetTranslationY()->GetValue(), 0.0f);
+        EXPECT_EQ(node->GetPropertyLinkCount(), 10);
+        take->GetTranslationZ()->SetValue(9.0f);
+        KVector4 t;
+        node->GetLocalTranslation(t);
+        EXPECT_EQ(t[2], 9.0);
+    }
+}
+
 TEST(KQovNodeDeferredTake, NodesThatNeverMadeTheirTakeGoCleanly) {
     for (bool recursive : {false, true}) {
         SCOPED_TRACE(recursive);
