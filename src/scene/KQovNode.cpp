@@ -182,7 +182,13 @@ bool IsOwnChannelProperty(const char* name) {
 void KQovNode::PlanChannels(std::vector<ChannelPlan>& plan) const {
     plan.clear();
     for (const OwnChannel& own : kOwnChannels) {
-        KProperty* property = mProperties ? mProperties->FindProperty(own.property) : nullptr;
+        KProperty* property = nullptr;
+        if (mProperties) {
+            // The table row holds it unless it went; table names are unique and come first.
+            property = mProperties->GetTableProperty(own.row);
+            if (!property || std::strcmp(property->GetName(), own.property) != 0)
+                property = mProperties->FindProperty(own.property);
+        }
         ChannelPlan entry{property, own.row, 3, 3, {own.neutral, own.neutral, own.neutral, 1.0}};
         if (std::strcmp(own.property, "Visibility") == 0) entry.count = entry.written = 1;
         KQovGetPropertyNumbers(property, entry.values);
@@ -315,6 +321,12 @@ int KQovNode::DeferredLinkCount() const {
 
 int KQovNode::FindPlannedChannel(const char* name, const std::vector<ChannelPlan>& plan) {
     if (!name) return -1;
+    // Most names start with a letter no channel starts with.
+    const char first = KToLower(name[0]);
+    bool possible = first == 'l' || first == 't' || first == 'v';
+    for (size_t i = kOwnChannelCount; i < plan.size() && !possible; ++i)
+        possible = KToLower(plan[i].property->GetName()[0]) == first;
+    if (!possible) return -1;
     const char* mapped = GetChannelName(name);
     // "T", "R", "S" are found under "Transform", the root's first channel.
     if (mapped != name) return mapped[0] == 'T' ? 0 : mapped[0] == 'R' ? 1 : 2;
@@ -326,9 +338,19 @@ int KQovNode::FindPlannedChannel(const char* name, const std::vector<ChannelPlan
 }
 
 bool KQovNode::HasDeferredChannel(const char* propertyName) const {
-    std::vector<ChannelPlan> plan;
-    ResolveDeferredPlan(plan);
-    return FindPlannedChannel(propertyName, plan) != -1;
+    // FindPlannedChannel without resolving the whole plan: asked for every property a record
+    // is made for.
+    if (!propertyName) return false;
+    if (GetChannelName(propertyName) != propertyName || KStrCaseCmp(propertyName, "Transform") == 0 ||
+        KStrCaseCmp(propertyName, "Visibility") == 0)
+        return true;
+    for (size_t i = kOwnChannelCount; i < mDeferredChannels.size(); ++i) {
+        const KProperty* property =
+            mProperties ? mProperties->GetTableProperty(mDeferredChannels[i].row) : nullptr;
+        if (property && KStrCaseCmp(GetChannelName(property->GetName()), propertyName) == 0)
+            return true;
+    }
+    return false;
 }
 
 bool KQovNode::WriteDeferredDefaults() {

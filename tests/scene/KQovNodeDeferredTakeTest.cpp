@@ -10,7 +10,10 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovGeometry.h"
 #include "attributes/KQovLight.h"
+#include "attributes/KQovMesh.h"
+#include "attributes/KQovSkeleton.h"
 #include "attributes/KQovNull.h"
 #include "common/SceneDump.h"
 #include "scene/KQovNode.h"
@@ -106,6 +109,26 @@ TEST(KQovNodeDeferredTake, MadeLateEqualsMadeAtOnce) {
          [](KQovObjectManager& m, KQovNode* n) {
              n->SetNodeAttribute(m.CreateLight());
              n->SetNodeAttribute(m.CreateNull());
+         },
+         false},
+        {"mesh and skeleton: no channels",
+         [](KQovObjectManager& m, KQovNode* n) {
+             n->SetNodeAttribute(m.CreateMesh());
+             n->SetNodeAttribute(m.CreateSkeleton());
+         },
+         true},
+        {"shape added to the node's mesh",
+         [](KQovObjectManager& m, KQovNode* n) {
+             KQovMesh* mesh = m.CreateMesh();
+             n->SetNodeAttribute(mesh);
+             n->SetLocalTranslation(0.0, 0.0, 2.0);
+             EXPECT_EQ(mesh->AddShape(m.CreateShape(), "Smile"), 0);
+         },
+         false},
+        {"mesh with a shape attached", [](KQovObjectManager& m, KQovNode* n) {
+             KQovMesh* mesh = m.CreateMesh();
+             EXPECT_EQ(mesh->AddShape(m.CreateShape(), "Smile"), 0);
+             n->SetNodeAttribute(mesh);
          },
          false},
         {"animatable user property", AddAnimatableUserProperty, false},
