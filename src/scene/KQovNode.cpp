@@ -254,10 +254,25 @@ void KQovNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
     if (mAttribute) mAttribute->InitTakeNodeChannels(takeNode);
 }
 
+std::shared_ptr<const KQovNode::DeferredPlan> KQovNode::SharedPlan(const DeferredPlan& plan) {
+    // The last plan made on this thread: nodes read one after the other mostly repeat it.
+    thread_local std::shared_ptr<const DeferredPlan> last;
+    static_assert(sizeof(DeferredChannel) == 20, "compared bit for bit: no padding");
+    const auto same = [&plan](const DeferredPlan& other) {
+        // Bit for bit: the curves are to get exactly these values.
+        return other.size() == plan.size() &&
+               std::memcmp(other.data(), plan.data(), plan.size() * sizeof(DeferredChannel)) == 0;
+    };
+    if (!last || !same(*last)) last = std::make_shared<const DeferredPlan>(plan);
+    return last;
+}
+
 void KQovNode::DeferDefaultChannels() {
-    std::vector<ChannelPlan> plan;
+    // Scratch lists kept by the thread: a node made costs no list of its own.
+    thread_local std::vector<ChannelPlan> plan;
+    thread_local DeferredPlan channels;
     PlanChannels(plan);
-    mDeferredChannels.reserve(plan.size());
+    channels.clear();
     const int rows = mProperties ? mProperties->GetTableRowCount() : 0;
     for (size_t i = 0; i < plan.size(); ++i) {
         const ChannelPlan& entry = plan[i];
@@ -268,22 +283,24 @@ void KQovNode::DeferDefaultChannels() {
         }
         if (entry.property && (row >= rows || row >= kNoRow)) {
             // Only table rows can be found again later: no deferring.
-            mDeferredChannels = {};
             MakeDeferredDefaultTake();
             return;
         }
         DeferredChannel channel{entry.property ? uint16_t(row) : kNoRow, uint8_t(entry.count),
                                 uint8_t(entry.written), {}};
         for (int c = 0; c < 4; ++c) channel.values[c] = float(entry.values[c]);
-        mDeferredChannels.push_back(channel);
+        channels.push_back(channel);
     }
+    mDeferredPlan = SharedPlan(channels);
 }
 
 void KQovNode::ResolveDeferredPlan(std::vector<ChannelPlan>& plan) const {
     plan.clear();
-    plan.reserve(mDeferredChannels.size());
-    for (size_t i = 0; i < mDeferredChannels.size(); ++i) {
-        const DeferredChannel& channel = mDeferredChannels[i];
+    if (!mDeferredPlan) return;
+    const DeferredPlan& channels = *mDeferredPlan;
+    plan.reserve(channels.size());
+    for (size_t i = 0; i < channels.size(); ++i) {
+        const DeferredChannel& channel = channels[i];
         KProperty* property = channel.row == kNoRow || !mProperties
                                   ? nullptr
                                   : mProperties->GetTableProperty(channel.row);
@@ -296,7 +313,7 @@ void KQovNode::ResolveDeferredPlan(std::vector<ChannelPlan>& plan) const {
 }
 
 void KQovNode::BuildDeferredDefaultTake(KQovTakeNode* takeNode) {
-    if (mDeferredChannels.empty()) {
+    if (!mDeferredPlan) {
         InitTakeNodeChannels(takeNode);
         return;
     }
@@ -307,7 +324,7 @@ void KQovNode::BuildDeferredDefaultTake(KQovTakeNode* takeNode) {
 }
 
 void KQovNode::ForgetDeferredPlan() {
-    mDeferredChannels = {};
+    mDeferredPlan.reset();
 }
 
 int KQovNode::DeferredLinkCount() const {
@@ -344,9 +361,9 @@ bool KQovNode::HasDeferredChannel(const char* propertyName) const {
     if (GetChannelName(propertyName) != propertyName || KStrCaseCmp(propertyName, "Transform") == 0 ||
         KStrCaseCmp(propertyName, "Visibility") == 0)
         return true;
-    for (size_t i = kOwnChannelCount; i < mDeferredChannels.size(); ++i) {
+    for (size_t i = kOwnChannelCount; mDeferredPlan && i < mDeferredPlan->size(); ++i) {
         const KProperty* property =
-            mProperties ? mProperties->GetTableProperty(mDeferredChannels[i].row) : nullptr;
+            mProperties ? mProperties->GetTableProperty((*mDeferredPlan)[i].row) : nullptr;
         if (property && KStrCaseCmp(GetChannelName(property->GetName()), propertyName) == 0)
             return true;
     }
@@ -354,14 +371,17 @@ bool KQovNode::HasDeferredChannel(const char* propertyName) const {
 }
 
 bool KQovNode::WriteDeferredDefaults() {
-    if (mDeferredChannels.empty()) return false;
+    if (!mDeferredPlan) return false;
     // What WritePropertyDefaults would write into the made channels, written into the plan
     // instead; a write that would add a curve or a component makes the take first.
-    std::vector<DeferredChannel> channels = mDeferredChannels;
-    std::vector<ChannelPlan> plan;
+    // Scratch lists kept by the thread: the reader calls this once for every node it reads.
+    thread_local DeferredPlan channels;
+    thread_local std::vector<ChannelPlan> plan;
+    thread_local std::vector<KProperty*> properties;
+    channels = *mDeferredPlan;
     ResolveDeferredPlan(plan);
     if (plan.size() != channels.size()) return false;
-    std::vector<KProperty*> properties;
+    properties.clear();
     CollectProperties(properties);
     for (KProperty* property : properties) {
         const int at = FindPlannedChannel(GetChannelName(property), plan);
@@ -378,7 +398,7 @@ bool KQovNode::WriteDeferredDefaults() {
         for (int c = 0; c < m; ++c) target->values[c] = float(values[c]);
         target->written = uint8_t(std::max(int(target->written), m));
     }
-    mDeferredChannels.swap(channels);
+    mDeferredPlan = SharedPlan(channels);
     return true;
 }
 

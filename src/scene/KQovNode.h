@@ -394,7 +394,10 @@ private:
         float values[4];  // what the curves hold: they keep floats
     };
     static constexpr uint16_t kNoRow = 0xFFFF;
-    std::vector<DeferredChannel> mDeferredChannels;
+    using DeferredPlan = std::vector<DeferredChannel>;
+    // Nodes made alike share one plan (most of a file's nodes hold the same values).
+    static std::shared_ptr<const DeferredPlan> SharedPlan(const DeferredPlan& plan);
+    std::shared_ptr<const DeferredPlan> mDeferredPlan;
 
     KError mError;
     KQovNodeProperties* mProperties = nullptr;

@@ -196,6 +196,23 @@ TEST(KQovNodeDeferredTake, LinksOfALateTakeDriveTheProperties) {
     EXPECT_FALSE(node->GetVisibility());
 }
 
+TEST(KQovNodeDeferredTake, NodesMadeAlikeDoNotShareTheirWrites) {
+    // Nodes made one after the other keep the same values until one of them writes its own.
+    KQovObjectManager manager;
+    KQovNode* nodes[4];
+    for (int i = 0; i < 4; ++i) {
+        nodes[i] = manager.CreateNode(("N" + std::to_string(i)).c_str());
+        nodes[i]->SetLocalTranslation(double(i), 0.0, 0.0);
+        if (i % 2 == 1) nodes[i]->WritePropertyDefaults();  // 1 and 3 write theirs
+    }
+    const float expected[4] = {0.0f, 1.0f, 0.0f, 3.0f};
+    for (int i = 3; i >= 0; --i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(nodes[i]->IsDefaultTakeDeferred());
+        EXPECT_EQ(nodes[i]->GetDefaultTakeNode()->GetTranslationX()->GetValue(), expected[i]);
+    }
+}
+
 TEST(KQovNodeDeferredTake, ALoanLeavesTheNodeAsItWas) {
     const struct {
         const char* what;
