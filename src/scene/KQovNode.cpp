@@ -173,8 +173,9 @@ constexpr int kOwnChannelCount = 4;
 const float kComponentColours[3][3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
 
 bool IsOwnChannelProperty(const char* name) {
-    return std::any_of(std::begin(kOwnChannels), std::end(kOwnChannels),
-                       [name](const OwnChannel& own) { return std::strcmp(own.property, name) == 0; });
+    return std::any_of(
+        std::begin(kOwnChannels), std::end(kOwnChannels),
+        [name](const OwnChannel& own) { return std::strcmp(own.property, name) == 0; });
 }
 
 }  // namespace
@@ -197,7 +198,8 @@ void KQovNode::PlanChannels(std::vector<ChannelPlan>& plan) const {
     // A property whose channel name is taken already gets none: the root holds "Transform",
     // "Visibility" and the channels planned before it.
     auto taken = [&plan](const char* name) {
-        if (KStrCaseCmp(name, "Transform") == 0 || KStrCaseCmp(name, "Visibility") == 0) return true;
+        if (KStrCaseCmp(name, "Transform") == 0 || KStrCaseCmp(name, "Visibility") == 0)
+            return true;
         for (size_t i = kOwnChannelCount; i < plan.size(); ++i)
             if (KStrCaseCmp(GetChannelName(plan[i].property->GetName()), name) == 0) return true;
         return false;
@@ -219,7 +221,8 @@ void KQovNode::BuildChannels(KQovTakeNode* takeNode, const std::vector<ChannelPl
     for (int part = 0; part < 3; ++part) {
         const ChannelPlan& entry = plan[size_t(part)];
         const OwnChannel& own = kOwnChannels[part];
-        KFCurveNode* channel = KFCurveNode::Create(own.channel, KDataType::FindByName(own.property));
+        KFCurveNode* channel =
+            KFCurveNode::Create(own.channel, KDataType::FindByName(own.property));
         channel->Reserve(3);
         for (int c = 0; c < 3; ++c) {
             KFCurveNode* component = KFCurveNode::Create(GetComponentName(c));
@@ -232,7 +235,8 @@ void KQovNode::BuildChannels(KQovTakeNode* takeNode, const std::vector<ChannelPl
         transform->Add(channel);
     }
     const ChannelPlan& shown = plan[3];
-    KFCurveNode* visibility = KFCurveNode::Create("Visibility", KDataType::FindByName("Visibility"));
+    KFCurveNode* visibility =
+        KFCurveNode::Create("Visibility", KDataType::FindByName("Visibility"));
     KFCurve* curve = KFCurve::Create(shown.values[0], 0.75f, 0.0f, 0.0f);
     visibility->SetCurve(curve);
     if (link) LinkPropertyToCurve(shown.property, 0, curve);
@@ -277,7 +281,8 @@ void KQovNode::DeferDefaultChannels() {
     for (size_t i = 0; i < plan.size(); ++i) {
         const ChannelPlan& entry = plan[i];
         int row = entry.row;
-        if (entry.property && (row >= rows || mProperties->GetTableProperty(row) != entry.property)) {
+        if (entry.property &&
+            (row >= rows || mProperties->GetTableProperty(row) != entry.property)) {
             row = 0;
             while (row < rows && mProperties->GetTableProperty(row) != entry.property) ++row;
         }
@@ -286,8 +291,8 @@ void KQovNode::DeferDefaultChannels() {
             MakeDeferredDefaultTake();
             return;
         }
-        DeferredChannel channel{entry.property ? uint16_t(row) : kNoRow, uint8_t(entry.count),
-                                uint8_t(entry.written), {}};
+        const uint16_t stored = entry.property ? uint16_t(row) : kNoRow;
+        DeferredChannel channel{stored, uint8_t(entry.count), uint8_t(entry.written), {}};
         for (int c = 0; c < 4; ++c) channel.values[c] = float(entry.values[c]);
         channels.push_back(channel);
     }
@@ -358,8 +363,8 @@ bool KQovNode::HasDeferredChannel(const char* propertyName) const {
     // FindPlannedChannel without resolving the whole plan: asked for every property a record
     // is made for.
     if (!propertyName) return false;
-    if (GetChannelName(propertyName) != propertyName || KStrCaseCmp(propertyName, "Transform") == 0 ||
-        KStrCaseCmp(propertyName, "Visibility") == 0)
+    if (GetChannelName(propertyName) != propertyName ||
+        KStrCaseCmp(propertyName, "Transform") == 0 || KStrCaseCmp(propertyName, "Visibility") == 0)
         return true;
     for (size_t i = kOwnChannelCount; mDeferredPlan && i < mDeferredPlan->size(); ++i) {
         const KProperty* property =

@@ -130,7 +130,9 @@ protected:
     void MakeDeferredDefaultTake() const;
     // Builds the channels of the deferred "Default" take as they were when it was listed;
     // the subclass keeps what it built them from until ForgetDeferredPlan.
-    virtual void BuildDeferredDefaultTake(KQovTakeNode* takeNode) { InitTakeNodeChannels(takeNode); }
+    virtual void BuildDeferredDefaultTake(KQovTakeNode* takeNode) {
+        InitTakeNodeChannels(takeNode);
+    }
     virtual void ForgetDeferredPlan() {}
     // WritePropertyDefaults while the "Default" take is deferred: true when the subclass took
     // the values in; false makes the take first.

@@ -13,8 +13,8 @@
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMesh.h"
-#include "attributes/KQovSkeleton.h"
 #include "attributes/KQovNull.h"
+#include "attributes/KQovSkeleton.h"
 #include "common/SceneDump.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -125,7 +125,8 @@ TEST(KQovNodeDeferredTake, MadeLateEqualsMadeAtOnce) {
              EXPECT_EQ(mesh->AddShape(m.CreateShape(), "Smile"), 0);
          },
          false},
-        {"mesh with a shape attached", [](KQovObjectManager& m, KQovNode* n) {
+        {"mesh with a shape attached",
+         [](KQovObjectManager& m, KQovNode* n) {
              KQovMesh* mesh = m.CreateMesh();
              EXPECT_EQ(mesh->AddShape(m.CreateShape(), "Smile"), 0);
              n->SetNodeAttribute(mesh);
@@ -149,7 +150,8 @@ TEST(KQovNodeDeferredTake, MadeLateEqualsMadeAtOnce) {
         EXPECT_EQ(late.dump, atOnce.dump);
         EXPECT_EQ(late.links, atOnce.links);
         for (int r = 0; r < 4; ++r)
-            for (int k = 0; k < 4; ++k) EXPECT_EQ(late.defaultLocal[r][k], atOnce.defaultLocal[r][k]);
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(late.defaultLocal[r][k], atOnce.defaultLocal[r][k]);
     }
 }
 
