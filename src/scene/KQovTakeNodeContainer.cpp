@@ -401,12 +401,12 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
     if (property) property->SetUserFlag(0x8, true);
     // A property already carried by a channel of another name gets no second one.
     const KString name = ChannelNameOf(userProperty);
+    // The only take is the unmade one and it will have the channel: nothing to add.
+    if (mDefaultDeferred && HasDeferredChannel(name.Buffer())) return;
     const bool vector = IsVectorUserProperty(userProperty);
     double values[4] = {0.0, 0.0, 0.0, 1.0};
     const int n = UserPropertyValues(userProperty, values);
     for (int i = 0; i < GetTakeNodeCount(); ++i) {
-        // A channel the unmade take will have is left as it will be.
-        if (i == 0 && mDefaultDeferred && HasDeferredChannel(name.Buffer())) continue;
         KFCurveNode* root = TakeAt(i)->GetRoot();
         KFCurveNode* channel = FindChannel(root, name.Buffer());
         // A channel already there (read from a file) keeps its values: the record's own may
