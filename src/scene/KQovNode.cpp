@@ -217,6 +217,11 @@ void KQovNode::PlanChannels(std::vector<ChannelPlan>& plan) const {
 
 void KQovNode::BuildChannels(KQovTakeNode* takeNode, const std::vector<ChannelPlan>& plan) {
     const bool link = IsDefaultTakeName(takeNode->GetName());
+    if (link) {
+        size_t links = 0;
+        for (const ChannelPlan& entry : plan) links += size_t(entry.count);
+        ReserveLinks(links);
+    }
     KFCurveNode* transform = KFCurveNode::Create("Transform");
     for (int part = 0; part < 3; ++part) {
         const ChannelPlan& entry = plan[size_t(part)];

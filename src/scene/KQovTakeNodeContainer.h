@@ -123,6 +123,8 @@ public:
 protected:
     void SetError(const char* text);
 
+    // Room for `count` more property links.
+    void ReserveLinks(size_t count) { mLinks.reserve(mLinks.size() + count); }
     // Lists the "Default" take without making it: most objects of a converted file never
     // use their channels. The subclass keeps what it needs to make them later.
     void AddDeferredDefaultTakeNode();
