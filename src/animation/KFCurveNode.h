@@ -96,6 +96,10 @@ public:
     virtual KFCurveNode* GetParent() const { return mParent; }
     virtual int AddSorted(KFCurveNode* child);
     void DeleteChild(KFCurveNode* child);
+    // Room for `count` children, for a caller that knows how many it adds.
+    void Reserve(int count) {
+        if (count > 0) mChildren.reserve(size_t(count));
+    }
 
     // Name and type.
     const char* GetName() const;

@@ -77,6 +77,8 @@ public:
     void ForgetEntityContainer(const KQovEntityContainer* scene) override;
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void RemoveTakeNodeChannels(KQovTakeNode* takeNode) override;
+    // Only the shapes have channels.
+    bool HasTakeNodeChannels() const override { return GetShapeCount() > 0; }
 
     KError& GetError() { return mError; }
 

@@ -18,6 +18,7 @@ public:
     int GetAttributeType() const override { return eNull; }
     KString GetTypeName() const override { return KString("Null"); }
     KStringList GetTypeNames() const override;
+    bool HasTakeNodeChannels() const override { return false; }
 
     void SetSize(double size);
     double GetSize() const { return mProperties->GetNumber(KQovNullProperties::eSize); }

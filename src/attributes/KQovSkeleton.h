@@ -20,6 +20,7 @@ public:
     ~KQovSkeleton() override { KQovLeaveNode(this); }
 
     int GetAttributeType() const override { return eSkeleton; }
+    bool HasTakeNodeChannels() const override { return false; }
     // "Root" for kinds 0 and 3, "Limb", "LimbNode"; empty for other kinds.
     KString GetTypeName() const override;
     KStringList GetTypeNames() const override;

@@ -7,6 +7,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "foundation/KLocale.h"
 #include "scene/KDataType.h"
 #include "scene/KPropertyObjectList.h"
 #include "scene/KQovEntityContainer.h"
@@ -83,7 +84,9 @@ KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
     mLimits.node = this;
     mProperties = new KQovNodeProperties(this);
     ResetTransformProperties();
-    AddDefaultTakeNode();
+    // The "Default" take is made when first used, with the values the properties hold now.
+    AddDeferredDefaultTakeNode();
+    DeferDefaultChannels();
     SetVisibility(true);
     mShadingMode = 3;
     CreateUserPropertiesFromPropertySet();
@@ -151,56 +154,262 @@ bool KQovNode::GetAnimationInterval(KTime& start, KTime& stop) {
     return true;
 }
 
-void KQovNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
-    if (!takeNode || !takeNode->GetRoot()) return;
-    const bool link = IsDefaultTakeName(takeNode->GetName());
-    KFCurveNode* transform = KFCurveNode::Create("Transform");
-    struct Part {
-        const char* property;
-        const char* channel;
-        double neutral;
+// --- Channels ---
+
+namespace {
+
+// The node's own channels ahead of the other properties', with their table rows.
+struct OwnChannel {
+    const char* property;
+    const char* channel;
+    double neutral;
+    int row;
+};
+const OwnChannel kOwnChannels[] = {{"Lcl Translation", "T", 0.0, P::eLclTranslation},
+                                   {"Lcl Rotation", "R", 0.0, P::eLclRotation},
+                                   {"Lcl Scaling", "S", 1.0, P::eLclScaling},
+                                   {"Visibility", "Visibility", 1.0, P::eVisibility}};
+constexpr int kOwnChannelCount = 4;
+const float kComponentColours[3][3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
+
+bool IsOwnChannelProperty(const char* name) {
+    return std::any_of(
+        std::begin(kOwnChannels), std::end(kOwnChannels),
+        [name](const OwnChannel& own) { return std::strcmp(own.property, name) == 0; });
+}
+
+}  // namespace
+
+void KQovNode::PlanChannels(std::vector<ChannelPlan>& plan) const {
+    plan.clear();
+    for (const OwnChannel& own : kOwnChannels) {
+        KProperty* property = nullptr;
+        if (mProperties) {
+            // The table row holds it unless it went; table names are unique and come first.
+            property = mProperties->GetTableProperty(own.row);
+            if (!property || std::strcmp(property->GetName(), own.property) != 0)
+                property = mProperties->FindProperty(own.property);
+        }
+        ChannelPlan entry{property, own.row, 3, 3, {own.neutral, own.neutral, own.neutral, 1.0}};
+        if (std::strcmp(own.property, "Visibility") == 0) entry.count = entry.written = 1;
+        KQovGetPropertyNumbers(property, entry.values);
+        plan.push_back(entry);
+    }
+    // A property whose channel name is taken already gets none: the root holds "Transform",
+    // "Visibility" and the channels planned before it.
+    auto taken = [&plan](const char* name) {
+        if (KStrCaseCmp(name, "Transform") == 0 || KStrCaseCmp(name, "Visibility") == 0)
+            return true;
+        for (size_t i = kOwnChannelCount; i < plan.size(); ++i)
+            if (KStrCaseCmp(GetChannelName(plan[i].property->GetName()), name) == 0) return true;
+        return false;
     };
-    static const Part kParts[] = {{"Lcl Translation", "T", 0.0},
-                                  {"Lcl Rotation", "R", 0.0},
-                                  {"Lcl Scaling", "S", 1.0}};
-    static const float kColours[3][3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
-    for (const Part& part : kParts) {
-        KProperty* property = mProperties ? mProperties->FindProperty(part.property) : nullptr;
-        double values[4] = {part.neutral, part.neutral, part.neutral, 1.0};
-        KQovGetPropertyNumbers(property, values);
-        KFCurveNode* channel = KFCurveNode::Create(part.channel, KDataType::FindByName(part.property));
+    for (int i = 0; mProperties && i < mProperties->GetPropertyCount(); ++i) {
+        KProperty* property = mProperties->GetProperty(i);
+        if (!property->IsAnimatable() || IsOwnChannelProperty(property->GetName())) continue;
+        const int count = GetChannelComponentCount(property);
+        if (count == 0 || taken(GetChannelName(property->GetName()))) continue;
+        ChannelPlan entry{property, i, count, 0, {0.0, 0.0, 0.0, 1.0}};
+        entry.written = ReadChannelValues(property, count, entry.values);
+        plan.push_back(entry);
+    }
+}
+
+void KQovNode::BuildChannels(KQovTakeNode* takeNode, const std::vector<ChannelPlan>& plan) {
+    const bool link = IsDefaultTakeName(takeNode->GetName());
+    if (link) {
+        size_t links = 0;
+        for (const ChannelPlan& entry : plan) links += size_t(entry.count);
+        ReserveLinks(links);
+    }
+    KFCurveNode* transform = KFCurveNode::Create("Transform");
+    for (int part = 0; part < 3; ++part) {
+        const ChannelPlan& entry = plan[size_t(part)];
+        const OwnChannel& own = kOwnChannels[part];
+        KFCurveNode* channel =
+            KFCurveNode::Create(own.channel, KDataType::FindByName(own.property));
+        channel->Reserve(3);
         for (int c = 0; c < 3; ++c) {
             KFCurveNode* component = KFCurveNode::Create(GetComponentName(c));
-            KFCurve* curve =
-                KFCurve::Create(values[c], kColours[c][0], kColours[c][1], kColours[c][2]);
+            const float* colour = kComponentColours[c];
+            KFCurve* curve = KFCurve::Create(entry.values[c], colour[0], colour[1], colour[2]);
             component->SetCurve(curve);
             channel->Add(component);
-            if (link) LinkPropertyToCurve(property, c, curve);
+            if (link) LinkPropertyToCurve(entry.property, c, curve);
         }
         transform->Add(channel);
     }
-    KProperty* visibility = mProperties ? mProperties->FindProperty("Visibility") : nullptr;
-    double shown[4] = {1.0, 0.0, 0.0, 1.0};
-    KQovGetPropertyNumbers(visibility, shown);
-    KFCurveNode* visibilityChannel = KFCurveNode::Create("Visibility", KDataType::FindByName("Visibility"));
-    KFCurve* curve = KFCurve::Create(shown[0], 0.75f, 0.0f, 0.0f);
-    visibilityChannel->SetCurve(curve);
-    if (link) LinkPropertyToCurve(visibility, 0, curve);
-    takeNode->GetRoot()->Add(transform);
-    takeNode->GetRoot()->Add(visibilityChannel);
-
-    static const char* const kOwnChannels[] = {"Lcl Translation", "Lcl Rotation", "Lcl Scaling",
-                                               "Visibility"};
-    for (int i = 0; mProperties && i < mProperties->GetPropertyCount(); ++i) {
-        KProperty* property = mProperties->GetProperty(i);
-        if (!property->IsAnimatable()) continue;
-        const char* name = property->GetName();
-        if (std::any_of(std::begin(kOwnChannels), std::end(kOwnChannels),
-                        [name](const char* own) { return std::strcmp(own, name) == 0; }))
-            continue;
-        InitPropertyChannel(property, takeNode);
+    const ChannelPlan& shown = plan[3];
+    KFCurveNode* visibility =
+        KFCurveNode::Create("Visibility", KDataType::FindByName("Visibility"));
+    KFCurve* curve = KFCurve::Create(shown.values[0], 0.75f, 0.0f, 0.0f);
+    visibility->SetCurve(curve);
+    if (link) LinkPropertyToCurve(shown.property, 0, curve);
+    KFCurveNode* root = takeNode->GetRoot();
+    root->Reserve(root->GetCount() + int(plan.size()) - 2);
+    root->Add(transform);
+    root->Add(visibility);
+    for (size_t i = kOwnChannelCount; i < plan.size(); ++i) {
+        const ChannelPlan& entry = plan[i];
+        InitPropertyChannel(entry.property, takeNode, entry.count, entry.values, entry.written);
     }
+}
+
+void KQovNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
+    if (!takeNode || !takeNode->GetRoot()) return;
+    std::vector<ChannelPlan> plan;
+    PlanChannels(plan);
+    BuildChannels(takeNode, plan);
     if (mAttribute) mAttribute->InitTakeNodeChannels(takeNode);
+}
+
+std::shared_ptr<const KQovNode::DeferredPlan> KQovNode::SharedPlan(const DeferredPlan& plan) {
+    // The last plan made on this thread: nodes read one after the other mostly repeat it.
+    thread_local std::shared_ptr<const DeferredPlan> last;
+    static_assert(sizeof(DeferredChannel) == 20, "compared bit for bit: no padding");
+    const auto same = [&plan](const DeferredPlan& other) {
+        // Bit for bit: the curves are to get exactly these values.
+        return other.size() == plan.size() &&
+               std::memcmp(other.data(), plan.data(), plan.size() * sizeof(DeferredChannel)) == 0;
+    };
+    if (!last || !same(*last)) last = std::make_shared<const DeferredPlan>(plan);
+    return last;
+}
+
+void KQovNode::DeferDefaultChannels() {
+    // Scratch lists kept by the thread: a node made costs no list of its own.
+    thread_local std::vector<ChannelPlan> plan;
+    thread_local DeferredPlan channels;
+    PlanChannels(plan);
+    channels.clear();
+    const int rows = mProperties ? mProperties->GetTableRowCount() : 0;
+    for (size_t i = 0; i < plan.size(); ++i) {
+        const ChannelPlan& entry = plan[i];
+        int row = entry.row;
+        if (entry.property &&
+            (row >= rows || mProperties->GetTableProperty(row) != entry.property)) {
+            row = 0;
+            while (row < rows && mProperties->GetTableProperty(row) != entry.property) ++row;
+        }
+        if (entry.property && (row >= rows || row >= kNoRow)) {
+            // Only table rows can be found again later: no deferring.
+            MakeDeferredDefaultTake();
+            return;
+        }
+        const uint16_t stored = entry.property ? uint16_t(row) : kNoRow;
+        DeferredChannel channel{stored, uint8_t(entry.count), uint8_t(entry.written), {}};
+        for (int c = 0; c < 4; ++c) channel.values[c] = float(entry.values[c]);
+        channels.push_back(channel);
+    }
+    mDeferredPlan = SharedPlan(channels);
+}
+
+void KQovNode::ResolveDeferredPlan(std::vector<ChannelPlan>& plan) const {
+    plan.clear();
+    if (!mDeferredPlan) return;
+    const DeferredPlan& channels = *mDeferredPlan;
+    plan.reserve(channels.size());
+    for (size_t i = 0; i < channels.size(); ++i) {
+        const DeferredChannel& channel = channels[i];
+        KProperty* property = channel.row == kNoRow || !mProperties
+                                  ? nullptr
+                                  : mProperties->GetTableProperty(channel.row);
+        // A property gone takes its channel with it; the node's own channels stay, unlinked.
+        if (!property && i >= kOwnChannelCount) continue;
+        ChannelPlan entry{property, channel.row, channel.count, channel.written, {}};
+        for (int c = 0; c < 4; ++c) entry.values[c] = double(channel.values[c]);
+        plan.push_back(entry);
+    }
+}
+
+void KQovNode::BuildDeferredDefaultTake(KQovTakeNode* takeNode) {
+    if (!mDeferredPlan) {
+        InitTakeNodeChannels(takeNode);
+        return;
+    }
+    std::vector<ChannelPlan> plan;
+    ResolveDeferredPlan(plan);
+    // An attribute listed meanwhile added no channel (one that does makes the take first).
+    BuildChannels(takeNode, plan);
+}
+
+void KQovNode::ForgetDeferredPlan() {
+    mDeferredPlan.reset();
+}
+
+int KQovNode::DeferredLinkCount() const {
+    std::vector<ChannelPlan> plan;
+    ResolveDeferredPlan(plan);
+    int links = 0;
+    for (const ChannelPlan& entry : plan)
+        if (entry.property) links += entry.count;
+    return links;
+}
+
+int KQovNode::FindPlannedChannel(const char* name, const std::vector<ChannelPlan>& plan) {
+    if (!name) return -1;
+    // Most names start with a letter no channel starts with.
+    const char first = KToLower(name[0]);
+    bool possible = first == 'l' || first == 't' || first == 'v';
+    for (size_t i = kOwnChannelCount; i < plan.size() && !possible; ++i)
+        possible = KToLower(plan[i].property->GetName()[0]) == first;
+    if (!possible) return -1;
+    const char* mapped = GetChannelName(name);
+    // "T", "R", "S" are found under "Transform", the root's first channel.
+    if (mapped != name) return mapped[0] == 'T' ? 0 : mapped[0] == 'R' ? 1 : 2;
+    if (KStrCaseCmp(name, "Transform") == 0) return -2;
+    if (KStrCaseCmp(name, "Visibility") == 0) return 3;
+    for (size_t i = kOwnChannelCount; i < plan.size(); ++i)
+        if (KStrCaseCmp(GetChannelName(plan[i].property->GetName()), name) == 0) return int(i);
+    return -1;
+}
+
+bool KQovNode::HasDeferredChannel(const char* propertyName) const {
+    // FindPlannedChannel without resolving the whole plan: asked for every property a record
+    // is made for.
+    if (!propertyName) return false;
+    if (GetChannelName(propertyName) != propertyName ||
+        KStrCaseCmp(propertyName, "Transform") == 0 || KStrCaseCmp(propertyName, "Visibility") == 0)
+        return true;
+    for (size_t i = kOwnChannelCount; mDeferredPlan && i < mDeferredPlan->size(); ++i) {
+        const KProperty* property =
+            mProperties ? mProperties->GetTableProperty((*mDeferredPlan)[i].row) : nullptr;
+        if (property && KStrCaseCmp(GetChannelName(property->GetName()), propertyName) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool KQovNode::WriteDeferredDefaults() {
+    if (!mDeferredPlan) return false;
+    // What WritePropertyDefaults would write into the made channels, written into the plan
+    // instead; a write that would add a curve or a component makes the take first.
+    // Scratch lists kept by the thread: the reader calls this once for every node it reads.
+    thread_local DeferredPlan channels;
+    thread_local std::vector<ChannelPlan> plan;
+    thread_local std::vector<KProperty*> properties;
+    channels = *mDeferredPlan;
+    ResolveDeferredPlan(plan);
+    if (plan.size() != channels.size()) return false;
+    properties.clear();
+    CollectProperties(properties);
+    for (KProperty* property : properties) {
+        const int at = FindPlannedChannel(GetChannelName(property), plan);
+        if (at == -2) return false;
+        if (at < 0) continue;
+        DeferredChannel* target = &channels[size_t(at)];
+        double values[4] = {0.0, 0.0, 0.0, 1.0};
+        const int n = KQovGetPropertyNumbers(property, values);
+        if (n <= 0) continue;
+        const int m = n == 1 ? 1 : std::min(n, 4);
+        const bool ownCurve = target->count == 1;
+        if (n == 1 ? !ownCurve : (ownCurve || m > target->count || target->written == 1))
+            return false;
+        for (int c = 0; c < m; ++c) target->values[c] = float(values[c]);
+        target->written = uint8_t(std::max(int(target->written), m));
+    }
+    mDeferredPlan = SharedPlan(channels);
+    return true;
 }
 
 // --- Hierarchy ---

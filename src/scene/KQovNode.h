@@ -84,6 +84,15 @@ public:
     // properties, then the attribute's channels; linked in "Default".
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void AfterPropertiesRead() override { CopyPropertiesToPivots(); }
+
+protected:
+    void BuildDeferredDefaultTake(KQovTakeNode* takeNode) override;
+    void ForgetDeferredPlan() override;
+    bool WriteDeferredDefaults() override;
+    int DeferredLinkCount() const override;
+    bool HasDeferredChannel(const char* propertyName) const override;
+
+public:
     KError& GetNodeError() { return mError; }
     // The container of the scene holding the node; null when none.
     KQovEntityContainer* GetEntityContainer() const { return mEntityContainer; }
@@ -329,6 +338,29 @@ private:
     void SetLocal(const char* name, double x, double y, double z);
     void GetLocal(const char* name, KVector4& out) const;
 
+    // One channel of the node's own that InitTakeNodeChannels makes: the property behind it,
+    // its number of component curves (1: the channel's own curve), how many of them get a
+    // value, and those values.
+    struct ChannelPlan {
+        KProperty* property;
+        int row;  // its table row, or where to look first
+        int count;
+        int written;
+        double values[4];
+    };
+    // T, R, S, Visibility, then the other animatable properties, as they are now.
+    void PlanChannels(std::vector<ChannelPlan>& plan) const;
+    void BuildChannels(KQovTakeNode* takeNode, const std::vector<ChannelPlan>& plan);
+    // Keeps the plan of the "Default" take instead of making it; makes it at once when a
+    // property is not one of the node's table rows.
+    void DeferDefaultChannels();
+    // The deferred plan with each property found again by its row (null once gone).
+    void ResolveDeferredPlan(std::vector<ChannelPlan>& plan) const;
+    // The plan entry of the channel a property name is looked up by, as in a made take: 0 to
+    // 2 for "T", "R", "S" (under "Transform"), 3 for "Visibility", the entry of the other
+    // channels; -2 for "Transform" itself, -1 for none.
+    static int FindPlannedChannel(const char* propertyName, const std::vector<ChannelPlan>& plan);
+
     void InvalidateChannelTransforms();
     void InvalidatePivotSet(int set);
     // The T, R, S values of a take node at a time (its default values without time).
@@ -354,6 +386,18 @@ private:
     };
     TransformCache& Cache();
     std::unique_ptr<TransformCache> mCache;
+    // The channels of the deferred "Default" take, by table row (kNoRow: no property).
+    struct DeferredChannel {
+        uint16_t row;
+        uint8_t count;
+        uint8_t written;
+        float values[4];  // what the curves hold: they keep floats
+    };
+    static constexpr uint16_t kNoRow = 0xFFFF;
+    using DeferredPlan = std::vector<DeferredChannel>;
+    // Nodes made alike share one plan (most of a file's nodes hold the same values).
+    static std::shared_ptr<const DeferredPlan> SharedPlan(const DeferredPlan& plan);
+    std::shared_ptr<const DeferredPlan> mDeferredPlan;
 
     KError mError;
     KQovNodeProperties* mProperties = nullptr;

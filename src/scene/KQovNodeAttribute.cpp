@@ -8,13 +8,16 @@ KQovNodeAttribute::~KQovNodeAttribute() {
 
 void KQovNodeAttribute::SetNode(KQovNode* node) {
     mNode = node;
-    if (!node) return;
+    if (!node || !HasTakeNodeChannels()) return;
     // The count is read again after each call: a callee may add takes.
     for (int i = 0; i < node->GetTakeNodeCount(); ++i) InitTakeNodeChannels(node->GetTakeNode(i));
 }
 
 void KQovNodeAttribute::ClearNode() {
     if (!mNode) return;
-    for (int i = 0; i < mNode->GetTakeNodeCount(); ++i) RemoveTakeNodeChannels(mNode->GetTakeNode(i));
+    if (HasTakeNodeChannels()) {
+        for (int i = 0; i < mNode->GetTakeNodeCount(); ++i)
+            RemoveTakeNodeChannels(mNode->GetTakeNode(i));
+    }
     mNode = nullptr;
 }

@@ -46,6 +46,8 @@ public:
     virtual void ClearNode();
     virtual void InitTakeNodeChannels(KQovTakeNode*) {}
     virtual void RemoveTakeNodeChannels(KQovTakeNode*) {}
+    // False for an attribute that never has channels: its node's takes are then left unmade.
+    virtual bool HasTakeNodeChannels() const { return true; }
     virtual void CollectProperties(std::vector<KProperty*>&) {}
     virtual KString GetTypeName() const { return KString(""); }
     virtual KStringList GetTypeNames() const { return KStringList(); }

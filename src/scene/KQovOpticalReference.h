@@ -8,6 +8,7 @@ class KQovOpticalReference : public KQovNodeAttribute {
 public:
     explicit KQovOpticalReference(KQovObjectManager* manager) : KQovNodeAttribute(manager) {}
     int GetAttributeType() const override { return eOpticalReference; }
+    bool HasTakeNodeChannels() const override { return false; }
     KString GetTypeName() const override { return KString("Optical"); }
     KStringList GetTypeNames() const override { return KQovObject::OneTypeName("Marker"); }
 };

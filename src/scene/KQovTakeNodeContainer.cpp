@@ -129,7 +129,7 @@ bool KQovTakeNodeContainer::SetCurrentTakeNode(int index) {
 
 bool KQovTakeNodeContainer::SetCurrentTakeNode(const char* name) {
     for (int i = 0; name && i < GetTakeNodeCount(); ++i) {
-        if (std::strcmp(mTakeNodes[size_t(i)]->GetName(), name) == 0) {
+        if (std::strcmp(TakeNameAt(i), name) == 0) {
             mCurrent = i;
             return true;
         }
@@ -139,17 +139,30 @@ bool KQovTakeNodeContainer::SetCurrentTakeNode(const char* name) {
     return false;
 }
 
+KQovTakeNode* KQovTakeNodeContainer::TakeAt(int index) const {
+    if (index == 0 && mDefaultDeferred) MakeDeferredDefaultTake();
+    return mTakeNodes[size_t(index)].get();
+}
+
+const char* KQovTakeNodeContainer::TakeNameAt(int index) const {
+    if (index == 0 && mDefaultDeferred) return "Default";
+    return mTakeNodes[size_t(index)]->GetName();
+}
+
 KQovTakeNode* KQovTakeNodeContainer::GetTakeNode(int index) {
     if (index < 0 || index >= GetTakeNodeCount()) {
         SetError(kTakeDoesNotExist);
         return nullptr;
     }
-    return mTakeNodes[size_t(index)].get();
+    return TakeAt(index);
 }
 
 const char* KQovTakeNodeContainer::GetTakeNodeName(int index) {
-    KQovTakeNode* take = GetTakeNode(index);
-    return take ? take->GetName() : nullptr;
+    if (index < 0 || index >= GetTakeNodeCount()) {
+        SetError(kTakeDoesNotExist);
+        return nullptr;
+    }
+    return TakeNameAt(index);
 }
 
 KQovTakeNode* KQovTakeNodeContainer::GetCurrentTakeNode() {
@@ -161,13 +174,13 @@ const char* KQovTakeNodeContainer::GetCurrentTakeNodeName() {
 }
 
 KQovTakeNode* KQovTakeNodeContainer::GetDefaultTakeNode() const {
-    return mTakeNodes.empty() ? nullptr : mTakeNodes.front().get();
+    return mTakeNodes.empty() ? nullptr : TakeAt(0);
 }
 
 KQovTakeNode* KQovTakeNodeContainer::AddTakeNode(const char* name) {
     if (!name) name = "";
-    for (const auto& take : mTakeNodes) {
-        if (std::strcmp(take->GetName(), name) == 0) {
+    for (int i = 0; i < GetTakeNodeCount(); ++i) {
+        if (std::strcmp(TakeNameAt(i), name) == 0) {
             SetError(kTakeExists);
             return nullptr;
         }
@@ -188,6 +201,39 @@ KQovTakeNode* KQovTakeNodeContainer::AddDefaultTakeNode() {
     KQovTakeNode* take = AddTakeNode("Default");
     mCurrent = 0;
     return take;
+}
+
+void KQovTakeNodeContainer::AddDeferredDefaultTakeNode() {
+    if (!mTakeNodes.empty()) return;
+    mTakeNodes.emplace_back();
+    mDefaultDeferred = true;
+    mCurrent = 0;
+}
+
+void KQovTakeNodeContainer::MakeDeferredDefaultTake() const {
+    if (!mDefaultDeferred) return;
+    // Listed objects are never const: the take is made as the object would have had it.
+    auto* self = const_cast<KQovTakeNodeContainer*>(this);
+    self->mDefaultDeferred = false;
+    self->mTakeNodes.front() = std::make_unique<KQovTakeNode>("Default");
+    self->BuildDeferredDefaultTake(self->mTakeNodes.front().get());
+    if (!mDefaultLent) self->ForgetDeferredPlan();
+}
+
+KQovTakeNode* KQovTakeNodeContainer::LendDefaultTakeNode() {
+    if (mTakeNodes.empty()) return nullptr;
+    mDefaultLent = mDefaultDeferred;
+    return TakeAt(0);
+}
+
+void KQovTakeNodeContainer::ReturnDefaultTakeNode() {
+    if (!mDefaultLent) return;
+    mDefaultLent = false;
+    // Back to what it was before the loan: the links go with the curves, the plan stays.
+    if (KQovTakeNode* take = mTakeNodes.front().get()) RemoveLinksUnder(take->GetRoot());
+    mTakeNodes.front().reset();
+    if (mLinks.empty()) decltype(mLinks)().swap(mLinks);
+    mDefaultDeferred = true;
 }
 
 bool KQovTakeNodeContainer::RemoveTakeNode(int index) {
@@ -222,6 +268,8 @@ bool KQovTakeNodeContainer::HasAnimation(const char* name1, const char* name2,
 
 bool KQovTakeNodeContainer::GetAnimationInterval(KTime& start, KTime& stop) {
     if (mCurrent < 0 || mCurrent >= GetTakeNodeCount()) return false;
+    // A take not made yet holds no key.
+    if (mCurrent == 0 && mDefaultDeferred) return false;
     KTime first = KTIME_INFINITE;
     KTime last = KTIME_MINUS_INFINITE;
     if (!mTakeNodes[size_t(mCurrent)]->GetAnimationInterval(first, last)) return false;
@@ -258,13 +306,30 @@ void KQovTakeNodeContainer::InitAnimatableChannels(KQovPropertyHandler* set, KQo
     }
 }
 
+int KQovTakeNodeContainer::GetChannelComponentCount(const KProperty* property) {
+    return property ? ChannelComponents(property) : 0;
+}
+
+int KQovTakeNodeContainer::ReadChannelValues(KProperty* property, int count, double* values) {
+    const int n = property && count > 0 ? KQovGetPropertyNumbers(property, values) : 0;
+    if (n <= 0) return 0;
+    return count == 1 ? 1 : std::min(n, count);
+}
+
 void KQovTakeNodeContainer::InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode) {
     if (!property || !takeNode) return;
+    const int count = ChannelComponents(property);
+    double values[4] = {0.0, 0.0, 0.0, 1.0};
+    const int written = ReadChannelValues(property, count, values);
+    InitPropertyChannel(property, takeNode, count, values, written);
+}
+
+void KQovTakeNodeContainer::InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode,
+                                                int count, const double* values, int written) {
+    if (!property || !takeNode || count <= 0) return;
     KFCurveNode* root = takeNode->GetRoot();
     const char* name = GetChannelName(property->GetName());
     if (root->FindIndexByName(name) >= 0) return;
-    const int count = ChannelComponents(property);
-    if (count == 0) return;
     const bool linked = IsDefaultTakeName(takeNode->GetName());
     KFCurveNode* channel = KFCurveNode::Create(name, property->GetDataType());
     root->Add(channel);
@@ -282,12 +347,11 @@ void KQovTakeNodeContainer::InitPropertyChannel(KProperty* property, KQovTakeNod
             if (linked) LinkPropertyToCurve(property, i, component->GetCurve());
         }
     }
-    double values[4] = {0.0, 0.0, 0.0, 1.0};
-    const int n = KQovGetPropertyNumbers(property, values);
-    if (n > 0) WriteChannelValues(channel, values, count == 1 ? 1 : std::min(n, count));
+    if (written > 0) WriteChannelValues(channel, values, written);
 }
 
 void KQovTakeNodeContainer::WritePropertyDefaults() {
+    if (mDefaultDeferred && WriteDeferredDefaults()) return;
     KQovTakeNode* take = GetDefaultTakeNode();
     if (!take || !take->GetRoot()) return;
     std::vector<KProperty*> properties;
@@ -307,7 +371,7 @@ void KQovTakeNodeContainer::SetPropertyChannelDefault(KQovUserProperty* userProp
         SetError(kTakeDoesNotExist);
         return;
     }
-    KQovTakeNode* current = mTakeNodes[size_t(mCurrent)].get();
+    KQovTakeNode* current = TakeAt(mCurrent);
     if (!current->GetRoot()) return;
     const KString name = ChannelNameOf(userProperty);
     double values[4] = {0.0, 0.0, 0.0, 1.0};
@@ -337,11 +401,13 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
     if (property) property->SetUserFlag(0x8, true);
     // A property already carried by a channel of another name gets no second one.
     const KString name = ChannelNameOf(userProperty);
+    // The only take is the unmade one and it will have the channel: nothing to add.
+    if (mDefaultDeferred && HasDeferredChannel(name.Buffer())) return;
     const bool vector = IsVectorUserProperty(userProperty);
     double values[4] = {0.0, 0.0, 0.0, 1.0};
     const int n = UserPropertyValues(userProperty, values);
     for (int i = 0; i < GetTakeNodeCount(); ++i) {
-        KFCurveNode* root = mTakeNodes[size_t(i)]->GetRoot();
+        KFCurveNode* root = TakeAt(i)->GetRoot();
         KFCurveNode* channel = FindChannel(root, name.Buffer());
         // A channel already there (read from a file) keeps its values: the record's own may
         // not even hold the property's components (a colour's).
@@ -366,7 +432,7 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
 void KQovTakeNodeContainer::DetachUserProperty(KQovUserProperty* userProperty) {
     if (!userProperty) return;
     const KString name = userProperty->GetName();
-    for (const auto& take : mTakeNodes) RemovePropertyChannel(name.Buffer(), take.get());
+    for (int i = 0; i < GetTakeNodeCount(); ++i) RemovePropertyChannel(name.Buffer(), TakeAt(i));
     KProperty* property = userProperty->GetProperty();
     if (property) {
         RemoveLinksOf(property);

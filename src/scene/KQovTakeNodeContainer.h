@@ -55,12 +55,20 @@ public:
     virtual const char* GetChannelName(const KProperty* property) const;
 
     int GetTakeNodeCount() const { return int(mTakeNodes.size()); }
+    // True while the "Default" take is listed but its channels are not made yet (they are
+    // made, as they would have been at once, by the first call that hands out a take node).
+    bool IsDefaultTakeDeferred() const { return mDefaultDeferred; }
     KQovTakeNode* GetTakeNode(int index);
     const char* GetTakeNodeName(int index);
     KQovTakeNode* GetCurrentTakeNode();
     const char* GetCurrentTakeNodeName();
     int GetCurrentTakeNodeIndex() const { return mCurrent; }
     KQovTakeNode* GetDefaultTakeNode() const;
+    // The "Default" take for a reader that leaves it as it found it (values written into it
+    // are put back before it is returned): a take made for the loan is dropped again on
+    // return, so the object stays as light as it was. Loans do not nest.
+    KQovTakeNode* LendDefaultTakeNode();
+    void ReturnDefaultTakeNode();
     // A copy of the "Default" take under the new name (or, without one, a new
     // take with the object's channels); null and an error for a taken name.
     KQovTakeNode* AddTakeNode(const char* name);
@@ -80,6 +88,10 @@ public:
     void WritePropertyDefaults();
     // Creates the channel of a property in a take node (linked in "Default").
     void InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode);
+    // The same with the channel's component count and the values read before: the first
+    // `written` of them are written (none for 0).
+    void InitPropertyChannel(KProperty* property, KQovTakeNode* takeNode, int count,
+                             const double* values, int written);
     // The channel of every animatable property of `set`.
     void InitAnimatableChannels(KQovPropertyHandler* set, KQovTakeNode* takeNode);
     // Takes the channel of a property (by the channel name rules) out of a take
@@ -87,12 +99,19 @@ public:
     bool RemovePropertyChannel(const char* propertyName, KQovTakeNode* takeNode);
     // Makes the property component follow the curve's default value.
     void LinkPropertyToCurve(KProperty* property, int component, KFCurve* curve);
-    int GetPropertyLinkCount() const { return int(mLinks.size()); }
+    int GetPropertyLinkCount() const {
+        return int(mLinks.size()) + (mDefaultDeferred ? DeferredLinkCount() : 0);
+    }
     KError* GetError() const { return mError; }
 
     // The channel name of a property: "T", "R", "S" for the three local
     // transforms, the property name otherwise.
     static const char* GetChannelName(const char* propertyName);
+    // The number of component channels of a property; 0 when it gets none.
+    static int GetChannelComponentCount(const KProperty* property);
+    // The values a new channel of `count` components of the property gets (`values` keeps
+    // what it held past those read); returns how many of them are written.
+    static int ReadChannelValues(KProperty* property, int count, double* values);
     // "X", "Y", "Z", "toto"; null past the fourth.
     static const char* GetComponentName(int index);
     // True for a take named "Default" in any case.
@@ -104,7 +123,33 @@ public:
 protected:
     void SetError(const char* text);
 
+    // Room for `count` more property links.
+    void ReserveLinks(size_t count) { mLinks.reserve(mLinks.size() + count); }
+    // Lists the "Default" take without making it: most objects of a converted file never
+    // use their channels. The subclass keeps what it needs to make them later.
+    void AddDeferredDefaultTakeNode();
+    // Makes the deferred "Default" take now (nothing when there is none).
+    void MakeDeferredDefaultTake() const;
+    // Builds the channels of the deferred "Default" take as they were when it was listed;
+    // the subclass keeps what it built them from until ForgetDeferredPlan.
+    virtual void BuildDeferredDefaultTake(KQovTakeNode* takeNode) {
+        InitTakeNodeChannels(takeNode);
+    }
+    virtual void ForgetDeferredPlan() {}
+    // WritePropertyDefaults while the "Default" take is deferred: true when the subclass took
+    // the values in; false makes the take first.
+    virtual bool WriteDeferredDefaults() { return false; }
+    // The links the deferred "Default" take will make.
+    virtual int DeferredLinkCount() const { return 0; }
+    // Whether the deferred "Default" take will hold the channel a property of that name is
+    // looked up by; false makes the take first.
+    virtual bool HasDeferredChannel(const char* /*propertyName*/) const { return false; }
+
 private:
+    // The take node at a valid index, making a deferred "Default" take first.
+    KQovTakeNode* TakeAt(int index) const;
+    // Its name, without making a deferred take.
+    const char* TakeNameAt(int index) const;
     KString ChannelNameOf(const KQovUserProperty* userProperty) const;
 
     struct PropertyLink {
@@ -121,5 +166,7 @@ private:
     std::vector<std::unique_ptr<KQovTakeNode>> mTakeNodes;
     std::vector<std::unique_ptr<PropertyLink>> mLinks;
     int mCurrent = -1;
+    bool mDefaultDeferred = false;
+    bool mDefaultLent = false;  // made for a loan: dropped again when returned
     KError* mError;
 };

@@ -193,6 +193,8 @@ void KQovReaderQov::ReadPivots(KQovNode* node) {
 }
 
 void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
+    // Without a channel to read, the default take is not even looked at (nor made).
+    if (mFile->FieldReadGetOccurrenceCount("Channel") <= 0) return;
     KQovTakeNode* take = node->GetDefaultTakeNode();
     KFCurveNode* root = take ? take->GetRoot() : nullptr;
     if (!root) return;

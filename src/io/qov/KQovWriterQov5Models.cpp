@@ -279,7 +279,12 @@ void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
 }
 
 void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
-    KQovTakeNode* take = node->GetDefaultTakeNode();
+    // Borrowed: a node that had not made its take yet goes back to not having it.
+    struct Loan {
+        KQovNode* node;
+        ~Loan() { node->ReturnDefaultTakeNode(); }
+    } loan{node};
+    KQovTakeNode* take = node->LendDefaultTakeNode();
     KFCurveNode* root = take ? take->GetRoot() : nullptr;
     if (!root) return;
     // The layout keeps property values (a translation set on the node) only as the defaults
