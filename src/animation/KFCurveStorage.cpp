@@ -278,7 +278,7 @@ public:
 
     // Reads keys into slots 0 .. n-1, which may be unset (each is written whole); returns
     // the flags of the bad keys.
-    std::vector<bool> ReadKeys(int n);
+    std::vector<uint8_t> ReadKeys(int n);
 
 private:
     // The key values of a binary file come a chunk at a time as stored and are converted
@@ -320,7 +320,19 @@ private:
     void MakePlainKinds();
     void OpenRaw();
     void CloseRaw();
-    bool ReadRawPlainKey(int i);
+    // Keeping times increasing: the last time kept, if any.
+    struct Order {
+        bool accepted = false;
+        KTime last;
+        // True when a good key at `time` breaks the order; else it is the last one kept.
+        bool Breaks(KTime time) {
+            if (accepted && !(last < time)) return true;
+            accepted = true;
+            last = time;
+            return false;
+        }
+    };
+    int ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order, uint8_t* bad);
     bool ReadCubicTangent(int i);
     void ReadOldestCubic(int i, char letter);
     double Delta(int a, int b) { return (K(b).GetTime() - K(a).GetTime()).GetSecondDouble(); }
@@ -391,22 +403,28 @@ void KeyReader::ClearPreviousLeftWeight(int i) {
     p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
 }
 
-std::vector<bool> KeyReader::ReadKeys(int n) {
-    std::vector<bool> bad(size_t(n), true);
+std::vector<uint8_t> KeyReader::ReadKeys(int n) {
+    std::vector<uint8_t> bad(size_t(n), 1);
     mLetters.assign(size_t(n), 0);
     OpenRaw();
     mTimeType = mRaw ? char(*mRaw) : Type();
     if (mTimeType != 'L') CloseRaw();
-    bool accepted = false;
-    KTime lastAccepted;
+    Order order;
     // Each slot is blanked one key ahead of its read: reading a key may look at the next slot
-    // (its auto tangents) and must find it blank, as in a new buffer.
+    // (its auto tangents) and must find it blank, as in a new buffer. Plain keys look at no
+    // slot after their own.
     if (n > 0) K(0) = KFCurveKey();
     int i = 0;
     while (i < n) {
         int run = 0;
         KFCurveKey* keys = mCurve.KeyGetRun(i, run);
-        for (int r = 0; r < run; ++r, ++i) {
+        for (int r = 0; r < run;) {
+            if (mRaw) {
+                const int taken = ReadRawKeys(keys + r, i, run - r, order, bad.data());
+                r += taken;
+                i += taken;
+                if (r == run) break;
+            }
             if (!HasValue()) {
                 // The rest of the keys are missing: their slots stay blank.
                 for (int j = i; j < n; ++j) K(j) = KFCurveKey();
@@ -417,22 +435,14 @@ std::vector<bool> KeyReader::ReadKeys(int n) {
             mKey = keys + r;
             mPreviousKind = mKind;
             mKind = -1;
-            bool keyBad = false;
-            // A plain key touches no slot after its own; the general path may.
-            if (!mRaw || !ReadRawPlainKey(i)) {
-                CloseRaw();
-                if (i + 1 < n) (r + 1 < run ? keys[r + 1] : K(i + 1)) = KFCurveKey();
-                keyBad = ReadKey(i);
-                if (mAt == mCount && mTimeType == 'L') OpenRaw();
-            }
-            KTime time = mKey->GetTime();
-            // Times must increase over the keys that are kept.
-            if (accepted && !(lastAccepted < time)) keyBad = true;
-            if (!keyBad) {
-                accepted = true;
-                lastAccepted = time;
-            }
+            CloseRaw();
+            if (i + 1 < n) (r + 1 < run ? keys[r + 1] : K(i + 1)) = KFCurveKey();
+            bool keyBad = ReadKey(i);
+            if (mAt == mCount && mTimeType == 'L') OpenRaw();
+            if (!keyBad && order.Breaks(mKey->GetTime())) keyBad = true;
             bad[size_t(i)] = keyBad;
+            ++r;
+            ++i;
         }
     }
     CloseRaw();
@@ -457,31 +467,62 @@ void KeyReader::CloseRaw() {
     mRaw = nullptr;
 }
 
-// ReadPlainKey on the field's bytes: ticks ('L' and 8 bytes), a double ('D' and 8), then
-// 'C' 'L' alone or 'C' and a letter after it ('C' 'C' 'n'/'s', 'C' 'U' 'C' 'a').
-bool KeyReader::ReadRawPlainKey(int i) {
+// ReadPlainKey on the field's bytes, key after key into keys[0 .. count) (keys `first` on),
+// each a ticks value ('L' and 8 bytes), a double ('D' and 8) and 'C' 'L' alone or 'C' and a
+// letter after it ('C' 'C' 'n'/'s', 'C' 'U' 'C' 'a'); the number taken, up to the first key
+// of another shape.
+int KeyReader::ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order, uint8_t* bad) {
     const uint8_t* p = mRaw;
-    const size_t room = size_t(mRawEnd - p);
-    if (mRawLeft < 3 || room < 20 || p[0] != 'L' || p[9] != 'D' || p[18] != 'C') return false;
-    const char letter = char(p[19]);
-    char second = 0;
-    uint32_t values = 3;
-    if (letter != 'L') {
-        if (mRawLeft < 4 || room < 22 || p[20] != 'C') return false;
-        second = char(p[21]);
-        if (!((letter == 'C' && second) || (letter == 'U' && second == 'a'))) return false;
-        values = 4;
+    uint32_t left = mRawLeft;
+    int previousKind = mKind;
+    int k = 0;
+    for (; k < count; ++k) {
+        const size_t room = size_t(mRawEnd - p);
+        if (left < 3 || room < 20 || p[0] != 'L' || p[9] != 'D' || p[18] != 'C') break;
+        const char letter = char(p[19]);
+        int kind = 0;
+        uint32_t values = 3;
+        if (letter != 'L') {
+            if (left < 4 || room < 22 || p[20] != 'C') break;
+            const char second = char(p[21]);
+            if (letter == 'C' && second)
+                kind = second == 'n' ? 2 : 1;
+            else if (letter == 'U' && second == 'a')
+                kind = 3;
+            else
+                break;
+            values = 4;
+        }
+        int64_t ticks;
+        std::memcpy(&ticks, p + 1, 8);
+        if (ticks == std::numeric_limits<int64_t>::min()) break;
+        double value;
+        std::memcpy(&value, p + 10, 8);
+        const int i = first + k;
+        KFCurveKey& key = keys[k];
+        key = mKinds[kind].key;
+        key.SetTime(KTime(ticks));
+        key.SetValue(float(value));
+        mLetters[size_t(i)] = letter;
+        // ClearPreviousLeftWeight, where it changes anything.
+        if (kind == 3 && i > 0 && !(previousKind >= 0 && mKinds[previousKind].clearKeeps)) {
+            KFCurveKey& previous = k > 0 ? keys[k - 1] : *mKey;
+            previous.SetFlags(previous.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
+            previous.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
+        }
+        bad[size_t(i)] = order.Breaks(key.GetTime());
+        previousKind = kind;
+        p += values == 3 ? 20 : 22;
+        left -= values;
+        mRawTaken += values;
     }
-    int64_t ticks;
-    std::memcpy(&ticks, p + 1, 8);
-    if (ticks == std::numeric_limits<int64_t>::min()) return false;
-    double value;
-    std::memcpy(&value, p + 10, 8);
-    SetPlainKey(i, KTime(ticks), value, letter, second);
-    mRaw += values == 3 ? 20 : 22;
-    mRawLeft -= values;
-    mRawTaken += values;
-    return true;
+    mRaw = p;
+    mRawLeft = left;
+    if (k > 0) {
+        mKey = keys + (k - 1);
+        mKind = previousKind;
+    }
+    return k;
 }
 
 // The keys most files hold, in the current layout of a binary file (ticks, a double value,
@@ -740,7 +781,7 @@ void KeyReader::ReadOldestCubic(int i, char letter) {
 }
 
 // Removes the bad keys as repeated removal from the last one would, in one pass.
-void RemoveBadKeys(KFCurve& curve, const std::vector<bool>& bad) {
+void RemoveBadKeys(KFCurve& curve, const std::vector<uint8_t>& bad) {
     const int n = curve.KeyGetCount();
     int kept = 0;
     for (int i = 0; i < n; ++i) kept += bad[size_t(i)] ? 0 : 1;
@@ -957,7 +998,7 @@ int KFCurveRetrieve(KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bool 
 
     const int version = file.FieldReadI("KeyVer", 0);
     int n = std::max(file.FieldReadI("KeyCount", 0), 0);
-    std::vector<bool> bad;
+    std::vector<uint8_t> bad;
     if (n > 0 && file.FieldReadBegin("Key")) {
         // Every key takes at least one value: the count cannot exceed what the field holds.
         n = std::min(n, file.FieldReadGetRemain());

@@ -166,6 +166,8 @@ TEST(KFCurveStorageBulk, BinaryKeysOutsideThePlainShapes) {
          {Ticks(0), "D", Ticks(2 * second), "D", Ticks(second), "D", Ticks(3 * second), "D"},
          4,
          3},
+        // A bad key's time is not kept: the plain key after it only follows the key before.
+        {"bad key between", {Ticks(0), "D", Ticks(5 * second), "D!", Ticks(second), "D"}, 3, 2},
         // The smallest time cannot be kept.
         {"smallest time",
          {Ticks(0), "D", Ticks(std::numeric_limits<int64_t>::min()), "D", Ticks(second), "D"},
@@ -182,7 +184,7 @@ TEST(KFCurveStorageBulk, BinaryKeysOutsideThePlainShapes) {
         SCOPED_TRACE(c.name);
         Keys keys;
         for (const std::string& v : c.values) {
-            if (v == "D" || v == "Dc" || v == "F" || v == "LV") {
+            if (v == "D" || v == "Dc" || v == "D!" || v == "F" || v == "LV") {
                 const float value = float(keys.record.count) * 0.5f;
                 if (v == "LV") {
                     keys.record.Raw(Ticks(3));
@@ -193,7 +195,7 @@ TEST(KFCurveStorageBulk, BinaryKeysOutsideThePlainShapes) {
                 } else {
                     keys.record.D(value);
                 }
-                keys.record.Raw(v == "Dc" ? "CC" : "CL");
+                keys.record.Raw(v == "Dc" ? "CC" : v == "D!" ? "C!" : "CL");
                 keys.record.count += 1;
             } else {
                 keys.record.Raw(v);
