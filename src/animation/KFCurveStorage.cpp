@@ -559,8 +559,8 @@ void KeyReader::SetPlainKey(int i, KTime time, double value, char letter, char s
 
 // A key's state as every getter sees it.
 bool SameKey(const KFCurveKey& a, const KFCurveKey& b) {
-    if (a.GetTime() != b.GetTime() || a.GetFlags() != b.GetFlags() ||
-        a.GetBias() != b.GetBias() || !(a.GetValue() == b.GetValue()))
+    if (a.GetTime() != b.GetTime() || a.GetFlags() != b.GetFlags() || a.GetBias() != b.GetBias() ||
+        !(a.GetValue() == b.GetValue()))
         return false;
     for (int slot = KFCURVE_DATA_0; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
         if (!(a.GetDataFloat(slot) == b.GetDataFloat(slot))) return false;

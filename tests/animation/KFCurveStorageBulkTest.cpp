@@ -216,7 +216,6 @@ TEST(KFCurveStorageBulk, BinaryKeysOutsideThePlainShapes) {
         if (std::string(c.name) == "value as a float") {
             EXPECT_EQ(curve->KeyGetValue(0), 0.5f);
         }
-
     }
 }
 

@@ -52,10 +52,10 @@ TEST(KQovFieldFileStoredBytes, BytesFromTheCursorAndSkipsOverThem) {
         int remain;  // after the skip
         char next;   // the type then at the cursor
     } steps[] = {
-        {2, 14, 3, 'C'},  // over the integer and the double
-        {0, 0, 3, 'C'},   // nothing
-        {-1, 1, 3, 'C'},  // a count below zero moves nothing
-        {4, 100, 3, 'C'}, // more values than are left: refused
+        {2, 14, 3, 'C'},   // over the integer and the double
+        {0, 0, 3, 'C'},    // nothing
+        {-1, 1, 3, 'C'},   // a count below zero moves nothing
+        {4, 100, 3, 'C'},  // more values than are left: refused
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.values);
