@@ -170,9 +170,10 @@ void WriteKey(Out& out, const KFCurve& curve, int i, const KFCurveKey& key,
     }
 }
 
-// Key values encoded here and handed to the field a buffer at a time, where the file takes
-// encoded values: KQovValueRun's bytes, with the keys most curves hold ('L', 'C' and a mode,
-// 'U' 'a', times in ticks) each put in one step.
+// Key values encoded straight into the field file's output buffer where the file takes
+// encoded values (else into a buffer of their own, handed over when full): KQovValueRun's
+// bytes, with the keys most curves hold ('L', 'C' and a mode, 'U' 'a', times in ticks) each
+// put in one step.
 class KeyBytes {
 public:
     explicit KeyBytes(KQovFieldFile& file) : mFile(file) {}
@@ -184,9 +185,12 @@ public:
     void LL(int64_t value) { Put('L', &value, 8); }
     void D(double value) { Put('D', &value, 8); }
     void Flush() {
-        if (mAt == mBytes) return;
-        mFile.FieldWriteEncoded(mBytes, size_t(mAt - mBytes), mCount);
-        mAt = mBytes;
+        const size_t size = size_t(mAt - mStart);
+        if (size > 0 && mStart == mOwn)
+            mFile.FieldWriteEncoded(mOwn, size, mCount);
+        else if (size > 0)
+            mFile.FieldWriteRoomUsed(size, mCount);
+        mStart = mAt = mEnd = nullptr;
         mCount = 0;
     }
     // Writes the key when it is one of those kinds (the newer layout, ticks); false, with
@@ -216,7 +220,7 @@ public:
             default:
                 return false;
         }
-        if (mAt + kPlainBytes > mBytes + sizeof mBytes) Flush();
+        Reserve(22);
         const int64_t ticks = key.GetTime().Get();
         const double value = key.GetValue();
         uint8_t* at = mAt;
@@ -239,9 +243,17 @@ public:
     }
 
 private:
-    static constexpr size_t kPlainBytes = 22;
+    static constexpr size_t kRoom = 16384;
+    void Reserve(size_t size) {
+        if (size_t(mEnd - mAt) >= size) return;
+        Flush();
+        mStart = mFile.FieldWriteRoom(kRoom);
+        if (!mStart) mStart = mOwn;
+        mAt = mStart;
+        mEnd = mStart + kRoom;
+    }
     void Put(char type, const void* payload, size_t size) {
-        if (mAt + 1 + size > mBytes + sizeof mBytes) Flush();
+        Reserve(1 + size);
         mAt[0] = static_cast<uint8_t>(type);
         std::memcpy(mAt + 1, payload, size);
         mAt += 1 + size;
@@ -249,9 +261,11 @@ private:
     }
 
     KQovFieldFile& mFile;
-    uint8_t mBytes[16384];
-    uint8_t* mAt = mBytes;
+    uint8_t* mStart = nullptr;
+    uint8_t* mAt = nullptr;
+    uint8_t* mEnd = nullptr;
     size_t mCount = 0;
+    uint8_t mOwn[kRoom];
 };
 
 // ------------------------------------------------------------------------------------------

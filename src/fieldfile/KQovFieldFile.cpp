@@ -736,3 +736,20 @@ void KQovFieldFile::FieldReadSkipStored(int values, size_t bytes) {
     if (static_cast<uint32_t>(values) > remain) return;
     KQovFieldReader::SkipStored(mValues, static_cast<uint32_t>(values), bytes);
 }
+
+uint8_t* KQovFieldFile::FieldWriteRoom(size_t size) {
+    if (!CanWriteEncoded() || size > kOutCapacity) return nullptr;
+    if (mOutSize + size > kOutCapacity) Flush();
+    if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+    return mOut.get() + mOutSize;
+}
+
+void KQovFieldFile::FieldWriteRoomUsed(size_t size, size_t count) {
+    if (size == 0 || !mOut || mOutSize + size > kOutCapacity) return;
+    mOutSize += size;
+    RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+    entry.count += count;
+    entry.length += size;
+    mValueCounter =
+        static_cast<int>(std::min<int64_t>(int64_t(mValueCounter) + int64_t(count), INT32_MAX));
+}

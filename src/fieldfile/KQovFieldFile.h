@@ -363,6 +363,12 @@ public:
     // moves the cursor over the values the caller took from them.
     const uint8_t* FieldReadStoredBytes(size_t& size) const;
     void FieldReadSkipStored(int values, size_t bytes);
+    // Room for `size` bytes of values the caller encodes (as for FieldWriteEncoded) straight
+    // in the output buffer; null when the file takes no encoded values or `size` is more than
+    // the buffer holds. Nothing else may be written before FieldWriteRoomUsed hands over the
+    // `size` bytes (at most those asked) and `count` values put there.
+    uint8_t* FieldWriteRoom(size_t size);
+    void FieldWriteRoomUsed(size_t size, size_t count);
 };
 
 // Runs `body` inside every `name` field of the current block whose block opens; a field

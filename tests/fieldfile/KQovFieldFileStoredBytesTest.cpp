@@ -1,5 +1,6 @@
 // A field's values handed out as the file stores them, and the cursor moved over those taken.
 
+#include <cstring>
 #include <string>
 
 #include "FieldFileTestUtil.h"
@@ -61,4 +62,46 @@ TEST(KQovFieldFileStoredBytes, BytesFromTheCursorAndSkipsOverThem) {
     EXPECT_EQ(text.FieldReadStoredBytes(size), nullptr);
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(text.FieldReadI(), 7);
+}
+
+// Values encoded straight into the output buffer read back as written value by value, with
+// room asked across the buffer's end; none for ASCII files or past the buffer's size.
+TEST(KQovFieldFileStoredBytes, RoomInTheOutputBuffer) {
+    qovtest::TempFolder tmp;
+    const std::string name = tmp / "room.qov";
+    {
+        KQovFieldFile ascii;
+        ASSERT_TRUE(ascii.Create((tmp / "ascii.qov").c_str(), false, false, nullptr));
+        EXPECT_EQ(ascii.FieldWriteRoom(16), nullptr);
+    }
+    KQovFieldFile out;
+    ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
+    EXPECT_EQ(out.FieldWriteRoom(size_t(64) << 20), nullptr);
+    out.FieldWriteBegin("Values");
+    out.FieldWriteI(-1);
+    const int kCount = 300000;  // past the output buffer several times
+    for (int i = 0; i < kCount; i += 1000) {
+        uint8_t* at = out.FieldWriteRoom(1000 * 5 + 16);
+        ASSERT_NE(at, nullptr);
+        for (int j = i; j < i + 1000; ++j, at += 5) {
+            at[0] = 'I';
+            std::memcpy(at + 1, &j, 4);
+        }
+        out.FieldWriteRoomUsed(1000 * 5, 1000);
+    }
+    out.FieldWriteD(0.5);
+    out.FieldWriteEnd();
+    out.FieldWriteBegin("After");
+    out.FieldWriteI(11);
+    out.FieldWriteEnd();
+    ASSERT_TRUE(out.FieldFileClose());
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    ASSERT_TRUE(in.FieldReadBegin("Values"));
+    ASSERT_EQ(in.FieldReadGetRemain(), kCount + 2);
+    EXPECT_EQ(in.FieldReadI(), -1);
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(in.FieldReadI(), i);
+    EXPECT_EQ(in.FieldReadD(), 0.5);
+    in.FieldReadEnd();
+    EXPECT_EQ(in.FieldReadI("After", 0), 11);
 }
