@@ -3,12 +3,15 @@
 // allocated, so growing a curve copies no key and a record's address stays
 // valid while keys are appended. Only a table of block pointers grows. The
 // blocks made by one Reserve come from one allocation, so a curve sized once
-// (as a file read sizes it) walks its keys as one contiguous run.
+// (as a file read sizes it) walks its keys as one contiguous run. Long curves sized for a
+// file read take their records from KFCurveKeyPool.
 
 #include <cstddef>
 #include <new>
 #include <type_traits>
 #include <vector>
+
+#include "animation/KFCurveKeyPool.h"
 
 template <typename Key>
 class KFCurveKeyBlocks {
@@ -42,7 +45,7 @@ public:
     size_t Run(size_t i, size_t limit) const {
         size_t block = i >> kShift;
         size_t end = (block + 1) << kShift;
-        while (end < limit && block + 1 < mBlocks.size() && !mBlocks[block + 1].owner) {
+        while (end < limit && block + 1 < mBlocks.size() && mBlocks[block + 1].owner == kShared) {
             ++block;
             end += kBlockSize;
         }
@@ -50,8 +53,14 @@ public:
     }
 
     void Release() {
-        for (const Block& block : mBlocks)
-            if (block.owner) ::operator delete(static_cast<void*>(block.keys));
+        for (size_t b = 0; b < mBlocks.size();) {
+            size_t end = b + 1;
+            while (end < mBlocks.size() && mBlocks[end].owner == kShared) ++end;
+            if (mBlocks[b].owner == kHeap) ::operator delete(static_cast<void*>(mBlocks[b].keys));
+            if (mBlocks[b].owner == kPool)
+                KFCurveKeyPool::Free(mBlocks[b].keys, ((end - b) << kShift) * sizeof(Key));
+            b = end;
+        }
         std::vector<Block>().swap(mBlocks);
     }
 
@@ -65,10 +74,12 @@ public:
     }
 
 private:
-    // The first block of each allocation owns it; the blocks after it share it.
+    // The first block of each allocation owns it (from the heap or the pool); the blocks
+    // after it share it.
+    enum Owner : unsigned char { kShared, kHeap, kPool };
     struct Block {
         Key* keys;
-        bool owner;
+        Owner owner;
     };
 
     // New records from index `unsetBelow` on are value-initialised; those below it are not.
@@ -78,10 +89,13 @@ private:
         const size_t blocks = (n - old + kBlockSize - 1) >> kShift;
         const size_t records = blocks << kShift;
         mBlocks.reserve(mBlocks.size() + blocks);  // before the allocation: nothing to leak
-        Key* at = static_cast<Key*>(::operator new(records * sizeof(Key)));
+        void* pooled = unsetBelow > old ? KFCurveKeyPool::Allocate(records * sizeof(Key)) : nullptr;
+        Key* at = static_cast<Key*>(pooled ? pooled : ::operator new(records * sizeof(Key)));
         const size_t from = unsetBelow > old ? unsetBelow - old : 0;
         for (size_t r = from; r < records; ++r) new (at + r) Key();
-        for (size_t b = 0; b < blocks; ++b) mBlocks.push_back(Block{at + (b << kShift), b == 0});
+        const Owner first = pooled ? kPool : kHeap;
+        for (size_t b = 0; b < blocks; ++b)
+            mBlocks.push_back(Block{at + (b << kShift), b == 0 ? first : kShared});
     }
 
     std::vector<Block> mBlocks;

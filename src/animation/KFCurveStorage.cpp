@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -71,7 +72,8 @@ double WeightValue(const KFCurveKey& key, int slot) {
     return double(std::lround(key.GetDataFloat(slot) * 9999.0)) * kWeightUnit;
 }
 
-void WriteWeights(KQovValueRun& out, const KFCurveKey& key) {
+template <class Out>
+void WriteWeights(Out& out, const KFCurveKey& key) {
     uint32_t bits = key.GetFlags() & kWeightBits;
     char letter = bits == KFCURVE_WEIGHTED_ALL         ? 'a'
                   : bits == KFCURVE_WEIGHTED_RIGHT     ? 'r'
@@ -83,7 +85,8 @@ void WriteWeights(KQovValueRun& out, const KFCurveKey& key) {
 }
 
 // `previous` is key i - 1, null for the first key.
-void WriteCubicTangent(KQovValueRun& out, const KFCurve& curve, int i, const KFCurveKey& key,
+template <class Out>
+void WriteCubicTangent(Out& out, const KFCurve& curve, int i, const KFCurveKey& key,
                        const KFCurveKey* previous, bool olderLayout) {
     const int count = curve.KeyGetCount();
     const uint32_t mode = key.GetTangentMode();
@@ -139,7 +142,8 @@ void WriteCubicTangent(KQovValueRun& out, const KFCurve& curve, int i, const KFC
 }
 
 // `ticks`: times as ticks, else as seconds (what FieldWriteT decides by the part's version).
-void WriteKey(KQovValueRun& out, const KFCurve& curve, int i, const KFCurveKey& key,
+template <class Out>
+void WriteKey(Out& out, const KFCurve& curve, int i, const KFCurveKey& key,
               const KFCurveKey* previous, bool olderLayout, bool ticks) {
     if (ticks)
         out.LL(key.GetTime().Get());
@@ -166,6 +170,104 @@ void WriteKey(KQovValueRun& out, const KFCurve& curve, int i, const KFCurveKey& 
     }
 }
 
+// Key values encoded straight into the field file's output buffer where the file takes
+// encoded values (else into a buffer of their own, handed over when full): KQovValueRun's
+// bytes, with the keys most curves hold ('L', 'C' and a mode, 'U' 'a', times in ticks) each
+// put in one step.
+class KeyBytes {
+public:
+    explicit KeyBytes(KQovFieldFile& file) : mFile(file) {}
+    ~KeyBytes() { Flush(); }
+    KeyBytes(const KeyBytes&) = delete;
+    KeyBytes& operator=(const KeyBytes&) = delete;
+
+    void Ch(char value) { Put('C', &value, 1); }
+    void LL(int64_t value) { Put('L', &value, 8); }
+    void D(double value) { Put('D', &value, 8); }
+    void Flush() {
+        const size_t size = size_t(mAt - mStart);
+        if (size > 0 && mStart == mOwn)
+            mFile.FieldWriteEncoded(mOwn, size, mCount);
+        else if (size > 0)
+            mFile.FieldWriteEncodedCommit(size, mCount);
+        mStart = mAt = mEnd = nullptr;
+        mCount = 0;
+    }
+    // Writes the key when it is one of those kinds (the newer layout, ticks); false, with
+    // nothing written, for any other.
+    bool Plain(const KFCurveKey& key, const KFCurveKey* previous) {
+        char letter, second;
+        const uint32_t flags = key.GetFlags();
+        switch (key.GetInterpolation()) {
+            case KFCURVE_INTERPOLATION_LINEAR:
+                letter = 'L';
+                second = 0;
+                break;
+            case KFCURVE_INTERPOLATION_CONSTANT:
+                letter = 'C';
+                second = (flags & KFCURVE_CONSTANT_NEXT) ? 'n' : 's';
+                break;
+            case KFCURVE_INTERPOLATION_CUBIC:
+                // WriteCubicTangent's 'a' alone.
+                if (key.GetTangentMode() != KFCURVE_TANGENT_AUTO ||
+                    key.GetDataFloat(KFCURVE_DATA_0) != 0 ||
+                    key.GetDataFloat(KFCURVE_DATA_1) != 0 || (flags & kWeightBits) ||
+                    (previous && (previous->GetFlags() & KFCURVE_WEIGHTED_NEXT_LEFT)))
+                    return false;
+                letter = 'U';
+                second = 'a';
+                break;
+            default:
+                return false;
+        }
+        Reserve(22);
+        const int64_t ticks = key.GetTime().Get();
+        const double value = key.GetValue();
+        uint8_t* at = mAt;
+        at[0] = 'L';
+        std::memcpy(at + 1, &ticks, 8);
+        at[9] = 'D';
+        std::memcpy(at + 10, &value, 8);
+        at[18] = 'C';
+        at[19] = uint8_t(letter);
+        if (second) {
+            at[20] = 'C';
+            at[21] = uint8_t(second);
+            mAt += 22;
+            mCount += 4;
+        } else {
+            mAt += 20;
+            mCount += 3;
+        }
+        return true;
+    }
+
+private:
+    static constexpr size_t kRoom = 16384;
+    void Reserve(size_t size) {
+        if (size_t(mEnd - mAt) >= size) return;
+        Flush();
+        mStart = mFile.FieldWriteEncodedRoom(kRoom);
+        if (!mStart) mStart = mOwn;
+        mAt = mStart;
+        mEnd = mStart + kRoom;
+    }
+    void Put(char type, const void* payload, size_t size) {
+        Reserve(1 + size);
+        mAt[0] = static_cast<uint8_t>(type);
+        std::memcpy(mAt + 1, payload, size);
+        mAt += 1 + size;
+        ++mCount;
+    }
+
+    KQovFieldFile& mFile;
+    uint8_t* mStart = nullptr;
+    uint8_t* mAt = nullptr;
+    uint8_t* mEnd = nullptr;
+    size_t mCount = 0;
+    uint8_t mOwn[kRoom];
+};
+
 // ------------------------------------------------------------------------------------------
 // Reading
 
@@ -185,11 +287,12 @@ public:
     KeyReader(KFCurve& curve, KQovFieldFile& file, int version)
         : mCurve(curve), mFile(file), mVersion(version), mTyped(file.HasTypedValues()) {
         ResetWeights(mStart);
+        MakePlainKinds();
     }
 
     // Reads keys into slots 0 .. n-1, which may be unset (each is written whole); returns
     // the flags of the bad keys.
-    std::vector<bool> ReadKeys(int n);
+    std::vector<uint8_t> ReadKeys(int n);
 
 private:
     // The key values of a binary file come a chunk at a time as stored and are converted
@@ -204,7 +307,9 @@ private:
         return Buffered() ? mFile.GetTree()->ReportedType(mBuffer[mAt]) : mFile.FieldReadGetType();
     }
     bool Typed(char type) { return !mTyped || Type() == type; }
-    bool HasValue() const { return mAt < mCount || mFile.FieldReadGetRemain() > 0; }
+    bool HasValue() const {
+        return mRaw ? mRawLeft > 0 : mAt < mCount || mFile.FieldReadGetRemain() > 0;
+    }
     double D() {
         return Buffered() ? mFile.GetTree()->ToDouble(mBuffer[mAt++]) : mFile.FieldReadD();
     }
@@ -225,6 +330,23 @@ private:
     void ClearPreviousLeftWeight(int i);
     bool ReadKey(int i);
     bool ReadPlainKey(int i);
+    void SetPlainKey(int i, KTime time, double value, char letter, char second);
+    void MakePlainKinds();
+    void OpenRaw();
+    void CloseRaw();
+    // Keeping times increasing: the last time kept, if any.
+    struct Order {
+        bool accepted = false;
+        KTime last;
+        // True when a good key at `time` breaks the order; else it is the last one kept.
+        bool Breaks(KTime time) {
+            if (accepted && !(last < time)) return true;
+            accepted = true;
+            last = time;
+            return false;
+        }
+    };
+    int ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order, uint8_t* bad);
     bool ReadCubicTangent(int i);
     void ReadOldestCubic(int i, char letter);
     double Delta(int a, int b) { return (K(b).GetTime() - K(a).GetTime()).GetSecondDouble(); }
@@ -238,9 +360,24 @@ private:
     KFCurveKey* mKey = nullptr;       // the key being read
     KFCurveKey* mPrevious = nullptr;  // the one before it, null for the first
     KFCurveKey mStart;                // a blank slot with its weights reset: what a key starts as
+    // What SetPlainKey makes of each kind ('L', 'C' 's', 'C' 'n', 'U' 'a') but the time and
+    // value, and whether clearing its next left weight, as the key after a 'U' key does,
+    // leaves it as it is. mPreviousKind: the kind of the key before, -1 for any other.
+    struct PlainKind {
+        KFCurveKey key;
+        bool clearKeeps = false;
+    };
+    PlainKind mKinds[4];
+    int mPreviousKind = -1, mKind = -1;
     static constexpr size_t kBuffer = 256;
     KQovFieldReader::Value mBuffer[kBuffer];
     size_t mAt = 0, mCount = 0;
+    // The field's bytes, for plain keys read straight from them while the buffer above is
+    // empty: the next value, the end, the values left and those taken since the field's cursor.
+    const uint8_t* mRaw = nullptr;
+    const uint8_t* mRawStart = nullptr;
+    const uint8_t* mRawEnd = nullptr;
+    uint32_t mRawLeft = 0, mRawTaken = 0;
 };
 
 void KeyReader::ResetWeights(KFCurveKey& key) {
@@ -280,40 +417,126 @@ void KeyReader::ClearPreviousLeftWeight(int i) {
     p.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
 }
 
-std::vector<bool> KeyReader::ReadKeys(int n) {
-    std::vector<bool> bad(size_t(n), true);
+std::vector<uint8_t> KeyReader::ReadKeys(int n) {
+    std::vector<uint8_t> bad(size_t(n), 1);
     mLetters.assign(size_t(n), 0);
-    mTimeType = Type();
-    bool accepted = false;
-    KTime lastAccepted;
+    OpenRaw();
+    mTimeType = mRaw ? char(*mRaw) : Type();
+    if (mTimeType != 'L') CloseRaw();
+    Order order;
     // Each slot is blanked one key ahead of its read: reading a key may look at the next slot
-    // (its auto tangents) and must find it blank, as in a new buffer.
+    // (its auto tangents) and must find it blank, as in a new buffer. Plain keys look at no
+    // slot after their own.
     if (n > 0) K(0) = KFCurveKey();
     int i = 0;
     while (i < n) {
         int run = 0;
         KFCurveKey* keys = mCurve.KeyGetRun(i, run);
-        for (int r = 0; r < run; ++r, ++i) {
+        for (int r = 0; r < run;) {
+            if (mRaw) {
+                const int taken = ReadRawKeys(keys + r, i, run - r, order, bad.data());
+                r += taken;
+                i += taken;
+                if (r == run) break;
+            }
             if (!HasValue()) {
                 // The rest of the keys are missing: their slots stay blank.
-                for (int j = i + 1; j < n; ++j) K(j) = KFCurveKey();
+                for (int j = i; j < n; ++j) K(j) = KFCurveKey();
+                CloseRaw();
                 return bad;
             }
             mPrevious = i > 0 ? mKey : nullptr;
             mKey = keys + r;
+            mPreviousKind = mKind;
+            mKind = -1;
+            CloseRaw();
             if (i + 1 < n) (r + 1 < run ? keys[r + 1] : K(i + 1)) = KFCurveKey();
             bool keyBad = ReadKey(i);
-            KTime time = mKey->GetTime();
-            // Times must increase over the keys that are kept.
-            if (accepted && !(lastAccepted < time)) keyBad = true;
-            if (!keyBad) {
-                accepted = true;
-                lastAccepted = time;
-            }
+            if (mAt == mCount && mTimeType == 'L') OpenRaw();
+            if (!keyBad && order.Breaks(mKey->GetTime())) keyBad = true;
             bad[size_t(i)] = keyBad;
+            ++r;
+            ++i;
         }
     }
+    CloseRaw();
     return bad;
+}
+
+void KeyReader::OpenRaw() {
+    if (!mTyped || mVersion < kKeyVersion) return;
+    size_t size = 0;
+    const uint8_t* bytes = mFile.FieldReadStoredBytes(size);
+    if (!bytes) return;
+    mRaw = mRawStart = bytes;
+    mRawEnd = bytes + size;
+    mRawLeft = uint32_t(mFile.FieldReadGetRemain());
+    mRawTaken = 0;
+}
+
+// The field's cursor moved over what was taken from its bytes.
+void KeyReader::CloseRaw() {
+    if (!mRaw) return;
+    mFile.FieldReadSkipStored(int(mRawTaken), size_t(mRaw - mRawStart));
+    mRaw = nullptr;
+}
+
+// ReadPlainKey on the field's bytes, key after key into keys[0 .. count) (keys `first` on),
+// each a ticks value ('L' and 8 bytes), a double ('D' and 8) and 'C' 'L' alone or 'C' and a
+// letter after it ('C' 'C' 'n'/'s', 'C' 'U' 'C' 'a'); the number taken, up to the first key
+// of another shape.
+int KeyReader::ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order, uint8_t* bad) {
+    const uint8_t* p = mRaw;
+    uint32_t left = mRawLeft;
+    int previousKind = mKind;
+    int k = 0;
+    for (; k < count; ++k) {
+        const size_t room = size_t(mRawEnd - p);
+        if (left < 3 || room < 20 || p[0] != 'L' || p[9] != 'D' || p[18] != 'C') break;
+        const char letter = char(p[19]);
+        int kind = 0;
+        uint32_t values = 3;
+        if (letter != 'L') {
+            if (left < 4 || room < 22 || p[20] != 'C') break;
+            const char second = char(p[21]);
+            if (letter == 'C' && second)
+                kind = second == 'n' ? 2 : 1;
+            else if (letter == 'U' && second == 'a')
+                kind = 3;
+            else
+                break;
+            values = 4;
+        }
+        int64_t ticks;
+        std::memcpy(&ticks, p + 1, 8);
+        if (ticks == std::numeric_limits<int64_t>::min()) break;
+        double value;
+        std::memcpy(&value, p + 10, 8);
+        const int i = first + k;
+        KFCurveKey& key = keys[k];
+        key = mKinds[kind].key;
+        key.SetTime(KTime(ticks));
+        key.SetValue(float(value));
+        mLetters[size_t(i)] = letter;
+        // ClearPreviousLeftWeight, where it changes anything.
+        if (kind == 3 && i > 0 && !(previousKind >= 0 && mKinds[previousKind].clearKeeps)) {
+            KFCurveKey& previous = k > 0 ? keys[k - 1] : *mKey;
+            previous.SetFlags(previous.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
+            previous.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
+        }
+        bad[size_t(i)] = order.Breaks(key.GetTime());
+        previousKind = kind;
+        p += values == 3 ? 20 : 22;
+        left -= values;
+        mRawTaken += values;
+    }
+    mRaw = p;
+    mRawLeft = left;
+    if (k > 0) {
+        mKey = keys + (k - 1);
+        mKind = previousKind;
+    }
+    return k;
 }
 
 // The keys most files hold, in the current layout of a binary file (ticks, a double value,
@@ -330,28 +553,54 @@ bool KeyReader::ReadPlainKey(int i) {
         return false;
     const KTime time(mFile.GetTree()->ToInt64(v[0]));
     if (time.Get() == std::numeric_limits<int64_t>::min()) return false;
-    KFCurveKey& key = *mKey;
-    key = mStart;
-    key.SetTime(time);
-    key.SetValue(float(mFile.GetTree()->ToDouble(v[1])));
-    mLetters[size_t(i)] = letter;
-    if (letter == 'L') {
-        key.SetInterpolation(KFCURVE_INTERPOLATION_LINEAR);
-        mAt += 3;
-        return true;
-    }
-    mAt += 4;
-    if (letter == 'C') {
-        key.SetInterpolation(KFCURVE_INTERPOLATION_CONSTANT);
-        if (second == 'n') key.SetFlags(key.GetFlags() | KFCURVE_CONSTANT_NEXT);
-        return true;
-    }
-    key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
-    SetMode(key, KFCURVE_TANGENT_AUTO);
-    key.SetDataFloat(KFCURVE_DATA_0, 0.0f);
-    key.SetDataFloat(KFCURVE_DATA_1, 0.0f);
-    ClearPreviousLeftWeight(i);
+    SetPlainKey(i, time, mFile.GetTree()->ToDouble(v[1]), letter, second);
+    mAt += letter == 'L' ? 3 : 4;
     return true;
+}
+
+// A key of ReadPlainKey's kinds, its letters checked: a copy of what the kind makes.
+void KeyReader::SetPlainKey(int i, KTime time, double value, char letter, char second) {
+    const int kind = letter == 'L' ? 0 : letter == 'C' ? (second == 'n' ? 2 : 1) : 3;
+    KFCurveKey& key = *mKey;
+    key = mKinds[kind].key;
+    key.SetTime(time);
+    key.SetValue(float(value));
+    mLetters[size_t(i)] = letter;
+    if (kind == 3 && !(mPreviousKind >= 0 && mKinds[mPreviousKind].clearKeeps))
+        ClearPreviousLeftWeight(i);
+    mKind = kind;
+}
+
+// A key's state as every getter sees it.
+bool SameKey(const KFCurveKey& a, const KFCurveKey& b) {
+    if (a.GetTime() != b.GetTime() || a.GetFlags() != b.GetFlags() || a.GetBias() != b.GetBias() ||
+        !(a.GetValue() == b.GetValue()))
+        return false;
+    for (int slot = KFCURVE_DATA_0; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
+        if (!(a.GetDataFloat(slot) == b.GetDataFloat(slot))) return false;
+    return true;
+}
+
+void KeyReader::MakePlainKinds() {
+    for (int kind = 0; kind < 4; ++kind) {
+        KFCurveKey& key = mKinds[kind].key;
+        key = mStart;
+        if (kind == 0) {
+            key.SetInterpolation(KFCURVE_INTERPOLATION_LINEAR);
+        } else if (kind < 3) {
+            key.SetInterpolation(KFCURVE_INTERPOLATION_CONSTANT);
+            if (kind == 2) key.SetFlags(key.GetFlags() | KFCURVE_CONSTANT_NEXT);
+        } else {
+            key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
+            SetMode(key, KFCURVE_TANGENT_AUTO);
+            key.SetDataFloat(KFCURVE_DATA_0, 0.0f);
+            key.SetDataFloat(KFCURVE_DATA_1, 0.0f);
+        }
+        KFCurveKey cleared = key;
+        cleared.SetFlags(cleared.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
+        cleared.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
+        mKinds[kind].clearKeeps = SameKey(cleared, key);
+    }
 }
 
 // True when the key is bad.
@@ -546,7 +795,7 @@ void KeyReader::ReadOldestCubic(int i, char letter) {
 }
 
 // Removes the bad keys as repeated removal from the last one would, in one pass.
-void RemoveBadKeys(KFCurve& curve, const std::vector<bool>& bad) {
+void RemoveBadKeys(KFCurve& curve, const std::vector<uint8_t>& bad) {
     const int n = curve.KeyGetCount();
     int kept = 0;
     for (int i = 0; i < n; ++i) kept += bad[size_t(i)] ? 0 : 1;
@@ -714,16 +963,31 @@ int KFCurveStore(const KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bo
         file.FieldWriteBegin("Key");
         const bool ticks = file.GetPartVersionInUse() >= 2001;
         const KFCurveKey* previous = nullptr;
-        KQovValueRun out(file);
-        for (int i = 0; i < count;) {
-            int run = 0;
-            const KFCurveKey* keys = curve.KeyGetRun(i, run);
-            for (const KFCurveKey* key = keys; key != keys + run; ++key, ++i) {
-                WriteKey(out, curve, i, *key, previous, olderLayout, ticks);
-                previous = key;
+        if (file.CanWriteEncoded()) {
+            KeyBytes out(file);
+            const bool plain = ticks && !olderLayout;
+            for (int i = 0; i < count;) {
+                int run = 0;
+                const KFCurveKey* keys = curve.KeyGetRun(i, run);
+                for (const KFCurveKey* key = keys; key != keys + run; ++key, ++i) {
+                    if (!plain || !out.Plain(*key, previous))
+                        WriteKey(out, curve, i, *key, previous, olderLayout, ticks);
+                    previous = key;
+                }
             }
+            out.Flush();
+        } else {
+            KQovValueRun out(file);
+            for (int i = 0; i < count;) {
+                int run = 0;
+                const KFCurveKey* keys = curve.KeyGetRun(i, run);
+                for (const KFCurveKey* key = keys; key != keys + run; ++key, ++i) {
+                    WriteKey(out, curve, i, *key, previous, olderLayout, ticks);
+                    previous = key;
+                }
+            }
+            out.Flush();
         }
-        out.Flush();
         file.FieldWriteEnd();
         WriteExtrapolation(file, "Pre-Extrapolation", curve.GetPreExtrapolation(),
                            curve.GetPreExtrapolationCount());
@@ -748,7 +1012,7 @@ int KFCurveRetrieve(KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bool 
 
     const int version = file.FieldReadI("KeyVer", 0);
     int n = std::max(file.FieldReadI("KeyCount", 0), 0);
-    std::vector<bool> bad;
+    std::vector<uint8_t> bad;
     if (n > 0 && file.FieldReadBegin("Key")) {
         // Every key takes at least one value: the count cannot exceed what the field holds.
         n = std::min(n, file.FieldReadGetRemain());

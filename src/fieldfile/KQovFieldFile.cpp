@@ -724,6 +724,19 @@ void KQovFieldFile::FieldReadDn(const char* name, double* out, const double* def
     FieldReadEnd();
 }
 
+const uint8_t* KQovFieldFile::FieldReadStoredBytes(size_t& size) const {
+    size = 0;
+    if (!CurrentRecordValid() || GetByteOrder() != kHostByteOrder) return nullptr;
+    return mTree->StoredBytes(static_cast<uint32_t>(mRecord), mValues, size);
+}
+
+void KQovFieldFile::FieldReadSkipStored(int values, size_t bytes) {
+    if (!CurrentRecordValid() || values <= 0) return;
+    const uint32_t remain = mValues.valueCount - mValues.cursorIndex;
+    if (static_cast<uint32_t>(values) > remain) return;
+    KQovFieldReader::SkipStored(mValues, static_cast<uint32_t>(values), bytes);
+}
+
 uint8_t* KQovFieldFile::FieldWriteEncodedRoom(size_t size) {
     if (!CanWriteEncoded() || size > kOutCapacity) return nullptr;
     if (mOutSize + size > kOutCapacity) Flush();

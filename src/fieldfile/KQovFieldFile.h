@@ -360,6 +360,14 @@ private:
     bool mStreamOpen = false;
 
     KError mError;
+
+public:
+    // The current field's values from its cursor on as a binary file in this host's byte order
+    // stores them (each a type letter and its payload), `size` bytes holding FieldReadGetRemain()
+    // values; null otherwise. They stay valid until the field ends; FieldReadSkipStored then
+    // moves the cursor over the values the caller took from them.
+    const uint8_t* FieldReadStoredBytes(size_t& size) const;
+    void FieldReadSkipStored(int values, size_t bytes);
 };
 
 // Runs `body` inside every `name` field of the current block whose block opens; a field

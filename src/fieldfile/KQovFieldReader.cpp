@@ -795,3 +795,14 @@ bool KQovFieldReader::ParseNumberText(const char* text, size_t size, double& out
     }
     return false;
 }
+
+const uint8_t* KQovFieldReader::StoredBytes(uint32_t index, const Record& record,
+                                            size_t& size) const {
+    size = 0;
+    if (!mBinary || mSwap || index >= mRecords.size() || record.cursorIndex >= record.valueCount)
+        return nullptr;
+    const uint64_t end = uint64_t(record.valuesBegin) + ReadU32(mRecords[index].begin + 8);
+    if (end > mBytes.size() || record.cursorOffset >= end) return nullptr;
+    size = static_cast<size_t>(end - record.cursorOffset);
+    return mBytes.data() + record.cursorOffset;
+}

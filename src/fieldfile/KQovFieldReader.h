@@ -286,4 +286,15 @@ private:
     uint64_t mConsumed = 0;
 
     friend class KQovAsciiParser;
+
+public:
+    // The bytes of a binary record's values from its cursor to the end of its list, as the
+    // file holds them (each a type letter and its payload); null, with size 0, for ASCII
+    // parts, byte-swapped ones and a record whose values are all read. `index` is the record's.
+    const uint8_t* StoredBytes(uint32_t index, const Record& record, size_t& size) const;
+    // Moves the cursor over `values` values taking `bytes` bytes of what StoredBytes gave.
+    static void SkipStored(Record& record, uint32_t values, size_t bytes) {
+        record.cursorIndex += values;
+        record.cursorOffset += static_cast<uint32_t>(bytes);
+    }
 };

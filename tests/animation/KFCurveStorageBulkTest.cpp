@@ -1,0 +1,321 @@
+// Keys of the common kinds move between a binary file and a curve in bulk; every other key
+// takes the general path. Both must make what the general path alone makes (an ASCII file
+// never takes the bulk paths), wherever the kinds change.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ChannelFileUtil.h"
+#include "ChannelTestUtil.h"
+#include "animation/KFCurve.h"
+#include "animation/KFCurveStorage.h"
+#include "fieldfile/FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
+
+namespace {
+
+using qovtest::Rec;
+
+template <class T>
+std::string Bytes(T value) {
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+std::string Ticks(int64_t ticks) {
+    return "L" + Bytes(ticks);
+}
+
+// The tokens after a key's time and value, by kind.
+const char* KindTokens(const std::string& kind) {
+    if (kind == "L") return "L";
+    if (kind == "Cs") return "C s";
+    if (kind == "Cn") return "C n";
+    if (kind == "Ua") return "U a";
+    if (kind == "Uql") return "U q 0.5 -1 l 0.7";  // weights the next key's left side
+    if (kind == "Upn") return "U p 0.25 0.25 n";
+    if (kind == "Usa") return "U s 1 2 a 0.3 0.625";
+    if (kind == "Ut") return "U t 0.125 0.25 0.5";
+    ADD_FAILURE() << "unknown kind " << kind;
+    return "L";
+}
+
+// The same keys as an ASCII file's text and as a binary file's record.
+struct Keys {
+    std::string text;
+    Rec record{"Key"};
+    int count = 0;
+
+    void Add(int64_t ticks, double value, const std::string& kind) {
+        std::ostringstream numbers;
+        numbers.precision(17);
+        numbers << ticks << ',' << value;
+        text += (count ? "," : "") + numbers.str();
+        record.Raw(Ticks(ticks)).D(value);
+        ++record.count;
+        std::istringstream tokens(KindTokens(kind));
+        for (std::string t; tokens >> t;) {
+            text += "," + t;
+            if (std::isalpha(static_cast<unsigned char>(t[0]))) {
+                record.Raw("C" + t);
+                ++record.count;
+            } else {
+                record.D(std::stod(t));
+            }
+        }
+        ++count;
+    }
+    // `cycle` of kinds, `repeats` times, at times a tenth of a second apart.
+    void AddCycle(const std::string& cycle, int repeats) {
+        for (int r = 0; r < repeats; ++r) {
+            std::istringstream kinds(cycle);
+            for (std::string kind; kinds >> kind;)
+                Add(int64_t(count) * (KTime::kOneSecond / 10), count * 0.5 - 3.0, kind);
+        }
+    }
+};
+
+std::unique_ptr<KFCurve> FromText(const Keys& keys, int keyCount) {
+    std::unique_ptr<KFCurve> curve;
+    ReadText("Default: 0\nKeyVer: 4004\nKeyCount: " + std::to_string(keyCount) +
+                 "\nKey: " + keys.text + "\n",
+             [&](KQovFieldFile& f) { curve.reset(KFCurveRetrieveNew(f, false, true)); });
+    return curve;
+}
+
+std::unique_ptr<KFCurve> FromBinary(const Keys& keys, int keyCount) {
+    std::string bytes = qovtest::BinaryStart(6000);
+    qovtest::Encode(bytes, Rec("Default").D(0));
+    qovtest::Encode(bytes, Rec("KeyVer").I(4004));
+    qovtest::Encode(bytes, Rec("KeyCount").I(keyCount));
+    qovtest::Encode(bytes, keys.record);
+    qovtest::Encode(bytes, Rec("Color").D(0.25).D(0.5).D(1));
+    bytes += qovtest::NullRecord();
+    qovtest::TempFolder tmp;
+    const std::string name = tmp / "keys.qov";
+    qovtest::WriteAll(name, bytes);
+    KQovFieldFile in;
+    EXPECT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    std::unique_ptr<KFCurve> curve(KFCurveRetrieveNew(in, false, true));
+    // The field after the keys is found where it is.
+    if (curve) {
+        EXPECT_EQ(curve->GetColor()[1], 0.5f);
+    }
+    return curve;
+}
+
+// Every getter of every key, weights and velocities in stored units.
+void ExpectSameKeys(const KFCurve& a, const KFCurve& b) {
+    ASSERT_EQ(a.KeyGetCount(), b.KeyGetCount());
+    for (int i = 0; i < a.KeyGetCount(); ++i) {
+        SCOPED_TRACE("key " + std::to_string(i));
+        const KFCurveKey& x = *a.KeyGet(i);
+        const KFCurveKey& y = *b.KeyGet(i);
+        ASSERT_EQ(x.GetTime(), y.GetTime());
+        EXPECT_EQ(x.GetValue(), y.GetValue());
+        EXPECT_EQ(x.GetFlags(), y.GetFlags());
+        EXPECT_EQ(x.GetBias(), y.GetBias());
+        for (int slot = KFCURVE_DATA_0; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
+            EXPECT_EQ(x.GetDataFloat(slot), y.GetDataFloat(slot)) << "slot " << slot;
+    }
+}
+
+}  // namespace
+
+TEST(KFCurveStorageBulk, BinaryKeysOfMixedKindsReadAsTheirText) {
+    const struct {
+        const char* name;
+        const char* cycle;
+        int repeats;
+        const char* tail;  // kinds after the cycles
+        int extraCount;    // keys counted beyond those present
+    } cases[] = {
+        {"plain kinds only", "L Cs Cn Ua", 300, "", 0},
+        {"a weighted key before each auto key", "Uql Ua L Ua", 100, "Ua", 0},
+        {"a general key every seventh", "L L Ua Cs Ua Upn Ua", 80, "L", 0},
+        {"long runs of each path", "Usa", 100, "Ua Ua Ua Ut Ut L Cn", 0},
+        {"general keys across buffer refills", "Ut Usa Upn Uql", 90, "Ua L", 0},
+        {"keys counted but missing", "Ua L", 50, "Cs", 5},
+        {"a single key", "", 0, "L", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Keys keys;
+        keys.AddCycle(c.cycle, c.repeats);
+        keys.AddCycle(c.tail, 1);
+        std::unique_ptr<KFCurve> text = FromText(keys, keys.count + c.extraCount);
+        std::unique_ptr<KFCurve> binary = FromBinary(keys, keys.count + c.extraCount);
+        ASSERT_NE(text, nullptr);
+        ASSERT_NE(binary, nullptr);
+        EXPECT_EQ(binary->KeyGetCount(), keys.count);
+        ExpectSameKeys(*text, *binary);
+    }
+}
+
+// Keys the bulk read must leave to the general path, and what that makes of them. Values:
+// "T<s>" ticks of s seconds ("Tmin" the smallest), "D" a double, "F" a float, "V" a long
+// holding the value, "C<x>" the letter x.
+TEST(KFCurveStorageBulk, BinaryKeysOutsideThePlainShapes) {
+    const struct {
+        const char* name;
+        const char* values;
+        int keyCount;
+        int expected;
+    } cases[] = {
+        // A time back in the list: dropped, the keys around it kept.
+        {"time going back", "T0 D CL T2 D CL T1 D CL T3 D CL", 4, 3},
+        // A bad key's time is not kept: the plain key after it only follows the key before.
+        {"bad key between", "T0 D CL T5 D C! T1 D CL", 3, 2},
+        {"smallest time", "T0 D CL Tmin D CL T1 D CL", 3, 2},
+        // A constant key whose mode letter is missing: a step, the next key read whole.
+        {"constant without its mode", "T0 D CC T1 D CL", 2, 2},
+        // A value stored as a float is converted; one stored as a long loses the keys.
+        {"value as a float", "T0 F CL T1 D CL", 2, 2},
+        {"value as a long", "T0 V CL T1 D CL", 2, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Keys keys;
+        std::istringstream tokens(c.values);
+        for (std::string t; tokens >> t; ++keys.record.count) {
+            const float value = float(keys.record.count) * 0.5f;
+            if (t == "Tmin")
+                keys.record.Raw(Ticks(std::numeric_limits<int64_t>::min()));
+            else if (t[0] == 'T')
+                keys.record.Raw(Ticks(std::stoll(t.substr(1)) * KTime::kOneSecond));
+            else if (t == "D")
+                keys.record.Raw("D" + Bytes(double(value)));
+            else if (t == "F")
+                keys.record.Raw("F" + Bytes(value));
+            else if (t == "V")
+                keys.record.Raw(Ticks(3));
+            else
+                keys.record.Raw(t);
+        }
+        std::unique_ptr<KFCurve> curve = FromBinary(keys, c.keyCount);
+        ASSERT_NE(curve, nullptr);
+        ASSERT_EQ(curve->KeyGetCount(), c.expected);
+        for (int i = 1; i < curve->KeyGetCount(); ++i)
+            EXPECT_LT(curve->KeyGetTime(i - 1), curve->KeyGetTime(i)) << i;
+        if (std::string(c.name) == "constant without its mode") {
+            EXPECT_EQ(curve->KeyGetInterpolation(0), uint32_t(KFCURVE_INTERPOLATION_CONSTANT));
+            EXPECT_EQ(curve->KeyGet(0)->GetFlags() & KFCURVE_CONSTANT_NEXT, 0u);
+            EXPECT_EQ(curve->KeyGetInterpolation(1), uint32_t(KFCURVE_INTERPOLATION_LINEAR));
+        }
+        if (std::string(c.name) == "value as a float") {
+            EXPECT_EQ(curve->KeyGetValue(0), 0.5f);
+        }
+    }
+}
+
+namespace {
+
+void SetKey(KFCurve& curve, int i, uint32_t interpolation, uint32_t mode, float d0, float d1,
+            uint32_t weights = KFCURVE_WEIGHTED_NONE, float nextLeft = KFCURVE_WEIGHT_DEFAULT) {
+    curve.KeySet(i, Seconds(i * 0.25), float(i) - 2.5f, interpolation, mode, d0, d1, weights,
+                 KFCURVE_WEIGHT_DEFAULT, nextLeft);
+}
+
+// Values of the Key field, each as text, from any file.
+std::vector<std::string> KeyValues(KQovFieldFile& file) {
+    std::vector<std::string> out;
+    EXPECT_TRUE(file.FieldReadBegin("Default"));
+    file.FieldReadEnd();
+    if (!file.FieldReadBegin("Key")) return out;
+    while (file.FieldReadGetRemain() > 0) {
+        const char type = file.FieldReadGetType();
+        std::ostringstream value;
+        value.precision(17);
+        if (type == 'C')
+            value << file.FieldReadCh();
+        else if (type == 'L' || type == 'I')
+            value << file.FieldReadLL();
+        else
+            value << file.FieldReadD();
+        out.push_back(value.str());
+    }
+    file.FieldReadEnd();
+    return out;
+}
+
+}  // namespace
+
+// The binary writer's bulk path against the general one the ASCII writer takes, value by
+// value, for keys at the edges of the plain kinds.
+TEST(KFCurveStorageBulk, BinaryKeysWrittenAsTheGeneralPathWritesThem) {
+    KFCurve curve;
+    curve.PrepareKeys(12);
+    curve.CommitKeys(12);
+    SetKey(curve, 0, KFCURVE_INTERPOLATION_LINEAR, 0, 0, 0);
+    SetKey(curve, 1, KFCURVE_INTERPOLATION_CONSTANT, 0, 0, 0);
+    SetKey(curve, 2, KFCURVE_INTERPOLATION_CONSTANT, KFCURVE_CONSTANT_NEXT, 0, 0);
+    SetKey(curve, 3, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
+    SetKey(curve, 4, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, -0.0f, 0);
+    SetKey(curve, 5, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0.5f);
+    SetKey(curve, 6, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO_BREAK, 0, 0);
+    SetKey(curve, 7, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_USER, 1, 2,
+           KFCURVE_WEIGHTED_NEXT_LEFT, 0.5f);
+    // Auto values 0, but the key before weights its left side: not the short form.
+    SetKey(curve, 8, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0);
+    SetKey(curve, 9, KFCURVE_INTERPOLATION_CUBIC, KFCURVE_TANGENT_AUTO, 0, 0,
+           KFCURVE_WEIGHTED_RIGHT);
+    curve.KeySetTCB(10, Seconds(2.5), 1, 0.25f, 0.5f, 0.125f);
+    SetKey(curve, 11, KFCURVE_INTERPOLATION_LINEAR, 0, 0, 0);
+    curve.KeyGet(11)->SetFlags(0);  // no interpolation: written as a step
+    for (bool olderLayout : {false, true}) {
+        SCOPED_TRACE(olderLayout ? "older layout" : "current layout");
+        std::vector<std::string> binary, text;
+        ThroughFile(
+            true, [&](KQovFieldFile& f) { KFCurveStore(curve, f, false, false, olderLayout); },
+            [&](KQovFieldFile& f) { binary = KeyValues(f); });
+        ThroughFile(
+            false, [&](KQovFieldFile& f) { KFCurveStore(curve, f, false, false, olderLayout); },
+            [&](KQovFieldFile& f) { text = KeyValues(f); });
+        ASSERT_FALSE(binary.empty());
+        EXPECT_EQ(binary, text);
+    }
+}
+
+// Plain keys in bulk, byte for byte as encoded by hand, across the writer's buffer.
+TEST(KFCurveStorageBulk, PlainKeysWrittenByteForByte) {
+    const int count = 3001;
+    KFCurve curve;
+    curve.PrepareKeys(count);
+    curve.CommitKeys(count);
+    Rec expected("Key");
+    const char* letters[] = {"CL", "CCCs", "CCCn", "CUCa"};
+    for (int i = 0; i < count; ++i) {
+        const uint32_t interpolation = i % 4 == 0   ? KFCURVE_INTERPOLATION_LINEAR
+                                       : i % 4 == 3 ? KFCURVE_INTERPOLATION_CUBIC
+                                                    : KFCURVE_INTERPOLATION_CONSTANT;
+        const uint32_t mode = i % 4 == 2   ? uint32_t(KFCURVE_CONSTANT_NEXT)
+                              : i % 4 == 3 ? uint32_t(KFCURVE_TANGENT_AUTO)
+                                           : 0u;
+        SetKey(curve, i, interpolation, mode, 0, 0);
+        expected.Raw(Ticks(Seconds(i * 0.25).Get())).D(double(float(i) - 2.5f));
+        expected.Raw(letters[i % 4]);
+        expected.count += 1 + (i % 4 == 0 ? 1 : 2);  // the time and the letters
+    }
+    qovtest::TempFolder tmp;
+    const std::string name = tmp / "plain.qov";
+    {
+        KQovFieldFile out;
+        ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
+        KFCurveStore(curve, out, false, false, false);
+        ASSERT_TRUE(out.FieldFileClose());
+    }
+    // The values as encoded by hand, and just as many as the field counts.
+    const std::string bytes = qovtest::ReadAll(name);
+    const size_t at = bytes.find(expected.values);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(bytes.compare(at - 3, 3, "Key"), 0);
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    ASSERT_TRUE(in.FieldReadBegin("Key"));
+    EXPECT_EQ(in.FieldReadGetRemain(), int(expected.count));
+}
