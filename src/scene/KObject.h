@@ -209,6 +209,10 @@ public:
 
     static const KWeakRef kEmptyRef;
 
+protected:
+    // Room for `count` more properties (a set that knows how many it makes).
+    void ReserveProperties(size_t count) { mProperties.reserve(mProperties.size() + count); }
+
 private:
     struct LinkPair {
         KPlug* a;
