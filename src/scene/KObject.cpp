@@ -617,7 +617,9 @@ bool KObject::CreatePropertyFromDescription(KQovUserProperty* userProperty) {
 }
 
 void KObject::DeleteReferencingProperties(KProperty* property) {
-    if (!property || property->IsReference()) return;
+    // Without destinations nothing refers to it: no property view of them need be made to see so
+    // (most properties going with their object never connected).
+    if (!property || property->IsReference() || property->GetDstCount() == 0) return;
     std::vector<KWeakRef> referencing;
     for (int i = 0;; ++i) {
         KProperty* q = KProperty::GetDstProperty(property, i);
