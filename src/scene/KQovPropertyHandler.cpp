@@ -170,5 +170,6 @@ void KQovPropertyHandler::ResetTableDefaults() {
 }
 
 void KQovPropertyHandler::CollectProperties(std::vector<KProperty*>& out) const {
+    out.reserve(out.size() + size_t(GetPropertyCount()));
     for (int i = 0; i < GetPropertyCount(); ++i) out.push_back(GetProperty(i));
 }
