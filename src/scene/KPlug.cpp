@@ -345,11 +345,12 @@ void KPlug::CopyParentConnections() {
     const KPlug* parent = mParent;
     for (int i = 0; i < parent->SrcCount(); ++i) {
         const Entry& e = parent->At(size_t(i));
-        if (CanAcceptSource(e.ref.Resolve())) InsertEntry(true, SrcCount(), e.ref, e.type);
+        if (CanAcceptSource(e.Ref().Resolve())) InsertEntry(true, SrcCount(), e.Ref(), e.type);
     }
     for (size_t i = size_t(parent->SrcCount()); i < parent->Size(); ++i) {
         const Entry& e = parent->At(i);
-        if (CanAcceptDestination(e.ref.Resolve())) InsertEntry(false, GetDstCount(), e.ref, e.type);
+        if (CanAcceptDestination(e.Ref().Resolve()))
+            InsertEntry(false, GetDstCount(), e.Ref(), e.type);
     }
 }
 
@@ -379,12 +380,12 @@ bool KPlug::AcceptsDestination(KPlug* plug, int type) {
 
 KPlug* KPlug::GetSrc(int index) const {
     if (index < 0 || index >= SrcCount()) return nullptr;
-    return At(size_t(index)).ref.Resolve();
+    return At(size_t(index)).Ref().Resolve();
 }
 
 KPlug* KPlug::GetDst(int index) const {
     if (index < 0 || index >= GetDstCount()) return nullptr;
-    return At(size_t(SrcCount() + index)).ref.Resolve();
+    return At(size_t(SrcCount() + index)).Ref().Resolve();
 }
 
 KPlug* KPlug::GetSrcObject(int index, int classId) {
@@ -422,7 +423,7 @@ int KPlug::FindEntry(bool source, const KWeakRef& ref) const {
         RefCounts& counts = Indexes()[this];
         if (!mLinks->indexed) {
             mLinks->indexed = true;
-            for (size_t i = 0; i < Size(); ++i) ++counts[At(i).ref];
+            for (size_t i = 0; i < Size(); ++i) ++counts[At(i).Ref()];
         }
         auto found = counts.find(ref);
         if (found == counts.end()) return -1;
@@ -433,7 +434,7 @@ int KPlug::FindEntry(bool source, const KWeakRef& ref) const {
     }
     // From the end: removals usually concern the latest connections.
     for (int i = end; i-- > first;) {
-        if (At(size_t(i)).ref == ref) return i - first;
+        if (At(size_t(i)).Ref() == ref) return i - first;
     }
     return -1;
 }
@@ -442,9 +443,9 @@ int KPlug::FindNear(int first, int end, const KWeakRef& ref) const {
     const int hint = std::clamp(int(mLinks->hint), first, end - 1);
     for (int d = 0; hint - d >= first || hint + d < end; ++d) {
         int at = -1;
-        if (hint + d < end && At(size_t(hint + d)).ref == ref)
+        if (hint + d < end && At(size_t(hint + d)).Ref() == ref)
             at = hint + d;
-        else if (d > 0 && hint - d >= first && At(size_t(hint - d)).ref == ref)
+        else if (d > 0 && hint - d >= first && At(size_t(hint - d)).Ref() == ref)
             at = hint - d;
         if (at >= 0) {
             mLinks->hint = uint32_t(at);
@@ -470,7 +471,7 @@ void KPlug::DropIndex() {
 int KPlug::FindConnectionIndex(const KPlug* plug) const {
     const KWeakRef ref = plug ? plug->GetWeakRef() : KWeakRef{};
     for (int i = int(Size()); i-- > 0;)
-        if (At(size_t(i)).ref == ref) return i;
+        if (At(size_t(i)).Ref() == ref) return i;
     return -1;
 }
 
@@ -501,7 +502,7 @@ void KPlug::InsertEntry(bool source, int index, const KWeakRef& ref, int type) {
 void KPlug::EraseEntry(bool source, int index) {
     Links& links = *mLinks;
     size_t at = size_t(source ? index : links.srcCount + index);
-    CountEntry(At(at).ref, -1);
+    CountEntry(At(at).Ref(), -1);
     // The shorter side moves: in the front half, what comes before shifts up into the gap.
     auto begin = links.connections.begin() + ptrdiff_t(links.front);
     if (at < Size() / 2) {
@@ -524,7 +525,7 @@ void KPlug::EraseEntry(bool source, int index) {
 }
 
 void KPlug::DropDeadEntry(bool source, int index) {
-    KWeakRef ref = At(size_t(source ? index : SrcCount() + index)).ref;
+    KWeakRef ref = At(size_t(source ? index : SrcCount() + index)).Ref();
     EraseEntry(source, index);
     for (KPlug* sub : SubPlugs()) {
         int i = sub->FindEntry(source, ref);
@@ -542,7 +543,7 @@ int KPlug::MirrorPosition(bool source, const KPlug* top, int topIndex) const {
     int base = source ? 0 : SrcCount();
     int j = 0;
     for (int i = 0; i < topIndex && j < count; ++i) {
-        if (At(size_t(base + j)).ref == top->At(size_t(topBase + i)).ref) ++j;
+        if (At(size_t(base + j)).Ref() == top->At(size_t(topBase + i)).Ref()) ++j;
     }
     return j;
 }
@@ -759,7 +760,7 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
 bool KPlug::DisconnectAt(bool source, int index) {
     int count = source ? SrcCount() : GetDstCount();
     if (index < 0 || index >= count) return false;
-    KPlug* far = At(size_t(source ? index : SrcCount() + index)).ref.Resolve();
+    KPlug* far = At(size_t(source ? index : SrcCount() + index)).Ref().Resolve();
     if (!far) {
         DropDeadEntry(source, index);
         return true;
@@ -819,7 +820,7 @@ void KPlug::SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCod
 KWeakRef KPlug::EntryRef(bool source, int index) const {
     int count = source ? SrcCount() : GetDstCount();
     if (index < 0 || index >= count) return {};
-    return At(size_t(source ? index : SrcCount() + index)).ref;
+    return At(size_t(source ? index : SrcCount() + index)).Ref();
 }
 
 // `old` is one of this plug's sources (`source`) or destinations; `newPlug` takes

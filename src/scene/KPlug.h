@@ -159,8 +159,13 @@ public:
     static int GetLivePlugCount();
 
 private:
+    // A weak reference to the far end and the connection type, packed in 16 bytes.
     struct Entry {
-        KWeakRef ref;
+        Entry(const KWeakRef& ref, int connectionType)
+            : handle(ref.handle), serial(ref.serial), type(connectionType) {}
+        KWeakRef Ref() const { return KWeakRef{serial, handle}; }
+        KPlugHandle* handle;
+        uint32_t serial;
         int32_t type;
     };
     // The connections and sub-plugs. Most plugs (a node's many properties) never connect: they

@@ -618,8 +618,7 @@ TEST(KPlug, AConnectionListThatComesAndGoesKeepsItsEntries) {
     } kSteps[] = {
         {"first source", [&] { return p->ConnectSrc(a); }, "a|", nullptr},
         {"last one gone", [&] { return p->DisconnectSrc(a); }, "|", nullptr},
-        {"again, both sides", [&] { return p->ConnectSrc(b) && p->ConnectDst(c); }, "b|c",
-         nullptr},
+        {"again, both sides", [&] { return p->ConnectSrc(b) && p->ConnectDst(c); }, "b|c", nullptr},
         {"before the first", [&] { return p->ConnectSrcAt(0, a); }, "ab|c", nullptr},
         {"all sources gone", [&] { return p->DisconnectSrcAt(1) && p->DisconnectSrcAt(0); }, "|c",
          nullptr},
@@ -639,7 +638,12 @@ TEST(KPlug, AConnectionListThatComesAndGoesKeepsItsEntries) {
          },
          "d?|a", "d|"},
         {"dead entry dropped", [&] { return p->DisconnectSrcAt(1); }, "d|a", "d|"},
-        {"source dies", [&] { d->Destroy(), d = nullptr; return true; }, "|a", "|"},
+        {"source dies",
+         [&] {
+             d->Destroy(), d = nullptr;
+             return true;
+         },
+         "|a", "|"},
     };
     for (const auto& k : kSteps) {
         ASSERT_TRUE(k.run()) << k.step;
@@ -675,8 +679,8 @@ TEST(KPlug, FiltersSetAndClearedWithAndWithoutConnections) {
         const struct {
             KPlugFilter* set;
             bool acceptsPlain;
-        } kFilters[] = {{dataFilter, false}, {none, true}, {nullptr, true}, {dataFilter, false},
-                        {none, true}};
+        } kFilters[] = {
+            {dataFilter, false}, {none, true}, {nullptr, true}, {dataFilter, false}, {none, true}};
         for (const auto& k : kFilters) {
             p->SetFilter(k.set, 0);
             EXPECT_EQ(p->GetFilter(), k.set);

@@ -354,14 +354,14 @@ TEST(KPropertyStorage, DataTypesOfEveryKindReadBackAsSet) {
     KDataType* first = KDataType::GetTypeAt(0);
     KDataType* last = KDataType::GetTypeAt(KDataType::GetTypeCount() - 1);
     KDataType* number = KDataType::FindByName("Number");
+    KDataType* lcl = KDataType::FindByName("Lcl Translation");
     EXPECT_EQ(local.GetTypeIndex(), -1);
     EXPECT_EQ(last->GetTypeIndex(), KDataType::GetTypeCount() - 1);
     const struct {
         KDataType* set;
         KDataType* read;  // a double property without a type reads "Number"
-    } kSteps[] = {{first, first}, {&local, &local}, {last, last},
-                  {nullptr, number}, {&local, &local}, {nullptr, number},
-                  {KDataType::FindByName("Lcl Translation"), KDataType::FindByName("Lcl Translation")}};
+    } kSteps[] = {{first, first},    {&local, &local}, {last, last}, {nullptr, number},
+                  {&local, &local},  {nullptr, number}, {lcl, lcl}};
     for (size_t i = 0; i < std::size(kSteps); ++i) {
         p->SetDataType(kSteps[i].set);
         EXPECT_EQ(p->GetDataType(), kSteps[i].read) << i;
