@@ -518,10 +518,8 @@ void KPlug::EraseEntry(bool source, int index) {
     }
     links.hint = uint32_t(at);
     if (source) --links.srcCount;
-    if (Size() == 0) {
-        DropIndex();
-        TrimLinks();
-    }
+    // The links stay when the last entry goes, as a list keeps its room: a plug that connected
+    // once mostly connects again.
 }
 
 void KPlug::DropDeadEntry(bool source, int index) {

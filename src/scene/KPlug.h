@@ -168,8 +168,10 @@ private:
         uint32_t serial;
         int32_t type;
     };
-    // The connections and sub-plugs. Most plugs (a node's many properties) never connect: they
-    // hold none of this, made by the first entry or sub-plug and dropped with the last.
+    // The connections, sub-plugs and filter. Most plugs (a node's many properties) never
+    // connect: they hold none of this. Made by the first entry, sub-plug or filter of the plug's
+    // own; dropped when the last sub-plug or the filter goes and no entry is left (an emptied
+    // list keeps its room, as a plug that connected once mostly connects again).
     struct Links {
         std::vector<Entry> connections;  // sources, then destinations
         std::vector<KPlug*> subPlugs;
@@ -191,7 +193,7 @@ private:
     static void SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCode, int dstCode);
 
     Links& MakeLinks();
-    // Drops the links once they hold nothing.
+    // Drops the links once they hold nothing (entries, sub-plugs, filter).
     void TrimLinks();
     const std::vector<KPlug*>& SubPlugs() const;
     int SrcCount() const { return mLinks ? mLinks->srcCount : 0; }

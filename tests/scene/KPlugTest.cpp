@@ -598,9 +598,9 @@ std::string Lists(const KPlug* plug, const std::vector<std::pair<const KPlug*, c
     return text;
 }
 
-// A plug holds its connection list only while it has entries (or sub-plugs, or a filter of
-// its own): the list emptied by every path and made again keeps its order, its far ends and
-// its sub-plug's mirror.
+// A plug holds its connection list only once it connects (or has sub-plugs, or a filter of its
+// own): the list emptied by every path and filled again keeps its order, its far ends and its
+// sub-plug's mirror.
 TEST(KPlug, AConnectionListThatComesAndGoesKeepsItsEntries) {
     Plugs plugs;
     Probe* p = plugs.Make();
