@@ -239,6 +239,7 @@ void KDataType::RegisterAll() {
     if (gTypes) return;
     gTypes = new std::vector<KDataType*>;
     CreateTypes();
+    for (size_t i = 0; i < gTypes->size(); ++i) (*gTypes)[i]->mTypeIndex = int32_t(i);
 }
 
 void KDataType::UnregisterAll() {

@@ -32,6 +32,8 @@ public:
 
     static int GetTypeCount();
     static KDataType* GetTypeAt(int index);  // in creation order
+    // This type's index for GetTypeAt; -1 for a type made elsewhere.
+    int GetTypeIndex() const { return mTypeIndex; }
 
     // Creates the 46 types (once) and deletes them; run by the library start-up.
     static void RegisterAll();
@@ -45,4 +47,5 @@ private:
     int32_t mComponentCount;
     const char* mName;
     const KDataType* mBaseType;
+    int32_t mTypeIndex = -1;
 };

@@ -32,10 +32,16 @@ KObject::~KObject() {
     // Properties left by a caller that skipped PrepareDestroy.
     if (!mProperties.empty()) DestroyProperties();
     if (mIndexTable) mIndexTable->Remove(this);
-    for (const KWeakRef& ref : mPendingProperties) {
+    if (!mChanges) return;
+    for (const KWeakRef& ref : mChanges->pendingProperties) {
         KPlug* p = ref.Resolve();
         if (p && p->GetParent() == this) p->SetParent(nullptr);
     }
+}
+
+KObject::Changes& KObject::GetChanges() {
+    if (!mChanges) mChanges = std::make_unique<Changes>();
+    return *mChanges;
 }
 
 void* KObject::GetInterface(uint32_t id) {
@@ -161,7 +167,8 @@ bool KObject::OnPropertyListEvent(int, KProperty*, uint32_t, int) {
 }
 
 bool KObject::IsLinked(KPlug* a, KPlug* b) {
-    for (const LinkPair& pair : mLinkPairs) {
+    if (!mChanges) return false;
+    for (const LinkPair& pair : mChanges->linkPairs) {
         if ((pair.a == a && pair.b == b) || (pair.a == b && pair.b == a)) return true;
     }
     return false;
@@ -175,21 +182,23 @@ bool KObject::Notify(const KPlugChain* chain, int code, KPlug* sender, int index
 
     switch (code) {
         case eDestinationReplacing:
-            mLinkPairs.push_back({sender, other, extra, true});
+            GetChanges().linkPairs.push_back({sender, other, extra, true});
             break;
         case eSourceReplacing:
-            mLinkPairs.push_back({sender, other, extra, false});
+            GetChanges().linkPairs.push_back({sender, other, extra, false});
             break;
         case eDestinationReplaced:
         case eSourceReplaced: {
             // Removed as recorded, whichever order the pair comes back in.
+            if (!mChanges) break;
             const bool sourceEnd = code == eDestinationReplaced;
-            auto it = std::find_if(mLinkPairs.begin(), mLinkPairs.end(), [&](const LinkPair& p) {
+            auto& pairs = mChanges->linkPairs;
+            auto it = std::find_if(pairs.begin(), pairs.end(), [&](const LinkPair& p) {
                 if (p.sourceEnd != sourceEnd) return false;
                 return (p.a == sender && p.b == other) ||
                        (!sourceEnd && p.a == other && p.b == sender);
             });
-            if (it != mLinkPairs.end()) mLinkPairs.erase(it);
+            if (it != pairs.end()) pairs.erase(it);
             break;
         }
         default:
@@ -528,12 +537,15 @@ int KObject::RemovePropertyAt(int index) {
     if (!p) return 1;
     // Properties connected in a ring reach this one again through the
     // referencing properties: it is already on its way out.
-    if (std::find(mRemoving.begin(), mRemoving.end(), p) != mRemoving.end()) return 1;
+    if (mChanges && std::find(mChanges->removing.begin(), mChanges->removing.end(), p) !=
+                        mChanges->removing.end())
+        return 1;
     const uint32_t typed = p->GetAttributes() & KProperty::eTyped;
     OnPropertyListEvent(9, p, typed, 0);
-    mRemoving.push_back(p);
+    GetChanges().removing.push_back(p);
     DeleteReferencingProperties(p);
-    mRemoving.erase(std::find(mRemoving.begin(), mRemoving.end(), p));
+    auto& removing = GetChanges().removing;
+    removing.erase(std::find(removing.begin(), removing.end(), p));
     ForgetProperty(p);
     OnPropertyListEvent(12, p, typed, 0);
     return 0;
@@ -554,10 +566,9 @@ int KObject::DestroyProperty(int index) {
         // destruction may wait for a connection change, and its last
         // notifications may reach this object's end.
         auto dead = [](const KWeakRef& r) { return !r.Resolve(); };
-        mPendingProperties.erase(
-            std::remove_if(mPendingProperties.begin(), mPendingProperties.end(), dead),
-            mPendingProperties.end());
-        mPendingProperties.push_back(ref);
+        auto& pending = GetChanges().pendingProperties;
+        pending.erase(std::remove_if(pending.begin(), pending.end(), dead), pending.end());
+        pending.push_back(ref);
         p->Destroy();
     } else {
         p->DisconnectAllSrc();
@@ -606,7 +617,9 @@ bool KObject::CreatePropertyFromDescription(KQovUserProperty* userProperty) {
 }
 
 void KObject::DeleteReferencingProperties(KProperty* property) {
-    if (!property || property->IsReference()) return;
+    // Without destinations nothing refers to it: no property view of them need be made to see so
+    // (most properties going with their object never connected).
+    if (!property || property->IsReference() || property->GetDstCount() == 0) return;
     std::vector<KWeakRef> referencing;
     for (int i = 0;; ++i) {
         KProperty* q = KProperty::GetDstProperty(property, i);

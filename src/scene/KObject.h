@@ -209,6 +209,10 @@ public:
 
     static const KWeakRef kEmptyRef;
 
+protected:
+    // Room for `count` more properties (a set that knows how many it makes).
+    void ReserveProperties(size_t count) { mProperties.reserve(mProperties.size() + count); }
+
 private:
     struct LinkPair {
         KPlug* a;
@@ -244,12 +248,18 @@ private:
     uint32_t mUserFlags = 0;
     uint32_t mState = 0;
     uint32_t mStamp = 0;
-    std::vector<LinkPair> mLinkPairs;
     std::vector<KProperty*> mProperties;
-    // Properties whose destruction waits for a connection change to end: they
-    // must not keep pointing at this object once it is gone.
-    std::vector<KWeakRef> mPendingProperties;
-    std::vector<KProperty*> mRemoving;  // properties in RemovePropertyAt
+    // What an object holds only while connections are replaced or properties go, made by the
+    // first such change.
+    struct Changes {
+        std::vector<LinkPair> linkPairs;
+        // Properties whose destruction waits for a connection change to end: they
+        // must not keep pointing at this object once it is gone.
+        std::vector<KWeakRef> pendingProperties;
+        std::vector<KProperty*> removing;  // properties in RemovePropertyAt
+    };
+    Changes& GetChanges();
+    std::unique_ptr<Changes> mChanges;
 };
 
 // The object when its class-id test accepts T's class, else null (null for null).

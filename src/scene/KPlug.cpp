@@ -84,13 +84,14 @@ private:
     std::vector<KWeakRef> mMore;  // sub-plug chains deeper than one level
 };
 
-KPlug::KPlug() : mFront(0), mIndexed(0) {
+KPlug::KPlug() {
     KQovSdkEnsureStarted();
-    mFilter = KClassRegistry::GetClassIdFilter(-1);
+    // Made before the class table's filters: no filter at all until one is set.
+    if (!KClassRegistry::GetClassIdFilter(-1)) MakeLinks().ownFilter = true;
     if (gLivePlugs == 0) KPlugHandlePool::AddRef();
-    mSerial = NextSerial();
+    const uint32_t serial = NextSerial();
     ++gLivePlugs;
-    mHandle = KPlugHandlePool::Acquire(this, mSerial);
+    mHandle = KPlugHandlePool::Acquire(this, serial);
 }
 
 KPlug::~KPlug() {
@@ -101,8 +102,7 @@ KPlug::~KPlug() {
         DisconnectAll(true);
         DisconnectAll(false);
     } else if (mParent) {
-        auto& list = mParent->mSubPlugs;
-        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        mParent->RemoveSubPlug(this);
     }
     ReleaseSubPlugs();
     DropIndex();
@@ -141,9 +141,10 @@ void KPlug::PrepareDestroy() {
 }
 
 void KPlug::ReleaseSubPlugs() {
-    while (!mSubPlugs.empty()) {
-        KPlug* sub = mSubPlugs.back();
-        mSubPlugs.pop_back();
+    while (mLinks && !mLinks->subPlugs.empty()) {
+        KPlug* sub = mLinks->subPlugs.back();
+        mLinks->subPlugs.pop_back();
+        TrimLinks();
         if (sub->mFlags & eOwnedSubPlug) {
             sub->mParent = nullptr;
             sub->Destroy();
@@ -213,13 +214,12 @@ bool KPlug::SetParent(KPlug* parent) {
         SetParent(nullptr);
         mParent = parent;
         if (IsSubPlug()) {
-            parent->mSubPlugs.push_back(this);
+            parent->AddSubPlug(this);
             CopyParentConnections();
         }
     } else {
         if (IsSubPlug() && mParent) {
-            auto& list = mParent->mSubPlugs;
-            list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            mParent->RemoveSubPlug(this);
             DropMirrors();
         }
         mParent = nullptr;
@@ -229,10 +229,39 @@ bool KPlug::SetParent(KPlug* parent) {
 
 // A sub-plug's entries mirror its parent's connections: they go when it leaves.
 void KPlug::DropMirrors() {
-    mConnections.clear();
-    mFront = 0;
-    mSrcCount = 0;
+    if (!mLinks) return;
     DropIndex();
+    mLinks->connections.clear();
+    mLinks->front = 0;
+    mLinks->srcCount = 0;
+    TrimLinks();
+}
+
+KPlug::Links& KPlug::MakeLinks() {
+    if (!mLinks) mLinks = std::make_unique<Links>();
+    return *mLinks;
+}
+
+void KPlug::TrimLinks() {
+    if (mLinks && mLinks->connections.size() == mLinks->front && mLinks->subPlugs.empty() &&
+        !mLinks->indexed && !mLinks->ownFilter)
+        mLinks.reset();
+}
+
+const std::vector<KPlug*>& KPlug::SubPlugs() const {
+    static const std::vector<KPlug*> kNone;
+    return mLinks ? mLinks->subPlugs : kNone;
+}
+
+void KPlug::AddSubPlug(KPlug* sub) {
+    MakeLinks().subPlugs.push_back(sub);
+}
+
+void KPlug::RemoveSubPlug(KPlug* sub) {
+    if (!mLinks) return;
+    auto& list = mLinks->subPlugs;
+    list.erase(std::remove(list.begin(), list.end(), sub), list.end());
+    TrimLinks();
 }
 
 bool KPlug::AddChild(KPlug* plug) {
@@ -251,7 +280,7 @@ bool KPlug::RemoveChild(KPlug* plug) {
 }
 
 KPlug* KPlug::GetSubPlugAt(int index) const {
-    return index >= 0 && index < GetSubPlugCount() ? mSubPlugs[size_t(index)] : nullptr;
+    return index >= 0 && index < GetSubPlugCount() ? mLinks->subPlugs[size_t(index)] : nullptr;
 }
 
 KPlug* KPlug::FindSubPlug(KPlugFilter* filter) {
@@ -260,9 +289,10 @@ KPlug* KPlug::FindSubPlug(KPlugFilter* filter) {
     if (!filter || (none && none->IsSameFilter(filter)) ||
         (plugFilter && plugFilter->IsSameFilter(filter)))
         return this;
-    for (size_t i = mSubPlugs.size(); i-- > 0;) {
-        KPlugFilter* own = mSubPlugs[i]->mFilter;
-        if (own && own->IsSameFilter(filter)) return mSubPlugs[i];
+    const std::vector<KPlug*>& subs = SubPlugs();
+    for (size_t i = subs.size(); i-- > 0;) {
+        KPlugFilter* own = subs[i]->GetFilter();
+        if (own && own->IsSameFilter(filter)) return subs[i];
     }
     return nullptr;
 }
@@ -278,38 +308,56 @@ KPlug* KPlug::GetSubPlug(KPlugFilter* filter) {
 }
 
 void KPlug::SetFilter(KPlugFilter* filter, uint32_t subPlugFlag) {
-    mFilter = filter;
+    KClassIdFilter* none = KClassRegistry::GetClassIdFilter(-1);
+    if (filter && filter == none) {
+        if (mLinks) {
+            mLinks->ownFilter = false;
+            mLinks->filter = nullptr;
+        }
+    } else {
+        Links& links = MakeLinks();
+        links.ownFilter = true;
+        links.filter = filter;
+    }
     bool wasSub = IsSubPlug();
     if (subPlugFlag & eSubPlug) {
         mFlags |= eSubPlug;
         if (!wasSub && mParent) {
-            mParent->mSubPlugs.push_back(this);
+            mParent->AddSubPlug(this);
             CopyParentConnections();
         }
     } else {
         if (wasSub && mParent) {
-            auto& list = mParent->mSubPlugs;
-            list.erase(std::remove(list.begin(), list.end(), this), list.end());
+            mParent->RemoveSubPlug(this);
             DropMirrors();
         }
         mFlags &= ~uint32_t(eSubPlug);
     }
+    TrimLinks();
+}
+
+KPlugFilter* KPlug::GetFilter() const {
+    if (mLinks && mLinks->ownFilter) return mLinks->filter;
+    return KClassRegistry::GetClassIdFilter(-1);
 }
 
 void KPlug::CopyParentConnections() {
     const KPlug* parent = mParent;
-    for (int i = 0; i < parent->mSrcCount; ++i) {
+    for (int i = 0; i < parent->SrcCount(); ++i) {
         const Entry& e = parent->At(size_t(i));
-        if (CanAcceptSource(e.ref.Resolve())) InsertEntry(true, mSrcCount, e.ref, e.type);
+        if (CanAcceptSource(e.Ref().Resolve())) InsertEntry(true, SrcCount(), e.Ref(), e.type);
     }
-    for (size_t i = size_t(parent->mSrcCount); i < parent->Size(); ++i) {
+    for (size_t i = size_t(parent->SrcCount()); i < parent->Size(); ++i) {
         const Entry& e = parent->At(i);
-        if (CanAcceptDestination(e.ref.Resolve())) InsertEntry(false, GetDstCount(), e.ref, e.type);
+        if (CanAcceptDestination(e.Ref().Resolve()))
+            InsertEntry(false, GetDstCount(), e.Ref(), e.type);
     }
 }
 
 bool KPlug::CanAcceptSource(KPlug* plug) const {
-    return (mFlags & eAcceptsSources) && (!mFilter || mFilter->Accept(plug));
+    if (!(mFlags & eAcceptsSources)) return false;
+    KPlugFilter* filter = GetFilter();
+    return !filter || filter->Accept(plug);
 }
 
 bool KPlug::AcceptsSource(KPlug* plug, int type) {
@@ -318,7 +366,9 @@ bool KPlug::AcceptsSource(KPlug* plug, int type) {
 }
 
 bool KPlug::CanAcceptDestination(KPlug* plug) const {
-    return (mFlags & eAcceptsDestinations) && (!mFilter || mFilter->Accept(plug));
+    if (!(mFlags & eAcceptsDestinations)) return false;
+    KPlugFilter* filter = GetFilter();
+    return !filter || filter->Accept(plug);
 }
 
 bool KPlug::AcceptsDestination(KPlug* plug, int type) {
@@ -329,13 +379,13 @@ bool KPlug::AcceptsDestination(KPlug* plug, int type) {
 // --- Connection lists ---
 
 KPlug* KPlug::GetSrc(int index) const {
-    if (index < 0 || index >= mSrcCount) return nullptr;
-    return At(size_t(index)).ref.Resolve();
+    if (index < 0 || index >= SrcCount()) return nullptr;
+    return At(size_t(index)).Ref().Resolve();
 }
 
 KPlug* KPlug::GetDst(int index) const {
     if (index < 0 || index >= GetDstCount()) return nullptr;
-    return At(size_t(mSrcCount + index)).ref.Resolve();
+    return At(size_t(SrcCount() + index)).Ref().Resolve();
 }
 
 KPlug* KPlug::GetSrcObject(int index, int classId) {
@@ -355,25 +405,25 @@ KPlug* KPlug::GetDstObject(int index, int classId) {
 }
 
 int KPlug::GetSrcType(int index) const {
-    return index >= 0 && index < mSrcCount ? At(size_t(index)).type : 0;
+    return index >= 0 && index < SrcCount() ? At(size_t(index)).type : 0;
 }
 
 int KPlug::GetDstType(int index) const {
-    return index >= 0 && index < GetDstCount() ? At(size_t(mSrcCount + index)).type : 0;
+    return index >= 0 && index < GetDstCount() ? At(size_t(SrcCount() + index)).type : 0;
 }
 
 // The last entry naming `ref`. A long list knows how often each reference is in it: one
 // listed once is looked for outwards from the last one found, so a wide parent whose children
 // go first to last, or last to first, costs no pass over the list per child.
 int KPlug::FindEntry(bool source, const KWeakRef& ref) const {
-    if (!ref.handle) return -1;
-    int first = source ? 0 : mSrcCount;
-    int end = source ? mSrcCount : int(Size());
+    if (!ref.handle || !mLinks) return -1;
+    int first = source ? 0 : mLinks->srcCount;
+    int end = source ? mLinks->srcCount : int(Size());
     if (end - first >= kIndexFrom) {
         RefCounts& counts = Indexes()[this];
-        if (!mIndexed) {
-            mIndexed = 1;
-            for (size_t i = 0; i < Size(); ++i) ++counts[At(i).ref];
+        if (!mLinks->indexed) {
+            mLinks->indexed = true;
+            for (size_t i = 0; i < Size(); ++i) ++counts[At(i).Ref()];
         }
         auto found = counts.find(ref);
         if (found == counts.end()) return -1;
@@ -384,21 +434,21 @@ int KPlug::FindEntry(bool source, const KWeakRef& ref) const {
     }
     // From the end: removals usually concern the latest connections.
     for (int i = end; i-- > first;) {
-        if (At(size_t(i)).ref == ref) return i - first;
+        if (At(size_t(i)).Ref() == ref) return i - first;
     }
     return -1;
 }
 
 int KPlug::FindNear(int first, int end, const KWeakRef& ref) const {
-    const int hint = std::clamp(int(mHint), first, end - 1);
+    const int hint = std::clamp(int(mLinks->hint), first, end - 1);
     for (int d = 0; hint - d >= first || hint + d < end; ++d) {
         int at = -1;
-        if (hint + d < end && At(size_t(hint + d)).ref == ref)
+        if (hint + d < end && At(size_t(hint + d)).Ref() == ref)
             at = hint + d;
-        else if (d > 0 && hint - d >= first && At(size_t(hint - d)).ref == ref)
+        else if (d > 0 && hint - d >= first && At(size_t(hint - d)).Ref() == ref)
             at = hint - d;
         if (at >= 0) {
-            mHint = uint32_t(at);
+            mLinks->hint = uint32_t(at);
             return at;
         }
     }
@@ -406,22 +456,22 @@ int KPlug::FindNear(int first, int end, const KWeakRef& ref) const {
 }
 
 void KPlug::CountEntry(const KWeakRef& ref, int delta) {
-    if (!mIndexed) return;
+    if (!mLinks || !mLinks->indexed) return;
     RefCounts& counts = Indexes()[this];
     auto found = counts.try_emplace(ref, 0).first;
     if ((found->second += delta) == 0) counts.erase(found);
 }
 
 void KPlug::DropIndex() {
-    if (!mIndexed) return;
+    if (!mLinks || !mLinks->indexed) return;
     Indexes().erase(this);
-    mIndexed = 0;
+    mLinks->indexed = false;
 }
 
 int KPlug::FindConnectionIndex(const KPlug* plug) const {
     const KWeakRef ref = plug ? plug->GetWeakRef() : KWeakRef{};
     for (int i = int(Size()); i-- > 0;)
-        if (At(size_t(i)).ref == ref) return i;
+        if (At(size_t(i)).Ref() == ref) return i;
     return -1;
 }
 
@@ -434,42 +484,48 @@ int KPlug::IndexOfDst(const KPlug* plug) const {
 }
 
 void KPlug::InsertEntry(bool source, int index, const KWeakRef& ref, int type) {
-    int count = source ? mSrcCount : GetDstCount();
+    Links& links = MakeLinks();
+    int count = source ? links.srcCount : GetDstCount();
     index = std::clamp(index, 0, count);
-    size_t at = size_t(source ? index : mSrcCount + index);
-    if (at == 0 && mFront > 0) {
-        --mFront;
+    size_t at = size_t(source ? index : links.srcCount + index);
+    if (at == 0 && links.front > 0) {
+        --links.front;
         At(0) = Entry{ref, type};
     } else {
-        mConnections.insert(mConnections.begin() + ptrdiff_t(mFront + at), Entry{ref, type});
+        links.connections.insert(links.connections.begin() + ptrdiff_t(links.front + at),
+                                 Entry{ref, type});
     }
-    if (source) ++mSrcCount;
+    if (source) ++links.srcCount;
     CountEntry(ref, 1);
 }
 
 void KPlug::EraseEntry(bool source, int index) {
-    size_t at = size_t(source ? index : mSrcCount + index);
-    CountEntry(At(at).ref, -1);
+    Links& links = *mLinks;
+    size_t at = size_t(source ? index : links.srcCount + index);
+    CountEntry(At(at).Ref(), -1);
     // The shorter side moves: in the front half, what comes before shifts up into the gap.
-    auto begin = mConnections.begin() + ptrdiff_t(mFront);
+    auto begin = links.connections.begin() + ptrdiff_t(links.front);
     if (at < Size() / 2) {
         std::move_backward(begin, begin + ptrdiff_t(at), begin + ptrdiff_t(at + 1));
-        ++mFront;
+        ++links.front;
     } else {
-        mConnections.erase(begin + ptrdiff_t(at));
+        links.connections.erase(begin + ptrdiff_t(at));
     }
-    if (size_t(mFront) > Size()) {
-        mConnections.erase(mConnections.begin(), mConnections.begin() + ptrdiff_t(mFront));
-        mFront = 0;
+    if (size_t(links.front) > Size()) {
+        links.connections.erase(links.connections.begin(),
+                                links.connections.begin() + ptrdiff_t(links.front));
+        links.front = 0;
     }
-    mHint = uint32_t(at);
-    if (source) --mSrcCount;
+    links.hint = uint32_t(at);
+    if (source) --links.srcCount;
+    // The links stay when the last entry goes, as a list keeps its room: a plug that connected
+    // once mostly connects again.
 }
 
 void KPlug::DropDeadEntry(bool source, int index) {
-    KWeakRef ref = At(size_t(source ? index : mSrcCount + index)).ref;
+    KWeakRef ref = At(size_t(source ? index : SrcCount() + index)).Ref();
     EraseEntry(source, index);
-    for (KPlug* sub : mSubPlugs) {
+    for (KPlug* sub : SubPlugs()) {
         int i = sub->FindEntry(source, ref);
         if (i >= 0) sub->EraseEntry(source, i);
     }
@@ -478,14 +534,14 @@ void KPlug::DropDeadEntry(bool source, int index) {
 // Position in this sub-plug's list that keeps the order of the parent-level
 // list `top` when an entry is inserted there at `topIndex`.
 int KPlug::MirrorPosition(bool source, const KPlug* top, int topIndex) const {
-    int count = source ? mSrcCount : GetDstCount();
-    int topCount = source ? top->mSrcCount : top->GetDstCount();
+    int count = source ? SrcCount() : GetDstCount();
+    int topCount = source ? top->SrcCount() : top->GetDstCount();
     if (topIndex >= topCount) return count;
-    int topBase = source ? 0 : top->mSrcCount;
-    int base = source ? 0 : mSrcCount;
+    int topBase = source ? 0 : top->SrcCount();
+    int base = source ? 0 : SrcCount();
     int j = 0;
     for (int i = 0; i < topIndex && j < count; ++i) {
-        if (At(size_t(base + j)).ref == top->At(size_t(topBase + i)).ref) ++j;
+        if (At(size_t(base + j)).Ref() == top->At(size_t(topBase + i)).Ref()) ++j;
     }
     return j;
 }
@@ -532,7 +588,7 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
     if (!srcRef.Resolve() || !dstRef.Resolve()) return false;
 
     int dstIndex = dst->FindEntry(true, beforeSrc);
-    if (dstIndex < 0) dstIndex = dst->mSrcCount;
+    if (dstIndex < 0) dstIndex = dst->SrcCount();
     int srcIndex = src->GetDstCount();
     if (twoSided) {
         srcIndex = src->FindEntry(false, beforeDst);
@@ -545,15 +601,15 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
     };
     std::vector<Mirror> dstMirrors, srcMirrors;
     // By index: a handler may change the sub-plug lists.
-    for (size_t k = 0; k < dst->mSubPlugs.size(); ++k) {
-        KPlug* sub = dst->mSubPlugs[k];
+    for (size_t k = 0; k < dst->SubPlugs().size(); ++k) {
+        KPlug* sub = dst->SubPlugs()[k];
         if (sub->CanAcceptSource(src) &&
             sub->Notify(nullptr, eQueryAcceptSource, sub, -1, src, type, nullptr))
             dstMirrors.push_back({sub->GetWeakRef(), sub->MirrorPosition(true, dst, dstIndex)});
     }
     if (twoSided) {
-        for (size_t k = 0; k < src->mSubPlugs.size(); ++k) {
-            KPlug* sub = src->mSubPlugs[k];
+        for (size_t k = 0; k < src->SubPlugs().size(); ++k) {
+            KPlug* sub = src->SubPlugs()[k];
             if (sub->CanAcceptDestination(dst) &&
                 sub->Notify(nullptr, eQueryAcceptDestination, sub, -1, dst, type, nullptr))
                 srcMirrors.push_back(
@@ -570,7 +626,7 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
     }
     if (!srcRef.Resolve() || !dstRef.Resolve()) return false;
 
-    dstIndex = std::min(dstIndex, dst->mSrcCount);
+    dstIndex = std::min(dstIndex, dst->SrcCount());
     dst->InsertEntry(true, dstIndex, srcRef, type);
     if (twoSided) {
         srcIndex = std::min(srcIndex, src->GetDstCount());
@@ -578,7 +634,7 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
     }
     for (Mirror& m : dstMirrors) {
         if (KPlug* sub = m.sub.Resolve()) {
-            m.index = std::min(m.index, sub->mSrcCount);
+            m.index = std::min(m.index, sub->SrcCount());
             sub->InsertEntry(true, m.index, srcRef, type);
         }
     }
@@ -634,11 +690,11 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
         int index;
     };
     std::vector<Holder> dstHolders, srcHolders;
-    for (KPlug* sub : dst->mSubPlugs) {
+    for (KPlug* sub : dst->SubPlugs()) {
         int i = sub->FindEntry(true, srcRef);
         if (i >= 0) dstHolders.push_back({sub->GetWeakRef(), i});
     }
-    for (KPlug* sub : src->mSubPlugs) {
+    for (KPlug* sub : src->SubPlugs()) {
         int i = sub->FindEntry(false, dstRef);
         if (i >= 0) srcHolders.push_back({sub->GetWeakRef(), i});
     }
@@ -673,7 +729,7 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     auto eraseFromNew = [&erase](KPlug* plug, bool source, const KWeakRef& ref,
                                  const std::vector<Holder>& holders) {
         if (!plug) return;
-        for (KPlug* sub : plug->mSubPlugs) {
+        for (KPlug* sub : plug->SubPlugs()) {
             const KWeakRef subRef = sub->GetWeakRef();
             if (std::none_of(holders.begin(), holders.end(),
                              [&subRef](const Holder& h) { return h.sub == subRef; }))
@@ -700,9 +756,9 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
 }
 
 bool KPlug::DisconnectAt(bool source, int index) {
-    int count = source ? mSrcCount : GetDstCount();
+    int count = source ? SrcCount() : GetDstCount();
     if (index < 0 || index >= count) return false;
-    KPlug* far = At(size_t(source ? index : mSrcCount + index)).ref.Resolve();
+    KPlug* far = At(size_t(source ? index : SrcCount() + index)).Ref().Resolve();
     if (!far) {
         DropDeadEntry(source, index);
         return true;
@@ -720,10 +776,10 @@ bool KPlug::DisconnectSrcAt(int index) {
 
 void KPlug::DisconnectAll(bool source) {
     KWeakRef self = GetWeakRef();
-    int i = source ? mSrcCount : GetDstCount();
+    int i = source ? SrcCount() : GetDstCount();
     while (--i >= 0) {
         if (self.handle && !self.Resolve()) return;
-        int count = source ? mSrcCount : GetDstCount();
+        int count = source ? SrcCount() : GetDstCount();
         if (i >= count) i = count - 1;
         if (i < 0) break;
         DisconnectAt(source, i);
@@ -746,13 +802,13 @@ void KPlug::SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCod
     srcEnd->Notify(nullptr, srcCode, srcEnd, srcIndex, dstEnd, 0, newPlug);
     dstEnd->Notify(nullptr, dstCode, dstEnd, dstIndex, srcEnd, 0, newPlug);
     std::vector<KWeakRef> subs;
-    for (KPlug* sub : dstEnd->mSubPlugs) subs.push_back(sub->GetWeakRef());
+    for (KPlug* sub : dstEnd->SubPlugs()) subs.push_back(sub->GetWeakRef());
     for (const KWeakRef& ref : subs) {
         if (KPlug* sub = ref.Resolve())
             sub->Notify(nullptr, dstCode, sub, dstIndex, srcEnd, 0, newPlug);
     }
     subs.clear();
-    for (KPlug* sub : srcEnd->mSubPlugs) subs.push_back(sub->GetWeakRef());
+    for (KPlug* sub : srcEnd->SubPlugs()) subs.push_back(sub->GetWeakRef());
     for (const KWeakRef& ref : subs) {
         if (KPlug* sub = ref.Resolve())
             sub->Notify(nullptr, srcCode, sub, srcIndex, dstEnd, 0, newPlug);
@@ -760,9 +816,9 @@ void KPlug::SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCod
 }
 
 KWeakRef KPlug::EntryRef(bool source, int index) const {
-    int count = source ? mSrcCount : GetDstCount();
+    int count = source ? SrcCount() : GetDstCount();
     if (index < 0 || index >= count) return {};
-    return At(size_t(source ? index : mSrcCount + index)).ref;
+    return At(size_t(source ? index : SrcCount() + index)).Ref();
 }
 
 // `old` is one of this plug's sources (`source`) or destinations; `newPlug` takes
@@ -799,7 +855,7 @@ bool KPlug::ReplaceSrc(KPlug* oldSrc, KPlug* newSrc, int position) {
 }
 
 bool KPlug::ReplaceAt(bool source, int index, KPlug* newPlug) {
-    int count = source ? mSrcCount : GetDstCount();
+    int count = source ? SrcCount() : GetDstCount();
     if (index < 0) return false;
     if (index >= count) return source ? ConnectSrc(newPlug) : ConnectDst(newPlug);
     KPlug* old = EntryRef(source, index).Resolve();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "scene/KClassRegistry.h"
@@ -105,8 +106,9 @@ public:
     void SetPlugFlags(uint32_t bits, bool on);
     bool IsSubPlug() const { return (mFlags & eSubPlug) != 0; }
     bool IsBusy() const { return mBusy > 0; }
-    KWeakRef GetWeakRef() const { return KWeakRef{mSerial, mHandle}; }
-    uint32_t GetSerial() const { return mSerial; }
+    // The serial lives in the plug's handle slot, which is the plug's own until it is gone.
+    KWeakRef GetWeakRef() const { return KWeakRef{GetSerial(), mHandle}; }
+    uint32_t GetSerial() const { return mHandle ? mHandle->serial : 0; }
 
     // Connections.
     bool ConnectSrc(KPlug* src, int type = 0);
@@ -124,8 +126,8 @@ public:
     void DisconnectAllSrc();
     void DisconnectAllDst();
 
-    int GetSrcCount() const { return mSrcCount; }
-    int GetDstCount() const { return int(Size()) - mSrcCount; }
+    int GetSrcCount() const { return mLinks ? mLinks->srcCount : 0; }
+    int GetDstCount() const { return int(Size()) - GetSrcCount(); }
     KPlug* GetSrc(int index) const;
     KPlug* GetDst(int index) const;
     int GetSrcType(int index) const;
@@ -145,10 +147,10 @@ public:
     // Sub-plugs and filters.
     KPlug* FindSubPlug(KPlugFilter* filter);
     KPlug* GetSubPlug(KPlugFilter* filter);
-    int GetSubPlugCount() const { return int(mSubPlugs.size()); }
+    int GetSubPlugCount() const { return mLinks ? int(mLinks->subPlugs.size()) : 0; }
     KPlug* GetSubPlugAt(int index) const;
     void SetFilter(KPlugFilter* filter, uint32_t subPlugFlag = 0);
-    KPlugFilter* GetFilter() const { return mFilter; }
+    KPlugFilter* GetFilter() const;
     bool CanAcceptSource(KPlug* plug) const;
     bool AcceptsSource(KPlug* plug, int type = 0);
     bool CanAcceptDestination(KPlug* plug) const;
@@ -157,9 +159,32 @@ public:
     static int GetLivePlugCount();
 
 private:
+    // A weak reference to the far end and the connection type, packed in 16 bytes.
     struct Entry {
-        KWeakRef ref;
+        Entry(const KWeakRef& ref, int connectionType)
+            : handle(ref.handle), serial(ref.serial), type(connectionType) {}
+        KWeakRef Ref() const { return KWeakRef{serial, handle}; }
+        KPlugHandle* handle;
+        uint32_t serial;
         int32_t type;
+    };
+    // The connections, sub-plugs and filter. Most plugs (a node's many properties) never
+    // connect: they hold none of this. Made by the first entry, sub-plug or filter of the plug's
+    // own; dropped when the last sub-plug or the filter goes and no entry is left (an emptied
+    // list keeps its room, as a plug that connected once mostly connects again).
+    struct Links {
+        std::vector<Entry> connections;  // sources, then destinations
+        std::vector<KPlug*> subPlugs;
+        int srcCount = 0;
+        // Entries erased at the front are left as a gap until it outgrows the list.
+        uint32_t front = 0;
+        // Where the last entry was found or erased: lists mostly go in order, front or back first.
+        uint32_t hint = 0;
+        // A long list keeps a count per reference elsewhere (see FindEntry).
+        bool indexed = false;
+        // A filter other than the class table's "None" filter (which plugs use by default).
+        bool ownFilter = false;
+        KPlugFilter* filter = nullptr;
     };
     class BusyScope;
 
@@ -167,10 +192,17 @@ private:
     static bool Disconnect(KPlug* src, KPlug* dst);
     static void SendReplace(KPlug* srcEnd, KPlug* dstEnd, KPlug* newPlug, int srcCode, int dstCode);
 
+    Links& MakeLinks();
+    // Drops the links once they hold nothing (entries, sub-plugs, filter).
+    void TrimLinks();
+    const std::vector<KPlug*>& SubPlugs() const;
+    int SrcCount() const { return mLinks ? mLinks->srcCount : 0; }
     int FindEntry(bool source, const KWeakRef& ref) const;
     void InsertEntry(bool source, int index, const KWeakRef& ref, int type);
     void EraseEntry(bool source, int index);
     void DropDeadEntry(bool source, int index);
+    void AddSubPlug(KPlug* sub);
+    void RemoveSubPlug(KPlug* sub);
     int MirrorPosition(bool source, const KPlug* top, int topIndex) const;
     void CopyParentConnections();
     void DropMirrors();
@@ -180,29 +212,19 @@ private:
     bool ReplaceAt(bool source, int index, KPlug* newPlug);
     bool Replace(bool source, KPlug* old, KPlug* newPlug, int position);
     KWeakRef EntryRef(bool source, int index) const;
-    // The live entries start mFront places into mConnections.
-    Entry& At(size_t i) { return mConnections[mFront + i]; }
-    const Entry& At(size_t i) const { return mConnections[mFront + i]; }
-    size_t Size() const { return mConnections.size() - mFront; }
+    // The live entries start `front` places into the connections; only called with links.
+    Entry& At(size_t i) { return mLinks->connections[mLinks->front + i]; }
+    const Entry& At(size_t i) const { return mLinks->connections[mLinks->front + i]; }
+    size_t Size() const { return mLinks ? mLinks->connections.size() - mLinks->front : 0; }
     int FindNear(int first, int end, const KWeakRef& ref) const;
     void CountEntry(const KWeakRef& ref, int delta);
     void DropIndex();
 
     KPlugHandle* mHandle = nullptr;
-    uint32_t mSerial = 0;
-    // Where the last entry was found or erased: lists mostly go in order, front or back first.
-    mutable uint32_t mHint = 0;
     KPlug* mParent = nullptr;
-    std::vector<Entry> mConnections;  // sources, then destinations
-    int mSrcCount = 0;
-    // Entries erased at the front are left as a gap until it outgrows the list.
-    uint32_t mFront : 31;
-    // A long list keeps a count per reference elsewhere (see FindEntry).
-    mutable uint32_t mIndexed : 1;
-    std::vector<KPlug*> mSubPlugs;
+    std::unique_ptr<Links> mLinks;
     uint32_t mFlags = eAcceptsSources | eAcceptsDestinations;
-    int mBusy = 0;
-    KPlugFilter* mFilter = nullptr;
+    int32_t mBusy = 0;
 };
 
 // Identity-only plug classes.

@@ -9,6 +9,8 @@
 
 class KPlug;
 
+// Packed to 12 bytes: every plug holds a slot, and a scene holds hundreds of plugs per node.
+#pragma pack(push, 4)
 struct KPlugHandle {
     uint32_t serial;
     union {
@@ -16,6 +18,8 @@ struct KPlugHandle {
         KPlugHandle* next;  // free slot
     };
 };
+#pragma pack(pop)
+static_assert(sizeof(KPlugHandle) == 12, "a handle slot is a serial and a pointer");
 
 // A {serial, handle} pair; resolves to null once the plug is gone.
 struct KWeakRef {

@@ -82,6 +82,13 @@ KProperty::~KProperty() {
     // A property deleted while still listed (an embedded member of an object that
     // was not prepared for destruction) must not stay in the list.
     if (KObject* owner = GetOwnerObject()) owner->ForgetProperty(this);
+    FreeOwnedName();
+}
+
+void KProperty::FreeOwnedName() {
+    if (mBits & kNameOwned) delete[] mName;
+    mBits &= uint8_t(~kNameOwned);
+    mName = "";
 }
 
 void KProperty::Construct(KObject* owner, const char* name, KDataType* dataType,
@@ -92,14 +99,14 @@ void KProperty::Construct(KObject* owner, const char* name, KDataType* dataType,
     mTypeCode = typeCode;
     SetFlag(eUserProperty, isUserProperty);
     SetFlag(eTyped, true);
-    mDataType = dataType;
+    SetDataType(dataType);
     if (source) ConnectSrc(source, 0);
     if (owner) owner->AddProperty(this);
 }
 
 void KProperty::Init(const char* name, KObject* owner) {
     if (owner) owner->AddChild(this);
-    mOwnedName.reset();
+    FreeOwnedName();
     mAttributes &= ~eOwnedName;
     mName = name ? name : "";
 }
@@ -267,9 +274,11 @@ bool KProperty::SetName(const char* name, bool makeUnique) {
     for (const char* c = newName.Buffer(); *c; ++c) {
         if (*c != '"') stored += *c;
     }
-    mOwnedName.reset(new char[stored.size() + 1]);
-    std::memcpy(mOwnedName.get(), stored.c_str(), stored.size() + 1);
-    mName = mOwnedName.get();
+    char* copy = new char[stored.size() + 1];
+    std::memcpy(copy, stored.c_str(), stored.size() + 1);
+    FreeOwnedName();
+    mName = copy;
+    mBits |= kNameOwned;
     mAttributes |= eOwnedName;
     SendStateEvent(nullptr, eRenamed, this, newName.Buffer(), mName, nullptr);
     return true;
@@ -280,6 +289,14 @@ KProperty::ExtraFields& KProperty::Extras() {
     return *mExtras;
 }
 
+void KProperty::SetClassText(std::unique_ptr<KString> text) {
+    if (text || mExtras) Extras().classText = std::move(text);
+}
+
+void KProperty::SetClassTime(KTime time) {
+    if (time != KTime() || mExtras) Extras().classTime = time;
+}
+
 void KProperty::SetLabel(const char* text) {
     if (text && *text)
         Extras().label = std::make_unique<KString>(text);
@@ -287,8 +304,20 @@ void KProperty::SetLabel(const char* text) {
         mExtras->label.reset();
 }
 
+void KProperty::SetDataType(KDataType* type) {
+    const int index = type ? type->GetTypeIndex() : -1;
+    if (type && (index < 0 || index + 1 >= kOtherType || KDataType::GetTypeAt(index) != type)) {
+        Extras().dataType = type;
+        mDataTypeIndex = kOtherType;
+        return;
+    }
+    if (mExtras) mExtras->dataType = nullptr;
+    mDataTypeIndex = uint8_t(index + 1);
+}
+
 KDataType* KProperty::GetDataType() const {
-    if (mDataType) return mDataType;
+    if (mDataTypeIndex == kOtherType) return mExtras->dataType;
+    if (mDataTypeIndex != 0) return KDataType::GetTypeAt(mDataTypeIndex - 1);
     switch (mTypeCode) {
         case eDOUBLE:
             return KDataType::FindByName("Number");

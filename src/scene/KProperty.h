@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "foundation/KString.h"
+#include "foundation/KTime.h"
 #include "scene/KPlug.h"
 
 class KDataType;
@@ -80,7 +81,7 @@ public:
     const char* GetLabel() const {
         return mExtras && mExtras->label ? mExtras->label->Buffer() : nullptr;
     }
-    void SetDataType(KDataType* type) { mDataType = type; }
+    void SetDataType(KDataType* type);
     // The type set, else the default type of the type code (null when none).
     KDataType* GetDataType() const;
     int GetTypeCode() const { return mTypeCode; }
@@ -155,19 +156,42 @@ private:
         const char* const* enumLabels = nullptr;
         EnumNameFunction enumFunction = nullptr;
         int32_t creatorTag = 0;
+        KDataType* dataType = nullptr;  // a type that is not one of the process-wide ones
+        // A derived class's rarely used text and time (see GetClassText).
+        std::unique_ptr<KString> classText;
+        KTime classTime;
     };
     ExtraFields& Extras();
     KString MakeUniqueName(const char* name) const;
     bool SameStorage() const;
 
-    // The name: static text given to Init, or mOwnedName once set by SetName (flag eOwnedName).
+    void FreeOwnedName();
+
+protected:
+    // Seven bits of the class's own (a derived class's field in this class's spare byte).
+    uint8_t GetClassBits() const { return uint8_t(mBits >> 1); }
+    void SetClassBits(uint8_t bits) { mBits = uint8_t((mBits & kNameOwned) | (bits << 1)); }
+    // A text and a time of the derived class's own, kept with the extras: null and 0 until set.
+    const KString* GetClassText() const { return mExtras ? mExtras->classText.get() : nullptr; }
+    void SetClassText(std::unique_ptr<KString> text);
+    KTime GetClassTime() const { return mExtras ? mExtras->classTime : KTime(); }
+    void SetClassTime(KTime time);
+
+private:
+    enum : uint8_t { kNameOwned = 0x1 };
+    // The data type by its index among the process-wide types, + 1: 0 for none, kOtherType
+    // for one kept in the extras.
+    enum : uint8_t { kOtherType = 0xFF };
+
+    // The name: static text given to Init, or a copy of its own once set by SetName (flag
+    // eOwnedName; kNameOwned in mBits says what to free, whatever SetFlag does with the flag).
     const char* mName = "";
-    std::unique_ptr<char[]> mOwnedName;
-    KDataType* mDataType = nullptr;
     std::unique_ptr<ExtraFields> mExtras;
-    // The narrow fields last, so that a derived class's first field may fill the gap.
+    // The narrow fields last, packed: a node holds dozens of properties.
     uint32_t mAttributes = 0;
     int32_t mTypeCode = 0;
     uint32_t mUserFlags = 0;
     uint16_t mIndexField = 0xFFFF;
+    uint8_t mDataTypeIndex = 0;
+    uint8_t mBits = 0;
 };

@@ -11,15 +11,23 @@
 KQovPropertyHandler::KQovPropertyHandler(KQovObject* owner) : mSceneOwner(owner) {}
 
 KQovPropertyHandler::~KQovPropertyHandler() {
-    // Members go first, last row first, each leaving the property list as it goes.
-    for (size_t i = mRows.size(); i-- > 0;) {
-        if (KQovEmbeddedProperty* member = mRows[i].embedded)
-            member->~KQovEmbeddedProperty();
-        else if (mRows[i].descriptor->form == KQovPropertyDescriptor::eObjectList)
-            mMembers.pop_back();
+    // Members go first, last row first, each leaving the property list as it goes; a row gone
+    // is no longer counted, so that nothing finds it while the others go.
+    for (size_t t = mTables.size(); t-- > 0;) {
+        const RowTable& table = mTables[t];
+        for (int i = table.count; i-- > 0;) {
+            const KQovPropertyDescriptor& row = table.rows[i];
+            const size_t slot = mSlots.back();
+            mSlots.pop_back();
+            if (row.form == KQovPropertyDescriptor::eObjectList)
+                mMembers.pop_back();
+            else if (row.form != KQovPropertyDescriptor::eCreated)
+                table.items[slot].~KQovEmbeddedProperty();
+        }
     }
     std::allocator<KQovEmbeddedProperty> allocator;
-    for (const EmbeddedBlock& block : mBlocks) allocator.deallocate(block.items, block.capacity);
+    for (const RowTable& table : mTables)
+        if (table.items) allocator.deallocate(table.items, table.capacity);
 }
 
 void KQovPropertyHandler::UserPropertyChanged(KQovUserProperty* userProperty) {
@@ -45,16 +53,19 @@ void KQovPropertyHandler::CreateTableProperties(const KQovPropertyDescriptor* ro
         else if (rows[i].form != KQovPropertyDescriptor::eCreated)
             ++embedded;
     }
-    mRows.reserve(mRows.size() + size_t(count));
+    const size_t others = size_t(count) - embedded;
+    mSlots.reserve(mSlots.size() + size_t(count));
+    mRefs.reserve(mRefs.size() + others);
     mMembers.reserve(mMembers.size() + lists);
-    EmbeddedBlock block{nullptr, embedded, 0};
-    if (embedded > 0) block.items = std::allocator<KQovEmbeddedProperty>().allocate(embedded);
-    for (int i = 0; i < count; ++i) CreateRow(rows[i], &block);
-    if (block.items) mBlocks.push_back(block);
+    ReserveProperties(size_t(count));
+    RowTable table{rows, count, GetTableRowCount(), nullptr, embedded, 0};
+    if (embedded > 0) table.items = std::allocator<KQovEmbeddedProperty>().allocate(embedded);
+    // Listed before the rows are made, so that the destructor finds whatever was built.
+    mTables.push_back(table);
+    for (int i = 0; i < count; ++i) CreateRow(rows[i], mTables.back());
 }
 
-KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row,
-                                          EmbeddedBlock* block) {
+KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row, RowTable& table) {
     KDataType* dataType = row.dataType ? KDataType::FindByName(row.dataType) : nullptr;
     KProperty* property = nullptr;
     KQovEmbeddedProperty* embedded = nullptr;
@@ -63,7 +74,9 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row,
             const int code = row.typeCode ? row.typeCode : KProperty::TypeCodeFromDataType(dataType);
             property = CreateProperty(row.name, code, dataType, row.animatable, false);
             if (!property) {
-                mRows.push_back(Row{&row, KWeakRef{}, nullptr});  // rows keep their indices
+                // Rows keep their indices.
+                mSlots.push_back(uint16_t(mRefs.size()));
+                mRefs.push_back(KWeakRef{});
                 return nullptr;
             }
             KQovSetPropertyNumbers(property, row.defaultValue, 4);
@@ -87,7 +100,7 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row,
         }
         default: {
             KQovEmbeddedProperty* member =
-                new (&block->items[block->used++]) KQovEmbeddedProperty(row.typeCode);
+                new (&table.items[table.used++]) KQovEmbeddedProperty(row.typeCode);
             member->Init(row.name, this);
             member->SetDataType(dataType);
             member->SetNumbers(row.defaultValue, 4);
@@ -104,33 +117,59 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row,
     if (row.userFlags) property->SetUserFlag(row.userFlags, true);
     if (row.enumSource) property->SetEnumSource(row.enumSource);
     if (row.enumLabels) property->SetEnumLabels(row.enumLabels);
-    mRows.push_back(Row{&row, property->GetWeakRef(), embedded});
+    if (embedded) {
+        mSlots.push_back(uint16_t(table.used - 1));
+    } else {
+        mSlots.push_back(uint16_t(mRefs.size()));
+        mRefs.push_back(property->GetWeakRef());
+    }
     return property;
 }
 
-KProperty* KQovPropertyHandler::GetTableProperty(int row) const {
+const KQovPropertyHandler::RowTable* KQovPropertyHandler::TableOf(int row) const {
     if (row < 0 || row >= GetTableRowCount()) return nullptr;
-    return KObjectSafeCast<KProperty>(mRows[size_t(row)].property.Resolve());
+    for (const RowTable& table : mTables)
+        if (row < table.firstRow + table.count) return &table;
+    return nullptr;
+}
+
+bool KQovPropertyHandler::IsEmbeddedRow(int row) const {
+    const RowTable* table = TableOf(row);
+    if (!table) return false;
+    const uint8_t form = table->rows[row - table->firstRow].form;
+    return form != KQovPropertyDescriptor::eCreated && form != KQovPropertyDescriptor::eObjectList;
+}
+
+KProperty* KQovPropertyHandler::GetTableProperty(int row) const {
+    const RowTable* table = TableOf(row);
+    if (!table) return nullptr;
+    const size_t slot = mSlots[size_t(row)];
+    // An embedded row lasts as long as the set.
+    if (IsEmbeddedRow(row)) return &table->items[slot];
+    return KObjectSafeCast<KProperty>(mRefs[slot].Resolve());
 }
 
 const KQovPropertyDescriptor* KQovPropertyHandler::GetTableRow(int row) const {
-    return row >= 0 && row < GetTableRowCount() ? mRows[size_t(row)].descriptor : nullptr;
+    const RowTable* table = TableOf(row);
+    return table ? &table->rows[row - table->firstRow] : nullptr;
 }
 
 KQovEmbeddedProperty* KQovPropertyHandler::GetEmbedded(int row) const {
-    return GetTableProperty(row) ? mRows[size_t(row)].embedded : nullptr;
+    return IsEmbeddedRow(row) ? &TableOf(row)->items[mSlots[size_t(row)]] : nullptr;
 }
 
 void KQovPropertyHandler::ResetTableDefaults() {
     for (int i = 0; i < GetTableRowCount(); ++i) {
         if (KQovEmbeddedProperty* member = GetEmbedded(i)) {
-            member->SetNumbers(mRows[size_t(i)].descriptor->defaultValue, 4);
-            const char* text = mRows[size_t(i)].descriptor->defaultText;
+            const KQovPropertyDescriptor* row = GetTableRow(i);
+            member->SetNumbers(row->defaultValue, 4);
+            const char* text = row->defaultText;
             member->SetText(text ? text : "");
         }
     }
 }
 
 void KQovPropertyHandler::CollectProperties(std::vector<KProperty*>& out) const {
+    out.reserve(out.size() + size_t(GetPropertyCount()));
     for (int i = 0; i < GetPropertyCount(); ++i) out.push_back(GetProperty(i));
 }

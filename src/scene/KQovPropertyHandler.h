@@ -34,7 +34,7 @@ public:
 
     // Builds one property per row, in row order, appended to the property list.
     void CreateTableProperties(const KQovPropertyDescriptor* rows, int count);
-    int GetTableRowCount() const { return int(mRows.size()); }
+    int GetTableRowCount() const { return int(mSlots.size()); }
     // The property of a row; null out of range or once the property is gone.
     KProperty* GetTableProperty(int row) const;
     const KQovPropertyDescriptor* GetTableRow(int row) const;
@@ -47,23 +47,27 @@ public:
     void CollectProperties(std::vector<KProperty*>& out) const;
 
 private:
-    struct Row {
-        const KQovPropertyDescriptor* descriptor;
-        KWeakRef property;
-        KQovEmbeddedProperty* embedded;
-    };
-    // The embedded rows of one table, built side by side in one block.
-    struct EmbeddedBlock {
+    // One table given to CreateTableProperties: its rows stay where they are (tables are
+    // static), and its embedded rows are built side by side in one block.
+    struct RowTable {
+        const KQovPropertyDescriptor* rows;
+        int count;
+        int firstRow;
         KQovEmbeddedProperty* items;
         size_t capacity;
         size_t used;
     };
-    KProperty* CreateRow(const KQovPropertyDescriptor& row, EmbeddedBlock* block);
+    KProperty* CreateRow(const KQovPropertyDescriptor& row, RowTable& table);
+    const RowTable* TableOf(int row) const;
+    bool IsEmbeddedRow(int row) const;
 
     KQovObject* mSceneOwner;
-    std::vector<Row> mRows;
+    std::vector<RowTable> mTables;
+    // Per row: the index of its embedded property in its table's block, or of its reference
+    // in mRefs (created rows and object lists, which may go before the set does).
+    std::vector<uint16_t> mSlots;
+    std::vector<KWeakRef> mRefs;
     // The embedded rows live in the blocks, the object lists here; created rows belong to the
     // property list.
-    std::vector<EmbeddedBlock> mBlocks;
     std::vector<std::unique_ptr<KProperty>> mMembers;
 };

@@ -105,20 +105,20 @@ bool KQovSetPropertyNumbers(KProperty* property, const double* values, int count
     }
 }
 
-KQovEmbeddedProperty::KQovEmbeddedProperty(int typeCode) : mStorage(StorageFor(typeCode)) {
+KQovEmbeddedProperty::KQovEmbeddedProperty(int typeCode) {
+    // The stored kind (a type code below 16) lives in KProperty's spare bits.
+    SetClassBits(uint8_t(StorageFor(typeCode)));
     SetTypeCode(typeCode);
 }
 
 const KString& KQovEmbeddedProperty::GetText() const {
     static const KString kEmpty("");
-    return mText ? *mText : kEmpty;
+    const KString* text = GetClassText();
+    return text ? *text : kEmpty;
 }
 
 void KQovEmbeddedProperty::SetText(const char* text) {
-    if (text && *text)
-        mText = std::make_unique<KString>(text);
-    else
-        mText.reset();
+    SetClassText(text && *text ? std::make_unique<KString>(text) : nullptr);
 }
 
 void KQovEmbeddedProperty::SetNumbers(const double* values, int count) {
@@ -128,7 +128,7 @@ void KQovEmbeddedProperty::SetNumbers(const double* values, int count) {
 
 void KQovEmbeddedProperty::GetValue(void* buffer) {
     if (!buffer) return;
-    switch (mStorage) {
+    switch (GetStorageCode()) {
         case eINT:
             *static_cast<int32_t*>(buffer) = int32_t(mNumbers[0]);
             return;
@@ -142,7 +142,7 @@ void KQovEmbeddedProperty::GetValue(void* buffer) {
             *static_cast<double*>(buffer) = mNumbers[0];
             return;
         case eTIME:
-            *static_cast<KTime*>(buffer) = mTime;
+            *static_cast<KTime*>(buffer) = GetTime();
             return;
         case eSTRING:
             *static_cast<KString*>(buffer) = GetText();
@@ -159,12 +159,12 @@ void KQovEmbeddedProperty::GetValue(void* buffer) {
 }
 
 void KQovEmbeddedProperty::SetValue(const void* value) {
-    if (!value || mStorage == 0) return;
+    if (!value || GetStorageCode() == 0) return;
     // Copy first: the buffer may be this property's own storage.
     double numbers[4] = {mNumbers[0], mNumbers[1], mNumbers[2], mNumbers[3]};
     KString text = GetText();
-    KTime time = mTime;
-    switch (mStorage) {
+    KTime time = GetTime();
+    switch (GetStorageCode()) {
         case eINT:
             numbers[0] = *static_cast<const int32_t*>(value);
             break;
@@ -196,9 +196,9 @@ void KQovEmbeddedProperty::SetValue(const void* value) {
     std::copy(numbers, numbers + 4, mNumbers);
     static const KString kInvalid(nullptr);  // an invalid text is kept as such
     if (text.IsEmpty() && text.Buffer() != kInvalid.Buffer())
-        mText.reset();
+        SetClassText(nullptr);
     else
-        mText = std::make_unique<KString>(text);
-    mTime = time;
+        SetClassText(std::make_unique<KString>(text));
+    SetTime(time);
     SendValueEvent(nullptr, eValueChanged, this, value, nullptr, nullptr);
 }

@@ -64,19 +64,17 @@ public:
 
     void GetValue(void* buffer) override;
     void SetValue(const void* value) override;
-    int GetStorageCode() const override { return mStorage; }
+    int GetStorageCode() const override { return GetClassBits(); }
 
     // Direct access, without events (resets and copies between a set and its owner).
     const double* GetNumbers() const { return mNumbers; }
     void SetNumbers(const double* values, int count);
     const KString& GetText() const;
     void SetText(const char* text);
-    KTime GetTime() const { return mTime; }
-    void SetTime(KTime time) { mTime = time; }
+    // Only text and time rows hold these, with the property's extras (the text null when empty).
+    KTime GetTime() const { return GetClassTime(); }
+    void SetTime(KTime time) { SetClassTime(time); }
 
 private:
-    int mStorage;
     double mNumbers[4] = {0.0, 0.0, 0.0, 1.0};
-    std::unique_ptr<KString> mText;  // only text rows hold one that is not empty
-    KTime mTime;
 };

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
@@ -27,8 +28,10 @@ public:
     // Either accessor may be empty.
     void Init(const char* name, KObject* owner, Getter getter, Setter setter) {
         KProperty::Init(name, owner);
-        mGetter = std::move(getter);
-        mSetter = std::move(setter);
+        if (getter || setter)
+            mAccessors.reset(new Accessors{std::move(getter), std::move(setter)});
+        else
+            mAccessors.reset();
     }
 
     T Get() {
@@ -39,15 +42,15 @@ public:
     void Set(const T& value) { SetValue(&value); }
 
     void GetValue(void* buffer) override {
-        if (mGetter) mCache = mGetter();
+        if (mAccessors && mAccessors->getter) mCache = mAccessors->getter();
         if (buffer) *static_cast<T*>(buffer) = mCache;
     }
     void SetValue(const void* value) override {
         if (!value) return;
         const T newValue = *static_cast<const T*>(value);  // the buffer may be the cache
         SendValueEvent(nullptr, eValueChanging, this, &newValue, &mCache, nullptr);
-        if (mSetter)
-            mSetter(newValue);
+        if (mAccessors && mAccessors->setter)
+            mAccessors->setter(newValue);
         else
             mCache = newValue;
         SendValueEvent(nullptr, eValueChanged, this, &newValue, nullptr, nullptr);
@@ -59,9 +62,13 @@ public:
     void SetCachedValue(const T& value) { mCache = value; }
 
 protected:
+    // Accessors are rare: most properties keep their value in the cache alone.
+    struct Accessors {
+        Getter getter;
+        Setter setter;
+    };
     T mCache{};
-    Getter mGetter;
-    Setter mSetter;
+    std::unique_ptr<Accessors> mAccessors;
 };
 
 // Also every enum property (type code 6).

@@ -575,4 +575,46 @@ TEST(KObject, RemovingAPropertyOfAConnectionRing) {
     EXPECT_EQ(b->GetPropertyCount(), 0);
 }
 
+// Removing a property destroys the properties that refer to it, whatever else its
+// destinations are; one without destinations takes nothing with it and gains no view of them.
+TEST(KObject, RemovingAPropertyTakesOnlyItsReferencesWithIt) {
+    enum Dst { eNone, ePlainPlug, eReference, ePlugAndReference };
+    const struct {
+        Dst dst;
+        int dstsLeft;  // of the removed property
+    } kCases[] = {{eNone, 0}, {ePlainPlug, 1}, {eReference, 0}, {ePlugAndReference, 1}};
+    for (const auto& k : kCases) {
+        SCOPED_TRACE(int(k.dst));
+        Objects objects;
+        Watcher* source = objects.Make("Source");
+        Watcher* user = objects.Make("User");
+        KProperty* other = user->CreateProperty("Other", 4, nullptr, false, false);
+        ASSERT_NE(other, nullptr);
+        KPlug plain;
+        // A member property (not destroyed by its removal) so that it can be looked at after.
+        KPropertyDouble member;
+        member.Init("Member", source, {}, {});
+        source->AddProperty(&member);
+        if (k.dst == ePlainPlug || k.dst == ePlugAndReference) {
+            ASSERT_TRUE(member.ConnectDst(&plain));
+        }
+        if (k.dst == eReference || k.dst == ePlugAndReference) {
+            ASSERT_NE(user->CreateReferenceProperty(&member, "Ref"), nullptr);
+        }
+        const int subPlugsBefore = member.GetSubPlugCount();
+        EXPECT_EQ(source->RemovePropertyAt(source->IndexOfProperty(&member)), 0);
+        EXPECT_EQ(source->GetPropertyCount(), 0);
+        ASSERT_EQ(user->GetPropertyCount(), 1);
+        EXPECT_EQ(user->GetProperty(0), other);
+        EXPECT_EQ(member.GetDstCount(), k.dstsLeft);
+        if (k.dstsLeft) {
+            EXPECT_EQ(member.GetDst(0), &plain);
+        }
+        if (k.dst == eNone) {
+            EXPECT_EQ(member.GetSubPlugCount(), subPlugsBefore);
+        }
+        member.DisconnectAllDst();
+    }
+}
+
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/RemovalOrders.h"
@@ -578,6 +580,130 @@ TEST(KPlug, AWideListGoesInLinearTime) {
             }
             EXPECT_EQ(KPlug::GetLivePlugCount(), before + 1);
         }
+    }
+}
+
+// What a plug's lists read as: its sources, "|", its destinations, by the names of `names`
+// ("?" for a dead end).
+std::string Lists(const KPlug* plug, const std::vector<std::pair<const KPlug*, char>>& names) {
+    auto name = [&names](const KPlug* p) {
+        for (const auto& n : names)
+            if (n.first == p) return n.second;
+        return '?';
+    };
+    std::string text;
+    for (int i = 0; i < plug->GetSrcCount(); ++i) text += name(plug->GetSrc(i));
+    text += '|';
+    for (int i = 0; i < plug->GetDstCount(); ++i) text += name(plug->GetDst(i));
+    return text;
+}
+
+// A plug holds its connection list only once it connects (or has sub-plugs, or a filter of its
+// own): the list emptied by every path and filled again keeps its order, its far ends and its
+// sub-plug's mirror.
+TEST(KPlug, AConnectionListThatComesAndGoesKeepsItsEntries) {
+    Plugs plugs;
+    Probe* p = plugs.Make();
+    Probe *a = plugs.Make(), *b = plugs.Make(), *c = plugs.Make();
+    DataProbe* d = plugs.Make<DataProbe>();
+    const std::vector<std::pair<const KPlug*, char>> names = {
+        {p, 'p'}, {a, 'a'}, {b, 'b'}, {c, 'c'}, {d, 'd'}};
+    KClassIdFilter* dataFilter = KClassRegistry::GetClassIdFilter(gKDataPlugClassInfo.id);
+    KPlug* sub = nullptr;
+    const struct {
+        const char* step;
+        std::function<bool()> run;
+        const char* lists;     // p's lists after the step
+        const char* subLists;  // its data sub-plug's (null: none)
+    } kSteps[] = {
+        {"first source", [&] { return p->ConnectSrc(a); }, "a|", nullptr},
+        {"last one gone", [&] { return p->DisconnectSrc(a); }, "|", nullptr},
+        {"again, both sides", [&] { return p->ConnectSrc(b) && p->ConnectDst(c); }, "b|c", nullptr},
+        {"before the first", [&] { return p->ConnectSrcAt(0, a); }, "ab|c", nullptr},
+        {"all sources gone", [&] { return p->DisconnectSrcAt(1) && p->DisconnectSrcAt(0); }, "|c",
+         nullptr},
+        {"all destinations gone", [&] { return p->DisconnectDstAt(0); }, "|", nullptr},
+        {"sub-plug on an empty plug", [&] { return (sub = p->GetSubPlug(dataFilter)) != nullptr; },
+         "|", "|"},
+        {"mirrored", [&] { return p->ConnectSrc(a) && p->ConnectSrc(d); }, "ad|", "d|"},
+        {"replaced", [&] { return p->ReplaceSrcAt(0, b); }, "bd|", "d|"},
+        {"emptied with the sub-plug", [&] { return p->DisconnectSrc(d) && p->DisconnectSrc(b); },
+         "|", "|"},
+        {"refilled", [&] { return p->ConnectSrc(d) && p->ConnectDst(a); }, "d|a", "d|"},
+        {"one-sided source dies unseen",
+         [&] {
+             const bool made = p->ConnectSrc(c, KPlug::eOneSided);
+             c->Destroy();
+             return made;
+         },
+         "d?|a", "d|"},
+        {"dead entry dropped", [&] { return p->DisconnectSrcAt(1); }, "d|a", "d|"},
+        {"source dies",
+         [&] {
+             d->Destroy(), d = nullptr;
+             return true;
+         },
+         "|a", "|"},
+    };
+    for (const auto& k : kSteps) {
+        ASSERT_TRUE(k.run()) << k.step;
+        EXPECT_EQ(Lists(p, names), k.lists) << k.step;
+        if (k.subLists) {
+            ASSERT_EQ(p->GetSubPlugCount(), 1) << k.step;
+            EXPECT_EQ(p->GetSubPlugAt(0), sub) << k.step;
+            EXPECT_EQ(Lists(sub, names), k.subLists) << k.step;
+        }
+    }
+    // The far ends agree.
+    EXPECT_EQ(Lists(a, names), "p|");
+    EXPECT_EQ(b->GetDstCount(), 0);
+}
+
+// A plug's filter is kept apart from its lists: set, cleared, and set back to the "None"
+// filter on a plug with and without connections, it reads back and rules as set.
+TEST(KPlug, FiltersSetAndClearedWithAndWithoutConnections) {
+    KClassIdFilter* none = KClassRegistry::GetClassIdFilter(-1);
+    KClassIdFilter* dataFilter = KClassRegistry::GetClassIdFilter(gKDataPlugClassInfo.id);
+    ASSERT_NE(none, nullptr);
+    for (bool connected : {false, true}) {
+        SCOPED_TRACE(connected ? "connected" : "unconnected");
+        Plugs plugs;
+        Probe* p = plugs.Make();
+        Probe* plain = plugs.Make();
+        DataProbe* data = plugs.Make<DataProbe>();
+        Probe* held = plugs.Make();
+        if (connected) {
+            ASSERT_TRUE(p->ConnectDst(held));
+        }
+        EXPECT_EQ(p->GetFilter(), none);
+        const struct {
+            KPlugFilter* set;
+            bool acceptsPlain;
+        } kFilters[] = {
+            {dataFilter, false}, {none, true}, {nullptr, true}, {dataFilter, false}, {none, true}};
+        for (const auto& k : kFilters) {
+            p->SetFilter(k.set, 0);
+            EXPECT_EQ(p->GetFilter(), k.set);
+            EXPECT_EQ(p->CanAcceptSource(plain), k.acceptsPlain);
+            EXPECT_TRUE(p->CanAcceptSource(data));
+            EXPECT_EQ(p->GetDstCount(), connected ? 1 : 0);
+        }
+        ASSERT_TRUE(p->ConnectSrc(plain));
+        EXPECT_EQ(p->GetSrc(0), plain);
+    }
+}
+
+// A long list (counted per reference elsewhere) emptied and filled again finds its entries.
+TEST(KPlug, ALongListEmptiedAndRefilled) {
+    KPlug hub;
+    std::vector<std::unique_ptr<KPlug>> plugs;
+    for (int i = 0; i < 100; ++i) plugs.push_back(std::make_unique<KPlug>());
+    for (int round = 0; round < 2; ++round) {
+        for (auto& plug : plugs) ASSERT_TRUE(hub.ConnectSrc(plug.get()));
+        for (size_t i = 0; i < plugs.size(); ++i) ASSERT_EQ(hub.IndexOfSrc(plugs[i].get()), int(i));
+        for (auto& plug : plugs) ASSERT_TRUE(hub.DisconnectSrc(plug.get()));
+        EXPECT_EQ(hub.GetSrcCount(), 0);
+        EXPECT_EQ(hub.IndexOfSrc(plugs[0].get()), -1);
     }
 }
 

@@ -2,11 +2,14 @@
 // common case read and write as when every one was stored.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <iterator>
 #include <memory>
 #include <string>
 
 #include "animation/KFCurveNode.h"
 #include "foundation/KStringList.h"
+#include "scene/KDataType.h"
 #include "scene/KObject.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
@@ -328,4 +331,169 @@ TEST(KPropertyStorage, SecondPivotSetReadsAsResetWhenFirstAskedFor) {
         EXPECT_EQ(node.GetPivotSet(2), nullptr);
         EXPECT_EQ(node.GetPivotSet(-1), nullptr);
     }
+}
+
+namespace {
+
+// A data type that is not one of the process-wide ones.
+class LocalType : public KDataType {
+public:
+    LocalType() : KDataType("LocalStorageTestType", 8, 1, nullptr) {}
+};
+
+}  // namespace
+
+// Process-wide types are kept by their index, others with the extras: either way the type set
+// is the type read, through changes from one kind to the other, and with the other extras.
+TEST(KPropertyStorage, DataTypesOfEveryKindReadBackAsSet) {
+    KObject* owner = new KObject;
+    ObjectGuard guard{owner};
+    auto* p = new KPropertyDouble(owner, "P");
+    LocalType local;
+    ASSERT_GT(KDataType::GetTypeCount(), 40);
+    KDataType* first = KDataType::GetTypeAt(0);
+    KDataType* last = KDataType::GetTypeAt(KDataType::GetTypeCount() - 1);
+    KDataType* number = KDataType::FindByName("Number");
+    KDataType* lcl = KDataType::FindByName("Lcl Translation");
+    EXPECT_EQ(local.GetTypeIndex(), -1);
+    EXPECT_EQ(last->GetTypeIndex(), KDataType::GetTypeCount() - 1);
+    const struct {
+        KDataType* set;
+        KDataType* read;  // a double property without a type reads "Number"
+    } kSteps[] = {{first, first},    {&local, &local}, {last, last}, {nullptr, number},
+                  {&local, &local},  {nullptr, number}, {lcl, lcl}};
+    for (size_t i = 0; i < std::size(kSteps); ++i) {
+        p->SetDataType(kSteps[i].set);
+        EXPECT_EQ(p->GetDataType(), kSteps[i].read) << i;
+        // The extras hold other fields too: they keep theirs.
+        p->SetMinMax(double(i), 100.0 + double(i));
+        p->SetLabel(i % 2 ? "odd" : nullptr);
+        EXPECT_EQ(p->GetDataType(), kSteps[i].read) << i;
+        EXPECT_EQ(p->GetMin(), double(i));
+        EXPECT_EQ(p->GetMax(), 100.0 + double(i));
+    }
+    // A property made with a type of each kind.
+    auto* q = new KPropertyDouble(owner, "Q", &local);
+    auto* r = new KPropertyDouble(owner, "R", last);
+    EXPECT_EQ(q->GetDataType(), &local);
+    EXPECT_EQ(r->GetDataType(), last);
+    p->SetDataType(nullptr);  // no pointer to the local type left behind
+}
+
+// The owned name is freed by what the property knows, not by a flag a caller may change.
+TEST(KPropertyStorage, OwnedNameFreedWhateverTheFlagSays) {
+    KObject* owner = new KObject;
+    ObjectGuard guard{owner};
+    auto* p = new KPropertyInt(owner, "Start");
+    const struct {
+        const char* rename;  // null: bind to static text instead
+        bool flag;           // the flag a caller then sets
+        const char* read;
+    } kSteps[] = {{"A", false, "A"}, {"B", true, "B"}, {nullptr, true, "Static"},
+                  {"C", false, "C"}, {nullptr, false, "Static"}, {"D", true, "D"}};
+    for (const auto& step : kSteps) {
+        if (step.rename)
+            ASSERT_TRUE(p->SetName(step.rename, false));
+        else
+            p->KProperty::Init("Static", owner);
+        p->SetFlag(KProperty::eOwnedName, step.flag);
+        EXPECT_STREQ(p->GetName(), step.read);
+        EXPECT_EQ(owner->FindProperty(step.read), p);
+    }
+}
+
+// Accessors bound and unbound: a property without them keeps its value in the cache and
+// no longer calls the old ones.
+TEST(KPropertyStorage, AccessorsBoundAndDropped) {
+    KObject* owner = new KObject;
+    ObjectGuard guard{owner};
+    KPropertyDouble p;
+    double outside = 2.5;
+    int calls = 0;
+    p.Init("Bound", owner, [&] { ++calls; return outside; },
+           [&](const double& v) { ++calls; outside = v; });
+    owner->AddProperty(&p);
+    EXPECT_EQ(p.Get(), 2.5);
+    p.Set(4.0);
+    EXPECT_EQ(outside, 4.0);
+    EXPECT_EQ(calls, 2);
+    p.Init("Bound", owner, {}, {});
+    p.Set(7.0);
+    EXPECT_EQ(p.Get(), 7.0);
+    EXPECT_EQ(outside, 4.0);
+    EXPECT_EQ(calls, 2);
+    p.Init("Bound", owner, [&] { return -1.0; }, {});  // a getter alone
+    EXPECT_EQ(p.Get(), -1.0);
+    p.Set(3.0);  // no setter: the cache takes it, the getter wins on reading
+    EXPECT_EQ(p.Get(), -1.0);
+    owner->ForgetProperty(&p);
+}
+
+// Text and time rows keep theirs with the extras, beside a label and a range.
+TEST(KPropertyStorage, EmbeddedTimesAndTextsBesideOtherExtras) {
+    KObject* owner = new KObject;
+    ObjectGuard guard{owner};
+    KQovEmbeddedProperty time(KProperty::eTIME);
+    time.Init("Time", owner);
+    KQovEmbeddedProperty number(KProperty::eDOUBLE);
+    number.Init("Number", owner);
+    EXPECT_EQ(time.GetTime().Get(), 0);
+    EXPECT_EQ(time.GetStorageCode(), KProperty::eTIME);
+    EXPECT_EQ(number.GetStorageCode(), KProperty::eDOUBLE);
+    const struct {
+        int64_t ticks;
+        const char* label;
+        const char* text;
+    } kSteps[] = {{5, nullptr, nullptr}, {0, "L", nullptr}, {-7, "L", "t"},
+                  {1LL << 40, nullptr, "u"}, {0, nullptr, nullptr}};
+    for (const auto& step : kSteps) {
+        const KTime value(step.ticks);
+        time.SetValue(&value);
+        time.SetLabel(step.label);
+        time.SetText(step.text);
+        time.SetMin(double(step.ticks));
+        KTime out(99);
+        time.GetValue(&out);
+        EXPECT_EQ(out.Get(), step.ticks);
+        EXPECT_EQ(time.GetTime().Get(), step.ticks);
+        EXPECT_STREQ(time.GetText().Buffer(), step.text ? step.text : "");
+        if (step.label)
+            EXPECT_STREQ(time.GetLabel(), step.label);
+        else
+            EXPECT_EQ(time.GetLabel(), nullptr);
+        EXPECT_EQ(time.GetMin(), double(step.ticks));
+    }
+    // A number row's value never touches them.
+    const double v = 3.5;
+    number.SetValue(&v);
+    EXPECT_EQ(number.GetTime().Get(), 0);
+    EXPECT_STREQ(number.GetText().Buffer(), "");
+    EXPECT_EQ(number.GetNumbers()[0], 3.5);
+    EXPECT_EQ(number.GetStorageCode(), KProperty::eDOUBLE);
+}
+
+// Each table row gives back its own descriptor and property; a created row destroyed reads as
+// gone while the others stay.
+TEST(KPropertyStorage, RowsFindTheirTablesAndOutliveCreatedRows) {
+    TwoTables* set = new TwoTables;
+    ObjectGuard guard{set};
+    const KQovPropertyDescriptor* const kRows[] = {&kFirst[0], &kFirst[1], &kFirst[2],
+                                                   &kFirst[3], &kFirst[4], &kSecond[0],
+                                                   &kSecond[1], &kListsOnly[0]};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(set->GetTableRow(i), kRows[i]) << i;
+    for (int i : {-1, 8, 1000}) {
+        EXPECT_EQ(set->GetTableRow(i), nullptr) << i;
+        EXPECT_EQ(set->GetTableProperty(i), nullptr) << i;
+        EXPECT_EQ(set->GetEmbedded(i), nullptr) << i;
+    }
+    KProperty* created = set->GetTableProperty(2);
+    ASSERT_NE(created, nullptr);
+    set->DestroyProperty(set->IndexOfProperty(created));
+    EXPECT_EQ(set->GetTableProperty(2), nullptr);
+    EXPECT_EQ(set->GetTableProperty(6)->GetName(), std::string("F"));
+    EXPECT_EQ(set->GetTableProperty(7)->GetName(), std::string("M"));
+    EXPECT_EQ(set->GetEmbedded(3)->GetNumbers()[0], 1.0);
+    set->GetEmbedded(5)->SetNumbers(std::array<double, 1>{9.0}.data(), 1);
+    set->ResetTableDefaults();
+    EXPECT_EQ(set->GetEmbedded(5)->GetNumbers()[0], 5.0);
 }
