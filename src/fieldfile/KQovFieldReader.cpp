@@ -192,8 +192,8 @@ bool KQovFieldReader::ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly) {
     mRecords.clear();
     mBlocks.clear();
     mReleased.clear();
-    mTexts.clear();
-    mNameTexts.clear();
+    mTexts.Clear();
+    mNameTexts.Clear();
     mConsumed = 0;
     bool ok;
     if (mBinary) {
@@ -428,12 +428,7 @@ size_t KQovFieldReader::GetMemoryUse() const {
                    mBlocks.capacity() * sizeof(Block);
     for (const Block& block : mBlocks)
         bytes += block.names.capacity() * sizeof(Name) + block.lookup.capacity() * 4;
-    for (const auto* texts : {&mTexts, &mNameTexts}) {
-        bytes += texts->bucket_count() * sizeof(void*);
-        for (const auto& text : *texts)
-            bytes += sizeof(text) + 2 * sizeof(void*) + text.second.capacity();
-    }
-    return bytes;
+    return bytes + mTexts.GetMemoryUse() + mNameTexts.GetMemoryUse();
 }
 
 int32_t KQovFieldReader::ChildOf(uint32_t record) const {
@@ -568,10 +563,10 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
     const Block& block = mBlocks[static_cast<size_t>(blockIndex)];
     if (nameIndex < 0 || static_cast<size_t>(nameIndex) >= block.names.size()) return "";
     const Name& name = block.names[static_cast<size_t>(nameIndex)];
-    auto found = mNameTexts.find(name.textOffset);
-    if (found != mNameTexts.end()) return found->second.c_str();
-    std::string text(reinterpret_cast<const char*>(mBytes.data() + name.textOffset), name.textSize);
-    return mNameTexts.emplace(name.textOffset, std::move(text)).first->second.c_str();
+    if (const char* found = mNameTexts.Find(name.textOffset)) return found;
+    return mNameTexts.Add(name.textOffset,
+                          reinterpret_cast<const char*>(mBytes.data() + name.textOffset),
+                          name.textSize);
 }
 
 bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const {
@@ -726,25 +721,27 @@ double KQovFieldReader::ToDoubleAnyType(const Value& value) const {
 }
 
 const char* KQovFieldReader::ToText(const Value& value) {
-    auto found = mTexts.find(value.offset);
-    if (found != mTexts.end()) return found->second.c_str();
-    std::string text;
+    if (const char* found = mTexts.Find(value.offset)) return found;
     const char* bytes = reinterpret_cast<const char*>(value.data);
+    std::string text;
     switch (value.type) {
         case 'S': {
-            text.assign(bytes, value.size);
             // Binary files store "A::B" as "B", 0x00, 0x01, "A".
-            size_t split = mBinary ? text.find(std::string("\0\1", 2)) : std::string::npos;
-            if (split != std::string::npos)
-                text = text.substr(split + 2) + "::" + text.substr(0, split);
+            const char* split = nullptr;
+            if (mBinary)
+                for (uint32_t i = 0; i + 1 < value.size && !split; ++i)
+                    if (bytes[i] == 0 && bytes[i + 1] == 1) split = bytes + i;
+            if (!split) return mTexts.Add(value.offset, bytes, value.size);
+            const size_t before = size_t(split - bytes);
+            text.assign(split + 2, value.size - before - 2);
+            text.append("::");
+            text.append(bytes, before);
             break;
         }
         case 'N':
-            text.assign(bytes, value.size);
-            break;
+            return mTexts.Add(value.offset, bytes, value.size);
         case 'C':
-            text.assign(bytes, 1);
-            break;
+            return mTexts.Add(value.offset, bytes, 1);
         case 'I':
         case 'L':
             text = KFormatC("%lld", (long long)ToInt64(value));
@@ -758,7 +755,65 @@ const char* KQovFieldReader::ToText(const Value& value) {
         default:
             break;
     }
-    return mTexts.emplace(value.offset, std::move(text)).first->second.c_str();
+    return mTexts.Add(value.offset, text.data(), text.size());
+}
+
+size_t KQovFieldReader::TextCache::SlotOf(uint64_t key) const {
+    // Offsets are spread by a multiplicative hash over a power-of-two table.
+    const size_t mask = mSlots.size() - 1;
+    size_t at = size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    while (mSlots[at].key != 0 && mSlots[at].key != key) at = (at + 1) & mask;
+    return at;
+}
+
+const char* KQovFieldReader::TextCache::Find(uint64_t key) const {
+    if (mCount == 0) return nullptr;
+    return mSlots[SlotOf(key + 1)].text;
+}
+
+void KQovFieldReader::TextCache::Grow() {
+    std::vector<Slot> old;
+    old.swap(mSlots);
+    mSlots.assign(old.empty() ? 64 : old.size() * 2, Slot{0, nullptr});
+    for (const Slot& slot : old)
+        if (slot.key != 0) mSlots[SlotOf(slot.key)] = slot;
+}
+
+const char* KQovFieldReader::TextCache::Add(uint64_t key, const char* data, size_t size) {
+    if ((mCount + 1) * 2 > mSlots.size()) Grow();
+    char* copy;
+    if (size >= kOwnChunkFrom) {
+        // A long text gets a block of its own, the current chunk stays in use.
+        mChunks.emplace_back(new char[size + 1]);
+        copy = mChunks.back().get();
+        if (mChunks.size() > 1) std::swap(mChunks.back(), mChunks[mChunks.size() - 2]);
+        mChunkBytes += size + 1;
+    } else {
+        if (mChunks.empty() || mChunkUsed + size + 1 > mChunkSize) {
+            mChunkSize = kChunkSize;
+            mChunks.emplace_back(new char[mChunkSize]);
+            mChunkUsed = 0;
+            mChunkBytes += mChunkSize;
+        }
+        copy = mChunks.back().get() + mChunkUsed;
+        mChunkUsed += size + 1;
+    }
+    if (size) std::memcpy(copy, data, size);
+    copy[size] = 0;
+    mSlots[SlotOf(key + 1)] = Slot{key + 1, copy};
+    ++mCount;
+    return copy;
+}
+
+void KQovFieldReader::TextCache::Clear() {
+    mSlots.clear();
+    mCount = 0;
+    mChunks.clear();
+    mChunkUsed = mChunkSize = mChunkBytes = 0;
+}
+
+size_t KQovFieldReader::TextCache::GetMemoryUse() const {
+    return mSlots.capacity() * sizeof(Slot) + mChunks.capacity() * sizeof(void*) + mChunkBytes;
 }
 
 char KQovFieldReader::ReportedTokenType(const Value& value) const {

@@ -280,8 +280,36 @@ private:
     // Values are given back in whole pages of this size: the buffer's large pages when it
     // has them, since giving back part of one frees nothing.
     size_t mReleaseUnit = 0;
-    std::unordered_map<uint64_t, std::string> mTexts;
-    std::unordered_map<uint64_t, std::string> mNameTexts;
+    // Texts handed out, keyed by where their bytes start in the buffer: each made once and
+    // kept, NUL-terminated, until the tree is freed. Copies go into large chunks and the index
+    // is one flat table, so a text costs no allocation of its own.
+    class TextCache {
+    public:
+        const char* Find(uint64_t key) const;
+        // Keeps a copy of `size` bytes under `key` (not present yet); the copy.
+        const char* Add(uint64_t key, const char* data, size_t size);
+        void Clear();
+        size_t GetMemoryUse() const;
+
+    private:
+        struct Slot {
+            uint64_t key;  // the offset + 1; 0 for an empty slot
+            const char* text;
+        };
+        // Chunks stay below the size whose release makes the allocator sweep its free lists.
+        static constexpr size_t kChunkSize = 32 * 1024;
+        static constexpr size_t kOwnChunkFrom = 1024;
+        size_t SlotOf(uint64_t key) const;
+        void Grow();
+        std::vector<Slot> mSlots;  // a power of two long, at most half full
+        size_t mCount = 0;
+        std::vector<std::unique_ptr<char[]>> mChunks;
+        size_t mChunkUsed = 0;
+        size_t mChunkSize = 0;
+        size_t mChunkBytes = 0;
+    };
+    TextCache mTexts;
+    TextCache mNameTexts;
     std::string mError;
     uint64_t mConsumed = 0;
 

@@ -399,3 +399,50 @@ TEST(KQovFieldReader, BrokenPatternsOfValuesFailAtTheirValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Texts as the reader must give them back: binary "B\0\1A" is "A::B" (the first split).
+std::string Joined(const std::string& stored) {
+    const size_t split = stored.find(std::string("\0\1", 2));
+    if (split == std::string::npos) return stored;
+    return stored.substr(split + 2) + "::" + stored.substr(0, split);
+}
+
+}  // namespace
+
+// Texts handed out stay put and equal while thousands more are made (the index grows, chunks
+// fill, long texts go apart), and asking again gives the same pointer.
+TEST(KQovFieldReader, TextsStayValidAndAreMadeOnce) {
+    const std::string kinds[] = {"",
+                                 "name",
+                                 std::string("Cube\0\1Model", 11),
+                                 std::string(1030, 'a'),  // long enough for a block of its own
+                                 std::string("\0\1tail", 6),
+                                 "a::b"};
+    std::vector<std::string> stored;
+    for (int i = 0; i < 6000; ++i)
+        stored.push_back(kinds[i % 6] + (i % 12 < 6 ? std::to_string(i) : ""));
+    Rec record("T");
+    for (const std::string& s : stored) record.S(s);
+    std::string bytes;
+    Encode(bytes, record);
+    bytes += NullRecord();
+    KQovFieldReader reader(nullptr, 0, true, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(bytes))) << reader.GetErrorText();
+    std::vector<const char*> first;
+    KQovFieldReader::Record values = reader.GetRecord(reader.GetOccurrence(0, 0, 0));
+    KQovFieldReader::Value value;
+    while (reader.NextValue(values, value)) first.push_back(reader.ToText(value));
+    ASSERT_EQ(first.size(), stored.size());
+    reader.RewindValues(values);
+    for (size_t i = 0; i < stored.size(); ++i) {
+        ASSERT_TRUE(reader.NextValue(values, value));
+        SCOPED_TRACE(i);
+        EXPECT_EQ(reader.ToText(value), first[i]);
+        EXPECT_EQ(std::string(first[i]), Joined(stored[i]));
+    }
+    EXPECT_STREQ(reader.GetNameText(0, 0), "T");
+    EXPECT_EQ(reader.GetNameText(0, 0), reader.GetNameText(0, 0));
+    EXPECT_GT(reader.GetMemoryUse(), bytes.size());
+}
