@@ -293,23 +293,25 @@ bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) co
     if (fixed == 0) return false;
     uint64_t payload = offset + 1;
     uint64_t size;
+    uint64_t end = 0;  // bytes after the payload
     if (fixed > 0) {
         size = static_cast<uint64_t>(fixed);
     } else if (!mBinary) {
         uint32_t length;
         if (!ReadVarint(payload, length)) return false;
         size = length;
+        end = 1;  // the parser's NUL
     } else {
         if (limit - payload < 4) return false;
         size = ReadU32(payload);
         payload += 4;
     }
-    if (limit - payload < size) return false;
+    if (limit - payload < size + end) return false;
     value.type = type;
     value.data = mBytes.data() + payload;
     value.size = static_cast<uint32_t>(size);
     value.offset = offset;
-    next = payload + size;
+    next = payload + size + end;
     return true;
 }
 
@@ -721,6 +723,9 @@ double KQovFieldReader::ToDoubleAnyType(const Value& value) const {
 }
 
 const char* KQovFieldReader::ToText(const Value& value) {
+    // ASCII texts are NUL-terminated in the buffer, which stays until the tree is freed.
+    if (!mBinary && (value.type == 'S' || value.type == 'N'))
+        return reinterpret_cast<const char*>(value.data);
     if (const char* found = mTexts.Find(value.offset)) return found;
     const char* bytes = reinterpret_cast<const char*>(value.data);
     std::string text;

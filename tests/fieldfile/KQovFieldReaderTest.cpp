@@ -446,3 +446,39 @@ TEST(KQovFieldReader, TextsStayValidAndAreMadeOnce) {
     EXPECT_EQ(reader.GetNameText(0, 0), reader.GetNameText(0, 0));
     EXPECT_GT(reader.GetMemoryUse(), bytes.size());
 }
+
+// ASCII texts are handed out from the parsed buffer: each value still decodes after a text
+// before it, and the text stays while the rest is read.
+TEST(KQovFieldReader, AsciiTextsBetweenOtherValues) {
+    const struct {
+        const char* written;
+        char type;
+        const char* text;
+    } kValues[] = {{"\"Model::a\"", 'S', "Model::a"},
+                   {"bare", 'N', "bare"},
+                   {"\\x41", 'C', "A"},
+                   {"12", 'N', "12"},
+                   {"\"\"", 'S', ""},
+                   {"\"q\\\"x\"", 'S', "q\"x"},
+                   {"-3.5", 'N', "-3.5"},
+                   {"\"last\"", 'S', "last"}};
+    std::string line = "T: ";
+    for (const auto& v : kValues) line += std::string(line.size() > 3 ? ", " : "") + v.written;
+    KQovFieldReader reader(nullptr, 0, false, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(line + "\nU: 7\n"))) << reader.GetErrorText();
+    KQovFieldReader::Record values = reader.GetRecord(reader.GetOccurrence(0, 0, 0));
+    std::vector<const char*> texts;
+    KQovFieldReader::Value value;
+    for (const auto& v : kValues) {
+        SCOPED_TRACE(v.written);
+        ASSERT_TRUE(reader.NextValue(values, value));
+        EXPECT_EQ(value.type, v.type);
+        texts.push_back(reader.ToText(value));
+        EXPECT_EQ(reader.ToText(value), texts.back());
+    }
+    EXPECT_FALSE(reader.NextValue(values, value));
+    KQovFieldReader::Record next = reader.GetRecord(reader.GetOccurrence(0, 1, 0));
+    ASSERT_TRUE(reader.NextValue(next, value));
+    EXPECT_EQ(reader.ToInt64(value), 7);
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_STREQ(texts[i], kValues[i].text);
+}
