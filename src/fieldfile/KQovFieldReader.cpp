@@ -763,29 +763,34 @@ const char* KQovFieldReader::ToText(const Value& value) {
     return mTexts.Add(value.offset, text.data(), text.size());
 }
 
-size_t KQovFieldReader::TextCache::SlotOf(uint64_t key) const {
-    // Offsets are spread by a multiplicative hash over a power-of-two table.
-    const size_t mask = mSlots.size() - 1;
-    size_t at = size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-    while (mSlots[at].key != 0 && mSlots[at].key != key) at = (at + 1) & mask;
-    return at;
+const std::vector<KQovFieldReader::TextCache::Entry>* KQovFieldReader::TextCache::PageOf(
+    uint64_t key) const {
+    const uint64_t page = key >> kPageBits;
+    if (page >= mPageOf.size() || mPageOf[size_t(page)] == 0) return nullptr;
+    return &mPages[mPageOf[size_t(page)] - 1];
 }
+
+namespace {
+
+template <class Entries>
+auto LowerBound(Entries& entries, uint32_t low) {
+    // Texts are mostly asked for in file order: the last one is looked at first.
+    if (entries.empty() || entries.back().low < low) return entries.end();
+    return std::lower_bound(entries.begin(), entries.end(), low,
+                            [](const auto& entry, uint32_t value) { return entry.low < value; });
+}
+
+}  // namespace
 
 const char* KQovFieldReader::TextCache::Find(uint64_t key) const {
-    if (mCount == 0) return nullptr;
-    return mSlots[SlotOf(key + 1)].text;
-}
-
-void KQovFieldReader::TextCache::Grow() {
-    std::vector<Slot> old;
-    old.swap(mSlots);
-    mSlots.assign(old.empty() ? 64 : old.size() * 2, Slot{0, nullptr});
-    for (const Slot& slot : old)
-        if (slot.key != 0) mSlots[SlotOf(slot.key)] = slot;
+    const std::vector<Entry>* entries = PageOf(key);
+    if (!entries) return nullptr;
+    const uint32_t low = uint32_t(key & ((1u << kPageBits) - 1));
+    const auto at = LowerBound(*entries, low);
+    return at != entries->end() && at->low == low ? at->text : nullptr;
 }
 
 const char* KQovFieldReader::TextCache::Add(uint64_t key, const char* data, size_t size) {
-    if ((mCount + 1) * 2 > mSlots.size()) Grow();
     char* copy;
     if (size >= kOwnChunkFrom) {
         // A long text gets a block of its own, the current chunk stays in use.
@@ -805,20 +810,31 @@ const char* KQovFieldReader::TextCache::Add(uint64_t key, const char* data, size
     }
     if (size) std::memcpy(copy, data, size);
     copy[size] = 0;
-    mSlots[SlotOf(key + 1)] = Slot{key + 1, copy};
-    ++mCount;
+    const uint64_t page = key >> kPageBits;
+    if (page >= mPageOf.size()) mPageOf.resize(size_t(page) + 1, 0);
+    if (mPageOf[size_t(page)] == 0) {
+        mPages.emplace_back();
+        mPageOf[size_t(page)] = uint32_t(mPages.size());
+    }
+    std::vector<Entry>& entries = mPages[mPageOf[size_t(page)] - 1];
+    const uint32_t low = uint32_t(key & ((1u << kPageBits) - 1));
+    entries.insert(LowerBound(entries, low), Entry{low, copy});
     return copy;
 }
 
 void KQovFieldReader::TextCache::Clear() {
-    mSlots.clear();
-    mCount = 0;
+    mPageOf.clear();
+    mPages.clear();
     mChunks.clear();
     mChunkUsed = mChunkSize = mChunkBytes = 0;
 }
 
 size_t KQovFieldReader::TextCache::GetMemoryUse() const {
-    return mSlots.capacity() * sizeof(Slot) + mChunks.capacity() * sizeof(void*) + mChunkBytes;
+    size_t bytes = mPageOf.capacity() * sizeof(uint32_t) +
+                   mPages.capacity() * sizeof(std::vector<Entry>) +
+                   mChunks.capacity() * sizeof(void*) + mChunkBytes;
+    for (const std::vector<Entry>& entries : mPages) bytes += entries.capacity() * sizeof(Entry);
+    return bytes;
 }
 
 char KQovFieldReader::ReportedTokenType(const Value& value) const {

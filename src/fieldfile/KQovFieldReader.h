@@ -280,9 +280,10 @@ private:
     // Values are given back in whole pages of this size: the buffer's large pages when it
     // has them, since giving back part of one frees nothing.
     size_t mReleaseUnit = 0;
-    // Texts handed out, keyed by where their bytes start in the buffer: each made once and
-    // kept, NUL-terminated, until the tree is freed. Copies go into large chunks and the index
-    // is one flat table, so a text costs no allocation of its own.
+    // Texts handed out, keyed by where their value starts in the buffer: each made once and
+    // kept, NUL-terminated, until the tree is freed. Copies go into large chunks; the index
+    // has a short sorted list per 4 KB of buffer, so texts read in file order are found and
+    // added next to each other.
     class TextCache {
     public:
         const char* Find(uint64_t key) const;
@@ -292,17 +293,17 @@ private:
         size_t GetMemoryUse() const;
 
     private:
-        struct Slot {
-            uint64_t key;  // the offset + 1; 0 for an empty slot
-            const char* text;
-        };
+        static constexpr int kPageBits = 12;
         // Chunks stay below the size whose release makes the allocator sweep its free lists.
         static constexpr size_t kChunkSize = 32 * 1024;
         static constexpr size_t kOwnChunkFrom = 1024;
-        size_t SlotOf(uint64_t key) const;
-        void Grow();
-        std::vector<Slot> mSlots;  // a power of two long, at most half full
-        size_t mCount = 0;
+        struct Entry {
+            uint32_t low;  // the key's offset within its page
+            const char* text;
+        };
+        const std::vector<Entry>* PageOf(uint64_t key) const;
+        std::vector<uint32_t> mPageOf;  // per page: index + 1 into mPages, 0 for none
+        std::vector<std::vector<Entry>> mPages;
         std::vector<std::unique_ptr<char[]>> mChunks;
         size_t mChunkUsed = 0;
         size_t mChunkSize = 0;

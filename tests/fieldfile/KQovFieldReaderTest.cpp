@@ -442,6 +442,28 @@ TEST(KQovFieldReader, TextsStayValidAndAreMadeOnce) {
         EXPECT_EQ(reader.ToText(value), first[i]);
         EXPECT_EQ(std::string(first[i]), Joined(stored[i]));
     }
+    // Texts of a page asked for out of order: a later record's first.
+    Rec a("A"), b("B");
+    for (const char* text : {"a0", "a1", "a2"}) a.S(text);
+    for (const char* text : {"b0", "b1", "b2"}) b.S(text);
+    std::string small;
+    Encode(small, a);
+    Encode(small, b);
+    small += NullRecord();
+    KQovFieldReader pair(nullptr, 0, true, false);
+    ASSERT_TRUE(pair.ParseBytes(Bytes(small)));
+    std::vector<const char*> seen[2];
+    for (int pass = 0; pass < 2; ++pass)
+        for (uint32_t name : {1u, 0u}) {
+            KQovFieldReader::Record record =
+                pair.GetRecord(pair.GetOccurrence(0, int32_t(name), 0));
+            for (int i = 0; pair.NextValue(record, value); ++i) {
+                const char* text = pair.ToText(value);
+                EXPECT_EQ(text, std::string(1, char('a' + name)) + char('0' + i));
+                if (pass == 0) seen[name].push_back(text);
+                EXPECT_EQ(text, seen[name][size_t(i)]);
+            }
+        }
     EXPECT_STREQ(reader.GetNameText(0, 0), "T");
     EXPECT_EQ(reader.GetNameText(0, 0), reader.GetNameText(0, 0));
     EXPECT_GT(reader.GetMemoryUse(), bytes.size());
