@@ -434,8 +434,30 @@ size_t KQovFieldReader::GetMemoryUse() const {
 }
 
 int32_t KQovFieldReader::ChildOf(uint32_t record) const {
-    // Blocks are made in the order of their records.
-    size_t low = 1, high = mBlocks.size();
+    // Blocks are made in the order of their records. Records are mostly asked for in file
+    // order: the search starts where the last one ended and widens from there, and finds
+    // the first block in [low, high) whose record is not before `record`.
+    const size_t count = mBlocks.size();
+    if (count <= 1) return -1;
+    const size_t hint = std::clamp<size_t>(mChildHint, 1, count - 1);
+    size_t low, high;
+    if (mBlocks[hint].owner < record) {
+        low = hint + 1;
+        size_t step = 1;
+        while (hint + step < count && mBlocks[hint + step].owner < record) {
+            low = hint + step + 1;
+            step *= 2;
+        }
+        high = std::min(hint + step, count);
+    } else {
+        high = hint;
+        size_t step = 1;
+        while (step < hint && mBlocks[hint - step].owner >= record) {
+            high = hint - step;
+            step *= 2;
+        }
+        low = step < hint ? hint - step + 1 : 1;
+    }
     while (low < high) {
         size_t mid = low + (high - low) / 2;
         if (mBlocks[mid].owner < record)
@@ -443,7 +465,8 @@ int32_t KQovFieldReader::ChildOf(uint32_t record) const {
         else
             high = mid;
     }
-    return low < mBlocks.size() && mBlocks[low].owner == record ? static_cast<int32_t>(low) : -1;
+    mChildHint = low;
+    return low < count && mBlocks[low].owner == record ? static_cast<int32_t>(low) : -1;
 }
 
 uint32_t KQovFieldReader::ValuesBegin(uint32_t begin, uint32_t& count) const {

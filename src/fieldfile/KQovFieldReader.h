@@ -273,6 +273,7 @@ private:
     };
     std::vector<Stored> mRecords;
     std::vector<Block> mBlocks;
+    mutable size_t mChildHint = 1;  // where ChildOf's last search ended
     // Records whose values were given back: the buffer range gone, to be read again.
     mutable std::unordered_map<uint32_t, std::pair<uint64_t, uint64_t>> mReleased;
     void RestoreValues(uint32_t index) const;

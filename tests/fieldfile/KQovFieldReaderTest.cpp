@@ -504,3 +504,36 @@ TEST(KQovFieldReader, AsciiTextsBetweenOtherValues) {
     EXPECT_EQ(reader.ToInt64(value), 7);
     for (size_t i = 0; i < texts.size(); ++i) EXPECT_STREQ(texts[i], kValues[i].text);
 }
+
+// The block of each record, asked for in file order, backwards and by strides: the same as a
+// pass over every block finds.
+TEST(KQovFieldReader, ChildBlocksInAnyOrderOfAsking) {
+    Rec top("Top");
+    for (int i = 0; i < 40; ++i) {
+        Rec item("Item");
+        item.I(i);
+        if (i % 3 != 1)
+            for (int j = 0; j < i % 5; ++j) {
+                Rec inner("Inner");
+                inner.I(j);
+                if (j % 2 == 0) inner.Child(Rec("Leaf").I(j));
+                item.Child(inner);
+            }
+        top.Child(item);
+    }
+    std::string bytes;
+    Encode(bytes, top);
+    Encode(bytes, Rec("After").I(1));
+    bytes += NullRecord();
+    KQovFieldReader reader(nullptr, 0, true, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(bytes))) << reader.GetErrorText();
+    const uint32_t records = uint32_t(reader.GetRecordCount());
+    std::vector<int32_t> expected(records, -1);
+    for (size_t b = 1; b < reader.GetBlockCount(); ++b)
+        expected[reader.GetBlock(int32_t(b)).owner] = int32_t(b);
+    for (uint32_t stride : {1u, 7u, 13u, records - 1}) {
+        SCOPED_TRACE(stride);
+        for (uint32_t n = 0, i = 0; n < records; ++n, i = (i + stride) % records)
+            ASSERT_EQ(reader.GetRecord(i).child, expected[i]) << i;
+    }
+}
