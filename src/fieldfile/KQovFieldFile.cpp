@@ -122,8 +122,10 @@ void KQovFieldFile::Emit(const void* data, size_t size) {
         Flush();
         if (size > kOutCapacity) {
             // Too big to wait: straight to the stream.
-            if (mStream && mStream->Write(data, static_cast<uint32_t>(size)) != size && !HasError())
-                SetError(eNoSpaceLeft);
+            if (!mStream) return;
+            const uint32_t put = mStream->Write(data, static_cast<uint32_t>(size));
+            Advance(int64_t(size), put);
+            if (put != size && !HasError()) SetError(eNoSpaceLeft);
             return;
         }
     }
@@ -141,13 +143,23 @@ void KQovFieldFile::EmitU32(uint32_t value) {
 void KQovFieldFile::Flush() {
     if (mOutSize == 0 || !mStream) return;
     uint32_t put = mStream->Write(mOut.get(), static_cast<uint32_t>(mOutSize));
+    Advance(int64_t(mOutSize), put);
     bool failed = put < mOutSize || mStream->HasError();
     mOutSize = 0;
     if (failed && !HasError()) SetError(eNoSpaceLeft);
 }
 
 int64_t KQovFieldFile::Position() {
-    return (mStream ? mStream->Tell() : 0) + static_cast<int64_t>(mOutSize);
+    // The stream is asked once; the writes that follow keep the answer up to date.
+    if (mStreamAt < 0) mStreamAt = mStream ? mStream->Tell() : 0;
+    return mStreamAt + static_cast<int64_t>(mOutSize);
+}
+
+void KQovFieldFile::Advance(int64_t requested, int64_t written) {
+    if (mStreamAt >= 0 && written == requested)
+        mStreamAt += written;
+    else
+        mStreamAt = -1;
 }
 
 void KQovFieldFile::Patch(int64_t position, const void* data, size_t size) {
@@ -163,6 +175,7 @@ void KQovFieldFile::Patch(int64_t position, const void* data, size_t size) {
     if (mStream->Write(data, static_cast<uint32_t>(size)) != size && !HasError())
         SetError(eNoSpaceLeft);
     mStream->SetPosition(here);
+    mStreamAt = -1;
 }
 
 bool KQovFieldFile::CloseRecord(int depth) {
@@ -212,11 +225,20 @@ bool KQovFieldFile::FieldWriteBegin(const char* name) {
         entry.header = Position();
         entry.count = 0;
         entry.length = 0;
-        static const uint8_t kZero[12] = {};
-        Emit(kZero, sizeof kZero);
-        uint8_t nameLength = static_cast<uint8_t>(length);
-        Emit(&nameLength, 1);
-        Emit(text, length);
+        // The header's end, count and length are patched in when the record closes.
+        if (mOut && mOutSize + 13 + length <= kOutCapacity) {
+            uint8_t* at = mOut.get() + mOutSize;
+            std::memset(at, 0, 12);
+            at[12] = static_cast<uint8_t>(length);
+            std::memcpy(at + 13, text, length);
+            mOutSize += 13 + length;
+        } else {
+            static const uint8_t kZero[12] = {};
+            Emit(kZero, sizeof kZero);
+            uint8_t nameLength = static_cast<uint8_t>(length);
+            Emit(&nameLength, 1);
+            Emit(text, length);
+        }
     } else {
         EmitText(std::string(static_cast<size_t>(mIndent) * 4, ' '));
         EmitText(KQovQuoteFieldName(name));
@@ -385,33 +407,61 @@ bool KQovFieldFile::FieldWriteDn(const double* values, size_t count) {
 }
 
 bool KQovFieldFile::FieldWriteC(const char* text) {
-    if (!CanWrite()) return false;
-    if (!text) {
-        SetError(eInvalidData, "Write field error : K_NULL value");
-        return false;
-    }
-    if (!BeginValue()) return false;
-    if (mBinary) {
-        std::string stored = text;
-        size_t split = stored.find("::");
-        if (split != std::string::npos)
-            stored = stored.substr(split + 2) + std::string("\0\1", 2) + stored.substr(0, split);
-        if (stored.size() > 0xFFFFFFFFu - 5) {
-            SetError(eInvalidData, "Write field error : string too long");
+    // A value of an open binary field, the common case, has passed the checks already.
+    if (!text || !FastBinaryValue()) {
+        if (!CanWrite()) return false;
+        if (!text) {
+            SetError(eInvalidData, "Write field error : K_NULL value");
             return false;
         }
-        uint32_t length = static_cast<uint32_t>(stored.size());
-        char type = 'S';
-        Emit(&type, 1);
-        EmitU32(length);
-        Emit(stored.data(), stored.size());
-        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
-        entry.count += 1;
-        entry.length += 1 + 4 + uint64_t(length);
-        ++mValueCounter;
-    } else {
-        EndAsciiValue("\"" + KQovEscapeText(text) + "\"", true);
+        // BeginValue without asking the stream again.
+        if (mValueCounter == 0) SetError(eInvalidData, "Write field error : Field not opened");
+        if (!mBinary) {
+            EndAsciiValue("\"" + KQovEscapeText(text) + "\"", true);
+            return !HasError();
+        }
     }
+    // "A::B" is stored as "B", 0x00, 0x01, "A": the same length, put out in pieces.
+    const size_t size = std::strlen(text);
+    if (size > 0xFFFFFFFFu - 5) {
+        SetError(eInvalidData, "Write field error : string too long");
+        return false;
+    }
+    const char* split = static_cast<const char*>(std::memchr(text, ':', size));
+    while (split && split[1] != ':')
+        split =
+            static_cast<const char*>(std::memchr(split + 1, ':', size - size_t(split + 1 - text)));
+    const size_t before = split ? size_t(split - text) : size;
+    const uint32_t length = static_cast<uint32_t>(size);
+    if (mOut && mOutSize + 5 + size <= kOutCapacity) {
+        uint8_t* at = mOut.get() + mOutSize;
+        at[0] = 'S';
+        KStoreU32(at + 1, length, GetByteOrder());
+        at += 5;
+        if (split) {
+            std::memcpy(at, split + 2, size - before - 2);
+            at += size - before - 2;
+            at[0] = 0;
+            at[1] = 1;
+            at += 2;
+        }
+        std::memcpy(at, text, before);
+        mOutSize += 5 + size;
+    } else {
+        uint8_t head[5];
+        head[0] = 'S';
+        KStoreU32(head + 1, length, GetByteOrder());
+        Emit(head, sizeof head);
+        if (split) {
+            Emit(split + 2, size - before - 2);
+            Emit("\0\1", 2);
+        }
+        Emit(text, before);
+    }
+    RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+    entry.count += 1;
+    entry.length += 1 + 4 + uint64_t(length);
+    ++mValueCounter;
     return !HasError();
 }
 
@@ -436,6 +486,7 @@ bool KQovFieldFile::FieldWriteR(uint32_t size) {
     entry.length += 1 + 4 + uint64_t(size);  // the bytes that follow count too
     ++mValueCounter;
     Flush();  // the caller writes the bytes to the stream itself
+    mStreamAt = -1;
     return !HasError();
 }
 

@@ -104,7 +104,10 @@ public:
     // The current part's file version for every block level in use, 0 out of range.
     int GetBlockVersion(int level) const;
     // The stream in use (for raw bytes after FieldWriteR).
-    KQovStream* GetStream() const { return mStream; }
+    KQovStream* GetStream() const {
+        mStreamAt = -1;  // the caller may move it
+        return mStream;
+    }
     // Year, month, day, hour, minute, second, millisecond of the file's creation.
     const int32_t* GetCreationTimeStamp() const { return mTimeStamp; }
 
@@ -287,6 +290,8 @@ private:
     void EmitU32(uint32_t value);
     void Flush();
     int64_t Position();
+    // The stream position known after a write of `requested` bytes that put `written`.
+    void Advance(int64_t requested, int64_t written);
     bool CloseRecord(int depth);
     void Patch(int64_t position, const void* data, size_t size);
     bool BeginValue();
@@ -357,6 +362,9 @@ private:
     // Output waits here so that values do not each cost a stream call.
     std::unique_ptr<uint8_t[]> mOut;
     size_t mOutSize = 0;
+    // Where the stream stands, -1 until asked: what it wrote is counted, so records do not
+    // each ask it. Anything that moves the stream other than the writes here forgets it.
+    mutable int64_t mStreamAt = -1;
     bool mStreamOpen = false;
 
     KError mError;

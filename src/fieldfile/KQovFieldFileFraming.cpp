@@ -114,6 +114,7 @@ void KQovFieldFile::Reset() {
     mRecordTable.assign(kMaxDepth, RecordEntry());
     mIndent = mContinuationIndent = mLineLength = 0;
     mOutSize = 0;
+    mStreamAt = -1;
     mStreamOpen = false;
 }
 
@@ -299,6 +300,7 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
                                                     mOwnedStream.get(),
                                                     KQovEncryptedStream::kWriting, false));
         mStream = mCipherStream.get();
+        mStreamAt = -1;
     }
     Flush();
     if (HasError() || mStream->HasError()) {
@@ -757,6 +759,7 @@ bool KQovFieldFile::FinishUpdate() {
     mError.ClearError();
     mStream->ClearError();
     mStream->SetPosition(mOriginalSize - 13);
+    mStreamAt = -1;
     mDepth = 0;
     mRecordTable.assign(kMaxDepth, RecordEntry());
     mValueCounter = 0;
@@ -849,6 +852,7 @@ void KQovFieldFile::FieldFileDiscard() {
 bool KQovFieldFile::FieldFileAppendPart(bool replace) {
     if (!mBinary || !IsOpen() || mCurrentPart >= 0 || mEncrypted) return false;
     size_t partsBefore = mParts.size();
+    mStreamAt = -1;
     if (mOpenMode == eCreated) {
         mParts.push_back({Position(), mFileVersion});
     } else if (mOpenMode == eUpdate) {
@@ -865,9 +869,11 @@ bool KQovFieldFile::FieldFileAppendPart(bool replace) {
             }
             mParts.pop_back();
             mStream->SetPosition(start);
+            mStreamAt = -1;
             mParts.push_back({start, mFileVersion});
         } else {
             mStream->SetPosition(size);
+            mStreamAt = -1;
             if (!found) WriteEndBlock(0, mFileVersion);
             Flush();
             mParts.push_back({Position(), mFileVersion});

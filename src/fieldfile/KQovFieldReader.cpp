@@ -192,8 +192,8 @@ bool KQovFieldReader::ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly) {
     mRecords.clear();
     mBlocks.clear();
     mReleased.clear();
-    mTexts.clear();
-    mNameTexts.clear();
+    mTexts.Clear();
+    mNameTexts.Clear();
     mConsumed = 0;
     bool ok;
     if (mBinary) {
@@ -293,23 +293,25 @@ bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) co
     if (fixed == 0) return false;
     uint64_t payload = offset + 1;
     uint64_t size;
+    uint64_t end = 0;  // bytes after the payload
     if (fixed > 0) {
         size = static_cast<uint64_t>(fixed);
     } else if (!mBinary) {
         uint32_t length;
         if (!ReadVarint(payload, length)) return false;
         size = length;
+        end = 1;  // the parser's NUL
     } else {
         if (limit - payload < 4) return false;
         size = ReadU32(payload);
         payload += 4;
     }
-    if (limit - payload < size) return false;
+    if (limit - payload < size + end) return false;
     value.type = type;
     value.data = mBytes.data() + payload;
     value.size = static_cast<uint32_t>(size);
     value.offset = offset;
-    next = payload + size;
+    next = payload + size + end;
     return true;
 }
 
@@ -428,17 +430,34 @@ size_t KQovFieldReader::GetMemoryUse() const {
                    mBlocks.capacity() * sizeof(Block);
     for (const Block& block : mBlocks)
         bytes += block.names.capacity() * sizeof(Name) + block.lookup.capacity() * 4;
-    for (const auto* texts : {&mTexts, &mNameTexts}) {
-        bytes += texts->bucket_count() * sizeof(void*);
-        for (const auto& text : *texts)
-            bytes += sizeof(text) + 2 * sizeof(void*) + text.second.capacity();
-    }
-    return bytes;
+    return bytes + mTexts.GetMemoryUse() + mNameTexts.GetMemoryUse();
 }
 
 int32_t KQovFieldReader::ChildOf(uint32_t record) const {
-    // Blocks are made in the order of their records.
-    size_t low = 1, high = mBlocks.size();
+    // Blocks are made in the order of their records. Records are mostly asked for in file
+    // order: the search starts where the last one ended and widens from there, and finds
+    // the first block in [low, high) whose record is not before `record`.
+    const size_t count = mBlocks.size();
+    if (count <= 1) return -1;
+    const size_t hint = std::clamp<size_t>(mChildHint, 1, count - 1);
+    size_t low, high;
+    if (mBlocks[hint].owner < record) {
+        low = hint + 1;
+        size_t step = 1;
+        while (hint + step < count && mBlocks[hint + step].owner < record) {
+            low = hint + step + 1;
+            step *= 2;
+        }
+        high = std::min(hint + step, count);
+    } else {
+        high = hint;
+        size_t step = 1;
+        while (step < hint && mBlocks[hint - step].owner >= record) {
+            high = hint - step;
+            step *= 2;
+        }
+        low = step < hint ? hint - step + 1 : 1;
+    }
     while (low < high) {
         size_t mid = low + (high - low) / 2;
         if (mBlocks[mid].owner < record)
@@ -446,7 +465,8 @@ int32_t KQovFieldReader::ChildOf(uint32_t record) const {
         else
             high = mid;
     }
-    return low < mBlocks.size() && mBlocks[low].owner == record ? static_cast<int32_t>(low) : -1;
+    mChildHint = low;
+    return low < count && mBlocks[low].owner == record ? static_cast<int32_t>(low) : -1;
 }
 
 uint32_t KQovFieldReader::ValuesBegin(uint32_t begin, uint32_t& count) const {
@@ -568,10 +588,10 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
     const Block& block = mBlocks[static_cast<size_t>(blockIndex)];
     if (nameIndex < 0 || static_cast<size_t>(nameIndex) >= block.names.size()) return "";
     const Name& name = block.names[static_cast<size_t>(nameIndex)];
-    auto found = mNameTexts.find(name.textOffset);
-    if (found != mNameTexts.end()) return found->second.c_str();
-    std::string text(reinterpret_cast<const char*>(mBytes.data() + name.textOffset), name.textSize);
-    return mNameTexts.emplace(name.textOffset, std::move(text)).first->second.c_str();
+    if (const char* found = mNameTexts.Find(name.textOffset)) return found;
+    return mNameTexts.Add(name.textOffset,
+                          reinterpret_cast<const char*>(mBytes.data() + name.textOffset),
+                          name.textSize);
 }
 
 bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const {
@@ -726,25 +746,30 @@ double KQovFieldReader::ToDoubleAnyType(const Value& value) const {
 }
 
 const char* KQovFieldReader::ToText(const Value& value) {
-    auto found = mTexts.find(value.offset);
-    if (found != mTexts.end()) return found->second.c_str();
-    std::string text;
+    // ASCII texts are NUL-terminated in the buffer, which stays until the tree is freed.
+    if (!mBinary && (value.type == 'S' || value.type == 'N'))
+        return reinterpret_cast<const char*>(value.data);
+    if (const char* found = mTexts.Find(value.offset)) return found;
     const char* bytes = reinterpret_cast<const char*>(value.data);
+    std::string text;
     switch (value.type) {
         case 'S': {
-            text.assign(bytes, value.size);
             // Binary files store "A::B" as "B", 0x00, 0x01, "A".
-            size_t split = mBinary ? text.find(std::string("\0\1", 2)) : std::string::npos;
-            if (split != std::string::npos)
-                text = text.substr(split + 2) + "::" + text.substr(0, split);
+            const char* split = nullptr;
+            if (mBinary)
+                for (uint32_t i = 0; i + 1 < value.size && !split; ++i)
+                    if (bytes[i] == 0 && bytes[i + 1] == 1) split = bytes + i;
+            if (!split) return mTexts.Add(value.offset, bytes, value.size);
+            const size_t before = size_t(split - bytes);
+            text.assign(split + 2, value.size - before - 2);
+            text.append("::");
+            text.append(bytes, before);
             break;
         }
         case 'N':
-            text.assign(bytes, value.size);
-            break;
+            return mTexts.Add(value.offset, bytes, value.size);
         case 'C':
-            text.assign(bytes, 1);
-            break;
+            return mTexts.Add(value.offset, bytes, 1);
         case 'I':
         case 'L':
             text = KFormatC("%lld", (long long)ToInt64(value));
@@ -758,7 +783,81 @@ const char* KQovFieldReader::ToText(const Value& value) {
         default:
             break;
     }
-    return mTexts.emplace(value.offset, std::move(text)).first->second.c_str();
+    return mTexts.Add(value.offset, text.data(), text.size());
+}
+
+const std::vector<KQovFieldReader::TextCache::Entry>* KQovFieldReader::TextCache::PageOf(
+    uint64_t key) const {
+    const uint64_t page = key >> kPageBits;
+    if (page >= mPageOf.size() || mPageOf[size_t(page)] == 0) return nullptr;
+    return &mPages[mPageOf[size_t(page)] - 1];
+}
+
+namespace {
+
+template <class Entries>
+auto LowerBound(Entries& entries, uint32_t low) {
+    // Texts are mostly asked for in file order: the last one is looked at first.
+    if (entries.empty() || entries.back().low < low) return entries.end();
+    return std::lower_bound(entries.begin(), entries.end(), low,
+                            [](const auto& entry, uint32_t value) { return entry.low < value; });
+}
+
+}  // namespace
+
+const char* KQovFieldReader::TextCache::Find(uint64_t key) const {
+    const std::vector<Entry>* entries = PageOf(key);
+    if (!entries) return nullptr;
+    const uint32_t low = uint32_t(key & ((1u << kPageBits) - 1));
+    const auto at = LowerBound(*entries, low);
+    return at != entries->end() && at->low == low ? at->text : nullptr;
+}
+
+const char* KQovFieldReader::TextCache::Add(uint64_t key, const char* data, size_t size) {
+    char* copy;
+    if (size >= kOwnChunkFrom) {
+        // A long text gets a block of its own, the current chunk stays in use.
+        mChunks.emplace_back(new char[size + 1]);
+        copy = mChunks.back().get();
+        if (mChunks.size() > 1) std::swap(mChunks.back(), mChunks[mChunks.size() - 2]);
+        mChunkBytes += size + 1;
+    } else {
+        if (mChunks.empty() || mChunkUsed + size + 1 > mChunkSize) {
+            mChunkSize = kChunkSize;
+            mChunks.emplace_back(new char[mChunkSize]);
+            mChunkUsed = 0;
+            mChunkBytes += mChunkSize;
+        }
+        copy = mChunks.back().get() + mChunkUsed;
+        mChunkUsed += size + 1;
+    }
+    if (size) std::memcpy(copy, data, size);
+    copy[size] = 0;
+    const uint64_t page = key >> kPageBits;
+    if (page >= mPageOf.size()) mPageOf.resize(size_t(page) + 1, 0);
+    if (mPageOf[size_t(page)] == 0) {
+        mPages.emplace_back();
+        mPageOf[size_t(page)] = uint32_t(mPages.size());
+    }
+    std::vector<Entry>& entries = mPages[mPageOf[size_t(page)] - 1];
+    const uint32_t low = uint32_t(key & ((1u << kPageBits) - 1));
+    entries.insert(LowerBound(entries, low), Entry{low, copy});
+    return copy;
+}
+
+void KQovFieldReader::TextCache::Clear() {
+    mPageOf.clear();
+    mPages.clear();
+    mChunks.clear();
+    mChunkUsed = mChunkSize = mChunkBytes = 0;
+}
+
+size_t KQovFieldReader::TextCache::GetMemoryUse() const {
+    size_t bytes = mPageOf.capacity() * sizeof(uint32_t) +
+                   mPages.capacity() * sizeof(std::vector<Entry>) +
+                   mChunks.capacity() * sizeof(void*) + mChunkBytes;
+    for (const std::vector<Entry>& entries : mPages) bytes += entries.capacity() * sizeof(Entry);
+    return bytes;
 }
 
 char KQovFieldReader::ReportedTokenType(const Value& value) const {

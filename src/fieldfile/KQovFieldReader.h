@@ -273,6 +273,7 @@ private:
     };
     std::vector<Stored> mRecords;
     std::vector<Block> mBlocks;
+    mutable size_t mChildHint = 1;  // where ChildOf's last search ended
     // Records whose values were given back: the buffer range gone, to be read again.
     mutable std::unordered_map<uint32_t, std::pair<uint64_t, uint64_t>> mReleased;
     void RestoreValues(uint32_t index) const;
@@ -280,8 +281,37 @@ private:
     // Values are given back in whole pages of this size: the buffer's large pages when it
     // has them, since giving back part of one frees nothing.
     size_t mReleaseUnit = 0;
-    std::unordered_map<uint64_t, std::string> mTexts;
-    std::unordered_map<uint64_t, std::string> mNameTexts;
+    // Texts handed out, keyed by where their value starts in the buffer: each made once and
+    // kept, NUL-terminated, until the tree is freed. Copies go into large chunks; the index
+    // has a short sorted list per 4 KB of buffer, so texts read in file order are found and
+    // added next to each other.
+    class TextCache {
+    public:
+        const char* Find(uint64_t key) const;
+        // Keeps a copy of `size` bytes under `key` (not present yet); the copy.
+        const char* Add(uint64_t key, const char* data, size_t size);
+        void Clear();
+        size_t GetMemoryUse() const;
+
+    private:
+        static constexpr int kPageBits = 12;
+        // Chunks stay below the size whose release makes the allocator sweep its free lists.
+        static constexpr size_t kChunkSize = 32 * 1024;
+        static constexpr size_t kOwnChunkFrom = 1024;
+        struct Entry {
+            uint32_t low;  // the key's offset within its page
+            const char* text;
+        };
+        const std::vector<Entry>* PageOf(uint64_t key) const;
+        std::vector<uint32_t> mPageOf;  // per page: index + 1 into mPages, 0 for none
+        std::vector<std::vector<Entry>> mPages;
+        std::vector<std::unique_ptr<char[]>> mChunks;
+        size_t mChunkUsed = 0;
+        size_t mChunkSize = 0;
+        size_t mChunkBytes = 0;
+    };
+    TextCache mTexts;
+    TextCache mNameTexts;
     std::string mError;
     uint64_t mConsumed = 0;
 

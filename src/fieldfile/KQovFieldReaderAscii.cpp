@@ -97,6 +97,8 @@ void KQovAsciiParser::Emit(char type, const char* bytes, size_t size) {
     mValues.push_back(static_cast<uint8_t>(type));
     KQovFieldReader::PutVarint(mValues, static_cast<uint32_t>(size));
     mValues.insert(mValues.end(), bytes, bytes + size);
+    // Texts end in a NUL the size leaves out: the reader hands them out where they are.
+    mValues.push_back(0);
 }
 
 namespace {

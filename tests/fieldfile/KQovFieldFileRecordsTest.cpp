@@ -362,3 +362,59 @@ TEST(KQovFieldFileRead, NamesInOrderOfFirstAppearanceAndRewind) {
 }
 
 }  // namespace
+
+namespace {
+
+// The stored form of a text, worked out here: "A::B" as "B", 0x00, 0x01, "A" at the first "::".
+std::string StoredText(const std::string& text) {
+    const size_t split = text.find("::");
+    if (split == std::string::npos) return text;
+    return text.substr(split + 2) + std::string("\0\1", 2) + text.substr(0, split);
+}
+
+}  // namespace
+
+// Texts with colons in every place, one longer than the output buffer (written straight to
+// the stream) and raw bytes the caller writes itself: each stored as the rule says, and the
+// records after them still end where their headers say (the reader checks every end).
+TEST(KQovFieldFileBinary, TextSplitsAndRecordEndsAroundDirectWrites) {
+    const std::string texts[] = {
+        ":",          "::",      ":::",    "a:",
+        ":b",         "a::",     "::b",    "a:b",
+        "a:::b",      "A::B::C", "x:y::z", std::string(KQovFieldFile::kOutCapacity + 3, ':'),
+        "Model::Cube"};
+    TempFolder tmp;
+    std::string name = tmp / "t.qov";
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+    for (const std::string& text : texts) {
+        f.FieldWriteBegin("T");
+        f.FieldWriteC(text.c_str());
+        f.FieldWriteR(2);
+        f.GetStream()->Write("rw", 2);
+        f.FieldWriteI(int32_t(text.size()));
+        f.FieldWriteEnd();
+    }
+    EXPECT_TRUE(f.FieldFileClose());
+    const std::string raw = ReadAll(name);
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.substr(0, 12));
+        const std::string stored = StoredText(text);
+        EXPECT_NE(raw.find("S" + std::string(1, char(stored.size() & 0xFF)) +
+                           std::string(1, char((stored.size() >> 8) & 0xFF)) +
+                           std::string(1, char((stored.size() >> 16) & 0xFF)) +
+                           std::string(1, '\0') + stored + "R"),
+                  std::string::npos);
+        ASSERT_TRUE(in.FieldReadBegin("T"));
+        EXPECT_EQ(in.FieldReadC(), text);
+        uint32_t size = 0;
+        const uint8_t* bytes = in.FieldReadR(size);
+        ASSERT_EQ(size, 2u);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), 2), "rw");
+        EXPECT_EQ(in.FieldReadI(), int32_t(text.size()));
+        in.FieldReadEnd();
+    }
+    EXPECT_EQ(in.GetLastErrorID(), -1);
+}

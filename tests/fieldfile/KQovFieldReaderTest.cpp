@@ -399,3 +399,141 @@ TEST(KQovFieldReader, BrokenPatternsOfValuesFailAtTheirValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Texts as the reader must give them back: binary "B\0\1A" is "A::B" (the first split).
+std::string Joined(const std::string& stored) {
+    const size_t split = stored.find(std::string("\0\1", 2));
+    if (split == std::string::npos) return stored;
+    return stored.substr(split + 2) + "::" + stored.substr(0, split);
+}
+
+}  // namespace
+
+// Texts handed out stay put and equal while thousands more are made (the index grows, chunks
+// fill, long texts go apart), and asking again gives the same pointer.
+TEST(KQovFieldReader, TextsStayValidAndAreMadeOnce) {
+    const std::string kinds[] = {"",
+                                 "name",
+                                 std::string("Cube\0\1Model", 11),
+                                 std::string(1030, 'a'),  // long enough for a block of its own
+                                 std::string("\0\1tail", 6),
+                                 "a::b"};
+    std::vector<std::string> stored;
+    for (int i = 0; i < 6000; ++i)
+        stored.push_back(kinds[i % 6] + (i % 12 < 6 ? std::to_string(i) : ""));
+    Rec record("T");
+    for (const std::string& s : stored) record.S(s);
+    std::string bytes;
+    Encode(bytes, record);
+    bytes += NullRecord();
+    KQovFieldReader reader(nullptr, 0, true, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(bytes))) << reader.GetErrorText();
+    std::vector<const char*> first;
+    KQovFieldReader::Record values = reader.GetRecord(reader.GetOccurrence(0, 0, 0));
+    KQovFieldReader::Value value;
+    while (reader.NextValue(values, value)) first.push_back(reader.ToText(value));
+    ASSERT_EQ(first.size(), stored.size());
+    reader.RewindValues(values);
+    for (size_t i = 0; i < stored.size(); ++i) {
+        ASSERT_TRUE(reader.NextValue(values, value));
+        SCOPED_TRACE(i);
+        EXPECT_EQ(reader.ToText(value), first[i]);
+        EXPECT_EQ(std::string(first[i]), Joined(stored[i]));
+    }
+    // Texts of a page asked for out of order: a later record's first.
+    Rec a("A"), b("B");
+    for (const char* text : {"a0", "a1", "a2"}) a.S(text);
+    for (const char* text : {"b0", "b1", "b2"}) b.S(text);
+    std::string small;
+    Encode(small, a);
+    Encode(small, b);
+    small += NullRecord();
+    KQovFieldReader pair(nullptr, 0, true, false);
+    ASSERT_TRUE(pair.ParseBytes(Bytes(small)));
+    std::vector<const char*> seen[2];
+    for (int pass = 0; pass < 2; ++pass)
+        for (uint32_t name : {1u, 0u}) {
+            KQovFieldReader::Record record =
+                pair.GetRecord(pair.GetOccurrence(0, int32_t(name), 0));
+            for (int i = 0; pair.NextValue(record, value); ++i) {
+                const char* text = pair.ToText(value);
+                EXPECT_EQ(text, std::string(1, char('a' + name)) + char('0' + i));
+                if (pass == 0) seen[name].push_back(text);
+                EXPECT_EQ(text, seen[name][size_t(i)]);
+            }
+        }
+    EXPECT_STREQ(reader.GetNameText(0, 0), "T");
+    EXPECT_EQ(reader.GetNameText(0, 0), reader.GetNameText(0, 0));
+    EXPECT_GT(reader.GetMemoryUse(), bytes.size());
+}
+
+// ASCII texts are handed out from the parsed buffer: each value still decodes after a text
+// before it, and the text stays while the rest is read.
+TEST(KQovFieldReader, AsciiTextsBetweenOtherValues) {
+    const struct {
+        const char* written;
+        char type;
+        const char* text;
+    } kValues[] = {{"\"Model::a\"", 'S', "Model::a"},
+                   {"bare", 'N', "bare"},
+                   {"\\x41", 'C', "A"},
+                   {"12", 'N', "12"},
+                   {"\"\"", 'S', ""},
+                   {"\"q\\\"x\"", 'S', "q\"x"},
+                   {"-3.5", 'N', "-3.5"},
+                   {"\"last\"", 'S', "last"}};
+    std::string line = "T: ";
+    for (const auto& v : kValues) line += std::string(line.size() > 3 ? ", " : "") + v.written;
+    KQovFieldReader reader(nullptr, 0, false, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(line + "\nU: 7\n"))) << reader.GetErrorText();
+    KQovFieldReader::Record values = reader.GetRecord(reader.GetOccurrence(0, 0, 0));
+    std::vector<const char*> texts;
+    KQovFieldReader::Value value;
+    for (const auto& v : kValues) {
+        SCOPED_TRACE(v.written);
+        ASSERT_TRUE(reader.NextValue(values, value));
+        EXPECT_EQ(value.type, v.type);
+        texts.push_back(reader.ToText(value));
+        EXPECT_EQ(reader.ToText(value), texts.back());
+    }
+    EXPECT_FALSE(reader.NextValue(values, value));
+    KQovFieldReader::Record next = reader.GetRecord(reader.GetOccurrence(0, 1, 0));
+    ASSERT_TRUE(reader.NextValue(next, value));
+    EXPECT_EQ(reader.ToInt64(value), 7);
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_STREQ(texts[i], kValues[i].text);
+}
+
+// The block of each record, asked for in file order, backwards and by strides: the same as a
+// pass over every block finds.
+TEST(KQovFieldReader, ChildBlocksInAnyOrderOfAsking) {
+    Rec top("Top");
+    for (int i = 0; i < 40; ++i) {
+        Rec item("Item");
+        item.I(i);
+        if (i % 3 != 1)
+            for (int j = 0; j < i % 5; ++j) {
+                Rec inner("Inner");
+                inner.I(j);
+                if (j % 2 == 0) inner.Child(Rec("Leaf").I(j));
+                item.Child(inner);
+            }
+        top.Child(item);
+    }
+    std::string bytes;
+    Encode(bytes, top);
+    Encode(bytes, Rec("After").I(1));
+    bytes += NullRecord();
+    KQovFieldReader reader(nullptr, 0, true, false);
+    ASSERT_TRUE(reader.ParseBytes(Bytes(bytes))) << reader.GetErrorText();
+    const uint32_t records = uint32_t(reader.GetRecordCount());
+    std::vector<int32_t> expected(records, -1);
+    for (size_t b = 1; b < reader.GetBlockCount(); ++b)
+        expected[reader.GetBlock(int32_t(b)).owner] = int32_t(b);
+    for (uint32_t stride : {1u, 7u, 13u, records - 1}) {
+        SCOPED_TRACE(stride);
+        for (uint32_t n = 0, i = 0; n < records; ++n, i = (i + stride) % records)
+            ASSERT_EQ(reader.GetRecord(i).child, expected[i]) << i;
+    }
+}

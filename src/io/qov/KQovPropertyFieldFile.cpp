@@ -115,53 +115,57 @@ struct RecordValue {
 void WriteRecord(KQovFieldFile& file, KProperty* property) {
     int components = 0;
     const ValueForm form = FormOf(property->GetTypeCode(), components);
-    RecordValue value;
+    double numbers[4] = {0.0, 0.0, 0.0, 1.0};
+    KTime time;
+    KString text;
+    KStringList items;
     // Only a value the property can give is written.
     switch (form) {
         case ValueForm::eNone:
             return;
         case ValueForm::eInt:
         case ValueForm::eDouble:
-            if (KQovGetPropertyNumbers(property, value.numbers) != components) return;
+            if (KQovGetPropertyNumbers(property, numbers) != components) return;
             break;
         case ValueForm::eTime:
             if (property->GetStorageCode() != KProperty::eTIME) return;
-            property->GetValue(&value.time);
+            property->GetValue(&time);
             break;
         case ValueForm::eText:
-            if (!GetText(property, value.text)) return;
+            if (!GetText(property, text)) return;
             break;
         case ValueForm::eTextList:
             if (property->GetStorageCode() != KProperty::eSTRINGLIST) return;
-            property->GetValue(&value.items);
+            property->GetValue(&items);
             break;
     }
     const KDataType* dataType = property->GetDataType();
     const bool user = property->TestFlag(KProperty::eUserProperty);
-    std::string flags;
-    if (property->IsAnimatable()) flags += 'A';
-    if (user) flags += 'U';
+    char flags[3] = {0, 0, 0};
+    char* flag = flags;
+    if (property->IsAnimatable()) *flag++ = 'A';
+    if (user) *flag = 'U';
     file.FieldWriteBegin(kRecordName);
     file.FieldWriteC(property->GetName());
     file.FieldWriteC(dataType && dataType->GetName() ? dataType->GetName()
                                                      : property->GetTypeName());
-    file.FieldWriteC(flags.c_str());
+    file.FieldWriteC(flags);
     file.FieldWriteI(static_cast<int32_t>(property->GetUserFlags()));
     switch (form) {
         case ValueForm::eInt:
-            file.FieldWriteI(static_cast<int32_t>(value.numbers[0]));
+            file.FieldWriteI(static_cast<int32_t>(numbers[0]));
             break;
         case ValueForm::eDouble:
-            for (int i = 0; i < components; ++i) file.FieldWriteD(value.numbers[i]);
+            for (int i = 0; i < components; ++i) file.FieldWriteD(numbers[i]);
             break;
         case ValueForm::eTime:
-            file.FieldWriteT(value.time);
+            file.FieldWriteT(time);
             break;
         case ValueForm::eText:
-            file.FieldWriteC(value.text.Buffer());
+            file.FieldWriteC(text.Buffer());
             break;
         case ValueForm::eTextList:
-            for (int i = 0; i < value.items.GetCount(); ++i) file.FieldWriteC(value.items.GetAt(i));
+            for (int i = 0; i < items.GetCount(); ++i) file.FieldWriteC(items.GetAt(i));
             break;
         case ValueForm::eNone:
             break;
@@ -239,31 +243,89 @@ void SetValue(KProperty* property, const RecordValue& value) {
     }
 }
 
-void ReadRecord(KQovFieldFile& file, std::vector<KProperty*>& properties, KObject* owner) {
+uint32_t NameHash(const char* name) {
+    uint32_t hash = 2166136261u;
+    for (; *name; ++name) hash = (hash ^ static_cast<uint8_t>(*name)) * 16777619u;
+    return hash;
+}
+
+}  // namespace
+
+// The first property of each name in the list a block is read into, so that a record finds
+// its property without a pass over the list.
+class KQovPropertyFieldFile::NameIndex {
+public:
+    explicit NameIndex(std::vector<int32_t>& slots) : mSlots(slots) {}
+
+    void Build(const std::vector<KProperty*>& properties) {
+        mCount = 0;
+        size_t size = 16;
+        while (size < properties.size() * 2 + 2) size *= 2;
+        mSlots.assign(size, -1);
+        for (size_t i = 0; i < properties.size(); ++i) Add(properties, i);
+    }
+    // Lists properties[i] unless a property of its name comes before it.
+    void Add(const std::vector<KProperty*>& properties, size_t i) {
+        const KProperty* property = properties[i];
+        if (!property) return;
+        if ((mCount + 1) * 2 > mSlots.size()) {
+            // Grown as Build sizes it, the list as it is now.
+            mSlots.assign(mSlots.size() * 2, -1);
+            mCount = 0;
+            for (size_t j = 0; j < i; ++j) Add(properties, j);
+        }
+        const size_t at = Slot(properties, property->GetName());
+        if (mSlots[at] >= 0) return;
+        mSlots[at] = static_cast<int32_t>(i);
+        ++mCount;
+    }
+    KProperty* Find(const std::vector<KProperty*>& properties, const char* name) const {
+        const int32_t index = mSlots[Slot(properties, name)];
+        return index >= 0 ? properties[static_cast<size_t>(index)] : nullptr;
+    }
+
+private:
+    // The slot holding `name`, or the empty one where it would go.
+    size_t Slot(const std::vector<KProperty*>& properties, const char* name) const {
+        const size_t mask = mSlots.size() - 1;
+        for (size_t at = NameHash(name) & mask;; at = (at + 1) & mask) {
+            const int32_t index = mSlots[at];
+            if (index < 0 ||
+                std::strcmp(properties[static_cast<size_t>(index)]->GetName(), name) == 0)
+                return at;
+        }
+    }
+
+    std::vector<int32_t>& mSlots;
+    size_t mCount = 0;
+};
+
+namespace {
+
+void ReadRecord(KQovFieldFile& file, std::vector<KProperty*>& properties, KObject* owner,
+                KQovPropertyFieldFile::NameIndex& index) {
     if (file.FieldReadGetCount() < 4) return;
-    const std::string name = file.FieldReadC();
-    const std::string typeName = file.FieldReadC();
-    const std::string flags = file.FieldReadC();
-    if (name.empty() || !IsNumber(file.FieldReadGetType())) return;
+    // The texts stay with the parsed file while it is read.
+    const char* name = file.FieldReadC();
+    const char* typeName = file.FieldReadC();
+    const char* flags = file.FieldReadC();
+    if (!name[0] || !IsNumber(file.FieldReadGetType())) return;
     const uint32_t userFlags = static_cast<uint32_t>(file.FieldReadI());
-    const bool user = flags.find('U') != std::string::npos;
-    auto found = std::find_if(properties.begin(), properties.end(), [&](KProperty* p) {
-        return p && std::strcmp(p->GetName(), name.c_str()) == 0;
-    });
-    KProperty* property = found != properties.end() ? *found : nullptr;
+    const bool user = std::strchr(flags, 'U') != nullptr;
+    KProperty* property = index.Find(properties, name);
     if (!property && (!user || !owner)) return;
     KDataType* dataType = nullptr;
-    const int typeCode =
-        property ? property->GetTypeCode() : TypeCodeOfName(typeName.c_str(), dataType);
+    const int typeCode = property ? property->GetTypeCode() : TypeCodeOfName(typeName, dataType);
     RecordValue value;
     if (!ReadValue(file, typeCode, user, value)) return;
     if (!property) {
-        const bool animatable = flags.find('A') != std::string::npos;
-        property = owner->CreateProperty(name.c_str(), typeCode, dataType, animatable, true);
+        const bool animatable = std::strchr(flags, 'A') != nullptr;
+        property = owner->CreateProperty(name, typeCode, dataType, animatable, true);
         if (!property) return;
         // Built-in properties keep the flags their owner gives them; created ones take the file's.
         property->SetUserFlag(userFlags, true);
         properties.push_back(property);
+        index.Add(properties, properties.size() - 1);
     }
     SetValue(property, value);
     if (value.hasRange && property->TestFlag(KProperty::eUserProperty))
@@ -294,8 +356,10 @@ bool KQovPropertyFieldFile::FieldReadPropertyBlock(std::vector<KProperty*>& prop
     if (!FieldReadBegin(kBlockName)) return true;
     const bool block = FieldReadBlockBegin();
     if (block) {
+        NameIndex index(mNameSlots);
+        index.Build(properties);
         while (FieldReadBegin(kRecordName)) {
-            ReadRecord(*this, properties, owner);
+            ReadRecord(*this, properties, owner, index);
             FieldReadEnd();
         }
         FieldReadBlockEnd();

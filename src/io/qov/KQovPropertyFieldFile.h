@@ -2,6 +2,7 @@
 // The field file the QOV reader and writers use: the byte container plus the object-name
 // map that resolves references between objects while a file is read, and the layout flag.
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -49,10 +50,13 @@ public:
     // when the field carries no block.
     bool FieldReadPropertyBlock(std::vector<KProperty*>& properties, KObject* owner);
 
+    class NameIndex;
+
 protected:
     KQovPropertyFieldFile();
 
 private:
+    std::vector<int32_t> mNameSlots;  // NameIndex's table, kept between blocks
     KStringMap mOwnMap;
     KStringMap* mObjects;
     bool mVersion5Layout = false;

@@ -32,6 +32,7 @@ class KQovVideo;
 class KQovNode;
 class KQovNull;
 class KQovObject;
+class KProperty;
 class KQovThumbnail;
 // Poses, characters, connections and takes.
 class KFCurveNode;
@@ -302,7 +303,8 @@ private:
     KQovImporter* mImporter;
     KStreamOptionsQov* mOptions = nullptr;
     KStringMap mNodes{20};
-    std::vector<KQovNode*> mNodesInFileOrder;  // mNodes as the file gives them
+    std::vector<KQovNode*> mNodesInFileOrder;     // mNodes as the file gives them
+    std::vector<const KProperty*> mWrappedSlots;  // WrapUserProperties' table
     KStringMap mLookAtNames{20};
     KStringMap mUpVectorNames{20};
     KStringMap mBackgroundNames{20};

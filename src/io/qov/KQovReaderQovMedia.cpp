@@ -159,8 +159,8 @@ bool KQovReaderQov::ReadMediaAndResolveNames(KQovScene* scene, const char* folde
         if (KString(texture->GetRelativeFileName()).IsEmpty())
             texture->SetRelativeFileName(mFile->GetRelativeMediaPath(file.Buffer()).Buffer());
     }
-    for (int n = 0; n < mNodes.GetCount(); ++n) {
-        auto* node = static_cast<KQovNode*>(mNodes.GetAt(n));
+    // Each node on its own: file order does, without sorting the names.
+    for (KQovNode* node : mNodesInFileOrder) {
         if (KQovCamera* camera = node->GetCamera()) {
             const KString file = fileOf(camera->GetBackgroundMediaName());
             if (!file.IsEmpty()) camera->SetBackgroundTextureName(file.Buffer());

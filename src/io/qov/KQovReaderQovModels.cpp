@@ -317,7 +317,13 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
     if (!ok) return;
     ok = FinishOldLayoutNodes(root);
     if (!ok) return;
-    if (!mFile->IsVersion5Layout()) {
+    // Nodes in key order cost a sort of every name: walked only when cameras or switchers
+    // are there to be handled.
+    const bool cameras =
+        std::any_of(mNodesInFileOrder.begin(), mNodesInFileOrder.end(), [](const KQovNode* node) {
+            return node->GetCamera() || node->GetCameraSwitcher();
+        });
+    if (!mFile->IsVersion5Layout() && cameras) {
         // Producer cameras and the camera switcher, in key order; the last switcher stays.
         KQovNode* switcherNode = nullptr;
         for (int i = 0; i < mNodes.GetCount(); ++i) {

@@ -7,10 +7,11 @@
 // (StripPrefix); every comparison with a full name first puts the expected prefix in front
 // (KMakePrefixedName). Writers keep writing full names.
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
-#include <unordered_set>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -248,18 +249,53 @@ void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {
     }
 }
 
+namespace {
+
+// Puts `pointer` into an open-addressed table (a power of two long, with room); false when
+// it is there already.
+bool PutPointer(std::vector<const KProperty*>& slots, const KProperty* pointer) {
+    const size_t mask = slots.size() - 1;
+    size_t at =
+        size_t((uint64_t(reinterpret_cast<uintptr_t>(pointer)) >> 4) * 0x9E3779B97F4A7C15ull >>
+               32) &
+        mask;
+    for (; slots[at]; at = (at + 1) & mask)
+        if (slots[at] == pointer) return false;
+    slots[at] = pointer;
+    return true;
+}
+
+}  // namespace
+
 int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     KQovPropertyHandler* handler = object->GetPropertyHandler();
     if (!handler) return 0;
     // What is wrapped already, looked up by property rather than by a pass over the records
-    // per property. A record whose property is gone wraps no live one.
-    std::unordered_set<const KProperty*> wrapped;
+    // per property. A record whose property is gone wraps no live one. The table is open
+    // addressed, at most half full, and kept between objects.
+    size_t count = 0;
+    size_t size = 16;
+    while (size < 2 * size_t(std::max(0, object->GetUserPropertyCount()) +
+                             std::max(0, handler->GetPropertyCount())))
+        size *= 2;
+    mWrappedSlots.assign(size, nullptr);
+    const auto insert = [this, &count](const KProperty* property) {
+        if ((count + 1) * 2 > mWrappedSlots.size()) {
+            // Only when wrapping added properties to the handler.
+            std::vector<const KProperty*> old(mWrappedSlots.size() * 2, nullptr);
+            old.swap(mWrappedSlots);
+            for (const KProperty* kept : old)
+                if (kept) PutPointer(mWrappedSlots, kept);
+        }
+        if (!PutPointer(mWrappedSlots, property)) return false;
+        ++count;
+        return true;
+    };
     for (int i = 0; i < object->GetUserPropertyCount(); ++i)
-        if (const KProperty* property = object->GetUserProperty(i)->GetProperty())
-            wrapped.insert(property);
+        if (const KProperty* property = object->GetUserProperty(i)->GetProperty()) insert(property);
     for (int i = 0; i < handler->GetPropertyCount(); ++i) {
         KProperty* property = handler->GetProperty(i);
-        if (property && !wrapped.insert(property).second) continue;
+        if (property && !insert(property)) continue;
         object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
     }
     return handler->GetPropertyCount();

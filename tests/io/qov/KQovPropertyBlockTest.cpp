@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -273,6 +274,70 @@ TEST(PropertyBlockBinary, TextWhereANumberBelongsIsSkipped) {
     EXPECT_TRUE(ReadBlock(name, *object));
     EXPECT_EQ(ValueText(object->FindProperty("Double")), "0;");
     EXPECT_EQ(ValueText(object->FindProperty("Int")), "-3;");
+}
+
+// A record goes to the first property of its name in the list; one it creates takes the
+// later records of that name; lists far larger than the lookup table starts with.
+TEST(PropertyBlockBinary, RecordsFindTheFirstPropertyOfTheirName) {
+    using qovtest::Rec;
+    struct Case {
+        int builtIn;    // "P<i>" doubles in the object, each listed twice (a copy from another)
+        int created;    // user-defined records for properties the object lacks, each twice
+        bool reversed;  // records in the opposite order of the list
+    };
+    const Case cases[] = {
+        {1, 0, false}, {3, 2, true}, {40, 0, true}, {7, 60, false}, {200, 200, true}};
+    TempFolder tmp;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.builtIn * 1000 + c.created);
+        KObject object, other;
+        std::vector<KProperty*> list{nullptr};
+        for (int i = 0; i < c.builtIn; ++i) {
+            const std::string name = "P" + std::to_string(i);
+            list.push_back(
+                object.CreateProperty(name.c_str(), KProperty::eDOUBLE, nullptr, false, false));
+            list.push_back(
+                other.CreateProperty(name.c_str(), KProperty::eDOUBLE, nullptr, false, false));
+        }
+        Rec block("Properties60");
+        std::vector<Rec> records;
+        for (int i = 0; i < c.builtIn; ++i)
+            records.push_back(
+                Rec("Property").S("P" + std::to_string(i)).S("double").S("").I(0).D(i + 0.5));
+        for (int round = 0; round < 2; ++round)
+            for (int i = 0; i < c.created; ++i)
+                records.push_back(Rec("Property")
+                                      .S("U" + std::to_string(i))
+                                      .S("Number")
+                                      .S("U")
+                                      .I(0)
+                                      .D(round * 100 + i)
+                                      .D(-1e9)
+                                      .D(1e9));
+        if (c.reversed) std::reverse(records.begin(), records.end());
+        for (Rec& r : records) block.Child(r);
+        std::string bytes = qovtest::BinaryStart(6000);
+        qovtest::Encode(bytes, block, 0);
+        const std::string name = tmp / "first.qov";
+        qovtest::WriteAll(name, bytes + qovtest::NullRecord());
+
+        std::unique_ptr<KQovPropertyFieldFile> file(KQovPropertyFieldFile::Create());
+        ASSERT_TRUE(file->Open(name.c_str(), false, true, nullptr));
+        ASSERT_TRUE(file->FieldReadPropertyBlock(list, &object));
+        EXPECT_EQ(object.GetPropertyCount(), c.builtIn + c.created);
+        EXPECT_EQ(list.size(), size_t(1 + 2 * c.builtIn + c.created));
+        for (int i = 0; i < c.builtIn; ++i) {
+            const std::string p = "P" + std::to_string(i);
+            EXPECT_EQ(ValueText(object.FindProperty(p.c_str())), KFormatC("%.17g;", i + 0.5));
+            EXPECT_EQ(ValueText(other.FindProperty(p.c_str())), "0;");
+        }
+        // The later record of a created name is the one that stays, whatever the order.
+        for (int i = 0; i < c.created; ++i) {
+            const std::string u = "U" + std::to_string(i);
+            const double last = c.reversed ? i : 100 + i;
+            EXPECT_EQ(ValueText(object.FindProperty(u.c_str())), KFormatC("%.17g;", last));
+        }
+    }
 }
 
 }  // namespace
