@@ -388,6 +388,11 @@ bool KQovFieldFile::WriteArray(char type, const T* values, size_t count, Store s
 bool KQovFieldFile::FieldWriteEncoded(const uint8_t* bytes, size_t size, size_t count) {
     if (!bytes || !CanWriteEncoded()) return false;
     Emit(bytes, size);
+    return CountEncoded(size, count);
+}
+
+// Adds `count` values in `size` bytes, already in the output, to the open field.
+bool KQovFieldFile::CountEncoded(size_t size, size_t count) {
     RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
     entry.count += count;
     entry.length += size;
@@ -798,10 +803,5 @@ uint8_t* KQovFieldFile::FieldWriteEncodedRoom(size_t size) {
 bool KQovFieldFile::FieldWriteEncodedCommit(size_t size, size_t count) {
     if (!CanWriteEncoded() || mOutSize + size > kOutCapacity) return false;
     mOutSize += size;
-    RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
-    entry.count += count;
-    entry.length += size;
-    mValueCounter =
-        static_cast<int>(std::min<int64_t>(int64_t(mValueCounter) + int64_t(count), INT32_MAX));
-    return !HasError();
+    return CountEncoded(size, count);
 }

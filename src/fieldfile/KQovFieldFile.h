@@ -239,6 +239,7 @@ protected:
     std::string mFolder;                            // with a trailing '/', or empty
 
 private:
+    bool CountEncoded(size_t size, size_t count);
     struct RecordEntry {
         int64_t header = -1;  // -1: no record at this depth yet
         uint64_t count = 0;
