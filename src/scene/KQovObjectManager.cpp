@@ -186,7 +186,22 @@ KQovPose* KQovObjectManager::ConstructPose(const char* name, bool bindPose) {
     return new KQovPose(this, name, bindPose);
 }
 KQovUserProperty* KQovObjectManager::ConstructUserPropertyFromProperty(KProperty* property) {
-    return property ? new KQovUserProperty(this, property) : nullptr;
+    if (!property) return nullptr;
+    if (KQovUserProperty* record = KQovUserProperty::CreateInBlock(mRecordBlock, property))
+        return record;
+    return new KQovUserProperty(this, property);
+}
+
+KQovObjectManager::RecordBatch::RecordBatch(KQovObjectManager* manager, size_t count)
+    : mManager(manager), mOuter(manager ? manager->mRecordBlock : nullptr) {
+    if (mManager) mManager->mRecordBlock = KQovUserProperty::CreateBlock(mManager, count);
+}
+
+KQovObjectManager::RecordBatch::~RecordBatch() {
+    if (!mManager) return;
+    // The records keep the block alive; an unused one goes now.
+    KQovUserProperty::ReleaseBlock(mManager->mRecordBlock);
+    mManager->mRecordBlock = mOuter;
 }
 KQovUserProperty* KQovObjectManager::ConstructUserProperty(const char* name, const char* typeName,
                                                            const char* label) {
@@ -351,7 +366,9 @@ void KQovObjectManager::Dispose(KQovNode* node) { PrepareAndDelete(node); }
 void KQovObjectManager::Dispose(KQovNodeAttribute* attribute) { delete attribute; }
 void KQovObjectManager::Dispose(KQovVideo* video) { PrepareAndDelete(video); }
 void KQovObjectManager::Dispose(KQovPose* pose) { delete pose; }
-void KQovObjectManager::Dispose(KQovUserProperty* userProperty) { delete userProperty; }
+void KQovObjectManager::Dispose(KQovUserProperty* userProperty) {
+    KQovUserProperty::Dispose(userProperty);
+}
 void KQovObjectManager::Dispose(KQovGenericNode* node) { delete node; }
 void KQovObjectManager::Dispose(KQovDeformer* deformer) { delete deformer; }
 void KQovObjectManager::Dispose(KQovThumbnail* thumbnail) { delete thumbnail; }

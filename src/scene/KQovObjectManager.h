@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/KError.h"
+#include "scene/KQovUserProperty.h"
 
 class KImageConverterRegistry;
 class KProperty;
@@ -40,7 +41,6 @@ class KQovShape;
 class KQovSkeleton;
 class KQovTexture;
 class KQovThumbnail;
-class KQovUserProperty;
 class KQovVideo;
 struct KQovSceneInfo;
 
@@ -148,6 +148,22 @@ public:
     KQovRenamer* GetVideoRenamer() const { return mVideoRenamer.get(); }
 
     KError& GetError() { return mError; }
+
+    // While one is open, the records this manager's own ConstructUserPropertyFromProperty
+    // makes share one allocation with room for `count`: an object's records are made
+    // together and mostly go together. An override of the constructing operation still sees
+    // every call. Batches nest; the innermost one gets the records.
+    class RecordBatch {
+    public:
+        RecordBatch(KQovObjectManager* manager, size_t count);
+        ~RecordBatch();
+        RecordBatch(const RecordBatch&) = delete;
+        RecordBatch& operator=(const RecordBatch&) = delete;
+
+    private:
+        KQovObjectManager* mManager;
+        KQovUserProperty::Block* mOuter;
+    };
 
 protected:
     // One per kind, null when the object cannot be made. The bodies live with
@@ -277,6 +293,8 @@ private:
     std::vector<std::pair<KQovUserProperty*, const void*>> mNodeRecords;
     Slots mNodeSlots, mAttributeSlots, mUserPropertySlots;
     int mNodeDestroyDepth = 0;
+    // The open RecordBatch's block, if any.
+    KQovUserProperty::Block* mRecordBlock = nullptr;
     std::unique_ptr<KQovRenamer> mNodeRenamer;
     std::unique_ptr<KQovRenamer> mMaterialRenamer;
     std::unique_ptr<KQovRenamer> mTextureRenamer;

@@ -257,6 +257,11 @@ int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     for (int i = 0; i < object->GetUserPropertyCount(); ++i)
         if (const KProperty* property = object->GetUserProperty(i)->GetProperty())
             wrapped.insert(property);
+    // The new records share one allocation.
+    size_t fresh = 0;
+    for (int i = 0; i < handler->GetPropertyCount(); ++i)
+        if (KProperty* property = handler->GetProperty(i)) fresh += wrapped.count(property) == 0;
+    KQovObjectManager::RecordBatch batch(mManager, fresh);
     for (int i = 0; i < handler->GetPropertyCount(); ++i) {
         KProperty* property = handler->GetProperty(i);
         if (property && !wrapped.insert(property).second) continue;
