@@ -128,9 +128,7 @@ public:
     // Null outside 0..count-1.
     KQovNode* GetNode(int index) const;
     int GetMaterialCount() const { return int(mMaterials.size()); }
-    int GetUserPropertyCount() const {
-        return int(mUserProperties.size() - mUserPropertySlots.holes);
-    }
+    int GetUserPropertyCount() const { return int(mUserPropertyCount); }
     KQovMaterial* GetMaterial(int index) const;
     int GetDeformerCount() const { return int(mDeformers.size()); }
     const std::vector<KImageConverterRegistry*>& GetImageConverterRegistries() const {
@@ -231,6 +229,13 @@ private:
     // Disposes of the records made for the properties of destroyed nodes; one pass over
     // the list however many nodes a recursive destroy took.
     void DisposeNodeRecords();
+    // The user-property list, where a block of records takes one entry.
+    KQovUserProperty* ListUserProperty(KQovUserProperty* record);
+    // The slot of a listed, live record (by address: it is not read), else the list's size.
+    size_t FindUserPropertySlot(const KQovUserProperty* record);
+    // Disposes of a listed record and empties its slot when nothing is left in it.
+    void DisposeListedUserProperty(size_t slot, KQovUserProperty* record);
+    void DisposeAllUserProperties();
     static void PrepareAndDelete(KQovObject* object);
     // Empties the list, disposing of every object.
     template <class T>
@@ -279,7 +284,10 @@ private:
     std::vector<KQovTexture*> mTextures;
     std::vector<KQovVideo*> mVideos;
     std::vector<KQovPose*> mPoses;
-    std::vector<KQovUserProperty*> mUserProperties;
+    // A record made on its own, or a block standing for its live records in the order they
+    // were made (tagged, see ListUserProperty); null for an emptied slot.
+    std::vector<void*> mUserProperties;
+    size_t mUserPropertyCount = 0;
     std::vector<KQovThumbnail*> mThumbnails;
     std::vector<KQovSceneInfo*> mSceneInfos;
     std::vector<KQovGenericNode*> mGenericNodes;

@@ -86,15 +86,23 @@ class KQovUserProperty::Block {
 public:
     Block(KQovObjectManager* owner, uint32_t room) : manager(owner), capacity(room) {}
 
-    void* Place(uint32_t at) {
+    static size_t Bytes(size_t room) {
+        return sizeof(Block) + room * sizeof(KQovUserProperty) + (room + 63) / 64 * 8;
+    }
+    char* Place(size_t at) {
         return reinterpret_cast<char*>(this) + sizeof(Block) + at * sizeof(KQovUserProperty);
     }
+    // One bit per place, set while its record lives; after the records.
+    uint64_t* Live() { return reinterpret_cast<uint64_t*>(Place(capacity)); }
+    bool IsLive(size_t at) { return (Live()[at / 64] >> (at % 64) & 1) != 0; }
 
     KQovObjectManager* manager;
     uint32_t capacity;
     uint32_t used = 0;
-    // The creator's own, plus one per record not yet disposed of.
+    uint32_t live = 0;
+    // The creator's own, the manager list's once it lists the block, and one per live record.
     uint32_t references = 1;
+    bool listed = false;
 };
 
 KQovUserProperty::KQovUserProperty(KQovObjectManager* manager, const char* name,
@@ -142,10 +150,12 @@ KQovUserProperty::Block* KQovUserProperty::CreateBlock(KQovObjectManager* manage
     static_assert(alignof(Block) > eHomeMask && alignof(Description) > eHomeMask &&
                       alignof(KQovObjectManager*) > eHomeMask,
                   "the low bits of mHome tell what it holds");
-    constexpr size_t kMost = (uint32_t(-1) - sizeof(Block)) / sizeof(KQovUserProperty);
+    constexpr size_t kMost = (uint32_t(-1) - sizeof(Block)) / (sizeof(KQovUserProperty) + 1);
     if (capacity == 0 || capacity > kMost) return nullptr;
-    void* memory = ::operator new(sizeof(Block) + capacity * sizeof(KQovUserProperty));
-    return new (memory) Block(manager, uint32_t(capacity));
+    void* memory = ::operator new(Block::Bytes(capacity));
+    auto* block = new (memory) Block(manager, uint32_t(capacity));
+    std::memset(block->Live(), 0, (capacity + 63) / 64 * 8);
+    return block;
 }
 
 void KQovUserProperty::ReleaseBlock(Block* block) {
@@ -156,10 +166,11 @@ void KQovUserProperty::ReleaseBlock(Block* block) {
 
 KQovUserProperty* KQovUserProperty::CreateInBlock(Block* block, KProperty* property) {
     if (!block || block->used == block->capacity) return nullptr;
-    void* place = block->Place(block->used);
-    ++block->used;
+    const size_t at = block->used++;
+    block->Live()[at / 64] |= uint64_t(1) << (at % 64);
+    ++block->live;
     ++block->references;
-    return new (place) KQovUserProperty(property, block);
+    return new (block->Place(at)) KQovUserProperty(property, block);
 }
 
 void KQovUserProperty::Dispose(KQovUserProperty* userProperty) {
@@ -169,8 +180,46 @@ void KQovUserProperty::Dispose(KQovUserProperty* userProperty) {
         delete userProperty;
         return;
     }
+    const size_t at =
+        size_t(reinterpret_cast<char*>(userProperty) - block->Place(0)) / sizeof(KQovUserProperty);
+    block->Live()[at / 64] &= ~(uint64_t(1) << (at % 64));
+    --block->live;
     userProperty->~KQovUserProperty();
     ReleaseBlock(block);
+}
+
+bool KQovUserProperty::ListBlock(Block* block) {
+    if (!block || block->listed) return false;
+    block->listed = true;
+    ++block->references;
+    return true;
+}
+
+bool KQovUserProperty::IsBlockListed(const Block* block) {
+    return block && block->listed;
+}
+
+size_t KQovUserProperty::GetBlockUsed(const Block* block) {
+    return block ? block->used : 0;
+}
+
+size_t KQovUserProperty::GetBlockLive(const Block* block) {
+    return block ? block->live : 0;
+}
+
+KQovUserProperty* KQovUserProperty::GetBlockRecord(Block* block, size_t place) {
+    if (!block || place >= block->used || !block->IsLive(place)) return nullptr;
+    return std::launder(reinterpret_cast<KQovUserProperty*>(block->Place(place)));
+}
+
+ptrdiff_t KQovUserProperty::GetBlockPlace(Block* block, const void* record) {
+    if (!block) return -1;
+    // Compared as numbers: the pointer may be anything, and is not read.
+    const auto first = reinterpret_cast<uintptr_t>(block->Place(0));
+    const auto at = reinterpret_cast<uintptr_t>(record);
+    if (at < first || at >= first + block->used * sizeof(KQovUserProperty)) return -1;
+    if ((at - first) % sizeof(KQovUserProperty) != 0) return -1;
+    return ptrdiff_t((at - first) / sizeof(KQovUserProperty));
 }
 
 const char* KQovUserProperty::GetTypeName(int type) {

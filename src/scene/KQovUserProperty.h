@@ -93,6 +93,18 @@ public:
     static void Dispose(KQovUserProperty* userProperty);
     // The block the record lives in; null for one made on its own.
     Block* GetBlock() const;
+    // The manager's list holds a reference of its own: taken the first time (true), kept
+    // until the list lets go with ReleaseBlock.
+    static bool ListBlock(Block* block);
+    static bool IsBlockListed(const Block* block);
+    // The places used, in the order the records were made, and those whose record lives.
+    static size_t GetBlockUsed(const Block* block);
+    static size_t GetBlockLive(const Block* block);
+    // The record at a place; null once it was disposed of.
+    static KQovUserProperty* GetBlockRecord(Block* block, size_t place);
+    // The place of a record of the block, found by its address alone (it is not read);
+    // -1 when the address is not one of the block's.
+    static ptrdiff_t GetBlockPlace(Block* block, const void* record);
 
 private:
     friend class KObject;

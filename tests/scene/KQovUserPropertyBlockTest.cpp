@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -169,10 +171,14 @@ TEST(KQovUserPropertyBlock, BatchesNest) {
             EXPECT_EQ(spill->GetBlock(), nullptr);
             EXPECT_TRUE(spill->Wraps(b));
         }
+        // The outer block is no longer last in the manager's list: a record put there would
+        // be found before ones made earlier.
         KQovUserProperty* o2 = manager.CreateUserPropertyFromProperty(b);
         ASSERT_NE(o1->GetBlock(), nullptr);
-        EXPECT_EQ(o2->GetBlock(), o1->GetBlock());
+        EXPECT_EQ(o2->GetBlock(), nullptr);
         EXPECT_NE(i1->GetBlock(), o1->GetBlock());
+        EXPECT_EQ(manager.FindUserProperty(b->GetName()), node->GetUserProperty(1));
+        EXPECT_EQ(manager.GetUserPropertyCount(), node->GetUserPropertyCount() + 6);
         EXPECT_EQ(manager.CreateUserPropertyFromProperty(nullptr), nullptr);
         EXPECT_TRUE(manager.DestroyUserProperty(o2));
         EXPECT_TRUE(manager.DestroyUserProperty(i1));
@@ -180,6 +186,61 @@ TEST(KQovUserPropertyBlock, BatchesNest) {
     }
     KQovObjectManager::RecordBatch none(nullptr, 4);
     // The rest goes with the manager; the leak checker sees what would not.
+}
+
+// The manager's list against a plain model in creation order, through a long random run of
+// nodes made and destroyed, records destroyed one by one and records made alone: the count
+// and the first record of a name must agree at every step.
+TEST(KQovUserPropertyBlock, ListAgreesWithAModelInCreationOrder) {
+    KQovObjectManager manager;
+    std::vector<KQovUserProperty*> model;  // live records, in the order they were made
+    std::vector<KQovNode*> nodes;
+    std::mt19937 random(38);
+    const char* names[] = {"Lcl Translation", "Visibility", "Show", "Weight"};
+    auto forget = [&model](KQovUserProperty* record) {
+        model.erase(std::find(model.begin(), model.end(), record));
+    };
+    for (int step = 0; step < 400; ++step) {
+        SCOPED_TRACE(step);
+        const unsigned op = random() % 8;
+        if (op < 3 || nodes.empty()) {
+            KQovNode* node = manager.CreateNode("N");
+            nodes.push_back(node);
+            for (int i = 0; i < node->GetUserPropertyCount(); ++i)
+                model.push_back(node->GetUserProperty(i));
+        } else if (op < 5) {
+            const size_t at = random() % nodes.size();
+            KQovNode* node = nodes[at];
+            nodes.erase(nodes.begin() + ptrdiff_t(at));
+            // Its own records go with it, but not those already destroyed or described.
+            for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
+                KQovUserProperty* record = node->GetUserProperty(i);
+                if (std::count(model.begin(), model.end(), record) && !record->HasDescription())
+                    forget(record);
+            }
+            ASSERT_TRUE(manager.DestroyNode(node, false));
+        } else if (op < 7 && !model.empty()) {
+            KQovUserProperty* record = model[random() % model.size()];
+            forget(record);
+            ASSERT_TRUE(manager.DestroyUserProperty(record));
+            EXPECT_FALSE(manager.DestroyUserProperty(record));
+        } else {
+            KQovNode* node = nodes[random() % nodes.size()];
+            KQovUserProperty* record = manager.CreateUserPropertyFromProperty(
+                node->GetPropertyHandler()->FindProperty(names[random() % 3]));
+            ASSERT_NE(record, nullptr);
+            model.push_back(record);
+        }
+        ASSERT_EQ(manager.GetUserPropertyCount(), int(model.size()));
+        for (const char* name : names) {
+            auto first = std::find_if(model.begin(), model.end(),
+                                      [name](KQovUserProperty* u) { return u->GetName() == name; });
+            EXPECT_EQ(manager.FindUserProperty(name), first == model.end() ? nullptr : *first);
+        }
+    }
+    manager.DestroyAll();
+    EXPECT_EQ(manager.GetUserPropertyCount(), 0);
+    EXPECT_EQ(manager.FindUserProperty("Visibility"), nullptr);
 }
 
 }  // namespace
