@@ -7,10 +7,10 @@
 // (StripPrefix); every comparison with a full name first puts the expected prefix in front
 // (KMakePrefixedName). Writers keep writing full names.
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
-#include <unordered_set>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -251,22 +251,33 @@ void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {
 int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     KQovPropertyHandler* handler = object->GetPropertyHandler();
     if (!handler) return 0;
-    // What is wrapped already, looked up by property rather than by a pass over the records
-    // per property. A record whose property is gone wraps no live one.
-    std::unordered_set<const KProperty*> wrapped;
+    // What is wrapped already, sorted, looked up by property rather than by a pass over the
+    // records per property. A record whose property is gone wraps no live one.
+    std::vector<const KProperty*> wrapped;
+    wrapped.reserve(size_t(object->GetUserPropertyCount()));
     for (int i = 0; i < object->GetUserPropertyCount(); ++i)
         if (const KProperty* property = object->GetUserProperty(i)->GetProperty())
-            wrapped.insert(property);
-    // The new records share one allocation.
-    size_t fresh = 0;
-    for (int i = 0; i < handler->GetPropertyCount(); ++i)
-        if (KProperty* property = handler->GetProperty(i)) fresh += wrapped.count(property) == 0;
-    KQovObjectManager::RecordBatch batch(mManager, fresh);
+            wrapped.push_back(property);
+    std::sort(wrapped.begin(), wrapped.end());
+    std::vector<KProperty*> fresh;
     for (int i = 0; i < handler->GetPropertyCount(); ++i) {
         KProperty* property = handler->GetProperty(i);
-        if (property && !wrapped.insert(property).second) continue;
-        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
+        if (property && !std::binary_search(wrapped.begin(), wrapped.end(), property))
+            fresh.push_back(property);
     }
+    // A property the set lists twice gets one record, at its first place.
+    std::vector<const KProperty*> sorted(fresh.begin(), fresh.end());
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+        for (size_t i = fresh.size(); i-- > 1;)
+            if (std::find(fresh.begin(), fresh.begin() + ptrdiff_t(i), fresh[i]) !=
+                fresh.begin() + ptrdiff_t(i))
+                fresh.erase(fresh.begin() + ptrdiff_t(i));
+    }
+    // The new records share one allocation.
+    KQovObjectManager::RecordBatch batch(mManager, fresh.size());
+    for (KProperty* property : fresh)
+        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
     return handler->GetPropertyCount();
 }
 
