@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <unordered_set>
 
 #include "scene/KClassRegistry.h"
@@ -26,6 +27,35 @@ const char* const kErrors[KQovObjectManager::eErrorCount] = {"Object not found"}
 template <class T>
 T* At(const std::vector<T*>& list, int index) {
     return index >= 0 && size_t(index) < list.size() ? list[size_t(index)] : nullptr;
+}
+
+// Entries of the user-property list: a block is told from a record by its lowest bit.
+constexpr uintptr_t kBlockEntry = 1;
+
+void* EntryOf(KQovUserProperty::Block* block) {
+    return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(block) | kBlockEntry);
+}
+
+KQovUserProperty::Block* BlockOf(void* entry) {
+    const auto bits = reinterpret_cast<uintptr_t>(entry);
+    return bits & kBlockEntry ? reinterpret_cast<KQovUserProperty::Block*>(bits & ~kBlockEntry)
+                              : nullptr;
+}
+
+// The entry's records in order, each given to `visit` until it returns true.
+template <class Visit>
+KQovUserProperty* FirstRecord(void* entry, Visit visit) {
+    if (!entry) return nullptr;
+    KQovUserProperty::Block* block = BlockOf(entry);
+    if (!block) {
+        auto* record = static_cast<KQovUserProperty*>(entry);
+        return visit(record) ? record : nullptr;
+    }
+    for (size_t at = 0; at < KQovUserProperty::GetBlockUsed(block); ++at) {
+        KQovUserProperty* record = KQovUserProperty::GetBlockRecord(block, at);
+        if (record && visit(record)) return record;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -142,11 +172,22 @@ KQovPose* KQovObjectManager::CreatePose(const char* name, bool bindPose) {
 
 KQovUserProperty* KQovObjectManager::CreateUserProperty(const char* name, const char* typeName,
                                                         const char* label) {
-    return Listed(mUserProperties, ConstructUserProperty(name, typeName, label));
+    return ListUserProperty(ConstructUserProperty(name, typeName, label));
 }
 
 KQovUserProperty* KQovObjectManager::CreateUserPropertyFromProperty(KProperty* property) {
-    return Listed(mUserProperties, ConstructUserPropertyFromProperty(property));
+    return ListUserProperty(ConstructUserPropertyFromProperty(property));
+}
+
+KQovUserProperty* KQovObjectManager::ListUserProperty(KQovUserProperty* record) {
+    if (!record) return nullptr;
+    KQovUserProperty::Block* block = record->GetBlock();
+    if (!block)
+        mUserProperties.push_back(record);
+    else if (KQovUserProperty::ListBlock(block))
+        mUserProperties.push_back(EntryOf(block));
+    ++mUserPropertyCount;
+    return record;
 }
 
 KQovGenericNode* KQovObjectManager::CreateGenericNode(const char* name) {
@@ -186,7 +227,30 @@ KQovPose* KQovObjectManager::ConstructPose(const char* name, bool bindPose) {
     return new KQovPose(this, name, bindPose);
 }
 KQovUserProperty* KQovObjectManager::ConstructUserPropertyFromProperty(KProperty* property) {
-    return property ? new KQovUserProperty(this, property) : nullptr;
+    if (!property) return nullptr;
+    // A listed block takes more records only while it is last in the list, so that the list
+    // keeps the order the records were made in.
+    const bool open =
+        mRecordBlock &&
+        (!KQovUserProperty::IsBlockListed(mRecordBlock) ||
+         (!mUserProperties.empty() && mUserProperties.back() == EntryOf(mRecordBlock)));
+    if (open) {
+        if (KQovUserProperty* record = KQovUserProperty::CreateInBlock(mRecordBlock, property))
+            return record;
+    }
+    return new KQovUserProperty(this, property);
+}
+
+KQovObjectManager::RecordBatch::RecordBatch(KQovObjectManager* manager, size_t count)
+    : mManager(manager), mOuter(manager ? manager->mRecordBlock : nullptr) {
+    if (mManager) mManager->mRecordBlock = KQovUserProperty::CreateBlock(mManager, count);
+}
+
+KQovObjectManager::RecordBatch::~RecordBatch() {
+    if (!mManager) return;
+    // The records keep the block alive; an unused one goes now.
+    KQovUserProperty::ReleaseBlock(mManager->mRecordBlock);
+    mManager->mRecordBlock = mOuter;
 }
 KQovUserProperty* KQovObjectManager::ConstructUserProperty(const char* name, const char* typeName,
                                                            const char* label) {
@@ -261,26 +325,32 @@ void KQovObjectManager::DisposeNodeRecords() {
     // Only records still listed are looked at: the caller may have destroyed some already.
     struct Found {
         size_t slot;
+        const KQovUserProperty* record;
         const void* owner;
     };
     std::vector<Found> found;
     found.reserve(mNodeRecords.size());
     for (const auto& [record, owner] : mNodeRecords) {
-        const size_t slot = FindSlot(mUserProperties, mUserPropertySlots, record);
+        const size_t slot = FindUserPropertySlot(record);
         if (slot == mUserProperties.size()) continue;
         mUserPropertySlots.hint = slot;
-        found.push_back({slot, owner});
+        found.push_back({slot, record, owner});
     }
     mNodeRecords.clear();
-    // In list order; a record two nodes listed goes by the owner the first one gave.
-    auto bySlot = [](const Found& a, const Found& b) { return a.slot < b.slot; };
-    if (!std::is_sorted(found.begin(), found.end(), bySlot))
-        std::stable_sort(found.begin(), found.end(), bySlot);
+    // In list order (within a block, in address order, which is the order records were made
+    // in); a record two nodes listed goes by the owner the first one gave.
+    auto inOrder = [](const Found& a, const Found& b) {
+        return a.slot != b.slot ? a.slot < b.slot : std::less<>()(a.record, b.record);
+    };
+    if (!std::is_sorted(found.begin(), found.end(), inOrder))
+        std::stable_sort(found.begin(), found.end(), inOrder);
     found.erase(std::unique(found.begin(), found.end(),
-                            [](const Found& a, const Found& b) { return a.slot == b.slot; }),
+                            [](const Found& a, const Found& b) {
+                                return a.slot == b.slot && a.record == b.record;
+                            }),
                 found.end());
     for (const Found& f : found) {
-        KQovUserProperty* record = mUserProperties[f.slot];
+        auto* record = const_cast<KQovUserProperty*>(f.record);
         // Records another object owns are left alone.
         if (record->GetOwner() != f.owner) continue;
         // The records the node made for its own properties would otherwise pile up, one set
@@ -289,12 +359,57 @@ void KQovObjectManager::DisposeNodeRecords() {
             record->SetOwner(nullptr);
             continue;
         }
-        Dispose(record);
-        mUserProperties[f.slot] = nullptr;
-        ++mUserPropertySlots.holes;
+        DisposeListedUserProperty(f.slot, record);
     }
     if (mUserPropertySlots.holes * 2 > mUserProperties.size())
         CloseUp(mUserProperties, mUserPropertySlots);
+}
+
+// Outwards from where the last record was found, as FindSlot.
+size_t KQovObjectManager::FindUserPropertySlot(const KQovUserProperty* record) {
+    const size_t size = mUserProperties.size();
+    if (!record || size == 0) return size;
+    auto holds = [record](void* entry) {
+        if (entry == record) return true;
+        KQovUserProperty::Block* block = BlockOf(entry);
+        const ptrdiff_t at = KQovUserProperty::GetBlockPlace(block, record);
+        return at >= 0 && KQovUserProperty::GetBlockRecord(block, size_t(at)) != nullptr;
+    };
+    const size_t hint = std::min(mUserPropertySlots.hint, size - 1);
+    for (size_t d = 0; d <= hint || hint + d < size; ++d) {
+        if (hint + d < size && holds(mUserProperties[hint + d])) return hint + d;
+        if (d > 0 && d <= hint && holds(mUserProperties[hint - d])) return hint - d;
+    }
+    return size;
+}
+
+void KQovObjectManager::DisposeListedUserProperty(size_t slot, KQovUserProperty* record) {
+    KQovUserProperty::Block* block = BlockOf(mUserProperties[slot]);
+    Dispose(record);
+    --mUserPropertyCount;
+    if (block && KQovUserProperty::GetBlockLive(block) != 0) return;
+    // The list's reference goes with the slot.
+    KQovUserProperty::ReleaseBlock(block);
+    mUserProperties[slot] = nullptr;
+    ++mUserPropertySlots.holes;
+}
+
+void KQovObjectManager::DisposeAllUserProperties() {
+    std::vector<void*> entries;
+    entries.swap(mUserProperties);
+    mUserPropertySlots = Slots{};
+    mUserPropertyCount = 0;
+    for (void* entry : entries) {
+        KQovUserProperty::Block* block = BlockOf(entry);
+        if (!block) {
+            Dispose(static_cast<KQovUserProperty*>(entry));
+            continue;
+        }
+        // Held while its records go, so that the last of them does not free it under us.
+        for (size_t at = 0; at < KQovUserProperty::GetBlockUsed(block); ++at)
+            Dispose(KQovUserProperty::GetBlockRecord(block, at));
+        KQovUserProperty::ReleaseBlock(block);
+    }
 }
 
 template <class T>
@@ -320,8 +435,15 @@ bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
 bool KQovObjectManager::DestroyVideo(KQovVideo* video) { return DestroyListed(mVideos, video); }
 bool KQovObjectManager::DestroyPose(KQovPose* pose) { return DestroyListed(mPoses, pose); }
 bool KQovObjectManager::DestroyUserProperty(KQovUserProperty* userProperty) {
-    if (!EmptySlot(mUserProperties, mUserPropertySlots, userProperty)) return false;
-    Dispose(userProperty);
+    const size_t slot = FindUserPropertySlot(userProperty);
+    if (slot == mUserProperties.size()) {
+        mError.SetError(eObjectNotFound);
+        return false;
+    }
+    mUserPropertySlots.hint = slot;
+    DisposeListedUserProperty(slot, userProperty);
+    if (mUserPropertySlots.holes * 2 > mUserProperties.size())
+        CloseUp(mUserProperties, mUserPropertySlots);
     return true;
 }
 bool KQovObjectManager::DestroyGenericNode(KQovGenericNode* node) {
@@ -351,7 +473,9 @@ void KQovObjectManager::Dispose(KQovNode* node) { PrepareAndDelete(node); }
 void KQovObjectManager::Dispose(KQovNodeAttribute* attribute) { delete attribute; }
 void KQovObjectManager::Dispose(KQovVideo* video) { PrepareAndDelete(video); }
 void KQovObjectManager::Dispose(KQovPose* pose) { delete pose; }
-void KQovObjectManager::Dispose(KQovUserProperty* userProperty) { delete userProperty; }
+void KQovObjectManager::Dispose(KQovUserProperty* userProperty) {
+    KQovUserProperty::Dispose(userProperty);
+}
 void KQovObjectManager::Dispose(KQovGenericNode* node) { delete node; }
 void KQovObjectManager::Dispose(KQovDeformer* deformer) { delete deformer; }
 void KQovObjectManager::Dispose(KQovThumbnail* thumbnail) { delete thumbnail; }
@@ -380,8 +504,7 @@ void KQovObjectManager::DestroyAll() {
     DisposeAll(mTextures);
     DisposeAll(mVideos);
     DisposeAll(mPoses);
-    DisposeAll(mUserProperties);
-    mUserPropertySlots = Slots{};
+    DisposeAllUserProperties();
     DisposeAll(mGenericNodes);
     DisposeAll(mThumbnails);
     DisposeAll(mSceneInfos);
@@ -438,8 +561,12 @@ KQovGenericNode* KQovObjectManager::FindGenericNode(const char* name) {
 }
 
 KQovUserProperty* KQovObjectManager::FindUserProperty(const char* name) {
-    for (KQovUserProperty* u : mUserProperties)
-        if (u && name && u->GetName() == name) return u;
+    if (!name) return nullptr;
+    for (void* entry : mUserProperties) {
+        KQovUserProperty* found =
+            FirstRecord(entry, [name](const KQovUserProperty* u) { return u->GetName() == name; });
+        if (found) return found;
+    }
     return nullptr;
 }
 

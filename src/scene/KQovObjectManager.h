@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/KError.h"
+#include "scene/KQovUserProperty.h"
 
 class KImageConverterRegistry;
 class KProperty;
@@ -40,7 +41,6 @@ class KQovShape;
 class KQovSkeleton;
 class KQovTexture;
 class KQovThumbnail;
-class KQovUserProperty;
 class KQovVideo;
 struct KQovSceneInfo;
 
@@ -128,9 +128,7 @@ public:
     // Null outside 0..count-1.
     KQovNode* GetNode(int index) const;
     int GetMaterialCount() const { return int(mMaterials.size()); }
-    int GetUserPropertyCount() const {
-        return int(mUserProperties.size() - mUserPropertySlots.holes);
-    }
+    int GetUserPropertyCount() const { return int(mUserPropertyCount); }
     KQovMaterial* GetMaterial(int index) const;
     int GetDeformerCount() const { return int(mDeformers.size()); }
     const std::vector<KImageConverterRegistry*>& GetImageConverterRegistries() const {
@@ -148,6 +146,22 @@ public:
     KQovRenamer* GetVideoRenamer() const { return mVideoRenamer.get(); }
 
     KError& GetError() { return mError; }
+
+    // While one is open, the records this manager's own ConstructUserPropertyFromProperty
+    // makes share one allocation with room for `count`: an object's records are made
+    // together and mostly go together. An override of the constructing operation still sees
+    // every call. Batches nest; the innermost one gets the records.
+    class RecordBatch {
+    public:
+        RecordBatch(KQovObjectManager* manager, size_t count);
+        ~RecordBatch();
+        RecordBatch(const RecordBatch&) = delete;
+        RecordBatch& operator=(const RecordBatch&) = delete;
+
+    private:
+        KQovObjectManager* mManager;
+        KQovUserProperty::Block* mOuter;
+    };
 
 protected:
     // One per kind, null when the object cannot be made. The bodies live with
@@ -215,6 +229,13 @@ private:
     // Disposes of the records made for the properties of destroyed nodes; one pass over
     // the list however many nodes a recursive destroy took.
     void DisposeNodeRecords();
+    // The user-property list, where a block of records takes one entry.
+    KQovUserProperty* ListUserProperty(KQovUserProperty* record);
+    // The slot of a listed, live record (by address: it is not read), else the list's size.
+    size_t FindUserPropertySlot(const KQovUserProperty* record);
+    // Disposes of a listed record and empties its slot when nothing is left in it.
+    void DisposeListedUserProperty(size_t slot, KQovUserProperty* record);
+    void DisposeAllUserProperties();
     static void PrepareAndDelete(KQovObject* object);
     // Empties the list, disposing of every object.
     template <class T>
@@ -263,7 +284,10 @@ private:
     std::vector<KQovTexture*> mTextures;
     std::vector<KQovVideo*> mVideos;
     std::vector<KQovPose*> mPoses;
-    std::vector<KQovUserProperty*> mUserProperties;
+    // A record made on its own, or a block standing for its live records in the order they
+    // were made (tagged, see ListUserProperty); null for an emptied slot.
+    std::vector<void*> mUserProperties;
+    size_t mUserPropertyCount = 0;
     std::vector<KQovThumbnail*> mThumbnails;
     std::vector<KQovSceneInfo*> mSceneInfos;
     std::vector<KQovGenericNode*> mGenericNodes;
@@ -277,6 +301,8 @@ private:
     std::vector<std::pair<KQovUserProperty*, const void*>> mNodeRecords;
     Slots mNodeSlots, mAttributeSlots, mUserPropertySlots;
     int mNodeDestroyDepth = 0;
+    // The open RecordBatch's block, if any.
+    KQovUserProperty::Block* mRecordBlock = nullptr;
     std::unique_ptr<KQovRenamer> mNodeRenamer;
     std::unique_ptr<KQovRenamer> mMaterialRenamer;
     std::unique_ptr<KQovRenamer> mTextureRenamer;

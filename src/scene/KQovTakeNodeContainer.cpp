@@ -467,9 +467,16 @@ void KQovTakeNodeContainer::CreateUserPropertiesFromPropertySet() {
     for (int i = 0; i < GetUserPropertyCount(); ++i)
         if (const KProperty* p = GetUserProperty(i)->GetProperty()) wrapped.push_back(p);
     std::sort(wrapped.begin(), wrapped.end());
-    ReserveUserProperties(size_t(GetUserPropertyCount()) + properties.size());
+    auto isWrapped = [&wrapped](const KProperty* property) {
+        return std::binary_search(wrapped.begin(), wrapped.end(), property);
+    };
+    const size_t fresh =
+        properties.size() - size_t(std::count_if(properties.begin(), properties.end(), isWrapped));
+    ReserveUserProperties(size_t(GetUserPropertyCount()) + fresh);
+    // The new records in one allocation, when the manager's own operation makes them.
+    KQovObjectManager::RecordBatch batch(GetObjectManager(), fresh);
     for (KProperty* property : properties) {
-        if (std::binary_search(wrapped.begin(), wrapped.end(), property)) continue;
+        if (isWrapped(property)) continue;
         KQovUserProperty* record = CreateManagerRecord(property);
         if (!record) continue;
         AddUserProperty(record);

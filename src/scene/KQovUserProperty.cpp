@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "foundation/KColor.h"
 #include "scene/KObject.h"
@@ -71,22 +72,155 @@ bool WriteComponents(KProperty* p, double x, double y, double z, double alpha) {
 
 }  // namespace
 
+struct KQovUserProperty::Description {
+    KString name;
+    int32_t type = eUnidentified;
+    KString label;
+    double min = -HUGE_VAL;
+    double max = HUGE_VAL;
+    int32_t flags = 0;
+    KQovObjectManager* manager = nullptr;
+};
+
+class KQovUserProperty::Block {
+public:
+    Block(KQovObjectManager* owner, uint32_t room) : manager(owner), capacity(room) {}
+
+    static size_t Bytes(size_t room) {
+        return sizeof(Block) + room * sizeof(KQovUserProperty) + (room + 63) / 64 * 8;
+    }
+    char* Place(size_t at) {
+        return reinterpret_cast<char*>(this) + sizeof(Block) + at * sizeof(KQovUserProperty);
+    }
+    // One bit per place, set while its record lives; after the records.
+    uint64_t* Live() { return reinterpret_cast<uint64_t*>(Place(capacity)); }
+    bool IsLive(size_t at) { return (Live()[at / 64] >> (at % 64) & 1) != 0; }
+
+    KQovObjectManager* manager;
+    uint32_t capacity;
+    uint32_t used = 0;
+    uint32_t live = 0;
+    // The creator's own, the manager list's once it lists the block, and one per live record.
+    uint32_t references = 1;
+    bool listed = false;
+};
+
 KQovUserProperty::KQovUserProperty(KQovObjectManager* manager, const char* name,
-                                   const char* typeName, const char* label)
-    : mDescription(new Description), mManager(manager) {
-    mDescription->name = name ? name : "";
-    mDescription->type = GetTypeFromName(typeName);
-    mDescription->label = label ? label : "";
-    mDescription->min = -HUGE_VAL;
-    mDescription->max = HUGE_VAL;
+                                   const char* typeName, const char* label) {
+    auto* description = new Description;
+    description->name = name ? name : "";
+    description->type = GetTypeFromName(typeName);
+    description->label = label ? label : "";
+    description->manager = manager;
+    mHome = reinterpret_cast<uintptr_t>(description) | eHomeDescription;
 }
 
 KQovUserProperty::KQovUserProperty(KQovObjectManager* manager, KProperty* property)
-    : mManager(manager) {
+    : mHome(reinterpret_cast<uintptr_t>(manager)) {
     if (property) mProperty = property->GetWeakRef();
 }
 
-KQovUserProperty::~KQovUserProperty() = default;
+KQovUserProperty::KQovUserProperty(KProperty* property, Block* block)
+    : mHome(reinterpret_cast<uintptr_t>(block) | eHomeBlock) {
+    if (property) mProperty = property->GetWeakRef();
+}
+
+KQovUserProperty::~KQovUserProperty() {
+    delete GetDescription();
+}
+
+KQovUserProperty::Description* KQovUserProperty::GetDescription() const {
+    return HomeKind() == eHomeDescription ? reinterpret_cast<Description*>(mHome & ~eHomeMask)
+                                          : nullptr;
+}
+
+KQovUserProperty::Block* KQovUserProperty::GetBlock() const {
+    return HomeKind() == eHomeBlock ? reinterpret_cast<Block*>(mHome & ~eHomeMask) : nullptr;
+}
+
+KQovObjectManager* KQovUserProperty::GetManager() const {
+    if (const Description* description = GetDescription()) return description->manager;
+    if (const Block* block = GetBlock()) return block->manager;
+    return reinterpret_cast<KQovObjectManager*>(mHome);
+}
+
+KQovUserProperty::Block* KQovUserProperty::CreateBlock(KQovObjectManager* manager,
+                                                       size_t capacity) {
+    static_assert(sizeof(Block) % alignof(KQovUserProperty) == 0, "records follow the header");
+    static_assert(alignof(Block) > eHomeMask && alignof(Description) > eHomeMask &&
+                      alignof(KQovObjectManager*) > eHomeMask,
+                  "the low bits of mHome tell what it holds");
+    constexpr size_t kMost = (uint32_t(-1) - sizeof(Block)) / (sizeof(KQovUserProperty) + 1);
+    if (capacity == 0 || capacity > kMost) return nullptr;
+    void* memory = ::operator new(Block::Bytes(capacity));
+    auto* block = new (memory) Block(manager, uint32_t(capacity));
+    std::memset(block->Live(), 0, (capacity + 63) / 64 * 8);
+    return block;
+}
+
+void KQovUserProperty::ReleaseBlock(Block* block) {
+    if (!block || --block->references != 0) return;
+    block->~Block();
+    ::operator delete(block);
+}
+
+KQovUserProperty* KQovUserProperty::CreateInBlock(Block* block, KProperty* property) {
+    if (!block || block->used == block->capacity) return nullptr;
+    const size_t at = block->used++;
+    block->Live()[at / 64] |= uint64_t(1) << (at % 64);
+    ++block->live;
+    ++block->references;
+    return new (block->Place(at)) KQovUserProperty(property, block);
+}
+
+void KQovUserProperty::Dispose(KQovUserProperty* userProperty) {
+    if (!userProperty) return;
+    Block* block = userProperty->GetBlock();
+    if (!block) {
+        delete userProperty;
+        return;
+    }
+    const size_t at =
+        size_t(reinterpret_cast<char*>(userProperty) - block->Place(0)) / sizeof(KQovUserProperty);
+    block->Live()[at / 64] &= ~(uint64_t(1) << (at % 64));
+    --block->live;
+    userProperty->~KQovUserProperty();
+    ReleaseBlock(block);
+}
+
+bool KQovUserProperty::ListBlock(Block* block) {
+    if (!block || block->listed) return false;
+    block->listed = true;
+    ++block->references;
+    return true;
+}
+
+bool KQovUserProperty::IsBlockListed(const Block* block) {
+    return block && block->listed;
+}
+
+size_t KQovUserProperty::GetBlockUsed(const Block* block) {
+    return block ? block->used : 0;
+}
+
+size_t KQovUserProperty::GetBlockLive(const Block* block) {
+    return block ? block->live : 0;
+}
+
+KQovUserProperty* KQovUserProperty::GetBlockRecord(Block* block, size_t place) {
+    if (!block || place >= block->used || !block->IsLive(place)) return nullptr;
+    return std::launder(reinterpret_cast<KQovUserProperty*>(block->Place(place)));
+}
+
+ptrdiff_t KQovUserProperty::GetBlockPlace(Block* block, const void* record) {
+    if (!block) return -1;
+    // Compared as numbers: the pointer may be anything, and is not read.
+    const auto first = reinterpret_cast<uintptr_t>(block->Place(0));
+    const auto at = reinterpret_cast<uintptr_t>(record);
+    if (at < first || at >= first + block->used * sizeof(KQovUserProperty)) return -1;
+    if ((at - first) % sizeof(KQovUserProperty) != 0) return -1;
+    return ptrdiff_t((at - first) / sizeof(KQovUserProperty));
+}
 
 const char* KQovUserProperty::GetTypeName(int type) {
     return type >= 0 && type < kTypeCount ? kTypeNames[type] : nullptr;
@@ -132,19 +266,23 @@ int KQovUserProperty::GetType() const {
                 return eUnidentified;
         }
     }
-    return mDescription ? mDescription->type : eUnidentified;
+    const Description* description = GetDescription();
+    return description ? description->type : eUnidentified;
 }
 
 KString KQovUserProperty::GetName() const {
     if (const KProperty* p = GetProperty()) return KString(p->GetName());
-    return mDescription ? mDescription->name : KString("");
+    const Description* description = GetDescription();
+    return description ? description->name : KString("");
 }
 
 void KQovUserProperty::GetLabel(KString& out, bool nameWhenEmpty) const {
     if (const KProperty* p = GetProperty())
         out = p->GetLabel() ? p->GetLabel() : "";
+    else if (const Description* description = GetDescription())
+        out = description->label.Buffer();
     else
-        out = mDescription ? mDescription->label.Buffer() : "";
+        out = "";
     if (nameWhenEmpty && out.IsEmpty()) out = GetName();
 }
 
@@ -154,38 +292,41 @@ bool KQovUserProperty::Wraps(const KProperty* property) const {
 }
 
 void KQovUserProperty::SetFlag(int flag, bool on) {
-    if (mDescription) {
+    if (Description* description = GetDescription()) {
         if (on)
-            mDescription->flags |= flag;
+            description->flags |= flag;
         else
-            mDescription->flags &= ~flag;
+            description->flags &= ~flag;
     }
     if (KProperty* p = GetProperty()) p->SetFlag(AttributesOf(flag), on);
 }
 
 bool KQovUserProperty::GetFlag(int flag) const {
     if (const KProperty* p = GetProperty()) return p->TestFlag(AttributesOf(flag));
-    return mDescription && (mDescription->flags & flag) != 0;
+    const Description* description = GetDescription();
+    return description && (description->flags & flag) != 0;
 }
 
 void KQovUserProperty::SetMin(double value) {
-    if (mDescription) mDescription->min = value;
+    if (Description* description = GetDescription()) description->min = value;
     if (KProperty* p = GetProperty()) p->SetMin(value);
 }
 
 void KQovUserProperty::SetMax(double value) {
-    if (mDescription) mDescription->max = value;
+    if (Description* description = GetDescription()) description->max = value;
     if (KProperty* p = GetProperty()) p->SetMax(value);
 }
 
 double KQovUserProperty::GetMin() const {
     if (const KProperty* p = GetProperty()) return p->GetMin();
-    return mDescription ? mDescription->min : -HUGE_VAL;
+    const Description* description = GetDescription();
+    return description ? description->min : -HUGE_VAL;
 }
 
 double KQovUserProperty::GetMax() const {
     if (const KProperty* p = GetProperty()) return p->GetMax();
-    return mDescription ? mDescription->max : HUGE_VAL;
+    const Description* description = GetDescription();
+    return description ? description->max : HUGE_VAL;
 }
 
 void KQovUserProperty::SetValue(bool value) {

@@ -6,8 +6,8 @@
 // (KObject::CreatePropertyFromDescription) it wraps the property created from
 // its description.
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "foundation/KString.h"
 #include "scene/KPlugHandlePool.h"
@@ -77,27 +77,50 @@ public:
     void SetOwner(KQovUserPropertyOwner* owner) { mOwner = owner; }
     // Forgets the wrapped property and the owner (the property is being destroyed).
     void Unbind() { Bind(nullptr, nullptr); }
-    KQovObjectManager* GetManager() const { return mManager; }
+    KQovObjectManager* GetManager() const;
     // False for a record that only wraps an object's own property.
-    bool HasDescription() const { return mDescription != nullptr; }
+    bool HasDescription() const { return HomeKind() == eHomeDescription; }
+
+    // Room for `capacity` wrapping records in one allocation: an object's records are made
+    // together and mostly go together. The block lives until its last record is disposed of
+    // and the caller's own reference is dropped (ReleaseBlock).
+    class Block;
+    static Block* CreateBlock(KQovObjectManager* manager, size_t capacity);
+    static void ReleaseBlock(Block* block);
+    // A record wrapping `property` in the block's next free place; null when it is full.
+    static KQovUserProperty* CreateInBlock(Block* block, KProperty* property);
+    // Destroys a record made by new or in a block, and frees what it took.
+    static void Dispose(KQovUserProperty* userProperty);
+    // The block the record lives in; null for one made on its own.
+    Block* GetBlock() const;
+    // The manager's list holds a reference of its own: taken the first time (true), kept
+    // until the list lets go with ReleaseBlock.
+    static bool ListBlock(Block* block);
+    static bool IsBlockListed(const Block* block);
+    // The places used, in the order the records were made, and those whose record lives.
+    static size_t GetBlockUsed(const Block* block);
+    static size_t GetBlockLive(const Block* block);
+    // The record at a place; null once it was disposed of.
+    static KQovUserProperty* GetBlockRecord(Block* block, size_t place);
+    // The place of a record of the block, found by its address alone (it is not read);
+    // -1 when the address is not one of the block's.
+    static ptrdiff_t GetBlockPlace(Block* block, const void* record);
 
 private:
     friend class KObject;
-    struct Description {
-        KString name;
-        int32_t type = eUnidentified;
-        KString label;
-        double min;
-        double max;
-        int32_t flags = 0;
-    };
+    struct Description;
+    // What mHome holds, told by its low bits (every target is at least 8-byte aligned).
+    enum : uintptr_t { eHomeManager = 0, eHomeDescription = 1, eHomeBlock = 2, eHomeMask = 3 };
 
+    KQovUserProperty(KProperty* property, Block* block);
+    uintptr_t HomeKind() const { return mHome & eHomeMask; }
+    Description* GetDescription() const;
     void Bind(KProperty* property, KQovUserPropertyOwner* owner);
     void Changed();
 
     // Weak, so that a property destroyed with its object is not used afterwards.
     KWeakRef mProperty;
     KQovUserPropertyOwner* mOwner = nullptr;
-    std::unique_ptr<Description> mDescription;
-    KQovObjectManager* mManager;
+    // The manager; or the description, which names the manager; or the block, likewise.
+    uintptr_t mHome;
 };

@@ -272,32 +272,28 @@ int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     if (!handler) return 0;
     // What is wrapped already, looked up by property rather than by a pass over the records
     // per property. A record whose property is gone wraps no live one. The table is open
-    // addressed, at most half full, and kept between objects.
-    size_t count = 0;
+    // addressed, at most half full, and kept between objects; a property the set lists twice
+    // gets one record, at its first place.
     size_t size = 16;
     while (size < 2 * size_t(std::max(0, object->GetUserPropertyCount()) +
                              std::max(0, handler->GetPropertyCount())))
         size *= 2;
     mWrappedSlots.assign(size, nullptr);
-    const auto insert = [this, &count](const KProperty* property) {
-        if ((count + 1) * 2 > mWrappedSlots.size()) {
-            // Only when wrapping added properties to the handler.
-            std::vector<const KProperty*> old(mWrappedSlots.size() * 2, nullptr);
-            old.swap(mWrappedSlots);
-            for (const KProperty* kept : old)
-                if (kept) PutPointer(mWrappedSlots, kept);
-        }
-        if (!PutPointer(mWrappedSlots, property)) return false;
-        ++count;
-        return true;
+    const auto insert = [this](const KProperty* property) {
+        return PutPointer(mWrappedSlots, property);
     };
     for (int i = 0; i < object->GetUserPropertyCount(); ++i)
         if (const KProperty* property = object->GetUserProperty(i)->GetProperty()) insert(property);
+    std::vector<KProperty*> fresh;
     for (int i = 0; i < handler->GetPropertyCount(); ++i) {
         KProperty* property = handler->GetProperty(i);
         if (property && !insert(property)) continue;
-        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
+        fresh.push_back(property);
     }
+    // The new records share one allocation.
+    KQovObjectManager::RecordBatch batch(mManager, fresh.size());
+    for (KProperty* property : fresh)
+        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
     return handler->GetPropertyCount();
 }
 
