@@ -743,7 +743,8 @@ KPropertyObjectList* KObject::CreateObjectListProperty(KObject* owner, const cha
 void KObject::DisconnectAll() {
     for (int i = GetPropertyCount(); i-- > 0;) {
         KProperty* p = GetProperty(std::min(i, GetPropertyCount() - 1));
-        if (!p) continue;
+        // Most properties never connected: nothing to undo, and no handle to look at.
+        if (!p || (p->GetSrcCount() == 0 && p->GetDstCount() == 0)) continue;
         const KWeakRef ref = p->GetWeakRef();
         p->DisconnectAllSrc();
         if (ref.Resolve()) p->DisconnectAllDst();
