@@ -98,14 +98,19 @@ KPlug::~KPlug() {
     // Already going: a Destroy() from a notification of the disconnections below
     // (a plug deleted directly, as an embedded member is) must not delete it again.
     ++mBusy;
+    // A plug without links (most properties) has no connection, sub-plug or index to undo.
     if (!IsSubPlug()) {
-        DisconnectAll(true);
-        DisconnectAll(false);
+        if (mLinks) {
+            DisconnectAll(true);
+            DisconnectAll(false);
+        }
     } else if (mParent) {
         mParent->RemoveSubPlug(this);
     }
-    ReleaseSubPlugs();
-    DropIndex();
+    if (mLinks) {
+        ReleaseSubPlugs();
+        DropIndex();
+    }
     KPlugHandlePool::Release(this, mHandle);
     if (--gLivePlugs == 0) KPlugHandlePool::Release();
 }
