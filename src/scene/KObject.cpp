@@ -456,8 +456,11 @@ KString KObject::JoinNameSpace(const char* nameSpace, const char* name) {
 
 KProperty* KObject::FindProperty(const char* name) const {
     if (!name) return nullptr;
+    // The first byte settles most comparisons without a call.
+    const char first = name[0];
     for (KProperty* p : mProperties) {
-        if (std::strcmp(p->GetName(), name) == 0) return p;
+        const char* own = p->GetName();
+        if (own[0] == first && std::strcmp(own, name) == 0) return p;
     }
     return nullptr;
 }
@@ -542,11 +545,18 @@ int KObject::RemovePropertyAt(int index) {
         return 1;
     const uint32_t typed = p->GetAttributes() & KProperty::eTyped;
     OnPropertyListEvent(9, p, typed, 0);
-    GetChanges().removing.push_back(p);
-    DeleteReferencingProperties(p);
-    auto& removing = GetChanges().removing;
-    removing.erase(std::find(removing.begin(), removing.end(), p));
-    ForgetProperty(p);
+    // Only a property others refer to can lead back here (most never connected).
+    if (!p->IsReference() && p->GetDstCount() > 0) {
+        GetChanges().removing.push_back(p);
+        DeleteReferencingProperties(p);
+        auto& removing = GetChanges().removing;
+        removing.erase(std::find(removing.begin(), removing.end(), p));
+    }
+    // Mostly still where it was: no search then.
+    if (size_t(index) < mProperties.size() && mProperties[size_t(index)] == p)
+        mProperties.erase(mProperties.begin() + index);
+    else
+        ForgetProperty(p);
     OnPropertyListEvent(12, p, typed, 0);
     return 0;
 }
@@ -733,7 +743,8 @@ KPropertyObjectList* KObject::CreateObjectListProperty(KObject* owner, const cha
 void KObject::DisconnectAll() {
     for (int i = GetPropertyCount(); i-- > 0;) {
         KProperty* p = GetProperty(std::min(i, GetPropertyCount() - 1));
-        if (!p) continue;
+        // Most properties never connected: nothing to undo, and no handle to look at.
+        if (!p || (p->GetSrcCount() == 0 && p->GetDstCount() == 0)) continue;
         const KWeakRef ref = p->GetWeakRef();
         p->DisconnectAllSrc();
         if (ref.Resolve()) p->DisconnectAllDst();

@@ -98,14 +98,19 @@ KPlug::~KPlug() {
     // Already going: a Destroy() from a notification of the disconnections below
     // (a plug deleted directly, as an embedded member is) must not delete it again.
     ++mBusy;
+    // A plug without links (most properties) has no connection, sub-plug or index to undo.
     if (!IsSubPlug()) {
-        DisconnectAll(true);
-        DisconnectAll(false);
+        if (mLinks) {
+            DisconnectAll(true);
+            DisconnectAll(false);
+        }
     } else if (mParent) {
         mParent->RemoveSubPlug(this);
     }
-    ReleaseSubPlugs();
-    DropIndex();
+    if (mLinks) {
+        ReleaseSubPlugs();
+        DropIndex();
+    }
     KPlugHandlePool::Release(this, mHandle);
     if (--gLivePlugs == 0) KPlugHandlePool::Release();
 }
@@ -419,6 +424,8 @@ int KPlug::FindEntry(bool source, const KWeakRef& ref) const {
     if (!ref.handle || !mLinks) return -1;
     int first = source ? 0 : mLinks->srcCount;
     int end = source ? mLinks->srcCount : int(Size());
+    // The last entry is the one asked for when a list is emptied from its end.
+    if (end > first && At(size_t(end - 1)).Ref() == ref) return end - 1 - first;
     if (end - first >= kIndexFrom) {
         RefCounts& counts = Indexes()[this];
         if (!mLinks->indexed) {
@@ -777,6 +784,12 @@ bool KPlug::DisconnectSrcAt(int index) {
 void KPlug::DisconnectAll(bool source) {
     KWeakRef self = GetWeakRef();
     int i = source ? SrcCount() : GetDstCount();
+    // Emptied from its end, a long list and its mirrors find every entry last: counts kept per
+    // reference would only be upkeep. A lookup that needs them again makes them anew.
+    if (i >= kIndexFrom) {
+        DropIndex();
+        for (KPlug* sub : SubPlugs()) sub->DropIndex();
+    }
     while (--i >= 0) {
         if (self.handle && !self.Resolve()) return;
         int count = source ? SrcCount() : GetDstCount();

@@ -77,13 +77,26 @@ void CopyXYZ(KVector4& out, const KVector4& in) {
     out[2] = in[2];
 }
 
+// What a reset sets besides the table defaults.
+void ResetTransformExtras(KQovNodeProperties* properties) {
+    properties->SetVector(P::eGeometricScaling, KVector4(1.0, 1.0, 1.0, 1.0));
+    // These four are written with their events.
+    const double zero = 0.0;
+    for (int row : {P::eQuaternionInterpolate, P::eRotationStiffnessX, P::eRotationStiffnessY,
+                    P::eRotationStiffnessZ})
+        KQovSetPropertyNumbers(properties->GetTableProperty(row), &zero, 1);
+    properties->ResetStoredPivotSet(0);
+    properties->ResetStoredPivotSet(1);
+}
+
 }  // namespace
 
 KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
     : KQovTakeNodeContainer(manager, name, &mError), mError(kNodeErrors, eErrorCount) {
     mLimits.node = this;
     mProperties = new KQovNodeProperties(this);
-    ResetTransformProperties();
+    // The rows were just made with their table defaults: only what differs from them is set.
+    ResetTransformExtras(mProperties);
     // The "Default" take is made when first used, with the values the properties hold now.
     AddDeferredDefaultTakeNode();
     DeferDefaultChannels();
@@ -743,14 +756,7 @@ KQOV_GEOMETRIC_VECTOR(GeometricScaling, geometricScaling)
 void KQovNode::ResetTransformProperties() {
     if (!mProperties) return;
     mProperties->ResetTableDefaults();
-    mProperties->SetVector(P::eGeometricScaling, KVector4(1.0, 1.0, 1.0, 1.0));
-    // These four are written with their events.
-    const double zero = 0.0;
-    for (int row : {P::eQuaternionInterpolate, P::eRotationStiffnessX, P::eRotationStiffnessY,
-                    P::eRotationStiffnessZ})
-        KQovSetPropertyNumbers(mProperties->GetTableProperty(row), &zero, 1);
-    mProperties->ResetStoredPivotSet(0);
-    mProperties->ResetStoredPivotSet(1);
+    ResetTransformExtras(mProperties);
 }
 
 void KQovNode::CopyPivotsToProperties() {

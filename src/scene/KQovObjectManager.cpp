@@ -306,6 +306,9 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
         }
         KQovNode* node = stack.back().node;
         stack.pop_back();
+        // Gone from its parent's children with it: only children that stay need remembering,
+        // so that a wide parent keeps a small set.
+        if (!stack.empty()) stack.back().tried.erase(node);
         // The attribute must not keep a node about to go, even when it stays alive.
         if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) {
             node->SetNodeAttribute(nullptr);

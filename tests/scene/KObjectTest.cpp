@@ -617,4 +617,52 @@ TEST(KObject, RemovingAPropertyTakesOnlyItsReferencesWithIt) {
     }
 }
 
+// Removal by index takes the property at that index, wherever it stands, and a property others
+// refer to still takes its references with it; lookups by name find the first of that name,
+// also among names that share their first byte.
+TEST(KObject, RemovalAndLookupByPosition) {
+    struct Row {
+        int remove;  // index given to DestroyProperty
+        const char* left;
+    };
+    const Row rows[] = {{0, "b,ba,,b"}, {1, "a,ba,,b"}, {2, "a,b,,b"}, {3, "a,b,ba,b"}, {4, "a,b,ba,"}};
+    for (const Row& row : rows) {
+        Objects objects;
+        Watcher* o = objects.Make();
+        for (const char* name : {"a", "b", "ba", "", "b"}) {
+            KProperty* p = o->CreateProperty("x", 4, nullptr, false, false);
+            ASSERT_NE(p, nullptr);
+            p->SetName(name, false);
+        }
+        EXPECT_EQ(o->FindProperty("b"), o->GetProperty(1));
+        EXPECT_EQ(o->FindProperty("ba"), o->GetProperty(2));
+        EXPECT_EQ(o->FindProperty(""), o->GetProperty(3));
+        EXPECT_EQ(o->FindProperty("bb"), nullptr);
+        EXPECT_EQ(o->DestroyProperty(row.remove), 0);
+        std::string left;
+        for (int i = 0; i < o->GetPropertyCount(); ++i)
+            left += std::string(i ? "," : "") + o->GetProperty(i)->GetName();
+        EXPECT_EQ(left, row.left) << row.remove;
+        const KProperty* firstB = nullptr;
+        for (int i = 0; i < o->GetPropertyCount() && !firstB; ++i)
+            if (std::string(o->GetProperty(i)->GetName()) == "b") firstB = o->GetProperty(i);
+        EXPECT_EQ(o->FindProperty("b"), firstB) << row.remove;
+    }
+
+    // A referenced property in the middle of the list: its reference goes with it.
+    Objects objects;
+    Watcher* source = objects.Make("Light");
+    Watcher* user = objects.Make("User");
+    source->CreateProperty("Before", 4, nullptr, false, false);
+    KProperty* intensity = source->CreateProperty("Intensity", 4, nullptr, true, false);
+    source->CreateProperty("After", 4, nullptr, false, false);
+    ASSERT_NE(user->CreateReferenceProperty(intensity, "Mine"), nullptr);
+    EXPECT_EQ(source->DestroyProperty(1), 0);
+    EXPECT_EQ(source->GetPropertyCount(), 2);
+    EXPECT_STREQ(source->GetProperty(0)->GetName(), "Before");
+    EXPECT_STREQ(source->GetProperty(1)->GetName(), "After");
+    EXPECT_EQ(user->FindProperty("Mine"), nullptr);
+    EXPECT_EQ(user->GetPropertyCount(), 0);
+}
+
 }  // namespace

@@ -707,4 +707,63 @@ TEST(KPlug, ALongListEmptiedAndRefilled) {
     }
 }
 
+// Sources emptied all at once from a long list with a mirror, some listed twice, the plug's
+// destinations kept: afterwards both lists hold what they should, and a refill finds every
+// entry again (the counts per reference are made anew).
+TEST(KPlug, ALongListEmptiedAtOnceWithItsMirror) {
+    KClassIdFilter* dataFilter = KClassRegistry::GetClassIdFilter(gKDataPlugClassInfo.id);
+    for (int count : {12, 64, 300}) {
+        SCOPED_TRACE(count);
+        Probe hub;
+        KPlug* mirror = hub.GetSubPlug(dataFilter);
+        ASSERT_NE(mirror, nullptr);
+        std::vector<std::unique_ptr<Probe>> plugs;
+        for (int i = 0; i < count; ++i)
+            plugs.push_back(std::unique_ptr<Probe>(i % 2 ? new DataProbe : new Probe));
+        std::vector<std::unique_ptr<Probe>> sinks;
+        for (int i = 0; i < 3; ++i) {
+            sinks.push_back(std::unique_ptr<Probe>(new DataProbe));
+            ASSERT_TRUE(hub.ConnectDst(sinks.back().get()));
+        }
+        for (int round = 0; round < 2; ++round) {
+            std::vector<KPlug*> model;
+            for (int i = 0; i < count; ++i) {
+                ASSERT_TRUE(hub.ConnectSrc(plugs[size_t(i)].get()));
+                model.push_back(plugs[size_t(i)].get());
+                if (i % 7 == 6) {
+                    ASSERT_TRUE(hub.ConnectSrc(plugs[size_t(i - 3)].get()));
+                    model.push_back(plugs[size_t(i - 3)].get());
+                }
+            }
+            // Looked up first, so that a long list is counted before it is emptied.
+            for (size_t i = model.size(); i-- > 0;) {
+                int expected = -1;
+                for (size_t j = model.size(); j-- > 0 && expected < 0;)
+                    if (model[j] == model[i]) expected = int(j);
+                ASSERT_EQ(hub.IndexOfSrc(model[i]), expected);
+            }
+            hub.DisconnectAllSrc();
+            EXPECT_EQ(hub.GetSrcCount(), 0);
+            EXPECT_EQ(mirror->GetSrcCount(), 0);
+            for (auto& plug : plugs) {
+                ASSERT_EQ(plug->GetDstCount(), 0);
+                ASSERT_EQ(hub.IndexOfSrc(plug.get()), -1);
+            }
+            ASSERT_EQ(hub.GetDstCount(), 3);
+            EXPECT_EQ(mirror->GetDstCount(), 3);
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(hub.IndexOfDst(sinks[size_t(i)].get()), i);
+        }
+        // Refilled once more: a middle entry goes by itself.
+        for (auto& plug : plugs) ASSERT_TRUE(hub.ConnectSrc(plug.get()));
+        const int middle = count / 2;
+        ASSERT_EQ(hub.IndexOfSrc(plugs[size_t(middle)].get()), middle);
+        ASSERT_TRUE(hub.DisconnectSrc(plugs[size_t(middle)].get()));
+        EXPECT_EQ(hub.IndexOfSrc(plugs[size_t(middle)].get()), -1);
+        EXPECT_EQ(hub.IndexOfSrc(plugs[size_t(middle + 1)].get()), middle);
+        EXPECT_EQ(mirror->GetSrcCount(), count / 2 - (middle % 2 ? 1 : 0));
+        hub.DisconnectAllSrc();
+        hub.DisconnectAllDst();
+    }
+}
+
 }  // namespace

@@ -105,6 +105,45 @@ TEST(KQovNode, NewNodeDefaults) {
     EXPECT_EQ(node.GetRotationPivot(-1), nullptr);
 }
 
+// A new node holds exactly what a reset of its transform properties gives, row by row: the
+// construction sets only what differs from the table defaults.
+TEST(KQovNode, NewNodeEqualsAResetNode) {
+    KQovNode fresh(nullptr, "Model::A");
+    KQovNode reset(nullptr, "Model::B");
+    KQovNodeProperties* changed = reset.GetNodeProperties();
+    // Every number and text row off its default, then reset.
+    for (int i = 0; i < changed->GetTableRowCount(); ++i) {
+        if (KQovEmbeddedProperty* member = changed->GetEmbedded(i)) {
+            const double odd[4] = {7.5, -3.0, 2.0, 9.0};
+            member->SetNumbers(odd, 4);
+            member->SetText("changed");
+        }
+    }
+    reset.ResetTransformProperties();
+    const KQovNodeProperties* a = fresh.GetNodeProperties();
+    const KQovNodeProperties* b = reset.GetNodeProperties();
+    ASSERT_EQ(a->GetPropertyCount(), b->GetPropertyCount());
+    for (int i = 0; i < a->GetPropertyCount(); ++i) {
+        KProperty* pa = a->GetProperty(i);
+        KProperty* pb = b->GetProperty(i);
+        ASSERT_STREQ(pa->GetName(), pb->GetName());
+        EXPECT_EQ(pa->GetAttributes(), pb->GetAttributes()) << pa->GetName();
+        double na[4] = {0, 0, 0, 0}, nb[4] = {0, 0, 0, 0};
+        EXPECT_EQ(KQovGetPropertyNumbers(pa, na), KQovGetPropertyNumbers(pb, nb)) << pa->GetName();
+        for (int c = 0; c < 4; ++c) EXPECT_EQ(na[c], nb[c]) << pa->GetName() << " " << c;
+    }
+    for (int i = 0; i < a->GetTableRowCount(); ++i) {
+        const KQovEmbeddedProperty* ma = a->GetEmbedded(i);
+        const KQovEmbeddedProperty* mb = b->GetEmbedded(i);
+        ASSERT_EQ(ma == nullptr, mb == nullptr);
+        if (!ma) continue;
+        EXPECT_STREQ(ma->GetText().Buffer(), mb->GetText().Buffer()) << ma->GetName();
+        for (int c = 0; c < 4; ++c) EXPECT_EQ(ma->GetNumbers()[c], mb->GetNumbers()[c]) << ma->GetName();
+    }
+    EXPECT_EQ(fresh.GetPivotState(0), reset.GetPivotState(0));
+    EXPECT_EQ(fresh.GetPivotState(1), reset.GetPivotState(1));
+}
+
 TEST(KQovNode, UserPropertyRecordsThroughTheManager) {
     KQovObjectManager manager;
     {

@@ -121,4 +121,36 @@ TEST(KQovObjectManagerSlots, ManyNodesGoInLinearTime) {
     }
 }
 
+// A wide parent destroyed with its children, some of them another manager's at various places:
+// those are left (and reported), every other child goes, none is tried twice.
+TEST(KQovObjectManagerSlots, WideParentWithForeignChildren) {
+    struct Row {
+        std::vector<int> foreignAt;  // positions among the children
+    };
+    const Row rows[] = {{{}}, {{0}}, {{5}}, {{9}}, {{0, 1, 9}}, {{2, 4, 6, 8}}};
+    for (const Row& row : rows) {
+        KQovObjectManager manager, other;
+        KQovNode* top = manager.CreateNode("Top");
+        std::vector<KQovNode*> foreign;
+        for (int i = 0; i < 10; ++i) {
+            const bool theirs =
+                std::find(row.foreignAt.begin(), row.foreignAt.end(), i) != row.foreignAt.end();
+            KQovNode* child = (theirs ? other : manager).CreateNode(("C" + std::to_string(i)).c_str());
+            if (theirs) foreign.push_back(child);
+            ASSERT_TRUE(top->AddChild(child));
+            // A grandchild under every child of ours.
+            if (!theirs) {
+                ASSERT_TRUE(child->AddChild(manager.CreateNode("G")));
+            }
+        }
+        EXPECT_EQ(manager.DestroyNode(top, true), row.foreignAt.empty());
+        EXPECT_EQ(manager.GetNodeCount(), 0);
+        EXPECT_EQ(other.GetNodeCount(), int(foreign.size()));
+        for (KQovNode* node : foreign) {
+            EXPECT_EQ(node->GetParent(), nullptr);
+            EXPECT_TRUE(other.DestroyNode(node, true));
+        }
+    }
+}
+
 }  // namespace
