@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -387,10 +389,16 @@ bool KQovNode::WriteDeferredDefaults() {
     // Scratch lists kept by the thread: the reader calls this once for every node it reads.
     thread_local DeferredPlan channels;
     thread_local std::vector<ChannelPlan> plan;
-    thread_local std::vector<KProperty*> properties;
     channels = *mDeferredPlan;
     ResolveDeferredPlan(plan);
+    if (!WriteDefaultsIntoPlan(channels, plan)) return false;
+    mDeferredPlan = SharedPlan(channels);
+    return true;
+}
+
+bool KQovNode::WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<ChannelPlan>& plan) {
     if (plan.size() != channels.size()) return false;
+    thread_local std::vector<KProperty*> properties;
     properties.clear();
     CollectProperties(properties);
     for (KProperty* property : properties) {
@@ -408,8 +416,50 @@ bool KQovNode::WriteDeferredDefaults() {
         for (int c = 0; c < m; ++c) target->values[c] = float(values[c]);
         target->written = uint8_t(std::max(int(target->written), m));
     }
-    mDeferredPlan = SharedPlan(channels);
     return true;
+}
+
+struct KQovDefaultTakeSketch::State {
+    KQovNode::DeferredPlan channels;
+    // The channel name and data type of each channel past the node's own four.
+    std::vector<std::pair<std::string, const KDataType*>> names;
+    std::unique_ptr<KQovTakeNode> take;
+};
+
+KQovDefaultTakeSketch::KQovDefaultTakeSketch() : mState(std::make_unique<State>()) {}
+KQovDefaultTakeSketch::~KQovDefaultTakeSketch() = default;
+
+KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
+    if (!IsDefaultTakeDeferred() || !mDeferredPlan) return nullptr;
+    thread_local DeferredPlan channels;
+    thread_local std::vector<ChannelPlan> plan;
+    channels = *mDeferredPlan;
+    ResolveDeferredPlan(plan);
+    if (!WriteDefaultsIntoPlan(channels, plan)) return nullptr;
+    KQovDefaultTakeSketch::State& last = *sketch.mState;
+    bool same = last.take && last.channels.size() == channels.size() &&
+                std::memcmp(last.channels.data(), channels.data(),
+                            channels.size() * sizeof(DeferredChannel)) == 0 &&
+                last.names.size() + kOwnChannelCount == plan.size();
+    for (size_t i = kOwnChannelCount; same && i < plan.size(); ++i) {
+        const auto& name = last.names[i - kOwnChannelCount];
+        same = name.first == GetChannelName(plan[i].property->GetName()) &&
+               name.second == plan[i].property->GetDataType();
+    }
+    if (same) return last.take.get();
+    // Not named "Default": made without links to the node's properties.
+    last.take = std::make_unique<KQovTakeNode>("Sketch");
+    for (size_t i = 0; i < plan.size(); ++i) {
+        plan[i].written = channels[i].written;
+        for (int c = 0; c < 4; ++c) plan[i].values[c] = double(channels[i].values[c]);
+    }
+    BuildChannels(last.take.get(), plan);
+    last.channels = channels;
+    last.names.clear();
+    for (size_t i = kOwnChannelCount; i < plan.size(); ++i)
+        last.names.emplace_back(GetChannelName(plan[i].property->GetName()),
+                                plan[i].property->GetDataType());
+    return last.take.get();
 }
 
 // --- Hierarchy ---
@@ -542,7 +592,11 @@ void KQovNode::SetVisibility(bool visible) {
 }
 
 bool KQovNode::GetVisibility() const {
-    KProperty* visibility = mProperties ? mProperties->FindProperty("Visibility") : nullptr;
+    if (!mProperties) return false;
+    // The table row holds it unless it went (as PlanChannels finds it).
+    KProperty* visibility = mProperties->GetTableProperty(P::eVisibility);
+    if (!visibility || std::strcmp(visibility->GetName(), "Visibility") != 0)
+        visibility = mProperties->FindProperty("Visibility");
     return visibility && visibility->GetDouble() != 0.0;
 }
 

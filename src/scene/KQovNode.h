@@ -34,6 +34,22 @@ class KQovCameraSwitcher;
 class KQovLight;
 class KQovOpticalReference;
 class KQovNode;
+class KQovTakeNode;
+
+// What KQovNode::SketchDefaultTake keeps between nodes: the last take it made and the plan
+// it was made from.
+class KQovDefaultTakeSketch {
+public:
+    KQovDefaultTakeSketch();
+    ~KQovDefaultTakeSketch();
+    KQovDefaultTakeSketch(const KQovDefaultTakeSketch&) = delete;
+    KQovDefaultTakeSketch& operator=(const KQovDefaultTakeSketch&) = delete;
+
+private:
+    friend class KQovNode;
+    struct State;
+    std::unique_ptr<State> mState;
+};
 
 // Objects that keep node slots (characters, through their control sets): the
 // node clears the slot a back-link names when it goes.
@@ -84,6 +100,12 @@ public:
     // properties, then the attribute's channels; linked in "Default".
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void AfterPropertiesRead() override { CopyPropertiesToPivots(); }
+    // For writers: the "Default" take as LendDefaultTakeNode and WritePropertyDefaults would
+    // give it, while the node has not made it: made from the node's plan, without links, in
+    // `sketch` (kept as it is when the last node sketched there had the same plan). The node
+    // is not changed. Null when the node made its take, or would have to make it to write its
+    // values into it: borrow it then.
+    KQovTakeNode* SketchDefaultTake(KQovDefaultTakeSketch& sketch);
 
 protected:
     void BuildDeferredDefaultTake(KQovTakeNode* takeNode) override;
@@ -398,6 +420,10 @@ private:
     // Nodes made alike share one plan (most of a file's nodes hold the same values).
     static std::shared_ptr<const DeferredPlan> SharedPlan(const DeferredPlan& plan);
     std::shared_ptr<const DeferredPlan> mDeferredPlan;
+    // WritePropertyDefaults into `channels` (the deferred plan, `plan` resolved from it);
+    // false when a write would add a curve or a component.
+    bool WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<ChannelPlan>& plan);
+    friend class KQovDefaultTakeSketch;
 
     KError mError;
     KQovNodeProperties* mProperties = nullptr;
