@@ -356,7 +356,7 @@ TEST(KProperty, DataTypeOfTypeCodeFollowsLaterChanges) {
         int code;
         const char* type;
     } rows[] = {{KProperty::eDOUBLE, "Number"},       {KProperty::eTIME, "Time"},
-                {KProperty::eVECTOR4D, "Vector4"},    {KProperty::eVECTOR3D, "Vector"},
+                {KProperty::eVECTOR3D, "Vector"},
                 {KProperty::eCOLORRGB, "Color"},      {KProperty::eCOLORRGBA, "ColorAndAlpha"},
                 {KProperty::eINT, nullptr}};
     for (const auto& r : rows) {
