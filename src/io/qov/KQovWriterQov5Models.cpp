@@ -156,19 +156,22 @@ void KQovWriterQov5::WritePivotsAsProperties(KQovNode* node) {
     const KQovPivotSet pivots = *node->GetPivotSet(0);
     // The copy sets only numbers of the node's table rows, without events: when it changes
     // none of them (a node read from a file mostly), nothing is to be put back.
-    thread_local std::vector<std::array<double, 4>> rows;
-    KQovNodeProperties* table = node->GetNodeProperties();
-    const int rowCount = table ? table->GetTableRowCount() : 0;
-    rows.assign(size_t(rowCount), {});
-    for (int row = 0; row < rowCount; ++row)
-        if (const KQovEmbeddedProperty* member = table->GetEmbedded(row))
-            std::copy_n(member->GetNumbers(), 4, rows[size_t(row)].begin());
+    struct Row {
+        KQovEmbeddedProperty* member;
+        std::array<double, 4> numbers;
+    };
+    thread_local std::vector<Row> rows;
+    rows.clear();
+    if (KQovNodeProperties* table = node->GetNodeProperties())
+        for (int row = 0; row < table->GetTableRowCount(); ++row)
+            if (KQovEmbeddedProperty* member = table->GetEmbedded(row)) {
+                rows.push_back({member, {}});
+                std::copy_n(member->GetNumbers(), 4, rows.back().numbers.begin());
+            }
     node->CopyPivotsToProperties();
-    bool changed = false;
-    for (int row = 0; row < rowCount && !changed; ++row)
-        if (const KQovEmbeddedProperty* member = table->GetEmbedded(row))
-            changed = !std::equal(rows[size_t(row)].begin(), rows[size_t(row)].end(),
-                                  member->GetNumbers());
+    const bool changed = std::any_of(rows.begin(), rows.end(), [](const Row& row) {
+        return !std::equal(row.numbers.begin(), row.numbers.end(), row.member->GetNumbers());
+    });
     if (!changed) {
         mFile->FieldWritePropertyBlock(properties);
         node->GetLimits() = limits;
@@ -177,18 +180,15 @@ void KQovWriterQov5::WritePivotsAsProperties(KQovNode* node) {
     }
     // Back to the values before the copy, and the copy again with every value kept.
     std::vector<std::array<double, 4>> copied(rows.size());
-    for (int row = 0; row < rowCount; ++row)
-        if (KQovEmbeddedProperty* member = table->GetEmbedded(row)) {
-            std::copy_n(member->GetNumbers(), 4, copied[size_t(row)].begin());
-            member->SetNumbers(rows[size_t(row)].data(), 4);
-        }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        std::copy_n(rows[i].member->GetNumbers(), 4, copied[i].begin());
+        rows[i].member->SetNumbers(rows[i].numbers.data(), 4);
+    }
     std::vector<std::array<double, 4>> saved(properties.size());
     std::vector<int> counts(properties.size());
     for (size_t i = 0; i < properties.size(); ++i)
         counts[i] = KQovGetPropertyNumbers(properties[i], saved[i].data());
-    for (int row = 0; row < rowCount; ++row)
-        if (KQovEmbeddedProperty* member = table->GetEmbedded(row))
-            member->SetNumbers(copied[size_t(row)].data(), 4);
+    for (size_t i = 0; i < rows.size(); ++i) rows[i].member->SetNumbers(copied[i].data(), 4);
     mFile->FieldWritePropertyBlock(properties);
     for (size_t i = 0; i < properties.size(); ++i) {
         std::array<double, 4> now{};
