@@ -348,12 +348,21 @@ int KQovNode::DeferredLinkCount() const {
     return links;
 }
 
-int KQovNode::FindPlannedChannel(const char* name, const std::vector<ChannelPlan>& plan) {
+std::bitset<256> KQovNode::PlannedFirstLetters(const std::vector<ChannelPlan>& plan) {
+    std::bitset<256> letters;
+    for (size_t i = kOwnChannelCount; i < plan.size(); ++i)
+        letters.set(static_cast<unsigned char>(KToLower(plan[i].property->GetName()[0])));
+    return letters;
+}
+
+int KQovNode::FindPlannedChannel(const char* name, const std::vector<ChannelPlan>& plan,
+                                 const std::bitset<256>* letters) {
     if (!name) return -1;
     // Most names start with a letter no channel starts with.
     const char first = KToLower(name[0]);
     bool possible = first == 'l' || first == 't' || first == 'v';
-    for (size_t i = kOwnChannelCount; i < plan.size() && !possible; ++i)
+    if (!possible && letters) possible = letters->test(static_cast<unsigned char>(first));
+    for (size_t i = kOwnChannelCount; i < plan.size() && !possible && !letters; ++i)
         possible = KToLower(plan[i].property->GetName()[0]) == first;
     if (!possible) return -1;
     const char* mapped = GetChannelName(name);
@@ -401,8 +410,9 @@ bool KQovNode::WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<C
     thread_local std::vector<KProperty*> properties;
     properties.clear();
     CollectProperties(properties);
+    const std::bitset<256> letters = PlannedFirstLetters(plan);
     for (KProperty* property : properties) {
-        const int at = FindPlannedChannel(GetChannelName(property), plan);
+        const int at = FindPlannedChannel(GetChannelName(property), plan, &letters);
         if (at == -2) return false;
         if (at < 0) continue;
         DeferredChannel* target = &channels[size_t(at)];

@@ -6,6 +6,7 @@
 // The hierarchy is kept as connections between property sets: a child's set is
 // a source of its parent's set.
 
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -381,7 +382,11 @@ private:
     // The plan entry of the channel a property name is looked up by, as in a made take: 0 to
     // 2 for "T", "R", "S" (under "Transform"), 3 for "Visibility", the entry of the other
     // channels; -2 for "Transform" itself, -1 for none.
-    static int FindPlannedChannel(const char* propertyName, const std::vector<ChannelPlan>& plan);
+    // `letters`, when given, holds the lowered first letters of the channels past the node's
+    // own (PlannedFirstLetters), for a plan asked about many names.
+    static int FindPlannedChannel(const char* propertyName, const std::vector<ChannelPlan>& plan,
+                                  const std::bitset<256>* letters = nullptr);
+    static std::bitset<256> PlannedFirstLetters(const std::vector<ChannelPlan>& plan);
 
     void InvalidateChannelTransforms();
     void InvalidatePivotSet(int set);
