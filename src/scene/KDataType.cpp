@@ -18,6 +18,8 @@ namespace {
 KStringMap* gNames = nullptr;
 std::vector<KDataType*>* gTypes = nullptr;
 int gPrecision = -1;
+// Changes whenever a type is made or deleted: what FindStandard remembered may be stale.
+uint32_t gNamesVersion = 1;
 
 void CopyOut(char* buffer, int bufferSize, const std::string& text) {
     size_t n = std::min(text.size(), size_t(bufferSize - 1));
@@ -170,9 +172,11 @@ KDataType::KDataType(const char* name, int size, int componentCount, const KData
     : mSize(size), mComponentCount(componentCount), mName(name), mBaseType(base ? base : this) {
     if (!gNames) gNames = new KStringMap(20, false);
     gNames->Add(name, this);
+    ++gNamesVersion;
 }
 
 KDataType::~KDataType() {
+    ++gNamesVersion;
     if (!gNames) return;
     // Remove this type's own entry (a later holder of the same name stays).
     for (int i = 0; i < gNames->GetCount(); ++i) {
@@ -205,6 +209,21 @@ KDataType* KDataType::FindByName(const char* name) {
     if (!gTypes) KQovSdkEnsureStarted();
     if (std::strcmp(name, "Trigger") == 0) name = "Action";
     return gNames ? static_cast<KDataType*>(gNames->Find(name)) : nullptr;
+}
+
+KDataType* KDataType::FindStandard(Standard which) {
+    static const char* const kNames[eStandardCount] = {"Number", "Time",  "Vector",
+                                                       "Vector4", "Color", "ColorAndAlpha"};
+    if (which < 0 || which >= eStandardCount) return nullptr;
+    // Before start-up FindByName starts the library.
+    if (!gTypes) return FindByName(kNames[which]);
+    thread_local uint32_t version = 0;
+    thread_local KDataType* found[eStandardCount] = {};
+    if (version != gNamesVersion) {
+        for (int i = 0; i < eStandardCount; ++i) found[i] = FindByName(kNames[i]);
+        version = gNamesVersion;
+    }
+    return found[which];
 }
 
 int KDataType::ParsePrecision(const char* text) {

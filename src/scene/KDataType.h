@@ -22,6 +22,18 @@ public:
 
     // Case-insensitive; "Trigger" (exactly) answers "Action"; null when unknown.
     static KDataType* FindByName(const char* name);
+    // FindByName of the types a property without a data type of its own answers by its
+    // type code, remembered until a type is made or deleted (asked for every record written).
+    enum Standard {
+        eStandardNumber,
+        eStandardTime,
+        eStandardVector,
+        eStandardVector4,
+        eStandardColor,
+        eStandardColorAndAlpha,
+        eStandardCount
+    };
+    static KDataType* FindStandard(Standard which);
     // Decimals of the text forms: key "Decimal" of section "NumericField" in
     // "@Application.txt", clamped to 0..17, 2 when missing or not a number.
     static int GetDisplayPrecision();

@@ -320,17 +320,17 @@ KDataType* KProperty::GetDataType() const {
     if (mDataTypeIndex != 0) return KDataType::GetTypeAt(mDataTypeIndex - 1);
     switch (mTypeCode) {
         case eDOUBLE:
-            return KDataType::FindByName("Number");
+            return KDataType::FindStandard(KDataType::eStandardNumber);
         case eTIME:
-            return KDataType::FindByName("Time");
+            return KDataType::FindStandard(KDataType::eStandardTime);
         case eVECTOR4D:
-            return KDataType::FindByName("Vector4");
+            return KDataType::FindStandard(KDataType::eStandardVector4);
         case eVECTOR3D:
-            return KDataType::FindByName("Vector");
+            return KDataType::FindStandard(KDataType::eStandardVector);
         case eCOLORRGB:
-            return KDataType::FindByName("Color");
+            return KDataType::FindStandard(KDataType::eStandardColor);
         case eCOLORRGBA:
-            return KDataType::FindByName("ColorAndAlpha");
+            return KDataType::FindStandard(KDataType::eStandardColorAndAlpha);
         default:
             return nullptr;
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -359,12 +361,21 @@ int KQovNode::DeferredLinkCount() const {
     return links;
 }
 
-int KQovNode::FindPlannedChannel(const char* name, const std::vector<ChannelPlan>& plan) {
+std::bitset<256> KQovNode::PlannedFirstLetters(const std::vector<ChannelPlan>& plan) {
+    std::bitset<256> letters;
+    for (size_t i = kOwnChannelCount; i < plan.size(); ++i)
+        letters.set(static_cast<unsigned char>(KToLower(plan[i].property->GetName()[0])));
+    return letters;
+}
+
+int KQovNode::FindPlannedChannel(const char* name, const std::vector<ChannelPlan>& plan,
+                                 const std::bitset<256>* letters) {
     if (!name) return -1;
     // Most names start with a letter no channel starts with.
     const char first = KToLower(name[0]);
     bool possible = first == 'l' || first == 't' || first == 'v';
-    for (size_t i = kOwnChannelCount; i < plan.size() && !possible; ++i)
+    if (!possible && letters) possible = letters->test(static_cast<unsigned char>(first));
+    for (size_t i = kOwnChannelCount; i < plan.size() && !possible && !letters; ++i)
         possible = KToLower(plan[i].property->GetName()[0]) == first;
     if (!possible) return -1;
     const char* mapped = GetChannelName(name);
@@ -400,14 +411,21 @@ bool KQovNode::WriteDeferredDefaults() {
     // Scratch lists kept by the thread: the reader calls this once for every node it reads.
     thread_local DeferredPlan channels;
     thread_local std::vector<ChannelPlan> plan;
-    thread_local std::vector<KProperty*> properties;
     channels = *mDeferredPlan;
     ResolveDeferredPlan(plan);
+    if (!WriteDefaultsIntoPlan(channels, plan)) return false;
+    mDeferredPlan = SharedPlan(channels);
+    return true;
+}
+
+bool KQovNode::WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<ChannelPlan>& plan) {
     if (plan.size() != channels.size()) return false;
+    thread_local std::vector<KProperty*> properties;
     properties.clear();
     CollectProperties(properties);
+    const std::bitset<256> letters = PlannedFirstLetters(plan);
     for (KProperty* property : properties) {
-        const int at = FindPlannedChannel(GetChannelName(property), plan);
+        const int at = FindPlannedChannel(GetChannelName(property), plan, &letters);
         if (at == -2) return false;
         if (at < 0) continue;
         DeferredChannel* target = &channels[size_t(at)];
@@ -421,8 +439,50 @@ bool KQovNode::WriteDeferredDefaults() {
         for (int c = 0; c < m; ++c) target->values[c] = float(values[c]);
         target->written = uint8_t(std::max(int(target->written), m));
     }
-    mDeferredPlan = SharedPlan(channels);
     return true;
+}
+
+struct KQovDefaultTakeSketch::State {
+    KQovNode::DeferredPlan channels;
+    // The channel name and data type of each channel past the node's own four.
+    std::vector<std::pair<std::string, const KDataType*>> names;
+    std::unique_ptr<KQovTakeNode> take;
+};
+
+KQovDefaultTakeSketch::KQovDefaultTakeSketch() : mState(std::make_unique<State>()) {}
+KQovDefaultTakeSketch::~KQovDefaultTakeSketch() = default;
+
+KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
+    if (!IsDefaultTakeDeferred() || !mDeferredPlan) return nullptr;
+    thread_local DeferredPlan channels;
+    thread_local std::vector<ChannelPlan> plan;
+    channels = *mDeferredPlan;
+    ResolveDeferredPlan(plan);
+    if (!WriteDefaultsIntoPlan(channels, plan)) return nullptr;
+    KQovDefaultTakeSketch::State& last = *sketch.mState;
+    bool same = last.take && last.channels.size() == channels.size() &&
+                std::memcmp(last.channels.data(), channels.data(),
+                            channels.size() * sizeof(DeferredChannel)) == 0 &&
+                last.names.size() + kOwnChannelCount == plan.size();
+    for (size_t i = kOwnChannelCount; same && i < plan.size(); ++i) {
+        const auto& name = last.names[i - kOwnChannelCount];
+        same = name.first == GetChannelName(plan[i].property->GetName()) &&
+               name.second == plan[i].property->GetDataType();
+    }
+    if (same) return last.take.get();
+    // Not named "Default": made without links to the node's properties.
+    last.take = std::make_unique<KQovTakeNode>("Sketch");
+    for (size_t i = 0; i < plan.size(); ++i) {
+        plan[i].written = channels[i].written;
+        for (int c = 0; c < 4; ++c) plan[i].values[c] = double(channels[i].values[c]);
+    }
+    BuildChannels(last.take.get(), plan);
+    last.channels = channels;
+    last.names.clear();
+    for (size_t i = kOwnChannelCount; i < plan.size(); ++i)
+        last.names.emplace_back(GetChannelName(plan[i].property->GetName()),
+                                plan[i].property->GetDataType());
+    return last.take.get();
 }
 
 // --- Hierarchy ---
@@ -555,7 +615,11 @@ void KQovNode::SetVisibility(bool visible) {
 }
 
 bool KQovNode::GetVisibility() const {
-    KProperty* visibility = mProperties ? mProperties->FindProperty("Visibility") : nullptr;
+    if (!mProperties) return false;
+    // The table row holds it unless it went (as PlanChannels finds it).
+    KProperty* visibility = mProperties->GetTableProperty(P::eVisibility);
+    if (!visibility || std::strcmp(visibility->GetName(), "Visibility") != 0)
+        visibility = mProperties->FindProperty("Visibility");
     return visibility && visibility->GetDouble() != 0.0;
 }
 

@@ -6,6 +6,7 @@
 // The hierarchy is kept as connections between property sets: a child's set is
 // a source of its parent's set.
 
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -34,6 +35,22 @@ class KQovCameraSwitcher;
 class KQovLight;
 class KQovOpticalReference;
 class KQovNode;
+class KQovTakeNode;
+
+// What KQovNode::SketchDefaultTake keeps between nodes: the last take it made and the plan
+// it was made from.
+class KQovDefaultTakeSketch {
+public:
+    KQovDefaultTakeSketch();
+    ~KQovDefaultTakeSketch();
+    KQovDefaultTakeSketch(const KQovDefaultTakeSketch&) = delete;
+    KQovDefaultTakeSketch& operator=(const KQovDefaultTakeSketch&) = delete;
+
+private:
+    friend class KQovNode;
+    struct State;
+    std::unique_ptr<State> mState;
+};
 
 // Objects that keep node slots (characters, through their control sets): the
 // node clears the slot a back-link names when it goes.
@@ -84,6 +101,12 @@ public:
     // properties, then the attribute's channels; linked in "Default".
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void AfterPropertiesRead() override { CopyPropertiesToPivots(); }
+    // For writers: the "Default" take as LendDefaultTakeNode and WritePropertyDefaults would
+    // give it, while the node has not made it: made from the node's plan, without links, in
+    // `sketch` (kept as it is when the last node sketched there had the same plan). The node
+    // is not changed. Null when the node made its take, or would have to make it to write its
+    // values into it: borrow it then.
+    KQovTakeNode* SketchDefaultTake(KQovDefaultTakeSketch& sketch);
 
 protected:
     void BuildDeferredDefaultTake(KQovTakeNode* takeNode) override;
@@ -359,7 +382,11 @@ private:
     // The plan entry of the channel a property name is looked up by, as in a made take: 0 to
     // 2 for "T", "R", "S" (under "Transform"), 3 for "Visibility", the entry of the other
     // channels; -2 for "Transform" itself, -1 for none.
-    static int FindPlannedChannel(const char* propertyName, const std::vector<ChannelPlan>& plan);
+    // `letters`, when given, holds the lowered first letters of the channels past the node's
+    // own (PlannedFirstLetters), for a plan asked about many names.
+    static int FindPlannedChannel(const char* propertyName, const std::vector<ChannelPlan>& plan,
+                                  const std::bitset<256>* letters = nullptr);
+    static std::bitset<256> PlannedFirstLetters(const std::vector<ChannelPlan>& plan);
 
     void InvalidateChannelTransforms();
     void InvalidatePivotSet(int set);
@@ -398,6 +425,10 @@ private:
     // Nodes made alike share one plan (most of a file's nodes hold the same values).
     static std::shared_ptr<const DeferredPlan> SharedPlan(const DeferredPlan& plan);
     std::shared_ptr<const DeferredPlan> mDeferredPlan;
+    // WritePropertyDefaults into `channels` (the deferred plan, `plan` resolved from it);
+    // false when a write would add a curve or a component.
+    bool WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<ChannelPlan>& plan);
+    friend class KQovDefaultTakeSketch;
 
     KError mError;
     KQovNodeProperties* mProperties = nullptr;

@@ -338,3 +338,44 @@ TEST(KPropertyObjectList, ListsObjectsAndCountsChanges) {
 }
 
 }  // namespace
+
+namespace {
+
+// A type made after start-up that takes the name of a built-in one.
+struct LaterType : KDataType {
+    explicit LaterType(const char* name) : KDataType(name, 8, 1, nullptr) {}
+};
+
+}  // namespace
+
+// A property without a data type of its own answers its type code's type by name: the answer
+// is remembered, and must follow types made and deleted later and its own SetDataType.
+TEST(KProperty, DataTypeOfTypeCodeFollowsLaterChanges) {
+    ObjectGuard guard{new KObject};
+    const struct {
+        int code;
+        const char* type;
+    } rows[] = {{KProperty::eDOUBLE, "Number"},       {KProperty::eTIME, "Time"},
+                {KProperty::eVECTOR3D, "Vector"},
+                {KProperty::eCOLORRGB, "Color"},      {KProperty::eCOLORRGBA, "ColorAndAlpha"},
+                {KProperty::eINT, nullptr}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.code);
+        KProperty* p = guard.object->CreateProperty("p", r.code, nullptr, false, false);
+        ASSERT_NE(p, nullptr);
+        KDataType* builtIn = r.type ? KDataType::FindByName(r.type) : nullptr;
+        EXPECT_EQ(p->GetDataType(), builtIn);
+        EXPECT_EQ(p->GetDataType(), builtIn);  // the remembered answer
+        if (!r.type) continue;
+        {
+            LaterType later(r.type);
+            EXPECT_EQ(p->GetDataType(), KDataType::FindByName(r.type));
+        }
+        EXPECT_EQ(p->GetDataType(), builtIn);
+        KDataType* own = KDataType::FindByName("Intensity");
+        p->SetDataType(own);
+        EXPECT_EQ(p->GetDataType(), own);
+        p->SetDataType(nullptr);
+        EXPECT_EQ(p->GetDataType(), builtIn);
+    }
+}

@@ -17,6 +17,7 @@ class KFCurveNode;
 class KQovCamera;
 class KQovCharacter;
 class KQovControlSet;
+class KQovDefaultTakeSketch;
 class KQovFieldFile;
 class KQovIO;
 class KQovGeometry;
@@ -181,5 +182,7 @@ protected:
     std::vector<KQovTakeInfo> mTakes;
     std::map<const KQovObject*, std::vector<bool>> mAnimated;
     std::vector<bool> mTakeExisted;  // the scene had a record of the take
+    // The default takes of nodes that never made theirs, made once for nodes alike.
+    std::unique_ptr<KQovDefaultTakeSketch> mTakeSketch;
     bool mTakesWritten = false;
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -148,15 +149,46 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
 void KQovWriterQov5::WritePivotsAsProperties(KQovNode* node) {
     // The pivots and limits travel in the property block; the caller's node keeps its own
     // values, and the pivots and limits their events may touch.
-    std::vector<KProperty*> properties;
+    thread_local std::vector<KProperty*> properties;
+    properties.clear();
     node->CollectProperties(properties);
+    const KQovNodeLimits limits = node->GetLimits();
+    const KQovPivotSet pivots = *node->GetPivotSet(0);
+    // The copy sets only numbers of the node's table rows, without events: when it changes
+    // none of them (a node read from a file mostly), nothing is to be put back.
+    struct Row {
+        KQovEmbeddedProperty* member;
+        std::array<double, 4> numbers;
+    };
+    thread_local std::vector<Row> rows;
+    rows.clear();
+    if (KQovNodeProperties* table = node->GetNodeProperties())
+        for (int row = 0; row < table->GetTableRowCount(); ++row)
+            if (KQovEmbeddedProperty* member = table->GetEmbedded(row)) {
+                rows.push_back({member, {}});
+                std::copy_n(member->GetNumbers(), 4, rows.back().numbers.begin());
+            }
+    node->CopyPivotsToProperties();
+    const bool changed = std::any_of(rows.begin(), rows.end(), [](const Row& row) {
+        return !std::equal(row.numbers.begin(), row.numbers.end(), row.member->GetNumbers());
+    });
+    if (!changed) {
+        mFile->FieldWritePropertyBlock(properties);
+        node->GetLimits() = limits;
+        *node->GetPivotSet(0) = pivots;
+        return;
+    }
+    // Back to the values before the copy, and the copy again with every value kept.
+    std::vector<std::array<double, 4>> copied(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        std::copy_n(rows[i].member->GetNumbers(), 4, copied[i].begin());
+        rows[i].member->SetNumbers(rows[i].numbers.data(), 4);
+    }
     std::vector<std::array<double, 4>> saved(properties.size());
     std::vector<int> counts(properties.size());
     for (size_t i = 0; i < properties.size(); ++i)
         counts[i] = KQovGetPropertyNumbers(properties[i], saved[i].data());
-    const KQovNodeLimits limits = node->GetLimits();
-    const KQovPivotSet pivots = *node->GetPivotSet(0);
-    node->CopyPivotsToProperties();
+    for (size_t i = 0; i < rows.size(); ++i) rows[i].member->SetNumbers(copied[i].data(), 4);
     mFile->FieldWritePropertyBlock(properties);
     for (size_t i = 0; i < properties.size(); ++i) {
         std::array<double, 4> now{};
@@ -279,6 +311,14 @@ void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
 }
 
 void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
+    // A node that never made its take: the take as it would be made, without making it.
+    if (!mTakeSketch) mTakeSketch = std::make_unique<KQovDefaultTakeSketch>();
+    if (KQovTakeNode* sketch = node->SketchDefaultTake(*mTakeSketch)) {
+        KFCurveNode* root = sketch->GetRoot();
+        for (int i = 0; root && i < root->GetCount(); ++i)
+            if (KFCurveNode* channel = root->Get(i)) StoreChannel(channel);
+        return;
+    }
     // Borrowed: a node that had not made its take yet goes back to not having it.
     struct Loan {
         KQovNode* node;

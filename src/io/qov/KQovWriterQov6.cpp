@@ -4,7 +4,12 @@
 #include "io/qov/KQovWriterQov6.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
@@ -72,7 +77,7 @@ bool KQovWriterQov6::WriteSections(KQovScene* scene) {
     CollectObjects(scene);
     OrderTakesAsNodes();
     mModelCount = 0;
-    for (const Object& object : mObjects) mModelCount += std::string(object.type) == "Model";
+    for (const Object& object : mObjects) mModelCount += std::strcmp(object.type, "Model") == 0;
     section(true, [&] { WriteDefinitions(); });
     section(true, [&] {
         Report("Storing models", 0.0f);
@@ -98,7 +103,7 @@ void KQovWriterQov6::OrderTakesAsNodes() {
     // The reader adds takes to the nodes in file order: the file lists them as the nodes do.
     std::vector<std::string> order;
     for (const Object& object : mObjects) {
-        if (std::string(object.type) != "Model" || !object.node) continue;
+        if (std::strcmp(object.type, "Model") != 0 || !object.node) continue;
         for (int t = 0; t < object.node->GetTakeNodeCount(); ++t) {
             const std::string name = object.node->GetTakeNodeName(t);
             if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
@@ -130,17 +135,7 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     // Surfaces connect their materials and textures as meshes do (CollectModels takes meshes),
     // right after the connection that puts the surface in the scene: the reader lists the
     // scene's materials and textures in the order of their first connections.
-    for (size_t i = 0, models = mObjects.size(); i < models; ++i) {
-        KQovNode* node = mObjects[i].node;
-        if (!node || !(node->GetNurb() || node->GetPatch())) continue;
-        const auto first = mConnections.size();
-        CollectNodeShading(node);
-        const auto placed =
-            std::find_if(mConnections.begin(), mConnections.end(),
-                         [node](const Connection& c) { return c.source == node->GetName(); });
-        if (placed != mConnections.end())
-            std::rotate(placed + 1, mConnections.begin() + long(first), mConnections.end());
-    }
+    PlaceSurfaceShading();
     CollectShading(scene);
     CollectVideos(scene);
     // The producer cameras and the switcher are models of their own, under no parent.
@@ -172,6 +167,69 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
         if (KQovGenericNode* node = entity->GetGenericNode(i))
             mObjects.push_back(
                 {"GenericNode", node->GetName(), "", [this, node] { WriteGenericNode(node); }});
+}
+
+void KQovWriterQov6::PlaceSurfaceShading() {
+    // Each surface's shading goes right after the first connection from the surface. The
+    // model connections keep their order, so the first one is found by name once, and the
+    // shading is put in place once at the end; should a shading connection come from a
+    // surface's name, the list is searched as it stands from there on.
+    const size_t models = mConnections.size();
+    std::unordered_map<std::string, size_t> firstFrom;
+    std::unordered_set<std::string> shadingSources;
+    std::vector<std::vector<std::vector<Connection>>> after;  // blocks after each model connection
+    bool searched = false;
+    for (size_t i = 0, count = mObjects.size(); i < count; ++i) {
+        KQovNode* node = mObjects[i].node;
+        if (!node || !(node->GetNurb() || node->GetPatch())) continue;
+        if (!searched && after.empty()) {
+            after.resize(models);
+            for (size_t c = models; c-- > 0;) firstFrom[mConnections[c].source] = c;
+        }
+        const auto first = mConnections.size();
+        CollectNodeShading(node);
+        const std::string name = node->GetName();
+        if (!searched && shadingSources.count(name) == 0) {
+            const auto placed = firstFrom.find(name);
+            if (placed != firstFrom.end()) {
+                for (size_t c = first; c < mConnections.size(); ++c)
+                    shadingSources.insert(mConnections[c].source);
+                after[placed->second].emplace_back(mConnections.begin() + long(first),
+                                                   mConnections.end());
+                mConnections.resize(first);
+                continue;
+            }
+        }
+        if (!searched) {
+            // Placed as they are now, then searched.
+            std::vector<Connection> fresh(mConnections.begin() + long(first), mConnections.end());
+            mConnections.resize(first);
+            PlaceShadingBlocks(after, models);
+            after.clear();
+            mConnections.insert(mConnections.end(), fresh.begin(), fresh.end());
+            searched = true;
+        }
+        const auto placed =
+            std::find_if(mConnections.begin(), mConnections.end(),
+                         [&name](const Connection& c) { return c.source == name; });
+        if (placed != mConnections.end())
+            std::rotate(placed + 1, mConnections.begin() + long(first), mConnections.end());
+    }
+    if (!searched && !after.empty()) PlaceShadingBlocks(after, models);
+}
+
+void KQovWriterQov6::PlaceShadingBlocks(std::vector<std::vector<std::vector<Connection>>>& after,
+                                        size_t models) {
+    // The blocks after one connection lie newest first: each went in right after it.
+    std::vector<Connection> placed;
+    placed.reserve(mConnections.size());
+    for (size_t c = 0; c < mConnections.size(); ++c) {
+        placed.push_back(std::move(mConnections[c]));
+        if (c >= models) continue;
+        for (auto block = after[c].rbegin(); block != after[c].rend(); ++block)
+            for (Connection& connection : *block) placed.push_back(std::move(connection));
+    }
+    mConnections.swap(placed);
 }
 
 void KQovWriterQov6::CollectModels(KQovNode* top) {
@@ -231,7 +289,7 @@ void KQovWriterQov6::WriteDefinitions() {
     KQovWriteIntField(mFile, "Count", int32_t(mObjects.size()));
     for (const char* type : kObjectTypes) {
         int count = 0;
-        for (const Object& object : mObjects) count += std::string(type) == object.type ? 1 : 0;
+        for (const Object& object : mObjects) count += std::strcmp(type, object.type) == 0 ? 1 : 0;
         if (count == 0) continue;
         KQovWriteBlockBegin(mFile, "ObjectType", type);
         KQovWriteIntField(mFile, "Count", count);
@@ -244,7 +302,7 @@ void KQovWriterQov6::WriteObjects() {
     KQovWriteBlockBegin(mFile, "Objects");
     for (const char* type : kObjectTypes) {
         for (const Object& object : mObjects) {
-            if (std::string(type) != object.type) continue;
+            if (std::strcmp(type, object.type) != 0) continue;
             if (Failed()) break;
             Progress();
             mFile->FieldWriteBegin(object.type);

@@ -46,6 +46,10 @@ private:
     };
 
     void CollectObjects(KQovScene* scene);
+    // The shading connections of NURBS and patch models, after the model's first connection.
+    void PlaceSurfaceShading();
+    void PlaceShadingBlocks(std::vector<std::vector<std::vector<Connection>>>& after,
+                            size_t models);
     void OrderTakesAsNodes();
     // `node` and every model below it, parents first.
     void CollectModels(KQovNode* node);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "KQovWriterQov5TestUtil.h"
 #include "common/TempTestFolder.h"
@@ -90,6 +91,59 @@ TEST(KQovDeferredTakeFile, WrittenFilesDoNotTellWhenTakesWereMade) {
                 untouched = again;
             else
                 EXPECT_EQ(again, untouched);
+        }
+    }
+}
+
+// The writer makes one take for nodes alike and reuses it: nodes whose plans differ only in a
+// channel's name or a value, one after the other, must each be written as their own take.
+TEST(KQovDeferredTakeFile, NodesAlikeShareNoWrongTake) {
+    struct Weight {
+        const char* node;
+        const char* property;  // null: a plain null
+        double value;
+        double x;
+    };
+    const Weight kNodes[] = {{"A", nullptr, 0.0, 0.0},     {"B", nullptr, 0.0, 0.0},
+                             {"C", "Weight", 0.25, 0.0},   {"D", "Other", 0.25, 0.0},
+                             {"E", "Other", 0.5, 0.0},     {"F", "Other", 0.5, 1.5},
+                             {"G", nullptr, 0.0, 1.5},     {"H", nullptr, 0.0, 0.0}};
+    auto build = [&](Built& built, bool makeAtOnce) {
+        KQovObjectManager& m = built.manager;
+        for (const Weight& w : kNodes) {
+            KQovNode* n = m.CreateNode(w.node);
+            if (makeAtOnce) n->GetDefaultTakeNode();
+            built.scene->GetRootNode()->AddChild(n);
+            n->SetNodeAttribute(m.CreateNull());
+            n->SetLocalTranslation(w.x, 0.0, 0.0);
+            if (!w.property) continue;
+            KQovUserProperty* up = m.CreateUserProperty(w.property, "Real", "");
+            up->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+            up->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+            n->AddUserProperty(up);
+            up->SetValue(w.value);
+        }
+    };
+    for (int id : {1, 4}) {
+        SCOPED_TRACE(id);
+        TempTestFolder tmp;
+        Built atOnce, late;
+        build(atOnce, true);
+        build(late, false);
+        std::vector<bool> deferred;
+        std::vector<int> links;
+        KQovNode* root = late.scene->GetRootNode();
+        for (int i = 0; i < root->GetChildCount(); ++i) {
+            deferred.push_back(root->GetChild(i)->IsDefaultTakeDeferred());
+            links.push_back(root->GetChild(i)->GetPropertyLinkCount());
+        }
+        const std::string expected = Write(atOnce.scene, tmp / "at_once.qov", id);
+        ASSERT_NE(expected.find("Other"), std::string::npos);
+        EXPECT_EQ(Write(late.scene, tmp / "late.qov", id), expected);
+        // Written without making a take or a link on the nodes.
+        for (int i = 0; i < root->GetChildCount(); ++i) {
+            EXPECT_EQ(root->GetChild(i)->IsDefaultTakeDeferred(), deferred[size_t(i)]) << i;
+            EXPECT_EQ(root->GetChild(i)->GetPropertyLinkCount(), links[size_t(i)]) << i;
         }
     }
 }

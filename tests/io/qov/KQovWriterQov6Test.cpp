@@ -15,6 +15,9 @@
 
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -487,5 +490,58 @@ TEST(KQovWriterQov6, InputCharacterAndFloorModelsFromTheirRecords) {
         read.scene->GetCharacter(0)->GetCharacterLink(KQovCharacterRoleTable::kReferenceSlot + 1,
                                                       &link);
         EXPECT_STREQ(link.model ? link.model->GetName() : "-", c.floorModel);
+    }
+}
+
+namespace {
+
+// The "Connect" records of a version-6 text file, one line each.
+std::vector<std::string> ConnectLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = text.find("Connect: "); at != std::string::npos;
+         at = text.find("Connect: ", at + 1))
+        lines.push_back(text.substr(at + 9, text.find('\n', at) - at - 9));
+    return lines;
+}
+
+}  // namespace
+
+// A NURBS or patch model's materials are connected right after the first connection from the
+// model, even one that is not its own (a look-at); later surfaces place theirs among them.
+TEST(KQovWriterQov6, SurfaceShadingFollowsTheFirstConnectionFromTheSurface) {
+    const struct {
+        const char* clash;  // a material named as a model, or null
+        std::vector<std::string> expected;
+    } cases[] = {
+        {nullptr,
+         {R"("OO", "Model::L", "Model::Scene")", R"("OP", "Model::S2", "Model::L", "LookAtProperty")",
+          R"("OO", "Material::M2", "Model::S2")", R"("OO", "Material::M1", "Model::S2")",
+          R"("OO", "Model::S1", "Model::Scene")", R"("OO", "Material::M1", "Model::S1")",
+          R"("OO", "Model::S2", "Model::Scene")", R"("OO", "Model::S3", "Model::Scene")",
+          R"("OO", "Material::M2", "Model::S3")"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.clash ? c.clash : "none");
+        TempTestFolder tmp;
+        v5test::Scene s;
+        KQovMaterial* m1 = s.manager.CreateMaterial(c.clash ? c.clash : "Material::M1");
+        KQovMaterial* m2 = s.manager.CreateMaterial("Material::M2");
+        KQovNode* look = s.Add("L", s.manager.CreateNull());
+        auto surface = [&](const char* name, KQovGeometry* geometry,
+                           std::initializer_list<KQovMaterial*> materials) {
+            KQovNode* node = s.Add(name, geometry);
+            for (KQovMaterial* m : materials) geometry->AddMaterial(m, 0);
+            return node;
+        };
+        surface("S1", s.manager.CreateNurb(), {m1});
+        KQovNode* s2 = surface("S2", s.manager.CreateNurb(), {m2, m1});
+        surface("S3", s.manager.CreatePatch(), {m2});
+        look->SetLookAtTarget(s2);
+        const std::string name = tmp / "surfaces.qov";
+        ASSERT_TRUE(Export(s.scene, name, 1));
+        const std::vector<std::string> lines = ConnectLines(v5test::ReadText(name));
+        ASSERT_GE(lines.size(), c.expected.size());
+        EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + long(c.expected.size())),
+                  c.expected);
     }
 }
