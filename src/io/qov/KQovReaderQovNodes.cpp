@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -193,14 +194,74 @@ void KQovReaderQov::ReadPivots(KQovNode* node) {
     CloseBlock();
 }
 
+namespace {
+
+// A user property's channel as the file may name it: the writer stores the channel under the
+// property's own name, which for a property named without its type suffix is not the name
+// the reader gives it ("Weight" against "Weight (Real)"). The holder, named as written,
+// catches that channel, which would otherwise be skipped as matching nothing.
+struct WrittenUserChannel {
+    KFCurveNode* channel;
+    KFCurveNode* holder;
+};
+
+std::vector<WrittenUserChannel> HoldWrittenUserChannels(KQovNode* node, KFCurveNode* root) {
+    std::vector<WrittenUserChannel> held;
+    for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
+        KQovUserProperty* user = node->GetUserProperty(i);
+        const int type = user->GetType();
+        // Vectors keep their names on read; other types have no channel.
+        if (type == KQovUserProperty::eVector || type == KQovUserProperty::eUnidentified ||
+            !user->GetFlag(KQovUserProperty::eFlagUserProperty))
+            continue;
+        const std::string name = user->GetName().Buffer();
+        const std::string suffix = std::string(" (") + KQovUserProperty::GetTypeName(type) + ")";
+        if (name.size() <= suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string written = name.substr(0, name.size() - suffix.size());
+        KFCurveNode* channel = root->Get(root->FindIndexByName(name));
+        if (!channel || root->FindIndexByName(written) >= 0) continue;
+        auto* holder = new KFCurveNode(written.c_str(), written.c_str(), nullptr);
+        // Components are read only into children already there.
+        for (int c = 0; channel->GetCount() == 3 && c < 3; ++c)
+            holder->Add(
+                new KFCurveNode(channel->Get(c)->GetName(), channel->Get(c)->GetName(), nullptr));
+        root->Add(holder);
+        held.push_back({channel, holder});
+    }
+    return held;
+}
+
+// What a holder caught goes into the property's own channel; the holder goes.
+void TakeWrittenUserChannels(KFCurveNode* root, const std::vector<WrittenUserChannel>& held) {
+    for (const WrittenUserChannel& h : held) {
+        const bool components = h.channel->GetCount() == 3;
+        for (int c = 0; c < (components ? 3 : 1); ++c) {
+            KFCurveNode* from = components ? h.holder->Get(c) : h.holder;
+            KFCurveNode* to = components ? h.channel->Get(c) : h.channel;
+            if (!from || !from->GetCurve() || !to) continue;
+            if (!to->GetCurve()) to->SetCurve(KFCurve::Create());
+            to->GetCurve()->CopyFrom(*from->GetCurve());
+        }
+        root->DeleteChild(h.holder);
+    }
+}
+
+}  // namespace
+
 void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
     // Without a channel to read, the default take is not even looked at (nor made).
     if (mFile->FieldReadGetOccurrenceCount("Channel") <= 0) return;
     KQovTakeNode* take = node->GetDefaultTakeNode();
     KFCurveNode* root = take ? take->GetRoot() : nullptr;
     if (!root) return;
+    const std::vector<WrittenUserChannel> held = mFile->IsVersion5Layout()
+                                                     ? HoldWrittenUserChannels(node, root)
+                                                     : std::vector<WrittenUserChannel>();
     while (KFCurveNode::Retrieve(*mFile.get(), root, true, false, true)) {
     }
+    TakeWrittenUserChannels(root, held);
 }
 
 void KQovReaderQov::ReadUserProperties(KQovObject* object) {
