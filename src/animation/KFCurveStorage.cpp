@@ -635,6 +635,8 @@ bool KeyReader::ReadKey(int i) {
     } else {
         bad = true;
         key.SetValue(0.0f);
+        // An integer in the value's place is taken off, so the keys after it stay in step.
+        if (valueType == 'I' || valueType == 'L' || valueType == 'Y') D();
     }
 
     char c = 0;

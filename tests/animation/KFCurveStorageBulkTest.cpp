@@ -174,9 +174,10 @@ TEST(KFCurveStorageBulk, BinaryKeysOutsideThePlainShapes) {
         {"smallest time", "T0 D CL Tmin D CL T1 D CL", 3, 2},
         // A constant key whose mode letter is missing: a step, the next key read whole.
         {"constant without its mode", "T0 D CC T1 D CL", 2, 2},
-        // A value stored as a float is converted; one stored as a long loses the keys.
+        // A value stored as a float is converted; one stored as a long drops its key only.
         {"value as a float", "T0 F CL T1 D CL", 2, 2},
-        {"value as a long", "T0 V CL T1 D CL", 2, 0},
+        {"value as a long", "T0 V CL T1 D CL", 2, 1},
+        {"value as a long in the middle", "T0 D CL T1 V CL T2 D CL T3 D CL", 4, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
