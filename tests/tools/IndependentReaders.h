@@ -86,8 +86,10 @@ struct Motion {
 };
 
 // Joints per frame: channels in listed order, the last listed turning first; an end site is
-// named after its joint with "_End".
-inline Motion ReadBvh(const std::string& path) {
+// named after its joint with "_End". `locals`, when given, gets each joint's local rotation
+// per frame.
+inline Motion ReadBvh(const std::string& path,
+                      std::vector<std::vector<Mat3>>* locals = nullptr) {
     struct Joint {
         int parent;
         Vec3 offset;
@@ -139,6 +141,10 @@ inline Motion ReadBvh(const std::string& path) {
                 else
                     r = Mul(r, Axis(axis, v));
             }
+            if (locals) {
+                locals->resize(size_t(frames));
+                (*locals)[size_t(f)].push_back(r);
+            }
             const int p = joints[j].parent;
             position[j] = p < 0 ? t : Add(position[size_t(p)], Apply(rotation[size_t(p)], t));
             rotation[j] = p < 0 ? r : Mul(rotation[size_t(p)], r);
@@ -150,7 +156,8 @@ inline Motion ReadBvh(const std::string& path) {
 
 // Segments per frame in centimetres: the base position then the frame's values, "ZYX" being
 // Rz Ry Rx; leaf segments' ends along the bone length axis, named with "_End".
-inline Motion ReadHtr(const std::string& path) {
+inline Motion ReadHtr(const std::string& path,
+                      std::vector<std::vector<Mat3>>* turns = nullptr) {
     Motion out;
     std::ifstream in(path);
     std::string line, order = "ZYX";
@@ -210,6 +217,7 @@ inline Motion ReadHtr(const std::string& path) {
     for (size_t f = 0; f < count; ++f) {
         std::map<std::string, std::pair<Vec3, Mat3>> global;
         std::vector<Vec3> positions;
+        if (turns) turns->emplace_back();
         for (size_t i = 0; i < names.size(); ++i) {
             const auto& b = base[names[i]];
             if (b.size() < 7 || rows[names[i]].size() <= f) return out.error = "short table", out;
@@ -224,6 +232,7 @@ inline Motion ReadHtr(const std::string& path) {
             }
             global[names[i]] = {t, r};
             positions.push_back(t);
+            if (turns) turns->back().push_back(r);
         }
         for (const std::string& leaf : leaves) {
             Vec3 bone{0, 0, 0};

@@ -28,116 +28,16 @@ using namespace motiontest;
 
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = char(tolower(c));
-    return s;
-}
-
 // Start of every bone (the root's is its position) and end of every leaf, per frame, in
-// centimetres, as public skeleton readers compute them from the two texts: the bone's turn is
-// C M C^-1 in its parent's, M turning X, then Y, then Z; an axis word names the axes in the
-// order they turn.
+// centimetres, from the two texts (the independent reading).
 std::vector<std::map<std::string, Vec3>> TextPositions(const std::string& asf,
                                                        const std::string& amc) {
-    struct Bone {
-        Vec3 dir{};
-        double length = 0;
-        Mat3 c = Identity();
-        std::vector<std::string> dofs;
-        std::string parent;
-        bool leaf = true;
-    };
-    std::map<std::string, Bone> bones;
-    std::vector<std::string> order{"root"};
-    double unit = 1.0;
-    std::ifstream in(asf);
-    std::string line, section, current;
-    auto axis = [](const double a[3], const std::string& word) {
-        Mat3 c = Identity();
-        for (char l : Lower(word)) c = Mul(Axis(l - 'x', a[l - 'x']), c);
-        return c;
-    };
-    while (std::getline(in, line)) {
-        for (char& ch : line)
-            if (ch == '(' || ch == ')' || ch == ',') ch = ' ';
-        std::istringstream s(line);
-        std::string w;
-        if (!(s >> w) || w[0] == '#') continue;
-        if (w[0] == ':') {
-            section = w;
-            continue;
-        }
-        if (section == ":units" && w == "length") s >> unit;
-        if (section == ":root" && w == "order")
-            while (s >> w) bones["root"].dofs.push_back(Lower(w));
-        if (section == ":bonedata") {
-            if (w == "name") {
-                s >> current;
-                order.push_back(current);
-            }
-            Bone& b = bones[current];
-            if (w == "direction") s >> b.dir[0] >> b.dir[1] >> b.dir[2];
-            if (w == "length") s >> b.length;
-            if (w == "axis") {
-                double a[3];
-                s >> a[0] >> a[1] >> a[2] >> w;
-                b.c = axis(a, w);
-            }
-            if (w == "dof")
-                while (s >> w) b.dofs.push_back(w);
-        }
-        if (section == ":hierarchy" && w != "begin" && w != "end") {
-            bones[w].leaf = false;
-            std::string child;
-            while (s >> child) bones[child].parent = w;
-        }
-    }
-    const double scale = 2.54 / unit;
-    std::vector<std::map<std::string, std::vector<double>>> frames;
-    std::ifstream motion(amc);
-    while (std::getline(motion, line)) {
-        std::istringstream s(line);
-        std::string w;
-        if (!(s >> w) || w[0] == '#' || w[0] == ':') continue;
-        if (isdigit((unsigned char)w[0])) {
-            frames.emplace_back();
-            continue;
-        }
-        double v;
-        while (s >> v) frames.back()[w].push_back(v);
-    }
+    const independent::Motion motion = independent::ReadAsfAmc(asf, amc);
     std::vector<std::map<std::string, Vec3>> result;
-    for (auto& frame : frames) {
-        std::map<std::string, Vec3> start, end;
-        std::map<std::string, Mat3> turn;
+    for (const std::vector<Vec3>& frame : motion.frames) {
         std::map<std::string, Vec3> positions;
-        for (const std::string& name : order) {
-            const Bone& b = bones[name];
-            double r[3] = {0, 0, 0};
-            Vec3 t{0, 0, 0};
-            for (size_t i = 0; i < b.dofs.size(); ++i) {
-                const double v = frame[name][i];
-                if (b.dofs[i][0] == 'r') r[b.dofs[i][1] - 'x'] = v;
-                if (b.dofs[i][0] == 't') t[size_t(b.dofs[i][1] - 'x')] = v * scale;
-            }
-            const Mat3 m = Mul(Axis(2, r[2]), Mul(Axis(1, r[1]), Axis(0, r[0])));
-            Mat3 ct = b.c;
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j) ct[i][j] = b.c[j][i];
-            const Mat3 local = Mul(b.c, Mul(m, ct));
-            if (name == "root") {
-                turn[name] = local;
-                start[name] = end[name] = t;
-            } else {
-                turn[name] = Mul(turn[b.parent], local);
-                start[name] = end[b.parent];
-                const Vec3 d{b.dir[0] * b.length * scale, b.dir[1] * b.length * scale,
-                             b.dir[2] * b.length * scale};
-                end[name] = Add(start[name], Apply(turn[name], d));
-            }
-            positions[name] = start[name];
-            if (b.leaf && b.length > 0) positions[name + "_End"] = end[name];
-        }
+        for (size_t i = 0; i < motion.names.size() && i < frame.size(); ++i)
+            positions[motion.names[i]] = frame[i];
         result.push_back(positions);
     }
     return result;

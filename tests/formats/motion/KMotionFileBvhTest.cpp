@@ -40,73 +40,15 @@ std::string TestFile(const char* name) {
     return path;
 }
 
-// Global joint positions per frame, straight from the text: channels in listed order,
-// column vectors, the last listed channel turning first.
+// Global joint positions per frame, straight from the text (the independent reading).
 // `names`, when given, gets each joint's name, an end site's being its parent's + "_End".
 // `locals`, when given, gets each joint's local rotation per frame.
 std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
                                              std::vector<std::string>* names = nullptr,
                                              std::vector<std::vector<Mat3>>* locals = nullptr) {
-    struct Joint {
-        int parent;
-        Vec3 offset;
-        std::vector<std::string> channels;
-    };
-    std::ifstream in(path);
-    std::vector<Joint> joints;
-    std::vector<int> open;
-    std::string word;
-    int frames = 0;
-    while (in >> word) {
-        if (word == "ROOT" || word == "JOINT" || word == "End") {
-            const bool end = word == "End";
-            in >> word;
-            joints.push_back({open.empty() ? -1 : open.back(), {}, {}});
-            if (names) names->push_back(end ? names->at(size_t(open.back())) + "_End" : word);
-        } else if (word == "{") {
-            open.push_back(int(joints.size()) - 1);
-        } else if (word == "}") {
-            open.pop_back();
-        } else if (word == "OFFSET") {
-            for (double& v : joints.back().offset) in >> v;
-        } else if (word == "CHANNELS") {
-            int n;
-            in >> n;
-            joints.back().channels.resize(size_t(n));
-            for (auto& c : joints.back().channels) in >> c;
-        } else if (word == "Frames:") {
-            in >> frames >> word >> word;
-            in >> word;  // the frame time
-            break;
-        }
-    }
-    std::vector<std::vector<Vec3>> result;
-    for (int f = 0; f < frames; ++f) {
-        std::vector<Vec3> position(joints.size());
-        std::vector<Mat3> rotation(joints.size());
-        for (size_t j = 0; j < joints.size(); ++j) {
-            Vec3 t = joints[j].offset;
-            Mat3 r = Identity();
-            for (const std::string& c : joints[j].channels) {
-                double v;
-                in >> v;
-                const int axis = c[0] - 'X';
-                if (c.find("position") != std::string::npos)
-                    t[size_t(axis)] = v;
-                else
-                    r = Mul(r, Axis(axis, v));
-            }
-            if (locals) {
-                locals->resize(size_t(frames));
-                (*locals)[size_t(f)].push_back(r);
-            }
-            const int p = joints[j].parent;
-            position[j] = p < 0 ? t : Add(position[size_t(p)], Apply(rotation[size_t(p)], t));
-            rotation[j] = p < 0 ? r : Mul(rotation[size_t(p)], r);
-        }
-        result.push_back(position);
-    }
-    return result;
+    independent::Motion motion = independent::ReadBvh(path, locals);
+    if (names) names->insert(names->end(), motion.names.begin(), motion.names.end());
+    return motion.frames;
 }
 
 // Global positions of the records' current frame (translation and Euler X, Y, Z).

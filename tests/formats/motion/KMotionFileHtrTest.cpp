@@ -29,96 +29,16 @@ using namespace motiontest;
 
 namespace {
 
-// Global segment positions per frame (centimetres) in table order, from the text alone:
-// "ZYX" means Rz Ry Rx on column vectors, the base rotation before the frame's. Behind the
-// segments come the ends of the leaf segments (their bone along the bone length axis);
-// `namesOut` gets the names, the ends' with "_End".
-// `turnsOut` gets each segment's global rotation per frame.
+// Global segment positions per frame (centimetres) in table order, from the text alone
+// (the independent reading); behind the segments come the ends of the leaf segments.
+// `namesOut` gets the names, the ends' with "_End"; `turnsOut` each segment's global
+// rotation per frame.
 std::vector<std::vector<Vec3>> TextPositions(const std::string& path,
                                              std::vector<std::string>* namesOut = nullptr,
                                              std::vector<std::vector<Mat3>>* turnsOut = nullptr) {
-    std::ifstream in(path);
-    std::string line, order = "ZYX";
-    int boneAxis = 1;
-    double length = 0.1, angle = 1.0, scale = 1.0;
-    std::vector<std::string> names, parents;
-    std::map<std::string, std::vector<double>> base;
-    std::map<std::string, std::vector<std::vector<double>>> frames;
-    std::string section, block;
-    auto rotation = [&](const double* r) {
-        Mat3 m = Identity();
-        for (char c : order) m = Mul(m, Axis(c - 'X', r[c - 'X'] * angle));
-        return m;
-    };
-    while (std::getline(in, line)) {
-        std::istringstream s(line);
-        std::string word;
-        if (!(s >> word) || word[0] == '#') continue;
-        if (word[0] == '[') {
-            section = word;
-            block = word.substr(1, word.size() - 2);
-            continue;
-        }
-        std::vector<double> v;
-        double x;
-        if (section == "[Header]") {
-            std::string value;
-            s >> value;
-            if (word == "EulerRotationOrder") order = value;
-            if (word == "CalibrationUnits") length = value == "mm" ? 0.1 : value == "cm" ? 1 : 2.54;
-            if (word == "RotationUnits" && value == "Radians") angle = 180.0 / M_PI;
-            if (word == "ScaleFactor") scale = std::stod(value);
-            if (word == "BoneLengthAxis") boneAxis = value[0] - 'X';
-        } else if (section == "[SegmentNames&Hierarchy]") {
-            names.push_back(word);
-            parents.emplace_back();
-            s >> parents.back();
-        } else {
-            while (s >> x) v.push_back(x);
-            if (section == "[BasePosition]")
-                base[word] = v;
-            else
-                frames[block].push_back({std::stod(word), v[0], v[1], v[2], v[3], v[4], v[5]});
-        }
-    }
-    std::vector<std::string> leaves;
-    for (const std::string& name : names)
-        if (std::find(parents.begin(), parents.end(), name) == parents.end())
-            leaves.push_back(name);
-    if (namesOut) {
-        *namesOut = names;
-        for (const std::string& leaf : leaves) namesOut->push_back(leaf + "_End");
-    }
-    std::vector<std::vector<Vec3>> result;
-    const size_t count = names.empty() ? 0 : frames[names[0]].size();
-    for (size_t f = 0; f < count; ++f) {
-        std::map<std::string, std::pair<Vec3, Mat3>> global;
-        std::vector<Vec3> positions;
-        std::vector<Mat3> turns;
-        for (size_t i = 0; i < names.size(); ++i) {
-            const auto& b = base[names[i]];
-            const auto& k = frames[names[i]][f];
-            const double factor = length / scale;
-            Vec3 t{(b[0] + k[1]) * factor, (b[1] + k[2]) * factor, (b[2] + k[3]) * factor};
-            Mat3 r = Mul(rotation(&b[3]), rotation(&k[4]));
-            auto parent = global.find(parents[i]);
-            if (parent != global.end()) {
-                t = Add(parent->second.first, Apply(parent->second.second, t));
-                r = Mul(parent->second.second, r);
-            }
-            global[names[i]] = {t, r};
-            positions.push_back(t);
-            turns.push_back(r);
-        }
-        if (turnsOut) turnsOut->push_back(turns);
-        for (const std::string& leaf : leaves) {
-            Vec3 bone{0, 0, 0};
-            bone[size_t(boneAxis)] = base[leaf][6] * length / scale;
-            positions.push_back(Add(global[leaf].first, Apply(global[leaf].second, bone)));
-        }
-        result.push_back(positions);
-    }
-    return result;
+    independent::Motion motion = independent::ReadHtr(path, turnsOut);
+    if (namesOut) *namesOut = motion.names;
+    return motion.frames;
 }
 
 // Global positions of frame f from the segment table (parents come first in these files).
