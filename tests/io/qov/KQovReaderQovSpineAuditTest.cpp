@@ -7,6 +7,7 @@
 
 #include "fieldfile/FieldFileTestUtil.h"
 #include "TextReadTestUtil.h"
+#include "SummaryTestUtil.h"
 #include "attributes/KQovLight.h"
 #include "character/KQovCharacter.h"
 #include "character/KQovCharacterPose.h"
@@ -27,26 +28,6 @@ using qovtest::TempFolder;
 using qovtest::TextRead;
 
 // A binary file without a Summary whose scene information and one take carry thumbnails.
-
-// Reading never writes: a caller that wants the scan kept appends it as a Summary part of
-// its own, through a field file opened for update.
-void AppendScannedSummary(const std::string& name) {
-    KQovObjectManager manager;
-    std::unique_ptr<KStreamOptionsQov> options;
-    {
-        KQovReaderQov scan(&manager, nullptr);
-        ASSERT_TRUE(scan.FileOpen(name.c_str()));
-        options.reset(scan.ReadHeaderInfo(nullptr, true));
-        ASSERT_TRUE(options);
-    }
-    KQovFieldFile f;
-    ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr, true));
-    ASSERT_TRUE(f.FieldFileAppendPart(false));
-    KQovWriteSummary(&f, *options);
-    ASSERT_TRUE(f.FieldFileClose());
-    KQovDestroySceneInfo(&manager, options->sceneInfo);
-}
-
 void WriteSceneWithThumbnails(const std::string& name) {
     KQovThumbnail thumbnail;
     thumbnail.SetDataFormat(KQovThumbnail::eRGB_24);

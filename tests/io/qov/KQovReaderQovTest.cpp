@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fieldfile/FieldFileTestUtil.h"
+#include "SummaryTestUtil.h"
 #include "io/KQovIOHooks.h"
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsMotion.h"
@@ -52,25 +53,6 @@ void WriteBinaryScene(const std::string& name, const char* password = nullptr,
 
 std::unique_ptr<KStreamOptionsQov> Header(KQovReaderQov& reader, bool allowScan = true) {
     return std::unique_ptr<KStreamOptionsQov>(reader.ReadHeaderInfo(nullptr, allowScan));
-}
-
-
-// Reading never writes: a caller that wants the scan kept appends it as a Summary part of
-// its own, through a field file opened for update.
-void AppendScannedSummary(const std::string& name) {
-    std::unique_ptr<KStreamOptionsQov> options;
-    {
-        KQovReaderQov scan(nullptr, nullptr);
-        ASSERT_TRUE(scan.FileOpen(name.c_str()));
-        options.reset(scan.ReadHeaderInfo(nullptr, true));
-        ASSERT_TRUE(options);
-    }
-    KQovFieldFile f;
-    ASSERT_TRUE(f.Open(name.c_str(), false, false, nullptr, true));
-    ASSERT_TRUE(f.FieldFileAppendPart(false));
-    KQovWriteSummary(&f, *options);
-    ASSERT_TRUE(f.FieldFileClose());
-    KQovDestroySceneInfo(nullptr, options->sceneInfo);
 }
 
 // The scene file, then the Summary part of its scan.
