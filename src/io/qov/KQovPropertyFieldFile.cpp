@@ -8,6 +8,7 @@
 #include "scene/KDataType.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovPropertyTable.h"
 
 KQovPropertyFieldFile::KQovPropertyFieldFile() : mOwnMap(20, true), mObjects(&mOwnMap) {}
@@ -112,6 +113,28 @@ struct RecordValue {
     bool hasRange = false;
 };
 
+// The leading fields of a record: name, type name, flags and user flags.
+void WriteRecordHead(KQovFieldFile& file, const char* name, const char* typeName, bool animatable,
+                     bool user, uint32_t userFlags) {
+    char flags[3] = {0, 0, 0};
+    char* flag = flags;
+    if (animatable) *flag++ = 'A';
+    if (user) *flag = 'U';
+    file.FieldWriteBegin(kRecordName);
+    file.FieldWriteC(name);
+    file.FieldWriteC(typeName);
+    file.FieldWriteC(flags);
+    file.FieldWriteI(static_cast<int32_t>(userFlags));
+}
+
+void WriteNumbers(KQovFieldFile& file, ValueForm form, int components, const double* numbers) {
+    if (form == ValueForm::eInt) {
+        file.FieldWriteI(static_cast<int32_t>(numbers[0]));
+        return;
+    }
+    for (int i = 0; i < components; ++i) file.FieldWriteD(numbers[i]);
+}
+
 void WriteRecord(KQovFieldFile& file, KProperty* property) {
     int components = 0;
     const ValueForm form = FormOf(property->GetTypeCode(), components);
@@ -141,22 +164,13 @@ void WriteRecord(KQovFieldFile& file, KProperty* property) {
     }
     const KDataType* dataType = property->GetDataType();
     const bool user = property->TestFlag(KProperty::eUserProperty);
-    char flags[3] = {0, 0, 0};
-    char* flag = flags;
-    if (property->IsAnimatable()) *flag++ = 'A';
-    if (user) *flag = 'U';
-    file.FieldWriteBegin(kRecordName);
-    file.FieldWriteC(property->GetName());
-    file.FieldWriteC(dataType && dataType->GetName() ? dataType->GetName()
-                                                     : property->GetTypeName());
-    file.FieldWriteC(flags);
-    file.FieldWriteI(static_cast<int32_t>(property->GetUserFlags()));
+    WriteRecordHead(file, property->GetName(),
+                    dataType && dataType->GetName() ? dataType->GetName() : property->GetTypeName(),
+                    property->IsAnimatable(), user, property->GetUserFlags());
     switch (form) {
         case ValueForm::eInt:
-            file.FieldWriteI(static_cast<int32_t>(numbers[0]));
-            break;
         case ValueForm::eDouble:
-            for (int i = 0; i < components; ++i) file.FieldWriteD(numbers[i]);
+            WriteNumbers(file, form, components, numbers);
             break;
         case ValueForm::eTime:
             file.FieldWriteT(time);
@@ -351,11 +365,93 @@ bool KQovPropertyFieldFile::FieldWritePropertyBlock(const std::vector<KProperty*
     return !HasError();
 }
 
+bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHandler& set,
+                                                           const std::vector<KProperty*>& more) {
+    if (!set.IsTableWaiting()) return false;
+    // What the built rows would give WriteRecord apart from their values, found once per
+    // table (the thread's last one: a scene's nodes follow each other).
+    struct Row {
+        const KQovPropertyDescriptor* descriptor;
+        const char* typeName;
+        ValueForm form;
+        int components;
+    };
+    struct Rows {
+        const KQovPropertyDescriptor* first = nullptr;
+        int count = 0;
+        bool numbers = true;  // false: a row holds other than numbers
+        std::vector<Row> rows;
+        std::vector<int> at;  // the row of each
+    };
+    thread_local Rows last;
+    const KQovPropertyDescriptor* first = set.GetTableRow(0);
+    if (last.first != first || last.count != set.GetTableRowCount()) {
+        last = Rows{};
+        last.first = first;
+        last.count = set.GetTableRowCount();
+        for (int i = 0; i < last.count; ++i) {
+            const KQovPropertyDescriptor* descriptor = set.GetTableRow(i);
+            if (descriptor->form == KQovPropertyDescriptor::eObjectList) continue;  // connections
+            const int typeCode = set.GetTableRowTypeCode(i);
+            Row row{descriptor, nullptr, ValueForm::eNone, 0};
+            row.form = FormOf(typeCode, row.components);
+            if (row.form == ValueForm::eNone) continue;
+            if (row.form != ValueForm::eInt && row.form != ValueForm::eDouble) last.numbers = false;
+            const KDataType* dataType =
+                descriptor->dataType ? KDataType::FindByName(descriptor->dataType) : nullptr;
+            if (!dataType) dataType = KProperty::GetStandardDataType(typeCode);
+            row.typeName = dataType && dataType->GetName() ? dataType->GetName()
+                                                           : KProperty::GetTypeName(typeCode);
+            last.rows.push_back(row);
+            last.at.push_back(i);
+        }
+    }
+    if (!last.numbers) return false;
+    FieldWriteBegin(kBlockName);
+    FieldWriteBlockBegin();
+    for (size_t r = 0; r < last.rows.size(); ++r) {
+        const Row& row = last.rows[r];
+        double numbers[4] = {0.0, 0.0, 0.0, 1.0};
+        if (set.GetWaitingRowNumbers(last.at[r], numbers) != row.components) continue;
+        // The record made for an animatable row marks it (0x8) once it is built.
+        const KQovPropertyDescriptor& d = *row.descriptor;
+        WriteRecordHead(*this, d.name, row.typeName, d.animatable, false,
+                        d.userFlags | (d.animatable ? 0x8u : 0u));
+        WriteNumbers(*this, row.form, row.components, numbers);
+        FieldWriteEnd();
+    }
+    for (KProperty* property : more)
+        if (property) WriteRecord(*this, property);
+    FieldWriteBlockEnd();
+    FieldWriteEnd();
+    return !HasError();
+}
+
 bool KQovPropertyFieldFile::FieldReadPropertyBlock(std::vector<KProperty*>& properties,
                                                    KObject* owner) {
+    return ReadPropertyBlockInto(
+        [&properties](std::vector<KProperty*>*& out) { out = &properties; }, owner);
+}
+
+bool KQovPropertyFieldFile::FieldReadPropertyBlock(
+    const std::function<void(std::vector<KProperty*>&)>& collect, KObject* owner) {
+    std::vector<KProperty*> properties;
+    return ReadPropertyBlockInto(
+        [&](std::vector<KProperty*>*& out) {
+            collect(properties);
+            out = &properties;
+        },
+        owner);
+}
+
+bool KQovPropertyFieldFile::ReadPropertyBlockInto(
+    const std::function<void(std::vector<KProperty*>*&)>& find, KObject* owner) {
     if (!FieldReadBegin(kBlockName)) return true;
     const bool block = FieldReadBlockBegin();
     if (block) {
+        std::vector<KProperty*>* found = nullptr;
+        find(found);
+        std::vector<KProperty*>& properties = *found;
         NameIndex index(mNameSlots);
         index.Build(properties);
         while (FieldReadBegin(kRecordName)) {

@@ -301,9 +301,9 @@ void KQovReaderQov::ReadUserProperties(KQovObject* object) {
 }
 
 void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {
-    std::vector<KProperty*> properties;
-    object->CollectProperties(properties);
-    mFile->FieldReadPropertyBlock(properties, object->GetPropertyHandler());
+    mFile->FieldReadPropertyBlock(
+        [object](std::vector<KProperty*>& properties) { object->CollectProperties(properties); },
+        object->GetPropertyHandler());
     if (auto* container = dynamic_cast<KQovTakeNodeContainer*>(object)) {
         container->KQovTakeNodeContainer::AfterPropertiesRead();
         if (dynamic_cast<KQovNode*>(object)) container->AfterPropertiesRead();
@@ -331,6 +331,9 @@ bool PutPointer(std::vector<const KProperty*>& slots, const KProperty* pointer) 
 int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     KQovPropertyHandler* handler = object->GetPropertyHandler();
     if (!handler) return 0;
+    // Rows not built yet have their records made with them: none would be fresh.
+    if (handler->IsTableWaiting() && object->AreRecordsDeferred())
+        return handler->GetTableRowCount();
     // What is wrapped already, looked up by property rather than by a pass over the records
     // per property. A record whose property is gone wraps no live one. The table is open
     // addressed, at most half full, and kept between objects; a property the set lists twice
