@@ -167,6 +167,10 @@ int KQovPropertyHandler::GetWaitingRowNumbers(int row, double* out) const {
     return KQovNumbersAsStored(descriptor->typeCode, GetEmbeddedNumbers(row), out);
 }
 
+void KQovPropertyHandler::SetWaitingValues(const WaitingValues& values) {
+    if (IsTableDeferred()) mStoredNumbers = values;
+}
+
 void KQovPropertyHandler::SetEmbeddedNumbers(int row, const double* values, int count) {
     if (!IsTableDeferred()) {
         if (KQovEmbeddedProperty* member = GetEmbedded(row)) member->SetNumbers(values, count);

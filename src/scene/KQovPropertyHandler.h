@@ -48,6 +48,15 @@ public:
     int GetWaitingRowNumbers(int row, double* out) const;
     // The type code a row's property has once built (-1 out of range).
     int GetTableRowTypeCode(int row) const;
+    // The values a set that waits keeps for its embedded rows, taken and put back whole (a
+    // writer that changes them for a moment).
+    struct StoredNumbers {
+        int row;
+        double numbers[4];
+    };
+    using WaitingValues = std::vector<StoredNumbers>;
+    const WaitingValues& GetWaitingValues() const { return mStoredNumbers; }
+    void SetWaitingValues(const WaitingValues& values);
     // Sets made from now on build their rows at once (true, the default, lets them wait).
     static void SetDeferTables(bool on);
     static bool GetDeferTables();
@@ -96,10 +105,6 @@ private:
     std::vector<std::unique_ptr<KProperty>> mMembers;
     // The table of a set whose rows are not built yet, and the numbers of the embedded rows
     // set meanwhile (rows never set hold their defaults).
-    struct StoredNumbers {
-        int row;
-        double numbers[4];
-    };
     const KQovPropertyDescriptor* mDeferredRows = nullptr;
     int mDeferredCount = 0;
     std::vector<StoredNumbers> mStoredNumbers;

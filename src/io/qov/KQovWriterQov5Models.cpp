@@ -152,17 +152,8 @@ bool KQovWriterQov5::WriteWaitingPivotsAsProperties(KQovNode* node) {
     // rows not built). Rows holding other than numbers are built and written as any.
     KQovNodeProperties* table = node->GetNodeProperties();
     if (!table || !table->IsTableWaiting()) return false;
-    struct Row {
-        int row;
-        std::array<double, 4> numbers;
-    };
-    thread_local std::vector<Row> rows;
-    rows.clear();
-    for (int row = 0; row < table->GetTableRowCount(); ++row)
-        if (const double* numbers = table->GetEmbeddedNumbers(row)) {
-            rows.push_back({row, {}});
-            std::copy_n(numbers, 4, rows.back().numbers.begin());
-        }
+    thread_local KQovPropertyHandler::WaitingValues values;
+    values = table->GetWaitingValues();
     const KQovNodeLimits limits = node->GetLimits();
     const KQovPivotSet pivots = *node->GetPivotSet(0);
     node->CopyPivotsToProperties();
@@ -176,7 +167,7 @@ bool KQovWriterQov5::WriteWaitingPivotsAsProperties(KQovNode* node) {
             owned->CollectProperties(attribute);
         written = mFile->FieldWriteWaitingPropertyBlock(*table, attribute);
     }
-    for (const Row& row : rows) table->SetEmbeddedNumbers(row.row, row.numbers.data(), 4);
+    table->SetWaitingValues(values);
     if (written) return true;
     table->GetPropertyCount();  // builds the rows
     return false;
