@@ -167,6 +167,21 @@ int KQovPropertyHandler::GetWaitingRowNumbers(int row, double* out) const {
     return KQovNumbersAsStored(descriptor->typeCode, GetEmbeddedNumbers(row), out);
 }
 
+void KQovPropertyHandler::SetWaitingRowNumbers(int row, const double* values, int count) {
+    const double* raw = GetEmbeddedNumbers(row);
+    const KQovPropertyDescriptor* descriptor = GetTableRow(row);
+    if (!raw || !values || !descriptor) return;
+    // Read as the stored kind gives them, the first `count` replaced, written back through the
+    // kind; the numbers past the kind's stay.
+    double now[4] = {0.0, 0.0, 0.0, 1.0};
+    const int n = KQovNumbersAsStored(descriptor->typeCode, raw, now);
+    if (n == 0) return;
+    for (int i = 0; i < n && i < count; ++i) now[i] = values[i];
+    double stored[4] = {raw[0], raw[1], raw[2], raw[3]};
+    KQovNumbersAsStored(descriptor->typeCode, now, stored);
+    SetEmbeddedNumbers(row, stored, 4);
+}
+
 void KQovPropertyHandler::SetWaitingValues(const WaitingValues& values) {
     if (IsTableDeferred()) mStoredNumbers = values;
 }

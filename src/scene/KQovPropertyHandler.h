@@ -69,6 +69,9 @@ public:
     // The numbers of an embedded row, built or not (null for other rows); set without events.
     const double* GetEmbeddedNumbers(int row) const;
     void SetEmbeddedNumbers(int row, const double* values, int count);
+    // As KQovSetPropertyNumbers on the embedded row's property: the first `count` numbers as
+    // its stored kind keeps them (without events).
+    void SetWaitingRowNumbers(int row, const double* values, int count);
     // Puts every embedded row back to its default, without events.
     void ResetTableDefaults();
 

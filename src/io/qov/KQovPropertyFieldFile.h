@@ -56,10 +56,11 @@ public:
     // Unknown names and bad records are skipped; a missing block is no error. False only
     // when the field carries no block.
     bool FieldReadPropertyBlock(std::vector<KProperty*>& properties, KObject* owner);
-    // The same, with the properties collected only when there is a block: an object whose
-    // properties wait is left so when the file lists none.
+    // The same, with the properties collected only when needed. An owner whose rows wait
+    // (KQovPropertyHandler::IsTableWaiting) is left so while the records only set numbers of
+    // its rows or values of `others`, the properties `collect` lists after the owner's.
     bool FieldReadPropertyBlock(const std::function<void(std::vector<KProperty*>&)>& collect,
-                                KObject* owner);
+                                KObject* owner, const std::vector<KProperty*>& others);
 
     class NameIndex;
 
@@ -69,7 +70,7 @@ protected:
 private:
     // Reads the block into the list `find` gives, asked for only when there is a block.
     bool ReadPropertyBlockInto(const std::function<void(std::vector<KProperty*>*&)>& find,
-                               KObject* owner);
+                               KObject* owner, const std::vector<KProperty*>& others);
 
     std::vector<int32_t> mNameSlots;  // NameIndex's table, kept between blocks
     KStringMap mOwnMap;

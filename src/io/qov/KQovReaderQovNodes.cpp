@@ -301,9 +301,14 @@ void KQovReaderQov::ReadUserProperties(KQovObject* object) {
 }
 
 void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {
+    // What a node lists after its own rows: its attribute's properties.
+    std::vector<KProperty*> others;
+    if (auto* node = dynamic_cast<KQovNode*>(object))
+        if (KQovNodeAttribute* attribute = node->GetNodeAttribute())
+            attribute->CollectProperties(others);
     mFile->FieldReadPropertyBlock(
         [object](std::vector<KProperty*>& properties) { object->CollectProperties(properties); },
-        object->GetPropertyHandler());
+        object->GetPropertyHandler(), others);
     if (auto* container = dynamic_cast<KQovTakeNodeContainer*>(object)) {
         container->KQovTakeNodeContainer::AfterPropertiesRead();
         if (dynamic_cast<KQovNode*>(object)) container->AfterPropertiesRead();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -183,6 +184,77 @@ TEST(KQovWaitingRowsFile, ModelsWithoutRecordsStayWaiting) {
         EXPECT_EQ(dumps[0], dumps[1]);
         EXPECT_EQ(records[0], records[1]);
     }
+}
+
+// Property records without channels: records that only set numbers of the rows (or values
+// of the attribute's properties) leave a node waiting; a moved created row, a user record or
+// a text value builds it. Either way the scene read is the one read with rows built at once.
+TEST(KQovWaitingRowsFile, RecordsThatOnlySetNumbersKeepNodesWaiting) {
+    const struct {
+        const char* records;
+        bool waits;
+    } kModels[] = {
+        {"", true},
+        {"Property: \"RotationOffset\", \"Vector\", \"\",0,1,2,3\n"
+         "Property: \"RotationActive\", \"bool\", \"\",0,7\n"
+         "Property: \"InheritType\", \"enum\", \"\",0,2.75\n"
+         "Property: \"AxisLen\", \"Number\", \"\",0,0.125\n"
+         "Property: \"Lcl Scaling\", \"Lcl Scaling\", \"A\",8,1,1,1\n"
+         "Property: \"Size\", \"Number\", \"\",0,42\n"
+         "Property: \"LookAtProperty\", \"object\", \"\",0\n"
+         "Property: \"Show\", \"bool\", \"\",0\n",  // no value: skipped
+         true},
+        {"Property: \"RotationMax\", \"Vector\", \"\",0,1,2,3\n"
+         "Property: \"Lcl Translation\", \"Lcl Translation\", \"A\",8,4,5,6\n"
+         "Property: \"ScalingMax\", \"Vector\", \"\",0,7,8,9\n",
+         false},
+        {"Property: \"Weight\", \"Number\", \"AU\",0,0.5,0,1\n", false},
+        {"Property: \"Visibility\", \"Visibility\", \"A\",8,0\n", false},
+    };
+    const int count = int(std::size(kModels));
+    TempTestFolder tmp;
+    const std::string source = tmp / "records.qov";
+    {
+        FILE* f = std::fopen(source.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fprintf(f,
+                     "; QOV 6.0.0 project file\n\nQOVHeaderExtension:  {\n    QOVHeaderVersion: "
+                     "1003\n    QOVVersion: 6000\n}\nDefinitions:  {\n    Version: 100\n    Count: "
+                     "%d\n    ObjectType: \"Model\" {\n        Count: %d\n    }\n}\nObjects:  {\n",
+                     count, count);
+        for (int i = 0; i < count; ++i)
+            std::fprintf(f,
+                         "    Model: \"Model::M%d\", \"Null\" {\n        Version: 232\n"
+                         "        Properties60:  {\n%s        }\n        Type: \"Null\"\n    }\n",
+                         i, kModels[i].records);
+        std::fputs("}\nConnections:  {\n", f);
+        for (int i = 0; i < count; ++i)
+            std::fprintf(f, "    Connect: \"OO\", \"Model::M%d\", \"Model::Scene\"\n", i);
+        std::fputs("}\n", f);
+        std::fclose(f);
+    }
+    std::string written[2], dumps[2];
+    for (int eager = 0; eager < 2; ++eager) {
+        SCOPED_TRACE(eager);
+        std::unique_ptr<BuiltAtOnce> mode;
+        if (eager) mode = std::make_unique<BuiltAtOnce>();
+        Built read;
+        ASSERT_TRUE(Read(read, source));
+        mode.reset();
+        KQovNode* root = read.scene->GetRootNode();
+        ASSERT_EQ(root->GetChildCount(), count);
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(root->GetChild(i)->GetNodeProperties()->IsTableWaiting(),
+                      !eager && kModels[i].waits)
+                << i;
+        written[eager] = Write(read.scene, tmp / "again.qov", 1);
+        dumps[eager] = SceneDump::NodeTree(*root);
+    }
+    EXPECT_EQ(written[0], written[1]);
+    EXPECT_EQ(dumps[0], dumps[1]);
+    // The values read are in what is written.
+    EXPECT_NE(written[0].find("\"RotationOffset\", \"Vector\", \"\",0,1,2,3"), std::string::npos);
+    EXPECT_NE(written[0].find("\"InheritType\", \"enum\", \"\",0,2"), std::string::npos);
 }
 
 }  // namespace
