@@ -21,10 +21,6 @@ void KQovPropertyHandler::SetDeferTables(bool on) {
     gDeferTables = on;
 }
 
-bool KQovPropertyHandler::GetDeferTables() {
-    return gDeferTables;
-}
-
 KQovPropertyHandler::~KQovPropertyHandler() {
     // Members go first, last row first, each leaving the property list as it goes; a row gone
     // is no longer counted, so that nothing finds it while the others go.
@@ -192,10 +188,14 @@ void KQovPropertyHandler::SetEmbeddedNumbers(int row, const double* values, int 
         return;
     }
     if (!values || !IsEmbeddedForm(row)) return;
-    // As KQovEmbeddedProperty::SetNumbers: the first `count` numbers (at most 4) change.
+    // As KQovEmbeddedProperty::SetNumbers: the first `count` numbers (at most 4) change. Copied
+    // first: they may lie among the kept ones, which may move.
+    const int n = std::max(std::min(count, 4), 0);
+    double given[4] = {0.0, 0.0, 0.0, 0.0};
+    std::copy_n(values, n, given);
+    values = given;
     const double* current = GetEmbeddedNumbers(row);
-    const int n = std::min(count, 4);
-    if (std::equal(values, values + std::max(n, 0), current)) return;
+    if (std::equal(values, values + n, current)) return;
     auto it = std::find_if(mStoredNumbers.begin(), mStoredNumbers.end(),
                            [row](const StoredNumbers& s) { return s.row == row; });
     if (it == mStoredNumbers.end()) {

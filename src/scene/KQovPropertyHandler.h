@@ -59,7 +59,6 @@ public:
     void SetWaitingValues(const WaitingValues& values);
     // Sets made from now on build their rows at once (true, the default, lets them wait).
     static void SetDeferTables(bool on);
-    static bool GetDeferTables();
     int GetTableRowCount() const { return mDeferredRows ? mDeferredCount : int(mSlots.size()); }
     // The property of a row; null out of range or once the property is gone.
     KProperty* GetTableProperty(int row) const;
