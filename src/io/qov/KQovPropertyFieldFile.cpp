@@ -507,8 +507,9 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
 
 bool KQovPropertyFieldFile::FieldReadPropertyBlock(std::vector<KProperty*>& properties,
                                                    KObject* owner) {
+    // The caller's list is the one read into, whatever the owner's state.
     return ReadPropertyBlockInto(
-        [&properties](std::vector<KProperty*>*& out) { out = &properties; }, owner, {});
+        [&properties](std::vector<KProperty*>*& out) { out = &properties; }, owner, nullptr);
 }
 
 bool KQovPropertyFieldFile::FieldReadPropertyBlock(
@@ -520,17 +521,17 @@ bool KQovPropertyFieldFile::FieldReadPropertyBlock(
             collect(properties);
             out = &properties;
         },
-        owner, others);
+        owner, &others);
 }
 
 bool KQovPropertyFieldFile::ReadPropertyBlockInto(
     const std::function<void(std::vector<KProperty*>*&)>& find, KObject* owner,
-    const std::vector<KProperty*>& others) {
+    const std::vector<KProperty*>* others) {
     if (!FieldReadBegin(kBlockName)) return true;
     const bool block = FieldReadBlockBegin();
     if (block) {
         // A set whose rows wait keeps waiting while its records only set numbers.
-        KQovPropertyHandler* set = dynamic_cast<KQovPropertyHandler*>(owner);
+        KQovPropertyHandler* set = others ? dynamic_cast<KQovPropertyHandler*>(owner) : nullptr;
         if (set && !set->IsTableWaiting()) set = nullptr;
         std::vector<KProperty*>* properties = nullptr;
         NameIndex index(mNameSlots);
@@ -546,7 +547,7 @@ bool KQovPropertyFieldFile::ReadPropertyBlockInto(
                 int row = -1;
                 RecordValue value;
                 const Waiting waiting =
-                    set && !properties ? ReadWaitingRecord(*this, head, *set, others, row, value)
+                    set && !properties ? ReadWaitingRecord(*this, head, *set, *others, row, value)
                                        : Waiting::eBuild;
                 if (waiting == Waiting::eBuild) {
                     build();

@@ -68,9 +68,10 @@ protected:
     KQovPropertyFieldFile();
 
 private:
-    // Reads the block into the list `find` gives, asked for only when there is a block.
+    // Reads the block into the list `find` gives, asked for only when needed; with `others`
+    // (not null), an owner whose rows wait is left so where it can be.
     bool ReadPropertyBlockInto(const std::function<void(std::vector<KProperty*>*&)>& find,
-                               KObject* owner, const std::vector<KProperty*>& others);
+                               KObject* owner, const std::vector<KProperty*>* others);
 
     std::vector<int32_t> mNameSlots;  // NameIndex's table, kept between blocks
     KStringMap mOwnMap;

@@ -14,6 +14,7 @@
 #include "common/TempTestFolder.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
+#include "io/qov/KQovPropertyFieldFile.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
@@ -255,6 +256,42 @@ TEST(KQovWaitingRowsFile, RecordsThatOnlySetNumbersKeepNodesWaiting) {
     // The values read are in what is written.
     EXPECT_NE(written[0].find("\"RotationOffset\", \"Vector\", \"\",0,1,2,3"), std::string::npos);
     EXPECT_NE(written[0].find("\"InheritType\", \"enum\", \"\",0,2"), std::string::npos);
+}
+
+// A block read into a list the caller gives is read into that list, whether the owner's rows
+// wait or not: an empty list takes nothing, a collected one takes the values.
+TEST(KQovWaitingRowsFile, CallersListIsTheOneReadInto) {
+    TempTestFolder tmp;
+    const std::string name = tmp / "block.qov";
+    {
+        KQovObjectManager manager;
+        KQovNode* source = manager.CreateNode("Source");
+        source->GetNodeProperties()->SetVector(P::eRotationOffset, KVector4(1.0, 2.0, 3.0, 1.0));
+        std::unique_ptr<KQovPropertyFieldFile> file(KQovPropertyFieldFile::Create());
+        ASSERT_TRUE(file->KQovFieldFile::Create(name.c_str(), false, false, nullptr));
+        EXPECT_TRUE(file->FieldWritePropertyBlock(source->GetPropertyHandler()));
+        EXPECT_TRUE(file->FieldFileClose());
+    }
+    for (bool collect : {false, true}) {
+        double offset[2] = {-1.0, -1.0};
+        for (int eager = 0; eager < 2; ++eager) {
+            SCOPED_TRACE(std::to_string(collect) + " " + std::to_string(eager));
+            std::unique_ptr<BuiltAtOnce> mode;
+            if (eager) mode = std::make_unique<BuiltAtOnce>();
+            KQovObjectManager manager;
+            KQovNode* target = manager.CreateNode("Target");
+            mode.reset();
+            std::vector<KProperty*> properties;
+            if (collect) target->CollectProperties(properties);
+            std::unique_ptr<KQovPropertyFieldFile> file(KQovPropertyFieldFile::Create());
+            ASSERT_TRUE(file->Open(name.c_str(), false, true, nullptr));
+            EXPECT_TRUE(file->FieldReadPropertyBlock(properties, target->GetPropertyHandler()));
+            offset[eager] = target->GetNodeProperties()->GetVector(P::eRotationOffset)[1];
+            EXPECT_EQ(target->GetNodeProperties()->IsTableWaiting(), !eager && !collect);
+        }
+        EXPECT_EQ(offset[0], offset[1]);
+        EXPECT_EQ(offset[0], collect ? 2.0 : 0.0);
+    }
 }
 
 }  // namespace
