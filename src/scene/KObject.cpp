@@ -29,8 +29,8 @@ KObject::~KObject() {
     mCallbacks.reset();
     if (GetSrcCount() > 0) DisconnectSourceObjects();
     if (KPlug* owner = mOwner.Resolve()) owner->DisconnectSrc(this);
-    // Properties left by a caller that skipped PrepareDestroy.
-    if (!mProperties.empty()) DestroyProperties();
+    // Properties left by a caller that skipped PrepareDestroy (none while still deferred).
+    if (!MadeProperties().empty()) DestroyProperties();
     if (mIndexTable) mIndexTable->Remove(this);
     if (!mChanges) return;
     for (const KWeakRef& ref : mChanges->pendingProperties) {
@@ -64,7 +64,8 @@ void KObject::PrepareDestroy() {
 }
 
 KProperty* KObject::GetProperty(int index) const {
-    return index >= 0 && index < GetPropertyCount() ? mProperties[size_t(index)] : nullptr;
+    const std::vector<KProperty*>& list = Properties();
+    return index >= 0 && size_t(index) < list.size() ? list[size_t(index)] : nullptr;
 }
 
 // --- Events ---
@@ -458,7 +459,7 @@ KProperty* KObject::FindProperty(const char* name) const {
     if (!name) return nullptr;
     // The first byte settles most comparisons without a call.
     const char first = name[0];
-    for (KProperty* p : mProperties) {
+    for (KProperty* p : Properties()) {
         const char* own = p->GetName();
         if (own[0] == first && std::strcmp(own, name) == 0) return p;
     }
@@ -466,8 +467,9 @@ KProperty* KObject::FindProperty(const char* name) const {
 }
 
 int KObject::IndexOfProperty(const KProperty* property) const {
-    auto it = std::find(mProperties.begin(), mProperties.end(), property);
-    return it == mProperties.end() ? -1 : int(it - mProperties.begin());
+    const std::vector<KProperty*>& list = Properties();
+    auto it = std::find(list.begin(), list.end(), property);
+    return it == list.end() ? -1 : int(it - list.begin());
 }
 
 KProperty* KObject::CreateProperty(const char* name, int typeCode, KDataType* dataType,
@@ -530,7 +532,7 @@ int KObject::AddProperty(KProperty* property) {
     if (!property) return -1;
     const uint32_t typed = property->GetAttributes() & KProperty::eTyped;
     OnPropertyListEvent(8, property, typed, 0);
-    mProperties.push_back(property);
+    Properties().push_back(property);
     OnPropertyListEvent(11, property, typed, 0);
     return -1;
 }
@@ -553,8 +555,9 @@ int KObject::RemovePropertyAt(int index) {
         removing.erase(std::find(removing.begin(), removing.end(), p));
     }
     // Mostly still where it was: no search then.
-    if (size_t(index) < mProperties.size() && mProperties[size_t(index)] == p)
-        mProperties.erase(mProperties.begin() + index);
+    std::vector<KProperty*>& list = Properties();
+    if (size_t(index) < list.size() && list[size_t(index)] == p)
+        list.erase(list.begin() + index);
     else
         ForgetProperty(p);
     OnPropertyListEvent(12, p, typed, 0);
@@ -562,8 +565,9 @@ int KObject::RemovePropertyAt(int index) {
 }
 
 void KObject::ForgetProperty(KProperty* property) {
-    auto it = std::find(mProperties.begin(), mProperties.end(), property);
-    if (it != mProperties.end()) mProperties.erase(it);
+    std::vector<KProperty*>& list = Properties();
+    auto it = std::find(list.begin(), list.end(), property);
+    if (it != list.end()) list.erase(it);
 }
 
 int KObject::DestroyProperty(int index) {
@@ -588,6 +592,10 @@ int KObject::DestroyProperty(int index) {
 }
 
 void KObject::DestroyProperties() {
+    if (ArePropertiesDeferred()) {
+        DropDeferredProperties();
+        return;
+    }
     for (int i = GetPropertyCount(); i-- > 0;) {
         if (i >= GetPropertyCount()) continue;
         DestroyProperty(i);
@@ -685,14 +693,15 @@ KProperty* KObject::CloneProperty(KProperty* p) {
 }
 
 int KObject::GetUserPropertyCount() const {
-    return int(std::count_if(mProperties.begin(), mProperties.end(), [](const KProperty* p) {
+    const std::vector<KProperty*>& list = Properties();
+    return int(std::count_if(list.begin(), list.end(), [](const KProperty* p) {
         return p->TestFlag(KProperty::eUserProperty);
     }));
 }
 
 KProperty* KObject::GetUserProperty(int index) const {
     if (index < 0) return nullptr;
-    for (KProperty* p : mProperties) {
+    for (KProperty* p : Properties()) {
         if (p->TestFlag(KProperty::eUserProperty) && index-- == 0) return p;
     }
     return nullptr;
@@ -741,7 +750,8 @@ KPropertyObjectList* KObject::CreateObjectListProperty(KObject* owner, const cha
 // --- Connections ---
 
 void KObject::DisconnectAll() {
-    for (int i = GetPropertyCount(); i-- > 0;) {
+    // Properties never made were never connected.
+    for (int i = ArePropertiesDeferred() ? 0 : GetPropertyCount(); i-- > 0;) {
         KProperty* p = GetProperty(std::min(i, GetPropertyCount() - 1));
         // Most properties never connected: nothing to undo, and no handle to look at.
         if (!p || (p->GetSrcCount() == 0 && p->GetDstCount() == 0)) continue;
@@ -771,7 +781,7 @@ void KObject::DisconnectSourceObjects() {
 bool KObject::IsUnconnected(int x) const {
     if (x != 0 || GetSrcCount() > 0 || GetDstCount() > 1) return false;
     if (GetDstCount() == 1 && !mOwner.Resolve()) return false;
-    for (const KProperty* p : mProperties) {
+    for (const KProperty* p : MadeProperties()) {
         if (p->GetSrcCount() > 0 || p->GetDstCount() > 0) return false;
     }
     return true;
@@ -807,14 +817,15 @@ void KObject::SetIndexTableEntry(KSparseIndexTable* table, int index) {
 }
 
 KProperty* KObject::IndexedProperty(int i) const {
-    for (KProperty* p : mProperties) {
+    for (KProperty* p : Properties()) {
         if (p->TestUserFlag(0x10) && i-- == 0) return p;
     }
     return nullptr;
 }
 
 int KObject::GetIndexedPropertyCount() {
-    return int(std::count_if(mProperties.begin(), mProperties.end(),
+    const std::vector<KProperty*>& list = Properties();
+    return int(std::count_if(list.begin(), list.end(),
                              [](const KProperty* p) { return p->TestUserFlag(0x10); }));
 }
 

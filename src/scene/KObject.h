@@ -98,7 +98,7 @@ public:
                         const void* b, const void* c) override;
     bool Notify(const KPlugChain* chain, int code, KPlug* sender, int index, KPlug* other, int type,
                 void* extra) override;
-    int GetPropertyCount() const override { return int(mProperties.size()); }
+    int GetPropertyCount() const override { return int(Properties().size()); }
     KProperty* GetProperty(int index) const override;
 
     // Properties.
@@ -211,7 +211,16 @@ public:
 
 protected:
     // Room for `count` more properties (a set that knows how many it makes).
-    void ReserveProperties(size_t count) { mProperties.reserve(mProperties.size() + count); }
+    void ReserveProperties(size_t count) { mPropertyList.reserve(mPropertyList.size() + count); }
+    // A set that can make its properties later says so; the first use of the list calls
+    // MakeDeferredProperties, which must clear the mark (ClearPropertiesDeferred) before it
+    // adds anything. DestroyProperties of a set still deferred calls DropDeferredProperties
+    // instead: nothing was made, so nothing is to be disconnected or destroyed.
+    void DeferProperties() { mPropertiesDeferred = true; }
+    void ClearPropertiesDeferred() { mPropertiesDeferred = false; }
+    bool ArePropertiesDeferred() const { return mPropertiesDeferred; }
+    virtual void MakeDeferredProperties() { mPropertiesDeferred = false; }
+    virtual void DropDeferredProperties() { mPropertiesDeferred = false; }
 
 private:
     struct LinkPair {
@@ -225,6 +234,18 @@ private:
     bool IsListed(const KObjectMergeContext* context) const;
     void MoveConnections(int kind, KPlug* from, KPlug* to, const KObjectMergeContext* context);
     KProperty* IndexedProperty(int i) const;
+    // Every use of the list goes through these: Properties() makes a deferred set's
+    // properties first; MadeProperties() is for walks to which properties never made add
+    // nothing (disconnecting, the unconnected test), and is empty while the set is deferred.
+    const std::vector<KProperty*>& Properties() const {
+        if (mPropertiesDeferred) const_cast<KObject*>(this)->MakeDeferredProperties();
+        return mPropertyList;
+    }
+    std::vector<KProperty*>& Properties() {
+        if (mPropertiesDeferred) MakeDeferredProperties();
+        return mPropertyList;
+    }
+    const std::vector<KProperty*>& MadeProperties() const { return mPropertyList; }
 
     KSparseIndexTable* mIndexTable = nullptr;
     int32_t mIndexPosition = -2;
@@ -244,11 +265,13 @@ private:
     bool mChanged = true;
     std::unique_ptr<KCallbackList> mCallbacks;
     bool mToggle = false;
+    bool mPropertiesDeferred = false;
     uint32_t mCapabilities = 5087;
     uint32_t mUserFlags = 0;
     uint32_t mState = 0;
     uint32_t mStamp = 0;
-    std::vector<KProperty*> mProperties;
+    // Only through Properties() / MadeProperties().
+    std::vector<KProperty*> mPropertyList;
     // What an object holds only while connections are replaced or properties go, made by the
     // first such change.
     struct Changes {

@@ -318,7 +318,11 @@ void KProperty::SetDataType(KDataType* type) {
 KDataType* KProperty::GetDataType() const {
     if (mDataTypeIndex == kOtherType) return mExtras->dataType;
     if (mDataTypeIndex != 0) return KDataType::GetTypeAt(mDataTypeIndex - 1);
-    switch (mTypeCode) {
+    return GetStandardDataType(mTypeCode);
+}
+
+KDataType* KProperty::GetStandardDataType(int typeCode) {
+    switch (typeCode) {
         case eDOUBLE:
             return KDataType::FindStandard(KDataType::eStandardNumber);
         case eTIME:

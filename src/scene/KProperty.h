@@ -84,6 +84,8 @@ public:
     void SetDataType(KDataType* type);
     // The type set, else the default type of the type code (null when none).
     KDataType* GetDataType() const;
+    // The data type of a property of the type code given none (null for most codes).
+    static KDataType* GetStandardDataType(int typeCode);
     int GetTypeCode() const { return mTypeCode; }
     void SetTypeCode(int code) { mTypeCode = code; }
     const char* GetTypeName() const;

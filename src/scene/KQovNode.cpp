@@ -82,11 +82,15 @@ void CopyXYZ(KVector4& out, const KVector4& in) {
 // What a reset sets besides the table defaults.
 void ResetTransformExtras(KQovNodeProperties* properties) {
     properties->SetVector(P::eGeometricScaling, KVector4(1.0, 1.0, 1.0, 1.0));
-    // These four are written with their events.
+    // These four are written with their events; rows not built yet have no one to hear them.
     const double zero = 0.0;
     for (int row : {P::eQuaternionInterpolate, P::eRotationStiffnessX, P::eRotationStiffnessY,
-                    P::eRotationStiffnessZ})
-        KQovSetPropertyNumbers(properties->GetTableProperty(row), &zero, 1);
+                    P::eRotationStiffnessZ}) {
+        if (properties->IsTableDeferred())
+            properties->SetNumber(row, zero);
+        else
+            KQovSetPropertyNumbers(properties->GetTableProperty(row), &zero, 1);
+    }
     properties->ResetStoredPivotSet(0);
     properties->ResetStoredPivotSet(1);
 }
@@ -104,7 +108,11 @@ KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
     DeferDefaultChannels();
     SetVisibility(true);
     mShadingMode = 3;
-    CreateUserPropertiesFromPropertySet();
+    // The records of rows not built yet are made with them.
+    if (mProperties->IsTableWaiting())
+        DeferRecords(mProperties->GetTableRowCount());
+    else
+        CreateUserPropertiesFromPropertySet();
 }
 
 KQovNode::~KQovNode() {
@@ -291,10 +299,37 @@ std::shared_ptr<const KQovNode::DeferredPlan> KQovNode::SharedPlan(const Deferre
     return last;
 }
 
+bool KQovNode::PlanWaitingChannels(DeferredPlan& channels) const {
+    // What PlanChannels finds in rows built now: the node's own four, then every other
+    // animatable row (none in the node's table; one found builds the rows after all).
+    channels.clear();
+    if (!mProperties || !mProperties->IsTableWaiting()) return false;
+    for (int i = 0; i < mProperties->GetTableRowCount(); ++i) {
+        const KQovPropertyDescriptor* row = mProperties->GetTableRow(i);
+        if (row->animatable && !IsOwnChannelProperty(row->name)) return false;
+    }
+    for (const OwnChannel& own : kOwnChannels) {
+        const KQovPropertyDescriptor* row = mProperties->GetTableRow(own.row);
+        if (!row || std::strcmp(row->name, own.property) != 0) return false;
+        const bool single = std::strcmp(own.property, "Visibility") == 0;
+        double values[4] = {own.neutral, own.neutral, own.neutral, 1.0};
+        mProperties->GetWaitingRowNumbers(own.row, values);
+        DeferredChannel channel{
+            uint16_t(own.row), uint8_t(single ? 1 : 3), uint8_t(single ? 1 : 3), {}};
+        for (int c = 0; c < 4; ++c) channel.values[c] = float(values[c]);
+        channels.push_back(channel);
+    }
+    return true;
+}
+
 void KQovNode::DeferDefaultChannels() {
     // Scratch lists kept by the thread: a node made costs no list of its own.
     thread_local std::vector<ChannelPlan> plan;
     thread_local DeferredPlan channels;
+    if (PlanWaitingChannels(channels)) {
+        mDeferredPlan = SharedPlan(channels);
+        return;
+    }
     PlanChannels(plan);
     channels.clear();
     const int rows = mProperties ? mProperties->GetTableRowCount() : 0;
@@ -319,14 +354,17 @@ void KQovNode::DeferDefaultChannels() {
     mDeferredPlan = SharedPlan(channels);
 }
 
-void KQovNode::ResolveDeferredPlan(std::vector<ChannelPlan>& plan) const {
+void KQovNode::ResolveDeferredPlan(std::vector<ChannelPlan>& plan, bool properties) const {
     plan.clear();
     if (!mDeferredPlan) return;
     const DeferredPlan& channels = *mDeferredPlan;
     plan.reserve(channels.size());
+    // Values only, from rows not built yet: the node's own four need no property then.
+    const bool waiting = !properties && mProperties && mProperties->IsTableWaiting() &&
+                         channels.size() == size_t(kOwnChannelCount);
     for (size_t i = 0; i < channels.size(); ++i) {
         const DeferredChannel& channel = channels[i];
-        KProperty* property = channel.row == kNoRow || !mProperties
+        KProperty* property = channel.row == kNoRow || !mProperties || waiting
                                   ? nullptr
                                   : mProperties->GetTableProperty(channel.row);
         // A property gone takes its channel with it; the node's own channels stay, unlinked.
@@ -343,7 +381,7 @@ void KQovNode::BuildDeferredDefaultTake(KQovTakeNode* takeNode) {
         return;
     }
     std::vector<ChannelPlan> plan;
-    ResolveDeferredPlan(plan);
+    ResolveDeferredPlan(plan, true);
     // An attribute listed meanwhile added no channel (one that does makes the take first).
     BuildChannels(takeNode, plan);
 }
@@ -354,7 +392,7 @@ void KQovNode::ForgetDeferredPlan() {
 
 int KQovNode::DeferredLinkCount() const {
     std::vector<ChannelPlan> plan;
-    ResolveDeferredPlan(plan);
+    ResolveDeferredPlan(plan, true);
     int links = 0;
     for (const ChannelPlan& entry : plan)
         if (entry.property) links += entry.count;
@@ -412,7 +450,7 @@ bool KQovNode::WriteDeferredDefaults() {
     thread_local DeferredPlan channels;
     thread_local std::vector<ChannelPlan> plan;
     channels = *mDeferredPlan;
-    ResolveDeferredPlan(plan);
+    ResolveDeferredPlan(plan, false);
     if (!WriteDefaultsIntoPlan(channels, plan)) return false;
     mDeferredPlan = SharedPlan(channels);
     return true;
@@ -422,15 +460,46 @@ bool KQovNode::WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<C
     if (plan.size() != channels.size()) return false;
     thread_local std::vector<KProperty*> properties;
     properties.clear();
-    CollectProperties(properties);
     const std::bitset<256> letters = PlannedFirstLetters(plan);
-    for (KProperty* property : properties) {
-        const int at = FindPlannedChannel(GetChannelName(property), plan, &letters);
+    // Rows not built yet give the numbers they would hold (before the attribute's properties,
+    // as built rows would).
+    const bool waiting = mProperties && mProperties->IsTableWaiting();
+    const int rows = waiting ? mProperties->GetTableRowCount() : 0;
+    if (waiting) {
+        if (mAttribute) mAttribute->CollectProperties(properties);
+    } else {
+        CollectProperties(properties);
+    }
+    // With only the node's own channels planned, a row's channel follows from its name alone:
+    // found once per table (the thread's last one).
+    struct RowChannels {
+        const KQovPropertyDescriptor* first = nullptr;
+        std::vector<int> at;
+    };
+    thread_local RowChannels rowChannels;
+    const bool ownOnly = plan.size() == size_t(kOwnChannelCount);
+    if (waiting && ownOnly &&
+        (rowChannels.first != mProperties->GetTableRow(0) ||
+         rowChannels.at.size() != size_t(rows))) {
+        rowChannels.first = mProperties->GetTableRow(0);
+        rowChannels.at.resize(size_t(rows));
+        for (int i = 0; i < rows; ++i)
+            rowChannels.at[size_t(i)] =
+                FindPlannedChannel(mProperties->GetTableRow(i)->name, plan, nullptr);
+    }
+    for (int i = 0; i < rows + int(properties.size()); ++i) {
+        KProperty* property = i < rows ? nullptr : properties[size_t(i - rows)];
+        const int at = !property && ownOnly
+                           ? rowChannels.at[size_t(i)]
+                           : FindPlannedChannel(property ? GetChannelName(property)
+                                                         : mProperties->GetTableRow(i)->name,
+                                                plan, &letters);
         if (at == -2) return false;
         if (at < 0) continue;
         DeferredChannel* target = &channels[size_t(at)];
         double values[4] = {0.0, 0.0, 0.0, 1.0};
-        const int n = KQovGetPropertyNumbers(property, values);
+        const int n = property ? KQovGetPropertyNumbers(property, values)
+                               : mProperties->GetWaitingRowNumbers(i, values);
         if (n <= 0) continue;
         const int m = n == 1 ? 1 : std::min(n, 4);
         const bool ownCurve = target->count == 1;
@@ -457,7 +526,7 @@ KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
     thread_local DeferredPlan channels;
     thread_local std::vector<ChannelPlan> plan;
     channels = *mDeferredPlan;
-    ResolveDeferredPlan(plan);
+    ResolveDeferredPlan(plan, false);
     if (!WriteDefaultsIntoPlan(channels, plan)) return nullptr;
     KQovDefaultTakeSketch::State& last = *sketch.mState;
     bool same = last.take && last.channels.size() == channels.size() &&
@@ -609,6 +678,11 @@ bool KQovNode::IsGeometry() const {
 
 void KQovNode::SetVisibility(bool visible) {
     if (!mProperties) return;
+    // Rows not built yet: "Visibility" holds its default 1 until it is built.
+    if (visible && mProperties->IsTableWaiting()) {
+        mProperties->SetBool(P::eShow, true);
+        return;
+    }
     if (KProperty* show = mProperties->FindProperty("Show")) show->SetInt(visible ? 1 : 0);
     if (KProperty* visibility = mProperties->FindProperty("Visibility"))
         visibility->SetDouble(visible ? 1.0 : 0.0);
@@ -616,6 +690,10 @@ void KQovNode::SetVisibility(bool visible) {
 
 bool KQovNode::GetVisibility() const {
     if (!mProperties) return false;
+    if (mProperties->IsTableWaiting()) {
+        double value[4] = {0.0, 0.0, 0.0, 1.0};
+        return mProperties->GetWaitingRowNumbers(P::eVisibility, value) > 0 && value[0] != 0.0;
+    }
     // The table row holds it unless it went (as PlanChannels finds it).
     KProperty* visibility = mProperties->GetTableProperty(P::eVisibility);
     if (!visibility || std::strcmp(visibility->GetName(), "Visibility") != 0)
@@ -674,6 +752,8 @@ void KQovNode::SetTarget(int row, KQovNode* node) {
 }
 
 KQovNode* KQovNode::GetTarget(int row) const {
+    // A list never built holds no target.
+    if (mProperties && mProperties->IsTableWaiting()) return nullptr;
     auto* list = mProperties ? static_cast<KPropertyObjectList*>(mProperties->GetTableProperty(row))
                              : nullptr;
     return list && list->GetCount() > 0 ? NodeOf(list->GetAt(0)) : nullptr;

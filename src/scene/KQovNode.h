@@ -378,7 +378,8 @@ private:
     // property is not one of the node's table rows.
     void DeferDefaultChannels();
     // The deferred plan with each property found again by its row (null once gone).
-    void ResolveDeferredPlan(std::vector<ChannelPlan>& plan) const;
+    // Without `properties`, a set whose rows wait is left so: the plan holds values only.
+    void ResolveDeferredPlan(std::vector<ChannelPlan>& plan, bool properties) const;
     // The plan entry of the channel a property name is looked up by, as in a made take: 0 to
     // 2 for "T", "R", "S" (under "Transform"), 3 for "Visibility", the entry of the other
     // channels; -2 for "Transform" itself, -1 for none.
@@ -424,6 +425,8 @@ private:
     using DeferredPlan = std::vector<DeferredChannel>;
     // Nodes made alike share one plan (most of a file's nodes hold the same values).
     static std::shared_ptr<const DeferredPlan> SharedPlan(const DeferredPlan& plan);
+    // The plan PlanChannels would make, from the rows of a set that waits; false otherwise.
+    bool PlanWaitingChannels(DeferredPlan& channels) const;
     std::shared_ptr<const DeferredPlan> mDeferredPlan;
     // WritePropertyDefaults into `channels` (the deferred plan, `plan` resolved from it);
     // false when a write would add a curve or a component.

@@ -131,7 +131,8 @@ void KQovPivotSet::Reset() {
 
 KQovNodeProperties::KQovNodeProperties(KQovNode* node)
     : KQovPropertyHandler(node), mNode(node) {
-    CreateTableProperties(kRows, eRowCount);
+    // Most nodes never have their properties asked for: the rows wait.
+    DeferTableProperties(kRows, eRowCount);
 }
 
 KQovNodeProperties::~KQovNodeProperties() = default;
@@ -159,8 +160,8 @@ void KQovNodeProperties::ResetStoredPivotSet(int index) {
 }
 
 bool KQovNodeProperties::GetBool(int row) const {
-    const KQovEmbeddedProperty* p = GetEmbedded(row);
-    return p && p->GetNumbers()[0] != 0.0;
+    const double* numbers = GetEmbeddedNumbers(row);
+    return numbers && numbers[0] != 0.0;
 }
 
 void KQovNodeProperties::SetBool(int row, bool value) {
@@ -168,23 +169,22 @@ void KQovNodeProperties::SetBool(int row, bool value) {
 }
 
 double KQovNodeProperties::GetNumber(int row) const {
-    const KQovEmbeddedProperty* p = GetEmbedded(row);
-    return p ? p->GetNumbers()[0] : 0.0;
+    const double* numbers = GetEmbeddedNumbers(row);
+    return numbers ? numbers[0] : 0.0;
 }
 
 void KQovNodeProperties::SetNumber(int row, double value) {
-    if (KQovEmbeddedProperty* p = GetEmbedded(row)) p->SetNumbers(&value, 1);
+    SetEmbeddedNumbers(row, &value, 1);
 }
 
 KVector4 KQovNodeProperties::GetVector(int row) const {
-    const KQovEmbeddedProperty* p = GetEmbedded(row);
-    if (!p) return KVector4(0.0, 0.0, 0.0, 1.0);
-    const double* v = p->GetNumbers();
+    const double* v = GetEmbeddedNumbers(row);
+    if (!v) return KVector4(0.0, 0.0, 0.0, 1.0);
     return KVector4(v[0], v[1], v[2], 1.0);
 }
 
 void KQovNodeProperties::SetVector(int row, const KVector4& value) {
-    if (KQovEmbeddedProperty* p = GetEmbedded(row)) p->SetNumbers(value.mData, 3);
+    SetEmbeddedNumbers(row, value.mData, 3);
 }
 
 KPropertyObjectList* KQovNodeProperties::GetLookAtProperty() const {

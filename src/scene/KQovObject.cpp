@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovUserProperty.h"
 
 KString KMakePrefixedName(const char* prefix, const char* name) {
@@ -21,7 +23,45 @@ KQovObject::KQovObject(KQovObjectManager* manager, const char* name) : mManager(
     mNames.currentName = mNames.initialName;
 }
 
-KQovObject::~KQovObject() = default;
+KQovObject::~KQovObject() {
+    // The place kept for records never made goes with the object.
+    if (mRecordsDeferred && mManager) mManager->DropDeferredRecords(this, mDeferredRecordCount);
+}
+
+void KQovObject::DeferRecords(int count) {
+    if (mRecordsDeferred || !mManager || count <= 0) return;
+    mRecordsDeferred = true;
+    mDeferredRecordCount = count;
+    mManager->ListDeferredRecords(this, count);
+}
+
+void KQovObject::MakeDeferredRecords() {
+    if (!mRecordsDeferred) return;
+    mRecordsDeferred = false;
+    const auto outer = mManager->BeginDeferredRecords(this, mDeferredRecordCount);
+    CreateDeferredRecords();
+    mManager->EndDeferredRecords(outer);
+}
+
+bool KQovObject::WouldHaveDeferredRecord(const char* name) const {
+    const KQovPropertyHandler* handler = mRecordsDeferred && name ? GetPropertyHandler() : nullptr;
+    for (int i = 0; handler && i < handler->GetTableRowCount(); ++i)
+        if (std::strcmp(handler->GetTableRow(i)->name, name) == 0) return true;
+    return false;
+}
+
+const std::vector<KQovUserProperty*>& KQovObject::Records() const {
+    return const_cast<KQovObject*>(this)->Records();
+}
+
+std::vector<KQovUserProperty*>& KQovObject::Records() {
+    if (mRecordsDeferred) {
+        // Building the set's rows makes the records too.
+        if (KQovPropertyHandler* handler = GetPropertyHandler()) handler->GetPropertyCount();
+        MakeDeferredRecords();
+    }
+    return mUserProperties;
+}
 
 void KQovObject::CollectProperties(std::vector<KProperty*>&) {}
 
@@ -75,35 +115,36 @@ KString KQovObject::GetNameWithoutPrefix() const {
 }
 
 KQovUserProperty* KQovObject::GetUserProperty(int index) const {
-    return index >= 0 && index < GetUserPropertyCount() ? mUserProperties[size_t(index)] : nullptr;
+    const std::vector<KQovUserProperty*>& records = Records();
+    return index >= 0 && size_t(index) < records.size() ? records[size_t(index)] : nullptr;
 }
 
 KQovUserProperty* KQovObject::FindUserProperty(const KProperty* property) const {
     if (!property) return nullptr;
-    for (KQovUserProperty* up : mUserProperties)
+    for (KQovUserProperty* up : Records())
         if (up->Wraps(property)) return up;
     return nullptr;
 }
 
 KQovUserProperty* KQovObject::FindUserProperty(const char* name) const {
     if (!name) return nullptr;
-    for (KQovUserProperty* up : mUserProperties)
+    for (KQovUserProperty* up : Records())
         if (up->GetName() == name) return up;
     return nullptr;
 }
 
 void KQovObject::AddUserProperty(KQovUserProperty* userProperty) {
     if (!userProperty) return;
-    if (std::find(mUserProperties.begin(), mUserProperties.end(), userProperty) !=
-        mUserProperties.end())
-        return;
-    mUserProperties.push_back(userProperty);
+    std::vector<KQovUserProperty*>& records = Records();
+    if (std::find(records.begin(), records.end(), userProperty) != records.end()) return;
+    records.push_back(userProperty);
     AttachUserProperty(userProperty);
 }
 
 bool KQovObject::ForgetUserProperty(KQovUserProperty* userProperty) {
-    auto it = std::find(mUserProperties.begin(), mUserProperties.end(), userProperty);
-    if (it == mUserProperties.end()) return false;
-    mUserProperties.erase(it);
+    std::vector<KQovUserProperty*>& records = Records();
+    auto it = std::find(records.begin(), records.end(), userProperty);
+    if (it == records.end()) return false;
+    records.erase(it);
     return true;
 }

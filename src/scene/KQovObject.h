@@ -71,7 +71,7 @@ public:
     static KStringList OneTypeName(const char* name);
     KString GetNameWithoutPrefix() const;
 
-    int GetUserPropertyCount() const { return int(mUserProperties.size()); }
+    int GetUserPropertyCount() const { return int(Records().size()); }
     KQovUserProperty* GetUserProperty(int index) const;
     KQovUserProperty* FindUserProperty(const KProperty* property) const;
     KQovUserProperty* FindUserProperty(const char* name) const;
@@ -80,13 +80,30 @@ public:
 
     KQovObjectManager* GetObjectManager() const { return mManager; }
 
+    // The records of a property set whose rows wait (KQovPropertyHandler::DeferTableProperties)
+    // wait with them; the set calls this once its rows are built, and the records are made
+    // then, in the place the manager's list kept for them.
+    void MakeDeferredRecords();
+    bool AreRecordsDeferred() const { return mRecordsDeferred; }
+    // Whether one of the records still to be made carries this name.
+    bool WouldHaveDeferredRecord(const char* name) const;
+
 protected:
+    // The `count` records of the set's rows are made with the rows (CreateDeferredRecords).
+    void DeferRecords(int count);
+    virtual void CreateDeferredRecords() {}
     // Takes a user property out of the list (it is not destroyed).
     bool ForgetUserProperty(KQovUserProperty* userProperty);
     void ReserveUserProperties(size_t count) { mUserProperties.reserve(count); }
 
 private:
+    // Every use of the record list goes through these: they make deferred records first.
+    const std::vector<KQovUserProperty*>& Records() const;
+    std::vector<KQovUserProperty*>& Records();
+
     KQovNamePair mNames;
-    std::vector<KQovUserProperty*> mUserProperties;  // owned by the manager
+    std::vector<KQovUserProperty*> mUserProperties;  // owned by the manager; see Records()
+    bool mRecordsDeferred = false;
+    int mDeferredRecordCount = 0;
     KQovObjectManager* mManager;
 };

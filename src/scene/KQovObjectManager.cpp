@@ -42,10 +42,23 @@ KQovUserProperty::Block* BlockOf(void* entry) {
                               : nullptr;
 }
 
+// An object's records not made yet: told by the second-lowest bit.
+constexpr uintptr_t kDeferredEntry = 2;
+
+void* DeferredEntryOf(const KQovObject* object) {
+    return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(object) | kDeferredEntry);
+}
+
+const KQovObject* DeferredOf(void* entry) {
+    const auto bits = reinterpret_cast<uintptr_t>(entry);
+    return bits & kDeferredEntry ? reinterpret_cast<const KQovObject*>(bits & ~kDeferredEntry)
+                                 : nullptr;
+}
+
 // The entry's records in order, each given to `visit` until it returns true.
 template <class Visit>
 KQovUserProperty* FirstRecord(void* entry, Visit visit) {
-    if (!entry) return nullptr;
+    if (!entry || DeferredOf(entry)) return nullptr;
     KQovUserProperty::Block* block = BlockOf(entry);
     if (!block) {
         auto* record = static_cast<KQovUserProperty*>(entry);
@@ -183,11 +196,83 @@ KQovUserProperty* KQovObjectManager::ListUserProperty(KQovUserProperty* record) 
     if (!record) return nullptr;
     KQovUserProperty::Block* block = record->GetBlock();
     if (!block)
-        mUserProperties.push_back(record);
+        PlaceUserPropertyEntry(record);
     else if (KQovUserProperty::ListBlock(block))
-        mUserProperties.push_back(EntryOf(block));
+        PlaceUserPropertyEntry(EntryOf(block));
     ++mUserPropertyCount;
     return record;
+}
+
+void KQovObjectManager::PlaceUserPropertyEntry(void* entry) {
+    if (mFillSlot == SIZE_MAX) {
+        mUserProperties.push_back(entry);
+    } else if (mFillLast == SIZE_MAX) {
+        mUserProperties[mFillSlot] = entry;
+        mFillLast = mFillSlot;
+    } else {
+        // More than one entry (records made one at a time): they follow each other.
+        mUserProperties.insert(mUserProperties.begin() + long(++mFillLast), entry);
+    }
+}
+
+void* KQovObjectManager::LastPlacedUserPropertyEntry() const {
+    if (mFillSlot != SIZE_MAX) return mFillLast == SIZE_MAX ? nullptr : mUserProperties[mFillLast];
+    return mUserProperties.empty() ? nullptr : mUserProperties.back();
+}
+
+void KQovObjectManager::ListDeferredRecords(const KQovObject* object, int count) {
+    mUserProperties.push_back(DeferredEntryOf(object));
+    mUserPropertyCount += size_t(count);
+}
+
+size_t KQovObjectManager::FindDeferredSlot(const KQovObject* object) {
+    const size_t size = mUserProperties.size();
+    if (size == 0) return size;
+    void* const wanted = DeferredEntryOf(object);
+    // Outwards from the last slot found: objects are mostly made and destroyed in order.
+    const size_t hint = std::min(mUserPropertySlots.hint, size - 1);
+    for (size_t d = 0; d <= hint || hint + d < size; ++d) {
+        if (hint + d < size && mUserProperties[hint + d] == wanted) return hint + d;
+        if (d > 0 && d <= hint && mUserProperties[hint - d] == wanted) return hint - d;
+    }
+    return size;
+}
+
+std::pair<size_t, size_t> KQovObjectManager::BeginDeferredRecords(const KQovObject* object,
+                                                                  int count) {
+    const std::pair<size_t, size_t> outer(mFillSlot, mFillLast);
+    mFillSlot = mFillLast = SIZE_MAX;
+    const size_t slot = FindDeferredSlot(object);
+    if (slot == mUserProperties.size()) return outer;  // not listed: made at the end
+    mUserPropertySlots.hint = slot;
+    mUserPropertyCount -= size_t(count);
+    mUserProperties[slot] = nullptr;
+    mFillSlot = slot;
+    return outer;
+}
+
+void KQovObjectManager::EndDeferredRecords(std::pair<size_t, size_t> outer) {
+    // Nothing made: the slot stays empty.
+    if (mFillSlot != SIZE_MAX && mFillLast == SIZE_MAX) ++mUserPropertySlots.holes;
+    // Entries inserted here moved those of an outer fill that lie after them.
+    const size_t added = mFillSlot == SIZE_MAX || mFillLast == SIZE_MAX ? 0 : mFillLast - mFillSlot;
+    if (outer.first != SIZE_MAX && mFillSlot != SIZE_MAX && mFillSlot < outer.first)
+        outer.first += added;
+    if (outer.second != SIZE_MAX && mFillSlot != SIZE_MAX && mFillSlot < outer.second)
+        outer.second += added;
+    mFillSlot = outer.first;
+    mFillLast = outer.second;
+}
+
+void KQovObjectManager::DropDeferredRecords(const KQovObject* object, int count) {
+    const size_t slot = FindDeferredSlot(object);
+    if (slot == mUserProperties.size()) return;
+    mUserPropertySlots.hint = slot;
+    mUserPropertyCount -= size_t(count);
+    mUserProperties[slot] = nullptr;
+    ++mUserPropertySlots.holes;
+    if (mNodeDestroyDepth == 0 && mUserPropertySlots.holes * 2 > mUserProperties.size())
+        CloseUp(mUserProperties, mUserPropertySlots);
 }
 
 KQovGenericNode* KQovObjectManager::CreateGenericNode(const char* name) {
@@ -230,10 +315,8 @@ KQovUserProperty* KQovObjectManager::ConstructUserPropertyFromProperty(KProperty
     if (!property) return nullptr;
     // A listed block takes more records only while it is last in the list, so that the list
     // keeps the order the records were made in.
-    const bool open =
-        mRecordBlock &&
-        (!KQovUserProperty::IsBlockListed(mRecordBlock) ||
-         (!mUserProperties.empty() && mUserProperties.back() == EntryOf(mRecordBlock)));
+    const bool open = mRecordBlock && (!KQovUserProperty::IsBlockListed(mRecordBlock) ||
+                                       LastPlacedUserPropertyEntry() == EntryOf(mRecordBlock));
     if (open) {
         if (KQovUserProperty* record = KQovUserProperty::CreateInBlock(mRecordBlock, property))
             return record;
@@ -315,7 +398,8 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
             if (recursive) ok = DestroyNodeAttribute(attribute) && ok;
         }
         const KQovUserPropertyOwner* owner = node->GetPropertyHandler();
-        for (int i = 0; i < node->GetUserPropertyCount(); ++i)
+        // Records never made need no disposing (their place goes with the node).
+        for (int i = 0; !node->AreRecordsDeferred() && i < node->GetUserPropertyCount(); ++i)
             mNodeRecords.emplace_back(node->GetUserProperty(i), owner);
         Dispose(node);
         if (--mNodeDestroyDepth == 0) DisposeNodeRecords();
@@ -324,7 +408,12 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
 }
 
 void KQovObjectManager::DisposeNodeRecords() {
-    if (mNodeRecords.empty()) return;
+    if (mNodeRecords.empty()) {
+        // Nodes whose records were never made left their slots only.
+        if (mUserPropertySlots.holes * 2 > mUserProperties.size())
+            CloseUp(mUserProperties, mUserPropertySlots);
+        return;
+    }
     // Only records still listed are looked at: the caller may have destroyed some already.
     struct Found {
         size_t slot;
@@ -374,6 +463,7 @@ size_t KQovObjectManager::FindUserPropertySlot(const KQovUserProperty* record) {
     if (!record || size == 0) return size;
     auto holds = [record](void* entry) {
         if (entry == record) return true;
+        if (DeferredOf(entry)) return false;
         KQovUserProperty::Block* block = BlockOf(entry);
         const ptrdiff_t at = KQovUserProperty::GetBlockPlace(block, record);
         return at >= 0 && KQovUserProperty::GetBlockRecord(block, size_t(at)) != nullptr;
@@ -403,6 +493,7 @@ void KQovObjectManager::DisposeAllUserProperties() {
     mUserPropertySlots = Slots{};
     mUserPropertyCount = 0;
     for (void* entry : entries) {
+        if (DeferredOf(entry)) continue;  // nothing made
         KQovUserProperty::Block* block = BlockOf(entry);
         if (!block) {
             Dispose(static_cast<KQovUserProperty*>(entry));
@@ -565,9 +656,15 @@ KQovGenericNode* KQovObjectManager::FindGenericNode(const char* name) {
 
 KQovUserProperty* KQovObjectManager::FindUserProperty(const char* name) {
     if (!name) return nullptr;
-    for (void* entry : mUserProperties) {
-        KQovUserProperty* found =
-            FirstRecord(entry, [name](const KQovUserProperty* u) { return u->GetName() == name; });
+    for (size_t i = 0; i < mUserProperties.size(); ++i) {
+        // Records not made yet are made when one of them is the one asked for; they take the
+        // entry's place.
+        if (const KQovObject* object = DeferredOf(mUserProperties[i])) {
+            if (!object->WouldHaveDeferredRecord(name)) continue;
+            const_cast<KQovObject*>(object)->GetUserPropertyCount();
+        }
+        KQovUserProperty* found = FirstRecord(
+            mUserProperties[i], [name](const KQovUserProperty* u) { return u->GetName() == name; });
         if (found) return found;
     }
     return nullptr;

@@ -231,6 +231,19 @@ private:
     void DisposeNodeRecords();
     // The user-property list, where a block of records takes one entry.
     KQovUserProperty* ListUserProperty(KQovUserProperty* record);
+    // An object whose records wait for its property set (KQovObject::DeferRecords) takes one
+    // entry standing for `count` records: they are counted, and made in its place (Begin ..
+    // End), or the entry goes with the object (Drop).
+    friend class KQovObject;
+    void ListDeferredRecords(const KQovObject* object, int count);
+    // Begin gives what an outer Begin left open, for End to take up again.
+    std::pair<size_t, size_t> BeginDeferredRecords(const KQovObject* object, int count);
+    void EndDeferredRecords(std::pair<size_t, size_t> outer);
+    void DropDeferredRecords(const KQovObject* object, int count);
+    size_t FindDeferredSlot(const KQovObject* object);
+    // Where the entries of records made now go: the end, or the place a deferred entry kept.
+    void PlaceUserPropertyEntry(void* entry);
+    void* LastPlacedUserPropertyEntry() const;
     // The slot of a listed, live record (by address: it is not read), else the list's size.
     size_t FindUserPropertySlot(const KQovUserProperty* record);
     // Disposes of a listed record and empties its slot when nothing is left in it.
@@ -303,6 +316,9 @@ private:
     int mNodeDestroyDepth = 0;
     // The open RecordBatch's block, if any.
     KQovUserProperty::Block* mRecordBlock = nullptr;
+    // While deferred records are made: the slot of their first entry and whether it was used.
+    size_t mFillSlot = SIZE_MAX;
+    size_t mFillLast = SIZE_MAX;
     std::unique_ptr<KQovRenamer> mNodeRenamer;
     std::unique_ptr<KQovRenamer> mMaterialRenamer;
     std::unique_ptr<KQovRenamer> mTextureRenamer;

@@ -1,14 +1,25 @@
 #include "scene/KQovPropertyHandler.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "foundation/KStringList.h"
 #include "scene/KDataType.h"
 #include "scene/KPropertyObjectList.h"
+#include "scene/KQovObject.h"
 #include "scene/KQovTakeNodeContainer.h"
 
+namespace {
+bool gDeferTables = true;
+}  // namespace
+
 KQovPropertyHandler::KQovPropertyHandler(KQovObject* owner) : mSceneOwner(owner) {}
+
+void KQovPropertyHandler::SetDeferTables(bool on) {
+    gDeferTables = on;
+}
 
 KQovPropertyHandler::~KQovPropertyHandler() {
     // Members go first, last row first, each leaving the property list as it goes; a row gone
@@ -63,6 +74,137 @@ void KQovPropertyHandler::CreateTableProperties(const KQovPropertyDescriptor* ro
     // Listed before the rows are made, so that the destructor finds whatever was built.
     mTables.push_back(table);
     for (int i = 0; i < count; ++i) CreateRow(rows[i], mTables.back());
+}
+
+void KQovPropertyHandler::DeferTableProperties(const KQovPropertyDescriptor* rows, int count) {
+    if (!rows || count <= 0) return;
+    // Only a set that made nothing yet can wait: its rows must come first in the list.
+    if (!gDeferTables || !mTables.empty() || IsTableDeferred() || ArePropertiesDeferred() ||
+        GetPropertyCount() != 0) {
+        CreateTableProperties(rows, count);
+        return;
+    }
+    mDeferredRows = rows;
+    mDeferredCount = count;
+    DeferProperties();
+}
+
+void KQovPropertyHandler::MakeDeferredProperties() {
+    ClearPropertiesDeferred();
+    const KQovPropertyDescriptor* rows = std::exchange(mDeferredRows, nullptr);
+    CreateTableProperties(rows, std::exchange(mDeferredCount, 0));
+    for (const StoredNumbers& stored : std::exchange(mStoredNumbers, {}))
+        if (KQovEmbeddedProperty* member = GetEmbedded(stored.row))
+            member->SetNumbers(stored.numbers, 4);
+    // The owner's records for the rows, deferred with them.
+    if (mSceneOwner) mSceneOwner->MakeDeferredRecords();
+}
+
+void KQovPropertyHandler::DropDeferredProperties() {
+    // Nothing was built: the set keeps answering the value calls, and builds nothing more.
+    ClearPropertiesDeferred();
+}
+
+bool KQovPropertyHandler::IsEmbeddedForm(int row) const {
+    const KQovPropertyDescriptor* descriptor = GetTableRow(row);
+    return descriptor && descriptor->form != KQovPropertyDescriptor::eCreated &&
+           descriptor->form != KQovPropertyDescriptor::eObjectList;
+}
+
+const double* KQovPropertyHandler::GetEmbeddedNumbers(int row) const {
+    if (!IsTableDeferred()) {
+        const KQovEmbeddedProperty* member = GetEmbedded(row);
+        return member ? member->GetNumbers() : nullptr;
+    }
+    if (!IsEmbeddedForm(row)) return nullptr;
+    for (const StoredNumbers& stored : mStoredNumbers)
+        if (stored.row == row) return stored.numbers;
+    return mDeferredRows[row].defaultValue;
+}
+
+int KQovPropertyHandler::GetTableRowTypeCode(int row) const {
+    const KQovPropertyDescriptor* descriptor = GetTableRow(row);
+    if (!descriptor) return -1;
+    if (descriptor->form != KQovPropertyDescriptor::eCreated || descriptor->typeCode)
+        return descriptor->typeCode;
+    // A created row without one takes its data type's, found once per table (the thread's
+    // last table: sets of one kind follow each other).
+    struct Codes {
+        const KQovPropertyDescriptor* rows = nullptr;
+        std::vector<int> codes;
+    };
+    thread_local Codes last;
+    const RowTable* table = IsTableDeferred() ? nullptr : TableOf(row);
+    const KQovPropertyDescriptor* first = table ? table->rows : mDeferredRows;
+    const int count = table ? table->count : mDeferredCount;
+    const int index = table ? row - table->firstRow : row;
+    if (last.rows != first || last.codes.size() != size_t(count)) {
+        last.rows = first;
+        last.codes.assign(size_t(count), 0);
+        for (int i = 0; i < count; ++i) {
+            const KQovPropertyDescriptor& d = first[i];
+            last.codes[size_t(i)] =
+                d.form == KQovPropertyDescriptor::eCreated && !d.typeCode
+                    ? KProperty::TypeCodeFromDataType(d.dataType ? KDataType::FindByName(d.dataType)
+                                                                 : nullptr)
+                    : d.typeCode;
+        }
+    }
+    return last.codes[size_t(index)];
+}
+
+int KQovPropertyHandler::GetWaitingRowNumbers(int row, double* out) const {
+    const KQovPropertyDescriptor* descriptor = IsTableWaiting() ? GetTableRow(row) : nullptr;
+    if (!descriptor || !out || descriptor->form == KQovPropertyDescriptor::eObjectList) return 0;
+    if (descriptor->form == KQovPropertyDescriptor::eCreated)
+        // Made with its type code (or its data type's), and given the row's default.
+        return KQovNumbersAsStored(GetTableRowTypeCode(row), descriptor->defaultValue, out);
+    // An embedded row reads its numbers as its stored kind gives them.
+    return KQovNumbersAsStored(descriptor->typeCode, GetEmbeddedNumbers(row), out);
+}
+
+void KQovPropertyHandler::SetWaitingRowNumbers(int row, const double* values, int count) {
+    const double* raw = GetEmbeddedNumbers(row);
+    const KQovPropertyDescriptor* descriptor = GetTableRow(row);
+    if (!raw || !values || !descriptor) return;
+    // Read as the stored kind gives them, the first `count` replaced, written back through the
+    // kind; the numbers past the kind's stay.
+    double now[4] = {0.0, 0.0, 0.0, 1.0};
+    const int n = KQovNumbersAsStored(descriptor->typeCode, raw, now);
+    if (n == 0) return;
+    for (int i = 0; i < n && i < count; ++i) now[i] = values[i];
+    double stored[4] = {raw[0], raw[1], raw[2], raw[3]};
+    KQovNumbersAsStored(descriptor->typeCode, now, stored);
+    SetEmbeddedNumbers(row, stored, 4);
+}
+
+void KQovPropertyHandler::SetWaitingValues(const WaitingValues& values) {
+    if (IsTableDeferred()) mStoredNumbers = values;
+}
+
+void KQovPropertyHandler::SetEmbeddedNumbers(int row, const double* values, int count) {
+    if (!IsTableDeferred()) {
+        if (KQovEmbeddedProperty* member = GetEmbedded(row)) member->SetNumbers(values, count);
+        return;
+    }
+    if (!values || !IsEmbeddedForm(row)) return;
+    // As KQovEmbeddedProperty::SetNumbers: the first `count` numbers (at most 4) change. Copied
+    // first: they may lie among the kept ones, which may move.
+    const int n = std::max(std::min(count, 4), 0);
+    double given[4] = {0.0, 0.0, 0.0, 0.0};
+    std::copy_n(values, n, given);
+    values = given;
+    const double* current = GetEmbeddedNumbers(row);
+    if (std::equal(values, values + n, current)) return;
+    auto it = std::find_if(mStoredNumbers.begin(), mStoredNumbers.end(),
+                           [row](const StoredNumbers& s) { return s.row == row; });
+    if (it == mStoredNumbers.end()) {
+        StoredNumbers stored{row, {}};
+        std::copy_n(current, 4, stored.numbers);
+        mStoredNumbers.push_back(stored);
+        it = mStoredNumbers.end() - 1;
+    }
+    std::copy_n(values, n, it->numbers);
 }
 
 KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row, RowTable& table) {
@@ -141,6 +283,7 @@ bool KQovPropertyHandler::IsEmbeddedRow(int row) const {
 }
 
 KProperty* KQovPropertyHandler::GetTableProperty(int row) const {
+    if (ArePropertiesDeferred()) GetPropertyCount();  // builds the rows
     const RowTable* table = TableOf(row);
     if (!table) return nullptr;
     const size_t slot = mSlots[size_t(row)];
@@ -150,15 +293,21 @@ KProperty* KQovPropertyHandler::GetTableProperty(int row) const {
 }
 
 const KQovPropertyDescriptor* KQovPropertyHandler::GetTableRow(int row) const {
+    if (IsTableDeferred()) return row >= 0 && row < mDeferredCount ? &mDeferredRows[row] : nullptr;
     const RowTable* table = TableOf(row);
     return table ? &table->rows[row - table->firstRow] : nullptr;
 }
 
 KQovEmbeddedProperty* KQovPropertyHandler::GetEmbedded(int row) const {
+    if (ArePropertiesDeferred()) GetPropertyCount();  // builds the rows
     return IsEmbeddedRow(row) ? &TableOf(row)->items[mSlots[size_t(row)]] : nullptr;
 }
 
 void KQovPropertyHandler::ResetTableDefaults() {
+    if (IsTableDeferred()) {
+        mStoredNumbers.clear();
+        return;
+    }
     for (int i = 0; i < GetTableRowCount(); ++i) {
         if (KQovEmbeddedProperty* member = GetEmbedded(i)) {
             const KQovPropertyDescriptor* row = GetTableRow(i);

@@ -1,5 +1,6 @@
 #include "scene/KQovPropertyTable.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -102,6 +103,37 @@ bool KQovSetPropertyNumbers(KProperty* property, const double* values, int count
         }
         default:
             return false;
+    }
+}
+
+int KQovNumbersAsStored(int typeCode, const double* values, double* out) {
+    if (!values || !out) return 0;
+    switch (StorageFor(typeCode)) {
+        case KProperty::eINT: {
+            const double d = values[0];
+            out[0] = d != d               ? 0
+                     : d >= 2147483647.0  ? INT32_MAX
+                     : d <= -2147483648.0 ? INT32_MIN
+                                          : int32_t(d);
+            return 1;
+        }
+        case KProperty::eBOOL:
+            out[0] = values[0] != 0.0 ? 1.0 : 0.0;
+            return 1;
+        case KProperty::eFLOAT:
+            out[0] = float(values[0]);
+            return 1;
+        case KProperty::eDOUBLE:
+            out[0] = values[0];
+            return 1;
+        case KProperty::eVECTOR3D:
+            std::copy(values, values + 3, out);
+            return 3;
+        case KProperty::eCOLORRGBA:
+            std::copy(values, values + 4, out);
+            return 4;
+        default:
+            return 0;
     }
 }
 

@@ -53,6 +53,9 @@ int KQovGetPropertyNumbers(KProperty* property, double* out);
 // its events); a vector or colour keeps the components past `count`. False for
 // other kinds.
 bool KQovSetPropertyNumbers(KProperty* property, const double* values, int count);
+// What KQovGetPropertyNumbers reads from a property of the type code after
+// KQovSetPropertyNumbers wrote these four doubles into it (without making it).
+int KQovNumbersAsStored(int typeCode, const double* values, double* out);
 
 // A property whose storage is fixed by the type code given at construction
 // (bool, int, enum, action, float, double, time, text, Vector3D, ColorRGB,

@@ -179,6 +179,7 @@ KQovTakeNode* KQovTakeNodeContainer::GetDefaultTakeNode() const {
 
 KQovTakeNode* KQovTakeNodeContainer::AddTakeNode(const char* name) {
     if (!name) name = "";
+    if (KQovPropertyHandler* set = GetPropertyHandler()) set->GetPropertyCount();
     for (int i = 0; i < GetTakeNodeCount(); ++i) {
         if (std::strcmp(TakeNameAt(i), name) == 0) {
             SetError(kTakeExists);
@@ -212,6 +213,9 @@ void KQovTakeNodeContainer::AddDeferredDefaultTakeNode() {
 
 void KQovTakeNodeContainer::MakeDeferredDefaultTake() const {
     if (!mDefaultDeferred) return;
+    // Rows not built yet are built first, as they were before any take was: their records
+    // must find the take still deferred.
+    if (KQovPropertyHandler* set = GetPropertyHandler()) set->GetPropertyCount();
     // Listed objects are never const: the take is made as the object would have had it.
     auto* self = const_cast<KQovTakeNodeContainer*>(this);
     self->mDefaultDeferred = false;

@@ -80,6 +80,8 @@ public:
 
     // A record for every property of the set that no user property wraps yet.
     void CreateUserPropertiesFromPropertySet();
+    // The records of a set whose rows waited are those.
+    void CreateDeferredRecords() override { CreateUserPropertiesFromPropertySet(); }
     // Writes the user property's value into its channel in the current take and
     // in "Default".
     void SetPropertyChannelDefault(KQovUserProperty* userProperty);

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "foundation/KStringList.h"
 #include "scene/KDataType.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovPropertyTable.h"
 
 KQovPropertyFieldFile::KQovPropertyFieldFile() : mOwnMap(20, true), mObjects(&mOwnMap) {}
@@ -112,6 +114,28 @@ struct RecordValue {
     bool hasRange = false;
 };
 
+// The leading fields of a record: name, type name, flags and user flags.
+void WriteRecordHead(KQovFieldFile& file, const char* name, const char* typeName, bool animatable,
+                     bool user, uint32_t userFlags) {
+    char flags[3] = {0, 0, 0};
+    char* flag = flags;
+    if (animatable) *flag++ = 'A';
+    if (user) *flag = 'U';
+    file.FieldWriteBegin(kRecordName);
+    file.FieldWriteC(name);
+    file.FieldWriteC(typeName);
+    file.FieldWriteC(flags);
+    file.FieldWriteI(static_cast<int32_t>(userFlags));
+}
+
+void WriteNumbers(KQovFieldFile& file, ValueForm form, int components, const double* numbers) {
+    if (form == ValueForm::eInt) {
+        file.FieldWriteI(static_cast<int32_t>(numbers[0]));
+        return;
+    }
+    for (int i = 0; i < components; ++i) file.FieldWriteD(numbers[i]);
+}
+
 void WriteRecord(KQovFieldFile& file, KProperty* property) {
     int components = 0;
     const ValueForm form = FormOf(property->GetTypeCode(), components);
@@ -141,22 +165,13 @@ void WriteRecord(KQovFieldFile& file, KProperty* property) {
     }
     const KDataType* dataType = property->GetDataType();
     const bool user = property->TestFlag(KProperty::eUserProperty);
-    char flags[3] = {0, 0, 0};
-    char* flag = flags;
-    if (property->IsAnimatable()) *flag++ = 'A';
-    if (user) *flag = 'U';
-    file.FieldWriteBegin(kRecordName);
-    file.FieldWriteC(property->GetName());
-    file.FieldWriteC(dataType && dataType->GetName() ? dataType->GetName()
-                                                     : property->GetTypeName());
-    file.FieldWriteC(flags);
-    file.FieldWriteI(static_cast<int32_t>(property->GetUserFlags()));
+    WriteRecordHead(file, property->GetName(),
+                    dataType && dataType->GetName() ? dataType->GetName() : property->GetTypeName(),
+                    property->IsAnimatable(), user, property->GetUserFlags());
     switch (form) {
         case ValueForm::eInt:
-            file.FieldWriteI(static_cast<int32_t>(numbers[0]));
-            break;
         case ValueForm::eDouble:
-            for (int i = 0; i < components; ++i) file.FieldWriteD(numbers[i]);
+            WriteNumbers(file, form, components, numbers);
             break;
         case ValueForm::eTime:
             file.FieldWriteT(time);
@@ -302,34 +317,111 @@ private:
 
 namespace {
 
-void ReadRecord(KQovFieldFile& file, std::vector<KProperty*>& properties, KObject* owner,
-                KQovPropertyFieldFile::NameIndex& index) {
-    if (file.FieldReadGetCount() < 4) return;
+// The four values every record starts with.
+struct RecordHead {
+    const char* name;
+    const char* typeName;
+    const char* flags;
+    uint32_t userFlags;
+    bool user;
+};
+
+bool ReadRecordHead(KQovFieldFile& file, RecordHead& head) {
+    if (file.FieldReadGetCount() < 4) return false;
     // The texts stay with the parsed file while it is read.
-    const char* name = file.FieldReadC();
-    const char* typeName = file.FieldReadC();
-    const char* flags = file.FieldReadC();
-    if (!name[0] || !IsNumber(file.FieldReadGetType())) return;
-    const uint32_t userFlags = static_cast<uint32_t>(file.FieldReadI());
-    const bool user = std::strchr(flags, 'U') != nullptr;
-    KProperty* property = index.Find(properties, name);
-    if (!property && (!user || !owner)) return;
-    KDataType* dataType = nullptr;
-    const int typeCode = property ? property->GetTypeCode() : TypeCodeOfName(typeName, dataType);
-    RecordValue value;
-    if (!ReadValue(file, typeCode, user, value)) return;
-    if (!property) {
-        const bool animatable = std::strchr(flags, 'A') != nullptr;
-        property = owner->CreateProperty(name, typeCode, dataType, animatable, true);
-        if (!property) return;
-        // Built-in properties keep the flags their owner gives them; created ones take the file's.
-        property->SetUserFlag(userFlags, true);
-        properties.push_back(property);
-        index.Add(properties, properties.size() - 1);
-    }
+    head.name = file.FieldReadC();
+    head.typeName = file.FieldReadC();
+    head.flags = file.FieldReadC();
+    if (!head.name[0] || !IsNumber(file.FieldReadGetType())) return false;
+    head.userFlags = static_cast<uint32_t>(file.FieldReadI());
+    head.user = std::strchr(head.flags, 'U') != nullptr;
+    return true;
+}
+
+void ApplyValue(KProperty* property, const RecordValue& value) {
     SetValue(property, value);
     if (value.hasRange && property->TestFlag(KProperty::eUserProperty))
         property->SetMinMax(value.range[0], value.range[1]);
+}
+
+void ReadRecordRest(KQovFieldFile& file, const RecordHead& head,
+                    std::vector<KProperty*>& properties, KObject* owner,
+                    KQovPropertyFieldFile::NameIndex& index) {
+    KProperty* property = index.Find(properties, head.name);
+    if (!property && (!head.user || !owner)) return;
+    KDataType* dataType = nullptr;
+    const int typeCode =
+        property ? property->GetTypeCode() : TypeCodeOfName(head.typeName, dataType);
+    RecordValue value;
+    if (!ReadValue(file, typeCode, head.user, value)) return;
+    if (!property) {
+        const bool animatable = std::strchr(head.flags, 'A') != nullptr;
+        property = owner->CreateProperty(head.name, typeCode, dataType, animatable, true);
+        if (!property) return;
+        // Built-in properties keep the flags their owner gives them; created ones take the file's.
+        property->SetUserFlag(head.userFlags, true);
+        properties.push_back(property);
+        index.Add(properties, properties.size() - 1);
+    }
+    ApplyValue(property, value);
+}
+
+// The row of a set's table named `name`, -1 for none; found through a map made once per table
+// (the thread's last one).
+int RowNamed(const KQovPropertyHandler& set, const char* name) {
+    struct Rows {
+        const KQovPropertyDescriptor* first = nullptr;
+        int count = 0;
+        std::unordered_map<std::string, int> rows;
+    };
+    thread_local Rows last;
+    const KQovPropertyDescriptor* first = set.GetTableRow(0);
+    if (last.first != first || last.count != set.GetTableRowCount()) {
+        last = Rows{};
+        last.first = first;
+        last.count = set.GetTableRowCount();
+        for (int i = last.count; i-- > 0;) last.rows[set.GetTableRow(i)->name] = i;
+    }
+    const auto it = last.rows.find(name);
+    return it == last.rows.end() ? -1 : it->second;
+}
+
+enum class Waiting { eDone, eBuild, eBuildThenSet };
+
+// A record of a set whose rows wait: a number row takes the value among those the rows wait
+// with; a created row whose value it leaves as it is needs nothing. Otherwise the rows are
+// built, before the value is read (eBuild) or after (eBuildThenSet, the value in `value`).
+Waiting ReadWaitingRecord(KQovFieldFile& file, const RecordHead& head, KQovPropertyHandler& set,
+                          const std::vector<KProperty*>& others, int& row, RecordValue& value) {
+    row = RowNamed(set, head.name);
+    if (row < 0) {
+        // One of the properties listed after the rows takes it as it would in the whole list.
+        const auto other = std::find_if(others.begin(), others.end(), [&head](KProperty* p) {
+            return p && std::strcmp(p->GetName(), head.name) == 0;
+        });
+        if (other == others.end()) return Waiting::eBuild;
+        if (ReadValue(file, (*other)->GetTypeCode(), head.user, value)) ApplyValue(*other, value);
+        return Waiting::eDone;
+    }
+    const int typeCode = set.GetTableRowTypeCode(row);
+    int components = 0;
+    const ValueForm form = FormOf(typeCode, components);
+    if (form == ValueForm::eNone) return Waiting::eDone;  // a built row takes nothing either
+    if (form != ValueForm::eInt && form != ValueForm::eDouble) return Waiting::eBuild;
+    if (!ReadValue(file, typeCode, head.user, value)) return Waiting::eDone;
+    if (set.GetEmbeddedNumbers(row)) {
+        set.SetWaitingRowNumbers(row, value.numbers, components);
+        return Waiting::eDone;
+    }
+    double now[4] = {0.0, 0.0, 0.0, 1.0};
+    const int n = set.GetWaitingRowNumbers(row, now);
+    double merged[4] = {now[0], now[1], now[2], now[3]};
+    for (int i = 0; i < n && i < components; ++i) merged[i] = value.numbers[i];
+    double after[4] = {0.0, 0.0, 0.0, 1.0};
+    if (n > 0 && KQovNumbersAsStored(typeCode, merged, after) == n &&
+        std::equal(now, now + n, after))
+        return Waiting::eDone;
+    return Waiting::eBuildThenSet;
 }
 
 }  // namespace
@@ -351,15 +443,121 @@ bool KQovPropertyFieldFile::FieldWritePropertyBlock(const std::vector<KProperty*
     return !HasError();
 }
 
+bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHandler& set,
+                                                           const std::vector<KProperty*>& more) {
+    if (!set.IsTableWaiting()) return false;
+    // What the built rows would give WriteRecord apart from their values, found once per
+    // table (the thread's last one: a scene's nodes follow each other).
+    struct Row {
+        const KQovPropertyDescriptor* descriptor;
+        const char* typeName;
+        ValueForm form;
+        int components;
+    };
+    struct Rows {
+        const KQovPropertyDescriptor* first = nullptr;
+        int count = 0;
+        bool numbers = true;  // false: a row holds other than numbers
+        std::vector<Row> rows;
+        std::vector<int> at;  // the row of each
+    };
+    thread_local Rows last;
+    const KQovPropertyDescriptor* first = set.GetTableRow(0);
+    if (last.first != first || last.count != set.GetTableRowCount()) {
+        last = Rows{};
+        last.first = first;
+        last.count = set.GetTableRowCount();
+        for (int i = 0; i < last.count; ++i) {
+            const KQovPropertyDescriptor* descriptor = set.GetTableRow(i);
+            if (descriptor->form == KQovPropertyDescriptor::eObjectList) continue;  // connections
+            const int typeCode = set.GetTableRowTypeCode(i);
+            Row row{descriptor, nullptr, ValueForm::eNone, 0};
+            row.form = FormOf(typeCode, row.components);
+            if (row.form == ValueForm::eNone) continue;
+            if (row.form != ValueForm::eInt && row.form != ValueForm::eDouble) last.numbers = false;
+            const KDataType* dataType =
+                descriptor->dataType ? KDataType::FindByName(descriptor->dataType) : nullptr;
+            if (!dataType) dataType = KProperty::GetStandardDataType(typeCode);
+            row.typeName = dataType && dataType->GetName() ? dataType->GetName()
+                                                           : KProperty::GetTypeName(typeCode);
+            last.rows.push_back(row);
+            last.at.push_back(i);
+        }
+    }
+    if (!last.numbers) return false;
+    FieldWriteBegin(kBlockName);
+    FieldWriteBlockBegin();
+    for (size_t r = 0; r < last.rows.size(); ++r) {
+        const Row& row = last.rows[r];
+        double numbers[4] = {0.0, 0.0, 0.0, 1.0};
+        if (set.GetWaitingRowNumbers(last.at[r], numbers) != row.components) continue;
+        // The record made for an animatable row marks it (0x8) once it is built.
+        const KQovPropertyDescriptor& d = *row.descriptor;
+        WriteRecordHead(*this, d.name, row.typeName, d.animatable, false,
+                        d.userFlags | (d.animatable ? 0x8u : 0u));
+        WriteNumbers(*this, row.form, row.components, numbers);
+        FieldWriteEnd();
+    }
+    for (KProperty* property : more)
+        if (property) WriteRecord(*this, property);
+    FieldWriteBlockEnd();
+    FieldWriteEnd();
+    return !HasError();
+}
+
 bool KQovPropertyFieldFile::FieldReadPropertyBlock(std::vector<KProperty*>& properties,
                                                    KObject* owner) {
+    // The caller's list is the one read into, whatever the owner's state.
+    return ReadPropertyBlockInto(
+        [&properties](std::vector<KProperty*>*& out) { out = &properties; }, owner, nullptr);
+}
+
+bool KQovPropertyFieldFile::FieldReadPropertyBlock(
+    const std::function<void(std::vector<KProperty*>&)>& collect, KObject* owner,
+    const std::vector<KProperty*>& others) {
+    std::vector<KProperty*> properties;
+    return ReadPropertyBlockInto(
+        [&](std::vector<KProperty*>*& out) {
+            collect(properties);
+            out = &properties;
+        },
+        owner, &others);
+}
+
+bool KQovPropertyFieldFile::ReadPropertyBlockInto(
+    const std::function<void(std::vector<KProperty*>*&)>& find, KObject* owner,
+    const std::vector<KProperty*>* others) {
     if (!FieldReadBegin(kBlockName)) return true;
     const bool block = FieldReadBlockBegin();
     if (block) {
+        // A set whose rows wait keeps waiting while its records only set numbers.
+        KQovPropertyHandler* set = others ? dynamic_cast<KQovPropertyHandler*>(owner) : nullptr;
+        if (set && !set->IsTableWaiting()) set = nullptr;
+        std::vector<KProperty*>* properties = nullptr;
         NameIndex index(mNameSlots);
-        index.Build(properties);
+        auto build = [&] {
+            if (properties) return;
+            find(properties);
+            index.Build(*properties);
+        };
+        if (!set) build();
         while (FieldReadBegin(kRecordName)) {
-            ReadRecord(*this, properties, owner, index);
+            RecordHead head;
+            if (ReadRecordHead(*this, head)) {
+                int row = -1;
+                RecordValue value;
+                const Waiting waiting =
+                    set && !properties ? ReadWaitingRecord(*this, head, *set, *others, row, value)
+                                       : Waiting::eBuild;
+                if (waiting == Waiting::eBuild) {
+                    build();
+                    ReadRecordRest(*this, head, *properties, owner, index);
+                } else if (waiting == Waiting::eBuildThenSet) {
+                    build();
+                    if (KProperty* property = index.Find(*properties, head.name))
+                        ApplyValue(property, value);
+                }
+            }
             FieldReadEnd();
         }
         FieldReadBlockEnd();

@@ -3,6 +3,7 @@
 // map that resolves references between objects while a file is read, and the layout flag.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "fieldfile/KQovFieldFile.h"
 
 class KObject;
+class KQovPropertyHandler;
 class KPlug;
 class KProperty;
 
@@ -43,12 +45,22 @@ public:
     bool FieldWritePropertyBlock(KObject* owner);
     // The same block for the properties an object collects (a node's and its attribute's).
     bool FieldWritePropertyBlock(const std::vector<KProperty*>& properties);
+    // The same block for a set whose rows are not built (KQovPropertyHandler::IsTableWaiting),
+    // its rows written as built ones would be, then `more`. False, with nothing written, when
+    // a row holds other than numbers (the caller builds the rows then).
+    bool FieldWriteWaitingPropertyBlock(const KQovPropertyHandler& set,
+                                        const std::vector<KProperty*>& more);
     // Reads the block of the current level into `properties` (matched by exact name, set
     // through each property's setter). A record for a missing property creates it on
     // `owner` only when it is marked user-defined, and appends it to `properties`.
     // Unknown names and bad records are skipped; a missing block is no error. False only
     // when the field carries no block.
     bool FieldReadPropertyBlock(std::vector<KProperty*>& properties, KObject* owner);
+    // The same, with the properties collected only when needed. An owner whose rows wait
+    // (KQovPropertyHandler::IsTableWaiting) is left so while the records only set numbers of
+    // its rows or values of `others`, the properties `collect` lists after the owner's.
+    bool FieldReadPropertyBlock(const std::function<void(std::vector<KProperty*>&)>& collect,
+                                KObject* owner, const std::vector<KProperty*>& others);
 
     class NameIndex;
 
@@ -56,6 +68,11 @@ protected:
     KQovPropertyFieldFile();
 
 private:
+    // Reads the block into the list `find` gives, asked for only when needed; with `others`
+    // (not null), an owner whose rows wait is left so where it can be.
+    bool ReadPropertyBlockInto(const std::function<void(std::vector<KProperty*>*&)>& find,
+                               KObject* owner, const std::vector<KProperty*>* others);
+
     std::vector<int32_t> mNameSlots;  // NameIndex's table, kept between blocks
     KStringMap mOwnMap;
     KStringMap* mObjects;

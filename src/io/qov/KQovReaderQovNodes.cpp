@@ -301,9 +301,14 @@ void KQovReaderQov::ReadUserProperties(KQovObject* object) {
 }
 
 void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {
-    std::vector<KProperty*> properties;
-    object->CollectProperties(properties);
-    mFile->FieldReadPropertyBlock(properties, object->GetPropertyHandler());
+    // What a node lists after its own rows: its attribute's properties.
+    std::vector<KProperty*> others;
+    if (auto* node = dynamic_cast<KQovNode*>(object))
+        if (KQovNodeAttribute* attribute = node->GetNodeAttribute())
+            attribute->CollectProperties(others);
+    mFile->FieldReadPropertyBlock(
+        [object](std::vector<KProperty*>& properties) { object->CollectProperties(properties); },
+        object->GetPropertyHandler(), others);
     if (auto* container = dynamic_cast<KQovTakeNodeContainer*>(object)) {
         container->KQovTakeNodeContainer::AfterPropertiesRead();
         if (dynamic_cast<KQovNode*>(object)) container->AfterPropertiesRead();
@@ -331,6 +336,9 @@ bool PutPointer(std::vector<const KProperty*>& slots, const KProperty* pointer) 
 int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     KQovPropertyHandler* handler = object->GetPropertyHandler();
     if (!handler) return 0;
+    // Rows not built yet have their records made with them: none would be fresh.
+    if (handler->IsTableWaiting() && object->AreRecordsDeferred())
+        return handler->GetTableRowCount();
     // What is wrapped already, looked up by property rather than by a pass over the records
     // per property. A record whose property is gone wraps no live one. The table is open
     // addressed, at most half full, and kept between objects; a property the set lists twice

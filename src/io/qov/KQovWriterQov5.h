@@ -86,6 +86,8 @@ protected:
     void WriteLimits(KQovNode* node);
     // The version-6 property block, with the pivots and limits copied in for the write only.
     void WritePivotsAsProperties(KQovNode* node);
+    // The same for a node whose rows wait, without building them; false when they must be.
+    bool WriteWaitingPivotsAsProperties(KQovNode* node);
     void WriteAnimatedLists(KQovNode* node);
     void WriteUserProperties(KQovObject* object);
     void WriteDefaultChannels(KQovNode* node);

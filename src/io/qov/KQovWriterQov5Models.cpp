@@ -146,11 +146,39 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
         WriteNodeAttribute(node);
 }
 
+bool KQovWriterQov5::WriteWaitingPivotsAsProperties(KQovNode* node) {
+    // A node whose rows are not built: the copy goes into the values the rows wait with, the
+    // block is written from the table, and the values go back to what they were (no one hears
+    // rows not built). Rows holding other than numbers are built and written as any.
+    KQovNodeProperties* table = node->GetNodeProperties();
+    if (!table || !table->IsTableWaiting()) return false;
+    thread_local KQovPropertyHandler::WaitingValues values;
+    values = table->GetWaitingValues();
+    const KQovNodeLimits limits = node->GetLimits();
+    const KQovPivotSet pivots = *node->GetPivotSet(0);
+    node->CopyPivotsToProperties();
+    node->GetLimits() = limits;
+    *node->GetPivotSet(0) = pivots;
+    bool written = false;
+    if (table->IsTableWaiting()) {
+        thread_local std::vector<KProperty*> attribute;
+        attribute.clear();
+        if (KQovNodeAttribute* owned = node->GetNodeAttribute())
+            owned->CollectProperties(attribute);
+        written = mFile->FieldWriteWaitingPropertyBlock(*table, attribute);
+    }
+    table->SetWaitingValues(values);
+    if (written) return true;
+    table->GetPropertyCount();  // builds the rows
+    return false;
+}
+
 void KQovWriterQov5::WritePivotsAsProperties(KQovNode* node) {
     // The pivots and limits travel in the property block; the caller's node keeps its own
     // values, and the pivots and limits their events may touch.
     thread_local std::vector<KProperty*> properties;
     properties.clear();
+    if (WriteWaitingPivotsAsProperties(node)) return;
     node->CollectProperties(properties);
     const KQovNodeLimits limits = node->GetLimits();
     const KQovPivotSet pivots = *node->GetPivotSet(0);
@@ -272,7 +300,8 @@ void KQovWriterQov5::WriteAnimatedLists(KQovNode* node) {
             addWhenAnimated("IK Reach Rotation", "IK Reach Rotation", "IK Reach Rotation");
         }
     }
-    for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
+    // Records still to be made wrap the node's own rows: none is a user property.
+    for (int i = 0; !node->AreRecordsDeferred() && i < node->GetUserPropertyCount(); ++i) {
         KQovUserProperty* user = node->GetUserProperty(i);
         if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
         const KString name = StripTypeSuffix(user->GetName());
@@ -287,7 +316,7 @@ void KQovWriterQov5::WriteAnimatedLists(KQovNode* node) {
 }
 
 void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
-    for (int i = 0; i < object->GetUserPropertyCount(); ++i) {
+    for (int i = 0; !object->AreRecordsDeferred() && i < object->GetUserPropertyCount(); ++i) {
         KQovUserProperty* user = object->GetUserProperty(i);
         if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
         KString label;

@@ -12,45 +12,6 @@
 
 namespace {
 
-const uint8_t kFooter[16] = {0xf8, 0x5a, 0x8c, 0x6a, 0xde, 0xf5, 0xd9, 0x7e,
-                             0xec, 0xe9, 0x0c, 0xe3, 0x75, 0x8f, 0x29, 0x0b};
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Zeroes `size` bytes after every record name `name` whose first value has the type letter
-// `type`, `skip` bytes into the value (a length prefix); size 0 takes the length prefix.
-void MaskAfterName(std::string& bytes, const std::string& name, char type, size_t skip,
-                   size_t size) {
-    const std::string head = std::string(1, char(name.size())) + name + type;
-    for (size_t at = bytes.find(head); at != std::string::npos; at = bytes.find(head, at + 1)) {
-        size_t value = at + head.size();
-        size_t n = size;
-        if (n == 0 && value + 4 <= bytes.size())
-            n = uint8_t(bytes[value]) | uint8_t(bytes[value + 1]) << 8 |
-                uint8_t(bytes[value + 2]) << 16 | size_t(uint8_t(bytes[value + 3])) << 24;
-        value += skip;
-        for (size_t i = value; i < value + n && i < bytes.size(); ++i) bytes[i] = 0;
-    }
-}
-
-// A binary file with its time stamps, file ids and end-block ids zeroed.
-std::string StableBinary(std::string bytes) {
-    for (const char* stamp : {"Year", "Month", "Day", "Hour", "Minute", "Second", "Millisecond"})
-        MaskAfterName(bytes, stamp, 'I', 0, 4);
-    MaskAfterName(bytes, "FileId", 'R', 4, 16);
-    MaskAfterName(bytes, "CreationTime", 'S', 4, 0);
-    const std::string footer(reinterpret_cast<const char*>(kFooter), sizeof kFooter);
-    for (size_t at = bytes.find(footer); at != std::string::npos; at = bytes.find(footer, at + 1)) {
-        // The id and its padding sit before the 128-byte end block.
-        if (at < 128 + 32) continue;
-        for (size_t i = at - 128 - 32; i < at - 128; ++i) bytes[i] = 0;
-    }
-    return bytes;
-}
-
 std::string GoldenPath(const std::string& name) {
     return std::string(QOV_SOURCE_DIR) + "/tests/io/qov/golden/" + name;
 }
@@ -123,15 +84,15 @@ TEST(KQovWriterBytes, EveryWritingIdGivesTheGoldenBytes) {
         ASSERT_TRUE(exporter.Initialize(name.c_str()));
         exporter.SetFileFormat(c.id);
         ASSERT_TRUE(exporter.Export(built.scene, nullptr)) << exporter.GetLastErrorString();
-        const std::string raw = ReadBytes(name);
+        const std::string raw = v5test::ReadText(name);
         ASSERT_GT(raw.size(), 50000u);  // the grid and its layers are in
-        const std::string stable = c.binary ? StableBinary(raw) : v5test::Stable(raw);
+        const std::string stable = c.binary ? v5test::StableBinary(raw) : v5test::Stable(raw);
         const std::string path = GoldenPath(c.golden);
         if (std::getenv("QOV_UPDATE_GOLDEN")) {
             std::ofstream(path, std::ios::binary) << stable;
             continue;
         }
-        const std::string golden = ReadBytes(path);
+        const std::string golden = v5test::ReadText(path);
         ASSERT_FALSE(golden.empty()) << "missing golden file " << path;
         ASSERT_EQ(stable.size(), golden.size());
         size_t first = 0;
@@ -151,13 +112,13 @@ TEST(KQovWriterBytes, MaskingHidesOnlyTheTime) {
         ASSERT_TRUE(exporter.Initialize(name.c_str()));
         exporter.SetFileFormat(0);
         ASSERT_TRUE(exporter.Export(built.scene, nullptr));
-        files[i] = ReadBytes(name);
+        files[i] = v5test::ReadText(name);
     }
-    EXPECT_EQ(StableBinary(files[0]), StableBinary(files[1]));
+    EXPECT_EQ(v5test::StableBinary(files[0]), v5test::StableBinary(files[1]));
     // A changed value is no time stamp: it shows.
     std::string changed = files[1];
     const size_t vertices = changed.find("\x08Vertices");
     ASSERT_NE(vertices, std::string::npos);
     changed[vertices + 11] ^= 1;  // a byte of the first coordinate
-    EXPECT_NE(StableBinary(files[0]), StableBinary(changed));
+    EXPECT_NE(v5test::StableBinary(files[0]), v5test::StableBinary(changed));
 }

@@ -624,6 +624,41 @@ inline bool WriteFile(KQovScene* scene, const std::string& name, int mode,
     return writer.FileClose() && ok;
 }
 
+// The end block's marker in binary files.
+inline const uint8_t kFooter[16] = {0xf8, 0x5a, 0x8c, 0x6a, 0xde, 0xf5, 0xd9, 0x7e,
+                                    0xec, 0xe9, 0x0c, 0xe3, 0x75, 0x8f, 0x29, 0x0b};
+
+// Zeroes `size` bytes after every record name `name` whose first value has the type letter
+// `type`, `skip` bytes into the value (a length prefix); size 0 takes the length prefix.
+inline void MaskAfterName(std::string& bytes, const std::string& name, char type, size_t skip,
+                          size_t size) {
+    const std::string head = std::string(1, char(name.size())) + name + type;
+    for (size_t at = bytes.find(head); at != std::string::npos; at = bytes.find(head, at + 1)) {
+        size_t value = at + head.size();
+        size_t n = size;
+        if (n == 0 && value + 4 <= bytes.size())
+            n = uint8_t(bytes[value]) | uint8_t(bytes[value + 1]) << 8 |
+                uint8_t(bytes[value + 2]) << 16 | size_t(uint8_t(bytes[value + 3])) << 24;
+        value += skip;
+        for (size_t i = value; i < value + n && i < bytes.size(); ++i) bytes[i] = 0;
+    }
+}
+
+// A binary file with its time stamps, file ids and end-block ids zeroed.
+inline std::string StableBinary(std::string bytes) {
+    for (const char* stamp : {"Year", "Month", "Day", "Hour", "Minute", "Second", "Millisecond"})
+        MaskAfterName(bytes, stamp, 'I', 0, 4);
+    MaskAfterName(bytes, "FileId", 'R', 4, 16);
+    MaskAfterName(bytes, "CreationTime", 'S', 4, 0);
+    const std::string footer(reinterpret_cast<const char*>(kFooter), sizeof kFooter);
+    for (size_t at = bytes.find(footer); at != std::string::npos; at = bytes.find(footer, at + 1)) {
+        // The id and its padding sit before the 128-byte end block.
+        if (at < 128 + 32) continue;
+        for (size_t i = at - 128 - 32; i < at - 128; ++i) bytes[i] = 0;
+    }
+    return bytes;
+}
+
 // The file without what changes from run to run (creation time).
 inline std::string Stable(const std::string& text) {
     static const char* const kStamps[] = {
