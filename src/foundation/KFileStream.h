@@ -50,6 +50,9 @@ public:
     virtual int VPrintf(const char* format, va_list args);
     // Sets the file's size; 0 on success, -1 when no file is open or it fails.
     virtual int Truncate(int64_t size);
+    // The open file when it was opened for reading only (so that it can be mapped), null
+    // otherwise: a file opened for writing or update, or a stream that is no disk file.
+    FILE* GetReadOnlyFile() const;
 
 protected:
     // Stores the name the last Open was given.
