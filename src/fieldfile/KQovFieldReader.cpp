@@ -63,13 +63,16 @@ uint32_t WalkFixedValues(const uint8_t* bytes, uint64_t& cursor, uint64_t end, u
         const uint32_t first = kProbe - period;
         const uint64_t stride = cursor - starts[first];
         if (period == 1) {
+            // An array: as many values as have room are counted up front, so that only
+            // their type letters are checked.
             const uint8_t type = types[first];
             const uint32_t size = static_cast<uint32_t>(stride - 1);
-            while (walked < left && cursor < end && bytes[cursor] == type && fits(cursor, size)) {
-                visit(cursor, type, size);
-                cursor += stride;
-                ++walked;
-            }
+            const uint64_t need = kWholeWord ? 9 : stride;
+            const uint64_t room = end - cursor >= need ? (end - cursor - need) / stride + 1 : 0;
+            const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(left - walked, room));
+            uint32_t k = 0;
+            for (; k < n && bytes[cursor] == type; ++k, cursor += stride) visit(cursor, type, size);
+            walked += k;
             continue;
         }
         uint64_t offsets[kLongestPattern];

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -55,22 +56,20 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     const int count = mFile->FieldReadGetCount();
     const int points = mesh->GetControlPointsCount();
     bool dropped = false;
-    // The list is read whole into the array the mesh then takes over, and turned into
-    // vertices and polygon sizes in place; ~v marks the last vertex of a polygon (unlike
-    // -v - 1 it cannot overflow).
+    // The list is decoded in one pass into the array the mesh then takes over, as vertices
+    // and polygon sizes; ~v marks the last vertex of a polygon (unlike -v - 1 it cannot
+    // overflow).
     KArrayInt list(1024);
     int32_t* vertices =
         count > 0 && mesh->GetPolygonCount() == 0 ? list.AppendUninitialised(count) : nullptr;
     std::unique_ptr<int32_t[]> sizes(vertices ? new (std::nothrow) int32_t[size_t(count)]
                                               : nullptr);
     if (vertices && sizes) {
-        const size_t got = mFile->FieldReadIn(vertices, size_t(count));
-        std::fill(vertices + got, vertices + count, 0);
         int polygons = 0, size = 0, kept = 0;
         // Branch-free but for polygon ends: a vertex is stored in any case and kept only
-        // when inside the control points.
-        for (int i = 0; i < count; ++i) {
-            const int32_t v = vertices[i];
+        // when inside the control points. `kept` never passes `i`, so the list is written
+        // as it is read.
+        auto take = [&](int i, int32_t v) {
             const int32_t vertex = v < 0 ? ~v : v;
             const bool inside = vertex < points;
             vertices[kept] = vertex;
@@ -81,6 +80,26 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
                 sizes[size_t(polygons++)] = size;
                 size = 0;
             }
+        };
+        int i = 0;
+        // Integers as this host stores them straight from the file's bytes, one pass.
+        size_t stored = 0;
+        if (const uint8_t* at = mFile->FieldReadStoredBytes(stored)) {
+            const int whole = int(std::min<size_t>(size_t(count), stored / 5));
+            for (; i < whole && at[0] == 'I'; ++i, at += 5) {
+                int32_t v;
+                std::memcpy(&v, at + 1, 4);
+                take(i, v);
+            }
+            mFile->FieldReadSkipStored(i, size_t(i) * 5);
+        }
+        // Other types converted a chunk at a time; values the field lacks read as 0.
+        int32_t chunk[1024];
+        while (i < count) {
+            const int n = std::min(count - i, 1024);
+            const size_t got = mFile->FieldReadIn(chunk, size_t(n));
+            std::fill(chunk + got, chunk + n, 0);
+            for (int j = 0; j < n; ++j, ++i) take(i, chunk[j]);
         }
         sizes[size_t(polygons++)] = size;
         list.SetCount(kept);
