@@ -14,6 +14,18 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
 #include "io/qov/KQovReaderQov.h"
+#include "platform/KPlatformSystem.h"
+
+namespace {
+
+// Large arrays about to be filled whole ask for large pages: a fault per large page instead
+// of one per page.
+void PreferLargePages(void* at, size_t bytes) {
+    constexpr size_t kFrom = size_t(4) << 20;
+    if (at && bytes >= kFrom) KPlatformPreferLargePages(at, bytes);
+}
+
+}  // namespace
 
 void KQovReaderQov::InvalidData(const char* text) {
     mFile->GetError().SetErrorWithText(KQovFieldFile::eInvalidData, text);
@@ -25,6 +37,7 @@ bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry) {
     geometry->InitControlPoints(0);
     KArrayVector4& points = geometry->GetControlPoints();
     if (KVector4* at = points.AppendUninitialised(count)) {
+        PreferLargePages(at, sizeof(KVector4) * size_t(count));
         KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
             at[i] = KVector4(v[0], v[1], v[2], 1.0);
         });
@@ -40,6 +53,7 @@ bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
     // per control point) are zero.
     if (KVector4* at = geometry->InitNormalsUninitialised(count)) {
         const int made = geometry->GetNormals()->GetCount();
+        PreferLargePages(at, sizeof(KVector4) * size_t(made));
         if (made == count)
             KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
                 at[i] = KVector4(v[0], v[1], v[2], 1.0);
@@ -65,6 +79,7 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     std::unique_ptr<int32_t[]> sizes(vertices ? new (std::nothrow) int32_t[size_t(count)]
                                               : nullptr);
     if (vertices && sizes) {
+        PreferLargePages(vertices, sizeof(int32_t) * size_t(count));
         int polygons = 0, size = 0, kept = 0;
         // Branch-free but for polygon ends: a vertex is stored in any case and kept only
         // when inside the control points. `kept` never passes `i`, so the list is written
@@ -151,6 +166,7 @@ bool KQovReaderQov::ReadTextureUV(KQovMesh* mesh) {
     mesh->InitTextureUV(0);
     KArrayOf<KVector2>* uvs = mesh->GetTextureUV();
     if (KVector2* at = uvs ? uvs->AppendUninitialised(count) : nullptr) {
+        PreferLargePages(at, sizeof(KVector2) * size_t(count));
         // A control-point count larger than the values leaves the rest at zero.
         const int read = std::min(count, mFile->FieldReadGetCount() / 2);
         KQovReadDoubleGroups<2>(*mFile.get(), size_t(std::max(read, 0)),
