@@ -660,13 +660,18 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
 bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
-    return DecodeAt(record.cursorOffset, value, next);
+    if (DecodeAt(record.cursorOffset, value, next)) return true;
+    NoteChangedMapping();
+    return false;
 }
 
 bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
-    if (!DecodeAt(record.cursorOffset, value, next)) return false;
+    if (!DecodeAt(record.cursorOffset, value, next)) {
+        NoteChangedMapping();
+        return false;
+    }
     record.cursorOffset = static_cast<uint32_t>(next);
     ++record.cursorIndex;
     return true;

@@ -256,6 +256,11 @@ private:
     }
     template <class T, class Convert>
     size_t ReadArray(Record& record, char type, T* out, size_t count, Convert convert) const;
+    // Every value of a parsed record decodes, so one that does not in a mapping has changed
+    // under it: the file was cut short (the zeros past its end in its last page).
+    void NoteChangedMapping() const {
+        if (mMapping) mLostReleased = true;
+    }
     bool NextValueAnyType(Record& record, Value& value) const;
     bool PeekValueAnyType(const Record& record, Value& value) const;
     char ReportedTokenType(const Value& value) const;

@@ -1,0 +1,134 @@
+// Geometry of a binary file decoded straight from its stored bytes gives what values converted
+// one at a time give: lists whose values change type at the first, a middle or the last value
+// read as the text file the binary file was written from.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "GeometryTestUtil.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovWriterQov6.h"
+
+namespace {
+
+bool WriteBinary(KQovScene* scene, const std::string& name) {
+    KStreamOptionsQov options;
+    for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);
+    KQovWriterQov6 writer(scene->GetObjectManager(), nullptr);
+    writer.SetFileMode(KQovWriterQov6::eBinary);
+    if (!writer.FileCreate(name.c_str())) return false;
+    const bool ok = writer.Write(scene, &options);
+    return writer.FileClose() && ok;
+}
+
+int PayloadSize(char type) {
+    return type == 'I' || type == 'F' ? 4 : type == 'D' || type == 'L' ? 8 : -1;
+}
+
+// The `index`th value of the first record `name` retyped in place, keeping its size: a
+// double as the same whole number 'L', an integer as the same float 'F'. False when the
+// record or value is not there or cannot be retyped.
+bool Retype(std::string& bytes, const std::string& name, int index) {
+    const std::string head = std::string(1, char(name.size())) + name;
+    const size_t found = bytes.find(head);
+    if (found == std::string::npos || found < 12) return false;
+    uint32_t count;
+    std::memcpy(&count, &bytes[found - 12 + 4], 4);
+    if (index < 0 || uint32_t(index) >= count) return false;
+    size_t at = found + head.size();
+    for (int i = 0; i < index; ++i) {
+        const int size = PayloadSize(bytes[at]);
+        if (size < 0) return false;
+        at += 1 + size_t(size);
+    }
+    if (bytes[at] == 'D') {
+        double d;
+        std::memcpy(&d, &bytes[at + 1], 8);
+        if (d != std::floor(d)) return false;
+        const int64_t whole = int64_t(d);
+        bytes[at] = 'L';
+        std::memcpy(&bytes[at + 1], &whole, 8);
+        return true;
+    }
+    if (bytes[at] == 'I') {
+        int32_t v;
+        std::memcpy(&v, &bytes[at + 1], 4);
+        const float f = float(v);
+        bytes[at] = 'F';
+        std::memcpy(&bytes[at + 1], &f, 4);
+        return true;
+    }
+    return false;
+}
+
+std::string QuadOf(const std::string& file) {
+    Read read(file);
+    EXPECT_TRUE(read.ok) << file;
+    const std::string error = read.reader.GetFieldFile()->GetLastErrorString();
+    EXPECT_EQ(error.find("invalid data"), std::string::npos) << error;
+    return geotest::Geometry(read.manager.FindNode("Quad"));
+}
+
+}  // namespace
+
+TEST(KQovReaderQovStoredGeometry, RetypedValuesReadAlike) {
+    // The golden quad, and the same with a polygon list long enough to pass the chunks
+    // values of another type are converted in.
+    std::string longList = "PolygonVertexIndex: 0,1,-3";
+    for (int i = 0; i < 3000; ++i) longList += ",2,3,-1";
+    const struct {
+        const char* what;
+        const char* to;  // the golden polygon list replaced by this, "" to keep it
+        const char* record;
+        int index;
+    } kCases[] = {
+        {"none", "", "Vertices", -1},
+        // Values other than 0, whose bits differ from the whole number's.
+        {"first point", "", "Vertices", 3},
+        {"a middle point", "", "Vertices", 7},
+        {"last point", "", "Vertices", 10},
+        {"first normal", "", "Normals", 2},
+        {"last normal", "", "Normals", 11},
+        {"first UV", "", "UV", 2},
+        {"a middle UV", "", "UV", 5},
+        {"last UV", "", "UV", 7},
+        {"first polygon vertex", "", "PolygonVertexIndex", 1},
+        {"a polygon end", "", "PolygonVertexIndex", 2},
+        {"the last polygon end", "", "PolygonVertexIndex", 5},
+        {"long list, first", longList.c_str(), "PolygonVertexIndex", 1},
+        {"long list, middle", longList.c_str(), "PolygonVertexIndex", 1500},
+        {"long list, last", longList.c_str(), "PolygonVertexIndex", 9002},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        qovtest::TempFolder tmp;
+        const std::string text =
+            geotest::Variant(tmp, "mesh6.qov", *c.to ? "PolygonVertexIndex: 0,1,-3,2,3,-1" : "",
+                             c.to);
+        const std::string expected = QuadOf(text);
+        ASSERT_NE(expected, "no geometry\n");
+        const std::string binary = tmp / "binary.qov";
+        {
+            Read read(text);
+            ASSERT_TRUE(read.ok);
+            // The golden file leaves the quad out of the hierarchy; the writer writes what
+            // hangs under the root.
+            KQovNode* quad = read.manager.FindNode("Quad");
+            ASSERT_NE(quad, nullptr);
+            if (!quad->GetParent()) {
+                ASSERT_TRUE(read.scene->GetRootNode()->AddChild(quad));
+            }
+            ASSERT_TRUE(WriteBinary(read.scene, binary));
+        }
+        EXPECT_EQ(QuadOf(binary), expected);
+        if (c.index < 0) continue;
+        std::string bytes = qovtest::ReadAll(binary);
+        ASSERT_TRUE(Retype(bytes, c.record, c.index));
+        const std::string retyped = tmp / "retyped.qov";
+        qovtest::WriteAll(retyped, bytes);
+        EXPECT_EQ(QuadOf(retyped), expected);
+    }
+}
