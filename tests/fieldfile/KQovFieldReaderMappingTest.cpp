@@ -292,29 +292,43 @@ TEST(KQovFieldReaderMapping, FileCutUnderTheMapping) {
     }
 }
 
-// Only files opened for reading alone are mapped, and only from the mapping size on.
+// Only files opened for reading alone, whose bytes are read as they stand, are mapped, and
+// only from the mapping size on.
 TEST(KQovFieldReaderMapping, WhatIsMapped) {
     const struct {
         const char* what;
         uint64_t from;
         bool update;
+        bool encrypted;
         bool mapped;
     } kCases[] = {
-        {"below the size", kNever, false, false},
-        {"from one byte", 1, false, true},
-        {"opened for update", 1, true, false},
-        {"default size, small file", KQovFieldReader::kMappingFrom, false, false},
+        {"below the size", kNever, false, false, false},
+        {"from one byte", 1, false, false, true},
+        {"opened for update", 1, true, false, false},
+        {"enciphered", 1, false, true, false},
+        {"default size, small file", KQovFieldReader::kMappingFrom, false, false, false},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
         TempFolder tmp;
         const std::string name = tmp / "small.qov";
-        qovtest::WriteAll(name, FileOf({Rec("A").I(1).D(2.5).S("x")}));
+        if (c.encrypted) {
+            KQovFieldFile out;
+            ASSERT_TRUE(out.Create(name.c_str(), true, true, nullptr));
+            out.FieldWriteBegin("A");
+            out.FieldWriteI(1);
+            out.FieldWriteD(2.5);
+            out.FieldWriteC("x");
+            out.FieldWriteEnd();
+            ASSERT_TRUE(out.FieldFileClose());
+        } else {
+            qovtest::WriteAll(name, FileOf({Rec("A").I(1).D(2.5).S("x")}));
+        }
         const std::string before = qovtest::ReadAll(name);
         {
             MappingFrom from(c.from);
             KQovFieldFile file;
-            ASSERT_TRUE(file.Open(name.c_str(), true, true, nullptr, c.update));
+            ASSERT_TRUE(file.Open(name.c_str(), false, true, nullptr, c.update));
             ASSERT_NE(file.GetTree(), nullptr);
             EXPECT_EQ(file.GetTree()->IsMapped(), c.mapped);
             ASSERT_TRUE(file.FieldReadBegin("A"));
