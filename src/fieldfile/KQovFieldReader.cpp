@@ -699,10 +699,12 @@ size_t KQovFieldReader::ReadArray(Record& record, char type, T* out, size_t coun
             const uint8_t* bytes = mData;
             const uint64_t size = mSize;
             uint64_t at = record.cursorOffset;
-            const size_t limit =
-                std::min<size_t>(count - done, record.valueCount - record.cursorIndex);
+            // As many as are asked for and have room: only their type letters are checked.
+            const size_t limit = std::min<size_t>(
+                {count - done, record.valueCount - record.cursorIndex,
+                 at < size ? static_cast<size_t>((size - at) / kItem) : size_t(0)});
             size_t n = 0;
-            while (n < limit && at + kItem <= size && bytes[at] == static_cast<uint8_t>(type)) {
+            while (n < limit && bytes[at] == static_cast<uint8_t>(type)) {
                 std::memcpy(out + done + n, bytes + at + 1, sizeof(T));
                 at += kItem;
                 ++n;

@@ -220,11 +220,14 @@ bool KQovReaderQov::ReadPolygonGroup(KQovMesh* mesh) {
         element->SetReferenceMode(KQovLayer::eIndex);
         element->GetIndexArray().SetCount(polygons);
     }
-    for (int p = 0; p < polygons; ++p) {
-        const int32_t group = fits ? mFile->FieldReadI() : 0;
-        if (element && element->GetIndexArray().GetCount() == polygons)
-            element->GetIndexArray().SetAt(p, group);
-        mesh->SetPolygonGroup(p, group);
+    if (element && element->GetIndexArray().GetCount() == polygons) {
+        // The whole list into the element, then onto the polygons.
+        int32_t* groups = element->GetIndexArray().GetArray();
+        const size_t got = mFile->FieldReadIn(groups, size_t(polygons));
+        std::fill(groups + got, groups + polygons, 0);
+        for (int p = 0; p < polygons; ++p) mesh->SetPolygonGroup(p, groups[p]);
+    } else {
+        for (int p = 0; p < polygons; ++p) mesh->SetPolygonGroup(p, fits ? mFile->FieldReadI() : 0);
     }
     if (present) mFile->FieldReadEnd();
     return true;
