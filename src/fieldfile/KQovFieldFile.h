@@ -403,8 +403,8 @@ void KQovReadDoubleGroups(KQovFieldFile& file, size_t count, Put put) {
     size_t size = 0;
     if (const uint8_t* bytes = file.FieldReadStoredBytes(size)) {
         constexpr size_t kStride = 9 * Width;
-        const size_t whole = std::min<size_t>(
-            {count, size / kStride, size_t(file.FieldReadGetRemain()) / Width});
+        const size_t whole =
+            std::min<size_t>({count, size / kStride, size_t(file.FieldReadGetRemain()) / Width});
         double group[Width];
         for (const uint8_t* at = bytes; done < whole; ++done, at += kStride) {
             bool doubles = true;

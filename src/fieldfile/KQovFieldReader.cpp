@@ -315,9 +315,9 @@ void KQovFieldReader::IndexName(Block& block, uint32_t nameIndex) {
     if (names * 4 <= block.lookup.size() * 3) {
         const Name& name = block.names[nameIndex];
         size_t mask = block.lookup.size() - 1;
-        size_t at = HashName(reinterpret_cast<const char*>(NameBytes() + name.textOffset),
-                             name.textSize) &
-                    mask;
+        size_t at =
+            HashName(reinterpret_cast<const char*>(NameBytes() + name.textOffset), name.textSize) &
+            mask;
         while (block.lookup[at] != 0) at = (at + 1) & mask;
         block.lookup[at] = nameIndex + 1;
         return;
@@ -477,8 +477,8 @@ int32_t KQovFieldReader::FindInBlock(const Block& block, const char* name, size_
 }
 
 size_t KQovFieldReader::GetMemoryUse() const {
-    size_t bytes = sizeof(*this) + mBytes.capacity() + (mMapping ? mSize : 0) + mRecords.capacity() * sizeof(Stored) +
-                   mBlocks.capacity() * sizeof(Block);
+    size_t bytes = sizeof(*this) + mBytes.capacity() + (mMapping ? mSize : 0) +
+                   mRecords.capacity() * sizeof(Stored) + mBlocks.capacity() * sizeof(Block);
     for (const Block& block : mBlocks)
         bytes += block.names.capacity() * sizeof(Name) + block.lookup.capacity() * 4;
     return bytes + mTexts.GetMemoryUse() + mNameTexts.GetMemoryUse();

@@ -1,7 +1,8 @@
 #pragma once
 // The parser of field files: turns one part of a binary or ASCII file into a tree of
 // blocks and records. Values stay in one contiguous byte buffer (the file's own bytes
-// for binary parts) and are decoded when read, so the tree costs little beyond the file.
+// for binary parts, mapped where the file allows) and are decoded when read, so the tree
+// costs little beyond the file.
 
 #include <atomic>
 #include <cstdint>
@@ -105,13 +106,11 @@ public:
     Record GetRecord(uint32_t index) const;
     // Gives the memory of a record's values back once they have been read: large lists of
     // numbers of a binary part read from a plain file stream. They are read from the stream
-    // again when the record is asked for again.
+    // (or come back from the mapped file) when the record is asked for again.
     void ReleaseValues(uint32_t index);
     // True once values given back could not be read again, or bytes of a mapped file were
     // found missing: the file was cut short since it was parsed.
-    bool LostReleasedValues() const {
-        return mLostReleased || (mMapping && mMapping->LostPages());
-    }
+    bool LostReleasedValues() const { return mLostReleased || (mMapping && mMapping->LostPages()); }
     // Binary parts of files opened for reading only are mapped from this size on; smaller
     // ones are read into memory. For tests and measurements; the old value.
     static uint64_t SetMappingFrom(uint64_t bytes);

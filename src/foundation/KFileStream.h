@@ -29,7 +29,8 @@ public:
     bool Commit();
     // Closes a file opened for writing without putting it in place: the target keeps what
     // it held. Other files are simply closed.
-    void Discard();    virtual uint32_t Read(void* buffer, uint32_t count);
+    void Discard();
+    virtual uint32_t Read(void* buffer, uint32_t count);
     virtual char* Gets(char* buffer, int size);
     virtual uint32_t ReadInt32(uint32_t* out, bool swap);
     virtual uint16_t ReadInt16(uint16_t* out, bool swap);

@@ -215,7 +215,8 @@ TEST(KQovFieldReaderMapping, ListsAtTheirEdgesReadAlike) {
         {"count past the end", {counted("A", ints, 41)}, false},
         {"count short of the values", {counted("A", ints, 39)}, false},
         {"last value cut", {counted("A", ints.substr(0, ints.size() - 2), 40)}, false},
-        {"unknown letter in a run", {counted("A", ints.substr(0, 50) + "Z" + ints.substr(51), 40)},
+        {"unknown letter in a run",
+         {counted("A", ints.substr(0, 50) + "Z" + ints.substr(51), 40)},
          false},
         {"in a block", {Rec("Outer").Child(counted("A", doubles, 40)).Child(Rec("B").I(1))}, true},
     };

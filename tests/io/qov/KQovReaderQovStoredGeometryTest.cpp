@@ -113,9 +113,10 @@ TEST(KQovReaderQovStoredGeometry, RetypedValuesReadAlike) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
         qovtest::TempFolder tmp;
-        const char* from = !*c.to                                 ? ""
-                           : std::string(c.record) == "Weights" ? "Weights: 0.5,0.25,1"
-                                                                : "PolygonVertexIndex: 0,1,-3,2,3,-1";
+        const char* from = !*c.to ? ""
+                           : std::string(c.record) == "Weights"
+                               ? "Weights: 0.5,0.25,1"
+                               : "PolygonVertexIndex: 0,1,-3,2,3,-1";
         std::string text = geotest::Variant(tmp, c.golden, from, c.to);
         if (std::string(c.golden) == "geo_scene6.qov") text = geotest::WithSkinOnQuad(tmp, text);
         const std::string expected = QuadOf(text);
