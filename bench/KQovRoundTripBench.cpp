@@ -3,8 +3,8 @@
 //  - a scene with a 1,000,000-polygon mesh and 100 nodes animated with 10,000 keys each,
 //    written into a version-6 binary file against fwrite of the same bytes (goal <= 2x), and
 //    read back against fread (goal <= 2x). The fread peer reads the whole file into a buffer
-//    allocated for each repetition, as our reader must allocate one, neither zero-filled nor
-//    kept between repetitions, with the large-page preference our reader's buffer gets; in
+//    allocated for each repetition (our reader maps a file this large instead), neither
+//    zero-filled nor kept between repetitions, with the large-page preference; in
 //    each repetition the two go in turn, who goes first alternating, so that load on the
 //    machine and the state of its free memory hit both alike;
 //  - the peak memory of each direction, each in a process of its own, against the scene's own

@@ -1,6 +1,7 @@
 // Untrusted bytes through the field file: the parser on its own (binary, byte-swapped
 // binary and ASCII), then the whole open path (start of file, header extension, key
-// block, end blocks, identity) from a file, reading every value of every part.
+// block, end blocks, identity) from a file, its parts read into memory and mapped, reading
+// every value of every part.
 #include <unistd.h>
 
 #include <cstdint>
@@ -71,17 +72,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!f) return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
-    KQovFieldFile file;
-    KQovHeaderInfo info;
-    if (file.FieldFileOpenFile(name.c_str(), true, false, &info)) {
-        for (int part = 0; part < file.GetPartCount() && part < 8; ++part) {
-            if (file.FieldFileSelectPart(part)) {
-                WalkFile(file, 0);
-                file.CheckPassword("x");
+    // Parts read into memory, then parsed from a mapping of the file.
+    for (const uint64_t mapFrom : {UINT64_MAX, uint64_t(1)}) {
+        const uint64_t old = KQovFieldReader::SetMappingFrom(mapFrom);
+        KQovFieldFile file;
+        KQovHeaderInfo info;
+        if (file.FieldFileOpenFile(name.c_str(), true, false, &info)) {
+            for (int part = 0; part < file.GetPartCount() && part < 8; ++part) {
+                if (file.FieldFileSelectPart(part)) {
+                    WalkFile(file, 0);
+                    file.CheckPassword("x");
+                }
+                file.Finish();
             }
-            file.Finish();
         }
+        file.FieldFileClose();
+        KQovFieldReader::SetMappingFrom(old);
     }
-    file.FieldFileClose();
     return 0;
 }

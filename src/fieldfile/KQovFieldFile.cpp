@@ -631,6 +631,9 @@ void KQovFieldFile::FieldReadEnd() {
     if (mRecord >= 0 && !mRawHandedOut && mValues.valueCount > 0 &&
         mValues.cursorIndex == mValues.valueCount)
         mTree->ReleaseValues(static_cast<uint32_t>(mRecord));
+    // Values just read from a mapped file may have been cut off under it.
+    if (mTree->LostReleasedValues() && !HasError())
+        SetError(eReadError, "Read error: the file was cut short while it was read");
     KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
     if (block.currentName >= 0) ++block.names[static_cast<size_t>(block.currentName)].cursor;
     block.currentName = -1;

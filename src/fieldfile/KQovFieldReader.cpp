@@ -63,13 +63,16 @@ uint32_t WalkFixedValues(const uint8_t* bytes, uint64_t& cursor, uint64_t end, u
         const uint32_t first = kProbe - period;
         const uint64_t stride = cursor - starts[first];
         if (period == 1) {
+            // An array: as many values as have room are counted up front, so that only
+            // their type letters are checked.
             const uint8_t type = types[first];
             const uint32_t size = static_cast<uint32_t>(stride - 1);
-            while (walked < left && cursor < end && bytes[cursor] == type && fits(cursor, size)) {
-                visit(cursor, type, size);
-                cursor += stride;
-                ++walked;
-            }
+            const uint64_t need = kWholeWord ? 9 : stride;
+            const uint64_t room = end - cursor >= need ? (end - cursor - need) / stride + 1 : 0;
+            const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(left - walked, room));
+            uint32_t k = 0;
+            for (; k < n && bytes[cursor] == type; ++k, cursor += stride) visit(cursor, type, size);
+            walked += k;
             continue;
         }
         uint64_t offsets[kLongestPattern];
@@ -115,6 +118,12 @@ int64_t ClampToInt64(double d) {
 }
 
 }  // namespace
+
+std::atomic<uint64_t> KQovFieldReader::sMappingFrom{KQovFieldReader::kMappingFrom};
+
+uint64_t KQovFieldReader::SetMappingFrom(uint64_t bytes) {
+    return sMappingFrom.exchange(bytes);
+}
 
 KQovFieldReader::KQovFieldReader(KQovStream* stream, int64_t start, bool binary, bool swap)
     : mStream(stream), mStart(start), mBinary(binary), mSwap(binary && swap) {}
@@ -176,7 +185,21 @@ bool KQovFieldReader::Parse(int64_t end, bool firstFieldOnly) {
             count = 13;
         mStream->SetPosition(mStart);
     }
+    mMapping.reset();
     mBytes.clear();
+    SyncView();
+    // A large binary part is parsed where the system keeps the file, rather than copied into
+    // fresh memory first. Small ones, and streams whose bytes are no file's as they stand,
+    // are read.
+    if (mBinary && count >= sMappingFrom) {
+        if (FILE* file = mStream->GetReadOnlyFile()) {
+            std::unique_ptr<KPlatformFileMapping> mapping(new KPlatformFileMapping);
+            if (mapping->Map(file, static_cast<uint64_t>(mStart), count)) {
+                mStream->SetPosition(mStart + static_cast<int64_t>(count));
+                return ParseMapping(std::move(mapping), firstFieldOnly);
+            }
+        }
+    }
     if (!ReadStream(count)) return false;
     KQovByteBuffer bytes;
     bytes.swap(mBytes);
@@ -188,23 +211,46 @@ bool KQovFieldReader::ParseBytes(std::vector<uint8_t> bytes, bool firstFieldOnly
     return ParseBuffer(KQovByteBuffer(bytes.begin(), bytes.end()), firstFieldOnly);
 }
 
-bool KQovFieldReader::ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly) {
+void KQovFieldReader::ClearTree() {
     mRecords.clear();
     mBlocks.clear();
     mReleased.clear();
     mTexts.Clear();
     mNameTexts.Clear();
     mConsumed = 0;
+    mLostReleased = false;
+}
+
+bool KQovFieldReader::ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly) {
+    ClearTree();
+    mMapping.reset();
     bool ok;
     if (mBinary) {
         mBytes = std::move(bytes);
+        SyncView();
         NewBlock(-1);
         ok = ParseBinary(firstFieldOnly);
     } else {
         mBytes.clear();
+        SyncView();
         NewBlock(-1);
         ok = ParseAscii(bytes, firstFieldOnly);
     }
+    FinishTree();
+    return ok;
+}
+
+bool KQovFieldReader::ParseMapping(std::unique_ptr<KPlatformFileMapping> mapping,
+                                   bool firstFieldOnly) {
+    ClearTree();
+    mBytes = KQovByteBuffer();
+    mMapping = std::move(mapping);
+    mData = mMapping->GetData();
+    mSize = mMapping->GetSize();
+    // Pages given back come again from the file.
+    mReleaseUnit = KPlatformPageSize();
+    NewBlock(-1);
+    const bool ok = ParseBinary(firstFieldOnly);
     FinishTree();
     return ok;
 }
@@ -218,6 +264,7 @@ void KQovFieldReader::FinishTree() {
     Trim(mRecords);
     Trim(mBlocks);
     if (!mBinary) Trim(mBytes);
+    SyncView();
 }
 
 int32_t KQovFieldReader::NewBlock(int32_t parent) {
@@ -234,13 +281,17 @@ uint32_t KQovFieldReader::AddRecord(int32_t blockIndex, uint32_t begin, const ch
                                     size_t length, uint32_t textOffset) {
     uint32_t index = static_cast<uint32_t>(mRecords.size());
     mRecords.push_back({begin, kNoRecord});
+    if (textOffset == kNoRecord) SyncView();  // the ASCII parser added to the buffer
     Block& block = mBlocks[static_cast<size_t>(blockIndex)];
     int32_t found = FindInBlock(block, name, length);
     if (found < 0) {
         Name added;
-        if (textOffset == kNoRecord) {  // ASCII: the decoded name goes into the buffer
+        // ASCII names (decoded) and those of a mapping (which may lose its pages) go into
+        // the buffer.
+        if (textOffset == kNoRecord) {
             textOffset = static_cast<uint32_t>(mBytes.size());
             mBytes.insert(mBytes.end(), name, name + length);
+            SyncView();
         }
         added.textOffset = textOffset;
         added.textSize = static_cast<uint32_t>(length);
@@ -264,9 +315,9 @@ void KQovFieldReader::IndexName(Block& block, uint32_t nameIndex) {
     if (names * 4 <= block.lookup.size() * 3) {
         const Name& name = block.names[nameIndex];
         size_t mask = block.lookup.size() - 1;
-        size_t at = HashName(reinterpret_cast<const char*>(mBytes.data() + name.textOffset),
-                             name.textSize) &
-                    mask;
+        size_t at =
+            HashName(reinterpret_cast<const char*>(NameBytes() + name.textOffset), name.textSize) &
+            mask;
         while (block.lookup[at] != 0) at = (at + 1) & mask;
         block.lookup[at] = nameIndex + 1;
         return;
@@ -278,17 +329,17 @@ void KQovFieldReader::IndexName(Block& block, uint32_t nameIndex) {
 }
 
 uint32_t KQovFieldReader::ReadU32(uint64_t offset) const {
-    return KLoadU32(mBytes.data() + offset, Order());
+    return KLoadU32(mData + offset, Order());
 }
 
 uint64_t KQovFieldReader::ReadU64(uint64_t offset) const {
-    return KLoadU64(mBytes.data() + offset, Order());
+    return KLoadU64(mData + offset, Order());
 }
 
 bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) const {
-    uint64_t limit = mBytes.size();
+    uint64_t limit = mSize;
     if (offset >= limit) return false;
-    char type = static_cast<char>(mBytes[offset]);
+    char type = static_cast<char>(mData[offset]);
     int fixed = FixedSize(type);
     if (fixed == 0) return false;
     uint64_t payload = offset + 1;
@@ -308,7 +359,7 @@ bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) co
     }
     if (limit - payload < size + end) return false;
     value.type = type;
-    value.data = mBytes.data() + payload;
+    value.data = mData + payload;
     value.size = static_cast<uint32_t>(size);
     value.offset = offset;
     next = payload + size + end;
@@ -317,11 +368,11 @@ bool KQovFieldReader::DecodeAt(uint64_t offset, Value& value, uint64_t& next) co
 
 bool KQovFieldReader::ParseBinary(bool firstFieldOnly) {
     uint64_t pos = 0;
-    if (firstFieldOnly && mBytes.size() >= 13) {
+    if (firstFieldOnly && mSize >= 13) {
         static const uint8_t kNull[13] = {};
-        if (std::memcmp(mBytes.data(), kNull, 13) == 0) return true;  // an empty list
+        if (std::memcmp(mData, kNull, 13) == 0) return true;  // an empty list
     }
-    if (!ParseBinaryList(pos, mBytes.size(), 0, 0, true, firstFieldOnly)) return false;
+    if (!ParseBinaryList(pos, mSize, 0, 0, true, firstFieldOnly)) return false;
     mConsumed = pos;
     return true;
 }
@@ -330,7 +381,7 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                       bool top, bool firstFieldOnly) {
     const uint64_t base = static_cast<uint64_t>(mStart);
     for (;;) {
-        KBinaryReader header(mBytes.data() + pos, limit - pos, Order());
+        KBinaryReader header(mData + pos, limit - pos, Order());
         uint32_t endAbs = header.U32();
         uint32_t count = header.U32();
         uint32_t listLength = header.U32();
@@ -357,7 +408,7 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
             return Fail(KFormatC("Record at %llu has %u bytes of values past its end",
                                  (unsigned long long)(base + pos), listLength));
         uint64_t cursor = valuesBegin;
-        const uint8_t* bytes = mBytes.data();
+        const uint8_t* bytes = mData;
         for (uint32_t i = 0; i < count;) {
             // Fixed-size values, the bulk of a file, by table, a repeating pattern of types at a
             // time; the others decoded.
@@ -381,8 +432,8 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                  (unsigned long long)(base + pos),
                                  (unsigned long long)(cursor - valuesBegin), listLength));
         AddRecord(block, static_cast<uint32_t>(pos),
-                  reinterpret_cast<const char*>(mBytes.data() + nameBegin), nameLength,
-                  static_cast<uint32_t>(nameBegin));
+                  reinterpret_cast<const char*>(mData + nameBegin), nameLength,
+                  mMapping ? kNoRecord : static_cast<uint32_t>(nameBegin));
         if (cursor < end) {
             // The bytes after the values are the record's block.
             if (depth + 1 >= kMaxDepth)
@@ -409,7 +460,7 @@ int32_t KQovFieldReader::FindName(int32_t blockIndex, const char* name) const {
 int32_t KQovFieldReader::FindInBlock(const Block& block, const char* name, size_t length) const {
     auto same = [&](const Name& known) {
         return known.textSize == length &&
-               std::memcmp(mBytes.data() + known.textOffset, name, length) == 0;
+               std::memcmp(NameBytes() + known.textOffset, name, length) == 0;
     };
     if (!block.lookup.empty()) {
         size_t mask = block.lookup.size() - 1;
@@ -426,8 +477,8 @@ int32_t KQovFieldReader::FindInBlock(const Block& block, const char* name, size_
 }
 
 size_t KQovFieldReader::GetMemoryUse() const {
-    size_t bytes = sizeof(*this) + mBytes.capacity() + mRecords.capacity() * sizeof(Stored) +
-                   mBlocks.capacity() * sizeof(Block);
+    size_t bytes = sizeof(*this) + mBytes.capacity() + (mMapping ? mSize : 0) +
+                   mRecords.capacity() * sizeof(Stored) + mBlocks.capacity() * sizeof(Block);
     for (const Block& block : mBlocks)
         bytes += block.names.capacity() * sizeof(Name) + block.lookup.capacity() * 4;
     return bytes + mTexts.GetMemoryUse() + mNameTexts.GetMemoryUse();
@@ -472,7 +523,7 @@ int32_t KQovFieldReader::ChildOf(uint32_t record) const {
 uint32_t KQovFieldReader::ValuesBegin(uint32_t begin, uint32_t& count) const {
     if (mBinary) {
         count = ReadU32(begin + 4);
-        return begin + 13 + mBytes[begin + 12];
+        return begin + 13 + mData[begin + 12];
     }
     uint64_t at = begin;
     uint32_t value = 0;
@@ -489,12 +540,12 @@ void KQovFieldReader::ReleaseValues(uint32_t index) {
     uint32_t count;
     const uint64_t values = ValuesBegin(begin, count);
     const uint64_t length = ReadU32(begin + 8);
-    if (length < kReleaseBytes || values + length > mBytes.size() ||
-        FixedSize(static_cast<char>(mBytes[values])) <= 0)
+    if (length < kReleaseBytes || values + length > mSize ||
+        FixedSize(static_cast<char>(mData[values])) <= 0)
         return;
     // Only the whole pages inside the values: the bytes around them stay.
     const uintptr_t page = std::max(mReleaseUnit, KPlatformPageSize());
-    const uintptr_t base = reinterpret_cast<uintptr_t>(mBytes.data());
+    const uintptr_t base = reinterpret_cast<uintptr_t>(mData);
     const uintptr_t from = (base + values + page - 1) & ~(page - 1);
     const uintptr_t to = (base + values + length) & ~(page - 1);
     if (to <= from || !KPlatformDiscardPages(reinterpret_cast<void*>(from), to - from)) return;
@@ -506,13 +557,25 @@ void KQovFieldReader::RestoreValues(uint32_t index) const {
     if (found == mReleased.end()) return;
     const uint64_t begin = found->second.first, end = found->second.second;
     mReleased.erase(found);
+    if (mMapping) {
+        // The pages of a mapping come back from the file when next touched, if it still
+        // holds them; else the record is left with no values, as below.
+        uint32_t count;
+        const uint64_t values = ValuesBegin(mRecords[index].begin, count);
+        const uint64_t length = ReadU32(mRecords[index].begin + 8);
+        if (mStream->Size() < mStart + static_cast<int64_t>(values + length)) {
+            std::memset(mData + mRecords[index].begin + 4, 0, 4);
+            mLostReleased = true;
+        }
+        return;
+    }
     const int64_t here = mStream->Tell();
     mStream->SetPosition(mStart + static_cast<int64_t>(begin));
     uint64_t done = 0;
     while (begin + done < end) {
         const uint64_t left = end - begin - done;
         const uint32_t chunk = left > (1u << 24) ? (1u << 24) : static_cast<uint32_t>(left);
-        const uint32_t got = mStream->Read(mBytes.data() + begin + done, chunk);
+        const uint32_t got = mStream->Read(mData + begin + done, chunk);
         if (got == 0) break;
         done += got;
     }
@@ -520,8 +583,8 @@ void KQovFieldReader::RestoreValues(uint32_t index) const {
     if (begin + done < end) {
         // The file was cut short since it was parsed: the record is left with no values
         // rather than values partly of other bytes.
-        std::memset(mBytes.data() + begin + done, 0, end - begin - done);
-        std::memset(mBytes.data() + mRecords[index].begin + 4, 0, 4);
+        std::memset(mData + begin + done, 0, end - begin - done);
+        std::memset(mData + mRecords[index].begin + 4, 0, 4);
         mLostReleased = true;
     }
     mStream->ClearError();
@@ -532,10 +595,10 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
     if (!mBinary || record.cursorIndex >= record.valueCount) return 0;
     const uint32_t left =
         static_cast<uint32_t>(std::min<size_t>(count, record.valueCount - record.cursorIndex));
-    const uint8_t* bytes = mBytes.data();
+    const uint8_t* bytes = mData;
     uint64_t cursor = record.cursorOffset;
     size_t n = 0;
-    WalkFixedValues<true>(bytes, cursor, mBytes.size(), left,
+    WalkFixedValues<true>(bytes, cursor, mSize, left,
                           [&](uint64_t at, uint8_t type, uint32_t size) {
                               Value& value = out[n++];
                               value.type = static_cast<char>(type);
@@ -590,20 +653,25 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
     const Name& name = block.names[static_cast<size_t>(nameIndex)];
     if (const char* found = mNameTexts.Find(name.textOffset)) return found;
     return mNameTexts.Add(name.textOffset,
-                          reinterpret_cast<const char*>(mBytes.data() + name.textOffset),
+                          reinterpret_cast<const char*>(NameBytes() + name.textOffset),
                           name.textSize);
 }
 
 bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
-    return DecodeAt(record.cursorOffset, value, next);
+    if (DecodeAt(record.cursorOffset, value, next)) return true;
+    NoteChangedMapping();
+    return false;
 }
 
 bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
-    if (!DecodeAt(record.cursorOffset, value, next)) return false;
+    if (!DecodeAt(record.cursorOffset, value, next)) {
+        NoteChangedMapping();
+        return false;
+    }
     record.cursorOffset = static_cast<uint32_t>(next);
     ++record.cursorIndex;
     return true;
@@ -611,8 +679,8 @@ bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
 
 bool KQovFieldReader::ReadVarint(uint64_t& at, uint32_t& value) const {
     value = 0;
-    for (int shift = 0; shift < 35 && at < mBytes.size(); shift += 7) {
-        uint8_t byte = mBytes[at++];
+    for (int shift = 0; shift < 35 && at < mSize; shift += 7) {
+        uint8_t byte = mData[at++];
         value |= static_cast<uint32_t>(byte & 0x7F) << shift;
         if (!(byte & 0x80)) return true;
     }
@@ -628,13 +696,15 @@ size_t KQovFieldReader::ReadArray(Record& record, char type, T* out, size_t coun
     while (done < count && record.cursorIndex < record.valueCount) {
         if (direct) {
             // Values of the type asked for, as far as they go in a row.
-            const uint8_t* bytes = mBytes.data();
-            const uint64_t size = mBytes.size();
+            const uint8_t* bytes = mData;
+            const uint64_t size = mSize;
             uint64_t at = record.cursorOffset;
-            const size_t limit =
-                std::min<size_t>(count - done, record.valueCount - record.cursorIndex);
+            // As many as are asked for and have room: only their type letters are checked.
+            const size_t limit = std::min<size_t>(
+                {count - done, record.valueCount - record.cursorIndex,
+                 at < size ? static_cast<size_t>((size - at) / kItem) : size_t(0)});
             size_t n = 0;
-            while (n < limit && at + kItem <= size && bytes[at] == static_cast<uint8_t>(type)) {
+            while (n < limit && bytes[at] == static_cast<uint8_t>(type)) {
                 std::memcpy(out + done + n, bytes + at + 1, sizeof(T));
                 at += kItem;
                 ++n;
@@ -688,7 +758,7 @@ char KQovFieldReader::ToCharAnyType(const Value& value) const {
 }
 
 int64_t KQovFieldReader::ToInt64AnyType(const Value& value) const {
-    uint64_t at = static_cast<uint64_t>(value.data - mBytes.data());
+    uint64_t at = static_cast<uint64_t>(value.data - mData);
     switch (value.type) {
         case 'C':
             return static_cast<signed char>(value.data[0]);
@@ -714,7 +784,7 @@ int64_t KQovFieldReader::ToInt64AnyType(const Value& value) const {
 }
 
 double KQovFieldReader::ToDoubleAnyType(const Value& value) const {
-    uint64_t at = static_cast<uint64_t>(value.data - mBytes.data());
+    uint64_t at = static_cast<uint64_t>(value.data - mData);
     switch (value.type) {
         case 'C':
             return static_cast<signed char>(value.data[0]);
@@ -901,7 +971,7 @@ const uint8_t* KQovFieldReader::StoredBytes(uint32_t index, const Record& record
     if (!mBinary || mSwap || index >= mRecords.size() || record.cursorIndex >= record.valueCount)
         return nullptr;
     const uint64_t end = uint64_t(record.valuesBegin) + ReadU32(mRecords[index].begin + 8);
-    if (end > mBytes.size() || record.cursorOffset >= end) return nullptr;
+    if (end > mSize || record.cursorOffset >= end) return nullptr;
     size = static_cast<size_t>(end - record.cursorOffset);
-    return mBytes.data() + record.cursorOffset;
+    return mData + record.cursorOffset;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The parser of field files: turns one part of a binary or ASCII file into a tree of
 // blocks and records. Values stay in one contiguous byte buffer (the file's own bytes
-// for binary parts) and are decoded when read, so the tree costs little beyond the file.
+// for binary parts, mapped where the file allows) and are decoded when read, so the tree
+// costs little beyond the file.
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "foundation/KBinaryReader.h"
+#include "platform/KPlatformMapping.h"
 
 class KQovStream;
 
@@ -103,10 +106,17 @@ public:
     Record GetRecord(uint32_t index) const;
     // Gives the memory of a record's values back once they have been read: large lists of
     // numbers of a binary part read from a plain file stream. They are read from the stream
-    // again when the record is asked for again.
+    // (or come back from the mapped file) when the record is asked for again.
     void ReleaseValues(uint32_t index);
-    // True once values given back could not be read again (the file was cut short since).
-    bool LostReleasedValues() const { return mLostReleased; }
+    // True once values given back could not be read again, or bytes of a mapped file were
+    // found missing: the file was cut short since it was parsed.
+    bool LostReleasedValues() const { return mLostReleased || (mMapping && mMapping->LostPages()); }
+    // Binary parts of files opened for reading only are mapped from this size on; smaller
+    // ones are read into memory. For tests and measurements; the old value.
+    static uint64_t SetMappingFrom(uint64_t bytes);
+    static constexpr uint64_t kMappingFrom = uint64_t(1) << 20;
+    // True when the parsed bytes are a mapping of the file.
+    bool IsMapped() const { return mMapping != nullptr; }
     static constexpr uint32_t kReleaseBytes = 1u << 16;
     // Buffers from this size on ask for large pages.
     static constexpr uint64_t kLargeBuffer = uint64_t(8) << 20;
@@ -194,6 +204,9 @@ private:
                          bool firstFieldOnly);
     bool ParseAscii(const KQovByteBuffer& text, bool firstFieldOnly);
     bool ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly);
+    // Parses a mapping of the part's bytes.
+    bool ParseMapping(std::unique_ptr<KPlatformFileMapping> mapping, bool firstFieldOnly);
+    void ClearTree();
     bool Fail(const std::string& text);
     int32_t NewBlock(int32_t parent);
     int32_t FindInBlock(const Block& block, const char* name, size_t length) const;
@@ -211,8 +224,8 @@ private:
     // Fixed-size values of a binary part, the bulk of a file, are decoded inline: the
     // payload size of the one at `at`, 0 when it is of another kind (or near the end).
     uint32_t FixedSizeAt(uint64_t at) const {
-        if (!mBinary || at + 9 > mBytes.size()) return 0;
-        const int fixed = FixedSize(static_cast<char>(mBytes[at]));
+        if (!mBinary || at + 9 > mSize) return 0;
+        const int fixed = FixedSize(static_cast<char>(mData[at]));
         return fixed > 0 ? static_cast<uint32_t>(fixed) : 0;
     }
     // Payload size of the fixed-size types; 0 for unknown, -1 for length-prefixed ones.
@@ -235,13 +248,18 @@ private:
         }
     }
     void FillValue(uint64_t at, uint32_t size, Value& value) const {
-        value.type = static_cast<char>(mBytes[at]);
-        value.data = mBytes.data() + at + 1;
+        value.type = static_cast<char>(mData[at]);
+        value.data = mData + at + 1;
         value.size = size;
         value.offset = at;
     }
     template <class T, class Convert>
     size_t ReadArray(Record& record, char type, T* out, size_t count, Convert convert) const;
+    // Every value of a parsed record decodes, so one that does not in a mapping has changed
+    // under it: the file was cut short (the zeros past its end in its last page).
+    void NoteChangedMapping() const {
+        if (mMapping) mLostReleased = true;
+    }
     bool NextValueAnyType(Record& record, Value& value) const;
     bool PeekValueAnyType(const Record& record, Value& value) const;
     char ReportedTokenType(const Value& value) const;
@@ -265,7 +283,20 @@ private:
     bool mBinary;
     bool mSwap;  // a big-endian file
     KByteOrder Order() const { return mSwap ? KByteOrder::eBig : KByteOrder::eLittle; }
-    mutable KQovByteBuffer mBytes;
+    // The bytes parsed: a copy of the file's held in mBytes, or a mapping of the file.
+    // mData and mSize point at whichever it is.
+    KQovByteBuffer mBytes;
+    std::unique_ptr<KPlatformFileMapping> mMapping;
+    uint8_t* mData = nullptr;
+    uint64_t mSize = 0;
+    // Where the names' texts are: the buffer, which holds a mapping's names too.
+    const uint8_t* NameBytes() const { return mBytes.data(); }
+    void SyncView() {
+        if (!mMapping) {
+            mData = mBytes.data();
+            mSize = mBytes.size();
+        }
+    }
     // Per record: where it starts in the buffer, and the next record of the same name.
     struct Stored {
         uint32_t begin;
@@ -310,6 +341,7 @@ private:
         size_t mChunkSize = 0;
         size_t mChunkBytes = 0;
     };
+    static std::atomic<uint64_t> sMappingFrom;
     TextCache mTexts;
     TextCache mNameTexts;
     std::string mError;

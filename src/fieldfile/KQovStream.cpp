@@ -80,6 +80,10 @@ int KQovStream::Printf(const char* format, ...) {
     return static_cast<int>(Write(text.data(), static_cast<uint32_t>(text.size())));
 }
 
+FILE* KQovStream::GetReadOnlyFile() {
+    return mStream ? mStream->GetReadOnlyFile() : nullptr;
+}
+
 int64_t KQovStream::Size() {
     int64_t here = Tell();
     Seek(2, 0);

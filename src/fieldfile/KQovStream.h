@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 
 class KFileStream;
 
@@ -36,6 +37,10 @@ public:
     int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     bool IsReading() const { return mReading; }
+    // The file behind the stream when its bytes are read as they are from a file opened for
+    // reading only (it may then be mapped); null for layers, which change the bytes, and for
+    // streams that are no such file.
+    virtual FILE* GetReadOnlyFile();
     // The stream's size; the position is kept.
     int64_t Size();
 
@@ -67,6 +72,8 @@ public:
     bool HasError() override;
     void ClearError() override;
     int Truncate(int64_t size) override;
+
+    FILE* GetReadOnlyFile() override { return nullptr; }
 
     KQovStream* GetBase() const { return mBase; }
 

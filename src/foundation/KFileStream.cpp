@@ -32,6 +32,7 @@ struct KFileStream::Handle {
     bool open = false;
     KPlatformReplaceFile replace;  // holds the file while it is written
     bool replacing = false;
+    bool readOnly = false;
 };
 
 KFileStream::KFileStream() : mHandle(new Handle) {}
@@ -43,6 +44,7 @@ KFileStream::~KFileStream() {
 
 bool KFileStream::Open(const char* name, const char* mode) {
     if (mHandle->open) Close();
+    mHandle->readOnly = false;
     SetFileName(name);
     if (!name || !mode || !KFitsWideName(name) || !KFitsWideName(mode)) return false;
     if (mode[0] == 'w') {
@@ -63,7 +65,12 @@ bool KFileStream::Open(const char* name, const char* mode) {
         mHandle->file = nullptr;
     }
     mHandle->open = mHandle->file != nullptr;
+    mHandle->readOnly = mHandle->open && reading && std::strchr(mode, '+') == nullptr;
     return mHandle->open;
+}
+
+FILE* KFileStream::GetReadOnlyFile() const {
+    return mHandle->open && mHandle->readOnly ? mHandle->file : nullptr;
 }
 
 bool KFileStream::OpenMode(const char* name, int mode, bool text) {

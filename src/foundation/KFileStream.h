@@ -29,7 +29,8 @@ public:
     bool Commit();
     // Closes a file opened for writing without putting it in place: the target keeps what
     // it held. Other files are simply closed.
-    void Discard();    virtual uint32_t Read(void* buffer, uint32_t count);
+    void Discard();
+    virtual uint32_t Read(void* buffer, uint32_t count);
     virtual char* Gets(char* buffer, int size);
     virtual uint32_t ReadInt32(uint32_t* out, bool swap);
     virtual uint16_t ReadInt16(uint16_t* out, bool swap);
@@ -50,6 +51,9 @@ public:
     virtual int VPrintf(const char* format, va_list args);
     // Sets the file's size; 0 on success, -1 when no file is open or it fails.
     virtual int Truncate(int64_t size);
+    // The open file when it was opened for reading only (so that it can be mapped), null
+    // otherwise: a file opened for writing or update, or a stream that is no disk file.
+    FILE* GetReadOnlyFile() const;
 
 protected:
     // Stores the name the last Open was given.

@@ -56,13 +56,15 @@ void ReadClusterFields(KQovFieldFile& file, ClusterFields& out) {
     }
     if (file.FieldReadBegin("Indexes")) {
         out.indices.resize(size_t(file.FieldReadGetCount()));
-        for (int32_t& index : out.indices) index = file.FieldReadI();
+        // A whole list a call; values the field lacks read as 0.
+        const size_t got = file.FieldReadIn(out.indices.data(), out.indices.size());
+        std::fill(out.indices.begin() + std::ptrdiff_t(got), out.indices.end(), 0);
         file.FieldReadEnd();
     }
     out.weights.assign(out.indices.size(), 0.0);
     if (file.FieldReadBegin("Weights")) {
         const size_t n = std::min(out.weights.size(), size_t(file.FieldReadGetCount()));
-        for (size_t i = 0; i < n; ++i) out.weights[i] = file.FieldReadD();
+        file.FieldReadDoubles(out.weights.data(), n);  // the rest stay 0
         file.FieldReadEnd();
     }
     KMatrix transform, link;
@@ -128,7 +130,8 @@ bool KQovReaderQov::ReadShapeContent(KQovShape* shape, KQovGeometry* base) {
     std::vector<int32_t> indexes;
     if (mFile->FieldReadBegin("Indexes")) {
         indexes.resize(size_t(mFile->FieldReadGetCount()));
-        for (int32_t& index : indexes) index = mFile->FieldReadI();
+        const size_t got = mFile->FieldReadIn(indexes.data(), indexes.size());
+        std::fill(indexes.begin() + std::ptrdiff_t(got), indexes.end(), 0);
         mFile->FieldReadEnd();
     }
     bool sound = true;

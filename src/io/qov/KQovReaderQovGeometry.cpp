@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -13,6 +14,18 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
 #include "io/qov/KQovReaderQov.h"
+#include "platform/KPlatformSystem.h"
+
+namespace {
+
+// Large arrays about to be filled whole ask for large pages: a fault per large page instead
+// of one per page.
+void PreferLargePages(void* at, size_t bytes) {
+    constexpr size_t kFrom = size_t(4) << 20;
+    if (at && bytes >= kFrom) KPlatformPreferLargePages(at, bytes);
+}
+
+}  // namespace
 
 void KQovReaderQov::InvalidData(const char* text) {
     mFile->GetError().SetErrorWithText(KQovFieldFile::eInvalidData, text);
@@ -24,6 +37,7 @@ bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry) {
     geometry->InitControlPoints(0);
     KArrayVector4& points = geometry->GetControlPoints();
     if (KVector4* at = points.AppendUninitialised(count)) {
+        PreferLargePages(at, sizeof(KVector4) * size_t(count));
         KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
             at[i] = KVector4(v[0], v[1], v[2], 1.0);
         });
@@ -39,6 +53,7 @@ bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
     // per control point) are zero.
     if (KVector4* at = geometry->InitNormalsUninitialised(count)) {
         const int made = geometry->GetNormals()->GetCount();
+        PreferLargePages(at, sizeof(KVector4) * size_t(made));
         if (made == count)
             KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
                 at[i] = KVector4(v[0], v[1], v[2], 1.0);
@@ -55,22 +70,21 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     const int count = mFile->FieldReadGetCount();
     const int points = mesh->GetControlPointsCount();
     bool dropped = false;
-    // The list is read whole into the array the mesh then takes over, and turned into
-    // vertices and polygon sizes in place; ~v marks the last vertex of a polygon (unlike
-    // -v - 1 it cannot overflow).
+    // The list is decoded in one pass into the array the mesh then takes over, as vertices
+    // and polygon sizes; ~v marks the last vertex of a polygon (unlike -v - 1 it cannot
+    // overflow).
     KArrayInt list(1024);
     int32_t* vertices =
         count > 0 && mesh->GetPolygonCount() == 0 ? list.AppendUninitialised(count) : nullptr;
     std::unique_ptr<int32_t[]> sizes(vertices ? new (std::nothrow) int32_t[size_t(count)]
                                               : nullptr);
     if (vertices && sizes) {
-        const size_t got = mFile->FieldReadIn(vertices, size_t(count));
-        std::fill(vertices + got, vertices + count, 0);
+        PreferLargePages(vertices, sizeof(int32_t) * size_t(count));
         int polygons = 0, size = 0, kept = 0;
         // Branch-free but for polygon ends: a vertex is stored in any case and kept only
-        // when inside the control points.
-        for (int i = 0; i < count; ++i) {
-            const int32_t v = vertices[i];
+        // when inside the control points. `kept` never passes `i`, so the list is written
+        // as it is read.
+        auto take = [&](int i, int32_t v) {
             const int32_t vertex = v < 0 ? ~v : v;
             const bool inside = vertex < points;
             vertices[kept] = vertex;
@@ -81,6 +95,26 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
                 sizes[size_t(polygons++)] = size;
                 size = 0;
             }
+        };
+        int i = 0;
+        // Integers as this host stores them straight from the file's bytes, one pass.
+        size_t stored = 0;
+        if (const uint8_t* at = mFile->FieldReadStoredBytes(stored)) {
+            const int whole = int(std::min<size_t>(size_t(count), stored / 5));
+            for (; i < whole && at[0] == 'I'; ++i, at += 5) {
+                int32_t v;
+                std::memcpy(&v, at + 1, 4);
+                take(i, v);
+            }
+            mFile->FieldReadSkipStored(i, size_t(i) * 5);
+        }
+        // Other types converted a chunk at a time; values the field lacks read as 0.
+        int32_t chunk[1024];
+        while (i < count) {
+            const int n = std::min(count - i, 1024);
+            const size_t got = mFile->FieldReadIn(chunk, size_t(n));
+            std::fill(chunk + got, chunk + n, 0);
+            for (int j = 0; j < n; ++j, ++i) take(i, chunk[j]);
         }
         sizes[size_t(polygons++)] = size;
         list.SetCount(kept);
@@ -132,6 +166,7 @@ bool KQovReaderQov::ReadTextureUV(KQovMesh* mesh) {
     mesh->InitTextureUV(0);
     KArrayOf<KVector2>* uvs = mesh->GetTextureUV();
     if (KVector2* at = uvs ? uvs->AppendUninitialised(count) : nullptr) {
+        PreferLargePages(at, sizeof(KVector2) * size_t(count));
         // A control-point count larger than the values leaves the rest at zero.
         const int read = std::min(count, mFile->FieldReadGetCount() / 2);
         KQovReadDoubleGroups<2>(*mFile.get(), size_t(std::max(read, 0)),
@@ -185,11 +220,14 @@ bool KQovReaderQov::ReadPolygonGroup(KQovMesh* mesh) {
         element->SetReferenceMode(KQovLayer::eIndex);
         element->GetIndexArray().SetCount(polygons);
     }
-    for (int p = 0; p < polygons; ++p) {
-        const int32_t group = fits ? mFile->FieldReadI() : 0;
-        if (element && element->GetIndexArray().GetCount() == polygons)
-            element->GetIndexArray().SetAt(p, group);
-        mesh->SetPolygonGroup(p, group);
+    if (element && element->GetIndexArray().GetCount() == polygons) {
+        // The whole list into the element, then onto the polygons.
+        int32_t* groups = element->GetIndexArray().GetArray();
+        const size_t got = mFile->FieldReadIn(groups, size_t(polygons));
+        std::fill(groups + got, groups + polygons, 0);
+        for (int p = 0; p < polygons; ++p) mesh->SetPolygonGroup(p, groups[p]);
+    } else {
+        for (int p = 0; p < polygons; ++p) mesh->SetPolygonGroup(p, fits ? mFile->FieldReadI() : 0);
     }
     if (present) mFile->FieldReadEnd();
     return true;

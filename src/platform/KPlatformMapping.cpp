@@ -1,0 +1,124 @@
+#include "platform/KPlatformMapping.h"
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace {
+
+// A page of a file mapping past the file's end raises SIGBUS when touched. The handler looks
+// the address up among the live mappings: one of ours gets a page of zeros in its place (the
+// access is then repeated and reads zeros) and is marked; any other fault goes on to whatever
+// handled the signal before.
+struct Guard {
+    std::atomic<uintptr_t> begin{0};
+    std::atomic<uintptr_t> end{0};
+    std::atomic<bool> lost{false};
+    std::atomic<bool> used{false};
+};
+constexpr int kGuards = 64;
+Guard gGuards[kGuards];
+struct sigaction gPrevious;
+size_t gPageSize = 4096;
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (Guard& guard : gGuards) {
+        if (at < guard.begin.load(std::memory_order_acquire) ||
+            at >= guard.end.load(std::memory_order_acquire))
+            continue;
+        void* page = reinterpret_cast<void*>(at & ~(uintptr_t(gPageSize) - 1));
+        if (mmap(page, gPageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED,
+                 -1, 0) != MAP_FAILED) {
+            guard.lost.store(true, std::memory_order_release);
+            return;
+        }
+        break;
+    }
+    if (gPrevious.sa_flags & SA_SIGINFO) {
+        gPrevious.sa_sigaction(signal, info, context);
+    } else if (gPrevious.sa_handler != SIG_DFL && gPrevious.sa_handler != SIG_IGN) {
+        gPrevious.sa_handler(signal);
+    } else {
+        // The default action, taken when the faulting access is repeated.
+        struct sigaction fallback = {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        sigaction(SIGBUS, &fallback, nullptr);
+    }
+}
+
+bool InstallHandler() {
+    static bool installed = [] {
+        const long page = sysconf(_SC_PAGESIZE);
+        if (page > 0) gPageSize = size_t(page);
+        struct sigaction action = {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGBUS, &action, &gPrevious) == 0;
+    }();
+    return installed;
+}
+
+int TakeSlot(uintptr_t begin, uintptr_t end) {
+    for (int i = 0; i < kGuards; ++i) {
+        bool expected = false;
+        if (!gGuards[i].used.compare_exchange_strong(expected, true)) continue;
+        gGuards[i].lost.store(false);
+        gGuards[i].begin.store(begin, std::memory_order_release);
+        gGuards[i].end.store(end, std::memory_order_release);
+        return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool KPlatformFileMapping::Map(FILE* file, uint64_t offset, uint64_t size) {
+    Unmap();
+    struct stat st;
+    if (!file || size == 0 || size > SIZE_MAX / 2 || fstat(fileno(file), &st) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_size < 0 || uint64_t(st.st_size) < offset ||
+        uint64_t(st.st_size) - offset < size || !InstallHandler())
+        return false;
+    const uint64_t aligned = offset & ~uint64_t(gPageSize - 1);
+    const size_t length = size_t(size + (offset - aligned));
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE, fileno(file),
+                      static_cast<off_t>(aligned));
+    if (base == MAP_FAILED) return false;
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(base);
+    mSlot = TakeSlot(begin, begin + length);
+    if (mSlot < 0) {
+        munmap(base, length);
+        return false;
+    }
+    mBase = base;
+    mLength = length;
+    mData = static_cast<uint8_t*>(base) + (offset - aligned);
+    mSize = size;
+    return true;
+}
+
+void KPlatformFileMapping::Unmap() {
+    if (!mBase) return;
+    // Forgotten by the handler first: the addresses may be mapped anew right after.
+    Guard& guard = gGuards[mSlot];
+    guard.begin.store(0, std::memory_order_release);
+    guard.end.store(0, std::memory_order_release);
+    munmap(mBase, mLength);
+    guard.used.store(false, std::memory_order_release);
+    mBase = nullptr;
+    mLength = 0;
+    mData = nullptr;
+    mSize = 0;
+    mSlot = -1;
+}
+
+bool KPlatformFileMapping::LostPages() const {
+    return mSlot >= 0 && gGuards[mSlot].lost.load(std::memory_order_acquire);
+}

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "common/TempTestFolder.h"
+#include "platform/KPlatformMapping.h"
+
+namespace {
+
+// A file of `size` bytes, each a function of its place.
+std::string MakeFile(const TempTestFolder& folder, const char* name, size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = char((i * 131 + i / 4096) & 0xFF);
+    std::ofstream(folder / name, std::ios::binary).write(bytes.data(), std::streamsize(size));
+    return bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(KPlatformFileMapping, RangesOfAFile) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const size_t kSize = 5 * 4096 + 123;
+    const std::string bytes = MakeFile(folder, "f.bin", kSize);
+    const struct {
+        uint64_t offset, size;
+        bool ok;
+    } kCases[] = {
+        {0, kSize, true},
+        {1000, 5000, true},  // neither end on a page
+        {4096, kSize - 4096, true},
+        {kSize - 1, 1, true},
+        {0, kSize + 1, false},  // more than the file holds
+        {kSize, 1, false},
+        {kSize + 4096, 1, false},
+        {0, 0, false},  // nothing to map
+    };
+    FILE* file = std::fopen((folder / "f.bin").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.offset) + "+" + std::to_string(c.size));
+        KPlatformFileMapping mapping;
+        ASSERT_EQ(mapping.Map(file, c.offset, c.size), c.ok);
+        if (!c.ok) {
+            EXPECT_EQ(mapping.GetData(), nullptr);
+            continue;
+        }
+        ASSERT_EQ(mapping.GetSize(), c.size);
+        EXPECT_EQ(std::memcmp(mapping.GetData(), bytes.data() + c.offset, size_t(c.size)), 0);
+        EXPECT_FALSE(mapping.LostPages());
+    }
+    KPlatformFileMapping none;
+    EXPECT_FALSE(none.Map(nullptr, 0, 1));
+    std::fclose(file);
+}
+
+// Bytes written into a mapping are the process's own; the file keeps its bytes.
+TEST(KPlatformFileMapping, WritesStayPrivate) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string bytes = MakeFile(folder, "f.bin", 3 * 4096);
+    FILE* file = std::fopen((folder / "f.bin").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    {
+        KPlatformFileMapping mapping;
+        ASSERT_TRUE(mapping.Map(file, 100, 3 * 4096 - 100));
+        std::memset(mapping.GetData() + 4000, 0x7E, 300);  // across a page end
+        EXPECT_EQ(mapping.GetData()[4100], 0x7E);
+        EXPECT_EQ(mapping.GetData()[0], uint8_t(bytes[100]));
+    }
+    std::fclose(file);
+    EXPECT_EQ(ReadFile(folder / "f.bin"), bytes);
+}
+
+// A file cut short under its mapping: the pages it lost read as zeros and are reported, the
+// pages it kept still hold its bytes, and another mapping is not affected.
+TEST(KPlatformFileMapping, FileCutUnderTheMapping) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const size_t kSize = 16 * 4096;
+    const std::string bytes = MakeFile(folder, "cut.bin", kSize);
+    MakeFile(folder, "other.bin", kSize);
+    FILE* file = std::fopen((folder / "cut.bin").c_str(), "rb");
+    FILE* other = std::fopen((folder / "other.bin").c_str(), "rb");
+    ASSERT_TRUE(file && other);
+    KPlatformFileMapping mapping, untouched;
+    ASSERT_TRUE(mapping.Map(file, 0, kSize));
+    ASSERT_TRUE(untouched.Map(other, 0, kSize));
+    volatile uint8_t sum = 0;
+    for (size_t i = 0; i < kSize; i += 4096) sum = uint8_t(sum + mapping.GetData()[i]);
+    ASSERT_EQ(truncate((folder / "cut.bin").c_str(), 2 * 4096 + 10), 0);
+    const struct {
+        size_t at;
+        int expected;  // -1: the file's byte
+    } kCases[] = {
+        {0, -1},
+        {2 * 4096 + 9, -1},
+        {2 * 4096 + 10, 0},  // the rest of the last page reads as zeros
+        {3 * 4096, 0},       // a page the file lost
+        {kSize - 1, 0},
+        {5 * 4096 + 7, 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.at);
+        const uint8_t expected = c.expected < 0 ? uint8_t(bytes[c.at]) : uint8_t(c.expected);
+        EXPECT_EQ(mapping.GetData()[c.at], expected);
+    }
+    EXPECT_TRUE(mapping.LostPages());
+    EXPECT_FALSE(untouched.LostPages());
+    EXPECT_EQ(untouched.GetData()[kSize - 1], uint8_t(ReadFile(folder / "other.bin").back()));
+    // Written to, a lost page takes the bytes.
+    mapping.GetData()[4 * 4096] = 9;
+    EXPECT_EQ(mapping.GetData()[4 * 4096], 9);
+    mapping.Unmap();
+    EXPECT_FALSE(mapping.LostPages());
+    std::fclose(file);
+    std::fclose(other);
+}
+
+}  // namespace
