@@ -460,6 +460,9 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
         bool numbers = true;  // false: a row holds other than numbers
         std::vector<Row> rows;
         std::vector<int> at;  // the row of each
+        // The record of each up to its value; the record made for an animatable row marks it
+        // (0x8) once it is built.
+        std::vector<KQovRecordImage> heads;
     };
     thread_local Rows last;
     const KQovPropertyDescriptor* first = set.GetTableRow(0);
@@ -482,6 +485,12 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
                                                            : KProperty::GetTypeName(typeCode);
             last.rows.push_back(row);
             last.at.push_back(i);
+            last.heads.push_back(KQovRecordImage(kRecordName)
+                                     .C(descriptor->name)
+                                     .C(row.typeName)
+                                     .C(descriptor->animatable ? "A" : "")
+                                     .I(static_cast<int32_t>(descriptor->userFlags |
+                                                             (descriptor->animatable ? 0x8u : 0u))));
         }
     }
     if (!last.numbers) return false;
@@ -491,12 +500,16 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
         const Row& row = last.rows[r];
         double numbers[4] = {0.0, 0.0, 0.0, 1.0};
         if (set.GetWaitingRowNumbers(last.at[r], numbers) != row.components) continue;
-        // The record made for an animatable row marks it (0x8) once it is built.
-        const KQovPropertyDescriptor& d = *row.descriptor;
-        WriteRecordHead(*this, d.name, row.typeName, d.animatable, false,
-                        d.userFlags | (d.animatable ? 0x8u : 0u));
-        WriteNumbers(*this, row.form, row.components, numbers);
-        FieldWriteEnd();
+        uint8_t values[4 * 9];
+        uint8_t* at = values;
+        if (row.form == ValueForm::eInt) {
+            const int32_t value = static_cast<int32_t>(numbers[0]);
+            at = KQovPutEncoded(at, 'I', &value, 4);
+        } else {
+            for (int i = 0; i < row.components; ++i) at = KQovPutEncoded(at, 'D', &numbers[i], 8);
+        }
+        FieldWriteRecord(last.heads[r], values, size_t(at - values),
+                         row.form == ValueForm::eInt ? 1 : size_t(row.components));
     }
     for (KProperty* property : more)
         if (property) WriteRecord(*this, property);

@@ -1,0 +1,288 @@
+// Whole records written from an image made once: the same bytes as FieldWriteBegin, the single
+// value calls and FieldWriteEnd, in binary and ASCII files, at the edges of the output buffer,
+// and the same errors where a record cannot be written.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "FieldFileTestUtil.h"
+#include "fieldfile/KQovFieldFile.h"
+
+using qovtest::ReadAll;
+using qovtest::TempFolder;
+
+namespace {
+
+constexpr size_t kCapacity = KQovFieldFile::kOutCapacity;
+
+// One leading value of a record, given both ways.
+struct Value {
+    char type;  // 'C' text, 'h' char, 'I', 'L', 'D'
+    std::string text;
+    int64_t integer = 0;
+    double real = 0.0;
+};
+
+Value Text(const std::string& text) { return {'C', text}; }
+Value Char(char c) { return {'h', std::string(1, c)}; }
+Value Int(int32_t v) { return {'I', "", v}; }
+Value Long(int64_t v) { return {'L', "", v}; }
+Value Real(double v) { return {'D', "", 0, v}; }
+
+struct Record {
+    std::string name;
+    std::vector<Value> head;  // in the image
+    std::vector<Value> tail;  // encoded by the caller
+};
+
+// The tail as a caller encodes it: letter and payload in host order ("A::B" stored swapped).
+std::vector<uint8_t> EncodeTail(const std::vector<Value>& tail) {
+    std::vector<uint8_t> out;
+    for (const Value& v : tail) {
+        uint8_t item[9];
+        uint8_t* end = item;
+        if (v.type == 'C') {
+            const uint32_t n = uint32_t(v.text.size());
+            out.push_back('S');
+            out.insert(out.end(), reinterpret_cast<const uint8_t*>(&n),
+                       reinterpret_cast<const uint8_t*>(&n) + 4);
+            const size_t at = out.size();
+            out.resize(at + n);
+            KQovEncodeText(out.data() + at, v.text.c_str(), n);
+            continue;
+        }
+        if (v.type == 'h') end = KQovPutEncoded(item, 'C', v.text.data(), 1);
+        if (v.type == 'I') {
+            const int32_t i = int32_t(v.integer);
+            end = KQovPutEncoded(item, 'I', &i, 4);
+        }
+        if (v.type == 'L') end = KQovPutEncoded(item, 'L', &v.integer, 8);
+        if (v.type == 'D') end = KQovPutEncoded(item, 'D', &v.real, 8);
+        out.insert(out.end(), item, end);
+    }
+    return out;
+}
+
+void WriteSingle(KQovFieldFile& out, const Value& v) {
+    switch (v.type) {
+        case 'C':
+            out.FieldWriteC(v.text.c_str());
+            break;
+        case 'h':
+            out.FieldWriteCh(v.text[0]);
+            break;
+        case 'I':
+            out.FieldWriteI(int32_t(v.integer));
+            break;
+        case 'L':
+            out.FieldWriteLL(v.integer);
+            break;
+        default:
+            out.FieldWriteD(v.real);
+            break;
+    }
+}
+
+KQovRecordImage MakeImage(const Record& r) {
+    KQovRecordImage image(r.name.c_str());
+    for (const Value& v : r.head) {
+        if (v.type == 'C') image.C(v.text.c_str());
+        if (v.type == 'h') image.Ch(v.text[0]);
+        if (v.type == 'I') image.I(int32_t(v.integer));
+        if (v.type == 'L') image.LL(v.integer);
+        if (v.type == 'D') image.D(v.real);
+    }
+    return image;
+}
+
+// Empties the output buffer, then puts a field of `bytes` bytes before what follows, so that
+// the next record starts `bytes` into the buffer (binary files).
+void Pad(KQovFieldFile& out, size_t bytes) {
+    out.FieldWriteBegin("Flush");
+    if (out.FieldWriteEncodedRoom(kCapacity)) out.FieldWriteEncodedCommit(0, 0);
+    out.FieldWriteEnd();
+    if (bytes < 13 + 2) return;
+    // 13 header bytes, a 1- or 2-byte name, then 'C' values of two bytes each.
+    const size_t name = (bytes - 13) % 2 ? 1 : 2;
+    out.FieldWriteBegin(name == 1 ? "P" : "PP");
+    const std::vector<uint8_t> values((bytes - 13 - name), 'C');
+    if (!values.empty()) out.FieldWriteEncoded(values.data(), values.size(), values.size() / 2);
+    out.FieldWriteEnd();
+}
+
+// The fields from "Begin" to "Finish" of a file written with `records` repeated `times`
+// inside a block, through images (lean) or single calls; empty when the file failed.
+std::string Write(const std::string& path, bool binary, bool lean, const std::vector<Record>& records,
+                  int times, size_t pad) {
+    KQovFieldFile out;
+    EXPECT_TRUE(out.Create(path.c_str(), binary, false, nullptr));
+    std::vector<KQovRecordImage> images;
+    std::vector<std::vector<uint8_t>> tails;
+    for (const Record& r : records) {
+        images.push_back(MakeImage(r));
+        tails.push_back(EncodeTail(r.tail));
+    }
+    out.FieldWriteBegin("Begin");
+    out.FieldWriteI(1);
+    out.FieldWriteBlockBegin();
+    Pad(out, pad);
+    for (int t = 0; t < times; ++t) {
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (lean) {
+                EXPECT_TRUE(out.FieldWriteRecord(images[i], tails[i].data(), tails[i].size(),
+                                                 records[i].tail.size()));
+                continue;
+            }
+            out.FieldWriteBegin(records[i].name.c_str());
+            for (const Value& v : records[i].head) WriteSingle(out, v);
+            for (const Value& v : records[i].tail) WriteSingle(out, v);
+            out.FieldWriteEnd();
+        }
+    }
+    out.FieldWriteBlockEnd();
+    out.FieldWriteEnd();
+    out.FieldWriteBegin("Finish");
+    out.FieldWriteI(2);
+    out.FieldWriteEnd();
+    if (!out.FieldFileClose()) return "";
+    const std::string bytes = ReadAll(path);
+    const size_t back = binary ? 13 : 0;
+    const size_t begin = bytes.find("Begin");
+    const size_t end = bytes.find("Finish");
+    if (begin == std::string::npos || end == std::string::npos || begin < back) return "";
+    return bytes.substr(begin - back, end - begin);
+}
+
+const std::vector<Record>& Records() {
+    static const std::vector<Record> kRecords = {
+        {"Empty", {}, {}},
+        {"Property",
+         {Text("Lcl Translation"), Text("Lcl Translation"), Text("A"), Int(8)},
+         {Real(0.0), Real(-0.0), Real(1e-300)}},
+        {"Texts", {Text(""), Text("Model::Null"), Text("::"), Text("a:b::c::d"), Text(":")}, {}},
+        {"Numbers",
+         {Int(INT_MIN), Int(INT_MAX), Long(LLONG_MIN), Long(-1), Real(1.0 / 3.0),
+          Real(std::numeric_limits<double>::denorm_min())},
+         {Long(LLONG_MAX), Int(-7)}},
+        {"Chars", {Char('x'), Char('"'), Char('\0'), Char('\xff')}, {Char(','), Char('\n')}},
+        {"\"Quoted Name\"", {Int(3)}, {}},
+        {"\"", {Text("lone quote")}, {}},
+        {"", {Text("no name")}, {Int(0)}},
+        {"TailTexts", {}, {Text("Scene::Model"), Text(""), Text("x::"), Real(2.5)}},
+        {std::string(255, 'n'), {Int(255)}, {}},
+    };
+    return kRecords;
+}
+
+}  // namespace
+
+// Every value kind, names with and without quotes, many times over so that records straddle
+// the buffer's flushes: the same bytes as the single calls give.
+TEST(KQovFieldFileRecordImage, SameBytesAsSingleCalls) {
+    const struct {
+        bool binary;
+        int times;
+    } kCases[] = {{true, 1}, {true, 4000}, {false, 1}, {false, 40}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.binary ? "binary x" : "ascii x") + std::to_string(c.times));
+        TempFolder tmp;
+        const std::string single = Write(tmp / "single.qov", c.binary, false, Records(), c.times, 0);
+        const std::string lean = Write(tmp / "lean.qov", c.binary, true, Records(), c.times, 0);
+        ASSERT_FALSE(single.empty());
+        EXPECT_TRUE(single == lean) << single.size() << " vs " << lean.size();
+    }
+}
+
+// A record that fits the buffer exactly, by one byte too many or one to spare, and one larger
+// than the whole buffer.
+TEST(KQovFieldFileRecordImage, BufferEdges) {
+    const Record record{"Edge", {Text("Model::Edge"), Int(5)}, {Real(1.5), Real(2.5)}};
+    const size_t size = MakeImage(record).GetSize() + EncodeTail(record.tail).size();
+    const Record huge{"Huge", {Text(std::string(kCapacity, 'h'))}, {Int(1)}};
+    const struct {
+        const char* what;
+        Record record;
+        size_t pad;
+    } kCases[] = {
+        {"exact fit", record, kCapacity - size},
+        {"one byte short", record, kCapacity - size + 1},
+        {"one byte spare", record, kCapacity - size - 1},
+        {"buffer empty", record, 0},
+        {"larger than the buffer", huge, 100},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TempFolder tmp;
+        const std::vector<Record> records{c.record, c.record};
+        const std::string single = Write(tmp / "single.qov", true, false, records, 1, c.pad);
+        const std::string lean = Write(tmp / "lean.qov", true, true, records, 1, c.pad);
+        ASSERT_FALSE(single.empty());
+        EXPECT_TRUE(single == lean) << single.size() << " vs " << lean.size();
+    }
+}
+
+// What the single calls refuse, the record refuses with the same error, and the file is not
+// put in place.
+TEST(KQovFieldFileRecordImage, SameErrorsAsSingleCalls) {
+    const struct {
+        const char* what;
+        std::function<KQovRecordImage()> image;
+        bool leaveFieldOpen;
+        const char* error;
+    } kCases[] = {
+        {"name past 255 bytes", [] { return KQovRecordImage(std::string(256, 'n').c_str()); },
+         false, "Write field error : field name longer than 255 bytes"},
+        {"null text", [] { return std::move(KQovRecordImage("Null").I(1).C(nullptr)); }, false,
+         "Write field error : K_NULL value"},
+        {"field left open", [] { return KQovRecordImage("Next"); }, true,
+         "Begin Field error last field not closed"},
+    };
+    for (bool binary : {true, false}) {
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(std::string(binary ? "binary " : "ascii ") + c.what);
+            TempFolder tmp;
+            KQovFieldFile out;
+            ASSERT_TRUE(out.Create((tmp / "x.qov").c_str(), binary, false, nullptr));
+            if (c.leaveFieldOpen) out.FieldWriteBegin("Open");
+            EXPECT_FALSE(out.FieldWriteRecord(c.image()));
+            EXPECT_STREQ(out.GetLastErrorString(), c.error);
+            out.FieldFileClose();
+            EXPECT_TRUE(ReadAll(tmp / "x.qov").empty());  // a failed file is not put in place
+        }
+    }
+}
+
+// A file written with records reads back with the values given.
+TEST(KQovFieldFileRecordImage, ReadsBack) {
+    TempFolder tmp;
+    const std::string name = tmp / "back.qov";
+    {
+        KQovFieldFile out;
+        ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
+        const KQovRecordImage image =
+            std::move(KQovRecordImage("Property").C("Model::Cube").C("Vector3D").I(9));
+        const double xyz[3] = {1.25, -2.5, 1e10};
+        uint8_t tail[27];
+        uint8_t* at = tail;
+        for (double v : xyz) at = KQovPutEncoded(at, 'D', &v, 8);
+        ASSERT_TRUE(out.FieldWriteRecord(image, tail, sizeof tail, 3));
+        ASSERT_TRUE(out.FieldFileClose());
+    }
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr)) << in.GetLastErrorString();
+    ASSERT_TRUE(in.FieldReadBegin("Property"));
+    EXPECT_EQ(in.FieldReadGetCount(), 6);
+    EXPECT_STREQ(in.FieldReadC(), "Model::Cube");
+    EXPECT_STREQ(in.FieldReadC(), "Vector3D");
+    EXPECT_EQ(in.FieldReadI(), 9);
+    EXPECT_EQ(in.FieldReadD(), 1.25);
+    EXPECT_EQ(in.FieldReadD(), -2.5);
+    EXPECT_EQ(in.FieldReadD(), 1e10);
+}
