@@ -562,6 +562,74 @@ bool KQovFieldFile::FieldWriteRecord(const KQovRecordImage& head, const uint8_t*
     return FieldWriteEnd();
 }
 
+int64_t KQovFieldFile::FieldWriteMark() {
+    // The field before ends here: nothing more is written into it.
+    if (!CanCopyRecords() || !CloseRecord(mDepth)) return -1;
+    mMarkDepth = mDepth;
+    mMarkAt = Position();
+    return mMarkAt;
+}
+
+const uint8_t* KQovFieldFile::FieldWriteCopySince(int64_t mark, size_t& size) {
+    size = 0;
+    if (mark < 0 || mark != mMarkAt || !CanCopyRecords() || mDepth != mMarkDepth ||
+        !CloseRecord(mDepth))
+        return nullptr;
+    const int64_t bufferStart = Position() - static_cast<int64_t>(mOutSize);
+    if (!mOut || mark < bufferStart || mark > Position()) return nullptr;
+    size = static_cast<size_t>(Position() - mark);
+    return mOut.get() + (mark - bufferStart);
+}
+
+namespace {
+
+// Moves by `delta` the end of every record in bytes[at, end) (copied from a file where they
+// began at `origin`), nested blocks included; false where they are not whole records.
+bool MoveRecordEnds(uint8_t* bytes, size_t at, size_t end, int64_t origin, int64_t delta,
+                    int depth) {
+    while (at < end) {
+        if (end - at < 13 || depth >= KQovFieldFile::kMaxDepth) return false;
+        uint8_t* header = bytes + at;
+        uint32_t recordEnd, length;
+        std::memcpy(&recordEnd, header, 4);
+        std::memcpy(&length, header + 8, 4);
+        if (recordEnd == 0) {
+            // The null record closing a block: nothing may follow it at its level.
+            return std::all_of(header, header + 13, [](uint8_t b) { return b == 0; }) &&
+                   at + 13 == end && depth > 0;
+        }
+        const int64_t next = int64_t(recordEnd) - origin;
+        const uint64_t values = uint64_t(at) + 13 + header[12] + length;
+        if (next <= int64_t(at) || uint64_t(next) > end || values > uint64_t(next)) return false;
+        if (values < uint64_t(next) &&
+            !MoveRecordEnds(bytes, size_t(values), size_t(next), origin, delta, depth + 1))
+            return false;
+        const int64_t moved = int64_t(recordEnd) + delta;
+        if (moved < 0 || moved > 0xFFFFFFFFll) return false;
+        const uint32_t stored = static_cast<uint32_t>(moved);
+        std::memcpy(header, &stored, 4);
+        at = size_t(next);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool KQovFieldFile::FieldWriteRecords(const uint8_t* bytes, size_t size, int64_t origin) {
+    if (!bytes || origin < 0 || size > kOutCapacity || !CanCopyRecords() || !CloseRecord(mDepth))
+        return false;
+    if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+    if (mOutSize + size > kOutCapacity) {
+        Flush();
+        if (HasError()) return false;
+    }
+    uint8_t* at = mOut.get() + mOutSize;
+    std::memcpy(at, bytes, size);
+    if (!MoveRecordEnds(at, 0, size, origin, Position() - origin, 0)) return false;
+    mOutSize += size;
+    return true;
+}
+
 // Encoded values (host byte order) put through the single value calls.
 bool KQovFieldFile::WriteEncodedValues(const uint8_t* values, size_t size) {
     for (size_t i = 0; i < size;) {

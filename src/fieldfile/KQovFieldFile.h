@@ -143,6 +143,16 @@ public:
     // A binary file in host order takes it in one piece; any other goes value by value.
     bool FieldWriteRecord(const KQovRecordImage& head, const uint8_t* values = nullptr,
                           size_t size = 0, size_t count = 0);
+    // Records written once and copied for the next time: FieldWriteMark, between fields of a
+    // binary file in host order, gives where the next field starts (-1 elsewhere); after whole
+    // fields of that level, FieldWriteCopySince gives their bytes, `size` of them, still in the
+    // output (null once they went out, or when the level changed). FieldWriteRecords writes
+    // such bytes again, copied from a file at `origin`, their record ends moved to where they
+    // land now; false, with nothing written, where the file takes no copy or the bytes are not
+    // whole records.
+    int64_t FieldWriteMark();
+    const uint8_t* FieldWriteCopySince(int64_t mark, size_t& size);
+    bool FieldWriteRecords(const uint8_t* bytes, size_t size, int64_t origin);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
     bool FieldWriteR(uint32_t size);
     bool FieldWriteFileContent(const char* fileName, const char* otherFileName);
@@ -296,6 +306,11 @@ private:
     }
     void EmitText(const std::string& text) { Emit(text.data(), text.size()); }
     bool WriteEncodedValues(const uint8_t* values, size_t size);
+    // Between fields of a binary file in host order, all well.
+    bool CanCopyRecords() const {
+        return mBinary && GetByteOrder() == kHostByteOrder && mValueCounter == 0 && mStreamOpen &&
+               mError.GetErrorCode() == -1;
+    }
     void EmitU32(uint32_t value);
     void Flush();
     int64_t Position();
@@ -364,6 +379,8 @@ private:
     // Writing state.
     int mValueCounter = 0;
     int mDepth = 0;
+    int mMarkDepth = -1;  // the level and place of the last FieldWriteMark
+    int64_t mMarkAt = -1;
     std::vector<RecordEntry> mRecordTable;
     int mIndent = 0;
     int mContinuationIndent = 0;

@@ -541,6 +541,7 @@ KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
     if (same) return last.take.get();
     // Not named "Default": made without links to the node's properties.
     last.take = std::make_unique<KQovTakeNode>("Sketch");
+    ++sketch.mGeneration;
     for (size_t i = 0; i < plan.size(); ++i) {
         plan[i].written = channels[i].written;
         for (int c = 0; c < 4; ++c) plan[i].values[c] = double(channels[i].values[c]);

@@ -286,3 +286,176 @@ TEST(KQovFieldFileRecordImage, ReadsBack) {
     EXPECT_EQ(in.FieldReadD(), -2.5);
     EXPECT_EQ(in.FieldReadD(), 1e10);
 }
+
+namespace {
+
+// A few fields with blocks nested three deep, as channels are written.
+void WriteChannels(KQovFieldFile& out) {
+    for (const char* name : {"T", "Visibility"}) {
+        out.FieldWriteBegin("Channel");
+        out.FieldWriteC(name);
+        out.FieldWriteBlockBegin();
+        out.FieldWriteBegin("Default");
+        out.FieldWriteD(0.5);
+        out.FieldWriteEnd();
+        for (const char* axis : {"X", "Y"}) {
+            out.FieldWriteBegin("Channel");
+            out.FieldWriteC(axis);
+            out.FieldWriteBlockBegin();
+            out.FieldWriteBegin("Color");
+            out.FieldWriteD(1.0);
+            out.FieldWriteD(0.0);
+            out.FieldWriteEnd();
+            out.FieldWriteBegin("Empty");
+            out.FieldWriteBlockBegin();
+            out.FieldWriteBlockEnd();
+            out.FieldWriteEnd();
+            out.FieldWriteBlockEnd();
+            out.FieldWriteEnd();
+        }
+        out.FieldWriteBlockEnd();
+        out.FieldWriteEnd();
+    }
+}
+
+// The fields from "Begin" to "Finish" of a file holding the channels `times` times, written
+// each time or copied from the first writing; `copies` counts the copies taken.
+std::string WriteCopies(const std::string& path, bool copy, int times, size_t pad, int& copies) {
+    KQovFieldFile out;
+    EXPECT_TRUE(out.Create(path.c_str(), true, false, nullptr));
+    out.FieldWriteBegin("Begin");
+    out.FieldWriteBlockBegin();
+    Pad(out, pad);
+    std::vector<uint8_t> bytes;
+    int64_t origin = -1;
+    copies = 0;
+    for (int t = 0; t < times; ++t) {
+        if (copy && origin >= 0 && out.FieldWriteRecords(bytes.data(), bytes.size(), origin)) {
+            ++copies;
+            continue;
+        }
+        const int64_t mark = copy ? out.FieldWriteMark() : -1;
+        WriteChannels(out);
+        size_t size = 0;
+        if (const uint8_t* at = out.FieldWriteCopySince(mark, size)) {
+            bytes.assign(at, at + size);
+            origin = mark;
+        }
+    }
+    out.FieldWriteBlockEnd();
+    out.FieldWriteEnd();
+    out.FieldWriteBegin("Finish");
+    out.FieldWriteEnd();
+    if (!out.FieldFileClose()) return "";
+    const std::string file = ReadAll(path);
+    const size_t begin = file.find("Begin"), end = file.find("Finish");
+    return begin == std::string::npos || end == std::string::npos || begin < 13
+               ? ""
+               : file.substr(begin - 13, end - begin);
+}
+
+}  // namespace
+
+// Fields copied from their first writing give the bytes writing them again gives, wherever they
+// land: at the start of the buffer, across its flushes, exactly filling it.
+TEST(KQovFieldFileRecordImage, CopiedFieldsEqualFieldsWritten) {
+    size_t size = 0;
+    {
+        TempFolder tmp;
+        KQovFieldFile out;
+        ASSERT_TRUE(out.Create((tmp / "size.qov").c_str(), true, false, nullptr));
+        out.FieldWriteBegin("Begin");
+        out.FieldWriteEnd();
+        const int64_t mark = out.FieldWriteMark();
+        ASSERT_GE(mark, 0);
+        WriteChannels(out);
+        ASSERT_NE(out.FieldWriteCopySince(mark, size), nullptr);
+    }
+    const struct {
+        const char* what;
+        int times;
+        size_t pad;
+    } kCases[] = {
+        {"once", 1, 0},
+        {"twice", 2, 0},
+        {"across flushes", 5000, 0},
+        {"second fills the buffer", 2, kCapacity - 2 * size},
+        {"second one byte over", 2, kCapacity - 2 * size + 1},
+        {"first goes out midway", 3, kCapacity - size / 2},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TempFolder tmp;
+        int copies = 0;
+        const std::string written = WriteCopies(tmp / "w.qov", false, c.times, c.pad, copies);
+        const std::string copied = WriteCopies(tmp / "c.qov", true, c.times, c.pad, copies);
+        ASSERT_FALSE(written.empty());
+        EXPECT_TRUE(written == copied) << written.size() << " vs " << copied.size();
+        EXPECT_GE(copies, c.times - 2);
+    }
+}
+
+// Bytes that are not whole records, and files that take no copies, are refused with nothing
+// written.
+TEST(KQovFieldFileRecordImage, CopiesRefused) {
+    TempFolder tmp;
+    std::vector<uint8_t> good;
+    int64_t origin = -1;
+    {
+        KQovFieldFile out;
+        ASSERT_TRUE(out.Create((tmp / "src.qov").c_str(), true, false, nullptr));
+        origin = out.FieldWriteMark();
+        WriteChannels(out);
+        size_t size = 0;
+        const uint8_t* at = out.FieldWriteCopySince(origin, size);
+        ASSERT_NE(at, nullptr);
+        good.assign(at, at + size);
+        EXPECT_EQ(out.FieldWriteCopySince(origin + 1, size), nullptr);  // not where a field starts
+        out.FieldWriteBegin("Open");
+        EXPECT_EQ(out.FieldWriteMark(), -1);  // a field open
+        EXPECT_FALSE(out.FieldWriteRecords(good.data(), good.size(), origin));
+        out.FieldWriteBlockBegin();
+        EXPECT_EQ(out.FieldWriteCopySince(origin, size), nullptr);  // another level
+        out.FieldWriteBlockEnd();
+        out.FieldWriteEnd();
+    }
+    auto with = [&](size_t at, uint32_t value) {
+        std::vector<uint8_t> bytes = good;
+        std::memcpy(bytes.data() + at, &value, 4);
+        return bytes;
+    };
+    const uint32_t firstEnd = [&] {
+        uint32_t v;
+        std::memcpy(&v, good.data(), 4);
+        return v;
+    }();
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int64_t origin;
+    } kCases[] = {
+        {"cut short", std::vector<uint8_t>(good.begin(), good.end() - 1), origin},
+        {"end before the start", with(0, uint32_t(origin)), origin},
+        {"end past the bytes", with(0, uint32_t(origin + good.size() + 1)), origin},
+        {"values past the end", with(8, firstEnd), origin},
+        {"a null record first", std::vector<uint8_t>(13, 0), origin},
+        {"another origin", good, origin + 1},
+        {"half a header", std::vector<uint8_t>(good.begin(), good.begin() + 12), origin},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        KQovFieldFile out;
+        const std::string name = tmp / "bad.qov";
+        ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
+        EXPECT_FALSE(out.FieldWriteRecords(c.bytes.data(), c.bytes.size(), c.origin));
+        EXPECT_TRUE(out.FieldWriteRecords(good.data(), good.size(), origin));
+        out.FieldFileClose();
+        KQovFieldFile in;
+        ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr)) << in.GetLastErrorString();
+        EXPECT_EQ(in.FieldReadGetOccurrenceCount("Channel"), 2);
+    }
+    KQovFieldFile ascii;
+    ASSERT_TRUE(ascii.Create((tmp / "a.qov").c_str(), false, false, nullptr));
+    EXPECT_EQ(ascii.FieldWriteMark(), -1);
+    EXPECT_FALSE(ascii.FieldWriteRecords(good.data(), good.size(), origin));
+}
