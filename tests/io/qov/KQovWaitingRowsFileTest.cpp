@@ -140,19 +140,22 @@ TEST(KQovWaitingRowsFile, WrittenBytesDoNotTellWhenRowsWereBuilt) {
     }
 }
 
-// Many nulls read from a file whose default channels repeat, change and come back, written
-// past the writer's buffer: the same bytes as nodes that made their channels.
-TEST(KQovWaitingRowsFile, RepeatedDefaultChannelsAcrossTheBuffer) {
+// Many nulls read from a file whose default channels and unbuilt rows repeat, change and come
+// back, written past the writer's buffer: the same bytes as nodes that made their channels.
+TEST(KQovWaitingRowsFile, RepeatedChannelsAndRowsAcrossTheBuffer) {
     const struct {
         const char* what;
         int nodes;
         int period;  // every period-th node is moved; 0: none
         bool hideToo;
+        int offsets;  // every offsets-th node keeps a rotation offset in its unbuilt rows
     } kCases[] = {
-        {"all alike", 1200, 0, false},
-        {"every other moved", 700, 2, false},
-        {"runs broken by a moved node", 900, 7, false},
-        {"moved and hidden", 800, 3, true},
+        {"all alike", 1200, 0, false, 0},
+        {"every other moved", 700, 2, false, 0},
+        {"runs broken by a moved node", 900, 7, false, 0},
+        {"moved and hidden", 800, 3, true, 0},
+        {"rows kept apart every other node", 700, 0, false, 2},
+        {"rows and channels changing", 800, 5, false, 3},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -175,6 +178,9 @@ TEST(KQovWaitingRowsFile, RepeatedDefaultChannelsAcrossTheBuffer) {
                                     "\"A\",8,%d,1,-2.5\n", i % 5);
                 if (c.hideToo && i % 5 == 1)
                     std::fputs("Property: \"Visibility\", \"Visibility\", \"A\",8,0\n", f);
+                if (c.offsets && i % c.offsets == 1)
+                    std::fprintf(f, "Property: \"RotationOffset\", \"Vector\", \"\",0,%d,2,3\n",
+                                 i % 4);
                 std::fputs("        }\n        Type: \"Null\"\n    }\n", f);
             }
             std::fputs("}\nConnections:  {\n", f);
