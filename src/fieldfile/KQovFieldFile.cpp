@@ -29,7 +29,69 @@ const char* const kMessages[] = {
 
 constexpr uint32_t kContentChunk = 0x80000;
 
+// The first "::" of a text of `size` bytes, or null.
+const char* TextSplit(const char* text, size_t size) {
+    const char* split = static_cast<const char*>(std::memchr(text, ':', size));
+    while (split && split[1] != ':')
+        split =
+            static_cast<const char*>(std::memchr(split + 1, ':', size - size_t(split + 1 - text)));
+    return split;
+}
+
 }  // namespace
+
+void KQovEncodeText(uint8_t* out, const char* text, size_t size) {
+    const char* split = TextSplit(text, size);
+    const size_t before = split ? size_t(split - text) : size;
+    if (split) {
+        std::memcpy(out, split + 2, size - before - 2);
+        out += size - before - 2;
+        out[0] = 0;
+        out[1] = 1;
+        out += 2;
+    }
+    std::memcpy(out, text, before);
+}
+
+KQovRecordImage::KQovRecordImage(const char* name) : mName(name ? name : "") {
+    // The header as FieldWriteBegin puts it: end, count and length to come, then the name.
+    const char* text = mName.c_str();
+    size_t length = mName.size();
+    if (length > 255) mValid = false;
+    if (length > 0 && text[0] == '"') {
+        ++text;
+        length = length >= 2 ? length - 2 : 0;
+    }
+    mBytes.assign(12, 0);
+    mBytes.push_back(static_cast<uint8_t>(length));
+    mBytes.insert(mBytes.end(), text, text + length);
+    mValuesAt = mBytes.size();
+}
+
+KQovRecordImage& KQovRecordImage::Put(char type, const void* payload, size_t size) {
+    const size_t at = mBytes.size();
+    mBytes.resize(at + 1 + size);
+    KQovPutEncoded(mBytes.data() + at, type, payload, size);
+    ++mCount;
+    return *this;
+}
+
+KQovRecordImage& KQovRecordImage::C(const char* text) {
+    const size_t size = text ? std::strlen(text) : 0;
+    if (!text || size > 0xFFFFFFFFu - 5) {
+        mValid = false;
+        mNullText = mNullText || !text;
+        return *this;
+    }
+    const uint32_t length = static_cast<uint32_t>(size);
+    const size_t at = mBytes.size();
+    mBytes.resize(at + 5 + size);
+    mBytes[at] = 'S';
+    std::memcpy(mBytes.data() + at + 1, &length, 4);
+    KQovEncodeText(mBytes.data() + at + 5, text, size);
+    ++mCount;
+    return *this;
+}
 
 std::string KQovEscapeText(const char* text) {
     std::string out;
@@ -432,27 +494,16 @@ bool KQovFieldFile::FieldWriteC(const char* text) {
         SetError(eInvalidData, "Write field error : string too long");
         return false;
     }
-    const char* split = static_cast<const char*>(std::memchr(text, ':', size));
-    while (split && split[1] != ':')
-        split =
-            static_cast<const char*>(std::memchr(split + 1, ':', size - size_t(split + 1 - text)));
-    const size_t before = split ? size_t(split - text) : size;
     const uint32_t length = static_cast<uint32_t>(size);
     if (mOut && mOutSize + 5 + size <= kOutCapacity) {
         uint8_t* at = mOut.get() + mOutSize;
         at[0] = 'S';
         KStoreU32(at + 1, length, GetByteOrder());
-        at += 5;
-        if (split) {
-            std::memcpy(at, split + 2, size - before - 2);
-            at += size - before - 2;
-            at[0] = 0;
-            at[1] = 1;
-            at += 2;
-        }
-        std::memcpy(at, text, before);
+        KQovEncodeText(at + 5, text, size);
         mOutSize += 5 + size;
     } else {
+        const char* split = TextSplit(text, size);
+        const size_t before = split ? size_t(split - text) : size;
         uint8_t head[5];
         head[0] = 'S';
         KStoreU32(head + 1, length, GetByteOrder());
@@ -467,6 +518,169 @@ bool KQovFieldFile::FieldWriteC(const char* text) {
     entry.count += 1;
     entry.length += 1 + 4 + uint64_t(length);
     ++mValueCounter;
+    return !HasError();
+}
+
+bool KQovFieldFile::FieldWriteRecord(const KQovRecordImage& head, const uint8_t* values,
+                                    size_t size, size_t count) {
+    const size_t total = head.GetSize() + size;
+    if (head.IsValid() && (values || size == 0) && mBinary && GetByteOrder() == kHostByteOrder &&
+        mValueCounter == 0 && mStreamOpen && !HasError() && total <= kOutCapacity) {
+        // The whole record in one piece, its header filled in at once: it closes here.
+        if (!CloseRecord(mDepth)) return false;
+        if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+        if (mOutSize + total > kOutCapacity) {
+            Flush();
+            if (HasError()) return false;
+        }
+        const uint64_t end = uint64_t(Position()) + total;
+        const uint64_t valueCount = uint64_t(head.GetValueCount()) + count;
+        const uint64_t length = uint64_t(head.GetSize() - head.GetValuesAt()) + size;
+        if (end > 0xFFFFFFFFu || valueCount > 0xFFFFFFFFu || length > 0xFFFFFFFFu) {
+            SetError(eInvalidData, "Write field error : record offsets pass 4 GB");
+            return false;
+        }
+        uint8_t* at = mOut.get() + mOutSize;
+        std::memcpy(at, head.GetBytes(), head.GetSize());
+        if (size) std::memcpy(at + head.GetSize(), values, size);
+        KStoreU32(at, static_cast<uint32_t>(end), kHostByteOrder);
+        KStoreU32(at + 4, static_cast<uint32_t>(valueCount), kHostByteOrder);
+        KStoreU32(at + 8, static_cast<uint32_t>(length), kHostByteOrder);
+        mOutSize += total;
+        RecordEntry& entry = mRecordTable[static_cast<size_t>(mDepth)];
+        entry.header = -1;
+        entry.count = 0;
+        entry.length = 0;
+        mValueCounter = 0;
+        return true;
+    }
+    // Value by value, as the single calls go.
+    FieldWriteBegin(head.GetName().c_str());
+    WriteEncodedValues(head.GetBytes() + head.GetValuesAt(), head.GetSize() - head.GetValuesAt());
+    if (head.HasNullText()) FieldWriteC(nullptr);
+    if (values) WriteEncodedValues(values, size);
+    return FieldWriteEnd();
+}
+
+int64_t KQovFieldFile::FieldWriteMark() {
+    // The field before ends here: nothing more is written into it.
+    if (!CanCopyRecords() || !CloseRecord(mDepth)) return -1;
+    mMarkDepth = mDepth;
+    mMarkAt = Position();
+    return mMarkAt;
+}
+
+const uint8_t* KQovFieldFile::FieldWriteCopySince(int64_t mark, size_t& size) {
+    size = 0;
+    if (mark < 0 || mark != mMarkAt || !CanCopyRecords() || mDepth != mMarkDepth ||
+        !CloseRecord(mDepth))
+        return nullptr;
+    const int64_t bufferStart = Position() - static_cast<int64_t>(mOutSize);
+    if (!mOut || mark < bufferStart || mark > Position()) return nullptr;
+    size = static_cast<size_t>(Position() - mark);
+    return mOut.get() + (mark - bufferStart);
+}
+
+namespace {
+
+// Moves by `delta` the end of every record in bytes[at, end) (copied from a file where they
+// began at `origin`), nested blocks included; false where they are not whole records.
+bool MoveRecordEnds(uint8_t* bytes, size_t at, size_t end, int64_t origin, int64_t delta,
+                    int depth) {
+    while (at < end) {
+        if (end - at < 13 || depth >= KQovFieldFile::kMaxDepth) return false;
+        uint8_t* header = bytes + at;
+        uint32_t recordEnd, length;
+        std::memcpy(&recordEnd, header, 4);
+        std::memcpy(&length, header + 8, 4);
+        if (recordEnd == 0) {
+            // The null record closing a block: nothing may follow it at its level.
+            return std::all_of(header, header + 13, [](uint8_t b) { return b == 0; }) &&
+                   at + 13 == end && depth > 0;
+        }
+        const int64_t next = int64_t(recordEnd) - origin;
+        const uint64_t values = uint64_t(at) + 13 + header[12] + length;
+        if (next <= int64_t(at) || uint64_t(next) > end || values > uint64_t(next)) return false;
+        if (values < uint64_t(next) &&
+            !MoveRecordEnds(bytes, size_t(values), size_t(next), origin, delta, depth + 1))
+            return false;
+        const int64_t moved = int64_t(recordEnd) + delta;
+        if (moved < 0 || moved > 0xFFFFFFFFll) return false;
+        const uint32_t stored = static_cast<uint32_t>(moved);
+        std::memcpy(header, &stored, 4);
+        at = size_t(next);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool KQovFieldFile::FieldWriteRecords(const uint8_t* bytes, size_t size, int64_t origin) {
+    if (!bytes || origin < 0 || size > kOutCapacity || !CanCopyRecords() || !CloseRecord(mDepth))
+        return false;
+    if (!mOut) mOut.reset(new uint8_t[kOutCapacity]);
+    if (mOutSize + size > kOutCapacity) {
+        Flush();
+        if (HasError()) return false;
+    }
+    uint8_t* at = mOut.get() + mOutSize;
+    std::memcpy(at, bytes, size);
+    if (!MoveRecordEnds(at, 0, size, origin, Position() - origin, 0)) return false;
+    mOutSize += size;
+    return true;
+}
+
+// Encoded values (host byte order) put through the single value calls.
+bool KQovFieldFile::WriteEncodedValues(const uint8_t* values, size_t size) {
+    for (size_t i = 0; i < size;) {
+        const uint8_t* payload = values + i + 1;
+        const size_t left = size - i - 1;
+        const char type = static_cast<char>(values[i]);
+        const size_t width = type == 'C' ? 1 : type == 'I' ? 4 : type == 'S' ? 4 : 8;
+        if ((type != 'C' && type != 'I' && type != 'L' && type != 'D' && type != 'S') ||
+            left < width) {
+            SetError(eInvalidData, "Write field error : bad encoded value");
+            return false;
+        }
+        if (type == 'C') {
+            FieldWriteCh(static_cast<char>(payload[0]));
+        } else if (type == 'I') {
+            int32_t value;
+            std::memcpy(&value, payload, 4);
+            FieldWriteI(value);
+        } else if (type == 'L') {
+            int64_t value;
+            std::memcpy(&value, payload, 8);
+            FieldWriteLL(value);
+        } else if (type == 'D') {
+            double value;
+            std::memcpy(&value, payload, 8);
+            FieldWriteD(value);
+        } else {
+            uint32_t length;
+            std::memcpy(&length, payload, 4);
+            if (left - 4 < length) {
+                SetError(eInvalidData, "Write field error : bad encoded value");
+                return false;
+            }
+            // Back from "B", 0x00, 0x01, "A" to "A::B".
+            const char* stored = reinterpret_cast<const char*>(payload + 4);
+            const char* zero = static_cast<const char*>(std::memchr(stored, 0, length));
+            std::string text;
+            if (zero && size_t(zero - stored) + 2 <= length) {
+                const size_t b = size_t(zero - stored);
+                text.assign(zero + 2, length - b - 2);
+                text += "::";
+                text.append(stored, b);
+            } else {
+                text.assign(stored, length);
+            }
+            FieldWriteC(text.c_str());
+            i += 1 + 4 + length;
+            continue;
+        }
+        i += 1 + width;
+    }
     return !HasError();
 }
 

@@ -21,6 +21,7 @@
 
 class KQovStream;
 class KQovFieldReader;
+class KQovRecordImage;
 
 class KQovFieldFile {
 public:
@@ -137,6 +138,22 @@ public:
     bool FieldWriteEncodedCommit(size_t size, size_t count);
     bool FieldWriteC(const char* text);
     bool FieldWriteC(const char* name, const char* text);
+    // A whole field without a block, as FieldWriteBegin, the values and FieldWriteEnd would
+    // write it: the name and leading values `head` holds, then `count` more values the caller
+    // encoded (each a type letter and its payload in this host's byte order) in `size` bytes.
+    // A binary file in host order takes it in one piece; any other goes value by value.
+    bool FieldWriteRecord(const KQovRecordImage& head, const uint8_t* values = nullptr,
+                          size_t size = 0, size_t count = 0);
+    // Records written once and copied for the next time: FieldWriteMark, between fields of a
+    // binary file in host order, gives where the next field starts (-1 elsewhere); after whole
+    // fields of that level, FieldWriteCopySince gives their bytes, `size` of them, still in the
+    // output (null once they went out, or when the level changed). FieldWriteRecords writes
+    // such bytes again, copied from a file at `origin`, their record ends moved to where they
+    // land now; false, with nothing written, where the file takes no copy or the bytes are not
+    // whole records.
+    int64_t FieldWriteMark();
+    const uint8_t* FieldWriteCopySince(int64_t mark, size_t& size);
+    bool FieldWriteRecords(const uint8_t* bytes, size_t size, int64_t origin);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
     bool FieldWriteR(uint32_t size);
     bool FieldWriteFileContent(const char* fileName, const char* otherFileName);
@@ -289,6 +306,12 @@ private:
         return mBinary && mValueCounter != 0 && mStreamOpen && mError.GetErrorCode() == -1;
     }
     void EmitText(const std::string& text) { Emit(text.data(), text.size()); }
+    bool WriteEncodedValues(const uint8_t* values, size_t size);
+    // Between fields of a binary file in host order, all well.
+    bool CanCopyRecords() const {
+        return mBinary && GetByteOrder() == kHostByteOrder && mValueCounter == 0 && mStreamOpen &&
+               mError.GetErrorCode() == -1;
+    }
     void EmitU32(uint32_t value);
     void Flush();
     int64_t Position();
@@ -357,6 +380,8 @@ private:
     // Writing state.
     int mValueCounter = 0;
     int mDepth = 0;
+    int mMarkDepth = -1;  // the level and place of the last FieldWriteMark
+    int64_t mMarkAt = -1;
     std::vector<RecordEntry> mRecordTable;
     int mIndent = 0;
     int mContinuationIndent = 0;
@@ -476,6 +501,51 @@ private:
     uint8_t* mAt = mBytes;
     size_t mCount = 0;
 };
+
+// A text value as a binary file stores it, payload only: "A::B" goes as "B", 0x00, 0x01, "A"
+// (the same length). `out` takes `size` bytes.
+void KQovEncodeText(uint8_t* out, const char* text, size_t size);
+
+// A field's name and leading values encoded once, as a binary file in this host's byte order
+// stores them, for a field written many times (KQovFieldFile::FieldWriteRecord).
+class KQovRecordImage {
+public:
+    explicit KQovRecordImage(const char* name);
+    KQovRecordImage& Ch(char value) { return Put('C', &value, 1); }
+    KQovRecordImage& I(int32_t value) { return Put('I', &value, 4); }
+    KQovRecordImage& LL(int64_t value) { return Put('L', &value, 8); }
+    KQovRecordImage& D(double value) { return Put('D', &value, 8); }
+    KQovRecordImage& C(const char* text);
+
+    // False when a binary file could not take it (a name past 255 bytes, a null text).
+    bool IsValid() const { return mValid; }
+    bool HasNullText() const { return mNullText; }
+    const std::string& GetName() const { return mName; }
+    // The record from its header (end, count and length left 0) to its last value.
+    const uint8_t* GetBytes() const { return mBytes.data(); }
+    size_t GetSize() const { return mBytes.size(); }
+    size_t GetValueCount() const { return mCount; }
+    // Where the values start in GetBytes().
+    size_t GetValuesAt() const { return mValuesAt; }
+
+private:
+    KQovRecordImage& Put(char type, const void* payload, size_t size);
+
+    std::string mName;
+    std::vector<uint8_t> mBytes;
+    size_t mValuesAt = 0;
+    size_t mCount = 0;
+    bool mValid = true;
+    bool mNullText = false;
+};
+
+// One value encoded at `at` (a type letter and its payload in this host's byte order); the
+// byte after it.
+inline uint8_t* KQovPutEncoded(uint8_t* at, char type, const void* payload, size_t size) {
+    at[0] = static_cast<uint8_t>(type);
+    std::memcpy(at + 1, payload, size);
+    return at + 1 + size;
+}
 
 // `count` groups of `Width` doubles, each filled by get(group, values), written as values of
 // the current field through a small buffer.

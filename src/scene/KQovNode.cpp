@@ -304,10 +304,24 @@ bool KQovNode::PlanWaitingChannels(DeferredPlan& channels) const {
     // animatable row (none in the node's table; one found builds the rows after all).
     channels.clear();
     if (!mProperties || !mProperties->IsTableWaiting()) return false;
-    for (int i = 0; i < mProperties->GetTableRowCount(); ++i) {
-        const KQovPropertyDescriptor* row = mProperties->GetTableRow(i);
-        if (row->animatable && !IsOwnChannelProperty(row->name)) return false;
+    // Whether the table has such a row, found once per table (the thread's last one).
+    struct Table {
+        const KQovPropertyDescriptor* first = nullptr;
+        int count = -1;
+        bool otherAnimatable = false;
+    };
+    thread_local Table last;
+    const int rows = mProperties->GetTableRowCount();
+    if (last.first != mProperties->GetTableRow(0) || last.count != rows) {
+        last.first = mProperties->GetTableRow(0);
+        last.count = rows;
+        last.otherAnimatable = false;
+        for (int i = 0; i < rows && !last.otherAnimatable; ++i) {
+            const KQovPropertyDescriptor* row = mProperties->GetTableRow(i);
+            last.otherAnimatable = row->animatable && !IsOwnChannelProperty(row->name);
+        }
     }
+    if (last.otherAnimatable) return false;
     for (const OwnChannel& own : kOwnChannels) {
         const KQovPropertyDescriptor* row = mProperties->GetTableRow(own.row);
         if (!row || std::strcmp(row->name, own.property) != 0) return false;
@@ -541,6 +555,7 @@ KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
     if (same) return last.take.get();
     // Not named "Default": made without links to the node's properties.
     last.take = std::make_unique<KQovTakeNode>("Sketch");
+    ++sketch.mGeneration;
     for (size_t i = 0; i < plan.size(); ++i) {
         plan[i].written = channels[i].written;
         for (int c = 0; c < 4; ++c) plan[i].values[c] = double(channels[i].values[c]);

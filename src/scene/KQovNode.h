@@ -45,11 +45,14 @@ public:
     ~KQovDefaultTakeSketch();
     KQovDefaultTakeSketch(const KQovDefaultTakeSketch&) = delete;
     KQovDefaultTakeSketch& operator=(const KQovDefaultTakeSketch&) = delete;
+    // Changes whenever the take handed out is made anew: the same number, the same channels.
+    uint64_t GetGeneration() const { return mGeneration; }
 
 private:
     friend class KQovNode;
     struct State;
     std::unique_ptr<State> mState;
+    uint64_t mGeneration = 0;
 };
 
 // Objects that keep node slots (characters, through their control sets): the

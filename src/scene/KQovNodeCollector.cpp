@@ -78,6 +78,10 @@ void KQovNodeCollector::Clear() {
 
 bool KQovNodeCollector::Accept(KQovNode* node) {
     bool clash = TestNode(node);
+    // A node without layers (a null, a camera) uses no materials, textures or videos.
+    KQovSceneServices* services = KQovScene::GetServices();
+    KQovNodeAttribute* geometry = node->GetNodeAttribute();
+    if (!services || !geometry || services->GetLayerCount(geometry) <= 0) return clash;
     for (int kind = 0; kind < 3; ++kind) clash = TestObjects(kind, UsedObjects(node, kind)) || clash;
     return clash;
 }

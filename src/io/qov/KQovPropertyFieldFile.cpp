@@ -460,6 +460,9 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
         bool numbers = true;  // false: a row holds other than numbers
         std::vector<Row> rows;
         std::vector<int> at;  // the row of each
+        // The record of each up to its value; the record made for an animatable row marks it
+        // (0x8) once it is built.
+        std::vector<KQovRecordImage> heads;
     };
     thread_local Rows last;
     const KQovPropertyDescriptor* first = set.GetTableRow(0);
@@ -482,22 +485,69 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
                                                            : KProperty::GetTypeName(typeCode);
             last.rows.push_back(row);
             last.at.push_back(i);
+            last.heads.push_back(KQovRecordImage(kRecordName)
+                                     .C(descriptor->name)
+                                     .C(row.typeName)
+                                     .C(descriptor->animatable ? "A" : "")
+                                     .I(static_cast<int32_t>(descriptor->userFlags |
+                                                             (descriptor->animatable ? 0x8u : 0u))));
         }
     }
     if (!last.numbers) return false;
+    // The rows' records follow from the table and the numbers the set keeps: the same for most
+    // nodes, copied from the last writing (binary files).
+    struct Copy {
+        const KQovPropertyDescriptor* first = nullptr;
+        int count = 0;
+        KQovPropertyHandler::WaitingValues values;
+        bool valid = false;
+        int64_t origin = 0;
+        std::vector<uint8_t> bytes;
+    };
+    thread_local Copy copy;
+    const KQovPropertyHandler::WaitingValues& values = set.GetWaitingValues();
+    const auto sameValues = [&values] {
+        return std::equal(copy.values.begin(), copy.values.end(), values.begin(), values.end(),
+                          [](const KQovPropertyHandler::StoredNumbers& a,
+                             const KQovPropertyHandler::StoredNumbers& b) {
+                              return a.row == b.row &&
+                                     std::memcmp(a.numbers, b.numbers, sizeof a.numbers) == 0;
+                          });
+    };
     FieldWriteBegin(kBlockName);
     FieldWriteBlockBegin();
+    if (copy.valid && copy.first == last.first && copy.count == last.count && sameValues() &&
+        FieldWriteRecords(copy.bytes.data(), copy.bytes.size(), copy.origin)) {
+        for (KProperty* property : more)
+            if (property) WriteRecord(*this, property);
+        FieldWriteBlockEnd();
+        FieldWriteEnd();
+        return !HasError();
+    }
+    const int64_t mark = FieldWriteMark();
     for (size_t r = 0; r < last.rows.size(); ++r) {
         const Row& row = last.rows[r];
         double numbers[4] = {0.0, 0.0, 0.0, 1.0};
         if (set.GetWaitingRowNumbers(last.at[r], numbers) != row.components) continue;
-        // The record made for an animatable row marks it (0x8) once it is built.
-        const KQovPropertyDescriptor& d = *row.descriptor;
-        WriteRecordHead(*this, d.name, row.typeName, d.animatable, false,
-                        d.userFlags | (d.animatable ? 0x8u : 0u));
-        WriteNumbers(*this, row.form, row.components, numbers);
-        FieldWriteEnd();
+        uint8_t encoded[4 * 9];
+        uint8_t* at = encoded;
+        if (row.form == ValueForm::eInt) {
+            const int32_t value = static_cast<int32_t>(numbers[0]);
+            at = KQovPutEncoded(at, 'I', &value, 4);
+        } else {
+            for (int i = 0; i < row.components; ++i) at = KQovPutEncoded(at, 'D', &numbers[i], 8);
+        }
+        FieldWriteRecord(last.heads[r], encoded, size_t(at - encoded),
+                         row.form == ValueForm::eInt ? 1 : size_t(row.components));
     }
+    size_t size = 0;
+    const uint8_t* bytes = FieldWriteCopySince(mark, size);
+    copy.valid = bytes != nullptr;
+    copy.first = last.first;
+    copy.count = last.count;
+    copy.values = values;
+    copy.origin = mark;
+    copy.bytes.assign(bytes, bytes + size);
     for (KProperty* property : more)
         if (property) WriteRecord(*this, property);
     FieldWriteBlockEnd();

@@ -186,5 +186,14 @@ protected:
     std::vector<bool> mTakeExisted;  // the scene had a record of the take
     // The default takes of nodes that never made theirs, made once for nodes alike.
     std::unique_ptr<KQovDefaultTakeSketch> mTakeSketch;
+    // The channels of the sketch's take as last written (binary files): copied for the next
+    // node alike instead of written again.
+    struct SketchBytes {
+        uint64_t generation = 0;
+        bool version5 = false;
+        bool valid = false;
+        int64_t origin = 0;
+        std::vector<uint8_t> bytes;
+    } mSketchBytes;
     bool mTakesWritten = false;
 };

@@ -343,9 +343,23 @@ void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
     // A node that never made its take: the take as it would be made, without making it.
     if (!mTakeSketch) mTakeSketch = std::make_unique<KQovDefaultTakeSketch>();
     if (KQovTakeNode* sketch = node->SketchDefaultTake(*mTakeSketch)) {
+        SketchBytes& last = mSketchBytes;
+        const bool version5 = mFile->IsVersion5Layout();
+        if (last.valid && last.generation == mTakeSketch->GetGeneration() &&
+            last.version5 == version5 &&
+            mFile->FieldWriteRecords(last.bytes.data(), last.bytes.size(), last.origin))
+            return;
+        const int64_t mark = mFile->FieldWriteMark();
         KFCurveNode* root = sketch->GetRoot();
         for (int i = 0; root && i < root->GetCount(); ++i)
             if (KFCurveNode* channel = root->Get(i)) StoreChannel(channel);
+        size_t size = 0;
+        const uint8_t* bytes = mFile->FieldWriteCopySince(mark, size);
+        last.valid = bytes != nullptr;
+        last.generation = mTakeSketch->GetGeneration();
+        last.version5 = version5;
+        last.origin = mark;
+        last.bytes.assign(bytes, bytes + size);
         return;
     }
     // Borrowed: a node that had not made its take yet goes back to not having it.

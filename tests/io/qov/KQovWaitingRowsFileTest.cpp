@@ -140,6 +140,74 @@ TEST(KQovWaitingRowsFile, WrittenBytesDoNotTellWhenRowsWereBuilt) {
     }
 }
 
+// Many nulls read from a file whose default channels and unbuilt rows repeat, change and come
+// back, written past the writer's buffer: the same bytes as nodes that made their channels.
+TEST(KQovWaitingRowsFile, RepeatedChannelsAndRowsAcrossTheBuffer) {
+    const struct {
+        const char* what;
+        int nodes;
+        int period;  // every period-th node is moved; 0: none
+        bool hideToo;
+        int offsets;  // every offsets-th node keeps a rotation offset in its unbuilt rows
+    } kCases[] = {
+        {"all alike", 1200, 0, false, 0},
+        {"every other moved", 700, 2, false, 0},
+        {"runs broken by a moved node", 900, 7, false, 0},
+        {"moved and hidden", 800, 3, true, 0},
+        {"rows kept apart every other node", 700, 0, false, 2},
+        {"rows and channels changing", 800, 5, false, 3},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TempTestFolder tmp;
+        const std::string source = tmp / "nulls.qov";
+        {
+            FILE* f = std::fopen(source.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            std::fprintf(f,
+                         "; QOV 6.0.0 project file\n\nQOVHeaderExtension:  {\n    "
+                         "QOVHeaderVersion: 1003\n    QOVVersion: 6000\n}\nDefinitions:  {\n"
+                         "    Version: 100\n    Count: %d\n    ObjectType: \"Model\" {\n"
+                         "        Count: %d\n    }\n}\nObjects:  {\n",
+                         c.nodes, c.nodes);
+            for (int i = 0; i < c.nodes; ++i) {
+                std::fprintf(f, "    Model: \"Model::Null%d\", \"Null\" {\n        Version: 232\n"
+                                "        Properties60:  {\n", i);
+                if (c.period && i % c.period == 0)
+                    std::fprintf(f, "Property: \"Lcl Translation\", \"Lcl Translation\", "
+                                    "\"A\",8,%d,1,-2.5\n", i % 5);
+                if (c.hideToo && i % 5 == 1)
+                    std::fputs("Property: \"Visibility\", \"Visibility\", \"A\",8,0\n", f);
+                if (c.offsets && i % c.offsets == 1)
+                    std::fprintf(f, "Property: \"RotationOffset\", \"Vector\", \"\",0,%d,2,3\n",
+                                 i % 4);
+                std::fputs("        }\n        Type: \"Null\"\n    }\n", f);
+            }
+            std::fputs("}\nConnections:  {\n", f);
+            for (int i = 0; i < c.nodes; ++i)
+                std::fprintf(f, "    Connect: \"OO\", \"Model::Null%d\", \"Model::Scene\"\n", i);
+            std::fputs("}\n", f);
+            std::fclose(f);
+        }
+        for (int id : {0, 3}) {
+            SCOPED_TRACE(id == 0 ? "binary 6" : "binary 5");
+            // Written as read, and after every node made its channels (no sketch to copy).
+            std::string written[2];
+            for (int made = 0; made < 2; ++made) {
+                Built read;
+                ASSERT_TRUE(Read(read, source));
+                KQovNode* root = read.scene->GetRootNode();
+                ASSERT_EQ(root->GetChildCount(), c.nodes);
+                for (int i = 0; made && i < c.nodes; ++i)
+                    ASSERT_NE(root->GetChild(i)->GetDefaultTakeNode(), nullptr);
+                written[made] = Write(read.scene, tmp / "out.qov", id);
+            }
+            ASSERT_GT(written[1].size(), size_t(1) << 20);  // past the output buffer
+            EXPECT_TRUE(written[0] == written[1]);
+        }
+    }
+}
+
 // A file whose models list no property record (a hand-written text file) leaves the nodes
 // waiting; what they are and how they are written again does not tell.
 TEST(KQovWaitingRowsFile, ModelsWithoutRecordsStayWaiting) {
