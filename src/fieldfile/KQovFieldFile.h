@@ -65,7 +65,8 @@ public:
     bool FieldFileOpenFile(const char* name, bool checkCrc, bool selectFirstPart,
                            KQovHeaderInfo* info);
     void Finish();
-    // A created file replaces the named one only here, and only when every write succeeded.
+    // A created file replaces the named one only here, and only when every write succeeded;
+    // false when a file being created was not put in place.
     bool FieldFileClose();
     // Closes a file being created without putting it in place: the old file stays.
     void FieldFileDiscard();

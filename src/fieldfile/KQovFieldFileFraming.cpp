@@ -820,6 +820,8 @@ void KQovFieldFile::Finish() {
 }
 
 bool KQovFieldFile::FieldFileClose() {
+    // False only when a file being created was not put in place: the caller must hear of it.
+    bool placed = true;
     if (mStream) {
         const bool created = mOpenMode == eCreated && mOwnedStream;
         Finish();
@@ -828,8 +830,10 @@ bool KQovFieldFile::FieldFileClose() {
         } else if (HasError() || mStream->HasError()) {
             // A file that did not write whole never replaces the old one.
             mOwnedStream->Discard();
+            placed = false;
         } else if (!mOwnedStream->Commit()) {
             SetError(eNoSpaceLeft);
+            placed = false;
         } else {
             // An old project folder beside the file would be read in its place.
             std::string project = ProjectFolder(mFullName);
@@ -837,7 +841,7 @@ bool KQovFieldFile::FieldFileClose() {
         }
     }
     Reset();
-    return true;
+    return placed;
 }
 
 void KQovFieldFile::FieldFileDiscard() {

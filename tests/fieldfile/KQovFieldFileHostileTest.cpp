@@ -193,8 +193,9 @@ TEST(KQovFieldFileHostile, WriteFailingAtTheEndIsReported) {
     ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
     f.FieldWriteC("Field", std::string(2900, 'x').c_str());
     EXPECT_EQ(f.GetLastErrorID(), -1);  // still waiting in the buffers
-    f.FieldFileClose();
+    EXPECT_FALSE(f.FieldFileClose());    // the close itself says the file is not there
     EXPECT_EQ(f.GetLastErrorID(), 11);
+    EXPECT_NE(access(name.c_str(), F_OK), 0);  // nothing put in place
 }
 
 TEST(KQovFieldFileHostile, FolderIsNoFile) {
