@@ -130,6 +130,13 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     mObjects.clear();
     mConnections.clear();
     mShading.clear();
+    // Most nodes give one object and one connection: room for them at once, so that the lists
+    // of a wide scene never hold two copies while they grow.
+    if (const KQovEntityContainer* nodes = scene->GetEntityContainer()) {
+        const size_t count = size_t(std::max(nodes->GetNodeCount(), 0)) + 16;
+        mObjects.reserve(count);
+        mConnections.reserve(count);
+    }
     KQovNode* root = scene->GetRootNode();
     for (int i = 0; i < root->GetChildCount(); ++i) CollectModels(root->GetChild(i));
     // Surfaces connect their materials and textures as meshes do (CollectModels takes meshes),
