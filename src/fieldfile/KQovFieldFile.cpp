@@ -619,6 +619,9 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     mRecord = static_cast<int32_t>(record);
     mRawHandedOut = false;
     mValues = mTree->GetRecord(record);
+    // A long list is checked when first read: one found bad has no values.
+    if (!mTree->GetValueError().empty() && !HasError())
+        SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
     if (mTree->LostReleasedValues() && !HasError())
         SetError(eReadError, "Read error: the file was cut short while it was read");
     return true;

@@ -212,6 +212,8 @@ bool KQovFieldReader::ParseBytes(std::vector<uint8_t> bytes, bool firstFieldOnly
 }
 
 void KQovFieldReader::ClearTree() {
+    mUnchecked.clear();
+    mValueError.clear();
     mRecords.clear();
     mBlocks.clear();
     mReleased.clear();
@@ -377,6 +379,43 @@ bool KQovFieldReader::ParseBinary(bool firstFieldOnly) {
     return true;
 }
 
+bool KQovFieldReader::CheckValues(uint64_t pos, uint64_t end, uint64_t& valuesEnd,
+                                  std::string& error) const {
+    const uint64_t base = static_cast<uint64_t>(mStart);
+    const uint32_t count = ReadU32(pos + 4);
+    const uint32_t listLength = ReadU32(pos + 8);
+    const uint64_t valuesBegin = pos + 13 + mData[pos + 12];
+    uint64_t cursor = valuesBegin;
+    const uint8_t* bytes = mData;
+    for (uint32_t i = 0; i < count;) {
+        // Fixed-size values, the bulk of a file, by table, a repeating pattern of types at a
+        // time; the others decoded.
+        const uint32_t fixed = cursor < end ? kFixedSizes[bytes[cursor]] : 0;
+        if (fixed != 0 && end - cursor > fixed) {
+            i += WalkFixedValues<false>(bytes, cursor, end, count - i,
+                                        [](uint64_t, uint8_t, uint32_t) {});
+            continue;
+        }
+        Value value;
+        uint64_t next;
+        // 'N' is this parser's own mark for bare ASCII tokens, no letter of a binary file.
+        if (!DecodeAt(cursor, value, next) || next > end || value.type == 'N') {
+            error = KFormatC("Bad value %u of record at %llu", i, (unsigned long long)(base + pos));
+            return false;
+        }
+        cursor = next;
+        ++i;
+    }
+    if (cursor - valuesBegin != listLength) {
+        error = KFormatC("Record at %llu holds %llu bytes of values, not %u",
+                         (unsigned long long)(base + pos),
+                         (unsigned long long)(cursor - valuesBegin), listLength);
+        return false;
+    }
+    valuesEnd = cursor;
+    return true;
+}
+
 bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t block, int depth,
                                       bool top, bool firstFieldOnly) {
     const uint64_t base = static_cast<uint64_t>(mStart);
@@ -407,30 +446,13 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
         if (listLength > end - valuesBegin)
             return Fail(KFormatC("Record at %llu has %u bytes of values past its end",
                                  (unsigned long long)(base + pos), listLength));
-        uint64_t cursor = valuesBegin;
-        const uint8_t* bytes = mData;
-        for (uint32_t i = 0; i < count;) {
-            // Fixed-size values, the bulk of a file, by table, a repeating pattern of types at a
-            // time; the others decoded.
-            const uint32_t fixed = cursor < end ? kFixedSizes[bytes[cursor]] : 0;
-            if (fixed != 0 && end - cursor > fixed) {
-                i += WalkFixedValues<false>(bytes, cursor, end, count - i,
-                                            [](uint64_t, uint8_t, uint32_t) {});
-                continue;
-            }
-            Value value;
-            uint64_t next;
-            // 'N' is this parser's own mark for bare ASCII tokens, no letter of a binary file.
-            if (!DecodeAt(cursor, value, next) || next > end || value.type == 'N')
-                return Fail(KFormatC("Bad value %u of record at %llu", i,
-                                     (unsigned long long)(base + pos)));
-            cursor = next;
-            ++i;
-        }
-        if (cursor - valuesBegin != listLength)
-            return Fail(KFormatC("Record at %llu holds %llu bytes of values, not %u",
-                                 (unsigned long long)(base + pos),
-                                 (unsigned long long)(cursor - valuesBegin), listLength));
+        // Long lists are checked when first read, while their bytes are fresh for the read;
+        // a bad one is then reported as it would be here.
+        const bool later = listLength >= kCheckLaterFrom;
+        uint64_t cursor = valuesBegin + listLength;
+        std::string error;
+        if (!later && !CheckValues(pos, end, cursor, error)) return Fail(error);
+        if (later) mUnchecked.push_back({static_cast<uint32_t>(mRecords.size()), end});
         AddRecord(block, static_cast<uint32_t>(pos),
                   reinterpret_cast<const char*>(mData + nameBegin), nameLength,
                   mMapping ? kNoRecord : static_cast<uint32_t>(nameBegin));
@@ -611,7 +633,28 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
     return n;
 }
 
+void KQovFieldReader::CheckLater(uint32_t index) const {
+    const auto at = std::lower_bound(
+        mUnchecked.begin(), mUnchecked.end(), index,
+        [](const std::pair<uint32_t, uint64_t>& u, uint32_t i) { return u.first < i; });
+    if (at == mUnchecked.end() || at->first != index) return;
+    const uint64_t end = at->second;
+    mUnchecked.erase(at);
+    uint64_t valuesEnd;
+    std::string error;
+    if (CheckValues(mRecords[index].begin, end, valuesEnd, error)) return;
+    // The record is left with no values, and the error stays for the file to report: a bad
+    // file, or one cut short under its mapping since it was parsed.
+    std::memset(mData + mRecords[index].begin + 4, 0, 4);
+    if (mMapping &&
+        (mMapping->LostPages() || !mStream || mStream->Size() < mStart + static_cast<int64_t>(end)))
+        mLostReleased = true;
+    else if (mValueError.empty())
+        mValueError = error;
+}
+
 KQovFieldReader::Record KQovFieldReader::GetRecord(uint32_t index) const {
+    if (!mUnchecked.empty()) CheckLater(index);
     if (!mReleased.empty()) RestoreValues(index);
     Record record;
     record.valuesBegin = ValuesBegin(mRecords[index].begin, record.valueCount);

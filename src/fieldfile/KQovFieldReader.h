@@ -102,8 +102,13 @@ public:
 
     int32_t GetRoot() const { return mBlocks.empty() ? -1 : 0; }
     Block& GetBlock(int32_t index) { return mBlocks[static_cast<size_t>(index)]; }
-    // The record with its cursor at its first value.
+    // The record with its cursor at its first value. The values of a long list are checked
+    // here, when it is first asked for, rather than at the parse: a bad list has no values,
+    // and GetValueError() then tells what was wrong, as the parse would have.
     Record GetRecord(uint32_t index) const;
+    const std::string& GetValueError() const { return mValueError; }
+    // Lists of values from this many bytes on are checked when first asked for.
+    static constexpr uint32_t kCheckLaterFrom = 1u << 16;
     // Gives the memory of a record's values back once they have been read: large lists of
     // numbers of a binary part read from a plain file stream. They are read from the stream
     // (or come back from the mapped file) when the record is asked for again.
@@ -203,6 +208,11 @@ private:
     bool ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t block, int depth, bool top,
                          bool firstFieldOnly);
     bool ParseAscii(const KQovByteBuffer& text, bool firstFieldOnly);
+    // Walks the values of the binary record at `pos`, which ends at `end`, as the parse does:
+    // false, with the error, for a value that does not decode within the record or values
+    // that do not fill the length the record gives; else `valuesEnd` is where they end.
+    bool CheckValues(uint64_t pos, uint64_t end, uint64_t& valuesEnd, std::string& error) const;
+    void CheckLater(uint32_t index) const;
     bool ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly);
     // Parses a mapping of the part's bytes.
     bool ParseMapping(std::unique_ptr<KPlatformFileMapping> mapping, bool firstFieldOnly);
@@ -309,6 +319,10 @@ private:
     mutable std::unordered_map<uint32_t, std::pair<uint64_t, uint64_t>> mReleased;
     void RestoreValues(uint32_t index) const;
     mutable bool mLostReleased = false;
+    // Long lists not checked yet (record, end of the record), by record; the first error
+    // found in one.
+    mutable std::vector<std::pair<uint32_t, uint64_t>> mUnchecked;
+    mutable std::string mValueError;
     // Values are given back in whole pages of this size: the buffer's large pages when it
     // has them, since giving back part of one frees nothing.
     size_t mReleaseUnit = 0;
