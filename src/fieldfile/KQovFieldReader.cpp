@@ -452,7 +452,7 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
         uint64_t cursor = valuesBegin + listLength;
         std::string error;
         if (!later && !CheckValues(pos, end, cursor, error)) return Fail(error);
-        if (later) mUnchecked.push_back({static_cast<uint32_t>(mRecords.size()), end});
+        if (later) mUnchecked.push_back({static_cast<uint32_t>(mRecords.size()), end, false});
         AddRecord(block, static_cast<uint32_t>(pos),
                   reinterpret_cast<const char*>(mData + nameBegin), nameLength,
                   mMapping ? kNoRecord : static_cast<uint32_t>(nameBegin));
@@ -620,6 +620,22 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
     const uint8_t* bytes = mData;
     uint64_t cursor = record.cursorOffset;
     size_t n = 0;
+    if (record.uniform) {
+        // Values of the list's one type only: one of another is left for NextValue, which
+        // checks the list first.
+        const uint8_t type = static_cast<uint8_t>(record.uniform);
+        const uint32_t size = kFixedSizes[type];
+        for (; n < left && bytes[cursor] == type; ++n, cursor += 1 + size) {
+            Value& value = out[n];
+            value.type = record.uniform;
+            value.data = bytes + cursor + 1;
+            value.size = size;
+            value.offset = cursor;
+        }
+        record.cursorOffset = static_cast<uint32_t>(cursor);
+        record.cursorIndex += static_cast<uint32_t>(n);
+        return n;
+    }
     WalkFixedValues<true>(bytes, cursor, mSize, left,
                           [&](uint64_t at, uint8_t type, uint32_t size) {
                               Value& value = out[n++];
@@ -633,31 +649,65 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
     return n;
 }
 
-void KQovFieldReader::CheckLater(uint32_t index) const {
-    const auto at = std::lower_bound(
-        mUnchecked.begin(), mUnchecked.end(), index,
-        [](const std::pair<uint32_t, uint64_t>& u, uint32_t i) { return u.first < i; });
-    if (at == mUnchecked.end() || at->first != index) return;
-    const uint64_t end = at->second;
-    mUnchecked.erase(at);
-    uint64_t valuesEnd;
-    std::string error;
-    if (CheckValues(mRecords[index].begin, end, valuesEnd, error)) return;
-    // The record is left with no values, and the error stays for the file to report: a bad
-    // file, or one cut short under its mapping since it was parsed.
-    std::memset(mData + mRecords[index].begin + 4, 0, 4);
-    if (mMapping &&
-        (mMapping->LostPages() || !mStream || mStream->Size() < mStart + static_cast<int64_t>(end)))
-        mLostReleased = true;
-    else if (mValueError.empty())
-        mValueError = error;
+char KQovFieldReader::CheckLater(uint32_t index, uint64_t valuesBegin, uint32_t count) const {
+    const auto at = std::lower_bound(mUnchecked.begin(), mUnchecked.end(), index,
+                                     [](const Unchecked& u, uint32_t i) { return u.record < i; });
+    if (at == mUnchecked.end() || at->record != index || at->bad) return 0;
+    // A list whose first and last values are of one fixed-size type and whose length is that
+    // of as many values of it is taken to hold that type alone: its reads check every type
+    // letter anyway, so it is checked whole only if one of another type turns up.
+    const uint64_t end = at->end;
+    const uint32_t length = ReadU32(mRecords[index].begin + 8);
+    const uint8_t type = valuesBegin < end ? mData[valuesBegin] : 0;
+    const uint64_t stride = 1 + uint64_t(kFixedSizes[type]);
+    if (stride > 1 && count > 0 && uint64_t(count) * stride == length &&
+        valuesBegin + length <= end && mData[valuesBegin + length - stride] == type)
+        return static_cast<char>(type);
+    Record record;
+    record.index = index;
+    ConfirmValues(record);
+    return 0;
+}
+
+bool KQovFieldReader::ConfirmValues(Record& record) const {
+    const uint32_t index = record.index;
+    record.uniform = 0;
+    const auto at = std::lower_bound(mUnchecked.begin(), mUnchecked.end(), index,
+                                     [](const Unchecked& u, uint32_t i) { return u.record < i; });
+    bool good = at == mUnchecked.end() || at->record != index;
+    if (!good && !at->bad) {
+        uint64_t valuesEnd;
+        std::string error;
+        good = CheckValues(mRecords[index].begin, at->end, valuesEnd, error);
+        if (good) {
+            mUnchecked.erase(at);
+        } else {
+            at->bad = true;
+            // The record is left with no values, and the error stays for the file to
+            // report: a bad file, or one cut short under its mapping since it was parsed.
+            std::memset(mData + mRecords[index].begin + 4, 0, 4);
+            if (mLostReleased ||
+                (mMapping && (mMapping->LostPages() || !mStream ||
+                              mStream->Size() < mStart + static_cast<int64_t>(at->end))))
+                mLostReleased = true;
+            else if (mValueError.empty())
+                mValueError = error;
+        }
+    }
+    if (!good) record.valueCount = record.cursorIndex;
+    return good;
 }
 
 KQovFieldReader::Record KQovFieldReader::GetRecord(uint32_t index) const {
-    if (!mUnchecked.empty()) CheckLater(index);
     if (!mReleased.empty()) RestoreValues(index);
     Record record;
+    record.index = index;
     record.valuesBegin = ValuesBegin(mRecords[index].begin, record.valueCount);
+    if (!mUnchecked.empty()) {
+        record.uniform = CheckLater(index, record.valuesBegin, record.valueCount);
+        // Values found bad are gone.
+        if (!record.uniform) ValuesBegin(mRecords[index].begin, record.valueCount);
+    }
     record.cursorOffset = record.valuesBegin;
     record.child = ChildOf(index);
     return record;
@@ -700,7 +750,11 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
                           name.textSize);
 }
 
-bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const {
+bool KQovFieldReader::PeekValueAnyType(const Record& given, Value& value) const {
+    Record record = given;
+    if (record.uniform && record.cursorIndex < record.valueCount &&
+        mData[record.cursorOffset] != uint8_t(record.uniform) && !ConfirmValues(record))
+        return false;
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     if (DecodeAt(record.cursorOffset, value, next)) return true;
@@ -709,6 +763,9 @@ bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const
 }
 
 bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
+    if (record.uniform && record.cursorIndex < record.valueCount &&
+        mData[record.cursorOffset] != uint8_t(record.uniform) && !ConfirmValues(record))
+        return false;
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     if (!DecodeAt(record.cursorOffset, value, next)) {
