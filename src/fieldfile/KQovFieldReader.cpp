@@ -625,7 +625,10 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
         // checks the list first.
         const uint8_t type = static_cast<uint8_t>(record.uniform);
         const uint32_t size = kFixedSizes[type];
-        for (; n < left && bytes[cursor] == type; ++n, cursor += 1 + size) {
+        // As the walk below: each with room for a whole 8-byte payload.
+        const uint64_t room = mSize - cursor >= 9 ? (mSize - cursor - 9) / (1 + size) + 1 : 0;
+        const size_t most = static_cast<size_t>(std::min<uint64_t>(left, room));
+        for (; n < most && bytes[cursor] == type; ++n, cursor += 1 + size) {
             Value& value = out[n];
             value.type = record.uniform;
             value.data = bytes + cursor + 1;
