@@ -80,8 +80,8 @@ int KFCurve::KeyAdd(KTime time, const KFCurveKey& source, int* hint) {
 int KFCurve::KeyReplace(int index, const KFCurveKey& key) {
     assert(index >= 0 && index < mKeyCount);
     if (index < 0 || index >= mKeyCount) return 1;
-    if (index > 0 && key.mTime <= K(index - 1).mTime) return 1;
-    if (index < mKeyCount - 1 && key.mTime >= K(index + 1).mTime) return 1;
+    if (index > 0 && key.mTime.Get() <= K(index - 1).mTime.Get()) return 1;
+    if (index < mKeyCount - 1 && key.mTime.Get() >= K(index + 1).mTime.Get()) return 1;
     K(index) = key;
     ForgetEvaluationCache();
     NotifyChange(KFCURVE_EVENT_KEYS, index);
@@ -630,7 +630,8 @@ void KFCurve::ReplaceSpan(KFCurve* source, KTime start, KTime stop, bool keepSpa
         const bool offsetStart = continuous && std::fabs(args.mStartOffset) > kOffsetEpsilon;
         int sourceHint = 0;
         const KFCurveKeyPosition from = source->KeyFindPosition(start, &sourceHint);
-        for (int j = from.mUpper; j >= 0 && j < sourceCount && source->K(j).mTime <= stop; ++j) {
+        for (int j = from.mUpper; j >= 0 && j < sourceCount && KTime(source->K(j).mTime) <= stop;
+             ++j) {
             KFCurveKey key = source->K(j);
             if (offsetStart && !args.mStartMirrored) {
                 key.mValue += args.mStartOffset;

@@ -291,7 +291,7 @@ public:
     }
 
     // Reads keys into slots 0 .. n-1, which may be unset (each is written whole); returns
-    // the flags of the bad keys.
+    // the flags of the bad keys, none when no key is bad.
     std::vector<uint8_t> ReadKeys(int n);
 
 private:
@@ -346,7 +346,7 @@ private:
             return false;
         }
     };
-    int ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order, uint8_t* bad);
+    int ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order);
     bool ReadCubicTangent(int i);
     void ReadOldestCubic(int i, char letter);
     double Delta(int a, int b) { return (K(b).GetTime() - K(a).GetTime()).GetSecondDouble(); }
@@ -356,7 +356,15 @@ private:
     const int mVersion;
     const bool mTyped;
     char mTimeType = 0;
-    std::vector<char> mLetters;       // interpolation letter of each key, for the 'B' layout
+    // Interpolation letters of the key read last and of the one before it, for the 'B' layout.
+    char mLetter = 0, mPreviousLetter = 0;
+    // Which keys are bad, made at the first bad key: most reads have none.
+    std::vector<uint8_t> mBad;
+    int mKeyCount = 0;
+    void MarkBad(int i) {
+        if (mBad.empty()) mBad.assign(size_t(mKeyCount), 0);
+        mBad[size_t(i)] = 1;
+    }
     KFCurveKey* mKey = nullptr;       // the key being read
     KFCurveKey* mPrevious = nullptr;  // the one before it, null for the first
     KFCurveKey mStart;                // a blank slot with its weights reset: what a key starts as
@@ -418,8 +426,8 @@ void KeyReader::ClearPreviousLeftWeight(int i) {
 }
 
 std::vector<uint8_t> KeyReader::ReadKeys(int n) {
-    std::vector<uint8_t> bad(size_t(n), 1);
-    mLetters.assign(size_t(n), 0);
+    mBad.clear();
+    mKeyCount = n;
     OpenRaw();
     mTimeType = mRaw ? char(*mRaw) : Type();
     if (mTimeType != 'L') CloseRaw();
@@ -434,16 +442,19 @@ std::vector<uint8_t> KeyReader::ReadKeys(int n) {
         KFCurveKey* keys = mCurve.KeyGetRun(i, run);
         for (int r = 0; r < run;) {
             if (mRaw) {
-                const int taken = ReadRawKeys(keys + r, i, run - r, order, bad.data());
+                const int taken = ReadRawKeys(keys + r, i, run - r, order);
                 r += taken;
                 i += taken;
                 if (r == run) break;
             }
             if (!HasValue()) {
                 // The rest of the keys are missing: their slots stay blank.
-                for (int j = i; j < n; ++j) K(j) = KFCurveKey();
+                for (int j = i; j < n; ++j) {
+                    K(j) = KFCurveKey();
+                    MarkBad(j);
+                }
                 CloseRaw();
-                return bad;
+                return std::move(mBad);
             }
             mPrevious = i > 0 ? mKey : nullptr;
             mKey = keys + r;
@@ -454,13 +465,13 @@ std::vector<uint8_t> KeyReader::ReadKeys(int n) {
             bool keyBad = ReadKey(i);
             if (mAt == mCount && mTimeType == 'L') OpenRaw();
             if (!keyBad && order.Breaks(mKey->GetTime())) keyBad = true;
-            bad[size_t(i)] = keyBad;
+            if (keyBad) MarkBad(i);
             ++r;
             ++i;
         }
     }
     CloseRaw();
-    return bad;
+    return std::move(mBad);
 }
 
 void KeyReader::OpenRaw() {
@@ -485,7 +496,7 @@ void KeyReader::CloseRaw() {
 // each a ticks value ('L' and 8 bytes), a double ('D' and 8) and 'C' 'L' alone or 'C' and a
 // letter after it ('C' 'C' 'n'/'s', 'C' 'U' 'C' 'a'); the number taken, up to the first key
 // of another shape.
-int KeyReader::ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order, uint8_t* bad) {
+int KeyReader::ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order) {
     const uint8_t* p = mRaw;
     uint32_t left = mRawLeft;
     int previousKind = mKind;
@@ -517,14 +528,14 @@ int KeyReader::ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order,
         key = mKinds[kind].key;
         key.SetTime(KTime(ticks));
         key.SetValue(float(value));
-        mLetters[size_t(i)] = letter;
+        mLetter = letter;
         // ClearPreviousLeftWeight, where it changes anything.
         if (kind == 3 && i > 0 && !(previousKind >= 0 && mKinds[previousKind].clearKeeps)) {
             KFCurveKey& previous = k > 0 ? keys[k - 1] : *mKey;
             previous.SetFlags(previous.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
             previous.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
         }
-        bad[size_t(i)] = order.Breaks(key.GetTime());
+        if (order.Breaks(key.GetTime())) MarkBad(i);
         previousKind = kind;
         p += values == 3 ? 20 : 22;
         left -= values;
@@ -565,7 +576,7 @@ void KeyReader::SetPlainKey(int i, KTime time, double value, char letter, char s
     key = mKinds[kind].key;
     key.SetTime(time);
     key.SetValue(float(value));
-    mLetters[size_t(i)] = letter;
+    mLetter = letter;
     if (kind == 3 && !(mPreviousKind >= 0 && mKinds[mPreviousKind].clearKeeps))
         ClearPreviousLeftWeight(i);
     mKind = kind;
@@ -645,7 +656,8 @@ bool KeyReader::ReadKey(int i) {
     else
         bad = true;
     if (c < 'A' || c > 'Z') bad = true;
-    mLetters[size_t(i)] = c;
+    mPreviousLetter = mLetter;
+    mLetter = c;
 
     const bool hasPrevious = i > 0;
     switch (c) {
@@ -783,7 +795,7 @@ void KeyReader::ReadOldestCubic(int i, char letter) {
             key.SetDataFloat(KFCURVE_DATA_0, x);
         }
     }
-    if (p && mLetters[size_t(i - 1)] == 'B') {
+    if (p && mPreviousLetter == 'B') {
         double delta = Delta(i - 1, i);
         if (delta > 0.0) {
             double d0 = (p->GetDataFloat(KFCURVE_DATA_0) - p->GetValue()) * 3.0 / delta;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/KPlatformSystem.h"
+
 namespace {
 
 // Grows a per-polygon index array to count entries and stores value at the last.
@@ -109,8 +111,12 @@ bool KQovMesh::AdoptPolygons(KArrayInt&& vertices, const int* polygonSizes, int 
         polygon[p] = KQovPolygon{first, polygonSizes[p], -1};
     mPolygons = std::move(polygons);
     mVertices = std::move(vertices);
-    // Per-polygon material and texture indices follow the polygons, unset as BeginPolygon
-    // leaves them.
+    UnsetPerPolygonIndices(polygonCount);
+    return true;
+}
+
+void KQovMesh::UnsetPerPolygonIndices(int polygonCount) {
+    // Unset as BeginPolygon leaves them.
     auto unset = [polygonCount](KQovLayerElementBase& e, KArrayInt& indices) {
         const int mode = e.GetReferenceMode();
         if (e.GetMappingMode() != KQovLayer::eByPolygon ||
@@ -125,7 +131,67 @@ bool KQovMesh::AdoptPolygons(KArrayInt&& vertices, const int* polygonSizes, int 
         if (KQovLayerElementMaterial* e = layer->GetMaterials()) unset(*e, e->GetIndexArray());
         if (KQovLayerElementTexture* e = layer->GetTextures()) unset(*e, e->GetIndexArray());
     }
+}
+
+bool KQovMesh::SetPolygons(KQovPolygonList&& list) {
+    // Only the ended polygons' vertices belong to the list.
+    const int vertexCount = list.GetVertexCount(), polygonCount = list.GetPolygonCount();
+    if (list.mPoints > uint32_t(GetControlPointsCount())) {
+        const uint32_t points = uint32_t(GetControlPointsCount());
+        bool outside = false;
+        for (int i = 0; i < vertexCount; ++i) outside |= uint32_t(list.mVertex[i]) >= points;
+        if (outside) return false;
+    }
+    list.mVertices.Resize(vertexCount);
+    list.mPolygons.Resize(polygonCount);
+    mVertices = std::move(list.mVertices);
+    mPolygons = std::move(list.mPolygons);
+    list.Empty();
+    UnsetPerPolygonIndices(polygonCount);
     return true;
+}
+
+KQovPolygonList::KQovPolygonList(int controlPoints, int vertices) {
+    mPoints = uint32_t(std::max(controlPoints, 0));
+    // One slot more than the room: the one dropped vertices go to.
+    int32_t* vertex =
+        vertices > 0 && vertices < INT_MAX ? mVertices.AppendUninitialised(vertices + 1) : nullptr;
+    if (!vertex) {
+        mVertices.Clear();
+        return;
+    }
+    mVertex = vertex;
+    mRoom = vertices;
+    // Polygons of three vertices or more need no more room than this; others grow it.
+    mPolygonRoom = vertices / 3 + 1;
+    mPolygon = mPolygons.AppendUninitialised(mPolygonRoom);
+    if (!mPolygon) {
+        Empty();
+        return;
+    }
+    // Large lists about to be filled ask for large pages: a fault per large page instead of
+    // one per page.
+    constexpr size_t kLarge = size_t(4) << 20;
+    if (sizeof(int32_t) * size_t(vertices) >= kLarge)
+        KPlatformPreferLargePages(mVertex, sizeof(int32_t) * size_t(vertices));
+    if (sizeof(KQovPolygon) * size_t(mPolygonRoom) >= kLarge)
+        KPlatformPreferLargePages(mPolygon, sizeof(KQovPolygon) * size_t(mPolygonRoom));
+}
+
+bool KQovPolygonList::GrowPolygons() {
+    const int more = std::max(mPolygonRoom / 2, 256);
+    if (!mPolygons.AppendUninitialised(more)) return false;
+    mPolygon = mPolygons.GetArray();
+    mPolygonRoom = mPolygons.GetCount();
+    return true;
+}
+
+void KQovPolygonList::Empty() {
+    mVertices.Clear();
+    mPolygons.Clear();
+    mVertex = &mSpare;
+    mPolygon = nullptr;
+    mRoom = mKept = mFirst = mPolygonCount = mPolygonRoom = 0;
 }
 
 void KQovMesh::InitMaterialIndices(int mode) {

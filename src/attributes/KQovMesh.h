@@ -23,6 +23,75 @@ struct KQovSplitVertex {
 };
 using KQovSplitLists = std::vector<std::vector<KQovSplitVertex>>;
 
+// A polygon list checked as it is built, for a reader decoding a stored list in one pass: each
+// vertex is checked against the control points as it comes, so the mesh takes the list over
+// without a second look at every vertex. A vertex outside the control points, or past the room
+// asked for, is dropped and noted; polygons keep the vertices that were kept. Memory runs out
+// only at construction: the list then has no room and drops every vertex.
+class KQovPolygonList {
+public:
+    // Room for `vertices` vertices of a mesh with `controlPoints` control points.
+    KQovPolygonList(int controlPoints, int vertices);
+    KQovPolygonList(const KQovPolygonList&) = delete;
+    KQovPolygonList& operator=(const KQovPolygonList&) = delete;
+
+    // Adds `n` values of a list in its stored form, where ~v marks the last vertex of a
+    // polygon: each ends the polygon being built. Branch-free but for polygon ends: a dropped
+    // vertex goes to the slot after the last one the room holds.
+    void AddMarked(const int32_t* values, int n) {
+        // Locals, which the stores into the list cannot alias.
+        int32_t* const vertex = mVertex;
+        const uint32_t points = mPoints;
+        const int room = mRoom;
+        int kept = mKept;
+        bool dropped = false;
+        for (int i = 0; i < n; ++i) {
+            const int32_t v = values[i];
+            const int32_t u = v < 0 ? ~v : v;
+            const bool keep = uint32_t(u) < points && kept < room;
+            vertex[kept] = u;
+            kept += keep;
+            dropped |= !keep;
+            if (v < 0) {
+                mKept = kept;
+                EndPolygon();
+            }
+        }
+        mKept = kept;
+        mDropped |= dropped;
+    }
+    // Ends the polygon being built (empty when no vertex was kept since the last end).
+    void EndPolygon() {
+        if (mPolygonCount == mPolygonRoom && !GrowPolygons()) {
+            mDropped = true;
+            return;
+        }
+        mPolygon[mPolygonCount++] = KQovPolygon{mFirst, mKept - mFirst, -1};
+        mFirst = mKept;
+    }
+    // True when a vertex or polygon was dropped (or memory ran out).
+    bool HasDropped() const { return mDropped; }
+    bool HasRoom() const { return mRoom > 0; }
+    int GetPolygonCount() const { return mPolygonCount; }
+    // Vertices of the ended polygons; those added since the last end are not part of the list.
+    int GetVertexCount() const { return mFirst; }
+
+private:
+    friend class KQovMesh;
+    bool GrowPolygons();
+    // Back to an empty list without room, once the mesh has taken the arrays.
+    void Empty();
+
+    KArrayInt mVertices{1024};
+    KArrayOf<KQovPolygon> mPolygons{256};
+    int32_t mSpare = 0;
+    int32_t* mVertex = &mSpare;
+    KQovPolygon* mPolygon = nullptr;
+    uint32_t mPoints = 0;
+    int mRoom = 0, mKept = 0, mFirst = 0, mPolygonCount = 0, mPolygonRoom = 0;
+    bool mDropped = false;
+};
+
 class KQovMesh : public KQovGeometry {
 public:
     explicit KQovMesh(KQovObjectManager* manager) : KQovGeometry(manager) { Reset(); }
@@ -45,6 +114,10 @@ public:
     // The same taking the vertex list over instead of copying it: its items are the vertex
     // indices, and the sizes must add up to its count. On false `vertexIndices` is left as given.
     bool SetPolygons(KArrayInt&& vertexIndices, const int* polygonSizes, int polygonCount);
+    // The same taking over a list checked as it was built; the list is left empty. Its
+    // vertices are checked again only when the mesh has fewer control points than the list was
+    // built for (false, and both left as they were, when one is outside them).
+    bool SetPolygons(KQovPolygonList&& list);
     void InitMaterialIndices(int mode);
     void InitTextureIndices(int mode);
     void InitTextureUVIndices(int mode);
@@ -89,6 +162,8 @@ private:
                           int polygonCount) const;
     // Takes the checked vertex list and sizes as the polygons.
     bool AdoptPolygons(KArrayInt&& vertices, const int* polygonSizes, int polygonCount);
+    // Per-polygon material and texture indices follow new polygons, unset.
+    void UnsetPerPolygonIndices(int polygonCount);
     // Position of polygon vertex k of polygon p; -1 out of range.
     int VertexPosition(int p, int k) const;
 

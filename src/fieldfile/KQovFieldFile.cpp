@@ -833,6 +833,9 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     mRecord = static_cast<int32_t>(record);
     mRawHandedOut = false;
     mValues = mTree->GetRecord(record);
+    // A long list is checked when first read: one found bad has no values.
+    if (!mTree->GetValueError().empty() && !HasError())
+        SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
     if (mTree->LostReleasedValues() && !HasError())
         SetError(eReadError, "Read error: the file was cut short while it was read");
     return true;
@@ -845,7 +848,10 @@ void KQovFieldFile::FieldReadEnd() {
     if (mRecord >= 0 && !mRawHandedOut && mValues.valueCount > 0 &&
         mValues.cursorIndex == mValues.valueCount)
         mTree->ReleaseValues(static_cast<uint32_t>(mRecord));
-    // Values just read from a mapped file may have been cut off under it.
+    // A long list found bad as it was read; values just read from a mapped file may have
+    // been cut off under it.
+    if (!mTree->GetValueError().empty() && !HasError())
+        SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
     if (mTree->LostReleasedValues() && !HasError())
         SetError(eReadError, "Read error: the file was cut short while it was read");
     KQovFieldReader::Block& block = mTree->GetBlock(mBlock);

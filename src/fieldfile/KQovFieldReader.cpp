@@ -212,6 +212,8 @@ bool KQovFieldReader::ParseBytes(std::vector<uint8_t> bytes, bool firstFieldOnly
 }
 
 void KQovFieldReader::ClearTree() {
+    mUnchecked.clear();
+    mValueError.clear();
     mRecords.clear();
     mBlocks.clear();
     mReleased.clear();
@@ -377,6 +379,43 @@ bool KQovFieldReader::ParseBinary(bool firstFieldOnly) {
     return true;
 }
 
+bool KQovFieldReader::CheckValues(uint64_t pos, uint64_t end, uint64_t& valuesEnd,
+                                  std::string& error) const {
+    const uint64_t base = static_cast<uint64_t>(mStart);
+    const uint32_t count = ReadU32(pos + 4);
+    const uint32_t listLength = ReadU32(pos + 8);
+    const uint64_t valuesBegin = pos + 13 + mData[pos + 12];
+    uint64_t cursor = valuesBegin;
+    const uint8_t* bytes = mData;
+    for (uint32_t i = 0; i < count;) {
+        // Fixed-size values, the bulk of a file, by table, a repeating pattern of types at a
+        // time; the others decoded.
+        const uint32_t fixed = cursor < end ? kFixedSizes[bytes[cursor]] : 0;
+        if (fixed != 0 && end - cursor > fixed) {
+            i += WalkFixedValues<false>(bytes, cursor, end, count - i,
+                                        [](uint64_t, uint8_t, uint32_t) {});
+            continue;
+        }
+        Value value;
+        uint64_t next;
+        // 'N' is this parser's own mark for bare ASCII tokens, no letter of a binary file.
+        if (!DecodeAt(cursor, value, next) || next > end || value.type == 'N') {
+            error = KFormatC("Bad value %u of record at %llu", i, (unsigned long long)(base + pos));
+            return false;
+        }
+        cursor = next;
+        ++i;
+    }
+    if (cursor - valuesBegin != listLength) {
+        error = KFormatC("Record at %llu holds %llu bytes of values, not %u",
+                         (unsigned long long)(base + pos),
+                         (unsigned long long)(cursor - valuesBegin), listLength);
+        return false;
+    }
+    valuesEnd = cursor;
+    return true;
+}
+
 bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t block, int depth,
                                       bool top, bool firstFieldOnly) {
     const uint64_t base = static_cast<uint64_t>(mStart);
@@ -407,30 +446,13 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
         if (listLength > end - valuesBegin)
             return Fail(KFormatC("Record at %llu has %u bytes of values past its end",
                                  (unsigned long long)(base + pos), listLength));
-        uint64_t cursor = valuesBegin;
-        const uint8_t* bytes = mData;
-        for (uint32_t i = 0; i < count;) {
-            // Fixed-size values, the bulk of a file, by table, a repeating pattern of types at a
-            // time; the others decoded.
-            const uint32_t fixed = cursor < end ? kFixedSizes[bytes[cursor]] : 0;
-            if (fixed != 0 && end - cursor > fixed) {
-                i += WalkFixedValues<false>(bytes, cursor, end, count - i,
-                                            [](uint64_t, uint8_t, uint32_t) {});
-                continue;
-            }
-            Value value;
-            uint64_t next;
-            // 'N' is this parser's own mark for bare ASCII tokens, no letter of a binary file.
-            if (!DecodeAt(cursor, value, next) || next > end || value.type == 'N')
-                return Fail(KFormatC("Bad value %u of record at %llu", i,
-                                     (unsigned long long)(base + pos)));
-            cursor = next;
-            ++i;
-        }
-        if (cursor - valuesBegin != listLength)
-            return Fail(KFormatC("Record at %llu holds %llu bytes of values, not %u",
-                                 (unsigned long long)(base + pos),
-                                 (unsigned long long)(cursor - valuesBegin), listLength));
+        // Long lists are checked when first read, while their bytes are fresh for the read;
+        // a bad one is then reported as it would be here.
+        const bool later = listLength >= kCheckLaterFrom;
+        uint64_t cursor = valuesBegin + listLength;
+        std::string error;
+        if (!later && !CheckValues(pos, end, cursor, error)) return Fail(error);
+        if (later) mUnchecked.push_back({static_cast<uint32_t>(mRecords.size()), end, false});
         AddRecord(block, static_cast<uint32_t>(pos),
                   reinterpret_cast<const char*>(mData + nameBegin), nameLength,
                   mMapping ? kNoRecord : static_cast<uint32_t>(nameBegin));
@@ -598,6 +620,25 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
     const uint8_t* bytes = mData;
     uint64_t cursor = record.cursorOffset;
     size_t n = 0;
+    if (record.uniform) {
+        // Values of the list's one type only: one of another is left for NextValue, which
+        // checks the list first.
+        const uint8_t type = static_cast<uint8_t>(record.uniform);
+        const uint32_t size = kFixedSizes[type];
+        // As the walk below: each with room for a whole 8-byte payload.
+        const uint64_t room = mSize - cursor >= 9 ? (mSize - cursor - 9) / (1 + size) + 1 : 0;
+        const size_t most = static_cast<size_t>(std::min<uint64_t>(left, room));
+        for (; n < most && bytes[cursor] == type; ++n, cursor += 1 + size) {
+            Value& value = out[n];
+            value.type = record.uniform;
+            value.data = bytes + cursor + 1;
+            value.size = size;
+            value.offset = cursor;
+        }
+        record.cursorOffset = static_cast<uint32_t>(cursor);
+        record.cursorIndex += static_cast<uint32_t>(n);
+        return n;
+    }
     WalkFixedValues<true>(bytes, cursor, mSize, left,
                           [&](uint64_t at, uint8_t type, uint32_t size) {
                               Value& value = out[n++];
@@ -611,10 +652,65 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
     return n;
 }
 
+char KQovFieldReader::CheckLater(uint32_t index, uint64_t valuesBegin, uint32_t count) const {
+    const auto at = std::lower_bound(mUnchecked.begin(), mUnchecked.end(), index,
+                                     [](const Unchecked& u, uint32_t i) { return u.record < i; });
+    if (at == mUnchecked.end() || at->record != index || at->bad) return 0;
+    // A list whose first and last values are of one fixed-size type and whose length is that
+    // of as many values of it is taken to hold that type alone: its reads check every type
+    // letter anyway, so it is checked whole only if one of another type turns up.
+    const uint64_t end = at->end;
+    const uint32_t length = ReadU32(mRecords[index].begin + 8);
+    const uint8_t type = valuesBegin < end ? mData[valuesBegin] : 0;
+    const uint64_t stride = 1 + uint64_t(kFixedSizes[type]);
+    if (stride > 1 && count > 0 && uint64_t(count) * stride == length &&
+        valuesBegin + length <= end && mData[valuesBegin + length - stride] == type)
+        return static_cast<char>(type);
+    Record record;
+    record.index = index;
+    ConfirmValues(record);
+    return 0;
+}
+
+bool KQovFieldReader::ConfirmValues(Record& record) const {
+    const uint32_t index = record.index;
+    record.uniform = 0;
+    const auto at = std::lower_bound(mUnchecked.begin(), mUnchecked.end(), index,
+                                     [](const Unchecked& u, uint32_t i) { return u.record < i; });
+    bool good = at == mUnchecked.end() || at->record != index;
+    if (!good && !at->bad) {
+        uint64_t valuesEnd;
+        std::string error;
+        good = CheckValues(mRecords[index].begin, at->end, valuesEnd, error);
+        if (good) {
+            mUnchecked.erase(at);
+        } else {
+            at->bad = true;
+            // The record is left with no values, and the error stays for the file to
+            // report: a bad file, or one cut short under its mapping since it was parsed.
+            std::memset(mData + mRecords[index].begin + 4, 0, 4);
+            if (mLostReleased ||
+                (mMapping && (mMapping->LostPages() || !mStream ||
+                              mStream->Size() < mStart + static_cast<int64_t>(at->end))))
+                mLostReleased = true;
+            else if (mValueError.empty())
+                mValueError = error;
+        }
+    }
+    if (!good) record.valueCount = record.cursorIndex;
+    return good;
+}
+
 KQovFieldReader::Record KQovFieldReader::GetRecord(uint32_t index) const {
     if (!mReleased.empty()) RestoreValues(index);
     Record record;
+    record.index = index;
     record.valuesBegin = ValuesBegin(mRecords[index].begin, record.valueCount);
+    if (!mUnchecked.empty()) {
+        record.uniform = CheckLater(index, record.valuesBegin, record.valueCount);
+        // Values found bad are gone.
+        if (!record.uniform) ValuesBegin(mRecords[index].begin, record.valueCount);
+    }
     record.cursorOffset = record.valuesBegin;
     record.child = ChildOf(index);
     return record;
@@ -657,7 +753,11 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
                           name.textSize);
 }
 
-bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const {
+bool KQovFieldReader::PeekValueAnyType(const Record& given, Value& value) const {
+    Record record = given;
+    if (record.uniform && record.cursorIndex < record.valueCount &&
+        mData[record.cursorOffset] != uint8_t(record.uniform) && !ConfirmValues(record))
+        return false;
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     if (DecodeAt(record.cursorOffset, value, next)) return true;
@@ -666,6 +766,9 @@ bool KQovFieldReader::PeekValueAnyType(const Record& record, Value& value) const
 }
 
 bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
+    if (record.uniform && record.cursorIndex < record.valueCount &&
+        mData[record.cursorOffset] != uint8_t(record.uniform) && !ConfirmValues(record))
+        return false;
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
     if (!DecodeAt(record.cursorOffset, value, next)) {

@@ -61,6 +61,10 @@ public:
         int32_t child = -1;  // block index, -1 without a block
         uint32_t cursorIndex = 0;
         uint32_t cursorOffset = 0;
+        uint32_t index = 0;  // the record's in the tree
+        // The type of a long list taken to hold values of that type alone, not checked yet:
+        // a value of another type makes the whole list checked before it is read (0: none).
+        char uniform = 0;
     };
 
     // One field name of a block; its text stays in the buffer. Its records form a chain
@@ -102,8 +106,13 @@ public:
 
     int32_t GetRoot() const { return mBlocks.empty() ? -1 : 0; }
     Block& GetBlock(int32_t index) { return mBlocks[static_cast<size_t>(index)]; }
-    // The record with its cursor at its first value.
+    // The record with its cursor at its first value. The values of a long list are checked
+    // here, when it is first asked for, rather than at the parse: a bad list has no values,
+    // and GetValueError() then tells what was wrong, as the parse would have.
     Record GetRecord(uint32_t index) const;
+    const std::string& GetValueError() const { return mValueError; }
+    // Lists of values from this many bytes on are checked when first asked for.
+    static constexpr uint32_t kCheckLaterFrom = 1u << 16;
     // Gives the memory of a record's values back once they have been read: large lists of
     // numbers of a binary part read from a plain file stream. They are read from the stream
     // (or come back from the mapped file) when the record is asked for again.
@@ -139,7 +148,8 @@ public:
     bool NextValue(Record& record, Value& value) const {
         if (record.cursorIndex >= record.valueCount) return false;
         const uint32_t size = FixedSizeAt(record.cursorOffset);
-        if (size == 0) return NextValueAnyType(record, value);
+        if (size == 0 || (record.uniform && mData[record.cursorOffset] != uint8_t(record.uniform)))
+            return NextValueAnyType(record, value);
         FillValue(record.cursorOffset, size, value);
         record.cursorOffset += 1 + size;
         ++record.cursorIndex;
@@ -148,7 +158,8 @@ public:
     bool PeekValue(const Record& record, Value& value) const {
         if (record.cursorIndex >= record.valueCount) return false;
         const uint32_t size = FixedSizeAt(record.cursorOffset);
-        if (size == 0) return PeekValueAnyType(record, value);
+        if (size == 0 || (record.uniform && mData[record.cursorOffset] != uint8_t(record.uniform)))
+            return PeekValueAnyType(record, value);
         FillValue(record.cursorOffset, size, value);
         return true;
     }
@@ -203,6 +214,16 @@ private:
     bool ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t block, int depth, bool top,
                          bool firstFieldOnly);
     bool ParseAscii(const KQovByteBuffer& text, bool firstFieldOnly);
+    // Walks the values of the binary record at `pos`, which ends at `end`, as the parse does:
+    // false, with the error, for a value that does not decode within the record or values
+    // that do not fill the length the record gives; else `valuesEnd` is where they end.
+    bool CheckValues(uint64_t pos, uint64_t end, uint64_t& valuesEnd, std::string& error) const;
+    // Checks the record's values if they are not yet; the type of a list taken to hold one
+    // type alone, left unchecked (0 for any other).
+    char CheckLater(uint32_t index, uint64_t valuesBegin, uint32_t count) const;
+    // A value not of the record's uniform type met: its values checked now. False, the
+    // record then without values left, when they are bad.
+    bool ConfirmValues(Record& record) const;
     bool ParseBuffer(KQovByteBuffer bytes, bool firstFieldOnly);
     // Parses a mapping of the part's bytes.
     bool ParseMapping(std::unique_ptr<KPlatformFileMapping> mapping, bool firstFieldOnly);
@@ -309,6 +330,15 @@ private:
     mutable std::unordered_map<uint32_t, std::pair<uint64_t, uint64_t>> mReleased;
     void RestoreValues(uint32_t index) const;
     mutable bool mLostReleased = false;
+    // Long lists not checked yet (record, end of the record), by record; the first error
+    // found in one.
+    struct Unchecked {
+        uint32_t record;
+        uint64_t end;      // the record's end
+        bool bad = false;  // checked and found bad
+    };
+    mutable std::vector<Unchecked> mUnchecked;
+    mutable std::string mValueError;
     // Values are given back in whole pages of this size: the buffer's large pages when it
     // has them, since giving back part of one frees nothing.
     size_t mReleaseUnit = 0;

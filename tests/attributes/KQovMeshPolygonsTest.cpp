@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -52,8 +54,8 @@ TEST(KQovMeshSetPolygons, MatchesThePerItemBuild) {
         KQovMesh bulk(nullptr), items(nullptr);
         bulk.InitControlPoints(6);
         items.InitControlPoints(6);
-        ASSERT_TRUE(bulk.SetPolygons(c.list.indices.data(), c.list.sizes.data(),
-                                     int(c.list.sizes.size())));
+        ASSERT_TRUE(
+            bulk.SetPolygons(c.list.indices.data(), c.list.sizes.data(), int(c.list.sizes.size())));
         BuildPerItem(items, c.list);
         ExpectSamePolygons(bulk, items);
     }
@@ -154,5 +156,121 @@ TEST(KQovMeshSetPolygons, TakingTheListOverEqualsCopyingIt) {
         else
             EXPECT_EQ(list.GetCount(), int(c.list.indices.size()));  // still the caller's
         ExpectSamePolygons(taken, copied);
+    }
+}
+
+namespace {
+
+// A list in its stored form (~v ends a polygon) decoded here on its own: the vertices inside
+// `points` kept, the others dropped, a polygon ended at each marked vertex and once more after
+// the last value unless it was marked.
+PolygonList Decoded(const std::vector<int>& stored, int points, bool& dropped) {
+    PolygonList list;
+    int size = 0;
+    dropped = false;
+    for (size_t i = 0; i < stored.size(); ++i) {
+        const long long v = stored[i] < 0 ? -1LL - stored[i] : stored[i];
+        if (v < points) {
+            list.indices.push_back(int(v));
+            ++size;
+        } else {
+            dropped = true;
+        }
+        if (stored[i] < 0 || i + 1 == stored.size()) {
+            list.sizes.push_back(size);
+            size = 0;
+        }
+    }
+    return list;
+}
+
+void AddStored(KQovPolygonList& list, const std::vector<int>& stored) {
+    list.AddMarked(stored.data(), int(stored.size()));
+    if (stored.empty() || stored.back() >= 0) list.EndPolygon();
+}
+
+}  // namespace
+
+// A list checked as it is built gives what the checked call gives for the same polygons, and
+// notes the vertices it drops.
+TEST(KQovMeshSetPolygons, ListCheckedAsBuiltEqualsTheCheckedCall) {
+    const struct {
+        const char* what;
+        std::vector<int> stored;
+    } kCases[] = {
+        {"quads", {0, 1, 2, ~3, 2, 3, 4, ~5}},
+        {"no mark at the end", {0, 1, ~2, 3, 4}},
+        {"a lone marked vertex", {~0}},
+        {"marks one after the other", {~0, ~1, ~2}},
+        {"the last control point", {5, 4, ~5}},
+        {"one past the control points", {0, 6, ~1, 2, 3, ~4}},
+        {"a marked vertex past them", {0, 1, ~6, 2, 3, ~4}},
+        {"the extremes", {INT_MAX, 1, ~INT_MAX, INT_MIN, 0, ~0}},
+        {"every vertex dropped", {7, 8, ~9}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        bool dropped;
+        const PolygonList expected = Decoded(c.stored, 6, dropped);
+        KQovMesh built(nullptr), checked(nullptr);
+        for (KQovMesh* mesh : {&built, &checked}) {
+            mesh->InitControlPoints(6);
+            BuildPerItem(*mesh, {{2}, {1, 0}});  // replaced whole
+        }
+        KQovPolygonList list(6, int(c.stored.size()));
+        ASSERT_TRUE(list.HasRoom());
+        AddStored(list, c.stored);
+        EXPECT_EQ(list.HasDropped(), dropped);
+        EXPECT_EQ(list.GetPolygonCount(), int(expected.sizes.size()));
+        EXPECT_EQ(list.GetVertexCount(), int(expected.indices.size()));
+        ASSERT_TRUE(built.SetPolygons(std::move(list)));
+        ASSERT_TRUE(checked.SetPolygons(expected.indices.data(), expected.sizes.data(),
+                                        int(expected.sizes.size())));
+        ExpectSamePolygons(built, checked);
+        // The list is left empty, and taking it again empties the mesh.
+        EXPECT_EQ(list.GetPolygonCount(), 0);
+        EXPECT_FALSE(list.HasRoom());
+        ASSERT_TRUE(built.SetPolygons(std::move(list)));
+        EXPECT_EQ(built.GetPolygonCount(), 0);
+        EXPECT_EQ(built.GetPolygonVertices().GetCount(), 0);
+    }
+}
+
+// Values past the room, or a list without room, drop vertices rather than writing past the
+// list; a mesh with fewer control points than the list was built for checks it again.
+TEST(KQovMeshSetPolygons, ListBoundsAndControlPointsLost) {
+    const struct {
+        const char* what;
+        int room;
+        int meshPoints;  // of the mesh taking the list, built for 6
+        std::vector<int> stored;
+        bool accepted;
+        std::vector<int> sizes, indices;  // the polygons taken when accepted
+        std::vector<int> unended = {};    // added after the last end
+    } kCases[] = {
+        {"exactly the room", 4, 6, {0, 1, 2, ~3}, true, {4}, {0, 1, 2, 3}},
+        {"past the room", 3, 6, {0, 1, 2, ~3, 4, ~5}, true, {3, 0}, {0, 1, 2}},
+        {"no room", 0, 6, {0, ~1}, true, {0}, {}},
+        {"fewer points, all inside", 4, 4, {0, 1, 2, ~3}, true, {4}, {0, 1, 2, 3}},
+        {"fewer points, one outside", 4, 4, {0, 1, 2, ~4}, false, {}, {}},
+        {"unended vertices are left out", 5, 6, {0, 1, ~2}, true, {3}, {0, 1, 2}, {3, 4}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        KQovPolygonList list(6, c.room);
+        list.AddMarked(c.stored.data(), int(c.stored.size()));
+        if (c.unended.empty() && c.stored.back() >= 0) list.EndPolygon();
+        list.AddMarked(c.unended.data(), int(c.unended.size()));
+        KQovMesh mesh(nullptr), expected(nullptr);
+        for (KQovMesh* m : {&mesh, &expected}) {
+            m->InitControlPoints(c.meshPoints);
+            BuildPerItem(*m, {{2}, {1, 0}});
+        }
+        EXPECT_EQ(mesh.SetPolygons(std::move(list)), c.accepted);
+        if (c.accepted) {
+            ASSERT_TRUE(
+                expected.SetPolygons(c.indices.data(), c.sizes.data(), int(c.sizes.size())));
+        }
+        ExpectSamePolygons(mesh, expected);
     }
 }

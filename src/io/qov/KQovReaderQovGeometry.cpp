@@ -70,55 +70,41 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     const int count = mFile->FieldReadGetCount();
     const int points = mesh->GetControlPointsCount();
     bool dropped = false;
-    // The list is decoded in one pass into the array the mesh then takes over, as vertices
-    // and polygon sizes; ~v marks the last vertex of a polygon (unlike -v - 1 it cannot
-    // overflow).
-    KArrayInt list(1024);
-    int32_t* vertices =
-        count > 0 && mesh->GetPolygonCount() == 0 ? list.AppendUninitialised(count) : nullptr;
-    std::unique_ptr<int32_t[]> sizes(vertices ? new (std::nothrow) int32_t[size_t(count)]
-                                              : nullptr);
-    if (vertices && sizes) {
-        PreferLargePages(vertices, sizeof(int32_t) * size_t(count));
-        int polygons = 0, size = 0, kept = 0;
-        // Branch-free but for polygon ends: a vertex is stored in any case and kept only
-        // when inside the control points. `kept` never passes `i`, so the list is written
-        // as it is read.
-        auto take = [&](int i, int32_t v) {
-            const int32_t vertex = v < 0 ? ~v : v;
-            const bool inside = vertex < points;
-            vertices[kept] = vertex;
-            kept += inside;
-            size += inside;
-            dropped |= !inside;
-            if (v < 0 && i + 1 < count) {
-                sizes[size_t(polygons++)] = size;
-                size = 0;
-            }
-        };
-        int i = 0;
-        // Integers as this host stores them straight from the file's bytes, one pass.
-        size_t stored = 0;
-        if (const uint8_t* at = mFile->FieldReadStoredBytes(stored)) {
-            const int whole = int(std::min<size_t>(size_t(count), stored / 5));
-            for (; i < whole && at[0] == 'I'; ++i, at += 5) {
-                int32_t v;
-                std::memcpy(&v, at + 1, 4);
-                take(i, v);
-            }
-            mFile->FieldReadSkipStored(i, size_t(i) * 5);
-        }
-        // Other types converted a chunk at a time; values the field lacks read as 0.
+    // The list is decoded in one pass into a list the mesh then takes over as it is, each
+    // vertex checked as it comes; ~v marks the last vertex of a polygon (unlike -v - 1 it
+    // cannot overflow).
+    KQovPolygonList list(points, mesh->GetPolygonCount() == 0 ? count : 0);
+    if (list.HasRoom()) {
+        // A chunk at a time: from the file's bytes while they are integers as this host stores
+        // them, else converted; values the field lacks read as 0.
         int32_t chunk[1024];
-        while (i < count) {
-            const int n = std::min(count - i, 1024);
-            const size_t got = mFile->FieldReadIn(chunk, size_t(n));
-            std::fill(chunk + got, chunk + n, 0);
-            for (int j = 0; j < n; ++j, ++i) take(i, chunk[j]);
+        size_t stored = 0;
+        const uint8_t* at = mFile->FieldReadStoredBytes(stored);
+        const uint8_t* const storedEnd = at ? at + stored / 5 * 5 : nullptr;
+        bool endedLast = false;
+        for (int i = 0; i < count;) {
+            const int want = std::min(count - i, 1024);
+            int n = 0;
+            if (at) {
+                const int whole = int(std::min<ptrdiff_t>(want, (storedEnd - at) / 5));
+                for (; n < whole && at[0] == 'I'; ++n, at += 5) std::memcpy(chunk + n, at + 1, 4);
+                if (n < want) {
+                    mFile->FieldReadSkipStored(i + n, size_t(i + n) * 5);
+                    at = nullptr;
+                }
+            }
+            if (n < want) {
+                const size_t got = mFile->FieldReadIn(chunk + n, size_t(want - n));
+                std::fill(chunk + n + got, chunk + want, 0);
+            }
+            list.AddMarked(chunk, want);
+            endedLast = chunk[want - 1] < 0;
+            i += want;
         }
-        sizes[size_t(polygons++)] = size;
-        list.SetCount(kept);
-        mesh->SetPolygons(std::move(list), sizes.get(), polygons);
+        if (at) mFile->FieldReadSkipStored(count, size_t(count) * 5);
+        if (!endedLast) list.EndPolygon();
+        dropped = list.HasDropped();
+        mesh->SetPolygons(std::move(list));
     } else {
         // Added to polygons the mesh has already, one vertex at a time.
         if (count > 0) mesh->BeginPolygon(-1, -1, -1);
