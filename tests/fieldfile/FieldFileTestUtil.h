@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/TempTestFolder.h"
+#include "fieldfile/KQovFieldFile.h"
 
 namespace qovtest {
 
@@ -151,6 +152,25 @@ inline std::string LegacyFile() {
     std::string bytes = BinaryStart(5000);
     Encode(bytes, Rec("Field").S("legacy"), 0);
     return bytes + NullRecord();
+}
+
+inline std::string Repeat(const std::string& part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += part;
+    return out;
+}
+
+// A binary file of two fields, "First" and "Second", each holding `doubles` (call it inside
+// ASSERT_NO_FATAL_FAILURE).
+inline void WriteTwoDoubleFields(const std::string& name, const std::vector<double>& doubles) {
+    KQovFieldFile out;
+    ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
+    for (const char* field : {"First", "Second"}) {
+        out.FieldWriteBegin(field);
+        out.FieldWriteDn(doubles.data(), doubles.size());
+        out.FieldWriteEnd();
+    }
+    ASSERT_TRUE(out.FieldFileClose());
 }
 
 }  // namespace qovtest

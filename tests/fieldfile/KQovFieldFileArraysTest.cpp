@@ -263,16 +263,7 @@ TEST(KQovFieldFileArrays, ReleasedListsOfSmallAndLargeBuffers) {
         TempFolder tmp;
         const std::string name = tmp / "released.qov";
         const std::vector<double> doubles = Doubles(c.count);
-        {
-            KQovFieldFile out;
-            ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
-            for (const char* field : {"First", "Second"}) {
-                out.FieldWriteBegin(field);
-                out.FieldWriteDn(doubles.data(), doubles.size());
-                out.FieldWriteEnd();
-            }
-            ASSERT_TRUE(out.FieldFileClose());
-        }
+        ASSERT_NO_FATAL_FAILURE(qovtest::WriteTwoDoubleFields(name, doubles));
         KQovFieldFile in;
         ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr));
         std::vector<double> back(doubles.size());

@@ -19,6 +19,7 @@ namespace {
 using qovtest::Encode;
 using qovtest::NullRecord;
 using qovtest::Rec;
+using qovtest::Repeat;
 using qovtest::TempFolder;
 
 // A record of values of the types given, one letter each ('Q' is no type: its byte alone).
@@ -31,12 +32,6 @@ Rec Typed(const char* name, const std::string& types) {
         ++rec.count;
     }
     return rec;
-}
-
-std::string Repeat(const std::string& part, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += part;
-    return out;
 }
 
 // A short record, the record under test, another short record.
@@ -170,16 +165,7 @@ TEST(KQovFieldReaderLongList, FieldFileReportsABadListWhenRead) {
         SCOPED_TRACE(mapped ? "mapped" : "read into memory");
         TempFolder tmp;
         const std::string name = tmp / "bad.qov";
-        {
-            KQovFieldFile out;
-            ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
-            for (const char* field : {"First", "Second"}) {
-                out.FieldWriteBegin(field);
-                out.FieldWriteDn(doubles.data(), doubles.size());
-                out.FieldWriteEnd();
-            }
-            ASSERT_TRUE(out.FieldFileClose());
-        }
+        ASSERT_NO_FATAL_FAILURE(qovtest::WriteTwoDoubleFields(name, doubles));
         // The letter of one value of the second list made no type.
         std::string bytes = qovtest::ReadAll(name);
         std::string needle = "D";

@@ -254,16 +254,7 @@ TEST(KQovFieldReaderMapping, FileCutUnderTheMapping) {
         SCOPED_TRACE(c.what);
         TempFolder tmp;
         const std::string name = tmp / "cut.qov";
-        {
-            KQovFieldFile out;
-            ASSERT_TRUE(out.Create(name.c_str(), true, false, nullptr));
-            for (const char* field : {"First", "Second"}) {
-                out.FieldWriteBegin(field);
-                out.FieldWriteDn(doubles.data(), doubles.size());
-                out.FieldWriteEnd();
-            }
-            ASSERT_TRUE(out.FieldFileClose());
-        }
+        ASSERT_NO_FATAL_FAILURE(qovtest::WriteTwoDoubleFields(name, doubles));
         const off_t size = off_t(qovtest::ReadAll(name).size());
         KQovFieldFile in;
         ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr));

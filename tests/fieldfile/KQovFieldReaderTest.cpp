@@ -15,6 +15,7 @@ using qovtest::Encode;
 using qovtest::NullRecord;
 using qovtest::Put32;
 using qovtest::Rec;
+using qovtest::Repeat;
 
 std::vector<uint8_t> Bytes(const std::string& s) {
     return std::vector<uint8_t>(s.begin(), s.end());
@@ -294,12 +295,6 @@ Rec Values(const std::string& name, const std::string& types) {
         ++rec.count;
     }
     return rec;
-}
-
-std::string Repeat(const std::string& part, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += part;
-    return out;
 }
 
 uint32_t PayloadSize(char type) {
