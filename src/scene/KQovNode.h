@@ -110,6 +110,15 @@ public:
     // is not changed. Null when the node made its take, or would have to make it to write its
     // values into it: borrow it then.
     KQovTakeNode* SketchDefaultTake(KQovDefaultTakeSketch& sketch);
+    // For readers: the "Default" take the node would make now from its plan, in `sketch` as
+    // SketchDefaultTake gives it, when reading that very take into it would change nothing:
+    // the plan holds the node's current values and the curves keep them exactly (a curve
+    // read sets its property to the float it holds). Null otherwise: make the take then.
+    KQovTakeNode* SketchPlannedTake(KQovDefaultTakeSketch& sketch);
+    // For readers, while the "Default" take waits: the layer types a read of its channels gave
+    // them, in tree order, for the take made later (none past the plain kinds). False when the
+    // take cannot keep them: make it then.
+    bool KeepReadLayerTypes(const std::vector<int8_t>& types);
 
 protected:
     void BuildDeferredDefaultTake(KQovTakeNode* takeNode) override;
@@ -431,6 +440,11 @@ private:
     // The plan PlanChannels would make, from the rows of a set that waits; false otherwise.
     bool PlanWaitingChannels(DeferredPlan& channels) const;
     std::shared_ptr<const DeferredPlan> mDeferredPlan;
+    // The layer types of the deferred take's channels in tree order, when a read set them.
+    using LayerTypes = std::vector<int8_t>;
+    std::shared_ptr<const LayerTypes> mReadLayers;
+    // Gives the channels of a take made from the plan the layer types kept.
+    void ApplyReadLayerTypes(KQovTakeNode* takeNode) const;
     // WritePropertyDefaults into `channels` (the deferred plan, `plan` resolved from it);
     // false when a write would add a curve or a component.
     bool WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<ChannelPlan>& plan);
