@@ -431,12 +431,14 @@ void KQovNode::ApplyReadLayerTypes(KQovTakeNode* takeNode) const {
     SetLayerTypes(root, *mReadLayers, at);
 }
 
-bool KQovNode::KeepReadLayerTypes(const std::vector<int8_t>& types) {
+bool KQovNode::KeepReadChannels(const std::vector<int8_t>& types) {
     if (!IsDefaultTakeDeferred() || !mDeferredPlan ||
         mDeferredPlan->size() != size_t(kOwnChannelCount))
         return false;
     for (int8_t type : types)
         if (type < KFCURVENODE_LAYER_PLAIN || type > KFCURVENODE_LAYER_SCALING) return false;
+    // The values read are the node's own: the plan takes them, as the made take's curves would.
+    if (!WriteDeferredDefaults()) return false;
     // Nodes read alike share the list (the thread's last one).
     thread_local std::shared_ptr<const LayerTypes> last;
     if (!last || *last != types) last = std::make_shared<const LayerTypes>(types);
@@ -616,14 +618,9 @@ KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
 
 KQovTakeNode* KQovNode::SketchPlannedTake(KQovDefaultTakeSketch& sketch) {
     if (!mDeferredPlan) return nullptr;
-    const std::shared_ptr<const DeferredPlan> planned = mDeferredPlan;
     KQovTakeNode* take = SketchDefaultTake(sketch);
     if (!take) return nullptr;
-    // Defaults written into the plan would change it: the take made later would not be this.
     const DeferredPlan& channels = sketch.mState->channels;
-    if (channels.size() != planned->size() ||
-        std::memcmp(channels.data(), planned->data(), channels.size() * sizeof(DeferredChannel)))
-        return nullptr;
     const bool waiting = mProperties && mProperties->IsTableWaiting();
     for (const DeferredChannel& channel : channels) {
         if (channel.row == kNoRow) continue;  // no property: no link to write it

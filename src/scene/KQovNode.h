@@ -110,15 +110,15 @@ public:
     // is not changed. Null when the node made its take, or would have to make it to write its
     // values into it: borrow it then.
     KQovTakeNode* SketchDefaultTake(KQovDefaultTakeSketch& sketch);
-    // For readers: the "Default" take the node would make now from its plan, in `sketch` as
-    // SketchDefaultTake gives it, when reading that very take into it would change nothing:
-    // the plan holds the node's current values and the curves keep them exactly (a curve
-    // read sets its property to the float it holds). Null otherwise: make the take then.
+    // For readers: the "Default" take holding the node's current values, in `sketch` as
+    // SketchDefaultTake gives it, when its curves keep those values exactly (a curve read sets
+    // its property to the float it holds). Null otherwise: make the take then.
     KQovTakeNode* SketchPlannedTake(KQovDefaultTakeSketch& sketch);
-    // For readers, while the "Default" take waits: the layer types a read of its channels gave
-    // them, in tree order, for the take made later (none past the plain kinds). False when the
+    // For readers that found the sketch in a file: the plan takes the node's current values,
+    // and the layer types the read gave the channels (tree order, root first; none past the
+    // plain kinds) are kept for the take made later. False, with nothing changed, when the
     // take cannot keep them: make it then.
-    bool KeepReadLayerTypes(const std::vector<int8_t>& types);
+    bool KeepReadChannels(const std::vector<int8_t>& types);
 
 protected:
     void BuildDeferredDefaultTake(KQovTakeNode* takeNode) override;

@@ -283,8 +283,10 @@ bool ScanChildChannels(KQovFieldFile& file, KFCurveNode* expected) {
 }
 
 // Inside a channel's block: only what a keyless channel holds, with the default and colour of
-// `expected`'s curve, then its children. The block is rewound for the read that may follow.
+// `expected`'s curve, then its children. The block is walked from its start (a read may have
+// gone through it) and rewound for the read that may follow.
 bool ScanChannelBlock(KQovFieldFile& file, KFCurveNode* expected) {
+    file.FieldReadRewind();
     bool same = true;
     for (int i = 0; same && i < file.FieldReadGetNameCount(); ++i) {
         const char* name = file.FieldReadGetName(i);
@@ -355,7 +357,7 @@ bool KQovReaderQov::KeepsPlannedTake(KQovNode* node) {
         // The layer types a read sets go with the node, for the take made later.
         thread_local std::vector<int8_t> layers;
         layers.clear();
-        same = SameChannels(read.GetRoot(), expected, layers) && node->KeepReadLayerTypes(layers);
+        same = SameChannels(read.GetRoot(), expected, layers) && node->KeepReadChannels(layers);
         // The same walk again rewinds every block the read entered.
         file.FieldReadBegin("Channel", 0);
         ScanChildChannels(file, expected);
