@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 
@@ -236,35 +235,6 @@ TEST(KQovPlannedTakeFile, ChannelsBeyondThePlanReadAsBefore) {
                       WriteScene(reference.scene, tmp / "b.qov", id));
         }
     }
-}
-
-// A value set on a node after it was read without its take: the take made later is the one the
-// file gave (values set go to the properties only, as with a take made at the read), and the
-// file written is the same either way.
-TEST(KQovPlannedTakeFile, ValuesSetAfterTheReadGoIntoTheTake) {
-    TempTestFolder tmp;
-    WriteText(tmp / "text.qov", SourceText(tmp));
-    Built kept, reference;
-    ASSERT_TRUE(Read(kept, tmp / "text.qov"));
-    ASSERT_TRUE(Read(reference, tmp / "text.qov"));
-    for (Built* b : {&kept, &reference}) {
-        KQovNode* node = Find(*b, "Plain2");
-        ASSERT_TRUE(Unmade(node));
-        if (b == &reference) node->GetDefaultTakeNode();
-        node->SetLocalTranslation(4.0, 5.0, 6.0);
-    }
-    KQovTakeNode* take = Find(kept, "Plain2")->GetDefaultTakeNode();
-    ASSERT_NE(take, nullptr);
-    KFCurveNode* t = take->GetRoot()->Find("T");
-    ASSERT_NE(t, nullptr);
-    ASSERT_NE(t->Get(2), nullptr);
-    EXPECT_EQ(t->Get(2)->GetCurve()->GetValue(), 0.0f);
-    EXPECT_EQ(t->GetLayerType(), KFCURVENODE_LAYER_TRANSLATION);  // as the file's read set it
-    EXPECT_EQ(MadeDump(kept), MadeDump(reference));
-    for (int id : {0, 1, 3, 4})
-        EXPECT_EQ(WriteScene(kept.scene, tmp / "a.qov", id),
-                  WriteScene(reference.scene, tmp / "b.qov", id))
-            << id;
 }
 
 }  // namespace
