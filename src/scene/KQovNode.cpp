@@ -398,10 +398,52 @@ void KQovNode::BuildDeferredDefaultTake(KQovTakeNode* takeNode) {
     ResolveDeferredPlan(plan, true);
     // An attribute listed meanwhile added no channel (one that does makes the take first).
     BuildChannels(takeNode, plan);
+    ApplyReadLayerTypes(takeNode);
 }
 
 void KQovNode::ForgetDeferredPlan() {
     mDeferredPlan.reset();
+    mReadLayers.reset();
+}
+
+namespace {
+
+void CountChannels(const KFCurveNode* channel, size_t& count) {
+    ++count;
+    for (int i = 0; i < channel->GetCount(); ++i) CountChannels(channel->Get(i), count);
+}
+
+void SetLayerTypes(KFCurveNode* channel, const std::vector<int8_t>& types, size_t& at) {
+    channel->SetLayerType(types[at++], nullptr);
+    for (int i = 0; i < channel->GetCount(); ++i) SetLayerTypes(channel->Get(i), types, at);
+}
+
+}  // namespace
+
+void KQovNode::ApplyReadLayerTypes(KQovTakeNode* takeNode) const {
+    KFCurveNode* root = takeNode ? takeNode->GetRoot() : nullptr;
+    if (!mReadLayers || !root) return;
+    size_t count = 0;
+    CountChannels(root, count);
+    // Kept only for plans of the node's own channels, whose tree does not change.
+    if (count != mReadLayers->size()) return;
+    size_t at = 0;
+    SetLayerTypes(root, *mReadLayers, at);
+}
+
+bool KQovNode::KeepReadChannels(const std::vector<int8_t>& types) {
+    if (!IsDefaultTakeDeferred() || !mDeferredPlan ||
+        mDeferredPlan->size() != size_t(kOwnChannelCount))
+        return false;
+    for (int8_t type : types)
+        if (type < KFCURVENODE_LAYER_PLAIN || type > KFCURVENODE_LAYER_SCALING) return false;
+    // The values read are the node's own: the plan takes them, as the made take's curves would.
+    if (!WriteDeferredDefaults()) return false;
+    // Nodes read alike share the list (the thread's last one).
+    thread_local std::shared_ptr<const LayerTypes> last;
+    if (!last || *last != types) last = std::make_shared<const LayerTypes>(types);
+    mReadLayers = last;
+    return true;
 }
 
 int KQovNode::DeferredLinkCount() const {
@@ -527,6 +569,7 @@ bool KQovNode::WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<C
 
 struct KQovDefaultTakeSketch::State {
     KQovNode::DeferredPlan channels;
+    std::shared_ptr<const KQovNode::LayerTypes> layers;
     // The channel name and data type of each channel past the node's own four.
     std::vector<std::pair<std::string, const KDataType*>> names;
     std::unique_ptr<KQovTakeNode> take;
@@ -546,7 +589,9 @@ KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
     bool same = last.take && last.channels.size() == channels.size() &&
                 std::memcmp(last.channels.data(), channels.data(),
                             channels.size() * sizeof(DeferredChannel)) == 0 &&
-                last.names.size() + kOwnChannelCount == plan.size();
+                last.names.size() + kOwnChannelCount == plan.size() &&
+                (last.layers == mReadLayers ||
+                 (last.layers && mReadLayers && *last.layers == *mReadLayers));
     for (size_t i = kOwnChannelCount; same && i < plan.size(); ++i) {
         const auto& name = last.names[i - kOwnChannelCount];
         same = name.first == GetChannelName(plan[i].property->GetName()) &&
@@ -561,12 +606,38 @@ KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
         for (int c = 0; c < 4; ++c) plan[i].values[c] = double(channels[i].values[c]);
     }
     BuildChannels(last.take.get(), plan);
+    ApplyReadLayerTypes(last.take.get());
+    last.layers = mReadLayers;
     last.channels = channels;
     last.names.clear();
     for (size_t i = kOwnChannelCount; i < plan.size(); ++i)
         last.names.emplace_back(GetChannelName(plan[i].property->GetName()),
                                 plan[i].property->GetDataType());
     return last.take.get();
+}
+
+KQovTakeNode* KQovNode::SketchPlannedTake(KQovDefaultTakeSketch& sketch) {
+    if (!mDeferredPlan) return nullptr;
+    KQovTakeNode* take = SketchDefaultTake(sketch);
+    if (!take) return nullptr;
+    const DeferredPlan& channels = sketch.mState->channels;
+    const bool waiting = mProperties && mProperties->IsTableWaiting();
+    for (const DeferredChannel& channel : channels) {
+        if (channel.row == kNoRow) continue;  // no property: no link to write it
+        if (!mProperties || channel.row >= mProperties->GetTableRowCount()) return nullptr;
+        double values[4] = {0.0, 0.0, 0.0, 1.0};
+        const int n = waiting ? mProperties->GetWaitingRowNumbers(channel.row, values)
+                              : KQovGetPropertyNumbers(mProperties->GetTableProperty(channel.row),
+                                                       values);
+        for (int c = 0; c < int(channel.count) && c < 4; ++c) {
+            if (c >= n) continue;  // a component the property lacks is never written back
+            const float kept = float(values[c]);
+            if (double(kept) != values[c] ||
+                std::memcmp(&kept, &channel.values[c], sizeof(float)) != 0)
+                return nullptr;
+        }
+    }
+    return take;
 }
 
 // --- Hierarchy ---

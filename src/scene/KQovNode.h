@@ -110,6 +110,15 @@ public:
     // is not changed. Null when the node made its take, or would have to make it to write its
     // values into it: borrow it then.
     KQovTakeNode* SketchDefaultTake(KQovDefaultTakeSketch& sketch);
+    // For readers: the "Default" take holding the node's current values, in `sketch` as
+    // SketchDefaultTake gives it, when its curves keep those values exactly (a curve read sets
+    // its property to the float it holds). Null otherwise: make the take then.
+    KQovTakeNode* SketchPlannedTake(KQovDefaultTakeSketch& sketch);
+    // For readers that found the sketch in a file: the plan takes the node's current values,
+    // and the layer types the read gave the channels (tree order, root first; none past the
+    // plain kinds) are kept for the take made later. False, with nothing changed, when the
+    // take cannot keep them: make it then.
+    bool KeepReadChannels(const std::vector<int8_t>& types);
 
 protected:
     void BuildDeferredDefaultTake(KQovTakeNode* takeNode) override;
@@ -431,6 +440,11 @@ private:
     // The plan PlanChannels would make, from the rows of a set that waits; false otherwise.
     bool PlanWaitingChannels(DeferredPlan& channels) const;
     std::shared_ptr<const DeferredPlan> mDeferredPlan;
+    // The layer types of the deferred take's channels in tree order, when a read set them.
+    using LayerTypes = std::vector<int8_t>;
+    std::shared_ptr<const LayerTypes> mReadLayers;
+    // Gives the channels of a take made from the plan the layer types kept.
+    void ApplyReadLayerTypes(KQovTakeNode* takeNode) const;
     // WritePropertyDefaults into `channels` (the deferred plan, `plan` resolved from it);
     // false when a write would add a curve or a component.
     bool WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<ChannelPlan>& plan);

@@ -4,6 +4,7 @@
 #include "io/KQovIOHooks.h"
 #include "io/KQovImporter.h"
 #include "scene/KQovGlobalSettings.h"
+#include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
 
 KQovReaderQov::KQovReaderQov(KQovObjectManager* manager, KQovImporter* importer)

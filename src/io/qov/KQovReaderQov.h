@@ -30,6 +30,7 @@ class KQovMaterial;
 class KQovTexture;
 class KQovVideo;
 class KQovNode;
+class KQovDefaultTakeSketch;
 class KQovNull;
 class KQovObject;
 class KProperty;
@@ -112,6 +113,9 @@ public:
     void ReadLookAt(KQovNode* node);
     void ReadPivots(KQovNode* node);
     void ReadDefaultChannels(KQovNode* node);
+    // Whether the model's channels in the open record hold just what the node's plan makes
+    // (then its "Default" take may stay unmade); the channels are left to be read either way.
+    bool KeepsPlannedTake(KQovNode* node);
     void ReadUserProperties(KQovObject* object);
     void ReadPropertyBlock(KQovObject* object);
     // Wraps every property no user property wraps yet; the number of properties.
@@ -298,6 +302,8 @@ private:
     std::vector<KQovMaterial*> mReadMaterials;
 
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
+    // The "Default" take models' channels are checked against (nodes alike share it).
+    std::unique_ptr<KQovDefaultTakeSketch> mPlannedTakes;
     // The field file in use: the reader's own, or one a caller lends for one call.
     KQovPropertyFieldFile* mLent = nullptr;
     KQovImporter* mImporter;

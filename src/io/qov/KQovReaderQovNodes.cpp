@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -248,11 +249,131 @@ void TakeWrittenUserChannels(KFCurveNode* root, const std::vector<WrittenUserCha
     }
 }
 
+bool SameBits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof(float)) == 0;
+}
+
+// The fields a keyless channel may hold.
+bool PlainChannelField(const char* name) {
+    for (const char* known : {"Channel", "Default", "Color", "KeyVer", "KeyCount", "LayerType"})
+        if (std::strcmp(name, known) == 0) return true;
+    return false;
+}
+
+bool ScanChannelBlock(KQovFieldFile& file, KFCurveNode* expected);
+
+// Whether the channels of the open level are `expected`'s children, one for one and in order
+// (a block is entered only where a read would enter it).
+bool ScanChildChannels(KQovFieldFile& file, KFCurveNode* expected) {
+    bool same = file.FieldReadGetOccurrenceCount("Channel") == expected->GetCount();
+    for (int i = 0; same && i < expected->GetCount(); ++i) {
+        KFCurveNode* child = expected->Get(i);
+        if (!child || !file.FieldReadBegin("Channel")) return false;
+        same = file.FieldReadGetRemain() > 0 &&
+               std::strcmp(file.FieldReadC(), child->GetName()) == 0;
+        if (same && file.FieldReadBlockBegin()) {
+            same = ScanChannelBlock(file, child);
+            file.FieldReadBlockEnd();
+        } else {
+            same = false;
+        }
+        file.FieldReadEnd();
+    }
+    return same;
+}
+
+// Inside a channel's block: only what a keyless channel holds, with the default and colour of
+// `expected`'s curve, then its children. The block is walked from its start (a read may have
+// gone through it) and rewound for the read that may follow.
+bool ScanChannelBlock(KQovFieldFile& file, KFCurveNode* expected) {
+    file.FieldReadRewind();
+    bool same = true;
+    for (int i = 0; same && i < file.FieldReadGetNameCount(); ++i) {
+        const char* name = file.FieldReadGetName(i);
+        same = name && PlainChannelField(name);
+    }
+    const KFCurve* curve = expected->GetCurve();
+    if (same && file.FieldReadBegin("Default")) {
+        same = curve && file.FieldReadGetRemain() == 1 &&
+               SameBits(float(file.FieldReadD()), curve->GetValue());
+        file.FieldReadEnd();
+    } else if (same) {
+        same = !curve;
+    }
+    same = same && file.FieldReadI("KeyCount", 0) == 0;
+    if (same && file.FieldReadBegin("Color")) {
+        same = curve && file.FieldReadGetRemain() == 3;
+        for (int c = 0; c < 3 && same; ++c)
+            same = SameBits(float(file.FieldReadD()), curve->GetColor()[c]);
+        file.FieldReadEnd();
+    }
+    same = same && ScanChildChannels(file, expected);
+    file.FieldReadRewind();
+    return same;
+}
+
+// Whether two channel trees hold the same but for layer types (`read`'s are listed in tree
+// order): names, data types, layers, keyless curves alike.
+bool SameChannels(KFCurveNode* a, KFCurveNode* b, std::vector<int8_t>& read) {
+    if (!a || !b || a->GetCount() != b->GetCount() || a->GetLayerType() < INT8_MIN ||
+        a->GetLayerType() > INT8_MAX || a->GetLayerId() != b->GetLayerId() || a->GetNextLayer() || b->GetNextLayer() ||
+        a->GetTimeWarp() || b->GetTimeWarp() || a->GetDataType() != b->GetDataType() ||
+        std::strcmp(a->GetName(), b->GetName()) != 0 ||
+        std::strcmp(a->GetSecondName(), b->GetSecondName()) != 0)
+        return false;
+    const KFCurve* x = a->GetCurve();
+    const KFCurve* y = b->GetCurve();
+    if (!x != !y) return false;
+    if (x && (x->KeyGetCount() != 0 || y->KeyGetCount() != 0 ||
+              !SameBits(x->GetValue(), y->GetValue()) ||
+              std::memcmp(x->GetColor(), y->GetColor(), 3 * sizeof(float)) != 0 ||
+              x->GetTag() != y->GetTag() || x->GetPreExtrapolation() != y->GetPreExtrapolation() ||
+              x->GetPostExtrapolation() != y->GetPostExtrapolation() ||
+              x->GetPreExtrapolationCount() != y->GetPreExtrapolationCount() ||
+              x->GetPostExtrapolationCount() != y->GetPostExtrapolationCount()))
+        return false;
+    read.push_back(int8_t(a->GetLayerType()));
+    for (int i = 0; i < a->GetCount(); ++i)
+        if (!SameChannels(a->Get(i), b->Get(i), read)) return false;
+    return true;
+}
+
 }  // namespace
+
+bool KQovReaderQov::KeepsPlannedTake(KQovNode* node) {
+    if (!mPlannedTakes) mPlannedTakes = std::make_unique<KQovDefaultTakeSketch>();
+    KQovTakeNode* planned = node->SketchPlannedTake(*mPlannedTakes);
+    KFCurveNode* expected = planned ? planned->GetRoot() : nullptr;
+    if (!expected) return false;
+    KQovFieldFile& file = *mFile.get();
+    bool same = ScanChildChannels(file, expected);
+    if (same) {
+        // Read as the made take would be, into a copy of it: what a read changes besides
+        // the values (layer types, names found by type) shows there.
+        KQovTakeNode read(*planned);
+        file.FieldReadBegin("Channel", 0);  // the first channel next
+        while (KFCurveNode::Retrieve(file, read.GetRoot(), true, false, true)) {
+        }
+        // The layer types a read sets go with the node, for the take made later.
+        thread_local std::vector<int8_t> layers;
+        layers.clear();
+        same = SameChannels(read.GetRoot(), expected, layers) && node->KeepReadChannels(layers);
+        // The same walk again rewinds every block the read entered.
+        file.FieldReadBegin("Channel", 0);
+        ScanChildChannels(file, expected);
+    }
+    // A read that follows starts at the first channel; kept, they count as read.
+    if (!same) file.FieldReadBegin("Channel", 0);
+    return same;
+}
 
 void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
     // Without a channel to read, the default take is not even looked at (nor made).
     if (mFile->FieldReadGetOccurrenceCount("Channel") <= 0) return;
+    // Channels that give just what the node would make keep its take unmade, its rows unbuilt:
+    // files this library wrote hold them for every model.
+    if (!mFile->IsVersion5Layout() && node->IsDefaultTakeDeferred() && KeepsPlannedTake(node))
+        return;
     KQovTakeNode* take = node->GetDefaultTakeNode();
     KFCurveNode* root = take ? take->GetRoot() : nullptr;
     if (!root) return;
