@@ -99,6 +99,13 @@ int Waiting(KQovNode* node) {
     return count;
 }
 
+// Reads `file` with rows built at once (eager) or left waiting.
+bool ReadRows(Built& read, const std::string& file, bool eager) {
+    std::unique_ptr<BuiltAtOnce> mode;
+    if (eager) mode = std::make_unique<BuiltAtOnce>();
+    return Read(read, file);
+}
+
 TEST(KQovWaitingRowsFile, WrittenBytesDoNotTellWhenRowsWereBuilt) {
     const struct {
         int id;
@@ -127,11 +134,8 @@ TEST(KQovWaitingRowsFile, WrittenBytesDoNotTellWhenRowsWereBuilt) {
         std::string dumps[2], again[2];
         for (int eager = 0; eager < 2; ++eager) {
             SCOPED_TRACE(eager);
-            std::unique_ptr<BuiltAtOnce> mode;
-            if (eager) mode = std::make_unique<BuiltAtOnce>();
             Built read;
-            ASSERT_TRUE(Read(read, tmp / "late.qov"));
-            mode.reset();
+            ASSERT_TRUE(ReadRows(read, tmp / "late.qov", eager));
             again[eager] = Write(read.scene, tmp / "again.qov", c.id);
             dumps[eager] = SceneDump::NodeTree(*read.scene->GetRootNode());
         }
@@ -236,11 +240,8 @@ TEST(KQovWaitingRowsFile, ModelsWithoutRecordsStayWaiting) {
         std::string written[2], dumps[2];
         int records[2] = {0, 0};
         for (int eager = 0; eager < 2; ++eager) {
-            std::unique_ptr<BuiltAtOnce> mode;
-            if (eager) mode = std::make_unique<BuiltAtOnce>();
             Built read;
-            ASSERT_TRUE(Read(read, source));
-            mode.reset();
+            ASSERT_TRUE(ReadRows(read, source, eager));
             KQovNode* root = read.scene->GetRootNode();
             ASSERT_EQ(root->GetChildCount(), 2);
             EXPECT_EQ(Waiting(root), eager ? 0 : 3);
@@ -305,11 +306,8 @@ TEST(KQovWaitingRowsFile, RecordsThatOnlySetNumbersKeepNodesWaiting) {
     std::string written[2], dumps[2];
     for (int eager = 0; eager < 2; ++eager) {
         SCOPED_TRACE(eager);
-        std::unique_ptr<BuiltAtOnce> mode;
-        if (eager) mode = std::make_unique<BuiltAtOnce>();
         Built read;
-        ASSERT_TRUE(Read(read, source));
-        mode.reset();
+        ASSERT_TRUE(ReadRows(read, source, eager));
         KQovNode* root = read.scene->GetRootNode();
         ASSERT_EQ(root->GetChildCount(), count);
         for (int i = 0; i < count; ++i)
