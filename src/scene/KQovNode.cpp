@@ -304,24 +304,17 @@ bool KQovNode::PlanWaitingChannels(DeferredPlan& channels) const {
     // animatable row (none in the node's table; one found builds the rows after all).
     channels.clear();
     if (!mProperties || !mProperties->IsTableWaiting()) return false;
-    // Whether the table has such a row, found once per table (the thread's last one).
-    struct Table {
-        const KQovPropertyDescriptor* first = nullptr;
-        int count = -1;
-        bool otherAnimatable = false;
-    };
-    thread_local Table last;
+    // Whether the table has such a row, found once per table.
     const int rows = mProperties->GetTableRowCount();
-    if (last.first != mProperties->GetTableRow(0) || last.count != rows) {
-        last.first = mProperties->GetTableRow(0);
-        last.count = rows;
-        last.otherAnimatable = false;
-        for (int i = 0; i < rows && !last.otherAnimatable; ++i) {
-            const KQovPropertyDescriptor* row = mProperties->GetTableRow(i);
-            last.otherAnimatable = row->animatable && !IsOwnChannelProperty(row->name);
-        }
-    }
-    if (last.otherAnimatable) return false;
+    const bool otherAnimatable =
+        KQovPerTable<bool>(mProperties->GetTableRow(0), rows, [this, rows] {
+            for (int i = 0; i < rows; ++i) {
+                const KQovPropertyDescriptor* row = mProperties->GetTableRow(i);
+                if (row->animatable && !IsOwnChannelProperty(row->name)) return true;
+            }
+            return false;
+        });
+    if (otherAnimatable) return false;
     for (const OwnChannel& own : kOwnChannels) {
         const KQovPropertyDescriptor* row = mProperties->GetTableRow(own.row);
         if (!row || std::strcmp(row->name, own.property) != 0) return false;

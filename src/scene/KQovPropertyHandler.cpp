@@ -127,30 +127,24 @@ int KQovPropertyHandler::GetTableRowTypeCode(int row) const {
     if (!descriptor) return -1;
     if (descriptor->form != KQovPropertyDescriptor::eCreated || descriptor->typeCode)
         return descriptor->typeCode;
-    // A created row without one takes its data type's, found once per table (the thread's
-    // last table: sets of one kind follow each other).
-    struct Codes {
-        const KQovPropertyDescriptor* rows = nullptr;
-        std::vector<int> codes;
-    };
-    thread_local Codes last;
+    // A created row without one takes its data type's, found once per table.
     const RowTable* table = IsTableDeferred() ? nullptr : TableOf(row);
     const KQovPropertyDescriptor* first = table ? table->rows : mDeferredRows;
     const int count = table ? table->count : mDeferredCount;
     const int index = table ? row - table->firstRow : row;
-    if (last.rows != first || last.codes.size() != size_t(count)) {
-        last.rows = first;
-        last.codes.assign(size_t(count), 0);
+    const std::vector<int>& codes = KQovPerTable<std::vector<int>>(first, count, [&] {
+        std::vector<int> made(size_t(count), 0);
         for (int i = 0; i < count; ++i) {
             const KQovPropertyDescriptor& d = first[i];
-            last.codes[size_t(i)] =
+            made[size_t(i)] =
                 d.form == KQovPropertyDescriptor::eCreated && !d.typeCode
                     ? KProperty::TypeCodeFromDataType(d.dataType ? KDataType::FindByName(d.dataType)
                                                                  : nullptr)
                     : d.typeCode;
         }
-    }
-    return last.codes[size_t(index)];
+        return made;
+    });
+    return codes[size_t(index)];
 }
 
 int KQovPropertyHandler::GetWaitingRowNumbers(int row, double* out) const {

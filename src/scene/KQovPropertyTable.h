@@ -45,6 +45,26 @@ struct KQovPropertyDescriptor {
     KProperty::EnumNameFunction enumSource = nullptr;
 };
 
+// What a caller derives from one descriptor table (the table's first row and its count), made
+// by `make` once per table: each call site keeps the last table its thread asked about, since
+// sets of one kind follow each other.
+template <typename Value, typename Make>
+const Value& KQovPerTable(const KQovPropertyDescriptor* rows, int count, Make&& make) {
+    struct Last {
+        const KQovPropertyDescriptor* rows = nullptr;
+        int count = -1;
+        Value value{};
+    };
+    thread_local Last last;
+    if (last.rows != rows || last.count != count) {
+        last.count = -1;  // nothing half made stays if `make` throws
+        last.value = make();
+        last.rows = rows;
+        last.count = count;
+    }
+    return last.value;
+}
+
 // The value of a property as doubles, by its stored kind: 1 for bool, int, enum,
 // float and double, 3 for Vector3D and ColorRGB, 4 for Vector4D and ColorRGBA;
 // 0 (and `out` untouched) for any other kind. `out` holds four doubles.

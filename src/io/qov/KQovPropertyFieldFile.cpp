@@ -366,24 +366,17 @@ void ReadRecordRest(KQovFieldFile& file, const RecordHead& head,
     ApplyValue(property, value);
 }
 
-// The row of a set's table named `name`, -1 for none; found through a map made once per table
-// (the thread's last one).
+// The row of a set's table named `name`, -1 for none; found through a map made once per table.
 int RowNamed(const KQovPropertyHandler& set, const char* name) {
-    struct Rows {
-        const KQovPropertyDescriptor* first = nullptr;
-        int count = 0;
-        std::unordered_map<std::string, int> rows;
-    };
-    thread_local Rows last;
-    const KQovPropertyDescriptor* first = set.GetTableRow(0);
-    if (last.first != first || last.count != set.GetTableRowCount()) {
-        last = Rows{};
-        last.first = first;
-        last.count = set.GetTableRowCount();
-        for (int i = last.count; i-- > 0;) last.rows[set.GetTableRow(i)->name] = i;
-    }
-    const auto it = last.rows.find(name);
-    return it == last.rows.end() ? -1 : it->second;
+    const int count = set.GetTableRowCount();
+    const auto& rows = KQovPerTable<std::unordered_map<std::string, int>>(
+        set.GetTableRow(0), count, [&set, count] {
+            std::unordered_map<std::string, int> made;
+            for (int i = count; i-- > 0;) made[set.GetTableRow(i)->name] = i;
+            return made;
+        });
+    const auto it = rows.find(name);
+    return it == rows.end() ? -1 : it->second;
 }
 
 enum class Waiting { eDone, eBuild, eBuildThenSet };
@@ -447,7 +440,7 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
                                                            const std::vector<KProperty*>& more) {
     if (!set.IsTableWaiting()) return false;
     // What the built rows would give WriteRecord apart from their values, found once per
-    // table (the thread's last one: a scene's nodes follow each other).
+    // table.
     struct Row {
         const KQovPropertyDescriptor* descriptor;
         const char* typeName;
@@ -455,8 +448,6 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
         int components;
     };
     struct Rows {
-        const KQovPropertyDescriptor* first = nullptr;
-        int count = 0;
         bool numbers = true;  // false: a row holds other than numbers
         std::vector<Row> rows;
         std::vector<int> at;  // the row of each
@@ -464,35 +455,34 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
         // (0x8) once it is built.
         std::vector<KQovRecordImage> heads;
     };
-    thread_local Rows last;
     const KQovPropertyDescriptor* first = set.GetTableRow(0);
-    if (last.first != first || last.count != set.GetTableRowCount()) {
-        last = Rows{};
-        last.first = first;
-        last.count = set.GetTableRowCount();
-        for (int i = 0; i < last.count; ++i) {
+    const int count = set.GetTableRowCount();
+    const Rows& last = KQovPerTable<Rows>(first, count, [&set, count] {
+        Rows made;
+        for (int i = 0; i < count; ++i) {
             const KQovPropertyDescriptor* descriptor = set.GetTableRow(i);
             if (descriptor->form == KQovPropertyDescriptor::eObjectList) continue;  // connections
             const int typeCode = set.GetTableRowTypeCode(i);
             Row row{descriptor, nullptr, ValueForm::eNone, 0};
             row.form = FormOf(typeCode, row.components);
             if (row.form == ValueForm::eNone) continue;
-            if (row.form != ValueForm::eInt && row.form != ValueForm::eDouble) last.numbers = false;
+            if (row.form != ValueForm::eInt && row.form != ValueForm::eDouble) made.numbers = false;
             const KDataType* dataType =
                 descriptor->dataType ? KDataType::FindByName(descriptor->dataType) : nullptr;
             if (!dataType) dataType = KProperty::GetStandardDataType(typeCode);
             row.typeName = dataType && dataType->GetName() ? dataType->GetName()
                                                            : KProperty::GetTypeName(typeCode);
-            last.rows.push_back(row);
-            last.at.push_back(i);
-            last.heads.push_back(KQovRecordImage(kRecordName)
+            made.rows.push_back(row);
+            made.at.push_back(i);
+            made.heads.push_back(KQovRecordImage(kRecordName)
                                      .C(descriptor->name)
                                      .C(row.typeName)
                                      .C(descriptor->animatable ? "A" : "")
                                      .I(static_cast<int32_t>(descriptor->userFlags |
                                                              (descriptor->animatable ? 0x8u : 0u))));
         }
-    }
+        return made;
+    });
     if (!last.numbers) return false;
     // The rows' records follow from the table and the numbers the set keeps: the same for most
     // nodes, copied from the last writing (binary files).
@@ -516,7 +506,7 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
     };
     FieldWriteBegin(kBlockName);
     FieldWriteBlockBegin();
-    if (copy.valid && copy.first == last.first && copy.count == last.count && sameValues() &&
+    if (copy.valid && copy.first == first && copy.count == count && sameValues() &&
         FieldWriteRecords(copy.bytes.data(), copy.bytes.size(), copy.origin)) {
         for (KProperty* property : more)
             if (property) WriteRecord(*this, property);
@@ -543,8 +533,8 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
     size_t size = 0;
     const uint8_t* bytes = FieldWriteCopySince(mark, size);
     copy.valid = bytes != nullptr;
-    copy.first = last.first;
-    copy.count = last.count;
+    copy.first = first;
+    copy.count = count;
     copy.values = values;
     copy.origin = mark;
     copy.bytes.assign(bytes, bytes + size);
