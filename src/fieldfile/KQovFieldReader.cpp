@@ -620,6 +620,13 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
     const uint8_t* bytes = mData;
     uint64_t cursor = record.cursorOffset;
     size_t n = 0;
+    const auto put = [&](uint64_t at, char type, uint32_t size) {
+        Value& value = out[n++];
+        value.type = type;
+        value.data = bytes + at + 1;
+        value.size = size;
+        value.offset = at;
+    };
     if (record.uniform) {
         // Values of the list's one type only: one of another is left for NextValue, which
         // checks the list first.
@@ -628,25 +635,17 @@ size_t KQovFieldReader::ReadStored(Record& record, Value* out, size_t count) con
         // As the walk below: each with room for a whole 8-byte payload.
         const uint64_t room = mSize - cursor >= 9 ? (mSize - cursor - 9) / (1 + size) + 1 : 0;
         const size_t most = static_cast<size_t>(std::min<uint64_t>(left, room));
-        for (; n < most && bytes[cursor] == type; ++n, cursor += 1 + size) {
-            Value& value = out[n];
-            value.type = record.uniform;
-            value.data = bytes + cursor + 1;
-            value.size = size;
-            value.offset = cursor;
+        while (n < most && bytes[cursor] == type) {
+            put(cursor, record.uniform, size);
+            cursor += 1 + size;
         }
         record.cursorOffset = static_cast<uint32_t>(cursor);
         record.cursorIndex += static_cast<uint32_t>(n);
         return n;
     }
-    WalkFixedValues<true>(bytes, cursor, mSize, left,
-                          [&](uint64_t at, uint8_t type, uint32_t size) {
-                              Value& value = out[n++];
-                              value.type = static_cast<char>(type);
-                              value.data = bytes + at + 1;
-                              value.size = size;
-                              value.offset = at;
-                          });
+    WalkFixedValues<true>(bytes, cursor, mSize, left, [&](uint64_t at, uint8_t type, uint32_t size) {
+        put(at, static_cast<char>(type), size);
+    });
     record.cursorOffset = static_cast<uint32_t>(cursor);
     record.cursorIndex += static_cast<uint32_t>(n);
     return n;
