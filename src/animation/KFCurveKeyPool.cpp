@@ -1,7 +1,7 @@
 #include "animation/KFCurveKeyPool.h"
 
 #include <algorithm>
-#include <new>
+#include <cstdint>
 #include <vector>
 
 #include "platform/KPlatformSystem.h"
@@ -16,6 +16,10 @@ struct Chunk {
     size_t size;
     size_t used;    // pieces are carved from the start on, never handed out twice
     size_t pieces;  // pieces not yet given back
+    // On large pages: pieces not yet given back on each large page of the chunk. A large page
+    // goes back whole once none is left on it, never split by giving back a piece's pages.
+    // Empty on small pages, where a piece's pages go back as soon as it is freed.
+    std::vector<uint32_t> live;
 };
 
 struct Pool {
@@ -33,6 +37,20 @@ size_t RoundUp(size_t value, size_t unit) {
     return (value + unit - 1) / unit * unit;
 }
 
+// Counts a piece in, or out of, the large pages it lies on; the large pages left with none
+// and already carved past are given back.
+void Count(Chunk& chunk, size_t offset, size_t bytes, bool in) {
+    if (chunk.live.empty()) return;
+    const size_t first = offset / kAlignment, last = (offset + bytes - 1) / kAlignment;
+    for (size_t r = first; r <= last && r < chunk.live.size(); ++r) {
+        if (in) {
+            ++chunk.live[r];
+        } else if (--chunk.live[r] == 0 && (r + 1) * kAlignment <= chunk.used) {
+            KPlatformDiscardPages(chunk.base + r * kAlignment, kAlignment);
+        }
+    }
+}
+
 }  // namespace
 
 namespace KFCurveKeyPool {
@@ -45,23 +63,30 @@ void* Allocate(size_t bytes) {
     if (!pool.chunks.empty()) {
         Chunk& last = pool.chunks.back();
         if (last.size - last.used >= bytes) {
-            char* piece = last.base + last.used;
+            const size_t offset = last.used;
             last.used += bytes;
             ++last.pieces;
-            return piece;
+            Count(last, offset, bytes, true);
+            return last.base + offset;
         }
     }
+    // Chunks come from the system, not the heap: freed, they go back whole, and a new one is
+    // fresh memory the system can back with large pages.
     const size_t size = std::max(kChunkSize, RoundUp(bytes, kAlignment));
     pool.chunks.reserve(pool.chunks.size() + 1);  // before the chunk: nothing to leak
-    void* base = ::operator new(size, std::align_val_t(kAlignment), std::nothrow);
+    Chunk chunk{nullptr, size, bytes, 1, std::vector<uint32_t>(size / kAlignment, 0)};
+    void* base = KPlatformAllocatePages(size, kAlignment);
     if (!base) return nullptr;
-    KPlatformPreferLargePages(base, size);
-    pool.chunks.push_back(Chunk{static_cast<char*>(base), size, bytes, 1});
+    chunk.base = static_cast<char*>(base);
+    if (KPlatformPreferLargePages(base, size) == 0) chunk.live.clear();
+    Count(chunk, 0, bytes, true);
+    pool.chunks.push_back(std::move(chunk));
     return base;
 }
 
 void Free(void* piece, size_t bytes) {
     if (!piece) return;
+    bytes = RoundUp(bytes, kPieceAlignment);
     Pool& pool = ThePool();
     KPlatformLock hold(pool.lock);
     char* at = static_cast<char*>(piece);
@@ -70,14 +95,18 @@ void Free(void* piece, size_t bytes) {
         Chunk& chunk = pool.chunks[i];
         if (at < chunk.base || at >= chunk.base + chunk.used) continue;
         if (--chunk.pieces == 0) {
-            ::operator delete(chunk.base, std::align_val_t(kAlignment));
+            KPlatformFreePages(chunk.base, chunk.size);
             pool.chunks.erase(pool.chunks.begin() + std::ptrdiff_t(i));
+            return;
+        }
+        const size_t offset = size_t(at - chunk.base);
+        const size_t end = std::min(offset + bytes, chunk.used);
+        if (!chunk.live.empty()) {
+            Count(chunk, offset, end - offset, false);
             return;
         }
         // The whole pages inside the piece: they read as zeros if ever touched again.
         const size_t page = KPlatformPageSize();
-        const size_t offset = size_t(at - chunk.base);
-        const size_t end = std::min(offset + RoundUp(bytes, kPieceAlignment), chunk.used);
         const size_t from = RoundUp(offset, page), to = end / page * page;
         if (to > from) KPlatformDiscardPages(chunk.base + from, to - from);
         return;

@@ -2,9 +2,11 @@
 // Memory for the keys of long curves read from files. A file of many long curves fills
 // tens of megabytes of keys at once: they are carved one after the other from chunks that
 // ask the system for large pages, a page fault per large page instead of one per page. A
-// chunk goes back to the system as soon as the last piece carved from it is freed; the pages
-// of a piece freed before that are given back at once, so a chunk kept by a curve that lives
-// on holds little more than that curve.
+// chunk goes back to the system as soon as the last piece carved from it is freed. Before
+// that, a large page goes back once every piece on it is freed (giving back part of one
+// would split it, and a whole scene freed would pay for that on every curve); on small pages
+// a piece's pages go back at once. A chunk kept by a curve that lives on holds that curve's
+// pages.
 
 #include <cstddef>
 

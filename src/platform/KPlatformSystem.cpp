@@ -57,6 +57,30 @@ size_t KPlatformPageSize() {
     return size > 0 ? static_cast<size_t>(size) : 4096;
 }
 
+void* KPlatformAllocatePages(size_t size, size_t alignment) {
+    const size_t page = KPlatformPageSize();
+    if (size == 0 || alignment < page || (alignment & (alignment - 1)) != 0 ||
+        size > SIZE_MAX - 2 * alignment)
+        return nullptr;
+    size = (size + page - 1) / page * page;
+    // Over-asked by the alignment, then the ends cut away.
+    const size_t asked = size + alignment;
+    void* base = mmap(nullptr, asked, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(base);
+    const uintptr_t aligned = (start + alignment - 1) & ~uintptr_t(alignment - 1);
+    if (aligned > start) munmap(base, aligned - start);
+    const size_t tail = start + asked - (aligned + size);
+    if (tail > 0) munmap(reinterpret_cast<void*>(aligned + size), tail);
+    return reinterpret_cast<void*>(aligned);
+}
+
+void KPlatformFreePages(void* address, size_t size) {
+    if (!address || size == 0) return;
+    const size_t page = KPlatformPageSize();
+    munmap(address, (size + page - 1) / page * page);
+}
+
 bool KPlatformDiscardPages(void* address, size_t size) {
     return address && size > 0 && madvise(address, size, MADV_DONTNEED) == 0;
 }

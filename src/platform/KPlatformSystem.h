@@ -24,6 +24,12 @@ bool KPlatformGetComputerName(char* buffer, size_t size);
 
 // The size of a memory page.
 size_t KPlatformPageSize();
+// Fresh private memory straight from the system, `size` bytes aligned to `alignment` (a power
+// of two, at least a page), reading as zeros; null when none is left. Kept apart from the heap,
+// so it goes back to the system whole with KPlatformFreePages and the next block is fresh.
+void* KPlatformAllocatePages(size_t size, size_t alignment);
+// Gives back memory KPlatformAllocatePages handed out, with the size asked for.
+void KPlatformFreePages(void* address, size_t size);
 // Gives pages of private memory back to the system (`address` and `size` whole pages): they
 // read as zeros afterwards. False when they were not given back.
 bool KPlatformDiscardPages(void* address, size_t size);

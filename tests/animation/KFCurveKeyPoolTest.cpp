@@ -32,7 +32,7 @@ TEST(KFCurveKeyPool, PiecesApartAndChunksGiveBack) {
     const struct {
         const char* name;
         std::vector<size_t> sizes;
-        const char* order;  // "forward", "backward" or "alternate"
+        const char* order;  // "forward", "backward", "alternate" or "halves"
     } cases[] = {
         {"smallest pieces filling chunks", std::vector<size_t>(130, kSmallest), "forward"},
         {"odd sizes", {kSmallest + 1, 3 * kSmallest + 7, kSmallest + 63, kChunk / 2}, "backward"},
@@ -40,6 +40,11 @@ TEST(KFCurveKeyPool, PiecesApartAndChunksGiveBack) {
          {kSmallest, 2 * kChunk + 5, kSmallest, kChunk, kChunk - 64},
          "alternate"},
         {"a whole chunk each", {kChunk, kChunk, kChunk}, "forward"},
+        // The first half of each chunk is freed while the second half lives on.
+        {"half a chunk freed before the rest",
+         {kChunk / 4, kChunk / 4, kChunk / 4, kChunk / 4, kChunk / 4, kChunk / 4, kChunk / 4,
+          kChunk / 4},
+         "halves"},
     };
     const size_t before = KFCurveKeyPool::GetChunkCount();
     EXPECT_EQ(KFCurveKeyPool::Allocate(kSmallest - 1), nullptr);
@@ -65,6 +70,9 @@ TEST(KFCurveKeyPool, PiecesApartAndChunksGiveBack) {
         if (std::string(c.order) == "backward") std::reverse(order.begin(), order.end());
         if (std::string(c.order) == "alternate")
             std::stable_partition(order.begin(), order.end(), [](size_t i) { return i % 2; });
+        if (std::string(c.order) == "halves")
+            std::stable_partition(order.begin(), order.end(),
+                                  [](size_t i) { return i / 2 % 2 == 0; });
         std::vector<bool> freed(pieces.size(), false);
         for (size_t i : order) {
             // What the pieces still held hold their own bytes.

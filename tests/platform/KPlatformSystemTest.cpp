@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "platform/KPlatformSystem.h"
+
+// Fresh pages come aligned as asked and zeroed, hold what is written, and refuse an
+// alignment that is not a power of two of at least a page.
+TEST(KPlatformSystem, AllocatePagesAlignedZeroedAndRefusedWhenBad) {
+    const size_t page = KPlatformPageSize();
+    const struct {
+        size_t size, alignment;
+    } cases[] = {{1, page},
+                 {page * 3 + 5, page},
+                 {size_t(4) << 20, size_t(2) << 20},
+                 {size_t(3) << 20, size_t(1) << 22}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        auto* at = static_cast<uint8_t*>(KPlatformAllocatePages(c.size, c.alignment));
+        ASSERT_NE(at, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(at) % c.alignment, 0u);
+        EXPECT_EQ(at[0], 0);
+        EXPECT_EQ(at[c.size - 1], 0);
+        std::memset(at, 0x5A, c.size);
+        EXPECT_EQ(at[c.size / 2], 0x5A);
+        KPlatformFreePages(at, c.size);
+    }
+    EXPECT_EQ(KPlatformAllocatePages(0, page), nullptr);
+    EXPECT_EQ(KPlatformAllocatePages(page, page + 1), nullptr);
+    EXPECT_EQ(KPlatformAllocatePages(page, page / 2), nullptr);
+    EXPECT_EQ(KPlatformAllocatePages(SIZE_MAX - page, page), nullptr);
+    KPlatformFreePages(nullptr, page);
+}
