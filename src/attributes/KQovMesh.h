@@ -39,6 +39,8 @@ public:
     // polygon: each ends the polygon being built. Branch-free but for polygon ends: a dropped
     // vertex goes to the slot after the last one the room holds.
     void AddMarked(const int32_t* values, int n) {
+        if (n <= mRoom - mKept && n <= mPolygonRoom - mPolygonCount && AddMarkedWhole(values, n))
+            return;
         // Locals, which the stores into the list cannot alias.
         int32_t* const vertex = mVertex;
         const uint32_t points = mPoints;
@@ -78,6 +80,33 @@ public:
 
 private:
     friend class KQovMesh;
+    // AddMarked when the room holds all `n` values and a polygon for each: the vertices in one
+    // pass without branches, then the polygon ends. False, with nothing kept, when a vertex is
+    // outside the control points (the slots it wrote are written again by the checked path).
+    bool AddMarkedWhole(const int32_t* values, int n) {
+        int32_t* const vertex = mVertex + mKept;
+        const uint32_t points = mPoints;
+        uint32_t outside = 0;
+        for (int i = 0; i < n; ++i) {
+            const int32_t v = values[i];
+            const int32_t u = v ^ (v >> 31);  // ~v for a polygon's last vertex
+            vertex[i] = u;
+            outside |= uint32_t(uint32_t(u) >= points);
+        }
+        if (outside) return false;
+        KQovPolygon* const polygon = mPolygon + mPolygonCount;
+        const int kept = mKept;
+        int first = mFirst, ended = 0;
+        for (int i = 0; i < n; ++i) {
+            if (values[i] >= 0) continue;
+            polygon[ended++] = KQovPolygon{first, kept + i + 1 - first, -1};
+            first = kept + i + 1;
+        }
+        mPolygonCount += ended;
+        mFirst = first;
+        mKept = kept + n;
+        return true;
+    }
     bool GrowPolygons();
     // Back to an empty list without room, once the mesh has taken the arrays.
     void Empty();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <utility>
@@ -272,5 +273,55 @@ TEST(KQovMeshSetPolygons, ListBoundsAndControlPointsLost) {
                 expected.SetPolygons(c.indices.data(), c.sizes.data(), int(c.sizes.size())));
         }
         ExpectSamePolygons(mesh, expected);
+    }
+}
+
+// A long list added in pieces of many sizes, some holding a vertex outside the control points
+// or a polygon mark in every place: the same polygons as the list decoded on its own.
+TEST(KQovMeshSetPolygons, LongListAddedInPieces) {
+    constexpr int kPoints = 500;
+    const struct {
+        const char* what;
+        int outsideEvery;  // every so many values one is outside the control points; 0: none
+        int longest;       // polygons of 1 .. longest vertices
+    } kCases[] = {
+        {"all inside, mixed sizes", 0, 6},
+        {"all inside, single vertices", 0, 1},
+        {"one outside now and then", 997, 5},
+        {"many outside", 13, 4},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        std::vector<int> stored;
+        unsigned seed = 7;
+        auto next = [&seed](unsigned range) {
+            seed = seed * 1103515245u + 12345u;
+            return int((seed >> 16) % range);
+        };
+        while (stored.size() < 6000) {
+            const int size = 1 + next(unsigned(c.longest));
+            for (int k = 0; k < size; ++k) {
+                const bool outside = c.outsideEvery && next(unsigned(c.outsideEvery)) == 0;
+                const int v = outside ? kPoints + next(1000) : next(kPoints);
+                stored.push_back(k + 1 == size ? ~v : v);
+            }
+        }
+        bool dropped;
+        const PolygonList expected = Decoded(stored, kPoints, dropped);
+        KQovPolygonList list(kPoints, int(stored.size()));
+        const int pieces[] = {1, 1024, 7, 333, 2, 1000};
+        for (size_t at = 0, p = 0; at < stored.size(); ++p) {
+            const int n = std::min(pieces[p % 6], int(stored.size() - at));
+            list.AddMarked(stored.data() + at, n);
+            at += size_t(n);
+        }
+        if (stored.back() >= 0) list.EndPolygon();
+        EXPECT_EQ(list.HasDropped(), dropped);
+        KQovMesh built(nullptr), checked(nullptr);
+        for (KQovMesh* mesh : {&built, &checked}) mesh->InitControlPoints(kPoints);
+        ASSERT_TRUE(built.SetPolygons(std::move(list)));
+        ASSERT_TRUE(checked.SetPolygons(expected.indices.data(), expected.sizes.data(),
+                                        int(expected.sizes.size())));
+        ExpectSamePolygons(built, checked);
     }
 }
