@@ -522,7 +522,7 @@ bool KQovFieldFile::FieldWriteC(const char* text) {
 }
 
 bool KQovFieldFile::FieldWriteRecord(const KQovRecordImage& head, const uint8_t* values,
-                                    size_t size, size_t count) {
+                                     size_t size, size_t count) {
     const size_t total = head.GetSize() + size;
     if (head.IsValid() && (values || size == 0) && mBinary && GetByteOrder() == kHostByteOrder &&
         mValueCounter == 0 && mStreamOpen && !HasError() && total <= kOutCapacity) {
@@ -843,6 +843,7 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
 
 void KQovFieldFile::FieldReadEnd() {
     if (!mTree || mBlock < 0) return;
+    if (mRecord >= 0) mTree->FinishStored(mValues);
     // A long list read to its end is not needed in memory any more (no raw value of it was
     // handed out): a scene read from a file does not hold the file's bytes twice.
     if (mRecord >= 0 && !mRawHandedOut && mValues.valueCount > 0 &&

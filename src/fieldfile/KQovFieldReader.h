@@ -64,6 +64,7 @@ public:
         uint32_t index = 0;  // the record's in the tree
         // The type of a long list taken to hold values of that type alone, not checked yet:
         // a value of another type makes the whole list checked before it is read (0: none).
+        // kMixedUnchecked for a long list of several types not checked yet.
         char uniform = 0;
     };
 
@@ -113,6 +114,15 @@ public:
     const std::string& GetValueError() const { return mValueError; }
     // Lists of values from this many bytes on are checked when first asked for.
     static constexpr uint32_t kCheckLaterFrom = 1u << 16;
+    // Record::uniform of a long list of several types not checked yet: a reader of its stored
+    // bytes checks the type and room of every value it takes, and any other read checks the
+    // whole list first. No value has this type letter, so single reads always go the checked
+    // way.
+    static constexpr char kMixedUnchecked = 1;
+    // A list of several types whose stored bytes were all taken: checked against the length
+    // the record gives (the values were checked as they were taken), else walked as the parse
+    // would, its error then kept.
+    void FinishStored(Record& record) const;
     // Gives the memory of a record's values back once they have been read: large lists of
     // numbers of a binary part read from a plain file stream. They are read from the stream
     // (or come back from the mapped file) when the record is asked for again.
@@ -219,7 +229,8 @@ private:
     // that do not fill the length the record gives; else `valuesEnd` is where they end.
     bool CheckValues(uint64_t pos, uint64_t end, uint64_t& valuesEnd, std::string& error) const;
     // Checks the record's values if they are not yet; the type of a list taken to hold one
-    // type alone, left unchecked (0 for any other).
+    // type alone, left unchecked, kMixedUnchecked for one of several types left unchecked
+    // (0 for a list checked).
     char CheckLater(uint32_t index, uint64_t valuesBegin, uint32_t count) const;
     // A value not of the record's uniform type met: its values checked now. False, the
     // record then without values left, when they are bad.

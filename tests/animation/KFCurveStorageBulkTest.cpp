@@ -320,3 +320,58 @@ TEST(KFCurveStorageBulk, PlainKeysWrittenByteForByte) {
     ASSERT_TRUE(in.FieldReadBegin("Key"));
     EXPECT_EQ(in.FieldReadGetRemain(), int(expected.count));
 }
+
+// Long key lists are checked as their keys are taken: a good one reads as its text does, a bad
+// one makes the file corrupted (keys up to the bad one at most), and one whose keys end before
+// its bytes do is found by its length.
+TEST(KFCurveStorageBulk, LongKeyListsCheckedAsRead) {
+    const struct {
+        const char* what;
+        int badAt;      // a key whose mode letter is made no type, -1 for none
+        int lessCount;  // values the record claims fewer than it holds
+        const char* error;
+    } kCases[] = {
+        {"good", -1, 0, ""},
+        {"an unknown letter", 2500, 0, "Bad value"},
+        // The last key (an auto key, four values) left out of both counts.
+        {"a key left over", -1, 4, "bytes of values, not"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        Keys keys;
+        keys.AddCycle("L Cs Cn Ua", 1000);  // about 84 KB
+        if (c.badAt >= 0) {
+            // Every key of the cycle starts with its ticks: find the one asked for.
+            const std::string ticks = Ticks(int64_t(c.badAt) * (KTime::kOneSecond / 10));
+            const size_t at = keys.record.values.find(ticks);
+            ASSERT_NE(at, std::string::npos);
+            keys.record.values[at + 18] = 'Q';
+        }
+        keys.record.count -= uint32_t(c.lessCount);
+        std::string bytes = qovtest::BinaryStart(6000);
+        qovtest::Encode(bytes, Rec("Default").D(0));
+        qovtest::Encode(bytes, Rec("KeyVer").I(4004));
+        qovtest::Encode(bytes, Rec("KeyCount").I(keys.count - (c.lessCount ? 1 : 0)));
+        qovtest::Encode(bytes, keys.record);
+        bytes += qovtest::NullRecord();
+        qovtest::TempFolder tmp;
+        const std::string name = tmp / "keys.qov";
+        qovtest::WriteAll(name, bytes);
+        KQovFieldFile in;
+        ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+        std::unique_ptr<KFCurve> curve(KFCurveRetrieveNew(in, false, true));
+        ASSERT_NE(curve, nullptr);
+        if (!*c.error) {
+            EXPECT_EQ(in.GetLastErrorID(), -1) << in.GetLastErrorString();
+            std::unique_ptr<KFCurve> text = FromText(keys, keys.count);
+            ExpectSameKeys(*text, *curve);
+            continue;
+        }
+        EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eFileCorrupted);
+        EXPECT_NE(std::string(in.GetLastErrorString()).find(c.error), std::string::npos)
+            << in.GetLastErrorString();
+        if (c.badAt >= 0) {
+            EXPECT_LE(curve->KeyGetCount(), c.badAt);
+        }
+    }
+}

@@ -258,3 +258,55 @@ TEST(KQovFieldReaderLongList, MixedListsTakenForOneTypeReadWhole) {
         EXPECT_EQ(FirstInt(reader, "After"), 2);
     }
 }
+
+// A long list of several types taken from its stored bytes, each value checked by the taker:
+// read whole it is checked by its length alone; a list longer than its values, or one whose
+// taker stops at a bad value and reads on, is found bad with the parse's error.
+TEST(KQovFieldReaderLongList, MixedListsTakenAsStored) {
+    const std::string run = Repeat("LDCC", 3000);
+    const struct {
+        const char* what;
+        std::string types;
+        int32_t countChange;
+        const char* error;  // "" for a good list
+    } kCases[] = {
+        {"good", run, 0, ""},
+        {"fewer values claimed than stored", run, -2,
+         "Record at 24 holds 65996 bytes of values, not 66000"},
+        {"an unknown letter in a key", run + "LDQC" + run, 0, "Bad value 12002 of record at 24"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        Rec rec = Typed("List", c.types);
+        rec.count = static_cast<uint32_t>(static_cast<int32_t>(rec.count) + c.countChange);
+        const std::string bytes = Between(rec);
+        KQovFieldReader reader(nullptr, 0, true, false);
+        ASSERT_TRUE(reader.ParseBytes(std::vector<uint8_t>(bytes.begin(), bytes.end())));
+        const uint32_t index = reader.GetOccurrence(0, reader.FindName(0, "List"), 0);
+        KQovFieldReader::Record record = reader.GetRecord(index);
+        EXPECT_EQ(record.uniform, KQovFieldReader::kMixedUnchecked);
+        // The taker's own walk: known letters only, up to the count.
+        size_t size = 0;
+        const uint8_t* at = reader.StoredBytes(index, record, size);
+        ASSERT_NE(at, nullptr);
+        uint32_t taken = 0;
+        size_t used = 0;
+        while (taken < record.valueCount && used < size) {
+            const uint8_t type = at[used];
+            if (type != 'L' && type != 'D' && type != 'C') break;
+            used += type == 'C' ? 2 : 9;
+            ++taken;
+        }
+        KQovFieldReader::SkipStored(record, taken, used);
+        if (taken < record.valueCount) {
+            KQovFieldReader::Value value;
+            EXPECT_EQ(reader.ReadStored(record, &value, 1), 0u);
+        }
+        reader.FinishStored(record);
+        EXPECT_EQ(reader.GetValueError(), c.error);
+        const KQovFieldReader::Record again = reader.GetRecord(index);
+        EXPECT_EQ(again.uniform, 0);
+        EXPECT_EQ(again.valueCount, *c.error ? 0u : c.types.size());
+        EXPECT_EQ(FirstInt(reader, "After"), 2);
+    }
+}
