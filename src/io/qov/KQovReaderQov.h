@@ -4,6 +4,8 @@
 // the Summary update, and the main read into a scene.
 
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KArray.h"
@@ -261,6 +263,16 @@ private:
     void CloseBlock();
     // The node read under "Model::" + `name` (any prefix of `name` dropped), or null.
     KQovNode* FindModel(const char* name) const;
+    // The nodes under a root by name, each name giving what root->FindChild(name, true) gives
+    // (the first met in its walk): one walk for a whole list of names rather than one each.
+    class NodeNames {
+    public:
+        explicit NodeNames(KQovNode* root);
+        KQovNode* Find(const char* name) const;
+
+    private:
+        std::unordered_map<std::string, KQovNode*> mNodes;
+    };
     void ResolveTargets(KQovNode* root, KStringMap& names, bool upVector);
     void ReadSceneContent(KQovScene* scene, bool& ok);
     void ReadSceneInfoIntoOptions();

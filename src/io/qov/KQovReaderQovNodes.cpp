@@ -269,8 +269,8 @@ bool ScanChildChannels(KQovFieldFile& file, KFCurveNode* expected) {
     for (int i = 0; same && i < expected->GetCount(); ++i) {
         KFCurveNode* child = expected->Get(i);
         if (!child || !file.FieldReadBegin("Channel")) return false;
-        same = file.FieldReadGetRemain() > 0 &&
-               std::strcmp(file.FieldReadC(), child->GetName()) == 0;
+        same =
+            file.FieldReadGetRemain() > 0 && std::strcmp(file.FieldReadC(), child->GetName()) == 0;
         if (same && file.FieldReadBlockBegin()) {
             same = ScanChannelBlock(file, child);
             file.FieldReadBlockEnd();
@@ -316,9 +316,9 @@ bool ScanChannelBlock(KQovFieldFile& file, KFCurveNode* expected) {
 // order): names, data types, layers, keyless curves alike.
 bool SameChannels(KFCurveNode* a, KFCurveNode* b, std::vector<int8_t>& read) {
     if (!a || !b || a->GetCount() != b->GetCount() || a->GetLayerType() < INT8_MIN ||
-        a->GetLayerType() > INT8_MAX || a->GetLayerId() != b->GetLayerId() || a->GetNextLayer() || b->GetNextLayer() ||
-        a->GetTimeWarp() || b->GetTimeWarp() || a->GetDataType() != b->GetDataType() ||
-        std::strcmp(a->GetName(), b->GetName()) != 0 ||
+        a->GetLayerType() > INT8_MAX || a->GetLayerId() != b->GetLayerId() || a->GetNextLayer() ||
+        b->GetNextLayer() || a->GetTimeWarp() || b->GetTimeWarp() ||
+        a->GetDataType() != b->GetDataType() || std::strcmp(a->GetName(), b->GetName()) != 0 ||
         std::strcmp(a->GetSecondName(), b->GetSecondName()) != 0)
         return false;
     const KFCurve* x = a->GetCurve();
@@ -778,11 +778,32 @@ void KQovReaderQov::ConnectChildrenByName(KQovNode* root) {
         if (root && node != root && !node->GetParent()) root->AddChild(node);
 }
 
+KQovReaderQov::NodeNames::NodeNames(KQovNode* root) {
+    // FindChild's walk: the descendants in pre-order, the first of each name kept.
+    std::vector<KQovNode*> pending;
+    for (int i = root ? root->GetChildCount() : 0; i-- > 0;)
+        if (KQovNode* child = root->GetChild(i)) pending.push_back(child);
+    while (!pending.empty()) {
+        KQovNode* node = pending.back();
+        pending.pop_back();
+        mNodes.emplace(node->GetName(), node);
+        for (int i = node->GetChildCount(); i-- > 0;)
+            if (KQovNode* child = node->GetChild(i)) pending.push_back(child);
+    }
+}
+
+KQovNode* KQovReaderQov::NodeNames::Find(const char* name) const {
+    const auto found = mNodes.find("Model::" + std::string(name ? name : ""));
+    return found == mNodes.end() ? nullptr : found->second;
+}
+
 void KQovReaderQov::ResolveTargets(KQovNode* root, KStringMap& names, bool upVector) {
-    for (int i = 0; root && i < names.GetCount(); ++i) {
+    if (!root || names.GetCount() == 0) return;
+    const NodeNames nodes(root);
+    for (int i = 0; i < names.GetCount(); ++i) {
         const char* name = nullptr;
         auto* node = static_cast<KQovNode*>(names.GetAt(i, &name));
-        KQovNode* target = root->FindChild(KQovStripPrefix(name).Buffer(), true);
+        KQovNode* target = nodes.Find(KQovStripPrefix(name).Buffer());
         if (!target) continue;
         if (upVector)
             node->SetUpVectorTarget(target);

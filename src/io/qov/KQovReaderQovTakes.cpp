@@ -210,14 +210,18 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
     };
 
     KQovNode* sceneRoot = scene->GetRootNode();
+    // Made at the first model: reading takes changes no parent.
+    std::unique_ptr<NodeNames> names;
     while (file.FieldReadBegin("Model")) {
         report();
         const KString name = file.FieldReadC();
         KQovNode* node = nullptr;
-        if (name == kSwitcherName || name == KString("Model::") + kSwitcherName)
+        if (name == kSwitcherName || name == KString("Model::") + kSwitcherName) {
             node = scene->GetCameraSwitcherNode();
-        else if (sceneRoot)
-            node = sceneRoot->FindChild(KQovStripPrefix(name.Buffer()).Buffer(), true);
+        } else if (sceneRoot) {
+            if (!names) names.reset(new NodeNames(sceneRoot));
+            node = names->Find(KQovStripPrefix(name.Buffer()).Buffer());
+        }
         readInto(node, node, true);
         file.FieldReadEnd();
     }

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ReaderTestUtil.h"
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
 #include "common/SmallStack.h"
 #include "common/TempTestFolder.h"
 #include "io/KQovExporter.h"
@@ -54,15 +57,58 @@ TEST(KQovDeepTree, AChainOfModelsIsWrittenAndReadByEveryWriter) {
     for (int id : {1, 4}) {
         SCOPED_TRACE(id);
         const std::string name = tmp / ("chain" + std::to_string(id) + ".qov");
-        ASSERT_TRUE(RunOnSmallStack([&] {
-            KQovExporter exporter(&manager);
-            ASSERT_TRUE(exporter.Initialize(name.c_str()));
-            exporter.SetFileFormat(id);
-            ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
-            Read read(name);
-            ASSERT_TRUE(read.ok);
-            EXPECT_TRUE(IsChain(read.scene, kDepth));
-            EXPECT_EQ(read.scene->GetRootNode()->GetChildCount(true), kDepth);
-        }, kStack));
+        ASSERT_TRUE(RunOnSmallStack(
+            [&] {
+                KQovExporter exporter(&manager);
+                ASSERT_TRUE(exporter.Initialize(name.c_str()));
+                exporter.SetFileFormat(id);
+                ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
+                Read read(name);
+                ASSERT_TRUE(read.ok);
+                EXPECT_TRUE(IsChain(read.scene, kDepth));
+                EXPECT_EQ(read.scene->GetRootNode()->GetChildCount(true), kDepth);
+            },
+            kStack));
+    }
+}
+
+// Takes reach their nodes by name wherever the nodes are in the tree, by every writer.
+TEST(KQovDeepTree, TakesReachNodesAtEveryDepth) {
+    TempTestFolder tmp;
+    ASSERT_TRUE(tmp.ok());
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    // Root > A > B > C, root > D > E, root > F; each animated with its own value.
+    const char* const names[] = {"A", "B", "C", "D", "E", "F"};
+    const int parents[] = {-1, 0, 1, -1, 3, -1};
+    std::vector<KQovNode*> nodes;
+    for (int i = 0; i < 6; ++i) {
+        KQovNode* node = manager.CreateNode(names[i]);
+        (parents[i] < 0 ? scene->GetRootNode() : nodes[size_t(parents[i])])->AddChild(node);
+        node->AddTakeNode("Run");
+        KFCurve* curve = node->GetTakeNode(1)->GetTranslationX();
+        ASSERT_NE(curve, nullptr);
+        curve->KeyAppendFast(KTime(0), float(10 + i));
+        nodes.push_back(node);
+    }
+    for (int id : {0, 1, 4}) {
+        SCOPED_TRACE(id);
+        const std::string name = tmp / ("takes" + std::to_string(id) + ".qov");
+        KQovExporter exporter(&manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(id);
+        ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        for (int i = 0; i < 6; ++i) {
+            SCOPED_TRACE(names[i]);
+            KQovNode* node = read.scene->GetRootNode()->FindChild(names[i], true);
+            ASSERT_NE(node, nullptr);
+            ASSERT_EQ(node->GetTakeNodeCount(), 2);
+            KFCurve* curve = node->GetTakeNode(1)->GetTranslationX();
+            ASSERT_NE(curve, nullptr);
+            ASSERT_EQ(curve->KeyGetCount(), 1);
+            EXPECT_EQ(curve->KeyGetValue(0), float(10 + i));
+        }
     }
 }
