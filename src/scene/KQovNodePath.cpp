@@ -2,7 +2,7 @@
 
 #include "scene/KQovNode.h"
 
-KQovNodePath::KQovNodePath(KQovNode* node) : mNode(node) {
+KQovNodePath::KQovNodePath(KQovNode* node) {
     std::vector<int> upward;
     for (KQovNode* at = node; at;) {
         KQovNode* parent = at->GetParent();

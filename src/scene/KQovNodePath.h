@@ -20,7 +20,6 @@ public:
     KString GetNodeName(int depth) const;
 
 private:
-    KQovNode* mNode;
     KQovNode* mRoot = nullptr;
     std::vector<int> mChildIndices;
 };
