@@ -63,18 +63,27 @@ std::string TempName() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> bytes(data, data + size);
-    for (int mode = 0; mode < 3; ++mode) {
-        KQovFieldReader reader(nullptr, 0, mode < 2, mode == 1);
-        if (reader.ParseBytes(bytes)) WalkTree(reader, reader.GetRoot(), 0);
+    // Every list checked when parsed, and every list left to its first read (small inputs
+    // never reach the size from which lists wait).
+    for (const uint32_t later : {KQovFieldReader::kCheckLaterFrom, 1u}) {
+        const uint32_t old = KQovFieldReader::SetCheckLaterFrom(later);
+        for (int mode = 0; mode < 3; ++mode) {
+            KQovFieldReader reader(nullptr, 0, mode < 2, mode == 1);
+            if (reader.ParseBytes(bytes)) WalkTree(reader, reader.GetRoot(), 0);
+        }
+        KQovFieldReader::SetCheckLaterFrom(old);
     }
     static const std::string name = TempName();
     FILE* f = std::fopen(name.c_str(), "wb");
     if (!f) return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
-    // Parts read into memory, then parsed from a mapping of the file.
+    // Parts read into memory, then parsed from a mapping of the file, its lists left to their
+    // first read.
     for (const uint64_t mapFrom : {UINT64_MAX, uint64_t(1)}) {
         const uint64_t old = KQovFieldReader::SetMappingFrom(mapFrom);
+        const uint32_t oldLater = KQovFieldReader::SetCheckLaterFrom(
+            mapFrom == 1 ? 1u : KQovFieldReader::kCheckLaterFrom);
         KQovFieldFile file;
         KQovHeaderInfo info;
         if (file.FieldFileOpenFile(name.c_str(), true, false, &info)) {
@@ -88,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         file.FieldFileClose();
         KQovFieldReader::SetMappingFrom(old);
+        KQovFieldReader::SetCheckLaterFrom(oldLater);
     }
     return 0;
 }

@@ -125,6 +125,12 @@ uint64_t KQovFieldReader::SetMappingFrom(uint64_t bytes) {
     return sMappingFrom.exchange(bytes);
 }
 
+std::atomic<uint32_t> KQovFieldReader::sCheckLaterFrom{KQovFieldReader::kCheckLaterFrom};
+
+uint32_t KQovFieldReader::SetCheckLaterFrom(uint32_t bytes) {
+    return sCheckLaterFrom.exchange(bytes);
+}
+
 KQovFieldReader::KQovFieldReader(KQovStream* stream, int64_t start, bool binary, bool swap)
     : mStream(stream), mStart(start), mBinary(binary), mSwap(binary && swap) {}
 
@@ -448,7 +454,7 @@ bool KQovFieldReader::ParseBinaryList(uint64_t& pos, uint64_t limit, int32_t blo
                                  (unsigned long long)(base + pos), listLength));
         // Long lists are checked when first read, while their bytes are fresh for the read;
         // a bad one is then reported as it would be here.
-        const bool later = listLength >= kCheckLaterFrom;
+        const bool later = listLength >= sCheckLaterFrom.load(std::memory_order_relaxed);
         uint64_t cursor = valuesBegin + listLength;
         std::string error;
         if (!later && !CheckValues(pos, end, cursor, error)) return Fail(error);

@@ -114,6 +114,8 @@ public:
     const std::string& GetValueError() const { return mValueError; }
     // Lists of values from this many bytes on are checked when first asked for.
     static constexpr uint32_t kCheckLaterFrom = 1u << 16;
+    // Sets that size, for tests and fuzzing (the default is kCheckLaterFrom); the old value.
+    static uint32_t SetCheckLaterFrom(uint32_t bytes);
     // Record::uniform of a long list of several types not checked yet: a reader of its stored
     // bytes checks the type and room of every value it takes, and any other read checks the
     // whole list first. No value has this type letter, so single reads always go the checked
@@ -383,6 +385,7 @@ private:
         size_t mChunkBytes = 0;
     };
     static std::atomic<uint64_t> sMappingFrom;
+    static std::atomic<uint32_t> sCheckLaterFrom;
     TextCache mTexts;
     TextCache mNameTexts;
     std::string mError;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "animation/KFCurve.h"
@@ -76,16 +77,24 @@ void ApplyFilters(KFCurveNode* channel) {
     }
 }
 
-KQovTakeNodeContainer* FindByFullName(KQovEntityContainer* entity, bool texture,
-                                      const KString& fullName) {
-    const int count = texture ? entity->GetTextureCount() : entity->GetMaterialCount();
-    for (int i = 0; i < count; ++i) {
-        KQovObject* object = texture ? entity->GetTexture(i) : entity->GetMaterial(i);
-        if (object && fullName == object->GetName())
-            return dynamic_cast<KQovTakeNodeContainer*>(object);
+// Objects by full name, each name giving the first object of that name in index order: one
+// pass for all the names a take lists rather than one search each.
+template <class Object>
+class NamesInOrder {
+public:
+    template <class Get>
+    NamesInOrder(int count, Get get) {
+        for (int i = 0; i < count; ++i)
+            if (KQovObject* object = get(i)) mObjects.emplace(object->GetName(), object);
     }
-    return nullptr;
-}
+    Object* Find(const KString& fullName) const {
+        const auto found = mObjects.find(fullName.Buffer());
+        return found == mObjects.end() ? nullptr : dynamic_cast<Object*>(found->second);
+    }
+
+private:
+    std::unordered_map<std::string, KQovObject*> mObjects;
+};
 
 // The object's take node of that name; null when it has none.
 KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
@@ -226,21 +235,28 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
         file.FieldReadEnd();
     }
     KQovEntityContainer* entity = scene->GetEntityContainer();
+    const int generics = entity ? entity->GetGenericNodeCount() : 0;
+    const NamesInOrder<KQovGenericNode> genericNodes(
+        generics, [entity](int i) { return entity->GetGenericNode(i); });
     while (file.FieldReadBegin("GenericNode")) {
         const KString name = KMakePrefixedName("GenericNode::", file.FieldReadC());
-        KQovGenericNode* generic = nullptr;
-        for (int i = 0; entity && !generic && i < entity->GetGenericNodeCount(); ++i)
-            if (name == entity->GetGenericNode(i)->GetName()) generic = entity->GetGenericNode(i);
-        readInto(generic, nullptr, false);
+        readInto(genericNodes.Find(name), nullptr, false);
         file.FieldReadEnd();
     }
     for (bool texture : {true, false}) {
         const char* field = texture ? "Texture" : "Material";
+        const int count = !entity   ? 0
+                          : texture ? entity->GetTextureCount()
+                                    : entity->GetMaterialCount();
+        const NamesInOrder<KQovTakeNodeContainer> objects(count, [entity, texture](int i) {
+            return texture ? static_cast<KQovObject*>(entity->GetTexture(i))
+                           : static_cast<KQovObject*>(entity->GetMaterial(i));
+        });
         while (file.FieldReadBegin(field)) {
             report();
             const KString name =
                 KMakePrefixedName(texture ? "Texture::" : "Material::", file.FieldReadC());
-            readInto(entity ? FindByFullName(entity, texture, name) : nullptr, nullptr, true);
+            readInto(objects.Find(name), nullptr, true);
             file.FieldReadEnd();
         }
     }
