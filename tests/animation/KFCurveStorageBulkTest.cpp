@@ -88,17 +88,23 @@ std::unique_ptr<KFCurve> FromText(const Keys& keys, int keyCount) {
     return curve;
 }
 
-std::unique_ptr<KFCurve> FromBinary(const Keys& keys, int keyCount) {
+// A binary file of a curve's fields: the default, key version and count, the keys, a colour.
+std::string BinaryKeysFile(const qovtest::TempFolder& tmp, const Rec& keys, int keyCount) {
     std::string bytes = qovtest::BinaryStart(6000);
     qovtest::Encode(bytes, Rec("Default").D(0));
     qovtest::Encode(bytes, Rec("KeyVer").I(4004));
     qovtest::Encode(bytes, Rec("KeyCount").I(keyCount));
-    qovtest::Encode(bytes, keys.record);
+    qovtest::Encode(bytes, keys);
     qovtest::Encode(bytes, Rec("Color").D(0.25).D(0.5).D(1));
     bytes += qovtest::NullRecord();
-    qovtest::TempFolder tmp;
     const std::string name = tmp / "keys.qov";
     qovtest::WriteAll(name, bytes);
+    return name;
+}
+
+std::unique_ptr<KFCurve> FromBinary(const Keys& keys, int keyCount) {
+    qovtest::TempFolder tmp;
+    const std::string name = BinaryKeysFile(tmp, keys.record, keyCount);
     KQovFieldFile in;
     EXPECT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
     std::unique_ptr<KFCurve> curve(KFCurveRetrieveNew(in, false, true));
@@ -348,15 +354,9 @@ TEST(KFCurveStorageBulk, LongKeyListsCheckedAsRead) {
             keys.record.values[at + 18] = 'Q';
         }
         keys.record.count -= uint32_t(c.lessCount);
-        std::string bytes = qovtest::BinaryStart(6000);
-        qovtest::Encode(bytes, Rec("Default").D(0));
-        qovtest::Encode(bytes, Rec("KeyVer").I(4004));
-        qovtest::Encode(bytes, Rec("KeyCount").I(keys.count - (c.lessCount ? 1 : 0)));
-        qovtest::Encode(bytes, keys.record);
-        bytes += qovtest::NullRecord();
         qovtest::TempFolder tmp;
-        const std::string name = tmp / "keys.qov";
-        qovtest::WriteAll(name, bytes);
+        const std::string name =
+            BinaryKeysFile(tmp, keys.record, keys.count - (c.lessCount ? 1 : 0));
         KQovFieldFile in;
         ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
         std::unique_ptr<KFCurve> curve(KFCurveRetrieveNew(in, false, true));
