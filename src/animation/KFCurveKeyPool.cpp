@@ -38,14 +38,15 @@ size_t RoundUp(size_t value, size_t unit) {
 }
 
 // Counts a piece in, or out of, the large pages it lies on; the large pages left with none
-// and already carved past are given back.
-void Count(Chunk& chunk, size_t offset, size_t bytes, bool in) {
+// that no piece will be carved from any more are given back (`carving`: pieces are still
+// carved from the chunk).
+void Count(Chunk& chunk, size_t offset, size_t bytes, bool in, bool carving) {
     if (chunk.live.empty()) return;
     const size_t first = offset / kAlignment, last = (offset + bytes - 1) / kAlignment;
     for (size_t r = first; r <= last && r < chunk.live.size(); ++r) {
         if (in) {
             ++chunk.live[r];
-        } else if (--chunk.live[r] == 0 && (r + 1) * kAlignment <= chunk.used) {
+        } else if (--chunk.live[r] == 0 && (!carving || (r + 1) * kAlignment <= chunk.used)) {
             KPlatformDiscardPages(chunk.base + r * kAlignment, kAlignment);
         }
     }
@@ -66,7 +67,7 @@ void* Allocate(size_t bytes) {
             const size_t offset = last.used;
             last.used += bytes;
             ++last.pieces;
-            Count(last, offset, bytes, true);
+            Count(last, offset, bytes, true, true);
             return last.base + offset;
         }
     }
@@ -79,7 +80,7 @@ void* Allocate(size_t bytes) {
     if (!base) return nullptr;
     chunk.base = static_cast<char*>(base);
     if (KPlatformPreferLargePages(base, size) == 0) chunk.live.clear();
-    Count(chunk, 0, bytes, true);
+    Count(chunk, 0, bytes, true, true);
     pool.chunks.push_back(std::move(chunk));
     return base;
 }
@@ -102,7 +103,7 @@ void Free(void* piece, size_t bytes) {
         const size_t offset = size_t(at - chunk.base);
         const size_t end = std::min(offset + bytes, chunk.used);
         if (!chunk.live.empty()) {
-            Count(chunk, offset, end - offset, false);
+            Count(chunk, offset, end - offset, false, i + 1 == pool.chunks.size());
             return;
         }
         // The whole pages inside the piece: they read as zeros if ever touched again.

@@ -776,7 +776,9 @@ const char* KQovFieldReader::GetNameText(int32_t blockIndex, int32_t nameIndex) 
 bool KQovFieldReader::PeekValueAnyType(const Record& given, Value& value) const {
     Record record = given;
     if (record.uniform && record.cursorIndex < record.valueCount &&
-        mData[record.cursorOffset] != uint8_t(record.uniform) && !ConfirmValues(record))
+        (record.uniform == kMixedUnchecked ||
+         mData[record.cursorOffset] != uint8_t(record.uniform)) &&
+        !ConfirmValues(record))
         return false;
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;
@@ -787,7 +789,9 @@ bool KQovFieldReader::PeekValueAnyType(const Record& given, Value& value) const 
 
 bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
     if (record.uniform && record.cursorIndex < record.valueCount &&
-        mData[record.cursorOffset] != uint8_t(record.uniform) && !ConfirmValues(record))
+        (record.uniform == kMixedUnchecked ||
+         mData[record.cursorOffset] != uint8_t(record.uniform)) &&
+        !ConfirmValues(record))
         return false;
     if (record.cursorIndex >= record.valueCount) return false;
     uint64_t next;

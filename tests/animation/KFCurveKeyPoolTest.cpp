@@ -40,6 +40,9 @@ TEST(KFCurveKeyPool, PiecesApartAndChunksGiveBack) {
          {kSmallest, 2 * kChunk + 5, kSmallest, kChunk, kChunk - 64},
          "alternate"},
         {"a whole chunk each", {kChunk, kChunk, kChunk}, "forward"},
+        // The middle piece freed first: the large page only it was on goes back while the
+        // first piece, in the chunk left for the next one, lives on.
+        {"a chunk left for the next one", {kChunk / 4, kChunk / 2, kChunk * 3 / 8}, "alternate"},
         // The first half of each chunk is freed while the second half lives on.
         {"half a chunk freed before the rest",
          {kChunk / 4, kChunk / 4, kChunk / 4, kChunk / 4, kChunk / 4, kChunk / 4, kChunk / 4,

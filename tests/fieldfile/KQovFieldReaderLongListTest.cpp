@@ -72,6 +72,8 @@ TEST(KQovFieldReaderLongList, BadListsFailWhenReadWithTheParseError) {
         const Case cases[] = {
             {"an unknown letter in a key", run + "LDQC" + run, 0, uint32_t(keys * 4 + 2)},
             {"an unknown letter after the keys", run + "Q", 0, uint32_t(keys * 4)},
+            // The byte that marks a list of several types left unchecked, as a letter.
+            {"a byte of 1 for the first letter", std::string(1, '\x01') + run, 0, 0u},
             {"an unknown letter among doubles", Repeat("D", keys * 3) + "Q" + "DDD", 0,
              uint32_t(keys * 3)},
             {"more values claimed than stored", run, 1, uint32_t(keys * 4)},
