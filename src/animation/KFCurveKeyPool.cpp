@@ -80,6 +80,10 @@ void* Allocate(size_t bytes) {
     if (!base) return nullptr;
     chunk.base = static_cast<char*>(base);
     if (KPlatformPreferLargePages(base, size) == 0) chunk.live.clear();
+    // The large pages past the first piece (or the second half of a piece alone) are made
+    // present beside the fill of the first: the next pieces of a file's curves land there.
+    const size_t aside = RoundUp(bytes < size ? bytes : size / 2, kAlignment);
+    if (aside < size) KPlatformPrefaultAside(chunk.base + aside, size - aside);
     Count(chunk, 0, bytes, true, true);
     pool.chunks.push_back(std::move(chunk));
     return base;

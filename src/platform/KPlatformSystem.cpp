@@ -5,10 +5,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 bool KPlatformGetLocalTime(KPlatformLocalTime& time) {
     time = KPlatformLocalTime();
@@ -37,6 +41,30 @@ bool KPlatformGetComputerName(char* buffer, size_t size) {
     if (length + 1 > size) return false;
     memcpy(buffer, host, length + 1);
     return true;
+}
+
+void KPlatformPrefaultAside(void* address, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    // Made present as a write would make them, their contents kept; a range unmapped
+    // meanwhile only makes the call fail.
+    static std::atomic<bool> unsupported{false};
+    const uintptr_t page = KPlatformPageSize();
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(address) + size) & ~(page - 1);
+    if (!address || to <= from || unsupported.load(std::memory_order_relaxed)) return;
+    try {
+        std::thread([from, to] {
+            if (madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) != 0 &&
+                errno == EINVAL)
+                unsupported.store(true, std::memory_order_relaxed);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread: the caller's own writes fault the pages in.
+    }
+#else
+    (void)address;
+    (void)size;
+#endif
 }
 
 struct KPlatformMutex::Impl {

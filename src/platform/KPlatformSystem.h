@@ -38,6 +38,12 @@ bool KPlatformDiscardPages(void* address, size_t size);
 // large page size when asked, 0 when the system has none to give.
 size_t KPlatformPreferLargePages(void* address, size_t size);
 
+// Has the pages of private memory about to be filled made present by a thread of its own,
+// while the caller goes on: the system's zeroing of fresh pages then runs beside the caller's
+// filling. Their contents are never changed, so the caller may write them meanwhile, and the
+// memory may even be freed before the thread is done. Nothing where the system cannot do it.
+void KPlatformPrefaultAside(void* address, size_t size);
+
 // A non-recursive lock for short critical sections. Never held across calls out.
 class KPlatformMutex {
 public:

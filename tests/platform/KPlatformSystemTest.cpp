@@ -32,3 +32,27 @@ TEST(KPlatformSystem, AllocatePagesAlignedZeroedAndRefusedWhenBad) {
     EXPECT_EQ(KPlatformAllocatePages(SIZE_MAX - page, page), nullptr);
     KPlatformFreePages(nullptr, page);
 }
+
+// Pages made present aside keep what the caller writes meanwhile, and a range given back
+// before the thread is done leaves nothing behind.
+TEST(KPlatformSystem, PrefaultAsideKeepsWhatIsWritten) {
+    constexpr size_t kSize = size_t(8) << 20;
+    for (int round = 0; round < 4; ++round) {
+        auto* at = static_cast<uint8_t*>(KPlatformAllocatePages(kSize, size_t(2) << 20));
+        ASSERT_NE(at, nullptr);
+        KPlatformPrefaultAside(at + 1, kSize - 2);  // ends inside pages: whole pages only
+        for (size_t i = 0; i < kSize; i += 512) at[i] = uint8_t(i / 512 + round);
+        for (size_t i = 0; i < kSize; i += 512) ASSERT_EQ(at[i], uint8_t(i / 512 + round)) << i;
+        // Freed at once on odd rounds, while the thread may still be at work.
+        KPlatformFreePages(at, kSize);
+        if (round % 2) continue;
+        auto* again = static_cast<uint8_t*>(KPlatformAllocatePages(kSize, size_t(2) << 20));
+        ASSERT_NE(again, nullptr);
+        KPlatformPrefaultAside(again, kSize);
+        KPlatformFreePages(again, kSize);
+    }
+    KPlatformPrefaultAside(nullptr, kSize);
+    uint8_t small[16] = {};
+    KPlatformPrefaultAside(small, sizeof small);  // less than a page: nothing
+    EXPECT_EQ(small[0], 0);
+}
