@@ -48,18 +48,26 @@ void KPlatformPrefaultAside(void* address, size_t size) {
     // Made present as a write would make them, their contents kept; a range unmapped
     // meanwhile only makes the call fail.
     static std::atomic<bool> unsupported{false};
+    // A few at a time: past that, the caller's own writes fault the pages in.
+    static std::atomic<int> running{0};
+    constexpr int kMostRunning = 4;
     const uintptr_t page = KPlatformPageSize();
     const uintptr_t from = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
     const uintptr_t to = (reinterpret_cast<uintptr_t>(address) + size) & ~(page - 1);
     if (!address || to <= from || unsupported.load(std::memory_order_relaxed)) return;
+    if (running.fetch_add(1) >= kMostRunning) {
+        --running;
+        return;
+    }
     try {
         std::thread([from, to] {
             if (madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) != 0 &&
                 errno == EINVAL)
                 unsupported.store(true, std::memory_order_relaxed);
+            --running;
         }).detach();
     } catch (const std::system_error&) {
-        // No thread: the caller's own writes fault the pages in.
+        --running;  // no thread: the caller's own writes fault the pages in
     }
 #else
     (void)address;

@@ -41,7 +41,8 @@ size_t KPlatformPreferLargePages(void* address, size_t size);
 // Has the pages of private memory about to be filled made present by a thread of its own,
 // while the caller goes on: the system's zeroing of fresh pages then runs beside the caller's
 // filling. Their contents are never changed, so the caller may write them meanwhile, and the
-// memory may even be freed before the thread is done. Nothing where the system cannot do it.
+// memory may even be freed before the thread is done. Nothing where the system cannot do it,
+// or while a few such threads are at work already.
 void KPlatformPrefaultAside(void* address, size_t size);
 
 // A non-recursive lock for short critical sections. Never held across calls out.
