@@ -172,19 +172,19 @@ KQovPolygonList::KQovPolygonList(int controlPoints, int vertices) {
     // Large lists about to be filled ask for large pages: a fault per large page instead of
     // one per page.
     constexpr size_t kLarge = size_t(4) << 20;
-    // All but the first quarter of what the fill will use is made present beside it, which is
+    // All but the first eighth of what the fill will use is made present beside it, which is
     // slower than the system's zeroing of the pages. Polygons of four vertices use three
     // quarters of their room.
     if (sizeof(int32_t) * size_t(vertices) >= kLarge) {
         const size_t bytes = sizeof(int32_t) * size_t(vertices);
         KPlatformPreferLargePages(mVertex, bytes);
-        KPlatformPrefaultAside(reinterpret_cast<char*>(mVertex) + bytes / 4, bytes - bytes / 4);
+        KPlatformPrefaultAside(reinterpret_cast<char*>(mVertex) + bytes / 8, bytes - bytes / 8);
     }
     if (sizeof(KQovPolygon) * size_t(mPolygonRoom) >= kLarge) {
         const size_t bytes = sizeof(KQovPolygon) * size_t(mPolygonRoom);
         KPlatformPreferLargePages(mPolygon, bytes);
-        KPlatformPrefaultAside(reinterpret_cast<char*>(mPolygon) + bytes * 3 / 16,
-                               bytes * 3 / 4 - bytes * 3 / 16);
+        KPlatformPrefaultAside(reinterpret_cast<char*>(mPolygon) + bytes * 3 / 32,
+                               bytes * 3 / 4 - bytes * 3 / 32);
     }
 }
 
