@@ -8,7 +8,6 @@
 
 #include "KQovWriterQov5TestUtil.h"
 #include "common/TempTestFolder.h"
-#include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -52,14 +51,6 @@ void Build(Built& built, bool makeAtOnce) {
     up->SetValue(0.25);
 }
 
-std::string Write(KQovScene* scene, const std::string& name, int id) {
-    KQovExporter exporter(scene->GetObjectManager());
-    if (!exporter.Initialize(name.c_str())) return "cannot create " + name;
-    exporter.SetFileFormat(id);
-    if (!exporter.Export(scene, nullptr)) return "cannot write " + name;
-    return v5test::Stable(v5test::ReadText(name));
-}
-
 void MakeEveryTake(KQovNode* node) {
     node->GetDefaultTakeNode();
     for (int i = 0; i < node->GetChildCount(); ++i) MakeEveryTake(node->GetChild(i));
@@ -73,8 +64,8 @@ TEST(KQovDeferredTakeFile, WrittenFilesDoNotTellWhenTakesWereMade) {
         Built atOnce, late;
         Build(atOnce, true);
         Build(late, false);
-        const std::string expected = Write(atOnce.scene, tmp / "at_once.qov", id);
-        EXPECT_EQ(Write(late.scene, tmp / "late.qov", id), expected);
+        const std::string expected = v5test::ExportStable(atOnce.scene, tmp / "at_once.qov", id);
+        EXPECT_EQ(v5test::ExportStable(late.scene, tmp / "late.qov", id), expected);
 
         // Read back: written again untouched, and after every take was made.
         std::string untouched;
@@ -86,7 +77,7 @@ TEST(KQovDeferredTakeFile, WrittenFilesDoNotTellWhenTakesWereMade) {
             ASSERT_TRUE(importer.Initialize(source.c_str()));
             ASSERT_TRUE(importer.Import(read.scene, nullptr));
             if (make) MakeEveryTake(read.scene->GetRootNode());
-            const std::string again = Write(read.scene, tmp / "again.qov", id);
+            const std::string again = v5test::ExportStable(read.scene, tmp / "again.qov", id);
             if (!make)
                 untouched = again;
             else
@@ -104,10 +95,10 @@ TEST(KQovDeferredTakeFile, NodesAlikeShareNoWrongTake) {
         double value;
         double x;
     };
-    const Weight kNodes[] = {{"A", nullptr, 0.0, 0.0},     {"B", nullptr, 0.0, 0.0},
-                             {"C", "Weight", 0.25, 0.0},   {"D", "Other", 0.25, 0.0},
-                             {"E", "Other", 0.5, 0.0},     {"F", "Other", 0.5, 1.5},
-                             {"G", nullptr, 0.0, 1.5},     {"H", nullptr, 0.0, 0.0}};
+    const Weight kNodes[] = {{"A", nullptr, 0.0, 0.0},   {"B", nullptr, 0.0, 0.0},
+                             {"C", "Weight", 0.25, 0.0}, {"D", "Other", 0.25, 0.0},
+                             {"E", "Other", 0.5, 0.0},   {"F", "Other", 0.5, 1.5},
+                             {"G", nullptr, 0.0, 1.5},   {"H", nullptr, 0.0, 0.0}};
     auto build = [&](Built& built, bool makeAtOnce) {
         KQovObjectManager& m = built.manager;
         for (const Weight& w : kNodes) {
@@ -137,9 +128,9 @@ TEST(KQovDeferredTakeFile, NodesAlikeShareNoWrongTake) {
             deferred.push_back(root->GetChild(i)->IsDefaultTakeDeferred());
             links.push_back(root->GetChild(i)->GetPropertyLinkCount());
         }
-        const std::string expected = Write(atOnce.scene, tmp / "at_once.qov", id);
+        const std::string expected = v5test::ExportStable(atOnce.scene, tmp / "at_once.qov", id);
         ASSERT_NE(expected.find("Other"), std::string::npos);
-        EXPECT_EQ(Write(late.scene, tmp / "late.qov", id), expected);
+        EXPECT_EQ(v5test::ExportStable(late.scene, tmp / "late.qov", id), expected);
         // Written without making a take or a link on the nodes.
         for (int i = 0; i < root->GetChildCount(); ++i) {
             EXPECT_EQ(root->GetChild(i)->IsDefaultTakeDeferred(), deferred[size_t(i)]) << i;

@@ -14,7 +14,6 @@
 #include "animation/KQovTakeNode.h"
 #include "common/SceneDump.h"
 #include "common/TempTestFolder.h"
-#include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
@@ -45,15 +44,6 @@ void Build(Built& built) {
     probe->SetLocalRotation(0.0, 45.0, 0.0);
     node("Hidden", probe)->SetVisibility(false);
     node("Fraction", root)->SetLocalTranslation(0.1, 0.0, 0.0);
-}
-
-std::string WriteScene(KQovScene* scene, const std::string& name, int id) {
-    KQovExporter exporter(scene->GetObjectManager());
-    if (!exporter.Initialize(name.c_str())) return "cannot create " + name;
-    exporter.SetFileFormat(id);
-    if (!exporter.Export(scene, nullptr)) return "cannot write " + name;
-    const std::string raw = v5test::ReadText(name);
-    return id == 0 || id == 3 ? v5test::StableBinary(raw) : v5test::Stable(raw);
 }
 
 void WriteText(const std::string& name, const std::string& text) {
@@ -125,7 +115,7 @@ std::string SourceText(const TempTestFolder& tmp) {
     Built built;
     Build(built);
     const std::string name = tmp / "source.qov";
-    WriteScene(built.scene, name, 1);
+    v5test::ExportStable(built.scene, name, 1);
     return v5test::ReadText(name);
 }
 
@@ -147,15 +137,16 @@ TEST(KQovPlannedTakeFile, ChannelsAsMadeKeepTheTakeUnmade) {
             Built text;
             ASSERT_TRUE(Read(text, tmp / "text.qov"));
             file = tmp / "binary.qov";
-            WriteScene(text.scene, file, 0);
+            v5test::ExportStable(text.scene, file, 0);
         }
         Built kept, reference;
         ASSERT_TRUE(Read(kept, file));
         ASSERT_TRUE(Read(reference, tmp / "inert.qov"));
         for (const char* name : {"Plain0", "Plain1", "Plain2", "Probe", "Hidden"}) {
             // Rows given values other than numbers are built by the property block itself.
-            EXPECT_TRUE(name[0] == 'P' && name[1] == 'l' ? Unmade(Find(kept, name))
-                                                         : Find(kept, name)->IsDefaultTakeDeferred())
+            EXPECT_TRUE(name[0] == 'P' && name[1] == 'l'
+                            ? Unmade(Find(kept, name))
+                            : Find(kept, name)->IsDefaultTakeDeferred())
                 << name;
             EXPECT_FALSE(Find(reference, name)->IsDefaultTakeDeferred()) << name;
         }
@@ -167,16 +158,16 @@ TEST(KQovPlannedTakeFile, ChannelsAsMadeKeepTheTakeUnmade) {
         // as from the scene read with every take made.
         for (int id : {0, 1, 3, 4}) {
             SCOPED_TRACE(id);
-            const std::string expected = WriteScene(reference.scene, tmp / "ref.qov", id);
+            const std::string expected = v5test::ExportStable(reference.scene, tmp / "ref.qov", id);
             ASSERT_GT(expected.size(), 1000u);
-            EXPECT_EQ(WriteScene(kept.scene, tmp / "kept.qov", id), expected);
+            EXPECT_EQ(v5test::ExportStable(kept.scene, tmp / "kept.qov", id), expected);
         }
         EXPECT_TRUE(Unmade(Find(kept, "Plain0")));
         EXPECT_EQ(MadeDump(kept), MadeDump(reference));
         for (int id : {0, 1, 3, 4}) {
             SCOPED_TRACE(id);
-            EXPECT_EQ(WriteScene(kept.scene, tmp / "kept.qov", id),
-                      WriteScene(reference.scene, tmp / "ref.qov", id));
+            EXPECT_EQ(v5test::ExportStable(kept.scene, tmp / "kept.qov", id),
+                      v5test::ExportStable(reference.scene, tmp / "ref.qov", id));
         }
     }
 }
@@ -195,7 +186,8 @@ TEST(KQovPlannedTakeFile, ChannelsBeyondThePlanReadAsBefore) {
         {"another default in the last channel", "Channel: \"Visibility\" {\n            Default: 1",
          "Channel: \"Visibility\" {\n            Default: 0.5"},
         {"an extra channel", "Channel: \"Visibility\" {",
-         "Channel: \"Extra\" {\n            Default: 2\n        }\n        Channel: \"Visibility\" {"},
+         "Channel: \"Extra\" {\n            Default: 2\n        }\n        Channel: \"Visibility\" "
+         "{"},
         {"a missing channel",
          "        Channel: \"Visibility\" {\n            Default: 1\n            Color: 0.75,0,0\n"
          "        }\n",
@@ -231,8 +223,8 @@ TEST(KQovPlannedTakeFile, ChannelsBeyondThePlanReadAsBefore) {
         EXPECT_EQ(MadeDump(edited), MadeDump(reference));
         for (int id : {0, 1}) {
             SCOPED_TRACE(id);
-            EXPECT_EQ(WriteScene(edited.scene, tmp / "a.qov", id),
-                      WriteScene(reference.scene, tmp / "b.qov", id));
+            EXPECT_EQ(v5test::ExportStable(edited.scene, tmp / "a.qov", id),
+                      v5test::ExportStable(reference.scene, tmp / "b.qov", id));
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -12,7 +13,6 @@
 #include "KQovWriterQov5TestUtil.h"
 #include "common/SceneDump.h"
 #include "common/TempTestFolder.h"
-#include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "scene/KQovNode.h"
@@ -71,19 +71,6 @@ void Build(Built& built) {
     up->SetValue(0.25);
 }
 
-bool IsBinary(int id) {
-    return id == 0 || id == 3;
-}
-
-std::string Write(KQovScene* scene, const std::string& name, int id) {
-    KQovExporter exporter(scene->GetObjectManager());
-    if (!exporter.Initialize(name.c_str())) return "cannot create " + name;
-    exporter.SetFileFormat(id);
-    if (!exporter.Export(scene, nullptr)) return "cannot write " + name;
-    const std::string raw = v5test::ReadText(name);
-    return IsBinary(id) ? v5test::StableBinary(raw) : v5test::Stable(raw);
-}
-
 bool Read(Built& built, const std::string& name) {
     KQovImporter importer(&built.manager);
     return importer.Initialize(name.c_str()) && importer.Import(built.scene, nullptr);
@@ -97,6 +84,34 @@ int Waiting(KQovNode* node) {
         count += (child->GetNodeProperties()->IsTableWaiting() ? 1 : 0) + Waiting(child);
     }
     return count;
+}
+
+// A text file of `count` null models named `prefix` and their number. `records(i)` gives the
+// records of model i's property block (none without `records`: the model has no block), and
+// `parent(i)` what it is connected to (the scene without `parent`).
+void WriteNulls(const std::string& path, int count, const char* prefix,
+                const std::function<std::string(int)>& records,
+                const std::function<std::string(int)>& parent = nullptr) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f,
+                 "; QOV 6.0.0 project file\n\nQOVHeaderExtension:  {\n    QOVHeaderVersion: "
+                 "1003\n    QOVVersion: 6000\n}\nDefinitions:  {\n    Version: 100\n    Count: "
+                 "%d\n    ObjectType: \"Model\" {\n        Count: %d\n    }\n}\nObjects:  {\n",
+                 count, count);
+    for (int i = 0; i < count; ++i) {
+        std::fprintf(f, "    Model: \"Model::%s%d\", \"Null\" {\n", prefix, i);
+        if (records)
+            std::fprintf(f, "        Version: 232\n        Properties60:  {\n%s        }\n",
+                         records(i).c_str());
+        std::fputs("        Type: \"Null\"\n    }\n", f);
+    }
+    std::fputs("}\nConnections:  {\n", f);
+    for (int i = 0; i < count; ++i)
+        std::fprintf(f, "    Connect: \"OO\", \"Model::%s%d\", \"%s\"\n", prefix, i,
+                     parent ? parent(i).c_str() : "Model::Scene");
+    std::fputs("}\n", f);
+    std::fclose(f);
 }
 
 // Reads `file` with rows built at once (eager) or left waiting.
@@ -124,9 +139,9 @@ TEST(KQovWaitingRowsFile, WrittenBytesDoNotTellWhenRowsWereBuilt) {
         Build(late);
         const int waiting = Waiting(late.scene->GetRootNode());
         EXPECT_GE(waiting, 5);  // the plain nulls at least
-        const std::string expected = Write(atOnce->scene, tmp / "at_once.qov", c.id);
+        const std::string expected = v5test::ExportStable(atOnce->scene, tmp / "at_once.qov", c.id);
         ASSERT_GT(expected.size(), 1000u);
-        EXPECT_EQ(Write(late.scene, tmp / "late.qov", c.id), expected);
+        EXPECT_EQ(v5test::ExportStable(late.scene, tmp / "late.qov", c.id), expected);
         // Writing builds nothing.
         EXPECT_EQ(Waiting(late.scene->GetRootNode()), waiting);
 
@@ -136,7 +151,7 @@ TEST(KQovWaitingRowsFile, WrittenBytesDoNotTellWhenRowsWereBuilt) {
             SCOPED_TRACE(eager);
             Built read;
             ASSERT_TRUE(ReadRows(read, tmp / "late.qov", eager));
-            again[eager] = Write(read.scene, tmp / "again.qov", c.id);
+            again[eager] = v5test::ExportStable(read.scene, tmp / "again.qov", c.id);
             dumps[eager] = SceneDump::NodeTree(*read.scene->GetRootNode());
         }
         EXPECT_EQ(again[0], again[1]);
@@ -165,34 +180,25 @@ TEST(KQovWaitingRowsFile, RepeatedChannelsAndRowsAcrossTheBuffer) {
         SCOPED_TRACE(c.what);
         TempTestFolder tmp;
         const std::string source = tmp / "nulls.qov";
-        {
-            FILE* f = std::fopen(source.c_str(), "wb");
-            ASSERT_NE(f, nullptr);
-            std::fprintf(f,
-                         "; QOV 6.0.0 project file\n\nQOVHeaderExtension:  {\n    "
-                         "QOVHeaderVersion: 1003\n    QOVVersion: 6000\n}\nDefinitions:  {\n"
-                         "    Version: 100\n    Count: %d\n    ObjectType: \"Model\" {\n"
-                         "        Count: %d\n    }\n}\nObjects:  {\n",
-                         c.nodes, c.nodes);
-            for (int i = 0; i < c.nodes; ++i) {
-                std::fprintf(f, "    Model: \"Model::Null%d\", \"Null\" {\n        Version: 232\n"
-                                "        Properties60:  {\n", i);
-                if (c.period && i % c.period == 0)
-                    std::fprintf(f, "Property: \"Lcl Translation\", \"Lcl Translation\", "
-                                    "\"A\",8,%d,1,-2.5\n", i % 5);
-                if (c.hideToo && i % 5 == 1)
-                    std::fputs("Property: \"Visibility\", \"Visibility\", \"A\",8,0\n", f);
-                if (c.offsets && i % c.offsets == 1)
-                    std::fprintf(f, "Property: \"RotationOffset\", \"Vector\", \"\",0,%d,2,3\n",
-                                 i % 4);
-                std::fputs("        }\n        Type: \"Null\"\n    }\n", f);
+        ASSERT_NO_FATAL_FAILURE(WriteNulls(source, c.nodes, "Null", [&c](int i) {
+            std::string records;
+            char line[128];
+            if (c.period && i % c.period == 0) {
+                std::snprintf(line, sizeof line,
+                              "Property: \"Lcl Translation\", \"Lcl Translation\", \"A\",8,%d,1,"
+                              "-2.5\n",
+                              i % 5);
+                records += line;
             }
-            std::fputs("}\nConnections:  {\n", f);
-            for (int i = 0; i < c.nodes; ++i)
-                std::fprintf(f, "    Connect: \"OO\", \"Model::Null%d\", \"Model::Scene\"\n", i);
-            std::fputs("}\n", f);
-            std::fclose(f);
-        }
+            if (c.hideToo && i % 5 == 1)
+                records += "Property: \"Visibility\", \"Visibility\", \"A\",8,0\n";
+            if (c.offsets && i % c.offsets == 1) {
+                std::snprintf(line, sizeof line,
+                              "Property: \"RotationOffset\", \"Vector\", \"\",0,%d,2,3\n", i % 4);
+                records += line;
+            }
+            return records;
+        }));
         for (int id : {0, 3}) {
             SCOPED_TRACE(id == 0 ? "binary 6" : "binary 5");
             // Written as read, and after every node made its channels (no sketch to copy).
@@ -204,7 +210,7 @@ TEST(KQovWaitingRowsFile, RepeatedChannelsAndRowsAcrossTheBuffer) {
                 ASSERT_EQ(root->GetChildCount(), c.nodes);
                 for (int i = 0; made && i < c.nodes; ++i)
                     ASSERT_NE(root->GetChild(i)->GetDefaultTakeNode(), nullptr);
-                written[made] = Write(read.scene, tmp / "out.qov", id);
+                written[made] = v5test::ExportStable(read.scene, tmp / "out.qov", id);
             }
             ASSERT_GT(written[1].size(), size_t(1) << 20);  // past the output buffer
             EXPECT_TRUE(written[0] == written[1]);
@@ -217,24 +223,9 @@ TEST(KQovWaitingRowsFile, RepeatedChannelsAndRowsAcrossTheBuffer) {
 TEST(KQovWaitingRowsFile, ModelsWithoutRecordsStayWaiting) {
     TempTestFolder tmp;
     const std::string source = tmp / "nulls.qov";
-    {
-        FILE* f = std::fopen(source.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fputs(
-            "; QOV 6.0.0 project file\n\nQOVHeaderExtension:  {\n    QOVHeaderVersion: 1003\n"
-            "    QOVVersion: 6000\n}\nDefinitions:  {\n    Version: 100\n    Count: 3\n"
-            "    ObjectType: \"Model\" {\n        Count: 3\n    }\n}\nObjects:  {\n",
-            f);
-        for (int i = 0; i < 3; ++i)
-            std::fprintf(
-                f, "    Model: \"Model::Null%d\", \"Null\" {\n        Type: \"Null\"\n    }\n", i);
-        std::fputs("}\nConnections:  {\n", f);
-        for (int i = 0; i < 3; ++i)
-            std::fprintf(f, "    Connect: \"OO\", \"Model::Null%d\", \"%s\"\n", i,
-                         i == 2 ? "Model::Null1" : "Model::Scene");
-        std::fputs("}\n", f);
-        std::fclose(f);
-    }
+    ASSERT_NO_FATAL_FAILURE(WriteNulls(source, 3, "Null", nullptr, [](int i) {
+        return std::string(i == 2 ? "Model::Null1" : "Model::Scene");
+    }));
     for (int id : {0, 1, 4}) {
         SCOPED_TRACE(id);
         std::string written[2], dumps[2];
@@ -245,7 +236,7 @@ TEST(KQovWaitingRowsFile, ModelsWithoutRecordsStayWaiting) {
             KQovNode* root = read.scene->GetRootNode();
             ASSERT_EQ(root->GetChildCount(), 2);
             EXPECT_EQ(Waiting(root), eager ? 0 : 3);
-            written[eager] = Write(read.scene, tmp / "out.qov", id);
+            written[eager] = v5test::ExportStable(read.scene, tmp / "out.qov", id);
             EXPECT_EQ(Waiting(root), eager ? 0 : 3);
             records[eager] = read.manager.GetUserPropertyCount();
             dumps[eager] = SceneDump::NodeTree(*root);
@@ -284,25 +275,8 @@ TEST(KQovWaitingRowsFile, RecordsThatOnlySetNumbersKeepNodesWaiting) {
     const int count = int(std::size(kModels));
     TempTestFolder tmp;
     const std::string source = tmp / "records.qov";
-    {
-        FILE* f = std::fopen(source.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fprintf(f,
-                     "; QOV 6.0.0 project file\n\nQOVHeaderExtension:  {\n    QOVHeaderVersion: "
-                     "1003\n    QOVVersion: 6000\n}\nDefinitions:  {\n    Version: 100\n    Count: "
-                     "%d\n    ObjectType: \"Model\" {\n        Count: %d\n    }\n}\nObjects:  {\n",
-                     count, count);
-        for (int i = 0; i < count; ++i)
-            std::fprintf(f,
-                         "    Model: \"Model::M%d\", \"Null\" {\n        Version: 232\n"
-                         "        Properties60:  {\n%s        }\n        Type: \"Null\"\n    }\n",
-                         i, kModels[i].records);
-        std::fputs("}\nConnections:  {\n", f);
-        for (int i = 0; i < count; ++i)
-            std::fprintf(f, "    Connect: \"OO\", \"Model::M%d\", \"Model::Scene\"\n", i);
-        std::fputs("}\n", f);
-        std::fclose(f);
-    }
+    ASSERT_NO_FATAL_FAILURE(
+        WriteNulls(source, count, "M", [&](int i) { return std::string(kModels[i].records); }));
     std::string written[2], dumps[2];
     for (int eager = 0; eager < 2; ++eager) {
         SCOPED_TRACE(eager);
@@ -314,7 +288,7 @@ TEST(KQovWaitingRowsFile, RecordsThatOnlySetNumbersKeepNodesWaiting) {
             EXPECT_EQ(root->GetChild(i)->GetNodeProperties()->IsTableWaiting(),
                       !eager && kModels[i].waits)
                 << i;
-        written[eager] = Write(read.scene, tmp / "again.qov", 1);
+        written[eager] = v5test::ExportStable(read.scene, tmp / "again.qov", 1);
         dumps[eager] = SceneDump::NodeTree(*root);
     }
     EXPECT_EQ(written[0], written[1]);

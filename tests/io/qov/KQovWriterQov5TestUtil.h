@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "GeometryTestUtil.h"
-#include "fieldfile/FieldFileTestUtil.h"
 #include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -37,7 +36,9 @@
 #include "character/KQovControlSet.h"
 #include "common/SceneDump.h"
 #include "common/TempTestFolder.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "foundation/KPath.h"
+#include "io/KQovExporter.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "scene/KDataType.h"
@@ -689,6 +690,17 @@ inline std::string Fields(const std::string& text, const char* from,
         }
     }
     return out;
+}
+
+// The scene exported in file format `id` (0 and 3 are binary), as Stable or StableBinary gives
+// it; a text saying what failed when it could not be written.
+inline std::string ExportStable(KQovScene* scene, const std::string& name, int id) {
+    KQovExporter exporter(scene->GetObjectManager());
+    if (!exporter.Initialize(name.c_str())) return "cannot create " + name;
+    exporter.SetFileFormat(id);
+    if (!exporter.Export(scene, nullptr)) return "cannot write " + name;
+    const std::string raw = ReadText(name);
+    return id == 0 || id == 3 ? StableBinary(raw) : Stable(raw);
 }
 
 // Compares the ASCII file with its golden copy; QOV_UPDATE_GOLDEN=1 rewrites the copy.
