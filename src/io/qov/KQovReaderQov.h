@@ -263,16 +263,26 @@ private:
     void CloseBlock();
     // The node read under "Model::" + `name` (any prefix of `name` dropped), or null.
     KQovNode* FindModel(const char* name) const;
-    // The nodes under a root by name, each name giving what root->FindChild(name, true) gives
-    // (the first met in its walk): one walk for a whole list of names rather than one each.
-    class NodeNames {
+    // Objects by full name, each name giving the first object added under it and cast to
+    // `Object` (null when it is not one): one table for all the names a file lists rather than
+    // a search of the objects for each.
+    template <class Object, class Added = Object>
+    class FirstByName {
     public:
-        explicit NodeNames(KQovNode* root);
-        KQovNode* Find(const char* name) const;
+        void Add(Added* object) {
+            if (object) mObjects.emplace(object->GetName(), object);
+        }
+        Object* Find(const std::string& fullName) const {
+            const auto found = mObjects.find(fullName);
+            return found == mObjects.end() ? nullptr : dynamic_cast<Object*>(found->second);
+        }
 
     private:
-        std::unordered_map<std::string, KQovNode*> mNodes;
+        std::unordered_map<std::string, Added*> mObjects;
     };
+    // The nodes under `root`, added in the order root->FindChild(name, true) meets them, so
+    // that a name gives what that search gives.
+    static void AddNodesUnder(KQovNode* root, FirstByName<KQovNode>& nodes);
     void ResolveTargets(KQovNode* root, KStringMap& names, bool upVector);
     void ReadSceneContent(KQovScene* scene, bool& ok);
     void ReadSceneInfoIntoOptions();

@@ -778,32 +778,28 @@ void KQovReaderQov::ConnectChildrenByName(KQovNode* root) {
         if (root && node != root && !node->GetParent()) root->AddChild(node);
 }
 
-KQovReaderQov::NodeNames::NodeNames(KQovNode* root) {
-    // FindChild's walk: the descendants in pre-order, the first of each name kept.
+void KQovReaderQov::AddNodesUnder(KQovNode* root, FirstByName<KQovNode>& nodes) {
+    // FindChild's walk: the descendants in pre-order.
     std::vector<KQovNode*> pending;
     for (int i = root ? root->GetChildCount() : 0; i-- > 0;)
         if (KQovNode* child = root->GetChild(i)) pending.push_back(child);
     while (!pending.empty()) {
         KQovNode* node = pending.back();
         pending.pop_back();
-        mNodes.emplace(node->GetName(), node);
+        nodes.Add(node);
         for (int i = node->GetChildCount(); i-- > 0;)
             if (KQovNode* child = node->GetChild(i)) pending.push_back(child);
     }
 }
 
-KQovNode* KQovReaderQov::NodeNames::Find(const char* name) const {
-    const auto found = mNodes.find("Model::" + std::string(name ? name : ""));
-    return found == mNodes.end() ? nullptr : found->second;
-}
-
 void KQovReaderQov::ResolveTargets(KQovNode* root, KStringMap& names, bool upVector) {
     if (!root || names.GetCount() == 0) return;
-    const NodeNames nodes(root);
+    FirstByName<KQovNode> nodes;
+    AddNodesUnder(root, nodes);
     for (int i = 0; i < names.GetCount(); ++i) {
         const char* name = nullptr;
         auto* node = static_cast<KQovNode*>(names.GetAt(i, &name));
-        KQovNode* target = nodes.Find(KQovStripPrefix(name).Buffer());
+        KQovNode* target = nodes.Find("Model::" + std::string(KQovStripPrefix(name).Buffer()));
         if (!target) continue;
         if (upVector)
             node->SetUpVectorTarget(target);

@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "animation/KFCurve.h"
@@ -76,25 +75,6 @@ void ApplyFilters(KFCurveNode* channel) {
         reducer.Apply(*channel, true);
     }
 }
-
-// Objects by full name, each name giving the first object of that name in index order: one
-// pass for all the names a take lists rather than one search each.
-template <class Object>
-class NamesInOrder {
-public:
-    template <class Get>
-    NamesInOrder(int count, Get get) {
-        for (int i = 0; i < count; ++i)
-            if (KQovObject* object = get(i)) mObjects.emplace(object->GetName(), object);
-    }
-    Object* Find(const KString& fullName) const {
-        const auto found = mObjects.find(fullName.Buffer());
-        return found == mObjects.end() ? nullptr : dynamic_cast<Object*>(found->second);
-    }
-
-private:
-    std::unordered_map<std::string, KQovObject*> mObjects;
-};
 
 // The object's take node of that name; null when it has none.
 KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
@@ -219,8 +199,9 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
     };
 
     KQovNode* sceneRoot = scene->GetRootNode();
-    // Made at the first model: reading takes changes no parent.
-    std::unique_ptr<NodeNames> names;
+    // Filled at the first model: reading takes changes no parent.
+    FirstByName<KQovNode> nodes;
+    bool nodesAdded = false;
     while (file.FieldReadBegin("Model")) {
         report();
         const KString name = file.FieldReadC();
@@ -228,35 +209,36 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
         if (name == kSwitcherName || name == KString("Model::") + kSwitcherName) {
             node = scene->GetCameraSwitcherNode();
         } else if (sceneRoot) {
-            if (!names) names.reset(new NodeNames(sceneRoot));
-            node = names->Find(KQovStripPrefix(name.Buffer()).Buffer());
+            if (!nodesAdded) AddNodesUnder(sceneRoot, nodes);
+            nodesAdded = true;
+            node = nodes.Find("Model::" + std::string(KQovStripPrefix(name.Buffer()).Buffer()));
         }
         readInto(node, node, true);
         file.FieldReadEnd();
     }
     KQovEntityContainer* entity = scene->GetEntityContainer();
-    const int generics = entity ? entity->GetGenericNodeCount() : 0;
-    const NamesInOrder<KQovGenericNode> genericNodes(
-        generics, [entity](int i) { return entity->GetGenericNode(i); });
+    FirstByName<KQovGenericNode> genericNodes;
+    for (int i = 0; entity && i < entity->GetGenericNodeCount(); ++i)
+        genericNodes.Add(entity->GetGenericNode(i));
     while (file.FieldReadBegin("GenericNode")) {
         const KString name = KMakePrefixedName("GenericNode::", file.FieldReadC());
-        readInto(genericNodes.Find(name), nullptr, false);
+        readInto(genericNodes.Find(name.Buffer()), nullptr, false);
         file.FieldReadEnd();
     }
     for (bool texture : {true, false}) {
         const char* field = texture ? "Texture" : "Material";
+        FirstByName<KQovTakeNodeContainer, KQovObject> objects;
         const int count = !entity   ? 0
                           : texture ? entity->GetTextureCount()
                                     : entity->GetMaterialCount();
-        const NamesInOrder<KQovTakeNodeContainer> objects(count, [entity, texture](int i) {
-            return texture ? static_cast<KQovObject*>(entity->GetTexture(i))
-                           : static_cast<KQovObject*>(entity->GetMaterial(i));
-        });
+        for (int i = 0; i < count; ++i)
+            objects.Add(texture ? static_cast<KQovObject*>(entity->GetTexture(i))
+                                : static_cast<KQovObject*>(entity->GetMaterial(i)));
         while (file.FieldReadBegin(field)) {
             report();
             const KString name =
                 KMakePrefixedName(texture ? "Texture::" : "Material::", file.FieldReadC());
-            readInto(objects.Find(name), nullptr, true);
+            readInto(objects.Find(name.Buffer()), nullptr, true);
             file.FieldReadEnd();
         }
     }
