@@ -861,6 +861,14 @@ void KQovFieldFile::FieldReadEnd() {
     mRecord = -1;
 }
 
+int KQovFieldFile::FieldReadGetOccurrence() const {
+    if (!mTree || mBlock < 0 || mRecord < 0) return -1;
+    const KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
+    return block.currentName >= 0
+               ? static_cast<int>(block.names[static_cast<size_t>(block.currentName)].cursor)
+               : -1;
+}
+
 int KQovFieldFile::FieldReadGetOccurrenceCount(const char* name) const {
     if (!mTree || mBlock < 0) return 0;
     int32_t index = mTree->FindName(mBlock, name);

@@ -165,6 +165,9 @@ public:
     bool FieldReadBegin(const char* name, int occurrence);
     bool FieldReadBeginByIndex(int nameIndex, int occurrence);
     void FieldReadEnd();
+    // Which occurrence of its name the open field is (for FieldReadBegin(name, occurrence));
+    // -1 without one.
+    int FieldReadGetOccurrence() const;
     int FieldReadGetOccurrenceCount(const char* name) const;
     int FieldReadGetNameCount() const;
     const char* FieldReadGetName(int index) const;
@@ -419,6 +422,34 @@ void ForEachBlock(KQovFieldFile* file, const char* name, Body body) {
     }
 }
 
+// How many of `count` groups of `Width` values the open field's stored bytes (`size` of them)
+// can hold.
+template <int Width>
+size_t KQovStoredGroups(const KQovFieldFile& file, size_t count, size_t size) {
+    return std::min<size_t>({count, size / (9 * Width), size_t(file.FieldReadGetRemain()) / Width});
+}
+
+// Groups of `Width` doubles as a binary file stores them in this host's byte order, `whole`
+// groups of 9-byte values at `bytes`, each handed to put(group, values) with its type letters
+// checked; the number of groups taken, up to the first that holds another type. Touches
+// nothing but the bytes and what `put` does: it may run on a thread of its own.
+template <int Width, class Put>
+size_t KQovDecodeDoubleGroups(const uint8_t* bytes, size_t whole, Put put) {
+    constexpr size_t kStride = 9 * Width;
+    double group[Width];
+    size_t done = 0;
+    for (const uint8_t* at = bytes; done < whole; ++done, at += kStride) {
+        bool doubles = true;
+        for (int k = 0; k < Width; ++k) {
+            doubles &= at[9 * k] == 'D';
+            std::memcpy(group + k, at + 9 * k + 1, 8);
+        }
+        if (!doubles) break;
+        put(done, group);
+    }
+    return done;
+}
+
 // The current field's values `Width` at a time: `count` groups, each handed to
 // put(group, values) from a small buffer; values the field lacks read as 0.
 template <int Width, class Put>
@@ -428,20 +459,9 @@ void KQovReadDoubleGroups(KQovFieldFile& file, size_t count, Put put) {
     // at a time with its type letters checked; the rest, and other types, converted below.
     size_t size = 0;
     if (const uint8_t* bytes = file.FieldReadStoredBytes(size)) {
-        constexpr size_t kStride = 9 * Width;
-        const size_t whole =
-            std::min<size_t>({count, size / kStride, size_t(file.FieldReadGetRemain()) / Width});
-        double group[Width];
-        for (const uint8_t* at = bytes; done < whole; ++done, at += kStride) {
-            bool doubles = true;
-            for (int k = 0; k < Width; ++k) {
-                doubles &= at[9 * k] == 'D';
-                std::memcpy(group + k, at + 9 * k + 1, 8);
-            }
-            if (!doubles) break;
-            put(done, group);
-        }
-        file.FieldReadSkipStored(int(done * Width), done * kStride);
+        done = KQovDecodeDoubleGroups<Width>(bytes, KQovStoredGroups<Width>(file, count, size),
+                                             put);
+        file.FieldReadSkipStored(int(done * Width), done * 9 * Width);
     }
     constexpr size_t kGroups = 512;
     double chunk[kGroups * Width];

@@ -75,6 +75,32 @@ void KPlatformPrefaultAside(void* address, size_t size) {
 #endif
 }
 
+struct KPlatformThread::Impl {
+    std::thread thread;
+};
+
+KPlatformThread::KPlatformThread() : mImpl(new Impl) {}
+KPlatformThread::~KPlatformThread() {
+    Join();
+}
+
+void KPlatformThread::Start(std::function<void()> work) {
+    Join();
+    try {
+        mImpl->thread = std::thread(work);
+    } catch (const std::system_error&) {
+        work();
+    }
+}
+
+void KPlatformThread::Join() {
+    if (mImpl->thread.joinable()) mImpl->thread.join();
+}
+
+void KPlatformThread::Yield() {
+    std::this_thread::yield();
+}
+
 struct KPlatformMutex::Impl {
     std::mutex mutex;
 };

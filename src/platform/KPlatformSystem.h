@@ -2,6 +2,7 @@
 // Clock, machine name and lock of the operating system.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 // The local wall-clock time, broken down.
@@ -44,6 +45,28 @@ size_t KPlatformPreferLargePages(void* address, size_t size);
 // memory may even be freed before the thread is done. Nothing where the system cannot do it,
 // or while a few such threads are at work already.
 void KPlatformPrefaultAside(void* address, size_t size);
+
+// Work run beside the caller on a thread of its own, waited for by Join (or the destructor).
+// Where no thread can be started, Start runs the work itself before it returns: callers see
+// the same results either way, only later.
+class KPlatformThread {
+public:
+    KPlatformThread();
+    ~KPlatformThread();
+    KPlatformThread(const KPlatformThread&) = delete;
+    KPlatformThread& operator=(const KPlatformThread&) = delete;
+
+    // Runs `work`; a thread still running is waited for first.
+    void Start(std::function<void()> work);
+    // Waits for the work to end; nothing when none runs.
+    void Join();
+    // Gives the processor to other threads for a moment.
+    static void Yield();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> mImpl;
+};
 
 // A non-recursive lock for short critical sections. Never held across calls out.
 class KPlatformMutex {

@@ -56,3 +56,19 @@ TEST(KPlatformSystem, PrefaultAsideKeepsWhatIsWritten) {
     KPlatformPrefaultAside(small, sizeof small);  // less than a page: nothing
     EXPECT_EQ(small[0], 0);
 }
+
+TEST(KPlatformSystem, ThreadRunsWorkJoinedOnceAndAgain) {
+    int values[3] = {0, 0, 0};
+    {
+        KPlatformThread thread;
+        thread.Join();  // nothing started: nothing to wait for
+        for (int i = 0; i < 3; ++i) {
+            // A second Start waits for the first work's end.
+            thread.Start([&values, i] { values[i] = i + 1; });
+        }
+        thread.Join();
+        EXPECT_EQ(values[0] + values[1] + values[2], 6);
+        thread.Start([&values] { values[0] = 10; });
+    }  // the destructor waits
+    EXPECT_EQ(values[0], 10);
+}

@@ -73,6 +73,9 @@ public:
                            KQovPropertyFieldFile* fieldFile);
     // Rewrites the Summary of the open file from `newInfo`'s takes and scene information.
     virtual bool UpdateSummary(KStreamOptionsQov* newInfo);
+    // Meshes from this many control points on decode them on a thread of their own beside
+    // their polygons. For tests and fuzzing; the old value.
+    static int SetVerticesAsideFrom(int points);
 
     // 2 encrypted, 1 binary, 0 ASCII.
     int GetFileKind() const;
@@ -170,7 +173,11 @@ public:
     // Twins (by the objects' equality) are destroyed and every reference goes to the one kept.
     void MergeDuplicateTextures(KQovScene* scene);
     void MergeDuplicateMaterials(KQovScene* scene);
-    bool ReadVertices(KQovGeometryBase* geometry);
+    // A large mesh's control points, decoded by a thread of their own while the polygons
+    // after them are read (they need only their count); FinishVertices waits for them.
+    struct VerticesAside;
+    bool ReadVertices(KQovGeometryBase* geometry, VerticesAside* aside = nullptr);
+    void FinishVertices(VerticesAside& aside);
     bool ReadNormals(KQovGeometryBase* geometry);
     bool ReadPolygonVertexIndex(KQovMesh* mesh);
     bool ReadMaterialAndTextureMode(KQovMesh* mesh);

@@ -34,19 +34,74 @@ void KQovReaderQov::InvalidData(const char* text) {
     mFile->GetError().SetErrorWithText(KQovFieldFile::eInvalidData, text);
 }
 
-bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry) {
+struct KQovReaderQov::VerticesAside {
+    KPlatformThread thread;
+    KVector4* points = nullptr;
+    size_t count = 0;
+    int occurrence = -1;  // of the "Vertices" field, opened again to finish it
+    size_t done = 0;      // points the thread decoded, up to the first of another type
+};
+
+namespace {
+
+int gVerticesAsideFrom = 1 << 18;
+
+KVector4 Point(const double* v) {
+    return KVector4(v[0], v[1], v[2], 1.0);
+}
+
+}  // namespace
+
+int KQovReaderQov::SetVerticesAsideFrom(int points) {
+    const int old = gVerticesAsideFrom;
+    gVerticesAsideFrom = points;
+    return old;
+}
+
+bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry, VerticesAside* aside) {
     if (!mFile->FieldReadBegin("Vertices")) return true;
     const int count = mFile->FieldReadGetCount() / 3;
     geometry->InitControlPoints(0);
     KArrayVector4& points = geometry->GetControlPoints();
     if (KVector4* at = points.AppendUninitialised(count)) {
         PreferLargePages(at, sizeof(KVector4) * size_t(count));
-        KQovReadDoubleGroups<3>(*mFile.get(), size_t(count), [at](size_t i, const double* v) {
-            at[i] = KVector4(v[0], v[1], v[2], 1.0);
-        });
+        size_t size = 0;
+        const uint8_t* bytes = aside && count >= gVerticesAsideFrom
+                                   ? mFile->FieldReadStoredBytes(size)
+                                   : nullptr;
+        if (bytes && KQovStoredGroups<3>(*mFile.get(), size_t(count), size) == size_t(count)) {
+            // The field stays unread until FinishVertices opens it again: its bytes are not
+            // given back while the thread reads them.
+            aside->points = at;
+            aside->count = size_t(count);
+            aside->occurrence = mFile->FieldReadGetOccurrence();
+            aside->thread.Start([aside, bytes] {
+                aside->done = KQovDecodeDoubleGroups<3>(
+                    bytes, aside->count,
+                    [at = aside->points](size_t i, const double* v) { at[i] = Point(v); });
+            });
+        } else {
+            KQovReadDoubleGroups<3>(*mFile.get(), size_t(count),
+                                    [at](size_t i, const double* v) { at[i] = Point(v); });
+        }
     }
     mFile->FieldReadEnd();
     return true;
+}
+
+void KQovReaderQov::FinishVertices(VerticesAside& aside) {
+    if (!aside.points) return;
+    aside.thread.Join();
+    // The points past the first value of another type are read the checked way.
+    if (mFile->FieldReadBegin("Vertices", aside.occurrence)) {
+        const size_t done = aside.done;
+        mFile->FieldReadSkipStored(int(done * 3), done * 27);
+        KQovReadDoubleGroups<3>(
+            *mFile.get(), aside.count - done,
+            [at = aside.points + done](size_t i, const double* v) { at[i] = Point(v); });
+        mFile->FieldReadEnd();
+    }
+    aside.points = nullptr;
 }
 
 bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
@@ -299,8 +354,10 @@ int32_t KQovReaderQov::FindNameInList(const char* name, const std::vector<KStrin
 
 void KQovReaderQov::ReadGeometry(KQovMesh* mesh) {
     const int32_t version = ReadInt("GeometryVersion", 0);
-    ReadVertices(mesh);
+    VerticesAside aside;
+    ReadVertices(mesh, &aside);
     ReadPolygonVertexIndex(mesh);
+    FinishVertices(aside);
     if (!mFile->IsVersion5Layout()) {
         ReadSurfaceTail(mesh);
         return;
