@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "animation/KFCurveKeysAhead.h"
 #include "fieldfile/KQovFieldReader.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovObjectManager.h"
@@ -37,6 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every other input by size has its meshes' points decoded on a thread of their own.
     static const int asideFrom = KQovReaderQov::SetVerticesAsideFrom(1);
     KQovReaderQov::SetVerticesAsideFrom(size % 4 < 2 ? 1 : asideFrom);
+    // Every other input by size has every key list of its takes decoded ahead by a thread of
+    // its own, the read waiting for it on each.
+    static const int aheadFrom = KFCurveKeysAhead::SetFrom(1);
+    static const bool wait = KFCurveKeysAhead::SetWaitForThread(true);
+    (void)wait;
+    KFCurveKeysAhead::SetFrom(size % 4 == 1 || size % 4 == 2 ? 1 : aheadFrom);
     static const std::string name = TempName();
     if (!WriteFile(name, data, size)) return 0;
     KQovObjectManager manager;

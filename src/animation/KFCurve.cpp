@@ -135,6 +135,12 @@ void KFCurve::PrepareKeysForOverwrite(int keyCount) {
     ForgetEvaluationCache();
 }
 
+void KFCurve::AdoptKeysForOverwrite(KFCurveKeyBlocks<KFCurveKey>& keys) {
+    SetImmediateNotification(false);
+    mKeys.Swap(keys);
+    ForgetEvaluationCache();
+}
+
 void KFCurve::CommitKeys(int keyCount) {
     assert(keyCount >= 0 && static_cast<size_t>(keyCount) <= mKeys.size());
     mKeyCount = std::clamp(keyCount, 0, static_cast<int>(mKeys.size()));

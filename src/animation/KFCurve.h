@@ -276,6 +276,9 @@ public:
     // As PrepareKeys, but the slots it adds below keyCount are left unset: for a caller that
     // assigns every key 0 .. keyCount-1 whole (a file reader) before anything reads it.
     void PrepareKeysForOverwrite(int keyCount);
+    // PrepareKeysForOverwrite on a curve without key storage, with records made and filled
+    // apart (on another thread): `keys` are swapped in.
+    void AdoptKeysForOverwrite(KFCurveKeyBlocks<KFCurveKey>& keys);
     void CommitKeys(int keyCount);
     int KeyGetCount() const { return mKeyCount; }
 

@@ -52,6 +52,8 @@ public:
         return (end < limit ? end : limit) - i;
     }
 
+    void Swap(KFCurveKeyBlocks& other) { mBlocks.swap(other.mBlocks); }
+
     void Release() {
         for (size_t b = 0; b < mBlocks.size();) {
             size_t end = b + 1;

@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "animation/KFCurve.h"
+#include "animation/KFCurveKeysAhead.h"
 #include "fieldfile/KQovFieldFile.h"
+#include "fieldfile/KQovFieldReader.h"
 
 namespace {
 
@@ -282,12 +285,151 @@ float WeightFromFile(double weight) {
 // The weight every key read starts from.
 const float kDefaultWeight = WeightFromFile(1.0 / 3.0);
 
+void ResetWeights(KFCurveKey& key) {
+    key.SetFlags(key.GetFlags() & ~(kWeightBits | KFCURVE_VELOCITY_ALL));
+    key.SetDataFloat(KFCURVE_RIGHT_WEIGHT, kDefaultWeight);
+    key.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
+    key.SetDataFloat(KFCURVE_RIGHT_VELOCITY, 0.0f);
+    key.SetDataFloat(KFCURVE_NEXT_LEFT_VELOCITY, 0.0f);
+}
+
+// A key's state as every getter sees it.
+bool SameKey(const KFCurveKey& a, const KFCurveKey& b) {
+    if (a.GetTime() != b.GetTime() || a.GetFlags() != b.GetFlags() || a.GetBias() != b.GetBias() ||
+        !(a.GetValue() == b.GetValue()))
+        return false;
+    for (int slot = KFCURVE_DATA_0; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
+        if (!(a.GetDataFloat(slot) == b.GetDataFloat(slot))) return false;
+    return true;
+}
+
+// What a plain key of each kind ('L', 'C' 's', 'C' 'n', 'U' 'a') is but its time and value,
+// and whether clearing its next left weight, as the key after a 'U' key does, leaves it as it
+// is.
+struct PlainKind {
+    KFCurveKey key;
+    bool clearKeeps = false;
+};
+
+struct PlainKinds {
+    PlainKind kinds[4];
+    PlainKinds() {
+        KFCurveKey start;
+        ResetWeights(start);
+        for (int kind = 0; kind < 4; ++kind) {
+            KFCurveKey& key = kinds[kind].key;
+            key = start;
+            if (kind == 0) {
+                key.SetInterpolation(KFCURVE_INTERPOLATION_LINEAR);
+            } else if (kind < 3) {
+                key.SetInterpolation(KFCURVE_INTERPOLATION_CONSTANT);
+                if (kind == 2) key.SetFlags(key.GetFlags() | KFCURVE_CONSTANT_NEXT);
+            } else {
+                key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
+                key.SetTangentMode(KFCURVE_TANGENT_AUTO);
+                key.SetDataFloat(KFCURVE_DATA_0, 0.0f);
+                key.SetDataFloat(KFCURVE_DATA_1, 0.0f);
+            }
+            KFCurveKey cleared = key;
+            cleared.SetFlags(cleared.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
+            cleared.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
+            kinds[kind].clearKeeps = SameKey(cleared, key);
+        }
+    }
+};
+
+const PlainKind* ThePlainKinds() {
+    static const PlainKinds table;
+    return table.kinds;
+}
+
+// Keeping times increasing: the last time kept, if any.
+struct KeyOrder {
+    bool accepted = false;
+    KTime last;
+    // True when a good key at `time` breaks the order; else it is the last one kept.
+    bool Breaks(KTime time) {
+        if (accepted && !(last < time)) return true;
+        accepted = true;
+        last = time;
+        return false;
+    }
+};
+
+// Where plain keys are taken from a field's stored bytes: the next value, the end, the values
+// left and those taken so far.
+struct RawKeys {
+    const uint8_t* at;
+    const uint8_t* end;
+    uint32_t left, taken;
+};
+
+// Plain keys straight from stored bytes, key after key into keys[0 .. count) (keys `first`
+// on), each a ticks value ('L' and 8 bytes), a double ('D' and 8) and 'C' 'L' alone or 'C'
+// and a letter after it ('C' 'C' 'n'/'s', 'C' 'U' 'C' 'a'); the number taken, up to the first
+// key of another shape. `before` is the key before keys[0] (read only when `first` > 0),
+// `kind` the kind of the last key taken (-1 for none) and `letter` its interpolation letter;
+// a key breaking the order is handed to broke(index). Touches nothing but its arguments: it
+// may run on a thread of its own.
+template <class Broke>
+int DecodeRawKeys(RawKeys& raw, KFCurveKey* keys, int first, int count, KFCurveKey* before,
+                  int& kind, char& letter, KeyOrder& order, Broke broke) {
+    const PlainKind* const kinds = ThePlainKinds();
+    const uint8_t* p = raw.at;
+    uint32_t left = raw.left;
+    int previousKind = kind;
+    int k = 0;
+    for (; k < count; ++k) {
+        const size_t room = size_t(raw.end - p);
+        if (left < 3 || room < 20 || p[0] != 'L' || p[9] != 'D' || p[18] != 'C') break;
+        const char keyLetter = char(p[19]);
+        int keyKind = 0;
+        uint32_t values = 3;
+        if (keyLetter != 'L') {
+            if (left < 4 || room < 22 || p[20] != 'C') break;
+            const char second = char(p[21]);
+            if (keyLetter == 'C' && second)
+                keyKind = second == 'n' ? 2 : 1;
+            else if (keyLetter == 'U' && second == 'a')
+                keyKind = 3;
+            else
+                break;
+            values = 4;
+        }
+        int64_t ticks;
+        std::memcpy(&ticks, p + 1, 8);
+        if (ticks == std::numeric_limits<int64_t>::min()) break;
+        double value;
+        std::memcpy(&value, p + 10, 8);
+        const int i = first + k;
+        KFCurveKey& key = keys[k];
+        key = kinds[keyKind].key;
+        key.SetTime(KTime(ticks));
+        key.SetValue(float(value));
+        letter = keyLetter;
+        // Clearing the key before's next left weight, where it changes anything.
+        if (keyKind == 3 && i > 0 && !(previousKind >= 0 && kinds[previousKind].clearKeeps)) {
+            KFCurveKey& previous = k > 0 ? keys[k - 1] : *before;
+            previous.SetFlags(previous.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
+            previous.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
+        }
+        if (order.Breaks(key.GetTime())) broke(i);
+        previousKind = keyKind;
+        p += values == 3 ? 20 : 22;
+        left -= values;
+        raw.taken += values;
+    }
+    raw.at = p;
+    raw.left = left;
+    if (k > 0) kind = previousKind;
+    return k;
+}
+
 class KeyReader {
 public:
     KeyReader(KFCurve& curve, KQovFieldFile& file, int version)
         : mCurve(curve), mFile(file), mVersion(version), mTyped(file.HasTypedValues()) {
         ResetWeights(mStart);
-        MakePlainKinds();
     }
 
     // Reads keys into slots 0 .. n-1, which may be unset (each is written whole); returns
@@ -325,27 +467,14 @@ private:
     }
     KFCurveKey& K(int i) { return *mCurve.KeyGet(i); }
     void SetMode(KFCurveKey& key, uint32_t mode) { key.SetTangentMode(mode); }
-    void ResetWeights(KFCurveKey& key);
     void ReadWeights(KFCurveKey& key);
     void ClearPreviousLeftWeight(int i);
     bool ReadKey(int i);
     bool ReadPlainKey(int i);
     void SetPlainKey(int i, KTime time, double value, char letter, char second);
-    void MakePlainKinds();
     void OpenRaw();
     void CloseRaw();
-    // Keeping times increasing: the last time kept, if any.
-    struct Order {
-        bool accepted = false;
-        KTime last;
-        // True when a good key at `time` breaks the order; else it is the last one kept.
-        bool Breaks(KTime time) {
-            if (accepted && !(last < time)) return true;
-            accepted = true;
-            last = time;
-            return false;
-        }
-    };
+    using Order = KeyOrder;
     int ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order);
     bool ReadCubicTangent(int i);
     void ReadOldestCubic(int i, char letter);
@@ -368,14 +497,9 @@ private:
     KFCurveKey* mKey = nullptr;       // the key being read
     KFCurveKey* mPrevious = nullptr;  // the one before it, null for the first
     KFCurveKey mStart;                // a blank slot with its weights reset: what a key starts as
-    // What SetPlainKey makes of each kind ('L', 'C' 's', 'C' 'n', 'U' 'a') but the time and
-    // value, and whether clearing its next left weight, as the key after a 'U' key does,
-    // leaves it as it is. mPreviousKind: the kind of the key before, -1 for any other.
-    struct PlainKind {
-        KFCurveKey key;
-        bool clearKeeps = false;
-    };
-    PlainKind mKinds[4];
+    // What SetPlainKey makes of each kind; mPreviousKind: the kind of the key before, -1 for
+    // any other.
+    const PlainKind* const mKinds = ThePlainKinds();
     int mPreviousKind = -1, mKind = -1;
     static constexpr size_t kBuffer = 256;
     KQovFieldReader::Value mBuffer[kBuffer];
@@ -387,14 +511,6 @@ private:
     const uint8_t* mRawEnd = nullptr;
     uint32_t mRawLeft = 0, mRawTaken = 0;
 };
-
-void KeyReader::ResetWeights(KFCurveKey& key) {
-    key.SetFlags(key.GetFlags() & ~(kWeightBits | KFCURVE_VELOCITY_ALL));
-    key.SetDataFloat(KFCURVE_RIGHT_WEIGHT, kDefaultWeight);
-    key.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
-    key.SetDataFloat(KFCURVE_RIGHT_VELOCITY, 0.0f);
-    key.SetDataFloat(KFCURVE_NEXT_LEFT_VELOCITY, 0.0f);
-}
 
 void KeyReader::ReadWeights(KFCurveKey& key) {
     uint32_t bits;
@@ -492,61 +608,15 @@ void KeyReader::CloseRaw() {
     mRaw = nullptr;
 }
 
-// ReadPlainKey on the field's bytes, key after key into keys[0 .. count) (keys `first` on),
-// each a ticks value ('L' and 8 bytes), a double ('D' and 8) and 'C' 'L' alone or 'C' and a
-// letter after it ('C' 'C' 'n'/'s', 'C' 'U' 'C' 'a'); the number taken, up to the first key
-// of another shape.
+// ReadPlainKey on the field's bytes (DecodeRawKeys).
 int KeyReader::ReadRawKeys(KFCurveKey* keys, int first, int count, Order& order) {
-    const uint8_t* p = mRaw;
-    uint32_t left = mRawLeft;
-    int previousKind = mKind;
-    int k = 0;
-    for (; k < count; ++k) {
-        const size_t room = size_t(mRawEnd - p);
-        if (left < 3 || room < 20 || p[0] != 'L' || p[9] != 'D' || p[18] != 'C') break;
-        const char letter = char(p[19]);
-        int kind = 0;
-        uint32_t values = 3;
-        if (letter != 'L') {
-            if (left < 4 || room < 22 || p[20] != 'C') break;
-            const char second = char(p[21]);
-            if (letter == 'C' && second)
-                kind = second == 'n' ? 2 : 1;
-            else if (letter == 'U' && second == 'a')
-                kind = 3;
-            else
-                break;
-            values = 4;
-        }
-        int64_t ticks;
-        std::memcpy(&ticks, p + 1, 8);
-        if (ticks == std::numeric_limits<int64_t>::min()) break;
-        double value;
-        std::memcpy(&value, p + 10, 8);
-        const int i = first + k;
-        KFCurveKey& key = keys[k];
-        key = mKinds[kind].key;
-        key.SetTime(KTime(ticks));
-        key.SetValue(float(value));
-        mLetter = letter;
-        // ClearPreviousLeftWeight, where it changes anything.
-        if (kind == 3 && i > 0 && !(previousKind >= 0 && mKinds[previousKind].clearKeeps)) {
-            KFCurveKey& previous = k > 0 ? keys[k - 1] : *mKey;
-            previous.SetFlags(previous.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
-            previous.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
-        }
-        if (order.Breaks(key.GetTime())) MarkBad(i);
-        previousKind = kind;
-        p += values == 3 ? 20 : 22;
-        left -= values;
-        mRawTaken += values;
-    }
-    mRaw = p;
-    mRawLeft = left;
-    if (k > 0) {
-        mKey = keys + (k - 1);
-        mKind = previousKind;
-    }
+    RawKeys raw{mRaw, mRawEnd, mRawLeft, mRawTaken};
+    const int k = DecodeRawKeys(raw, keys, first, count, mKey, mKind, mLetter, order,
+                                [this](int i) { MarkBad(i); });
+    mRaw = raw.at;
+    mRawLeft = raw.left;
+    mRawTaken = raw.taken;
+    if (k > 0) mKey = keys + (k - 1);
     return k;
 }
 
@@ -580,38 +650,6 @@ void KeyReader::SetPlainKey(int i, KTime time, double value, char letter, char s
     if (kind == 3 && !(mPreviousKind >= 0 && mKinds[mPreviousKind].clearKeeps))
         ClearPreviousLeftWeight(i);
     mKind = kind;
-}
-
-// A key's state as every getter sees it.
-bool SameKey(const KFCurveKey& a, const KFCurveKey& b) {
-    if (a.GetTime() != b.GetTime() || a.GetFlags() != b.GetFlags() || a.GetBias() != b.GetBias() ||
-        !(a.GetValue() == b.GetValue()))
-        return false;
-    for (int slot = KFCURVE_DATA_0; slot <= KFCURVE_NEXT_LEFT_VELOCITY; ++slot)
-        if (!(a.GetDataFloat(slot) == b.GetDataFloat(slot))) return false;
-    return true;
-}
-
-void KeyReader::MakePlainKinds() {
-    for (int kind = 0; kind < 4; ++kind) {
-        KFCurveKey& key = mKinds[kind].key;
-        key = mStart;
-        if (kind == 0) {
-            key.SetInterpolation(KFCURVE_INTERPOLATION_LINEAR);
-        } else if (kind < 3) {
-            key.SetInterpolation(KFCURVE_INTERPOLATION_CONSTANT);
-            if (kind == 2) key.SetFlags(key.GetFlags() | KFCURVE_CONSTANT_NEXT);
-        } else {
-            key.SetInterpolation(KFCURVE_INTERPOLATION_CUBIC);
-            SetMode(key, KFCURVE_TANGENT_AUTO);
-            key.SetDataFloat(KFCURVE_DATA_0, 0.0f);
-            key.SetDataFloat(KFCURVE_DATA_1, 0.0f);
-        }
-        KFCurveKey cleared = key;
-        cleared.SetFlags(cleared.GetFlags() & ~KFCURVE_WEIGHTED_NEXT_LEFT);
-        cleared.SetDataFloat(KFCURVE_NEXT_LEFT_WEIGHT, kDefaultWeight);
-        mKinds[kind].clearKeeps = SameKey(cleared, key);
-    }
 }
 
 // True when the key is bad.
@@ -1031,11 +1069,17 @@ int KFCurveRetrieve(KFCurve& curve, KQovFieldFile& file, bool defaultOnly, bool 
         // Every key takes at least one value: the count cannot exceed what the field holds.
         n = std::min(n, file.FieldReadGetRemain());
         curve.KeyClear();
-        curve.PrepareKeysForOverwrite(n);
-        curve.CommitKeys(n);
-        curve.SetImmediateNotification(false);
-        KeyReader reader(curve, file, version);
-        bad = reader.ReadKeys(n);
+        KFCurveKeysAhead* ahead = KFCurveKeysAhead::Of(file);
+        if (ahead && ahead->Take(file, version, n, curve)) {
+            curve.CommitKeys(n);
+            curve.SetImmediateNotification(false);
+        } else {
+            curve.PrepareKeysForOverwrite(n);
+            curve.CommitKeys(n);
+            curve.SetImmediateNotification(false);
+            KeyReader reader(curve, file, version);
+            bad = reader.ReadKeys(n);
+        }
         file.FieldReadEnd();
         curve.CommitKeys(n);
 
@@ -1067,4 +1111,147 @@ KFCurve* KFCurveRetrieveInto(KQovFieldFile& file, KFCurve* curve, bool defaultOn
 
 KFCurve* KFCurveRetrieveNew(KQovFieldFile& file, bool defaultOnly, bool withColor) {
     return KFCurveRetrieveInto(file, nullptr, defaultOnly, withColor);
+}
+
+// ------------------------------------------------------------------------------------------
+// Keys decoded ahead
+
+namespace {
+
+std::atomic<int> sKeysAheadFrom{2048};
+std::atomic<bool> sWaitForThread{false};
+std::atomic<long> sTakenTotal{0};
+
+// The value of the block's one `name` field as FieldReadI reads it; `otherwise` without one
+// field of that name.
+int32_t IntOf(KQovFieldReader& tree, int32_t block, const char* name, int32_t otherwise) {
+    const int32_t index = tree.FindName(block, name);
+    if (index < 0) return otherwise;
+    const KQovFieldReader::Name& field = tree.GetBlock(block).names[size_t(index)];
+    if (field.count != 1) return otherwise;
+    KQovFieldReader::Record record = tree.GetRecord(field.first);
+    KQovFieldReader::Value value;
+    return tree.NextValue(record, value) ? int32_t(tree.ToInt64(value)) : 0;
+}
+
+}  // namespace
+
+KFCurveKeysAhead::KFCurveKeysAhead() = default;
+
+KFCurveKeysAhead::~KFCurveKeysAhead() {
+    mStop.store(true);
+    mThread.Join();
+}
+
+int KFCurveKeysAhead::SetFrom(int keys) {
+    return sKeysAheadFrom.exchange(keys);
+}
+
+bool KFCurveKeysAhead::SetWaitForThread(bool wait) {
+    return sWaitForThread.exchange(wait);
+}
+
+long KFCurveKeysAhead::GetTakenTotal() {
+    return sTakenTotal.load();
+}
+
+void KFCurveKeysAhead::Add(KQovFieldFile& file, int32_t block) {
+    KQovFieldReader* tree = file.GetTree();
+    if (!tree || !file.HasTypedValues() || file.GetByteOrder() != kHostByteOrder || block < 0 ||
+        size_t(block) >= tree->GetBlockCount())
+        return;
+    const int from = std::max(sKeysAheadFrom.load(), 1);
+    const uint32_t first = tree->GetBlock(block).firstRecord, end = tree->GetBlock(block).endRecord;
+    // The blocks inside a block follow it, in file order.
+    for (size_t b = size_t(block); b < tree->GetBlockCount(); ++b) {
+        const int32_t channel = int32_t(b);
+        const uint32_t owner = tree->GetBlock(channel).owner;
+        if (channel != block && (owner < first || owner >= end)) break;
+        const int32_t keyName = tree->FindName(channel, "Key");
+        if (keyName < 0 || tree->GetBlock(channel).names[size_t(keyName)].count != 1) continue;
+        const int32_t version = IntOf(*tree, channel, "KeyVer", 0);
+        const int32_t count = IntOf(*tree, channel, "KeyCount", 0);
+        if (version < kKeyVersion || count < from) continue;
+        const uint32_t index = tree->GetBlock(channel).names[size_t(keyName)].first;
+        KQovFieldReader::Record record = tree->GetRecord(index);
+        size_t size = 0;
+        const uint8_t* bytes = tree->StoredBytes(index, record, size);
+        if (!bytes || record.valueCount == 0) continue;
+        std::unique_ptr<Job> job(new Job);
+        job->bytes = bytes;
+        job->size = size;
+        job->values = record.valueCount;
+        job->version = version;
+        job->n = int(std::min<int64_t>(count, record.valueCount));
+        if (!mJobs.empty() && mJobs.back()->bytes >= bytes) continue;  // file order only
+        mJobs.push_back(std::move(job));
+    }
+}
+
+void KFCurveKeysAhead::Start() {
+    if (!mJobs.empty()) mThread.Start([this] { Run(); });
+}
+
+void KFCurveKeysAhead::Run() {
+    for (const std::unique_ptr<Job>& job : mJobs) {
+        if (mStop.load(std::memory_order_relaxed)) return;
+        int state = kWaiting;
+        if (!job->state.compare_exchange_strong(state, kDecoding)) continue;
+        const bool decoded = Decode(*job);
+        if (!decoded) job->keys.Release();
+        job->state.store(decoded ? kDecoded : kFailed, std::memory_order_release);
+    }
+}
+
+// The keys as KeyReader::ReadKeys reads a list whose every key is plain and in order.
+bool KFCurveKeysAhead::Decode(Job& job) {
+    if (job.version < kKeyVersion || job.n <= 0 || job.size == 0 || job.bytes[0] != 'L')
+        return false;
+    try {
+        job.keys.ReserveForOverwrite(size_t(job.n));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (job.keys.Run(0, size_t(job.n)) != size_t(job.n)) return false;
+    RawKeys raw{job.bytes, job.bytes + job.size, job.values, 0};
+    int kind = -1;
+    char letter = 0;
+    KeyOrder order;
+    bool broke = false;
+    const int decoded = DecodeRawKeys(raw, &job.keys[0], 0, job.n, nullptr, kind, letter, order,
+                                      [&broke](int) { broke = true; });
+    if (decoded != job.n || broke) return false;
+    job.taken = raw.taken;
+    job.takenBytes = size_t(raw.at - job.bytes);
+    return true;
+}
+
+bool KFCurveKeysAhead::Take(KQovFieldFile& file, int version, int n, KFCurve& curve) {
+    size_t size = 0;
+    const uint8_t* bytes = file.FieldReadStoredBytes(size);
+    if (!bytes || mJobs.empty()) return false;
+    const auto found = std::lower_bound(
+        mJobs.begin(), mJobs.end(), bytes,
+        [](const std::unique_ptr<Job>& job, const uint8_t* at) { return job->bytes < at; });
+    if (found == mJobs.end() || (*found)->bytes != bytes) return false;
+    Job& job = **found;
+    if (job.version != version || job.n != n) return false;
+    int state = job.state.load(std::memory_order_acquire);
+    if (sWaitForThread.load(std::memory_order_relaxed))
+        while (state == kWaiting) {
+            KPlatformThread::Yield();
+            state = job.state.load(std::memory_order_acquire);
+        }
+    // Not begun: the read decodes it itself, and the thread passes it over.
+    if (state == kWaiting && job.state.compare_exchange_strong(state, kTaken)) return false;
+    while (state == kDecoding) {
+        KPlatformThread::Yield();
+        state = job.state.load(std::memory_order_acquire);
+    }
+    if (state != kDecoded) return false;
+    job.state.store(kTaken, std::memory_order_relaxed);
+    ++sTakenTotal;
+    curve.AdoptKeysForOverwrite(job.keys);
+    file.FieldReadSkipStored(int(job.taken), job.takenBytes);
+    return true;
 }

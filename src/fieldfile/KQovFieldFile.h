@@ -23,6 +23,14 @@ class KQovStream;
 class KQovFieldReader;
 class KQovRecordImage;
 
+// Work a reader has handed to other threads ahead of its read (lists decoded before the read
+// reaches them), kept by the field file whose bytes it reads: the file ends it before those
+// bytes go.
+class KQovFieldReadAhead {
+public:
+    virtual ~KQovFieldReadAhead() = default;
+};
+
 class KQovFieldFile {
 public:
     enum ErrorId {
@@ -245,6 +253,13 @@ public:
 
     // The parsed tree of the selected part (for tools that walk every field), or null.
     KQovFieldReader* GetTree() const { return mTree; }
+    // Work done ahead of the read of the selected part; any earlier one is ended first. The
+    // file ends it itself when the part's tree goes.
+    void SetReadAhead(std::unique_ptr<KQovFieldReadAhead> ahead) {
+        mReadAhead.reset();
+        mReadAhead = std::move(ahead);
+    }
+    KQovFieldReadAhead* GetReadAhead() const { return mReadAhead.get(); }
 
 protected:
     // Version recorded for the part in use.
@@ -375,6 +390,8 @@ private:
     KQovFieldReader* mTree = nullptr;
     std::unique_ptr<KQovFieldReader> mFirstTree;  // part 0 stays loaded once parsed
     std::unique_ptr<KQovFieldReader> mOtherTree;
+    // Reads the trees' bytes: declared after them, so it ends first.
+    std::unique_ptr<KQovFieldReadAhead> mReadAhead;
     int32_t mBlock = -1;
     int32_t mRecord = -1;
     KQovFieldReader::Record mValues;  // the current record, with its value cursor

@@ -119,6 +119,7 @@ void KQovFieldFile::Reset() {
 }
 
 void KQovFieldFile::FreeTrees() {
+    mReadAhead.reset();
     mTree = nullptr;
     mFirstTree.reset();
     mOtherTree.reset();
@@ -615,6 +616,7 @@ bool KQovFieldFile::FieldFileSelectPart(int index) {
     } else {
         int64_t end =
             index + 1 < GetPartCount() ? mParts[static_cast<size_t>(index) + 1].start : -1;
+        mReadAhead.reset();  // it may read the tree replaced below
         std::unique_ptr<KQovFieldReader> parsed(
             new KQovFieldReader(mStream, mParts[static_cast<size_t>(index)].start, mBinary, mSwap));
         if (!parsed->Parse(end)) {

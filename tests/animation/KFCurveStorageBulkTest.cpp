@@ -2,9 +2,11 @@
 // takes the general path. Both must make what the general path alone makes (an ASCII file
 // never takes the bulk paths), wherever the kinds change.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <sstream>
@@ -14,9 +16,11 @@
 #include "ChannelFileUtil.h"
 #include "ChannelTestUtil.h"
 #include "animation/KFCurve.h"
+#include "animation/KFCurveKeysAhead.h"
 #include "animation/KFCurveStorage.h"
 #include "fieldfile/FieldFileTestUtil.h"
 #include "fieldfile/KQovFieldFile.h"
+#include "fieldfile/KQovFieldReader.h"
 
 namespace {
 
@@ -102,12 +106,42 @@ std::string BinaryKeysFile(const qovtest::TempFolder& tmp, const Rec& keys, int 
     return name;
 }
 
-std::unique_ptr<KFCurve> FromBinary(const Keys& keys, int keyCount) {
+// Every list of the file's tree decoded ahead by a thread of its own, from its first key on;
+// the read waits for the thread on each. `cut` is called before the thread starts.
+void DecodeAhead(KQovFieldFile& in, const std::function<void()>& cut = nullptr) {
+    const int old = KFCurveKeysAhead::SetFrom(1);
+    auto ahead = std::make_unique<KFCurveKeysAhead>();
+    ahead->Add(in, in.GetTree()->GetRoot());
+    KFCurveKeysAhead::SetFrom(old);
+    if (cut) cut();
+    ahead->Start();
+    in.SetReadAhead(std::move(ahead));
+}
+
+// Lists curves took from the thread since the last call.
+long TakenAhead() {
+    static long last = 0;
+    const long taken = KFCurveKeysAhead::GetTakenTotal() - last;
+    last += taken;
+    return taken;
+}
+
+struct WaitForThread {
+    bool old = KFCurveKeysAhead::SetWaitForThread(true);
+    ~WaitForThread() { KFCurveKeysAhead::SetWaitForThread(old); }
+};
+
+std::unique_ptr<KFCurve> FromBinary(const Keys& keys, int keyCount, bool ahead = false,
+                                    int* taken = nullptr) {
     qovtest::TempFolder tmp;
     const std::string name = BinaryKeysFile(tmp, keys.record, keyCount);
     KQovFieldFile in;
     EXPECT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+    WaitForThread wait;
+    TakenAhead();
+    if (ahead) DecodeAhead(in);
     std::unique_ptr<KFCurve> curve(KFCurveRetrieveNew(in, false, true));
+    if (taken) *taken = int(TakenAhead());
     // The field after the keys is found where it is.
     if (curve) {
         EXPECT_EQ(curve->GetColor()[1], 0.5f);
@@ -155,11 +189,20 @@ TEST(KFCurveStorageBulk, BinaryKeysOfMixedKindsReadAsTheirText) {
         keys.AddCycle(c.cycle, c.repeats);
         keys.AddCycle(c.tail, 1);
         std::unique_ptr<KFCurve> text = FromText(keys, keys.count + c.extraCount);
-        std::unique_ptr<KFCurve> binary = FromBinary(keys, keys.count + c.extraCount);
         ASSERT_NE(text, nullptr);
-        ASSERT_NE(binary, nullptr);
-        EXPECT_EQ(binary->KeyGetCount(), keys.count);
-        ExpectSameKeys(*text, *binary);
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(ahead ? "decoded ahead" : "decoded as read");
+            int taken = 0;
+            std::unique_ptr<KFCurve> binary =
+                FromBinary(keys, keys.count + c.extraCount, ahead, &taken);
+            ASSERT_NE(binary, nullptr);
+            EXPECT_EQ(binary->KeyGetCount(), keys.count);
+            ExpectSameKeys(*text, *binary);
+            // Lists of plain keys alone, each counted, are taken from the thread.
+            const bool plain = std::string(c.name) == "plain kinds only" ||
+                               std::string(c.name) == "a single key";
+            EXPECT_EQ(taken, ahead && plain ? 1 : 0);
+        }
     }
 }
 
@@ -206,6 +249,12 @@ TEST(KFCurveStorageBulk, BinaryKeysOutsideThePlainShapes) {
         }
         std::unique_ptr<KFCurve> curve = FromBinary(keys, c.keyCount);
         ASSERT_NE(curve, nullptr);
+        // The thread leaves these lists to the read.
+        int taken = -1;
+        std::unique_ptr<KFCurve> ahead = FromBinary(keys, c.keyCount, true, &taken);
+        ASSERT_NE(ahead, nullptr);
+        EXPECT_EQ(taken, 0);
+        ExpectSameKeys(*curve, *ahead);
         ASSERT_EQ(curve->KeyGetCount(), c.expected);
         for (int i = 1; i < curve->KeyGetCount(); ++i)
             EXPECT_LT(curve->KeyGetTime(i - 1), curve->KeyGetTime(i)) << i;
@@ -357,21 +406,59 @@ TEST(KFCurveStorageBulk, LongKeyListsCheckedAsRead) {
         qovtest::TempFolder tmp;
         const std::string name =
             BinaryKeysFile(tmp, keys.record, keys.count - (c.lessCount ? 1 : 0));
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(ahead ? "decoded ahead" : "decoded as read");
+            KQovFieldFile in;
+            ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+            WaitForThread wait;
+            TakenAhead();
+            if (ahead) DecodeAhead(in);
+            std::unique_ptr<KFCurve> curve(KFCurveRetrieveNew(in, false, true));
+            ASSERT_NE(curve, nullptr);
+            // A list whose keys end before its bytes is checked by its length all the same.
+            EXPECT_EQ(TakenAhead(), ahead && c.badAt < 0 ? 1 : 0);
+            if (!*c.error) {
+                EXPECT_EQ(in.GetLastErrorID(), -1) << in.GetLastErrorString();
+                std::unique_ptr<KFCurve> text = FromText(keys, keys.count);
+                ExpectSameKeys(*text, *curve);
+                continue;
+            }
+            EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eFileCorrupted);
+            EXPECT_NE(std::string(in.GetLastErrorString()).find(c.error), std::string::npos)
+                << in.GetLastErrorString();
+            if (c.badAt >= 0) {
+                EXPECT_LE(curve->KeyGetCount(), c.badAt);
+            }
+        }
+    }
+}
+
+// A mapped file cut short before the thread reads its keys: the thread leaves the list to the
+// read, which reports the cut as it does alone.
+TEST(KFCurveStorageBulk, KeysAheadOfAFileCutShort) {
+    Keys keys;
+    keys.AddCycle("L Cs Cn Ua", 20000);  // about 1.7 MB: mapped
+    for (bool ahead : {false, true}) {
+        SCOPED_TRACE(ahead ? "decoded ahead" : "decoded as read");
+        qovtest::TempFolder tmp;
+        const std::string name = BinaryKeysFile(tmp, keys.record, keys.count);
+        const off_t size = off_t(qovtest::ReadAll(name).size());
         KQovFieldFile in;
         ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr)) << in.GetLastErrorString();
+        ASSERT_TRUE(in.GetTree()->IsMapped());
+        auto cut = [&] { ASSERT_EQ(truncate(name.c_str(), size / 2), 0); };
+        WaitForThread wait;
+        TakenAhead();
+        if (ahead)
+            DecodeAhead(in, cut);
+        else
+            cut();
         std::unique_ptr<KFCurve> curve(KFCurveRetrieveNew(in, false, true));
-        ASSERT_NE(curve, nullptr);
-        if (!*c.error) {
-            EXPECT_EQ(in.GetLastErrorID(), -1) << in.GetLastErrorString();
-            std::unique_ptr<KFCurve> text = FromText(keys, keys.count);
-            ExpectSameKeys(*text, *curve);
-            continue;
-        }
-        EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eFileCorrupted);
-        EXPECT_NE(std::string(in.GetLastErrorString()).find(c.error), std::string::npos)
-            << in.GetLastErrorString();
-        if (c.badAt >= 0) {
-            EXPECT_LE(curve->KeyGetCount(), c.badAt);
+        EXPECT_EQ(TakenAhead(), 0);
+        EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eReadError);
+        EXPECT_NE(std::string(in.GetLastErrorString()).find("cut short"), std::string::npos);
+        if (curve) {
+            EXPECT_LT(curve->KeyGetCount(), keys.count);
         }
     }
 }

@@ -176,6 +176,7 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
     }
     if (scene) {
         ReadSceneContent(scene, ok);
+        if (mFile) mFile->SetReadAhead(nullptr);
         FinishShading(scene);
     } else if (ok) {
         mError.SetError(eUnidentifiedError);

@@ -15,6 +15,7 @@
 #include "io/qov/KQovPropertyFieldFile.h"
 
 class KQovCamera;
+class KQovFieldReader;
 class KQovCameraSwitcher;
 class KQovGenericNode;
 class KQovGeometryBase;
@@ -173,6 +174,10 @@ public:
     // Twins (by the objects' equality) are destroyed and every reference goes to the one kept.
     void MergeDuplicateTextures(KQovScene* scene);
     void MergeDuplicateMaterials(KQovScene* scene);
+    // The selected takes' long key lists decoded by a thread of their own (KFCurveKeysAhead)
+    // while the sections before them are read; the field file ends it with the read.
+    void StartKeysAhead();
+    bool TakeFileExists(KQovFieldReader& tree, int32_t block);
     // A large mesh's control points, decoded by a thread of their own while the polygons
     // after them are read (they need only their count); FinishVertices waits for them.
     struct VerticesAside;

@@ -303,6 +303,7 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
     mUpVectorNames.Clear();
     mBackgroundNames.Clear();
     if (!ok) return;
+    StartKeysAhead();
     std::vector<KString> types;
     ok = ReadDefinitions(types);
     if (!ok) return;

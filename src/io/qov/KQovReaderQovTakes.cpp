@@ -10,14 +10,17 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveFilterConstantKeyReducer.h"
 #include "animation/KFCurveFilterTimeShiftAndScale.h"
+#include "animation/KFCurveKeysAhead.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KFCurveNodeMerge.h"
 #include "animation/KFCurveSettings.h"
 #include "animation/KFCurveTimeWarpTable.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovGeometry.h"
+#include "fieldfile/KQovFieldReader.h"
 #include "io/KQovIOHooks.h"
 #include "io/qov/KQovReaderQov.h"
+#include "platform/KPlatformFile.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
@@ -304,6 +307,49 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
         ok = ReadTakeContent(*file, scene, take);
     }
     return ok && AlignTakeTime(scene, take);
+}
+
+// True when the take of `block` names a file of its own that is there: the take is read from
+// it (ReadTake).
+bool KQovReaderQov::TakeFileExists(KQovFieldReader& tree, int32_t block) {
+    const int32_t name = tree.FindName(block, "FileName");
+    if (name < 0) return false;
+    KQovFieldReader::Record record = tree.GetRecord(tree.GetBlock(block).names[size_t(name)].first);
+    KQovFieldReader::Value value;
+    if (!tree.NextValue(record, value)) return false;
+    const KString path = mFile->GetAbsoluteMediaPath(tree.ToText(value));
+    return KPlatformPathExists(path.Buffer()) && !KPlatformIsDirectory(path.Buffer());
+}
+
+void KQovReaderQov::StartKeysAhead() {
+    KQovPropertyFieldFile* file = mFile.get();
+    KQovFieldReader* tree = file ? file->GetTree() : nullptr;
+    if (!tree || tree->GetRoot() < 0 || !file->HasTypedValues() || !mOptions ||
+        !mOptions->GetSwitch(KStreamOptionsQov::eAnimation))
+        return;
+    const int32_t root = tree->GetRoot();
+    const int32_t takesName = tree->FindName(root, "Takes");
+    if (takesName < 0) return;
+    const int32_t takes = tree->GetRecord(tree->GetBlock(root).names[size_t(takesName)].first).child;
+    const int32_t takeName = takes >= 0 ? tree->FindName(takes, "Take") : -1;
+    if (takeName < 0) return;
+    auto ahead = std::make_unique<KFCurveKeysAhead>();
+    const uint32_t count = tree->GetBlock(takes).names[size_t(takeName)].count;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t index = tree->GetOccurrence(takes, takeName, i);
+        if (index == KQovFieldReader::kNoRecord) break;
+        KQovFieldReader::Record record = tree->GetRecord(index);
+        KQovFieldReader::Value value;
+        if (record.child < 0 || !tree->NextValue(record, value)) continue;
+        const KString name = tree->ToText(value);
+        bool selected = false;
+        for (int t = 0; !selected && t < mOptions->GetTakeCount(); ++t)
+            selected = mOptions->GetTake(t)->select && mOptions->GetTake(t)->name == name;
+        if (selected && !TakeFileExists(*tree, record.child)) ahead->Add(*file, record.child);
+    }
+    if (ahead->GetListCount() == 0) return;
+    ahead->Start();
+    file->SetReadAhead(std::move(ahead));
 }
 
 bool KQovReaderQov::ReadTakes(KQovScene* scene) {
