@@ -53,7 +53,8 @@ private:
         uint32_t values = 0;
         int version = 0;
         int n = 0;
-        uint32_t taken = 0;  // values and bytes the keys took
+        bool mapped = false;  // the bytes are a mapping of the file
+        uint32_t taken = 0;   // values and bytes the keys took
         size_t takenBytes = 0;
         KFCurveKeyBlocks<KFCurveKey> keys;
         std::atomic<int> state{kWaiting};

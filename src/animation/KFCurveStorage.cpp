@@ -1183,6 +1183,7 @@ void KFCurveKeysAhead::Add(KQovFieldFile& file, int32_t block) {
         job->values = record.valueCount;
         job->version = version;
         job->n = int(std::min<int64_t>(count, record.valueCount));
+        job->mapped = tree->IsMapped();
         if (!mJobs.empty() && mJobs.back()->bytes >= bytes) continue;  // file order only
         mJobs.push_back(std::move(job));
     }
@@ -1199,6 +1200,10 @@ void KFCurveKeysAhead::Run() {
         if (!job->state.compare_exchange_strong(state, kDecoding)) continue;
         const bool decoded = Decode(*job);
         if (!decoded) job->keys.Release();
+        // The keys' bytes in a mapping are not needed in memory any more: they come back from
+        // the file if read again. The scene then does not hold them beside their keys.
+        if (decoded && job->mapped)
+            KPlatformDiscardPagesInside(const_cast<uint8_t*>(job->bytes), job->takenBytes);
         job->state.store(decoded ? kDecoded : kFailed, std::memory_order_release);
     }
 }

@@ -147,6 +147,14 @@ bool KPlatformDiscardPages(void* address, size_t size) {
     return address && size > 0 && madvise(address, size, MADV_DONTNEED) == 0;
 }
 
+bool KPlatformDiscardPagesInside(void* address, size_t size) {
+    const uintptr_t page = KPlatformPageSize();
+    const uintptr_t at = reinterpret_cast<uintptr_t>(address);
+    const uintptr_t from = (at + page - 1) & ~(page - 1);
+    const uintptr_t to = (at + size) & ~(page - 1);
+    return address && to > from && KPlatformDiscardPages(reinterpret_cast<void*>(from), to - from);
+}
+
 size_t KPlatformPreferLargePages(void* address, size_t size) {
 #ifdef MADV_HUGEPAGE
     // Where large pages are switched off the advice is taken but gives none.

@@ -34,6 +34,9 @@ void KPlatformFreePages(void* address, size_t size);
 // Gives pages of private memory back to the system (`address` and `size` whole pages): they
 // read as zeros afterwards. False when they were not given back.
 bool KPlatformDiscardPages(void* address, size_t size);
+// KPlatformDiscardPages on the whole pages inside a range (the pages its ends share with
+// other bytes are kept); false when none was given back.
+bool KPlatformDiscardPagesInside(void* address, size_t size);
 // Asks for large pages behind private memory that is about to be filled whole (a fault per
 // large page instead of one per page); only the large pages wholly inside are affected. The
 // large page size when asked, 0 when the system has none to give.

@@ -13,6 +13,7 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
+#include "fieldfile/KQovFieldReader.h"
 #include "io/qov/KQovReaderQov.h"
 #include "platform/KPlatformSystem.h"
 
@@ -75,10 +76,27 @@ bool KQovReaderQov::ReadVertices(KQovGeometryBase* geometry, VerticesAside* asid
             aside->points = at;
             aside->count = size_t(count);
             aside->occurrence = mFile->FieldReadGetOccurrence();
-            aside->thread.Start([aside, bytes] {
-                aside->done = KQovDecodeDoubleGroups<3>(
-                    bytes, aside->count,
-                    [at = aside->points](size_t i, const double* v) { at[i] = Point(v); });
+            const bool mapped = mFile->GetTree()->IsMapped();
+            aside->thread.Start([aside, bytes, mapped] {
+                // A piece at a time; the bytes of a mapping taken go back at once (they come
+                // back from the file if read again), rather than beside what the read makes
+                // meanwhile.
+                constexpr size_t kPiece = size_t(1) << 16;
+                size_t done = 0;
+                while (done < aside->count) {
+                    const size_t want = std::min(kPiece, aside->count - done);
+                    const size_t got = KQovDecodeDoubleGroups<3>(
+                        bytes + done * 27, want,
+                        [at = aside->points + done](size_t i, const double* v) {
+                            at[i] = Point(v);
+                        });
+                    if (mapped)
+                        KPlatformDiscardPagesInside(const_cast<uint8_t*>(bytes) + done * 27,
+                                                    got * 27);
+                    done += got;
+                    if (got < want) break;
+                }
+                aside->done = done;
             });
         } else {
             KQovReadDoubleGroups<3>(*mFile.get(), size_t(count),

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "animation/KQovTakeNode.h"
 #include "common/SceneDump.h"
 #include "common/TempTestFolder.h"
+#include "fieldfile/KQovFieldReader.h"
 #include "io/KQovExporter.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovReaderQov.h"
@@ -52,8 +54,11 @@ void Build(KQovObjectManager& manager, KQovScene* scene) {
 }
 
 // The scene read from `file` with keys decoded ahead from `from` keys on, the takes named
-// `only` alone when given; the lists taken from the thread in `taken`.
-std::string SceneOf(const std::string& file, int from, const char* only, long& taken) {
+// `only` alone when given, the file mapped or read into memory; the lists taken from the
+// thread in `taken`.
+std::string SceneOf(const std::string& file, int from, const char* only, bool mapped,
+                    long& taken) {
+    const uint64_t oldMapping = KQovFieldReader::SetMappingFrom(mapped ? 1 : UINT64_MAX);
     const int oldFrom = KFCurveKeysAhead::SetFrom(from);
     const bool oldWait = KFCurveKeysAhead::SetWaitForThread(true);
     const long before = KFCurveKeysAhead::GetTakenTotal();
@@ -73,6 +78,7 @@ std::string SceneOf(const std::string& file, int from, const char* only, long& t
     taken = KFCurveKeysAhead::GetTakenTotal() - before;
     KFCurveKeysAhead::SetWaitForThread(oldWait);
     KFCurveKeysAhead::SetFrom(oldFrom);
+    KQovFieldReader::SetMappingFrom(oldMapping);
     return out;
 }
 
@@ -92,18 +98,23 @@ TEST(KQovKeysAhead, ScenesReadAsWithoutTheThread) {
         exporter.SetFileFormat(id);
         ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
         for (const char* only : {static_cast<const char*>(nullptr), "Walk"}) {
-            SCOPED_TRACE(std::to_string(id) + (only ? " Walk alone" : " every take"));
             long taken = 0;
-            const std::string alone = SceneOf(name, INT_MAX, only, taken);
+            const std::string alone = SceneOf(name, INT_MAX, only, false, taken);
             EXPECT_EQ(taken, 0);
             EXPECT_NE(alone.find("error \n"), std::string::npos) << alone.substr(0, 200);
-            EXPECT_EQ(SceneOf(name, 1, only, taken), alone);
-            // Two curves of the first mover in each take read; the second mover's weighted
-            // key leaves its lists to the read. The third mover's lists are too short at 2048.
-            const long takes = only ? 1 : 2;
-            EXPECT_EQ(taken, 2 * 2 * takes) << "from 1";
-            EXPECT_EQ(SceneOf(name, 2048, only, taken), alone);
-            EXPECT_EQ(taken, 2 * takes) << "from 2048";
+            // A mapping's bytes the thread took go back at once; the read finds them again.
+            for (bool mapped : {false, true}) {
+                SCOPED_TRACE(std::to_string(id) + (only ? " Walk alone" : " every take") +
+                             (mapped ? " mapped" : ""));
+                EXPECT_EQ(SceneOf(name, 1, only, mapped, taken), alone);
+                // Two curves of the first mover in each take read; the second mover's
+                // weighted key leaves its lists to the read. The third mover's lists are too
+                // short at 2048.
+                const long takes = only ? 1 : 2;
+                EXPECT_EQ(taken, 2 * 2 * takes) << "from 1";
+                EXPECT_EQ(SceneOf(name, 2048, only, mapped, taken), alone);
+                EXPECT_EQ(taken, 2 * takes) << "from 2048";
+            }
         }
     }
 }
