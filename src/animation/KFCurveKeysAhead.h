@@ -1,9 +1,10 @@
 #pragma once
 // The keys of a binary file's long curves decoded by a thread of their own while the read is
-// still on the sections before them (the mesh of a scene, say). KFCurveRetrieve takes a
-// curve's keys over when it reaches them, else decodes them itself as usual: a list the thread
-// has not begun yet, one of another layout or with a key out of order, or one whose count or
-// version the read finds otherwise. Either way the curve ends up the same.
+// still on the sections before them (the mesh of a scene, say), the last list first.
+// KFCurveRetrieve takes a curve's keys over when it reaches them, else decodes them itself as
+// usual: a list the thread has not begun yet, one of another layout or with a key out of
+// order, or one whose count or version the read finds otherwise. Either way the curve ends up
+// the same.
 
 #include <atomic>
 #include <cstdint>

@@ -1194,7 +1194,11 @@ void KFCurveKeysAhead::Start() {
 }
 
 void KFCurveKeysAhead::Run() {
-    for (const std::unique_ptr<Job>& job : mJobs) {
+    // From the last list back: a read that catches up with the thread decodes the first
+    // lists itself while the thread does the last, and the two meet at most once instead of
+    // the read waiting on each list in turn.
+    for (auto at = mJobs.rbegin(); at != mJobs.rend(); ++at) {
+        const std::unique_ptr<Job>& job = *at;
         if (mStop.load(std::memory_order_relaxed)) return;
         int state = kWaiting;
         if (!job->state.compare_exchange_strong(state, kDecoding)) continue;
