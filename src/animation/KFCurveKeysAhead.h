@@ -42,7 +42,7 @@ public:
     }
     // For KFCurveRetrieve, on the "Key" field of a curve of `n` keys in layout `version`,
     // its cursor at the first value: the keys decoded ahead moved into `curve`, which must
-    // have none, and the field's cursor moved over what they took. Waits while the thread is
+    // have none, and the field's cursor moved over what they took. Sleeps while the thread is
     // on that list; false, with nothing changed, when it was not decoded ahead as asked.
     bool Take(KQovFieldFile& file, int version, int n, KFCurve& curve);
 
@@ -65,5 +65,6 @@ private:
 
     std::vector<std::unique_ptr<Job>> mJobs;  // in file order
     std::atomic<bool> mStop{false};
+    KPlatformWaitPoint mDone;  // woken as each list is done with
     KPlatformThread mThread;
 };

@@ -1209,6 +1209,7 @@ void KFCurveKeysAhead::Run() {
         if (decoded && job->mapped)
             KPlatformDiscardPagesInside(const_cast<uint8_t*>(job->bytes), job->takenBytes);
         job->state.store(decoded ? kDecoded : kFailed, std::memory_order_release);
+        mDone.WakeAll();
     }
 }
 
@@ -1245,17 +1246,14 @@ bool KFCurveKeysAhead::Take(KQovFieldFile& file, int version, int n, KFCurve& cu
     if (found == mJobs.end() || (*found)->bytes != bytes) return false;
     Job& job = **found;
     if (job.version != version || job.n != n) return false;
-    int state = job.state.load(std::memory_order_acquire);
     if (sWaitForThread.load(std::memory_order_relaxed))
-        while (state == kWaiting) {
-            KPlatformThread::Yield();
-            state = job.state.load(std::memory_order_acquire);
-        }
+        mDone.WaitUntil([&job] { return job.state.load() != kWaiting; });
     // Not begun: the read decodes it itself, and the thread passes it over.
-    if (state == kWaiting && job.state.compare_exchange_strong(state, kTaken)) return false;
-    while (state == kDecoding) {
-        KPlatformThread::Yield();
-        state = job.state.load(std::memory_order_acquire);
+    int state = kWaiting;
+    if (job.state.compare_exchange_strong(state, kTaken)) return false;
+    if (state == kDecoding) {
+        mDone.WaitUntil([&job] { return job.state.load() != kDecoding; });
+        state = job.state.load();
     }
     if (state != kDecoded) return false;
     job.state.store(kTaken, std::memory_order_relaxed);

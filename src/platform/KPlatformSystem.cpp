@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -97,8 +98,24 @@ void KPlatformThread::Join() {
     if (mImpl->thread.joinable()) mImpl->thread.join();
 }
 
-void KPlatformThread::Yield() {
-    std::this_thread::yield();
+struct KPlatformWaitPoint::Impl {
+    std::mutex mutex;
+    std::condition_variable woken;
+};
+
+KPlatformWaitPoint::KPlatformWaitPoint() : mImpl(new Impl) {}
+KPlatformWaitPoint::~KPlatformWaitPoint() = default;
+
+void KPlatformWaitPoint::WaitUntil(const std::function<bool()>& ready) {
+    std::unique_lock<std::mutex> hold(mImpl->mutex);
+    mImpl->woken.wait(hold, ready);
+}
+
+void KPlatformWaitPoint::WakeAll() {
+    // Taken once between the waker's change and the wake-up: a thread between asking and
+    // sleeping cannot miss it.
+    { std::lock_guard<std::mutex> hold(mImpl->mutex); }
+    mImpl->woken.notify_all();
 }
 
 struct KPlatformMutex::Impl {

@@ -63,8 +63,24 @@ public:
     void Start(std::function<void()> work);
     // Waits for the work to end; nothing when none runs.
     void Join();
-    // Gives the processor to other threads for a moment.
-    static void Yield();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> mImpl;
+};
+
+// Where threads sleep until another tells them that what they wait for may have come.
+class KPlatformWaitPoint {
+public:
+    KPlatformWaitPoint();
+    ~KPlatformWaitPoint();
+    KPlatformWaitPoint(const KPlatformWaitPoint&) = delete;
+    KPlatformWaitPoint& operator=(const KPlatformWaitPoint&) = delete;
+
+    // Returns once `ready()` holds; it is asked at once, then after each WakeAll.
+    void WaitUntil(const std::function<bool()>& ready);
+    // Has every thread in WaitUntil ask again; call it after making what they wait for true.
+    void WakeAll();
 
 private:
     struct Impl;

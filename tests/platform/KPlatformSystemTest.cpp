@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -71,4 +72,20 @@ TEST(KPlatformSystem, ThreadRunsWorkJoinedOnceAndAgain) {
         thread.Start([&values] { values[0] = 10; });
     }  // the destructor waits
     EXPECT_EQ(values[0], 10);
+}
+
+TEST(KPlatformSystem, WaitPointWakesWaitersOnceTheirConditionHolds) {
+    KPlatformWaitPoint point;
+    std::atomic<int> stage{0};
+    point.WaitUntil([] { return true; });  // already true: no sleep
+    KPlatformThread thread;
+    thread.Start([&] {
+        for (int i = 1; i <= 3; ++i) {
+            stage.store(i);
+            point.WakeAll();
+        }
+    });
+    point.WaitUntil([&] { return stage.load() == 3; });
+    EXPECT_EQ(stage.load(), 3);
+    thread.Join();
 }
