@@ -11,7 +11,6 @@
 #include "animation/KQovTakeNode.h"
 #include "common/SmallStack.h"
 #include "common/TempTestFolder.h"
-#include "io/KQovExporter.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
@@ -37,14 +36,6 @@ bool IsChain(KQovScene* scene, int depth) {
     return node->GetChildCount() == 0;
 }
 
-// The scene written by the exporter in file format `id`.
-void Export(KQovObjectManager& manager, KQovScene* scene, const std::string& name, int id) {
-    KQovExporter exporter(&manager);
-    ASSERT_TRUE(exporter.Initialize(name.c_str()));
-    exporter.SetFileFormat(id);
-    ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
-}
-
 }  // namespace
 
 TEST(KQovDeepTree, AChainOfModelsIsWrittenAndReadByEveryWriter) {
@@ -67,7 +58,7 @@ TEST(KQovDeepTree, AChainOfModelsIsWrittenAndReadByEveryWriter) {
         const std::string name = tmp / ("chain" + std::to_string(id) + ".qov");
         ASSERT_TRUE(RunOnSmallStack(
             [&] {
-                ASSERT_NO_FATAL_FAILURE(Export(manager, scene, name, id));
+                ASSERT_TRUE(Export(scene, name, id));
                 Read read(name);
                 ASSERT_TRUE(read.ok);
                 EXPECT_TRUE(IsChain(read.scene, kDepth));
@@ -99,7 +90,7 @@ TEST(KQovDeepTree, TakesReachNodesAtEveryDepth) {
     for (int id : {0, 1, 4}) {
         SCOPED_TRACE(id);
         const std::string name = tmp / ("takes" + std::to_string(id) + ".qov");
-        ASSERT_NO_FATAL_FAILURE(Export(manager, scene, name, id));
+        ASSERT_TRUE(Export(scene, name, id));
         Read read(name);
         ASSERT_TRUE(read.ok);
         for (int i = 0; i < 6; ++i) {

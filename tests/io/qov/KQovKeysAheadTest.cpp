@@ -8,13 +8,13 @@
 #include <memory>
 #include <string>
 
+#include "ReaderTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveKeysAhead.h"
 #include "animation/KQovTakeNode.h"
 #include "common/SceneDump.h"
 #include "common/TempTestFolder.h"
 #include "fieldfile/KQovFieldReader.h"
-#include "io/KQovExporter.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovNode.h"
@@ -93,10 +93,7 @@ TEST(KQovKeysAhead, ScenesReadAsWithoutTheThread) {
     // Version 6 binary, version 6 encrypted (read from memory), version 5 binary.
     for (int id : {0, 2, 3}) {
         const std::string name = tmp / ("takes" + std::to_string(id) + ".qov");
-        KQovExporter exporter(&manager);
-        ASSERT_TRUE(exporter.Initialize(name.c_str()));
-        exporter.SetFileFormat(id);
-        ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
+        ASSERT_TRUE(Export(scene, name, id));
         for (const char* only : {static_cast<const char*>(nullptr), "Walk"}) {
             long taken = 0;
             const std::string alone = SceneOf(name, INT_MAX, only, false, taken);

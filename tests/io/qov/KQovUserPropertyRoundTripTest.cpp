@@ -4,7 +4,6 @@
 
 #include "KQovWriterQov5TestUtil.h"
 #include "animation/KFCurveNode.h"
-#include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovUserProperty.h"
@@ -36,15 +35,6 @@ std::string ValueText(KQovUserProperty* user) {
     KString text;
     if (KProperty* p = user ? user->GetProperty() : nullptr) p->GetValueText(text);
     return text.Buffer();
-}
-
-bool Export(KQovScene* scene, const std::string& name, int id) {
-    KQovExporter exporter(scene->GetObjectManager());
-    if (!exporter.Initialize(name.c_str())) return false;
-    exporter.SetFileFormat(id);
-    const bool ok = exporter.Export(scene, nullptr);
-    EXPECT_TRUE(ok) << exporter.GetLastErrorString();
-    return ok;
 }
 
 struct Imported {

@@ -97,18 +97,6 @@ std::string PoseDump(KQovScene* scene) {
     return out;
 }
 
-// Exports through the exporter's writing id; false with its error in `error`.
-bool Export(KQovScene* scene, const std::string& name, int id, const char* password = "",
-            std::string* error = nullptr) {
-    KQovExporter exporter(scene->GetObjectManager());
-    if (!exporter.Initialize(name.c_str())) return false;
-    exporter.SetFileFormat(id);
-    exporter.SetPassword(password);
-    const bool ok = exporter.Export(scene, nullptr);
-    if (error) *error = exporter.GetLastErrorString() ? exporter.GetLastErrorString() : "";
-    return ok;
-}
-
 // Every node below the root with all its takes, so animation and default channels are
 // compared too (the root itself is no object of the file); animatable values are left out as
 // the version-5 tests leave them: the channels hold them.
