@@ -35,12 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Inputs of odd size have every list checked at its first read rather than when parsed,
     // as long lists are (small inputs never reach that size).
     KQovFieldReader::SetCheckLaterFrom(size % 2 ? 1u : KQovFieldReader::kCheckLaterFrom);
-    // Every other input by size has its meshes' points decoded on a thread of their own, and
-    // their polygon lists in two parts at once.
+    // Every other input by size has its meshes' points decoded on a thread of their own.
     static const int asideFrom = KQovReaderQov::SetVerticesAsideFrom(1);
-    static const int splitFrom = KQovReaderQov::SetPolygonsSplitFrom(2);
     KQovReaderQov::SetVerticesAsideFrom(size % 4 < 2 ? 1 : asideFrom);
-    KQovReaderQov::SetPolygonsSplitFrom(size % 4 < 2 ? 2 : splitFrom);
     // Every other input by size has every key list of its takes decoded ahead by a thread of
     // its own, the read waiting for it on each.
     static const int aheadFrom = KFCurveKeysAhead::SetFrom(1);

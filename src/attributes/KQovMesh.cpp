@@ -151,14 +151,6 @@ bool KQovMesh::SetPolygons(KQovPolygonList&& list) {
     return true;
 }
 
-namespace {
-
-// Large lists about to be filled ask for large pages: a fault per large page instead of one
-// per page.
-constexpr size_t kLargeList = size_t(4) << 20;
-
-}  // namespace
-
 KQovPolygonList::KQovPolygonList(int controlPoints, int vertices) {
     mPoints = uint32_t(std::max(controlPoints, 0));
     // One slot more than the room: the one dropped vertices go to.
@@ -171,62 +163,29 @@ KQovPolygonList::KQovPolygonList(int controlPoints, int vertices) {
     mVertex = vertex;
     mRoom = vertices;
     // Polygons of three vertices or more need no more room than this; others grow it.
-    if (!MakePolygonRoom(vertices / 3 + 1)) {
+    mPolygonRoom = vertices / 3 + 1;
+    mPolygon = mPolygons.AppendUninitialised(mPolygonRoom);
+    if (!mPolygon) {
         Empty();
         return;
     }
+    // Large lists about to be filled ask for large pages: a fault per large page instead of
+    // one per page.
+    constexpr size_t kLarge = size_t(4) << 20;
     // All but the first eighth of what the fill will use is made present beside it, which is
-    // slower than the system's zeroing of the pages.
-    if (sizeof(int32_t) * size_t(vertices) >= kLargeList) {
+    // slower than the system's zeroing of the pages. Polygons of four vertices use three
+    // quarters of their room.
+    if (sizeof(int32_t) * size_t(vertices) >= kLarge) {
         const size_t bytes = sizeof(int32_t) * size_t(vertices);
         KPlatformPreferLargePages(mVertex, bytes);
         KPlatformPrefaultAside(reinterpret_cast<char*>(mVertex) + bytes / 8, bytes - bytes / 8);
     }
-}
-
-KQovPolygonList::KQovPolygonList(KQovPolygonList& whole, int at) {
-    if (at <= 0 || at > whole.mRoom || !MakePolygonRoom((whole.mRoom - at) / 3 + 1)) {
-        Empty();
-        return;
-    }
-    mPoints = whole.mPoints;
-    mVertex = whole.mVertex;
-    mRoom = whole.mRoom;
-    mKept = mFirst = mStart = at;
-}
-
-bool KQovPolygonList::MakePolygonRoom(int polygons) {
-    mPolygonRoom = polygons;
-    mPolygon = mPolygons.AppendUninitialised(mPolygonRoom);
-    if (!mPolygon) return false;
-    // Polygons of four vertices use three quarters of their room: that much of it is made
-    // present beside the fill, but for the first part.
-    if (sizeof(KQovPolygon) * size_t(mPolygonRoom) >= kLargeList) {
+    if (sizeof(KQovPolygon) * size_t(mPolygonRoom) >= kLarge) {
         const size_t bytes = sizeof(KQovPolygon) * size_t(mPolygonRoom);
         KPlatformPreferLargePages(mPolygon, bytes);
         KPlatformPrefaultAside(reinterpret_cast<char*>(mPolygon) + bytes * 3 / 32,
                                bytes * 3 / 4 - bytes * 3 / 32);
     }
-    return true;
-}
-
-bool KQovPolygonList::Join(KQovPolygonList& back) {
-    if (mDropped || back.mDropped || back.mVertex != mVertex || back.mStart == 0 ||
-        mKept != back.mStart || mFirst != back.mStart)
-        return false;
-    const int polygons = back.mPolygonCount;
-    if (polygons > mPolygonRoom - mPolygonCount) {
-        if (!mPolygons.AppendUninitialised(polygons - (mPolygonRoom - mPolygonCount)))
-            return false;
-        mPolygon = mPolygons.GetArray();
-        mPolygonRoom = mPolygons.GetCount();
-    }
-    if (polygons > 0)
-        std::memcpy(mPolygon + mPolygonCount, back.mPolygon, sizeof(KQovPolygon) * size_t(polygons));
-    mPolygonCount += polygons;
-    mKept = back.mKept;
-    mFirst = back.mFirst;
-    return true;
 }
 
 bool KQovPolygonList::GrowPolygons() {

@@ -32,10 +32,6 @@ class KQovPolygonList {
 public:
     // Room for `vertices` vertices of a mesh with `controlPoints` control points.
     KQovPolygonList(int controlPoints, int vertices);
-    // The back part of `whole` from its slot `at` on, for a second thread decoding the back of
-    // a stored list while `whole` takes the front: its vertices go straight into the slots of
-    // `whole`, its polygons into room of its own until Join.
-    KQovPolygonList(KQovPolygonList& whole, int at);
     KQovPolygonList(const KQovPolygonList&) = delete;
     KQovPolygonList& operator=(const KQovPolygonList&) = delete;
 
@@ -75,9 +71,6 @@ public:
         mPolygon[mPolygonCount++] = KQovPolygon{mFirst, mKept - mFirst, -1};
         mFirst = mKept;
     }
-    // Takes the polygons of `back`, made for this list, over when this list ends exactly where
-    // `back` begins and neither dropped anything; false, with nothing changed, otherwise.
-    bool Join(KQovPolygonList& back);
     // True when a vertex or polygon was dropped (or memory ran out).
     bool HasDropped() const { return mDropped; }
     bool HasRoom() const { return mRoom > 0; }
@@ -115,8 +108,6 @@ private:
         return true;
     }
     bool GrowPolygons();
-    // Room for `polygons` polygons, made present beside its fill when large.
-    bool MakePolygonRoom(int polygons);
     // Back to an empty list without room, once the mesh has taken the arrays.
     void Empty();
 
@@ -127,7 +118,6 @@ private:
     KQovPolygon* mPolygon = nullptr;
     uint32_t mPoints = 0;
     int mRoom = 0, mKept = 0, mFirst = 0, mPolygonCount = 0, mPolygonRoom = 0;
-    int mStart = 0;  // the slot a back part begins at
     bool mDropped = false;
 };
 

@@ -323,31 +323,5 @@ TEST(KQovMeshSetPolygons, LongListAddedInPieces) {
         ASSERT_TRUE(checked.SetPolygons(expected.indices.data(), expected.sizes.data(),
                                         int(expected.sizes.size())));
         ExpectSamePolygons(built, checked);
-        // The list in two parts built apart, the back one straight into the front's slots,
-        // split after a polygon's end or inside a polygon: joined when the front ends where
-        // the back begins and neither dropped a vertex; else the front goes on by itself.
-        for (bool afterEnd : {true, false}) {
-            SCOPED_TRACE(afterEnd ? "split after an end" : "split inside a polygon");
-            size_t split = stored.size() / 2;
-            while (split < stored.size() && (stored[split - 1] < 0) != afterEnd) ++split;
-            if (split == stored.size()) continue;  // single vertices: no polygon to split
-            KQovPolygonList front(kPoints, int(stored.size()));
-            KQovPolygonList back(front, int(split));
-            ASSERT_TRUE(back.HasRoom());
-            back.AddMarked(stored.data() + split, int(stored.size() - split));
-            if (stored.back() >= 0) back.EndPolygon();
-            front.AddMarked(stored.data(), int(split));
-            const bool joined = front.Join(back);
-            EXPECT_EQ(joined, afterEnd && !dropped);
-            if (!joined) {
-                front.AddMarked(stored.data() + split, int(stored.size() - split));
-                if (stored.back() >= 0) front.EndPolygon();
-            }
-            EXPECT_EQ(front.HasDropped(), dropped);
-            KQovMesh parts(nullptr);
-            parts.InitControlPoints(kPoints);
-            ASSERT_TRUE(parts.SetPolygons(std::move(front)));
-            ExpectSamePolygons(parts, checked);
-        }
     }
 }

@@ -77,9 +77,6 @@ public:
     // Meshes from this many control points on decode them on a thread of their own beside
     // their polygons. For tests and fuzzing; the old value.
     static int SetVerticesAsideFrom(int points);
-    // Polygon lists from this many values on are decoded in two parts at once. For tests and
-    // fuzzing; the old value.
-    static int SetPolygonsSplitFrom(int values);
 
     // 2 encrypted, 1 binary, 0 ASCII.
     int GetFileKind() const;

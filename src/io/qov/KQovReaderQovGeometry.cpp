@@ -141,37 +141,6 @@ bool KQovReaderQov::ReadNormals(KQovGeometryBase* geometry) {
     return true;
 }
 
-namespace {
-
-int gPolygonsSplitFrom = 1 << 20;
-
-// The back part of a stored polygon list (`n` values of 'I' and 4 bytes at `at`) into `part`,
-// its last polygon ended; false when a value of another type or a dropped vertex was met.
-bool DecodeStoredPolygons(KQovPolygonList& part, const uint8_t* at, int n) {
-    int32_t chunk[1024];
-    bool endedLast = false;
-    for (int i = 0; i < n;) {
-        const int want = std::min(n - i, 1024);
-        for (int k = 0; k < want; ++k, at += 5) {
-            if (at[0] != 'I') return false;
-            std::memcpy(chunk + k, at + 1, 4);
-        }
-        part.AddMarked(chunk, want);
-        endedLast = chunk[want - 1] < 0;
-        i += want;
-    }
-    if (!endedLast) part.EndPolygon();
-    return !part.HasDropped();
-}
-
-}  // namespace
-
-int KQovReaderQov::SetPolygonsSplitFrom(int values) {
-    const int old = gPolygonsSplitFrom;
-    gPolygonsSplitFrom = values;
-    return old;
-}
-
 bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
     if (!mFile->FieldReadBegin("PolygonVertexIndex")) return true;
     const int count = mFile->FieldReadGetCount();
@@ -189,63 +158,24 @@ bool KQovReaderQov::ReadPolygonVertexIndex(KQovMesh* mesh) {
         const uint8_t* at = mFile->FieldReadStoredBytes(stored);
         const uint8_t* const storedEnd = at ? at + stored / 5 * 5 : nullptr;
         bool endedLast = false;
-        auto decode = [&](int from, int to) {
-            for (int i = from; i < to;) {
-                const int want = std::min(to - i, 1024);
-                int n = 0;
-                if (at) {
-                    const int whole = int(std::min<ptrdiff_t>(want, (storedEnd - at) / 5));
-                    for (; n < whole && at[0] == 'I'; ++n, at += 5)
-                        std::memcpy(chunk + n, at + 1, 4);
-                    if (n < want) {
-                        mFile->FieldReadSkipStored(i + n, size_t(i + n) * 5);
-                        at = nullptr;
-                    }
-                }
+        for (int i = 0; i < count;) {
+            const int want = std::min(count - i, 1024);
+            int n = 0;
+            if (at) {
+                const int whole = int(std::min<ptrdiff_t>(want, (storedEnd - at) / 5));
+                for (; n < whole && at[0] == 'I'; ++n, at += 5) std::memcpy(chunk + n, at + 1, 4);
                 if (n < want) {
-                    const size_t got = mFile->FieldReadIn(chunk + n, size_t(want - n));
-                    std::fill(chunk + n + got, chunk + want, 0);
-                }
-                list.AddMarked(chunk, want);
-                endedLast = chunk[want - 1] < 0;
-                i += want;
-            }
-        };
-        // A long list is decoded in two parts at once: a thread takes the polygons after the
-        // one ending nearest past the middle, straight into the list's slots. Anything
-        // unusual in either part (a dropped vertex, a value of another type) and the read
-        // decodes the back part itself, as it would have.
-        int split = count;
-        if (at && count >= gPolygonsSplitFrom && stored / 5 >= size_t(count)) {
-            for (int i = count / 2; i < count - 1 && at[size_t(i) * 5] == 'I'; ++i) {
-                int32_t v;
-                std::memcpy(&v, at + size_t(i) * 5 + 1, 4);
-                if (v < 0) {
-                    split = i + 1;
-                    break;
+                    mFile->FieldReadSkipStored(i + n, size_t(i + n) * 5);
+                    at = nullptr;
                 }
             }
-        }
-        std::unique_ptr<KQovPolygonList> back;
-        bool backDecoded = false;
-        KPlatformThread thread;
-        if (split < count) {
-            back.reset(new KQovPolygonList(list, split));
-            thread.Start([part = back.get(), from = at + size_t(split) * 5, n = count - split,
-                          &backDecoded] { backDecoded = DecodeStoredPolygons(*part, from, n); });
-        }
-        decode(0, split);
-        if (split < count) {
-            thread.Join();
-            if (backDecoded && list.Join(*back)) {
-                if (at)
-                    at += size_t(count - split) * 5;
-                else
-                    mFile->FieldReadSkipStored(count - split, size_t(count - split) * 5);
-                endedLast = true;
-            } else {
-                decode(split, count);
+            if (n < want) {
+                const size_t got = mFile->FieldReadIn(chunk + n, size_t(want - n));
+                std::fill(chunk + n + got, chunk + want, 0);
             }
+            list.AddMarked(chunk, want);
+            endedLast = chunk[want - 1] < 0;
+            i += want;
         }
         if (at) mFile->FieldReadSkipStored(count, size_t(count) * 5);
         if (!endedLast) list.EndPolygon();

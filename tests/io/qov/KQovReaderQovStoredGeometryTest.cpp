@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "GeometryTestUtil.h"
@@ -68,22 +67,18 @@ bool Retype(std::string& bytes, const std::string& name, int occurrence, int ind
     return false;
 }
 
-// Every mesh's control points decoded beside its polygons, and its polygon list in two parts
-// at once, as long ones are.
-struct AllAside {
-    int oldPoints = KQovReaderQov::SetVerticesAsideFrom(1);
-    int oldPolygons = KQovReaderQov::SetPolygonsSplitFrom(2);
-    ~AllAside() {
-        KQovReaderQov::SetVerticesAsideFrom(oldPoints);
-        KQovReaderQov::SetPolygonsSplitFrom(oldPolygons);
-    }
-};
-
-// Reads of the tests below go both ways.
-bool gAside = false;
+// Control points decoded beside the polygons from this many on (the reader's own default when
+// 0); every read of the tests below goes both ways.
+int gAsideFrom = 0;
 
 std::string QuadOf(const std::string& file) {
-    std::unique_ptr<AllAside> aside(gAside ? new AllAside : nullptr);
+    const int old = gAsideFrom ? KQovReaderQov::SetVerticesAsideFrom(gAsideFrom) : 0;
+    struct Restore {
+        int old;
+        ~Restore() {
+            if (old) KQovReaderQov::SetVerticesAsideFrom(old);
+        }
+    } restore{old};
     Read read(file);
     EXPECT_TRUE(read.ok) << file;
     const std::string error = read.reader.GetFieldFile()->GetLastErrorString();
@@ -163,12 +158,11 @@ TEST(KQovReaderQovStoredGeometry, RetypedValuesReadAlike) {
         const std::string retyped = tmp / "retyped.qov";
         qovtest::WriteAll(retyped, bytes);
         EXPECT_EQ(QuadOf(retyped), written);
-        // A retyped point or polygon vertex stops the thread decoding them; the read finishes
-        // them.
-        gAside = true;
+        // A retyped point stops the thread decoding the points; the read finishes them.
+        gAsideFrom = 1;
         EXPECT_EQ(QuadOf(retyped), written);
         EXPECT_EQ(QuadOf(binary), written);
-        gAside = false;
+        gAsideFrom = 0;
     }
 }
 
@@ -231,8 +225,9 @@ TEST(KQovReaderQovStoredGeometry, MappedScenesReadAsBuffered) {
             qovtest::WriteAll(copy, bytes);
             const std::string mapped = SceneOf(copy, true);
             EXPECT_EQ(mapped, SceneOf(copy, false));
-            AllAside aside;
+            const int old = KQovReaderQov::SetVerticesAsideFrom(1);
             EXPECT_EQ(SceneOf(copy, true), mapped);
+            KQovReaderQov::SetVerticesAsideFrom(old);
             if (c.cutAt == 1 && c.flipAt < 0) {
                 EXPECT_EQ(mapped.compare(0, 10, "open\nread\n"), 0) << mapped;
             }
