@@ -111,9 +111,7 @@ void Free(void* piece, size_t bytes) {
             return;
         }
         // The whole pages inside the piece: they read as zeros if ever touched again.
-        const size_t page = KPlatformPageSize();
-        const size_t from = RoundUp(offset, page), to = end / page * page;
-        if (to > from) KPlatformDiscardPages(chunk.base + from, to - from);
+        KPlatformDiscardPagesInside(chunk.base + offset, end - offset);
         return;
     }
 }

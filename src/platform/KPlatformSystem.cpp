@@ -44,6 +44,18 @@ bool KPlatformGetComputerName(char* buffer, size_t size) {
     return true;
 }
 
+namespace {
+
+// The whole pages inside [address, address + size): [from, to), empty when there are none.
+void PagesInside(const void* address, size_t size, uintptr_t& from, uintptr_t& to) {
+    const uintptr_t page = KPlatformPageSize();
+    const uintptr_t at = reinterpret_cast<uintptr_t>(address);
+    from = (at + page - 1) & ~(page - 1);
+    to = (at + size) & ~(page - 1);
+}
+
+}  // namespace
+
 void KPlatformPrefaultAside(void* address, size_t size) {
 #ifdef MADV_POPULATE_WRITE
     // Made present as a write would make them, their contents kept; a range unmapped
@@ -52,9 +64,8 @@ void KPlatformPrefaultAside(void* address, size_t size) {
     // A few at a time: past that, the caller's own writes fault the pages in.
     static std::atomic<int> running{0};
     constexpr int kMostRunning = 4;
-    const uintptr_t page = KPlatformPageSize();
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(address) + size) & ~(page - 1);
+    uintptr_t from, to;
+    PagesInside(address, size, from, to);
     if (!address || to <= from || unsupported.load(std::memory_order_relaxed)) return;
     if (running.fetch_add(1) >= kMostRunning) {
         --running;
@@ -165,10 +176,8 @@ bool KPlatformDiscardPages(void* address, size_t size) {
 }
 
 bool KPlatformDiscardPagesInside(void* address, size_t size) {
-    const uintptr_t page = KPlatformPageSize();
-    const uintptr_t at = reinterpret_cast<uintptr_t>(address);
-    const uintptr_t from = (at + page - 1) & ~(page - 1);
-    const uintptr_t to = (at + size) & ~(page - 1);
+    uintptr_t from, to;
+    PagesInside(address, size, from, to);
     return address && to > from && KPlatformDiscardPages(reinterpret_cast<void*>(from), to - from);
 }
 
