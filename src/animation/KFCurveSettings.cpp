@@ -1,5 +1,7 @@
 #include "animation/KFCurveSettings.h"
 
+#include <atomic>
+
 #include "animation/KFCurveFilterGimbleKiller.h"
 #include "animation/KFCurveFilterUnroll.h"
 #include "animation/KFCurveNode.h"
@@ -8,6 +10,7 @@
 namespace {
 
 KFCurveTimeWarpTable* gTimeWarpTable = nullptr;
+std::atomic<bool> gApplyConstantKeyReducer{true};
 
 int ValueCount(const KFCurveNode* node) {
     if (!node) return 0;
@@ -21,7 +24,10 @@ int GetRotationFilterMode() {
     return KFCURVE_ROTATION_FILTER_UNROLL;
 }
 bool GetApplyConstantKeyReducer() {
-    return true;
+    return gApplyConstantKeyReducer.load(std::memory_order_relaxed);
+}
+void SetApplyConstantKeyReducer(bool apply) {
+    gApplyConstantKeyReducer.store(apply, std::memory_order_relaxed);
 }
 double GetUnrollPrecision() {
     return 0.25;

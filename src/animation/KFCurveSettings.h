@@ -13,6 +13,8 @@ enum : int {
 
 int GetRotationFilterMode();
 bool GetApplyConstantKeyReducer();
+// On by default. A conversion that must carry every recorded sample turns it off.
+void SetApplyConstantKeyReducer(bool apply);
 double GetUnrollPrecision();
 bool GetUnrollPath();
 KTime GetDefaultSamplingPeriod();

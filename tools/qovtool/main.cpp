@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "KQovVersion.h"
+#include "animation/KFCurveSettings.h"
 #include "tools/qovtool/Commands.h"
 #include "tools/qovtool/Formats.h"
 
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
         QovToolPrintUsage(stderr);
         return 2;
     }
+    // A conversion carries every recorded sample: no constant keys are thinned on read.
+    SetApplyConstantKeyReducer(false);
     const char* command = argv[1];
     if (std::strcmp(command, "help") == 0 || std::strcmp(command, "--help") == 0 ||
         std::strcmp(command, "-h") == 0) {
