@@ -30,6 +30,7 @@ void InitAllSame(KQovLayerElementBase& e, KArrayInt& indices) {
 void KQovMesh::Reset() {
     mPolygons.Clear();
     mVertices.Clear();
+    mSurface[0] = mSurface[1] = KQovMeshSurfaceFields();
     InitControlPoints(0);
     ClearLayers();
 }
@@ -39,6 +40,8 @@ void KQovMesh::Copy(const KQovMesh& source) {
     KQovGeometry::Copy(source);
     mPolygons = source.mPolygons;
     mVertices = source.mVertices;
+    mSurface[0] = source.mSurface[0];
+    mSurface[1] = source.mSurface[1];
 }
 
 void KQovMesh::BeginPolygon(int material, int texture, int group) {

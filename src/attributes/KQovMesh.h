@@ -23,6 +23,16 @@ struct KQovSplitVertex {
 };
 using KQovSplitLists = std::vector<std::vector<KQovSplitVertex>>;
 
+// Patch-surface settings of one direction that a mesh may carry: kept and written with it,
+// not used by the mesh itself.
+struct KQovMeshSurfaceFields {
+    int32_t extendedCount = 0;
+    bool closed = false;
+    bool topCap = false;
+    int32_t step = 0;
+    int32_t count = 0;
+};
+
 // A polygon list checked as it is built, for a reader decoding a stored list in one pass: each
 // vertex is checked against the control points as it comes, so the mesh takes the list over
 // without a second look at every vertex. A vertex outside the control points, or past the room
@@ -174,6 +184,11 @@ public:
     int GetNormalsMappingMode() const;
     KArrayInt* GetMaterialIndices() const;
     KArrayInt* GetTextureIndices() const;
+    // The surface settings of the U and the V direction.
+    KQovMeshSurfaceFields& GetUSurface() { return mSurface[0]; }
+    KQovMeshSurfaceFields& GetVSurface() { return mSurface[1]; }
+    const KQovMeshSurfaceFields& GetUSurface() const { return mSurface[0]; }
+    const KQovMeshSurfaceFields& GetVSurface() const { return mSurface[1]; }
 
     // Conversions for per-polygon-vertex normals.
     bool FindDuplicateControlPoints(std::vector<int>& map, int reserved, bool all) const;
@@ -198,4 +213,5 @@ private:
 
     KArrayOf<KQovPolygon> mPolygons{256};
     KArrayInt mVertices{1024};
+    KQovMeshSurfaceFields mSurface[2];
 };

@@ -315,3 +315,26 @@ TEST(KQovLink, ResetLinkUserDataAndIndices) {
 }
 
 }  // namespace
+
+TEST(KQovGeometry, MeshCopyCarriesTheSurfaceFieldsAndResetClearsThem) {
+    KQovMesh source(nullptr);
+    source.GetUSurface() = KQovMeshSurfaceFields{2, true, false, 4, 3};
+    source.GetVSurface() = KQovMeshSurfaceFields{1, false, true, 6, 5};
+    KQovMesh target(nullptr);
+    target.Copy(source);
+    for (const KQovMesh* mesh : {&source, &target}) {
+        const KQovMeshSurfaceFields& u = mesh->GetUSurface();
+        const KQovMeshSurfaceFields& v = mesh->GetVSurface();
+        EXPECT_EQ(u.extendedCount * 10000 + u.closed * 1000 + u.topCap * 100 + u.step * 10 +
+                      u.count,
+                  21043);
+        EXPECT_EQ(v.extendedCount * 10000 + v.closed * 1000 + v.topCap * 100 + v.step * 10 +
+                      v.count,
+                  10165);
+    }
+    target.Reset();
+    EXPECT_EQ(target.GetUSurface().count, 0);
+    EXPECT_FALSE(target.GetUSurface().closed);
+    EXPECT_EQ(target.GetVSurface().step, 0);
+    EXPECT_FALSE(target.GetVSurface().topCap);
+}

@@ -192,6 +192,8 @@ public:
     bool ReadPolygonGroup(KQovMesh* mesh);
     // False, with no colours kept, when they do not fit the mesh.
     bool ReadVertexColors(KQovMesh* mesh);
+    // "UExtendedCount" to "VCount": the surface settings a mesh may carry.
+    bool ReadPatchSurfaceFields(KQovMesh* mesh);
     // The current field's next text as a patch type, without regard to case.
     int32_t ReadPatchType();
     static int32_t MappingModeFromName(const char* name);

@@ -345,6 +345,23 @@ bool KQovReaderQov::ReadVertexColors(KQovMesh* mesh) {
     return true;
 }
 
+bool KQovReaderQov::ReadPatchSurfaceFields(KQovMesh* mesh) {
+    static const char* const kNames[2][5] = {
+        {"UExtendedCount", "UClosed", "UTopCap", "UStep", "UCount"},
+        {"VExtendedCount", "VClosed", "VTopCap", "VStep", "VCount"}};
+    for (int d = 0; d < 2; ++d) {
+        KQovMeshSurfaceFields& s = d == 0 ? mesh->GetUSurface() : mesh->GetVSurface();
+        const char* const* name = kNames[d];
+        int32_t value = 0;
+        if (ReadInts(name[0], &value, 1)) s.extendedCount = value;
+        if (ReadInts(name[1], &value, 1)) s.closed = value == 1;
+        if (ReadInts(name[2], &value, 1)) s.topCap = value == 1;
+        if (ReadInts(name[3], &value, 1)) s.step = value;
+        if (ReadInts(name[4], &value, 1)) s.count = value;
+    }
+    return true;
+}
+
 int32_t KQovReaderQov::ReadPatchType() {
     static const char* const kNames[] = {"Bezier", "BezierQuadric", "Cardinal", "BSpline"};
     const char* text = mFile->FieldReadC();
@@ -378,6 +395,7 @@ void KQovReaderQov::ReadGeometry(KQovMesh* mesh) {
     FinishVertices(aside);
     if (!mFile->IsVersion5Layout()) {
         ReadSurfaceTail(mesh);
+        ReadPatchSurfaceFields(mesh);
         return;
     }
     ReadNormals(mesh);
@@ -391,6 +409,7 @@ void KQovReaderQov::ReadGeometry(KQovMesh* mesh) {
     ReadMaterialAndTextureMode(mesh);
     ReadMaterialIndexes(mesh);
     ReadTextureIds(mesh);
+    ReadPatchSurfaceFields(mesh);
     if (OpenBlock("GeometryUVInfo")) {
         ReadMappingInformationType(mesh);
         ReadTextureUV(mesh);

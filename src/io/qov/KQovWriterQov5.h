@@ -133,8 +133,8 @@ protected:
     void WriteTexture(KQovTexture* texture);
 
     virtual bool WriteSections(KQovScene* scene);
-    // Runs one section unless an earlier one failed; `failed` (and error 3) once the field
-    // file has an error.
+    // Runs one section unless an earlier one failed; `failed` once the section left an error
+    // of its own, or (with error 3) once the field file has an error.
     void RunSection(bool& failed, bool on, const std::function<void()>& write);
     void WriteModelTree(KQovNode* node);
     void BuildAnimatedMaps(KQovScene* scene);
@@ -166,6 +166,8 @@ protected:
     void WriteMeshMappings(KQovMesh* mesh);
     void WriteMeshUVInfo(KQovMesh* mesh);
     void WriteVertexColors(KQovMesh* mesh);
+    // "UExtendedCount" to "VCount", when the mesh has both a U and a V count.
+    void WriteMeshSurfaceFields(KQovMesh* mesh);
     void WriteGeometryMaterialIndices(KQovGeometry* geometry);
     // Animated channels of textures (4 flags) and materials (7 flags), by object.
     const std::vector<bool>* AnimatedFlags(const KQovObject* object) const;

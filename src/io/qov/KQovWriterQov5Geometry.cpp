@@ -101,7 +101,11 @@ void KQovWriterQov5::WriteGeometryCommon(KQovGeometry* geometry) {
 void KQovWriterQov5::WriteMesh(KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
     WriteGeometryCommon(mesh);
-    if (mesh->GetControlPointsCount() == 0) return;
+    if (mesh->GetControlPointsCount() == 0) {
+        // Nothing of the points to write; the surface settings still go.
+        WriteMeshSurfaceFields(mesh);
+        return;
+    }
     KQovWriteIntField(f, "GeometryVersion", 123);
     const KAffineMatrix pivot = mesh->GetPivot();
     Points(f, "Vertices", mesh->GetControlPoints(), pivot, false);
@@ -129,6 +133,23 @@ void KQovWriterQov5::WriteMesh(KQovMesh* mesh) {
     }
     WriteMeshUVInfo(mesh);
     WriteVertexColors(mesh);
+    WriteMeshSurfaceFields(mesh);
+}
+
+void KQovWriterQov5::WriteMeshSurfaceFields(KQovMesh* mesh) {
+    static const char* const kNames[2][5] = {
+        {"UExtendedCount", "UClosed", "UTopCap", "UStep", "UCount"},
+        {"VExtendedCount", "VClosed", "VTopCap", "VStep", "VCount"}};
+    if (mesh->GetUSurface().count == 0 || mesh->GetVSurface().count == 0) return;
+    for (int d = 0; d < 2; ++d) {
+        const KQovMeshSurfaceFields& s = d == 0 ? mesh->GetUSurface() : mesh->GetVSurface();
+        const char* const* name = kNames[d];
+        KQovWriteIntField(mFile, name[0], s.extendedCount);
+        KQovWriteIntField(mFile, name[1], s.closed ? 1 : 0);
+        KQovWriteIntField(mFile, name[2], s.topCap ? 1 : 0);
+        KQovWriteIntField(mFile, name[3], s.step);
+        KQovWriteIntField(mFile, name[4], s.count);
+    }
 }
 
 void KQovWriterQov5::WriteMeshMappings(KQovMesh* mesh) {

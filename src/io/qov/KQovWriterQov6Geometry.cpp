@@ -102,6 +102,7 @@ void KQovWriterQov6::WriteMeshGeometry(KQovNode* node, KQovMesh* mesh) {
     WriteLayerElements(mesh);
     WriteLayers(mesh);
     if (mOptions->GetSwitch(KStreamOptionsQov::eShapes)) WriteShapes(mesh);
+    WriteMeshSurfaceFields(mesh);
 }
 
 void KQovWriterQov6::WriteLayerElements(KQovGeometry* mesh) {

@@ -66,6 +66,19 @@ inline std::string Layers(const KQovLayerContainer& g) {
     return s;
 }
 
+// A mesh's U and V surface settings as extended/closed/top cap/step/count; nothing when it
+// has none, as most meshes.
+inline std::string MeshSurface(const KQovMesh& mesh) {
+    const KQovMeshSurfaceFields& u = mesh.GetUSurface();
+    const KQovMeshSurfaceFields& v = mesh.GetVSurface();
+    std::string s;
+    for (const KQovMeshSurfaceFields* d : {&u, &v})
+        s += " " + std::to_string(d->extendedCount) + "/" + std::to_string(d->closed) + "/" +
+             std::to_string(d->topCap) + "/" + std::to_string(d->step) + "/" +
+             std::to_string(d->count);
+    return s == " 0/0/0/0/0 0/0/0/0/0" ? "" : "  surface" + s + "\n";
+}
+
 // Points, polygons, surface settings, layers, links and shapes of a node's geometry.
 inline std::string Geometry(KQovNode* node) {
     KQovGeometry* g = node ? node->GetGeometry() : nullptr;
@@ -83,6 +96,7 @@ inline std::string Geometry(KQovNode* node) {
             s += ")";
         }
         s += "\n";
+        s += MeshSurface(*mesh);
     }
     if (KQovNurb* nurb = node->GetNurb())
         s += "  nurb order " + std::to_string(nurb->GetUOrder()) + "," +

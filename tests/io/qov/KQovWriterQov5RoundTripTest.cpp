@@ -55,7 +55,7 @@ TEST(KQovWriterQov5RoundTrip, EverythingComesBackThroughEveryId) {
     for (const char* part :
          {"link 68 Model::Hips", "input 1 Constraint::Hero",
           "layer 0: material 0/0 [Material::Green]", "layer 1: texture 4/2 [Texture::Stone] (0)",
-          "pivots 0,0,0 0,0,0 5,0,0", "link Model::Thigh"})
+          "pivots 0,0,0 0,0,0 5,0,0", "link Model::Thigh", "surface 2/1/0/4/3 1/0/1/6/5"})
         ASSERT_NE(kept.find(part), std::string::npos) << part;
     for (int id : {4, 3, 0, 1, 2}) {
         SCOPED_TRACE(id);

@@ -331,6 +331,9 @@ struct Scene {
         for (int p = 0; p < mesh->GetPolygonCount(); ++p)
             groups->GetIndexArray().Add(mesh->GetPolygon(p).group);
         mesh->GetLayer(0)->SetPolygonGroups(std::move(groups));
+        // Surface settings, made different in each direction and field.
+        mesh->GetUSurface() = KQovMeshSurfaceFields{2, true, false, 4, 3};
+        mesh->GetVSurface() = KQovMeshSurfaceFields{1, false, true, 6, 5};
         KQovNode* bone = scene->GetRootNode()->FindChild("Hips");
         KQovLink* link = manager.CreateLink();
         link->SetLink(bone);
