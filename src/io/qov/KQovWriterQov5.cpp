@@ -198,7 +198,9 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
 void KQovWriterQov5::RunSection(bool& failed, bool on, const std::function<void()>& write) {
     if (failed || !on) return;
     write();
-    if (Failed()) {
+    if (mError.GetErrorCode() != -1) {
+        failed = true;  // the section's own reason stands
+    } else if (Failed()) {
         failed = true;
         mError.SetError(eOutOfDiskSpace);
     }

@@ -196,7 +196,13 @@ void KQovWriterQov5::WriteCharacterPoses(KQovScene* scene) {
             for (int s : {0, 1, 2, 5, 6, 7, 9, 10, 12}) options.SetSwitch(s, false);
             KQovWriterQov5 nested(mManager, mOwner);
             nested.SetNestingDepth(mDepth + 1);
-            nested.Write(poseScene, &options, mFile);
+            if (!nested.Write(poseScene, &options, mFile)) {
+                // The pose's scene is not in the file: the write fails with the nested reason.
+                mError.SetErrorWithText(nested.GetLastErrorID(), nested.GetLastErrorString());
+                KQovWriteBlockEnd(mFile);
+                KQovWriteBlockEnd(mFile);
+                return;
+            }
         }
         KQovWriteBlockEnd(mFile);
         KQovWriteBlockEnd(mFile);

@@ -177,3 +177,57 @@ TEST(KQovWriterQov5Characters, CharacterPosesNestTheirScenes) {
     for (const char* absent : {"Takes:", "Summary:", "Settings:", "Media:"})
         EXPECT_EQ(nested.find(absent), std::string::npos) << absent;
 }
+
+// A pose's scene that cannot be written fails the whole write with its own reason, also from
+// deep inside a chain of poses; a chain the writers can nest is written whole.
+TEST(KQovWriterQov5Characters, APoseSceneThatCannotBeWrittenFailsTheWrite) {
+    TempTestFolder tmp;
+    for (int depth : {KQovWriterQov5::kMaxNesting, KQovWriterQov5::kMaxNesting + 1}) {
+        CharacterScene s;
+        KQovScene* deepest = s.scene;
+        for (int i = 0; i < depth && deepest; ++i) {
+            const std::string name = "Level" + std::to_string(i);
+            KQovCharacterPose* pose =
+                deepest->GetCharacterPose(deepest->CreateCharacterPose(name.c_str()));
+            ASSERT_TRUE(pose);
+            deepest = pose->GetScene();
+        }
+        if (!deepest) GTEST_SKIP() << "no private scenes for character poses here";
+        deepest->GetRootNode()->AddChild(s.manager.CreateNode("Deepest"));
+        const bool fits = depth <= KQovWriterQov5::kMaxNesting;
+        for (int id : {4, 3}) {
+            SCOPED_TRACE(std::to_string(depth) + " deep, id " + std::to_string(id));
+            const std::string name = tmp / ("chain" + std::to_string(id) + ".qov");
+            KQovExporter exporter(&s.manager);
+            ASSERT_TRUE(exporter.Initialize(name.c_str()));
+            exporter.SetFileFormat(id);
+            KStreamOptionsQov options;
+            v5test::AllOn(options);
+            EXPECT_EQ(exporter.Export(s.scene, &options), fits);
+            if (!fits) {
+                EXPECT_STREQ(exporter.GetLastErrorString(), "Character poses nested too deeply");
+            } else if (id == 4) {
+                EXPECT_NE(v5test::ReadText(name).find("Model: \"Model::Deepest\""),
+                          std::string::npos);
+            }
+        }
+    }
+    // A writer already at the limit: the scene of any pose is one level too deep.
+    CharacterScene s;
+    ASSERT_GE(s.scene->CreateCharacterPose("Stance"), 0);
+    KQovWriterQov5 writer(&s.manager, nullptr);
+    writer.SetFileMode(KQovWriterQov5::eAscii);
+    ASSERT_TRUE(writer.FileCreate((tmp / "limit.qov").c_str()));
+    writer.SetNestingDepth(KQovWriterQov5::kMaxNesting);
+    KStreamOptionsQov options;
+    v5test::AllOn(options);
+    EXPECT_FALSE(writer.Write(s.scene, &options));
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eUnidentifiedError);
+    EXPECT_STREQ(writer.GetLastErrorString(), "Character poses nested too deeply");
+    writer.FileClose();
+    // Nothing after the failed pose was written: no constraints, no settings.
+    const std::string text = v5test::ReadText(tmp / "limit.qov");
+    EXPECT_NE(text.find("PoseScene:"), std::string::npos);
+    for (const char* absent : {"Constraints:", "Settings:"})
+        EXPECT_EQ(text.find(absent), std::string::npos) << absent;
+}
