@@ -1,7 +1,10 @@
 // Loads a 3DS file with lib3ds and prints what it holds, one item a line, so tests can
 // check the toolkit's records against an independent reader. With a frame number it
-// prints instead each object node's matrix evaluated at that frame.
+// prints instead each object node's matrix evaluated at that frame; with "points" after the
+// frame, each object node's mesh vertices placed at that frame.
 #include <lib3ds/camera.h>
+#include <lib3ds/matrix.h>
+#include <lib3ds/vector.h>
 #include <lib3ds/file.h>
 #include <lib3ds/light.h>
 #include <lib3ds/material.h>
@@ -63,11 +66,36 @@ void PrintMatrices(Lib3dsNode* node) {
     }
 }
 
+// Node matrix x translate(-pivot) x inverse mesh matrix x stored vertex: where lib3ds shows a
+// mesh's vertices.
+void PrintPoints(Lib3dsFile* file, Lib3dsNode* node) {
+    for (; node; node = node->next) {
+        Lib3dsMesh* mesh =
+            node->type == LIB3DS_OBJECT_NODE ? lib3ds_file_mesh_by_name(file, node->name) : nullptr;
+        if (mesh) {
+            Lib3dsMatrix inverse, m;
+            lib3ds_matrix_copy(inverse, mesh->matrix);
+            lib3ds_matrix_inv(inverse);
+            lib3ds_matrix_copy(m, node->matrix);
+            const Lib3dsVector& pivot = node->data.object.pivot;
+            lib3ds_matrix_translate_xyz(m, -pivot[0], -pivot[1], -pivot[2]);
+            lib3ds_matrix_mult(m, inverse);
+            for (unsigned i = 0; i < mesh->points; ++i) {
+                Lib3dsVector p;
+                lib3ds_vector_transform(p, m, mesh->pointL[i].pos);
+                printf("point %s %.4f %.4f %.4f\n", node->name, double(p[0]), double(p[1]),
+                       double(p[2]));
+            }
+        }
+        PrintPoints(file, node->childs);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && argc != 3) {
-        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME]\n");
+    if (argc < 2 || argc > 4) {
+        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME [points]]\n");
         return 2;
     }
     Lib3dsFile* file = lib3ds_file_load(argv[1]);
@@ -75,9 +103,12 @@ int main(int argc, char** argv) {
         printf("unreadable\n");
         return 1;
     }
-    if (argc == 3) {
+    if (argc >= 3) {
         lib3ds_file_eval(file, Lib3dsFloat(atof(argv[2])));
-        PrintMatrices(file->nodes);
+        if (argc == 4)
+            PrintPoints(file, file->nodes);
+        else
+            PrintMatrices(file->nodes);
         lib3ds_file_free(file);
         return 0;
     }

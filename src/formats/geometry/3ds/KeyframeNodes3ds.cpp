@@ -10,6 +10,7 @@
 #include "formats/geometry/3ds/K3dsNameTable.h"
 #include "formats/geometry/3ds/LightCamera3ds.h"
 #include "formats/geometry/3ds/Tracks3ds.h"
+#include "foundation/KAffineMatrix.h"
 #include "scene/KQovNodeAttribute.h"
 
 namespace {
@@ -78,6 +79,17 @@ void FillColorKeys(Track3ds<Point3ds>& track, KQovNode& node, bool animated, int
 
 KVector4 Sample(const Channels& c, int64_t frame) {
     return KVector4(c[0].At(frame), c[1].At(frame), c[2].At(frame));
+}
+
+// Cameras and lights are written with a position only: in the file their frame moves their
+// children but neither turns nor scales them.
+bool MovesOnly(const KQovNode& node) {
+    const KQovNodeAttribute* a = node.GetNodeAttribute();
+    if (!a) return false;
+    if (a->GetAttributeType() == KQovNodeAttribute::eCamera) return true;
+    if (a->GetAttributeType() != KQovNodeAttribute::eLight) return false;
+    const int type = static_cast<const KQovLight*>(a)->GetLightType();
+    return type == 0 || type == 2;
 }
 
 }  // namespace
@@ -165,9 +177,30 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
     TransformChannels(node, 'T', t, s.animated);
     TransformChannels(node, 'R', r, s.animated);
     TransformChannels(node, 'S', sc, s.animated);
-    FillPositionKeys3ds(m->pos, t, count);
-    FillRotationKeys3ds(m->rot, r, count);
-    FillScaleKeys3ds(m->scale, sc, count);
+    KQovNode* parent = node.GetParent();
+    if (!parent || !MovesOnly(*parent)) {
+        FillPositionKeys3ds(m->pos, t, count);
+        FillRotationKeys3ds(m->rot, r, count);
+        FillScaleKeys3ds(m->scale, sc, count);
+        return m;
+    }
+    // The file's camera or light only moves its children: its turn and scaling go into each
+    // child's own keys, frame by frame, so the child stays where the scene has it.
+    Channels pr, ps;
+    TransformChannels(*parent, 'R', pr, s.animated);
+    TransformChannels(*parent, 'S', ps, s.animated);
+    std::vector<KVector4> ts, rs, ss;
+    for (int k = 0; k < count; ++k) {
+        const KAffineMatrix local(Sample(t, k), Sample(r, k), Sample(sc, k));
+        const KAffineMatrix frame(KVector4(), Sample(pr, k), Sample(ps, k));
+        const KAffineMatrix placed = local * frame;
+        ts.push_back(placed.GetT());
+        rs.push_back(placed.GetR());
+        ss.push_back(placed.GetS());
+    }
+    FillPositionKeys3ds(m->pos, ts);
+    FillRotationKeys3ds(m->rot, rs);
+    FillScaleKeys3ds(m->scale, ss);
     return m;
 }
 

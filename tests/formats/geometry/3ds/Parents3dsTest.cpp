@@ -1,0 +1,188 @@
+// Meshes below cameras, lights and meshes: where lib3ds places their vertices in the written
+// file (node matrix x translate(-pivot) x inverse mesh matrix x stored vertex) against where
+// the scene has them, for the library's writer and for qovtool's 3DS and OBJ outputs.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "Reading3ds.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "foundation/KAffineMatrix.h"
+
+namespace {
+
+using Points = std::vector<std::pair<std::string, KVector4>>;
+
+// A tetrahedron of four triangles, its corners apart from every other mesh's.
+KQovMesh* Tetrahedron(KQovObjectManager& m, double size) {
+    KQovMesh* mesh = m.CreateMesh();
+    const double corners[4][3] = {{0, 0, 0}, {size, 0, 0}, {0, size, 0}, {0, 0, size}};
+    mesh->InitControlPoints(4);
+    for (int i = 0; i < 4; ++i)
+        mesh->GetControlPoints().SetAt(i, KVector4(corners[i][0], corners[i][1], corners[i][2], 1));
+    const int faces[4][3] = {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}};
+    for (const auto& f : faces) {
+        mesh->BeginPolygon();
+        for (int c : f) mesh->AddPolygonVertex(c);
+    }
+    return mesh;
+}
+
+KQovNode* Add(KQovObjectManager& m, KQovNode* parent, const char* name, KQovNodeAttribute* a,
+              const KVector4& t, const KVector4& r, const KVector4& s = KVector4(1, 1, 1)) {
+    KQovNode* node = m.CreateNode(name);
+    node->SetNodeAttribute(a);
+    node->SetLocalTranslation(t[0], t[1], t[2]);
+    node->SetLocalRotation(r[0], r[1], r[2]);
+    node->SetLocalScaling(s[0], s[1], s[2]);
+    parent->AddChild(node);
+    return node;
+}
+
+KQovLight* Light(KQovObjectManager& m, int type) {
+    KQovLight* light = m.CreateLight();
+    light->SetLightType(type);
+    return light;
+}
+
+// A mesh below a turned camera, a spotlight, an omni light and a mesh, each parent placed
+// away from the origin.
+KQovScene* ParentScene(KQovObjectManager& m) {
+    KQovScene* scene = m.CreateScene();
+    KQovNode* root = scene->GetRootNode();
+    KQovNode* cam = Add(m, root, "Cam", m.CreateCamera(), {50, 20, -30}, {0, 40, 0});
+    Add(m, cam, "Kid", Tetrahedron(m, 1), {3, 4, 5}, {10, 20, 30}, {1, 2, 1});
+    KQovNode* spot = Add(m, root, "Spot", Light(m, 2), {-40, 60, 10}, {30, 0, 0});
+    Add(m, spot, "Glow", Tetrahedron(m, 2), {1, -2, 3}, {0, 0, 15});
+    KQovNode* bulb = Add(m, root, "Bulb", Light(m, 0), {7, -8, 9}, {0, 0, 0});
+    Add(m, bulb, "Bead", Tetrahedron(m, 3), {-1, 1, 0}, {45, 0, 0});
+    KQovNode* box = Add(m, root, "Box", Tetrahedron(m, 4), {1, 2, 3}, {0, 0, 45});
+    Add(m, box, "Sub", Tetrahedron(m, 5), {0, 5, 0}, {0, 30, 0});
+    return scene;
+}
+
+// Every mesh vertex of the scene, placed by the local transforms of its node and ancestors,
+// in the 3DS file's axes.
+Points ScenePoints(KQovNode* node) {
+    Points out;
+    if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute())) {
+        KAffineMatrix global;
+        for (KQovNode* n = node; n; n = n->GetParent()) {
+            KVector4 t, r, s;
+            n->GetLocalTranslation(t);
+            n->GetLocalRotation(r);
+            n->GetLocalScaling(s);
+            global = global * KAffineMatrix(t, r, s);
+        }
+        for (int i = 0; i < mesh->GetControlPointsCount(); ++i) {
+            const KVector4 p = global.MultT(mesh->GetControlPoints().GetArray()[i]);
+            out.emplace_back(node->GetNameWithoutPrefix().Buffer(), KVector4(p[0], -p[2], p[1]));
+        }
+    }
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        const Points below = ScenePoints(node->GetChild(i));
+        out.insert(out.end(), below.begin(), below.end());
+    }
+    return out;
+}
+
+// "point NAME x y z" lines of lib3ds at frame 0.
+Points Lib3dsPoints(const std::string& path) {
+    Points out;
+    for (const std::string& line : Lib3dsLines(path, "0 points")) {
+        std::istringstream in(line);
+        std::string kind, name;
+        double x, y, z;
+        if (in >> kind >> name >> x >> y >> z && kind == "point")
+            out.emplace_back(name, KVector4(x, y, z));
+    }
+    return out;
+}
+
+// Vertices of an OBJ file, in the file's Y-up axes turned to the 3DS file's.
+std::vector<KVector4> ObjPoints(const std::string& path) {
+    std::vector<KVector4> out;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string kind;
+        double x, y, z;
+        if (words >> kind >> x >> y >> z && kind == "v") out.emplace_back(x, -z, y);
+    }
+    return out;
+}
+
+bool Near(const KVector4& a, const KVector4& b) {
+    return std::fabs(a[0] - b[0]) < 2e-3 && std::fabs(a[1] - b[1]) < 2e-3 &&
+           std::fabs(a[2] - b[2]) < 2e-3;
+}
+
+// Each expected vertex found in `found` under its node's name, and nothing else there.
+void ExpectSamePoints(const Points& expected, const Points& found) {
+    ASSERT_EQ(found.size(), expected.size());
+    for (const auto& [name, p] : expected) {
+        bool seen = false;
+        for (const auto& f : found) seen = seen || (f.first == name && Near(f.second, p));
+        EXPECT_TRUE(seen) << name << " (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
+    }
+}
+
+std::string Convert(const std::string& from, const std::string& to) {
+    const std::string tool = std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
+    if (access(tool.c_str(), X_OK) != 0) return "qovtool not built: " + tool;
+    const std::string command = "'" + tool + "' convert '" + from + "' '" + to + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[512];
+    while (pipe && fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    const int status = pipe ? pclose(pipe) : -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : "failed: " + output;
+}
+
+TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
+    Reading3ds source;
+    KQovScene* scene = ParentScene(source.manager);
+    const Points expected = ScenePoints(scene->GetRootNode());
+    ASSERT_EQ(expected.size(), 20u);
+    TempPath3ds written("parents.3ds");
+    ASSERT_TRUE(source.Write(written.path, scene)) << source.status.Buffer();
+    {
+        SCOPED_TRACE("library writer");
+        ExpectSamePoints(expected, Lib3dsPoints(written.path));
+    }
+
+    // Through the tool: 3DS to 3DS, and 3DS to OBJ, whose vertices sit at the same places.
+    const std::string again = written.folder + "/again.3ds";
+    const std::string obj = written.folder + "/again.obj";
+    ASSERT_EQ(Convert(written.path, again), "");
+    ASSERT_EQ(Convert(written.path, obj), "");
+    {
+        SCOPED_TRACE("qovtool 3DS to 3DS");
+        ExpectSamePoints(expected, Lib3dsPoints(again));
+    }
+    const std::vector<KVector4> objPoints = ObjPoints(obj);
+    ASSERT_EQ(objPoints.size(), expected.size());
+    for (const KVector4& p : objPoints) {
+        bool seen = false;
+        for (const auto& e : expected) seen = seen || Near(e.second, p);
+        EXPECT_TRUE(seen) << "OBJ vertex (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
+    }
+
+    // Read back, the meshes hang on the camera and the lights again.
+    Reading3ds back;
+    ASSERT_TRUE(back.Read(again)) << back.status.Buffer();
+    for (const auto& [child, parent] : {std::pair("Kid", "Cam"), std::pair("Glow", "Spot"),
+                                        std::pair("Bead", "Bulb"), std::pair("Sub", "Box")}) {
+        KQovNode* node = back.Find(back.scene->GetRootNode(), child);
+        ASSERT_TRUE(node && node->GetParent()) << child;
+        EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
+    }
+}
+
+}  // namespace
