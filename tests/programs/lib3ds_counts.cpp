@@ -1,18 +1,20 @@
 // Loads a 3DS file with lib3ds and prints what it holds, one item a line, so tests can
 // check the toolkit's records against an independent reader. With a frame number it
 // prints instead each object node's matrix evaluated at that frame; with "points" after the
-// frame, each object node's mesh vertices placed at that frame.
+// frame, each object node's mesh vertices placed at that frame. With "materials" it prints
+// every field of each material that the 3DS reader and writer handle.
 #include <lib3ds/camera.h>
-#include <lib3ds/matrix.h>
-#include <lib3ds/vector.h>
 #include <lib3ds/file.h>
 #include <lib3ds/light.h>
 #include <lib3ds/material.h>
+#include <lib3ds/matrix.h>
 #include <lib3ds/mesh.h>
 #include <lib3ds/node.h>
+#include <lib3ds/vector.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -91,17 +93,44 @@ void PrintPoints(Lib3dsFile* file, Lib3dsNode* node) {
     }
 }
 
+void PrintMap(const char* kind, const Lib3dsTextureMap& map) {
+    if (map.name[0])
+        printf(" %s %s %.4f %.4f %.4f %.4f %.4f %.4f %d", kind, map.name, double(map.percent),
+               double(map.scale[0]), double(map.scale[1]), double(map.offset[0]),
+               double(map.offset[1]), double(map.rotation), int(map.flags));
+}
+
+void PrintMaterials(Lib3dsFile* file) {
+    for (Lib3dsMaterial* m = file->materials; m; m = m->next) {
+        printf("material %s", m->name);
+        for (const Lib3dsRgba* c : {&m->ambient, &m->diffuse, &m->specular})
+            printf(" %.4f %.4f %.4f", double((*c)[0]), double((*c)[1]), double((*c)[2]));
+        printf(" shininess %.4f %.4f transparency %.4f self %.4f two-sided %d",
+               double(m->shininess), double(m->shin_strength), double(m->transparency),
+               double(m->self_ilpct), int(m->two_sided));
+        PrintMap("map1", m->texture1_map);
+        PrintMap("map2", m->texture2_map);
+        PrintMap("specular", m->specular_map);
+        printf("\n");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 4) {
-        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME [points]]\n");
+        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME [points] | materials]\n");
         return 2;
     }
     Lib3dsFile* file = lib3ds_file_load(argv[1]);
     if (!file) {
         printf("unreadable\n");
         return 1;
+    }
+    if (argc == 3 && std::string(argv[2]) == "materials") {
+        PrintMaterials(file);
+        lib3ds_file_free(file);
+        return 0;
     }
     if (argc >= 3) {
         lib3ds_file_eval(file, Lib3dsFloat(atof(argv[2])));
