@@ -12,6 +12,9 @@
 #include "Reading3ds.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
+#include "formats/geometry/3ds/Database3ds.h"
+#include "formats/geometry/3ds/Mesh3ds.h"
+#include "formats/geometry/3ds/Motion3ds.h"
 #include "foundation/KAffineMatrix.h"
 
 namespace {
@@ -182,6 +185,124 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
         KQovNode* node = back.Find(back.scene->GetRootNode(), child);
         ASSERT_TRUE(node && node->GetParent()) << child;
         EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
+    }
+}
+
+// A file as other programs write it: vertices in world space with the object's world matrix
+// as the mesh matrix, nodes with pivots, keys relative to their parents. Meshes below a
+// camera, a spotlight, an omni light and a mesh.
+void WriteForeignFile(const std::string& path) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    MeshSettings3ds* settings = nullptr;
+    InitMeshSettings3ds(ctx, &settings);
+    settings->masterScale = float(1 / 2.54);  // the reader's scale is then 1
+    PutMeshSettings3ds(ctx, db, settings);
+    ReleaseMeshSettings3ds(&settings);
+
+    // Each mesh: a triangle moved by `world` (its mesh matrix) and a node below `parent`.
+    auto mesh = [&](const char* name, const char* parent, Point3ds world, Point3ds pivot,
+                    Point3ds position, Rotation3ds turn) {
+        Mesh3ds m;
+        m.name = name;
+        for (const Point3ds& p : {Point3ds{0, 0, 0}, Point3ds{2, 0, 0}, Point3ds{0, 3, 1}})
+            m.vertices.push_back({p.x + world.x, p.y + world.y, p.z + world.z});
+        m.faces = {{0, 1, 2, 7}};
+        const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, world.x, world.y, world.z};
+        std::copy(std::begin(axes), std::end(axes), m.localAxes);
+        PutMesh3ds(ctx, db, &m);
+        ObjectMotion3ds* motion = nullptr;
+        InitObjectMotion3ds(ctx, &motion, 1, 1, 1, 0, 0);
+        motion->name = name;
+        motion->parent = parent;
+        motion->pivot = pivot;
+        motion->pos.values[0] = position;
+        motion->rot.values[0] = turn;
+        motion->scale.values[0] = {1, 1, 1};
+        PutObjectMotion3ds(ctx, db, motion);
+        ReleaseObjectMotion3ds(&motion);
+    };
+    Camera3ds* camera = nullptr;
+    InitCamera3ds(ctx, &camera);
+    camera->name = "Cam";
+    camera->position = {50, -30, 20};
+    camera->target = {60, -30, 20};
+    PutCamera3ds(ctx, db, camera);
+    ReleaseCamera3ds(&camera);
+    CameraMotion3ds* cameraMotion = nullptr;
+    InitCameraMotion3ds(ctx, &cameraMotion, 1, 1, 1, 1);
+    cameraMotion->name = "Cam";
+    cameraMotion->pos.values[0] = {50, -30, 20};
+    cameraMotion->fov.values[0] = 45;
+    cameraMotion->targetPos.values[0] = {60, -30, 20};
+    PutCameraMotion3ds(ctx, db, cameraMotion);
+    ReleaseCameraMotion3ds(&cameraMotion);
+
+    Light3ds* spot = nullptr;
+    InitSpotlight3ds(ctx, &spot);
+    spot->name = "Spot";
+    spot->position = {-40, 10, 60};
+    spot->spot->target = {-40, 10, 0};
+    PutLight3ds(ctx, db, spot);
+    ReleaseLight3ds(&spot);
+    SpotlightMotion3ds* spotMotion = nullptr;
+    InitSpotlightMotion3ds(ctx, &spotMotion, 1, 1, 1, 1, 1, 1);
+    spotMotion->name = "Spot";
+    spotMotion->pos.values[0] = {-40, 10, 60};
+    spotMotion->targetPos.values[0] = {-40, 10, 0};
+    PutSpotlightMotion3ds(ctx, db, spotMotion);
+    ReleaseSpotlightMotion3ds(&spotMotion);
+
+    Light3ds* omni = nullptr;
+    InitLight3ds(ctx, &omni);
+    omni->name = "Bulb";
+    omni->position = {7, -9, -8};
+    PutLight3ds(ctx, db, omni);
+    ReleaseLight3ds(&omni);
+    OmnilightMotion3ds* omniMotion = nullptr;
+    InitOmnilightMotion3ds(ctx, &omniMotion, 1, 1);
+    omniMotion->name = "Bulb";
+    omniMotion->pos.values[0] = {7, -9, -8};
+    PutOmnilightMotion3ds(ctx, db, omniMotion);
+    ReleaseOmnilightMotion3ds(&omniMotion);
+
+    mesh("Kid", "Cam", {53, -35, 24}, {1, 1, 0}, {3, -5, 4}, {0.5f, 0, 0, 1});
+    mesh("Glow", "Spot", {-39, 7, 57}, {0, 1, 0}, {1, -3, -2}, {0.3f, 1, 0, 0});
+    mesh("Bead", "Bulb", {6, -9, -8}, {0, 0, 1}, {-1, 0, 1}, {0, 1, 0, 0});
+    mesh("Box", "", {1, -3, 2}, {0, 0, 0}, {1, -3, 2}, {0.7f, 0, 1, 0});
+    mesh("Sub", "Box", {1, -3, 7}, {1, 0, 0}, {0, 0, 5}, {0.2f, 0, 0, 1});
+
+    File3ds* file = OpenFile3ds(ctx, path.c_str(), "wb");
+    SaveDatabase3ds(ctx, file, db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    ASSERT_FALSE(ctx.ErrorPending());
+}
+
+// Where lib3ds places the vertices of a file from elsewhere, the tool's 3DS and OBJ outputs
+// place them too.
+TEST(Parents3ds, AFileFromElsewhereKeepsItsPlacesThroughQovtool) {
+    TempPath3ds source("foreign.3ds");
+    WriteForeignFile(source.path);
+    const Points expected = Lib3dsPoints(source.path);
+    ASSERT_EQ(expected.size(), 15u);
+    const std::string again = source.folder + "/again.3ds";
+    const std::string obj = source.folder + "/again.obj";
+    ASSERT_EQ(Convert(source.path, again), "");
+    ASSERT_EQ(Convert(source.path, obj), "");
+    {
+        SCOPED_TRACE("qovtool 3DS to 3DS");
+        ExpectSamePoints(expected, Lib3dsPoints(again));
+    }
+    const std::vector<KVector4> objPoints = ObjPoints(obj);
+    ASSERT_EQ(objPoints.size(), expected.size());
+    for (const auto& e : expected) {
+        bool seen = false;
+        for (const KVector4& p : objPoints) seen = seen || Near(e.second, p);
+        EXPECT_TRUE(seen) << e.first << " (" << e.second[0] << ", " << e.second[1] << ", "
+                          << e.second[2] << ") not in the OBJ file";
     }
 }
 
