@@ -69,7 +69,7 @@ void PrintMatrices(Lib3dsNode* node) {
 }
 
 // Node matrix x translate(-pivot) x inverse mesh matrix x stored vertex: where lib3ds shows a
-// mesh's vertices.
+// mesh's vertices; and where it places each camera and light.
 void PrintPoints(Lib3dsFile* file, Lib3dsNode* node) {
     for (; node; node = node->next) {
         Lib3dsMesh* mesh =
@@ -89,6 +89,9 @@ void PrintPoints(Lib3dsFile* file, Lib3dsNode* node) {
                        double(p[2]));
             }
         }
+        if (node->type == LIB3DS_CAMERA_NODE || node->type == LIB3DS_LIGHT_NODE)
+            printf("at %s %.4f %.4f %.4f\n", node->name, double(node->matrix[3][0]),
+                   double(node->matrix[3][1]), double(node->matrix[3][2]));
         PrintPoints(file, node->childs);
     }
 }

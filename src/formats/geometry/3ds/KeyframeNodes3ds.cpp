@@ -92,6 +92,30 @@ bool MovesOnly(const KQovNode& node) {
     return type == 0 || type == 2;
 }
 
+// Points of the node's parent frame, one per frame, as the file holds them: a camera or light
+// parent's turn and scaling applied, as its frame in the file only moves.
+void IntoFileParentFrame(KQovNode& node, std::vector<KVector4>& points, bool animated) {
+    KQovNode* parent = node.GetParent();
+    if (!parent || !MovesOnly(*parent)) return;
+    Channels r, sc;
+    TransformChannels(*parent, 'R', r, animated);
+    TransformChannels(*parent, 'S', sc, animated);
+    for (size_t k = 0; k < points.size(); ++k) {
+        const int64_t frame = static_cast<int64_t>(k);
+        points[k] = KAffineMatrix(KVector4(), Sample(r, frame), Sample(sc, frame)).MultT(points[k]);
+    }
+}
+
+// The node's position track, in the file's frame of its parent.
+void FillNodePosition(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeSettings3ds& s,
+                      int count) {
+    Channels t;
+    TransformChannels(node, 'T', t, s.animated);
+    std::vector<KVector4> positions = SampleFrames3ds(t, count);
+    IntoFileParentFrame(node, positions, s.animated);
+    FillPositionKeys3ds(track, positions);
+}
+
 }  // namespace
 
 KVector4 TransformAtStart3ds(KQovNode& node, char which) {
@@ -123,6 +147,7 @@ void FillTarget(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeSetting
     std::vector<KVector4> points;
     for (int k = 0; k < count; ++k)
         points.push_back(TargetPoint3ds(Sample(t, k), Sample(r, k), axis));
+    IntoFileParentFrame(node, points, s.animated);
     Channels fixed;
     FillPositionKeys3ds(track, fixed, count);
     for (int k = 0; k < count; ++k) {
@@ -218,9 +243,7 @@ OmnilightMotion3ds* BuildOmnilightMotion3ds(Context3ds& ctx, KQovNode& node,
     InitOmnilightMotion3ds(ctx, &m, count, count);
     if (!m) return nullptr;
     SetName(*m, node, false, s);
-    Channels t;
-    TransformChannels(node, 'T', t, s.animated);
-    FillPositionKeys3ds(m->pos, t, count);
+    FillNodePosition(m->pos, node, s, count);
     FillColorKeys(m->color, node, s.animated, count);
     return m;
 }
@@ -233,9 +256,7 @@ SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
     if (!m) return nullptr;
     SetName(*m, node, false, s);
     m->target.parent = TargetReference3ds(node, s.createReferenceNode);
-    Channels t;
-    TransformChannels(node, 'T', t, s.animated);
-    FillPositionKeys3ds(m->pos, t, count);
+    FillNodePosition(m->pos, node, s, count);
     const KQovLight* light = node.GetLight();
     FillColorKeys(m->color, node, s.animated, count);
     const Channel3ds cone = TakeChannel(node, &KQovTakeNode::GetConeAngle,
@@ -255,10 +276,9 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
     if (!m) return nullptr;
     SetName(*m, node, false, s);
     m->target.parent = TargetReference3ds(node, s.createReferenceNode);
-    Channels t, r;
-    TransformChannels(node, 'T', t, s.animated);
+    Channels r;
     TransformChannels(node, 'R', r, s.animated);
-    FillPositionKeys3ds(m->pos, t, count);
+    FillNodePosition(m->pos, node, s, count);
     const KQovCamera* camera = node.GetCamera();
     // The scene's field of view is converted on the way out; its curve stays.
     const Channel3ds fov = TakeChannel(node, &KQovTakeNode::GetFieldOfView,

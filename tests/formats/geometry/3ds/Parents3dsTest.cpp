@@ -60,8 +60,10 @@ KQovScene* ParentScene(KQovObjectManager& m) {
     KQovNode* root = scene->GetRootNode();
     KQovNode* cam = Add(m, root, "Cam", m.CreateCamera(), {50, 20, -30}, {0, 40, 0});
     Add(m, cam, "Kid", Tetrahedron(m, 1), {3, 4, 5}, {10, 20, 30}, {1, 2, 1});
+    Add(m, cam, "Lamp", Light(m, 0), {-6, 2, 8}, {0, 0, 0});
     KQovNode* spot = Add(m, root, "Spot", Light(m, 2), {-40, 60, 10}, {30, 0, 0});
     Add(m, spot, "Glow", Tetrahedron(m, 2), {1, -2, 3}, {0, 0, 15});
+    Add(m, spot, "Eye", m.CreateCamera(), {4, 0, -3}, {0, 90, 0});
     KQovNode* bulb = Add(m, root, "Bulb", Light(m, 0), {7, -8, 9}, {0, 0, 0});
     Add(m, bulb, "Bead", Tetrahedron(m, 3), {-1, 1, 0}, {45, 0, 0});
     KQovNode* box = Add(m, root, "Box", Tetrahedron(m, 4), {1, 2, 3}, {0, 0, 45});
@@ -69,24 +71,32 @@ KQovScene* ParentScene(KQovObjectManager& m) {
     return scene;
 }
 
-// Every mesh vertex of the scene, placed by the local transforms of its node and ancestors,
-// in the 3DS file's axes.
+// Origins of cameras and lights are named "at:" and the node's name.
+bool IsOrigin(const std::string& name) {
+    return name.rfind("at:", 0) == 0;
+}
+
+// Every mesh vertex of the scene, and the origin of every camera and light, placed by the
+// local transforms of its node and ancestors, in the 3DS file's axes.
 Points ScenePoints(KQovNode* node) {
     Points out;
-    if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute())) {
-        KAffineMatrix global;
-        for (KQovNode* n = node; n; n = n->GetParent()) {
-            KVector4 t, r, s;
-            n->GetLocalTranslation(t);
-            n->GetLocalRotation(r);
-            n->GetLocalScaling(s);
-            global = global * KAffineMatrix(t, r, s);
-        }
-        for (int i = 0; i < mesh->GetControlPointsCount(); ++i) {
-            const KVector4 p = global.MultT(mesh->GetControlPoints().GetArray()[i]);
-            out.emplace_back(node->GetNameWithoutPrefix().Buffer(), KVector4(p[0], -p[2], p[1]));
-        }
+    KAffineMatrix global;
+    for (KQovNode* n = node; n; n = n->GetParent()) {
+        KVector4 t, r, s;
+        n->GetLocalTranslation(t);
+        n->GetLocalRotation(r);
+        n->GetLocalScaling(s);
+        global = global * KAffineMatrix(t, r, s);
     }
+    const std::string name = node->GetNameWithoutPrefix().Buffer();
+    auto add = [&](const std::string& as, const KVector4& point) {
+        const KVector4 p = global.MultT(point);
+        out.emplace_back(as, KVector4(p[0], -p[2], p[1]));
+    };
+    if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute()))
+        for (int i = 0; i < mesh->GetControlPointsCount(); ++i)
+            add(name, mesh->GetControlPoints().GetArray()[i]);
+    if (node->GetCamera() || node->GetLight()) add("at:" + name, KVector4(0, 0, 0, 1));
     for (int i = 0; i < node->GetChildCount(); ++i) {
         const Points below = ScenePoints(node->GetChild(i));
         out.insert(out.end(), below.begin(), below.end());
@@ -94,15 +104,15 @@ Points ScenePoints(KQovNode* node) {
     return out;
 }
 
-// "point NAME x y z" lines of lib3ds at frame 0.
+// "point NAME x y z" and "at NAME x y z" lines of lib3ds at frame 0.
 Points Lib3dsPoints(const std::string& path) {
     Points out;
     for (const std::string& line : Lib3dsLines(path, "0 points")) {
         std::istringstream in(line);
         std::string kind, name;
         double x, y, z;
-        if (in >> kind >> name >> x >> y >> z && kind == "point")
-            out.emplace_back(name, KVector4(x, y, z));
+        if (in >> kind >> name >> x >> y >> z && (kind == "point" || kind == "at"))
+            out.emplace_back(kind == "at" ? "at:" + name : name, KVector4(x, y, z));
     }
     return out;
 }
@@ -152,7 +162,7 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
     Reading3ds source;
     KQovScene* scene = ParentScene(source.manager);
     const Points expected = ScenePoints(scene->GetRootNode());
-    ASSERT_EQ(expected.size(), 20u);
+    ASSERT_EQ(expected.size(), 25u);
     TempPath3ds written("parents.3ds");
     ASSERT_TRUE(source.Write(written.path, scene)) << source.status.Buffer();
     {
@@ -170,18 +180,19 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
         ExpectSamePoints(expected, Lib3dsPoints(again));
     }
     const std::vector<KVector4> objPoints = ObjPoints(obj);
-    ASSERT_EQ(objPoints.size(), expected.size());
+    ASSERT_EQ(objPoints.size(), 20u);
     for (const KVector4& p : objPoints) {
         bool seen = false;
-        for (const auto& e : expected) seen = seen || Near(e.second, p);
+        for (const auto& e : expected) seen = seen || (!IsOrigin(e.first) && Near(e.second, p));
         EXPECT_TRUE(seen) << "OBJ vertex (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
     }
 
     // Read back, the meshes hang on the camera and the lights again.
     Reading3ds back;
     ASSERT_TRUE(back.Read(again)) << back.status.Buffer();
-    for (const auto& [child, parent] : {std::pair("Kid", "Cam"), std::pair("Glow", "Spot"),
-                                        std::pair("Bead", "Bulb"), std::pair("Sub", "Box")}) {
+    for (const auto& [child, parent] :
+         {std::pair("Kid", "Cam"), std::pair("Lamp", "Cam"), std::pair("Glow", "Spot"),
+          std::pair("Eye", "Spot"), std::pair("Bead", "Bulb"), std::pair("Sub", "Box")}) {
         KQovNode* node = back.Find(back.scene->GetRootNode(), child);
         ASSERT_TRUE(node && node->GetParent()) << child;
         EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
@@ -287,7 +298,7 @@ TEST(Parents3ds, AFileFromElsewhereKeepsItsPlacesThroughQovtool) {
     TempPath3ds source("foreign.3ds");
     WriteForeignFile(source.path);
     const Points expected = Lib3dsPoints(source.path);
-    ASSERT_EQ(expected.size(), 15u);
+    ASSERT_EQ(expected.size(), 18u);
     const std::string again = source.folder + "/again.3ds";
     const std::string obj = source.folder + "/again.obj";
     ASSERT_EQ(Convert(source.path, again), "");
@@ -297,8 +308,9 @@ TEST(Parents3ds, AFileFromElsewhereKeepsItsPlacesThroughQovtool) {
         ExpectSamePoints(expected, Lib3dsPoints(again));
     }
     const std::vector<KVector4> objPoints = ObjPoints(obj);
-    ASSERT_EQ(objPoints.size(), expected.size());
+    ASSERT_EQ(objPoints.size(), 15u);
     for (const auto& e : expected) {
+        if (IsOrigin(e.first)) continue;
         bool seen = false;
         for (const KVector4& p : objPoints) seen = seen || Near(e.second, p);
         EXPECT_TRUE(seen) << e.first << " (" << e.second[0] << ", " << e.second[1] << ", "
