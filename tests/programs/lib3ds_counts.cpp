@@ -1,15 +1,20 @@
 // Loads a 3DS file with lib3ds and prints what it holds, one item a line, so tests can
 // check the toolkit's records against an independent reader. With a frame number it
-// prints instead each object node's matrix evaluated at that frame.
+// prints instead each object node's matrix evaluated at that frame; with "points" after the
+// frame, each object node's mesh vertices placed at that frame. With "materials" it prints
+// every field of each material that the 3DS reader and writer handle.
 #include <lib3ds/camera.h>
 #include <lib3ds/file.h>
 #include <lib3ds/light.h>
 #include <lib3ds/material.h>
+#include <lib3ds/matrix.h>
 #include <lib3ds/mesh.h>
 #include <lib3ds/node.h>
+#include <lib3ds/vector.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -63,11 +68,61 @@ void PrintMatrices(Lib3dsNode* node) {
     }
 }
 
+// Node matrix x translate(-pivot) x inverse mesh matrix x stored vertex: where lib3ds shows a
+// mesh's vertices; and where it places each camera and light.
+void PrintPoints(Lib3dsFile* file, Lib3dsNode* node) {
+    for (; node; node = node->next) {
+        Lib3dsMesh* mesh =
+            node->type == LIB3DS_OBJECT_NODE ? lib3ds_file_mesh_by_name(file, node->name) : nullptr;
+        if (mesh) {
+            Lib3dsMatrix inverse, m;
+            lib3ds_matrix_copy(inverse, mesh->matrix);
+            lib3ds_matrix_inv(inverse);
+            lib3ds_matrix_copy(m, node->matrix);
+            const Lib3dsVector& pivot = node->data.object.pivot;
+            lib3ds_matrix_translate_xyz(m, -pivot[0], -pivot[1], -pivot[2]);
+            lib3ds_matrix_mult(m, inverse);
+            for (unsigned i = 0; i < mesh->points; ++i) {
+                Lib3dsVector p;
+                lib3ds_vector_transform(p, m, mesh->pointL[i].pos);
+                printf("point %s %.4f %.4f %.4f\n", node->name, double(p[0]), double(p[1]),
+                       double(p[2]));
+            }
+        }
+        if (node->type == LIB3DS_CAMERA_NODE || node->type == LIB3DS_LIGHT_NODE)
+            printf("at %s %.4f %.4f %.4f\n", node->name, double(node->matrix[3][0]),
+                   double(node->matrix[3][1]), double(node->matrix[3][2]));
+        PrintPoints(file, node->childs);
+    }
+}
+
+void PrintMap(const char* kind, const Lib3dsTextureMap& map) {
+    if (map.name[0])
+        printf(" %s %s %.4f %.4f %.4f %.4f %.4f %.4f %d", kind, map.name, double(map.percent),
+               double(map.scale[0]), double(map.scale[1]), double(map.offset[0]),
+               double(map.offset[1]), double(map.rotation), int(map.flags));
+}
+
+void PrintMaterials(Lib3dsFile* file) {
+    for (Lib3dsMaterial* m = file->materials; m; m = m->next) {
+        printf("material %s", m->name);
+        for (const Lib3dsRgba* c : {&m->ambient, &m->diffuse, &m->specular})
+            printf(" %.4f %.4f %.4f", double((*c)[0]), double((*c)[1]), double((*c)[2]));
+        printf(" shininess %.4f %.4f transparency %.4f self %.4f two-sided %d",
+               double(m->shininess), double(m->shin_strength), double(m->transparency),
+               double(m->self_ilpct), int(m->two_sided));
+        PrintMap("map1", m->texture1_map);
+        PrintMap("map2", m->texture2_map);
+        PrintMap("specular", m->specular_map);
+        printf("\n");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && argc != 3) {
-        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME]\n");
+    if (argc < 2 || argc > 4) {
+        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME [points] | materials]\n");
         return 2;
     }
     Lib3dsFile* file = lib3ds_file_load(argv[1]);
@@ -75,9 +130,17 @@ int main(int argc, char** argv) {
         printf("unreadable\n");
         return 1;
     }
-    if (argc == 3) {
+    if (argc == 3 && std::string(argv[2]) == "materials") {
+        PrintMaterials(file);
+        lib3ds_file_free(file);
+        return 0;
+    }
+    if (argc >= 3) {
         lib3ds_file_eval(file, Lib3dsFloat(atof(argv[2])));
-        PrintMatrices(file->nodes);
+        if (argc == 4)
+            PrintPoints(file, file->nodes);
+        else
+            PrintMatrices(file->nodes);
         lib3ds_file_free(file);
         return 0;
     }

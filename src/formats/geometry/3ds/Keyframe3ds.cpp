@@ -15,6 +15,10 @@ bool IsNodeTag(uint32_t tag) {
     return false;
 }
 
+bool IsTargetTag(uint32_t tag) {
+    return tag == 0xB004 || tag == 0xB006;
+}
+
 struct NodeIdEntry3ds {
     int id = -1;
     uint32_t tag = 0;
@@ -192,9 +196,13 @@ void ParentNamesToIds3ds(Context3ds& ctx, Database3ds* database) {
         }
         if (ctx.ErrorPending()) return;
     }
+    // A camera or spotlight shares its name with its target node: a child named by it hangs
+    // on the camera or light, as the reader links it.
     NodeNames3ds names;
-    for (const NodeIdEntry3ds& entry : list)
-        names.emplace(std::make_pair(entry.name, entry.instance), &entry);
+    for (bool targets : {false, true})
+        for (const NodeIdEntry3ds& entry : list)
+            if (IsTargetTag(entry.tag) == targets)
+                names.emplace(std::make_pair(entry.name, entry.instance), &entry);
     for (Chunk3ds* node = kfData->child; node; node = node->next) {
         if (!IsNodeTag(node->tag)) continue;
         Chunk3ds* headerChunk = nullptr;

@@ -10,6 +10,7 @@
 #include "formats/geometry/3ds/K3dsNameTable.h"
 #include "formats/geometry/3ds/LightCamera3ds.h"
 #include "formats/geometry/3ds/Tracks3ds.h"
+#include "foundation/KAffineMatrix.h"
 #include "scene/KQovNodeAttribute.h"
 
 namespace {
@@ -80,6 +81,41 @@ KVector4 Sample(const Channels& c, int64_t frame) {
     return KVector4(c[0].At(frame), c[1].At(frame), c[2].At(frame));
 }
 
+// Cameras and lights are written with a position only: in the file their frame moves their
+// children but neither turns nor scales them.
+bool MovesOnly(const KQovNode& node) {
+    const KQovNodeAttribute* a = node.GetNodeAttribute();
+    if (!a) return false;
+    if (a->GetAttributeType() == KQovNodeAttribute::eCamera) return true;
+    if (a->GetAttributeType() != KQovNodeAttribute::eLight) return false;
+    const int type = static_cast<const KQovLight*>(a)->GetLightType();
+    return type == 0 || type == 2;
+}
+
+// Points of the node's parent frame, one per frame, as the file holds them: a camera or light
+// parent's turn and scaling applied, as its frame in the file only moves.
+void IntoFileParentFrame(KQovNode& node, std::vector<KVector4>& points, bool animated) {
+    KQovNode* parent = node.GetParent();
+    if (!parent || !MovesOnly(*parent)) return;
+    Channels r, sc;
+    TransformChannels(*parent, 'R', r, animated);
+    TransformChannels(*parent, 'S', sc, animated);
+    for (size_t k = 0; k < points.size(); ++k) {
+        const int64_t frame = static_cast<int64_t>(k);
+        points[k] = KAffineMatrix(KVector4(), Sample(r, frame), Sample(sc, frame)).MultT(points[k]);
+    }
+}
+
+// The node's position track, in the file's frame of its parent.
+void FillNodePosition(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeSettings3ds& s,
+                      int count) {
+    Channels t;
+    TransformChannels(node, 'T', t, s.animated);
+    std::vector<KVector4> positions = SampleFrames3ds(t, count);
+    IntoFileParentFrame(node, positions, s.animated);
+    FillPositionKeys3ds(track, positions);
+}
+
 }  // namespace
 
 KVector4 TransformAtStart3ds(KQovNode& node, char which) {
@@ -111,6 +147,7 @@ void FillTarget(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeSetting
     std::vector<KVector4> points;
     for (int k = 0; k < count; ++k)
         points.push_back(TargetPoint3ds(Sample(t, k), Sample(r, k), axis));
+    IntoFileParentFrame(node, points, s.animated);
     Channels fixed;
     FillPositionKeys3ds(track, fixed, count);
     for (int k = 0; k < count; ++k) {
@@ -165,9 +202,30 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
     TransformChannels(node, 'T', t, s.animated);
     TransformChannels(node, 'R', r, s.animated);
     TransformChannels(node, 'S', sc, s.animated);
-    FillPositionKeys3ds(m->pos, t, count);
-    FillRotationKeys3ds(m->rot, r, count);
-    FillScaleKeys3ds(m->scale, sc, count);
+    KQovNode* parent = node.GetParent();
+    if (!parent || !MovesOnly(*parent)) {
+        FillPositionKeys3ds(m->pos, t, count);
+        FillRotationKeys3ds(m->rot, r, count);
+        FillScaleKeys3ds(m->scale, sc, count);
+        return m;
+    }
+    // The file's camera or light only moves its children: its turn and scaling go into each
+    // child's own keys, frame by frame, so the child stays where the scene has it.
+    Channels pr, ps;
+    TransformChannels(*parent, 'R', pr, s.animated);
+    TransformChannels(*parent, 'S', ps, s.animated);
+    std::vector<KVector4> ts, rs, ss;
+    for (int k = 0; k < count; ++k) {
+        const KAffineMatrix local(Sample(t, k), Sample(r, k), Sample(sc, k));
+        const KAffineMatrix frame(KVector4(), Sample(pr, k), Sample(ps, k));
+        const KAffineMatrix placed = local * frame;
+        ts.push_back(placed.GetT());
+        rs.push_back(placed.GetR());
+        ss.push_back(placed.GetS());
+    }
+    FillPositionKeys3ds(m->pos, ts);
+    FillRotationKeys3ds(m->rot, rs);
+    FillScaleKeys3ds(m->scale, ss);
     return m;
 }
 
@@ -185,9 +243,7 @@ OmnilightMotion3ds* BuildOmnilightMotion3ds(Context3ds& ctx, KQovNode& node,
     InitOmnilightMotion3ds(ctx, &m, count, count);
     if (!m) return nullptr;
     SetName(*m, node, false, s);
-    Channels t;
-    TransformChannels(node, 'T', t, s.animated);
-    FillPositionKeys3ds(m->pos, t, count);
+    FillNodePosition(m->pos, node, s, count);
     FillColorKeys(m->color, node, s.animated, count);
     return m;
 }
@@ -200,9 +256,7 @@ SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
     if (!m) return nullptr;
     SetName(*m, node, false, s);
     m->target.parent = TargetReference3ds(node, s.createReferenceNode);
-    Channels t;
-    TransformChannels(node, 'T', t, s.animated);
-    FillPositionKeys3ds(m->pos, t, count);
+    FillNodePosition(m->pos, node, s, count);
     const KQovLight* light = node.GetLight();
     FillColorKeys(m->color, node, s.animated, count);
     const Channel3ds cone = TakeChannel(node, &KQovTakeNode::GetConeAngle,
@@ -222,10 +276,9 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
     if (!m) return nullptr;
     SetName(*m, node, false, s);
     m->target.parent = TargetReference3ds(node, s.createReferenceNode);
-    Channels t, r;
-    TransformChannels(node, 'T', t, s.animated);
+    Channels r;
     TransformChannels(node, 'R', r, s.animated);
-    FillPositionKeys3ds(m->pos, t, count);
+    FillNodePosition(m->pos, node, s, count);
     const KQovCamera* camera = node.GetCamera();
     // The scene's field of view is converted on the way out; its curve stays.
     const Channel3ds fov = TakeChannel(node, &KQovTakeNode::GetFieldOfView,

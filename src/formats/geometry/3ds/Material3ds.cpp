@@ -36,6 +36,15 @@ uint16_t Hundredths(double value) {
     return uint16_t(int16_t(Truncate(value, -32768, 32767)));
 }
 
+// Hundredths of a fraction, truncated toward zero. A float that stands for a whole hundredth
+// lies a hair off it (0.15f x 100 = 14.9999996): it counts as that hundredth, so what was
+// read is written back unchanged.
+uint16_t TruncatedHundredths(double fraction) {
+    const double hundredths = fraction * 100.0;
+    const double whole = std::round(hundredths);
+    return Hundredths(std::fabs(hundredths - whole) < 1e-4 ? whole : hundredths);
+}
+
 void AddPercent(Context3ds& ctx, Chunk3ds* parent, uint32_t tag, uint16_t hundredths) {
     Chunk3ds* chunk = AddEmptyChunk3ds(ctx, tag, parent);
     if (chunk) AddValueChunk3ds<uint16_t>(ctx, chunk, 0x0030, hundredths);
@@ -338,15 +347,15 @@ void PutMaterial3ds(Context3ds& ctx, Database3ds* database, const Material3ds* m
     AddMaterialColor(ctx, entry, 0xA010, m.ambient);
     AddMaterialColor(ctx, entry, 0xA020, m.diffuse);
     AddMaterialColor(ctx, entry, 0xA030, m.specular);
-    AddPercent(ctx, entry, 0xA040, Hundredths(m.shininess * 100.0));
-    AddPercent(ctx, entry, 0xA041, Hundredths(m.shineStrength * 100.0));
-    AddPercent(ctx, entry, 0xA050, Hundredths(m.transparency * 100.0));
+    AddPercent(ctx, entry, 0xA040, TruncatedHundredths(m.shininess));
+    AddPercent(ctx, entry, 0xA041, TruncatedHundredths(m.shineStrength));
+    AddPercent(ctx, entry, 0xA050, TruncatedHundredths(m.transparency));
     double falloff = m.transparencyFalloff * 100.0;
     AddPercent(ctx, entry, 0xA052, Hundredths(std::fabs(falloff) + 0.5));
     if (falloff < 0) AddEmptyChunk3ds(ctx, 0xA08A, entry);
-    AddPercent(ctx, entry, 0xA053, Hundredths(m.reflectionBlur * 100.0));
+    AddPercent(ctx, entry, 0xA053, TruncatedHundredths(m.reflectionBlur));
     AddValueChunk3ds<uint16_t>(ctx, entry, 0xA100, uint16_t(m.shading));
-    AddPercent(ctx, entry, 0xA084, Hundredths(m.selfIllumination * 100.0));
+    AddPercent(ctx, entry, 0xA084, TruncatedHundredths(m.selfIllumination));
     if (m.flagA081) AddEmptyChunk3ds(ctx, 0xA081, entry);
     AddFloatChunk3ds(ctx, entry, 0xA087, m.wireSize);
     for (const auto& f : kFlags)

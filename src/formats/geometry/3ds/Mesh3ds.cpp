@@ -202,22 +202,48 @@ void PutMesh3ds(Context3ds& ctx, Database3ds* database, const Mesh3ds* mesh) {
         DeleteChunkChain3ds(&xdata);
         return PushError3ds(ctx, ERR_PUT_FAILED);
     }
-    if (!m.vertices.empty()) AddPayload<PointList3ds>(ctx, triangles, 0x4110)->points = m.vertices;
-    if (!m.texVerts.empty())
-        AddPayload<TexVertList3ds>(ctx, triangles, 0x4140)->texverts = m.texVerts;
+    // A chunk the heap refuses ends the put with an error; what was built stays in the tree.
+    auto refused = [&](const void* payload) {
+        if (payload) return false;
+        DeleteChunkChain3ds(&xdata);
+        PushError3ds(ctx, ERR_PUT_FAILED);
+        return true;
+    };
+    if (!m.vertices.empty()) {
+        auto* points = AddPayload<PointList3ds>(ctx, triangles, 0x4110);
+        if (refused(points)) return;
+        points->points = m.vertices;
+    }
+    if (!m.texVerts.empty()) {
+        auto* texVerts = AddPayload<TexVertList3ds>(ctx, triangles, 0x4140);
+        if (refused(texVerts)) return;
+        texVerts->texverts = m.texVerts;
+    }
     if (m.mappingPresent) {
         MapData3ds* map = AddPayload<MapData3ds>(ctx, triangles, 0x4170);
+        if (refused(map)) return;
         map->maptype = m.mapType;
         memcpy(map->values, m.mapping, sizeof(m.mapping));
     }
-    if (!m.vertexFlags.empty())
-        AddPayload<WordList3ds>(ctx, triangles, 0x4111)->words = m.vertexFlags;
-    memcpy(AddPayload<Matrix3ds>(ctx, triangles, 0x4160)->m, m.localAxes, sizeof(m.localAxes));
-    *AddPayload<uint8_t>(ctx, triangles, 0x4165) = m.colorIndex;
+    if (!m.vertexFlags.empty()) {
+        auto* flags = AddPayload<WordList3ds>(ctx, triangles, 0x4111);
+        if (refused(flags)) return;
+        flags->words = m.vertexFlags;
+    }
+    auto* axes = AddPayload<Matrix3ds>(ctx, triangles, 0x4160);
+    if (refused(axes)) return;
+    memcpy(axes->m, m.localAxes, sizeof(m.localAxes));
+    auto* colorIndex = AddPayload<uint8_t>(ctx, triangles, 0x4165);
+    if (refused(colorIndex)) return;
+    *colorIndex = m.colorIndex;
     if (!m.faces.empty()) WriteFaces(ctx, triangles, m);
     if (!m.procData.empty()) {
-        AddPayload<Text3ds<12>>(ctx, triangles, 0x4181)->text = m.procName;
-        AddPayload<Raw3ds>(ctx, triangles, 0x4182)->bytes = m.procData;
+        auto* procName = AddPayload<Text3ds<12>>(ctx, triangles, 0x4181);
+        if (refused(procName)) return;
+        procName->text = m.procName;
+        auto* procData = AddPayload<Raw3ds>(ctx, triangles, 0x4182);
+        if (refused(procData)) return;
+        procData->bytes = m.procData;
     }
     const struct {
         uint32_t tag;

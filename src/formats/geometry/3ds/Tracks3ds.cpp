@@ -43,13 +43,28 @@ double Channel3ds::At(int64_t frame) const {
     return curve->Evaluate(FrameTime3ds(frame));
 }
 
+std::vector<KVector4> SampleFrames3ds(const Channel3ds (&xyz)[3], int count) {
+    std::vector<KVector4> values;
+    for (int k = 0; k < count; ++k) values.push_back(Sample(xyz, k));
+    return values;
+}
+
 void FillPositionKeys3ds(Track3ds<Point3ds>& track, const Channel3ds (&xyz)[3], int count) {
-    Fill(track, count, [&](int64_t k) { return ToPoint(ConvertPosition3ds(Sample(xyz, k))); });
+    FillPositionKeys3ds(track, SampleFrames3ds(xyz, count));
+}
+
+void FillPositionKeys3ds(Track3ds<Point3ds>& track, const std::vector<KVector4>& frames) {
+    Fill(track, int(frames.size()),
+         [&](int64_t k) { return ToPoint(ConvertPosition3ds(frames[size_t(k)])); });
 }
 
 void FillScaleKeys3ds(Track3ds<Point3ds>& track, const Channel3ds (&xyz)[3], int count) {
-    Fill(track, count, [&](int64_t k) {
-        const KVector4 s = Sample(xyz, k);
+    FillScaleKeys3ds(track, SampleFrames3ds(xyz, count));
+}
+
+void FillScaleKeys3ds(Track3ds<Point3ds>& track, const std::vector<KVector4>& frames) {
+    Fill(track, int(frames.size()), [&](int64_t k) {
+        const KVector4 s = frames[size_t(k)];
         // A vanished scaling would make the node unrecoverable in the file.
         if (std::fabs(s[0]) < 1e-5 && std::fabs(s[1]) < 1e-5 && std::fabs(s[2]) < 1e-5)
             return Point3ds{1, 1, 1};
@@ -66,10 +81,14 @@ void FillValueKeys3ds(Track3ds<float>& track, const Channel3ds& channel, int cou
 }
 
 void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const Channel3ds (&xyz)[3], int count) {
+    FillRotationKeys3ds(track, SampleFrames3ds(xyz, count));
+}
+
+void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const std::vector<KVector4>& frames) {
     KAffineMatrix previous;
-    Fill(track, count, [&](int64_t k) {
+    Fill(track, int(frames.size()), [&](int64_t k) {
         KAffineMatrix current;
-        current.SetR(Sample(xyz, k));
+        current.SetR(frames[size_t(k)]);
         const KAffineMatrix relative = previous.Inverse() * current;
         previous = current;
         const KQuaternion q = relative.GetQ();

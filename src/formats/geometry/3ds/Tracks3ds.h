@@ -23,6 +23,12 @@ void FillColorKeys3ds(Track3ds<Point3ds>& track, const Channel3ds (&rgb)[3], int
 void FillValueKeys3ds(Track3ds<float>& track, const Channel3ds& channel, int count);
 // Each key holds the rotation since the key before it (the first from identity).
 void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const Channel3ds (&xyz)[3], int count);
+// The channels' values at frames 0 to count - 1.
+std::vector<KVector4> SampleFrames3ds(const Channel3ds (&xyz)[3], int count);
+// The same tracks from values already sampled, one per frame (rotations as Euler XYZ degrees).
+void FillPositionKeys3ds(Track3ds<Point3ds>& track, const std::vector<KVector4>& frames);
+void FillScaleKeys3ds(Track3ds<Point3ds>& track, const std::vector<KVector4>& frames);
+void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const std::vector<KVector4>& frames);
 
 // Keys a reader takes: the first, then each whose frame passes the last taken.
 std::vector<size_t> RisingKeys3ds(const std::vector<KeyHeader3ds>& keys);

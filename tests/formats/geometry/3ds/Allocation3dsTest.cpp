@@ -1,0 +1,91 @@
+// The toolkit's chunks come from the no-throw heap: a refused allocation is an error of the
+// operation, never a null chunk used. The no-throw operator new of this test program can be
+// told to refuse its n-th allocation from now.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <new>
+
+#include "Test3ds.h"
+#include "formats/geometry/3ds/Mesh3ds.h"
+
+namespace {
+
+std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
+
+}  // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+namespace {
+
+// A mesh with every part PutMesh3ds writes: each is a chunk of its own.
+Mesh3ds FullMesh() {
+    Mesh3ds m;
+    m.name = "Full";
+    m.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    m.vertexFlags = {1, 2, 3};
+    m.texVerts = {{0, 0}, {1, 0}, {0, 1}};
+    m.mappingPresent = 1;
+    m.faces = {{0, 1, 2, 7}};
+    m.smoothing = {1};
+    m.boxMapPresent = 1;
+    m.matGroups = {{"Red", {0}}};
+    m.procName = "proc";
+    m.procData = {1, 2, 3};
+    m.flag4010 = m.flag4011 = m.flag4012 = m.flag4013 = m.flag4014 = m.flag4016 = m.flag4017 = 1;
+    m.flag4015 = 1;
+    return m;
+}
+
+bool Pending(const Context3ds& ctx, int code) {
+    for (int i = 0; i < 20 && ctx.ErrorAt(i).code; ++i)
+        if (ctx.ErrorAt(i).code == code) return true;
+    return false;
+}
+
+// Each allocation of the put refused in turn: the put reports it (out of memory, and the
+// failed put), and the database is still whole enough to release.
+TEST(Allocation3ds, PutMeshReportsEveryRefusedChunk) {
+    const Mesh3ds mesh = FullMesh();
+    int refusals = 0;
+    for (long n = 0; n < 200; ++n) {
+        SCOPED_TRACE(n);
+        Context3ds ctx;
+        Database3ds* db = nullptr;
+        InitDatabase3ds(ctx, &db);
+        CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+        ASSERT_FALSE(ctx.ErrorPending());
+        gRefuseIn = n;
+        PutMesh3ds(ctx, db, &mesh);
+        const bool refused = gRefuseIn.exchange(-1) < 0;
+        if (!refused) {
+            // Past the last allocation: the put went through.
+            EXPECT_FALSE(ctx.ErrorPending());
+            Mesh3ds* back = nullptr;
+            GetMeshByIndex3ds(ctx, db, 0, &back);
+            ASSERT_TRUE(back);
+            EXPECT_EQ(back->vertices.size(), 3u);
+            EXPECT_EQ(back->procData, mesh.procData);
+            ReleaseMesh3ds(&back);
+            ReleaseDatabase3ds(ctx, &db);
+            EXPECT_GT(refusals, 10);  // every chunk of the mesh was refused once
+            return;
+        }
+        ++refusals;
+        EXPECT_TRUE(ctx.ErrorPending());
+        EXPECT_TRUE(Pending(ctx, ERR_NO_MEM));
+        EXPECT_TRUE(Pending(ctx, ERR_PUT_FAILED));
+        ReleaseDatabase3ds(ctx, &db);
+    }
+    FAIL() << "the put never went through";
+}
+
+}  // namespace

@@ -1,0 +1,321 @@
+// Meshes below cameras, lights and meshes: where lib3ds places their vertices in the written
+// file (node matrix x translate(-pivot) x inverse mesh matrix x stored vertex) against where
+// the scene has them, for the library's writer and for qovtool's 3DS and OBJ outputs.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "Reading3ds.h"
+#include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
+#include "formats/geometry/3ds/Database3ds.h"
+#include "formats/geometry/3ds/Mesh3ds.h"
+#include "formats/geometry/3ds/Motion3ds.h"
+#include "foundation/KAffineMatrix.h"
+
+namespace {
+
+using Points = std::vector<std::pair<std::string, KVector4>>;
+
+// A tetrahedron of four triangles, its corners apart from every other mesh's.
+KQovMesh* Tetrahedron(KQovObjectManager& m, double size) {
+    KQovMesh* mesh = m.CreateMesh();
+    const double corners[4][3] = {{0, 0, 0}, {size, 0, 0}, {0, size, 0}, {0, 0, size}};
+    mesh->InitControlPoints(4);
+    for (int i = 0; i < 4; ++i)
+        mesh->GetControlPoints().SetAt(i, KVector4(corners[i][0], corners[i][1], corners[i][2], 1));
+    const int faces[4][3] = {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}};
+    for (const auto& f : faces) {
+        mesh->BeginPolygon();
+        for (int c : f) mesh->AddPolygonVertex(c);
+    }
+    return mesh;
+}
+
+KQovNode* Add(KQovObjectManager& m, KQovNode* parent, const char* name, KQovNodeAttribute* a,
+              const KVector4& t, const KVector4& r, const KVector4& s = KVector4(1, 1, 1)) {
+    KQovNode* node = m.CreateNode(name);
+    node->SetNodeAttribute(a);
+    node->SetLocalTranslation(t[0], t[1], t[2]);
+    node->SetLocalRotation(r[0], r[1], r[2]);
+    node->SetLocalScaling(s[0], s[1], s[2]);
+    parent->AddChild(node);
+    return node;
+}
+
+KQovLight* Light(KQovObjectManager& m, int type) {
+    KQovLight* light = m.CreateLight();
+    light->SetLightType(type);
+    return light;
+}
+
+// A mesh below a turned camera, a spotlight, an omni light and a mesh, each parent placed
+// away from the origin.
+KQovScene* ParentScene(KQovObjectManager& m) {
+    KQovScene* scene = m.CreateScene();
+    KQovNode* root = scene->GetRootNode();
+    KQovNode* cam = Add(m, root, "Cam", m.CreateCamera(), {50, 20, -30}, {0, 40, 0});
+    Add(m, cam, "Kid", Tetrahedron(m, 1), {3, 4, 5}, {10, 20, 30}, {1, 2, 1});
+    Add(m, cam, "Lamp", Light(m, 0), {-6, 2, 8}, {0, 0, 0});
+    KQovNode* spot = Add(m, root, "Spot", Light(m, 2), {-40, 60, 10}, {30, 0, 0});
+    Add(m, spot, "Glow", Tetrahedron(m, 2), {1, -2, 3}, {0, 0, 15});
+    Add(m, spot, "Eye", m.CreateCamera(), {4, 0, -3}, {0, 90, 0});
+    KQovNode* bulb = Add(m, root, "Bulb", Light(m, 0), {7, -8, 9}, {0, 0, 0});
+    Add(m, bulb, "Bead", Tetrahedron(m, 3), {-1, 1, 0}, {45, 0, 0});
+    KQovNode* box = Add(m, root, "Box", Tetrahedron(m, 4), {1, 2, 3}, {0, 0, 45});
+    Add(m, box, "Sub", Tetrahedron(m, 5), {0, 5, 0}, {0, 30, 0});
+    return scene;
+}
+
+// Origins of cameras and lights are named "at:" and the node's name.
+bool IsOrigin(const std::string& name) {
+    return name.rfind("at:", 0) == 0;
+}
+
+// Every mesh vertex of the scene, and the origin of every camera and light, placed by the
+// local transforms of its node and ancestors, in the 3DS file's axes.
+Points ScenePoints(KQovNode* node) {
+    Points out;
+    KAffineMatrix global;
+    for (KQovNode* n = node; n; n = n->GetParent()) {
+        KVector4 t, r, s;
+        n->GetLocalTranslation(t);
+        n->GetLocalRotation(r);
+        n->GetLocalScaling(s);
+        global = global * KAffineMatrix(t, r, s);
+    }
+    const std::string name = node->GetNameWithoutPrefix().Buffer();
+    auto add = [&](const std::string& as, const KVector4& point) {
+        const KVector4 p = global.MultT(point);
+        out.emplace_back(as, KVector4(p[0], -p[2], p[1]));
+    };
+    if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute()))
+        for (int i = 0; i < mesh->GetControlPointsCount(); ++i)
+            add(name, mesh->GetControlPoints().GetArray()[i]);
+    if (node->GetCamera() || node->GetLight()) add("at:" + name, KVector4(0, 0, 0, 1));
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        const Points below = ScenePoints(node->GetChild(i));
+        out.insert(out.end(), below.begin(), below.end());
+    }
+    return out;
+}
+
+// "point NAME x y z" and "at NAME x y z" lines of lib3ds at frame 0.
+Points Lib3dsPoints(const std::string& path) {
+    Points out;
+    for (const std::string& line : Lib3dsLines(path, "0 points")) {
+        std::istringstream in(line);
+        std::string kind, name;
+        double x, y, z;
+        if (in >> kind >> name >> x >> y >> z && (kind == "point" || kind == "at"))
+            out.emplace_back(kind == "at" ? "at:" + name : name, KVector4(x, y, z));
+    }
+    return out;
+}
+
+// Vertices of an OBJ file, in the file's Y-up axes turned to the 3DS file's.
+std::vector<KVector4> ObjPoints(const std::string& path) {
+    std::vector<KVector4> out;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string kind;
+        double x, y, z;
+        if (words >> kind >> x >> y >> z && kind == "v") out.emplace_back(x, -z, y);
+    }
+    return out;
+}
+
+bool Near(const KVector4& a, const KVector4& b) {
+    return std::fabs(a[0] - b[0]) < 2e-3 && std::fabs(a[1] - b[1]) < 2e-3 &&
+           std::fabs(a[2] - b[2]) < 2e-3;
+}
+
+// Each expected vertex found in `found` under its node's name, and nothing else there.
+void ExpectSamePoints(const Points& expected, const Points& found) {
+    ASSERT_EQ(found.size(), expected.size());
+    for (const auto& [name, p] : expected) {
+        bool seen = false;
+        for (const auto& f : found) seen = seen || (f.first == name && Near(f.second, p));
+        EXPECT_TRUE(seen) << name << " (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
+    }
+}
+
+std::string Convert(const std::string& from, const std::string& to) {
+    const std::string tool = std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
+    if (access(tool.c_str(), X_OK) != 0) return "qovtool not built: " + tool;
+    const std::string command = "'" + tool + "' convert '" + from + "' '" + to + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[512];
+    while (pipe && fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    const int status = pipe ? pclose(pipe) : -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : "failed: " + output;
+}
+
+TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
+    Reading3ds source;
+    KQovScene* scene = ParentScene(source.manager);
+    const Points expected = ScenePoints(scene->GetRootNode());
+    ASSERT_EQ(expected.size(), 25u);
+    TempPath3ds written("parents.3ds");
+    ASSERT_TRUE(source.Write(written.path, scene)) << source.status.Buffer();
+    {
+        SCOPED_TRACE("library writer");
+        ExpectSamePoints(expected, Lib3dsPoints(written.path));
+    }
+
+    // Through the tool: 3DS to 3DS, and 3DS to OBJ, whose vertices sit at the same places.
+    const std::string again = written.folder + "/again.3ds";
+    const std::string obj = written.folder + "/again.obj";
+    ASSERT_EQ(Convert(written.path, again), "");
+    ASSERT_EQ(Convert(written.path, obj), "");
+    {
+        SCOPED_TRACE("qovtool 3DS to 3DS");
+        ExpectSamePoints(expected, Lib3dsPoints(again));
+    }
+    const std::vector<KVector4> objPoints = ObjPoints(obj);
+    ASSERT_EQ(objPoints.size(), 20u);
+    for (const KVector4& p : objPoints) {
+        bool seen = false;
+        for (const auto& e : expected) seen = seen || (!IsOrigin(e.first) && Near(e.second, p));
+        EXPECT_TRUE(seen) << "OBJ vertex (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
+    }
+
+    // Read back, the meshes hang on the camera and the lights again.
+    Reading3ds back;
+    ASSERT_TRUE(back.Read(again)) << back.status.Buffer();
+    for (const auto& [child, parent] :
+         {std::pair("Kid", "Cam"), std::pair("Lamp", "Cam"), std::pair("Glow", "Spot"),
+          std::pair("Eye", "Spot"), std::pair("Bead", "Bulb"), std::pair("Sub", "Box")}) {
+        KQovNode* node = back.Find(back.scene->GetRootNode(), child);
+        ASSERT_TRUE(node && node->GetParent()) << child;
+        EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
+    }
+}
+
+// A file as other programs write it: vertices in world space with the object's world matrix
+// as the mesh matrix, nodes with pivots, keys relative to their parents. Meshes below a
+// camera, a spotlight, an omni light and a mesh.
+void WriteForeignFile(const std::string& path) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    MeshSettings3ds* settings = nullptr;
+    InitMeshSettings3ds(ctx, &settings);
+    settings->masterScale = float(1 / 2.54);  // the reader's scale is then 1
+    PutMeshSettings3ds(ctx, db, settings);
+    ReleaseMeshSettings3ds(&settings);
+
+    // Each mesh: a triangle moved by `world` (its mesh matrix) and a node below `parent`.
+    auto mesh = [&](const char* name, const char* parent, Point3ds world, Point3ds pivot,
+                    Point3ds position, Rotation3ds turn) {
+        Mesh3ds m;
+        m.name = name;
+        for (const Point3ds& p : {Point3ds{0, 0, 0}, Point3ds{2, 0, 0}, Point3ds{0, 3, 1}})
+            m.vertices.push_back({p.x + world.x, p.y + world.y, p.z + world.z});
+        m.faces = {{0, 1, 2, 7}};
+        const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, world.x, world.y, world.z};
+        std::copy(std::begin(axes), std::end(axes), m.localAxes);
+        PutMesh3ds(ctx, db, &m);
+        ObjectMotion3ds* motion = nullptr;
+        InitObjectMotion3ds(ctx, &motion, 1, 1, 1, 0, 0);
+        motion->name = name;
+        motion->parent = parent;
+        motion->pivot = pivot;
+        motion->pos.values[0] = position;
+        motion->rot.values[0] = turn;
+        motion->scale.values[0] = {1, 1, 1};
+        PutObjectMotion3ds(ctx, db, motion);
+        ReleaseObjectMotion3ds(&motion);
+    };
+    Camera3ds* camera = nullptr;
+    InitCamera3ds(ctx, &camera);
+    camera->name = "Cam";
+    camera->position = {50, -30, 20};
+    camera->target = {60, -30, 20};
+    PutCamera3ds(ctx, db, camera);
+    ReleaseCamera3ds(&camera);
+    CameraMotion3ds* cameraMotion = nullptr;
+    InitCameraMotion3ds(ctx, &cameraMotion, 1, 1, 1, 1);
+    cameraMotion->name = "Cam";
+    cameraMotion->pos.values[0] = {50, -30, 20};
+    cameraMotion->fov.values[0] = 45;
+    cameraMotion->targetPos.values[0] = {60, -30, 20};
+    PutCameraMotion3ds(ctx, db, cameraMotion);
+    ReleaseCameraMotion3ds(&cameraMotion);
+
+    Light3ds* spot = nullptr;
+    InitSpotlight3ds(ctx, &spot);
+    spot->name = "Spot";
+    spot->position = {-40, 10, 60};
+    spot->spot->target = {-40, 10, 0};
+    PutLight3ds(ctx, db, spot);
+    ReleaseLight3ds(&spot);
+    SpotlightMotion3ds* spotMotion = nullptr;
+    InitSpotlightMotion3ds(ctx, &spotMotion, 1, 1, 1, 1, 1, 1);
+    spotMotion->name = "Spot";
+    spotMotion->pos.values[0] = {-40, 10, 60};
+    spotMotion->targetPos.values[0] = {-40, 10, 0};
+    PutSpotlightMotion3ds(ctx, db, spotMotion);
+    ReleaseSpotlightMotion3ds(&spotMotion);
+
+    Light3ds* omni = nullptr;
+    InitLight3ds(ctx, &omni);
+    omni->name = "Bulb";
+    omni->position = {7, -9, -8};
+    PutLight3ds(ctx, db, omni);
+    ReleaseLight3ds(&omni);
+    OmnilightMotion3ds* omniMotion = nullptr;
+    InitOmnilightMotion3ds(ctx, &omniMotion, 1, 1);
+    omniMotion->name = "Bulb";
+    omniMotion->pos.values[0] = {7, -9, -8};
+    PutOmnilightMotion3ds(ctx, db, omniMotion);
+    ReleaseOmnilightMotion3ds(&omniMotion);
+
+    mesh("Kid", "Cam", {53, -35, 24}, {1, 1, 0}, {3, -5, 4}, {0.5f, 0, 0, 1});
+    mesh("Glow", "Spot", {-39, 7, 57}, {0, 1, 0}, {1, -3, -2}, {0.3f, 1, 0, 0});
+    mesh("Bead", "Bulb", {6, -9, -8}, {0, 0, 1}, {-1, 0, 1}, {0, 1, 0, 0});
+    mesh("Box", "", {1, -3, 2}, {0, 0, 0}, {1, -3, 2}, {0.7f, 0, 1, 0});
+    mesh("Sub", "Box", {1, -3, 7}, {1, 0, 0}, {0, 0, 5}, {0.2f, 0, 0, 1});
+
+    File3ds* file = OpenFile3ds(ctx, path.c_str(), "wb");
+    SaveDatabase3ds(ctx, file, db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    ASSERT_FALSE(ctx.ErrorPending());
+}
+
+// Where lib3ds places the vertices of a file from elsewhere, the tool's 3DS and OBJ outputs
+// place them too.
+TEST(Parents3ds, AFileFromElsewhereKeepsItsPlacesThroughQovtool) {
+    TempPath3ds source("foreign.3ds");
+    WriteForeignFile(source.path);
+    const Points expected = Lib3dsPoints(source.path);
+    ASSERT_EQ(expected.size(), 18u);
+    const std::string again = source.folder + "/again.3ds";
+    const std::string obj = source.folder + "/again.obj";
+    ASSERT_EQ(Convert(source.path, again), "");
+    ASSERT_EQ(Convert(source.path, obj), "");
+    {
+        SCOPED_TRACE("qovtool 3DS to 3DS");
+        ExpectSamePoints(expected, Lib3dsPoints(again));
+    }
+    const std::vector<KVector4> objPoints = ObjPoints(obj);
+    ASSERT_EQ(objPoints.size(), 15u);
+    for (const auto& e : expected) {
+        if (IsOrigin(e.first)) continue;
+        bool seen = false;
+        for (const KVector4& p : objPoints) seen = seen || Near(e.second, p);
+        EXPECT_TRUE(seen) << e.first << " (" << e.second[0] << ", " << e.second[1] << ", "
+                          << e.second[2] << ") not in the OBJ file";
+    }
+}
+
+}  // namespace
