@@ -23,6 +23,15 @@ size_t LastSep(const std::string& path) {
     return path.find_last_of("/\\");
 }
 
+// A drive start: one letter and ':' ("C:", "d:\\x"). A ':' anywhere else is part of a name;
+// a path that begins with a separator is never a drive path.
+template <class Char>
+bool HasDrive(const std::basic_string<Char>& text) {
+    return text.size() >= 2 && text[1] == Char(':') &&
+           ((text[0] >= Char('a') && text[0] <= Char('z')) ||
+            (text[0] >= Char('A') && text[0] <= Char('Z')));
+}
+
 KString ToK(const std::string& text) {
     return KString(text.data(), int(text.size()));
 }
@@ -132,8 +141,7 @@ KString KExtractDirectory(const char* path) {
 
 KString KGetPathRoot(const char* path) {
     std::string text = Text(path);
-    size_t colon = text.rfind(':');
-    if (colon != std::string::npos) return ToK(Upper(text.substr(0, colon + 1)));
+    if (HasDrive(text)) return ToK(Upper(text.substr(0, 2)));
     if (text.size() < 2 || !IsSep(text[0]) || text[0] != text[1]) return KString("");
     int count = 0;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -173,7 +181,7 @@ bool KIsQovFile(const char* path) {
 
 bool KIsRelativePath(const char* path) {
     if (!path) return false;
-    if (strchr(path, ':')) return false;
+    if (HasDrive(Text(path))) return false;
     return !IsSep(path[0]);  // also covers "\\server"
 }
 
@@ -260,7 +268,7 @@ std::basic_string<Char> Clean(const std::basic_string<Char>& text) {
     bool rooted = false;
     Text root;
     size_t first = 0;
-    if (text.find(Char(':')) != Text::npos && !parts.empty()) {
+    if (HasDrive(text)) {
         rooted = true;
         root = parts[0];
         first = 1;

@@ -1,7 +1,8 @@
 #pragma once
 // Path texts: splitting, joining, normalising, relative paths, folder chains. Both '\' and
-// '/' are separators everywhere. A leading separator, a drive ("D:") or a "\\server" start
-// make a path rooted; normalised paths are written with '/'.
+// '/' are separators everywhere. A leading separator, a drive (a letter and ':' at the start,
+// "D:") or a "\\server" start make a path rooted; a ':' anywhere else is part of a name.
+// Normalised paths are written with '/'.
 
 #include <cstdio>
 #include <string>

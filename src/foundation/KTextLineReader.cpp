@@ -23,6 +23,31 @@ KTextLineReader::KTextLineReader()
       mMaxLine(kMaxLineLength),
       mLineNumber(0) {}
 
+bool KTextLineReader::IsWideText(std::string_view head) {
+    if (head.size() >= 2 && ((uint8_t(head[0]) == 0xFF && uint8_t(head[1]) == 0xFE) ||
+                             (uint8_t(head[0]) == 0xFE && uint8_t(head[1]) == 0xFF)))
+        return true;
+    // Without a mark: every character of the first ones below 256, as text mostly is.
+    const size_t count = std::min<size_t>(head.size(), 64) & ~size_t(1);
+    if (count < 4) return false;
+    for (size_t zero = 0; zero < 2; ++zero) {
+        bool wide = true, any = false;
+        for (size_t i = 0; i < count && wide; i += 2) {
+            wide = head[i + zero] == 0;
+            any = any || head[i + 1 - zero] != 0;
+        }
+        if (wide && any) return true;
+    }
+    return false;
+}
+
+bool KTextLineReader::IsWideTextFile(const char* path) {
+    KFileStream file;
+    if (!path || !file.Open(path, "rb")) return false;
+    char head[64];
+    return IsWideText(std::string_view(head, file.Read(head, sizeof head)));
+}
+
 void KTextLineReader::SetText(std::string_view text) {
     Clear();
     mText = text;

@@ -42,6 +42,15 @@ public:
     // True once a stream line ran past kMaxLineLength; reads then find the end until the
     // source is set or rewound.
     bool IsLineTooLong() const { return mTooLong; }
+    // True when `head`, the first bytes of a file, is UTF-16 text: a byte-order mark (FF FE or
+    // FE FF), or a zero byte in every other place while the bytes between are not all zero.
+    // The text formats read 8-bit text only, where such a file reads as nothing.
+    static bool IsWideText(std::string_view head);
+    // The same for the first bytes of a file; false when it does not open or is shorter.
+    static bool IsWideTextFile(const char* path);
+    // Text saying why such a file is refused.
+    static constexpr const char* kWideTextMessage =
+        "the file is UTF-16 text, which is not read; save it as ASCII or UTF-8 text";
     // Sets the longest line (tests; at least 1).
     void SetMaxLineLength(size_t length) { mMaxLine = length > 0 ? length : 1; }
 

@@ -204,6 +204,66 @@ TEST(KPath, MakeRelativePath) {
                  "../y/f.txt");
 }
 
+// On this platform only a letter and ':' at the start make a drive; a ':' anywhere else is
+// part of a name, and a path that begins with a separator is absolute whatever it holds.
+TEST(KPath, ColonInsideANameIsNoDrive) {
+    const Pair clean[] = {
+        {"/data/run:1/file.obj", "/data/run:1/file.obj"},
+        {"/tmp/d:x/../out.qov", "/tmp/out.qov"},
+        {"/d:/..", "/"},
+        {"/a:/../..", ""},
+        {"run:1 a/./b/../f.obj", "run:1 a/f.obj"},
+        {"ab:c/../../x", "../x"},
+        {"1:/x", "1:/x"},  // no letter: no drive
+        {"\\\\srv\\share:1\\dir\\..\\f", "//srv/share:1/f"},
+        {"C:x/y", "C:x/y"},  // a drive, as before
+        {"c:\\a:b\\..\\f", "c:/f"},
+    };
+    for (const Pair& c : clean) EXPECT_STREQ(KCleanPath(c.in).Buffer(), c.out) << c.in;
+    EXPECT_EQ(KCleanPathW(L"/d:x/./ä:1/../y"), L"/d:x/y");
+
+    const Pair roots[] = {
+        {"/data/run:1/file.obj", ""},
+        {"run:1/x", ""},
+        {"c:\\a:b\\f", "C:"},
+        {"//srv/share:1/dir/f", "//SRV/SHARE:1"},
+    };
+    for (const Pair& c : roots) EXPECT_STREQ(KGetPathRoot(c.in).Buffer(), c.out) << c.in;
+
+    EXPECT_FALSE(KIsRelativePath("/data/run:1/file.obj"));
+    EXPECT_TRUE(KIsRelativePath("run:1 a/file.obj"));
+    EXPECT_TRUE(KIsRelativePath("ab:c"));
+    EXPECT_TRUE(KIsRelativePath("1:x"));
+    EXPECT_FALSE(KIsRelativePath("z:"));
+
+    struct {
+        const char* base;
+        const char* path;
+        const char* out;
+    } resolve[] = {
+        {"/data/run:1 a", "t.png", "/data/run:1 a/t.png"},
+        {"/data/run:1 a/", "../b:2/t.png", "/data/b:2/t.png"},
+        {"/base", "/data/run:1/t.png", "/data/run:1/t.png"},
+        {"/base", "sub:1/t.png", "/base/sub:1/t.png"},
+    };
+    for (const auto& c : resolve)
+        EXPECT_STREQ(KResolvePath(c.base, c.path).Buffer(), c.out) << c.base << " + " << c.path;
+
+    struct {
+        const char* reference;
+        const char* path;
+        const char* out;
+    } relative[] = {
+        {"/data/run:1/a.qov", "/data/run:1/tex/t.png", "tex/t.png"},
+        {"/data/run:1/a.qov", "/data/b:2 c/t.png", "../b:2 c/t.png"},
+        {"/data/Run:1/a.qov", "/data/run:1/t.png", "../run:1/t.png"},  // case counts here
+        {"/x:1/a.qov", "/y:1/t.png", "../y:1/t.png"},                  // one root: "/"
+    };
+    for (const auto& c : relative)
+        EXPECT_STREQ(KMakeRelativePath(c.reference, c.path).Buffer(), c.out)
+            << c.reference << " -> " << c.path;
+}
+
 TEST(KPath, GlobalFolders) {
     KSetPluginFolder("/opt/plug");
     EXPECT_STREQ(KGetPluginFolder(), "/opt/plug/");
@@ -312,6 +372,22 @@ TEST_F(PathFolder, RemoveDirectoryIsNotRecursive) {
     EXPECT_TRUE(KDirIterator::RemoveDirectory(dir.c_str()));
     EXPECT_FALSE(KPlatformPathExists(dir.c_str()));
     EXPECT_FALSE(KDirIterator::RemoveDirectory(dir.c_str()));
+}
+
+// Folders whose names hold ':' and blanks are made and listed where the path says.
+TEST_F(PathFolder, FoldersWithColonsAndBlanks) {
+    const std::string dir = mFolder + "/run:1 a/d:x y";
+    ASSERT_TRUE(KCreatePath((dir + "/file.txt").c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory(dir.c_str()));
+    Touch(dir + "/b f:1.obj");
+    KDirIterator it;
+    ASSERT_TRUE(it.FindFirst((dir + "/*.obj").c_str()));
+    EXPECT_STREQ(it.GetName(), "b f:1.obj");
+    it.Close();
+    EXPECT_TRUE(it.CreateAndFindFirst((dir + "/e:2 c").c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory((dir + "/e:2 c").c_str()));
+    EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((dir + "/e:2 c").c_str()));
+    EXPECT_TRUE(KFileExists(KResolvePath(dir.c_str(), "b f:1.obj").Buffer()));
 }
 
 // Links in the folder go with it; what they point to is left exactly as it was.

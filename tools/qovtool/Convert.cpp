@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/motion/asf/KQovAcclaimFiles.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
 #include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
@@ -22,6 +23,7 @@
 #include "io/KStreamOptionsQov.h"
 #include "platform/KPlatformSameFile.h"
 #include "platform/KPlatformTerminal.h"
+#include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 #include "tools/qovtool/Commands.h"
@@ -32,6 +34,8 @@ namespace {
 // Reading and writing ids of the Acclaim pair.
 constexpr int kAsfReader = 6, kAmcReader = 7;
 constexpr int kAsfWriter = 8, kAmcWriter = 9;
+// Reading ids of the mesh formats, DXF to OBJ.
+constexpr int kDxfReader = 14, kObjReader = 16;
 
 // Writing ids by extension, as the importer picks readers; ".qov" is handled by the flags.
 const struct {
@@ -140,6 +144,27 @@ bool ReadFile(KQovObjectManager& manager, KQovScene* scene, int id, const std::s
         return false;
     }
     return true;
+}
+
+// True when a node below `root` carries an attribute (a mesh, a camera ...). No recursion:
+// a file may chain its nodes deeply.
+bool HoldsAttributes(const KQovNode* root) {
+    std::vector<const KQovNode*> open{root};
+    while (!open.empty()) {
+        const KQovNode* node = open.back();
+        open.pop_back();
+        for (int i = 0; i < node->GetChildCount(); ++i) {
+            const KQovNode* child = node->GetChild(i);
+            if (child->GetNodeAttribute()) return true;
+            open.push_back(child);
+        }
+    }
+    return false;
+}
+
+bool IsEmptyFile(const char* path) {
+    KFileStream file;
+    return file.Open(path, "rb") && file.Seek(2, 0) == 0 && file.Tell() == 0;
 }
 
 // The skeleton of a motion file: the one chosen, else the first candidate that exists.
@@ -274,6 +299,10 @@ int QovToolConvert(int argc, char** argv) {
         KString status;
         reader->GetStatusText(status);
         PrintWarnings(in, status);
+        // A mesh file that gave nothing would be written as an empty file, told as success.
+        if (readId >= kDxfReader && readId <= kObjReader &&
+            !HoldsAttributes(scene->GetRootNode()) && !IsEmptyFile(in))
+            return Fail(in, "nothing was read from this file; nothing written");
     }
 
     // The skeleton file of an Acclaim pair first; its skeleton stays in the options for the

@@ -12,6 +12,7 @@
 #include "foundation/KAffineMatrix.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KString.h"
+#include "foundation/KTextLineReader.h"
 #include "foundation/KTime.h"
 #include "io/KQovReader.h"
 #include "io/KQovWriter.h"
@@ -76,6 +77,13 @@ public:
         if (!fileName || mFile->Open(fileName, "r") != 0) {
             FileClose();
             mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());
+            return false;
+        }
+        // Wide text would read as an empty or broken file: refused for what it is.
+        if (KTextLineReader::IsWideTextFile(fileName)) {
+            FileClose();
+            const std::string why = KTextLineReader::kWideTextMessage;
+            mError.SetErrorWithText(eFileCorrupted, ("File not read: " + why).c_str());
             return false;
         }
         mFileName = fileName;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/KBinaryReader.h"
+#include "foundation/KPath.h"
 #include "platform/KPlatformFile.h"
 
 namespace {
@@ -39,9 +40,11 @@ const char* const kMessages[] = {
 const char kNErrors[] = "N_ERRORS: More errors were reported then could be recorded.";
 const char kUnknown[] = "Unknown error code was encountered";
 
-// Folder part of a name: everything up to and including its last '\\', '/' or ':'.
+// Folder part of a name: everything up to and including its last '\\' or '/', or the drive of
+// "C:name" (a ':' elsewhere belongs to a name).
 std::string FolderPart(const std::string& name) {
-    size_t cut = name.find_last_of("\\/:");
+    size_t cut = name.find_last_of("\\/");
+    if (cut == std::string::npos && !KGetPathRoot(name.c_str()).IsEmpty()) cut = 1;
     return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
 }
 

@@ -12,6 +12,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KTextLineReader.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -79,6 +80,11 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
     if (!LoadText(text)) {
         mError.SetErrorWithText(eFileNotOpened,
                                 ("File not opened: " + std::string(mFileName.Buffer())).c_str());
+        return false;
+    }
+    if (KTextLineReader::IsWideText(std::string_view(text).substr(0, 64))) {
+        const std::string why = KTextLineReader::kWideTextMessage;
+        mError.SetErrorWithText(eFileCorrupted, ("File not read: " + why).c_str());
         return false;
     }
     KQovNode* parent = scene->GetRootNode();

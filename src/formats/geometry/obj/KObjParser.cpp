@@ -111,6 +111,10 @@ KObjParser::EResult KObjParser::ReadFile(const char* path) {
     KFileStream file;
     if (!path || !file.Open(path, "rb")) return eNotOpened;
     mPath = path;
+    if (KTextLineReader::IsWideTextFile(path)) {
+        mFailure = KTextLineReader::kWideTextMessage;
+        return eWideText;
+    }
     KTextLineReader lines;
     lines.SetStream(&file);
     std::string_view keyword, rest;
@@ -121,18 +125,52 @@ KObjParser::EResult KObjParser::ReadFile(const char* path) {
         return eCorrupted;
     }
     AssignDefaultMaterial();
+    NoteSkipped();
     return eRead;
 }
 
 KObjParser::EResult KObjParser::ReadText(std::string_view text, const char* path) {
     mPath = path ? path : "";
+    if (KTextLineReader::IsWideText(text.substr(0, 64))) {
+        mFailure = KTextLineReader::kWideTextMessage;
+        return eWideText;
+    }
     KTextLineReader lines;
     lines.SetText(text);
     std::string_view keyword, rest;
     while (NextLine(lines, keyword, rest))
         if (!Dispatch(lines, keyword, rest)) return eCorrupted;
     AssignDefaultMaterial();
+    NoteSkipped();
     return eRead;
+}
+
+void KObjParser::NoteSkipped() {
+    const std::pair<int, const char*> kinds[] = {{mLineElements, "line"},
+                                                 {mPointElements, "point"},
+                                                 {mCurveElements, "curve"},
+                                                 {mSurfacesDropped, "surface"}};
+    std::vector<std::string> parts;
+    int total = 0;
+    for (const auto& kind : kinds)
+        if (kind.first > 0) {
+            parts.push_back(KFormatC("%d %s", kind.first, kind.second));
+            total += kind.first;
+        }
+    if (!parts.empty()) {
+        for (size_t i = 0; i < parts.size(); ++i)
+            mStatus += (i == 0 ? "" : i + 1 < parts.size() ? ", " : " and ") + parts[i];
+        mStatus += total == 1 ? " element is not read\n" : " elements are not read\n";
+    }
+    // A file of statements that kept nothing says so: its conversion would be empty.
+    if (mStatements == 0 || !mSurfaces.empty()) return;
+    for (const auto& group : mGroups)
+        if (!group.second.faces.empty()) return;
+    const size_t vertices = mVertices.size();
+    mStatus += "No geometry read: the file holds ";
+    if (vertices > 0)
+        mStatus += KFormatC("%zu vert%s and ", vertices, vertices == 1 ? "ex" : "ices");
+    mStatus += "no face or surface\n";
 }
 
 bool KObjParser::NextLine(KTextLineReader& lines, std::string_view& keyword,
@@ -169,6 +207,7 @@ void KObjParser::Corrupt(int line, std::string_view keyword, std::string_view re
 
 bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std::string_view rest) {
     double n[4];
+    ++mStatements;
     if (keyword == "v") {
         n[3] = 1.0;
         if (ScanNumbers(rest, n, 4) < 3)
@@ -205,9 +244,8 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
         else if (rest.substr(0, 3) == "off")
             mSmoothing = 0;
     } else if (keyword == "usemtl") {
-        std::string_view words = rest;
-        std::string_view name = NextWord(words);
-        if (!name.empty()) mMaterial = UseMaterial(name);
+        // The whole rest is the name: names may hold blanks.
+        if (!rest.empty()) mMaterial = UseMaterial(rest);
     } else if (keyword == "mtllib") {
         LoadMaterialLibraries(rest);
     } else if (keyword == "cstype") {
@@ -223,7 +261,12 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
     } else if (keyword == "deg") {
         int used = (int)KScanInteger(rest, mDegreeU);
         if (used > 0) KScanInteger(Trim(rest.substr(used)), mDegreeV);
+    } else if (keyword == "l") {
+        ++mLineElements;
+    } else if (keyword == "p") {
+        ++mPointElements;
     } else if (keyword == "curv" || keyword == "curv2") {
+        ++mCurveElements;
         SkipBlock(lines);
     } else if (keyword == "surf") {
         if (mSurfaceType == 0) return Corrupt(lines.GetLineNumber(), keyword, rest), false;
@@ -351,7 +394,10 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
         for (std::string_view word = NextWord(parm); knots && !word.empty(); word = NextWord(parm))
             if (KParseDecimal(word, value)) knots->push_back(value);
     }
-    if (mSurfaceType != 3 || !mRational) return;  // only rational B-splines are kept
+    if (mSurfaceType != 3 || !mRational) {  // only rational B-splines are kept
+        ++mSurfacesDropped;
+        return;
+    }
     const int nU = surface.CountU(), nV = surface.CountV();
     if (nU < 1 || nV < 1 || (long long)nU * nV != (long long)surface.points.size()) {
         mStatus +=
@@ -388,7 +434,7 @@ void KObjParser::AddLibrary(std::string text) {
         const size_t offset = size_t(line.data() - library.data());
         if (NextWord(line) != "newmtl") continue;
         // The first definition of a name in the first library that has one.
-        mMaterialLines.emplace(std::string(NextWord(line)),
+        mMaterialLines.emplace(std::string(Trim(line)),
                                std::make_pair(mLibraries.size() - 1, offset));
     }
 }
@@ -419,7 +465,7 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
             std::string_view keyword = NextWord(line);
             if (keyword == "newmtl") {
                 if (inside) break;
-                inside = NextWord(line) == material.name;
+                inside = Trim(line) == material.name;
                 continue;
             }
             if (!inside) continue;

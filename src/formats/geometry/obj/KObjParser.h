@@ -16,7 +16,8 @@ class KTextLineReader;
 
 class KObjParser {
 public:
-    enum EResult { eRead, eNotOpened, eCorrupted };
+    // eWideText: UTF-16 text, not read.
+    enum EResult { eRead, eNotOpened, eCorrupted, eWideText };
 
     // `path` is the OBJ file; its folder resolves library names that do not open as given.
     EResult ReadFile(const char* path);
@@ -25,7 +26,8 @@ public:
 
     // Non-fatal findings and the line of a corrupt statement, one message a line.
     const std::string& GetStatus() const { return mStatus; }
-    // Where and why a read returned eCorrupted ("line N: " and the line), else empty.
+    // Where and why a read returned eCorrupted ("line N: " and the line) or eWideText, else
+    // empty.
     const std::string& GetFailure() const { return mFailure; }
 
     // Groups ordered by name without regard to case.
@@ -68,6 +70,8 @@ private:
     int UseMaterial(std::string_view name);
     bool ReadMaterial(KObjMaterial& material) const;
     void AssignDefaultMaterial();
+    // What was met and not read, told once at the end; and a read that kept no geometry.
+    void NoteSkipped();
     void CompleteNormals(KObjGroup& group);
     KObjGroup& CurrentGroup();
     void Corrupt(int line, std::string_view keyword, std::string_view rest);
@@ -96,6 +100,10 @@ private:
     int mSurfaceType = 0;  // 1 bmatrix, 2 bezier, 3 bspline, 4 cardinal, 5 taylor
     bool mRational = false;
     int mDegreeU = 0, mDegreeV = 0;
+    // Statements read, and those of kinds that are not read (l, p, curv and curv2, surfaces
+    // other than rational B-splines).
+    int mStatements = 0;
+    int mLineElements = 0, mPointElements = 0, mCurveElements = 0, mSurfacesDropped = 0;
     bool mHasLibrary = false;
     bool mTexturedMaterial = false;
 };

@@ -53,6 +53,10 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
                                 (std::string("File not opened: ") + mFileName.Buffer()).c_str());
         return false;
     }
+    if (result == KObjParser::eWideText) {
+        mError.SetErrorWithText(eFileCorrupted, ("File not read: " + mParser.GetFailure()).c_str());
+        return false;
+    }
     if (result != KObjParser::eRead) {
         mError.SetErrorWithText(eFileCorrupted,
                                 ("File is corrupted: " + mParser.GetFailure()).c_str());

@@ -43,7 +43,6 @@ TEST(ObjParser, RealFilesReadWithTheirCounts) {
     const Row rows[] = {
         {"box.obj", {8, 0, 0, 6, 1, 1}},
         {"box_without_lineending.obj", {8, 0, 0, 6, 1, 1}},
-        {"box_UTF16BE.obj", {0, 0, 0, 0, 0, 0}},  // not 8-bit text: nothing recognised
         {"cube_usemtl.obj", {8, 0, 6, 12, 1, 3}},
         {"cube_with_vertexcolors.obj", {8, 0, 6, 12, 1, 0}},
         {"empty_mat.obj", {130, 0, 98, 256, 1, 1}},  // an empty usemtl: faces get "default"
@@ -53,6 +52,11 @@ TEST(ObjParser, RealFilesReadWithTheirCounts) {
         {"spider.obj", {762, 302, 747, 1368, 19, 4}},
         {"testmixed.obj", {8, 0, 0, 6, 1, 1}},
     };
+    // Not 8-bit text: refused as what it is, rather than read as a file of nothing.
+    KObjParser wide;
+    EXPECT_EQ(wide.ReadFile((folder + "box_UTF16BE.obj").c_str()), KObjParser::eWideText);
+    EXPECT_NE(wide.GetFailure().find("UTF-16"), std::string::npos) << wide.GetFailure();
+    EXPECT_TRUE(wide.GetGroups().empty());
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         KObjParser parser;

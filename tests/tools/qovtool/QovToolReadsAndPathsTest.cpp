@@ -1,0 +1,242 @@
+// qovtool convert on files it cannot read anything from (UTF-16 text, OBJ files of lines and
+// points only) and on paths whose folders hold ':' and blanks, absolute and relative, through
+// every writer and back through `info`.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/TempTestFolder.h"
+#include "foundation/KPath.h"
+#include "platform/KPlatformFile.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Tool() {
+    return std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
+}
+
+std::string Data(const std::string& relative) {
+    return std::string(QOV_TESTDATA_DIR) + "/" + relative;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}
+
+// UTF-16 little-endian with its mark, or big-endian without.
+std::string Wide(const std::string& text, bool bigEndian) {
+    std::string out = bigEndian ? "" : "\xFF\xFE";
+    for (char c : text) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+}
+
+class QovToolReads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Exists(Tool())) << "qovtool not built at " << Tool();
+        ASSERT_TRUE(mTemp.ok());
+    }
+    // qovtool run in the folder `cwd`; the arguments quoted (they hold blanks).
+    Result Run(const std::string& cwd, const std::vector<std::string>& arguments) {
+        std::string command = "cd '" + cwd + "' && '" + Tool() + "'";
+        for (const std::string& argument : arguments) command += " '" + argument + "'";
+        command += " 2>'" + mTemp / "stderr" + "'";
+        Result result;
+        FILE* pipe = popen(command.c_str(), "r");
+        if (!pipe) return result;
+        char buffer[4096];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            result.out.append(buffer, got);
+        const int status = pclose(pipe);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.err = ReadFile(mTemp / "stderr");
+        return result;
+    }
+    TempTestFolder mTemp{"qovtoolr"};
+};
+
+const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+const char* const kDxfTriangle =
+    "0\nSECTION\n2\nENTITIES\n0\n3DFACE\n8\n0\n10\n0\n20\n0\n30\n0\n11\n1\n21\n0\n31\n0\n"
+    "12\n0\n22\n1\n32\n0\n13\n0\n23\n1\n33\n0\n0\nENDSEC\n0\nEOF\n";
+
+}  // namespace
+
+// A file from which nothing could be read gives no output file and a non-zero exit, with what
+// was skipped or why the file was refused; an empty file converts to an empty one.
+TEST_F(QovToolReads, NothingReadIsNoSuccess) {
+    std::string lines = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    for (int i = 0; i < 12; ++i) lines += "l 1 2 3\n";
+    for (int i = 0; i < 4; ++i) lines += "p 1\n";
+    const std::string bvh = ReadFile(Data("bvh/sinusoidal.bvh"));
+    ASSERT_FALSE(bvh.empty()) << "test data missing: " << Data("bvh/sinusoidal.bvh");
+    const std::string refused =
+        ": File not read: the file is UTF-16 text, which is not read; "
+        "save it as ASCII or UTF-8 text";
+    const std::string nothing = ": nothing was read from this file; nothing written";
+    struct Case {
+        std::string name;
+        std::string bytes;
+        int status;
+        std::vector<std::string> messages;  // after "qovtool: IN"
+    } cases[] = {
+        {"lines.obj",
+         lines,
+         1,
+         {": warning: 12 line and 4 point elements are not read",
+          ": warning: No geometry read: the file holds 3 vertices and no face or surface",
+          nothing}},
+        {"points.obj",
+         "v 0 0 0\nv 1 0 0\n",
+         1,
+         {": warning: No geometry read: the file holds 2 vertices and no face or surface",
+          nothing}},
+        {"comment.obj", "# nothing here\n", 1, {nothing}},
+        {"wide.obj", Wide(kTriangle, false), 1, {refused}},
+        {"widebe.obj", Wide(kTriangle, true), 1, {refused}},
+        {"wide.dxf", Wide(kDxfTriangle, false), 1, {refused}},
+        {"wide.bvh", Wide(bvh, false), 1, {refused}},
+        {"empty.dxf", "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nEOF\n", 1, {nothing}},
+        {"zero.obj", "", 0, {}},
+        {"some.obj",
+         std::string(kTriangle) + "l 1 2\n",
+         0,
+         {": warning: 1 line element is not read"}},
+        {"some.dxf", kDxfTriangle, 0, {}},
+        {"plain.bvh", bvh, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string in = mTemp / c.name;
+        Write(in, c.bytes);
+        for (const char* extension : {"qov", "obj"}) {
+            const std::string out = mTemp / (c.name + "." + extension);
+            const Result result = Run(mTemp.path(), {"convert", in, out});
+            EXPECT_EQ(result.status, c.status) << result.err;
+            for (const std::string& message : c.messages)
+                EXPECT_TRUE(HasLine(result.err, "qovtool: " + in + message)) << result.err;
+            EXPECT_EQ(Exists(out), c.status == 0) << out;
+        }
+    }
+    // The real UTF-16 file of the OBJ test data.
+    const Result real =
+        Run(mTemp.path(), {"convert", Data("obj/box_UTF16BE.obj"), mTemp / "b.qov"});
+    EXPECT_EQ(real.status, 1);
+    EXPECT_NE(real.err.find("UTF-16"), std::string::npos) << real.err;
+    EXPECT_FALSE(Exists(mTemp / "b.qov"));
+}
+
+// Folders whose names hold ':' and blanks, absolute paths and relative ones: every writer puts
+// its file where the path says (not below the working folder), and every reader reads it back.
+TEST_F(QovToolReads, PathsWithColonsAndBlanks) {
+    const std::string in = mTemp / "in:1 a/d:x y";
+    const std::string out = mTemp / "out:2 b/e:z w";
+    const std::string work = mTemp / "work";
+    // The same folders as relative ones below the working folder: what a path taken for a
+    // drive path used to be written to.
+    const std::string twin = work + "/" + out.substr(1);
+    for (const std::string& folder : {in, out, twin})
+        ASSERT_TRUE(KCreatePath((folder + "/").c_str())) << folder;
+    ASSERT_TRUE(Exists(Data("trc/test_file_01.trc"))) << "test data missing";
+    Write(in + "/motion.bvh", ReadFile(Data("bvh/sinusoidal.bvh")));
+    Write(in + "/markers.trc", ReadFile(Data("trc/test_file_01.trc")));
+    Write(in + "/tex.png", "not really an image");
+    Write(in + "/mesh.mtl", "newmtl Blue Steel\nKd 0 0 1\nmap_Kd " + in + "/tex.png\n");
+    Write(in + "/mesh.obj",
+          "mtllib mesh.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
+          "vt 0 1\nusemtl Blue Steel\nf 1/1 2/2 3/3 4/4\n");
+
+    struct Case {
+        std::string source, target;
+        std::vector<std::string> flags;
+        std::vector<std::string> infoLines;
+    } cases[] = {
+        {"mesh.obj", "b.qov", {"--binary"}, {"meshes: 1", "materials: 1", "textures: 1"}},
+        {"mesh.obj", "a.qov", {"--ascii"}, {"meshes: 1", "materials: 1", "textures: 1"}},
+        {"mesh.obj", "e.qov", {"--encrypted", "--password", "pw"}, {"meshes: 1"}},
+        {"mesh.obj", "v5.qov", {"--v5"}, {"meshes: 1", "materials: 1"}},
+        {"mesh.obj", "m.obj", {}, {"meshes: 1", "materials: 1", "textures: 1"}},
+        {"mesh.obj", "m.3ds", {}, {"meshes: 1", "materials: 1", "textures: 1"}},
+        {"mesh.obj", "m.dxf", {}, {"meshes: 1"}},
+        {"motion.bvh", "s.qov", {}, {"takes: 1"}},
+        {"motion.bvh", "s.bvh", {}, {"takes: 1"}},
+        {"motion.bvh", "s.htr", {}, {"takes: 1"}},
+        {"motion.bvh", "s.amc", {}, {}},  // read back below, with its skeleton
+        {"markers.trc", "k.trc", {}, {"takes: 1", "  marker: 2"}},
+        {"markers.trc", "k.c3d", {}, {"takes: 1", "  marker: 2"}},
+        {"markers.trc", "k.aoa", {}, {"takes: 1", "  marker: 2"}},
+        {"markers.trc", "k.mcd", {}, {"takes: 1", "  marker: 2"}},
+        {"markers.trc", "k.vpm", {}, {"takes: 1", "  marker: 2"}},
+        {"markers.trc", "k.mov", {}, {"takes: 1", "  marker: 2"}},
+        {"markers.trc", "k.brd", {}, {"takes: 1", "  marker: 2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        std::vector<std::string> arguments = {"convert", in + "/" + c.source, out + "/" + c.target};
+        arguments.insert(arguments.end(), c.flags.begin(), c.flags.end());
+        const Result converted = Run(work, arguments);
+        EXPECT_EQ(converted.status, 0) << converted.err;
+        EXPECT_TRUE(Exists(out + "/" + c.target));
+        if (c.infoLines.empty()) continue;
+        std::vector<std::string> info = {"info", out + "/" + c.target};
+        if (c.flags.size() == 3) info.insert(info.end(), {"--password", "pw"});
+        const Result read = Run(work, info);
+        EXPECT_EQ(read.status, 0) << read.err;
+        for (const std::string& line : c.infoLines)
+            EXPECT_TRUE(HasLine(read.out, line)) << "no line \"" << line << "\" in\n" << read.out;
+    }
+    // The files beside the targets: the OBJ file's materials, its copied texture, the skeleton
+    // of the AMC file.
+    EXPECT_TRUE(Exists(out + "/m.mtl"));
+    EXPECT_EQ(ReadFile(out + "/tex.png"), "not really an image");
+    EXPECT_TRUE(Exists(out + "/s.asf"));
+    const Result amc = Run(work, {"convert", out + "/s.amc", out + "/s2.bvh"});
+    EXPECT_EQ(amc.status, 0) << amc.err;
+    EXPECT_NE(ReadFile(out + "/s2.bvh").find("Frames:\t120"), std::string::npos);
+    EXPECT_NE(ReadFile(out + "/m.mtl").find("newmtl Blue_Steel\n"), std::string::npos);
+
+    // Relative paths whose folders hold ':' (not a drive: more than a letter before it).
+    const Result relative =
+        Run(mTemp.path(), {"convert", "in:1 a/d:x y/mesh.obj", "out:2 b/e:z w/r.qov"});
+    EXPECT_EQ(relative.status, 0) << relative.err;
+    EXPECT_TRUE(Exists(out + "/r.qov"));
+    const Result back = Run(mTemp.path(), {"convert", "out:2 b/e:z w/r.qov", "out:2 b/r.obj"});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_NE(ReadFile(mTemp / "out:2 b/r.obj").find("\nf "), std::string::npos);
+
+    // Nothing went below the working folder.
+    FILE* list = popen(("find '" + work + "' -type f").c_str(), "r");
+    ASSERT_NE(list, nullptr);
+    std::string stray;
+    char name[4096];
+    while (std::fgets(name, sizeof name, list)) stray += name;
+    pclose(list);
+    EXPECT_EQ(stray, "");
+}
