@@ -259,11 +259,12 @@ void ReplaceSpan(KFCurveNode* node, KFCurveNode* target, CurveList& r, KTime sta
     target->Replace(work.get(), start, stop, false, true);
 }
 
-}  // namespace
-
-void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint32_t flags,
-                 KTime start, KTime stop, KTime period, KFCurveNode* outputNode,
-                 KFCurveNode* splitLayer, bool useTimeWarp, const MergeLayersOptions* options) {
+// MergeLayers, where removeUnlisted makes REMOVE without an id list remove every merged layer
+// (the reader's bake, whose layers must not apply twice).
+void MergeLayersWith(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint32_t flags,
+                     KTime start, KTime stop, KTime period, KFCurveNode* outputNode,
+                     KFCurveNode* splitLayer, bool useTimeWarp, const MergeLayersOptions* options,
+                     bool removeUnlisted) {
     if (!node || period.Get() <= 0) return;
     if (start <= stop && (__int128(stop.Get()) - start.Get()) / period.Get() + 2 > kMaxGridSamples)
         return;
@@ -404,7 +405,7 @@ void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint
     }
     if (flags & KFCURVENODE_MERGE_NEUTRALISE)
         NeutraliseLayers(node, merged, start, stop);
-    else if (flags & KFCURVENODE_MERGE_REMOVE)
+    else if ((flags & KFCURVENODE_MERGE_REMOVE) && (layerIds || removeUnlisted))
         RemoveLayers(node, merged, flags & KFCURVENODE_MERGE_REPLACE_SPAN, layerId);
 
     if (outputNode) {
@@ -421,14 +422,27 @@ void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint
     }
 }
 
+}  // namespace
+
+void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint32_t flags,
+                 KTime start, KTime stop, KTime period, KFCurveNode* outputNode,
+                 KFCurveNode* splitLayer, bool useTimeWarp, const MergeLayersOptions* options) {
+    MergeLayersWith(node, layerIds, layerId, flags, start, stop, period, outputNode, splitLayer,
+                    useTimeWarp, options, false);
+}
+
+void BakeLayersIntoBase(KFCurveNode* node, KTime start, KTime stop) {
+    MergeLayersWith(node, nullptr, 0, KFCURVENODE_MERGE_SUBSTITUTE | KFCURVENODE_MERGE_REMOVE,
+                    start, stop, GetDefaultSamplingPeriod(), nullptr, nullptr, true, nullptr, true);
+}
+
 void MergeLayersAfterRead(KFCurveNode* root) {
     if (!root) return;
     if (root->GetNextLayer()) {
         KFCurveNode* span = root->GetTimeWarp() ? root->GetTimeWarp() : root;
         KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
         span->GetAnimationInterval(start, stop);
-        MergeLayers(root, nullptr, 0, KFCURVENODE_MERGE_SUBSTITUTE | KFCURVENODE_MERGE_REMOVE,
-                    start, stop, GetDefaultSamplingPeriod(), nullptr, nullptr, true, nullptr);
+        BakeLayersIntoBase(root, start, stop);
     }
     for (int i = 0; i < root->GetCount(); ++i) MergeLayersAfterRead(root->Get(i));
 }

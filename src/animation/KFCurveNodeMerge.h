@@ -36,13 +36,19 @@ struct MergeLayersOptions {
 // beyond stop), and hands the result curves to outputNode, or else to layer layerId (flags 8
 // or 16). layerIds (ascending) limits the merge to those layers; null merges them all.
 // splitLayer: combine that layer's values with the layers below and above layerId instead.
-// With REMOVE and no id list every layer of the chain is removed except the one written into.
+// REMOVE acts on the listed layers only: without an id list it removes nothing.
 // A period <= 0, a span that gives no sample (start after stop) and a span of more than 2^24
 // periods change nothing. An output
 // node takes the result alone: flags 8 and 16 are then not applied.
 void MergeLayers(KFCurveNode* node, const KArrayInt* layerIds, int layerId, uint32_t flags,
                  KTime start, KTime stop, KTime period, KFCurveNode* outputNode,
                  KFCurveNode* splitLayer, bool useTimeWarp, const MergeLayersOptions* options);
+
+// The file reader's bake of one layered channel: the whole chain merged into layer 0 by curve
+// substitution over [start, stop], through the channel's time warp, at the default sampling
+// period; the baked layers are then removed, so that evaluation and later writes never apply
+// them twice. A span that gives no sample changes nothing.
+void BakeLayersIntoBase(KFCurveNode* node, KTime start, KTime stop);
 
 // What the file reader does with every layered channel of a tree it read: merges each node's
 // layers into its base layer over the key span of its time warp (or its own), at the default

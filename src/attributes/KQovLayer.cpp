@@ -23,7 +23,8 @@ void CopySlot(std::unique_ptr<T>& slot, const std::unique_ptr<T>& source) {
 
 }  // namespace
 
-KQovLayerElementBase* KQovLayer::GetLayerElement(int type) const {
+KQovLayerElementBase* KQovLayer::GetLayerElement(int type, int defaultType) const {
+    if (type == -1) type = defaultType;
     switch (type) {
         case eNormal: return mNormals.get();
         case eMaterial: return mMaterials.get();

@@ -33,8 +33,8 @@ public:
     KQovLayerElementPolygonGroup* GetPolygonGroups() const { return mPolygonGroups.get(); }
     KQovLayerElementUV* GetUVs() const { return mUVs.get(); }
     KQovLayerElementColor* GetVertexColors() const { return mVertexColors.get(); }
-    // The element of a kind 1..6; null for any other number.
-    KQovLayerElementBase* GetLayerElement(int type) const;
+    // The element of a kind 1..6; type -1 stands for defaultType; null for any other number.
+    KQovLayerElementBase* GetLayerElement(int type, int defaultType = -1) const;
 
     // Each setter takes the element over and hands back the one it replaces (null when empty).
     std::unique_ptr<KQovLayerElement> SetNormals(std::unique_ptr<KQovLayerElement> e);
@@ -62,4 +62,23 @@ private:
     std::unique_ptr<KQovLayerElementPolygonGroup> mPolygonGroups;
     std::unique_ptr<KQovLayerElementUV> mUVs;
     std::unique_ptr<KQovLayerElementColor> mVertexColors;
+};
+
+// An element seen from its layer: type -1 or the element's own (default) type gives the element
+// itself, even one its layer does not hold; any other type the layer's element of that type.
+class KLayerElementLookup {
+public:
+    KLayerElementLookup(const KQovLayer* layer, KQovLayerElementBase* element, int defaultType)
+        : mLayer(layer), mElement(element), mDefaultType(defaultType) {}
+
+    KQovLayerElementBase* GetData(int type) const {
+        if (type == -1 || type == mDefaultType) return mElement;
+        return mLayer ? mLayer->GetLayerElement(type) : nullptr;
+    }
+    int GetDefaultType() const { return mDefaultType; }
+
+private:
+    const KQovLayer* mLayer;
+    KQovLayerElementBase* mElement;
+    int mDefaultType;
 };

@@ -7,6 +7,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovShadingChannels.h"
 #include "attributes/KQovTextureProperties.h"
+#include "scene/KQovVideo.h"
 
 namespace {
 
@@ -21,6 +22,14 @@ std::string_view NameStem(const char* name) {
                              std::isspace(static_cast<unsigned char>(stem.back()))))
         stem.remove_suffix(1);
     return stem;
+}
+
+// The clip "VideoProperty" refers to, or null.
+KQovVideo* ConnectedClip(const KQovTextureProperties& set) {
+    auto* clip = KObjectSafeCast<KQovVideoProperties>(set.GetMediaClip());
+    KQovObject* owner = clip ? clip->GetOwner() : nullptr;
+    return owner && owner->GetObjectType() == KQovObject::eVideo ? static_cast<KQovVideo*>(owner)
+                                                                  : nullptr;
 }
 
 // "CurrentMappingType" of a mapping type (a planar one by its normal).
@@ -110,15 +119,21 @@ void KQovTexture::Reset() {
     SetWrapMode(0, 0);
 }
 
+// The clip shows the same file: a texture and its clip never disagree.
 bool KQovTexture::SetFileName(const char* name) {
     if (!name || !*name) return false;
     mFileName = name;
+    KQovVideo* clip = ConnectedClip(*mProperties);
+    if (clip && std::strcmp(clip->GetFileName(), name) != 0) clip->SetFileName(name);
     return true;
 }
 
 bool KQovTexture::SetRelativeFileName(const char* name) {
     if (!name || !*name) return false;
     mRelativeFileName = name;
+    KQovVideo* clip = ConnectedClip(*mProperties);
+    if (clip && std::strcmp(clip->GetRelativeFileName(), name) != 0)
+        clip->SetRelativeFileName(name);
     return true;
 }
 

@@ -243,7 +243,9 @@ struct FlagCase {
 
 const FlagCase kFlagCases[] = {
     {"substitute base", 16, {}, 0, false, {0, 1, 2}, 111 + 110, 0},
-    {"substitute and remove", 16 | 2, {}, 0, false, {0}, 111, 0},
+    // Removing acts on listed layers only: the base takes the merge, the layers stay.
+    {"remove without a list removes nothing", 16 | 2, {}, 0, false, {0, 1, 2}, 111 + 110, 0},
+    {"remove alone without a list", 2, {}, 0, false, {0, 1, 2}, 111, 0},
     {"listed layers into base", 16 | 2, {0, 1}, 0, false, {0, 2}, 111, 0},
     {"remove without receiver", 2, {2}, 0, false, {0, 1}, 11, 0},
     {"span into layer 1", 8, {}, 1, false, {0, 1, 2}, 1 + 111 + 100, 0},

@@ -4,6 +4,9 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/KQovTextureProperties.h"
+#include "scene/KPropertyObjectList.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovVideo.h"
 
 namespace {
 
@@ -164,6 +167,62 @@ TEST(KQovTexture, IsEqual) {
         c.change(b);
         EXPECT_EQ(a.IsEqual(b), c.equal) << c.what;
         EXPECT_EQ(b.IsEqual(a), c.equal) << c.what;
+    }
+}
+
+// The texture names its clip's file: the clip (and the other textures it shows in) follow a
+// name that differs, and a refused name reaches nobody.
+TEST(KQovTexture, FileNamesReachTheConnectedClip) {
+    struct Case {
+        const char* name;
+        bool clip;
+        bool relative;  // SetRelativeFileName, else SetFileName
+        const char* given;
+        bool result;
+        const char* clipFile;  // what the clip and its other texture hold after
+        const char* clipRelative;
+    };
+    const Case cases[] = {
+        {"no clip connected", false, false, "b.png", true, "a.png", "r/a.png"},
+        {"same name", true, false, "a.png", true, "a.png", "r/a.png"},
+        {"different name", true, false, "b.png", true, "b.png", "r/a.png"},
+        {"relative name", true, true, "r/b.png", true, "a.png", "r/b.png"},
+        {"same relative name", true, true, "r/a.png", true, "a.png", "r/a.png"},
+        {"empty name", true, false, "", false, "a.png", "r/a.png"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        KQovObjectManager m;
+        KQovVideo* video = m.CreateVideo("Clip");
+        ASSERT_TRUE(video->SetFileName("a.png"));
+        ASSERT_TRUE(video->SetRelativeFileName("r/a.png"));
+        // Another texture shown by the clip: the clip tells it of every rename.
+        KQovTexture* other = m.CreateTexture("Other");
+        ASSERT_TRUE(other->GetTextureProperties()->ConnectSrc(video->GetProperties()));
+        KQovTexture* texture = m.CreateTexture("T");
+        ASSERT_TRUE(texture->SetFileName("a.png"));
+        ASSERT_TRUE(texture->SetRelativeFileName("r/a.png"));
+        if (c.clip) {
+            ASSERT_TRUE(
+                texture->GetTextureProperties()->GetVideoProperty()->Add(video->GetProperties()));
+            ASSERT_EQ(texture->GetMediaClip(), video->GetProperties());
+        }
+
+        EXPECT_EQ(
+            c.relative ? texture->SetRelativeFileName(c.given) : texture->SetFileName(c.given),
+            c.result);
+        if (c.result) {
+            EXPECT_STREQ(c.relative ? texture->GetRelativeFileName() : texture->GetFileName(),
+                         c.given);
+        }
+        EXPECT_STREQ(video->GetFileName(), c.clipFile);
+        EXPECT_STREQ(video->GetRelativeFileName(), c.clipRelative);
+        EXPECT_STREQ(other->GetFileName(), c.clipFile);
+        EXPECT_STREQ(other->GetRelativeFileName(), c.clipRelative);
+        if (c.clip) {
+            EXPECT_STREQ(texture->GetFileName(), video->GetFileName());
+            EXPECT_STREQ(texture->GetRelativeFileName(), video->GetRelativeFileName());
+        }
     }
 }
 

@@ -154,8 +154,7 @@ void KQovReaderQov::ProcessChannelTree(KFCurveNode* channel, KFCurveNode* inheri
         // The merge samples through the channel's own warp; an inherited one is lent to it.
         // Once baked in, the warp leaves the channel, or it would act twice.
         if (warp && !channel->GetTimeWarp()) channel->SetTimeWarp(warp);
-        MergeLayers(channel, nullptr, 0, KFCURVENODE_MERGE_SUBSTITUTE | KFCURVENODE_MERGE_REMOVE,
-                    start, stop, GetDefaultSamplingPeriod(), nullptr, nullptr, true, nullptr);
+        BakeLayersIntoBase(channel, start, stop);
         channel->SetTimeWarp(nullptr);
     }
     ApplyFilters(channel);
