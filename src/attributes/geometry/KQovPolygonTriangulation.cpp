@@ -1,0 +1,260 @@
+#include "attributes/geometry/KQovPolygonTriangulation.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "attributes/geometry/KQovWeightTable.h"
+#include "foundation/KLocale.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Turns smaller than this (as a sine) count as straight: rounding must not make a convex
+// polygon of collinear corners concave, nor a straight corner block a cut.
+constexpr double kStraight = 1e-9;
+constexpr double kFlat = 1e-12;
+
+// Twice the signed area of a, b, p: positive when p lies left of a -> b.
+inline double Orient(double ax, double ay, double bx, double by, double px, double py) {
+    return (bx - ax) * (py - ay) - (by - ay) * (px - ax);
+}
+
+}  // namespace
+
+void KQovPolygonTriangulation::PlainCut(EOrder order, int n, std::vector<Triangle>& out) {
+    out.clear();
+    if (n < 3) return;
+    out.reserve(size_t(n - 2));
+    if (order == eFan) {
+        for (int t = 0; t + 2 < n; ++t) out.push_back({0, t + 1, t + 2});
+        return;
+    }
+    std::vector<int> strip(size_t(3) * size_t(n - 2));
+    BuildPolygonStripIndices(strip.data(), n);
+    for (size_t k = 0; k < strip.size(); k += 3)
+        out.push_back({strip[k], strip[k + 1], strip[k + 2]});
+}
+
+std::string KQovPolygonTriangulation::FallbackMessage(int count, const char* meshName) {
+    return KFormatC("%d polygon%s of \"%s\" could not be cut along %s outline and %s cut as fans\n",
+                    count, count == 1 ? "" : "s", meshName, count == 1 ? "its" : "their",
+                    count == 1 ? "is" : "are");
+}
+
+const std::vector<KQovPolygonTriangulation::Triangle>& KQovPolygonTriangulation::Cut(
+    const KVector4* points, int pointCount, const int32_t* corners, int n) {
+    mTriangles.clear();
+    mResult = eNothing;
+    if (n < 3 || !corners) return mTriangles;
+    mResult = ePlain;
+    bool named = points != nullptr;
+    for (int k = 0; k < n && named; ++k) named = corners[k] >= 0 && corners[k] < pointCount;
+    if (n == 3 || !named) {
+        PlainCut(mOrder, n, mTriangles);
+        return mTriangles;
+    }
+    // Newell's normal, about corner 0 so that far-off polygons keep their precision.
+    const double* o = points[corners[0]].mData;
+    double nx = 0, ny = 0, nz = 0, extent = 0;
+    for (int k = 0; k < n; ++k) {
+        const double* p = points[corners[k]].mData;
+        const double* q = points[corners[k + 1 < n ? k + 1 : 0]].mData;
+        const double px = p[0] - o[0], py = p[1] - o[1], pz = p[2] - o[2];
+        const double qx = q[0] - o[0], qy = q[1] - o[1], qz = q[2] - o[2];
+        nx += (py - qy) * (pz + qz);
+        ny += (pz - qz) * (px + qx);
+        nz += (px - qx) * (py + qy);
+        extent = std::max({extent, std::fabs(px), std::fabs(py), std::fabs(pz)});
+    }
+    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    // Without area (corners on one line, or halves of a figure eight that cancel) there is no
+    // facing to keep.
+    if (!std::isfinite(length) || !(length > kFlat * extent * extent)) {
+        PlainCut(mOrder, n, mTriangles);
+        return mTriangles;
+    }
+    nx /= length;
+    ny /= length;
+    nz /= length;
+    // u and v span the plane, with u x v along the normal: the polygon winds counter-clockwise.
+    const double ax = std::fabs(nx), ay = std::fabs(ny), az = std::fabs(nz);
+    double ux, uy, uz;
+    if (ax <= ay && ax <= az)
+        ux = 0, uy = -nz, uz = ny;  // (1, 0, 0) x n
+    else if (ay <= az)
+        ux = nz, uy = 0, uz = -nx;  // (0, 1, 0) x n
+    else
+        ux = -ny, uy = nx, uz = 0;  // (0, 0, 1) x n
+    const double ul = std::sqrt(ux * ux + uy * uy + uz * uz);
+    ux /= ul;
+    uy /= ul;
+    uz /= ul;
+    const double vx = ny * uz - nz * uy, vy = nz * ux - nx * uz, vz = nx * uy - ny * ux;
+    mX.resize(size_t(n));
+    mY.resize(size_t(n));
+    for (int k = 0; k < n; ++k) {
+        const double* p = points[corners[k]].mData;
+        const double px = p[0] - o[0], py = p[1] - o[1], pz = p[2] - o[2];
+        mX[k] = px * ux + py * uy + pz * uz;
+        mY[k] = px * vx + py * vy + pz * vz;
+    }
+    if (IsConvex()) {
+        PlainCut(mOrder, n, mTriangles);
+        return mTriangles;
+    }
+    if (ClipEars(n)) {
+        mResult = eOutline;
+        return mTriangles;
+    }
+    PlainCut(mOrder, n, mTriangles);
+    mResult = eFallback;
+    ++mFallbacks;
+    return mTriangles;
+}
+
+// Convex: no corner turns right and the outline turns once around, repeated corners and
+// straight corners aside.
+bool KQovPolygonTriangulation::IsConvex() const {
+    const int n = int(mX.size());
+    auto edgeX = [&](int k) { return mX[k + 1 < n ? k + 1 : 0] - mX[k]; };
+    auto edgeY = [&](int k) { return mY[k + 1 < n ? k + 1 : 0] - mY[k]; };
+    int last = n - 1;
+    while (last >= 0 && edgeX(last) == 0 && edgeY(last) == 0) --last;
+    if (last < 0) return true;
+    double px = edgeX(last), py = edgeY(last), pl = std::hypot(px, py);
+    double turned = 0;
+    for (int k = 0; k < n; ++k) {
+        const double ex = edgeX(k), ey = edgeY(k);
+        if (ex == 0 && ey == 0) continue;
+        const double el = std::hypot(ex, ey);
+        const double cross = px * ey - py * ex;
+        if (cross < -kStraight * pl * el) return false;
+        // A spike turns by half a turn; winding twice by a whole one more.
+        turned += std::atan2(std::fabs(cross), px * ex + py * ey);
+        if (turned > 2.5 * kPi) return false;
+        px = ex, py = ey, pl = el;
+    }
+    return true;
+}
+
+bool KQovPolygonTriangulation::ClipEars(int n) {
+    mPrev.resize(size_t(n));
+    mNext.resize(size_t(n));
+    mAlive.assign(size_t(n), 1);
+    for (int k = 0; k < n; ++k) {
+        mPrev[k] = k > 0 ? k - 1 : n - 1;
+        mNext[k] = k + 1 < n ? k + 1 : 0;
+    }
+    // Only a corner that is not convex can lie inside an ear, and clipping ears never makes a
+    // convex corner reflex: the grid holds the corners not convex at the start.
+    std::vector<int> blockers;
+    double minX = mX[0], maxX = mX[0], minY = mY[0], maxY = mY[0];
+    for (int k = 0; k < n; ++k) {
+        minX = std::min(minX, mX[k]), maxX = std::max(maxX, mX[k]);
+        minY = std::min(minY, mY[k]), maxY = std::max(maxY, mY[k]);
+        const int a = mPrev[k], c = mNext[k];
+        const double x1 = mX[k] - mX[a], y1 = mY[k] - mY[a], x2 = mX[c] - mX[k], y2 = mY[c] - mY[k];
+        if (x1 * y2 - y1 * x2 <= kFlat * (x1 * x1 + y1 * y1 + x2 * x2 + y2 * y2))
+            blockers.push_back(k);
+    }
+    // About one blocker a cell, cells about square however long the polygon is.
+    const double width = std::max(maxX - minX, 1e-300), height = std::max(maxY - minY, 1e-300);
+    const double count = double(std::max<size_t>(blockers.size(), 1));
+    mColumns = int(std::clamp(std::sqrt(count * width / height), 1.0, count));
+    mRows = int(std::clamp(count / mColumns, 1.0, count));
+    mMinX = minX, mMinY = minY;
+    mCellW = width / mColumns;
+    mCellH = height / mRows;
+    mCellStart.assign(size_t(mColumns) * size_t(mRows) + 1, 0);
+    std::vector<int> cells(blockers.size());
+    for (size_t i = 0; i < blockers.size(); ++i) {
+        const int k = blockers[i];
+        cells[i] = Row(mY[k]) * mColumns + Column(mX[k]);
+        ++mCellStart[size_t(cells[i]) + 1];
+    }
+    for (size_t c = 1; c < mCellStart.size(); ++c) mCellStart[c] += mCellStart[c - 1];
+    std::vector<int> fill(mCellStart.begin(), mCellStart.end() - 1);
+    mCellItems.resize(blockers.size());
+    for (size_t i = 0; i < blockers.size(); ++i)
+        mCellItems[size_t(fill[size_t(cells[i])]++)] = blockers[i];
+
+    // A bound on the work keeps a huge polygon of pathological shape from taking quadratic time.
+    mBudget = 1000000 + 400 * int64_t(n);
+    int ear = 0, stop = 0, left = n;
+    while (left > 3) {
+        const int a = mPrev[ear], c = mNext[ear];
+        if (IsEar(a, ear, c)) {
+            mTriangles.push_back({a, ear, c});
+            mNext[a] = c;
+            mPrev[c] = a;
+            mAlive[ear] = 0;
+            --left;
+            // Moving on past the next corner makes fewer slivers.
+            ear = mNext[c];
+            stop = ear;
+            continue;
+        }
+        ear = c;
+        if (ear == stop || mBudget < 0) return false;
+    }
+    const int a = mPrev[ear], c = mNext[ear];
+    if (!IsEar(a, ear, c)) return false;
+    mTriangles.push_back({a, ear, c});
+    return true;
+}
+
+bool KQovPolygonTriangulation::IsEar(int a, int b, int c) {
+    --mBudget;
+    const double ax = mX[a], ay = mY[a], bx = mX[b], by = mY[b], cx = mX[c], cy = mY[c];
+    const double ux = bx - ax, uy = by - ay, wx = cx - bx, wy = cy - by;
+    const double cross = ux * wy - uy * wx;
+    const double tolerance = kFlat * (ux * ux + uy * uy + wx * wx + wy * wy);
+    if (cross < -tolerance) return false;
+    // A straight corner, or a spike, goes without changing the area.
+    if (cross <= tolerance) return true;
+    // Row by row, only the cells the triangle crosses in that row: thin slanted ears of a
+    // large polygon must not scan their whole bounding box.
+    const double xs[3] = {ax, bx, cx}, ys[3] = {ay, by, cy};
+    const int y0 = Row(std::min({ay, by, cy})), y9 = Row(std::max({ay, by, cy}));
+    for (int gy = y0; gy <= y9; ++gy) {
+        // The row's band, a little wider so that rounding loses no corner on its edge.
+        const double margin = 1e-6 * mCellH;
+        const double bottom = gy == y0 ? -HUGE_VAL : mMinY + gy * mCellH - margin;
+        const double top = gy == y9 ? HUGE_VAL : mMinY + (gy + 1) * mCellH + margin;
+        double left = HUGE_VAL, right = -HUGE_VAL;
+        for (int e = 0; e < 3; ++e) {
+            const double x1 = xs[e], y1 = ys[e], x2 = xs[(e + 1) % 3], y2 = ys[(e + 1) % 3];
+            const double lo = std::max(std::min(y1, y2), bottom);
+            const double hi = std::min(std::max(y1, y2), top);
+            if (lo > hi) continue;
+            if (y1 == y2) {
+                left = std::min({left, x1, x2});
+                right = std::max({right, x1, x2});
+                continue;
+            }
+            for (double y : {lo, hi}) {
+                const double x = x1 + (x2 - x1) * ((y - y1) / (y2 - y1));
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+        if (left > right) continue;
+        const int x0 = Column(left - 1e-6 * mCellW), x9 = Column(right + 1e-6 * mCellW);
+        for (int gx = x0; gx <= x9; ++gx) {
+            const int cell = gy * mColumns + gx;
+            mBudget -= 1 + (mCellStart[size_t(cell) + 1] - mCellStart[size_t(cell)]);
+            for (int i = mCellStart[size_t(cell)]; i < mCellStart[size_t(cell) + 1]; ++i) {
+                const int p = mCellItems[size_t(i)];
+                if (!mAlive[size_t(p)] || p == a || p == b || p == c) continue;
+                const double px = mX[p], py = mY[p];
+                // A corner repeated where the outline touches itself does not block.
+                if ((px == ax && py == ay) || (px == cx && py == cy)) continue;
+                if (Orient(ax, ay, bx, by, px, py) >= 0 && Orient(bx, by, cx, cy, px, py) >= 0 &&
+                    Orient(cx, cy, ax, ay, px, py) >= 0)
+                    return false;
+            }
+        }
+        if (mBudget < 0) return false;
+    }
+    return true;
+}
