@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "attributes/KQovMesh.h"
 #include "foundation/KVector4.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 
 struct TablePolygon {
     std::string name;
@@ -36,9 +40,12 @@ struct CutCheck {
     int backwards = 0;    // pieces facing away
 };
 
-// Pieces are triangles or other flat faces, corners in their own winding.
+// Pieces are triangles or other flat faces, corners in their own winding; they are backwards
+// when they face away by more than `tolerance` of the polygon's area (rounding turns pieces
+// without area either way).
 inline CutCheck CheckCut(const std::vector<KVector4>& polygon,
-                         const std::vector<std::vector<KVector4>>& pieces) {
+                         const std::vector<std::vector<KVector4>>& pieces,
+                         double tolerance = 1e-9) {
     CutCheck c;
     KVector4 n = NewellNormal(polygon);
     c.expected = n.Length() / 2;
@@ -47,7 +54,7 @@ inline CutCheck CheckCut(const std::vector<KVector4>& polygon,
         const double a = NewellNormal(piece).DotProduct(n) / 2;
         c.area += a;
         c.covered += std::fabs(a);
-        if (a < -1e-9 * c.expected) ++c.backwards;
+        if (a < -tolerance * c.expected) ++c.backwards;
     }
     return c;
 }
@@ -103,8 +110,18 @@ inline std::vector<TablePolygon> PolygonTable() {
         {"concave arrow", OnTiltedPlane({{0, 0}, {2, 0}, {2, -1}, {4, 1}, {2, 3}, {2, 2}, {0, 2}}),
          false},
         {"concave, collinear corners",
-         OnTiltedPlane({{1, 3}, {0, 3}, {0, 2}, {0, 1}, {0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1},
-                        {2, 1}, {1, 1}, {1, 2}}),
+         OnTiltedPlane({{1, 3},
+                        {0, 3},
+                        {0, 2},
+                        {0, 1},
+                        {0, 0},
+                        {1, 0},
+                        {2, 0},
+                        {3, 0},
+                        {3, 1},
+                        {2, 1},
+                        {1, 1},
+                        {1, 2}}),
          false},
         {"concave, not flat", OnTiltedPlane(StarOutline(6), bumps), false},
         {"comb of 66 corners", OnTiltedPlane(CombOutline(16)), false},
@@ -124,4 +141,32 @@ inline std::vector<TablePolygon> PolygonTable() {
          false},
     };
     return table;
+}
+
+// A mesh node under the root holding the one polygon, its corners control points 0..n-1.
+inline KQovMesh* AddPolygonNode(KQovObjectManager& manager, KQovScene* scene, const char* name,
+                                const std::vector<KVector4>& corners) {
+    KQovNode* node = manager.CreateNode(name);
+    scene->GetRootNode()->AddChild(node);
+    KQovMesh* mesh = manager.CreateMesh();
+    node->SetNodeAttribute(mesh);
+    mesh->InitControlPoints(int(corners.size()));
+    mesh->BeginPolygon();
+    for (size_t k = 0; k < corners.size(); ++k) {
+        mesh->GetControlPoints().SetAt(int(k), corners[k]);
+        mesh->AddPolygonVertex(int(k));
+    }
+    return mesh;
+}
+
+// The table as nodes "P0", "P1", ... in table order.
+inline void AddPolygonTable(KQovObjectManager& manager, KQovScene* scene) {
+    const std::vector<TablePolygon> table = PolygonTable();
+    for (size_t i = 0; i < table.size(); ++i)
+        AddPolygonNode(manager, scene, ("P" + std::to_string(i)).c_str(), table[i].corners);
+}
+
+// A flat outline that crosses itself, which no cut along the outline can follow.
+inline std::vector<KVector4> CrossingPolygon() {
+    return OnTiltedPlane({{0, 0}, {4, 0}, {4, 3}, {1, -1}, {0, 2}, {-1, 1}});
 }

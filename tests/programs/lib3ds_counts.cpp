@@ -1,6 +1,7 @@
 // Loads a 3DS file with lib3ds and prints what it holds, one item a line, so tests can
 // check the toolkit's records against an independent reader. With a frame number it
-// prints instead each object node's matrix evaluated at that frame.
+// prints instead each object node's matrix evaluated at that frame; with "faces", each
+// mesh face's points.
 #include <lib3ds/camera.h>
 #include <lib3ds/file.h>
 #include <lib3ds/light.h>
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -67,13 +69,28 @@ void PrintMatrices(Lib3dsNode* node) {
 
 int main(int argc, char** argv) {
     if (argc != 2 && argc != 3) {
-        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME]\n");
+        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME | faces]\n");
         return 2;
     }
     Lib3dsFile* file = lib3ds_file_load(argv[1]);
     if (!file) {
         printf("unreadable\n");
         return 1;
+    }
+    if (argc == 3 && strcmp(argv[2], "faces") == 0) {
+        // Each face as its three points, in the face's own order.
+        for (Lib3dsMesh* m = file->meshes; m; m = m->next)
+            for (unsigned f = 0; f < m->faces; ++f) {
+                printf("face %s", m->name);
+                for (int k = 0; k < 3; ++k) {
+                    const unsigned p = m->faceL[f].points[k];
+                    for (int c = 0; c < 3; ++c)
+                        printf(" %.9g", p < m->points ? double(m->pointL[p].pos[c]) : 0.0);
+                }
+                printf("\n");
+            }
+        lib3ds_file_free(file);
+        return 0;
     }
     if (argc == 3) {
         lib3ds_file_eval(file, Lib3dsFloat(atof(argv[2])));
