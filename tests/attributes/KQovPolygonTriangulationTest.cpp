@@ -83,6 +83,38 @@ TEST(KQovPolygonTriangulation, OutlinesThatCannotBeFollowedFallBack) {
     EXPECT_EQ(cut.Cut(crossing.data(), 6, corners.data(), 6).size(), 4u);
     EXPECT_EQ(cut.GetResult(), Cut::eFallback);
     EXPECT_EQ(cut.GetFallbackCount(), 1);
+    // Ears of a pentagram can be clipped, but they would cover its middle twice.
+    const std::vector<KVector4> pentagram =
+        OnTiltedPlane({{1, 0}, {-0.809, 0.588}, {0.309, -0.951}, {0.309, 0.951}, {-0.809, -0.588}});
+    corners = Identity(5);
+    EXPECT_EQ(cut.Cut(pentagram.data(), 5, corners.data(), 5).size(), 3u);
+    EXPECT_EQ(cut.GetResult(), Cut::eFallback);
+    EXPECT_EQ(cut.GetFallbackCount(), 2);
+    // Outlines that only touch themselves are followed: a hole joined by a doubled edge, and
+    // two lobes meeting at a corner.
+    const std::vector<std::vector<KVector4>> touching = {
+        OnTiltedPlane({{0, 0},
+                       {4, 0},
+                       {4, 4},
+                       {0, 4},
+                       {0, 2},
+                       {1, 2},
+                       {1, 3},
+                       {3, 3},
+                       {3, 1},
+                       {1, 1},
+                       {1, 2},
+                       {0, 2}}),
+        OnTiltedPlane(
+            {{0, 0}, {2, 0}, {2, 2}, {1, 1}, {0, 2}, {-1, 1}, {0, 0}, {-2, 0}, {-2, -2}})};
+    for (const std::vector<KVector4>& outline : touching) {
+        const int n = int(outline.size());
+        corners = Identity(outline.size());
+        ExpectCovers(outline, Pieces(outline, cut.Cut(outline.data(), n, corners.data(), n)),
+                     "touching");
+        EXPECT_EQ(cut.GetResult(), Cut::eOutline);
+    }
+    EXPECT_EQ(cut.GetFallbackCount(), 2);
 
     const std::vector<KVector4> line = OnTiltedPlane({{0, 0}, {1, 0}, {3, 0}, {2, 0}});
     corners = Identity(4);
@@ -99,7 +131,7 @@ TEST(KQovPolygonTriangulation, OutlinesThatCannotBeFollowedFallBack) {
     const KVector4 nan[4] = {{0, 0, 0}, {1, 0, 0}, {std::nan(""), 1, 0}, {0, 1, 0}};
     corners = Identity(4);
     EXPECT_EQ(cut.Cut(nan, 4, corners.data(), 4).size(), 2u);
-    EXPECT_EQ(cut.GetFallbackCount(), 1);
+    EXPECT_EQ(cut.GetFallbackCount(), 2);
     EXPECT_EQ(Cut::FallbackMessage(1, "Grid"),
               "1 polygon of \"Grid\" could not be cut along its outline and is cut as fans\n");
     EXPECT_EQ(Cut::FallbackMessage(3, "Grid"),

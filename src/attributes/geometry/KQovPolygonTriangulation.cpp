@@ -102,7 +102,7 @@ const std::vector<KQovPolygonTriangulation::Triangle>& KQovPolygonTriangulation:
         PlainCut(mOrder, n, mTriangles);
         return mTriangles;
     }
-    if (ClipEars(n)) {
+    if (!CrossesItself() && ClipEars(n)) {
         mResult = eOutline;
         return mTriangles;
     }
@@ -157,14 +157,7 @@ bool KQovPolygonTriangulation::ClipEars(int n) {
         if (x1 * y2 - y1 * x2 <= kFlat * (x1 * x1 + y1 * y1 + x2 * x2 + y2 * y2))
             blockers.push_back(k);
     }
-    // About one blocker a cell, cells about square however long the polygon is.
-    const double width = std::max(maxX - minX, 1e-300), height = std::max(maxY - minY, 1e-300);
-    const double count = double(std::max<size_t>(blockers.size(), 1));
-    mColumns = int(std::clamp(std::sqrt(count * width / height), 1.0, count));
-    mRows = int(std::clamp(count / mColumns, 1.0, count));
-    mMinX = minX, mMinY = minY;
-    mCellW = width / mColumns;
-    mCellH = height / mRows;
+    SetGrid(minX, minY, maxX, maxY, blockers.size());
     mCellStart.assign(size_t(mColumns) * size_t(mRows) + 1, 0);
     std::vector<int> cells(blockers.size());
     for (size_t i = 0; i < blockers.size(); ++i) {
@@ -212,34 +205,11 @@ bool KQovPolygonTriangulation::IsEar(int a, int b, int c) {
     if (cross < -tolerance) return false;
     // A straight corner, or a spike, goes without changing the area.
     if (cross <= tolerance) return true;
-    // Row by row, only the cells the triangle crosses in that row: thin slanted ears of a
-    // large polygon must not scan their whole bounding box.
     const double xs[3] = {ax, bx, cx}, ys[3] = {ay, by, cy};
     const int y0 = Row(std::min({ay, by, cy})), y9 = Row(std::max({ay, by, cy}));
     for (int gy = y0; gy <= y9; ++gy) {
-        // The row's band, a little wider so that rounding loses no corner on its edge.
-        const double margin = 1e-6 * mCellH;
-        const double bottom = gy == y0 ? -HUGE_VAL : mMinY + gy * mCellH - margin;
-        const double top = gy == y9 ? HUGE_VAL : mMinY + (gy + 1) * mCellH + margin;
-        double left = HUGE_VAL, right = -HUGE_VAL;
-        for (int e = 0; e < 3; ++e) {
-            const double x1 = xs[e], y1 = ys[e], x2 = xs[(e + 1) % 3], y2 = ys[(e + 1) % 3];
-            const double lo = std::max(std::min(y1, y2), bottom);
-            const double hi = std::min(std::max(y1, y2), top);
-            if (lo > hi) continue;
-            if (y1 == y2) {
-                left = std::min({left, x1, x2});
-                right = std::max({right, x1, x2});
-                continue;
-            }
-            for (double y : {lo, hi}) {
-                const double x = x1 + (x2 - x1) * ((y - y1) / (y2 - y1));
-                left = std::min(left, x);
-                right = std::max(right, x);
-            }
-        }
-        if (left > right) continue;
-        const int x0 = Column(left - 1e-6 * mCellW), x9 = Column(right + 1e-6 * mCellW);
+        int x0 = 0, x9 = -1;
+        ColumnsInRow(xs, ys, 3, gy, y0, y9, x0, x9);
         for (int gx = x0; gx <= x9; ++gx) {
             const int cell = gy * mColumns + gx;
             mBudget -= 1 + (mCellStart[size_t(cell) + 1] - mCellStart[size_t(cell)]);
@@ -257,4 +227,108 @@ bool KQovPolygonTriangulation::IsEar(int a, int b, int c) {
         if (mBudget < 0) return false;
     }
     return true;
+}
+
+void KQovPolygonTriangulation::SetGrid(double minX, double minY, double maxX, double maxY,
+                                       size_t items) {
+    // About one item a cell, cells about square however long the polygon is.
+    const double width = std::max(maxX - minX, 1e-300), height = std::max(maxY - minY, 1e-300);
+    const double count = double(std::max<size_t>(items, 1));
+    mColumns = int(std::clamp(std::sqrt(count * width / height), 1.0, count));
+    mRows = int(std::clamp(count / mColumns, 1.0, count));
+    mMinX = minX, mMinY = minY;
+    mCellW = width / mColumns;
+    mCellH = height / mRows;
+}
+
+// The columns of row gy that a segment or triangle (rows y0 to y9) crosses: only those, so
+// that thin slanted shapes of a large polygon do not cost their whole bounding box.
+void KQovPolygonTriangulation::ColumnsInRow(const double* xs, const double* ys, int corners, int gy,
+                                            int y0, int y9, int& x0, int& x9) const {
+    // The row's band, a little wider so that rounding loses no corner on its edge.
+    const double margin = 1e-6 * mCellH;
+    const double bottom = gy == y0 ? -HUGE_VAL : mMinY + gy * mCellH - margin;
+    const double top = gy == y9 ? HUGE_VAL : mMinY + (gy + 1) * mCellH + margin;
+    double left = HUGE_VAL, right = -HUGE_VAL;
+    for (int e = 0; e < corners; ++e) {
+        const int f = e + 1 < corners ? e + 1 : 0;
+        const double x1 = xs[e], y1 = ys[e], x2 = xs[f], y2 = ys[f];
+        const double lo = std::max(std::min(y1, y2), bottom);
+        const double hi = std::min(std::max(y1, y2), top);
+        if (lo > hi) continue;
+        if (y1 == y2) {
+            left = std::min({left, x1, x2});
+            right = std::max({right, x1, x2});
+            continue;
+        }
+        for (double y : {lo, hi}) {
+            const double x = x1 + (x2 - x1) * ((y - y1) / (y2 - y1));
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    }
+    if (left > right) {
+        x0 = 0, x9 = -1;
+        return;
+    }
+    x0 = Column(left - 1e-6 * mCellW);
+    x9 = Column(right + 1e-6 * mCellW);
+}
+
+// Whether two edges that share no corner cross at a point inside both. Edges that only touch,
+// or run along each other, do not count: outlines that touch themselves can still be cut.
+// A polygon too costly to check counts as not crossing; the ear clipping still stops on one
+// that cannot be followed.
+bool KQovPolygonTriangulation::CrossesItself() {
+    const int n = int(mX.size());
+    double minX = mX[0], maxX = mX[0], minY = mY[0], maxY = mY[0];
+    for (int k = 0; k < n; ++k) {
+        minX = std::min(minX, mX[k]), maxX = std::max(maxX, mX[k]);
+        minY = std::min(minY, mY[k]), maxY = std::max(maxY, mY[k]);
+    }
+    SetGrid(minX, minY, maxX, maxY, size_t(n));
+    int64_t budget = 1000000 + 16 * int64_t(n);
+    std::vector<std::pair<int, int>> entries;  // cell, edge
+    for (int k = 0; k < n; ++k) {
+        const int f = k + 1 < n ? k + 1 : 0;
+        const double xs[2] = {mX[k], mX[f]}, ys[2] = {mY[k], mY[f]};
+        const int y0 = Row(std::min(ys[0], ys[1])), y9 = Row(std::max(ys[0], ys[1]));
+        for (int gy = y0; gy <= y9; ++gy) {
+            int x0 = 0, x9 = -1;
+            ColumnsInRow(xs, ys, 2, gy, y0, y9, x0, x9);
+            for (int gx = x0; gx <= x9; ++gx) entries.push_back({gy * mColumns + gx, k});
+            budget -= 1 + std::max(0, x9 - x0 + 1);
+        }
+        if (budget < 0) return false;
+    }
+    std::sort(entries.begin(), entries.end());
+    auto strict = [](double o, double scale) {
+        return o > 1e-12 * scale ? 1 : o < -1e-12 * scale ? -1 : 0;
+    };
+    for (size_t first = 0; first < entries.size();) {
+        size_t end = first;
+        while (end < entries.size() && entries[end].first == entries[first].first) ++end;
+        for (size_t i = first; i < end; ++i) {
+            const int a = entries[i].second, a2 = a + 1 < n ? a + 1 : 0;
+            const double ax = mX[a], ay = mY[a], bx = mX[a2], by = mY[a2];
+            const double la = (bx - ax) * (bx - ax) + (by - ay) * (by - ay);
+            for (size_t j = i + 1; j < end; ++j) {
+                if (--budget < 0) return false;
+                const int c = entries[j].second, c2 = c + 1 < n ? c + 1 : 0;
+                if (c == a2 || c2 == a) continue;
+                const double cx = mX[c], cy = mY[c], dx = mX[c2], dy = mY[c2];
+                const double lc = (dx - cx) * (dx - cx) + (dy - cy) * (dy - cy);
+                const double scale = std::max(la, lc);
+                if (strict(Orient(ax, ay, bx, by, cx, cy), scale) *
+                            strict(Orient(ax, ay, bx, by, dx, dy), scale) <
+                        0 &&
+                    strict(Orient(cx, cy, dx, dy, ax, ay), scale) *
+                            strict(Orient(cx, cy, dx, dy, bx, by), scale) <
+                        0)
+                    return true;
+            }
+        }
+        first = end;
+    }
+    return false;
 }

@@ -46,6 +46,10 @@ public:
 
 private:
     bool IsConvex() const;
+    bool CrossesItself();
+    void SetGrid(double minX, double minY, double maxX, double maxY, size_t items);
+    void ColumnsInRow(const double* xs, const double* ys, int corners, int gy, int y0, int y9,
+                      int& x0, int& x9) const;
     bool ClipEars(int n);
     bool IsEar(int a, int b, int c);
     int Column(double x) const {
