@@ -138,13 +138,29 @@ TEST(KQovPolygonTriangulation, OutlinesThatCannotBeFollowedFallBack) {
               "3 polygons of \"Grid\" could not be cut along their outline and are cut as fans\n");
 }
 
-// Huge polygons are cut along their outline in about linear time.
+// A strip winding 48 times around, between two arms of a spiral.
+std::vector<std::pair<double, double>> SpiralOutline(int perArm) {
+    std::vector<std::pair<double, double>> c;
+    for (int k = 0; k < perArm; ++k) {
+        const double a = k * 0.002;
+        c.push_back({(1 + a) * std::cos(a), (1 + a) * std::sin(a)});
+    }
+    for (int k = perArm - 1; k >= 0; --k) {
+        const double a = k * 0.002;
+        c.push_back({(1.5 + a) * std::cos(a), (1.5 + a) * std::sin(a)});
+    }
+    return c;
+}
+
+// Huge polygons are cut along their outline in about linear time: long thin teeth, spikes
+// round a crowded middle, and a winding strip where ears turn up one a round.
 TEST(KQovPolygonTriangulation, HugeConcavePolygonsAreFollowed) {
     struct Case {
         const char* name;
         std::vector<KVector4> points;
     } cases[] = {{"comb", OnTiltedPlane(CombOutline(75000))},
-                 {"star", OnTiltedPlane(StarOutline(150000, 0.9))}};
+                 {"star", OnTiltedPlane(StarOutline(150000, 0.1))},
+                 {"spiral", OnTiltedPlane(SpiralOutline(150000))}};
     Cut cut;
     for (const Case& c : cases) {
         const int n = int(c.points.size());

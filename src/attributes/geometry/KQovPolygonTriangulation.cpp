@@ -12,6 +12,7 @@ constexpr double kPi = 3.14159265358979323846;
 // Turns smaller than this (as a sine) count as straight: rounding must not make a convex
 // polygon of collinear corners concave, nor a straight corner block a cut.
 constexpr double kStraight = 1e-9;
+// Areas below this share of their edges' squared lengths are no area at all.
 constexpr double kFlat = 1e-12;
 
 // Twice the signed area of a, b, p: positive when p lies left of a -> b.
@@ -146,33 +147,23 @@ bool KQovPolygonTriangulation::ClipEars(int n) {
         mNext[k] = k + 1 < n ? k + 1 : 0;
     }
     // Only a corner that is not convex can lie inside an ear, and clipping ears never makes a
-    // convex corner reflex: the grid holds the corners not convex at the start.
-    std::vector<int> blockers;
-    double minX = mX[0], maxX = mX[0], minY = mY[0], maxY = mY[0];
+    // convex corner reflex: the tree holds the corners not convex at the start.
+    mBlockers.clear();
     for (int k = 0; k < n; ++k) {
-        minX = std::min(minX, mX[k]), maxX = std::max(maxX, mX[k]);
-        minY = std::min(minY, mY[k]), maxY = std::max(maxY, mY[k]);
         const int a = mPrev[k], c = mNext[k];
         const double x1 = mX[k] - mX[a], y1 = mY[k] - mY[a], x2 = mX[c] - mX[k], y2 = mY[c] - mY[k];
         if (x1 * y2 - y1 * x2 <= kFlat * (x1 * x1 + y1 * y1 + x2 * x2 + y2 * y2))
-            blockers.push_back(k);
+            mBlockers.push_back(k);
     }
-    SetGrid(minX, minY, maxX, maxY, blockers.size());
-    mCellStart.assign(size_t(mColumns) * size_t(mRows) + 1, 0);
-    std::vector<int> cells(blockers.size());
-    for (size_t i = 0; i < blockers.size(); ++i) {
-        const int k = blockers[i];
-        cells[i] = Row(mY[k]) * mColumns + Column(mX[k]);
-        ++mCellStart[size_t(cells[i]) + 1];
-    }
-    for (size_t c = 1; c < mCellStart.size(); ++c) mCellStart[c] += mCellStart[c - 1];
-    std::vector<int> fill(mCellStart.begin(), mCellStart.end() - 1);
-    mCellItems.resize(blockers.size());
-    for (size_t i = 0; i < blockers.size(); ++i)
-        mCellItems[size_t(fill[size_t(cells[i])]++)] = blockers[i];
+    BuildTree();
 
-    // A bound on the work keeps a huge polygon of pathological shape from taking quadratic time.
-    mBudget = 1000000 + 400 * int64_t(n);
+    // A bound on the work keeps a huge polygon of pathological shape from taking quadratic
+    // time. Moving on past the next corner after a cut makes fewer slivers, but along a long
+    // winding strip it finds one ear a round; when the bound is reached, cutting goes on from
+    // the corner before each cut, which follows such a strip, under a bound of its own.
+    const int64_t bound = 1000000 + 200 * int64_t(n);
+    mBudget = bound;
+    bool zip = false;
     int ear = 0, stop = 0, left = n;
     while (left > 3) {
         const int a = mPrev[ear], c = mNext[ear];
@@ -182,8 +173,13 @@ bool KQovPolygonTriangulation::ClipEars(int n) {
             mPrev[c] = a;
             mAlive[ear] = 0;
             --left;
-            // Moving on past the next corner makes fewer slivers.
-            ear = mNext[c];
+            ear = zip ? a : mNext[c];
+            stop = ear;
+            continue;
+        }
+        if (mBudget < 0 && !zip) {
+            zip = true;
+            mBudget = bound;
             stop = ear;
             continue;
         }
@@ -205,26 +201,51 @@ bool KQovPolygonTriangulation::IsEar(int a, int b, int c) {
     if (cross < -tolerance) return false;
     // A straight corner, or a spike, goes without changing the area.
     if (cross <= tolerance) return true;
-    const double xs[3] = {ax, bx, cx}, ys[3] = {ay, by, cy};
-    const int y0 = Row(std::min({ay, by, cy})), y9 = Row(std::max({ay, by, cy}));
-    for (int gy = y0; gy <= y9; ++gy) {
-        int x0 = 0, x9 = -1;
-        ColumnsInRow(xs, ys, 3, gy, y0, y9, x0, x9);
-        for (int gx = x0; gx <= x9; ++gx) {
-            const int cell = gy * mColumns + gx;
-            mBudget -= 1 + (mCellStart[size_t(cell) + 1] - mCellStart[size_t(cell)]);
-            for (int i = mCellStart[size_t(cell)]; i < mCellStart[size_t(cell) + 1]; ++i) {
-                const int p = mCellItems[size_t(i)];
-                if (!mAlive[size_t(p)] || p == a || p == b || p == c) continue;
-                const double px = mX[p], py = mY[p];
-                // A corner repeated where the outline touches itself does not block.
-                if ((px == ax && py == ay) || (px == cx && py == cy)) continue;
-                if (Orient(ax, ay, bx, by, px, py) >= 0 && Orient(bx, by, cx, cy, px, py) >= 0 &&
-                    Orient(cx, cy, ax, ay, px, py) >= 0)
-                    return false;
-            }
+    const double left = std::min({ax, bx, cx}), right = std::max({ax, bx, cx});
+    const double bottom = std::min({ay, by, cy}), top = std::max({ay, by, cy});
+    // Tree nodes as (node, first item, end item); a node wholly outside one edge is skipped.
+    int stack[3 * 64];
+    int depth = 0;
+    if (!mBlockers.empty()) {
+        stack[0] = 0, stack[1] = 0, stack[2] = int(mBlockers.size());
+        depth = 1;
+    }
+    while (depth > 0) {
+        --depth;
+        const int node = stack[3 * depth], lo = stack[3 * depth + 1], hi = stack[3 * depth + 2];
+        if (--mBudget < 0) return false;
+        const Box& box = mBoxes[size_t(node)];
+        if (box.x1 < left || box.x0 > right || box.y1 < bottom || box.y0 > top) continue;
+        bool outside = false;
+        const double xs[3] = {ax, bx, cx}, ys[3] = {ay, by, cy};
+        for (int e = 0; e < 3 && !outside; ++e) {
+            const int f = e < 2 ? e + 1 : 0;
+            outside = Orient(xs[e], ys[e], xs[f], ys[f], box.x0, box.y0) < 0 &&
+                      Orient(xs[e], ys[e], xs[f], ys[f], box.x1, box.y0) < 0 &&
+                      Orient(xs[e], ys[e], xs[f], ys[f], box.x0, box.y1) < 0 &&
+                      Orient(xs[e], ys[e], xs[f], ys[f], box.x1, box.y1) < 0;
         }
-        if (mBudget < 0) return false;
+        if (outside) continue;
+        if (hi - lo > kLeaf) {
+            const int mid = lo + (hi - lo) / 2;
+            const int children[2][3] = {{2 * node + 1, lo, mid}, {2 * node + 2, mid, hi}};
+            for (const auto& child : children) {
+                std::copy(child, child + 3, stack + 3 * depth);
+                ++depth;
+            }
+            continue;
+        }
+        for (int i = lo; i < hi; ++i) {
+            const int p = mBlockers[size_t(i)];
+            if (!mAlive[size_t(p)] || p == a || p == b || p == c) continue;
+            const double px = mX[p], py = mY[p];
+            // A corner repeated where the outline touches itself does not block.
+            if ((px == ax && py == ay) || (px == cx && py == cy)) continue;
+            if (Orient(ax, ay, bx, by, px, py) >= 0 && Orient(bx, by, cx, cy, px, py) >= 0 &&
+                Orient(cx, cy, ax, ay, px, py) >= 0)
+                return false;
+        }
+        mBudget -= hi - lo;
     }
     return true;
 }
@@ -331,4 +352,33 @@ bool KQovPolygonTriangulation::CrossesItself() {
         first = end;
     }
     return false;
+}
+
+// A balanced tree over the blockers, split at the median of the wider side, nodes numbered as
+// in a heap; built with a stack of its own.
+void KQovPolygonTriangulation::BuildTree() {
+    const int count = int(mBlockers.size());
+    size_t leaves = 1;
+    while (leaves * kLeaf < size_t(count)) leaves *= 2;
+    mBoxes.assign(2 * leaves, Box{});
+    std::vector<std::array<int, 3>> pending;
+    if (count > 0) pending.push_back({0, 0, count});
+    while (!pending.empty()) {
+        const auto [node, lo, hi] = pending.back();
+        pending.pop_back();
+        Box box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+        for (int i = lo; i < hi; ++i) {
+            const int k = mBlockers[size_t(i)];
+            box.x0 = std::min(box.x0, mX[k]), box.x1 = std::max(box.x1, mX[k]);
+            box.y0 = std::min(box.y0, mY[k]), box.y1 = std::max(box.y1, mY[k]);
+        }
+        mBoxes[size_t(node)] = box;
+        if (hi - lo <= kLeaf) continue;
+        const int mid = lo + (hi - lo) / 2;
+        const std::vector<double>& axis = box.x1 - box.x0 >= box.y1 - box.y0 ? mX : mY;
+        std::nth_element(mBlockers.begin() + lo, mBlockers.begin() + mid, mBlockers.begin() + hi,
+                         [&axis](int p, int q) { return axis[size_t(p)] < axis[size_t(q)]; });
+        pending.push_back({2 * node + 1, lo, mid});
+        pending.push_back({2 * node + 2, mid, hi});
+    }
 }

@@ -3,8 +3,9 @@
 // convex polygon keeps the plain cut the writers have always made, so files of convex
 // polygons do not change; a concave one is cut along its outline by ear clipping, in the
 // plane of its Newell normal (the best-fit plane of a polygon that is not flat). When the
-// outline cannot be followed (it crosses itself, or the work passes a bound on a huge
-// polygon) the plain cut is kept and counted, so that writers can say so.
+// outline cannot be followed (it crosses itself, the clipping finds no ear, or the work
+// passes a bound linear in the corner count) the plain cut is kept and counted, so that
+// writers can say so.
 
 #include <algorithm>
 #include <array>
@@ -22,7 +23,7 @@ public:
     // How the last polygon was cut.
     enum EResult {
         eNothing,   // fewer than three corners
-        ePlain,     // convex, flat to nothing, or naming a point it does not have
+        ePlain,     // convex, without area, or naming a point it does not have
         eOutline,   // along its concave outline
         eFallback,  // plain, as its outline could not be followed
     };
@@ -51,6 +52,7 @@ private:
     void ColumnsInRow(const double* xs, const double* ys, int corners, int gy, int y0, int y9,
                       int& x0, int& x9) const;
     bool ClipEars(int n);
+    void BuildTree();
     bool IsEar(int a, int b, int c);
     int Column(double x) const {
         return int(std::clamp((x - mMinX) / mCellW, 0.0, mColumns - 1.0));
@@ -62,11 +64,17 @@ private:
     int mFallbacks = 0;
     std::vector<Triangle> mTriangles;
     // Work space kept between polygons: corners in the polygon's plane, the ring of corners
-    // left, and a grid of the corners that may block an ear.
+    // left, and a tree of the corners that may block an ear (kLeaf or fewer a leaf).
+    struct Box {
+        double x0, y0, x1, y1;
+    };
+    static constexpr int kLeaf = 8;
     std::vector<double> mX, mY;
     std::vector<int> mPrev, mNext;
     std::vector<uint8_t> mAlive;
-    std::vector<int> mCellStart, mCellItems;
+    std::vector<int> mBlockers;
+    std::vector<Box> mBoxes;
+    // The grid of the crossing check.
     int mColumns = 1, mRows = 1;
     double mMinX = 0, mMinY = 0, mCellW = 1, mCellH = 1;
     int64_t mBudget = 0;
