@@ -2,7 +2,8 @@
 // check the toolkit's records against an independent reader. With a frame number it
 // prints instead each object node's matrix evaluated at that frame; with "points" after the
 // frame, each object node's mesh vertices placed at that frame. With "materials" it prints
-// every field of each material that the 3DS reader and writer handle.
+// every field of each material that the 3DS reader and writer handle; with "faces", each
+// mesh face's points.
 #include <lib3ds/camera.h>
 #include <lib3ds/file.h>
 #include <lib3ds/light.h>
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -122,7 +124,7 @@ void PrintMaterials(Lib3dsFile* file) {
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 4) {
-        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME [points] | materials]\n");
+        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME [points] | materials | faces]\n");
         return 2;
     }
     Lib3dsFile* file = lib3ds_file_load(argv[1]);
@@ -132,6 +134,21 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && std::string(argv[2]) == "materials") {
         PrintMaterials(file);
+        lib3ds_file_free(file);
+        return 0;
+    }
+    if (argc == 3 && strcmp(argv[2], "faces") == 0) {
+        // Each face as its three points, in the face's own order.
+        for (Lib3dsMesh* m = file->meshes; m; m = m->next)
+            for (unsigned f = 0; f < m->faces; ++f) {
+                printf("face %s", m->name);
+                for (int k = 0; k < 3; ++k) {
+                    const unsigned p = m->faceL[f].points[k];
+                    for (int c = 0; c < 3; ++c)
+                        printf(" %.9g", p < m->points ? double(m->pointL[p].pos[c]) : 0.0);
+                }
+                printf("\n");
+            }
         lib3ds_file_free(file);
         return 0;
     }

@@ -11,6 +11,7 @@
 #include "attributes/KQovPatch.h"
 #include "attributes/geometry/KQovNurbTessellator.h"
 #include "attributes/geometry/KQovPatchTessellator.h"
+#include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "attributes/geometry/KQovWeightTable.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -393,25 +394,27 @@ KQovNurb* KQovGeometryConverter::CopyNurbForWriting(KQovNurb* nurb) {
 }
 
 KQovMesh* KQovGeometryConverter::TriangulateMesh(KQovMesh* source) {
+    mFallbacks = 0;
     if (!source) return nullptr;
     Owned<KQovMesh> mesh = NewMesh(mManager);
     if (!mesh) return nullptr;
     const int32_t* vertices = source->GetPolygonVertices().GetArray();
     const int vertexCount = source->GetPolygonVertices().GetCount();
     std::vector<int32_t> corners, polygons;
-    std::vector<int> strip;
+    KQovPolygonTriangulation cut(KQovPolygonTriangulation::eStrip);
+    const KVector4* points = source->GetControlPoints().GetArray();
+    const int pointCount = source->GetControlPointsCount();
     for (int p = 0; p < source->GetPolygonCount(); ++p) {
         const KQovPolygon polygon = source->GetPolygon(p);
         const int n = polygon.size;
         // Fewer than three corners make no triangle.
         if (n < 3 || polygon.first < 0 || int64_t(polygon.first) + n > vertexCount) continue;
-        strip.resize(size_t(3) * size_t(n - 2));
-        BuildPolygonStripIndices(strip.data(), n);
-        for (size_t k = 0; k < strip.size(); k += 3) {
+        for (const KQovPolygonTriangulation::Triangle& t :
+             cut.Cut(points, pointCount, vertices + polygon.first, n)) {
             mesh->BeginPolygon(-1, -1, polygon.group);
             polygons.push_back(p);
-            for (size_t c = k; c < k + 3; ++c) {
-                const int32_t position = polygon.first + strip[c];
+            for (int c : t) {
+                const int32_t position = polygon.first + c;
                 mesh->AddPolygonVertex(vertices[position], -1);
                 corners.push_back(position);
             }
@@ -423,6 +426,7 @@ KQovMesh* KQovGeometryConverter::TriangulateMesh(KQovMesh* source) {
     RemapLayers(*mesh, corners, polygons);
     for (int s = 0; s < mesh->GetShapeCount(); ++s)
         RemapLayers(*mesh->GetShape(s), corners, polygons);
+    mFallbacks = cut.GetFallbackCount();
     return mesh.release();
 }
 

@@ -32,9 +32,13 @@ public:
     KQovNurb* CreateNurbFromPatch(KQovPatch* patch);
     // A full copy, control points of the surface and of its shapes included.
     KQovNurb* CopyNurbForWriting(KQovNurb* nurb);
-    // Every polygon of three or more corners cut into triangles; per-polygon and
-    // per-polygon-vertex layer data follow their triangles and corners.
+    // Every polygon of three or more corners cut into triangles (convex ones plainly, concave
+    // ones along their outline); per-polygon and per-polygon-vertex layer data follow their
+    // triangles and corners.
     KQovMesh* TriangulateMesh(KQovMesh* mesh);
+    // Polygons the last TriangulateMesh cut plainly because their outline could not be
+    // followed (it crosses itself).
+    int GetFallbackCount() const { return mFallbacks; }
     KQovMesh* PatchToMesh(KQovPatch* patch);
     KQovMesh* NurbToMesh(KQovNurb* nurb);
 
@@ -42,4 +46,5 @@ private:
     bool ReplaceGeometry(KQovNode& node, KQovGeometry* old, KQovGeometry* replacement);
 
     KQovObjectManager* mManager;
+    int mFallbacks = 0;
 };

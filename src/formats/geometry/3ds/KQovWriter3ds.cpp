@@ -12,6 +12,7 @@
 #include "attributes/KQovPatch.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
+#include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/3ds/Keyframe3ds.h"
 #include "formats/geometry/3ds/LightCamera3ds.h"
 #include "formats/geometry/3ds/Material3ds.h"
@@ -404,7 +405,13 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
         SplitPolygonVertices3ds(mesh, split);
         input.mesh = &split;
     }
+    int fallbacks = 0;
+    input.fallbacks = &fallbacks;
     std::vector<MeshPiece3ds> pieces = ExportMesh3ds(input);
+    if (fallbacks > 0)
+        mStatus += KQovPolygonTriangulation::FallbackMessage(
+                       fallbacks, node.GetNameWithoutPrefix().Buffer())
+                       .c_str();
     if (!pieces.empty()) ++mMeshCounter;
     const std::string name = NodeName3ds(node);
     auto putMotion = [&](const std::string& objectName) {

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "attributes/KQovTexture.h"
+#include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "foundation/KAffineMatrix.h"
 
@@ -27,14 +28,19 @@ struct Triangle {
     uint32_t group;
 };
 
-std::vector<Triangle> Triangles(const KQovMesh& mesh) {
+std::vector<Triangle> Triangles(const KQovMesh& mesh, int& fallbacks) {
     const KVector4* points = mesh.GetControlPoints().GetArray();
     const KArrayVector4* normals = mesh.GetNormals();
     const bool byPoint = normals && normals->GetCount() == mesh.GetControlPointsCount();
     FlatGroupCycle3ds cycle;
     std::vector<Triangle> triangles;
+    KQovPolygonTriangulation cut(KQovPolygonTriangulation::eStrip);
+    std::vector<int32_t> corners;
     for (int p = 0; p < mesh.GetPolygonCount(); ++p) {
-        for (const std::array<int, 3>& t : TriangulatePolygon3ds(mesh.GetPolygonSize(p))) {
+        corners.resize(size_t(std::max(0, mesh.GetPolygonSize(p))));
+        for (size_t k = 0; k < corners.size(); ++k) corners[k] = mesh.GetPolygonVertex(p, int(k));
+        for (const std::array<int, 3>& t :
+             cut.Cut(points, mesh.GetControlPointsCount(), corners.data(), int(corners.size()))) {
             Triangle tri{{mesh.GetPolygonVertex(p, t[0]), mesh.GetPolygonVertex(p, t[1]),
                           mesh.GetPolygonVertex(p, t[2])},
                          p,
@@ -54,6 +60,7 @@ std::vector<Triangle> Triangles(const KQovMesh& mesh) {
             triangles.push_back(tri);
         }
     }
+    fallbacks = cut.GetFallbackCount();
     return triangles;
 }
 
@@ -70,17 +77,7 @@ void SetLocalAxes(Mesh3ds& record, const MeshExportInput3ds& in) {
 
 std::vector<std::array<int, 3>> TriangulatePolygon3ds(int n) {
     std::vector<std::array<int, 3>> out;
-    if (n < 3) return out;
-    out.push_back({0, 1, 2});
-    int low = 2, next = 3, high = n - 1, previous = 0;
-    while (next <= high && static_cast<int>(out.size()) < n - 2) {
-        out.push_back({low, next, previous});
-        if (static_cast<int>(out.size()) < n - 2) out.push_back({previous, next, high});
-        low = next;
-        ++next;
-        previous = high;
-        --high;
-    }
+    KQovPolygonTriangulation::PlainCut(KQovPolygonTriangulation::eStrip, n, out);
     return out;
 }
 
@@ -95,7 +92,9 @@ std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& in) {
     const KQovMesh& mesh = *in.mesh;
     const int count = mesh.GetControlPointsCount();
     if (count == 0 || mesh.GetPolygonCount() == 0) return pieces;
-    const std::vector<Triangle> triangles = Triangles(mesh);
+    int fallbacks = 0;
+    const std::vector<Triangle> triangles = Triangles(mesh, fallbacks);
+    if (in.fallbacks) *in.fallbacks = fallbacks;
 
     KMatrix node;
     KMatrixSetTRS(node, in.translation, in.rotation, in.scaling);

@@ -21,9 +21,12 @@ struct MeshExportInput3ds {
     KVector4 translation, rotation, scaling{1, 1, 1};  // the node's, scene axes
     bool textured = false;                             // write texture vertices
     size_t maxIndex = 65535;                           // vertices or faces per record
+    // Receives the count of polygons cut plainly as their outline could not be followed.
+    int* fallbacks = nullptr;
 };
 
-// Triangles of a polygon of n corners, as corner positions, fanning from both ends.
+// Triangles of a convex polygon of n corners, as corner positions, fanning from both ends;
+// the records cut concave polygons along their outline.
 std::vector<std::array<int, 3>> TriangulatePolygon3ds(int n);
 
 // Smoothing groups of flat faces: bits 2, 4, .., 30, then 1, 3, .., 31, then again.

@@ -3,6 +3,7 @@
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/dxf/KDxfPalette.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
@@ -60,6 +61,7 @@ int KDxfWriter::MeshColour(const KQovMesh& mesh) {
 
 std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool tables) {
     mOut.clear();
+    mStatus.clear();
     mLayerNames.clear();
     std::vector<std::string> layers;
     for (const KDxfMeshEntry& e : meshes) layers.push_back(LayerName(e.name));
@@ -175,6 +177,8 @@ void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) 
         Group(" 70", "   192");
     }
     std::vector<int> corners;
+    // Convex polygons fan around their first corner; concave ones are cut along their outline.
+    KQovPolygonTriangulation cut(KQovPolygonTriangulation::eFan);
     for (int j = 0; j < polygons; ++j) {
         const int s = mesh.GetPolygonSize(j);
         if (s <= 0) continue;
@@ -186,11 +190,16 @@ void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) 
             Face(layer, corners.data(), s, c, false);
             continue;
         }
-        for (int t = 0; t + 2 < s; ++t) {
-            const int fan[3] = {corners[0], corners[t + 1], corners[t + 2]};
-            Face(layer, fan, 3, c, t > 0);
+        bool extra = false;
+        for (const KQovPolygonTriangulation::Triangle& t : cut.Cut(p, points, corners.data(), s)) {
+            const int triangle[3] = {corners[t[0]], corners[t[1]], corners[t[2]]};
+            Face(layer, triangle, 3, c, extra);
+            extra = true;
         }
     }
+    if (cut.GetFallbackCount() > 0)
+        mStatus +=
+            KQovPolygonTriangulation::FallbackMessage(cut.GetFallbackCount(), entry.name.c_str());
     Group("  0", "SEQEND");
 }
 

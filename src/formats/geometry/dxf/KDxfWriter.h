@@ -37,6 +37,8 @@ public:
     std::string LayerName(const std::string& name);
     // Colour number of a mesh: that of its last material's diffuse colour, 0 without one.
     static int MeshColour(const KQovMesh& mesh);
+    // Lines about what the text could not keep exactly (polygons cut plainly), one a line.
+    const std::string& GetStatus() const { return mStatus; }
 
 private:
     void Group(const char* code, const char* value);
@@ -48,5 +50,6 @@ private:
     void Face(const std::string& layer, const int* corners, int size, int colour, bool extra);
 
     std::string mOut;
+    std::string mStatus;
     std::set<std::string> mLayerNames;
 };

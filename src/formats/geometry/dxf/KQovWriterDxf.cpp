@@ -6,6 +6,7 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
+#include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovDeformationBaker.h"
 #include "formats/geometry/dxf/KDxfSceneNodes.h"
 #include "formats/geometry/dxf/KDxfWriter.h"
@@ -73,6 +74,10 @@ KQovMesh* KQovWriterDxf::MeshOf(KQovNode* node) {
                         : type == KQovNodeAttribute::eNurb
                             ? converter->NurbToMesh(static_cast<KQovNurb*>(attribute))
                             : converter->PatchToMesh(static_cast<KQovPatch*>(attribute));
+    if (mesh && working && converter->GetFallbackCount() > 0)
+        mStatus += KQovPolygonTriangulation::FallbackMessage(converter->GetFallbackCount(),
+                                                             node->GetNameWithoutPrefix().Buffer())
+                       .c_str();
     if (converter) mManager->DestroyGeometryConverter(converter);
     if (working)
         mWorking.push_back(working);
@@ -122,6 +127,7 @@ bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
     }
     KDxfWriter writer;
     const bool written = writer.Write(*mFile, meshes, root->GetChildCount() > 0);
+    mStatus += writer.GetStatus().c_str();
     DestroyWorkingMeshes();
     if (!written) FileDiscard();
     const bool closed = FileClose();

@@ -10,6 +10,7 @@
 #include "attributes/KQovPatch.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
+#include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovDeformationBaker.h"
 #include "foundation/KFileStream.h"
 #include "io/KStreamOptionsBase.h"
@@ -133,6 +134,10 @@ void KQovWriterObj::WriteOneNode(KQovNode* node) {
             : type == KQovNodeAttribute::eNurb
                 ? converter.NurbToMesh(static_cast<KQovNurb*>(attribute))
                 : converter.PatchToMesh(static_cast<KQovPatch*>(attribute));
+        if (mesh && working && converter.GetFallbackCount() > 0)
+            mStatus += KQovPolygonTriangulation::FallbackMessage(
+                           converter.GetFallbackCount(), node->GetNameWithoutPrefix().Buffer())
+                           .c_str();
         if (working) {
             WriteMesh(node, working, static_cast<KQovGeometry*>(attribute));
             KQovDisposeAttribute(mManager, working);
