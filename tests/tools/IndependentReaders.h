@@ -290,7 +290,14 @@ inline Motion ReadAsfAmc(const std::string& asf, const std::string& amc,
                 order.push_back(current);
             }
             Bone& b = bones[current];
-            if (w == "direction") s >> b.dir[0] >> b.dir[1] >> b.dir[2];
+            if (w == "direction") {
+                // A direction, whatever its length.
+                s >> b.dir[0] >> b.dir[1] >> b.dir[2];
+                const double n = std::sqrt(b.dir[0] * b.dir[0] + b.dir[1] * b.dir[1] +
+                                           b.dir[2] * b.dir[2]);
+                if (n > 0)
+                    for (double& d : b.dir) d /= n;
+            }
             if (w == "length") s >> b.length;
             if (w == "axis") {
                 double a[3];
