@@ -293,8 +293,8 @@ inline Motion ReadAsfAmc(const std::string& asf, const std::string& amc,
             if (w == "direction") {
                 // A direction, whatever its length.
                 s >> b.dir[0] >> b.dir[1] >> b.dir[2];
-                const double n = std::sqrt(b.dir[0] * b.dir[0] + b.dir[1] * b.dir[1] +
-                                           b.dir[2] * b.dir[2]);
+                const double n =
+                    std::sqrt(b.dir[0] * b.dir[0] + b.dir[1] * b.dir[1] + b.dir[2] * b.dir[2]);
                 if (n > 0)
                     for (double& d : b.dir) d /= n;
             }

@@ -71,14 +71,14 @@ std::string BvhFixture(int frames) {
     for (int f = 0; f < frames; ++f) {
         const double a = 0.3 * f;
         const double values[] = {
-            3 * std::sin(a), 90 + 2 * std::cos(a), 0.8 * f,                       // Hips
-            20 * std::sin(a), 10 + 15 * std::cos(a), -30 * std::sin(0.5 * a),     //
-            12 * std::sin(a + 1), -8 * std::cos(a), 25 * std::sin(0.7 * a),      // Chest
-            0.5 * std::sin(a), 12 + std::cos(a), 0.3 * f,                         // Neck
-            40 * std::sin(a), 15 * std::cos(a), -10 * std::sin(a),               //
-            110 * std::sin(0.4 * a), 30 * std::cos(a), 45 * std::sin(a),         // LArm
-            -60 * std::sin(a), 35 * std::cos(0.6 * a), 70 * std::sin(a + 2),     // LHand
-            25 * std::sin(a), -50 * std::cos(a), 5 * std::sin(a)};               // Leg
+            3 * std::sin(a),         90 + 2 * std::cos(a),   0.8 * f,                  // Hips
+            20 * std::sin(a),        10 + 15 * std::cos(a),  -30 * std::sin(0.5 * a),  //
+            12 * std::sin(a + 1),    -8 * std::cos(a),       25 * std::sin(0.7 * a),   // Chest
+            0.5 * std::sin(a),       12 + std::cos(a),       0.3 * f,                  // Neck
+            40 * std::sin(a),        15 * std::cos(a),       -10 * std::sin(a),        //
+            110 * std::sin(0.4 * a), 30 * std::cos(a),       45 * std::sin(a),         // LArm
+            -60 * std::sin(a),       35 * std::cos(0.6 * a), 70 * std::sin(a + 2),     // LHand
+            25 * std::sin(a),        -50 * std::cos(a),      5 * std::sin(a)};         // Leg
         for (double v : values) s << v << ' ';
         s << '\n';
     }
@@ -101,8 +101,7 @@ std::string HtrFixture(int frames) {
         {"RThigh", "Pelvis", {-90, -20, 10, 160, -25, 8, 430}},
     };
     std::ostringstream s;
-    s << "[Header]\nFileType htr\nDataType HTRS\nFileVersion 1\nNumSegments 6\nNumFrames "
-      << frames
+    s << "[Header]\nFileType htr\nDataType HTRS\nFileVersion 1\nNumSegments 6\nNumFrames " << frames
       << "\nDataFrameRate 50\nEulerRotationOrder ZYX\nCalibrationUnits mm\n"
          "RotationUnits Degrees\nGlobalAxisofGravity Y\nBoneLengthAxis Y\nScaleFactor 1.0\n"
          "[SegmentNames&Hierarchy]\n";
@@ -119,9 +118,15 @@ std::string HtrFixture(int frames) {
         for (int f = 0; f < frames; ++f) {
             const double a = 0.25 * f + double(k);
             const bool pelvis = k == 0, spine = k == 1;
-            s << f + 1 << '\t' << (pelvis ? 40 * std::sin(a) : spine ? 3 * std::sin(a) : 0.0)
-              << '\t' << (pelvis ? 5 * f : spine ? 2 * std::cos(a) : 0.0) << '\t'
-              << (pelvis ? -20 * std::cos(a) : 0.0) << '\t' << 30 * std::sin(a) << '\t'
+            s << f + 1 << '\t'
+              << (pelvis  ? 40 * std::sin(a)
+                  : spine ? 3 * std::sin(a)
+                          : 0.0)
+              << '\t'
+              << (pelvis  ? 5 * f
+                  : spine ? 2 * std::cos(a)
+                          : 0.0)
+              << '\t' << (pelvis ? -20 * std::cos(a) : 0.0) << '\t' << 30 * std::sin(a) << '\t'
               << 20 * std::cos(1.3 * a) << '\t' << 45 * std::sin(0.7 * a) << "\t1.0\n";
         }
     }
@@ -153,8 +158,8 @@ std::string AsfFixture() {
 
 std::string AmcFixture(int frames) {
     std::ostringstream s;
-    s << ":FULLY-SPECIFIED\n:DEGREES\n:SAMPLES-PER-SECOND 60\n" << std::fixed
-      << std::setprecision(3);
+    s << ":FULLY-SPECIFIED\n:DEGREES\n:SAMPLES-PER-SECOND 60\n"
+      << std::fixed << std::setprecision(3);
     for (int f = 0; f < frames; ++f) {
         const double a = 0.35 * f;
         s << f + 1 << "\nroot " << 4 * std::sin(a) << ' ' << 30 + std::cos(a) << ' ' << 0.6 * f
@@ -235,8 +240,8 @@ std::string MakeSource(const Source& source, const TempTestFolder& folder) {
 // `got` puts every joint of `expected` where `expected` does, at every frame, with its frame
 // count and rate. The top joint of an Acclaim file is "root"; the names in `mayGo` (bones
 // without channels, which the skeleton reader folds into their children) need not come back.
-void ExpectSameJoints(const Motion& expected, const Motion& got, const std::vector<std::string>& mayGo,
-                      bool topIsRoot) {
+void ExpectSameJoints(const Motion& expected, const Motion& got,
+                      const std::vector<std::string>& mayGo, bool topIsRoot) {
     ASSERT_EQ(got.error, "");
     ASSERT_EQ(got.frames.size(), expected.frames.size());
     if (expected.rate > 0.0) {
@@ -282,7 +287,7 @@ TEST_P(SkeletonRoutes, EveryJointAtEveryFrame) {
     ASSERT_TRUE(folder.ok());
     const std::string in = MakeSource(source, folder);
     ASSERT_TRUE(Exists(in)) << "test data missing: " << in;
-    const std::string skeleton = source.skeleton ? Data(source.skeleton)
+    const std::string skeleton = source.skeleton          ? Data(source.skeleton)
                                  : Extension(in) == "amc" ? WithExtension(in, "asf")
                                                           : "";
     std::vector<std::string> mayGo;
@@ -306,8 +311,8 @@ TEST_P(SkeletonRoutes, EveryJointAtEveryFrame) {
     for (const Route& route : routes) {
         for (const std::string target : {"bvh", "htr", "amc"}) {
             const std::string out =
-                folder / ((route.middle.empty() ? "direct" : std::string(route.flag + 2)) + "." +
-                          target);
+                folder /
+                ((route.middle.empty() ? "direct" : std::string(route.flag + 2)) + "." + target);
             SCOPED_TRACE(std::string(source.file) + " -> " +
                          (route.middle.empty() ? "" : std::string(route.flag + 2) + " QOV -> ") +
                          target);
@@ -416,8 +421,8 @@ TEST(SkeletonRoutesBvh, EndNodesOfTheReadersBecomeEndSites) {
     std::vector<std::string> kinds;
     for (const BvhNode& node : BvhHierarchy(folder / "scene.bvh"))
         kinds.push_back(node.kind == "End" ? "End" : node.name);
-    const std::vector<std::string> expected{"Hips", "Arm", "End", "Leg", "End",
-                                            "Neck", "Head_End", "End"};
+    const std::vector<std::string> expected{"Hips", "Arm",  "End",      "Leg",
+                                            "End",  "Neck", "Head_End", "End"};
     EXPECT_EQ(kinds, expected);
     const std::vector<BvhNode> nodes = BvhHierarchy(folder / "scene.bvh");
     ASSERT_EQ(nodes.size(), expected.size());
