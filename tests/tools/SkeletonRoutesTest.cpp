@@ -399,8 +399,8 @@ TEST(SkeletonRoutesBvh, ACopyKeepsItsJointsEndSitesAndOffsets) {
 }
 
 // Which leaves of a scene the BVH writer makes end sites: the end node a skeleton reader gives
-// a joint (its name and "_End") and one named the older way ("_EndSite"); a leaf named so
-// under another joint, or that moves, stays a joint with an end site of its own.
+// a joint (its name and "_End"), also beside other joints, and one named the older way
+// ("_EndSite"); a leaf named so under another joint stays a joint with an end site of its own.
 TEST(SkeletonRoutesBvh, EndNodesOfTheReadersBecomeEndSites) {
     conversiontest::TestScene t;
     KQovNode* hips = KMotionCreateLimbNode(&t.manager, "Hips");
@@ -414,6 +414,7 @@ TEST(SkeletonRoutesBvh, EndNodesOfTheReadersBecomeEndSites) {
     add(add(hips, "Arm", 10), "Arm_End", 3);
     add(add(hips, "Leg", -10), "Leg_EndSite", -4);
     add(add(hips, "Neck", 5), "Head_End", 2);
+    add(hips, "Hips_End", 1);
     TempTestFolder folder;
     ASSERT_TRUE(folder.ok());
     std::string error;
@@ -421,13 +422,15 @@ TEST(SkeletonRoutesBvh, EndNodesOfTheReadersBecomeEndSites) {
     std::vector<std::string> kinds;
     for (const BvhNode& node : BvhHierarchy(folder / "scene.bvh"))
         kinds.push_back(node.kind == "End" ? "End" : node.name);
-    const std::vector<std::string> expected{"Hips", "Arm",  "End",      "Leg",
-                                            "End",  "Neck", "Head_End", "End"};
+    const std::vector<std::string> expected{"Hips", "Arm",      "End", "Leg", "End",
+                                            "Neck", "Head_End", "End", "End"};
     EXPECT_EQ(kinds, expected);
     const std::vector<BvhNode> nodes = BvhHierarchy(folder / "scene.bvh");
     ASSERT_EQ(nodes.size(), expected.size());
     EXPECT_EQ(nodes[2].offset[1], 3.0);
     EXPECT_EQ(nodes[4].offset[1], -4.0);
+    EXPECT_EQ(nodes[8].offset[1], 1.0);
+    EXPECT_EQ(nodes[8].parent, 0);
 }
 
 // `info` reads an Acclaim motion file on the skeleton that `convert` would find, or the one

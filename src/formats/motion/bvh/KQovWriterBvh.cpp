@@ -30,11 +30,13 @@ bool IsEndNodeName(const KString& name, KQovNode* parent) {
 bool IsEndSite(KQovNode* node) {
     KQovNode* parent = node->GetParent();
     KQovNodeAttribute* attribute = node->GetNodeAttribute();
-    if (node->GetChildCount() != 0 || !parent || parent->GetChildCount() != 1 || !attribute ||
+    if (node->GetChildCount() != 0 || !parent || !attribute ||
         attribute->GetAttributeType() != KQovNodeAttribute::eSkeleton || HasKeys(node))
         return false;
+    // A reader's end node may stand beside joints (a file may hold both under one joint).
     const KString name = node->GetNameWithoutPrefix();
-    return strstr(name.Buffer(), "_EndSite") || IsEndNodeName(name, parent);
+    return IsEndNodeName(name, parent) ||
+           (parent->GetChildCount() == 1 && strstr(name.Buffer(), "_EndSite"));
 }
 
 // Translations this close are one: keys hold floats, and the file prints six digits.
