@@ -245,7 +245,9 @@ inline Motion ReadHtr(const std::string& path,
 }
 
 // Bone starts (the root's: its position) and leaf ends ("_End") per frame in centimetres: a
-// bone turns by C M C^-1 in its parent's turn, M turning X, then Y, then Z; an axis word names
+// bone turns by C M C^-1 in its parent's turn, M turning X, then Y, then Z, and its own
+// translation channels move its start along the rest pose's axes, turned with its parent; an
+// axis word names
 // the axes in the order they turn. `withoutChannels` gets the bones that have no channels.
 inline Motion ReadAsfAmc(const std::string& asf, const std::string& amc,
                          std::vector<std::string>* withoutChannels = nullptr) {
@@ -288,7 +290,14 @@ inline Motion ReadAsfAmc(const std::string& asf, const std::string& amc,
                 order.push_back(current);
             }
             Bone& b = bones[current];
-            if (w == "direction") s >> b.dir[0] >> b.dir[1] >> b.dir[2];
+            if (w == "direction") {
+                // A direction, whatever its length.
+                s >> b.dir[0] >> b.dir[1] >> b.dir[2];
+                const double n =
+                    std::sqrt(b.dir[0] * b.dir[0] + b.dir[1] * b.dir[1] + b.dir[2] * b.dir[2]);
+                if (n > 0)
+                    for (double& d : b.dir) d /= n;
+            }
             if (w == "length") s >> b.length;
             if (w == "axis") {
                 double a[3];
@@ -354,7 +363,8 @@ inline Motion ReadAsfAmc(const std::string& asf, const std::string& amc,
                 start[name] = end[name] = t;
             } else {
                 turn[name] = Mul(turn[b.parent], local);
-                start[name] = end[b.parent];
+                // A bone's own translation moves its start, in the rest pose's axes.
+                start[name] = Add(end[b.parent], Apply(turn[b.parent], t));
                 const Vec3 d{b.dir[0] * b.length * scale, b.dir[1] * b.length * scale,
                              b.dir[2] * b.length * scale};
                 end[name] = Add(start[name], Apply(turn[name], d));

@@ -28,6 +28,7 @@
 #include "scene/KQovScene.h"
 #include "tools/qovtool/Commands.h"
 #include "tools/qovtool/Formats.h"
+#include "tools/qovtool/Skeleton.h"
 
 namespace {
 
@@ -167,31 +168,6 @@ bool IsEmptyFile(const char* path) {
     return file.Open(path, "rb") && file.Seek(2, 0) == 0 && file.Tell() == 0;
 }
 
-// The skeleton of a motion file: the one chosen, else the first candidate that exists.
-bool FindSkeleton(const std::string& motion, const char* chosen, std::string& skeleton,
-                  std::string& error) {
-    if (chosen) {
-        if (KFileExists(chosen)) {
-            skeleton = chosen;
-            return true;
-        }
-        error = std::string("skeleton file not found: ") + chosen;
-        return false;
-    }
-    std::string tried;
-    for (const KString& candidate : KQovAcclaimSkeletonCandidates(motion.c_str())) {
-        if (KFileExists(candidate.Buffer())) {
-            skeleton = candidate.Buffer();
-            return true;
-        }
-        if (tried.find(candidate.Buffer()) == std::string::npos)
-            tried += (tried.empty() ? "" : ", ") + std::string(candidate.Buffer());
-    }
-    error = "no skeleton file for this motion file (looked for " + tried +
-            "; name one with --skeleton FILE)";
-    return false;
-}
-
 }  // namespace
 
 int QovToolConvert(int argc, char** argv) {
@@ -254,16 +230,12 @@ int QovToolConvert(int argc, char** argv) {
     importer.SetPassword(password);
     if (!importer.Initialize(in)) return Fail(in, importer.GetLastErrorString());
     const int readId = importer.GetFileFormat();
-    if (chosenSkeleton && readId != kAmcReader)
-        return Fail(in, "--skeleton applies to an Acclaim motion (.amc) input only");
-    std::string skeleton;
-    if (readId == kAmcReader) {
-        std::string error;
-        if (!FindSkeleton(in, chosenSkeleton, skeleton, error)) return Fail(in, error);
-        if (overwrites(skeleton, target))
-            return Fail(target, "the output is the same file as the skeleton " + skeleton +
-                                    "; nothing was read or written");
-    }
+    std::string skeleton, skeletonError;
+    if (!QovToolFindSkeleton(in, readId, chosenSkeleton, skeleton, skeletonError))
+        return Fail(in, skeletonError);
+    if (!skeleton.empty() && overwrites(skeleton, target))
+        return Fail(target, "the output is the same file as the skeleton " + skeleton +
+                                "; nothing was read or written");
 
     ProgressLine progress(KPlatformIsTerminal(stderr));
     std::unique_ptr<KStreamOptions> readOptions;

@@ -69,7 +69,7 @@ void QovToolPrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: qovtool <command> [arguments]\n"
                  "commands:\n"
-                 "  info FILE [--password P]\n"
+                 "  info FILE [--password P] [--skeleton FILE]\n"
                  "               the file's format, takes, nodes, meshes, materials and\n"
                  "               textures; for a QOV file its header as well\n"
                  "  dump FILE    the header and field tree of a QOV file\n"

@@ -14,6 +14,7 @@
 #include "foundation/KTimeModeTable.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
+#include "io/KQovReader.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovEntityContainer.h"
@@ -25,6 +26,7 @@
 #include "scene/KQovTakeInfo.h"
 #include "tools/qovtool/Commands.h"
 #include "tools/qovtool/Formats.h"
+#include "tools/qovtool/Skeleton.h"
 
 namespace {
 
@@ -179,10 +181,13 @@ void PrintScene(KQovScene& scene, double rate) {
 int QovToolInfo(int argc, char** argv) {
     const char* file = nullptr;
     const char* password = "";
+    const char* chosenSkeleton = nullptr;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--password" && i + 1 < argc) {
             password = argv[++i];
+        } else if (arg == "--skeleton" && i + 1 < argc) {
+            chosenSkeleton = argv[++i];
         } else if (arg.compare(0, 1, "-") == 0 || file) {
             QovToolPrintUsage(stderr);
             return 2;
@@ -205,10 +210,31 @@ int QovToolInfo(int argc, char** argv) {
         std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
     }
+    std::string skeleton, error;
+    if (!QovToolFindSkeleton(file, importer.GetFileFormat(), chosenSkeleton, skeleton, error)) {
+        std::fprintf(stderr, "qovtool: %s: %s\n", file, error.c_str());
+        return 1;
+    }
     std::printf("format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
     if (id <= 2 && !PrintQovHeader(file, importer)) return 1;
     importer.GetTakeCount();  // the take list (and the password) go into the read options
-    if (!importer.Import(scene, nullptr)) {
+    // A motion file of an Acclaim pair reads onto the skeleton that its skeleton file leaves
+    // in the motion reader's options.
+    std::unique_ptr<KStreamOptions> options;
+    if (!skeleton.empty()) {
+        std::unique_ptr<KQovReader> motion(KQovMakeFormatReader(kQovToolAmcReader, &manager));
+        if (motion->FileOpen(file)) options.reset(motion->GetReadOptions(true));
+        if (!options) {
+            std::fprintf(stderr, "qovtool: %s: %s\n", file, motion->GetLastErrorString());
+            return 1;
+        }
+        std::unique_ptr<KQovReader> asf(KQovMakeFormatReader(kQovToolAsfReader, &manager));
+        if (!asf->FileOpen(skeleton.c_str()) || !asf->Read(scene, options.get())) {
+            std::fprintf(stderr, "qovtool: %s: %s\n", skeleton.c_str(), asf->GetLastErrorString());
+            return 1;
+        }
+    }
+    if (!importer.Import(scene, options.get())) {
         std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
     }

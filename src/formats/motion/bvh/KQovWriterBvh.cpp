@@ -21,13 +21,29 @@ bool HasKeys(KQovNode* node) {
            (take->HasKeys("Transform", "T", nullptr) || take->HasKeys("Transform", "R", nullptr));
 }
 
+// The end node the skeleton readers give a leaf joint: named after its joint with "_End".
+bool IsEndNodeName(const KString& name, KQovNode* parent) {
+    return name == parent->GetNameWithoutPrefix() + "_End";
+}
+
 // A leaf written as an end site rather than as a joint.
 bool IsEndSite(KQovNode* node) {
     KQovNode* parent = node->GetParent();
     KQovNodeAttribute* attribute = node->GetNodeAttribute();
-    return node->GetChildCount() == 0 && parent && parent->GetChildCount() == 1 && attribute &&
-           attribute->GetAttributeType() == KQovNodeAttribute::eSkeleton && !HasKeys(node) &&
-           strstr(node->GetNameWithoutPrefix().Buffer(), "_EndSite");
+    if (node->GetChildCount() != 0 || !parent || !attribute ||
+        attribute->GetAttributeType() != KQovNodeAttribute::eSkeleton || HasKeys(node))
+        return false;
+    // A reader's end node may stand beside joints (a file may hold both under one joint).
+    const KString name = node->GetNameWithoutPrefix();
+    return IsEndNodeName(name, parent) ||
+           (parent->GetChildCount() == 1 && strstr(name.Buffer(), "_EndSite"));
+}
+
+// Translations this close are one: keys hold floats, and the file prints six digits.
+bool SameTranslation(const KVector4& a, const KVector4& b) {
+    for (int i = 0; i < 3; ++i)
+        if (std::fabs(a[i] - b[i]) > 1e-6 * std::max(1.0, std::fabs(a[i]))) return false;
+    return true;
 }
 
 bool SixChannels(const KBvhJoint& joint) {
@@ -87,6 +103,37 @@ void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector
     }
 }
 
+// A joint without translation channels stands at its offset in every frame: one whose
+// translation in the take is another (a reader that keys translations, a rest frame taken off
+// the rotations) stands at that one, and one whose translation moves gets the channels.
+void KQovWriterBvh::SetTranslationChannels(KTime start, KTime period, int frames) {
+    const auto& joints = mFile->GetJoints();
+    const size_t count = joints.size();
+    std::vector<KVector4> first(count);
+    std::vector<char> atOffset(count, 1), still(count, 1);
+    KTime time = start;
+    for (int f = 0; f < frames; ++f, time += period) {
+        for (size_t i = 1; i < count; ++i) {
+            if (!mNodes[i] || joints[i]->channelCount == 6 || !still[i]) continue;
+            KVector4 t, r;
+            KMotionSampleNode(mNodes[i], time, false, t, r);
+            const KVector4& s = mScales[i];
+            t = KVector4(t[0] * s[0], t[1] * s[1], t[2] * s[2]);
+            const double* o = joints[i]->offset;
+            if (f == 0) first[i] = t;
+            atOffset[i] = atOffset[i] && SameTranslation(KVector4(o[0], o[1], o[2]), t);
+            still[i] = SameTranslation(first[i], t);
+        }
+    }
+    for (size_t i = 1; i < count; ++i) {
+        if (!mNodes[i] || joints[i]->channelCount == 6 || frames <= 0) continue;
+        if (!still[i])
+            joints[i]->channelCount = 6;
+        else if (!atOffset[i])
+            for (int a = 0; a < 3; ++a) joints[i]->offset[a] = first[i][a];
+    }
+}
+
 bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
     KStreamOptionsMotion* motion =
@@ -104,9 +151,10 @@ bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
     const auto& joints = mFile->GetJoints();
     for (auto& joint : joints)
         if (!joint->endSite) joint->channelCount = translateAll ? 6 : 3;
-    mFile->WriteHierarchy(SixChannels);
     const int frames = options.GetFrameCount();
     const KTime period = options.GetFramePeriod();
+    SetTranslationChannels(options.GetStartTime(), period, frames);
+    mFile->WriteHierarchy(SixChannels);
     mFile->WriteMotionHeader(frames, period.GetSecondDouble());
     KTime time = options.GetStartTime();
     for (int f = 0; f < frames; ++f, time += period) {

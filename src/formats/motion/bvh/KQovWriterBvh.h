@@ -20,6 +20,7 @@ public:
 
 private:
     void AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4& scale);
+    void SetTranslationChannels(KTime start, KTime period, int frames);
 
     // Nodes of the joint records, in record order (null for an end site).
     std::vector<KQovNode*> mNodes;

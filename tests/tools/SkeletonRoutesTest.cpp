@@ -1,0 +1,484 @@
+// Every skeleton file, made here or real, through qovtool into every skeleton format: directly,
+// and through a QOV file written binary and ASCII. Each result is read by the independent
+// readings of IndependentReaders.h (the text parsed and the joints placed by forward kinematics
+// of the test's own) and must put every joint of the source where the source's own reading
+// puts it, at every frame, with the same frame count and rate, to the printed precision. Then
+// what a BVH copy keeps of its hierarchy, and `info` on an Acclaim motion file.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ConversionTestUtil.h"
+#include "IndependentReaders.h"
+#include "QovtoolProcess.h"
+#include "common/TempTestFolder.h"
+#include "formats/motion/KMotionSceneTools.h"
+
+using namespace independent;
+using namespace qovtoolprocess;
+
+namespace {
+
+// Six significant digits per written number, along a chain of joints: a few parts in 10^5 of
+// the skeleton's extent. A joint that lost a rest rotation or an offset is centimetres off.
+constexpr double kPrinted = 3e-5;
+
+std::string Extension(const std::string& path) {
+    return Lower(path.substr(path.rfind('.') + 1));
+}
+
+std::string WithExtension(const std::string& path, const std::string& extension) {
+    return path.substr(0, path.rfind('.') + 1) + extension;
+}
+
+// The independent reading of a file; an Acclaim motion file with its skeleton file.
+Motion Read(const std::string& path, const std::string& skeleton,
+            std::vector<std::string>* withoutChannels = nullptr) {
+    const std::string extension = Extension(path);
+    if (extension == "bvh") return ReadBvh(path);
+    if (extension == "htr") return ReadHtr(path);
+    if (extension == "amc") return ReadAsfAmc(skeleton, path, withoutChannels);
+    Motion none;
+    none.error = "no independent reading of " + extension;
+    return none;
+}
+
+// A BVH clip with end sites, joints turning in several channel orders (one past 90 degrees) and
+// a joint below the root that moves along its own translation channels.
+std::string BvhFixture(int frames) {
+    std::ostringstream s;
+    s << "HIERARCHY\nROOT Hips\n{\n  OFFSET 0 0 0\n"
+         "  CHANNELS 6 Xposition Yposition Zposition Zrotation Xrotation Yrotation\n"
+         "  JOINT Chest\n  {\n    OFFSET 0 10 1\n    CHANNELS 3 Xrotation Yrotation Zrotation\n"
+         "    JOINT Neck\n    {\n      OFFSET 0 12 0\n"
+         "      CHANNELS 6 Xposition Yposition Zposition Yrotation Xrotation Zrotation\n"
+         "      End Site\n      {\n        OFFSET 0 6 2\n      }\n    }\n"
+         "    JOINT LArm\n    {\n      OFFSET 8 9 0\n"
+         "      CHANNELS 3 Zrotation Yrotation Xrotation\n"
+         "      JOINT LHand\n      {\n        OFFSET 15 0 0\n"
+         "        CHANNELS 3 Yrotation Zrotation Xrotation\n"
+         "        End Site\n        {\n          OFFSET 7 -1 0.5\n        }\n      }\n    }\n"
+         "  }\n  JOINT Leg\n  {\n    OFFSET -5 -4 0\n    CHANNELS 3 Zrotation Xrotation Yrotation\n"
+         "    End Site\n    {\n      OFFSET 0 -40 3\n    }\n  }\n}\n"
+      << "MOTION\nFrames: " << frames << "\nFrame Time: 0.04\n";
+    s << std::fixed << std::setprecision(3);
+    for (int f = 0; f < frames; ++f) {
+        const double a = 0.3 * f;
+        const double values[] = {
+            3 * std::sin(a),         90 + 2 * std::cos(a),   0.8 * f,                  // Hips
+            20 * std::sin(a),        10 + 15 * std::cos(a),  -30 * std::sin(0.5 * a),  //
+            12 * std::sin(a + 1),    -8 * std::cos(a),       25 * std::sin(0.7 * a),   // Chest
+            0.5 * std::sin(a),       12 + std::cos(a),       0.3 * f,                  // Neck
+            40 * std::sin(a),        15 * std::cos(a),       -10 * std::sin(a),        //
+            110 * std::sin(0.4 * a), 30 * std::cos(a),       45 * std::sin(a),         // LArm
+            -60 * std::sin(a),       35 * std::cos(0.6 * a), 70 * std::sin(a + 2),     // LHand
+            25 * std::sin(a),        -50 * std::cos(a),      5 * std::sin(a)};         // Leg
+        for (double v : values) s << v << ' ';
+        s << '\n';
+    }
+    return s.str();
+}
+
+// An HTR capture in millimetres whose segments all have a rest rotation of their own, and whose
+// spine also moves along its translation columns.
+std::string HtrFixture(int frames) {
+    struct Segment {
+        const char* name;
+        const char* parent;
+        double base[7];
+    } segments[] = {
+        {"Pelvis", "GLOBAL", {0, 900, 0, 10, 20, 30, 100}},
+        {"Spine", "Pelvis", {0, 100, 0, -15, 5, 40, 300}},
+        {"Head", "Spine", {10, 300, 5, 25, -35, 10, 150}},
+        {"LThigh", "Pelvis", {90, -20, 0, 170, 10, -5, 420}},
+        {"LShin", "LThigh", {0, 420, 0, -20, 30, 15, 400}},
+        {"RThigh", "Pelvis", {-90, -20, 10, 160, -25, 8, 430}},
+    };
+    std::ostringstream s;
+    s << "[Header]\nFileType htr\nDataType HTRS\nFileVersion 1\nNumSegments 6\nNumFrames " << frames
+      << "\nDataFrameRate 50\nEulerRotationOrder ZYX\nCalibrationUnits mm\n"
+         "RotationUnits Degrees\nGlobalAxisofGravity Y\nBoneLengthAxis Y\nScaleFactor 1.0\n"
+         "[SegmentNames&Hierarchy]\n";
+    for (const Segment& g : segments) s << g.name << '\t' << g.parent << '\n';
+    s << "[BasePosition]\n";
+    for (const Segment& g : segments) {
+        s << g.name;
+        for (double v : g.base) s << '\t' << v;
+        s << '\n';
+    }
+    s << std::fixed << std::setprecision(3);
+    for (size_t k = 0; k < sizeof segments / sizeof segments[0]; ++k) {
+        s << '[' << segments[k].name << "]\n";
+        for (int f = 0; f < frames; ++f) {
+            const double a = 0.25 * f + double(k);
+            const bool pelvis = k == 0, spine = k == 1;
+            s << f + 1 << '\t'
+              << (pelvis  ? 40 * std::sin(a)
+                  : spine ? 3 * std::sin(a)
+                          : 0.0)
+              << '\t'
+              << (pelvis  ? 5 * f
+                  : spine ? 2 * std::cos(a)
+                          : 0.0)
+              << '\t' << (pelvis ? -20 * std::cos(a) : 0.0) << '\t' << 30 * std::sin(a) << '\t'
+              << 20 * std::cos(1.3 * a) << '\t' << 45 * std::sin(0.7 * a) << "\t1.0\n";
+        }
+    }
+    s << "[EndOfFile]\n";
+    return s.str();
+}
+
+// An Acclaim skeleton in a length unit of its own, with bone axes, dof subsets, limits (read and
+// dropped) and a bone without degrees of freedom; its motion at 60 frames a second.
+std::string AsfFixture() {
+    return ":version 1.10\n:name Rig\n:units\n  mass 1.0\n  length 0.45\n  angle deg\n"
+           ":documentation\n  made by the test\n:root\n  order TX TY TZ RX RY RZ\n  axis XYZ\n"
+           "  position 0 0 0\n  orientation 0 0 0\n:bonedata\n"
+           "  begin\n    id 1\n    name hip\n    direction 1 0 0\n    length 2\n"
+           "    axis 0 0 0 XYZ\n  end\n"
+           "  begin\n    id 2\n    name thigh\n    direction 0 -1 0\n    length 15\n"
+           "    axis 0 0 20 XYZ\n    dof rx ry rz\n    limits (-160.0 20.0)\n"
+           "           (-70.0 70.0)\n           (-60.0 70.0)\n  end\n"
+           "  begin\n    id 3\n    name shin\n    direction 0.1 -0.99 0\n    length 14\n"
+           "    axis 10 0 20 XYZ\n    dof rx\n    limits (-10.0 170.0)\n  end\n"
+           "  begin\n    id 4\n    name back\n    direction 0 1 0\n    length 6\n"
+           "    axis 0 0 0 XYZ\n    dof rx ry rz\n    limits (-inf inf) (-inf inf) (-inf inf)\n"
+           "  end\n"
+           "  begin\n    id 5\n    name neck\n    direction 0 0.9 0.3\n    length 4\n"
+           "    axis 30 -20 10 XYZ\n    dof rx rz\n  end\n"
+           ":hierarchy\n  begin\n    root hip back\n    hip thigh\n    thigh shin\n"
+           "    back neck\n  end\n";
+}
+
+std::string AmcFixture(int frames) {
+    std::ostringstream s;
+    s << ":FULLY-SPECIFIED\n:DEGREES\n:SAMPLES-PER-SECOND 60\n"
+      << std::fixed << std::setprecision(3);
+    for (int f = 0; f < frames; ++f) {
+        const double a = 0.35 * f;
+        s << f + 1 << "\nroot " << 4 * std::sin(a) << ' ' << 30 + std::cos(a) << ' ' << 0.6 * f
+          << ' ' << 15 * std::sin(a) << ' ' << -25 * std::cos(a) << ' ' << 10 * std::sin(2 * a)
+          << "\nthigh " << 50 * std::sin(a) << ' ' << 20 * std::cos(a) << ' ' << -15 * std::sin(a)
+          << "\nshin " << 60 + 50 * std::sin(a) << "\nback " << 10 * std::cos(a) << ' '
+          << 30 * std::sin(a) << ' ' << 5 * std::cos(0.5 * a) << "\nneck " << 20 * std::sin(a)
+          << ' ' << -35 * std::cos(a) << '\n';
+    }
+    return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+struct Source {
+    const char* name;      // of the test
+    const char* file;      // below the test data, or made by the test in its folder
+    const char* skeleton;  // the skeleton file of a real Acclaim motion file
+    int frames;            // the first frames of a long real BVH capture taken; 0: all
+};
+
+void PrintTo(const Source& source, std::ostream* out) {
+    *out << source.file;
+}
+
+// The capture's 2752 frames cost a minute through the eleven conversions: its first 300 frames
+// are taken, every joint of it turning (RealFileConversionTest takes the whole file into BVH
+// and back).
+const Source kSources[] = {
+    {"BvhWithEndSites", "made.bvh", nullptr, 0},
+    {"HtrWithRestRotations", "made.htr", nullptr, 0},
+    {"AsfAmcWithLimits", "made.amc", nullptr, 0},
+    {"RealBvhCapture", "bvh/01_01.bvh", nullptr, 300},
+    {"RealBvhSinusoid", "bvh/sinusoidal.bvh", nullptr, 0},
+    {"RealHtr", "htr/egnaro_skel_anim.htr", nullptr, 0},
+    {"RealAsfAmc", "asf/11_01.amc", "asf/11.asf", 0},
+};
+
+// The real BVH file with its first `frames` frames only.
+std::string FirstFrames(const std::string& path, int frames, const std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream copy;
+    std::string line;
+    int left = -1;
+    while (std::getline(in, line) && left != 0) {
+        if (line.compare(0, 7, "Frames:") == 0) {
+            copy << "Frames: " << frames << "\n";
+            continue;
+        }
+        if (left > 0) --left;
+        if (line.compare(0, 11, "Frame Time:") == 0) left = frames;
+        copy << line << "\n";
+    }
+    WriteText(out, copy.str());
+    return out;
+}
+
+// The source file of a row: the real one, or the one made for it in `folder`.
+std::string MakeSource(const Source& source, const TempTestFolder& folder) {
+    const std::string file = source.file;
+    if (file.find('/') != std::string::npos) {
+        const std::string real = Data(file);
+        if (source.frames <= 0 || !Exists(real)) return real;
+        return FirstFrames(real, source.frames, folder / "first.bvh");
+    }
+    const std::string path = folder / file;
+    if (Extension(path) == "bvh") WriteText(path, BvhFixture(40));
+    if (Extension(path) == "htr") WriteText(path, HtrFixture(30));
+    if (Extension(path) == "amc") {
+        WriteText(path, AmcFixture(24));
+        WriteText(WithExtension(path, "asf"), AsfFixture());
+    }
+    return path;
+}
+
+// `got` puts every joint of `expected` where `expected` does, at every frame, with its frame
+// count and rate. The top joint of an Acclaim file is "root"; the names in `mayGo` (bones
+// without channels, which the skeleton reader folds into their children) need not come back.
+void ExpectSameJoints(const Motion& expected, const Motion& got,
+                      const std::vector<std::string>& mayGo, bool topIsRoot) {
+    ASSERT_EQ(got.error, "");
+    ASSERT_EQ(got.frames.size(), expected.frames.size());
+    if (expected.rate > 0.0) {
+        EXPECT_NEAR(got.rate, expected.rate, expected.rate * 1e-5);
+    }
+    double extent = 1.0;
+    for (const auto& frame : expected.frames)
+        for (const Vec3& p : frame)
+            for (double v : p) extent = std::max(extent, std::fabs(v));
+    double worst = 0.0;
+    std::string where;
+    size_t compared = 0;
+    for (size_t n = 0; n < expected.names.size(); ++n) {
+        const std::string name = n == 0 && topIsRoot ? "root" : expected.names[n];
+        const int k = got.Index(name);
+        if (k < 0) {
+            EXPECT_NE(std::find(mayGo.begin(), mayGo.end(), name), mayGo.end())
+                << name << " did not come back";
+            continue;
+        }
+        for (size_t f = 0; f < expected.frames.size(); ++f)
+            for (size_t i = 0; i < 3; ++i) {
+                const double d = std::fabs(expected.frames[f][n][i] - got.frames[f][size_t(k)][i]);
+                if (d > worst) {
+                    worst = d;
+                    where = name + " at frame " + std::to_string(f);
+                }
+                ++compared;
+            }
+    }
+    EXPECT_GT(compared, 0u);
+    EXPECT_LE(worst, kPrinted * extent) << where << ", of " << compared << " coordinates";
+}
+
+class SkeletonRoutes : public ::testing::TestWithParam<Source> {};
+
+// A into B directly, and A into QOV (binary and ASCII) and that into B, for B each skeleton
+// format.
+TEST_P(SkeletonRoutes, EveryJointAtEveryFrame) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    const Source& source = GetParam();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string in = MakeSource(source, folder);
+    ASSERT_TRUE(Exists(in)) << "test data missing: " << in;
+    const std::string skeleton = source.skeleton          ? Data(source.skeleton)
+                                 : Extension(in) == "amc" ? WithExtension(in, "asf")
+                                                          : "";
+    std::vector<std::string> mayGo;
+    const Motion expected = Read(in, skeleton, &mayGo);
+    ASSERT_EQ(expected.error, "");
+    ASSERT_FALSE(expected.frames.empty());
+    std::vector<std::string> withSkeleton;
+    if (source.skeleton) withSkeleton = {"--skeleton", skeleton};
+
+    struct Route {
+        std::string middle;  // the QOV file between, or none
+        const char* flag;
+    } routes[] = {{"", ""}, {folder / "binary.qov", "--binary"}, {folder / "ascii.qov", "--ascii"}};
+    std::string output;
+    for (const Route& route : routes) {
+        if (route.middle.empty()) continue;
+        std::vector<std::string> arguments{"convert", in, route.middle, route.flag};
+        arguments.insert(arguments.end(), withSkeleton.begin(), withSkeleton.end());
+        ASSERT_EQ(RunTool(arguments, output), 0) << output;
+    }
+    for (const Route& route : routes) {
+        for (const std::string target : {"bvh", "htr", "amc"}) {
+            const std::string out =
+                folder /
+                ((route.middle.empty() ? "direct" : std::string(route.flag + 2)) + "." + target);
+            SCOPED_TRACE(std::string(source.file) + " -> " +
+                         (route.middle.empty() ? "" : std::string(route.flag + 2) + " QOV -> ") +
+                         target);
+            std::vector<std::string> arguments{"convert", route.middle.empty() ? in : route.middle,
+                                               out};
+            if (route.middle.empty())
+                arguments.insert(arguments.end(), withSkeleton.begin(), withSkeleton.end());
+            ASSERT_EQ(RunTool(arguments, output), 0) << output;
+            const Motion got = Read(out, WithExtension(out, "asf"));
+            ExpectSameJoints(expected, got, mayGo, target == "amc");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SkeletonRoutes, ::testing::ValuesIn(kSources),
+                         [](const ::testing::TestParamInfo<Source>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The hierarchy of a BVH file as its text has it: each ROOT, JOINT and End Site with its
+// parent, offset and channel count.
+struct BvhNode {
+    std::string kind, name;
+    int parent;
+    double offset[3];
+    int channels;
+};
+
+std::vector<BvhNode> BvhHierarchy(const std::string& path) {
+    std::vector<BvhNode> nodes;
+    std::vector<int> open;
+    std::ifstream in(path);
+    for (std::string word; in >> word && word != "MOTION";) {
+        if (word == "ROOT" || word == "JOINT" || word == "End") {
+            BvhNode node{word, "", open.empty() ? -1 : open.back(), {0, 0, 0}, 0};
+            in >> node.name;
+            nodes.push_back(node);
+        } else if (word == "{") {
+            open.push_back(int(nodes.size()) - 1);
+        } else if (word == "}") {
+            if (!open.empty()) open.pop_back();
+        } else if (word == "OFFSET" && !nodes.empty()) {
+            for (double& v : nodes.back().offset) in >> v;
+        } else if (word == "CHANNELS" && !nodes.empty()) {
+            in >> nodes.back().channels;
+        }
+    }
+    return nodes;
+}
+
+// A BVH file copied, and the copy copied: the same joints and end sites under the same
+// parents, with the same offsets and channel counts (a joint moving along its translation
+// channels keeps them).
+TEST(SkeletonRoutesBvh, ACopyKeepsItsJointsEndSitesAndOffsets) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    WriteText(folder / "made.bvh", BvhFixture(10));
+    for (const std::string& in : {folder / "made.bvh", Data("bvh/01_01.bvh")}) {
+        SCOPED_TRACE(in);
+        ASSERT_TRUE(Exists(in)) << "test data missing: " << in;
+        const std::vector<BvhNode> expected = BvhHierarchy(in);
+        ASSERT_GT(expected.size(), 5u);
+        std::string output;
+        ASSERT_EQ(RunTool({"convert", in, folder / "copy.bvh"}, output), 0) << output;
+        ASSERT_EQ(RunTool({"convert", folder / "copy.bvh", folder / "again.bvh"}, output), 0)
+            << output;
+        for (const char* copy : {"copy.bvh", "again.bvh"}) {
+            SCOPED_TRACE(copy);
+            const std::vector<BvhNode> got = BvhHierarchy(folder / copy);
+            ASSERT_EQ(got.size(), expected.size());
+            for (size_t i = 0; i < got.size(); ++i) {
+                SCOPED_TRACE(expected[i].kind + " " + expected[i].name);
+                EXPECT_EQ(got[i].kind, expected[i].kind);
+                EXPECT_EQ(got[i].parent, expected[i].parent);
+                if (expected[i].kind != "End") {
+                    EXPECT_EQ(got[i].name, expected[i].name);
+                }
+                for (int a = 0; a < 3; ++a) EXPECT_EQ(got[i].offset[a], expected[i].offset[a]);
+                EXPECT_EQ(got[i].channels, expected[i].channels);
+            }
+        }
+    }
+}
+
+// Which leaves of a scene the BVH writer makes end sites: the end node a skeleton reader gives
+// a joint (its name and "_End"), also beside other joints, and one named the older way
+// ("_EndSite"); a leaf named so under another joint stays a joint with an end site of its own.
+TEST(SkeletonRoutesBvh, EndNodesOfTheReadersBecomeEndSites) {
+    conversiontest::TestScene t;
+    KQovNode* hips = KMotionCreateLimbNode(&t.manager, "Hips");
+    t.scene->GetRootNode()->AddChild(hips);
+    auto add = [&](KQovNode* parent, const char* name, double y) {
+        KQovNode* node = KMotionCreateLimbNode(&t.manager, name);
+        KMotionSetRestTransform(node, KVector4(0, y, 0), KVector4());
+        parent->AddChild(node);
+        return node;
+    };
+    add(add(hips, "Arm", 10), "Arm_End", 3);
+    add(add(hips, "Leg", -10), "Leg_EndSite", -4);
+    add(add(hips, "Neck", 5), "Head_End", 2);
+    add(hips, "Hips_End", 1);
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    std::string error;
+    ASSERT_TRUE(conversiontest::WriteScene(t, folder / "scene.bvh", error)) << error;
+    std::vector<std::string> kinds;
+    for (const BvhNode& node : BvhHierarchy(folder / "scene.bvh"))
+        kinds.push_back(node.kind == "End" ? "End" : node.name);
+    const std::vector<std::string> expected{"Hips", "Arm",      "End", "Leg", "End",
+                                            "Neck", "Head_End", "End", "End"};
+    EXPECT_EQ(kinds, expected);
+    const std::vector<BvhNode> nodes = BvhHierarchy(folder / "scene.bvh");
+    ASSERT_EQ(nodes.size(), expected.size());
+    EXPECT_EQ(nodes[2].offset[1], 3.0);
+    EXPECT_EQ(nodes[4].offset[1], -4.0);
+    EXPECT_EQ(nodes[8].offset[1], 1.0);
+    EXPECT_EQ(nodes[8].parent, 0);
+}
+
+// `info` reads an Acclaim motion file on the skeleton that `convert` would find, or the one
+// named with --skeleton, and counts its joints as the skeleton reader keeps them.
+TEST(SkeletonRoutesInfo, AnAcclaimMotionFileIsReadOnItsSkeleton) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string asf = Data("asf/11.asf"), amc = Data("asf/11_01.amc");
+    ASSERT_TRUE(Exists(asf) && Exists(amc)) << "test data missing: " << asf << ", " << amc;
+    std::vector<std::string> folded;
+    const Motion reading = ReadAsfAmc(asf, amc, &folded);
+    ASSERT_EQ(reading.error, "");
+    const std::string joints = std::to_string(reading.names.size() - folded.size());
+    const std::string frames = std::to_string(reading.frames.size()) + " frames";
+    {
+        std::ifstream from(amc, std::ios::binary);
+        std::ofstream(folder / "walk.amc", std::ios::binary) << from.rdbuf();
+    }
+    struct Case {
+        std::vector<std::string> arguments;
+        int exit;
+        std::vector<std::string> said;
+    } cases[] = {
+        {{"info", folder / "walk.amc"}, 1, {"walk.asf", "--skeleton"}},
+        {{"info", folder / "walk.amc", "--skeleton", asf},
+         0,
+         {"format: Acclaim AMC", frames, "  skeleton: " + joints + "\n"}},
+        {{"info", folder / "walk.amc", "--skeleton", folder / "none.asf"}, 1, {"none.asf"}},
+        {{"info", Data("bvh/sinusoidal.bvh"), "--skeleton", asf}, 1, {"--skeleton"}},
+    };
+    for (const Case& c : cases) {
+        std::string trace;
+        for (const std::string& a : c.arguments) trace += a + " ";
+        SCOPED_TRACE(trace);
+        std::string output;
+        EXPECT_EQ(RunTool(c.arguments, output), c.exit) << output;
+        for (const std::string& text : c.said)
+            EXPECT_NE(output.find(text), std::string::npos) << output;
+    }
+    // The skeleton beside the motion file by its name is found without being named.
+    {
+        std::ifstream from(asf, std::ios::binary);
+        std::ofstream(folder / "walk.asf", std::ios::binary) << from.rdbuf();
+    }
+    std::string output;
+    EXPECT_EQ(RunTool({"info", folder / "walk.amc"}, output), 0) << output;
+    EXPECT_NE(output.find("  skeleton: " + joints + "\n"), std::string::npos) << output;
+}
+
+}  // namespace

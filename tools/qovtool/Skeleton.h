@@ -1,0 +1,14 @@
+#pragma once
+// The skeleton file an Acclaim motion file (.amc) is read onto, for `info` and `convert`.
+
+#include <string>
+
+// Reading ids of the Acclaim pair.
+constexpr int kQovToolAsfReader = 6, kQovToolAmcReader = 7;
+
+// The skeleton of the file `file` read with reading id `readId`: for an AMC file the one chosen
+// (--skeleton), else the first candidate that exists (the .asf beside it, the one its header
+// names); empty for any other file. False, with `error`, when an AMC file has none or another
+// file is given one.
+bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen,
+                         std::string& skeleton, std::string& error);
