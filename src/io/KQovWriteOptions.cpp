@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
 #include "io/KStreamOptionsBase.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovTakeInfo.h"
 
@@ -38,6 +43,51 @@ int MarkMarkers(KQovNode* root) {
     return marked;
 }
 
+// Calls `visit` with every curve of the current take below `root`.
+template <typename Visit>
+void ForEachCurve(KQovNode* root, Visit visit) {
+    for (KQovNode* node : KQovListNodes(root)) {
+        KTime first = KTIME_INFINITE, last = KTIME_MINUS_INFINITE;
+        // A take without keys (or one not made yet) is not asked for its channels.
+        if (!node->KQovTakeNodeContainer::GetAnimationInterval(first, last)) continue;
+        KQovTakeNode* take = node->GetCurrentTakeNode();
+        std::vector<KFCurveNode*> pending{take ? take->GetRoot() : nullptr};
+        while (!pending.empty()) {
+            KFCurveNode* channel = pending.back();
+            pending.pop_back();
+            if (!channel) continue;
+            if (KFCurve* curve = channel->GetCurve()) visit(*curve);
+            for (int i = 0; i < channel->GetCount(); ++i) pending.push_back(channel->Get(i));
+        }
+    }
+}
+
+// The period of the regular grid the keys below `root` lie on: the smallest step between two
+// keys of a curve, when every key is a whole number of steps from the first key of all. 0 when
+// there is no such step (no curve with two keys, or keys off any grid).
+int64_t KeyGridPeriod(KQovNode* root) {
+    int64_t first = INT64_MAX, step = 0;
+    ForEachCurve(root, [&](const KFCurve& curve) {
+        for (int k = 0; k < curve.KeyGetCount(); ++k) {
+            const int64_t t = curve.KeyGetTime(k).Get();
+            first = std::min(first, t);
+            const int64_t gap = k > 0 ? t - curve.KeyGetTime(k - 1).Get() : 0;
+            if (gap > 0 && (step == 0 || gap < step)) step = gap;
+        }
+    });
+    if (step <= 0) return 0;
+    // Keys placed at rounded times may sit a tick or so off the grid.
+    const double tolerance = std::max(2.0, double(step) * 1e-4);
+    bool regular = true;
+    ForEachCurve(root, [&](const KFCurve& curve) {
+        for (int k = 0; regular && k < curve.KeyGetCount(); ++k) {
+            const double steps = double(curve.KeyGetTime(k).Get() - first) / double(step);
+            regular = std::fabs(steps - std::floor(steps + 0.5)) * double(step) <= tolerance;
+        }
+    });
+    return regular ? step : 0;
+}
+
 }  // namespace
 
 KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readOptions) {
@@ -48,6 +98,14 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
         rate.SetFrameRate(read->GetTimeMode(), read->GetFrameRate());
     else
         rate.SetFrameRate(scene.GetGlobalTimeSettings().GetTimeMode(), 0.0);
+    if (!(read && read->GetFrameRate() > 0.0) && scene.GetRootNode()) {
+        // A scene keeps a rate only as a time mode: keys sampled at another rate (a 250 Hz
+        // capture read back from QOV) carry their own on a grid that the mode's frames miss.
+        const int64_t step = KeyGridPeriod(scene.GetRootNode());
+        const double frames = step > 0 ? double(step) / double(rate.GetFramePeriod().Get()) : 0.0;
+        if (step > 0 && std::fabs(frames - std::floor(frames + 0.5)) > 1e-3)
+            rate.SetFrameRate(0, double(KTime::kOneSecond) / double(step));
+    }
     timing.timeMode = rate.GetTimeMode();
     timing.rate = rate.GetFrameRate();
 

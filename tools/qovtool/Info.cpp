@@ -102,6 +102,17 @@ double MotionFileRate(int id, const char* file) {
     return static_cast<KStreamOptionsMotion&>(*options).GetFrameRate();
 }
 
+// A motion file's read options as convert reads with them: markers that share a label are
+// renamed, not refused. None when the file gives none (the importer then says why).
+KStreamOptions* MotionReadOptions(int id, const char* file) {
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(id, nullptr));
+    if (!reader || !reader->FileOpen(file)) return nullptr;
+    KStreamOptions* options = reader->GetReadOptions(true);
+    if (options && options->IsA(KStreamOptionsMotion::ClassId()))
+        static_cast<KStreamOptionsMotion&>(*options).SetSetting(17, 1);
+    return options;
+}
+
 void PrintScene(KQovScene& scene, double rate) {
     const int mode = scene.GetGlobalTimeSettings().GetTimeMode();
     const KTimeModeRow* row = KTimeModeTable::FindRow(mode);
@@ -208,7 +219,8 @@ int QovToolInfo(int argc, char** argv) {
     std::printf("format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
     if (id <= 2 && !PrintQovHeader(file, importer)) return 1;
     importer.GetTakeCount();  // the take list (and the password) go into the read options
-    if (!importer.Import(scene, nullptr)) {
+    std::unique_ptr<KStreamOptions> readOptions(id > 2 ? MotionReadOptions(id, file) : nullptr);
+    if (!importer.Import(scene, readOptions.get())) {
         std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
     }
