@@ -62,30 +62,33 @@ void ForEachCurve(KQovNode* root, Visit visit) {
     }
 }
 
-// The period of the regular grid the keys below `root` lie on: the smallest step between two
-// keys of a curve, when every key is a whole number of steps from the first key of all. 0 when
-// there is no such step (no curve with two keys, or keys off any grid).
-int64_t KeyGridPeriod(KQovNode* root) {
-    int64_t first = INT64_MAX, step = 0;
+// The period in ticks of the regular grid the keys below `root` lie on: about the smallest
+// step between two keys of a curve, when every key is a whole number of steps from the first
+// key of all. 0 when there is no such step (no curve with two keys, or keys off any grid).
+double KeyGridPeriod(KQovNode* root) {
+    int64_t first = INT64_MAX, last = INT64_MIN, step = 0;
     ForEachCurve(root, [&](const KFCurve& curve) {
         for (int k = 0; k < curve.KeyGetCount(); ++k) {
             const int64_t t = curve.KeyGetTime(k).Get();
             first = std::min(first, t);
+            last = std::max(last, t);
             const int64_t gap = k > 0 ? t - curve.KeyGetTime(k - 1).Get() : 0;
             if (gap > 0 && (step == 0 || gap < step)) step = gap;
         }
     });
-    if (step <= 0) return 0;
-    // Keys placed at rounded times may sit a tick or so off the grid.
-    const double tolerance = std::max(2.0, double(step) * 1e-4);
+    if (step <= 0) return 0.0;
+    // Keys placed at rounded times sit a tick or so off the grid; the period is the whole
+    // span's, so that those ticks do not add up.
+    const double period = double(last - first) / std::floor(double(last - first) / double(step) + 0.5);
+    const double tolerance = std::max(2.0, period * 1e-4);
     bool regular = true;
     ForEachCurve(root, [&](const KFCurve& curve) {
         for (int k = 0; regular && k < curve.KeyGetCount(); ++k) {
-            const double steps = double(curve.KeyGetTime(k).Get() - first) / double(step);
-            regular = std::fabs(steps - std::floor(steps + 0.5)) * double(step) <= tolerance;
+            const double steps = double(curve.KeyGetTime(k).Get() - first) / period;
+            regular = std::fabs(steps - std::floor(steps + 0.5)) * period <= tolerance;
         }
     });
-    return regular ? step : 0;
+    return regular ? period : 0.0;
 }
 
 }  // namespace
@@ -101,10 +104,10 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
     if (!(read && read->GetFrameRate() > 0.0) && scene.GetRootNode()) {
         // A scene keeps a rate only as a time mode: keys sampled at another rate (a 250 Hz
         // capture read back from QOV) carry their own on a grid that the mode's frames miss.
-        const int64_t step = KeyGridPeriod(scene.GetRootNode());
-        const double frames = step > 0 ? double(step) / double(rate.GetFramePeriod().Get()) : 0.0;
-        if (step > 0 && std::fabs(frames - std::floor(frames + 0.5)) > 1e-3)
-            rate.SetFrameRate(0, double(KTime::kOneSecond) / double(step));
+        const double step = KeyGridPeriod(scene.GetRootNode());
+        const double frames = step / double(rate.GetFramePeriod().Get());
+        if (step > 0.0 && std::fabs(frames - std::floor(frames + 0.5)) > 1e-3)
+            rate.SetFrameRate(0, double(KTime::kOneSecond) / step);
     }
     timing.timeMode = rate.GetTimeMode();
     timing.rate = rate.GetFrameRate();
