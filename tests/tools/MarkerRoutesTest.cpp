@@ -651,6 +651,26 @@ TEST(MarkerRoutes, RenamingsAndRefusalsAreToldOnce) {
         EXPECT_EQ(Count(output, "frame 3 cannot be read"), 1u) << output;
         EXPECT_EQ(Count(output, "File is corrupted"), 1u) << output;
     }
+    // Names that clash where no renaming applies (two VPM segments of one name): the clash is
+    // the reason, told once, and the file is not called corrupted.
+    const std::string vpm = folder / "twice.vpm";
+    {
+        std::ofstream out(vpm);
+        for (int i = 0; i < 2; ++i)
+            out << "Segment:\tball\nFrames:\t1\nFrame Time:\t0.04\n"
+                   "XTRAN\tYTRAN\tZTRAN\tXROT\tYROT\tZROT\tXSCALE\tYSCALE\tZSCALE\n"
+                   "INCHES\tINCHES\tINCHES\tDEGREES\tDEGREES\tDEGREES\tPERCENT\tPERCENT\tPERCENT\n"
+                   "1\t2\t3\t0\t0\t0\t100\t100\t100\n";
+    }
+    for (const char* command : {"convert", "info"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> arguments{command, vpm};
+        if (std::string(command) == "convert") arguments.push_back(folder / "twice.trc");
+        EXPECT_EQ(RunTool(arguments, output), 1) << output;
+        EXPECT_EQ(Count(output, "Duplicate names found in twice.vpm:"), 1u) << output;
+        EXPECT_NE(output.find("ball"), std::string::npos) << output;
+        EXPECT_EQ(Count(output, "File is corrupted"), 0u) << output;
+    }
 }
 
 // The rate a writer samples a scene at: the scene's time mode, unless the keys lie on a grid of
