@@ -214,6 +214,7 @@ struct Markers {
     std::vector<std::vector<Vec3>> frames;
     double rate = 0.0;
     int startFrame = 1;   // the number of the frame that plays at time 0 is 1
+    int firstRow = 0;     // TRC: the Frame# of the first row
     bool hasStart = false;
     bool hasSeen = false;  // the format says which samples were not seen
     std::string error;
@@ -302,6 +303,7 @@ Markers ReadTrcMarkers(const std::string& path) {
         out.startFrame = std::stoi(values[6]);
     out.names = m.names;
     out.rate = m.rate;
+    out.firstRow = m.firstFrame;
     out.hasStart = out.hasSeen = true;
     for (const auto& frame : m.frames) {
         out.frames.emplace_back();
@@ -495,6 +497,9 @@ void Compare(const Markers& source, const Format& format, const Markers& got, do
     if (got.hasStart) {
         EXPECT_EQ(got.startFrame, source.startFrame) << "start frame";
     }
+    if (std::string(format.extension) == "trc") {
+        EXPECT_EQ(got.firstRow, got.startFrame) << "Frame# of the first row";
+    }
     // Markers beyond the names a file gives (a TRC row longer than its names line) are named
     // by the reader; the named ones keep their names.
     if (format.names && !source.names.empty()) {
@@ -671,6 +676,20 @@ TEST(MarkerRoutes, RenamingsAndRefusalsAreToldOnce) {
         EXPECT_NE(output.find("ball"), std::string::npos) << output;
         EXPECT_EQ(Count(output, "File is corrupted"), 0u) << output;
     }
+}
+
+// info on a capture kept in QOV gives the rate and frames a conversion writes, not the scene's
+// time mode.
+TEST(MarkerRoutes, InfoOfACaptureInQovGivesItsKeysRate) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    WriteC3d(folder / "gait.c3d", Make(2, 20, 250.0f, 725));
+    std::string output;
+    ASSERT_EQ(RunTool({"convert", folder / "gait.c3d", folder / "gait.qov"}, output), 0) << output;
+    ASSERT_EQ(RunTool({"info", folder / "gait.qov"}, output), 0) << output;
+    EXPECT_NE(output.find("frame rate: 250 fps\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("  gait: 2.896-2.972 s, 20 frames (current)"), std::string::npos) << output;
 }
 
 // The rate a writer samples a scene at: the scene's time mode, unless the keys lie on a grid of

@@ -14,6 +14,7 @@
 #include "foundation/KTimeModeTable.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
+#include "io/KQovWriteOptions.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovEntityContainer.h"
@@ -100,6 +101,13 @@ double MotionFileRate(int id, const char* file) {
     std::unique_ptr<KStreamOptions> options(reader->GetReadOptions(true));
     if (!options || !options->IsA(KStreamOptionsMotion::ClassId())) return 0.0;
     return static_cast<KStreamOptionsMotion&>(*options).GetFrameRate();
+}
+
+// The rate of a scene's keys where its time mode misses them (a 250 Hz capture kept in QOV),
+// as convert writes it; 0 where the time mode holds them.
+double KeyRate(KQovScene& scene) {
+    const KQovWriteTiming timing = KQovGetWriteTiming(scene);
+    return timing.timeMode == 0 ? timing.rate : 0.0;
 }
 
 // A motion file's read options as convert reads with them: markers that share a label are
@@ -224,6 +232,6 @@ int QovToolInfo(int argc, char** argv) {
         std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
     }
-    PrintScene(*scene, id > 2 ? MotionFileRate(id, file) : 0.0);
+    PrintScene(*scene, id > 2 ? MotionFileRate(id, file) : KeyRate(*scene));
     return 0;
 }
