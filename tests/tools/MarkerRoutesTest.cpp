@@ -678,6 +678,54 @@ TEST(MarkerRoutes, RenamingsAndRefusalsAreToldOnce) {
     }
 }
 
+// The points' unit is the POINT group's UNITS, wherever the group's record stands: here after
+// its parameters, with an ANALYSIS group numbered 1 (the number POINT has by default) whose
+// UNITS are "m/s".
+TEST(MarkerRoutes, OnlyThePointGroupsUnitsScaleThePoints) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    Bytes p;
+    p.U8(1), p.U8(0x50), p.U8(1), p.U8(84);
+    auto record = [&](int id, const std::string& name, int type, std::vector<int> dims,
+                      const std::string& data) {
+        p.U8(int(name.size())), p.U8(id), p.b += name;
+        p.U16(int(2 + 2 + dims.size() + data.size() + 1));
+        p.U8(type), p.U8(int(dims.size()));
+        for (int d : dims) p.U8(d);
+        p.b += data, p.U8(0);
+    };
+    Bytes one, scale;
+    one.U16(1);
+    scale.F32(-1.0f);
+    p.U8(8), p.U8(-1), p.b += "ANALYSIS", p.U16(3), p.U8(0);
+    record(1, "UNITS", -1, {3, 1}, "m/s");
+    record(2, "USED", 2, {}, one.b);
+    record(2, "SCALE", 4, {}, scale.b);
+    record(2, "UNITS", -1, {1}, "m");
+    p.U8(5), p.U8(-2), p.b += "POINT", p.U16(3), p.U8(0);
+    p.U8(0), p.U8(0);
+    Bytes f;
+    f.U8(2), f.U8(0x50), f.U16(1), f.U16(0), f.U16(1), f.U16(1), f.U16(0), f.F32(-1.0f);
+    f.U16(3), f.U16(0), f.F32(100.0f);
+    f.PadTo(512);
+    f.b += p.b;
+    f.PadTo(1024);
+    f.F32(0.5f), f.F32(1.25f), f.F32(-0.75f), f.F32(0.0f);
+    std::ofstream(folder / "metres.c3d", std::ios::binary) << f.b;
+    std::string output;
+    ASSERT_EQ(RunTool({"convert", folder / "metres.c3d", folder / "metres.trc"}, output), 0)
+        << output;
+    const Motion trc = ReadTrc(folder / "metres.trc");
+    ASSERT_EQ(trc.error, "");
+    ASSERT_EQ(trc.frames.size(), 1u);
+    ASSERT_EQ(trc.frames[0].size(), 1u);
+    // Scene axes are (-x, z, y) of the file's; millimetres in the TRC file.
+    EXPECT_DOUBLE_EQ(trc.frames[0][0][0], -500.0);
+    EXPECT_DOUBLE_EQ(trc.frames[0][0][1], -750.0);
+    EXPECT_DOUBLE_EQ(trc.frames[0][0][2], 1250.0);
+}
+
 // info on a capture kept in QOV gives the rate and frames a conversion writes, not the scene's
 // time mode.
 TEST(MarkerRoutes, InfoOfACaptureInQovGivesItsKeysRate) {
