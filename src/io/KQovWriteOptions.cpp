@@ -79,7 +79,8 @@ double KeyGridPeriod(KQovNode* root) {
     if (step <= 0) return 0.0;
     // Keys placed at rounded times sit a tick or so off the grid; the period is the whole
     // span's, so that those ticks do not add up.
-    const double period = double(last - first) / std::floor(double(last - first) / double(step) + 0.5);
+    const double period =
+        double(last - first) / std::floor(double(last - first) / double(step) + 0.5);
     const double tolerance = std::max(2.0, period * 1e-4);
     bool regular = true;
     ForEachCurve(root, [&](const KFCurve& curve) {

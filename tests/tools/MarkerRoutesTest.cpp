@@ -83,9 +83,10 @@ Capture Make(int markers, int frames, float rate, int firstFrame) {
     for (int f = 0; f < frames; ++f) {
         c.frames.emplace_back();
         for (int k = 0; k < markers; ++k)
-            c.frames.back().push_back({std::round(8 * (100.0 * k + 37.5 * std::sin(0.3 * f + k))) / 8,
-                                       std::round(8 * (900.0 + 11.0 * f - 3.0 * k)) / 8,
-                                       std::round(8 * (-250.0 + 7.0 * k * f)) / 8 - 0.125});
+            c.frames.back().push_back(
+                {std::round(8 * (100.0 * k + 37.5 * std::sin(0.3 * f + k))) / 8,
+                 std::round(8 * (900.0 + 11.0 * f - 3.0 * k)) / 8,
+                 std::round(8 * (-250.0 + 7.0 * k * f)) / 8 - 0.125});
     }
     return c;
 }
@@ -158,7 +159,8 @@ void WriteC3d(const std::string& path, const Capture& c) {
     for (const auto& frame : c.frames)
         for (const Vec3& v : frame) {
             const bool seen = !std::isnan(v[0]);
-            for (double x : v) c.scale < 0 ? f.F32(seen ? float(x) : 0.0f) : f.U16(seen ? int(x / c.scale) : 0);
+            for (double x : v)
+                c.scale < 0 ? f.F32(seen ? float(x) : 0.0f) : f.U16(seen ? int(x / c.scale) : 0);
             c.scale < 0 ? f.F32(seen ? 0.0f : -1.0f) : f.U16(seen ? 0 : -1);
         }
     std::ofstream(path, std::ios::binary) << f.b;
@@ -213,8 +215,8 @@ struct Markers {
     std::vector<std::string> names;  // empty when the format names none
     std::vector<std::vector<Vec3>> frames;
     double rate = 0.0;
-    int startFrame = 1;   // the number of the frame that plays at time 0 is 1
-    int firstRow = 0;     // TRC: the Frame# of the first row
+    int startFrame = 1;  // the number of the frame that plays at time 0 is 1
+    int firstRow = 0;    // TRC: the Frame# of the first row
     bool hasStart = false;
     bool hasSeen = false;  // the format says which samples were not seen
     std::string error;
@@ -261,8 +263,7 @@ Markers ReadC3dMarkers(const std::string& path) {
     const Motion m = ReadC3d(path);
     if (!m.error.empty()) return out.error = m.error, out;
     std::ifstream in(path, std::ios::binary);
-    const std::array<int, 3> map =
-        C3dAxes(std::string((std::istreambuf_iterator<char>(in)), {}));
+    const std::array<int, 3> map = C3dAxes(std::string((std::istreambuf_iterator<char>(in)), {}));
     out.names = m.names;
     out.rate = m.rate;
     out.startFrame = m.firstFrame;
@@ -357,7 +358,8 @@ Markers ReadBrdMarkers(const std::string& path) {
     }
     if (first < 0) return out.error = "no frames", out;
     out.frames.erase(out.frames.begin(), out.frames.begin() + first);
-    out.rate = last > first && lastTime > firstTime ? (last - first) / (lastTime - firstTime) : 30.0;
+    out.rate =
+        last > first && lastTime > firstTime ? (last - first) / (lastTime - firstTime) : 30.0;
     // Frame n plays at n / rate: the one at time 0 is frame 0.
     out.startFrame = first + 1;
     out.hasStart = true;
@@ -373,7 +375,8 @@ Markers ReadMovMarkers(const std::string& path, double& firstTime, double& large
         std::vector<double> row;
         for (double v; s >> v;) row.push_back(v);
         if (row.empty()) continue;
-        if ((row.size() - 1) % 9 != 0) return out.error = "row of " + std::to_string(row.size()), out;
+        if ((row.size() - 1) % 9 != 0)
+            return out.error = "row of " + std::to_string(row.size()), out;
         times.push_back(row[0]);
         out.frames.emplace_back();
         for (size_t c = 1; c + 8 < row.size(); c += 9)
@@ -383,7 +386,9 @@ Markers ReadMovMarkers(const std::string& path, double& firstTime, double& large
     // The reader's estimate: the mean of the neighbouring rates over the first ten rows.
     double rate = 0.0;
     for (size_t i = 1; i < std::min<size_t>(times.size(), 10); ++i)
-        if (times[i] > times[0]) rate = rate <= 0.0 ? 1.0 / (times[i] - times[0]) : (1.0 / (times[i] - times[i - 1]) + rate) * 0.5;
+        if (times[i] > times[0])
+            rate = rate <= 0.0 ? 1.0 / (times[i] - times[0])
+                               : (1.0 / (times[i] - times[i - 1]) + rate) * 0.5;
     out.rate = rate > 0.0 ? rate : 30.0;
     firstTime = times[0];
     largestTime = 0.0;
@@ -490,7 +495,8 @@ void Compare(const Markers& source, const Format& format, const Markers& got, do
     if (std::string(format.extension) == "brd" && source.frames.size() > 1)
         rateTolerance = source.rate * source.rate * 1e-6 / double(source.frames.size() - 1) * 1.01;
     // Neither holds a rate for a single frame: there is no time between frames.
-    const bool timed = std::string(format.extension) == "brd" || std::string(format.extension) == "mov";
+    const bool timed =
+        std::string(format.extension) == "brd" || std::string(format.extension) == "mov";
     if (!timed || source.frames.size() > 1) {
         EXPECT_NEAR(got.rate, source.rate, rateTolerance) << "rate";
     }
@@ -505,7 +511,9 @@ void Compare(const Markers& source, const Format& format, const Markers& got, do
     if (format.names && !source.names.empty()) {
         const std::vector<std::string> names = Unique(source.names);
         ASSERT_GE(got.names.size(), names.size());
-        EXPECT_EQ(std::vector<std::string>(got.names.begin(), got.names.begin() + long(names.size())), names);
+        EXPECT_EQ(
+            std::vector<std::string>(got.names.begin(), got.names.begin() + long(names.size())),
+            names);
     }
     size_t compared = 0, seenMismatches = 0;
     double worst = 0.0;
@@ -521,7 +529,9 @@ void Compare(const Markers& source, const Format& format, const Markers& got, do
                 const double allowed =
                     format.absolute + (format.relative + 3e-7) * std::fabs(a[i]) + 1e-9;
                 const double off = std::fabs(a[i] - b[i]) / allowed;
-                if (off > worst) worst = off, where = "marker " + std::to_string(k) + " frame " + std::to_string(f);
+                if (off > worst)
+                    worst = off,
+                    where = "marker " + std::to_string(k) + " frame " + std::to_string(f);
             }
             ++compared;
         }
@@ -737,7 +747,8 @@ TEST(MarkerRoutes, InfoOfACaptureInQovGivesItsKeysRate) {
     ASSERT_EQ(RunTool({"convert", folder / "gait.c3d", folder / "gait.qov"}, output), 0) << output;
     ASSERT_EQ(RunTool({"info", folder / "gait.qov"}, output), 0) << output;
     EXPECT_NE(output.find("frame rate: 250 fps\n"), std::string::npos) << output;
-    EXPECT_NE(output.find("  gait: 2.896-2.972 s, 20 frames (current)"), std::string::npos) << output;
+    EXPECT_NE(output.find("  gait: 2.896-2.972 s, 20 frames (current)"), std::string::npos)
+        << output;
 }
 
 // The rate a writer samples a scene at: the scene's time mode, unless the keys lie on a grid of
@@ -745,11 +756,11 @@ TEST(MarkerRoutes, InfoOfACaptureInQovGivesItsKeysRate) {
 TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
     struct Case {
         const char* what;
-        double keyRate;    // keys every 1 / keyRate s
-        double offGrid;    // seconds added to every other key
+        double keyRate;  // keys every 1 / keyRate s
+        double offGrid;  // seconds added to every other key
         int frames;
-        int mode;          // the scene's
-        double rate;       // the writer's
+        int mode;     // the scene's
+        double rate;  // the writer's
         int frameCount;
     } cases[] = {
         {"250 Hz keys in a 30 fps scene", 250.0, 0.0, 111, KTime::eFRAMES30, 250.0, 111},

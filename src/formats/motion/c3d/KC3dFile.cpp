@@ -32,7 +32,9 @@ bool InOpenRange(float v, float low, float high) { return v > low && v < high; }
 
 // Rates a capture system records, analog and EMG systems included; outside them the rate is
 // damage (zero, negative, not a number) or no rate at all.
-bool IsRecordedRate(float rate) { return rate > 0.001f && rate <= 1.0e6f; }
+bool IsRecordedRate(float rate) {
+    return rate > 0.001f && rate <= 1.0e6f;
+}
 
 }  // namespace
 

@@ -136,10 +136,15 @@ bool KMotionFileC3d::GetMarkerNames(std::vector<std::string>& names, bool keepPr
     if (pointUnits != units.end()) {
         const std::string& u = pointUnits->second;
         const int c = u.empty() ? 0 : std::tolower(static_cast<unsigned char>(u[0]));
-        if (c == 'c') mUnitScale *= 10;
-        else if (c == 'f') mUnitScale *= 304.8;
-        else if (c == 'i') mUnitScale *= 25.4;
-        else if (c == 'm') mUnitScale *= u.size() > 1 && std::tolower(static_cast<unsigned char>(u[1])) == 'm' ? 1 : 1000;
+        if (c == 'c')
+            mUnitScale *= 10;
+        else if (c == 'f')
+            mUnitScale *= 304.8;
+        else if (c == 'i')
+            mUnitScale *= 25.4;
+        else if (c == 'm')
+            mUnitScale *=
+                u.size() > 1 && std::tolower(static_cast<unsigned char>(u[1])) == 'm' ? 1 : 1000;
     }
     for (size_t k = 0; k < names.size(); ++k) {
         std::string n = labels[k];
@@ -187,7 +192,8 @@ bool KMotionFileC3d::WriteHeader(const KMarkerFileInfo& info) {
     h.scaleFactor = info.scale < 0 ? -1.0f : 0.1449f;
     h.frameRate = float(info.frameRate);
     // Frame 1 plays at time 0; a start before frame 0 has no frame number: it starts at 0.
-    const double first = std::max(0.0, std::rint(info.start.GetSecondDouble() * info.frameRate) + 1.0);
+    const double first =
+        std::max(0.0, std::rint(info.start.GetSecondDouble() * info.frameRate) + 1.0);
     if (first + info.frameCount - 1 > 0xFFFF) return false;
     h.firstFrame = uint16_t(first);
     h.lastFrame = uint16_t(first + std::max(info.frameCount, 1) - 1);

@@ -90,7 +90,8 @@ bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
                                     "The frames to export do not fit the frame numbers of a C3D file.");
             return false;
         }
-        if (number < 0.0) mStatus += "The start time is before frame 0: the C3D file starts at frame 0.\n";
+        if (number < 0.0)
+            mStatus += "The start time is before frame 0: the C3D file starts at frame 0.\n";
     }
     return KQovOpticalWriter::Write(scene, base);
 }

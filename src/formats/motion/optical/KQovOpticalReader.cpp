@@ -167,7 +167,8 @@ std::vector<KQovNode*> KQovOpticalReader::CreateMarkerNodes(const std::vector<st
 }
 
 KQovNode* KQovOpticalReader::CreateOpticalRoot(KStreamOptionsMotion& options, KQovScene* scene,
-                                               const std::vector<KQovNode*>& nodes, KString& refused) {
+                                               const std::vector<KQovNode*>& nodes,
+                                               KString& refused) {
     const KString name = mPrefix + (options.GetSetting(4) == 1 ? ":optical" : ":reference");
     KQovNode* root = mManager->CreateNode(name.Buffer());
     root->SetNodeAttribute(mManager->CreateOpticalReference());
