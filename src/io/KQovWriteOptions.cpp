@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
 #include "io/KStreamOptionsBase.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovTakeInfo.h"
 
@@ -38,6 +43,55 @@ int MarkMarkers(KQovNode* root) {
     return marked;
 }
 
+// Calls `visit` with every curve of the current take below `root`.
+template <typename Visit>
+void ForEachCurve(KQovNode* root, Visit visit) {
+    for (KQovNode* node : KQovListNodes(root)) {
+        KTime first = KTIME_INFINITE, last = KTIME_MINUS_INFINITE;
+        // A take without keys (or one not made yet) is not asked for its channels.
+        if (!node->KQovTakeNodeContainer::GetAnimationInterval(first, last)) continue;
+        KQovTakeNode* take = node->GetCurrentTakeNode();
+        std::vector<KFCurveNode*> pending{take ? take->GetRoot() : nullptr};
+        while (!pending.empty()) {
+            KFCurveNode* channel = pending.back();
+            pending.pop_back();
+            if (!channel) continue;
+            if (KFCurve* curve = channel->GetCurve()) visit(*curve);
+            for (int i = 0; i < channel->GetCount(); ++i) pending.push_back(channel->Get(i));
+        }
+    }
+}
+
+// The period in ticks of the regular grid the keys below `root` lie on: about the smallest
+// step between two keys of a curve, when every key is a whole number of steps from the first
+// key of all. 0 when there is no such step (no curve with two keys, or keys off any grid).
+double KeyGridPeriod(KQovNode* root) {
+    int64_t first = INT64_MAX, last = INT64_MIN, step = 0;
+    ForEachCurve(root, [&](const KFCurve& curve) {
+        for (int k = 0; k < curve.KeyGetCount(); ++k) {
+            const int64_t t = curve.KeyGetTime(k).Get();
+            first = std::min(first, t);
+            last = std::max(last, t);
+            const int64_t gap = k > 0 ? t - curve.KeyGetTime(k - 1).Get() : 0;
+            if (gap > 0 && (step == 0 || gap < step)) step = gap;
+        }
+    });
+    if (step <= 0) return 0.0;
+    // Keys placed at rounded times sit a tick or so off the grid; the period is the whole
+    // span's, so that those ticks do not add up.
+    const double period =
+        double(last - first) / std::floor(double(last - first) / double(step) + 0.5);
+    const double tolerance = std::max(2.0, period * 1e-4);
+    bool regular = true;
+    ForEachCurve(root, [&](const KFCurve& curve) {
+        for (int k = 0; regular && k < curve.KeyGetCount(); ++k) {
+            const double steps = double(curve.KeyGetTime(k).Get() - first) / period;
+            regular = std::fabs(steps - std::floor(steps + 0.5)) * period <= tolerance;
+        }
+    });
+    return regular ? period : 0.0;
+}
+
 }  // namespace
 
 KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readOptions) {
@@ -48,6 +102,14 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
         rate.SetFrameRate(read->GetTimeMode(), read->GetFrameRate());
     else
         rate.SetFrameRate(scene.GetGlobalTimeSettings().GetTimeMode(), 0.0);
+    if (!(read && read->GetFrameRate() > 0.0) && scene.GetRootNode()) {
+        // A scene keeps a rate only as a time mode: keys sampled at another rate (a 250 Hz
+        // capture read back from QOV) carry their own on a grid that the mode's frames miss.
+        const double step = KeyGridPeriod(scene.GetRootNode());
+        const double frames = step / double(rate.GetFramePeriod().Get());
+        if (step > 0.0 && std::fabs(frames - std::floor(frames + 0.5)) > 1e-3)
+            rate.SetFrameRate(0, double(KTime::kOneSecond) / step);
+    }
     timing.timeMode = rate.GetTimeMode();
     timing.rate = rate.GetFrameRate();
 

@@ -20,8 +20,10 @@ struct KQovWriteTiming {
 
 // The current take's local time span (the animation of the root's tree when the take has no
 // record; frame 0 alone when nothing is animated) at the rate of `readOptions` when those are
-// the motion options the scene was read with, else at the scene's time mode. The frame count
-// counts both ends: a span of 0 to 299 frames is 300 frames.
+// the motion options the scene was read with, else at the scene's time mode; but when the
+// take's keys lie on a regular grid whose step is no whole number of the mode's frames (a
+// 250 Hz capture in a 30 fps scene), at the rate of that grid. The frame count counts both
+// ends: a span of 0 to 299 frames is 300 frames.
 KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readOptions = nullptr);
 
 // Fills `options`, made by the writer's GetWriteOptions, from `scene`:

@@ -256,16 +256,21 @@ int QovToolConvert(int argc, char** argv) {
         // A skeleton is read as the file has it, its top joint under the scene's root: a
         // reference node above it would be written as the file's top joint, and the one below
         // it would lose its translation channels.
-        if (readOptions->IsA(KStreamOptionsMotion::ClassId()))
+        // Markers that share a label (C3D allows it) are renamed with a warning, not refused.
+        if (readOptions->IsA(KStreamOptionsMotion::ClassId())) {
             static_cast<KStreamOptionsMotion&>(*readOptions).SetSetting(8, 0);
+            static_cast<KStreamOptionsMotion&>(*readOptions).SetSetting(17, 1);
+        }
         progress.Install(*readOptions, in);
         std::string error;
         if (readId == kAmcReader &&
             !ReadFile(manager, scene, kAsfReader, skeleton, readOptions.get(), error))
             return Fail(skeleton, error);
+        const int told = progress.GetErrorCount();
         if (!reader->Read(scene, readOptions.get())) {
             progress.End();
-            return Fail(in, ReaderError(*reader));
+            // A reader that refused the file has said why: its error says it again.
+            return progress.GetErrorCount() > told ? 1 : Fail(in, ReaderError(*reader));
         }
         progress.End();
         KString status;

@@ -15,6 +15,7 @@
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
 #include "io/KQovReader.h"
+#include "io/KQovWriteOptions.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovEntityContainer.h"
@@ -102,6 +103,24 @@ double MotionFileRate(int id, const char* file) {
     std::unique_ptr<KStreamOptions> options(reader->GetReadOptions(true));
     if (!options || !options->IsA(KStreamOptionsMotion::ClassId())) return 0.0;
     return static_cast<KStreamOptionsMotion&>(*options).GetFrameRate();
+}
+
+// The rate of a scene's keys where its time mode misses them (a 250 Hz capture kept in QOV),
+// as convert writes it; 0 where the time mode holds them.
+double KeyRate(KQovScene& scene) {
+    const KQovWriteTiming timing = KQovGetWriteTiming(scene);
+    return timing.timeMode == 0 ? timing.rate : 0.0;
+}
+
+// A motion file's read options as convert reads with them: markers that share a label are
+// renamed, not refused. None when the file gives none (the importer then says why).
+KStreamOptions* MotionReadOptions(int id, const char* file) {
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(id, nullptr));
+    if (!reader || !reader->FileOpen(file)) return nullptr;
+    KStreamOptions* options = reader->GetReadOptions(true);
+    if (options && options->IsA(KStreamOptionsMotion::ClassId()))
+        static_cast<KStreamOptionsMotion&>(*options).SetSetting(17, 1);
+    return options;
 }
 
 void PrintScene(KQovScene& scene, double rate) {
@@ -220,24 +239,24 @@ int QovToolInfo(int argc, char** argv) {
     importer.GetTakeCount();  // the take list (and the password) go into the read options
     // A motion file of an Acclaim pair reads onto the skeleton that its skeleton file leaves
     // in the motion reader's options.
-    std::unique_ptr<KStreamOptions> options;
+    std::unique_ptr<KStreamOptions> readOptions(
+        !skeleton.empty() ? MotionReadOptions(kQovToolAmcReader, file)
+                          : id > 2 ? MotionReadOptions(id, file) : nullptr);
     if (!skeleton.empty()) {
-        std::unique_ptr<KQovReader> motion(KQovMakeFormatReader(kQovToolAmcReader, &manager));
-        if (motion->FileOpen(file)) options.reset(motion->GetReadOptions(true));
-        if (!options) {
-            std::fprintf(stderr, "qovtool: %s: %s\n", file, motion->GetLastErrorString());
+        if (!readOptions) {
+            std::fprintf(stderr, "qovtool: %s: the motion file cannot be opened\n", file);
             return 1;
         }
         std::unique_ptr<KQovReader> asf(KQovMakeFormatReader(kQovToolAsfReader, &manager));
-        if (!asf->FileOpen(skeleton.c_str()) || !asf->Read(scene, options.get())) {
+        if (!asf->FileOpen(skeleton.c_str()) || !asf->Read(scene, readOptions.get())) {
             std::fprintf(stderr, "qovtool: %s: %s\n", skeleton.c_str(), asf->GetLastErrorString());
             return 1;
         }
     }
-    if (!importer.Import(scene, options.get())) {
+    if (!importer.Import(scene, readOptions.get())) {
         std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
     }
-    PrintScene(*scene, id > 2 ? MotionFileRate(id, file) : 0.0);
+    PrintScene(*scene, id > 2 ? MotionFileRate(id, file) : KeyRate(*scene));
     return 0;
 }

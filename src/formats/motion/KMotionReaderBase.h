@@ -69,7 +69,9 @@ protected:
         if (!CheckDuplicateNames(reference, message)) {
             options.Message("Error", message.Buffer(), "Ok");
             mManager->DestroyNode(reference, true);
-            return Fail(eFileCorrupted), nullptr;
+            // The clashing names are the reason: the error says them, not only "corrupted".
+            this->mError.SetErrorWithText(eFileCorrupted, message.Buffer());
+            return nullptr;
         }
         KQovNode* top = scene->GetRootNode();
         if (options.GetSetting(8) == 1) {

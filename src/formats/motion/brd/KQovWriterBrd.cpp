@@ -1,5 +1,8 @@
 #include "formats/motion/brd/KQovWriterBrd.h"
 
+#include <climits>
+#include <cmath>
+
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "io/KStreamOptionsMotion.h"
@@ -23,6 +26,10 @@ bool KQovWriterBrd::Write(KQovScene* scene, KStreamOptions* base) {
     mMarkers.Collect(scene, FindSingleChildRoot(scene), *options);
     bool ok = true;
     KTime time = options->GetStartTime();
+    // Frames are numbered from 0 at time 0, as the reader counts them: a later start keeps
+    // its frame number. A start before 0 (or past any frame number) starts at frame 0.
+    const double start = std::rint(time.GetSecondDouble() * options->GetFrameRate());
+    const int first = start > 0.0 && start + frames < double(INT_MAX) ? int(start) : 0;
     for (int f = 0; ok && f < frames; ++f, time += period) {
         if (f % 64 == 0)
             options->Progress(0, "Writing BRD animation frames", float(f * 100.0 / frames));
@@ -32,7 +39,7 @@ bool KQovWriterBrd::Write(KQovScene* scene, KStreamOptions* base) {
             KFCurve* occlusion = skipOccluded && take ? take->GetOcclusion() : nullptr;
             if (occlusion && occlusion->Evaluate(time) >= 0.5) continue;
             const KAffineMatrix m = mMarkers.GetMatrix(k);
-            ok = mFile->WriteSample(f, int(k), m.GetT(), m.GetQ(), time);
+            ok = mFile->WriteSample(first + f, int(k), m.GetT(), m.GetQ(), time);
         }
     }
     return Finish(ok);

@@ -30,6 +30,12 @@ private:
 
 bool InOpenRange(float v, float low, float high) { return v > low && v < high; }
 
+// Rates a capture system records, analog and EMG systems included; outside them the rate is
+// damage (zero, negative, not a number) or no rate at all.
+bool IsRecordedRate(float rate) {
+    return rate > 0.001f && rate <= 1.0e6f;
+}
+
 }  // namespace
 
 KC3dFile::KC3dFile() : mError(kC3dErrors, eErrorCount), mProcessor(eC3dDec), mReader(nullptr, 0) {}
@@ -110,7 +116,7 @@ bool KC3dFile::ReadHeader() {
     mHeader.eventCount = mReader.U16();
     if (!(mHeader.scaleFactor < 0) && !InOpenRange(mHeader.scaleFactor, 0.001f, 1000.0f))
         mHeader.scaleFactor = 0.1449f;
-    if (!InOpenRange(mHeader.frameRate, 0.001f, 1000.0f)) mHeader.frameRate = 30.0f;
+    if (!IsRecordedRate(mHeader.frameRate)) mHeader.frameRate = 30.0f;
     // Records never run into the data section when it follows the parameters.
     uint64_t dataAt = uint64_t(mHeader.dataBlock ? mHeader.dataBlock - 1 : 0) * kBlockSize;
     mSectionEnd = mHeader.dataBlock > mHeader.parameterBlock ? std::min<uint64_t>(dataAt, mBytes.size())

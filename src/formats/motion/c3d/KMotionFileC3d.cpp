@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 #include "formats/motion/c3d/KC3dLabels.h"
 
@@ -74,7 +75,8 @@ bool KMotionFileC3d::GetInfo(KMarkerFileInfo& info) {
     // A last frame below the first is damage, not a negative count.
     if (h.lastFrame < h.firstFrame || !(h.frameRate > 0)) return false;
     info.markerCount = h.pointCount;
-    info.start.SetSecondDouble(h.firstFrame / double(h.frameRate));
+    // Frames count from 1, as in a TRC file: the first frame numbered 1 plays at time 0.
+    info.start.SetSecondDouble((double(h.firstFrame) - 1.0) / double(h.frameRate));
     info.frameCount = h.lastFrame - h.firstFrame + 1;
     info.frameRate = h.frameRate;
     info.scale = 1.0;
@@ -101,6 +103,9 @@ bool KMotionFileC3d::GetMarkerNames(std::vector<std::string>& names, bool keepPr
     mAxis[0] = 1, mAxis[1] = 3, mAxis[2] = 2;
     mPointScale = Header().scaleFactor;
     std::vector<std::string> labels(names.size());
+    // Units by group: other groups (ANALYSIS, FORCE_PLATFORM) hold units of their own values;
+    // the POINT group's alone are the points' length unit.
+    std::map<int, std::string> units;
     uint8_t head[4];
     for (uint8_t& b : head) ReadByte(b);
     while (auto record = ReadParameterRecord()) {
@@ -119,17 +124,27 @@ bool KMotionFileC3d::GetMarkerNames(std::vector<std::string>& names, bool keepPr
             const float scale = float(record->data->GetNumber(0));
             if (scale < 0 || (scale > 0.001f && scale < 1000.0f)) mPointScale = scale;
         } else if (name == "UNITS" && text) {
-            const std::string u = record->data->GetRow(0);
-            const int c = u.empty() ? 0 : std::tolower(static_cast<unsigned char>(u[0]));
-            if (c == 'c') mUnitScale *= 10;
-            else if (c == 'f') mUnitScale *= 304.8;
-            else if (c == 'i') mUnitScale *= 25.4;
-            else if (c == 'm') mUnitScale *= u.size() > 1 && std::tolower(static_cast<unsigned char>(u[1])) == 'm' ? 1 : 1000;
+            units.emplace(int(record->groupId), record->data->GetRow(0));
         } else if ((name == "X_SCREEN" || name == "Y_SCREEN") && text) {
             ApplyScreenAxis(record->data->GetRow(0), name[0] == 'X' ? 0 : 1);
         } else if (name == "USES_PREFIXES" && keepPrefixes) {
             mKeepPrefixes = true;
         }
+    }
+    // The POINT group may follow its parameters: its units are chosen once all are read.
+    const auto pointUnits = units.find(mPointGroup);
+    if (pointUnits != units.end()) {
+        const std::string& u = pointUnits->second;
+        const int c = u.empty() ? 0 : std::tolower(static_cast<unsigned char>(u[0]));
+        if (c == 'c')
+            mUnitScale *= 10;
+        else if (c == 'f')
+            mUnitScale *= 304.8;
+        else if (c == 'i')
+            mUnitScale *= 25.4;
+        else if (c == 'm')
+            mUnitScale *=
+                u.size() > 1 && std::tolower(static_cast<unsigned char>(u[1])) == 'm' ? 1 : 1000;
     }
     for (size_t k = 0; k < names.size(); ++k) {
         std::string n = labels[k];
@@ -176,8 +191,9 @@ bool KMotionFileC3d::WriteHeader(const KMarkerFileInfo& info) {
     h.pointCount = uint16_t(info.markerCount);
     h.scaleFactor = info.scale < 0 ? -1.0f : 0.1449f;
     h.frameRate = float(info.frameRate);
-    // A start before zero has no frame number: it starts at frame 0.
-    const double first = std::max(0.0, std::rint(info.start.GetSecondDouble() * info.frameRate));
+    // Frame 1 plays at time 0; a start before frame 0 has no frame number: it starts at 0.
+    const double first =
+        std::max(0.0, std::rint(info.start.GetSecondDouble() * info.frameRate) + 1.0);
     if (first + info.frameCount - 1 > 0xFFFF) return false;
     h.firstFrame = uint16_t(first);
     h.lastFrame = uint16_t(first + std::max(info.frameCount, 1) - 1);

@@ -81,14 +81,17 @@ bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
     if (mFile && scene && base && base->IsA(KStreamOptionsMotion::ClassId())) {
         const auto& options = static_cast<const KStreamOptionsMotion&>(*base);
         const double start = options.GetStartTime().GetSecondDouble();
-        const double first = std::max(0.0, std::rint(start * options.GetFrameRate()));
+        // Frame 1 plays at time 0 (the reader's count).
+        const double number = std::rint(start * options.GetFrameRate()) + 1.0;
+        const double first = std::max(0.0, number);
         const int frames = options.GetFrameCount();
         if (frames > kMaximumFrames || first + frames - 1 > kMaximumFrameNumber) {
             mError.SetErrorWithText(eUnidentifiedError,
                                     "The frames to export do not fit the frame numbers of a C3D file.");
             return false;
         }
-        if (start < 0.0) mStatus += "The start time is before 0: the C3D file starts at frame 0.\n";
+        if (number < 0.0)
+            mStatus += "The start time is before frame 0: the C3D file starts at frame 0.\n";
     }
     return KQovOpticalWriter::Write(scene, base);
 }

@@ -132,8 +132,13 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
     if (!mFile->EndRead()) return Fail(eFileCorrupted, "the end of the file cannot be read");
 
     std::vector<KQovNode*> nodes = CreateMarkerNodes(names, extra);
-    KQovNode* root = CreateOpticalRoot(options, scene, nodes);
-    if (!root) return Fail(eFileCorrupted);
+    KString refused;
+    KQovNode* root = CreateOpticalRoot(options, scene, nodes, refused);
+    if (!root) {
+        // The clashing names are the reason, not a damaged file: the caller shows them.
+        mError.SetErrorWithText(eFileCorrupted, refused.Buffer());
+        return false;
+    }
     const KString take = KExtractFileName(mFileName.Buffer(), false);
     LoadFramesIntoCurves(options, nodes, take, frames, info.scale);
 
@@ -162,7 +167,8 @@ std::vector<KQovNode*> KQovOpticalReader::CreateMarkerNodes(const std::vector<st
 }
 
 KQovNode* KQovOpticalReader::CreateOpticalRoot(KStreamOptionsMotion& options, KQovScene* scene,
-                                               const std::vector<KQovNode*>& nodes) {
+                                               const std::vector<KQovNode*>& nodes,
+                                               KString& refused) {
     const KString name = mPrefix + (options.GetSetting(4) == 1 ? ":optical" : ":reference");
     KQovNode* root = mManager->CreateNode(name.Buffer());
     root->SetNodeAttribute(mManager->CreateOpticalReference());
@@ -170,6 +176,7 @@ KQovNode* KQovOpticalReader::CreateOpticalRoot(KStreamOptionsMotion& options, KQ
     KString message = KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
     if (!CheckDuplicateNames(root, message)) {
         options.Message("Error", message.Buffer(), "Ok");
+        refused = message;
         // The refused root goes with its marker nodes: nothing is left behind unattached.
         mManager->DestroyNode(root, true);
         return nullptr;

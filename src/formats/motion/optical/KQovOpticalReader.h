@@ -40,8 +40,9 @@ private:
     bool Fail(int error, const std::string& what = std::string());
     void MakeNamesUnique(std::vector<std::string>& names, KStreamOptionsMotion& options);
     std::vector<KQovNode*> CreateMarkerNodes(const std::vector<std::string>& names, int extra);
+    // None when names clash; `refused` then says which.
     KQovNode* CreateOpticalRoot(KStreamOptionsMotion& options, KQovScene* scene,
-                                const std::vector<KQovNode*>& nodes);
+                                const std::vector<KQovNode*>& nodes, KString& refused);
     void LoadFramesIntoCurves(KStreamOptionsMotion& options, const std::vector<KQovNode*>& nodes,
                               const KString& take, std::vector<KMarkerFrame>& frames, double scale);
 };

@@ -1,5 +1,6 @@
 #include "formats/motion/trc/KMotionFileTrc.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -170,7 +171,8 @@ bool KMotionFileTrc::ReadFrame(KMarkerFrame& frame, int, KTime& time, int& count
 bool KMotionFileTrc::WriteHeader(const KMarkerFileInfo& info) {
     const double startFrame = std::rint(info.start.GetSecondDouble() * info.frameRate + 1.0);
     // A start frame that no "%d" can hold is refused rather than written wrong.
-    if (!(std::fabs(startFrame) <= double(INT_MAX))) return false;
+    if (!(std::fabs(startFrame) + std::max(info.frameCount, 0) <= double(INT_MAX))) return false;
+    mStartFrame = int(startFrame);
     const double rate = info.frameRate;
     return Put("PathFileType\t4\t(X/Y/Z)\tVarnoke\t\n") &&
            Put("DataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits\t"
@@ -188,7 +190,8 @@ bool KMotionFileTrc::WriteMarkerNames(const std::vector<std::string>& names) {
 }
 
 bool KMotionFileTrc::WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) {
-    std::string line = KFormatC("%d\t%.3f", frameNumber, time.GetSecondDouble());
+    // Rows are numbered as the header counts them, from OrigDataStartFrame on.
+    std::string line = KFormatC("%d\t%.3f", mStartFrame + frameNumber - 1, time.GetSecondDouble());
     for (const KVector4& r : records) {
         if (r[3] <= 0.5)
             line += KFormatC("\t%.5f\t%.5f\t%.5f", r[0] * 10.0, r[1] * 10.0, r[2] * 10.0);

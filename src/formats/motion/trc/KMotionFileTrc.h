@@ -35,4 +35,6 @@ private:
 
     std::vector<std::string> mNames;
     bool mNamesRead = false;
+    // The header's OrigDataStartFrame: the Frame# of the first frame written.
+    int mStartFrame = 1;
 };

@@ -47,7 +47,9 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
         options->Message("Error", message.Buffer(), "Ok");
         // Refused nodes go with their parent: nothing is left unattached.
         mManager->DestroyNode(parent, true);
-        return Fail(eFileCorrupted);
+        // The clashing names are the reason: the error says them, not only "corrupted".
+        mError.SetErrorWithText(eFileCorrupted, message.Buffer());
+        return false;
     }
     scene->GetRootNode()->AddChild(parent);
     KMotionStoreTake(scene, take, *options, false);

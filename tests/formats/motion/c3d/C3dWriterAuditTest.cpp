@@ -68,7 +68,7 @@ Written Write(TestScene& t, const std::string& path, double startSeconds, int fr
 }
 
 // Frame numbers the header cannot hold are refused as such, not reported as a full disk; a
-// start before 0 is written from frame 0 and says so.
+// start before frame 0 is written from frame 0 and says so.
 TEST(C3dWriterAudit, FrameNumbersTheHeaderCannotHold) {
     const struct {
         double start;
@@ -77,14 +77,17 @@ TEST(C3dWriterAudit, FrameNumbersTheHeaderCannotHold) {
         int firstFrame;
         bool note;
     } cases[] = {
-        {0.0, 3, true, 0, false},
-        {1.0, 3, true, 30, false},
+        // Frame 1 plays at time 0.
+        {0.0, 3, true, 1, false},
+        {1.0, 3, true, 31, false},
+        {-1.0 / 30, 3, true, 0, false},
         {-1.0, 3, true, 0, true},
-        {0.0, 32767, true, 0, false},
+        {0.0, 32767, true, 1, false},
         {0.0, 32768, false, 0, false},
-        {2184.0, 3, true, 65520, false},  // last frame 65522
-        {2185.0, 3, false, 0, false},     // first frame 65550
-        {2184.4, 3, true, 65532, false},  // last frame 65534
+        {2184.0, 3, true, 65521, false},  // last frame 65523
+        {2185.0, 3, false, 0, false},     // first frame 65551
+        {2184.4, 3, true, 65533, false},  // last frame 65535
+        {2184.5, 3, false, 0, false},     // last frame 65536
     };
     for (const auto& c : cases) {
         TempTestFolder dir;
@@ -98,7 +101,7 @@ TEST(C3dWriterAudit, FrameNumbersTheHeaderCannotHold) {
             EXPECT_EQ(w.error, KQovWriter::eUnidentifiedError) << c.start << " " << c.frames;
             continue;
         }
-        EXPECT_EQ(w.status.find("before 0") != std::string::npos, c.note) << c.start;
+        EXPECT_EQ(w.status.find("before frame 0") != std::string::npos, c.note) << c.start;
         if (c.frames > 3) continue;
         C3dContent content;
         std::string error;

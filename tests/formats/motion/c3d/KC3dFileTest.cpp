@@ -68,8 +68,14 @@ TEST(C3dFile, HeaderValuesAndReplacements) {
         float scale, rate, wantScale, wantRate;
     } const cases[] = {
         {eC3dIntel, 0.0005f, 50, 0.1449f, 50},  {eC3dIntel, -0.0005f, 50, -0.0005f, 50},
-        {eC3dDec, 2.0f, 0, 2.0f, 30},           {eC3dMips, -1.0f, 2000, -1.0f, 30},
+        {eC3dDec, 2.0f, 0, 2.0f, 30},           {eC3dMips, -1.0f, 2000, -1.0f, 2000},
         {eC3dMips, 0.5f, 60, 0.5f, 60},         {eC3dDec, 0.0f, 120, 0.1449f, 120},
+        // Analog and EMG systems record at 1000 Hz and far above; only rates no system
+        // records (below zero, not a number, beyond a million) are replaced.
+        {eC3dIntel, -1.0f, 1000, -1.0f, 1000},  {eC3dDec, -1.0f, 10000, -1.0f, 10000},
+        {eC3dIntel, -1.0f, 1.0e6f, -1.0f, 1.0e6f}, {eC3dIntel, -1.0f, 2.0e6f, -1.0f, 30},
+        {eC3dIntel, -1.0f, -250, -1.0f, 30},    {eC3dMips, -1.0f, std::nanf(""), -1.0f, 30},
+        {eC3dIntel, -1.0f, INFINITY, -1.0f, 30},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes = MakeFile(c.processor, c.scale, c.rate);

@@ -233,12 +233,14 @@ TEST(OpticalC3d, HeaderLimitsAndDiskErrors) {
     EXPECT_EQ(error, KQovWriter::eOutOfDiskSpace);
     // More frames than the header's signed word can count are refused.
     EXPECT_FALSE(WriteMarkers(path, 0.0, 40000, error));
-    // A start before zero starts at frame 0.
+    // A start before frame 0 starts at frame 0, which plays one frame before time 0.
     ASSERT_TRUE(WriteMarkers(path, -1.0, 3, error));
     TestScene back;
     Imported in = Import(back, path, error);
     ASSERT_TRUE(in.root);
-    EXPECT_EQ(in.start, KTime());
+    KTime frameZero;
+    frameZero.SetSecondDouble(-1.0 / 30);
+    EXPECT_EQ(in.start, frameZero);
     EXPECT_EQ(in.frames, 3);
 
     // A last frame below the first is damage.
