@@ -21,6 +21,7 @@
 
 #include "ConversionTestUtil.h"
 #include "IndependentReaders.h"
+#include "QovtoolProcess.h"
 #include "attributes/KQovMarker.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/KQovMotionTextIO.h"
@@ -31,27 +32,9 @@ using namespace independent;
 
 namespace {
 
-std::string Tool() {
-    return std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
-}
-
-bool Exists(const std::string& path) {
-    struct stat s;
-    return stat(path.c_str(), &s) == 0;
-}
-
-int RunTool(const std::vector<std::string>& arguments, std::string& output) {
-    std::string command = "'" + Tool() + "'";
-    for (const std::string& a : arguments) command += " '" + a + "'";
-    output.clear();
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[1024];
-    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using qovtoolprocess::Exists;
+using qovtoolprocess::RunTool;
+using qovtoolprocess::Tool;
 
 std::string Extension(const std::string& path) {
     return Lower(path.substr(path.rfind('.') + 1));

@@ -19,41 +19,17 @@
 #include <vector>
 
 #include "IndependentReaders.h"
+#include "QovtoolProcess.h"
 #include "common/TempTestFolder.h"
 
 using namespace independent;
 
 namespace {
 
-std::string Data(const std::string& name) {
-    return std::string(QOV_TESTDATA_DIR) + "/" + name;
-}
-
-std::string Tool() {
-    return std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
-}
-
-bool Exists(const std::string& path) {
-    struct stat s;
-    return stat(path.c_str(), &s) == 0;
-}
-
-// Runs qovtool with the arguments (each quoted); its exit code, and stdout and stderr in
-// `output` (stderr alone when `errorsOnly`).
-int RunTool(const std::vector<std::string>& arguments, std::string& output,
-            bool errorsOnly = false) {
-    std::string command = "'" + Tool() + "'";
-    for (const std::string& a : arguments) command += " '" + a + "'";
-    command += errorsOnly ? " 2>&1 >/dev/null" : " 2>&1";
-    output.clear();
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[1024];
-    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using qovtoolprocess::Data;
+using qovtoolprocess::Exists;
+using qovtoolprocess::RunTool;
+using qovtoolprocess::Tool;
 
 std::string Extension(const std::string& path) {
     return Lower(path.substr(path.rfind('.') + 1));
