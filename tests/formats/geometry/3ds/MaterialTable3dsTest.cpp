@@ -14,15 +14,7 @@
 namespace {
 
 std::string Convert(const std::string& from, const std::string& to) {
-    const std::string tool = std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
-    if (access(tool.c_str(), X_OK) != 0) return "qovtool not built: " + tool;
-    const std::string command = "'" + tool + "' convert '" + from + "' '" + to + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[512];
-    while (pipe && fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    const int status = pipe ? pclose(pipe) : -1;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : "failed: " + output;
+    return ConvertWithQovtool3ds(from, to);
 }
 
 TextureMap3ds Map(const char* name, float percent) {

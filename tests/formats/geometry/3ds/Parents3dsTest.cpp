@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "Reading3ds.h"
+#include "Test3ds.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
 #include "formats/geometry/3ds/Database3ds.h"
@@ -147,15 +148,7 @@ void ExpectSamePoints(const Points& expected, const Points& found) {
 }
 
 std::string Convert(const std::string& from, const std::string& to) {
-    const std::string tool = std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
-    if (access(tool.c_str(), X_OK) != 0) return "qovtool not built: " + tool;
-    const std::string command = "'" + tool + "' convert '" + from + "' '" + to + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[512];
-    while (pipe && fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    const int status = pipe ? pclose(pipe) : -1;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : "failed: " + output;
+    return ConvertWithQovtool3ds(from, to);
 }
 
 TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {

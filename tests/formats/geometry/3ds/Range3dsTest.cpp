@@ -218,15 +218,7 @@ TEST(Range3ds, RealFilesKeepTheirRangeThroughTheLibrary) {
 TEST(Range3ds, RealFilesKeepTheirRangeThroughQovtoolConvert) {
     const std::string tool = std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
     ASSERT_EQ(access(tool.c_str(), X_OK), 0) << "qovtool not built: " << tool;
-    auto convert = [&](const std::string& from, const std::string& to) {
-        const std::string command = "'" + tool + "' convert '" + from + "' '" + to + "' 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string output;
-        char buffer[512];
-        while (pipe && fgets(buffer, sizeof buffer, pipe)) output += buffer;
-        const int status = pipe ? pclose(pipe) : -1;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : "failed: " + output;
-    };
+    auto convert = ConvertWithQovtool3ds;
     for (const std::string& path : TestFiles3ds()) {
         SCOPED_TRACE(path);
         TempPath3ds out("converted.3ds");
