@@ -1,5 +1,6 @@
 #include "formats/motion/vpm/KQovWriterVpm.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -63,7 +64,11 @@ bool KQovWriterVpm::Write(KQovScene* scene, KStreamOptions* base) {
         options->Progress(0, "Writing VPM nodes", float(k * 50.0 / markers + 50.0));
         const std::string full = mMarkers.GetNode(k)->GetName();
         const size_t colon = full.rfind(':');
-        const std::string name = colon == std::string::npos ? full : full.substr(colon + 1);
+        std::string name = colon == std::string::npos ? full : full.substr(colon + 1);
+        // The name is one token of its line: a blank in it ("LASI 1", a renamed repeat) would
+        // read back as another segment's name.
+        std::replace(name.begin(), name.end(), ' ', '_');
+        std::replace(name.begin(), name.end(), '\t', '_');
         ok = mFile->WriteHeader(name.c_str(), frames, period.GetSecondDouble()) &&
              mFile->WriteColumnLines();
         for (int f = 0; ok && f < frames; ++f) {

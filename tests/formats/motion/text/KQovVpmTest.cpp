@@ -155,6 +155,25 @@ TEST(VpmFile, MarkedNodesRoundTripAsSegments) {
     }
 }
 
+TEST(VpmFile, NamesWithBlanksComeBackApart) {
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string path = dir / "blanks.vpm";
+    TestScene source;
+    KQovNode* parent = BuildMarkers(source, 2, 2, 30.0, "Actor:");
+    // A repeat renamed on read, beside the name it repeats.
+    parent->GetChild(0)->SetName("Actor:LASI");
+    parent->GetChild(1)->SetName("Actor:LASI 1\tb");
+    int error = 0;
+    ASSERT_TRUE(Export<KQovWriterVpm>(source, path, 2, 30.0, error)) << error;
+    TestScene back;
+    const Imported in = Import<KQovReaderVpm>(back, path, [](KStreamOptionsMotion&) {});
+    ASSERT_TRUE(in.parent) << in.error;
+    ASSERT_EQ(in.parent->GetChildCount(), 2);
+    EXPECT_EQ(ChildName(in.parent, 0), "Model::LASI");
+    EXPECT_EQ(ChildName(in.parent, 1), "Model::LASI_1_b");
+}
+
 TEST(VpmFile, AnOversizedSampleBufferIsRefused) {
     TempTestFolder dir;
     ASSERT_TRUE(dir.ok());
