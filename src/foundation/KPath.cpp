@@ -139,6 +139,13 @@ KString KExtractDirectory(const char* path) {
     return ToK(sep == std::string::npos ? text : text.substr(0, sep));
 }
 
+KString KExtractFileFolder(const char* path) {
+    std::string text = Text(path);
+    size_t sep = LastSep(text);
+    if (sep == std::string::npos) return KString(".");
+    return ToK(sep == 0 ? text.substr(0, 1) : text.substr(0, sep));
+}
+
 KString KGetPathRoot(const char* path) {
     std::string text = Text(path);
     if (HasDrive(text)) return ToK(Upper(text.substr(0, 2)));

@@ -33,6 +33,9 @@ KString KExtractFileName(const char* path, bool keepExtension);
 KString KExtractFileExtension(const char* path);
 // Before the last separator, of either kind; the whole path when it has none.
 KString KExtractDirectory(const char* path);
+// The folder a file of this path lies in: KExtractDirectory, but "." for a bare file name
+// and the separator itself for a file in the root.
+KString KExtractFileFolder(const char* path);
 // "D:", "\\SERVER\SHARE" (upper-cased); empty for other paths.
 KString KGetPathRoot(const char* path);
 bool KFileExists(const char* path);

@@ -136,6 +136,11 @@ TEST(KPath, NameParts) {
     EXPECT_STREQ(KExtractDirectory("a\\b/c.txt").Buffer(), "a\\b");
     EXPECT_STREQ(KExtractDirectory("c.txt").Buffer(), "c.txt");
     EXPECT_STREQ(KExtractDirectory("/c.txt").Buffer(), "");
+    // A bare file name lies in the current folder, a rooted one in the root.
+    EXPECT_STREQ(KExtractFileFolder("c.txt").Buffer(), ".");
+    EXPECT_STREQ(KExtractFileFolder("a/b\\c.txt").Buffer(), "a/b");
+    EXPECT_STREQ(KResolvePath(KExtractFileFolder("c.txt").Buffer(), "t.png").Buffer(), "t.png");
+    EXPECT_STREQ(KResolvePath(KExtractFileFolder("/c.txt").Buffer(), "t.png").Buffer(), "/t.png");
     EXPECT_TRUE(KIsQovFile("x/Scene.QOV"));
     EXPECT_FALSE(KIsQovFile("x.qov/scene"));
     EXPECT_TRUE(KIsFileExtension("a.Obj", "OBJ"));

@@ -231,6 +231,18 @@ TEST_F(QovToolReads, PathsWithColonsAndBlanks) {
     EXPECT_EQ(back.status, 0) << back.err;
     EXPECT_NE(ReadFile(mTemp / "out:2 b/r.obj").find("\nf "), std::string::npos);
 
+    // Bare output names: the OBJ file's material library and texture land in the working
+    // folder beside them, with no warning.
+    const std::string bare = mTemp / "bare";
+    ASSERT_TRUE(KCreatePath((bare + "/").c_str()));
+    for (const char* target : {"t.obj", "t.3ds"}) {
+        const Result r = Run(bare, {"convert", in + "/mesh.obj", target});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("texture"), std::string::npos) << target << ": " << r.err;
+    }
+    EXPECT_EQ(ReadFile(bare + "/tex.png"), "not really an image");
+    EXPECT_TRUE(Exists(bare + "/t.mtl"));
+
     // Nothing went below the working folder.
     FILE* list = popen(("find '" + work + "' -type f").c_str(), "r");
     ASSERT_NE(list, nullptr);

@@ -7,7 +7,7 @@
 
 bool CopyTextureFile3ds(const char* path, const char* file3ds, std::string& status) {
     if (!path || !file3ds) return false;
-    const KString folder = KExtractDirectory(file3ds);
+    const KString folder = KExtractFileFolder(file3ds);
     const KString name = KExtractFileName(path, true);
     const std::string target = KResolvePath(folder.Buffer(), name.Buffer()).Buffer();
     if (KFileExists(target.c_str())) return true;

@@ -415,7 +415,7 @@ void KObjParser::LoadMaterialLibraries(std::string_view rest) {
         std::string text;
         if (ReadWholeFile(name.c_str(), text) ||
             ReadWholeFile(
-                KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(), name.c_str()).Buffer(),
+                KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer(),
                 text))
             AddLibrary(std::move(text));
         else

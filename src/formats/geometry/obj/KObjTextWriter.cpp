@@ -121,7 +121,7 @@ void KObjTextWriter::Flush(KFileStream& file, std::string& buffer, bool force) {
 }
 
 bool KObjTextWriter::CopyTextureFile(const std::string& source) {
-    const std::string target = KResolvePath(KExtractDirectory(mPath.c_str()).Buffer(),
+    const std::string target = KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(),
                                             KExtractFileName(source.c_str(), true).Buffer())
                                    .Buffer();
     if (KFileExists(target.c_str())) return true;
