@@ -209,10 +209,11 @@ void WritePolygonIndices(KQovFieldFile* file, const KQovPolygon* polygon, int po
         if (Encoded) *to++ = 'I';
         std::memcpy(to, &v, 4);
     };
+    // Room is made before each value: a whole polygon may have filled the chunk exactly.
     auto put = [&](int32_t v) {
+        if (at == begin + kBytes) flush(true);
         store(at, v);
         at += kItem;
-        if (at == begin + kBytes) flush(true);
     };
     for (int p = 0; p < polygons; ++p) {
         const int64_t first = polygon[p].first, size = polygon[p].size;

@@ -88,3 +88,53 @@ TEST(KQovWriterPolygonIndex, EveryIdStoresTheListAsBuilt) {
         }
     }
 }
+
+// Whole small polygons that fill a chunk exactly, then polygons around and far above the
+// chunk's size: each writer (encrypted too) stores them without writing past its buffers.
+TEST(KQovWriterPolygonIndex, LongPolygonsAfterAFullChunk) {
+    const Layout kLayouts[] = {
+        {"1,024 quads, then 4,097 corners", Expand({{1024, 4}, {1, 4097}})},
+        {"1,024 quads, then 4,096 corners and a triangle", Expand({{1024, 4}, {1, 4096}, {1, 3}})},
+        {"1,023 quads, then 4,095, 4,096 and 4,097 corners",
+         Expand({{1023, 4}, {1, 4095}, {1, 4096}, {1, 4097}, {2, 4}})},
+        {"triangles, then 4,096 and 300,000 corners",
+         Expand({{100, 3}, {1, 4096}, {1, 300000}, {10, 3}})},
+        {"1,024 quads, then 300,000 corners", Expand({{1024, 4}, {1, 300000}})},
+    };
+    const struct {
+        int id;
+        const char* what;
+    } kIds[] = {{0, "binary 6"}, {1, "ASCII 6"}, {2, "encrypted 6"}, {3, "binary 5"},
+                {4, "ASCII 5"}};
+    for (const Layout& layout : kLayouts) {
+        SCOPED_TRACE(layout.what);
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovMesh* mesh = manager.CreateMesh();
+        mesh->InitControlPoints(kPoints);
+        int vertex = 0;
+        for (int size : layout.sizes) {
+            mesh->BeginPolygon();
+            for (int k = 0; k < size; ++k, ++vertex) mesh->AddPolygonVertex((vertex * 7) % kPoints);
+        }
+        KQovNode* node = manager.CreateNode("Mesh");
+        node->SetNodeAttribute(mesh);
+        scene->GetRootNode()->AddChild(node);
+        const std::string expected = PolygonsOf(*mesh);
+        for (const auto& id : kIds) {
+            SCOPED_TRACE(id.what);
+            TempTestFolder tmp;
+            const std::string name = tmp / "polygons.qov";
+            KQovExporter exporter(&manager);
+            ASSERT_TRUE(exporter.Initialize(name.c_str()));
+            exporter.SetFileFormat(id.id);
+            ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
+            Read read(name);
+            ASSERT_TRUE(read.ok);
+            KQovNode* back = read.manager.FindNode("Mesh");
+            ASSERT_TRUE(back && back->GetMesh());
+            ASSERT_EQ(back->GetMesh()->GetPolygonCount(), int(layout.sizes.size()));
+            EXPECT_EQ(PolygonsOf(*back->GetMesh()), expected);
+        }
+    }
+}
