@@ -46,6 +46,20 @@ KMatrix Base(const KHtrSegment& segment) {
     return m;
 }
 
+// Whether `tip`, a point in `parent`'s frame, lies along the bone its limits' rotation axis
+// points along (a tip at the origin does).
+bool AlongBone(KQovNode* parent, KVector4 tip) {
+    tip[3] = 0.0;
+    const double length = KVectorLength3(tip);
+    if (length <= 0.0) return true;
+    KMatrix axis;
+    KMatrixSetRotationXYZ(axis, KQovLimitsUtility(&parent->GetLimits()).GetRotationAxis());
+    const KVector4 along = axis.GetRow(0);
+    for (int c = 0; c < 3; ++c)
+        if (std::abs(tip[c] / length - along[c]) > 1e-4) return false;
+    return true;
+}
+
 }  // namespace
 
 KQovWriterHtr::KQovWriterHtr(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
@@ -61,7 +75,12 @@ KStreamOptions* KQovWriterHtr::GetWriteOptions() {
 
 bool KQovWriterHtr::IsEndSite(KQovNode* node) {
     const KQovLimitsUtility limits(&node->GetLimits());
-    return node->GetChildCount() == 0 && !limits.GetAuto(1) && limits.GetEnable(0);
+    if (node->GetChildCount() == 0 && !limits.GetAuto(1) && limits.GetEnable(0)) return true;
+    // Another reader's end node is its joint's bone end when it lies along the bone and is the
+    // only child: the bone length then holds it, and reading the file makes it again.
+    KQovNode* parent = node->GetParent();
+    return KMotionIsReaderEndNode(node) && parent->GetChildCount() == 1 &&
+           AlongBone(parent, node->GetDefaultLocalMatrix().GetRow(3));
 }
 
 void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMatrix& topP,
@@ -138,15 +157,7 @@ bool KQovWriterHtr::RestLeftOnNodes(KQovNode* top) {
                 pending.push_back(child);
                 continue;
             }
-            KVector4 tip = child->GetDefaultLocalMatrix().GetRow(3);
-            tip[3] = 0.0;
-            const double length = KVectorLength3(tip);
-            if (length <= 0.0) continue;
-            KMatrix axis;
-            KMatrixSetRotationXYZ(axis, KQovLimitsUtility(&root->GetLimits()).GetRotationAxis());
-            const KVector4 along = axis.GetRow(0);
-            for (int c = 0; c < 3; ++c)
-                if (std::abs(tip[c] / length - along[c]) > 1e-4) return true;
+            if (!AlongBone(root, child->GetDefaultLocalMatrix().GetRow(3))) return true;
         }
     }
     return false;
