@@ -17,9 +17,9 @@
 #include "ConversionTestUtil.h"
 #include "IndependentReaders.h"
 #include "QovtoolProcess.h"
-#include "common/TempTestFolder.h"
 #include "animation/KFCurve.h"
 #include "attributes/KQovLimitsUtility.h"
+#include "common/TempTestFolder.h"
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/KQovMotionTextIO.h"
 #include "scene/KQovTakeInfo.h"
@@ -460,7 +460,8 @@ TEST(SkeletonRoutesBvh, ThroughHtrKeepsJointsEndSitesAndOffsets) {
     WriteText(folder / "made.bvh", BvhFixture(20));
     const std::string real = Data("bvh/01_01.bvh");
     ASSERT_TRUE(Exists(real)) << "test data missing: " << real;
-    for (const std::string& in : {folder / "made.bvh", FirstFrames(real, 60, folder / "real.bvh")}) {
+    for (const std::string& in :
+         {folder / "made.bvh", FirstFrames(real, 60, folder / "real.bvh")}) {
         SCOPED_TRACE(in);
         const std::vector<BvhNode> expected = BvhHierarchy(in);
         const Motion expectedMotion = ReadBvh(in);
@@ -505,9 +506,27 @@ TEST(SkeletonRoutesBvh, ThroughHtrKeepsJointsEndSitesAndOffsets) {
     }
 }
 
+// An Acclaim skeleton's bone ends ride on their bones in HTR as in BVH: one segment per joint.
+TEST(SkeletonRoutesHtr, AcclaimBoneEndsAreNoSegments) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    WriteText(folder / "made.amc", AmcFixture(4));
+    WriteText(folder / "made.asf", AsfFixture());
+    std::string output;
+    for (const char* out : {"made.htr", "made.bvh"})
+        ASSERT_EQ(RunTool({"convert", folder / "made.amc", folder / out}, output), 0) << output;
+    const std::vector<BvhNode> bvh = BvhHierarchy(folder / "made.bvh");
+    const auto joints =
+        std::count_if(bvh.begin(), bvh.end(), [](const BvhNode& n) { return n.kind != "End"; });
+    EXPECT_GT(joints, 3);
+    EXPECT_EQ(HtrSegmentCount(folder / "made.htr"), joints);
+}
+
 // Which end nodes the HTR writer takes for its joint's bone end: a reader's end node that is
-// its joint's only child and lies along the joint's bone. One off the bone, one beside another
-// joint and one keyed stay segments of their own, and every node stays where the scene has it.
+// its joint's only child, along the joint's rotation axis or off it (the bone then runs to it).
+// One beside another joint and one keyed stay segments of their own, and every node stays
+// where the scene has it.
 TEST(SkeletonRoutesHtr, EndNodesOnTheirBoneBecomeBoneLengths) {
     conversiontest::TestScene t;
     KQovNode* hips = KMotionCreateLimbNode(&t.manager, "Hips");
@@ -553,13 +572,12 @@ TEST(SkeletonRoutesHtr, EndNodesOnTheirBoneBecomeBoneLengths) {
     const Motion got = ReadHtr(folder / "scene.htr");
     ASSERT_EQ(got.error, "");
     const std::vector<std::string> names{
-        "Hips",    "Arm",         "Leg",          "Leg_End",  "Neck",    "Neck_End",
-        "Head",    "Tail",        "Tail_End",     "Arm_End",  "Leg_End_End",
-        "Neck_End_End", "Head_End", "Tail_End_End"};
+        "Hips",     "Arm",     "Leg",     "Neck",         "Neck_End", "Head",        "Tail",
+        "Tail_End", "Arm_End", "Leg_End", "Neck_End_End", "Head_End", "Tail_End_End"};
     EXPECT_EQ(got.names, names);
     const std::vector<std::pair<const char*, Vec3>> at{
-        {"Arm", {10, 0, 0}},    {"Arm_End", {13, 4, 0}}, {"Leg_End", {2, -10, 0}},
-        {"Neck_End", {0, 5, 0}}, {"Head", {0, 7, 1}},    {"Tail_End", {0, 0, -6}}};
+        {"Arm", {10, 0, 0}},     {"Arm_End", {13, 4, 0}}, {"Leg_End", {2, -10, 0}},
+        {"Neck_End", {0, 5, 0}}, {"Head", {0, 7, 1}},     {"Tail_End", {0, 0, -6}}};
     for (const auto& [name, where] : at) {
         SCOPED_TRACE(name);
         const int k = got.Index(name);

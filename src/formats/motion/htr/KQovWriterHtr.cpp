@@ -60,6 +60,30 @@ bool AlongBone(KQovNode* parent, KVector4 tip) {
     return true;
 }
 
+// A node without children whose limits hold it fixed at its parent's bone end (its translation
+// limits on, its rotation not automatic): the end node the HTR reader makes.
+bool HeldAtBoneEnd(KQovNode* node) {
+    const KQovLimitsUtility limits(&node->GetLimits());
+    return node->GetChildCount() == 0 && !limits.GetAuto(1) && limits.GetEnable(0);
+}
+
+// Another reader's end node that is its joint's only child: the joint's bone then runs to it,
+// and reading the file makes it again.
+bool OnlyReaderEnd(KQovNode* node) {
+    return !HeldAtBoneEnd(node) && KMotionIsReaderEndNode(node) &&
+           node->GetParent()->GetChildCount() == 1;
+}
+
+// Euler X, Y, Z angles of the direction `node`'s bone runs along (X turned by them): its
+// limits' rotation axis, or towards its end node when that lies off the axis.
+KVector4 BoneAngles(KQovNode* node) {
+    const KVector4 axis = KQovLimitsUtility(&node->GetLimits()).GetRotationAxis();
+    KQovNode* end = node->GetChild(0);
+    if (!end || !OnlyReaderEnd(end)) return axis;
+    const KVector4 tip = end->GetDefaultLocalMatrix().GetRow(3);
+    return AlongBone(node, tip) ? axis : KMotionAxisAngles(tip);
+}
+
 }  // namespace
 
 KQovWriterHtr::KQovWriterHtr(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
@@ -74,13 +98,7 @@ KStreamOptions* KQovWriterHtr::GetWriteOptions() {
 }
 
 bool KQovWriterHtr::IsEndSite(KQovNode* node) {
-    const KQovLimitsUtility limits(&node->GetLimits());
-    if (node->GetChildCount() == 0 && !limits.GetAuto(1) && limits.GetEnable(0)) return true;
-    // Another reader's end node is its joint's bone end when it lies along the bone and is the
-    // only child: the bone length then holds it, and reading the file makes it again.
-    KQovNode* parent = node->GetParent();
-    return KMotionIsReaderEndNode(node) && parent->GetChildCount() == 1 &&
-           AlongBone(parent, node->GetDefaultLocalMatrix().GetRow(3));
+    return HeldAtBoneEnd(node) || OnlyReaderEnd(node);
 }
 
 void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMatrix& topP,
@@ -109,7 +127,7 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMa
         const KVector4 sn = Scaling(node->GetDefaultGlobalMatrix());
         const KVector4 t = Times(limits.GetDefault(0) * kToFile, sp);
         KMatrix axis;
-        KMatrixSetRotationXYZ(axis, limits.GetRotationAxis());
+        KMatrixSetRotationXYZ(axis, BoneAngles(node));
         // The bone reaches the node's end site; a segment without one has no length of its own.
         double length = 0.0;
         for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
@@ -157,6 +175,8 @@ bool KQovWriterHtr::RestLeftOnNodes(KQovNode* top) {
                 pending.push_back(child);
                 continue;
             }
+            // Another reader's end node sets the bone's direction itself.
+            if (!HeldAtBoneEnd(child)) continue;
             if (!AlongBone(root, child->GetDefaultLocalMatrix().GetRow(3))) return true;
         }
     }
