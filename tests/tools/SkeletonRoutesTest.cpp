@@ -17,8 +17,12 @@
 #include "ConversionTestUtil.h"
 #include "IndependentReaders.h"
 #include "QovtoolProcess.h"
+#include "animation/KFCurve.h"
+#include "attributes/KQovLimitsUtility.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/KQovMotionTextIO.h"
+#include "scene/KQovTakeInfo.h"
 
 using namespace independent;
 using namespace qovtoolprocess;
@@ -431,6 +435,155 @@ TEST(SkeletonRoutesBvh, EndNodesOfTheReadersBecomeEndSites) {
     EXPECT_EQ(nodes[4].offset[1], -4.0);
     EXPECT_EQ(nodes[8].offset[1], 1.0);
     EXPECT_EQ(nodes[8].parent, 0);
+}
+
+// "NumSegments" of an HTR file; -1 without one.
+int HtrSegmentCount(const std::string& path) {
+    std::ifstream in(path);
+    for (std::string word; in >> word;)
+        if (word == "NumSegments") {
+            int count = -1;
+            in >> count;
+            return count;
+        }
+    return -1;
+}
+
+// A BVH file into HTR and back, directly and with a QOV file (binary, ASCII) before and after
+// the HTR file: each end site rides on its joint's bone (one HTR segment per joint) and comes
+// back as an End Site, with the joints' names and offsets, and every joint and end site where
+// the source puts it at every frame.
+TEST(SkeletonRoutesBvh, ThroughHtrKeepsJointsEndSitesAndOffsets) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    WriteText(folder / "made.bvh", BvhFixture(20));
+    const std::string real = Data("bvh/01_01.bvh");
+    ASSERT_TRUE(Exists(real)) << "test data missing: " << real;
+    for (const std::string& in :
+         {folder / "made.bvh", FirstFrames(real, 60, folder / "real.bvh")}) {
+        SCOPED_TRACE(in);
+        const std::vector<BvhNode> expected = BvhHierarchy(in);
+        const Motion expectedMotion = ReadBvh(in);
+        ASSERT_EQ(expectedMotion.error, "");
+        const int joints = int(std::count_if(expected.begin(), expected.end(),
+                                             [](const BvhNode& n) { return n.kind != "End"; }));
+        ASSERT_GT(joints, 5);
+        double extent = 1.0;
+        for (const BvhNode& node : expected)
+            for (double v : node.offset) extent = std::max(extent, std::fabs(v));
+        for (const char* flag : {"", "--binary", "--ascii"}) {
+            SCOPED_TRACE(*flag ? flag : "direct");
+            // in -> [QOV ->] HTR [-> QOV] -> BVH
+            std::vector<std::string> steps{in};
+            if (*flag) steps.push_back(folder / "before.qov");
+            steps.push_back(folder / "middle.htr");
+            if (*flag) steps.push_back(folder / "after.qov");
+            steps.push_back(folder / "out.bvh");
+            std::string output;
+            for (size_t i = 1; i < steps.size(); ++i) {
+                std::vector<std::string> arguments{"convert", steps[i - 1], steps[i]};
+                if (Extension(steps[i]) == "qov") arguments.push_back(flag);
+                ASSERT_EQ(RunTool(arguments, output), 0) << output;
+            }
+            EXPECT_EQ(HtrSegmentCount(folder / "middle.htr"), joints);
+            const std::vector<BvhNode> got = BvhHierarchy(folder / "out.bvh");
+            ASSERT_EQ(got.size(), expected.size());
+            for (size_t i = 0; i < got.size(); ++i) {
+                SCOPED_TRACE(expected[i].kind + " " + expected[i].name);
+                EXPECT_EQ(got[i].kind, expected[i].kind);
+                EXPECT_EQ(got[i].parent, expected[i].parent);
+                if (expected[i].kind != "End") {
+                    EXPECT_EQ(got[i].name, expected[i].name);
+                }
+                // A joint's own position channels replace its offset.
+                if (expected[i].channels == 6) continue;
+                for (int a = 0; a < 3; ++a)
+                    EXPECT_NEAR(got[i].offset[a], expected[i].offset[a], kPrinted * extent);
+            }
+            ExpectSameJoints(expectedMotion, ReadBvh(folder / "out.bvh"), {}, false);
+        }
+    }
+}
+
+// An Acclaim skeleton's bone ends ride on their bones in HTR as in BVH: one segment per joint.
+TEST(SkeletonRoutesHtr, AcclaimBoneEndsAreNoSegments) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    WriteText(folder / "made.amc", AmcFixture(4));
+    WriteText(folder / "made.asf", AsfFixture());
+    std::string output;
+    for (const char* out : {"made.htr", "made.bvh"})
+        ASSERT_EQ(RunTool({"convert", folder / "made.amc", folder / out}, output), 0) << output;
+    const std::vector<BvhNode> bvh = BvhHierarchy(folder / "made.bvh");
+    const auto joints =
+        std::count_if(bvh.begin(), bvh.end(), [](const BvhNode& n) { return n.kind != "End"; });
+    EXPECT_GT(joints, 3);
+    EXPECT_EQ(HtrSegmentCount(folder / "made.htr"), joints);
+}
+
+// Which end nodes the HTR writer takes for its joint's bone end: a reader's end node that is
+// its joint's only child, along the joint's rotation axis or off it (the bone then runs to it).
+// One beside another joint and one keyed stay segments of their own, and every node stays
+// where the scene has it.
+TEST(SkeletonRoutesHtr, EndNodesOnTheirBoneBecomeBoneLengths) {
+    conversiontest::TestScene t;
+    KQovNode* hips = KMotionCreateLimbNode(&t.manager, "Hips");
+    t.scene->GetRootNode()->AddChild(hips);
+    auto add = [&](KQovNode* parent, const char* name, const KVector4& at) {
+        KQovNode* node = KMotionCreateLimbNode(&t.manager, name);
+        KMotionSetRestTransform(node, at, KVector4());
+        parent->AddChild(node);
+        return node;
+    };
+    // The bone of a joint runs along its limits' rotation axis, as the BVH reader sets it.
+    auto bone = [](KQovNode* node, const KVector4& toward) {
+        KQovLimitsUtility(&node->GetLimits()).SetRotationAxis(KMotionAxisAngles(toward));
+        return node;
+    };
+    KQovNode* arm = bone(add(hips, "Arm", KVector4(10, 0, 0)), KVector4(3, 4, 0));
+    add(arm, "Arm_End", KVector4(3, 4, 0));
+    KQovNode* leg = bone(add(hips, "Leg", KVector4(0, -10, 0)), KVector4(0, -1, 0));
+    add(leg, "Leg_End", KVector4(2, 0, 0));
+    KQovNode* neck = add(hips, "Neck", KVector4(0, 5, 0));
+    add(neck, "Neck_End", KVector4(0, 0, 0));
+    add(neck, "Head", KVector4(0, 2, 1));
+    KQovNode* tail = bone(add(hips, "Tail", KVector4(0, 0, -4)), KVector4(0, 0, -1));
+    KQovNode* tailEnd = add(tail, "Tail_End", KVector4(0, 0, -2));
+    tailEnd->AddTakeNode("moving");
+    tailEnd->SetCurrentTakeNode("moving");
+    KFCurve* z = tailEnd->GetCurrentTakeNode()->GetTranslationZ();
+    ASSERT_NE(z, nullptr);
+    z->PrepareKeys(2);
+    KMotionSetKey(z, 0, KTime(), -2.0);
+    KMotionSetKey(z, 1, KTIME_ONE_SECOND, -3.0);
+    z->CommitKeys(2);
+    KQovTakeInfo take;
+    take.name = take.secondName = "moving";
+    take.localTimeSpan.Set(KTime(), KTIME_ONE_SECOND);
+    take.referenceTimeSpan = take.localTimeSpan;
+    t.scene->SetTakeInfo(take);
+    t.scene->SetCurrentTake("moving");
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    std::string error;
+    ASSERT_TRUE(conversiontest::WriteScene(t, folder / "scene.htr", error)) << error;
+    const Motion got = ReadHtr(folder / "scene.htr");
+    ASSERT_EQ(got.error, "");
+    const std::vector<std::string> names{
+        "Hips",     "Arm",     "Leg",     "Neck",         "Neck_End", "Head",        "Tail",
+        "Tail_End", "Arm_End", "Leg_End", "Neck_End_End", "Head_End", "Tail_End_End"};
+    EXPECT_EQ(got.names, names);
+    const std::vector<std::pair<const char*, Vec3>> at{
+        {"Arm", {10, 0, 0}},     {"Arm_End", {13, 4, 0}}, {"Leg_End", {2, -10, 0}},
+        {"Neck_End", {0, 5, 0}}, {"Head", {0, 7, 1}},     {"Tail_End", {0, 0, -6}}};
+    for (const auto& [name, where] : at) {
+        SCOPED_TRACE(name);
+        const int k = got.Index(name);
+        ASSERT_GE(k, 0);
+        for (size_t a = 0; a < 3; ++a) EXPECT_NEAR(got.frames[0][size_t(k)][a], where[a], 1e-4);
+    }
 }
 
 // `info` reads an Acclaim motion file on the skeleton that `convert` would find, or the one

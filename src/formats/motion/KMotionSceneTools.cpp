@@ -12,6 +12,7 @@
 #include "foundation/KQuaternion.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
@@ -53,6 +54,25 @@ KVector4 KMotionAxisAngles(const KVector4& direction) {
     KVector4 angles;
     KMatrixToEulerXYZ(angles, m);
     return angles;
+}
+
+bool KMotionHasTransformKeys(KQovNode* node) {
+    KQovTakeNode* take = node->GetCurrentTakeNode();
+    if (!take || take == node->GetDefaultTakeNode()) return false;
+    // The keys are on the axes' curves; the channel itself holds none.
+    for (const char* channel : {"T", "R"})
+        for (const char* axis : {"X", "Y", "Z"})
+            if (take->HasKeys("Transform", channel, axis)) return true;
+    return false;
+}
+
+bool KMotionIsReaderEndNode(KQovNode* node) {
+    KQovNode* parent = node->GetParent();
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    return node->GetChildCount() == 0 && parent && attribute &&
+           attribute->GetAttributeType() == KQovNodeAttribute::eSkeleton &&
+           !KMotionHasTransformKeys(node) &&
+           node->GetNameWithoutPrefix() == parent->GetNameWithoutPrefix() + "_End";
 }
 
 bool KMotionCheckBlanks(KQovNode* root, KString& message) {

@@ -22,6 +22,11 @@ void KMotionSetRestTransform(KQovNode* node, const KVector4& translation, const 
 // Euler X, Y, Z angles (degrees) of the rotation that turns the X axis onto `direction`
 // (a half turn about Z when it points straight back); zeros for a zero vector.
 KVector4 KMotionAxisAngles(const KVector4& direction);
+// Whether the current take (not the default one) keys the node's translation or rotation.
+bool KMotionHasTransformKeys(KQovNode* node);
+// The end node a skeleton reader gives a chain's last joint: a leaf skeleton node without
+// keys, named after its parent with "_End".
+bool KMotionIsReaderEndNode(KQovNode* node);
 // Keys, the curve filters and the take of a read file: KQovMotionTextIO.h.
 // False when a node name below `node` (itself included) holds a blank; each such name is
 // appended to `message` on a line of its own.

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "animation/KQovTakeNode.h"
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KMatrix.h"
 #include "io/KStreamOptionsMotion.h"
@@ -15,28 +14,16 @@
 
 namespace {
 
-bool HasKeys(KQovNode* node) {
-    KQovTakeNode* take = node->GetCurrentTakeNode();
-    return take && take != node->GetDefaultTakeNode() &&
-           (take->HasKeys("Transform", "T", nullptr) || take->HasKeys("Transform", "R", nullptr));
-}
-
-// The end node the skeleton readers give a leaf joint: named after its joint with "_End".
-bool IsEndNodeName(const KString& name, KQovNode* parent) {
-    return name == parent->GetNameWithoutPrefix() + "_End";
-}
-
-// A leaf written as an end site rather than as a joint.
+// A leaf written as an end site rather than as a joint: a reader's end node, which may stand
+// beside joints (a file may hold both under one joint), or one named the older way.
 bool IsEndSite(KQovNode* node) {
+    if (KMotionIsReaderEndNode(node)) return true;
     KQovNode* parent = node->GetParent();
     KQovNodeAttribute* attribute = node->GetNodeAttribute();
-    if (node->GetChildCount() != 0 || !parent || !attribute ||
-        attribute->GetAttributeType() != KQovNodeAttribute::eSkeleton || HasKeys(node))
-        return false;
-    // A reader's end node may stand beside joints (a file may hold both under one joint).
-    const KString name = node->GetNameWithoutPrefix();
-    return IsEndNodeName(name, parent) ||
-           (parent->GetChildCount() == 1 && strstr(name.Buffer(), "_EndSite"));
+    return node->GetChildCount() == 0 && parent && parent->GetChildCount() == 1 && attribute &&
+           attribute->GetAttributeType() == KQovNodeAttribute::eSkeleton &&
+           !KMotionHasTransformKeys(node) &&
+           strstr(node->GetNameWithoutPrefix().Buffer(), "_EndSite");
 }
 
 // Translations this close are one: keys hold floats, and the file prints six digits.

@@ -46,6 +46,44 @@ KMatrix Base(const KHtrSegment& segment) {
     return m;
 }
 
+// Whether `tip`, a point in `parent`'s frame, lies along the bone its limits' rotation axis
+// points along (a tip at the origin does).
+bool AlongBone(KQovNode* parent, KVector4 tip) {
+    tip[3] = 0.0;
+    const double length = KVectorLength3(tip);
+    if (length <= 0.0) return true;
+    KMatrix axis;
+    KMatrixSetRotationXYZ(axis, KQovLimitsUtility(&parent->GetLimits()).GetRotationAxis());
+    const KVector4 along = axis.GetRow(0);
+    for (int c = 0; c < 3; ++c)
+        if (std::abs(tip[c] / length - along[c]) > 1e-4) return false;
+    return true;
+}
+
+// A node without children whose limits hold it fixed at its parent's bone end (its translation
+// limits on, its rotation not automatic): the end node the HTR reader makes.
+bool HeldAtBoneEnd(KQovNode* node) {
+    const KQovLimitsUtility limits(&node->GetLimits());
+    return node->GetChildCount() == 0 && !limits.GetAuto(1) && limits.GetEnable(0);
+}
+
+// Another reader's end node that is its joint's only child: the joint's bone then runs to it,
+// and reading the file makes it again.
+bool OnlyReaderEnd(KQovNode* node) {
+    return !HeldAtBoneEnd(node) && KMotionIsReaderEndNode(node) &&
+           node->GetParent()->GetChildCount() == 1;
+}
+
+// Euler X, Y, Z angles of the direction `node`'s bone runs along (X turned by them): its
+// limits' rotation axis, or towards its end node when that lies off the axis.
+KVector4 BoneAngles(KQovNode* node) {
+    const KVector4 axis = KQovLimitsUtility(&node->GetLimits()).GetRotationAxis();
+    KQovNode* end = node->GetChild(0);
+    if (!end || !OnlyReaderEnd(end)) return axis;
+    const KVector4 tip = end->GetDefaultLocalMatrix().GetRow(3);
+    return AlongBone(node, tip) ? axis : KMotionAxisAngles(tip);
+}
+
 }  // namespace
 
 KQovWriterHtr::KQovWriterHtr(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
@@ -60,8 +98,7 @@ KStreamOptions* KQovWriterHtr::GetWriteOptions() {
 }
 
 bool KQovWriterHtr::IsEndSite(KQovNode* node) {
-    const KQovLimitsUtility limits(&node->GetLimits());
-    return node->GetChildCount() == 0 && !limits.GetAuto(1) && limits.GetEnable(0);
+    return HeldAtBoneEnd(node) || OnlyReaderEnd(node);
 }
 
 void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMatrix& topP,
@@ -90,7 +127,7 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMa
         const KVector4 sn = Scaling(node->GetDefaultGlobalMatrix());
         const KVector4 t = Times(limits.GetDefault(0) * kToFile, sp);
         KMatrix axis;
-        KMatrixSetRotationXYZ(axis, limits.GetRotationAxis());
+        KMatrixSetRotationXYZ(axis, BoneAngles(node));
         // The bone reaches the node's end site; a segment without one has no length of its own.
         double length = 0.0;
         for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
@@ -138,15 +175,9 @@ bool KQovWriterHtr::RestLeftOnNodes(KQovNode* top) {
                 pending.push_back(child);
                 continue;
             }
-            KVector4 tip = child->GetDefaultLocalMatrix().GetRow(3);
-            tip[3] = 0.0;
-            const double length = KVectorLength3(tip);
-            if (length <= 0.0) continue;
-            KMatrix axis;
-            KMatrixSetRotationXYZ(axis, KQovLimitsUtility(&root->GetLimits()).GetRotationAxis());
-            const KVector4 along = axis.GetRow(0);
-            for (int c = 0; c < 3; ++c)
-                if (std::abs(tip[c] / length - along[c]) > 1e-4) return true;
+            // Another reader's end node sets the bone's direction itself.
+            if (!HeldAtBoneEnd(child)) continue;
+            if (!AlongBone(root, child->GetDefaultLocalMatrix().GetRow(3))) return true;
         }
     }
     return false;

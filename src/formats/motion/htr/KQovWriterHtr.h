@@ -21,7 +21,8 @@ public:
     bool Write(KQovScene* scene, KStreamOptions* options) override;
 
     // A node without children whose limits hold it fixed at its parent's bone end (its
-    // translation limits on, its rotation not automatic).
+    // translation limits on, its rotation not automatic), or another reader's end node that is
+    // its parent's only child (the parent's bone then runs to it).
     static bool IsEndSite(KQovNode* node);
 
 private:
