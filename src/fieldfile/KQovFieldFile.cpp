@@ -848,8 +848,7 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     // A long list is checked when first read: one found bad has no values.
     if (!mTree->GetValueError().empty() && !HasError())
         SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
-    if (mTree->LostReleasedValues() && !HasError())
-        SetError(eReadError, kCutShort);
+    if (mTree->LostReleasedValues() && !HasError()) SetError(eReadError, kCutShort);
     return true;
 }
 
@@ -865,8 +864,7 @@ void KQovFieldFile::FieldReadEnd() {
     // been cut off under it.
     if (!mTree->GetValueError().empty() && !HasError())
         SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
-    if (mTree->LostReleasedValues() && !HasError())
-        SetError(eReadError, kCutShort);
+    if (mTree->LostReleasedValues() && !HasError()) SetError(eReadError, kCutShort);
     KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
     if (block.currentName >= 0) ++block.names[static_cast<size_t>(block.currentName)].cursor;
     block.currentName = -1;

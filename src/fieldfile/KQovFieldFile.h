@@ -191,7 +191,7 @@ public:
     int FieldReadGetRemain() const {
         // None is left in a file found cut short under the read: values that no longer
         // decode are never taken, and a loop over what remains must end.
-        return CurrentRecordValid() && !mTree->LostReleasedValues()
+        return CurrentRecordValid() && !mTree->ValuesFoundLost()
                    ? static_cast<int>(mValues.valueCount - mValues.cursorIndex)
                    : 0;
     }

@@ -623,8 +623,8 @@ bool KQovFieldFile::FieldFileSelectPart(int index) {
         const bool parsedWhole = parsed->Parse(end);
         // A file cut or written in place since it was opened, or under the parse, gave the
         // parse other bytes than those its parts were found in.
-        if (parsed->FileCutShort() || (mOpenMode == eReadOnly && mOwnedStream &&
-                                       mOwnedStream->Size() != mOriginalSize)) {
+        if (parsed->FileCutShort() ||
+            (mOpenMode == eReadOnly && mOwnedStream && mOwnedStream->Size() != mOriginalSize)) {
             mCutShort = true;
             CheckFileUnchanged();
             return false;

@@ -383,9 +383,9 @@ TEST(KQovFieldReaderMapping, FileWrittenAnewUnderTheMapping) {
             // The first list's count made the largest there is, and the second list's
             // values given type letters no value has.
             std::string other = bytes;
-            const size_t first = other.find("\x05" "First");
+            const size_t first = other.find(std::string(1, '\x05') + "First");
             // (The creation time stamp has a "Second" of its own, before both.)
-            const size_t second = other.find("\x06" "Second", first);
+            const size_t second = other.find(std::string(1, '\x06') + "Second", first);
             ASSERT_NE(first, std::string::npos);
             ASSERT_NE(second, std::string::npos);
             std::memset(&other[first - 8], 0xFF, 4);

@@ -162,9 +162,14 @@ TEST(KPlatformFileMapping, FileChangedAsksTheSystem) {
         std::fclose(file);
         EXPECT_FALSE(mapping.FileChanged());
         switch (c.change) {
-            case eNone: break;
-            case eCut: ASSERT_EQ(truncate(name.c_str(), off_t(kSize - 1)), 0); break;
-            case eGrown: ASSERT_EQ(truncate(name.c_str(), off_t(kSize + 1)), 0); break;
+            case eNone:
+                break;
+            case eCut:
+                ASSERT_EQ(truncate(name.c_str(), off_t(kSize - 1)), 0);
+                break;
+            case eGrown:
+                ASSERT_EQ(truncate(name.c_str(), off_t(kSize + 1)), 0);
+                break;
             case eRewritten: {
                 std::string other = bytes;
                 other[kSize / 2] = char(~other[kSize / 2]);
