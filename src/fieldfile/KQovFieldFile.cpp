@@ -807,6 +807,18 @@ bool KQovFieldFile::FieldWriteComment(const char* text) {
 
 // ---- Reading records ----
 
+namespace {
+const char* const kCutShort = "Read error: the file was cut short while it was read";
+}  // namespace
+
+bool KQovFieldFile::CheckFileUnchanged() {
+    for (const KQovFieldReader* tree : {mFirstTree.get(), mOtherTree.get()})
+        if (tree && tree->FileCutShort()) mCutShort = true;
+    // The cut explains whatever else went wrong in the read: its message wins.
+    if (mCutShort) SetError(eReadError, kCutShort);
+    return !mCutShort;
+}
+
 bool KQovFieldFile::FieldReadBegin(const char* name) {
     if (!mTree || mBlock < 0) return false;
     int32_t index = mTree->FindName(mBlock, name);
@@ -836,8 +848,7 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     // A long list is checked when first read: one found bad has no values.
     if (!mTree->GetValueError().empty() && !HasError())
         SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
-    if (mTree->LostReleasedValues() && !HasError())
-        SetError(eReadError, "Read error: the file was cut short while it was read");
+    if (mTree->LostReleasedValues() && !HasError()) SetError(eReadError, kCutShort);
     return true;
 }
 
@@ -853,8 +864,7 @@ void KQovFieldFile::FieldReadEnd() {
     // been cut off under it.
     if (!mTree->GetValueError().empty() && !HasError())
         SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
-    if (mTree->LostReleasedValues() && !HasError())
-        SetError(eReadError, "Read error: the file was cut short while it was read");
+    if (mTree->LostReleasedValues() && !HasError()) SetError(eReadError, kCutShort);
     KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
     if (block.currentName >= 0) ++block.names[static_cast<size_t>(block.currentName)].cursor;
     block.currentName = -1;

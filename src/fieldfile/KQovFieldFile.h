@@ -73,6 +73,11 @@ public:
     bool FieldFileOpenFile(const char* name, bool checkCrc, bool selectFirstPart,
                            KQovHeaderInfo* info);
     void Finish();
+    // False, with the read error of a file cut short, when the file was cut or written in
+    // place while its parts were read (a mapped part asks the system): what was read is not
+    // the file's. Finishing a part asks too, so the answer outlives the part; a reader asks
+    // before it hands out what it read.
+    bool CheckFileUnchanged();
     // A created file replaces the named one only here, and only when every write succeeded;
     // false when a file being created was not put in place.
     bool FieldFileClose();
@@ -184,8 +189,11 @@ public:
     void FieldReadBlockEnd();
     int FieldReadGetCount() const;
     int FieldReadGetRemain() const {
-        return CurrentRecordValid() ? static_cast<int>(mValues.valueCount - mValues.cursorIndex)
-                                    : 0;
+        // None is left in a file found cut short under the read: values that no longer
+        // decode are never taken, and a loop over what remains must end.
+        return CurrentRecordValid() && !mTree->ValuesFoundLost()
+                   ? static_cast<int>(mValues.valueCount - mValues.cursorIndex)
+                   : 0;
     }
     char FieldReadGetType() const {
         KQovFieldReader::Value value;
@@ -377,7 +385,7 @@ private:
     std::string mFullName;
     std::string mFileName;
     std::string mOpenedName;
-    int64_t mOriginalSize = -1;  // size of a file opened for update
+    int64_t mOriginalSize = -1;  // size of the file when it was opened
     std::vector<Part> mParts;
     int mCurrentPart = -1;
     int mPartWriting = 0;
@@ -385,6 +393,7 @@ private:
     bool mPasswordStored = false;
     std::string mPassword;      // scrambled, with its own length
     bool mHasIdentity = false;  // the part being read carries FileId/Source or CreationTime
+    bool mCutShort = false;     // a part read was found cut short or rewritten under it
 
     // Reading state.
     KQovFieldReader* mTree = nullptr;

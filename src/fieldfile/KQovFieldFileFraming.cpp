@@ -106,6 +106,7 @@ void KQovFieldFile::Reset() {
     mPasswordStored = false;
     mPassword.clear();
     mHasIdentity = true;
+    mCutShort = false;
     mEmbeddedNames.clear();
     mExtracted.clear();
     FreeTrees();
@@ -619,7 +620,16 @@ bool KQovFieldFile::FieldFileSelectPart(int index) {
         mReadAhead.reset();  // it may read the tree replaced below
         std::unique_ptr<KQovFieldReader> parsed(
             new KQovFieldReader(mStream, mParts[static_cast<size_t>(index)].start, mBinary, mSwap));
-        if (!parsed->Parse(end)) {
+        const bool parsedWhole = parsed->Parse(end);
+        // A file cut or written in place since it was opened, or under the parse, gave the
+        // parse other bytes than those its parts were found in.
+        if (parsed->FileCutShort() ||
+            (mOpenMode == eReadOnly && mOwnedStream && mOwnedStream->Size() != mOriginalSize)) {
+            mCutShort = true;
+            CheckFileUnchanged();
+            return false;
+        }
+        if (!parsedWhole) {
             SetError(eFileCorrupted, ("File is corrupted: " + parsed->GetErrorText()).c_str());
             return false;
         }
@@ -811,6 +821,11 @@ void KQovFieldFile::Finish() {
     // A write that fails only when the runtime's buffer goes out is reported, not lost.
     if (writing && !HasError() && (mStream->Seek(1, 0) != 0 || mStream->HasError()))
         SetError(eNoSpaceLeft);
+    if (!writing) {
+        // Asked once the work ahead no longer reads the trees; the answer stays with the file.
+        mReadAhead.reset();
+        CheckFileUnchanged();
+    }
     FreeTrees();
     mCurrentPart = -1;
     mPartWriting = 0;

@@ -725,11 +725,25 @@ KQovFieldReader::Record KQovFieldReader::GetRecord(uint32_t index) const {
     if (!mReleased.empty()) RestoreValues(index);
     Record record;
     record.index = index;
+    // A file written anew under its mapping may give a record any count and name length:
+    // they are kept to what fits before the next record, at two bytes a value (the
+    // smallest), so that nothing read from it is sized by more than the file holds.
+    const uint64_t extent = index + 1 < mRecords.size() ? mRecords[index + 1].begin : mSize;
+    const auto bound = [&] {
+        if (!mMapping || !mBinary) return;
+        record.valuesBegin = static_cast<uint32_t>(std::min<uint64_t>(record.valuesBegin, extent));
+        record.valueCount = static_cast<uint32_t>(
+            std::min<uint64_t>(record.valueCount, (extent - record.valuesBegin) / 2));
+    };
     record.valuesBegin = ValuesBegin(mRecords[index].begin, record.valueCount);
+    bound();
     if (!mUnchecked.empty()) {
         record.uniform = CheckLater(index, record.valuesBegin, record.valueCount);
         // Values found bad are gone.
-        if (!record.uniform) ValuesBegin(mRecords[index].begin, record.valueCount);
+        if (!record.uniform) {
+            ValuesBegin(mRecords[index].begin, record.valueCount);
+            bound();
+        }
     }
     record.cursorOffset = record.valuesBegin;
     record.child = ChildOf(index);
@@ -797,6 +811,8 @@ bool KQovFieldReader::NextValueAnyType(Record& record, Value& value) const {
     uint64_t next;
     if (!DecodeAt(record.cursorOffset, value, next)) {
         NoteChangedMapping();
+        // Nothing after a value that does not decode can be found.
+        record.valueCount = record.cursorIndex;
         return false;
     }
     record.cursorOffset = static_cast<uint32_t>(next);

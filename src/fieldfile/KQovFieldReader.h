@@ -132,6 +132,15 @@ public:
     // True once values given back could not be read again, or bytes of a mapped file were
     // found missing: the file was cut short since it was parsed.
     bool LostReleasedValues() const { return mLostReleased || (mMapping && mMapping->LostPages()); }
+    // The part of it known without asking the mapping: values lost or found not decoding.
+    bool ValuesFoundLost() const { return mLostReleased; }
+    // LostReleasedValues, the system also asked whether a mapped file is still as it was
+    // mapped: one cut or rewritten in place since may have given other bytes than its own
+    // with no page lost. Once true, stays true.
+    bool FileCutShort() const {
+        if (!mLostReleased && mMapping && mMapping->FileChanged()) mLostReleased = true;
+        return LostReleasedValues();
+    }
     // Binary parts of files opened for reading only are mapped from this size on; smaller
     // ones are read into memory. For tests and measurements; the old value.
     static uint64_t SetMappingFrom(uint64_t bytes);

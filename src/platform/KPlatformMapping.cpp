@@ -1,5 +1,6 @@
 #include "platform/KPlatformMapping.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -91,12 +92,18 @@ bool KPlatformFileMapping::Map(FILE* file, uint64_t offset, uint64_t size) {
     void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE, fileno(file),
                       static_cast<off_t>(aligned));
     if (base == MAP_FAILED) return false;
+    const int own = fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
     const uintptr_t begin = reinterpret_cast<uintptr_t>(base);
-    mSlot = TakeSlot(begin, begin + length);
+    mSlot = own < 0 ? -1 : TakeSlot(begin, begin + length);
     if (mSlot < 0) {
+        if (own >= 0) close(own);
         munmap(base, length);
         return false;
     }
+    mFile = own;
+    mFileSize = int64_t(st.st_size);
+    mModifiedSeconds = int64_t(st.st_mtim.tv_sec);
+    mModifiedNanoseconds = long(st.st_mtim.tv_nsec);
     mBase = base;
     mLength = length;
     mData = static_cast<uint8_t*>(base) + (offset - aligned);
@@ -112,6 +119,8 @@ void KPlatformFileMapping::Unmap() {
     guard.end.store(0, std::memory_order_release);
     munmap(mBase, mLength);
     guard.used.store(false, std::memory_order_release);
+    close(mFile);
+    mFile = -1;
     mBase = nullptr;
     mLength = 0;
     mData = nullptr;
@@ -121,4 +130,13 @@ void KPlatformFileMapping::Unmap() {
 
 bool KPlatformFileMapping::LostPages() const {
     return mSlot >= 0 && gGuards[mSlot].lost.load(std::memory_order_acquire);
+}
+
+bool KPlatformFileMapping::FileChanged() const {
+    if (!mBase) return false;
+    if (LostPages()) return true;
+    struct stat st;
+    return fstat(mFile, &st) != 0 || int64_t(st.st_size) != mFileSize ||
+           int64_t(st.st_mtim.tv_sec) != mModifiedSeconds ||
+           long(st.st_mtim.tv_nsec) != mModifiedNanoseconds;
 }

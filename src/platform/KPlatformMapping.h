@@ -8,7 +8,8 @@
 
 // The mapping is private: bytes written into it are copied for this process and never reach
 // the file. A file cut short while mapped does not stop the process: the pages it no longer
-// has read as zeros from then on, and LostPages tells. (Files replaced by a new one, as this
+// has read as zeros from then on, and LostPages tells; a file rewritten in place (cut and
+// written anew) shows new bytes, and FileChanged tells. (Files replaced by a new one, as this
 // library writes them, leave the mapping as it was: it holds the old file.)
 class KPlatformFileMapping {
 public:
@@ -26,6 +27,10 @@ public:
     uint64_t GetSize() const { return mSize; }
     // True once a page of the mapping was found missing from the file.
     bool LostPages() const;
+    // True when the file is not as it was mapped: a page was lost, or the system gives it
+    // another size or modification time (cut, grown or written in place since). Asks the
+    // system each time.
+    bool FileChanged() const;
 
 private:
     void* mBase = nullptr;  // page-aligned start of the system's mapping
@@ -33,4 +38,9 @@ private:
     uint8_t* mData = nullptr;
     uint64_t mSize = 0;
     int mSlot = -1;  // its entry among the ranges the fault handler knows
+    // The file as it was mapped, through a descriptor of its own: the stream may close first.
+    int mFile = -1;
+    int64_t mFileSize = 0;
+    int64_t mModifiedSeconds = 0;
+    long mModifiedNanoseconds = 0;
 };

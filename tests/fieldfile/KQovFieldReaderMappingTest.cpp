@@ -2,9 +2,12 @@
 // records, values and errors for whole, cut and damaged files; a file cut short under the
 // mapping gives a read error, never a stopped process.
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -331,6 +334,93 @@ TEST(KQovFieldReaderMapping, WhatIsMapped) {
         }
         if (!c.update) {
             EXPECT_EQ(qovtest::ReadAll(name), before);
+        }
+    }
+}
+
+// A mapped file cut or written anew by another program (as a copy over it does): the part is
+// refused when the file changed since it was opened, and a file changed under a parsed part
+// is found by CheckFileUnchanged, also once the part is finished. A record whose header was
+// written anew gets no more values than fit before the next record, and a list whose values
+// no longer decode ends rather than holding a loop over what remains.
+TEST(KQovFieldReaderMapping, FileWrittenAnewUnderTheMapping) {
+    enum Change { eNone, eCutBeforeThePart, eCutAfterTheRead, eHeaderWrittenAnew };
+    const struct {
+        const char* what;
+        Change change;
+    } kCases[] = {
+        {"untouched", eNone},
+        {"cut after the open, before the part", eCutBeforeThePart},
+        {"cut after the lists were read", eCutAfterTheRead},
+        {"a header and values written anew, same size", eHeaderWrittenAnew},
+    };
+    const size_t kCount = 400000;  // 3.6 MB a list: mapped
+    const std::vector<double> doubles(kCount, 0.25);
+    const char* const kCutShort = "Read error: the file was cut short while it was read";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TempFolder tmp;
+        const std::string name = tmp / "changed.qov";
+        ASSERT_NO_FATAL_FAILURE(qovtest::WriteTwoDoubleFields(name, doubles));
+        const std::string bytes = qovtest::ReadAll(name);
+        // Written long ago: a write now gives it another time.
+        const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), past, 0), 0);
+        KQovFieldFile in;
+        ASSERT_TRUE(in.Open(name.c_str(), false, false, nullptr));
+        if (c.change == eCutBeforeThePart) {
+            ASSERT_EQ(truncate(name.c_str(), off_t(bytes.size() - 100)), 0);
+            EXPECT_FALSE(in.FieldFileSelectFirstPart());
+            EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eReadError);
+            EXPECT_STREQ(in.GetLastErrorString(), kCutShort);
+            EXPECT_FALSE(in.CheckFileUnchanged());
+            continue;
+        }
+        ASSERT_TRUE(in.FieldFileSelectFirstPart());
+        ASSERT_TRUE(in.GetTree()->IsMapped());
+        std::vector<double> back(kCount);
+        if (c.change == eHeaderWrittenAnew) {
+            // The first list's count made the largest there is, and the second list's
+            // values given type letters no value has.
+            std::string other = bytes;
+            const size_t first = other.find(std::string(1, '\x05') + "First");
+            // (The creation time stamp has a "Second" of its own, before both.)
+            const size_t second = other.find(std::string(1, '\x06') + "Second", first);
+            ASSERT_NE(first, std::string::npos);
+            ASSERT_NE(second, std::string::npos);
+            std::memset(&other[first - 8], 0xFF, 4);
+            for (size_t at = second + 7; at < second + 7 + 9 * kCount; at += 9) other[at] = 'Z';
+            qovtest::WriteAll(name, other);
+            ASSERT_TRUE(in.FieldReadBegin("First"));
+            // The list's own bytes and the second record's header, at two bytes a value.
+            EXPECT_LE(size_t(in.FieldReadGetCount()), (second - first) / 2);
+            in.FieldReadEnd();
+            ASSERT_TRUE(in.FieldReadBegin("Second"));
+            EXPECT_EQ(in.FieldReadGetType(), 'S');  // none to peek at
+            EXPECT_EQ(in.FieldReadD(), 0.0);
+            EXPECT_EQ(in.FieldReadGetRemain(), 0);
+            in.FieldReadEnd();
+        } else {
+            for (const char* field : {"First", "Second"}) {
+                ASSERT_TRUE(in.FieldReadBegin(field));
+                EXPECT_EQ(in.FieldReadDoubles(back.data(), kCount), kCount);
+                in.FieldReadEnd();
+            }
+            EXPECT_EQ(back, doubles);
+            if (c.change == eCutAfterTheRead) {
+                ASSERT_EQ(truncate(name.c_str(), off_t(bytes.size() - 1)), 0);
+            }
+        }
+        const bool unchanged = c.change == eNone;
+        EXPECT_EQ(in.CheckFileUnchanged(), unchanged);
+        // The answer outlives the part.
+        in.Finish();
+        EXPECT_EQ(in.CheckFileUnchanged(), unchanged);
+        if (unchanged) {
+            EXPECT_EQ(in.GetLastErrorID(), -1);
+        } else {
+            EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eReadError);
+            EXPECT_STREQ(in.GetLastErrorString(), kCutShort);
         }
     }
 }

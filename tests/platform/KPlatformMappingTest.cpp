@@ -1,5 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
-
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -126,3 +127,66 @@ TEST(KPlatformFileMapping, FileCutUnderTheMapping) {
 }
 
 }  // namespace
+
+// What FileChanged tells of a mapped file that another program changes: cut (no page touched
+// yet), grown, written in place at the same size, or replaced by a new file renamed over it
+// (the mapping keeps the old one, which is unchanged).
+TEST(KPlatformFileMapping, FileChangedAsksTheSystem) {
+    enum Change { eNone, eCut, eGrown, eRewritten, eRenamedOver };
+    const struct {
+        const char* what;
+        Change change;
+        bool changed;
+    } kCases[] = {
+        {"untouched", eNone, false},
+        {"cut by a byte", eCut, true},
+        {"grown by a byte", eGrown, true},
+        {"written in place, same size", eRewritten, true},
+        {"replaced by a renamed file", eRenamedOver, false},
+    };
+    const size_t kSize = 3 * 4096 + 5;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TempTestFolder folder;
+        ASSERT_TRUE(folder.ok());
+        const std::string name = folder / "f.bin";
+        const std::string bytes = MakeFile(folder, "f.bin", kSize);
+        // Written long ago: a write now gives it another time.
+        const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), past, 0), 0);
+        FILE* file = std::fopen(name.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        KPlatformFileMapping mapping;
+        ASSERT_TRUE(mapping.Map(file, 100, kSize - 200));
+        // The stream may go before the mapping.
+        std::fclose(file);
+        EXPECT_FALSE(mapping.FileChanged());
+        switch (c.change) {
+            case eNone:
+                break;
+            case eCut:
+                ASSERT_EQ(truncate(name.c_str(), off_t(kSize - 1)), 0);
+                break;
+            case eGrown:
+                ASSERT_EQ(truncate(name.c_str(), off_t(kSize + 1)), 0);
+                break;
+            case eRewritten: {
+                std::string other = bytes;
+                other[kSize / 2] = char(~other[kSize / 2]);
+                std::ofstream(name, std::ios::binary).write(other.data(), std::streamsize(kSize));
+                break;
+            }
+            case eRenamedOver:
+                MakeFile(folder, "new.bin", kSize / 2);
+                ASSERT_EQ(std::rename((folder / "new.bin").c_str(), name.c_str()), 0);
+                break;
+        }
+        EXPECT_EQ(mapping.FileChanged(), c.changed);
+        EXPECT_FALSE(mapping.LostPages());
+        if (!c.changed) {
+            EXPECT_EQ(std::memcmp(mapping.GetData(), bytes.data() + 100, kSize - 200), 0);
+        }
+        mapping.Unmap();
+        EXPECT_FALSE(mapping.FileChanged());
+    }
+}

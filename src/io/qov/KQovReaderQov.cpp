@@ -104,6 +104,7 @@ KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFil
         mFile->Finish();
         // Reading never writes: the scan's findings are not stored in the file.
     }
+    if (ok && !mFile->CheckFileUnchanged()) ok = false;
     mLent = nullptr;
     mOptions = nullptr;
     if (!ok) {
@@ -178,6 +179,8 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         ReadSceneContent(scene, ok);
         if (mFile) mFile->SetReadAhead(nullptr);
         FinishShading(scene);
+        // A file cut or rewritten while it was read leaves a scene that is not the file's.
+        if (ok && !mFile->CheckFileUnchanged()) ok = false;
     } else if (ok) {
         mError.SetError(eUnidentifiedError);
         ok = false;

@@ -293,6 +293,12 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
             mLent = takeFile.get();
             ok = ReadTakeContent(*takeFile, scene, take);
             mLent = lent;
+            if (ok && !takeFile->CheckFileUnchanged()) {
+                mError.SetErrorWithText(
+                    eFileCorrupted,
+                    (std::string("File is corrupted: ") + takeFile->GetLastErrorString()).c_str());
+                ok = false;
+            }
             takeFile->FieldFileClose();
         } else if (file->GetFileVersion() >= 2000) {
             ok = ReadTakeContent(*file, scene, take);

@@ -104,8 +104,8 @@ TEST(KQovWriterPolygonIndex, LongPolygonsAfterAFullChunk) {
     const struct {
         int id;
         const char* what;
-    } kIds[] = {{0, "binary 6"}, {1, "ASCII 6"}, {2, "encrypted 6"}, {3, "binary 5"},
-                {4, "ASCII 5"}};
+    } kIds[] = {
+        {0, "binary 6"}, {1, "ASCII 6"}, {2, "encrypted 6"}, {3, "binary 5"}, {4, "ASCII 5"}};
     for (const Layout& layout : kLayouts) {
         SCOPED_TRACE(layout.what);
         KQovObjectManager manager;

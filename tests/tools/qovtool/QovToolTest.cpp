@@ -2,13 +2,16 @@
 // and `info` on a file of every format, its figures checked against what the files themselves
 // state (BVH, TRC and HTR headers, the C3D header words, OBJ face lines, lib3ds for 3DS).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -423,3 +426,102 @@ TEST_F(QovTool, InfoAgreesWithIndependentGeometryCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A grid of `side` x `side` quads as OBJ text.
+void WriteGridObj(const std::string& name, int side) {
+    std::ofstream out(name);
+    for (int y = 0; y <= side; ++y)
+        for (int x = 0; x <= side; ++x) out << "v " << x << ' ' << y << " 0\n";
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const int at = y * (side + 1) + x + 1;
+            out << "f " << at << ' ' << at + 1 << ' ' << at + side + 2 << ' ' << at + side + 1
+                << '\n';
+        }
+}
+
+bool IsMappedBy(pid_t pid, const std::string& path) {
+    return ReadFile("/proc/" + std::to_string(pid) + "/maps").find(" " + path + "\n") !=
+           std::string::npos;
+}
+
+bool FolderIsEmpty(const std::string& folder) {
+    return std::system(("test -z \"$(ls -A '" + folder + "')\"").c_str()) == 0;
+}
+
+struct ChangedRun {
+    int status = -1;
+    std::string err;
+    bool changed = false;  // the change was made while the read had the input mapped
+};
+
+// Runs `qovtool convert in out`; once it maps `in` and has written nothing into the folder of
+// `out`, it is stopped, `change` is made, and it goes on.
+ChangedRun ConvertWhileChanged(const std::string& in, const std::string& out,
+                               const std::string& errors, const std::function<void()>& change) {
+    ChangedRun run;
+    const std::string folder = out.substr(0, out.rfind('/'));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!std::freopen(errors.c_str(), "w", stderr)) _exit(126);
+        execl(Tool().c_str(), "qovtool", "convert", in.c_str(), out.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (pid < 0) return run;
+    int status = 0;
+    while (!run.changed && waitpid(pid, &status, WNOHANG) == 0) {
+        if (!IsMappedBy(pid, in)) {
+            usleep(200);
+            continue;
+        }
+        kill(pid, SIGSTOP);
+        waitpid(pid, &status, WUNTRACED);
+        // Still reading, now that it stands still: the change falls inside the read.
+        if (IsMappedBy(pid, in) && FolderIsEmpty(folder)) {
+            change();
+            run.changed = true;
+        }
+        kill(pid, SIGCONT);
+    }
+    if (run.changed || !WIFEXITED(status)) waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadFile(errors);
+    return run;
+}
+
+}  // namespace
+
+// A QOV file cut short or copied over while convert reads it (mapped): convert fails with the
+// cut-short error and writes nothing, rather than a part of the scene.
+TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
+    WriteGridObj(mTemp / "grid.obj", 250);
+    ASSERT_EQ(Qovtool({"convert", mTemp / "grid.obj", mTemp / "grid.qov"}).status, 0);
+    ASSERT_EQ(Qovtool({"convert", Source("samples/cube.obj"), mTemp / "cube.qov"}).status, 0);
+    const std::string whole = ReadFile(mTemp / "grid.qov");
+    const std::string other = ReadFile(mTemp / "cube.qov");
+    ASSERT_GT(whole.size(), size_t(4) << 20);
+    const std::string in = mTemp / "in.qov";
+    const struct {
+        const char* what;
+        std::function<void()> change;
+    } kCases[] = {
+        {"cut to half", [&] { ASSERT_EQ(truncate(in.c_str(), off_t(whole.size() / 2)), 0); }},
+        {"cut to 99%", [&] { ASSERT_EQ(truncate(in.c_str(), off_t(whole.size() * 99 / 100)), 0); }},
+        {"copied over", [&] { std::ofstream(in, std::ios::binary) << other; }},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(in, std::ios::binary) << whole;
+        TempTestFolder outFolder("qovtoolout");
+        const ChangedRun run =
+            ConvertWhileChanged(in, outFolder / "out.qov", mTemp / "errors", c.change);
+        ASSERT_TRUE(run.changed) << "the read was over before it could be caught";
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find("the file was cut short while it was read"), std::string::npos)
+            << run.err;
+        EXPECT_TRUE(FolderIsEmpty(outFolder.path()));
+    }
+}
