@@ -42,6 +42,45 @@ std::vector<int> Expand(const std::vector<std::pair<int, int>>& runs) {
     return sizes;
 }
 
+struct WriterId {
+    int id;
+    const char* what;
+};
+
+// The layout's polygons written by each writer id and read back, list for list.
+template <size_t N>
+void ExpectPolygonsComeBack(const Layout& layout, const WriterId (&ids)[N]) {
+    SCOPED_TRACE(layout.what);
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovMesh* mesh = manager.CreateMesh();
+    mesh->InitControlPoints(kPoints);
+    int vertex = 0;
+    for (int size : layout.sizes) {
+        mesh->BeginPolygon();
+        for (int k = 0; k < size; ++k, ++vertex) mesh->AddPolygonVertex((vertex * 7) % kPoints);
+    }
+    KQovNode* node = manager.CreateNode("Mesh");
+    node->SetNodeAttribute(mesh);
+    scene->GetRootNode()->AddChild(node);
+    const std::string expected = PolygonsOf(*mesh);
+    for (const WriterId& id : ids) {
+        SCOPED_TRACE(id.what);
+        TempTestFolder tmp;
+        const std::string name = tmp / "polygons.qov";
+        KQovExporter exporter(&manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(id.id);
+        ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KQovNode* back = read.manager.FindNode("Mesh");
+        ASSERT_TRUE(back && back->GetMesh());
+        ASSERT_EQ(back->GetMesh()->GetPolygonCount(), int(layout.sizes.size()));
+        EXPECT_EQ(PolygonsOf(*back->GetMesh()), expected);
+    }
+}
+
 }  // namespace
 
 TEST(KQovWriterPolygonIndex, EveryIdStoresTheListAsBuilt) {
@@ -53,40 +92,8 @@ TEST(KQovWriterPolygonIndex, EveryIdStoresTheListAsBuilt) {
         // ends the polygon before it where a one-vertex polygon ends.
         {"one-vertex polygons between", Expand({{1, 4}, {5, 1}, {1, 3}, {1000, 5}})},
     };
-    const struct {
-        int id;
-        const char* what;
-    } kIds[] = {{0, "binary 6"}, {1, "ASCII 6"}, {3, "binary 5"}, {4, "ASCII 5"}};
-    for (const Layout& layout : kLayouts) {
-        SCOPED_TRACE(layout.what);
-        KQovObjectManager manager;
-        KQovScene* scene = manager.CreateScene();
-        KQovMesh* mesh = manager.CreateMesh();
-        mesh->InitControlPoints(kPoints);
-        int vertex = 0;
-        for (int size : layout.sizes) {
-            mesh->BeginPolygon();
-            for (int k = 0; k < size; ++k, ++vertex) mesh->AddPolygonVertex((vertex * 7) % kPoints);
-        }
-        KQovNode* node = manager.CreateNode("Mesh");
-        node->SetNodeAttribute(mesh);
-        scene->GetRootNode()->AddChild(node);
-        const std::string expected = PolygonsOf(*mesh);
-        for (const auto& id : kIds) {
-            SCOPED_TRACE(id.what);
-            TempTestFolder tmp;
-            const std::string name = tmp / "polygons.qov";
-            KQovExporter exporter(&manager);
-            ASSERT_TRUE(exporter.Initialize(name.c_str()));
-            exporter.SetFileFormat(id.id);
-            ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
-            Read read(name);
-            ASSERT_TRUE(read.ok);
-            KQovNode* back = read.manager.FindNode("Mesh");
-            ASSERT_TRUE(back && back->GetMesh());
-            EXPECT_EQ(PolygonsOf(*back->GetMesh()), expected);
-        }
-    }
+    const WriterId kIds[] = {{0, "binary 6"}, {1, "ASCII 6"}, {3, "binary 5"}, {4, "ASCII 5"}};
+    for (const Layout& layout : kLayouts) ExpectPolygonsComeBack(layout, kIds);
 }
 
 // Whole small polygons that fill a chunk exactly, then polygons around and far above the
@@ -101,40 +108,7 @@ TEST(KQovWriterPolygonIndex, LongPolygonsAfterAFullChunk) {
          Expand({{100, 3}, {1, 4096}, {1, 300000}, {10, 3}})},
         {"1,024 quads, then 300,000 corners", Expand({{1024, 4}, {1, 300000}})},
     };
-    const struct {
-        int id;
-        const char* what;
-    } kIds[] = {
+    const WriterId kIds[] = {
         {0, "binary 6"}, {1, "ASCII 6"}, {2, "encrypted 6"}, {3, "binary 5"}, {4, "ASCII 5"}};
-    for (const Layout& layout : kLayouts) {
-        SCOPED_TRACE(layout.what);
-        KQovObjectManager manager;
-        KQovScene* scene = manager.CreateScene();
-        KQovMesh* mesh = manager.CreateMesh();
-        mesh->InitControlPoints(kPoints);
-        int vertex = 0;
-        for (int size : layout.sizes) {
-            mesh->BeginPolygon();
-            for (int k = 0; k < size; ++k, ++vertex) mesh->AddPolygonVertex((vertex * 7) % kPoints);
-        }
-        KQovNode* node = manager.CreateNode("Mesh");
-        node->SetNodeAttribute(mesh);
-        scene->GetRootNode()->AddChild(node);
-        const std::string expected = PolygonsOf(*mesh);
-        for (const auto& id : kIds) {
-            SCOPED_TRACE(id.what);
-            TempTestFolder tmp;
-            const std::string name = tmp / "polygons.qov";
-            KQovExporter exporter(&manager);
-            ASSERT_TRUE(exporter.Initialize(name.c_str()));
-            exporter.SetFileFormat(id.id);
-            ASSERT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
-            Read read(name);
-            ASSERT_TRUE(read.ok);
-            KQovNode* back = read.manager.FindNode("Mesh");
-            ASSERT_TRUE(back && back->GetMesh());
-            ASSERT_EQ(back->GetMesh()->GetPolygonCount(), int(layout.sizes.size()));
-            EXPECT_EQ(PolygonsOf(*back->GetMesh()), expected);
-        }
-    }
+    for (const Layout& layout : kLayouts) ExpectPolygonsComeBack(layout, kIds);
 }

@@ -11,35 +11,17 @@
 #include <vector>
 
 #include "common/TempTestFolder.h"
+#include "tools/qovtool/QovToolRun.h"
 #include "foundation/KPath.h"
 #include "platform/KPlatformFile.h"
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Tool() {
-    return std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
-}
-
-std::string Data(const std::string& relative) {
-    return std::string(QOV_TESTDATA_DIR) + "/" + relative;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool Exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
+using qovtoolrun::Data;
+using qovtoolrun::Exists;
+using qovtoolrun::ReadFile;
+using qovtoolrun::Result;
+using qovtoolrun::Tool;
 
 void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -64,20 +46,7 @@ protected:
     }
     // qovtool run in the folder `cwd`; the arguments quoted (they hold blanks).
     Result Run(const std::string& cwd, const std::vector<std::string>& arguments) {
-        std::string command = "cd '" + cwd + "' && '" + Tool() + "'";
-        for (const std::string& argument : arguments) command += " '" + argument + "'";
-        command += " 2>'" + mTemp / "stderr" + "'";
-        Result result;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe) return result;
-        char buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.out.append(buffer, got);
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.err = ReadFile(mTemp / "stderr");
-        return result;
+        return qovtoolrun::RunProgram(Tool(), arguments, cwd);
     }
     TempTestFolder mTemp{"qovtoolr"};
 };

@@ -19,54 +19,19 @@
 
 #include "KQovVersion.h"
 #include "common/TempTestFolder.h"
+#include "tools/qovtool/QovToolRun.h"
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Tool() {
-    return std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool Exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
-
-// Runs a program with the arguments (each quoted), stdout and stderr kept apart.
-Result RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
-    static TempTestFolder folder("qovtoolt");
-    std::string command = "'" + program + "'";
-    for (const std::string& argument : arguments) command += " '" + argument + "'";
-    command += " 2>'" + folder / "stderr" + "'";
-    Result result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadFile(folder / "stderr");
-    return result;
-}
+using qovtoolrun::Data;
+using qovtoolrun::Exists;
+using qovtoolrun::ReadFile;
+using qovtoolrun::Result;
+using qovtoolrun::RunProgram;
+using qovtoolrun::Tool;
 
 Result Qovtool(const std::vector<std::string>& arguments) {
     return RunProgram(Tool(), arguments);
-}
-
-std::string Data(const std::string& relative) {
-    return std::string(QOV_TESTDATA_DIR) + "/" + relative;
 }
 
 std::string Source(const std::string& relative) {
