@@ -65,11 +65,12 @@ void KQovWriterQov6::CollectCharacters(KQovScene* scene) {
 }
 
 void KQovWriterQov6::WritePoseScene(KQovScene* poseScene) {
-    // Models, characters and poses only. Past the nesting limit the nested writer writes
-    // nothing and the pose comes back with an empty scene.
+    // Models, characters and poses only. A pose scene that cannot be written (past the
+    // nesting limit) fails the whole write with the nested reason, not an empty pose.
     KStreamOptionsQov options;
     for (int s : {0, 1, 2, 5, 6, 7, 9, 10, 12}) options.SetSwitch(s, false);
     KQovWriterQov6 nested(mManager, mOwner);
     nested.SetNestingDepth(mDepth + 1);
-    nested.Write(poseScene, &options, mFile);
+    if (!nested.Write(poseScene, &options, mFile) && mError.GetErrorCode() == -1)
+        mError.SetErrorWithText(nested.GetLastErrorID(), nested.GetLastErrorString());
 }

@@ -195,7 +195,8 @@ TEST(KQovWriterQov5Characters, APoseSceneThatCannotBeWrittenFailsTheWrite) {
         if (!deepest) GTEST_SKIP() << "no private scenes for character poses here";
         deepest->GetRootNode()->AddChild(s.manager.CreateNode("Deepest"));
         const bool fits = depth <= KQovWriterQov5::kMaxNesting;
-        for (int id : {4, 3}) {
+        // Version 5 (ASCII, binary), then version 6 (ASCII, binary): both fail alike.
+        for (int id : {4, 3, 1, 0}) {
             SCOPED_TRACE(std::to_string(depth) + " deep, id " + std::to_string(id));
             const std::string name = tmp / ("chain" + std::to_string(id) + ".qov");
             KQovExporter exporter(&s.manager);
