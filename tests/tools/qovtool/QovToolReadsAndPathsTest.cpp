@@ -66,6 +66,8 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
     for (int i = 0; i < 4; ++i) lines += "p 1\n";
     const std::string bvh = ReadFile(Data("bvh/sinusoidal.bvh"));
     ASSERT_FALSE(bvh.empty()) << "test data missing: " << Data("bvh/sinusoidal.bvh");
+    const std::string trc = ReadFile(Data("trc/test_file_01.trc"));
+    ASSERT_FALSE(trc.empty()) << "test data missing: " << Data("trc/test_file_01.trc");
     const std::string refused =
         ": File not read: the file is UTF-16 text, which is not read; "
         "save it as ASCII or UTF-8 text";
@@ -92,6 +94,9 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
         {"widebe.obj", Wide(kTriangle, true), 1, {refused}},
         {"wide.dxf", Wide(kDxfTriangle, false), 1, {refused}},
         {"wide.bvh", Wide(bvh, false), 1, {refused}},
+        {"wide.trc", Wide(trc, false), 1, {refused}},
+        {"widebe.trc", Wide(trc, true), 1, {refused}},
+        {"wide.aoa", Wide("Frames=1 Markers=1\n0.0 0.0 0.0\n", false), 1, {refused}},
         {"empty.dxf", "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nEOF\n", 1, {nothing}},
         {"zero.obj", "", 0, {}},
         {"some.obj",
@@ -100,6 +105,7 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
          {": warning: 1 line element is not read"}},
         {"some.dxf", kDxfTriangle, 0, {}},
         {"plain.bvh", bvh, 0, {}},
+        {"plain.trc", trc, 0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

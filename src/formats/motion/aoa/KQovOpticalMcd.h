@@ -14,6 +14,7 @@ public:
 
 protected:
     std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
+    bool IsTextFormat() const override { return true; }
     // Root "...:optical", exact zeros unseen, unseen samples keep the previous position.
     void InitOptions(KStreamOptionsMotion& options) override;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/KTextLineReader.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveFilterConstantKeyReducer.h"
 #include "animation/KFCurveSettings.h"
@@ -10,6 +11,7 @@
 #include "formats/motion/KUniqueNameTable.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
+#include "foundation/KTextLineReader.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
@@ -51,6 +53,13 @@ bool KQovOpticalReader::FileOpen(const char* fileName) {
     mFile = fileName ? CreateMotionFile(fileName) : nullptr;
     if (!mFile) {
         mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());
+        return false;
+    }
+    // Wide text would read as an empty or broken file: refused for what it is.
+    if (IsTextFormat() && KTextLineReader::IsWideTextFile(fileName)) {
+        mFile.reset();
+        const std::string why = KTextLineReader::kWideTextMessage;
+        mError.SetErrorWithText(eFileCorrupted, ("File not read: " + why).c_str());
         return false;
     }
     mFileName = fileName;

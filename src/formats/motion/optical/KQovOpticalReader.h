@@ -28,6 +28,8 @@ public:
 protected:
     // An opened marker file, or none.
     virtual std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) = 0;
+    // Text formats refuse UTF-16 text; a binary format's header may look like it.
+    virtual bool IsTextFormat() const { return false; }
     virtual void InitOptions(KStreamOptionsMotion& options) = 0;
 
     std::unique_ptr<KMarkerFileInterface> mFile;

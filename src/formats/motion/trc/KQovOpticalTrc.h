@@ -13,6 +13,7 @@ public:
 
 protected:
     std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
+    bool IsTextFormat() const override { return true; }
     // Settings 3, 4 and 6 on; the start from the time-code file when there is one and the
     // caller agrees.
     void InitOptions(KStreamOptionsMotion& options) override;
