@@ -32,8 +32,7 @@
 
 namespace {
 
-// Reading and writing ids of the Acclaim pair.
-constexpr int kAsfReader = 6, kAmcReader = 7;
+// Writing ids of the Acclaim pair.
 constexpr int kAsfWriter = 8, kAmcWriter = 9;
 // Reading ids of the mesh formats, DXF to OBJ.
 constexpr int kDxfReader = 14, kObjReader = 16;
@@ -121,31 +120,6 @@ private:
     std::string mText;
     int mPercent = -1;
 };
-
-// The reader's error, with the findings it noted on the way.
-std::string ReaderError(KQovReader& reader) {
-    std::string error = reader.GetLastErrorString();
-    KString status;
-    reader.GetStatusText(status);
-    if (!status.IsEmpty()) error += std::string(" (") + status.Buffer() + ")";
-    return error;
-}
-
-// One file of another format than QOV into the scene through its reader; the options read
-// with come back in `options` (they keep the skeleton of an Acclaim pair).
-bool ReadFile(KQovObjectManager& manager, KQovScene* scene, int id, const std::string& path,
-              KStreamOptions* options, std::string& error) {
-    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(id, &manager));
-    if (!reader) {
-        error = "no reader for this format";
-        return false;
-    }
-    if (!reader->FileOpen(path.c_str()) || !reader->Read(scene, options)) {
-        error = ReaderError(*reader);
-        return false;
-    }
-    return true;
-}
 
 // True when a node below `root` carries an attribute (a mesh, a camera ...). No recursion:
 // a file may chain its nodes deeply.
@@ -263,14 +237,14 @@ int QovToolConvert(int argc, char** argv) {
         }
         progress.Install(*readOptions, in);
         std::string error;
-        if (readId == kAmcReader &&
-            !ReadFile(manager, scene, kAsfReader, skeleton, readOptions.get(), error))
+        if (!skeleton.empty() &&
+            !QovToolReadSkeleton(manager, scene, skeleton, readOptions.get(), error))
             return Fail(skeleton, error);
         const int told = progress.GetErrorCount();
         if (!reader->Read(scene, readOptions.get())) {
             progress.End();
             // A reader that refused the file has said why: its error says it again.
-            return progress.GetErrorCount() > told ? 1 : Fail(in, ReaderError(*reader));
+            return progress.GetErrorCount() > told ? 1 : Fail(in, QovToolReaderError(*reader));
         }
         progress.End();
         KString status;

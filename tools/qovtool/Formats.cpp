@@ -1,5 +1,7 @@
 #include "tools/qovtool/Formats.h"
 
+#include "io/KQovReader.h"
+
 namespace {
 
 // Every extension is read and written; the QOV kind written is chosen by convert's flags.
@@ -89,4 +91,12 @@ void QovToolPrintUsage(std::FILE* out) {
                  "formats read and written, by the file's extension:\n");
     for (const QovToolFormat& format : kFormats)
         std::fprintf(out, "  %-5s%s\n", format.extension, format.description);
+}
+
+std::string QovToolReaderError(KQovReader& reader) {
+    std::string error = reader.GetLastErrorString();
+    KString status;
+    reader.GetStatusText(status);
+    if (!status.IsEmpty()) error += std::string(" (") + status.Buffer() + ")";
+    return error;
 }

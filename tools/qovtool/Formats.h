@@ -24,5 +24,9 @@ const char* QovToolDescribe(int readingId);
 // False, with "no reader for this extension" on stderr, when no reader takes the name.
 bool QovToolCheckReadable(const std::string& name);
 
+class KQovReader;
+// The reader's error, with the findings it noted on the way.
+std::string QovToolReaderError(KQovReader& reader);
+
 // The usage text: commands, flags and the formats read and written.
 void QovToolPrintUsage(std::FILE* out);

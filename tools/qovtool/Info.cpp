@@ -97,14 +97,6 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
 
 // The rate a motion file states; 0 when it states none the scene's time mode does not hold
 // (a rate of no time mode is kept only in the reader's options).
-double MotionFileRate(int id, const char* file) {
-    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(id, nullptr));
-    if (!reader || !reader->FileOpen(file)) return 0.0;
-    std::unique_ptr<KStreamOptions> options(reader->GetReadOptions(true));
-    if (!options || !options->IsA(KStreamOptionsMotion::ClassId())) return 0.0;
-    return static_cast<KStreamOptionsMotion&>(*options).GetFrameRate();
-}
-
 // The rate of a scene's keys where its time mode misses them (a 250 Hz capture kept in QOV),
 // as convert writes it; 0 where the time mode holds them.
 double KeyRate(KQovScene& scene) {
@@ -239,17 +231,19 @@ int QovToolInfo(int argc, char** argv) {
     importer.GetTakeCount();  // the take list (and the password) go into the read options
     // A motion file of an Acclaim pair reads onto the skeleton that its skeleton file leaves
     // in the motion reader's options.
-    std::unique_ptr<KStreamOptions> readOptions(
-        !skeleton.empty() ? MotionReadOptions(kQovToolAmcReader, file)
-                          : id > 2 ? MotionReadOptions(id, file) : nullptr);
+    std::unique_ptr<KStreamOptions> readOptions(id > 2 ? MotionReadOptions(id, file) : nullptr);
+    // The file's own rate, as its reader gives it before anything is read.
+    const double fileRate =
+        readOptions && readOptions->IsA(KStreamOptionsMotion::ClassId())
+            ? static_cast<KStreamOptionsMotion&>(*readOptions).GetFrameRate()
+            : 0.0;
     if (!skeleton.empty()) {
         if (!readOptions) {
             std::fprintf(stderr, "qovtool: %s: the motion file cannot be opened\n", file);
             return 1;
         }
-        std::unique_ptr<KQovReader> asf(KQovMakeFormatReader(kQovToolAsfReader, &manager));
-        if (!asf->FileOpen(skeleton.c_str()) || !asf->Read(scene, readOptions.get())) {
-            std::fprintf(stderr, "qovtool: %s: %s\n", skeleton.c_str(), asf->GetLastErrorString());
+        if (!QovToolReadSkeleton(manager, scene, skeleton, readOptions.get(), error)) {
+            std::fprintf(stderr, "qovtool: %s: %s\n", skeleton.c_str(), error.c_str());
             return 1;
         }
     }
@@ -257,6 +251,6 @@ int QovToolInfo(int argc, char** argv) {
         std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
     }
-    PrintScene(*scene, id > 2 ? MotionFileRate(id, file) : KeyRate(*scene));
+    PrintScene(*scene, id > 2 ? fileRate : KeyRate(*scene));
     return 0;
 }

@@ -1,7 +1,12 @@
 #include "tools/qovtool/Skeleton.h"
 
+#include <memory>
+
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "foundation/KPath.h"
+#include "io/KQovFormatFactory.h"
+#include "io/KQovReader.h"
+#include "tools/qovtool/Formats.h"
 
 bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen,
                          std::string& skeleton, std::string& error) {
@@ -31,4 +36,18 @@ bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen
     error = "no skeleton file for this motion file (looked for " + tried +
             "; name one with --skeleton FILE)";
     return false;
+}
+
+bool QovToolReadSkeleton(KQovObjectManager& manager, KQovScene* scene,
+                         const std::string& skeleton, KStreamOptions* options, std::string& error) {
+    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(kQovToolAsfReader, &manager));
+    if (!reader) {
+        error = "no reader for this format";
+        return false;
+    }
+    if (!reader->FileOpen(skeleton.c_str()) || !reader->Read(scene, options)) {
+        error = QovToolReaderError(*reader);
+        return false;
+    }
+    return true;
 }

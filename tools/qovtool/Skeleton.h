@@ -3,6 +3,10 @@
 
 #include <string>
 
+class KQovObjectManager;
+class KQovScene;
+class KStreamOptions;
+
 // Reading ids of the Acclaim pair.
 constexpr int kQovToolAsfReader = 6, kQovToolAmcReader = 7;
 
@@ -12,3 +16,8 @@ constexpr int kQovToolAsfReader = 6, kQovToolAmcReader = 7;
 // file is given one.
 bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen,
                          std::string& skeleton, std::string& error);
+
+// The skeleton file read into the scene with the motion file's read options, which keep its
+// skeleton for the motion file. False, with the reader's error, when it cannot be read.
+bool QovToolReadSkeleton(KQovObjectManager& manager, KQovScene* scene,
+                         const std::string& skeleton, KStreamOptions* options, std::string& error);
