@@ -48,9 +48,10 @@ public:
     static bool IsWideText(std::string_view head);
     // The same for the first bytes of a file; false when it does not open or is shorter.
     static bool IsWideTextFile(const char* path);
-    // Text saying why such a file is refused.
+    // The error of a reader that refuses such a file.
     static constexpr const char* kWideTextMessage =
-        "the file is UTF-16 text, which is not read; save it as ASCII or UTF-8 text";
+        "File not read: the file is UTF-16 text, which is not read; save it as ASCII or UTF-8 "
+        "text";
     // Sets the longest line (tests; at least 1).
     void SetMaxLineLength(size_t length) { mMaxLine = length > 0 ? length : 1; }
 

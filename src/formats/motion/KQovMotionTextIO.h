@@ -82,8 +82,7 @@ public:
         // Wide text would read as an empty or broken file: refused for what it is.
         if (KTextLineReader::IsWideTextFile(fileName)) {
             FileClose();
-            const std::string why = KTextLineReader::kWideTextMessage;
-            mError.SetErrorWithText(eFileCorrupted, ("File not read: " + why).c_str());
+            mError.SetErrorWithText(eFileCorrupted, KTextLineReader::kWideTextMessage);
             return false;
         }
         mFileName = fileName;

@@ -83,8 +83,7 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
         return false;
     }
     if (KTextLineReader::IsWideText(std::string_view(text).substr(0, 64))) {
-        const std::string why = KTextLineReader::kWideTextMessage;
-        mError.SetErrorWithText(eFileCorrupted, ("File not read: " + why).c_str());
+        mError.SetErrorWithText(eFileCorrupted, KTextLineReader::kWideTextMessage);
         return false;
     }
     KQovNode* parent = scene->GetRootNode();

@@ -54,7 +54,7 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
         return false;
     }
     if (result == KObjParser::eWideText) {
-        mError.SetErrorWithText(eFileCorrupted, ("File not read: " + mParser.GetFailure()).c_str());
+        mError.SetErrorWithText(eFileCorrupted, mParser.GetFailure().c_str());
         return false;
     }
     if (result != KObjParser::eRead) {

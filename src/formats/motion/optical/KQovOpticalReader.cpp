@@ -58,8 +58,7 @@ bool KQovOpticalReader::FileOpen(const char* fileName) {
     // Wide text would read as an empty or broken file: refused for what it is.
     if (IsTextFormat() && KTextLineReader::IsWideTextFile(fileName)) {
         mFile.reset();
-        const std::string why = KTextLineReader::kWideTextMessage;
-        mError.SetErrorWithText(eFileCorrupted, ("File not read: " + why).c_str());
+        mError.SetErrorWithText(eFileCorrupted, KTextLineReader::kWideTextMessage);
         return false;
     }
     mFileName = fileName;
