@@ -24,6 +24,7 @@
 #include "platform/KPlatformSameFile.h"
 #include "platform/KPlatformTerminal.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 #include "tools/qovtool/Commands.h"
@@ -121,19 +122,10 @@ private:
     int mPercent = -1;
 };
 
-// True when a node below `root` carries an attribute (a mesh, a camera ...). No recursion:
-// a file may chain its nodes deeply.
+// True when a node below `root` carries an attribute (a mesh, a camera ...).
 bool HoldsAttributes(const KQovNode* root) {
-    std::vector<const KQovNode*> open{root};
-    while (!open.empty()) {
-        const KQovNode* node = open.back();
-        open.pop_back();
-        for (int i = 0; i < node->GetChildCount(); ++i) {
-            const KQovNode* child = node->GetChild(i);
-            if (child->GetNodeAttribute()) return true;
-            open.push_back(child);
-        }
-    }
+    for (const KQovNode* node : KQovListDescendants(root))
+        if (node->GetNodeAttribute()) return true;
     return false;
 }
 

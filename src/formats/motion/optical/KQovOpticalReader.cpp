@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "foundation/KTextLineReader.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveFilterConstantKeyReducer.h"
 #include "animation/KFCurveSettings.h"
