@@ -184,6 +184,10 @@ bool KMotionFileC3d::ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time
     return true;
 }
 
+double KC3dFrameNumberAt(double seconds, double rate) {
+    return std::rint(seconds * rate) + 1.0;
+}
+
 bool KMotionFileC3d::WriteHeader(const KMarkerFileInfo& info) {
     if (info.frameCount > kMaximumFrames || info.markerCount > 0xFFFF) return false;
     KC3dHeader& h = Header();
@@ -191,9 +195,9 @@ bool KMotionFileC3d::WriteHeader(const KMarkerFileInfo& info) {
     h.pointCount = uint16_t(info.markerCount);
     h.scaleFactor = info.scale < 0 ? -1.0f : 0.1449f;
     h.frameRate = float(info.frameRate);
-    // Frame 1 plays at time 0; a start before frame 0 has no frame number: it starts at 0.
+    // A start before frame 0 starts at 0.
     const double first =
-        std::max(0.0, std::rint(info.start.GetSecondDouble() * info.frameRate) + 1.0);
+        std::max(0.0, KC3dFrameNumberAt(info.start.GetSecondDouble(), info.frameRate));
     if (first + info.frameCount - 1 > 0xFFFF) return false;
     h.firstFrame = uint16_t(first);
     h.lastFrame = uint16_t(first + std::max(info.frameCount, 1) - 1);

@@ -8,6 +8,10 @@
 #include "formats/motion/optical/KMarkerFileInterface.h"
 #include "foundation/KFileStream.h"
 
+// The C3D frame number of a start time: frame 1 plays at time 0, as in a TRC file. Below 0
+// for a start before frame 0, which has no frame number.
+double KC3dFrameNumberAt(double seconds, double rate);
+
 class KMotionFileC3d : public KC3dFile, public KMarkerFileInterface {
 public:
     KMotionFileC3d() = default;

@@ -80,9 +80,8 @@ std::unique_ptr<KMarkerFileInterface> KQovWriterC3d::CreateMotionFile(const char
 bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
     if (mFile && scene && base && base->IsA(KStreamOptionsMotion::ClassId())) {
         const auto& options = static_cast<const KStreamOptionsMotion&>(*base);
-        const double start = options.GetStartTime().GetSecondDouble();
-        // Frame 1 plays at time 0 (the reader's count).
-        const double number = std::rint(start * options.GetFrameRate()) + 1.0;
+        const double number =
+            KC3dFrameNumberAt(options.GetStartTime().GetSecondDouble(), options.GetFrameRate());
         const double first = std::max(0.0, number);
         const int frames = options.GetFrameCount();
         if (frames > kMaximumFrames || first + frames - 1 > kMaximumFrameNumber) {
