@@ -84,6 +84,18 @@ struct Bytes {
         U16(int(u & 0xFFFF)), U16(int(u >> 16));
     }
     void PadTo(size_t size) { b.resize(std::max(b.size(), size), '\0'); }
+    // C3D parameter records: a group, and a parameter of a group with its dimensions.
+    void Group(int id, const std::string& name) {
+        U8(int(name.size())), U8(-id), b += name, U16(3), U8(0);
+    }
+    void Parameter(int id, const std::string& name, int type, const std::vector<int>& dims,
+                   const std::string& data) {
+        U8(int(name.size())), U8(id), b += name;
+        U16(int(2 + 2 + dims.size() + data.size() + 1));
+        U8(type), U8(int(dims.size()));
+        for (int d : dims) U8(d);
+        b += data, U8(0);
+    }
 };
 
 // An Intel C3D file: header, a POINT group (with an ANALYSIS group whose UNITS are "m/s"
@@ -92,17 +104,9 @@ void WriteC3d(const std::string& path, const Capture& c) {
     const int points = int(c.labels.size()), frames = int(c.frames.size());
     Bytes p;  // the parameter section
     p.U8(1), p.U8(0x50), p.U8(0), p.U8(84);
-    auto group = [&](int id, const std::string& name) {
-        p.U8(int(name.size())), p.U8(-id), p.b += name, p.U16(3), p.U8(0);
-    };
+    auto group = [&](int id, const std::string& name) { p.Group(id, name); };
     auto parameter = [&](int id, const std::string& name, int type, std::vector<int> dims,
-                         const std::string& data) {
-        p.U8(int(name.size())), p.U8(id), p.b += name;
-        p.U16(int(2 + 2 + dims.size() + data.size() + 1));
-        p.U8(type), p.U8(int(dims.size()));
-        for (int d : dims) p.U8(d);
-        p.b += data, p.U8(0);
-    };
+                         const std::string& data) { p.Parameter(id, name, type, dims, data); };
     auto word = [](int v) {
         Bytes b;
         b.U16(v);
@@ -681,22 +685,16 @@ TEST(MarkerRoutes, OnlyThePointGroupsUnitsScaleThePoints) {
     Bytes p;
     p.U8(1), p.U8(0x50), p.U8(1), p.U8(84);
     auto record = [&](int id, const std::string& name, int type, std::vector<int> dims,
-                      const std::string& data) {
-        p.U8(int(name.size())), p.U8(id), p.b += name;
-        p.U16(int(2 + 2 + dims.size() + data.size() + 1));
-        p.U8(type), p.U8(int(dims.size()));
-        for (int d : dims) p.U8(d);
-        p.b += data, p.U8(0);
-    };
+                      const std::string& data) { p.Parameter(id, name, type, dims, data); };
     Bytes one, scale;
     one.U16(1);
     scale.F32(-1.0f);
-    p.U8(8), p.U8(-1), p.b += "ANALYSIS", p.U16(3), p.U8(0);
+    p.Group(1, "ANALYSIS");
     record(1, "UNITS", -1, {3, 1}, "m/s");
     record(2, "USED", 2, {}, one.b);
     record(2, "SCALE", 4, {}, scale.b);
     record(2, "UNITS", -1, {1}, "m");
-    p.U8(5), p.U8(-2), p.b += "POINT", p.U16(3), p.U8(0);
+    p.Group(2, "POINT");
     p.U8(0), p.U8(0);
     Bytes f;
     f.U8(2), f.U8(0x50), f.U16(1), f.U16(0), f.U16(1), f.U16(1), f.U16(0), f.F32(-1.0f);
