@@ -345,6 +345,15 @@ struct BvhNode {
     int channels;
 };
 
+// The same kind and parent, and the same name but for an End Site (which has none of its own).
+void ExpectSamePlace(const BvhNode& got, const BvhNode& expected) {
+    EXPECT_EQ(got.kind, expected.kind);
+    EXPECT_EQ(got.parent, expected.parent);
+    if (expected.kind != "End") {
+        EXPECT_EQ(got.name, expected.name);
+    }
+}
+
 std::vector<BvhNode> BvhHierarchy(const std::string& path) {
     std::vector<BvhNode> nodes;
     std::vector<int> open;
@@ -390,11 +399,7 @@ TEST(SkeletonRoutesBvh, ACopyKeepsItsJointsEndSitesAndOffsets) {
             ASSERT_EQ(got.size(), expected.size());
             for (size_t i = 0; i < got.size(); ++i) {
                 SCOPED_TRACE(expected[i].kind + " " + expected[i].name);
-                EXPECT_EQ(got[i].kind, expected[i].kind);
-                EXPECT_EQ(got[i].parent, expected[i].parent);
-                if (expected[i].kind != "End") {
-                    EXPECT_EQ(got[i].name, expected[i].name);
-                }
+                ExpectSamePlace(got[i], expected[i]);
                 for (int a = 0; a < 3; ++a) EXPECT_EQ(got[i].offset[a], expected[i].offset[a]);
                 EXPECT_EQ(got[i].channels, expected[i].channels);
             }
@@ -491,11 +496,7 @@ TEST(SkeletonRoutesBvh, ThroughHtrKeepsJointsEndSitesAndOffsets) {
             ASSERT_EQ(got.size(), expected.size());
             for (size_t i = 0; i < got.size(); ++i) {
                 SCOPED_TRACE(expected[i].kind + " " + expected[i].name);
-                EXPECT_EQ(got[i].kind, expected[i].kind);
-                EXPECT_EQ(got[i].parent, expected[i].parent);
-                if (expected[i].kind != "End") {
-                    EXPECT_EQ(got[i].name, expected[i].name);
-                }
+                ExpectSamePlace(got[i], expected[i]);
                 // A joint's own position channels replace its offset.
                 if (expected[i].channels == 6) continue;
                 for (int a = 0; a < 3; ++a)
