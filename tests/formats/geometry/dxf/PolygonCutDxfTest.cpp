@@ -51,6 +51,19 @@ KVector4 FileAxes(const KVector4& p) {
     return KVector4(p[0], -p[2], p[1]);
 }
 
+// The scene written as DXF, triangulated (option 2) or not; `status` is the writer's.
+bool ExportDxf(KQovObjectManager& manager, KQovScene* scene, const std::string& path,
+               int triangulate, std::string& status) {
+    KQovExporter exporter(&manager);
+    exporter.Initialize(path.c_str());
+    exporter.SetFileFormat(16);
+    KStreamOptionsDxf options;
+    options.SetOptionValue(2, triangulate);
+    const bool ok = exporter.Export(scene, &options);
+    status = exporter.GetStatusText().Buffer();
+    return ok;
+}
+
 // Every polygon of the table keeps its area and facing, cut by the writer (more than four
 // corners, as a fan when convex) or by the converter (Force Triangulation); convex polygons
 // keep the faces written before concave outlines were followed.
@@ -66,13 +79,9 @@ TEST(PolygonCutDxf, TablePolygonsKeepAreaAndFacingThroughEzdxf) {
         KQovScene* scene = manager.CreateScene();
         AddPolygonTable(manager, scene);
         const std::string path = folder / ("table" + std::to_string(triangulate) + ".dxf");
-        KQovExporter exporter(&manager);
-        exporter.Initialize(path.c_str());
-        exporter.SetFileFormat(16);
-        KStreamOptionsDxf options;
-        options.SetOptionValue(2, triangulate);
-        ASSERT_TRUE(exporter.Export(scene, &options));
-        EXPECT_STREQ(exporter.GetStatusText().Buffer(), "");
+        std::string status;
+        ASSERT_TRUE(ExportDxf(manager, scene, path, triangulate, status));
+        EXPECT_EQ(status, "");
         const auto faces = EzdxfFaces(folder, path);
         ASSERT_EQ(faces.size(), table.size()) << "ezdxf did not read " << path;
         for (size_t i = 0; i < table.size(); ++i) {
@@ -111,15 +120,9 @@ TEST(PolygonCutDxf, CrossingOutlineIsCutPlainlyWithAMessage) {
         KQovScene* scene = manager.CreateScene();
         AddPolygonNode(manager, scene, "Cross", CrossingPolygon());
         const std::string path = folder / "cross.dxf";
-        KQovExporter exporter(&manager);
-        exporter.Initialize(path.c_str());
-        exporter.SetFileFormat(16);
-        KStreamOptionsDxf options;
-        options.SetOptionValue(2, triangulate);
-        ASSERT_TRUE(exporter.Export(scene, &options));
-        EXPECT_EQ(std::string(exporter.GetStatusText().Buffer()),
-                  KQovPolygonTriangulation::FallbackMessage(1, "Cross"))
-            << triangulate;
+        std::string status;
+        ASSERT_TRUE(ExportDxf(manager, scene, path, triangulate, status));
+        EXPECT_EQ(status, KQovPolygonTriangulation::FallbackMessage(1, "Cross")) << triangulate;
     }
 }
 
