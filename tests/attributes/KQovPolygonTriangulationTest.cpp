@@ -133,8 +133,9 @@ TEST(KQovPolygonTriangulation, OutlinesThatCannotBeFollowedFallBack) {
     EXPECT_EQ(cut.Cut(nan, 4, corners.data(), 4).size(), 2u);
     EXPECT_EQ(cut.GetFallbackCount(), 2);
     EXPECT_EQ(Cut::FallbackMessage(1, "Grid"),
-              "1 polygon of \"Grid\" could not be cut along its outline and is cut as fans\n");
-    EXPECT_EQ(Cut::FallbackMessage(3, "Grid"),
+              "1 polygon of \"Grid\" could not be cut along its outline and is cut as an "
+              "alternating strip\n");
+    EXPECT_EQ(Cut::FallbackMessage(3, "Grid", Cut::eFan),
               "3 polygons of \"Grid\" could not be cut along their outline and are cut as fans\n");
 }
 

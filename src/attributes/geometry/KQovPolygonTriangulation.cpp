@@ -36,10 +36,14 @@ void KQovPolygonTriangulation::PlainCut(EOrder order, int n, std::vector<Triangl
         out.push_back({strip[k], strip[k + 1], strip[k + 2]});
 }
 
-std::string KQovPolygonTriangulation::FallbackMessage(int count, const char* meshName) {
-    return KFormatC("%d polygon%s of \"%s\" could not be cut along %s outline and %s cut as fans\n",
-                    count, count == 1 ? "" : "s", meshName, count == 1 ? "its" : "their",
-                    count == 1 ? "is" : "are");
+std::string KQovPolygonTriangulation::FallbackMessage(int count, const char* meshName,
+                                                      EOrder order) {
+    const bool one = count == 1;
+    const char* cut = order == eFan ? (one ? "a fan" : "fans")
+                                    : (one ? "an alternating strip" : "alternating strips");
+    return KFormatC("%d polygon%s of \"%s\" could not be cut along %s outline and %s cut as %s\n",
+                    count, one ? "" : "s", meshName, one ? "its" : "their", one ? "is" : "are",
+                    cut);
 }
 
 const std::vector<KQovPolygonTriangulation::Triangle>& KQovPolygonTriangulation::Cut(

@@ -42,8 +42,8 @@ public:
 
     // The plain cut of a polygon of n corners.
     static void PlainCut(EOrder order, int n, std::vector<Triangle>& out);
-    // The writers' status line for `count` polygons of the named mesh cut plainly.
-    static std::string FallbackMessage(int count, const char* meshName);
+    // The writers' status line for `count` polygons of the named mesh cut plainly in `order`.
+    static std::string FallbackMessage(int count, const char* meshName, EOrder order = eStrip);
 
 private:
     bool IsConvex() const;

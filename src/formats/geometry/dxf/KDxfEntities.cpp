@@ -186,8 +186,9 @@ bool KDxfEntityReader::ReadVertex(KDxfCollection& collection, int base, int colo
         const int count = number[2] == 0 ? 2 : number[3] == 0 ? 3 : 4;
         const long long limit = collection.GetPoints().GetCount() - base;
         int indices[4];
+        // Corners stay in file order, so a face keeps the facing every other reader gives it.
         for (int k = 0; k < count; ++k) {
-            const long long v = std::llabs(number[count - 1 - k]);
+            const long long v = std::llabs(number[k]);
             // A vertex number beyond the points read so far drops the record.
             if (v < 1 || v > limit) return true;
             indices[k] = static_cast<int>(v - 1 + base);
@@ -209,7 +210,6 @@ void KDxfEntityReader::AddFace(const KDxfFace& face, KDxfCollection& collection,
     if (dropFlat && face.corners[0] == face.corners[1] && face.corners[0] == face.corners[2])
         return;
     int indices[4];
-    for (int k = 0; k < face.count; ++k)
-        indices[k] = collection.AddPoint(face.corners[face.count - 1 - k], weld);
+    for (int k = 0; k < face.count; ++k) indices[k] = collection.AddPoint(face.corners[k], weld);
     collection.AddRecord(face.colour, indices, face.count);
 }

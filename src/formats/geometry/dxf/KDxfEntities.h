@@ -87,8 +87,8 @@ public:
     // polyline) close the outline. False when the file ends inside.
     bool ReadVertices(const KDxfPolyline& polyline, KDxfCollection& collection);
 
-    // A line as one segment record; a face as one record of its corners, last corner
-    // first. With `dropFlat`, a face whose first three corners meet in one point is dropped.
+    // A line as one segment record; a face as one record of its corners in file order.
+    // With `dropFlat`, a face whose first three corners meet in one point is dropped.
     static void AddLine(const KDxfFace& line, KDxfCollection& collection, bool weld);
     static void AddFace(const KDxfFace& face, KDxfCollection& collection, bool weld,
                         bool dropFlat);

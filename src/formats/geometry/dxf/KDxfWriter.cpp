@@ -136,7 +136,7 @@ void KDxfWriter::Face(const std::string& layer, const int* corners, int size, in
     Group(" 30", "0.0");
     Group(" 70", "   128");
     static const char* const kCodes[4] = {" 71", " 72", " 73", " 74"};
-    for (int k = 0; k < size; ++k) Group(kCodes[k], corners[size - 1 - k] + 1);
+    for (int k = 0; k < size; ++k) Group(kCodes[k], corners[k] + 1);
 }
 
 void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) {
@@ -199,7 +199,8 @@ void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) 
     }
     if (cut.GetFallbackCount() > 0)
         mStatus +=
-            KQovPolygonTriangulation::FallbackMessage(cut.GetFallbackCount(), entry.name.c_str());
+            KQovPolygonTriangulation::FallbackMessage(cut.GetFallbackCount(), entry.name.c_str(),
+                                                      KQovPolygonTriangulation::eFan);
     Group("  0", "SEQEND");
 }
 

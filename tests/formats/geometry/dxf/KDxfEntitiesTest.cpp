@@ -38,13 +38,13 @@ TEST(KDxfEntities, EntitiesBecomeMeshes) {
         {"3dface, corner 4 repeats 3",
          "0|3DFACE|10|0|20|0|30|0|11|1|21|0|31|0|12|1|22|1|32|0|13|1|23|1|33|0|", 3, {{0, 1, 2}}},
         {"polyface quad, invisible edge",
-         polyface + "0|VERTEX|70|128|71|1|72|2|73|3|74|-4|0|SEQEND|", 4, {{3, 2, 1, 0}}},
+         polyface + "0|VERTEX|70|128|71|1|72|2|73|3|74|-4|0|SEQEND|", 4, {{0, 1, 2, 3}}},
         {"face of two numbers", polyface + "0|VERTEX|70|128|71|1|72|2|73|0|0|VERTEX|70|128|71|2|72|3|73|4|0|SEQEND|",
-         4, {{1, 0, 1}, {3, 2, 1}}},
+         4, {{0, 1, 0}, {1, 2, 3}}},
         {"face numbers beyond the points read so far are dropped",
          polyface + "0|VERTEX|70|128|71|1|72|2|73|5|0|VERTEX|70|128|71|1|72|-2147483648|73|3|"
                     "0|VERTEX|70|128|71|1|72|2|73|3|0|SEQEND|",
-         4, {{2, 1, 0}}},
+         4, {{0, 1, 2}}},
         {"face and vertex numbers of 0", polyface + "0|VERTEX|70|128|71|0|72|2|73|3|0|SEQEND|", 4, {}},
         {"closed 3d polyline",
          "0|POLYLINE|70|9|0|VERTEX|10|0|70|32|0|VERTEX|10|1|70|32|0|VERTEX|10|2|70|32|"
@@ -74,8 +74,9 @@ TEST(KDxfEntities, AxesAndCornerOrder) {
     EXPECT_EQ(line.GetAt(1), KVector4(1, 3, -2));
     EXPECT_EQ(line.GetAt(1)[3], 1.0);
     const KArrayVector4& face = reader.GetNodes()[1]->mesh->GetControlPoints();
-    EXPECT_EQ(face.GetAt(0)[0], 3.0);  // corners 3, 2, 1
-    EXPECT_EQ(face.GetAt(2)[0], 1.0);
+    // Corners in file order keep the face's facing.
+    EXPECT_EQ(face.GetAt(0)[0], 1.0);
+    EXPECT_EQ(face.GetAt(2)[0], 3.0);
     EXPECT_TRUE(reader.GetNodes()[0]->wireFrame);
     EXPECT_FALSE(reader.GetNodes()[1]->wireFrame);
 }
@@ -155,4 +156,37 @@ TEST(KDxfEntities, WeldingMatchesALinearSearch) {
             if (linear < 0) all.Add(p);
             EXPECT_EQ(collection.AddPoint(p, true), expected) << x << " " << y;
         }
+}
+
+// A closed unit box whose faces turn counter-clockwise seen from outside (as modellers write
+// them) reads as a solid of volume +1, not inside out.
+TEST(KDxfEntities, FacesKeepTheirFacing) {
+    std::string box = kPolyfaceHead;
+    for (int i = 0; i < 8; ++i)
+        box += "0|VERTEX|10|" + std::to_string(i & 1) + "|20|" + std::to_string(i >> 1 & 1) +
+               "|30|" + std::to_string(i >> 2) + "|70|192|";
+    // Vertex numbers from 1: bit 0 is x, bit 1 is y, bit 2 is z.
+    const int faces[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5},
+                             {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
+    for (const auto& f : faces)
+        box += "0|VERTEX|70|128|71|" + std::to_string(f[0]) + "|72|" + std::to_string(f[1]) +
+               "|73|" + std::to_string(f[2]) + "|74|" + std::to_string(f[3]) + "|";
+    box += "0|SEQEND|";
+    for (int mode : {0, 1, 2}) {
+        KDxfDrawingReader reader(mode, true);
+        ASSERT_TRUE(reader.Read(DxfEntities(box))) << mode;
+        ASSERT_EQ(reader.GetNodes().size(), 1u) << mode;
+        const KQovMesh& mesh = *reader.GetNodes()[0]->mesh;
+        const KArrayVector4& p = mesh.GetControlPoints();
+        double volume = 0;
+        for (int j = 0; j < mesh.GetPolygonCount(); ++j)
+            for (int k = 1; k + 1 < mesh.GetPolygonSize(j); ++k) {
+                const KVector4 a = p.GetAt(mesh.GetPolygonVertex(j, 0)),
+                               b = p.GetAt(mesh.GetPolygonVertex(j, k)),
+                               c = p.GetAt(mesh.GetPolygonVertex(j, k + 1));
+                volume += (a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+                           a[2] * (b[0] * c[1] - b[1] * c[0])) / 6;
+            }
+        EXPECT_NEAR(volume, 1.0, 1e-12) << mode;
+    }
 }

@@ -90,12 +90,12 @@ TEST(KDxfWriter, Meshes) {
         int layerColour;
     } cases[] = {
         {"cube", 8, kCube,
-         {{3, 4, 2, 1}, {6, 8, 7, 5}, {2, 6, 5, 1}, {7, 8, 4, 3}, {5, 7, 3, 1}, {4, 8, 6, 2}},
+         {{1, 2, 4, 3}, {5, 7, 8, 6}, {1, 5, 6, 2}, {3, 4, 8, 7}, {1, 3, 7, 5}, {2, 6, 8, 4}},
          {-1, 0, 0}, true, 0},
-        {"pentagon as a fan", 5, {{0, 1, 2, 3, 4}}, {{3, 2, 1}, {4, 3, 1}, {5, 4, 1}}, {1, 0.5, 0}, true, 30},
-        {"hidden grey", 3, {{0, 1, 2}}, {{3, 2, 1}}, {0.5, 0.5, 0.5}, false, -251},
-        {"hidden without material", 3, {{0, 1, 2}}, {{3, 2, 1}}, {-1, 0, 0}, false, -7},
-        {"segment and point", 3, {{0, 1}, {2}}, {{2, 1}, {3}}, {0.9, 0.9, 0.9}, true, 254},
+        {"pentagon as a fan", 5, {{0, 1, 2, 3, 4}}, {{1, 2, 3}, {1, 3, 4}, {1, 4, 5}}, {1, 0.5, 0}, true, 30},
+        {"hidden grey", 3, {{0, 1, 2}}, {{1, 2, 3}}, {0.5, 0.5, 0.5}, false, -251},
+        {"hidden without material", 3, {{0, 1, 2}}, {{1, 2, 3}}, {-1, 0, 0}, false, -7},
+        {"segment and point", 3, {{0, 1}, {2}}, {{1, 2}, {3}}, {0.9, 0.9, 0.9}, true, 254},
     };
     for (const Case& c : cases) {
         KQovMaterial material(nullptr, "Material::M");
