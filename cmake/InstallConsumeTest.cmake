@@ -84,6 +84,21 @@ if(NOT rc EQUAL 0 OR NOT output MATCHES "\nmeshes: 1\n")
   message(FATAL_ERROR "the installed qovtool does not read the program's file (${rc}): "
                       "${output}${error}")
 endif()
+# A 120 Hz capture written by the program keeps its rate in the file's header.
+file(WRITE ${WORK_DIR}/walk.bvh "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n"
+     " CHANNELS 3 Xposition Yposition Zposition\n End Site\n {\n  OFFSET 0 1 0\n }\n}\n"
+     "MOTION\nFrames: 3\nFrame Time: 0.0083333\n0 0 0\n1 0 0\n2 0 0\n")
+execute_process(COMMAND ${WORK_DIR}/consumer/build/app ${WORK_DIR}/walk.bvh ${WORK_DIR}/walk.qov
+                RESULT_VARIABLE rc OUTPUT_VARIABLE output ERROR_VARIABLE error)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the program failed on a capture (${rc}): ${output}${error}")
+endif()
+execute_process(COMMAND ${WORK_DIR}/prefix/bin/qovtool info ${WORK_DIR}/walk.qov
+                RESULT_VARIABLE rc OUTPUT_VARIABLE output ERROR_VARIABLE error)
+if(NOT rc EQUAL 0 OR NOT output MATCHES "\nframe rate: 120 fps\n" OR
+   NOT output MATCHES "walk: 0-0.016666666666666666 s, 3 frames")
+  message(FATAL_ERROR "the program's capture lost its rate (${rc}): ${output}${error}")
+endif()
 execute_process(COMMAND ${WORK_DIR}/prefix/bin/qovtool --version OUTPUT_VARIABLE output)
 if(NOT output STREQUAL "qovsdk ${VERSION}\n")
   message(FATAL_ERROR "qovtool --version: ${output}")

@@ -1,7 +1,9 @@
 #include "io/KQovImporter.h"
 
 #include "io/KQovFormatFactory.h"
+#include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
+#include "scene/KQovGlobalSettings.h"
 #include "scene/KQovScene.h"
 
 namespace {
@@ -158,6 +160,12 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
     if (ok && scene && mSceneInfo) {
         if (!scene->GetSceneInfo()) scene->SetSceneInfo(KQovCreateSceneInfo(mManager));
         scene->GetSceneInfo()->CopyFrom(*mSceneInfo);
+    }
+    // A motion file's rate lives in the options the reader made; the scene keeps it as its
+    // time mode, so that a file written from the scene is written at that rate.
+    if (ok && scene && fetched && fetched->IsA(KStreamOptionsMotion::ClassId())) {
+        const int mode = static_cast<KStreamOptionsMotion*>(fetched)->GetTimeMode();
+        if (mode != KTime::eDEFAULT_MODE) scene->GetGlobalTimeSettings().SetTimeMode(mode);
     }
     mReader->GetStatusText(mStatus);
     mOptionsInUse = nullptr;
