@@ -90,8 +90,8 @@ std::string BvhFixture(int frames) {
 }
 
 // An HTR capture in millimetres whose segments all have a rest rotation of their own, and whose
-// spine also moves along its translation columns.
-std::string HtrFixture(int frames) {
+// spine also moves along its translation columns; its bones along `boneAxis`.
+std::string HtrFixture(int frames, char boneAxis = 'Y') {
     struct Segment {
         const char* name;
         const char* parent;
@@ -107,8 +107,8 @@ std::string HtrFixture(int frames) {
     std::ostringstream s;
     s << "[Header]\nFileType htr\nDataType HTRS\nFileVersion 1\nNumSegments 6\nNumFrames " << frames
       << "\nDataFrameRate 50\nEulerRotationOrder ZYX\nCalibrationUnits mm\n"
-         "RotationUnits Degrees\nGlobalAxisofGravity Y\nBoneLengthAxis Y\nScaleFactor 1.0\n"
-         "[SegmentNames&Hierarchy]\n";
+         "RotationUnits Degrees\nGlobalAxisofGravity Y\nBoneLengthAxis "
+      << boneAxis << "\nScaleFactor 1.0\n[SegmentNames&Hierarchy]\n";
     for (const Segment& g : segments) s << g.name << '\t' << g.parent << '\n';
     s << "[BasePosition]\n";
     for (const Segment& g : segments) {
@@ -184,7 +184,8 @@ struct Source {
     const char* name;      // of the test
     const char* file;      // below the test data, or made by the test in its folder
     const char* skeleton;  // the skeleton file of a real Acclaim motion file
-    int frames;            // the first frames of a long real BVH capture taken; 0: all
+    int frames;            // the first frames of a long real BVH capture taken; 0: all. A
+                           // made file: its frame count (0: the fixture's own)
 };
 
 void PrintTo(const Source& source, std::ostream* out) {
@@ -197,6 +198,8 @@ void PrintTo(const Source& source, std::ostream* out) {
 const Source kSources[] = {
     {"BvhWithEndSites", "made.bvh", nullptr, 0},
     {"HtrWithRestRotations", "made.htr", nullptr, 0},
+    {"HtrBoneAxisX", "made_x.htr", nullptr, 4},
+    {"HtrBoneAxisZ", "made_z.htr", nullptr, 4},
     {"AsfAmcWithLimits", "made.amc", nullptr, 0},
     {"RealBvhCapture", "bvh/01_01.bvh", nullptr, 300},
     {"RealBvhSinusoid", "bvh/sinusoidal.bvh", nullptr, 0},
@@ -233,7 +236,12 @@ std::string MakeSource(const Source& source, const TempTestFolder& folder) {
     }
     const std::string path = folder / file;
     if (Extension(path) == "bvh") WriteText(path, BvhFixture(40));
-    if (Extension(path) == "htr") WriteText(path, HtrFixture(30));
+    if (Extension(path) == "htr") {
+        const size_t axis = file.find('_');
+        WriteText(path,
+                  HtrFixture(source.frames > 0 ? source.frames : 30,
+                             axis == std::string::npos ? 'Y' : char(std::toupper(file[axis + 1]))));
+    }
     if (Extension(path) == "amc") {
         WriteText(path, AmcFixture(24));
         WriteText(WithExtension(path, "asf"), AsfFixture());
@@ -280,6 +288,28 @@ void ExpectSameJoints(const Motion& expected, const Motion& got,
     EXPECT_LE(worst, kPrinted * extent) << where << ", of " << compared << " coordinates";
 }
 
+// An HTR file whose base positions are the source's turns every segment as the source does, at
+// every frame: the global turns of the segments of both readings agree.
+void ExpectSameTurns(const std::string& source, const std::string& htr) {
+    std::vector<std::vector<Mat3>> expected, got;
+    const Motion a = ReadHtr(source, &expected), b = ReadHtr(htr, &got);
+    ASSERT_EQ(b.error, "");
+    ASSERT_EQ(got.size(), expected.size());
+    double worst = 0.0;
+    std::string where;
+    for (size_t n = 0; n < expected.front().size(); ++n) {
+        const int k = b.Index(a.names[n]);
+        ASSERT_GE(k, 0) << a.names[n];
+        for (size_t f = 0; f < expected.size(); ++f)
+            for (size_t r = 0; r < 3; ++r)
+                for (size_t c = 0; c < 3; ++c) {
+                    const double d = std::fabs(expected[f][n][r][c] - got[f][size_t(k)][r][c]);
+                    if (d > worst) worst = d, where = a.names[n] + " at frame " + std::to_string(f);
+                }
+    }
+    EXPECT_LE(worst, 1e-4) << where;
+}
+
 class SkeletonRoutes : public ::testing::TestWithParam<Source> {};
 
 // A into B directly, and A into QOV (binary and ASCII) and that into B, for B each skeleton
@@ -304,15 +334,23 @@ TEST_P(SkeletonRoutes, EveryJointAtEveryFrame) {
     struct Route {
         std::string middle;  // the QOV file between, or none
         const char* flag;
-    } routes[] = {{"", ""}, {folder / "binary.qov", "--binary"}, {folder / "ascii.qov", "--ascii"}};
+    } routes[] = {{"", ""},
+                  {folder / "binary.qov", "--binary"},
+                  {folder / "ascii.qov", "--ascii"},
+                  {folder / "v5.qov", "--v5"}};
+    // Through a version-5 file only the made HTR captures: what the older layout keeps of
+    // a segment's rest frame and bone.
+    const bool madeHtr =
+        Extension(in) == "htr" && std::string(source.file).find('/') == std::string::npos;
     std::string output;
     for (const Route& route : routes) {
-        if (route.middle.empty()) continue;
+        if (route.middle.empty() || (route.flag == std::string("--v5") && !madeHtr)) continue;
         std::vector<std::string> arguments{"convert", in, route.middle, route.flag};
         arguments.insert(arguments.end(), withSkeleton.begin(), withSkeleton.end());
         ASSERT_EQ(RunTool(arguments, output), 0) << output;
     }
     for (const Route& route : routes) {
+        if (route.flag == std::string("--v5") && !madeHtr) continue;
         for (const std::string target : {"bvh", "htr", "amc"}) {
             const std::string out =
                 folder /
@@ -327,6 +365,7 @@ TEST_P(SkeletonRoutes, EveryJointAtEveryFrame) {
             ASSERT_EQ(RunTool(arguments, output), 0) << output;
             const Motion got = Read(out, WithExtension(out, "asf"));
             ExpectSameJoints(expected, got, mayGo, target == "amc");
+            if (Extension(in) == "htr" && target == "htr") ExpectSameTurns(in, out);
         }
     }
 }

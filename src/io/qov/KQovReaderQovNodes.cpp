@@ -144,8 +144,13 @@ void KQovReaderQov::ReadLimits(KQovNode* node) {
     }
     limits.SetRotationType(ReadInt("RType", 1));
     ReadInt("RClampType", 0);
-    limits.SetRotationAxis(KVector4(ReadDouble("RXAxis", 0.0), ReadDouble("RYAxis", 0.0),
-                                    ReadDouble("RZAxis", 0.0), 0.0));
+    // Files this library wrote before named the axis fields without the "R".
+    double axis[3];
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = std::string(1, char('X' + i)) + "Axis";
+        axis[i] = ReadDouble(("R" + name).c_str(), ReadDouble(name.c_str(), 0.0));
+    }
+    limits.SetRotationAxis(KVector4(axis[0], axis[1], axis[2], 0.0));
     limits.SetAxisLength(ReadDouble("AxisLen", 1.0));
     CloseBlock();
 }

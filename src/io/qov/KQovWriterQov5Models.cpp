@@ -272,7 +272,7 @@ void KQovWriterQov5::WriteLimits(KQovNode* node) {
         if (type != 1) writeInt("RType", type);
         const KVector4 axis = limits.GetRotationAxis();
         for (int i = 0; i < 3; ++i)
-            if (axis[i] != 0.0) writeDouble(std::string(1, char('X' + i)) + "Axis", axis[i]);
+            if (axis[i] != 0.0) writeDouble(std::string("R") + char('X' + i) + "Axis", axis[i]);
         if (limits.GetAxisLength() != 1.0) writeDouble("AxisLen", limits.GetAxisLength());
     }
     KQovWriteBlockEnd(f);

@@ -127,3 +127,43 @@ TEST(KQovWriterQov5RoundTrip, LayeredChannelsKeepTheirValues) {
         }
     }
 }
+
+// A node's rotation limits keep their default (pre-rotation), type and axis (post-rotation)
+// through both version-5 layouts; a file that names the axis fields without the "R", as this
+// library once wrote them, reads the same axis.
+TEST(KQovWriterQov5RoundTrip, RotationLimitsKeepTheirAxis) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    KQovNode* bone = built.Add("Bone", built.manager.CreateSkeleton());
+    KQovLimitsUtility limits(&bone->GetLimits());
+    limits.SetAuto(KQovLimitsUtility::eRotation, false);
+    limits.SetDefault(KQovLimitsUtility::eRotation, KVector4(10.0, -20.0, 30.0));
+    limits.SetRotationAxis(KVector4(-40.0, 50.0, 60.5));
+    limits.SetRotationType(0);
+    auto expectKept = [](const std::string& name) {
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KQovNode* node = read.scene->GetRootNode()->FindChild("Bone");
+        ASSERT_NE(node, nullptr);
+        const KQovLimitsUtility got(&node->GetLimits());
+        EXPECT_EQ(geotest::Point(got.GetRotationAxis(), 3), "-40,50,60.5");
+        EXPECT_EQ(geotest::Point(got.GetDefault(KQovLimitsUtility::eRotation), 3), "10,-20,30");
+        EXPECT_TRUE(got.IsSphericRotation());
+    };
+    for (int id : {4, 3}) {
+        SCOPED_TRACE(id);
+        KQovExporter exporter(&built.manager);
+        ASSERT_TRUE(exporter.Initialize((tmp / ("bone" + std::to_string(id) + ".qov")).c_str()));
+        exporter.SetFileFormat(id);
+        ASSERT_TRUE(exporter.Export(built.scene, nullptr)) << exporter.GetLastErrorString();
+        expectKept(tmp / ("bone" + std::to_string(id) + ".qov"));
+    }
+    std::string text = v5test::ReadText(tmp / "bone4.qov");
+    for (const char* axis : {"RXAxis", "RYAxis", "RZAxis"}) {
+        const size_t at = text.find(axis);
+        ASSERT_NE(at, std::string::npos) << axis;
+        text.erase(at, 1);
+    }
+    std::ofstream(tmp / "old.qov", std::ios::binary) << text;
+    expectKept(tmp / "old.qov");
+}

@@ -375,12 +375,13 @@ int KMotionFileHtr::FindRootSegment() const {
     return root;
 }
 
-void KMotionFileHtr::WriteHeader(int segmentCount, int frameCount, int frameRate) {
+void KMotionFileHtr::WriteHeader(int segmentCount, int frameCount, int frameRate, int boneAxis) {
     Printf(0, "[Header]\nFileType HTR\nDataType HTRS\nFileVersion 1\n");
     Printf(0, "NumSegments %d\nNumFrames %d\nDataFrameRate %d\n", segmentCount, frameCount,
            frameRate);
     Printf(0, "EulerRotationOrder ZYX\nCalibrationUnits mm\nRotationUnits Degrees\n");
-    Printf(0, "GlobalAxisofGravity Y\nBoneLengthAxis Y\nScaleFactor 1.0\n");
+    Printf(0, "GlobalAxisofGravity Y\nBoneLengthAxis %c\nScaleFactor 1.0\n",
+           "XYZ"[boneAxis == 0 || boneAxis == 2 ? boneAxis : 1]);
 }
 
 void KMotionFileHtr::WriteHierarchyBegin() {
@@ -412,9 +413,9 @@ void KMotionFileHtr::WriteEndOfFile() {
     Printf(0, "[EndOfFile]\n");
 }
 
-void KMotionFileHtr::WriteSegments(int frames, int frameRate) {
+void KMotionFileHtr::WriteSegments(int frames, int frameRate, int boneAxis) {
     constexpr double kMillimetres = 10.0;
-    WriteHeader(int(mSegments.size()), frames, frameRate);
+    WriteHeader(int(mSegments.size()), frames, frameRate, boneAxis);
     WriteHierarchyBegin();
     for (const auto& s : mSegments)
         WriteHierarchyLine(s->name.c_str(),

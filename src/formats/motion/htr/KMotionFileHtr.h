@@ -65,7 +65,8 @@ public:
     bool GetMinimizeRotationOffset() const { return mMinimizeRotationOffset; }
     void SetMinimizeRotationOffset(bool on) { mMinimizeRotationOffset = on; }
 
-    void WriteHeader(int segmentCount, int frameCount, int frameRate);
+    // `boneAxis`: 0 X, 1 Y, 2 Z.
+    void WriteHeader(int segmentCount, int frameCount, int frameRate, int boneAxis = 1);
     void WriteHierarchyBegin();
     void WriteHierarchyLine(const char* name, const char* parentName);
     void WriteBasePositionBegin();
@@ -75,8 +76,8 @@ public:
     void WriteFrameLine(int frame, const KVector4& t, const KVector4& r);
     void WriteEndOfFile();
     // The whole table, in table order, with `frames` frames per segment: base positions and
-    // frame values in millimetres and XYZ-order degrees.
-    void WriteSegments(int frames, int frameRate);
+    // frame values in millimetres and XYZ-order degrees, bone lengths along `boneAxis`.
+    void WriteSegments(int frames, int frameRate, int boneAxis = 1);
 
     // The rotation that takes +X onto axis 0, 1 or 2 by the shortest way.
     static KMatrix BoneAxisMatrix(int axis);

@@ -158,7 +158,7 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMa
         segment->baseRotation = KMotionNormalizeAxes(v);
         for (int c = 0; c < 3; ++c) segment->baseRotation[3][c] = 0.0;
         segment->boneLength = KVectorLength3(bone) / kToFile;
-        mSegments.push_back({node, parent, p, hasP});
+        mSegments.push_back({node, parent, p, hasP, bone});
         const int self = int(mSegments.size()) - 1;
         for (int i = node->GetChildCount(); i-- > 0;)
             pending.push_back({node->GetChild(i), self, n, true});
@@ -181,6 +181,32 @@ bool KQovWriterHtr::RestLeftOnNodes(KQovNode* top) {
         }
     }
     return false;
+}
+
+int KQovWriterHtr::BoneAxis() const {
+    const auto& segments = mFile->GetSegments();
+    std::vector<KMatrix> global(segments.size());
+    int found = -1;
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const int parent = mSegments[i].parent;
+        if (parent >= 0)
+            KMatrixMultiply3x3(global[i], segments[i]->baseRotation, global[size_t(parent)]);
+        else
+            global[i] = segments[i]->baseRotation;
+        const KVector4& bone = mSegments[i].bone;
+        const double length = KVectorLength3(bone);
+        if (length <= 0.0) continue;
+        // The bone in the base position's own axes: its rows are those axes in the scene's.
+        int along = -1;
+        for (int a = 0; a < 3; ++a) {
+            const KVector4 row = global[i].GetRow(a);
+            const double share = (bone[0] * row[0] + bone[1] * row[1] + bone[2] * row[2]) / length;
+            if (share > 1.0 - 1e-8) along = a;
+        }
+        if (along < 0 || (found >= 0 && along != found)) return 1;
+        found = along;
+    }
+    return found < 0 ? 1 : found;
 }
 
 void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
@@ -262,7 +288,7 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
     // A period too short for any int rate writes the largest.
     const double seconds = period.GetSecondDouble();
     const double rate = seconds > 0.0 ? std::min(1.0 / seconds + 1e-6, double(INT_MAX)) : 0.0;
-    mFile->WriteSegments(frames, int(rate));
+    mFile->WriteSegments(frames, int(rate), BoneAxis());
     mFile->ClearSegments();
     mSegments.clear();
     return Finish();

@@ -31,6 +31,7 @@ private:
         int parent;     // index of the parent segment, -1 for the root
         KMatrix input;  // the matrix handed down from the parent (P)
         bool hasInput;
+        KVector4 bone;  // from the segment's start to its end, in the scene's axes
     };
     void ComputeBasePositions(KQovNode* node, int parent, const KMatrix& p, bool hasP,
                               KQovPose* restPose);
@@ -39,6 +40,9 @@ private:
     // without taking it off): its end sites then lie along the segment's own bone axis rather
     // than along the rest direction its limits hold.
     static bool RestLeftOnNodes(KQovNode* top);
+    // The axis (0 X, 1 Y, 2 Z) every bone of length lies along in its segment's base position:
+    // Y, as the writer's own base positions turn them, unless a rest pose holds all along another.
+    int BoneAxis() const;
 
     std::vector<Segment> mSegments;
     bool mRestOnNodes = false;
