@@ -10,6 +10,11 @@ namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;
 
+// A UTF-8 byte-order mark that editors put before the first line is no part of it.
+std::string_view WithoutMark(std::string_view line) {
+    return line.substr(0, 3) == "\xEF\xBB\xBF" ? line.substr(3) : line;
+}
+
 }  // namespace
 
 KTextLineReader::KTextLineReader()
@@ -114,6 +119,7 @@ bool KTextLineReader::ReadLine(std::string_view& line) {
             size_t next = i + 1;
             if (data[i] == '\r' && next < mEnd && data[next] == '\n') ++next;
             line = std::string_view(data + mBegin, i - mBegin);
+            if (mLineNumber == 0) line = WithoutMark(line);
             mBegin = next;
             ++mLineNumber;
             return true;
@@ -135,6 +141,7 @@ bool KTextLineReader::ReadLine(std::string_view& line) {
         }
         if (mBegin < mEnd) {
             line = std::string_view(data + mBegin, mEnd - mBegin);
+            if (mLineNumber == 0) line = WithoutMark(line);
             mBegin = mEnd;
             ++mLineNumber;
             return true;

@@ -1,7 +1,7 @@
 #pragma once
 // Lines of a text file format, from a memory text or from a file stream read in chunks.
 // LF, CR and CR LF end a line alike; a last line without a break is delivered too; lines
-// are counted for messages. A line is a view without its break and stays valid until the
+// are counted for messages; a UTF-8 byte-order mark before the first line is skipped. A line is a view without its break and stays valid until the
 // next call that reads, rewinds or changes the source. A stream line longer than any real
 // file holds (an endless file of zeros, say) ends the reading with IsLineTooLong set, rather
 // than growing one buffer until memory runs out.

@@ -23,3 +23,10 @@ KQovNode* KQovWriter::FindSingleChildRoot(KQovScene* scene) {
 bool KQovWriter::CheckNodeNames(KQovNode* root, KString& message) {
     return KQovAppendDuplicateNames(root, message);
 }
+
+bool KQovWriter::FailNothingToWrite(const char* format, const char* holds) {
+    const KString text = KString("Nothing to write: ") + format + " file holds " + holds +
+                         " only, and the scene holds none";
+    mError.SetErrorWithText(eFileNotCreated, text.Buffer());
+    return false;
+}

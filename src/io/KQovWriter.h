@@ -49,6 +49,10 @@ public:
     void GetStatusText(KString& out) const { out = mStatus; }
 
 protected:
+    // Refuses a scene that holds none of what the format holds (`format` "a TRC", `holds`
+    // "markers"): the file would hold nothing that can be read back, so none is put in place.
+    bool FailNothingToWrite(const char* format, const char* holds);
+
     KQovObjectManager* mManager;
     KError mError;
     KString mStatus;

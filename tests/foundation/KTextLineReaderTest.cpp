@@ -35,6 +35,12 @@ const std::vector<LineCase>& LineCases() {
         {"blank lines kept", "\n\r\n\r", {"", "", ""}},
         {"lf cr is two breaks", "a\n\rb", {"a", "", "b"}},
         {"nul inside a line", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+        // A UTF-8 byte-order mark before the first line is no text of it; anywhere else it is.
+        {"mark before the first line", "\xEF\xBB\xBFv 1\n\xEF\xBB\xBFv 2\n",
+         {"v 1", "\xEF\xBB\xBFv 2"}},
+        {"mark alone", "\xEF\xBB\xBF", {""}},
+        {"mark before a break", "\xEF\xBB\xBF\r\nx", {"", "x"}},
+        {"half a mark", "\xEF\xBBv\n", {"\xEF\xBBv"}},
     };
     return cases;
 }

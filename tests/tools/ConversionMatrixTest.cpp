@@ -2,11 +2,15 @@
 // and a light; a 30-joint skeleton over 100 frames; 40 markers with occlusion over 100 frames)
 // written through each writer with its options filled from the scene, as qovtool convert
 // does, then read back and compared with the scene written. Each row says what its format
-// carries; what it cannot carry is written in the row, never skipped silently.
+// carries; what it cannot carry is written in the row, never skipped silently. A writer whose
+// format holds nothing of the scene refuses it and leaves no file.
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -283,7 +287,13 @@ struct Row {
     unsigned carried;       // what comes back
     double tolerance;       // centimetres, for positions
     const char* lost;       // what the format cannot carry of this content, and why
+    // The writer's error when it refuses the scene (and writes nothing); null when it writes.
+    const char* refused = nullptr;
 };
+
+const char* const kNoMarkers = "markers only, and the scene holds none";
+const char* const kNoMeshes = "meshes only, and the scene holds none";
+const char* const kNo3dsNodes = "meshes, cameras and lights only, and the scene holds none";
 
 // Tolerances: positions go through each format's text precision (six significant digits
 // for the skeleton formats' %g, floats for C3D and 3DS); the skeleton readers thin constant
@@ -302,26 +312,33 @@ const Row kRows[] = {
      "animation, cameras and lights: the format holds still geometry"},
     {eMeshes, "dxf", kPositions, 1e-5,
      "UVs, materials, textures, animation, cameras and lights: the format holds faces only"},
-    {eMeshes, "bvh", 0, 0, "geometry: a skeleton format"},
-    {eMeshes, "htr", 0, 0, "geometry: a skeleton format"},
-    {eMeshes, "amc", 0, 0, "geometry: a skeleton format"},
-    {eMeshes, "trc", 0, 0, "geometry: a marker format"},
-    {eMeshes, "c3d", 0, 0, "geometry: a marker format"},
-    {eMeshes, "aoa", 0, 0, "geometry: a marker format"},
-    {eMeshes, "mcd", 0, 0, "geometry: a marker format"},
-    {eMeshes, "brd", 0, 0, "geometry: a marker format"},
-    {eMeshes, "mov", 0, 0, "geometry: a marker format"},
-    {eMeshes, "vpm", 0, 0, "geometry: a marker format"},
+    // A skeleton format writes the hierarchy below one top node; this scene has three.
+    {eMeshes, "bvh", 0, 0, "geometry: a skeleton format", "Can not find root node."},
+    {eMeshes, "htr", 0, 0, "geometry: a skeleton format", "Can not find root node."},
+    {eMeshes, "amc", 0, 0, "geometry: a skeleton format", "Scene must have a single root node."},
+    {eMeshes, "trc", 0, 0, "geometry: a marker format", kNoMarkers},
+    {eMeshes, "c3d", 0, 0, "geometry: a marker format", kNoMarkers},
+    {eMeshes, "aoa", 0, 0, "geometry: a marker format", kNoMarkers},
+    {eMeshes, "mcd", 0, 0, "geometry: a marker format", kNoMarkers},
+    {eMeshes, "brd", 0, 0, "geometry: a marker format", kNoMarkers},
+    {eMeshes, "mov", 0, 0, "geometry: a marker format", kNoMarkers},
+    {eMeshes, "vpm", 0, 0, "geometry: a marker format", kNoMarkers},
     // Skeleton.
     {eSkeleton, "qov", kPositions | kAnimation | kFrames | kStart | kNames, 1e-6, ""},
     {eSkeleton, "bvh", kPositions | kAnimation | kFrames | kNames, 1e-3, "the start time"},
     {eSkeleton, "htr", kPositions | kAnimation | kFrames | kNames, 1e-3, "the start time"},
     {eSkeleton, "amc", kPositions | kAnimation | kFrames | kNames, 1e-3,
      "the start time (the frame range line is off by default)"},
-    {eSkeleton, "obj", 0, 0, "joints: the format holds geometry"},
-    {eSkeleton, "dxf", 0, 0, "joints: the format holds geometry"},
-    {eSkeleton, "trc", 0, 0, "joints: a marker format writes the marker nodes only"},
-    {eSkeleton, "c3d", 0, 0, "joints: a marker format writes the marker nodes only"},
+    {eSkeleton, "obj", 0, 0, "joints: the format holds geometry", kNoMeshes},
+    {eSkeleton, "dxf", 0, 0, "joints: the format holds geometry", kNoMeshes},
+    {eSkeleton, "3ds", 0, 0, "joints: the format holds geometry, cameras and lights", kNo3dsNodes},
+    {eSkeleton, "trc", 0, 0, "joints: a marker format writes the marker nodes only", kNoMarkers},
+    {eSkeleton, "c3d", 0, 0, "joints: a marker format writes the marker nodes only", kNoMarkers},
+    {eSkeleton, "aoa", 0, 0, "joints: a marker format writes the marker nodes only", kNoMarkers},
+    {eSkeleton, "mcd", 0, 0, "joints: a marker format writes the marker nodes only", kNoMarkers},
+    {eSkeleton, "brd", 0, 0, "joints: a marker format writes the marker nodes only", kNoMarkers},
+    {eSkeleton, "mov", 0, 0, "joints: a marker format writes the marker nodes only", kNoMarkers},
+    {eSkeleton, "vpm", 0, 0, "joints: a marker format writes the marker nodes only", kNoMarkers},
     // Markers.
     {eMarkers, "qov", kPositions | kAnimation | kFrames | kStart | kOcclusion | kNames, 1e-6, ""},
     {eMarkers, "trc", kPositions | kAnimation | kFrames | kOcclusion | kNames, 1e-3,
@@ -333,10 +350,27 @@ const Row kRows[] = {
     {eMarkers, "mcd", kPositions | kAnimation | kFrames, 1e-3,
      "the start time, the marker names and whether a marker was seen: the format holds "
      "positions only"},
-    {eMarkers, "obj", 0, 0, "markers: the format holds geometry"},
-    {eMarkers, "dxf", 0, 0, "markers: the format holds geometry"},
+    {eMarkers, "obj", 0, 0, "markers: the format holds geometry", kNoMeshes},
+    {eMarkers, "dxf", 0, 0, "markers: the format holds geometry", kNoMeshes},
+    {eMarkers, "3ds", 0, 0, "markers: the format holds geometry, cameras and lights", kNo3dsNodes},
     {eMarkers, "bvh", 0, 0, "markers: a skeleton format writes a joint hierarchy"},
 };
+
+// Every name in the folder, hidden ones too, in order.
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
 
 std::string RowName(const Row& row) {
     return std::string(kContentNames[row.content]) + " -> " + row.extension;
@@ -438,6 +472,21 @@ TEST(ConversionMatrix, EveryWriterKeepsWhatItsFormatHolds) {
     ASSERT_TRUE(folder.ok());
     for (const Row& row : kRows) {
         SCOPED_TRACE(RowName(row));
+        if (row.refused) {
+            // Nothing the format holds: refused with the reason, and the old file kept whole,
+            // with no file of the write left beside it.
+            TestScene written;
+            kBuilders[row.content](written);
+            const std::string path = folder / (std::string("refused.") + row.extension);
+            std::ofstream(path, std::ios::binary) << "old";
+            const std::vector<std::string> before = FolderNames(folder.path());
+            std::string error;
+            EXPECT_FALSE(WriteScene(written, path, error));
+            EXPECT_NE(error.find(row.refused), std::string::npos) << error;
+            EXPECT_EQ(FileText(path), "old");
+            EXPECT_EQ(FolderNames(folder.path()), before);
+            continue;
+        }
         if (row.carried == 0) {
             // A row of what the format cannot hold: said, not tested.
             EXPECT_STRNE(row.lost, "");

@@ -55,6 +55,7 @@ struct Capture {
     int firstFrame = 1;
     float scale = -1.0f;  // negative: float samples; else 16-bit integers times it
     bool analysisUnits = false;
+    int analogPerFrame = 0;  // analog samples after each frame's points
 };
 
 // Positions on a 1/8 mm grid (exact in both sample forms), each marker on its own path.
@@ -136,20 +137,22 @@ void WriteC3d(const std::string& path, const Capture& c) {
     }
     p.U8(0), p.U8(0);
     Bytes f;
-    f.U8(2), f.U8(0x50), f.U16(points), f.U16(0), f.U16(c.firstFrame);
+    f.U8(2), f.U8(0x50), f.U16(points), f.U16(c.analogPerFrame), f.U16(c.firstFrame);
     f.U16(c.firstFrame + frames - 1), f.U16(0), f.F32(c.scale), f.U16(dataBlock), f.U16(0);
     f.F32(c.rate);
     f.PadTo(512);
     p.b[2] = char((p.b.size() + 511) / 512);
     f.b += p.b;
     f.PadTo(size_t(dataBlock - 1) * 512);
-    for (const auto& frame : c.frames)
+    for (const auto& frame : c.frames) {
         for (const Vec3& v : frame) {
             const bool seen = !std::isnan(v[0]);
             for (double x : v)
                 c.scale < 0 ? f.F32(seen ? float(x) : 0.0f) : f.U16(seen ? int(x / c.scale) : 0);
             c.scale < 0 ? f.F32(seen ? 0.0f : -1.0f) : f.U16(seen ? 0 : -1);
         }
+        for (int a = 0; a < c.analogPerFrame; ++a) c.scale < 0 ? f.F32(0.25f * a) : f.U16(a);
+    }
     std::ofstream(path, std::ios::binary) << f.b;
 }
 
@@ -636,8 +639,10 @@ TEST(MarkerRoutes, RenamingsAndRefusalsAreToldOnce) {
         << output;
     EXPECT_NE(output.find("LASI  -->  LASI 1"), std::string::npos) << output;
     EXPECT_NE(output.find("LASI  -->  LASI 2"), std::string::npos) << output;
+    // `info` reads as convert does, and says so too.
     ASSERT_EQ(RunTool({"info", repeated}, output), 0) << output;
     EXPECT_NE(output.find("marker: 4"), std::string::npos) << output;
+    EXPECT_NE(output.find("LASI  -->  LASI 2"), std::string::npos) << output;
 
     // Samples cut short: the reader's reason, once, for both commands.
     std::ifstream in(repeated, std::ios::binary);
@@ -673,6 +678,37 @@ TEST(MarkerRoutes, RenamingsAndRefusalsAreToldOnce) {
         EXPECT_NE(output.find("ball"), std::string::npos) << output;
         EXPECT_EQ(Count(output, "File is corrupted"), 0u) << output;
     }
+}
+
+// A capture of no points (analog channels only, which are not read) converts to nothing, by
+// any route, and says why; `info` still shows its frames and rate.
+TEST(MarkerRoutes, ACaptureWithoutPointsIsNotConverted) {
+    ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    Capture c = Make(0, 138, 1000.0f, 1);
+    c.analysisUnits = true;
+    c.analogPerFrame = 4;
+    const std::string emg = folder / "emg.c3d";
+    WriteC3d(emg, c);
+    const std::string why = "No marker read: the file holds no points (analog channels are not read)";
+    std::string output;
+    for (const char* extension : {"c3d", "qov", "trc"}) {
+        SCOPED_TRACE(extension);
+        const std::string out = folder / (std::string("out.") + extension);
+        std::ofstream(out) << "old";
+        EXPECT_EQ(RunTool({"convert", emg, out}, output), 1) << output;
+        EXPECT_NE(output.find(why), std::string::npos) << output;
+        EXPECT_NE(output.find("nothing was read from this file; nothing written"),
+                  std::string::npos)
+            << output;
+        std::ifstream kept(out);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "old");
+    }
+    ASSERT_EQ(RunTool({"info", emg}, output), 0) << output;
+    EXPECT_NE(output.find(why), std::string::npos) << output;
+    EXPECT_NE(output.find("frame rate: 1000 fps"), std::string::npos) << output;
+    EXPECT_NE(output.find(", 138 frames (current)"), std::string::npos) << output;
 }
 
 // The points' unit is the POINT group's UNITS, wherever the group's record stands: here after

@@ -275,8 +275,8 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
         {{"convert", Data("trc/Truncated.trc"), folder / "t.trc"}, 1, {"Truncated.trc"}},
         {{"convert", Data("c3d/Empty.c3d"), folder / "e.c3d"}, 1, {"Empty.c3d"}},
         {{"convert", bvh, folder / "out.xyz"}, 1, {"no writer"}},
-        // A marker format of a scene without markers: written, and said.
-        {{"convert", bvh, folder / "none.trc"}, 0, {"holds no markers"}},
+        // A marker format of a scene without markers: refused, and said.
+        {{"convert", bvh, folder / "none.trc"}, 1, {"holds markers only"}},
     };
     for (const Case& c : cases) {
         std::string trace;

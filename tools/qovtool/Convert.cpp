@@ -24,20 +24,19 @@
 #include "platform/KPlatformSameFile.h"
 #include "platform/KPlatformTerminal.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 #include "tools/qovtool/Commands.h"
 #include "tools/qovtool/Formats.h"
+#include "tools/qovtool/Read.h"
 #include "tools/qovtool/Skeleton.h"
 
 namespace {
 
 // Writing ids of the Acclaim pair.
 constexpr int kAsfWriter = 8, kAmcWriter = 9;
-// Reading ids of the mesh formats, DXF to OBJ.
-constexpr int kDxfReader = 14, kObjReader = 16;
-
 // Writing ids by extension, as the importer picks readers; ".qov" is handled by the flags.
 const struct {
     const char* extension;
@@ -45,19 +44,6 @@ const struct {
 } kWriters[] = {{"bvh", 5},  {"htr", 6},  {"trc", 7},  {"asf", 8},  {"amc", 9},
                 {"c3d", 10}, {"aoa", 11}, {"mcd", 12}, {"vpm", 13}, {"mov", 14},
                 {"brd", 15}, {"dxf", 16}, {"3ds", 17}, {"obj", 18}};
-
-// The reader's or writer's findings that did not stop it, one warning per line.
-void PrintWarnings(const char* file, const KString& status) {
-    const std::string text = status.Buffer();
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start)
-            std::fprintf(stderr, "qovtool: %s: warning: %s\n", file,
-                         text.substr(start, end - start).c_str());
-        start = end + 1;
-    }
-}
 
 int Usage() {
     std::fprintf(stderr,
@@ -71,61 +57,14 @@ int Fail(const std::string& file, const std::string& text) {
     return 1;
 }
 
-// Progress on one line of a terminal: redrawn when the text or the whole percent changes.
-class ProgressLine {
-public:
-    explicit ProgressLine(bool shown) : mShown(shown) {}
-    ~ProgressLine() { End(); }
-    void Show(const char* text, float percent) {
-        const int whole = std::isfinite(percent) ? int(percent) : 0;
-        // A step without a text of its own goes on under the last one.
-        const std::string line = text && *text ? text : mText;
-        if (line == mText && whole == mPercent) return;
-        mText = line;
-        mPercent = whole;
-        std::fprintf(stderr, "\r%s %3d%%\033[K", line.c_str(),
-                     whole < 0     ? 0
-                     : whole > 100 ? 100
-                                   : whole);
-        std::fflush(stderr);
-        mOpen = true;
-    }
-    void End() {
-        if (mOpen) std::fprintf(stderr, "\r\033[K");
-        mOpen = false;
-        mText.clear();
-        mPercent = -1;
-    }
-    // Progress and messages of a reader's or writer's options; progress only on a terminal.
-    void Install(KStreamOptions& options, const std::string& file) {
-        if (mShown)
-            options.SetProgressCallback(
-                [this](int, const char* text, float percent) { Show(text, percent); });
-        options.SetMessageCallback([this, file](const char* title, const char* text, const char*,
-                                                const char*, const char*, int answer) {
-            End();
-            if (title && std::strcmp(title, "Error") == 0) ++mErrors;
-            std::fprintf(stderr, "qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",
-                         text ? text : "");
-            return answer;
-        });
-    }
-
-    // Errors a reader or writer has told so far.
-    int GetErrorCount() const { return mErrors; }
-
-private:
-    bool mShown;
-    bool mOpen = false;
-    int mErrors = 0;
-    std::string mText;
-    int mPercent = -1;
-};
-
-// True when a node below `root` carries an attribute (a mesh, a camera ...).
+// True when a node below `root` carries an attribute that holds something of the file (a
+// mesh, a marker, a joint ...); a reference node holds nothing of its own.
 bool HoldsAttributes(const KQovNode* root) {
-    for (const KQovNode* node : KQovListDescendants(root))
-        if (node->GetNodeAttribute()) return true;
+    for (const KQovNode* node : KQovListDescendants(root)) {
+        const KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        if (attribute && attribute->GetAttributeType() != KQovNodeAttribute::eOpticalReference)
+            return true;
+    }
     return false;
 }
 
@@ -203,48 +142,18 @@ int QovToolConvert(int argc, char** argv) {
         return Fail(target, "the output is the same file as the skeleton " + skeleton +
                                 "; nothing was read or written");
 
-    ProgressLine progress(KPlatformIsTerminal(stderr));
+    QovToolProgress progress(KPlatformIsTerminal(stderr));
     std::unique_ptr<KStreamOptions> readOptions;
     if (readId <= 2) {
-        if (!importer.CreateReader()) return Fail(in, importer.GetLastErrorString());
-        importer.GetTakeCount();  // the take list (and the password) go into the read options
-        if (!importer.Import(scene, nullptr)) return Fail(in, importer.GetLastErrorString());
-        PrintWarnings(in, importer.GetStatusText());
+        if (!QovToolReadQov(importer, scene, in)) return 1;
     } else {
-        // The reader's own options: they know the file's exact rate, and the motion file of an
-        // Acclaim pair reads on the skeleton its skeleton file left in them.
-        std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(readId, &manager));
-        if (!reader || !reader->FileOpen(in)) {
-            return Fail(in, reader ? reader->GetLastErrorString() : "no reader for this format");
-        }
-        readOptions.reset(reader->GetReadOptions(true));
-        if (!readOptions) return Fail(in, reader->GetLastErrorString());
-        // A skeleton is read as the file has it, its top joint under the scene's root: a
-        // reference node above it would be written as the file's top joint, and the one below
-        // it would lose its translation channels.
-        // Markers that share a label (C3D allows it) are renamed with a warning, not refused.
-        if (readOptions->IsA(KStreamOptionsMotion::ClassId())) {
-            static_cast<KStreamOptionsMotion&>(*readOptions).SetSetting(8, 0);
-            static_cast<KStreamOptionsMotion&>(*readOptions).SetSetting(17, 1);
-        }
-        progress.Install(*readOptions, in);
-        std::string error;
-        if (!skeleton.empty() &&
-            !QovToolReadSkeleton(manager, scene, skeleton, readOptions.get(), error))
-            return Fail(skeleton, error);
-        const int told = progress.GetErrorCount();
-        if (!reader->Read(scene, readOptions.get())) {
-            progress.End();
-            // A reader that refused the file has said why: its error says it again.
-            return progress.GetErrorCount() > told ? 1 : Fail(in, QovToolReaderError(*reader));
-        }
-        progress.End();
-        KString status;
-        reader->GetStatusText(status);
-        PrintWarnings(in, status);
-        // A mesh file that gave nothing would be written as an empty file, told as success.
-        if (readId >= kDxfReader && readId <= kObjReader &&
-            !HoldsAttributes(scene->GetRootNode()) && !IsEmptyFile(in))
+        double fileRate = 0.0;
+        readOptions = QovToolReadFile(manager, scene, in, readId, skeleton, true, progress,
+                                      fileRate);
+        if (!readOptions) return 1;
+        // A file that gave nothing would be written as a file of nothing, told as success; an
+        // empty file reads as an empty scene, which only a QOV file holds.
+        if (!HoldsAttributes(scene->GetRootNode()) && !IsEmptyFile(in))
             return Fail(in, "nothing was read from this file; nothing written");
     }
 
@@ -270,15 +179,9 @@ int QovToolConvert(int argc, char** argv) {
         if (!writer) return Fail(out, "no writer for this format");
         options.reset(writer->GetWriteOptions());
     }
-    const int markers = KQovFillWriteOptions(*scene, *options, readOptions.get());
-    // The marker formats write the marker nodes alone.
-    static const int kMarkerWriters[] = {7, 10, 11, 12, 13, 14, 15};
-    for (int marker : kMarkerWriters)
-        if (id == marker && markers == 0)
-            std::fprintf(stderr,
-                         "qovtool: %s: warning: the scene read holds no markers; the file holds "
-                         "none\n",
-                         out);
+    // A writer refuses a scene that holds nothing its format holds (markers for the marker
+    // formats), and then nothing is written.
+    KQovFillWriteOptions(*scene, *options, readOptions.get());
     progress.Install(*options, out);
 
     for (const Target& target : targets) {
@@ -295,7 +198,7 @@ int QovToolConvert(int argc, char** argv) {
             return Fail(target.path, progress.GetErrorCount() > told
                                          ? std::string("not written")
                                          : std::string(exporter.GetLastErrorString()));
-        PrintWarnings(target.path.c_str(), exporter.GetStatusText());
+        QovToolPrintWarnings(target.path.c_str(), exporter.GetStatusText());
     }
     std::printf("%s -> %s\n", in, out);
     return 0;

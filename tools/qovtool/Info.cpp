@@ -27,6 +27,7 @@
 #include "scene/KQovTakeInfo.h"
 #include "tools/qovtool/Commands.h"
 #include "tools/qovtool/Formats.h"
+#include "tools/qovtool/Read.h"
 #include "tools/qovtool/Skeleton.h"
 
 namespace {
@@ -102,17 +103,6 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
 double KeyRate(KQovScene& scene) {
     const KQovWriteTiming timing = KQovGetWriteTiming(scene);
     return timing.timeMode == 0 ? timing.rate : 0.0;
-}
-
-// A motion file's read options as convert reads with them: markers that share a label are
-// renamed, not refused. None when the file gives none (the importer then says why).
-KStreamOptions* MotionReadOptions(int id, const char* file) {
-    std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(id, nullptr));
-    if (!reader || !reader->FileOpen(file)) return nullptr;
-    KStreamOptions* options = reader->GetReadOptions(true);
-    if (options && options->IsA(KStreamOptionsMotion::ClassId()))
-        static_cast<KStreamOptionsMotion&>(*options).SetSetting(17, 1);
-    return options;
 }
 
 void PrintScene(KQovScene& scene, double rate) {
@@ -228,27 +218,14 @@ int QovToolInfo(int argc, char** argv) {
     }
     std::printf("format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
     if (id <= 2 && !PrintQovHeader(file, importer)) return 1;
-    importer.GetTakeCount();  // the take list (and the password) go into the read options
-    // A motion file of an Acclaim pair reads onto the skeleton that its skeleton file leaves
-    // in the motion reader's options.
-    std::unique_ptr<KStreamOptions> readOptions(id > 2 ? MotionReadOptions(id, file) : nullptr);
-    // The file's own rate, as its reader gives it before anything is read.
-    const double fileRate =
-        readOptions && readOptions->IsA(KStreamOptionsMotion::ClassId())
-            ? static_cast<KStreamOptionsMotion&>(*readOptions).GetFrameRate()
-            : 0.0;
-    if (!skeleton.empty()) {
-        if (!readOptions) {
-            std::fprintf(stderr, "qovtool: %s: the motion file cannot be opened\n", file);
+    // Read as convert reads it, with every warning of the read on stderr; a motion file keeps
+    // its reference node here, to be shown.
+    double fileRate = 0.0;
+    if (id > 2) {
+        QovToolProgress progress(false);
+        if (!QovToolReadFile(manager, scene, file, id, skeleton, false, progress, fileRate))
             return 1;
-        }
-        if (!QovToolReadSkeleton(manager, scene, skeleton, readOptions.get(), error)) {
-            std::fprintf(stderr, "qovtool: %s: %s\n", skeleton.c_str(), error.c_str());
-            return 1;
-        }
-    }
-    if (!importer.Import(scene, readOptions.get())) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
+    } else if (!QovToolReadQov(importer, scene, file)) {
         return 1;
     }
     PrintScene(*scene, id > 2 ? fileRate : KeyRate(*scene));

@@ -1,9 +1,12 @@
 // qovtool convert on files it cannot read anything from (UTF-16 text, OBJ files of lines and
-// points only) and on paths whose folders hold ':' and blanks, absolute and relative, through
-// every writer and back through `info`.
+// points only) or write nothing of, on text files that begin with a byte-order mark, and on
+// paths whose folders hold ':' and blanks, absolute and relative, through every writer and back
+// through `info`.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -25,6 +28,17 @@ using qovtoolrun::Tool;
 
 void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every name in the folder, hidden ones too, in order.
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool HasLine(const std::string& text, const std::string& line) {
@@ -52,14 +66,37 @@ protected:
 };
 
 const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+const char* const kSmallBvh =
+    "HIERARCHY\nROOT hips\n{\n OFFSET 0 0 0\n CHANNELS 6 Xposition Yposition Zposition "
+    "Zrotation Xrotation Yrotation\n JOINT knee\n {\n  OFFSET 0 -4 0\n  CHANNELS 3 Zrotation "
+    "Xrotation Yrotation\n  End Site\n  {\n   OFFSET 0 -4 0\n  }\n }\n}\nMOTION\nFrames: 2\n"
+    "Frame Time: 0.04\n0 0 0 0 0 0 0 0 0\n1 0 0 0 0 0 10 0 0\n";
 const char* const kDxfTriangle =
     "0\nSECTION\n2\nENTITIES\n0\n3DFACE\n8\n0\n10\n0\n20\n0\n30\n0\n11\n1\n21\n0\n31\n0\n"
     "12\n0\n22\n1\n32\n0\n13\n0\n23\n1\n33\n0\n0\nENDSEC\n0\nEOF\n";
 
 }  // namespace
 
+// Blocks nested five deep, each placing the next ten times, a face at the bottom: more
+// instances than a file of this size may place.
+std::string NestedBlocks() {
+    std::string text = "0\nSECTION\n2\nBLOCKS\n";
+    for (int level = 0; level < 5; ++level) {
+        text += "0\nBLOCK\n2\nB" + std::to_string(level) + "\n";
+        for (int k = 0; level < 4 && k < 10; ++k)
+            text += "0\nINSERT\n2\nB" + std::to_string(level + 1) + "\n10\n" +
+                    std::to_string(k) + "\n";
+        if (level == 4)
+            text += "0\n3DFACE\n8\n0\n10\n0\n20\n0\n30\n0\n11\n1\n21\n0\n31\n0\n12\n0\n22\n1\n"
+                    "32\n0\n13\n0\n23\n1\n33\n0\n";
+        text += "0\nENDBLK\n";
+    }
+    return text + "0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nINSERT\n2\nB0\n0\nENDSEC\n0\nEOF\n";
+}
+
 // A file from which nothing could be read gives no output file and a non-zero exit, with what
-// was skipped or why the file was refused; an empty file converts to an empty one.
+// was skipped or why the file was refused; an empty file reads as an empty scene, which a QOV
+// file holds and an OBJ file does not.
 TEST_F(QovToolReads, NothingReadIsNoSuccess) {
     std::string lines = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
     for (int i = 0; i < 12; ++i) lines += "l 1 2 3\n";
@@ -72,11 +109,14 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
         ": File not read: the file is UTF-16 text, which is not read; "
         "save it as ASCII or UTF-8 text";
     const std::string nothing = ": nothing was read from this file; nothing written";
+    const std::string noMeshes =
+        ": Nothing to write: an OBJ file holds meshes only, and the scene holds none";
     struct Case {
         std::string name;
         std::string bytes;
         int status;
         std::vector<std::string> messages;  // after "qovtool: IN"
+        int objStatus = -1;                 // when the OBJ writer refuses what was read: 1
     } cases[] = {
         {"lines.obj",
          lines,
@@ -98,26 +138,38 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
         {"widebe.trc", Wide(trc, true), 1, {refused}},
         {"wide.aoa", Wide("Frames=1 Markers=1\n0.0 0.0 0.0\n", false), 1, {refused}},
         {"empty.dxf", "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nEOF\n", 1, {nothing}},
-        {"zero.obj", "", 0, {}},
+        {"zero.obj", "", 0, {}, 1},
         {"some.obj",
          std::string(kTriangle) + "l 1 2\n",
          0,
          {": warning: 1 line element is not read"}},
         {"some.dxf", kDxfTriangle, 0, {}},
-        {"plain.bvh", bvh, 0, {}},
-        {"plain.trc", trc, 0, {}},
+        {"blocks.dxf", NestedBlocks(), 0, {": warning: Too many block instances; the rest are skipped"}},
+        {"plain.bvh", bvh, 0, {}, 1},
+        {"plain.trc", trc, 0, {}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string in = mTemp / c.name;
         Write(in, c.bytes);
-        for (const char* extension : {"qov", "obj"}) {
+        for (const std::string extension : {"qov", "obj"}) {
             const std::string out = mTemp / (c.name + "." + extension);
             const Result result = Run(mTemp.path(), {"convert", in, out});
-            EXPECT_EQ(result.status, c.status) << result.err;
+            const bool refused = extension == "obj" && c.objStatus == 1;
+            const int status = refused ? 1 : c.status;
+            EXPECT_EQ(result.status, status) << result.err;
             for (const std::string& message : c.messages)
                 EXPECT_TRUE(HasLine(result.err, "qovtool: " + in + message)) << result.err;
-            EXPECT_EQ(Exists(out), c.status == 0) << out;
+            if (refused) {
+                EXPECT_TRUE(HasLine(result.err, "qovtool: " + out + noMeshes)) << result.err;
+            }
+            EXPECT_EQ(Exists(out), status == 0) << out;
+        }
+        // `info` reads as convert does and tells the same, but for what convert did not write.
+        const Result info = Run(mTemp.path(), {"info", in});
+        for (const std::string& message : c.messages) {
+            if (message == nothing) continue;
+            EXPECT_TRUE(HasLine(info.err, "qovtool: " + in + message)) << info.err;
         }
     }
     // The real UTF-16 file of the OBJ test data.
@@ -126,6 +178,120 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
     EXPECT_EQ(real.status, 1);
     EXPECT_NE(real.err.find("UTF-16"), std::string::npos) << real.err;
     EXPECT_FALSE(Exists(mTemp / "b.qov"));
+}
+
+// A scene with nothing the output format holds is not written: exit 1, the reason, an old
+// file of that name kept whole and no other file left beside it.
+TEST_F(QovToolReads, NothingToWriteIsNoSuccess) {
+    const std::string trc = ReadFile(Data("trc/test_file_01.trc"));
+    ASSERT_FALSE(trc.empty()) << "test data missing: " << Data("trc/test_file_01.trc");
+    Write(mTemp / "mesh.obj", kTriangle);
+    Write(mTemp / "clip.bvh", kSmallBvh);
+    Write(mTemp / "marks.trc", trc);
+    const std::string out = mTemp / "out";
+    ASSERT_TRUE(KCreatePath((out + "/").c_str()));
+    const std::string markers = "markers only, and the scene holds none";
+    const std::string meshes = "meshes only, and the scene holds none";
+    struct Case {
+        std::string source;
+        std::vector<std::pair<std::string, std::string>> targets;  // extension, format named
+        std::string holds;
+    } cases[] = {
+        {"mesh.obj",
+         {{"trc", "a TRC"}, {"c3d", "a C3D"}, {"aoa", "an AOA"}, {"mcd", "an MCD"},
+          {"vpm", "a VPM"}, {"mov", "a MOV"}, {"brd", "a BRD"}},
+         markers},
+        {"clip.bvh",
+         {{"trc", "a TRC"}, {"c3d", "a C3D"}, {"vpm", "a VPM"}, {"brd", "a BRD"}},
+         markers},
+        {"clip.bvh", {{"obj", "an OBJ"}, {"dxf", "a DXF"}}, meshes},
+        {"clip.bvh", {{"3ds", "a 3DS"}}, "meshes, cameras and lights only, and the scene holds none"},
+        {"marks.trc", {{"obj", "an OBJ"}, {"dxf", "a DXF"}}, meshes},
+        {"marks.trc", {{"3ds", "a 3DS"}}, "meshes, cameras and lights only, and the scene holds none"},
+    };
+    for (const Case& c : cases)
+        for (const auto& target : c.targets) {
+            const std::string path = out + "/old." + target.first;
+            SCOPED_TRACE(c.source + " -> " + path);
+            Write(path, "old");
+            const std::vector<std::string> before = Names(out);
+            const Result result = Run(mTemp.path(), {"convert", mTemp / c.source, path});
+            EXPECT_EQ(result.status, 1) << result.err;
+            EXPECT_TRUE(HasLine(result.err, "qovtool: " + path + ": Nothing to write: " +
+                                                target.second + " file holds " + c.holds))
+                << result.err;
+            EXPECT_EQ(ReadFile(path), "old");
+            EXPECT_EQ(Names(out), before);
+        }
+}
+
+// A UTF-8 byte-order mark before the first line is skipped by every text reader: each file
+// reads with one as it does without (the first line kept), here through `info`.
+TEST_F(QovToolReads, AByteOrderMarkIsNoText) {
+    const std::string row = " 1 2 3 10 20 30 100 100 100\n";
+    const std::string asf =
+        ":version 1.10\n:name t\n:units\n  mass 1.0\n  length 1.0\n  angle deg\n:root\n  "
+        "order TX TY TZ RX RY RZ\n  axis XYZ\n  position 0 0 0\n  orientation 0 0 0\n"
+        ":bonedata\n  begin\n    id 1\n    name hip\n    direction 0 0 1\n    length 10\n"
+        "    axis 0 0 0 XYZ\n    dof rx ry rz\n  end\n:hierarchy\n  begin\n    root hip\n  end\n";
+    const std::string htr =
+        "[Header]\nFileType htr\nDataType HTRS\nFileVersion 1\nNumSegments 2\nNumFrames 2\n"
+        "DataFrameRate 30\nEulerRotationOrder ZYX\nCalibrationUnits mm\nRotationUnits Degrees\n"
+        "GlobalAxisofGravity Y\nBoneLengthAxis Y\nScaleFactor 1.00\n"
+        "[SegmentNames&Hierarchy]\nhip\tGLOBAL\nknee\thip\n[BasePosition]\n"
+        "hip\t0\t80\t0\t0\t0\t0\t10\nknee\t0\t10\t0\t0\t0\t0\t8\n"
+        "[hip]\n1\t0\t0\t0\t0\t0\t0\t1\n2\t1\t0\t0\t0\t0\t0\t1\n"
+        "[knee]\n1\t0\t0\t0\t0\t0\t0\t1\n2\t0\t0\t0\t5\t0\t0\t1\n[EndOfFile]\n";
+    const std::string aoa = "frames = 2 markers = 2 Hz = 60\n1 2 3\n4 5 6\n1 2 3\n4 5 6\n";
+    const std::string trc = ReadFile(Data("trc/test_file_01.trc"));
+    ASSERT_FALSE(trc.empty()) << "test data missing: " << Data("trc/test_file_01.trc");
+    const std::string quad = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n";
+    struct Case {
+        std::string read;  // the file `info` reads
+        std::vector<std::pair<std::string, std::string>> files;  // the first gets the mark
+    } cases[] = {
+        {"t.obj", {{"t.obj", quad + "f 1 2 3 4\n"}}},
+        {"m.obj",
+         {{"m.mtl", "newmtl Red\nKd 1 0 0\n"},
+          {"m.obj", "mtllib m.mtl\n" + quad + "usemtl Red\nf 1 2 3 4\n"}}},
+        {"t.dxf", {{"t.dxf", kDxfTriangle}}},
+        {"t.bvh", {{"t.bvh", kSmallBvh}}},
+        {"t.htr", {{"t.htr", htr}}},
+        {"t.asf", {{"t.asf", asf}}},
+        {"t.amc",
+         {{"t.amc", ":FULLY-SPECIFIED\n:DEGREES\n1\nroot 0 0 0 0 0 0\nhip 0 0 0\n2\n"
+                    "root 1 0 0 0 0 0\nhip 10 0 0\n"},
+          {"t.asf", asf}}},
+        {"t.mov", {{"t.mov", "0" + row + "0.04" + row + "0.08" + row}}},
+        {"t.brd",
+         {{"t.brd", "0\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n"
+                    "1\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0.01\t0\n"}}},
+        {"t.vpm",
+         {{"t.vpm", "Segment:\tball\nFrames:\t3\nFrame Time:\t0.04\n"
+                    "XTRAN YTRAN ZTRAN XROT YROT ZROT XSCALE YSCALE ZSCALE\n"
+                    "INCHES INCHES INCHES DEGREES DEGREES DEGREES PERCENT PERCENT PERCENT\n"
+                    "1" + row + "2" + row + "3" + row}}},
+        {"t.trc", {{"t.trc", trc}}},
+        {"t.aoa", {{"t.aoa", aoa}}},
+        {"t.mcd", {{"t.mcd", aoa}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files.front().first + " with a mark, read as " + c.read);
+        Result results[2];
+        for (int marked = 0; marked < 2; ++marked) {
+            const std::string folder = mTemp / (c.read + (marked ? ".bom" : ".plain"));
+            ASSERT_TRUE(KCreatePath((folder + "/").c_str()));
+            for (const auto& file : c.files)
+                Write(folder + "/" + file.first,
+                      (marked && &file == &c.files.front() ? "\xEF\xBB\xBF" : "") + file.second);
+            results[marked] = Run(mTemp.path(), {"info", folder + "/" + c.read});
+        }
+        EXPECT_EQ(results[0].status, 0) << results[0].err;
+        EXPECT_EQ(results[0].err, "");
+        EXPECT_EQ(results[1].status, 0) << results[1].err;
+        EXPECT_EQ(results[1].err, "");
+        EXPECT_EQ(results[1].out, results[0].out);
+    }
 }
 
 // Folders whose names hold ':' and blanks, absolute paths and relative ones: every writer puts

@@ -21,6 +21,7 @@
 #include "formats/geometry/3ds/Motion3ds.h"
 #include "formats/geometry/3ds/Settings3ds.h"
 #include "formats/geometry/3ds/TextureCopy3ds.h"
+#include "formats/geometry/KQovGeometryContent.h"
 #include "foundation/KFileStream.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovGlobalSettings.h"
@@ -197,7 +198,8 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
         return false;
     }
     mScene = scene;
-    bool ok = PrepareWrite(options) && ExportNode(*scene->GetRootNode());
+    bool ok = PrepareWrite(options) && HoldsWritableNodes(*scene->GetRootNode()) &&
+              ExportNode(*scene->GetRootNode());
     if (ok) {
         Released<MeshSettings3ds> settings{nullptr, ReleaseMeshSettings3ds};
         InitMeshSettings3ds(mCtx, &settings.record);
@@ -248,6 +250,21 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
         ok = false;
     }
     return ok;
+}
+
+bool KQovWriter3ds::HoldsWritableNodes(KQovNode& root) {
+    if (mFlags.geometries && KQovHoldsWritableGeometry(&root)) return true;
+    for (KQovNode* node : KQovListNodes(&root)) {
+        const KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        const int type = attribute ? attribute->GetAttributeType() : -1;
+        if (type == KQovNodeAttribute::eCamera && mFlags.cameras) return true;
+        // Omni lights and spotlights: the file has no other kind.
+        if (type == KQovNodeAttribute::eLight && mFlags.lights) {
+            const int kind = static_cast<const KQovLight*>(attribute)->GetLightType();
+            if (kind == 0 || kind == 2) return true;
+        }
+    }
+    return FailNothingToWrite("a 3DS", "meshes, cameras and lights");
 }
 
 bool KQovWriter3ds::ExportNode(KQovNode& root) {

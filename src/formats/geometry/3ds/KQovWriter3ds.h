@@ -49,6 +49,8 @@ private:
 
     bool PrepareWrite(KStreamOptions* options);
     void FillRange(KfSets3ds& sets) const;
+    // False, with the error, when the tree holds nothing the options let the file hold.
+    bool HoldsWritableNodes(KQovNode& root);
     bool ExportNode(KQovNode& node);
     bool ExportOneNode(KQovNode& node);
     int64_t KeysToWrite(KQovNode& node);

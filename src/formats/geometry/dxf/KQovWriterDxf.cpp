@@ -8,6 +8,7 @@
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovDeformationBaker.h"
+#include "formats/geometry/KQovGeometryContent.h"
 #include "formats/geometry/dxf/KDxfSceneNodes.h"
 #include "formats/geometry/dxf/KDxfWriter.h"
 #include "foundation/KFileStream.h"
@@ -104,6 +105,7 @@ bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
         mError.SetError(eFileNotOpened);
         return false;
     }
+    if (!KQovHoldsWritableGeometry(root)) return FailNothingToWrite("a DXF", "meshes");
     auto* dxf = static_cast<KStreamOptionsDxf*>(options);
     mTriangulate = dxf->GetOptionValue(2) == 1;
     mDeform = dxf->GetOptionValue(3) == 1;

@@ -12,6 +12,7 @@
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovDeformationBaker.h"
+#include "formats/geometry/KQovGeometryContent.h"
 #include "foundation/KFileStream.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
@@ -88,6 +89,7 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
         mError.SetError(eFileNotOpened);
         return false;
     }
+    if (!KQovHoldsWritableGeometry(root)) return FailNothingToWrite("an OBJ", "meshes");
     auto* base = static_cast<KStreamOptionsBase*>(options);
     mTriangulate = base->GetOptionValue(2) == 1;
     mDeform = base->GetOptionValue(3) == 1;

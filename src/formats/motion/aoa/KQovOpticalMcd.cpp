@@ -30,6 +30,7 @@ void KQovReaderMcd::InitOptions(KStreamOptionsMotion& options) {
 KQovWriterMcd::KQovWriterMcd(KQovObjectManager* manager, int variant) : KQovOpticalWriter(manager) {
     mDescription = variant == eMarkerVariantMcd ? "Superfluo MCD File Exporter"
                                                 : "Adaptive Optics AOA File Exporter";
+    mFormat = variant == eMarkerVariantMcd ? "an MCD" : "an AOA";
 }
 
 std::unique_ptr<KMarkerFileInterface> KQovWriterMcd::CreateMotionFile(const char* path) {

@@ -24,6 +24,7 @@ bool KQovWriterBrd::Write(KQovScene* scene, KStreamOptions* base) {
     const KTime period = options->GetFramePeriod();
     const bool skipOccluded = options->GetSetting(11) == 0;
     mMarkers.Collect(scene, FindSingleChildRoot(scene), *options);
+    if (mMarkers.GetCount() == 0) return FailNothingToWrite("a BRD", "markers");
     bool ok = true;
     KTime time = options->GetStartTime();
     // Frames are numbered from 0 at time 0, as the reader counts them: a later start keeps

@@ -71,6 +71,7 @@ void KQovReaderC3d::InitOptions(KStreamOptionsMotion& options) {
 
 KQovWriterC3d::KQovWriterC3d(KQovObjectManager* manager) : KQovOpticalWriter(manager) {
     mDescription = "Vicon C3D File Exporter";
+    mFormat = "a C3D";
 }
 
 std::unique_ptr<KMarkerFileInterface> KQovWriterC3d::CreateMotionFile(const char* path) {

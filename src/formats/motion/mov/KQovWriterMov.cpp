@@ -19,6 +19,7 @@ bool KQovWriterMov::Write(KQovScene* scene, KStreamOptions* base) {
     for (int g = 0; g < 3; ++g) groups += (on[g] = options->GetSetting(g) == 1);
     if (groups == 0) return Fail(eFileNotCreated, "No animation to export.");
     mMarkers.Collect(scene, FindSingleChildRoot(scene), *options);
+    if (mMarkers.GetCount() == 0) return FailNothingToWrite("a MOV", "markers");
     const int frames = options->GetFrameCount();
     const KTime period = options->GetFramePeriod();
     KTime time = options->GetStartTime();

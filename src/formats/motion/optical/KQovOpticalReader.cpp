@@ -112,12 +112,20 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
     KMarkerFileInfo info;
     if (!mFile->GetInfo(info)) return Fail(eFileCorrupted, "the header cannot be read");
     const int m = info.markerCount;
-    if (m == 0) return true;
     if (options.GetFrameCount() > info.frameCount) options.SetFrameCount(info.frameCount);
     const KTime start = options.GetStartTime();
     const int n = options.GetFrameCount();
     const KTime period = options.GetFramePeriod();
     const KTime stop = n > 0 ? start + period * int64_t(n - 1) : start;
+    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    if (m == 0) {
+        // Nothing to read; the take still tells how long the file runs and at what rate.
+        mStatus += IsTextFormat()
+                       ? "No marker read: the file holds none\n"
+                       : "No marker read: the file holds no points (analog channels are not read)\n";
+        StoreTake(scene, options, take, start, stop);
+        return true;
+    }
 
     std::vector<std::string> names(static_cast<size_t>(m));
     if (!mFile->GetMarkerNames(names, options.GetSetting(7) == 1))
@@ -146,9 +154,13 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
         mError.SetErrorWithText(eFileCorrupted, refused.Buffer());
         return false;
     }
-    const KString take = KExtractFileName(mFileName.Buffer(), false);
     LoadFramesIntoCurves(options, nodes, take, frames, info.scale);
+    StoreTake(scene, options, take, start, stop);
+    return true;
+}
 
+void KQovOpticalReader::StoreTake(KQovScene* scene, const KStreamOptionsMotion& options,
+                                  const KString& take, KTime start, KTime stop) {
     KQovTakeInfo takeInfo;
     takeInfo.name = take;
     takeInfo.localTimeSpan.Set(start, stop);
@@ -156,7 +168,6 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
     scene->SetTakeInfo(takeInfo);
     scene->SetCurrentTake(take.Buffer());
     if (options.GetTimeMode() != 0) scene->GetGlobalTimeSettings().SetTimeMode(options.GetTimeMode());
-    return true;
 }
 
 std::vector<KQovNode*> KQovOpticalReader::CreateMarkerNodes(const std::vector<std::string>& names, int extra) {

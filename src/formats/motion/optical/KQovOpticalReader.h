@@ -47,4 +47,7 @@ private:
                                 const std::vector<KQovNode*>& nodes, KString& refused);
     void LoadFramesIntoCurves(KStreamOptionsMotion& options, const std::vector<KQovNode*>& nodes,
                               const KString& take, std::vector<KMarkerFrame>& frames, double scale);
+    // The take `take` from `start` to `stop`, current, at the options' time mode.
+    void StoreTake(KQovScene* scene, const KStreamOptionsMotion& options, const KString& take,
+                   KTime start, KTime stop);
 };

@@ -64,6 +64,7 @@ bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
     KMotionMarkerSampler markers;
     markers.Collect(scene, FindSingleChildRoot(scene), options);
+    if (markers.GetCount() == 0) return FailNothingToWrite(mFormat, "markers");
     markers.GetTop()->ConvertPivotAnimation(0, options.GetFrameRate(), false);
     std::vector<std::string> names;
     for (size_t k = 0; k < markers.GetCount(); ++k) {

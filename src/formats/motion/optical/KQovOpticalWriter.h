@@ -31,6 +31,8 @@ protected:
 
     std::unique_ptr<KMarkerFileInterface> mFile;
     KString mDescription;
+    // The format as messages name it ("a TRC").
+    const char* mFormat = "a marker";
 
 private:
     bool Fail(int error, const char* text = nullptr);

@@ -115,6 +115,7 @@ void KQovReaderTrc::InitOptions(KStreamOptionsMotion& options) {
 
 KQovWriterTrc::KQovWriterTrc(KQovObjectManager* manager) : KQovOpticalWriter(manager) {
     mDescription = "Motion Analysis TRC File Exporter";
+    mFormat = "a TRC";
 }
 
 std::unique_ptr<KMarkerFileInterface> KQovWriterTrc::CreateMotionFile(const char* path) {

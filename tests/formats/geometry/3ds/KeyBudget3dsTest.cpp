@@ -5,6 +5,7 @@
 
 #include "Test3ds.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
 #include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
@@ -37,6 +38,10 @@ TEST(KeyBudget3ds, AnimationBeyondTheBudgetFailsBeforeBuilding) {
         SCOPED_TRACE(c.what);
         KQovObjectManager manager;
         KQovScene* scene = manager.CreateScene();
+        // A still camera: something the file holds beside the keyed dummies.
+        KQovNode* camera = manager.CreateNode("Cam");
+        camera->SetNodeAttribute(manager.CreateCamera());
+        scene->GetRootNode()->AddChild(camera);
         KQovNode* parent = scene->GetRootNode();
         for (int i = 0; i < c.nodes; ++i) {
             KQovNode* node = manager.CreateNode(("LongDummyName" + std::to_string(i)).c_str());

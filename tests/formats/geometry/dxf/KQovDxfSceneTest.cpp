@@ -152,6 +152,7 @@ TEST(DxfScene, ReaderAndWriterFailures) {
     EXPECT_FALSE(writer.Write(scene, &options));  // no file created
     EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotOpened);
     if (writer.FileCreate("/dev/full")) {
+        f.AddMesh(scene, "wall", 4, {{0, 1, 3, 2}});  // something to write
         EXPECT_FALSE(writer.Write(scene, &other));
         EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
         EXPECT_FALSE(writer.Write(scene, &options));  // a full disk is never success
@@ -189,8 +190,18 @@ TEST(DxfScene, WriterNamesEmptySceneConversionAndDeformation) {
     TempTestFolder out;
     ASSERT_TRUE(out.ok());
     Fixture f;
+    // A scene without faces is refused, and no file is left: it would read back as nothing.
     KQovScene* empty = f.manager.CreateScene();
-    ASSERT_TRUE(f.Write(empty, out / "empty.dxf"));
+    KQovExporter exporter(&f.manager);
+    exporter.Initialize((out / "empty.dxf").c_str());
+    exporter.SetFileFormat(16);
+    KStreamOptionsDxf dxf;
+    EXPECT_FALSE(exporter.Export(empty, &dxf));
+    EXPECT_STREQ(exporter.GetLastErrorString(),
+                 "Nothing to write: a DXF file holds meshes only, and the scene holds none");
+    EXPECT_FALSE(std::ifstream(out / "empty.dxf").good());
+    // An empty drawing reads as no node.
+    std::ofstream(out / "empty.dxf") << DxfText("0|SECTION|2|ENTITIES|0|ENDSEC|0|EOF");
     KQovScene* back = nullptr;
     ASSERT_TRUE(f.Read(out / "empty.dxf", back, 1, 0)) << f.status.Buffer();
     EXPECT_EQ(back->GetRootNode()->GetChildCount(), 0);

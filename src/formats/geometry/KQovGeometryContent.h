@@ -1,0 +1,8 @@
+#pragma once
+// What the mesh formats' writers find to write in a scene.
+
+class KQovNode;
+
+// True when `root` or a node below it carries geometry that the OBJ, DXF and 3DS writers
+// write: a mesh with a polygon, a NURBS or a patch (written as meshes).
+bool KQovHoldsWritableGeometry(KQovNode* root);
