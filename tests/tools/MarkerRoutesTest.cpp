@@ -213,10 +213,10 @@ Vec3 Scaled(const Vec3& v, double s) {
     return {v[0] * s, v[1] * s, v[2] * s};
 }
 
-// The C3D axis map of the POINT group's X_SCREEN and Y_SCREEN, as this system turns a file's
-// axes into the scene's: (1, 3, 2) by default, each screen axis swapped into its entry.
-std::array<int, 3> C3dAxes(const std::string& bytes) {
-    std::array<int, 3> map{1, 3, 2};
+// The lab axes a C3D file shows to the right and up (POINT:X_SCREEN and Y_SCREEN; "+X" and
+// "+Z" when missing, unreadable or naming one axis twice).
+std::array<Vec3, 2> C3dScreen(const std::string& bytes) {
+    std::array<Vec3, 2> screen{Vec3{1, 0, 0}, Vec3{0, 0, 1}}, named = screen;
     auto u8 = [&](size_t at) { return at < bytes.size() ? uint8_t(bytes[at]) : uint8_t(0); };
     size_t at = (size_t(u8(0)) - 1) * 512 + 4;
     const bool big = u8(at - 1) == 86;
@@ -228,21 +228,21 @@ std::array<int, 3> C3dAxes(const std::string& bytes) {
         const int offset = big ? u8(field) << 8 | u8(field + 1) : u8(field) | u8(field + 1) << 8;
         const int entry = name == "X_SCREEN" ? 0 : name == "Y_SCREEN" ? 1 : -1;
         if (entry >= 0 && int8_t(u8(at + 1)) > 0 && int8_t(u8(field + 2)) == -1) {
-            const size_t data = field + 4 + u8(field + 3);
-            size_t i = data;
-            int sign = 1;
+            size_t i = field + 4 + u8(field + 3);
+            double sign = 1;
             if (u8(i) == '-' || u8(i) == '+') sign = u8(i++) == '-' ? -1 : 1;
-            const int axis = std::toupper(u8(i)) - 'X' + 1;
-            if (axis >= 1 && axis <= 3) {
-                for (int& m : map)
-                    if (std::abs(m) == axis) m = std::abs(map[size_t(entry)]) * sign;
-                map[size_t(entry)] = axis * sign;
+            const int axis = std::toupper(u8(i)) - 'X';
+            if (axis >= 0 && axis <= 2) {
+                named[size_t(entry)] = Vec3{};
+                named[size_t(entry)][size_t(axis)] = sign;
             }
         }
         if (offset == 0) break;
         at = field + size_t(offset);
     }
-    return map;
+    const Vec3 &a = named[0], &b = named[1];
+    const double dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    return dot == 0 ? named : screen;
 }
 
 Markers ReadC3dMarkers(const std::string& path) {
@@ -250,7 +250,13 @@ Markers ReadC3dMarkers(const std::string& path) {
     const Motion m = ReadC3d(path);
     if (!m.error.empty()) return out.error = m.error, out;
     std::ifstream in(path, std::ios::binary);
-    const std::array<int, 3> map = C3dAxes(std::string((std::istreambuf_iterator<char>(in)), {}));
+    const std::array<Vec3, 2> screen =
+        C3dScreen(std::string((std::istreambuf_iterator<char>(in)), {}));
+    // Scene axes: the screen's right is -X, its up +Y and right x up -Z, whatever lab axes
+    // the file shows there (with "+X" and "+Z": the file's (x, y, z) as (-x, z, y)).
+    const Vec3 &a = screen[0], &b = screen[1];
+    const Vec3 c{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    auto dot = [](const Vec3& p, const Vec3& q) { return p[0] * q[0] + p[1] * q[1] + p[2] * q[2]; };
     out.names = m.names;
     out.rate = m.rate;
     out.startFrame = m.firstFrame;
@@ -258,13 +264,8 @@ Markers ReadC3dMarkers(const std::string& path) {
     for (const auto& frame : m.frames) {
         out.frames.emplace_back();
         for (const Vec3& v : frame) {
-            Vec3 r{};
-            for (size_t a = 0; a < 3; ++a) {
-                const int axis = map[a];
-                const double value = (a == 0) == (axis > 0) ? -v[a] : v[a];
-                r[size_t(std::abs(axis) - 1)] = value * 0.1;  // millimetres
-            }
-            out.frames.back().push_back(r);
+            // Millimetres.
+            out.frames.back().push_back(Vec3{-dot(v, a) * 0.1, dot(v, b) * 0.1, -dot(v, c) * 0.1});
         }
     }
     return out;
