@@ -597,7 +597,18 @@ TEST(MarkerRoutes, CapturesMadeHereComeBackByEveryRoute) {
     AllRoutes(folder, folder / "walk.trc", routes);
     WriteAoa(folder / "wand.aoa", Make(2, 5, 250.0f, 1));
     AllRoutes(folder, folder / "wand.aoa", routes);
-    EXPECT_EQ(routes, 7u * 7u * 3u);
+    // Rates that divide 30: through QOV at their own rate, no frames made up between.
+    const struct {
+        float rate;
+        int start;
+    } slow[] = {{10.0f, 1}, {15.0f, 7}, {5.0f, 1}, {1.0f, 101}};
+    for (const auto& s : slow) {
+        const std::string name = "slow-" + std::to_string(int(s.rate)) + "hz.trc";
+        SCOPED_TRACE(name);
+        WriteTrc(folder / name, Make(2, 4, s.rate, 1), s.start);
+        AllRoutes(folder, folder / name, routes);
+    }
+    EXPECT_EQ(routes, 11u * 7u * 3u);
 }
 
 // The real marker files of the test data by every route.
@@ -724,13 +735,29 @@ TEST(MarkerRoutes, InfoOfACaptureInQovGivesItsKeysRate) {
     ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
     TempTestFolder folder;
     ASSERT_TRUE(folder.ok());
-    WriteC3d(folder / "gait.c3d", Make(2, 20, 250.0f, 725));
-    std::string output;
-    ASSERT_EQ(RunTool({"convert", folder / "gait.c3d", folder / "gait.qov"}, output), 0) << output;
-    ASSERT_EQ(RunTool({"info", folder / "gait.qov"}, output), 0) << output;
-    EXPECT_NE(output.find("frame rate: 250 fps\n"), std::string::npos) << output;
-    EXPECT_NE(output.find("  gait: 2.896-2.972 s, 20 frames (current)"), std::string::npos)
-        << output;
+    const struct {
+        const char* name;
+        Capture capture;
+        const char* rate;
+        const char* take;
+    } cases[] = {
+        {"gait", Make(2, 20, 250.0f, 725), "250", "2.896-2.972 s, 20 frames"},
+        {"slow", Make(2, 4, 10.0f, 1), "10", "0-0.3 s, 4 frames"},
+        {"odd", Make(1, 3, 33.0f, 1), "33", "0-0.060606060586377415 s, 3 frames"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string c3d = folder / (c.name + std::string(".c3d"));
+        const std::string qov = folder / (c.name + std::string(".qov"));
+        WriteC3d(c3d, c.capture);
+        std::string output;
+        ASSERT_EQ(RunTool({"convert", c3d, qov}, output), 0) << output;
+        ASSERT_EQ(RunTool({"info", qov}, output), 0) << output;
+        EXPECT_NE(output.find("frame rate: " + std::string(c.rate) + " fps\n"), std::string::npos)
+            << output;
+        EXPECT_NE(output.find("  " + std::string(c.name) + ": " + c.take), std::string::npos)
+            << output;
+    }
 }
 
 // The rate a writer samples a scene at: the scene's time mode, unless the keys lie on a grid of
@@ -744,10 +771,16 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         int mode;     // the scene's
         double rate;  // the writer's
         int frameCount;
+        int leftOut = -1;  // a key not set
     } cases[] = {
         {"250 Hz keys in a 30 fps scene", 250.0, 0.0, 111, KTime::eFRAMES30, 250.0, 111},
         {"two 200 Hz keys", 200.0, 0.0, 2, KTime::eFRAMES30, 200.0, 2},
-        {"keys every other frame of the mode", 30.0, 0.0, 10, KTime::eFRAMES60, 60.0, 19},
+        {"keys every other frame of the mode", 30.0, 0.0, 10, KTime::eFRAMES60, 30.0, 10},
+        {"10 Hz keys in a 30 fps scene", 10.0, 0.0, 40, KTime::eFRAMES30, 10.0, 40},
+        {"1 Hz keys in a 24 fps scene", 1.0, 0.0, 4, KTime::eFRAMES24, 1.0, 4},
+        // Keys set at a few moments, not samples: the mode's frames between them.
+        {"two keys a second apart", 1.0, 0.0, 2, KTime::eFRAMES30, 30.0, 31},
+        {"10 Hz keys with one left out", 10.0, 0.0, 5, KTime::eFRAMES30, 30.0, 13, 2},
         {"keys on the mode's frames", 100.0, 0.0, 10, KTime::eFRAMES100, 100.0, 10},
         {"60 Hz keys in a 30 fps scene", 60.0, 0.0, 10, KTime::eFRAMES30, 60.0, 10},
         {"keys on no grid", 250.0, 0.0013, 12, KTime::eFRAMES30, 30.0, 2},
@@ -767,14 +800,16 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         ASSERT_NE(curve, nullptr);
         KTime start, time;
         start.SetSecondDouble(2.896);
-        curve->PrepareKeys(c.frames);
-        for (int f = 0; f < c.frames; ++f) {
+        const int keys = c.frames - (c.leftOut >= 0);
+        curve->PrepareKeys(keys);
+        for (int f = 0, k = 0; f < c.frames; ++f) {
+            if (f == c.leftOut) continue;
             KTime step;
             step.SetSecondDouble(f / c.keyRate + (f % 2 ? c.offGrid : 0.0));
             time = start + step;
-            KMotionSetKey(curve, f, time, f);
+            KMotionSetKey(curve, k++, time, f);
         }
-        curve->CommitKeys(c.frames);
+        curve->CommitKeys(keys);
         KQovTakeInfo take;
         take.name = "Take";
         take.localTimeSpan.Set(start, c.offGrid > 0 ? start + KTime(KTime::kOneSecond / 30) : time);
