@@ -62,10 +62,19 @@ void ForEachCurve(KQovNode* root, Visit visit) {
     }
 }
 
-// The period in ticks of the regular grid the keys below `root` lie on: about the smallest
-// step between two keys of a curve, when every key is a whole number of steps from the first
-// key of all. 0 when there is no such step (no curve with two keys, or keys off any grid).
-double KeyGridPeriod(KQovNode* root) {
+// The regular grid the keys below `root` lie on.
+struct KeyGrid {
+    // About the smallest step in ticks between two keys of a curve, when every key is a whole
+    // number of steps from the first key of all; 0 when there is none (no curve with two keys,
+    // or keys off any grid).
+    double period = 0.0;
+    // Some curve has a key at every step from its first key to its last, three keys at least:
+    // samples of a recording rather than keys set at a few moments.
+    bool sampled = false;
+};
+
+KeyGrid FindKeyGrid(KQovNode* root) {
+    KeyGrid grid;
     int64_t first = INT64_MAX, last = INT64_MIN, step = 0;
     ForEachCurve(root, [&](const KFCurve& curve) {
         for (int k = 0; k < curve.KeyGetCount(); ++k) {
@@ -76,22 +85,28 @@ double KeyGridPeriod(KQovNode* root) {
             if (gap > 0 && (step == 0 || gap < step)) step = gap;
         }
     });
-    if (step <= 0) return 0.0;
+    if (step <= 0) return grid;
     // Keys placed at rounded times sit a tick or so off the grid; the period is the whole
     // span's, so that those ticks do not add up.
     const double period =
         double(last - first) / std::floor(double(last - first) / double(step) + 0.5);
     const double tolerance = std::max(2.0, period * 1e-4);
-    bool regular = true;
+    bool regular = true, sampled = false;
     ForEachCurve(root, [&](const KFCurve& curve) {
-        for (int k = 0; regular && k < curve.KeyGetCount(); ++k) {
-            const double steps = double(curve.KeyGetTime(k).Get() - first) / period;
-            regular = std::fabs(steps - std::floor(steps + 0.5)) * period <= tolerance;
+        double firstStep = 0.0, steps = 0.0;
+        const int count = curve.KeyGetCount();
+        for (int k = 0; regular && k < count; ++k) {
+            steps = std::floor(double(curve.KeyGetTime(k).Get() - first) / period + 0.5);
+            regular =
+                std::fabs(double(curve.KeyGetTime(k).Get() - first) - steps * period) <= tolerance;
+            if (k == 0) firstStep = steps;
         }
+        // Keys on the grid in time order: as many as steps spanned, none left out.
+        if (regular && count >= 3 && steps - firstStep == double(count - 1)) sampled = true;
     });
-    return regular ? period : 0.0;
+    if (regular) grid.period = period, grid.sampled = sampled;
+    return grid;
 }
-
 }  // namespace
 
 KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readOptions) {
@@ -104,11 +119,20 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
         rate.SetFrameRate(scene.GetGlobalTimeSettings().GetTimeMode(), 0.0);
     if (!(read && read->GetFrameRate() > 0.0) && scene.GetRootNode()) {
         // A scene keeps a rate only as a time mode: keys sampled at another rate (a 250 Hz
-        // capture read back from QOV) carry their own on a grid that the mode's frames miss.
-        const double step = KeyGridPeriod(scene.GetRootNode());
-        const double frames = step / double(rate.GetFramePeriod().Get());
-        if (step > 0.0 && std::fabs(frames - std::floor(frames + 0.5)) > 1e-3)
-            rate.SetFrameRate(0, double(KTime::kOneSecond) / step);
+        // capture read back from QOV) carry their own on a grid that the mode's frames miss,
+        // and those sampled at a lower one (10 Hz in a 30 fps scene) on a grid of every few
+        // frames, where frames between would be made up.
+        const KeyGrid grid = FindKeyGrid(scene.GetRootNode());
+        const double frames = grid.period / double(rate.GetFramePeriod().Get());
+        const double whole = std::floor(frames + 0.5);
+        if (grid.period > 0.0 &&
+            (std::fabs(frames - whole) > 1e-3 || (whole >= 2.0 && grid.sampled))) {
+            double keyRate = double(KTime::kOneSecond) / grid.period;
+            // Keys at times rounded to ticks put a whole rate a hair off (33.00000001 Hz).
+            const double nearest = std::floor(keyRate + 0.5);
+            if (nearest >= 1.0 && std::fabs(keyRate - nearest) < keyRate * 1e-8) keyRate = nearest;
+            rate.SetFrameRate(0, keyRate);
+        }
     }
     timing.timeMode = rate.GetTimeMode();
     timing.rate = rate.GetFrameRate();

@@ -22,8 +22,9 @@ struct KQovWriteTiming {
 // record; frame 0 alone when nothing is animated) at the rate of `readOptions` when those are
 // the motion options the scene was read with, else at the scene's time mode; but when the
 // take's keys lie on a regular grid whose step is no whole number of the mode's frames (a
-// 250 Hz capture in a 30 fps scene), at the rate of that grid. The frame count counts both
-// ends: a span of 0 to 299 frames is 300 frames.
+// 250 Hz capture in a 30 fps scene), or two or more of them with some curve keyed at every
+// step, three keys at least (a 10 Hz capture in a 30 fps scene), at the rate of that grid.
+// The frame count counts both ends: a span of 0 to 299 frames is 300 frames.
 KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readOptions = nullptr);
 
 // Fills `options`, made by the writer's GetWriteOptions, from `scene`:

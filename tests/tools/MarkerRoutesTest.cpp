@@ -216,10 +216,10 @@ Vec3 Scaled(const Vec3& v, double s) {
     return {v[0] * s, v[1] * s, v[2] * s};
 }
 
-// The C3D axis map of the POINT group's X_SCREEN and Y_SCREEN, as this system turns a file's
-// axes into the scene's: (1, 3, 2) by default, each screen axis swapped into its entry.
-std::array<int, 3> C3dAxes(const std::string& bytes) {
-    std::array<int, 3> map{1, 3, 2};
+// The lab axes a C3D file shows to the right and up (POINT:X_SCREEN and Y_SCREEN; "+X" and
+// "+Z" when missing, unreadable or naming one axis twice).
+std::array<Vec3, 2> C3dScreen(const std::string& bytes) {
+    std::array<Vec3, 2> screen{Vec3{1, 0, 0}, Vec3{0, 0, 1}}, named = screen;
     auto u8 = [&](size_t at) { return at < bytes.size() ? uint8_t(bytes[at]) : uint8_t(0); };
     size_t at = (size_t(u8(0)) - 1) * 512 + 4;
     const bool big = u8(at - 1) == 86;
@@ -231,21 +231,21 @@ std::array<int, 3> C3dAxes(const std::string& bytes) {
         const int offset = big ? u8(field) << 8 | u8(field + 1) : u8(field) | u8(field + 1) << 8;
         const int entry = name == "X_SCREEN" ? 0 : name == "Y_SCREEN" ? 1 : -1;
         if (entry >= 0 && int8_t(u8(at + 1)) > 0 && int8_t(u8(field + 2)) == -1) {
-            const size_t data = field + 4 + u8(field + 3);
-            size_t i = data;
-            int sign = 1;
+            size_t i = field + 4 + u8(field + 3);
+            double sign = 1;
             if (u8(i) == '-' || u8(i) == '+') sign = u8(i++) == '-' ? -1 : 1;
-            const int axis = std::toupper(u8(i)) - 'X' + 1;
-            if (axis >= 1 && axis <= 3) {
-                for (int& m : map)
-                    if (std::abs(m) == axis) m = std::abs(map[size_t(entry)]) * sign;
-                map[size_t(entry)] = axis * sign;
+            const int axis = std::toupper(u8(i)) - 'X';
+            if (axis >= 0 && axis <= 2) {
+                named[size_t(entry)] = Vec3{};
+                named[size_t(entry)][size_t(axis)] = sign;
             }
         }
         if (offset == 0) break;
         at = field + size_t(offset);
     }
-    return map;
+    const Vec3 &a = named[0], &b = named[1];
+    const double dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    return dot == 0 ? named : screen;
 }
 
 Markers ReadC3dMarkers(const std::string& path) {
@@ -253,7 +253,13 @@ Markers ReadC3dMarkers(const std::string& path) {
     const Motion m = ReadC3d(path);
     if (!m.error.empty()) return out.error = m.error, out;
     std::ifstream in(path, std::ios::binary);
-    const std::array<int, 3> map = C3dAxes(std::string((std::istreambuf_iterator<char>(in)), {}));
+    const std::array<Vec3, 2> screen =
+        C3dScreen(std::string((std::istreambuf_iterator<char>(in)), {}));
+    // Scene axes: the screen's right is -X, its up +Y and right x up -Z, whatever lab axes
+    // the file shows there (with "+X" and "+Z": the file's (x, y, z) as (-x, z, y)).
+    const Vec3 &a = screen[0], &b = screen[1];
+    const Vec3 c{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    auto dot = [](const Vec3& p, const Vec3& q) { return p[0] * q[0] + p[1] * q[1] + p[2] * q[2]; };
     out.names = m.names;
     out.rate = m.rate;
     out.startFrame = m.firstFrame;
@@ -261,13 +267,8 @@ Markers ReadC3dMarkers(const std::string& path) {
     for (const auto& frame : m.frames) {
         out.frames.emplace_back();
         for (const Vec3& v : frame) {
-            Vec3 r{};
-            for (size_t a = 0; a < 3; ++a) {
-                const int axis = map[a];
-                const double value = (a == 0) == (axis > 0) ? -v[a] : v[a];
-                r[size_t(std::abs(axis) - 1)] = value * 0.1;  // millimetres
-            }
-            out.frames.back().push_back(r);
+            // Millimetres.
+            out.frames.back().push_back(Vec3{-dot(v, a) * 0.1, dot(v, b) * 0.1, -dot(v, c) * 0.1});
         }
     }
     return out;
@@ -599,7 +600,18 @@ TEST(MarkerRoutes, CapturesMadeHereComeBackByEveryRoute) {
     AllRoutes(folder, folder / "walk.trc", routes);
     WriteAoa(folder / "wand.aoa", Make(2, 5, 250.0f, 1));
     AllRoutes(folder, folder / "wand.aoa", routes);
-    EXPECT_EQ(routes, 7u * 7u * 3u);
+    // Rates that divide 30: through QOV at their own rate, no frames made up between.
+    const struct {
+        float rate;
+        int start;
+    } slow[] = {{10.0f, 1}, {15.0f, 7}, {5.0f, 1}, {1.0f, 101}};
+    for (const auto& s : slow) {
+        const std::string name = "slow-" + std::to_string(int(s.rate)) + "hz.trc";
+        SCOPED_TRACE(name);
+        WriteTrc(folder / name, Make(2, 4, s.rate, 1), s.start);
+        AllRoutes(folder, folder / name, routes);
+    }
+    EXPECT_EQ(routes, 11u * 7u * 3u);
 }
 
 // The real marker files of the test data by every route.
@@ -759,13 +771,29 @@ TEST(MarkerRoutes, InfoOfACaptureInQovGivesItsKeysRate) {
     ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
     TempTestFolder folder;
     ASSERT_TRUE(folder.ok());
-    WriteC3d(folder / "gait.c3d", Make(2, 20, 250.0f, 725));
-    std::string output;
-    ASSERT_EQ(RunTool({"convert", folder / "gait.c3d", folder / "gait.qov"}, output), 0) << output;
-    ASSERT_EQ(RunTool({"info", folder / "gait.qov"}, output), 0) << output;
-    EXPECT_NE(output.find("frame rate: 250 fps\n"), std::string::npos) << output;
-    EXPECT_NE(output.find("  gait: 2.896-2.972 s, 20 frames (current)"), std::string::npos)
-        << output;
+    const struct {
+        const char* name;
+        Capture capture;
+        const char* rate;
+        const char* take;
+    } cases[] = {
+        {"gait", Make(2, 20, 250.0f, 725), "250", "2.896-2.972 s, 20 frames"},
+        {"slow", Make(2, 4, 10.0f, 1), "10", "0-0.3 s, 4 frames"},
+        {"odd", Make(1, 3, 33.0f, 1), "33", "0-0.060606060586377415 s, 3 frames"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string c3d = folder / (c.name + std::string(".c3d"));
+        const std::string qov = folder / (c.name + std::string(".qov"));
+        WriteC3d(c3d, c.capture);
+        std::string output;
+        ASSERT_EQ(RunTool({"convert", c3d, qov}, output), 0) << output;
+        ASSERT_EQ(RunTool({"info", qov}, output), 0) << output;
+        EXPECT_NE(output.find("frame rate: " + std::string(c.rate) + " fps\n"), std::string::npos)
+            << output;
+        EXPECT_NE(output.find("  " + std::string(c.name) + ": " + c.take), std::string::npos)
+            << output;
+    }
 }
 
 // The rate a writer samples a scene at: the scene's time mode, unless the keys lie on a grid of
@@ -779,10 +807,16 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         int mode;     // the scene's
         double rate;  // the writer's
         int frameCount;
+        int leftOut = -1;  // a key not set
     } cases[] = {
         {"250 Hz keys in a 30 fps scene", 250.0, 0.0, 111, KTime::eFRAMES30, 250.0, 111},
         {"two 200 Hz keys", 200.0, 0.0, 2, KTime::eFRAMES30, 200.0, 2},
-        {"keys every other frame of the mode", 30.0, 0.0, 10, KTime::eFRAMES60, 60.0, 19},
+        {"keys every other frame of the mode", 30.0, 0.0, 10, KTime::eFRAMES60, 30.0, 10},
+        {"10 Hz keys in a 30 fps scene", 10.0, 0.0, 40, KTime::eFRAMES30, 10.0, 40},
+        {"1 Hz keys in a 24 fps scene", 1.0, 0.0, 4, KTime::eFRAMES24, 1.0, 4},
+        // Keys set at a few moments, not samples: the mode's frames between them.
+        {"two keys a second apart", 1.0, 0.0, 2, KTime::eFRAMES30, 30.0, 31},
+        {"10 Hz keys with one left out", 10.0, 0.0, 5, KTime::eFRAMES30, 30.0, 13, 2},
         {"keys on the mode's frames", 100.0, 0.0, 10, KTime::eFRAMES100, 100.0, 10},
         {"60 Hz keys in a 30 fps scene", 60.0, 0.0, 10, KTime::eFRAMES30, 60.0, 10},
         {"keys on no grid", 250.0, 0.0013, 12, KTime::eFRAMES30, 30.0, 2},
@@ -802,14 +836,16 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         ASSERT_NE(curve, nullptr);
         KTime start, time;
         start.SetSecondDouble(2.896);
-        curve->PrepareKeys(c.frames);
-        for (int f = 0; f < c.frames; ++f) {
+        const int keys = c.frames - (c.leftOut >= 0);
+        curve->PrepareKeys(keys);
+        for (int f = 0, k = 0; f < c.frames; ++f) {
+            if (f == c.leftOut) continue;
             KTime step;
             step.SetSecondDouble(f / c.keyRate + (f % 2 ? c.offGrid : 0.0));
             time = start + step;
-            KMotionSetKey(curve, f, time, f);
+            KMotionSetKey(curve, k++, time, f);
         }
-        curve->CommitKeys(c.frames);
+        curve->CommitKeys(keys);
         KQovTakeInfo take;
         take.name = "Take";
         take.localTimeSpan.Set(start, c.offGrid > 0 ? start + KTime(KTime::kOneSecond / 30) : time);

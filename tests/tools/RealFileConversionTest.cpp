@@ -131,9 +131,9 @@ void Compare(const Motion& expected, const Motion& got, double tolerance, size_t
 // What a conversion is known to lose of a file, and why; each known loss is written here.
 enum Known : unsigned {
     kNothing = 0,
-    // The C3D reader maps the axes of a file whose X_SCREEN is "+Y" through a mirror (its
-    // screen-axis rule), and the writer writes "+X"/"+Z": the numbers come back turned and
-    // mirrored, so positions are compared by the distances between markers.
+    // The C3D reader turns a file whose X_SCREEN is "+Y" so that its screen axes land where
+    // the defaults' do, and the writer writes "+X"/"+Z": the numbers come back turned, so
+    // positions are compared by the distances between markers.
     kOrientation = 1u << 0,
 };
 

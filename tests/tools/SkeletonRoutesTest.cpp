@@ -55,7 +55,7 @@ Motion Read(const std::string& path, const std::string& skeleton,
 
 // A BVH clip with end sites, joints turning in several channel orders (one past 90 degrees) and
 // a joint below the root that moves along its own translation channels.
-std::string BvhFixture(int frames) {
+std::string BvhFixture(int frames, const char* frameTime = "0.04") {
     std::ostringstream s;
     s << "HIERARCHY\nROOT Hips\n{\n  OFFSET 0 0 0\n"
          "  CHANNELS 6 Xposition Yposition Zposition Zrotation Xrotation Yrotation\n"
@@ -70,7 +70,7 @@ std::string BvhFixture(int frames) {
          "        End Site\n        {\n          OFFSET 7 -1 0.5\n        }\n      }\n    }\n"
          "  }\n  JOINT Leg\n  {\n    OFFSET -5 -4 0\n    CHANNELS 3 Zrotation Xrotation Yrotation\n"
          "    End Site\n    {\n      OFFSET 0 -40 3\n    }\n  }\n}\n"
-      << "MOTION\nFrames: " << frames << "\nFrame Time: 0.04\n";
+      << "MOTION\nFrames: " << frames << "\nFrame Time: " << frameTime << "\n";
     s << std::fixed << std::setprecision(3);
     for (int f = 0; f < frames; ++f) {
         const double a = 0.3 * f;
@@ -186,6 +186,7 @@ struct Source {
     const char* skeleton;  // the skeleton file of a real Acclaim motion file
     int frames;            // the first frames of a long real BVH capture taken; 0: all. A
                            // made file: its frame count (0: the fixture's own)
+    const char* frameTime = nullptr;  // a BVH file made here: `frames` frames of this time
 };
 
 void PrintTo(const Source& source, std::ostream* out) {
@@ -205,6 +206,11 @@ const Source kSources[] = {
     {"RealBvhSinusoid", "bvh/sinusoidal.bvh", nullptr, 0},
     {"RealHtr", "htr/egnaro_skel_anim.htr", nullptr, 0},
     {"RealAsfAmc", "asf/11_01.amc", "asf/11.asf", 0},
+    // Rates that divide 30: through QOV at their own rate, no frames made up between.
+    {"Bvh10Hz", "made.bvh", nullptr, 5, "0.1"},
+    {"Bvh15Hz", "made.bvh", nullptr, 5, "0.0666667"},
+    {"Bvh5Hz", "made.bvh", nullptr, 4, "0.2"},
+    {"Bvh1Hz", "made.bvh", nullptr, 3, "1"},
 };
 
 // The real BVH file with its first `frames` frames only.
@@ -235,7 +241,9 @@ std::string MakeSource(const Source& source, const TempTestFolder& folder) {
         return FirstFrames(real, source.frames, folder / "first.bvh");
     }
     const std::string path = folder / file;
-    if (Extension(path) == "bvh") WriteText(path, BvhFixture(40));
+    if (Extension(path) == "bvh")
+        WriteText(path,
+                  source.frameTime ? BvhFixture(source.frames, source.frameTime) : BvhFixture(40));
     if (Extension(path) == "htr") {
         const size_t axis = file.find('_');
         WriteText(path,

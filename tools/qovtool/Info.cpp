@@ -96,13 +96,11 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
     return true;
 }
 
-// The rate a motion file states; 0 when it states none the scene's time mode does not hold
-// (a rate of no time mode is kept only in the reader's options).
-// The rate of a scene's keys where its time mode misses them (a 250 Hz capture kept in QOV),
-// as convert writes it; 0 where the time mode holds them.
+// The rate of a scene's keys where it is not its time mode's (a 250 Hz or a 10 Hz capture kept
+// in QOV), as convert writes it; 0 where the time mode's frames are the keys'.
 double KeyRate(KQovScene& scene) {
     const KQovWriteTiming timing = KQovGetWriteTiming(scene);
-    return timing.timeMode == 0 ? timing.rate : 0.0;
+    return timing.timeMode == scene.GetGlobalTimeSettings().GetTimeMode() ? 0.0 : timing.rate;
 }
 
 void PrintScene(KQovScene& scene, double rate) {

@@ -30,6 +30,16 @@ std::unique_ptr<KC3dParameter> Record(const char* name, std::unique_ptr<KC3dArra
     return p;
 }
 
+// The lab axis a screen parameter names: 1, 2, 3 for X, Y, Z, negative with a "-"; 0 for none.
+int ScreenAxis(const std::string& text) {
+    size_t i = 0;
+    int sign = 1;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) sign = text[i++] == '-' ? -1 : 1;
+    if (i >= text.size()) return 0;
+    const int c = std::toupper(static_cast<unsigned char>(text[i]));
+    return c >= 'X' && c <= 'Z' ? (c - 'X' + 1) * sign : 0;
+}
+
 }  // namespace
 
 KMotionFileC3d::~KMotionFileC3d() { Close(); }
@@ -83,24 +93,26 @@ bool KMotionFileC3d::GetInfo(KMarkerFileInfo& info) {
     return SeekBlock(int64_t(h.parameterBlock) - 1);
 }
 
-void KMotionFileC3d::ApplyScreenAxis(const std::string& text, int entry) {
-    size_t i = 0;
-    int sign = 1;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) sign = text[i++] == '-' ? -1 : 1;
-    if (i >= text.size()) return;
-    const int c = std::toupper(static_cast<unsigned char>(text[i]));
-    if (c < 'X' || c > 'Z') return;
-    const int axis = c - 'X' + 1;
-    for (int& m : mAxis)
-        if (std::abs(m) == axis) m = std::abs(mAxis[entry]) * sign;
-    mAxis[entry] = axis * sign;
+void KMotionFileC3d::SetScreenAxes(int right, int up) {
+    mAxis[0] = -1, mAxis[1] = 3, mAxis[2] = 2;  // "+X" and "+Z": (x, y, z) to (-x, z, y)
+    const int a = std::abs(right) - 1, b = std::abs(up) - 1;
+    if (right == 0 || up == 0 || a == b) return;  // one axis named twice: the defaults
+    // The axis shown to the right lands where the default's +X does (scene -X), the one shown
+    // up where its +Z does (scene +Y), and their cross product on scene -Z: a turn, never a
+    // mirror, whichever axes the file names.
+    const int c = 3 - a - b;
+    const int sa = right > 0 ? 1 : -1, sb = up > 0 ? 1 : -1;
+    const int sc = sa * sb * ((b - a + 3) % 3 == 1 ? 1 : -1);
+    mAxis[a] = -sa;
+    mAxis[b] = 2 * sb;
+    mAxis[c] = -3 * sc;
 }
 
 bool KMotionFileC3d::GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) {
     mUnitScale = 0.1;
     mPointGroup = 1;
     mKeepPrefixes = false;
-    mAxis[0] = 1, mAxis[1] = 3, mAxis[2] = 2;
+    int screen[2] = {1, 3};  // X_SCREEN, Y_SCREEN
     mPointScale = Header().scaleFactor;
     std::vector<std::string> labels(names.size());
     // Units by group: other groups (ANALYSIS, FORCE_PLATFORM) hold units of their own values;
@@ -126,11 +138,13 @@ bool KMotionFileC3d::GetMarkerNames(std::vector<std::string>& names, bool keepPr
         } else if (name == "UNITS" && text) {
             units.emplace(int(record->groupId), record->data->GetRow(0));
         } else if ((name == "X_SCREEN" || name == "Y_SCREEN") && text) {
-            ApplyScreenAxis(record->data->GetRow(0), name[0] == 'X' ? 0 : 1);
+            const int axis = ScreenAxis(record->data->GetRow(0));
+            if (axis != 0) screen[name[0] == 'X' ? 0 : 1] = axis;
         } else if (name == "USES_PREFIXES" && keepPrefixes) {
             mKeepPrefixes = true;
         }
     }
+    SetScreenAxes(screen[0], screen[1]);
     // The POINT group may follow its parameters: its units are chosen once all are read.
     const auto pointUnits = units.find(mPointGroup);
     if (pointUnits != units.end()) {
@@ -173,8 +187,7 @@ bool KMotionFileC3d::ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time
         const double v[3] = {p.x, p.y, p.z};
         for (int a = 0; a < 3; ++a) {
             const int m = mAxis[a];
-            const double value = a == 0 ? (m > 0 ? -v[a] : v[a]) : (m > 0 ? v[a] : -v[a]);
-            frame[size_t(k)][std::abs(m) - 1] = value;
+            frame[size_t(k)][std::abs(m) - 1] = m > 0 ? v[a] : -v[a];
         }
         frame[size_t(k)][3] = p.valid ? 0.0 : 1.0;
     }

@@ -34,7 +34,8 @@ public:
     bool FindTimeCode(int values[4]);
 
 private:
-    void ApplyScreenAxis(const std::string& text, int entry);
+    // The axis map of the lab axes a file shows to the right and up (signed 1 to 3 for X, Y, Z).
+    void SetScreenAxes(int right, int up);
 
     std::unique_ptr<KFileStream> mStream;
     bool mLoaded = false;
@@ -42,5 +43,6 @@ private:
     float mPointScale = -1.0f;  // POINT:SCALE when the file has a usable one, else the header's
     int mPointGroup = 1;
     bool mKeepPrefixes = false;
-    int mAxis[3] = {1, 3, 2};
+    // Per file axis x, y, z: the scene axis (1 to 3) it becomes, negative where it turns over.
+    int mAxis[3] = {-1, 3, 2};
 };

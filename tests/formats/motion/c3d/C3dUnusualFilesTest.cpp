@@ -3,6 +3,7 @@
 // recordings with analog channels only. Built byte by byte here (Intel form).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -41,7 +42,30 @@ struct Layout {
     float pointScale = -1.0f;  // POINT:SCALE; 0 for none
     int declaredBlocks = 1;
     int dataBlock = 3;  // 1-based
+    // POINT:X_SCREEN and Y_SCREEN, none when empty; the points are turned to match, so that
+    // they read as those of a file with the default "+X" and "+Z".
+    std::string xScreen, yScreen;
 };
+
+using Axis = std::array<double, 3>;
+
+Axis ScreenAxis(const std::string& text, const Axis& missing) {
+    if (text.size() != 2) return missing;
+    Axis v{};
+    v[size_t(text[1] - 'X')] = text[0] == '-' ? -1.0 : 1.0;
+    return v;
+}
+
+// The file's coordinates of scene point `p` given in the default axes: the default's x goes to
+// the axis shown right, its z to the one shown up and its y to up x right.
+Axis Turned(const Layout& l, const Axis& p) {
+    const Axis a = ScreenAxis(l.xScreen, {1, 0, 0}), b = ScreenAxis(l.yScreen, {0, 0, 1});
+    if (a[0] * b[0] + a[1] * b[1] + a[2] * b[2] != 0) return p;  // one axis twice: the defaults
+    const Axis c{b[1] * a[2] - b[2] * a[1], b[2] * a[0] - b[0] * a[2], b[0] * a[1] - b[1] * a[0]};
+    Axis q{};
+    for (size_t i = 0; i < 3; ++i) q[i] = p[0] * a[i] + p[1] * c[i] + p[2] * b[i];
+    return q;
+}
 
 // Point k of frame f in file units: (100k + f, 10f, -k).
 float Coordinate(int k, int f, int axis) {
@@ -87,6 +111,12 @@ std::vector<uint8_t> MakeFile(const Layout& l) {
     Bytes units;
     units.Text("mm");
     parameter(1, "UNITS", -1, {2}, units);
+    for (const std::string* screen : {&l.xScreen, &l.yScreen}) {
+        Bytes text;
+        text.Text(*screen);
+        if (!screen->empty())
+            parameter(1, screen == &l.xScreen ? "X_SCREEN" : "Y_SCREEN", -1, {2}, text);
+    }
     group(2, "ANALOG");
     Bytes analogUsed;
     analogUsed.U16(l.analog);
@@ -101,8 +131,10 @@ std::vector<uint8_t> MakeFile(const Layout& l) {
     const float scale = l.pointScale != 0.0f ? l.pointScale : l.headerScale;
     for (int frame = 0; frame < l.frames; ++frame) {
         for (int k = 0; k < l.points; ++k) {
-            for (int a = 0; a < 3; ++a) {
-                const float v = Coordinate(k, frame, a);
+            const Axis p = Turned(
+                l, {Coordinate(k, frame, 0), Coordinate(k, frame, 1), Coordinate(k, frame, 2)});
+            for (double c : p) {
+                const float v = float(c);
                 scale < 0 ? f.F32(v) : f.U16(int(v / scale) & 0xFFFF);
             }
             scale < 0 ? f.F32(0.0f) : f.U16(0);
@@ -161,7 +193,25 @@ TEST(C3dUnusualFiles, MarkersReadWhateverTheSectionClaimsAndWhicheverScaleDisagr
     noParameter.headerScale = 0.5f, noParameter.pointScale = 0.0f;
     Layout withAnalog = longClaim;
     withAnalog.analog = 3;
+    // Lab axes other than the defaults on screen: each file reads as a turn of the default one.
+    auto screen = [](const char* right, const char* up) {
+        Layout l;
+        l.xScreen = right, l.yScreen = up;
+        return l;
+    };
+    Layout integerTurned = screen("-Z", "-X");
+    integerTurned.headerScale = 0.5f, integerTurned.pointScale = 0.0f;
     const Case cases[] = {
+        {"screen +X +Z", screen("+X", "+Z")},
+        {"screen +Y +Z", screen("+Y", "+Z")},
+        {"screen -X +Z", screen("-X", "+Z")},
+        {"screen +X +Y", screen("+X", "+Y")},
+        {"screen -Y -X", screen("-Y", "-X")},
+        {"screen +Z -Y", screen("+Z", "-Y")},
+        {"screen -Z -X, integers", integerTurned},
+        {"screen +Y alone", screen("+Y", "")},
+        {"screen -Y up alone", screen("", "-Y")},
+        {"one axis twice: the defaults", screen("+Z", "+Z")},
         {"section longer than the parameters", longClaim},
         {"integer scale disagrees", integerScale},         {"float scale disagrees", floatScale},
         {"scale signs disagree", signDiffers},             {"integers by POINT:SCALE", integersByParameter},             {"no POINT:SCALE", noParameter},
