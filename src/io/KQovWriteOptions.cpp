@@ -107,7 +107,27 @@ KeyGrid FindKeyGrid(KQovNode* root) {
     if (regular) grid.period = period, grid.sampled = sampled;
     return grid;
 }
+
+// The current take's local time span; without a record of it, the span of the keys below
+// the root; frame 0 alone when there are none.
+void TakeSpan(KQovScene& scene, KTime& start, KTime& stop) {
+    start = stop = KTIME_ZERO;
+    if (const KQovTakeInfo* take = scene.GetTakeInfo(scene.GetCurrentTakeName())) {
+        start = take->localTimeSpan.GetStart();
+        stop = take->localTimeSpan.GetStop();
+    } else if (!scene.GetRootNode() || !scene.GetRootNode()->GetAnimationInterval(start, stop) ||
+               start == KTIME_MINUS_INFINITE || stop == KTIME_INFINITE) {
+        start = stop = KTIME_ZERO;
+    }
+}
+
 }  // namespace
+
+KTime KQovGetTakeStart(KQovScene& scene) {
+    KTime start, stop;
+    TakeSpan(scene, start, stop);
+    return start;
+}
 
 KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readOptions) {
     KQovWriteTiming timing;
@@ -138,13 +158,7 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
     timing.rate = rate.GetFrameRate();
 
     KTime start, stop;
-    if (const KQovTakeInfo* take = scene.GetTakeInfo(scene.GetCurrentTakeName())) {
-        start = take->localTimeSpan.GetStart();
-        stop = take->localTimeSpan.GetStop();
-    } else if (!scene.GetRootNode() || !scene.GetRootNode()->GetAnimationInterval(start, stop) ||
-               start == KTIME_MINUS_INFINITE || stop == KTIME_INFINITE) {
-        start = stop = KTIME_ZERO;
-    }
+    TakeSpan(scene, start, stop);
     timing.start = start;
     const double period = double(rate.GetFramePeriod().Get());
     const double frames = stop > start && period > 0.0

@@ -27,6 +27,9 @@ struct KQovWriteTiming {
 // The frame count counts both ends: a span of 0 to 299 frames is 300 frames.
 KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readOptions = nullptr);
 
+// The start of the span that KQovGetWriteTiming gives: where a still pose of the scene stands.
+KTime KQovGetTakeStart(KQovScene& scene);
+
 // Fills `options`, made by the writer's GetWriteOptions, from `scene`:
 // - motion options: the start time, frame count and rate of KQovGetWriteTiming, and every
 //   node with a marker attribute marked (the marker writers write the marked nodes);

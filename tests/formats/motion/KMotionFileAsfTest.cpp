@@ -703,6 +703,28 @@ TEST(KMotionFileAsf, LongChainsNeedNeitherDeepStackNorSquareTime) {
             auto* m = static_cast<KStreamOptionsMotion*>(motionOptions.get());
             m->SetStream(static_cast<KStreamOptionsMotion&>(*options).GetStream(), false);
             EXPECT_TRUE(motionReader->Read(test.scene, m)) << motionReader->GetLastErrorString();
+            // Written back, every bone finds its node by name and keeps its keys.
+            const std::string asfOut = folder / "out.asf", amcOut = folder / "out.amc";
+            std::unique_ptr<KQovWriter> skeletonWriter(KQovMakeFormatWriter(8, &test.manager));
+            std::unique_ptr<KQovWriter> motionWriter(KQovMakeFormatWriter(9, &test.manager));
+            std::unique_ptr<KStreamOptions> out(skeletonWriter->GetWriteOptions());
+            auto& w = static_cast<KStreamOptionsMotion&>(*out);
+            w.SetStartTime(m->GetStartTime());
+            w.SetFrameRate(0, m->GetFrameRate());
+            w.SetFrameCount(2);
+            ASSERT_TRUE(skeletonWriter->FileCreate(asfOut.c_str()));
+            ASSERT_TRUE(skeletonWriter->Write(test.scene, &w));
+            ASSERT_TRUE(skeletonWriter->FileClose());
+            ASSERT_TRUE(motionWriter->FileCreate(amcOut.c_str()));
+            ASSERT_TRUE(motionWriter->Write(test.scene, &w)) << motionWriter->GetLastErrorString();
+            ASSERT_TRUE(motionWriter->FileClose());
+            std::ifstream written(amcOut);
+            std::string line;
+            std::vector<std::string> last;
+            while (std::getline(written, line))
+                if (line.rfind("b2999 ", 0) == 0) last.push_back(line);
+            ASSERT_EQ(last.size(), 2u);
+            EXPECT_EQ(std::stod(last[1].substr(6)), 20.0);
             test.manager.DestroyScene(test.scene, true);
         },
         size_t(256) << 10));

@@ -23,16 +23,20 @@ bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory
     return true;
 }
 
-KAffineMatrix KDxfLocalMatrix(const KQovNode& node) {
-    KVector4 t, r, s;
-    node.GetLocalTranslation(t);
-    node.GetLocalRotation(r);
-    node.GetLocalScaling(s);
+KAffineMatrix KDxfLocalMatrix(const KVector4& t, const KVector4& r, const KVector4& s) {
     KAffineMatrix m;
     m.SetT(t);
     m.SetR(r);
     m.SetS(s);
     return m;
+}
+
+KAffineMatrix KDxfLocalMatrix(const KQovNode& node) {
+    KVector4 t, r, s;
+    node.GetLocalTranslation(t);
+    node.GetLocalRotation(r);
+    node.GetLocalScaling(s);
+    return KDxfLocalMatrix(t, r, s);
 }
 
 KAffineMatrix KDxfGlobalMatrix(const KQovNode& node) {
@@ -42,7 +46,7 @@ KAffineMatrix KDxfGlobalMatrix(const KQovNode& node) {
 }
 
 void KDxfCollectMeshes(KQovNode* root, std::vector<KDxfMeshEntry>& out,
-                       const KDxfMeshSource& meshOf) {
+                       const KDxfMeshSource& meshOf, const KDxfPlacement& placeOf) {
     for (KQovNode* node : KQovListNodes(root)) {
         KQovNodeAttribute* attribute = node->GetNodeAttribute();
         KQovMesh* mesh = meshOf ? meshOf(node)
@@ -53,7 +57,7 @@ void KDxfCollectMeshes(KQovNode* root, std::vector<KDxfMeshEntry>& out,
             out.push_back({node->GetNameWithoutPrefix().Buffer(),
                            mesh,
                            node->GetVisibility(),
-                           KDxfGlobalMatrix(*node),
+                           placeOf ? placeOf(node) : KDxfGlobalMatrix(*node),
                            {},
                            node});
     }

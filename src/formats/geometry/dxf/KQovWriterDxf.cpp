@@ -9,6 +9,7 @@
 #include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovDeformationBaker.h"
 #include "formats/geometry/KQovGeometryContent.h"
+#include "formats/geometry/KQovStillPose.h"
 #include "formats/geometry/dxf/KDxfSceneNodes.h"
 #include "formats/geometry/dxf/KDxfWriter.h"
 #include "foundation/KFileStream.h"
@@ -16,14 +17,6 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
-
-namespace {
-
-KAffineMatrix GlobalMatrix(KQovNode* node) {
-    return KDxfGlobalMatrix(*node);
-}
-
-}  // namespace
 
 KQovWriterDxf::KQovWriterDxf(KQovObjectManager* manager) : KQovWriter(manager) {}
 
@@ -111,10 +104,12 @@ bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
     mDeform = dxf->GetOptionValue(3) == 1;
     std::vector<KDxfMeshEntry> meshes;
     const KDxfMeshSource meshOf = [this](KQovNode* node) { return MeshOf(node); };
+    KQovStillPose pose(*scene, &KDxfLocalMatrix);
+    const KDxfPlacement placeOf = [&pose](KQovNode* node) { return pose.Global(node); };
     for (int i = 0; i < root->GetChildCount(); ++i)
-        KDxfCollectMeshes(root->GetChild(i), meshes, meshOf);
+        KDxfCollectMeshes(root->GetChild(i), meshes, meshOf, placeOf);
     if (mDeform) {
-        const KQovDeformationBaker baker(&GlobalMatrix);
+        const KQovDeformationBaker baker(placeOf);
         for (KDxfMeshEntry& entry : meshes) {
             KQovMesh* mesh = entry.mesh;
             if (mesh->GetShapeCount() == 0 && mesh->GetLinkCount() == 0) continue;

@@ -13,6 +13,7 @@
 #include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovDeformationBaker.h"
 #include "formats/geometry/KQovGeometryContent.h"
+#include "formats/geometry/KQovStillPose.h"
 #include "foundation/KFileStream.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
@@ -37,6 +38,10 @@ KObjMaterial Describe(KQovMaterial* material, KQovTexture* texture) {
     out.shininess = material->GetDefaultShininess();
     out.opacity = material->GetDefaultOpacity();
     return out;
+}
+
+KAffineMatrix LocalMatrix(const KVector4& t, const KVector4& r, const KVector4& s) {
+    return KAffineMatrix(t, r, s);
 }
 
 KVector4 Normalised(const KVector4& v) {
@@ -98,7 +103,10 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
         mText->CreateMaterialFile();
         mText->ReserveMaterialName("default");
     }
+    KQovStillPose pose(*scene, &LocalMatrix);
+    mPose = &pose;
     WriteNode(root);
+    mPose = nullptr;
     mStatus += mText->GetStatus().c_str();
     mOpen = false;
     if (!mText->Close()) {
@@ -149,23 +157,6 @@ void KQovWriterObj::WriteOneNode(KQovNode* node) {
     }
 }
 
-KAffineMatrix KQovWriterObj::ComputeGlobalMatrix(KQovNode* node) {
-    const auto local = [](KQovNode* n) {
-        KVector4 t, r, s(1.0, 1.0, 1.0);
-        n->GetLocalTranslation(t);
-        n->GetLocalRotation(r);
-        n->GetLocalScaling(s);
-        return KAffineMatrix(t, r, s);
-    };
-    std::vector<KQovNode*> chain;
-    for (KQovNode* n = node; n; n = n->GetParent()) chain.push_back(n);
-    // Row vectors: the node's own transform acts first, then its parent's; the products nest
-    // from the top down as local x (parent's global).
-    KAffineMatrix global = local(chain.back());
-    for (size_t i = chain.size() - 1; i-- > 0;) global = local(chain[i]) * global;
-    return global;
-}
-
 int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) {
     auto it = mRecords.find({material, texture});
     if (it != mRecords.end()) return it->second;
@@ -179,7 +170,7 @@ int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) 
 void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source) {
     KObjWriteGroup group;
     group.name = node->GetNameWithoutPrefix().Buffer();
-    const KAffineMatrix m = ComputeGlobalMatrix(node);
+    const KAffineMatrix m = mPose->Global(node);
     const KAffineMatrix n = m.Inverse().Transpose();
     const int count = mesh->GetControlPointsCount();
     std::vector<KVector4> points(count);
@@ -205,7 +196,8 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
             if (!tips.empty()) KQovDeformationBaker::ApplyShapes(mesh, source, tips);
         }
         if (mesh->GetLinkCount() > 0) {
-            const KQovDeformationBaker baker(&ComputeGlobalMatrix);
+            const KQovDeformationBaker baker(
+                [this](KQovNode* placed) { return mPose->Global(placed); });
             baker.ApplyLinks(m, mesh, points);
             if (!tips.empty()) baker.ApplyLinks(m, mesh, tips);
         }

@@ -1,8 +1,8 @@
 #pragma once
-// Writer of OBJ files with an MTL file beside them: every mesh of the scene in world space,
-// one group per node. NURBS and patches (and meshes, when triangulation is forced) are written
-// through working meshes, and shape and cluster deformations are baked into working copies of
-// the points: the scene is left as it was.
+// Writer of OBJ files with an MTL file beside them: every mesh of the scene in world space, as
+// it stands at the start of the current take, one group per node. NURBS and patches (and
+// meshes, when triangulation is forced) are written through working meshes, and shape and
+// cluster deformations are baked into working copies of the points: the scene is left as it was.
 
 #include <map>
 #include <memory>
@@ -12,6 +12,8 @@
 #include "formats/geometry/obj/KObjTextWriter.h"
 #include "foundation/KAffineMatrix.h"
 #include "io/KQovWriter.h"
+
+class KQovStillPose;
 
 class KQovGeometry;
 class KQovMaterial;
@@ -30,9 +32,6 @@ public:
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;
 
-    // The node's local transform chained through its parents.
-    static KAffineMatrix ComputeGlobalMatrix(KQovNode* node);
-
 private:
     void PrepareNodes(KQovNode* node);
     void WriteNode(KQovNode* node);
@@ -48,4 +47,5 @@ private:
     bool mDeform = true;
     bool mMaterialsUsed = false;
     std::map<std::pair<KQovMaterial*, KQovTexture*>, int> mRecords;
+    KQovStillPose* mPose = nullptr;  // of the write under way
 };

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "animation/KFCurve.h"
@@ -12,6 +13,7 @@
 #include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
 
 namespace {
@@ -273,8 +275,15 @@ void KQovAsfScene::BuildFromNodes(KQovNode* root) {
 
 bool KQovAsfScene::BindNodes(KQovNode* root) {
     if (!mRoot || !root) return false;
+    // The first node of each name below the root, in the order of a recursive FindChild.
+    std::unordered_map<std::string, KQovNode*> byName;
+    for (KQovNode* node : KQovListDescendants(root)) byName.emplace(node->GetName(), node);
     for (KAsfBone* bone : GetBones()) {
-        bone->node = bone->parent ? root->FindChild(bone->name.c_str(), true) : root;
+        bone->node = root;
+        if (bone->parent) {
+            const auto found = byName.find("Model::" + bone->name);
+            bone->node = found == byName.end() ? nullptr : found->second;
+        }
         if (!bone->node && bone->channelCount > 0) return false;
     }
     return true;

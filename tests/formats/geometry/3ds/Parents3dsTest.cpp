@@ -132,6 +132,23 @@ std::vector<KVector4> ObjPoints(const std::string& path) {
     return out;
 }
 
+// Points of the polyface vertices (flags 192) of a DXF file: its Z-up axes are the 3DS file's.
+std::vector<KVector4> DxfPoints(const std::string& path) {
+    std::vector<KVector4> out;
+    std::ifstream in(path);
+    std::string code, value;
+    KVector4 p;
+    bool vertex = false;
+    while (std::getline(in, code) && std::getline(in, value)) {
+        const int group = std::stoi(code);
+        if (group == 0) vertex = value == "VERTEX";
+        if (!vertex) continue;
+        if (group >= 10 && group <= 30 && group % 10 == 0) p[group / 10 - 1] = std::stod(value);
+        if (group == 70 && std::stoi(value) == 192) out.push_back(p);
+    }
+    return out;
+}
+
 bool Near(const KVector4& a, const KVector4& b) {
     return std::fabs(a[0] - b[0]) < 2e-3 && std::fabs(a[1] - b[1]) < 2e-3 &&
            std::fabs(a[2] - b[2]) < 2e-3;
@@ -294,20 +311,141 @@ TEST(Parents3ds, AFileFromElsewhereKeepsItsPlacesThroughQovtool) {
     ASSERT_EQ(expected.size(), 18u);
     const std::string again = source.folder + "/again.3ds";
     const std::string obj = source.folder + "/again.obj";
+    const std::string dxf = source.folder + "/again.dxf";
     ASSERT_EQ(Convert(source.path, again), "");
     ASSERT_EQ(Convert(source.path, obj), "");
+    ASSERT_EQ(Convert(source.path, dxf), "");
     {
         SCOPED_TRACE("qovtool 3DS to 3DS");
         ExpectSamePoints(expected, Lib3dsPoints(again));
     }
-    const std::vector<KVector4> objPoints = ObjPoints(obj);
-    ASSERT_EQ(objPoints.size(), 15u);
-    for (const auto& e : expected) {
-        if (IsOrigin(e.first)) continue;
-        bool seen = false;
-        for (const KVector4& p : objPoints) seen = seen || Near(e.second, p);
-        EXPECT_TRUE(seen) << e.first << " (" << e.second[0] << ", " << e.second[1] << ", "
-                          << e.second[2] << ") not in the OBJ file";
+    for (const auto& [kind, points] :
+         {std::pair("OBJ", ObjPoints(obj)), std::pair("DXF", DxfPoints(dxf))}) {
+        SCOPED_TRACE(kind);
+        ASSERT_EQ(points.size(), 15u);
+        for (const auto& e : expected) {
+            if (IsOrigin(e.first)) continue;
+            bool seen = false;
+            for (const KVector4& p : points) seen = seen || Near(e.second, p);
+            EXPECT_TRUE(seen) << e.first << " (" << e.second[0] << ", " << e.second[1] << ", "
+                              << e.second[2] << ") not in the file";
+        }
+    }
+}
+
+// An animated file: a mesh whose rotation and position are keyed at frame 0 and later, with a
+// mesh below it, and a mesh below a camera whose position and roll are keyed likewise.
+void WriteAnimatedFile(const std::string& path) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    MeshSettings3ds* settings = nullptr;
+    InitMeshSettings3ds(ctx, &settings);
+    settings->masterScale = float(1 / 2.54);
+    PutMeshSettings3ds(ctx, db, settings);
+    ReleaseMeshSettings3ds(&settings);
+    auto keys = [](auto& track, std::initializer_list<uint32_t> frames) {
+        size_t k = 0;
+        for (uint32_t frame : frames)
+            if (k < track.keys.size()) track.keys[k++].time = frame;
+    };
+    auto mesh = [&](const char* name, const char* parent, Point3ds pivot,
+                    std::vector<Point3ds> positions, std::vector<Rotation3ds> turns) {
+        Mesh3ds m;
+        m.name = name;
+        m.vertices = {{0, 0, 0}, {4, 0, 0}, {0, 5, 2}, {1, 1, 6}};
+        m.faces = {{0, 1, 2, 7}, {0, 1, 3, 7}};
+        const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+        std::copy(std::begin(axes), std::end(axes), m.localAxes);
+        PutMesh3ds(ctx, db, &m);
+        ObjectMotion3ds* motion = nullptr;
+        InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()), uint32_t(turns.size()), 1, 0,
+                            0);
+        motion->name = name;
+        motion->parent = parent;
+        motion->pivot = pivot;
+        motion->pos.values = positions;
+        keys(motion->pos, {0, 20});
+        motion->rot.values = turns;
+        keys(motion->rot, {0, 25});
+        motion->scale.values[0] = {1, 1, 1};
+        PutObjectMotion3ds(ctx, db, motion);
+        ReleaseObjectMotion3ds(&motion);
+    };
+    Camera3ds* camera = nullptr;
+    InitCamera3ds(ctx, &camera);
+    camera->name = "Cam";
+    camera->position = {50, -30, 20};
+    camera->target = {60, -30, 20};
+    PutCamera3ds(ctx, db, camera);
+    ReleaseCamera3ds(&camera);
+    CameraMotion3ds* cameraMotion = nullptr;
+    InitCameraMotion3ds(ctx, &cameraMotion, 2, 1, 2, 1);
+    cameraMotion->name = "Cam";
+    cameraMotion->pos.values = {{50, -30, 20}, {-70, 90, 5}};
+    keys(cameraMotion->pos, {0, 30});
+    cameraMotion->fov.values[0] = 45;
+    cameraMotion->roll.values = {10, 80};
+    keys(cameraMotion->roll, {0, 30});
+    cameraMotion->targetPos.values[0] = {60, -30, 20};
+    PutCameraMotion3ds(ctx, db, cameraMotion);
+    ReleaseCameraMotion3ds(&cameraMotion);
+
+    mesh("Spin", "", {1, 2, 0}, {{10, -20, 5}, {40, 0, -5}},
+         {{0.7f, 0.3f, 0.5f, 0.8f}, {1.2f, 0, 0, 1}});
+    mesh("Arm", "Spin", {0, 0, 1}, {{3, 4, 5}, {0, 0, 9}}, {{0.4f, 1, 0, 0}, {0.5f, 0, 1, 0}});
+    mesh("Kid", "Cam", {1, 1, 0}, {{3, -5, 4}}, {{0.5f, 0, 0, 1}});
+
+    File3ds* file = OpenFile3ds(ctx, path.c_str(), "wb");
+    SaveDatabase3ds(ctx, file, db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    ASSERT_FALSE(ctx.ErrorPending());
+}
+
+// The still formats write each mesh where lib3ds places it at frame 0, the start of the take:
+// animated meshes and their children, and a mesh below an animated camera.
+TEST(Parents3ds, StillFormatsWriteThePoseAtTheStartOfTheTake) {
+    TempPath3ds made("animated.3ds");
+    WriteAnimatedFile(made.path);
+    const std::string cube = std::string(QOV_TESTDATA_DIR) + "/3ds/RotatingCube.3DS";
+    ASSERT_EQ(access(cube.c_str(), R_OK), 0) << "test data file missing: " << cube;
+    for (const std::string& source : {made.path, cube}) {
+        SCOPED_TRACE(source);
+        // The reader scales by 2.54 times the master scale.
+        Loaded3ds loaded(source);
+        MeshSettings3ds* settings = nullptr;
+        GetMeshSettings3ds(loaded.ctx, loaded.db, &settings);
+        ASSERT_TRUE(settings);
+        const double scale = 2.54 * settings->masterScale;
+        ReleaseMeshSettings3ds(&settings);
+        const Points expected = Lib3dsPoints(source);
+        ASSERT_FALSE(expected.empty());
+        const std::string obj = made.folder + "/still.obj";
+        const std::string dxf = made.folder + "/still.dxf";
+        ASSERT_EQ(Convert(source, obj), "");
+        ASSERT_EQ(Convert(source, dxf), "");
+        for (const auto& [kind, points] :
+             {std::pair("OBJ", ObjPoints(obj)), std::pair("DXF", DxfPoints(dxf))}) {
+            SCOPED_TRACE(kind);
+            ASSERT_FALSE(points.empty());
+            // Every written vertex is one of lib3ds's, and every one of lib3ds's is written.
+            auto near = [&](const KVector4& file, const KVector4& written) {
+                return Near(KVector4(file[0] * scale, file[1] * scale, file[2] * scale), written);
+            };
+            for (const KVector4& p : points) {
+                bool seen = false;
+                for (const auto& e : expected) seen = seen || near(e.second, p);
+                EXPECT_TRUE(seen) << "(" << p[0] << ", " << p[1] << ", " << p[2] << ")";
+            }
+            for (const auto& [name, p] : expected) {
+                if (IsOrigin(name)) continue;
+                bool seen = false;
+                for (const KVector4& w : points) seen = seen || near(p, w);
+                EXPECT_TRUE(seen) << name << " (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
+            }
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "DxfTestText.h"
 #include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
@@ -20,6 +21,7 @@
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovRenamer.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
 
 namespace {
 
@@ -234,4 +236,82 @@ TEST(DxfScene, WriterNamesEmptySceneConversionAndDeformation) {
     EXPECT_EQ(quad->GetPolygonSize(0), 4);
     ASSERT_TRUE(f.Read(out / "t.dxf", read, 0, 0));  // the manager numbers a name met before
     EXPECT_EQ(Describe(read->GetRootNode()), "Model::my_wall_11:4/2:1.000000,0.000000,0.000000 ");
+}
+
+// The still formats write a keyed scene as it stands at the start of its current take (here one
+// second in, where the keys differ from those at time 0), children moved with their parent;
+// channels without keys keep the property values, and the scene is left as it was.
+TEST(DxfScene, StillFormatsWriteTheStartOfTheCurrentTake) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = f.manager.CreateScene();
+    f.AddMesh(scene, "Mover", 3, {{0, 1, 2}});
+    KQovNode* mover = scene->GetRootNode()->GetChild(0);
+    mover->SetLocalTranslation(100, 7, 0);
+    KQovNode* rider = f.manager.CreateNode("Rider");
+    KQovMesh* riderMesh = f.manager.CreateMesh();
+    riderMesh->InitControlPoints(1);
+    riderMesh->GetControlPoints().SetAt(0, KVector4(1, 0, 0, 1));
+    rider->SetNodeAttribute(riderMesh);
+    rider->SetLocalTranslation(0, 3, 0);
+    mover->AddChild(rider);
+    for (KQovNode* node : {mover, rider}) node->AddTakeNode("Run");
+    KQovTakeNode* take = mover->GetTakeNode(1);
+    const KTime second = KTIME_ONE_SECOND;
+    for (const auto& [curve, keys] :
+         {std::pair(take->GetTranslationX(), std::vector<double>{5, 10, 20}),
+          std::pair(take->GetRotationZ(), std::vector<double>{0, 90, 0})}) {
+        for (size_t k = 0; k < keys.size(); ++k)
+            curve->KeyAppendFast(KTime(second.Get() * int64_t(k)), float(keys[k]));
+    }
+    KQovTakeInfo info;
+    info.name = "Run";
+    info.localTimeSpan.Set(second, KTime(2 * second.Get()));
+    scene->SetTakeInfo(info);
+    scene->SetCurrentTake("Run");
+
+    const KAffineMatrix moverAt(KVector4(10, 7, 0), KVector4(0, 0, 90), KVector4(1, 1, 1));
+    const KAffineMatrix riderAt =
+        KAffineMatrix(KVector4(0, 3, 0), KVector4(), KVector4(1, 1, 1)) * moverAt;
+    std::vector<KVector4> expected;
+    for (int i = 0; i < 3; ++i) expected.push_back(moverAt.MultT(KVector4(i, i % 2, i / 2, 1)));
+    expected.push_back(riderAt.MultT(KVector4(1, 0, 0, 1)));
+
+    ASSERT_TRUE(f.Write(scene, out / "still.dxf"));
+    KQovExporter obj(&f.manager);
+    obj.Initialize((out / "still.obj").c_str());
+    obj.SetFileFormat(18);
+    KStreamOptionsObj objOptions;
+    ASSERT_TRUE(obj.Export(scene, &objOptions)) << obj.GetLastErrorString();
+    // DXF vertex records (Z up) and OBJ v lines, both turned back into the scene's axes.
+    std::vector<KVector4> dxf, objPoints;
+    std::istringstream dxfText(FileText(out / "still.dxf"));
+    std::string code, value;
+    KVector4 p;
+    while (std::getline(dxfText, code) && std::getline(dxfText, value)) {
+        const int group = std::stoi(code);
+        if (group == 10) p[0] = std::stod(value);
+        if (group == 20) p[2] = -std::stod(value);
+        if (group == 30) p[1] = std::stod(value);
+        if (group == 70 && std::stoi(value) == 192) dxf.push_back(p);
+    }
+    std::istringstream objText(FileText(out / "still.obj"));
+    std::string line;
+    while (std::getline(objText, line)) {
+        std::istringstream words(line);
+        std::string kind;
+        double x, y, z;
+        if (words >> kind >> x >> y >> z && kind == "v") objPoints.emplace_back(x, y, z);
+    }
+    for (const auto& [kind, written] : {std::pair("DXF", dxf), std::pair("OBJ", objPoints)}) {
+        SCOPED_TRACE(kind);
+        ASSERT_EQ(written.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i)
+            for (int c = 0; c < 3; ++c) EXPECT_NEAR(written[i][c], expected[i][c], 1e-6) << i;
+    }
+    KVector4 t;
+    mover->GetLocalTranslation(t);
+    EXPECT_EQ(t[0], 100.0);
+    EXPECT_STREQ(mover->GetCurrentTakeNodeName(), "Run");
 }
