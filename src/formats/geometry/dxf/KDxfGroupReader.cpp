@@ -14,13 +14,27 @@ std::string_view FirstWord(std::string_view line) {
     return line.substr(b, e - b);
 }
 
+// Codes whose values are floating-point numbers.
+bool IsFloatCode(int code) {
+    return (code >= 10 && code <= 59) || (code >= 110 && code <= 149) ||
+           (code >= 210 && code <= 239) || (code >= 1010 && code <= 1059);
+}
+
+// False for a value that reads as NaN, an infinity or a magnitude beyond kMaxFileNumber;
+// text that is no number at all is left to the value's reader.
+bool IsTakenNumber(std::string_view word) {
+    double v;
+    if (KScanFileNumber(word, v) == word.size()) return true;
+    return !KParseDouble(word, v) || KIsFileNumber(v);
+}
+
 }  // namespace
 
 void KDxfGroupReader::SetText(std::string_view text) {
     mText = text;
     mLines.SetText(text);
     mGroupStart = mNext = 0;
-    mCorrupt = false;
+    mCorrupt = mBadNumber = false;
 }
 
 void KDxfGroupReader::Seek(size_t offset) {
@@ -41,6 +55,7 @@ bool KDxfGroupReader::ReadLine(std::string_view& line) {
 }
 
 bool KDxfGroupReader::ReadGroup(int& code, std::string_view& value) {
+    if (mBadNumber) return false;
     const size_t start = mNext;
     std::string_view line;
     if (!ReadLine(line)) return false;
@@ -53,6 +68,10 @@ bool KDxfGroupReader::ReadGroup(int& code, std::string_view& value) {
     code = number;
     mGroupStart = start;
     value = FirstWord(line);
+    if (IsFloatCode(code) && !IsTakenNumber(value)) {
+        mBadNumber = true;
+        return false;
+    }
     return true;
 }
 

@@ -14,9 +14,12 @@ public:
     void SetText(std::string_view text);
 
     // The next group; false at the end of the text, or when a code line is not an integer
-    // (then IsCorrupt is true).
+    // (then IsCorrupt is true), or when a group of a floating-point code holds a number no
+    // reader takes (NaN, an infinity, beyond kMaxFileNumber): then HasBadNumber is true, and
+    // stays so, whatever is read after, until SetText.
     bool ReadGroup(int& code, std::string_view& value);
     bool IsCorrupt() const { return mCorrupt; }
+    bool HasBadNumber() const { return mBadNumber; }
 
     // Offset of the code line of the group read last.
     size_t GetGroupStart() const { return mGroupStart; }
@@ -43,4 +46,5 @@ private:
     size_t mNext = 0;
     int mLineNumber = 0;
     bool mCorrupt = false;
+    bool mBadNumber = false;
 };

@@ -13,6 +13,7 @@
 #include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovDeformationBaker.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
@@ -99,6 +100,11 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
     WriteNode(root);
     mStatus += mText->GetStatus().c_str();
     mOpen = false;
+    if (mText->IsNumberRefused()) {
+        mText->Discard();
+        mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
+        return false;
+    }
     if (!mText->Close()) {
         mError.SetError(eOutOfDiskSpace);
         return false;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ const char* const kC3dErrors[] = {
     "Could not write the file",
     "The parameter record cannot be stored",
     "The file is too large",
+    kFileNumberError,
 };
 
 class StreamSink : public KBinarySink {
@@ -241,7 +243,12 @@ bool KC3dFile::ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, do
         out.valid = t >= -2147483648.0 && t < 2147483648.0 && static_cast<int16_t>(static_cast<int32_t>(t)) >= 0;
     }
     SkipBytes(skipAfter);
-    return mReader.Ok() || (mEof = true, false);
+    if (!mReader.Ok()) return mEof = true, false;
+    if (KIsFileNumber(out.x) && KIsFileNumber(out.y) && KIsFileNumber(out.z)) return true;
+    // An unseen point's coordinates carry nothing; a seen one's must be numbers.
+    if (out.valid) return false;
+    out.x = out.y = out.z = 0.0;
+    return true;
 }
 
 void KC3dFile::BeginWrite(KFileStream& stream) {
@@ -355,6 +362,8 @@ bool KC3dFile::WritePoint(const KC3dPoint& point, float scaleFactor, double unit
     if (!mWriter) return Fail(eWriteFailed);
     KBinaryWriter& w = *mWriter;
     if (scaleFactor < 0) {
+        for (double v : {point.x, point.y, point.z})
+            if (!KIsFileNumber(v / unitScale)) return Fail(eNumberInvalid);
         WriteFloat(w, static_cast<float>(point.x / unitScale));
         WriteFloat(w, static_cast<float>(point.y / unitScale));
         WriteFloat(w, static_cast<float>(point.z / unitScale));
