@@ -242,7 +242,7 @@ size_t KScanFileNumber(std::string_view text, double& value) {
 }
 
 const char kFileNumberError[] =
-    "A number that is not finite or is beyond 1e30 in size cannot be written";
+    "A number that is not finite or is larger than 2^100 (about 1.27e30) cannot be written";
 
 bool KFileNumbersOnly(const char* format, va_list args) {
     va_list list;

@@ -180,7 +180,7 @@ bool KMotionFile::ReadInt(int& value) {
 bool KMotionFile::ReadDouble(double& value, double scale) {
     KTextCursor cursor(std::string_view(mLine).substr(mPosition));
     double v = 0;
-    if (!cursor.ReadDouble(v) || !KIsFileNumber(v * scale)) return false;
+    if (!cursor.ReadDouble(v) || !KIsSceneNumber(v * scale)) return false;
     value = v * scale;
     Advance(cursor.GetPosition());
     return true;
@@ -202,7 +202,7 @@ bool KMotionFile::ReadDoublePair(double values[2], double scale) {
         }
         KTextCursor cursor(std::string_view(mLine).substr(mPosition));
         double v = 0;
-        if (!cursor.ReadDouble(v) || !KIsFileNumber(v * scale)) {
+        if (!cursor.ReadDouble(v) || !KIsSceneNumber(v * scale)) {
             mPosition = start;
             return false;
         }
@@ -216,7 +216,7 @@ bool KMotionFile::ReadVector(double values[3], double scale) {
     KTextCursor cursor(std::string_view(mLine).substr(mPosition));
     double v[3];
     for (double& x : v)
-        if (!cursor.ReadDouble(x) || !KIsFileNumber(x * scale)) return false;
+        if (!cursor.ReadDouble(x) || !KIsSceneNumber(x * scale)) return false;
     for (int i = 0; i < 3; ++i) values[i] = v[i] * scale;
     Advance(cursor.GetPosition());
     return true;

@@ -76,7 +76,8 @@ public:
     bool ReadTokenString(KString& out);
     bool ReadInt(int& value);
     // A decimal number times the scale. No infinity is read, and a number beyond
-    // kMaxFileNumber, before or after the scale, is refused: what is read is data.
+    // kMaxFileNumber, or beyond kMaxSceneNumber times the scale, is refused: what is read is
+    // data.
     bool ReadDouble(double& value, double scale);
     // A minimum and a maximum, each a number times the scale (as ReadDouble) or an infinity
     // ("inf", "-inf" in any case); on failure the position does not move.

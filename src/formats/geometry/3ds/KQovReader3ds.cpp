@@ -101,7 +101,7 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
         const char* what = mCtx.ErrorCount() > 0 ? mCtx.ErrorAt(0).message : nullptr;
         std::string text = "File is corrupted";
         if (mCtx.badNumber)
-            text += ": a number that is not finite or is beyond 1e30 in size";
+            text += ": a number that is not finite or is larger than 2^100 (about 1.27e30)";
         else if (what)
             text += std::string(": ") + what;
         uint32_t tag;

@@ -142,7 +142,7 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
         const std::string why =
             KDxfGroupReader::IsBinary(text) ? std::string("binary drawings are not read")
             : drawing.HasBadNumber()
-                ? KFormatC("a number that is not finite or is beyond 1e30 in size, line %d", line)
+                ? KFormatC("a number that is not finite or is larger than 2^100 (about 1.27e30), line %d", line)
             : drawing.IsCorrupt()
                 ? KFormatC("a group code that is not a number, line %d", line)
                 : KFormatC("the drawing ends before its EOF group, line %d", line);

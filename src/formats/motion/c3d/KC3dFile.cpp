@@ -222,6 +222,7 @@ std::unique_ptr<KC3dParameter> KC3dFile::ReadParameterRecord() {
 
 bool KC3dFile::ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, double unitScale) {
     out = KC3dPoint();
+    bool numbers = true;
     if (scaleFactor >= 0) {
         int16_t x = mReader.I16(), y = mReader.I16(), z = mReader.I16();
         // One word in file order: the residual in its low byte, the cameras in its high byte.
@@ -236,6 +237,7 @@ bool KC3dFile::ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, do
     } else {
         float v[4];
         for (float& f : v) ReadFloat(f);
+        numbers = KIsFileNumber(v[0]) && KIsFileNumber(v[1]) && KIsFileNumber(v[2]);
         out.x = v[0] * unitScale;
         out.y = v[1] * unitScale;
         out.z = v[2] * unitScale;
@@ -244,7 +246,8 @@ bool KC3dFile::ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, do
     }
     SkipBytes(skipAfter);
     if (!mReader.Ok()) return mEof = true, false;
-    if (KIsFileNumber(out.x) && KIsFileNumber(out.y) && KIsFileNumber(out.z)) return true;
+    if (numbers && KIsSceneNumber(out.x) && KIsSceneNumber(out.y) && KIsSceneNumber(out.z))
+        return true;
     // An unseen point's coordinates carry nothing; a seen one's must be numbers.
     if (out.valid) return false;
     out.x = out.y = out.z = 0.0;
@@ -362,8 +365,8 @@ bool KC3dFile::WritePoint(const KC3dPoint& point, float scaleFactor, double unit
     if (!mWriter) return Fail(eWriteFailed);
     KBinaryWriter& w = *mWriter;
     if (scaleFactor < 0) {
-        for (double v : {point.x, point.y, point.z})
-            if (!KIsFileNumber(v / unitScale)) return Fail(eNumberInvalid);
+        for (double v : {point.x / unitScale, point.y / unitScale, point.z / unitScale})
+            if (!KIsFileNumber(v)) return Fail(eNumberInvalid);
         WriteFloat(w, static_cast<float>(point.x / unitScale));
         WriteFloat(w, static_cast<float>(point.y / unitScale));
         WriteFloat(w, static_cast<float>(point.z / unitScale));

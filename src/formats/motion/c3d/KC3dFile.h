@@ -92,7 +92,8 @@ public:
     // The next record of the parameter section, none at its end.
     std::unique_ptr<KC3dParameter> ReadParameterRecord();
     // One point in scene units (unit scale = scene units per file unit). A seen point beyond
-    // kMaxFileNumber (or not a number) is refused; an unseen one's coordinates become 0.
+    // kMaxFileNumber in the file or kMaxSceneNumber in the scene (or not a number) is
+    // refused; an unseen one's coordinates become 0.
     bool ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, double unitScale);
 
     // Writing to a stream positioned where the file starts.
