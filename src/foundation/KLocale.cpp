@@ -265,7 +265,7 @@ bool KFileNumbersOnly(const char* format, va_list args) {
             while (KIsDigit(*p)) ++p;
         }
         // Length modifiers: 'L' makes a long double; 'l', 'z', 't' and 'j' a 64-bit integer
-        // (short and char arguments arrive as int).
+        // (short and char arguments, and characters, arrive as int).
         bool longDouble = false, wideInteger = false;
         for (; *p && std::strchr("hlLztj", *p); ++p) {
             if (*p == 'L') longDouble = true;
@@ -277,7 +277,7 @@ bool KFileNumbersOnly(const char* format, va_list args) {
             const double v = longDouble ? double(va_arg(list, long double)) : va_arg(list, double);
             ok = KIsFileNumber(v);
         } else if (std::strchr("diouxXc", c)) {
-            if (wideInteger)
+            if (wideInteger && c != 'c')
                 (void)va_arg(list, long long);
             else
                 (void)va_arg(list, int);

@@ -14,20 +14,6 @@ std::string_view FirstWord(std::string_view line) {
     return line.substr(b, e - b);
 }
 
-// Codes whose values are floating-point numbers.
-bool IsFloatCode(int code) {
-    return (code >= 10 && code <= 59) || (code >= 110 && code <= 149) ||
-           (code >= 210 && code <= 239) || (code >= 1010 && code <= 1059);
-}
-
-// False for a value that reads as NaN, an infinity or a magnitude beyond kMaxFileNumber;
-// text that is no number at all is left to the value's reader.
-bool IsTakenNumber(std::string_view word) {
-    double v;
-    if (KScanFileNumber(word, v) == word.size()) return true;
-    return !KParseDouble(word, v) || KIsFileNumber(v);
-}
-
 }  // namespace
 
 void KDxfGroupReader::SetText(std::string_view text) {
@@ -68,10 +54,6 @@ bool KDxfGroupReader::ReadGroup(int& code, std::string_view& value) {
     code = number;
     mGroupStart = start;
     value = FirstWord(line);
-    if (IsFloatCode(code) && !IsTakenNumber(value)) {
-        mBadNumber = true;
-        return false;
-    }
     return true;
 }
 
@@ -82,8 +64,15 @@ bool KDxfGroupReader::IsBinary(std::string_view text) {
 }
 
 void KDxfGroupReader::ToDouble(std::string_view text, double& value) {
+    const std::string_view word = FirstWord(text);
     double v;
-    if (KScanDecimal(FirstWord(text), v) > 0) value = v;
+    if (KScanFileNumber(word, v) > 0) {
+        value = v;
+        return;
+    }
+    // Text that is no number at all keeps the value; NaN, an infinity or a number beyond
+    // kMaxFileNumber stops the reading.
+    if (KParseDouble(word, v) && !KIsFileNumber(v)) mBadNumber = true;
 }
 
 void KDxfGroupReader::ToInt(std::string_view text, int& value) {
