@@ -233,6 +233,62 @@ size_t KScanDecimal(std::string_view text, double& value) {
     return i;
 }
 
+size_t KScanFileNumber(std::string_view text, double& value) {
+    double v = 0;
+    const size_t used = KScanDecimal(text, v);
+    if (used == 0 || !KIsFileNumber(v)) return 0;
+    value = v;
+    return used;
+}
+
+const char kFileNumberError[] =
+    "A number that is not finite or is larger than 2^100 (about 1.27e30) cannot be written";
+
+bool KFileNumbersOnly(const char* format, va_list args) {
+    va_list list;
+    va_copy(list, args);
+    bool ok = true;
+    for (const char* p = format; ok && p && *p; ++p) {
+        if (*p != '%') continue;
+        if (*++p == '%') continue;
+        while (*p && std::strchr("-+ #0'", *p)) ++p;
+        // A width or precision given as '*' takes an int argument of its own.
+        for (int part = 0; part < 2; ++part) {
+            if (part == 1) {
+                if (*p != '.') break;
+                ++p;
+            }
+            if (*p == '*') {
+                (void)va_arg(list, int);
+                ++p;
+            }
+            while (KIsDigit(*p)) ++p;
+        }
+        // Length modifiers: 'L' makes a long double; 'l', 'z', 't' and 'j' a 64-bit integer
+        // (short and char arguments, and characters, arrive as int).
+        bool longDouble = false, wideInteger = false;
+        for (; *p && std::strchr("hlLztj", *p); ++p) {
+            if (*p == 'L') longDouble = true;
+            if (*p != 'h' && *p != 'L') wideInteger = true;
+        }
+        const char c = *p;
+        if (!c) break;
+        if (std::strchr("fFeEgGaA", c)) {
+            const double v = longDouble ? double(va_arg(list, long double)) : va_arg(list, double);
+            ok = KIsFileNumber(v);
+        } else if (std::strchr("diouxXc", c)) {
+            if (wideInteger && c != 'c')
+                (void)va_arg(list, long long);
+            else
+                (void)va_arg(list, int);
+        } else if (c == 's' || c == 'p' || c == 'n') {
+            (void)va_arg(list, void*);
+        }
+    }
+    va_end(list);
+    return ok;
+}
+
 size_t KScanInteger(std::string_view text, long long& value) {
     size_t i = 0;
     const bool negative = i < text.size() && text[i] == '-';

@@ -30,11 +30,35 @@ int KSscanfC(const char* text, const char* format, ...) __attribute__((format(sc
 bool KParseDouble(std::string_view text, double& value);
 bool KParseInt64(std::string_view text, long long& value);
 
+// Numbers of the interchange files other than QOV stay within this magnitude (2^100, about
+// 1.27e30): far beyond any real measure, and small enough that float keys, unit scales and the
+// products of transforms built from such numbers stay finite. A power of two, so that a number
+// within it stays within it as a float. Readers refuse other numbers, writers never write them.
+constexpr double kMaxFileNumber = 0x1p100;
+// False for NaN, infinities and magnitudes beyond kMaxFileNumber.
+inline bool KIsFileNumber(double value) {
+    return value >= -kMaxFileNumber && value <= kMaxFileNumber;
+}
+// What a file number may become through a unit or scale factor and still be read: 2^120,
+// within what a float key holds with room to spare. A writer that divides by the unit again
+// then writes a file number.
+constexpr double kMaxSceneNumber = 0x1p120;
+inline bool KIsSceneNumber(double value) {
+    return value >= -kMaxSceneNumber && value <= kMaxSceneNumber;
+}
+// What a writer of those files says when it meets another number.
+extern const char kFileNumberError[];
+// False when a floating-point argument of `format` is no file number (see above); integers,
+// texts and the rest are not looked at.
+bool KFileNumbersOnly(const char* format, va_list args);
+
 // Numbers of the text file formats: a decimal number at the start of `text` (no white space
 // skipped), an optional sign, digits with an optional point and an optional exponent.
 // "nan", "inf", hex forms, values beyond the type's range and numbers glued to a letter or
 // '_' are refused. Returns the characters used, 0 when no number is accepted.
 size_t KScanDecimal(std::string_view text, double& value);
+// As KScanDecimal, and a magnitude beyond kMaxFileNumber is refused too.
+size_t KScanFileNumber(std::string_view text, double& value);
 size_t KScanInteger(std::string_view text, long long& value);
 size_t KScanInteger(std::string_view text, int& value);
 // The same over the whole text, ASCII white space allowed around it.

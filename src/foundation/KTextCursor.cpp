@@ -42,7 +42,7 @@ bool KTextCursor::ReadNumber(T& value, size_t (*scan)(std::string_view, T&)) {
 }
 
 bool KTextCursor::ReadDouble(double& value) {
-    return ReadNumber<double>(value, KScanDecimal);
+    return ReadNumber<double>(value, KScanFileNumber);
 }
 
 bool KTextCursor::ReadInt(int& value) {

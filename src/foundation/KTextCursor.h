@@ -30,7 +30,8 @@ public:
     // White space first, then the word up to the next white space; empty when none is left.
     std::string_view ReadWord();
 
-    // White space first, then a number; on failure the position does not move.
+    // White space first, then a number (a file number: within kMaxFileNumber); on failure the
+    // position does not move.
     bool ReadDouble(double& value);
     bool ReadInt(int& value);
 

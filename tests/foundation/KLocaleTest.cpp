@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -129,6 +130,42 @@ TEST(KLocale, ScanIntegerRefusesOverflowAndWords) {
     EXPECT_EQ(KScanInteger("-2147483648", narrow), 11u);
     EXPECT_EQ(narrow, INT32_MIN);
     EXPECT_EQ(KScanInteger("2147483648", narrow), 0u);
+}
+
+bool NumbersOnly(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const bool ok = KFileNumbersOnly(format, args);
+    va_end(args);
+    return ok;
+}
+
+// The numbers the interchange files hold: read up to 2^100, and a float of one stays one;
+// a format's floating-point arguments are found whatever comes before them.
+TEST(KLocale, FileNumbers) {
+    double v = -1;
+    EXPECT_EQ(KScanFileNumber("-1.25e30 x", v), 8u);
+    EXPECT_EQ(v, -1.25e30);
+    for (const char* bad : {"1.3e30", "-1e308", "1e400", "nan", "inf", "12abc"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(KScanFileNumber(bad, v), 0u);
+        EXPECT_EQ(v, -1.25e30);
+    }
+    EXPECT_TRUE(KIsFileNumber(kMaxFileNumber));
+    EXPECT_TRUE(KIsFileNumber(double(float(kMaxFileNumber))));
+    EXPECT_FALSE(KIsFileNumber(std::nextafter(kMaxFileNumber, HUGE_VAL)));
+    EXPECT_FALSE(KIsFileNumber(std::nan("")));
+    EXPECT_TRUE(KIsSceneNumber(kMaxFileNumber * 1000.0));
+    EXPECT_FALSE(KIsSceneNumber(-HUGE_VAL));
+
+    const double nan = std::nan("");
+    EXPECT_TRUE(NumbersOnly("%d %s %g\n", 1, "inf", 2.0));
+    EXPECT_FALSE(NumbersOnly("%d %s %g\n", 1, "x", nan));
+    EXPECT_TRUE(NumbersOnly("%*.*f", 5, 2, 1.0));
+    EXPECT_FALSE(NumbersOnly("%*.*f", 5, 2, HUGE_VAL));
+    EXPECT_FALSE(NumbersOnly("%zu %lld %ld %hd %Lg", size_t(1), 2LL, 3L, short(4), (long double)1e31));
+    EXPECT_FALSE(NumbersOnly("100%% %c %.3e", 'a', -1e31));
+    EXPECT_TRUE(NumbersOnly("%-5d\t%+08.2f %p", 3, kMaxFileNumber, static_cast<void*>(&v)));
 }
 
 TEST(KLocale, WholeTextDecimalParses) {

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@
 #include "common/TempTestFolder.h"
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/KQovMotionTextIO.h"
+#include "foundation/KLocale.h"
 #include "io/KQovWriteOptions.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
@@ -559,3 +561,122 @@ TEST(ConversionMatrix, WriteOptionsComeFromTheCurrentTake) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// The file with its last number replaced by `bad`, within the last line that begins with
+// `prefix` (OBJ points) or follows a line `previous` (DXF first coordinates); the number of
+// that line (1-based), 0 when there is none.
+int SpoilLastNumber(const std::string& path, const char* bad, const std::string& prefix = "",
+                    const std::string& previous = "") {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (size_t n = lines.size(); n-- > 0;) {
+        std::string& line = lines[n];
+        if (line.compare(0, prefix.size(), prefix) != 0) continue;
+        if (!previous.empty() && (n == 0 || lines[n - 1] != previous)) continue;
+        size_t end = line.find_last_not_of(" \t\r");
+        while (end != std::string::npos) {
+            const size_t begin = line.find_last_of(" \t", end);
+            const size_t from = begin == std::string::npos ? 0 : begin + 1;
+            double value;
+            if (KParseDecimal(line.substr(from, end + 1 - from), value)) {
+                line.replace(from, end + 1 - from, bad);
+                std::ofstream out(path, std::ios::binary);
+                for (const std::string& l : lines) out << l << '\n';
+                return int(n) + 1;
+            }
+            end = begin == std::string::npos ? begin : line.find_last_not_of(" \t", begin);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Every writer meets a number that no reader takes back (NaN, an infinity, beyond 2^100) in a
+// mesh point or a key: QOV keeps it, every other writer refuses it and leaves no file. Each
+// written file, with one of its numbers spoilt, is refused by its reader, which names the
+// line (the point array's chunk for 3DS).
+TEST(ConversionMatrix, NumbersNoReaderTakesBack) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const char* const kBad[] = {"nan", "inf", "1e308", "-1e35"};
+    int turn = 0;
+    for (const Row& row : kRows) {
+        if (row.carried == 0) continue;
+        SCOPED_TRACE(RowName(row));
+        const char* bad = kBad[turn++ % 4];
+        TestScene written;
+        kBuilders[row.content](written);
+        const double value = KAtofC(bad);
+        if (row.content == eMeshes) {
+            auto* mesh = static_cast<KQovMesh*>(
+                FindByName(written.scene->GetRootNode(), "Body")->GetNodeAttribute());
+            mesh->GetControlPoints().SetAt(0, KVector4(value, 0, 0, 1));
+        } else {
+            KQovNode* node = FindByAttribute(written.scene->GetRootNode(),
+                                             row.content == eSkeleton ? KQovNodeAttribute::eSkeleton
+                                                                      : KQovNodeAttribute::eMarker);
+            KFCurve* curve = node->GetCurrentTakeNode()->GetTranslationX();
+            // A frame where every marker is seen.
+            KMotionSetKey(curve, 50, curve->KeyGetTime(50), value);
+        }
+        const std::string spoilt = folder / ("spoilt." + std::string(row.extension));
+        std::string error;
+        if (std::string(row.extension) == "qov") {
+            EXPECT_TRUE(WriteScene(written, spoilt, error)) << error;
+        } else {
+            EXPECT_FALSE(WriteScene(written, spoilt, error));
+            EXPECT_NE(error.find(kFileNumberError), std::string::npos) << error;
+            EXPECT_FALSE(KFileExists(spoilt.c_str()));
+        }
+
+        // The reading side, from a good file of the row.
+        if (std::string(row.extension) == "qov" || std::string(row.extension) == "c3d") continue;
+        TestScene good;
+        kBuilders[row.content](good);
+        const std::string path = folder / ("good." + std::string(row.extension));
+        ASSERT_TRUE(WriteScene(good, path, error)) << error;
+        std::vector<std::pair<std::string, std::string>> refusals;  // file, where
+        if (std::string(row.extension) == "3ds") {
+            std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+            std::string bytes((std::istreambuf_iterator<char>(file)), {});
+            // The first point array, right inside its triangle object.
+            size_t at = 0;
+            while ((at = bytes.find(std::string("\x00\x41", 2), at + 1)) != std::string::npos)
+                if (bytes.compare(at + 6, 2, "\x10\x41") == 0) break;
+            ASSERT_NE(at, std::string::npos);
+            const float f = float(value);
+            file.seekp(std::streamoff(at + 6 + 8));
+            file.write(reinterpret_cast<const char*>(&f), 4);
+            refusals.push_back({path, KFormatC("(chunk 0x4110 at byte %zu)", at + 6)});
+        } else {
+            refusals.push_back({path, ""});
+            if (std::string(row.extension) == "amc")
+                refusals.push_back({KQovAcclaimSkeletonBeside(path.c_str()).Buffer(), ""});
+        }
+        for (auto& refusal : refusals) {
+            std::string keep;
+            if (refusal.second.empty()) {
+                keep = ReadFileText(refusal.first);
+                const std::string extension = row.extension;
+                const int line = SpoilLastNumber(refusal.first, bad, extension == "obj" ? "v " : "",
+                                                 extension == "dxf" ? " 10" : "");
+                ASSERT_GT(line, 0);
+                refusal.second = "line " + std::to_string(line);
+            }
+            TestScene read;
+            std::unique_ptr<KStreamOptions> options;
+            EXPECT_FALSE(ReadScene(read, path, options, error)) << refusal.first;
+            EXPECT_NE(error.find(refusal.second), std::string::npos) << refusal.second << ": " << error;
+            if (!keep.empty()) std::ofstream(refusal.first, std::ios::binary) << keep;
+        }
+    }
+}

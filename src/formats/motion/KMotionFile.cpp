@@ -47,13 +47,14 @@ int KMotionFile::Open(const char* path, const char* mode) {
 int KMotionFile::Close() {
     const bool wasOpen = mStream.IsOpen();
     // The buffered rest goes out first, so a full disk shows here rather than vanish.
-    bool failed = wasOpen && (mWriting ? !Flush() : mStream.HasError());
+    bool failed = wasOpen && (mWriting ? !Flush() || mNumberRefused : mStream.HasError());
     mReader.Clear();
     if (mWriting && failed)
         mStream.Discard();
     else if (wasOpen && !mStream.Commit())
         failed = true;
     mWriting = false;
+    mNumberRefused = false;
     mLineNumber = 0;
     mAtEnd = true;
     mLineTooLong = false;
@@ -177,20 +178,9 @@ bool KMotionFile::ReadInt(int& value) {
 }
 
 bool KMotionFile::ReadDouble(double& value, double scale) {
-    const char* rest = GetPosition();
-    if (CompareText(rest, "-inf") == 0) {
-        value = -HUGE_VAL;
-        Advance(4);
-        return true;
-    }
-    if (CompareText(rest, "inf") == 0) {
-        value = HUGE_VAL;
-        Advance(3);
-        return true;
-    }
     KTextCursor cursor(std::string_view(mLine).substr(mPosition));
     double v = 0;
-    if (!cursor.ReadDouble(v)) return false;
+    if (!cursor.ReadDouble(v) || !KIsSceneNumber(v * scale)) return false;
     value = v * scale;
     Advance(cursor.GetPosition());
     return true;
@@ -212,7 +202,7 @@ bool KMotionFile::ReadDoublePair(double values[2], double scale) {
         }
         KTextCursor cursor(std::string_view(mLine).substr(mPosition));
         double v = 0;
-        if (!cursor.ReadDouble(v)) {
+        if (!cursor.ReadDouble(v) || !KIsSceneNumber(v * scale)) {
             mPosition = start;
             return false;
         }
@@ -226,7 +216,7 @@ bool KMotionFile::ReadVector(double values[3], double scale) {
     KTextCursor cursor(std::string_view(mLine).substr(mPosition));
     double v[3];
     for (double& x : v)
-        if (!cursor.ReadDouble(x)) return false;
+        if (!cursor.ReadDouble(x) || !KIsSceneNumber(x * scale)) return false;
     for (int i = 0; i < 3; ++i) values[i] = v[i] * scale;
     Advance(cursor.GetPosition());
     return true;
@@ -284,6 +274,17 @@ bool KMotionFile::Error(const char* format, ...) {
 
 int KMotionFile::Printf(int indent, const char* format, ...) {
     if (!mWriting || !mStream.IsOpen()) return -1;
+    {
+        va_list args;
+        va_start(args, format);
+        const bool numbers = KFileNumbersOnly(format, args);
+        va_end(args);
+        // Nothing of the line is written, and the file is not put in place.
+        if (!numbers) {
+            mNumberRefused = true;
+            return -1;
+        }
+    }
     for (int i = 0; i < indent; ++i)
         if (mStream.Write("  ", 2) != 2) return -1;
     va_list args;

@@ -75,13 +75,14 @@ public:
     bool ReadToken(char* buffer, int maximum);
     bool ReadTokenString(KString& out);
     bool ReadInt(int& value);
-    // "inf" and "-inf" as the whole rest of the line give infinities (not scaled); otherwise
-    // a decimal number times the scale.
+    // A decimal number times the scale. No infinity is read, and a number beyond
+    // kMaxFileNumber, or beyond kMaxSceneNumber times the scale, is refused: what is read is
+    // data.
     bool ReadDouble(double& value, double scale);
-    // A minimum and a maximum, each a number times the scale or an infinity ("inf", "-inf"
-    // in any case); on failure the position does not move.
+    // A minimum and a maximum, each a number times the scale (as ReadDouble) or an infinity
+    // ("inf", "-inf" in any case); on failure the position does not move.
     bool ReadDoublePair(double values[2], double scale);
-    // Three numbers with only white space between them, each times the scale.
+    // Three numbers with only white space between them, each times the scale (as ReadDouble).
     bool ReadVector(double values[3], double scale);
 
     // Index of the first keyword the text at the position begins with (any case), -1 when
@@ -102,8 +103,13 @@ public:
     void SetErrorCallback(MessageCallback callback) { mError = std::move(callback); }
 
     // Two blanks per indent level, then the text in the C locale; the length of the text,
-    // negative when nothing could be written.
+    // negative when nothing could be written. A floating-point argument that is no file
+    // number (KIsFileNumber) writes nothing and makes Close fail: see IsNumberRefused.
     int Printf(int indent, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // True once Printf met a number that no reader takes back (until Close).
+    bool IsNumberRefused() const { return mNumberRefused; }
+    // For writers that format their own text: the file is refused as Printf would refuse it.
+    void RefuseNumber() { mNumberRefused = true; }
 
     int CompareText(const char* a, const char* b) const;
     // The position behind `keyword` when `text` begins with it (any case), else null.
@@ -128,6 +134,7 @@ private:
     bool mWriting = false;
     bool mAtEnd = true;
     bool mLineTooLong = false;
+    bool mNumberRefused = false;
     const char* mSeparators;
     const char* mTerminators;
     const char* mComments;

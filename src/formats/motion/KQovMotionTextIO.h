@@ -11,6 +11,7 @@
 
 #include "foundation/KAffineMatrix.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 #include "foundation/KString.h"
 #include "foundation/KTextLineReader.h"
 #include "foundation/KTime.h"
@@ -160,9 +161,10 @@ public:
     }
     bool FileClose() override {
         if (!mFile) return Fail(eFileNotOpened);
+        const bool refused = mFile->IsNumberRefused();
         const bool ok = mFile->Close() == 0;
         mFile.reset();
-        return ok || Fail(eOutOfDiskSpace);
+        return ok || (refused ? Fail(eUnidentifiedError, kFileNumberError) : Fail(eOutOfDiskSpace));
     }
     void FileDiscard() override {
         if (mFile) mFile->Discard();
@@ -180,8 +182,10 @@ protected:
     }
     // The options when a file is open and they are motion options, else null with the error.
     KStreamOptionsMotion* CheckWrite(KQovScene* scene, KStreamOptions* options);
-    // True when every line reached the file; a refused write is error 3, never success.
+    // True when every line reached the file; a refused write is error 3, never success,
+    // and a number no reader takes back is refused with its own message.
     bool Finish(bool written = true) {
+        if (mFile->IsNumberRefused()) return Fail(eUnidentifiedError, kFileNumberError);
         return (mFile->Flush() && written) || Fail(eOutOfDiskSpace);
     }
 

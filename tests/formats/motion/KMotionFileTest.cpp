@@ -144,9 +144,14 @@ TEST(KMotionFile, NumbersOnALine) {
         const char* rest;  // the position afterwards
     } cases[] = {
         {"1.5 x", "d", true, {3.0}, "x"},
-        {"-inf", "d", true, {-HUGE_VAL}, ""},
-        {"inf", "d", true, {HUGE_VAL}, ""},
+        // A value read is data: no infinity, nothing beyond 2^100 in the file (2^120 scaled).
+        {"-inf", "d", false, {}, "-inf"},
+        {"inf", "d", false, {}, "inf"},
         {"-inf 5", "d", false, {}, "-inf 5"},
+        {"5e29", "d", true, {1e30}, ""},
+        {"7e29", "d", true, {1.4e30}, ""},
+        {"1.3e30", "d", false, {}, "1.3e30"},
+        {"1e308", "d", false, {}, "1e308"},
         {"nan", "d", false, {}, "nan"},
         {"0x10", "d", false, {}, "0x10"},
         {"1,5", "d", true, {2.0}, "5"},  // the comma separates
@@ -156,11 +161,14 @@ TEST(KMotionFile, NumbersOnALine) {
         {"-INF inf", "p", true, {-HUGE_VAL, HUGE_VAL}, ""},
         {"inf 5", "p", true, {HUGE_VAL, 10.0}, ""},
         {"(-1.5, 2)", "p", true, {-3.0, 4.0}, ""},
+        {"-inf 1.3e30", "p", false, {}, "-inf 1.3e30"},
         {"1 x", "p", false, {}, "1 x"},
         {"1 2 3 z", "v", true, {2, 4, 6}, "z"},
         {"1\t2  3", "v", true, {2, 4, 6}, ""},
         {"1, 2, 3", "v", false, {}, "1, 2, 3"},  // only white space between the three
         {"1 2", "v", false, {}, "1 2"},
+        {"1 2 1.3e30", "v", false, {}, "1 2 1.3e30"},
+        {"1 nan 3", "v", false, {}, "1 nan 3"},
     };
     CommaLocale comma;  // numbers never follow the process locale
     for (const Case& c : cases) {

@@ -145,6 +145,20 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
          {": warning: 1 line element is not read"}},
         {"some.dxf", kDxfTriangle, 0, {}},
         {"blocks.dxf", NestedBlocks(), 0, {": warning: Too many block instances; the rest are skipped"}},
+        // Numbers no reader takes back, refused where they stand.
+        {"huge.obj",
+         "v 0 0 0\nv 1e308 0 0\nv 0 1 0\nf 1 2 3\n",
+         1,
+         {": File is corrupted: line 2: v 1e308 0 0 (Line 2 is corrupted: v 1e308 0 0"}},
+        {"nan.dxf",
+         std::string(kDxfTriangle).replace(std::string(kDxfTriangle).find("20\n0\n"), 5, "20\nnan\n"),
+         1,
+         {": File is corrupted: a number that is not finite or is larger than 2^100 (about "
+          "1.27e30), line 12"}},
+        {"inf.aoa",
+         "frames = 1 markers = 1 Hz = 50\n1 2 inf\n",
+         1,
+         {": File is corrupted: frame 1 cannot be read (line 2)"}},
         {"plain.bvh", bvh, 0, {}, 1},
         {"plain.trc", trc, 0, {}, 1},
     };
@@ -172,6 +186,26 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
             EXPECT_TRUE(HasLine(info.err, "qovtool: " + in + message)) << info.err;
         }
     }
+    // A QOV file may hold any double; a writer of another format refuses what its reader
+    // would refuse, and writes nothing.
+    const std::string triangle = mTemp / "triangle.obj", ascii = mTemp / "triangle.qov";
+    Write(triangle, kTriangle);
+    ASSERT_EQ(Run(mTemp.path(), {"convert", triangle, ascii, "--ascii"}).status, 0);
+    std::string qov = ReadFile(ascii);
+    const size_t at = qov.find("Vertices: 0,");
+    ASSERT_NE(at, std::string::npos);
+    Write(ascii, qov.replace(at + 10, 1, "nan"));
+    for (const char* extension : {"obj", "dxf", "3ds"}) {
+        const std::string out = mTemp / (std::string("refused.") + extension);
+        const Result result = Run(mTemp.path(), {"convert", ascii, out});
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_TRUE(HasLine(result.err, "qovtool: " + out +
+                                            ": A number that is not finite or is larger than 2^100 "
+                                            "(about 1.27e30) cannot be written"))
+            << result.err;
+        EXPECT_FALSE(Exists(out));
+    }
+
     // The real UTF-16 file of the OBJ test data.
     const Result real =
         Run(mTemp.path(), {"convert", Data("obj/box_UTF16BE.obj"), mTemp / "b.qov"});

@@ -15,6 +15,7 @@
 #include "formats/geometry/3ds/Context3ds.h"
 #include "foundation/KBinaryReader.h"
 #include "foundation/KBinaryWriter.h"
+#include "foundation/KLocale.h"
 
 struct Point3ds {
     float x = 0, y = 0, z = 0;
@@ -410,7 +411,10 @@ public:
     void Value(uint16_t& v) { v = Checked(mReader.U16()); }
     void Value(int16_t& v) { v = Checked(mReader.I16()); }
     void Value(uint32_t& v) { v = Checked(mReader.U32()); }
-    void Value(float& v) { v = Checked(mReader.F32()); }
+    void Value(float& v) {
+        v = Checked(mReader.F32());
+        if (!KIsFileNumber(v)) BadNumber();
+    }
     template <class T>
     void Value(T& v) {
         v.Io(*this);
@@ -433,6 +437,7 @@ public:
         items.assign(count, T());
         FixedDecoder decoder{bytes.data()};
         for (T& item : items) decoder.Value(item);
+        if (decoder.badNumber) BadNumber();
     }
     template <class V>
     void Track(Track3ds<V>& track);
@@ -441,6 +446,7 @@ private:
     // Reads the words and floats of list items from bytes known to hold them.
     struct FixedDecoder {
         const uint8_t* at;
+        bool badNumber = false;
         void Value(uint16_t& v) {
             v = KLoadU16(at, KByteOrder::eLittle);
             at += 2;
@@ -449,6 +455,7 @@ private:
             const uint32_t bits = KLoadU32(at, KByteOrder::eLittle);
             std::memcpy(&v, &bits, 4);
             at += 4;
+            if (!KIsFileNumber(v)) badNumber = true;
         }
         template <class T>
         void Value(T& v) {
@@ -465,6 +472,12 @@ private:
     T Checked(T value) {
         Report();
         return value;
+    }
+    // A float that is no file number makes the file corrupt: recorded once.
+    void BadNumber() {
+        if (mCtx.badNumber) return;
+        mCtx.badNumber = true;
+        PushError3ds(mCtx, ERR_INVALID_DATA);
     }
     // Records the reader's failure once, when it happens: a bound as a bad chunk, a short
     // read (or a text without its end) as a read error.
@@ -503,6 +516,11 @@ public:
         Report();
     }
     void Value(float v) {
+        // A float no reader takes back is never written.
+        if (!KIsFileNumber(v)) {
+            mCtx.badNumber = true;
+            return Fail(ERR_INVALID_DATA);
+        }
         mWriter.F32(v);
         Report();
     }

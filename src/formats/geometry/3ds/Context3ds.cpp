@@ -199,6 +199,7 @@ void Context3ds::Push(int code) {
 
 void Context3ds::Clear() {
     mErrorPending = false;
+    badNumber = false;
     mErrorKnown = mChunkKnown = false;
     for (auto& entry : mStack) entry = {};
     mOverflow = {};

@@ -98,6 +98,9 @@ public:
     int slotCount = 0;                            // high-water mark of used slots
     File3ds* current = nullptr;
     int currentSlot = 0;
+    // Set with the error of a float read or written that is no file number (KIsFileNumber):
+    // NaN, an infinity or a magnitude beyond kMaxFileNumber. Cleared with the errors.
+    bool badNumber = false;
 
 private:
     bool mErrorPending = false;

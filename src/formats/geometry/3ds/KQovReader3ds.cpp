@@ -100,7 +100,10 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
         // The toolkit's first message tells what went wrong; the chunk tells where.
         const char* what = mCtx.ErrorCount() > 0 ? mCtx.ErrorAt(0).message : nullptr;
         std::string text = "File is corrupted";
-        if (what) text += std::string(": ") + what;
+        if (mCtx.badNumber)
+            text += ": a number that is not finite or is larger than 2^100 (about 1.27e30)";
+        else if (what)
+            text += std::string(": ") + what;
         uint32_t tag;
         uint64_t position;
         if (mCtx.GetErrorChunk(tag, position))

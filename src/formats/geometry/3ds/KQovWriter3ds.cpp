@@ -23,6 +23,7 @@
 #include "formats/geometry/3ds/TextureCopy3ds.h"
 #include "formats/geometry/KQovGeometryContent.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
@@ -234,7 +235,9 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
             diskFull = diskFull || mCtx.ErrorAt(i).code == ERR_WRITING_FILE;
         }
         const int code = diskFull ? eOutOfDiskSpace : eUnidentifiedError;
-        if (what)
+        if (mCtx.badNumber)
+            mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
+        else if (what)
             mError.SetErrorWithText(code, (std::string(diskFull ? "Out of disk space" : "Unidentified error") +
                                            ": " + what).c_str());
         else

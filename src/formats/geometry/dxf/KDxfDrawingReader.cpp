@@ -265,9 +265,9 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
         if (code == 0) break;
         if (code == 2) insert.block = value;
         else if (code == 10 || code == 20 || code == 30)
-            KDxfGroupReader::ToDouble(value, insert.point[code / 10 - 1]);
-        else if (code >= 41 && code <= 43) KDxfGroupReader::ToDouble(value, insert.scale[code - 41]);
-        else if (code == 50) KDxfGroupReader::ToDouble(value, insert.rotation);
+            mGroups.ToDouble(value, insert.point[code / 10 - 1]);
+        else if (code >= 41 && code <= 43) mGroups.ToDouble(value, insert.scale[code - 41]);
+        else if (code == 50) mGroups.ToDouble(value, insert.rotation);
     }
     const size_t end = mGroups.GetGroupStart();
     if (!insert.block.empty()) {
@@ -338,7 +338,7 @@ bool KDxfDrawingReader::ReadBlockBase(double base[3]) {
             mGroups.Seek(mGroups.GetGroupStart());
             return true;
         }
-        if (code == 10 || code == 20 || code == 30) KDxfGroupReader::ToDouble(value, base[code / 10 - 1]);
+        if (code == 10 || code == 20 || code == 30) mGroups.ToDouble(value, base[code / 10 - 1]);
     }
     return false;
 }

@@ -53,6 +53,8 @@ public:
     // (IsCorrupt); records made so far stay.
     bool Read(std::string_view text);
     bool IsCorrupt() const { return mCorrupt; }
+    // True when the read stopped at a number no reader takes (see KDxfGroupReader).
+    bool HasBadNumber() const { return mGroups.HasBadNumber(); }
     // Offset in the text just past the line read last, for messages.
     size_t GetOffset() const { return mGroups.Tell(); }
 

@@ -118,7 +118,7 @@ bool KDxfEntityReader::ReadCorners(KDxfFace& face, int corners) {
         if (code == 8) face.layer = value;
         else if (code == 62) KDxfGroupReader::ToInt(value, face.colour);
         else if (code >= 10 && code <= 39 && code % 10 < corners)
-            KDxfGroupReader::ToDouble(value, p[code % 10][code / 10 - 1]);
+            mGroups.ToDouble(value, p[code % 10][code / 10 - 1]);
     });
     face.count = corners;
     // A face whose fourth corner repeats the third is a triangle.
@@ -168,7 +168,7 @@ bool KDxfEntityReader::ReadVertex(KDxfCollection& collection, int base, int colo
     for (;;) {
         if (!mGroups.ReadGroup(code, value)) return false;
         if (code == 0) break;
-        if (code == 10 || code == 20 || code == 30) KDxfGroupReader::ToDouble(value, p[code / 10 - 1]);
+        if (code == 10 || code == 20 || code == 30) mGroups.ToDouble(value, p[code / 10 - 1]);
         else if (code == 62) KDxfGroupReader::ToInt(value, colour);
         else if (code == 70) KDxfGroupReader::ToInt(value, flags);
         else if (code >= 71 && code <= 74) KScanInteger(value, number[code - 71]);

@@ -20,7 +20,7 @@ void KDxfGroupReader::SetText(std::string_view text) {
     mText = text;
     mLines.SetText(text);
     mGroupStart = mNext = 0;
-    mCorrupt = false;
+    mCorrupt = mBadNumber = false;
 }
 
 void KDxfGroupReader::Seek(size_t offset) {
@@ -41,6 +41,7 @@ bool KDxfGroupReader::ReadLine(std::string_view& line) {
 }
 
 bool KDxfGroupReader::ReadGroup(int& code, std::string_view& value) {
+    if (mBadNumber) return false;
     const size_t start = mNext;
     std::string_view line;
     if (!ReadLine(line)) return false;
@@ -63,8 +64,15 @@ bool KDxfGroupReader::IsBinary(std::string_view text) {
 }
 
 void KDxfGroupReader::ToDouble(std::string_view text, double& value) {
+    const std::string_view word = FirstWord(text);
     double v;
-    if (KScanDecimal(FirstWord(text), v) > 0) value = v;
+    if (KScanFileNumber(word, v) > 0) {
+        value = v;
+        return;
+    }
+    // Text that is no number at all keeps the value; NaN, an infinity or a number beyond
+    // kMaxFileNumber stops the reading.
+    if (KParseDouble(word, v) && !KIsFileNumber(v)) mBadNumber = true;
 }
 
 void KDxfGroupReader::ToInt(std::string_view text, int& value) {

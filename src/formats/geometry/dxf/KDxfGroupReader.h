@@ -14,9 +14,10 @@ public:
     void SetText(std::string_view text);
 
     // The next group; false at the end of the text, or when a code line is not an integer
-    // (then IsCorrupt is true).
+    // (then IsCorrupt is true), or once ToDouble met a bad number (HasBadNumber).
     bool ReadGroup(int& code, std::string_view& value);
     bool IsCorrupt() const { return mCorrupt; }
+    bool HasBadNumber() const { return mBadNumber; }
 
     // Offset of the code line of the group read last.
     size_t GetGroupStart() const { return mGroupStart; }
@@ -30,8 +31,10 @@ public:
     // True for the binary form of the format, which this reader does not read.
     static bool IsBinary(std::string_view text);
 
-    // The first word of a value as a number; `value` unchanged when it holds none.
-    static void ToDouble(std::string_view text, double& value);
+    // The first word of a value as a number; `value` unchanged when it holds none. NaN, an
+    // infinity or a number beyond kMaxFileNumber leaves it unchanged too and is a bad number:
+    // the reading stops there (HasBadNumber stays true until SetText).
+    void ToDouble(std::string_view text, double& value);
     static void ToInt(std::string_view text, int& value);
 
 private:
@@ -43,4 +46,5 @@ private:
     size_t mNext = 0;
     int mLineNumber = 0;
     bool mCorrupt = false;
+    bool mBadNumber = false;
 };

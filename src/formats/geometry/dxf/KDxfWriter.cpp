@@ -40,6 +40,7 @@ void KDxfWriter::Group(const char* code, int value, const char* format) {
 }
 
 void KDxfWriter::Point(const char* code, double value) {
+    if (!KIsFileNumber(value)) mNumberRefused = true;
     char buffer[64];
     KSnprintfC(buffer, sizeof buffer, "%lf", value);
     Group(code, buffer);
@@ -62,6 +63,7 @@ int KDxfWriter::MeshColour(const KQovMesh& mesh) {
 std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool tables) {
     mOut.clear();
     mStatus.clear();
+    mNumberRefused = false;
     mLayerNames.clear();
     std::vector<std::string> layers;
     for (const KDxfMeshEntry& e : meshes) layers.push_back(LayerName(e.name));
@@ -206,6 +208,7 @@ void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) 
 
 bool KDxfWriter::Write(KFileStream& stream, const std::vector<KDxfMeshEntry>& meshes, bool tables) {
     const std::string text = Compose(meshes, tables);
+    if (mNumberRefused) return false;
     size_t done = 0;
     while (done < text.size()) {
         const uint32_t part = static_cast<uint32_t>(std::min<size_t>(text.size() - done, 1u << 30));

@@ -29,7 +29,8 @@ public:
     // The text of a drawing holding the meshes. Without `tables`, the TABLES section is
     // left empty (a scene without nodes).
     std::string Compose(const std::vector<KDxfMeshEntry>& meshes, bool tables);
-    // Compose, written to the stream; false when the stream reports an error.
+    // Compose, written to the stream; false when the stream reports an error or the text
+    // would hold a number no reader takes back (then nothing is written).
     bool Write(KFileStream& stream, const std::vector<KDxfMeshEntry>& meshes, bool tables);
 
     // A layer name the format accepts: characters other than letters, digits, '$', '-' and
@@ -39,6 +40,8 @@ public:
     static int MeshColour(const KQovMesh& mesh);
     // Lines about what the text could not keep exactly (polygons cut plainly), one a line.
     const std::string& GetStatus() const { return mStatus; }
+    // True when the last text composed met a number that is no file number (KIsFileNumber).
+    bool IsNumberRefused() const { return mNumberRefused; }
 
 private:
     void Group(const char* code, const char* value);
@@ -52,4 +55,5 @@ private:
     std::string mOut;
     std::string mStatus;
     std::set<std::string> mLayerNames;
+    bool mNumberRefused = false;
 };

@@ -134,13 +134,15 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
         mError.SetError(eUnidentifiedError);
         return false;
     }
-    if (!read) {
+    if (!read || drawing.HasBadNumber()) {
         // Counted only now: the reader seeks back and forth through the blocks.
         const size_t offset = std::min(drawing.GetOffset(), text.size());
         const int line = int(std::count(text.begin(), text.begin() + long(offset), '\n')) +
                          (offset > 0 && text[offset - 1] != '\n' ? 1 : 0);
         const std::string why =
             KDxfGroupReader::IsBinary(text) ? std::string("binary drawings are not read")
+            : drawing.HasBadNumber()
+                ? KFormatC("a number that is not finite or is larger than 2^100 (about 1.27e30), line %d", line)
             : drawing.IsCorrupt()
                 ? KFormatC("a group code that is not a number, line %d", line)
                 : KFormatC("the drawing ends before its EOF group, line %d", line);

@@ -13,6 +13,7 @@
 #include "formats/geometry/dxf/KDxfSceneNodes.h"
 #include "formats/geometry/dxf/KDxfWriter.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -128,6 +129,10 @@ bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
     DestroyWorkingMeshes();
     if (!written) FileDiscard();
     const bool closed = FileClose();
+    if (writer.IsNumberRefused()) {
+        mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
+        return false;
+    }
     if (!written || !closed) {
         mError.SetError(eOutOfDiskSpace);
         return false;

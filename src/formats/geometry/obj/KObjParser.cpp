@@ -36,7 +36,7 @@ int ScanNumbers(std::string_view text, double* values, int max) {
         size_t i = 0;
         while (i < text.size() && KIsSpace(text[i])) ++i;
         text.remove_prefix(i);
-        const size_t used = KScanDecimal(text, values[count]);
+        const size_t used = KScanFileNumber(text, values[count]);
         if (used == 0) break;
         text.remove_prefix(used);
         ++count;

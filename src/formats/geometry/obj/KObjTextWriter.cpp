@@ -15,7 +15,14 @@ std::string Underscored(std::string name) {
     return name;
 }
 
-void AppendF(std::string& out, const char* format, double a, double b, double c) {
+}  // namespace
+
+// Every number of the two files goes through here: one no reader takes back fails the files.
+void KObjTextWriter::AppendF(std::string& out, const char* format, double a, double b, double c) {
+    if (!KIsFileNumber(a) || !KIsFileNumber(b) || !KIsFileNumber(c)) {
+        mNumberRefused = mFailed = true;
+        return;
+    }
     char line[128];
     const int n = KSnprintfC(line, sizeof line, format, a, b, c);
     if (n > 0 && n < int(sizeof line))
@@ -23,8 +30,6 @@ void AppendF(std::string& out, const char* format, double a, double b, double c)
     else
         out += KFormatC(format, a, b, c);
 }
-
-}  // namespace
 
 bool KObjTextWriter::Create(const char* path) {
     if (!path || !mObj.Open(path, "wb")) return false;
@@ -78,7 +83,7 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
         AppendF(mMtlText, "Ks %f %f %f\n", material.specular[0], material.specular[1],
                 material.specular[2]);
         mMtlText += "illum 2\n";
-        mMtlText += KFormatC("Ns %f\nd %f\n", material.shininess * 100.0, material.opacity);
+        AppendF(mMtlText, "Ns %f\nd %f\n", material.shininess * 100.0, material.opacity, 0.0);
         Flush(mMtl, mMtlText, false);
     }
     return int(mMaterialNames.size()) - 1;
@@ -87,7 +92,7 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
 void KObjTextWriter::WriteGroup(const KObjWriteGroup& group) {
     mObjText += "g " + Underscored(group.name) + "\n";
     for (const KVector4& p : group.points) AppendF(mObjText, "v %f %f %f\n", p[0], p[1], p[2]);
-    for (const KVector2& t : group.uvs) mObjText += KFormatC("vt %f %f\n", t.mData[0], t.mData[1]);
+    for (const KVector2& t : group.uvs) AppendF(mObjText, "vt %f %f\n", t.mData[0], t.mData[1], 0.0);
     for (const KVector4& n : group.normals) AppendF(mObjText, "vn %f %f %f\n", n[0], n[1], n[2]);
     Flush(mObj, mObjText, false);
     int corner = 0, material = -1;
@@ -162,7 +167,7 @@ bool KObjTextWriter::Close() {
     for (KFileStream* file : {&mMtl, &mObj})
         if (file->IsOpen() && !file->Commit()) mFailed = true;
     const bool ok = !mFailed;
-    mFailed = false;
+    mFailed = mNumberRefused = false;
     return ok;
 }
 
@@ -171,5 +176,5 @@ void KObjTextWriter::Discard() {
     mMtl.Discard();
     mObjText.clear();
     mMtlText.clear();
-    mFailed = false;
+    mFailed = mNumberRefused = false;
 }

@@ -44,8 +44,13 @@ public:
     void Discard();
 
     const std::string& GetStatus() const { return mStatus; }
+    // True when a number no reader takes back (KIsFileNumber) failed the files: nothing of
+    // them is written.
+    bool IsNumberRefused() const { return mNumberRefused; }
 
 private:
+    // Formats up to three numbers (the format may use fewer).
+    void AppendF(std::string& out, const char* format, double a, double b, double c);
     void Flush(KFileStream& file, std::string& buffer, bool force);
     // Copies a texture image beside the OBJ file unless a file of its name is there.
     bool CopyTextureFile(const std::string& source);
@@ -60,4 +65,5 @@ private:
     std::map<std::string, int> mNameUses;
     int mVertexBase = 1, mUVBase = 1, mNormalBase = 1;
     bool mFailed = false;
+    bool mNumberRefused = false;
 };

@@ -15,6 +15,7 @@
 #include "formats/geometry/KQovGeometryContent.h"
 #include "formats/geometry/KQovStillPose.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
@@ -109,6 +110,11 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
     mPose = nullptr;
     mStatus += mText->GetStatus().c_str();
     mOpen = false;
+    if (mText->IsNumberRefused()) {
+        mText->Discard();
+        mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
+        return false;
+    }
     if (!mText->Close()) {
         mError.SetError(eOutOfDiskSpace);
         return false;

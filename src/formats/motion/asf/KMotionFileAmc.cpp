@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "formats/motion/asf/KQovAsfScene.h"
+#include "foundation/KLocale.h"
 #include "io/KStreamOptionsMotion.h"
 
 namespace {
@@ -123,9 +124,12 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
                 if (count < KAsfBone::kMaxChannels) values[count++] = value;
             // A short line would key the missing channels with values from nowhere.
             if (count < bone->channelCount) return !Error("Missing dof values (%s)\n", name);
-            for (int i = 0; i < bone->channelCount; ++i)
+            for (int i = 0; i < bone->channelCount; ++i) {
                 values[i] *=
                     bone->channels[i] <= kAsfTz ? scene.GetLengthScale() : scene.mAngleFactor;
+                // The skeleton's units may carry a value beyond what any curve holds.
+                if (!KIsSceneNumber(values[i])) return !Error("Dof value out of range (%s)\n", name);
+            }
             KAsfKey key = bone->Pose(values, bone->channelCount);
             key.frame = frame;
             if (!bone->keys.empty() && bone->keys.back().frame >= frame) {

@@ -222,8 +222,8 @@ bool KMotionFileAsf::ReadBone(KQovAsfScene& scene) {
                 break;
             }
             case kLength:
-                if (!ReadDouble(bone->length, 1.0)) return !Error("Can't read bone length\n");
-                bone->length *= scene.GetLengthScale();
+                if (!ReadDouble(bone->length, scene.GetLengthScale()))
+                    return !Error("Can't read bone length\n");
                 measured = true;
                 break;
             case kAxis: {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ const char* const kC3dErrors[] = {
     "Could not write the file",
     "The parameter record cannot be stored",
     "The file is too large",
+    kFileNumberError,
 };
 
 class StreamSink : public KBinarySink {
@@ -220,6 +222,7 @@ std::unique_ptr<KC3dParameter> KC3dFile::ReadParameterRecord() {
 
 bool KC3dFile::ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, double unitScale) {
     out = KC3dPoint();
+    bool numbers = true;
     if (scaleFactor >= 0) {
         int16_t x = mReader.I16(), y = mReader.I16(), z = mReader.I16();
         // One word in file order: the residual in its low byte, the cameras in its high byte.
@@ -234,6 +237,7 @@ bool KC3dFile::ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, do
     } else {
         float v[4];
         for (float& f : v) ReadFloat(f);
+        numbers = KIsFileNumber(v[0]) && KIsFileNumber(v[1]) && KIsFileNumber(v[2]);
         out.x = v[0] * unitScale;
         out.y = v[1] * unitScale;
         out.z = v[2] * unitScale;
@@ -241,7 +245,13 @@ bool KC3dFile::ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, do
         out.valid = t >= -2147483648.0 && t < 2147483648.0 && static_cast<int16_t>(static_cast<int32_t>(t)) >= 0;
     }
     SkipBytes(skipAfter);
-    return mReader.Ok() || (mEof = true, false);
+    if (!mReader.Ok()) return mEof = true, false;
+    if (numbers && KIsSceneNumber(out.x) && KIsSceneNumber(out.y) && KIsSceneNumber(out.z))
+        return true;
+    // An unseen point's coordinates carry nothing; a seen one's must be numbers.
+    if (out.valid) return false;
+    out.x = out.y = out.z = 0.0;
+    return true;
 }
 
 void KC3dFile::BeginWrite(KFileStream& stream) {
@@ -355,6 +365,8 @@ bool KC3dFile::WritePoint(const KC3dPoint& point, float scaleFactor, double unit
     if (!mWriter) return Fail(eWriteFailed);
     KBinaryWriter& w = *mWriter;
     if (scaleFactor < 0) {
+        for (double v : {point.x / unitScale, point.y / unitScale, point.z / unitScale})
+            if (!KIsFileNumber(v)) return Fail(eNumberInvalid);
         WriteFloat(w, static_cast<float>(point.x / unitScale));
         WriteFloat(w, static_cast<float>(point.y / unitScale));
         WriteFloat(w, static_cast<float>(point.z / unitScale));

@@ -55,6 +55,7 @@ public:
         eWriteFailed,
         eRecordInvalid,
         eTooLarge,
+        eNumberInvalid,  // a point not finite or beyond kMaxFileNumber, refused
         eErrorCount
     };
     // A file is read whole into memory: larger ones are refused rather than loaded.
@@ -66,6 +67,7 @@ public:
     KC3dFile& operator=(const KC3dFile&) = delete;
 
     KError& GetError() { return mError; }
+    const KError& GetError() const { return mError; }
     KC3dHeader& Header() { return mHeader; }
     int GetFileProcessorType() const { return mProcessor; }
     // The type the writer produces (DEC unless set).
@@ -89,7 +91,9 @@ public:
     uint64_t Tell() const { return mReader.Position(); }
     // The next record of the parameter section, none at its end.
     std::unique_ptr<KC3dParameter> ReadParameterRecord();
-    // One point in scene units (unit scale = scene units per file unit).
+    // One point in scene units (unit scale = scene units per file unit). A seen point beyond
+    // kMaxFileNumber in the file or kMaxSceneNumber in the scene (or not a number) is
+    // refused; an unseen one's coordinates become 0.
     bool ReadPoint(KC3dPoint& out, float scaleFactor, size_t skipAfter, double unitScale);
 
     // Writing to a stream positioned where the file starts.
@@ -100,6 +104,8 @@ public:
     bool BeginParameters();
     bool WriteParameterRecord(const KC3dParameter& record);
     bool EndParameters(uint16_t& dataBlock);
+    // A 16-bit point out of range is clamped and marked unseen; a float point beyond
+    // kMaxFileNumber (or not a number) is refused with eNumberInvalid.
     bool WritePoint(const KC3dPoint& point, float scaleFactor, double unitScale);
     bool PatchWord(const KC3dPatch& patch, uint16_t value);
     bool WriteZeros(size_t count);

@@ -29,6 +29,7 @@ public:
     bool WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) override;
     bool EndWrite() override;
     std::string GetLocation() const override;
+    bool IsNumberRefused() const override { return GetError().GetErrorCode() == eNumberInvalid; }
 
     // Hours, minutes, seconds and frames of a TIMECODES parameter; false when there is none.
     bool FindTimeCode(int values[4]);

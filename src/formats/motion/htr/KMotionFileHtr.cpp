@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/KIniFile.h"
+#include "foundation/KLocale.h"
 #include "io/KStreamOptionsMotion.h"
 
 namespace {
@@ -59,6 +60,10 @@ constexpr double kDegreesPerRadian = 57.29577951308232;
 
 bool Positive(double value) {
     return value > 0.0 && std::isfinite(value);
+}
+
+bool SceneNumbers(const KVector4& v) {
+    return KIsSceneNumber(v[0]) && KIsSceneNumber(v[1]) && KIsSceneNumber(v[2]);
 }
 
 KVector4 EulerXYZ(const KMatrix& m) {
@@ -256,6 +261,9 @@ bool KMotionFileHtr::ReadBasePositionLine() {
     KHtrSegment& segment = *mSegments[size_t(mCounter)];
     if (segment.name != name) return false;
     const double factor = mLengthFactor / mScaleFactor;
+    // The units and the scale factor may carry a value beyond what any curve holds.
+    if (!SceneNumbers(t * factor) || !KIsSceneNumber(length * factor))
+        return !Error("Segment base position out of range");
     segment.SetBasePosition(t * factor, r * mAngleFactor, mOrder, length * factor);
     if (++mCounter == mSegmentCount) {
         mState = 100;
@@ -313,6 +321,8 @@ bool KMotionFileHtr::ReadFrame(KHtrSegment& segment, int index) {
     if (!ReadDouble(scale, 1.0)) return !Error("Can't read frame scaling");
     segment.translations[size_t(index)] =
         t * (mLengthFactor / mScaleFactor) + segment.baseTranslation;
+    if (!SceneNumbers(segment.translations[size_t(index)]))
+        return !Error("Frame translation out of range");
     KMatrix rotation;
     KMatrixSetRotationOrdered(rotation, r * mAngleFactor, mOrder);
     // The frame's turn acts first, then the base rotation.

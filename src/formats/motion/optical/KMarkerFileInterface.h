@@ -42,4 +42,6 @@ public:
     virtual bool WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) = 0;
     // Completes the file and checks that every byte reached the disk.
     virtual bool EndWrite() = 0;
+    // True when a write failed on a number no reader takes back (KIsFileNumber).
+    virtual bool IsNumberRefused() const = 0;
 };

@@ -49,8 +49,12 @@ bool KMarkerTextFile::EndWrite() {
 bool KMarkerTextFile::Put(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = KVFormatC(format, args);
+    const bool numbers = KFileNumbersOnly(format, args);
+    const std::string text = numbers ? KVFormatC(format, args) : std::string();
     va_end(args);
-    if (Printf(0, "%s", text.c_str()) != int(text.size())) mWriteFailed = true;
+    if (!numbers)
+        FailNumber();
+    else if (Printf(0, "%s", text.c_str()) != int(text.size()))
+        mWriteFailed = true;
     return !mWriteFailed;
 }

@@ -20,12 +20,20 @@ public:
     std::string GetLocation() const override;
     // A read that met a line too long is no result, whatever came of the lines before.
     bool EndRead() override { return !IsLineTooLong(); }
+    bool IsNumberRefused() const override { return KMotionFile::IsNumberRefused(); }
 
 protected:
     // Bytes of the file opened for reading, for bounding the counts a header claims.
     int64_t GetFileSize() const { return mFileSize; }
-    // Printf without indent; false once anything failed to be written.
+    // Printf without indent; false once anything failed to be written (a number that is no
+    // file number too).
     bool Put(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // For text formatted without Put: fails the file as Put fails it on such a number.
+    bool FailNumber() {
+        RefuseNumber();
+        mWriteFailed = true;
+        return false;
+    }
 
 private:
     int64_t mFileSize = 0;

@@ -47,9 +47,10 @@ void KQovOpticalWriter::FileDiscard() {
 
 bool KQovOpticalWriter::FileClose() {
     if (!mFile) return Fail(eFileNotOpened);
+    const bool refused = mFile->IsNumberRefused();
     const bool ok = mFile->Close() == 0;
     mFile.reset();
-    return ok || Fail(eOutOfDiskSpace);
+    return ok || (refused ? Fail(eUnidentifiedError, kFileNumberError) : Fail(eOutOfDiskSpace));
 }
 
 KStreamOptions* KQovOpticalWriter::GetWriteOptions() {
@@ -95,8 +96,9 @@ bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
     }
     // A disk that refused the data is reported, never taken for success.
     if (!ok) {
+        const bool refused = mFile->IsNumberRefused();
         FileDiscard();
-        return Fail(eOutOfDiskSpace);
+        return refused ? Fail(eUnidentifiedError, kFileNumberError) : Fail(eOutOfDiskSpace);
     }
     return mFile->EndWrite() || Fail(eOutOfDiskSpace);
 }

@@ -26,7 +26,7 @@ bool ParseRow(std::string_view row, KMarkerFrame& frame, int& number, double& se
     size_t p = KScanInteger(row, number);
     if (p == 0) return false;
     if (p < row.size() && !KIsSpace(row[p++])) return false;
-    const size_t used = KScanDecimal(row.substr(p), seconds);
+    const size_t used = KScanFileNumber(row.substr(p), seconds);
     if (used == 0) return false;
     p += used;
     if (p < row.size() && !KIsSpace(row[p++])) return false;
@@ -39,7 +39,7 @@ bool ParseRow(std::string_view row, KMarkerFrame& frame, int& number, double& se
                 continue;
             }
             double value = 0.0;
-            const size_t n = KScanDecimal(row.substr(p), value);
+            const size_t n = KScanFileNumber(row.substr(p), value);
             if (n == 0) return false;
             record[a] = value;
             p += n;
@@ -193,10 +193,14 @@ bool KMotionFileTrc::WriteFrame(const KMarkerFrame& records, KTime time, int fra
     // Rows are numbered as the header counts them, from OrigDataStartFrame on.
     std::string line = KFormatC("%d\t%.3f", mStartFrame + frameNumber - 1, time.GetSecondDouble());
     for (const KVector4& r : records) {
-        if (r[3] <= 0.5)
-            line += KFormatC("\t%.5f\t%.5f\t%.5f", r[0] * 10.0, r[1] * 10.0, r[2] * 10.0);
-        else
+        if (r[3] > 0.5) {
             line += "\t\t\t";
+            continue;
+        }
+        const double mm[3] = {r[0] * 10.0, r[1] * 10.0, r[2] * 10.0};
+        if (!KIsFileNumber(mm[0]) || !KIsFileNumber(mm[1]) || !KIsFileNumber(mm[2]))
+            return FailNumber();
+        line += KFormatC("\t%.5f\t%.5f\t%.5f", mm[0], mm[1], mm[2]);
     }
     return Put("%s \n", line.c_str());
 }

@@ -13,6 +13,7 @@
 #include "formats/motion/c3d/C3dTestUtil.h"
 #include "formats/motion/c3d/KC3dLabels.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 
 namespace {
 
@@ -312,6 +313,44 @@ TEST(C3dFile, IntegerPointsOutOfRangeAreClampedAndInvalid) {
     EXPECT_NEAR(layout.frames[0][1].y, -32768 * 0.1, 1e-3);
     EXPECT_EQ(layout.frames[0][2].z, 0.0);
     for (const KC3dPoint& p : layout.frames[0]) EXPECT_FALSE(p.valid);
+}
+
+// Float points no reader takes back (NaN, infinities, beyond 2^100) are never written; read,
+// a seen one fails its frame and an unseen one's coordinates read as 0.
+TEST(C3dFile, FloatPointsAreFileNumbers) {
+    TempTestFolder folder;
+    const std::string path = folder.path() + "/numbers.c3d";
+    std::vector<std::vector<KC3dPoint>> frames(1, std::vector<KC3dPoint>(2));
+    for (double bad : {std::nan(""), -HUGE_VAL, 1.3e30}) {
+        frames[0][0].x = bad;
+        EXPECT_EQ(WriteSample(path, eC3dIntel, -1.0f, {"A", "B"}, frames), kFileNumberError) << bad;
+    }
+    frames[0][0].x = kMaxFileNumber;  // the largest written
+    frames[0][1].x = 2.5;
+    frames[0][1].valid = false;
+    ASSERT_EQ(WriteSample(path, eC3dIntel, -1.0f, {"A", "B"}, frames), "");
+    const std::vector<uint8_t> good = FileBytes(path);
+    const size_t data = (GetWord(good, 16, eC3dIntel) - 1) * 512u;
+    ASSERT_EQ(GetFloat(good, data, eC3dIntel), float(kMaxFileNumber));
+    for (float bad : {std::nanf(""), HUGE_VALF, 1e35f}) {
+        for (size_t point : {0u, 1u}) {
+            SCOPED_TRACE(std::to_string(bad) + " in point " + std::to_string(point));
+            std::vector<uint8_t> bytes = good;
+            PutFloat(bytes, data + 16 * point + 4, bad, eC3dIntel);
+            {
+                KFileStream out;
+                ASSERT_TRUE(out.Open(path.c_str(), "wb"));
+                ASSERT_EQ(out.Write(bytes.data(), uint32_t(bytes.size())), bytes.size());
+            }
+            C3dContent back;
+            std::string error;
+            const bool read = ReadC3d(path, back, error);
+            EXPECT_EQ(read, point == 1) << error;
+            if (read) {
+                EXPECT_EQ(back.frames[0][1].y, 0.0);
+            }
+        }
+    }
 }
 
 TEST(C3dFile, WriteFailureIsReported) {
