@@ -32,14 +32,14 @@ void BM_ObjGroupsTo3ds(benchmark::State& state) {
                     mtlText;
         for (int g = 0; g < groups; ++g) {
             const std::string n = std::to_string(g);
-            objText += "g G" + n + "\nusemtl M" + n + "\nv " + n + " 0 0\nv " + n +
-                       " 1 0\nv " + n + " 0 1\nf -3 -2 -1\n";
+            objText += "g G" + n + "\nusemtl M" + n + "\nv " + n + " 0 0\nv " + n + " 1 0\nv " + n +
+                       " 0 1\nf -3 -2 -1\n";
             mtlText += "newmtl M" + n + "\nKd 0.5 0.5 0.5\n";
         }
         FILE* f = std::fopen(obj.c_str(), "wb");
         FILE* m = std::fopen(mtl.c_str(), "wb");
-        const bool written = f && m && std::fwrite(objText.data(), 1, objText.size(), f) ==
-                                           objText.size() &&
+        const bool written = f && m &&
+                             std::fwrite(objText.data(), 1, objText.size(), f) == objText.size() &&
                              std::fwrite(mtlText.data(), 1, mtlText.size(), m) == mtlText.size();
         if (f) std::fclose(f);
         if (m) std::fclose(m);

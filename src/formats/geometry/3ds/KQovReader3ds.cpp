@@ -495,8 +495,7 @@ void KQovReader3ds::CreateNodes() {
     }
     for (const auto& motion : mCameraMotions) {
         mCameraNodes.push_back(bind(motion->name, cameras, mCameraAttributes, mFlags.cameras));
-        mCameraTargetNodes.push_back(
-            bind(motion->name + ".Target", none, mCameraTargets, false));
+        mCameraTargetNodes.push_back(bind(motion->name + ".Target", none, mCameraTargets, false));
     }
     // Targets take the marker of their light or camera.
     const auto spotTargets = FirstByName(mSpots, mSpotTargets);

@@ -404,8 +404,8 @@ TEST(Parents3ds, AFileWithoutKeyframesKeepsItsRecordsPlaces) {
                 EXPECT_NEAR(found.at(name)[i], values[i], 2e-3) << name << " " << i;
         }
     };
-    const std::map<std::string, std::vector<double>> views = {
-        {"view:Cam", {1, 2, 3, 45, 10}}, {"colour:Lamp", {1, 0.5, 0.25}}};
+    const std::map<std::string, std::vector<double>> views = {{"view:Cam", {1, 2, 3, 45, 10}},
+                                                              {"colour:Lamp", {1, 0.5, 0.25}}};
     expectViews(Lib3dsViews(source.path), views);
 
     const std::string again = source.folder + "/again.3ds";

@@ -371,9 +371,9 @@ TEST(SceneWrite3ds, NodesWithoutMeshesKeepTheirPlace) {
     ASSERT_NE(cube, nullptr);
     EXPECT_STREQ(cube->GetParent()->GetNameWithoutPrefix().Buffer(), "Empty");
     EXPECT_EQ(LinesOf(file.path, "node object", "$$$DUMMY").size(), 3u);
-    for (const auto& [child, parent] : {std::pair("Bad", "$$$DUMMY.Inner"),
-                                        std::pair("$$$DUMMY.Inner", "$$$DUMMY.Outer"),
-                                        std::pair("$$$DUMMY.Arm", "Box")}) {
+    for (const auto& [child, parent] :
+         {std::pair("Bad", "$$$DUMMY.Inner"), std::pair("$$$DUMMY.Inner", "$$$DUMMY.Outer"),
+          std::pair("$$$DUMMY.Arm", "Box")}) {
         KQovNode* node = back.Find(back.scene->GetRootNode(), child);
         ASSERT_TRUE(node && node->GetParent()) << child;
         EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent) << child;
