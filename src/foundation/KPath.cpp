@@ -363,6 +363,13 @@ KString KResolvePath(const char* base, const char* path) {
     return KCleanPath(KJoinFolder(base, path).Buffer());
 }
 
+KString KFindFileBeside(const char* folder, const char* path) {
+    if (!path || !*path || !KIsRelativePath(path)) return KString(path ? path : "");
+    const KString beside = KResolvePath(folder ? folder : "", path);
+    if (!KFileExists(beside.Buffer())) return KString(path);
+    return ToK(Absolute(beside.Buffer()));
+}
+
 KString KMakeRelativePathFrom(const char* folder, const char* file) {
     std::string from = Absolute(folder);
     std::string to = Absolute(file);

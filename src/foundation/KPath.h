@@ -68,6 +68,9 @@ wchar_t* KGetTokenW(const wchar_t* text, int index, const wchar_t* delimiters, w
                     size_t size);
 // A relative `path` joined to `base`, an absolute one alone; normalised.
 KString KResolvePath(const char* base, const char* path);
+// A file a document names by a relative `path` (with '\' or '/'), looked for in the
+// document's `folder`: its full path when a file is there, else `path` as given.
+KString KFindFileBeside(const char* folder, const char* path);
 // The path of `file` relative to the folder of `folder` (a file name, or a folder given with
 // its trailing separator); the full path of `file` when their roots differ.
 KString KMakeRelativePathFrom(const char* folder, const char* file);

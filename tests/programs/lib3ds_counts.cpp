@@ -1,7 +1,8 @@
 // Loads a 3DS file with lib3ds and prints what it holds, one item a line, so tests can
 // check the toolkit's records against an independent reader. With a frame number it
 // prints instead each object node's matrix evaluated at that frame; with "points" after the
-// frame, each object node's mesh vertices placed at that frame. With "materials" it prints
+// frame, each object node's mesh vertices placed at that frame, and each camera's and light's
+// place, view and colour (a file without nodes: its records'). With "materials" it prints
 // every field of each material that the 3DS reader and writer handle; with "faces", each
 // mesh face's points.
 #include <lib3ds/camera.h>
@@ -94,7 +95,41 @@ void PrintPoints(Lib3dsFile* file, Lib3dsNode* node) {
         if (node->type == LIB3DS_CAMERA_NODE || node->type == LIB3DS_LIGHT_NODE)
             printf("at %s %.4f %.4f %.4f\n", node->name, double(node->matrix[3][0]),
                    double(node->matrix[3][1]), double(node->matrix[3][2]));
+        if (node->type == LIB3DS_CAMERA_NODE) {
+            const Lib3dsNode* target =
+                lib3ds_file_node_by_name(file, node->name, LIB3DS_TARGET_NODE);
+            const Lib3dsCameraData& c = node->data.camera;
+            printf("view %s %.4f %.4f %.4f %.4f %.4f\n", node->name,
+                   target ? double(target->data.target.pos[0]) : 0.0,
+                   target ? double(target->data.target.pos[1]) : 0.0,
+                   target ? double(target->data.target.pos[2]) : 0.0, double(c.fov),
+                   double(c.roll));
+        }
+        if (node->type == LIB3DS_LIGHT_NODE)
+            printf("colour %s %.4f %.4f %.4f\n", node->name, double(node->data.light.col[0]),
+                   double(node->data.light.col[1]), double(node->data.light.col[2]));
         PrintPoints(file, node->childs);
+    }
+}
+
+// A file without key-frame nodes shows its records as they are: mesh vertices as stored,
+// cameras and lights at their positions, in the same lines as above.
+void PrintRecordPoints(Lib3dsFile* file) {
+    for (Lib3dsMesh* m = file->meshes; m; m = m->next)
+        for (unsigned i = 0; i < m->points; ++i)
+            printf("point %s %.4f %.4f %.4f\n", m->name, double(m->pointL[i].pos[0]),
+                   double(m->pointL[i].pos[1]), double(m->pointL[i].pos[2]));
+    for (Lib3dsCamera* c = file->cameras; c; c = c->next) {
+        printf("at %s %.4f %.4f %.4f\n", c->name, double(c->position[0]), double(c->position[1]),
+               double(c->position[2]));
+        printf("view %s %.4f %.4f %.4f %.4f %.4f\n", c->name, double(c->target[0]),
+               double(c->target[1]), double(c->target[2]), double(c->fov), double(c->roll));
+    }
+    for (Lib3dsLight* l = file->lights; l; l = l->next) {
+        printf("at %s %.4f %.4f %.4f\n", l->name, double(l->position[0]), double(l->position[1]),
+               double(l->position[2]));
+        printf("colour %s %.4f %.4f %.4f\n", l->name, double(l->color[0]), double(l->color[1]),
+               double(l->color[2]));
     }
 }
 
@@ -154,7 +189,9 @@ int main(int argc, char** argv) {
     }
     if (argc >= 3) {
         lib3ds_file_eval(file, Lib3dsFloat(atof(argv[2])));
-        if (argc == 4)
+        if (argc == 4 && !file->nodes)
+            PrintRecordPoints(file);
+        else if (argc == 4)
             PrintPoints(file, file->nodes);
         else
             PrintMatrices(file->nodes);

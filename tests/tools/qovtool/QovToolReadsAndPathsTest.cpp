@@ -427,3 +427,68 @@ TEST_F(QovToolReads, PathsWithColonsAndBlanks) {
     pclose(list);
     EXPECT_EQ(stray, "");
 }
+
+// Materials that name their images relative to the material library (a bare name, ".\x.jpg"
+// with a backslash, a subfolder): the images travel with every OBJ and 3DS output, named
+// bare or in another folder, run from a folder that is not the input's, and the written
+// files name images that lie beside them. A 3DS output read again finds its images too.
+TEST_F(QovToolReads, RelativeTextureNamesTravelWithTheOutput) {
+    const std::string in = mTemp / "in", out = mTemp / "out", bare = mTemp / "bare",
+                      work = mTemp / "work", again = mTemp / "again";
+    for (const std::string& folder : {in + "/sub", out, bare, work, again})
+        ASSERT_TRUE(KCreatePath((folder + "/").c_str())) << folder;
+    const std::vector<std::pair<std::string, std::string>> images = {
+        {"tex.png", "bare name"}, {"x.jpg", "backslash"}, {"y.png", "subfolder"}};
+    Write(in + "/tex.png", images[0].second);
+    Write(in + "/x.jpg", images[1].second);
+    Write(in + "/sub/y.png", images[2].second);
+    Write(in + "/mesh.mtl",
+          "newmtl A\nKd 1 0 0\nmap_Kd tex.png\nnewmtl B\nKd 0 1 0\nmap_Kd .\\x.jpg\n"
+          "newmtl C\nKd 0 0 1\nmap_Kd sub/y.png\n");
+    std::string obj = "mtllib mesh.mtl\nvt 0 0\nvt 1 0\nvt 1 1\n";
+    for (int q = 0; q < 3; ++q) {
+        obj += "v " + std::to_string(q) + " 0 0\nv " + std::to_string(q) + " 1 0\nv " +
+               std::to_string(q) + " 1 1\n";
+        obj += std::string("usemtl ") + char('A' + q) + "\n";
+        const std::string v = std::to_string(3 * q + 1);
+        obj += "f " + v + "/1 " + std::to_string(3 * q + 2) + "/2 " + std::to_string(3 * q + 3) +
+               "/3\n";
+    }
+    Write(in + "/mesh.obj", obj);
+
+    // Every image beside the output, and every map_Kd line of an MTL file naming one there.
+    auto expectImagesBeside = [&](const std::string& folder, const std::string& mtl) {
+        for (const auto& [name, bytes] : images)
+            EXPECT_EQ(ReadFile(folder + "/" + name), bytes) << folder << "/" << name;
+        if (mtl.empty()) return;
+        std::istringstream lines(ReadFile(folder + "/" + mtl));
+        int maps = 0;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("map_Kd ", 0) != 0) continue;
+            ++maps;
+            EXPECT_TRUE(Exists(folder + "/" + line.substr(7))) << line;
+        }
+        EXPECT_EQ(maps, 3) << folder << "/" << mtl;
+    };
+    struct Case {
+        std::string cwd, target, folder, mtl;
+    } cases[] = {
+        {bare, "t.obj", bare, "t.mtl"},
+        {bare, "t.3ds", bare, ""},
+        {work, out + "/o.obj", out, "o.mtl"},
+        {work, out + "/o.3ds", out, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        for (const auto& image : images) std::remove((c.folder + "/" + image.first).c_str());
+        const Result r = Run(c.cwd, {"convert", in + "/mesh.obj", c.target});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("texture"), std::string::npos) << r.err;
+        expectImagesBeside(c.folder, c.mtl);
+    }
+    // The 3DS file names its images bare; read from elsewhere, they are found beside it.
+    const Result back = Run(work, {"convert", out + "/o.3ds", again + "/a.obj"});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(back.err.find("texture"), std::string::npos) << back.err;
+    expectImagesBeside(again, "a.mtl");
+}

@@ -1,8 +1,16 @@
 #include "formats/geometry/3ds/Chunk3ds.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace {
+
+// Raised whenever a chunk may lose its rank (emptied) or be deleted: the ordered-insertion
+// hints of every context then start again. Shared by all contexts, so it is atomic.
+std::atomic<uint64_t> gRankEpoch{0};
+
+// Child lists shorter than this are walked from their start.
+constexpr size_t kLongChildWalk = 16;
 
 bool IsContainer(uint32_t tag) {
     switch (tag) {
@@ -486,6 +494,7 @@ void CopyChunk3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds** copy) {
 
 void ReleaseChunk3ds(Chunk3ds* chunk) {
     if (!chunk) return;
+    gRankEpoch.fetch_add(1, std::memory_order_relaxed);  // its rank falls to 0
     DeleteChunkChain3ds(&chunk->child);
     chunk->data.reset();
     chunk->tag = chunk->length = chunk->position = 0;
@@ -496,6 +505,7 @@ void DeleteChunkChain3ds(Chunk3ds** chunk) {
     if (!chunk) return;
     Chunk3ds* at = *chunk;
     *chunk = nullptr;
+    if (at) gRankEpoch.fetch_add(1, std::memory_order_relaxed);
     while (at) {  // siblings iteratively: a long chain never deepens the stack
         Chunk3ds* next = at->next;
         DeleteChunkChain3ds(&at->child);
@@ -597,10 +607,28 @@ int GetChunkOrder3ds(uint32_t tag) {
 void AddChildOrdered3ds(Context3ds& ctx, Chunk3ds* parent, Chunk3ds* child) {
     if (!parent || !child) return PushError3ds(ctx, ERR_INVALID_ARG);
     int rank = GetChunkOrder3ds(child->tag);
-    Chunk3ds** link = &parent->child;
-    while (*link && GetChunkOrder3ds((*link)->tag) >= rank) link = &(*link)->next;
+    // The child goes before the first sibling ranked lower. In a long list the walk starts at
+    // the chunk of the same rank put there last: every child up to it ranks at least as
+    // high, as long as no chunk has since lost its rank or been deleted (the epoch).
+    const uint64_t epoch = gRankEpoch.load(std::memory_order_relaxed);
+    if (ctx.orderEpoch != epoch) {
+        ctx.orderHints.clear();
+        ctx.orderEpoch = epoch;
+    }
+    const auto key = std::make_pair(static_cast<const Chunk3ds*>(parent), rank);
+    const auto hint = ctx.orderHints.find(key);
+    Chunk3ds** link = hint != ctx.orderHints.end() ? &hint->second->next : &parent->child;
+    size_t steps = 0;
+    while (*link && GetChunkOrder3ds((*link)->tag) >= rank) {
+        link = &(*link)->next;
+        ++steps;
+    }
     child->next = *link;
     *link = child;
+    if (hint != ctx.orderHints.end())
+        hint->second = child;
+    else if (steps >= kLongChildWalk)
+        ctx.orderHints.emplace(key, child);
 }
 
 void ReplaceOrAddChild3ds(Context3ds& ctx, Chunk3ds* parent, uint32_t tag, Chunk3ds** chunk) {

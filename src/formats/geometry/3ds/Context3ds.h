@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +67,8 @@ struct File3ds {
     ~File3ds();
 };
 
+struct Chunk3ds;
+
 class Context3ds {
 public:
     Context3ds();
@@ -92,6 +95,11 @@ public:
         position = mErrorPosition;
         return mErrorKnown;
     }
+
+    // Ordered insertion into long child lists (Chunk3ds.cpp): per parent and rank, the chunk
+    // of that rank put there last. Valid while `orderEpoch` is the chunks' rank epoch.
+    std::map<std::pair<const Chunk3ds*, int>, Chunk3ds*> orderHints;
+    uint64_t orderEpoch = 0;
 
     // File table.
     std::vector<std::unique_ptr<File3ds>> slots;  // 252 entries once created

@@ -100,7 +100,30 @@ void ClearDatabase(Database3ds* db) {
     db->objCursor = db->nodeCursor = IndexCursor3ds();
     db->nodeNames.clear();
     db->nodeNamesMade = false;
+    db->objNames = NameMap3ds();
+    db->matNames = NameMap3ds();
+    db->headerNames = NodeHeaderNames3ds();
     db->objListDirty = db->matListDirty = db->nodeListDirty = true;
+}
+
+// The name map of an index just rebuilt from the children of `parent`.
+void MakeNameMap(const std::vector<ChunkListEntry3ds>& index, Chunk3ds* parent, NameMap3ds& map) {
+    map.first.clear();
+    for (const ChunkListEntry3ds& entry : index) map.first.emplace(entry.name, entry.chunk);
+    map.valid = true;
+    map.parent = parent;
+    // A new child of the parent joins the chain when the chain runs along the parent's own
+    // children (or there is none yet).
+    map.extendable = index.empty();
+    for (Chunk3ds* c = parent ? parent->child : nullptr; c && !map.extendable; c = c->next)
+        map.extendable = c == index.front().chunk;
+}
+
+void NoteAdded(NameMap3ds& map, Chunk3ds* parent, const std::string& name, Chunk3ds* chunk) {
+    if (map.valid && map.extendable && map.parent == parent)
+        map.first.emplace(name, chunk);
+    else
+        map.valid = false;
 }
 
 }  // namespace
@@ -201,9 +224,58 @@ void LoadDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
     if (ctx.ErrorPending()) PushError3ds(ctx, ERR_CREATING_DATABASE);
 }
 
+namespace {
+
+// The bytes of a chunk made in memory and of everything below it, each length as written;
+// false when some chunk below still has its payload in a file (its bytes are then the file's
+// business). Chunks of tag 0 and parent names are left out, as when written to the file.
+bool SerializeInMemory(Context3ds& ctx, Chunk3ds* chunk, std::vector<uint8_t>& out,
+                       std::vector<std::pair<Chunk3ds*, uint32_t>>& lengths) {
+    if (chunk->tag == 0 || chunk->tag == 0x80F0) return true;
+    if (chunk->fileSlot != kNoSlot3ds) return false;
+    const size_t start = out.size();
+    {
+        ChunkWriter3ds writer(ctx, out);
+        writer.Value(uint16_t(chunk->tag)), writer.Value(chunk->length);
+        if (chunk->data) {
+            chunk->data->Write(writer);
+            writer.Rest(chunk->data->tail);
+        }
+    }
+    if (ctx.ErrorPending()) return true;
+    for (Chunk3ds* child = chunk->child; child; child = child->next) {
+        if (!SerializeInMemory(ctx, child, out, lengths)) return false;
+        if (ctx.ErrorPending()) return true;
+    }
+    const uint32_t length = uint32_t(out.size() - start);
+    for (int i = 0; i < 4; ++i) out[start + 2 + size_t(i)] = uint8_t(length >> (8 * i));
+    lengths.emplace_back(chunk, length);
+    return true;
+}
+
+}  // namespace
+
 void WriteChunkTree3ds(Context3ds& ctx, Chunk3ds* chunk, int outputSlot) {
     if (!chunk) return PushError3ds(ctx, ERR_INVALID_ARG);
     if (chunk->tag == 0 || chunk->tag == 0x80F0) return;
+    // A tree made in memory is laid out in memory and written at once: its lengths need no
+    // seek back into the file, which would flush the stream once per chunk.
+    if (chunk->fileSlot == kNoSlot3ds) {
+        std::vector<uint8_t> bytes;
+        std::vector<std::pair<Chunk3ds*, uint32_t>> lengths;
+        if (SerializeInMemory(ctx, chunk, bytes, lengths)) {
+            if (ctx.ErrorPending()) return;
+            SetCurrentFileByIndex3ds(ctx, outputSlot);
+            ChunkWriter3ds writer(ctx);
+            writer.Bytes(bytes.data(), bytes.size());
+            if (ctx.ErrorPending()) return;
+            for (const auto& [written, length] : lengths) {
+                written->outputSlot = uint8_t(outputSlot);
+                written->length = length;
+            }
+            return;
+        }
+    }
     SetCurrentFileByIndex3ds(ctx, outputSlot);
     chunk->outputSlot = uint8_t(outputSlot);
     uint32_t start = CurrentFileTell3ds(ctx);
@@ -282,13 +354,59 @@ void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code) {
 }
 
 void DirtyNamedObjectIndex3ds(Database3ds* database) {
-    if (database) database->objListDirty = true;
+    if (!database) return;
+    database->objListDirty = true;
+    database->objNames.valid = false;
 }
 void DirtyMaterialIndex3ds(Database3ds* database) {
-    if (database) database->matListDirty = true;
+    if (!database) return;
+    database->matListDirty = true;
+    database->matNames.valid = false;
 }
 void DirtyNodeIndex3ds(Database3ds* database) {
-    if (database) database->nodeListDirty = true;
+    if (!database) return;
+    database->nodeListDirty = true;
+    database->headerNames.made = false;
+}
+
+void NoteNamedObjectAdded3ds(Database3ds* database, Chunk3ds* parent, const std::string& name,
+                             Chunk3ds* chunk) {
+    database->objListDirty = true;
+    NoteAdded(database->objNames, parent, name, chunk);
+}
+
+void NoteMaterialAdded3ds(Database3ds* database, Chunk3ds* parent, const std::string& name,
+                          Chunk3ds* chunk) {
+    database->matListDirty = true;
+    NoteAdded(database->matNames, parent, name, chunk);
+}
+
+void NoteNodeEmptied3ds(Database3ds* database, uint32_t tag, const std::string& name,
+                        const std::string& instance) {
+    NodeHeaderNames3ds& names = database->headerNames;
+    const auto found = names.entries.find(NodeHeaderNames3ds::Key(tag, name, instance));
+    // The next one of the name is not known without a walk: the map is made again.
+    if (!names.made || found == names.entries.end() || found->second.count > 1)
+        names.made = false;
+    else
+        names.entries.erase(found);
+}
+
+void NoteNodeAdded3ds(Database3ds* database, Chunk3ds* kfData, uint32_t tag,
+                      const std::string& name, const std::string& instance, Chunk3ds* node) {
+    database->nodeListDirty = true;
+    NodeHeaderNames3ds& names = database->headerNames;
+    if (!names.made || names.kfData != kfData) {
+        names.made = false;
+        return;
+    }
+    // The only node of its name is the first; with others its place among them would need a
+    // walk.
+    NodeHeaderNames3ds::Entry& entry = names.entries[NodeHeaderNames3ds::Key(tag, name, instance)];
+    if (++entry.count == 1)
+        entry.first = node;
+    else
+        names.made = false;
 }
 
 void UpdateNamedObjectIndex3ds(Context3ds& ctx, Database3ds* database) {
@@ -296,16 +414,20 @@ void UpdateNamedObjectIndex3ds(Context3ds& ctx, Database3ds* database) {
     if (!database->objListDirty) return;
     database->objListDirty = false;
     database->objCursor = IndexCursor3ds();
-    BuildIndex(ctx, FindChunk3ds(database->topChunk, 0x3D3D), 0x4000, database->objList,
+    Chunk3ds* parent = FindChunk3ds(database->topChunk, 0x3D3D);
+    BuildIndex(ctx, parent, 0x4000, database->objList,
                [&](Chunk3ds* chunk) { return ChunkText(ctx, chunk); });
+    MakeNameMap(database->objList, parent, database->objNames);
 }
 
 void UpdateMaterialIndex3ds(Context3ds& ctx, Database3ds* database) {
     if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
     if (!database->matListDirty) return;
     database->matListDirty = false;
-    BuildIndex(ctx, MeshDataOrLibrary(database), 0xAFFF, database->matList,
+    Chunk3ds* parent = MeshDataOrLibrary(database);
+    BuildIndex(ctx, parent, 0xAFFF, database->matList,
                [&](Chunk3ds* chunk) { return ChunkText(ctx, FindChunk3ds(chunk, 0xA000)); });
+    MakeNameMap(database->matList, parent, database->matNames);
 }
 
 void UpdateNodeIndex3ds(Context3ds& ctx, Database3ds* database) {
@@ -332,26 +454,18 @@ void FindNamedObject3ds(Context3ds& ctx, Database3ds* database, const char* name
                         Chunk3ds** chunk) {
     if (!database || !name || !chunk) return PushError3ds(ctx, ERR_INVALID_ARG);
     *chunk = nullptr;
-    UpdateNamedObjectIndex3ds(ctx, database);
-    for (const ChunkListEntry3ds& entry : database->objList) {
-        if (entry.name == name) {
-            *chunk = entry.chunk;
-            return;
-        }
-    }
+    if (!database->objNames.valid) UpdateNamedObjectIndex3ds(ctx, database);
+    const auto found = database->objNames.first.find(name);
+    if (found != database->objNames.first.end()) *chunk = found->second;
 }
 
 void FindMaterial3ds(Context3ds& ctx, Database3ds* database, const char* name, Chunk3ds** chunk) {
     if (!name || !chunk) return PushError3ds(ctx, ERR_INVALID_ARG);
     *chunk = nullptr;
     if (!CheckDatabase3ds(ctx, database, 0x3DAA, 0x4D4D, 0xC23D)) return;
-    UpdateMaterialIndex3ds(ctx, database);
-    for (const ChunkListEntry3ds& entry : database->matList) {
-        if (entry.name == name) {
-            *chunk = entry.chunk;
-            return;
-        }
-    }
+    if (!database->matNames.valid) UpdateMaterialIndex3ds(ctx, database);
+    const auto found = database->matNames.first.find(name);
+    if (found != database->matNames.first.end()) *chunk = found->second;
 }
 
 Chunk3ds* GetMaterialChunkByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index) {

@@ -5,6 +5,8 @@
 
 #include <map>
 #include <string>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -34,10 +36,35 @@ struct IndexCursor3ds {
     size_t index = 0, position = 0;
 };
 
+// The first chunk of each name in an index's order, kept beside the index: a put of a new
+// name extends it, so a long run of puts finds names without rebuilding the whole index.
+struct NameMap3ds {
+    bool valid = false;
+    Chunk3ds* parent = nullptr;  // whose children it was made from; they may extend it
+    bool extendable = false;     // the index's chain runs along those children
+    std::unordered_map<std::string, Chunk3ds*> first;
+};
+
+// Key-frame nodes by tag, node-header name and instance name (object nodes only): the first
+// in the key-frame chunk's order and how many there are, for the puts' search of a node to
+// replace.
+struct NodeHeaderNames3ds {
+    using Key = std::tuple<uint32_t, std::string, std::string>;
+    bool made = false;
+    Chunk3ds* kfData = nullptr;  // the key-frame chunk it was made from
+    struct Entry {
+        Chunk3ds* first = nullptr;
+        size_t count = 0;
+    };
+    std::map<Key, Entry> entries;
+};
+
 struct Database3ds {
     Chunk3ds* topChunk = nullptr;
     bool objListDirty = true, matListDirty = true, nodeListDirty = true;
     std::vector<ChunkListEntry3ds> objList, matList, nodeList;
+    NameMap3ds objNames, matNames;
+    NodeHeaderNames3ds headerNames;
     IndexCursor3ds objCursor, nodeCursor;
     // The first key-frame node of each tag and header name, made from the node index.
     std::map<std::pair<uint32_t, std::string>, Chunk3ds*> nodeNames;
@@ -76,6 +103,18 @@ void DirtyNodeIndex3ds(Database3ds* database);
 void UpdateNamedObjectIndex3ds(Context3ds& ctx, Database3ds* database);
 void UpdateMaterialIndex3ds(Context3ds& ctx, Database3ds* database);
 void UpdateNodeIndex3ds(Context3ds& ctx, Database3ds* database);
+// A put added `chunk`, named `name` (which no object or material had), below `parent`: the
+// ordered index is rebuilt when next asked for, the name lookup goes on from where it stands.
+void NoteNamedObjectAdded3ds(Database3ds* database, Chunk3ds* parent, const std::string& name,
+                             Chunk3ds* chunk);
+void NoteMaterialAdded3ds(Database3ds* database, Chunk3ds* parent, const std::string& name,
+                          Chunk3ds* chunk);
+// A put emptied the first node of a tag, header name and instance name, or added one below
+// `kfData`.
+void NoteNodeEmptied3ds(Database3ds* database, uint32_t tag, const std::string& name,
+                        const std::string& instance);
+void NoteNodeAdded3ds(Database3ds* database, Chunk3ds* kfData, uint32_t tag,
+                      const std::string& name, const std::string& instance, Chunk3ds* node);
 
 // The entry of an index that is the `index`-th (from 0) accepted by `accepts`, null when
 // there are fewer; goes on from the cursor when the same kind of lookup stopped before it.

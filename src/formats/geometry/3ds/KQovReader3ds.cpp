@@ -1,5 +1,8 @@
 #include "formats/geometry/3ds/KQovReader3ds.h"
 
+#include <unordered_map>
+#include <unordered_set>
+
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMarker.h"
@@ -14,6 +17,7 @@
 #include "formats/geometry/3ds/NodeAnimation3ds.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "foundation/KPath.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovObjectManager.h"
@@ -37,14 +41,26 @@ bool LoadAll(Context3ds& ctx, size_t count, std::vector<std::unique_ptr<Record>>
     return true;
 }
 
-// One empty motion per object, named like it, for files without key-frame nodes.
-template <class Motion, class Object>
-void EmptyMotions(const std::vector<std::unique_ptr<Object>>& objects,
-                  std::vector<std::unique_ptr<Motion>>& motions) {
+// One motion per object, named like it, for files without key-frame nodes: `fill` gives it
+// the one key of the object's own record.
+template <class Motion, class Object, class Fill>
+void RecordMotions(const std::vector<std::unique_ptr<Object>>& objects,
+                   std::vector<std::unique_ptr<Motion>>& motions, Fill fill) {
     for (const auto& object : objects) {
         motions.emplace_back(new Motion);
         motions.back()->name = object->name;
+        fill(*object, *motions.back());
     }
+}
+
+template <class V>
+void OneKey(Track3ds<V>& track, const V& value) {
+    track.keys.assign(1, KeyHeader3ds());
+    track.values.assign(1, value);
+}
+
+Point3ds ColorPoint(const Color3ds& c) {
+    return {c.r, c.g, c.b};
 }
 
 }  // namespace
@@ -59,6 +75,7 @@ bool KQovReader3ds::FileOpen(const char* fileName) {
     FileClose();
     ClearErrors3ds(mCtx);
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
+    mFolder = fileName ? KExtractFileFolder(fileName).Buffer() : "";
     if (!mFile) {
         ClearErrors3ds(mCtx);
         mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());
@@ -168,25 +185,36 @@ bool KQovReader3ds::Load() {
                      [&](size_t i, Material3ds** m) { GetMaterialByIndex3ds(c, db, i, m); });
     if (!ok) return false;
 
-    if (size_t n = GetObjectNodeCount3ds(c, db))
+    // Without key-frame nodes, everything stands where its own record puts it: a mesh at its
+    // stored vertices, a camera or light at its position, looking at its target.
+    if (size_t n = GetObjectNodeCount3ds(c, db)) {
         ok = LoadAll(c, n, mObjectMotions, [&](size_t i, ObjectMotion3ds** m) {
             GetObjectMotionByIndex3ds(c, db, i, m);
         });
-    else
-        EmptyMotions(mMeshes, mObjectMotions);
+    } else {
+        RecordMotions(mMeshes, mObjectMotions, [](const Mesh3ds&, ObjectMotion3ds&) {});
+        mMeshesInPlace = true;
+    }
     if (ok && mFlags.lights) {
         if (size_t n = GetOmnilightNodeCount3ds(c, db))
             ok = LoadAll(c, n, mOmniMotions, [&](size_t i, OmnilightMotion3ds** m) {
                 GetOmnilightMotionByIndex3ds(c, db, i, m);
             });
         else
-            EmptyMotions(mOmnis, mOmniMotions);
+            RecordMotions(mOmnis, mOmniMotions, [](const Light3ds& l, OmnilightMotion3ds& m) {
+                OneKey(m.pos, l.position);
+                OneKey(m.color, ColorPoint(l.color));
+            });
         if (size_t n = CountNodesOfTag3ds(c, db, 0xB007))
             ok = ok && LoadAll(c, n, mSpotMotions, [&](size_t i, SpotlightMotion3ds** m) {
                      GetSpotlightMotionByIndex3ds(c, db, i, m);
                  });
         else
-            EmptyMotions(mSpots, mSpotMotions);
+            RecordMotions(mSpots, mSpotMotions, [](const Light3ds& l, SpotlightMotion3ds& m) {
+                OneKey(m.pos, l.position);
+                OneKey(m.color, ColorPoint(l.color));
+                if (l.spot) OneKey(m.targetPos, l.spot->target);
+            });
         // A spotlight without a node keeps its cone: its falloff becomes the one key.
         for (size_t i = 0; i < mSpotMotions.size() && i < mSpots.size(); ++i) {
             Track3ds<float>& falloff = mSpotMotions[i]->falloff;
@@ -203,7 +231,12 @@ bool KQovReader3ds::Load() {
                 GetCameraMotionByIndex3ds(c, db, i, m);
             });
         else
-            EmptyMotions(mCameras, mCameraMotions);
+            RecordMotions(mCameras, mCameraMotions, [](const Camera3ds& r, CameraMotion3ds& m) {
+                OneKey(m.pos, r.position);
+                OneKey(m.targetPos, r.target);
+                OneKey(m.fov, r.fov);
+                OneKey(m.roll, r.roll);
+            });
     }
     return ok;
 }
@@ -225,6 +258,7 @@ void KQovReader3ds::Release() {
     mNodesByName.clear();
     mReference = nullptr;
     mHasRange = false;
+    mMeshesInPlace = false;
 }
 
 bool KQovReader3ds::BuildScene(KQovScene* scene) {
@@ -285,17 +319,17 @@ void KQovReader3ds::StoreTake(KQovScene* scene) {
 
 bool KQovReader3ds::CreateMaterials() {
     // Texture names taken by this file; a clash appends the material's index.
-    auto makeTexture = [this](const std::string& file, const std::string& clash) -> KQovTexture* {
-        std::string name = file;
-        for (const auto& pair : mTexturePairs)
-            for (KQovTexture* t : {pair.second.first, pair.second.second})
-                if (t && file == t->GetNameWithoutPrefix().Buffer()) name = file + clash;
+    std::unordered_set<std::string> taken;
+    auto makeTexture = [&](const std::string& file, const std::string& clash) -> KQovTexture* {
+        const std::string name = taken.count(file) ? file + clash : file;
         KQovTexture* texture = mManager->CreateTexture(name.c_str());
         if (!texture) {
             mStatus += ("Unable to load texture file: " + file + " .\n").c_str();
             return nullptr;
         }
-        texture->SetFileName(file.c_str());
+        taken.insert(texture->GetNameWithoutPrefix().Buffer());
+        // A map names its image relative to the file; found there, it is kept by its path.
+        texture->SetFileName(KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer());
         return texture;
     };
     for (size_t i = 0; i < mMaterials.size(); ++i) {
@@ -319,6 +353,12 @@ bool KQovReader3ds::CreateMaterials() {
 }
 
 void KQovReader3ds::CreateNodeAttributes() {
+    // The first material of each name, for the meshes' material groups.
+    mMaterialsByName.clear();
+    if (mFlags.materials)
+        for (int m = 0; m < mManager->GetMaterialCount(); ++m)
+            mMaterialsByName.emplace(mManager->GetMaterial(m)->GetNameWithoutPrefix().Buffer(),
+                                     mManager->GetMaterial(m));
     for (const auto& record : mMeshes) {
         KQovMesh* mesh = mManager->CreateMesh();
         if (mesh && !record->faces.empty()) BuildMesh(*record, *mesh);
@@ -350,10 +390,8 @@ void KQovReader3ds::BuildMesh(const Mesh3ds& record, KQovMesh& mesh) {
     if (mFlags.materials) {
         for (const MatGroup3ds& group : record.matGroups) {
             const auto pair = mTexturePairs.find(group.name);
-            KQovMaterial* material = nullptr;
-            for (int m = 0; m < mManager->GetMaterialCount() && !material; ++m)
-                if (group.name == mManager->GetMaterial(m)->GetNameWithoutPrefix().Buffer())
-                    material = mManager->GetMaterial(m);
+            const auto named = mMaterialsByName.find(group.name);
+            KQovMaterial* material = named != mMaterialsByName.end() ? named->second : nullptr;
             if (!material) continue;
             // Groups may share a material: it is listed once and they share its index.
             mesh.AddMaterial(material, 0);
@@ -378,6 +416,7 @@ void KQovReader3ds::BuildMesh(const Mesh3ds& record, KQovMesh& mesh) {
     MeshImportOptions3ds options;
     options.scale = mFlags.referenceNode ? 1.0 : mScale;
     options.smoothGroups = mFlags.smoothGroups;
+    options.storedPlace = mMeshesInPlace;
     if (!ImportMesh3ds(record, mesh, options, faceMaterials, faceTextures)) {
         mStatus += ("Mesh " + record.name + " names a vertex it does not have.\n").c_str();
         return;
@@ -391,16 +430,32 @@ KQovNode* KQovReader3ds::NewNode(const std::string& name) {
     return node;
 }
 
+namespace {
+
+// The index of the first record of each name whose attribute was made.
+template <class Record, class Attribute>
+std::unordered_map<std::string, size_t> FirstByName(
+    const std::vector<std::unique_ptr<Record>>& records, const std::vector<Attribute*>& made) {
+    std::unordered_map<std::string, size_t> first;
+    for (size_t i = 0; i < records.size() && i < made.size(); ++i)
+        if (made[i]) first.emplace(records[i]->name, i);
+    return first;
+}
+
+}  // namespace
+
 void KQovReader3ds::CreateNodes() {
     const double s = mFlags.referenceNode ? 1.0 : mScale;
+    const auto meshes = FirstByName(mMeshes, mMeshAttributes);
     for (const auto& motion : mObjectMotions) {
         std::string name = motion->name;
         if (!motion->instance.empty()) name += "." + motion->instance;
         KQovNode* node = NewNode(name);
         mObjectNodes.push_back(node);
         if (!node || !mFlags.geometries) continue;
-        for (size_t m = 0; m < mMeshes.size(); ++m) {
-            if (mMeshes[m]->name != motion->name || !mMeshAttributes[m]) continue;
+        const auto found = meshes.find(motion->name);
+        if (found != meshes.end()) {
+            const size_t m = found->second;
             KQovMesh* mesh = mMeshAttributes[m];
             if (mMeshBound[m]) {
                 // A later instance gets its own mesh, so each pivot is subtracted once.
@@ -408,7 +463,7 @@ void KQovReader3ds::CreateNodes() {
                 if (mesh && !mMeshes[m]->faces.empty()) BuildMesh(*mMeshes[m], *mesh);
             }
             mMeshBound[m] = true;
-            if (!mesh) break;
+            if (!mesh) continue;
             const KVector4 pivot =
                 ScenePoint3ds(motion->pivot.x, motion->pivot.y, motion->pivot.z, s);
             KVector4* points = mesh->GetControlPoints().GetArray();
@@ -420,44 +475,44 @@ void KQovReader3ds::CreateNodes() {
             }
             node->SetNodeAttribute(mesh);
             if (mesh->GetTextureCount(0) > 0) node->SetShadingMode(4);
-            break;
         }
     }
-    auto bind = [this](const std::string& name, const auto& records, const auto& attributes,
+    // A node of a name takes the attribute of the first record of that name that has one.
+    auto bind = [this](const std::string& name, const auto& first, const auto& attributes,
                        bool on) -> KQovNode* {
         KQovNode* node = NewNode(name);
         if (!node || !on) return node;
-        for (size_t i = 0; i < records.size(); ++i)
-            if (records[i]->name == name && attributes[i]) {
-                node->SetNodeAttribute(attributes[i]);
-                break;
-            }
+        const auto found = first.find(name);
+        if (found != first.end()) node->SetNodeAttribute(attributes[found->second]);
         return node;
     };
+    const std::unordered_map<std::string, size_t> none;
+    const auto omnis = FirstByName(mOmnis, mOmniLights);
+    const auto spots = FirstByName(mSpots, mSpotLights);
+    const auto cameras = FirstByName(mCameras, mCameraAttributes);
     for (const auto& motion : mOmniMotions)
-        mOmniNodes.push_back(bind(motion->name, mOmnis, mOmniLights, mFlags.lights));
+        mOmniNodes.push_back(bind(motion->name, omnis, mOmniLights, mFlags.lights));
     for (const auto& motion : mSpotMotions) {
-        mSpotNodes.push_back(bind(motion->name, mSpots, mSpotLights, mFlags.lights));
-        mSpotTargetNodes.push_back(bind(motion->name + ".Target", mSpots, mSpotTargets, false));
+        mSpotNodes.push_back(bind(motion->name, spots, mSpotLights, mFlags.lights));
+        mSpotTargetNodes.push_back(bind(motion->name + ".Target", none, mSpotTargets, false));
     }
     for (const auto& motion : mCameraMotions) {
-        mCameraNodes.push_back(bind(motion->name, mCameras, mCameraAttributes, mFlags.cameras));
-        mCameraTargetNodes.push_back(
-            bind(motion->name + ".Target", mCameras, mCameraTargets, false));
+        mCameraNodes.push_back(bind(motion->name, cameras, mCameraAttributes, mFlags.cameras));
+        mCameraTargetNodes.push_back(bind(motion->name + ".Target", none, mCameraTargets, false));
     }
     // Targets take the marker of their light or camera.
-    for (size_t i = 0; i < mSpotMotions.size(); ++i)
-        for (size_t k = 0; k < mSpots.size() && mFlags.lights && mSpotTargetNodes[i]; ++k)
-            if (mSpots[k]->name == mSpotMotions[i]->name && mSpotTargets[k]) {
-                mSpotTargetNodes[i]->SetNodeAttribute(mSpotTargets[k]);
-                break;
-            }
-    for (size_t i = 0; i < mCameraMotions.size(); ++i)
-        for (size_t k = 0; k < mCameras.size() && mFlags.cameras && mCameraTargetNodes[i]; ++k)
-            if (mCameras[k]->name == mCameraMotions[i]->name && mCameraTargets[k]) {
-                mCameraTargetNodes[i]->SetNodeAttribute(mCameraTargets[k]);
-                break;
-            }
+    const auto spotTargets = FirstByName(mSpots, mSpotTargets);
+    const auto cameraTargets = FirstByName(mCameras, mCameraTargets);
+    for (size_t i = 0; i < mSpotMotions.size() && mFlags.lights; ++i) {
+        const auto found = spotTargets.find(mSpotMotions[i]->name);
+        if (mSpotTargetNodes[i] && found != spotTargets.end())
+            mSpotTargetNodes[i]->SetNodeAttribute(mSpotTargets[found->second]);
+    }
+    for (size_t i = 0; i < mCameraMotions.size() && mFlags.cameras; ++i) {
+        const auto found = cameraTargets.find(mCameraMotions[i]->name);
+        if (mCameraTargetNodes[i] && found != cameraTargets.end())
+            mCameraTargetNodes[i]->SetNodeAttribute(mCameraTargets[found->second]);
+    }
 }
 
 void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {

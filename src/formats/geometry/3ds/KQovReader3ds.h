@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "formats/geometry/3ds/Context3ds.h"
@@ -19,6 +20,7 @@
 
 class KQovCamera;
 class KQovLight;
+class KQovMaterial;
 class KQovMarker;
 class KQovMesh;
 class KQovTexture;
@@ -59,18 +61,21 @@ private:
 
     Context3ds mCtx;
     File3ds* mFile = nullptr;
+    std::string mFolder;  // of the file read: map names are relative to it
     Flags mFlags;
     double mScale = 1.0;
     Color3ds mAmbient;
     Color3ds mBackground;
     KfSets3ds mRange;  // the file's key-frame length and segment
     bool mHasRange = false;
+    bool mMeshesInPlace = false;  // no object nodes: vertices stay where the file stores them
     Database3ds* mDatabase = nullptr;
 
     std::vector<std::unique_ptr<Mesh3ds>> mMeshes;
     std::vector<KQovMesh*> mMeshAttributes;
     std::vector<std::unique_ptr<Material3ds>> mMaterials;
     std::map<std::string, TexturePair> mTexturePairs;
+    std::unordered_map<std::string, KQovMaterial*> mMaterialsByName;
     std::vector<std::unique_ptr<Light3ds>> mOmnis, mSpots;
     std::vector<KQovLight*> mOmniLights, mSpotLights;
     std::vector<KQovMarker*> mSpotTargets, mCameraTargets;

@@ -276,19 +276,30 @@ Chunk3ds* AddTargetNode3ds(Context3ds& ctx, Chunk3ds* kfData, bool cameraTarget,
 }
 
 Chunk3ds* FindNodeChunkByName3ds(Context3ds& ctx, Database3ds* database, const std::string& name,
-                                 uint32_t tag) {
+                                 uint32_t tag, const std::string& instance) {
     if (!database) {
         PushError3ds(ctx, ERR_INVALID_ARG);
         return nullptr;
     }
-    Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
-    for (Chunk3ds* node = kfData ? kfData->child : nullptr; node; node = node->next) {
-        if (node->tag != tag) continue;
-        NodeHeader3ds* header = HeaderOf(ctx, node);
-        if (ctx.ErrorPending()) return nullptr;
-        if (header && header->name == name) return node;
+    NodeHeaderNames3ds& names = database->headerNames;
+    if (!names.made) {
+        names.entries.clear();
+        names.kfData = FindChunk3ds(database->topChunk, 0xB000);
+        for (Chunk3ds* node = names.kfData ? names.kfData->child : nullptr; node;
+             node = node->next) {
+            NodeHeader3ds* header = HeaderOf(ctx, node);
+            if (ctx.ErrorPending()) return nullptr;
+            if (!header) continue;
+            const std::string instance = InstanceOf(ctx, node);
+            if (ctx.ErrorPending()) return nullptr;
+            NodeHeaderNames3ds::Entry& entry =
+                names.entries[NodeHeaderNames3ds::Key(node->tag, header->name, instance)];
+            if (entry.count++ == 0) entry.first = node;
+        }
+        names.made = true;
     }
-    return nullptr;
+    const auto found = names.entries.find(NodeHeaderNames3ds::Key(tag, name, instance));
+    return found == names.entries.end() ? nullptr : found->second.first;
 }
 
 size_t CountNodesOfTag3ds(Context3ds& ctx, Database3ds* database, uint32_t tag) {
@@ -312,12 +323,13 @@ void GetNodeNameList3ds(Context3ds& ctx, Database3ds* database, uint32_t tag,
 }
 
 void CopyXDataSection3ds(Context3ds& ctx, Database3ds* database, uint32_t tag,
-                         const std::string& name, Chunk3ds** xdata) {
+                         const std::string& name, Chunk3ds** xdata, const std::string& instance) {
     if (!xdata) return PushError3ds(ctx, ERR_INVALID_ARG);
     *xdata = nullptr;
-    Chunk3ds* node = FindNodeChunkByName3ds(ctx, database, name, tag);
+    Chunk3ds* node = FindNodeChunkByName3ds(ctx, database, name, tag, instance);
     if (!node) return;
     if (Chunk3ds* old = FindChunk3ds(node, 0x8000)) CopyChunk3ds(ctx, old, xdata);
     ReleaseChunk3ds(node);
-    DirtyNodeIndex3ds(database);
+    database->nodeListDirty = true;
+    NoteNodeEmptied3ds(database, tag, name, instance);
 }

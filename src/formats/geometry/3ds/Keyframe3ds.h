@@ -60,12 +60,16 @@ Chunk3ds* AddTargetNode3ds(Context3ds& ctx, Chunk3ds* kfData, bool cameraTarget,
                            const std::string& name, uint16_t flags1, uint16_t flags2,
                            const std::string& parentName, const Track3ds<Point3ds>& track);
 
+// The first key-frame node of a tag whose node header holds the name and, for an object
+// node, whose instance name is `instance` (dummies share the name "$$$DUMMY" and differ by
+// it); null when none.
 Chunk3ds* FindNodeChunkByName3ds(Context3ds& ctx, Database3ds* database, const std::string& name,
-                                 uint32_t tag);
+                                 uint32_t tag, const std::string& instance = std::string());
 size_t CountNodesOfTag3ds(Context3ds& ctx, Database3ds* database, uint32_t tag);
 void GetNodeNameList3ds(Context3ds& ctx, Database3ds* database, uint32_t tag,
                         std::vector<std::string>& names);
-// Copies the XDATA section (0x8000) of the node of a tag and name into `xdata` and
-// empties the old node in place; nothing when there is no such node.
+// Copies the XDATA section (0x8000) of the node of a tag, name (and instance name) into
+// `xdata` and empties the old node in place; nothing when there is no such node.
 void CopyXDataSection3ds(Context3ds& ctx, Database3ds* database, uint32_t tag,
-                         const std::string& name, Chunk3ds** xdata);
+                         const std::string& name, Chunk3ds** xdata,
+                         const std::string& instance = std::string());

@@ -285,8 +285,11 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
                                        camera ? camera->GetDefaultFieldOfView() : 45.0, s.animated);
     FillValueKeys3ds(m->fov, fov, count);
     // Keys keep their animation: each is converted as the value it is, never replaced by the
-    // still camera's angle.
-    const bool keyed = fov.curve && fov.curve->KeyGetCount() > 0;
+    // still camera's angle. A still scene's camera whose angle is keyed (as every camera read
+    // from a 3DS file is) keeps that angle too, not one made from its focal length.
+    KQovTakeNode* take = node.GetCurrentTakeNode();
+    const KFCurve* fovCurve = fov.curve ? fov.curve : take ? take->GetFieldOfView() : nullptr;
+    const bool keyed = fovCurve && fovCurve->KeyGetCount() > 0;
     if (camera)
         for (float& v : m->fov.values)
             v = static_cast<float>(HorizontalFieldOfView3ds(*camera, v, keyed));

@@ -342,8 +342,11 @@ void PutMaterial3ds(Context3ds& ctx, Database3ds* database, const Material3ds* m
     Chunk3ds* xdata = nullptr;
     Chunk3ds* entry = ReplaceNamedChunk3ds(ctx, parent, existing, 0xAFFF, &xdata);
     if (!entry) return;
-    DirtyMaterialIndex3ds(database);
-    AddValueChunk3ds(ctx, entry, 0xA000, Text3ds<16>{m.name});
+    Chunk3ds* nameChunk = AddValueChunk3ds(ctx, entry, 0xA000, Text3ds<16>{m.name});
+    if (existing || !nameChunk)
+        DirtyMaterialIndex3ds(database);
+    else
+        NoteMaterialAdded3ds(database, parent, m.name, entry);
     AddMaterialColor(ctx, entry, 0xA010, m.ambient);
     AddMaterialColor(ctx, entry, 0xA020, m.diffuse);
     AddMaterialColor(ctx, entry, 0xA030, m.specular);

@@ -102,7 +102,7 @@ bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOption
     for (size_t v = 0; v < record.vertices.size() && v < record.texVerts.size(); ++v)
         uvs[v] = KVector2(record.texVerts[v].u, record.texVerts[v].v);
 
-    const KAffineMatrix inverse = InverseLocalAxes(record);
+    const KAffineMatrix inverse = options.storedPlace ? KAffineMatrix() : InverseLocalAxes(record);
     std::vector<KVector4> positions(record.vertices.size());
     for (size_t v = 0; v < record.vertices.size(); ++v) {
         const Point3ds& p = record.vertices[v];

@@ -11,6 +11,8 @@
 struct MeshImportOptions3ds {
     double scale = 1.0;        // lengths are multiplied by it
     bool smoothGroups = true;  // split vertices by smoothing group
+    // Vertices as stored (no node places them), not taken into the mesh's local axes.
+    bool storedPlace = false;
 };
 
 // Control points of the split: one per 3DS vertex first, then one more per

@@ -85,21 +85,27 @@ void PutTrack(Context3ds& ctx, Chunk3ds* node, uint32_t tag, const Track3ds<V>& 
     if (!track.keys.empty() && !ctx.ErrorPending()) AddTrack3ds(ctx, tag, track, node);
 }
 
-// Empties an old node of the same name and tag (keeping its XDATA) and adds the new one.
+// Empties an old node of the same tag, name and instance name (keeping its XDATA) and adds
+// the new one.
 Chunk3ds* PutNode(Context3ds& ctx, Database3ds* database, uint32_t tag, const NodePart3ds& part,
-                  Chunk3ds** xdata) {
+                  Chunk3ds** xdata, const std::string& instance = std::string()) {
     Chunk3ds* kfData = nullptr;
     FindOrAddKfData3ds(ctx, database->topChunk, &kfData);
     if (ctx.ErrorPending()) return nullptr;
-    CopyXDataSection3ds(ctx, database, tag, part.name, xdata);
-    DirtyNodeIndex3ds(database);
+    CopyXDataSection3ds(ctx, database, tag, part.name, xdata, instance);
+    database->nodeListDirty = true;
     if (ctx.ErrorPending()) return nullptr;
     Chunk3ds* node = AddEmptyChunk3ds(ctx, tag, kfData);
     if (!node) return nullptr;
     AddNodeIdChunk3ds(ctx, node);
     if (!ctx.ErrorPending())
         AddNodeHeader3ds(ctx, part.name, part.flags1, part.flags2, part.parent, node);
-    return ctx.ErrorPending() ? nullptr : node;
+    if (ctx.ErrorPending()) {
+        DirtyNodeIndex3ds(database);
+        return nullptr;
+    }
+    NoteNodeAdded3ds(database, kfData, tag, part.name, instance, node);
+    return node;
 }
 
 // A camera's or spotlight's target node, written first, when its track has keys.
@@ -114,6 +120,10 @@ void PutTarget(Context3ds& ctx, Database3ds* database, bool camera, const NodePa
                          ? nullptr
                          : AddTargetNode3ds(ctx, kfData, camera, part.name, target.flags1,
                                             target.flags2, target.parent, track);
+    if (node && !ctx.ErrorPending())
+        NoteNodeAdded3ds(database, kfData, camera ? 0xB004 : 0xB006, part.name, "", node);
+    else
+        DirtyNodeIndex3ds(database);
     if (node && xdata)
         AddChildLast3ds(ctx, node, xdata);
     else
@@ -310,7 +320,7 @@ void PutObjectMotion3ds(Context3ds& ctx, Database3ds* database, const ObjectMoti
     for (const MorphName3ds& morph : m.morph.values)
         if (morph.name.size() > 12) return PushError3ds(ctx, ERR_STRING_TOO_LONG);
     Chunk3ds* xdata = nullptr;
-    Chunk3ds* node = PutNode(ctx, database, 0xB002, m, &xdata);
+    Chunk3ds* node = PutNode(ctx, database, 0xB002, m, &xdata, m.instance);
     if (node && !m.instance.empty()) AddValueChunk3ds(ctx, node, 0xB011, Text3ds<10>{m.instance});
     if (node && m.name == "$$$DUMMY")
         AddValueChunk3ds(ctx, node, 0xB014, BoundBox3ds{m.boundMin, m.boundMax});

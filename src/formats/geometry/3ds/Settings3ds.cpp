@@ -212,7 +212,10 @@ Chunk3ds* PutNamedObject3ds(Context3ds& ctx, Database3ds* database, const std::s
     Chunk3ds* object = ReplaceNamedChunk3ds(ctx, meshData, existing, 0x4000, xdata);
     if (ctx.ErrorPending()) return nullptr;
     NewChunkData3ds<Text3ds<10>>(object)->text = name;
-    DirtyNamedObjectIndex3ds(database);
+    if (existing)
+        DirtyNamedObjectIndex3ds(database);
+    else
+        NoteNamedObjectAdded3ds(database, meshData, name, object);
     return object;
 }
 

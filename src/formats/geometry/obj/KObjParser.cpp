@@ -412,20 +412,22 @@ void KObjParser::LoadMaterialLibraries(std::string_view rest) {
     bool all = !Trim(rest).empty();
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
         const std::string name(word);
+        const std::string beside =
+            KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
         std::string text;
-        if (ReadWholeFile(name.c_str(), text) ||
-            ReadWholeFile(
-                KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer(),
-                text))
-            AddLibrary(std::move(text));
+        if (ReadWholeFile(name.c_str(), text))
+            AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
+        else if (ReadWholeFile(beside.c_str(), text))
+            AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
         else
             all = false;
     }
     if (!all) mStatus += "Unable to load material library\n";
 }
 
-void KObjParser::AddLibrary(std::string text) {
+void KObjParser::AddLibrary(std::string text, std::string folder) {
     mLibraries.push_back(std::move(text));
+    mLibraryFolders.push_back(std::move(folder));
     const std::string_view library = mLibraries.back();
     KTextLineReader lines;
     lines.SetText(library);
@@ -492,7 +494,12 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
                     material.opacity = n[0];
                 }
             } else if (keyword == "map_Kd") {
-                material.diffuseMap = std::string(Trim(line));
+                // A relative name is the library's: found beside it, it is kept by its full
+                // path, so writers find the image wherever the program runs.
+                const std::string map(Trim(line));
+                material.diffuseMap =
+                    KFindFileBeside(mLibraryFolders[at->second.first].c_str(), map.c_str())
+                        .Buffer();
             }
         }
         if (inside) {

@@ -66,7 +66,7 @@ private:
     void SkipBlock(KTextLineReader& lines);
     void LoadMaterialLibraries(std::string_view rest);
     // Keeps a library's text and where each of its materials is defined.
-    void AddLibrary(std::string text);
+    void AddLibrary(std::string text, std::string folder);
     int UseMaterial(std::string_view name);
     bool ReadMaterial(KObjMaterial& material) const;
     void AssignDefaultMaterial();
@@ -86,6 +86,7 @@ private:
     std::vector<KObjMaterial> mMaterials;
     std::map<std::string, int, CaseLess> mMaterialIndex;
     std::vector<std::string> mLibraries;  // texts of the open libraries, in opening order
+    std::vector<std::string> mLibraryFolders;  // the folder each was read from
     // Each material name's first definition: library, offset of its "newmtl" line.
     std::unordered_map<std::string, std::pair<size_t, size_t>> mMaterialLines;
     std::vector<KObjSurface> mSurfaces;

@@ -255,6 +255,40 @@ TEST(Chunk3dsTree, OrderedInsertion) {
     EXPECT_FALSE(ctx.ErrorPending());
 }
 
+// A long list filled in mixed order, with chunks emptied (their rank falls) and given their
+// tag again on the way: the same order as a walk from the first child each time.
+TEST(Chunk3dsTree, OrderedInsertionIntoLongLists) {
+    Context3ds ctx;
+    Chunk3ds* meshData = nullptr;
+    InitChunkAs3ds(ctx, &meshData, 0x3D3D);
+    std::vector<uint32_t> expected;  // tags by the plain walk
+    auto add = [&](uint32_t tag) {
+        AddEmptyChunk3ds(ctx, tag, meshData);
+        size_t at = 0;
+        while (at < expected.size() && GetChunkOrder3ds(expected[at]) >= GetChunkOrder3ds(tag))
+            ++at;
+        expected.insert(expected.begin() + long(at), tag);
+    };
+    const uint32_t tags[] = {0x4000, 0xAFFF, 0x4000, 0x0100, 0xAFFF, 0x2100, 0x4000, 0x1200};
+    for (int i = 0; i < 400; ++i) {
+        add(tags[(i * 7 + i / 5) % 8]);
+        if (i % 97 == 50) {
+            // Empty the 40th child, as a replaced object is; later ones come before it.
+            Chunk3ds* c = meshData->child;
+            for (int k = 0; k < 40; ++k) c = c->next;
+            ReleaseChunk3ds(c);
+            expected[40] = 0;
+            if (i > 200) {
+                c->tag = 0x4000;
+                expected[40] = 0x4000;
+            }
+        }
+    }
+    EXPECT_EQ(ChildTags(meshData), expected);
+    DeleteChunkChain3ds(&meshData);
+    EXPECT_FALSE(ctx.ErrorPending());
+}
+
 TEST(Chunk3dsTree, EmptiedAndParentNameChunksAreNotWritten) {
     Bytes3ds bytes =
         File(Chunk(0x0002, U32(3)) + Chunk(0x3D3D, Chunk(0x3D3E, U32(3)) + Chunk(0x0100, F32(1))) +

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "Reading3ds.h"
@@ -446,6 +447,117 @@ TEST(Parents3ds, StillFormatsWriteThePoseAtTheStartOfTheTake) {
                 EXPECT_TRUE(seen) << name << " (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
             }
         }
+    }
+}
+
+// A file as many programs write it: mesh data only, no key-frame section. A triangle stored
+// at x = 10 in a mesh whose axes are moved to x = 10 and turned 0.5 rad about Z, a camera at
+// (5, -20, 7) looking at (1, 2, 3), an orange omni light.
+void WriteFileWithoutKeyframes(const std::string& path) {
+    Context3ds ctx;
+    Database3ds* db = nullptr;
+    InitDatabase3ds(ctx, &db);
+    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+    MeshSettings3ds* settings = nullptr;
+    InitMeshSettings3ds(ctx, &settings);
+    settings->masterScale = float(1 / 2.54);
+    PutMeshSettings3ds(ctx, db, settings);
+    ReleaseMeshSettings3ds(&settings);
+    Mesh3ds m;
+    m.name = "Tri";
+    m.vertices = {{10, 0, 0}, {12, 0, 0}, {10, 3, 1}};
+    m.faces = {{0, 1, 2, 7}};
+    const float c = std::cos(0.5f), s = std::sin(0.5f);
+    const float axes[12] = {c, s, 0, -s, c, 0, 0, 0, 1, 10, 0, 0};
+    std::copy(std::begin(axes), std::end(axes), m.localAxes);
+    PutMesh3ds(ctx, db, &m);
+    Camera3ds* camera = nullptr;
+    InitCamera3ds(ctx, &camera);
+    camera->name = "Cam";
+    camera->position = {5, -20, 7};
+    camera->target = {1, 2, 3};
+    camera->roll = 10;
+    PutCamera3ds(ctx, db, camera);
+    ReleaseCamera3ds(&camera);
+    Light3ds* omni = nullptr;
+    InitLight3ds(ctx, &omni);
+    omni->name = "Lamp";
+    omni->position = {-3, 4, 9};
+    omni->color = {1, 0.5f, 0.25f};
+    PutLight3ds(ctx, db, omni);
+    ReleaseLight3ds(&omni);
+    File3ds* file = OpenFile3ds(ctx, path.c_str(), "wb");
+    SaveDatabase3ds(ctx, file, db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    ASSERT_FALSE(ctx.ErrorPending());
+
+    // The toolkit always saves a key-frame header: cut the whole section out.
+    const std::vector<char> saved = ReadBytes3ds(path);
+    Bytes3ds bytes(saved.begin(), saved.end());
+    ASSERT_GE(bytes.size(), 6u);
+    auto u32 = [&](size_t at) {
+        return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+               uint32_t(bytes[at + 3]) << 24;
+    };
+    for (size_t at = 6; at + 6 <= bytes.size(); at += u32(at + 2)) {
+        if ((bytes[at] | bytes[at + 1] << 8) != 0xB000) continue;
+        bytes.erase(bytes.begin() + long(at), bytes.begin() + long(at + u32(at + 2)));
+        const Bytes3ds length = U32(uint32_t(bytes.size()));
+        std::copy(length.begin(), length.end(), bytes.begin() + 2);
+        break;
+    }
+    WriteBytes3ds(path, bytes);
+}
+
+// "view NAME target fov roll" and "colour NAME r g b" lines of lib3ds at frame 0.
+std::map<std::string, std::vector<double>> Lib3dsViews(const std::string& path) {
+    std::map<std::string, std::vector<double>> out;
+    for (const std::string& line : Lib3dsLines(path, "0 points")) {
+        std::istringstream in(line);
+        std::string kind, name;
+        double v;
+        if (!(in >> kind >> name) || (kind != "view" && kind != "colour")) continue;
+        std::vector<double>& values = out[kind + ":" + name];
+        while (in >> v) values.push_back(v);
+    }
+    return out;
+}
+
+// Without key-frame data, the mesh stays at its stored vertices and the camera and the light
+// take their records' places, view and colour: in lib3ds's reading of the tool's 3DS output
+// and in its OBJ output.
+TEST(Parents3ds, AFileWithoutKeyframesKeepsItsRecordsPlaces) {
+    TempPath3ds source("static.3ds");
+    WriteFileWithoutKeyframes(source.path);
+    const Points expected = Lib3dsPoints(source.path);
+    ASSERT_EQ(expected.size(), 5u);
+    auto expectViews = [](const std::map<std::string, std::vector<double>>& found,
+                          const std::map<std::string, std::vector<double>>& wanted) {
+        ASSERT_EQ(found.size(), wanted.size());
+        for (const auto& [name, values] : wanted) {
+            ASSERT_EQ(found.count(name), 1u) << name;
+            ASSERT_EQ(found.at(name).size(), values.size()) << name;
+            for (size_t i = 0; i < values.size(); ++i)
+                EXPECT_NEAR(found.at(name)[i], values[i], 2e-3) << name << " " << i;
+        }
+    };
+    const std::map<std::string, std::vector<double>> views = {{"view:Cam", {1, 2, 3, 45, 10}},
+                                                              {"colour:Lamp", {1, 0.5, 0.25}}};
+    expectViews(Lib3dsViews(source.path), views);
+
+    const std::string again = source.folder + "/again.3ds";
+    const std::string obj = source.folder + "/again.obj";
+    ASSERT_EQ(Convert(source.path, again), "");
+    ASSERT_EQ(Convert(source.path, obj), "");
+    ExpectSamePoints(expected, Lib3dsPoints(again));
+    expectViews(Lib3dsViews(again), views);
+    const std::vector<KVector4> objPoints = ObjPoints(obj);
+    ASSERT_EQ(objPoints.size(), 3u);
+    for (const KVector4& p : objPoints) {
+        bool seen = false;
+        for (const auto& e : expected) seen = seen || (e.first == "Tri" && Near(e.second, p));
+        EXPECT_TRUE(seen) << "OBJ vertex (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
     }
 }
 

@@ -347,7 +347,13 @@ TEST(SceneWrite3ds, NodesWithoutMeshesKeepTheirPlace) {
     root->RemoveChild(box);
     root->AddChild(empty);  // written before the cube
     empty->AddChild(box);
-    root->AddChild(bad);
+    // Two nodes without attributes, one below the other, above the patch: each is a dummy
+    // of its own, as the cube's arm is (they share the object name "$$$DUMMY").
+    KQovNode* outer = source.manager.CreateNode("Outer");
+    KQovNode* inner = source.manager.CreateNode("Inner");
+    root->AddChild(outer);
+    outer->AddChild(inner);
+    inner->AddChild(bad);
     TempPath3ds file("empty.3ds");
     ASSERT_TRUE(source.Write(file.path, scene));
     EXPECT_NE(std::string(source.status.Buffer()).find("Unable to convert \"Bad\" to a mesh\n"),
@@ -364,6 +370,14 @@ TEST(SceneWrite3ds, NodesWithoutMeshesKeepTheirPlace) {
     KQovNode* cube = back.Find(back.scene->GetRootNode(), "Box");
     ASSERT_NE(cube, nullptr);
     EXPECT_STREQ(cube->GetParent()->GetNameWithoutPrefix().Buffer(), "Empty");
+    EXPECT_EQ(LinesOf(file.path, "node object", "$$$DUMMY").size(), 3u);
+    for (const auto& [child, parent] :
+         {std::pair("Bad", "$$$DUMMY.Inner"), std::pair("$$$DUMMY.Inner", "$$$DUMMY.Outer"),
+          std::pair("$$$DUMMY.Arm", "Box")}) {
+        KQovNode* node = back.Find(back.scene->GetRootNode(), child);
+        ASSERT_TRUE(node && node->GetParent()) << child;
+        EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent) << child;
+    }
 }
 
 // A triangle mesh node below the root.
