@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -134,9 +135,14 @@ bool IsEmptyFile(const char* path) {
     return file.Open(path, "rb") && file.Seek(2, 0) == 0 && file.Tell() == 0;
 }
 
-}  // namespace
+// Where a conversion is, for telling what it was doing when memory ran out.
+struct Stage {
+    std::string in;
+    std::string out;
+    bool writing = false;
+};
 
-int QovToolConvert(int argc, char** argv) {
+int ConvertFiles(int argc, char** argv, Stage& stage) {
     const char* in = nullptr;
     const char* out = nullptr;
     const char* password = "";
@@ -161,6 +167,8 @@ int QovToolConvert(int argc, char** argv) {
         }
     }
     if (!in || !out) return Usage();
+    stage.in = in;
+    stage.out = out;
     if (!QovToolCheckReadable(in)) return 1;
 
     int id = -1;
@@ -206,7 +214,7 @@ int QovToolConvert(int argc, char** argv) {
     ProgressLine progress(KPlatformIsTerminal(stderr));
     std::unique_ptr<KStreamOptions> readOptions;
     if (readId <= 2) {
-        if (!importer.CreateReader()) return Fail(in, importer.GetLastErrorString());
+        // Initialize opened the file: the one open that the read is watched from.
         importer.GetTakeCount();  // the take list (and the password) go into the read options
         if (!importer.Import(scene, nullptr)) return Fail(in, importer.GetLastErrorString());
         PrintWarnings(in, importer.GetStatusText());
@@ -248,6 +256,7 @@ int QovToolConvert(int argc, char** argv) {
             return Fail(in, "nothing was read from this file; nothing written");
     }
 
+    stage.writing = true;
     // The skeleton file of an Acclaim pair first; its skeleton stays in the options for the
     // motion file.
     struct Target {
@@ -299,4 +308,19 @@ int QovToolConvert(int argc, char** argv) {
     }
     std::printf("%s -> %s\n", in, out);
     return 0;
+}
+
+}  // namespace
+
+int QovToolConvert(int argc, char** argv) {
+    Stage stage;
+    try {
+        return ConvertFiles(argc, argv, stage);
+    } catch (const std::bad_alloc&) {
+        // Everything the conversion held is gone by now, an unfinished new file with it: the
+        // old output stays.
+        const std::string& file = stage.writing ? stage.out : stage.in;
+        return Fail(file, std::string("Out of memory while ") +
+                              (stage.writing ? "writing " : "reading ") + file);
+    }
 }
