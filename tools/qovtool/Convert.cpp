@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <string>
@@ -130,6 +131,11 @@ bool HoldsAttributes(const KQovNode* root) {
     return false;
 }
 
+// The importer's and exporter's error when memory ran out.
+bool IsOutOfMemory(const char* error) {
+    return std::strncmp(error, "Out of memory", 13) == 0;
+}
+
 bool IsEmptyFile(const char* path) {
     KFileStream file;
     return file.Open(path, "rb") && file.Seek(2, 0) == 0 && file.Tell() == 0;
@@ -140,6 +146,30 @@ struct Stage {
     std::string in;
     std::string out;
     bool writing = false;
+};
+
+// The scene's objects once memory ran out: taking them apart needs memory too, so they are
+// left to go with the process.
+KQovObjectManager* gLeftWhenStarved = nullptr;
+
+// Owns the conversion's object manager; destroys it unless memory ran out.
+class SceneObjects {
+public:
+    SceneObjects() : mManager(new KQovObjectManager) {}
+    ~SceneObjects() {
+        if (std::uncaught_exceptions() > 0 || mStarved)
+            gLeftWhenStarved = mManager;
+        else
+            delete mManager;
+    }
+    SceneObjects(const SceneObjects&) = delete;
+    SceneObjects& operator=(const SceneObjects&) = delete;
+    KQovObjectManager& Get() { return *mManager; }
+    void Starved() { mStarved = true; }
+
+private:
+    KQovObjectManager* mManager;
+    bool mStarved = false;
 };
 
 int ConvertFiles(int argc, char** argv, Stage& stage) {
@@ -198,7 +228,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         return Fail(target, std::string("the output is the same file as the input ") + in +
                                 "; nothing was read or written");
 
-    KQovObjectManager manager;
+    SceneObjects objects;
+    KQovObjectManager& manager = objects.Get();
     KQovScene* scene = manager.CreateScene();
     KQovImporter importer(&manager);
     importer.SetPassword(password);
@@ -216,7 +247,10 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     if (readId <= 2) {
         // Initialize opened the file: the one open that the read is watched from.
         importer.GetTakeCount();  // the take list (and the password) go into the read options
-        if (!importer.Import(scene, nullptr)) return Fail(in, importer.GetLastErrorString());
+        if (!importer.Import(scene, nullptr)) {
+            if (IsOutOfMemory(importer.GetLastErrorString())) objects.Starved();
+            return Fail(in, importer.GetLastErrorString());
+        }
         PrintWarnings(in, importer.GetStatusText());
     } else {
         // The reader's own options: they know the file's exact rate, and the motion file of an
@@ -299,6 +333,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         const int told = progress.GetErrorCount();
         const bool ok = exporter.Export(scene, options.get());
         progress.End();
+        if (!ok && IsOutOfMemory(exporter.GetLastErrorString())) objects.Starved();
         // A writer that refused the scene has said why; the exporter's own code says less.
         if (!ok)
             return Fail(target.path, progress.GetErrorCount() > told
