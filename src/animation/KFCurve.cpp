@@ -271,10 +271,19 @@ void KFCurve::Deliver() {
     KFCurveEvent event = mPending;
     mPending.Clear();
     if (mCallbacks.empty()) return;
-    std::vector<uint64_t> ids;
-    ids.reserve(mCallbacks.size());
-    for (const Callback& callback : mCallbacks) ids.push_back(callback.mId);
-    for (uint64_t id : ids) {
+    // The callbacks of now, by id: one may remove itself or another. A curve's few fit
+    // without the heap, so a curve destroyed when memory ran out still tells its own.
+    uint64_t few[8];
+    std::vector<uint64_t> many;
+    uint64_t* ids = few;
+    if (mCallbacks.size() > 8) {
+        many.resize(mCallbacks.size());
+        ids = many.data();
+    }
+    const size_t count = mCallbacks.size();
+    for (size_t i = 0; i < count; ++i) ids[i] = mCallbacks[i].mId;
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t id = ids[i];
         auto it = std::find_if(mCallbacks.begin(), mCallbacks.end(),
                                [id](const Callback& callback) { return callback.mId == id; });
         if (it == mCallbacks.end()) continue;

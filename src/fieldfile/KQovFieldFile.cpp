@@ -811,9 +811,18 @@ namespace {
 const char* const kCutShort = "Read error: the file was cut short while it was read";
 }  // namespace
 
+bool KQovFieldFile::FileChangedSinceOpen() {
+    FILE* file = mStamped && mOwnedStream ? mOwnedStream->GetReadOnlyFile() : nullptr;
+    if (!file) return false;
+    KPlatformFileStamp now;
+    return !KPlatformGetFileStamp(file, now) || !mOpenedStamp.StillMatches(now);
+}
+
 bool KQovFieldFile::CheckFileUnchanged() {
     for (const KQovFieldReader* tree : {mFirstTree.get(), mOtherTree.get()})
         if (tree && tree->FileCutShort()) mCutShort = true;
+    // Parts read into memory are watched as a mapped one is: an ASCII file, a small part.
+    if (FileChangedSinceOpen()) mCutShort = true;
     // The cut explains whatever else went wrong in the read: its message wins.
     if (mCutShort) SetError(eReadError, kCutShort);
     return !mCutShort;

@@ -18,6 +18,7 @@
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
+#include "platform/KPlatformStdio.h"
 
 class KQovStream;
 class KQovFieldReader;
@@ -73,10 +74,10 @@ public:
     bool FieldFileOpenFile(const char* name, bool checkCrc, bool selectFirstPart,
                            KQovHeaderInfo* info);
     void Finish();
-    // False, with the read error of a file cut short, when the file was cut or written in
-    // place while its parts were read (a mapped part asks the system): what was read is not
-    // the file's. Finishing a part asks too, so the answer outlives the part; a reader asks
-    // before it hands out what it read.
+    // False, with the read error of a file cut short, when the file was cut, written in place
+    // or touched since it was opened for reading (the system is asked, for every kind of file):
+    // what was read may not be the file's. Finishing a part asks too, so the answer outlives the
+    // part; a reader asks before it hands out what it read.
     bool CheckFileUnchanged();
     // A created file replaces the named one only here, and only when every write succeeded;
     // false when a file being created was not put in place.
@@ -386,6 +387,10 @@ private:
     std::string mFileName;
     std::string mOpenedName;
     int64_t mOriginalSize = -1;  // size of the file when it was opened
+    // The file opened for reading as it was then; mStamped false when the system did not tell.
+    KPlatformFileStamp mOpenedStamp;
+    bool mStamped = false;
+    bool FileChangedSinceOpen();
     std::vector<Part> mParts;
     int mCurrentPart = -1;
     int mPartWriting = 0;

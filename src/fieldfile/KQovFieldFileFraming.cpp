@@ -99,6 +99,7 @@ void KQovFieldFile::Reset() {
     mFileName.clear();
     mOpenedName.clear();
     mOriginalSize = -1;
+    mStamped = false;
     mParts.clear();
     mCurrentPart = -1;
     mPartWriting = 0;
@@ -380,6 +381,8 @@ bool KQovFieldFile::OpenWith(const std::vector<std::string>& candidates, bool st
     mStream = mOwnedStream.get();
     mStreamOpen = true;
     mOriginalSize = mStream->Size();
+    mStamped = mOpenMode == eReadOnly &&
+               KPlatformGetFileStamp(mOwnedStream->GetReadOnlyFile(), mOpenedStamp);
     return ReadStart(strict, checkCrc, selectFirstPart, info);
 }
 
@@ -623,7 +626,7 @@ bool KQovFieldFile::FieldFileSelectPart(int index) {
         const bool parsedWhole = parsed->Parse(end);
         // A file cut or written in place since it was opened, or under the parse, gave the
         // parse other bytes than those its parts were found in.
-        if (parsed->FileCutShort() ||
+        if (parsed->FileCutShort() || FileChangedSinceOpen() ||
             (mOpenMode == eReadOnly && mOwnedStream && mOwnedStream->Size() != mOriginalSize)) {
             mCutShort = true;
             CheckFileUnchanged();

@@ -1,5 +1,6 @@
 #include "io/KQovExporter.h"
 
+#include <new>
 #include <string>
 
 #include "io/KQovFormatFactory.h"
@@ -119,15 +120,27 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
     }
     const bool qov = mFormatId >= 0 && mFormatId <= 4;
     if (qov) mOptionsInUse = options;
-    bool ok = mWriter->Write(scene, options);
-    mWriter->GetStatusText(mStatus);
-    if (qov) mOptionsInUse = nullptr;
-    // The new file takes the place of the old one only after a whole write; a refused or
-    // failed one leaves the old file as it was.
-    if (ok)
-        ok = mWriter->FileClose();
-    else
+    bool ok;
+    try {
+        ok = mWriter->Write(scene, options);
+        mWriter->GetStatusText(mStatus);
+        // The new file takes the place of the old one only after a whole write; a refused or
+        // failed one leaves the old file as it was.
+        if (ok)
+            ok = mWriter->FileClose();
+        else
+            mWriter->FileDiscard();
+    } catch (const std::bad_alloc&) {
+        // What the writer made is dropped with it; the old file stays.
+        mOptionsInUse = nullptr;
         mWriter->FileDiscard();
+        mWriter.reset();
+        mError.SetErrorWithText(
+            eUnidentifiedError,
+            (std::string("Out of memory while writing ") + mFileName.Buffer()).c_str());
+        return false;
+    }
+    if (qov) mOptionsInUse = nullptr;
     if (!ok) {
         const int code = mWriter->GetLastErrorID();
         const int mine = ExporterError(code);

@@ -30,6 +30,8 @@ public:
 
     bool CreateWriter();
     bool OpenWriter();
+    // Running out of memory is an error like any other ("Out of memory while writing ..."):
+    // the old file stays.
     bool Export(KQovScene* scene, KStreamOptions* options);
     void FillStreamOptions(KStreamOptionsQov& options) const;
     // Writes the scene in the version-5 layout at the current position of a field file that

@@ -1,5 +1,8 @@
 #include "io/KQovImporter.h"
 
+#include <new>
+#include <string>
+
 #include "io/KQovFormatFactory.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
@@ -131,6 +134,22 @@ bool KQovImporter::FetchTakes() {
 }
 
 bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
+    try {
+        return ImportWith(scene, options);
+    } catch (const std::bad_alloc&) {
+        // The reader goes with what it held; the scene keeps what was read, as after any
+        // failed read.
+        mOptionsInUse = nullptr;
+        mReader.reset();
+        mTakesFetched = false;
+        mError.SetErrorWithText(
+            eUnidentifiedError,
+            (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+        return false;
+    }
+}
+
+bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     KStreamOptionsQov local;
     if (!mReader && !CreateReader()) return false;
     KStreamOptions* fetched = nullptr;

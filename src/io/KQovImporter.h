@@ -23,6 +23,8 @@ public:
     bool Initialize(const char* fileName) override;
     bool IsNativeFileName() const;
     bool CreateReader();
+    // Running out of memory is an error like any other ("Out of memory while reading ..."):
+    // the reader is dropped, the scene keeps what was read.
     bool Import(KQovScene* scene, KStreamOptions* options);
 
     int GetTakeCount();
@@ -46,6 +48,8 @@ public:
                              KQovPropertyFieldFile* fieldFile);
 
 private:
+    // Import, which turns running out of memory into an error.
+    bool ImportWith(KQovScene* scene, KStreamOptions* options);
     bool FetchTakes();
     // The reader's options are released once copied in.
     void ReleaseOptions(KStreamOptions* options);

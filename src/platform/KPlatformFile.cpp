@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "platform/KPlatformAscii.h"
 #include "platform/KPlatformRandom.h"
+#include "platform/KPlatformSignals.h"
 
 namespace {
 
@@ -131,6 +133,7 @@ KPlatformReplaceProblem KPlatformCheckReplace(const char* path) {
 
 bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     Abandon();
+    mExceptions = std::uncaught_exceptions();
     mProblem = KPlatformCheckReplace(path);
     if (mProblem == KPlatformReplaceProblem::eNone && (!mode || mode[0] != 'w'))
         mProblem = KPlatformReplaceProblem::eNoName;
@@ -147,6 +150,8 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     std::string folder, name;
     SplitFolder(mTarget, folder, name);
     const mode_t permissions = exists ? (st.st_mode & 07777) : 0666;
+    // A signal that ends the process finds the new file's name kept, or no new file.
+    KPlatformSignalsHeld held;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         unsigned char random[6];
@@ -171,19 +176,28 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
         mProblem = KPlatformReplaceProblem::eCannotCreate;
         return false;
     }
+    mSignalSlot = KPlatformKeepForSignals(mTemp.c_str());
     return true;
 }
 
 bool KPlatformReplaceFile::Commit() {
     if (!mFile) return false;
+    // A write left by an exception (out of memory) is not whole: the old file stays.
+    if (std::uncaught_exceptions() > mExceptions) {
+        Abandon();
+        return false;
+    }
     bool ok = fflush(mFile) == 0 && ferror(mFile) == 0;
     // No sync before the rename: a write costs what its bytes cost, and the rename alone keeps a
     // failed or refused write away from the old file.
     ok = fclose(mFile) == 0 && ok;
     mFile = nullptr;
     if (!mTemp.empty()) {
+        KPlatformSignalsHeld held;
         if (ok) ok = rename(mTemp.c_str(), mTarget.c_str()) == 0;
         if (!ok) unlink(mTemp.c_str());
+        KPlatformForgetForSignals(mSignalSlot);
+        mSignalSlot = -1;
     }
     mTemp.clear();
     mTarget.clear();
@@ -195,6 +209,8 @@ void KPlatformReplaceFile::Abandon() {
     fclose(mFile);
     mFile = nullptr;
     if (!mTemp.empty()) unlink(mTemp.c_str());
+    KPlatformForgetForSignals(mSignalSlot);
+    mSignalSlot = -1;
     mTemp.clear();
     mTarget.clear();
 }

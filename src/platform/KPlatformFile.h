@@ -55,7 +55,8 @@ public:
     FILE* GetFile() const { return mFile; }
     KPlatformReplaceProblem GetProblem() const { return mProblem; }
     // Writes out, closes and puts the new file in place; false (nothing replaced, the new
-    // file removed) when any of it fails or a write failed before.
+    // file removed) when any of it fails, a write failed before, or it is called while an
+    // exception thrown since Open unwinds (the write was cut short).
     bool Commit();
     // Closes and removes the new file; the old one stays.
     void Abandon();
@@ -64,6 +65,8 @@ private:
     FILE* mFile = nullptr;
     std::string mTemp;    // empty when writing the target directly
     std::string mTarget;
+    int mSignalSlot = -1;  // the new file's name kept for removal on an ending signal
+    int mExceptions = 0;   // exceptions under way when it was opened
     KPlatformReplaceProblem mProblem = KPlatformReplaceProblem::eNone;
 };
 

@@ -87,6 +87,9 @@ bool KPlatformFileMapping::Map(FILE* file, uint64_t offset, uint64_t size) {
         !S_ISREG(st.st_mode) || st.st_size < 0 || uint64_t(st.st_size) < offset ||
         uint64_t(st.st_size) - offset < size || !InstallHandler())
         return false;
+    // Taken before the bytes are: a change from here on is told.
+    KPlatformFileStamp stamp;
+    if (!KPlatformGetDescriptorStamp(fileno(file), stamp)) return false;
     const uint64_t aligned = offset & ~uint64_t(gPageSize - 1);
     const size_t length = size_t(size + (offset - aligned));
     void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE, fileno(file),
@@ -101,9 +104,7 @@ bool KPlatformFileMapping::Map(FILE* file, uint64_t offset, uint64_t size) {
         return false;
     }
     mFile = own;
-    mFileSize = int64_t(st.st_size);
-    mModifiedSeconds = int64_t(st.st_mtim.tv_sec);
-    mModifiedNanoseconds = long(st.st_mtim.tv_nsec);
+    mStamp = stamp;
     mBase = base;
     mLength = length;
     mData = static_cast<uint8_t*>(base) + (offset - aligned);
@@ -135,8 +136,6 @@ bool KPlatformFileMapping::LostPages() const {
 bool KPlatformFileMapping::FileChanged() const {
     if (!mBase) return false;
     if (LostPages()) return true;
-    struct stat st;
-    return fstat(mFile, &st) != 0 || int64_t(st.st_size) != mFileSize ||
-           int64_t(st.st_mtim.tv_sec) != mModifiedSeconds ||
-           long(st.st_mtim.tv_nsec) != mModifiedNanoseconds;
+    KPlatformFileStamp now;
+    return !KPlatformGetDescriptorStamp(mFile, now) || !mStamp.StillMatches(now);
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/KPlatformStdio.h"
+
 // The mapping is private: bytes written into it are copied for this process and never reach
 // the file. A file cut short while mapped does not stop the process: the pages it no longer
 // has read as zeros from then on, and LostPages tells; a file rewritten in place (cut and
@@ -28,8 +30,8 @@ public:
     // True once a page of the mapping was found missing from the file.
     bool LostPages() const;
     // True when the file is not as it was mapped: a page was lost, or the system gives it
-    // another size or modification time (cut, grown or written in place since). Asks the
-    // system each time.
+    // another size, modification time or record time (cut, grown, written in place or touched
+    // since, even with its modification time set back). Asks the system each time.
     bool FileChanged() const;
 
 private:
@@ -40,7 +42,5 @@ private:
     int mSlot = -1;  // its entry among the ranges the fault handler knows
     // The file as it was mapped, through a descriptor of its own: the stream may close first.
     int mFile = -1;
-    int64_t mFileSize = 0;
-    int64_t mModifiedSeconds = 0;
-    long mModifiedNanoseconds = 0;
+    KPlatformFileStamp mStamp;
 };

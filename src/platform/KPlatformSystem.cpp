@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -78,8 +79,9 @@ void KPlatformPrefaultAside(void* address, size_t size) {
                 unsupported.store(true, std::memory_order_relaxed);
             --running;
         }).detach();
-    } catch (const std::system_error&) {
-        --running;  // no thread: the caller's own writes fault the pages in
+    } catch (const std::exception&) {
+        // No thread, or no memory for one: the caller's own writes fault the pages in.
+        --running;
     }
 #else
     (void)address;
@@ -102,6 +104,8 @@ void KPlatformThread::Start(std::function<void()> work) {
         mImpl->thread = std::thread(work);
     } catch (const std::system_error&) {
         work();
+    } catch (const std::bad_alloc&) {
+        work();  // no memory for a thread: the same work, on the caller's
     }
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FieldFileTestUtil.h"
+#include "common/FileClock.h"
 #include "fieldfile/KQovFieldFile.h"
 #include "fieldfile/KQovFieldReader.h"
 #include "foundation/KLocale.h"
@@ -421,6 +422,75 @@ TEST(KQovFieldReaderMapping, FileWrittenAnewUnderTheMapping) {
         } else {
             EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eReadError);
             EXPECT_STREQ(in.GetLastErrorString(), kCutShort);
+        }
+    }
+}
+
+// Parts read into memory (an ASCII file, a small binary one) are watched as mapped ones are:
+// a file written in place, touched, or written with its own bytes and its modification time
+// set back while it is open is refused with the cut-short error; one deleted or replaced by a
+// renamed file is read as it was opened.
+TEST(KQovFieldReaderMapping, FileChangedUnderAReadInMemory) {
+    enum Change { eNone, eTouched, eSameBytesTimeSetBack, eRenamedOver, eDeleted };
+    const struct {
+        const char* what;
+        Change change;
+        bool changed;
+    } kCases[] = {
+        {"untouched", eNone, false},
+        {"touched", eTouched, true},
+        {"its own bytes again, time set back", eSameBytesTimeSetBack, true},
+        {"replaced by a renamed file", eRenamedOver, false},
+        {"deleted", eDeleted, false},
+    };
+    const char* const kCutShort = "Read error: the file was cut short while it was read";
+    for (const bool binary : {false, true}) {
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(std::string(binary ? "binary: " : "ASCII: ") + c.what);
+            TempFolder tmp;
+            const std::string name = tmp / "small.qov";
+            {
+                KQovFieldFile out;
+                ASSERT_TRUE(out.Create(name.c_str(), binary, false, nullptr));
+                out.FieldWriteBegin("A");
+                out.FieldWriteI(7);
+                out.FieldWriteEnd();
+                ASSERT_TRUE(out.FieldFileClose());
+            }
+            const std::string bytes = qovtest::ReadAll(name);
+            const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), past, 0), 0);
+            KQovFieldFile in;
+            ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr));
+            ASSERT_FALSE(in.GetTree()->IsMapped());
+            ASSERT_TRUE(in.FieldReadBegin("A"));
+            EXPECT_EQ(in.FieldReadI(), 7);
+            in.FieldReadEnd();
+            WaitForTheFileClock();
+            switch (c.change) {
+                case eNone:
+                    break;
+                case eTouched:
+                    ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), nullptr, 0), 0);
+                    break;
+                case eSameBytesTimeSetBack:
+                    qovtest::WriteAll(name, bytes);
+                    ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), past, 0), 0);
+                    break;
+                case eRenamedOver:
+                    qovtest::WriteAll(tmp / "new.qov", bytes + "more");
+                    ASSERT_EQ(std::rename((tmp / "new.qov").c_str(), name.c_str()), 0);
+                    break;
+                case eDeleted:
+                    ASSERT_EQ(std::remove(name.c_str()), 0);
+                    break;
+            }
+            EXPECT_EQ(in.CheckFileUnchanged(), !c.changed);
+            in.Finish();
+            EXPECT_EQ(in.CheckFileUnchanged(), !c.changed);
+            if (c.changed) {
+                EXPECT_STREQ(in.GetLastErrorString(), kCutShort);
+            }
         }
     }
 }

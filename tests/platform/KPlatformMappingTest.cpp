@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "common/FileClock.h"
 #include "common/TempTestFolder.h"
 #include "platform/KPlatformMapping.h"
 
@@ -129,10 +130,11 @@ TEST(KPlatformFileMapping, FileCutUnderTheMapping) {
 }  // namespace
 
 // What FileChanged tells of a mapped file that another program changes: cut (no page touched
-// yet), grown, written in place at the same size, or replaced by a new file renamed over it
-// (the mapping keeps the old one, which is unchanged).
+// yet), grown, written in place at the same size (also with its modification time set back
+// afterwards, or its own bytes again), or replaced by a new file renamed over it (the mapping
+// keeps the old one, which is unchanged).
 TEST(KPlatformFileMapping, FileChangedAsksTheSystem) {
-    enum Change { eNone, eCut, eGrown, eRewritten, eRenamedOver };
+    enum Change { eNone, eCut, eGrown, eRewritten, eRewrittenTimeSetBack, eRenamedOver };
     const struct {
         const char* what;
         Change change;
@@ -142,6 +144,7 @@ TEST(KPlatformFileMapping, FileChangedAsksTheSystem) {
         {"cut by a byte", eCut, true},
         {"grown by a byte", eGrown, true},
         {"written in place, same size", eRewritten, true},
+        {"its own bytes written again, modification time set back", eRewrittenTimeSetBack, true},
         {"replaced by a renamed file", eRenamedOver, false},
     };
     const size_t kSize = 3 * 4096 + 5;
@@ -176,6 +179,12 @@ TEST(KPlatformFileMapping, FileChangedAsksTheSystem) {
                 std::ofstream(name, std::ios::binary).write(other.data(), std::streamsize(kSize));
                 break;
             }
+            case eRewrittenTimeSetBack:
+                // Only the record's time, which no one sets, can tell.
+                WaitForTheFileClock();
+                std::ofstream(name, std::ios::binary).write(bytes.data(), std::streamsize(kSize));
+                ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), past, 0), 0);
+                break;
             case eRenamedOver:
                 MakeFile(folder, "new.bin", kSize / 2);
                 ASSERT_EQ(std::rename((folder / "new.bin").c_str(), name.c_str()), 0);

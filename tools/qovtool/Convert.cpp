@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -68,14 +70,48 @@ bool HoldsAttributes(const KQovNode* root) {
     return false;
 }
 
+// The importer's and exporter's error when memory ran out.
+bool IsOutOfMemory(const char* error) {
+    return std::strncmp(error, "Out of memory", 13) == 0;
+}
+
 bool IsEmptyFile(const char* path) {
     KFileStream file;
     return file.Open(path, "rb") && file.Seek(2, 0) == 0 && file.Tell() == 0;
 }
 
-}  // namespace
+// Where a conversion is, for telling what it was doing when memory ran out.
+struct Stage {
+    std::string in;
+    std::string out;
+    bool writing = false;
+};
 
-int QovToolConvert(int argc, char** argv) {
+// The scene's objects once memory ran out: taking them apart needs memory too, so they are
+// left to go with the process.
+KQovObjectManager* gLeftWhenStarved = nullptr;
+
+// Owns the conversion's object manager; destroys it unless memory ran out.
+class SceneObjects {
+public:
+    SceneObjects() : mManager(new KQovObjectManager) {}
+    ~SceneObjects() {
+        if (std::uncaught_exceptions() > 0 || mStarved)
+            gLeftWhenStarved = mManager;
+        else
+            delete mManager;
+    }
+    SceneObjects(const SceneObjects&) = delete;
+    SceneObjects& operator=(const SceneObjects&) = delete;
+    KQovObjectManager& Get() { return *mManager; }
+    void Starved() { mStarved = true; }
+
+private:
+    KQovObjectManager* mManager;
+    bool mStarved = false;
+};
+
+int ConvertFiles(int argc, char** argv, Stage& stage) {
     const char* in = nullptr;
     const char* out = nullptr;
     const char* password = "";
@@ -100,6 +136,8 @@ int QovToolConvert(int argc, char** argv) {
         }
     }
     if (!in || !out) return Usage();
+    stage.in = in;
+    stage.out = out;
     if (!QovToolCheckReadable(in)) return 1;
 
     int id = -1;
@@ -129,7 +167,8 @@ int QovToolConvert(int argc, char** argv) {
         return Fail(target, std::string("the output is the same file as the input ") + in +
                                 "; nothing was read or written");
 
-    KQovObjectManager manager;
+    SceneObjects objects;
+    KQovObjectManager& manager = objects.Get();
     KQovScene* scene = manager.CreateScene();
     KQovImporter importer(&manager);
     importer.SetPassword(password);
@@ -145,7 +184,11 @@ int QovToolConvert(int argc, char** argv) {
     QovToolProgress progress(KPlatformIsTerminal(stderr));
     std::unique_ptr<KStreamOptions> readOptions;
     if (readId <= 2) {
-        if (!QovToolReadQov(importer, scene, in)) return 1;
+        // Initialize opened the file: the one open that the read is watched from.
+        if (!QovToolReadQov(importer, scene, in)) {
+            if (IsOutOfMemory(importer.GetLastErrorString())) objects.Starved();
+            return 1;
+        }
     } else {
         double fileRate = 0.0;
         readOptions = QovToolReadFile(manager, scene, in, readId, skeleton, true, progress,
@@ -157,6 +200,7 @@ int QovToolConvert(int argc, char** argv) {
             return Fail(in, "nothing was read from this file; nothing written");
     }
 
+    stage.writing = true;
     // The skeleton file of an Acclaim pair first; its skeleton stays in the options for the
     // motion file.
     struct Target {
@@ -193,6 +237,7 @@ int QovToolConvert(int argc, char** argv) {
         const int told = progress.GetErrorCount();
         const bool ok = exporter.Export(scene, options.get());
         progress.End();
+        if (!ok && IsOutOfMemory(exporter.GetLastErrorString())) objects.Starved();
         // A writer that refused the scene has said why; the exporter's own code says less.
         if (!ok)
             return Fail(target.path, progress.GetErrorCount() > told
@@ -202,4 +247,19 @@ int QovToolConvert(int argc, char** argv) {
     }
     std::printf("%s -> %s\n", in, out);
     return 0;
+}
+
+}  // namespace
+
+int QovToolConvert(int argc, char** argv) {
+    Stage stage;
+    try {
+        return ConvertFiles(argc, argv, stage);
+    } catch (const std::bad_alloc&) {
+        // Everything the conversion held is gone by now, an unfinished new file with it: the
+        // old output stays.
+        const std::string& file = stage.writing ? stage.out : stage.in;
+        return Fail(file, std::string("Out of memory while ") +
+                              (stage.writing ? "writing " : "reading ") + file);
+    }
 }

@@ -205,7 +205,8 @@ int QovToolInfo(int argc, char** argv) {
     KQovScene* scene = manager.CreateScene();
     KQovImporter importer(&manager);
     importer.SetPassword(password);
-    if (!importer.Initialize(file) || !importer.CreateReader()) {
+    // Initialize opens a QOV file itself: the one open that its read is watched from.
+    if (!importer.Initialize(file) || (id > 2 && !importer.CreateReader())) {
         std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
     }

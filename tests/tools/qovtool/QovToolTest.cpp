@@ -1,11 +1,15 @@
 // qovtool as a user meets it: exit codes, usage and version, refused commands and extensions,
 // and `info` on a file of every format, its figures checked against what the files themselves
 // state (BVH, TRC and HTR headers, the C3D header words, OBJ face lines, lib3ds for 3DS).
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -420,8 +424,97 @@ bool IsMappedBy(pid_t pid, const std::string& path) {
            std::string::npos;
 }
 
+// Where the process stands in the file it has open under `path`: -1 when it has none open.
+long long ReadPosition(pid_t pid, const std::string& path) {
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return -1;
+    long long position = -1;
+    while (dirent* entry = readdir(dir)) {
+        char target[4096];
+        const ssize_t got =
+            readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+        if (got <= 0 || std::string(target, size_t(got)) != path) continue;
+        const std::string info =
+            ReadFile("/proc/" + std::to_string(pid) + "/fdinfo/" + entry->d_name);
+        const size_t at = info.find("pos:");
+        if (at != std::string::npos) position = std::atoll(info.c_str() + at + 4);
+    }
+    closedir(dir);
+    return position;
+}
+
 bool FolderIsEmpty(const std::string& folder) {
     return std::system(("test -z \"$(ls -A '" + folder + "')\"").c_str()) == 0;
+}
+
+// The hidden files (new files being written) in a folder.
+std::vector<std::string> HiddenFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] == '.' && std::strcmp(entry->d_name, ".") != 0 &&
+                std::strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+struct StoppedRun {
+    int status = -1;  // the wait status
+    std::string err;
+    bool acted = false;  // the action was taken while the process stood at the moment asked for
+};
+
+// Runs qovtool with `arguments` (the ending signals at their defaults, as from a terminal);
+// once `ready` holds, it is stopped, and while `ready` still holds `act` is done, then it goes
+// on.
+StoppedRun RunStoppedWhen(const std::vector<std::string>& arguments, const std::string& errors,
+                          const std::function<bool(pid_t)>& ready,
+                          const std::function<void(pid_t)>& act) {
+    StoppedRun run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+        if (!std::freopen(errors.c_str(), "w", stderr)) _exit(126);
+        if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
+        std::vector<char*> argv{const_cast<char*>("qovtool")};
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(Tool().c_str(), argv.data());
+        _exit(127);
+    }
+    if (pid < 0) return run;
+    int status = 0;
+    bool ended = false;
+    while (!run.acted && !ended) {
+        if (waitpid(pid, &status, WNOHANG) != 0) {
+            ended = true;
+            break;
+        }
+        if (!ready(pid)) {
+            usleep(200);
+            continue;
+        }
+        kill(pid, SIGSTOP);
+        waitpid(pid, &status, WUNTRACED);
+        if (!WIFSTOPPED(status)) {
+            ended = true;
+            break;
+        }
+        // Still there, now that it stands still: the action falls inside that moment.
+        if (ready(pid)) {
+            act(pid);
+            run.acted = true;
+        }
+        kill(pid, SIGCONT);
+    }
+    if (!ended) waitpid(pid, &status, 0);
+    run.status = status;
+    run.err = ReadFile(errors);
+    return run;
 }
 
 struct ChangedRun {
@@ -430,75 +523,178 @@ struct ChangedRun {
     bool changed = false;  // the change was made while the read had the input mapped
 };
 
-// Runs `qovtool convert in out`; once it maps `in` and has written nothing into the folder of
-// `out`, it is stopped, `change` is made, and it goes on.
+// Runs `qovtool convert in out`; once it reads `in` (maps it, or for `open` has it open and
+// has read from it) and has written nothing into the folder of `out`, it is stopped, `change`
+// is made, and it goes on.
 ChangedRun ConvertWhileChanged(const std::string& in, const std::string& out,
-                               const std::string& errors, const std::function<void()>& change) {
-    ChangedRun run;
+                               const std::string& errors, const std::function<void()>& change,
+                               bool open = false) {
     const std::string folder = out.substr(0, out.rfind('/'));
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (!std::freopen(errors.c_str(), "w", stderr)) _exit(126);
-        execl(Tool().c_str(), "qovtool", "convert", in.c_str(), out.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    if (pid < 0) return run;
-    int status = 0;
-    while (!run.changed && waitpid(pid, &status, WNOHANG) == 0) {
-        if (!IsMappedBy(pid, in)) {
-            usleep(200);
-            continue;
-        }
-        kill(pid, SIGSTOP);
-        waitpid(pid, &status, WUNTRACED);
-        // Still reading, now that it stands still: the change falls inside the read.
-        if (IsMappedBy(pid, in) && FolderIsEmpty(folder)) {
-            change();
-            run.changed = true;
-        }
-        kill(pid, SIGCONT);
-    }
-    if (run.changed || !WIFEXITED(status)) waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errors);
+    const StoppedRun stopped = RunStoppedWhen(
+        {"convert", in, out}, errors,
+        [&](pid_t pid) {
+            return (open ? ReadPosition(pid, in) > 0 : IsMappedBy(pid, in)) &&
+                   FolderIsEmpty(folder);
+        },
+        [&](pid_t) { change(); });
+    ChangedRun run;
+    run.changed = stopped.acted;
+    run.status = WIFEXITED(stopped.status) ? WEXITSTATUS(stopped.status) : -1;
+    run.err = stopped.err;
     return run;
 }
 
 }  // namespace
 
-// A QOV file cut short or copied over while convert reads it (mapped): convert fails with the
-// cut-short error and writes nothing, rather than a part of the scene.
+// A QOV file cut short, copied over, or written in place with its modification time set back
+// while convert reads it (mapped), or an ASCII one touched or written again at the same length
+// (read into memory): convert fails with the cut-short error and writes nothing, rather than a
+// part of the scene or a mix of two files.
 TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
     WriteGridObj(mTemp / "grid.obj", 250);
     ASSERT_EQ(Qovtool({"convert", mTemp / "grid.obj", mTemp / "grid.qov"}).status, 0);
+    ASSERT_EQ(Qovtool({"convert", mTemp / "grid.obj", mTemp / "ascii.qov", "--ascii"}).status, 0);
     ASSERT_EQ(Qovtool({"convert", Source("samples/cube.obj"), mTemp / "cube.qov"}).status, 0);
-    const std::string whole = ReadFile(mTemp / "grid.qov");
+    const std::string binary = ReadFile(mTemp / "grid.qov");
+    const std::string ascii = ReadFile(mTemp / "ascii.qov");
     const std::string other = ReadFile(mTemp / "cube.qov");
-    ASSERT_GT(whole.size(), size_t(4) << 20);
+    ASSERT_GT(binary.size(), size_t(4) << 20);
     const std::string in = mTemp / "in.qov";
+    // The file written again as it stands, its times then put back as they were.
+    auto rewrittenTimeSetBack = [&](const std::string& bytes) {
+        struct stat before;
+        ASSERT_EQ(stat(in.c_str(), &before), 0);
+        std::ofstream(in, std::ios::binary) << bytes;
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(utimensat(AT_FDCWD, in.c_str(), times, 0), 0);
+    };
     const struct {
         const char* what;
+        const std::string& whole;
         std::function<void()> change;
     } kCases[] = {
-        {"cut to half", [&] { ASSERT_EQ(truncate(in.c_str(), off_t(whole.size() / 2)), 0); }},
-        {"cut to 99%", [&] { ASSERT_EQ(truncate(in.c_str(), off_t(whole.size() * 99 / 100)), 0); }},
-        {"copied over", [&] { std::ofstream(in, std::ios::binary) << other; }},
+        {"cut to half", binary,
+         [&] { ASSERT_EQ(truncate(in.c_str(), off_t(binary.size() / 2)), 0); }},
+        {"cut to 99%", binary,
+         [&] { ASSERT_EQ(truncate(in.c_str(), off_t(binary.size() * 99 / 100)), 0); }},
+        {"copied over", binary, [&] { std::ofstream(in, std::ios::binary) << other; }},
+        {"written in place, time set back", binary, [&] { rewrittenTimeSetBack(binary); }},
+        {"ASCII, touched", ascii,
+         [&] { ASSERT_EQ(utimensat(AT_FDCWD, in.c_str(), nullptr, 0), 0); }},
+        {"ASCII, written again at the same length", ascii,
+         [&] { std::ofstream(in, std::ios::binary) << ascii; }},
+        {"ASCII, written in place, time set back", ascii, [&] { rewrittenTimeSetBack(ascii); }},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
+        const bool mapped = &c.whole == &binary;
         // A busy machine may let a read slip past the watch: it is tried again, a few times.
         ChangedRun run;
         TempTestFolder outFolder("qovtoolout");
         for (int attempt = 0; attempt < 5 && !run.changed; ++attempt) {
-            std::ofstream(in, std::ios::binary) << whole;
+            std::ofstream(in, std::ios::binary) << c.whole;
             std::remove((outFolder / "out.qov").c_str());
-            run = ConvertWhileChanged(in, outFolder / "out.qov", mTemp / "errors", c.change);
+            run =
+                ConvertWhileChanged(in, outFolder / "out.qov", mTemp / "errors", c.change, !mapped);
         }
         ASSERT_TRUE(run.changed) << "the read was over before it could be caught";
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_NE(run.err.find("the file was cut short while it was read"), std::string::npos)
             << run.err;
         EXPECT_TRUE(FolderIsEmpty(outFolder.path()));
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP while convert writes: the new file goes, the old output stays,
+// and the process ends as the signal ends it.
+TEST_F(QovTool, ConvertEndedBySignalsLeavesNoNewFile) {
+    WriteGridObj(mTemp / "grid.obj", 150);
+    TempTestFolder outFolder("qovtoolsig");
+    const std::string out = outFolder / "out.obj";
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        StoppedRun run;
+        for (int attempt = 0; attempt < 5 && !run.acted; ++attempt) {
+            std::ofstream(out) << "old\n";
+            run = RunStoppedWhen(
+                {"convert", mTemp / "grid.obj", out}, mTemp / "errors",
+                [&](pid_t) { return !HiddenFiles(outFolder.path()).empty(); },
+                [&](pid_t pid) { kill(pid, signal); });
+        }
+        ASSERT_TRUE(run.acted) << "the write was over before it could be caught";
+        EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal)
+            << run.status << run.err;
+        EXPECT_EQ(ReadFile(out), "old\n");
+        EXPECT_EQ(HiddenFiles(outFolder.path()), std::vector<std::string>());
+    }
+}
+
+namespace {
+
+std::string StarvedTool() {
+    return std::string(QOV_PROGRAMS_DIR) + "/starved_qovtool";
+}
+
+struct Starved {
+    int status = -1;
+    std::string err;
+    size_t peak = 0;  // the most its heap held at once, when no limit was set
+};
+
+// The tool over a heap that holds at most `limit` bytes at once (0: no limit).
+Starved RunStarved(const std::vector<std::string>& arguments, size_t limit) {
+    std::vector<std::string> command{
+        limit ? "QOV_HEAP_LIMIT=" + std::to_string(limit) : std::string("QOV_HEAP_PEAK=1"),
+        StarvedTool()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const Result result = RunProgram("env", command);
+    Starved run{result.status, result.err, 0};
+    const size_t at = result.err.rfind("heap peak ");
+    if (at != std::string::npos) run.peak = size_t(std::atoll(result.err.c_str() + at + 10));
+    return run;
+}
+
+}  // namespace
+
+// Out of memory while reading or while writing, under a heap bounded below what the conversion
+// needs (as an address-space limit bounds it, which the sanitizers leave no room for): exit 1
+// with "Out of memory while reading IN" or "... writing OUT", the old output kept and no new
+// file left. The bound falls below half of what the read needs, or between what the read
+// needs and what the whole conversion needs.
+TEST_F(QovTool, ConvertOutOfMemory) {
+    ASSERT_TRUE(Exists(StarvedTool())) << "not built: " << StarvedTool();
+    WriteGridObj(mTemp / "grid.obj", 100);
+    ASSERT_EQ(Qovtool({"convert", mTemp / "grid.obj", mTemp / "grid.qov", "--ascii"}).status, 0);
+    const struct {
+        const char* in;
+        const char* out;
+        bool writing;
+    } kCases[] = {
+        {"grid.obj", "out.obj", false},  // the OBJ reader, run by the tool
+        {"grid.qov", "out.obj", false},  // the QOV reader, run by the importer
+        {"grid.obj", "out.obj", true},   // the exporter
+        {"grid.obj", "out.dxf", true},
+    };
+    TempTestFolder outFolder("qovtooloom");
+    for (const auto& c : kCases) {
+        const std::string in = mTemp / c.in, out = outFolder / c.out;
+        SCOPED_TRACE(std::string(c.in) + " -> " + c.out + (c.writing ? ", writing" : ", reading"));
+        const Starved read = RunStarved({"info", in}, 0);
+        const Starved whole = RunStarved({"convert", in, out}, 0);
+        ASSERT_EQ(read.status, 0) << read.err;
+        ASSERT_EQ(whole.status, 0) << whole.err;
+        ASSERT_GT(read.peak, 0u);
+        if (c.writing) {
+            ASSERT_GT(whole.peak, read.peak + read.peak / 4) << "the write needs no more";
+        }
+        std::ofstream(out) << "old\n";
+        const Starved run = RunStarved({"convert", in, out},
+                                       c.writing ? (read.peak + whole.peak) / 2 : read.peak / 2);
+        EXPECT_EQ(run.status, 1) << run.err;
+        const std::string told =
+            c.writing ? "Out of memory while writing " + out : "Out of memory while reading " + in;
+        EXPECT_NE(run.err.find(told), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(out), "old\n");
+        EXPECT_EQ(HiddenFiles(outFolder.path()), std::vector<std::string>());
     }
 }

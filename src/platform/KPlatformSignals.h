@@ -1,0 +1,30 @@
+#pragma once
+// Files that a process ended by a signal must not leave behind: the hidden new files of
+// writes in progress (KPlatformReplaceFile). Their names are made ready beforehand, so the
+// signal handler does nothing but remove them.
+
+// Keeps a name for removal on an ending signal; the slot to forget it by, -1 when it cannot
+// be kept (too long, or too many at once): such a file is then left as a killed process
+// leaves it.
+int KPlatformKeepForSignals(const char* path);
+// Forgets a kept name; nothing for -1.
+void KPlatformForgetForSignals(int slot);
+
+// From now on SIGINT, SIGTERM and SIGHUP remove the files kept and then end the process as the
+// signal would have without a handler. A signal that was ignored stays ignored. For programs;
+// the library itself leaves signals alone.
+void KPlatformRemoveKeptFilesOnSignals();
+
+// Holds SIGINT, SIGTERM and SIGHUP back from the calling thread for the life of a scope, so a
+// file and the name kept for it come and go together.
+class KPlatformSignalsHeld {
+public:
+    KPlatformSignalsHeld();
+    ~KPlatformSignalsHeld();
+    KPlatformSignalsHeld(const KPlatformSignalsHeld&) = delete;
+    KPlatformSignalsHeld& operator=(const KPlatformSignalsHeld&) = delete;
+
+private:
+    unsigned char mSaved[256];  // the thread's signal mask before
+    bool mHeld = false;
+};
