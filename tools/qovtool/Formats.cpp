@@ -97,6 +97,11 @@ std::string QovToolReaderError(KQovReader& reader) {
     std::string error = reader.GetLastErrorString();
     KString status;
     reader.GetStatusText(status);
-    if (!status.IsEmpty()) error += std::string(" (") + status.Buffer() + ")";
+    std::string said = status.Buffer();
+    while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) said.pop_back();
+    // One line: the status's lines end with line breaks of their own.
+    for (char& c : said)
+        if (c == '\n') c = ' ';
+    if (!said.empty()) error += " (" + said + ")";
     return error;
 }

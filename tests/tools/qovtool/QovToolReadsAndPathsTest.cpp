@@ -149,7 +149,7 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
         {"huge.obj",
          "v 0 0 0\nv 1e308 0 0\nv 0 1 0\nf 1 2 3\n",
          1,
-         {": File is corrupted: line 2: v 1e308 0 0 (Line 2 is corrupted: v 1e308 0 0"}},
+         {": File is corrupted: line 2: v 1e308 0 0 (Line 2 is corrupted: v 1e308 0 0)"}},
         {"nan.dxf",
          std::string(kDxfTriangle).replace(std::string(kDxfTriangle).find("20\n0\n"), 5, "20\nnan\n"),
          1,
