@@ -21,6 +21,8 @@ bool KMotionFileMov::ReadRow(double* values, int count, bool rewind, int* parsed
     int n = 0;
     while (n < count && ReadDouble(values[n], 1.0)) ++n;
     for (int i = n; i < count; ++i) values[i] = 0.0;
-    if (parsed) *parsed = n;
+    // A row may end early, but what stops it before its end is no number.
+    char c;
+    if (parsed) *parsed = n < count && PeekChar(c) ? -1 : n;
     return true;
 }

@@ -76,6 +76,7 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
         options->Progress(0, "Reading MOV animation frames", float(r * 50.0 / wanted));
         int parsed = 0;
         if (!mFile->ReadRow(row.data(), columns, r == 0, &parsed)) break;
+        if (parsed < 0) return Fail(eFileCorrupted);
         rowStart.push_back(values.size());
         values.insert(values.end(), row.begin(), row.begin() + parsed);
     }

@@ -31,13 +31,14 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     if (!options) return false;
     KQovNode* parent = KMotionCreateMarkerParent(mManager, "VPM", *options);
     const KString take = KExtractFileName(mFileName.Buffer(), false);
+    mBrokenSegment = false;
     if (!ReadSegment(parent, take, *options, true)) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
     }
     bool more = true;
     while (more) more = ReadSegment(parent, take, *options, false);
-    if (mFile->IsLineTooLong()) {
+    if (mFile->IsLineTooLong() || mBrokenSegment) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
     }
@@ -72,7 +73,9 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     for (int f = 0; f < frames; ++f) {
         if (f % 64 == 0) options.Progress(0, "Reading VPM nodes", float(f * 100.0 / frames));
         Frame line;
-        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2])) return false;
+        // A segment whose header was read ends where its file ends, or it is broken.
+        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2]))
+            return mBrokenSegment = true, false;
         lines.push_back(line);
     }
     KQovNode* node = KMotionCreateMarkerNode(mManager, name.Buffer());

@@ -19,4 +19,7 @@ private:
     // One block into a node under `parent`; false, with nothing added, when it fails.
     bool ReadSegment(KQovNode* parent, const KString& take, KStreamOptionsMotion& options,
                      bool rewind);
+
+    // A block's frame line could not be read: the file is refused, not cut short there.
+    bool mBrokenSegment = false;
 };

@@ -107,6 +107,9 @@ TEST(MovFile, BadTablesFailCleanly) {
          "File is corrupted: MOV read stopped at line 1", 3},
         {"time 1 2 3\n", false, KQovReader::eFileCorrupted,
          "File is corrupted: MOV read stopped at line 1", 3},
+        // A row may end early, but not at a word that is no number.
+        {"0 1 2 3\n0.04 1 nan 3\n", true, KQovReader::eFileCorrupted,
+         "File is corrupted: MOV read stopped at line 2", 1},
         {"0 1 2 3\n", true, KQovReader::eUnidentifiedError, "No animation to import.", 0},
         // A wide first row over many short ones would ask for tens of millions of keys.
         {wide, true, KQovReader::eFileCorrupted, "File is corrupted: MOV read stopped at line 1001",

@@ -81,8 +81,11 @@ TEST(VpmFile, DamagedBlocks) {
         // asks for keys it has no lines for.
         {"claims too much", Block("ball", "2000000000", "0.04", "1 0 0 0 0 0 1 1 1\n"), -1, 0},
         {"short line", Block("ball", "2", "0.04", "1 0 0 0 0 0 1 1 1\n1 0 0 0\n"), -1, 0},
-        // A damaged later block ends the reading; the blocks before it stay.
-        {"bad second block", kBall + Block("stick", "2", "0.04", "1 2\n"), 1, 3},
+        // A later block whose header does not read ends the reading, the blocks before it
+        // kept; one whose frame lines do not read is damage, not the file's end.
+        {"bad second block", kBall + Block("stick", "2", "0.04", "1 2\n"), -1, 0},
+        {"no number in a second block",
+         kBall + Block("stick", "1", "0.04", "1 0 nan 0 0 0 1 1 1\n"), -1, 0},
         {"bad second header", kBall + "Segment:\tstick\nFrames:\n", 1, 3},
         // Duplicate segment names are refused.
         {"duplicates", kBall + kBall, -1, 0},
