@@ -11,10 +11,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -614,21 +616,91 @@ TEST(MarkerRoutes, CapturesMadeHereComeBackByEveryRoute) {
     EXPECT_EQ(routes, 11u * 7u * 3u);
 }
 
-// The real marker files of the test data by every route.
+// A TRC file's first `frames` rows, its frame counts saying so.
+std::string TrcFirstFrames(const std::string& path, int frames, const std::string& out) {
+    std::ofstream copy(out, std::ios::binary);
+    int rows = 0;
+    const std::vector<std::string> lines = Lines(path);
+    for (size_t l = 0; l < lines.size() && rows < frames; ++l) {
+        std::string line = lines[l];
+        if (l == 2) {
+            const bool cr = !line.empty() && line.back() == '\r';
+            std::vector<std::string> fields = SplitTabs(Trimmed(line));
+            fields.at(2) = fields.at(7) = std::to_string(frames);
+            line.clear();
+            for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + field;
+            if (cr) line += '\r';
+        } else if (l >= 5 && !SplitTabs(line).empty() && !Trimmed(SplitTabs(line)[0]).empty()) {
+            ++rows;
+        }
+        copy << line << "\n";
+    }
+    return out;
+}
+
+// A little-endian C3D file (Intel or DEC) cut to its first `frames` frames: the header's last
+// frame and POINT:FRAMES say so, and the samples after them stay in the file unread.
+std::string C3dFirstFrames(const std::string& path, int frames, const std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    auto word = [&](size_t at, int value) {
+        bytes.at(at) = char(value & 0xFF), bytes.at(at + 1) = char(value >> 8 & 0xFF);
+    };
+    auto u8 = [&](size_t at) { return uint8_t(bytes.at(at)); };
+    word(8, (u8(6) | u8(7) << 8) + frames - 1);
+    std::map<int, std::string> groups;
+    for (size_t at = (size_t(u8(0)) - 1) * 512 + 4;;) {
+        const int length = std::abs(int(int8_t(u8(at)))), id = int8_t(u8(at + 1));
+        if (length == 0) break;
+        const std::string name = bytes.substr(at + 2, size_t(length));
+        const size_t field = at + 2 + size_t(length);
+        if (id < 0) groups[-id] = name;
+        if (id > 0 && groups[id] == "POINT" && name == "FRAMES" && int8_t(u8(field + 2)) == 2)
+            word(field + 4 + u8(field + 3), frames);
+        const int offset = u8(field) | u8(field + 1) << 8;
+        if (offset == 0) break;
+        at = field + size_t(offset);
+    }
+    std::ofstream(out, std::ios::binary) << bytes;
+    return out;
+}
+
+// The real marker files of the test data by every route. Of the long captures, the first frames
+// go through the 21 routes: 120 of 450, and of Gait.trc 180 of 487 (its markers are first seen
+// from frame 150 on). Each is taken whole through its own format and QOV by
+// RealFileConversionTest.
 TEST(MarkerRoutes, RealFilesComeBackByEveryRoute) {
     ASSERT_TRUE(Exists(Tool())) << "qovtool is not built: " << Tool();
     TempTestFolder folder;
     ASSERT_TRUE(folder.ok());
     size_t routes = 0;
-    for (const char* name :
+    struct Row {
+        const char* name;
+        int frames;  // the first frames taken; 0: all
+    };
+    for (const Row& row :
          // One file of each processor kind and sample form is enough: the others are the
          // same captures.
-         {"trc/Gait.trc", "trc/test_file_01.trc", "trc/test_file_05.trc", "c3d/MyCube.c3d",
-          "c3d/badParameterOffset.c3d", "c3d/sample01-Eb015pi.c3d", "c3d/sample01-Eb015vr.c3d",
-          "c3d/sample02-sgi_int.c3d"}) {
-        SCOPED_TRACE(name);
-        const std::string path = std::string(QOV_TESTDATA_DIR) + "/" + name;
+         {Row{"trc/Gait.trc", 180}, {"trc/test_file_01.trc", 0}, {"trc/test_file_05.trc", 0},
+          {"c3d/MyCube.c3d", 0}, {"c3d/badParameterOffset.c3d", 0},
+          {"c3d/sample01-Eb015pi.c3d", 120}, {"c3d/sample01-Eb015vr.c3d", 120},
+          {"c3d/sample02-sgi_int.c3d", 0}}) {
+        SCOPED_TRACE(row.name);
+        std::string path = std::string(QOV_TESTDATA_DIR) + "/" + row.name;
         ASSERT_TRUE(Exists(path)) << "test data missing: " << path;
+        if (row.frames > 0) {
+            const std::string first = folder / ("first." + Extension(path));
+            path = Extension(path) == "trc" ? TrcFirstFrames(path, row.frames, first)
+                                            : C3dFirstFrames(path, row.frames, first);
+            const Markers taken = ReadMarkers(path);
+            ASSERT_EQ(taken.frames.size(), size_t(row.frames));
+            size_t unseen = 0;
+            for (const auto& frame : taken.frames)
+                unseen += size_t(std::count_if(frame.begin(), frame.end(), Unseen));
+            EXPECT_GT(unseen, 0u) << "the frames taken show no unseen marker";
+            EXPECT_LT(unseen, taken.frames.size() * taken.frames[0].size())
+                << "the frames taken show no marker seen";
+        }
         AllRoutes(folder, path, routes);
     }
     EXPECT_EQ(routes, 8u * 7u * 3u);
