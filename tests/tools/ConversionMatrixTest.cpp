@@ -5,7 +5,6 @@
 // carries; what it cannot carry is written in the row, never skipped silently. A writer whose
 // format holds nothing of the scene refuses it and leaves no file.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -358,17 +357,6 @@ const Row kRows[] = {
     {eMarkers, "bvh", 0, 0, "markers: a skeleton format writes a joint hierarchy"},
 };
 
-// Every name in the folder, hidden ones too, in order.
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) names.push_back(entry->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string FileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), {});
@@ -481,12 +469,12 @@ TEST(ConversionMatrix, EveryWriterKeepsWhatItsFormatHolds) {
             kBuilders[row.content](written);
             const std::string path = folder / (std::string("refused.") + row.extension);
             std::ofstream(path, std::ios::binary) << "old";
-            const std::vector<std::string> before = FolderNames(folder.path());
+            const std::vector<std::string> before = TempTestFolder::NamesIn(folder.path());
             std::string error;
             EXPECT_FALSE(WriteScene(written, path, error));
             EXPECT_NE(error.find(row.refused), std::string::npos) << error;
             EXPECT_EQ(FileText(path), "old");
-            EXPECT_EQ(FolderNames(folder.path()), before);
+            EXPECT_EQ(TempTestFolder::NamesIn(folder.path()), before);
             continue;
         }
         if (row.carried == 0) {

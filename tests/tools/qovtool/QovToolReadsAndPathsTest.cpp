@@ -2,7 +2,6 @@
 // points only) or write nothing of, on text files that begin with a byte-order mark, and on
 // paths whose folders hold ':' and blanks, absolute and relative, through every writer and back
 // through `info`.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -28,17 +27,6 @@ using qovtoolrun::Tool;
 
 void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Every name in the folder, hidden ones too, in order.
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) names.push_back(entry->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 bool HasLine(const std::string& text, const std::string& line) {
@@ -248,14 +236,14 @@ TEST_F(QovToolReads, NothingToWriteIsNoSuccess) {
             const std::string path = out + "/old." + target.first;
             SCOPED_TRACE(c.source + " -> " + path);
             Write(path, "old");
-            const std::vector<std::string> before = Names(out);
+            const std::vector<std::string> before = TempTestFolder::NamesIn(out);
             const Result result = Run(mTemp.path(), {"convert", mTemp / c.source, path});
             EXPECT_EQ(result.status, 1) << result.err;
             EXPECT_TRUE(HasLine(result.err, "qovtool: " + path + ": Nothing to write: " +
                                                 target.second + " file holds " + c.holds))
                 << result.err;
             EXPECT_EQ(ReadFile(path), "old");
-            EXPECT_EQ(Names(out), before);
+            EXPECT_EQ(TempTestFolder::NamesIn(out), before);
         }
 }
 
