@@ -43,8 +43,11 @@ void QovToolProgress::Install(KStreamOptions& options, const std::string& file) 
                                             const char*, const char*, int answer) {
         End();
         if (title && std::strcmp(title, "Error") == 0) ++mErrors;
+        // A message's own closing line breaks would leave blank lines.
+        std::string said = text ? text : "";
+        while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) said.pop_back();
         std::fprintf(stderr, "qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",
-                     text ? text : "");
+                     said.c_str());
         return answer;
     });
 }
