@@ -548,15 +548,6 @@ TEST(ConversionMatrix, WriteOptionsComeFromTheCurrentTake) {
     EXPECT_EQ(empty.scene->GetGlobalTimeSettings().GetTimeMode(), KTime::eFRAMES120);
 }
 
-}  // namespace
-
-namespace {
-
-std::string ReadFileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 // The file with its last number replaced by `bad`, within the last line that begins with
 // `prefix` (OBJ points) or follows a line `previous` (DXF first coordinates); the number of
 // that line (1-based), 0 when there is none.
@@ -586,8 +577,6 @@ int SpoilLastNumber(const std::string& path, const char* bad, const std::string&
     return 0;
 }
 
-}  // namespace
-
 // Every writer meets a number that no reader takes back (NaN, an infinity, beyond 2^100) in a
 // mesh point or a key: QOV keeps it, every other writer refuses it and leaves no file. Each
 // written file, with one of its numbers spoilt, is refused by its reader, which names the
@@ -600,6 +589,7 @@ TEST(ConversionMatrix, NumbersNoReaderTakesBack) {
     for (const Row& row : kRows) {
         if (row.carried == 0) continue;
         SCOPED_TRACE(RowName(row));
+        const std::string extension = row.extension;
         const char* bad = kBad[turn++ % 4];
         TestScene written;
         kBuilders[row.content](written);
@@ -616,9 +606,9 @@ TEST(ConversionMatrix, NumbersNoReaderTakesBack) {
             // A frame where every marker is seen.
             KMotionSetKey(curve, 50, curve->KeyGetTime(50), value);
         }
-        const std::string spoilt = folder / ("spoilt." + std::string(row.extension));
+        const std::string spoilt = folder / ("spoilt." + extension);
         std::string error;
-        if (std::string(row.extension) == "qov") {
+        if (extension == "qov") {
             EXPECT_TRUE(WriteScene(written, spoilt, error)) << error;
         } else {
             EXPECT_FALSE(WriteScene(written, spoilt, error));
@@ -627,13 +617,13 @@ TEST(ConversionMatrix, NumbersNoReaderTakesBack) {
         }
 
         // The reading side, from a good file of the row.
-        if (std::string(row.extension) == "qov" || std::string(row.extension) == "c3d") continue;
+        if (extension == "qov" || extension == "c3d") continue;
         TestScene good;
         kBuilders[row.content](good);
-        const std::string path = folder / ("good." + std::string(row.extension));
+        const std::string path = folder / ("good." + extension);
         ASSERT_TRUE(WriteScene(good, path, error)) << error;
         std::vector<std::pair<std::string, std::string>> refusals;  // file, where
-        if (std::string(row.extension) == "3ds") {
+        if (extension == "3ds") {
             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
             std::string bytes((std::istreambuf_iterator<char>(file)), {});
             // The first point array, right inside its triangle object.
@@ -647,14 +637,13 @@ TEST(ConversionMatrix, NumbersNoReaderTakesBack) {
             refusals.push_back({path, KFormatC("(chunk 0x4110 at byte %zu)", at + 6)});
         } else {
             refusals.push_back({path, ""});
-            if (std::string(row.extension) == "amc")
+            if (extension == "amc")
                 refusals.push_back({KQovAcclaimSkeletonBeside(path.c_str()).Buffer(), ""});
         }
         for (auto& refusal : refusals) {
             std::string keep;
             if (refusal.second.empty()) {
-                keep = ReadFileText(refusal.first);
-                const std::string extension = row.extension;
+                keep = FileText(refusal.first);
                 const int line = SpoilLastNumber(refusal.first, bad, extension == "obj" ? "v " : "",
                                                  extension == "dxf" ? " 10" : "");
                 ASSERT_GT(line, 0);
@@ -668,3 +657,5 @@ TEST(ConversionMatrix, NumbersNoReaderTakesBack) {
         }
     }
 }
+
+}  // namespace

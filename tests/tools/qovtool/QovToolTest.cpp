@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -450,14 +451,9 @@ bool FolderIsEmpty(const std::string& folder) {
 
 // The hidden files (new files being written) in a folder.
 std::vector<std::string> HiddenFiles(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir))
-            if (entry->d_name[0] == '.' && std::strcmp(entry->d_name, ".") != 0 &&
-                std::strcmp(entry->d_name, "..") != 0)
-                names.push_back(entry->d_name);
-        closedir(dir);
-    }
+    std::vector<std::string> names = TempTestFolder::NamesIn(folder);
+    auto shown = [](const std::string& n) { return n[0] != '.' || n == "." || n == ".."; };
+    names.erase(std::remove_if(names.begin(), names.end(), shown), names.end());
     return names;
 }
 
@@ -530,18 +526,14 @@ ChangedRun ConvertWhileChanged(const std::string& in, const std::string& out,
                                const std::string& errors, const std::function<void()>& change,
                                bool open = false) {
     const std::string folder = out.substr(0, out.rfind('/'));
-    const StoppedRun stopped = RunStoppedWhen(
+    const StoppedRun s = RunStoppedWhen(
         {"convert", in, out}, errors,
         [&](pid_t pid) {
             return (open ? ReadPosition(pid, in) > 0 : IsMappedBy(pid, in)) &&
                    FolderIsEmpty(folder);
         },
         [&](pid_t) { change(); });
-    ChangedRun run;
-    run.changed = stopped.acted;
-    run.status = WIFEXITED(stopped.status) ? WEXITSTATUS(stopped.status) : -1;
-    run.err = stopped.err;
-    return run;
+    return {WIFEXITED(s.status) ? WEXITSTATUS(s.status) : -1, s.err, s.acted};
 }
 
 }  // namespace

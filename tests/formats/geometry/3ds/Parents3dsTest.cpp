@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -210,42 +212,63 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
     }
 }
 
-// A file as other programs write it: vertices in world space with the object's world matrix
-// as the mesh matrix, nodes with pivots, keys relative to their parents. Meshes below a
-// camera, a spotlight, an omni light and a mesh.
-void WriteForeignFile(const std::string& path) {
+// A file of master scale 1/2.54 (the reader's scale is then 1), its records put by `fill`.
+void Save3ds(const std::string& path, const std::function<void(Context3ds&, Database3ds*)>& fill) {
     Context3ds ctx;
     Database3ds* db = nullptr;
     InitDatabase3ds(ctx, &db);
     CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
     MeshSettings3ds* settings = nullptr;
     InitMeshSettings3ds(ctx, &settings);
-    settings->masterScale = float(1 / 2.54);  // the reader's scale is then 1
+    settings->masterScale = float(1 / 2.54);
     PutMeshSettings3ds(ctx, db, settings);
     ReleaseMeshSettings3ds(&settings);
+    fill(ctx, db);
+    File3ds* file = OpenFile3ds(ctx, path.c_str(), "wb");
+    SaveDatabase3ds(ctx, file, db);
+    ReleaseDatabase3ds(ctx, &db);
+    CloseAllFiles3ds(ctx);
+    ASSERT_FALSE(ctx.ErrorPending());
+}
 
-    // Each mesh: a triangle moved by `world` (its mesh matrix) and a node below `parent`.
-    auto mesh = [&](const char* name, const char* parent, Point3ds world, Point3ds pivot,
-                    Point3ds position, Rotation3ds turn) {
-        Mesh3ds m;
-        m.name = name;
-        for (const Point3ds& p : {Point3ds{0, 0, 0}, Point3ds{2, 0, 0}, Point3ds{0, 3, 1}})
-            m.vertices.push_back({p.x + world.x, p.y + world.y, p.z + world.z});
-        m.faces = {{0, 1, 2, 7}};
-        const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, world.x, world.y, world.z};
-        std::copy(std::begin(axes), std::end(axes), m.localAxes);
-        PutMesh3ds(ctx, db, &m);
-        ObjectMotion3ds* motion = nullptr;
-        InitObjectMotion3ds(ctx, &motion, 1, 1, 1, 0, 0);
-        motion->name = name;
-        motion->parent = parent;
-        motion->pivot = pivot;
-        motion->pos.values[0] = position;
-        motion->rot.values[0] = turn;
-        motion->scale.values[0] = {1, 1, 1};
-        PutObjectMotion3ds(ctx, db, motion);
-        ReleaseObjectMotion3ds(&motion);
-    };
+void PutMesh(Context3ds& ctx, Database3ds* db, const char* name, std::vector<Point3ds> vertices,
+             std::vector<Face3ds> faces, const std::array<float, 12>& axes) {
+    Mesh3ds m;
+    m.name = name;
+    m.vertices = std::move(vertices);
+    m.faces = std::move(faces);
+    std::copy(axes.begin(), axes.end(), m.localAxes);
+    PutMesh3ds(ctx, db, &m);
+}
+
+template <typename Track>
+void KeyAt(Track& track, std::initializer_list<uint32_t> frames) {
+    size_t k = 0;
+    for (uint32_t frame : frames)
+        if (k < track.keys.size()) track.keys[k++].time = frame;
+}
+
+// A mesh's node below `parent`, keyed at `positions` (frames 0, 20) and `turns` (0, 25).
+void PutNode(Context3ds& ctx, Database3ds* db, const char* name, const char* parent, Point3ds pivot,
+             std::vector<Point3ds> positions, std::vector<Rotation3ds> turns) {
+    ObjectMotion3ds* motion = nullptr;
+    InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()), uint32_t(turns.size()), 1, 0, 0);
+    motion->name = name;
+    motion->parent = parent;
+    motion->pivot = pivot;
+    motion->pos.values = std::move(positions);
+    KeyAt(motion->pos, {0, 20});
+    motion->rot.values = std::move(turns);
+    KeyAt(motion->rot, {0, 25});
+    motion->scale.values[0] = {1, 1, 1};
+    PutObjectMotion3ds(ctx, db, motion);
+    ReleaseObjectMotion3ds(&motion);
+}
+
+// The camera "Cam" at (50, -30, 20) looking along +X, keyed at `positions` and `rolls`
+// (frames 0, 30).
+void PutCamera(Context3ds& ctx, Database3ds* db, std::vector<Point3ds> positions,
+               std::vector<float> rolls) {
     Camera3ds* camera = nullptr;
     InitCamera3ds(ctx, &camera);
     camera->name = "Cam";
@@ -253,54 +276,87 @@ void WriteForeignFile(const std::string& path) {
     camera->target = {60, -30, 20};
     PutCamera3ds(ctx, db, camera);
     ReleaseCamera3ds(&camera);
-    CameraMotion3ds* cameraMotion = nullptr;
-    InitCameraMotion3ds(ctx, &cameraMotion, 1, 1, 1, 1);
-    cameraMotion->name = "Cam";
-    cameraMotion->pos.values[0] = {50, -30, 20};
-    cameraMotion->fov.values[0] = 45;
-    cameraMotion->targetPos.values[0] = {60, -30, 20};
-    PutCameraMotion3ds(ctx, db, cameraMotion);
-    ReleaseCameraMotion3ds(&cameraMotion);
+    CameraMotion3ds* motion = nullptr;
+    InitCameraMotion3ds(ctx, &motion, uint32_t(positions.size()), 1, uint32_t(rolls.size()), 1);
+    motion->name = "Cam";
+    motion->pos.values = std::move(positions);
+    KeyAt(motion->pos, {0, 30});
+    motion->fov.values[0] = 45;
+    motion->roll.values = std::move(rolls);
+    KeyAt(motion->roll, {0, 30});
+    motion->targetPos.values[0] = {60, -30, 20};
+    PutCameraMotion3ds(ctx, db, motion);
+    ReleaseCameraMotion3ds(&motion);
+}
 
-    Light3ds* spot = nullptr;
-    InitSpotlight3ds(ctx, &spot);
-    spot->name = "Spot";
-    spot->position = {-40, 10, 60};
-    spot->spot->target = {-40, 10, 0};
-    PutLight3ds(ctx, db, spot);
-    ReleaseLight3ds(&spot);
-    SpotlightMotion3ds* spotMotion = nullptr;
-    InitSpotlightMotion3ds(ctx, &spotMotion, 1, 1, 1, 1, 1, 1);
-    spotMotion->name = "Spot";
-    spotMotion->pos.values[0] = {-40, 10, 60};
-    spotMotion->targetPos.values[0] = {-40, 10, 0};
-    PutSpotlightMotion3ds(ctx, db, spotMotion);
-    ReleaseSpotlightMotion3ds(&spotMotion);
+// Each of `points` near one of `among`.
+void ExpectEachNear(const std::vector<KVector4>& points, const std::vector<KVector4>& among) {
+    for (const KVector4& p : points) {
+        bool seen = false;
+        for (const KVector4& q : among) seen = seen || Near(p, q);
+        EXPECT_TRUE(seen) << "(" << p[0] << ", " << p[1] << ", " << p[2] << ")";
+    }
+}
 
-    Light3ds* omni = nullptr;
-    InitLight3ds(ctx, &omni);
-    omni->name = "Bulb";
-    omni->position = {7, -9, -8};
-    PutLight3ds(ctx, db, omni);
-    ReleaseLight3ds(&omni);
-    OmnilightMotion3ds* omniMotion = nullptr;
-    InitOmnilightMotion3ds(ctx, &omniMotion, 1, 1);
-    omniMotion->name = "Bulb";
-    omniMotion->pos.values[0] = {7, -9, -8};
-    PutOmnilightMotion3ds(ctx, db, omniMotion);
-    ReleaseOmnilightMotion3ds(&omniMotion);
+// The mesh vertices of `points`, times `scale`.
+std::vector<KVector4> MeshPoints(const Points& points, double scale = 1) {
+    std::vector<KVector4> out;
+    for (const auto& [name, p] : points)
+        if (!IsOrigin(name)) out.emplace_back(p[0] * scale, p[1] * scale, p[2] * scale);
+    return out;
+}
 
-    mesh("Kid", "Cam", {53, -35, 24}, {1, 1, 0}, {3, -5, 4}, {0.5f, 0, 0, 1});
-    mesh("Glow", "Spot", {-39, 7, 57}, {0, 1, 0}, {1, -3, -2}, {0.3f, 1, 0, 0});
-    mesh("Bead", "Bulb", {6, -9, -8}, {0, 0, 1}, {-1, 0, 1}, {0, 1, 0, 0});
-    mesh("Box", "", {1, -3, 2}, {0, 0, 0}, {1, -3, 2}, {0.7f, 0, 1, 0});
-    mesh("Sub", "Box", {1, -3, 7}, {1, 0, 0}, {0, 0, 5}, {0.2f, 0, 0, 1});
+// A file as other programs write it: vertices in world space with the object's world matrix
+// as the mesh matrix, nodes with pivots, keys relative to their parents. Meshes below a
+// camera, a spotlight, an omni light and a mesh.
+void WriteForeignFile(const std::string& path) {
+    Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
+        // Each mesh: a triangle moved by `world` (its mesh matrix) and a node below `parent`.
+        auto mesh = [&](const char* name, const char* parent, Point3ds world, Point3ds pivot,
+                        Point3ds position, Rotation3ds turn) {
+            std::vector<Point3ds> vertices;
+            for (const Point3ds& p : {Point3ds{0, 0, 0}, Point3ds{2, 0, 0}, Point3ds{0, 3, 1}})
+                vertices.push_back({p.x + world.x, p.y + world.y, p.z + world.z});
+            PutMesh(ctx, db, name, vertices, {{0, 1, 2, 7}},
+                    {1, 0, 0, 0, 1, 0, 0, 0, 1, world.x, world.y, world.z});
+            PutNode(ctx, db, name, parent, pivot, {position}, {turn});
+        };
+        PutCamera(ctx, db, {{50, -30, 20}}, {0});
 
-    File3ds* file = OpenFile3ds(ctx, path.c_str(), "wb");
-    SaveDatabase3ds(ctx, file, db);
-    ReleaseDatabase3ds(ctx, &db);
-    CloseAllFiles3ds(ctx);
-    ASSERT_FALSE(ctx.ErrorPending());
+        Light3ds* spot = nullptr;
+        InitSpotlight3ds(ctx, &spot);
+        spot->name = "Spot";
+        spot->position = {-40, 10, 60};
+        spot->spot->target = {-40, 10, 0};
+        PutLight3ds(ctx, db, spot);
+        ReleaseLight3ds(&spot);
+        SpotlightMotion3ds* spotMotion = nullptr;
+        InitSpotlightMotion3ds(ctx, &spotMotion, 1, 1, 1, 1, 1, 1);
+        spotMotion->name = "Spot";
+        spotMotion->pos.values[0] = {-40, 10, 60};
+        spotMotion->targetPos.values[0] = {-40, 10, 0};
+        PutSpotlightMotion3ds(ctx, db, spotMotion);
+        ReleaseSpotlightMotion3ds(&spotMotion);
+
+        Light3ds* omni = nullptr;
+        InitLight3ds(ctx, &omni);
+        omni->name = "Bulb";
+        omni->position = {7, -9, -8};
+        PutLight3ds(ctx, db, omni);
+        ReleaseLight3ds(&omni);
+        OmnilightMotion3ds* omniMotion = nullptr;
+        InitOmnilightMotion3ds(ctx, &omniMotion, 1, 1);
+        omniMotion->name = "Bulb";
+        omniMotion->pos.values[0] = {7, -9, -8};
+        PutOmnilightMotion3ds(ctx, db, omniMotion);
+        ReleaseOmnilightMotion3ds(&omniMotion);
+
+        mesh("Kid", "Cam", {53, -35, 24}, {1, 1, 0}, {3, -5, 4}, {0.5f, 0, 0, 1});
+        mesh("Glow", "Spot", {-39, 7, 57}, {0, 1, 0}, {1, -3, -2}, {0.3f, 1, 0, 0});
+        mesh("Bead", "Bulb", {6, -9, -8}, {0, 0, 1}, {-1, 0, 1}, {0, 1, 0, 0});
+        mesh("Box", "", {1, -3, 2}, {0, 0, 0}, {1, -3, 2}, {0.7f, 0, 1, 0});
+        mesh("Sub", "Box", {1, -3, 7}, {1, 0, 0}, {0, 0, 5}, {0.2f, 0, 0, 1});
+    });
 }
 
 // Where lib3ds places the vertices of a file from elsewhere, the tool's 3DS and OBJ outputs
@@ -324,85 +380,26 @@ TEST(Parents3ds, AFileFromElsewhereKeepsItsPlacesThroughQovtool) {
          {std::pair("OBJ", ObjPoints(obj)), std::pair("DXF", DxfPoints(dxf))}) {
         SCOPED_TRACE(kind);
         ASSERT_EQ(points.size(), 15u);
-        for (const auto& e : expected) {
-            if (IsOrigin(e.first)) continue;
-            bool seen = false;
-            for (const KVector4& p : points) seen = seen || Near(e.second, p);
-            EXPECT_TRUE(seen) << e.first << " (" << e.second[0] << ", " << e.second[1] << ", "
-                              << e.second[2] << ") not in the file";
-        }
+        ExpectEachNear(MeshPoints(expected), points);
     }
 }
 
 // An animated file: a mesh whose rotation and position are keyed at frame 0 and later, with a
 // mesh below it, and a mesh below a camera whose position and roll are keyed likewise.
 void WriteAnimatedFile(const std::string& path) {
-    Context3ds ctx;
-    Database3ds* db = nullptr;
-    InitDatabase3ds(ctx, &db);
-    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
-    MeshSettings3ds* settings = nullptr;
-    InitMeshSettings3ds(ctx, &settings);
-    settings->masterScale = float(1 / 2.54);
-    PutMeshSettings3ds(ctx, db, settings);
-    ReleaseMeshSettings3ds(&settings);
-    auto keys = [](auto& track, std::initializer_list<uint32_t> frames) {
-        size_t k = 0;
-        for (uint32_t frame : frames)
-            if (k < track.keys.size()) track.keys[k++].time = frame;
-    };
-    auto mesh = [&](const char* name, const char* parent, Point3ds pivot,
-                    std::vector<Point3ds> positions, std::vector<Rotation3ds> turns) {
-        Mesh3ds m;
-        m.name = name;
-        m.vertices = {{0, 0, 0}, {4, 0, 0}, {0, 5, 2}, {1, 1, 6}};
-        m.faces = {{0, 1, 2, 7}, {0, 1, 3, 7}};
-        const float axes[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-        std::copy(std::begin(axes), std::end(axes), m.localAxes);
-        PutMesh3ds(ctx, db, &m);
-        ObjectMotion3ds* motion = nullptr;
-        InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()), uint32_t(turns.size()), 1, 0,
-                            0);
-        motion->name = name;
-        motion->parent = parent;
-        motion->pivot = pivot;
-        motion->pos.values = positions;
-        keys(motion->pos, {0, 20});
-        motion->rot.values = turns;
-        keys(motion->rot, {0, 25});
-        motion->scale.values[0] = {1, 1, 1};
-        PutObjectMotion3ds(ctx, db, motion);
-        ReleaseObjectMotion3ds(&motion);
-    };
-    Camera3ds* camera = nullptr;
-    InitCamera3ds(ctx, &camera);
-    camera->name = "Cam";
-    camera->position = {50, -30, 20};
-    camera->target = {60, -30, 20};
-    PutCamera3ds(ctx, db, camera);
-    ReleaseCamera3ds(&camera);
-    CameraMotion3ds* cameraMotion = nullptr;
-    InitCameraMotion3ds(ctx, &cameraMotion, 2, 1, 2, 1);
-    cameraMotion->name = "Cam";
-    cameraMotion->pos.values = {{50, -30, 20}, {-70, 90, 5}};
-    keys(cameraMotion->pos, {0, 30});
-    cameraMotion->fov.values[0] = 45;
-    cameraMotion->roll.values = {10, 80};
-    keys(cameraMotion->roll, {0, 30});
-    cameraMotion->targetPos.values[0] = {60, -30, 20};
-    PutCameraMotion3ds(ctx, db, cameraMotion);
-    ReleaseCameraMotion3ds(&cameraMotion);
-
-    mesh("Spin", "", {1, 2, 0}, {{10, -20, 5}, {40, 0, -5}},
-         {{0.7f, 0.3f, 0.5f, 0.8f}, {1.2f, 0, 0, 1}});
-    mesh("Arm", "Spin", {0, 0, 1}, {{3, 4, 5}, {0, 0, 9}}, {{0.4f, 1, 0, 0}, {0.5f, 0, 1, 0}});
-    mesh("Kid", "Cam", {1, 1, 0}, {{3, -5, 4}}, {{0.5f, 0, 0, 1}});
-
-    File3ds* file = OpenFile3ds(ctx, path.c_str(), "wb");
-    SaveDatabase3ds(ctx, file, db);
-    ReleaseDatabase3ds(ctx, &db);
-    CloseAllFiles3ds(ctx);
-    ASSERT_FALSE(ctx.ErrorPending());
+    Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
+        PutCamera(ctx, db, {{50, -30, 20}, {-70, 90, 5}}, {10, 80});
+        auto mesh = [&](const char* name, const char* parent, Point3ds pivot,
+                        std::vector<Point3ds> positions, std::vector<Rotation3ds> turns) {
+            PutMesh(ctx, db, name, {{0, 0, 0}, {4, 0, 0}, {0, 5, 2}, {1, 1, 6}},
+                    {{0, 1, 2, 7}, {0, 1, 3, 7}}, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
+            PutNode(ctx, db, name, parent, pivot, positions, turns);
+        };
+        mesh("Spin", "", {1, 2, 0}, {{10, -20, 5}, {40, 0, -5}},
+             {{0.7f, 0.3f, 0.5f, 0.8f}, {1.2f, 0, 0, 1}});
+        mesh("Arm", "Spin", {0, 0, 1}, {{3, 4, 5}, {0, 0, 9}}, {{0.4f, 1, 0, 0}, {0.5f, 0, 1, 0}});
+        mesh("Kid", "Cam", {1, 1, 0}, {{3, -5, 4}}, {{0.5f, 0, 0, 1}});
+    });
 }
 
 // The still formats write each mesh where lib3ds places it at frame 0, the start of the take:
@@ -432,20 +429,8 @@ TEST(Parents3ds, StillFormatsWriteThePoseAtTheStartOfTheTake) {
             SCOPED_TRACE(kind);
             ASSERT_FALSE(points.empty());
             // Every written vertex is one of lib3ds's, and every one of lib3ds's is written.
-            auto near = [&](const KVector4& file, const KVector4& written) {
-                return Near(KVector4(file[0] * scale, file[1] * scale, file[2] * scale), written);
-            };
-            for (const KVector4& p : points) {
-                bool seen = false;
-                for (const auto& e : expected) seen = seen || near(e.second, p);
-                EXPECT_TRUE(seen) << "(" << p[0] << ", " << p[1] << ", " << p[2] << ")";
-            }
-            for (const auto& [name, p] : expected) {
-                if (IsOrigin(name)) continue;
-                bool seen = false;
-                for (const KVector4& w : points) seen = seen || near(p, w);
-                EXPECT_TRUE(seen) << name << " (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
-            }
+            ExpectEachNear(points, MeshPoints(expected, scale));
+            ExpectEachNear(MeshPoints(expected, scale), points);
         }
     }
 }
@@ -454,43 +439,26 @@ TEST(Parents3ds, StillFormatsWriteThePoseAtTheStartOfTheTake) {
 // at x = 10 in a mesh whose axes are moved to x = 10 and turned 0.5 rad about Z, a camera at
 // (5, -20, 7) looking at (1, 2, 3), an orange omni light.
 void WriteFileWithoutKeyframes(const std::string& path) {
-    Context3ds ctx;
-    Database3ds* db = nullptr;
-    InitDatabase3ds(ctx, &db);
-    CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
-    MeshSettings3ds* settings = nullptr;
-    InitMeshSettings3ds(ctx, &settings);
-    settings->masterScale = float(1 / 2.54);
-    PutMeshSettings3ds(ctx, db, settings);
-    ReleaseMeshSettings3ds(&settings);
-    Mesh3ds m;
-    m.name = "Tri";
-    m.vertices = {{10, 0, 0}, {12, 0, 0}, {10, 3, 1}};
-    m.faces = {{0, 1, 2, 7}};
-    const float c = std::cos(0.5f), s = std::sin(0.5f);
-    const float axes[12] = {c, s, 0, -s, c, 0, 0, 0, 1, 10, 0, 0};
-    std::copy(std::begin(axes), std::end(axes), m.localAxes);
-    PutMesh3ds(ctx, db, &m);
-    Camera3ds* camera = nullptr;
-    InitCamera3ds(ctx, &camera);
-    camera->name = "Cam";
-    camera->position = {5, -20, 7};
-    camera->target = {1, 2, 3};
-    camera->roll = 10;
-    PutCamera3ds(ctx, db, camera);
-    ReleaseCamera3ds(&camera);
-    Light3ds* omni = nullptr;
-    InitLight3ds(ctx, &omni);
-    omni->name = "Lamp";
-    omni->position = {-3, 4, 9};
-    omni->color = {1, 0.5f, 0.25f};
-    PutLight3ds(ctx, db, omni);
-    ReleaseLight3ds(&omni);
-    File3ds* file = OpenFile3ds(ctx, path.c_str(), "wb");
-    SaveDatabase3ds(ctx, file, db);
-    ReleaseDatabase3ds(ctx, &db);
-    CloseAllFiles3ds(ctx);
-    ASSERT_FALSE(ctx.ErrorPending());
+    Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
+        const float c = std::cos(0.5f), s = std::sin(0.5f);
+        PutMesh(ctx, db, "Tri", {{10, 0, 0}, {12, 0, 0}, {10, 3, 1}}, {{0, 1, 2, 7}},
+                {c, s, 0, -s, c, 0, 0, 0, 1, 10, 0, 0});
+        Camera3ds* camera = nullptr;
+        InitCamera3ds(ctx, &camera);
+        camera->name = "Cam";
+        camera->position = {5, -20, 7};
+        camera->target = {1, 2, 3};
+        camera->roll = 10;
+        PutCamera3ds(ctx, db, camera);
+        ReleaseCamera3ds(&camera);
+        Light3ds* omni = nullptr;
+        InitLight3ds(ctx, &omni);
+        omni->name = "Lamp";
+        omni->position = {-3, 4, 9};
+        omni->color = {1, 0.5f, 0.25f};
+        PutLight3ds(ctx, db, omni);
+        ReleaseLight3ds(&omni);
+    });
 
     // The toolkit always saves a key-frame header: cut the whole section out.
     const std::vector<char> saved = ReadBytes3ds(path);
@@ -554,11 +522,7 @@ TEST(Parents3ds, AFileWithoutKeyframesKeepsItsRecordsPlaces) {
     expectViews(Lib3dsViews(again), views);
     const std::vector<KVector4> objPoints = ObjPoints(obj);
     ASSERT_EQ(objPoints.size(), 3u);
-    for (const KVector4& p : objPoints) {
-        bool seen = false;
-        for (const auto& e : expected) seen = seen || (e.first == "Tri" && Near(e.second, p));
-        EXPECT_TRUE(seen) << "OBJ vertex (" << p[0] << ", " << p[1] << ", " << p[2] << ")";
-    }
+    ExpectEachNear(objPoints, MeshPoints(expected));  // the triangle's, the only mesh
 }
 
 }  // namespace
