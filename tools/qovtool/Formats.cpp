@@ -97,8 +97,7 @@ std::string QovToolReaderError(KQovReader& reader) {
     std::string error = reader.GetLastErrorString();
     KString status;
     reader.GetStatusText(status);
-    std::string said = status.Buffer();
-    while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) said.pop_back();
+    std::string said = status.Trim(0).Buffer();
     // One line: the status's lines end with line breaks of their own.
     for (char& c : said)
         if (c == '\n') c = ' ';

@@ -44,10 +44,8 @@ void QovToolProgress::Install(KStreamOptions& options, const std::string& file) 
         End();
         if (title && std::strcmp(title, "Error") == 0) ++mErrors;
         // A message's own closing line breaks would leave blank lines.
-        std::string said = text ? text : "";
-        while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) said.pop_back();
         std::fprintf(stderr, "qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",
-                     said.c_str());
+                     KString(text ? text : "").Trim(0).Buffer());
         return answer;
     });
 }
