@@ -7,6 +7,11 @@
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
 #include "formats/motion/aoa/KQovOpticalMcd.h"
+#include <memory>
+#include <string>
+
+#include "formats/motion/asf/KQovAcclaimFiles.h"
+#include "formats/motion/asf/KQovAsfScene.h"
 #include "formats/motion/asf/KQovReaderAmc.h"
 #include "formats/motion/asf/KQovReaderAsf.h"
 #include "formats/motion/asf/KQovWriterAmc.h"
@@ -23,6 +28,8 @@
 #include "formats/motion/trc/KQovOpticalTrc.h"
 #include "formats/motion/vpm/KQovReaderVpm.h"
 #include "formats/motion/vpm/KQovWriterVpm.h"
+#include "foundation/KPath.h"
+#include "io/KStreamOptionsMotion.h"
 
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     switch (id) {
@@ -92,4 +99,25 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
         default:
             return nullptr;
     }
+}
+
+bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scene,
+                             const char* fileName, KStreamOptions* options, KString& error) {
+    if (id != 7 || !options || !options->IsA(KStreamOptionsMotion::ClassId())) return true;
+    auto& motion = static_cast<KStreamOptionsMotion&>(*options);
+    if (motion.GetStream() && motion.GetStream()->IsA(KQovAsfScene::ClassId())) return true;
+    std::string tried;
+    for (const KString& candidate : KQovAcclaimSkeletonCandidates(fileName)) {
+        if (!KFileExists(candidate.Buffer())) {
+            if (tried.find(candidate.Buffer()) == std::string::npos)
+                tried += (tried.empty() ? "" : ", ") + std::string(candidate.Buffer());
+            continue;
+        }
+        KQovReaderAsf reader(manager);
+        if (reader.FileOpen(candidate.Buffer()) && reader.Read(scene, options)) return true;
+        error = KString(candidate.Buffer()) + ": " + reader.GetLastErrorString();
+        return false;
+    }
+    error = KString("no skeleton file for this motion file (looked for ") + tried.c_str() + ")";
+    return false;
 }

@@ -4,8 +4,19 @@
 
 class KQovObjectManager;
 class KQovReader;
+class KQovScene;
 class KQovWriter;
+class KStreamOptions;
+class KString;
 
 // Null for an id whose reader (writer) is not built.
 KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager);
 KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager);
+
+// Readies the options a reader gave for reading `fileName` into `scene` when the caller gave
+// none: an Acclaim motion file (id 7) reads after its skeleton, which is read into the scene
+// and the options first (the ".asf" beside it, else the one its header names). True at once
+// for every other format and for options that already hold a skeleton; false, with `error`,
+// when no skeleton file is found or it cannot be read.
+bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scene,
+                             const char* fileName, KStreamOptions* options, KString& error);

@@ -163,6 +163,15 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
                 TakeReaderError();
                 return false;
             }
+            // Options of the importer's own making lack what a caller would have read first
+            // into them: an AMC file's skeleton.
+            KString companion;
+            if (!KQovReadFormatCompanion(mFormatId, mManager, scene, mFileName.Buffer(), fetched,
+                                         companion)) {
+                mError.SetErrorWithText(eFileNotOpened, companion.Buffer());
+                ReleaseOptions(fetched);
+                return false;
+            }
             if (fetched->IsA(KStreamOptionsQov::ClassId())) {
                 auto* qov = static_cast<KStreamOptionsQov*>(fetched);
                 TakeStreamOptions(*qov);

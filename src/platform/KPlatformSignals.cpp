@@ -78,6 +78,13 @@ void KPlatformRemoveKeptFilesOnSignals() {
     }
 }
 
+void KPlatformFailWritesPastFileSizeLimit() {
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGXFSZ, &action, nullptr);
+}
+
 KPlatformSignalsHeld::KPlatformSignalsHeld() {
     const sigset_t set = EndingSet();
     sigset_t saved;

@@ -15,6 +15,11 @@ void KPlatformForgetForSignals(int slot);
 // the library itself leaves signals alone.
 void KPlatformRemoveKeptFilesOnSignals();
 
+// From now on a write past the process's file-size limit fails with an error (EFBIG), as one
+// on a full disk does, instead of SIGXFSZ ending the process with its new file left behind.
+// For programs, as above.
+void KPlatformFailWritesPastFileSizeLimit();
+
 // Holds SIGINT, SIGTERM and SIGHUP back from the calling thread for the life of a scope, so a
 // file and the name kept for it come and go together.
 class KPlatformSignalsHeld {

@@ -1,7 +1,100 @@
 #include "platform/KPlatformStdio.h"
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// One watch on an open file's writes. The system gives one descriptor per watched file, which
+// all watches of that file share; every watch counts the writes seen after it was taken.
+class KPlatformWriteWatch {
+public:
+    explicit KPlatformWriteWatch(int descriptor) : mDescriptor(descriptor) {}
+    ~KPlatformWriteWatch();
+    KPlatformWriteWatch(const KPlatformWriteWatch&) = delete;
+    KPlatformWriteWatch& operator=(const KPlatformWriteWatch&) = delete;
+    static std::shared_ptr<KPlatformWriteWatch> Take(int file);
+    bool Written() const;
+
+private:
+    static void DrainLocked();
+    int mDescriptor;
+    uint64_t mWrites = 0;
+};
+
+namespace {
+
+// The process's one notification queue, opened at the first watch (-1 when the system has
+// none) and kept for the life of the process; the watches alive, with their counts.
+std::mutex gWatchMutex;
+int gNotify = -2;
+std::vector<KPlatformWriteWatch*> gWatches;
+
+constexpr uint32_t kWrites = IN_MODIFY | IN_CLOSE_WRITE;
+
+}  // namespace
+
+void KPlatformWriteWatch::DrainLocked() {
+    alignas(inotify_event) char buffer[16384];
+    for (;;) {
+        const ssize_t got = read(gNotify, buffer, sizeof buffer);
+        if (got <= 0) return;
+        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= got;) {
+            inotify_event event;
+            std::memcpy(&event, buffer + at, sizeof event);
+            at += ssize_t(sizeof event + event.len);
+            // Events lost to a full queue may have been writes to any file watched.
+            const bool lost = (event.mask & IN_Q_OVERFLOW) != 0;
+            for (KPlatformWriteWatch* watch : gWatches)
+                if (lost || (watch->mDescriptor == event.wd && (event.mask & kWrites)))
+                    ++watch->mWrites;
+        }
+    }
+}
+
+std::shared_ptr<KPlatformWriteWatch> KPlatformWriteWatch::Take(int file) {
+    std::lock_guard<std::mutex> lock(gWatchMutex);
+    if (gNotify == -2) gNotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (gNotify < 0) return nullptr;
+    // Events of the file queued before now belong to the watches before this one.
+    DrainLocked();
+    // The open file itself, even when its name is gone or names another file by now.
+    const std::string path = "/proc/self/fd/" + std::to_string(file);
+    const int descriptor = inotify_add_watch(gNotify, path.c_str(), kWrites);
+    if (descriptor < 0) return nullptr;
+    auto watch = std::make_shared<KPlatformWriteWatch>(descriptor);
+    gWatches.push_back(watch.get());
+    return watch;
+}
+
+KPlatformWriteWatch::~KPlatformWriteWatch() {
+    std::lock_guard<std::mutex> lock(gWatchMutex);
+    gWatches.erase(std::find(gWatches.begin(), gWatches.end(), this));
+    for (const KPlatformWriteWatch* other : gWatches)
+        if (other->mDescriptor == mDescriptor) return;
+    inotify_rm_watch(gNotify, mDescriptor);
+}
+
+bool KPlatformWriteWatch::Written() const {
+    std::lock_guard<std::mutex> lock(gWatchMutex);
+    DrainLocked();
+    return mWrites != 0;
+}
+
+bool KPlatformFileStamp::StillMatches(const KPlatformFileStamp& now) const {
+    if (now.size != size || now.modifiedSeconds != modifiedSeconds ||
+        now.modifiedNanoseconds != modifiedNanoseconds)
+        return false;
+    if (now.links == links)
+        return now.changedSeconds == changedSeconds && now.changedNanoseconds == changedNanoseconds;
+    // A link made or removed changes the record's time as well: only a write tells.
+    return !watch || !watch->Written();
+}
 
 int KPlatformTruncate(FILE* file, int64_t size) {
     if (!file || size < 0) return -1;
@@ -20,14 +113,18 @@ bool KPlatformIsSpecialStream(FILE* file) {
 }
 
 bool KPlatformGetDescriptorStamp(int descriptor, KPlatformFileStamp& stamp) {
+    if (descriptor < 0) return false;
+    // Taken before the figures: a write is in them or seen by the watch.
+    std::shared_ptr<KPlatformWriteWatch> watch = KPlatformWriteWatch::Take(descriptor);
     struct stat st;
-    if (descriptor < 0 || fstat(descriptor, &st) != 0) return false;
+    if (fstat(descriptor, &st) != 0) return false;
     stamp.size = int64_t(st.st_size);
     stamp.modifiedSeconds = int64_t(st.st_mtim.tv_sec);
     stamp.modifiedNanoseconds = long(st.st_mtim.tv_nsec);
     stamp.changedSeconds = int64_t(st.st_ctim.tv_sec);
     stamp.changedNanoseconds = long(st.st_ctim.tv_nsec);
     stamp.links = uint64_t(st.st_nlink);
+    stamp.watch = std::move(watch);
     return true;
 }
 

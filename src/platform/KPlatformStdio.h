@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 // Sets the size of the file behind an open stream; 0 on success.
 int KPlatformTruncate(FILE* file, int64_t size);
@@ -14,7 +15,9 @@ bool KPlatformIsSpecialStream(FILE* file);
 // What the system tells of a file that changes with every write: its size, its modification
 // time, and the time its record last changed, which no one can set back. The link count comes
 // along: a file renamed over or deleted loses a link, which changes the record's time too,
-// while its bytes stay as they were.
+// while its bytes stay as they were; then only a watch on the file's writes, taken with the
+// stamp, tells a write apart (where the system offers one).
+class KPlatformWriteWatch;
 struct KPlatformFileStamp {
     int64_t size = -1;
     int64_t modifiedSeconds = 0;
@@ -22,15 +25,12 @@ struct KPlatformFileStamp {
     int64_t changedSeconds = 0;
     long changedNanoseconds = 0;
     uint64_t links = 0;
+    // Counts the writes to the file from the stamp on; null when the system cannot watch it.
+    std::shared_ptr<KPlatformWriteWatch> watch;
     // True when `now` is the same file as this stamp unwritten: same size and modification
-    // time, and the same record time unless the file lost or gained a link meanwhile.
-    bool StillMatches(const KPlatformFileStamp& now) const {
-        if (now.size != size || now.modifiedSeconds != modifiedSeconds ||
-            now.modifiedNanoseconds != modifiedNanoseconds)
-            return false;
-        return now.links != links || (now.changedSeconds == changedSeconds &&
-                                      now.changedNanoseconds == changedNanoseconds);
-    }
+    // time, and the same record time; when the file lost or gained a link meanwhile, no write
+    // seen by the watch (without a watch, the link change is taken for the record's change).
+    bool StillMatches(const KPlatformFileStamp& now) const;
 };
 // The stamp of the file behind an open stream, or an open descriptor; false when the system
 // cannot tell.

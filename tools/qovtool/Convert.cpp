@@ -54,6 +54,12 @@ int Usage() {
     return 2;
 }
 
+// A flag the command would not use; exit 2 as for any wrong command line.
+int Refuse(const char* flag, const std::string& why) {
+    std::fprintf(stderr, "qovtool: %s is for QOV files only, and %s\n", flag, why.c_str());
+    return 2;
+}
+
 int Fail(const std::string& file, const std::string& text) {
     std::fprintf(stderr, "qovtool: %s: %s\n", file.c_str(), text.c_str());
     return 1;
@@ -115,12 +121,14 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     const char* in = nullptr;
     const char* out = nullptr;
     const char* password = "";
+    bool passwordGiven = false;
     const char* flag = "--binary";
     const char* chosenSkeleton = nullptr;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--password" && i + 1 < argc) {
             password = argv[++i];
+            passwordGiven = true;
         } else if (arg == "--skeleton" && i + 1 < argc) {
             chosenSkeleton = argv[++i];
         } else if (arg == "--ascii" || arg == "--binary" || arg == "--encrypted" || arg == "--v5") {
@@ -136,6 +144,15 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         }
     }
     if (!in || !out) return Usage();
+    // A flag that the conversion would not use is refused rather than passed over: the
+    // output's kind is chosen by its extension, and a password serves a QOV file only.
+    const bool qovIn = QovToolReadingIdOf(in) == 0,
+               qovOut = QovToolExtensionOf(out) == "qov";
+    if (!qovOut && std::strcmp(flag, "--binary") != 0)
+        return Refuse(flag, std::string(out) + " is not a QOV file");
+    if (passwordGiven && !qovIn && !qovOut)
+        return Refuse("--password", "neither " + std::string(in) + " nor " + out +
+                                        " is a QOV file");
     stage.in = in;
     stage.out = out;
     if (!QovToolCheckReadable(in)) return 1;

@@ -48,7 +48,6 @@ std::string QovToolExtensionOf(const std::string& name) {
 
 int QovToolReadingIdOf(const std::string& name) {
     const std::string extension = QovToolExtensionOf(name);
-    if (extension.find("qov") != std::string::npos) return 0;
     for (const QovToolFormat& format : kFormats)
         if (extension == format.extension) return format.readingId;
     return -1;
@@ -83,9 +82,14 @@ void QovToolPrintUsage(std::FILE* out) {
                  "flags:\n"
                  "  --binary     a version-6 binary QOV file (the default)\n"
                  "  --ascii      a version-6 ASCII QOV file\n"
-                 "  --encrypted  a version-6 encrypted QOV file (with --password)\n"
+                 "  --encrypted  a version-6 encrypted QOV file; without --password anyone\n"
+                 "               can read it\n"
                  "  --v5         a version-5 binary QOV file\n"
-                 "  --password P the password of an encrypted QOV file read or written\n"
+                 "  --password P the password of a QOV file read or written; a binary file\n"
+                 "               written with one (--binary, --v5) asks for it but is not\n"
+                 "               encrypted, an ASCII one ignores it\n"
+                 "               (--ascii, --encrypted and --v5 name a QOV output, and\n"
+                 "               --password a QOV input or output; others exit with 2)\n"
                  "  --skeleton FILE\n"
                  "               the ASF skeleton of an AMC file read (else the .asf beside it)\n"
                  "formats read and written, by the file's extension:\n");

@@ -16,8 +16,9 @@ const QovToolFormat& QovToolGetFormat(int index);
 
 // The name's extension, lower-cased; empty when its last dot is not in the last path element.
 std::string QovToolExtensionOf(const std::string& name);
-// The reading id for the name's extension, -1 when no reader takes it. Any extension that holds
-// "qov" is read as QOV, as the importer does.
+// The reading id for the name's extension, -1 when no reader takes it. Only ".qov" is read as
+// QOV: the importer takes any extension holding "qov" (".myqov") for one, and then looks for a
+// file of that name with ".qov" added, which the user never named.
 int QovToolReadingIdOf(const std::string& name);
 // The format's description for a reading id (the three QOV ids apart).
 const char* QovToolDescribe(int readingId);

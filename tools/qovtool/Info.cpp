@@ -1,6 +1,7 @@
 // qovtool info: what a file holds, for every format the importer reads. A QOV file's header
 // facts come first; then, for every format, the scene the file reads into: its frame rate,
 // takes, nodes by attribute kind, meshes, materials and textures.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -40,8 +41,19 @@ const char* const kAttributeKinds[] = {"none",   "null",    "marker",          "
                                        "mesh",   "nurbs",   "patch",           "camera",
                                        "camera switcher", "light", "optical reference"};
 
-std::string Seconds(const KTime& time) {
-    return KShortestText(time.GetSecondDouble());
+// A time in seconds to a tenth of a frame at `rate` (to the millisecond when the rate is not
+// known), without trailing zeros: a span ends on a frame, and more digits only show the
+// rounding of the time's ticks ("0.030303030293188708").
+std::string Seconds(const KTime& time, double rate) {
+    int decimals = 3;
+    if (rate > 0.0 && std::isfinite(rate))
+        decimals = std::min(9, std::max(0, int(std::ceil(std::log10(rate * 10.0) - 1e-9))));
+    std::string text = KFormatC("%.*f", decimals, time.GetSecondDouble());
+    if (text.find('.') != std::string::npos) {
+        text.erase(text.find_last_not_of('0') + 1);
+        if (text.back() == '.') text.pop_back();
+    }
+    return text == "-0" ? "0" : text;
 }
 
 const char* AttributeKind(const KQovNode& node) {
@@ -84,8 +96,8 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
     for (int i = 0; i < options->GetTakeCount(); ++i) {
         const KQovTakeInfo& take = *options->GetTake(i);
         std::printf("take: %s, %s-%s s", take.name.Buffer(),
-                    Seconds(take.localTimeSpan.GetStart()).c_str(),
-                    Seconds(take.localTimeSpan.GetStop()).c_str());
+                    Seconds(take.localTimeSpan.GetStart(), 0.0).c_str(),
+                    Seconds(take.localTimeSpan.GetStop(), 0.0).c_str());
         if (!take.comment.IsEmpty()) std::printf(", \"%s\"", take.comment.Buffer());
         std::printf("\n");
     }
@@ -131,7 +143,7 @@ void PrintScene(KQovScene& scene, double rate) {
         const double seconds = (span.GetStop() - span.GetStart()).GetSecondDouble();
         const long long frames = std::llround(seconds * rate) + 1;
         std::printf("  %s: %s-%s s, %s frame%s%s\n", take->name.Buffer(),
-                    Seconds(span.GetStart()).c_str(), Seconds(span.GetStop()).c_str(),
+                    Seconds(span.GetStart(), rate).c_str(), Seconds(span.GetStop(), rate).c_str(),
                     KFormatC("%lld", frames).c_str(), frames == 1 ? "" : "s",
                     take->name == scene.GetCurrentTakeName() ? " (current)" : "");
     }

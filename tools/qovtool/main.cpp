@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     }
     // Interrupted, terminated or hung up, no half-written file is left beside its target.
     KPlatformRemoveKeptFilesOnSignals();
+    // A file-size limit (ulimit -f) fails the write as a full disk does, with its message.
+    KPlatformFailWritesPastFileSizeLimit();
     // A conversion carries every recorded sample: no constant keys are thinned on read.
     SetApplyConstantKeyReducer(false);
     const char* command = argv[1];

@@ -81,7 +81,14 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(mTemp / "textures.txt") << "brick.png\n";
     std::ofstream(mTemp / "textures.txt.qov") << "";  // must not be taken for it
     std::ofstream(mTemp / "noextension") << "";
+    std::ofstream(mTemp / "s.myqov") << "";
+    std::ofstream(mTemp / "s.myqov.qov") << "";  // must not be taken for it either
     const std::string noReader = ": no reader for this extension\n";
+    const std::string bvh = Data("bvh/sinusoidal.bvh"), qov = Source("samples/scene.qov");
+    // A flag that would do nothing for the files named is refused, naming it.
+    auto unused = [](const std::string& flag, const std::string& why) {
+        return "qovtool: " + flag + " is for QOV files only, and " + why + "\n";
+    };
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -102,6 +109,27 @@ TEST_F(QovTool, CommandLine) {
          1,
          "",
          "qovtool: " + mTemp / "textures.txt" + noReader},
+        {{"info", mTemp / "s.myqov"}, 1, "", "qovtool: " + mTemp / "s.myqov" + noReader},
+        {{"convert", mTemp / "s.myqov", mTemp / "out.obj"},
+         1,
+         "",
+         "qovtool: " + mTemp / "s.myqov" + noReader},
+        {{"convert", bvh, mTemp / "out.htr", "--v5"},
+         2,
+         "",
+         unused("--v5", mTemp / "out.htr" + " is not a QOV file")},
+        {{"convert", bvh, mTemp / "out.obj", "--ascii"},
+         2,
+         "",
+         unused("--ascii", mTemp / "out.obj" + " is not a QOV file")},
+        {{"convert", qov, mTemp / "out.obj", "--encrypted", "--password", "p"},
+         2,
+         "",
+         unused("--encrypted", mTemp / "out.obj" + " is not a QOV file")},
+        {{"convert", bvh, mTemp / "out.htr", "--password", "p"},
+         2,
+         "",
+         unused("--password", "neither " + bvh + " nor " + mTemp / "out.htr" + " is a QOV file")},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -112,6 +140,7 @@ TEST_F(QovTool, CommandLine) {
         EXPECT_EQ(result.err, c.err) << line;
     }
     EXPECT_FALSE(Exists(mTemp / "out.obj"));
+    EXPECT_FALSE(Exists(mTemp / "out.htr"));
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
                                   "vpm", "mov", "brd", "dxf", "3ds", "obj"})
@@ -157,11 +186,11 @@ TEST_F(QovTool, InfoOnEveryFormat) {
          {"  cube: 12 polygons, 24 control points", "materials: 3", "  mtl", "  mtl2", "  mtl3"}},
         {Data("bvh/sinusoidal.bvh"),
          {"format: Biovision", "frame rate: 60 fps", "takes: 1",
-          "  sinusoidal: 0-1.9833333333333334 s, 120 frames (current)", "nodes: 5",
+          "  sinusoidal: 0-1.983 s, 120 frames (current)", "nodes: 5",
           "  skeleton: 4", "meshes: 0"}},
         {Data("htr/egnaro_skel_anim.htr"),
          {"format: Motion Analysis HTR", "frame rate: 24 fps",
-          "  egnaro_skel_anim: 0-3.3333333333333335 s, 81 frames (current)"}},
+          "  egnaro_skel_anim: 0-3.333 s, 81 frames (current)"}},
         {Data("trc/test_file_01.trc"),
          {"format: Motion Analysis TRC", "frame rate: 60 fps",
           "  test_file_01: 0-0.05 s, 4 frames (current)", "nodes: 3", "  optical reference: 1",
@@ -174,7 +203,7 @@ TEST_F(QovTool, InfoOnEveryFormat) {
          {"format: Autocad DXF", "takes: 0", "  1: 3 polygons, 6 control points", "materials: 1",
           "  Material0"}},
         {Data("3ds/cube_with_diffuse_texture.3DS"),
-         {"format: 3D Studio 3DS", "  default take: 0-3.3333333333333335 s, 101 frames (current)",
+         {"format: 3D Studio 3DS", "  default take: 0-3.333 s, 101 frames (current)",
           "  Quader01: 12 polygons, 32 control points", "materials: 1", "  01 - Default",
           "textures: 1", "  TEST.PNG: TEST.PNG"}},
         // A QOV file: its header facts, then the scene with its two animated takes.
@@ -226,7 +255,7 @@ TEST_F(QovTool, InfoOnTheTextMotionFormats) {
           "  marker: 1"}},
         {"m.aoa", "frames = 2 markers = 2 Hz = 60\n1 2 3\n4 5 6\n1 2 3\n4 5 6\n",
          {"format: Adaptive Optics AOA", "frame rate: 60 fps",
-          "  m: 0-0.016666666666666666 s, 2 frames (current)", "  marker: 2"}},
+          "  m: 0-0.017 s, 2 frames (current)", "  marker: 2"}},
     };
     for (const Case& c : cases) {
         std::ofstream(mTemp / c.name) << c.text;
@@ -616,6 +645,39 @@ TEST_F(QovTool, ConvertEndedBySignalsLeavesNoNewFile) {
         ASSERT_TRUE(run.acted) << "the write was over before it could be caught";
         EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal)
             << run.status << run.err;
+        EXPECT_EQ(ReadFile(out), "old\n");
+        EXPECT_EQ(HiddenFiles(outFolder.path()), std::vector<std::string>());
+    }
+}
+
+// Past a file-size limit (ulimit -f) every writer fails as on a full disk: exit 1 with the
+// message, the old output kept and no hidden file left, rather than SIGXFSZ ending the process.
+TEST_F(QovTool, ConvertPastAFileSizeLimitFailsAsAFullDiskDoes) {
+    WriteGridObj(mTemp / "grid.obj", 12);
+    const std::string bvh = Data("bvh/sinusoidal.bvh"), grid = mTemp / "grid.obj",
+                      c3d = Data("c3d/sample01-Eb015pi.c3d");
+    const struct {
+        const std::string& in;
+        const char* out;
+        const char* flag;
+    } kCases[] = {
+        {bvh, "out.bvh", ""},  {bvh, "out.htr", ""},  {bvh, "out.qov", ""},
+        {bvh, "out.qov", "--ascii"}, {bvh, "out.qov", "--v5"}, {grid, "out.obj", ""},
+        {grid, "out.dxf", ""}, {grid, "out.3ds", ""}, {c3d, "out.trc", ""},
+        {c3d, "out.c3d", ""},
+    };
+    TempTestFolder outFolder("qovtoolfsz");
+    for (const auto& c : kCases) {
+        const std::string out = outFolder / c.out;
+        SCOPED_TRACE(std::string(c.out) + " " + c.flag);
+        std::ofstream(out) << "old\n";
+        // 2 blocks of the shell's (1 or 2 KB): less than any of these outputs.
+        std::vector<std::string> command{"-c", "ulimit -f 2; exec \"$0\" \"$@\"", Tool(),
+                                         "convert", c.in, out};
+        if (*c.flag) command.push_back(c.flag);
+        const Result run = RunProgram("sh", command);
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find("Out of disk space"), std::string::npos) << run.err;
         EXPECT_EQ(ReadFile(out), "old\n");
         EXPECT_EQ(HiddenFiles(outFolder.path()), std::vector<std::string>());
     }
