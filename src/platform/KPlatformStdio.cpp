@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
-#include <string>
+#include <new>
 #include <vector>
 
 // One watch on an open file's writes. The system gives one descriptor per watched file, which
@@ -64,17 +64,34 @@ std::shared_ptr<KPlatformWriteWatch> KPlatformWriteWatch::Take(int file) {
     // Events of the file queued before now belong to the watches before this one.
     DrainLocked();
     // The open file itself, even when its name is gone or names another file by now.
-    const std::string path = "/proc/self/fd/" + std::to_string(file);
-    const int descriptor = inotify_add_watch(gNotify, path.c_str(), kWrites);
+    char path[32] = "/proc/self/fd/";
+    char digits[12];
+    int count = 0;
+    for (unsigned rest = unsigned(file); count == 0 || rest != 0; rest /= 10)
+        digits[count++] = char('0' + rest % 10);
+    size_t at = std::strlen(path);
+    while (count > 0) path[at++] = digits[--count];
+    path[at] = '\0';
+    const int descriptor = inotify_add_watch(gNotify, path, kWrites);
     if (descriptor < 0) return nullptr;
-    auto watch = std::make_shared<KPlatformWriteWatch>(descriptor);
-    gWatches.push_back(watch.get());
-    return watch;
+    try {
+        gWatches.reserve(gWatches.size() + 1);  // the push below cannot fail then
+        auto watch = std::make_shared<KPlatformWriteWatch>(descriptor);
+        gWatches.push_back(watch.get());
+        return watch;
+    } catch (const std::bad_alloc&) {
+        // Without memory for a watch the stamp goes without one, as where the system has none.
+        for (const KPlatformWriteWatch* other : gWatches)
+            if (other->mDescriptor == descriptor) return nullptr;
+        inotify_rm_watch(gNotify, descriptor);
+        return nullptr;
+    }
 }
 
 KPlatformWriteWatch::~KPlatformWriteWatch() {
     std::lock_guard<std::mutex> lock(gWatchMutex);
-    gWatches.erase(std::find(gWatches.begin(), gWatches.end(), this));
+    const auto self = std::find(gWatches.begin(), gWatches.end(), this);
+    if (self != gWatches.end()) gWatches.erase(self);
     for (const KPlatformWriteWatch* other : gWatches)
         if (other->mDescriptor == mDescriptor) return;
     inotify_rm_watch(gNotify, mDescriptor);
