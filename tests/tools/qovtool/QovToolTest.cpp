@@ -580,7 +580,7 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
     const std::string ascii = ReadFile(mTemp / "ascii.qov");
     const std::string other = ReadFile(mTemp / "cube.qov");
     ASSERT_GT(binary.size(), size_t(4) << 20);
-    const std::string in = mTemp / "in.qov";
+    const std::string in = mTemp / "in.qov", linked = mTemp / "linked.qov";
     // The file written again as it stands, its times then put back as they were.
     auto rewrittenTimeSetBack = [&](const std::string& bytes) {
         struct stat before;
@@ -605,6 +605,23 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
         {"ASCII, written again at the same length", ascii,
          [&] { std::ofstream(in, std::ios::binary) << ascii; }},
         {"ASCII, written in place, time set back", ascii, [&] { rewrittenTimeSetBack(ascii); }},
+        // A link made or removed changes the record's time as well, which then tells nothing.
+        {"written in place, time set back, then linked", binary,
+         [&] {
+             rewrittenTimeSetBack(binary);
+             std::remove(linked.c_str());
+             ASSERT_EQ(link(in.c_str(), linked.c_str()), 0);
+         }},
+        {"written in place, time set back, then deleted", binary,
+         [&] {
+             rewrittenTimeSetBack(binary);
+             ASSERT_EQ(unlink(in.c_str()), 0);
+         }},
+        {"ASCII, written in place, time set back, then deleted", ascii,
+         [&] {
+             rewrittenTimeSetBack(ascii);
+             ASSERT_EQ(unlink(in.c_str()), 0);
+         }},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
