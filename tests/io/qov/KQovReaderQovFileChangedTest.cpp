@@ -173,8 +173,6 @@ TEST(KQovReaderQovFileChanged, ReadFailsWhenTheFileIsCutOrWrittenAnew) {
          eWrittenTimesBackThenLinked, true},
         {"v6 written in place, times set back, deleted", 0, "Retrieving take",
          eWrittenTimesBackThenDeleted, true},
-        {"v5 written in place, times set back, deleted", 3, "Retrieving models",
-         eWrittenTimesBackThenDeleted, true},
     };
     for (const auto& c : kCases) {
         const std::string original = tmp / ("whole" + std::to_string(c.id) + ".qov");
