@@ -1,7 +1,7 @@
 // A mapped QOV file that another program cuts or writes anew while it is read: the read fails
 // with the field file's "cut short" error rather than giving a part of the scene, with the
-// read's threads on and off, also when its times are set back and a link to it is made or
-// removed; a file replaced by a new one (renamed over it), linked or deleted reads whole.
+// read's threads on and off; a file replaced by a new one (renamed over it), linked or deleted
+// reads whole.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -145,9 +145,7 @@ TEST(KQovReaderQovFileChanged, ReadFailsWhenTheFileIsCutOrWrittenAnew) {
         eSameSizeOtherBytes,
         eReplacedByRename,
         eLinked,
-        eDeleted,
-        eWrittenTimesBackThenLinked,
-        eWrittenTimesBackThenDeleted
+        eDeleted
     };
     const struct {
         const char* what;
@@ -166,13 +164,10 @@ TEST(KQovReaderQovFileChanged, ReadFailsWhenTheFileIsCutOrWrittenAnew) {
         {"v5 cut to 99% at the takes", 3, "Retrieving take", eCutLastHundredth, true},
         {"v5 written in place, same size, at the models", 3, "Retrieving models",
          eSameSizeOtherBytes, true},
-        // A link made or removed changes the record's time: only a write may refuse the file.
+        // A link made or removed changes the record's time, and no byte (qovtool's tests write
+        // one in place first).
         {"v6 linked at the takes", 0, "Retrieving take", eLinked, false},
         {"v6 deleted at the takes", 0, "Retrieving take", eDeleted, false},
-        {"v6 written in place, times set back, linked", 0, "Retrieving take",
-         eWrittenTimesBackThenLinked, true},
-        {"v6 written in place, times set back, deleted", 0, "Retrieving take",
-         eWrittenTimesBackThenDeleted, true},
     };
     for (const auto& c : kCases) {
         const std::string original = tmp / ("whole" + std::to_string(c.id) + ".qov");
@@ -190,14 +185,6 @@ TEST(KQovReaderQovFileChanged, ReadFailsWhenTheFileIsCutOrWrittenAnew) {
             struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
             ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), past, 0), 0);
             auto change = [&] {
-                if (c.change == eWrittenTimesBackThenLinked ||
-                    c.change == eWrittenTimesBackThenDeleted) {
-                    std::string other = bytes;
-                    for (size_t i = other.size() / 3; i < other.size() * 2 / 3; ++i)
-                        other[i] = char(other[i] ^ 0x5A);
-                    WriteInPlace(name, other);
-                    ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), past, 0), 0);
-                }
                 switch (c.change) {
                     case eCutHalf:
                         ASSERT_EQ(truncate(name.c_str(), off_t(bytes.size() / 2)), 0);
@@ -219,11 +206,9 @@ TEST(KQovReaderQovFileChanged, ReadFailsWhenTheFileIsCutOrWrittenAnew) {
                         break;
                     }
                     case eLinked:
-                    case eWrittenTimesBackThenLinked:
                         ASSERT_EQ(::link(name.c_str(), link.c_str()), 0);
                         break;
                     case eDeleted:
-                    case eWrittenTimesBackThenDeleted:
                         ASSERT_EQ(unlink(name.c_str()), 0);
                         break;
                 }
