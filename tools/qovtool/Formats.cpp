@@ -88,10 +88,10 @@ void QovToolPrintUsage(std::FILE* out) {
                  "  --password P the password of a QOV file read or written; a binary file\n"
                  "               written with one (--binary, --v5) asks for it but is not\n"
                  "               encrypted, an ASCII one ignores it\n"
-                 "               (--ascii, --encrypted and --v5 name a QOV output, and\n"
-                 "               --password a QOV input or output; others exit with 2)\n"
                  "  --skeleton FILE\n"
                  "               the ASF skeleton of an AMC file read (else the .asf beside it)\n"
+                 "  (--ascii, --encrypted or --v5 with an output that is not QOV, and\n"
+                 "  --password with neither file QOV, exit with 2)\n"
                  "formats read and written, by the file's extension:\n");
     for (const QovToolFormat& format : kFormats)
         std::fprintf(out, "  %-5s%s\n", format.extension, format.description);
