@@ -155,9 +155,10 @@ bool KQovReader3ds::Load() {
         if (settings->masterScale > 0)
             mScale *= settings->masterScale;
         else
-            mStatus += KFormatC("The master scale (chunk 0x0100 at byte %llu) is 0 or below: it "
-                                "is read as 1.\n",
-                                static_cast<unsigned long long>(MasterScalePosition()))
+            mStatus += KFormatC(
+                           "The master scale (chunk 0x0100 at byte %llu) is 0 or below: it "
+                           "is read as 1.\n",
+                           static_cast<unsigned long long>(MasterScalePosition()))
                            .c_str();
         mAmbient = settings->ambient;
     }
@@ -261,8 +262,8 @@ bool KQovReader3ds::Load() {
 namespace {
 
 double Largest(double largest, const Point3ds& p) {
-    return std::max({largest, std::fabs(double(p.x)), std::fabs(double(p.y)),
-                     std::fabs(double(p.z))});
+    return std::max(
+        {largest, std::fabs(double(p.x)), std::fabs(double(p.y)), std::fabs(double(p.z))});
 }
 
 double Largest(double largest, const Track3ds<Point3ds>& track) {

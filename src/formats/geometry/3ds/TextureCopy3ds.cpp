@@ -104,7 +104,8 @@ void TextureNames3ds::Reserve(const std::string& path) {
 bool TextureNames3ds::Free(const std::string& path, const std::string& name) const {
     if (mTaken.count(Upper(name))) return false;
     // A file of that name beside the output is another image, unless it has the same bytes.
-    const KString target = KResolvePath(KExtractFileFolder(mFile3ds.c_str()).Buffer(), name.c_str());
+    const KString target =
+        KResolvePath(KExtractFileFolder(mFile3ds.c_str()).Buffer(), name.c_str());
     return !KFileExists(target.Buffer()) || SameBytes(path.c_str(), target.Buffer());
 }
 

@@ -101,8 +101,8 @@ bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
             sample(time);
             for (const KVector4& r : records)
                 for (int a = 0; a < 3 && r[3] <= 0.5; ++a)
-                    info.largest = KIsFileNumber(r[a]) ? std::max(info.largest, std::fabs(r[a]))
-                                                       : HUGE_VAL;
+                    info.largest =
+                        KIsFileNumber(r[a]) ? std::max(info.largest, std::fabs(r[a])) : HUGE_VAL;
         }
     }
     bool ok = mFile->WriteHeader(info) && mFile->WriteMarkerNames(names);

@@ -191,8 +191,8 @@ bool KMotionFileTrc::WriteHeader(const KMarkerFileInfo& info) {
     return Put("PathFileType\t4\t(X/Y/Z)\tVarnoke\t\n") &&
            Put("DataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits\t"
                "OrigDataRate\tOrigDataStartFrame\tOrigNumFrames\t\n") &&
-           Put("%s\t%s\t%d\t%d\tmm\t%s\t%d\t%d\t\n", rate.c_str(), rate.c_str(),
-               info.frameCount, info.markerCount, rate.c_str(), int(startFrame), info.frameCount);
+           Put("%s\t%s\t%d\t%d\tmm\t%s\t%d\t%d\t\n", rate.c_str(), rate.c_str(), info.frameCount,
+               info.markerCount, rate.c_str(), int(startFrame), info.frameCount);
 }
 
 bool KMotionFileTrc::WriteMarkerNames(const std::vector<std::string>& names) {

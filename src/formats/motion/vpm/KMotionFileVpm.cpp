@@ -18,10 +18,9 @@ bool KMotionFileVpm::ReadHeader(KString& name, int& frames, double& frameTime, b
     if (!(rewind ? Rewind() : ReadLine())) return false;
     mHeaderLine = GetLineNumber();
     // Each line is checked before the next is read, so that a failure stays on its line.
-    return ReadKeyword(mKeywords) == 0 && ReadTokenString(name) && !name.IsEmpty() &&
-           ReadLine() && ReadKeyword(mKeywords) == 1 && ReadInt(frames) && frames >= 0 &&
-           ReadLine() && ReadKeyword(mKeywords) == 2 && ReadDouble(frameTime, 1.0) &&
-           frameTime > 0.0;
+    return ReadKeyword(mKeywords) == 0 && ReadTokenString(name) && !name.IsEmpty() && ReadLine() &&
+           ReadKeyword(mKeywords) == 1 && ReadInt(frames) && frames >= 0 && ReadLine() &&
+           ReadKeyword(mKeywords) == 2 && ReadDouble(frameTime, 1.0) && frameTime > 0.0;
 }
 
 bool KMotionFileVpm::SkipColumnLines() {

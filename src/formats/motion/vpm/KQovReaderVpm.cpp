@@ -66,9 +66,10 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     if (!mFile->ReadHeader(name, declared, frameTime, rewind) || !mFile->SkipColumnLines()) {
         // A later block that begins but cannot be read ends the reading, and says so.
         if (!rewind && mFile->GetHeaderLine() > 0 && !mFile->IsLineTooLong())
-            mStatus += KFormatC("Line %d: the block header cannot be read; the rest of the file "
-                                "was not read.\n",
-                                mFile->GetLineNumber())
+            mStatus += KFormatC(
+                           "Line %d: the block header cannot be read; the rest of the file "
+                           "was not read.\n",
+                           mFile->GetLineNumber())
                            .c_str();
         return false;
     }

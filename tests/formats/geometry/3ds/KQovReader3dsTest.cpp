@@ -204,8 +204,8 @@ TEST(KQovReader3ds, MasterScalesOutOfReach) {
         double vertexX;  // of 3DS vertex (size, 2 size, 3 size); 0: refused
         bool warned;
     } cases[] = {
-        {0.1f, 1, 0.254, false},   {0.0f, 1, 2.54, true},          {-2.0f, 1, 2.54, true},
-        {1e30f, 1, 2.54e30, false}, {1e30f, 1e10f, 0, false},      {1e10f, 1e26f, 0, false},
+        {0.1f, 1, 0.254, false},    {0.0f, 1, 2.54, true},    {-2.0f, 1, 2.54, true},
+        {1e30f, 1, 2.54e30, false}, {1e30f, 1e10f, 0, false}, {1e10f, 1e26f, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.masterScale);
@@ -222,14 +222,14 @@ TEST(KQovReader3ds, MasterScalesOutOfReach) {
         Reading3ds r;
         if (c.vertexX == 0) {
             EXPECT_FALSE(r.Read(file.path));
-            EXPECT_EQ(r.error, "File is corrupted: the master scale takes a number beyond 2^120 " +
-                                   chunk);
+            EXPECT_EQ(r.error,
+                      "File is corrupted: the master scale takes a number beyond 2^120 " + chunk);
             continue;
         }
         ASSERT_TRUE(r.Read(file.path)) << r.error;
-        EXPECT_EQ(std::string(r.status.Buffer()),
-                  c.warned ? "The master scale " + chunk + " is 0 or below: it is read as 1.\n"
-                           : "");
+        EXPECT_EQ(
+            std::string(r.status.Buffer()),
+            c.warned ? "The master scale " + chunk + " is 0 or below: it is read as 1.\n" : "");
         KQovNode* node = r.Find(r.scene->GetRootNode(), "M");
         ASSERT_NE(node, nullptr);
         auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute());

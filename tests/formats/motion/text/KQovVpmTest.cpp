@@ -92,10 +92,10 @@ TEST(VpmFile, DamagedBlocks) {
         {"bad second header", kBall + "Segment:\tstick\nFrames:\n", 1, 3, "Line 10"},
         {"second frames in words", kBall + Block("stick", "abc", "0.04", ""), 1, 3, "Line 10"},
         {"second frames negative", kBall + Block("stick", "-3", "0.04", ""), 1, 3, "Line 10"},
-        {"second segment misspelt", kBall + "Segmnt:" + Block("stick", "0", "0.04", "").substr(8), 1,
-         3, "Line 9"},
-        {"second frame time in words", kBall + Block("stick", "1", "abc", "1 0 0 0 0 0 1 1 1\n"),
-         1, 3, "Line 11"},
+        {"second segment misspelt", kBall + "Segmnt:" + Block("stick", "0", "0.04", "").substr(8),
+         1, 3, "Line 9"},
+        {"second frame time in words", kBall + Block("stick", "1", "abc", "1 0 0 0 0 0 1 1 1\n"), 1,
+         3, "Line 11"},
         {"second header cut", kBall + "Segment:\tstick\n", 1, 3, "Line 9"},
         {"blank lines after the last block", kBall + "\n\n \n", 1, 3},
         // Duplicate segment names are refused.
@@ -128,8 +128,7 @@ TEST(VpmFile, DamagedBlocks) {
         }
         KString status;
         reader.GetStatusText(status);
-        EXPECT_EQ(status.Buffer(), *c.status ? c.status + std::string(kRestNotRead) : "")
-            << c.what;
+        EXPECT_EQ(status.Buffer(), *c.status ? c.status + std::string(kRestNotRead) : "") << c.what;
         KQovNode* parent = t.scene->GetRootNode()->GetChild(0);
         ASSERT_EQ(parent->GetChildCount(), c.nodes) << c.what;
         EXPECT_EQ(parent->GetChild(0)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount() > 0,
