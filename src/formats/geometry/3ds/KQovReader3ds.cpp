@@ -1,5 +1,7 @@
 #include "formats/geometry/3ds/KQovReader3ds.h"
 
+#include <algorithm>
+#include <cmath>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -111,9 +113,18 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
     }
     mScale = mFlags.rescale ? 2.54 : 1.0;
     const bool loaded = Load();
-    const bool built = loaded && BuildScene(scene);
+    // A scale that takes a stored length past what the scene holds is refused, not stored.
+    const bool scaled = !loaded || KIsSceneNumber(LargestLength() * mScale);
+    const bool built = loaded && scaled && BuildScene(scene);
     const bool pending = mCtx.ErrorPending();
-    if (!loaded || pending) {
+    if (!scaled && !pending) {
+        mError.SetErrorWithText(
+            eFileCorrupted,
+            KFormatC("File is corrupted: the master scale takes a number beyond 2^120 (chunk "
+                     "0x0100 at byte %llu)",
+                     static_cast<unsigned long long>(MasterScalePosition()))
+                .c_str());
+    } else if (!loaded || pending) {
         // The toolkit's first message tells what went wrong; the chunk tells where.
         const char* what = mCtx.ErrorCount() > 0 ? mCtx.ErrorAt(0).message : nullptr;
         std::string text = "File is corrupted";
@@ -141,7 +152,14 @@ bool KQovReader3ds::Load() {
     InitMeshSettings3ds(mCtx, &settings);
     if (!mCtx.ErrorPending()) GetMeshSettings3ds(mCtx, mDatabase, &settings);
     if (settings) {
-        if (settings->masterScale > 0) mScale *= settings->masterScale;
+        if (settings->masterScale > 0)
+            mScale *= settings->masterScale;
+        else
+            mStatus += KFormatC(
+                           "The master scale (chunk 0x0100 at byte %llu) is 0 or below: it "
+                           "is read as 1.\n",
+                           static_cast<unsigned long long>(MasterScalePosition()))
+                           .c_str();
         mAmbient = settings->ambient;
     }
     ReleaseMeshSettings3ds(&settings);
@@ -239,6 +257,51 @@ bool KQovReader3ds::Load() {
             });
     }
     return ok;
+}
+
+namespace {
+
+double Largest(double largest, const Point3ds& p) {
+    return std::max(
+        {largest, std::fabs(double(p.x)), std::fabs(double(p.y)), std::fabs(double(p.z))});
+}
+
+double Largest(double largest, const Track3ds<Point3ds>& track) {
+    for (const Point3ds& p : track.values) largest = Largest(largest, p);
+    return largest;
+}
+
+}  // namespace
+
+double KQovReader3ds::LargestLength() const {
+    double largest = 0.0;
+    for (const auto& mesh : mMeshes)
+        for (const Point3ds& p : mesh->vertices) largest = Largest(largest, p);
+    for (const auto& motion : mObjectMotions)
+        largest = Largest(Largest(largest, motion->pivot), motion->pos);
+    for (const auto* lights : {&mOmnis, &mSpots})
+        for (const auto& light : *lights) {
+            largest = Largest(largest, light->position);
+            if (light->spot) largest = Largest(largest, light->spot->target);
+        }
+    for (const auto& camera : mCameras) {
+        largest = Largest(Largest(largest, camera->position), camera->target);
+        // The far plane is ten times the far range.
+        largest = std::max({largest, std::fabs(double(camera->nearRange)),
+                            std::fabs(double(camera->farRange)) * 10.0});
+    }
+    for (const auto& motion : mOmniMotions) largest = Largest(largest, motion->pos);
+    for (const auto& motion : mSpotMotions)
+        largest = Largest(Largest(largest, motion->pos), motion->targetPos);
+    for (const auto& motion : mCameraMotions)
+        largest = Largest(Largest(largest, motion->pos), motion->targetPos);
+    return largest;
+}
+
+uint64_t KQovReader3ds::MasterScalePosition() const {
+    Chunk3ds* meshData = mDatabase ? FindChunk3ds(mDatabase->topChunk, 0x3D3D) : nullptr;
+    Chunk3ds* scale = meshData ? FindNextChunk3ds(meshData->child, 0x0100) : nullptr;
+    return scale ? scale->position : 0;
 }
 
 void KQovReader3ds::Release() {

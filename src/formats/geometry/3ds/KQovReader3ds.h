@@ -48,6 +48,10 @@ private:
     };
 
     bool Load();
+    // The largest length the scale factor multiplies, over every record loaded.
+    double LargestLength() const;
+    // Where the master scale is: its chunk's byte in the file, 0 when it has none.
+    uint64_t MasterScalePosition() const;
     void Release();
     bool BuildScene(KQovScene* scene);
     bool CreateMaterials();

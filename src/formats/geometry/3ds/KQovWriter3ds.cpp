@@ -136,6 +136,15 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
     CreateNewDatabase3ds(mCtx, mDatabase, kMeshFile3ds);
     if (Failed()) return false;
     RenameForWrite();
+    // Names written as they are come first: no image made short may take one.
+    mTextureNames.Reset(mFileName);
+    for (int i = 0; i < mManager->GetNodeCount(); ++i) {
+        const KQovNode* node = mManager->GetNode(i);
+        const auto* mesh = node ? dynamic_cast<const KQovMesh*>(node->GetNodeAttribute()) : nullptr;
+        for (int t = 0; mesh && t < mesh->GetTextureCount(0); ++t)
+            if (const KQovTexture* texture = mesh->GetTexture(t, 0))
+                mTextureNames.Reserve(texture->GetFileName());
+    }
     mKeys.animated = mFlags.anim;
     mKeys.createReferenceNode = mFlags.referenceNode;
     KTime start, stop;
@@ -370,14 +379,13 @@ std::string KQovWriter3ds::PutMaterial(const KQovMesh& mesh, const FaceCombinati
     record.record->name = name;
     if (material) FillMaterial3ds(*material, *record.record);
     int slot = 0;
-    for (const auto& [texture, index] : {std::pair(first, a), std::pair(second, b)}) {
+    for (KQovTexture* texture : {first, second}) {
         if (!texture) continue;
-        std::string message;
-        FillTextureMap3ds(*texture, index, name, slot == 1, record.record->maps[slot], message);
-        ++slot;
         std::string status;
-        CopyTextureFile3ds(texture->GetFileName(), mFileName.c_str(), status);
-        mStatus += (message + status).c_str();
+        const std::string mapName = mTextureNames.Place(texture->GetFileName(), status);
+        FillTextureMap3ds(*texture, mapName, slot == 1, record.record->maps[slot]);
+        ++slot;
+        mStatus += status.c_str();
     }
     PutMaterial3ds(mCtx, mDatabase, record.record);
     return name;

@@ -17,6 +17,7 @@
 #include "formats/geometry/3ds/Keyframe3ds.h"
 #include "formats/geometry/3ds/KeyframeNodes3ds.h"
 #include "formats/geometry/3ds/MeshExport3ds.h"
+#include "formats/geometry/3ds/TextureCopy3ds.h"
 #include "io/KQovWriter.h"
 #include "scene/KQovNamePair.h"
 
@@ -76,5 +77,6 @@ private:
     std::unique_ptr<KQovMaterial> mDefaultMaterial;  // of textured meshes without materials
     std::set<std::string> mMaterialsWritten;
     K3dsNameTable mNames;
+    TextureNames3ds mTextureNames;
     std::vector<std::pair<KQovObject*, KQovNamePair>> mSavedNames;
 };

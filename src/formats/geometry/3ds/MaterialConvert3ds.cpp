@@ -72,21 +72,9 @@ void FillMaterial3ds(const KQovMaterial& m, Material3ds& r) {
     r.flagA081 = 1;
 }
 
-void FillTextureMap3ds(const KQovTexture& t, int index, const std::string& materialName,
-                       bool second, TextureMap3ds& map, std::string& message) {
-    const std::string file = t.GetFileName();
-    const std::string part = KExtractFileName(file.c_str(), true).Buffer();
-    if (file.size() < 12) {
-        map.name = file;
-    } else if (part.size() <= 12) {
-        map.name = part;
-    } else {
-        map.name = "Tex" + KFormatC("%d", index);
-        message += "Texture name file: \"" + part +
-                   "\" is too long.\nChange manually texture name: \"Tex" + KFormatC("%d", index) +
-                   "\" in material \"" + materialName + "\" by \"" + file +
-                   "\" for proper work\n\n";
-    }
+void FillTextureMap3ds(const KQovTexture& t, const std::string& name, bool second,
+                       TextureMap3ds& map) {
+    map.name = name;
     map.percent = 1.0f;
     if (second)
         map.percent = static_cast<float>(t.GetDefaultAlpha() * (t.GetBlendMode() == 1 ? 0.5 : 1.0));

@@ -14,11 +14,10 @@ void ApplyTextureMap3ds(const TextureMap3ds& map, KQovTexture& texture, bool fir
 
 // Writing: the material's colours and factors into the record.
 void FillMaterial3ds(const KQovMaterial& material, Material3ds& record);
-// Writing: the texture into a map; `index` is its layer index, used when its
-// file name does not fit. The second map shows the texture at its alpha. A
-// message for the status text goes to `message`.
-void FillTextureMap3ds(const KQovTexture& texture, int index, const std::string& materialName,
-                       bool second, TextureMap3ds& map, std::string& message);
+// Writing: the texture into a map named `name` (see TextureNames3ds). The second map shows the
+// texture at its alpha.
+void FillTextureMap3ds(const KQovTexture& texture, const std::string& name, bool second,
+                       TextureMap3ds& map);
 // Name of the material written for a mesh, a material and one or two textures
 // (-1 none); names past the 3DS limit fall back to "$MAT" and `serial`.
 std::string MaterialName3ds(int meshCounter, int material, int first, int second, int serial);

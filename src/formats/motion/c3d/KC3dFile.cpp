@@ -17,7 +17,11 @@ const char* const kC3dErrors[] = {
     "The parameter record cannot be stored",
     "The file is too large",
     kFileNumberError,
+    "A marker lies farther from the origin than the 16-bit integers of a C3D file hold (32,767 "
+    "m at the largest scale): write the file with floats.",
 };
+static_assert(sizeof kC3dErrors / sizeof *kC3dErrors == KC3dFile::eErrorCount,
+              "one text per error");
 
 class StreamSink : public KBinarySink {
 public:
@@ -375,7 +379,7 @@ bool KC3dFile::WritePoint(const KC3dPoint& point, float scaleFactor, double unit
         bool valid = point.valid;
         double factor = 1.0 / (double(scaleFactor) * unitScale);
         for (double v : {point.x, point.y, point.z}) {
-            double t = std::trunc(v * factor);
+            double t = std::round(v * factor);
             // Out of 16-bit range (or not a number): clamped, and the point marked invalid.
             if (!(t >= -32768.0 && t <= 32767.0)) {
                 valid = false;

@@ -56,6 +56,7 @@ public:
         eRecordInvalid,
         eTooLarge,
         eNumberInvalid,  // a point not finite or beyond kMaxFileNumber, refused
+        eOutOfReach,     // a seen point beyond what the 16-bit integers hold, refused
         eErrorCount
     };
     // A file is read whole into memory: larger ones are refused rather than loaded.
@@ -104,7 +105,8 @@ public:
     bool BeginParameters();
     bool WriteParameterRecord(const KC3dParameter& record);
     bool EndParameters(uint16_t& dataBlock);
-    // A 16-bit point out of range is clamped and marked unseen; a float point beyond
+    // A 16-bit point is rounded to the nearest step; one out of range is clamped and marked
+    // unseen (the scene's writer refuses a seen one first). A float point beyond
     // kMaxFileNumber (or not a number) is refused with eNumberInvalid.
     bool WritePoint(const KC3dPoint& point, float scaleFactor, double unitScale);
     bool PatchWord(const KC3dPatch& patch, uint16_t value);
@@ -112,12 +114,12 @@ public:
     // Checks that every byte reached the stream; false (with the error set) when not.
     bool EndWrite();
     static int64_t RoundUp(int64_t position, int64_t multiple);
+    bool Fail(Error code);
 
     KC3dPatch mParameterWordPatch, mDataWordPatch;
 
 private:
     KByteOrder FileOrder() const;
-    bool Fail(Error code);
     bool WriteFloat(KBinaryWriter& w, float value) const;
     int64_t WritePosition() const;
 

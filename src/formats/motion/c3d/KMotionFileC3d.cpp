@@ -7,10 +7,34 @@
 #include <map>
 
 #include "formats/motion/c3d/KC3dLabels.h"
+#include "foundation/KLocale.h"
 
 namespace {
 
 constexpr int kMaximumFrames = 32767;
+// Points are written in millimetres; the scene's lengths are centimetres.
+constexpr double kCentimetresPerUnit = 0.1;
+// The integer scale of every file whose points it holds.
+constexpr float kDefaultIntegerScale = 0.1449f;
+// Readers take an integer scale below this one only.
+constexpr float kLargestIntegerScale = 1000.0f;
+
+// The step, as WritePoint computes it, of a coordinate in a 16-bit integer at `scale`.
+double Steps(double centimetres, float scale) {
+    return std::round(centimetres * (1.0 / (double(scale) * kCentimetresPerUnit)));
+}
+
+// The integer scale that holds every seen coordinate up to `largest` cm: the usual one when it
+// does, else the smallest that does; 0 when none that a reader takes does. A largest that is
+// no file number keeps the usual scale: the point itself is refused as such.
+float IntegerScale(double largest) {
+    if (!KIsFileNumber(largest) || Steps(largest, kDefaultIntegerScale) <= 32767.0)
+        return kDefaultIntegerScale;
+    float scale = float(largest / kCentimetresPerUnit / 32767.0);
+    while (scale < kLargestIntegerScale && Steps(largest, scale) > 32767.0)
+        scale = std::nextafter(scale, kLargestIntegerScale);
+    return scale < kLargestIntegerScale ? scale : 0.0f;
+}
 
 // Bytes a record takes in the parameter section.
 size_t RecordSize(const KC3dParameter& p) {
@@ -206,7 +230,8 @@ bool KMotionFileC3d::WriteHeader(const KMarkerFileInfo& info) {
     KC3dHeader& h = Header();
     h = KC3dHeader();
     h.pointCount = uint16_t(info.markerCount);
-    h.scaleFactor = info.scale < 0 ? -1.0f : 0.1449f;
+    h.scaleFactor = info.scale < 0 ? -1.0f : IntegerScale(info.largest);
+    if (h.scaleFactor == 0.0f) return Fail(eOutOfReach);
     h.frameRate = float(info.frameRate);
     // A start before frame 0 starts at 0.
     const double first =
@@ -258,9 +283,19 @@ bool KMotionFileC3d::WriteFrame(const KMarkerFrame& records, KTime, int) {
         p.y = r[2];
         p.z = r[1];
         p.valid = r[3] <= 0.5;
-        if (!WritePoint(p, scale, 0.1)) return false;
+        // A seen point is never clamped into an unseen one.
+        if (scale >= 0 && p.valid)
+            for (double v : {p.x, p.y, p.z}) {
+                if (!KIsFileNumber(v / kCentimetresPerUnit)) return Fail(eNumberInvalid);
+                if (std::fabs(Steps(v, scale)) > 32767.0) return Fail(eOutOfReach);
+            }
+        if (!WritePoint(p, scale, kCentimetresPerUnit)) return false;
     }
     return true;
+}
+
+const char* KMotionFileC3d::GetWriteRefusal() const {
+    return GetError().GetErrorCode() == eOutOfReach ? GetError().GetErrorText() : nullptr;
 }
 
 bool KMotionFileC3d::EndWrite() {

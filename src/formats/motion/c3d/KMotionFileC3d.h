@@ -28,6 +28,9 @@ public:
     bool WriteMarkerNames(const std::vector<std::string>& names) override;
     bool WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) override;
     bool EndWrite() override;
+    // Integer points take the scale that holds the largest seen coordinate.
+    bool ScalesToData() const override { return true; }
+    const char* GetWriteRefusal() const override;
     std::string GetLocation() const override;
     bool IsNumberRefused() const override { return GetError().GetErrorCode() == eNumberInvalid; }
 

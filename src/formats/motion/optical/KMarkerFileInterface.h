@@ -16,6 +16,9 @@ struct KMarkerFileInfo {
     int frameCount = 0;
     double frameRate = 0.0;
     double scale = 1.0;
+    // The largest magnitude of a seen coordinate (cm), for a file that scales to its data
+    // (ScalesToData); infinite when one is no file number.
+    double largest = 0.0;
 };
 
 class KMarkerFileInterface {
@@ -42,6 +45,11 @@ public:
     virtual bool WriteFrame(const KMarkerFrame& records, KTime time, int frameNumber) = 0;
     // Completes the file and checks that every byte reached the disk.
     virtual bool EndWrite() = 0;
+    // True when WriteHeader wants KMarkerFileInfo::largest: the writer then looks over every
+    // frame before it writes one.
+    virtual bool ScalesToData() const { return false; }
+    // Why the last write failed, when the file refused the data rather than the disk failing.
+    virtual const char* GetWriteRefusal() const { return nullptr; }
     // True when a write failed on a number no reader takes back (KIsFileNumber).
     virtual bool IsNumberRefused() const = 0;
 };

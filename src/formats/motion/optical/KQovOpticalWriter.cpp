@@ -1,9 +1,14 @@
 #include "formats/motion/optical/KQovOpticalWriter.h"
 
+#include <algorithm>
+#include <cmath>
+#include <string>
+
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "formats/motion/KQovMotionTextIO.h"
 #include "foundation/KAffineMatrix.h"
+#include "foundation/KLocale.h"
 #include "formats/motion/KMotionFile.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -81,23 +86,39 @@ bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
     info.scale = options.GetSetting(12) == 1 ? -1.0 : 1.0;
     const bool noOcclusion = options.GetSetting(11) == 1;
     const KTime period = options.GetFramePeriod();
-    bool ok = mFile->WriteHeader(info) && mFile->WriteMarkerNames(names);
-    KTime time = info.start;
     KMarkerFrame records(markers.GetCount());
-    for (int f = 1; ok && f <= info.frameCount; ++f, time += period) {
-        options.Progress(0, "Writing animation frames", float(f * 100.0 / info.frameCount));
+    auto sample = [&](KTime time) {
         markers.Evaluate(time);
         for (size_t k = 0; k < markers.GetCount(); ++k) {
             const KVector4 t = markers.GetMatrix(k).GetT();
             const double occlusion = noOcclusion ? 0.0 : Occlusion(markers.GetNode(k), time);
             records[k] = KVector4(t[0], t[1], t[2], occlusion);
         }
+    };
+    if (info.scale > 0 && mFile->ScalesToData()) {
+        KTime time = info.start;
+        for (int f = 1; f <= info.frameCount; ++f, time += period) {
+            sample(time);
+            for (const KVector4& r : records)
+                for (int a = 0; a < 3 && r[3] <= 0.5; ++a)
+                    info.largest =
+                        KIsFileNumber(r[a]) ? std::max(info.largest, std::fabs(r[a])) : HUGE_VAL;
+        }
+    }
+    bool ok = mFile->WriteHeader(info) && mFile->WriteMarkerNames(names);
+    KTime time = info.start;
+    for (int f = 1; ok && f <= info.frameCount; ++f, time += period) {
+        options.Progress(0, "Writing animation frames", float(f * 100.0 / info.frameCount));
+        sample(time);
         ok = mFile->WriteFrame(records, time, f);
     }
     // A disk that refused the data is reported, never taken for success.
     if (!ok) {
         const bool refused = mFile->IsNumberRefused();
+        const char* why = mFile->GetWriteRefusal();
+        const std::string refusal = why ? why : "";
         FileDiscard();
+        if (!refusal.empty()) return Fail(eUnidentifiedError, refusal.c_str());
         return refused ? Fail(eUnidentifiedError, kFileNumberError) : Fail(eOutOfDiskSpace);
     }
     return mFile->EndWrite() || Fail(eOutOfDiskSpace);

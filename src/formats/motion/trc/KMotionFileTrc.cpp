@@ -168,17 +168,31 @@ bool KMotionFileTrc::ReadFrame(KMarkerFrame& frame, int, KTime& time, int& count
     return true;
 }
 
+namespace {
+
+// Two decimals, as rates are written everywhere, while they hold the rate to 0.5% (every rate
+// of 1 Hz and more); a slower one gets the digits it needs, so that "0.00" is never written.
+std::string RateText(double rate) {
+    const std::string two = KFormatC("%.2f", rate);
+    double back = 0.0;
+    if (KParseDecimal(two, back) && std::fabs(back - rate) <= 0.005 * rate) return two;
+    return KShortestText(rate);
+}
+
+}  // namespace
+
 bool KMotionFileTrc::WriteHeader(const KMarkerFileInfo& info) {
     const double startFrame = std::rint(info.start.GetSecondDouble() * info.frameRate + 1.0);
     // A start frame that no "%d" can hold is refused rather than written wrong.
     if (!(std::fabs(startFrame) + std::max(info.frameCount, 0) <= double(INT_MAX))) return false;
     mStartFrame = int(startFrame);
-    const double rate = info.frameRate;
+    if (!KIsFileNumber(info.frameRate)) return FailNumber();
+    const std::string rate = RateText(info.frameRate);
     return Put("PathFileType\t4\t(X/Y/Z)\tVarnoke\t\n") &&
            Put("DataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits\t"
                "OrigDataRate\tOrigDataStartFrame\tOrigNumFrames\t\n") &&
-           Put("%.2f\t%.2f\t%d\t%d\tmm\t%.2f\t%d\t%d\t\n", rate, rate, info.frameCount,
-               info.markerCount, rate, int(startFrame), info.frameCount);
+           Put("%s\t%s\t%d\t%d\tmm\t%s\t%d\t%d\t\n", rate.c_str(), rate.c_str(), info.frameCount,
+               info.markerCount, rate.c_str(), int(startFrame), info.frameCount);
 }
 
 bool KMotionFileTrc::WriteMarkerNames(const std::vector<std::string>& names) {

@@ -14,11 +14,13 @@ bool KMotionFileVpm::ReadHeader(KString& name, int& frames, double& frameTime, b
     name = "";
     frames = 0;
     frameTime = 0.0;
-    const bool parsed = (rewind ? Rewind() : ReadLine()) && ReadKeyword(mKeywords) == 0 &&
-                        ReadTokenString(name) && ReadLine() && ReadKeyword(mKeywords) == 1 &&
-                        ReadInt(frames) && ReadLine() && ReadKeyword(mKeywords) == 2 &&
-                        ReadDouble(frameTime, 1.0);
-    return parsed && !name.IsEmpty() && frames >= 0 && frameTime > 0.0;
+    mHeaderLine = 0;
+    if (!(rewind ? Rewind() : ReadLine())) return false;
+    mHeaderLine = GetLineNumber();
+    // Each line is checked before the next is read, so that a failure stays on its line.
+    return ReadKeyword(mKeywords) == 0 && ReadTokenString(name) && !name.IsEmpty() && ReadLine() &&
+           ReadKeyword(mKeywords) == 1 && ReadInt(frames) && frames >= 0 && ReadLine() &&
+           ReadKeyword(mKeywords) == 2 && ReadDouble(frameTime, 1.0) && frameTime > 0.0;
 }
 
 bool KMotionFileVpm::SkipColumnLines() {

@@ -15,6 +15,8 @@ public:
     // The first line with `rewind`, else the next, and the two after it. True only when all
     // three parse, the name is not empty, frames >= 0 and the frame time is above 0.
     bool ReadHeader(KString& name, int& frames, double& frameTime, bool rewind);
+    // The line the last header read began on; 0 when the file ended before it.
+    int GetHeaderLine() const { return mHeaderLine; }
     // The titles and units lines, not compared with anything; false when one is missing.
     bool SkipColumnLines();
     // The next line: translation in centimetres, rotation in degrees; scaling is always 1.
@@ -26,5 +28,6 @@ public:
     bool WriteFrame(const KVector4& translation, const KVector4& rotation, const KVector4& scaling);
 
 private:
+    int mHeaderLine = 0;
     KMotionKeyword mKeywords[4] = {{"Segment:", 0}, {"Frames:", 0}, {"Frame Time:", 0}, {"", 0}};
 };

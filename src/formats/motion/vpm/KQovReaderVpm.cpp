@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
+#include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -62,8 +63,16 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     KString name;
     int declared = 0;
     double frameTime = 0.0;
-    if (!mFile->ReadHeader(name, declared, frameTime, rewind) || !mFile->SkipColumnLines())
+    if (!mFile->ReadHeader(name, declared, frameTime, rewind) || !mFile->SkipColumnLines()) {
+        // A later block that begins but cannot be read ends the reading, and says so.
+        if (!rewind && mFile->GetHeaderLine() > 0 && !mFile->IsLineTooLong())
+            mStatus += KFormatC(
+                           "Line %d: the block header cannot be read; the rest of the file "
+                           "was not read.\n",
+                           mFile->GetLineNumber())
+                           .c_str();
         return false;
+    }
     const int frames = std::min(options.GetFrameCount(), declared);
     // The lines are read before any key is made, so the header's count is never an allocation.
     struct Frame {

@@ -1,8 +1,8 @@
 #pragma once
 // Reads segment animation blocks into a scene: one marker node per block, named after its
 // segment, under "VPM:optical" or "VPM:reference", keyed per frame with translation,
-// rotation and scaling. A block that fails after the first ends the reading, keeping the
-// blocks before it.
+// rotation and scaling. A block whose header fails after the first ends the reading, keeping
+// the blocks before it, and the status text names the line.
 
 #include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/vpm/KMotionFileVpm.h"

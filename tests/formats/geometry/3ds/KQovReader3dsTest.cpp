@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -127,20 +128,21 @@ void SaveCrafted(const std::string& path, const std::vector<Material3ds>& materi
 }
 
 // A file of one mesh (vertex (1, 2, 3), faces in groups "Other" and "Tex", the material
-// "Tex" with a map), a spotlight and a master scale of 0.1.
-void WriteCrafted(const std::string& path) {
+// "Tex" with a map), a spotlight and a master scale of 0.1; or another scale, every vertex
+// times `size`.
+void WriteCrafted(const std::string& path, float masterScale = 0.1f, float size = 1.0f) {
     Material3ds material;
     material.name = "Tex";
     material.maps[0].name = "tex.png";
     Mesh3ds mesh;
     mesh.name = "M";
-    mesh.vertices = {{1, 2, 3}, {0, 0, 0}, {1, 0, 0}};
+    mesh.vertices = {{size, 2 * size, 3 * size}, {0, 0, 0}, {size, 0, 0}};
     mesh.faces = {{0, 1, 2, 7}, {2, 1, 0, 7}};
     mesh.texVerts.resize(3);
     mesh.matGroups = {{"Other", {0}}, {"Tex", {1}}};
-    SaveCrafted(path, {material}, mesh, [](Context3ds& ctx, Database3ds* db) {
+    SaveCrafted(path, {material}, mesh, [masterScale](Context3ds& ctx, Database3ds* db) {
         MeshSettings3ds settings;
-        settings.masterScale = 0.1f;
+        settings.masterScale = masterScale;
         PutMeshSettings3ds(ctx, db, &settings);
         Light3ds* spot = nullptr;
         InitSpotlight3ds(ctx, &spot);
@@ -191,6 +193,48 @@ TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
         EXPECT_EQ(light->GetLightType(), 2);
         EXPECT_DOUBLE_EQ(light->GetDefaultConeAngle(), 60);
         EXPECT_NE(r.Find(r.scene->GetRootNode(), "S.Target"), nullptr);
+    }
+}
+
+// A master scale of 0 or below is read as 1, and said; one that takes a length past 2^120 is
+// refused, naming its chunk.
+TEST(KQovReader3ds, MasterScalesOutOfReach) {
+    const struct {
+        float masterScale, size;
+        double vertexX;  // of 3DS vertex (size, 2 size, 3 size); 0: refused
+        bool warned;
+    } cases[] = {
+        {0.1f, 1, 0.254, false},    {0.0f, 1, 2.54, true},    {-2.0f, 1, 2.54, true},
+        {1e30f, 1, 2.54e30, false}, {1e30f, 1e10f, 0, false}, {1e10f, 1e26f, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.masterScale);
+        SCOPED_TRACE(c.size);
+        TempPath3ds file("scale.3ds");
+        WriteCrafted(file.path, c.masterScale, c.size);
+        // The chunk's place, found in the bytes: tag 0x0100, length 10, then the float.
+        const std::vector<char> bytes = ReadBytes3ds(file.path);
+        const char head[] = {0x00, 0x01, 0x0A, 0x00, 0x00, 0x00};
+        const auto at = std::search(bytes.begin(), bytes.end(), head, head + 6);
+        ASSERT_NE(at, bytes.end());
+        const std::string chunk =
+            "(chunk 0x0100 at byte " + std::to_string(at - bytes.begin()) + ")";
+        Reading3ds r;
+        if (c.vertexX == 0) {
+            EXPECT_FALSE(r.Read(file.path));
+            EXPECT_EQ(r.error,
+                      "File is corrupted: the master scale takes a number beyond 2^120 " + chunk);
+            continue;
+        }
+        ASSERT_TRUE(r.Read(file.path)) << r.error;
+        EXPECT_EQ(
+            std::string(r.status.Buffer()),
+            c.warned ? "The master scale " + chunk + " is 0 or below: it is read as 1.\n" : "");
+        KQovNode* node = r.Find(r.scene->GetRootNode(), "M");
+        ASSERT_NE(node, nullptr);
+        auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute());
+        ASSERT_NE(mesh, nullptr);
+        EXPECT_NEAR(mesh->GetControlPoints().GetArray()[0][0] / c.vertexX, 1.0, 1e-6);
     }
 }
 

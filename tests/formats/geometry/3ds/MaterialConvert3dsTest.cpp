@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Test3ds.h"
 #include "formats/geometry/3ds/MaterialConvert3ds.h"
+#include "formats/geometry/3ds/TextureCopy3ds.h"
+#include "foundation/KPath.h"
+#include "platform/KPlatformFile.h"
 
 namespace {
 
@@ -24,8 +32,7 @@ TEST(MaterialConvert3ds, MapPlacementsSurviveARoundTrip) {
         ApplyTextureMap3ds(in, texture, true);
         EXPECT_EQ(texture.GetWrapModeU(), c.tiling == 1 ? 0 : 1);
         TextureMap3ds out;
-        std::string message;
-        FillTextureMap3ds(texture, 0, "M", false, out, message);
+        FillTextureMap3ds(texture, "brick.tga", false, out);
         SCOPED_TRACE(c.rotation);
         EXPECT_FLOAT_EQ(out.uScale, c.wantSu);
         EXPECT_NEAR(out.uOffset, c.ou, 1e-5);
@@ -33,35 +40,54 @@ TEST(MaterialConvert3ds, MapPlacementsSurviveARoundTrip) {
         EXPECT_FLOAT_EQ(out.rotation, c.rotation);
         EXPECT_EQ(out.tiling, c.tiling == 1 ? 1 : 2);
         EXPECT_EQ(out.name, "brick.tga");
-        EXPECT_TRUE(message.empty());
     }
 }
 
+// Names the field holds are written as they are; a longer one gets a distinct 8.3 name that
+// keeps its extension, the image copied beside the file under it, and the status says so.
+// Names are told apart without case, and a file of that name beside the output that is
+// another image is never taken.
 TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
+    TempTestFolder source("tsrc"), target("tdst");
+    ASSERT_TRUE(source.ok() && target.ok());
+    ASSERT_TRUE(KPlatformMakeDirectory((source / "some").c_str()));
     struct Case {
-        const char* file;
+        const char* file;  // in the source folder, holding its own name as bytes
         const char* name;
-        bool message;
+        bool told;
     } cases[] = {
         {"short.tga", "short.tga", false},
-        {"/some/long/folder/brick.tga", "brick.tga", false},
-        {"/textures/brick_wall_diffuse.tga", "Tex3", true},
+        {"some/folder.tga", "folder.tga", false},
+        {"brick_wall_diffuse.tga", "brick_wa.tga", true},
+        {"BRICK_WALL_normal.tga", "BRICK_~1.tga", true},
+        {"brick_wall_diffuse.tga", "brick_wa.tga", false},  // the same image again
+        {"engineflare1.jpg", "engine~1.jpg", true},         // enginefl.jpg is another image
+        {"wal67ar_small.jpeg", "wal67ar.jpeg", true},
+        {"a picture, large (2).png", "apicture.png", true},
+        {"photo.longextension", "photo.lon", true},
     };
+    WriteBytes3ds(target / "enginefl.jpg", Bytes3ds(4, 1));
+    TextureNames3ds names;
+    const std::string file3ds = target / "scene.3ds";
+    names.Reset(file3ds);
+    // A path shorter than the field is written whole.
+    std::string status;
+    EXPECT_EQ(names.Place("a/b.tga", status), "a/b.tga");
+    EXPECT_EQ(status, "Unable to locate texture file \"a/b.tga\".\n");
     for (const Case& c : cases) {
-        KQovTexture texture(nullptr, "Texture::T");
-        texture.SetFileName(c.file);
-        TextureMap3ds map;
-        std::string message;
-        FillTextureMap3ds(texture, 3, "Wall", false, map, message);
-        EXPECT_EQ(map.name, c.name);
-        EXPECT_EQ(!message.empty(), c.message);
-        if (c.message) {
-            EXPECT_EQ(message,
-                      "Texture name file: \"brick_wall_diffuse.tga\" is too long.\nChange manually "
-                      "texture name: \"Tex3\" in material \"Wall\" by "
-                      "\"/textures/brick_wall_diffuse.tga\" for proper work\n\n");
-        }
+        SCOPED_TRACE(c.file);
+        const std::string path = source / c.file;
+        std::ofstream(path, std::ios::binary) << c.file;
+        status.clear();
+        EXPECT_EQ(names.Place(path, status), c.name);
+        EXPECT_EQ(status, c.told ? "Texture \"" + path + "\" is written as \"" + c.name +
+                                       "\": a 3DS file holds texture names of 12 characters "
+                                       "at most.\n"
+                                 : "");
+        const std::vector<char> copy = ReadBytes3ds(target / c.name);
+        EXPECT_EQ(std::string(copy.begin(), copy.end()), c.file);
     }
+    EXPECT_EQ(ReadBytes3ds(target / "enginefl.jpg").size(), 4u);
 }
 
 TEST(MaterialConvert3ds, ColoursBothWaysAndGeneratedNames) {

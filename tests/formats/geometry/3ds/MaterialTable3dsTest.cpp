@@ -158,20 +158,23 @@ TEST(MaterialTable3ds, EveryFieldThroughThreeDsToThreeDs) {
 
 // OBJ materials used by two meshes: each mesh gets its own material for each textured one,
 // named after the mesh, the material and the texture; untextured ones keep their names. A
-// texture file name too long for the 3DS field is written "Tex" and its index; one given
-// with a folder keeps its file name.
+// texture file name too long for the 3DS field gets a distinct 8.3 name, under which the image
+// is copied beside the file; one given with a folder keeps its file name.
 TEST(MaterialTable3ds, ObjMaterialsThroughObjToThreeDs) {
     TempPath3ds source("table.obj");
     std::ofstream(source.folder + "/table.mtl")
         << "newmtl Red\nKd 1 0 0\nKs 0.5 0.5 0.5\nNs 200\n"
            "newmtl Wood\nKd 0.6 0.4 0.2\nmap_Kd textures/wood.tga\n"
            "newmtl Stone\nKd 0.5 0.5 0.5\nmap_Kd granite_stone_texture.tga\n"
-           "newmtl Blue\nKd 0 0 1\nd 0.5\n";
+           "newmtl Blue\nKd 0 0 1\nd 0.5\n"
+           "newmtl Moss\nKd 0 0.5 0\nmap_Kd granite_stone_moss.tga\n";
+    for (const char* image : {"granite_stone_texture.tga", "granite_stone_moss.tga"})
+        std::ofstream(source.folder + "/" + image) << image;
     std::ofstream(source.path)
         << "mtllib table.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nvt 1 1\n"
            "g First\nusemtl Red\nf 1/1 2/2 3/3\nusemtl Wood\nf 2/2 4/4 3/3\n"
            "g Second\nusemtl Wood\nf 1/1 2/2 3/3\nusemtl Stone\nf 2/2 4/4 3/3\n"
-           "usemtl Blue\nf 1/1 4/4 3/3\nusemtl Red\nf 1/1 2/2 4/4\n";
+           "usemtl Blue\nf 1/1 4/4 3/3\nusemtl Red\nf 1/1 2/2 4/4\nusemtl Moss\nf 1/1 2/2 3/3\n";
     const std::string out = source.folder + "/table.3ds";
     ASSERT_EQ(Convert(source.path, out), "");
     const std::vector<std::string> expected = {
@@ -182,14 +185,22 @@ TEST(MaterialTable3ds, ObjMaterialsThroughObjToThreeDs) {
         "shininess 0.0200 0.1500 transparency 0.0000 self 0.0000 two-sided 1 map1 wood.tga "
         "1.0000 1.0000 1.0000 0.0000 0.0000 0.0000 0",
         "material 2.Mat1Tex2 0.2000 0.2000 0.2000 0.4980 0.4980 0.4980 0.2000 0.2000 0.2000 "
-        "shininess 0.0200 0.1500 transparency 0.0000 self 0.0000 two-sided 1 map1 Tex2 1.0000 "
-        "1.0000 1.0000 0.0000 0.0000 0.0000 0",
+        "shininess 0.0200 0.1500 transparency 0.0000 self 0.0000 two-sided 1 map1 granite_.tga "
+        "1.0000 1.0000 1.0000 0.0000 0.0000 0.0000 0",
+        "material 2.Mat4Tex3 0.2000 0.2000 0.2000 0.0000 0.4980 0.0000 0.2000 0.2000 0.2000 "
+        "shininess 0.0200 0.1500 transparency 0.0000 self 0.0000 two-sided 1 map1 granit~1.tga "
+        "1.0000 1.0000 1.0000 0.0000 0.0000 0.0000 0",
         "material Blue 0.2000 0.2000 0.2000 0.0000 0.0000 1.0000 0.2000 0.2000 0.2000 shininess "
         "0.0200 0.1500 transparency 0.5000 self 0.0000 two-sided 1",
         "material Red 0.2000 0.2000 0.2000 1.0000 0.0000 0.0000 0.4980 0.4980 0.4980 shininess "
         "0.5000 0.3700 transparency 0.0000 self 0.0000 two-sided 1",
     };
     EXPECT_EQ(Materials(out), expected);
+    for (const auto& [image, name] : {std::pair("granite_stone_texture.tga", "granite_.tga"),
+                                      std::pair("granite_stone_moss.tga", "granit~1.tga")}) {
+        const std::vector<char> copy = ReadBytes3ds(source.folder + "/" + name);
+        EXPECT_EQ(std::string(copy.begin(), copy.end()), image);
+    }
 }
 
 // Percentages are written as whole hundredths, truncated toward zero; a float that stands

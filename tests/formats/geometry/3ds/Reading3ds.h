@@ -29,6 +29,7 @@ struct Reading3ds {
             static_cast<KStreamOptionsBase*>(options.get())->SetOptionValue(v.first, v.second);
         const bool ok = reader.Read(scene, options.get());
         reader.GetStatusText(status);
+        if (!ok) error = reader.GetLastErrorString();
         return ok;
     }
     KQovNode* Find(KQovNode* node, const std::string& name) {
@@ -68,6 +69,7 @@ struct Reading3ds {
     KQovObjectManager manager;
     KQovScene* scene = nullptr;
     KString status;
+    std::string error;  // of a failed read
 };
 
 // What lib3ds reads: items by kind, faces summed; a file without key-frame nodes gets one

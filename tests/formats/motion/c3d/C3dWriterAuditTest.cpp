@@ -2,6 +2,7 @@
 // threshold of written samples.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -19,8 +20,8 @@ namespace {
 
 using motiontest::TestScene;
 
-// One marked marker at (1, 2, 3) whose occlusion curve holds `occlusion[f]` at frame f (30 fps).
-void BuildMarker(TestScene& t, const std::vector<float>& occlusion) {
+// One marked marker at (x, 2, 3) whose occlusion curve holds `occlusion[f]` at frame f (30 fps).
+void BuildMarker(TestScene& t, const std::vector<float>& occlusion, double x = 1.0) {
     KQovNode* top = t.manager.CreateNode("top");
     t.scene->GetRootNode()->AddChild(top);
     KQovNode* node = t.manager.CreateNode("m");
@@ -28,10 +29,14 @@ void BuildMarker(TestScene& t, const std::vector<float>& occlusion) {
     marker->SetType(KQovMarker::eOptical);
     node->SetNodeAttribute(marker);
     node->SetMarked(true);
-    node->SetLocalTranslation(1.0, 2.0, 3.0);
+    node->SetLocalTranslation(x, 2.0, 3.0);
     top->AddChild(node);
     node->AddTakeNode("take");
     node->SetCurrentTakeNode("take");
+    KFCurve* tx = node->GetCurrentTakeNode()->GetTranslationX();
+    tx->PrepareKeys(1);
+    tx->KeySet(0, KTime(), float(x), KFCURVE_INTERPOLATION_CONSTANT);
+    tx->CommitKeys(1);
     KFCurve* curve = node->GetCurrentTakeNode()->GetOcclusion();
     const int n = int(occlusion.size());
     curve->PrepareKeys(n);
@@ -64,6 +69,7 @@ Written Write(TestScene& t, const std::string& path, double startSeconds, int fr
     KString status;
     writer.GetStatusText(status);
     w.status = status.Buffer();
+    if (!w.ok) w.status = writer.GetLastErrorString();
     return w;
 }
 
@@ -129,6 +135,53 @@ TEST(C3dWriterAudit, OcclusionAboveOneHalfIsWrittenInvalid) {
         for (size_t f = 0; f < 4; ++f) {
             ASSERT_EQ(content.frames[f].size(), 1u);
             EXPECT_EQ(content.frames[f][0].valid, valid[f]) << floats << " frame " << f;
+        }
+    }
+}
+
+// Integer points take the usual scale while it holds every seen one, else the one that does;
+// each is rounded to the nearest step. Beyond the largest scale a reader takes, the file is
+// refused: a seen point is never clamped and marked unseen.
+TEST(C3dWriterAudit, IntegerPointsTakeAScaleThatHoldsThem) {
+    const struct {
+        double x;  // cm
+        float occlusion;
+        float scale;  // 0: refused
+    } cases[] = {
+        {1.01, 0.0f, 0.1449f},      // 69.7 steps: rounded up, not cut to 69
+        {474.7, 0.0f, 0.1449f},     // 32760.5 steps, the usual scale's last
+        {-500.0, 0.0f, 0.152593f},  // 5 m: 32767 steps of 5000 / 32767 mm
+        {2.5e6, 0.0f, 762.963f},    // 25 km
+        {4e6, 0.0f, 0.0f},          // 40 km
+        {4e6, 1.0f, 0.1449f},       // unseen: it asks for no scale
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.x);
+        TempTestFolder dir;
+        ASSERT_TRUE(dir.ok());
+        const std::string path = dir.path() + "/scale.c3d";
+        TestScene t;
+        BuildMarker(t, {c.occlusion}, c.x);
+        const Written w = Write(t, path, 0.0, 1, false);
+        if (c.scale == 0.0f) {
+            EXPECT_FALSE(w.ok);
+            EXPECT_EQ(w.error, KQovWriter::eUnidentifiedError);
+            EXPECT_EQ(w.status,
+                      "A marker lies farther from the origin than the 16-bit integers of a C3D "
+                      "file hold (32,767 m at the largest scale): write the file with floats.");
+            continue;
+        }
+        ASSERT_TRUE(w.ok) << w.status;
+        C3dContent content;
+        std::string error;
+        ASSERT_TRUE(ReadC3d(path, content, error)) << error;
+        EXPECT_NEAR(content.header.scaleFactor, c.scale, c.scale * 1e-5);
+        ASSERT_EQ(content.frames.size(), 1u);
+        const KC3dPoint& p = content.frames[0][0];
+        EXPECT_EQ(p.valid, c.occlusion == 0.0f);
+        // The file's X is the scene's -x, in millimetres.
+        if (p.valid) {
+            EXPECT_LE(std::fabs(p.x + c.x * 10.0), content.header.scaleFactor * 0.5);
         }
     }
 }

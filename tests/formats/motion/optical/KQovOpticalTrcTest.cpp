@@ -186,6 +186,35 @@ TEST(OpticalTrc, StartFromStartFrameOrTimeCodeFile) {
 
 namespace {
 
+// The rate keeps its two decimals while they hold it to 0.5% (every rate from 1 Hz on, so such
+// files stay as they were); a slower one gets the digits it needs and reads back.
+TEST(OpticalTrc, RatesWrittenWithTheDigitsTheyNeed) {
+    const struct {
+        double rate;
+        const char* text;
+    } cases[] = {
+        {120.0, "120.00"}, {1000.0 / 33.366667, "29.97"},   {1.0, "1.00"},    {0.5, "0.50"},
+        {0.25, "0.25"},    {1.0 / 3, "0.3333333333333333"}, {0.004, "0.004"}, {0.0001, "0.0001"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        TempTestFolder dir;
+        ASSERT_TRUE(dir.ok());
+        TestScene source;
+        BuildMarkers(source, 1, 2, 1.0 / c.rate);
+        int error = 0;
+        const std::string path = dir.path() + "/rate.trc";
+        ASSERT_TRUE(Export(source, eWriteTrc, path, 2, c.rate, error)) << error;
+        const std::string text = ReadText(path);
+        const std::string want = std::string(c.text) + "\t" + c.text + "\t2\t1\tmm\t" + c.text;
+        EXPECT_NE(text.find("\n" + want + "\t"), std::string::npos) << text;
+        TestScene back;
+        const Imported in = Import(back, eReadTrc, path);
+        ASSERT_TRUE(in.root) << in.error;
+        EXPECT_EQ(in.frames, 2);
+        EXPECT_NEAR(in.period.GetSecondDouble() * c.rate, 1.0, 0.005);
+    }
+}
+
 // A name that the names line cannot carry as one field would shift every name after it.
 TEST(OpticalTrc, NamesWrittenAsOneFieldEach) {
     TempTestFolder dir;

@@ -69,7 +69,10 @@ TEST(VpmFile, DamagedBlocks) {
         std::string text;
         int nodes;  // -1: refused with "File is corrupted"
         int frames;
+        const char* status = "";  // of a read that keeps the blocks before a damaged one
     };
+    const char* const kRestNotRead =
+        ": the block header cannot be read; the rest of the file was not read.\n";
     const Case cases[] = {
         {"empty", "", -1, 0},
         {"frame time 0", Block("ball", "3", "0", "1 0 0 0 0 0 1 1 1\n"), -1, 0},
@@ -86,7 +89,15 @@ TEST(VpmFile, DamagedBlocks) {
         {"bad second block", kBall + Block("stick", "2", "0.04", "1 2\n"), -1, 0},
         {"no number in a second block",
          kBall + Block("stick", "1", "0.04", "1 0 nan 0 0 0 1 1 1\n"), -1, 0},
-        {"bad second header", kBall + "Segment:\tstick\nFrames:\n", 1, 3},
+        {"bad second header", kBall + "Segment:\tstick\nFrames:\n", 1, 3, "Line 10"},
+        {"second frames in words", kBall + Block("stick", "abc", "0.04", ""), 1, 3, "Line 10"},
+        {"second frames negative", kBall + Block("stick", "-3", "0.04", ""), 1, 3, "Line 10"},
+        {"second segment misspelt", kBall + "Segmnt:" + Block("stick", "0", "0.04", "").substr(8),
+         1, 3, "Line 9"},
+        {"second frame time in words", kBall + Block("stick", "1", "abc", "1 0 0 0 0 0 1 1 1\n"), 1,
+         3, "Line 11"},
+        {"second header cut", kBall + "Segment:\tstick\n", 1, 3, "Line 9"},
+        {"blank lines after the last block", kBall + "\n\n \n", 1, 3},
         // Duplicate segment names are refused.
         {"duplicates", kBall + kBall, -1, 0},
     };
@@ -115,6 +126,9 @@ TEST(VpmFile, DamagedBlocks) {
             }
             continue;
         }
+        KString status;
+        reader.GetStatusText(status);
+        EXPECT_EQ(status.Buffer(), *c.status ? c.status + std::string(kRestNotRead) : "") << c.what;
         KQovNode* parent = t.scene->GetRootNode()->GetChild(0);
         ASSERT_EQ(parent->GetChildCount(), c.nodes) << c.what;
         EXPECT_EQ(parent->GetChild(0)->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount() > 0,
