@@ -19,6 +19,7 @@
 #include "character/KQovSceneBridge.h"
 #include "common/SmallStack.h"
 #include "common/TempTestFolder.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
 #include "io/KQovExporter.h"
@@ -438,8 +439,9 @@ TEST(KQovWriterBvh, ScalingAndTheSceneSpaceOfTheTopNode) {
         SCOPED_TRACE(global);
         TestScene test;
         KQovObjectManager& manager = test.manager;
-        KQovNode* nodes[3] = {manager.CreateNode("Hips"), manager.CreateNode("Knee"),
-                              manager.CreateNode("Foot")};
+        KQovNode* nodes[3] = {KMotionCreateLimbNode(&manager, "Hips"),
+                              KMotionCreateLimbNode(&manager, "Knee"),
+                              KMotionCreateLimbNode(&manager, "Foot")};
         test.scene->GetRootNode()->SetLocalTranslation(1, 2, 3);
         test.scene->GetRootNode()->AddChild(nodes[0]);
         nodes[0]->AddChild(nodes[1]);
@@ -556,7 +558,7 @@ TEST(KQovWriterBvh, DeepSkeletonsAreWrittenWithoutDeepStack) {
     TestScene test;
     KQovNode* below = nullptr;
     for (int i = depth; i-- > 0;) {
-        KQovNode* node = test.manager.CreateNode(("J" + std::to_string(i)).c_str());
+        KQovNode* node = KMotionCreateLimbNode(&test.manager, ("J" + std::to_string(i)).c_str());
         if (below) node->AddChild(below);
         below = node;
     }

@@ -249,6 +249,7 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
         BeginWrite(scene, base, "Can not find root node.",
                    "Spaces are not allowed in HTR node names:", "OK", root);
     if (!motion) return false;
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an HTR", "skeletons");
     auto& options = *motion;
     KQovNode* top = root->GetParent();
     // Under setting 13 the root is taken in the top node's space as it stands; otherwise its
