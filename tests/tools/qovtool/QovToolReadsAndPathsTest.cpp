@@ -220,8 +220,6 @@ TEST_F(QovToolReads, NothingToWriteIsNoSuccess) {
     const std::string markers = "markers only, and the scene holds none";
     const std::string meshes = "meshes only, and the scene holds none";
     const std::string skeletons = "skeletons only, and the scene holds none";
-    const std::vector<std::pair<std::string, std::string>> skeletonTargets = {
-        {"bvh", "a BVH"}, {"htr", "an HTR"}, {"asf", "an ASF"}, {"amc", "an ASF"}};
     struct Case {
         std::string source;
         std::vector<std::pair<std::string, std::string>> targets;  // extension, format named
@@ -240,10 +238,12 @@ TEST_F(QovToolReads, NothingToWriteIsNoSuccess) {
         {"marks.trc", {{"3ds", "a 3DS"}}, "meshes, cameras and lights only, and the scene holds none"},
         // A mesh would be written as joints standing still at the origin. An Acclaim motion
         // file is refused with its skeleton file, which is written first.
-        {"mesh.obj", skeletonTargets, skeletons},
-        {"zero.obj", skeletonTargets, skeletons},
-        {"mesh.dxf", skeletonTargets, skeletons},
-        {"mesh.3ds", skeletonTargets, skeletons},
+        {"mesh.obj",
+         {{"bvh", "a BVH"}, {"htr", "an HTR"}, {"asf", "an ASF"}, {"amc", "an ASF"}},
+         skeletons},
+        {"zero.obj", {{"htr", "an HTR"}}, skeletons},
+        {"mesh.dxf", {{"asf", "an ASF"}}, skeletons},
+        {"mesh.3ds", {{"bvh", "a BVH"}}, skeletons},
     };
     for (const Case& c : cases)
         for (const auto& target : c.targets) {
