@@ -1,14 +1,16 @@
 // Deep chains written into formats that place every node in the world or bind bones by name:
 // a chain of nested nodes, each holding a one-triangle mesh, written as OBJ and as DXF, and an
-// ASF skeleton of one chain of bones converted into an ASF and AMC pair. At 5,000 and 10,000
-// links the time per link should stay flat (a walk up the chain per node, or a search of the
-// tree per bone, doubles it).
+// ASF skeleton of one chain of bones converted into an ASF and AMC pair and into BVH. At 5,000
+// and 10,000 links the time per link should stay flat (a walk up the chain per node, a search
+// of the tree per bone, or an indentation as deep as the chain doubles it).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "attributes/KQovMesh.h"
 #include "io/KQovExporter.h"
@@ -24,7 +26,8 @@
 
 namespace {
 
-constexpr int kObjWriter = 18, kDxfWriter = 16, kAsfReader = 6, kAsfWriter = 8, kAmcWriter = 9;
+constexpr int kObjWriter = 18, kDxfWriter = 16, kAsfReader = 6, kAsfWriter = 8, kAmcWriter = 9,
+              kBvhWriter = 5;
 
 std::string ChainTempName(const std::string& tail) {
     return KPlatformGetTempFolder() + "/qov_chain_" + std::to_string(getpid()) + "_" + tail;
@@ -92,9 +95,9 @@ std::string WriteAsfChain(int bones) {
     return path;
 }
 
-// As `qovtool convert chain.asf chain.amc` does it: the skeleton read, then the ASF file and
-// the AMC file written with one set of options.
-bool ConvertAsfToAmc(const std::string& asf, const std::string& amc) {
+// As `qovtool convert chain.asf OUT` does it: the skeleton read, then the file of `format`
+// written (an AMC file after its ASF file, with one set of options).
+bool ConvertAsf(const std::string& asf, int format, const std::string& out) {
     KQovObjectManager manager;
     KQovScene* scene = manager.CreateScene();
     std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(kAsfReader, &manager));
@@ -104,31 +107,42 @@ bool ConvertAsfToAmc(const std::string& asf, const std::string& amc) {
     motion.SetSetting(8, 0);
     motion.SetSetting(17, 1);
     if (!reader->Read(scene, readOptions.get())) return false;
-    std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(kAmcWriter, &manager));
+    std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(format, &manager));
     std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
     KQovFillWriteOptions(*scene, *options, readOptions.get());
-    const std::string skeleton = amc.substr(0, amc.size() - 3) + "asf";
-    for (const auto& [format, path] :
-         {std::pair(kAsfWriter, skeleton), std::pair(kAmcWriter, amc)}) {
+    const std::string skeleton = out.substr(0, out.size() - 3) + "asf";
+    std::vector<std::pair<int, std::string>> targets{{format, out}};
+    if (format == kAmcWriter) targets.insert(targets.begin(), {kAsfWriter, skeleton});
+    for (const auto& [id, path] : targets) {
         KQovExporter exporter(&manager);
-        exporter.SetFileFormat(format);
+        exporter.SetFileFormat(id);
         if (!exporter.Initialize(path.c_str()) || !exporter.Export(scene, options.get()))
             return false;
     }
-    unlink(skeleton.c_str());
+    if (format == kAmcWriter) unlink(skeleton.c_str());
     return true;
 }
 
-void BM_AsfChainToAmc(benchmark::State& state) {
+void ConvertAsfChain(benchmark::State& state, int format, const char* extension) {
     const int bones = int(state.range(0));
     const std::string asf = WriteAsfChain(bones);
-    const std::string amc = ChainTempName(std::to_string(bones) + "_out.amc");
+    const std::string out = ChainTempName(std::to_string(bones) + "_out" + extension);
     for (auto _ : state)
-        if (!ConvertAsfToAmc(asf, amc)) state.SkipWithError("conversion");
+        if (!ConvertAsf(asf, format, out)) state.SkipWithError("conversion");
     state.SetItemsProcessed(state.iterations() * bones);
     unlink(asf.c_str());
-    unlink(amc.c_str());
+    unlink(out.c_str());
+}
+
+void BM_AsfChainToAmc(benchmark::State& state) {
+    ConvertAsfChain(state, kAmcWriter, ".amc");
 }
 BENCHMARK(BM_AsfChainToAmc)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The BVH file nests every joint in the one before; its indentation stops at a fixed depth.
+void BM_AsfChainToBvh(benchmark::State& state) {
+    ConvertAsfChain(state, kBvhWriter, ".bvh");
+}
+BENCHMARK(BM_AsfChainToBvh)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -211,6 +211,8 @@ const Source kSources[] = {
     {"Bvh15Hz", "made.bvh", nullptr, 5, "0.0666667"},
     {"Bvh5Hz", "made.bvh", nullptr, 4, "0.2"},
     {"Bvh1Hz", "made.bvh", nullptr, 3, "1"},
+    // Below one frame a second: kept, where HTR (whole rates from 1) refuses it.
+    {"BvhHalfHz", "made.bvh", nullptr, 3, "2"},
 };
 
 // The real BVH file with its first `frames` frames only.
@@ -392,6 +394,15 @@ TEST_P(SkeletonRoutes, EveryJointAtEveryFrame) {
                                                out};
             if (route.middle.empty())
                 arguments.insert(arguments.end(), withSkeleton.begin(), withSkeleton.end());
+            if (target == std::string("htr") && expected.rate > 0.0 && expected.rate < 1.0) {
+                EXPECT_EQ(RunTool(arguments, output), 1) << output;
+                EXPECT_NE(output.find("An HTR file holds frame rates of 1 a second and above; "
+                                      "the scene's is 0.5 a second"),
+                          std::string::npos)
+                    << output;
+                EXPECT_FALSE(Exists(out));
+                continue;
+            }
             ASSERT_EQ(RunTool(arguments, output), 0) << output;
             const Motion got = Read(out, WithExtension(out, "asf"));
             ExpectSameJoints(expected, got, mayGo, target == "amc");

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "foundation/KLocale.h"
@@ -285,8 +286,9 @@ int KMotionFile::Printf(int indent, const char* format, ...) {
             return -1;
         }
     }
-    for (int i = 0; i < indent; ++i)
-        if (mStream.Write("  ", 2) != 2) return -1;
+    static const std::string kBlanks(2 * kMaxIndent, ' ');
+    const uint32_t blanks = 2 * uint32_t(std::clamp(indent, 0, kMaxIndent));
+    if (blanks > 0 && mStream.Write(kBlanks.data(), blanks) != blanks) return -1;
     va_list args;
     va_start(args, format);
     const std::string text = KVFormatC(format, args);

@@ -28,6 +28,9 @@ public:
     static constexpr size_t kMessageSize = 1024;
     // ReadTokenString reads words of at most this many characters.
     static constexpr int kTokenStringMaximum = 1023;
+    // Printf indents at most this many levels: deeper lines stand at this depth, so the file
+    // of a chain of thousands of joints grows with the joints, not with their square.
+    static constexpr int kMaxIndent = 32;
 
     // The texts are kept, not copied: they are static texts of the format classes.
     KMotionFile(const char* formatName, const char* separators, const char* comments,
@@ -102,8 +105,8 @@ public:
     const char* GetFormatName() const { return mFormatName; }
     void SetErrorCallback(MessageCallback callback) { mError = std::move(callback); }
 
-    // Two blanks per indent level, then the text in the C locale; the length of the text,
-    // negative when nothing could be written. A floating-point argument that is no file
+    // Two blanks per indent level (up to kMaxIndent), then the text in the C locale; the length of
+    // the text, negative when nothing could be written. A floating-point argument that is no file
     // number (KIsFileNumber) writes nothing and makes Close fail: see IsNumberRefused.
     int Printf(int indent, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // True once Printf met a number that no reader takes back (until Close).

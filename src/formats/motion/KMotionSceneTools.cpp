@@ -66,6 +66,16 @@ bool KMotionHasTransformKeys(KQovNode* node) {
     return false;
 }
 
+bool KMotionHoldsSkeleton(KQovNode* root) {
+    if (!root) return false;
+    for (KQovNode* node : KQovListNodes(root)) {
+        KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        if (attribute && attribute->GetAttributeType() == KQovNodeAttribute::eSkeleton) return true;
+        if (KMotionHasTransformKeys(node)) return true;
+    }
+    return false;
+}
+
 bool KMotionIsReaderEndNode(KQovNode* node) {
     KQovNode* parent = node->GetParent();
     KQovNodeAttribute* attribute = node->GetNodeAttribute();

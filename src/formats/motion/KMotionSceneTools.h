@@ -24,6 +24,10 @@ void KMotionSetRestTransform(KQovNode* node, const KVector4& translation, const 
 KVector4 KMotionAxisAngles(const KVector4& direction);
 // Whether the current take (not the default one) keys the node's translation or rotation.
 bool KMotionHasTransformKeys(KQovNode* node);
+// Whether `root` or a node below it is something the skeleton writers can write: a node
+// with a skeleton attribute, or one whose translation or rotation is keyed in the current
+// take. A tree of bare meshes would be written as joints at the origin that never move.
+bool KMotionHoldsSkeleton(KQovNode* root);
 // The end node a skeleton reader gives a chain's last joint: a leaf skeleton node without
 // keys, named after its parent with "_End".
 bool KMotionIsReaderEndNode(KQovNode* node);

@@ -566,7 +566,7 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
     ASSERT_TRUE(amcWriter.FileCreate((folder / "w.amc").c_str()));
     std::unique_ptr<KStreamOptions> o(amcWriter.GetWriteOptions());
     TestScene single;
-    single.scene->GetRootNode()->AddChild(single.manager.CreateNode("Hips"));
+    single.scene->GetRootNode()->AddChild(KMotionCreateLimbNode(&single.manager, "Hips"));
     EXPECT_FALSE(amcWriter.Write(single.scene, o.get()));
     EXPECT_EQ(amcWriter.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
     // A skeleton whose moving bones the scene lacks cannot be sampled.

@@ -19,6 +19,7 @@
 #include "character/KQovSceneBridge.h"
 #include "common/SmallStack.h"
 #include "common/TempTestFolder.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/bvh/KQovReaderBvh.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
 #include "io/KQovExporter.h"
@@ -204,12 +205,21 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         int frames;
         double rate;  // the options' rate afterwards
         int goodFrames;
+        const char* note = "";  // what the rate became when it could not be kept
     } cases[] = {
         {"Frames: 2\nFrame Time: 0.0333333\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6 7\n", 2, 30,
          2},
         {"Frames: 1\nFrame Time: 0.008333\n1 2 3 10 20 30 5 6 7\n", 1, 120, 1},
         {"Frames: 2\nFrame Time: 0\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6\n", 2, 25, 1},
         {"Frames: -5\nFrame Time: 0.5\n", 0, 2, 0},
+        // Below one frame a second the rate is kept, not rounded to 0 (the default) or 1.
+        {"Frames: 1\nFrame Time: 2\n1 2 3 10 20 30 5 6 7\n", 1, 0.5, 1},
+        {"Frames: 1\nFrame Time: 1.5\n1 2 3 10 20 30 5 6 7\n", 1, 1 / 1.5, 1},
+        {"Frames: 1\nFrame Time: 0.7\n1 2 3 10 20 30 5 6 7\n", 1, 1, 1},
+        // Unless the clip would run past the times held: the default rate, told.
+        {"Frames: 3\nFrame Time: 1e8\n", 3, 30, 0,
+         "Frame Time 1e+08 s: 3 frames at that rate run past the longest time held; read at "
+         "30 frames a second\n"},
     };
     TempTestFolder folder;
     for (const Case& c : cases) {
@@ -224,6 +234,7 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         EXPECT_EQ(options.GetFrameCount(), c.frames);
         EXPECT_DOUBLE_EQ(options.GetFrameRate(), c.rate);
         EXPECT_EQ(options.GetSetting(8), 1);
+        EXPECT_EQ(file.GetRateNote(), c.note);
         ASSERT_TRUE(file.ReadHierarchy());
         int read = 0;
         while (read < file.GetFrameCount() && file.ReadFrame(read == 0)) ++read;
@@ -438,8 +449,9 @@ TEST(KQovWriterBvh, ScalingAndTheSceneSpaceOfTheTopNode) {
         SCOPED_TRACE(global);
         TestScene test;
         KQovObjectManager& manager = test.manager;
-        KQovNode* nodes[3] = {manager.CreateNode("Hips"), manager.CreateNode("Knee"),
-                              manager.CreateNode("Foot")};
+        KQovNode* nodes[3] = {KMotionCreateLimbNode(&manager, "Hips"),
+                              KMotionCreateLimbNode(&manager, "Knee"),
+                              KMotionCreateLimbNode(&manager, "Foot")};
         test.scene->GetRootNode()->SetLocalTranslation(1, 2, 3);
         test.scene->GetRootNode()->AddChild(nodes[0]);
         nodes[0]->AddChild(nodes[1]);
@@ -549,6 +561,59 @@ TEST(KMotionFileBvh, OptionsNeedTheHierarchyFirst) {
     }
 }
 
+// A chain of `depth` joints one unit apart along Z, written as BVH into `out`.
+bool WriteChain(int depth, const std::string& out) {
+    TestScene test;
+    KQovNode* below = nullptr;
+    for (int i = depth; i-- > 0;) {
+        KQovNode* node = KMotionCreateLimbNode(&test.manager, ("J" + std::to_string(i)).c_str());
+        KMotionSetRestTransform(node, KVector4(0, 0, i > 0 ? 1 : 0), KVector4());
+        if (below) node->AddChild(below);
+        below = node;
+    }
+    test.scene->GetRootNode()->AddChild(below);
+    KQovWriterBvh writer(&test.manager);
+    std::unique_ptr<KStreamOptions> base(writer.GetWriteOptions());
+    static_cast<KStreamOptionsMotion&>(*base).SetFrameCount(1);
+    return writer.FileCreate(out.c_str()) && writer.Write(test.scene, base.get()) &&
+           writer.FileClose();
+}
+
+// The widest indentation of a text's lines, in blanks.
+size_t WidestIndent(const std::string& text) {
+    size_t widest = 0;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        widest = std::max(widest, std::min(text.find_first_not_of(' ', at), end) - at);
+        at = end + 1;
+    }
+    return widest;
+}
+
+// Joints nested deeper than the indentation goes stand at its deepest level, and the file
+// reads back with each joint below the one before: a file linear in its joints.
+TEST(KQovWriterBvh, IndentationStopsAtAFixedDepth) {
+    TempTestFolder folder;
+    const int maxIndent = KMotionFile::kMaxIndent;
+    for (const int depth : {maxIndent - 2, maxIndent + 40}) {
+        SCOPED_TRACE(depth);
+        const std::string out = folder / "chain.bvh";
+        ASSERT_TRUE(WriteChain(depth, out));
+        const std::string text = ReadText(out);
+        // The end site's OFFSET line sits two levels below the last joint's header.
+        EXPECT_EQ(WidestIndent(text), size_t(2 * std::min(depth + 1, maxIndent)));
+        KMotionFileBvh file(false);
+        ASSERT_EQ(file.Open(out.c_str(), "r"), 0);
+        ASSERT_TRUE(file.ReadHierarchy());
+        ASSERT_EQ(file.GetJoints().size(), size_t(depth + 1));
+        const KBvhJoint* joint = file.GetJoints().back().get();
+        int above = 0;
+        for (; joint->parent; joint = joint->parent) ++above;
+        EXPECT_EQ(above, depth);
+        EXPECT_EQ(file.GetJoints()[size_t(depth - 1)]->offset[2], 1.0);
+    }
+}
+
 // A skeleton deeper than a small call stack allows a recursion through is written with its
 // joints nested as deep as the scene, each block closed.
 TEST(KQovWriterBvh, DeepSkeletonsAreWrittenWithoutDeepStack) {
@@ -556,7 +621,7 @@ TEST(KQovWriterBvh, DeepSkeletonsAreWrittenWithoutDeepStack) {
     TestScene test;
     KQovNode* below = nullptr;
     for (int i = depth; i-- > 0;) {
-        KQovNode* node = test.manager.CreateNode(("J" + std::to_string(i)).c_str());
+        KQovNode* node = KMotionCreateLimbNode(&test.manager, ("J" + std::to_string(i)).c_str());
         if (below) node->AddChild(below);
         below = node;
     }

@@ -5,12 +5,18 @@
 #include <string>
 
 #include "MotionTestHelpers.h"
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovMesh.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/asf/KQovWriterAmc.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
 #include "formats/motion/bvh/KQovWriterBvh.h"
 #include "formats/motion/htr/KQovWriterHtr.h"
 #include "io/KStreamOptionsMotion.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 
 namespace {
 
@@ -53,6 +59,60 @@ TEST(SkeletalWriterAudit, AFullDiskIsReportedByEveryWriter) {
         EXPECT_EQ(WriteAndClose(asf, path("out.asf"), test, shared.get()), expected) << full;
         KQovWriterAmc amc(&test.manager);
         EXPECT_EQ(WriteAndClose(amc, path("out.amc"), test, shared.get()), expected) << full;
+    }
+}
+
+// A scene of a mesh and a null that stand still holds no joint: every skeletal writer refuses
+// it and says why. The same null turning (a 3DS dummy) is written as a joint.
+TEST(SkeletalWriterAudit, ASceneWithoutJointsOrMotionIsRefused) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    for (const bool turning : {false, true}) {
+        SCOPED_TRACE(turning);
+        TestScene test;
+        KQovNode* dummy = test.manager.CreateNode("Dummy");
+        KQovNode* box = test.manager.CreateNode("Box");
+        box->SetNodeAttribute(test.manager.CreateMesh());
+        test.scene->GetRootNode()->AddChild(dummy);
+        dummy->AddChild(box);
+        if (turning) {
+            dummy->AddTakeNode("take");
+            dummy->SetCurrentTakeNode("take");
+            KFCurve* curve = dummy->GetCurrentTakeNode()->GetRotationZ();
+            curve->PrepareKeys(2);
+            for (int f = 0; f < 2; ++f)
+                curve->KeySet(f, KTime(KTime::kOneSecond * f), 90.0f * float(f));
+            curve->CommitKeys(2);
+        }
+        const struct {
+            std::unique_ptr<KQovWriter> writer;
+            const char* name;
+            const char* message;
+        } writers[] = {
+            {std::make_unique<KQovWriterBvh>(&test.manager), "out.bvh",
+             "a BVH file holds skeletons"},
+            {std::make_unique<KQovWriterHtr>(&test.manager), "out.htr",
+             "an HTR file holds skeletons"},
+            {std::make_unique<KQovWriterAsf>(&test.manager), "out.asf",
+             "an ASF file holds skeletons"},
+            {std::make_unique<KQovWriterAmc>(&test.manager), "out.amc",
+             "an AMC file holds skeleton motion"},
+        };
+        std::unique_ptr<KStreamOptions> shared(writers[2].writer->GetWriteOptions());
+        for (const auto& w : writers) {
+            SCOPED_TRACE(w.name);
+            const bool acclaim = w.name[4] == 'a';
+            const int error =
+                WriteAndClose(*w.writer, folder / w.name, test, acclaim ? shared.get() : nullptr);
+            if (turning) {
+                EXPECT_EQ(error, -1) << w.writer->GetLastErrorString();
+                continue;
+            }
+            EXPECT_EQ(error, KQovWriter::eFileNotCreated);
+            EXPECT_EQ(
+                std::string(w.writer->GetLastErrorString()),
+                std::string("Nothing to write: ") + w.message + " only, and the scene holds none");
+        }
     }
 }
 

@@ -210,10 +210,16 @@ TEST_F(QovToolReads, NothingToWriteIsNoSuccess) {
     Write(mTemp / "mesh.obj", kTriangle);
     Write(mTemp / "clip.bvh", kSmallBvh);
     Write(mTemp / "marks.trc", trc);
+    Write(mTemp / "mesh.dxf", kDxfTriangle);
+    Write(mTemp / "zero.obj", "");
+    const std::string mesh3ds = ReadFile(Data("3ds/cube_with_diffuse_texture.3DS"));
+    ASSERT_FALSE(mesh3ds.empty()) << "test data missing: cube_with_diffuse_texture.3DS";
+    Write(mTemp / "mesh.3ds", mesh3ds);
     const std::string out = mTemp / "out";
     ASSERT_TRUE(KCreatePath((out + "/").c_str()));
     const std::string markers = "markers only, and the scene holds none";
     const std::string meshes = "meshes only, and the scene holds none";
+    const std::string skeletons = "skeletons only, and the scene holds none";
     struct Case {
         std::string source;
         std::vector<std::pair<std::string, std::string>> targets;  // extension, format named
@@ -230,6 +236,14 @@ TEST_F(QovToolReads, NothingToWriteIsNoSuccess) {
         {"clip.bvh", {{"3ds", "a 3DS"}}, "meshes, cameras and lights only, and the scene holds none"},
         {"marks.trc", {{"obj", "an OBJ"}, {"dxf", "a DXF"}}, meshes},
         {"marks.trc", {{"3ds", "a 3DS"}}, "meshes, cameras and lights only, and the scene holds none"},
+        // A mesh would be written as joints standing still at the origin. An Acclaim motion
+        // file is refused with its skeleton file, which is written first.
+        {"mesh.obj",
+         {{"bvh", "a BVH"}, {"htr", "an HTR"}, {"asf", "an ASF"}, {"amc", "an ASF"}},
+         skeletons},
+        {"zero.obj", {{"htr", "an HTR"}}, skeletons},
+        {"mesh.dxf", {{"asf", "an ASF"}}, skeletons},
+        {"mesh.3ds", {{"bvh", "a BVH"}}, skeletons},
     };
     for (const Case& c : cases)
         for (const auto& target : c.targets) {
@@ -239,7 +253,8 @@ TEST_F(QovToolReads, NothingToWriteIsNoSuccess) {
             const std::vector<std::string> before = TempTestFolder::NamesIn(out);
             const Result result = Run(mTemp.path(), {"convert", mTemp / c.source, path});
             EXPECT_EQ(result.status, 1) << result.err;
-            EXPECT_TRUE(HasLine(result.err, "qovtool: " + path + ": Nothing to write: " +
+            const std::string named = target.first == "amc" ? out + "/old.asf" : path;
+            EXPECT_TRUE(HasLine(result.err, "qovtool: " + named + ": Nothing to write: " +
                                                 target.second + " file holds " + c.holds))
                 << result.err;
             EXPECT_EQ(ReadFile(path), "old");

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
 #include "io/KStreamOptionsMotion.h"
@@ -20,6 +21,7 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = scene ? FindSingleChildRoot(scene) : nullptr;
     if (!root) return Fail(eFileNotCreated, "Scene must have a single root node.");
     if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an AMC", "skeleton motion");
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
     KObject* stream = options.GetStream();
     if (!stream || !stream->IsA(KQovAsfScene::ClassId())) return Fail(eStreamOptionsNotSet);

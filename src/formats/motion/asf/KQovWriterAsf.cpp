@@ -79,6 +79,7 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
             (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix() : KString("")) + "\".";
         return Fail(eUnidentifiedError, detail.Buffer());
     }
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an ASF", "skeletons");
     auto* skeleton = new KQovAsfScene;
     options.SetStream(skeleton, true);
     skeleton->BuildFromNodes(root);

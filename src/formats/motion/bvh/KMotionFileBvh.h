@@ -63,6 +63,8 @@ public:
     int GetFrameCount() const { return mFrameCount; }
     double GetFrameTime() const { return mFrameTime; }
     int GetValueCount() const { return mValueCount; }
+    // What the motion header's rate became when it could not be kept; empty when it was.
+    const std::string& GetRateNote() const { return mRateNote; }
 
     // Building records to write: a new joint under `parent` (null for the root, which
     // empties the list first).
@@ -87,4 +89,5 @@ private:
     int mValueCount = 0;
     int mFrameCount = 0;
     double mFrameTime = 0.0;
+    std::string mRateNote;
 };

@@ -37,9 +37,12 @@ KQovReaderBvh::KQovReaderBvh(KQovObjectManager* manager) : KMotionReaderBase(man
 KQovReaderBvh::~KQovReaderBvh() = default;
 
 KStreamOptions* KQovReaderBvh::GetReadOptions(bool) {
-    return MakeReadOptions({}, [](KMotionFileBvh& file, KStreamOptionsMotion& options) {
-        return file.ReadOptions(options);
-    });
+    KStreamOptions* options =
+        MakeReadOptions({}, [](KMotionFileBvh& file, KStreamOptionsMotion& options) {
+            return file.ReadOptions(options);
+        });
+    if (options) mStatus += mFile->GetRateNote().c_str();
+    return options;
 }
 
 bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {

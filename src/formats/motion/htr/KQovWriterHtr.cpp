@@ -6,6 +6,7 @@
 
 #include "attributes/KQovLimitsUtility.h"
 #include "formats/motion/KMotionSceneTools.h"
+#include "foundation/KLocale.h"
 #include "foundation/KRotationOrder.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -249,6 +250,20 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
         BeginWrite(scene, base, "Can not find root node.",
                    "Spaces are not allowed in HTR node names:", "OK", root);
     if (!motion) return false;
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an HTR", "skeletons");
+    // Whole rates are written whole (1 / (1/30 s) may come out a hair below 30); 29.97 gives 29.
+    // A period too short for any int rate writes the largest. The file holds no rate below
+    // one frame a second: its reader refuses one.
+    const KTime period = motion->GetFramePeriod();
+    const double seconds = period.GetSecondDouble();
+    const double rate = seconds > 0.0 ? std::min(1.0 / seconds + 1e-6, double(INT_MAX)) : 0.0;
+    if (rate < 1.0) {
+        const std::string text =
+            "An HTR file holds frame rates of 1 a second and above; "
+            "the scene's is " +
+            KShortestText(motion->GetFrameRate()) + " a second";
+        return Fail(eUnidentifiedError, text.c_str());
+    }
     auto& options = *motion;
     KQovNode* top = root->GetParent();
     // Under setting 13 the root is taken in the top node's space as it stands; otherwise its
@@ -273,7 +288,6 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
     ComputeBasePositions(root, -1, p, hasP, restPose);
 
     const int frames = options.GetFrameCount();
-    const KTime period = options.GetFramePeriod();
     for (const auto& segment : mFile->GetSegments()) {
         segment->translations.assign(size_t(frames), KVector4());
         segment->rotations.assign(size_t(frames), KVector4());
@@ -284,10 +298,6 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
         ConvertFrame(top, time, f);
     }
     options.Progress(0, "Writing HTR nodes", 50.0f);
-    // Whole rates are written whole (1 / (1/30 s) may come out a hair below 30); 29.97 gives 29.
-    // A period too short for any int rate writes the largest.
-    const double seconds = period.GetSecondDouble();
-    const double rate = seconds > 0.0 ? std::min(1.0 / seconds + 1e-6, double(INT_MAX)) : 0.0;
     mFile->WriteSegments(frames, int(rate), BoneAxis());
     mFile->ClearSegments();
     mSegments.clear();
