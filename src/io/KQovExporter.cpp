@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "foundation/KFileStream.h"
 #include "io/KQovFormatFactory.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQov6.h"
@@ -143,11 +144,16 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
     if (qov) mOptionsInUse = nullptr;
     if (!ok) {
         const int code = mWriter->GetLastErrorID();
-        const int mine = ExporterError(code);
+        int mine = ExporterError(code);
+        // A file that failed to take its place for want of nothing but room says so.
+        const std::string problem = code == KQovWriter::eOutOfDiskSpace ? KLastReplaceProblem() : "";
+        if (!problem.empty()) mine = eFileNotCreated;
         mError.SetError(mine);
-        std::string text = code >= 0 ? mWriter->GetLastErrorString() : mError.GetErrorText();
+        std::string text = code >= 0 && problem.empty() ? mWriter->GetLastErrorString()
+                                                        : mError.GetErrorText();
         // A bare table message gets the file it was about.
         if (text == mError.GetErrorText()) text += std::string(": ") + mFileName.Buffer();
+        if (!problem.empty()) text += ": " + problem;
         mError.SetErrorWithText(mine, text.c_str());
     }
     mWriter.reset();
