@@ -145,12 +145,14 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
     if (!ok) {
         const int code = mWriter->GetLastErrorID();
         int mine = ExporterError(code);
-        // A file that failed to take its place for want of nothing but room says so.
-        const std::string problem = code == KQovWriter::eOutOfDiskSpace ? KLastReplaceProblem() : "";
+        // A file told as out of room that failed for another reason (its new file deleted, an
+        // error of the system) says that reason instead.
+        const std::string problem =
+            code == KQovWriter::eOutOfDiskSpace ? KLastReplaceProblem() : "";
         if (!problem.empty()) mine = eFileNotCreated;
         mError.SetError(mine);
-        std::string text = code >= 0 && problem.empty() ? mWriter->GetLastErrorString()
-                                                        : mError.GetErrorText();
+        std::string text =
+            code >= 0 && problem.empty() ? mWriter->GetLastErrorString() : mError.GetErrorText();
         // A bare table message gets the file it was about.
         if (text == mError.GetErrorText()) text += std::string(": ") + mFileName.Buffer();
         if (!problem.empty()) text += ": " + problem;

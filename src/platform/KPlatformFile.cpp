@@ -68,11 +68,13 @@ std::string HiddenName(const std::string& folder, const std::string& name) {
     if (longest <= 0) longest = 255;
     size_t room = size_t(longest);
     const size_t folderPart = folder == "/" ? 1 : folder.size() + 1;
-    if (folderPart + room > PATH_MAX - 1) room = PATH_MAX - 1 > folderPart ? PATH_MAX - 1 - folderPart : 0;
+    if (folderPart + room > PATH_MAX - 1)
+        room = PATH_MAX - 1 > folderPart ? PATH_MAX - 1 - folderPart : 0;
     const size_t added = 1 + 1 + kSuffix + 4;
     size_t keep = name.size();
     if (keep + added > room) keep = room > added ? room - added : 0;
-    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+    while (keep > 0 && keep < name.size() &&
+           (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
         --keep;
     return (folder == "/" ? "/" : folder + "/") + "." + name.substr(0, keep) + "." +
            std::string(kSuffix, 'x') + ".tmp";
@@ -264,7 +266,8 @@ bool KPlatformReplaceFile::Commit() {
 
 bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, size_t count) {
     bool ok = files && count > 0;
-    for (size_t i = 0; ok && i < count; ++i) ok = files[i] && (files[i]->mFile || files[i]->mFinished);
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = files[i] && (files[i]->mFile || files[i]->mFinished);
     for (size_t i = 0; ok && i < count; ++i) ok = files[i]->Finish();
     if (!ok) {
         for (size_t i = 0; files && i < count; ++i)

@@ -76,10 +76,10 @@ private:
     void Drop();
 
     FILE* mFile = nullptr;
-    std::string mTemp;    // empty when writing the target directly
+    std::string mTemp;  // empty when writing the target directly
     std::string mTarget;
-    int mSignalSlot = -1;  // the new file's name kept for removal on an ending signal
-    int mExceptions = 0;   // exceptions under way when it was opened
+    int mSignalSlot = -1;    // the new file's name kept for removal on an ending signal
+    int mExceptions = 0;     // exceptions under way when it was opened
     bool mFinished = false;  // closed, waiting to be put in place
     bool mHadOld = false;    // a file stood in its place when it was put there
     KPlatformReplaceProblem mProblem = KPlatformReplaceProblem::eNone;
