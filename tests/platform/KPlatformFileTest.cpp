@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -228,121 +227,46 @@ TEST_F(TempFolder, ReplaceOnlyOnCommit) {
 }
 
 // Names up to the longest the folder takes are replaced: the hidden new file's name is cut to
-// fit, at the start of a character. A new file deleted before the commit fails it with
-// ENOENT, and the old file stays.
-TEST_F(TempFolder, ReplaceLongNamesAndDeletedNewFiles) {
+// fit, at the start of a character.
+TEST_F(TempFolder, ReplaceTheLongestNames) {
     const long longest = pathconf(mFolder.c_str(), _PC_NAME_MAX);
-    ASSERT_GE(longest, 255);
-    const std::string twoByte = "\xC3\xA9";
-    std::string wide;
-    while (wide.size() + 2 <= 255) wide += twoByte;
-    const std::string names[] = {std::string(243, 'n'), std::string(244, 'n'),
-                                 std::string(255, 'n'), wide + "x"};
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name.size());
-        Touch(name, "old");
+    std::string wide;  // two-byte characters, cut between two bytes at 243
+    while (wide.size() + 2 <= size_t(longest)) wide += "\xC3\xA9";
+    for (const std::string& name : {std::string(size_t(longest), 'n'), wide + "x"}) {
         KPlatformReplaceFile file;
         ASSERT_TRUE(file.Open((mFolder + "/" + name).c_str(), "wb"));
-        fputs("new", file.GetFile());
-        const std::vector<std::string> during = List("*");
-        ASSERT_EQ(during.size(), 4u);
-        const std::string& hidden = during[2];
+        const std::string hidden = List("*")[2];
         EXPECT_LE(hidden.size(), size_t(longest));
-        EXPECT_EQ(hidden.compare(0, 11, "." + name.substr(0, 10)), 0) << hidden;
-        // Cut at a character's start: what stands before the suffix is whole UTF-8.
-        const std::string kept = hidden.substr(1, hidden.size() - 12);
-        EXPECT_EQ(name.compare(0, kept.size(), kept), 0);
-        EXPECT_TRUE(kept.size() == name.size() || (name[kept.size()] & 0xC0) != 0x80);
+        const size_t kept = hidden.size() - 12;  // "." before, ".<6 chars>.tmp" after
+        EXPECT_EQ(hidden.compare(1, kept, name, 0, kept), 0) << hidden;
+        EXPECT_NE(name[kept] & 0xC0, 0x80) << hidden;
         EXPECT_TRUE(file.Commit());
-        EXPECT_EQ(Bytes(mFolder + "/" + name), "new");
-        EXPECT_EQ(List("*").size(), 3u);
+        EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", name}));
         EXPECT_EQ(KPlatformDeleteFile((mFolder + "/" + name).c_str()), 0);
     }
-
-    Touch("target", "old");
-    KPlatformReplaceFile file;
-    ASSERT_TRUE(file.Open((mFolder + "/target").c_str(), "wb"));
-    ASSERT_EQ(List("*").size(), 4u);
-    ASSERT_EQ(unlink((mFolder + "/" + List("*")[2]).c_str()), 0);
-    fputs("new", file.GetFile());
-    EXPECT_FALSE(file.Commit());
-    EXPECT_EQ(KPlatformLastReplaceError(), ENOENT);
-    EXPECT_EQ(Bytes(mFolder + "/target"), "old");
-    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "target"}));
 }
 
-// Files put in place together: all of them or none, whatever fails (a write, a new file
-// deleted, a rename after the first succeeded); the old files are kept, and nothing hidden is
-// left.
-TEST_F(TempFolder, ReplaceTogetherAllOrNone) {
-    struct Row {
-        const char* what;
-        bool firstExists;
-        // Spoils the write before the commit: the folder, and the hidden files ".a..." and ".b...".
-        std::function<void(const std::string&, KPlatformReplaceFile&, KPlatformReplaceFile&)> spoil;
-        bool placed;
-        int error;
-    } rows[] = {
-        {"both whole", true, nullptr, true, 0},
-        {"the first new", false, nullptr, true, 0},
-        {"the second write failed", true,
-         [](const std::string&, KPlatformReplaceFile&, KPlatformReplaceFile& b) {
-             fgetc(b.GetFile());  // reading a write-only stream sets its error
-         },
-         false, 0},
-        {"the first new file deleted", true,
-         [](const std::string& folder, KPlatformReplaceFile&, KPlatformReplaceFile&) {
-             std::vector<KPlatformDirEntry> hidden;
-             ASSERT_TRUE(KPlatformListDirectory((folder + "/.a.*").c_str(), hidden));
-             ASSERT_EQ(unlink((folder + "/" + hidden[0].name).c_str()), 0);
-         },
-         false, ENOENT},
-        // The second rename fails after the first was done: the first is put back.
-        {"the second target turned into a folder", true,
-         [](const std::string& folder, KPlatformReplaceFile&, KPlatformReplaceFile&) {
-             ASSERT_EQ(unlink((folder + "/b").c_str()), 0);
-             ASSERT_EQ(mkdir((folder + "/b").c_str(), 0755), 0);
-         },
-         false, EISDIR},
-        {"the same, the first new", false,
-         [](const std::string& folder, KPlatformReplaceFile&, KPlatformReplaceFile&) {
-             ASSERT_EQ(unlink((folder + "/b").c_str()), 0);
-             ASSERT_EQ(mkdir((folder + "/b").c_str(), 0755), 0);
-         },
-         false, EISDIR},
-    };
-    int n = 0;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        const std::string folder = mFolder + "/" + std::to_string(n++);
-        ASSERT_TRUE(KPlatformMakeDirectory(folder.c_str()));
-        if (row.firstExists) Touch(folder.substr(mFolder.size() + 1) + "/a", "old a");
-        Touch(folder.substr(mFolder.size() + 1) + "/b", "old b");
+// Files put in place together whose second rename fails after the first was done: the first
+// target gets its old file back (or none, where there was none), and nothing hidden is left.
+TEST_F(TempFolder, ReplaceTogetherPutsBackWhatItPlaced) {
+    for (const bool firstExists : {true, false}) {
+        SCOPED_TRACE(firstExists);
+        if (firstExists) Touch("a", "old a");
+        Touch("b", "old b");
         KPlatformReplaceFile a, b;
-        ASSERT_TRUE(a.Open((folder + "/a").c_str(), "wb"));
-        ASSERT_TRUE(b.Open((folder + "/b").c_str(), "wb"));
+        ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+        ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
         fputs("new a", a.GetFile());
-        fputs("new b", b.GetFile());
-        if (row.spoil) row.spoil(folder, a, b);
+        ASSERT_EQ(unlink((mFolder + "/b").c_str()), 0);
+        ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/b").c_str()));
         KPlatformReplaceFile* both[] = {&a, &b};
-        EXPECT_EQ(KPlatformReplaceFile::CommitTogether(both, 2), row.placed);
-        EXPECT_EQ(KPlatformLastReplaceError(), row.error);
-        std::vector<KPlatformDirEntry> entries;
-        KPlatformListDirectory((folder + "/*").c_str(), entries);
-        std::vector<std::string> names;
-        for (const KPlatformDirEntry& e : entries) names.push_back(e.name);
-        if (row.placed) {
-            EXPECT_EQ(Bytes(folder + "/a"), "new a");
-            EXPECT_EQ(Bytes(folder + "/b"), "new b");
-        } else {
-            EXPECT_EQ(Bytes(folder + "/a"), row.firstExists ? "old a" : "");
-            EXPECT_EQ(KPlatformPathExists((folder + "/a").c_str()), row.firstExists);
-        }
-        std::vector<std::string> expected = {".", ".."};
-        if (row.placed || row.firstExists) expected.push_back("a");
-        expected.push_back("b");
-        EXPECT_EQ(names, expected);
-        EXPECT_FALSE(a.Commit());  // nothing left to put in place
+        EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
+        EXPECT_EQ(KPlatformLastReplaceError(), EISDIR);
+        EXPECT_EQ(Bytes(mFolder + "/a"), firstExists ? "old a" : "");
+        EXPECT_EQ(List("*"), firstExists ? (std::vector<std::string>{".", "..", "a", "b"})
+                                         : (std::vector<std::string>{".", "..", "b"}));
+        ASSERT_TRUE(KPlatformRemoveDirectory((mFolder + "/b").c_str()));
+        KPlatformDeleteFile((mFolder + "/a").c_str());
     }
 }
 
