@@ -1,5 +1,6 @@
 #include "foundation/KFileStream.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "foundation/KLocale.h"
@@ -95,6 +96,24 @@ bool KFileStream::Commit() {
     mHandle->file = nullptr;
     mHandle->open = false;
     mHandle->replacing = false;
+    return ok;
+}
+
+bool KFileStream::CommitTogether(KFileStream& first, KFileStream& second) {
+    Handle& a = *first.mHandle;
+    Handle& b = *second.mHandle;
+    if (!a.open || !b.open || !a.replacing || !b.replacing) {
+        // Only new files wait for each other; anything else closes as it would alone.
+        const bool ok = first.Commit();
+        return second.Commit() && ok;
+    }
+    KPlatformReplaceFile* files[] = {&a.replace, &b.replace};
+    const bool ok = KPlatformReplaceFile::CommitTogether(files, 2);
+    for (Handle* h : {&a, &b}) {
+        h->file = nullptr;
+        h->open = false;
+        h->replacing = false;
+    }
     return ok;
 }
 
@@ -240,6 +259,21 @@ std::string KOpenForReadError(const char* path) {
     const std::string name = path ? path : "";
     if (path && KIsSpecialFile(path)) return "Cannot read \"" + name + "\": not a regular file";
     return "File not opened: " + name;
+}
+
+std::string KLastReplaceProblem() {
+    const int error = KPlatformLastReplaceError();
+    switch (error) {
+        case 0:
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return "";
+        case ENOENT:
+            return "the new file was deleted before it could take the old file's place";
+        default:
+            return KPlatformErrorText(error);
+    }
 }
 
 int KRemoveFile(const char* path) {

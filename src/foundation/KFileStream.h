@@ -30,6 +30,9 @@ public:
     // Closes a file opened for writing without putting it in place: the target keeps what
     // it held. Other files are simply closed.
     void Discard();
+    // Commit for two streams whose files belong together: both are put in place, or neither
+    // (both new files dropped, both targets as they were). Both streams are closed after.
+    static bool CommitTogether(KFileStream& first, KFileStream& second);
     virtual uint32_t Read(void* buffer, uint32_t count);
     virtual char* Gets(char* buffer, int size);
     virtual uint32_t ReadInt32(uint32_t* out, bool swap);
@@ -70,6 +73,11 @@ private:
 std::string KCreateFileProblem(const char* path);
 // "Unable to create file <name>: " and the problem.
 std::string KCreateFileError(const char* path);
+
+// Why the last file written on this thread did not take its target's place, when the cause
+// was other than room to write it (a full disk, a quota, a size limit): its new file was
+// deleted meanwhile, or what the system tells. Empty when it took its place, or lacked room.
+std::string KLastReplaceProblem();
 
 // Deletes the file named in UTF-8; 0 on success, non-zero on failure.
 int KRemoveFile(const char* path);

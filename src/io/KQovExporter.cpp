@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "foundation/KFileStream.h"
 #include "io/KQovFormatFactory.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQov6.h"
@@ -143,11 +144,18 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
     if (qov) mOptionsInUse = nullptr;
     if (!ok) {
         const int code = mWriter->GetLastErrorID();
-        const int mine = ExporterError(code);
+        int mine = ExporterError(code);
+        // A file told as out of room that failed for another reason (its new file deleted, an
+        // error of the system) says that reason instead.
+        const std::string problem =
+            code == KQovWriter::eOutOfDiskSpace ? KLastReplaceProblem() : "";
+        if (!problem.empty()) mine = eFileNotCreated;
         mError.SetError(mine);
-        std::string text = code >= 0 ? mWriter->GetLastErrorString() : mError.GetErrorText();
+        std::string text =
+            code >= 0 && problem.empty() ? mWriter->GetLastErrorString() : mError.GetErrorText();
         // A bare table message gets the file it was about.
         if (text == mError.GetErrorText()) text += std::string(": ") + mFileName.Buffer();
+        if (!problem.empty()) text += ": " + problem;
         mError.SetErrorWithText(mine, text.c_str());
     }
     mWriter.reset();

@@ -8,6 +8,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <limits.h>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -50,6 +52,54 @@ bool MatchFrom(const char* p, const char* n) {
     }
     while (*p == '*') ++p;
     return *p == 0;
+}
+
+// The system's error number of the last replacement of this thread that failed.
+thread_local int gLastReplaceError = 0;
+
+const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr size_t kSuffix = 6;
+
+// The hidden name of a new file beside `name` in `folder`: ".<name>.<suffix>.tmp". A name too
+// long for that (the folder's longest name, or the longest path) is cut short at the start of
+// a character, so the longest names that the folder takes can still be replaced.
+std::string HiddenName(const std::string& folder, const std::string& name) {
+    long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (longest <= 0) longest = 255;
+    size_t room = size_t(longest);
+    const size_t folderPart = folder == "/" ? 1 : folder.size() + 1;
+    if (folderPart + room > PATH_MAX - 1)
+        room = PATH_MAX - 1 > folderPart ? PATH_MAX - 1 - folderPart : 0;
+    const size_t added = 1 + 1 + kSuffix + 4;
+    size_t keep = name.size();
+    if (keep + added > room) keep = room > added ? room - added : 0;
+    while (keep > 0 && keep < name.size() &&
+           (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return (folder == "/" ? "/" : folder + "/") + "." + name.substr(0, keep) + "." +
+           std::string(kSuffix, 'x') + ".tmp";
+}
+
+// Puts fresh random letters in place of the suffix of a HiddenName, without allocating.
+bool RandomSuffix(std::string& hidden) {
+    unsigned char random[kSuffix];
+    if (hidden.size() < kSuffix + 4 || !KPlatformRandomBytes(random, sizeof random)) return false;
+    const size_t at = hidden.size() - 4 - kSuffix;
+    for (size_t i = 0; i < kSuffix; ++i) hidden[at + i] = kLetters[random[i] % 36];
+    return true;
+}
+
+// Keeps the old file `target` under the hidden name `kept` (a second link to it, so it stays
+// whatever takes its name); false when there is no old file or it cannot be kept.
+bool KeepOld(const std::string& target, std::string& kept) {
+    struct stat st;
+    if (kept.empty() || lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!RandomSuffix(kept)) return false;
+        if (link(target.c_str(), kept.c_str()) == 0) return true;
+        if (errno != EEXIST) return false;
+    }
+    return false;
 }
 
 }  // namespace
@@ -133,6 +183,7 @@ KPlatformReplaceProblem KPlatformCheckReplace(const char* path) {
 
 bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     Abandon();
+    gLastReplaceError = 0;
     mExceptions = std::uncaught_exceptions();
     mProblem = KPlatformCheckReplace(path);
     if (mProblem == KPlatformReplaceProblem::eNone && (!mode || mode[0] != 'w'))
@@ -153,14 +204,10 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     // A signal that ends the process finds the new file's name kept, or no new file.
     KPlatformSignalsHeld held;
     int fd = -1;
+    // Hidden and in the same folder, so the final rename stays on one file system.
+    mTemp = HiddenName(folder, name);
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        unsigned char random[6];
-        if (!KPlatformRandomBytes(random, sizeof random)) break;
-        static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        std::string suffix;
-        for (unsigned char r : random) suffix += kLetters[r % 36];
-        // Hidden and in the same folder, so the final rename stays on one file system.
-        mTemp = (folder == "/" ? "/" : folder + "/") + "." + name + "." + suffix + ".tmp";
+        if (!RandomSuffix(mTemp)) break;
         fd = open(mTemp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
         if (fd < 0 && errno != EEXIST) break;
     }
@@ -180,39 +227,129 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     return true;
 }
 
-bool KPlatformReplaceFile::Commit() {
+bool KPlatformReplaceFile::Finish() {
+    if (mFinished) return true;
     if (!mFile) return false;
     // A write left by an exception (out of memory) is not whole: the old file stays.
     if (std::uncaught_exceptions() > mExceptions) {
         Abandon();
         return false;
     }
-    bool ok = fflush(mFile) == 0 && ferror(mFile) == 0;
-    // No sync before the rename: a write costs what its bytes cost, and the rename alone keeps a
-    // failed or refused write away from the old file.
-    ok = fclose(mFile) == 0 && ok;
-    mFile = nullptr;
-    if (!mTemp.empty()) {
-        KPlatformSignalsHeld held;
-        if (ok) ok = rename(mTemp.c_str(), mTarget.c_str()) == 0;
-        if (!ok) unlink(mTemp.c_str());
-        KPlatformForgetForSignals(mSignalSlot);
-        mSignalSlot = -1;
+    // No sync: a write costs what its bytes cost, and the rename alone keeps a failed or
+    // refused write away from the old file.
+    int error = fflush(mFile) == 0 ? 0 : errno;
+    bool ok = error == 0 && ferror(mFile) == 0;
+    // A new file deleted meanwhile still takes writes, but can no longer take a place.
+    struct stat st;
+    if (ok && !mTemp.empty() && fstat(fileno(mFile), &st) == 0 && st.st_nlink == 0) {
+        ok = false;
+        error = ENOENT;
     }
-    mTemp.clear();
-    mTarget.clear();
-    return ok;
+    if (fclose(mFile) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    mFile = nullptr;
+    if (!ok) {
+        gLastReplaceError = error;
+        Drop();
+        return false;
+    }
+    mFinished = true;
+    return true;
+}
+
+bool KPlatformReplaceFile::Commit() {
+    KPlatformReplaceFile* self = this;
+    return CommitTogether(&self, 1);
+}
+
+bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, size_t count) {
+    bool ok = files && count > 0;
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = files[i] && (files[i]->mFile || files[i]->mFinished);
+    for (size_t i = 0; ok && i < count; ++i) ok = files[i]->Finish();
+    if (!ok) {
+        for (size_t i = 0; files && i < count; ++i)
+            if (files[i]) files[i]->Abandon();
+        return false;
+    }
+    // The names the old files are kept under while the others are put in place, made before
+    // anything is renamed: nothing below allocates, so nothing is left half done. One file
+    // alone needs none.
+    std::vector<std::string> kept;
+    if (count > 1) {
+        kept.resize(count);
+        for (size_t i = 0; i + 1 < count; ++i) {
+            std::string folder, name;
+            SplitFolder(files[i]->mTarget, folder, name);
+            if (!files[i]->mTemp.empty()) kept[i] = HiddenName(folder, name);
+        }
+    }
+    KPlatformSignalsHeld held;
+    size_t placed = 0;
+    int error = 0;
+    for (; placed < count; ++placed) {
+        KPlatformReplaceFile& file = *files[placed];
+        if (file.mTemp.empty()) continue;  // a device, written already
+        struct stat st;
+        file.mHadOld = lstat(file.mTarget.c_str(), &st) == 0;
+        if (count > 1 && !KeepOld(file.mTarget, kept[placed])) kept[placed].clear();
+        if (rename(file.mTemp.c_str(), file.mTarget.c_str()) != 0) {
+            error = errno;
+            if (count > 1 && !kept[placed].empty()) unlink(kept[placed].c_str());
+            break;
+        }
+    }
+    if (placed < count) {
+        // The files put in place make way again: the old file back, or no file where there
+        // was none. An old file that could not be kept (no links on this file system) is gone
+        // already; the new one stays there rather than nothing.
+        for (size_t i = 0; i < placed; ++i) {
+            KPlatformReplaceFile& file = *files[i];
+            if (file.mTemp.empty()) continue;
+            if (!kept[i].empty())
+                rename(kept[i].c_str(), file.mTarget.c_str());
+            else if (!file.mHadOld)
+                unlink(file.mTarget.c_str());
+            file.mTemp.clear();  // renamed: nothing left to remove
+        }
+        for (size_t i = 0; i < count; ++i) files[i]->Drop();
+        gLastReplaceError = error;
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (i < kept.size() && !kept[i].empty()) unlink(kept[i].c_str());
+        files[i]->mTemp.clear();
+        files[i]->Drop();
+    }
+    gLastReplaceError = 0;
+    return true;
 }
 
 void KPlatformReplaceFile::Abandon() {
-    if (!mFile) return;
-    fclose(mFile);
+    if (mFile) fclose(mFile);
     mFile = nullptr;
+    Drop();
+}
+
+void KPlatformReplaceFile::Drop() {
     if (!mTemp.empty()) unlink(mTemp.c_str());
     KPlatformForgetForSignals(mSignalSlot);
     mSignalSlot = -1;
     mTemp.clear();
     mTarget.clear();
+    mFinished = false;
+}
+
+int KPlatformLastReplaceError() {
+    return gLastReplaceError;
+}
+
+std::string KPlatformErrorText(int error) {
+    char buffer[256];
+    // The GNU form returns the text, which may or may not be the buffer.
+    return strerror_r(error, buffer, sizeof buffer);
 }
 
 int KPlatformDeleteFile(const char* path) {

@@ -41,7 +41,8 @@ KPlatformReplaceProblem KPlatformCheckReplace(const char* path);
 // is replaced (the target of a symbolic link, never the link), which takes its place only
 // when Commit succeeds; a write that fails or is abandoned leaves the old file as it was and
 // no new file behind. Missing folders are not created. A name that is not a regular file
-// (a device, a pipe) is written directly.
+// (a device, a pipe) is written directly. The new file is hidden: ".<name>.<6 chars>.tmp",
+// the name cut short where the whole would be longer than the folder takes.
 class KPlatformReplaceFile {
 public:
     KPlatformReplaceFile() = default;
@@ -54,21 +55,43 @@ public:
     bool Open(const char* path, const char* mode);
     FILE* GetFile() const { return mFile; }
     KPlatformReplaceProblem GetProblem() const { return mProblem; }
+    // Writes out and closes the new file, which then waits for Commit (or CommitTogether) to
+    // put it in place; false, the new file removed, when any of it fails (as for Commit).
+    bool Finish();
     // Writes out, closes and puts the new file in place; false (nothing replaced, the new
-    // file removed) when any of it fails, a write failed before, or it is called while an
-    // exception thrown since Open unwinds (the write was cut short).
+    // file removed) when any of it fails, a write failed before, the new file was deleted
+    // meanwhile, or it is called while an exception thrown since Open unwinds (the write was
+    // cut short).
     bool Commit();
     // Closes and removes the new file; the old one stays.
     void Abandon();
+    // Puts several files in place as one: every one is finished first, and only when all are
+    // whole are they renamed, in order. Should a rename still fail, the files already put in
+    // place make way for their old ones again (kept under a hidden name meanwhile), so that all
+    // or none of the targets change. false when none did; every new file is gone then.
+    static bool CommitTogether(KPlatformReplaceFile* const* files, size_t count);
 
 private:
+    // Removes the new file (when there is one) and forgets it.
+    void Drop();
+
     FILE* mFile = nullptr;
-    std::string mTemp;    // empty when writing the target directly
+    std::string mTemp;  // empty when writing the target directly
     std::string mTarget;
-    int mSignalSlot = -1;  // the new file's name kept for removal on an ending signal
-    int mExceptions = 0;   // exceptions under way when it was opened
+    int mSignalSlot = -1;    // the new file's name kept for removal on an ending signal
+    int mExceptions = 0;     // exceptions under way when it was opened
+    bool mFinished = false;  // closed, waiting to be put in place
+    bool mHadOld = false;    // a file stood in its place when it was put there
     KPlatformReplaceProblem mProblem = KPlatformReplaceProblem::eNone;
 };
+
+// The system's error number for the last file of this thread that was opened for replacing
+// and could not be put in place: ENOENT when its new file was deleted before it could take
+// the old one's place; 0 when it was put in place, and when a write failed before and the
+// system no longer tells why (a full disk, as a rule).
+int KPlatformLastReplaceError();
+// The system's text for an error number.
+std::string KPlatformErrorText(int error);
 
 // 0 on success, non-zero on failure (as the C runtime's remove).
 int KPlatformDeleteFile(const char* path);

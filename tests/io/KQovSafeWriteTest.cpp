@@ -104,9 +104,10 @@ Result Export(KQovObjectManager& manager, KQovScene* scene, int id, const std::s
     }
     if (id == 9) {
         // The motion file is written against the skeleton that writing the skeleton file
-        // leaves in the options.
+        // leaves in the options; the skeleton file beside it is put in place with it, or not
+        // at all.
         KQovExporter skeleton(&manager);
-        skeleton.Initialize("/dev/null");
+        skeleton.Initialize((path.substr(0, path.rfind('.')) + ".asf").c_str());
         skeleton.SetFileFormat(8);
         if (!skeleton.Export(scene, options.get()))
             return {false, skeleton.GetLastErrorID(), skeleton.GetLastErrorString()};

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -223,6 +224,50 @@ TEST_F(TempFolder, ReplaceOnlyOnCommit) {
     EXPECT_EQ(file.GetProblem(), KPlatformReplaceProblem::eMissingFolder);
     EXPECT_FALSE(file.Open(target.c_str(), "rb"));  // not a write mode
     EXPECT_EQ(List("*").size(), 4u);
+}
+
+// Names up to the longest the folder takes are replaced: the hidden new file's name is cut to
+// fit, at the start of a character.
+TEST_F(TempFolder, ReplaceTheLongestNames) {
+    const long longest = pathconf(mFolder.c_str(), _PC_NAME_MAX);
+    std::string wide;  // two-byte characters, cut between two bytes at 243
+    while (wide.size() + 2 <= size_t(longest)) wide += "\xC3\xA9";
+    for (const std::string& name : {std::string(size_t(longest), 'n'), wide + "x"}) {
+        KPlatformReplaceFile file;
+        ASSERT_TRUE(file.Open((mFolder + "/" + name).c_str(), "wb"));
+        const std::string hidden = List("*")[2];
+        EXPECT_LE(hidden.size(), size_t(longest));
+        const size_t kept = hidden.size() - 12;  // "." before, ".<6 chars>.tmp" after
+        EXPECT_EQ(hidden.compare(1, kept, name, 0, kept), 0) << hidden;
+        EXPECT_NE(name[kept] & 0xC0, 0x80) << hidden;
+        EXPECT_TRUE(file.Commit());
+        EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", name}));
+        EXPECT_EQ(KPlatformDeleteFile((mFolder + "/" + name).c_str()), 0);
+    }
+}
+
+// Files put in place together whose second rename fails after the first was done: the first
+// target gets its old file back (or none, where there was none), and nothing hidden is left.
+TEST_F(TempFolder, ReplaceTogetherPutsBackWhatItPlaced) {
+    for (const bool firstExists : {true, false}) {
+        SCOPED_TRACE(firstExists);
+        if (firstExists) Touch("a", "old a");
+        Touch("b", "old b");
+        KPlatformReplaceFile a, b;
+        ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+        ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
+        fputs("new a", a.GetFile());
+        ASSERT_EQ(unlink((mFolder + "/b").c_str()), 0);
+        ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/b").c_str()));
+        KPlatformReplaceFile* both[] = {&a, &b};
+        EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
+        EXPECT_EQ(KPlatformLastReplaceError(), EISDIR);
+        EXPECT_EQ(Bytes(mFolder + "/a"), firstExists ? "old a" : "");
+        EXPECT_EQ(List("*"), firstExists ? (std::vector<std::string>{".", "..", "a", "b"})
+                                         : (std::vector<std::string>{".", "..", "b"}));
+        ASSERT_TRUE(KPlatformRemoveDirectory((mFolder + "/b").c_str()));
+        KPlatformDeleteFile((mFolder + "/a").c_str());
+    }
 }
 
 // A device cannot be replaced: it is written directly.

@@ -63,6 +63,18 @@ int KMotionFile::Close() {
     return wasOpen && !failed ? 0 : 1;
 }
 
+int KMotionFile::CloseTogether(KMotionFile& first, KMotionFile& second) {
+    auto whole = [](KMotionFile& file) {
+        return file.mStream.IsOpen() && file.mWriting && file.Flush() && !file.mNumberRefused;
+    };
+    const bool ok =
+        whole(first) && whole(second) && KFileStream::CommitTogether(first.mStream, second.mStream);
+    // Whatever is still open was not put in place.
+    first.Discard();
+    second.Discard();
+    return ok ? 0 : 1;
+}
+
 void KMotionFile::Discard() {
     if (mWriting) mStream.Discard();
     Close();

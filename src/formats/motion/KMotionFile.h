@@ -47,6 +47,9 @@ public:
     int Close();
     // Closes a file opened for writing without putting it in place: the old file stays.
     void Discard();
+    // Close for two files written as a pair: both take the place of the named files, or
+    // neither does (a write of either failed, or a number was refused). 0 when both did.
+    static int CloseTogether(KMotionFile& first, KMotionFile& second);
     // Why Open could not create `path` for writing: "Cannot open file "<path>" for
     // writing." and the problem as a sentence of its own.
     static std::string CreateError(const char* path);

@@ -1,19 +1,27 @@
-// The Acclaim pair: where a motion file's skeleton is looked for, and the skeleton writer on
-// the scenes the skeleton reader makes (its "root" below a reference node).
+// The Acclaim pair: where a motion file's skeleton is looked for, the skeleton writer on
+// the scenes the skeleton reader makes (its "root" below a reference node), and the two files
+// written as one: both in place, or neither.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "MotionTestHelpers.h"
 #include "attributes/KQovSkeleton.h"
 #include "common/TempTestFolder.h"
+#include "fieldfile/FieldFileTestUtil.h"
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
+#include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
+#include "io/KQovImporter.h"
+#include "io/KQovWriteOptions.h"
 #include "io/KQovWriter.h"
 #include "scene/KQovNode.h"
 
@@ -158,6 +166,109 @@ TEST(KQovWriterAsf, ANodeNamedRootOnlyAsTheSkeletonsRoot) {
         EXPECT_EQ(writer->GetLastErrorID(), KQovWriter::eUnidentifiedError);
         EXPECT_EQ(shown, "Model name \"root\" is only allowed for the ASF root node.");
         EXPECT_NE(std::string(writer->GetLastErrorString()).find("\"root\""), std::string::npos);
+    }
+}
+
+// The pair as a host writes it: the options of the motion writer, the skeleton file first,
+// then the motion file. `whileMotion` runs as the motion file's frames are written.
+bool ExportPair(KQovObjectManager& manager, KQovScene* scene, const std::string& asf,
+                const std::string& amc, const std::function<void()>& whileMotion,
+                std::string& error) {
+    std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(9, &manager));
+    std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
+    KQovFillWriteOptions(*scene, *options);
+    bool called = false;
+    options->SetProgressCallback([&](int, const char* text, float) {
+        if (whileMotion && !called && std::string(text) == "Writing AMC animation frames") {
+            called = true;
+            whileMotion();
+        }
+    });
+    for (const auto& [id, path] : {std::make_pair(8, asf), std::make_pair(9, amc)}) {
+        KQovExporter exporter(&manager);
+        exporter.Initialize(path.c_str());
+        exporter.SetFileFormat(id);
+        if (!exporter.Export(scene, options.get())) {
+            error = exporter.GetLastErrorString();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Removes the hidden new files in `folder` whose names begin with `prefix`.
+void DeleteNewFiles(const std::string& folder, const std::string& prefix) {
+    for (const std::string& name : TempTestFolder::NamesIn(folder))
+        if (name.compare(0, prefix.size(), prefix) == 0) std::remove((folder + "/" + name).c_str());
+}
+
+// Whatever fails while the pair is written (the motion file past a size limit, a number it
+// cannot hold, its name taken by a folder, a new file deleted meanwhile), both old files stay
+// as they were and no hidden file is left; a whole pair replaces both.
+TEST(KQovAcclaimPair, BothFilesOrNeither) {
+    TempTestFolder folder;
+    const std::string clip = std::string(QOV_TESTDATA_DIR) + "/bvh/sinusoidal.bvh";
+    // A root moved farther than a motion file can say, on a skeleton file that holds it.
+    const std::string far = folder / "far.htr";
+    std::ofstream(far, std::ios::binary)
+        << "[Header]\nFileType htr\nDataType HTRS\nFileVersion 1\nNumSegments 2\nNumFrames 2\n"
+           "DataFrameRate 30\nEulerRotationOrder ZYX\nCalibrationUnits mm\nRotationUnits "
+           "Degrees\nGlobalAxisofGravity Y\nBoneLengthAxis Y\nScaleFactor 0.00001\n"
+           "[SegmentNames&Hierarchy]\nhips\tGLOBAL\nknee\thips\n[BasePosition]\n"
+           "hips\t0 0 0 0 0 0 10\nknee\t0 10 0 0 0 0 10\n[hips]\n1\t1e28 0 0 0 0 0 1\n"
+           "2\t1e28 0 0 0 0 0 1\n[knee]\n1\t0 0 0 0 0 0 1\n2\t0 0 0 0 0 0 1\n[EndOfFile]\n";
+    struct Row {
+        const char* what;
+        std::string source;
+        rlim_t sizeLimit;  // 0: none; the skeleton file (745 bytes) fits, the motion file not
+        bool amcIsFolder;
+        const char* deleted;  // the hidden new file deleted while the frames are written
+        bool placed;
+        const char* error;  // part of the message
+    } rows[] = {
+        {"whole", clip, 0, false, nullptr, true, ""},
+        {"the motion file past a size limit", clip, 4096, false, nullptr, false,
+         "Out of disk space"},
+        {"a number the motion file cannot hold", far, 0, false, nullptr, false,
+         "cannot be written"},
+        {"the motion file's name is a folder", clip, 0, true, nullptr, false, "It is a folder"},
+        {"the skeleton's new file deleted", clip, 0, false, ".sk.asf.", false,
+         "the new file was deleted before it could take the old file's place"},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestScene t;
+        KQovImporter importer(&t.manager);
+        ASSERT_TRUE(importer.Initialize(row.source.c_str()));
+        ASSERT_TRUE(importer.Import(t.scene, nullptr)) << importer.GetLastErrorString();
+        const std::string out = folder / std::to_string(n++);
+        ASSERT_TRUE(KPlatformMakeDirectory(out.c_str()));
+        const std::string asf = out + "/sk.asf", amc = out + "/sk.amc";
+        std::ofstream(asf) << "old asf";
+        if (row.amcIsFolder)
+            ASSERT_TRUE(KPlatformMakeDirectory(amc.c_str()));
+        else
+            std::ofstream(amc) << "old amc";
+        std::string error;
+        bool placed;
+        {
+            qovtest::FileSizeLimit limit(row.sizeLimit ? row.sizeLimit : RLIM_INFINITY);
+            placed = ExportPair(
+                t.manager, t.scene, asf, amc,
+                [&] {
+                    if (row.deleted) DeleteNewFiles(out, row.deleted);
+                },
+                error);
+        }
+        EXPECT_EQ(placed, row.placed);
+        EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        EXPECT_EQ(ReadText(asf) == "old asf", !row.placed);
+        if (!row.amcIsFolder) {
+            EXPECT_EQ(ReadText(amc) == "old amc", !row.placed);
+        }
+        EXPECT_EQ(TempTestFolder::NamesIn(out),
+                  (std::vector<std::string>{".", "..", "sk.amc", "sk.asf"}));
     }
 }
 

@@ -331,8 +331,9 @@ TEST_F(QovToolReads, AByteOrderMarkIsNoText) {
     }
 }
 
-// Folders whose names hold ':' and blanks, absolute paths and relative ones: every writer puts
-// its file where the path says (not below the working folder), and every reader reads it back.
+// Folders whose names hold ':' and blanks, absolute paths and relative ones, and names as long
+// as the folder takes: every writer puts its file where the path says (not below the working
+// folder), and every reader reads it back.
 TEST_F(QovToolReads, PathsWithColonsAndBlanks) {
     const std::string in = mTemp / "in:1 a/d:x y";
     const std::string out = mTemp / "out:2 b/e:z w";
@@ -374,6 +375,10 @@ TEST_F(QovToolReads, PathsWithColonsAndBlanks) {
         {"markers.trc", "k.vpm", {}, {"takes: 1", "  marker: 2"}},
         {"markers.trc", "k.mov", {}, {"takes: 1", "  marker: 2"}},
         {"markers.trc", "k.brd", {}, {"takes: 1", "  marker: 2"}},
+        // Names as long as a folder takes: the hidden new file's name is made to fit.
+        {"mesh.obj", std::string(251, 'o') + ".obj", {}, {"meshes: 1", "materials: 1"}},
+        {"motion.bvh", std::string(251, 'l') + ".qov", {"--ascii"}, {"takes: 1"}},
+        {"motion.bvh", std::string(251, 'p') + ".amc", {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
@@ -395,6 +400,10 @@ TEST_F(QovToolReads, PathsWithColonsAndBlanks) {
     EXPECT_TRUE(Exists(out + "/m.mtl"));
     EXPECT_EQ(ReadFile(out + "/tex.png"), "not really an image");
     EXPECT_TRUE(Exists(out + "/s.asf"));
+    EXPECT_TRUE(Exists(out + "/" + std::string(251, 'p') + ".asf"));
+    EXPECT_TRUE(Exists(out + "/" + std::string(251, 'o') + ".mtl"));
+    for (const std::string& name : TempTestFolder::NamesIn(out))
+        EXPECT_TRUE(name == "." || name == ".." || name[0] != '.') << "left behind: " << name;
     const Result amc = Run(work, {"convert", out + "/s.amc", out + "/s2.bvh"});
     EXPECT_EQ(amc.status, 0) << amc.err;
     EXPECT_NE(ReadFile(out + "/s2.bvh").find("Frames:\t120"), std::string::npos);

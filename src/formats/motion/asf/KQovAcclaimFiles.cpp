@@ -68,3 +68,7 @@ std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath) {
     }
     return names;
 }
+
+KQovAcclaimPairSkeleton::~KQovAcclaimPairSkeleton() {
+    if (waiting) waiting->Discard();
+}

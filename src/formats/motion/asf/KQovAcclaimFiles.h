@@ -2,8 +2,11 @@
 // Where the skeleton file of an Acclaim motion file lies, and where a written motion file's
 // skeleton goes: the two files travel as a pair, the skeleton first.
 
+#include <memory>
 #include <vector>
 
+#include "formats/motion/asf/KMotionFileAsf.h"
+#include "formats/motion/asf/KQovAsfScene.h"
 #include "foundation/KString.h"
 
 // The skeleton files a motion file may belong to, in the order they are tried: the ".asf" of
@@ -14,3 +17,14 @@ std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath);
 
 // The skeleton file written beside a motion file: the same name with the extension ".asf".
 KString KQovAcclaimSkeletonBeside(const char* motionPath);
+
+// The skeleton of an Acclaim pair being written. Its skeleton file, written whole, waits here
+// for the motion file, and the two take their places together: a failed motion file leaves
+// both old files as they were. Options that the motion writer makes hold an empty one, which
+// asks the skeleton writer for this; a skeleton file that no motion file claims is dropped.
+class KQovAcclaimPairSkeleton : public KQovAsfScene {
+public:
+    ~KQovAcclaimPairSkeleton() override;
+    // The skeleton file waiting for its motion file.
+    std::unique_ptr<KMotionFileAsf> waiting;
+};

@@ -87,9 +87,20 @@ KVector4 KAsfBone::EndTranslation() const {
 KQovAsfScene::KQovAsfScene() = default;
 
 KQovAsfScene::~KQovAsfScene() {
-    // Children first, so that a deep tree is not torn down by deep recursion.
-    std::vector<KAsfBone*> bones = GetBones();
-    for (auto it = bones.rbegin(); it != bones.rend(); ++it) (*it)->children.clear();
+    // Leaves first, so that a deep tree is not torn down by deep recursion; walked by the
+    // parent links, since a destructor must not allocate (it also runs when memory ran out).
+    KAsfBone* bone = mRoot.get();
+    while (bone) {
+        if (!bone->children.empty()) {
+            bone = bone->children.back().get();
+            continue;
+        }
+        // The root's parent link may be left from a refused file: the walk ends at the root.
+        KAsfBone* parent = bone == mRoot.get() ? nullptr : bone->parent;
+        if (!parent || parent->children.empty() || parent->children.back().get() != bone) break;
+        parent->children.pop_back();
+        bone = parent;
+    }
 }
 
 double KQovAsfScene::GetLengthScale() const {

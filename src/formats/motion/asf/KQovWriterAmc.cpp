@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
 #include "io/KStreamOptionsMotion.h"
@@ -10,10 +11,32 @@
 
 KQovWriterAmc::KQovWriterAmc(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
 
-KQovWriterAmc::~KQovWriterAmc() = default;
+KQovWriterAmc::~KQovWriterAmc() {
+    // Never put in place alone.
+    if (mSkeletonFile) mSkeletonFile->Discard();
+}
 
 KStreamOptions* KQovWriterAmc::GetWriteOptions() {
-    return KQovWriterAsf::MakeWriteOptions();
+    KStreamOptions* options = KQovWriterAsf::MakeWriteOptions();
+    // The skeleton file written with these options waits for the motion file.
+    static_cast<KStreamOptionsMotion*>(options)->SetStream(new KQovAcclaimPairSkeleton, true);
+    return options;
+}
+
+bool KQovWriterAmc::FileClose() {
+    if (!mSkeletonFile) return KMotionWriterBase::FileClose();
+    if (!mFile) return Fail(eFileNotOpened);
+    const bool refused = mFile->IsNumberRefused() || mSkeletonFile->IsNumberRefused();
+    const bool ok = KMotionFile::CloseTogether(*mSkeletonFile, *mFile) == 0;
+    mSkeletonFile.reset();
+    mFile.reset();
+    return ok || (refused ? Fail(eUnidentifiedError, kFileNumberError) : Fail(eOutOfDiskSpace));
+}
+
+void KQovWriterAmc::FileDiscard() {
+    if (mSkeletonFile) mSkeletonFile->Discard();
+    mSkeletonFile.reset();
+    KMotionWriterBase::FileDiscard();
 }
 
 bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
@@ -26,6 +49,8 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     KObject* stream = options.GetStream();
     if (!stream || !stream->IsA(KQovAsfScene::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& skeleton = static_cast<KQovAsfScene&>(*stream);
+    // Options that wait for a skeleton file hold no skeleton until one is written.
+    if (!skeleton.mRoot) return Fail(eStreamOptionsNotSet);
     if (!skeleton.BindNodes(KQovWriterAsf::SkeletonTop(root)))
         return Fail(eUnidentifiedError, "A bone of the skeleton has no node of its name.");
 
@@ -43,5 +68,8 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
         mFile->WriteFrame(skeleton, f);
     }
     for (KAsfBone* bone : skeleton.GetBones()) bone->keys.clear();
-    return Finish();
+    if (!Finish()) return false;
+    if (auto* pair = dynamic_cast<KQovAcclaimPairSkeleton*>(&skeleton))
+        mSkeletonFile = std::move(pair->waiting);
+    return true;
 }

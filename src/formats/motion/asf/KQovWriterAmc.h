@@ -1,10 +1,14 @@
 #pragma once
 // Writes the animation of the current take as an Acclaim motion file, one block per frame of
 // the options, on the skeleton that the options' stream object holds (the skeleton file is
-// written or read first).
+// written or read first). Its options ask the skeleton writer to leave the skeleton file
+// waiting for this one: the two take their places together or not at all.
+
+#include <memory>
 
 #include "formats/motion/KMotionReaderBase.h"
 #include "formats/motion/asf/KMotionFileAmc.h"
+#include "formats/motion/asf/KMotionFileAsf.h"
 
 class KQovWriterAmc : public KMotionWriterBase<KMotionFileAmc> {
 public:
@@ -13,4 +17,10 @@ public:
 
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;
+    // With a skeleton file waiting, both files take their places, or neither does.
+    bool FileClose() override;
+    void FileDiscard() override;
+
+private:
+    std::unique_ptr<KMotionFileAsf> mSkeletonFile;  // the pair's skeleton file, not yet in place
 };

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -80,10 +81,28 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
         return Fail(eUnidentifiedError, detail.Buffer());
     }
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an ASF", "skeletons");
-    auto* skeleton = new KQovAsfScene;
+    KQovAcclaimPairSkeleton* pair = nullptr;
+    KQovAsfScene* skeleton = nullptr;
+    if (dynamic_cast<KQovAcclaimPairSkeleton*>(options.GetStream()))
+        skeleton = pair = new KQovAcclaimPairSkeleton;
+    else
+        skeleton = new KQovAsfScene;
     options.SetStream(skeleton, true);
     skeleton->BuildFromNodes(root);
     options.Progress(0, "Writing ASF node hierarchy", 0.0f);
     mFile->WriteSkeleton(*skeleton);
-    return Finish();
+    if (!Finish()) return false;
+    if (pair) {
+        pair->waiting = std::move(mFile);
+        mHandedOn = true;
+    }
+    return true;
+}
+
+bool KQovWriterAsf::FileClose() {
+    if (mHandedOn && !mFile) {
+        mHandedOn = false;
+        return true;
+    }
+    return KMotionWriterBase::FileClose();
 }
