@@ -2,12 +2,14 @@
 // Sorted map from text keys (copied) to pointer values.
 //
 // Adding is constant time and keeps duplicates; the entries are sorted on the first lookup or
-// positional access after a change. Equal keys stay in the order they were added and lookups
+// positional access after a change (entries added since the last sort are sorted among
+// themselves and merged in, so adding a few to a large map does not sort it all again). Equal keys stay in the order they were added and lookups
 // find the lowest position of a key, so among equal keys the one added first is found. Keys compare
 // without regard to ASCII case by default, or byte for byte. A null key reads as "".
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class KStringMap {
@@ -33,6 +35,11 @@ public:
     bool RemoveAt(int index);
     // Removes the entry Find gives; false when absent.
     bool Remove(const char* key);
+    // For each pair in turn, every entry holding `first` holds `second` instead and counts as
+    // added at that moment (after the entries of an equal key), as RemoveAt and Add of its key
+    // would make it; one pair's entries are renewed from the last position to the first. A
+    // value is replaced once: a `second` listed as a later `first` is left as it is.
+    void ReplaceValues(const std::vector<std::pair<void*, void*>>& pairs);
     void Sort() const;
     int GetCount() const { return int(mEntries.size()); }
     void Clear();
@@ -46,7 +53,8 @@ private:
     int CompareKeys(const char* a, const char* b) const;
 
     mutable std::vector<Entry> mEntries;
-    mutable bool mUnsorted = false;
+    // The entries before this position are in key order; those after it were added since.
+    mutable size_t mSorted = 0;
     bool mCaseSensitive;
     uint64_t mNextSerial = 0;
 };

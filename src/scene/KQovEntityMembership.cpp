@@ -79,6 +79,7 @@ bool KQovNodeProperties::Notify(const KPlugChain* chain, int code, KPlug* sender
             mNode->GetNodeError().SetError(KQovNode::eIndexOutOfRange);
             return false;
         }
+        if (code == eSourceAdded) mNode->ChildJoined(child->mNode);
         if (code == eSourceAdded && mNode->GetEntityContainer())
             child->mNode->SetEntityContainer(mNode->GetEntityContainer(), 0);
         else if (code == eSourceRemoved)

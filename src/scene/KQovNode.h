@@ -344,6 +344,7 @@ public:
 private:
     friend class KQovNodeAttribute;
     friend class KQovEntityContainer;
+    friend class KQovNodeProperties;
     // The attribute is going away: no channel calls, only the pointer and flags.
     void ForgetAttribute(const KQovNodeAttribute* attribute);
     void UpdateAttributeFlags();
@@ -351,6 +352,10 @@ private:
     // set (its subtree is then left alone).
     bool ComputeOwnGlobalMatrix(int set);
     bool ResetOwnPivotSet(int set);
+    // This subtree of the set holds a computed matrix again: the stale marks above end.
+    void ClearStaleAbove(int set);
+    // A child was linked under this node.
+    void ChildJoined(KQovNode* child);
     // The node's own part of the two pivot animation conversions; false when it has none.
     bool ConvertOwnPivotAnimation(int targetSet, double framesPerSecond, bool reduceKeys,
                                   bool inHierarchy);

@@ -69,9 +69,11 @@ void KQovNodeCollector::SetCategoryEnabled(int category, bool enabled) {
 void KQovNodeCollector::Clear() {
     ClearAccepted();
     mNodes.clear();
+    mHeldNodes.clear();
     mClashingNodes.clear();
     for (int k = 0; k < 3; ++k) {
         mObjects[k].clear();
+        mHeldObjects[k].clear();
         mClashing[k].clear();
     }
 }
@@ -94,7 +96,7 @@ bool KQovNodeCollector::TestNode(KQovNode* node) {
                 HoldsName(mNodes, node->GetName());
         if (clash) mClashingNodes.push_back(node);
     }
-    if (!Holds(mNodes, node)) mNodes.push_back(node);
+    if (mHeldNodes.insert(node).second) mNodes.push_back(node);
     return clash;
 }
 
@@ -122,7 +124,7 @@ bool KQovNodeCollector::TestObjects(int kind, const std::vector<KQovObject*>& ob
                 clash = true;
             }
         }
-        if (!Holds(mObjects[kind], object)) mObjects[kind].push_back(object);
+        if (mHeldObjects[kind].insert(object).second) mObjects[kind].push_back(object);
     }
     return clash;
 }

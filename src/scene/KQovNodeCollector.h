@@ -4,6 +4,7 @@
 // finds those whose names clash with the destination's objects or with each
 // other.
 
+#include <unordered_set>
 #include <vector>
 
 #include "scene/KQovNodeVisitor.h"
@@ -41,5 +42,7 @@ private:
     bool mEnabled[eCategoryCount] = {true, false, false, false, true};
     std::vector<KQovNode*> mNodes, mClashingNodes;
     std::vector<KQovObject*> mObjects[3], mClashing[3];
+    // What mNodes and mObjects hold, so that a large subtree is not searched once per entry.
+    std::unordered_set<const void*> mHeldNodes, mHeldObjects[3];
     KQovEntityContainer* mDestination;
 };

@@ -152,6 +152,11 @@ const KQovPivotSet* KQovNodeProperties::GetPivotSet(int index) const {
     return mPivotSet1.get();
 }
 
+KQovPivotSet* KQovNodeProperties::FindPivotSet(int index) const {
+    if (index == 0) return const_cast<KQovPivotSet*>(&mPivotSet0);
+    return index == 1 ? mPivotSet1.get() : nullptr;
+}
+
 void KQovNodeProperties::ResetStoredPivotSet(int index) {
     if (index == 0)
         mPivotSet0.Reset();

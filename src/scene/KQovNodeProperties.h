@@ -31,6 +31,10 @@ struct KQovPivotSet {
     uint8_t rotationSpaceForLimitOnly = 0;
     KMatrix globalMatrix;
     uint8_t globalMatrixValid = 0;
+    // This matrix and every one below it (through nodes with the set) are stale: an
+    // invalidation can stop here. Cleared up the tree when one of them is computed or a child
+    // joins; a reset leaves it, as a reset matrix is stale anyway.
+    uint8_t subtreeStale = 0;
     int32_t pivotState = 1;  // 0: the set's pivots are in use
 
     KQovPivotSet() { Reset(); }
@@ -117,6 +121,8 @@ public:
     const KQovPivotSet* GetPivotSet(int index) const;
     // Resets a set without making set 1 (one never made is in its reset state).
     void ResetStoredPivotSet(int index);
+    // The set if it was made; null otherwise.
+    KQovPivotSet* FindPivotSet(int index) const;
 
     // Values of the embedded rows, read and written without events.
     bool GetBool(int row) const;

@@ -39,17 +39,38 @@ void KQovNode::InvalidateChannelTransforms() {
             mCache->globalValid = false;
 }
 
-// A node's pivot-set global depends on its ancestors', so the subtree goes stale too.
+// A node's pivot-set global depends on its ancestors', so the subtree goes stale too. A
+// subtree already all stale is not walked again: setting the pivots of every node of a chain
+// would otherwise walk the rest of the chain each time.
 void KQovNode::InvalidatePivotSet(int set) {
     KQovWalkNodes(
         this,
         [set](KQovNode* node, int) {
             KQovPivotSet* pivots = node->GetPivotSet(set);
-            if (!pivots) return false;
+            if (!pivots || pivots->subtreeStale) return false;
             pivots->globalMatrixValid = 0;
+            pivots->subtreeStale = 1;
             return true;
         },
         [](KQovNode*, int) {});
+}
+
+void KQovNode::ClearStaleAbove(int set) {
+    // Above a node not marked, none is (a mark covers the whole subtree).
+    for (KQovNode* node = this; node; node = node->GetParent()) {
+        KQovPivotSet* pivots = node->mProperties ? node->mProperties->FindPivotSet(set) : nullptr;
+        if (!pivots || !pivots->subtreeStale) return;
+        pivots->subtreeStale = 0;
+    }
+}
+
+void KQovNode::ChildJoined(KQovNode* child) {
+    // A child not all stale (or never marked) may bring computed matrices along.
+    for (int set = 0; set < 2; ++set) {
+        const KQovPivotSet* pivots =
+            child && child->mProperties ? child->mProperties->FindPivotSet(set) : nullptr;
+        if (!pivots || !pivots->subtreeStale) ClearStaleAbove(set);
+    }
 }
 
 void KQovNode::ReadTRS(KQovTakeNode* takeNode, const KTime* time, KVector4 trs[3]) {
@@ -217,6 +238,7 @@ bool KQovNode::ComputeOwnGlobalMatrix(int set) {
     KMatrixMultiply(m, KQovScalingMatrix(s), m);
     KMatrixMultiply(pivots->globalMatrix, m, parentGlobal);
     pivots->globalMatrixValid = 1;
+    ClearStaleAbove(set);
     return true;
 }
 

@@ -5,6 +5,9 @@
 namespace {
 const char* const kErrors[] = {"Error"};
 
+// Shorter poses are searched entry by entry.
+constexpr int kIndexFrom = 32;
+
 const KMatrix& Identity() {
     static const KMatrix identity = [] {
         KMatrix m;
@@ -30,7 +33,11 @@ const char* KQovPose::GetNodeName(int index) const {
 }
 
 void KQovPose::SetNodeName(int index, const char* name) {
-    if (index >= 0 && index < GetCount() && name && *name) mEntries[size_t(index)].nodeName = name;
+    if (index >= 0 && index < GetCount() && name && *name) {
+        mEntries[size_t(index)].nodeName = name;
+        mIndex.clear();
+        mIndexed = false;
+    }
 }
 
 const KMatrix& KQovPose::GetMatrix(int index) const {
@@ -42,13 +49,25 @@ bool KQovPose::IsLocalMatrix(int index) const {
 }
 
 int KQovPose::Find(const char* nodeName) const {
-    for (int i = 0; nodeName && i < GetCount(); ++i)
-        if (mEntries[size_t(i)].nodeName == nodeName) return i;
-    return -1;
+    if (!nodeName) return -1;
+    if (GetCount() < kIndexFrom) {
+        for (int i = 0; i < GetCount(); ++i)
+            if (mEntries[size_t(i)].nodeName == nodeName) return i;
+        return -1;
+    }
+    if (!mIndexed) {
+        for (int i = 0; i < GetCount(); ++i) mIndex.emplace(mEntries[size_t(i)].nodeName.Buffer(), i);
+        mIndexed = true;
+    }
+    const auto found = mIndex.find(nodeName);
+    return found == mIndex.end() ? -1 : found->second;
 }
 
 void KQovPose::Remove(int index) {
-    if (index >= 0 && index < GetCount()) mEntries.erase(mEntries.begin() + index);
+    if (index < 0 || index >= GetCount()) return;
+    mEntries.erase(mEntries.begin() + index);
+    mIndex.clear();
+    mIndexed = false;
 }
 
 bool KQovPose::IsCompatible(const char* nodeName, const KMatrix& matrix, int& found) const {
@@ -71,6 +90,7 @@ int KQovPose::Add(const char* nodeName, const KMatrix& matrix, bool local) {
     if (!IsCompatible(nodeName, matrix, found)) return -1;
     if (found >= 0) return found;
     mEntries.push_back(Entry{KString(nodeName), matrix, local});
+    if (mIndexed) mIndex.emplace(nodeName, GetCount() - 1);
     return GetCount() - 1;
 }
 

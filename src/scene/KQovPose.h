@@ -3,6 +3,8 @@
 // named by node name. A bind pose refuses a matrix that contradicts the bind
 // matrix another bind pose of a scene of the same manager holds for that node.
 
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KError.h"
@@ -66,4 +68,8 @@ private:
     KQovPoseProperties* mProperties;
     char mKind;
     std::vector<Entry> mEntries;
+    // The first entry of each name, for a long pose (Add looks every node up first); made by
+    // the first lookup that needs it, dropped when an entry is renamed or removed.
+    mutable std::unordered_map<std::string, int> mIndex;
+    mutable bool mIndexed = false;
 };

@@ -147,6 +147,41 @@ TEST(KStringMap, MatchesStableSortedModel) {
     }
 }
 
+// Replacing values in one pass orders the entries as removing and adding each one again did,
+// equal keys (of either case) included; entries added after it merge in by the same order.
+TEST(KStringMap, ReplaceValuesMatchesRemoveAndAdd) {
+    const char* keys[] = {"m", "M", "a", "m", "b", "A", "m", "c"};
+    const std::vector<std::pair<void*, void*>> pairs = {
+        {V(2), V(1)}, {V(9), V(1)}, {V(4), V(3)}, {V(6), V(5)}};
+    const intptr_t values[] = {2, 4, 6, 2, 4, 6, 1, 3};
+    KStringMap fast, slow;
+    for (int i = 0; i < 8; ++i) {
+        fast.Add(keys[i], V(values[i]));
+        slow.Add(keys[i], V(values[i]));
+    }
+    fast.ReplaceValues(pairs);
+    for (const auto& [removed, kept] : pairs) {
+        std::vector<std::string> renewed;
+        for (int i = slow.GetCount(); i-- > 0;) {
+            const char* key = nullptr;
+            if (slow.GetAt(i, &key) != removed) continue;
+            renewed.emplace_back(key);
+            slow.RemoveAt(i);
+        }
+        for (const std::string& key : renewed) slow.Add(key.c_str(), kept);
+    }
+    fast.Add("m", V(7));
+    slow.Add("m", V(7));
+    ASSERT_EQ(Keys(fast), Keys(slow));
+    for (int i = 0; i < slow.GetCount(); ++i) EXPECT_EQ(fast.GetAt(i), slow.GetAt(i)) << i;
+    int a = -1, b = -2;
+    EXPECT_EQ(fast.Find("M", &a), slow.Find("M", &b));
+    EXPECT_EQ(a, b);
+    EXPECT_TRUE(fast.Remove("m"));
+    EXPECT_TRUE(slow.Remove("m"));
+    EXPECT_EQ(Keys(fast), Keys(slow));
+}
+
 TEST(KDeleteStringArray, DeletesAndEmpties) {
     KArrayPtr<KString> names;
     for (const char* text : {"Take 001", "Take 002", "Default"}) names.Add(new KString(text));

@@ -240,6 +240,17 @@ TEST(KQovNodeTransform, StoredMatricesAndTheirInvalidation) {
     EXPECT_DOUBLE_EQ(c.mid.GetGlobalMatrix(0)[3][0], 2.0);
     EXPECT_EQ(c.mid.GetPivotState(0), 0);
     EXPECT_EQ(c.mid.GetRotationPivot(0)[0], V(0, 0, 0));
+    // A node with a stored matrix joining a parent whose subtree was all stale: the parent's
+    // next pivot edit still reaches it.
+    KQovNode parent(nullptr, "Model::Parent"), before(nullptr, "Model::Before");
+    KQovNode joiner(nullptr, "Model::Joiner");
+    before.AddChild(&joiner);
+    joiner.SetLocalTranslation(1, 0, 0);
+    EXPECT_DOUBLE_EQ(joiner.GetGlobalMatrix(0)[3][0], 1.0);
+    parent.SetPivotState(0, 0);
+    parent.AddChild(&joiner);
+    parent.SetRotationOffset(0, 3, 0, 0);
+    EXPECT_DOUBLE_EQ(joiner.GetGlobalMatrix(0)[3][0], 4.0);
 
     // One evaluation per id.
     c.root.SetLocalTranslation(0, 3, 0);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "scene/KQovPose.h"
 #include "KQovSceneFixture.h"
 
@@ -54,6 +56,24 @@ TEST_F(KQovPoseTest, BindPosesAgreeAcrossScenesRestPosesTakeAnything) {
     EXPECT_EQ(rest->GetCount(), 1);
     EXPECT_EQ(rest->Find("knee"), 0);
     EXPECT_EQ(rest->Find("hip"), -1);
+
+    // A long pose finds the first entry of a name through renames, removals and additions.
+    KQovPose* wide = manager.CreatePose("D", false);
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(wide->Add(("n" + std::to_string(i)).c_str(), Translated(i)), i);
+    EXPECT_EQ(wide->Add("n5", Translated(5)), 5);
+    EXPECT_EQ(wide->Add("n5", Translated(6)), -1);
+    wide->SetNodeName(5, "renamed");
+    wide->SetNodeName(9, "n8");
+    EXPECT_EQ(wide->Find("n5"), -1);
+    EXPECT_EQ(wide->Find("renamed"), 5);
+    EXPECT_EQ(wide->Find("n8"), 8);
+    wide->Remove(0);
+    EXPECT_EQ(wide->Find("n39"), 38);
+    EXPECT_EQ(wide->Find("n8"), 7);
+    EXPECT_EQ(wide->Add("n40", Translated(40)), 39);
+    EXPECT_EQ(wide->Find("n40"), 39);
+    EXPECT_EQ(wide->Find(nullptr), -1);
 }
 
 }  // namespace

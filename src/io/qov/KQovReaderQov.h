@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "foundation/KArray.h"
@@ -321,7 +322,7 @@ private:
     // Version-6 twins merge once connections filled the layers; the read's lists are emptied.
     void FinishShading(KQovScene* scene);
     template <class T>
-    void RemapObjectName(T* removed, T* kept);
+    void RemapObjectNames(const std::vector<std::pair<T*, T*>>& pairs);
     template <class T>
     void MergeTwins(KQovScene* scene, std::vector<T*>& list);
     void ReadTexturePlacement(KQovTexture* texture);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 #include <utility>
 
 #include "attributes/KQovGeometry.h"
@@ -198,10 +199,9 @@ std::vector<std::pair<T*, T*>> FindTwins(std::vector<T*>& list) {
 }
 
 template <class T>
-T* KeptTwin(const std::vector<std::pair<T*, T*>>& pairs, T* object) {
-    for (const auto& pair : pairs)
-        if (pair.first == object) return pair.second;
-    return nullptr;
+T* KeptTwin(const std::unordered_map<T*, T*>& keptOf, T* object) {
+    const auto found = keptOf.find(object);
+    return found == keptOf.end() ? nullptr : found->second;
 }
 
 // The layer element a merge of T rewrites.
@@ -226,25 +226,22 @@ bool Destroy(KQovObjectManager& manager, KQovMaterial* material) {
 
 }  // namespace
 
-// Every entry of the object-name map naming `removed` names `kept` instead, so that nothing
-// read later reaches a destroyed object.
+// Every entry of the object-name map naming a removed twin names the kept one instead, so that
+// nothing read later reaches a destroyed object.
 template <class T>
-void KQovReaderQov::RemapObjectName(T* removed, T* kept) {
-    KStringMap& names = *mFile->GetObjectMap();
-    std::vector<KString> keys;
-    for (int i = names.GetCount(); i-- > 0;) {
-        const char* key = nullptr;
-        if (names.GetAt(i, &key) != removed->GetPropertyHandler()) continue;
-        keys.emplace_back(key);
-        names.RemoveAt(i);
-    }
-    for (const KString& key : keys) names.Add(key.Buffer(), kept->GetPropertyHandler());
+void KQovReaderQov::RemapObjectNames(const std::vector<std::pair<T*, T*>>& pairs) {
+    std::vector<std::pair<void*, void*>> handlers;
+    handlers.reserve(pairs.size());
+    for (const auto& [removed, kept] : pairs)
+        handlers.emplace_back(removed->GetPropertyHandler(), kept->GetPropertyHandler());
+    mFile->GetObjectMap()->ReplaceValues(handlers);
 }
 
 template <class T>
 void KQovReaderQov::MergeTwins(KQovScene* scene, std::vector<T*>& list) {
     const auto pairs = FindTwins(list);
     if (pairs.empty()) return;
+    const std::unordered_map<T*, T*> keptOf(pairs.begin(), pairs.end());
     for (int n = 0; n < mNodes.GetCount(); ++n) {
         KQovGeometry* geometry = static_cast<KQovNode*>(mNodes.GetAt(n))->GetGeometry();
         if (!geometry) continue;
@@ -256,10 +253,11 @@ void KQovReaderQov::MergeTwins(KQovScene* scene, std::vector<T*>& list) {
             if (!element) continue;
             auto& direct = element->GetDirectArray();
             for (int i = 0; i < direct.GetCount(); ++i)
-                if (T* kept = KeptTwin(pairs, direct.GetAt(i))) direct.SetAt(i, kept);
+                if (T* kept = KeptTwin(keptOf, direct.GetAt(i))) direct.SetAt(i, kept);
         }
         geometry->SetScene(counted);
     }
+    RemapObjectNames(pairs);
     for (const auto& [removed, kept] : pairs) {
         // Whatever was connected to the twin (a camera background, a node) gets the kept one.
         KQovPropertyHandler* from = removed->GetPropertyHandler();
@@ -269,7 +267,6 @@ void KQovReaderQov::MergeTwins(KQovScene* scene, std::vector<T*>& list) {
         for (KPlug* user : users)
             if (user && !user->IsConnectedSrc(to)) user->ConnectSrc(to);
         Forget(*scene->GetEntityContainer(), removed);
-        RemapObjectName(removed, kept);
         Destroy(*mManager, removed);
     }
 }

@@ -222,13 +222,26 @@ void KQovAsfScene::ApplyMotion(KQovObjectManager* manager, KQovNode* parent, con
         // Bones are matched level by level; one without a node gets a new subtree.
         for (KAsfBone* bone : GetBones()) {
             if (!bone->node) continue;
+            // The first child node of each name, listed once: a search per bone would make a
+            // wide skeleton quadratic.
+            std::unordered_map<std::string, KQovNode*> byName;
+            bool listed = false;
             for (auto& child : bone->children) {
                 if (child->node) continue;
-                KQovNode* found = bone->node->FindChild(child->name.c_str(), false);
-                if (found)
-                    child->node = found;
-                else
-                    bone->node->AddChild(BuildNodes(manager, *child, limits));
+                if (!listed) {
+                    for (int i = 0; i < bone->node->GetChildCount(); ++i)
+                        if (KQovNode* node = bone->node->GetChild(i))
+                            byName.emplace(node->GetName(), node);
+                    listed = true;
+                }
+                const auto found = byName.find("Model::" + child->name);
+                if (found != byName.end()) {
+                    child->node = found->second;
+                    continue;
+                }
+                KQovNode* built = BuildNodes(manager, *child, limits);
+                // Added last, so found only where no earlier child has its name.
+                if (bone->node->AddChild(built)) byName.emplace(built->GetName(), built);
             }
         }
     } else {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -272,15 +273,16 @@ bool KMotionFileHtr::ReadBasePositionLine() {
     return true;
 }
 
-KHtrSegment* KMotionFileHtr::ReadFrameSectionName() {
+int KMotionFileHtr::ReadFrameSectionName(const std::unordered_map<std::string, size_t>& byName) {
     char token[kMaxName + 3];
     if (!ReadToken(token, kMaxName + 2)) {
         Error("Can't read frame name");
-        return nullptr;
+        return -1;
     }
-    for (const auto& segment : mSegments)
-        if ("[" + segment->name + "]" == token) return segment.get();
-    return nullptr;
+    const size_t length = std::strlen(token);
+    if (length < 2 || token[0] != '[' || token[length - 1] != ']') return -1;
+    const auto found = byName.find(std::string(token + 1, length - 2));
+    return found == byName.end() ? -1 : int(found->second);
 }
 
 bool KMotionFileHtr::ReadAnimation(KStreamOptionsMotion& options) {
@@ -288,16 +290,17 @@ bool KMotionFileHtr::ReadAnimation(KStreamOptionsMotion& options) {
     if (options.GetFrameCount() > mFrameCount) options.SetFrameCount(mFrameCount);
     const int frames = options.GetFrameCount();
     std::vector<bool> seen(mSegments.size(), false);
+    // The first segment of each name, found without a pass over the segments per block.
+    std::unordered_map<std::string, size_t> byName;
+    for (size_t s = 0; s < mSegments.size(); ++s) byName.emplace(mSegments[s]->name, s);
     for (int i = 0; i < mSegmentCount; ++i) {
         if (i > 0 && !ReadLine()) return false;
-        KHtrSegment* segment = ReadFrameSectionName();
-        if (!segment) return false;
+        const int index = ReadFrameSectionName(byName);
+        if (index < 0) return false;
         // A second block for one segment would leave another without frames.
-        for (size_t s = 0; s < mSegments.size(); ++s) {
-            if (mSegments[s].get() != segment) continue;
-            if (seen[s]) return false;
-            seen[s] = true;
-        }
+        if (seen[size_t(index)]) return false;
+        seen[size_t(index)] = true;
+        KHtrSegment* segment = mSegments[size_t(index)].get();
         // The frames grow as lines are read: the header's count is never an allocation.
         segment->translations.clear();
         segment->rotations.clear();

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "formats/motion/KMotionFile.h"
@@ -87,7 +88,9 @@ private:
     bool ReadHierarchyLine();
     bool ReadBasePositionLine();
     bool ReadFrame(KHtrSegment& segment, int index);
-    KHtrSegment* ReadFrameSectionName();
+    // The index of the segment a "[name]" line names (the first of that name in `byName`);
+    // -1 when none.
+    int ReadFrameSectionName(const std::unordered_map<std::string, size_t>& byName);
 
     int mFileType = 0;
     int mDataType = 0;
