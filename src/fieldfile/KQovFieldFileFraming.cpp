@@ -852,7 +852,13 @@ bool KQovFieldFile::FieldFileClose() {
             mOwnedStream->Discard();
             placed = false;
         } else if (!mOwnedStream->Commit()) {
-            SetError(eNoSpaceLeft);
+            // A new file deleted meanwhile, or refused by the system, says why; else the disk
+            // is full.
+            const std::string problem = KLastReplaceProblem();
+            if (problem.empty())
+                SetError(eNoSpaceLeft);
+            else
+                SetError(eFileNotCreated, ("File not created: " + problem).c_str());
             placed = false;
         } else {
             // An old project folder beside the file would be read in its place.

@@ -198,6 +198,22 @@ TEST(KQovFieldFileHostile, WriteFailingAtTheEndIsReported) {
     EXPECT_NE(access(name.c_str(), F_OK), 0);  // nothing put in place
 }
 
+// A new file deleted before it takes its place is told as such, not as a full disk.
+TEST(KQovFieldFileHostile, NewFileDeletedBeforeItsPlaceIsToldSo) {
+    TempFolder tmp;
+    const std::string name = tmp / "gone.qov";
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+    f.FieldWriteC("Field", "x");
+    for (const std::string& entry : TempTestFolder::NamesIn(tmp.Path()))
+        if (entry.compare(0, 9, ".gone.qov") == 0) std::remove((tmp / entry).c_str());
+    EXPECT_FALSE(f.FieldFileClose());
+    EXPECT_EQ(f.GetLastErrorID(), KQovFieldFile::eFileNotCreated);
+    EXPECT_NE(std::string(f.GetLastErrorString()).find("was deleted"), std::string::npos)
+        << f.GetLastErrorString();
+    EXPECT_EQ(TempTestFolder::NamesIn(tmp.Path()), (std::vector<std::string>{".", ".."}));
+}
+
 TEST(KQovFieldFileHostile, FolderIsNoFile) {
     TempFolder tmp;
     mkdir((tmp / "d.qov").c_str(), 0755);

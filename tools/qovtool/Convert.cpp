@@ -123,6 +123,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     const char* password = "";
     bool passwordGiven = false;
     const char* flag = "--binary";
+    bool kindGiven = false;
     const char* chosenSkeleton = nullptr;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -132,7 +133,14 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         } else if (arg == "--skeleton" && i + 1 < argc) {
             chosenSkeleton = argv[++i];
         } else if (arg == "--ascii" || arg == "--binary" || arg == "--encrypted" || arg == "--v5") {
+            // Two kinds of QOV file: one would be passed over.
+            if (kindGiven && arg != flag) {
+                std::fprintf(stderr, "qovtool: %s and %s cannot be given together\n", flag,
+                             argv[i]);
+                return 2;
+            }
             flag = argv[i];
+            kindGiven = true;
         } else if (arg.compare(0, 2, "--") == 0) {
             return Usage();
         } else if (!in) {

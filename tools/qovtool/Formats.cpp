@@ -90,8 +90,8 @@ void QovToolPrintUsage(std::FILE* out) {
                  "               encrypted, an ASCII one ignores it\n"
                  "  --skeleton FILE\n"
                  "               the ASF skeleton of an AMC file read (else the .asf beside it)\n"
-                 "  (--ascii, --encrypted or --v5 with an output that is not QOV, and\n"
-                 "  --password with neither file QOV, exit with 2)\n"
+                 "  (--ascii, --encrypted or --v5 with an output that is not QOV, two\n"
+                 "  different ones together, and --password with no QOV file, exit with 2)\n"
                  "formats read and written, by the file's extension:\n");
     for (const QovToolFormat& format : kFormats)
         std::fprintf(out, "  %-5s%s\n", format.extension, format.description);

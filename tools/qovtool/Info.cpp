@@ -192,11 +192,13 @@ void PrintScene(KQovScene& scene, double rate) {
 int QovToolInfo(int argc, char** argv) {
     const char* file = nullptr;
     const char* password = "";
+    bool passwordGiven = false;
     const char* chosenSkeleton = nullptr;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--password" && i + 1 < argc) {
             password = argv[++i];
+            passwordGiven = true;
         } else if (arg == "--skeleton" && i + 1 < argc) {
             chosenSkeleton = argv[++i];
         } else if (arg.compare(0, 1, "-") == 0 || file) {
@@ -211,6 +213,12 @@ int QovToolInfo(int argc, char** argv) {
         return 2;
     }
     const int id = QovToolReadingIdOf(file);
+    // A password serves a QOV file only; passed over, it would hide a wrong file name.
+    if (passwordGiven && id != 0) {
+        std::fprintf(stderr,
+                     "qovtool: --password is for QOV files only, and %s is not a QOV file\n", file);
+        return 2;
+    }
     if (!QovToolCheckReadable(file)) return 1;
 
     KQovObjectManager manager;

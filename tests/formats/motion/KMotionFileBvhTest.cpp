@@ -210,7 +210,10 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         {"Frames: 2\nFrame Time: 0.0333333\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6 7\n", 2, 30,
          2},
         {"Frames: 1\nFrame Time: 0.008333\n1 2 3 10 20 30 5 6 7\n", 1, 120, 1},
-        {"Frames: 2\nFrame Time: 0\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6\n", 2, 25, 1},
+        {"Frames: 2\nFrame Time: 0\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6\n", 2, 25, 1,
+         "Frame Time 0 s is not a rate; read at 25 frames a second\n"},
+        {"Frames: 1\nFrame Time: -1\n1 2 3 10 20 30 5 6 7\n", 1, 25, 1,
+         "Frame Time -1 s is not a rate; read at 25 frames a second\n"},
         {"Frames: -5\nFrame Time: 0.5\n", 0, 2, 0},
         // Below one frame a second the rate is kept, not rounded to 0 (the default) or 1.
         {"Frames: 1\nFrame Time: 2\n1 2 3 10 20 30 5 6 7\n", 1, 0.5, 1},

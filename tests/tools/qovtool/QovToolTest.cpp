@@ -130,6 +130,16 @@ TEST_F(QovTool, CommandLine) {
          2,
          "",
          unused("--password", "neither " + bvh + " nor " + mTemp / "out.htr" + " is a QOV file")},
+        {{"info", bvh, "--password", "p"}, 2, "", unused("--password", bvh + " is not a QOV file")},
+        // Two kinds of QOV file: neither is passed over.
+        {{"convert", bvh, mTemp / "out.qov", "--v5", "--ascii"},
+         2,
+         "",
+         "qovtool: --v5 and --ascii cannot be given together\n"},
+        {{"convert", bvh, mTemp / "out.qov", "--encrypted", "--binary"},
+         2,
+         "",
+         "qovtool: --encrypted and --binary cannot be given together\n"},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -141,6 +151,7 @@ TEST_F(QovTool, CommandLine) {
     }
     EXPECT_FALSE(Exists(mTemp / "out.obj"));
     EXPECT_FALSE(Exists(mTemp / "out.htr"));
+    EXPECT_FALSE(Exists(mTemp / "out.qov"));
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
                                   "vpm", "mov", "brd", "dxf", "3ds", "obj"})

@@ -152,9 +152,10 @@ bool KQovReader3ds::Load() {
     InitMeshSettings3ds(mCtx, &settings);
     if (!mCtx.ErrorPending()) GetMeshSettings3ds(mCtx, mDatabase, &settings);
     if (settings) {
+        // A scale that is not a number is refused as any such number is; no warning for it.
         if (settings->masterScale > 0)
             mScale *= settings->masterScale;
-        else
+        else if (settings->masterScale <= 0)
             mStatus += KFormatC(
                            "The master scale (chunk 0x0100 at byte %llu) is 0 or below: it "
                            "is read as 1.\n",

@@ -261,6 +261,10 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
                                 (std::string("Out of disk space: ") + mCtx.ErrorAt(i).message).c_str());
         ok = false;
     }
+    // Images go beside the file only once it is in place.
+    std::string status;
+    if (ok) mTextureNames.CopyPlaced(status);
+    mStatus += status.c_str();
     return ok;
 }
 

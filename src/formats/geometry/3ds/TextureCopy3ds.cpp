@@ -94,6 +94,7 @@ void TextureNames3ds::Reset(const std::string& file3ds) {
     mFile3ds = file3ds;
     mPlaced.clear();
     mTaken.clear();
+    mCopies.clear();
 }
 
 void TextureNames3ds::Reserve(const std::string& path) {
@@ -115,7 +116,7 @@ std::string TextureNames3ds::Place(const std::string& path, std::string& status)
     std::string name = KeptName(path);
     if (!name.empty()) {
         Reserve(path);
-        CopyTextureFile3ds(path.c_str(), mFile3ds.c_str(), status);
+        mCopies.emplace_back(path, std::string());
         return mPlaced[path] = name;
     }
     const std::string fileName = KExtractFileName(path.c_str(), true).Buffer();
@@ -131,6 +132,13 @@ std::string TextureNames3ds::Place(const std::string& path, std::string& status)
     mTaken.insert(Upper(name));
     status += "Texture \"" + path + "\" is written as \"" + name +
               "\": a 3DS file holds texture names of 12 characters at most.\n";
-    CopyTextureFile3ds(path.c_str(), mFile3ds.c_str(), status, name.c_str());
+    mCopies.emplace_back(path, name);
     return mPlaced[path] = name;
+}
+
+void TextureNames3ds::CopyPlaced(std::string& status) {
+    for (const auto& copy : mCopies)
+        CopyTextureFile3ds(copy.first.c_str(), mFile3ds.c_str(), status,
+                           copy.second.empty() ? nullptr : copy.second.c_str());
+    mCopies.clear();
 }

@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Copies `path` next to `file3ds`, as `name` (by default its own file name), unless a file of
 // that name is there already. False, with a line added to `status`, when the source is missing
@@ -23,9 +25,12 @@ public:
     void Reset(const std::string& file3ds);
     // A name written as it is: no image made short will take it.
     void Reserve(const std::string& path);
-    // The map name of the image at `path`; its first use copies it beside the file under that
-    // name and, when the name is a new one, says in `status` which image it stands for.
+    // The map name of the image at `path`; when the name is a new one, says in `status` which
+    // image it stands for. Its first use marks it for copying beside the file under that name.
     std::string Place(const std::string& path, std::string& status);
+    // Copies the images placed since Reset; called once the file has taken its place, so a
+    // failed write leaves no image behind.
+    void CopyPlaced(std::string& status);
 
     // The name written as it is, or empty when it needs one of its own.
     static std::string KeptName(const std::string& path);
@@ -36,6 +41,7 @@ private:
     bool Free(const std::string& path, const std::string& name) const;
 
     std::string mFile3ds;
-    std::map<std::string, std::string> mPlaced;  // by path
-    std::set<std::string> mTaken;                // upper-cased file names
+    std::map<std::string, std::string> mPlaced;                // by path
+    std::set<std::string> mTaken;                              // upper-cased file names
+    std::vector<std::pair<std::string, std::string>> mCopies;  // path, name (empty: its own)
 };

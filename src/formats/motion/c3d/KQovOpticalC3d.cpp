@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "formats/motion/c3d/KMotionFileC3d.h"
+#include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
@@ -81,6 +82,16 @@ std::unique_ptr<KMarkerFileInterface> KQovWriterC3d::CreateMotionFile(const char
 bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
     if (mFile && scene && base && base->IsA(KStreamOptionsMotion::ClassId())) {
         const auto& options = static_cast<const KStreamOptionsMotion&>(*base);
+        // The reader takes a header rate outside these as damage (and reads 30 a second).
+        const float rate = float(options.GetFrameRate());
+        if (!(rate > 0.001f && rate <= 1.0e6f)) {
+            const std::string text =
+                "A C3D file holds frame rates above 0.001 and up to 1000000 a second; the "
+                "scene's is " +
+                KShortestText(options.GetFrameRate()) + " a second";
+            mError.SetErrorWithText(eUnidentifiedError, text.c_str());
+            return false;
+        }
         const double number =
             KC3dFrameNumberAt(options.GetStartTime().GetSecondDouble(), options.GetFrameRate());
         const double first = std::max(0.0, number);

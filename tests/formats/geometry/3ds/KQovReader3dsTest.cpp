@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <set>
@@ -201,25 +202,45 @@ TEST(KQovReader3ds, OptionsScaleSpotlightsAndMaterialsOfOtherFiles) {
 TEST(KQovReader3ds, MasterScalesOutOfReach) {
     const struct {
         float masterScale, size;
-        double vertexX;  // of 3DS vertex (size, 2 size, 3 size); 0: refused
+        double vertexX;  // of 3DS vertex (size, 2 size, 3 size); 0: refused, -1: not a number
         bool warned;
     } cases[] = {
         {0.1f, 1, 0.254, false},    {0.0f, 1, 2.54, true},    {-2.0f, 1, 2.54, true},
         {1e30f, 1, 2.54e30, false}, {1e30f, 1e10f, 0, false}, {1e10f, 1e26f, 0, false},
+        {std::nanf(""), 1, -1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.masterScale);
         SCOPED_TRACE(c.size);
         TempPath3ds file("scale.3ds");
-        WriteCrafted(file.path, c.masterScale, c.size);
+        // The writer refuses a scale that is not a number: it is put into the bytes after.
+        const bool nan = std::isnan(c.masterScale);
+        WriteCrafted(file.path, nan ? 1.0f : c.masterScale, c.size);
         // The chunk's place, found in the bytes: tag 0x0100, length 10, then the float.
         const std::vector<char> bytes = ReadBytes3ds(file.path);
         const char head[] = {0x00, 0x01, 0x0A, 0x00, 0x00, 0x00};
         const auto at = std::search(bytes.begin(), bytes.end(), head, head + 6);
         ASSERT_NE(at, bytes.end());
+        if (nan) {
+            std::vector<uint8_t> patched(bytes.begin(), bytes.end());
+            const size_t value = size_t(at - bytes.begin()) + 6;
+            patched[value + 2] = 0xC0;
+            patched[value + 3] = 0x7F;
+            patched[value] = patched[value + 1] = 0;
+            WriteBytes3ds(file.path, patched);
+        }
         const std::string chunk =
             "(chunk 0x0100 at byte " + std::to_string(at - bytes.begin()) + ")";
         Reading3ds r;
+        if (c.vertexX < 0) {
+            // Refused as any such number, without the warning of a scale of 0 or below.
+            EXPECT_FALSE(r.Read(file.path));
+            EXPECT_EQ(r.error,
+                      "File is corrupted: a number that is not finite or is larger than "
+                      "2^100 (about 1.27e30) " +
+                          chunk);
+            continue;
+        }
         if (c.vertexX == 0) {
             EXPECT_FALSE(r.Read(file.path));
             EXPECT_EQ(r.error,

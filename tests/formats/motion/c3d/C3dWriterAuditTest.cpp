@@ -54,12 +54,13 @@ struct Written {
     std::string status;
 };
 
-Written Write(TestScene& t, const std::string& path, double startSeconds, int frames, bool floats) {
+Written Write(TestScene& t, const std::string& path, double startSeconds, int frames, bool floats,
+              double rate = 30.0) {
     KQovWriterC3d writer(&t.manager);
     if (!writer.FileCreate(path.c_str())) return {false, writer.GetLastErrorID(), ""};
     std::unique_ptr<KStreamOptions> base(writer.GetWriteOptions());
     auto* options = static_cast<KStreamOptionsMotion*>(base.get());
-    options->SetFrameRate(0, 30.0);
+    options->SetFrameRate(0, rate);
     KTime start;
     start.SetSecondDouble(startSeconds);
     options->SetStartTime(start);
@@ -82,6 +83,7 @@ TEST(C3dWriterAudit, FrameNumbersTheHeaderCannotHold) {
         bool ok;
         int firstFrame;
         bool note;
+        double rate = 30.0;  // a header rate its reader would not take back is refused
     } cases[] = {
         // Frame 1 plays at time 0.
         {0.0, 3, true, 1, false},
@@ -94,6 +96,9 @@ TEST(C3dWriterAudit, FrameNumbersTheHeaderCannotHold) {
         {2185.0, 3, false, 0, false},     // first frame 65551
         {2184.4, 3, true, 65533, false},  // last frame 65535
         {2184.5, 3, false, 0, false},     // last frame 65536
+        {0.0, 3, true, 1, false, 0.0011},
+        {0.0, 3, false, 0, false, 0.0004},
+        {0.0, 3, false, 0, false, 2e6},
     };
     for (const auto& c : cases) {
         TempTestFolder dir;
@@ -101,10 +106,13 @@ TEST(C3dWriterAudit, FrameNumbersTheHeaderCannotHold) {
         const std::string path = dir.path() + "/limits.c3d";
         TestScene t;
         BuildMarker(t, {0.0f});
-        const Written w = Write(t, path, c.start, c.frames, true);
+        const Written w = Write(t, path, c.start, c.frames, true, c.rate);
         EXPECT_EQ(w.ok, c.ok) << c.start << " " << c.frames;
         if (!c.ok) {
             EXPECT_EQ(w.error, KQovWriter::eUnidentifiedError) << c.start << " " << c.frames;
+            if (c.rate != 30.0) {
+                EXPECT_NE(w.status.find("frame rates above 0.001"), std::string::npos);
+            }
             continue;
         }
         EXPECT_EQ(w.status.find("before frame 0") != std::string::npos, c.note) << c.start;
