@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "foundation/KIniFile.h"
@@ -430,9 +432,14 @@ void KMotionFileHtr::WriteSegments(int frames, int frameRate, int boneAxis) {
     constexpr double kMillimetres = 10.0;
     WriteHeader(int(mSegments.size()), frames, frameRate, boneAxis);
     WriteHierarchyBegin();
+    // A parent that names no segment is written as the global frame. One table of the names,
+    // not a search per segment: a long chain must not cost its length squared.
+    std::unordered_set<std::string_view> names;
+    names.reserve(mSegments.size());
+    for (const auto& s : mSegments) names.insert(s->name);
     for (const auto& s : mSegments)
         WriteHierarchyLine(s->name.c_str(),
-                           FindSegment(s->parentName.c_str()) ? s->parentName.c_str() : nullptr);
+                           names.count(s->parentName) ? s->parentName.c_str() : nullptr);
     WriteBasePositionBegin();
     for (const auto& s : mSegments)
         WriteBasePositionLine(s->name.c_str(), s->baseTranslation * kMillimetres,
