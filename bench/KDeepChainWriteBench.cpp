@@ -1,8 +1,9 @@
 // Deep chains written into formats that place every node in the world or bind bones by name:
 // a chain of nested nodes, each holding a one-triangle mesh, written as OBJ and as DXF, and an
-// ASF skeleton of one chain of bones converted into an ASF and AMC pair and into BVH. At 5,000
-// and 10,000 links the time per link should stay flat (a walk up the chain per node, a search
-// of the tree per bone, or an indentation as deep as the chain doubles it).
+// ASF skeleton of one chain of bones converted into an ASF and AMC pair, into BVH and into
+// HTR. At 5,000 and 10,000 links the time per link should stay flat (a walk up the chain per
+// node, a search of the tree per bone, a search of the segments per parent name, or an
+// indentation as deep as the chain doubles it).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -27,7 +28,7 @@
 namespace {
 
 constexpr int kObjWriter = 18, kDxfWriter = 16, kAsfReader = 6, kAsfWriter = 8, kAmcWriter = 9,
-              kBvhWriter = 5;
+              kBvhWriter = 5, kHtrWriter = 6;
 
 std::string ChainTempName(const std::string& tail) {
     return KPlatformGetTempFolder() + "/qov_chain_" + std::to_string(getpid()) + "_" + tail;
@@ -144,5 +145,11 @@ void BM_AsfChainToBvh(benchmark::State& state) {
     ConvertAsfChain(state, kBvhWriter, ".bvh");
 }
 BENCHMARK(BM_AsfChainToBvh)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Every hierarchy line of the HTR file asks whether its parent's name is a segment's.
+void BM_AsfChainToHtr(benchmark::State& state) {
+    ConvertAsfChain(state, kHtrWriter, ".htr");
+}
+BENCHMARK(BM_AsfChainToHtr)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

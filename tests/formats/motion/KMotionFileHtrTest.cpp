@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "MotionTestHelpers.h"
@@ -104,6 +105,35 @@ TEST(KMotionFileHtr, RealFileMatchesIndependentKinematicsAndSurvivesARoundTrip) 
     }
     EXPECT_LT(worst, 1e-3);
     EXPECT_LT(worstTrip, 2e-3);
+}
+
+// A parent is written by name wherever its segment stands in the table, before or after its
+// child; one that names no segment is written as the global frame.
+TEST(KMotionFileHtr, HierarchyLinesNameParentsWhereverTheyStand) {
+    struct Case {
+        std::vector<std::pair<const char*, const char*>> segments;  // name, parent
+        const char* lines;
+    } cases[] = {
+        {{{"Hips", ""}, {"Hand", "Hips"}}, "Hips\tGLOBAL\nHand\tHips\n"},
+        {{{"Hand", "Hips"}, {"Hips", nullptr}}, "Hand\tHips\nHips\tGLOBAL\n"},
+        {{{"Hips", "Pelvis"}, {"Hand", "hips"}}, "Hips\tGLOBAL\nHand\tGLOBAL\n"},
+        {{{"Loop", "Loop"}}, "Loop\tLoop\n"},
+    };
+    TempTestFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        const std::string out = folder / "hierarchy.htr";
+        KMotionFileHtr writer(false);
+        ASSERT_EQ(writer.Open(out.c_str(), "w"), 0);
+        for (const auto& [name, parent] : c.segments) writer.AddSegment(name, parent);
+        writer.WriteSegments(0, 30);
+        ASSERT_EQ(writer.Close(), 0);
+        std::stringstream text;
+        text << std::ifstream(out, std::ios::binary).rdbuf();
+        const std::string all = text.str(), begin = "[SegmentNames&Hierarchy]\n";
+        const size_t from = all.find(begin) + begin.size();
+        EXPECT_EQ(all.substr(from, all.find("[BasePosition]") - from), c.lines);
+    }
 }
 
 // Float keys and the constant key reducer (band 0.009 degrees and 0.009 cm) that the import
