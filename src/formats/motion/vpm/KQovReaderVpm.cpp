@@ -73,18 +73,24 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
                            .c_str();
         return false;
     }
-    const int frames = std::min(options.GetFrameCount(), declared);
+    const int header = mFile->GetHeaderLine();
+    int frames = std::min(options.GetFrameCount(), declared);
     // The lines are read before any key is made, so the header's count is never an allocation.
     struct Frame {
         KVector4 values[3];
     };
     std::vector<Frame> lines;
+    // Frame lines the block holds, below `declared` once the file ends inside it.
+    int held = declared;
     for (int f = 0; f < frames; ++f) {
         if (f % 64 == 0) options.Progress(0, "Reading VPM nodes", float(f * 100.0 / frames));
         Frame line;
         // A segment whose header was read ends where its file ends, or it is broken.
-        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2]))
-            return mBrokenSegment = true, false;
+        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2])) {
+            if (!mFile->IsAtEnd() || mFile->IsLineTooLong()) return mBrokenSegment = true, false;
+            held = frames = f;
+            break;
+        }
         lines.push_back(line);
     }
     KQovNode* node = KMotionCreateMarkerNode(mManager, name.Buffer());
@@ -104,7 +110,13 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     }
     parent->AddChild(node);
     // The block's lines beyond the frames asked for.
-    for (int f = frames; f < declared; ++f)
-        if (!mFile->ReadLine()) break;
+    for (int f = frames; f < held; ++f)
+        if (!mFile->ReadLine()) held = f;
+    // A block cut short by the file's end keeps what it holds, and says so.
+    if (held < declared && !mFile->IsLineTooLong())
+        mStatus += KFormatC("Line %d: block \"%s\" claims %d frames, the file ends after %d, "
+                            "and %d were read.\n",
+                            header, name.Buffer(), declared, held, frames)
+                       .c_str();
     return true;
 }
