@@ -33,6 +33,8 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     KQovNode* parent = KMotionCreateMarkerParent(mManager, "VPM", *options);
     const KString take = KExtractFileName(mFileName.Buffer(), false);
     mBrokenSegment = false;
+    mCutShort = false;
+    mLongest = 0;
     if (!ReadSegment(parent, take, *options, true)) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
@@ -53,6 +55,9 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
         mError.SetErrorWithText(eFileCorrupted, message.Buffer());
         return false;
     }
+    // The claim of a block that the file ends inside is no length: the take runs as long as
+    // the longest block read.
+    if (mCutShort) options->SetFrameCount(std::min(options->GetFrameCount(), mLongest));
     scene->GetRootNode()->AddChild(parent);
     KMotionStoreTake(scene, take, *options, false);
     return true;
@@ -89,6 +94,7 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
         if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2])) {
             if (!mFile->IsAtEnd() || mFile->IsLineTooLong()) return mBrokenSegment = true, false;
             held = frames = f;
+            mCutShort = true;
             break;
         }
         lines.push_back(line);
@@ -112,6 +118,7 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     // The block's lines beyond the frames asked for.
     for (int f = frames; f < held; ++f)
         if (!mFile->ReadLine()) held = f;
+    mLongest = std::max(mLongest, frames);
     // A block cut short by the file's end keeps what it holds, and says so.
     if (held < declared && !mFile->IsLineTooLong())
         mStatus += KFormatC("Line %d: block \"%s\" claims %d frames, the file ends after %d, "

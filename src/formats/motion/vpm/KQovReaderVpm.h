@@ -22,4 +22,7 @@ private:
 
     // A block's frame line could not be read: the file is refused, not cut short there.
     bool mBrokenSegment = false;
+    // The file ended inside a block's frame lines; the most frames a block read.
+    bool mCutShort = false;
+    int mLongest = 0;
 };
