@@ -117,8 +117,8 @@ bool KMotionFileC3d::GetInfo(KMarkerFileInfo& info) {
     info.note.clear();
     if (!(h.headerRate == h.frameRate))
         info.note = "The header's frame rate " + KShortestText(h.headerRate) +
-                    " is no recorded rate: the file is read at " +
-                    KShortestText(h.frameRate) + " frames a second.\n";
+                    " is no recorded rate: the file is read at " + KShortestText(h.frameRate) +
+                    " frames a second.\n";
     return SeekBlock(int64_t(h.parameterBlock) - 1);
 }
 

@@ -121,9 +121,10 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     mLongest = std::max(mLongest, frames);
     // A block cut short by the file's end keeps what it holds, and says so.
     if (held < declared && !mFile->IsLineTooLong())
-        mStatus += KFormatC("Line %d: block \"%s\" claims %d frames, the file ends after %d, "
-                            "and %d were read.\n",
-                            header, name.Buffer(), declared, held, frames)
+        mStatus += KFormatC(
+                       "Line %d: block \"%s\" claims %d frames, the file ends after %d, "
+                       "and %d were read.\n",
+                       header, name.Buffer(), declared, held, frames)
                        .c_str();
     return true;
 }

@@ -2,7 +2,8 @@
 // Reads segment animation blocks into a scene: one marker node per block, named after its
 // segment, under "VPM:optical" or "VPM:reference", keyed per frame with translation,
 // rotation and scaling. A block whose header fails after the first ends the reading, keeping
-// the blocks before it, and the status text names the line.
+// the blocks before it, and the status text names the line; a block that the file ends inside
+// keeps the frames it holds, and the take runs no longer than the longest block read.
 
 #include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/vpm/KMotionFileVpm.h"

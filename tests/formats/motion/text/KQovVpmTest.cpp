@@ -68,7 +68,7 @@ TEST(VpmFile, DamagedBlocks) {
         const char* what;
         std::string text;
         int nodes;  // -1: refused with "File is corrupted"
-        int frames;  // of the last block
+        int frames;               // of the last block
         const char* status = "";  // of a read that keeps the blocks before a damaged one
         int take = 2000000000;    // frames asked for, lowered to the longest block cut short
     };
@@ -85,7 +85,8 @@ TEST(VpmFile, DamagedBlocks) {
         // for keys it has no lines for.
         {"claims too much", Block("ball", "2000000000", "0.04", "1 0 0 0 0 0 1 1 1\n"), 1, 1,
          "Line 1: block \"ball\" claims 2000000000 frames, the file ends after 1, and 1 were "
-         "read.\n", 1},
+         "read.\n",
+         1},
         {"last block short", kBall + Block("stick", "5", "0.04", "1 0 0 0 0 0 1 1 1\n"), 2, 1,
          "Line 9: block \"stick\" claims 5 frames, the file ends after 1, and 1 were read.\n", 3},
         {"only block holds none", Block("ball", "4", "0.04", ""), 1, 0,
