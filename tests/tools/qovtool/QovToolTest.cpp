@@ -136,11 +136,6 @@ TEST_F(QovTool, CommandLine) {
          "",
          "qovtool: --skeleton is for Acclaim motion (.amc) input only, and " + bvh +
              " is not an AMC file\n"},
-        {{"info", bvh, "--skeleton", mTemp / "s.asf"},
-         2,
-         "",
-         "qovtool: --skeleton is for Acclaim motion (.amc) input only, and " + bvh +
-             " is not an AMC file\n"},
         // Two kinds of QOV file: neither is passed over.
         {{"convert", bvh, mTemp / "out.qov", "--v5", "--ascii"},
          2,
