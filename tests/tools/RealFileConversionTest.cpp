@@ -258,7 +258,7 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
         {{"convert", amc, folder / "out.bvh", "--skeleton", folder / "none.asf"}, 1, {"none.asf"}},
         {{"convert", amc, folder / "out.bvh", "--skeleton", Data("asf/11.asf")}, 0, {"out.bvh"}},
         {{"convert", bvh, folder / "out2.bvh", "--skeleton", Data("asf/11.asf")},
-         1,
+         2,
          {"--skeleton"}},
         // One file as input and output, by the same name, through a link, or as the skeleton
         // file that an Acclaim output writes beside itself.

@@ -694,7 +694,7 @@ TEST(SkeletonRoutesInfo, AnAcclaimMotionFileIsReadOnItsSkeleton) {
          0,
          {"format: Acclaim AMC", frames, "  skeleton: " + joints + "\n"}},
         {{"info", folder / "walk.amc", "--skeleton", folder / "none.asf"}, 1, {"none.asf"}},
-        {{"info", Data("bvh/sinusoidal.bvh"), "--skeleton", asf}, 1, {"--skeleton"}},
+        {{"info", Data("bvh/sinusoidal.bvh"), "--skeleton", asf}, 2, {"--skeleton"}},
     };
     for (const Case& c : cases) {
         std::string trace;

@@ -158,6 +158,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
                qovOut = QovToolExtensionOf(out) == "qov";
     if (!qovOut && std::strcmp(flag, "--binary") != 0)
         return Refuse(flag, std::string(out) + " is not a QOV file");
+    if (!QovToolSkeletonFlagApplies(in, chosenSkeleton)) return 2;
     if (passwordGiven && !qovIn && !qovOut)
         return Refuse("--password", "neither " + std::string(in) + " nor " + out +
                                         " is a QOV file");
@@ -264,10 +265,14 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         progress.End();
         if (!ok && IsOutOfMemory(exporter.GetLastErrorString())) objects.Starved();
         // A writer that refused the scene has said why; the exporter's own code says less.
-        if (!ok)
-            return Fail(target.path, progress.GetErrorCount() > told
-                                         ? std::string("not written")
-                                         : std::string(exporter.GetLastErrorString()));
+        if (!ok) {
+            const bool said = progress.GetErrorCount() > told;
+            const std::string text = said ? "not written" : exporter.GetLastErrorString();
+            // The skeleton file of a pair refusing the scene refuses the file asked for; a
+            // failure of the file itself names it in its text.
+            const bool scene = said || text.find(target.path) == std::string::npos;
+            return Fail(target.path != out && scene ? std::string(out) : target.path, text);
+        }
         QovToolPrintWarnings(target.path.c_str(), exporter.GetStatusText());
     }
     std::printf("%s -> %s\n", in, out);

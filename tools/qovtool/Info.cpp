@@ -219,6 +219,7 @@ int QovToolInfo(int argc, char** argv) {
                      "qovtool: --password is for QOV files only, and %s is not a QOV file\n", file);
         return 2;
     }
+    if (!QovToolSkeletonFlagApplies(file, chosenSkeleton)) return 2;
     if (!QovToolCheckReadable(file)) return 1;
 
     KQovObjectManager manager;

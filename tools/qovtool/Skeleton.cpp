@@ -1,5 +1,6 @@
 #include "tools/qovtool/Skeleton.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "formats/motion/asf/KQovAcclaimFiles.h"
@@ -7,6 +8,15 @@
 #include "io/KQovFormatFactory.h"
 #include "io/KQovReader.h"
 #include "tools/qovtool/Formats.h"
+
+bool QovToolSkeletonFlagApplies(const char* file, const char* chosen) {
+    if (!chosen || QovToolReadingIdOf(file) == kQovToolAmcReader) return true;
+    std::fprintf(stderr,
+                 "qovtool: --skeleton is for Acclaim motion (.amc) input only, and %s is not an "
+                 "AMC file\n",
+                 file);
+    return false;
+}
 
 bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen,
                          std::string& skeleton, std::string& error) {

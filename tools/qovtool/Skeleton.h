@@ -10,6 +10,10 @@ class KStreamOptions;
 // Reading ids of the Acclaim pair.
 constexpr int kQovToolAsfReader = 6, kQovToolAmcReader = 7;
 
+// False, having said so on stderr, when --skeleton is given (`chosen` not null) for a file
+// that is not an AMC file by its extension: a flag that would do nothing is refused.
+bool QovToolSkeletonFlagApplies(const char* file, const char* chosen);
+
 // The skeleton of the file `file` read with reading id `readId`: for an AMC file the one chosen
 // (--skeleton), else the first candidate that exists (the .asf beside it, the one its header
 // names); empty for any other file. False, with `error`, when an AMC file has none or another

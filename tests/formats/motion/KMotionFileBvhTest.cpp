@@ -187,6 +187,9 @@ TEST(KMotionFileBvh, MalformedFilesFailCleanly) {
         {"ROOT Hips\n", false},
         {Nested(300), false},
         {Nested(200), true},
+        // A joint 256 levels below the root is the first one refused.
+        {Nested(256), true},
+        {Nested(257), false},
     };
     TempTestFolder folder;
     for (const Case& c : cases) {

@@ -131,6 +131,11 @@ TEST_F(QovTool, CommandLine) {
          "",
          unused("--password", "neither " + bvh + " nor " + mTemp / "out.htr" + " is a QOV file")},
         {{"info", bvh, "--password", "p"}, 2, "", unused("--password", bvh + " is not a QOV file")},
+        {{"convert", bvh, mTemp / "out.bvh", "--skeleton", mTemp / "s.asf"},
+         2,
+         "",
+         "qovtool: --skeleton is for Acclaim motion (.amc) input only, and " + bvh +
+             " is not an AMC file\n"},
         // Two kinds of QOV file: neither is passed over.
         {{"convert", bvh, mTemp / "out.qov", "--v5", "--ascii"},
          2,

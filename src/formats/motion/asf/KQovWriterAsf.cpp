@@ -80,10 +80,14 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
             (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix() : KString("")) + "\".";
         return Fail(eUnidentifiedError, detail.Buffer());
     }
-    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an ASF", "skeletons");
+    // The skeleton file of an Acclaim pair is refused as the motion file it serves.
+    const bool forMotion = dynamic_cast<KQovAcclaimPairSkeleton*>(options.GetStream()) != nullptr;
+    if (!KMotionHoldsSkeleton(root))
+        return forMotion ? FailNothingToWrite("an AMC", "skeleton motion")
+                         : FailNothingToWrite("an ASF", "skeletons");
     KQovAcclaimPairSkeleton* pair = nullptr;
     KQovAsfScene* skeleton = nullptr;
-    if (dynamic_cast<KQovAcclaimPairSkeleton*>(options.GetStream()))
+    if (forMotion)
         skeleton = pair = new KQovAcclaimPairSkeleton;
     else
         skeleton = new KQovAsfScene;

@@ -122,6 +122,7 @@ bool KC3dFile::ReadHeader() {
     mHeader.eventCount = mReader.U16();
     if (!(mHeader.scaleFactor < 0) && !InOpenRange(mHeader.scaleFactor, 0.001f, 1000.0f))
         mHeader.scaleFactor = 0.1449f;
+    mHeader.headerRate = mHeader.frameRate;
     if (!IsRecordedRate(mHeader.frameRate)) mHeader.frameRate = 30.0f;
     // Records never run into the data section when it follows the parameters.
     uint64_t dataAt = uint64_t(mHeader.dataBlock ? mHeader.dataBlock - 1 : 0) * kBlockSize;

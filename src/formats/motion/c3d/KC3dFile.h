@@ -28,6 +28,8 @@ struct KC3dHeader {
     uint16_t dataBlock = 0;     // 1-based
     uint16_t analogSamplesPerFrame = 1;
     float frameRate = 30.0f;
+    // The rate as the header holds it; frameRate is 30 where no system records this one.
+    float headerRate = 30.0f;
     uint16_t eventCount = 0;
 };
 

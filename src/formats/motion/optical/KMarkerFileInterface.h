@@ -19,6 +19,8 @@ struct KMarkerFileInfo {
     // The largest magnitude of a seen coordinate (cm), for a file that scales to its data
     // (ScalesToData); infinite when one is no file number.
     double largest = 0.0;
+    // A header value the file holds that was not taken as given, said as a warning line.
+    std::string note;
 };
 
 class KMarkerFileInterface {

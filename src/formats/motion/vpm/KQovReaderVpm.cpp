@@ -33,6 +33,8 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     KQovNode* parent = KMotionCreateMarkerParent(mManager, "VPM", *options);
     const KString take = KExtractFileName(mFileName.Buffer(), false);
     mBrokenSegment = false;
+    mCutShort = false;
+    mLongest = 0;
     if (!ReadSegment(parent, take, *options, true)) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
@@ -53,6 +55,9 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
         mError.SetErrorWithText(eFileCorrupted, message.Buffer());
         return false;
     }
+    // The claim of a block that the file ends inside is no length: the take runs as long as
+    // the longest block read.
+    if (mCutShort) options->SetFrameCount(std::min(options->GetFrameCount(), mLongest));
     scene->GetRootNode()->AddChild(parent);
     KMotionStoreTake(scene, take, *options, false);
     return true;
@@ -73,18 +78,25 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
                            .c_str();
         return false;
     }
-    const int frames = std::min(options.GetFrameCount(), declared);
+    const int header = mFile->GetHeaderLine();
+    int frames = std::min(options.GetFrameCount(), declared);
     // The lines are read before any key is made, so the header's count is never an allocation.
     struct Frame {
         KVector4 values[3];
     };
     std::vector<Frame> lines;
+    // Frame lines the block holds, below `declared` once the file ends inside it.
+    int held = declared;
     for (int f = 0; f < frames; ++f) {
         if (f % 64 == 0) options.Progress(0, "Reading VPM nodes", float(f * 100.0 / frames));
         Frame line;
         // A segment whose header was read ends where its file ends, or it is broken.
-        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2]))
-            return mBrokenSegment = true, false;
+        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2])) {
+            if (!mFile->IsAtEnd() || mFile->IsLineTooLong()) return mBrokenSegment = true, false;
+            held = frames = f;
+            mCutShort = true;
+            break;
+        }
         lines.push_back(line);
     }
     KQovNode* node = KMotionCreateMarkerNode(mManager, name.Buffer());
@@ -104,7 +116,15 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     }
     parent->AddChild(node);
     // The block's lines beyond the frames asked for.
-    for (int f = frames; f < declared; ++f)
-        if (!mFile->ReadLine()) break;
+    for (int f = frames; f < held; ++f)
+        if (!mFile->ReadLine()) held = f;
+    mLongest = std::max(mLongest, frames);
+    // A block cut short by the file's end keeps what it holds, and says so.
+    if (held < declared && !mFile->IsLineTooLong())
+        mStatus += KFormatC(
+                       "Line %d: block \"%s\" claims %d frames, the file ends after %d, "
+                       "and %d were read.\n",
+                       header, name.Buffer(), declared, held, frames)
+                       .c_str();
     return true;
 }

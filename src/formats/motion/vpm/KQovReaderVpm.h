@@ -2,7 +2,8 @@
 // Reads segment animation blocks into a scene: one marker node per block, named after its
 // segment, under "VPM:optical" or "VPM:reference", keyed per frame with translation,
 // rotation and scaling. A block whose header fails after the first ends the reading, keeping
-// the blocks before it, and the status text names the line.
+// the blocks before it, and the status text names the line; a block that the file ends inside
+// keeps the frames it holds, and the take runs no longer than the longest block read.
 
 #include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/vpm/KMotionFileVpm.h"
@@ -22,4 +23,7 @@ private:
 
     // A block's frame line could not be read: the file is refused, not cut short there.
     bool mBrokenSegment = false;
+    // The file ended inside a block's frame lines; the most frames a block read.
+    bool mCutShort = false;
+    int mLongest = 0;
 };

@@ -42,6 +42,7 @@ struct Layout {
     float pointScale = -1.0f;  // POINT:SCALE; 0 for none
     int declaredBlocks = 1;
     int dataBlock = 3;  // 1-based
+    float rate = 50.0f;  // the header's
     // POINT:X_SCREEN and Y_SCREEN, none when empty; the points are turned to match, so that
     // they read as those of a file with the default "+X" and "+Z".
     std::string xScreen, yScreen;
@@ -83,7 +84,7 @@ std::vector<uint8_t> MakeFile(const Layout& l) {
     f.F32(l.headerScale);
     f.U16(l.dataBlock);
     f.U16(1);
-    f.F32(50.0f);
+    f.F32(l.rate);
     f.PadTo(512);
     f.U8(1), f.U8(0x50), f.U8(l.declaredBlocks), f.U8(84);
     // A group record, then parameters; every offset counts from its own first byte.
@@ -150,6 +151,7 @@ struct Read {
     KQovNode* root = nullptr;
     int frames = 0;
     KStreamOptionsMotion* options = nullptr;
+    std::string status;
 };
 
 Read ReadFile(TestScene& t, const std::string& path, std::unique_ptr<KStreamOptions>& keep) {
@@ -161,6 +163,9 @@ Read ReadFile(TestScene& t, const std::string& path, std::unique_ptr<KStreamOpti
     if (!r.options) return r.error = reader.GetLastErrorID(), r;
     if (!reader.Read(t.scene, r.options)) return r.error = reader.GetLastErrorID(), r;
     r.ok = true;
+    KString status;
+    reader.GetStatusText(status);
+    r.status = status.Buffer();
     KQovNode* top = t.scene->GetRootNode();
     r.root = top->GetChildCount() ? top->GetChild(top->GetChildCount() - 1) : nullptr;
     r.frames = r.options->GetFrameCount();
@@ -178,6 +183,7 @@ TEST(C3dUnusualFiles, MarkersReadWhateverTheSectionClaimsAndWhicheverScaleDisagr
     struct Case {
         const char* what;
         Layout layout;
+        const char* status = "";
     };
     Layout longClaim;
     longClaim.declaredBlocks = 9;  // blocks 2..10, but the data start at block 3
@@ -191,6 +197,9 @@ TEST(C3dUnusualFiles, MarkersReadWhateverTheSectionClaimsAndWhicheverScaleDisagr
     integersByParameter.headerScale = -1.0f, integersByParameter.pointScale = 0.5f;
     Layout noParameter;  // without POINT:SCALE the header's integer scale holds
     noParameter.headerScale = 0.5f, noParameter.pointScale = 0.0f;
+    // A header rate no system records reads at 30 a second, and the read says so.
+    Layout lowRate, zeroRate;
+    lowRate.rate = 0.001f, zeroRate.rate = 0.0f;
     Layout withAnalog = longClaim;
     withAnalog.analog = 3;
     // Lab axes other than the defaults on screen: each file reads as a turn of the default one.
@@ -216,6 +225,12 @@ TEST(C3dUnusualFiles, MarkersReadWhateverTheSectionClaimsAndWhicheverScaleDisagr
         {"integer scale disagrees", integerScale},         {"float scale disagrees", floatScale},
         {"scale signs disagree", signDiffers},             {"integers by POINT:SCALE", integersByParameter},             {"no POINT:SCALE", noParameter},
         {"analog channels too", withAnalog},
+        {"rate 0.001", lowRate,
+         "The header's frame rate 0.001 is no recorded rate: the file is read at 30 frames a "
+         "second.\n"},
+        {"rate 0", zeroRate,
+         "The header's frame rate 0 is no recorded rate: the file is read at 30 frames a "
+         "second.\n"},
     };
     TempTestFolder dir;
     for (const Case& c : cases) {
@@ -227,6 +242,8 @@ TEST(C3dUnusualFiles, MarkersReadWhateverTheSectionClaimsAndWhicheverScaleDisagr
         ASSERT_TRUE(r.root);
         ASSERT_EQ(r.root->GetChildCount(), c.layout.points);
         EXPECT_EQ(r.frames, c.layout.frames);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.options->GetFrameRate(), c.layout.rate > 0.001f ? c.layout.rate : 30.0);
         for (int k = 0; k < c.layout.points; ++k) {
             KQovNode* node = r.root->GetChild(k);
             EXPECT_EQ(std::string(node->GetName()), "Model::M" + std::to_string(k));
