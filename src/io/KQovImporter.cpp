@@ -206,8 +206,8 @@ bool KQovImporter::CheckFileUnchanged() {
     if (mFormatId > 2 || !mReader) return true;
     KQovPropertyFieldFile* file = static_cast<KQovReaderQov*>(mReader.get())->GetFieldFile();
     if (!file || !file->IsOpen() || file->CheckFileUnchanged()) return true;
-    mError.SetErrorWithText(eFileCorrupted,
-                            (std::string("File is corrupted: ") + file->GetLastErrorString()).c_str());
+    mError.SetErrorWithText(
+        eFileCorrupted, (std::string("File is corrupted: ") + file->GetLastErrorString()).c_str());
     return false;
 }
 
