@@ -5,6 +5,7 @@
 
 #include "foundation/KFileStream.h"
 #include "io/KQovFormatFactory.h"
+#include "io/KQovImporter.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQov6.h"
 
@@ -125,8 +126,16 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
     try {
         ok = mWriter->Write(scene, options);
         mWriter->GetStatusText(mStatus);
-        // The new file takes the place of the old one only after a whole write; a refused or
-        // failed one leaves the old file as it was.
+        // The new file takes the place of the old one only after a whole write, from a file
+        // read that no one changed meanwhile; a refused or failed one leaves the old file as
+        // it was.
+        if (ok && mSource && !mSource->CheckFileUnchanged()) {
+            mWriter->FileDiscard();
+            mWriter.reset();
+            if (qov) mOptionsInUse = nullptr;
+            mError.SetErrorWithText(eFileCorrupted, mSource->GetLastErrorString());
+            return false;
+        }
         if (ok)
             ok = mWriter->FileClose();
         else

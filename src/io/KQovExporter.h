@@ -8,6 +8,7 @@
 #include "io/KQovWriter.h"
 #include "io/KStreamOptionsQov.h"
 
+class KQovImporter;
 class KQovPropertyFieldFile;
 class KQovScene;
 
@@ -28,6 +29,11 @@ public:
     // The written file is protected by this password when it is not empty.
     void SetPassword(const char* password) { mPassword = password ? password : ""; }
 
+    // The importer that read the scene, or null: a new file takes the old one's place only
+    // while the file read is unchanged (KQovImporter::CheckFileUnchanged), asked after the
+    // whole write, so that no byte of it changed before its last use. Kept until set again.
+    void SetSource(KQovImporter* importer) { mSource = importer; }
+
     bool CreateWriter();
     bool OpenWriter();
     // Running out of memory is an error like any other ("Out of memory while writing ..."):
@@ -43,5 +49,6 @@ private:
     int mFormatId = 0;
     std::unique_ptr<KQovWriter> mWriter;
     KString mPassword;
+    KQovImporter* mSource = nullptr;
     bool mSwitches[kFlagCount] = {};
 };

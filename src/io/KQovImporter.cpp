@@ -202,6 +202,15 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     return ok;
 }
 
+bool KQovImporter::CheckFileUnchanged() {
+    if (mFormatId > 2 || !mReader) return true;
+    KQovPropertyFieldFile* file = static_cast<KQovReaderQov*>(mReader.get())->GetFieldFile();
+    if (!file || !file->IsOpen() || file->CheckFileUnchanged()) return true;
+    mError.SetErrorWithText(
+        eFileCorrupted, (std::string("File is corrupted: ") + file->GetLastErrorString()).c_str());
+    return false;
+}
+
 void KQovImporter::TakeReaderError() {
     const int code = mReader ? mReader->GetLastErrorID() : -1;
     if (code == KQovReader::eWrongPassword) {

@@ -26,6 +26,11 @@ public:
     // Running out of memory is an error like any other ("Out of memory while reading ..."):
     // the reader is dropped, the scene keeps what was read.
     bool Import(KQovScene* scene, KStreamOptions* options);
+    // False, with the read's "cut short" error, when the QOV file read has been cut or written
+    // in place since it was opened: a scene read from it may then not be the file's. Cheap (the
+    // system is asked about the open file), so it can be asked once more before something made
+    // from the scene is kept. Files of the other formats are read whole by Import: true.
+    bool CheckFileUnchanged();
 
     int GetTakeCount();
     KQovTakeInfo* GetTakeInfo(int index);

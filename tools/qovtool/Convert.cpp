@@ -260,10 +260,14 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
             return Fail(target.path, exporter.GetLastErrorString());
         exporter.SetFileFormat(target.id);
         exporter.SetPassword(password);
+        // A QOV file is read from while it is open; a change to it up to the moment the new
+        // file would take its place refuses the write.
+        exporter.SetSource(readId <= 2 ? &importer : nullptr);
         const int told = progress.GetErrorCount();
         const bool ok = exporter.Export(scene, options.get());
         progress.End();
         if (!ok && IsOutOfMemory(exporter.GetLastErrorString())) objects.Starved();
+        if (!ok && !importer.CheckFileUnchanged()) return Fail(in, importer.GetLastErrorString());
         // A writer that refused the scene has said why; the exporter's own code says less.
         if (!ok) {
             const bool said = progress.GetErrorCount() > told;

@@ -577,20 +577,24 @@ StoppedRun RunStoppedWhen(const std::vector<std::string>& arguments, const std::
 struct ChangedRun {
     int status = -1;
     std::string err;
-    bool changed = false;  // the change was made while the read had the input mapped
+    bool changed = false;  // the change was made at the moment asked for
 };
 
-// Runs `qovtool convert in out`; once it reads `in` (maps it, or for `open` has it open and
-// has read from it) and has written nothing into the folder of `out`, it is stopped, `change`
-// is made, and it goes on.
+// When ConvertWhileChanged makes its change: while the read has the input mapped, while it has
+// it open and has read from it, or once the read is over and the new file is being written.
+enum class ChangeAt { eMapped, eOpen, eWriting };
+
+// Runs `qovtool convert in out`; once it is at `at` (reading: nothing written into the folder
+// of `out` yet), it is stopped, `change` is made, and it goes on.
 ChangedRun ConvertWhileChanged(const std::string& in, const std::string& out,
                                const std::string& errors, const std::function<void()>& change,
-                               bool open = false) {
+                               ChangeAt at) {
     const std::string folder = out.substr(0, out.rfind('/'));
     const StoppedRun s = RunStoppedWhen(
         {"convert", in, out}, errors,
         [&](pid_t pid) {
-            return (open ? ReadPosition(pid, in) > 0 : IsMappedBy(pid, in)) &&
+            if (at == ChangeAt::eWriting) return !HiddenFiles(folder).empty();
+            return (at == ChangeAt::eOpen ? ReadPosition(pid, in) > 0 : IsMappedBy(pid, in)) &&
                    FolderIsEmpty(folder);
         },
         [&](pid_t) { change(); });
@@ -601,8 +605,9 @@ ChangedRun ConvertWhileChanged(const std::string& in, const std::string& out,
 
 // A QOV file cut short, copied over, or written in place with its modification time set back
 // while convert reads it (mapped), or an ASCII one touched or written again at the same length
-// (read into memory): convert fails with the cut-short error and writes nothing, rather than a
-// part of the scene or a mix of two files.
+// (read into memory), or one written in place while the new file is written: convert fails
+// with the cut-short error and writes nothing, rather than a part of the scene or a mix of two
+// files.
 TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
     WriteGridObj(mTemp / "grid.obj", 250);
     ASSERT_EQ(Qovtool({"convert", mTemp / "grid.obj", mTemp / "grid.qov"}).status, 0);
@@ -625,6 +630,7 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
         const char* what;
         const std::string& whole;
         std::function<void()> change;
+        bool writing = false;  // made once the read is over, while the new file is written
     } kCases[] = {
         {"cut to half", binary,
          [&] { ASSERT_EQ(truncate(in.c_str(), off_t(binary.size() / 2)), 0); }},
@@ -654,6 +660,10 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
              rewrittenTimeSetBack(ascii);
              ASSERT_EQ(unlink(in.c_str()), 0);
          }},
+        // The scene is whole by then, but a file changed before the new one is kept may have
+        // given bytes to it: refused all the same.
+        {"written in place, time set back, while the output is written", binary,
+         [&] { rewrittenTimeSetBack(binary); }, true},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -664,8 +674,10 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
         for (int attempt = 0; attempt < 5 && !run.changed; ++attempt) {
             std::ofstream(in, std::ios::binary) << c.whole;
             std::remove((outFolder / "out.qov").c_str());
-            run =
-                ConvertWhileChanged(in, outFolder / "out.qov", mTemp / "errors", c.change, !mapped);
+            run = ConvertWhileChanged(in, outFolder / "out.qov", mTemp / "errors", c.change,
+                                      c.writing ? ChangeAt::eWriting
+                                      : mapped  ? ChangeAt::eMapped
+                                                : ChangeAt::eOpen);
         }
         ASSERT_TRUE(run.changed) << "the read was over before it could be caught";
         EXPECT_EQ(run.status, 1) << run.err;
