@@ -103,21 +103,19 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
 
 bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scene,
                              const char* fileName, KStreamOptions* options, KString& error) {
-    if (id != 7 || !options || !options->IsA(KStreamOptionsMotion::ClassId())) return true;
+    constexpr int kAmcReader = 7;
+    if (id != kAmcReader || !options || !options->IsA(KStreamOptionsMotion::ClassId()))
+        return true;
     auto& motion = static_cast<KStreamOptionsMotion&>(*options);
     if (motion.GetStream() && motion.GetStream()->IsA(KQovAsfScene::ClassId())) return true;
     std::string tried;
-    for (const KString& candidate : KQovAcclaimSkeletonCandidates(fileName)) {
-        if (!KFileExists(candidate.Buffer())) {
-            if (tried.find(candidate.Buffer()) == std::string::npos)
-                tried += (tried.empty() ? "" : ", ") + std::string(candidate.Buffer());
-            continue;
-        }
-        KQovReaderAsf reader(manager);
-        if (reader.FileOpen(candidate.Buffer()) && reader.Read(scene, options)) return true;
-        error = KString(candidate.Buffer()) + ": " + reader.GetLastErrorString();
+    const KString skeleton = KQovFindAcclaimSkeleton(fileName, tried);
+    if (skeleton.IsEmpty()) {
+        error = KString("no skeleton file for this motion file (looked for ") + tried.c_str() + ")";
         return false;
     }
-    error = KString("no skeleton file for this motion file (looked for ") + tried.c_str() + ")";
+    KQovReaderAsf reader(manager);
+    if (reader.FileOpen(skeleton.Buffer()) && reader.Read(scene, options)) return true;
+    error = KString(skeleton.Buffer()) + ": " + reader.GetLastErrorString();
     return false;
 }

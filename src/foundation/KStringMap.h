@@ -3,9 +3,10 @@
 //
 // Adding is constant time and keeps duplicates; the entries are sorted on the first lookup or
 // positional access after a change (entries added since the last sort are sorted among
-// themselves and merged in, so adding a few to a large map does not sort it all again). Equal keys stay in the order they were added and lookups
-// find the lowest position of a key, so among equal keys the one added first is found. Keys compare
-// without regard to ASCII case by default, or byte for byte. A null key reads as "".
+// themselves and merged in, so adding a few to a large map does not sort it all again). Equal
+// keys stay in the order they were added and lookups find the lowest position of a key, so
+// among equal keys the one added first is found. Keys compare without regard to ASCII case by
+// default, or byte for byte. A null key reads as "".
 
 #include <cstdint>
 #include <string>

@@ -54,12 +54,6 @@ int Usage() {
     return 2;
 }
 
-// A flag the command would not use; exit 2 as for any wrong command line.
-int Refuse(const char* flag, const std::string& why) {
-    std::fprintf(stderr, "qovtool: %s is for QOV files only, and %s\n", flag, why.c_str());
-    return 2;
-}
-
 int Fail(const std::string& file, const std::string& text) {
     std::fprintf(stderr, "qovtool: %s: %s\n", file.c_str(), text.c_str());
     return 1;
@@ -157,10 +151,10 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     const bool qovIn = QovToolReadingIdOf(in) == 0,
                qovOut = QovToolExtensionOf(out) == "qov";
     if (!qovOut && std::strcmp(flag, "--binary") != 0)
-        return Refuse(flag, std::string(out) + " is not a QOV file");
+        return QovToolRefuseQovFlag(flag, std::string(out) + " is not a QOV file");
     if (!QovToolSkeletonFlagApplies(in, chosenSkeleton)) return 2;
     if (passwordGiven && !qovIn && !qovOut)
-        return Refuse("--password", "neither " + std::string(in) + " nor " + out +
+        return QovToolRefuseQovFlag("--password", "neither " + std::string(in) + " nor " + out +
                                         " is a QOV file");
     stage.in = in;
     stage.out = out;

@@ -60,6 +60,11 @@ const char* QovToolDescribe(int readingId) {
     return "unknown";
 }
 
+int QovToolRefuseQovFlag(const char* flag, const std::string& why) {
+    std::fprintf(stderr, "qovtool: %s is for QOV files only, and %s\n", flag, why.c_str());
+    return 2;
+}
+
 bool QovToolCheckReadable(const std::string& name) {
     if (QovToolReadingIdOf(name) >= 0) return true;
     std::fprintf(stderr, "qovtool: %s: no reader for this extension\n", name.c_str());

@@ -22,6 +22,9 @@ std::string QovToolExtensionOf(const std::string& name);
 int QovToolReadingIdOf(const std::string& name);
 // The format's description for a reading id (the three QOV ids apart).
 const char* QovToolDescribe(int readingId);
+// Says on stderr that `flag` serves QOV files only, and `why` not here; 2, the exit of a wrong
+// command line: a flag that would do nothing is refused rather than passed over.
+int QovToolRefuseQovFlag(const char* flag, const std::string& why);
 // False, with "no reader for this extension" on stderr, when no reader takes the name.
 bool QovToolCheckReadable(const std::string& name);
 

@@ -214,11 +214,8 @@ int QovToolInfo(int argc, char** argv) {
     }
     const int id = QovToolReadingIdOf(file);
     // A password serves a QOV file only; passed over, it would hide a wrong file name.
-    if (passwordGiven && id != 0) {
-        std::fprintf(stderr,
-                     "qovtool: --password is for QOV files only, and %s is not a QOV file\n", file);
-        return 2;
-    }
+    if (passwordGiven && id != 0)
+        return QovToolRefuseQovFlag("--password", std::string(file) + " is not a QOV file");
     if (!QovToolSkeletonFlagApplies(file, chosenSkeleton)) return 2;
     if (!QovToolCheckReadable(file)) return 1;
 

@@ -35,14 +35,8 @@ bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen
         return false;
     }
     std::string tried;
-    for (const KString& candidate : KQovAcclaimSkeletonCandidates(file.c_str())) {
-        if (KFileExists(candidate.Buffer())) {
-            skeleton = candidate.Buffer();
-            return true;
-        }
-        if (tried.find(candidate.Buffer()) == std::string::npos)
-            tried += (tried.empty() ? "" : ", ") + std::string(candidate.Buffer());
-    }
+    skeleton = KQovFindAcclaimSkeleton(file.c_str(), tried).Buffer();
+    if (!skeleton.empty()) return true;
     error = "no skeleton file for this motion file (looked for " + tried +
             "; name one with --skeleton FILE)";
     return false;

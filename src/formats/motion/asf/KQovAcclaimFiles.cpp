@@ -69,6 +69,16 @@ std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath) {
     return names;
 }
 
+KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried) {
+    tried.clear();
+    for (const KString& candidate : KQovAcclaimSkeletonCandidates(motionPath)) {
+        if (KFileExists(candidate.Buffer())) return candidate;
+        if (tried.find(candidate.Buffer()) == std::string::npos)
+            tried += (tried.empty() ? "" : ", ") + std::string(candidate.Buffer());
+    }
+    return KString("");
+}
+
 KQovAcclaimPairSkeleton::~KQovAcclaimPairSkeleton() {
     if (waiting) waiting->Discard();
 }

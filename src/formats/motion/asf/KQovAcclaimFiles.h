@@ -3,6 +3,7 @@
 // skeleton goes: the two files travel as a pair, the skeleton first.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "formats/motion/asf/KMotionFileAsf.h"
@@ -14,6 +15,10 @@
 // ":ASF-FILE" line before the first frame), looked up beside it by its base name. Names may
 // repeat; the caller takes the first that exists.
 std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath);
+
+// The first of those candidates that exists; empty when none does, with the names looked for
+// ("a.asf, b.asf", each once) in `tried`.
+KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried);
 
 // The skeleton file written beside a motion file: the same name with the extension ".asf".
 KString KQovAcclaimSkeletonBeside(const char* motionPath);
