@@ -56,7 +56,8 @@ int KQovPose::Find(const char* nodeName) const {
         return -1;
     }
     if (!mIndexed) {
-        for (int i = 0; i < GetCount(); ++i) mIndex.emplace(mEntries[size_t(i)].nodeName.Buffer(), i);
+        for (int i = 0; i < GetCount(); ++i)
+            mIndex.emplace(mEntries[size_t(i)].nodeName.Buffer(), i);
         mIndexed = true;
     }
     const auto found = mIndex.find(nodeName);
