@@ -27,8 +27,8 @@
 
 namespace {
 
-constexpr int kObjWriter = 18, kDxfWriter = 16, kAsfReader = 6, kAsfWriter = 8, kAmcWriter = 9,
-              kBvhWriter = 5, kHtrWriter = 6;
+constexpr int kObjWriter = 18, kDxfWriter = 16, kAsfReader = 6, kAmcWriter = 9, kBvhWriter = 5,
+              kHtrWriter = 6;
 
 std::string ChainTempName(const std::string& tail) {
     return KPlatformGetTempFolder() + "/qov_chain_" + std::to_string(getpid()) + "_" + tail;
@@ -97,7 +97,7 @@ std::string WriteAsfChain(int bones) {
 }
 
 // As `qovtool convert chain.asf OUT` does it: the skeleton read, then the file of `format`
-// written (an AMC file after its ASF file, with one set of options).
+// written (an AMC file with the ASF file beside it).
 bool ConvertAsf(const std::string& asf, int format, const std::string& out) {
     KQovObjectManager manager;
     KQovScene* scene = manager.CreateScene();
@@ -112,14 +112,9 @@ bool ConvertAsf(const std::string& asf, int format, const std::string& out) {
     std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
     KQovFillWriteOptions(*scene, *options, readOptions.get());
     const std::string skeleton = out.substr(0, out.size() - 3) + "asf";
-    std::vector<std::pair<int, std::string>> targets{{format, out}};
-    if (format == kAmcWriter) targets.insert(targets.begin(), {kAsfWriter, skeleton});
-    for (const auto& [id, path] : targets) {
-        KQovExporter exporter(&manager);
-        exporter.SetFileFormat(id);
-        if (!exporter.Initialize(path.c_str()) || !exporter.Export(scene, options.get()))
-            return false;
-    }
+    KQovExporter exporter(&manager);
+    exporter.SetFileFormat(format);
+    if (!exporter.Initialize(out.c_str()) || !exporter.Export(scene, options.get())) return false;
     if (format == kAmcWriter) unlink(skeleton.c_str());
     return true;
 }

@@ -262,6 +262,15 @@ std::string KOpenForReadError(const char* path) {
 }
 
 std::string KLastReplaceProblem() {
+    const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+    if (!failure.mixed.empty()) {
+        std::string text = "the pair is mixed, new and old";
+        for (const auto& [target, kept] : failure.mixed)
+            text += kept.empty() ? "; " + target + " is new where there was no file"
+                                 : "; the old " + target + " is kept as " + kept;
+        return text;
+    }
+    if (failure.oneFile) return "the pair's two names are one file; neither was replaced";
     const int error = KPlatformLastReplaceError();
     switch (error) {
         case 0:

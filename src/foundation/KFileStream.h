@@ -31,7 +31,8 @@ public:
     // it held. Other files are simply closed.
     void Discard();
     // Commit for two streams whose files belong together: both are put in place, or neither
-    // (both new files dropped, both targets as they were). Both streams are closed after.
+    // (both new files dropped, both targets as they were; KLastReplaceProblem tells a pair
+    // that is one file, or one that putting back left mixed). Both streams are closed after.
     static bool CommitTogether(KFileStream& first, KFileStream& second);
     virtual uint32_t Read(void* buffer, uint32_t count);
     virtual char* Gets(char* buffer, int size);
@@ -76,7 +77,8 @@ std::string KCreateFileError(const char* path);
 
 // Why the last file written on this thread did not take its target's place, when the cause
 // was other than room to write it (a full disk, a quota, a size limit): its new file was
-// deleted meanwhile, or what the system tells. Empty when it took its place, or lacked room.
+// deleted meanwhile, a pair was one file, a pair is left mixed (and where the old file is), or
+// what the system tells. Empty when it took its place, or lacked room.
 std::string KLastReplaceProblem();
 
 // Deletes the file named in UTF-8; 0 on success, non-zero on failure.

@@ -89,18 +89,96 @@ bool RandomSuffix(std::string& hidden) {
     return true;
 }
 
-// Keeps the old file `target` under the hidden name `kept` (a second link to it, so it stays
-// whatever takes its name); false when there is no old file or it cannot be kept.
-bool KeepOld(const std::string& target, std::string& kept) {
+// Failures made on purpose by tests (KPlatformFailFileCalls), per kind of call.
+struct InjectedFault {
+    int skip = 0;
+    int count = 0;  // < 0: every call
+    int error = 0;
+};
+thread_local InjectedFault gFaults[3];
+
+// True, with errno set, when the call is to fail as the test asked.
+bool Injected(KPlatformFileCall call) {
+    InjectedFault& fault = gFaults[int(call)];
+    if (fault.count == 0) return false;
+    if (fault.skip > 0) {
+        --fault.skip;
+        return false;
+    }
+    if (fault.count > 0) --fault.count;
+    errno = fault.error;
+    return true;
+}
+
+int Link(const std::string& from, const std::string& to) {
+    return Injected(KPlatformFileCall::eLink) ? -1 : link(from.c_str(), to.c_str());
+}
+
+int Rename(const std::string& from, const std::string& to) {
+    return Injected(KPlatformFileCall::eRename) ? -1 : rename(from.c_str(), to.c_str());
+}
+
+int Unlink(const std::string& path) {
+    return Injected(KPlatformFileCall::eUnlink) ? -1 : unlink(path.c_str());
+}
+
+// A rename that never replaces a file already bearing the new name (EEXIST then).
+int RenameAside(const std::string& from, const std::string& to) {
+    if (Injected(KPlatformFileCall::eRename)) return -1;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    struct stat st;  // a file system without the flag: the random name all but never exists
+    if (lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return rename(from.c_str(), to.c_str());
+}
+
+// How an old file is kept while the new files of a set take their places.
+enum class Kept : unsigned char { eNone, eLinked, eAside };
+
+// Keeps the old file `target` under the hidden name `kept`: a second link to it, so it stays
+// whatever takes its name, or, where the file system has no links (or the file no more), the
+// file itself renamed aside. true with eNone when there is no old file to keep; false (errno
+// set) when there is one and it cannot be kept.
+bool KeepOld(const std::string& target, std::string& kept, Kept& how) {
+    how = Kept::eNone;
     struct stat st;
-    if (kept.empty() || lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (lstat(target.c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISREG(st.st_mode)) return true;  // a folder, which no file replaces
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!RandomSuffix(kept)) return false;
-        if (link(target.c_str(), kept.c_str()) == 0) return true;
+        if (!RandomSuffix(kept)) break;
+        if (Link(target, kept) == 0) {
+            how = Kept::eLinked;
+            return true;
+        }
+        if (errno == EEXIST) continue;
+        if (RenameAside(target, kept) == 0) {
+            how = Kept::eAside;
+            return true;
+        }
         if (errno != EEXIST) return false;
     }
+    errno = EEXIST;
     return false;
 }
+
+// True when a write to either name replaces one file: the same file where one exists, the same
+// name in the same folder where none does yet. The names are the ends of their links.
+bool SameTarget(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    const bool hasA = stat(a.c_str(), &sa) == 0, hasB = stat(b.c_str(), &sb) == 0;
+    if (hasA || hasB) return hasA && hasB && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::string folderA, nameA, folderB, nameB;
+    SplitFolder(a, folderA, nameA);
+    SplitFolder(b, folderB, nameB);
+    return nameA == nameB && stat(folderA.c_str(), &sa) == 0 && stat(folderB.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// What the last failed replacement of this thread left, beyond its error number.
+thread_local KPlatformReplaceFailure gLastFailure;
 
 }  // namespace
 
@@ -184,6 +262,7 @@ KPlatformReplaceProblem KPlatformCheckReplace(const char* path) {
 bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     Abandon();
     gLastReplaceError = 0;
+    gLastFailure = KPlatformReplaceFailure();
     mExceptions = std::uncaught_exceptions();
     mProblem = KPlatformCheckReplace(path);
     if (mProblem == KPlatformReplaceProblem::eNone && (!mode || mode[0] != 'w'))
@@ -268,63 +347,104 @@ bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, si
     bool ok = files && count > 0;
     for (size_t i = 0; ok && i < count; ++i)
         ok = files[i] && (files[i]->mFile || files[i]->mFinished);
+    gLastFailure = KPlatformReplaceFailure();
     for (size_t i = 0; ok && i < count; ++i) ok = files[i]->Finish();
     if (!ok) {
         for (size_t i = 0; files && i < count; ++i)
             if (files[i]) files[i]->Abandon();
         return false;
     }
-    // The names the old files are kept under while the others are put in place, made before
-    // anything is renamed: nothing below allocates, so nothing is left half done. One file
-    // alone needs none.
-    std::vector<std::string> kept;
-    if (count > 1) {
-        kept.resize(count);
-        for (size_t i = 0; i + 1 < count; ++i) {
-            std::string folder, name;
-            SplitFolder(files[i]->mTarget, folder, name);
-            if (!files[i]->mTemp.empty()) kept[i] = HiddenName(folder, name);
-        }
+    // Two targets that are one file would end holding one new file of the two.
+    for (size_t i = 0; i < count; ++i)
+        for (size_t j = i + 1; j < count; ++j)
+            if (!files[i]->mTemp.empty() && !files[j]->mTemp.empty() &&
+                SameTarget(files[i]->mTarget, files[j]->mTarget))
+                return DropTogether(files, count, EINVAL, true);
+    // Everything the steps below need is made first: nothing there allocates, so nothing is left
+    // half done. One file alone needs none of it: its rename replaces or leaves the old file.
+    const bool together = count > 1;
+    std::vector<std::string> kept(count);
+    std::vector<Kept> how(count, Kept::eNone);
+    std::vector<struct stat> fresh(count);
+    std::vector<char> mixed(count, 0);
+    for (size_t i = 0; together && i < count; ++i) {
+        std::string folder, name;
+        SplitFolder(files[i]->mTarget, folder, name);
+        if (!files[i]->mTemp.empty()) kept[i] = HiddenName(folder, name);
     }
     KPlatformSignalsHeld held;
-    size_t placed = 0;
     int error = 0;
-    for (; placed < count; ++placed) {
+    bool oneFile = false;
+    // Every old file is kept before any new file takes a place.
+    for (size_t i = 0; together && i < count && error == 0; ++i)
+        if (!files[i]->mTemp.empty() && !KeepOld(files[i]->mTarget, kept[i], how[i])) error = errno;
+    size_t placed = 0;
+    for (; error == 0 && placed < count; ++placed) {
         KPlatformReplaceFile& file = *files[placed];
         if (file.mTemp.empty()) continue;  // a device, written already
-        struct stat st;
-        file.mHadOld = lstat(file.mTarget.c_str(), &st) == 0;
-        if (count > 1 && !KeepOld(file.mTarget, kept[placed])) kept[placed].clear();
-        if (rename(file.mTemp.c_str(), file.mTarget.c_str()) != 0) {
+        if (together) {
+            // A target reached by two names that no check above saw as one (a folder that
+            // ignores case) shows the new file put there a moment ago.
+            struct stat st;
+            if (stat(file.mTemp.c_str(), &fresh[placed]) != 0) {
+                error = errno;
+                break;
+            }
+            for (size_t i = 0; i < placed && stat(file.mTarget.c_str(), &st) == 0; ++i)
+                if (!files[i]->mTemp.empty() && st.st_dev == fresh[i].st_dev &&
+                    st.st_ino == fresh[i].st_ino)
+                    oneFile = true;
+            if (oneFile) {
+                error = EINVAL;
+                break;
+            }
+        }
+        if (Rename(file.mTemp, file.mTarget) != 0) {
             error = errno;
-            if (count > 1 && !kept[placed].empty()) unlink(kept[placed].c_str());
             break;
         }
     }
-    if (placed < count) {
-        // The files put in place make way again: the old file back, or no file where there
-        // was none. An old file that could not be kept (no links on this file system) is gone
-        // already; the new one stays there rather than nothing.
-        for (size_t i = 0; i < placed; ++i) {
-            KPlatformReplaceFile& file = *files[i];
-            if (file.mTemp.empty()) continue;
-            if (!kept[i].empty())
-                rename(kept[i].c_str(), file.mTarget.c_str());
-            else if (!file.mHadOld)
-                unlink(file.mTarget.c_str());
-            file.mTemp.clear();  // renamed: nothing left to remove
+    if (error == 0) {
+        for (size_t i = 0; i < count; ++i) {
+            if (how[i] != Kept::eNone) Unlink(kept[i]);
+            files[i]->mTemp.clear();
+            files[i]->Drop();
         }
-        for (size_t i = 0; i < count; ++i) files[i]->Drop();
-        gLastReplaceError = error;
-        return false;
+        gLastReplaceError = 0;
+        return true;
     }
+    // Back as they were: each old file in its place again, no file where there was none, and
+    // nothing hidden left. What cannot be put back is told with the hidden name of its old file.
+    bool anyMixed = false;
     for (size_t i = 0; i < count; ++i) {
-        if (i < kept.size() && !kept[i].empty()) unlink(kept[i].c_str());
-        files[i]->mTemp.clear();
-        files[i]->Drop();
+        KPlatformReplaceFile& file = *files[i];
+        if (file.mTemp.empty()) continue;
+        const bool wasPlaced = i < placed;
+        bool back = true;
+        if (how[i] == Kept::eAside || (how[i] == Kept::eLinked && wasPlaced))
+            back = Rename(kept[i], file.mTarget) == 0;
+        else if (how[i] == Kept::eLinked)
+            Unlink(kept[i]);  // the old file never left its place
+        else if (wasPlaced)
+            back = Unlink(file.mTarget) == 0;
+        if (wasPlaced) file.mTemp.clear();  // renamed: nothing left to remove
+        mixed[i] = !back;
+        anyMixed = anyMixed || !back;
     }
-    gLastReplaceError = 0;
-    return true;
+    if (anyMixed)
+        for (size_t i = 0; i < count; ++i)
+            if (mixed[i])
+                gLastFailure.mixed.emplace_back(files[i]->mTarget,
+                                                how[i] == Kept::eNone ? std::string() : kept[i]);
+    return DropTogether(files, count, error, oneFile);
+}
+
+bool KPlatformReplaceFile::DropTogether(KPlatformReplaceFile* const* files, size_t count, int error,
+                                        bool oneFile) {
+    for (size_t i = 0; i < count; ++i) files[i]->Drop();
+    gLastReplaceError = error;
+    gLastFailure.oneFile = oneFile;
+    return false;
 }
 
 void KPlatformReplaceFile::Abandon() {
@@ -344,6 +464,24 @@ void KPlatformReplaceFile::Drop() {
 
 int KPlatformLastReplaceError() {
     return gLastReplaceError;
+}
+
+const KPlatformReplaceFailure& KPlatformLastReplaceFailure() {
+    return gLastFailure;
+}
+
+bool KPlatformSameReplaceTarget(const char* first, const char* second) {
+    if (!first || !second || !*first || !*second) return false;
+    const std::string a = KPlatformResolveLinks(first), b = KPlatformResolveLinks(second);
+    return !a.empty() && !b.empty() && SameTarget(a, b);
+}
+
+void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error) {
+    gFaults[int(call)] = InjectedFault{skip, count, error};
+}
+
+void KPlatformClearFileFaults() {
+    for (InjectedFault& fault : gFaults) fault = InjectedFault();
 }
 
 std::string KPlatformErrorText(int error) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The name as the system wants it: every '\' turned into '/'.
@@ -66,14 +67,21 @@ public:
     // Closes and removes the new file; the old one stays.
     void Abandon();
     // Puts several files in place as one: every one is finished first, and only when all are
-    // whole are they renamed, in order. Should a rename still fail, the files already put in
-    // place make way for their old ones again (kept under a hidden name meanwhile), so that all
-    // or none of the targets change. false when none did; every new file is gone then.
+    // whole is every old file kept under a hidden name (a second link to it, or the file
+    // itself moved aside where the file system has no links) and the new ones renamed, in
+    // order. Should a step fail, the files already put in place make way for their old ones
+    // again, so that all or none of the targets change; false then, every new file and hidden
+    // name gone. Should putting back fail as well, false with the targets left mixed and the
+    // hidden names of their old files in KPlatformLastReplaceFailure. Two targets that are one
+    // file are refused, nothing changed.
     static bool CommitTogether(KPlatformReplaceFile* const* files, size_t count);
 
 private:
     // Removes the new file (when there is one) and forgets it.
     void Drop();
+    // Drops every new file of a set, telling why they were not put in place; false.
+    static bool DropTogether(KPlatformReplaceFile* const* files, size_t count, int error,
+                             bool oneFile);
 
     FILE* mFile = nullptr;
     std::string mTemp;  // empty when writing the target directly
@@ -81,7 +89,6 @@ private:
     int mSignalSlot = -1;    // the new file's name kept for removal on an ending signal
     int mExceptions = 0;     // exceptions under way when it was opened
     bool mFinished = false;  // closed, waiting to be put in place
-    bool mHadOld = false;    // a file stood in its place when it was put there
     KPlatformReplaceProblem mProblem = KPlatformReplaceProblem::eNone;
 };
 
@@ -92,6 +99,27 @@ private:
 int KPlatformLastReplaceError();
 // The system's text for an error number.
 std::string KPlatformErrorText(int error);
+
+// What the last set of files of this thread put in place together (CommitTogether) that failed
+// left, beyond its error number.
+struct KPlatformReplaceFailure {
+    bool oneFile = false;  // two targets were one file: nothing was replaced
+    // Targets that could not be put back as they were, each with the hidden file that holds its
+    // old file (empty when there was none and the new file stays): the set is mixed.
+    std::vector<std::pair<std::string, std::string>> mixed;
+};
+const KPlatformReplaceFailure& KPlatformLastReplaceFailure();
+
+// True when writing to either name replaces one file (links followed): the same file where one
+// exists, the same name in the same folder where none does yet.
+bool KPlatformSameReplaceTarget(const char* first, const char* second);
+
+// For tests: system calls of CommitTogether that fail as a file system would (one without hard
+// links, a failing disk). Of this thread, after `skip` more calls of that kind the next `count`
+// fail with `error` (count < 0: every one after).
+enum class KPlatformFileCall { eLink, eRename, eUnlink };
+void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error);
+void KPlatformClearFileFaults();
 
 // 0 on success, non-zero on failure (as the C runtime's remove).
 int KPlatformDeleteFile(const char* path);

@@ -102,16 +102,7 @@ Result Export(KQovObjectManager& manager, KQovScene* scene, int id, const std::s
         motion->SetFrameRate(0, 30.0);
         motion->SetFrameCount(3);
     }
-    if (id == 9) {
-        // The motion file is written against the skeleton that writing the skeleton file
-        // leaves in the options; the skeleton file beside it is put in place with it, or not
-        // at all.
-        KQovExporter skeleton(&manager);
-        skeleton.Initialize((path.substr(0, path.rfind('.')) + ".asf").c_str());
-        skeleton.SetFileFormat(8);
-        if (!skeleton.Export(scene, options.get()))
-            return {false, skeleton.GetLastErrorID(), skeleton.GetLastErrorString()};
-    }
+    // An Acclaim motion file writes the skeleton file beside it too: both in place, or neither.
     const bool ok = exporter.Export(scene, options.get());
     return {ok, exporter.GetLastErrorID(), exporter.GetLastErrorString()};
 }

@@ -270,6 +270,37 @@ TEST_F(TempFolder, ReplaceTogetherPutsBackWhatItPlaced) {
     }
 }
 
+// Two names of one file (a link to the other, or the same name twice) are refused whole; a new
+// file that cannot be removed again where there was none leaves the set mixed, and says which.
+TEST_F(TempFolder, ReplaceTogetherRefusesOneFileAndTellsAMixedSet) {
+    Touch("a", "old a");
+    ASSERT_EQ(symlink("a", (mFolder + "/b").c_str()), 0);
+    for (const char* second : {"b", "./a", "c"}) {
+        SCOPED_TRACE(second);
+        KPlatformReplaceFile a, b;
+        ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+        ASSERT_TRUE(b.Open((mFolder + "/" + second).c_str(), "wb"));
+        KPlatformReplaceFile* both[] = {&b, &a};
+        const bool c = std::string(second) == "c";
+        // "c" is new: its removal fails once the old "a" cannot take its place again.
+        if (c) KPlatformFailFileCalls(KPlatformFileCall::eRename, 1, 1, EIO);
+        if (c) KPlatformFailFileCalls(KPlatformFileCall::eUnlink, 0, 1, EIO);
+        EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
+        KPlatformClearFileFaults();
+        EXPECT_EQ(
+            KPlatformSameReplaceTarget((mFolder + "/a").c_str(), (mFolder + "/" + second).c_str()),
+            !c);
+        const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+        EXPECT_EQ(failure.oneFile, !c);
+        ASSERT_EQ(failure.mixed.size(), c ? 1u : 0u);
+        EXPECT_EQ(Bytes(mFolder + "/a"), "old a");
+        if (c) {
+            EXPECT_EQ(failure.mixed[0], std::make_pair(mFolder + "/c", std::string()));
+        }
+    }
+    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "a", "b", "c"}));
+}
+
 // A device cannot be replaced: it is written directly.
 TEST(KPlatformReplace, DevicesAreWrittenDirectly) {
     KPlatformReplaceFile file;

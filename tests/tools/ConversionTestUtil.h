@@ -197,7 +197,7 @@ inline int WriterId(const std::string& extension) {
 }
 
 // The scene written as qovtool convert writes it: options from the writer, filled from the
-// scene; an Acclaim motion file after its skeleton file, through the same options.
+// scene; an Acclaim motion file writes its skeleton file too.
 inline bool WriteScene(TestScene& t, const std::string& path, std::string& error) {
     const int id = WriterId(KExtractFileExtension(path.c_str()).Buffer());
     std::unique_ptr<KStreamOptions> options;
@@ -211,16 +211,11 @@ inline bool WriteScene(TestScene& t, const std::string& path, std::string& error
         options.reset(writer->GetWriteOptions());
     }
     KQovFillWriteOptions(*t.scene, *options);
-    std::vector<std::pair<int, std::string>> targets;
-    if (id == 9) targets.push_back({8, KQovAcclaimSkeletonBeside(path.c_str()).Buffer()});
-    targets.push_back({id, path});
-    for (const auto& target : targets) {
-        KQovExporter exporter(&t.manager);
-        exporter.Initialize(target.second.c_str());
-        exporter.SetFileFormat(target.first);
-        if (!exporter.Export(t.scene, options.get()))
-            return error = target.second + ": " + exporter.GetLastErrorString(), false;
-    }
+    KQovExporter exporter(&t.manager);
+    exporter.Initialize(path.c_str());
+    exporter.SetFileFormat(id);
+    if (!exporter.Export(t.scene, options.get()))
+        return error = path + ": " + exporter.GetLastErrorString(), false;
     return true;
 }
 

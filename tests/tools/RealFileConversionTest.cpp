@@ -244,6 +244,11 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     std::string output;
     ASSERT_EQ(RunTool({"convert", Data("bvh/sinusoidal.bvh"), bvh}, output), 0) << output;
     ASSERT_EQ(symlink("clip.bvh", (folder / "link.bvh").c_str()), 0);
+    // Acclaim pairs whose two names are one file: the skeleton file a link to the motion file,
+    // and a motion file (not there yet) a link to the skeleton file.
+    std::ofstream(folder / "sl.amc") << "old";
+    ASSERT_EQ(symlink("sl.amc", (folder / "sl.asf").c_str()), 0);
+    ASSERT_EQ(symlink("rl.asf", (folder / "rl.amc").c_str()), 0);
     std::ifstream original(bvh, std::ios::binary);
     const std::string before((std::istreambuf_iterator<char>(original)), {});
 
@@ -270,6 +275,8 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
         {{"convert", Data("asf/11.asf"), folder / "11.amc"}, 0, {"11.amc"}},
         {{"convert", folder / "11.asf", folder / "11.amc"}, 1, {"same file"}},
         {{"convert", amc, folder / "11.amc", "--skeleton", folder / "11.asf"}, 1, {"same file"}},
+        {{"convert", bvh, folder / "sl.amc"}, 1, {"sl.asf", "same file", "sl.amc"}},
+        {{"convert", bvh, folder / "rl.amc"}, 1, {"rl.asf", "same file", "rl.amc"}},
         // Files that are not what their names say.
         {{"convert", Data("trc/Empty.trc"), folder / "e.trc"}, 1, {"Empty.trc"}},
         {{"convert", Data("trc/Truncated.trc"), folder / "t.trc"}, 1, {"Truncated.trc"}},
@@ -289,6 +296,9 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     // Nothing was written over the input.
     std::ifstream after(bvh, std::ios::binary);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), before);
+    std::ifstream linked(folder / "sl.amc");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(linked)), {}), "old");
+    EXPECT_FALSE(Exists(folder / "rl.asf"));
 
     // A "root" below the skeleton's own root is refused, saying why; stderr is no terminal
     // here, so a conversion that works writes nothing to it.

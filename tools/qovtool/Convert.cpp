@@ -23,6 +23,7 @@
 #include "io/KStreamOptions.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/KStreamOptionsQov.h"
+#include "platform/KPlatformFile.h"
 #include "platform/KPlatformSameFile.h"
 #include "platform/KPlatformTerminal.h"
 #include "scene/KQovNode.h"
@@ -37,8 +38,8 @@
 
 namespace {
 
-// Writing ids of the Acclaim pair.
-constexpr int kAsfWriter = 8, kAmcWriter = 9;
+// Writing id of the Acclaim motion file, which writes its skeleton file too.
+constexpr int kAmcWriter = 9;
 // Writing ids by extension, as the importer picks readers; ".qov" is handled by the flags.
 const struct {
     const char* extension;
@@ -183,6 +184,10 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         return false;
     };
     std::string target;
+    // An Acclaim pair whose two names are one file would end as that file holding the motion.
+    if (!skeletonOut.empty() && KPlatformSameReplaceTarget(skeletonOut.c_str(), out))
+        return Fail(skeletonOut, std::string("the skeleton file is the same file as the output ") +
+                                     out + "; nothing was read or written");
     if (overwrites(in, target))
         return Fail(target, std::string("the output is the same file as the input ") + in +
                                 "; nothing was read or written");
@@ -221,15 +226,6 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     }
 
     stage.writing = true;
-    // The skeleton file of an Acclaim pair first; its skeleton stays in the options for the
-    // motion file.
-    struct Target {
-        int id;
-        std::string path;
-    };
-    std::vector<Target> targets;
-    if (id == kAmcWriter) targets.push_back({kAsfWriter, skeletonOut});
-    targets.push_back({id, out});
 
     std::unique_ptr<KStreamOptions> options;
     if (id <= 4) {
@@ -248,31 +244,30 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     KQovFillWriteOptions(*scene, *options, readOptions.get());
     progress.Install(*options, out);
 
-    for (const Target& target : targets) {
-        KQovExporter exporter(&manager);
-        if (!exporter.Initialize(target.path.c_str()))
-            return Fail(target.path, exporter.GetLastErrorString());
-        exporter.SetFileFormat(target.id);
-        exporter.SetPassword(password);
-        // A QOV file is read from while it is open; a change to it up to the moment the new
-        // file would take its place refuses the write.
-        exporter.SetSource(readId <= 2 ? &importer : nullptr);
-        const int told = progress.GetErrorCount();
-        const bool ok = exporter.Export(scene, options.get());
-        progress.End();
-        if (!ok && IsOutOfMemory(exporter.GetLastErrorString())) objects.Starved();
-        if (!ok && !importer.CheckFileUnchanged()) return Fail(in, importer.GetLastErrorString());
-        // A writer that refused the scene has said why; the exporter's own code says less.
-        if (!ok) {
-            const bool said = progress.GetErrorCount() > told;
-            const std::string text = said ? "not written" : exporter.GetLastErrorString();
-            // The skeleton file of a pair refusing the scene refuses the file asked for; a
-            // failure of the file itself names it in its text.
-            const bool scene = said || text.find(target.path) == std::string::npos;
-            return Fail(target.path != out && scene ? std::string(out) : target.path, text);
-        }
-        QovToolPrintWarnings(target.path.c_str(), exporter.GetStatusText());
+    // An Acclaim motion file writes its skeleton file too, and the two take their places as one.
+    KQovExporter exporter(&manager);
+    if (!exporter.Initialize(out)) return Fail(out, exporter.GetLastErrorString());
+    exporter.SetFileFormat(id);
+    exporter.SetPassword(password);
+    // A QOV file is read from while it is open; a change to it up to the moment the new file
+    // would take its place refuses the write.
+    exporter.SetSource(readId <= 2 ? &importer : nullptr);
+    const int told = progress.GetErrorCount();
+    const bool ok = exporter.Export(scene, options.get());
+    progress.End();
+    if (!ok && IsOutOfMemory(exporter.GetLastErrorString())) objects.Starved();
+    if (!ok && !importer.CheckFileUnchanged()) return Fail(in, importer.GetLastErrorString());
+    // A writer that refused the scene has said why; the exporter's own code says less.
+    if (!ok) {
+        const bool said = progress.GetErrorCount() > told;
+        const std::string text = said ? "not written" : exporter.GetLastErrorString();
+        // A failure of the pair's skeleton file alone names that file.
+        const bool skeletonFailed = !said && !skeletonOut.empty() &&
+                                    text.find(skeletonOut) != std::string::npos &&
+                                    text.find(out) == std::string::npos;
+        return Fail(skeletonFailed ? skeletonOut : std::string(out), text);
     }
+    QovToolPrintWarnings(out, exporter.GetStatusText());
     std::printf("%s -> %s\n", in, out);
     return 0;
 }

@@ -567,7 +567,15 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
     std::unique_ptr<KStreamOptions> o(amcWriter.GetWriteOptions());
     TestScene single;
     single.scene->GetRootNode()->AddChild(KMotionCreateLimbNode(&single.manager, "Hips"));
-    EXPECT_FALSE(amcWriter.Write(single.scene, o.get()));
+    // With its own options the motion writer writes its skeleton file too (this test once had it
+    // refuse them, waiting for a skeleton file written first); options without a skeleton have
+    // none to write on.
+    EXPECT_TRUE(amcWriter.Write(single.scene, o.get())) << amcWriter.GetLastErrorString();
+    EXPECT_TRUE(amcWriter.FileClose());
+    EXPECT_NE(ReadText(folder / "w.asf").find(":root"), std::string::npos);
+    std::unique_ptr<KStreamOptions> none(KQovWriterAsf::MakeWriteOptions());
+    ASSERT_TRUE(amcWriter.FileCreate((folder / "w.amc").c_str()));
+    EXPECT_FALSE(amcWriter.Write(single.scene, none.get()));
     EXPECT_EQ(amcWriter.GetLastErrorID(), KQovWriter::eStreamOptionsNotSet);
     // A skeleton whose moving bones the scene lacks cannot be sampled.
     static_cast<KStreamOptionsMotion&>(*o).SetStream(

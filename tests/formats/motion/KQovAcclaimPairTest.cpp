@@ -23,6 +23,7 @@
 #include "io/KQovImporter.h"
 #include "io/KQovWriteOptions.h"
 #include "io/KQovWriter.h"
+#include "platform/KPlatformFile.h"
 #include "scene/KQovNode.h"
 
 using namespace motiontest;
@@ -169,11 +170,10 @@ TEST(KQovWriterAsf, ANodeNamedRootOnlyAsTheSkeletonsRoot) {
     }
 }
 
-// The pair as a host writes it: the options of the motion writer, the skeleton file first,
-// then the motion file. `whileMotion` runs as the motion file's frames are written.
-bool ExportPair(KQovObjectManager& manager, KQovScene* scene, const std::string& asf,
-                const std::string& amc, const std::function<void()>& whileMotion,
-                std::string& error) {
+// The pair as a host writes it: the motion file with the options of its writer, which writes
+// the skeleton file too. `whileMotion` runs as the motion file's frames are written.
+bool ExportPair(KQovObjectManager& manager, KQovScene* scene, const std::string& amc,
+                const std::function<void()>& whileMotion, std::string& error) {
     std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(9, &manager));
     std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
     KQovFillWriteOptions(*scene, *options);
@@ -184,16 +184,42 @@ bool ExportPair(KQovObjectManager& manager, KQovScene* scene, const std::string&
             whileMotion();
         }
     });
-    for (const auto& [id, path] : {std::make_pair(8, asf), std::make_pair(9, amc)}) {
-        KQovExporter exporter(&manager);
-        exporter.Initialize(path.c_str());
-        exporter.SetFileFormat(id);
-        if (!exporter.Export(scene, options.get())) {
-            error = exporter.GetLastErrorString();
-            return false;
+    KQovExporter exporter(&manager);
+    exporter.Initialize(amc.c_str());
+    exporter.SetFileFormat(9);
+    if (exporter.Export(scene, options.get())) return true;
+    error = exporter.GetLastErrorString();
+    return false;
+}
+
+// An export told as a success has its file in place, whichever writer's options it was given:
+// the skeleton file alone with the motion writer's options too (no motion file following), and
+// a motion file with its writer's options brings its skeleton file.
+TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
+    TempTestFolder folder;
+    TestScene t;
+    KQovImporter importer(&t.manager);
+    ASSERT_TRUE(
+        importer.Initialize((std::string(QOV_TESTDATA_DIR) + "/bvh/sinusoidal.bvh").c_str()));
+    ASSERT_TRUE(importer.Import(t.scene, nullptr)) << importer.GetLastErrorString();
+    for (const auto& [id, name] : {std::make_pair(8, "alone.asf"), std::make_pair(9, "pair.amc")}) {
+        // A motion file with the skeleton writer's options needs a skeleton written first.
+        for (const int optionsOf : {9, id}) {
+            SCOPED_TRACE(std::string(name) + ", options of " + std::to_string(optionsOf));
+            std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(optionsOf, &t.manager));
+            std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
+            KQovFillWriteOptions(*t.scene, *options);
+            KQovExporter exporter(&t.manager);
+            exporter.Initialize((folder / name).c_str());
+            exporter.SetFileFormat(id);
+            ASSERT_TRUE(exporter.Export(t.scene, options.get())) << exporter.GetLastErrorString();
+            TestScene back;
+            std::unique_ptr<KStreamOptions> readOptions;
+            EXPECT_TRUE(
+                ReadSkeleton(back, folder / (id == 8 ? "alone.asf" : "pair.asf"), readOptions));
+            EXPECT_EQ(TempTestFolder::NamesIn(folder.path()).size(), id == 8 ? 3u : 5u);
         }
     }
-    return true;
 }
 
 // Removes the hidden new files in `folder` whose names begin with `prefix`.
@@ -203,8 +229,10 @@ void DeleteNewFiles(const std::string& folder, const std::string& prefix) {
 }
 
 // Whatever fails while the pair is written (the motion file past a size limit, a number it
-// cannot hold, its name taken by a folder, a new file deleted meanwhile), both old files stay
-// as they were and no hidden file is left; a whole pair replaces both.
+// cannot hold, its name taken by a folder, a new file deleted meanwhile, a rename or a keeping
+// of an old file failing, with or without hard links), both old files stay as they were and no
+// hidden file is left; a whole pair replaces both. Should putting back fail too, the error says
+// the pair is mixed and names the hidden file holding the old skeleton file.
 TEST(KQovAcclaimPair, BothFilesOrNeither) {
     TempTestFolder folder;
     const std::string clip = std::string(QOV_TESTDATA_DIR) + "/bvh/sinusoidal.bvh";
@@ -224,7 +252,11 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         bool amcIsFolder;
         const char* deleted;  // the hidden new file deleted while the frames are written
         bool placed;
-        const char* error;  // part of the message
+        const char* error;     // part of the message
+        bool noLinks = false;  // every link() fails as on a file system without hard links
+        int renameAt = 0;      // the first rename() that fails with EIO (1 = the first one)
+        int renameFails = 0;   // how many fail from there on
+        bool mixed = false;    // the skeleton file stays new, its old one hidden
     } rows[] = {
         {"whole", clip, 0, false, nullptr, true, ""},
         {"the motion file past a size limit", clip, 4096, false, nullptr, false,
@@ -234,6 +266,19 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         {"the motion file's name is a folder", clip, 0, true, nullptr, false, "It is a folder"},
         {"the skeleton's new file deleted", clip, 0, false, ".sk.asf.", false,
          "the new file was deleted before it could take the old file's place"},
+        // Renames in order: each old file aside (without links), the skeleton file, the motion
+        // file, then what is put back.
+        {"no hard links", clip, 0, false, nullptr, true, "", true},
+        {"the motion file's rename fails", clip, 0, false, nullptr, false, "Input/output", false, 2,
+         1},
+        {"no hard links: the motion file's rename fails", clip, 0, false, nullptr, false,
+         "Input/output", true, 4, 1},
+        {"no hard links: the old motion file cannot be kept", clip, 0, false, nullptr, false,
+         "Input/output", true, 2, 1},
+        {"putting back fails", clip, 0, false, nullptr, false, "the pair is mixed", false, 2, 2,
+         true},
+        {"no hard links: putting back fails", clip, 0, false, nullptr, false, "the pair is mixed",
+         true, 4, 2, true},
     };
     int n = 0;
     for (const Row& row : rows) {
@@ -254,21 +299,31 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         bool placed;
         {
             qovtest::FileSizeLimit limit(row.sizeLimit ? row.sizeLimit : RLIM_INFINITY);
+            if (row.noLinks) KPlatformFailFileCalls(KPlatformFileCall::eLink, 0, -1, EPERM);
+            if (row.renameAt)
+                KPlatformFailFileCalls(KPlatformFileCall::eRename, row.renameAt - 1,
+                                       row.renameFails, EIO);
             placed = ExportPair(
-                t.manager, t.scene, asf, amc,
+                t.manager, t.scene, amc,
                 [&] {
                     if (row.deleted) DeleteNewFiles(out, row.deleted);
                 },
                 error);
+            KPlatformClearFileFaults();
         }
         EXPECT_EQ(placed, row.placed);
         EXPECT_NE(error.find(row.error), std::string::npos) << error;
-        EXPECT_EQ(ReadText(asf) == "old asf", !row.placed);
+        EXPECT_EQ(ReadText(asf) == "old asf", !row.placed && !row.mixed);
         if (!row.amcIsFolder) {
             EXPECT_EQ(ReadText(amc) == "old amc", !row.placed);
         }
-        EXPECT_EQ(TempTestFolder::NamesIn(out),
-                  (std::vector<std::string>{".", "..", "sk.amc", "sk.asf"}));
+        std::vector<std::string> names = TempTestFolder::NamesIn(out);
+        if (row.mixed && names.size() == 5 && names[2].compare(0, 8, ".sk.asf.") == 0) {
+            EXPECT_NE(error.find(out + "/" + names[2]), std::string::npos) << error;
+            EXPECT_EQ(ReadText(out + "/" + names[2]), "old asf");
+            names.erase(names.begin() + 2);
+        }
+        EXPECT_EQ(names, (std::vector<std::string>{".", "..", "sk.amc", "sk.asf"}));
     }
 }
 

@@ -78,7 +78,3 @@ KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried) {
     }
     return KString("");
 }
-
-KQovAcclaimPairSkeleton::~KQovAcclaimPairSkeleton() {
-    if (waiting) waiting->Discard();
-}

@@ -2,11 +2,9 @@
 // Where the skeleton file of an Acclaim motion file lies, and where a written motion file's
 // skeleton goes: the two files travel as a pair, the skeleton first.
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "formats/motion/asf/KMotionFileAsf.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "foundation/KString.h"
 
@@ -23,13 +21,7 @@ KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried);
 // The skeleton file written beside a motion file: the same name with the extension ".asf".
 KString KQovAcclaimSkeletonBeside(const char* motionPath);
 
-// The skeleton of an Acclaim pair being written. Its skeleton file, written whole, waits here
-// for the motion file, and the two take their places together: a failed motion file leaves
-// both old files as they were. Options that the motion writer makes hold an empty one, which
-// asks the skeleton writer for this; a skeleton file that no motion file claims is dropped.
-class KQovAcclaimPairSkeleton : public KQovAsfScene {
-public:
-    ~KQovAcclaimPairSkeleton() override;
-    // The skeleton file waiting for its motion file.
-    std::unique_ptr<KMotionFileAsf> waiting;
-};
+// The skeleton of an Acclaim pair. Options that the motion writer makes hold an empty one: a
+// motion file written with them writes its skeleton file beside it (KQovAcclaimSkeletonBeside)
+// from the same scene, and the two take their places together or not at all.
+class KQovAcclaimPairSkeleton : public KQovAsfScene {};

@@ -7,6 +7,7 @@
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
 #include "io/KStreamOptionsMotion.h"
+#include "platform/KPlatformFile.h"
 #include "scene/KQovNode.h"
 
 KQovWriterAmc::KQovWriterAmc(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
@@ -16,11 +17,35 @@ KQovWriterAmc::~KQovWriterAmc() {
     if (mSkeletonFile) mSkeletonFile->Discard();
 }
 
+bool KQovWriterAmc::FileCreate(const char* fileName) {
+    if (mSkeletonFile) mSkeletonFile->Discard();
+    mSkeletonFile.reset();
+    mPath = fileName ? fileName : "";
+    return KMotionWriterBase::FileCreate(fileName);
+}
+
 KStreamOptions* KQovWriterAmc::GetWriteOptions() {
     KStreamOptions* options = KQovWriterAsf::MakeWriteOptions();
-    // The skeleton file written with these options waits for the motion file.
+    // A motion file written with these options writes its skeleton file too.
     static_cast<KStreamOptionsMotion*>(options)->SetStream(new KQovAcclaimPairSkeleton, true);
     return options;
+}
+
+bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options) {
+    const KString path = KQovAcclaimSkeletonBeside(mPath.c_str());
+    // One file for both would end holding the motion text alone.
+    if (KPlatformSameReplaceTarget(path.Buffer(), mPath.c_str()))
+        return Fail(eFileNotCreated,
+                    ("The skeleton file " + std::string(path.Buffer()) + " and the motion file " +
+                     mPath + " are one file; neither was written.")
+                        .c_str());
+    KQovWriterAsf writer(mManager);
+    if (!writer.FileCreate(path.Buffer()) || !writer.Write(scene, options)) {
+        writer.FileDiscard();
+        return Fail(writer.GetLastErrorID(), writer.GetLastErrorString());
+    }
+    mSkeletonFile = writer.TakeFile();
+    return true;
 }
 
 bool KQovWriterAmc::FileClose() {
@@ -46,10 +71,13 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an AMC", "skeleton motion");
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    // A pair's skeleton is built anew by writing its file, which the stream then holds.
+    if (dynamic_cast<KQovAcclaimPairSkeleton*>(options.GetStream()) &&
+        !WriteSkeletonFile(scene, base))
+        return false;
     KObject* stream = options.GetStream();
     if (!stream || !stream->IsA(KQovAsfScene::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& skeleton = static_cast<KQovAsfScene&>(*stream);
-    // Options that wait for a skeleton file hold no skeleton until one is written.
     if (!skeleton.mRoot) return Fail(eStreamOptionsNotSet);
     if (!skeleton.BindNodes(KQovWriterAsf::SkeletonTop(root)))
         return Fail(eUnidentifiedError, "A bone of the skeleton has no node of its name.");
@@ -68,8 +96,5 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
         mFile->WriteFrame(skeleton, f);
     }
     for (KAsfBone* bone : skeleton.GetBones()) bone->keys.clear();
-    if (!Finish()) return false;
-    if (auto* pair = dynamic_cast<KQovAcclaimPairSkeleton*>(&skeleton))
-        mSkeletonFile = std::move(pair->waiting);
-    return true;
+    return Finish();
 }

@@ -1,10 +1,12 @@
 #pragma once
 // Writes the animation of the current take as an Acclaim motion file, one block per frame of
-// the options, on the skeleton that the options' stream object holds (the skeleton file is
-// written or read first). Its options ask the skeleton writer to leave the skeleton file
-// waiting for this one: the two take their places together or not at all.
+// the options, on the skeleton that the options' stream object holds. With its own options it
+// writes the skeleton file beside it as well, from the same scene: the two take their places
+// together or not at all. With a skeleton left by the skeleton writer (or a reader) it writes
+// the motion file alone.
 
 #include <memory>
+#include <string>
 
 #include "formats/motion/KMotionReaderBase.h"
 #include "formats/motion/asf/KMotionFileAmc.h"
@@ -15,6 +17,7 @@ public:
     explicit KQovWriterAmc(KQovObjectManager* manager);
     ~KQovWriterAmc() override;
 
+    bool FileCreate(const char* fileName) override;
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;
     // With a skeleton file waiting, both files take their places, or neither does.
@@ -22,5 +25,9 @@ public:
     void FileDiscard() override;
 
 private:
+    // The skeleton file of the pair, written whole beside the motion file, kept in mSkeletonFile.
+    bool WriteSkeletonFile(KQovScene* scene, KStreamOptions* options);
+
+    std::string mPath;                              // the motion file's name
     std::unique_ptr<KMotionFileAsf> mSkeletonFile;  // the pair's skeleton file, not yet in place
 };

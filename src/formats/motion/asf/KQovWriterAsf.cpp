@@ -80,33 +80,17 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
             (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix() : KString("")) + "\".";
         return Fail(eUnidentifiedError, detail.Buffer());
     }
-    // The skeleton file of an Acclaim pair is refused as the motion file it serves.
+    // The skeleton file of an Acclaim pair (written by the motion writer) is refused as the
+    // motion file it serves.
     const bool forMotion = dynamic_cast<KQovAcclaimPairSkeleton*>(options.GetStream()) != nullptr;
     if (!KMotionHoldsSkeleton(root))
         return forMotion ? FailNothingToWrite("an AMC", "skeleton motion")
                          : FailNothingToWrite("an ASF", "skeletons");
-    KQovAcclaimPairSkeleton* pair = nullptr;
-    KQovAsfScene* skeleton = nullptr;
-    if (forMotion)
-        skeleton = pair = new KQovAcclaimPairSkeleton;
-    else
-        skeleton = new KQovAsfScene;
+    // Options that ask for pairs keep asking.
+    KQovAsfScene* skeleton = forMotion ? new KQovAcclaimPairSkeleton : new KQovAsfScene;
     options.SetStream(skeleton, true);
     skeleton->BuildFromNodes(root);
     options.Progress(0, "Writing ASF node hierarchy", 0.0f);
     mFile->WriteSkeleton(*skeleton);
-    if (!Finish()) return false;
-    if (pair) {
-        pair->waiting = std::move(mFile);
-        mHandedOn = true;
-    }
-    return true;
-}
-
-bool KQovWriterAsf::FileClose() {
-    if (mHandedOn && !mFile) {
-        mHandedOn = false;
-        return true;
-    }
-    return KMotionWriterBase::FileClose();
+    return Finish();
 }

@@ -1,7 +1,10 @@
 #pragma once
 // Writes the node tree below a scene's single top node as an Acclaim skeleton file, and leaves
-// the skeleton it built in the options' stream object for the motion file that follows. With
-// options made by the motion writer, the written file waits there too (KQovAcclaimFiles.h).
+// the skeleton it built in the options' stream object for a motion file written after it. The
+// file takes its place when it is closed, whatever the options; the motion writer writes the
+// skeleton file of its pair itself (KQovAcclaimFiles.h).
+
+#include <memory>
 
 #include "formats/motion/KMotionReaderBase.h"
 #include "formats/motion/asf/KMotionFileAsf.h"
@@ -15,9 +18,9 @@ public:
 
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;
-    // True as well for a skeleton file handed on to its motion file (options made by the
-    // motion writer), which puts it in place.
-    bool FileClose() override;
+    // The written file, not yet in place, for the motion writer to put in place with its own;
+    // nothing is open after.
+    std::unique_ptr<KMotionFileAsf> TakeFile() { return std::move(mFile); }
 
     // The options both Acclaim writers make.
     static KStreamOptions* MakeWriteOptions();
@@ -25,7 +28,4 @@ public:
     // only child when that child is a joint named "root" and the top node a reference node
     // above it (no attribute, or a null), as the skeleton reader makes them; else the top node.
     static KQovNode* SkeletonTop(KQovNode* top);
-
-private:
-    bool mHandedOn = false;  // the written file waits in the options for its motion file
 };
