@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -268,6 +269,60 @@ TEST_F(TempFolder, ReplaceTogetherPutsBackWhatItPlaced) {
         ASSERT_TRUE(KPlatformRemoveDirectory((mFolder + "/b").c_str()));
         KPlatformDeleteFile((mFolder + "/a").c_str());
     }
+}
+
+// A commit guard is asked before each file takes its place until the watched one has; its
+// first no keeps every old file and leaves nothing hidden; a guard within another stands in for
+// it, and a check that throws says no.
+TEST_F(TempFolder, CommitGuardAsksBeforeEveryPlaceUntilTheWatchedOne) {
+    struct Check {
+        int asked = 0;
+        bool answer = true;
+        static bool Ask(void* self) {
+            auto* check = static_cast<Check*>(self);
+            ++check->asked;
+            return check->answer;
+        }
+    } check;
+    auto put = [&](const char* name, const char* text) {
+        KPlatformReplaceFile file;
+        if (!file.Open((mFolder + "/" + name).c_str(), "wb")) return false;
+        fputs(text, file.GetFile());
+        return file.Commit();
+    };
+    Touch("out", "old");
+    {
+        KPlatformCommitGuard guard(&Check::Ask, &check, (mFolder + "/./out").c_str());
+        EXPECT_TRUE(put("side", "new side"));
+        EXPECT_FALSE(guard.WatchedPlaced());
+        EXPECT_TRUE(put("out", "new"));
+        EXPECT_TRUE(guard.WatchedPlaced());
+        check.answer = false;
+        EXPECT_TRUE(put("after", "after"));  // not asked once the watched file is in place
+        EXPECT_EQ(check.asked, 2);
+        EXPECT_FALSE(guard.Refused());
+        {
+            Check inner{0, false};
+            KPlatformCommitGuard nested(&Check::Ask, &inner, (mFolder + "/out").c_str());
+            EXPECT_FALSE(put("out", "refused"));
+            EXPECT_TRUE(nested.Refused());
+            EXPECT_FALSE(put("side", "refused"));  // a no holds
+            EXPECT_EQ(inner.asked, 1);
+        }
+        EXPECT_FALSE(guard.Refused());
+    }
+    EXPECT_EQ(Bytes(mFolder + "/out"), "new");
+    EXPECT_EQ(Bytes(mFolder + "/side"), "new side");
+    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "after", "out", "side"}));
+    {
+        KPlatformCommitGuard guard(
+            [](void*) -> bool { throw std::runtime_error("cannot tell"); }, nullptr, nullptr);
+        EXPECT_FALSE(put("out", "refused"));
+        EXPECT_TRUE(guard.Refused());
+    }
+    EXPECT_TRUE(put("out", "unguarded"));
+    EXPECT_EQ(Bytes(mFolder + "/out"), "unguarded");
+    EXPECT_EQ(List("*").size(), 5u);
 }
 
 // A device cannot be replaced: it is written directly.
