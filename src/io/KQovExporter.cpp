@@ -204,8 +204,8 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
 void KQovExporter::WarnAfterPlacing(bool outOfMemory) {
     try {
         mWriter->GetStatusText(mStatus);
-        std::string text = outOfMemory ? std::string("Out of memory")
-                                       : std::string(mWriter->GetLastErrorString());
+        std::string text =
+            outOfMemory ? std::string("Out of memory") : std::string(mWriter->GetLastErrorString());
         text += std::string(" once ") + mFileName.Buffer() +
                 " was written; what was to follow it may be missing\n";
         mStatus += text.c_str();

@@ -344,9 +344,10 @@ void KPlatformReplaceFile::Drop() {
     mFinished = false;
 }
 
-KPlatformCommitGuard::KPlatformCommitGuard(bool (*check)(void*), void* context,
-                                           const char* watched)
-    : mCheck(check), mContext(context), mWatched(watched ? KPlatformNativePath(watched) : std::string()),
+KPlatformCommitGuard::KPlatformCommitGuard(bool (*check)(void*), void* context, const char* watched)
+    : mCheck(check),
+      mContext(context),
+      mWatched(watched ? KPlatformNativePath(watched) : std::string()),
       mOuter(gCommitGuard) {
     gCommitGuard = this;
 }

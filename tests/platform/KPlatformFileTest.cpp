@@ -315,8 +315,8 @@ TEST_F(TempFolder, CommitGuardAsksBeforeEveryPlaceUntilTheWatchedOne) {
     EXPECT_EQ(Bytes(mFolder + "/side"), "new side");
     EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "after", "out", "side"}));
     {
-        KPlatformCommitGuard guard(
-            [](void*) -> bool { throw std::runtime_error("cannot tell"); }, nullptr, nullptr);
+        KPlatformCommitGuard guard([](void*) -> bool { throw std::runtime_error("cannot tell"); },
+                                   nullptr, nullptr);
         EXPECT_FALSE(put("out", "refused"));
         EXPECT_TRUE(guard.Refused());
     }
