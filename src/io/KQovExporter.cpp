@@ -1,6 +1,7 @@
 #include "io/KQovExporter.h"
 
 #include <new>
+#include <optional>
 #include <string>
 
 #include "foundation/KFileStream.h"
@@ -8,6 +9,7 @@
 #include "io/KQovImporter.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQov6.h"
+#include "platform/KPlatformFile.h"
 
 namespace {
 
@@ -44,6 +46,22 @@ int ExporterError(int writerError) {
         case KQovWriter::eOutOfDiskSpace: return KQovIO::eOutOfDiskSpace;
         case KQovWriter::eStreamOptionsNotSet: return KQovIO::eStreamOptionsNotSet;
         default: return KQovIO::eUnidentifiedError;
+    }
+}
+
+// The file read, asked before a new file takes its place.
+struct SourceCheck {
+    KQovImporter* source;
+    bool outOfMemory = false;
+};
+
+bool SourceUnchanged(void* context) {
+    auto* check = static_cast<SourceCheck*>(context);
+    try {
+        return check->source->CheckFileUnchanged();
+    } catch (const std::bad_alloc&) {
+        check->outOfMemory = true;
+        return false;
     }
 }
 
@@ -122,35 +140,47 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
     }
     const bool qov = mFormatId >= 0 && mFormatId <= 4;
     if (qov) mOptionsInUse = options;
-    bool ok;
+    SourceCheck source{mSource};
+    std::optional<KPlatformCommitGuard> guard;
+    bool ok = false;
+    bool outOfMemory = false;
     try {
+        // The file read is asked whether it changed at the moment a new file would take its
+        // place, whichever writer puts it there and whenever: a refused write leaves the old
+        // file as it was, and none is refused once its file is in place.
+        guard.emplace(mSource ? &SourceUnchanged : nullptr, &source, mFileName.Buffer());
         ok = mWriter->Write(scene, options);
         mWriter->GetStatusText(mStatus);
-        // The new file takes the place of the old one only after a whole write, from a file
-        // read that no one changed meanwhile; a refused or failed one leaves the old file as
-        // it was.
-        if (ok && mSource && !mSource->CheckFileUnchanged()) {
-            mWriter->FileDiscard();
-            mWriter.reset();
-            if (qov) mOptionsInUse = nullptr;
-            mError.SetErrorWithText(eFileCorrupted, mSource->GetLastErrorString());
-            return false;
-        }
         if (ok)
             ok = mWriter->FileClose();
         else
             mWriter->FileDiscard();
     } catch (const std::bad_alloc&) {
         // What the writer made is dropped with it; the old file stays.
-        mOptionsInUse = nullptr;
+        outOfMemory = true;
+        ok = false;
         mWriter->FileDiscard();
-        mWriter.reset();
-        mError.SetErrorWithText(
-            eUnidentifiedError,
-            (std::string("Out of memory while writing ") + mFileName.Buffer()).c_str());
-        return false;
     }
     if (qov) mOptionsInUse = nullptr;
+    const bool placed = guard && guard->WatchedPlaced();
+    const bool refused = guard && guard->Refused();
+    guard.reset();
+    if (placed) {
+        // The new file is in place: what failed after it is a warning on a write that was made.
+        if (!ok) WarnAfterPlacing(outOfMemory);
+        mWriter.reset();
+        return true;
+    }
+    if (refused || outOfMemory) {
+        mWriter.reset();
+        if (refused && !source.outOfMemory)
+            mError.SetErrorWithText(eFileCorrupted, mSource->GetLastErrorString());
+        else
+            mError.SetErrorWithText(
+                eUnidentifiedError,
+                (std::string("Out of memory while writing ") + mFileName.Buffer()).c_str());
+        return false;
+    }
     if (!ok) {
         const int code = mWriter->GetLastErrorID();
         int mine = ExporterError(code);
@@ -169,6 +199,19 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
     }
     mWriter.reset();
     return ok;
+}
+
+void KQovExporter::WarnAfterPlacing(bool outOfMemory) {
+    try {
+        mWriter->GetStatusText(mStatus);
+        std::string text =
+            outOfMemory ? std::string("Out of memory") : std::string(mWriter->GetLastErrorString());
+        text += std::string(" once ") + mFileName.Buffer() +
+                " was written; what was to follow it may be missing\n";
+        mStatus += text.c_str();
+    } catch (const std::bad_alloc&) {
+        // The file is whole and in place; only the word about it is lost.
+    }
 }
 
 void KQovExporter::FillStreamOptions(KStreamOptionsQov& options) const {

@@ -30,14 +30,16 @@ public:
     void SetPassword(const char* password) { mPassword = password ? password : ""; }
 
     // The importer that read the scene, or null: a new file takes the old one's place only
-    // while the file read is unchanged (KQovImporter::CheckFileUnchanged), asked after the
-    // whole write, so that no byte of it changed before its last use. Kept until set again.
+    // while the file read is unchanged (KQovImporter::CheckFileUnchanged), asked at the moment
+    // each file the write makes would be put in place, up to the file named, so that no byte of
+    // it changed before its last use. Kept until set again.
     void SetSource(KQovImporter* importer) { mSource = importer; }
 
     bool CreateWriter();
     bool OpenWriter();
     // Running out of memory is an error like any other ("Out of memory while writing ..."):
-    // the old file stays.
+    // the old file stays. Once the new file is in place the export has succeeded: a failure
+    // after that is a warning in the status text.
     bool Export(KQovScene* scene, KStreamOptions* options);
     void FillStreamOptions(KStreamOptionsQov& options) const;
     // Writes the scene in the version-5 layout at the current position of a field file that
@@ -46,6 +48,9 @@ public:
                            KQovPropertyFieldFile* fieldFile);
 
 private:
+    // The status text with the warning for a failure after the file was put in place.
+    void WarnAfterPlacing(bool outOfMemory);
+
     int mFormatId = 0;
     std::unique_ptr<KQovWriter> mWriter;
     KString mPassword;

@@ -56,6 +56,7 @@ bool MatchFrom(const char* p, const char* n) {
 
 // The system's error number of the last replacement of this thread that failed.
 thread_local int gLastReplaceError = 0;
+thread_local KPlatformCommitGuard* gCommitGuard = nullptr;
 
 const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 constexpr size_t kSuffix = 6;
@@ -344,7 +345,7 @@ bool KPlatformReplaceFile::Commit() {
 }
 
 bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, size_t count) {
-    bool ok = files && count > 0;
+    bool ok = files && count > 0 && KPlatformCommitGuard::Allows();
     for (size_t i = 0; ok && i < count; ++i)
         ok = files[i] && (files[i]->mFile || files[i]->mFinished);
     gLastFailure = KPlatformReplaceFailure();
@@ -407,6 +408,7 @@ bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, si
     if (error == 0) {
         for (size_t i = 0; i < count; ++i) {
             if (how[i] != Kept::eNone) Unlink(kept[i]);
+            KPlatformCommitGuard::NotePlaced(files[i]->mTarget);
             files[i]->mTemp.clear();
             files[i]->Drop();
         }
@@ -460,6 +462,42 @@ void KPlatformReplaceFile::Drop() {
     mTemp.clear();
     mTarget.clear();
     mFinished = false;
+}
+
+KPlatformCommitGuard::KPlatformCommitGuard(bool (*check)(void*), void* context, const char* watched)
+    : mCheck(check),
+      mContext(context),
+      mWatched(watched ? KPlatformNativePath(watched) : std::string()),
+      mOuter(gCommitGuard) {
+    gCommitGuard = this;
+}
+
+KPlatformCommitGuard::~KPlatformCommitGuard() {
+    gCommitGuard = mOuter;
+}
+
+bool KPlatformCommitGuard::Allows() {
+    KPlatformCommitGuard* guard = gCommitGuard;
+    if (!guard) return true;
+    if (guard->mCheck && !guard->mRefused && !guard->mWatchedPlaced) {
+        // A check that cannot finish cannot say yes.
+        try {
+            guard->mRefused = !guard->mCheck(guard->mContext);
+        } catch (...) {
+            guard->mRefused = true;
+        }
+    }
+    return !guard->mRefused;
+}
+
+void KPlatformCommitGuard::NotePlaced(const std::string& target) {
+    KPlatformCommitGuard* guard = gCommitGuard;
+    if (!guard || guard->mWatched.empty() || guard->mWatchedPlaced) return;
+    // One file, however named ("./", links).
+    struct stat placed, watched;
+    if (stat(target.c_str(), &placed) == 0 && stat(guard->mWatched.c_str(), &watched) == 0 &&
+        placed.st_dev == watched.st_dev && placed.st_ino == watched.st_ino)
+        guard->mWatchedPlaced = true;
 }
 
 int KPlatformLastReplaceError() {

@@ -92,6 +92,39 @@ private:
     KPlatformReplaceProblem mProblem = KPlatformReplaceProblem::eNone;
 };
 
+// A check on the files this thread puts in place (KPlatformReplaceFile::Commit, CommitTogether)
+// while the guard lives: `check` (with `context`; null for none) is asked just before each of
+// them would take its place, until the file named `watched` has taken its own. Once it says no,
+// no file takes its place (each is dropped, its old one kept, as after a failed write), so a
+// write refused is refused before its file replaces the old one. A guard made while another
+// lives stands in for it until it ends.
+class KPlatformCommitGuard {
+public:
+    KPlatformCommitGuard(bool (*check)(void* context), void* context, const char* watched);
+    ~KPlatformCommitGuard();
+    KPlatformCommitGuard(const KPlatformCommitGuard&) = delete;
+    KPlatformCommitGuard& operator=(const KPlatformCommitGuard&) = delete;
+
+    // The check said no: nothing was put in place since.
+    bool Refused() const { return mRefused; }
+    // A new file took the place of the file `watched` names (however named: links, "./"), or
+    // was written into it when it is a device.
+    bool WatchedPlaced() const { return mWatchedPlaced; }
+
+private:
+    friend class KPlatformReplaceFile;
+    // Whether the files about to be put in place may be; true without a guard.
+    static bool Allows();
+    static void NotePlaced(const std::string& target);
+
+    bool (*mCheck)(void*);
+    void* mContext;
+    std::string mWatched;
+    KPlatformCommitGuard* mOuter;
+    bool mRefused = false;
+    bool mWatchedPlaced = false;
+};
+
 // The system's error number for the last file of this thread that was opened for replacing
 // and could not be put in place: ENOENT when its new file was deleted before it could take
 // the old one's place; 0 when it was put in place, and when a write failed before and the

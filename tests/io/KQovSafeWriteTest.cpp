@@ -90,11 +90,12 @@ struct Result {
 // Exports through the exporter as qovtool does: QOV ids without options, the others with the
 // writer's own defaults.
 Result Export(KQovObjectManager& manager, KQovScene* scene, int id, const std::string& path,
-              const char* password = "") {
+              const char* password = "", KQovImporter* source = nullptr) {
     KQovExporter exporter(&manager);
     exporter.Initialize(path.c_str());
     exporter.SetFileFormat(id);
     exporter.SetPassword(password);
+    exporter.SetSource(source);
     std::unique_ptr<KQovWriter> writer(id > 4 ? KQovMakeFormatWriter(id, &manager) : nullptr);
     std::unique_ptr<KStreamOptions> options(writer ? writer->GetWriteOptions() : nullptr);
     if (options && options->IsA(KStreamOptionsMotion::ClassId())) {
@@ -237,6 +238,45 @@ TEST_P(EveryWriter, ALinkIsWrittenThrough) {
     ASSERT_EQ(lstat(ahead.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_FALSE(ReadAll(tmp / ("real/" + Name(id, "later"))).empty());
+}
+
+// A QOV file read is changed before the new file would take the old one's place: every writer
+// refuses with the read's error, before its file is put in place (the old file stays, nothing
+// new beside it); unchanged, it writes.
+TEST_P(EveryWriter, ASourceChangedBeforeTheCommitKeepsTheOldFile) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    const std::string in = tmp / "in.qov";
+    {
+        KQovObjectManager manager;
+        ASSERT_TRUE(Export(manager, BuildScene(manager), 0, in).ok);
+    }
+    // The scene written is made anew: only the read file's watch matters here.
+    KQovObjectManager readManager, manager;
+    KQovImporter importer(&readManager);
+    ASSERT_TRUE(importer.Initialize(in.c_str()));
+    ASSERT_TRUE(importer.Import(readManager.CreateScene(), nullptr))
+        << importer.GetLastErrorString();
+    KQovScene* scene = BuildScene(manager);
+    const std::string target = tmp / Name(id, "out");
+    WriteAll(target, kOld);
+    const Result whole = Export(manager, scene, id, target, "", &importer);
+    ASSERT_TRUE(whole.ok) << whole.text;
+    const std::string written = ReadAll(target);
+    ASSERT_NE(written, kOld);
+    const std::vector<std::string> before = Entries(tmp.path());
+
+    WriteAll(target, kOld);
+    FILE* grown = std::fopen(in.c_str(), "ab");
+    ASSERT_NE(grown, nullptr);
+    std::fputs("appended\n", grown);
+    std::fclose(grown);
+    const Result refused = Export(manager, scene, id, target, "", &importer);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.error, KQovIO::eFileCorrupted);
+    EXPECT_NE(refused.text.find("cut short"), std::string::npos) << refused.text;
+    EXPECT_EQ(ReadAll(target), kOld);
+    EXPECT_EQ(Entries(tmp.path()), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWritingIdCount),

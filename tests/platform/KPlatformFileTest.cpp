@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -299,6 +300,45 @@ TEST_F(TempFolder, ReplaceTogetherRefusesOneFileAndTellsAMixedSet) {
         }
     }
     EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "a", "b", "c"}));
+}
+
+// A commit guard is asked before each file takes its place until the watched one has; a no
+// (or a check that throws) keeps every old file from then on and leaves nothing hidden.
+TEST_F(TempFolder, CommitGuardAsksBeforeEveryPlaceUntilTheWatchedOne) {
+    struct Check {
+        int asked = 0;
+        bool answer = true;
+        static bool Ask(void* self) {
+            auto* check = static_cast<Check*>(self);
+            ++check->asked;
+            if (check->asked > 3) throw std::runtime_error("cannot tell");
+            return check->answer;
+        }
+    } check;
+    auto put = [&](const char* name) {
+        KPlatformReplaceFile file;
+        return file.Open((mFolder + "/" + name).c_str(), "wb") &&
+               fputs(name, file.GetFile()) >= 0 && file.Commit();
+    };
+    for (const bool answer : {true, false}) {
+        Touch("out", "old");
+        check.answer = answer;
+        KPlatformCommitGuard guard(&Check::Ask, &check, (mFolder + "/./out").c_str());
+        EXPECT_EQ(put("side"), answer);
+        EXPECT_EQ(put("out"), answer);
+        EXPECT_EQ(put("after"), answer);  // not asked once the watched file is in place
+        EXPECT_EQ(guard.WatchedPlaced(), answer);
+        EXPECT_NE(guard.Refused(), answer);
+    }
+    {
+        check.answer = true;
+        KPlatformCommitGuard guard(&Check::Ask, &check, nullptr);
+        EXPECT_FALSE(put("out"));  // the check throws
+    }
+    EXPECT_EQ(check.asked, 4);
+    EXPECT_EQ(Bytes(mFolder + "/out"), "old");
+    EXPECT_EQ(Bytes(mFolder + "/side"), "side");
+    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "after", "out", "side"}));
 }
 
 // A device cannot be replaced: it is written directly.

@@ -86,6 +86,7 @@ struct Stage {
     std::string in;
     std::string out;
     bool writing = false;
+    bool written = false;  // the output is in place
 };
 
 // The scene's objects once memory ran out: taking them apart needs memory too, so they are
@@ -267,6 +268,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
                                     text.find(out) == std::string::npos;
         return Fail(skeletonFailed ? skeletonOut : std::string(out), text);
     }
+    stage.written = true;
     QovToolPrintWarnings(out, exporter.GetStatusText());
     std::printf("%s -> %s\n", in, out);
     return 0;
@@ -279,6 +281,12 @@ int QovToolConvert(int argc, char** argv) {
     try {
         return ConvertFiles(argc, argv, stage);
     } catch (const std::bad_alloc&) {
+        // The new file is whole and in place: what ran short came after it.
+        if (stage.written) {
+            std::fprintf(stderr, "qovtool: %s: warning: out of memory once it was written\n",
+                         stage.out.c_str());
+            return 0;
+        }
         // Everything the conversion held is gone by now, an unfinished new file with it: the
         // old output stays.
         const std::string& file = stage.writing ? stage.out : stage.in;

@@ -631,6 +631,7 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
         const std::string& whole;
         std::function<void()> change;
         bool writing = false;  // made once the read is over, while the new file is written
+        const char* out = "out.qov";
     } kCases[] = {
         {"cut to half", binary,
          [&] { ASSERT_EQ(truncate(in.c_str(), off_t(binary.size() / 2)), 0); }},
@@ -664,6 +665,9 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
         // given bytes to it: refused all the same.
         {"written in place, time set back, while the output is written", binary,
          [&] { rewrittenTimeSetBack(binary); }, true},
+        // A writer that puts its file in place within the write refuses before that too.
+        {"written in place, time set back, while an OBJ is written", binary,
+         [&] { rewrittenTimeSetBack(binary); }, true, "out.obj"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -673,8 +677,8 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
         TempTestFolder outFolder("qovtoolout");
         for (int attempt = 0; attempt < 5 && !run.changed; ++attempt) {
             std::ofstream(in, std::ios::binary) << c.whole;
-            std::remove((outFolder / "out.qov").c_str());
-            run = ConvertWhileChanged(in, outFolder / "out.qov", mTemp / "errors", c.change,
+            std::remove((outFolder / c.out).c_str());
+            run = ConvertWhileChanged(in, outFolder / c.out, mTemp / "errors", c.change,
                                       c.writing ? ChangeAt::eWriting
                                       : mapped  ? ChangeAt::eMapped
                                                 : ChangeAt::eOpen);

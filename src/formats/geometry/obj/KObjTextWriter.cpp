@@ -164,8 +164,12 @@ bool KObjTextWriter::Close() {
         Discard();
         return false;
     }
-    for (KFileStream* file : {&mMtl, &mObj})
-        if (file->IsOpen() && !file->Commit()) mFailed = true;
+    if (mMtl.IsOpen() && mObj.IsOpen()) {
+        if (!KFileStream::CommitTogether(mMtl, mObj)) mFailed = true;
+    } else {
+        for (KFileStream* file : {&mMtl, &mObj})
+            if (file->IsOpen() && !file->Commit()) mFailed = true;
+    }
     const bool ok = !mFailed;
     mFailed = mNumberRefused = false;
     return ok;
