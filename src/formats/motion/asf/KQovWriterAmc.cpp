@@ -73,3 +73,8 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
         mSkeletonFile = std::move(pair->waiting);
     return true;
 }
+
+std::vector<std::string> KQovWriterAmc::GetCompanionFiles(const char* path) const {
+    if (!path) return {};
+    return {KQovAcclaimSkeletonBeside(path).Buffer()};
+}

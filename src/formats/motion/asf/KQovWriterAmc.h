@@ -20,6 +20,8 @@ public:
     // With a skeleton file waiting, both files take their places, or neither does.
     bool FileClose() override;
     void FileDiscard() override;
+    // The skeleton file beside the motion file.
+    std::vector<std::string> GetCompanionFiles(const char* path) const override;
 
 private:
     std::unique_ptr<KMotionFileAsf> mSkeletonFile;  // the pair's skeleton file, not yet in place
