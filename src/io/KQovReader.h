@@ -3,6 +3,8 @@
 // what it holds and reads it into a scene, with the error object and status text it copies.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "foundation/KError.h"
 #include "foundation/KString.h"
@@ -64,11 +66,16 @@ public:
     const char* GetLastErrorString() const { return mError.GetErrorText(); }
     void GetStatusText(KString& out) const { out = mStatus; }
     KQovObjectManager* GetObjectManager() const { return mManager; }
+    // The files a read took something from besides the one it opened (an OBJ file's material
+    // libraries, the images its materials name), as the reader found them: a writer must not
+    // put a file of its own in the place of one of them.
+    const std::vector<std::string>& GetOtherFilesRead() const { return mOtherFilesRead; }
 
 protected:
     KQovObjectManager* mManager;
     KError mError;
     KString mStatus;
+    std::vector<std::string> mOtherFilesRead;
 };
 
 // The names (with their class prefix) that occur more than once among the descendants of

@@ -20,6 +20,10 @@ KQovNode* KQovWriter::FindSingleChildRoot(KQovScene* scene) {
     return root && root->GetChildCount() == 1 ? root->GetChild(0) : nullptr;
 }
 
+std::vector<std::string> KQovWriter::GetCompanionFiles(const char*) const {
+    return {};
+}
+
 bool KQovWriter::CheckNodeNames(KQovNode* root, KString& message) {
     return KQovAppendDuplicateNames(root, message);
 }

@@ -31,6 +31,11 @@ using qovtoolprocess::Exists;
 using qovtoolprocess::RunTool;
 using qovtoolprocess::Tool;
 
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 std::string Extension(const std::string& path) {
     return Lower(path.substr(path.rfind('.') + 1));
 }
@@ -251,6 +256,15 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     ASSERT_EQ(symlink("rl.asf", (folder / "rl.amc").c_str()), 0);
     std::ifstream original(bvh, std::ios::binary);
     const std::string before((std::istreambuf_iterator<char>(original)), {});
+    // OBJ files whose material library is the one their output would write.
+    for (const char* name : {"spider.obj", "spider.mtl"}) {
+        std::ifstream from(Data(std::string("obj/") + name), std::ios::binary);
+        std::ofstream(folder / name, std::ios::binary) << from.rdbuf();
+    }
+    std::ofstream(folder / "a.obj")
+        << "mtllib b.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl M\nf 1 2 3\n";
+    std::ofstream(folder / "b.mtl") << "newmtl M\nKd 1 0 0\n";
+    const std::string libraries = ReadAll(folder / "spider.mtl") + ReadAll(folder / "b.mtl");
 
     struct Case {
         std::vector<std::string> arguments;
@@ -277,6 +291,12 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
         {{"convert", amc, folder / "11.amc", "--skeleton", folder / "11.asf"}, 1, {"same file"}},
         {{"convert", bvh, folder / "sl.amc"}, 1, {"sl.asf", "same file", "sl.amc"}},
         {{"convert", bvh, folder / "rl.amc"}, 1, {"rl.asf", "same file", "rl.amc"}},
+        // One file as what the read used and what the output writes beside itself.
+        {{"convert", folder / "spider.obj", folder / "Spider.obj"},
+         1,
+         {"spider.mtl", "same file", "nothing was written"}},
+        {{"convert", folder / "a.obj", folder / "./b.obj"}, 1, {"b.mtl", "same file"}},
+        {{"convert", folder / "spider.obj", folder / "c.obj"}, 0, {}},
         // Files that are not what their names say.
         {{"convert", Data("trc/Empty.trc"), folder / "e.trc"}, 1, {"Empty.trc"}},
         {{"convert", Data("trc/Truncated.trc"), folder / "t.trc"}, 1, {"Truncated.trc"}},
@@ -299,6 +319,9 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     std::ifstream linked(folder / "sl.amc");
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(linked)), {}), "old");
     EXPECT_FALSE(Exists(folder / "rl.asf"));
+    EXPECT_EQ(ReadAll(folder / "spider.mtl") + ReadAll(folder / "b.mtl"), libraries);
+    EXPECT_FALSE(Exists(folder / "Spider.obj"));
+    EXPECT_FALSE(Exists(folder / "b.obj"));
 
     // A "root" below the skeleton's own root is refused, saying why; stderr is no terminal
     // here, so a conversion that works writes nothing to it.

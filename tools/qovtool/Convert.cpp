@@ -173,13 +173,21 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         if (extension == writer.extension) id = writer.id;
     if (id < 0) return Fail(out, "no writer for this extension");
 
-    // Writing over a file that is still to be read loses it: refused before anything is read.
+    SceneObjects objects;
+    KQovObjectManager& manager = objects.Get();
+    // Every file the conversion writes: the output and what its writer puts beside it.
+    std::vector<std::string> written{out};
+    if (std::unique_ptr<KQovWriter> writer{KQovMakeFormatWriter(id, &manager)})
+        for (const std::string& file : writer->GetCompanionFiles(out)) written.push_back(file);
     const std::string skeletonOut =
         id == kAmcWriter ? std::string(KQovAcclaimSkeletonBeside(out).Buffer()) : std::string();
+    // Writing over a file that is still to be read, or that the read used, loses it: refused
+    // before anything is written.
     auto overwrites = [&](const std::string& source, std::string& target) {
-        for (const std::string& written : {std::string(out), skeletonOut})
-            if (!written.empty() && KPlatformSameFile(source.c_str(), written.c_str())) {
-                target = written;
+        for (const std::string& file : written)
+            if (KPlatformSameFile(source.c_str(), file.c_str())) {
+                target = file == out ? std::string("the output")
+                                     : "the file " + file + " written beside the output";
                 return true;
             }
         return false;
@@ -190,11 +198,9 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         return Fail(skeletonOut, std::string("the skeleton file is the same file as the output ") +
                                      out + "; nothing was read or written");
     if (overwrites(in, target))
-        return Fail(target, std::string("the output is the same file as the input ") + in +
-                                "; nothing was read or written");
+        return Fail(
+            out, target + " is the same file as the input " + in + "; nothing was read or written");
 
-    SceneObjects objects;
-    KQovObjectManager& manager = objects.Get();
     KQovScene* scene = manager.CreateScene();
     KQovImporter importer(&manager);
     importer.SetPassword(password);
@@ -204,8 +210,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     if (!QovToolFindSkeleton(in, readId, chosenSkeleton, skeleton, skeletonError))
         return Fail(in, skeletonError);
     if (!skeleton.empty() && overwrites(skeleton, target))
-        return Fail(target, "the output is the same file as the skeleton " + skeleton +
-                                "; nothing was read or written");
+        return Fail(out, target + " is the same file as the skeleton " + skeleton +
+                             "; nothing was read or written");
 
     QovToolProgress progress(KPlatformIsTerminal(stderr));
     std::unique_ptr<KStreamOptions> readOptions;
@@ -217,9 +223,14 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         }
     } else {
         double fileRate = 0.0;
+        std::vector<std::string> otherFilesRead;
         readOptions = QovToolReadFile(manager, scene, in, readId, skeleton, true, progress,
-                                      fileRate);
+                                      fileRate, &otherFilesRead);
         if (!readOptions) return 1;
+        for (const std::string& used : otherFilesRead)
+            if (overwrites(used, target))
+                return Fail(out, target + " is the same file as " + used + ", which the read of " +
+                                     in + " used; nothing was written");
         // A file that gave nothing would be written as a file of nothing, told as success; an
         // empty file reads as an empty scene, which only a QOV file holds.
         if (!HoldsAttributes(scene->GetRootNode()) && !IsEmptyFile(in))

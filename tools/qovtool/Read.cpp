@@ -75,7 +75,8 @@ bool QovToolReadQov(KQovImporter& importer, KQovScene* scene, const char* file) 
 std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQovScene* scene,
                                                 const char* file, int readId,
                                                 const std::string& skeleton, bool underRoot,
-                                                QovToolProgress& progress, double& fileRate) {
+                                                QovToolProgress& progress, double& fileRate,
+                                                std::vector<std::string>* otherFilesRead) {
     fileRate = 0.0;
     auto fail = [](const std::string& name, const std::string& text) {
         std::fprintf(stderr, "qovtool: %s: %s\n", name.c_str(), text.c_str());
@@ -109,6 +110,7 @@ std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQov
         return fail(file, QovToolReaderError(*reader));
     }
     progress.End();
+    if (otherFilesRead) *otherFilesRead = reader->GetOtherFilesRead();
     KString status;
     reader->GetStatusText(status);
     QovToolPrintWarnings(file, status);

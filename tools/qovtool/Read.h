@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class KQovImporter;
 class KQovObjectManager;
@@ -48,7 +49,9 @@ bool QovToolReadQov(KQovImporter& importer, KQovScene* scene, const char* file);
 // an Acclaim pair reads on the skeleton that `skeleton`, read first when not empty, leaves in
 // them. Markers that share a label are renamed with a warning; `underRoot` hangs a motion
 // file's hierarchy from the scene's root instead of a reference node of its own.
+// `otherFilesRead`, when given, receives the other files the read took something from.
 std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQovScene* scene,
                                                 const char* file, int readId,
                                                 const std::string& skeleton, bool underRoot,
-                                                QovToolProgress& progress, double& fileRate);
+                                                QovToolProgress& progress, double& fileRate,
+                                                std::vector<std::string>* otherFilesRead = nullptr);

@@ -720,14 +720,18 @@ TEST_F(QovTool, ConvertEndedBySignalsLeavesNoNewFile) {
 TEST_F(QovTool, ConvertPastAFileSizeLimitFailsAsAFullDiskDoes) {
     WriteGridObj(mTemp / "grid.obj", 12);
     const std::string bvh = Data("bvh/sinusoidal.bvh"), grid = mTemp / "grid.obj",
-                      c3d = Data("c3d/sample01-Eb015pi.c3d");
+                      c3d = Data("c3d/sample01-Eb015pi.c3d"), textured = mTemp / "wood.obj";
+    // A textured OBJ: its image goes beside the output only once the output is in place.
+    std::ofstream(mTemp / "wood.tga") << "image";
+    std::ofstream(mTemp / "wood.mtl") << "newmtl M\nmap_Kd wood.tga\n";
+    std::ofstream(textured) << "mtllib wood.mtl\nusemtl M\n" << ReadFile(grid);
     const struct {
         const std::string& in;
         const char* out;
         const char* flag;
     } kCases[] = {
         {bvh, "out.bvh", ""},  {bvh, "out.qov", "--ascii"}, {bvh, "out.qov", "--v5"},
-        {grid, "out.3ds", ""}, {c3d, "out.trc", ""},
+        {grid, "out.3ds", ""}, {c3d, "out.trc", ""},        {textured, "out.obj", ""},
     };
     TempTestFolder outFolder("qovtoolfsz");
     for (const auto& c : kCases) {
@@ -743,6 +747,7 @@ TEST_F(QovTool, ConvertPastAFileSizeLimitFailsAsAFullDiskDoes) {
         EXPECT_NE(run.err.find("Out of disk space"), std::string::npos) << run.err;
         EXPECT_EQ(ReadFile(out), "old\n");
         EXPECT_EQ(HiddenFiles(outFolder.path()), std::vector<std::string>());
+        EXPECT_FALSE(Exists(outFolder / "wood.tga"));
     }
 }
 

@@ -394,6 +394,7 @@ bool KQovReader3ds::CreateMaterials() {
         taken.insert(texture->GetNameWithoutPrefix().Buffer());
         // A map names its image relative to the file; found there, it is kept by its path.
         texture->SetFileName(KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer());
+        mOtherFilesRead.push_back(texture->GetFileName());
         return texture;
     };
     for (size_t i = 0; i < mMaterials.size(); ++i) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
@@ -117,7 +119,8 @@ void KQovWriter3ds::RenameForWrite() {
 }
 
 void KQovWriter3ds::RestoreNames() {
-    for (auto& saved : mSavedNames) saved.first->GetNamePair() = saved.second;
+    // Moved back: after the file is in place, nothing here may need memory.
+    for (auto& saved : mSavedNames) saved.first->GetNamePair() = std::move(saved.second);
     mSavedNames.clear();
 }
 
@@ -137,7 +140,7 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
     if (Failed()) return false;
     RenameForWrite();
     // Names written as they are come first: no image made short may take one.
-    mTextureNames.Reset(mFileName);
+    mTextureNames.Reset(mFileName, {mFileName});
     for (int i = 0; i < mManager->GetNodeCount(); ++i) {
         const KQovNode* node = mManager->GetNode(i);
         const auto* mesh = node ? dynamic_cast<const KQovMesh*>(node->GetNodeAttribute()) : nullptr;
@@ -261,11 +264,19 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
                                 (std::string("Out of disk space: ") + mCtx.ErrorAt(i).message).c_str());
         ok = false;
     }
-    // Images go beside the file only once it is in place.
+    // Images go beside the file only once it is in place; from there on nothing fails the
+    // write, running out of memory included: an image not copied is a warning.
+    if (!ok) {
+        mTextureNames.Drop();
+        return false;
+    }
     std::string status;
-    if (ok) mTextureNames.CopyPlaced(status);
-    mStatus += status.c_str();
-    return ok;
+    mTextureNames.CopyPlaced(status);
+    try {
+        mStatus += status.c_str();
+    } catch (const std::bad_alloc&) {
+    }
+    return true;
 }
 
 bool KQovWriter3ds::HoldsWritableNodes(KQovNode& root) {

@@ -415,12 +415,15 @@ void KObjParser::LoadMaterialLibraries(std::string_view rest) {
         const std::string beside =
             KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
         std::string text;
-        if (ReadWholeFile(name.c_str(), text))
+        if (ReadWholeFile(name.c_str(), text)) {
             AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
-        else if (ReadWholeFile(beside.c_str(), text))
+            mLibraryPaths.push_back(name);
+        } else if (ReadWholeFile(beside.c_str(), text)) {
             AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
-        else
+            mLibraryPaths.push_back(beside);
+        } else {
             all = false;
+        }
     }
     if (!all) mStatus += "Unable to load material library\n";
 }

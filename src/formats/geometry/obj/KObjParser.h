@@ -37,6 +37,8 @@ public:
     using GroupMap = std::map<std::string, KObjGroup, CaseLess>;
     const GroupMap& GetGroups() const { return mGroups; }
     const std::vector<KObjMaterial>& GetMaterials() const { return mMaterials; }
+    // The material libraries read, by the paths they were read from.
+    const std::vector<std::string>& GetLibraryPaths() const { return mLibraryPaths; }
     const std::vector<KObjSurface>& GetSurfaces() const { return mSurfaces; }
     const std::vector<KVector4>& GetVertices() const { return mVertices; }
     const std::vector<KVector2>& GetTextureVertices() const { return mTextureVertices; }
@@ -87,6 +89,7 @@ private:
     std::map<std::string, int, CaseLess> mMaterialIndex;
     std::vector<std::string> mLibraries;  // texts of the open libraries, in opening order
     std::vector<std::string> mLibraryFolders;  // the folder each was read from
+    std::vector<std::string> mLibraryPaths;
     // Each material name's first definition: library, offset of its "newmtl" line.
     std::unordered_map<std::string, std::pair<size_t, size_t>> mMaterialLines;
     std::vector<KObjSurface> mSurfaces;

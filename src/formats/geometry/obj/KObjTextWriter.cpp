@@ -34,6 +34,8 @@ void KObjTextWriter::AppendF(std::string& out, const char* format, double a, dou
 bool KObjTextWriter::Create(const char* path) {
     if (!path || !mObj.Open(path, "wb")) return false;
     mPath = path;
+    // The writer's own two files are no image's name.
+    mTextures.Reset(mPath, {mPath, MaterialPath(mPath)});
     mObjText = KFormatC(kBanner, "OBJ");
     return true;
 }
@@ -70,12 +72,8 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
     mMaterialNames.push_back(unique);
     if (mMtl.IsOpen()) {
         mMtlText += "\nnewmtl " + unique + "\n";
-        if (!material.diffuseMap.empty()) {
-            CopyTextureFile(material.diffuseMap);
-            mMtlText += "map_Kd " +
-                        std::string(KExtractFileName(material.diffuseMap.c_str(), true).Buffer()) +
-                        "\n";
-        }
+        if (!material.diffuseMap.empty())
+            mMtlText += "map_Kd " + mTextures.Place(material.diffuseMap, mStatus) + "\n";
         AppendF(mMtlText, "Ka %f %f %f\n", material.ambient[0], material.ambient[1],
                 material.ambient[2]);
         AppendF(mMtlText, "Kd %f %f %f\n", material.diffuse[0], material.diffuse[1],
@@ -125,33 +123,6 @@ void KObjTextWriter::Flush(KFileStream& file, std::string& buffer, bool force) {
     buffer.clear();
 }
 
-bool KObjTextWriter::CopyTextureFile(const std::string& source) {
-    const std::string target = KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(),
-                                            KExtractFileName(source.c_str(), true).Buffer())
-                                   .Buffer();
-    if (KFileExists(target.c_str())) return true;
-    KFileStream in, out;
-    if (!in.Open(source.c_str(), "rb")) {
-        mStatus += "Unable to locate texture file \"" + source + "\".\n";
-        return false;
-    }
-    bool ok = out.Open(target.c_str(), "wb");
-    char block[1024];
-    while (ok) {
-        const uint32_t n = in.Read(block, sizeof block);
-        if (n == 0) break;
-        ok = out.Write(block, n) == n;
-    }
-    if (ok) ok = !in.HasError() && !out.HasError();
-    // A copy that failed leaves no part of an image behind.
-    if (ok)
-        ok = out.Commit();
-    else
-        out.Discard();
-    if (!ok) mStatus += "Error writing texture file \"" + target + "\".\n";
-    return ok;
-}
-
 bool KObjTextWriter::Close() {
     Flush(mObj, mObjText, true);
     Flush(mMtl, mMtlText, true);
@@ -171,6 +142,11 @@ bool KObjTextWriter::Close() {
             if (file->IsOpen() && !file->Commit()) mFailed = true;
     }
     const bool ok = !mFailed;
+    // Images go beside the files only once they are in place.
+    if (ok)
+        mTextures.CopyPlaced(mStatus);
+    else
+        mTextures.Drop();
     mFailed = mNumberRefused = false;
     return ok;
 }
@@ -178,6 +154,7 @@ bool KObjTextWriter::Close() {
 void KObjTextWriter::Discard() {
     mObj.Discard();
     mMtl.Discard();
+    mTextures.Drop();
     mObjText.clear();
     mMtlText.clear();
     mFailed = mNumberRefused = false;

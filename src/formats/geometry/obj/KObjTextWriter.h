@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/geometry/KTextureCopies.h"
 #include "formats/geometry/obj/KObjRecords.h"
 #include "foundation/KFileStream.h"
 
@@ -38,12 +39,19 @@ public:
     void ReserveMaterialName(const std::string& name) { ++mNameUses[name]; }
     const std::string& GetMaterialName(int index) const { return mMaterialNames[index]; }
     void WriteGroup(const KObjWriteGroup& group);
-    // Closes both files; false when any write failed.
+    // Closes both files; false when any write failed. Once both are in place, the images of
+    // the materials are copied beside them (a failed copy is a status line).
     bool Close();
     // Closes both files without putting them in place: files of their names stay as they were.
     void Discard();
 
     const std::string& GetStatus() const { return mStatus; }
+    // The status so far, which is then forgotten.
+    std::string TakeStatus() {
+        std::string status;
+        status.swap(mStatus);
+        return status;
+    }
     // True when a number no reader takes back (KIsFileNumber) failed the files: nothing of
     // them is written.
     bool IsNumberRefused() const { return mNumberRefused; }
@@ -52,8 +60,6 @@ private:
     // Formats up to three numbers (the format may use fewer).
     void AppendF(std::string& out, const char* format, double a, double b, double c);
     void Flush(KFileStream& file, std::string& buffer, bool force);
-    // Copies a texture image beside the OBJ file unless a file of its name is there.
-    bool CopyTextureFile(const std::string& source);
 
     KFileStream mObj;
     KFileStream mMtl;
@@ -61,6 +67,7 @@ private:
     std::string mObjText;
     std::string mMtlText;
     std::string mStatus;
+    KTextureNamesObj mTextures;
     std::vector<std::string> mMaterialNames;
     std::map<std::string, int> mNameUses;
     int mVertexBase = 1, mUVBase = 1, mNormalBase = 1;

@@ -79,7 +79,9 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
 }
 
 void KQovReaderObj::CreateMaterials() {
+    mOtherFilesRead = mParser.GetLibraryPaths();
     for (const KObjMaterial& m : mParser.GetMaterials()) {
+        if (!m.diffuseMap.empty()) mOtherFilesRead.push_back(m.diffuseMap);
         KQovMaterial* material = mManager->CreateMaterial(m.name.c_str());
         KQovTexture* texture = nullptr;
         if (material) {

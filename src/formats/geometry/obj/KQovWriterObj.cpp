@@ -1,6 +1,7 @@
 #include "formats/geometry/obj/KQovWriterObj.h"
 
 #include <cmath>
+#include <new>
 
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovLink.h"
@@ -71,6 +72,12 @@ bool KQovWriterObj::FileCreate(const char* fileName) {
 
 bool KQovWriterObj::FileClose() {
     const bool ok = !mOpen || mText->Close();
+    if (mOpen) {
+        try {
+            mStatus += mText->TakeStatus().c_str();
+        } catch (const std::bad_alloc&) {
+        }
+    }
     mOpen = false;
     return ok;
 }
@@ -78,6 +85,12 @@ bool KQovWriterObj::FileClose() {
 void KQovWriterObj::FileDiscard() {
     if (mOpen) mText->Discard();
     mOpen = false;
+}
+
+std::vector<std::string> KQovWriterObj::GetCompanionFiles(const char* path) const {
+    const std::string material = path ? KObjTextWriter::MaterialPath(path) : std::string();
+    if (material.empty()) return {};
+    return {material};
 }
 
 KStreamOptions* KQovWriterObj::GetWriteOptions() {
@@ -108,14 +121,20 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
     mPose = &pose;
     WriteNode(root);
     mPose = nullptr;
-    mStatus += mText->GetStatus().c_str();
+    mStatus += mText->TakeStatus().c_str();
     mOpen = false;
     if (mText->IsNumberRefused()) {
         mText->Discard();
         mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
         return false;
     }
-    if (!mText->Close()) {
+    const bool closed = mText->Close();
+    // The files are in place: what the image copies say is a warning, memory running out too.
+    try {
+        mStatus += mText->TakeStatus().c_str();
+    } catch (const std::bad_alloc&) {
+    }
+    if (!closed) {
         mError.SetError(eOutOfDiskSpace);
         return false;
     }

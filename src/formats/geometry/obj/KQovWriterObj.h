@@ -31,6 +31,8 @@ public:
     bool IsFileOpen() override { return mOpen; }
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;
+    // The material file beside the OBJ file.
+    std::vector<std::string> GetCompanionFiles(const char* path) const override;
 
 private:
     void PrepareNodes(KQovNode* node);

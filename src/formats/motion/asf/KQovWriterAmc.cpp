@@ -98,3 +98,8 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     for (KAsfBone* bone : skeleton.GetBones()) bone->keys.clear();
     return Finish();
 }
+
+std::vector<std::string> KQovWriterAmc::GetCompanionFiles(const char* path) const {
+    if (!path) return {};
+    return {KQovAcclaimSkeletonBeside(path).Buffer()};
+}

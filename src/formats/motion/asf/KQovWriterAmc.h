@@ -23,6 +23,8 @@ public:
     // With a skeleton file waiting, both files take their places, or neither does.
     bool FileClose() override;
     void FileDiscard() override;
+    // The skeleton file beside the motion file.
+    std::vector<std::string> GetCompanionFiles(const char* path) const override;
 
 private:
     // The skeleton file of the pair, written whole beside the motion file, kept in mSkeletonFile.

@@ -46,15 +46,19 @@ TEST(MaterialConvert3ds, MapPlacementsSurviveARoundTrip) {
 // Names the field holds are written as they are; a longer one gets a distinct 8.3 name that
 // keeps its extension, the image copied beside the file under it, and the status says so.
 // Names are told apart without case, and a file of that name beside the output that is
-// another image is never taken.
+// another image is never taken. A different image of a name already used gets a name of its
+// own; the same bytes share one.
 TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
     TempTestFolder source("tsrc"), target("tdst");
     ASSERT_TRUE(source.ok() && target.ok());
-    ASSERT_TRUE(KPlatformMakeDirectory((source / "some").c_str()));
+    for (const char* folder : {"some", "other", "same"})
+        ASSERT_TRUE(KPlatformMakeDirectory((source / folder).c_str()));
     struct Case {
         const char* file;  // in the source folder, holding its own name as bytes
         const char* name;
         bool told;
+        const char* why = "a 3DS file holds texture names of 12 characters at most";
+        const char* bytes = nullptr;  // other than its own name
     } cases[] = {
         {"short.tga", "short.tga", false},
         {"some/folder.tga", "folder.tga", false},
@@ -65,8 +69,12 @@ TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
         {"wal67ar_small.jpeg", "wal67ar.jpeg", true},
         {"a picture, large (2).png", "apicture.png", true},
         {"photo.longextension", "photo.lon", true},
+        {"other/short.tga", "short~1.tga", true, "another image is named \"short.tga\""},
+        {"same/short.tga", "short.tga", false, "", "short.tga"},
+        {"beside.tga", "beside~1.tga", true, "another image is named \"beside.tga\""},
     };
     WriteBytes3ds(target / "enginefl.jpg", Bytes3ds(4, 1));
+    WriteBytes3ds(target / "beside.tga", Bytes3ds(4, 1));
     TextureNames3ds names;
     const std::string file3ds = target / "scene.3ds";
     names.Reset(file3ds);
@@ -77,12 +85,11 @@ TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const std::string path = source / c.file;
-        std::ofstream(path, std::ios::binary) << c.file;
+        std::ofstream(path, std::ios::binary) << (c.bytes ? c.bytes : c.file);
         status.clear();
         EXPECT_EQ(names.Place(path, status), c.name);
         EXPECT_EQ(status, c.told ? "Texture \"" + path + "\" is written as \"" + c.name +
-                                       "\": a 3DS file holds texture names of 12 characters "
-                                       "at most.\n"
+                                       "\": " + c.why + ".\n"
                                  : "");
         // Nothing is copied before the file is in place: a failed write leaves no image.
         EXPECT_TRUE(ReadBytes3ds(target / c.name).empty());
@@ -92,9 +99,24 @@ TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
     EXPECT_EQ(status, "Unable to locate texture file \"a/b.tga\".\n");
     for (const Case& c : cases) {
         const std::vector<char> copy = ReadBytes3ds(target / c.name);
-        EXPECT_EQ(std::string(copy.begin(), copy.end()), c.file) << c.name;
+        EXPECT_EQ(std::string(copy.begin(), copy.end()), c.bytes ? c.bytes : c.file) << c.name;
     }
     EXPECT_EQ(ReadBytes3ds(target / "enginefl.jpg").size(), 4u);
+    EXPECT_EQ(ReadBytes3ds(target / "beside.tga").size(), 4u);
+}
+
+// Made names count on per start: thousands of images of one start stay quick, and each gets
+// the name the probing from "~1" would give.
+TEST(MaterialConvert3ds, ManyImagesOfOneStart) {
+    TempTestFolder target("tdst");
+    TextureNames3ds names;
+    names.Reset(target / "scene.3ds");
+    std::string status;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string file = "texturename" + std::to_string(10000 + i) + ".tga";
+        ASSERT_EQ(names.Place(target / ("in/" + file), status),
+                  TextureNames3ds::ShortName(file, i));
+    }
 }
 
 TEST(MaterialConvert3ds, ColoursBothWaysAndGeneratedNames) {

@@ -151,3 +151,53 @@ TEST(ObjTextWriter, CornersNumberingNamesAndFailures) {
     EXPECT_NE(noMtl.GetStatus().find("Unable to create material file"), std::string::npos);
     EXPECT_TRUE(noMtl.Close());
 }
+
+// Images of one name in two folders stay two images, the same bytes share a name, a different
+// file beside the output is left as it is; nothing is copied before both files are in place.
+TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
+    TempTestFolder in, out;
+    ASSERT_TRUE(in.ok() && out.ok());
+    for (const char* folder : {"a", "b", "c"})
+        ASSERT_TRUE(KPlatformMakeDirectory((in / folder).c_str()));
+    std::ofstream(in / "a/wood.tga") << "oak";
+    std::ofstream(in / "b/wood.tga") << "pine";
+    std::ofstream(in / "c/wood.tga") << "oak";
+    std::ofstream(in / "c/bark.tga") << "bark";
+    std::ofstream(out / "bark.tga") << "old bark";
+    const struct {
+        const char* image;
+        const char* name;
+        const char* bytes;
+    } rows[] = {{"a/wood.tga", "wood.tga", "oak"},
+                {"b/wood.tga", "wood~1.tga", "pine"},
+                {"c/wood.tga", "wood.tga", "oak"},
+                {"c/bark.tga", "bark~1.tga", "bark"}};
+    for (const bool written : {false, true}) {
+        KObjTextWriter writer;
+        ASSERT_TRUE(writer.Create((out / "x.obj").c_str()));
+        ASSERT_TRUE(writer.CreateMaterialFile());
+        for (const auto& row : rows) {
+            KObjMaterial m;
+            m.diffuseMap = in / row.image;
+            writer.AddMaterial("m", m);
+        }
+        EXPECT_FALSE(KPlatformPathExists((out / "wood.tga").c_str()));
+        if (!written) {
+            writer.Discard();
+            EXPECT_FALSE(KPlatformPathExists((out / "wood.tga").c_str()));
+            continue;
+        }
+        ASSERT_TRUE(writer.Close());
+        const std::string mtl = ReadText(out / "x.mtl");
+        for (const auto& row : rows) {
+            EXPECT_NE(mtl.find(std::string("map_Kd ") + row.name + "\n"), std::string::npos);
+            EXPECT_EQ(ReadText(out / row.name), row.bytes) << row.name;
+        }
+        EXPECT_EQ(ReadText(out / "bark.tga"), "old bark");
+        EXPECT_NE(writer.GetStatus().find("Texture \"" + in / "b/wood.tga" +
+                                          "\" is written as \"wood~1.tga\": another image is "
+                                          "named \"wood.tga\".\n"),
+                  std::string::npos)
+            << writer.GetStatus();
+    }
+}
