@@ -17,31 +17,12 @@ namespace {
 
 using Channels = Channel3ds[3];
 
-bool IsWrittenKind(const KQovNode& node) {
-    const KQovNodeAttribute* a = node.GetNodeAttribute();
-    if (!a) return false;
-    switch (a->GetAttributeType()) {
-        case KQovNodeAttribute::eMesh:
-        case KQovNodeAttribute::eNurb:
-        case KQovNodeAttribute::ePatch:
-        case KQovNodeAttribute::eLight:
-        case KQovNodeAttribute::eCamera:
-            return true;
-        default:
-            return false;
-    }
-}
-
 std::string Name(const KQovObject& object) {
     return KStripNamePrefix(object.GetName()).Buffer();
 }
 
-std::string Cut20(const std::string& s) {
-    return s.substr(0, 20);
-}
-
 std::string DummyReference(const std::string& name) {
-    return Cut20(std::string(kDummyName3ds) + "." + name);
+    return std::string(kDummyName3ds) + "." + name.substr(0, 10);
 }
 
 // Curves of a transform channel ('T', 'R' or 'S'), defaults from the node's
@@ -82,10 +63,10 @@ KVector4 Sample(const Channels& c, int64_t frame) {
 }
 
 // Cameras and lights are written with a position only: in the file their frame moves their
-// children but neither turns nor scales them.
-bool MovesOnly(const KQovNode& node) {
+// children but neither turns nor scales them. A dummy written in their place does both.
+bool MovesOnly(const KQovNode& node, const KeyframeSettings3ds& s) {
     const KQovNodeAttribute* a = node.GetNodeAttribute();
-    if (!a) return false;
+    if (!a || !WrittenAsItself3ds(node, s)) return false;
     if (a->GetAttributeType() == KQovNodeAttribute::eCamera) return true;
     if (a->GetAttributeType() != KQovNodeAttribute::eLight) return false;
     const int type = static_cast<const KQovLight*>(a)->GetLightType();
@@ -94,12 +75,13 @@ bool MovesOnly(const KQovNode& node) {
 
 // Points of the node's parent frame, one per frame, as the file holds them: a camera or light
 // parent's turn and scaling applied, as its frame in the file only moves.
-void IntoFileParentFrame(KQovNode& node, std::vector<KVector4>& points, bool animated) {
+void IntoFileParentFrame(KQovNode& node, std::vector<KVector4>& points,
+                         const KeyframeSettings3ds& s) {
     KQovNode* parent = node.GetParent();
-    if (!parent || !MovesOnly(*parent)) return;
+    if (!parent || !MovesOnly(*parent, s)) return;
     Channels r, sc;
-    TransformChannels(*parent, 'R', r, animated);
-    TransformChannels(*parent, 'S', sc, animated);
+    TransformChannels(*parent, 'R', r, s.animated);
+    TransformChannels(*parent, 'S', sc, s.animated);
     for (size_t k = 0; k < points.size(); ++k) {
         const int64_t frame = static_cast<int64_t>(k);
         points[k] = KAffineMatrix(KVector4(), Sample(r, frame), Sample(sc, frame)).MultT(points[k]);
@@ -112,7 +94,7 @@ void FillNodePosition(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeS
     Channels t;
     TransformChannels(node, 'T', t, s.animated);
     std::vector<KVector4> positions = SampleFrames3ds(t, count);
-    IntoFileParentFrame(node, positions, s.animated);
+    IntoFileParentFrame(node, positions, s);
     FillPositionKeys3ds(track, positions);
 }
 
@@ -126,9 +108,9 @@ KVector4 TransformAtStart3ds(KQovNode& node, char which) {
 
 namespace {
 
-void SetName(NodePart3ds& part, KQovNode& node, bool objectRules, const KeyframeSettings3ds& s) {
+void SetName(NodePart3ds& part, KQovNode& node, const KeyframeSettings3ds& s) {
     part.name = NodeName3ds(node);
-    part.parent = ParentReference3ds(node, objectRules, s.createReferenceNode);
+    part.parent = ParentReference3ds(node, s);
 }
 
 // The target track: the look-at node's translation, or a point 10 units
@@ -147,7 +129,7 @@ void FillTarget(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeSetting
     std::vector<KVector4> points;
     for (int k = 0; k < count; ++k)
         points.push_back(TargetPoint3ds(Sample(t, k), Sample(r, k), axis));
-    IntoFileParentFrame(node, points, s.animated);
+    IntoFileParentFrame(node, points, s);
     Channels fixed;
     FillPositionKeys3ds(track, fixed, count);
     for (int k = 0; k < count; ++k) {
@@ -163,22 +145,41 @@ std::string NodeName3ds(const KQovObject& object) {
     return Name(object).substr(0, 10);
 }
 
-std::string ParentReference3ds(const KQovNode& node, bool objectRules, bool createReferenceNode) {
+bool IsMeshLightOrCamera3ds(const KQovNode& node) {
+    const KQovNodeAttribute* a = node.GetNodeAttribute();
+    if (!a) return false;
+    switch (a->GetAttributeType()) {
+        case KQovNodeAttribute::eMesh:
+        case KQovNodeAttribute::eNurb:
+        case KQovNodeAttribute::ePatch:
+        case KQovNodeAttribute::eLight:
+        case KQovNodeAttribute::eCamera:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool WrittenAsItself3ds(const KQovNode& node, const KeyframeSettings3ds& s) {
+    return IsMeshLightOrCamera3ds(node) && !(s.dummies && s.dummies->count(&node));
+}
+
+std::string ParentReference3ds(const KQovNode& node, const KeyframeSettings3ds& s) {
     const KQovNode* parent = node.GetParent();
     if (!parent) return std::string();
+    if (WrittenAsItself3ds(*parent, s)) return NodeName3ds(*parent);
+    // Every other parent is written as a dummy, but for the extra root node, whose scaling is
+    // the master scale: its children hang on the reference node when there is one.
     const std::string name = Name(*parent);
-    if (IsWrittenKind(*parent)) return Cut20(name);
-    if (!objectRules) return DummyReference(name);
-    if (parent->GetNodeAttribute()) return std::string();
     if (name.compare(0, 7, kQovRootCut3ds) == 0)
-        return createReferenceNode ? DummyReference(kRootNodeCut3ds) : std::string();
+        return s.createReferenceNode ? DummyReference(kRootNodeCut3ds) : std::string();
     return DummyReference(name);
 }
 
-std::string TargetReference3ds(const KQovNode& node, bool createReferenceNode) {
+std::string TargetReference3ds(const KQovNode& node, const KeyframeSettings3ds& s) {
     const KQovNode* target = node.GetLookAtTarget();
-    if (!target) return ParentReference3ds(node, false, createReferenceNode);
-    return IsWrittenKind(*target) ? Cut20(Name(*target)) : DummyReference(Name(*target));
+    if (!target) return ParentReference3ds(node, s);
+    return WrittenAsItself3ds(*target, s) ? NodeName3ds(*target) : DummyReference(Name(*target));
 }
 
 int KeyCount3ds(KQovNode& node, const KeyframeSettings3ds& s) {
@@ -197,13 +198,13 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
     ObjectMotion3ds* m = nullptr;
     InitObjectMotion3ds(ctx, &m, count, count, count, 0, 0);
     if (!m) return nullptr;
-    SetName(*m, node, true, s);
+    SetName(*m, node, s);
     Channels t, r, sc;
     TransformChannels(node, 'T', t, s.animated);
     TransformChannels(node, 'R', r, s.animated);
     TransformChannels(node, 'S', sc, s.animated);
     KQovNode* parent = node.GetParent();
-    if (!parent || !MovesOnly(*parent)) {
+    if (!parent || !MovesOnly(*parent, s)) {
         FillPositionKeys3ds(m->pos, t, count);
         FillRotationKeys3ds(m->rot, r, count);
         FillScaleKeys3ds(m->scale, sc, count);
@@ -242,7 +243,7 @@ OmnilightMotion3ds* BuildOmnilightMotion3ds(Context3ds& ctx, KQovNode& node,
     OmnilightMotion3ds* m = nullptr;
     InitOmnilightMotion3ds(ctx, &m, count, count);
     if (!m) return nullptr;
-    SetName(*m, node, false, s);
+    SetName(*m, node, s);
     FillNodePosition(m->pos, node, s, count);
     FillColorKeys(m->color, node, s.animated, count);
     return m;
@@ -254,8 +255,8 @@ SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
     SpotlightMotion3ds* m = nullptr;
     InitSpotlightMotion3ds(ctx, &m, count, count, count, count, 1, 1);
     if (!m) return nullptr;
-    SetName(*m, node, false, s);
-    m->target.parent = TargetReference3ds(node, s.createReferenceNode);
+    SetName(*m, node, s);
+    m->target.parent = TargetReference3ds(node, s);
     FillNodePosition(m->pos, node, s, count);
     const KQovLight* light = node.GetLight();
     FillColorKeys(m->color, node, s.animated, count);
@@ -274,8 +275,8 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
     CameraMotion3ds* m = nullptr;
     InitCameraMotion3ds(ctx, &m, count, count, count, 1);
     if (!m) return nullptr;
-    SetName(*m, node, false, s);
-    m->target.parent = TargetReference3ds(node, s.createReferenceNode);
+    SetName(*m, node, s);
+    m->target.parent = TargetReference3ds(node, s);
     Channels r;
     TransformChannels(node, 'R', r, s.animated);
     FillNodePosition(m->pos, node, s, count);

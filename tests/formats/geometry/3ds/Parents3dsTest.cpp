@@ -13,13 +13,18 @@
 #include <sstream>
 
 #include "Reading3ds.h"
+#include "animation/KQovTakeNode.h"
 #include "Test3ds.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
+#include "attributes/KQovNull.h"
+#include "attributes/KQovSkeleton.h"
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
 #include "formats/geometry/3ds/Motion3ds.h"
 #include "foundation/KAffineMatrix.h"
+#include "io/KQovExporter.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -209,6 +214,117 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
         KQovNode* node = back.Find(back.scene->GetRootNode(), child);
         ASSERT_TRUE(node && node->GetParent()) << child;
         EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
+    }
+}
+
+// Meshes below nulls and joints, animated: a mesh on a turning null, a mesh at the end of a
+// joint chain whose knee bends, a mesh below a null below a mesh, a mesh below a light of a
+// kind the file has not (written as a dummy) and a light below a null.
+KQovScene* NullScene(KQovObjectManager& m) {
+    KQovScene* scene = m.CreateScene();
+    KQovNode* root = scene->GetRootNode();
+    auto keyed = [](KQovNode* node, KFCurve* (KQovTakeNode::*curve)(),
+                    std::vector<std::pair<int, double>> keys) {
+        node->AddTakeNode("take");
+        node->SetCurrentTakeNode("take");
+        Keys3ds((node->GetCurrentTakeNode()->*curve)(), keys);
+    };
+    KQovNode* hold = Add(m, root, "Hold", m.CreateNull(), {10, 5, -3}, {0, 30, 0}, {2, 1, 1});
+    keyed(hold, &KQovTakeNode::GetRotationY, {{0, 30}, {20, 120}});
+    Add(m, hold, "Cup", Tetrahedron(m, 1), {1, 2, 3}, {20, 0, 0});
+    KQovNode* hip = Add(m, root, "Hip", m.CreateSkeleton(), {-5, 40, 2}, {0, 0, 10});
+    KQovNode* knee = Add(m, hip, "Knee", m.CreateSkeleton(), {0, -20, 0}, {0, 0, 0});
+    keyed(knee, &KQovTakeNode::GetRotationX, {{0, 0}, {10, 45}, {20, 90}});
+    Add(m, knee, "Shin", Tetrahedron(m, 2), {0, -10, 1}, {0, 15, 0});
+    KQovNode* box = Add(m, root, "Box.1", Tetrahedron(m, 3), {-20, 0, 0}, {0, 0, 45});
+    KQovNode* grip = Add(m, box, "Grip", m.CreateNull(), {0, 6, 0}, {30, 0, 0}, {1, 3, 1});
+    keyed(grip, &KQovTakeNode::GetTranslationZ, {{0, 0}, {20, 8}});
+    Add(m, grip, "Nub", Tetrahedron(m, 4), {2, 0, 0}, {0, 0, 0});
+    KQovNode* sun = Add(m, root, "Sun", Light(m, 1), {0, 50, 0}, {0, 0, 60});
+    Add(m, sun, "Ray", Tetrahedron(m, 5), {3, 0, 0}, {0, 0, 0});
+    KQovNode* post = Add(m, root, "Post", m.CreateNull(), {30, 0, 0}, {0, 90, 0});
+    Add(m, post, "Lamp", Light(m, 0), {0, 4, 5}, {0, 0, 0});
+    // The take's unkeyed channels hold the nodes' values, as a read file's do.
+    for (KQovNode* node : KQovListDescendants(root)) {
+        node->AddTakeNode("take");
+        node->SetCurrentTakeNode("take");
+        KVector4 t, r, s;
+        node->GetLocalTranslation(t);
+        node->GetLocalRotation(r);
+        node->GetLocalScaling(s);
+        KQovTakeNode* take = node->GetCurrentTakeNode();
+        for (int i = 0; i < 3; ++i) {
+            const char* axis = i == 0 ? "X" : i == 1 ? "Y" : "Z";
+            for (auto [channel, value] : {std::pair("T", t[i]), {"R", r[i]}, {"S", s[i]}})
+                if (KFCurve* curve = take->FindCurve("Transform", channel, axis))
+                    if (curve->KeyGetCount() == 0) curve->SetValue(float(value));
+        }
+    }
+    return scene;
+}
+
+// Every mesh vertex and every light's origin where the scene's own evaluation puts it at
+// `frame`, in the 3DS file's axes.
+Points ScenePointsAt(KQovNode* node, int frame) {
+    Points out;
+    const KMatrix global = node->GetGlobalMatrixAtTime(FrameTime3ds(frame));
+    const std::string name = node->GetNameWithoutPrefix().Buffer();
+    auto add = [&](const std::string& as, const KVector4& point) {
+        KVector4 p;
+        KMatrixTransformPoint(p, global, point);
+        out.emplace_back(as, KVector4(p[0], -p[2], p[1]));
+    };
+    if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute()))
+        for (int i = 0; i < mesh->GetControlPointsCount(); ++i)
+            add(name, mesh->GetControlPoints().GetArray()[i]);
+    if (const KQovLight* light = node->GetLight())
+        if (light->GetLightType() == 0) add("at:" + name, KVector4(0, 0, 0, 1));
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        const Points below = ScenePointsAt(node->GetChild(i), frame);
+        out.insert(out.end(), below.begin(), below.end());
+    }
+    return out;
+}
+
+// Points lib3ds places at `frame`.
+Points Lib3dsPointsAt(const std::string& path, int frame) {
+    Points out;
+    for (const std::string& line : Lib3dsLines(path, std::to_string(frame) + " points")) {
+        std::istringstream in(line);
+        std::string kind, name;
+        double x, y, z;
+        if (in >> kind >> name >> x >> y >> z && (kind == "point" || kind == "at"))
+            out.emplace_back(kind == "at" ? "at:" + name : name, KVector4(x, y, z));
+    }
+    return out;
+}
+
+// Written by the library, from a QOV file by the tool, and from that 3DS file through QOV
+// back to 3DS, every node hangs on the node written for its parent: lib3ds moves each vertex
+// with its nulls and joints, frame by frame.
+TEST(Parents3ds, MeshesBelowNullsAndJointsMoveWithThem) {
+    Reading3ds source;
+    KQovScene* scene = NullScene(source.manager);
+    TempPath3ds written("nulls.3ds");
+    const std::string qov = written.folder + "/nulls.qov";
+    KQovExporter exporter(&source.manager);
+    ASSERT_TRUE(exporter.Initialize(qov.c_str()));
+    ASSERT_TRUE(exporter.Export(scene, nullptr));
+    ASSERT_TRUE(source.Write(written.path, scene)) << source.status.Buffer();
+    const std::string fromQov = written.folder + "/fromqov.3ds";
+    const std::string via = written.folder + "/via.qov";
+    const std::string again = written.folder + "/again.3ds";
+    ASSERT_EQ(Convert(qov, fromQov), "");
+    ASSERT_EQ(Convert(written.path, via), "");
+    ASSERT_EQ(Convert(via, again), "");
+    for (int frame : {0, 7, 20}) {
+        SCOPED_TRACE(frame);
+        const Points expected = ScenePointsAt(scene->GetRootNode(), frame);
+        ASSERT_EQ(expected.size(), 21u);
+        for (const std::string& path : {written.path, fromQov, again}) {
+            SCOPED_TRACE(path);
+            ExpectSamePoints(expected, Lib3dsPointsAt(path, frame));
+        }
     }
 }
 
