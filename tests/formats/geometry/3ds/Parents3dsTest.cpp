@@ -381,6 +381,65 @@ void PutNode(Context3ds& ctx, Database3ds* db, const char* name, const char* par
     ReleaseObjectMotion3ds(&motion);
 }
 
+// A box below a chain of two animated dummies, the upper one below a still mesh: the box's
+// place at every frame comes from its parents only.
+void WriteDummyChainFile(const std::string& path) {
+    Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
+        auto dummy = [&](const char* instance, const char* parent,
+                         std::vector<Point3ds> positions, std::vector<Rotation3ds> turns) {
+            ObjectMotion3ds* motion = nullptr;
+            InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()),
+                                uint32_t(turns.size()), 1, 0, 0);
+            motion->name = "$$$DUMMY";
+            motion->instance = instance;
+            motion->parent = parent;
+            motion->pos.values = std::move(positions);
+            KeyAt(motion->pos, {0, 20});
+            motion->rot.values = std::move(turns);
+            KeyAt(motion->rot, {0, 25});
+            motion->scale.values[0] = {1, 1, 1};
+            PutObjectMotion3ds(ctx, db, motion);
+            ReleaseObjectMotion3ds(&motion);
+        };
+        PutMesh(ctx, db, "Base", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2, 7}},
+                {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
+        PutNode(ctx, db, "Base", "", {0, 0, 0}, {{5, 5, 0}}, {{0.3f, 0, 0, 1}});
+        dummy("Arm", "Base", {{10, 0, 0}, {40, -10, 20}}, {{0, 0, 0, 1}, {1.2f, 0, 0, 1}});
+        dummy("Hand", "$$$DUMMY.Arm", {{0, 8, 0}}, {{0.2f, 1, 0, 0}, {0.9f, 0, 1, 0}});
+        PutMesh(ctx, db, "Box", {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {0, 0, 3}},
+                {{0, 1, 2, 7}, {0, 1, 3, 7}}, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
+        PutNode(ctx, db, "Box", "$$$DUMMY.Hand", {0, 0, 0}, {{1, 2, 3}}, {{0, 0, 0, 1}});
+    });
+}
+
+// A box below animated dummies moves with them, read through QOV and written back to 3DS as
+// it does written straight back.
+TEST(Parents3ds, AnimatedDummiesKeepTheirChildrenThroughQov) {
+    TempPath3ds source("dummies.3ds");
+    WriteDummyChainFile(source.path);
+    const std::string direct = source.folder + "/direct.3ds";
+    const std::string qov = source.folder + "/dummies.qov";
+    const std::string again = source.folder + "/again.3ds";
+    ASSERT_EQ(Convert(source.path, direct), "");
+    ASSERT_EQ(Convert(source.path, qov), "");
+    ASSERT_EQ(Convert(qov, again), "");
+    for (int frame : {0, 10, 20, 25}) {
+        SCOPED_TRACE(frame);
+        const Points expected = Lib3dsPointsAt(source.path, frame);
+        ASSERT_EQ(expected.size(), 7u);
+        const Points straight = Lib3dsPointsAt(direct, frame);
+        ExpectSamePoints(expected, straight);
+        const Points through = Lib3dsPointsAt(again, frame);
+        ASSERT_EQ(through.size(), straight.size());
+        for (size_t i = 0; i < through.size(); ++i) {
+            EXPECT_EQ(through[i].first, straight[i].first);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(through[i].second[c], straight[i].second[c], 1.5e-4)
+                    << through[i].first << " " << c;
+        }
+    }
+}
+
 // The camera "Cam" at (50, -30, 20) looking along +X, keyed at `positions` and `rolls`
 // (frames 0, 30).
 void PutCamera(Context3ds& ctx, Database3ds* db, std::vector<Point3ds> positions,
