@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "Reading3ds.h"
-#include "animation/KQovTakeNode.h"
 #include "Test3ds.h"
+#include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovNull.h"
@@ -385,11 +385,11 @@ void PutNode(Context3ds& ctx, Database3ds* db, const char* name, const char* par
 // place at every frame comes from its parents only.
 void WriteDummyChainFile(const std::string& path) {
     Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
-        auto dummy = [&](const char* instance, const char* parent,
-                         std::vector<Point3ds> positions, std::vector<Rotation3ds> turns) {
+        auto dummy = [&](const char* instance, const char* parent, std::vector<Point3ds> positions,
+                         std::vector<Rotation3ds> turns) {
             ObjectMotion3ds* motion = nullptr;
-            InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()),
-                                uint32_t(turns.size()), 1, 0, 0);
+            InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()), uint32_t(turns.size()), 1,
+                                0, 0);
             motion->name = "$$$DUMMY";
             motion->instance = instance;
             motion->parent = parent;
