@@ -1,6 +1,7 @@
 #include "formats/geometry/3ds/KeyframeNodes3ds.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -73,19 +74,33 @@ bool MovesOnly(const KQovNode& node, const KeyframeSettings3ds& s) {
     return type == 0 || type == 2;
 }
 
-// Points of the node's parent frame, one per frame, as the file holds them: a camera or light
-// parent's turn and scaling applied, as its frame in the file only moves.
+// What the file's frame of a node lacks of the scene's at frames 0 to count - 1: the turn
+// and scaling of a camera or light written as itself, and of each one it hangs on in a
+// row, as their frames in the file only move. Empty for any other node.
+std::vector<KAffineMatrix> LackedTurns(KQovNode* node, const KeyframeSettings3ds& s, int count) {
+    std::vector<KAffineMatrix> lacked;
+    for (KQovNode* n = node; n && MovesOnly(*n, s); n = n->GetParent()) {
+        Channels r, sc;
+        TransformChannels(*n, 'R', r, s.animated);
+        TransformChannels(*n, 'S', sc, s.animated);
+        const bool first = lacked.empty();
+        lacked.resize(static_cast<size_t>(count));
+        for (int k = 0; k < count; ++k) {
+            const KAffineMatrix turn(KVector4(), Sample(r, k), Sample(sc, k));
+            KAffineMatrix& m = lacked[static_cast<size_t>(k)];
+            m = first ? turn : m * turn;
+        }
+    }
+    return lacked;
+}
+
+// Points of the node's parent frame, one per frame, as the file holds them: what the file's
+// frame of a camera or light parent lacks applied.
 void IntoFileParentFrame(KQovNode& node, std::vector<KVector4>& points,
                          const KeyframeSettings3ds& s) {
-    KQovNode* parent = node.GetParent();
-    if (!parent || !MovesOnly(*parent, s)) return;
-    Channels r, sc;
-    TransformChannels(*parent, 'R', r, s.animated);
-    TransformChannels(*parent, 'S', sc, s.animated);
-    for (size_t k = 0; k < points.size(); ++k) {
-        const int64_t frame = static_cast<int64_t>(k);
-        points[k] = KAffineMatrix(KVector4(), Sample(r, frame), Sample(sc, frame)).MultT(points[k]);
-    }
+    const std::vector<KAffineMatrix> lacked =
+        LackedTurns(node.GetParent(), s, static_cast<int>(points.size()));
+    for (size_t k = 0; k < lacked.size(); ++k) points[k] = lacked[k].MultT(points[k]);
 }
 
 // The node's position track, in the file's frame of its parent.
@@ -203,23 +218,19 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
     TransformChannels(node, 'T', t, s.animated);
     TransformChannels(node, 'R', r, s.animated);
     TransformChannels(node, 'S', sc, s.animated);
-    KQovNode* parent = node.GetParent();
-    if (!parent || !MovesOnly(*parent, s)) {
+    const std::vector<KAffineMatrix> lacked = LackedTurns(node.GetParent(), s, count);
+    if (lacked.empty()) {
         FillPositionKeys3ds(m->pos, t, count);
         FillRotationKeys3ds(m->rot, r, count);
         FillScaleKeys3ds(m->scale, sc, count);
         return m;
     }
-    // The file's camera or light only moves its children: its turn and scaling go into each
+    // The file's camera or light only moves its children: what its frame lacks goes into each
     // child's own keys, frame by frame, so the child stays where the scene has it.
-    Channels pr, ps;
-    TransformChannels(*parent, 'R', pr, s.animated);
-    TransformChannels(*parent, 'S', ps, s.animated);
     std::vector<KVector4> ts, rs, ss;
     for (int k = 0; k < count; ++k) {
         const KAffineMatrix local(Sample(t, k), Sample(r, k), Sample(sc, k));
-        const KAffineMatrix frame(KVector4(), Sample(pr, k), Sample(ps, k));
-        const KAffineMatrix placed = local * frame;
+        const KAffineMatrix placed = local * lacked[static_cast<size_t>(k)];
         ts.push_back(placed.GetT());
         rs.push_back(placed.GetR());
         ss.push_back(placed.GetS());

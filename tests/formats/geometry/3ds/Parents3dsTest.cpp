@@ -219,7 +219,8 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
 
 // Meshes below nulls and joints, animated: a mesh on a turning null, a mesh at the end of a
 // joint chain whose knee bends, a mesh below a null below a mesh, a mesh below a light of a
-// kind the file has not (written as a dummy) and a light below a null.
+// kind the file has not (written as a dummy), and a mesh below a turning spotlight below an
+// omni light below a null.
 KQovScene* NullScene(KQovObjectManager& m) {
     KQovScene* scene = m.CreateScene();
     KQovNode* root = scene->GetRootNode();
@@ -243,7 +244,10 @@ KQovScene* NullScene(KQovObjectManager& m) {
     KQovNode* sun = Add(m, root, "Sun", Light(m, 1), {0, 50, 0}, {0, 0, 60});
     Add(m, sun, "Ray", Tetrahedron(m, 5), {3, 0, 0}, {0, 0, 0});
     KQovNode* post = Add(m, root, "Post", m.CreateNull(), {30, 0, 0}, {0, 90, 0});
-    Add(m, post, "Lamp", Light(m, 0), {0, 4, 5}, {0, 0, 0});
+    KQovNode* lamp = Add(m, post, "Lamp", Light(m, 0), {0, 4, 5}, {0, 40, 0}, {2, 2, 2});
+    KQovNode* beam = Add(m, lamp, "Beam", Light(m, 2), {3, 0, 1}, {20, 0, 10});
+    keyed(beam, &KQovTakeNode::GetRotationZ, {{0, 10}, {20, 70}});
+    Add(m, beam, "Tip", Tetrahedron(m, 1), {0, -2, 0}, {0, 0, 30});
     // The take's unkeyed channels hold the nodes' values, as a read file's do.
     for (KQovNode* node : KQovListDescendants(root)) {
         node->AddTakeNode("take");
@@ -278,7 +282,7 @@ Points ScenePointsAt(KQovNode* node, int frame) {
         for (int i = 0; i < mesh->GetControlPointsCount(); ++i)
             add(name, mesh->GetControlPoints().GetArray()[i]);
     if (const KQovLight* light = node->GetLight())
-        if (light->GetLightType() == 0) add("at:" + name, KVector4(0, 0, 0, 1));
+        if (light->GetLightType() != 1) add("at:" + name, KVector4(0, 0, 0, 1));
     for (int i = 0; i < node->GetChildCount(); ++i) {
         const Points below = ScenePointsAt(node->GetChild(i), frame);
         out.insert(out.end(), below.begin(), below.end());
@@ -320,7 +324,7 @@ TEST(Parents3ds, MeshesBelowNullsAndJointsMoveWithThem) {
     for (int frame : {0, 7, 20}) {
         SCOPED_TRACE(frame);
         const Points expected = ScenePointsAt(scene->GetRootNode(), frame);
-        ASSERT_EQ(expected.size(), 21u);
+        ASSERT_EQ(expected.size(), 26u);
         for (const std::string& path : {written.path, fromQov, again}) {
             SCOPED_TRACE(path);
             ExpectSamePoints(expected, Lib3dsPointsAt(path, frame));
