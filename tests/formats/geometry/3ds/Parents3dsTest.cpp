@@ -113,10 +113,10 @@ Points ScenePoints(KQovNode* node) {
     return out;
 }
 
-// "point NAME x y z" and "at NAME x y z" lines of lib3ds at frame 0.
-Points Lib3dsPoints(const std::string& path) {
+// "point NAME x y z" and "at NAME x y z" lines of lib3ds at `frame`.
+Points Lib3dsPoints(const std::string& path, int frame = 0) {
     Points out;
-    for (const std::string& line : Lib3dsLines(path, "0 points")) {
+    for (const std::string& line : Lib3dsLines(path, std::to_string(frame) + " points")) {
         std::istringstream in(line);
         std::string kind, name;
         double x, y, z;
@@ -290,19 +290,6 @@ Points ScenePointsAt(KQovNode* node, int frame) {
     return out;
 }
 
-// Points lib3ds places at `frame`.
-Points Lib3dsPointsAt(const std::string& path, int frame) {
-    Points out;
-    for (const std::string& line : Lib3dsLines(path, std::to_string(frame) + " points")) {
-        std::istringstream in(line);
-        std::string kind, name;
-        double x, y, z;
-        if (in >> kind >> name >> x >> y >> z && (kind == "point" || kind == "at"))
-            out.emplace_back(kind == "at" ? "at:" + name : name, KVector4(x, y, z));
-    }
-    return out;
-}
-
 // Written by the library, from a QOV file by the tool, and from that 3DS file through QOV
 // back to 3DS, every node hangs on the node written for its parent: lib3ds moves each vertex
 // with its nulls and joints, frame by frame.
@@ -330,12 +317,12 @@ TEST(Parents3ds, MeshesBelowNullsAndJointsMoveWithThem) {
         ASSERT_EQ(expected.size(), 26u);
         for (const std::string& path : {written.path, fromQov, again}) {
             SCOPED_TRACE(path);
-            ExpectSamePoints(expected, Lib3dsPointsAt(path, frame));
+            ExpectSamePoints(expected, Lib3dsPoints(path, frame));
         }
         Points meshes;
         for (const auto& point : expected)
             if (!IsOrigin(point.first)) meshes.push_back(point);
-        ExpectSamePoints(meshes, Lib3dsPointsAt(noLights, frame));
+        ExpectSamePoints(meshes, Lib3dsPoints(noLights, frame));
     }
 }
 
@@ -377,10 +364,12 @@ void KeyAt(Track& track, std::initializer_list<uint32_t> frames) {
 
 // A mesh's node below `parent`, keyed at `positions` (frames 0, 20) and `turns` (0, 25).
 void PutNode(Context3ds& ctx, Database3ds* db, const char* name, const char* parent, Point3ds pivot,
-             std::vector<Point3ds> positions, std::vector<Rotation3ds> turns) {
+             std::vector<Point3ds> positions, std::vector<Rotation3ds> turns,
+             const char* instance = "") {
     ObjectMotion3ds* motion = nullptr;
     InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()), uint32_t(turns.size()), 1, 0, 0);
     motion->name = name;
+    motion->instance = instance;
     motion->parent = parent;
     motion->pivot = pivot;
     motion->pos.values = std::move(positions);
@@ -396,27 +385,13 @@ void PutNode(Context3ds& ctx, Database3ds* db, const char* name, const char* par
 // place at every frame comes from its parents only.
 void WriteDummyChainFile(const std::string& path) {
     Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
-        auto dummy = [&](const char* instance, const char* parent, std::vector<Point3ds> positions,
-                         std::vector<Rotation3ds> turns) {
-            ObjectMotion3ds* motion = nullptr;
-            InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()), uint32_t(turns.size()), 1,
-                                0, 0);
-            motion->name = "$$$DUMMY";
-            motion->instance = instance;
-            motion->parent = parent;
-            motion->pos.values = std::move(positions);
-            KeyAt(motion->pos, {0, 20});
-            motion->rot.values = std::move(turns);
-            KeyAt(motion->rot, {0, 25});
-            motion->scale.values[0] = {1, 1, 1};
-            PutObjectMotion3ds(ctx, db, motion);
-            ReleaseObjectMotion3ds(&motion);
-        };
         PutMesh(ctx, db, "Base", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2, 7}},
                 {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
         PutNode(ctx, db, "Base", "", {0, 0, 0}, {{5, 5, 0}}, {{0.3f, 0, 0, 1}});
-        dummy("Arm", "Base", {{10, 0, 0}, {40, -10, 20}}, {{0, 0, 0, 1}, {1.2f, 0, 0, 1}});
-        dummy("Hand", "$$$DUMMY.Arm", {{0, 8, 0}}, {{0.2f, 1, 0, 0}, {0.9f, 0, 1, 0}});
+        PutNode(ctx, db, "$$$DUMMY", "Base", {0, 0, 0}, {{10, 0, 0}, {40, -10, 20}},
+                {{0, 0, 0, 1}, {1.2f, 0, 0, 1}}, "Arm");
+        PutNode(ctx, db, "$$$DUMMY", "$$$DUMMY.Arm", {0, 0, 0}, {{0, 8, 0}},
+                {{0.2f, 1, 0, 0}, {0.9f, 0, 1, 0}}, "Hand");
         PutMesh(ctx, db, "Box", {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {0, 0, 3}},
                 {{0, 1, 2, 7}, {0, 1, 3, 7}}, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
         PutNode(ctx, db, "Box", "$$$DUMMY.Hand", {0, 0, 0}, {{1, 2, 3}}, {{0, 0, 0, 1}});
@@ -436,11 +411,11 @@ TEST(Parents3ds, AnimatedDummiesKeepTheirChildrenThroughQov) {
     ASSERT_EQ(Convert(qov, again), "");
     for (int frame : {0, 10, 25}) {
         SCOPED_TRACE(frame);
-        const Points expected = Lib3dsPointsAt(source.path, frame);
+        const Points expected = Lib3dsPoints(source.path, frame);
         ASSERT_EQ(expected.size(), 7u);
-        const Points straight = Lib3dsPointsAt(direct, frame);
+        const Points straight = Lib3dsPoints(direct, frame);
         ExpectSamePoints(expected, straight);
-        const Points through = Lib3dsPointsAt(again, frame);
+        const Points through = Lib3dsPoints(again, frame);
         ASSERT_EQ(through.size(), straight.size());
         for (size_t i = 0; i < through.size(); ++i) {
             EXPECT_EQ(through[i].first, straight[i].first);
