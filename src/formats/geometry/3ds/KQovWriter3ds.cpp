@@ -309,6 +309,8 @@ bool KQovWriter3ds::WritesOwnNode(const KQovNode& node) const {
 void KQovWriter3ds::FindDummies(KQovNode& root) {
     mDummies.clear();
     mKeys.dummies = &mDummies;
+    mLackedTurns.clear();
+    mKeys.lackedTurns = &mLackedTurns;
     // Children before parents: a node holds a written node when it or a child does.
     std::unordered_set<const KQovNode*> holding;
     const std::vector<KQovNode*> nodes = KQovListNodes(&root);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -79,6 +80,7 @@ private:
     double mMasterScale = 0.3937007874015748;
     KeyframeSettings3ds mKeys;
     std::unordered_set<const KQovNode*> mDummies;  // written as dummies, whatever their kind
+    std::unordered_map<const KQovNode*, std::vector<KAffineMatrix>> mLackedTurns;
     std::string mTakeName;  // the take whose span is written, from the options
     KQovScene* mScene = nullptr;
     int mMeshCounter = 0;

@@ -78,18 +78,32 @@ bool MovesOnly(const KQovNode& node, const KeyframeSettings3ds& s) {
 // and scaling of a camera or light written as itself, and of each one it hangs on in a
 // row, as their frames in the file only move. Empty for any other node.
 std::vector<KAffineMatrix> LackedTurns(KQovNode* node, const KeyframeSettings3ds& s, int count) {
+    // Up the chain to its top, or to a node whose turns are known for as many frames.
+    std::vector<KQovNode*> chain;
+    const std::vector<KAffineMatrix>* known = nullptr;
+    for (KQovNode* n = node; n && MovesOnly(*n, s) && !known; n = n->GetParent()) {
+        if (s.lackedTurns) {
+            const auto found = s.lackedTurns->find(n);
+            if (found != s.lackedTurns->end() && found->second.size() >= size_t(count))
+                known = &found->second;
+        }
+        if (!known) chain.push_back(n);
+    }
     std::vector<KAffineMatrix> lacked;
-    for (KQovNode* n = node; n && MovesOnly(*n, s); n = n->GetParent()) {
+    if (known) lacked.assign(known->begin(), known->begin() + count);
+    // Down again: each node's own turn acts before what its parent's frame lacks.
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         Channels r, sc;
-        TransformChannels(*n, 'R', r, s.animated);
-        TransformChannels(*n, 'S', sc, s.animated);
+        TransformChannels(**it, 'R', r, s.animated);
+        TransformChannels(**it, 'S', sc, s.animated);
         const bool first = lacked.empty();
         lacked.resize(static_cast<size_t>(count));
         for (int k = 0; k < count; ++k) {
             const KAffineMatrix turn(KVector4(), Sample(r, k), Sample(sc, k));
             KAffineMatrix& m = lacked[static_cast<size_t>(k)];
-            m = first ? turn : m * turn;
+            m = first ? turn : turn * m;
         }
+        if (s.lackedTurns) (*s.lackedTurns)[*it] = lacked;
     }
     return lacked;
 }

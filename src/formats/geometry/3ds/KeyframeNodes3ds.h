@@ -3,9 +3,12 @@
 // once per frame from the curves of its current take node.
 
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "formats/geometry/3ds/Motion3ds.h"
+#include "foundation/KAffineMatrix.h"
 #include "scene/KQovNode.h"
 
 struct KeyframeSettings3ds {
@@ -16,6 +19,9 @@ struct KeyframeSettings3ds {
     // of a kind the file has not) that are written as dummies: nodes below them keep their
     // parent's place.
     const std::unordered_set<const KQovNode*>* dummies = nullptr;
+    // The turn and scaling that the file's frame of a camera or light lacks, frame by frame,
+    // kept by node so that a chain of them is turned once.
+    std::unordered_map<const KQovNode*, std::vector<KAffineMatrix>>* lackedTurns = nullptr;
 };
 
 // The name written for an object: without class prefix, at most 10 characters.
