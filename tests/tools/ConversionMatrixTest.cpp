@@ -24,6 +24,7 @@
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovNull.h"
 #include "attributes/KQovSkeleton.h"
 #include "attributes/KQovTexture.h"
 #include "common/TempTestFolder.h"
@@ -117,8 +118,8 @@ KQovMesh* Cube(KQovObjectManager& m, double size, KQovMaterial* first, KQovMater
     return mesh;
 }
 
-// Two textured, animated cubes one below the other, a camera and a light; the take runs
-// 20 frames past the last key (a range that is not just the keys').
+// Two textured, animated cubes one below the other, below a turned null, a camera and a
+// light; the take runs 20 frames past the last key (a range that is not just the keys').
 void BuildMeshes(TestScene& t) {
     KQovObjectManager& m = t.manager;
     const int mode = KTime::eFRAMES30;
@@ -130,9 +131,12 @@ void BuildMeshes(TestScene& t) {
     blue->SetDefaultDiffuse(KColor(0, 0, 1));
     KQovTexture* skin = m.CreateTexture("Skin");
     skin->SetFileName("skin.tga");
+    KQovNode* rig = m.CreateNode("Rig");
+    rig->SetNodeAttribute(m.CreateNull());
+    t.scene->GetRootNode()->AddChild(rig);
     KQovNode* body = m.CreateNode("Body");
     body->SetNodeAttribute(Cube(m, 1.0, red, green, skin));
-    t.scene->GetRootNode()->AddChild(body);
+    rig->AddChild(body);
     KQovNode* arm = m.CreateNode("Arm");
     arm->SetNodeAttribute(Cube(m, 0.5, blue, green, nullptr));
     body->AddChild(arm);
@@ -162,6 +166,12 @@ void BuildMeshes(TestScene& t) {
          [](int) { return 3.0; },
          [](int) { return 0.0; },
          [](int f) { return 0.5 * f; }},
+        {rig,
+         {-4, 1, 2},
+         {0, 30, 0},
+         [](int) { return -4.0; },
+         [](int) { return 30.0; },
+         [](int) { return 0.0; }},
         {cam,
          {0, 5, 20},
          {0, 0, 0},
@@ -176,9 +186,10 @@ void BuildMeshes(TestScene& t) {
          [](int) { return 0.0; }},
     };
     for (Placement& p : placements) {
-        KMotionSetRestTransform(p.node, KVector4(p.t[0], p.t[1], p.t[2]), KVector4());
+        KMotionSetRestTransform(p.node, KVector4(p.t[0], p.t[1], p.t[2]),
+                                KVector4(p.r[0], p.r[1], p.r[2]));
         KQovTakeNode* take = Animate(p.node);
-        const bool still = p.node == cam || p.node == lamp;
+        const bool still = p.node == cam || p.node == lamp || p.node == rig;
         const int frames = still ? 1 : keyed;
         Key(take->GetTranslationX(), frames, mode, p.tx);
         Key(take->GetTranslationY(), frames, mode, [&](int) { return p.t[1]; });

@@ -157,6 +157,7 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
         stop.SetTime(0, 0, 0, 100, 0);
     }
     mKeys.sceneStop = stop;
+    FindDummies(*mScene->GetRootNode());
     // A few bytes of a read file can claim a billion frames.
     if (mKeys.animated && KeysToWrite(*mScene->GetRootNode()) > kMaxKeys) {
         mError.SetErrorWithText(eUnidentifiedError, "Too many animation keys to write");
@@ -294,6 +295,54 @@ bool KQovWriter3ds::HoldsWritableNodes(KQovNode& root) {
     return FailNothingToWrite("a 3DS", "meshes, cameras and lights");
 }
 
+bool KQovWriter3ds::WritesOwnNode(const KQovNode& node) const {
+    const KQovNodeAttribute* attribute = node.GetNodeAttribute();
+    switch (attribute ? attribute->GetAttributeType() : -1) {
+        case KQovNodeAttribute::eMesh:
+        case KQovNodeAttribute::eNurb:
+        case KQovNodeAttribute::ePatch:
+            return mFlags.geometries;
+        case KQovNodeAttribute::eLight: {
+            const int kind = static_cast<const KQovLight*>(attribute)->GetLightType();
+            return mFlags.lights && (kind == 0 || kind == 2);
+        }
+        case KQovNodeAttribute::eCamera:
+            return mFlags.cameras;
+        default: {
+            // Any other node is a dummy, but for the extra root node and the scene's root.
+            const std::string name = node.GetNameWithoutPrefix().Buffer();
+            return name.compare(0, 7, kQovRootCut3ds) != 0 &&
+                   (node.GetParent() || mFlags.referenceNode);
+        }
+    }
+}
+
+void KQovWriter3ds::FindDummies(KQovNode& root) {
+    mDummies.clear();
+    mKeys.dummies = &mDummies;
+    mLackedTurns.clear();
+    mKeys.lackedTurns = &mLackedTurns;
+    // Children before parents: a node holds a written node when it or a child does.
+    std::unordered_set<const KQovNode*> holding;
+    const std::vector<KQovNode*> nodes = KQovListNodes(&root);
+    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) {
+        const KQovNode& node = **it;
+        bool below = false;
+        for (int i = 0; i < node.GetChildCount() && !below; ++i)
+            below = holding.count(node.GetChild(i)) > 0;
+        const bool own = WritesOwnNode(node);
+        if (below && !own && IsMeshLightOrCamera3ds(node)) mDummies.insert(&node);
+        if (below || own) holding.insert(&node);
+    }
+}
+
+void KQovWriter3ds::PutDummy(KQovNode& node) {
+    Released<ObjectMotion3ds> m{BuildObjectMotion3ds(mCtx, node, mKeys), ReleaseObjectMotion3ds};
+    if (!m.record) return;
+    MakeDummy3ds(*m.record, node);
+    PutObjectMotion3ds(mCtx, mDatabase, m.record);
+}
+
 bool KQovWriter3ds::ExportNode(KQovNode& root) {
     // Parents before children, from a list: a deep tree must not recurse.
     for (KQovNode* node : KQovListNodes(&root))
@@ -302,6 +351,10 @@ bool KQovWriter3ds::ExportNode(KQovNode& root) {
 }
 
 bool KQovWriter3ds::ExportOneNode(KQovNode& node) {
+    if (mDummies.count(&node)) {
+        PutDummy(node);
+        return !Failed();
+    }
     KQovNodeAttribute* attribute = node.GetNodeAttribute();
     const int type = attribute ? attribute->GetAttributeType() : -1;
     if (type == KQovNodeAttribute::eMesh) {
@@ -362,14 +415,7 @@ bool KQovWriter3ds::ExportOneNode(KQovNode& node) {
             node.GetLocalScaling(s);
             mMasterScale = s[0] * kInchesPerCm;
         }
-        if (!qovRoot && (node.GetParent() || mFlags.referenceNode)) {
-            Released<ObjectMotion3ds> m{BuildObjectMotion3ds(mCtx, node, mKeys),
-                                        ReleaseObjectMotion3ds};
-            if (m.record) {
-                MakeDummy3ds(*m.record, node);
-                PutObjectMotion3ds(mCtx, mDatabase, m.record);
-            }
-        }
+        if (!qovRoot && (node.GetParent() || mFlags.referenceNode)) PutDummy(node);
     }
     return !Failed();
 }

@@ -9,6 +9,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "formats/geometry/3ds/Context3ds.h"
@@ -52,8 +54,15 @@ private:
     void FillRange(KfSets3ds& sets) const;
     // False, with the error, when the tree holds nothing the options let the file hold.
     bool HoldsWritableNodes(KQovNode& root);
+    // Whether the file holds a node of its own for `node`, below which nodes can hang; a
+    // switched-off or unwritable mesh, light or camera holds none.
+    bool WritesOwnNode(const KQovNode& node) const;
+    // Switched-off or unwritable meshes, lights and cameras with written nodes below them,
+    // into `mDummies`.
+    void FindDummies(KQovNode& root);
     bool ExportNode(KQovNode& node);
     bool ExportOneNode(KQovNode& node);
+    void PutDummy(KQovNode& node);
     int64_t KeysToWrite(KQovNode& node);
     bool ExportMesh(KQovNode& node, const KQovMesh& mesh);
     bool ExportSurface(KQovNode& node, KQovNodeAttribute& surface);
@@ -70,6 +79,8 @@ private:
     Flags mFlags;
     double mMasterScale = 0.3937007874015748;
     KeyframeSettings3ds mKeys;
+    std::unordered_set<const KQovNode*> mDummies;  // written as dummies, whatever their kind
+    std::unordered_map<const KQovNode*, std::vector<KAffineMatrix>> mLackedTurns;
     std::string mTakeName;  // the take whose span is written, from the options
     KQovScene* mScene = nullptr;
     int mMeshCounter = 0;

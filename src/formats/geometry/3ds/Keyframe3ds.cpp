@@ -57,13 +57,24 @@ void AddNodeIdEntry(Context3ds& ctx, Chunk3ds* node, std::vector<NodeIdEntry3ds>
 // in n log n steps rather than n squared.
 using NodeNames3ds = std::map<std::pair<std::string, std::string>, const NodeIdEntry3ds*>;
 
-// "name" matches an entry without an instance name; "name.instance" one with it.
+// "name" matches an entry without an instance name; "name.instance" one with it. Names hold
+// dots too: split at the first dot, else the whole text, else at each later dot.
 const NodeIdEntry3ds* FindNodeIdEntry(const NodeNames3ds& names, const std::string& text) {
-    size_t dot = text.find('.');
-    auto key = dot == std::string::npos ? std::make_pair(text, std::string())
-                                        : std::make_pair(text.substr(0, dot), text.substr(dot + 1));
-    auto found = names.find(key);
-    return found == names.end() ? nullptr : found->second;
+    const size_t first = text.find('.');
+    auto find = [&](size_t dot) -> const NodeIdEntry3ds* {
+        auto key = dot == std::string::npos
+                       ? std::make_pair(text, std::string())
+                       : std::make_pair(text.substr(0, dot), text.substr(dot + 1));
+        auto found = names.find(key);
+        return found == names.end() ? nullptr : found->second;
+    };
+    if (first == std::string::npos) return find(first);
+    const NodeIdEntry3ds* entry = find(first);
+    if (!entry) entry = find(std::string::npos);
+    for (size_t dot = text.find('.', first + 1); !entry && dot != std::string::npos;
+         dot = text.find('.', dot + 1))
+        entry = find(dot);
+    return entry;
 }
 
 void SetNodeId(Context3ds& ctx, Chunk3ds* node, int id) {

@@ -1,6 +1,7 @@
 #include "formats/geometry/3ds/KeyframeNodes3ds.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -17,31 +18,12 @@ namespace {
 
 using Channels = Channel3ds[3];
 
-bool IsWrittenKind(const KQovNode& node) {
-    const KQovNodeAttribute* a = node.GetNodeAttribute();
-    if (!a) return false;
-    switch (a->GetAttributeType()) {
-        case KQovNodeAttribute::eMesh:
-        case KQovNodeAttribute::eNurb:
-        case KQovNodeAttribute::ePatch:
-        case KQovNodeAttribute::eLight:
-        case KQovNodeAttribute::eCamera:
-            return true;
-        default:
-            return false;
-    }
-}
-
 std::string Name(const KQovObject& object) {
     return KStripNamePrefix(object.GetName()).Buffer();
 }
 
-std::string Cut20(const std::string& s) {
-    return s.substr(0, 20);
-}
-
 std::string DummyReference(const std::string& name) {
-    return Cut20(std::string(kDummyName3ds) + "." + name);
+    return std::string(kDummyName3ds) + "." + name.substr(0, 10);
 }
 
 // Curves of a transform channel ('T', 'R' or 'S'), defaults from the node's
@@ -82,28 +64,57 @@ KVector4 Sample(const Channels& c, int64_t frame) {
 }
 
 // Cameras and lights are written with a position only: in the file their frame moves their
-// children but neither turns nor scales them.
-bool MovesOnly(const KQovNode& node) {
+// children but neither turns nor scales them. A dummy written in their place does both.
+bool MovesOnly(const KQovNode& node, const KeyframeSettings3ds& s) {
     const KQovNodeAttribute* a = node.GetNodeAttribute();
-    if (!a) return false;
+    if (!a || !WrittenAsItself3ds(node, s)) return false;
     if (a->GetAttributeType() == KQovNodeAttribute::eCamera) return true;
     if (a->GetAttributeType() != KQovNodeAttribute::eLight) return false;
     const int type = static_cast<const KQovLight*>(a)->GetLightType();
     return type == 0 || type == 2;
 }
 
-// Points of the node's parent frame, one per frame, as the file holds them: a camera or light
-// parent's turn and scaling applied, as its frame in the file only moves.
-void IntoFileParentFrame(KQovNode& node, std::vector<KVector4>& points, bool animated) {
-    KQovNode* parent = node.GetParent();
-    if (!parent || !MovesOnly(*parent)) return;
-    Channels r, sc;
-    TransformChannels(*parent, 'R', r, animated);
-    TransformChannels(*parent, 'S', sc, animated);
-    for (size_t k = 0; k < points.size(); ++k) {
-        const int64_t frame = static_cast<int64_t>(k);
-        points[k] = KAffineMatrix(KVector4(), Sample(r, frame), Sample(sc, frame)).MultT(points[k]);
+// What the file's frame of a node lacks of the scene's at frames 0 to count - 1: the turn
+// and scaling of a camera or light written as itself, and of each one it hangs on in a
+// row, as their frames in the file only move. Empty for any other node.
+std::vector<KAffineMatrix> LackedTurns(KQovNode* node, const KeyframeSettings3ds& s, int count) {
+    // Up the chain to its top, or to a node whose turns are known for as many frames.
+    std::vector<KQovNode*> chain;
+    const std::vector<KAffineMatrix>* known = nullptr;
+    for (KQovNode* n = node; n && MovesOnly(*n, s) && !known; n = n->GetParent()) {
+        if (s.lackedTurns) {
+            const auto found = s.lackedTurns->find(n);
+            if (found != s.lackedTurns->end() && found->second.size() >= size_t(count))
+                known = &found->second;
+        }
+        if (!known) chain.push_back(n);
     }
+    std::vector<KAffineMatrix> lacked;
+    if (known) lacked.assign(known->begin(), known->begin() + count);
+    // Down again: each node's own turn acts before what its parent's frame lacks.
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        Channels r, sc;
+        TransformChannels(**it, 'R', r, s.animated);
+        TransformChannels(**it, 'S', sc, s.animated);
+        const bool first = lacked.empty();
+        lacked.resize(static_cast<size_t>(count));
+        for (int k = 0; k < count; ++k) {
+            const KAffineMatrix turn(KVector4(), Sample(r, k), Sample(sc, k));
+            KAffineMatrix& m = lacked[static_cast<size_t>(k)];
+            m = first ? turn : turn * m;
+        }
+        if (s.lackedTurns) (*s.lackedTurns)[*it] = lacked;
+    }
+    return lacked;
+}
+
+// Points of the node's parent frame, one per frame, as the file holds them: what the file's
+// frame of a camera or light parent lacks applied.
+void IntoFileParentFrame(KQovNode& node, std::vector<KVector4>& points,
+                         const KeyframeSettings3ds& s) {
+    const std::vector<KAffineMatrix> lacked =
+        LackedTurns(node.GetParent(), s, static_cast<int>(points.size()));
+    for (size_t k = 0; k < lacked.size(); ++k) points[k] = lacked[k].MultT(points[k]);
 }
 
 // The node's position track, in the file's frame of its parent.
@@ -112,7 +123,7 @@ void FillNodePosition(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeS
     Channels t;
     TransformChannels(node, 'T', t, s.animated);
     std::vector<KVector4> positions = SampleFrames3ds(t, count);
-    IntoFileParentFrame(node, positions, s.animated);
+    IntoFileParentFrame(node, positions, s);
     FillPositionKeys3ds(track, positions);
 }
 
@@ -126,9 +137,9 @@ KVector4 TransformAtStart3ds(KQovNode& node, char which) {
 
 namespace {
 
-void SetName(NodePart3ds& part, KQovNode& node, bool objectRules, const KeyframeSettings3ds& s) {
+void SetName(NodePart3ds& part, KQovNode& node, const KeyframeSettings3ds& s) {
     part.name = NodeName3ds(node);
-    part.parent = ParentReference3ds(node, objectRules, s.createReferenceNode);
+    part.parent = ParentReference3ds(node, s);
 }
 
 // The target track: the look-at node's translation, or a point 10 units
@@ -147,7 +158,7 @@ void FillTarget(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeSetting
     std::vector<KVector4> points;
     for (int k = 0; k < count; ++k)
         points.push_back(TargetPoint3ds(Sample(t, k), Sample(r, k), axis));
-    IntoFileParentFrame(node, points, s.animated);
+    IntoFileParentFrame(node, points, s);
     Channels fixed;
     FillPositionKeys3ds(track, fixed, count);
     for (int k = 0; k < count; ++k) {
@@ -163,22 +174,41 @@ std::string NodeName3ds(const KQovObject& object) {
     return Name(object).substr(0, 10);
 }
 
-std::string ParentReference3ds(const KQovNode& node, bool objectRules, bool createReferenceNode) {
+bool IsMeshLightOrCamera3ds(const KQovNode& node) {
+    const KQovNodeAttribute* a = node.GetNodeAttribute();
+    if (!a) return false;
+    switch (a->GetAttributeType()) {
+        case KQovNodeAttribute::eMesh:
+        case KQovNodeAttribute::eNurb:
+        case KQovNodeAttribute::ePatch:
+        case KQovNodeAttribute::eLight:
+        case KQovNodeAttribute::eCamera:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool WrittenAsItself3ds(const KQovNode& node, const KeyframeSettings3ds& s) {
+    return IsMeshLightOrCamera3ds(node) && !(s.dummies && s.dummies->count(&node));
+}
+
+std::string ParentReference3ds(const KQovNode& node, const KeyframeSettings3ds& s) {
     const KQovNode* parent = node.GetParent();
     if (!parent) return std::string();
+    if (WrittenAsItself3ds(*parent, s)) return NodeName3ds(*parent);
+    // Every other parent is written as a dummy, but for the extra root node, whose scaling is
+    // the master scale: its children hang on the reference node when there is one.
     const std::string name = Name(*parent);
-    if (IsWrittenKind(*parent)) return Cut20(name);
-    if (!objectRules) return DummyReference(name);
-    if (parent->GetNodeAttribute()) return std::string();
     if (name.compare(0, 7, kQovRootCut3ds) == 0)
-        return createReferenceNode ? DummyReference(kRootNodeCut3ds) : std::string();
+        return s.createReferenceNode ? DummyReference(kRootNodeCut3ds) : std::string();
     return DummyReference(name);
 }
 
-std::string TargetReference3ds(const KQovNode& node, bool createReferenceNode) {
+std::string TargetReference3ds(const KQovNode& node, const KeyframeSettings3ds& s) {
     const KQovNode* target = node.GetLookAtTarget();
-    if (!target) return ParentReference3ds(node, false, createReferenceNode);
-    return IsWrittenKind(*target) ? Cut20(Name(*target)) : DummyReference(Name(*target));
+    if (!target) return ParentReference3ds(node, s);
+    return WrittenAsItself3ds(*target, s) ? NodeName3ds(*target) : DummyReference(Name(*target));
 }
 
 int KeyCount3ds(KQovNode& node, const KeyframeSettings3ds& s) {
@@ -197,28 +227,24 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
     ObjectMotion3ds* m = nullptr;
     InitObjectMotion3ds(ctx, &m, count, count, count, 0, 0);
     if (!m) return nullptr;
-    SetName(*m, node, true, s);
+    SetName(*m, node, s);
     Channels t, r, sc;
     TransformChannels(node, 'T', t, s.animated);
     TransformChannels(node, 'R', r, s.animated);
     TransformChannels(node, 'S', sc, s.animated);
-    KQovNode* parent = node.GetParent();
-    if (!parent || !MovesOnly(*parent)) {
+    const std::vector<KAffineMatrix> lacked = LackedTurns(node.GetParent(), s, count);
+    if (lacked.empty()) {
         FillPositionKeys3ds(m->pos, t, count);
         FillRotationKeys3ds(m->rot, r, count);
         FillScaleKeys3ds(m->scale, sc, count);
         return m;
     }
-    // The file's camera or light only moves its children: its turn and scaling go into each
+    // The file's camera or light only moves its children: what its frame lacks goes into each
     // child's own keys, frame by frame, so the child stays where the scene has it.
-    Channels pr, ps;
-    TransformChannels(*parent, 'R', pr, s.animated);
-    TransformChannels(*parent, 'S', ps, s.animated);
     std::vector<KVector4> ts, rs, ss;
     for (int k = 0; k < count; ++k) {
         const KAffineMatrix local(Sample(t, k), Sample(r, k), Sample(sc, k));
-        const KAffineMatrix frame(KVector4(), Sample(pr, k), Sample(ps, k));
-        const KAffineMatrix placed = local * frame;
+        const KAffineMatrix placed = local * lacked[static_cast<size_t>(k)];
         ts.push_back(placed.GetT());
         rs.push_back(placed.GetR());
         ss.push_back(placed.GetS());
@@ -242,7 +268,7 @@ OmnilightMotion3ds* BuildOmnilightMotion3ds(Context3ds& ctx, KQovNode& node,
     OmnilightMotion3ds* m = nullptr;
     InitOmnilightMotion3ds(ctx, &m, count, count);
     if (!m) return nullptr;
-    SetName(*m, node, false, s);
+    SetName(*m, node, s);
     FillNodePosition(m->pos, node, s, count);
     FillColorKeys(m->color, node, s.animated, count);
     return m;
@@ -254,8 +280,8 @@ SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
     SpotlightMotion3ds* m = nullptr;
     InitSpotlightMotion3ds(ctx, &m, count, count, count, count, 1, 1);
     if (!m) return nullptr;
-    SetName(*m, node, false, s);
-    m->target.parent = TargetReference3ds(node, s.createReferenceNode);
+    SetName(*m, node, s);
+    m->target.parent = TargetReference3ds(node, s);
     FillNodePosition(m->pos, node, s, count);
     const KQovLight* light = node.GetLight();
     FillColorKeys(m->color, node, s.animated, count);
@@ -274,8 +300,8 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
     CameraMotion3ds* m = nullptr;
     InitCameraMotion3ds(ctx, &m, count, count, count, 1);
     if (!m) return nullptr;
-    SetName(*m, node, false, s);
-    m->target.parent = TargetReference3ds(node, s.createReferenceNode);
+    SetName(*m, node, s);
+    m->target.parent = TargetReference3ds(node, s);
     Channels r;
     TransformChannels(node, 'R', r, s.animated);
     FillNodePosition(m->pos, node, s, count);

@@ -3,23 +3,38 @@
 // once per frame from the curves of its current take node.
 
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "formats/geometry/3ds/Motion3ds.h"
+#include "foundation/KAffineMatrix.h"
 #include "scene/KQovNode.h"
 
 struct KeyframeSettings3ds {
     bool animated = true;  // sample every frame, else frame 0 only
     bool createReferenceNode = false;
     KTime sceneStop;  // for nodes without curves of their own
+    // Meshes, lights and cameras the file does not hold (their kind switched off, or a light
+    // of a kind the file has not) that are written as dummies: nodes below them keep their
+    // parent's place.
+    const std::unordered_set<const KQovNode*>* dummies = nullptr;
+    // The turn and scaling that the file's frame of a camera or light lacks, frame by frame,
+    // kept by node so that a chain of them is turned once.
+    std::unordered_map<const KQovNode*, std::vector<KAffineMatrix>>* lackedTurns = nullptr;
 };
 
 // The name written for an object: without class prefix, at most 10 characters.
 std::string NodeName3ds(const KQovObject& object);
-// The parent reference of a node (at most 20 characters). Object and dummy
-// nodes follow `objectRules`; light and camera nodes do not.
-std::string ParentReference3ds(const KQovNode& node, bool objectRules, bool createReferenceNode);
+// Whether the node has a mesh, NURBS, patch, light or camera attribute.
+bool IsMeshLightOrCamera3ds(const KQovNode& node);
+// Whether the node is written as a mesh, light or camera of its own, not as a dummy.
+bool WrittenAsItself3ds(const KQovNode& node, const KeyframeSettings3ds& settings);
+// The parent reference of a node: the name of the node written for its parent, a dummy's as
+// "$$$DUMMY." and its name; empty without a written parent.
+std::string ParentReference3ds(const KQovNode& node, const KeyframeSettings3ds& settings);
 // The parent reference of a light's or camera's target node.
-std::string TargetReference3ds(const KQovNode& node, bool createReferenceNode);
+std::string TargetReference3ds(const KQovNode& node, const KeyframeSettings3ds& settings);
 // The node's translation ('T'), rotation ('R') or scaling ('S') at time 0: its
 // current take's curves where they have keys, else its properties.
 KVector4 TransformAtStart3ds(KQovNode& node, char which);

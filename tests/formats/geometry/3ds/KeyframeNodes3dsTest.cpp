@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <unordered_set>
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
@@ -9,6 +10,7 @@
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNull.h"
+#include "attributes/KQovSkeleton.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/KeyframeNodes3ds.h"
 
@@ -25,30 +27,47 @@ struct Family {
     ~Family() { parent.SetNodeAttribute(nullptr); }
 };
 
+// Every parent reference names the node written for the parent: a mesh, light or camera by
+// its name, any other node (null, joint, marker, none) and a light or camera written as a
+// dummy by the dummy's name; names are the written ones, at most 10 characters.
 TEST(KeyframeNodes3ds, ParentReferencesByParentKind) {
     struct Case {
         const char* parent;
-        int kind;  // 0 none, 1 mesh, 2 null
-        bool objectRules, reference;
+        int kind;  // 0 none, 1 mesh, 2 null, 3 joint, 4 omni light, 5 camera
+        bool dummy, reference;
         const char* expected;
     } cases[] = {
-        {"Model::Arm", 1, true, false, "Arm"},
-        {"Model::Arm", 0, true, false, "$$$DUMMY.Arm"},
-        {"Model::Arm", 2, true, false, ""},
+        {"Model::Arm", 1, false, false, "Arm"},
+        {"Model::Arm", 0, false, false, "$$$DUMMY.Arm"},
         {"Model::Arm", 2, false, false, "$$$DUMMY.Arm"},
-        {"Model::Qov_Root", 0, true, true, "$$$DUMMY.RootNod"},
-        {"Model::Qov_Root", 0, true, false, ""},
-        {"Model::Qov_Root", 0, false, false, "$$$DUMMY.Qov_Root"},
-        {"Model::AVeryLongParentName", 1, true, false, "AVeryLongParentName"},
-        {"Model::AVeryLongParentNameX", 0, true, false, "$$$DUMMY.AVeryLongPa"},
+        {"Model::Arm", 2, false, true, "$$$DUMMY.Arm"},
+        {"Model::Arm", 3, false, false, "$$$DUMMY.Arm"},
+        {"Model::Arm", 4, false, false, "Arm"},
+        {"Model::Arm", 4, true, false, "$$$DUMMY.Arm"},
+        {"Model::Arm", 5, true, false, "$$$DUMMY.Arm"},
+        {"Model::Arm", 1, true, false, "$$$DUMMY.Arm"},
+        {"Model::Qov_Root", 0, false, true, "$$$DUMMY.RootNod"},
+        {"Model::Qov_Root", 0, false, false, ""},
+        {"Model::Qov_Root", 2, false, true, "$$$DUMMY.RootNod"},
+        {"Model::Qov_Root", 2, false, false, ""},
+        {"Model::AVeryLongParentName", 1, false, false, "AVeryLongP"},
+        {"Model::AVeryLongParentNameX", 0, false, false, "$$$DUMMY.AVeryLongP"},
     };
     for (const Case& c : cases) {
-        KQovNodeAttribute* a = c.kind == 1 ? static_cast<KQovNodeAttribute*>(new KQovMesh(nullptr))
-                               : c.kind == 2 ? new KQovNull(nullptr)
-                                             : nullptr;
+        KQovNodeAttribute* a = nullptr;
+        if (c.kind == 1) a = new KQovMesh(nullptr);
+        if (c.kind == 2) a = new KQovNull(nullptr);
+        if (c.kind == 3) a = new KQovSkeleton(nullptr);
+        if (c.kind == 4) a = new KQovLight(nullptr);
+        if (c.kind == 5) a = new KQovCamera(nullptr);
         Family f(c.parent, a);
-        EXPECT_EQ(ParentReference3ds(f.child, c.objectRules, c.reference), c.expected) << c.parent;
-        EXPECT_EQ(ParentReference3ds(f.parent, c.objectRules, c.reference), "");
+        const std::unordered_set<const KQovNode*> dummies = {&f.parent};
+        KeyframeSettings3ds s;
+        s.createReferenceNode = c.reference;
+        if (c.dummy) s.dummies = &dummies;
+        EXPECT_EQ(ParentReference3ds(f.child, s), c.expected) << c.parent << " " << c.kind;
+        EXPECT_EQ(ParentReference3ds(f.parent, s), "");
+        EXPECT_EQ(WrittenAsItself3ds(f.parent, s), (c.kind == 1 || c.kind >= 4) && !c.dummy);
     }
 }
 

@@ -14,12 +14,17 @@
 
 #include "Reading3ds.h"
 #include "Test3ds.h"
+#include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
+#include "attributes/KQovNull.h"
+#include "attributes/KQovSkeleton.h"
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
 #include "formats/geometry/3ds/Motion3ds.h"
 #include "foundation/KAffineMatrix.h"
+#include "io/KQovExporter.h"
+#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -108,10 +113,10 @@ Points ScenePoints(KQovNode* node) {
     return out;
 }
 
-// "point NAME x y z" and "at NAME x y z" lines of lib3ds at frame 0.
-Points Lib3dsPoints(const std::string& path) {
+// "point NAME x y z" and "at NAME x y z" lines of lib3ds at `frame`.
+Points Lib3dsPoints(const std::string& path, int frame = 0) {
     Points out;
-    for (const std::string& line : Lib3dsLines(path, "0 points")) {
+    for (const std::string& line : Lib3dsLines(path, std::to_string(frame) + " points")) {
         std::istringstream in(line);
         std::string kind, name;
         double x, y, z;
@@ -212,6 +217,115 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
     }
 }
 
+// Meshes below nulls and joints, animated: a mesh on a turning null, a mesh at the end of a
+// joint chain whose knee bends, a mesh below a null below a mesh, a mesh below a light of a
+// kind the file has not (written as a dummy), and a mesh below a turning spotlight below an
+// omni light below a null.
+KQovScene* NullScene(KQovObjectManager& m) {
+    KQovScene* scene = m.CreateScene();
+    KQovNode* root = scene->GetRootNode();
+    auto keyed = [](KQovNode* node, KFCurve* (KQovTakeNode::*curve)(),
+                    std::vector<std::pair<int, double>> keys) {
+        node->AddTakeNode("take");
+        node->SetCurrentTakeNode("take");
+        Keys3ds((node->GetCurrentTakeNode()->*curve)(), keys);
+    };
+    KQovNode* hold = Add(m, root, "Hold", m.CreateNull(), {10, 5, -3}, {0, 30, 0}, {2, 1, 1});
+    keyed(hold, &KQovTakeNode::GetRotationY, {{0, 30}, {20, 120}});
+    Add(m, hold, "Cup", Tetrahedron(m, 1), {1, 2, 3}, {20, 0, 0});
+    KQovNode* hip = Add(m, root, "Hip", m.CreateSkeleton(), {-5, 40, 2}, {0, 0, 10});
+    KQovNode* knee = Add(m, hip, "Knee", m.CreateSkeleton(), {0, -20, 0}, {0, 0, 0});
+    keyed(knee, &KQovTakeNode::GetRotationX, {{0, 0}, {10, 45}, {20, 90}});
+    Add(m, knee, "Shin", Tetrahedron(m, 2), {0, -10, 1}, {0, 15, 0});
+    KQovNode* box = Add(m, root, "Box.1", Tetrahedron(m, 3), {-20, 0, 0}, {0, 0, 45});
+    KQovNode* grip = Add(m, box, "Grip", m.CreateNull(), {0, 6, 0}, {30, 0, 0}, {1, 3, 1});
+    keyed(grip, &KQovTakeNode::GetTranslationZ, {{0, 0}, {20, 8}});
+    Add(m, grip, "Nub", Tetrahedron(m, 4), {2, 0, 0}, {0, 0, 0});
+    KQovNode* sun = Add(m, root, "Sun", Light(m, 1), {0, 50, 0}, {0, 0, 60});
+    Add(m, sun, "Ray", Tetrahedron(m, 5), {3, 0, 0}, {0, 0, 0});
+    KQovNode* post = Add(m, root, "Post", m.CreateNull(), {30, 0, 0}, {0, 90, 0});
+    KQovNode* lamp = Add(m, post, "Lamp", Light(m, 0), {0, 4, 5}, {0, 40, 0}, {2, 2, 2});
+    KQovNode* beam = Add(m, lamp, "Beam", Light(m, 2), {3, 0, 1}, {20, 0, 10});
+    keyed(beam, &KQovTakeNode::GetRotationZ, {{0, 10}, {20, 70}});
+    Add(m, beam, "Tip", Tetrahedron(m, 1), {0, -2, 0}, {0, 0, 30});
+    // The take's unkeyed channels hold the nodes' values, as a read file's do.
+    for (KQovNode* node : KQovListDescendants(root)) {
+        node->AddTakeNode("take");
+        node->SetCurrentTakeNode("take");
+        KVector4 t, r, s;
+        node->GetLocalTranslation(t);
+        node->GetLocalRotation(r);
+        node->GetLocalScaling(s);
+        KQovTakeNode* take = node->GetCurrentTakeNode();
+        for (int i = 0; i < 3; ++i) {
+            const char* axis = i == 0 ? "X" : i == 1 ? "Y" : "Z";
+            for (auto [channel, value] : {std::pair("T", t[i]), {"R", r[i]}, {"S", s[i]}})
+                if (KFCurve* curve = take->FindCurve("Transform", channel, axis))
+                    if (curve->KeyGetCount() == 0) curve->SetValue(float(value));
+        }
+    }
+    return scene;
+}
+
+// Every mesh vertex and every light's origin where the scene's own evaluation puts it at
+// `frame`, in the 3DS file's axes.
+Points ScenePointsAt(KQovNode* node, int frame) {
+    Points out;
+    const KMatrix global = node->GetGlobalMatrixAtTime(FrameTime3ds(frame));
+    const std::string name = node->GetNameWithoutPrefix().Buffer();
+    auto add = [&](const std::string& as, const KVector4& point) {
+        KVector4 p;
+        KMatrixTransformPoint(p, global, point);
+        out.emplace_back(as, KVector4(p[0], -p[2], p[1]));
+    };
+    if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute()))
+        for (int i = 0; i < mesh->GetControlPointsCount(); ++i)
+            add(name, mesh->GetControlPoints().GetArray()[i]);
+    if (const KQovLight* light = node->GetLight())
+        if (light->GetLightType() != 1) add("at:" + name, KVector4(0, 0, 0, 1));
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        const Points below = ScenePointsAt(node->GetChild(i), frame);
+        out.insert(out.end(), below.begin(), below.end());
+    }
+    return out;
+}
+
+// Written by the library, from a QOV file by the tool, and from that 3DS file through QOV
+// back to 3DS, every node hangs on the node written for its parent: lib3ds moves each vertex
+// with its nulls and joints, frame by frame.
+TEST(Parents3ds, MeshesBelowNullsAndJointsMoveWithThem) {
+    Reading3ds source;
+    KQovScene* scene = NullScene(source.manager);
+    TempPath3ds written("nulls.3ds");
+    const std::string qov = written.folder + "/nulls.qov";
+    KQovExporter exporter(&source.manager);
+    ASSERT_TRUE(exporter.Initialize(qov.c_str()));
+    ASSERT_TRUE(exporter.Export(scene, nullptr));
+    ASSERT_TRUE(source.Write(written.path, scene)) << source.status.Buffer();
+    const std::string fromQov = written.folder + "/fromqov.3ds";
+    const std::string via = written.folder + "/via.qov";
+    const std::string again = written.folder + "/again.3ds";
+    ASSERT_EQ(Convert(qov, fromQov), "");
+    ASSERT_EQ(Convert(written.path, via), "");
+    ASSERT_EQ(Convert(via, again), "");
+    // Lights switched off: the lights are dummies, the mesh below them stays.
+    const std::string noLights = written.folder + "/nolights.3ds";
+    ASSERT_TRUE(source.Write(noLights, scene, {{11, 0}})) << source.status.Buffer();
+    for (int frame : {7, 20}) {
+        SCOPED_TRACE(frame);
+        const Points expected = ScenePointsAt(scene->GetRootNode(), frame);
+        ASSERT_EQ(expected.size(), 26u);
+        for (const std::string& path : {written.path, fromQov, again}) {
+            SCOPED_TRACE(path);
+            ExpectSamePoints(expected, Lib3dsPoints(path, frame));
+        }
+        Points meshes;
+        for (const auto& point : expected)
+            if (!IsOrigin(point.first)) meshes.push_back(point);
+        ExpectSamePoints(meshes, Lib3dsPoints(noLights, frame));
+    }
+}
+
 // A file of master scale 1/2.54 (the reader's scale is then 1), its records put by `fill`.
 void Save3ds(const std::string& path, const std::function<void(Context3ds&, Database3ds*)>& fill) {
     Context3ds ctx;
@@ -250,10 +364,12 @@ void KeyAt(Track& track, std::initializer_list<uint32_t> frames) {
 
 // A mesh's node below `parent`, keyed at `positions` (frames 0, 20) and `turns` (0, 25).
 void PutNode(Context3ds& ctx, Database3ds* db, const char* name, const char* parent, Point3ds pivot,
-             std::vector<Point3ds> positions, std::vector<Rotation3ds> turns) {
+             std::vector<Point3ds> positions, std::vector<Rotation3ds> turns,
+             const char* instance = "") {
     ObjectMotion3ds* motion = nullptr;
     InitObjectMotion3ds(ctx, &motion, uint32_t(positions.size()), uint32_t(turns.size()), 1, 0, 0);
     motion->name = name;
+    motion->instance = instance;
     motion->parent = parent;
     motion->pivot = pivot;
     motion->pos.values = std::move(positions);
@@ -263,6 +379,51 @@ void PutNode(Context3ds& ctx, Database3ds* db, const char* name, const char* par
     motion->scale.values[0] = {1, 1, 1};
     PutObjectMotion3ds(ctx, db, motion);
     ReleaseObjectMotion3ds(&motion);
+}
+
+// A box below a chain of two animated dummies, the upper one below a still mesh: the box's
+// place at every frame comes from its parents only.
+void WriteDummyChainFile(const std::string& path) {
+    Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
+        PutMesh(ctx, db, "Base", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2, 7}},
+                {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
+        PutNode(ctx, db, "Base", "", {0, 0, 0}, {{5, 5, 0}}, {{0.3f, 0, 0, 1}});
+        PutNode(ctx, db, "$$$DUMMY", "Base", {0, 0, 0}, {{10, 0, 0}, {40, -10, 20}},
+                {{0, 0, 0, 1}, {1.2f, 0, 0, 1}}, "Arm");
+        PutNode(ctx, db, "$$$DUMMY", "$$$DUMMY.Arm", {0, 0, 0}, {{0, 8, 0}},
+                {{0.2f, 1, 0, 0}, {0.9f, 0, 1, 0}}, "Hand");
+        PutMesh(ctx, db, "Box", {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {0, 0, 3}},
+                {{0, 1, 2, 7}, {0, 1, 3, 7}}, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
+        PutNode(ctx, db, "Box", "$$$DUMMY.Hand", {0, 0, 0}, {{1, 2, 3}}, {{0, 0, 0, 1}});
+    });
+}
+
+// A box below animated dummies moves with them, read through QOV and written back to 3DS as
+// it does written straight back.
+TEST(Parents3ds, AnimatedDummiesKeepTheirChildrenThroughQov) {
+    TempPath3ds source("dummies.3ds");
+    WriteDummyChainFile(source.path);
+    const std::string direct = source.folder + "/direct.3ds";
+    const std::string qov = source.folder + "/dummies.qov";
+    const std::string again = source.folder + "/again.3ds";
+    ASSERT_EQ(Convert(source.path, direct), "");
+    ASSERT_EQ(Convert(source.path, qov), "");
+    ASSERT_EQ(Convert(qov, again), "");
+    for (int frame : {0, 10, 25}) {
+        SCOPED_TRACE(frame);
+        const Points expected = Lib3dsPoints(source.path, frame);
+        ASSERT_EQ(expected.size(), 7u);
+        const Points straight = Lib3dsPoints(direct, frame);
+        ExpectSamePoints(expected, straight);
+        const Points through = Lib3dsPoints(again, frame);
+        ASSERT_EQ(through.size(), straight.size());
+        for (size_t i = 0; i < through.size(); ++i) {
+            EXPECT_EQ(through[i].first, straight[i].first);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(through[i].second[c], straight[i].second[c], 1.5e-4)
+                    << through[i].first << " " << c;
+        }
+    }
 }
 
 // The camera "Cam" at (50, -30, 20) looking along +X, keyed at `positions` and `rolls`
