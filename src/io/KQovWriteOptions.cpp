@@ -166,9 +166,10 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
     TakeSpan(scene, start, stop);
     timing.start = start;
     const double period = double(rate.GetFramePeriod().Get());
-    const double frames = stop > start && period > 0.0
-                              ? std::floor(double(KTimeSaturatingSub(stop, start).Get()) / period + 0.5)
-                              : 0.0;
+    const double frames =
+        stop > start && period > 0.0
+            ? std::floor(double(KTimeSaturatingSub(stop, start).Get()) / period + 0.5)
+            : 0.0;
     // A span no file could hold (a damaged take) is cut rather than allocated.
     timing.frameCount = int(std::min(frames, 1e8)) + 1;
     return timing;

@@ -133,8 +133,8 @@ std::string KMotionRateProblem(double rate, double first, int frames, bool readi
     return std::string();
 }
 
-std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, double first,
-                               int frames, const std::string& what) {
+std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, double first, int frames,
+                               const std::string& what) {
     const std::string problem = KMotionRateProblem(rate, first, frames, true);
     if (problem.empty()) {
         options.SetFrameRate(0, rate);
@@ -150,6 +150,5 @@ std::string KMotionUnwritableRate(const KStreamOptionsMotion& options, bool star
     const double first = start ? options.GetStartTime().GetSecondDouble() * rate : 0.0;
     const std::string problem = KMotionRateProblem(rate, first, options.GetFrameCount(), false);
     if (problem.empty()) return problem;
-    return "The rate of " + KShortestText(rate) + " frames a second cannot be written: " +
-           problem;
+    return "The rate of " + KShortestText(rate) + " frames a second cannot be written: " + problem;
 }

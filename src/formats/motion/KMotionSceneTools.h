@@ -59,8 +59,8 @@ std::string KMotionRateProblem(double rate, double first, int frames, bool readi
 // The options get a file's `rate` when its frames can be kept at it; otherwise the default
 // rate, and the line returned says so after `what` (the file's own words for its rate, such
 // as "Frame Time 2 s"). Empty when the rate was kept.
-std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, double first,
-                               int frames, const std::string& what);
+std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, double first, int frames,
+                               const std::string& what);
 // Why a writer cannot write the options' frames at their rate so that a reader takes them
 // back (the start counted when `start` says the format keeps it); empty when it can.
 std::string KMotionUnwritableRate(const KStreamOptionsMotion& options, bool start);

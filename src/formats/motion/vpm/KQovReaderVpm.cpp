@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
-#include "foundation/KLocale.h"
 #include "formats/motion/KMotionSceneTools.h"
+#include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
