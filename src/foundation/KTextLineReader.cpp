@@ -122,6 +122,7 @@ bool KTextLineReader::ReadLine(std::string_view& line) {
             if (mLineNumber == 0) line = WithoutMark(line);
             mBegin = next;
             ++mLineNumber;
+            mHadBreak = true;
             return true;
         }
         if (!mStreamDone) {
@@ -144,6 +145,7 @@ bool KTextLineReader::ReadLine(std::string_view& line) {
             if (mLineNumber == 0) line = WithoutMark(line);
             mBegin = mEnd;
             ++mLineNumber;
+            mHadBreak = false;
             return true;
         }
         mAtEnd = true;

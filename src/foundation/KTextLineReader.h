@@ -39,6 +39,8 @@ public:
     int GetLineNumber() const { return mLineNumber; }
     // True once a read found nothing left.
     bool IsAtEnd() const { return mAtEnd; }
+    // False when the text ends inside the last line delivered (it has no line break).
+    bool HadBreak() const { return mHadBreak; }
     // True once a stream line ran past kMaxLineLength; reads then find the end until the
     // source is set or rewound.
     bool IsLineTooLong() const { return mTooLong; }
@@ -69,6 +71,7 @@ private:
     bool mStreamDone;
     bool mAtEnd;
     bool mTooLong;
+    bool mHadBreak = true;
     size_t mMaxLine;
     int mLineNumber;
 };

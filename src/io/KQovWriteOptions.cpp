@@ -76,29 +76,34 @@ struct KeyGrid {
 KeyGrid FindKeyGrid(KQovNode* root) {
     KeyGrid grid;
     int64_t first = INT64_MAX, last = INT64_MIN, step = 0;
+    // Key times may lie anywhere a file puts them: their differences stop at the longest
+    // time rather than overflow.
+    auto since = [](int64_t later, int64_t earlier) {
+        return KTimeSaturatingSub(KTime(later), KTime(earlier)).Get();
+    };
     ForEachCurve(root, [&](const KFCurve& curve) {
         for (int k = 0; k < curve.KeyGetCount(); ++k) {
             const int64_t t = curve.KeyGetTime(k).Get();
             first = std::min(first, t);
             last = std::max(last, t);
-            const int64_t gap = k > 0 ? t - curve.KeyGetTime(k - 1).Get() : 0;
+            const int64_t gap = k > 0 ? since(t, curve.KeyGetTime(k - 1).Get()) : 0;
             if (gap > 0 && (step == 0 || gap < step)) step = gap;
         }
     });
     if (step <= 0) return grid;
     // Keys placed at rounded times sit a tick or so off the grid; the period is the whole
     // span's, so that those ticks do not add up.
-    const double period =
-        double(last - first) / std::floor(double(last - first) / double(step) + 0.5);
+    const double span = double(since(last, first));
+    const double period = span / std::floor(span / double(step) + 0.5);
     const double tolerance = std::max(2.0, period * 1e-4);
     bool regular = true, sampled = false;
     ForEachCurve(root, [&](const KFCurve& curve) {
         double firstStep = 0.0, steps = 0.0;
         const int count = curve.KeyGetCount();
         for (int k = 0; regular && k < count; ++k) {
-            steps = std::floor(double(curve.KeyGetTime(k).Get() - first) / period + 0.5);
-            regular =
-                std::fabs(double(curve.KeyGetTime(k).Get() - first) - steps * period) <= tolerance;
+            const double offset = double(since(curve.KeyGetTime(k).Get(), first));
+            steps = std::floor(offset / period + 0.5);
+            regular = std::fabs(offset - steps * period) <= tolerance;
             if (k == 0) firstStep = steps;
         }
         // Keys on the grid in time order: as many as steps spanned, none left out.
@@ -161,9 +166,10 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
     TakeSpan(scene, start, stop);
     timing.start = start;
     const double period = double(rate.GetFramePeriod().Get());
-    const double frames = stop > start && period > 0.0
-                              ? std::floor(double((stop - start).Get()) / period + 0.5)
-                              : 0.0;
+    const double frames =
+        stop > start && period > 0.0
+            ? std::floor(double(KTimeSaturatingSub(stop, start).Get()) / period + 0.5)
+            : 0.0;
     // A span no file could hold (a damaged take) is cut rather than allocated.
     timing.frameCount = int(std::min(frames, 1e8)) + 1;
     return timing;

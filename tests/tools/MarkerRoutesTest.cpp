@@ -893,6 +893,8 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         {"60 Hz keys in a 30 fps scene", 60.0, 0.0, 10, KTime::eFRAMES30, 60.0, 10},
         {"keys on no grid", 250.0, 0.0013, 12, KTime::eFRAMES30, 30.0, 2},
         {"one key", 250.0, 0.0, 1, KTime::eFRAMES30, 30.0, 1},
+        // Keys at times that wrap past the longest time held: no overflow finding their grid.
+        {"keys at the ends of time", 5e-9, 0.0, 4, KTime::eFRAMES30, 30.0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

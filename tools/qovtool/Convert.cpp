@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
@@ -60,13 +61,15 @@ int Fail(const std::string& file, const std::string& text) {
     return 1;
 }
 
-// True when a node below `root` carries an attribute that holds something of the file (a
-// mesh, a marker, a joint ...); a reference node holds nothing of its own.
-bool HoldsAttributes(const KQovNode* root) {
-    for (const KQovNode* node : KQovListDescendants(root)) {
+// True when a node below `root` holds something of the file: an attribute (a mesh, a marker,
+// a joint ...; a reference node holds nothing of its own), or keys that move it (a null, as a
+// 3DS file's dummies are read), which the skeleton writers write as joints.
+bool HoldsSomething(KQovNode* root) {
+    for (KQovNode* node : KQovListDescendants(root)) {
         const KQovNodeAttribute* attribute = node->GetNodeAttribute();
         if (attribute && attribute->GetAttributeType() != KQovNodeAttribute::eOpticalReference)
             return true;
+        if (KMotionHasTransformKeys(node)) return true;
     }
     return false;
 }
@@ -233,7 +236,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
                                      in + " used; nothing was written");
         // A file that gave nothing would be written as a file of nothing, told as success; an
         // empty file reads as an empty scene, which only a QOV file holds.
-        if (!HoldsAttributes(scene->GetRootNode()) && !IsEmptyFile(in))
+        if (!HoldsSomething(scene->GetRootNode()) && !IsEmptyFile(in))
             return Fail(in, "nothing was read from this file; nothing written");
     }
 

@@ -61,6 +61,9 @@ public:
     bool Rewind();
     bool IsOpen() const { return mStream.IsOpen(); }
     bool IsAtEnd() const { return mAtEnd; }
+    // True when the current line is the file's last and the file ends inside it: a file cut
+    // short, or one whose last line lacks its line end.
+    bool IsLineCut() const { return !mAtEnd && !mReader.HadBreak(); }
     // True once a line ran past what any real file holds (reported as an error): the reading
     // stopped there, and whatever came of it is no result.
     bool IsLineTooLong() const { return mLineTooLong; }

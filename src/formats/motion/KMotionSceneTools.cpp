@@ -1,5 +1,6 @@
 #include "formats/motion/KMotionSceneTools.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovSkeleton.h"
 #include "formats/motion/KMotionVector.h"
+#include "foundation/KLocale.h"
 #include "foundation/KMatrix.h"
 #include "foundation/KQuaternion.h"
 #include "io/KStreamOptionsMotion.h"
@@ -115,4 +117,38 @@ KMatrix KMotionNormalizeAxes(KMatrix m) {
             for (int c = 0; c < 3; ++c) m[r][c] /= length;
     }
     return m;
+}
+
+std::string KMotionRateProblem(double rate, double first, int frames, bool reading) {
+    if (!(rate > 0.0) || !std::isfinite(rate)) return "it is no rate";
+    // Six digits and whole ticks move a rate by far less than this.
+    const double slack = 1e-4;
+    if (rate > kMotionFastestRate * (reading ? 1.0 + slack : 1.0))
+        return "rates above 1000000 frames a second are not read";
+    // One frame still needs its length held, so that the next one would be.
+    const double last = std::fabs(first) + std::max(frames - 1, 1);
+    if (last / rate > kMotionLongestClip * (reading ? 1.0 : 1.0 - slack))
+        return std::to_string(std::max(frames, 0)) +
+               " frames at that rate run past the longest time held";
+    return std::string();
+}
+
+std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, double first, int frames,
+                               const std::string& what) {
+    const std::string problem = KMotionRateProblem(rate, first, frames, true);
+    if (problem.empty()) {
+        options.SetFrameRate(0, rate);
+        return problem;
+    }
+    options.SetFrameRate(KTime::GetGlobalTimeMode(), 0.0);
+    return what + ": " + problem + "; read at " + KShortestText(options.GetFrameRate()) +
+           " frames a second\n";
+}
+
+std::string KMotionUnwritableRate(const KStreamOptionsMotion& options, bool start) {
+    const double rate = options.GetFrameRate();
+    const double first = start ? options.GetStartTime().GetSecondDouble() * rate : 0.0;
+    const std::string problem = KMotionRateProblem(rate, first, options.GetFrameCount(), false);
+    if (problem.empty()) return problem;
+    return "The rate of " + KShortestText(rate) + " frames a second cannot be written: " + problem;
 }

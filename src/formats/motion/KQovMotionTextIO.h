@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KAffineMatrix.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
@@ -182,6 +183,12 @@ protected:
     }
     // The options when a file is open and they are motion options, else null with the error.
     KStreamOptionsMotion* CheckWrite(KQovScene* scene, KStreamOptions* options);
+    // False, with the reason, when no reader would take the options' frames back at their
+    // rate (their start counted when the format keeps it).
+    bool CheckRate(const KStreamOptionsMotion& options, bool start) {
+        const std::string problem = KMotionUnwritableRate(options, start);
+        return problem.empty() || Fail(eUnidentifiedError, problem.c_str());
+    }
     // True when every line reached the file; a refused write is error 3, never success,
     // and a number no reader takes back is refused with its own message.
     bool Finish(bool written = true) {

@@ -226,6 +226,10 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         {"Frames: 3\nFrame Time: 1e8\n", 3, 30, 0,
          "Frame Time 1e+08 s: 3 frames at that rate run past the longest time held; read at "
          "30 frames a second\n"},
+        // A frame too short for its rate to come back through a written period.
+        {"Frames: 1\nFrame Time: 1e-9\n1 2 3 10 20 30 5 6 7\n", 1, 30, 1,
+         "Frame Time 1e-09 s: rates above 1000000 frames a second are not read; read at 30 "
+         "frames a second\n"},
     };
     TempTestFolder folder;
     for (const Case& c : cases) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "foundation/KLocale.h"
 #include "io/KStreamOptionsMotion.h"
@@ -69,8 +70,13 @@ bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
         }
         ReadLine();
     }
-    if (rate > 0.0 && std::isfinite(rate)) options.SetFrameRate(0, rate);
     if (ranged && frames > last - first + 1) frames = last - first + 1;
+    mRateNote.clear();
+    // A rate of 0 or below keeps the options' own; one whose frames cannot be kept reads at
+    // the default rate, and says so.
+    if (rate > 0.0)
+        mRateNote = KMotionSetFileRate(options, rate, ranged ? first : 0, frames,
+                                       KFormatC(":SAMPLES-PER-SECOND %g", rate));
     options.SetStartTime(options.GetFramePeriod() * int64_t(ranged ? first : 0));
     options.SetFrameCount(frames);
     return true;

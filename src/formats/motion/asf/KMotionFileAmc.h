@@ -3,6 +3,8 @@
 // bone with the values of its degrees of freedom. Frames become keys on the bones of a
 // KQovAsfScene read before.
 
+#include <string>
+
 #include "formats/motion/KMotionFile.h"
 
 class KQovAsfScene;
@@ -14,6 +16,8 @@ public:
 
     // Rate, first frame and frame count into the options.
     bool ReadOptions(KStreamOptionsMotion& options);
+    // What ReadOptions said of a rate it could not keep (a line), else empty.
+    const std::string& GetRateNote() const { return mRateNote; }
     // The frames (all of them when the options' frame count is 0) as keys on the bones.
     bool ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion& options);
 
@@ -25,4 +29,6 @@ public:
 private:
     bool ReadFormatLine();
     bool AtFrameNumber() const;
+
+    std::string mRateNote;
 };

@@ -14,10 +14,12 @@ KQovReaderAmc::KQovReaderAmc(KQovObjectManager* manager) : KMotionReaderBase(man
 KQovReaderAmc::~KQovReaderAmc() = default;
 
 KStreamOptions* KQovReaderAmc::GetReadOptions(bool) {
-    return MakeReadOptions({8, 1, 9, 0, 10, 0},
-                           [](KMotionFileAmc& file, KStreamOptionsMotion& options) {
-                               return file.ReadOptions(options);
-                           });
+    KStreamOptions* options = MakeReadOptions(
+        {8, 1, 9, 0, 10, 0}, [](KMotionFileAmc& file, KStreamOptionsMotion& options) {
+            return file.ReadOptions(options);
+        });
+    if (options) mStatus += mFile->GetRateNote().c_str();
+    return options;
 }
 
 bool KQovReaderAmc::Read(KQovScene* scene, KStreamOptions* base) {

@@ -5,6 +5,7 @@
 
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KMatrix.h"
 #include "foundation/KPath.h"
 #include "foundation/KRotationOrder.h"
@@ -75,9 +76,15 @@ KStreamOptions* KQovReaderBrd::GetReadOptions(bool) {
     if (!mFile) return Fail(eFileNotOpened), nullptr;
     if (!Scan()) return Fail(eFileCorrupted), nullptr;
     KStreamOptionsMotion* options = KStreamOptionsMotion::Create();
-    options->SetStartTime(mStartTime);
     options->SetFrameCount(mFrameCount);
-    options->SetFrameRate(0, mFrameRate);
+    const std::string note =
+        KMotionSetFileRate(*options, mFrameRate, mFirstFrame, mFrameCount,
+                           "The rate of the sample times " + KShortestText(mFrameRate));
+    KTime start = mStartTime;
+    // The first frame's number is kept at the rate read instead.
+    if (!note.empty()) start.SetSecondDouble(mFirstFrame / options->GetFrameRate());
+    options->SetStartTime(start);
+    mStatus += note.c_str();
     options->SetSetting(4, 0);
     options->SetSetting(6, 1);
     return options;

@@ -25,6 +25,7 @@ bool KQovWriterBrd::Write(KQovScene* scene, KStreamOptions* base) {
     const bool skipOccluded = options->GetSetting(11) == 0;
     mMarkers.Collect(scene, FindSingleChildRoot(scene), *options);
     if (mMarkers.GetCount() == 0) return FailNothingToWrite("a BRD", "markers");
+    if (!CheckRate(*options, true)) return false;
     bool ok = true;
     KTime time = options->GetStartTime();
     // Frames are numbered from 0 at time 0, as the reader counts them: a later start keeps

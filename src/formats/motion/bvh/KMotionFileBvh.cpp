@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "animation/KEulerContinuity.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KLocale.h"
 #include "foundation/KMatrix.h"
 #include "foundation/KTreeWalk.h"
@@ -26,9 +27,6 @@ KMotionKeyword gFrameTime[] = {{"Frame Time:", 0}, {"", 0}};
 constexpr int kMaxDepth = 256;
 // Written offsets this close to zero are written as zero.
 constexpr double kZeroOffset = 1e-05;
-// The longest clip, in seconds, whose frame times a time holds with room to spare (a time
-// ends at about 2e8 seconds).
-constexpr double kLongestClip = 1e8;
 
 }  // namespace
 
@@ -152,16 +150,12 @@ bool KMotionFileBvh::ReadMotionHeader(KStreamOptionsMotion* options) {
         double whole = std::floor(rate);
         if (rate - whole > 0.5) whole += 1.0;
         // Below one frame a second the whole number is 0 or 1 (two seconds a frame would read
-        // as the default rate): the rate is kept as it is, unless the clip at that rate would
-        // run past the times held, which is told.
-        const bool held = frameTime * std::max(mFrameCount - 1, 1) <= kLongestClip;
-        if (rate < 1.0 && held) whole = rate;
-        if (options) options->SetFrameRate(0, whole);
-        if (options && !held && rate < 1.0)
-            mRateNote = KFormatC(
-                "Frame Time %g s: %d frames at that rate run past the longest time held; read "
-                "at %s frames a second\n",
-                frameTime, mFrameCount, KShortestText(options->GetFrameRate()).c_str());
+        // as the default rate): the rate is kept as it is, unless it cannot be kept, which is
+        // told.
+        if (rate < 1.0) whole = rate;
+        if (options)
+            mRateNote = KMotionSetFileRate(*options, whole, 0.0, mFrameCount,
+                                           KFormatC("Frame Time %g s", frameTime));
         mFrameTime = frameTime;
     } else if (options) {
         // No rate at all: the default is taken, and said.

@@ -128,6 +128,7 @@ bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
                    "Spaces are not allowed in BVH node names:", "OK", root);
     if (!motion) return false;
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("a BVH", "skeletons");
+    if (!CheckRate(*motion, false)) return false;
     auto& options = *motion;
     // Setting 0 at 1 gives every joint its translation channels.
     const bool translateAll = options.GetSetting(0) == 1;

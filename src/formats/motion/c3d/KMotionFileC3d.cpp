@@ -110,6 +110,7 @@ bool KMotionFileC3d::GetInfo(KMarkerFileInfo& info) {
     if (h.lastFrame < h.firstFrame || !(h.frameRate > 0)) return false;
     info.markerCount = h.pointCount;
     // Frames count from 1, as in a TRC file: the first frame numbered 1 plays at time 0.
+    info.firstFrame = double(h.firstFrame) - 1.0;
     info.start.SetSecondDouble((double(h.firstFrame) - 1.0) / double(h.frameRate));
     info.frameCount = h.lastFrame - h.firstFrame + 1;
     info.frameRate = h.frameRate;

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KIniFile.h"
 #include "foundation/KLocale.h"
 #include "io/KStreamOptionsMotion.h"
@@ -128,7 +129,7 @@ bool KMotionFileHtr::ReadHeaderLine(KStreamOptionsMotion* options) {
         case kDataFrameRate:
             if (!ReadInt(value) || value < 1) return !Error("Can't read data frame rate");
             mFrameRate = value;
-            if (options) options->SetFrameRate(0, double(value));
+            mRateRead = true;
             break;
         case kEulerRotationOrder:
             if ((value = ReadKeyword(gOrders)) < 0) return !Error("Unknown euler rotation order");
@@ -174,6 +175,8 @@ bool KMotionFileHtr::ReadHeaderLine(KStreamOptionsMotion* options) {
 bool KMotionFileHtr::ReadOptions(KStreamOptionsMotion& options) {
     if (!Rewind()) return false;
     bool header = false;
+    mRateRead = false;
+    mRateNote.clear();
     while (!IsAtEnd()) {
         const int section = ReadKeyword(gSections);
         if (section == kHeader) {
@@ -188,6 +191,10 @@ bool KMotionFileHtr::ReadOptions(KStreamOptionsMotion& options) {
             return false;
         }
     }
+    // The frame count may follow the rate: the rate is taken once both are known.
+    if (mRateRead)
+        mRateNote = KMotionSetFileRate(options, mFrameRate, 0.0, options.GetFrameCount(),
+                                       KFormatC("DataFrameRate %d", mFrameRate));
     options.SetSetting(8, 1);
     return header;
 }

@@ -61,6 +61,8 @@ public:
     int GetFrameCount() const { return mFrameCount; }
     int GetSegmentCount() const { return mSegmentCount; }
     int GetFrameRate() const { return mFrameRate; }
+    // What ReadOptions said of a rate it could not keep (a line), else empty.
+    const std::string& GetRateNote() const { return mRateNote; }
     int GetBoneAxis() const { return mBoneAxis; }
     const KMatrix& GetBoneAxisMatrix() const { return mBoneAxisMatrix; }
     bool GetMinimizeRotationOffset() const { return mMinimizeRotationOffset; }
@@ -98,6 +100,8 @@ private:
     int mSegmentCount = 0;
     int mFrameCount = 0;
     int mFrameRate = 60;
+    bool mRateRead = false;
+    std::string mRateNote;
     int mOrderIndex = 0;
     int mUnitIndex = 0;
     int mAngleIndex = 0;

@@ -52,9 +52,12 @@ KString KQovReaderHtr::RestPoseName(KQovNode* top) {
 }
 
 KStreamOptions* KQovReaderHtr::GetReadOptions(bool) {
-    return MakeReadOptions({}, [](KMotionFileHtr& file, KStreamOptionsMotion& options) {
-        return file.ReadOptions(options);
-    });
+    KStreamOptions* options =
+        MakeReadOptions({}, [](KMotionFileHtr& file, KStreamOptionsMotion& options) {
+            return file.ReadOptions(options);
+        });
+    if (options) mStatus += mFile->GetRateNote().c_str();
+    return options;
 }
 
 bool KQovReaderHtr::CreateNodes(KQovNode* reference, const char* take) {

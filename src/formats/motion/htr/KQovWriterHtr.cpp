@@ -264,6 +264,7 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
             KShortestText(motion->GetFrameRate()) + " a second";
         return Fail(eUnidentifiedError, text.c_str());
     }
+    if (!CheckRate(*motion, false)) return false;
     auto& options = *motion;
     KQovNode* top = root->GetParent();
     // Under setting 13 the root is taken in the top node's space as it stands; otherwise its

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -45,7 +46,9 @@ KStreamOptions* KQovReaderMov::GetReadOptions(bool) {
     options->SetStartTime(start);
     options->SetFrameCount(lines);
     if (rate > 0.0)
-        options->SetFrameRate(0, rate);
+        mStatus += KMotionSetFileRate(*options, rate, start.GetSecondDouble() * rate, lines,
+                                      "The rate of the time column " + KShortestText(rate))
+                       .c_str();
     else
         options->SetFrameRate(KTime::GetGlobalTimeMode(), 0.0);
     for (int s : {0, 1, 2}) options->SetSetting(s, 1);

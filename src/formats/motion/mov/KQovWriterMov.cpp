@@ -20,6 +20,7 @@ bool KQovWriterMov::Write(KQovScene* scene, KStreamOptions* base) {
     if (groups == 0) return Fail(eFileNotCreated, "No animation to export.");
     mMarkers.Collect(scene, FindSingleChildRoot(scene), *options);
     if (mMarkers.GetCount() == 0) return FailNothingToWrite("a MOV", "markers");
+    if (!CheckRate(*options, true)) return false;
     const int frames = options->GetFrameCount();
     const KTime period = options->GetFramePeriod();
     KTime time = options->GetStartTime();

@@ -13,6 +13,8 @@ using KMarkerFrame = std::vector<KVector4>;
 struct KMarkerFileInfo {
     int markerCount = 0;
     KTime start;
+    // The frames before the first, counted from 0 at time 0: the start at the file's rate.
+    double firstFrame = 0.0;
     int frameCount = 0;
     double frameRate = 0.0;
     double scale = 1.0;

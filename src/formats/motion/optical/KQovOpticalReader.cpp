@@ -7,8 +7,10 @@
 #include "animation/KFCurveSettings.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMarker.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/KUniqueNameTable.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "foundation/KTextLineReader.h"
 #include "io/KStreamOptionsMotion.h"
@@ -82,9 +84,15 @@ KStreamOptions* KQovOpticalReader::GetReadOptions(bool) {
         return nullptr;
     }
     KStreamOptionsMotion* options = KStreamOptionsMotion::Create();
-    options->SetStartTime(info.start);
     options->SetFrameCount(info.frameCount);
-    options->SetFrameRate(0, info.frameRate);
+    const std::string note =
+        KMotionSetFileRate(*options, info.frameRate, info.firstFrame, info.frameCount,
+                           "The frame rate " + KShortestText(info.frameRate));
+    KTime start = info.start;
+    // The first frame's number is kept at the rate read instead.
+    if (!note.empty()) start.SetSecondDouble(info.firstFrame / options->GetFrameRate());
+    options->SetStartTime(start);
+    mStatus += note.c_str();
     InitOptions(*options);
     return options;
 }

@@ -71,6 +71,8 @@ bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
     KMotionMarkerSampler markers;
     markers.Collect(scene, FindSingleChildRoot(scene), options);
     if (markers.GetCount() == 0) return FailNothingToWrite(mFormat, "markers");
+    const std::string rateProblem = KMotionUnwritableRate(options, true);
+    if (!rateProblem.empty()) return Fail(eUnidentifiedError, rateProblem.c_str());
     markers.GetTop()->ConvertPivotAnimation(0, options.GetFrameRate(), false);
     std::vector<std::string> names;
     for (size_t k = 0; k < markers.GetCount(); ++k) {

@@ -116,6 +116,7 @@ bool KMotionFileTrc::ReadHeaderLines(KMarkerFileInfo& info) {
     info.frameCount = frames;
     info.frameRate = rate;
     info.start = KTime();
+    info.firstFrame = type == 4 ? double(startFrame) - 1.0 : 0.0;
     if (type == 4) info.start.SetSecondDouble((double(startFrame) - 1.0) / rate);
     return true;
 }

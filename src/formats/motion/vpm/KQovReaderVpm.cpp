@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
@@ -19,10 +20,22 @@ KStreamOptions* KQovReaderVpm::GetReadOptions(bool) {
     int frames = 0;
     double frameTime = 0.0;
     if (!mFile->ReadHeader(name, frames, frameTime, true)) return Fail(eFileCorrupted), nullptr;
+    // The take spans the longest block: the headers after the first are looked at too.
+    int longest = frames;
+    for (int declared = frames; mFile->SkipColumnLines();) {
+        for (int f = 0; f < declared && mFile->ReadLine(); ++f) {
+        }
+        KString next;
+        double unused = 0.0;
+        if (!mFile->ReadHeader(next, declared, unused, false)) break;
+        longest = std::max(longest, declared);
+    }
     KStreamOptionsMotion* options = KStreamOptionsMotion::Create();
     options->SetStartTime(KTime());
-    options->SetFrameCount(frames);
-    options->SetFrameRate(0, 1.0 / frameTime);
+    options->SetFrameCount(longest);
+    mStatus += KMotionSetFileRate(*options, 1.0 / frameTime, 0.0, longest,
+                                  KFormatC("Frame Time %g s", frameTime))
+                   .c_str();
     options->SetSetting(4, 0);
     return options;
 }
@@ -92,7 +105,14 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
         Frame line;
         // A segment whose header was read ends where its file ends, or it is broken.
         if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2])) {
-            if (!mFile->IsAtEnd() || mFile->IsLineTooLong()) return mBrokenSegment = true, false;
+            // A last line that the file ends inside is no frame: the frames before it are kept.
+            const bool cut = mFile->IsLineCut();
+            if (cut)
+                mStatus += KFormatC("Line %d: the file ends inside this line; it was not read.\n",
+                                    mFile->GetLineNumber())
+                               .c_str();
+            if (!(mFile->IsAtEnd() || cut) || mFile->IsLineTooLong())
+                return mBrokenSegment = true, false;
             held = frames = f;
             mCutShort = true;
             break;

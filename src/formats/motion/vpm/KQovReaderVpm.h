@@ -3,7 +3,8 @@
 // segment, under "VPM:optical" or "VPM:reference", keyed per frame with translation,
 // rotation and scaling. A block whose header fails after the first ends the reading, keeping
 // the blocks before it, and the status text names the line; a block that the file ends inside
-// keeps the frames it holds, and the take runs no longer than the longest block read.
+// keeps the frames it holds (a last line cut short is dropped, with a warning), and the take
+// runs as long as the longest block read.
 
 #include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/vpm/KMotionFileVpm.h"
@@ -12,7 +13,8 @@ class KQovReaderVpm : public KQovMotionTextReader<KMotionFileVpm> {
 public:
     explicit KQovReaderVpm(KQovObjectManager* manager);
 
-    // The first block's frame count and rate, start 0.
+    // The longest block's frame count and the first block's rate (the default one, with a
+    // warning, where its frames cannot be kept at it), start 0.
     KStreamOptions* GetReadOptions(bool allowScan) override;
     bool Read(KQovScene* scene, KStreamOptions* options) override;
 

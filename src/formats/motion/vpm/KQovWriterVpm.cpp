@@ -36,6 +36,7 @@ bool KQovWriterVpm::Write(KQovScene* scene, KStreamOptions* base) {
     mMarkers.Collect(scene, FindSingleChildRoot(scene), *options);
     const size_t markers = mMarkers.GetCount();
     if (markers == 0) return FailNothingToWrite("a VPM", "markers");
+    if (!CheckRate(*options, false)) return false;
 
     // Frame-major, one sample per marker per frame; its size is checked before it is asked for.
     std::vector<Sample> samples;

@@ -234,4 +234,23 @@ TEST(Range3ds, RealFilesKeepTheirRangeThroughQovtoolConvert) {
     }
 }
 
+// A file of animated dummies alone holds something to convert: their motion.
+TEST(Range3ds, AFileOfAnimatedDummiesAloneConverts) {
+    auto dummy = [](uint16_t id, uint16_t parent, const char* instance) {
+        const Bytes3ds track =
+            Chunk(0xB020, U16(0) + U32(0) + U32(0) + U32(2) + U32(0) + U16(0) + F32(0) + F32(0) +
+                              F32(0) + U32(20) + U16(0) + F32(10) + F32(0) + F32(0));
+        return Chunk(0xB002, Chunk(0xB030, U16(id)) +
+                                 Chunk(0xB010, Str("$$$DUMMY") + U16(0) + U16(0) + U16(parent)) +
+                                 Chunk(0xB011, Str(instance)) + track);
+    };
+    TempPath3ds in("dummies.3ds");
+    WriteBytes3ds(in.path,
+                  Chunk(0x4D4D, Chunk(0x0002, U32(3)) + Chunk(0x3D3D, Chunk(0x3D3E, U32(3))) +
+                                    Chunk(0xB000, Chunk(0xB00A, U16(5) + Str("") + U32(20)) +
+                                                      dummy(0, 0xFFFF, "a") + dummy(1, 0, "b"))));
+    for (const char* to : {"/dummies.qov", "/dummies.bvh"})
+        EXPECT_EQ(ConvertWithQovtool3ds(in.path, in.folder + to), "") << to;
+}
+
 }  // namespace

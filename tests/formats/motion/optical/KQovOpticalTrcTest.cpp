@@ -166,19 +166,26 @@ TEST(OpticalTrc, StartFromStartFrameOrTimeCodeFile) {
         const char* startFrame;
         const char* tc;  // none when null
         double seconds;
+        const char* rate = "30.0";  // read at 30 a second, all of them
     } cases[] = {{"61", nullptr, 2.0},
                  {"1", "1:0:0:0\nSMPTE\n30\n", 3600.0},
-                 {"61", "0:0:0:25\nEBU\n25\n", 2.0}};
+                 {"61", "0:0:0:25\nEBU\n25\n", 2.0},
+                 // Rates whose frames cannot be kept: the start frame counted at the rate read.
+                 {"61", nullptr, 2.0, "1e-8"},
+                 {"61", nullptr, 2.0, "2e6"}};
     for (const auto& c : cases) {
         TempTestFolder dir;
         ASSERT_TRUE(dir.ok());
         const std::string start = std::string("\t30.0\t") + c.startFrame + "\t2\n";
-        ASSERT_TRUE(WriteText(dir.path() + "/clip.trc", Replaced(kSmall, "\t30.0\t1\t2\n", start)));
+        const std::string text = Replaced(kSmall, "\t30.0\t1\t2\n", start);
+        ASSERT_TRUE(WriteText(dir.path() + "/clip.trc",
+                              Replaced(text, "30.0\t30.0", std::string(c.rate) + "\t30.0")));
         ASSERT_TRUE(!c.tc || WriteText(dir.path() + "/clip.tc", c.tc));
         TestScene t;
         const Imported in = Import(t, eReadTrc, dir.path() + "/clip.trc");
         ASSERT_TRUE(in.root);
         EXPECT_NEAR(in.start.GetSecondDouble(), c.seconds, 1e-9) << c.startFrame;
+        EXPECT_NEAR(in.period.GetSecondDouble(), 1.0 / 30, 1e-9) << c.rate;
     }
 }
 
@@ -191,19 +198,25 @@ namespace {
 TEST(OpticalTrc, RatesWrittenWithTheDigitsTheyNeed) {
     const struct {
         double rate;
-        const char* text;
-    } cases[] = {
-        {120.0, "120.00"}, {1000.0 / 33.366667, "29.97"},   {1.0, "1.00"},    {0.5, "0.50"},
-        {0.25, "0.25"},    {1.0 / 3, "0.3333333333333333"}, {0.004, "0.004"}, {0.0001, "0.0001"}};
+        const char* text;  // null: refused, as no reader would keep the frames at that rate
+    } cases[] = {{120.0, "120.00"}, {1000.0 / 33.366667, "29.97"},
+                 {1.0, "1.00"},     {0.5, "0.50"},
+                 {0.25, "0.25"},    {1.0 / 3, "0.3333333333333333"},
+                 {0.004, "0.004"},  {0.0001, "0.0001"},
+                 {1e-8, nullptr},   {2e6, nullptr}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.rate);
         TempTestFolder dir;
         ASSERT_TRUE(dir.ok());
         TestScene source;
         BuildMarkers(source, 1, 2, 1.0 / c.rate);
         int error = 0;
         const std::string path = dir.path() + "/rate.trc";
-        ASSERT_TRUE(Export(source, eWriteTrc, path, 2, c.rate, error)) << error;
+        ASSERT_EQ(Export(source, eWriteTrc, path, 2, c.rate, error), c.text != nullptr) << error;
+        if (!c.text) {
+            EXPECT_EQ(error, KQovWriter::eUnidentifiedError);
+            continue;
+        }
         const std::string text = ReadText(path);
         const std::string want = std::string(c.text) + "\t" + c.text + "\t2\t1\tmm\t" + c.text;
         EXPECT_NE(text.find("\n" + want + "\t"), std::string::npos) << text;

@@ -92,6 +92,15 @@ TEST(VpmFile, DamagedBlocks) {
         {"only block holds none", Block("ball", "4", "0.04", ""), 1, 0,
          "Line 1: block \"ball\" claims 4 frames, the file ends after 0, and 0 were read.\n", 0},
         {"short line", Block("ball", "2", "0.04", "1 0 0 0 0 0 1 1 1\n1 0 0 0\n"), -1, 0},
+        // A last line that the file ends inside is dropped, the frames before it kept.
+        {"last line cut", kBall + Block("stick", "3", "0.04", "1 0 0 0 0 0 1 1 1\n2 0 0 0"), 2, 1,
+         "Line 15: the file ends inside this line; it was not read.\nLine 9: block \"stick\" "
+         "claims 3 frames, the file ends after 1, and 1 were read.\n",
+         3},
+        {"only line cut", Block("ball", "2", "0.04", "1 0 0 0 0"), 1, 0,
+         "Line 6: the file ends inside this line; it was not read.\nLine 1: block \"ball\" "
+         "claims 2 frames, the file ends after 0, and 0 were read.\n",
+         0},
         // A later block whose header does not read ends the reading, the blocks before it
         // kept; one whose frame lines do not read is damage, not the file's end.
         {"bad second block", kBall + Block("stick", "2", "0.04", "1 2\n"), -1, 0},
@@ -146,6 +155,28 @@ TEST(VpmFile, DamagedBlocks) {
         KQovNode* last = parent->GetChild(c.nodes - 1);
         EXPECT_EQ(last->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount() > 0, c.frames > 0)
             << c.what;
+    }
+}
+
+// The take spans the longest block; a rate whose frames would run past the times held reads
+// as the default one, and says so.
+TEST(VpmFile, TakesSpanTheLongestBlockAtARateThatHolds) {
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    std::string lines;
+    for (int f = 1; f <= 8; ++f) lines += std::to_string(f) + " 0 0 0 0 0 100 100 100\n";
+    for (const auto& [frameTime, mode] :
+         {std::pair("0.04", KTime::ePAL), std::pair("1e8", KTime::eFRAMES30)}) {
+        const std::string path = dir / "long.vpm";
+        ASSERT_TRUE(WriteText(path, Block("ball", "3", frameTime, lines.substr(0, 72)) +
+                                        Block("long", "8", "0.04", lines)));
+        TestScene t;
+        const Imported in = Import<KQovReaderVpm>(t, path);
+        ASSERT_TRUE(in.parent) << in.error;
+        EXPECT_EQ(in.options->GetFrameCount(), 8) << frameTime;
+        EXPECT_EQ(in.options->GetTimeMode(), mode) << frameTime;
+        const Pose last = Evaluate(in.parent->GetChild(1), in.Time(7));
+        EXPECT_NEAR(last.t[0], 8 * 2.54, 1e-5) << frameTime;
     }
 }
 
