@@ -1,7 +1,9 @@
 #include "foundation/KFileStream.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -103,6 +105,42 @@ TEST(KFileStream, WrittenFilesReplaceTheOldOneOnlyWhenWhole) {
     EXPECT_EQ(KCreateFileError(lost.c_str()),
               "Unable to create file " + lost + ": the folder " + TempName("nofolder") +
                   " does not exist");
+}
+
+// A new file the system refuses is told by the system's reason, for that name only: here no
+// descriptor is left (in a child, whose limit is lowered).
+TEST(KFileStream, CreateProblemsTellTheSystemsReason) {
+    const std::string target = TempName("nofd"), other = TempName("other");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        {
+            // The same calls once with descriptors to spare: a sanitizer's type checks,
+            // which need one, have seen them then.
+            KFileStream warm;
+            warm.Open(target.c_str(), "wb");
+            warm.Discard();
+        }
+        const int free = dup(0);
+        struct rlimit limit;
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = rlim_t(free);
+        close(free);
+        int code = setrlimit(RLIMIT_NOFILE, &limit) == 0 ? 0 : 10;
+        KFileStream s;
+        if (code == 0 && s.Open(target.c_str(), "wb")) code = 11;
+        if (code == 0 && KCreateFileProblem(target.c_str()) != "too many open files") code = 12;
+        if (code == 0 &&
+            KCreateFileProblem(other.c_str()) != "the folder does not accept new files")
+            code = 13;
+        _exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    struct stat st;
+    EXPECT_NE(stat(target.c_str(), &st), 0);
 }
 
 TEST(KFileStream, FolderDoesNotOpen) {

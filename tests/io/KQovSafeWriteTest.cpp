@@ -3,6 +3,7 @@
 // the old file as it was and no new file behind), writes through symbolic links, and reading
 // never changes a file. Also: the exporter and importer carry the writer's and reader's own
 // error, and passwords survive the round trip.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -207,6 +208,12 @@ TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
     EXPECT_NE(r.text.find("folder " + tmp.path() + "/gone does not exist"), std::string::npos)
         << r.text;
 
+    // A name longer than the folder takes says so.
+    const std::string longName = tmp / Name(id, std::string(256, 'n').c_str());
+    r = Export(manager, scene, id, longName);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.text.find("he name is too long"), std::string::npos) << r.text;
+
     std::vector<std::string> expected = {Name(id, "dangling"), Name(id, "folder"),
                                          Name(id, "locked")};
     std::sort(expected.begin(), expected.end());
@@ -246,6 +253,40 @@ TEST_P(EveryWriter, ALinkIsWrittenThrough) {
     ASSERT_EQ(lstat(ahead.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_FALSE(ReadAll(tmp / ("real/" + Name(id, "later"))).empty());
+}
+
+// A pipe gets the file of a writer that writes from start to end, the same bytes as a file
+// gets; the QOV and C3D writers go back over what they wrote and refuse it, writing nothing.
+TEST_P(EveryWriter, APipeIsWrittenOrRefused) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    const std::string probe = tmp / Name(id, "probe");
+    ASSERT_TRUE(Export(manager, scene, id, probe).ok);
+    const std::string pipe = tmp / Name(id, "pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // Read end first, so that the writer's open does not wait; room for the whole file.
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    fcntl(reader, F_SETPIPE_SZ, 1 << 20);
+    const Result r = Export(manager, scene, id, pipe);
+    std::string bytes;
+    char buffer[4096];
+    for (ssize_t got; (got = read(reader, buffer, sizeof buffer)) > 0;)
+        bytes.append(buffer, size_t(got));
+    close(reader);
+    const bool refused = id <= 4 || std::string(kExtensions[id]) == "c3d";
+    EXPECT_EQ(r.ok, !refused) << r.text;
+    if (refused) {
+        EXPECT_NE(r.text.find("pipe"), std::string::npos) << r.text;
+        EXPECT_EQ(bytes, "");
+    } else {
+        EXPECT_NEAR(double(bytes.size()), double(ReadAll(probe).size()), 16.0);
+    }
+    struct stat st;
+    ASSERT_EQ(stat(pipe.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWritingIdCount),

@@ -141,6 +141,10 @@ TEST_F(TempFolder, ReplaceChecksEveryTarget) {
     ASSERT_EQ(symlink("loop1", (mFolder + "/loop2").c_str()), 0);
     ASSERT_EQ(symlink("locked", (mFolder + "/tolocked").c_str()), 0);
     ASSERT_EQ(symlink("dir/new", (mFolder + "/intodir").c_str()), 0);
+    // A pipe is written through its link: the system's own links to descriptors name no file.
+    ASSERT_EQ(mkfifo((mFolder + "/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("pipe", (mFolder + "/topipe").c_str()), 0);
+    const std::string longest(size_t(pathconf(mFolder.c_str(), _PC_NAME_MAX)), 'n');
     struct Row {
         std::string name;
         P problem;
@@ -160,6 +164,12 @@ TEST_F(TempFolder, ReplaceChecksEveryTarget) {
         {"intodir", P::eNone, "dir/new"},
         {"dangling", P::eNone, "nothing"},  // written through: the link's file is made
         {"loop1", P::eLinkLoop, ""},
+        {"pipe", P::eNone, "pipe"},
+        {"topipe", P::eNone, "topipe"},
+        {longest, P::eNone, longest},
+        {longest + "n", P::eNameTooLong, ""},
+        {longest + "n/new", P::eNameTooLong, ""},
+        {"dir/" + longest + "n", P::eNameTooLong, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
