@@ -255,38 +255,29 @@ TEST_P(EveryWriter, ALinkIsWrittenThrough) {
     EXPECT_FALSE(ReadAll(tmp / ("real/" + Name(id, "later"))).empty());
 }
 
-// A pipe gets the file of a writer that writes from start to end, the same bytes as a file
-// gets; the QOV and C3D writers go back over what they wrote and refuse it, writing nothing.
+// A pipe gets the file of a writer that writes from start to end, as long as a file gets;
+// the QOV and C3D writers go back over what they wrote and refuse it, writing nothing.
 TEST_P(EveryWriter, APipeIsWrittenOrRefused) {
     const int id = GetParam();
     TempTestFolder tmp("qovsafe_");
     KQovObjectManager manager;
     KQovScene* scene = BuildScene(manager);
-    const std::string probe = tmp / Name(id, "probe");
+    const std::string probe = tmp / Name(id, "probe"), pipe = tmp / Name(id, "pipe");
     ASSERT_TRUE(Export(manager, scene, id, probe).ok);
-    const std::string pipe = tmp / Name(id, "pipe");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    // Read end first, so that the writer's open does not wait; room for the whole file.
+    // The read end first, so that the writer's open does not wait; room for the whole file.
     const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     fcntl(reader, F_SETPIPE_SZ, 1 << 20);
     const Result r = Export(manager, scene, id, pipe);
-    std::string bytes;
-    char buffer[4096];
-    for (ssize_t got; (got = read(reader, buffer, sizeof buffer)) > 0;)
-        bytes.append(buffer, size_t(got));
+    char buffer[1 << 16];
+    const ssize_t got = read(reader, buffer, sizeof buffer);
     close(reader);
     const bool refused = id <= 4 || std::string(kExtensions[id]) == "c3d";
     EXPECT_EQ(r.ok, !refused) << r.text;
-    if (refused) {
-        EXPECT_NE(r.text.find("pipe"), std::string::npos) << r.text;
-        EXPECT_EQ(bytes, "");
-    } else {
-        EXPECT_NEAR(double(bytes.size()), double(ReadAll(probe).size()), 16.0);
-    }
-    struct stat st;
-    ASSERT_EQ(stat(pipe.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(r.text.find("pipe") != std::string::npos, refused) << r.text;
+    EXPECT_NEAR(double(std::max<ssize_t>(got, 0)), refused ? 0.0 : double(ReadAll(probe).size()),
+                16.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWritingIdCount),

@@ -141,9 +141,13 @@ TEST_F(TempFolder, ReplaceChecksEveryTarget) {
     ASSERT_EQ(symlink("loop1", (mFolder + "/loop2").c_str()), 0);
     ASSERT_EQ(symlink("locked", (mFolder + "/tolocked").c_str()), 0);
     ASSERT_EQ(symlink("dir/new", (mFolder + "/intodir").c_str()), 0);
-    // A pipe is written through its link: the system's own links to descriptors name no file.
+    // A pipe is written through its link: the system's links to descriptors name no file.
     ASSERT_EQ(mkfifo((mFolder + "/pipe").c_str(), 0600), 0);
     ASSERT_EQ(symlink("pipe", (mFolder + "/topipe").c_str()), 0);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const std::string fd = "/proc/self/fd/" + std::to_string(ends[1]);
+    ASSERT_EQ(symlink(fd.c_str(), (mFolder + "/tofd").c_str()), 0);
     const std::string longest(size_t(pathconf(mFolder.c_str(), _PC_NAME_MAX)), 'n');
     struct Row {
         std::string name;
@@ -166,6 +170,7 @@ TEST_F(TempFolder, ReplaceChecksEveryTarget) {
         {"loop1", P::eLinkLoop, ""},
         {"pipe", P::eNone, "pipe"},
         {"topipe", P::eNone, "topipe"},
+        {"tofd", P::eNone, "tofd"},
         {longest, P::eNone, longest},
         {longest + "n", P::eNameTooLong, ""},
         {longest + "n/new", P::eNameTooLong, ""},
@@ -180,6 +185,8 @@ TEST_F(TempFolder, ReplaceChecksEveryTarget) {
     }
     EXPECT_EQ(KPlatformCheckReplace(""), P::eNoName);
     EXPECT_EQ(KPlatformCheckReplace(nullptr), P::eNoName);
+    close(ends[0]);
+    close(ends[1]);
 }
 
 // Nothing reaches the target before Commit; Abandon (or destruction) leaves it as it was and

@@ -3,9 +3,7 @@
 // paths whose folders hold ':' and blanks, absolute and relative, through every writer and back
 // through `info`.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -503,65 +501,4 @@ TEST_F(QovToolReads, RelativeTextureNamesTravelWithTheOutput) {
     EXPECT_EQ(back.status, 0) << back.err;
     EXPECT_EQ(back.err.find("texture"), std::string::npos) << back.err;
     expectImagesBeside(again, "a.mtl");
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
-// Outputs the system refuses, or that cannot take the file, name the real cause: too many open
-// files, a name longer than the folder takes, a pipe (here the standard output through a link)
-// that a QOV or C3D file cannot be written to; a text format is written down the pipe whole.
-TEST_F(QovToolReads, OutputsNameTheRealCause) {
-    const std::string markers = mTemp / "in.qov";
-    ASSERT_EQ(Run(mTemp.path(), {"convert", Data("trc/test_file_01.trc"), markers}).status, 0);
-    const std::string fewFiles = "ulimit -n 5; exec " + Tool() + " convert " + markers + " ";
-    const std::string pipe = "cannot be written to a pipe or a terminal";
-    const std::string seekPipe = "its output must be a file, not a pipe or a terminal";
-    for (const char* name : {"so.qov", "so.c3d", "so.trc"})
-        ASSERT_EQ(symlink("/dev/stdout", (mTemp / name).c_str()), 0);
-    struct Case {
-        std::vector<std::string> arguments;  // after the program
-        std::string output;                  // that must not be left
-        int status;
-        std::string error;  // part of stderr
-    } cases[] = {
-        {{"-c", fewFiles + mTemp / "a.qov"}, mTemp / "a.qov", 1, "a.qov: too many open files"},
-        {{"-c", fewFiles + mTemp / "a.trc"}, mTemp / "a.trc", 1, "Too many open files."},
-        {{"-c", fewFiles + mTemp / "a.c3d"}, mTemp / "a.c3d", 1, "Too many open files."},
-        {{"convert", markers, mTemp / (std::string(256, 'n') + ".trc")},
-         mTemp / (std::string(256, 'n') + ".trc"),
-         1,
-         "The name is too long."},
-        {{"convert", markers, mTemp / (std::string(256, 'n') + ".qov")},
-         mTemp / (std::string(256, 'n') + ".qov"),
-         1,
-         ": the name is too long"},
-        {{"convert", markers, mTemp / "so.qov"}, "", 1, pipe},
-        {{"convert", markers, mTemp / "so.c3d"}, "", 1, seekPipe},
-        {{"convert", markers, mTemp / "so.trc"}, "", 0, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.back());
-        const bool shell = c.arguments.front() == "-c";
-        // A sanitizer's checks need descriptors of their own: the limit is for plain builds.
-        if (shell && kSanitized) continue;
-        const Result r = qovtoolrun::RunProgram(shell ? "/bin/sh" : Tool(), c.arguments);
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
-        if (!c.output.empty()) {
-            EXPECT_FALSE(Exists(c.output));
-        }
-        if (c.status == 0) {
-            EXPECT_NE(r.out.find("PathFileType"), std::string::npos) << r.out;
-        }
-    }
-    // Nothing hidden left behind, and the links stay links.
-    for (const std::string& name : TempTestFolder::NamesIn(mTemp.path()))
-        EXPECT_TRUE(name == "." || name == ".." || name[0] != '.') << name;
-    struct stat st;
-    ASSERT_EQ(lstat((mTemp / "so.qov").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
