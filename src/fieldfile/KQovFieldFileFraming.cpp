@@ -283,6 +283,17 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
         mOwnedStream.reset();
         return false;
     }
+    // The file is written by its positions (a binary one goes back to finish its records):
+    // a pipe has none.
+    if (!mOwnedStream->CanSeek()) {
+        mOwnedStream->Discard();
+        mOwnedStream.reset();
+        SetError(eFileNotCreated, ("Unable to create file " + full +
+                                   ": a QOV file is written out of order, so it cannot be "
+                                   "written to a pipe or a terminal")
+                                      .c_str());
+        return false;
+    }
     mStream = mOwnedStream.get();
     mStreamOpen = true;
     mOpenedName = full;

@@ -28,6 +28,10 @@ bool KQovStream::Commit() {
     return mStream && mStream->Commit();
 }
 
+bool KQovStream::CanSeek() {
+    return mStream && mStream->CanSeek();
+}
+
 void KQovStream::Discard() {
     if (mStream) mStream->Discard();
 }

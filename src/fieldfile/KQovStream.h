@@ -22,6 +22,8 @@ public:
     // The file stream's Commit and Discard (a file written in place of another one).
     bool Commit();
     void Discard();
+    // The file stream's CanSeek: false for a pipe, a socket or a terminal.
+    bool CanSeek();
     virtual uint32_t Read(void* buffer, uint32_t count);
     virtual char* Gets(char* buffer, int size);
     virtual uint32_t Write(const void* buffer, uint32_t count);

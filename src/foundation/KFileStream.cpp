@@ -180,6 +180,14 @@ int64_t KFileStream::Tell() {
     return static_cast<int64_t>(ftello(mHandle->file));
 }
 
+bool KFileStream::Flush() {
+    return mHandle->open && std::fflush(mHandle->file) == 0 && std::ferror(mHandle->file) == 0;
+}
+
+bool KFileStream::CanSeek() {
+    return mHandle->open && KPlatformIsSeekableStream(mHandle->file);
+}
+
 void KFileStream::SetPosition(int64_t offset) {
     Seek(0, offset);
 }
@@ -239,11 +247,21 @@ std::string KCreateFileProblem(const char* path) {
             return "its links never end in a file name";
         case KPlatformReplaceProblem::eNoName:
             return "no file name";
+        case KPlatformReplaceProblem::eNameTooLong:
+            return "the name is too long";
         default:
             break;
     }
     if (!KFitsWideName(path)) return "the name is too long";
-    return "the folder does not accept new files";
+    // What the system told when the file was begun: a refusal of the folder says so, any
+    // other cause (too many open files, a read-only file system, a full disk) in its words.
+    const int error = KPlatformLastCreateError(path);
+    if (error == ENAMETOOLONG) return "the name is too long";
+    if (error == 0 || error == EACCES || error == EPERM || error == EEXIST)
+        return "the folder does not accept new files";
+    std::string text = KPlatformErrorText(error);
+    if (!text.empty()) text[0] = KToLower(text[0]);
+    return text;
 }
 
 std::string KCreateFileError(const char* path) {
@@ -253,6 +271,10 @@ std::string KCreateFileError(const char* path) {
 
 bool KIsSpecialFile(const char* path) {
     return KPlatformIsSpecialFile(path);
+}
+
+bool KIsFolder(const char* path) {
+    return KPlatformIsDirectory(path);
 }
 
 std::string KOpenForReadError(const char* path) {

@@ -44,6 +44,11 @@ public:
     // Returns 0 on success.
     virtual int Seek(int origin, int64_t offset);
     virtual int64_t Tell();
+    // Hands the buffered bytes to the system; false when a write failed (a full disk shows
+    // here rather than at close). Unlike a seek, it works on a pipe too.
+    virtual bool Flush();
+    // False for a stream that cannot go back to a byte it wrote: a pipe, a socket, a terminal.
+    virtual bool CanSeek();
     virtual void SetPosition(int64_t offset);
     virtual bool IsOpen() const;
     virtual const char* GetFileName() const;
@@ -86,6 +91,8 @@ int KRemoveFile(const char* path);
 
 // True when the name is a device, a pipe or a socket: KFileStream refuses to read those.
 bool KIsSpecialFile(const char* path);
+// True when the name (links followed) is a folder.
+bool KIsFolder(const char* path);
 // Why a file named for reading could not be opened: "Cannot read "X": not a regular file" for a
 // device, a pipe or a socket, else "File not opened: X".
 std::string KOpenForReadError(const char* path);

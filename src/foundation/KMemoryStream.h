@@ -34,6 +34,8 @@ public:
     // origin the start; clamped to [0, size]; 0 when the target was inside, -1 when clamped.
     int SeekLikeFile(int origin, int64_t offset);
     int64_t Tell() override;
+    bool Flush() override { return mBuffer != nullptr; }
+    bool CanSeek() override { return mBuffer != nullptr; }
     // Ignored beyond the size.
     void SetPosition(int64_t offset) override;
     bool IsOpen() const override { return mBuffer != nullptr; }

@@ -57,6 +57,10 @@ bool MatchFrom(const char* p, const char* n) {
 // The system's error number of the last replacement of this thread that failed.
 thread_local int gLastReplaceError = 0;
 thread_local KPlatformCommitGuard* gCommitGuard = nullptr;
+// The system's error number of the last new file of this thread that could not be begun, and
+// the name it was begun for.
+thread_local int gLastCreateError = 0;
+thread_local std::string gLastCreatePath;
 
 const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 constexpr size_t kSuffix = 6;
@@ -219,17 +223,33 @@ FILE* KPlatformOpenFile(const char* path, const char* mode) {
     return fopen(match.c_str(), mode);
 }
 
-std::string KPlatformResolveLinks(const char* path) {
+namespace {
+
+// KPlatformResolveLinks, with the system's error number when it gives no name: ELOOP for a
+// loop of links.
+std::string ResolveLinks(const char* path, int& error) {
+    error = 0;
     std::string current = KPlatformNativePath(path);
     for (int hops = 0; hops <= 40; ++hops) {
         struct stat st;
         // A name that does not exist (yet) is the file to write, also at the end of links.
-        if (lstat(current.c_str(), &st) != 0)
-            return errno == ENOENT || errno == ENOTDIR ? current : std::string();
+        if (lstat(current.c_str(), &st) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) return current;
+            error = errno;
+            return std::string();
+        }
         if (!S_ISLNK(st.st_mode)) return current;
+        // A device or a pipe is written through its link: the text of a link the system
+        // keeps for a descriptor ("pipe:[...]") is no name.
+        struct stat end;
+        if (stat(current.c_str(), &end) == 0 && !S_ISREG(end.st_mode) && !S_ISDIR(end.st_mode))
+            return current;
         std::vector<char> target(size_t(st.st_size > 0 ? st.st_size : 255) + 2);
         ssize_t got = readlink(current.c_str(), target.data(), target.size() - 1);
-        if (got <= 0 || size_t(got) >= target.size() - 1) return std::string();
+        if (got <= 0 || size_t(got) >= target.size() - 1) {
+            error = got < 0 ? errno : EIO;
+            return std::string();
+        }
         std::string next(target.data(), size_t(got));
         if (next[0] != '/') {
             std::string folder, name;
@@ -238,20 +258,31 @@ std::string KPlatformResolveLinks(const char* path) {
         }
         current = next;
     }
-    return std::string();  // a loop of links
+    error = ELOOP;
+    return std::string();
+}
+
+}  // namespace
+
+std::string KPlatformResolveLinks(const char* path) {
+    int error;
+    return ResolveLinks(path, error);
 }
 
 KPlatformReplaceProblem KPlatformCheckReplace(const char* path) {
     using P = KPlatformReplaceProblem;
     if (!path || !*path) return P::eNoName;
-    std::string target = KPlatformResolveLinks(path);
-    if (target.empty()) return P::eLinkLoop;
+    int error;
+    std::string target = ResolveLinks(path, error);
+    if (target.empty()) return error == ENAMETOOLONG ? P::eNameTooLong : P::eLinkLoop;
     if (target.back() == '/') return P::eFolder;
     std::string folder, name;
     SplitFolder(target, folder, name);
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return P::eMissingFolder;
-    if (stat(target.c_str(), &st) != 0) return P::eNone;
+    if (stat(folder.c_str(), &st) != 0)
+        return errno == ENAMETOOLONG ? P::eNameTooLong : P::eMissingFolder;
+    if (!S_ISDIR(st.st_mode)) return P::eMissingFolder;
+    if (stat(target.c_str(), &st) != 0) return errno == ENAMETOOLONG ? P::eNameTooLong : P::eNone;
     if (S_ISDIR(st.st_mode)) return P::eFolder;
     // The write bits, not access(): a privileged user passes access() for every file, yet a
     // file marked read-only is still not meant to be overwritten.
@@ -264,6 +295,7 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     Abandon();
     gLastReplaceError = 0;
     gLastFailure = KPlatformReplaceFailure();
+    gLastCreateError = 0;
     mExceptions = std::uncaught_exceptions();
     mProblem = KPlatformCheckReplace(path);
     if (mProblem == KPlatformReplaceProblem::eNone && (!mode || mode[0] != 'w'))
@@ -275,7 +307,11 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     if (exists && !S_ISREG(st.st_mode)) {
         // A device or a pipe cannot be replaced, and holds nothing to lose.
         mFile = fopen(mTarget.c_str(), mode);
-        if (!mFile) mProblem = KPlatformReplaceProblem::eCannotCreate;
+        if (!mFile) {
+            mProblem = KPlatformReplaceProblem::eCannotCreate;
+            gLastCreateError = errno;
+            gLastCreatePath = KPlatformNativePath(path);
+        }
         return mFile != nullptr;
     }
     std::string folder, name;
@@ -294,6 +330,9 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     if (fd >= 0 && exists) (void)fchmod(fd, permissions);  // the umask must not narrow them
     mFile = fd >= 0 ? fdopen(fd, mode) : nullptr;
     if (!mFile) {
+        // Kept before the clean-up below can change it: why the system refused the file.
+        gLastCreateError = errno;
+        gLastCreatePath = KPlatformNativePath(path);
         if (fd >= 0) {
             close(fd);
             unlink(mTemp.c_str());
@@ -520,6 +559,12 @@ void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int err
 
 void KPlatformClearFileFaults() {
     for (InjectedFault& fault : gFaults) fault = InjectedFault();
+}
+
+int KPlatformLastCreateError(const char* path) {
+    return gLastCreateError != 0 && path && gLastCreatePath == KPlatformNativePath(path)
+               ? gLastCreateError
+               : 0;
 }
 
 std::string KPlatformErrorText(int error) {

@@ -26,12 +26,15 @@ enum class KPlatformReplaceProblem {
     eFolder,         // the name is a folder
     eReadOnly,       // the file exists and may not be written
     eLinkLoop,       // symbolic links that never end in a name
-    eCannotCreate    // the folder refuses a new file
+    eCannotCreate,   // the folder refuses a new file
+    eNameTooLong     // a name in the path, or the whole path, is longer than the system takes
 };
 
 // The file a write to `path` really replaces: symbolic links followed to the name they end in
-// (at most 40 of them; the name need not exist), the name itself otherwise. Empty for a loop
-// of links or a link that cannot be read.
+// (at most 40 of them; the name need not exist), the name itself otherwise. A link that ends
+// in a device or a pipe is its own answer: such a file is written through the link, whose
+// target may name no file at all (the process's own descriptors). Empty for a loop of links,
+// a name too long or a link that cannot be read.
 std::string KPlatformResolveLinks(const char* path);
 
 // What stands in the way of replacing `path` by a new file, eNone when nothing does. The
@@ -130,6 +133,10 @@ private:
 // the old one's place; 0 when it was put in place, and when a write failed before and the
 // system no longer tells why (a full disk, as a rule).
 int KPlatformLastReplaceError();
+// The system's error number for the last new file of this thread that could not be begun in
+// place of `path` (KPlatformReplaceFile::Open with eCannotCreate): too many open files, a
+// read-only file system ...; 0 when it was begun, or the last such failure was of another name.
+int KPlatformLastCreateError(const char* path);
 // The system's text for an error number.
 std::string KPlatformErrorText(int error);
 

@@ -129,6 +129,10 @@ bool KPlatformIsSpecialStream(FILE* file) {
     return file && fstat(fileno(file), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
+bool KPlatformIsSeekableStream(FILE* file) {
+    return file && lseek(fileno(file), 0, SEEK_CUR) >= 0;
+}
+
 bool KPlatformGetDescriptorStamp(int descriptor, KPlatformFileStamp& stamp) {
     if (descriptor < 0) return false;
     // Taken before the figures: a write is in them or seen by the watch.

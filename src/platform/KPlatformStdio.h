@@ -11,6 +11,9 @@ int KPlatformTruncate(FILE* file, int64_t size);
 bool KPlatformIsDirectoryStream(FILE* file);
 // True when the open stream is a device, a pipe or a socket rather than a file or a folder.
 bool KPlatformIsSpecialStream(FILE* file);
+// True when the open stream can be positioned: a file or a device such as the null device,
+// not a pipe, a socket or a terminal.
+bool KPlatformIsSeekableStream(FILE* file);
 
 // What the system tells of a file that changes with every write: its size, its modification
 // time, and the time its record last changed, which no one can set back. The link count comes

@@ -1,7 +1,9 @@
 #include "foundation/KFileStream.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -103,6 +105,33 @@ TEST(KFileStream, WrittenFilesReplaceTheOldOneOnlyWhenWhole) {
     EXPECT_EQ(KCreateFileError(lost.c_str()),
               "Unable to create file " + lost + ": the folder " + TempName("nofolder") +
                   " does not exist");
+}
+
+// A new file the system refuses is told by the system's reason, for that name only: here no
+// descriptor is left, in a child whose limit is lowered (the calls made once before, so that a
+// sanitizer's type checks, which need a descriptor, have seen them).
+TEST(KFileStream, CreateProblemsTellTheSystemsReason) {
+    const std::string target = TempName("nofd"), other = TempName("other");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        KFileStream s;
+        s.Open(target.c_str(), "wb");
+        s.Discard();
+        struct rlimit limit;
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = rlim_t(dup(0));
+        close(int(limit.rlim_cur));
+        _exit(setrlimit(RLIMIT_NOFILE, &limit) != 0 || s.Open(target.c_str(), "wb")         ? 10
+              : KCreateFileProblem(target.c_str()) != "too many open files"                 ? 11
+              : KCreateFileProblem(other.c_str()) != "the folder does not accept new files" ? 12
+                                                                                            : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    struct stat st;
+    EXPECT_NE(stat(target.c_str(), &st), 0);
 }
 
 TEST(KFileStream, FolderDoesNotOpen) {

@@ -3,6 +3,7 @@
 // the old file as it was and no new file behind), writes through symbolic links, and reading
 // never changes a file. Also: the exporter and importer carry the writer's and reader's own
 // error, and passwords survive the round trip.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -199,6 +200,12 @@ TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
     EXPECT_NE(r.text.find("folder " + tmp.path() + "/gone does not exist"), std::string::npos)
         << r.text;
 
+    // A name longer than the folder takes says so.
+    const std::string longName = tmp / Name(id, std::string(256, 'n').c_str());
+    r = Export(manager, scene, id, longName);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.text.find("he name is too long"), std::string::npos) << r.text;
+
     std::vector<std::string> expected = {Name(id, "dangling"), Name(id, "folder"),
                                          Name(id, "locked")};
     std::sort(expected.begin(), expected.end());
@@ -277,6 +284,31 @@ TEST_P(EveryWriter, ASourceChangedBeforeTheCommitKeepsTheOldFile) {
     EXPECT_NE(refused.text.find("cut short"), std::string::npos) << refused.text;
     EXPECT_EQ(ReadAll(target), kOld);
     EXPECT_EQ(Entries(tmp.path()), before);
+}
+
+// A pipe gets the file of a writer that writes from start to end, as long as a file gets;
+// the QOV and C3D writers go back over what they wrote and refuse it, writing nothing.
+TEST_P(EveryWriter, APipeIsWrittenOrRefused) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    const std::string probe = tmp / Name(id, "probe"), pipe = tmp / Name(id, "pipe");
+    ASSERT_TRUE(Export(manager, scene, id, probe).ok);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // The read end first, so that the writer's open does not wait; room for the whole file.
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    fcntl(reader, F_SETPIPE_SZ, 1 << 20);
+    const Result r = Export(manager, scene, id, pipe);
+    char buffer[1 << 16];
+    const ssize_t got = read(reader, buffer, sizeof buffer);
+    close(reader);
+    const bool refused = id <= 4 || std::string(kExtensions[id]) == "c3d";
+    EXPECT_EQ(r.ok, !refused) << r.text;
+    EXPECT_EQ(r.text.find("pipe") != std::string::npos, refused) << r.text;
+    EXPECT_NEAR(double(std::max<ssize_t>(got, 0)), refused ? 0.0 : double(ReadAll(probe).size()),
+                16.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWritingIdCount),

@@ -142,6 +142,14 @@ TEST_F(TempFolder, ReplaceChecksEveryTarget) {
     ASSERT_EQ(symlink("loop1", (mFolder + "/loop2").c_str()), 0);
     ASSERT_EQ(symlink("locked", (mFolder + "/tolocked").c_str()), 0);
     ASSERT_EQ(symlink("dir/new", (mFolder + "/intodir").c_str()), 0);
+    // A pipe is written through its link: the system's links to descriptors name no file.
+    ASSERT_EQ(mkfifo((mFolder + "/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("pipe", (mFolder + "/topipe").c_str()), 0);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const std::string fd = "/proc/self/fd/" + std::to_string(ends[1]);
+    ASSERT_EQ(symlink(fd.c_str(), (mFolder + "/tofd").c_str()), 0);
+    const std::string longest(size_t(pathconf(mFolder.c_str(), _PC_NAME_MAX)), 'n');
     struct Row {
         std::string name;
         P problem;
@@ -161,6 +169,13 @@ TEST_F(TempFolder, ReplaceChecksEveryTarget) {
         {"intodir", P::eNone, "dir/new"},
         {"dangling", P::eNone, "nothing"},  // written through: the link's file is made
         {"loop1", P::eLinkLoop, ""},
+        {"pipe", P::eNone, "pipe"},
+        {"topipe", P::eNone, "topipe"},
+        {"tofd", P::eNone, "tofd"},
+        {longest, P::eNone, longest},
+        {longest + "n", P::eNameTooLong, ""},
+        {longest + "n/new", P::eNameTooLong, ""},
+        {"dir/" + longest + "n", P::eNameTooLong, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -171,6 +186,8 @@ TEST_F(TempFolder, ReplaceChecksEveryTarget) {
     }
     EXPECT_EQ(KPlatformCheckReplace(""), P::eNoName);
     EXPECT_EQ(KPlatformCheckReplace(nullptr), P::eNoName);
+    close(ends[0]);
+    close(ends[1]);
 }
 
 // Nothing reaches the target before Commit; Abandon (or destruction) leaves it as it was and

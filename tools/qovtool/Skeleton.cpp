@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "formats/motion/asf/KQovAcclaimFiles.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovReader.h"
@@ -31,7 +32,12 @@ bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen
             skeleton = chosen;
             return true;
         }
-        error = std::string("skeleton file not found: ") + chosen;
+        if (KIsFolder(chosen))
+            error = std::string("the skeleton named is a folder, not a file: ") + chosen;
+        else if (KIsSpecialFile(chosen))
+            error = std::string("the skeleton named is not a regular file: ") + chosen;
+        else
+            error = std::string("skeleton file not found: ") + chosen;
         return false;
     }
     std::string tried;

@@ -85,6 +85,7 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(mTemp / "s.myqov.qov") << "";  // must not be taken for it either
     const std::string noReader = ": no reader for this extension\n";
     const std::string bvh = Data("bvh/sinusoidal.bvh"), qov = Source("samples/scene.qov");
+    const std::string amc = Data("asf/11_01.amc");
     // A flag that would do nothing for the files named is refused, naming it.
     auto unused = [](const std::string& flag, const std::string& why) {
         return "qovtool: " + flag + " is for QOV files only, and " + why + "\n";
@@ -136,6 +137,20 @@ TEST_F(QovTool, CommandLine) {
          "",
          "qovtool: --skeleton is for Acclaim motion (.amc) input only, and " + bvh +
              " is not an AMC file\n"},
+        // A skeleton named that is no file says what it is.
+        {{"convert", amc, mTemp / "out.bvh", "--skeleton", mTemp.path()},
+         1,
+         "",
+         "qovtool: " + amc + ": the skeleton named is a folder, not a file: " + mTemp.path() +
+             "\n"},
+        {{"info", amc, "--skeleton", "/dev/null"},
+         1,
+         "",
+         "qovtool: " + amc + ": the skeleton named is not a regular file: /dev/null\n"},
+        {{"info", amc, "--skeleton", mTemp / "none.asf"},
+         1,
+         "",
+         "qovtool: " + amc + ": skeleton file not found: " + mTemp / "none.asf" + "\n"},
         // Two kinds of QOV file: neither is passed over.
         {{"convert", bvh, mTemp / "out.qov", "--v5", "--ascii"},
          2,

@@ -215,6 +215,6 @@ bool KDxfWriter::Write(KFileStream& stream, const std::vector<KDxfMeshEntry>& me
         if (stream.Write(text.data() + done, part) != part) return false;
         done += part;
     }
-    // Seeking flushes the buffered tail, so that a full disk shows here and not at close.
-    return stream.Seek(1, 0) == 0 && !stream.HasError();
+    // The buffered tail goes out here, so that a full disk shows here and not at close.
+    return stream.Flush();
 }

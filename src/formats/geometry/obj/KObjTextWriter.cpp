@@ -58,7 +58,8 @@ bool KObjTextWriter::CreateMaterialFile() {
                      : std::string(KExtractFileName(path.c_str(), true).Buffer());
     mObjText += "mtllib " + name + "\n\n";
     if (!open) {
-        mStatus += "Unable to create material file \"" + (path.empty() ? mPath : path) + "\"\n";
+        mStatus += "Unable to create material file \"" + (path.empty() ? mPath : path) + "\"" +
+                   (path.empty() ? "" : ": " + KCreateFileProblem(path.c_str())) + "\n";
         return false;
     }
     mMtlText = KFormatC(kBanner, "material");
@@ -127,8 +128,8 @@ bool KObjTextWriter::Close() {
     Flush(mObj, mObjText, true);
     Flush(mMtl, mMtlText, true);
     for (KFileStream* file : {&mObj, &mMtl}) {
-        // Seeking flushes the runtime's buffer, so a full disk shows here.
-        if (file->IsOpen() && (file->Seek(1, 0) != 0 || file->HasError())) mFailed = true;
+        // The runtime's buffer goes out here, so a full disk shows here.
+        if (file->IsOpen() && !file->Flush()) mFailed = true;
     }
     // Both files take their places, or neither does.
     if (mFailed) {

@@ -19,6 +19,8 @@ const char* const kC3dErrors[] = {
     kFileNumberError,
     "A marker lies farther from the origin than the 16-bit integers of a C3D file hold (32,767 "
     "m at the largest scale): write the file with floats.",
+    "A C3D file is written out of order: its output must be a file, not a pipe or a terminal.",
+    "The parameter section of a C3D file holds at most 255 blocks of 512 bytes.",
 };
 static_assert(sizeof kC3dErrors / sizeof *kC3dErrors == KC3dFile::eErrorCount,
               "one text per error");

@@ -59,6 +59,8 @@ public:
         eTooLarge,
         eNumberInvalid,  // a point not finite or beyond kMaxFileNumber, refused
         eOutOfReach,     // a seen point beyond what the 16-bit integers hold, refused
+        eNotSeekable,    // an output that cannot go back to a byte written (a pipe), refused
+        eSectionFull,    // records beyond the parameter section's 255 blocks, refused
         eErrorCount
     };
     // A file is read whole into memory: larger ones are refused rather than loaded.

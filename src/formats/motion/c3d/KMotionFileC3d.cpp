@@ -74,6 +74,7 @@ int KMotionFileC3d::Open(const char* path, const char* mode) {
     if (!stream->Open(path, mode)) return 1;
     mStream = std::move(stream);
     mLoaded = false;
+    mSeekable = mode[0] != 'w' || mStream->CanSeek();
     if (mode[0] == 'w') BeginWrite(*mStream);
     return 0;
 }
@@ -232,6 +233,8 @@ double KC3dFrameNumberAt(double seconds, double rate) {
 }
 
 bool KMotionFileC3d::WriteHeader(const KMarkerFileInfo& info) {
+    // The header and the parameter section are finished by going back to them.
+    if (!mSeekable) return Fail(eNotSeekable);
     if (info.frameCount > kMaximumFrames || info.markerCount > 0xFFFF) return false;
     KC3dHeader& h = Header();
     h = KC3dHeader();
@@ -270,6 +273,17 @@ bool KMotionFileC3d::WriteMarkerNames(const std::vector<std::string>& names) {
     // DATA_START is known before it is written: the section's size decides it.
     size_t size = 4;
     for (const auto& p : records) size += RecordSize(*p);
+    // The section header counts its blocks in one byte: refused before a record is written.
+    const int64_t blocks = RoundUp(int64_t(size), kBlockSize) / int64_t(kBlockSize);
+    if (blocks > 255) {
+        GetError().SetErrorWithText(
+            eSectionFull,
+            KFormatC("The parameter section of a C3D file holds at most 255 blocks of 512 bytes, "
+                     "and the names of these %zu markers take %lld: write fewer markers.",
+                     names.size(), static_cast<long long>(blocks))
+                .c_str());
+        return false;
+    }
     const int64_t dataBlock = RoundUp(int64_t(kBlockSize + size), kBlockSize) / int64_t(kBlockSize) + 1;
     if (dataBlock > 0x7FFF) return false;
     h.dataBlock = uint16_t(dataBlock);
@@ -301,7 +315,10 @@ bool KMotionFileC3d::WriteFrame(const KMarkerFrame& records, KTime, int) {
 }
 
 const char* KMotionFileC3d::GetWriteRefusal() const {
-    return GetError().GetErrorCode() == eOutOfReach ? GetError().GetErrorText() : nullptr;
+    const int code = GetError().GetErrorCode();
+    return code == eOutOfReach || code == eNotSeekable || code == eSectionFull
+               ? GetError().GetErrorText()
+               : nullptr;
 }
 
 bool KMotionFileC3d::EndWrite() {

@@ -43,6 +43,7 @@ private:
 
     std::unique_ptr<KFileStream> mStream;
     bool mLoaded = false;
+    bool mSeekable = true;  // the file written can go back to patch its header
     double mUnitScale = 0.1;
     float mPointScale = -1.0f;  // POINT:SCALE when the file has a usable one, else the header's
     int mPointGroup = 1;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../MotionTestHelpers.h"
 #include "animation/KFCurve.h"
@@ -12,6 +13,7 @@
 #include "attributes/KQovMarker.h"
 #include "common/TempTestFolder.h"
 #include "formats/motion/c3d/C3dTestUtil.h"
+#include "formats/motion/c3d/KMotionFileC3d.h"
 #include "formats/motion/c3d/KQovOpticalC3d.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -122,6 +124,45 @@ TEST(C3dWriterAudit, FrameNumbersTheHeaderCannotHold) {
         ASSERT_TRUE(ReadC3d(path, content, error)) << error;
         EXPECT_EQ(content.header.firstFrame, c.firstFrame) << c.start;
         EXPECT_EQ(content.header.lastFrame, content.header.firstFrame + c.frames - 1);
+    }
+}
+
+// Marker names beyond the 255 blocks that the parameter section's one-byte count holds are
+// refused as such before a record is written, not told as a full disk; the most that fit are
+// written whole.
+TEST(C3dWriterAudit, MarkerNamesTheParameterSectionCannotHold) {
+    const struct {
+        int markers;
+        size_t nameLength;
+        bool ok;
+    } cases[] = {{3300, 5, true}, {3350, 5, false}, {1990, 31, true}, {2010, 31, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.markers);
+        TempTestFolder dir;
+        const std::string path = dir.path() + "/names.c3d";
+        std::vector<std::string> names;
+        for (int k = 0; k < c.markers; ++k)
+            names.push_back(std::string(c.nameLength - std::to_string(k).size(), 'M') +
+                            std::to_string(k));
+        KMotionFileC3d file;
+        ASSERT_EQ(file.Open(path.c_str(), "wb"), 0);
+        KMarkerFileInfo info;
+        info.markerCount = c.markers;
+        info.frameCount = 1;
+        info.frameRate = 30.0;
+        info.scale = -1.0;
+        ASSERT_TRUE(file.WriteHeader(info));
+        EXPECT_EQ(file.WriteMarkerNames(names), c.ok);
+        const char* refusal = file.GetWriteRefusal();
+        EXPECT_EQ(refusal && std::string(refusal).find("at most 255 blocks") != std::string::npos,
+                  !c.ok);
+        if (!c.ok || !file.WriteFrame(KMarkerFrame(size_t(c.markers)), KTime(), 1)) continue;
+        ASSERT_TRUE(file.EndWrite() && file.Close() == 0);
+        C3dContent content;
+        std::string error;
+        ASSERT_TRUE(ReadC3d(path, content, error)) << error;
+        EXPECT_GT(content.parameterBlocks, 250);
+        EXPECT_EQ(content.labels, names);
     }
 }
 
