@@ -108,12 +108,21 @@ bool KFileStream::CommitTogether(KFileStream& first, KFileStream& second) {
         return second.Commit() && ok;
     }
     KPlatformReplaceFile* files[] = {&a.replace, &b.replace};
-    const bool ok = KPlatformReplaceFile::CommitTogether(files, 2);
-    for (Handle* h : {&a, &b}) {
-        h->file = nullptr;
-        h->open = false;
-        h->replacing = false;
+    const auto closed = [&] {
+        for (Handle* h : {&a, &b}) {
+            h->file = nullptr;
+            h->open = false;
+            h->replacing = false;
+        }
+    };
+    bool ok;
+    try {
+        ok = KPlatformReplaceFile::CommitTogether(files, 2);
+    } catch (...) {
+        closed();  // dropped: nothing left to put in place at close
+        throw;
     }
+    closed();
     return ok;
 }
 
