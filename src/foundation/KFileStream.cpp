@@ -88,15 +88,13 @@ void KFileStream::Close() {
 
 bool KFileStream::Commit() {
     if (!mHandle->open) return false;
-    bool ok;
-    if (mHandle->replacing)
-        ok = mHandle->replace.Commit();
-    else
-        ok = std::fclose(mHandle->file) == 0;
+    // Closed before the commit, which may throw (out of memory) and then drops the new file.
+    FILE* file = mHandle->file;
+    const bool replacing = mHandle->replacing;
     mHandle->file = nullptr;
     mHandle->open = false;
     mHandle->replacing = false;
-    return ok;
+    return replacing ? mHandle->replace.Commit() : std::fclose(file) == 0;
 }
 
 bool KFileStream::CommitTogether(KFileStream& first, KFileStream& second) {
@@ -107,14 +105,13 @@ bool KFileStream::CommitTogether(KFileStream& first, KFileStream& second) {
         const bool ok = first.Commit();
         return second.Commit() && ok;
     }
-    KPlatformReplaceFile* files[] = {&a.replace, &b.replace};
-    const bool ok = KPlatformReplaceFile::CommitTogether(files, 2);
     for (Handle* h : {&a, &b}) {
         h->file = nullptr;
         h->open = false;
         h->replacing = false;
     }
-    return ok;
+    KPlatformReplaceFile* files[] = {&a.replace, &b.replace};
+    return KPlatformReplaceFile::CommitTogether(files, 2);
 }
 
 void KFileStream::Discard() {

@@ -394,6 +394,16 @@ bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, si
             if (files[i]) files[i]->Abandon();
         return false;
     }
+    try {
+        return PlaceFinished(files, count);
+    } catch (...) {
+        // A file left waiting would take its place when its stream closes, after the refusal.
+        for (size_t i = 0; i < count; ++i) files[i]->Drop();
+        throw;
+    }
+}
+
+bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, size_t count) {
     // Two targets that are one file would end holding one new file of the two.
     for (size_t i = 0; i < count; ++i)
         for (size_t j = i + 1; j < count; ++j)

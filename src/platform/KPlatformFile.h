@@ -76,10 +76,13 @@ public:
     // again, so that all or none of the targets change; false then, every new file and hidden
     // name gone. Should putting back fail as well, false with the targets left mixed and the
     // hidden names of their old files in KPlatformLastReplaceFailure. Two targets that are one
-    // file are refused, nothing changed.
+    // file are refused, nothing changed. Memory running out drops every file not yet placed
+    // before the exception goes on.
     static bool CommitTogether(KPlatformReplaceFile* const* files, size_t count);
 
 private:
+    // CommitTogether once every file is finished.
+    static bool PlaceFinished(KPlatformReplaceFile* const* files, size_t count);
     // Removes the new file (when there is one) and forgets it.
     void Drop();
     // Drops every new file of a set, telling why they were not put in place; false.

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -14,6 +17,25 @@
 #include "common/TempTestFolder.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSystem.h"
+
+namespace {
+
+std::atomic<long> gRefuseIn{-1};  // allocations until a refused one; -1: none refused
+
+}  // namespace
+
+// The heap of this test program can be told to refuse its n-th allocation from now.
+void* operator new(std::size_t size) {
+    if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -286,6 +308,40 @@ TEST_F(TempFolder, ReplaceTogetherPutsBackWhatItPlaced) {
         ASSERT_TRUE(KPlatformRemoveDirectory((mFolder + "/b").c_str()));
         KPlatformDeleteFile((mFolder + "/a").c_str());
     }
+}
+
+// Memory running out while files are put in place together leaves every old file and nothing
+// hidden; the files dropped are not put in place later either, when their streams close.
+TEST_F(TempFolder, ReplaceTogetherOutOfMemoryKeepsTheOldFiles) {
+    Touch("a", "old a");
+    Touch("b", "old b");
+    bool placed = false;
+    for (long n = 0; !placed && n < 100; ++n) {
+        SCOPED_TRACE(n);
+        KPlatformReplaceFile a, b;
+        ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+        ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
+        fputs("new a", a.GetFile());
+        fputs("new b", b.GetFile());
+        KPlatformReplaceFile* both[] = {&a, &b};
+        bool threw = false;
+        gRefuseIn = n;
+        try {
+            placed = KPlatformReplaceFile::CommitTogether(both, 2);
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        gRefuseIn = -1;
+        EXPECT_NE(threw, placed);
+        if (placed) break;
+        EXPECT_FALSE(a.Commit());
+        EXPECT_FALSE(b.Commit());
+        EXPECT_EQ(Bytes(mFolder + "/a"), "old a");
+        EXPECT_EQ(Bytes(mFolder + "/b"), "old b");
+        EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "a", "b"}));
+    }
+    EXPECT_TRUE(placed);
+    EXPECT_EQ(Bytes(mFolder + "/a"), "new a");
 }
 
 // Two names of one file (a link to the other, or the same name twice) are refused whole; a new
