@@ -70,11 +70,6 @@ bool HoldsAttributes(const KQovNode* root) {
     return false;
 }
 
-// The importer's and exporter's error when memory ran out.
-bool IsOutOfMemory(const char* error) {
-    return std::strncmp(error, "Out of memory", 13) == 0;
-}
-
 bool IsEmptyFile(const char* path) {
     KFileStream file;
     return file.Open(path, "rb") && file.Seek(2, 0) == 0 && file.Tell() == 0;
@@ -85,30 +80,6 @@ struct Stage {
     std::string in;
     std::string out;
     bool writing = false;
-};
-
-// The scene's objects once memory ran out: taking them apart needs memory too, so they are
-// left to go with the process.
-KQovObjectManager* gLeftWhenStarved = nullptr;
-
-// Owns the conversion's object manager; destroys it unless memory ran out.
-class SceneObjects {
-public:
-    SceneObjects() : mManager(new KQovObjectManager) {}
-    ~SceneObjects() {
-        if (std::uncaught_exceptions() > 0 || mStarved)
-            gLeftWhenStarved = mManager;
-        else
-            delete mManager;
-    }
-    SceneObjects(const SceneObjects&) = delete;
-    SceneObjects& operator=(const SceneObjects&) = delete;
-    KQovObjectManager& Get() { return *mManager; }
-    void Starved() { mStarved = true; }
-
-private:
-    KQovObjectManager* mManager;
-    bool mStarved = false;
 };
 
 int ConvertFiles(int argc, char** argv, Stage& stage) {
@@ -187,8 +158,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         return Fail(target, std::string("the output is the same file as the input ") + in +
                                 "; nothing was read or written");
 
-    SceneObjects objects;
-    KQovObjectManager& manager = objects.Get();
+    KQovObjectManager& manager = QovToolNewManager();
     KQovScene* scene = manager.CreateScene();
     KQovImporter importer(&manager);
     importer.SetPassword(password);
@@ -205,10 +175,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     std::unique_ptr<KStreamOptions> readOptions;
     if (readId <= 2) {
         // Initialize opened the file: the one open that the read is watched from.
-        if (!QovToolReadQov(importer, scene, in)) {
-            if (IsOutOfMemory(importer.GetLastErrorString())) objects.Starved();
-            return 1;
-        }
+        if (!QovToolReadQov(importer, scene, in)) return 1;
     } else {
         double fileRate = 0.0;
         readOptions = QovToolReadFile(manager, scene, in, readId, skeleton, true, progress,
@@ -260,7 +227,6 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         const int told = progress.GetErrorCount();
         const bool ok = exporter.Export(scene, options.get());
         progress.End();
-        if (!ok && IsOutOfMemory(exporter.GetLastErrorString())) objects.Starved();
         if (!ok && !importer.CheckFileUnchanged()) return Fail(in, importer.GetLastErrorString());
         // A writer that refused the scene has said why; the exporter's own code says less.
         if (!ok) {
@@ -284,8 +250,8 @@ int QovToolConvert(int argc, char** argv) {
     try {
         return ConvertFiles(argc, argv, stage);
     } catch (const std::bad_alloc&) {
-        // Everything the conversion held is gone by now, an unfinished new file with it: the
-        // old output stays.
+        // The writer and its unfinished new file are gone by now (the scene's objects are left
+        // to the process): the old output stays.
         const std::string& file = stage.writing ? stage.out : stage.in;
         return Fail(file, std::string("Out of memory while ") +
                               (stage.writing ? "writing " : "reading ") + file);
