@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMaterialProperties.h"
@@ -27,7 +28,13 @@ KQovMaterial::KQovMaterial(KQovObjectManager* manager, const char* name)
       mError(kMaterialErrors, 1),
       mShadingModel("phong") {
     mProperties = new KQovMaterialProperties(this);
-    AddDefaultTakeNode();
+    try {
+        AddDefaultTakeNode();
+    } catch (...) {
+        // No destructor runs for a material never made.
+        std::exchange(mProperties, nullptr)->Destroy();
+        throw;
+    }
 }
 
 KQovMaterial::~KQovMaterial() {

@@ -4,6 +4,8 @@
 // property set; "Shininess" is kept on a 0 to 128 scale there and read and
 // written on a 0 to 1 scale here.
 
+#include <string>
+
 #include "foundation/KColor.h"
 #include "foundation/KError.h"
 #include "foundation/KString.h"
@@ -63,6 +65,8 @@ public:
     // Same prefixed name (case counts), same default colours and factors, same
     // shading model in any case.
     bool IsEqual(const KQovMaterial& other) const;
+    // The same for any two materials IsEqual takes for equal (the name).
+    std::string GetEqualityKey() const { return GetName(); }
 
 private:
     void SetColorChannel(const char* channel, const double* rgb);

@@ -1,5 +1,7 @@
 #include "attributes/KQovShadingChannels.h"
 
+#include <memory>
+
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
@@ -8,9 +10,11 @@
 
 namespace {
 
-KFCurveNode* NewChannel(KQovTakeNode* take, const char* name, const char* dataType) {
+// Owned here until a parent takes it, so that running out of memory leaves nothing behind.
+std::unique_ptr<KFCurveNode> NewChannel(KQovTakeNode* take, const char* name,
+                                        const char* dataType) {
     if (!take || !take->GetRoot()) return nullptr;
-    return KFCurveNode::Create(name, KDataType::FindByName(dataType));
+    return std::unique_ptr<KFCurveNode>(KFCurveNode::Create(name, KDataType::FindByName(dataType)));
 }
 
 }  // namespace
@@ -18,27 +22,33 @@ KFCurveNode* NewChannel(KQovTakeNode* take, const char* name, const char* dataTy
 void KQovShadingChannels::AddVector(KQovTakeNode* take, const char* name, const char* dataType,
                                     const double* values, KQovTakeNodeContainer* linker,
                                     KProperty* property) {
-    KFCurveNode* channel = NewChannel(take, name, dataType);
+    std::unique_ptr<KFCurveNode> channel = NewChannel(take, name, dataType);
     if (!channel) return;
+    KFCurve* curves[3] = {};
     for (int c = 0; c < 3; ++c) {
-        KFCurveNode* component = KFCurveNode::Create(KQovTakeNodeContainer::GetComponentName(c));
-        KFCurve* curve = KFCurve::Create(values[c], c == 0, c == 1, c == 2);
-        component->SetCurve(curve);
-        channel->Add(component);
-        if (linker) linker->LinkPropertyToCurve(property, c, curve);
+        std::unique_ptr<KFCurveNode> component(
+            KFCurveNode::Create(KQovTakeNodeContainer::GetComponentName(c)));
+        curves[c] = KFCurve::Create(values[c], c == 0, c == 1, c == 2);
+        component->SetCurve(curves[c]);
+        channel->Add(component.get());
+        component.release();
     }
-    take->GetRoot()->Add(channel);
+    take->GetRoot()->Add(channel.get());
+    channel.release();
+    // Linked once the take holds the curves: whoever drops the take unlinks them.
+    for (int c = 0; c < 3 && linker; ++c) linker->LinkPropertyToCurve(property, c, curves[c]);
 }
 
 void KQovShadingChannels::AddSingle(KQovTakeNode* take, const char* name, const char* dataType,
                                     double value, KQovTakeNodeContainer* linker,
                                     KProperty* property) {
-    KFCurveNode* channel = NewChannel(take, name, dataType);
+    std::unique_ptr<KFCurveNode> channel = NewChannel(take, name, dataType);
     if (!channel) return;
     KFCurve* curve = KFCurve::Create(value, 0.75f, 0.0f, 0.0f);
     channel->SetCurve(curve);
+    take->GetRoot()->Add(channel.get());
+    channel.release();
     if (linker) linker->LinkPropertyToCurve(property, 0, curve);
-    take->GetRoot()->Add(channel);
 }
 
 KFCurve* KQovShadingChannels::DefaultCurve(const KQovTakeNodeContainer& object, const char* name,

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovShadingChannels.h"
@@ -68,8 +69,14 @@ int SwapUse(int value) {
 KQovTexture::KQovTexture(KQovObjectManager* manager, const char* name)
     : KQovTakeNodeContainer(manager, name, &mError), mError(kTextureErrors, 1) {
     mProperties = new KQovTextureProperties(this);
-    AddDefaultTakeNode();
-    Reset();
+    try {
+        AddDefaultTakeNode();
+        Reset();
+    } catch (...) {
+        // No destructor runs for a texture never made.
+        std::exchange(mProperties, nullptr)->Destroy();
+        throw;
+    }
 }
 
 KQovTexture::~KQovTexture() {
@@ -268,6 +275,14 @@ double KQovTexture::GetDefaultAlpha() const {
 
 KObject* KQovTexture::GetMediaClip() const {
     return mProperties->GetMediaClip();
+}
+
+std::string KQovTexture::GetEqualityKey() const {
+    // Neither part holds a zero byte: the pair is told apart from every other.
+    std::string key(NameStem(GetName()));
+    key += '\0';
+    key += mFileName.Buffer();
+    return key;
 }
 
 bool KQovTexture::IsEqual(const KQovTexture& other) const {

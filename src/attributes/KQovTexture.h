@@ -5,6 +5,7 @@
 // not linked to its properties: the setters write both.
 
 #include <cstdint>
+#include <string>
 
 #include "foundation/KError.h"
 #include "foundation/KString.h"
@@ -127,6 +128,9 @@ public:
     // Same name once trailing digits and blanks are dropped, same placement,
     // alpha, cropping, mapping, use and files.
     bool IsEqual(const KQovTexture& other) const;
+    // The same for any two textures IsEqual takes for equal (the name stem and the file), so
+    // that a search for equal ones among many compares only those of one key.
+    std::string GetEqualityKey() const;
 
 private:
     void SetChannel(const char* channel, int row, const double* xyz);

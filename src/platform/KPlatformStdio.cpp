@@ -1,5 +1,6 @@
 #include "platform/KPlatformStdio.h"
 
+#include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,7 +24,8 @@ public:
 
 private:
     static void DrainLocked();
-    int mDescriptor;
+    static void ForkChild();
+    int mDescriptor;  // -1: a watch of the parent of a forked process
     uint64_t mWrites = 0;
 };
 
@@ -38,6 +40,20 @@ std::vector<KPlatformWriteWatch*> gWatches;
 constexpr uint32_t kWrites = IN_MODIFY | IN_CLOSE_WRITE;
 
 }  // namespace
+
+// A forked child shares its parent's queue: events it read would be lost to the parent. The
+// child opens a queue of its own at its next watch; the watches it inherits can no longer
+// tell, and count as written (as a stamp without a watch does).
+void KPlatformWriteWatch::ForkChild() {
+    if (gNotify >= 0) close(gNotify);
+    gNotify = -2;
+    for (KPlatformWriteWatch* watch : gWatches) {
+        watch->mDescriptor = -1;
+        ++watch->mWrites;
+    }
+    gWatches.clear();
+    gWatchMutex.unlock();
+}
 
 void KPlatformWriteWatch::DrainLocked() {
     alignas(inotify_event) char buffer[16384];
@@ -59,6 +75,10 @@ void KPlatformWriteWatch::DrainLocked() {
 
 std::shared_ptr<KPlatformWriteWatch> KPlatformWriteWatch::Take(int file) {
     std::lock_guard<std::mutex> lock(gWatchMutex);
+    // The queue held across a fork, so that the child finds it whole and can let it go.
+    static const bool handled =
+        pthread_atfork([] { gWatchMutex.lock(); }, [] { gWatchMutex.unlock(); }, &ForkChild) == 0;
+    if (!handled) return nullptr;
     if (gNotify == -2) gNotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (gNotify < 0) return nullptr;
     // Events of the file queued before now belong to the watches before this one.
@@ -92,6 +112,7 @@ KPlatformWriteWatch::~KPlatformWriteWatch() {
     std::lock_guard<std::mutex> lock(gWatchMutex);
     const auto self = std::find(gWatches.begin(), gWatches.end(), this);
     if (self != gWatches.end()) gWatches.erase(self);
+    if (mDescriptor < 0) return;  // its queue is the parent's
     for (const KPlatformWriteWatch* other : gWatches)
         if (other->mDescriptor == mDescriptor) return;
     inotify_rm_watch(gNotify, mDescriptor);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "scene/KQovDeformer.h"
 #include "scene/KQovGenericNode.h"
@@ -10,6 +11,7 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
 #include "scene/KQovNodeAttribute.h"
+#include "scene/KQovObject.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovVideo.h"
 
@@ -32,10 +34,7 @@ const char* const kErrors[KQovEntityContainer::eErrorCount] = {
 
 template <class T>
 T* FindByName(const KQovUseList<T>& list, const char* name) {
-    if (!name) return nullptr;
-    for (int i = 0; i < list.GetCount(); ++i)
-        if (std::strcmp(list.Get(i)->GetName(), name) == 0) return list.Get(i);
-    return nullptr;
+    return list.FindNamed(name);
 }
 
 void CollectTree(KQovNode* root, int type, std::vector<KQovNode*>& out) {
@@ -46,6 +45,49 @@ void CollectTree(KQovNode* root, int type, std::vector<KQovNode*>& out) {
 }
 
 }  // namespace
+
+template <class T>
+void KQovUseList<T>::AddUse(T* object) {
+    const auto [at, added] = mUses.try_emplace(object, 0);
+    if (added) {
+        try {
+            mOrder.push_back(object);
+        } catch (...) {
+            mUses.erase(at);
+            throw;
+        }
+    }
+    ++at->second;
+    if (!added || !mNamedValid) return;
+    try {
+        mNamed.try_emplace(object->GetName(), object);
+    } catch (const std::bad_alloc&) {
+        mNamedValid = false;  // made again at the next look-up
+    }
+}
+
+template <class T>
+T* KQovUseList<T>::FindNamed(const char* name) const {
+    if (!name) return nullptr;
+    const uint64_t renames = KQovObject::GetRenameCount();
+    if (!mNamedValid || mNamedAt != renames) {
+        mNamedValid = false;
+        try {
+            mNamed.clear();
+            for (T* object : mOrder) mNamed.try_emplace(object->GetName(), object);
+            mNamedAt = renames;
+            mNamedValid = true;
+        } catch (const std::bad_alloc&) {
+            // Without memory for the index, the list is searched in order.
+            mNamed.clear();
+            for (T* object : mOrder)
+                if (std::strcmp(object->GetName(), name) == 0) return object;
+            return nullptr;
+        }
+    }
+    const auto found = mNamed.find(name);
+    return found == mNamed.end() ? nullptr : found->second;
+}
 
 template <class T>
 int KQovUseList<T>::RemoveUse(T* object) {
@@ -59,6 +101,7 @@ int KQovUseList<T>::RemoveUse(T* object) {
 template <class T>
 void KQovUseList<T>::Forget(const T* object) {
     if (mUses.erase(object) == 0) return;
+    mNamedValid = false;
     mOrder.erase(std::find(mOrder.begin(), mOrder.end(), object));
 }
 

@@ -5,6 +5,7 @@
 // objects: the object manager does.
 
 #include <cstdint>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -30,9 +31,7 @@ public:
         auto it = mUses.find(object);
         return it == mUses.end() ? 0 : it->second;
     }
-    void AddUse(T* object) {
-        if (mUses[object]++ == 0) mOrder.push_back(object);
-    }
+    void AddUse(T* object);
     // The uses left; -1 when the object is not listed.
     int RemoveUse(T* object);
     // Takes the object out whatever its count.
@@ -40,11 +39,19 @@ public:
     void Clear() {
         mOrder.clear();
         mUses.clear();
+        mNamedValid = false;
     }
+    // The first listed object of the name; null when none.
+    T* FindNamed(const char* name) const;
 
 private:
     std::vector<T*> mOrder;
     std::unordered_map<const T*, int32_t> mUses;
+    // The first listed object of each name (viewing the objects' own names), made on demand
+    // and good while no object is renamed (KQovObject::GetRenameCount) or taken out.
+    mutable std::unordered_map<std::string_view, T*> mNamed;
+    mutable uint64_t mNamedAt = 0;
+    mutable bool mNamedValid = false;
 };
 
 class KQovEntityContainer {

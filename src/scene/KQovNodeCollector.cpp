@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "foundation/KQovLayerElement.h"
 #include "scene/KQovEntityContainer.h"
@@ -15,11 +16,6 @@
 
 namespace {
 template <class T>
-bool Holds(const std::vector<T*>& list, const T* item) {
-    return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-template <class T>
 bool HoldsName(const std::vector<T*>& list, const char* name) {
     return std::any_of(list.begin(), list.end(), [name](T* o) { return std::strcmp(o->GetName(), name) == 0; });
 }
@@ -32,8 +28,9 @@ std::vector<KQovObject*> UsedObjects(KQovNode* node, int kind) {
     KQovSceneServices* services = KQovScene::GetServices();
     KQovNodeAttribute* geometry = node->GetNodeAttribute();
     if (!services || !geometry) return out;
-    auto add = [&out](KQovObject* o) {
-        if (o && !Holds(out, o)) out.push_back(o);
+    std::unordered_set<const KQovObject*> held;
+    auto add = [&out, &held](KQovObject* o) {
+        if (o && held.insert(o).second) out.push_back(o);
     };
     for (int layer = 0; layer < services->GetLayerCount(geometry); ++layer) {
         if (kind == 0) {

@@ -66,10 +66,12 @@ std::vector<KQovUserProperty*>& KQovObject::Records() {
 void KQovObject::CollectProperties(std::vector<KProperty*>&) {}
 
 void KQovObject::SetName(const char* name) {
+    NoteRename();
     mNames.currentName = KMakePrefixedName(GetClassPrefix().Buffer(), name);
 }
 
 void KQovObject::SetInitialName(const char* name) {
+    NoteRename();
     mNames.initialName = name ? name : "";
     mNames.currentName = mNames.initialName;
 }

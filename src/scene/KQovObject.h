@@ -4,6 +4,8 @@
 // object type, the user properties attached to it and the object manager that
 // created it.
 
+#include <atomic>
+#include <cstdint>
 #include <vector>
 
 #include "foundation/KString.h"
@@ -62,9 +64,15 @@ public:
     const char* GetInitialName() const { return mNames.initialName.Buffer(); }
     // Both names, unchanged.
     void SetInitialName(const char* name);
-    // What renamers rewrite.
-    KQovNamePair& GetNamePair() { return mNames; }
+    // What renamers rewrite (counted as a rename).
+    KQovNamePair& GetNamePair() {
+        NoteRename();
+        return mNames;
+    }
     const KQovNamePair& GetNamePair() const { return mNames; }
+    // Moves with every rename of any object: an index of objects by name made before it moved
+    // may be stale.
+    static uint64_t GetRenameCount() { return sRenames.load(std::memory_order_relaxed); }
     KString GetClassPrefix() const { return GetClassPrefix(GetObjectType()); }
     static KString GetClassPrefix(int objectType);
     // A type-name list of one entry.
@@ -101,6 +109,9 @@ private:
     const std::vector<KQovUserProperty*>& Records() const;
     std::vector<KQovUserProperty*>& Records();
 
+    static void NoteRename() { sRenames.fetch_add(1, std::memory_order_relaxed); }
+
+    static inline std::atomic<uint64_t> sRenames{0};
     KQovNamePair mNames;
     std::vector<KQovUserProperty*> mUserProperties;  // owned by the manager; see Records()
     bool mRecordsDeferred = false;

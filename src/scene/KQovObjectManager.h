@@ -257,14 +257,25 @@ private:
         objects.swap(list);
         for (T* object : objects) Dispose(object);
     }
+    // An object that cannot be listed for want of memory goes again.
     template <class T>
     static T* Listed(std::vector<T*>& list, T* object) {
-        if (object) list.push_back(object);
+        try {
+            if (object) list.push_back(object);
+        } catch (...) {
+            Dispose(object);
+            throw;
+        }
         return object;
     }
     template <class T>
     T* ListedAttribute(T* attribute) {
-        if (attribute) mAttributes.push_back(attribute);
+        try {
+            if (attribute) mAttributes.push_back(attribute);
+        } catch (...) {
+            Dispose(static_cast<KQovNodeAttribute*>(attribute));
+            throw;
+        }
         return attribute;
     }
     template <class T>

@@ -23,10 +23,12 @@ void KQovPropertyHandler::SetDeferTables(bool on) {
 
 KQovPropertyHandler::~KQovPropertyHandler() {
     // Members go first, last row first, each leaving the property list as it goes; a row gone
-    // is no longer counted, so that nothing finds it while the others go.
+    // is no longer counted, so that nothing finds it while the others go. Rows without a slot
+    // were never made (a constructor that ran out of memory stops within its last table).
     for (size_t t = mTables.size(); t-- > 0;) {
         const RowTable& table = mTables[t];
-        for (int i = table.count; i-- > 0;) {
+        const size_t made = std::min(size_t(table.count), mSlots.size() - size_t(table.firstRow));
+        for (size_t i = made; i-- > 0;) {
             const KQovPropertyDescriptor& row = table.rows[i];
             const size_t slot = mSlots.back();
             mSlots.pop_back();
@@ -69,6 +71,7 @@ void KQovPropertyHandler::CreateTableProperties(const KQovPropertyDescriptor* ro
     mRefs.reserve(mRefs.size() + others);
     mMembers.reserve(mMembers.size() + lists);
     ReserveProperties(size_t(count));
+    mTables.reserve(mTables.size() + 1);  // the push below cannot fail then
     RowTable table{rows, count, GetTableRowCount(), nullptr, embedded, 0};
     if (embedded > 0) table.items = std::allocator<KQovEmbeddedProperty>().allocate(embedded);
     // Listed before the rows are made, so that the destructor finds whatever was built.
@@ -204,17 +207,16 @@ void KQovPropertyHandler::SetEmbeddedNumbers(int row, const double* values, int 
 KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row, RowTable& table) {
     KDataType* dataType = row.dataType ? KDataType::FindByName(row.dataType) : nullptr;
     KProperty* property = nullptr;
-    KQovEmbeddedProperty* embedded = nullptr;
+    // Each row has its slot (which the reserves made room for) as soon as its property exists,
+    // so that the destructor takes apart what a failure after that leaves.
     switch (row.form) {
         case KQovPropertyDescriptor::eCreated: {
             const int code = row.typeCode ? row.typeCode : KProperty::TypeCodeFromDataType(dataType);
             property = CreateProperty(row.name, code, dataType, row.animatable, false);
-            if (!property) {
-                // Rows keep their indices.
-                mSlots.push_back(uint16_t(mRefs.size()));
-                mRefs.push_back(KWeakRef{});
-                return nullptr;
-            }
+            // Rows keep their indices.
+            mSlots.push_back(uint16_t(mRefs.size()));
+            mRefs.push_back(property ? property->GetWeakRef() : KWeakRef{});
+            if (!property) return nullptr;
             KQovSetPropertyNumbers(property, row.defaultValue, 4);
             if (row.defaultText) property->SetString(row.defaultText);
             break;
@@ -222,26 +224,29 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row, Row
         case KQovPropertyDescriptor::eObjectList: {
             std::unique_ptr<KPropertyObjectList> list(row.makeObjectList ? row.makeObjectList()
                                                                     : new KPropertyObjectList());
-            list->Init(row.name, this);
-            list->SetClassFilter(row.objectWord, row.objectClass ? row.objectClass() : -1);
-            // Never a sub-plug: a linked object must not count as a source of the set itself.
-            list->SetFilter(list->GetFilter(), 0);
-            const uint32_t sides = KPlug::eAcceptsSources | KPlug::eAcceptsDestinations |
-                                   KPlug::eOneSidedDestination;
-            list->SetPlugFlags(sides, false);
-            list->SetPlugFlags(row.objectDirection & sides, true);
             property = list.get();
             mMembers.push_back(std::move(list));
+            mSlots.push_back(uint16_t(mRefs.size()));
+            mRefs.push_back(property->GetWeakRef());
+            auto* members = static_cast<KPropertyObjectList*>(property);
+            members->Init(row.name, this);
+            members->SetClassFilter(row.objectWord, row.objectClass ? row.objectClass() : -1);
+            // Never a sub-plug: a linked object must not count as a source of the set itself.
+            members->SetFilter(members->GetFilter(), 0);
+            const uint32_t sides = KPlug::eAcceptsSources | KPlug::eAcceptsDestinations |
+                                   KPlug::eOneSidedDestination;
+            members->SetPlugFlags(sides, false);
+            members->SetPlugFlags(row.objectDirection & sides, true);
             break;
         }
         default: {
             KQovEmbeddedProperty* member =
-                new (&table.items[table.used++]) KQovEmbeddedProperty(row.typeCode);
+                new (&table.items[table.used]) KQovEmbeddedProperty(row.typeCode);
+            mSlots.push_back(uint16_t(table.used++));
             member->Init(row.name, this);
             member->SetDataType(dataType);
             member->SetNumbers(row.defaultValue, 4);
             if (row.defaultText) member->SetText(row.defaultText);
-            embedded = member;
             property = member;
             break;
         }
@@ -253,12 +258,6 @@ KProperty* KQovPropertyHandler::CreateRow(const KQovPropertyDescriptor& row, Row
     if (row.userFlags) property->SetUserFlag(row.userFlags, true);
     if (row.enumSource) property->SetEnumSource(row.enumSource);
     if (row.enumLabels) property->SetEnumLabels(row.enumLabels);
-    if (embedded) {
-        mSlots.push_back(uint16_t(table.used - 1));
-    } else {
-        mSlots.push_back(uint16_t(mRefs.size()));
-        mRefs.push_back(property->GetWeakRef());
-    }
     return property;
 }
 

@@ -187,14 +187,20 @@ KQovTakeNode* KQovTakeNodeContainer::AddTakeNode(const char* name) {
         }
     }
     std::unique_ptr<KQovTakeNode> take;
-    if (KQovTakeNode* first = GetDefaultTakeNode()) {
-        take = std::make_unique<KQovTakeNode>(*first);
-        take->SetName(name);
-    } else {
-        take = std::make_unique<KQovTakeNode>(name);
-        InitTakeNodeChannels(take.get());
+    try {
+        if (KQovTakeNode* first = GetDefaultTakeNode()) {
+            take = std::make_unique<KQovTakeNode>(*first);
+            take->SetName(name);
+        } else {
+            take = std::make_unique<KQovTakeNode>(name);
+            InitTakeNodeChannels(take.get());
+        }
+        mTakeNodes.push_back(std::move(take));
+    } catch (...) {
+        // Out of memory: no link may outlive the curves of a take that goes.
+        if (take) RemoveLinksUnder(take->GetRoot());
+        throw;
     }
-    mTakeNodes.push_back(std::move(take));
     return mTakeNodes.back().get();
 }
 

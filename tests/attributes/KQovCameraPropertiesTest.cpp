@@ -1,12 +1,62 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <string>
 #include <utility>
 
 #include "attributes/KQovCamera.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovTexture.h"
 #include "scene/KDataType.h"
+#include "scene/KQovObjectManager.h"
+
+// The heap of this test program can be told to refuse its n-th allocation from now.
+namespace {
+std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
+void* Take(std::size_t size) {
+    if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) return nullptr;
+    return std::malloc(size ? size : 1);
+}
+void* TakeOrThrow(std::size_t size) {
+    if (void* p = Take(size)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return TakeOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+    return TakeOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Take(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Take(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -89,3 +139,33 @@ TEST(KQovCameraProperties, EnumLabelsEndWhereTheirListsEnd) {
 }
 
 }  // namespace
+
+// Each allocation of making a camera, a texture and a material (their property sets above all)
+// refused in turn: the failure reaches the caller whole, nothing half-built is taken apart (the
+// sanitizers see no bad access and no leak), and the manager goes on making objects.
+TEST(KQovCameraProperties, EachRefusedAllocationOfASetLeavesNothingHalfBuilt) {
+    for (const std::string kind : {"camera", "texture", "material"}) {
+        long n = 0;
+        for (;; ++n) {
+            SCOPED_TRACE(kind + ", allocation " + std::to_string(n));
+            KQovObjectManager manager;
+            auto make = [&]() -> void* {
+                if (kind == "texture") return manager.CreateTexture("t");
+                if (kind == "material") return manager.CreateMaterial("m");
+                return manager.CreateCamera();
+            };
+            void* made = nullptr;
+            gRefuseIn = n;
+            try {
+                made = make();
+            } catch (const std::bad_alloc&) {
+            }
+            if (gRefuseIn.exchange(-1) >= 0) {
+                ASSERT_NE(made, nullptr);  // past the last allocation
+                break;
+            }
+            EXPECT_NE(make(), nullptr);
+        }
+        EXPECT_GT(n, 20);
+    }
+}

@@ -74,11 +74,6 @@ bool HoldsSomething(KQovNode* root) {
     return false;
 }
 
-// The importer's and exporter's error when memory ran out.
-bool IsOutOfMemory(const char* error) {
-    return std::strncmp(error, "Out of memory", 13) == 0;
-}
-
 bool IsEmptyFile(const char* path) {
     KFileStream file;
     return file.Open(path, "rb") && file.Seek(2, 0) == 0 && file.Tell() == 0;
@@ -90,30 +85,6 @@ struct Stage {
     std::string out;
     bool writing = false;
     bool written = false;  // the output is in place
-};
-
-// The scene's objects once memory ran out: taking them apart needs memory too, so they are
-// left to go with the process.
-KQovObjectManager* gLeftWhenStarved = nullptr;
-
-// Owns the conversion's object manager; destroys it unless memory ran out.
-class SceneObjects {
-public:
-    SceneObjects() : mManager(new KQovObjectManager) {}
-    ~SceneObjects() {
-        if (std::uncaught_exceptions() > 0 || mStarved)
-            gLeftWhenStarved = mManager;
-        else
-            delete mManager;
-    }
-    SceneObjects(const SceneObjects&) = delete;
-    SceneObjects& operator=(const SceneObjects&) = delete;
-    KQovObjectManager& Get() { return *mManager; }
-    void Starved() { mStarved = true; }
-
-private:
-    KQovObjectManager* mManager;
-    bool mStarved = false;
 };
 
 int ConvertFiles(int argc, char** argv, Stage& stage) {
@@ -176,8 +147,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         if (extension == writer.extension) id = writer.id;
     if (id < 0) return Fail(out, "no writer for this extension");
 
-    SceneObjects objects;
-    KQovObjectManager& manager = objects.Get();
+    KQovObjectManager& manager = QovToolNewManager();
     // Every file the conversion writes: the output and what its writer puts beside it.
     std::vector<std::string> written{out};
     if (std::unique_ptr<KQovWriter> writer{KQovMakeFormatWriter(id, &manager)})
@@ -220,10 +190,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     std::unique_ptr<KStreamOptions> readOptions;
     if (readId <= 2) {
         // Initialize opened the file: the one open that the read is watched from.
-        if (!QovToolReadQov(importer, scene, in)) {
-            if (IsOutOfMemory(importer.GetLastErrorString())) objects.Starved();
-            return 1;
-        }
+        if (!QovToolReadQov(importer, scene, in)) return 1;
     } else {
         double fileRate = 0.0;
         std::vector<std::string> otherFilesRead;
@@ -270,7 +237,6 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     const int told = progress.GetErrorCount();
     const bool ok = exporter.Export(scene, options.get());
     progress.End();
-    if (!ok && IsOutOfMemory(exporter.GetLastErrorString())) objects.Starved();
     if (!ok && !importer.CheckFileUnchanged()) return Fail(in, importer.GetLastErrorString());
     // A writer that refused the scene has said why; the exporter's own code says less.
     if (!ok) {

@@ -219,7 +219,7 @@ int QovToolInfo(int argc, char** argv) {
     if (!QovToolSkeletonFlagApplies(file, chosenSkeleton)) return 2;
     if (!QovToolCheckReadable(file)) return 1;
 
-    KQovObjectManager manager;
+    KQovObjectManager& manager = QovToolNewManager();
     KQovScene* scene = manager.CreateScene();
     KQovImporter importer(&manager);
     importer.SetPassword(password);

@@ -10,6 +10,7 @@
 #include "io/KQovReader.h"
 #include "io/KStreamOptions.h"
 #include "io/KStreamOptionsMotion.h"
+#include "scene/KQovObjectManager.h"
 #include "tools/qovtool/Formats.h"
 #include "tools/qovtool/Skeleton.h"
 
@@ -60,6 +61,15 @@ void QovToolPrintWarnings(const char* file, const KString& status) {
                          text.substr(start, end - start).c_str());
         start = end + 1;
     }
+}
+
+namespace {
+KQovObjectManager* gManager = nullptr;  // reachable to the end, as the process keeps it
+}  // namespace
+
+KQovObjectManager& QovToolNewManager() {
+    gManager = new KQovObjectManager;
+    return *gManager;
 }
 
 bool QovToolReadQov(KQovImporter& importer, KQovScene* scene, const char* file) {

@@ -39,6 +39,10 @@ private:
 // The reader's or writer's findings that did not stop it, one warning per line.
 void QovToolPrintWarnings(const char* file, const KString& status);
 
+// A new object manager whose objects go with the process: taking them apart needs memory, which
+// may have run out, and nothing after the output is in place may undo a success. One a run.
+KQovObjectManager& QovToolNewManager();
+
 // Reads the QOV file that `importer` was initialised with into `scene`, with its warnings;
 // false after saying why.
 bool QovToolReadQov(KQovImporter& importer, KQovScene* scene, const char* file);

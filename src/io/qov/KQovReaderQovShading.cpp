@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 #include <utility>
 
@@ -185,16 +186,31 @@ bool KQovReaderQov::ReadModelTextures(KQovGeometry* geometry) {
 
 namespace {
 
-// Removes from `list` every later object equal to an earlier one; the pairs (removed, kept).
+// Removes from `list` every later object equal to an earlier one; the pairs (removed, kept),
+// by kept object in list order, the removed ones of each last first. Equality holds between
+// objects of one key only, and is transitive: each object is compared with the first
+// objects of its key's classes.
 template <class T>
 std::vector<std::pair<T*, T*>> FindTwins(std::vector<T*>& list) {
+    std::unordered_map<std::string, std::vector<size_t>> firstsOfKey;
+    std::vector<std::vector<size_t>> twinsOf(list.size());
+    std::vector<T*> kept;
+    for (size_t j = 0; j < list.size(); ++j) {
+        std::vector<size_t>& firsts = firstsOfKey[list[j]->GetEqualityKey()];
+        const auto first = std::find_if(firsts.begin(), firsts.end(),
+                                        [&](size_t i) { return list[j]->IsEqual(*list[i]); });
+        if (first != firsts.end()) {
+            twinsOf[*first].push_back(j);
+        } else {
+            firsts.push_back(j);
+            kept.push_back(list[j]);
+        }
+    }
     std::vector<std::pair<T*, T*>> pairs;
     for (size_t i = 0; i < list.size(); ++i)
-        for (size_t j = list.size(); j-- > i + 1;)
-            if (list[j]->IsEqual(*list[i])) {
-                pairs.emplace_back(list[j], list[i]);
-                list.erase(list.begin() + long(j));
-            }
+        for (auto j = twinsOf[i].rbegin(); j != twinsOf[i].rend(); ++j)
+            pairs.emplace_back(list[*j], list[i]);
+    list = std::move(kept);
     return pairs;
 }
 

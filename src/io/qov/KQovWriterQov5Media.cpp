@@ -3,6 +3,7 @@
 // as TIFF, through a copy of its own in the temporary folder that is deleted once embedded.
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "attributes/KQovTexture.h"
@@ -65,27 +66,27 @@ void PrepareContent(const std::vector<KImageConverterRegistry*>& registries, con
 
 void KQovWriterQov5::CollectMedia(KQovScene* scene, std::vector<MediaEntry>& entries) {
     KQovEntityContainer* entity = scene->GetEntityContainer();
-    auto nameTaken = [&entries](const KString& name) {
-        for (const MediaEntry& entry : entries)
-            if (entry.name == name) return true;
-        return false;
-    };
+    // The paths and names of the entries, looked up once per texture.
+    std::unordered_set<std::string> paths, names;
+    for (const MediaEntry& entry : entries) {
+        paths.insert(entry.path.Buffer());
+        names.insert(entry.name.Buffer());
+    }
     for (int i = 0; i < entity->GetTextureCount(); ++i) {
         auto* texture = dynamic_cast<KQovTexture*>(entity->GetTexture(i));
         const char* file = texture ? texture->GetFileName() : "";
         if (!file[0]) continue;
         // One clip per file: the whole cleaned path decides, not its last part.
         const KString path = KCleanPath(file);
-        bool listed = false;
-        for (const MediaEntry& entry : entries) listed = listed || entry.path == path;
-        if (listed) continue;
+        if (!paths.insert(path.Buffer()).second) continue;
         // Another file of the same name gets a name of its own ("a.tif", "a_1.tif", ...).
         KString name = KExtractFileName(path.Buffer(), true);
         const KString extension = KExtractFileExtension(name.Buffer());
         const KString stem = KExtractFileName(path.Buffer(), false);
-        for (int n = 1; nameTaken(name); ++n)
+        for (int n = 1; names.count(name.Buffer()) != 0; ++n)
             name = stem + "_" + KString(std::to_string(n).c_str()) +
                    (extension.IsEmpty() ? KString("") : KString(".") + extension);
+        names.insert(name.Buffer());
         entries.push_back({name, path, KString(file)});
     }
 }

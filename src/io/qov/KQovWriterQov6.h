@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "io/qov/KQovWriterQov5.h"
@@ -64,6 +66,9 @@ private:
     struct NodeShading {
         std::vector<KQovMaterial*> materials;
         std::vector<KQovTexture*> textures;
+        // The positions in those lists.
+        std::unordered_map<const KQovMaterial*, int> materialAt;
+        std::unordered_map<const KQovTexture*, int> textureAt;
     };
     void CollectShading(KQovScene* scene);
     void CollectNodeShading(KQovNode* node);
@@ -97,5 +102,6 @@ private:
     std::map<const KQovNode*, NodeShading> mShading;
     std::vector<KQovObject*> mLayerOnly;       // shading objects the layers use
     std::vector<KQovObject*> mShadingObjects;  // the ones listed in mObjects
+    std::unordered_set<KQovObject*> mShadingListed;  // the same, to look up
     std::vector<MediaEntry> mClips;
 };

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovMaterial.h"
@@ -26,18 +28,19 @@ const char* BlendName(int mode) {
     return mode >= 0 && mode <= 4 ? kNames[mode] : "Translucent";
 }
 
+// Appends the item to the node's list unless it is there.
 template <class T>
-int IndexIn(const std::vector<T*>& list, const T* item) {
-    const auto at = std::find(list.begin(), list.end(), item);
-    return at == list.end() ? -1 : int(at - list.begin());
+void AddOnce(std::vector<T*>& list, std::unordered_map<const T*, int>& positions, T* item) {
+    if (positions.try_emplace(item, int(list.size())).second) list.push_back(item);
 }
 
 // The element's index `i` as a position in the node's list; -1 when it names nothing.
 template <class Element, class T>
-int Remapped(const Element& e, int i, const std::vector<T*>& list) {
+int Remapped(const Element& e, int i, const std::unordered_map<const T*, int>& positions) {
     const int at = e.GetIndexArray().GetAt(i);
     if (at < 0 || at >= e.GetDirectArray().GetCount()) return -1;
-    return IndexIn(list, static_cast<const T*>(e.GetDirectArray().GetAt(at)));
+    const auto found = positions.find(e.GetDirectArray().GetAt(at));
+    return found == positions.end() ? -1 : found->second;
 }
 
 }  // namespace
@@ -50,6 +53,7 @@ void KQovWriterQov6::WriteObjectProperties(KQovObject* object) {
 
 void KQovWriterQov6::CollectShading(KQovScene* scene) {
     mShadingObjects.clear();
+    mShadingListed.clear();
     KQovEntityContainer* entity = scene->GetEntityContainer();
     if (!entity) return;
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
@@ -66,16 +70,22 @@ void KQovWriterQov6::CollectVideos(KQovScene* scene) {
     mClips.clear();
     if (!mOptions->GetSwitch(KStreamOptionsQov::eVideos)) return;
     CollectMedia(scene, mClips);
+    // The written textures by the file they show, in the order they are written.
+    std::unordered_map<std::string, std::vector<KQovTexture*>> showing;
+    for (KQovObject* object : mShadingObjects)
+        if (auto* texture = dynamic_cast<KQovTexture*>(object))
+            if (texture->GetFileName()[0])
+                showing[KCleanPath(texture->GetFileName()).Buffer()].push_back(texture);
     for (size_t i = 0; i < mClips.size(); ++i) {
         const MediaEntry& clip = mClips[i];
         mClipOfFile[clip.path] = clip.name;
         const std::string name = KMakePrefixedName("Video::", clip.name.Buffer()).Buffer();
         mObjects.push_back({"Video", name, "Clip", [this, i] { WriteVideoObject(mClips[i]); }});
         // Each written texture that shows the file takes it from the clip.
-        for (KQovObject* object : mShadingObjects)
-            if (auto* texture = dynamic_cast<KQovTexture*>(object))
-                if (texture->GetFileName()[0] && KCleanPath(texture->GetFileName()) == clip.path)
-                    mConnections.push_back({"OO", name, texture->GetName(), ""});
+        const auto shown = showing.find(clip.path.Buffer());
+        if (shown != showing.end())
+            for (KQovTexture* texture : shown->second)
+                mConnections.push_back({"OO", name, texture->GetName(), ""});
     }
 }
 
@@ -95,8 +105,7 @@ void KQovWriterQov6::WriteVideoObject(const MediaEntry& clip) {
 }
 
 void KQovWriterQov6::ListShadingObject(KQovObject* object) {
-    if (std::find(mShadingObjects.begin(), mShadingObjects.end(), object) != mShadingObjects.end())
-        return;
+    if (!mShadingListed.insert(object).second) return;
     mShadingObjects.push_back(object);
     if (auto* material = dynamic_cast<KQovMaterial*>(object))
         mObjects.push_back({"Material", material->GetName(), "",
@@ -116,11 +125,11 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
         if (const KQovLayerElementMaterial* e = layer ? layer->GetMaterials() : nullptr)
             for (int i = 0; i < e->GetDirectArray().GetCount(); ++i)
                 if (KQovMaterial* m = e->GetDirectArray().GetAt(i))
-                    if (IndexIn(shading.materials, m) < 0) shading.materials.push_back(m);
+                    AddOnce(shading.materials, shading.materialAt, m);
         if (const KQovLayerElementTexture* e = layer ? layer->GetTextures() : nullptr)
             for (int i = 0; i < e->GetDirectArray().GetCount(); ++i)
                 if (KQovTexture* t = e->GetDirectArray().GetAt(i))
-                    if (IndexIn(shading.textures, t) < 0) shading.textures.push_back(t);
+                    AddOnce(shading.textures, shading.textureAt, t);
     }
     // Objects only the layers know (none of the scene's lists has them) are written as well.
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
@@ -167,7 +176,7 @@ void KQovWriterQov6::WriteShadingElements(KQovNode* node, KQovGeometry* geometry
                               e->GetReferenceMode());
         f->FieldWriteBegin("Materials");
         for (int i = 0; i < e->GetIndexArray().GetCount(); ++i)
-            f->FieldWriteI(Remapped(*e, i, shading.materials));
+            f->FieldWriteI(Remapped(*e, i, shading.materialAt));
         f->FieldWriteEnd();
         KQovWriteBlockEnd(f);
     }
@@ -182,7 +191,7 @@ void KQovWriterQov6::WriteShadingElements(KQovNode* node, KQovGeometry* geometry
         KQovWriteDoubleField(f, "TextureAlpha", e->GetAlpha());
         f->FieldWriteBegin("TextureId");
         for (int i = 0; i < e->GetIndexArray().GetCount(); ++i)
-            f->FieldWriteI(Remapped(*e, i, shading.textures));
+            f->FieldWriteI(Remapped(*e, i, shading.textureAt));
         f->FieldWriteEnd();
         KQovWriteBlockEnd(f);
     }

@@ -1,11 +1,13 @@
 // A mapped QOV file that another program cuts or writes anew while it is read: the read fails
 // with the field file's "cut short" error rather than giving a part of the scene, with the
-// read's threads on and off; a file replaced by a new one (renamed over it), linked or deleted
-// reads whole.
+// read's threads on and off (also when the only sign is a write seen by the watch on the file,
+// with a forked child taking stamps meanwhile); a file replaced by a new one (renamed over it),
+// linked or deleted reads whole.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -27,6 +29,7 @@
 #include "fieldfile/KQovFieldReader.h"
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsQov.h"
+#include "platform/KPlatformStdio.h"
 #include "scene/KQovNode.h"
 
 namespace {
@@ -145,7 +148,8 @@ TEST(KQovReaderQovFileChanged, ReadFailsWhenTheFileIsCutOrWrittenAnew) {
         eSameSizeOtherBytes,
         eReplacedByRename,
         eLinked,
-        eDeleted
+        eDeleted,
+        eWrittenLinkedStampedInChild
     };
     const struct {
         const char* what;
@@ -168,6 +172,10 @@ TEST(KQovReaderQovFileChanged, ReadFailsWhenTheFileIsCutOrWrittenAnew) {
         // one in place first).
         {"v6 linked at the takes", 0, "Retrieving take", eLinked, false},
         {"v6 deleted at the takes", 0, "Retrieving take", eDeleted, false},
+        // Only the watch of the file's writes tells; a forked child's stamp must not take its
+        // news.
+        {"v6 written in place, time put back, linked, a child stamping it at the takes", 0,
+         "Retrieving take", eWrittenLinkedStampedInChild, true},
     };
     for (const auto& c : kCases) {
         const std::string original = tmp / ("whole" + std::to_string(c.id) + ".qov");
@@ -211,6 +219,24 @@ TEST(KQovReaderQovFileChanged, ReadFailsWhenTheFileIsCutOrWrittenAnew) {
                     case eDeleted:
                         ASSERT_EQ(unlink(name.c_str()), 0);
                         break;
+                    case eWrittenLinkedStampedInChild: {
+                        std::string other = bytes;
+                        other[other.size() / 2] = char(other[other.size() / 2] ^ 0x5A);
+                        WriteInPlace(name, other);
+                        ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), past, 0), 0);
+                        ASSERT_EQ(::link(name.c_str(), link.c_str()), 0);
+                        const pid_t child = fork();
+                        ASSERT_GE(child, 0);
+                        if (child == 0) {
+                            KPlatformFileStamp stamp;
+                            const int file = open(name.c_str(), O_RDONLY);
+                            _exit(KPlatformGetDescriptorStamp(file, stamp) ? 0 : 1);
+                        }
+                        int status = -1;
+                        ASSERT_EQ(waitpid(child, &status, 0), child);
+                        ASSERT_EQ(status, 0);
+                        break;
+                    }
                 }
             };
             const Outcome read = ReadWhile(name, c.at, change, threads);

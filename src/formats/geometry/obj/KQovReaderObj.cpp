@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <string>
 #include <unordered_map>
 
 #include "attributes/KQovLayer.h"
@@ -27,6 +28,24 @@ void CopyIndices(KArrayInt& to, const std::vector<int>& from) {
     if (int32_t* at = to.AppendUninitialised(int(from.size())))
         std::memcpy(at, from.data(), from.size() * sizeof(int));
 }
+
+// The layer position of the first object of a prefixed name in an element, as the mesh's
+// GetMaterialIndex and GetTextureIndex find it; the names are taken in as the element grows,
+// so that a mesh of many materials looks each up once, not once per material added.
+struct NamedSlots {
+    std::unordered_map<std::string, int> at;
+    int taken = 0;
+    template <class Element>
+    int Find(const Element* element, const char* prefix, const char* name) {
+        if (!element || !name) return -1;
+        const auto& direct = element->GetDirectArray();
+        for (; taken < direct.GetCount(); ++taken)
+            if (const auto* item = direct.GetAt(taken); item && item->GetName())
+                at.try_emplace(KMakePrefixedName(prefix, item->GetName()).Buffer(), taken);
+        const auto found = at.find(KMakePrefixedName(prefix, name).Buffer());
+        return found == at.end() ? -1 : found->second;
+    }
+};
 
 }  // namespace
 
@@ -75,7 +94,12 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
         node->SetNodeAttribute(nurb);
         scene->GetRootNode()->AddChild(node);
     }
-    return BuildNodes(scene, referenceNode);
+    if (BuildNodes(scene, referenceNode)) return true;
+    // A mesh fails only when its arrays cannot be had.
+    mError.SetErrorWithText(
+        eUnidentifiedError,
+        (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+    return false;
 }
 
 void KQovReaderObj::CreateMaterials() {
@@ -177,6 +201,7 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     // Layer positions of the parser's materials and textures, found once per mesh; kept for
     // the materials the mesh uses only, since a file may hold a group and a material per face.
     std::unordered_map<int, int> materialAt, textureAt;
+    NamedSlots materialNamed, textureNamed;
     const size_t polygons = data.polygonSizes.size();
     // Per-polygon indices only where a layer keeps them by polygon (0 is what the rest get).
     std::vector<int> materials(library ? polygons : 0, 0);
@@ -186,14 +211,18 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
         if (m < 0) continue;
         int& materialSlot = materialAt.try_emplace(m, -1).first->second;
         if (materialSlot < 0 && mMaterials[m]) {
-            materialSlot = mesh->GetMaterialIndex(mMaterials[m]->GetName(), 0);
+            const KQovLayer* first = mesh->GetLayer(0);
+            materialSlot = materialNamed.Find(first ? first->GetMaterials() : nullptr,
+                                              "Material::", mMaterials[m]->GetName());
             if (materialSlot < 0) materialSlot = mesh->AddMaterial(mMaterials[m], 0);
         }
         materials[p] = std::max(0, materialSlot);
         if (mTextures[m]) {
             int& textureSlot = textureAt.try_emplace(m, -1).first->second;
             if (textureSlot < 0) {
-                textureSlot = mesh->GetTextureIndex(mTextures[m]->GetName(), 0);
+                const KQovLayer* first = mesh->GetLayer(0);
+                textureSlot = textureNamed.Find(first ? first->GetTextures() : nullptr,
+                                                "Texture::", mTextures[m]->GetName());
                 if (textureSlot < 0) textureSlot = mesh->AddTexture(mTextures[m], 0);
             }
             if (!textures.empty()) textures[p] = std::max(0, textureSlot);
