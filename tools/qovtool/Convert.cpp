@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "formats/motion/KMotionSceneTools.h"
-#include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
 #include "io/KQovExporter.h"
@@ -39,8 +38,6 @@
 
 namespace {
 
-// Writing id of the Acclaim motion file, which writes its skeleton file too.
-constexpr int kAmcWriter = 9;
 // Writing ids by extension, as the importer picks readers; ".qov" is handled by the flags.
 const struct {
     const char* extension;
@@ -152,8 +149,6 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     std::vector<std::string> written{out};
     if (std::unique_ptr<KQovWriter> writer{KQovMakeFormatWriter(id, &manager)})
         for (const std::string& file : writer->GetCompanionFiles(out)) written.push_back(file);
-    const std::string skeletonOut =
-        id == kAmcWriter ? std::string(KQovAcclaimSkeletonBeside(out).Buffer()) : std::string();
     // Writing over a file that is still to be read, or that the read used, loses it: refused
     // before anything is written.
     auto overwrites = [&](const std::string& source, std::string& target) {
@@ -166,10 +161,13 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         return false;
     };
     std::string target;
-    // An Acclaim pair whose two names are one file would end as that file holding the motion.
-    if (!skeletonOut.empty() && KPlatformSameReplaceTarget(skeletonOut.c_str(), out))
-        return Fail(skeletonOut, std::string("the skeleton file is the same file as the output ") +
-                                     out + "; nothing was read or written");
+    // A file written beside the output that is the output under another name (an Acclaim pair
+    // linked into one file) would end as one of the two.
+    for (size_t k = 1; k < written.size(); ++k)
+        if (KPlatformSameReplaceTarget(written[k].c_str(), out))
+            return Fail(written[k], std::string("the file written beside the output is the same "
+                                                "file as the output ") +
+                                        out + "; nothing was read or written");
     if (overwrites(in, target))
         return Fail(
             out, target + " is the same file as the input " + in + "; nothing was read or written");
@@ -242,11 +240,13 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     if (!ok) {
         const bool said = progress.GetErrorCount() > told;
         const std::string text = said ? "not written" : exporter.GetLastErrorString();
-        // A failure of the pair's skeleton file alone names that file.
-        const bool skeletonFailed = !said && !skeletonOut.empty() &&
-                                    text.find(skeletonOut) != std::string::npos &&
-                                    text.find(out) == std::string::npos;
-        return Fail(skeletonFailed ? skeletonOut : std::string(out), text);
+        // A failure of a file written beside the output (an Acclaim pair's skeleton file)
+        // alone names that file.
+        std::string failed = out;
+        if (!said && text.find(out) == std::string::npos)
+            for (size_t k = 1; k < written.size(); ++k)
+                if (text.find(written[k]) != std::string::npos) failed = written[k];
+        return Fail(failed, text);
     }
     stage.written = true;
     QovToolPrintWarnings(out, exporter.GetStatusText());
