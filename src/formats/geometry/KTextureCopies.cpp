@@ -143,8 +143,8 @@ bool KTextureNames::MaybeBeside(const std::string& name) {
     if (mListed == 0) {
         std::vector<KPlatformDirEntry> entries;
         const std::string folder = KExtractFileFolder(mWritten.c_str()).Buffer();
-        mListed = KPlatformListDirectory(KResolvePath(folder.c_str(), "*").Buffer(), entries) ? 1
-                                                                                             : -1;
+        mListed =
+            KPlatformListDirectory(KResolvePath(folder.c_str(), "*").Buffer(), entries) ? 1 : -1;
         for (const KPlatformDirEntry& entry : entries)
             if (!entry.isDirectory) mBeside.insert(Upper(entry.name));
     }

@@ -98,8 +98,8 @@ TEST(VpmFile, DamagedBlocks) {
          "claims 3 frames, the file ends after 1, and 1 were read.\n",
          3},
         // Nine numbers without the line's break, where the block claims more: "100" cut to "1".
-        {"last number cut", kBall + Block("stick", "3", "0.04", "1 0 0 0 0 0 1 1 1\n2 0 0 0 0 0 1 1 1"),
-         2, 1,
+        {"last number cut",
+         kBall + Block("stick", "3", "0.04", "1 0 0 0 0 0 1 1 1\n2 0 0 0 0 0 1 1 1"), 2, 1,
          "Line 15: the file ends inside this line; it was not read.\nLine 9: block \"stick\" "
          "claims 3 frames, the file ends after 1, and 1 were read.\n",
          3},
