@@ -9,13 +9,20 @@
 #include "foundation/KPath.h"
 #include "platform/KPlatformFile.h"
 
-bool KCopyTextureFile(const char* path, const char* written, std::string& status,
-                      const char* name) {
-    if (!path || !written) return false;
+namespace {
+
+std::string TargetBeside(const char* path, const char* written, const char* name) {
     const KString folder = KExtractFileFolder(written);
     const KString own = KExtractFileName(path, true);
-    const std::string target = KResolvePath(folder.Buffer(), name ? name : own.Buffer()).Buffer();
-    if (KFileExists(target.c_str())) return true;
+    return KResolvePath(folder.Buffer(), name ? name : own.Buffer()).Buffer();
+}
+
+std::string Upper(std::string name) {
+    for (char& c : name) c = KToUpper(c);
+    return name;
+}
+
+bool CopyTo(const char* path, const std::string& target, std::string& status) {
     FILE* in = KPlatformOpenFile(path, "rb");
     if (!in) {
         status += std::string("Unable to locate texture file \"") + path + "\".\n";
@@ -36,6 +43,16 @@ bool KCopyTextureFile(const char* path, const char* written, std::string& status
     ok = ok && copy.Commit();
     if (!ok) status += "Error writing texture file \"" + target + "\".\n";
     return ok;
+}
+
+}  // namespace
+
+bool KCopyTextureFile(const char* path, const char* written, std::string& status,
+                      const char* name) {
+    if (!path || !written) return false;
+    const std::string target = TargetBeside(path, written, name);
+    if (KFileExists(target.c_str())) return true;
+    return CopyTo(path, target, status);
 }
 
 namespace {
@@ -77,6 +94,8 @@ void KTextureNames::Reset(const std::string& written, const std::vector<std::str
     mByContent.clear();
     mContent.clear();
     mCopies.clear();
+    mBeside.clear();
+    mListed = 0;
     for (const std::string& file : own) mHolders[Key(FileNameOf(file))] = Holder{"", true};
 }
 
@@ -114,10 +133,22 @@ bool KTextureNames::FreeBeside(const std::string& path, const std::string& name,
                                bool unknownIsFree) {
     const KString target =
         KResolvePath(KExtractFileFolder(mWritten.c_str()).Buffer(), name.c_str());
-    if (!KFileExists(target.Buffer())) return true;
+    if (!MaybeBeside(name) || !KFileExists(target.Buffer())) return true;
     // An image that cannot be read cannot be told apart: it keeps its own name.
     if (unknownIsFree && Content(path).first == 0) return true;
     return SameBytes(path.c_str(), target.Buffer());
+}
+
+bool KTextureNames::MaybeBeside(const std::string& name) {
+    if (mListed == 0) {
+        std::vector<KPlatformDirEntry> entries;
+        const std::string folder = KExtractFileFolder(mWritten.c_str()).Buffer();
+        mListed =
+            KPlatformListDirectory(KResolvePath(folder.c_str(), "*").Buffer(), entries) ? 1 : -1;
+        for (const KPlatformDirEntry& entry : entries)
+            if (!entry.isDirectory) mBeside.insert(Upper(entry.name));
+    }
+    return mListed < 0 || mBeside.count(Upper(name)) > 0;
 }
 
 std::string KTextureNames::Take(const std::string& path, const std::string& name,
@@ -200,8 +231,14 @@ void KTextureNames::CopyPlaced(std::string& status) noexcept {
     size_t missed = 0;
     for (size_t i = 0; i < mCopies.size(); ++i) {
         try {
-            KCopyTextureFile(mCopies[i].first.c_str(), mWritten.c_str(), status,
-                             mCopies[i].second.c_str());
+            const char* path = mCopies[i].first.c_str();
+            const std::string& name = mCopies[i].second;
+            // A name the folder did not hold is copied without asking again.
+            const bool copied =
+                MaybeBeside(name)
+                    ? KCopyTextureFile(path, mWritten.c_str(), status, name.c_str())
+                    : CopyTo(path, TargetBeside(path, mWritten.c_str(), name.c_str()), status);
+            if (copied && mListed > 0) mBeside.insert(Upper(name));
         } catch (const std::bad_alloc&) {
             if (!missed++) {
                 try {

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,9 @@ private:
     // No different file of that name beside the written file.
     bool FreeBeside(const std::string& path, const std::string& name, bool unknownIsFree);
     std::string Take(const std::string& path, const std::string& name, const std::string& file);
+    // False when no file of that name in any case is beside the written file, as the folder
+    // was listed once: asking the system name by name lists the folder for each missing one.
+    bool MaybeBeside(const std::string& name);
     // The lowest n whose made name an image of the same bytes holds; -1 for none.
     int SameImageName(const std::string& path, const std::string& fileName);
 
@@ -70,6 +74,8 @@ private:
     std::map<std::pair<uint64_t, uint64_t>, std::vector<std::string>> mByContent;  // file names
     std::unordered_map<std::string, std::pair<uint64_t, uint64_t>> mContent;       // by path
     std::vector<std::pair<std::string, std::string>> mCopies;  // path, file name beside
+    std::unordered_set<std::string> mBeside;  // upper-case names in the written file's folder
+    int mListed = 0;                          // 0: not yet, 1: listed, -1: cannot be listed
 };
 
 // Images of an OBJ file's material file: any length, told apart by exact name.

@@ -76,7 +76,9 @@ KQovWriterC3d::KQovWriterC3d(KQovObjectManager* manager) : KQovOpticalWriter(man
 }
 
 std::unique_ptr<KMarkerFileInterface> KQovWriterC3d::CreateMotionFile(const char* path) {
-    return OpenC3d(path, "wb");
+    // Read and write: a pipe without a reader opens at once and is refused, rather than
+    // waiting for a reader before the refusal.
+    return OpenC3d(path, "w+b");
 }
 
 bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {

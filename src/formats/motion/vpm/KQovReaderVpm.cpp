@@ -103,8 +103,10 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     for (int f = 0; f < frames; ++f) {
         if (f % 64 == 0) options.Progress(0, "Reading VPM nodes", float(f * 100.0 / frames));
         Frame line;
-        // A segment whose header was read ends where its file ends, or it is broken.
-        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2])) {
+        // A segment whose header was read ends where its file ends, or it is broken. A line
+        // without its break where the block claims more is cut, even if its last number reads.
+        if (!mFile->ReadFrame(line.values[0], line.values[1], line.values[2]) ||
+            (f + 1 < declared && mFile->IsLineCut())) {
             // A last line that the file ends inside is no frame: the frames before it are kept.
             const bool cut = mFile->IsLineCut();
             if (cut)

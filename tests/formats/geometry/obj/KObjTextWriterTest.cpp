@@ -164,6 +164,9 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
     std::ofstream(in / "c/wood.tga") << "oak";
     std::ofstream(in / "c/bark.tga") << "bark";
     std::ofstream(out / "bark.tga") << "old bark";
+    // Beside the output in another case: the folder is listed once, without case.
+    std::ofstream(in / "c/leaf.tga") << "leaf";
+    std::ofstream(out / "Leaf.TGA") << "old leaf";
     const struct {
         const char* image;
         const char* name;
@@ -171,7 +174,8 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
     } rows[] = {{"a/wood.tga", "wood.tga", "oak"},
                 {"b/wood.tga", "wood~1.tga", "pine"},
                 {"c/wood.tga", "wood.tga", "oak"},
-                {"c/bark.tga", "bark~1.tga", "bark"}};
+                {"c/bark.tga", "bark~1.tga", "bark"},
+                {"c/leaf.tga", "leaf~1.tga", "leaf"}};
     for (const bool written : {false, true}) {
         KObjTextWriter writer;
         ASSERT_TRUE(writer.Create((out / "x.obj").c_str()));
@@ -194,6 +198,7 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
             EXPECT_EQ(ReadText(out / row.name), row.bytes) << row.name;
         }
         EXPECT_EQ(ReadText(out / "bark.tga"), "old bark");
+        EXPECT_EQ(ReadText(out / "Leaf.TGA"), "old leaf");
         EXPECT_NE(writer.GetStatus().find("Texture \"" + in / "b/wood.tga" +
                                           "\" is written as \"wood~1.tga\": another image is "
                                           "named \"wood.tga\".\n"),

@@ -97,6 +97,12 @@ TEST(VpmFile, DamagedBlocks) {
          "Line 15: the file ends inside this line; it was not read.\nLine 9: block \"stick\" "
          "claims 3 frames, the file ends after 1, and 1 were read.\n",
          3},
+        // Nine numbers without the line's break, where the block claims more: "100" cut to "1".
+        {"last number cut",
+         kBall + Block("stick", "3", "0.04", "1 0 0 0 0 0 1 1 1\n2 0 0 0 0 0 1 1 1"), 2, 1,
+         "Line 15: the file ends inside this line; it was not read.\nLine 9: block \"stick\" "
+         "claims 3 frames, the file ends after 1, and 1 were read.\n",
+         3},
         {"only line cut", Block("ball", "2", "0.04", "1 0 0 0 0"), 1, 0,
          "Line 6: the file ends inside this line; it was not read.\nLine 1: block \"ball\" "
          "claims 2 frames, the file ends after 0, and 0 were read.\n",
