@@ -114,6 +114,11 @@ bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scen
         error = KString("no skeleton file for this motion file (looked for ") + tried.c_str() + ")";
         return false;
     }
+    const std::string oneFile = KQovAcclaimOneFileError(skeleton.Buffer(), fileName);
+    if (!oneFile.empty()) {
+        error = oneFile.c_str();
+        return false;
+    }
     KQovReaderAsf reader(manager);
     if (reader.FileOpen(skeleton.Buffer()) && reader.Read(scene, options)) return true;
     error = KString(skeleton.Buffer()) + ": " + reader.GetLastErrorString();

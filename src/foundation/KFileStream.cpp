@@ -1,5 +1,6 @@
 #include "foundation/KFileStream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -283,10 +284,18 @@ std::string KOpenForReadError(const char* path) {
 std::string KLastReplaceProblem() {
     const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
     if (!failure.mixed.empty()) {
-        std::string text = "the pair is mixed, new and old";
+        const auto gone = [&](const std::string& target) {
+            return std::find(failure.gone.begin(), failure.gone.end(), target) !=
+                   failure.gone.end();
+        };
+        // Mixed only when a new file is in place; else an old file is merely missing.
+        std::string text = failure.gone.size() == failure.mixed.size()
+                               ? "no new file is in place, but an old file could not be put back"
+                               : "the pair is mixed, new and old";
         for (const auto& [target, kept] : failure.mixed)
-            text += kept.empty() ? "; " + target + " is new where there was no file"
-                                 : "; the old " + target + " is kept as " + kept;
+            text += kept.empty()   ? "; " + target + " is new where there was no file"
+                    : gone(target) ? "; " + target + " is missing, its old file kept as " + kept
+                                   : "; the old " + target + " is kept as " + kept;
         return text;
     }
     if (failure.oneFile) return "the pair's two names are one file; neither was replaced";

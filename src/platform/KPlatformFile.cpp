@@ -484,9 +484,12 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
     }
     if (anyMixed)
         for (size_t i = 0; i < count; ++i)
-            if (mixed[i])
+            if (mixed[i]) {
                 gLastFailure.mixed.emplace_back(files[i]->mTarget,
                                                 how[i] == Kept::eNone ? std::string() : kept[i]);
+                if (how[i] == Kept::eAside && i >= placed)
+                    gLastFailure.gone.push_back(files[i]->mTarget);
+            }
     return DropTogether(files, count, error, oneFile);
 }
 

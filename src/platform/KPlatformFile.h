@@ -150,6 +150,9 @@ struct KPlatformReplaceFailure {
     // Targets that could not be put back as they were, each with the hidden file that holds its
     // old file (empty when there was none and the new file stays): the set is mixed.
     std::vector<std::pair<std::string, std::string>> mixed;
+    // Those of them left without any file: the old one was moved aside and no new one took
+    // its place.
+    std::vector<std::string> gone;
 };
 const KPlatformReplaceFailure& KPlatformLastReplaceFailure();
 

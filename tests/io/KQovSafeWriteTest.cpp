@@ -324,13 +324,12 @@ INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWr
 // Writers that refuse the scene leave the old file as it was (they used to empty it), with
 // their own error, not "Out of disk space".
 TEST(SafeWrite, ARefusedSceneLeavesTheOldFile) {
+    const char* const kTwoRoots =
+        "Scene has 2 root nodes; the file holds the hierarchy below a single root node.";
     const struct {
         int id;
         const char* text;
-    } rows[] = {{5, "Can not find root node."},
-                {6, "Can not find root node."},
-                {8, "Scene must have a single root node."},
-                {9, "Scene must have a single root node."}};
+    } rows[] = {{5, kTwoRoots}, {6, kTwoRoots}, {8, kTwoRoots}, {9, kTwoRoots}};
     for (const auto& row : rows) {
         const int id = row.id;
         SCOPED_TRACE(kExtensions[id]);

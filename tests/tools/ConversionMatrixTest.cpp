@@ -305,6 +305,8 @@ struct Row {
 
 const char* const kNoMarkers = "markers only, and the scene holds none";
 const char* const kNoMeshes = "meshes only, and the scene holds none";
+const char* const kThreeRoots =
+    "Scene has 3 root nodes; the file holds the hierarchy below a single root node.";
 const char* const kNo3dsNodes = "meshes, cameras and lights only, and the scene holds none";
 
 // Tolerances: positions go through each format's text precision (six significant digits
@@ -325,9 +327,9 @@ const Row kRows[] = {
     {eMeshes, "dxf", kPositions, 1e-5,
      "UVs, materials, textures, animation, cameras and lights: the format holds faces only"},
     // A skeleton format writes the hierarchy below one top node; this scene has three.
-    {eMeshes, "bvh", 0, 0, "geometry: a skeleton format", "Can not find root node."},
-    {eMeshes, "htr", 0, 0, "geometry: a skeleton format", "Can not find root node."},
-    {eMeshes, "amc", 0, 0, "geometry: a skeleton format", "Scene must have a single root node."},
+    {eMeshes, "bvh", 0, 0, "geometry: a skeleton format", kThreeRoots},
+    {eMeshes, "htr", 0, 0, "geometry: a skeleton format", kThreeRoots},
+    {eMeshes, "amc", 0, 0, "geometry: a skeleton format", kThreeRoots},
     {eMeshes, "trc", 0, 0, "geometry: a marker format", kNoMarkers},
     {eMeshes, "c3d", 0, 0, "geometry: a marker format", kNoMarkers},
     {eMeshes, "aoa", 0, 0, "geometry: a marker format", kNoMarkers},

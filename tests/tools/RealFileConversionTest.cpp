@@ -291,6 +291,10 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
         {{"convert", amc, folder / "11.amc", "--skeleton", folder / "11.asf"}, 1, {"same file"}},
         {{"convert", bvh, folder / "sl.amc"}, 1, {"sl.asf", "same file", "sl.amc"}},
         {{"convert", bvh, folder / "rl.amc"}, 1, {"rl.asf", "same file", "rl.amc"}},
+        // Read as well: a skeleton file that is the motion file is not read as a skeleton.
+        {{"convert", folder / "sl.amc", folder / "sl.bvh"}, 1, {"sl.asf", "sl.amc", "one file"}},
+        {{"info", folder / "sl.amc"}, 1, {"sl.asf", "one file"}},
+        {{"info", amc, "--skeleton", amc}, 1, {"one file"}},
         // One file as what the read used and what the output writes beside itself.
         {{"convert", folder / "spider.obj", folder / "Spider.obj"},
          1,
@@ -319,6 +323,7 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     std::ifstream linked(folder / "sl.amc");
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(linked)), {}), "old");
     EXPECT_FALSE(Exists(folder / "rl.asf"));
+    EXPECT_FALSE(Exists(folder / "sl.bvh"));
     EXPECT_EQ(ReadAll(folder / "spider.mtl") + ReadAll(folder / "b.mtl"), libraries);
     EXPECT_FALSE(Exists(folder / "Spider.obj"));
     EXPECT_FALSE(Exists(folder / "b.obj"));

@@ -29,6 +29,8 @@ bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen
     }
     if (chosen) {
         if (KFileExists(chosen)) {
+            error = KQovAcclaimOneFileError(chosen, file.c_str());
+            if (!error.empty()) return false;
             skeleton = chosen;
             return true;
         }
@@ -42,7 +44,13 @@ bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen
     }
     std::string tried;
     skeleton = KQovFindAcclaimSkeleton(file.c_str(), tried).Buffer();
-    if (!skeleton.empty()) return true;
+    if (!skeleton.empty()) {
+        // A skeleton that is the motion file itself would be read as a broken skeleton.
+        error = KQovAcclaimOneFileError(skeleton.c_str(), file.c_str());
+        if (error.empty()) return true;
+        skeleton.clear();
+        return false;
+    }
     error = "no skeleton file for this motion file (looked for " + tried +
             "; name one with --skeleton FILE)";
     return false;

@@ -112,7 +112,7 @@ protected:
                                      const char* blanks, const char* button, KQovNode*& root) {
         if (!mFile) return Fail(eFileNotOpened), nullptr;
         root = scene ? FindSingleChildRoot(scene) : nullptr;
-        if (!root) return Fail(eFileNotCreated, noRoot), nullptr;
+        if (!root) return FailRoots(scene, noRoot), nullptr;
         if (!options || !options->IsA(KStreamOptionsMotion::ClassId()))
             return Fail(eStreamOptionsNotSet), nullptr;
         auto* motion = static_cast<KStreamOptionsMotion*>(options);
@@ -123,5 +123,17 @@ protected:
             return Fail(eUnidentifiedError), nullptr;
         }
         return motion;
+    }
+    // False, with `noRoot` as the error, or with how many top nodes the scene has when it has
+    // several: the file holds the hierarchy below one.
+    bool FailRoots(KQovScene* scene, const char* noRoot) {
+        const KQovNode* top = scene ? scene->GetRootNode() : nullptr;
+        const int count = top ? top->GetChildCount() : 0;
+        if (count < 2) return Fail(eFileNotCreated, noRoot);
+        return Fail(eFileNotCreated,
+                    KFormatC("Scene has %d root nodes; the file holds the hierarchy below a "
+                             "single root node.",
+                             count)
+                        .c_str());
     }
 };

@@ -3,6 +3,7 @@
 // written as one: both in place, or neither.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
+#include "foundation/KPath.h"
 #include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
@@ -62,6 +64,15 @@ TEST(KQovAcclaimFiles, TheSkeletonIsLookedForBesideTheMotionFile) {
     // A motion file that is not there names only the skeleton beside it.
     EXPECT_EQ(KQovAcclaimSkeletonCandidates((folder / "gone.amc").c_str()).size(), 1u);
     EXPECT_STREQ(KQovAcclaimSkeletonBeside("a/b.c/walk").Buffer(), "a/b.c/walk.asf");
+    // A skeleton file that is the motion file itself is refused as one file, not read.
+    std::ofstream(folder / "self.amc") << "1\nroot 0 0 0 0 0 0\n";
+    ASSERT_EQ(symlink("self.amc", (folder / "self.asf").c_str()), 0);
+    TestScene t;
+    KQovImporter importer(&t.manager);
+    ASSERT_TRUE(importer.Initialize((folder / "self.amc").c_str()));
+    EXPECT_FALSE(importer.Import(t.scene, nullptr));
+    EXPECT_NE(std::string(importer.GetLastErrorString()).find("are one file"), std::string::npos)
+        << importer.GetLastErrorString();
 }
 
 void Names(KQovNode* node, std::map<std::string, KQovNode*>& out) {
@@ -195,28 +206,88 @@ bool ExportPair(KQovObjectManager& manager, KQovScene* scene, const std::string&
 
 // An export told as a success has its file in place, whichever writer's options it was given:
 // the skeleton file alone with the motion writer's options too (no motion file following), and
-// a motion file with its writer's options brings its skeleton file.
+// a motion file with its writer's options brings its skeleton file. A motion file exported
+// after a skeleton file with the same options (as programs were told to write the pair) is
+// written alone on that skeleton, naming it in its header unless it lies beside it by its name,
+// and a file of the motion file's name with ".asf" is left as it is.
 TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
-    TempTestFolder folder;
-    TestScene t;
-    t.scene->GetRootNode()->AddChild(KMotionCreateLimbNode(&t.manager, "Hips"));
-    for (const auto& [id, name] : {std::make_pair(8, "alone.asf"), std::make_pair(9, "pair.amc")}) {
-        // A motion file with the skeleton writer's options needs a skeleton written first.
-        for (const int optionsOf : {9, id}) {
-            SCOPED_TRACE(std::string(name) + ", options of " + std::to_string(optionsOf));
-            std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(optionsOf, &t.manager));
-            std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
-            KQovFillWriteOptions(*t.scene, *options);
+    struct Row {
+        int optionsOf;
+        const char* first;  // the skeleton file exported first with the same options, or null
+        const char* name;
+        bool mine;  // a file "walk.asf" of the user's is there before
+        std::vector<std::string> files;
+        const char* header;  // the motion file's first line
+    } rows[] = {
+        {9, nullptr, "alone.asf", false, {"alone.asf"}, nullptr},
+        {8, nullptr, "alone.asf", false, {"alone.asf"}, nullptr},
+        {9, nullptr, "walk.amc", false, {"walk.amc", "walk.asf"}, ":SAMPLES-PER-SECOND 30"},
+        {9,
+         "skeleton.asf",
+         "walk.amc",
+         true,
+         {"skeleton.asf", "walk.amc", "walk.asf"},
+         "#!OML:ASF skeleton.asf"},
+        {8,
+         "skeleton.asf",
+         "walk.amc",
+         true,
+         {"skeleton.asf", "walk.amc", "walk.asf"},
+         "#!OML:ASF skeleton.asf"},
+        {9,
+         "skeleton.asf",
+         "walk.amc",
+         false,
+         {"skeleton.asf", "walk.amc"},
+         "#!OML:ASF skeleton.asf"},
+        {9, "walk.asf", "walk.amc", false, {"walk.amc", "walk.asf"}, ":SAMPLES-PER-SECOND 30"},
+    };
+    std::string pairMotion;  // the motion file of the pair row
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + ", options of " + std::to_string(row.optionsOf) +
+                     (row.first ? std::string(" after ") + row.first : "") +
+                     (row.mine ? ", walk.asf there" : ""));
+        TempTestFolder folder;
+        TestScene t;
+        t.scene->GetRootNode()->AddChild(KMotionCreateLimbNode(&t.manager, "Hips"));
+        if (row.mine) std::ofstream(folder / "walk.asf") << "mine";
+        std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(row.optionsOf, &t.manager));
+        std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
+        KQovFillWriteOptions(*t.scene, *options);
+        for (const char* name : {row.first, row.name}) {
+            if (!name) continue;
             KQovExporter exporter(&t.manager);
             exporter.Initialize((folder / name).c_str());
-            exporter.SetFileFormat(id);
+            exporter.SetFileFormat(KExtractFileExtension(name) == "asf" ? 8 : 9);
             ASSERT_TRUE(exporter.Export(t.scene, options.get())) << exporter.GetLastErrorString();
-            TestScene back;
-            std::unique_ptr<KStreamOptions> readOptions;
-            EXPECT_TRUE(
-                ReadSkeleton(back, folder / (id == 8 ? "alone.asf" : "pair.asf"), readOptions));
-            EXPECT_EQ(TempTestFolder::NamesIn(folder.path()).size(), id == 8 ? 3u : 5u);
         }
+        std::vector<std::string> expected{".", ".."};
+        expected.insert(expected.end(), row.files.begin(), row.files.end());
+        EXPECT_EQ(TempTestFolder::NamesIn(folder.path()), expected);
+        TestScene back;
+        std::unique_ptr<KStreamOptions> readOptions;
+        const std::string skeleton = row.first ? row.first : row.name;
+        EXPECT_TRUE(ReadSkeleton(
+            back, folder / KChangeFileExtension(skeleton.c_str(), ".asf").Buffer(), readOptions));
+        if (row.mine) {
+            EXPECT_EQ(ReadText(folder / "walk.asf"), "mine");
+        }
+        if (!row.header) continue;
+        const std::string motion = ReadText(folder / row.name);
+        EXPECT_EQ(motion.substr(0, motion.find('\n')), row.header);
+        // The motion file alone holds what the pair's does, its header line aside.
+        if (!row.first)
+            pairMotion = motion;
+        else
+            EXPECT_EQ(*row.header == '#' ? motion.substr(motion.find('\n') + 1) : motion,
+                      pairMotion);
+        if (row.mine) continue;
+        // Read back by its name alone, the skeleton found.
+        TestScene read;
+        KQovImporter importer(&read.manager);
+        ASSERT_TRUE(importer.Initialize((folder / row.name).c_str()));
+        EXPECT_TRUE(importer.Import(read.scene, nullptr)) << importer.GetLastErrorString();
+        EXPECT_GT(read.scene->GetRootNode()->GetChildCount(), 0);
     }
 }
 
@@ -255,6 +326,7 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         int renameAt = 0;      // the first rename() that fails with EIO (1 = the first one)
         int renameFails = 0;   // how many fail from there on
         bool mixed = false;    // the skeleton file stays new, its old one hidden
+        bool gone = false;     // with mixed: the skeleton file's name is left empty instead
     } rows[] = {
         {"whole", clip, 0, false, nullptr, true, ""},
         {"the motion file past a size limit", clip, 4096, false, nullptr, false,
@@ -277,6 +349,10 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
          true},
         {"no hard links: putting back fails", clip, 0, false, nullptr, false, "the pair is mixed",
          true, 4, 2, true},
+        // Nothing new in place, the old skeleton file moved aside for good: not mixed.
+        {"no hard links: the old motion file cannot be kept, nor the skeleton put back", clip, 0,
+         false, nullptr, false, "no new file is in place, but an old file could not be put back",
+         true, 2, 2, true, true},
     };
     int n = 0;
     for (const Row& row : rows) {
@@ -315,13 +391,16 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         if (!row.amcIsFolder) {
             EXPECT_EQ(ReadText(amc) == "old amc", !row.placed);
         }
+        EXPECT_EQ(error.find("the pair is mixed") != std::string::npos, row.mixed && !row.gone);
         std::vector<std::string> names = TempTestFolder::NamesIn(out);
-        if (row.mixed && names.size() == 5 && names[2].compare(0, 8, ".sk.asf.") == 0) {
+        if (row.mixed && names.size() > 2 && names[2].compare(0, 8, ".sk.asf.") == 0) {
             EXPECT_NE(error.find(out + "/" + names[2]), std::string::npos) << error;
             EXPECT_EQ(ReadText(out + "/" + names[2]), "old asf");
             names.erase(names.begin() + 2);
         }
-        EXPECT_EQ(names, (std::vector<std::string>{".", "..", "sk.amc", "sk.asf"}));
+        std::vector<std::string> expected{".", "..", "sk.amc", "sk.asf"};
+        if (row.gone) expected.pop_back();
+        EXPECT_EQ(names, expected);
     }
 }
 

@@ -149,7 +149,8 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
     return true;
 }
 
-void KMotionFileAmc::WriteHeader(double rate, int firstFrame, int lastFrame) {
+void KMotionFileAmc::WriteHeader(double rate, int firstFrame, int lastFrame, const char* skeleton) {
+    if (skeleton) Printf(0, "#!OML:ASF %s\n", skeleton);
     if (rate >= 0.0) Printf(0, "%s %g\n", ":SAMPLES-PER-SECOND", rate);
     if (firstFrame >= 0) Printf(0, "%s %d-%d\n", ":FRAME-RANGE", firstFrame, lastFrame);
     Printf(0, "%s\n", ":FULLY-SPECIFIED");

@@ -21,8 +21,9 @@ public:
     // The frames (all of them when the options' frame count is 0) as keys on the bones.
     bool ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion& options);
 
-    // The header; a negative rate or first frame leaves out its line.
-    void WriteHeader(double rate, int firstFrame, int lastFrame);
+    // The header, led by a comment naming the skeleton file when `skeleton` is not null; a
+    // negative rate or first frame leaves out its line.
+    void WriteHeader(double rate, int firstFrame, int lastFrame, const char* skeleton = nullptr);
     // One frame block from the bones' keys of that frame number (the rest pose without one).
     void WriteFrame(const KQovAsfScene& scene, int frame);
 

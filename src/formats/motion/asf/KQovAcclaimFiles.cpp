@@ -6,6 +6,8 @@
 
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
+#include "platform/KPlatformFile.h"
+#include "platform/KPlatformSameFile.h"
 
 namespace {
 
@@ -77,4 +79,24 @@ KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried) {
             tried += (tried.empty() ? "" : ", ") + std::string(candidate.Buffer());
     }
     return KString("");
+}
+
+std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPath) {
+    if (!motionPath || !skeletonPath || !*skeletonPath) return "";
+    if (KPlatformSameReplaceTarget(KQovAcclaimSkeletonBeside(motionPath).Buffer(), skeletonPath))
+        return "";
+    const std::string name = KExtractFileName(skeletonPath, true).Buffer();
+    // The reader takes the rest of the line, trimmed, and cuts it at either separator.
+    if (name.empty() || std::isspace(static_cast<unsigned char>(name.front())) ||
+        std::isspace(static_cast<unsigned char>(name.back())))
+        return "";
+    for (const char c : name)
+        if (c == '\\' || static_cast<unsigned char>(c) < 0x20) return "";
+    return name;
+}
+
+std::string KQovAcclaimOneFileError(const char* skeletonPath, const char* motionPath) {
+    if (!KPlatformSameFile(skeletonPath, motionPath)) return "";
+    return std::string("the skeleton file ") + skeletonPath + " and the motion file " + motionPath +
+           " are one file";
 }

@@ -3,6 +3,7 @@
 // skeleton goes: the two files travel as a pair, the skeleton first.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/motion/asf/KQovAsfScene.h"
@@ -25,3 +26,21 @@ KString KQovAcclaimSkeletonBeside(const char* motionPath);
 // motion file written with them writes its skeleton file beside it (KQovAcclaimSkeletonBeside)
 // from the same scene, and the two take their places together or not at all.
 class KQovAcclaimPairSkeleton : public KQovAsfScene {};
+
+// The skeleton a skeleton export left in its options, with the name of the file it wrote: a
+// motion file written with them is written alone and names that file in its header when it is
+// not the one beside it.
+class KQovAcclaimWrittenSkeleton : public KQovAsfScene {
+public:
+    explicit KQovAcclaimWrittenSkeleton(std::string file) : mFile(std::move(file)) {}
+    std::string mFile;
+};
+
+// The header name that leads a motion file at `motionPath` to the skeleton file `skeletonPath`
+// (its base name); empty when it needs none (the skeleton lies beside it under the motion
+// file's name) or the name cannot stand on a line.
+std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPath);
+
+// Why a skeleton file cannot serve a motion file: they are one file (a link from one to the
+// other, or a hard link); empty when they are two.
+std::string KQovAcclaimOneFileError(const char* skeletonPath, const char* motionPath);

@@ -40,6 +40,7 @@ bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options)
                      mPath + " are one file; neither was written.")
                         .c_str());
     KQovWriterAsf writer(mManager);
+    writer.SetPairOfMotion();
     if (!writer.FileCreate(path.Buffer()) || !writer.Write(scene, options)) {
         writer.FileDiscard();
         return Fail(writer.GetLastErrorID(), writer.GetLastErrorString());
@@ -67,7 +68,7 @@ void KQovWriterAmc::FileDiscard() {
 bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     if (!mFile) return Fail(eFileNotOpened);
     KQovNode* root = scene ? FindSingleChildRoot(scene) : nullptr;
-    if (!root) return Fail(eFileNotCreated, "Scene must have a single root node.");
+    if (!root) return FailRoots(scene, "Scene must have a single root node.");
     if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an AMC", "skeleton motion");
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
@@ -86,8 +87,12 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     const KTime period = options.GetFramePeriod();
     const double rate = options.GetFrameRate();
     const int first = int(std::rint(options.GetStartTime().GetSecondDouble() * rate));
+    const auto* written = dynamic_cast<KQovAcclaimWrittenSkeleton*>(&skeleton);
+    const std::string named =
+        written ? KQovAcclaimHeaderName(mPath.c_str(), written->mFile.c_str()) : std::string();
     mFile->WriteHeader(options.GetSetting(15) != 0 ? rate : -1.0,
-                       options.GetSetting(16) != 0 ? first : -1, first + frames - 1);
+                       options.GetSetting(16) != 0 ? first : -1, first + frames - 1,
+                       named.empty() ? nullptr : named.c_str());
     const bool global = options.GetSetting(13) == 1;
     KTime time = options.GetStartTime();
     for (int f = 1; f <= frames; ++f, time += period) {

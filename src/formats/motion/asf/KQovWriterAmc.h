@@ -3,7 +3,8 @@
 // the options, on the skeleton that the options' stream object holds. With its own options it
 // writes the skeleton file beside it as well, from the same scene: the two take their places
 // together or not at all. With a skeleton left by the skeleton writer (or a reader) it writes
-// the motion file alone.
+// the motion file alone, naming the skeleton writer's file in its header when that is not the
+// skeleton file beside it.
 
 #include <memory>
 #include <string>

@@ -48,6 +48,11 @@ KQovWriterAsf::KQovWriterAsf(KQovObjectManager* manager) : KMotionWriterBase(man
 
 KQovWriterAsf::~KQovWriterAsf() = default;
 
+bool KQovWriterAsf::FileCreate(const char* fileName) {
+    mPath = fileName ? fileName : "";
+    return KMotionWriterBase::FileCreate(fileName);
+}
+
 KStreamOptions* KQovWriterAsf::MakeWriteOptions() {
     auto* options = new KStreamOptionsMotion;
     options->SetSetting(0, 0);
@@ -82,12 +87,13 @@ bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
     }
     // The skeleton file of an Acclaim pair (written by the motion writer) is refused as the
     // motion file it serves.
-    const bool forMotion = dynamic_cast<KQovAcclaimPairSkeleton*>(options.GetStream()) != nullptr;
     if (!KMotionHoldsSkeleton(root))
-        return forMotion ? FailNothingToWrite("an AMC", "skeleton motion")
-                         : FailNothingToWrite("an ASF", "skeletons");
-    // Options that ask for pairs keep asking.
-    KQovAsfScene* skeleton = forMotion ? new KQovAcclaimPairSkeleton : new KQovAsfScene;
+        return mPairOfMotion ? FailNothingToWrite("an AMC", "skeleton motion")
+                             : FailNothingToWrite("an ASF", "skeletons");
+    // Options that ask for pairs keep asking; a skeleton file exported on its own is the one
+    // a motion file written next with these options is written on, alone.
+    KQovAsfScene* skeleton = mPairOfMotion ? static_cast<KQovAsfScene*>(new KQovAcclaimPairSkeleton)
+                                           : new KQovAcclaimWrittenSkeleton(mPath);
     options.SetStream(skeleton, true);
     skeleton->BuildFromNodes(root);
     options.Progress(0, "Writing ASF node hierarchy", 0.0f);
