@@ -206,7 +206,20 @@ TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.text.find("he name is too long"), std::string::npos) << r.text;
 
-    std::vector<std::string> expected = {Name(id, "dangling"), Name(id, "folder"),
+    // Names that can only be folders are refused by name, also when the caller goes on to the
+    // export: nothing is written beside the folder.
+    ASSERT_TRUE(KPlatformMakeDirectory((tmp / "d").c_str()));
+    for (const std::string& name : {tmp / "d/", tmp / "d/.", tmp / "d/..", std::string(".")}) {
+        SCOPED_TRACE(name);
+        KQovExporter exporter(&manager);
+        EXPECT_FALSE(exporter.Initialize(name.c_str()));
+        r = Export(manager, scene, id, name);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, KQovIO::eFileNotCreated);
+        EXPECT_EQ(r.text, "Unable to create file " + name + ": the name is a folder");
+    }
+
+    std::vector<std::string> expected = {"d", Name(id, "dangling"), Name(id, "folder"),
                                          Name(id, "locked")};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(tmp.path()), expected);
@@ -320,6 +333,84 @@ INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWr
                              return std::string(kExtensions[info.param]) +
                                     std::to_string(info.param);
                          });
+
+// An exporter given the importer as its source never writes over a file the read used: the
+// file read under its own name or another case of it, its material library, an Acclaim
+// motion file's skeleton. Refused before anything is written, as qovtool refuses it.
+TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
+    TempTestFolder tmp("qovsafe_");
+    const std::string data = QOV_TESTDATA_DIR;
+    struct Source {
+        std::vector<std::string> files;  // copied from the test data; the first is read
+        int id;
+        std::string target, text;
+    } rows[] = {
+        {{"obj/spider.obj", "obj/spider.mtl"}, 18, "spider.obj",
+         "the output %/spider.obj is the same file as the input %/spider.obj"},
+        {{"obj/spider.obj", "obj/spider.mtl"}, 18, "Spider.obj",
+         "the file %/spider.mtl written beside the output is the same file as %/spider.mtl, "
+         "which the read of %/spider.obj used"},
+        {{"asf/11_01.amc", "asf/11.asf"}, 8, "11_01.asf",
+         "the output %/11_01.asf is the same file as %/11_01.asf, which the read of %/11_01.amc "
+         "used"},
+        {{"asf/11_01.amc", "asf/11.asf"}, 9, "11_01.amc",
+         "the output %/11_01.amc is the same file as the input %/11_01.amc"},
+    };
+    for (const Source& row : rows) {
+        SCOPED_TRACE(row.target);
+        std::vector<std::string> kept;
+        for (const std::string& file : row.files) {
+            const std::string bytes = ReadAll(data + "/" + file);
+            ASSERT_FALSE(bytes.empty()) << "test data missing: " << data << "/" << file;
+            std::string name = file.substr(file.rfind('/') + 1);
+            // The skeleton under the motion file's name, where the importer looks for it.
+            if (name == "11.asf") name = "11_01.asf";
+            WriteAll(tmp / name, bytes);
+            kept.push_back(bytes);
+        }
+        const std::string in = tmp / row.files[0].substr(row.files[0].rfind('/') + 1);
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovImporter importer(&manager);
+        ASSERT_TRUE(importer.Initialize(in.c_str()));
+        ASSERT_TRUE(importer.Import(scene, nullptr)) << importer.GetLastErrorString();
+        const std::vector<std::string> before = Entries(tmp.path());
+        const Result r = Export(manager, scene, row.id, tmp / row.target, "", &importer);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, KQovIO::eFileNotCreated);
+        std::string text = row.text + "; nothing was written";
+        for (size_t at; (at = text.find('%')) != std::string::npos;) text.replace(at, 1, tmp.path());
+        EXPECT_EQ(r.text, text);
+        EXPECT_EQ(Entries(tmp.path()), before);
+        for (size_t k = 0; k < row.files.size(); ++k) {
+            const std::string& file = row.files[k];
+            const std::string name = k == 0 ? in : tmp / (file.find(".asf") != std::string::npos
+                                                               ? std::string("11_01.asf")
+                                                               : file.substr(file.rfind('/') + 1));
+            EXPECT_EQ(ReadAll(name), kept[k]) << name;
+        }
+        // Each row starts from an empty folder.
+        for (const std::string& name : Entries(tmp.path())) std::remove((tmp / name).c_str());
+    }
+}
+
+// A name the caller gives holding a '\\' is the file of that name: a file in the folder
+// before the '\\' is neither written over nor read.
+TEST(SafeWrite, ACallersBackslashIsPartOfTheName) {
+    TempTestFolder tmp("qovsafe_");
+    ASSERT_TRUE(KPlatformMakeDirectory((tmp / "sub").c_str()));
+    const std::string inFolder = tmp / "sub/x.qov", named = tmp / "sub\\x.qov";
+    WriteAll(inFolder, kOld);
+    KQovObjectManager manager;
+    ASSERT_TRUE(Export(manager, BuildScene(manager), 0, named).ok);
+    EXPECT_TRUE(ReadAll(inFolder) == kOld);
+    EXPECT_TRUE(ReadAll(named) != kOld);
+    KQovImporter importer(&manager);
+    ASSERT_TRUE(importer.Initialize(named.c_str())) << importer.GetLastErrorString();
+    EXPECT_TRUE(importer.Import(manager.CreateScene(), nullptr)) << importer.GetLastErrorString();
+    KQovImporter folder(&manager);
+    EXPECT_FALSE(folder.Initialize((tmp / "sub\\none.qov").c_str()));
+}
 
 // Writers that refuse the scene leave the old file as it was (they used to empty it), with
 // their own error, not "Out of disk space".
