@@ -63,7 +63,6 @@ void KQovImporter::Reset() {
 bool KQovImporter::Initialize(const char* fileName) {
     Reset();
     KQovIO::Initialize(fileName);
-    mFilesRead.push_back(mFileName.Buffer());
     if (IsNativeFileName()) {
         if (mFormatId > 2) mFormatId = 0;  // an earlier file of another format
         return CreateReader();
@@ -154,6 +153,7 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
 bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     KStreamOptionsQov local;
     if (!mReader && !CreateReader()) return false;
+    mFilesRead.assign(1, mFileName.Buffer());
     KStreamOptions* fetched = nullptr;
     if (!options) {
         if (mFormatId <= 2 && mTakesFetched) {

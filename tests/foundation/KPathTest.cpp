@@ -311,20 +311,22 @@ protected:
 };
 
 TEST_F(PathFolder, CreatePathMakesEveryLevelButTheFileName) {
+    // A '\\' is part of a folder's name (it used to separate two).
     std::string file = mFolder + "/a\\b/c/file.txt";
     EXPECT_TRUE(KCreatePath(file.c_str()));
-    EXPECT_TRUE(KPlatformIsDirectory((mFolder + "/a/b/c").c_str()));
-    EXPECT_FALSE(KPlatformPathExists((mFolder + "/a/b/c/file.txt").c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory((mFolder + "/a\\b/c").c_str()));
+    EXPECT_FALSE(KPlatformPathExists((mFolder + "/a").c_str()));
+    EXPECT_FALSE(KPlatformPathExists(file.c_str()));
     EXPECT_TRUE(KCreatePath(file.c_str()));  // exists already
     EXPECT_FALSE(KFileExists(file.c_str()));
-    FILE* f = fopen((mFolder + "/a/b/c/file.txt").c_str(), "wb");
+    FILE* f = fopen(file.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     fclose(f);
     EXPECT_TRUE(KFileExists(file.c_str()));
     EXPECT_FALSE(KFileExists(""));
     EXPECT_FALSE(KFileExists(nullptr));
     // A level that is a file cannot become a folder.
-    EXPECT_FALSE(KCreatePath((mFolder + "/a/b/c/file.txt/x/y").c_str()));
+    EXPECT_FALSE(KCreatePath((file + "/x/y").c_str()));
 
     KString temp = KGetTempFileName(mFolder.c_str(), "qov");
     EXPECT_FALSE(temp.IsEmpty());
