@@ -283,7 +283,7 @@ std::basic_string<Char> Clean(const std::basic_string<Char>& text, bool stored =
     } else if (stored && text.size() >= 2 && IsSepOf(text[0]) && IsSepOf(text[1])) {
         rooted = true;
         root = sep;  // "//server/share"
-    } else if (!text.empty() && IsSepOf(text[0])) {
+    } else if (!text.empty() && IsSepOf(text[0], stored)) {
         rooted = true;  // "/home"
     }
     std::vector<Text> kept, up;
@@ -331,6 +331,10 @@ KString KCleanPath(const char* path) {
 
 std::wstring KCleanPathW(const wchar_t* path) {
     return Clean(std::wstring(path ? path : L""));
+}
+
+KString KCleanFileName(const char* path) {
+    return ToK(Clean(Text(path), false));
 }
 
 int KGetTokenCountW(const wchar_t* text, const wchar_t* delimiters) {

@@ -58,6 +58,9 @@ KString KGetDirWithoutRoot(const char* path);
 KString KCleanPath(const char* path);
 // The same on wide characters.
 std::wstring KCleanPathW(const wchar_t* path);
+// KCleanPath for a name of this system (one the caller gave, or made from one): '/' alone
+// separates folders, a '\' is part of a name.
+KString KCleanFileName(const char* path);
 // Wide forms of the string tokeniser: tokens are maximal runs of characters outside the
 // delimiter set (a null set makes a non-empty text one token); a null text has none.
 int KGetTokenCountW(const wchar_t* text, const wchar_t* delimiters);

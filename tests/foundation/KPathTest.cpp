@@ -45,6 +45,22 @@ TEST(KPath, CleanPath) {
     EXPECT_STREQ(KCleanPath(nullptr).Buffer(), "");
 }
 
+// Names of this system (the caller's): no drives, no shares, a '\\' is part of a name. Made
+// absolute, a name that can only be a folder keeps its trailing '/'.
+TEST(KPath, CleanFileNameAndResolveFileName) {
+    const Pair cases[] = {
+        {"a\\b/./c", "a\\b/c"},     {"/x/a\\..\\b/../c", "/x/c"},  {"C:\\x", "C:\\x"},
+        {"\\\\srv\\s", "\\\\srv\\s"}, {"d/", "d"},                  {"", ""},
+    };
+    for (const Pair& c : cases) EXPECT_STREQ(KCleanFileName(c.in).Buffer(), c.out) << c.in;
+    const std::string here = KGetCurrentDirectory().Buffer();
+    const std::pair<const char*, std::string> resolved[] = {
+        {"sub\\k.htr", here + "/sub\\k.htr"}, {"d/", here + "/d/"},   {".", here + "/"},
+        {"/a/b/..", "/a/"},                     {"/a/./b", "/a/b"},      {"", ""},
+    };
+    for (const auto& [in, out] : resolved) EXPECT_EQ(KResolveFileName(in).Buffer(), out) << in;
+}
+
 // The wide form gives what the narrow one gives, for every narrow case, and keeps characters
 // beyond one byte (and beyond 16 bits) as they are.
 TEST(KPath, CleanPathWide) {
@@ -353,7 +369,7 @@ TEST_F(PathFolder, DirIteratorListsTheRealContent) {
     EXPECT_EQ(names, (std::vector<std::string>{".", "..", "a.qov", "b.txt", "plain"}));
     EXPECT_EQ(extensions, (std::vector<std::string>{"", "", "qov", "txt", ""}));
     EXPECT_FALSE(it.FindNext());
-    ASSERT_TRUE(it.FindFirst((mFolder + "\\*.TXT").c_str()));
+    ASSERT_TRUE(it.FindFirst((mFolder + "/*.TXT").c_str()));
     EXPECT_STREQ(it.GetName(), "b.txt");
     it.Close();
     EXPECT_STREQ(it.GetName(), "");
@@ -362,6 +378,10 @@ TEST_F(PathFolder, DirIteratorListsTheRealContent) {
     EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((mFolder + "/none").c_str()));
     EXPECT_FALSE(KDirIterator::IsDirectoryEmpty(mFolder.c_str()));
     EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((mFolder + "/missing").c_str()));
+    // A '\\' is part of a name (it used to list and make another folder).
+    EXPECT_TRUE(it.CreateAndFindFirst((mFolder + "/none\\x").c_str()));
+    EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((mFolder + "/none").c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory((mFolder + "/none\\x").c_str()));
 }
 
 TEST_F(PathFolder, RemoveDirectoryIsNotRecursive) {
