@@ -1,5 +1,6 @@
 #include "io/KQovExporter.h"
 
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -68,10 +69,10 @@ bool SourceUnchanged(void* context) {
 }
 
 // A name whose last part is empty, "." or "..": a folder whatever the file system holds.
-bool NamesAFolder(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-    return !name.empty() && (last.empty() || last == "." || last == "..");
+bool NamesAFolder(const char* name) {
+    const char* slash = std::strrchr(name, '/');
+    const char* last = slash ? slash + 1 : name;
+    return *name && (!*last || std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0);
 }
 
 // The name a QOV writer creates: it adds ".qov" to a name of another extension.
@@ -110,10 +111,14 @@ bool KQovExporter::Initialize(const char* fileName) {
 
 bool KQovExporter::RefuseFolderName() {
     if (!NamesAFolder(mFileName.Buffer())) return false;
-    mError.SetErrorWithText(
-        eFileNotCreated,
-        (std::string("Unable to create file ") + mFileName.Buffer() + ": the name is a folder")
-            .c_str());
+    try {
+        mError.SetErrorWithText(
+            eFileNotCreated,
+            (std::string("Unable to create file ") + mFileName.Buffer() + ": the name is a folder")
+                .c_str());
+    } catch (const std::bad_alloc&) {
+        mError.SetError(eFileNotCreated);
+    }
     return true;
 }
 

@@ -339,58 +339,47 @@ INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWr
 // motion file's skeleton. Refused before anything is written, as qovtool refuses it.
 TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
     TempTestFolder tmp("qovsafe_");
-    const std::string data = QOV_TESTDATA_DIR;
-    struct Source {
-        std::vector<std::string> files;  // copied from the test data; the first is read
+    // Test data as named here (the skeleton beside its motion file, where it is looked for).
+    const std::pair<const char*, const char*> copies[] = {{"obj/spider.obj", "s.obj"},
+                                                          {"obj/spider.mtl", "spider.mtl"},
+                                                          {"asf/11_01.amc", "m.amc"},
+                                                          {"asf/11.asf", "m.asf"}};
+    for (const auto& [from, to] : copies) {
+        const std::string bytes = ReadAll(std::string(QOV_TESTDATA_DIR) + "/" + from);
+        ASSERT_FALSE(bytes.empty()) << "test data missing: " << from;
+        WriteAll(tmp / to, bytes);
+    }
+    const std::string p = tmp.path();
+    const struct {
+        const char* in;
         int id;
-        std::string target, text;
+        const char* target;
+        std::string text;
     } rows[] = {
-        {{"obj/spider.obj", "obj/spider.mtl"}, 18, "spider.obj",
-         "the output %/spider.obj is the same file as the input %/spider.obj"},
-        {{"obj/spider.obj", "obj/spider.mtl"}, 18, "Spider.obj",
-         "the file %/spider.mtl written beside the output is the same file as %/spider.mtl, "
-         "which the read of %/spider.obj used"},
-        {{"asf/11_01.amc", "asf/11.asf"}, 8, "11_01.asf",
-         "the output %/11_01.asf is the same file as %/11_01.asf, which the read of %/11_01.amc "
-         "used"},
-        {{"asf/11_01.amc", "asf/11.asf"}, 9, "11_01.amc",
-         "the output %/11_01.amc is the same file as the input %/11_01.amc"},
+        {"s.obj", 18, "s.obj", "the output " + p + "/s.obj is the same file as the input " + p +
+                                   "/s.obj"},
+        {"s.obj", 18, "Spider.obj", "the file " + p + "/spider.mtl written beside the output is the "
+                                    "same file as " + p + "/spider.mtl, which the read of " + p +
+                                    "/s.obj used"},
+        {"m.amc", 8, "m.asf", "the output " + p + "/m.asf is the same file as " + p +
+                                  "/m.asf, which the read of " + p + "/m.amc used"},
     };
-    for (const Source& row : rows) {
+    const std::vector<std::string> before = Entries(p);
+    std::vector<std::string> kept;
+    for (const std::string& name : before) kept.push_back(ReadAll(tmp / name));
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.target);
-        std::vector<std::string> kept;
-        for (const std::string& file : row.files) {
-            const std::string bytes = ReadAll(data + "/" + file);
-            ASSERT_FALSE(bytes.empty()) << "test data missing: " << data << "/" << file;
-            std::string name = file.substr(file.rfind('/') + 1);
-            // The skeleton under the motion file's name, where the importer looks for it.
-            if (name == "11.asf") name = "11_01.asf";
-            WriteAll(tmp / name, bytes);
-            kept.push_back(bytes);
-        }
-        const std::string in = tmp / row.files[0].substr(row.files[0].rfind('/') + 1);
         KQovObjectManager manager;
         KQovScene* scene = manager.CreateScene();
         KQovImporter importer(&manager);
-        ASSERT_TRUE(importer.Initialize(in.c_str()));
+        ASSERT_TRUE(importer.Initialize((tmp / row.in).c_str()));
         ASSERT_TRUE(importer.Import(scene, nullptr)) << importer.GetLastErrorString();
-        const std::vector<std::string> before = Entries(tmp.path());
         const Result r = Export(manager, scene, row.id, tmp / row.target, "", &importer);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.error, KQovIO::eFileNotCreated);
-        std::string text = row.text + "; nothing was written";
-        for (size_t at; (at = text.find('%')) != std::string::npos;) text.replace(at, 1, tmp.path());
-        EXPECT_EQ(r.text, text);
-        EXPECT_EQ(Entries(tmp.path()), before);
-        for (size_t k = 0; k < row.files.size(); ++k) {
-            const std::string& file = row.files[k];
-            const std::string name = k == 0 ? in : tmp / (file.find(".asf") != std::string::npos
-                                                               ? std::string("11_01.asf")
-                                                               : file.substr(file.rfind('/') + 1));
-            EXPECT_EQ(ReadAll(name), kept[k]) << name;
-        }
-        // Each row starts from an empty folder.
-        for (const std::string& name : Entries(tmp.path())) std::remove((tmp / name).c_str());
+        EXPECT_EQ(r.text, row.text + "; nothing was written");
+        EXPECT_EQ(Entries(p), before);
+        for (size_t k = 0; k < before.size(); ++k) EXPECT_EQ(ReadAll(tmp / before[k]), kept[k]);
     }
 }
 

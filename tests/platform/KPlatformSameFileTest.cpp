@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -44,35 +43,6 @@ TEST(KPlatformSameFile, NamesOfOneFile) {
         EXPECT_EQ(KPlatformSameFile(c.first.c_str(), c.second.c_str()), c.same);
     }
     EXPECT_FALSE(KPlatformSameFile(nullptr, (folder / "a.txt").c_str()));
-}
-
-// Descriptor 1 sent to a file: that file is standard output by its name, a link to it and the
-// names the system keeps for the descriptor; another file is not.
-TEST(KPlatformSameFile, StandardOutputByAnyName) {
-    TempTestFolder folder;
-    std::ofstream(folder / "other.txt") << "o";
-    ASSERT_EQ(symlink("out.txt", (folder / "link.txt").c_str()), 0);
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int file = open((folder / "out.txt").c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(file, 0);
-    ASSERT_EQ(dup2(file, 1), 1);
-    const bool named = KPlatformIsStandardOutput((folder / "out.txt").c_str()),
-               linked = KPlatformIsStandardOutput((folder / "link.txt").c_str()),
-               device = KPlatformIsStandardOutput("/dev/stdout"),
-               descriptor = KPlatformIsStandardOutput("/dev/fd/1"),
-               other = KPlatformIsStandardOutput((folder / "other.txt").c_str()),
-               none = KPlatformIsStandardOutput((folder / "none.txt").c_str());
-    dup2(saved, 1);
-    close(saved);
-    close(file);
-    EXPECT_TRUE(named);
-    EXPECT_TRUE(linked);
-    EXPECT_TRUE(device);
-    EXPECT_TRUE(descriptor);
-    EXPECT_FALSE(other);
-    EXPECT_FALSE(none);
-    EXPECT_FALSE(KPlatformIsStandardOutput(nullptr));
 }
 
 TEST(KPlatformTerminal, FilesAndPipesAreNoTerminal) {
