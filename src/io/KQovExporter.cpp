@@ -78,10 +78,9 @@ bool NamesAFolder(const char* name) {
 // The name a QOV writer creates: it adds ".qov" to a name of another extension.
 std::string QovFileName(const std::string& name) {
     const size_t dot = name.rfind('.'), slash = name.rfind('/');
-    std::string extension =
-        dot == std::string::npos || (slash != std::string::npos && dot < slash)
-            ? std::string()
-            : name.substr(dot + 1);
+    std::string extension = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                                ? std::string()
+                                : name.substr(dot + 1);
     for (char& c : extension) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     return extension == "qov" || extension == "tmp" ? name : name + ".qov";
 }
@@ -112,10 +111,9 @@ bool KQovExporter::Initialize(const char* fileName) {
 bool KQovExporter::RefuseFolderName() {
     if (!NamesAFolder(mFileName.Buffer())) return false;
     try {
-        mError.SetErrorWithText(
-            eFileNotCreated,
-            (std::string("Unable to create file ") + mFileName.Buffer() + ": the name is a folder")
-                .c_str());
+        mError.SetErrorWithText(eFileNotCreated, (std::string("Unable to create file ") +
+                                                  mFileName.Buffer() + ": the name is a folder")
+                                                     .c_str());
     } catch (const std::bad_alloc&) {
         mError.SetError(eFileNotCreated);
     }
@@ -134,9 +132,9 @@ bool KQovExporter::RefuseWritingOverSource() try {
             std::string text = file == out ? "the output " + out
                                            : "the file " + file + " written beside the output";
             text += " is the same file as " +
-                    (source == read.front() ? "the input " + source
-                                            : source + ", which the read of " + read.front() +
-                                                  " used") +
+                    (source == read.front()
+                         ? "the input " + source
+                         : source + ", which the read of " + read.front() + " used") +
                     "; nothing was written";
             mError.SetErrorWithText(eFileNotCreated, text.c_str());
             return true;

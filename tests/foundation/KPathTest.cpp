@@ -49,14 +49,22 @@ TEST(KPath, CleanPath) {
 // absolute, a name that can only be a folder keeps its trailing '/'.
 TEST(KPath, CleanFileNameAndResolveFileName) {
     const Pair cases[] = {
-        {"a\\b/./c", "a\\b/c"},     {"/x/a\\..\\b/../c", "/x/c"},  {"C:\\x", "C:\\x"},
-        {"\\\\srv\\s", "\\\\srv\\s"}, {"d/", "d"},                  {"", ""},
+        {"a\\b/./c", "a\\b/c"},
+        {"/x/a\\..\\b/../c", "/x/c"},
+        {"C:\\x", "C:\\x"},
+        {"\\\\srv\\s", "\\\\srv\\s"},
+        {"d/", "d"},
+        {"", ""},
     };
     for (const Pair& c : cases) EXPECT_STREQ(KCleanFileName(c.in).Buffer(), c.out) << c.in;
     const std::string here = KGetCurrentDirectory().Buffer();
     const std::pair<const char*, std::string> resolved[] = {
-        {"sub\\k.htr", here + "/sub\\k.htr"}, {"d/", here + "/d/"},   {".", here + "/"},
-        {"/a/b/..", "/a/"},                     {"/a/./b", "/a/b"},      {"", ""},
+        {"sub\\k.htr", here + "/sub\\k.htr"},
+        {"d/", here + "/d/"},
+        {".", here + "/"},
+        {"/a/b/..", "/a/"},
+        {"/a/./b", "/a/b"},
+        {"", ""},
     };
     for (const auto& [in, out] : resolved) EXPECT_EQ(KResolveFileName(in).Buffer(), out) << in;
 }

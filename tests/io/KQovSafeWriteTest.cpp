@@ -356,13 +356,16 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
         const char* target;
         std::string text;
     } rows[] = {
-        {"s.obj", 18, "s.obj", "the output " + p + "/s.obj is the same file as the input " + p +
-                                   "/s.obj"},
-        {"s.obj", 18, "Spider.obj", "the file " + p + "/spider.mtl written beside the output is the "
-                                    "same file as " + p + "/spider.mtl, which the read of " + p +
-                                    "/s.obj used"},
-        {"m.amc", 8, "m.asf", "the output " + p + "/m.asf is the same file as " + p +
-                                  "/m.asf, which the read of " + p + "/m.amc used"},
+        {"s.obj", 18, "s.obj",
+         "the output " + p + "/s.obj is the same file as the input " + p + "/s.obj"},
+        {"s.obj", 18, "Spider.obj",
+         "the file " + p +
+             "/spider.mtl written beside the output is the "
+             "same file as " +
+             p + "/spider.mtl, which the read of " + p + "/s.obj used"},
+        {"m.amc", 8, "m.asf",
+         "the output " + p + "/m.asf is the same file as " + p + "/m.asf, which the read of " + p +
+             "/m.amc used"},
     };
     const std::vector<std::string> before = Entries(p);
     std::vector<std::string> kept;

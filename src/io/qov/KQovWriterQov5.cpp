@@ -64,10 +64,10 @@ bool KQovWriterQov5::FileCreate(const char* fileName) {
     header.fileVersion = FileVersion();
     const KString name = KResolveFileName(fileName);
     if (name.IsEmpty() || name[name.GetLen() - 1] == '/') {
-        mError.SetErrorWithText(eFileNotCreated,
-                                (std::string("Unable to create file ") + (fileName ? fileName : "") +
-                                 ": the name is a folder")
-                                    .c_str());
+        mError.SetErrorWithText(
+            eFileNotCreated, (std::string("Unable to create file ") + (fileName ? fileName : "") +
+                              ": the name is a folder")
+                                 .c_str());
         return false;
     }
     const bool binary = mMode == eBinary || mMode == eEncrypted;
