@@ -273,7 +273,7 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
     if (KStrCaseCmp(ext.c_str(), "qov") != 0 && KStrCaseCmp(ext.c_str(), "tmp") != 0)
         full += ".qov";
     mFullName = full;
-    size_t slash = full.find_last_of("/\\");
+    size_t slash = full.rfind('/');
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
     // The file is written beside the old one and takes its place when closed: until then,
@@ -338,7 +338,7 @@ bool KQovFieldFile::Open(const char* name, bool checkCrc, bool selectFirstPart,
     std::string full = name ? name : "";
     if (KStrCaseCmp(Extension(full).c_str(), "qov") != 0) full += ".qov";
     mFullName = full;
-    size_t slash = full.find_last_of("/\\");
+    size_t slash = full.rfind('/');
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
     std::vector<std::string> candidates;
@@ -360,7 +360,7 @@ bool KQovFieldFile::FieldFileOpenFile(const char* name, bool checkCrc, bool sele
     mError.ClearError();
     std::string full = name ? name : "";
     mFullName = full;
-    size_t slash = full.find_last_of("/\\");
+    size_t slash = full.rfind('/');
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
     return OpenWith({full}, false, checkCrc, selectFirstPart, info, false);

@@ -102,7 +102,8 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
 }
 
 bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scene,
-                             const char* fileName, KStreamOptions* options, KString& error) {
+                             const char* fileName, KStreamOptions* options, KString& error,
+                             KString* read) {
     constexpr int kAmcReader = 7;
     if (id != kAmcReader || !options || !options->IsA(KStreamOptionsMotion::ClassId()))
         return true;
@@ -119,6 +120,7 @@ bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scen
         error = oneFile.c_str();
         return false;
     }
+    if (read) *read = skeleton;
     KQovReaderAsf reader(manager);
     if (reader.FileOpen(skeleton.Buffer()) && reader.Read(scene, options)) return true;
     error = KString(skeleton.Buffer()) + ": " + reader.GetLastErrorString();

@@ -19,7 +19,7 @@ bool KDirIterator::FindFirst(const char* path) {
     if (!path) return false;
     std::string pattern = path;
     if (pattern.find('*') == std::string::npos) pattern += "/*.*";
-    KString clean = KCleanPath(pattern.c_str());
+    KString clean = KCleanFileName(pattern.c_str());
     unsigned previous = KPlatformSetErrorMode(1);
     mValid = KPlatformListDirectory(clean.Buffer(), mEntries);
     KPlatformSetErrorMode(previous);
@@ -35,7 +35,7 @@ bool KDirIterator::FindNext() {
 }
 
 bool KDirIterator::CreateAndFindFirst(const char* path) {
-    if (path) KPlatformMakeDirectory(KCleanPath(path).Buffer());
+    if (path) KPlatformMakeDirectory(KCleanFileName(path).Buffer());
     return FindFirst(path);
 }
 

@@ -247,8 +247,8 @@ KString KGetDirWithoutRoot(const char* path) {
 namespace {
 
 template <class Char>
-bool IsSepOf(Char c) {
-    return c == Char('/') || c == Char('\\');
+bool IsSepOf(Char c, bool stored = true) {
+    return c == Char('/') || (stored && c == Char('\\'));
 }
 
 template <class Char>
@@ -259,15 +259,16 @@ bool IsDots(const std::basic_string<Char>& part, size_t count) {
     return true;
 }
 
-// The one normalisation of both character widths.
+// The one normalisation of both character widths. A name stored in a file (`stored`) may
+// come from a system of drives and '\\' separators; a name of this system has neither.
 template <class Char>
-std::basic_string<Char> Clean(const std::basic_string<Char>& text) {
+std::basic_string<Char> Clean(const std::basic_string<Char>& text, bool stored = true) {
     using Text = std::basic_string<Char>;
     const Text sep(1, Char('/'));
     std::vector<Text> parts;
     size_t start = 0;
     for (size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || IsSepOf(text[i])) {
+        if (i == text.size() || IsSepOf(text[i], stored)) {
             if (i > start) parts.push_back(text.substr(start, i - start));
             start = i + 1;
         }
@@ -275,14 +276,14 @@ std::basic_string<Char> Clean(const std::basic_string<Char>& text) {
     bool rooted = false;
     Text root;
     size_t first = 0;
-    if (HasDrive(text)) {
+    if (stored && HasDrive(text)) {
         rooted = true;
         root = parts[0];
         first = 1;
-    } else if (text.size() >= 2 && IsSepOf(text[0]) && IsSepOf(text[1])) {
+    } else if (stored && text.size() >= 2 && IsSepOf(text[0]) && IsSepOf(text[1])) {
         rooted = true;
         root = sep;  // "//server/share"
-    } else if (!text.empty() && IsSepOf(text[0])) {
+    } else if (!text.empty() && IsSepOf(text[0], stored)) {
         rooted = true;  // "/home"
     }
     std::vector<Text> kept, up;
@@ -332,6 +333,10 @@ std::wstring KCleanPathW(const wchar_t* path) {
     return Clean(std::wstring(path ? path : L""));
 }
 
+KString KCleanFileName(const char* path) {
+    return ToK(Clean(Text(path), false));
+}
+
 int KGetTokenCountW(const wchar_t* text, const wchar_t* delimiters) {
     if (!text) return 0;
     int count = 0;
@@ -361,6 +366,19 @@ KString KResolvePath(const char* base, const char* path) {
     if (!KIsRelativePath(path)) return KCleanPath(path);
     // An empty base is the current folder: no separator, which would make the path rooted.
     return KCleanPath(KJoinFolder(base, path).Buffer());
+}
+
+KString KResolveFileName(const char* path) {
+    std::string text = Text(path);
+    if (text.empty()) return KString("");
+    const size_t slash = text.rfind('/');
+    const std::string last = slash == std::string::npos ? text : text.substr(slash + 1);
+    const bool folder = last.empty() || last == "." || last == "..";
+    if (text[0] != '/') text = KPlatformGetCurrentDirectory() + "/" + text;
+    std::string clean = Clean(text, false);
+    // A name that can only be a folder stays one: no file is made of it by an extension.
+    if (folder && (clean.empty() || clean.back() != '/')) clean += '/';
+    return ToK(clean);
 }
 
 KString KFindFileBeside(const char* folder, const char* path) {

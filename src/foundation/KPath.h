@@ -58,6 +58,9 @@ KString KGetDirWithoutRoot(const char* path);
 KString KCleanPath(const char* path);
 // The same on wide characters.
 std::wstring KCleanPathW(const wchar_t* path);
+// KCleanPath for a name of this system (one the caller gave, or made from one): '/' alone
+// separates folders, a '\' is part of a name.
+KString KCleanFileName(const char* path);
 // Wide forms of the string tokeniser: tokens are maximal runs of characters outside the
 // delimiter set (a null set makes a non-empty text one token); a null text has none.
 int KGetTokenCountW(const wchar_t* text, const wchar_t* delimiters);
@@ -68,6 +71,10 @@ wchar_t* KGetTokenW(const wchar_t* text, int index, const wchar_t* delimiters, w
                     size_t size);
 // A relative `path` joined to `base`, an absolute one alone; normalised.
 KString KResolvePath(const char* base, const char* path);
+// A file name the caller gave, joined to the current folder when relative and normalised as
+// a name of this system: '/' alone separates folders (a '\' is part of a name). Empty for an
+// empty name; ending in '/' when the name can only be a folder ("d/", ".", "d/..").
+KString KResolveFileName(const char* path);
 // A file a document names by a relative `path` (with '\' or '/'), looked for in the
 // document's `folder`: its full path when a file is there, else `path` as given.
 KString KFindFileBeside(const char* folder, const char* path);

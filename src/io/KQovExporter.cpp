@@ -1,8 +1,10 @@
 #include "io/KQovExporter.h"
 
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/KFileStream.h"
 #include "io/KQovFormatFactory.h"
@@ -10,6 +12,7 @@
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQov6.h"
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformSameFile.h"
 
 namespace {
 
@@ -65,6 +68,23 @@ bool SourceUnchanged(void* context) {
     }
 }
 
+// A name whose last part is empty, "." or "..": a folder whatever the file system holds.
+bool NamesAFolder(const char* name) {
+    const char* slash = std::strrchr(name, '/');
+    const char* last = slash ? slash + 1 : name;
+    return *name && (!*last || std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0);
+}
+
+// The name a QOV writer creates: it adds ".qov" to a name of another extension.
+std::string QovFileName(const std::string& name) {
+    const size_t dot = name.rfind('.'), slash = name.rfind('/');
+    std::string extension = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                                ? std::string()
+                                : name.substr(dot + 1);
+    for (char& c : extension) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return extension == "qov" || extension == "tmp" ? name : name + ".qov";
+}
+
 }  // namespace
 
 KQovExporter::KQovExporter(KQovObjectManager* manager) : KQovIO(manager), mPassword("") {
@@ -84,7 +104,46 @@ void KQovExporter::Reset() {
 
 bool KQovExporter::Initialize(const char* fileName) {
     Reset();
-    return KQovIO::Initialize(fileName);
+    KQovIO::Initialize(fileName);
+    return !RefuseFolderName();
+}
+
+bool KQovExporter::RefuseFolderName() {
+    if (!NamesAFolder(mFileName.Buffer())) return false;
+    try {
+        mError.SetErrorWithText(eFileNotCreated, (std::string("Unable to create file ") +
+                                                  mFileName.Buffer() + ": the name is a folder")
+                                                     .c_str());
+    } catch (const std::bad_alloc&) {
+        mError.SetError(eFileNotCreated);
+    }
+    return true;
+}
+
+bool KQovExporter::RefuseWritingOverSource() try {
+    const std::string out =
+        mFormatId >= 0 && mFormatId <= 4 ? QovFileName(mFileName.Buffer()) : mFileName.Buffer();
+    std::vector<std::string> written{out};
+    for (const std::string& file : mWriter->GetCompanionFiles(out.c_str())) written.push_back(file);
+    const std::vector<std::string>& read = mSource->GetFilesRead();
+    for (const std::string& source : read)
+        for (const std::string& file : written) {
+            if (!KPlatformSameFile(source.c_str(), file.c_str())) continue;
+            std::string text = file == out ? "the output " + out
+                                           : "the file " + file + " written beside the output";
+            text += " is the same file as " +
+                    (source == read.front()
+                         ? "the input " + source
+                         : source + ", which the read of " + read.front() + " used") +
+                    "; nothing was written";
+            mError.SetErrorWithText(eFileNotCreated, text.c_str());
+            return true;
+        }
+    return false;
+} catch (const std::bad_alloc&) {
+    // Unasked, the files read might be written over: nothing is written.
+    mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
+    return true;
 }
 
 void KQovExporter::SetSwitch(int index, bool on) {
@@ -107,8 +166,13 @@ bool KQovExporter::OpenWriter() {
         mError.SetError(eUninitializedFilename);
         return false;
     }
+    if (RefuseFolderName()) return false;
     if (!mWriter && !CreateWriter()) {
         mError.SetError(eUnidentifiedError);
+        return false;
+    }
+    if (mSource && RefuseWritingOverSource()) {
+        mWriter.reset();
         return false;
     }
     if (mWriter->FileCreate(mFileName.Buffer())) return true;

@@ -20,6 +20,7 @@ public:
     ~KQovExporter() override;
 
     void Reset();
+    // False for a name that can only be a folder ("d/", ".", "d/.."): no file is written by it.
     bool Initialize(const char* fileName) override;
     // Indexes outside 0 to 10 are ignored (false when read).
     void SetSwitch(int index, bool on);
@@ -32,7 +33,8 @@ public:
     // The importer that read the scene, or null: a new file takes the old one's place only
     // while the file read is unchanged (KQovImporter::CheckFileUnchanged), asked at the moment
     // each file the write makes would be put in place, up to the file named, so that no byte of
-    // it changed before its last use. Kept until set again.
+    // it changed before its last use. A write that would replace a file the import read
+    // (KQovImporter::GetFilesRead) is refused before anything is written. Kept until set again.
     void SetSource(KQovImporter* importer) { mSource = importer; }
 
     bool CreateWriter();
@@ -50,6 +52,10 @@ public:
 private:
     // The status text with the warning for a failure after the file was put in place.
     void WarnAfterPlacing(bool outOfMemory);
+    // True, with the error, when the file name cannot be a file, or when a file the write would
+    // replace is one the source read.
+    bool RefuseFolderName();
+    bool RefuseWritingOverSource();
 
     int mFormatId = 0;
     std::unique_ptr<KQovWriter> mWriter;

@@ -17,6 +17,8 @@ KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager);
 // none: an Acclaim motion file (id 7) reads after its skeleton, which is read into the scene
 // and the options first (the ".asf" beside it, else the one its header names). True at once
 // for every other format and for options that already hold a skeleton; false, with `error`,
-// when no skeleton file is found or it cannot be read.
+// when no skeleton file is found or it cannot be read. `read`, when given, gets the name of
+// the skeleton file read (empty when none was).
 bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scene,
-                             const char* fileName, KStreamOptions* options, KString& error);
+                             const char* fileName, KStreamOptions* options, KString& error,
+                             KString* read = nullptr);

@@ -31,7 +31,7 @@ const char* const kReadingExtensions[KQovImporter::kReadingIdCount] = {
 KString ExtensionOf(const KString& name) {
     int separator = -1;
     for (int i = 0; i < name.GetLen(); ++i)
-        if (name[i] == '/' || name[i] == '\\') separator = i;
+        if (name[i] == '/') separator = i;
     int dot = name.ReverseFind('.');
     return dot <= separator ? KString("") : name.Mid(dot + 1).Lower();
 }
@@ -57,6 +57,7 @@ void KQovImporter::Reset() {
     mVersion[0] = mVersion[1] = mVersion[2] = 0;
     mStatus = "";
     mResolution = KQovCameraResolution();
+    mFilesRead.clear();
 }
 
 bool KQovImporter::Initialize(const char* fileName) {
@@ -152,6 +153,7 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
 bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     KStreamOptionsQov local;
     if (!mReader && !CreateReader()) return false;
+    mFilesRead.assign(1, mFileName.Buffer());
     KStreamOptions* fetched = nullptr;
     if (!options) {
         if (mFormatId <= 2 && mTakesFetched) {
@@ -165,9 +167,11 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
             }
             // Options of the importer's own making lack what a caller would have read first
             // into them: an AMC file's skeleton.
-            KString companion;
-            if (!KQovReadFormatCompanion(mFormatId, mManager, scene, mFileName.Buffer(), fetched,
-                                         companion)) {
+            KString companion, skeleton;
+            const bool companionRead = KQovReadFormatCompanion(
+                mFormatId, mManager, scene, mFileName.Buffer(), fetched, companion, &skeleton);
+            if (!skeleton.IsEmpty()) mFilesRead.push_back(skeleton.Buffer());
+            if (!companionRead) {
                 mError.SetErrorWithText(eFileNotOpened, companion.Buffer());
                 ReleaseOptions(fetched);
                 return false;
@@ -184,6 +188,7 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     }
     mOptionsInUse = options;
     bool ok = mReader->Read(scene, options);
+    for (const std::string& used : mReader->GetOtherFilesRead()) mFilesRead.push_back(used);
     // The scene information the header pass gave (or a caller set) wins over the file's.
     if (ok && scene && mSceneInfo) {
         if (!scene->GetSceneInfo()) scene->SetSceneInfo(KQovCreateSceneInfo(mManager));

@@ -3,6 +3,7 @@
 // the file, offers its take list and version, and runs the read.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "io/KQovIO.h"
@@ -31,6 +32,10 @@ public:
     // system is asked about the open file), so it can be asked once more before something made
     // from the scene is kept. Files of the other formats are read whole by Import: true.
     bool CheckFileUnchanged();
+    // The files the last import read: the file named and those its read used (an OBJ file's
+    // material libraries and images, an AMC file's skeleton). An exporter given this importer
+    // as its source writes over none of them.
+    const std::vector<std::string>& GetFilesRead() const { return mFilesRead; }
 
     int GetTakeCount();
     KQovTakeInfo* GetTakeInfo(int index);
@@ -71,4 +76,5 @@ private:
     KQovCameraResolution mResolution;
     bool mFlags[kFlagCount] = {};
     int mVersion[3] = {};
+    std::vector<std::string> mFilesRead;
 };

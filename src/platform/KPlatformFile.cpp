@@ -188,9 +188,7 @@ thread_local KPlatformReplaceFailure gLastFailure;
 }  // namespace
 
 std::string KPlatformNativePath(const char* path) {
-    std::string result = path ? path : "";
-    std::replace(result.begin(), result.end(), '\\', '/');
-    return result;
+    return path ? path : "";
 }
 
 FILE* KPlatformOpenFile(const char* path, const char* mode) {

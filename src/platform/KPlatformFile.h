@@ -1,7 +1,8 @@
 #pragma once
 // File and folder services of the operating system. The only place in the library that
-// touches the file system by name. Every name is UTF-8; '\' is accepted as a separator and
-// turned into '/' before the system sees it.
+// touches the file system by name. Every name is UTF-8 and means the file the system means by
+// it: a '\' is part of a name here. Names stored in files written on other systems separate
+// folders with '\'; their readers make names of this system of them (KCleanPath).
 
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-// The name as the system wants it: every '\' turned into '/'.
+// The name as the system wants it: the name itself.
 std::string KPlatformNativePath(const char* path);
 
 // fopen through the stand-in. A read open ("r..." mode) whose exact name is missing falls

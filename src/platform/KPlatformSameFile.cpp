@@ -1,6 +1,7 @@
 #include "platform/KPlatformSameFile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/KPlatformFile.h"
 
@@ -10,4 +11,12 @@ bool KPlatformSameFile(const char* first, const char* second) {
     if (stat(KPlatformNativePath(first).c_str(), &a) != 0) return false;
     if (stat(KPlatformNativePath(second).c_str(), &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool KPlatformIsStandardOutput(const char* path) {
+    if (!path) return false;
+    struct stat out, named;
+    if (fstat(STDOUT_FILENO, &out) != 0) return false;
+    if (stat(KPlatformNativePath(path).c_str(), &named) != 0) return false;
+    return out.st_dev == named.st_dev && out.st_ino == named.st_ino;
 }

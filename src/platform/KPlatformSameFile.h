@@ -5,3 +5,7 @@
 // second name through a link, a "..", another case or a hard link counts as the same file.
 // False when either cannot be looked up (a file not yet written is no other file).
 bool KPlatformSameFile(const char* first, const char* second);
+
+// True when a write to `path` reaches the process's standard output: the name is the file,
+// pipe or terminal that descriptor 1 is (through /dev/stdout, /dev/fd/1 or any other link).
+bool KPlatformIsStandardOutput(const char* path);

@@ -45,6 +45,30 @@ TEST(KPath, CleanPath) {
     EXPECT_STREQ(KCleanPath(nullptr).Buffer(), "");
 }
 
+// Names of this system (the caller's): no drives, no shares, a '\\' is part of a name. Made
+// absolute, a name that can only be a folder keeps its trailing '/'.
+TEST(KPath, CleanFileNameAndResolveFileName) {
+    const Pair cases[] = {
+        {"a\\b/./c", "a\\b/c"},
+        {"/x/a\\..\\b/../c", "/x/c"},
+        {"C:\\x", "C:\\x"},
+        {"\\\\srv\\s", "\\\\srv\\s"},
+        {"d/", "d"},
+        {"", ""},
+    };
+    for (const Pair& c : cases) EXPECT_STREQ(KCleanFileName(c.in).Buffer(), c.out) << c.in;
+    const std::string here = KGetCurrentDirectory().Buffer();
+    const std::pair<const char*, std::string> resolved[] = {
+        {"sub\\k.htr", here + "/sub\\k.htr"},
+        {"d/", here + "/d/"},
+        {".", here + "/"},
+        {"/a/b/..", "/a/"},
+        {"/a/./b", "/a/b"},
+        {"", ""},
+    };
+    for (const auto& [in, out] : resolved) EXPECT_EQ(KResolveFileName(in).Buffer(), out) << in;
+}
+
 // The wide form gives what the narrow one gives, for every narrow case, and keeps characters
 // beyond one byte (and beyond 16 bits) as they are.
 TEST(KPath, CleanPathWide) {
@@ -311,20 +335,22 @@ protected:
 };
 
 TEST_F(PathFolder, CreatePathMakesEveryLevelButTheFileName) {
+    // A '\\' is part of a folder's name (it used to separate two).
     std::string file = mFolder + "/a\\b/c/file.txt";
     EXPECT_TRUE(KCreatePath(file.c_str()));
-    EXPECT_TRUE(KPlatformIsDirectory((mFolder + "/a/b/c").c_str()));
-    EXPECT_FALSE(KPlatformPathExists((mFolder + "/a/b/c/file.txt").c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory((mFolder + "/a\\b/c").c_str()));
+    EXPECT_FALSE(KPlatformPathExists((mFolder + "/a").c_str()));
+    EXPECT_FALSE(KPlatformPathExists(file.c_str()));
     EXPECT_TRUE(KCreatePath(file.c_str()));  // exists already
     EXPECT_FALSE(KFileExists(file.c_str()));
-    FILE* f = fopen((mFolder + "/a/b/c/file.txt").c_str(), "wb");
+    FILE* f = fopen(file.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     fclose(f);
     EXPECT_TRUE(KFileExists(file.c_str()));
     EXPECT_FALSE(KFileExists(""));
     EXPECT_FALSE(KFileExists(nullptr));
     // A level that is a file cannot become a folder.
-    EXPECT_FALSE(KCreatePath((mFolder + "/a/b/c/file.txt/x/y").c_str()));
+    EXPECT_FALSE(KCreatePath((file + "/x/y").c_str()));
 
     KString temp = KGetTempFileName(mFolder.c_str(), "qov");
     EXPECT_FALSE(temp.IsEmpty());
@@ -351,7 +377,7 @@ TEST_F(PathFolder, DirIteratorListsTheRealContent) {
     EXPECT_EQ(names, (std::vector<std::string>{".", "..", "a.qov", "b.txt", "plain"}));
     EXPECT_EQ(extensions, (std::vector<std::string>{"", "", "qov", "txt", ""}));
     EXPECT_FALSE(it.FindNext());
-    ASSERT_TRUE(it.FindFirst((mFolder + "\\*.TXT").c_str()));
+    ASSERT_TRUE(it.FindFirst((mFolder + "/*.TXT").c_str()));
     EXPECT_STREQ(it.GetName(), "b.txt");
     it.Close();
     EXPECT_STREQ(it.GetName(), "");
@@ -360,6 +386,10 @@ TEST_F(PathFolder, DirIteratorListsTheRealContent) {
     EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((mFolder + "/none").c_str()));
     EXPECT_FALSE(KDirIterator::IsDirectoryEmpty(mFolder.c_str()));
     EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((mFolder + "/missing").c_str()));
+    // A '\\' is part of a name (it used to list and make another folder).
+    EXPECT_TRUE(it.CreateAndFindFirst((mFolder + "/none\\x").c_str()));
+    EXPECT_TRUE(KDirIterator::IsDirectoryEmpty((mFolder + "/none").c_str()));
+    EXPECT_TRUE(KPlatformIsDirectory((mFolder + "/none\\x").c_str()));
 }
 
 TEST_F(PathFolder, RemoveDirectoryIsNotRecursive) {

@@ -206,7 +206,20 @@ TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.text.find("he name is too long"), std::string::npos) << r.text;
 
-    std::vector<std::string> expected = {Name(id, "dangling"), Name(id, "folder"),
+    // Names that can only be folders are refused by name, also when the caller goes on to the
+    // export: nothing is written beside the folder.
+    ASSERT_TRUE(KPlatformMakeDirectory((tmp / "d").c_str()));
+    for (const std::string& name : {tmp / "d/", tmp / "d/.", tmp / "d/..", std::string(".")}) {
+        SCOPED_TRACE(name);
+        KQovExporter exporter(&manager);
+        EXPECT_FALSE(exporter.Initialize(name.c_str()));
+        r = Export(manager, scene, id, name);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, KQovIO::eFileNotCreated);
+        EXPECT_EQ(r.text, "Unable to create file " + name + ": the name is a folder");
+    }
+
+    std::vector<std::string> expected = {"d", Name(id, "dangling"), Name(id, "folder"),
                                          Name(id, "locked")};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(tmp.path()), expected);
@@ -320,6 +333,76 @@ INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWr
                              return std::string(kExtensions[info.param]) +
                                     std::to_string(info.param);
                          });
+
+// An exporter given the importer as its source never writes over a file the read used: the
+// file read under its own name or another case of it, its material library, an Acclaim
+// motion file's skeleton. Refused before anything is written, as qovtool refuses it.
+TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
+    TempTestFolder tmp("qovsafe_");
+    // Test data as named here (the skeleton beside its motion file, where it is looked for).
+    const std::pair<const char*, const char*> copies[] = {{"obj/spider.obj", "s.obj"},
+                                                          {"obj/spider.mtl", "spider.mtl"},
+                                                          {"asf/11_01.amc", "m.amc"},
+                                                          {"asf/11.asf", "m.asf"}};
+    for (const auto& [from, to] : copies) {
+        const std::string bytes = ReadAll(std::string(QOV_TESTDATA_DIR) + "/" + from);
+        ASSERT_FALSE(bytes.empty()) << "test data missing: " << from;
+        WriteAll(tmp / to, bytes);
+    }
+    const std::string p = tmp.path();
+    const struct {
+        const char* in;
+        int id;
+        const char* target;
+        std::string text;
+    } rows[] = {
+        {"s.obj", 18, "s.obj",
+         "the output " + p + "/s.obj is the same file as the input " + p + "/s.obj"},
+        {"s.obj", 18, "Spider.obj",
+         "the file " + p +
+             "/spider.mtl written beside the output is the "
+             "same file as " +
+             p + "/spider.mtl, which the read of " + p + "/s.obj used"},
+        {"m.amc", 8, "m.asf",
+         "the output " + p + "/m.asf is the same file as " + p + "/m.asf, which the read of " + p +
+             "/m.amc used"},
+    };
+    const std::vector<std::string> before = Entries(p);
+    std::vector<std::string> kept;
+    for (const std::string& name : before) kept.push_back(ReadAll(tmp / name));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.target);
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovImporter importer(&manager);
+        ASSERT_TRUE(importer.Initialize((tmp / row.in).c_str()));
+        ASSERT_TRUE(importer.Import(scene, nullptr)) << importer.GetLastErrorString();
+        const Result r = Export(manager, scene, row.id, tmp / row.target, "", &importer);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, KQovIO::eFileNotCreated);
+        EXPECT_EQ(r.text, row.text + "; nothing was written");
+        EXPECT_EQ(Entries(p), before);
+        for (size_t k = 0; k < before.size(); ++k) EXPECT_EQ(ReadAll(tmp / before[k]), kept[k]);
+    }
+}
+
+// A name the caller gives holding a '\\' is the file of that name: a file in the folder
+// before the '\\' is neither written over nor read.
+TEST(SafeWrite, ACallersBackslashIsPartOfTheName) {
+    TempTestFolder tmp("qovsafe_");
+    ASSERT_TRUE(KPlatformMakeDirectory((tmp / "sub").c_str()));
+    const std::string inFolder = tmp / "sub/x.qov", named = tmp / "sub\\x.qov";
+    WriteAll(inFolder, kOld);
+    KQovObjectManager manager;
+    ASSERT_TRUE(Export(manager, BuildScene(manager), 0, named).ok);
+    EXPECT_TRUE(ReadAll(inFolder) == kOld);
+    EXPECT_TRUE(ReadAll(named) != kOld);
+    KQovImporter importer(&manager);
+    ASSERT_TRUE(importer.Initialize(named.c_str())) << importer.GetLastErrorString();
+    EXPECT_TRUE(importer.Import(manager.CreateScene(), nullptr)) << importer.GetLastErrorString();
+    KQovImporter folder(&manager);
+    EXPECT_FALSE(folder.Initialize((tmp / "sub\\none.qov").c_str()));
+}
 
 // Writers that refuse the scene leave the old file as it was (they used to empty it), with
 // their own error, not "Out of disk space".

@@ -88,14 +88,22 @@ TEST_F(TempFolder, ListingEqualsContent) {
     EXPECT_TRUE(List("*.none").empty());
 
     std::vector<KPlatformDirEntry> entries;
-    ASSERT_TRUE(KPlatformListDirectory((mFolder + "\\sub*").c_str(), entries));
+    ASSERT_TRUE(KPlatformListDirectory((mFolder + "/sub*").c_str(), entries));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_TRUE(entries[0].isDirectory);
+    // A '\\' is part of a name: no folder of the listing's name is listed.
+    KPlatformListDirectory((mFolder + "\\sub*").c_str(), entries);
+    EXPECT_TRUE(entries.empty());
     EXPECT_FALSE(KPlatformListDirectory((mFolder + "/missing/*.*").c_str(), entries));
 }
 
 TEST_F(TempFolder, FolderAndFileOperations) {
-    std::string sub = mFolder + "\\sub";  // backslashes reach the system as '/'
+    // A '\\' given by the caller is part of the name (it used to reach the system as '/').
+    const std::string slashed = mFolder + "/x\\sub";
+    EXPECT_TRUE(KPlatformMakeDirectory(slashed.c_str()));
+    EXPECT_EQ(List("x*"), std::vector<std::string>{"x\\sub"});
+    EXPECT_TRUE(KPlatformRemoveDirectory(slashed.c_str()));
+    std::string sub = mFolder + "/sub";
     EXPECT_TRUE(KPlatformMakeDirectory(sub.c_str()));
     EXPECT_FALSE(KPlatformMakeDirectory(sub.c_str()));
     EXPECT_TRUE(KPlatformIsDirectory(sub.c_str()));
@@ -113,7 +121,7 @@ TEST_F(TempFolder, FolderAndFileOperations) {
 
 TEST_F(TempFolder, ReadOpenFallsBackToOtherCase) {
     Touch("Scene.QOV", "data");
-    FILE* f = KPlatformOpenFile((mFolder + "\\scene.qov").c_str(), "rb");
+    FILE* f = KPlatformOpenFile((mFolder + "/scene.qov").c_str(), "rb");
     ASSERT_NE(f, nullptr);
     char text[8] = {0};
     EXPECT_EQ(fread(text, 1, 4, f), 4u);

@@ -232,6 +232,14 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     // A QOV file is read from while it is open; a change to it up to the moment the new file
     // would take its place refuses the write.
     exporter.SetSource(readId <= 2 ? &importer : nullptr);
+    // The status line never goes into the output: a file written is standard output when the
+    // name leads to it (/dev/stdout, /dev/fd/1) or the shell sent standard output to that file.
+    auto writesStandardOutput = [&written] {
+        for (const std::string& file : written)
+            if (KPlatformIsStandardOutput(file.c_str())) return true;
+        return false;
+    };
+    bool statusToStderr = writesStandardOutput();
     const int told = progress.GetErrorCount();
     const bool ok = exporter.Export(scene, options.get());
     progress.End();
@@ -250,7 +258,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     }
     stage.written = true;
     QovToolPrintWarnings(out, exporter.GetStatusText());
-    std::printf("%s -> %s\n", in, out);
+    statusToStderr = statusToStderr || writesStandardOutput();
+    std::fprintf(statusToStderr ? stderr : stdout, "%s -> %s\n", in, out);
     return 0;
 }
 

@@ -37,7 +37,7 @@ const QovToolFormat& QovToolGetFormat(int index) {
 }
 
 std::string QovToolExtensionOf(const std::string& name) {
-    const size_t slash = name.find_last_of("/\\");
+    const size_t slash = name.rfind('/');
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
     std::string extension = name.substr(dot + 1);

@@ -21,7 +21,7 @@ void KQovReaderQov::Report(const char* text, float percent) {
 bool KQovReaderQov::FileOpen(const char* fileName) {
     mResolution.present = false;
     if (!mOwnFile) mOwnFile.reset(KQovPropertyFieldFile::Create());
-    KString resolved = KResolvePath(KGetCurrentDirectory().Buffer(), fileName ? fileName : "");
+    KString resolved = KResolveFileName(fileName);
     KQovHeaderInfo header;
     if (!mOwnFile->Open(resolved.Buffer(), false, false, &header)) {
         int code = mOwnFile->GetLastErrorID();

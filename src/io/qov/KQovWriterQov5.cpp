@@ -62,7 +62,14 @@ bool KQovWriterQov5::FileCreate(const char* fileName) {
     }
     KQovHeaderInfo header;
     header.fileVersion = FileVersion();
-    const KString name = KResolvePath(KGetCurrentDirectory().Buffer(), fileName ? fileName : "");
+    const KString name = KResolveFileName(fileName);
+    if (name.IsEmpty() || name[name.GetLen() - 1] == '/') {
+        mError.SetErrorWithText(
+            eFileNotCreated, (std::string("Unable to create file ") + (fileName ? fileName : "") +
+                              ": the name is a folder")
+                                 .c_str());
+        return false;
+    }
     const bool binary = mMode == eBinary || mMode == eEncrypted;
     if (mOwnFile->KQovFieldFile::Create(name.Buffer(), binary, mMode == eEncrypted, &header))
         return true;

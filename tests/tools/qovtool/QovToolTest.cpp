@@ -86,6 +86,16 @@ TEST_F(QovTool, CommandLine) {
     const std::string noReader = ": no reader for this extension\n";
     const std::string bvh = Data("bvh/sinusoidal.bvh"), qov = Source("samples/scene.qov");
     const std::string amc = Data("asf/11_01.amc");
+    // Names given with a '\\' are files of that name, not files in a folder: the file in the
+    // folder is neither read nor written over.
+    const std::string slashed = mTemp / "sub\\keep.bvh", inSub = mTemp / "sub/keep.bvh";
+    ASSERT_EQ(mkdir((mTemp / "sub").c_str(), 0700), 0);
+    std::ofstream(inSub) << "kept";
+    std::ofstream(mTemp / "lit\\name.bvh") << ReadFile(bvh);
+    std::ofstream(mTemp / "sk\\11.asf") << ReadFile(Data("asf/11.asf"));
+    // A link to standard output gets the file's bytes alone: the status line goes to stderr.
+    ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "plain.bvh"}).status, 0);
+    ASSERT_EQ(symlink("/dev/stdout", (mTemp / "so.bvh").c_str()), 0);
     // A flag that would do nothing for the files named is refused, naming it.
     auto unused = [](const std::string& flag, const std::string& why) {
         return "qovtool: " + flag + " is for QOV files only, and " + why + "\n";
@@ -160,6 +170,19 @@ TEST_F(QovTool, CommandLine) {
          2,
          "",
          "qovtool: --encrypted and --binary cannot be given together\n"},
+        {{"convert", bvh, slashed}, 0, bvh + " -> " + slashed + "\n", ""},
+        {{"convert", mTemp / "lit\\name.bvh", mTemp / "lit.bvh"},
+         0,
+         mTemp / "lit\\name.bvh" + " -> " + mTemp / "lit.bvh" + "\n",
+         ""},
+        {{"convert", amc, mTemp / "sk.bvh", "--skeleton", mTemp / "sk\\11.asf"},
+         0,
+         amc + " -> " + mTemp / "sk.bvh" + "\n",
+         ""},
+        {{"convert", bvh, mTemp / "so.bvh"},
+         0,
+         ReadFile(mTemp / "plain.bvh"),
+         bvh + " -> " + mTemp / "so.bvh" + "\n"},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -172,6 +195,9 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_FALSE(Exists(mTemp / "out.obj"));
     EXPECT_FALSE(Exists(mTemp / "out.htr"));
     EXPECT_FALSE(Exists(mTemp / "out.qov"));
+    EXPECT_EQ(ReadFile(inSub), "kept");
+    EXPECT_EQ(ReadFile(slashed), ReadFile(mTemp / "plain.bvh"));
+    EXPECT_EQ(ReadFile(mTemp / "lit.bvh"), ReadFile(mTemp / "plain.bvh"));
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
                                   "vpm", "mov", "brd", "dxf", "3ds", "obj"})

@@ -40,10 +40,10 @@ const char* const kMessages[] = {
 const char kNErrors[] = "N_ERRORS: More errors were reported then could be recorded.";
 const char kUnknown[] = "Unknown error code was encountered";
 
-// Folder part of a name: everything up to and including its last '\\' or '/', or the drive of
+// Folder part of a name: everything up to and including its last '/', or the drive of
 // "C:name" (a ':' elsewhere belongs to a name).
 std::string FolderPart(const std::string& name) {
-    size_t cut = name.find_last_of("\\/");
+    size_t cut = name.rfind('/');
     if (cut == std::string::npos && !KGetPathRoot(name.c_str()).IsEmpty()) cut = 1;
     return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
 }

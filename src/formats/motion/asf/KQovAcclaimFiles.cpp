@@ -64,7 +64,7 @@ std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath) {
     const std::string named = HeaderSkeletonName(motionPath);
     if (!named.empty()) {
         const std::string path = motionPath;
-        const size_t slash = path.find_last_of("/\\");
+        const size_t slash = path.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
         names.push_back(KJoinFolder(folder.c_str(), named.c_str()));
     }
