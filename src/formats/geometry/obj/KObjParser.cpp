@@ -1,6 +1,7 @@
 #include "formats/geometry/obj/KObjParser.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <unordered_map>
@@ -9,6 +10,7 @@
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "foundation/KTextLineReader.h"
+#include "platform/KPlatformFile.h"
 
 namespace {
 
@@ -48,19 +50,30 @@ int ScanNumbers(std::string_view text, double* values, int max) {
 // is refused once this much was read, rather than filling memory.
 constexpr size_t kMaxLibraryBytes = size_t(64) << 20;
 
-bool ReadWholeFile(const char* path, std::string& text) {
+// 0, or why the file was not read: the system's error number, EFBIG past the bound.
+int ReadWholeFile(const char* path, std::string& text) {
     KFileStream file;
-    if (!file.Open(path, "rb")) return false;
+    errno = 0;
+    if (!file.Open(path, "rb")) return errno ? errno : ENOENT;
     char buffer[65536];
     text.clear();
     while (uint32_t n = file.Read(buffer, sizeof buffer)) {
         if (text.size() + n > kMaxLibraryBytes) {
             std::string().swap(text);
-            return false;
+            return EFBIG;
         }
         text.append(buffer, n);
     }
-    return true;
+    return 0;
+}
+
+// Why a material library was not loaded, as the end of a sentence.
+std::string LibraryProblem(int error) {
+    if (error == ENOENT || error == ENOTDIR) return "not found";
+    if (error == EFBIG) return "larger than 64 MB";
+    std::string text = KPlatformErrorText(error);
+    if (!text.empty()) text[0] = KToLower(text[0]);
+    return text;
 }
 
 // A 0-based index from a 1-based or negative (relative) file index; -1 when out of range.
@@ -409,23 +422,28 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
 
 void KObjParser::LoadMaterialLibraries(std::string_view rest) {
     mHasLibrary = true;
-    bool all = !Trim(rest).empty();
+    const bool all = !Trim(rest).empty();
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
         const std::string name(word);
         const std::string beside =
             KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
         std::string text;
-        if (ReadWholeFile(name.c_str(), text)) {
+        const int error = ReadWholeFile(name.c_str(), text);
+        const int besideError = error ? ReadWholeFile(beside.c_str(), text) : 0;
+        if (!error) {
             AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
             mLibraryPaths.push_back(name);
-        } else if (ReadWholeFile(beside.c_str(), text)) {
+        } else if (!besideError) {
             AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
             mLibraryPaths.push_back(beside);
         } else {
-            all = false;
+            // Missing here and there says little: the other cause says why.
+            const bool missing = besideError == ENOENT || besideError == ENOTDIR;
+            mStatus += "Unable to load material library \"" + name +
+                       "\": " + LibraryProblem(missing ? error : besideError) + "\n";
         }
     }
-    if (!all) mStatus += "Unable to load material library\n";
+    if (!all) mStatus += "Unable to load material library: the line names none\n";
 }
 
 void KObjParser::AddLibrary(std::string text, std::string folder) {
