@@ -553,7 +553,9 @@ bool KPlatformNewFile::Create(const char* path) {
     mFile = fdopen(fd, "wb");
     if (!mFile) {
         mError = errno;
+        unlink(mPath.c_str());  // still open: certainly the file made
         close(fd);
+        mMade = false;
         Remove();
         return false;
     }
@@ -563,13 +565,15 @@ bool KPlatformNewFile::Create(const char* path) {
 
 bool KPlatformNewFile::Close() {
     if (!mFile) return mError == 0;
-    bool ok = true;
+    // A file that failed stays open: Remove then tells it for certain, and a close would
+    // write what is left of it (changing its times) after all.
     if (fflush(mFile) != 0) {
-        ok = false;
         mError = errno;
-    } else if (ferror(mFile)) {
-        ok = false;
+        return false;
+    }
+    if (ferror(mFile)) {
         mError = EIO;  // a write failed before; the system no longer tells why
+        return false;
     }
     struct stat st;
     if (fstat(fileno(mFile), &st) == 0) {
@@ -581,10 +585,8 @@ bool KPlatformNewFile::Close() {
     } else {
         mMade = false;  // cannot be told again: never removed
     }
-    if (fclose(mFile) != 0 && ok) {
-        ok = false;
-        mError = errno;
-    }
+    const bool ok = fclose(mFile) == 0;
+    if (!ok) mError = errno;
     mFile = nullptr;
     return ok;
 }

@@ -44,6 +44,15 @@ int ReadError(const std::string& path) {
     return error;
 }
 
+// An image that cannot be read as the input is (missing, not a file, not allowed) is a word
+// about the input; any other cause is the system's (too many open files, no memory, a failing
+// disk), which fails the write rather than leave the image out.
+bool InputProblem(int error) {
+    return error == 0 || error == ENOENT || error == ENOTDIR || error == EACCES ||
+           error == EPERM || error == EISDIR || error == ELOOP || error == ENAMETOOLONG ||
+           error == EINVAL;
+}
+
 std::string WriteProblem(const std::string& target, int error) {
     return "Error writing texture file \"" + target + "\"" +
            (error ? ": " + Cause(error) : std::string()) + ".\n";
@@ -81,11 +90,12 @@ bool CopyInto(FILE* in, KPlatformNewFile& copy, int& error, bool& reading) {
 // False with a line in `problems` when it cannot be made or written: nothing is left then.
 // `error` is EEXIST, without a line, when the name is taken.
 bool CopyNew(const char* path, const std::string& target, KPlatformNewFile& copy,
-             std::string& problems, int& error) {
+             std::string& problems, std::string& failure, int& error) {
     FILE* in = KPlatformOpenFile(path, "rb");
     if (!in) {
         error = errno;
-        problems += SourceProblem(path, error);
+        if (error == ENOMEM) throw std::bad_alloc();
+        (InputProblem(error) ? problems : failure) += SourceProblem(path, error);
         return false;
     }
     bool ok = copy.Create(target.c_str());
@@ -95,10 +105,12 @@ bool CopyNew(const char* path, const std::string& target, KPlatformNewFile& copy
     fclose(in);
     if (!ok) {
         copy.Remove();
+        // Memory running out is told as everywhere else.
+        if (error == ENOMEM) throw std::bad_alloc();
         if (reading)
-            problems += SourceProblem(path, error);
+            (InputProblem(error) ? problems : failure) += SourceProblem(path, error);
         else if (error != EEXIST)
-            problems += WriteProblem(target, error);
+            failure += WriteProblem(target, error);
     }
     return ok;
 }
@@ -112,7 +124,7 @@ bool KCopyTextureFile(const char* path, const char* written, std::string& status
     if (KFileExists(target.c_str())) return true;
     KPlatformNewFile copy;
     int error = 0;
-    if (CopyNew(path, target, copy, status, error)) {
+    if (CopyNew(path, target, copy, status, status, error)) {
         copy.Keep();
         return true;
     }
@@ -159,6 +171,7 @@ void KTextureNames::Reset(const std::string& written, const std::vector<std::str
     mByContent.clear();
     mContent.clear();
     mProblems.clear();
+    mFailure.clear();
     mBeside.clear();
     mListed = 0;
     mTried = 0;
@@ -225,21 +238,22 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
             if (!readable) {
                 if (!unknownIsFree) return Claim::eTaken;
                 // Nothing tells it apart: it keeps its name, and the report says it is missing.
-                mProblems += SourceProblem(path.c_str(), ReadError(path));
+                NoImage(path);
                 return Claim::eNoImage;
             }
             return SameBytes(path.c_str(), target.c_str()) ? Claim::eShared : Claim::eTaken;
         }
     }
     if (!readable) {
-        mProblems += SourceProblem(path.c_str(), ReadError(path));
+        NoImage(path);
         return Claim::eNoImage;
     }
+    if (!mFailure.empty()) return Claim::eCopied;  // the write fails: no more copies
     // The copy goes to the end of the list before the file is made: whatever fails after, the
     // list knows it.
     mMade.emplace_back();
     int error = 0;
-    if (!CopyNew(path.c_str(), target, mMade.back(), mProblems, error)) {
+    if (!CopyNew(path.c_str(), target, mMade.back(), mProblems, mFailure, error)) {
         mMade.pop_back();
         if (error == EEXIST) {
             // Another program made it since the folder was listed.
@@ -248,6 +262,13 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
         }
     }
     return Claim::eCopied;
+}
+
+void KTextureNames::NoImage(const std::string& path) {
+    const int error = ReadError(path);
+    if (error == ENOMEM) throw std::bad_alloc();
+    // Readable now: what failed before was the system's.
+    (InputProblem(error) ? mProblems : mFailure) += SourceProblem(path.c_str(), error);
 }
 
 std::string KTextureNames::Take(const std::string& path, const std::string& name,

@@ -40,6 +40,9 @@ public:
     // Adds to `status` the images placed since Reset that could not be copied (missing, not
     // readable, not written), one line each; called before the file takes its place.
     void Report(std::string& status);
+    // Why the images could not all be copied for a cause of the system (no room, too many
+    // open files, a failing disk: one line each), empty when they could: the write then fails.
+    const std::string& GetFailure() const { return mFailure; }
     // The written file is in place: the copies stay beside it. Needs no memory.
     void Keep() noexcept;
     // The written file is not: the copies made for it go again.
@@ -80,6 +83,8 @@ private:
     Claim ClaimBeside(const std::string& path, const std::string& file, bool unknownIsFree,
                       std::string& shared);
     std::string Take(const std::string& path, const std::string& name, const std::string& file);
+    // Tells why the image at `path` cannot be read: a word, or a failure of the write.
+    void NoImage(const std::string& path);
     // The folder listed once, names in upper case: asking the system name by name lists the
     // folder for each missing one. False when no file of that name in any case is there.
     bool MaybeBeside(const std::string& name);
@@ -95,6 +100,7 @@ private:
     std::unordered_map<std::string, std::pair<uint64_t, uint64_t>> mContent;       // by path
     std::vector<KPlatformNewFile> mMade;  // the copies this write made
     std::string mProblems;                // lines for Report
+    std::string mFailure;
     // Upper-case names in the written file's folder: the image copied under it, empty for a
     // file that was there (or that another program made meanwhile).
     std::unordered_map<std::string, std::string> mBeside;

@@ -243,6 +243,12 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
             std::string problems;
             mTextureNames.Report(problems);
             mStatus += problems.c_str();
+            std::string failure = mTextureNames.GetFailure();
+            while (!failure.empty() && failure.back() == '\n') failure.pop_back();
+            if (!failure.empty()) {
+                mError.SetErrorWithText(eFileNotCreated, failure.c_str());
+                ok = false;
+            }
         }
     }
     // A refused or failed write leaves the old file as it was.

@@ -132,7 +132,7 @@ KObjParser::EResult KObjParser::ReadFile(const char* path) {
     lines.SetStream(&file);
     std::string_view keyword, rest;
     while (NextLine(lines, keyword, rest))
-        if (!Dispatch(lines, keyword, rest)) return eCorrupted;
+        if (!Dispatch(lines, keyword, rest)) return mLibraryFailed ? eLibraryNotRead : eCorrupted;
     if (lines.IsLineTooLong()) {
         mStatus += KFormatC("Line %d is too long\n", lines.GetLineNumber() + 1);
         return eCorrupted;
@@ -152,7 +152,7 @@ KObjParser::EResult KObjParser::ReadText(std::string_view text, const char* path
     lines.SetText(text);
     std::string_view keyword, rest;
     while (NextLine(lines, keyword, rest))
-        if (!Dispatch(lines, keyword, rest)) return eCorrupted;
+        if (!Dispatch(lines, keyword, rest)) return mLibraryFailed ? eLibraryNotRead : eCorrupted;
     AssignDefaultMaterial();
     NoteSkipped();
     return eRead;
@@ -260,7 +260,7 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
         // The whole rest is the name: names may hold blanks.
         if (!rest.empty()) mMaterial = UseMaterial(rest);
     } else if (keyword == "mtllib") {
-        LoadMaterialLibraries(rest);
+        if (!LoadMaterialLibraries(rest)) return false;
     } else if (keyword == "cstype") {
         std::string_view words = rest;
         std::string_view type = NextWord(words);
@@ -420,7 +420,7 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
     mSurfaces.push_back(std::move(surface));
 }
 
-void KObjParser::LoadMaterialLibraries(std::string_view rest) {
+bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
     mHasLibrary = true;
     const bool all = !Trim(rest).empty();
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
@@ -439,11 +439,23 @@ void KObjParser::LoadMaterialLibraries(std::string_view rest) {
         } else {
             // Missing here and there says little: the other cause says why.
             const bool missing = besideError == ENOENT || besideError == ENOTDIR;
-            mStatus += "Unable to load material library \"" + name +
-                       "\": " + LibraryProblem(missing ? error : besideError) + "\n";
+            const int cause = missing ? error : besideError;
+            const std::string text = "Unable to load material library \"" + name +
+                                     "\": " + LibraryProblem(cause);
+            // A library that is not there to read is a word; one that the system fails to
+            // read would drop every material with a word.
+            if (cause != ENOENT && cause != ENOTDIR && cause != EACCES && cause != EPERM &&
+                cause != EISDIR && cause != EFBIG && cause != ELOOP && cause != ENAMETOOLONG &&
+                cause != EINVAL) {
+                mFailure = text;
+                mLibraryFailed = true;
+                return false;
+            }
+            mStatus += text + "\n";
         }
     }
     if (!all) mStatus += "Unable to load material library: the line names none\n";
+    return true;
 }
 
 void KObjParser::AddLibrary(std::string text, std::string folder) {

@@ -33,6 +33,7 @@ void KObjTextWriter::AppendF(std::string& out, const char* format, double a, dou
 }
 
 bool KObjTextWriter::Create(const char* path) {
+    mImageFailure.clear();
     if (!path || !mObj.Open(path, "wb")) return false;
     mPath = path;
     // The writer's own two files are no image's name.
@@ -141,6 +142,11 @@ bool KObjTextWriter::Close() {
     }
     // The images are beside the files already, copied as they were placed.
     mTextures.Report(mStatus);
+    mImageFailure = mTextures.GetFailure();
+    if (!mImageFailure.empty()) {
+        Discard();
+        return false;
+    }
     {
         // The images stay with the files once they are in place; a signal held meanwhile ends
         // the process with all of them there.

@@ -54,6 +54,9 @@ public:
         status.swap(mStatus);
         return status;
     }
+    // Why the last Close failed when an image could not be copied for a cause of the system
+    // (see KTextureNames::GetFailure); empty otherwise.
+    const std::string& GetImageFailure() const { return mImageFailure; }
     // True when a number no reader takes back (KIsFileNumber) failed the files: nothing of
     // them is written.
     bool IsNumberRefused() const { return mNumberRefused; }
@@ -69,6 +72,7 @@ private:
     std::string mObjText;
     std::string mMtlText;
     std::string mStatus;
+    std::string mImageFailure;
     KTextureNamesObj mTextures;
     std::vector<std::string> mMaterialNames;
     std::map<std::string, int> mNameUses;

@@ -143,7 +143,12 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
     } catch (const std::bad_alloc&) {
     }
     if (!closed) {
-        mError.SetError(eOutOfDiskSpace);
+        std::string image = mText->GetImageFailure();
+        while (!image.empty() && image.back() == '\n') image.pop_back();
+        if (image.empty())
+            mError.SetError(eOutOfDiskSpace);
+        else
+            mError.SetErrorWithText(eFileNotCreated, image.c_str());
         return false;
     }
     return true;
