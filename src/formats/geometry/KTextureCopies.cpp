@@ -86,9 +86,10 @@ bool CopyInto(FILE* in, KPlatformNewFile& copy, int& error, bool& reading) {
     return true;
 }
 
-// Makes `target` new and copies `path` into it; the copy stays in `made` (null: kept at once).
-// False with a line in `problems` when it cannot be made or written: nothing is left then.
-// `error` is EEXIST, without a line, when the name is taken.
+// Makes `target` new as `copy` and copies `path` into it, for the caller to keep or remove.
+// False when it cannot be made or written, nothing left then, with a line in `problems` for a
+// cause of the input or in `failure` for one of the system; `error` is EEXIST, without a line,
+// when the name is taken.
 bool CopyNew(const char* path, const std::string& target, KPlatformNewFile& copy,
              std::string& problems, std::string& failure, int& error) {
     FILE* in = KPlatformOpenFile(path, "rb");
@@ -170,6 +171,7 @@ void KTextureNames::Reset(const std::string& written, const std::vector<std::str
     mNext.clear();
     mByContent.clear();
     mContent.clear();
+    mUnreadable.clear();
     mProblems.clear();
     mFailure.clear();
     mBeside.clear();
@@ -187,6 +189,7 @@ std::pair<uint64_t, uint64_t> KTextureNames::Content(const std::string& path) {
     const auto known = mContent.find(path);
     if (known != mContent.end()) return known->second;
     std::pair<uint64_t, uint64_t> content{0, 0};
+    errno = 0;
     if (FILE* file = KPlatformOpenFile(path.c_str(), "rb")) {
         uint64_t size = 0, hash = 14695981039346656037ull;
         unsigned char block[4096];
@@ -197,7 +200,10 @@ std::pair<uint64_t, uint64_t> KTextureNames::Content(const std::string& path) {
         }
         // A size of 0 stands for no content: an empty image is kept apart by its hash.
         if (!ferror(file)) content = {size + 1, hash};
+        if (ferror(file)) mUnreadable[path] = errno ? errno : EIO;
         fclose(file);
+    } else {
+        mUnreadable[path] = errno;
     }
     return mContent[path] = content;
 }
@@ -265,10 +271,14 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
 }
 
 void KTextureNames::NoImage(const std::string& path) {
-    const int error = ReadError(path);
+    // Why it could not be read the first time (too many open files then, say).
+    const auto first = mUnreadable.find(path);
+    const int error = first != mUnreadable.end() ? first->second : ReadError(path);
     if (error == ENOMEM) throw std::bad_alloc();
-    // Readable now: what failed before was the system's.
-    (InputProblem(error) ? mProblems : mFailure) += SourceProblem(path.c_str(), error);
+    if (InputProblem(error))
+        mProblems += SourceProblem(path.c_str(), error);
+    else if (mFailure.empty())
+        mFailure = SourceProblem(path.c_str(), error);
 }
 
 std::string KTextureNames::Take(const std::string& path, const std::string& name,

@@ -98,6 +98,7 @@ private:
     std::unordered_map<std::string, int> mNext;        // by key of made name 0: lowest n maybe free
     std::map<std::pair<uint64_t, uint64_t>, std::vector<std::string>> mByContent;  // file names
     std::unordered_map<std::string, std::pair<uint64_t, uint64_t>> mContent;       // by path
+    std::unordered_map<std::string, int> mUnreadable;  // by path: why its content is unknown
     std::vector<KPlatformNewFile> mMade;  // the copies this write made
     std::string mProblems;                // lines for Report
     std::string mFailure;

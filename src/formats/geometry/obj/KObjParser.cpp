@@ -67,6 +67,14 @@ int ReadWholeFile(const char* path, std::string& text) {
     return 0;
 }
 
+// A file that cannot be read for a cause of the system (too many open files, no memory, a
+// failing disk) rather than of the files (missing, not allowed, not a file, too large).
+bool SystemCause(int error) {
+    return error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES &&
+           error != EPERM && error != EISDIR && error != EFBIG && error != ELOOP &&
+           error != ENAMETOOLONG && error != EINVAL;
+}
+
 // Why a material library was not loaded, as the end of a sentence.
 std::string LibraryProblem(int error) {
     if (error == ENOENT || error == ENOTDIR) return "not found";
@@ -138,6 +146,7 @@ KObjParser::EResult KObjParser::ReadFile(const char* path) {
         return eCorrupted;
     }
     AssignDefaultMaterial();
+    if (mLibraryFailed) return eLibraryNotRead;
     NoteSkipped();
     return eRead;
 }
@@ -154,6 +163,7 @@ KObjParser::EResult KObjParser::ReadText(std::string_view text, const char* path
     while (NextLine(lines, keyword, rest))
         if (!Dispatch(lines, keyword, rest)) return mLibraryFailed ? eLibraryNotRead : eCorrupted;
     AssignDefaultMaterial();
+    if (mLibraryFailed) return eLibraryNotRead;
     NoteSkipped();
     return eRead;
 }
@@ -259,6 +269,7 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
     } else if (keyword == "usemtl") {
         // The whole rest is the name: names may hold blanks.
         if (!rest.empty()) mMaterial = UseMaterial(rest);
+        if (mLibraryFailed) return false;
     } else if (keyword == "mtllib") {
         if (!LoadMaterialLibraries(rest)) return false;
     } else if (keyword == "cstype") {
@@ -444,9 +455,7 @@ bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
                                      "\": " + LibraryProblem(cause);
             // A library that is not there to read is a word; one that the system fails to
             // read would drop every material with a word.
-            if (cause != ENOENT && cause != ENOTDIR && cause != EACCES && cause != EPERM &&
-                cause != EISDIR && cause != EFBIG && cause != ELOOP && cause != ENAMETOOLONG &&
-                cause != EINVAL) {
+            if (SystemCause(cause)) {
                 mFailure = text;
                 mLibraryFailed = true;
                 return false;
@@ -472,6 +481,18 @@ void KObjParser::AddLibrary(std::string text, std::string folder) {
         mMaterialLines.emplace(std::string(Trim(line)),
                                std::make_pair(mLibraries.size() - 1, offset));
     }
+}
+
+bool KObjParser::NoteUnfoundImage(const std::string& path) const {
+    errno = 0;
+    FILE* file = KPlatformOpenFile(path.c_str(), "rb");
+    const int error = file ? 0 : errno;
+    if (file) fclose(file);
+    if (!SystemCause(error) || mLibraryFailed) return file != nullptr;
+    // An image the system fails to find would be left out with a word.
+    mFailure = "Unable to read texture file \"" + path + "\": " + LibraryProblem(error);
+    mLibraryFailed = true;
+    return false;
 }
 
 int KObjParser::UseMaterial(std::string_view name) {
@@ -530,9 +551,12 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
                 // A relative name is the library's: found beside it, it is kept by its full
                 // path, so writers find the image wherever the program runs.
                 const std::string map(Trim(line));
-                material.diffuseMap =
-                    KFindFileBeside(mLibraryFolders[at->second.first].c_str(), map.c_str())
-                        .Buffer();
+                const char* folder = mLibraryFolders[at->second.first].c_str();
+                material.diffuseMap = KFindFileBeside(folder, map.c_str()).Buffer();
+                // Not found for a passing cause: looked for again.
+                if (material.diffuseMap == map && KIsRelativePath(map.c_str()) &&
+                    NoteUnfoundImage(KResolvePath(folder, map.c_str()).Buffer()))
+                    material.diffuseMap = KFindFileBeside(folder, map.c_str()).Buffer();
             }
         }
         if (inside) {

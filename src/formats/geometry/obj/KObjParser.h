@@ -73,6 +73,9 @@ private:
     // Keeps a library's text and where each of its materials is defined.
     void AddLibrary(std::string text, std::string folder);
     int UseMaterial(std::string_view name);
+    // An image named by a library and not found: a failure of the read when the system is why;
+    // true when it is found now.
+    bool NoteUnfoundImage(const std::string& path) const;
     bool ReadMaterial(KObjMaterial& material) const;
     void AssignDefaultMaterial();
     // What was met and not read, told once at the end; and a read that kept no geometry.
@@ -83,8 +86,8 @@ private:
 
     std::string mPath;
     std::string mStatus;
-    std::string mFailure;
-    bool mLibraryFailed = false;
+    mutable std::string mFailure;
+    mutable bool mLibraryFailed = false;
     std::string mJoined;  // a line joined from continuations
     GroupMap mGroups;
     std::string mGroupName = "default";
