@@ -322,9 +322,15 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
             displaced = file;
         } else {
             switch (ClaimBeside(path, file, true, shared)) {
-                case Claim::eTaken:
-                    displaced = file;
+                case Claim::eTaken: {
+                    // Another image of the file may hold the name in another case.
+                    const auto beside = mBeside.find(Upper(file));
+                    const auto other = beside == mBeside.end() || beside->second.empty()
+                                           ? mPlaced.end()
+                                           : mPlaced.find(beside->second);
+                    displaced = other == mPlaced.end() ? file : FileNameOf(other->second);
                     break;
+                }
                 case Claim::eShared:
                     if (!shared.empty()) return mPlaced[path] = shared;
                     [[fallthrough]];

@@ -230,5 +230,10 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
                                           "named \"wood.tga\".\n"),
                   std::string::npos)
             << writer.GetStatus();
+        EXPECT_NE(writer.GetStatus().find("Texture \"" + in / "d/WOOD.tga" +
+                                          "\" is written as \"WOOD~2.tga\": another image is "
+                                          "named \"wood.tga\".\n"),
+                  std::string::npos)
+            << writer.GetStatus();
     }
 }
