@@ -48,9 +48,8 @@ int ReadError(const std::string& path) {
 // about the input; any other cause is the system's (too many open files, no memory, a failing
 // disk), which fails the write rather than leave the image out.
 bool InputProblem(int error) {
-    return error == 0 || error == ENOENT || error == ENOTDIR || error == EACCES ||
-           error == EPERM || error == EISDIR || error == ELOOP || error == ENAMETOOLONG ||
-           error == EINVAL;
+    return error == 0 || error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM ||
+           error == EISDIR || error == ELOOP || error == ENAMETOOLONG || error == EINVAL;
 }
 
 std::string WriteProblem(const std::string& target, int error) {

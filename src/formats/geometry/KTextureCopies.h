@@ -99,8 +99,8 @@ private:
     std::map<std::pair<uint64_t, uint64_t>, std::vector<std::string>> mByContent;  // file names
     std::unordered_map<std::string, std::pair<uint64_t, uint64_t>> mContent;       // by path
     std::unordered_map<std::string, int> mUnreadable;  // by path: why its content is unknown
-    std::vector<KPlatformNewFile> mMade;  // the copies this write made
-    std::string mProblems;                // lines for Report
+    std::vector<KPlatformNewFile> mMade;               // the copies this write made
+    std::string mProblems;                             // lines for Report
     std::string mFailure;
     // Upper-case names in the written file's folder: the image copied under it, empty for a
     // file that was there (or that another program made meanwhile).

@@ -70,9 +70,9 @@ int ReadWholeFile(const char* path, std::string& text) {
 // A file that cannot be read for a cause of the system (too many open files, no memory, a
 // failing disk) rather than of the files (missing, not allowed, not a file, too large).
 bool SystemCause(int error) {
-    return error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES &&
-           error != EPERM && error != EISDIR && error != EFBIG && error != ELOOP &&
-           error != ENAMETOOLONG && error != EINVAL;
+    return error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES && error != EPERM &&
+           error != EISDIR && error != EFBIG && error != ELOOP && error != ENAMETOOLONG &&
+           error != EINVAL;
 }
 
 // Why a material library was not loaded, as the end of a sentence.
@@ -451,8 +451,8 @@ bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
             // Missing here and there says little: the other cause says why.
             const bool missing = besideError == ENOENT || besideError == ENOTDIR;
             const int cause = missing ? error : besideError;
-            const std::string text = "Unable to load material library \"" + name +
-                                     "\": " + LibraryProblem(cause);
+            const std::string text =
+                "Unable to load material library \"" + name + "\": " + LibraryProblem(cause);
             // A library that is not there to read is a word; one that the system fails to
             // read would drop every material with a word.
             if (SystemCause(cause)) {
