@@ -99,6 +99,50 @@ private:
     KPlatformReplaceProblem mProblem = KPlatformReplaceProblem::eNone;
 };
 
+// A file made new under its name, never one that was there already, so two writers that want
+// one name never share it. Until Keep, an ending signal removes it (KPlatformKeepForSignals),
+// and so does Remove or the end of the object, but only while its name still holds the file
+// made: a file another program put there since stays.
+class KPlatformNewFile {
+public:
+    KPlatformNewFile() = default;
+    ~KPlatformNewFile() { Remove(); }
+    KPlatformNewFile(KPlatformNewFile&& other) noexcept;
+    KPlatformNewFile& operator=(KPlatformNewFile&&) = delete;
+
+    // Makes `path` an empty file open for writing; false with the system's error number in
+    // GetError: EEXIST when the name is taken by anything, a folder or a dangling link too.
+    bool Create(const char* path);
+    FILE* GetFile() const { return mFile; }
+    int GetError() const { return mError; }
+    // Writes out and closes the file; false (the reason in GetError) when a write failed.
+    bool Close();
+    // The file stays where it is: no longer removed by a signal, by Remove or by the end.
+    void Keep();
+    // Closes and removes the file made, when its name still holds it.
+    void Remove();
+
+    KPlatformNewFile(const KPlatformNewFile&) = delete;
+    KPlatformNewFile& operator=(const KPlatformNewFile&) = delete;
+
+private:
+    // Whether the name holds the file made: while it is open, its number is never another
+    // file's; once closed, its size and times are compared as well, since the number of a file
+    // deleted may be given to the next one.
+    bool NameHoldsIt() const;
+
+    std::string mPath;
+    FILE* mFile = nullptr;
+    uint64_t mDevice = 0;
+    uint64_t mInode = 0;
+    int64_t mSize = 0;
+    int64_t mChanged[2] = {0, 0};   // status change time, seconds and nanoseconds, once closed
+    int64_t mModified[2] = {0, 0};  // modification time, likewise
+    int mSignalSlot = -1;
+    int mError = 0;
+    bool mMade = false;
+};
+
 // A check on the files this thread puts in place (KPlatformReplaceFile::Commit, CommitTogether)
 // while the guard lives: `check` (with `context`; null for none) is asked just before each of
 // them would take its place, until the file named `watched` has taken its own. Once it says no,

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -19,6 +20,64 @@ struct Slot {
 };
 constexpr int kSlots = 32;
 Slot gSlots[kSlots];
+
+// Past the fixed slots (a write that makes many files beside its own, one for each image), names
+// go to slots made as needed, in chunks that stay until the process ends: the handler may read
+// one at any time. A name's buffer is only replaced while its slot is not ready.
+struct ExtraSlot {
+    std::atomic<int> state{kFree};
+    std::atomic<char*> path{nullptr};
+    size_t room = 0;
+};
+constexpr int kChunk = 256;
+constexpr int kChunks = 256;
+std::atomic<ExtraSlot*> gChunks[kChunks];
+std::atomic<int> gLowestExtraFree{0};  // no extra slot below it is free
+
+int KeepExtra(const char* path, size_t length) {
+    for (int i = gLowestExtraFree.load(); i < kChunk * kChunks; ++i) {
+        ExtraSlot* chunk = gChunks[i / kChunk].load(std::memory_order_acquire);
+        if (!chunk) {
+            ExtraSlot* made = new (std::nothrow) ExtraSlot[kChunk];
+            if (!made) return -1;
+            ExtraSlot* expected = nullptr;
+            if (gChunks[i / kChunk].compare_exchange_strong(expected, made))
+                chunk = made;
+            else {
+                delete[] made;
+                chunk = expected;
+            }
+        }
+        ExtraSlot& slot = chunk[i % kChunk];
+        int expected = kFree;
+        if (!slot.state.compare_exchange_strong(expected, kFilling)) continue;
+        if (slot.room <= length) {
+            char* buffer = new (std::nothrow) char[length + 1];
+            if (!buffer) {
+                slot.state.store(kFree);
+                return -1;
+            }
+            delete[] slot.path.exchange(buffer);
+            slot.room = length + 1;
+        }
+        std::memcpy(slot.path.load(), path, length + 1);
+        slot.state.store(kReady, std::memory_order_release);
+        int lowest = gLowestExtraFree.load();
+        while (lowest <= i && !gLowestExtraFree.compare_exchange_weak(lowest, i + 1)) {
+        }
+        return kSlots + i;
+    }
+    return -1;
+}
+
+void ForgetExtra(int index) {
+    ExtraSlot* chunk = gChunks[index / kChunk].load(std::memory_order_acquire);
+    if (!chunk) return;
+    chunk[index % kChunk].state.store(kFree, std::memory_order_release);
+    int lowest = gLowestExtraFree.load();
+    while (lowest > index && !gLowestExtraFree.compare_exchange_weak(lowest, index)) {
+    }
+}
 constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP};
 
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slots' states");
@@ -29,6 +88,13 @@ void OnEndingSignal(int signal) {
     const int saved = errno;
     for (Slot& slot : gSlots)
         if (slot.state.load(std::memory_order_acquire) == kReady) unlink(slot.path);
+    for (const std::atomic<ExtraSlot*>& chunk : gChunks) {
+        const ExtraSlot* slots = chunk.load(std::memory_order_acquire);
+        if (!slots) break;
+        for (int i = 0; i < kChunk; ++i)
+            if (slots[i].state.load(std::memory_order_acquire) == kReady)
+                unlink(slots[i].path.load(std::memory_order_relaxed));
+    }
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
@@ -58,10 +124,11 @@ int KPlatformKeepForSignals(const char* path) {
         gSlots[i].state.store(kReady, std::memory_order_release);
         return i;
     }
-    return -1;
+    return KeepExtra(path, length);
 }
 
 void KPlatformForgetForSignals(int slot) {
+    if (slot >= kSlots) ForgetExtra(slot - kSlots);
     if (slot < 0 || slot >= kSlots) return;
     gSlots[slot].state.store(kFree, std::memory_order_release);
 }

@@ -4,8 +4,8 @@
 // signal handler does nothing but remove them.
 
 // Keeps a name for removal on an ending signal; the slot to forget it by, -1 when it cannot
-// be kept (too long, or too many at once): such a file is then left as a killed process
-// leaves it.
+// be kept (too long, more than 65,000 at once, or no memory for it): such a file is then left
+// as a killed process leaves it.
 int KPlatformKeepForSignals(const char* path);
 // Forgets a kept name; nothing for -1.
 void KPlatformForgetForSignals(int slot);

@@ -592,7 +592,8 @@ TEST(SafeWrite, QovtoolWarnsAndNamesTheReason) {
     WriteAll(in, "mtllib gone.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n");
     std::string out;
     EXPECT_EQ(RunTool("convert '" + in + "' '" + tmp / "m.qov" + "'", out), 0) << out;
-    EXPECT_NE(out.find("qovtool: " + in + ": warning: Unable to load material library\n"),
+    EXPECT_NE(out.find("qovtool: " + in +
+                       ": warning: Unable to load material library \"gone.mtl\": not found\n"),
               std::string::npos)
         << out;
     out.clear();

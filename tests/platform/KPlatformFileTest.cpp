@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +18,7 @@
 
 #include "common/TempTestFolder.h"
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformSignals.h"
 #include "platform/KPlatformSystem.h"
 
 namespace {
@@ -145,6 +148,55 @@ TEST_F(TempFolder, TempFilesAreCreatedExclusively) {
         EXPECT_TRUE(names.insert(name).second);
     }
     EXPECT_EQ(KPlatformCreateTempFile((mFolder + "/missing").c_str(), "x"), "");
+}
+
+std::string Bytes(const std::string& path);
+
+// A new file never takes a name that is taken, a dangling link's either; it goes only while
+// its name holds it, and stays once kept. Many at once are all removed by an ending signal.
+TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
+    Touch("taken");
+    ASSERT_EQ(symlink((mFolder + "/nowhere").c_str(), (mFolder + "/dangling").c_str()), 0);
+    for (const char* name : {"taken", "dangling"}) {
+        KPlatformNewFile file;
+        EXPECT_FALSE(file.Create((mFolder + "/" + name).c_str()));
+        EXPECT_EQ(file.GetError(), EEXIST);
+    }
+    EXPECT_FALSE(KPlatformPathExists((mFolder + "/nowhere").c_str()));
+    EXPECT_EQ(Bytes(mFolder + "/taken"), "x");
+    for (const int step : {0, 1, 2}) {  // removed; replaced by another's first; kept
+        SCOPED_TRACE(step);
+        const std::string path = mFolder + "/new";
+        {
+            KPlatformNewFile file;
+            ASSERT_TRUE(file.Create(path.c_str()));
+            fputs("mine", file.GetFile());
+            ASSERT_TRUE(file.Close());
+            if (step == 1) {
+                // Removed and made again at once: the number of the file may be the same.
+                ASSERT_EQ(unlink(path.c_str()), 0);
+                Touch("new", "theirs");
+            }
+            if (step == 2) file.Keep();
+        }
+        EXPECT_EQ(Bytes(path), step == 0 ? "" : step == 1 ? "theirs" : "mine");
+        unlink(path.c_str());
+    }
+    // More names than the fixed signal slots hold: every one goes with the process.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        KPlatformRemoveKeptFilesOnSignals();
+        std::vector<KPlatformNewFile> files(100);
+        for (size_t i = 0; i < files.size(); ++i)
+            if (!files[i].Create((mFolder + "/s" + std::to_string(i)).c_str())) _exit(2);
+        raise(SIGTERM);
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(List("s*"), std::vector<std::string>());
 }
 
 std::string Bytes(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "formats/geometry/KTextureCopies.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,7 +8,6 @@
 
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
-#include "platform/KPlatformFile.h"
 
 namespace {
 
@@ -22,26 +22,96 @@ std::string Upper(std::string name) {
     return name;
 }
 
-bool CopyTo(const char* path, const std::string& target, std::string& status) {
-    FILE* in = KPlatformOpenFile(path, "rb");
-    if (!in) {
-        status += std::string("Unable to locate texture file \"") + path + "\".\n";
-        return false;
-    }
-    // No half-written image stays behind: the copy takes its name only when whole.
-    KPlatformReplaceFile copy;
-    bool ok = copy.Open(target.c_str(), "wb");
+// The system's words for an error, as part of a sentence.
+std::string Cause(int error) {
+    std::string text = KPlatformErrorText(error);
+    if (!text.empty()) text[0] = KToLower(text[0]);
+    return text;
+}
+
+// Why an image cannot be read: missing, or what the system says.
+std::string SourceProblem(const char* path, int error) {
+    if (error == ENOENT || error == ENOTDIR || error == 0)
+        return std::string("Unable to locate texture file \"") + path + "\".\n";
+    return std::string("Unable to read texture file \"") + path + "\": " + Cause(error) + ".\n";
+}
+
+// The system's error number for an image that cannot be read (EIO when it opens).
+int ReadError(const std::string& path) {
+    FILE* file = KPlatformOpenFile(path.c_str(), "rb");
+    const int error = !file ? errno : KPlatformIsDirectory(path.c_str()) ? EISDIR : EIO;
+    if (file) fclose(file);
+    return error;
+}
+
+// An image that cannot be read as the input is (missing, not a file, not allowed) is a word
+// about the input; any other cause is the system's (too many open files, no memory, a failing
+// disk), which fails the write rather than leave the image out.
+bool InputProblem(int error) {
+    return error == 0 || error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM ||
+           error == EISDIR || error == ELOOP || error == ENAMETOOLONG || error == EINVAL;
+}
+
+std::string WriteProblem(const std::string& target, int error) {
+    return "Error writing texture file \"" + target + "\"" +
+           (error ? ": " + Cause(error) : std::string()) + ".\n";
+}
+
+// Copies the image into the file made for it; false with the system's error number, and
+// `reading` when it was the image that could not be read to its end.
+bool CopyInto(FILE* in, KPlatformNewFile& copy, int& error, bool& reading) {
     FILE* out = copy.GetFile();
-    char block[1024];
-    while (ok) {
+    char block[4096];
+    error = 0;
+    reading = false;
+    for (;;) {
+        errno = 0;
         const size_t n = fread(block, 1, sizeof block, in);
         if (n == 0) break;
-        ok = fwrite(block, 1, n, out) == n;
+        if (fwrite(block, 1, n, out) != n) {
+            error = errno;
+            return false;
+        }
     }
-    ok = ok && feof(in) && !ferror(in);
+    if (ferror(in) || !feof(in)) {
+        error = errno ? errno : EIO;
+        reading = true;
+        return false;
+    }
+    if (!copy.Close()) {
+        error = copy.GetError();
+        return false;
+    }
+    return true;
+}
+
+// Makes `target` new as `copy` and copies `path` into it, for the caller to keep or remove.
+// False when it cannot be made or written, nothing left then, with a line in `problems` for a
+// cause of the input or in `failure` for one of the system; `error` is EEXIST, without a line,
+// when the name is taken.
+bool CopyNew(const char* path, const std::string& target, KPlatformNewFile& copy,
+             std::string& problems, std::string& failure, int& error) {
+    FILE* in = KPlatformOpenFile(path, "rb");
+    if (!in) {
+        error = errno;
+        if (error == ENOMEM) throw std::bad_alloc();
+        (InputProblem(error) ? problems : failure) += SourceProblem(path, error);
+        return false;
+    }
+    bool ok = copy.Create(target.c_str());
+    error = copy.GetError();
+    bool reading = false;
+    if (ok) ok = CopyInto(in, copy, error, reading);
     fclose(in);
-    ok = ok && copy.Commit();
-    if (!ok) status += "Error writing texture file \"" + target + "\".\n";
+    if (!ok) {
+        copy.Remove();
+        // Memory running out is told as everywhere else.
+        if (error == ENOMEM) throw std::bad_alloc();
+        if (reading)
+            (InputProblem(error) ? problems : failure) += SourceProblem(path, error);
+        else if (error != EEXIST)
+            failure += WriteProblem(target, error);
+    }
     return ok;
 }
 
@@ -52,7 +122,13 @@ bool KCopyTextureFile(const char* path, const char* written, std::string& status
     if (!path || !written) return false;
     const std::string target = TargetBeside(path, written, name);
     if (KFileExists(target.c_str())) return true;
-    return CopyTo(path, target, status);
+    KPlatformNewFile copy;
+    int error = 0;
+    if (CopyNew(path, target, copy, status, status, error)) {
+        copy.Keep();
+        return true;
+    }
+    return error == EEXIST;  // made meanwhile: left as it is
 }
 
 namespace {
@@ -87,15 +163,19 @@ std::string KTextureNames::Key(const std::string& name) const {
 }
 
 void KTextureNames::Reset(const std::string& written, const std::vector<std::string>& own) {
+    Drop();
     mWritten = written;
     mPlaced.clear();
     mHolders.clear();
     mNext.clear();
     mByContent.clear();
     mContent.clear();
-    mCopies.clear();
+    mUnreadable.clear();
+    mProblems.clear();
+    mFailure.clear();
     mBeside.clear();
     mListed = 0;
+    mTried = 0;
     for (const std::string& file : own) mHolders[Key(FileNameOf(file))] = Holder{"", true};
 }
 
@@ -108,6 +188,7 @@ std::pair<uint64_t, uint64_t> KTextureNames::Content(const std::string& path) {
     const auto known = mContent.find(path);
     if (known != mContent.end()) return known->second;
     std::pair<uint64_t, uint64_t> content{0, 0};
+    errno = 0;
     if (FILE* file = KPlatformOpenFile(path.c_str(), "rb")) {
         uint64_t size = 0, hash = 14695981039346656037ull;
         unsigned char block[4096];
@@ -118,7 +199,10 @@ std::pair<uint64_t, uint64_t> KTextureNames::Content(const std::string& path) {
         }
         // A size of 0 stands for no content: an empty image is kept apart by its hash.
         if (!ferror(file)) content = {size + 1, hash};
+        if (ferror(file)) mUnreadable[path] = errno ? errno : EIO;
         fclose(file);
+    } else {
+        mUnreadable[path] = errno;
     }
     return mContent[path] = content;
 }
@@ -129,16 +213,6 @@ bool KTextureNames::SameImage(const std::string& a, const std::string& b) {
     return content.first != 0 && content == Content(b) && SameBytes(a.c_str(), b.c_str());
 }
 
-bool KTextureNames::FreeBeside(const std::string& path, const std::string& name,
-                               bool unknownIsFree) {
-    const KString target =
-        KResolvePath(KExtractFileFolder(mWritten.c_str()).Buffer(), name.c_str());
-    if (!MaybeBeside(name) || !KFileExists(target.Buffer())) return true;
-    // An image that cannot be read cannot be told apart: it keeps its own name.
-    if (unknownIsFree && Content(path).first == 0) return true;
-    return SameBytes(path.c_str(), target.Buffer());
-}
-
 bool KTextureNames::MaybeBeside(const std::string& name) {
     if (mListed == 0) {
         std::vector<KPlatformDirEntry> entries;
@@ -146,17 +220,72 @@ bool KTextureNames::MaybeBeside(const std::string& name) {
         mListed =
             KPlatformListDirectory(KResolvePath(folder.c_str(), "*").Buffer(), entries) ? 1 : -1;
         for (const KPlatformDirEntry& entry : entries)
-            if (!entry.isDirectory) mBeside.insert(Upper(entry.name));
+            if (!entry.isDirectory) mBeside.emplace(Upper(entry.name), std::string());
     }
     return mListed < 0 || mBeside.count(Upper(name)) > 0;
+}
+
+KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const std::string& file,
+                                                bool unknownIsFree, std::string& shared) {
+    ++mTried;
+    const std::string target =
+        KResolvePath(KExtractFileFolder(mWritten.c_str()).Buffer(), file.c_str()).Buffer();
+    const bool readable = Content(path).first != 0;
+    if (MaybeBeside(file)) {
+        const auto beside = mBeside.find(Upper(file));
+        if (beside != mBeside.end() && !beside->second.empty()) {
+            // An image of this write, under the name in another case.
+            if (!SameImage(path, beside->second)) return Claim::eTaken;
+            shared = mPlaced[beside->second];
+            return Claim::eShared;
+        }
+        if (KFileExists(target.c_str())) {
+            if (!readable) {
+                if (!unknownIsFree) return Claim::eTaken;
+                // Nothing tells it apart: it keeps its name, and the report says it is missing.
+                NoImage(path);
+                return Claim::eNoImage;
+            }
+            return SameBytes(path.c_str(), target.c_str()) ? Claim::eShared : Claim::eTaken;
+        }
+    }
+    if (!readable) {
+        NoImage(path);
+        return Claim::eNoImage;
+    }
+    if (!mFailure.empty()) return Claim::eCopied;  // the write fails: no more copies
+    // The copy goes to the end of the list before the file is made: whatever fails after, the
+    // list knows it.
+    mMade.emplace_back();
+    int error = 0;
+    if (!CopyNew(path.c_str(), target, mMade.back(), mProblems, mFailure, error)) {
+        mMade.pop_back();
+        if (error == EEXIST) {
+            // Another program made it since the folder was listed.
+            mBeside.emplace(Upper(file), std::string());
+            return Claim::eTaken;
+        }
+    }
+    return Claim::eCopied;
+}
+
+void KTextureNames::NoImage(const std::string& path) {
+    // Why it could not be read the first time (too many open files then, say).
+    const auto first = mUnreadable.find(path);
+    const int error = first != mUnreadable.end() ? first->second : ReadError(path);
+    if (error == ENOMEM) throw std::bad_alloc();
+    if (InputProblem(error))
+        mProblems += SourceProblem(path.c_str(), error);
+    else if (mFailure.empty())
+        mFailure = SourceProblem(path.c_str(), error);
 }
 
 std::string KTextureNames::Take(const std::string& path, const std::string& name,
                                 const std::string& file) {
     mHolders[Key(file)] = Holder{path, true};
+    mBeside[Upper(file)] = path;
     const auto content = Content(path);
     if (content.first != 0) mByContent[content].push_back(file);
-    mCopies.emplace_back(path, file);
     return mPlaced[path] = name;
 }
 
@@ -181,7 +310,7 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
     const auto placed = mPlaced.find(path);
     if (placed != mPlaced.end()) return placed->second;
     const std::string own = OwnName(path);
-    std::string displaced;
+    std::string displaced, shared;
     if (!own.empty()) {
         const std::string file = FileNameOf(own);
         const auto holder = mHolders.find(Key(file));
@@ -190,10 +319,23 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
             if (!holder->second.path.empty() && SameImage(path, holder->second.path))
                 return mPlaced[path] = own;
             displaced = file;
-        } else if (FreeBeside(path, file, true)) {
-            return Take(path, own, file);
         } else {
-            displaced = file;
+            switch (ClaimBeside(path, file, true, shared)) {
+                case Claim::eTaken: {
+                    // Another image of the file may hold the name in another case.
+                    const auto beside = mBeside.find(Upper(file));
+                    const auto other = beside == mBeside.end() || beside->second.empty()
+                                           ? mPlaced.end()
+                                           : mPlaced.find(beside->second);
+                    displaced = other == mPlaced.end() ? file : FileNameOf(other->second);
+                    break;
+                }
+                case Claim::eShared:
+                    if (!shared.empty()) return mPlaced[path] = shared;
+                    [[fallthrough]];
+                default:
+                    return Take(path, own, file);
+            }
         }
     }
     const std::string fileName = FileNameOf(path);
@@ -209,10 +351,16 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
         }
         const std::string candidate = MadeName(fileName, n);
         if (mHolders.count(Key(candidate))) {
+            ++mTried;
             if (n == next) ++next;
             continue;
         }
-        if (FreeBeside(path, candidate, false)) {
+        const Claim claim = ClaimBeside(path, candidate, false, shared);
+        if (claim == Claim::eShared && !shared.empty()) {
+            name = mPlaced[path] = shared;
+            break;
+        }
+        if (claim != Claim::eTaken) {
             name = Take(path, candidate, candidate);
             break;
         }
@@ -227,30 +375,19 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
     return name;
 }
 
-void KTextureNames::CopyPlaced(std::string& status) noexcept {
-    size_t missed = 0;
-    for (size_t i = 0; i < mCopies.size(); ++i) {
-        try {
-            const char* path = mCopies[i].first.c_str();
-            const std::string& name = mCopies[i].second;
-            // A name the folder did not hold is copied without asking again.
-            const bool copied =
-                MaybeBeside(name)
-                    ? KCopyTextureFile(path, mWritten.c_str(), status, name.c_str())
-                    : CopyTo(path, TargetBeside(path, mWritten.c_str(), name.c_str()), status);
-            if (copied && mListed > 0) mBeside.insert(Upper(name));
-        } catch (const std::bad_alloc&) {
-            if (!missed++) {
-                try {
-                    status += "Out of memory: texture file \"" + mCopies[i].first +
-                              "\" and the ones after it were not copied.\n";
-                } catch (const std::bad_alloc&) {
-                }
-            }
-            break;
-        }
-    }
-    mCopies.clear();
+void KTextureNames::Report(std::string& status) {
+    status += mProblems;
+    mProblems.clear();
+}
+
+void KTextureNames::Keep() noexcept {
+    for (KPlatformNewFile& copy : mMade) copy.Keep();
+    mMade.clear();
+}
+
+void KTextureNames::Drop() noexcept {
+    for (KPlatformNewFile& copy : mMade) copy.Remove();
+    mMade.clear();
 }
 
 std::string KTextureNamesObj::OwnName(const std::string& path) const {

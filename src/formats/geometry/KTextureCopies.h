@@ -1,42 +1,54 @@
 #pragma once
 // Texture images travel with a written file: each is copied into the file's folder, under a
-// name no other image of the file and no other file beside it has, once the file is in place.
+// name no other image of the file and no other file beside it has, as part of the file's write.
 
 #include <cstdint>
 #include <map>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "platform/KPlatformFile.h"
+
 // Copies `path` next to `written`, as `name` (by default its own file name), unless a file of
-// that name is there already. False, with a line added to `status`, when the source is missing
-// or the copy fails; a failed copy leaves no partial file behind.
+// that name is there already: the copy is made new under its name, never in place of a file.
+// False, with a line added to `status`, when the source is missing or the copy fails; a failed
+// copy leaves no partial file behind.
 bool KCopyTextureFile(const char* path, const char* written, std::string& status,
                       const char* name = nullptr);
 
 // The names a written file gives its images. An image keeps its own name unless a different
 // image already has it (in the file, or as a file beside it): it then gets the next name made
 // from its own ("wood.tga", "wood~1.tga" ...). An image of the same bytes shares a name.
+// An image is copied beside the written file when it is first placed, under a name made new
+// (a name another program takes meanwhile moves the image to the next free one, before the
+// written file names it); the copies stay when the file takes its place (Keep) and go when it
+// does not (Drop, or the end of the object): only files this write made are removed.
 class KTextureNames {
 public:
-    virtual ~KTextureNames() = default;
+    virtual ~KTextureNames() { Drop(); }
 
     // Starts the names of the file `written`; `own` are the files the writer itself puts beside
-    // it (its material file): no image takes one of their names.
+    // it (its material file): no image takes one of their names. Copies not kept are dropped.
     void Reset(const std::string& written, const std::vector<std::string>& own = {});
     // A name written as it is: no name made for another image will take it.
     void Reserve(const std::string& path);
     // The name the file gives the image at `path`; when it is not the image's own, says in
-    // `status` which image it stands for. Its first use marks it for copying under that name.
+    // `status` which image it stands for. Its first use copies the image under that name.
     std::string Place(const std::string& path, std::string& status);
-    // Copies the images placed since Reset; called once the file has taken its place, so a
-    // failed write leaves no image behind. An image that cannot be copied, memory running out
-    // included, is a line of `status`: the file is in place all the same.
-    void CopyPlaced(std::string& status) noexcept;
-    // Forgets the images placed: nothing is to be copied.
-    void Drop() { mCopies.clear(); }
+    // Adds to `status` the images placed since Reset that could not be copied (missing, not
+    // readable, not written), one line each; called before the file takes its place.
+    void Report(std::string& status);
+    // Why the images could not all be copied for a cause of the system (no room, too many
+    // open files, a failing disk: one line each), empty when they could: the write then fails.
+    const std::string& GetFailure() const { return mFailure; }
+    // The written file is in place: the copies stay beside it. Needs no memory.
+    void Keep() noexcept;
+    // The written file is not: the copies made for it go again.
+    void Drop() noexcept;
+    // Names looked at since Reset: how much placing the images cost.
+    size_t GetNamesTried() const { return mTried; }
 
 protected:
     // `caseless`: names are told apart without case, as the file systems of some readers do.
@@ -53,15 +65,28 @@ private:
         std::string path;     // the image, or empty for a file the writer writes
         bool placed = false;  // false: reserved for an image not placed yet
     };
+    // What a file name beside the written file is to an image.
+    enum class Claim {
+        eTaken,    // another file's
+        eShared,   // a file of the image's bytes: written, not copied
+        eCopied,   // made for the image (or tried: a failure is a line of the report)
+        eNoImage,  // free, but the image cannot be read: nothing to copy
+    };
     std::string Key(const std::string& name) const;
     // Size and hash of the file's bytes; {0, 0} when it cannot be read.
     std::pair<uint64_t, uint64_t> Content(const std::string& path);
     bool SameImage(const std::string& a, const std::string& b);
-    // No different file of that name beside the written file.
-    bool FreeBeside(const std::string& path, const std::string& name, bool unknownIsFree);
+    // Takes the file name `file` beside the written file for the image at `path`, making it
+    // new and copying the image into it when nothing else has it. `unknownIsFree`: an image
+    // that cannot be read keeps that name even where a file has it. `shared` gets the name of
+    // an image of this write that has the same bytes under the name in another case.
+    Claim ClaimBeside(const std::string& path, const std::string& file, bool unknownIsFree,
+                      std::string& shared);
     std::string Take(const std::string& path, const std::string& name, const std::string& file);
-    // False when no file of that name in any case is beside the written file, as the folder
-    // was listed once: asking the system name by name lists the folder for each missing one.
+    // Tells why the image at `path` cannot be read: a word, or a failure of the write.
+    void NoImage(const std::string& path);
+    // The folder listed once, names in upper case: asking the system name by name lists the
+    // folder for each missing one. False when no file of that name in any case is there.
     bool MaybeBeside(const std::string& name);
     // The lowest n whose made name an image of the same bytes holds; -1 for none.
     int SameImageName(const std::string& path, const std::string& fileName);
@@ -73,9 +98,15 @@ private:
     std::unordered_map<std::string, int> mNext;        // by key of made name 0: lowest n maybe free
     std::map<std::pair<uint64_t, uint64_t>, std::vector<std::string>> mByContent;  // file names
     std::unordered_map<std::string, std::pair<uint64_t, uint64_t>> mContent;       // by path
-    std::vector<std::pair<std::string, std::string>> mCopies;  // path, file name beside
-    std::unordered_set<std::string> mBeside;  // upper-case names in the written file's folder
-    int mListed = 0;                          // 0: not yet, 1: listed, -1: cannot be listed
+    std::unordered_map<std::string, int> mUnreadable;  // by path: why its content is unknown
+    std::vector<KPlatformNewFile> mMade;               // the copies this write made
+    std::string mProblems;                             // lines for Report
+    std::string mFailure;
+    // Upper-case names in the written file's folder: the image copied under it, empty for a
+    // file that was there (or that another program made meanwhile).
+    std::unordered_map<std::string, std::string> mBeside;
+    int mListed = 0;  // 0: not yet, 1: listed, -1: cannot be listed
+    size_t mTried = 0;
 };
 
 // Images of an OBJ file's material file: any length, told apart by exact name.

@@ -27,6 +27,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "io/KStreamOptionsBase.h"
+#include "platform/KPlatformSignals.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
@@ -92,6 +93,7 @@ bool KQovWriter3ds::FileCreate(const char* fileName) {
 void KQovWriter3ds::FileDiscard() {
     MarkWriteFailed3ds(mCtx, mFile, true);
     Release();
+    mTextureNames.Drop();
 }
 
 KStreamOptions* KQovWriter3ds::GetWriteOptions() {
@@ -236,6 +238,18 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
         }
         if (!Failed()) SaveDatabase3ds(mCtx, mFile, mDatabase);
         ok = !Failed();
+        // The images are beside the file already, copied as they were placed.
+        if (ok) {
+            std::string problems;
+            mTextureNames.Report(problems);
+            mStatus += problems.c_str();
+            std::string failure = mTextureNames.GetFailure();
+            while (!failure.empty() && failure.back() == '\n') failure.pop_back();
+            if (!failure.empty()) {
+                mError.SetErrorWithText(eFileNotCreated, failure.c_str());
+                ok = false;
+            }
+        }
     }
     // A refused or failed write leaves the old file as it was.
     if (!ok) MarkWriteFailed3ds(mCtx, mFile, true);
@@ -256,28 +270,29 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
         else
             mError.SetError(code);
     }
-    Release();
+    {
+        // The file takes its place when closed; its images stay with it, and a signal held
+        // meanwhile ends the process with both in place.
+        KPlatformSignalsHeld held;
+        Release();
+        if (ok && !ClosingFailed()) mTextureNames.Keep();
+    }
     RestoreNames();
-    // The file takes its place when closed: a failure there is a failed write too.
+    // A failure to close is a failed write too.
     for (int i = 0; ok && i < mCtx.ErrorCount(); ++i) {
         if (mCtx.ErrorAt(i).code != ERR_CLOSING_FILE) continue;
         mError.SetErrorWithText(eOutOfDiskSpace,
                                 (std::string("Out of disk space: ") + mCtx.ErrorAt(i).message).c_str());
         ok = false;
     }
-    // Images go beside the file only once it is in place; from there on nothing fails the
-    // write, running out of memory included: an image not copied is a warning.
-    if (!ok) {
-        mTextureNames.Drop();
-        return false;
-    }
-    std::string status;
-    mTextureNames.CopyPlaced(status);
-    try {
-        mStatus += status.c_str();
-    } catch (const std::bad_alloc&) {
-    }
-    return true;
+    if (!ok) mTextureNames.Drop();
+    return ok;
+}
+
+bool KQovWriter3ds::ClosingFailed() const {
+    for (int i = 0; i < mCtx.ErrorCount(); ++i)
+        if (mCtx.ErrorAt(i).code == ERR_CLOSING_FILE) return true;
+    return false;
 }
 
 bool KQovWriter3ds::HoldsWritableNodes(KQovNode& root) {

@@ -68,6 +68,8 @@ private:
     bool ExportSurface(KQovNode& node, KQovNodeAttribute& surface);
     std::string PutMaterial(const KQovMesh& mesh, const FaceCombination3ds& combination);
     bool Failed() const { return mCtx.ErrorPending(); }
+    // The file could not take its place when it was closed.
+    bool ClosingFailed() const;
     void Release();
     void RenameForWrite();
     void RestoreNames();

@@ -6,11 +6,6 @@
 
 #include "formats/geometry/KTextureCopies.h"
 
-inline bool CopyTextureFile3ds(const char* path, const char* file3ds, std::string& status,
-                               const char* name = nullptr) {
-    return KCopyTextureFile(path, file3ds, status, name);
-}
-
 // The names a written 3DS file gives its images. A name its 12-character field holds (a path
 // of fewer than 12 characters, else the file name) is written as it is; a longer one, or one
 // that another image has, gets a name of its own in 8.3 style that keeps its extension

@@ -1,6 +1,7 @@
 #include "formats/geometry/obj/KObjParser.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <unordered_map>
@@ -9,6 +10,7 @@
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "foundation/KTextLineReader.h"
+#include "platform/KPlatformFile.h"
 
 namespace {
 
@@ -48,19 +50,38 @@ int ScanNumbers(std::string_view text, double* values, int max) {
 // is refused once this much was read, rather than filling memory.
 constexpr size_t kMaxLibraryBytes = size_t(64) << 20;
 
-bool ReadWholeFile(const char* path, std::string& text) {
+// 0, or why the file was not read: the system's error number, EFBIG past the bound.
+int ReadWholeFile(const char* path, std::string& text) {
     KFileStream file;
-    if (!file.Open(path, "rb")) return false;
+    errno = 0;
+    if (!file.Open(path, "rb")) return errno ? errno : ENOENT;
     char buffer[65536];
     text.clear();
     while (uint32_t n = file.Read(buffer, sizeof buffer)) {
         if (text.size() + n > kMaxLibraryBytes) {
             std::string().swap(text);
-            return false;
+            return EFBIG;
         }
         text.append(buffer, n);
     }
-    return true;
+    return 0;
+}
+
+// A file that cannot be read for a cause of the system (too many open files, no memory, a
+// failing disk) rather than of the files (missing, not allowed, not a file, too large).
+bool SystemCause(int error) {
+    return error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES && error != EPERM &&
+           error != EISDIR && error != EFBIG && error != ELOOP && error != ENAMETOOLONG &&
+           error != EINVAL;
+}
+
+// Why a material library was not loaded, as the end of a sentence.
+std::string LibraryProblem(int error) {
+    if (error == ENOENT || error == ENOTDIR) return "not found";
+    if (error == EFBIG) return "larger than 64 MB";
+    std::string text = KPlatformErrorText(error);
+    if (!text.empty()) text[0] = KToLower(text[0]);
+    return text;
 }
 
 // A 0-based index from a 1-based or negative (relative) file index; -1 when out of range.
@@ -119,12 +140,13 @@ KObjParser::EResult KObjParser::ReadFile(const char* path) {
     lines.SetStream(&file);
     std::string_view keyword, rest;
     while (NextLine(lines, keyword, rest))
-        if (!Dispatch(lines, keyword, rest)) return eCorrupted;
+        if (!Dispatch(lines, keyword, rest)) return mLibraryFailed ? eLibraryNotRead : eCorrupted;
     if (lines.IsLineTooLong()) {
         mStatus += KFormatC("Line %d is too long\n", lines.GetLineNumber() + 1);
         return eCorrupted;
     }
     AssignDefaultMaterial();
+    if (mLibraryFailed) return eLibraryNotRead;
     NoteSkipped();
     return eRead;
 }
@@ -139,8 +161,9 @@ KObjParser::EResult KObjParser::ReadText(std::string_view text, const char* path
     lines.SetText(text);
     std::string_view keyword, rest;
     while (NextLine(lines, keyword, rest))
-        if (!Dispatch(lines, keyword, rest)) return eCorrupted;
+        if (!Dispatch(lines, keyword, rest)) return mLibraryFailed ? eLibraryNotRead : eCorrupted;
     AssignDefaultMaterial();
+    if (mLibraryFailed) return eLibraryNotRead;
     NoteSkipped();
     return eRead;
 }
@@ -246,8 +269,9 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
     } else if (keyword == "usemtl") {
         // The whole rest is the name: names may hold blanks.
         if (!rest.empty()) mMaterial = UseMaterial(rest);
+        if (mLibraryFailed) return false;
     } else if (keyword == "mtllib") {
-        LoadMaterialLibraries(rest);
+        if (!LoadMaterialLibraries(rest)) return false;
     } else if (keyword == "cstype") {
         std::string_view words = rest;
         std::string_view type = NextWord(words);
@@ -407,25 +431,40 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
     mSurfaces.push_back(std::move(surface));
 }
 
-void KObjParser::LoadMaterialLibraries(std::string_view rest) {
+bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
     mHasLibrary = true;
-    bool all = !Trim(rest).empty();
+    const bool all = !Trim(rest).empty();
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
         const std::string name(word);
         const std::string beside =
             KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
         std::string text;
-        if (ReadWholeFile(name.c_str(), text)) {
+        const int error = ReadWholeFile(name.c_str(), text);
+        const int besideError = error ? ReadWholeFile(beside.c_str(), text) : 0;
+        if (!error) {
             AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
             mLibraryPaths.push_back(name);
-        } else if (ReadWholeFile(beside.c_str(), text)) {
+        } else if (!besideError) {
             AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
             mLibraryPaths.push_back(beside);
         } else {
-            all = false;
+            // Missing here and there says little: the other cause says why.
+            const bool missing = besideError == ENOENT || besideError == ENOTDIR;
+            const int cause = missing ? error : besideError;
+            const std::string text =
+                "Unable to load material library \"" + name + "\": " + LibraryProblem(cause);
+            // A library that is not there to read is a word; one that the system fails to
+            // read would drop every material with a word.
+            if (SystemCause(cause)) {
+                mFailure = text;
+                mLibraryFailed = true;
+                return false;
+            }
+            mStatus += text + "\n";
         }
     }
-    if (!all) mStatus += "Unable to load material library\n";
+    if (!all) mStatus += "Unable to load material library: the line names none\n";
+    return true;
 }
 
 void KObjParser::AddLibrary(std::string text, std::string folder) {
@@ -442,6 +481,18 @@ void KObjParser::AddLibrary(std::string text, std::string folder) {
         mMaterialLines.emplace(std::string(Trim(line)),
                                std::make_pair(mLibraries.size() - 1, offset));
     }
+}
+
+bool KObjParser::NoteUnfoundImage(const std::string& path) const {
+    errno = 0;
+    FILE* file = KPlatformOpenFile(path.c_str(), "rb");
+    const int error = file ? 0 : errno;
+    if (file) fclose(file);
+    if (!SystemCause(error) || mLibraryFailed) return file != nullptr;
+    // An image the system fails to find would be left out with a word.
+    mFailure = "Unable to read texture file \"" + path + "\": " + LibraryProblem(error);
+    mLibraryFailed = true;
+    return false;
 }
 
 int KObjParser::UseMaterial(std::string_view name) {
@@ -500,9 +551,12 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
                 // A relative name is the library's: found beside it, it is kept by its full
                 // path, so writers find the image wherever the program runs.
                 const std::string map(Trim(line));
-                material.diffuseMap =
-                    KFindFileBeside(mLibraryFolders[at->second.first].c_str(), map.c_str())
-                        .Buffer();
+                const char* folder = mLibraryFolders[at->second.first].c_str();
+                material.diffuseMap = KFindFileBeside(folder, map.c_str()).Buffer();
+                // Not found for a passing cause: looked for again.
+                if (material.diffuseMap == map && KIsRelativePath(map.c_str()) &&
+                    NoteUnfoundImage(KResolvePath(folder, map.c_str()).Buffer()))
+                    material.diffuseMap = KFindFileBeside(folder, map.c_str()).Buffer();
             }
         }
         if (inside) {

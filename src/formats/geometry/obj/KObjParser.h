@@ -17,7 +17,9 @@ class KTextLineReader;
 class KObjParser {
 public:
     // eWideText: UTF-16 text, not read.
-    enum EResult { eRead, eNotOpened, eCorrupted, eWideText };
+    // eLibraryNotRead: a material library could not be read for a cause of the system (too
+    // many open files, a failing disk); GetFailure names it.
+    enum EResult { eRead, eNotOpened, eCorrupted, eWideText, eLibraryNotRead };
 
     // `path` is the OBJ file; its folder resolves library names that do not open as given.
     EResult ReadFile(const char* path);
@@ -66,10 +68,14 @@ private:
     bool ParseIndexTriple(std::string_view word, KObjCorner& corner) const;
     void ParseSurface(KTextLineReader& lines, std::string_view rest);
     void SkipBlock(KTextLineReader& lines);
-    void LoadMaterialLibraries(std::string_view rest);
+    // False when a library could not be read for a cause of the system (mFailure says which).
+    bool LoadMaterialLibraries(std::string_view rest);
     // Keeps a library's text and where each of its materials is defined.
     void AddLibrary(std::string text, std::string folder);
     int UseMaterial(std::string_view name);
+    // An image named by a library and not found: a failure of the read when the system is why;
+    // true when it is found now.
+    bool NoteUnfoundImage(const std::string& path) const;
     bool ReadMaterial(KObjMaterial& material) const;
     void AssignDefaultMaterial();
     // What was met and not read, told once at the end; and a read that kept no geometry.
@@ -80,7 +86,8 @@ private:
 
     std::string mPath;
     std::string mStatus;
-    std::string mFailure;
+    mutable std::string mFailure;
+    mutable bool mLibraryFailed = false;
     std::string mJoined;  // a line joined from continuations
     GroupMap mGroups;
     std::string mGroupName = "default";

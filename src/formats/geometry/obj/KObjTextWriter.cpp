@@ -4,6 +4,7 @@
 
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "platform/KPlatformSignals.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ void KObjTextWriter::AppendF(std::string& out, const char* format, double a, dou
 }
 
 bool KObjTextWriter::Create(const char* path) {
+    mImageFailure.clear();
     if (!path || !mObj.Open(path, "wb")) return false;
     mPath = path;
     // The writer's own two files are no image's name.
@@ -58,8 +60,10 @@ bool KObjTextWriter::CreateMaterialFile() {
                      : std::string(KExtractFileName(path.c_str(), true).Buffer());
     mObjText += "mtllib " + name + "\n\n";
     if (!open) {
-        mStatus += "Unable to create material file \"" + (path.empty() ? mPath : path) + "\"" +
-                   (path.empty() ? "" : ": " + KCreateFileProblem(path.c_str())) + "\n";
+        mStatus += path.empty() ? "Unable to create material file for \"" + mPath +
+                                      "\": the name does not end in .obj\n"
+                                : "Unable to create material file \"" + path +
+                                      "\": " + KCreateFileProblem(path.c_str()) + "\n";
         return false;
     }
     mMtlText = KFormatC(kBanner, "material");
@@ -136,18 +140,27 @@ bool KObjTextWriter::Close() {
         Discard();
         return false;
     }
-    if (mMtl.IsOpen() && mObj.IsOpen()) {
-        if (!KFileStream::CommitTogether(mMtl, mObj)) mFailed = true;
-    } else {
-        for (KFileStream* file : {&mMtl, &mObj})
-            if (file->IsOpen() && !file->Commit()) mFailed = true;
+    // The images are beside the files already, copied as they were placed.
+    mTextures.Report(mStatus);
+    mImageFailure = mTextures.GetFailure();
+    if (!mImageFailure.empty()) {
+        Discard();
+        return false;
+    }
+    {
+        // The images stay with the files once they are in place; a signal held meanwhile ends
+        // the process with all of them there.
+        KPlatformSignalsHeld held;
+        if (mMtl.IsOpen() && mObj.IsOpen()) {
+            if (!KFileStream::CommitTogether(mMtl, mObj)) mFailed = true;
+        } else {
+            for (KFileStream* file : {&mMtl, &mObj})
+                if (file->IsOpen() && !file->Commit()) mFailed = true;
+        }
+        if (!mFailed) mTextures.Keep();
     }
     const bool ok = !mFailed;
-    // Images go beside the files only once they are in place.
-    if (ok)
-        mTextures.CopyPlaced(mStatus);
-    else
-        mTextures.Drop();
+    if (!ok) mTextures.Drop();
     mFailed = mNumberRefused = false;
     return ok;
 }

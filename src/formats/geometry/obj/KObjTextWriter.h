@@ -39,10 +39,12 @@ public:
     void ReserveMaterialName(const std::string& name) { ++mNameUses[name]; }
     const std::string& GetMaterialName(int index) const { return mMaterialNames[index]; }
     void WriteGroup(const KObjWriteGroup& group);
-    // Closes both files; false when any write failed. Once both are in place, the images of
-    // the materials are copied beside them (a failed copy is a status line).
+    // Closes both files; false when any write failed. The images of the materials, copied
+    // beside them as the materials were added (a failed copy is a status line), stay when both
+    // files take their places and go when they do not.
     bool Close();
-    // Closes both files without putting them in place: files of their names stay as they were.
+    // Closes both files without putting them in place: files of their names stay as they were,
+    // and the images copied for them go.
     void Discard();
 
     const std::string& GetStatus() const { return mStatus; }
@@ -52,6 +54,9 @@ public:
         status.swap(mStatus);
         return status;
     }
+    // Why the last Close failed when an image could not be copied for a cause of the system
+    // (see KTextureNames::GetFailure); empty otherwise.
+    const std::string& GetImageFailure() const { return mImageFailure; }
     // True when a number no reader takes back (KIsFileNumber) failed the files: nothing of
     // them is written.
     bool IsNumberRefused() const { return mNumberRefused; }
@@ -67,6 +72,7 @@ private:
     std::string mObjText;
     std::string mMtlText;
     std::string mStatus;
+    std::string mImageFailure;
     KTextureNamesObj mTextures;
     std::vector<std::string> mMaterialNames;
     std::map<std::string, int> mNameUses;

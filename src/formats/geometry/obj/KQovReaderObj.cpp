@@ -72,6 +72,10 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
                                 (std::string("File not opened: ") + mFileName.Buffer()).c_str());
         return false;
     }
+    if (result == KObjParser::eLibraryNotRead) {
+        mError.SetErrorWithText(eFileNotOpened, mParser.GetFailure().c_str());
+        return false;
+    }
     if (result == KObjParser::eWideText) {
         mError.SetErrorWithText(eFileCorrupted, mParser.GetFailure().c_str());
         return false;

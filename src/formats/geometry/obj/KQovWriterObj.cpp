@@ -83,7 +83,8 @@ bool KQovWriterObj::FileClose() {
 }
 
 void KQovWriterObj::FileDiscard() {
-    if (mOpen) mText->Discard();
+    // Also once Write has begun closing: a write cut short by an exception is dropped.
+    if (mText) mText->Discard();
     mOpen = false;
 }
 
@@ -114,7 +115,14 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
     mDeform = base->GetOptionValue(3) == 1;
     PrepareNodes(root);
     if (mMaterialsUsed) {
-        mText->CreateMaterialFile();
+        if (!mText->CreateMaterialFile()) {
+            // The OBJ and its MTL are one write: neither is written without the other.
+            std::string why = mText->TakeStatus();
+            while (!why.empty() && why.back() == '\n') why.pop_back();
+            FileDiscard();
+            mError.SetErrorWithText(eFileNotCreated, why.c_str());
+            return false;
+        }
         mText->ReserveMaterialName("default");
     }
     KQovStillPose pose(*scene, &LocalMatrix);
@@ -135,7 +143,12 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
     } catch (const std::bad_alloc&) {
     }
     if (!closed) {
-        mError.SetError(eOutOfDiskSpace);
+        std::string image = mText->GetImageFailure();
+        while (!image.empty() && image.back() == '\n') image.pop_back();
+        if (image.empty())
+            mError.SetError(eOutOfDiskSpace);
+        else
+            mError.SetErrorWithText(eFileNotCreated, image.c_str());
         return false;
     }
     return true;

@@ -4,6 +4,10 @@
 #include "formats/geometry/3ds/TextureCopy3ds.h"
 #include "platform/KPlatformFile.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+
 namespace {
 
 TEST(TextureCopy3ds, CopiesOnceAndReportsFailures) {
@@ -12,29 +16,71 @@ TEST(TextureCopy3ds, CopiesOnceAndReportsFailures) {
     WriteBytes3ds(image, Bytes3ds(3000, 7));  // spans several blocks
     const std::string file3ds = target / "scene.3ds";
     std::string status;
-    EXPECT_TRUE(CopyTextureFile3ds(image.c_str(), file3ds.c_str(), status));
+    EXPECT_TRUE(KCopyTextureFile(image.c_str(), file3ds.c_str(), status));
     EXPECT_EQ(ReadBytes3ds(target / "brick.tga").size(), 3000u);
     // Already there: left alone.
     WriteBytes3ds(target / "brick.tga", Bytes3ds(5, 1));
-    EXPECT_TRUE(CopyTextureFile3ds(image.c_str(), file3ds.c_str(), status));
+    EXPECT_TRUE(KCopyTextureFile(image.c_str(), file3ds.c_str(), status));
     EXPECT_EQ(ReadBytes3ds(target / "brick.tga").size(), 5u);
     EXPECT_TRUE(status.empty());
 
     const std::string missing = source / "none.tga";
-    EXPECT_FALSE(CopyTextureFile3ds(missing.c_str(), file3ds.c_str(), status));
+    EXPECT_FALSE(KCopyTextureFile(missing.c_str(), file3ds.c_str(), status));
     EXPECT_EQ(status, "Unable to locate texture file \"" + missing + "\".\n");
     status.clear();
     const std::string nowhere = target / "no/such/folder/scene.3ds";
-    EXPECT_FALSE(CopyTextureFile3ds(image.c_str(), nowhere.c_str(), status));
-    EXPECT_EQ(status,
-              "Error writing texture file \"" + target / "no/such/folder/brick.tga" + "\".\n");
+    EXPECT_FALSE(KCopyTextureFile(image.c_str(), nowhere.c_str(), status));
+    EXPECT_EQ(status, "Error writing texture file \"" + target / "no/such/folder/brick.tga" +
+                          "\": no such file or directory.\n");
     // A source that opens but cannot be read: the half-made copy goes again.
     status.clear();
     const std::string folder = source / "folder.tga";
     ASSERT_TRUE(KPlatformMakeDirectory(folder.c_str()));
-    EXPECT_FALSE(CopyTextureFile3ds(folder.c_str(), file3ds.c_str(), status));
+    EXPECT_FALSE(KCopyTextureFile(folder.c_str(), file3ds.c_str(), status));
     EXPECT_FALSE(KPlatformPathExists((target / "folder.tga").c_str()));
-    EXPECT_EQ(status, "Error writing texture file \"" + target / "folder.tga" + "\".\n");
+    EXPECT_EQ(status, "Unable to read texture file \"" + folder + "\": is a directory.\n");
+    // A name that is a dangling link is taken: nothing is written through it.
+    const std::string dangling = target / "gone.tga";
+    ASSERT_EQ(symlink((target / "elsewhere.tga").c_str(), dangling.c_str()), 0);
+    status.clear();
+    EXPECT_TRUE(KCopyTextureFile(image.c_str(), file3ds.c_str(), status, "gone.tga"));
+    EXPECT_FALSE(KPlatformPathExists((target / "elsewhere.tga").c_str()));
+    EXPECT_TRUE(status.empty());
+}
+
+// Copies are made new under their names as the images are placed, before the file names them:
+// a name another program takes after the folder was listed moves the image on, and dropping
+// the write removes only the copies it made, not a file put in the place of one since.
+TEST(TextureCopy3ds, CopiesTakeTheirNamesAsNew) {
+    TempTestFolder source("tsrc"), target("tdst");
+    const std::string file3ds = target / "scene.3ds";
+    for (const char* name : {"a.tga", "late.tga", "swap.tga"})
+        WriteBytes3ds(source / name, Bytes3ds(10, name[0]));
+    auto bytes = [](size_t n, char c) { return std::vector<char>(n, c); };
+    for (const bool kept : {false, true}) {
+        SCOPED_TRACE(kept);
+        TextureNames3ds names;
+        names.Reset(file3ds);
+        std::string status;
+        EXPECT_EQ(names.Place(source / "a.tga", status), "a.tga");  // the folder is listed
+        EXPECT_EQ(ReadBytes3ds(target / "a.tga"), bytes(10, 'a'));
+        WriteBytes3ds(target / "late.tga", Bytes3ds(3, 'x'));  // another program's
+        EXPECT_EQ(names.Place(source / "late.tga", status), "late~1.tga");
+        EXPECT_EQ(names.Place(source / "swap.tga", status), "swap.tga");
+        // Another program puts its file in the place of a copy.
+        ASSERT_EQ(std::remove((target / "swap.tga").c_str()), 0);
+        WriteBytes3ds(target / "swap.tga", Bytes3ds(4, 'y'));
+        std::string report;
+        names.Report(report);
+        EXPECT_EQ(report, "");
+        kept ? names.Keep() : names.Drop();
+        EXPECT_EQ(ReadBytes3ds(target / "late.tga"), bytes(3, 'x'));
+        EXPECT_EQ(ReadBytes3ds(target / "swap.tga"), bytes(4, 'y'));
+        EXPECT_EQ(ReadBytes3ds(target / "late~1.tga"), bytes(kept ? 10 : 0, 'l'));
+        EXPECT_EQ(KPlatformPathExists((target / "a.tga").c_str()), kept);
+        for (const char* name : {"late.tga", "late~1.tga", "swap.tga", "a.tga"})
+            std::remove((target / name).c_str());
+    }
 }
 
 }  // namespace

@@ -97,7 +97,9 @@ TEST(ObjParser, MalformedStatementsFailWithTheirLine) {
         {"curv 0 1 1 2\n", KObjParser::eRead, ""},                        // block never ends
         {"xyz 1\n", KObjParser::eRead, "Object not supported : xyz\n"},
         {"mtllib missing.mtl\nusemtl red\n", KObjParser::eRead,
-         "Unable to load material library\nUnable to read material \"red\" in .mtl file\n"},
+         "Unable to load material library \"missing.mtl\": not found\nUnable to read material "
+         "\"red\" in .mtl file\n"},
+        {"mtllib\n", KObjParser::eRead, "Unable to load material library: the line names none\n"},
         {"f 1 2 3 \\", KObjParser::eRead, ""},  // continuation at the end
     };
     for (const Row& row : rows) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -152,8 +153,9 @@ TEST(ObjTextWriter, CornersNumberingNamesAndFailures) {
     EXPECT_TRUE(noMtl.Close());
 }
 
-// Images of one name in two folders stay two images, the same bytes share a name, a different
-// file beside the output is left as it is; nothing is copied before both files are in place.
+// Images of one name in two folders stay two images (in two cases too), the same bytes share a
+// name, a different file beside the output is left as it is, also one made after the folder
+// was listed; the copies made go with a write that is dropped, and only they.
 TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
     TempTestFolder in, out;
     ASSERT_TRUE(in.ok() && out.ok());
@@ -167,6 +169,11 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
     // Beside the output in another case: the folder is listed once, without case.
     std::ofstream(in / "c/leaf.tga") << "leaf";
     std::ofstream(out / "Leaf.TGA") << "old leaf";
+    ASSERT_TRUE(KPlatformMakeDirectory((in / "d").c_str()));
+    std::ofstream(in / "d/WOOD.tga") << "birch";
+    std::ofstream(in / "d/late.tga") << "late";
+    // A missing image whose name a different file beside has keeps its name, with a warning.
+    std::ofstream(out / "gone.tga") << "old gone";
     const struct {
         const char* image;
         const char* name;
@@ -175,20 +182,34 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
                 {"b/wood.tga", "wood~1.tga", "pine"},
                 {"c/wood.tga", "wood.tga", "oak"},
                 {"c/bark.tga", "bark~1.tga", "bark"},
-                {"c/leaf.tga", "leaf~1.tga", "leaf"}};
+                {"c/leaf.tga", "leaf~1.tga", "leaf"},
+                {"d/WOOD.tga", "WOOD~2.tga", "birch"},
+                {"d/late.tga", "late~1.tga", "late"},
+                {"d/gone.tga", "gone.tga", "old gone"}};
     for (const bool written : {false, true}) {
         KObjTextWriter writer;
         ASSERT_TRUE(writer.Create((out / "x.obj").c_str()));
         ASSERT_TRUE(writer.CreateMaterialFile());
         for (const auto& row : rows) {
+            // Another program makes a name after the folder was listed.
+            if (std::string(row.image) == "d/late.tga") std::ofstream(out / "late.tga") << "theirs";
             KObjMaterial m;
             m.diffuseMap = in / row.image;
             writer.AddMaterial("m", m);
         }
-        EXPECT_FALSE(KPlatformPathExists((out / "wood.tga").c_str()));
+        EXPECT_EQ(ReadText(out / "wood.tga"), "oak");  // made as it was placed
         if (!written) {
+            // Another program puts its file in the place of a copy, which then stays.
+            ASSERT_EQ(std::remove((out / "wood~1.tga").c_str()), 0);
+            std::ofstream(out / "wood~1.tga") << "theirs";
+            EXPECT_EQ(ReadText(out / "late~1.tga"), "late");
             writer.Discard();
             EXPECT_FALSE(KPlatformPathExists((out / "wood.tga").c_str()));
+            EXPECT_FALSE(KPlatformPathExists((out / "WOOD~2.tga").c_str()));
+            EXPECT_FALSE(KPlatformPathExists((out / "late~1.tga").c_str()));
+            EXPECT_EQ(ReadText(out / "wood~1.tga"), "theirs");
+            EXPECT_EQ(ReadText(out / "late.tga"), "theirs");
+            std::remove((out / "wood~1.tga").c_str());
             continue;
         }
         ASSERT_TRUE(writer.Close());
@@ -199,8 +220,18 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
         }
         EXPECT_EQ(ReadText(out / "bark.tga"), "old bark");
         EXPECT_EQ(ReadText(out / "Leaf.TGA"), "old leaf");
+        EXPECT_EQ(ReadText(out / "late.tga"), "theirs");
+        EXPECT_NE(writer.GetStatus().find("Unable to locate texture file \"" + in / "d/gone.tga" +
+                                          "\".\n"),
+                  std::string::npos)
+            << writer.GetStatus();
         EXPECT_NE(writer.GetStatus().find("Texture \"" + in / "b/wood.tga" +
                                           "\" is written as \"wood~1.tga\": another image is "
+                                          "named \"wood.tga\".\n"),
+                  std::string::npos)
+            << writer.GetStatus();
+        EXPECT_NE(writer.GetStatus().find("Texture \"" + in / "d/WOOD.tga" +
+                                          "\" is written as \"WOOD~2.tga\": another image is "
                                           "named \"wood.tga\".\n"),
                   std::string::npos)
             << writer.GetStatus();

@@ -205,6 +205,24 @@ TEST(ObjScene, WriterCornersDeformationCopiesAndFailures) {
         EXPECT_FALSE(writer.Write(scene, &options));
         EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eOutOfDiskSpace);
     }
+    // The OBJ and its MTL are one write: an MTL that cannot be made fails it, nothing replaced.
+    mesh->AddMaterial(f.manager.CreateMaterial("m"), 0);
+    ASSERT_TRUE(KPlatformMakeDirectory((out / "f.mtl").c_str()));
+    std::ofstream(out / "f.obj") << "old";
+    std::ofstream(out / "f.txt") << "old";
+    const std::pair<const char*, std::string> refusals[] = {
+        {"f.obj", "Unable to create material file \"" + out / "f.mtl" + "\": it is a folder"},
+        {"f.txt", "Unable to create material file for \"" + out / "f.txt" +
+                      "\": the name does not end in .obj"}};
+    for (const auto& refusal : refusals) {
+        KQovExporter exporter(&f.manager);
+        exporter.Initialize((out / refusal.first).c_str());
+        exporter.SetFileFormat(18);
+        KStreamOptionsObj options;
+        EXPECT_FALSE(exporter.Export(scene, &options));
+        EXPECT_EQ(exporter.GetLastErrorString(), refusal.second);
+        EXPECT_EQ(ReadText(out / refusal.first), "old");
+    }
     scene->GetRootNode()->AddChild(f.manager.CreateNode("second"));
     EXPECT_EQ(writer.FindSingleChildRoot(scene), nullptr);
 }
