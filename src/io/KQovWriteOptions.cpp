@@ -71,6 +71,8 @@ struct KeyGrid {
     // Some curve has a key at every step from its first key to its last, three keys at least:
     // samples of a recording rather than keys set at a few moments.
     bool sampled = false;
+    // Ticks from the first key of all to the last.
+    double span = 0.0;
 };
 
 KeyGrid FindKeyGrid(KQovNode* root) {
@@ -109,7 +111,7 @@ KeyGrid FindKeyGrid(KQovNode* root) {
         // Keys on the grid in time order: as many as steps spanned, none left out.
         if (regular && count >= 3 && steps - firstStep == double(count - 1)) sampled = true;
     });
-    if (regular) grid.period = period, grid.sampled = sampled;
+    if (regular) grid.period = period, grid.sampled = sampled, grid.span = span;
     return grid;
 }
 
@@ -150,14 +152,22 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
         const KeyGrid grid = FindKeyGrid(scene.GetRootNode());
         const double frames = grid.period / double(rate.GetFramePeriod().Get());
         const double whole = std::floor(frames + 0.5);
+        double keyRate = grid.period > 0.0 ? double(KTime::kOneSecond) / grid.period : 0.0;
+        // Keys at times rounded to ticks put a whole rate a hair off (33.00000001 Hz), by up to
+        // a tick over the span (more than a hair when the span is a few milliseconds).
+        const double nearest = std::floor(keyRate + 0.5);
+        const double hair = std::max(1e-8, grid.span > 0.0 ? 1.0 / grid.span : 0.0);
+        if (nearest >= 1.0 && std::fabs(keyRate - nearest) < keyRate * hair) keyRate = nearest;
+        // Within the slack, the fastest rate read is the fastest a file holds.
+        const double fastest = KStreamOptionsMotion::kFastestRate;
+        if (keyRate > fastest && keyRate <= fastest * (1.0 + KStreamOptionsMotion::kRateSlack))
+            keyRate = fastest;
+        // Keys closer than a frame of the mode (a 30 kHz capture) are not on its grid, but
+        // keys closer than any file holds are keys set at a few moments.
+        const bool finer = whole < 1.0 && keyRate <= fastest;
         if (grid.period > 0.0 &&
-            (std::fabs(frames - whole) > 1e-3 || (whole >= 2.0 && grid.sampled))) {
-            double keyRate = double(KTime::kOneSecond) / grid.period;
-            // Keys at times rounded to ticks put a whole rate a hair off (33.00000001 Hz).
-            const double nearest = std::floor(keyRate + 0.5);
-            if (nearest >= 1.0 && std::fabs(keyRate - nearest) < keyRate * 1e-8) keyRate = nearest;
+            (finer || std::fabs(frames - whole) > 1e-3 || (whole >= 2.0 && grid.sampled)))
             rate.SetFrameRate(0, keyRate);
-        }
     }
     timing.timeMode = rate.GetTimeMode();
     timing.rate = rate.GetFrameRate();

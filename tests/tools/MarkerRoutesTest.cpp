@@ -891,6 +891,12 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         {"10 Hz keys with one left out", 10.0, 0.0, 5, KTime::eFRAMES30, 30.0, 13, 2},
         {"keys on the mode's frames", 100.0, 0.0, 10, KTime::eFRAMES100, 100.0, 10},
         {"60 Hz keys in a 30 fps scene", 60.0, 0.0, 10, KTime::eFRAMES30, 60.0, 10},
+        // Keys a thousandth of the mode's frame apart and closer: still a capture's samples,
+        // as far as the fastest rate a file holds (a rate read within its slack is that rate).
+        {"30 kHz keys in a 30 fps scene", 30000.0, 0.0, 5, KTime::eFRAMES30, 30000.0, 5},
+        {"1 MHz keys", 1e6, 0.0, 5, KTime::eFRAMES30, 1e6, 5},
+        {"keys at 1000050 Hz", 1000050.0, 0.0, 5, KTime::eFRAMES30, 1e6, 5},
+        {"keys closer than any file holds", 2e6, 0.0, 5, KTime::eFRAMES30, 30.0, 1},
         {"keys on no grid", 250.0, 0.0013, 12, KTime::eFRAMES30, 30.0, 2},
         {"one key", 250.0, 0.0, 1, KTime::eFRAMES30, 30.0, 1},
         // Keys at times that wrap past the longest time held: no overflow finding their grid.

@@ -121,13 +121,11 @@ KMatrix KMotionNormalizeAxes(KMatrix m) {
 
 std::string KMotionRateProblem(double rate, double first, int frames, bool reading) {
     if (!(rate > 0.0) || !std::isfinite(rate)) return "it is no rate";
-    // Six digits and whole ticks move a rate by far less than this.
-    const double slack = 1e-4;
-    if (rate > kMotionFastestRate * (reading ? 1.0 + slack : 1.0))
-        return "rates above 1000000 frames a second are not read";
+    if (rate > kMotionFastestRate * (reading ? 1.0 + kMotionRateSlack : 1.0))
+        return "rates above 1000000 frames a second are not kept";
     // One frame still needs its length held, so that the next one would be.
     const double last = std::fabs(first) + std::max(frames - 1, 1);
-    if (last / rate > kMotionLongestClip * (reading ? 1.0 : 1.0 - slack))
+    if (last / rate > kMotionLongestClip * (reading ? 1.0 : 1.0 - kMotionRateSlack))
         return std::to_string(std::max(frames, 0)) +
                " frames at that rate run past the longest time held";
     return std::string();
@@ -137,7 +135,9 @@ std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, doubl
                                const std::string& what) {
     const std::string problem = KMotionRateProblem(rate, first, frames, true);
     if (problem.empty()) {
-        options.SetFrameRate(0, rate);
+        // A rate past the fastest by no more than the slack is the fastest, as written: read
+        // as more, no writer could write it again.
+        options.SetFrameRate(0, std::min(rate, kMotionFastestRate));
         return problem;
     }
     options.SetFrameRate(KTime::GetGlobalTimeMode(), 0.0);

@@ -228,7 +228,7 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
          "30 frames a second\n"},
         // A frame too short for its rate to come back through a written period.
         {"Frames: 1\nFrame Time: 1e-9\n1 2 3 10 20 30 5 6 7\n", 1, 30, 1,
-         "Frame Time 1e-09 s: rates above 1000000 frames a second are not read; read at 30 "
+         "Frame Time 1e-09 s: rates above 1000000 frames a second are not kept; read at 30 "
          "frames a second\n"},
     };
     TempTestFolder folder;

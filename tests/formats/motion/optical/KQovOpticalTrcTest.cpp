@@ -226,6 +226,19 @@ TEST(OpticalTrc, RatesWrittenWithTheDigitsTheyNeed) {
         EXPECT_EQ(in.frames, 2);
         EXPECT_NEAR(in.period.GetSecondDouble() * c.rate, 1.0, 0.005);
     }
+    // A rate read without a word is one every writer writes: past the fastest by no more than
+    // six digits move it, it is the fastest.
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string path = dir.path() + "/fast.trc";
+    ASSERT_TRUE(WriteText(path, Replaced(kSmall, "30.0\t30.0", "1000050\t1000050")));
+    TestScene t;
+    const Imported in = Import(t, eReadTrc, path);
+    ASSERT_TRUE(in.root) << in.error;
+    EXPECT_EQ(in.rate, 1e6);
+    for (int k = 0; k < in.root->GetChildCount(); ++k) in.root->GetChild(k)->SetMarked(true);
+    int error = 0;
+    EXPECT_TRUE(Export(t, eWriteTrc, dir.path() + "/again.trc", 2, in.rate, error)) << error;
 }
 
 // A name that the names line cannot carry as one field would shift every name after it.
