@@ -71,8 +71,6 @@ struct KeyGrid {
     // Some curve has a key at every step from its first key to its last, three keys at least:
     // samples of a recording rather than keys set at a few moments.
     bool sampled = false;
-    // Ticks from the first key of all to the last.
-    double span = 0.0;
 };
 
 KeyGrid FindKeyGrid(KQovNode* root) {
@@ -111,7 +109,7 @@ KeyGrid FindKeyGrid(KQovNode* root) {
         // Keys on the grid in time order: as many as steps spanned, none left out.
         if (regular && count >= 3 && steps - firstStep == double(count - 1)) sampled = true;
     });
-    if (regular) grid.period = period, grid.sampled = sampled, grid.span = span;
+    if (regular) grid.period = period, grid.sampled = sampled;
     return grid;
 }
 
@@ -153,11 +151,18 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
         const double frames = grid.period / double(rate.GetFramePeriod().Get());
         const double whole = std::floor(frames + 0.5);
         double keyRate = grid.period > 0.0 ? double(KTime::kOneSecond) / grid.period : 0.0;
-        // Keys at times rounded to ticks put a whole rate a hair off (33.00000001 Hz), by up to
-        // a tick over the span (more than a hair when the span is a few milliseconds).
-        const double nearest = std::floor(keyRate + 0.5);
-        const double hair = std::max(1e-8, grid.span > 0.0 ? 1.0 / grid.span : 0.0);
-        if (nearest >= 1.0 && std::fabs(keyRate - nearest) < keyRate * hair) keyRate = nearest;
+        // Keys at times rounded to ticks put a whole rate a hair off (33.00000001 Hz); a
+        // period of whole ticks, by up to a tick a frame (250000.85 Hz for 250 kHz). The
+        // roundest whole rate that close is taken.
+        const double hair = std::max(1e-8, grid.period > 0.0 ? 1.0 / grid.period : 0.0);
+        const double low = keyRate * (1.0 - hair), high = keyRate * (1.0 + hair);
+        for (double step = 1e9; step >= 1.0; step /= 10.0) {
+            const double candidate = std::max(step, std::ceil(low / step) * step);
+            if (candidate <= high) {
+                keyRate = candidate;
+                break;
+            }
+        }
         // Within the slack, the fastest rate read is the fastest a file holds.
         const double fastest = KStreamOptionsMotion::kFastestRate;
         if (keyRate > fastest && keyRate <= fastest * (1.0 + KStreamOptionsMotion::kRateSlack))
