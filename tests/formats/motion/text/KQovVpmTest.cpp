@@ -197,8 +197,6 @@ TEST(VpmFile, TakesSpanTheLongestBlockAtARateThatHolds) {
         {"after Frame Time", longHeader.substr(0, longHeader.find("XTRAN")), 3, KTime::ePAL},
         {"after the column lines", longHeader, 3, KTime::ePAL},
         {"inside its lines", longHeader + lines, 8, KTime::ePAL},
-        {"a claim past the longest time", Block("long", "1500000000", "0.1", lines.substr(0, 24)),
-         3, KTime::ePAL},
     };
     for (const auto& c : cut) {
         const std::string path = dir / "cut.vpm";
