@@ -203,7 +203,8 @@ TEST(OpticalTrc, RatesWrittenWithTheDigitsTheyNeed) {
                  {1.0, "1.00"},     {0.5, "0.50"},
                  {0.25, "0.25"},    {1.0 / 3, "0.3333333333333333"},
                  {0.004, "0.004"},  {0.0001, "0.0001"},
-                 {1e-8, nullptr},   {2e6, nullptr}};
+                 {1e-8, "1e-08"},   {5e-9, nullptr},
+                 {2e6, nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rate);
         TempTestFolder dir;
