@@ -150,14 +150,29 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
         const KeyGrid grid = FindKeyGrid(scene.GetRootNode());
         const double frames = grid.period / double(rate.GetFramePeriod().Get());
         const double whole = std::floor(frames + 0.5);
-        if (grid.period > 0.0 &&
-            (std::fabs(frames - whole) > 1e-3 || (whole >= 2.0 && grid.sampled))) {
-            double keyRate = double(KTime::kOneSecond) / grid.period;
-            // Keys at times rounded to ticks put a whole rate a hair off (33.00000001 Hz).
-            const double nearest = std::floor(keyRate + 0.5);
-            if (nearest >= 1.0 && std::fabs(keyRate - nearest) < keyRate * 1e-8) keyRate = nearest;
-            rate.SetFrameRate(0, keyRate);
+        double keyRate = grid.period > 0.0 ? double(KTime::kOneSecond) / grid.period : 0.0;
+        // Keys at times rounded to ticks put a whole rate a hair off (33.00000001 Hz); a
+        // period of whole ticks, by up to a tick a frame (250000.85 Hz for 250 kHz). The
+        // roundest whole rate that close is taken.
+        const double hair = std::max(1e-8, grid.period > 0.0 ? 1.0 / grid.period : 0.0);
+        const double low = keyRate * (1.0 - hair), high = keyRate * (1.0 + hair);
+        for (double step = 1e9; step >= 1.0; step /= 10.0) {
+            const double candidate = std::max(step, std::ceil(low / step) * step);
+            if (candidate <= high) {
+                keyRate = candidate;
+                break;
+            }
         }
+        // Within the slack, the fastest rate read is the fastest a file holds.
+        const double fastest = KStreamOptionsMotion::kFastestRate;
+        if (keyRate > fastest && keyRate <= fastest * (1.0 + KStreamOptionsMotion::kRateSlack))
+            keyRate = fastest;
+        // Keys closer than a frame of the mode (a 30 kHz capture) are not on its grid, but
+        // keys closer than any file holds are keys set at a few moments.
+        const bool finer = whole < 1.0 && keyRate <= fastest;
+        if (grid.period > 0.0 &&
+            (finer || std::fabs(frames - whole) > 1e-3 || (whole >= 2.0 && grid.sampled)))
+            rate.SetFrameRate(0, keyRate);
     }
     timing.timeMode = rate.GetTimeMode();
     timing.rate = rate.GetFrameRate();

@@ -13,6 +13,12 @@ public:
     static constexpr int kSettingCount = 18;
     // A rate given with time mode 0 picks the mode whose rate lies this close.
     static constexpr double kRateMatch = 0.001;
+    // The fastest rate motion files are read and written at: a frame still lasts tens of
+    // thousands of ticks, so a rate written through its period comes back.
+    static constexpr double kFastestRate = 1e6;
+    // How far six digits and whole ticks may move a written rate; a rate read this close past
+    // the fastest is the fastest.
+    static constexpr double kRateSlack = 1e-4;
 
     KStreamOptionsMotion();
     ~KStreamOptionsMotion() override;

@@ -852,6 +852,8 @@ TEST(MarkerRoutes, InfoOfACaptureInQovGivesItsKeysRate) {
         {"gait", Make(2, 20, 250.0f, 725), "250", "2.896-2.972 s, 20 frames"},
         {"slow", Make(2, 4, 10.0f, 1), "10", "0-0.3 s, 4 frames"},
         {"odd", Make(1, 3, 33.0f, 1), "33", "0-0.061 s, 3 frames"},
+        // Keys closer than a thousandth of the scene's frame: still the capture's own rate.
+        {"fast", Make(1, 5, 30000.0f, 1), "30000", "0-0.000133 s, 5 frames"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -891,6 +893,14 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         {"10 Hz keys with one left out", 10.0, 0.0, 5, KTime::eFRAMES30, 30.0, 13, 2},
         {"keys on the mode's frames", 100.0, 0.0, 10, KTime::eFRAMES100, 100.0, 10},
         {"60 Hz keys in a 30 fps scene", 60.0, 0.0, 10, KTime::eFRAMES30, 60.0, 10},
+        // Keys a thousandth of the mode's frame apart and closer: still a capture's samples,
+        // as far as the fastest rate a file holds (a rate read within its slack is that rate).
+        {"30 kHz keys in a 30 fps scene", 30000.0, 0.0, 5, KTime::eFRAMES30, 30000.0, 5},
+        // A frame of whole ticks is up to a tick off: the roundest rate that close.
+        {"250 kHz keys", 250000.0, 0.0, 5, KTime::eFRAMES30, 250000.0, 5},
+        {"1 MHz keys", 1e6, 0.0, 5, KTime::eFRAMES30, 1e6, 5},
+        {"keys at 1000050 Hz", 1000050.0, 0.0, 5, KTime::eFRAMES30, 1e6, 5},
+        {"keys closer than any file holds", 2e6, 0.0, 5, KTime::eFRAMES30, 30.0, 1},
         {"keys on no grid", 250.0, 0.0013, 12, KTime::eFRAMES30, 30.0, 2},
         {"one key", 250.0, 0.0, 1, KTime::eFRAMES30, 30.0, 1},
         // Keys at times that wrap past the longest time held: no overflow finding their grid.

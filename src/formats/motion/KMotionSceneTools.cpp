@@ -119,15 +119,22 @@ KMatrix KMotionNormalizeAxes(KMatrix m) {
     return m;
 }
 
+namespace {
+
+// The last frame whose time is held: one frame still needs its length held, so that the next
+// one would be.
+double LastFrameHeld(double first, int frames) {
+    return std::fabs(first) + std::max(frames - 1, 1);
+}
+
+}  // namespace
+
 std::string KMotionRateProblem(double rate, double first, int frames, bool reading) {
     if (!(rate > 0.0) || !std::isfinite(rate)) return "it is no rate";
-    // Six digits and whole ticks move a rate by far less than this.
-    const double slack = 1e-4;
-    if (rate > kMotionFastestRate * (reading ? 1.0 + slack : 1.0))
-        return "rates above 1000000 frames a second are not read";
-    // One frame still needs its length held, so that the next one would be.
-    const double last = std::fabs(first) + std::max(frames - 1, 1);
-    if (last / rate > kMotionLongestClip * (reading ? 1.0 : 1.0 - slack))
+    if (rate > kMotionFastestRate * (reading ? 1.0 + kMotionRateSlack : 1.0))
+        return "rates above 1000000 frames a second are not kept";
+    if (LastFrameHeld(first, frames) / rate >
+        kMotionLongestClip * (reading ? 1.0 + kMotionRateSlack : 1.0))
         return std::to_string(std::max(frames, 0)) +
                " frames at that rate run past the longest time held";
     return std::string();
@@ -135,10 +142,16 @@ std::string KMotionRateProblem(double rate, double first, int frames, bool readi
 
 std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, double first, int frames,
                                const std::string& what) {
-    const std::string problem = KMotionRateProblem(rate, first, frames, true);
+    std::string problem = KMotionRateProblem(rate, first, frames, true);
     if (problem.empty()) {
-        options.SetFrameRate(0, rate);
-        return problem;
+        // Past a limit by no more than the slack (six digits of a rate written at it) is at the
+        // limit: read as more, no writer could write it again.
+        const double slowest =
+            std::nextafter(LastFrameHeld(first, frames) / kMotionLongestClip, HUGE_VAL);
+        const double kept = std::max(std::min(rate, kMotionFastestRate), slowest);
+        options.SetFrameRate(0, kept);
+        problem = KMotionRateProblem(options.GetFrameRate(), first, frames, false);
+        if (problem.empty()) return problem;
     }
     options.SetFrameRate(KTime::GetGlobalTimeMode(), 0.0);
     return what + ": " + problem + "; read at " + KShortestText(options.GetFrameRate()) +

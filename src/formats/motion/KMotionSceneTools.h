@@ -9,12 +9,12 @@
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
 #include "foundation/KVector4.h"
+#include "io/KStreamOptionsMotion.h"
 
 class KFCurve;
 class KQovNode;
 class KQovObjectManager;
 class KQovScene;
-class KStreamOptionsMotion;
 
 // A node with a limb-node skeleton attribute.
 KQovNode* KMotionCreateLimbNode(KQovObjectManager* manager, const char* name);
@@ -48,17 +48,16 @@ void KMotionSampleNode(KQovNode* node, KTime time, bool global, KVector4& transl
 // The latest time, in seconds, that a read clip reaches: about half of what a time holds, so
 // that sums of a clip's times never wrap.
 constexpr double kMotionLongestClip = 1e8;
-// The fastest rate motion files are read and written at: a frame still lasts tens of
-// thousands of ticks, so a rate written through its period comes back.
-constexpr double kMotionFastestRate = 1e6;
+constexpr double kMotionFastestRate = KStreamOptionsMotion::kFastestRate;
+constexpr double kMotionRateSlack = KStreamOptionsMotion::kRateSlack;
 // Why frames `first` to `first + frames - 1` (counted from 0 at time 0) at `rate` frames a
 // second cannot be kept: a rate that is none, above kMotionFastestRate, or a clip that runs
 // past kMotionLongestClip; empty when they can. A reader passes `reading`, which takes a rate
 // a writer wrote in six digits, or through a period of whole ticks, back.
 std::string KMotionRateProblem(double rate, double first, int frames, bool reading);
-// The options get a file's `rate` when its frames can be kept at it; otherwise the default
-// rate, and the line returned says so after `what` (the file's own words for its rate, such
-// as "Frame Time 2 s"). Empty when the rate was kept.
+// The options get a file's `rate` (at most kMotionFastestRate) when its frames can be kept at
+// it; otherwise the default rate, and the line returned says so after `what` (the file's own
+// words for its rate, such as "Frame Time 2 s"). Empty when the rate was kept.
 std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, double first, int frames,
                                const std::string& what);
 // Why a writer cannot write the options' frames at their rate so that a reader takes them

@@ -228,8 +228,12 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
          "30 frames a second\n"},
         // A frame too short for its rate to come back through a written period.
         {"Frames: 1\nFrame Time: 1e-9\n1 2 3 10 20 30 5 6 7\n", 1, 30, 1,
-         "Frame Time 1e-09 s: rates above 1000000 frames a second are not read; read at 30 "
+         "Frame Time 1e-09 s: rates above 1000000 frames a second are not kept; read at 30 "
          "frames a second\n"},
+        // At a limit, and past it by no more than six digits move a rate: at the limit.
+        {"Frames: 3\nFrame Time: 5e7\n", 3, 2e-8, 0},
+        {"Frames: 3\nFrame Time: 5.00004e7\n", 3, 2e-8, 0},
+        {"Frames: 1\nFrame Time: 9.99995e-7\n1 2 3 10 20 30 5 6 7\n", 1, 1e6, 1},
     };
     TempTestFolder folder;
     for (const Case& c : cases) {
@@ -245,6 +249,8 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         EXPECT_DOUBLE_EQ(options.GetFrameRate(), c.rate);
         EXPECT_EQ(options.GetSetting(8), 1);
         EXPECT_EQ(file.GetRateNote(), c.note);
+        // A rate read without a word is one a writer writes.
+        EXPECT_EQ(KMotionUnwritableRate(options, false), "");
         ASSERT_TRUE(file.ReadHierarchy());
         int read = 0;
         while (read < file.GetFrameCount() && file.ReadFrame(read == 0)) ++read;

@@ -25,14 +25,14 @@ using motiontest::TestScene;
 // Write and close through `writer` with `options` (its own when null); the writer's error
 // when either fails, -1 when both succeed.
 int WriteAndClose(KQovWriter& writer, const std::string& path, TestScene& test,
-                  KStreamOptions* options) {
+                  KStreamOptions* options, double rate = 120.0) {
     std::unique_ptr<KStreamOptions> own;
     if (!options) {
         own.reset(writer.GetWriteOptions());
         options = own.get();
     }
     auto* motion = static_cast<KStreamOptionsMotion*>(options);
-    motion->SetFrameRate(0, 120.0);
+    motion->SetFrameRate(0, rate);
     motion->SetFrameCount(20);
     if (!writer.FileCreate(path.c_str())) return writer.GetLastErrorID();
     const bool written = writer.Write(test.scene, options);
@@ -59,6 +59,33 @@ TEST(SkeletalWriterAudit, AFullDiskIsReportedByEveryWriter) {
         EXPECT_EQ(WriteAndClose(asf, path("out.asf"), test, shared.get()), expected) << full;
         KQovWriterAmc amc(&test.manager);
         EXPECT_EQ(WriteAndClose(amc, path("out.amc"), test, shared.get()), expected) << full;
+    }
+}
+
+// A rate no reader would take back is refused by every writer of a rate, before any file of an
+// Acclaim pair is written; the fastest one read is written.
+TEST(SkeletalWriterAudit, ARateNoReaderTakesIsRefused) {
+    TestScene test;
+    std::unique_ptr<KStreamOptions> read;
+    ASSERT_TRUE(motiontest::ImportCapturedClip(test, 20, read));
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    for (const double rate : {2e6, 1e6}) {
+        const int expected = rate > 1e6 ? KQovWriter::eUnidentifiedError : -1;
+        KQovWriterBvh bvh(&test.manager);
+        EXPECT_EQ(WriteAndClose(bvh, folder / "out.bvh", test, nullptr, rate), expected) << rate;
+        KQovWriterHtr htr(&test.manager);
+        EXPECT_EQ(WriteAndClose(htr, folder / "out.htr", test, nullptr, rate), expected) << rate;
+        KQovWriterAsf asf(&test.manager);
+        std::unique_ptr<KStreamOptions> shared(asf.GetWriteOptions());
+        EXPECT_EQ(WriteAndClose(asf, folder / "out.asf", test, shared.get(), rate), -1) << rate;
+        KQovWriterAmc amc(&test.manager);
+        EXPECT_EQ(WriteAndClose(amc, folder / "out.amc", test, shared.get(), rate), expected)
+            << rate;
+        if (rate > 1e6) {
+            EXPECT_EQ(std::string(amc.GetLastErrorString()).rfind("The rate of 2e+06 ", 0), 0u)
+                << amc.GetLastErrorString();
+        }
     }
 }
 

@@ -620,6 +620,24 @@ bool KQovReader3ds::ReadAnimation() {
     reading.animate = mFlags.anim;
     reading.reduceKeys = mFlags.reduceKeys;
     reading.scale = mFlags.referenceNode ? 1.0 : mScale;
+    // A key is believed as far as a range is: a flipped bit must not make a few bytes a take
+    // of millions of frames. Keys a little past the file's own range are kept (a length
+    // shortened after keying); those past twice its end are not.
+    const int64_t end =
+        mHasRange ? std::max<int64_t>(mRange.anim, mRange.segmentUsed ? mRange.segmentEnd : 0) : 0;
+    reading.lastFrame = uint32_t(end > 0 ? std::min(2 * end, kLastFrame3ds) : kLastFrame3ds);
+    size_t past = 0;
+    reading.keysPast = &past;
+    const bool ok = ReadTracks(reading);
+    if (past > 0)
+        mStatus += KFormatC(past == 1 ? "%zu key past frame %u is not read.\n"
+                                      : "%zu keys past frame %u are not read.\n",
+                            past, reading.lastFrame)
+                       .c_str();
+    return ok;
+}
+
+bool KQovReader3ds::ReadTracks(const TrackReading3ds& reading) {
     for (size_t i = 0; i < mObjectNodes.size(); ++i)
         if (mObjectNodes[i] &&
             !ReadObjectAnimation3ds(*mObjectNodes[i], *mObjectMotions[i], reading))

@@ -24,6 +24,7 @@ class KQovMaterial;
 class KQovMarker;
 class KQovMesh;
 class KQovTexture;
+struct TrackReading3ds;
 
 class KQovReader3ds : public KQovReader {
 public:
@@ -60,6 +61,7 @@ private:
     void CreateNodes();
     void LinkNodes(KQovNode* defaultParent);
     bool ReadAnimation();
+    bool ReadTracks(const TrackReading3ds& reading);
     void StoreTake(KQovScene* scene);
     KQovNode* NewNode(const std::string& name);
 

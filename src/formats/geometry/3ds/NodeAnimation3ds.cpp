@@ -64,7 +64,7 @@ void ReadPosition(KQovNode& node, KQovTakeNode* take, const Track3ds<Point3ds>& 
                   const TrackReading3ds& r) {
     KFCurve* curves[3] = {take->GetTranslationX(), take->GetTranslationY(),
                           take->GetTranslationZ()};
-    const std::vector<size_t> taken = RisingKeys3ds(track.keys);
+    const std::vector<size_t> taken = RisingKeys3ds(track.keys, r.lastFrame, r.keysPast);
     const auto values = Values(
         track, taken, [&](const Point3ds& p) { return ScenePoint3ds(p.x, p.y, p.z, r.scale); });
     Apply(curves, 3, track, taken, values, r, KVector4(0, 0, 0), Static::eProperty,
@@ -74,7 +74,7 @@ void ReadPosition(KQovNode& node, KQovTakeNode* take, const Track3ds<Point3ds>& 
 void ReadColor(KQovNode& node, KQovTakeNode* take, const Track3ds<Point3ds>& track,
                const TrackReading3ds& r) {
     KFCurve* curves[3] = {take->GetColorR(), take->GetColorG(), take->GetColorB()};
-    const std::vector<size_t> taken = RisingKeys3ds(track.keys);
+    const std::vector<size_t> taken = RisingKeys3ds(track.keys, r.lastFrame, r.keysPast);
     const auto values =
         Values(track, taken, [](const Point3ds& p) { return KVector4(p.x, p.y, p.z); });
     Apply(curves, 3, track, taken, values, r, KVector4(1, 1, 1), Static::eKeyAtZero,
@@ -86,7 +86,7 @@ void ReadColor(KQovNode& node, KQovTakeNode* take, const Track3ds<Point3ds>& tra
 template <class Set>
 void ReadValue(KFCurve* curve, const Track3ds<float>& track, const TrackReading3ds& r,
                double fallback, Set set) {
-    const std::vector<size_t> taken = RisingKeys3ds(track.keys);
+    const std::vector<size_t> taken = RisingKeys3ds(track.keys, r.lastFrame, r.keysPast);
     const auto values = Values(track, taken, [](float f) { return KVector4(f, 0, 0); });
     Apply(&curve, 1, track, taken, values, r, KVector4(fallback, 0, 0), Static::eKeyAtZero,
           [&](const KVector4& v) { set(v[0]); });
@@ -108,13 +108,13 @@ bool ReadObjectAnimation3ds(KQovNode& node, const ObjectMotion3ds& m, const Trac
     if (!take) return false;
     ReadPosition(node, take, m.pos, r);
     KFCurve* rot[3] = {take->GetRotationX(), take->GetRotationY(), take->GetRotationZ()};
-    const std::vector<size_t> taken = RisingKeys3ds(m.rot.keys);
+    const std::vector<size_t> taken = RisingKeys3ds(m.rot.keys, r.lastFrame, r.keysPast);
     Apply(
         rot, 3, m.rot, taken, ReadRotations3ds(m.rot, taken), r, KVector4(0, 0, 0),
         Static::eProperty, [&](const KVector4& v) { node.SetLocalRotation(v[0], v[1], v[2]); },
         true);
     KFCurve* scale[3] = {take->GetScalingX(), take->GetScalingY(), take->GetScalingZ()};
-    const std::vector<size_t> scaleKeys = RisingKeys3ds(m.scale.keys);
+    const std::vector<size_t> scaleKeys = RisingKeys3ds(m.scale.keys, r.lastFrame, r.keysPast);
     const auto values =
         Values(m.scale, scaleKeys, [](const Point3ds& p) { return KVector4(p.x, p.z, p.y); });
     Apply(scale, 3, m.scale, scaleKeys, values, r, KVector4(1, 1, 1), Static::eProperty,

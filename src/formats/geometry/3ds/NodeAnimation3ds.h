@@ -11,6 +11,9 @@ struct TrackReading3ds {
     bool animate = true;  // tracks of two or more keys become curves
     bool reduceKeys = false;
     double scale = 1.0;  // for positions
+    // Keys past this frame are not read, but counted in `*keysPast` when it is given.
+    uint32_t lastFrame = UINT32_MAX;
+    size_t* keysPast = nullptr;
 };
 
 // Each adds "default take" to the node, makes it current and fills it.

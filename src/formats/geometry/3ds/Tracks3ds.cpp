@@ -106,10 +106,16 @@ void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const std::vector<KVector
     });
 }
 
-std::vector<size_t> RisingKeys3ds(const std::vector<KeyHeader3ds>& keys) {
+std::vector<size_t> RisingKeys3ds(const std::vector<KeyHeader3ds>& keys, uint32_t last,
+                                  size_t* past) {
     std::vector<size_t> taken;
-    for (size_t i = 0; i < keys.size(); ++i)
-        if (taken.empty() || keys[i].time > keys[taken.back()].time) taken.push_back(i);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i].time > last) {
+            if (past) ++*past;
+        } else if (taken.empty() || keys[i].time > keys[taken.back()].time) {
+            taken.push_back(i);
+        }
+    }
     return taken;
 }
 

@@ -30,8 +30,10 @@ void FillPositionKeys3ds(Track3ds<Point3ds>& track, const std::vector<KVector4>&
 void FillScaleKeys3ds(Track3ds<Point3ds>& track, const std::vector<KVector4>& frames);
 void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const std::vector<KVector4>& frames);
 
-// Keys a reader takes: the first, then each whose frame passes the last taken.
-std::vector<size_t> RisingKeys3ds(const std::vector<KeyHeader3ds>& keys);
+// Keys a reader takes: the first, then each whose frame passes the last taken, up to frame
+// `last`; the keys past it are added to `*past`.
+std::vector<size_t> RisingKeys3ds(const std::vector<KeyHeader3ds>& keys, uint32_t last = UINT32_MAX,
+                                  size_t* past = nullptr);
 // Scene Euler XYZ angles (degrees) of the taken rotation keys, each key
 // composed with the ones before.
 std::vector<KVector4> ReadRotations3ds(const Track3ds<Rotation3ds>& track,

@@ -72,6 +72,9 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an AMC", "skeleton motion");
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
+    // A rate written is one the reader takes back; refused before the pair's skeleton is made.
+    if (options.GetSetting(15) != 0 && !CheckRate(options, options.GetSetting(16) != 0))
+        return false;
     // A pair's skeleton is built anew by writing its file, which the stream then holds.
     if (dynamic_cast<KQovAcclaimPairSkeleton*>(options.GetStream()) &&
         !WriteSkeletonFile(scene, base))

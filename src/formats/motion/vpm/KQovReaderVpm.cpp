@@ -20,15 +20,17 @@ KStreamOptions* KQovReaderVpm::GetReadOptions(bool) {
     int frames = 0;
     double frameTime = 0.0;
     if (!mFile->ReadHeader(name, frames, frameTime, true)) return Fail(eFileCorrupted), nullptr;
-    // The take spans the longest block: the headers after the first are looked at too.
-    int longest = frames;
+    // The take spans the longest block: the headers after the first are looked at too. A
+    // block counts the lines it holds, not what it claims, and only once its header is whole:
+    // a cut last block is not read, and a claim is no length (nor a rate problem).
+    int longest = 0;
     for (int declared = frames; mFile->SkipColumnLines();) {
-        for (int f = 0; f < declared && mFile->ReadLine(); ++f) {
-        }
+        int held = 0;
+        while (held < declared && mFile->ReadLine()) ++held;
+        longest = std::max(longest, held);
         KString next;
         double unused = 0.0;
         if (!mFile->ReadHeader(next, declared, unused, false)) break;
-        longest = std::max(longest, declared);
     }
     KStreamOptionsMotion* options = KStreamOptionsMotion::Create();
     options->SetStartTime(KTime());

@@ -67,6 +67,9 @@ TEST(Range3ds, TheFileRangeBecomesTheTakeSpan) {
         bool section;
         Span local, reference;
         bool noted;  // a status line says why the range was not taken
+        uint32_t lastKey = 10;
+        int keys = 2;          // of the node's two position keys (one alone is a value)
+        bool dropped = false;  // a status line says a key was not read
     } cases[] = {
         {"length and segment alike", Header(300) + Segment(0, 300), true, {0, 300}, {0, 300}, false},
         {"a segment inside the length", Header(300) + Segment(50, 120), true, {50, 120}, {0, 300}, false},
@@ -76,7 +79,8 @@ TEST(Range3ds, TheFileRangeBecomesTheTakeSpan) {
         {"a segment without a length", Header(0) + Segment(5, 25), true, {5, 25}, {5, 25}, false},
         {"an empty range: the keys", Header(0), true, {0, 10}, {0, 10}, false},
         {"no key-frame header: the keys", Bytes3ds(), true, {0, 10}, {0, 10}, false},
-        {"no key-frame section, nothing animated", Bytes3ds(), false, {0, 150}, {0, 150}, false},
+        {"no key-frame section, nothing animated", Bytes3ds(), false, {0, 150}, {0, 150}, false,
+         10, 0},
         {"a segment cut short: the keys", Header(100) + Chunk(0xB008, U32(5)), true, {0, 10},
          {0, 10}, true},
         // Past the last frame believed (2^20): a few bytes claiming billions of frames.
@@ -86,13 +90,31 @@ TEST(Range3ds, TheFileRangeBecomesTheTakeSpan) {
          {0, 10}, true},
         {"a segment past it: the keys", Header(300) + Segment(0, (1u << 20) + 1), true, {0, 10},
          {0, 10}, true},
+        // A key is believed as far as twice the range's end, or the last frame without one:
+        // one flipped bit must not turn a 21-frame take into a million frames.
+        {"a key past twice the range", Header(20) + Segment(0, 20), true, {0, 20}, {0, 20}, false,
+         (1u << 25) + 20, 0, true},
+        {"a key by the range's end", Header(20) + Segment(0, 20), true, {0, 20}, {0, 20}, false,
+         40},
+        {"a key past twice the segment", Header(0) + Segment(5, 20), true, {5, 20}, {5, 20}, false,
+         41, 0, true},
+        {"a key at the last frame, no range", Header(0), true, {0, 1 << 20}, {0, 1 << 20}, false,
+         1u << 20},
+        {"a key past the last frame, no range", Header(0), true, {0, 150}, {0, 150}, false,
+         (1u << 20) + 1, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempPath3ds file("range.3ds");
-        WriteBytes3ds(file.path, RangeFile(c.chunks, c.section));
+        WriteBytes3ds(file.path, RangeFile(c.chunks, c.section, c.lastKey));
         Reading3ds r;
         ASSERT_TRUE(r.Read(file.path)) << r.status.Buffer();
+        KQovNode* box = r.Find(r.scene->GetRootNode(), "Box");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->GetCurrentTakeNode()->GetTranslationX()->KeyGetCount(), c.keys);
+        EXPECT_EQ(std::string(r.status.Buffer()).find("1 key past frame") != std::string::npos,
+                  c.dropped)
+            << r.status.Buffer();
         const KQovTakeInfo* take = CurrentTake(r.scene);
         ASSERT_NE(take, nullptr);
         EXPECT_STREQ(take->name.Buffer(), "default take");

@@ -203,7 +203,8 @@ TEST(OpticalTrc, RatesWrittenWithTheDigitsTheyNeed) {
                  {1.0, "1.00"},     {0.5, "0.50"},
                  {0.25, "0.25"},    {1.0 / 3, "0.3333333333333333"},
                  {0.004, "0.004"},  {0.0001, "0.0001"},
-                 {1e-8, nullptr},   {2e6, nullptr}};
+                 {1e-8, "1e-08"},   {5e-9, nullptr},
+                 {2e6, nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rate);
         TempTestFolder dir;
@@ -226,6 +227,19 @@ TEST(OpticalTrc, RatesWrittenWithTheDigitsTheyNeed) {
         EXPECT_EQ(in.frames, 2);
         EXPECT_NEAR(in.period.GetSecondDouble() * c.rate, 1.0, 0.005);
     }
+    // A rate read without a word is one every writer writes: past the fastest by no more than
+    // six digits move it, it is the fastest.
+    TempTestFolder dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string path = dir.path() + "/fast.trc";
+    ASSERT_TRUE(WriteText(path, Replaced(kSmall, "30.0\t30.0", "1000050\t1000050")));
+    TestScene t;
+    const Imported in = Import(t, eReadTrc, path);
+    ASSERT_TRUE(in.root) << in.error;
+    EXPECT_EQ(in.rate, 1e6);
+    for (int k = 0; k < in.root->GetChildCount(); ++k) in.root->GetChild(k)->SetMarked(true);
+    int error = 0;
+    EXPECT_TRUE(Export(t, eWriteTrc, dir.path() + "/again.trc", 2, in.rate, error)) << error;
 }
 
 // A name that the names line cannot carry as one field would shift every name after it.

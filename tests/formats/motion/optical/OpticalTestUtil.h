@@ -34,6 +34,7 @@ struct Imported {
     int error = -1;
     int frames = 0;
     KTime start, period;
+    double rate = 0.0;
 };
 
 using OptionEdit = void (*)(KStreamOptionsMotion&);
@@ -54,6 +55,7 @@ inline Imported Import(TestScene& t, int readerId, const std::string& path,
     in.frames = options->GetFrameCount();
     in.start = options->GetStartTime();
     in.period = options->GetFramePeriod();
+    in.rate = options->GetFrameRate();
     return in;
 }
 

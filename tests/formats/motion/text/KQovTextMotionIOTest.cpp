@@ -4,6 +4,7 @@
 
 #include "TextMotionTestUtil.h"
 #include "common/TempTestFolder.h"
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/brd/KQovReaderBrd.h"
 #include "formats/motion/brd/KQovWriterBrd.h"
 #include "formats/motion/mov/KQovReaderMov.h"
@@ -114,6 +115,19 @@ TEST(TextMarkerFormats, WritersReportFilesThatCannotBeWritten) {
             EXPECT_EQ(std::string(writer->GetLastErrorString()).rfind("The rate of ", 0), 0u);
             writer->FileDiscard();
         }
+        // The fastest rate is written, and what its reader makes of six-digit times is written
+        // again.
+        TempTestFolder dir;
+        ASSERT_TRUE(dir.ok());
+        const std::string path = dir / (std::string("fast.") + f.extension);
+        ASSERT_TRUE(writer->FileCreate(path.c_str()));
+        motion->SetFrameRate(0, 1e6);
+        EXPECT_TRUE(writer->Write(t.scene, motion) && writer->FileClose()) << f.extension;
+        TestScene back;
+        const Imported in = f.import(back, path);
+        ASSERT_TRUE(in.parent) << f.extension << " " << in.error;
+        EXPECT_EQ(in.options->GetFrameRate(), 1e6) << f.extension;
+        EXPECT_EQ(KMotionUnwritableRate(*in.options, true), "") << f.extension;
     }
 }
 

@@ -184,6 +184,38 @@ TEST(VpmFile, TakesSpanTheLongestBlockAtARateThatHolds) {
         const Pose last = Evaluate(in.parent->GetChild(1), in.Time(7));
         EXPECT_NEAR(last.t[0], 8 * 2.54, 1e-5) << frameTime;
     }
+    // A block claims no length: a last block cut in its header is not read and spans nothing,
+    // one cut in its lines spans those it holds, and neither moves the first block's rate.
+    const std::string longHeader = Block("long", "1000000", "0.04", "");
+    const struct {
+        const char* what;
+        std::string tail;
+        int frames;
+        int mode;
+    } cut[] = {
+        {"after Frames", longHeader.substr(0, longHeader.find("Frame Time")), 3, KTime::ePAL},
+        {"after Frame Time", longHeader.substr(0, longHeader.find("XTRAN")), 3, KTime::ePAL},
+        {"after the column lines", longHeader, 3, KTime::ePAL},
+        {"inside its lines", longHeader + lines, 8, KTime::ePAL},
+    };
+    for (const auto& c : cut) {
+        const std::string path = dir / "cut.vpm";
+        ASSERT_TRUE(WriteText(path, Block("ball", "3", "0.04", lines.substr(0, 72)) + c.tail));
+        TestScene t;
+        const Imported in = Import<KQovReaderVpm>(t, path);
+        ASSERT_TRUE(in.parent) << c.what << in.error;
+        EXPECT_EQ(in.options->GetFrameCount(), c.frames) << c.what;
+        EXPECT_EQ(in.options->GetTimeMode(), c.mode) << c.what;
+    }
+    // The first block's rate, whatever the later ones claim.
+    const std::string path = dir / "rate.vpm";
+    ASSERT_TRUE(WriteText(path, Block("ball", "3", "0.1", lines.substr(0, 72)) +
+                                    Block("long", "1500000000", "0.04", lines.substr(0, 24))));
+    TestScene t;
+    const Imported in = Import<KQovReaderVpm>(t, path);
+    ASSERT_TRUE(in.parent) << in.error;
+    EXPECT_EQ(in.options->GetFrameCount(), 3);
+    EXPECT_DOUBLE_EQ(in.options->GetFrameRate(), 10.0);
 }
 
 TEST(VpmFile, MarkedNodesRoundTripAsSegments) {
