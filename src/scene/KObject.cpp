@@ -93,12 +93,18 @@ bool KObject::SendEvent(int code, const KWeakRef* reference, const void* detail,
     const KWeakRef self = GetWeakRef();
     if (KObject* owner = GetOwner())
         owner->OnOwnedObjectEvent(self, code, reference, detail, index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(KObject::ClassId()));
-    if (!sub || !self.Resolve()) return true;
-    const KWeakRef subRef = sub->GetWeakRef();
-    for (int i = 0; subRef.Resolve() && i < sub->GetDstCount(); ++i) {
-        KPlug* dst = sub->GetDst(i);
+    // The view of the objects is looked up, not made: an event (one of destruction above all)
+    // allocates nothing. Without the view, its destinations are this object's own that pass its
+    // filter, in the order a view made now would hold them.
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(KObject::ClassId());
+    KPlug* sub = FindSubPlug(filter);
+    KPlug* list = sub ? sub : this;
+    if (!self.Resolve()) return true;
+    const KWeakRef listRef = list->GetWeakRef();
+    for (int i = 0; listRef.Resolve() && i < list->GetDstCount(); ++i) {
+        KPlug* dst = list->GetDst(i);
         if (!dst) break;
+        if (!sub && filter && !filter->Accept(dst)) continue;
         if (KObject* object = FromPlug(dst))
             object->OnSourceObjectEvent(code, &self, reference, detail);
     }
