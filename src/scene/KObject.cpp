@@ -1,6 +1,7 @@
 #include "scene/KObject.h"
 
 #include <algorithm>
+#include <new>
 #include <cstring>
 #include <string>
 
@@ -585,11 +586,20 @@ int KObject::DestroyProperty(int index) {
         // Unlisted now, but still this object's child until it is gone: its
         // destruction may wait for a connection change, and its last
         // notifications may reach this object's end.
-        auto dead = [](const KWeakRef& r) { return !r.Resolve(); };
-        auto& pending = GetChanges().pendingProperties;
-        pending.erase(std::remove_if(pending.begin(), pending.end(), dead), pending.end());
-        pending.push_back(ref);
         p->Destroy();
+        // Only a destruction that waits is noted (a destruction allocates nothing otherwise).
+        if (ref.Resolve()) {
+            try {
+                auto dead = [](const KWeakRef& r) { return !r.Resolve(); };
+                auto& pending = GetChanges().pendingProperties;
+                pending.erase(std::remove_if(pending.begin(), pending.end(), dead),
+                              pending.end());
+                pending.push_back(ref);
+            } catch (const std::bad_alloc&) {
+                // Not to be found again at this object's end: let go of it now.
+                if (p->GetParent() == this) p->SetParent(nullptr);
+            }
+        }
     } else {
         p->DisconnectAllSrc();
         if (ref.Resolve()) p->DisconnectAllDst();
@@ -807,8 +817,7 @@ bool KObject::ConfirmWithDestinations() {
 int KObject::GetConnectedObjectCount(int classId) {
     KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
     if (!filter) return 0;  // no such class
-    KPlug* sub = GetSubPlug(filter);
-    return sub ? sub->GetSrcCount() : 0;
+    return CountFiltered(filter, true);
 }
 
 KObject* KObject::GetConnectedObject(int index, int classId) {
