@@ -178,7 +178,7 @@ TEST(KQovCameraProperties, EachRefusedAllocationOfASetLeavesNothingHalfBuilt) {
 }
 
 // A scene read and written (meshes, materials, textures, and the videos a QOV write makes and
-// drops), then taken apart with every allocation refused: teardown allocates nothing, so a
+// drops) and a skeleton's take, then taken apart with every allocation refused: teardown allocates nothing, so a
 // program that ran out of memory still gets its objects destroyed, never std::terminate.
 TEST(KQovCameraProperties, TeardownAllocatesNothing) {
     const std::string input = std::string(QOV_TESTDATA_DIR) + "/obj/spider.obj";
@@ -194,6 +194,11 @@ TEST(KQovCameraProperties, TeardownAllocatesNothing) {
     ASSERT_TRUE(exporter->Initialize((out / "spider.qov").c_str()));
     ASSERT_TRUE(exporter->Export(scene, nullptr)) << exporter->GetLastErrorString();
     ASSERT_GT(manager->GetMaterialCount(), 0);
+    // A skeleton with its take beside it.
+    const std::string motion = std::string(QOV_TESTDATA_DIR) + "/bvh/sinusoidal.bvh";
+    KQovImporter* motionImporter = manager->CreateImporter();
+    ASSERT_TRUE(motionImporter->Initialize(motion.c_str())) << "missing: " << motion;
+    ASSERT_TRUE(motionImporter->Import(manager->CreateScene(), nullptr));
     gRefuseAll = true;
     manager.reset();
     gRefuseAll = false;
