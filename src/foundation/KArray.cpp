@@ -12,7 +12,7 @@ KArray::KArray(int growStep, int itemSize)
 KArray::KArray(const KArray& other) : mGrowStep(other.mGrowStep), mItemSize(other.mItemSize) {
     if (other.mCount > 0) {
         // The source holds its items, so only the heap can refuse them (and then throws).
-        SetCapacity(size_t(other.mCount));
+        if (!SetCapacity(size_t(other.mCount))) throw std::bad_alloc();
         std::memcpy(mData, other.mData, size_t(other.mCount) * size_t(mItemSize));
         mCount = other.mCount;
     }
