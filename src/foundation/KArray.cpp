@@ -10,7 +10,9 @@ KArray::KArray(int growStep, int itemSize)
     : mGrowStep(std::max(growStep, 1)), mItemSize(std::max(itemSize, 1)) {}
 
 KArray::KArray(const KArray& other) : mGrowStep(other.mGrowStep), mItemSize(other.mItemSize) {
-    if (other.mCount > 0 && SetCapacity(size_t(other.mCount))) {
+    if (other.mCount > 0) {
+        // The source holds its items, so only the heap can refuse them (and then throws).
+        if (!SetCapacity(size_t(other.mCount))) throw std::bad_alloc();
         std::memcpy(mData, other.mData, size_t(other.mCount) * size_t(mItemSize));
         mCount = other.mCount;
     }
@@ -77,7 +79,8 @@ bool KArray::SetCapacity(size_t count) {
         return true;
     }
     void* data = std::realloc(mData, count * size_t(mItemSize));
-    if (!data) return false;
+    // A heap that refuses is not a size limit: no caller may take it for an empty array.
+    if (!data) throw std::bad_alloc();
     mData = static_cast<unsigned char*>(data);
     mCapacity = count;
     return true;
@@ -91,8 +94,15 @@ bool KArray::Reserve(size_t count) {
     if (count > MaxItems()) return false;
     constexpr size_t kFirstItems = 4;
     const size_t first = std::min(size_t(mGrowStep), kFirstItems);
-    size_t wanted = std::max({count, mCapacity + mCapacity / 2, first});
-    return SetCapacity(std::min(wanted, MaxItems())) || SetCapacity(count);
+    size_t wanted = std::min(std::max({count, mCapacity + mCapacity / 2, first}), MaxItems());
+    if (wanted > count) {
+        // The margin is optional: without room for it, the count alone.
+        try {
+            return SetCapacity(wanted);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    return SetCapacity(count);
 }
 
 int KArray::InsertAt(int index, const void* item) {
@@ -103,8 +113,7 @@ int KArray::InsertAt(int index, const void* item) {
     const uintptr_t begin = reinterpret_cast<uintptr_t>(mData);
     std::unique_ptr<unsigned char[]> copy;
     if (item && mData && from >= begin && from < begin + mCapacity * size) {
-        copy.reset(new (std::nothrow) unsigned char[size]);
-        if (!copy) return -1;
+        copy.reset(new unsigned char[size]);
         std::memcpy(copy.get(), item, size);
         item = copy.get();
     }
@@ -163,7 +172,13 @@ bool KArray::Resize(int n) {
     n = std::max(n, 0);
     if (!SetCount(n)) return false;
     // Give memory back only when most of it is unused, so alternating sizes stay cheap.
-    if (mCapacity / 4 >= size_t(n)) SetCapacity(size_t(n));
+    if (mCapacity / 4 >= size_t(n)) {
+        try {
+            SetCapacity(size_t(n));
+        } catch (const std::bad_alloc&) {
+            // Kept larger: the items are all there.
+        }
+    }
     return true;
 }
 
@@ -178,7 +193,6 @@ bool KArray::CopySized(const KArray& source, int itemSize) {
     if (source.mItemSize != itemSize || mItemSize != itemSize) return false;
     if (this == &source) return true;
     KArray copy(source);
-    if (copy.mCount != source.mCount) return false;
     *this = std::move(copy);
     return true;
 }

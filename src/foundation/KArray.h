@@ -5,7 +5,8 @@
 // bind an item type to it. Every index is checked: reads out of range give null or a zero item,
 // writes and removals out of range do nothing. Growth is geometric, so appending is amortised
 // constant time whatever the grow step; a request beyond the size limit fails and leaves the
-// array as it was.
+// array as it was. A heap that refuses memory throws std::bad_alloc (the array as it was), so
+// running out of memory is never taken for an empty or a shorter array.
 
 #include <climits>
 #include <cstddef>

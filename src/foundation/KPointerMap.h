@@ -15,7 +15,8 @@ public:
     // Growth is geometric inside; the grow step is accepted for the callers' sake.
     explicit KPointerMap(int growStep = 20);
 
-    // Appends {key, value} without looking for the key; 0, or -1 when the map cannot grow.
+    // Appends {key, value} without looking for the key; 0, or -1 when the map holds as many
+    // entries as it can count. A heap that refuses throws std::bad_alloc.
     int Add(uintptr_t key, uintptr_t value);
     // The value of the first entry added with the key and its index in key order; 0 and -1
     // when absent.

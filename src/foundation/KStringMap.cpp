@@ -22,11 +22,8 @@ int KStringMap::CompareKeys(const char* a, const char* b) const {
 
 int KStringMap::Add(const char* key, void* value) {
     if (mEntries.size() >= size_t(INT_MAX)) return -1;
-    try {
-        mEntries.push_back({key ? key : "", value, mNextSerial});
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
+    // A refused allocation throws: a map missing an entry would pass for a whole one.
+    mEntries.push_back({key ? key : "", value, mNextSerial});
     ++mNextSerial;
     return GetCount();
 }

@@ -22,7 +22,7 @@ public:
     void SetCaseSensitive(bool caseSensitive);
 
     // Appends {copy of key, value} without looking for the key; the new count, or -1 when the
-    // map cannot grow.
+    // map holds as many entries as it can count. A heap that refuses throws std::bad_alloc.
     int Add(const char* key, void* value);
     // The value of the first entry added with the key, and its index in key order; null and -1
     // when absent.

@@ -13,10 +13,13 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <new>
 
 #include "platform/KPlatformAscii.h"
 #include "platform/KPlatformRandom.h"
 #include "platform/KPlatformSignals.h"
+#include "platform/KPlatformThreadSlot.h"
 
 namespace {
 
@@ -60,7 +63,51 @@ thread_local KPlatformCommitGuard* gCommitGuard = nullptr;
 // The system's error number of the last new file of this thread that could not be begun, and
 // the name it was begun for.
 thread_local int gLastCreateError = 0;
-thread_local std::string gLastCreatePath;
+// Whether the last failed set of this thread had two targets that were one file.
+thread_local bool gLastOneFile = false;
+
+// What a thread keeps of its last failures beyond numbers: held through a thread slot, since a
+// thread_local object with a destructor ends the process when the system has no memory to note it.
+struct ThreadFailures {
+    std::string createPath;  // the name the last new file that could not be begun was begun for
+    KPlatformReplaceFailure failure;
+};
+
+KPlatformThreadSlot& FailureSlot() {
+    static KPlatformThreadSlot slot([](void* kept) { delete static_cast<ThreadFailures*>(kept); });
+    return slot;
+}
+
+ThreadFailures* KeptFailures() {
+    return static_cast<ThreadFailures*>(FailureSlot().Get());
+}
+
+// Throws std::bad_alloc as the strings and lists it holds would.
+ThreadFailures& MadeFailures() {
+    if (ThreadFailures* kept = KeptFailures()) return *kept;
+    std::unique_ptr<ThreadFailures> made(new ThreadFailures);
+    if (!FailureSlot().Set(made.get())) throw std::bad_alloc();
+    return *made.release();
+}
+
+// Notes the name a new file could not be begun for; without memory for it, no name matches.
+void NoteCreatePath(const char* path) noexcept {
+    try {
+        MadeFailures().createPath = KPlatformNativePath(path);
+    } catch (const std::bad_alloc&) {
+        if (ThreadFailures* kept = KeptFailures()) kept->createPath.clear();
+        gLastCreateError = 0;
+    }
+}
+
+// Forgets the last set's failure, allocating nothing.
+void ForgetLastFailure() {
+    gLastOneFile = false;
+    if (ThreadFailures* kept = KeptFailures()) {
+        kept->failure.mixed.clear();
+        kept->failure.gone.clear();
+    }
+}
 
 const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 constexpr size_t kSuffix = 6;
@@ -182,8 +229,6 @@ bool SameTarget(const std::string& a, const std::string& b) {
            sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// What the last failed replacement of this thread left, beyond its error number.
-thread_local KPlatformReplaceFailure gLastFailure;
 
 }  // namespace
 
@@ -292,7 +337,7 @@ KPlatformReplaceProblem KPlatformCheckReplace(const char* path) {
 bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     Abandon();
     gLastReplaceError = 0;
-    gLastFailure = KPlatformReplaceFailure();
+    ForgetLastFailure();
     gLastCreateError = 0;
     mExceptions = std::uncaught_exceptions();
     mProblem = KPlatformCheckReplace(path);
@@ -308,7 +353,7 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
         if (!mFile) {
             mProblem = KPlatformReplaceProblem::eCannotCreate;
             gLastCreateError = errno;
-            gLastCreatePath = KPlatformNativePath(path);
+            NoteCreatePath(path);
         }
         return mFile != nullptr;
     }
@@ -330,7 +375,7 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     if (!mFile) {
         // Kept before the clean-up below can change it: why the system refused the file.
         gLastCreateError = errno;
-        gLastCreatePath = KPlatformNativePath(path);
+        NoteCreatePath(path);
         if (fd >= 0) {
             close(fd);
             unlink(mTemp.c_str());
@@ -385,7 +430,7 @@ bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, si
     bool ok = files && count > 0 && KPlatformCommitGuard::Allows();
     for (size_t i = 0; ok && i < count; ++i)
         ok = files[i] && (files[i]->mFile || files[i]->mFinished);
-    gLastFailure = KPlatformReplaceFailure();
+    ForgetLastFailure();
     for (size_t i = 0; ok && i < count; ++i) ok = files[i]->Finish();
     if (!ok) {
         for (size_t i = 0; files && i < count; ++i)
@@ -483,10 +528,10 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
     if (anyMixed)
         for (size_t i = 0; i < count; ++i)
             if (mixed[i]) {
-                gLastFailure.mixed.emplace_back(files[i]->mTarget,
+                MadeFailures().failure.mixed.emplace_back(files[i]->mTarget,
                                                 how[i] == Kept::eNone ? std::string() : kept[i]);
                 if (how[i] == Kept::eAside && i >= placed)
-                    gLastFailure.gone.push_back(files[i]->mTarget);
+                    MadeFailures().failure.gone.push_back(files[i]->mTarget);
             }
     return DropTogether(files, count, error, oneFile);
 }
@@ -495,7 +540,7 @@ bool KPlatformReplaceFile::DropTogether(KPlatformReplaceFile* const* files, size
                                         bool oneFile) {
     for (size_t i = 0; i < count; ++i) files[i]->Drop();
     gLastReplaceError = error;
-    gLastFailure.oneFile = oneFile;
+    gLastOneFile = oneFile;
     return false;
 }
 
@@ -661,7 +706,12 @@ int KPlatformLastReplaceError() {
 }
 
 const KPlatformReplaceFailure& KPlatformLastReplaceFailure() {
-    return gLastFailure;
+    static const KPlatformReplaceFailure kNone{false, {}};
+    static const KPlatformReplaceFailure kOneFile{true, {}};
+    ThreadFailures* kept = KeptFailures();
+    if (!kept) return gLastOneFile ? kOneFile : kNone;
+    kept->failure.oneFile = gLastOneFile;
+    return kept->failure;
 }
 
 bool KPlatformSameReplaceTarget(const char* first, const char* second) {
@@ -679,7 +729,8 @@ void KPlatformClearFileFaults() {
 }
 
 int KPlatformLastCreateError(const char* path) {
-    return gLastCreateError != 0 && path && gLastCreatePath == KPlatformNativePath(path)
+    const ThreadFailures* kept = KeptFailures();
+    return gLastCreateError != 0 && path && kept && kept->createPath == KPlatformNativePath(path)
                ? gLastCreateError
                : 0;
 }

@@ -1,5 +1,7 @@
 #include "platform/KPlatformSystem.h"
+#include "platform/KPlatformThreadSlot.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/time.h>
 #include <time.h>
@@ -131,6 +133,22 @@ void KPlatformWaitPoint::WakeAll() {
     // sleeping cannot miss it.
     { std::lock_guard<std::mutex> hold(mImpl->mutex); }
     mImpl->woken.notify_all();
+}
+
+static_assert(sizeof(pthread_key_t) <= sizeof(unsigned), "a key fits the slot");
+
+KPlatformThreadSlot::KPlatformThreadSlot(void (*destroy)(void*)) noexcept {
+    pthread_key_t key;
+    mValid = pthread_key_create(&key, destroy) == 0;
+    mKey = unsigned(key);
+}
+
+void* KPlatformThreadSlot::Get() const noexcept {
+    return mValid ? pthread_getspecific(pthread_key_t(mKey)) : nullptr;
+}
+
+bool KPlatformThreadSlot::Set(void* value) noexcept {
+    return mValid && pthread_setspecific(pthread_key_t(mKey), value) == 0;
 }
 
 struct KPlatformMutex::Impl {

@@ -169,10 +169,15 @@ void KClassRegistryShutdown() {
 bool KQovSdkInit() {
     if (gSdkCount == 0) {
         gStarting = true;
-        KClassRegistryInit();
-        if (!gTable) RegisterAll();
-        KMemoryPoolsInit();
-        KDataType::RegisterAll();
+        try {
+            KClassRegistryInit();
+            if (!gTable) RegisterAll();
+            KMemoryPoolsInit();
+            KDataType::RegisterAll();
+        } catch (...) {
+            gStarting = false;
+            throw;
+        }
         gStarting = false;
     }
     ++gSdkCount;

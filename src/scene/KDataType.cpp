@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -130,7 +132,11 @@ constexpr std::initializer_list<const char*> kXyz = {"x", "y", "z"};
 constexpr std::initializer_list<const char*> kXyzw = {"x", "y", "z", "w"};
 
 void CreateTypes() {
-    auto add = [](KDataType* type) { gTypes->push_back(type); };
+    auto add = [](KDataType* type) {
+        std::unique_ptr<KDataType> owned(type);
+        gTypes->push_back(type);
+        owned.release();
+    };
     auto find = [](const char* name) { return KDataType::FindByName(name); };
     add(new NumberType("Number", nullptr));
     add(new TimeType);
@@ -257,7 +263,14 @@ KDataType* KDataType::GetTypeAt(int index) {
 void KDataType::RegisterAll() {
     if (gTypes) return;
     gTypes = new std::vector<KDataType*>;
-    CreateTypes();
+    try {
+        gTypes->reserve(64);
+        CreateTypes();
+    } catch (const std::bad_alloc&) {
+        // All or none: a type missing from the list would read every value of its kind wrong.
+        UnregisterAll();
+        throw;
+    }
     for (size_t i = 0; i < gTypes->size(); ++i) (*gTypes)[i]->mTypeIndex = int32_t(i);
 }
 

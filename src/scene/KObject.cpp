@@ -1,6 +1,7 @@
 #include "scene/KObject.h"
 
 #include <algorithm>
+#include <new>
 #include <cstring>
 #include <string>
 
@@ -93,12 +94,18 @@ bool KObject::SendEvent(int code, const KWeakRef* reference, const void* detail,
     const KWeakRef self = GetWeakRef();
     if (KObject* owner = GetOwner())
         owner->OnOwnedObjectEvent(self, code, reference, detail, index);
-    KPlug* sub = GetSubPlug(KClassRegistry::GetClassIdFilter(KObject::ClassId()));
-    if (!sub || !self.Resolve()) return true;
-    const KWeakRef subRef = sub->GetWeakRef();
-    for (int i = 0; subRef.Resolve() && i < sub->GetDstCount(); ++i) {
-        KPlug* dst = sub->GetDst(i);
+    // The view of the objects is looked up, not made: an event (one of destruction above all)
+    // allocates nothing. Without the view, its destinations are this object's own that pass its
+    // filter, in the order a view made now would hold them.
+    KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(KObject::ClassId());
+    KPlug* sub = FindSubPlug(filter);
+    KPlug* list = sub ? sub : this;
+    if (!self.Resolve()) return true;
+    const KWeakRef listRef = list->GetWeakRef();
+    for (int i = 0; listRef.Resolve() && i < list->GetDstCount(); ++i) {
+        KPlug* dst = list->GetDst(i);
         if (!dst) break;
+        if (!sub && filter && !filter->Accept(dst)) continue;
         if (KObject* object = FromPlug(dst))
             object->OnSourceObjectEvent(code, &self, reference, detail);
     }
@@ -579,11 +586,20 @@ int KObject::DestroyProperty(int index) {
         // Unlisted now, but still this object's child until it is gone: its
         // destruction may wait for a connection change, and its last
         // notifications may reach this object's end.
-        auto dead = [](const KWeakRef& r) { return !r.Resolve(); };
-        auto& pending = GetChanges().pendingProperties;
-        pending.erase(std::remove_if(pending.begin(), pending.end(), dead), pending.end());
-        pending.push_back(ref);
         p->Destroy();
+        // Only a destruction that waits is noted (a destruction allocates nothing otherwise).
+        if (ref.Resolve()) {
+            try {
+                auto dead = [](const KWeakRef& r) { return !r.Resolve(); };
+                auto& pending = GetChanges().pendingProperties;
+                pending.erase(std::remove_if(pending.begin(), pending.end(), dead),
+                              pending.end());
+                pending.push_back(ref);
+            } catch (const std::bad_alloc&) {
+                // Not to be found again at this object's end: let go of it now.
+                if (p->GetParent() == this) p->SetParent(nullptr);
+            }
+        }
     } else {
         p->DisconnectAllSrc();
         if (ref.Resolve()) p->DisconnectAllDst();
@@ -801,8 +817,7 @@ bool KObject::ConfirmWithDestinations() {
 int KObject::GetConnectedObjectCount(int classId) {
     KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
     if (!filter) return 0;  // no such class
-    KPlug* sub = GetSubPlug(filter);
-    return sub ? sub->GetSrcCount() : 0;
+    return CountFiltered(filter, true);
 }
 
 KObject* KObject::GetConnectedObject(int index, int classId) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <functional>
+#include <iterator>
+#include <new>
 #include <unordered_map>
 
 #include "scene/KPlugFilter.h"
@@ -306,10 +308,49 @@ KPlug* KPlug::GetSubPlug(KPlugFilter* filter) {
     if (KPlug* found = FindSubPlug(filter)) return found;
     KPlug* sub = CreateSubPlug(filter);
     if (!sub) return nullptr;
-    AddChild(sub);
-    sub->SetFilter(filter, eSubPlug);
+    try {
+        AddChild(sub);
+        sub->SetFilter(filter, eSubPlug);
+    } catch (...) {
+        // Half made: out of this plug's lists, then gone.
+        RemoveSubPlug(sub);
+        sub->DropMirrors();
+        sub->mParent = nullptr;
+        sub->Destroy();
+        throw;
+    }
     sub->mFlags |= eOwnedSubPlug;
     return sub;
+}
+
+namespace {
+
+// The view, or null when it cannot be made for want of memory.
+KPlug* ViewOf(KPlug* plug, KPlugFilter* filter) noexcept {
+    try {
+        return plug->GetSubPlug(filter);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+int KPlug::CountFiltered(KPlugFilter* filter, bool source) noexcept {
+    if (KPlug* view = ViewOf(this, filter)) return source ? view->GetSrcCount() : view->GetDstCount();
+    int count = 0;
+    for (int i = 0; i < (source ? GetSrcCount() : GetDstCount()); ++i)
+        count += filter->Accept(source ? GetSrc(i) : GetDst(i)) ? 1 : 0;
+    return count;
+}
+
+KPlug* KPlug::GetFiltered(KPlugFilter* filter, bool source, int index) noexcept {
+    if (KPlug* view = ViewOf(this, filter)) return source ? view->GetSrc(index) : view->GetDst(index);
+    for (int i = 0; index >= 0 && i < (source ? GetSrcCount() : GetDstCount()); ++i) {
+        KPlug* plug = source ? GetSrc(i) : GetDst(i);
+        if (filter->Accept(plug) && index-- == 0) return plug;
+    }
+    return nullptr;
 }
 
 void KPlug::SetFilter(KPlugFilter* filter, uint32_t subPlugFlag) {
@@ -397,16 +438,14 @@ KPlug* KPlug::GetSrcObject(int index, int classId) {
     if (classId == -1) return GetSrc(index);
     KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
     if (!filter) return nullptr;  // no such class: nothing is of it
-    KPlug* sub = GetSubPlug(filter);
-    return sub ? sub->GetSrc(index) : nullptr;
+    return GetFiltered(filter, true, index);
 }
 
 KPlug* KPlug::GetDstObject(int index, int classId) {
     if (classId == -1) return GetDst(index);
     KClassIdFilter* filter = KClassRegistry::GetClassIdFilter(classId);
     if (!filter) return nullptr;  // no such class: nothing is of it
-    KPlug* sub = GetSubPlug(filter);
-    return sub ? sub->GetDst(index) : nullptr;
+    return GetFiltered(filter, false, index);
 }
 
 int KPlug::GetSrcType(int index) const {
@@ -678,6 +717,37 @@ bool KPlug::DisconnectSrc(KPlug* src) {
     return Disconnect(src, this);
 }
 
+namespace {
+
+struct Holder {
+    KWeakRef sub;
+    int index;
+};
+// The views of a plug are few: held in place, so that taking an object apart (which
+// disconnects it) allocates nothing; more than that many go to the heap.
+struct Holders {
+    Holder first[8];
+    size_t count = 0;
+    std::vector<Holder> more;
+    void push_back(const Holder& h) {
+        if (count < std::size(first))
+            first[count++] = h;
+        else
+            more.push_back(h);
+    }
+    template <class F>
+    bool any_of(F f) const {
+        return std::any_of(first, first + count, f) || std::any_of(more.begin(), more.end(), f);
+    }
+    template <class F>
+    void for_each(F f) const {
+        std::for_each(first, first + count, f);
+        std::for_each(more.begin(), more.end(), f);
+    }
+};
+
+}  // namespace
+
 bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     while (src && dst && (src->IsSubPlug() || dst->IsSubPlug())) {
         if (src->IsSubPlug()) src = src->mParent;
@@ -692,11 +762,7 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     int srcIndex = src->FindEntry(false, dstRef);
     if (dstIndex < 0 && srcIndex < 0) return false;
 
-    struct Holder {
-        KWeakRef sub;
-        int index;
-    };
-    std::vector<Holder> dstHolders, srcHolders;
+    Holders dstHolders, srcHolders;
     for (KPlug* sub : dst->SubPlugs()) {
         int i = sub->FindEntry(true, srcRef);
         if (i >= 0) dstHolders.push_back({sub->GetWeakRef(), i});
@@ -712,14 +778,14 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
 
     if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoving, dst, dstIndex, src, 0, nullptr);
     if (srcIndex >= 0) src->Notify(nullptr, eDestinationRemoving, src, srcIndex, dst, 0, nullptr);
-    for (const Holder& h : dstHolders) {
+    dstHolders.for_each([&](const Holder& h) {
         if (KPlug* sub = h.sub.Resolve())
             sub->Notify(nullptr, eSourceRemoving, sub, -1, src, 0, nullptr);
-    }
-    for (const Holder& h : srcHolders) {
+    });
+    srcHolders.for_each([&](const Holder& h) {
         if (KPlug* sub = h.sub.Resolve())
             sub->Notify(nullptr, eDestinationRemoving, sub, -1, dst, 0, nullptr);
-    }
+    });
 
     // Notifications may have changed the lists: find the entries again.
     auto erase = [](KPlug* plug, bool source, const KWeakRef& ref) {
@@ -729,17 +795,16 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     };
     erase(dstRef.Resolve(), true, srcRef);
     erase(srcRef.Resolve(), false, dstRef);
-    for (const Holder& h : dstHolders) erase(h.sub.Resolve(), true, srcRef);
-    for (const Holder& h : srcHolders) erase(h.sub.Resolve(), false, dstRef);
+    dstHolders.for_each([&](const Holder& h) { erase(h.sub.Resolve(), true, srcRef); });
+    srcHolders.for_each([&](const Holder& h) { erase(h.sub.Resolve(), false, dstRef); });
     // A sub-plug made by a notification above copied the entry: drop it there too.
     // Erasing calls nothing out, so the lists hold still during the walk.
     auto eraseFromNew = [&erase](KPlug* plug, bool source, const KWeakRef& ref,
-                                 const std::vector<Holder>& holders) {
+                                 const Holders& holders) {
         if (!plug) return;
         for (KPlug* sub : plug->SubPlugs()) {
             const KWeakRef subRef = sub->GetWeakRef();
-            if (std::none_of(holders.begin(), holders.end(),
-                             [&subRef](const Holder& h) { return h.sub == subRef; }))
+            if (!holders.any_of([&subRef](const Holder& h) { return h.sub == subRef; }))
                 erase(sub, source, ref);
         }
     };
@@ -749,14 +814,14 @@ bool KPlug::Disconnect(KPlug* src, KPlug* dst) {
     // Both ends are busy, so neither was deleted by the notifications.
     if (dstIndex >= 0) dst->Notify(nullptr, eSourceRemoved, dst, dstIndex, src, 0, nullptr);
     if (srcIndex >= 0) src->Notify(nullptr, eDestinationRemoved, src, srcIndex, dst, 0, nullptr);
-    for (const Holder& h : dstHolders) {
+    dstHolders.for_each([&](const Holder& h) {
         if (KPlug* sub = h.sub.Resolve())
             sub->Notify(nullptr, eSourceRemoved, sub, h.index, src, 0, nullptr);
-    }
-    for (const Holder& h : srcHolders) {
+    });
+    srcHolders.for_each([&](const Holder& h) {
         if (KPlug* sub = h.sub.Resolve())
             sub->Notify(nullptr, eDestinationRemoved, sub, h.index, dst, 0, nullptr);
-    }
+    });
     dst->EndConnectionChange();
     src->EndConnectionChange();
     return true;

@@ -146,7 +146,14 @@ public:
 
     // Sub-plugs and filters.
     KPlug* FindSubPlug(KPlugFilter* filter);
+    // Made when first asked for and kept; a failure to make it (std::bad_alloc) leaves nothing.
     KPlug* GetSubPlug(KPlugFilter* filter);
+    // The `index`-th (or the count, for index -1) of this plug's sources or destinations that
+    // the filter's view holds: from the view, made when first asked for; without memory to make
+    // it, from this plug's own list, filtered as a view made now would be. Never throws, so a
+    // destruction can ask.
+    int CountFiltered(KPlugFilter* filter, bool source) noexcept;
+    KPlug* GetFiltered(KPlugFilter* filter, bool source, int index) noexcept;
     int GetSubPlugCount() const { return mLinks ? int(mLinks->subPlugs.size()) : 0; }
     KPlug* GetSubPlugAt(int index) const;
     void SetFilter(KPlugFilter* filter, uint32_t subPlugFlag = 0);

@@ -10,6 +10,7 @@
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "foundation/KLocale.h"
+#include "foundation/KThreadScratch.h"
 #include "scene/KDataType.h"
 #include "scene/KPropertyObjectList.h"
 #include "scene/KQovEntityContainer.h"
@@ -286,9 +287,33 @@ void KQovNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
     if (mAttribute) mAttribute->InitTakeNodeChannels(takeNode);
 }
 
-std::shared_ptr<const KQovNode::DeferredPlan> KQovNode::SharedPlan(const DeferredPlan& plan) {
+// Each list is its own call's: one call may run inside another.
+struct KQovNode::ThreadLists {
     // The last plan made on this thread: nodes read one after the other mostly repeat it.
-    thread_local std::shared_ptr<const DeferredPlan> last;
+    std::shared_ptr<const DeferredPlan> lastPlan;
+    // Nodes read alike share the list of layer types.
+    std::shared_ptr<const LayerTypes> lastLayers;
+    std::vector<ChannelPlan> deferPlan;
+    DeferredPlan deferChannels;
+    DeferredPlan writeChannels;
+    std::vector<ChannelPlan> writePlan;
+    std::vector<KProperty*> properties;
+    // With only the node's own channels planned, a row's channel follows from its name alone:
+    // found once per table (the thread's last one).
+    struct RowChannels {
+        const KQovPropertyDescriptor* first = nullptr;
+        std::vector<int> at;
+    } rowChannels;
+    DeferredPlan sketchChannels;
+    std::vector<ChannelPlan> sketchPlan;
+};
+
+KQovNode::ThreadLists& KQovNode::GetThreadLists() {
+    return KThreadScratch<ThreadLists>();
+}
+
+std::shared_ptr<const KQovNode::DeferredPlan> KQovNode::SharedPlan(const DeferredPlan& plan) {
+    std::shared_ptr<const DeferredPlan>& last = GetThreadLists().lastPlan;
     static_assert(sizeof(DeferredChannel) == 20, "compared bit for bit: no padding");
     const auto same = [&plan](const DeferredPlan& other) {
         // Bit for bit: the curves are to get exactly these values.
@@ -331,8 +356,9 @@ bool KQovNode::PlanWaitingChannels(DeferredPlan& channels) const {
 
 void KQovNode::DeferDefaultChannels() {
     // Scratch lists kept by the thread: a node made costs no list of its own.
-    thread_local std::vector<ChannelPlan> plan;
-    thread_local DeferredPlan channels;
+    ThreadLists& lists = GetThreadLists();
+    std::vector<ChannelPlan>& plan = lists.deferPlan;
+    DeferredPlan& channels = lists.deferChannels;
     if (PlanWaitingChannels(channels)) {
         mDeferredPlan = SharedPlan(channels);
         return;
@@ -433,7 +459,7 @@ bool KQovNode::KeepReadChannels(const std::vector<int8_t>& types) {
     // The values read are the node's own: the plan takes them, as the made take's curves would.
     if (!WriteDeferredDefaults()) return false;
     // Nodes read alike share the list (the thread's last one).
-    thread_local std::shared_ptr<const LayerTypes> last;
+    std::shared_ptr<const LayerTypes>& last = GetThreadLists().lastLayers;
     if (!last || *last != types) last = std::make_shared<const LayerTypes>(types);
     mReadLayers = last;
     return true;
@@ -496,8 +522,9 @@ bool KQovNode::WriteDeferredDefaults() {
     // What WritePropertyDefaults would write into the made channels, written into the plan
     // instead; a write that would add a curve or a component makes the take first.
     // Scratch lists kept by the thread: the reader calls this once for every node it reads.
-    thread_local DeferredPlan channels;
-    thread_local std::vector<ChannelPlan> plan;
+    ThreadLists& lists = GetThreadLists();
+    DeferredPlan& channels = lists.writeChannels;
+    std::vector<ChannelPlan>& plan = lists.writePlan;
     channels = *mDeferredPlan;
     ResolveDeferredPlan(plan, false);
     if (!WriteDefaultsIntoPlan(channels, plan)) return false;
@@ -507,7 +534,8 @@ bool KQovNode::WriteDeferredDefaults() {
 
 bool KQovNode::WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<ChannelPlan>& plan) {
     if (plan.size() != channels.size()) return false;
-    thread_local std::vector<KProperty*> properties;
+    ThreadLists& lists = GetThreadLists();
+    std::vector<KProperty*>& properties = lists.properties;
     properties.clear();
     const std::bitset<256> letters = PlannedFirstLetters(plan);
     // Rows not built yet give the numbers they would hold (before the attribute's properties,
@@ -519,13 +547,7 @@ bool KQovNode::WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<C
     } else {
         CollectProperties(properties);
     }
-    // With only the node's own channels planned, a row's channel follows from its name alone:
-    // found once per table (the thread's last one).
-    struct RowChannels {
-        const KQovPropertyDescriptor* first = nullptr;
-        std::vector<int> at;
-    };
-    thread_local RowChannels rowChannels;
+    ThreadLists::RowChannels& rowChannels = lists.rowChannels;
     const bool ownOnly = plan.size() == size_t(kOwnChannelCount);
     if (waiting && ownOnly &&
         (rowChannels.first != mProperties->GetTableRow(0) ||
@@ -573,8 +595,9 @@ KQovDefaultTakeSketch::~KQovDefaultTakeSketch() = default;
 
 KQovTakeNode* KQovNode::SketchDefaultTake(KQovDefaultTakeSketch& sketch) {
     if (!IsDefaultTakeDeferred() || !mDeferredPlan) return nullptr;
-    thread_local DeferredPlan channels;
-    thread_local std::vector<ChannelPlan> plan;
+    ThreadLists& lists = GetThreadLists();
+    DeferredPlan& channels = lists.sketchChannels;
+    std::vector<ChannelPlan>& plan = lists.sketchPlan;
     channels = *mDeferredPlan;
     ResolveDeferredPlan(plan, false);
     if (!WriteDefaultsIntoPlan(channels, plan)) return nullptr;

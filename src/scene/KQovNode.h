@@ -453,6 +453,9 @@ private:
     // WritePropertyDefaults into `channels` (the deferred plan, `plan` resolved from it);
     // false when a write would add a curve or a component.
     bool WriteDefaultsIntoPlan(DeferredPlan& channels, const std::vector<ChannelPlan>& plan);
+    // The lists and last plans the calls above keep between nodes, one set per thread.
+    struct ThreadLists;
+    static ThreadLists& GetThreadLists();
     friend class KQovDefaultTakeSketch;
 
     KError mError;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <unordered_set>
 
 #include "scene/KClassRegistry.h"
@@ -361,37 +362,29 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
     if (!EmptySlot(mNodes, mNodeSlots, top)) return false;
     ++mNodeDestroyDepth;
     bool ok = true;
-    // Children before their parent, on a stack of our own: a deep chain must not recurse.
-    struct Pending {
-        KQovNode* node;
-        std::unordered_set<const KQovNode*> tried;
-    };
-    std::vector<Pending> stack;
-    stack.push_back({top, {}});
-    while (!stack.empty()) {
+    // Children before their parent, by the tree's own links rather than a stack: a deep chain
+    // must not recurse, and a destruction (a scene's, a manager's) must not allocate.
+    KQovNode* node = top;
+    while (node) {
         if (recursive) {
-            // A destroyed child leaves the list: take the first child not yet tried.
-            Pending& pending = stack.back();
+            // A destroyed child leaves the list: the first child still listed is next. One not
+            // listed here stays, and is passed over again (it never becomes listed).
             KQovNode* next = nullptr;
-            for (int i = 0; i < pending.node->GetChildCount() && !next; ++i) {
-                KQovNode* child = pending.node->GetChild(i);
-                if (child && pending.tried.insert(child).second) next = child;
+            for (int i = 0; i < node->GetChildCount() && !next; ++i) {
+                KQovNode* child = node->GetChild(i);
+                if (!child) continue;
+                if (EmptySlot(mNodes, mNodeSlots, child))
+                    next = child;
+                else
+                    ok = false;
             }
             if (next) {
-                if (EmptySlot(mNodes, mNodeSlots, next)) {
-                    ++mNodeDestroyDepth;
-                    stack.push_back({next, {}});
-                } else {
-                    ok = false;
-                }
+                ++mNodeDestroyDepth;
+                node = next;
                 continue;
             }
         }
-        KQovNode* node = stack.back().node;
-        stack.pop_back();
-        // Gone from its parent's children with it: only children that stay need remembering,
-        // so that a wide parent keeps a small set.
-        if (!stack.empty()) stack.back().tried.erase(node);
+        KQovNode* up = node == top ? nullptr : node->GetParent();
         // The attribute must not keep a node about to go, even when it stays alive.
         if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) {
             node->SetNodeAttribute(nullptr);
@@ -399,10 +392,17 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
         }
         const KQovUserPropertyOwner* owner = node->GetPropertyHandler();
         // Records never made need no disposing (their place goes with the node).
-        for (int i = 0; !node->AreRecordsDeferred() && i < node->GetUserPropertyCount(); ++i)
-            mNodeRecords.emplace_back(node->GetUserProperty(i), owner);
+        for (int i = 0; !node->AreRecordsDeferred() && i < node->GetUserPropertyCount(); ++i) {
+            KQovUserProperty* record = node->GetUserProperty(i);
+            try {
+                mNodeRecords.emplace_back(record, owner);
+            } catch (const std::bad_alloc&) {
+                DisposeNodeRecord(record, owner);  // no memory to batch it: at once
+            }
+        }
         Dispose(node);
         if (--mNodeDestroyDepth == 0) DisposeNodeRecords();
+        node = up;
     }
     return ok;
 }
@@ -421,7 +421,16 @@ void KQovObjectManager::DisposeNodeRecords() {
         const void* owner;
     };
     std::vector<Found> found;
-    found.reserve(mNodeRecords.size());
+    try {
+        found.reserve(mNodeRecords.size());
+    } catch (const std::bad_alloc&) {
+        // No memory to sort them: one at a time, as listed (a destruction must not fail).
+        for (const auto& [record, owner] : mNodeRecords) DisposeNodeRecord(record, owner);
+        mNodeRecords.clear();
+        if (mUserPropertySlots.holes * 2 > mUserProperties.size())
+            CloseUp(mUserProperties, mUserPropertySlots);
+        return;
+    }
     for (const auto& [record, owner] : mNodeRecords) {
         const size_t slot = FindUserPropertySlot(record);
         if (slot == mUserProperties.size()) continue;
@@ -441,20 +450,30 @@ void KQovObjectManager::DisposeNodeRecords() {
                                 return a.slot == b.slot && a.record == b.record;
                             }),
                 found.end());
-    for (const Found& f : found) {
-        auto* record = const_cast<KQovUserProperty*>(f.record);
-        // Records another object owns are left alone.
-        if (record->GetOwner() != f.owner) continue;
-        // The records the node made for its own properties would otherwise pile up, one set
-        // per node ever made; described ones are the caller's and stay, without the owner.
-        if (record->HasDescription()) {
-            record->SetOwner(nullptr);
-            continue;
-        }
-        DisposeListedUserProperty(f.slot, record);
-    }
+    for (const Found& f : found)
+        DisposeFoundRecord(f.slot, const_cast<KQovUserProperty*>(f.record), f.owner);
     if (mUserPropertySlots.holes * 2 > mUserProperties.size())
         CloseUp(mUserProperties, mUserPropertySlots);
+}
+
+void KQovObjectManager::DisposeFoundRecord(size_t slot, KQovUserProperty* record,
+                                           const void* owner) {
+    // Records another object owns are left alone.
+    if (record->GetOwner() != owner) return;
+    // The records the node made for its own properties would otherwise pile up, one set per
+    // node ever made; described ones are the caller's and stay, without the owner.
+    if (record->HasDescription()) {
+        record->SetOwner(nullptr);
+        return;
+    }
+    DisposeListedUserProperty(slot, record);
+}
+
+void KQovObjectManager::DisposeNodeRecord(KQovUserProperty* record, const void* owner) {
+    const size_t slot = FindUserPropertySlot(record);
+    if (slot == mUserProperties.size()) return;
+    mUserPropertySlots.hint = slot;
+    DisposeFoundRecord(slot, record, owner);
 }
 
 // Outwards from where the last record was found, as FindSlot.

@@ -249,6 +249,9 @@ private:
     // Disposes of a listed record and empties its slot when nothing is left in it.
     void DisposeListedUserProperty(size_t slot, KQovUserProperty* record);
     void DisposeAllUserProperties();
+    // One record of a destroyed node, as DisposeNodeRecords disposes of them (found at `slot`).
+    void DisposeFoundRecord(size_t slot, KQovUserProperty* record, const void* owner);
+    void DisposeNodeRecord(KQovUserProperty* record, const void* owner);
     static void PrepareAndDelete(KQovObject* object);
     // Empties the list, disposing of every object.
     template <class T>

@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 #include "foundation/KString.h"
+#include "foundation/KThreadScratch.h"
 #include "foundation/KTime.h"
 #include "scene/KProperty.h"
 
@@ -55,7 +57,14 @@ const Value& KQovPerTable(const KQovPropertyDescriptor* rows, int count, Make&& 
         int count = -1;
         Value value{};
     };
-    thread_local Last last;
+    Last* scratch;
+    if constexpr (std::is_trivially_destructible<Last>::value) {
+        thread_local Last plain;  // nothing to destroy, so nothing noted when first used
+        scratch = &plain;
+    } else {
+        scratch = &KThreadScratch<Last>();
+    }
+    Last& last = *scratch;
     if (last.rows != rows || last.count != count) {
         last.count = -1;  // nothing half made stays if `make` throws
         last.value = make();

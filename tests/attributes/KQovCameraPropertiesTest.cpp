@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
 #include <new>
 #include <string>
@@ -11,13 +12,19 @@
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovTexture.h"
+#include "common/TempTestFolder.h"
+#include "io/KQovExporter.h"
+#include "io/KQovImporter.h"
 #include "scene/KDataType.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 
 // The heap of this test program can be told to refuse its n-th allocation from now.
 namespace {
 std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
+std::atomic<bool> gRefuseAll{false};
 void* Take(std::size_t size) {
+    if (gRefuseAll.load()) return nullptr;
     if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) return nullptr;
     return std::malloc(size ? size : 1);
 }
@@ -168,4 +175,31 @@ TEST(KQovCameraProperties, EachRefusedAllocationOfASetLeavesNothingHalfBuilt) {
         }
         EXPECT_GT(n, 20);
     }
+}
+
+// A scene read and written (meshes, materials, textures, and the videos a QOV write makes and
+// drops) and a skeleton's take, then taken apart with every allocation refused: teardown allocates nothing, so a
+// program that ran out of memory still gets its objects destroyed, never std::terminate.
+TEST(KQovCameraProperties, TeardownAllocatesNothing) {
+    const std::string input = std::string(QOV_TESTDATA_DIR) + "/obj/spider.obj";
+    ASSERT_TRUE(std::ifstream(input).good()) << "the OBJ test data is missing: " << input;
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    auto manager = std::make_unique<KQovObjectManager>();
+    KQovScene* scene = manager->CreateScene();
+    KQovImporter* importer = manager->CreateImporter();
+    ASSERT_TRUE(importer->Initialize(input.c_str()));
+    ASSERT_TRUE(importer->Import(scene, nullptr)) << importer->GetLastErrorString();
+    KQovExporter* exporter = manager->CreateExporter();
+    ASSERT_TRUE(exporter->Initialize((out / "spider.qov").c_str()));
+    ASSERT_TRUE(exporter->Export(scene, nullptr)) << exporter->GetLastErrorString();
+    ASSERT_GT(manager->GetMaterialCount(), 0);
+    // A skeleton with its take beside it.
+    const std::string motion = std::string(QOV_TESTDATA_DIR) + "/bvh/sinusoidal.bvh";
+    KQovImporter* motionImporter = manager->CreateImporter();
+    ASSERT_TRUE(motionImporter->Initialize(motion.c_str())) << "missing: " << motion;
+    ASSERT_TRUE(motionImporter->Import(manager->CreateScene(), nullptr));
+    gRefuseAll = true;
+    manager.reset();
+    gRefuseAll = false;
 }

@@ -3,14 +3,50 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "foundation/KArray.h"
 #include "foundation/KLocale.h"
+#include "foundation/KPointerMap.h"
 #include "foundation/KString.h"
 #include "foundation/KStringArray.h"
+
+namespace {
+std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
+}  // namespace
+
+// The heap of this test program can be told to refuse its n-th allocation from now.
+void* operator new(std::size_t size) {
+    if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -196,3 +232,38 @@ TEST(KDeleteStringArray, DeletesAndEmpties) {
 }
 
 }  // namespace
+
+// Each allocation of an add refused in turn: the containers throw and stay as they were, never
+// answering with a failure a caller could read as "not added" and go on with less.
+TEST(KStringMap, ARefusedAllocationIsThrownNotSwallowed) {
+    const std::string longKey(100, 'k');  // past any inline buffer
+    int thrown = 0;
+    for (long n = 0; n < 8; ++n) {
+        KStringMap strings;
+        KPointerMap pointers;
+        KArrayInt ints;
+        for (int i = 0; i < 4; ++i) {  // full: the next add grows each
+            strings.Add(("k" + std::to_string(i)).c_str(), V(i));
+            pointers.Add(uintptr_t(i), uintptr_t(i));
+            ints.Add(i);
+        }
+        const auto tryAdd = [&](auto add, auto count) {
+            const int before = count();
+            gRefuseIn = n;
+            try {
+                EXPECT_GE(add(), 0);
+                gRefuseIn = -1;
+                EXPECT_EQ(count(), before + 1);
+            } catch (const std::bad_alloc&) {
+                gRefuseIn = -1;
+                EXPECT_EQ(count(), before);
+                ++thrown;
+            }
+        };
+        tryAdd([&] { return strings.Add(longKey.c_str(), V(9)); }, [&] { return strings.GetCount(); });
+        tryAdd([&] { return pointers.Add(9, 9); }, [&] { return pointers.GetCount(); });
+        // An item of its own is copied out first, through the heap.
+        tryAdd([&] { return ints.Add(ints.GetArray()[2]); }, [&] { return ints.GetCount(); });
+    }
+    EXPECT_GE(thrown, 3);
+}

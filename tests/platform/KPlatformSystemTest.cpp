@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
+#include "foundation/KThreadScratch.h"
 #include "platform/KPlatformSystem.h"
 
 // Fresh pages come aligned as asked and zeroed, hold what is written, and refuse an
@@ -88,4 +90,30 @@ TEST(KPlatformSystem, WaitPointWakesWaitersOnceTheirConditionHolds) {
     point.WaitUntil([&] { return stage.load() == 3; });
     EXPECT_EQ(stage.load(), 3);
     thread.Join();
+}
+
+// What a thread keeps through a slot is its own, and goes with the thread.
+TEST(KPlatformSystem, ThreadScratchIsEachThreadsOwnAndEndsWithIt) {
+    struct Counted {
+        static std::atomic<int>& Live() {
+            static std::atomic<int> live{0};
+            return live;
+        }
+        Counted() { ++Live(); }
+        ~Counted() { --Live(); }
+        int value = 0;
+    };
+    Counted& mine = KThreadScratch<Counted>();
+    mine.value = 1;
+    EXPECT_EQ(&KThreadScratch<Counted>(), &mine);
+    const int before = Counted::Live();
+    int seen = -1;
+    std::thread([&] {
+        Counted& theirs = KThreadScratch<Counted>();
+        seen = theirs.value;
+        theirs.value = 2;
+    }).join();
+    EXPECT_EQ(seen, 0);
+    EXPECT_EQ(mine.value, 1);
+    EXPECT_EQ(Counted::Live(), before);
 }

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "foundation/KStringList.h"
+#include "foundation/KThreadScratch.h"
 #include "scene/KDataType.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
@@ -494,9 +495,9 @@ bool KQovPropertyFieldFile::FieldWriteWaitingPropertyBlock(const KQovPropertyHan
         int64_t origin = 0;
         std::vector<uint8_t> bytes;
     };
-    thread_local Copy copy;
+    Copy& copy = KThreadScratch<Copy>();
     const KQovPropertyHandler::WaitingValues& values = set.GetWaitingValues();
-    const auto sameValues = [&values] {
+    const auto sameValues = [&values, &copy] {
         return std::equal(copy.values.begin(), copy.values.end(), values.begin(), values.end(),
                           [](const KQovPropertyHandler::StoredNumbers& a,
                              const KQovPropertyHandler::StoredNumbers& b) {

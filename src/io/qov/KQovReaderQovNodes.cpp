@@ -26,6 +26,7 @@
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovNull.h"
 #include "foundation/KColor.h"
+#include "foundation/KThreadScratch.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KDataType.h"
 #include "scene/KProperty.h"
@@ -360,7 +361,10 @@ bool KQovReaderQov::KeepsPlannedTake(KQovNode* node) {
         while (KFCurveNode::Retrieve(file, read.GetRoot(), true, false, true)) {
         }
         // The layer types a read sets go with the node, for the take made later.
-        thread_local std::vector<int8_t> layers;
+        struct Layers {
+            std::vector<int8_t> types;
+        };
+        std::vector<int8_t>& layers = KThreadScratch<Layers>().types;
         layers.clear();
         same = SameChannels(read.GetRoot(), expected, layers) && node->KeepReadChannels(layers);
         // The same walk again rewinds every block the read entered.

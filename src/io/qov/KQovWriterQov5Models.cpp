@@ -19,6 +19,7 @@
 #include "attributes/KQovLight.h"
 #include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovMarker.h"
+#include "foundation/KThreadScratch.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
@@ -152,7 +153,12 @@ bool KQovWriterQov5::WriteWaitingPivotsAsProperties(KQovNode* node) {
     // rows not built). Rows holding other than numbers are built and written as any.
     KQovNodeProperties* table = node->GetNodeProperties();
     if (!table || !table->IsTableWaiting()) return false;
-    thread_local KQovPropertyHandler::WaitingValues values;
+    struct Saved {
+        KQovPropertyHandler::WaitingValues values;
+        std::vector<KProperty*> attribute;
+    };
+    Saved& saved = KThreadScratch<Saved>();
+    KQovPropertyHandler::WaitingValues& values = saved.values;
     values = table->GetWaitingValues();
     const KQovNodeLimits limits = node->GetLimits();
     const KQovPivotSet pivots = *node->GetPivotSet(0);
@@ -161,7 +167,7 @@ bool KQovWriterQov5::WriteWaitingPivotsAsProperties(KQovNode* node) {
     *node->GetPivotSet(0) = pivots;
     bool written = false;
     if (table->IsTableWaiting()) {
-        thread_local std::vector<KProperty*> attribute;
+        std::vector<KProperty*>& attribute = saved.attribute;
         attribute.clear();
         if (KQovNodeAttribute* owned = node->GetNodeAttribute())
             owned->CollectProperties(attribute);
@@ -176,7 +182,16 @@ bool KQovWriterQov5::WriteWaitingPivotsAsProperties(KQovNode* node) {
 void KQovWriterQov5::WritePivotsAsProperties(KQovNode* node) {
     // The pivots and limits travel in the property block; the caller's node keeps its own
     // values, and the pivots and limits their events may touch.
-    thread_local std::vector<KProperty*> properties;
+    struct Row {
+        KQovEmbeddedProperty* member;
+        std::array<double, 4> numbers;
+    };
+    struct Lists {
+        std::vector<KProperty*> properties;
+        std::vector<Row> rows;
+    };
+    Lists& lists = KThreadScratch<Lists>();
+    std::vector<KProperty*>& properties = lists.properties;
     properties.clear();
     if (WriteWaitingPivotsAsProperties(node)) return;
     node->CollectProperties(properties);
@@ -184,11 +199,7 @@ void KQovWriterQov5::WritePivotsAsProperties(KQovNode* node) {
     const KQovPivotSet pivots = *node->GetPivotSet(0);
     // The copy sets only numbers of the node's table rows, without events: when it changes
     // none of them (a node read from a file mostly), nothing is to be put back.
-    struct Row {
-        KQovEmbeddedProperty* member;
-        std::array<double, 4> numbers;
-    };
-    thread_local std::vector<Row> rows;
+    std::vector<Row>& rows = lists.rows;
     rows.clear();
     if (KQovNodeProperties* table = node->GetNodeProperties())
         for (int row = 0; row < table->GetTableRowCount(); ++row)
