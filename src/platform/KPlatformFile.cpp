@@ -706,8 +706,8 @@ int KPlatformLastReplaceError() {
 }
 
 const KPlatformReplaceFailure& KPlatformLastReplaceFailure() {
-    static const KPlatformReplaceFailure kNone{false, {}};
-    static const KPlatformReplaceFailure kOneFile{true, {}};
+    static const KPlatformReplaceFailure kNone{false, {}, {}};
+    static const KPlatformReplaceFailure kOneFile{true, {}, {}};
     ThreadFailures* kept = KeptFailures();
     if (!kept) return gLastOneFile ? kOneFile : kNone;
     kept->failure.oneFile = gLastOneFile;
