@@ -16,7 +16,7 @@
 namespace {
 
 std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
-std::atomic<long> gThrowIn{-1};    // the same for the throwing operator new
+std::atomic<long> gThrowIn{-1};   // the same for the throwing operator new
 
 }  // namespace
 
@@ -135,7 +135,8 @@ TEST(Allocation3ds, ACommitOutOfMemoryClosesItsStreamOnce) {
             gThrowIn = -1;
         }
         EXPECT_EQ(Content(out.path), thrown ? "old" : "new");
-        EXPECT_EQ(TempTestFolder::NamesIn(out.folder), (std::vector<std::string>{".", "..", "kept.3ds"}));
+        EXPECT_EQ(TempTestFolder::NamesIn(out.folder),
+                  (std::vector<std::string>{".", "..", "kept.3ds"}));
         if (!thrown) break;
     }
 }
