@@ -182,10 +182,11 @@ template <class T>
 void KQovUseList<T>::Forget(typename Uses::iterator use) {
     T* object = use->second.object;
     // Through the common part: a destructor may be under way.
-    if (mNamedValid) Unindex(object, use->first->GetName());
+    KQovObject* common = const_cast<KQovObject*>(use->first);
+    if (mNamedValid) Unindex(object, common->GetName());
     mUses.erase(use);
     mOrder.erase(std::find(mOrder.begin(), mOrder.end(), object));
-    Unwatch(object);
+    Unwatch(common);
 }
 
 template <class T>
