@@ -353,24 +353,4 @@ TEST(KQovEntityContainer, LookupsMatchASearchInOrder) {
     EXPECT_EQ(c->GetMaterialCount(), 0);
 }
 
-// A container that goes before the objects it listed leaves nothing behind in them.
-TEST(KQovEntityContainer, ObjectsOutliveTheirContainer) {
-    TestObject material(nullptr, "Material::M");
-    KQovVideo video(nullptr, "Video::V");
-    {
-        Container first, second;
-        first->AddMaterial(&material);
-        second->AddMaterial(&material);
-        EXPECT_TRUE(second->AddVideo(&video));
-        EXPECT_EQ(first->FindMaterial(KString("Material::M")), &material);
-        material.SetName("N");
-        EXPECT_EQ(second->FindMaterial(KString("Material::N")), &material);
-        EXPECT_EQ(first->FindMaterial(KString("Material::N")), &material);
-        EXPECT_EQ(second->FindVideo(KString("Video::V")), &video);
-    }
-    material.SetName("O");
-    video.SetName("W");
-    EXPECT_STREQ(material.GetName(), "Material::O");
-}
-
 }  // namespace
