@@ -4,6 +4,8 @@
 //   skeleton read alone and the pair read (counters asf_s and amc_s: the motion should cost
 //   little more than its skeleton);
 // - an HTR chain of N segments, two frames;
+// - a TRC of N markers that all carry one label, side by side with one of N labels
+//   (ratio_min: numbering the repeats should cost little beyond the read);
 // - a DXF drawing of nested blocks (259 models per top-level insert, each with materials) made
 //   into a version-5 and a
 //   version-6 QOV file by qovtool, each read and written as OBJ (v5_s, v6_s: the version-5 read
@@ -30,7 +32,7 @@
 
 namespace {
 
-constexpr int kHtrReader = 4, kAsfReader = 6, kAmcReader = 7, kObjWriter = 18;
+constexpr int kHtrReader = 4, kTrcReader = 5, kAsfReader = 6, kAmcReader = 7, kObjWriter = 18;
 
 std::string WideTempName(const std::string& tail) {
     const std::string path =
@@ -130,6 +132,42 @@ void BM_HtrChainRead(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * segments);
 }
 BENCHMARK(BM_HtrChainRead)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// N markers over two frames, each labelled `label`, or M0 .. M(n-1) when it is empty.
+void WriteMarkers(const std::string& path, int markers, const std::string& label) {
+    std::ofstream out(path, std::ios::binary);
+    out << "PathFileType\t4\t(X/Y/Z)\tm.trc\nDataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits"
+           "\tOrigDataRate\tOrigDataStartFrame\tOrigNumFrames\n60.0\t60.0\t2\t"
+        << markers << "\tmm\t60.0\t1\t2\nFrame#\tTime";
+    for (int i = 0; i < markers; ++i)
+        out << '\t' << (label.empty() ? "M" + std::to_string(i) : label) << "\t\t";
+    out << "\n\t";
+    for (int i = 1; i <= markers; ++i) out << "\tX" << i << "\tY" << i << "\tZ" << i;
+    out << "\n\n";
+    for (int f = 1; f <= 2; ++f) {
+        out << f << '\t' << (f - 1) / 60.0;
+        for (int i = 0; i < markers; ++i) out << '\t' << i << '\t' << f << "\t1";
+        out << '\n';
+    }
+}
+
+void BM_OneLabelTrcRead(benchmark::State& state) {
+    const int markers = int(state.range(0));
+    const std::string tail = std::to_string(markers);
+    const std::string one = WideTempName(tail + "_one.trc");
+    const std::string many = WideTempName(tail + "_many.trc");
+    WriteMarkers(one, markers, "LASI");
+    WriteMarkers(many, markers, "");
+    auto read = [](const std::string& file) {
+        KQovObjectManager manager;
+        return ReadMotion(manager, manager.CreateScene(), kTrcReader, file);
+    };
+    const auto readOne = [&] { return read(one); };
+    const auto readMany = [&] { return read(many); };
+    qovbench::RunSideBySide(state, readOne, readMany);
+    state.SetItemsProcessed(state.iterations() * markers);
+}
+BENCHMARK(BM_OneLabelTrcRead)->Arg(3000)->Arg(6000)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 #ifdef QOV_QOVTOOL
 // Blocks B0 .. B(depth-1), each with three faces of colours of their own and `fan` inserts of

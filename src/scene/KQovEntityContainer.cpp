@@ -47,62 +47,154 @@ void CollectTree(KQovNode* root, int type, std::vector<KQovNode*>& out) {
 }  // namespace
 
 template <class T>
+bool KQovUseList<T>::Contains(const T* object) const {
+    return mUses.count(object) != 0;
+}
+
+template <class T>
+int KQovUseList<T>::GetUseCount(const T* object) const {
+    const auto it = mUses.find(object);
+    return it == mUses.end() ? 0 : it->second.count;
+}
+
+template <class T>
+uint64_t KQovUseList<T>::SerialOf(const T* object) const {
+    return mUses.find(object)->second.serial;
+}
+
+template <class T>
 void KQovUseList<T>::AddUse(T* object) {
-    const auto [at, added] = mUses.try_emplace(object, 0);
+    const auto [at, added] = mUses.try_emplace(object, Use{object, 0, mSerial});
     if (added) {
         try {
             mOrder.push_back(object);
+            Watch(object);
         } catch (...) {
+            if (!mOrder.empty() && mOrder.back() == object) mOrder.pop_back();
             mUses.erase(at);
             throw;
         }
+        ++mSerial;
+        if (mNamedValid) {
+            try {
+                Index(object, object->GetName());
+            } catch (const std::bad_alloc&) {
+                DropIndex();  // made again at the next look-up
+            }
+        }
     }
-    ++at->second;
-    if (!added || !mNamedValid) return;
+    ++at->second.count;
+}
+
+template <class T>
+void KQovUseList<T>::Index(T* object, const char* name) const {
+    const std::string_view key(name);
+    const auto found = mNamed.find(key);
+    if (found == mNamed.end()) {
+        std::unique_ptr<char[]> text(new char[key.size() + 1]);
+        std::memcpy(text.get(), name, key.size() + 1);
+        const std::string_view owned(text.get(), key.size());
+        mNamed.try_emplace(owned, Named{std::move(text), object, {}});
+        return;
+    }
+    Named& named = found->second;
+    const uint64_t serial = SerialOf(object);
+    if (serial < SerialOf(named.first)) {
+        named.later.insert(named.later.begin(), named.first);
+        named.first = object;
+        return;
+    }
+    const auto at = std::upper_bound(named.later.begin(), named.later.end(), serial,
+                                     [this](uint64_t s, const T* o) { return s < SerialOf(o); });
+    named.later.insert(at, object);
+}
+
+template <class T>
+void KQovUseList<T>::Unindex(const T* object, const char* name) const {
+    const auto found = mNamed.find(std::string_view(name));
+    if (found == mNamed.end()) return;
+    Named& named = found->second;
+    if (named.first != object) {
+        const auto at = std::find(named.later.begin(), named.later.end(), object);
+        if (at != named.later.end()) named.later.erase(at);
+    } else if (named.later.empty()) {
+        mNamed.erase(found);
+    } else {
+        named.first = named.later.front();
+        named.later.erase(named.later.begin());
+    }
+}
+
+template <class T>
+void KQovUseList<T>::NameChanged(KQovObject* object, const char* oldName) {
+    const auto use = mUses.find(object);
+    if (!mNamedValid || use == mUses.end()) return;
+    T* listed = use->second.object;
+    Unindex(listed, oldName);
     try {
-        mNamed.try_emplace(object->GetName(), object);
+        Index(listed, listed->GetName());
     } catch (const std::bad_alloc&) {
-        mNamedValid = false;  // made again at the next look-up
+        DropIndex();
     }
+}
+
+template <class T>
+void KQovUseList<T>::ObjectGoing(KQovObject* object) {
+    const auto use = mUses.find(object);
+    if (use != mUses.end()) Forget(use);
 }
 
 template <class T>
 T* KQovUseList<T>::FindNamed(const char* name) const {
     if (!name) return nullptr;
-    const uint64_t renames = KQovObject::GetRenameCount();
-    if (!mNamedValid || mNamedAt != renames) {
-        mNamedValid = false;
+    if (!mNamedValid) {
         try {
-            mNamed.clear();
-            for (T* object : mOrder) mNamed.try_emplace(object->GetName(), object);
-            mNamedAt = renames;
+            for (T* object : mOrder) Index(object, object->GetName());
             mNamedValid = true;
         } catch (const std::bad_alloc&) {
             // Without memory for the index, the list is searched in order.
-            mNamed.clear();
+            DropIndex();
             for (T* object : mOrder)
                 if (std::strcmp(object->GetName(), name) == 0) return object;
             return nullptr;
         }
     }
-    const auto found = mNamed.find(name);
-    return found == mNamed.end() ? nullptr : found->second;
+    const auto found = mNamed.find(std::string_view(name));
+    return found == mNamed.end() ? nullptr : found->second.first;
 }
 
 template <class T>
 int KQovUseList<T>::RemoveUse(T* object) {
     auto it = mUses.find(object);
     if (it == mUses.end()) return -1;
-    const int left = --it->second;
-    if (left == 0) Forget(object);
+    const int left = --it->second.count;
+    if (left == 0) Forget(it);
     return left;
 }
 
 template <class T>
 void KQovUseList<T>::Forget(const T* object) {
-    if (mUses.erase(object) == 0) return;
-    mNamedValid = false;
+    const auto use = mUses.find(object);
+    if (use != mUses.end()) Forget(use);
+}
+
+template <class T>
+void KQovUseList<T>::Forget(typename Uses::iterator use) {
+    T* object = use->second.object;
+    // Through the common part: a destructor may be under way.
+    KQovObject* common = const_cast<KQovObject*>(use->first);
+    if (mNamedValid) Unindex(object, common->GetName());
+    mUses.erase(use);
     mOrder.erase(std::find(mOrder.begin(), mOrder.end(), object));
+    Unwatch(common);
+}
+
+template <class T>
+void KQovUseList<T>::Clear() {
+    for (T* object : mOrder) Unwatch(object);
+    mOrder.clear();
+    mUses.clear();
+    DropIndex();
 }
 
 KQovEntityContainer::KQovEntityContainer(KQovObjectManager* manager) : mError(kErrors, eErrorCount) {
@@ -346,3 +438,8 @@ bool KQovEntityContainer::RemoveDeformer(KQovDeformer* deformer) {
 KQovDeformer* KQovEntityContainer::FindDeformer(const char* name) {
     return FindByName(mDeformers, name);
 }
+
+template class KQovUseList<KQovObject>;
+template class KQovUseList<KQovVideo>;
+template class KQovUseList<KQovGenericNode>;
+template class KQovUseList<KQovDeformer>;

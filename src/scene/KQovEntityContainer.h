@@ -5,6 +5,7 @@
 // objects: the object manager does.
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -12,6 +13,7 @@
 
 #include "foundation/KError.h"
 #include "foundation/KString.h"
+#include "scene/KQovNameWatcher.h"
 
 class KQovDeformer;
 class KQovGenericNode;
@@ -20,37 +22,62 @@ class KQovObject;
 class KQovObjectManager;
 class KQovVideo;
 
-// One use-counted list: insertion order kept, membership by hash.
+// One use-counted list: insertion order kept, membership by hash. It watches the names of the
+// objects it lists, which leave it when they are destroyed.
 template <class T>
-class KQovUseList {
+class KQovUseList final : private KQovNameWatcher {
 public:
+    KQovUseList() = default;
+    ~KQovUseList() { Clear(); }
+    KQovUseList(const KQovUseList&) = delete;
+    KQovUseList& operator=(const KQovUseList&) = delete;
+
     int GetCount() const { return int(mOrder.size()); }
     T* Get(int index) const { return mOrder[size_t(index)]; }
-    bool Contains(const T* object) const { return mUses.count(object) != 0; }
-    int GetUseCount(const T* object) const {
-        auto it = mUses.find(object);
-        return it == mUses.end() ? 0 : it->second;
-    }
+    bool Contains(const T* object) const;
+    int GetUseCount(const T* object) const;
     void AddUse(T* object);
     // The uses left; -1 when the object is not listed.
     int RemoveUse(T* object);
     // Takes the object out whatever its count.
     void Forget(const T* object);
-    void Clear() {
-        mOrder.clear();
-        mUses.clear();
-        mNamedValid = false;
-    }
+    void Clear();
     // The first listed object of the name; null when none.
     T* FindNamed(const char* name) const;
 
 private:
+    struct Use {
+        T* object;
+        int32_t count;
+        uint64_t serial;  // listing order
+    };
+    using Uses = std::unordered_map<const KQovObject*, Use>;
+    // The listed objects of one name, first listed first. The index owns its names' text:
+    // it never looks at a name an object has let go of.
+    struct Named {
+        std::unique_ptr<char[]> text;
+        T* first;
+        std::vector<T*> later;
+    };
+
+    void NameChanged(KQovObject* object, const char* oldName) override;
+    void ObjectGoing(KQovObject* object) override;
+    uint64_t SerialOf(const T* object) const;
+    void Forget(typename Uses::iterator use);
+    // Each leaves the index as it was when it throws.
+    void Index(T* object, const char* name) const;
+    void Unindex(const T* object, const char* name) const;
+    void DropIndex() const {
+        mNamed.clear();
+        mNamedValid = false;
+    }
+
     std::vector<T*> mOrder;
-    std::unordered_map<const T*, int32_t> mUses;
-    // The first listed object of each name (viewing the objects' own names), made on demand
-    // and good while no object is renamed (KQovObject::GetRenameCount) or taken out.
-    mutable std::unordered_map<std::string_view, T*> mNamed;
-    mutable uint64_t mNamedAt = 0;
+    // Keyed by the object's common part, which its destructor still tells.
+    Uses mUses;
+    uint64_t mSerial = 0;
+    // Made at the first look-up, then kept by every add, removal and rename.
+    mutable std::unordered_map<std::string_view, Named> mNamed;
     mutable bool mNamedValid = false;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "scene/KQovNameWatcher.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovUserProperty.h"
@@ -24,6 +25,9 @@ KQovObject::KQovObject(KQovObjectManager* manager, const char* name) : mManager(
 }
 
 KQovObject::~KQovObject() {
+    // Moved out first: a watcher letting go finds nothing left to unlink.
+    const std::vector<KQovNameWatcher*> watchers = std::move(mNameWatchers);
+    for (KQovNameWatcher* watcher : watchers) watcher->ObjectGoing(this);
     // The place kept for records never made goes with the object.
     if (mRecordsDeferred && mManager) mManager->DropDeferredRecords(this, mDeferredRecordCount);
 }
@@ -66,14 +70,45 @@ std::vector<KQovUserProperty*>& KQovObject::Records() {
 void KQovObject::CollectProperties(std::vector<KProperty*>&) {}
 
 void KQovObject::SetName(const char* name) {
-    NoteRename();
-    mNames.currentName = KMakePrefixedName(GetClassPrefix().Buffer(), name);
+    KString old = KMakePrefixedName(GetClassPrefix().Buffer(), name);
+    std::swap(mNames.currentName, old);
+    NoteRename(old);
 }
 
 void KQovObject::SetInitialName(const char* name) {
-    NoteRename();
-    mNames.initialName = name ? name : "";
-    mNames.currentName = mNames.initialName;
+    KString old = name ? name : "";
+    mNames.initialName = old;
+    std::swap(mNames.currentName, old);
+    NoteRename(old);
+}
+
+void KQovObject::SetNamePair(KQovNamePair names) {
+    std::swap(mNames.initialName, names.initialName);
+    std::swap(mNames.currentName, names.currentName);
+    NoteRename(names.currentName);
+}
+
+void KQovObject::NoteRename(const KString& old) {
+    if (mNameWatchers.empty() || old == mNames.currentName) return;
+    // A watcher may let go of the object while it is told (Unwatch): the next one then takes
+    // its place in the list.
+    for (size_t i = 0; i < mNameWatchers.size();) {
+        KQovNameWatcher* watcher = mNameWatchers[i];
+        watcher->NameChanged(this, old.Buffer());
+        if (i < mNameWatchers.size() && mNameWatchers[i] == watcher) ++i;
+    }
+}
+
+void KQovNameWatcher::Watch(KQovObject* object) {
+    std::vector<KQovNameWatcher*>& watchers = object->mNameWatchers;
+    if (std::find(watchers.begin(), watchers.end(), this) == watchers.end())
+        watchers.push_back(this);
+}
+
+void KQovNameWatcher::Unwatch(KQovObject* object) {
+    std::vector<KQovNameWatcher*>& watchers = object->mNameWatchers;
+    const auto at = std::find(watchers.begin(), watchers.end(), this);
+    if (at != watchers.end()) watchers.erase(at);
 }
 
 KString KQovObject::GetClassPrefix(int objectType) {

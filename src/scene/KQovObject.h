@@ -4,7 +4,6 @@
 // object type, the user properties attached to it and the object manager that
 // created it.
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "scene/KQovNamePair.h"
 
 class KProperty;
+class KQovNameWatcher;
 class KQovObjectManager;
 class KQovPropertyHandler;
 class KQovUserProperty;
@@ -64,15 +64,9 @@ public:
     const char* GetInitialName() const { return mNames.initialName.Buffer(); }
     // Both names, unchanged.
     void SetInitialName(const char* name);
-    // What renamers rewrite (counted as a rename).
-    KQovNamePair& GetNamePair() {
-        NoteRename();
-        return mNames;
-    }
     const KQovNamePair& GetNamePair() const { return mNames; }
-    // Moves with every rename of any object: an index of objects by name made before it moved
-    // may be stale.
-    static uint64_t GetRenameCount() { return sRenames.load(std::memory_order_relaxed); }
+    // Both names as a renamer left them (a copy of GetNamePair, rewritten).
+    void SetNamePair(KQovNamePair names);
     KString GetClassPrefix() const { return GetClassPrefix(GetObjectType()); }
     static KString GetClassPrefix(int objectType);
     // A type-name list of one entry.
@@ -109,10 +103,12 @@ private:
     const std::vector<KQovUserProperty*>& Records() const;
     std::vector<KQovUserProperty*>& Records();
 
-    static void NoteRename() { sRenames.fetch_add(1, std::memory_order_relaxed); }
+    friend class KQovNameWatcher;
+    // Tells the watchers when the current name is no longer `old`.
+    void NoteRename(const KString& old);
 
-    static inline std::atomic<uint64_t> sRenames{0};
     KQovNamePair mNames;
+    std::vector<KQovNameWatcher*> mNameWatchers;
     std::vector<KQovUserProperty*> mUserProperties;  // owned by the manager; see Records()
     bool mRecordsDeferred = false;
     int mDeferredRecordCount = 0;

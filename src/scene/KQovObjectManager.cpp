@@ -92,7 +92,11 @@ KQovObjectManager::~KQovObjectManager() {
 }
 
 KQovObject* KQovObjectManager::Named(KQovObject* object, KQovRenamer* renamer) {
-    if (object && renamer) renamer->Rename(object->GetNamePair());
+    if (object && renamer) {
+        KQovNamePair names = object->GetNamePair();
+        renamer->Rename(names);
+        object->SetNamePair(std::move(names));
+    }
     return object;
 }
 

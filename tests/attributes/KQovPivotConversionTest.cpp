@@ -135,7 +135,9 @@ TEST(KQovPivotConversion, NullNamesKeepOnlyWellFormedClashSuffixes) {
     };
     for (const Row& row : rows) {
         KQovNode node(nullptr, row.initial);
-        node.GetNamePair().SetCurrentName(row.current);
+        KQovNamePair names = node.GetNamePair();
+        names.SetCurrentName(row.current);
+        node.SetNamePair(names);
         EXPECT_STREQ(PivotNullName(node, "__Pre_").Buffer(), row.expected) << row.current;
     }
 }

@@ -286,4 +286,71 @@ TEST(KQovEntityContainer, AWideRootGoesInLinearTime) {
     EXPECT_EQ(c.manager.GetNodeCount(), nodes - 1);
 }
 
+// Names past the inline length live on the heap: a rename frees the old text, which an index
+// of views would still hash and compare when another object of that name is added.
+TEST(KQovEntityContainer, LookupsFollowRenames) {
+    const std::string old = "Material::" + std::string(70, 'o');
+    const std::string renamed = "Material::" + std::string(70, 'r');
+    Container c;
+    TestObject first(nullptr, old.c_str()), second(nullptr, old.c_str());
+    c->AddMaterial(&first);
+    EXPECT_EQ(c->FindMaterial(KString(old.c_str())), &first);
+    first.SetName(renamed.c_str());
+    c->AddMaterial(&second);
+    EXPECT_EQ(c->FindMaterial(KString(old.c_str())), &second);
+    EXPECT_EQ(c->FindMaterial(KString(renamed.c_str())), &first);
+}
+
+// Adds, removals, renames by every call and objects destroyed while listed, in random order:
+// each look-up gives what a search of the list in order gives.
+TEST(KQovEntityContainer, LookupsMatchASearchInOrder) {
+    const std::string tail(64, 'x');  // names that live on the heap
+    const std::vector<std::string> names = {"Material::a", "Material::b" + tail,
+                                            "Material::c" + tail, "Material::d"};
+    std::mt19937 random(61);
+    auto pick = [&](size_t n) { return size_t(random() % n); };
+    Container c;
+    std::vector<std::unique_ptr<TestObject>> objects;
+    for (int step = 0; step < 1500; ++step) {
+        if (objects.size() < 12)
+            objects.push_back(std::make_unique<TestObject>(nullptr, names[pick(4)].c_str()));
+        TestObject* object = objects[pick(objects.size())].get();
+        const char* name = names[pick(names.size())].c_str();
+        KQovNamePair pair = object->GetNamePair();
+        switch (pick(7)) {
+            case 0:
+            case 1:
+                c->AddMaterial(object);
+                break;
+            case 2:
+                c->RemoveMaterial(object);
+                break;
+            case 3:
+                object->SetName(name);
+                break;
+            case 4:
+                object->SetInitialName(name);
+                break;
+            case 5:
+                pair.currentName = name;
+                object->SetNamePair(pair);
+                break;
+            default:
+                objects.erase(std::find_if(objects.begin(), objects.end(),
+                                           [&](const auto& o) { return o.get() == object; }));
+        }
+        for (const std::string& wanted : names) {
+            KQovObject* first = nullptr;
+            for (int i = 0; i < c->GetMaterialCount() && !first; ++i)
+                if (wanted == c->GetMaterial(i)->GetName()) first = c->GetMaterial(i);
+            ASSERT_EQ(c->FindMaterial(KString(wanted.c_str())), first) << step << ' ' << wanted;
+        }
+    }
+    // Destroyed while listed: gone from the list.
+    const int listed = c->GetMaterialCount();
+    objects.clear();
+    EXPECT_GT(listed, 0);
+    EXPECT_EQ(c->GetMaterialCount(), 0);
+}
+
 }  // namespace

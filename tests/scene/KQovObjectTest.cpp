@@ -73,7 +73,9 @@ TEST(KQovObject, NamesWithAndWithoutPrefix) {
         EXPECT_STREQ(object.GetNameWithoutPrefix().Buffer(), c.withoutPrefix) << c.initial;
     }
     TypedObject renamed(1, "Model::A");
-    renamed.GetNamePair().currentName = "Model::B";
+    KQovNamePair names = renamed.GetNamePair();
+    names.currentName = "Model::B";
+    renamed.SetNamePair(names);
     EXPECT_STREQ(renamed.GetName(), "Model::B");
     EXPECT_STREQ(renamed.GetInitialName(), "Model::A");
 }

@@ -17,13 +17,24 @@ bool EndsWith(const std::string& text, size_t end, const char* tail) {
 
 }  // namespace
 
-KUniqueNameTable::KUniqueNameTable(int bits, int growStep)
-    : mMask(bits <= 0 ? 1u : (1u << (bits > kMaxBits ? kMaxBits : bits)) - 1u),
-      mGrowStep(growStep > 0 ? size_t(growStep) : 1),
-      mBuckets(mMask + 1) {}
+KUniqueNameTable::KUniqueNameTable(int bits, int /*growStep*/)
+    : mMask(bits <= 0 ? 1u : (1u << (bits > kMaxBits ? kMaxBits : bits)) - 1u) {}
+
+size_t KUniqueNameTable::CaseHash::operator()(std::string_view text) const {
+    uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+    for (char c : text) hash = (hash ^ uint8_t(KToLower(c))) * 1099511628211ULL;
+    return size_t(hash);
+}
+
+bool KUniqueNameTable::CaseEqual::operator()(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (KToLower(a[i]) != KToLower(b[i])) return false;
+    return true;
+}
 
 uint32_t KUniqueNameTable::Hash(const char* text, size_t length) const {
-    // Over lower case: names equal but for case must land in one bucket to be found.
+    // Over lower case, as names are compared.
     uint32_t sum = 0;
     for (size_t i = 0; i < length; ++i)
         sum += uint32_t(int32_t(static_cast<signed char>(KToLower(text[i]))));
@@ -53,35 +64,25 @@ std::string KUniqueNameTable::SplitName(const char* name, size_t& suffix) {
     return text;
 }
 
-int KUniqueNameTable::Find(uint32_t hash, const std::string& text) const {
-    const std::vector<int32_t>& bucket = mBuckets[hash & mMask];
-    for (size_t i = bucket.size(); i-- > 0;) {
-        const std::string& stored = mEntries[size_t(bucket[i])].text;
-        if (stored.size() == text.size() && KStrCaseCmp(stored.c_str(), text.c_str()) == 0)
-            return bucket[i];
-    }
-    return -1;
-}
-
-const char* KUniqueNameTable::Insert(int32_t id, uint32_t hash, const std::string& text) {
-    // Slots are only ever appended: reusing one would drop the name stored in it.
-    const int32_t slot = int32_t(mEntries.size());
+const char* KUniqueNameTable::Insert(int32_t id, const std::string& text) {
     mEntries.push_back(Entry{id, text});
-    std::vector<int32_t>& bucket = mBuckets[hash & mMask];
-    if (bucket.size() == bucket.capacity()) bucket.reserve(bucket.size() + mGrowStep);
-    bucket.push_back(slot);
-    return mEntries.back().text.c_str();
+    const std::string& stored = mEntries.back().text;
+    try {
+        mStored.try_emplace(std::string_view(stored), int32_t(mEntries.size() - 1));
+    } catch (...) {
+        mEntries.pop_back();
+        throw;
+    }
+    return stored.c_str();
 }
 
 const char* KUniqueNameTable::Add(const char* name, int32_t id) {
     if (!name || !*name) return nullptr;
     size_t p = 0;
     std::string t = SplitName(name, p);
-    uint32_t h = Hash(t.data(), t.size());
-    if (Find(h, t) < 0) return Insert(id, h, t);
+    if (!Taken(t)) return Insert(id, t);
 
     uint64_t k = 1;
-    uint32_t stemHash = 0;
     if (p < t.size()) {
         // Saturating: a suffix of any length raises to a number that still fits.
         uint64_t value = 0;
@@ -89,20 +90,23 @@ const char* KUniqueNameTable::Add(const char* name, int32_t id) {
             value = value > (kMaxSuffix - 9) / 10 ? kMaxSuffix : value * 10 + uint64_t(t[i] - '0');
         k = value + 1;
         t.resize(p);
-        stemHash = Hash(t.data(), t.size());
     } else {
         t += ' ';
         p = t.size();
-        stemHash = h + ' ';
     }
-    do {
+    // The first number from k whose name is free. Names are only ever added, so the numbers
+    // a search behind this stem found taken stay taken.
+    Run& run = mRuns.try_emplace(t, Run{k, k}).first->second;
+    if (k < run.from || k > run.next) run = Run{k, k};
+    uint64_t n = run.next;
+    for (;; ++n) {
         t.resize(p);
-        const std::string digits = std::to_string(k);
-        t += digits;
-        h = (Hash(digits.data(), digits.size()) + stemHash) & mMask;
-        ++k;
-    } while (Find(h, t) >= 0);
-    return Insert(id, h, t);
+        t += std::to_string(n);
+        if (!Taken(t)) break;
+    }
+    const char* stored = Insert(id, t);
+    run.next = n + 1;
+    return stored;
 }
 
 const char* KUniqueNameTable::GetName(int32_t id) const {
@@ -112,6 +116,7 @@ const char* KUniqueNameTable::GetName(int32_t id) const {
 }
 
 void KUniqueNameTable::Clear() {
+    mStored.clear();
+    mRuns.clear();
     mEntries.clear();
-    for (std::vector<int32_t>& bucket : mBuckets) std::vector<int32_t>().swap(bucket);
 }

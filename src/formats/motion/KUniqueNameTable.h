@@ -6,14 +6,16 @@
 #include <cstdint>
 #include <deque>
 #include <string>
-#include <vector>
+#include <string_view>
+#include <unordered_map>
 
 class KUniqueNameTable {
 public:
     // Longer names are cut to this many characters.
     static constexpr size_t kMaxNameLength = 1023;
 
-    // 2^bits buckets (2 for 0 bits; at most 2^16); the grow step of the bucket lists.
+    // `bits` is the width of Hash (1 for 0 bits; at most 16). The table grows with its names,
+    // whatever the grow step.
     KUniqueNameTable(int bits, int growStep);
 
     // The stored text (valid until Clear), or null for a null or empty name.
@@ -22,6 +24,8 @@ public:
     const char* GetName(int32_t id) const;
     void Clear();
     int GetCount() const { return int(mEntries.size()); }
+    // Names looked up so far: what making names unique cost.
+    int64_t GetProbeCount() const { return mProbes; }
 
     // The hash of a text: the sum of its characters, lower-cased, as signed bytes, masked.
     uint32_t Hash(const char* text, size_t length) const;
@@ -34,11 +38,29 @@ private:
         int32_t id;
         std::string text;  // entries never move, so the text's address stays
     };
-    int Find(uint32_t hash, const std::string& text) const;
-    const char* Insert(int32_t id, uint32_t hash, const std::string& text);
+    // Texts equal without regard to case are one key.
+    struct CaseHash {
+        size_t operator()(std::string_view text) const;
+    };
+    struct CaseEqual {
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    // Numbers from `from` to before `next` are taken behind one stem: a name repeated many
+    // times is numbered from where the last one stopped, not from its start again.
+    struct Run {
+        uint64_t from, next;
+    };
+
+    bool Taken(std::string_view text) {
+        ++mProbes;
+        return mStored.count(text) != 0;
+    }
+    const char* Insert(int32_t id, const std::string& text);
 
     uint32_t mMask;
-    size_t mGrowStep;
     std::deque<Entry> mEntries;
-    std::vector<std::vector<int32_t>> mBuckets;  // entry indices per hash
+    // Every stored text (viewing the entry's own), with its entry.
+    std::unordered_map<std::string_view, int32_t, CaseHash, CaseEqual> mStored;
+    std::unordered_map<std::string, Run, CaseHash, CaseEqual> mRuns;
+    int64_t mProbes = 0;
 };

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,10 @@ TEST(KUniqueNameTable, ClashingNamesGetNumbers) {
         {"trimmed", {"  Hip  ", "Hip"}, {"Hip", "Hip 1"}},
         {"empty", {""}, {nullptr}},
         {"digits only", {"123", "123"}, {"123", "124"}},
+        {"gap filled first", {"A", "A 2", "A", "A", "A"}, {"A", "A 2", "A 1", "A 3", "A 4"}},
+        {"lower start after higher",
+         {"X3", "X3", "X1", "X1", "X3", "x4"},
+         {"X3", "X4", "X1", "X2", "X5", "x6"}},
         // a suffix too long for any integer saturates and still gives a new name
         {"long suffix",
          {longDigits.c_str(), longDigits.c_str(), longDigits.c_str()},
@@ -92,6 +99,42 @@ TEST(KUniqueNameTable, IdsTextsAndBuckets) {
     EXPECT_STREQ(table.GetName(0), "a");
     EXPECT_STREQ(table.GetName(5), "c");
     EXPECT_STREQ(table.Add("A", 6), "A 1");
+}
+
+// Each repeat of one label costs about one look-up, not one per name given before it.
+TEST(KUniqueNameTable, OneLabelRepeatedCostsAFewProbesEach) {
+    for (int count : {3000, 6000}) {
+        KUniqueNameTable table(8, 64);
+        for (int i = 0; i < count; ++i) table.Add("LASI", i + 1);
+        EXPECT_STREQ(table.GetName(count), ("LASI " + std::to_string(count - 1)).c_str());
+        EXPECT_LE(table.GetProbeCount(), 2 * count) << count;
+    }
+}
+
+// Random names of a few stems, numbered or not, in any case: each stored name is the one a
+// search of every stored name from the start number gives.
+TEST(KUniqueNameTable, NumbersMatchASearchFromTheStart) {
+    const char* const pool[] = {"A", "a", "A1", "A 1", "a2", "A 3", "B9", "b10", "B", "b 7"};
+    std::mt19937 random(6);
+    KUniqueNameTable table(8, 64);
+    std::set<std::string> stored;  // lower case
+    auto lower = [](std::string s) {
+        for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    for (int i = 0; i < 500; ++i) {
+        const char* name = pool[random() % 10];
+        size_t p = 0;
+        std::string expected = KUniqueNameTable::SplitName(name, p);
+        if (stored.count(lower(expected))) {
+            const std::string stem = p < expected.size() ? expected.substr(0, p) : expected + ' ';
+            long k = p < expected.size() ? std::stol(expected.substr(p)) + 1 : 1;
+            while (stored.count(lower(stem + std::to_string(k)))) ++k;
+            expected = stem + std::to_string(k);
+        }
+        stored.insert(lower(expected));
+        ASSERT_STREQ(table.Add(name, i), expected.c_str()) << i << ' ' << name;
+    }
 }
 
 TEST(KUniqueNameTable, HashSumsSignedBytesWithoutRegardToCase) {

@@ -277,14 +277,17 @@ void CloseFile3ds(Context3ds& ctx, File3ds* file) {
     if (!file) return;
     bool failed = false;
     if (file->stream && file->stream == file->replace.GetFile()) {
+        // The replacement closes the stream, even when its commit throws: this file, closed
+        // again as the context goes, must not close it a second time.
+        const bool broken = file->failed || ferror(file->stream);
+        file->stream = nullptr;
         // Put in place only when whole; a failed one leaves the old file as it was.
-        if (file->failed || ferror(file->stream)) {
+        if (broken) {
             file->replace.Abandon();
             failed = !file->failed;
         } else {
             failed = !file->replace.Commit();
         }
-        file->stream = nullptr;
         for (int i = 0; i < ctx.slotCount; ++i) {
             File3ds* aside = ctx.slots[i].get();
             if (failed && aside && aside->temporary && aside->originalName == file->name)

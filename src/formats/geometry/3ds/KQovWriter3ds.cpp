@@ -108,21 +108,20 @@ void KQovWriter3ds::Release() {
 
 void KQovWriter3ds::RenameForWrite() {
     // Nodes first, then materials, as names are handed out in that order.
-    for (int i = 0; i < mManager->GetNodeCount(); ++i) {
-        KQovObject* node = mManager->GetNode(i);
-        mSavedNames.emplace_back(node, node->GetNamePair());
-        mNames.RenameToLength(node->GetNamePair(), 10);
-    }
-    for (int i = 0; i < mManager->GetMaterialCount(); ++i) {
-        KQovObject* material = mManager->GetMaterial(i);
-        mSavedNames.emplace_back(material, material->GetNamePair());
-        mNames.RenameToLength(material->GetNamePair(), 15);
-    }
+    auto rename = [this](KQovObject* object, int limit) {
+        mSavedNames.emplace_back(object, object->GetNamePair());
+        KQovNamePair names = object->GetNamePair();
+        mNames.RenameToLength(names, limit);
+        object->SetNamePair(std::move(names));
+    };
+    for (int i = 0; i < mManager->GetNodeCount(); ++i) rename(mManager->GetNode(i), 10);
+    for (int i = 0; i < mManager->GetMaterialCount(); ++i) rename(mManager->GetMaterial(i), 15);
 }
 
 void KQovWriter3ds::RestoreNames() {
-    // Moved back: after the file is in place, nothing here may need memory.
-    for (auto& saved : mSavedNames) saved.first->GetNamePair() = std::move(saved.second);
+    // Moved back: after the file is in place, nothing here may need memory (an index of
+    // names that cannot follow lets go of itself).
+    for (auto& saved : mSavedNames) saved.first->SetNamePair(std::move(saved.second));
     mSavedNames.clear();
 }
 

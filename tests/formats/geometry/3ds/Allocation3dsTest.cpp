@@ -1,10 +1,14 @@
 // The toolkit's chunks come from the no-throw heap: a refused allocation is an error of the
 // operation, never a null chunk used. The no-throw operator new of this test program can be
-// told to refuse its n-th allocation from now.
+// told to refuse its n-th allocation from now, and so can the throwing one.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <new>
+#include <sstream>
 
 #include "Test3ds.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
@@ -12,8 +16,21 @@
 namespace {
 
 std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
+std::atomic<long> gThrowIn{-1};   // the same for the throwing operator new
 
 }  // namespace
+
+void* operator new(std::size_t size) {
+    if (gThrowIn.load() >= 0 && gThrowIn.fetch_sub(1) == 0) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) return nullptr;
@@ -86,6 +103,42 @@ TEST(Allocation3ds, PutMeshReportsEveryRefusedChunk) {
         ReleaseDatabase3ds(ctx, &db);
     }
     FAIL() << "the put never went through";
+}
+
+std::string Content(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Each allocation of the commit of a written file refused in turn: the old file stays, and the
+// context that goes afterwards does not close the stream the commit closed.
+TEST(Allocation3ds, ACommitOutOfMemoryClosesItsStreamOnce) {
+    TempPath3ds out("kept.3ds");
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_LT(n, 100) << "the commit never went through";
+        std::ofstream(out.path, std::ios::binary) << "old";
+        bool thrown = false;
+        {
+            Context3ds ctx;
+            File3ds* file = OpenFile3ds(ctx, out.path.c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            std::fputs("new", file->stream);
+            gThrowIn = n;
+            try {
+                CloseFile3ds(ctx, file);
+            } catch (const std::bad_alloc&) {
+                thrown = true;
+            }
+            gThrowIn = -1;
+        }
+        EXPECT_EQ(Content(out.path), thrown ? "old" : "new");
+        EXPECT_EQ(TempTestFolder::NamesIn(out.folder),
+                  (std::vector<std::string>{".", "..", "kept.3ds"}));
+        if (!thrown) break;
+    }
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "formats/geometry/3ds/MeshExport3ds.h"
 #include "foundation/KLocale.h"
 #include "platform/KPlatformFile.h"
+#include "scene/KQovEntityContainer.h"
 
 namespace {
 
@@ -399,10 +400,16 @@ KQovNode* Triangle(KQovObjectManager& m, KQovScene& scene, const char* name) {
 TEST(SceneWrite3ds, NamesAndBackgroundReadBackByBothReaders) {
     Reading3ds source;
     KQovScene* scene = source.manager.CreateScene();
-    const char* given[] = {"Quader01", "Quader02", "Quader03", "Quader04", "Quader05",
-                           "Box",      "Box",      "LongObjectName1", "LongObjectName2",
-                           "Quader011"};
+    const char* given[] = {"Quader01",        "Quader02", "Quader03", "Quader04",
+                           "Quader05",        "Box",      "Box",      "LongObjectName1",
+                           "LongObjectName2", "Quader011"};
     for (const char* name : given) Triangle(source.manager, *scene, name);
+    // Its name too long for the file: renamed for the write and back, found by it throughout.
+    const std::string paint = "Paint" + std::string(70, 'p');
+    KQovMaterial* material = source.manager.CreateMaterial(paint.c_str());
+    scene->GetEntityContainer()->AddMaterial(material);
+    const KString paintName(("Material::" + paint).c_str());
+    ASSERT_EQ(scene->GetEntityContainer()->FindMaterial(paintName), material);
     KQovCamera* camera = source.manager.CreateCamera();
     camera->SetDefaultBackgroundColor(0.25, 0.5, 0.75);
     camera->SetApertureMode(1);
@@ -430,6 +437,8 @@ TEST(SceneWrite3ds, NamesAndBackgroundReadBackByBothReaders) {
               std::vector<std::string>{"background solid 0.2500 0.5000 0.7500"});
     // The scene's names are its own again after the write.
     EXPECT_STREQ(scene->GetRootNode()->GetChild(0)->GetName(), "Model::Quader01");
+    EXPECT_EQ(scene->GetEntityContainer()->FindMaterial(paintName), material);
+    EXPECT_EQ(scene->GetEntityContainer()->FindMaterial(KString("Paintppppppp")), nullptr);
     Reading3ds back;
     ASSERT_TRUE(back.Read(file.path));
     for (const char* name : {"Quader01", "Quader05", "Camera01", "Box1"})
