@@ -278,7 +278,7 @@ void CloseFile3ds(Context3ds& ctx, File3ds* file) {
     bool failed = false;
     if (file->stream && file->stream == file->replace.GetFile()) {
         // Put in place only when whole; a failed one leaves the old file as it was.
-        if (file->failed || ferror(file->stream)) {
+        if (file->failed || ferror(file->stream) || file->replace.WriteFailed()) {
             file->replace.Abandon();
             failed = !file->failed;
         } else {
@@ -339,7 +339,11 @@ uint32_t CurrentFileTell3ds(Context3ds& ctx) {
 
 void CurrentFileSeek3ds(Context3ds& ctx, uint32_t position) {
     FILE* stream = GetCurrentStream3ds(ctx);
-    if (stream) fseek(stream, long(position), SEEK_SET);
+    // A seek writes out what waits in the buffer first; that write failing sets the stream's
+    // error (a pipe's refused seek does not).
+    if (stream && fseek(stream, long(position), SEEK_SET) != 0 && ferror(stream) &&
+        stream == ctx.current->replace.GetFile())
+        ctx.current->replace.NoteWriteError();
 }
 
 File3ds* GetFileByIndex3ds(Context3ds& ctx, int slot) {
