@@ -84,6 +84,15 @@ if(NOT rc EQUAL 0 OR NOT output MATCHES "\nmeshes: 1\n")
   message(FATAL_ERROR "the installed qovtool does not read the program's file (${rc}): "
                       "${output}${error}")
 endif()
+# An output named without ".qov" is written with it, and the program names that file.
+execute_process(COMMAND ${WORK_DIR}/consumer/build/app ${SOURCE_DIR}/samples/cube.obj
+                        ${WORK_DIR}/cube.dat
+                RESULT_VARIABLE rc OUTPUT_VARIABLE output ERROR_VARIABLE error)
+string(FIND "${output}" " wrote ${WORK_DIR}/cube.dat.qov\n" named)
+if(NOT rc EQUAL 0 OR named EQUAL -1 OR
+   NOT EXISTS ${WORK_DIR}/cube.dat.qov OR EXISTS ${WORK_DIR}/cube.dat)
+  message(FATAL_ERROR "the program does not name the file it wrote (${rc}): ${output}${error}")
+endif()
 # A 120 Hz capture written by the program keeps its rate in the file's header.
 file(WRITE ${WORK_DIR}/walk.bvh "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n"
      " CHANNELS 3 Xposition Yposition Zposition\n End Site\n {\n  OFFSET 0 1 0\n }\n}\n"

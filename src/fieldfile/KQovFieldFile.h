@@ -302,6 +302,9 @@ private:
     };
 
     void Reset();
+    // After a new file was dropped: a failure told as no room that had another reason (the
+    // system's, kept by the dropped file) says that reason.
+    void TellWhyNotWritten();
     bool CanWrite();
     void Emit(const void* data, size_t size);
     bool WriteDouble(double value);

@@ -319,13 +319,16 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
     Flush();
     if (HasError() || mStream->HasError()) {
         if (!HasError()) SetError(eNoSpaceLeft);
+        FieldFileDiscard();
         return false;
     }
     mParts.push_back({Position(), mFileVersion});
     mCurrentPart = 0;
     mPartWriting = 1;
     WriteIdentity();
-    return !HasError();
+    if (!HasError()) return true;
+    FieldFileDiscard();
+    return false;
 }
 
 // ---- Opening ----
@@ -862,6 +865,7 @@ bool KQovFieldFile::FieldFileClose() {
             // A file that did not write whole never replaces the old one.
             mOwnedStream->Discard();
             placed = false;
+            TellWhyNotWritten();
         } else if (!mOwnedStream->Commit()) {
             // A new file deleted meanwhile, or refused by the system, says why; else the disk
             // is full.
@@ -886,8 +890,15 @@ void KQovFieldFile::FieldFileDiscard() {
         mOwnedStream->Discard();
         mCipherStream.reset();
         mStream = nullptr;
+        TellWhyNotWritten();
     }
     FieldFileClose();
+}
+
+void KQovFieldFile::TellWhyNotWritten() {
+    if (GetLastErrorID() != eNoSpaceLeft) return;
+    const std::string problem = KLastReplaceProblem();
+    if (!problem.empty()) SetError(eFileNotCreated, ("File not created: " + problem).c_str());
 }
 
 bool KQovFieldFile::FieldFileAppendPart(bool replace) {

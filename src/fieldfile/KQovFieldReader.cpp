@@ -151,11 +151,8 @@ bool KQovFieldReader::ReadStream(uint64_t count) {
         mStream->SetPosition(here);
         if (!there) return Fail(KFormatC("Read error at %lld", (long long)(mStart + count - 1)));
     }
-    try {
-        mBytes.resize(count);
-    } catch (const std::bad_alloc&) {
-        return Fail(KFormatC("Out of memory for %llu bytes", (unsigned long long)count));
-    }
+    // Running out of memory here is no damage of the file: it goes to the caller as such.
+    mBytes.resize(count);
     // A large file's bytes fill its buffer whole: large pages save most of its page faults.
     mReleaseUnit = KPlatformPageSize();
     if (count >= kLargeBuffer)

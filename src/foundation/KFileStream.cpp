@@ -13,6 +13,9 @@ namespace {
 // The wide-character file calls take at most 1,024 UTF-16 units with the terminator.
 constexpr size_t kMaxWideName = 1023;
 
+// An old file or a new one alike: the file system refuses them both.
+constexpr const char* kReadOnlyFileSystem = "the file system is read-only";
+
 uint32_t Swap32(uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
@@ -164,13 +167,20 @@ uint8_t KFileStream::ReadInt8(uint8_t* out) {
 
 uint32_t KFileStream::Write(const void* buffer, uint32_t count) {
     if (!mHandle->open || !buffer) return 0;
+    // A new file keeps why a write failed, for the message of the write that fails.
+    if (mHandle->replacing) return static_cast<uint32_t>(mHandle->replace.Write(buffer, count));
     return static_cast<uint32_t>(std::fwrite(buffer, 1, count, mHandle->file));
 }
 
 int KFileStream::Seek(int origin, int64_t offset) {
     if (!mHandle->open) return 0;
     int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
-    return fseeko(mHandle->file, static_cast<off_t>(offset), whence);
+    const int result = fseeko(mHandle->file, static_cast<off_t>(offset), whence);
+    // A seek writes out what waits in the buffer first; that write failing sets the stream's
+    // error (a pipe's refused seek does not).
+    if (result != 0 && mHandle->replacing && std::ferror(mHandle->file))
+        mHandle->replace.NoteWriteError();
+    return result;
 }
 
 int64_t KFileStream::Tell() {
@@ -179,7 +189,10 @@ int64_t KFileStream::Tell() {
 }
 
 bool KFileStream::Flush() {
-    return mHandle->open && std::fflush(mHandle->file) == 0 && std::ferror(mHandle->file) == 0;
+    if (!mHandle->open) return false;
+    const bool flushed = std::fflush(mHandle->file) == 0;
+    if (!flushed && mHandle->replacing) mHandle->replace.NoteWriteError();
+    return flushed && !HasError();
 }
 
 bool KFileStream::CanSeek() {
@@ -199,7 +212,8 @@ const char* KFileStream::GetFileName() const {
 }
 
 bool KFileStream::HasError() {
-    return mHandle->open && std::ferror(mHandle->file) != 0;
+    return mHandle->open && (std::ferror(mHandle->file) != 0 ||
+                             (mHandle->replacing && mHandle->replace.WriteFailed()));
 }
 
 void KFileStream::ClearError() {
@@ -221,7 +235,7 @@ int KFileStream::Printf(const char* format, ...) {
 int KFileStream::VPrintf(const char* format, va_list args) {
     if (!mHandle->open || !format) return 0;
     std::string text = KVFormatC(format, args);
-    return static_cast<int>(std::fwrite(text.data(), 1, text.size(), mHandle->file));
+    return static_cast<int>(KFileStream::Write(text.data(), static_cast<uint32_t>(text.size())));
 }
 
 int KFileStream::Truncate(int64_t size) {
@@ -247,6 +261,8 @@ std::string KCreateFileProblem(const char* path) {
             return "no file name";
         case KPlatformReplaceProblem::eNameTooLong:
             return "the name is too long";
+        case KPlatformReplaceProblem::eReadOnlyFileSystem:
+            return kReadOnlyFileSystem;
         default:
             break;
     }
@@ -255,6 +271,7 @@ std::string KCreateFileProblem(const char* path) {
     // other cause (too many open files, a read-only file system, a full disk) in its words.
     const int error = KPlatformLastCreateError(path);
     if (error == ENAMETOOLONG) return "the name is too long";
+    if (error == EROFS) return kReadOnlyFileSystem;
     if (error == 0 || error == EACCES || error == EPERM || error == EEXIST)
         return "the folder does not accept new files";
     std::string text = KPlatformErrorText(error);

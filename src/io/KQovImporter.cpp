@@ -80,6 +80,24 @@ bool KQovImporter::IsNativeFileName() const {
 }
 
 bool KQovImporter::CreateReader() {
+    try {
+        return OpenReader();
+    } catch (const std::bad_alloc&) {
+        return ReadOutOfMemory();
+    }
+}
+
+bool KQovImporter::ReadOutOfMemory() {
+    mOptionsInUse = nullptr;
+    mReader.reset();
+    mTakesFetched = false;
+    mError.SetErrorWithText(
+        eUnidentifiedError,
+        (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+    return false;
+}
+
+bool KQovImporter::OpenReader() {
     if (mFileName.IsEmpty()) {
         mError.SetError(eUninitializedFilename);
         return false;
@@ -120,6 +138,14 @@ void KQovImporter::ReleaseOptions(KStreamOptions* options) {
 }
 
 bool KQovImporter::FetchTakes() {
+    try {
+        return FetchTakesWith();
+    } catch (const std::bad_alloc&) {
+        return ReadOutOfMemory();
+    }
+}
+
+bool KQovImporter::FetchTakesWith() {
     if (mTakesFetched) return true;
     if (!mReader && !CreateReader()) return false;
     KStreamOptions* options = mReader->GetReadOptions(true);
@@ -140,13 +166,7 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
     } catch (const std::bad_alloc&) {
         // The reader goes with what it held; the scene keeps what was read, as after any
         // failed read.
-        mOptionsInUse = nullptr;
-        mReader.reset();
-        mTakesFetched = false;
-        mError.SetErrorWithText(
-            eUnidentifiedError,
-            (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
-        return false;
+        return ReadOutOfMemory();
     }
 }
 
@@ -203,6 +223,12 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     mReader->GetStatusText(mStatus);
     mOptionsInUse = nullptr;
     if (!ok) TakeReaderError();
+    // A protected file read without a password asks for one rather than calling it wrong.
+    if (!ok && mError.GetErrorCode() == ePasswordError &&
+        options->IsA(KStreamOptionsQov::ClassId()) &&
+        static_cast<KStreamOptionsQov*>(options)->password.IsEmpty())
+        mError.SetErrorWithText(ePasswordError,
+                                "File is password protected and no password was provided.");
     ReleaseOptions(fetched);
     return ok;
 }

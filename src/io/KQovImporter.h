@@ -23,6 +23,8 @@ public:
     void Reset();
     bool Initialize(const char* fileName) override;
     bool IsNativeFileName() const;
+    // Opens the file (a QOV file is read to its first part); running out of memory is "Out of
+    // memory while reading ...", as for Import and the take list.
     bool CreateReader();
     // Running out of memory is an error like any other ("Out of memory while reading ..."):
     // the reader is dropped, the scene keeps what was read.
@@ -60,7 +62,11 @@ public:
 private:
     // Import, which turns running out of memory into an error.
     bool ImportWith(KQovScene* scene, KStreamOptions* options);
+    bool OpenReader();
     bool FetchTakes();
+    bool FetchTakesWith();
+    // Drops the reader and says memory ran out while reading; false.
+    bool ReadOutOfMemory();
     // The reader's options are released once copied in.
     void ReleaseOptions(KStreamOptions* options);
 

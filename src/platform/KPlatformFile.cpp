@@ -147,7 +147,7 @@ struct InjectedFault {
     int count = 0;  // < 0: every call
     int error = 0;
 };
-thread_local InjectedFault gFaults[3];
+thread_local InjectedFault gFaults[4];
 
 // True, with errno set, when the call is to fail as the test asked.
 bool Injected(KPlatformFileCall call) {
@@ -329,8 +329,10 @@ KPlatformReplaceProblem KPlatformCheckReplace(const char* path) {
     if (S_ISDIR(st.st_mode)) return P::eFolder;
     // The write bits, not access(): a privileged user passes access() for every file, yet a
     // file marked read-only is still not meant to be overwritten.
-    if (S_ISREG(st.st_mode) && ((st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0))
-        return P::eReadOnly;
+    if (!S_ISREG(st.st_mode)) return P::eNone;
+    if ((st.st_mode & 0222) == 0) return P::eReadOnly;
+    if (access(target.c_str(), W_OK) != 0)
+        return errno == EROFS ? P::eReadOnlyFileSystem : P::eReadOnly;
     return P::eNone;
 }
 
@@ -340,6 +342,7 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     ForgetLastFailure();
     gLastCreateError = 0;
     mExceptions = std::uncaught_exceptions();
+    mWriteError = 0;
     mProblem = KPlatformCheckReplace(path);
     if (mProblem == KPlatformReplaceProblem::eNone && (!mode || mode[0] != 'w'))
         mProblem = KPlatformReplaceProblem::eNoName;
@@ -400,7 +403,9 @@ bool KPlatformReplaceFile::Finish() {
     // No sync: a write costs what its bytes cost, and the rename alone keeps a failed or
     // refused write away from the old file.
     int error = fflush(mFile) == 0 ? 0 : errno;
-    bool ok = error == 0 && ferror(mFile) == 0;
+    bool ok = error == 0 && ferror(mFile) == 0 && mWriteError == 0;
+    // The first failed write tells why; a flush after it may tell nothing, or another reason.
+    if (mWriteError != 0) error = mWriteError;
     // A new file deleted meanwhile still takes writes, but can no longer take a place.
     struct stat st;
     if (ok && !mTemp.empty() && fstat(fileno(mFile), &st) == 0 && st.st_nlink == 0) {
@@ -427,11 +432,13 @@ bool KPlatformReplaceFile::Commit() {
 }
 
 bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, size_t count) {
-    bool ok = files && count > 0 && KPlatformCommitGuard::Allows();
+    bool ok = files && count > 0;
     for (size_t i = 0; ok && i < count; ++i)
         ok = files[i] && (files[i]->mFile || files[i]->mFinished);
     ForgetLastFailure();
     for (size_t i = 0; ok && i < count; ++i) ok = files[i]->Finish();
+    // Asked once every byte is out and every file closed: nothing of the write comes after.
+    ok = ok && KPlatformCommitGuard::Allows();
     if (!ok) {
         for (size_t i = 0; files && i < count; ++i)
             if (files[i]) files[i]->Abandon();
@@ -546,8 +553,25 @@ bool KPlatformReplaceFile::DropTogether(KPlatformReplaceFile* const* files, size
 
 void KPlatformReplaceFile::Abandon() {
     if (mFile) fclose(mFile);
+    // A write that failed is why the file is given up: the caller may ask.
+    if ((mFile || mFinished) && mWriteError != 0) gLastReplaceError = mWriteError;
     mFile = nullptr;
     Drop();
+}
+
+size_t KPlatformReplaceFile::Write(const void* data, size_t size) {
+    if (!mFile || size == 0) return 0;
+    if (Injected(KPlatformFileCall::eWrite)) {
+        NoteWriteError();
+        return 0;
+    }
+    const size_t written = fwrite(data, 1, size, mFile);
+    if (written < size) NoteWriteError();
+    return written;
+}
+
+void KPlatformReplaceFile::NoteWriteError() {
+    if (mWriteError == 0) mWriteError = errno != 0 ? errno : EIO;
 }
 
 void KPlatformReplaceFile::Drop() {

@@ -28,7 +28,8 @@ enum class KPlatformReplaceProblem {
     eReadOnly,       // the file exists and may not be written
     eLinkLoop,       // symbolic links that never end in a name
     eCannotCreate,   // the folder refuses a new file
-    eNameTooLong     // a name in the path, or the whole path, is longer than the system takes
+    eNameTooLong,    // a name in the path, or the whole path, is longer than the system takes
+    eReadOnlyFileSystem  // the file exists on a file system that takes no writes
 };
 
 // The file a write to `path` really replaces: symbolic links followed to the name they end in
@@ -60,6 +61,14 @@ public:
     bool Open(const char* path, const char* mode);
     FILE* GetFile() const { return mFile; }
     KPlatformReplaceProblem GetProblem() const { return mProblem; }
+    // fwrite into the new file; a short write keeps the system's reason (the first one) for
+    // KPlatformLastReplaceError, and the file is then not put in place.
+    size_t Write(const void* data, size_t size);
+    // Keeps the system's reason (errno) for a failed call made on GetFile() directly (a seek or
+    // a flush that wrote out its buffer), unless a reason is kept already.
+    void NoteWriteError();
+    // A write failed, through Write or as told by NoteWriteError.
+    bool WriteFailed() const { return mWriteError != 0; }
     // Writes out and closes the new file, which then waits for Commit (or CommitTogether) to
     // put it in place; false, the new file removed, when any of it fails (as for Commit).
     bool Finish();
@@ -95,6 +104,7 @@ private:
     std::string mTarget;
     int mSignalSlot = -1;    // the new file's name kept for removal on an ending signal
     int mExceptions = 0;     // exceptions under way when it was opened
+    int mWriteError = 0;     // the system's reason for the first write that failed
     bool mFinished = false;  // closed, waiting to be put in place
     KPlatformReplaceProblem mProblem = KPlatformReplaceProblem::eNone;
 };
@@ -177,9 +187,10 @@ private:
 };
 
 // The system's error number for the last file of this thread that was opened for replacing
-// and could not be put in place: ENOENT when its new file was deleted before it could take
-// the old one's place; 0 when it was put in place, and when a write failed before and the
-// system no longer tells why (a full disk, as a rule).
+// and could not be put in place, or was abandoned after a write to it failed: why its first
+// failed write failed (ENOSPC, EIO ...), ENOENT when its new file was deleted before it could
+// take the old one's place; 0 when it was put in place, and when a write made on GetFile()
+// directly failed and the system no longer tells why.
 int KPlatformLastReplaceError();
 // The system's error number for the last new file of this thread that could not be begun in
 // place of `path` (KPlatformReplaceFile::Open with eCannotCreate): too many open files, a
@@ -208,7 +219,7 @@ bool KPlatformSameReplaceTarget(const char* first, const char* second);
 // For tests: system calls of CommitTogether that fail as a file system would (one without hard
 // links, a failing disk). Of this thread, after `skip` more calls of that kind the next `count`
 // fail with `error` (count < 0: every one after).
-enum class KPlatformFileCall { eLink, eRename, eUnlink };
+enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite };  // eWrite: Write
 void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error);
 void KPlatformClearFileFaults();
 

@@ -118,6 +118,16 @@ TEST(KQovImporter, PasswordAndOptions) {
     EXPECT_EQ(importer.GetLastErrorID(), KQovIO::ePasswordError);
     EXPECT_STREQ(importer.GetLastErrorString(),
                  "File is password protected and the provided password is wrong.");
+    // Without a password (in the options, or the importer's own) it asks for one.
+    options.password = "";
+    for (KStreamOptionsQov* given : {&options, static_cast<KStreamOptionsQov*>(nullptr)}) {
+        KQovImporter fresh(nullptr);
+        ASSERT_TRUE(fresh.Initialize((tmp / "p.qov").c_str()));
+        EXPECT_FALSE(fresh.Import(nullptr, given));
+        EXPECT_EQ(fresh.GetLastErrorID(), KQovIO::ePasswordError);
+        EXPECT_STREQ(fresh.GetLastErrorString(),
+                     "File is password protected and no password was provided.");
+    }
     // The right password passes; a missing scene is refused cleanly.
     options.password = "secret";
     EXPECT_FALSE(importer.Import(nullptr, &options));

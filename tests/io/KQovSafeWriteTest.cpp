@@ -155,6 +155,16 @@ TEST_P(EveryWriter, AFullDiskLeavesTheOldFileAndNothingElse) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(tmp.path()), expected);
 
+    // A write refused for another reason (a failing disk) says the system's reason, not room.
+    KPlatformFailFileCalls(KPlatformFileCall::eWrite, 0, 1, EIO);
+    const Result io = Export(manager, scene, id, target);
+    KPlatformClearFileFaults();
+    EXPECT_FALSE(io.ok);
+    EXPECT_NE(io.text.find("Input/output error"), std::string::npos) << io.text;
+    EXPECT_EQ(io.text.find("space"), std::string::npos) << io.text;
+    EXPECT_EQ(ReadAll(target), kOld);
+    EXPECT_EQ(Entries(tmp.path()), expected);
+
     // With room again the same write replaces the old file.
     // (Text files carry the time of writing, whose digits may differ by a few.)
     ASSERT_TRUE(Export(manager, scene, id, target).ok);

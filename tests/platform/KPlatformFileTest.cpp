@@ -319,6 +319,26 @@ TEST_F(TempFolder, ReplaceOnlyOnCommit) {
     EXPECT_EQ(Bytes(target), "new");
     EXPECT_EQ(List("*").size(), 4u);
 
+    // A write the system refuses keeps its first reason, for a commit and an abandon alike.
+    for (const int error : {EIO, ENOSPC}) {
+        for (const bool commit : {true, false}) {
+            KPlatformFailFileCalls(KPlatformFileCall::eWrite, 1, 1, error);
+            ASSERT_TRUE(file.Open(target.c_str(), "wb"));
+            EXPECT_EQ(file.Write("ab", 2), 2u);
+            EXPECT_EQ(file.Write("cd", 2), 0u);
+            EXPECT_EQ(file.Write("ef", 2), 2u);
+            EXPECT_TRUE(file.WriteFailed());
+            if (commit)
+                EXPECT_FALSE(file.Commit());
+            else
+                file.Abandon();
+            EXPECT_EQ(KPlatformLastReplaceError(), error) << commit;
+        }
+    }
+    KPlatformClearFileFaults();
+    EXPECT_EQ(Bytes(target), "new");
+    EXPECT_EQ(List("*").size(), 4u);
+
     // Refusals say why and create nothing.
     EXPECT_FALSE(file.Open((mFolder + "/no/x").c_str(), "wb"));
     EXPECT_EQ(file.GetProblem(), KPlatformReplaceProblem::eMissingFolder);
@@ -441,13 +461,19 @@ TEST_F(TempFolder, CommitGuardAsksBeforeEveryPlaceUntilTheWatchedOne) {
     struct Check {
         int asked = 0;
         bool answer = true;
+        std::string folder;
+        bool written = true;  // every new file held all its bytes when the check was asked
         static bool Ask(void* self) {
             auto* check = static_cast<Check*>(self);
             ++check->asked;
+            std::vector<KPlatformDirEntry> entries;
+            KPlatformListDirectory((check->folder + "/.*.tmp").c_str(), entries);
+            for (const KPlatformDirEntry& e : entries) check->written = check->written && e.size > 2;
             if (check->asked > 3) throw std::runtime_error("cannot tell");
             return check->answer;
         }
     } check;
+    check.folder = mFolder;
     auto put = [&](const char* name) {
         KPlatformReplaceFile file;
         return file.Open((mFolder + "/" + name).c_str(), "wb") &&
@@ -469,6 +495,7 @@ TEST_F(TempFolder, CommitGuardAsksBeforeEveryPlaceUntilTheWatchedOne) {
         EXPECT_FALSE(put("out"));  // the check throws
     }
     EXPECT_EQ(check.asked, 4);
+    EXPECT_TRUE(check.written);
     EXPECT_EQ(Bytes(mFolder + "/out"), "old");
     EXPECT_EQ(Bytes(mFolder + "/side"), "side");
     EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "after", "out", "side"}));

@@ -256,7 +256,11 @@ bool CurrentFile3ds::Seek(uint64_t position) {
 
 bool CurrentFile3ds::Write(const void* data, size_t count) {
     FILE* stream = GetCurrentStream3ds(mCtx);
-    return stream && fwrite(data, 1, count, stream) == count;
+    if (!stream) return false;
+    // A new file keeps why a write failed, for the message of the write that fails.
+    File3ds* file = mCtx.current;
+    if (stream == file->replace.GetFile()) return file->replace.Write(data, count) == count;
+    return fwrite(data, 1, count, stream) == count;
 }
 
 ChunkReader3ds::ChunkReader3ds(Context3ds& ctx, uint64_t position, uint64_t end)

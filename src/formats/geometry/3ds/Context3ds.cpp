@@ -279,7 +279,7 @@ void CloseFile3ds(Context3ds& ctx, File3ds* file) {
     if (file->stream && file->stream == file->replace.GetFile()) {
         // The replacement closes the stream, even when its commit throws: this file, closed
         // again as the context goes, must not close it a second time.
-        const bool broken = file->failed || ferror(file->stream);
+        const bool broken = file->failed || ferror(file->stream) || file->replace.WriteFailed();
         file->stream = nullptr;
         // Put in place only when whole; a failed one leaves the old file as it was.
         if (broken) {
@@ -342,7 +342,11 @@ uint32_t CurrentFileTell3ds(Context3ds& ctx) {
 
 void CurrentFileSeek3ds(Context3ds& ctx, uint32_t position) {
     FILE* stream = GetCurrentStream3ds(ctx);
-    if (stream) fseek(stream, long(position), SEEK_SET);
+    // A seek writes out what waits in the buffer first; that write failing sets the stream's
+    // error (a pipe's refused seek does not).
+    if (stream && fseek(stream, long(position), SEEK_SET) != 0 && ferror(stream) &&
+        stream == ctx.current->replace.GetFile())
+        ctx.current->replace.NoteWriteError();
 }
 
 File3ds* GetFileByIndex3ds(Context3ds& ctx, int slot) {

@@ -313,8 +313,13 @@ void SaveDatabase3ds(Context3ds& ctx, File3ds* file, Database3ds* database) {
         }
         // A failed flush inside a seek drops its bytes without a word: the stream's error
         // flag is what tells.
-        if (!ctx.ErrorPending() && (fflush(file->stream) != 0 || ferror(file->stream)))
-            PushError3ds(ctx, ERR_WRITING_FILE);
+        if (!ctx.ErrorPending()) {
+            const bool flushed = fflush(file->stream) == 0;
+            // Why it failed, for the message of the write.
+            if (!flushed && file->stream == file->replace.GetFile())
+                file->replace.NoteWriteError();
+            if (!flushed || ferror(file->stream)) PushError3ds(ctx, ERR_WRITING_FILE);
+        }
     }
     // Whatever failed, the file is not what the caller meant to write: an original it
     // displaced comes back when the files are closed.

@@ -98,9 +98,19 @@ bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
             KC3dFrameNumberAt(options.GetStartTime().GetSecondDouble(), options.GetFrameRate());
         const double first = std::max(0.0, number);
         const int frames = options.GetFrameCount();
-        if (frames > kMaximumFrames || first + frames - 1 > kMaximumFrameNumber) {
-            mError.SetErrorWithText(eUnidentifiedError,
-                                    "The frames to export do not fit the frame numbers of a C3D file.");
+        if (frames > kMaximumFrames) {
+            mError.SetErrorWithText(
+                eUnidentifiedError,
+                KFormatC("A C3D file holds at most 32,767 frames; the take has %d", frames).c_str());
+            return false;
+        }
+        if (first + frames - 1 > kMaximumFrameNumber) {
+            mError.SetErrorWithText(
+                eUnidentifiedError,
+                KFormatC("A C3D file numbers its frames up to 65,535; the take would end at "
+                         "frame %.0f",
+                         first + frames - 1)
+                    .c_str());
             return false;
         }
         if (number < 0.0)

@@ -206,7 +206,8 @@ TEST(OpticalC3d, FailedCreateIsReportedWithThePath) {
 }
 
 // Writes the BuildMarkers scene (2 markers) with the given start and frame count.
-bool WriteMarkers(const std::string& path, double startSeconds, int frames, int& error) {
+bool WriteMarkers(const std::string& path, double startSeconds, int frames, int& error,
+                  std::string* text = nullptr) {
     TestScene source;
     BuildMarkers(source, 2, 3, 1.0 / 30);
     KQovWriterC3d writer(&source.manager);
@@ -220,6 +221,7 @@ bool WriteMarkers(const std::string& path, double startSeconds, int frames, int&
     options->SetFrameCount(frames);
     const bool ok = writer.Write(source.scene, options);
     error = writer.GetLastErrorID();
+    if (text) *text = writer.GetLastErrorString();
     return ok;
 }
 
@@ -231,8 +233,14 @@ TEST(OpticalC3d, HeaderLimitsAndDiskErrors) {
     // A full disk is a failure, never success.
     EXPECT_FALSE(WriteMarkers("/dev/full", 0.0, 3, error));
     EXPECT_EQ(error, KQovWriter::eOutOfDiskSpace);
-    // More frames than the header's signed word can count are refused.
-    EXPECT_FALSE(WriteMarkers(path, 0.0, 40000, error));
+    // More frames than the header's signed word can count are refused, naming the limit; so
+    // are frames numbered past its unsigned words.
+    std::string text;
+    EXPECT_FALSE(WriteMarkers(path, 0.0, 32768, error, &text));
+    EXPECT_EQ(text, "A C3D file holds at most 32,767 frames; the take has 32768");
+    EXPECT_FALSE(WriteMarkers(path, 65535.0 / 30, 3, error, &text));
+    EXPECT_EQ(text, "A C3D file numbers its frames up to 65,535; the take would end at frame 65538");
+    ASSERT_TRUE(WriteMarkers(path, 65532.0 / 30, 3, error, &text)) << text;
     // A start before frame 0 starts at frame 0, which plays one frame before time 0.
     ASSERT_TRUE(WriteMarkers(path, -1.0, 3, error));
     TestScene back;
