@@ -67,6 +67,8 @@ TEST(KPath, CleanFileNameAndResolveFileName) {
         {"", ""},
     };
     for (const auto& [in, out] : resolved) EXPECT_EQ(KResolveFileName(in).Buffer(), out) << in;
+    const Pair folders[] = {{"d/lit\\m.obj", "d"}, {"lit\\m.obj", "."}, {"/m.obj", "/"}};
+    for (const Pair& c : folders) EXPECT_STREQ(KExtractNameFolder(c.in).Buffer(), c.out) << c.in;
 }
 
 // The wide form gives what the narrow one gives, for every narrow case, and keeps characters

@@ -11,10 +11,16 @@
 
 namespace {
 
+// A file beside the output. The output's name is one the caller gave: '/' alone separates its
+// folders, so "sub\o.obj" lies in the current folder, and so do its images.
+std::string BesideOutput(const std::string& written, const std::string& name) {
+    const size_t slash = written.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : written.substr(0, slash + 1);
+    return KCleanFileName((folder + name).c_str()).Buffer();
+}
+
 std::string TargetBeside(const char* path, const char* written, const char* name) {
-    const KString folder = KExtractFileFolder(written);
-    const KString own = KExtractFileName(path, true);
-    return KResolvePath(folder.Buffer(), name ? name : own.Buffer()).Buffer();
+    return BesideOutput(written, name ? name : KExtractFileName(path, true).Buffer());
 }
 
 std::string Upper(std::string name) {
@@ -216,9 +222,7 @@ bool KTextureNames::SameImage(const std::string& a, const std::string& b) {
 bool KTextureNames::MaybeBeside(const std::string& name) {
     if (mListed == 0) {
         std::vector<KPlatformDirEntry> entries;
-        const std::string folder = KExtractFileFolder(mWritten.c_str()).Buffer();
-        mListed =
-            KPlatformListDirectory(KResolvePath(folder.c_str(), "*").Buffer(), entries) ? 1 : -1;
+        mListed = KPlatformListDirectory(BesideOutput(mWritten, "*").c_str(), entries) ? 1 : -1;
         for (const KPlatformDirEntry& entry : entries)
             if (!entry.isDirectory) mBeside.emplace(Upper(entry.name), std::string());
     }
@@ -228,8 +232,7 @@ bool KTextureNames::MaybeBeside(const std::string& name) {
 KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const std::string& file,
                                                 bool unknownIsFree, std::string& shared) {
     ++mTried;
-    const std::string target =
-        KResolvePath(KExtractFileFolder(mWritten.c_str()).Buffer(), file.c_str()).Buffer();
+    const std::string target = BesideOutput(mWritten, file);
     const bool readable = Content(path).first != 0;
     if (MaybeBeside(file)) {
         const auto beside = mBeside.find(Upper(file));

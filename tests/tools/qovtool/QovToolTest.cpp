@@ -93,6 +93,15 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(inSub) << "kept";
     std::ofstream(mTemp / "lit\\name.bvh") << ReadFile(bvh);
     std::ofstream(mTemp / "sk\\11.asf") << ReadFile(Data("asf/11.asf"));
+    // An OBJ of such a name reads its library beside it; its outputs put their libraries and
+    // images beside them, in the folder the name means, and name them so.
+    ASSERT_EQ(mkdir((mTemp / "img").c_str(), 0700), 0);
+    std::ofstream(mTemp / "img/wood.tga") << "oak";
+    std::ofstream(mTemp / "m.mtl") << "newmtl wood\nmap_Kd img/wood.tga\n";
+    std::ofstream(mTemp / "lit\\m.obj") << "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\n"
+                                           "usemtl wood\nf 1/1 2/1 3/1\n";
+    const std::string litObj = mTemp / "lit\\m.obj", subObj = mTemp / "sub\\o.obj",
+                      sub3ds = mTemp / "sub\\o.3ds";
     // A link to standard output gets the file's bytes alone: the status line goes to stderr.
     ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "plain.bvh"}).status, 0);
     ASSERT_EQ(symlink("/dev/stdout", (mTemp / "so.bvh").c_str()), 0);
@@ -179,6 +188,12 @@ TEST_F(QovTool, CommandLine) {
          0,
          amc + " -> " + mTemp / "sk.bvh" + "\n",
          ""},
+        {{"convert", litObj, subObj}, 0, litObj + " -> " + subObj + "\n", ""},
+        {{"convert", litObj, sub3ds}, 0, litObj + " -> " + sub3ds + "\n", ""},
+        {{"convert", sub3ds, mTemp / "back.obj"},
+         0,
+         sub3ds + " -> " + mTemp / "back.obj" + "\n",
+         ""},
         {{"convert", bvh, mTemp / "so.bvh"},
          0,
          ReadFile(mTemp / "plain.bvh"),
@@ -198,6 +213,10 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_EQ(ReadFile(inSub), "kept");
     EXPECT_EQ(ReadFile(slashed), ReadFile(mTemp / "plain.bvh"));
     EXPECT_EQ(ReadFile(mTemp / "lit.bvh"), ReadFile(mTemp / "plain.bvh"));
+    EXPECT_EQ(ReadFile(mTemp / "wood.tga"), "oak");
+    EXPECT_FALSE(Exists(mTemp / "sub/wood.tga"));
+    EXPECT_NE(ReadFile(subObj).find("mtllib sub\\o.mtl\n"), std::string::npos);
+    EXPECT_NE(ReadFile(mTemp / "sub\\o.mtl").find("map_Kd wood.tga\n"), std::string::npos);
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
                                   "vpm", "mov", "brd", "dxf", "3ds", "obj"})

@@ -43,7 +43,8 @@ bool KObjTextWriter::Create(const char* path) {
 }
 
 std::string KObjTextWriter::MaterialPath(const std::string& objPath) {
-    const size_t slash = objPath.find_last_of("/\\");
+    // A name the caller gave: '/' alone separates folders.
+    const size_t slash = objPath.rfind('/');
     const size_t start = slash == std::string::npos ? 0 : slash + 1;
     std::string name = objPath.substr(start);
     for (char& c : name) c = KToLower(c);
@@ -57,7 +58,7 @@ bool KObjTextWriter::CreateMaterialFile() {
     const bool open = !path.empty() && mMtl.Open(path.c_str(), "wb");
     const std::string name =
         path.empty() ? KExtractFileName(mPath.c_str(), false).Buffer() + std::string(".mtl")
-                     : std::string(KExtractFileName(path.c_str(), true).Buffer());
+                     : path.substr(path.rfind('/') + 1);
     mObjText += "mtllib " + name + "\n\n";
     if (!open) {
         mStatus += path.empty() ? "Unable to create material file for \"" + mPath +

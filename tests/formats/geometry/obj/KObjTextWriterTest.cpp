@@ -97,6 +97,7 @@ TEST(ObjTextWriter, MaterialPaths) {
         {"/Out/Dir/SCENE.OBJ", "/Out/Dir/scene.mtl"},
         {"/Out/A.obj/Part.Obj", "/Out/A.obj/part.mtl"},
         {"rel\\Win.obj", "rel\\win.mtl"},
+        {"/Out/Rel\\Win.obj", "/Out/rel\\win.mtl"},  // the '\' is part of the name
         {"/Out/scene.txt", ""},
         {"/Out/obj", ""},
     };
