@@ -146,6 +146,13 @@ KString KExtractFileFolder(const char* path) {
     return ToK(sep == 0 ? text.substr(0, 1) : text.substr(0, sep));
 }
 
+KString KFileNameFolder(const char* path) {
+    std::string text = Text(path);
+    size_t sep = text.rfind('/');
+    if (sep == std::string::npos) return KString(".");
+    return ToK(sep == 0 ? text.substr(0, 1) : text.substr(0, sep));
+}
+
 KString KGetPathRoot(const char* path) {
     std::string text = Text(path);
     if (HasDrive(text)) return ToK(Upper(text.substr(0, 2)));

@@ -36,6 +36,8 @@ KString KExtractDirectory(const char* path);
 // The folder a file of this path lies in: KExtractDirectory, but "." for a bare file name
 // and the separator itself for a file in the root.
 KString KExtractFileFolder(const char* path);
+// The same for a name of this system (one the caller gave): '/' alone separates folders.
+KString KFileNameFolder(const char* path);
 // "D:", "\\SERVER\SHARE" (upper-cased); empty for other paths.
 KString KGetPathRoot(const char* path);
 bool KFileExists(const char* path);

@@ -11,8 +11,9 @@
 
 namespace {
 
+// The written file's name is the caller's: a '\' in it is part of a name, not a folder.
 std::string TargetBeside(const char* path, const char* written, const char* name) {
-    const KString folder = KExtractFileFolder(written);
+    const KString folder = KFileNameFolder(written);
     const KString own = KExtractFileName(path, true);
     return KResolvePath(folder.Buffer(), name ? name : own.Buffer()).Buffer();
 }
@@ -216,7 +217,7 @@ bool KTextureNames::SameImage(const std::string& a, const std::string& b) {
 bool KTextureNames::MaybeBeside(const std::string& name) {
     if (mListed == 0) {
         std::vector<KPlatformDirEntry> entries;
-        const std::string folder = KExtractFileFolder(mWritten.c_str()).Buffer();
+        const std::string folder = KFileNameFolder(mWritten.c_str()).Buffer();
         mListed =
             KPlatformListDirectory(KResolvePath(folder.c_str(), "*").Buffer(), entries) ? 1 : -1;
         for (const KPlatformDirEntry& entry : entries)
@@ -229,7 +230,7 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
                                                 bool unknownIsFree, std::string& shared) {
     ++mTried;
     const std::string target =
-        KResolvePath(KExtractFileFolder(mWritten.c_str()).Buffer(), file.c_str()).Buffer();
+        KResolvePath(KFileNameFolder(mWritten.c_str()).Buffer(), file.c_str()).Buffer();
     const bool readable = Content(path).first != 0;
     if (MaybeBeside(file)) {
         const auto beside = mBeside.find(Upper(file));

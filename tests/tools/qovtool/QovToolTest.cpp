@@ -93,6 +93,12 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(inSub) << "kept";
     std::ofstream(mTemp / "lit\\name.bvh") << ReadFile(bvh);
     std::ofstream(mTemp / "sk\\11.asf") << ReadFile(Data("asf/11.asf"));
+    // Images go beside such a name, and are found beside it when it is read.
+    ASSERT_EQ(mkdir((mTemp / "src").c_str(), 0700), 0);
+    std::ofstream(mTemp / "src/t.obj") << "mtllib t.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\n"
+                                          "vt 1 0\nvt 0 1\nusemtl wood\nf 1/1 2/2 3/3\n";
+    std::ofstream(mTemp / "src/t.mtl") << "newmtl wood\nmap_Kd wood.tga\n";
+    std::ofstream(mTemp / "src/wood.tga") << "image";
     // A link to standard output gets the file's bytes alone: the status line goes to stderr.
     ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "plain.bvh"}).status, 0);
     ASSERT_EQ(symlink("/dev/stdout", (mTemp / "so.bvh").c_str()), 0);
@@ -179,6 +185,14 @@ TEST_F(QovTool, CommandLine) {
          0,
          amc + " -> " + mTemp / "sk.bvh" + "\n",
          ""},
+        {{"convert", mTemp / "src/t.obj", mTemp / "tx\\o.3ds"},
+         0,
+         mTemp / "src/t.obj" + " -> " + mTemp / "tx\\o.3ds" + "\n",
+         ""},
+        {{"convert", mTemp / "tx\\o.3ds", mTemp / "tx.obj"},
+         0,
+         mTemp / "tx\\o.3ds" + " -> " + mTemp / "tx.obj" + "\n",
+         ""},
         {{"convert", bvh, mTemp / "so.bvh"},
          0,
          ReadFile(mTemp / "plain.bvh"),
@@ -198,6 +212,8 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_EQ(ReadFile(inSub), "kept");
     EXPECT_EQ(ReadFile(slashed), ReadFile(mTemp / "plain.bvh"));
     EXPECT_EQ(ReadFile(mTemp / "lit.bvh"), ReadFile(mTemp / "plain.bvh"));
+    EXPECT_EQ(ReadFile(mTemp / "wood.tga"), "image");
+    EXPECT_FALSE(Exists(mTemp / "tx"));
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
                                   "vpm", "mov", "brd", "dxf", "3ds", "obj"})

@@ -77,7 +77,7 @@ bool KQovReader3ds::FileOpen(const char* fileName) {
     FileClose();
     ClearErrors3ds(mCtx);
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
-    mFolder = fileName ? KExtractFileFolder(fileName).Buffer() : "";
+    mFolder = fileName ? KFileNameFolder(fileName).Buffer() : "";
     if (!mFile) {
         ClearErrors3ds(mCtx);
         mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());

@@ -437,7 +437,7 @@ bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
         const std::string name(word);
         const std::string beside =
-            KResolvePath(KExtractFileFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
+            KResolvePath(KFileNameFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
         std::string text;
         const int error = ReadWholeFile(name.c_str(), text);
         const int besideError = error ? ReadWholeFile(beside.c_str(), text) : 0;
