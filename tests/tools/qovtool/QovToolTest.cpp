@@ -193,6 +193,10 @@ TEST_F(QovTool, CommandLine) {
          0,
          mTemp / "tx\\o.3ds" + " -> " + mTemp / "tx.obj" + "\n",
          ""},
+        {{"convert", mTemp / "src/t.obj", mTemp / "tx\\o.qov"},
+         0,
+         mTemp / "src/t.obj" + " -> " + mTemp / "tx\\o.qov" + "\n",
+         ""},
         {{"convert", bvh, mTemp / "so.bvh"},
          0,
          ReadFile(mTemp / "plain.bvh"),
@@ -214,6 +218,9 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_EQ(ReadFile(mTemp / "lit.bvh"), ReadFile(mTemp / "plain.bvh"));
     EXPECT_EQ(ReadFile(mTemp / "wood.tga"), "image");
     EXPECT_FALSE(Exists(mTemp / "tx"));
+    // A QOV file of such a name names its images from its own folder.
+    EXPECT_TRUE(HasLine(Qovtool({"dump", mTemp / "tx\\o.qov"}).out,
+                        "        RelativeFilename: \"src/wood.tga\""));
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
                                   "vpm", "mov", "brd", "dxf", "3ds", "obj"})
