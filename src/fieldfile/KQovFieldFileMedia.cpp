@@ -50,7 +50,8 @@ KString KQovFieldFile::GetMediaFolderName(bool create) {
 }
 
 KString KQovFieldFile::GetRelativeMediaPath(const char* path) {
-    return KMakeRelativePathFrom(mFullName.c_str(), path);
+    // From the file's own folder: its name is the caller's, where a '\' is part of a name.
+    return KMakeRelativePathFrom(mFolder.empty() ? "./" : mFolder.c_str(), path);
 }
 
 KString KQovFieldFile::GetAbsoluteMediaPath(const char* relativePath) {

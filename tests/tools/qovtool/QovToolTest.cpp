@@ -194,6 +194,10 @@ TEST_F(QovTool, CommandLine) {
          0,
          sub3ds + " -> " + mTemp / "back.obj" + "\n",
          ""},
+        {{"convert", litObj, mTemp / "tx\\o.qov"},
+         0,
+         litObj + " -> " + mTemp / "tx\\o.qov" + "\n",
+         ""},
         {{"convert", bvh, mTemp / "so.bvh"},
          0,
          ReadFile(mTemp / "plain.bvh"),
@@ -217,6 +221,9 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_FALSE(Exists(mTemp / "sub/wood.tga"));
     EXPECT_NE(ReadFile(subObj).find("mtllib sub\\o.mtl\n"), std::string::npos);
     EXPECT_NE(ReadFile(mTemp / "sub\\o.mtl").find("map_Kd wood.tga\n"), std::string::npos);
+    // A QOV file of such a name names its images from its own folder.
+    EXPECT_TRUE(HasLine(Qovtool({"dump", mTemp / "tx\\o.qov"}).out,
+                        "        RelativeFilename: \"img/wood.tga\""));
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
                                   "vpm", "mov", "brd", "dxf", "3ds", "obj"})
