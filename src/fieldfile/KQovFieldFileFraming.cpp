@@ -873,7 +873,8 @@ bool KQovFieldFile::FieldFileClose() {
             if (problem.empty())
                 SetError(eNoSpaceLeft);
             else
-                SetError(eFileNotCreated, ("File not created: " + problem).c_str());
+                SetError(eFileNotCreated,
+                         ("File not created: " + mFullName + ": " + problem).c_str());
             placed = false;
         } else {
             // An old project folder beside the file would be read in its place.
@@ -898,7 +899,9 @@ void KQovFieldFile::FieldFileDiscard() {
 void KQovFieldFile::TellWhyNotWritten() {
     if (GetLastErrorID() != eNoSpaceLeft) return;
     const std::string problem = KLastReplaceProblem();
-    if (!problem.empty()) SetError(eFileNotCreated, ("File not created: " + problem).c_str());
+    // Named as the exporter names the file of every other format.
+    if (!problem.empty())
+        SetError(eFileNotCreated, ("File not created: " + mFullName + ": " + problem).c_str());
 }
 
 bool KQovFieldFile::FieldFileAppendPart(bool replace) {

@@ -161,6 +161,8 @@ TEST_P(EveryWriter, AFullDiskLeavesTheOldFileAndNothingElse) {
     KPlatformClearFileFaults();
     EXPECT_FALSE(io.ok);
     EXPECT_NE(io.text.find("Input/output error"), std::string::npos) << io.text;
+    // It names the file, whichever write failed.
+    EXPECT_NE(io.text.find("File not created: " + target + ": "), std::string::npos) << io.text;
     EXPECT_EQ(io.text.find("space"), std::string::npos) << io.text;
     EXPECT_EQ(ReadAll(target), kOld);
     EXPECT_EQ(Entries(tmp.path()), expected);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/c3d/KMotionFileC3d.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
@@ -84,6 +85,12 @@ std::unique_ptr<KMarkerFileInterface> KQovWriterC3d::CreateMotionFile(const char
 bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
     if (mFile && scene && base && base->IsA(KStreamOptionsMotion::ClassId())) {
         const auto& options = static_cast<const KStreamOptionsMotion&>(*base);
+        // A rate no format keeps is refused in the words every writer uses.
+        const std::string unwritable = KMotionUnwritableRate(options, true);
+        if (!unwritable.empty()) {
+            mError.SetErrorWithText(eUnidentifiedError, unwritable.c_str());
+            return false;
+        }
         // The reader takes a header rate outside these as damage (and reads 30 a second).
         const float rate = float(options.GetFrameRate());
         if (!(rate > 0.001f && rate <= 1.0e6f)) {
