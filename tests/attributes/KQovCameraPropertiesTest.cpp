@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveFilterUnroll.h"
@@ -19,6 +20,7 @@
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "scene/KDataType.h"
+#include "scene/KPlugHandlePool.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
@@ -310,4 +312,33 @@ TEST(KQovCameraProperties, AnExportOutOfMemoryIsTheExportersError) {
         }
     }
     EXPECT_GT(n, 20);
+}
+
+// Every plug takes a handle slot; a new block of slots is listed beside the others. Slots taken
+// until the list of blocks itself must grow, and that growth refused: the next plug still gets
+// a slot (the free list did point into the block freed as the refusal left, SIGSEGV).
+TEST(KQovCameraProperties, APlugSlotBlockThatCannotBeListedLeavesThePoolWhole) {
+    KPlugHandlePool::AddRef();
+    std::vector<KPlugHandle*> taken;
+    int object = 0;
+    KPlug* owner = reinterpret_cast<KPlug*>(&object);
+    bool refused = false;
+    for (int i = 0; i < 1 << 22 && !refused; ++i) {
+        KPlugHandle* handle = nullptr;
+        gRefuseIn = 1;  // a new block is taken; only the list's growth is refused
+        try {
+            handle = KPlugHandlePool::Acquire(owner, 7);
+        } catch (const std::bad_alloc&) {
+            refused = true;
+        }
+        gRefuseIn = -1;
+        if (handle) taken.push_back(handle);
+    }
+    EXPECT_TRUE(refused);
+    KPlugHandle* next = KPlugHandlePool::Acquire(owner, 7);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->serial, 7u);
+    taken.push_back(next);
+    for (KPlugHandle*& handle : taken) KPlugHandlePool::Release(owner, handle);
+    KPlugHandlePool::Release();
 }
