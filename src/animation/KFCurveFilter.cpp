@@ -77,14 +77,20 @@ bool KFCurveFilter::ApplyCurveNode(KFCurveNode& node, bool recursive) {
 bool KFCurveFilter::ApplyRotationCurves(KFCurve* x, KFCurve* y, KFCurve* z) {
     std::unique_ptr<KFCurveNode> rotation(
         KFCurveNode::Create("R", nullptr, KFCURVENODE_LAYER_EULER_ROTATION));
+    // The curves are the caller's: handed back however the filter ends (a refused allocation
+    // too), or the node would delete them.
+    struct Lent {
+        KFCurveNode& node;
+        ~Lent() {
+            for (int i = 0; i < node.GetCount(); ++i) node.Get(i)->SetCurve(nullptr, false);
+        }
+    } lent{*rotation};
     KFCurve* curves[3] = {x, y, z};
     const char* const names[3] = {"X", "Y", "Z"};
     for (int i = 0; i < 3; ++i) {
-        KFCurveNode* axis = KFCurveNode::Create(names[i]);
-        axis->SetCurve(curves[i], false);
-        rotation->Add(axis);
+        std::unique_ptr<KFCurveNode> axis(KFCurveNode::Create(names[i]));
+        rotation->Add(axis.get());
+        axis.release()->SetCurve(curves[i], false);
     }
-    const bool result = Apply(*rotation, true);
-    for (int i = 0; i < 3; ++i) rotation->Get(i)->SetCurve(nullptr, false);
-    return result;
+    return Apply(*rotation, true);
 }

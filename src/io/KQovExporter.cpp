@@ -186,6 +186,25 @@ bool KQovExporter::OpenWriter() {
 }
 
 bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
+    try {
+        return ExportWith(scene, options);
+    } catch (const std::bad_alloc&) {
+        // Making the writer or its file ran out (the write itself is guarded within): nothing
+        // is in place, and the caller is told as for any other failed export.
+        mOptionsInUse = nullptr;
+        mWriter.reset();
+        try {
+            mError.SetErrorWithText(
+                eUnidentifiedError,
+                (std::string("Out of memory while writing ") + mFileName.Buffer()).c_str());
+        } catch (const std::bad_alloc&) {
+            mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
+        }
+        return false;
+    }
+}
+
+bool KQovExporter::ExportWith(KQovScene* scene, KStreamOptions* options) {
     KStreamOptionsQov local;
     if (!options) {
         if (mFormatId > 4) {

@@ -50,6 +50,8 @@ public:
                            KQovPropertyFieldFile* fieldFile);
 
 private:
+    // Export itself, the writer's making and opening outside its guard against running out.
+    bool ExportWith(KQovScene* scene, KStreamOptions* options);
     // The status text with the warning for a failure after the file was put in place.
     void WarnAfterPlacing(bool outOfMemory);
     // True, with the error, when the file name cannot be a file, or when a file the write would

@@ -18,8 +18,10 @@ struct Pool {
             block[i].serial = KPlugHandlePool::kReleasedSerial;
             block[i].next = i + 1 < KPlugHandlePool::kBlockSize ? &block[i + 1] : freeHead;
         }
-        freeHead = &block[0];
+        // Listed first: a list of blocks that cannot grow leaves the free list as it was, not
+        // pointing into a block freed on the way out.
         blocks.push_back(std::move(block));
+        freeHead = &blocks.back()[0];
     }
 };
 

@@ -501,7 +501,13 @@ void KQovTakeNodeContainer::LinkPropertyToCurve(KProperty* property, int compone
     if (!property || !curve) return;
     mLinks.push_back(std::make_unique<PropertyLink>(
         PropertyLink{property->GetWeakRef(), component, curve, this}));
-    curve->AddCallback(&OnLinkedCurve, mLinks.back().get());
+    try {
+        curve->AddCallback(&OnLinkedCurve, mLinks.back().get());
+    } catch (...) {
+        // A link the curve does not know of would outlive the curve.
+        mLinks.pop_back();
+        throw;
+    }
 }
 
 void KQovTakeNodeContainer::OnLinkedCurve(KFCurve* curve, KFCurveEvent* event, void* data) {

@@ -5,10 +5,14 @@
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "animation/KFCurve.h"
+#include "animation/KFCurveFilterUnroll.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovTexture.h"
@@ -16,6 +20,8 @@
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "scene/KDataType.h"
+#include "scene/KPlugHandlePool.h"
+#include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
@@ -65,7 +71,24 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
+
+// What a refused allocation leaves unfreed on the way out is not what the tests below check
+// (bad accesses and escaping exceptions are).
+struct LeaksNotChecked {
+#if defined(__SANITIZE_ADDRESS__)
+    LeaksNotChecked() {
+        __lsan_disable();
+    }
+    ~LeaksNotChecked() {
+        __lsan_enable();
+    }
+#endif
+};
 
 struct DocumentedRow {
     const char* name;
@@ -202,4 +225,120 @@ TEST(KQovCameraProperties, TeardownAllocatesNothing) {
     gRefuseAll = true;
     manager.reset();
     gRefuseAll = false;
+}
+
+// A camera on a node links its channels' curves to its properties: each allocation refused in
+// turn, no link is left that its curve was not told of (it would be read after the curve
+// goes, as the manager goes).
+TEST(KQovCameraProperties, ALinkedCameraOutOfMemoryLeavesNoLinkToAGoneCurve) {
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        LeaksNotChecked leaks;
+        KQovObjectManager manager;
+        KQovNode* node = manager.CreateNode("n");
+        KQovCamera* camera = manager.CreateCamera();
+        gRefuseIn = n;
+        try {
+            node->SetNodeAttribute(camera);
+        } catch (const std::bad_alloc&) {
+        }
+        if (gRefuseIn.exchange(-1) >= 0) break;
+    }
+    EXPECT_GT(n, 20);
+}
+
+// The unroll filter lends the caller's three rotation curves to a node of its own: each
+// allocation refused in turn, the curves come back to the caller (the node would
+// otherwise delete them, and a motion read that ran out of memory took its scene apart by
+// reading freed curves).
+TEST(KQovCameraProperties, AnUnrollOutOfMemoryLeavesTheCurvesToTheirOwner) {
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        std::unique_ptr<KFCurve> curves[3];
+        KFCurve* lent[3];
+        for (int i = 0; i < 3; ++i) {
+            curves[i].reset(KFCurve::Create());
+            for (int k = 0; k < 4; ++k)
+                curves[i]->KeyAppendFast(KTime(k) * 1000, float(170 * k * (i + 1)));
+            lent[i] = curves[i].get();
+        }
+        KFCurveFilterUnroll filter;
+        LeaksNotChecked leaks;
+        gRefuseIn = n;
+        try {
+            filter.Apply(lent, 3);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gRefuseIn.exchange(-1) >= 0;
+        for (auto& curve : curves) {
+            // Still the caller's to read and delete (a refused filter may have emptied it).
+            const int keys = curve->KeyGetCount();
+            if (done) {
+                EXPECT_EQ(keys, 4);
+            }
+        }
+        if (done) break;
+    }
+    EXPECT_GT(n, 3);
+}
+
+// Making the writer and its file is part of the export: each allocation of a QOV export
+// refused in turn, Export says "Out of memory" through the exporter's error, never throws.
+TEST(KQovCameraProperties, AnExportOutOfMemoryIsTheExportersError) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    scene->GetRootNode()->AddChild(manager.CreateNode("n"));
+    long n = 0;
+    for (;; n += 1 + n / 64) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        KQovExporter exporter(&manager);
+        ASSERT_TRUE(exporter.Initialize((out / "o.qov").c_str()));
+        bool ok = false;
+        LeaksNotChecked leaks;
+        gRefuseIn = n;
+        EXPECT_NO_THROW(ok = exporter.Export(scene, nullptr));
+        const bool done = gRefuseIn.exchange(-1) >= 0;
+        if (!ok) {
+            EXPECT_NE(std::strstr(exporter.GetLastErrorString(), "Out of memory"), nullptr)
+                << exporter.GetLastErrorString();
+        }
+        if (done) {
+            EXPECT_TRUE(ok);
+            break;
+        }
+    }
+    EXPECT_GT(n, 20);
+}
+
+// Every plug takes a handle slot; a new block of slots is listed beside the others. Slots taken
+// until the list of blocks itself must grow, and that growth refused: the next plug still gets
+// a slot (the free list did point into the block freed as the refusal left, SIGSEGV).
+TEST(KQovCameraProperties, APlugSlotBlockThatCannotBeListedLeavesThePoolWhole) {
+    KPlugHandlePool::AddRef();
+    std::vector<KPlugHandle*> taken;
+    int object = 0;
+    KPlug* owner = reinterpret_cast<KPlug*>(&object);
+    bool refused = false;
+    for (int i = 0; i < 1 << 22 && !refused; ++i) {
+        KPlugHandle* handle = nullptr;
+        gRefuseIn = 1;  // a new block is taken; only the list's growth is refused
+        try {
+            handle = KPlugHandlePool::Acquire(owner, 7);
+        } catch (const std::bad_alloc&) {
+            refused = true;
+        }
+        gRefuseIn = -1;
+        if (handle) taken.push_back(handle);
+    }
+    EXPECT_TRUE(refused);
+    KPlugHandle* next = KPlugHandlePool::Acquire(owner, 7);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->serial, 7u);
+    taken.push_back(next);
+    for (KPlugHandle*& handle : taken) KPlugHandlePool::Release(owner, handle);
+    KPlugHandlePool::Release();
 }
