@@ -106,6 +106,9 @@ public:
     KString GetRelativeMediaPath(const char* path);
     KString GetAbsoluteMediaPath(const char* relativePath);
     static void SplitVersion(int version, int& major, int& minor, int& revision);
+    // The name a file created as `name` gets: ".qov" is added to any other extension than
+    // "qov" and "tmp".
+    static std::string CreatedName(const char* name);
 
     int GetFileVersion() const { return mFileVersion; }
     bool IsBinary() const { return mBinary; }

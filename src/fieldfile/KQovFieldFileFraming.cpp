@@ -268,10 +268,7 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
         if (info->fileVersion != 6000 && info->fileVersion != 5800) info->fileVersion = 6000;
         mFileVersion = info->fileVersion;
     }
-    std::string full = name ? name : "";
-    std::string ext = Extension(full);
-    if (KStrCaseCmp(ext.c_str(), "qov") != 0 && KStrCaseCmp(ext.c_str(), "tmp") != 0)
-        full += ".qov";
+    const std::string full = CreatedName(name);
     mFullName = full;
     size_t slash = full.rfind('/');
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
@@ -329,6 +326,14 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
     if (!HasError()) return true;
     FieldFileDiscard();
     return false;
+}
+
+std::string KQovFieldFile::CreatedName(const char* name) {
+    std::string full = name ? name : "";
+    const std::string ext = Extension(full);
+    if (KStrCaseCmp(ext.c_str(), "qov") != 0 && KStrCaseCmp(ext.c_str(), "tmp") != 0)
+        full += ".qov";
+    return full;
 }
 
 // ---- Opening ----

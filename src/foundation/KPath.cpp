@@ -378,14 +378,19 @@ KString KResolvePath(const char* base, const char* path) {
 KString KResolveFileName(const char* path) {
     std::string text = Text(path);
     if (text.empty()) return KString("");
-    const size_t slash = text.rfind('/');
-    const std::string last = slash == std::string::npos ? text : text.substr(slash + 1);
-    const bool folder = last.empty() || last == "." || last == "..";
+    const bool folder = KNamesAFolder(text.c_str());
     if (text[0] != '/') text = KPlatformGetCurrentDirectory() + "/" + text;
     std::string clean = Clean(text, false);
     // A name that can only be a folder stays one: no file is made of it by an extension.
     if (folder && (clean.empty() || clean.back() != '/')) clean += '/';
     return ToK(clean);
+}
+
+bool KNamesAFolder(const char* path) {
+    if (!path || !*path) return false;
+    const char* slash = std::strrchr(path, '/');
+    const char* last = slash ? slash + 1 : path;
+    return !*last || std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0;
 }
 
 KString KFindFileBeside(const char* folder, const char* path) {

@@ -78,6 +78,9 @@ KString KResolvePath(const char* base, const char* path);
 // a name of this system: '/' alone separates folders (a '\' is part of a name). Empty for an
 // empty name; ending in '/' when the name can only be a folder ("d/", ".", "d/..").
 KString KResolveFileName(const char* path);
+// True for a caller's name whose last part ('/' alone separating) is empty, "." or "..": a
+// folder whatever the file system holds.
+bool KNamesAFolder(const char* path);
 // A file a document names by a relative `path` (with '\' or '/'), looked for in the
 // document's `folder`: its full path when a file is there, else `path` as given.
 KString KFindFileBeside(const char* folder, const char* path);

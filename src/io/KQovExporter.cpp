@@ -1,12 +1,13 @@
 #include "io/KQovExporter.h"
 
-#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "fieldfile/KQovFieldFile.h"
 #include "foundation/KFileStream.h"
+#include "foundation/KPath.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
 #include "io/qov/KQovWriterQov5.h"
@@ -68,23 +69,6 @@ bool SourceUnchanged(void* context) {
     }
 }
 
-// A name whose last part is empty, "." or "..": a folder whatever the file system holds.
-bool NamesAFolder(const char* name) {
-    const char* slash = std::strrchr(name, '/');
-    const char* last = slash ? slash + 1 : name;
-    return *name && (!*last || std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0);
-}
-
-// The name a QOV writer creates: it adds ".qov" to a name of another extension.
-std::string QovFileName(const std::string& name) {
-    const size_t dot = name.rfind('.'), slash = name.rfind('/');
-    std::string extension = dot == std::string::npos || (slash != std::string::npos && dot < slash)
-                                ? std::string()
-                                : name.substr(dot + 1);
-    for (char& c : extension) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return extension == "qov" || extension == "tmp" ? name : name + ".qov";
-}
-
 }  // namespace
 
 KQovExporter::KQovExporter(KQovObjectManager* manager) : KQovIO(manager), mPassword("") {
@@ -109,7 +93,7 @@ bool KQovExporter::Initialize(const char* fileName) {
 }
 
 bool KQovExporter::RefuseFolderName() {
-    if (!NamesAFolder(mFileName.Buffer())) return false;
+    if (!KNamesAFolder(mFileName.Buffer())) return false;
     try {
         mError.SetErrorWithText(eFileNotCreated, (std::string("Unable to create file ") +
                                                   mFileName.Buffer() + ": the name is a folder")
@@ -122,7 +106,8 @@ bool KQovExporter::RefuseFolderName() {
 
 bool KQovExporter::RefuseWritingOverSource() try {
     const std::string out =
-        mFormatId >= 0 && mFormatId <= 4 ? QovFileName(mFileName.Buffer()) : mFileName.Buffer();
+        mFormatId >= 0 && mFormatId <= 4 ? KQovFieldFile::CreatedName(mFileName.Buffer())
+                                          : mFileName.Buffer();
     std::vector<std::string> written{out};
     for (const std::string& file : mWriter->GetCompanionFiles(out.c_str())) written.push_back(file);
     const std::vector<std::string>& read = mSource->GetFilesRead();
