@@ -10,33 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "common/RefusingHeap.h"
 #include "foundation/KArray.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPointerMap.h"
 #include "foundation/KString.h"
 #include "foundation/KStringArray.h"
 
-namespace {
-std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
-}  // namespace
-
-// The heap of this test program can be told to refuse its n-th allocation from now.
-void* operator new(std::size_t size) {
-    if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
+// The rest of the heap, beside the refusing operator new.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return std::malloc(size ? size : 1);
 }
 void* operator new[](std::size_t size) {
     return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
 }
 void operator delete(void* p, const std::nothrow_t&) noexcept {
     std::free(p);
@@ -249,13 +235,13 @@ TEST(KStringMap, ARefusedAllocationIsThrownNotSwallowed) {
         }
         const auto tryAdd = [&](auto add, auto count) {
             const int before = count();
-            gRefuseIn = n;
+            gThrowIn = n;
             try {
                 EXPECT_GE(add(), 0);
-                gRefuseIn = -1;
+                gThrowIn = -1;
                 EXPECT_EQ(count(), before + 1);
             } catch (const std::bad_alloc&) {
-                gRefuseIn = -1;
+                gThrowIn = -1;
                 EXPECT_EQ(count(), before);
                 ++thrown;
             }

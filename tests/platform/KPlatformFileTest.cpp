@@ -16,29 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "common/RefusingHeap.h"
 #include "common/TempTestFolder.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSignals.h"
 #include "platform/KPlatformSystem.h"
-
-namespace {
-
-std::atomic<long> gRefuseIn{-1};  // allocations until a refused one; -1: none refused
-
-}  // namespace
-
-// The heap of this test program can be told to refuse its n-th allocation from now.
-void* operator new(std::size_t size) {
-    if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -405,13 +387,13 @@ TEST_F(TempFolder, ReplaceTogetherOutOfMemoryKeepsTheOldFiles) {
         fputs("new b", b.GetFile());
         KPlatformReplaceFile* both[] = {&a, &b};
         bool threw = false;
-        gRefuseIn = n;
+        gThrowIn = n;
         try {
             placed = KPlatformReplaceFile::CommitTogether(both, 2);
         } catch (const std::bad_alloc&) {
             threw = true;
         }
-        gRefuseIn = -1;
+        gThrowIn = -1;
         EXPECT_NE(threw, placed);
         if (placed) break;
         EXPECT_FALSE(a.Commit());

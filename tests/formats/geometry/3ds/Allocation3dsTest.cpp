@@ -11,26 +11,14 @@
 #include <sstream>
 
 #include "Test3ds.h"
+#include "common/RefusingHeap.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
 
 namespace {
 
 std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
-std::atomic<long> gThrowIn{-1};   // the same for the throwing operator new
 
 }  // namespace
-
-void* operator new(std::size_t size) {
-    if (gThrowIn.load() >= 0 && gThrowIn.fetch_sub(1) == 0) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) return nullptr;
