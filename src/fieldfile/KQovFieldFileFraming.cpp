@@ -393,7 +393,7 @@ bool KQovFieldFile::OpenWith(const std::vector<std::string>& candidates, bool st
         break;
     }
     if (!opened) {
-        SetError(eFileNotOpened, KFormatC("Unable to open file %s", mFullName.c_str()).c_str());
+        SetError(eFileNotOpened, KOpenForReadError(mFullName.c_str()).c_str());
         mOwnedStream.reset();
         return false;
     }
@@ -513,7 +513,7 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
     int64_t start = mStream->Tell();
     if (mStream->Size() <= start) {
         // Nothing to read is no file of any kind, not an empty ASCII file.
-        SetError(eFileCorrupted, KFormatC("File is corrupted %s", mOpenedName.c_str()).c_str());
+        SetError(eFileCorrupted, KFormatC("File is corrupted: %s", mOpenedName.c_str()).c_str());
         return false;
     }
     uint8_t head[27];
@@ -532,7 +532,7 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
         if (!ReadAsciiFirstLine()) {
             if (strict) {
                 SetError(eFileCorrupted,
-                         KFormatC("File is corrupted %s", mOpenedName.c_str()).c_str());
+                         KFormatC("File is corrupted: %s", mOpenedName.c_str()).c_str());
                 return false;
             }
             mFileVersion = 1000;

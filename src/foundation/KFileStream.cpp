@@ -10,9 +10,6 @@
 
 namespace {
 
-// The wide-character file calls take at most 1,024 UTF-16 units with the terminator.
-constexpr size_t kMaxWideName = 1023;
-
 // An old file or a new one alike: the file system refuses them both.
 constexpr const char* kReadOnlyFileSystem = "the file system is read-only";
 
@@ -21,16 +18,6 @@ uint32_t Swap32(uint32_t v) {
 }
 
 }  // namespace
-
-bool KFitsWideName(const char* text) {
-    if (!text) return false;
-    size_t units = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if ((*p & 0xC0) != 0x80) ++units;  // one unit per sequence start
-        if (*p >= 0xF0) ++units;           // four-byte sequences need a surrogate pair
-    }
-    return units <= kMaxWideName;
-}
 
 struct KFileStream::Handle {
     FILE* file = nullptr;
@@ -51,7 +38,7 @@ bool KFileStream::Open(const char* name, const char* mode) {
     if (mHandle->open) Close();
     mHandle->readOnly = false;
     SetFileName(name);
-    if (!name || !mode || !KFitsWideName(name) || !KFitsWideName(mode)) return false;
+    if (!name || !mode) return false;
     if (mode[0] == 'w') {
         if (!mHandle->replace.Open(name, mode)) return false;
         mHandle->file = mHandle->replace.GetFile();
@@ -266,7 +253,6 @@ std::string KCreateFileProblem(const char* path) {
         default:
             break;
     }
-    if (!KFitsWideName(path)) return "the name is too long";
     // What the system told when the file was begun: a refusal of the folder says so, any
     // other cause (too many open files, a read-only file system, a full disk) in its words.
     const int error = KPlatformLastCreateError(path);
@@ -295,7 +281,10 @@ bool KIsFolder(const char* path) {
 std::string KOpenForReadError(const char* path) {
     const std::string name = path ? path : "";
     if (path && KIsSpecialFile(path)) return "Cannot read \"" + name + "\": not a regular file";
-    return "File not opened: " + name;
+    const int error = KPlatformReadOpenError(path);
+    if (error == EISDIR) return "File not opened: " + name + ": it is a folder";
+    if (error == 0) return "File not opened: " + name;
+    return "File not opened: " + name + ": " + KPlatformErrorText(error);
 }
 
 std::string KLastReplaceProblem() {
@@ -331,6 +320,6 @@ std::string KLastReplaceProblem() {
 }
 
 int KRemoveFile(const char* path) {
-    if (!path || !KFitsWideName(path)) return -1;
+    if (!path) return -1;
     return KPlatformDeleteFile(path);
 }

@@ -94,8 +94,6 @@ bool KIsSpecialFile(const char* path);
 // True when the name (links followed) is a folder.
 bool KIsFolder(const char* path);
 // Why a file named for reading could not be opened: "Cannot read "X": not a regular file" for a
-// device, a pipe or a socket, else "File not opened: X".
+// device, a pipe or a socket, else "File not opened: X: " and the system's cause ("it is a
+// folder" for a folder).
 std::string KOpenForReadError(const char* path);
-
-// True when the UTF-8 text fits the 1,023 UTF-16 units that the file calls accept.
-bool KFitsWideName(const char* text);

@@ -13,10 +13,10 @@ bool KPlatformSameFile(const char* first, const char* second) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool KPlatformIsStandardOutput(const char* path) {
-    if (!path) return false;
+bool KPlatformIsStandardStream(const char* path, FILE* stream) {
+    if (!path || !stream) return false;
     struct stat out, named;
-    if (fstat(STDOUT_FILENO, &out) != 0) return false;
+    if (fstat(fileno(stream), &out) != 0) return false;
     if (stat(KPlatformNativePath(path).c_str(), &named) != 0) return false;
     return out.st_dev == named.st_dev && out.st_ino == named.st_ino;
 }

@@ -1,15 +1,20 @@
 #include "platform/KPlatformStdio.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
+
+#include "platform/KPlatformFile.h"
 
 // One watch on an open file's writes. The system gives one descriptor per watched file, which
 // all watches of that file share; every watch counts the writes seen after it was taken.
@@ -132,6 +137,37 @@ bool KPlatformFileStamp::StillMatches(const KPlatformFileStamp& now) const {
         return now.changedSeconds == changedSeconds && now.changedNanoseconds == changedNanoseconds;
     // A link made or removed changes the record's time as well: only a write tells.
     return !watch || !watch->Written();
+}
+
+void KPlatformHoldClosedStandardStreams() {
+    for (int stream = 0; stream <= 2; ++stream) {
+        if (fcntl(stream, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int held = open("/dev/null", stream == 0 ? O_WRONLY : O_RDONLY);
+        // The lowest free number is the closed stream's own.
+        if (held >= 0 && held != stream) close(held);
+    }
+}
+
+int KPlatformCloseStandardOutput() {
+    errno = 0;
+    // A write that failed before is tried again, and tells why it fails.
+    int error = std::fflush(stdout) != 0 ? errno : 0;
+    if (error == 0 && std::ferror(stdout)) error = errno != 0 ? errno : EIO;
+    errno = 0;
+    if (std::fclose(stdout) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+    return error;
+}
+
+int KPlatformReadOpenError(const char* path) {
+    if (!path || !*path) return ENOENT;
+    const std::string native = KPlatformNativePath(path);
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+    // Not waiting for the writer of a pipe; nothing is read.
+    const int file = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) return errno;
+    close(file);
+    return 0;
 }
 
 int KPlatformTruncate(FILE* file, int64_t size) {

@@ -5,6 +5,18 @@
 #include <cstdio>
 #include <memory>
 
+// Puts the null device on each of standard input, output and error that the process was started
+// with closed: a file it opens would take that number, and what is printed would go into it.
+// It is opened the wrong way round (output for reading), so that a use still fails.
+void KPlatformHoldClosedStandardStreams();
+// Writes out and closes standard output: 0 when all that was printed went out, else the
+// system's error number (a full disk, a closed stream).
+int KPlatformCloseStandardOutput();
+
+// Why the file named could not be opened for reading, asked again: the system's error number
+// (EISDIR for a folder), 0 when it opens now.
+int KPlatformReadOpenError(const char* path);
+
 // Sets the size of the file behind an open stream; 0 on success.
 int KPlatformTruncate(FILE* file, int64_t size);
 // True when the open stream is a folder (which the C runtime here opens for reading).

@@ -149,7 +149,7 @@ TEST(KQovFieldFileExactValues, EmptyFileIsRefused) {
                              : f.FieldFileOpenFile(name.c_str(), false, false, nullptr);
         EXPECT_FALSE(opened);
         EXPECT_EQ(f.GetLastErrorID(), KQovFieldFile::eFileCorrupted);
-        EXPECT_EQ(std::string(f.GetLastErrorString()), "File is corrupted " + name);
+        EXPECT_EQ(std::string(f.GetLastErrorString()), "File is corrupted: " + name);
     }
     EXPECT_EQ(ReadAll(name), "");
 }

@@ -65,7 +65,7 @@ TEST(KQovFieldFileFraming, NamesAndProjectFolder) {
     // regard to case, as on the system the files come from).
     EXPECT_EQ(ReadSimple(tmp / "scene.QOV"), "v");
     EXPECT_EQ(ReadSimple(tmp / "nothere.QOV"),
-              "open: Unable to open file " + (tmp / "nothere.QOV"));
+              "open: File not opened: " + (tmp / "nothere.QOV") + ": No such file or directory");
 
     // A project folder with only Project.bin is read in place of the file.
     WriteSimple(tmp / "p.qov", true, "outer");
@@ -161,7 +161,7 @@ TEST(KQovFieldFileFraming, VersionsAndFirstLines) {
                  "QOV file version 7.0.0 is not supported in this product");
     WriteAll(tmp / "h.qov", "no banner\nA: 1\n");
     EXPECT_FALSE(seven.Open((tmp / "h.qov").c_str(), false, true, nullptr));
-    EXPECT_STREQ(seven.GetLastErrorString(), ("File is corrupted " + (tmp / "h.qov")).c_str());
+    EXPECT_STREQ(seven.GetLastErrorString(), ("File is corrupted: " + (tmp / "h.qov")).c_str());
     WriteAll(tmp / "h.qov", "A: 1\n");
     EXPECT_TRUE(seven.FieldFileOpenFile((tmp / "h.qov").c_str(), false, true, nullptr));
     EXPECT_EQ(seven.GetFileVersion(), 1000);

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "common/TempTestFolder.h"
+
 namespace {
 
 std::string TempName(const char* tag) {
@@ -107,11 +109,13 @@ TEST(KFileStream, WrittenFilesReplaceTheOldOneOnlyWhenWhole) {
                   " does not exist");
 }
 
-// A new file the system refuses is told by the system's reason, for that name only: here no
-// descriptor is left, in a child whose limit is lowered (the calls made once before, so that a
-// sanitizer's type checks, which need a descriptor, have seen them).
+// A new file (or a read) the system refuses is told by the system's reason, for that name only:
+// here no descriptor is left, in a child whose limit is lowered (the calls made once before, so
+// that a sanitizer's type checks, which need a descriptor, have seen them).
 TEST(KFileStream, CreateProblemsTellTheSystemsReason) {
     const std::string target = TempName("nofd"), other = TempName("other");
+    const std::string readable = TempName("readable");
+    WriteBytes(readable, "x");
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -122,9 +126,11 @@ TEST(KFileStream, CreateProblemsTellTheSystemsReason) {
         getrlimit(RLIMIT_NOFILE, &limit);
         limit.rlim_cur = rlim_t(dup(0));
         close(int(limit.rlim_cur));
+        const std::string unread = "File not opened: " + readable + ": Too many open files";
         _exit(setrlimit(RLIMIT_NOFILE, &limit) != 0 || s.Open(target.c_str(), "wb")         ? 10
               : KCreateFileProblem(target.c_str()) != "too many open files"                 ? 11
               : KCreateFileProblem(other.c_str()) != "the folder does not accept new files" ? 12
+              : KOpenForReadError(readable.c_str()) != unread                               ? 13
                                                                                             : 0);
     }
     int status = 0;
@@ -132,12 +138,21 @@ TEST(KFileStream, CreateProblemsTellTheSystemsReason) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     struct stat st;
     EXPECT_NE(stat(target.c_str(), &st), 0);
+    std::remove(readable.c_str());
 }
 
 TEST(KFileStream, FolderDoesNotOpen) {
     KFileStream s;
     EXPECT_FALSE(s.Open(::testing::TempDir().c_str(), "rb"));
     EXPECT_FALSE(s.IsOpen());
+    // Why a read could not open a name says the system's cause.
+    const std::string folder = ::testing::TempDir(), missing = TempName("gone");
+    EXPECT_EQ(KOpenForReadError(folder.c_str()), "File not opened: " + folder + ": it is a folder");
+    EXPECT_EQ(KOpenForReadError(missing.c_str()),
+              "File not opened: " + missing + ": No such file or directory");
+    EXPECT_EQ(KOpenForReadError((missing + "/x").c_str()),
+              "File not opened: " + missing + "/x: No such file or directory");
+    EXPECT_EQ(KOpenForReadError("/dev/null"), "Cannot read \"/dev/null\": not a regular file");
 }
 
 // Devices and pipes are not read: their reads may never end, and opening a pipe for reading
@@ -219,13 +234,26 @@ TEST(KFileStream, LongPrintfAndLongNames) {
     s.Close();
     KRemoveFile(name.c_str());
     EXPECT_FALSE(s.Open(std::string(1024, 'a').c_str(), "w+b"));
-    EXPECT_TRUE(KFitsWideName(std::string(1023, 'a').c_str()));
-    std::string accents;
-    for (int i = 0; i < 1000; ++i) accents += "\xc3\xa9";  // 2,000 bytes, 1,000 units
-    EXPECT_TRUE(KFitsWideName(accents.c_str()));
-    std::string emoji;
-    for (int i = 0; i < 512; ++i) emoji += "\xf0\x9f\x98\x80";  // surrogate pairs: 1,024 units
-    EXPECT_FALSE(KFitsWideName(emoji.c_str()));
+    // A path is as long as the system takes: 1,500 characters in folders of 200 are written,
+    // past its bound the system refuses it.
+    TempTestFolder folder("kfsdeep");
+    std::string deep = folder.path();
+    while (deep.size() < 1300) {
+        deep += "/" + std::string(200, 'd');
+        ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+    }
+    const std::string longPath = deep + "/" + std::string(1500 - deep.size() - 1, 'f');
+    ASSERT_TRUE(s.Open(longPath.c_str(), "wb"));
+    EXPECT_EQ(s.Write("x", 1), 1u);
+    EXPECT_TRUE(s.Commit());
+    EXPECT_TRUE(s.Open(longPath.c_str(), "rb"));
+    s.Close();
+    EXPECT_EQ(KRemoveFile(longPath.c_str()), 0);
+    std::string tooLong = deep;
+    while (tooLong.size() <= 4096) tooLong += "/" + std::string(200, 'd');
+    EXPECT_FALSE(s.Open((tooLong + "/f").c_str(), "rb"));
+    EXPECT_EQ(KOpenForReadError((tooLong + "/f").c_str()),
+              "File not opened: " + tooLong + "/f: File name too long");
 }
 
 }  // namespace

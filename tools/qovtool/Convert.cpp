@@ -35,6 +35,7 @@
 #include "tools/qovtool/Formats.h"
 #include "tools/qovtool/Read.h"
 #include "tools/qovtool/Skeleton.h"
+#include "tools/qovtool/Streams.h"
 
 namespace {
 
@@ -47,14 +48,14 @@ const struct {
                 {"brd", 15}, {"dxf", 16}, {"3ds", 17}, {"obj", 18}};
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] "
-                 "[--password P] [--skeleton FILE]\n");
+    QovToolSay(
+        "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] "
+        "[--password P] [--skeleton FILE]\n");
     return 2;
 }
 
 int Fail(const std::string& file, const std::string& text) {
-    std::fprintf(stderr, "qovtool: %s: %s\n", file.c_str(), text.c_str());
+    QovToolSay("qovtool: %s: %s\n", file.c_str(), text.c_str());
     return 1;
 }
 
@@ -102,8 +103,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         } else if (arg == "--ascii" || arg == "--binary" || arg == "--encrypted" || arg == "--v5") {
             // Two kinds of QOV file: one would be passed over.
             if (kindGiven && arg != flag) {
-                std::fprintf(stderr, "qovtool: %s and %s cannot be given together\n", flag,
-                             argv[i]);
+                QovToolSay("qovtool: %s and %s cannot be given together\n", flag, argv[i]);
                 return 2;
             }
             flag = argv[i];
@@ -160,6 +160,9 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
             }
         return false;
     };
+    // Nothing is printed into a file the conversion writes (/dev/stderr, or what the shell
+    // sent a stream to).
+    QovToolAvoidStreamsOf(written);
     std::string target;
     // A file written beside the output that is the output under another name (an Acclaim pair
     // linked into one file) would end as one of the two.
@@ -184,7 +187,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         return Fail(out, target + " is the same file as the skeleton " + skeleton +
                              "; nothing was read or written");
 
-    QovToolProgress progress(KPlatformIsTerminal(stderr));
+    QovToolProgress progress(KPlatformIsTerminal(stderr) && QovToolMessageStream() == stderr);
     std::unique_ptr<KStreamOptions> readOptions;
     if (readId <= 2) {
         // Initialize opened the file: the one open that the read is watched from.
@@ -232,14 +235,6 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     // A QOV file is read from while it is open; a change to it up to the moment the new file
     // would take its place refuses the write.
     exporter.SetSource(readId <= 2 ? &importer : nullptr);
-    // The status line never goes into the output: a file written is standard output when the
-    // name leads to it (/dev/stdout, /dev/fd/1) or the shell sent standard output to that file.
-    auto writesStandardOutput = [&written] {
-        for (const std::string& file : written)
-            if (KPlatformIsStandardOutput(file.c_str())) return true;
-        return false;
-    };
-    bool statusToStderr = writesStandardOutput();
     const int told = progress.GetErrorCount();
     const bool ok = exporter.Export(scene, options.get());
     progress.End();
@@ -257,9 +252,10 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         return Fail(failed, text);
     }
     stage.written = true;
+    // A file made by the write may be a stream's file only now.
+    QovToolAvoidStreamsOf(written);
     QovToolPrintWarnings(out, exporter.GetStatusText());
-    statusToStderr = statusToStderr || writesStandardOutput();
-    std::fprintf(statusToStderr ? stderr : stdout, "%s -> %s\n", in, out);
+    if (std::FILE* status = QovToolStatusStream()) std::fprintf(status, "%s -> %s\n", in, out);
     return 0;
 }
 
@@ -272,8 +268,8 @@ int QovToolConvert(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         // The new file is whole and in place: what ran short came after it.
         if (stage.written) {
-            std::fprintf(stderr, "qovtool: %s: warning: out of memory once it was written\n",
-                         stage.out.c_str());
+            QovToolSay("qovtool: %s: warning: out of memory once it was written\n",
+                       stage.out.c_str());
             return 0;
         }
         // Everything the conversion held is gone by now, an unfinished new file with it: the

@@ -4,10 +4,11 @@
 #include <string>
 #include <unordered_map>
 
-#include "foundation/KLocale.h"
 #include "fieldfile/KQovFieldFile.h"
 #include "fieldfile/KQovFieldReader.h"
+#include "foundation/KLocale.h"
 #include "tools/qovtool/Commands.h"
+#include "tools/qovtool/Streams.h"
 
 namespace {
 
@@ -69,19 +70,19 @@ std::string VersionText(int version) {
 
 int QovToolDump(int argc, char** argv) {
     if (argc != 1) {
-        std::fprintf(stderr, "usage: qovtool dump FILE\n");
+        QovToolSay("usage: qovtool dump FILE\n");
         return 2;
     }
     KQovFieldFile file;
     KQovHeaderInfo info;
     if (!file.FieldFileOpenFile(argv[0], false, false, &info)) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
         return 1;
     }
     // Part 0 is parsed before anything is printed, so a file that is no QOV file gives only
     // the error.
     if (!file.FieldFileSelectPart(0)) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
         return 1;
     }
     file.Finish();
@@ -103,8 +104,7 @@ int QovToolDump(int argc, char** argv) {
     std::printf("Parts: %d\n", file.GetPartCount());
     for (int part = 0; part < file.GetPartCount(); ++part) {
         if (!file.FieldFileSelectPart(part)) {
-            std::fprintf(stderr, "qovtool: %s: part %d: %s\n", argv[0], part,
-                         file.GetLastErrorString());
+            QovToolSay("qovtool: %s: part %d: %s\n", argv[0], part, file.GetLastErrorString());
             return 1;
         }
         std::printf("\nPart %d, version %s%s\n", part,

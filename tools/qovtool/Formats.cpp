@@ -1,4 +1,5 @@
 #include "tools/qovtool/Formats.h"
+#include "tools/qovtool/Streams.h"
 
 #include "io/KQovReader.h"
 
@@ -61,13 +62,13 @@ const char* QovToolDescribe(int readingId) {
 }
 
 int QovToolRefuseQovFlag(const char* flag, const std::string& why) {
-    std::fprintf(stderr, "qovtool: %s is for QOV files only, and %s\n", flag, why.c_str());
+    QovToolSay("qovtool: %s is for QOV files only, and %s\n", flag, why.c_str());
     return 2;
 }
 
 bool QovToolCheckReadable(const std::string& name) {
     if (QovToolReadingIdOf(name) >= 0) return true;
-    std::fprintf(stderr, "qovtool: %s: no reader for this extension\n", name.c_str());
+    QovToolSay("qovtool: %s: no reader for this extension\n", name.c_str());
     return false;
 }
 

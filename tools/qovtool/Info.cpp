@@ -30,6 +30,7 @@
 #include "tools/qovtool/Formats.h"
 #include "tools/qovtool/Read.h"
 #include "tools/qovtool/Skeleton.h"
+#include "tools/qovtool/Streams.h"
 
 namespace {
 
@@ -76,10 +77,10 @@ void Collect(KQovNode* node, std::vector<KQovNode*>& out) {
 bool PrintQovHeader(const char* file, KQovImporter& importer) {
     // The reader of the importer knows the layout; a second one reads the header again.
     KQovReaderQov reader(nullptr, nullptr);
-    reader.FileOpen(file);
-    std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+    std::unique_ptr<KStreamOptionsQov> options(
+        reader.FileOpen(file) ? reader.ReadHeaderInfo(nullptr, true) : nullptr);
     if (!options) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", file, reader.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", file, reader.GetLastErrorString());
         return false;
     }
     int major, minor, revision;
@@ -225,12 +226,12 @@ int QovToolInfo(int argc, char** argv) {
     importer.SetPassword(password);
     // Initialize opens a QOV file itself: the one open that its read is watched from.
     if (!importer.Initialize(file) || (id > 2 && !importer.CreateReader())) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return 1;
     }
     std::string skeleton, error;
     if (!QovToolFindSkeleton(file, importer.GetFileFormat(), chosenSkeleton, skeleton, error)) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", file, error.c_str());
+        QovToolSay("qovtool: %s: %s\n", file, error.c_str());
         return 1;
     }
     std::printf("format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));

@@ -13,6 +13,7 @@
 #include "scene/KQovObjectManager.h"
 #include "tools/qovtool/Formats.h"
 #include "tools/qovtool/Skeleton.h"
+#include "tools/qovtool/Streams.h"
 
 void QovToolProgress::Show(const char* text, float percent) {
     const int whole = std::isfinite(percent) ? int(percent) : 0;
@@ -45,8 +46,8 @@ void QovToolProgress::Install(KStreamOptions& options, const std::string& file) 
         End();
         if (title && std::strcmp(title, "Error") == 0) ++mErrors;
         // A message's own closing line breaks would leave blank lines.
-        std::fprintf(stderr, "qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",
-                     KString(text ? text : "").Trim(0).Buffer());
+        QovToolSay("qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",
+                   KString(text ? text : "").Trim(0).Buffer());
         return answer;
     });
 }
@@ -57,8 +58,7 @@ void QovToolPrintWarnings(const char* file, const KString& status) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         if (end > start)
-            std::fprintf(stderr, "qovtool: %s: warning: %s\n", file,
-                         text.substr(start, end - start).c_str());
+            QovToolSay("qovtool: %s: warning: %s\n", file, text.substr(start, end - start).c_str());
         start = end + 1;
     }
 }
@@ -75,7 +75,7 @@ KQovObjectManager& QovToolNewManager() {
 bool QovToolReadQov(KQovImporter& importer, KQovScene* scene, const char* file) {
     importer.GetTakeCount();  // the take list (and the password) go into the read options
     if (!importer.Import(scene, nullptr)) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", file, importer.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", file, importer.GetLastErrorString());
         return false;
     }
     QovToolPrintWarnings(file, importer.GetStatusText());
@@ -89,7 +89,7 @@ std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQov
                                                 std::vector<std::string>* otherFilesRead) {
     fileRate = 0.0;
     auto fail = [](const std::string& name, const std::string& text) {
-        std::fprintf(stderr, "qovtool: %s: %s\n", name.c_str(), text.c_str());
+        QovToolSay("qovtool: %s: %s\n", name.c_str(), text.c_str());
         return nullptr;
     };
     std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(readId, &manager));

@@ -9,13 +9,14 @@
 #include "io/KQovFormatFactory.h"
 #include "io/KQovReader.h"
 #include "tools/qovtool/Formats.h"
+#include "tools/qovtool/Streams.h"
 
 bool QovToolSkeletonFlagApplies(const char* file, const char* chosen) {
     if (!chosen || QovToolReadingIdOf(file) == kQovToolAmcReader) return true;
-    std::fprintf(stderr,
-                 "qovtool: --skeleton is for Acclaim motion (.amc) input only, and %s is not an "
-                 "AMC file\n",
-                 file);
+    QovToolSay(
+        "qovtool: --skeleton is for Acclaim motion (.amc) input only, and %s is not an "
+        "AMC file\n",
+        file);
     return false;
 }
 

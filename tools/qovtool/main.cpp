@@ -5,11 +5,16 @@
 
 #include "KQovVersion.h"
 #include "animation/KFCurveSettings.h"
+#include "platform/KPlatformFile.h"
 #include "platform/KPlatformSignals.h"
+#include "platform/KPlatformStdio.h"
 #include "tools/qovtool/Commands.h"
 #include "tools/qovtool/Formats.h"
+#include "tools/qovtool/Streams.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int RunCommand(int argc, char** argv) {
     if (argc < 2) {
         QovToolPrintUsage(stderr);
         return 2;
@@ -36,11 +41,29 @@ int main(int argc, char** argv) {
         if (std::strcmp(command, "convert") == 0) return QovToolConvert(argc - 2, argv + 2);
     } catch (const std::bad_alloc&) {
         // convert tells what it was reading or writing; the others read one file.
-        std::fprintf(stderr, "qovtool: %s: Out of memory while reading %s\n",
-                     argc > 2 ? argv[2] : "", argc > 2 ? argv[2] : "");
+        QovToolSay("qovtool: %s: Out of memory while reading %s\n", argc > 2 ? argv[2] : "",
+                   argc > 2 ? argv[2] : "");
         return 1;
     }
-    std::fprintf(stderr, "qovtool: unknown command \"%s\"\n", command);
+    QovToolSay("qovtool: unknown command \"%s\"\n", command);
     QovToolPrintUsage(stderr);
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A stream the shell closed (>&-) would be the number of the next file opened.
+    KPlatformHoldClosedStandardStreams();
+    int code = RunCommand(argc, argv);
+    // What was printed and could not be written (a full disk, a closed stream) fails the run,
+    // but for a conversion's status line: its output is in place by then.
+    if (const int error = KPlatformCloseStandardOutput()) {
+        const bool converted = code == 0 && std::strcmp(argv[1], "convert") == 0;
+        if (std::FILE* messages = QovToolMessageStream(); messages && messages != stdout)
+            std::fprintf(messages, "qovtool: %sstandard output: %s\n", converted ? "warning: " : "",
+                         KPlatformErrorText(error).c_str());
+        if (!converted && code == 0) code = 1;
+    }
+    return code;
 }

@@ -236,20 +236,101 @@ TEST_F(QovTool, CommandLine) {
 TEST_F(QovTool, InfoFailuresAreToldClearly) {
     std::ofstream(mTemp / "broken.bvh") << "HIERARCHY\nROOT hips\n{\n";
     std::ofstream(mTemp / "empty.qov") << "";
+    for (const char* folder : {"folder.obj", "folder.qov", "folder.c3d", "lib.mtl"})
+        ASSERT_EQ(mkdir((mTemp / folder).c_str(), 0700), 0);
+    std::ofstream(mTemp / "lib.obj") << "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    std::ofstream(mTemp / "denied.bvh") << ReadFile(Data("bvh/sinusoidal.bvh"));
+    chmod((mTemp / "denied.bvh").c_str(), 0);
+    const auto opened = [&](const std::string& name, const std::string& why) {
+        return "qovtool: " + name + ": File not opened: " + name + ": " + why + "\n";
+    };
+    const std::string missing = "No such file or directory";
     struct Case {
         std::string file;
         std::string error;  // the start of stderr
+        bool whole;         // the error is all of stderr
+        int status;
     } cases[] = {
-        {mTemp / "missing.bvh", "qovtool: " + mTemp / "missing.bvh" + ": "},
-        {mTemp / "broken.bvh", "qovtool: " + mTemp / "broken.bvh" + ": "},
-        {mTemp / "empty.qov", "qovtool: " + mTemp / "empty.qov" + ": "},
-        {Data("trc/Truncated.trc"), "qovtool: " + Data("trc/Truncated.trc") + ": "},
+        {mTemp / "missing.bvh", opened(mTemp / "missing.bvh", missing), true, 1},
+        {mTemp / "missing.qov", opened(mTemp / "missing.qov", missing), true, 1},
+        {mTemp / "folder.obj", opened(mTemp / "folder.obj", "it is a folder"), true, 1},
+        {mTemp / "folder.qov", opened(mTemp / "folder.qov", "it is a folder"), true, 1},
+        {mTemp / "folder.c3d", opened(mTemp / "folder.c3d", "it is a folder"), true, 1},
+        {mTemp / "broken.bvh", "qovtool: " + mTemp / "broken.bvh" + ": ", false, 1},
+        {mTemp / "empty.qov",
+         "qovtool: " + mTemp / "empty.qov" + ": File is corrupted: " + mTemp / "empty.qov" + "\n",
+         true, 1},
+        {Data("trc/Truncated.trc"), "qovtool: " + Data("trc/Truncated.trc") + ": ", false, 1},
+        // A library that is a folder is no file: a warning, as for one that is missing.
+        {mTemp / "lib.obj",
+         "qovtool: " + mTemp / "lib.obj" +
+             ": warning: Unable to load material library \"lib.mtl\": it is a folder\n",
+         true, 0},
     };
     for (const Case& c : cases) {
         const Result result = Qovtool({"info", c.file});
-        EXPECT_EQ(result.status, 1) << c.file << "\n" << result.out;
+        EXPECT_EQ(result.status, c.status) << c.file << "\n" << result.out;
+        if (c.whole) {
+            EXPECT_EQ(result.err, c.error);
+        }
         EXPECT_EQ(result.err.rfind(c.error, 0), 0u) << result.err;
-        EXPECT_GT(result.err.size(), c.error.size() + 1) << "no reason given: " << result.err;
+        EXPECT_GT(result.err.size(), c.error.size() - 1) << "no reason given: " << result.err;
+    }
+    // A file not allowed, for a user the system checks.
+    if (geteuid() != 0) {
+        EXPECT_EQ(Qovtool({"info", mTemp / "denied.bvh"}).err,
+                  opened(mTemp / "denied.bvh", "Permission denied"));
+    }
+}
+
+// What is printed never goes into a file written, and what could not be printed is no success.
+TEST_F(QovTool, StandardStreams) {
+    const std::string in = Data("c3d/MyCube.c3d"), qov = Source("samples/scene.qov");
+    ASSERT_EQ(Qovtool({"convert", in, mTemp / "plain.trc"}).status, 0);
+    const std::string plain = ReadFile(mTemp / "plain.trc");
+    ASSERT_FALSE(plain.empty());
+    ASSERT_EQ(symlink("/dev/stderr", (mTemp / "se.trc").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/stdout", (mTemp / "so.trc").c_str()), 0);
+    const std::string full = "qovtool: standard output: No space left on device\n",
+                      closed = "qovtool: standard output: Bad file descriptor\n";
+    struct Case {
+        std::string script;  // run by sh with $0 qovtool, $1 the input, $2 the folder
+        int status;
+        std::string out, err;
+        std::string written;  // a file in the folder that must hold the output alone
+    } cases[] = {
+        {"\"$0\" info \"$1\" >/dev/full", 1, "", full, ""},
+        {"\"$0\" info \"$1\" >&-", 1, "", closed, ""},
+        {"\"$0\" dump \"$1\" >/dev/full", 1, "", full, ""},
+        {"\"$0\" dump \"$1\" >&-", 1, "", closed, ""},
+        {"\"$0\" help >/dev/full", 1, "", full, ""},
+        {"\"$0\" --version >&-", 1, "", closed, ""},
+        // The status line of a conversion comes once its output is in place: not written, it
+        // is a warning.
+        {"\"$0\" convert \"$1\" \"$2/full.trc\" >/dev/full", 0, "",
+         "qovtool: warning: standard output: No space left on device\n", "full.trc"},
+        {"\"$0\" convert \"$1\" \"$2/closed.trc\" >&-", 0, "",
+         "qovtool: warning: standard output: Bad file descriptor\n", "closed.trc"},
+        // An output that is standard error, or both streams: nothing else goes into it.
+        {"\"$0\" convert \"$1\" \"$2/se.trc\" 2>&1 | cat >\"$2/got1.trc\"", 0, "", "", "got1.trc"},
+        {"\"$0\" convert \"$1\" \"$2/se.trc\" 2>\"$2/got2.trc\"", 0,
+         "-> " + mTemp / "se.trc" + "\n", "", "got2.trc"},
+        {"\"$0\" convert \"$1\" \"$2/so.trc\" >\"$2/got3.trc\" 2>&1", 0, "", "", "got3.trc"},
+        {"\"$0\" convert \"$1\" \"$2/got4.trc\" 2>\"$2/got4.trc\"", 0,
+         "-> " + mTemp / "got4.trc" + "\n", "", "got4.trc"},
+    };
+    for (const Case& c : cases) {
+        const std::string file =
+            c.script.rfind("\"$0\" dump", 0) == 0 || c.script.rfind("\"$0\" info", 0) == 0 ? qov
+                                                                                           : in;
+        const Result result = RunProgram("sh", {"-c", c.script, Tool(), file, mTemp.path()});
+        EXPECT_EQ(result.status, c.status) << c.script;
+        // The status line names the input first.
+        EXPECT_EQ(result.out, c.out.empty() ? "" : file + " " + c.out) << c.script;
+        EXPECT_EQ(result.err, c.err) << c.script;
+        if (!c.written.empty()) {
+            EXPECT_EQ(ReadFile(mTemp / c.written), plain) << c.script;
+        }
     }
 }
 

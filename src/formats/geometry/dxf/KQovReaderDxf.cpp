@@ -78,8 +78,7 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
 
     std::string text;
     if (!LoadText(text)) {
-        mError.SetErrorWithText(eFileNotOpened,
-                                ("File not opened: " + std::string(mFileName.Buffer())).c_str());
+        mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(mFileName.Buffer()).c_str());
         return false;
     }
     if (KTextLineReader::IsWideText(std::string_view(text).substr(0, 64))) {

@@ -54,7 +54,11 @@ constexpr size_t kMaxLibraryBytes = size_t(64) << 20;
 int ReadWholeFile(const char* path, std::string& text) {
     KFileStream file;
     errno = 0;
-    if (!file.Open(path, "rb")) return errno ? errno : ENOENT;
+    if (!file.Open(path, "rb")) {
+        // A folder opens, and the stream refuses it without a word of the system.
+        if (KIsFolder(path)) return EISDIR;
+        return errno ? errno : ENOENT;
+    }
     char buffer[65536];
     text.clear();
     while (uint32_t n = file.Read(buffer, sizeof buffer)) {
@@ -78,6 +82,7 @@ bool SystemCause(int error) {
 // Why a material library was not loaded, as the end of a sentence.
 std::string LibraryProblem(int error) {
     if (error == ENOENT || error == ENOTDIR) return "not found";
+    if (error == EISDIR) return "it is a folder";
     if (error == EFBIG) return "larger than 64 MB";
     std::string text = KPlatformErrorText(error);
     if (!text.empty()) text[0] = KToLower(text[0]);

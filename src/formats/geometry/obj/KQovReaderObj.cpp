@@ -68,8 +68,7 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
     const KObjParser::EResult result = mParser.ReadFile(mFileName.Buffer());
     mStatus += mParser.GetStatus().c_str();
     if (result == KObjParser::eNotOpened) {
-        mError.SetErrorWithText(eFileNotOpened,
-                                (std::string("File not opened: ") + mFileName.Buffer()).c_str());
+        mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(mFileName.Buffer()).c_str());
         return false;
     }
     if (result == KObjParser::eLibraryNotRead) {

@@ -141,7 +141,8 @@ TEST(DxfScene, ReaderAndWriterFailures) {
     EXPECT_FALSE(reader.Read(scene, nullptr));
     EXPECT_EQ(reader.GetLastErrorID(), KQovReader::eFileNotOpened);
     EXPECT_FALSE(reader.FileOpen((out / "missing.dxf").c_str()));
-    EXPECT_EQ(std::string(reader.GetLastErrorString()), "File not opened: " + out / "missing.dxf");
+    EXPECT_EQ(std::string(reader.GetLastErrorString()),
+              "File not opened: " + out / "missing.dxf" + ": No such file or directory");
     ASSERT_TRUE(reader.FileOpen((out / "cut.dxf").c_str()));
     KStreamOptionsObj other;
     EXPECT_FALSE(reader.Read(scene, &other));

@@ -1,0 +1,19 @@
+#pragma once
+// Where qovtool prints: messages on stderr and the status line on stdout, but never into a file
+// that a conversion writes. A stream that is such a file (the output named /dev/stderr, or the
+// shell's redirection of it to the output) gets nothing; what it would carry goes to the other
+// stream, or nowhere when both are written.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Marks the standard streams that are one of `files`, which the conversion writes; a stream
+// marked stays marked.
+void QovToolAvoidStreamsOf(const std::vector<std::string>& files);
+// The stream for messages: stderr, stdout when stderr is written, else null.
+std::FILE* QovToolMessageStream();
+// The stream for the status line: stdout, stderr when stdout is written, else null.
+std::FILE* QovToolStatusStream();
+// Prints on the message stream.
+void QovToolSay(const char* format, ...) __attribute__((format(printf, 1, 2)));
