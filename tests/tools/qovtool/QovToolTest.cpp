@@ -105,6 +105,13 @@ TEST_F(QovTool, CommandLine) {
     // A link to standard output gets the file's bytes alone: the status line goes to stderr.
     ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "plain.bvh"}).status, 0);
     ASSERT_EQ(symlink("/dev/stdout", (mTemp / "so.bvh").c_str()), 0);
+    // A path as long as the system takes: 1,500 characters in folders of 200.
+    std::string deep = mTemp.path();
+    while (deep.size() < 1300) {
+        deep += "/" + std::string(200, 'd');
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    }
+    const std::string longOut = deep + "/" + std::string(1500 - deep.size() - 5, 'o') + ".bvh";
     // A flag that would do nothing for the files named is refused, naming it.
     auto unused = [](const std::string& flag, const std::string& why) {
         return "qovtool: " + flag + " is for QOV files only, and " + why + "\n";
@@ -180,6 +187,7 @@ TEST_F(QovTool, CommandLine) {
          "",
          "qovtool: --encrypted and --binary cannot be given together\n"},
         {{"convert", bvh, slashed}, 0, bvh + " -> " + slashed + "\n", ""},
+        {{"convert", bvh, longOut}, 0, bvh + " -> " + longOut + "\n", ""},
         {{"convert", mTemp / "lit\\name.bvh", mTemp / "lit.bvh"},
          0,
          mTemp / "lit\\name.bvh" + " -> " + mTemp / "lit.bvh" + "\n",
@@ -216,6 +224,7 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_FALSE(Exists(mTemp / "out.qov"));
     EXPECT_EQ(ReadFile(inSub), "kept");
     EXPECT_EQ(ReadFile(slashed), ReadFile(mTemp / "plain.bvh"));
+    EXPECT_EQ(ReadFile(longOut), ReadFile(mTemp / "plain.bvh"));
     EXPECT_EQ(ReadFile(mTemp / "lit.bvh"), ReadFile(mTemp / "plain.bvh"));
     EXPECT_EQ(ReadFile(mTemp / "wood.tga"), "oak");
     EXPECT_FALSE(Exists(mTemp / "sub/wood.tga"));
