@@ -212,6 +212,12 @@ void ClearErrors3ds(Context3ds& ctx) {
     ctx.Clear();
 }
 
+bool HasError3ds(const Context3ds& ctx, int code) {
+    for (int i = 0; i < ctx.ErrorCount(); ++i)
+        if (ctx.ErrorAt(i).code == code) return true;
+    return false;
+}
+
 File3ds* FindFileByName3ds(Context3ds& ctx, const char* name) {
     if (!name) return nullptr;
     for (int i = 0; i < ctx.slotCount; ++i) {

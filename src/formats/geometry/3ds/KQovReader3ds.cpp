@@ -134,10 +134,7 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
 }
 
 bool KQovReader3ds::OutOfMemory(const std::string& name) {
-    bool noMemory = false;
-    for (int i = 0; i < mCtx.ErrorCount(); ++i)
-        noMemory = noMemory || mCtx.ErrorAt(i).code == ERR_NO_MEM;
-    if (!noMemory) return false;
+    if (!HasError3ds(mCtx, ERR_NO_MEM)) return false;
     // As memory running out is told for every file read.
     try {
         mError.SetErrorWithText(eUnidentifiedError, ("Out of memory while reading " + name).c_str());

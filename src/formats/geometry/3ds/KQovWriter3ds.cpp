@@ -83,10 +83,7 @@ bool KQovWriter3ds::FileCreate(const char* fileName) {
     mFileName = fileName;
     mFile = OpenFile3ds(mCtx, fileName, "wb");
     if (!mFile) {
-        bool noMemory = false;
-        for (int i = 0; i < mCtx.ErrorCount(); ++i)
-            noMemory = noMemory || mCtx.ErrorAt(i).code == ERR_NO_MEM;
-        if (noMemory)
+        if (HasError3ds(mCtx, ERR_NO_MEM))
             SetOutOfMemory();
         else
             mError.SetErrorWithText(eFileNotCreated, KCreateFileError(fileName).c_str());
@@ -262,18 +259,12 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
         // Memory running out and a refused disk are told as every writer tells them (the
         // exporter adds the file and, when there was room, the cause); anything else by the
         // toolkit's first message.
-        bool diskFull = false, noMemory = false;
-        const char* what = nullptr;
-        for (int i = 0; i < mCtx.ErrorCount(); ++i) {
-            if (!what) what = mCtx.ErrorAt(i).message;
-            diskFull = diskFull || mCtx.ErrorAt(i).code == ERR_WRITING_FILE;
-            noMemory = noMemory || mCtx.ErrorAt(i).code == ERR_NO_MEM;
-        }
+        const char* what = mCtx.ErrorCount() > 0 ? mCtx.ErrorAt(0).message : nullptr;
         if (mCtx.badNumber)
             mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
-        else if (noMemory)
+        else if (HasError3ds(mCtx, ERR_NO_MEM))
             SetOutOfMemory();
-        else if (diskFull)
+        else if (HasError3ds(mCtx, ERR_WRITING_FILE))
             mError.SetError(eOutOfDiskSpace);
         else if (what)
             mError.SetErrorWithText(eUnidentifiedError,
