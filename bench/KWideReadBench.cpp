@@ -4,8 +4,9 @@
 //   skeleton read alone and the pair read (counters asf_s and amc_s: the motion should cost
 //   little more than its skeleton);
 // - an HTR chain of N segments, two frames;
-// - a TRC of N markers that all carry one label, side by side with one of N labels
-//   (ratio_min: numbering the repeats should cost little beyond the read);
+// - a TRC of N markers that all carry one label, and one whose markers carry M1 and M100000 in
+//   turn, each side by side with one of N labels (ratio_min: numbering the repeats should cost
+//   little beyond the read);
 // - a DXF drawing of nested blocks (259 models per top-level insert, each with materials) made
 //   into a version-5 and a
 //   version-6 QOV file by qovtool, each read and written as OBJ (v5_s, v6_s: the version-5 read
@@ -133,14 +134,15 @@ void BM_HtrChainRead(benchmark::State& state) {
 }
 BENCHMARK(BM_HtrChainRead)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(2);
 
-// N markers over two frames, each labelled `label`, or M0 .. M(n-1) when it is empty.
-void WriteMarkers(const std::string& path, int markers, const std::string& label) {
+// N markers over two frames, labelled with `labels` in turn, or M0 .. M(n-1) when it is empty.
+void WriteMarkers(const std::string& path, int markers, const std::vector<std::string>& labels) {
     std::ofstream out(path, std::ios::binary);
     out << "PathFileType\t4\t(X/Y/Z)\tm.trc\nDataRate\tCameraRate\tNumFrames\tNumMarkers\tUnits"
            "\tOrigDataRate\tOrigDataStartFrame\tOrigNumFrames\n60.0\t60.0\t2\t"
         << markers << "\tmm\t60.0\t1\t2\nFrame#\tTime";
     for (int i = 0; i < markers; ++i)
-        out << '\t' << (label.empty() ? "M" + std::to_string(i) : label) << "\t\t";
+        out << '\t' << (labels.empty() ? "M" + std::to_string(i) : labels[size_t(i) % labels.size()])
+            << "\t\t";
     out << "\n\t";
     for (int i = 1; i <= markers; ++i) out << "\tX" << i << "\tY" << i << "\tZ" << i;
     out << "\n\n";
@@ -151,23 +153,39 @@ void WriteMarkers(const std::string& path, int markers, const std::string& label
     }
 }
 
-void BM_OneLabelTrcRead(benchmark::State& state) {
+// The TRC read of N markers labelled with `labels` in turn, side by side with N labels of
+// their own.
+void RepeatedLabelsTrcRead(benchmark::State& state, const std::vector<std::string>& labels,
+                           const std::string& kind) {
     const int markers = int(state.range(0));
     const std::string tail = std::to_string(markers);
-    const std::string one = WideTempName(tail + "_one.trc");
+    const std::string repeated = WideTempName(tail + "_" + kind + ".trc");
     const std::string many = WideTempName(tail + "_many.trc");
-    WriteMarkers(one, markers, "LASI");
-    WriteMarkers(many, markers, "");
+    WriteMarkers(repeated, markers, labels);
+    WriteMarkers(many, markers, {});
     auto read = [](const std::string& file) {
         KQovObjectManager manager;
         return ReadMotion(manager, manager.CreateScene(), kTrcReader, file);
     };
-    const auto readOne = [&] { return read(one); };
+    const auto readRepeated = [&] { return read(repeated); };
     const auto readMany = [&] { return read(many); };
-    qovbench::RunSideBySide(state, readOne, readMany);
+    qovbench::RunSideBySide(state, readRepeated, readMany);
     state.SetItemsProcessed(state.iterations() * markers);
 }
+
+void BM_OneLabelTrcRead(benchmark::State& state) {
+    RepeatedLabelsTrcRead(state, {"LASI"}, "one");
+}
 BENCHMARK(BM_OneLabelTrcRead)->Arg(3000)->Arg(6000)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_LabelsInTurnTrcRead(benchmark::State& state) {
+    RepeatedLabelsTrcRead(state, {"M1", "M100000"}, "turn");
+}
+BENCHMARK(BM_LabelsInTurnTrcRead)
+    ->Arg(6000)
+    ->Arg(12000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 #ifdef QOV_QOVTOOL
 // Blocks B0 .. B(depth-1), each with three faces of colours of their own and `fan` inserts of

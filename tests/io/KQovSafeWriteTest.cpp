@@ -497,6 +497,8 @@ TEST(SafeWrite, ReadersReportTheirOwnMessageAndWhere) {
          "the drawing ends before its EOF group, line 4"},
         {"chunk.3ds", std::string("\x4d\x4d\x20\x00\x00\x00\x3d\x3d\x40\x00\x00\x00", 12),
          KQovIO::eFileCorrupted, "ERR_INVALID_CHUNK"},
+        {"short.3ds", "\x4d\x4d\x20", KQovIO::eFileCorrupted,
+         "File is corrupted: 3DS file ends within its first chunk header, at byte 3"},
         {"head.c3d", std::string(100, '\x01'), KQovIO::eFileCorrupted,
          "File is corrupted: the header cannot be read"},
         {"cut.qov", "; QOV 6.0.0 project file\nObjects:  {\n  Model\n", KQovIO::eFileCorrupted,

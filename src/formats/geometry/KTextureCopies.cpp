@@ -19,10 +19,6 @@ std::string BesideOutput(const std::string& written, const std::string& name) {
     return KCleanFileName((folder + name).c_str()).Buffer();
 }
 
-std::string TargetBeside(const char* path, const char* written, const char* name) {
-    return BesideOutput(written, name ? name : KExtractFileName(path, true).Buffer());
-}
-
 std::string Upper(std::string name) {
     for (char& c : name) c = KToUpper(c);
     return name;
@@ -120,24 +116,6 @@ bool CopyNew(const char* path, const std::string& target, KPlatformNewFile& copy
     }
     return ok;
 }
-
-}  // namespace
-
-bool KCopyTextureFile(const char* path, const char* written, std::string& status,
-                      const char* name) {
-    if (!path || !written) return false;
-    const std::string target = TargetBeside(path, written, name);
-    if (KFileExists(target.c_str())) return true;
-    KPlatformNewFile copy;
-    int error = 0;
-    if (CopyNew(path, target, copy, status, status, error)) {
-        copy.Keep();
-        return true;
-    }
-    return error == EEXIST;  // made meanwhile: left as it is
-}
-
-namespace {
 
 bool SameBytes(const char* a, const char* b) {
     FILE* first = KPlatformOpenFile(a, "rb");

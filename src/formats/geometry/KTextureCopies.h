@@ -11,13 +11,6 @@
 
 #include "platform/KPlatformFile.h"
 
-// Copies `path` next to `written`, as `name` (by default its own file name), unless a file of
-// that name is there already: the copy is made new under its name, never in place of a file.
-// False, with a line added to `status`, when the source is missing or the copy fails; a failed
-// copy leaves no partial file behind.
-bool KCopyTextureFile(const char* path, const char* written, std::string& status,
-                      const char* name = nullptr);
-
 // The names a written file gives its images. An image keeps its own name unless a different
 // image already has it (in the file, or as a file beside it): it then gets the next name made
 // from its own ("wood.tga", "wood~1.tga" ...). An image of the same bytes shares a name.

@@ -1,12 +1,12 @@
 #include "formats/motion/KUniqueNameTable.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "foundation/KLocale.h"
 
 namespace {
 
-constexpr int kMaxBits = 16;
 // Suffix values are held below this, so raising them never overflows.
 constexpr uint64_t kMaxSuffix = 999999999999999999ULL;
 
@@ -16,9 +16,6 @@ bool EndsWith(const std::string& text, size_t end, const char* tail) {
 }
 
 }  // namespace
-
-KUniqueNameTable::KUniqueNameTable(int bits, int /*growStep*/)
-    : mMask(bits <= 0 ? 1u : (1u << (bits > kMaxBits ? kMaxBits : bits)) - 1u) {}
 
 size_t KUniqueNameTable::CaseHash::operator()(std::string_view text) const {
     uint64_t hash = 14695981039346656037ULL;  // FNV-1a
@@ -31,14 +28,6 @@ bool KUniqueNameTable::CaseEqual::operator()(std::string_view a, std::string_vie
     for (size_t i = 0; i < a.size(); ++i)
         if (KToLower(a[i]) != KToLower(b[i])) return false;
     return true;
-}
-
-uint32_t KUniqueNameTable::Hash(const char* text, size_t length) const {
-    // Over lower case, as names are compared.
-    uint32_t sum = 0;
-    for (size_t i = 0; i < length; ++i)
-        sum += uint32_t(int32_t(static_cast<signed char>(KToLower(text[i]))));
-    return sum & mMask;
 }
 
 std::string KUniqueNameTable::SplitName(const char* name, size_t& suffix) {
@@ -95,17 +84,46 @@ const char* KUniqueNameTable::Add(const char* name, int32_t id) {
         p = t.size();
     }
     // The first number from k whose name is free. Names are only ever added, so the numbers
-    // a search behind this stem found taken stay taken.
-    Run& run = mRuns.try_emplace(t, Run{k, k}).first->second;
-    if (k < run.from || k > run.next) run = Run{k, k};
-    uint64_t n = run.next;
-    for (;; ++n) {
+    // a search behind this stem found taken stay taken: the runs of them are stepped over.
+    Runs& runs = mRuns.try_emplace(t).first->second;
+    const auto crossed = runs.upper_bound(k);  // the first run past k
+    auto run = runs.end();                      // the run the search goes on from
+    uint64_t n = k;
+    if (crossed != runs.begin() && std::prev(crossed)->second >= k) {
+        run = std::prev(crossed);
+        n = run->second;
+    }
+    auto next = crossed;
+    for (;;) {
+        // Runs neither overlap nor touch, so the next one never starts before n.
+        if (next != runs.end() && next->first == n) {
+            n = next->second;
+            ++next;
+            continue;
+        }
         t.resize(p);
         t += std::to_string(n);
         if (!Taken(t)) break;
+        ++n;
     }
-    const char* stored = Insert(id, t);
-    run.next = n + 1;
+    // What the search went over is taken (it holds the runs it crossed); the run is made before
+    // the name is stored, so that storing it is all that may fail.
+    const bool made = run == runs.end();
+    if (made) run = runs.emplace_hint(crossed, k, n);
+    run->second = n;
+    runs.erase(crossed, next);
+    const char* stored;
+    try {
+        stored = Insert(id, t);
+    } catch (...) {
+        if (made && run->first == n) runs.erase(run);
+        throw;
+    }
+    run->second = n + 1;
+    if (next != runs.end() && next->first == n + 1) {
+        run->second = next->second;
+        runs.erase(next);
+    }
     return stored;
 }
 

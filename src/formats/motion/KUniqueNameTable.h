@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -13,10 +14,6 @@ class KUniqueNameTable {
 public:
     // Longer names are cut to this many characters.
     static constexpr size_t kMaxNameLength = 1023;
-
-    // `bits` is the width of Hash (1 for 0 bits; at most 16). The table grows with its names,
-    // whatever the grow step.
-    KUniqueNameTable(int bits, int growStep);
 
     // The stored text (valid until Clear), or null for a null or empty name.
     const char* Add(const char* name, int32_t id);
@@ -27,8 +24,6 @@ public:
     // Names looked up so far: what making names unique cost.
     int64_t GetProbeCount() const { return mProbes; }
 
-    // The hash of a text: the sum of its characters, lower-cased, as signed bytes, masked.
-    uint32_t Hash(const char* text, size_t length) const;
     // Blanks around the name dropped ("Default" when nothing is left); `suffix` is where the
     // number that may be raised begins (the length when there is none).
     static std::string SplitName(const char* name, size_t& suffix);
@@ -45,11 +40,10 @@ private:
     struct CaseEqual {
         bool operator()(std::string_view a, std::string_view b) const;
     };
-    // Numbers from `from` to before `next` are taken behind one stem: a name repeated many
-    // times is numbered from where the last one stopped, not from its start again.
-    struct Run {
-        uint64_t from, next;
-    };
+    // Per stem, runs of numbers found taken behind it (first number to the one after the
+    // last), apart and not touching: a name repeated many times is numbered from where its
+    // last repeat stopped, and stems repeated in turn each keep their own run.
+    using Runs = std::map<uint64_t, uint64_t>;
 
     bool Taken(std::string_view text) {
         ++mProbes;
@@ -57,10 +51,9 @@ private:
     }
     const char* Insert(int32_t id, const std::string& text);
 
-    uint32_t mMask;
     std::deque<Entry> mEntries;
     // Every stored text (viewing the entry's own), with its entry.
     std::unordered_map<std::string_view, int32_t, CaseHash, CaseEqual> mStored;
-    std::unordered_map<std::string, Run, CaseHash, CaseEqual> mRuns;
+    std::unordered_map<std::string, Runs, CaseHash, CaseEqual> mRuns;
     int64_t mProbes = 0;
 };

@@ -62,12 +62,15 @@ bool KQovWriterQov5::FileCreate(const char* fileName) {
     }
     KQovHeaderInfo header;
     header.fileVersion = FileVersion();
+    if (!fileName || !*fileName) {
+        mError.SetErrorWithText(eFileNotCreated, "Unable to create a file: the name is empty");
+        return false;
+    }
     const KString name = KResolveFileName(fileName);
     if (name.IsEmpty() || name[name.GetLen() - 1] == '/') {
         mError.SetErrorWithText(
-            eFileNotCreated, (std::string("Unable to create file ") + (fileName ? fileName : "") +
-                              ": the name is a folder")
-                                 .c_str());
+            eFileNotCreated,
+            (std::string("Unable to create file ") + fileName + ": the name is a folder").c_str());
         return false;
     }
     const bool binary = mMode == eBinary || mMode == eEncrypted;

@@ -3,6 +3,7 @@
 // as TIFF, through a copy of its own in the temporary folder that is deleted once embedded.
 
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -68,6 +69,9 @@ void KQovWriterQov5::CollectMedia(KQovScene* scene, std::vector<MediaEntry>& ent
     KQovEntityContainer* entity = scene->GetEntityContainer();
     // The paths and names of the entries, looked up once per texture.
     std::unordered_set<std::string> paths, names;
+    // Per name made from (its stem and extension), the lowest number maybe free: numbers below
+    // it were taken, and names are only added, so many files of one name cost no more each.
+    std::unordered_map<std::string, int> next;
     for (const MediaEntry& entry : entries) {
         paths.insert(entry.path.Buffer());
         names.insert(entry.name.Buffer());
@@ -81,11 +85,18 @@ void KQovWriterQov5::CollectMedia(KQovScene* scene, std::vector<MediaEntry>& ent
         if (!paths.insert(path.Buffer()).second) continue;
         // Another file of the same name gets a name of its own ("a.tif", "a_1.tif", ...).
         KString name = KExtractFileName(path.Buffer(), true);
-        const KString extension = KExtractFileExtension(name.Buffer());
-        const KString stem = KExtractFileName(path.Buffer(), false);
-        for (int n = 1; names.count(name.Buffer()) != 0; ++n)
-            name = stem + "_" + KString(std::to_string(n).c_str()) +
-                   (extension.IsEmpty() ? KString("") : KString(".") + extension);
+        if (names.count(name.Buffer()) != 0) {
+            const KString extension = KExtractFileExtension(name.Buffer());
+            const std::string stem = KExtractFileName(path.Buffer(), false).Buffer();
+            const std::string dot = extension.IsEmpty() ? "" : "." + std::string(extension.Buffer());
+            int& n = next.try_emplace(stem + '\0' + dot, 1).first->second;
+            std::string made;
+            for (;; ++n) {
+                made = stem + "_" + std::to_string(n) + dot;
+                if (names.count(made) == 0) break;
+            }
+            name = made.c_str();
+        }
         names.insert(name.Buffer());
         entries.push_back({name, path, KString(file)});
     }

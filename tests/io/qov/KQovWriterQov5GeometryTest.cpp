@@ -1,6 +1,8 @@
 // The version-5 writer's geometry, material and texture sections: mesh round trips through the
 // reader, golden files, and values the scene holds that a file must not carry as they are.
 
+#include <set>
+
 #include "KQovWriterQov5TestUtil.h"
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovLink.h"
@@ -281,6 +283,44 @@ TEST(KQovWriterQov5Geometry, MediaAreOnePerFileAndEmbeddedOnlyInBinaryFiles) {
     ASSERT_TRUE(options);
     EXPECT_EQ(options->GetCount(KStreamOptionsQov::eMedia), 2);
     KQovDestroySceneInfo(&s.manager, options->sceneInfo);
+}
+
+// Files of one name in many folders, some named as a made name is: each clip gets the name a
+// search from 1 gives ("wood_1.tga" taken by a file of its own moves the next made name on).
+TEST(KQovWriterQov5Geometry, ClipsOfOneNameAreNumberedAsASearchFromOne) {
+    TempTestFolder tmp;
+    MeshScene s;
+    const char* const pool[] = {"wood.tga", "wood_1.tga", "wood",  "wood_2.tga", "wood.",
+                                "Wood.tga", "wood.tga",   "wood_1", "wood_3.tga", "wood.tga"};
+    for (int i = 0; i < 60; ++i) {
+        const std::string file = tmp / ("f" + std::to_string(i) + "/" + pool[i % 10]);
+        KQovTexture* texture = s.manager.CreateTexture(("Texture::T" + std::to_string(i)).c_str());
+        texture->SetFileName(file.c_str());
+        s.mesh->AddTexture(texture, 0);
+    }
+    s.Reattach();
+    // The names as chosen before the numbers were counted on.
+    std::string expected = "Video  {\n";
+    std::set<std::string> names;
+    KQovEntityContainer& entity = *s.scene->GetEntityContainer();
+    for (int i = 0; i < entity.GetTextureCount(); ++i) {
+        const char* given = static_cast<KQovTexture*>(entity.GetTexture(i))->GetFileName();
+        if (!given[0]) continue;
+        const KString file = KCleanPath(given);
+        KString name = KExtractFileName(file.Buffer(), true);
+        const KString extension = KExtractFileExtension(name.Buffer());
+        const KString stem = KExtractFileName(file.Buffer(), false);
+        for (int n = 1; names.count(name.Buffer()) != 0; ++n)
+            name = stem + "_" + KString(std::to_string(n).c_str()) +
+                   (extension.IsEmpty() ? KString("") : KString(".") + extension);
+        names.insert(name.Buffer());
+        expected += "Video \"" + std::string(name.Buffer()) + "\" {\n";
+    }
+    ASSERT_GE(names.size(), 60u);
+    const std::string ascii = tmp / "many.qov";
+    ASSERT_TRUE(v5test::WriteFile(s.scene, ascii, KQovWriterQov5::eAscii));
+    const std::string text = v5test::ReadText(ascii);
+    EXPECT_EQ(Fields(text.substr(0, text.find("Model:")), "Media:", {"Video"}), expected);
 }
 
 TEST(KQovWriterQov5Geometry, GeometryShapesAndShadingTakesLeaveTheSceneAsItWas) {

@@ -118,6 +118,11 @@ TEST(KQovWriterQov5, RefusesWhatItCannotWrite) {
     EXPECT_FALSE(writer.FileCreate("/proc/no/such/folder/x.qov"));
     EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotCreated);
     EXPECT_FALSE(writer.IsFileOpen());
+    for (const char* empty : {"", static_cast<const char*>(nullptr)}) {
+        EXPECT_FALSE(writer.FileCreate(empty));
+        EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotCreated);
+        EXPECT_STREQ(writer.GetLastErrorString(), "Unable to create a file: the name is empty");
+    }
 
     TempTestFolder tmp;
     ASSERT_TRUE(writer.FileCreate((tmp / "x.qov").c_str()));

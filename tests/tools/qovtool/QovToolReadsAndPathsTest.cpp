@@ -127,6 +127,7 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
         {"wide.aoa", Wide("Frames=1 Markers=1\n0.0 0.0 0.0\n", false), 1, {refused}},
         {"empty.dxf", "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nEOF\n", 1, {nothing}},
         {"zero.obj", "", 0, {}, 1},
+        {"zero.3ds", "", 1, {": File is corrupted: 3DS file holds no data"}},
         {"some.obj",
          std::string(kTriangle) + "l 1 2\n",
          0,

@@ -123,6 +123,8 @@ private:
 void PushError3ds(Context3ds& ctx, int code);
 // Forgets every recorded error (a reader or writer may call it when it opens its file).
 void ClearErrors3ds(Context3ds& ctx);
+// True when an error of that code is recorded.
+bool HasError3ds(const Context3ds& ctx, int code);
 
 File3ds* OpenFile3ds(Context3ds& ctx, const char* name, const char* mode);
 void CloseFile3ds(Context3ds& ctx, File3ds* file);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -79,6 +80,7 @@ bool KQovReader3ds::FileOpen(const char* fileName) {
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
     mFolder = fileName ? KExtractNameFolder(fileName).Buffer() : "";
     if (!mFile) {
+        if (fileName && OutOfMemory(fileName)) return false;
         ClearErrors3ds(mCtx);
         mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());
         return false;
@@ -125,22 +127,50 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
                      static_cast<unsigned long long>(MasterScalePosition()))
                 .c_str());
     } else if (!loaded || pending) {
-        // The toolkit's first message tells what went wrong; the chunk tells where.
-        const char* what = mCtx.ErrorCount() > 0 ? mCtx.ErrorAt(0).message : nullptr;
-        std::string text = "File is corrupted";
-        if (mCtx.badNumber)
-            text += ": a number that is not finite or is larger than 2^100 (about 1.27e30)";
-        else if (what)
-            text += std::string(": ") + what;
-        uint32_t tag;
-        uint64_t position;
-        if (mCtx.GetErrorChunk(tag, position))
-            text += KFormatC(" (chunk 0x%04X at byte %llu)", unsigned(tag),
-                             static_cast<unsigned long long>(position));
-        mError.SetErrorWithText(eFileCorrupted, text.c_str());
+        LoadError();
     }
     Release();
     return built && !pending;
+}
+
+bool KQovReader3ds::OutOfMemory(const std::string& name) {
+    if (!HasError3ds(mCtx, ERR_NO_MEM)) return false;
+    // As memory running out is told for every file read.
+    try {
+        mError.SetErrorWithText(eUnidentifiedError, ("Out of memory while reading " + name).c_str());
+    } catch (const std::bad_alloc&) {
+        mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
+    }
+    return true;
+}
+
+void KQovReader3ds::LoadError() {
+    if (OutOfMemory(!mFile ? "" : mFile->temporary ? mFile->originalName : mFile->name)) return;
+    // A file too short for the first chunk's header has no chunk to name.
+    const uint64_t size = mFile ? GetFileSize3ds(mCtx, mFile->slot) : 0;
+    if (mFile && mCtx.ErrorCount() > 0 && mCtx.ErrorAt(0).code == ERR_READING_FILE && size < 6) {
+        mError.SetErrorWithText(
+            eFileCorrupted,
+            size == 0 ? "File is corrupted: 3DS file holds no data"
+                      : KFormatC("File is corrupted: 3DS file ends within its first chunk "
+                                 "header, at byte %d",
+                                 int(size))
+                            .c_str());
+        return;
+    }
+    // The toolkit's first message tells what went wrong; the chunk tells where.
+    const char* what = mCtx.ErrorCount() > 0 ? mCtx.ErrorAt(0).message : nullptr;
+    std::string text = "File is corrupted";
+    if (mCtx.badNumber)
+        text += ": a number that is not finite or is larger than 2^100 (about 1.27e30)";
+    else if (what)
+        text += std::string(": ") + what;
+    uint32_t tag;
+    uint64_t position;
+    if (mCtx.GetErrorChunk(tag, position))
+        text += KFormatC(" (chunk 0x%04X at byte %llu)", unsigned(tag),
+                         static_cast<unsigned long long>(position));
+    mError.SetErrorWithText(eFileCorrupted, text.c_str());
 }
 
 bool KQovReader3ds::Load() {

@@ -49,6 +49,10 @@ private:
     };
 
     bool Load();
+    // The error of a file that could not be loaded.
+    void LoadError();
+    // True, with the error said so, when the toolkit ran out of memory reading the file `name`.
+    bool OutOfMemory(const std::string& name);
     // The largest length the scale factor multiplies, over every record loaded.
     double LargestLength() const;
     // Where the master scale is: its chunk's byte in the file, 0 when it has none.

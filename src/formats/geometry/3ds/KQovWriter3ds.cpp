@@ -83,7 +83,10 @@ bool KQovWriter3ds::FileCreate(const char* fileName) {
     mFileName = fileName;
     mFile = OpenFile3ds(mCtx, fileName, "wb");
     if (!mFile) {
-        mError.SetErrorWithText(eFileNotCreated, KCreateFileError(fileName).c_str());
+        if (HasError3ds(mCtx, ERR_NO_MEM))
+            SetOutOfMemory();
+        else
+            mError.SetErrorWithText(eFileNotCreated, KCreateFileError(fileName).c_str());
         Release();
         return false;
     }
@@ -253,21 +256,21 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
     // A refused or failed write leaves the old file as it was.
     if (!ok) MarkWriteFailed3ds(mCtx, mFile, true);
     if (!ok && mError.GetErrorCode() < 0) {
-        // The toolkit's first message says what failed; a refused disk is out of space.
-        bool diskFull = false;
-        const char* what = nullptr;
-        for (int i = 0; i < mCtx.ErrorCount(); ++i) {
-            if (!what) what = mCtx.ErrorAt(i).message;
-            diskFull = diskFull || mCtx.ErrorAt(i).code == ERR_WRITING_FILE;
-        }
-        const int code = diskFull ? eOutOfDiskSpace : eUnidentifiedError;
+        // Memory running out and a refused disk are told as every writer tells them (the
+        // exporter adds the file and, when there was room, the cause); anything else by the
+        // toolkit's first message.
+        const char* what = mCtx.ErrorCount() > 0 ? mCtx.ErrorAt(0).message : nullptr;
         if (mCtx.badNumber)
             mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
+        else if (HasError3ds(mCtx, ERR_NO_MEM))
+            SetOutOfMemory();
+        else if (HasError3ds(mCtx, ERR_WRITING_FILE))
+            mError.SetError(eOutOfDiskSpace);
         else if (what)
-            mError.SetErrorWithText(code, (std::string(diskFull ? "Out of disk space" : "Unidentified error") +
-                                           ": " + what).c_str());
+            mError.SetErrorWithText(eUnidentifiedError,
+                                    (std::string("Unidentified error: ") + what).c_str());
         else
-            mError.SetError(code);
+            mError.SetError(eUnidentifiedError);
     }
     {
         // The file takes its place when closed; its images stay with it, and a signal held
@@ -280,12 +283,20 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
     // A failure to close is a failed write too.
     for (int i = 0; ok && i < mCtx.ErrorCount(); ++i) {
         if (mCtx.ErrorAt(i).code != ERR_CLOSING_FILE) continue;
-        mError.SetErrorWithText(eOutOfDiskSpace,
-                                (std::string("Out of disk space: ") + mCtx.ErrorAt(i).message).c_str());
+        mError.SetError(eOutOfDiskSpace);
         ok = false;
     }
     if (!ok) mTextureNames.Drop();
     return ok;
+}
+
+void KQovWriter3ds::SetOutOfMemory() {
+    try {
+        mError.SetErrorWithText(eUnidentifiedError,
+                                ("Out of memory while writing " + mFileName).c_str());
+    } catch (const std::bad_alloc&) {
+        mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
+    }
 }
 
 bool KQovWriter3ds::ClosingFailed() const {

@@ -70,6 +70,8 @@ private:
     bool Failed() const { return mCtx.ErrorPending(); }
     // The file could not take its place when it was closed.
     bool ClosingFailed() const;
+    // "Out of memory while writing" the file, as memory running out is told everywhere.
+    void SetOutOfMemory();
     void Release();
     void RenameForWrite();
     void RestoreNames();

@@ -98,7 +98,7 @@ KStreamOptions* KQovOpticalReader::GetReadOptions(bool) {
 }
 
 void KQovOpticalReader::MakeNamesUnique(std::vector<std::string>& names, KStreamOptionsMotion& options) {
-    KUniqueNameTable table(8, 64);
+    KUniqueNameTable table;
     std::string report;
     for (size_t i = 0; i < names.size(); ++i) {
         const char* stored = table.Add(names[i].c_str(), int32_t(i + 1));

@@ -3,13 +3,16 @@
 // told to refuse its n-th allocation from now, and so can the throwing one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <new>
 #include <sstream>
 
+#include "Reading3ds.h"
 #include "Test3ds.h"
 #include "common/RefusingHeap.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
@@ -127,6 +130,66 @@ TEST(Allocation3ds, ACommitOutOfMemoryClosesItsStreamOnce) {
                   (std::vector<std::string>{".", "..", "kept.3ds"}));
         if (!thrown) break;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Each allocation of the toolkit in a whole read and a whole write refused in turn (some 100
+// of each): the failure is memory running out, naming the file, as for any file (not a toolkit
+// code, not a missing or corrupted file), and a refused write leaves the old file as it was.
+TEST(Allocation3ds, ARefusedChunkIsOutOfMemoryNamingTheFile) {
+    const std::string input = std::string(QOV_TESTDATA_DIR) + "/3ds/test1.3ds";
+    TempPath3ds out("oom.3ds");
+    Reading3ds source;
+    ASSERT_TRUE(source.Read(input)) << source.error;
+    const auto refusals = [](const std::function<bool(bool checked)>& run) {
+        long step = 1, n = 0;
+        for (int runs = 0;; ++runs, n += step) {
+            SCOPED_TRACE(n);
+            ASSERT_LT(runs, 1000) << "never went through";
+            gRefuseIn = n;
+            const bool ok = run(true);
+            const bool refused = gRefuseIn.exchange(-1) < 0;
+            EXPECT_FALSE(refused && ok);  // never a success without what was refused
+            if (!refused) {
+                EXPECT_TRUE(ok);
+                EXPECT_GT(runs, 10);
+                return;
+            }
+            if (n == 0) {
+                gRefuseIn = 1L << 40;
+                run(false);
+                step = std::max(1L, ((1L << 40) - gRefuseIn.exchange(-1)) / 100);
+            }
+        }
+    };
+    refusals([&](bool checked) {
+        KQovObjectManager manager;
+        KQovReader3ds reader(&manager);
+        std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(false));
+        const bool ok = reader.FileOpen(input.c_str()) &&
+                        reader.Read(manager.CreateScene(), options.get());
+        if (checked && !ok) {
+            EXPECT_STREQ(reader.GetLastErrorString(),
+                         ("Out of memory while reading " + input).c_str());
+        }
+        return ok;
+    });
+    refusals([&](bool checked) {
+        std::ofstream(out.path, std::ios::binary) << "old";
+        KQovWriter3ds writer(&source.manager);
+        std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
+        const bool ok = writer.FileCreate(out.path.c_str()) &&
+                        writer.Write(source.scene, options.get());
+        if (checked && !ok) {
+            EXPECT_STREQ(writer.GetLastErrorString(),
+                         ("Out of memory while writing " + out.path).c_str());
+            EXPECT_TRUE(Content(out.path) == "old");
+        }
+        return ok;
+    });
 }
 
 }  // namespace

@@ -307,10 +307,12 @@ TEST(SceneWrite3ds, FailuresReportAndReleaseEverything) {
         const char* title;
         std::string path;
         bool created;
-        int error;  // after FileCreate, or after Write when created
+        int error;         // after FileCreate, or after Write when created
+        std::string text;  // the start of its message, in the words of every writer
     } cases[] = {
-        {"no such folder", "/no/such/folder/x.3ds", false, KQovWriter::eFileNotCreated},
-        {"device full", "/dev/full", true, KQovWriter::eOutOfDiskSpace},
+        {"no such folder", "/no/such/folder/x.3ds", false, KQovWriter::eFileNotCreated,
+         "Unable to create file /no/such/folder/x.3ds: "},
+        {"device full", "/dev/full", true, KQovWriter::eOutOfDiskSpace, "Out of disk space"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
@@ -324,8 +326,11 @@ TEST(SceneWrite3ds, FailuresReportAndReleaseEverything) {
         if (c.created) {
             EXPECT_FALSE(writer.Write(scene, options.get()));
             EXPECT_EQ(writer.GetLastErrorID(), c.error);
+            EXPECT_EQ(std::string(writer.GetLastErrorString()), c.text);
         } else {
             EXPECT_EQ(writer.GetLastErrorID(), c.error);
+            EXPECT_EQ(std::string(writer.GetLastErrorString()).rfind(c.text, 0), 0u)
+                << writer.GetLastErrorString();
             EXPECT_FALSE(writer.Write(scene, options.get()));  // nothing to write into
         }
         EXPECT_EQ(Picture(manager, *scene), before);

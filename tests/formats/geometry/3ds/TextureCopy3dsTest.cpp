@@ -10,42 +10,63 @@
 
 namespace {
 
+// An image is copied beside the written file once, whole, and never over another file: a file
+// of its name there gets it a name of its own, a dangling link included (nothing is written
+// through it). An image that cannot be read is a line of the report and leaves no copy; a
+// folder that takes no file fails the write.
 TEST(TextureCopy3ds, CopiesOnceAndReportsFailures) {
     TempTestFolder source("tsrc"), target("tdst");
     const std::string image = source / "brick.tga";
     WriteBytes3ds(image, Bytes3ds(3000, 7));  // spans several blocks
     const std::string file3ds = target / "scene.3ds";
     std::string status;
-    EXPECT_TRUE(KCopyTextureFile(image.c_str(), file3ds.c_str(), status));
-    EXPECT_EQ(ReadBytes3ds(target / "brick.tga").size(), 3000u);
+    auto place = [&](const std::string& written, const std::string& path, std::string& report,
+                     std::string& failure) {
+        TextureNames3ds names;
+        names.Reset(written);
+        const std::string name = names.Place(path, status);
+        EXPECT_EQ(names.Place(path, status), name);
+        names.Report(report);
+        failure = names.GetFailure();
+        names.Keep();
+        return name;
+    };
+    std::string report, failure;
+    EXPECT_EQ(place(file3ds, image, report, failure), "brick.tga");
+    EXPECT_EQ(ReadBytes3ds(target / "brick.tga"), ReadBytes3ds(image));
+    EXPECT_EQ(report + failure + status, "");
     // Already there: left alone.
     WriteBytes3ds(target / "brick.tga", Bytes3ds(5, 1));
-    EXPECT_TRUE(KCopyTextureFile(image.c_str(), file3ds.c_str(), status));
+    EXPECT_EQ(place(file3ds, image, report, failure), "brick~1.tga");
     EXPECT_EQ(ReadBytes3ds(target / "brick.tga").size(), 5u);
-    EXPECT_TRUE(status.empty());
+    EXPECT_EQ(ReadBytes3ds(target / "brick~1.tga"), ReadBytes3ds(image));
+    EXPECT_EQ(report + failure, "");
 
     const std::string missing = source / "none.tga";
-    EXPECT_FALSE(KCopyTextureFile(missing.c_str(), file3ds.c_str(), status));
-    EXPECT_EQ(status, "Unable to locate texture file \"" + missing + "\".\n");
-    status.clear();
+    place(file3ds, missing, report, failure);
+    EXPECT_EQ(report, "Unable to locate texture file \"" + missing + "\".\n");
+    EXPECT_EQ(failure, "");
+    report.clear();
     const std::string nowhere = target / "no/such/folder/scene.3ds";
-    EXPECT_FALSE(KCopyTextureFile(image.c_str(), nowhere.c_str(), status));
-    EXPECT_EQ(status, "Error writing texture file \"" + target / "no/such/folder/brick.tga" +
-                          "\": no such file or directory.\n");
-    // A source that opens but cannot be read: the half-made copy goes again.
-    status.clear();
+    place(nowhere, image, report, failure);
+    EXPECT_EQ(failure, "Error writing texture file \"" + target / "no/such/folder/brick.tga" +
+                           "\": no such file or directory.\n");
+    // A source that opens but cannot be read: no copy is left.
     const std::string folder = source / "folder.tga";
     ASSERT_TRUE(KPlatformMakeDirectory(folder.c_str()));
-    EXPECT_FALSE(KCopyTextureFile(folder.c_str(), file3ds.c_str(), status));
+    place(file3ds, folder, report, failure);
     EXPECT_FALSE(KPlatformPathExists((target / "folder.tga").c_str()));
-    EXPECT_EQ(status, "Unable to read texture file \"" + folder + "\": is a directory.\n");
+    EXPECT_EQ(report, "Unable to read texture file \"" + folder + "\": is a directory.\n");
+    EXPECT_EQ(failure, "");
     // A name that is a dangling link is taken: nothing is written through it.
-    const std::string dangling = target / "gone.tga";
-    ASSERT_EQ(symlink((target / "elsewhere.tga").c_str(), dangling.c_str()), 0);
-    status.clear();
-    EXPECT_TRUE(KCopyTextureFile(image.c_str(), file3ds.c_str(), status, "gone.tga"));
+    const std::string gone = source / "gone.tga";
+    WriteBytes3ds(gone, Bytes3ds(10, 3));
+    ASSERT_EQ(symlink((target / "elsewhere.tga").c_str(), (target / "gone.tga").c_str()), 0);
+    report.clear();
+    EXPECT_EQ(place(file3ds, gone, report, failure), "gone~1.tga");
     EXPECT_FALSE(KPlatformPathExists((target / "elsewhere.tga").c_str()));
-    EXPECT_TRUE(status.empty());
+    EXPECT_EQ(ReadBytes3ds(target / "gone~1.tga"), ReadBytes3ds(gone));
+    EXPECT_EQ(report + failure, "");
 }
 
 // Copies are made new under their names as the images are placed, before the file names them:
