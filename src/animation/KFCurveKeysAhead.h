@@ -34,6 +34,9 @@ public:
     void Add(KQovFieldFile& file, int32_t block);
     // Starts the thread on what was added; nothing when nothing was.
     void Start();
+    // Joins the thread once it has ended, nothing while it runs: a process forked later (from
+    // a progress report of the read, say) inherits no thread left unjoined.
+    void JoinIfDone();
     size_t GetListCount() const { return mJobs.size(); }
 
     // The ahead work of `file`, null without any.
@@ -65,6 +68,7 @@ private:
 
     std::vector<std::unique_ptr<Job>> mJobs;  // in file order
     std::atomic<bool> mStop{false};
+    std::atomic<bool> mRunDone{false};  // Run has returned
     KPlatformWaitPoint mDone;  // woken as each list is done with
     KPlatformThread mThread;
 };

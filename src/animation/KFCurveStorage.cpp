@@ -1190,7 +1190,15 @@ void KFCurveKeysAhead::Add(KQovFieldFile& file, int32_t block) {
 }
 
 void KFCurveKeysAhead::Start() {
-    if (!mJobs.empty()) mThread.Start([this] { Run(); });
+    if (mJobs.empty()) return;
+    mThread.Start([this] {
+        Run();
+        mRunDone.store(true, std::memory_order_release);
+    });
+}
+
+void KFCurveKeysAhead::JoinIfDone() {
+    if (mRunDone.load(std::memory_order_acquire)) mThread.Join();
 }
 
 void KFCurveKeysAhead::Run() {

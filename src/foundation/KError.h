@@ -11,7 +11,8 @@ public:
 
     // A code outside the table keeps the code and gives an empty message.
     void SetError(int code);
-    // The detail text replaces the table text entirely.
+    // The detail text replaces the table text entirely. Neither throws: out of
+    // memory, the message keeps only its first KString::kInlineMax characters.
     void SetErrorWithText(int code, const char* detail);
     void ClearError();
 

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "platform/KPlatformSystem.h"
 
@@ -219,8 +221,10 @@ KMemoryPool* KMemoryPoolCreate(size_t largestSize, int bucketShift, unsigned ali
                                size_t byteCeiling) {
     if (!gPools || !KMemoryPool::SettingsValid(largestSize, bucketShift, alignmentShift))
         return nullptr;
-    gPools->pools.emplace_back(
+    // Owned before the list grows: a list that cannot grow leaves no pool behind.
+    std::unique_ptr<KMemoryPool> pool(
         new KMemoryPool(largestSize, bucketShift, alignmentShift, byteCeiling));
+    gPools->pools.push_back(std::move(pool));
     return gPools->pools.back().get();
 }
 

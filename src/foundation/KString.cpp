@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "foundation/KLocale.h"
@@ -135,10 +136,8 @@ bool KString::Assign(const char* text, size_t n) {
     size_t capacity = kInlineMax;
     if (n > static_cast<size_t>(kInlineMax)) {
         target = static_cast<char*>(std::malloc(n + 1));
-        if (!target) {
-            Invalidate();
-            return false;
-        }
+        // Out of memory is the caller's error, never a shorter or empty text.
+        if (!target) throw std::bad_alloc();
         capacity = n;
     }
     if (n > 0) std::memmove(target, text, n);
@@ -172,10 +171,7 @@ bool KString::Append(const char* text, size_t n) {
         // Geometric growth keeps repeated appends linear.
         capacity = std::max(needed, std::min(kMaxLength, static_cast<size_t>(mCapacity) * 2));
         target = static_cast<char*>(std::malloc(capacity + 1));
-        if (!target) {
-            Invalidate();
-            return false;
-        }
+        if (!target) throw std::bad_alloc();
     }
     // Both the old text and the operand (which may point into it) are read
     // before the old buffer is touched.

@@ -1,7 +1,9 @@
 #pragma once
 // 8-bit character string with a small inline buffer and an invalid (null)
-// state that spreads through copies and concatenation. Never throws: a failed
-// allocation or an impossible length turns the string invalid.
+// state that spreads through copies and concatenation. An impossible length
+// turns the string invalid; a failed allocation throws std::bad_alloc and
+// leaves the string as it was. Texts of up to kInlineMax characters never
+// allocate, so moves and short assignments never throw.
 
 #include <cstddef>
 

@@ -91,9 +91,13 @@ bool KQovImporter::ReadOutOfMemory() {
     mOptionsInUse = nullptr;
     mReader.reset();
     mTakesFetched = false;
-    mError.SetErrorWithText(
-        eUnidentifiedError,
-        (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+    try {
+        mError.SetErrorWithText(
+            eUnidentifiedError,
+            (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+    } catch (const std::bad_alloc&) {
+        mError.SetErrorWithText(eUnidentifiedError, "Out of memory while reading");  // inline
+    }
     return false;
 }
 

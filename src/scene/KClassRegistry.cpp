@@ -127,8 +127,10 @@ int KClassRegistry::Register(KClassInfo* info, int requestedId) {
     (*gTable)[position] = info;
     info->id = id;
     if (!info->filter || info->filter->GetFilterClassId() != id) {
+        // Made before the old one goes: a refused allocation leaves no deleted filter behind.
+        KClassIdFilter* filter = KClassIdFilter::Create(id);
         delete info->filter;
-        info->filter = KClassIdFilter::Create(id);
+        info->filter = filter;
     }
     return id;
 }
@@ -169,12 +171,21 @@ void KClassRegistryShutdown() {
 bool KQovSdkInit() {
     if (gSdkCount == 0) {
         gStarting = true;
+        const bool hadTable = gTable != nullptr;
+        const bool hadPools = KMemoryPoolsActive();
+        bool registryCounted = false;
         try {
             KClassRegistryInit();
-            if (!gTable) RegisterAll();
+            registryCounted = true;
+            if (!hadTable) RegisterAll();
             KMemoryPoolsInit();
-            KDataType::RegisterAll();
+            KDataType::RegisterAll();  // all or none
         } catch (...) {
+            // A start that failed is undone whole, so the next one starts from nothing: a
+            // table missing the classes not yet registered would be taken as complete.
+            if (!hadPools) KMemoryPoolsShutdown();
+            if (!hadTable) DestroyTable();
+            if (registryCounted) KClassRegistryShutdown();
             gStarting = false;
             throw;
         }

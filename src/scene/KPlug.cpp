@@ -92,8 +92,14 @@ KPlug::KPlug() {
     if (!KClassRegistry::GetClassIdFilter(-1)) MakeLinks().ownFilter = true;
     if (gLivePlugs == 0) KPlugHandlePool::AddRef();
     const uint32_t serial = NextSerial();
+    try {
+        mHandle = KPlugHandlePool::Acquire(this, serial);
+    } catch (...) {
+        // No plug was made: it is not counted, and the pool it alone took goes again.
+        if (gLivePlugs == 0) KPlugHandlePool::Release();
+        throw;
+    }
     ++gLivePlugs;
-    mHandle = KPlugHandlePool::Acquire(this, serial);
 }
 
 KPlug::~KPlug() {

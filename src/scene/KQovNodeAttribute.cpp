@@ -16,8 +16,12 @@ void KQovNodeAttribute::SetNode(KQovNode* node) {
 void KQovNodeAttribute::ClearNode() {
     if (!mNode) return;
     if (HasTakeNodeChannels()) {
-        for (int i = 0; i < mNode->GetTakeNodeCount(); ++i)
+        for (int i = 0; i < mNode->GetTakeNodeCount(); ++i) {
+            // A deferred "Default" take holds no channel yet: it is not made only to be
+            // emptied (a manager taken apart out of memory would throw).
+            if (i == 0 && mNode->IsDefaultTakeDeferred()) continue;
             RemoveTakeNodeChannels(mNode->GetTakeNode(i));
+        }
     }
     mNode = nullptr;
 }

@@ -76,7 +76,12 @@ KQovUserProperty* FirstRecord(void* entry, Visit visit) {
 
 KQovObjectManager::KQovObjectManager() : mError(kErrors, eErrorCount) {
     KQovSdkAddUser();
-    WireLaterLayers();
+    try {
+        WireLaterLayers();
+    } catch (...) {
+        KQovSdkRemoveUser();  // no destructor runs for a manager that was never made
+        throw;
+    }
 }
 
 KQovObjectManager::~KQovObjectManager() {

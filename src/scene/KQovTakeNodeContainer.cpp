@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -224,8 +226,10 @@ void KQovTakeNodeContainer::MakeDeferredDefaultTake() const {
     if (KQovPropertyHandler* set = GetPropertyHandler()) set->GetPropertyCount();
     // Listed objects are never const: the take is made as the object would have had it.
     auto* self = const_cast<KQovTakeNodeContainer*>(this);
+    // Made before the take stops being deferred: out of memory, it stays deferred, never null.
+    auto take = std::make_unique<KQovTakeNode>("Default");
     self->mDefaultDeferred = false;
-    self->mTakeNodes.front() = std::make_unique<KQovTakeNode>("Default");
+    self->mTakeNodes.front() = std::move(take);
     self->BuildDeferredDefaultTake(self->mTakeNodes.front().get());
     if (!mDefaultLent) self->ForgetDeferredPlan();
 }

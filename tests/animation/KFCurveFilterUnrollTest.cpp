@@ -2,11 +2,16 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
 
 #include "ChannelTestUtil.h"
 #include "NodeTestUtil.h"
+#include "animation/KFCurve.h"
 #include "animation/KFCurveFilterUnroll.h"
 #include "animation/KFCurveSettings.h"
+#include "common/RefusingHeap.h"
 #include "foundation/KMatrix.h"
 #include "foundation/KRotationOrder.h"
 
@@ -180,4 +185,40 @@ TEST(KFCurveFilterUnroll, RotationFilterSettingRunsIt) {
     EXPECT_NEAR(AxisCurve(*late, 0)->KeyGetValue(0), 350.0, 1e-4);
     EXPECT_NEAR(AxisCurve(*late, 0)->KeyGetValue(1), 170.0, 1e-4);
     EXPECT_NEAR(AxisCurve(*late, 0)->KeyGetValue(2), 190.0, 1e-4);
+}
+
+// The unroll filter lends the caller's three rotation curves to a node of its own: each
+// allocation refused in turn, the curves come back to the caller (the node would
+// otherwise delete them, and a motion read that ran out of memory took its scene apart by
+// reading freed curves).
+TEST(KFCurveFilterUnroll, AnUnrollOutOfMemoryLeavesTheCurvesToTheirOwner) {
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        std::unique_ptr<KFCurve> curves[3];
+        KFCurve* lent[3];
+        for (int i = 0; i < 3; ++i) {
+            curves[i].reset(KFCurve::Create());
+            for (int k = 0; k < 4; ++k)
+                curves[i]->KeyAppendFast(KTime(k) * 1000, float(170 * k * (i + 1)));
+            lent[i] = curves[i].get();
+        }
+        KFCurveFilterUnroll filter;
+        LeaksNotChecked leaks;
+        gThrowIn = n;
+        try {
+            filter.Apply(lent, 3);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        for (auto& curve : curves) {
+            // Still the caller's to read and delete (a refused filter may have emptied it).
+            const int keys = curve->KeyGetCount();
+            if (done) {
+                EXPECT_EQ(keys, 4);
+            }
+        }
+        if (done) break;
+    }
+    EXPECT_GT(n, 3);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <new>
 #include <set>
 #include <string>
 
@@ -8,7 +9,9 @@
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
+#include "common/RefusingHeap.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
 
 namespace {
 
@@ -370,3 +373,24 @@ TEST(KQovCamera, PackedOptionsResetAndPosition) {
 }
 
 }  // namespace
+
+// A camera on a node links its channels' curves to its properties: each allocation refused in
+// turn, no link is left that its curve was not told of (it would be read after the curve
+// goes, as the manager goes).
+TEST(KQovCamera, ALinkedCameraOutOfMemoryLeavesNoLinkToAGoneCurve) {
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        LeaksNotChecked leaks;
+        KQovObjectManager manager;
+        KQovNode* node = manager.CreateNode("n");
+        KQovCamera* camera = manager.CreateCamera();
+        gThrowIn = n;
+        try {
+            node->SetNodeAttribute(camera);
+        } catch (const std::bad_alloc&) {
+        }
+        if (gThrowIn.exchange(-1) >= 0) break;
+    }
+    EXPECT_GT(n, 20);
+}

@@ -17,23 +17,6 @@
 #include "foundation/KString.h"
 #include "foundation/KStringArray.h"
 
-// The rest of the heap, beside the refusing operator new.
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
 namespace {
 
 void* V(intptr_t v) {

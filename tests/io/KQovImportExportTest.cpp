@@ -3,17 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "common/RefusingHeap.h"
 #include "common/TempTestFolder.h"
+#include "fieldfile/KQovFieldFile.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsMotion.h"
-#include "fieldfile/KQovFieldFile.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 
 namespace {
 
@@ -287,3 +292,33 @@ TEST(KStreamOptionsQov, DefaultsBoundsAndReset) {
 }
 
 }  // namespace
+
+// Making the writer and its file is part of the export: each allocation of a QOV export
+// refused in turn, Export says "Out of memory" through the exporter's error, never throws.
+TEST(KQovExporter, AnExportOutOfMemoryIsTheExportersError) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    scene->GetRootNode()->AddChild(manager.CreateNode("n"));
+    long n = 0;
+    for (;; n += 1 + n / 64) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        KQovExporter exporter(&manager);
+        ASSERT_TRUE(exporter.Initialize((out / "o.qov").c_str()));
+        bool ok = false;
+        LeaksNotChecked leaks;
+        gThrowIn = n;
+        EXPECT_NO_THROW(ok = exporter.Export(scene, nullptr));
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        if (!ok) {
+            EXPECT_NE(std::strstr(exporter.GetLastErrorString(), "Out of memory"), nullptr)
+                << exporter.GetLastErrorString();
+        }
+        if (done) {
+            EXPECT_TRUE(ok);
+            break;
+        }
+    }
+    EXPECT_GT(n, 20);
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,10 @@
 #include "attributes/KQovSkeleton.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
+#include "common/RefusingHeap.h"
+#include "common/TempTestFolder.h"
+#include "io/KQovExporter.h"
+#include "io/KQovImporter.h"
 #include "scene/KPlug.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -262,3 +267,30 @@ TEST(KQovObjectManager, ClipsTellConnectedTexturesAndGobosOnce) {
 }
 
 }  // namespace
+
+// A scene read and written (meshes, materials, textures, and the videos a QOV write makes and
+// drops) and a skeleton's take, then taken apart with every allocation refused: teardown allocates nothing, so a
+// program that ran out of memory still gets its objects destroyed, never std::terminate.
+TEST(KQovObjectManager, TeardownAllocatesNothing) {
+    const std::string input = std::string(QOV_TESTDATA_DIR) + "/obj/spider.obj";
+    ASSERT_TRUE(std::ifstream(input).good()) << "the OBJ test data is missing: " << input;
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    auto manager = std::make_unique<KQovObjectManager>();
+    KQovScene* scene = manager->CreateScene();
+    KQovImporter* importer = manager->CreateImporter();
+    ASSERT_TRUE(importer->Initialize(input.c_str()));
+    ASSERT_TRUE(importer->Import(scene, nullptr)) << importer->GetLastErrorString();
+    KQovExporter* exporter = manager->CreateExporter();
+    ASSERT_TRUE(exporter->Initialize((out / "spider.qov").c_str()));
+    ASSERT_TRUE(exporter->Export(scene, nullptr)) << exporter->GetLastErrorString();
+    ASSERT_GT(manager->GetMaterialCount(), 0);
+    // A skeleton with its take beside it.
+    const std::string motion = std::string(QOV_TESTDATA_DIR) + "/bvh/sinusoidal.bvh";
+    KQovImporter* motionImporter = manager->CreateImporter();
+    ASSERT_TRUE(motionImporter->Initialize(motion.c_str())) << "missing: " << motion;
+    ASSERT_TRUE(motionImporter->Import(manager->CreateScene(), nullptr));
+    gRefuseAll = true;
+    manager.reset();
+    gRefuseAll = false;
+}

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
+#include "common/RefusingHeap.h"
 #include "foundation/KMemoryPool.h"
 #include "scene/KClassRegistry.h"
 #include "scene/KDataType.h"
@@ -166,6 +168,48 @@ TEST(KClassRegistry, RequestedIdsDoNotMoveTheCounter) {
     EXPECT_EQ(KClassRegistry::GetAt(44), nullptr);
     EXPECT_EQ(KClassRegistry::Register(&extra, -1), 40);
     KQovSdkRelease();
+}
+
+// Each allocation of a first start-up refused in turn: the start that failed is undone whole
+// (a table left with part of the classes was taken as complete by the next start, whose
+// scenes then lost the children their roots had accepted), and the next one is whole.
+TEST(KClassRegistry, AStartUpOutOfMemoryIsUndoneWhole) {
+    KQovSdkEnsureStarted();
+    const int held = KQovSdkGetInitCount();
+    for (int i = 0; i < held; ++i) KQovSdkRelease();
+    ASSERT_FALSE(KClassRegistry::Exists());
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        bool started = false;
+        gThrowIn = n;
+        try {
+            started = KQovSdkInit();
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        if (!started) {
+            EXPECT_EQ(KQovSdkGetInitCount(), 0);
+            EXPECT_FALSE(KClassRegistry::Exists());
+            EXPECT_EQ(KDataType::GetTypeCount(), 0);
+            EXPECT_FALSE(KMemoryPoolsActive());
+            EXPECT_FALSE(KPlugHandlePool::Exists());
+            EXPECT_EQ(KPlug::GetLivePlugCount(), 0);
+            continue;
+        }
+        int classes = 0;
+        for (int position = 0; position < KClassRegistry::GetSize(); ++position)
+            if (const KClassInfo* info = KClassRegistry::GetAt(position)) {
+                EXPECT_NE(info->filter, nullptr) << info->name;
+                ++classes;
+            }
+        EXPECT_EQ(classes, 39);  // "None" and the 38 classes
+        EXPECT_EQ(KDataType::GetTypeCount(), 46);
+        KQovSdkRelease();
+        if (done) break;
+    }
+    EXPECT_GT(n, 40);
+    for (int i = 0; i < held; ++i) KQovSdkInit();
 }
 
 }  // namespace

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/RefusingHeap.h"
 #include "common/RemovalOrders.h"
 #include "scene/KPlug.h"
 #include "scene/KPlugFilter.h"
+#include "scene/KPlugHandlePool.h"
 #include "scene/KSceneTestPlugs.h"
 
 namespace {
@@ -767,3 +770,32 @@ TEST(KPlug, ALongListEmptiedAtOnceWithItsMirror) {
 }
 
 }  // namespace
+
+// Every plug takes a handle slot; a new block of slots is listed beside the others. Slots taken
+// until the list of blocks itself must grow, and that growth refused: the next plug still gets
+// a slot (the free list did point into the block freed as the refusal left, SIGSEGV).
+TEST(KPlugHandlePool, APlugSlotBlockThatCannotBeListedLeavesThePoolWhole) {
+    KPlugHandlePool::AddRef();
+    std::vector<KPlugHandle*> taken;
+    int object = 0;
+    KPlug* owner = reinterpret_cast<KPlug*>(&object);
+    bool refused = false;
+    for (int i = 0; i < 1 << 22 && !refused; ++i) {
+        KPlugHandle* handle = nullptr;
+        gThrowIn = 1;  // a new block is taken; only the list's growth is refused
+        try {
+            handle = KPlugHandlePool::Acquire(owner, 7);
+        } catch (const std::bad_alloc&) {
+            refused = true;
+        }
+        gThrowIn = -1;
+        if (handle) taken.push_back(handle);
+    }
+    EXPECT_TRUE(refused);
+    KPlugHandle* next = KPlugHandlePool::Acquire(owner, 7);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->serial, 7u);
+    taken.push_back(next);
+    for (KPlugHandle*& handle : taken) KPlugHandlePool::Release(owner, handle);
+    KPlugHandlePool::Release();
+}

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "animation/KFCurve.h"
@@ -15,9 +17,11 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNull.h"
 #include "attributes/KQovSkeleton.h"
+#include "common/RefusingHeap.h"
 #include "common/SceneDump.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 #include "scene/KQovUserProperty.h"
 
 namespace {
@@ -275,3 +279,38 @@ TEST(KQovNodeDeferredTake, NodesThatNeverMadeTheirTakeGoCleanly) {
 }
 
 }  // namespace
+
+// Each allocation of making the take refused in turn: the node still has a take to hand out
+// (refused at once, the take was left neither deferred nor made, and read as null).
+TEST(KQovNodeDeferredTake, ATakeThatCannotBeMadeIsNeverNull) {
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        LeaksNotChecked leaks;
+        KQovObjectManager manager;
+        KQovNode* node = manager.CreateNode("Probe");
+        gThrowIn = n;
+        try {
+            node->GetDefaultTakeNode();
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        EXPECT_NE(node->GetDefaultTakeNode(), nullptr);
+        EXPECT_NE(node->GetTakeNode(0), nullptr);
+        if (done) break;
+    }
+    EXPECT_GT(n, 0);
+}
+
+// A scene whose nodes never made their takes (its camera switcher's among them) goes with its
+// manager while every allocation is refused: detaching an attribute makes no take.
+TEST(KQovNodeDeferredTake, AManagerGoesOutOfMemoryWithTakesUnmade) {
+    auto manager = std::make_unique<KQovObjectManager>();
+    KQovScene* scene = manager->CreateScene();
+    KQovNode* node = manager->CreateNode("Probe");
+    node->SetNodeAttribute(manager->CreateNull());
+    scene->GetRootNode()->AddChild(node);
+    gRefuseAll = true;
+    manager.reset();
+    gRefuseAll = false;
+}

@@ -176,6 +176,14 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
         ok = false;
     }
     if (scene) {
+        // The key-reading thread is joined however the read ends, out of memory too: a thread
+        // left unjoined is inherited half-made by a process forked later.
+        struct JoinReadAhead {
+            KQovPropertyFieldFile* file;
+            ~JoinReadAhead() {
+                if (file) file->SetReadAhead(nullptr);
+            }
+        } joinReadAhead{mFile.get()};
         ReadSceneContent(scene, ok);
         if (mFile) mFile->SetReadAhead(nullptr);
         FinishShading(scene);

@@ -172,6 +172,7 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
                       file.FieldReadGetOccurrenceCount("Material");
     int handled = 0;
     auto report = [&]() {
+        if (KFCurveKeysAhead* ahead = KFCurveKeysAhead::Of(*mFile.get())) ahead->JoinIfDone();
         Report(handled == 0 ? progress.c_str() : nullptr,
                total > 0 ? float(handled) * 100.0f / float(total) : 0.0f);
         ++handled;

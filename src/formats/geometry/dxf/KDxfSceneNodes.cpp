@@ -4,11 +4,13 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
 
-bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory& factory) {
+bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory& factory,
+                  const KDxfMeshOf& meshOf) {
     for (auto& record : records) {
         KQovNode* node = factory(record->name);
         if (!node) return false;
-        if (record->mesh) node->SetNodeAttribute(record->mesh.release());
+        if (KQovMesh* mesh = meshOf ? meshOf(*record) : record->mesh.release())
+            node->SetNodeAttribute(mesh);
         if (!record->visible) node->SetVisibility(false);
         if (record->wireFrame) node->SetShadingMode(1);
         const KVector4& s = record->scaling;
@@ -18,7 +20,7 @@ bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory
         if (record->hasRotation) node->SetLocalRotation(r[0], r[1], r[2]);
         if (record->hasTranslation) node->SetLocalTranslation(t[0], t[1], t[2]);
         parent->AddChild(node);
-        if (!KDxfAddNodes(record->children, node, factory)) return false;
+        if (!KDxfAddNodes(record->children, node, factory, meshOf)) return false;
     }
     return true;
 }

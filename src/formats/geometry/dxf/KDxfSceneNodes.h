@@ -15,9 +15,13 @@ class KQovNode;
 // Makes a node of a name given without class prefix; null when it cannot.
 using KDxfNodeFactory = std::function<KQovNode*(const std::string& name)>;
 
-// Adds a node per record below `parent`, each taking its record's mesh; false when the
-// factory fails (the nodes made so far stay).
-bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory& factory);
+// The mesh a record's node takes in place of the record's own; null for none.
+using KDxfMeshOf = std::function<KQovMesh*(const KDxfNodeRecord& record)>;
+
+// Adds a node per record below `parent`, each taking its record's mesh (or, with `meshOf`,
+// the mesh it gives); false when the factory fails (the nodes made so far stay).
+bool KDxfAddNodes(KDxfNodeList& records, KQovNode* parent, const KDxfNodeFactory& factory,
+                  const KDxfMeshOf& meshOf = nullptr);
 
 // Identity given a translation, rotation and scaling, in that order.
 KAffineMatrix KDxfLocalMatrix(const KVector4& t, const KVector4& r, const KVector4& s);

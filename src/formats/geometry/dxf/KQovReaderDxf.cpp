@@ -4,6 +4,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <unordered_map>
 
 #include "attributes/KQovMesh.h"
 #include "formats/geometry/dxf/KDxfDrawingReader.h"
@@ -103,32 +104,36 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
     const KDxfNodeFactory factory = [this](const std::string& name) -> KQovNode* {
         return mManager->CreateNode(name.c_str());
     };
+    // The manager alone owns the copies it makes, the records only their own meshes: however
+    // the read ends, out of memory too, each mesh is deleted once.
+    std::unordered_map<const KDxfNodeRecord*, KQovMesh*> copies;
     bool placed = true;
     std::function<void(KDxfNodeList&)> adopt = [&](KDxfNodeList& records) {
         for (auto& record : records) {
-            if (record->mesh) {
+            if (record->mesh && placed) {
                 KQovMesh* mesh = mManager->CreateMesh();
                 if (mesh) {
+                    copies.emplace(record.get(), mesh);
                     mesh->Copy(*record->mesh);  // layers and polygons; the points follow
                     mesh->GetControlPoints() = record->mesh->GetControlPoints();
+                    record->mesh.reset();
                 } else {
                     placed = false;
                 }
-                record->mesh.reset(mesh);
             }
             adopt(record->children);
         }
     };
     adopt(drawing.GetNodes());
-    // Records no longer own the managed meshes once the nodes hold them.
-    if (placed) placed = KDxfAddNodes(drawing.GetNodes(), parent, factory);
-    std::function<void(KDxfNodeList&)> release = [&](KDxfNodeList& records) {
-        for (auto& record : records) {
-            if (record->mesh) mManager->DestroyNodeAttribute(record->mesh.release());
-            release(record->children);
-        }
+    const KDxfMeshOf meshOf = [&](const KDxfNodeRecord& record) -> KQovMesh* {
+        auto it = copies.find(&record);
+        if (it == copies.end()) return nullptr;
+        KQovMesh* mesh = it->second;
+        copies.erase(it);
+        return mesh;
     };
-    release(drawing.GetNodes());
+    if (placed) placed = KDxfAddNodes(drawing.GetNodes(), parent, factory, meshOf);
+    for (const auto& copy : copies) mManager->DestroyNodeAttribute(copy.second);
     if (!placed) {
         mError.SetError(eUnidentifiedError);
         return false;

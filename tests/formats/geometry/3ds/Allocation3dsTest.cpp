@@ -1,6 +1,6 @@
 // The toolkit's chunks come from the no-throw heap: a refused allocation is an error of the
-// operation, never a null chunk used. The no-throw operator new of this test program can be
-// told to refuse its n-th allocation from now, and so can the throwing one.
+// operation, never a null chunk used. The refusing heap refuses the n-th no-throw allocation
+// from now, or the n-th of any kind.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,21 +16,6 @@
 #include "Test3ds.h"
 #include "common/RefusingHeap.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
-
-namespace {
-
-std::atomic<long> gRefuseIn{-1};  // allocations until the refused one; -1: none refused
-
-}  // namespace
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (gRefuseIn.load() >= 0 && gRefuseIn.fetch_sub(1) == 0) return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
 
 namespace {
 
@@ -71,9 +56,9 @@ TEST(Allocation3ds, PutMeshReportsEveryRefusedChunk) {
         InitDatabase3ds(ctx, &db);
         CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
         ASSERT_FALSE(ctx.ErrorPending());
-        gRefuseIn = n;
+        gNoThrowRefuseIn = n;
         PutMesh3ds(ctx, db, &mesh);
-        const bool refused = gRefuseIn.exchange(-1) < 0;
+        const bool refused = gNoThrowRefuseIn.exchange(-1) < 0;
         if (!refused) {
             // Past the last allocation: the put went through.
             EXPECT_FALSE(ctx.ErrorPending());

@@ -11,11 +11,13 @@
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "common/RefusingHeap.h"
 #include "common/TempTestFolder.h"
 #include "formats/geometry/dxf/KQovReaderDxf.h"
 #include "formats/geometry/dxf/KQovWriterDxf.h"
 #include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
+#include "io/KQovImporter.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -315,4 +317,44 @@ TEST(DxfScene, StillFormatsWriteTheStartOfTheCurrentTake) {
     mover->GetLocalTranslation(t);
     EXPECT_EQ(t[0], 100.0);
     EXPECT_STREQ(mover->GetCurrentTakeNodeName(), "Run");
+}
+
+// A drawing of several meshes imported with an allocation refused, once or for good from
+// there on: the import fails with its error or goes through, and every mesh is deleted once,
+// by its one owner, as the manager goes (the records' meshes were deleted a second time).
+TEST(DxfScene, AnImportOutOfMemoryLeavesEachMeshOneOwner) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/dxf/lineTest.dxf";
+    ASSERT_TRUE(std::ifstream(path).good()) << "the DXF test data is missing: " << path;
+    for (const bool kept : {false, true}) {
+        long n = 0;
+        for (;; n += 1 + n / 64) {
+            SCOPED_TRACE(std::string(kept ? "kept" : "once") + ", allocation " + std::to_string(n));
+            LeaksNotChecked leaks;
+            bool ok = false, done = false;
+            {
+                KQovObjectManager manager;
+                KQovScene* scene = manager.CreateScene();
+                KQovImporter importer(&manager);
+                ASSERT_TRUE(importer.Initialize(path.c_str()));
+                KStreamOptionsDxf options;
+                options.SetOptionValue(6, 2);  // a mesh per entity
+                gKeepRefusing = kept;
+                gThrowIn = n;
+                EXPECT_NO_THROW(ok = importer.Import(scene, &options));
+                done = gThrowIn.exchange(-1) >= 0;
+                gRefuseAll = false;
+                gKeepRefusing = false;
+                if (!ok) {
+                    EXPECT_NE(std::string(importer.GetLastErrorString()), "");
+                } else {
+                    EXPECT_NE(Describe(scene->GetRootNode()), "");
+                }
+            }
+            if (done) {
+                EXPECT_TRUE(ok);
+                break;
+            }
+        }
+        EXPECT_GT(n, 20);
+    }
 }
