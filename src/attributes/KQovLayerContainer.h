@@ -36,6 +36,10 @@ public:
     void ReleaseScene();
     KQovEntityContainer* GetScene() const { return mScene; }
     void ForgetEntityContainer(const KQovEntityContainer* scene) override;
+    void MoveToEntityContainer(KQovEntityContainer* scene) override { SetScene(scene); }
+    // A material or texture going away leaves every element: a position that named it names
+    // none (-1), later positions move down with their entries. Allocates nothing.
+    void ForgetObject(const KQovObject* going) override;
 
     int GetMaterialCount(int layer) const;
     int GetTextureCount(int layer) const;

@@ -13,6 +13,7 @@ class KMatrix;
 class KProperty;
 class KQovEntityContainer;
 class KQovNode;
+class KQovObject;
 class KQovObjectManager;
 class KQovTakeNode;
 
@@ -61,6 +62,11 @@ public:
     virtual void SetPivotMatrix(const KMatrix&, bool /*applyToPoints*/) {}
     // The container is going away: what was counted in it is dropped untold.
     virtual void ForgetEntityContainer(const KQovEntityContainer*) {}
+    // The node joined a container (null: left it): what the attribute uses is counted there,
+    // no longer in the one before.
+    virtual void MoveToEntityContainer(KQovEntityContainer*) {}
+    // An object is about to be destroyed: the attribute keeps no reference to it.
+    virtual void ForgetObject(const KQovObject*) {}
 
     KQovNode* GetNode() const { return mNode; }
     KQovObjectManager* GetObjectManager() const { return mManager; }

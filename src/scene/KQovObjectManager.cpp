@@ -542,12 +542,27 @@ bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
     return true;
 }
 bool KQovObjectManager::DestroyLink(KQovLink* link) { return DestroyListed(mLinks, link); }
+// A material or texture goes from the layers that name it before it goes: no geometry keeps
+// a reference to a destroyed one.
+void KQovObjectManager::ForgetEverywhere(const KQovObject* going) {
+    for (KQovNodeAttribute* attribute : mAttributes)
+        if (attribute) attribute->ForgetObject(going);
+    for (KQovShape* shape : mShapes)
+        if (shape) AsAttribute(shape)->ForgetObject(going);
+}
+
 bool KQovObjectManager::DestroyMaterial(KQovMaterial* material) {
-    return DestroyListed(mMaterials, material);
+    if (!TakeOut(mMaterials, material)) return false;
+    ForgetEverywhere(AsObject(material));
+    Dispose(material);
+    return true;
 }
 bool KQovObjectManager::DestroyShape(KQovShape* shape) { return DestroyListed(mShapes, shape); }
 bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
-    return DestroyListed(mTextures, texture);
+    if (!TakeOut(mTextures, texture)) return false;
+    ForgetEverywhere(AsObject(texture));
+    Dispose(texture);
+    return true;
 }
 bool KQovObjectManager::DestroyVideo(KQovVideo* video) { return DestroyListed(mVideos, video); }
 bool KQovObjectManager::DestroyPose(KQovPose* pose) { return DestroyListed(mPoses, pose); }

@@ -200,6 +200,9 @@ private:
     // Construct* bodies of those kinds live with the later layers.
     static KQovObject* AsObject(KQovMaterial* material);
     static KQovObject* AsObject(KQovTexture* texture);
+    static KQovNodeAttribute* AsAttribute(KQovShape* shape);
+    // Every attribute and shape of this manager lets go of an object about to be destroyed.
+    void ForgetEverywhere(const KQovObject* going);
     // How each kind goes once it is out of its list.
     static void Dispose(KQovLink* link);
     static void Dispose(KQovMaterial* material);
