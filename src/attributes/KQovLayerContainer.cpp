@@ -73,6 +73,20 @@ void Drop(Element* e, const KQovObject* going, Release release) {
     }
 }
 
+// Replaces the element's entries `replacement` maps; `move` moves a counted use along.
+template <class Element, class Item, class Move>
+void ReplaceIn(Element* e, const std::function<Item*(Item*)>& replacement, Move move) {
+    if (!e) return;
+    auto& direct = e->GetDirectArray();
+    for (int i = 0; i < direct.GetCount(); ++i) {
+        Item* from = direct.GetAt(i);
+        Item* to = from ? replacement(from) : nullptr;
+        if (!to || to == from) continue;
+        if (Referenced(e)) move(from, to);
+        direct.SetAt(i, to);
+    }
+}
+
 }  // namespace
 
 KQovLayerContainer::~KQovLayerContainer() { ClearLayers(); }
@@ -187,6 +201,24 @@ void KQovLayerContainer::ForgetObject(const KQovObject* going) {
             if (mScene) mScene->RemoveTexture(t);
         });
     }
+}
+
+void KQovLayerContainer::Replace(const std::function<KQovMaterial*(KQovMaterial*)>& replacement) {
+    for (const auto& layer : mLayers)
+        ReplaceIn(layer->GetMaterials(), replacement, [this](KQovMaterial* from, KQovMaterial* to) {
+            if (!mScene) return;
+            mScene->AddMaterial(to);  // first: running out of memory changes nothing
+            mScene->RemoveMaterial(from);
+        });
+}
+
+void KQovLayerContainer::Replace(const std::function<KQovTexture*(KQovTexture*)>& replacement) {
+    for (const auto& layer : mLayers)
+        ReplaceIn(layer->GetTextures(), replacement, [this](KQovTexture* from, KQovTexture* to) {
+            if (!mScene) return;
+            mScene->AddTexture(to);
+            mScene->RemoveTexture(from);
+        });
 }
 
 void KQovLayerContainer::ReleaseScene() {

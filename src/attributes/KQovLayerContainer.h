@@ -2,6 +2,7 @@
 // The node attribute that owns a geometry's layers and keeps the materials and textures they
 // reference counted in the scene's use counts. Layer indices count from 0.
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,6 +41,10 @@ public:
     // A material or texture going away leaves every element: a position that named it names
     // none (-1), later positions move down with their entries. Allocates nothing.
     void ForgetObject(const KQovObject* going) override;
+    // Every material or texture that `replacement` maps to another (null: kept) is replaced by
+    // it; what the scene counted moves along, so its lists keep their order.
+    void Replace(const std::function<KQovMaterial*(KQovMaterial*)>& replacement);
+    void Replace(const std::function<KQovTexture*(KQovTexture*)>& replacement);
 
     int GetMaterialCount(int layer) const;
     int GetTextureCount(int layer) const;
