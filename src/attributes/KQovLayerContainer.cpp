@@ -1,6 +1,8 @@
 #include "attributes/KQovLayerContainer.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <unordered_set>
 
 #include "attributes/KQovMaterial.h"
@@ -54,16 +56,17 @@ int IndexOf(const Element* e, const char* name, const char* prefix) {
     return -1;
 }
 
-// Takes every entry of `going` out of the element; `release` drops the use each counted.
-template <class Element, class Release>
-void Drop(Element* e, const KQovObject* going, Release release) {
+// Takes every entry `going` answers true for out of the element; `release` drops the use each
+// counted.
+template <class Element, class Going, class Release>
+void Drop(Element* e, Going going, Release release) {
     if (!e) return;
     auto& direct = e->GetDirectArray();
     // Index positions name the node's connected objects instead: the direct array is not theirs.
     const bool positions = e->GetReferenceMode() != KQovLayer::eIndex;
     for (int i = direct.GetCount() - 1; i >= 0; --i) {
         auto* item = direct.GetAt(i);
-        if (!item || static_cast<const KQovObject*>(item) != going) continue;
+        if (!item || !going(static_cast<const KQovObject*>(item))) continue;
         if (positions) release(item);
         direct.RemoveAt(i);
         if (!positions) continue;
@@ -191,13 +194,16 @@ void KQovLayerContainer::ForgetEntityContainer(const KQovEntityContainer* scene)
     if (scene == mScene) mScene = nullptr;
 }
 
-void KQovLayerContainer::ForgetObject(const KQovObject* going) {
-    if (!going) return;
+void KQovLayerContainer::ForgetObjects(const KQovObject* const* going, size_t count) {
+    if (count == 0) return;
+    auto listed = [going, count](const KQovObject* object) {
+        return std::binary_search(going, going + count, object, std::less<const KQovObject*>());
+    };
     for (const auto& layer : mLayers) {
-        Drop(layer->GetMaterials(), going, [this](KQovMaterial* m) {
+        Drop(layer->GetMaterials(), listed, [this](KQovMaterial* m) {
             if (mScene) mScene->RemoveMaterial(m);
         });
-        Drop(layer->GetTextures(), going, [this](KQovTexture* t) {
+        Drop(layer->GetTextures(), listed, [this](KQovTexture* t) {
             if (mScene) mScene->RemoveTexture(t);
         });
     }

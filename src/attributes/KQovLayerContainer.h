@@ -38,9 +38,9 @@ public:
     KQovEntityContainer* GetScene() const { return mScene; }
     void ForgetEntityContainer(const KQovEntityContainer* scene) override;
     void MoveToEntityContainer(KQovEntityContainer* scene) override { SetScene(scene); }
-    // A material or texture going away leaves every element: a position that named it names
+    // Materials and textures going away leave every element: a position that named one names
     // none (-1), later positions move down with their entries. Allocates nothing.
-    void ForgetObject(const KQovObject* going) override;
+    void ForgetObjects(const KQovObject* const* going, size_t count) override;
     // Every material or texture that `replacement` maps to another (null: kept) is replaced by
     // it; what the scene counted moves along, so its lists keep their order.
     void Replace(const std::function<KQovMaterial*(KQovMaterial*)>& replacement);

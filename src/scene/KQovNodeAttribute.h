@@ -4,6 +4,7 @@
 // and keeps its animation channels present in every take of that node; the
 // object manager, not the node, owns it.
 
+#include <cstddef>
 #include <vector>
 
 #include "foundation/KString.h"
@@ -65,8 +66,9 @@ public:
     // The node joined a container (null: left it): what the attribute uses is counted there,
     // no longer in the one before.
     virtual void MoveToEntityContainer(KQovEntityContainer*) {}
-    // An object is about to be destroyed: the attribute keeps no reference to it.
-    virtual void ForgetObject(const KQovObject*) {}
+    // Objects about to be destroyed (`count` of them, sorted by address): the attribute keeps
+    // no reference to them.
+    virtual void ForgetObjects(const KQovObject* const* /*going*/, size_t /*count*/) {}
 
     KQovNode* GetNode() const { return mNode; }
     KQovObjectManager* GetObjectManager() const { return mManager; }

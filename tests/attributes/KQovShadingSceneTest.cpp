@@ -152,6 +152,14 @@ TEST(KQovShadingScene, ADestroyedMaterialOrTextureLeavesEveryLayer) {
     EXPECT_EQ(indexed.GetDirectArray().GetCount(), 0);
     EXPECT_EQ(indexed.GetIndexArray().GetAt(0), 3);  // the node's materials, not the array's
     EXPECT_EQ(shape->GetTextureCount(0), 0);
+    // Several at once: one not the manager's (gone already) fails alone.
+    KQovMaterial* last = materials->GetDirectArray().GetAt(1);
+    EXPECT_FALSE(world.manager.DestroyMaterials({last, gone, kept}));
+    EXPECT_EQ(materials->GetDirectArray().GetCount(), 0);
+    const std::vector<int> none(materials->GetIndexArray().GetArray(),
+                                materials->GetIndexArray().GetArray() + 3);
+    EXPECT_EQ(none, (std::vector<int>{-1, -1, -1}));
+    EXPECT_EQ(scene->GetMaterialCount(), 0);
     node->SetNodeAttribute(nullptr);
     EXPECT_EQ(scene->GetMaterialCount(), 0);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovMaterial.h"
@@ -232,9 +233,12 @@ void Forget(KQovEntityContainer& scene, KQovMaterial* material) {
     }
 }
 
-bool Destroy(KQovObjectManager& manager, KQovTexture* texture) { return manager.DestroyTexture(texture); }
-bool Destroy(KQovObjectManager& manager, KQovMaterial* material) {
-    return manager.DestroyMaterial(material);
+// At once: the geometry is walked once for all the twins.
+bool Destroy(KQovObjectManager& manager, const std::vector<KQovTexture*>& textures) {
+    return manager.DestroyTextures(textures);
+}
+bool Destroy(KQovObjectManager& manager, const std::vector<KQovMaterial*>& materials) {
+    return manager.DestroyMaterials(materials);
 }
 
 }  // namespace
@@ -262,6 +266,8 @@ void KQovReaderQov::MergeTwins(KQovScene* scene, std::vector<T*>& list) {
             geometry->Replace(std::function<T*(T*)>([&keptOf](T* o) { return KeptTwin(keptOf, o); }));
     }
     RemapObjectNames(pairs);
+    std::vector<T*> removedTwins;
+    removedTwins.reserve(pairs.size());
     for (const auto& [removed, kept] : pairs) {
         // Whatever was connected to the twin (a camera background, a node) gets the kept one.
         KQovPropertyHandler* from = removed->GetPropertyHandler();
@@ -271,8 +277,9 @@ void KQovReaderQov::MergeTwins(KQovScene* scene, std::vector<T*>& list) {
         for (KPlug* user : users)
             if (user && !user->IsConnectedSrc(to)) user->ConnectSrc(to);
         Forget(*scene->GetEntityContainer(), removed);
-        Destroy(*mManager, removed);
+        removedTwins.push_back(removed);
     }
+    Destroy(*mManager, removedTwins);
 }
 
 void KQovReaderQov::MergeDuplicateTextures(KQovScene* scene) { MergeTwins(scene, mReadTextures); }
