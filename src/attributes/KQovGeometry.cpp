@@ -136,6 +136,11 @@ void KQovGeometry::ForgetEntityContainer(const KQovEntityContainer* scene) {
     for (KQovShape* shape : mShapes) shape->ForgetEntityContainer(scene);
 }
 
+void KQovGeometry::MoveToEntityContainer(KQovEntityContainer* scene) {
+    for (KQovShape* shape : mShapes) shape->SetScene(scene);
+    SetScene(scene);
+}
+
 void KQovGeometry::ClearNode() {
     ReleaseScene();
     for (KQovShape* shape : mShapes) shape->ReleaseScene();

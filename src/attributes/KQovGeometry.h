@@ -75,6 +75,8 @@ public:
     void SetNode(KQovNode* node) override;
     void ClearNode() override;
     void ForgetEntityContainer(const KQovEntityContainer* scene) override;
+    // The shapes' uses move with the geometry's.
+    void MoveToEntityContainer(KQovEntityContainer* scene) override;
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
     void RemoveTakeNodeChannels(KQovTakeNode* takeNode) override;
     // Only the shapes have channels.

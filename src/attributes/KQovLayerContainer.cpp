@@ -1,5 +1,8 @@
 #include "attributes/KQovLayerContainer.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <unordered_set>
 
 #include "attributes/KQovMaterial.h"
@@ -53,6 +56,40 @@ int IndexOf(const Element* e, const char* name, const char* prefix) {
     return -1;
 }
 
+// Takes every entry `going` answers true for out of the element; `release` drops the use each
+// counted.
+template <class Element, class Going, class Release>
+void Drop(Element* e, Going going, Release release) {
+    if (!e) return;
+    auto& direct = e->GetDirectArray();
+    // Index positions name the node's connected objects instead: the direct array is not theirs.
+    const bool positions = e->GetReferenceMode() != KQovLayer::eIndex;
+    for (int i = direct.GetCount() - 1; i >= 0; --i) {
+        auto* item = direct.GetAt(i);
+        if (!item || !going(static_cast<const KQovObject*>(item))) continue;
+        if (positions) release(item);
+        direct.RemoveAt(i);
+        if (!positions) continue;
+        int32_t* index = e->GetIndexArray().GetArray();
+        for (int k = 0; k < e->GetIndexArray().GetCount(); ++k)
+            index[k] = index[k] == i ? -1 : index[k] > i ? index[k] - 1 : index[k];
+    }
+}
+
+// Replaces the element's entries `replacement` maps; `move` moves a counted use along.
+template <class Element, class Item, class Move>
+void ReplaceIn(Element* e, const std::function<Item*(Item*)>& replacement, Move move) {
+    if (!e) return;
+    auto& direct = e->GetDirectArray();
+    for (int i = 0; i < direct.GetCount(); ++i) {
+        Item* from = direct.GetAt(i);
+        Item* to = from ? replacement(from) : nullptr;
+        if (!to || to == from) continue;
+        if (Referenced(e)) move(from, to);
+        direct.SetAt(i, to);
+    }
+}
+
 }  // namespace
 
 KQovLayerContainer::~KQovLayerContainer() { ClearLayers(); }
@@ -92,40 +129,102 @@ void KQovLayerContainer::ClearLayers() {
 void KQovLayerContainer::CopyLayers(const KQovLayerContainer& source) {
     if (&source == this) return;
     ClearLayers();
-    for (const auto& layer : source.mLayers) {
-        auto copy = std::make_unique<KQovLayer>();
-        copy->Copy(*layer);
-        mLayers.push_back(std::move(copy));
+    try {
+        for (const auto& layer : source.mLayers) {
+            auto copy = std::make_unique<KQovLayer>();
+            copy->Copy(*layer);
+            mLayers.push_back(std::move(copy));
+        }
+        if (mScene) CountUses(true);
+    } catch (...) {
+        // No copy is counted (a count that fails drops its own uses): they go untold.
+        mLayers.clear();
+        throw;
     }
-    if (mScene) CountUses(true);
 }
 
 void KQovLayerContainer::CountUses(bool add) const {
-    for (const auto& layer : mLayers) {
-        if (const KQovLayerElementMaterial* e = layer->GetMaterials(); Referenced(e)) {
-            for (int i = 0; i < e->GetDirectArray().GetCount(); ++i) {
-                KQovMaterial* m = e->GetDirectArray().GetAt(i);
-                add ? mScene->AddMaterial(m) : mScene->RemoveMaterial(m);
-            }
+    // The first `limit` references, materials before textures layer by layer.
+    auto each = [this](size_t limit, auto&& use) {
+        size_t n = 0;
+        for (const auto& layer : mLayers) {
+            if (const KQovLayerElementMaterial* e = layer->GetMaterials(); Referenced(e))
+                for (int i = 0; i < e->GetDirectArray().GetCount() && n < limit; ++i, ++n)
+                    use(static_cast<KQovObject*>(e->GetDirectArray().GetAt(i)), true);
+            if (const KQovLayerElementTexture* e = layer->GetTextures(); Referenced(e))
+                for (int i = 0; i < e->GetDirectArray().GetCount() && n < limit; ++i, ++n)
+                    use(static_cast<KQovObject*>(e->GetDirectArray().GetAt(i)), false);
         }
-        if (const KQovLayerElementTexture* e = layer->GetTextures(); Referenced(e)) {
-            for (int i = 0; i < e->GetDirectArray().GetCount(); ++i) {
-                KQovTexture* t = e->GetDirectArray().GetAt(i);
-                add ? mScene->AddTexture(t) : mScene->RemoveTexture(t);
-            }
-        }
+    };
+    auto release = [this](KQovObject* object, bool material) {
+        material ? mScene->RemoveMaterial(object) : mScene->RemoveTexture(object);
+    };
+    if (!add) {
+        each(SIZE_MAX, release);
+        return;
+    }
+    // Out of memory part of the way, the uses counted so far are dropped again: a scene counts
+    // every reference of the container or none.
+    size_t counted = 0;
+    try {
+        each(SIZE_MAX, [this, &counted](KQovObject* object, bool material) {
+            material ? mScene->AddMaterial(object) : mScene->AddTexture(object);
+            ++counted;
+        });
+    } catch (...) {
+        each(counted, release);
+        throw;
     }
 }
 
 void KQovLayerContainer::SetScene(KQovEntityContainer* scene) {
     if (scene == mScene) return;
     ReleaseScene();
+    if (!scene) return;
     mScene = scene;
-    if (mScene) CountUses(true);
+    try {
+        CountUses(true);
+    } catch (...) {
+        mScene = nullptr;
+        throw;
+    }
 }
 
 void KQovLayerContainer::ForgetEntityContainer(const KQovEntityContainer* scene) {
     if (scene == mScene) mScene = nullptr;
+}
+
+void KQovLayerContainer::ForgetObjects(const KQovObject* const* going, size_t count) {
+    if (count == 0) return;
+    auto listed = [going, count](const KQovObject* object) {
+        return std::binary_search(going, going + count, object, std::less<const KQovObject*>());
+    };
+    for (const auto& layer : mLayers) {
+        Drop(layer->GetMaterials(), listed, [this](KQovMaterial* m) {
+            if (mScene) mScene->RemoveMaterial(m);
+        });
+        Drop(layer->GetTextures(), listed, [this](KQovTexture* t) {
+            if (mScene) mScene->RemoveTexture(t);
+        });
+    }
+}
+
+void KQovLayerContainer::Replace(const std::function<KQovMaterial*(KQovMaterial*)>& replacement) {
+    for (const auto& layer : mLayers)
+        ReplaceIn(layer->GetMaterials(), replacement, [this](KQovMaterial* from, KQovMaterial* to) {
+            if (!mScene) return;
+            mScene->AddMaterial(to);  // first: running out of memory changes nothing
+            mScene->RemoveMaterial(from);
+        });
+}
+
+void KQovLayerContainer::Replace(const std::function<KQovTexture*(KQovTexture*)>& replacement) {
+    for (const auto& layer : mLayers)
+        ReplaceIn(layer->GetTextures(), replacement, [this](KQovTexture* from, KQovTexture* to) {
+            if (!mScene) return;
+            mScene->AddTexture(to);
+            mScene->RemoveTexture(from);
+        });
 }
 
 void KQovLayerContainer::ReleaseScene() {
@@ -174,7 +273,13 @@ int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
     auto& direct = GetLayer(layer)->MakeMaterials().GetDirectArray();
     if (direct.Find(material) >= 0) return -1;
     const int index = direct.Add(material);
-    if (index >= 0 && mScene) mScene->AddMaterial(material);
+    if (index < 0 || !mScene) return index;
+    try {
+        mScene->AddMaterial(material);
+    } catch (...) {
+        direct.RemoveAt(index);  // never held uncounted
+        throw;
+    }
     return index;
 }
 
@@ -184,6 +289,12 @@ int KQovLayerContainer::AddTexture(KQovTexture* texture, int layer) {
     auto& direct = GetLayer(layer)->MakeTextures().GetDirectArray();
     if (const int found = direct.Find(texture); found >= 0) return found;
     const int index = direct.Add(texture);
-    if (index >= 0 && mScene) mScene->AddTexture(texture);
+    if (index < 0 || !mScene) return index;
+    try {
+        mScene->AddTexture(texture);
+    } catch (...) {
+        direct.RemoveAt(index);  // never held uncounted
+        throw;
+    }
     return index;
 }

@@ -2,6 +2,7 @@
 // The node attribute that owns a geometry's layers and keeps the materials and textures they
 // reference counted in the scene's use counts. Layer indices count from 0.
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,14 @@ public:
     void ReleaseScene();
     KQovEntityContainer* GetScene() const { return mScene; }
     void ForgetEntityContainer(const KQovEntityContainer* scene) override;
+    void MoveToEntityContainer(KQovEntityContainer* scene) override { SetScene(scene); }
+    // Materials and textures going away leave every element: a position that named one names
+    // none (-1), later positions move down with their entries. Allocates nothing.
+    void ForgetObjects(const KQovObject* const* going, size_t count) override;
+    // Every material or texture that `replacement` maps to another (null: kept) is replaced by
+    // it; what the scene counted moves along, so its lists keep their order.
+    void Replace(const std::function<KQovMaterial*(KQovMaterial*)>& replacement);
+    void Replace(const std::function<KQovTexture*(KQovTexture*)>& replacement);
 
     int GetMaterialCount(int layer) const;
     int GetTextureCount(int layer) const;

@@ -264,6 +264,26 @@ int KQovMesh::VertexPosition(int p, int k) const {
     return position < mVertices.GetCount() ? position : -1;
 }
 
+bool KQovMesh::FindMissingPoint(int& polygon, int& point) const {
+    const uint32_t points = uint32_t(GetControlPointsCount());
+    const KQovPolygon* polygons = mPolygons.GetArray();
+    const int32_t* vertices = mVertices.GetArray();
+    const int64_t vertexCount = mVertices.GetCount();
+    for (int p = 0; p < GetPolygonCount(); ++p) {
+        const KQovPolygon& at = polygons[p];
+        for (int k = 0; k < at.size; ++k) {
+            // A vertex past the list names no point either.
+            const int64_t position = int64_t(at.first) + k;
+            const bool listed = position >= 0 && position < vertexCount;
+            if (listed && uint32_t(vertices[position]) < points) continue;
+            polygon = p;
+            point = listed ? vertices[position] : -1;
+            return true;
+        }
+    }
+    return false;
+}
+
 int KQovMesh::GetPolygonVertex(int p, int k) const {
     const int position = VertexPosition(p, k);
     return position < 0 ? -1 : mVertices.GetAt(position);

@@ -163,6 +163,10 @@ public:
     void InitTextureUV(int count);
     int AddTextureUV(double u, double v);
 
+    // The first polygon with a vertex naming a control point the mesh does not have (a copy
+    // whose points were not given yet), and that point; false when there is none.
+    bool FindMissingPoint(int& polygon, int& point) const;
+
     int GetPolygonCount() const { return mPolygons.GetCount(); }
     int GetPolygonSize(int p) const;
     int GetPolygonVertex(int p, int k) const;

@@ -73,6 +73,7 @@ KQovShape* KQovObjectManager::CreateShape() { return Listed(mShapes, MakeShape()
 
 KQovObject* KQovObjectManager::AsObject(KQovMaterial* material) { return material; }
 KQovObject* KQovObjectManager::AsObject(KQovTexture* texture) { return texture; }
+KQovNodeAttribute* KQovObjectManager::AsAttribute(KQovShape* shape) { return shape; }
 void KQovObjectManager::Dispose(KQovLink* link) { delete link; }
 void KQovObjectManager::Dispose(KQovMaterial* material) { PrepareAndDelete(material); }
 void KQovObjectManager::Dispose(KQovShape* shape) { delete shape; }

@@ -1,6 +1,9 @@
 #include "io/KQovWriter.h"
 
+#include "attributes/KQovMesh.h"
+#include "foundation/KLocale.h"
 #include "io/KQovReader.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
 
@@ -33,4 +36,19 @@ bool KQovWriter::FailNothingToWrite(const char* format, const char* holds) {
                          " only, and the scene holds none";
     mError.SetErrorWithText(eFileNotCreated, text.Buffer());
     return false;
+}
+
+bool KQovWriter::RefuseMeshesMissingPoints(KQovNode* root) {
+    if (!root) return true;
+    for (KQovNode* node : KQovListNodes(root)) {
+        const KQovMesh* mesh = node->GetMesh();
+        int polygon = 0, point = 0;
+        if (!mesh || !mesh->FindMissingPoint(polygon, point)) continue;
+        const std::string text = KFormatC(
+            "The mesh of node \"%s\" names control point %d in polygon %d but has %d control points",
+            node->GetNameWithoutPrefix().Buffer(), point, polygon, mesh->GetControlPointsCount());
+        mError.SetErrorWithText(eFileNotCreated, text.c_str());
+        return false;
+    }
+    return true;
 }

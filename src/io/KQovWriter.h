@@ -58,6 +58,9 @@ protected:
     // Refuses a scene that holds none of what the format holds (`format` "a TRC", `holds`
     // "markers"): the file would hold nothing that can be read back, so none is put in place.
     bool FailNothingToWrite(const char* format, const char* holds);
+    // Refuses a scene with a mesh below `root` whose polygons name control points it does not
+    // have: no format holds such a mesh whole. False, naming the node, before anything is written.
+    bool RefuseMeshesMissingPoints(KQovNode* root);
 
     KQovObjectManager* mManager;
     KError mError;

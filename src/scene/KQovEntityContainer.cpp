@@ -282,6 +282,8 @@ bool KQovEntityContainer::AddNode(KQovNode* node) {
     // A node belongs to one container, which it tells when it goes away.
     if (node->mEntityContainer && node->mEntityContainer != this) node->mEntityContainer->RemoveNode(node);
     node->mEntityContainer = this;
+    // What the node's attribute uses is counted where the node is.
+    if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) attribute->MoveToEntityContainer(this);
     return true;
 }
 
@@ -296,6 +298,9 @@ bool KQovEntityContainer::RemoveNode(KQovNode* node) {
     }
     TakeOutNode(node);
     if (node == mRoot) mRoot = nullptr;
+    // What its attribute counted here goes with it.
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    if (attribute && node->mEntityContainer == this) attribute->MoveToEntityContainer(nullptr);
     // A node out of the container must not point at it once it is gone.
     Disown(node);
     return true;

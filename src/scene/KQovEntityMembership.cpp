@@ -11,15 +11,6 @@
 #include "scene/KQovVideo.h"
 
 namespace {
-// The scene objects of a list as the kind the container keeps.
-void MoveObjects(const std::vector<KQovObject*>& objects, KQovEntityContainer* from, KQovEntityContainer* to,
-                 bool (KQovEntityContainer::*remove)(KQovObject*), bool (KQovEntityContainer::*add)(KQovObject*)) {
-    for (KQovObject* object : objects) {
-        if (from) (from->*remove)(object);
-        if (to) (to->*add)(object);
-    }
-}
-
 KQovEntityContainer* ContainerOf(KQovObject* object) {
     if (!object) return nullptr;
     if (object->GetObjectType() == KQovObject::eNode) return static_cast<KQovNode*>(object)->GetEntityContainer();
@@ -47,10 +38,10 @@ bool KQovNode::SetEntityContainer(KQovEntityContainer* container, int mode) {
             return false;
         }
     KQovEntityContainer* old = mEntityContainer;
+    // The materials and textures a node's attribute uses leave and join with the node, as
+    // often as its layers name them: a scene lists them whatever the order it was built in.
     for (KQovNode* node : collector.GetNodes())
         if (node->mEntityContainer) node->mEntityContainer->RemoveNode(node);
-    MoveObjects(collector.GetMaterials(), old, nullptr, &KQovEntityContainer::RemoveMaterial, nullptr);
-    MoveObjects(collector.GetTextures(), old, nullptr, &KQovEntityContainer::RemoveTexture, nullptr);
     for (KQovObject* video : collector.GetVideos())
         if (old) old->RemoveVideo(static_cast<KQovVideo*>(video));
     if (!container) return true;
@@ -60,8 +51,6 @@ bool KQovNode::SetEntityContainer(KQovEntityContainer* container, int mode) {
         container->Release();
     }
     for (KQovNode* node : collector.GetNodes()) container->AddNode(node);
-    MoveObjects(collector.GetMaterials(), nullptr, container, nullptr, &KQovEntityContainer::AddMaterial);
-    MoveObjects(collector.GetTextures(), nullptr, container, nullptr, &KQovEntityContainer::AddTexture);
     for (KQovObject* video : collector.GetVideos()) container->AddVideo(static_cast<KQovVideo*>(video));
     return true;
 }

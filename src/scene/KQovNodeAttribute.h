@@ -4,6 +4,7 @@
 // and keeps its animation channels present in every take of that node; the
 // object manager, not the node, owns it.
 
+#include <cstddef>
 #include <vector>
 
 #include "foundation/KString.h"
@@ -13,6 +14,7 @@ class KMatrix;
 class KProperty;
 class KQovEntityContainer;
 class KQovNode;
+class KQovObject;
 class KQovObjectManager;
 class KQovTakeNode;
 
@@ -61,6 +63,12 @@ public:
     virtual void SetPivotMatrix(const KMatrix&, bool /*applyToPoints*/) {}
     // The container is going away: what was counted in it is dropped untold.
     virtual void ForgetEntityContainer(const KQovEntityContainer*) {}
+    // The node joined a container (null: left it): what the attribute uses is counted there,
+    // no longer in the one before.
+    virtual void MoveToEntityContainer(KQovEntityContainer*) {}
+    // Objects about to be destroyed (`count` of them, sorted by address): the attribute keeps
+    // no reference to them.
+    virtual void ForgetObjects(const KQovObject* const* /*going*/, size_t /*count*/) {}
 
     KQovNode* GetNode() const { return mNode; }
     KQovObjectManager* GetObjectManager() const { return mManager; }

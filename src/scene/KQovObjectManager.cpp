@@ -547,12 +547,59 @@ bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
     return true;
 }
 bool KQovObjectManager::DestroyLink(KQovLink* link) { return DestroyListed(mLinks, link); }
+// A material or texture goes from the layers that name it before it goes: no geometry keeps
+// a reference to a destroyed one.
+void KQovObjectManager::ForgetEverywhere(const KQovObject* const* going, size_t count) {
+    for (KQovNodeAttribute* attribute : mAttributes)
+        if (attribute) attribute->ForgetObjects(going, count);
+    for (KQovShape* shape : mShapes)
+        if (shape) AsAttribute(shape)->ForgetObjects(going, count);
+}
+
+template <class T>
+bool KQovObjectManager::DestroyShading(std::vector<T*>& list, T* const* objects, size_t count) {
+    // One object needs no list: destroying it allocates nothing.
+    const KQovObject* one = nullptr;
+    std::vector<const KQovObject*> many;
+    if (count > 1) many.reserve(count);
+    std::vector<T*> taken;
+    if (count > 1) taken.reserve(count);
+    bool ok = true;
+    for (size_t i = 0; i < count; ++i) {
+        if (!TakeOut(list, objects[i])) {
+            ok = false;
+            continue;
+        }
+        if (count == 1) {
+            one = AsObject(objects[i]);
+        } else {
+            many.push_back(AsObject(objects[i]));
+            taken.push_back(objects[i]);
+        }
+    }
+    if (count == 1) {
+        if (one) ForgetEverywhere(&one, 1);
+        if (one) Dispose(objects[0]);
+        return ok;
+    }
+    std::sort(many.begin(), many.end(), std::less<const KQovObject*>());
+    ForgetEverywhere(many.data(), many.size());
+    for (T* object : taken) Dispose(object);
+    return ok;
+}
+
 bool KQovObjectManager::DestroyMaterial(KQovMaterial* material) {
-    return DestroyListed(mMaterials, material);
+    return DestroyShading(mMaterials, &material, 1);
+}
+bool KQovObjectManager::DestroyMaterials(const std::vector<KQovMaterial*>& materials) {
+    return DestroyShading(mMaterials, materials.data(), materials.size());
+}
+bool KQovObjectManager::DestroyTextures(const std::vector<KQovTexture*>& textures) {
+    return DestroyShading(mTextures, textures.data(), textures.size());
 }
 bool KQovObjectManager::DestroyShape(KQovShape* shape) { return DestroyListed(mShapes, shape); }
 bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
-    return DestroyListed(mTextures, texture);
+    return DestroyShading(mTextures, &texture, 1);
 }
 bool KQovObjectManager::DestroyVideo(KQovVideo* video) { return DestroyListed(mVideos, video); }
 bool KQovObjectManager::DestroyPose(KQovPose* pose) { return DestroyListed(mPoses, pose); }

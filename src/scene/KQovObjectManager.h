@@ -96,6 +96,10 @@ public:
     virtual bool DestroyNodeAttribute(KQovNodeAttribute* attribute);
     virtual bool DestroyLink(KQovLink* link);
     virtual bool DestroyMaterial(KQovMaterial* material);
+    // Each as DestroyMaterial (DestroyTexture) does, the geometry walked once for all: false
+    // when one is not this manager's (the others go all the same).
+    bool DestroyMaterials(const std::vector<KQovMaterial*>& materials);
+    bool DestroyTextures(const std::vector<KQovTexture*>& textures);
     virtual bool DestroyShape(KQovShape* shape);
     virtual bool DestroyTexture(KQovTexture* texture);
     virtual bool DestroyVideo(KQovVideo* video);
@@ -200,6 +204,13 @@ private:
     // Construct* bodies of those kinds live with the later layers.
     static KQovObject* AsObject(KQovMaterial* material);
     static KQovObject* AsObject(KQovTexture* texture);
+    static KQovNodeAttribute* AsAttribute(KQovShape* shape);
+    // Every attribute and shape of this manager lets go of objects about to be destroyed
+    // (sorted by address).
+    void ForgetEverywhere(const KQovObject* const* going, size_t count);
+    // Takes the objects out of the list, lets the geometry forget them, then destroys them.
+    template <class T>
+    bool DestroyShading(std::vector<T*>& list, T* const* objects, size_t count);
     // How each kind goes once it is out of its list.
     static void Dispose(KQovLink* link);
     static void Dispose(KQovMaterial* material);

@@ -413,10 +413,19 @@ void FillElements(KQovSceneServices& services, KQovNode* node, Item* (KQovSceneS
     for (int i = 0; i < set->GetSrcCount(); ++i)
         if (KQovObject* owner = OwnerOf(set->GetSrc(i)))
             if (Item* item = (services.*as)(owner)) connected.push_back(item);
+    // What joins a layer is counted in the node's scene, where its geometry counts its uses.
+    KQovEntityContainer* scene = node->GetEntityContainer();
+    auto add = [&services, scene](auto& direct, Item* item) {
+        if (direct.Add(item) < 0 || !scene) return;
+        if constexpr (std::is_same_v<Element, KQovLayerElementTexture>)
+            scene->AddTexture(services.AsObject(item));
+        else
+            scene->AddMaterial(services.AsObject(item));
+    };
     for (Element* element : Elements<Element>(services, node->GetNodeAttribute())) {
         auto& direct = element->GetDirectArray();
         if (element->GetReferenceMode() == 0) {
-            for (size_t k = size_t(direct.GetCount()); k < connected.size(); ++k) direct.Add(connected[k]);
+            for (size_t k = size_t(direct.GetCount()); k < connected.size(); ++k) add(direct, connected[k]);
         } else if (element->GetReferenceMode() == 2) {
             // The old -> new map comes from the values as read and is applied
             // once, so two entries never collapse into one.
@@ -428,7 +437,7 @@ void FillElements(KQovSceneServices& services, KQovNode* node, Item* (KQovSceneS
             for (size_t k = 0; k < connected.size(); ++k)
                 if (remap[k] == 0) {
                     remap[k] = direct.GetCount();
-                    direct.Add(connected[k]);
+                    add(direct, connected[k]);
                 }
             for (int i = 0; i < index.GetCount(); ++i)
                 if (known(i)) index.SetAt(i, remap[size_t(index.GetAt(i))]);

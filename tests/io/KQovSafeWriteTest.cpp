@@ -18,7 +18,9 @@
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMarker.h"
+#include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovTexture.h"
 #include "common/TempTestFolder.h"
 #include "fieldfile/FieldFileTestUtil.h"
 #include "io/KQovExporter.h"
@@ -338,6 +340,57 @@ TEST_P(EveryWriter, APipeIsWrittenOrRefused) {
     EXPECT_EQ(r.text.find("pipe") != std::string::npos, refused) << r.text;
     EXPECT_NEAR(double(std::max<ssize_t>(got, 0)), refused ? 0.0 : double(ReadAll(probe).size()),
                 16.0);
+}
+
+// A mesh whose polygons name control points it lacks (a copy not given its points yet) is
+// refused by every writer of meshes, naming its node: the old file stays, nothing else is left.
+// The motion writers leave meshes alone.
+TEST_P(EveryWriter, AMeshMissingItsPointsIsRefusedByName) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    KQovNode* top = scene->GetRootNode()->GetChild(0);
+    KQovMesh* copy = manager.CreateMesh();
+    copy->Copy(*top->GetMesh());
+    top->SetNodeAttribute(copy);
+    const std::string target = tmp / Name(id, "out");
+    WriteAll(target, kOld);
+    const Result r = Export(manager, scene, id, target);
+    if (id > 4 && id < 16) {
+        EXPECT_TRUE(r.ok) << r.text;
+        return;
+    }
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.text, "The mesh of node \"top\" names control point 0 in polygon 0 but has 0 "
+                      "control points");
+    EXPECT_EQ(ReadAll(target), kOld);
+    EXPECT_EQ(Entries(tmp.path()), std::vector<std::string>{Name(id, "out")});
+    copy->InitControlPoints(3);
+    EXPECT_NE(Export(manager, scene, id, target).text.find("point 3 in polygon 0 but has 3"),
+              std::string::npos);
+    copy->InitControlPoints(4);
+    EXPECT_TRUE(Export(manager, scene, id, target).ok);
+}
+
+// A material and a texture destroyed while the mesh named them are written by no writer.
+TEST_P(EveryWriter, ADestroyedMaterialOrTextureIsWrittenAsNone) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    KQovMesh* mesh = scene->GetRootNode()->GetChild(0)->GetMesh();
+    KQovMaterial* material = manager.CreateMaterial("gone");
+    KQovTexture* texture = manager.CreateTexture("gone");
+    texture->SetFileName((tmp / "gone.tga").c_str());
+    mesh->AddMaterial(material, 0);
+    mesh->AddTexture(texture, 0);
+    ASSERT_TRUE(manager.DestroyMaterial(material));
+    ASSERT_TRUE(manager.DestroyTexture(texture));
+    const std::string target = tmp / Name(id, "out");
+    const Result r = Export(manager, scene, id, target);
+    ASSERT_TRUE(r.ok) << r.text;
+    EXPECT_EQ(ReadAll(target).find("gone"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWritingIdCount),

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovMaterial.h"
@@ -220,10 +222,6 @@ T* KeptTwin(const std::unordered_map<T*, T*>& keptOf, T* object) {
     return found == keptOf.end() ? nullptr : found->second;
 }
 
-// The layer element a merge of T rewrites.
-KQovLayerElementTexture* ElementOf(KQovLayer& layer, KQovTexture*) { return layer.GetTextures(); }
-KQovLayerElementMaterial* ElementOf(KQovLayer& layer, KQovMaterial*) { return layer.GetMaterials(); }
-
 void Forget(KQovEntityContainer& scene, KQovTexture* texture) {
     while (!scene.RemoveTexture(texture) &&
            scene.GetError().GetErrorCode() == KQovEntityContainer::eTextureInUse) {
@@ -235,9 +233,12 @@ void Forget(KQovEntityContainer& scene, KQovMaterial* material) {
     }
 }
 
-bool Destroy(KQovObjectManager& manager, KQovTexture* texture) { return manager.DestroyTexture(texture); }
-bool Destroy(KQovObjectManager& manager, KQovMaterial* material) {
-    return manager.DestroyMaterial(material);
+// At once: the geometry is walked once for all the twins.
+bool Destroy(KQovObjectManager& manager, const std::vector<KQovTexture*>& textures) {
+    return manager.DestroyTextures(textures);
+}
+bool Destroy(KQovObjectManager& manager, const std::vector<KQovMaterial*>& materials) {
+    return manager.DestroyMaterials(materials);
 }
 
 }  // namespace
@@ -260,20 +261,13 @@ void KQovReaderQov::MergeTwins(KQovScene* scene, std::vector<T*>& list) {
     const std::unordered_map<T*, T*> keptOf(pairs.begin(), pairs.end());
     for (int n = 0; n < mNodes.GetCount(); ++n) {
         KQovGeometry* geometry = static_cast<KQovNode*>(mNodes.GetAt(n))->GetGeometry();
-        if (!geometry) continue;
-        // Uses are counted again once the layers point at the kept twins.
-        KQovEntityContainer* counted = geometry->GetScene();
-        geometry->ReleaseScene();
-        for (int l = 0; l < geometry->GetLayerCount(); ++l) {
-            auto* element = ElementOf(*geometry->GetLayer(l), static_cast<T*>(nullptr));
-            if (!element) continue;
-            auto& direct = element->GetDirectArray();
-            for (int i = 0; i < direct.GetCount(); ++i)
-                if (T* kept = KeptTwin(keptOf, direct.GetAt(i))) direct.SetAt(i, kept);
-        }
-        geometry->SetScene(counted);
+        // The scene's uses move to the kept twins: its lists keep their order.
+        if (geometry)
+            geometry->Replace(std::function<T*(T*)>([&keptOf](T* o) { return KeptTwin(keptOf, o); }));
     }
     RemapObjectNames(pairs);
+    std::vector<T*> removedTwins;
+    removedTwins.reserve(pairs.size());
     for (const auto& [removed, kept] : pairs) {
         // Whatever was connected to the twin (a camera background, a node) gets the kept one.
         KQovPropertyHandler* from = removed->GetPropertyHandler();
@@ -283,8 +277,9 @@ void KQovReaderQov::MergeTwins(KQovScene* scene, std::vector<T*>& list) {
         for (KPlug* user : users)
             if (user && !user->IsConnectedSrc(to)) user->ConnectSrc(to);
         Forget(*scene->GetEntityContainer(), removed);
-        Destroy(*mManager, removed);
+        removedTwins.push_back(removed);
     }
+    Destroy(*mManager, removedTwins);
 }
 
 void KQovReaderQov::MergeDuplicateTextures(KQovScene* scene) { MergeTwins(scene, mReadTextures); }

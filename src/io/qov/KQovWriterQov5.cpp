@@ -148,6 +148,10 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
         mOptions = nullptr;
         return false;
     }
+    if (!RefuseMeshesMissingPoints(scene->GetRootNode())) {
+        mOptions = nullptr;
+        return false;
+    }
     mFile = file ? file : mOwnFile.get();
     if (!mFile || !mFile->IsOpen()) {
         mError.SetError(eFileNotCreated);

@@ -216,7 +216,8 @@ bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
         return false;
     }
     mScene = scene;
-    bool ok = PrepareWrite(options) && HoldsWritableNodes(*scene->GetRootNode()) &&
+    bool ok = RefuseMeshesMissingPoints(scene->GetRootNode()) && PrepareWrite(options) &&
+              HoldsWritableNodes(*scene->GetRootNode()) &&
               ExportNode(*scene->GetRootNode());
     if (ok) {
         Released<MeshSettings3ds> settings{nullptr, ReleaseMeshSettings3ds};

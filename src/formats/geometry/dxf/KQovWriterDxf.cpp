@@ -99,6 +99,7 @@ bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
         mError.SetError(eFileNotOpened);
         return false;
     }
+    if (!RefuseMeshesMissingPoints(root)) return false;
     if (!KQovHoldsWritableGeometry(root)) return FailNothingToWrite("a DXF", "meshes");
     auto* dxf = static_cast<KStreamOptionsDxf*>(options);
     mTriangulate = dxf->GetOptionValue(2) == 1;

@@ -109,6 +109,7 @@ bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
         mError.SetError(eFileNotOpened);
         return false;
     }
+    if (!RefuseMeshesMissingPoints(root)) return false;
     if (!KQovHoldsWritableGeometry(root)) return FailNothingToWrite("an OBJ", "meshes");
     auto* base = static_cast<KStreamOptionsBase*>(options);
     mTriangulate = base->GetOptionValue(2) == 1;
