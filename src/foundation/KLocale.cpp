@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -108,6 +109,20 @@ std::string KShortestText(double value) {
 
 std::string KShortestText(float value) {
     return ShortestText(value);
+}
+
+std::string KDecimalText(double value) {
+    if (!std::isfinite(value)) return ShortestText(value);
+    constexpr int kDigits = 9;
+    const int magnitude = value == 0.0 ? 0 : int(std::floor(std::log10(std::fabs(value))));
+    const int decimals = std::min(std::max(kDigits - 1 - magnitude, 0), 60);
+    std::string text = KFormatC("%.*f", decimals, value);
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0') text.pop_back();
+        if (text.back() == '.') text.pop_back();
+    }
+    if (text == "-0") text = "0";
+    return text;
 }
 
 bool KParseDouble(std::string_view text, double& value) {

@@ -154,7 +154,7 @@ std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, doubl
         if (problem.empty()) return problem;
     }
     options.SetFrameRate(KTime::GetGlobalTimeMode(), 0.0);
-    return what + ": " + problem + "; read at " + KShortestText(options.GetFrameRate()) +
+    return what + ": " + problem + "; read at " + KDecimalText(options.GetFrameRate()) +
            " frames a second\n";
 }
 
@@ -163,5 +163,5 @@ std::string KMotionUnwritableRate(const KStreamOptionsMotion& options, bool star
     const double first = start ? options.GetStartTime().GetSecondDouble() * rate : 0.0;
     const std::string problem = KMotionRateProblem(rate, first, options.GetFrameCount(), false);
     if (problem.empty()) return problem;
-    return "The rate of " + KShortestText(rate) + " frames a second cannot be written: " + problem;
+    return "The rate of " + KDecimalText(rate) + " frames a second cannot be written: " + problem;
 }

@@ -60,6 +60,12 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
     }
+    // Segments without a frame would be written at the origin: no frame read, none written.
+    if (mLongest == 0) {
+        mManager->DestroyNode(parent, true);
+        mLastError = "no frame was read: the file holds none";
+        return Fail(eFileCorrupted);
+    }
     KString message =
         KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
     if (!CheckDuplicateNames(parent, message)) {
