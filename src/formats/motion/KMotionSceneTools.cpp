@@ -59,8 +59,12 @@ KVector4 KMotionAxisAngles(const KVector4& direction) {
 }
 
 bool KMotionHasTransformKeys(KQovNode* node) {
+    // The "Default" take (index 0) is never asked for: a node whose takes are not made yet
+    // would make them, some kilobytes a node, only to be told it holds no keys.
+    const int current = node->GetCurrentTakeNodeIndex();
+    if (current <= 0 || current >= node->GetTakeNodeCount()) return false;
     KQovTakeNode* take = node->GetCurrentTakeNode();
-    if (!take || take == node->GetDefaultTakeNode()) return false;
+    if (!take) return false;
     // The keys are on the axes' curves; the channel itself holds none.
     for (const char* channel : {"T", "R"})
         for (const char* axis : {"X", "Y", "Z"})
