@@ -44,6 +44,11 @@ TEST(KLocale, DecimalTextHasNoExponent) {
         {1e30, "1000000000000000019884624838656"},
     };
     for (const auto& [value, text] : rows) EXPECT_EQ(KDecimalText(value), text) << value;
+    // A float to the digits it was stored with.
+    EXPECT_EQ(KDecimalText(0.001f), "0.001");
+    EXPECT_EQ(KDecimalText(1e-5f), "0.00001");
+    EXPECT_EQ(KDecimalText(29.97f), "29.97");
+    EXPECT_EQ(KDecimalText(1e6f), "1000000");
 }
 
 TEST(KLocale, FormatNeverTruncates) {

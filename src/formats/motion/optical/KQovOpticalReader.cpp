@@ -136,8 +136,9 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
         return true;
     }
 
-    // Markers without a frame would be written at the origin: no frame read, none written.
-    if (n == 0) return Fail(eFileCorrupted, "no frame was read: the file holds none");
+    // Markers without a frame would be written at the origin: no frame read, none written (a
+    // caller may still ask for none of those a file holds).
+    if (info.frameCount <= 0) return Fail(eFileCorrupted, "no frame was read: the file holds none");
 
     std::vector<std::string> names(static_cast<size_t>(m));
     if (!mFile->GetMarkerNames(names, options.GetSetting(7) == 1))

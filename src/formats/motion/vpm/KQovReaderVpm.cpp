@@ -50,6 +50,7 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     mBrokenSegment = false;
     mCutShort = false;
     mLongest = 0;
+    mHeldMost = 0;
     if (!ReadSegment(parent, take, *options, true)) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
@@ -60,8 +61,9 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
     }
-    // Segments without a frame would be written at the origin: no frame read, none written.
-    if (mLongest == 0) {
+    // Segments without a frame would be written at the origin: no frame read, none written (a
+    // caller may still ask for none of those a file holds).
+    if (mHeldMost == 0) {
         mManager->DestroyNode(parent, true);
         mLastError = "no frame was read: the file holds none";
         return Fail(eFileCorrupted);
@@ -149,6 +151,7 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     for (int f = frames; f < held; ++f)
         if (!mFile->ReadLine()) held = f;
     mLongest = std::max(mLongest, frames);
+    mHeldMost = std::max(mHeldMost, held);
     // A block cut short by the file's end keeps what it holds, and says so.
     if (held < declared && !mFile->IsLineTooLong())
         mStatus += KFormatC(
