@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -108,6 +109,42 @@ std::string KShortestText(double value) {
 
 std::string KShortestText(float value) {
     return ShortestText(value);
+}
+
+namespace {
+
+std::string DecimalText(double value, int digits) {
+    if (!std::isfinite(value)) return ShortestText(value);
+    const int magnitude = value == 0.0 ? 0 : int(std::floor(std::log10(std::fabs(value))));
+    const int decimals = std::min(std::max(digits - 1 - magnitude, 0), 60);
+    std::string text = KFormatC("%.*f", decimals, value);
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0') text.pop_back();
+        if (text.back() == '.') text.pop_back();
+    }
+    if (text == "-0") text = "0";
+    return text;
+}
+
+}  // namespace
+
+std::string KDecimalText(double value) {
+    return DecimalText(value, 9);
+}
+
+std::string KDecimalText(float value) {
+    // The significant digits of the shortest text that reads back to the float.
+    const std::string shortest = ShortestText(value);
+    int digits = 0;
+    bool leading = true;
+    for (const char c : shortest) {
+        if (c == 'e' || c == 'E') break;
+        if (c < '0' || c > '9') continue;
+        if (leading && c == '0') continue;
+        leading = false;
+        ++digits;
+    }
+    return DecimalText(double(value), std::max(digits, 1));
 }
 
 bool KParseDouble(std::string_view text, double& value) {

@@ -104,12 +104,12 @@ bool KQovExporter::RefuseFolderName() {
     return true;
 }
 
-bool KQovExporter::RefuseWritingOverSource() try {
+bool KQovExporter::RefuseWritingOverSource(const KStreamOptions* options) try {
     const std::string out =
         mFormatId >= 0 && mFormatId <= 4 ? KQovFieldFile::CreatedName(mFileName.Buffer())
                                           : mFileName.Buffer();
     std::vector<std::string> written{out};
-    for (const std::string& file : mWriter->GetCompanionFiles(out.c_str())) written.push_back(file);
+    for (const std::string& file : mWriter->GetCompanionFiles(out.c_str(), options)) written.push_back(file);
     const std::vector<std::string>& read = mSource->GetFilesRead();
     for (const std::string& source : read)
         for (const std::string& file : written) {
@@ -146,7 +146,7 @@ bool KQovExporter::CreateWriter() {
     return mWriter != nullptr;
 }
 
-bool KQovExporter::OpenWriter() {
+bool KQovExporter::OpenWriter(const KStreamOptions* options) {
     if (mFileName.IsEmpty()) {
         mError.SetError(eUninitializedFilename);
         return false;
@@ -156,7 +156,7 @@ bool KQovExporter::OpenWriter() {
         mError.SetError(eUnidentifiedError);
         return false;
     }
-    if (mSource && RefuseWritingOverSource()) {
+    if (mSource && RefuseWritingOverSource(options)) {
         mWriter.reset();
         return false;
     }
@@ -200,7 +200,7 @@ bool KQovExporter::ExportWith(KQovScene* scene, KStreamOptions* options) {
         // The scene information is reconciled with the scene once the scene model writes.
         options = &local;
     }
-    if (!OpenWriter()) {
+    if (!OpenWriter(options)) {
         // Any failure to create is "File not created", with the text of what went wrong.
         const std::string text = mError.GetErrorText();
         mError.SetErrorWithText(eFileNotCreated, text.c_str());

@@ -38,7 +38,8 @@ public:
     void SetSource(KQovImporter* importer) { mSource = importer; }
 
     bool CreateWriter();
-    bool OpenWriter();
+    // `options` are those the write will use (null: the writer's own), for the files it makes.
+    bool OpenWriter(const KStreamOptions* options = nullptr);
     // Running out of memory is an error like any other ("Out of memory while writing ..."):
     // the old file stays. Once the new file is in place the export has succeeded: a failure
     // after that is a warning in the status text.
@@ -57,7 +58,7 @@ private:
     // True, with the error, when the file name cannot be a file, or when a file the write would
     // replace is one the source read.
     bool RefuseFolderName();
-    bool RefuseWritingOverSource();
+    bool RefuseWritingOverSource(const KStreamOptions* options);
 
     int mFormatId = 0;
     std::unique_ptr<KQovWriter> mWriter;

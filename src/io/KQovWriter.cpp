@@ -23,7 +23,7 @@ KQovNode* KQovWriter::FindSingleChildRoot(KQovScene* scene) {
     return root && root->GetChildCount() == 1 ? root->GetChild(0) : nullptr;
 }
 
-std::vector<std::string> KQovWriter::GetCompanionFiles(const char*) const {
+std::vector<std::string> KQovWriter::GetCompanionFiles(const char*, const KStreamOptions*) const {
     return {};
 }
 

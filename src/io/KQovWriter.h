@@ -43,9 +43,11 @@ public:
     virtual bool Write(KQovScene* scene, KStreamOptions* options) = 0;
     // The only child of the scene's root node when the root has exactly one; else null.
     virtual KQovNode* FindSingleChildRoot(KQovScene* scene);
-    // The files a write to `path` puts beside it (an OBJ file's material file); none by
-    // default. Image copies are not among them: they never take the place of a file.
-    virtual std::vector<std::string> GetCompanionFiles(const char* path) const;
+    // The files a write to `path` with `options` (null: this writer's own) puts beside it (an
+    // OBJ file's material file); none by default. Image copies are not among them: they never
+    // take the place of a file.
+    virtual std::vector<std::string> GetCompanionFiles(const char* path,
+                                                       const KStreamOptions* options = nullptr) const;
     // False when names below `root` clash (other programs address nodes by name); each
     // clashing name is appended to `message` once.
     virtual bool CheckNodeNames(KQovNode* root, KString& message);

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <vector>
 #include <string>
+#include <utility>
 
 #include "common/CommaLocale.h"
 
@@ -30,6 +31,24 @@ TEST(KLocale, FormatsAndParsesWithDotWhateverTheLocale) {
     float f = 0;
     ASSERT_EQ(KSscanfC("2.5", "%f", &f), 1);
     EXPECT_FLOAT_EQ(f, 2.5f);
+}
+
+// Rates in messages: plain decimals, never an exponent, nine significant digits.
+TEST(KLocale, DecimalTextHasNoExponent) {
+    const std::pair<double, const char*> rows[] = {
+        {1e6, "1000000"},           {1.0000000000000002e-08, "0.00000001"},
+        {30.0, "30"},               {30000.0 / 1001.0, "29.97003"},
+        {0.5, "0.5"},               {1.0 / 3.0, "0.333333333"},
+        {1000000.5, "1000000.5"},   {-2.5e-7, "-0.00000025"},
+        {0.0, "0"},                 {-0.0, "0"},
+        {1e30, "1000000000000000019884624838656"},
+    };
+    for (const auto& [value, text] : rows) EXPECT_EQ(KDecimalText(value), text) << value;
+    // A float to the digits it was stored with.
+    EXPECT_EQ(KDecimalText(0.001f), "0.001");
+    EXPECT_EQ(KDecimalText(1e-5f), "0.00001");
+    EXPECT_EQ(KDecimalText(29.97f), "29.97");
+    EXPECT_EQ(KDecimalText(1e6f), "1000000");
 }
 
 TEST(KLocale, FormatNeverTruncates) {

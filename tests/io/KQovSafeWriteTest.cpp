@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "animation/KFCurve.h"
@@ -26,6 +27,7 @@
 #include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
+#include "io/KQovWriteOptions.h"
 #include "io/KQovWriter.h"
 #include "io/KStreamOptions.h"
 #include "io/KStreamOptionsMotion.h"
@@ -408,12 +410,15 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
     const std::pair<const char*, const char*> copies[] = {{"obj/spider.obj", "s.obj"},
                                                           {"obj/spider.mtl", "spider.mtl"},
                                                           {"asf/11_01.amc", "m.amc"},
-                                                          {"asf/11.asf", "m.asf"}};
+                                                          {"asf/11.asf", "m.asf"},
+                                                          {"trc/Gait.trc", "g.trc"}};
     for (const auto& [from, to] : copies) {
         const std::string bytes = ReadAll(std::string(QOV_TESTDATA_DIR) + "/" + from);
         ASSERT_FALSE(bytes.empty()) << "test data missing: " << from;
         WriteAll(tmp / to, bytes);
     }
+    // The time code beside a TRC file, which its read takes the start from.
+    WriteAll(tmp / "g.tc", "00:00:01:00\nSMPTE\n30\n");
     const std::string p = tmp.path();
     const struct {
         const char* in;
@@ -431,6 +436,9 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
         {"m.amc", 8, "m.asf",
          "the output " + p + "/m.asf is the same file as " + p + "/m.asf, which the read of " + p +
              "/m.amc used"},
+        {"g.trc", 7, "g.tc",
+         "the output " + p + "/g.tc is the same file as " + p + "/g.tc, which the read of " + p +
+             "/g.trc used"},
     };
     const std::vector<std::string> before = Entries(p);
     std::vector<std::string> kept;
@@ -449,6 +457,26 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
         EXPECT_EQ(Entries(p), before);
         for (size_t k = 0; k < before.size(); ++k) EXPECT_EQ(ReadAll(tmp / before[k]), kept[k]);
     }
+    // A motion file written alone after its skeleton writes no skeleton beside it: one whose
+    // ".asf" of its name is the skeleton read is not refused, and that file is left alone.
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovImporter importer(&manager);
+    ASSERT_TRUE(importer.Initialize((tmp / "m.amc").c_str()));
+    ASSERT_TRUE(importer.Import(scene, nullptr)) << importer.GetLastErrorString();
+    std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(8, &manager));
+    std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
+    KQovFillWriteOptions(*scene, *options);
+    for (const auto& [id, name] : {std::pair(8, "n.asf"), std::pair(9, "m.AMC")}) {
+        KQovExporter exporter(&manager);
+        exporter.Initialize((tmp / name).c_str());
+        exporter.SetFileFormat(id);
+        exporter.SetSource(&importer);
+        EXPECT_TRUE(exporter.Export(scene, options.get())) << exporter.GetLastErrorString();
+    }
+    EXPECT_EQ(ReadAll(tmp / "m.asf"), kept[size_t(std::find(before.begin(), before.end(), "m.asf") -
+                                                   before.begin())]);
+    EXPECT_EQ(ReadAll(tmp / "m.AMC").rfind("#!OML:ASF n.asf\n", 0), 0u);
 }
 
 // A name the caller gives holding a '\\' is the file of that name: a file in the folder

@@ -129,7 +129,7 @@ void PrintScene(KQovScene& scene, double rate) {
         rate = KTime::GetFrameRate(mode);
     }
     // The rate as a number, and the mode's own name where it says more (PAL, NTSC Drop).
-    std::string text = KShortestText(row ? row->rate : rate) + " fps";
+    std::string text = KDecimalText(row ? row->rate : rate) + " fps";
     if (row && text != row->longName) text = text + " (" + row->longName + ")";
     std::printf("frame rate: %s\n", text.c_str());
 

@@ -63,12 +63,15 @@ int KMotionFile::Close() {
     return wasOpen && !failed ? 0 : 1;
 }
 
-int KMotionFile::CloseTogether(KMotionFile& first, KMotionFile& second) {
+int KMotionFile::CloseTogether(KMotionFile& first, KMotionFile& second,
+                              const KMotionFile** failed) {
     auto whole = [](KMotionFile& file) {
         return file.mStream.IsOpen() && file.mWriting && file.Flush() && !file.mNumberRefused;
     };
-    const bool ok =
-        whole(first) && whole(second) && KFileStream::CommitTogether(first.mStream, second.mStream);
+    const bool firstWhole = whole(first);
+    const bool secondWhole = firstWhole && whole(second);
+    if (failed) *failed = !firstWhole ? &first : !secondWhole ? &second : nullptr;
+    const bool ok = secondWhole && KFileStream::CommitTogether(first.mStream, second.mStream);
     // Whatever is still open was not put in place.
     first.Discard();
     second.Discard();

@@ -48,8 +48,10 @@ public:
     // Closes a file opened for writing without putting it in place: the old file stays.
     void Discard();
     // Close for two files written as a pair: both take the place of the named files, or
-    // neither does (a write of either failed, or a number was refused). 0 when both did.
-    static int CloseTogether(KMotionFile& first, KMotionFile& second);
+    // neither does (a write of either failed, or a number was refused). 0 when both did;
+    // `failed`, when given, is then set to the file whose writes failed (null for neither).
+    static int CloseTogether(KMotionFile& first, KMotionFile& second,
+                             const KMotionFile** failed = nullptr);
     // Why Open could not create `path` for writing: "Cannot open file "<path>" for
     // writing." and the problem as a sentence of its own.
     static std::string CreateError(const char* path);

@@ -59,8 +59,12 @@ KVector4 KMotionAxisAngles(const KVector4& direction) {
 }
 
 bool KMotionHasTransformKeys(KQovNode* node) {
+    // The "Default" take (index 0) is never asked for: a node whose takes are not made yet
+    // would make them, some kilobytes a node, only to be told it holds no keys.
+    const int current = node->GetCurrentTakeNodeIndex();
+    if (current <= 0 || current >= node->GetTakeNodeCount()) return false;
     KQovTakeNode* take = node->GetCurrentTakeNode();
-    if (!take || take == node->GetDefaultTakeNode()) return false;
+    if (!take) return false;
     // The keys are on the axes' curves; the channel itself holds none.
     for (const char* channel : {"T", "R"})
         for (const char* axis : {"X", "Y", "Z"})
@@ -154,7 +158,7 @@ std::string KMotionSetFileRate(KStreamOptionsMotion& options, double rate, doubl
         if (problem.empty()) return problem;
     }
     options.SetFrameRate(KTime::GetGlobalTimeMode(), 0.0);
-    return what + ": " + problem + "; read at " + KShortestText(options.GetFrameRate()) +
+    return what + ": " + problem + "; read at " + KDecimalText(options.GetFrameRate()) +
            " frames a second\n";
 }
 
@@ -163,5 +167,5 @@ std::string KMotionUnwritableRate(const KStreamOptionsMotion& options, bool star
     const double first = start ? options.GetStartTime().GetSecondDouble() * rate : 0.0;
     const std::string problem = KMotionRateProblem(rate, first, options.GetFrameCount(), false);
     if (problem.empty()) return problem;
-    return "The rate of " + KShortestText(rate) + " frames a second cannot be written: " + problem;
+    return "The rate of " + KDecimalText(rate) + " frames a second cannot be written: " + problem;
 }

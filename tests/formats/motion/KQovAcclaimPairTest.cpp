@@ -3,6 +3,7 @@
 // written as one: both in place, or neither.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +46,7 @@ TEST(KQovAcclaimFiles, TheSkeletonIsLookedForBesideTheMotionFile) {
          "#!OML:ASF F:\\VICON\\USERDATA\\rory3.ASF\n:FULLY-SPECIFIED\n1\nroot 0\n",
          {"walk.asf", "rory3.ASF"}},
         {"run.AMC", ":ASF-FILE /elsewhere/skel.asf\n:DEGREES\n1\n", {"run.asf", "skel.asf"}},
+        {"up.amc", "#!OML:ASF ../sk/skel.asf\n1\n", {"up.asf", "../sk/skel.asf"}},
         {"jump.amc", "#!OML:ASF   named.asf  \r\n1\n", {"jump.asf", "named.asf"}},
         // Nothing named, or named only after the first frame began.
         {"plain.amc", ":FULLY-SPECIFIED\n1\nroot 0 0 0\n", {"plain.asf"}},
@@ -241,6 +243,8 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
          {"skeleton.asf", "walk.amc"},
          "#!OML:ASF skeleton.asf"},
         {9, "walk.asf", "walk.amc", false, {"walk.amc", "walk.asf"}, ":SAMPLES-PER-SECOND 30"},
+        // In another folder, with an unrelated file of the skeleton's name beside the motion.
+        {9, "sk/skeleton.asf", "mo/walk.amc", false, {"mo", "sk"}, "#!OML:ASF ../sk/skeleton.asf"},
     };
     std::string pairMotion;  // the motion file of the pair row
     for (const Row& row : rows) {
@@ -251,6 +255,11 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
         TestScene t;
         t.scene->GetRootNode()->AddChild(KMotionCreateLimbNode(&t.manager, "Hips"));
         if (row.mine) std::ofstream(folder / "walk.asf") << "mine";
+        if (std::string(row.name).find('/') != std::string::npos) {
+            ASSERT_EQ(mkdir((folder / "sk").c_str(), 0755), 0);
+            ASSERT_EQ(mkdir((folder / "mo").c_str(), 0755), 0);
+            std::ofstream(folder / "mo/skeleton.asf") << "not this one";
+        }
         std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(row.optionsOf, &t.manager));
         std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
         KQovFillWriteOptions(*t.scene, *options);

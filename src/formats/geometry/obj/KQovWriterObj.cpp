@@ -88,7 +88,8 @@ void KQovWriterObj::FileDiscard() {
     mOpen = false;
 }
 
-std::vector<std::string> KQovWriterObj::GetCompanionFiles(const char* path) const {
+std::vector<std::string> KQovWriterObj::GetCompanionFiles(const char* path,
+                                                          const KStreamOptions*) const {
     const std::string material = path ? KObjTextWriter::MaterialPath(path) : std::string();
     if (material.empty()) return {};
     return {material};

@@ -32,7 +32,8 @@ public:
     KStreamOptions* GetWriteOptions() override;
     bool Write(KQovScene* scene, KStreamOptions* options) override;
     // The material file beside the OBJ file.
-    std::vector<std::string> GetCompanionFiles(const char* path) const override;
+    std::vector<std::string> GetCompanionFiles(const char* path,
+                                               const KStreamOptions* options = nullptr) const override;
 
 private:
     void PrepareNodes(KQovNode* node);

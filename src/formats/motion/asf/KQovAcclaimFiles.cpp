@@ -32,8 +32,9 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
     return true;
 }
 
-// The file named by the header, without its folder (written on another machine, its folder
-// is no use here); empty when the header names none.
+// The file named by the header: a relative path as it stands (from the motion file's folder);
+// a rooted one, or one with '\\', without its folder (written on another machine, its folder
+// is no use here). Empty when the header names none.
 std::string HeaderSkeletonName(const char* motionPath) {
     KFileStream stream;
     if (!stream.Open(motionPath, "r")) return "";
@@ -47,6 +48,7 @@ std::string HeaderSkeletonName(const char* motionPath) {
         else if (StartsWithNoCase(text, ":ASF-FILE"))
             named = Trimmed(text.c_str() + 9);
         if (named.empty()) continue;
+        if (named.find('\\') == std::string::npos && KIsRelativePath(named.c_str())) return named;
         const size_t slash = named.find_last_of("/\\");
         return slash == std::string::npos ? named : named.substr(slash + 1);
     }
@@ -85,8 +87,19 @@ std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPa
     if (!motionPath || !skeletonPath || !*skeletonPath) return "";
     if (KPlatformSameReplaceTarget(KQovAcclaimSkeletonBeside(motionPath).Buffer(), skeletonPath))
         return "";
-    const std::string name = KExtractFileName(skeletonPath, true).Buffer();
-    // The reader takes the rest of the line, trimmed, and cuts it at either separator.
+    // The reader follows a relative path from the motion file's folder; where that does not
+    // lead to the file (a folder reached through a link), the file's name alone.
+    std::string name = KMakeRelativePathFrom(motionPath, skeletonPath).Buffer();
+    const std::string motion = motionPath;
+    const size_t slash = motion.rfind('/');
+    if (!KIsRelativePath(name.c_str()) ||
+        !KPlatformSameFile(
+            KJoinFolder(slash == std::string::npos ? "" : motion.substr(0, slash).c_str(),
+                        name.c_str())
+                .Buffer(),
+            skeletonPath))
+        name = KExtractFileName(skeletonPath, true).Buffer();
+    // The reader takes the rest of the line, trimmed; a '\\' would make it cut the folders.
     if (name.empty() || std::isspace(static_cast<unsigned char>(name.front())) ||
         std::isspace(static_cast<unsigned char>(name.back())))
         return "";

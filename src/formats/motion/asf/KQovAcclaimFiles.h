@@ -11,8 +11,9 @@
 
 // The skeleton files a motion file may belong to, in the order they are tried: the ".asf" of
 // the same base name beside it, then the file its header names (a "#!OML:ASF" comment or an
-// ":ASF-FILE" line before the first frame), looked up beside it by its base name. Names may
-// repeat; the caller takes the first that exists.
+// ":ASF-FILE" line before the first frame): a relative path from the motion file's folder, a
+// rooted one (or one with '\\') by its base name beside it. Names may repeat; the caller takes
+// the first that exists.
 std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath);
 
 // The first of those candidates that exists; empty when none does, with the names looked for
@@ -37,8 +38,8 @@ public:
 };
 
 // The header name that leads a motion file at `motionPath` to the skeleton file `skeletonPath`
-// (its base name); empty when it needs none (the skeleton lies beside it under the motion
-// file's name) or the name cannot stand on a line.
+// (its path from the motion file's folder); empty when it needs none (the skeleton lies beside
+// it under the motion file's name) or the name cannot stand on a line.
 std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPath);
 
 // Why a skeleton file cannot serve a motion file: they are one file (a link from one to the

@@ -43,7 +43,10 @@ bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options)
     writer.SetPairOfMotion();
     if (!writer.FileCreate(path.Buffer()) || !writer.Write(scene, options)) {
         writer.FileDiscard();
-        return Fail(writer.GetLastErrorID(), writer.GetLastErrorString());
+        // The error names the skeleton file, not the motion file it is written for.
+        std::string text = writer.GetLastErrorString();
+        if (text.find(path.Buffer()) == std::string::npos) text += std::string(": ") + path.Buffer();
+        return Fail(writer.GetLastErrorID(), text.c_str());
     }
     mSkeletonFile = writer.TakeFile();
     return true;
@@ -53,10 +56,20 @@ bool KQovWriterAmc::FileClose() {
     if (!mSkeletonFile) return KMotionWriterBase::FileClose();
     if (!mFile) return Fail(eFileNotOpened);
     const bool refused = mFile->IsNumberRefused() || mSkeletonFile->IsNumberRefused();
-    const bool ok = KMotionFile::CloseTogether(*mSkeletonFile, *mFile) == 0;
+    const KMotionFile* failed = nullptr;
+    const bool ok = KMotionFile::CloseTogether(*mSkeletonFile, *mFile, &failed) == 0;
+    const bool skeletonFailed = failed && failed == mSkeletonFile.get();
     mSkeletonFile.reset();
     mFile.reset();
-    return ok || (refused ? Fail(eUnidentifiedError, kFileNumberError) : Fail(eOutOfDiskSpace));
+    if (ok) return true;
+    if (refused) return Fail(eUnidentifiedError, kFileNumberError);
+    Fail(eOutOfDiskSpace);
+    // A full disk while the skeleton file was written names that file, not the motion file.
+    if (skeletonFailed)
+        Fail(eOutOfDiskSpace, (std::string(GetLastErrorString()) + ": " +
+                               KQovAcclaimSkeletonBeside(mPath.c_str()).Buffer())
+                                  .c_str());
+    return false;
 }
 
 void KQovWriterAmc::FileDiscard() {
@@ -107,7 +120,12 @@ bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
     return Finish();
 }
 
-std::vector<std::string> KQovWriterAmc::GetCompanionFiles(const char* path) const {
+std::vector<std::string> KQovWriterAmc::GetCompanionFiles(const char* path,
+                                                          const KStreamOptions* options) const {
     if (!path) return {};
+    if (options && !(options->IsA(KStreamOptionsMotion::ClassId()) &&
+                     dynamic_cast<KQovAcclaimPairSkeleton*>(
+                         static_cast<const KStreamOptionsMotion*>(options)->GetStream())))
+        return {};
     return {KQovAcclaimSkeletonBeside(path).Buffer()};
 }

@@ -24,8 +24,10 @@ public:
     // With a skeleton file waiting, both files take their places, or neither does.
     bool FileClose() override;
     void FileDiscard() override;
-    // The skeleton file beside the motion file.
-    std::vector<std::string> GetCompanionFiles(const char* path) const override;
+    // The skeleton file beside the motion file, when the options (or this writer's own) write
+    // the pair; none when the motion file is written alone on a skeleton already written.
+    std::vector<std::string> GetCompanionFiles(const char* path,
+                                               const KStreamOptions* options = nullptr) const override;
 
 private:
     // The skeleton file of the pair, written whole beside the motion file, kept in mSkeletonFile.

@@ -79,7 +79,7 @@ KStreamOptions* KQovReaderBrd::GetReadOptions(bool) {
     options->SetFrameCount(mFrameCount);
     const std::string note =
         KMotionSetFileRate(*options, mFrameRate, mFirstFrame, mFrameCount,
-                           "The rate of the sample times " + KShortestText(mFrameRate));
+                           "The rate of the sample times " + KDecimalText(mFrameRate));
     KTime start = mStartTime;
     // The first frame's number is kept at the rate read instead.
     if (!note.empty()) start.SetSecondDouble(mFirstFrame / options->GetFrameRate());

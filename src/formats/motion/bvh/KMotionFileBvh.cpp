@@ -161,7 +161,7 @@ bool KMotionFileBvh::ReadMotionHeader(KStreamOptionsMotion* options) {
         // No rate at all: the default is taken, and said.
         mFrameTime = 1.0 / options->GetFrameRate();
         mRateNote = KFormatC("Frame Time %g s is not a rate; read at %s frames a second\n",
-                             frameTime, KShortestText(options->GetFrameRate()).c_str());
+                             frameTime, KDecimalText(options->GetFrameRate()).c_str());
     }
     if (options) options->SetFrameCount(mFrameCount);
     ReadLine();

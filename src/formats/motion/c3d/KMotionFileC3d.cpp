@@ -118,8 +118,8 @@ bool KMotionFileC3d::GetInfo(KMarkerFileInfo& info) {
     info.scale = 1.0;
     info.note.clear();
     if (!(h.headerRate == h.frameRate))
-        info.note = "The header's frame rate " + KShortestText(h.headerRate) +
-                    " is no recorded rate: the file is read at " + KShortestText(h.frameRate) +
+        info.note = "The header's frame rate " + KDecimalText(h.headerRate) +
+                    " is no recorded rate: the file is read at " + KDecimalText(h.frameRate) +
                     " frames a second.\n";
     return SeekBlock(int64_t(h.parameterBlock) - 1);
 }

@@ -97,7 +97,7 @@ bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
             const std::string text =
                 "A C3D file holds frame rates above 0.001 and up to 1000000 a second; the "
                 "scene's is " +
-                KShortestText(options.GetFrameRate()) + " a second";
+                KDecimalText(options.GetFrameRate()) + " a second";
             mError.SetErrorWithText(eUnidentifiedError, text.c_str());
             return false;
         }

@@ -261,7 +261,7 @@ bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
         const std::string text =
             "An HTR file holds frame rates of 1 a second and above; "
             "the scene's is " +
-            KShortestText(motion->GetFrameRate()) + " a second";
+            KDecimalText(motion->GetFrameRate()) + " a second";
         return Fail(eUnidentifiedError, text.c_str());
     }
     if (!CheckRate(*motion, false)) return false;

@@ -47,7 +47,7 @@ KStreamOptions* KQovReaderMov::GetReadOptions(bool) {
     options->SetFrameCount(lines);
     if (rate > 0.0)
         mStatus += KMotionSetFileRate(*options, rate, start.GetSecondDouble() * rate, lines,
-                                      "The rate of the time column " + KShortestText(rate))
+                                      "The rate of the time column " + KDecimalText(rate))
                        .c_str();
     else
         options->SetFrameRate(KTime::GetGlobalTimeMode(), 0.0);

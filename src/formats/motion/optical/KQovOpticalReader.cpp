@@ -87,7 +87,7 @@ KStreamOptions* KQovOpticalReader::GetReadOptions(bool) {
     options->SetFrameCount(info.frameCount);
     const std::string note =
         KMotionSetFileRate(*options, info.frameRate, info.firstFrame, info.frameCount,
-                           "The frame rate " + KShortestText(info.frameRate));
+                           "The frame rate " + KDecimalText(info.frameRate));
     KTime start = info.start;
     // The first frame's number is kept at the rate read instead.
     if (!note.empty()) start.SetSecondDouble(info.firstFrame / options->GetFrameRate());
@@ -135,6 +135,10 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
         StoreTake(scene, options, take, start, stop);
         return true;
     }
+
+    // Markers without a frame would be written at the origin: no frame read, none written (a
+    // caller may still ask for none of those a file holds).
+    if (info.frameCount <= 0) return Fail(eFileCorrupted, "no frame was read: the file holds none");
 
     std::vector<std::string> names(static_cast<size_t>(m));
     if (!mFile->GetMarkerNames(names, options.GetSetting(7) == 1))

@@ -1,5 +1,6 @@
 #include "formats/motion/trc/KQovOpticalTrc.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "formats/motion/trc/KMotionFileTrc.h"
@@ -98,6 +99,10 @@ void KQovReaderTrc::InitOptions(KStreamOptionsMotion& options) {
     if (options.Question(title, (KString("Load ") + name + "?").Buffer(), "Yes", "No", nullptr,
                          1) != 1)
         return;
+    // A file the read opened is one a write from it must not replace.
+    if (std::find(mOtherFilesRead.begin(), mOtherFilesRead.end(), path.Buffer()) ==
+        mOtherFilesRead.end())
+        mOtherFilesRead.push_back(path.Buffer());
     KFileStream stream;
     if (!stream.Open(path.Buffer(), "rb")) {
         options.Question(title, (KString("Unable to open ") + name).Buffer(), "Ok");

@@ -50,6 +50,7 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     mBrokenSegment = false;
     mCutShort = false;
     mLongest = 0;
+    mHeldMost = 0;
     if (!ReadSegment(parent, take, *options, true)) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
@@ -58,6 +59,13 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     while (more) more = ReadSegment(parent, take, *options, false);
     if (mFile->IsLineTooLong() || mBrokenSegment) {
         mManager->DestroyNode(parent, true);
+        return Fail(eFileCorrupted);
+    }
+    // Segments without a frame would be written at the origin: no frame read, none written (a
+    // caller may still ask for none of those a file holds).
+    if (mHeldMost == 0) {
+        mManager->DestroyNode(parent, true);
+        mLastError = "no frame was read: the file holds none";
         return Fail(eFileCorrupted);
     }
     KString message =
@@ -143,6 +151,7 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     for (int f = frames; f < held; ++f)
         if (!mFile->ReadLine()) held = f;
     mLongest = std::max(mLongest, frames);
+    mHeldMost = std::max(mHeldMost, held);
     // A block cut short by the file's end keeps what it holds, and says so.
     if (held < declared && !mFile->IsLineTooLong())
         mStatus += KFormatC(

@@ -28,4 +28,5 @@ private:
     // The file ended inside a block's frame lines; the most frames a block read.
     bool mCutShort = false;
     int mLongest = 0;
+    int mHeldMost = 0;  // the most frame lines a block held, whatever was asked for
 };

@@ -117,6 +117,7 @@ TEST(OpticalTrc, HeaderAndRowVariants) {
         {"rate 0", Small("30.0\t30.0\t2", "0\t30.0\t2"), kNoFill, bad, 0, 0, {}, nullptr},
         {"rate not a number", Small("30.0\t30.0\t2", "abc\t30.0\t2"), kNoFill, bad, 0, 0, {}, nullptr},
         {"negative frames", Small("\t2\t2\tmm", "\t-2\t2\tmm"), kNoFill, bad, 0, 0, {}, nullptr},
+        {"no frames", Small("\t2\t2\tmm", "\t0\t2\tmm").substr(0, std::string(kSmall).find("1\t0.000")), kNoFill, bad, 0, 0, {}, nullptr},
         {"inches", Small("\tmm\t", "\tin\t"), kNoFill, bad, 0, 0, {}, nullptr},
         {"no start frame", Small("\t30.0\t1\t2\n", "\t30.0\n"), kNoFill, bad, 0, 0, {}, nullptr},
         {"no names line", Small("Frame#\tTime\tA\t\t\tB\t\t\t\n", ""), kNoFill, bad, 0, 0, {}, nullptr},

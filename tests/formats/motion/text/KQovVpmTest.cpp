@@ -89,8 +89,9 @@ TEST(VpmFile, DamagedBlocks) {
          1},
         {"last block short", kBall + Block("stick", "5", "0.04", "1 0 0 0 0 0 1 1 1\n"), 2, 1,
          "Line 9: block \"stick\" claims 5 frames, the file ends after 1, and 1 were read.\n", 3},
-        {"only block holds none", Block("ball", "4", "0.04", ""), 1, 0,
-         "Line 1: block \"ball\" claims 4 frames, the file ends after 0, and 0 were read.\n", 0},
+        // No frame read in any block: refused, so that none is written.
+        {"only block holds none", Block("ball", "4", "0.04", ""), -1, 0},
+        {"only block of no frames", Block("ball", "0", "0.04", ""), -1, 0},
         {"short line", Block("ball", "2", "0.04", "1 0 0 0 0 0 1 1 1\n1 0 0 0\n"), -1, 0},
         // A last line that the file ends inside is dropped, the frames before it kept.
         {"last line cut", kBall + Block("stick", "3", "0.04", "1 0 0 0 0 0 1 1 1\n2 0 0 0"), 2, 1,
@@ -103,10 +104,7 @@ TEST(VpmFile, DamagedBlocks) {
          "Line 15: the file ends inside this line; it was not read.\nLine 9: block \"stick\" "
          "claims 3 frames, the file ends after 1, and 1 were read.\n",
          3},
-        {"only line cut", Block("ball", "2", "0.04", "1 0 0 0 0"), 1, 0,
-         "Line 6: the file ends inside this line; it was not read.\nLine 1: block \"ball\" "
-         "claims 2 frames, the file ends after 0, and 0 were read.\n",
-         0},
+        {"only line cut", Block("ball", "2", "0.04", "1 0 0 0 0"), -1, 0},
         // A later block whose header does not read ends the reading, the blocks before it
         // kept; one whose frame lines do not read is damage, not the file's end.
         {"bad second block", kBall + Block("stick", "2", "0.04", "1 2\n"), -1, 0},
