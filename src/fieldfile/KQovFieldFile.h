@@ -285,9 +285,16 @@ protected:
 
     std::set<std::string> mEmbeddedNames;
     std::map<std::string, std::string> mExtracted;  // media name -> where it went
+    std::string mTempMediaFolder;  // made for media the file's own media folder cannot take
     std::string mFolder;                            // with a trailing '/', or empty
 
 private:
+    // A folder of its own in the temporary folder, made once; empty when it cannot be made.
+    std::string TempMediaFolder();
+    // Writes the media under `name` in `folder` as a file made new, or finds them there
+    // already; the next free name ("1/name" ...) when another file has the name.
+    bool PlaceMedia(const std::string& folder, const std::string& name, const uint8_t* content,
+                    uint32_t size, std::string& path);
     bool CountEncoded(size_t size, size_t count);
     struct RecordEntry {
         int64_t header = -1;  // -1: no record at this depth yet

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -19,7 +20,9 @@ KPlatformNewFile::KPlatformNewFile(KPlatformNewFile&& other) noexcept
       mModified{other.mModified[0], other.mModified[1]},
       mSignalSlot(other.mSignalSlot),
       mError(other.mError),
-      mMade(other.mMade) {
+      mMode(other.mMode),
+      mMade(other.mMade),
+      mMarked(other.mMarked) {
     other.mFile = nullptr;
     other.mSignalSlot = -1;
     other.mMade = false;
@@ -36,20 +39,23 @@ bool KPlatformNewFile::Create(const char* path) {
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
         mError = errno;
-        if (fd >= 0) {
-            close(fd);
-            unlink(mPath.c_str());
-        }
+        // A file that cannot be told from one put under its name since is left.
+        if (fd >= 0) close(fd);
         return false;
     }
     mDevice = uint64_t(st.st_dev);
     mInode = uint64_t(st.st_ino);
     mMade = true;
-    mSignalSlot = KPlatformKeepForSignals(mPath.c_str());
+    // Until it is kept no one else reads it, and others tell it from a finished file by that
+    // (KPlatformIsNewFileNotKept): it may go again. Its permissions come back when it is kept.
+    mMode = unsigned(st.st_mode & 07777);
+    mMarked = mMode != 0 && fchmod(fd, 0) == 0;
+    mSignalSlot = KPlatformKeepForSignals(mPath.c_str(), fd);
     mFile = fdopen(fd, "wb");
     if (!mFile) {
         mError = errno;
-        unlink(mPath.c_str());  // still open: certainly the file made
+        // Still open: its number is no other file's, so the name holds it when it has that.
+        if (NameHoldsIt(true)) unlink(mPath.c_str());
         close(fd);
         mMade = false;
         Remove();
@@ -78,6 +84,7 @@ bool KPlatformNewFile::Close() {
         mChanged[1] = int64_t(st.st_ctim.tv_nsec);
         mModified[0] = int64_t(st.st_mtim.tv_sec);
         mModified[1] = int64_t(st.st_mtim.tv_nsec);
+        KPlatformSettleForSignals(mSignalSlot, fileno(mFile));
     } else {
         mMade = false;  // cannot be told again: never removed
     }
@@ -88,30 +95,61 @@ bool KPlatformNewFile::Close() {
 }
 
 void KPlatformNewFile::Keep() {
+    // Kept whole: a signal waits until the file has its permissions and is no longer kept for
+    // removal.
+    KPlatformSignalsHeld held;
+    if (mMarked && mMade) RestoreMode();
     if (mFile) fclose(mFile);
     mFile = nullptr;
     mMade = false;
+    mMarked = false;
     KPlatformForgetForSignals(mSignalSlot);
     mSignalSlot = -1;
 }
 
-bool KPlatformNewFile::NameHoldsIt() const {
+void KPlatformNewFile::RestoreMode() {
+    if (mFile) {
+        (void)fchmod(fileno(mFile), mode_t(mMode));
+        return;
+    }
+    // Closed: only while its name holds it, and through a handle of that very file, so a
+    // link put there meanwhile is not followed.
+    if (!NameHoldsIt(false)) return;
+    const int fd = open(mPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    char handle[64];
+    if (fstat(fd, &st) == 0 && uint64_t(st.st_dev) == mDevice && uint64_t(st.st_ino) == mInode &&
+        snprintf(handle, sizeof handle, "/proc/self/fd/%d", fd) > 0 &&
+        chmod(handle, mode_t(mMode)) != 0 && errno == ENOENT)
+        (void)chmod(mPath.c_str(), mode_t(mMode));  // no /proc: by name, just checked
+    close(fd);
+}
+
+bool KPlatformNewFile::NameHoldsIt(bool open) const {
     struct stat st;
     if (!mMade || lstat(mPath.c_str(), &st) != 0 || uint64_t(st.st_dev) != mDevice ||
         uint64_t(st.st_ino) != mInode)
         return false;
-    return mFile || (int64_t(st.st_size) == mSize && int64_t(st.st_ctim.tv_sec) == mChanged[0] &&
-                     int64_t(st.st_ctim.tv_nsec) == mChanged[1] &&
-                     int64_t(st.st_mtim.tv_sec) == mModified[0] &&
-                     int64_t(st.st_mtim.tv_nsec) == mModified[1]);
+    // Open, its number is never another file's; closed, it may go to the next file made.
+    return open || (int64_t(st.st_size) == mSize && int64_t(st.st_ctim.tv_sec) == mChanged[0] &&
+                    int64_t(st.st_ctim.tv_nsec) == mChanged[1] &&
+                    int64_t(st.st_mtim.tv_sec) == mModified[0] &&
+                    int64_t(st.st_mtim.tv_nsec) == mModified[1]);
 }
 
 void KPlatformNewFile::Remove() {
-    if (NameHoldsIt()) unlink(mPath.c_str());
+    if (NameHoldsIt(mFile != nullptr)) unlink(mPath.c_str());
     if (mFile) fclose(mFile);
     mFile = nullptr;
     mMade = false;
+    mMarked = false;
     KPlatformForgetForSignals(mSignalSlot);
     mSignalSlot = -1;
 }
 
+bool KPlatformIsNewFileNotKept(FILE* file) {
+    struct stat st;
+    return file && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) &&
+           (st.st_mode & 07777) == 0;
+}

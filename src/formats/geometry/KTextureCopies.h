@@ -105,6 +105,7 @@ private:
     // Upper-case names in the written file's folder: the image copied under it, empty for a
     // file that was there (or that another program made meanwhile).
     std::unordered_map<std::string, std::string> mBeside;
+    std::unordered_map<std::string, std::string> mListedNames;  // upper case: as listed
     int mListed = 0;  // 0: not yet, 1: listed, -1: cannot be listed
     size_t mTried = 0;
 };
