@@ -258,6 +258,11 @@ bool KTextureNames::SameImage(const std::string& a, const std::string& b) {
     return content.first != 0 && content == Content(b) && SameBytes(a.c_str(), b.c_str());
 }
 
+std::string KTextureNames::Shown(const std::string& name) const {
+    const auto listed = mListedNames.find(Upper(name));
+    return BesideOutput(mWritten, listed != mListedNames.end() ? listed->second : name);
+}
+
 bool KTextureNames::MaybeBeside(const std::string& name) {
     if (mListed == 0) {
         std::vector<KPlatformDirEntry> entries;
@@ -287,7 +292,9 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
             if (error != 0) {
                 // What is there cannot be told for a cause of the system: the write fails.
                 if (error == ENOMEM) throw std::bad_alloc();
-                mFailure += "Unable to read file \"" + target + "\": " + Cause(error) + ".\n";
+                if (mFailure.empty())
+                    mFailure = "Unable to read file \"" + Shown(file) + "\" beside the output: " +
+                               Cause(error) + ".\n";
                 return Claim::eTaken;
             }
             if (!readable) {
@@ -300,8 +307,8 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
             // A file that cannot be compared for a cause of the system fails the write: it may
             // be the image's or not.
             if (error == ENOMEM) throw std::bad_alloc();
-            if (error != 0 && !InputProblem(error))
-                mFailure += "Unable to compare texture file \"" + path + "\" with \"" + target +
+            if (error != 0 && !InputProblem(error) && mFailure.empty())
+                mFailure = "Unable to compare texture file \"" + path + "\" with \"" + Shown(file) +
                             "\": " + Cause(error) + ".\n";
             return Claim::eTaken;
         }
@@ -406,7 +413,8 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
     int& next = mNext[Key(MadeName(fileName, 0))];
     std::string name;
     bool unread = false;  // the name is written, but no copy holds it
-    for (int n = next; n <= 99999; ++n) {
+    // Once the write fails no more names are tried: it names none of them.
+    for (int n = next; n <= 99999 && mFailure.empty(); ++n) {
         if (same >= 0 && n >= same) {
             name = MadeName(fileName, same);
             mPlaced[path] = name;
@@ -431,7 +439,7 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
     }
     if (name.empty()) {
         // Written under a name another file has, it would show that file: the write fails.
-        mFailure += "No free name is left for texture \"" + path + "\".\n";
+        if (mFailure.empty()) mFailure = "No free name is left for texture \"" + path + "\".\n";
         return mPlaced[path] = own.empty() ? MadeName(fileName, 0) : own;
     }
     status += "Texture \"" + path + "\" is written as \"" + name + "\"" +

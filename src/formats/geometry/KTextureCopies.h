@@ -88,6 +88,8 @@ private:
     // The folder listed once, names in upper case: asking the system name by name lists the
     // folder for each missing one. False when no file of that name in any case is there.
     bool MaybeBeside(const std::string& name);
+    // The file beside the output that has `name`, as listed (in its own case).
+    std::string Shown(const std::string& name) const;
     // The lowest n whose made name an image of the same bytes holds; -1 for none.
     int SameImageName(const std::string& path, const std::string& fileName);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -407,6 +408,8 @@ bool KQovReader3ds::CreateMaterials() {
             if (image) {
                 fclose(image);
                 found = KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer();
+            } else if (error == ENOMEM) {
+                throw std::bad_alloc();
             } else if (error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES &&
                        error != EPERM && error != EISDIR && error != ELOOP &&
                        error != ENAMETOOLONG && error != EINVAL) {
