@@ -153,6 +153,7 @@ bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& nam
                 return false;
             }
             out.Keep();
+            mMadeMedia.emplace(path, std::move(out));
             return true;
         }
         if (out.GetError() != EEXIST) return false;
@@ -161,4 +162,11 @@ bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& nam
         if (HoldsBytes(path, content, size)) return true;
     }
     return false;
+}
+
+void KQovFieldFile::RemoveExtractedMedia(const char* path) {
+    const auto made = mMadeMedia.find(path ? path : "");
+    if (made == mMadeMedia.end()) return;
+    made->second.RemoveKept();
+    mMadeMedia.erase(made);
 }

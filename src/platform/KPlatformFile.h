@@ -132,6 +132,8 @@ public:
     void Keep();
     // Closes and removes the file made, when its name still holds it.
     void Remove();
+    // Removes the file once kept, when its name still holds it as it was kept.
+    void RemoveKept();
 
     KPlatformNewFile(const KPlatformNewFile&) = delete;
     KPlatformNewFile& operator=(const KPlatformNewFile&) = delete;
@@ -156,6 +158,7 @@ private:
     unsigned mMode = 0;    // the permissions it was made with
     bool mMade = false;
     bool mMarked = false;  // without permissions until kept
+    bool mKept = false;    // kept, as the size and times say
 };
 
 // Whether the open file is one made new (KPlatformNewFile, by this process or another) and not

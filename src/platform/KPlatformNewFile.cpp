@@ -22,7 +22,9 @@ KPlatformNewFile::KPlatformNewFile(KPlatformNewFile&& other) noexcept
       mError(other.mError),
       mMode(other.mMode),
       mMade(other.mMade),
-      mMarked(other.mMarked) {
+      mMarked(other.mMarked),
+      mKept(other.mKept) {
+    other.mKept = false;
     other.mFile = nullptr;
     other.mSignalSlot = -1;
     other.mMade = false;
@@ -101,6 +103,17 @@ void KPlatformNewFile::Keep() {
     if (mMarked && mMade) RestoreMode();
     if (mFile) fclose(mFile);
     mFile = nullptr;
+    // What the file is as kept, for RemoveKept.
+    struct stat st;
+    mKept = mMade && lstat(mPath.c_str(), &st) == 0 && uint64_t(st.st_dev) == mDevice &&
+            uint64_t(st.st_ino) == mInode;
+    if (mKept) {
+        mSize = int64_t(st.st_size);
+        mChanged[0] = int64_t(st.st_ctim.tv_sec);
+        mChanged[1] = int64_t(st.st_ctim.tv_nsec);
+        mModified[0] = int64_t(st.st_mtim.tv_sec);
+        mModified[1] = int64_t(st.st_mtim.tv_nsec);
+    }
     mMade = false;
     mMarked = false;
     KPlatformForgetForSignals(mSignalSlot);
@@ -146,6 +159,13 @@ void KPlatformNewFile::Remove() {
     mMarked = false;
     KPlatformForgetForSignals(mSignalSlot);
     mSignalSlot = -1;
+}
+
+void KPlatformNewFile::RemoveKept() {
+    if (!mKept) return;
+    mMade = true;
+    if (NameHoldsIt(false)) unlink(mPath.c_str());
+    mMade = mKept = false;
 }
 
 bool KPlatformIsNewFileNotKept(FILE* file) {

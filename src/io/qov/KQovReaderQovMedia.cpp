@@ -63,9 +63,10 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     if (base.IsEmpty()) base = KExtractFileName(extracted.Buffer(), true);
     // The original format, in the media folder under its base name, or a TIFF copy of the
     // extracted file under its own base name when no converter takes it; each a file made
-    // new, never one that was there. The extracted file stays.
+    // new, or the extracted file itself, never another that was there.
     KPlatformNewFile made;
-    std::string target = NewMediaFile(folder, base.Buffer(), made);
+    std::string target = folder + base.Buffer();
+    if (target != extracted.Buffer()) target = NewMediaFile(folder, base.Buffer(), made);
     bool converted = false;
     for (KImageConverterRegistry* registry : mManager->GetImageConverterRegistries())
         if (!target.empty() && registry &&
@@ -84,6 +85,8 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
         }
     }
     made.Keep();
+    // The extracted file goes once its replacement exists, when this read made it.
+    if (target != extracted.Buffer()) mFile->RemoveExtractedMedia(extracted.Buffer());
     return KString(target.c_str());
 }
 
