@@ -14,6 +14,7 @@
 
 #include "fieldfile/KQovFieldReader.h"
 #include "fieldfile/KQovHeaderInfo.h"
+#include "platform/KPlatformFile.h"
 #include "foundation/KBinaryReader.h"
 #include "foundation/KError.h"
 #include "foundation/KString.h"
@@ -64,6 +65,8 @@ public:
     // gives its path ("" for empty content). `extracted` tells whether a file was written.
     virtual bool ExtractMedia(KString& resultPath, const char* mediaName, const char* targetFolder,
                               bool& extracted);
+    // Removes a file ExtractMedia made (none it found there), while its name still holds it.
+    void RemoveExtractedMedia(const char* path);
 
     // Creating, opening, parts.
     bool Create(const char* name, bool binary, bool encrypted, KQovHeaderInfo* info);
@@ -285,9 +288,17 @@ protected:
 
     std::set<std::string> mEmbeddedNames;
     std::map<std::string, std::string> mExtracted;  // media name -> where it went
+    std::string mTempMediaFolder;  // made for media the file's own media folder cannot take
+    std::map<std::string, KPlatformNewFile> mMadeMedia;  // by path: files extraction made
     std::string mFolder;                            // with a trailing '/', or empty
 
 private:
+    // A folder of its own in the temporary folder, made once; empty when it cannot be made.
+    std::string TempMediaFolder();
+    // Writes the media under `name` in `folder` as a file made new, or finds them there
+    // already; the next free name ("1/name" ...) when another file has the name.
+    bool PlaceMedia(const std::string& folder, const std::string& name, const uint8_t* content,
+                    uint32_t size, std::string& path);
     bool CountEncoded(size_t size, size_t count);
     struct RecordEntry {
         int64_t header = -1;  // -1: no record at this depth yet

@@ -1,5 +1,7 @@
 // The folders beside a QOV file and the media files extracted from it.
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/KFileStream.h"
@@ -7,6 +9,7 @@
 #include "foundation/KPath.h"
 #include "fieldfile/KQovFieldFile.h"
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformRandom.h"
 
 namespace {
 
@@ -18,6 +21,25 @@ std::string SafeFileName(const char* mediaName) {
     if (slash != std::string::npos) name = name.substr(slash + 1);
     if (name == "." || name == "..") return "";
     return name;
+}
+
+// Whether the file `path` is a finished file holding exactly these bytes.
+bool HoldsBytes(const std::string& path, const uint8_t* content, uint32_t size) {
+    FILE* file = KPlatformOpenFile(path.c_str(), "rb");
+    if (!file) return false;
+    bool same = true;
+    unsigned char block[4096];
+    uint32_t at = 0;
+    while (same) {
+        const size_t n = fread(block, 1, sizeof block, file);
+        if (n == 0) break;
+        same = n <= size - at && std::memcmp(block, content + at, n) == 0;
+        at += uint32_t(n);
+    }
+    // Another read's file not kept yet may go again (asked once its bytes are read).
+    same = same && at == size && !ferror(file) && !KPlatformIsNewFileNotKept(file);
+    fclose(file);
+    return same;
 }
 
 std::string WithSlash(std::string folder) {
@@ -76,6 +98,8 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
         resultPath = earlier->second.c_str();
         return true;
     }
+    // An empty file is not extracted: the name stored stands.
+    if (!content || size == 0) return true;
     std::string folder;
     if (targetFolder && *targetFolder) {
         folder = WithSlash(targetFolder);
@@ -84,33 +108,65 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
         folder = GetMediaFolderName(true).Buffer();
         if (folder.empty()) {
             mError.ClearError();
-            folder = WithSlash(KPlatformGetTempFolder());
+            folder = TempMediaFolder();
         }
     }
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        std::string path = folder + name;
-        for (int n = 1; mEmbeddedNames.count(path); ++n)
-            path = folder + std::to_string(n) + "/" + name;
-        if (path != folder + name) KCreatePath(path.c_str());
-        if (!content || size == 0) {
-            KRemoveFile(path.c_str());
+    for (int attempt = 0; attempt < 2 && !folder.empty(); ++attempt) {
+        std::string path;
+        if (PlaceMedia(folder, name, content, size, path)) {
+            mEmbeddedNames.insert(path);
+            mExtracted[mediaName] = path;
+            resultPath = path.c_str();
+            extracted = true;
             return true;
         }
-        KFileStream out;
-        if (out.Open(path.c_str(), "wb")) {
-            bool ok = out.Write(content, size) == size && !out.HasError();
-            // A failed write leaves whatever file of that name was there before.
-            if (!ok) out.Discard();
-            if (ok && out.Commit()) {
-                mEmbeddedNames.insert(path);
-                mExtracted[mediaName] = path;
-                resultPath = path.c_str();
-                extracted = true;
-                return true;
-            }
-        }
-        folder = WithSlash(KPlatformGetTempFolder());
+        folder = attempt == 0 ? TempMediaFolder() : std::string();
     }
     SetError(eNoSpaceLeft);
     return false;
+}
+
+std::string KQovFieldFile::TempMediaFolder() {
+    if (!mTempMediaFolder.empty()) return mTempMediaFolder;
+    const std::string temp = WithSlash(KPlatformGetTempFolder());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char bytes[6];
+        if (!KPlatformRandomBytes(bytes, sizeof bytes)) break;
+        std::string folder = temp + "qom-";
+        for (unsigned char b : bytes) folder += "abcdefghijklmnopqrstuvwxyz0123456789"[b % 36];
+        if (KPlatformMakeDirectory(folder.c_str())) return mTempMediaFolder = folder + "/";
+        if (!KPlatformPathExists(folder.c_str())) break;
+    }
+    return std::string();
+}
+
+bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& name,
+                               const uint8_t* content, uint32_t size, std::string& path) {
+    for (int n = 0; n <= 99999; ++n) {
+        path = n == 0 ? folder + name : folder + std::to_string(n) + "/" + name;
+        if (mEmbeddedNames.count(path)) continue;
+        if (n > 0 && !KCreatePath(path.c_str())) return false;
+        KPlatformNewFile out;
+        if (out.Create(path.c_str())) {
+            if (fwrite(content, 1, size, out.GetFile()) != size || !out.Close()) {
+                out.Remove();
+                return false;
+            }
+            out.Keep();
+            mMadeMedia.emplace(path, std::move(out));
+            return true;
+        }
+        if (out.GetError() != EEXIST) return false;
+        // A file of these bytes there already (read before) stands for them; any other
+        // file stays as it is and the media take the next name.
+        if (HoldsBytes(path, content, size)) return true;
+    }
+    return false;
+}
+
+void KQovFieldFile::RemoveExtractedMedia(const char* path) {
+    const auto made = mMadeMedia.find(path ? path : "");
+    if (made == mMadeMedia.end()) return;
+    made->second.RemoveKept();
+    mMadeMedia.erase(made);
 }

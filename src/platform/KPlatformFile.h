@@ -112,7 +112,8 @@ private:
 // A file made new under its name, never one that was there already, so two writers that want
 // one name never share it. Until Keep, an ending signal removes it (KPlatformKeepForSignals),
 // and so does Remove or the end of the object, but only while its name still holds the file
-// made: a file another program put there since stays.
+// made: a file another program put there since stays. Until Keep it has no permissions, so
+// that another writer does not take it for a finished file (KPlatformIsNewFileNotKept).
 class KPlatformNewFile {
 public:
     KPlatformNewFile() = default;
@@ -131,6 +132,8 @@ public:
     void Keep();
     // Closes and removes the file made, when its name still holds it.
     void Remove();
+    // Removes the file once kept, when its name still holds it as it was kept.
+    void RemoveKept();
 
     KPlatformNewFile(const KPlatformNewFile&) = delete;
     KPlatformNewFile& operator=(const KPlatformNewFile&) = delete;
@@ -139,7 +142,9 @@ private:
     // Whether the name holds the file made: while it is open, its number is never another
     // file's; once closed, its size and times are compared as well, since the number of a file
     // deleted may be given to the next one.
-    bool NameHoldsIt() const;
+    bool NameHoldsIt(bool open) const;
+    // Gives the file kept the permissions it was made with.
+    void RestoreMode();
 
     std::string mPath;
     FILE* mFile = nullptr;
@@ -150,8 +155,15 @@ private:
     int64_t mModified[2] = {0, 0};  // modification time, likewise
     int mSignalSlot = -1;
     int mError = 0;
+    unsigned mMode = 0;    // the permissions it was made with
     bool mMade = false;
+    bool mMarked = false;  // without permissions until kept
+    bool mKept = false;    // kept, as the size and times say
 };
+
+// Whether the open file is one made new (KPlatformNewFile, by this process or another) and not
+// kept yet: it may still go. Such a file has no permissions until it is kept.
+bool KPlatformIsNewFileNotKept(FILE* file);
 
 // A check on the files this thread puts in place (KPlatformReplaceFile::Commit, CommitTogether)
 // while the guard lives: `check` (with `context`; null for none) is asked just before each of

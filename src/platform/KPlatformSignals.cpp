@@ -3,10 +3,12 @@
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -14,8 +16,46 @@ namespace {
 
 // A slot is free, being filled, or ready; the handler only reads ready ones.
 enum : int { kFree, kFilling, kReady };
+
+// What tells the file kept apart from one put under its name since: its number while it is
+// open (no other file can have it then), its size and times as well once it is written.
+struct Identity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t times[4] = {0, 0, 0, 0};  // modified and changed, seconds and nanoseconds
+    std::atomic<bool> settled{false};
+
+    void Take(const struct stat& st) {
+        settled.store(false, std::memory_order_release);
+        device = uint64_t(st.st_dev);
+        inode = uint64_t(st.st_ino);
+    }
+    void Settle(const struct stat& st) {
+        settled.store(false, std::memory_order_release);
+        size = int64_t(st.st_size);
+        times[0] = int64_t(st.st_mtim.tv_sec);
+        times[1] = int64_t(st.st_mtim.tv_nsec);
+        times[2] = int64_t(st.st_ctim.tv_sec);
+        times[3] = int64_t(st.st_ctim.tv_nsec);
+        settled.store(true, std::memory_order_release);
+    }
+    // Safe in a signal handler.
+    bool Holds(const char* path) const {
+        struct stat st;
+        if (lstat(path, &st) != 0 || uint64_t(st.st_dev) != device ||
+            uint64_t(st.st_ino) != inode || !S_ISREG(st.st_mode))
+            return false;
+        if (!settled.load(std::memory_order_acquire)) return true;
+        return int64_t(st.st_size) == size && int64_t(st.st_mtim.tv_sec) == times[0] &&
+               int64_t(st.st_mtim.tv_nsec) == times[1] && int64_t(st.st_ctim.tv_sec) == times[2] &&
+               int64_t(st.st_ctim.tv_nsec) == times[3];
+    }
+};
+
 struct Slot {
     std::atomic<int> state{kFree};
+    Identity identity;
     char path[PATH_MAX];
 };
 constexpr int kSlots = 32;
@@ -26,6 +66,7 @@ Slot gSlots[kSlots];
 // one at any time. A name's buffer is only replaced while its slot is not ready.
 struct ExtraSlot {
     std::atomic<int> state{kFree};
+    Identity identity;
     std::atomic<char*> path{nullptr};
     size_t room = 0;
 };
@@ -34,7 +75,7 @@ constexpr int kChunks = 256;
 std::atomic<ExtraSlot*> gChunks[kChunks];
 std::atomic<int> gLowestExtraFree{0};  // no extra slot below it is free
 
-int KeepExtra(const char* path, size_t length) {
+int KeepExtra(const char* path, size_t length, const struct stat& st) {
     for (int i = gLowestExtraFree.load(); i < kChunk * kChunks; ++i) {
         ExtraSlot* chunk = gChunks[i / kChunk].load(std::memory_order_acquire);
         if (!chunk) {
@@ -61,6 +102,7 @@ int KeepExtra(const char* path, size_t length) {
             slot.room = length + 1;
         }
         std::memcpy(slot.path.load(), path, length + 1);
+        slot.identity.Take(st);
         slot.state.store(kReady, std::memory_order_release);
         int lowest = gLowestExtraFree.load();
         while (lowest <= i && !gLowestExtraFree.compare_exchange_weak(lowest, i + 1)) {
@@ -68,6 +110,11 @@ int KeepExtra(const char* path, size_t length) {
         return kSlots + i;
     }
     return -1;
+}
+
+ExtraSlot* Extra(int index) {
+    ExtraSlot* chunk = gChunks[index / kChunk].load(std::memory_order_acquire);
+    return chunk ? &chunk[index % kChunk] : nullptr;
 }
 
 void ForgetExtra(int index) {
@@ -83,17 +130,21 @@ constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slots' states");
 static_assert(sizeof(sigset_t) <= 256, "KPlatformSignalsHeld keeps a signal mask");
 
-// Only calls that are safe in a signal handler: unlink, sigaction, raise.
+// Only calls that are safe in a signal handler: lstat, unlink, sigaction, raise. A name that
+// no longer holds the file kept (another program saved its own file under it) is left alone.
 void OnEndingSignal(int signal) {
     const int saved = errno;
     for (Slot& slot : gSlots)
-        if (slot.state.load(std::memory_order_acquire) == kReady) unlink(slot.path);
+        if (slot.state.load(std::memory_order_acquire) == kReady && slot.identity.Holds(slot.path))
+            unlink(slot.path);
     for (const std::atomic<ExtraSlot*>& chunk : gChunks) {
         const ExtraSlot* slots = chunk.load(std::memory_order_acquire);
         if (!slots) break;
-        for (int i = 0; i < kChunk; ++i)
-            if (slots[i].state.load(std::memory_order_acquire) == kReady)
-                unlink(slots[i].path.load(std::memory_order_relaxed));
+        for (int i = 0; i < kChunk; ++i) {
+            if (slots[i].state.load(std::memory_order_acquire) != kReady) continue;
+            const char* path = slots[i].path.load(std::memory_order_relaxed);
+            if (slots[i].identity.Holds(path)) unlink(path);
+        }
     }
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
@@ -113,18 +164,33 @@ sigset_t EndingSet() {
 
 }  // namespace
 
-int KPlatformKeepForSignals(const char* path) {
+int KPlatformKeepForSignals(const char* path, int fd) {
     if (!path) return -1;
     const size_t length = std::strlen(path);
     if (length == 0 || length >= PATH_MAX) return -1;
+    struct stat st;
+    if ((fd >= 0 ? fstat(fd, &st) : lstat(path, &st)) != 0 || !S_ISREG(st.st_mode)) return -1;
     for (int i = 0; i < kSlots; ++i) {
         int expected = kFree;
         if (!gSlots[i].state.compare_exchange_strong(expected, kFilling)) continue;
         std::memcpy(gSlots[i].path, path, length + 1);
+        gSlots[i].identity.Take(st);
         gSlots[i].state.store(kReady, std::memory_order_release);
         return i;
     }
-    return KeepExtra(path, length);
+    return KeepExtra(path, length, st);
+}
+
+void KPlatformSettleForSignals(int slot, int fd) {
+    Identity* identity = nullptr;
+    if (slot >= kSlots) {
+        if (ExtraSlot* extra = Extra(slot - kSlots)) identity = &extra->identity;
+    } else if (slot >= 0) {
+        identity = &gSlots[slot].identity;
+    }
+    struct stat st;
+    if (!identity || fstat(fd, &st) != 0) return;
+    identity->Settle(st);
 }
 
 void KPlatformForgetForSignals(int slot) {

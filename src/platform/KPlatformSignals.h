@@ -1,12 +1,18 @@
 #pragma once
 // Files that a process ended by a signal must not leave behind: the hidden new files of
-// writes in progress (KPlatformReplaceFile). Their names are made ready beforehand, so the
-// signal handler does nothing but remove them.
+// writes in progress (KPlatformReplaceFile), the files made new beside them. Their names are
+// made ready beforehand, so the signal handler does nothing but check and remove them: a
+// name removed still holds the file kept (its number, and its size and times once settled),
+// never one another program put there since.
 
-// Keeps a name for removal on an ending signal; the slot to forget it by, -1 when it cannot
-// be kept (too long, more than 65,000 at once, or no memory for it): such a file is then left
-// as a killed process leaves it.
-int KPlatformKeepForSignals(const char* path);
+// Keeps a name for removal on an ending signal, for the regular file open as `fd` (-1: the
+// file the name holds now, which the caller holds open); the slot to forget it by, -1 when it
+// cannot be kept (too long, not a regular file, more than 65,000 at once, or no memory for
+// it): such a file is then left as a killed process leaves it.
+int KPlatformKeepForSignals(const char* path, int fd = -1);
+// The kept file open as `fd` is written: from now on it is removed only while its size and
+// times are as they are now, since its number may go to the next file once it is closed.
+void KPlatformSettleForSignals(int slot, int fd);
 // Forgets a kept name; nothing for -1.
 void KPlatformForgetForSignals(int slot);
 

@@ -468,11 +468,34 @@ TEST(KQovFieldFileFraming, MediaStaysInsideItsFolder) {
     ASSERT_TRUE(in.ExtractMedia(path, "other/evil", (tmp / "given").c_str(), written));
     EXPECT_EQ(std::string(path.Buffer()), tmp / "given/evil");
     in.FieldReadEnd();
+    // Nothing of a file there is replaced or removed: an empty file is not extracted; a file
+    // of other bytes, or a new file another read has not kept yet, moves the media to the next
+    // free name; a finished file of the same bytes (read before) stands for them.
     WriteAll(tmp / "given/gone.png", "old");
     ASSERT_TRUE(in.FieldReadBegin("Empty"));
     ASSERT_TRUE(in.ExtractMedia(path, "gone.png", (tmp / "given/").c_str(), written));
     EXPECT_STREQ(path.Buffer(), "");
-    EXPECT_NE(stat((tmp / "given/gone.png").c_str(), &st), 0);
+    EXPECT_EQ(ReadAll(tmp / "given/gone.png"), "old");
+    in.FieldReadEnd();
+    WriteAll(tmp / "given/fresh", "Axyz");
+    ASSERT_EQ(chmod((tmp / "given/fresh").c_str(), 0), 0);
+    const struct {
+        const char* field;
+        const char* name;
+        const char* path;
+    } again[] = {{"B", "evil", "given/1/evil"}, {"A", "evil", "given/evil"},
+                 {"A", "fresh", "given/1/fresh"}};
+    for (const auto& row : again) {
+        SCOPED_TRACE(row.path);
+        KQovFieldFile other;
+        ASSERT_TRUE(other.Open(name.c_str(), false, true, nullptr));
+        ASSERT_TRUE(other.FieldReadBegin(row.field));
+        ASSERT_TRUE(other.ExtractMedia(path, row.name, (tmp / "given").c_str(), written));
+        EXPECT_TRUE(written);
+        EXPECT_EQ(std::string(path.Buffer()), tmp / row.path);
+        EXPECT_EQ(ReadAll(path.Buffer()), std::string(row.field) + "xyz");
+    }
+    EXPECT_EQ(ReadAll(tmp / "given/evil"), "Axyz");
     EXPECT_STREQ(in.GetRelativeMediaPath((tmp / "media.qom/evil").c_str()).Buffer(),
                  "media.qom/evil");
     EXPECT_EQ(std::string(in.GetAbsoluteMediaPath("media.qom/evil").Buffer()),

@@ -154,6 +154,11 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
             ASSERT_TRUE(file.Create(path.c_str()));
             fputs("mine", file.GetFile());
             ASSERT_TRUE(file.Close());
+            // Told from a finished file until it is kept, by others too.
+            FILE* seen = fopen(path.c_str(), "rb");
+            ASSERT_NE(seen, nullptr);
+            EXPECT_TRUE(KPlatformIsNewFileNotKept(seen));
+            fclose(seen);
             if (step == 1) {
                 // Removed and made again at once: the number of the file may be the same.
                 ASSERT_EQ(unlink(path.c_str()), 0);
@@ -162,6 +167,18 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
             if (step == 2) file.Keep();
         }
         EXPECT_EQ(Bytes(path), step == 0 ? "" : step == 1 ? "theirs" : "mine");
+        if (step == 2) {
+            // Kept: a finished file with the permissions a file made new gets.
+            struct stat st;
+            ASSERT_EQ(stat(path.c_str(), &st), 0);
+            const mode_t mask = umask(0);
+            umask(mask);
+            EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+            FILE* seen = fopen(path.c_str(), "rb");
+            ASSERT_NE(seen, nullptr);
+            EXPECT_FALSE(KPlatformIsNewFileNotKept(seen));
+            fclose(seen);
+        }
         unlink(path.c_str());
     }
     // More names than the fixed signal slots hold: every one goes with the process.
@@ -172,13 +189,25 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
         std::vector<KPlatformNewFile> files(100);
         for (size_t i = 0; i < files.size(); ++i)
             if (!files[i].Create((mFolder + "/s" + std::to_string(i)).c_str())) _exit(2);
+        // Another program saves its own file over a copy still open (a temporary renamed
+        // over it), and over one written and closed; a third writes into a closed one in
+        // place: those names hold their files now, and the signal leaves them.
+        for (const int i : {0, 40}) {
+            if (i == 40 && (fputs("mine", files[i].GetFile()) < 0 || !files[i].Close())) _exit(4);
+            Touch("t", "theirs");
+            if (rename((mFolder + "/t").c_str(), (mFolder + "/s" + std::to_string(i)).c_str()))
+                _exit(5);
+        }
+        if (!files[70].Close()) _exit(6);
+        Touch("s70", "theirs");
         raise(SIGTERM);
         _exit(3);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    EXPECT_EQ(List("s*"), std::vector<std::string>());
+    EXPECT_EQ(List("s*"), std::vector<std::string>({"s0", "s40", "s70"}));
+    for (const char* name : {"s0", "s40", "s70"}) EXPECT_EQ(Bytes(mFolder + "/" + name), "theirs");
 }
 
 std::string Bytes(const std::string& path) {

@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr size_t kLongestName = 255;
+
 // A file beside the output. The output's name is one the caller gave: '/' alone separates its
 // folders, so "sub\o.obj" lies in the current folder, and so do its images.
 std::string BesideOutput(const std::string& written, const std::string& name) {
@@ -117,20 +119,56 @@ bool CopyNew(const char* path, const std::string& target, KPlatformNewFile& copy
     return ok;
 }
 
-bool SameBytes(const char* a, const char* b) {
+// Whether the files hold the same bytes; `error` is the system's error number when one could
+// not be read to the end (0 when both were, or the bytes differ before).
+bool SameBytes(const char* a, const char* b, int& error) {
+    error = 0;
+    errno = 0;
     FILE* first = KPlatformOpenFile(a, "rb");
     FILE* second = first ? KPlatformOpenFile(b, "rb") : nullptr;
+    if (!second) error = errno ? errno : EIO;
     bool same = first && second;
     char x[1024], y[1024];
     while (same) {
+        errno = 0;
         const size_t n = fread(x, 1, sizeof x, first);
-        same = fread(y, 1, sizeof y, second) == n && std::memcmp(x, y, n) == 0;
+        const size_t m = fread(y, 1, sizeof y, second);
+        if (ferror(first) || ferror(second)) {
+            error = errno ? errno : EIO;
+            same = false;
+            break;
+        }
+        same = m == n && std::memcmp(x, y, n) == 0;
         if (n == 0) break;
     }
-    same = same && !ferror(first) && !ferror(second);
+    // Another write's copy not kept yet may go again: it is not shared. Asked once its bytes
+    // are read, since such a copy is marked before they are written.
+    if (same && KPlatformIsNewFileNotKept(second)) same = false;
     if (first) fclose(first);
     if (second) fclose(second);
     return same;
+}
+
+bool SameBytes(const char* a, const char* b) {
+    int error = 0;
+    return SameBytes(a, b, error);
+}
+
+// Whether a file has the name `target` (in another case too, where the system is looked at
+// so); `error` is the system's error number when that cannot be told (the name then counts as
+// taken).
+bool NameTaken(const std::string& target, int& error) {
+    error = 0;
+    errno = 0;
+    FILE* file = KPlatformOpenFile(target.c_str(), "rb");
+    if (file) {
+        fclose(file);
+        return true;
+    }
+    const int cause = errno;
+    if (cause == ENOENT || cause == ENOTDIR) return false;
+    if (!InputProblem(cause)) error = cause ? cause : EIO;
+    return true;
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -158,6 +196,7 @@ void KTextureNames::Reset(const std::string& written, const std::vector<std::str
     mProblems.clear();
     mFailure.clear();
     mBeside.clear();
+    mListedNames.clear();
     mListed = 0;
     mTried = 0;
     for (const std::string& file : own) mHolders[Key(FileNameOf(file))] = Holder{"", true};
@@ -197,12 +236,18 @@ bool KTextureNames::SameImage(const std::string& a, const std::string& b) {
     return content.first != 0 && content == Content(b) && SameBytes(a.c_str(), b.c_str());
 }
 
+std::string KTextureNames::Shown(const std::string& name) const {
+    const auto listed = mListedNames.find(Upper(name));
+    return BesideOutput(mWritten, listed != mListedNames.end() ? listed->second : name);
+}
+
 bool KTextureNames::MaybeBeside(const std::string& name) {
     if (mListed == 0) {
         std::vector<KPlatformDirEntry> entries;
         mListed = KPlatformListDirectory(BesideOutput(mWritten, "*").c_str(), entries) ? 1 : -1;
         for (const KPlatformDirEntry& entry : entries)
-            if (!entry.isDirectory) mBeside.emplace(Upper(entry.name), std::string());
+            if (!entry.isDirectory && mBeside.emplace(Upper(entry.name), std::string()).second)
+                mListedNames.emplace(Upper(entry.name), entry.name);
     }
     return mListed < 0 || mBeside.count(Upper(name)) > 0;
 }
@@ -220,14 +265,30 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
             shared = mPlaced[beside->second];
             return Claim::eShared;
         }
-        if (KFileExists(target.c_str())) {
+        int error = 0;
+        if (NameTaken(target, error)) {
+            if (error != 0) {
+                // What is there cannot be told for a cause of the system: the write fails.
+                if (error == ENOMEM) throw std::bad_alloc();
+                if (mFailure.empty())
+                    mFailure = "Unable to read file \"" + Shown(file) + "\" beside the output: " +
+                               Cause(error) + ".\n";
+                return Claim::eTaken;
+            }
             if (!readable) {
                 if (!unknownIsFree) return Claim::eTaken;
                 // Nothing tells it apart: it keeps its name, and the report says it is missing.
                 NoImage(path);
                 return Claim::eNoImage;
             }
-            return SameBytes(path.c_str(), target.c_str()) ? Claim::eShared : Claim::eTaken;
+            if (SameBytes(path.c_str(), target.c_str(), error)) return Claim::eShared;
+            // A file that cannot be compared for a cause of the system fails the write: it may
+            // be the image's or not.
+            if (error == ENOMEM) throw std::bad_alloc();
+            if (error != 0 && !InputProblem(error) && mFailure.empty())
+                mFailure = "Unable to compare texture file \"" + path + "\" with \"" + Shown(file) +
+                            "\": " + Cause(error) + ".\n";
+            return Claim::eTaken;
         }
     }
     if (!readable) {
@@ -299,7 +360,8 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
             // One image under one name: the same bytes share it.
             if (!holder->second.path.empty() && SameImage(path, holder->second.path))
                 return mPlaced[path] = own;
-            displaced = file;
+            const auto other = mPlaced.find(holder->second.path);
+            displaced = other != mPlaced.end() ? FileNameOf(other->second) : file;
         } else {
             switch (ClaimBeside(path, file, true, shared)) {
                 case Claim::eTaken: {
@@ -308,7 +370,11 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
                     const auto other = beside == mBeside.end() || beside->second.empty()
                                            ? mPlaced.end()
                                            : mPlaced.find(beside->second);
-                    displaced = other == mPlaced.end() ? file : FileNameOf(other->second);
+                    // The name of the other file as it is, in its own case.
+                    const auto listed = mListedNames.find(Upper(file));
+                    displaced = other != mPlaced.end()   ? FileNameOf(other->second)
+                                : listed != mListedNames.end() ? listed->second
+                                                               : file;
                     break;
                 }
                 case Claim::eShared:
@@ -324,7 +390,9 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
     // Made names count on per start, so many images of one start cost no more each.
     int& next = mNext[Key(MadeName(fileName, 0))];
     std::string name;
-    for (int n = next; n <= 99999; ++n) {
+    bool unread = false;  // the name is written, but no copy holds it
+    // Once the write fails no more names are tried: it names none of them.
+    for (int n = next; n <= 99999 && mFailure.empty(); ++n) {
         if (same >= 0 && n >= same) {
             name = MadeName(fileName, same);
             mPlaced[path] = name;
@@ -343,14 +411,17 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
         }
         if (claim != Claim::eTaken) {
             name = Take(path, candidate, candidate);
+            unread = claim == Claim::eNoImage;
             break;
         }
     }
     if (name.empty()) {
-        status += "No free name is left for texture \"" + path + "\".\n";
+        // Written under a name another file has, it would show that file: the write fails.
+        if (mFailure.empty()) mFailure = "No free name is left for texture \"" + path + "\".\n";
         return mPlaced[path] = own.empty() ? MadeName(fileName, 0) : own;
     }
-    status += "Texture \"" + path + "\" is written as \"" + name + "\": " +
+    status += "Texture \"" + path + "\" is written as \"" + name + "\"" +
+              (unread ? ", with no copy (it cannot be read)" : "") + ": " +
               (displaced.empty() ? NoOwnName() : "another image is named \"" + displaced + "\"") +
               ".\n";
     return name;
@@ -379,5 +450,13 @@ std::string KTextureNamesObj::MadeName(const std::string& fileName, int n) const
     if (n == 0) return fileName;
     const size_t dot = fileName.rfind('.');
     const size_t cut = dot == 0 || dot == std::string::npos ? fileName.size() : dot;
-    return fileName.substr(0, cut) + "~" + KFormatC("%d", n) + fileName.substr(cut);
+    const std::string end = "~" + KFormatC("%d", n) + fileName.substr(cut);
+    // Within the 255 bytes a file name may have: the start is cut short, never inside a
+    // character.
+    size_t keep = cut;
+    if (keep + end.size() > kLongestName && end.size() < kLongestName) {
+        keep = kLongestName - end.size();
+        while (keep > 0 && (static_cast<unsigned char>(fileName[keep]) & 0xC0) == 0x80) --keep;
+    }
+    return fileName.substr(0, keep) + end;
 }

@@ -81,6 +81,8 @@ private:
     // The folder listed once, names in upper case: asking the system name by name lists the
     // folder for each missing one. False when no file of that name in any case is there.
     bool MaybeBeside(const std::string& name);
+    // The file beside the output that has `name`, as listed (in its own case).
+    std::string Shown(const std::string& name) const;
     // The lowest n whose made name an image of the same bytes holds; -1 for none.
     int SameImageName(const std::string& path, const std::string& fileName);
 
@@ -98,6 +100,7 @@ private:
     // Upper-case names in the written file's folder: the image copied under it, empty for a
     // file that was there (or that another program made meanwhile).
     std::unordered_map<std::string, std::string> mBeside;
+    std::unordered_map<std::string, std::string> mListedNames;  // upper case: as listed
     int mListed = 0;  // 0: not yet, 1: listed, -1: cannot be listed
     size_t mTried = 0;
 };

@@ -4,6 +4,8 @@
 // Names from a file never choose a folder: only their last component is used.
 
 #include <algorithm>
+#include <cerrno>
+#include <string>
 
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
@@ -14,6 +16,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
 #include "io/qov/KQovReaderQov.h"
+#include "platform/KPlatformFile.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovVideo.h"
@@ -26,6 +29,19 @@ KString ForwardSlashes(const char* path) {
     for (int i = 0; i < out.GetLen(); ++i)
         if (out[i] == '\\') out[i] = '/';
     return out;
+}
+
+// Makes a new file for `name` in `folder` (with '/'), or in its first free numbered folder
+// ("1/name" ...) when a file has the name; its path, empty when none can be made.
+std::string NewMediaFile(const std::string& folder, const std::string& name,
+                         KPlatformNewFile& made) {
+    for (int n = 0; n <= 99999; ++n) {
+        const std::string path = n == 0 ? folder + name : folder + std::to_string(n) + "/" + name;
+        if (n > 0 && !KCreatePath(path.c_str())) break;
+        if (made.Create(path.c_str())) return path;
+        if (made.GetError() != EEXIST) break;
+    }
+    return std::string();
 }
 
 // The last component of a stored name; empty when it names no file.
@@ -42,26 +58,36 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     image.SetKeepOriginal(false);
     // Content that is no readable TIFF stays as extracted.
     if (!ReadTiffImage(extracted.Buffer(), image, false)) return extracted;
-    const KString folder = KExtractDirectory(extracted.Buffer());
+    const std::string folder = std::string(KExtractDirectory(extracted.Buffer()).Buffer()) + "/";
     KString base = BaseName(originalName);
     if (base.IsEmpty()) base = KExtractFileName(extracted.Buffer(), true);
-    // The original format, in the media folder under its base name.
-    const KString target = KJoinFolder(folder.Buffer(), base.Buffer());
+    // The original format, in the media folder under its base name, or a TIFF copy of the
+    // extracted file under its own base name when no converter takes it; each a file made
+    // new, or the extracted file itself, never another that was there.
+    KPlatformNewFile made;
+    std::string target = folder + base.Buffer();
+    if (target != extracted.Buffer()) target = NewMediaFile(folder, base.Buffer(), made);
     bool converted = false;
     for (KImageConverterRegistry* registry : mManager->GetImageConverterRegistries())
-        if (registry && registry->Convert(KImageConverterRegistry::eWriteFile, target.Buffer(), image)) {
+        if (!target.empty() && registry &&
+            registry->Convert(KImageConverterRegistry::eWriteFile, target.c_str(), image)) {
             converted = true;
             break;
         }
-    KString result = target;
     if (!converted) {
-        // No converter took it: a TIFF copy beside the extracted file stands in.
-        result = KChangeFileExtension(extracted.Buffer(), ".tif");
-        if (result != extracted && !WriteTiffImage(result.Buffer(), true, image)) return extracted;
+        made.Remove();
+        const KString tiff = KChangeFileExtension(extracted.Buffer(), ".tif");
+        if (tiff == extracted) return extracted;
+        target = NewMediaFile(folder, KExtractFileName(tiff.Buffer(), true).Buffer(), made);
+        if (target.empty() || !made.Close() || !WriteTiffImage(target.c_str(), true, image)) {
+            made.Remove();
+            return extracted;
+        }
     }
-    // The extracted file goes only once its replacement exists.
-    if (result != extracted && KFileExists(result.Buffer())) KRemoveFile(extracted.Buffer());
-    return result;
+    made.Keep();
+    // The extracted file goes once its replacement exists, when this read made it.
+    if (target != extracted.Buffer()) mFile->RemoveExtractedMedia(extracted.Buffer());
+    return KString(target.c_str());
 }
 
 bool KQovReaderQov::ReadVideo(KQovVideo* video) {

@@ -1,6 +1,7 @@
 #include "formats/geometry/3ds/KQovReader3ds.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <new>
 #include <unordered_map>
@@ -22,6 +23,7 @@
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsBase.h"
+#include "platform/KPlatformFile.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
@@ -414,6 +416,7 @@ void KQovReader3ds::StoreTake(KQovScene* scene) {
 bool KQovReader3ds::CreateMaterials() {
     // Texture names taken by this file; a clash appends the material's index.
     std::unordered_set<std::string> taken;
+    std::string imageFailure;
     auto makeTexture = [&](const std::string& file, const std::string& clash) -> KQovTexture* {
         const std::string name = taken.count(file) ? file + clash : file;
         KQovTexture* texture = mManager->CreateTexture(name.c_str());
@@ -423,7 +426,28 @@ bool KQovReader3ds::CreateMaterials() {
         }
         taken.insert(texture->GetNameWithoutPrefix().Buffer());
         // A map names its image relative to the file; found there, it is kept by its path.
-        texture->SetFileName(KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer());
+        std::string found = KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer();
+        if (found == file && KIsRelativePath(file.c_str()) && imageFailure.empty()) {
+            // Not found for a cause of the system (too many open files, a failing disk): the
+            // read fails rather than name the image as missing, or another file of its name.
+            const std::string path = KResolvePath(mFolder.c_str(), file.c_str()).Buffer();
+            errno = 0;
+            FILE* image = KPlatformOpenFile(path.c_str(), "rb");
+            const int error = image ? 0 : errno;
+            if (image) {
+                fclose(image);
+                found = KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer();
+            } else if (error == ENOMEM) {
+                throw std::bad_alloc();
+            } else if (error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES &&
+                       error != EPERM && error != EISDIR && error != ELOOP &&
+                       error != ENAMETOOLONG && error != EINVAL) {
+                std::string cause = KPlatformErrorText(error);
+                if (!cause.empty()) cause[0] = KToLower(cause[0]);
+                imageFailure = "Unable to read texture file \"" + path + "\": " + cause;
+            }
+        }
+        texture->SetFileName(found.c_str());
         mOtherFilesRead.push_back(texture->GetFileName());
         return texture;
     };
@@ -443,6 +467,10 @@ bool KQovReader3ds::CreateMaterials() {
                 ApplyTextureMap3ds(map2, *pair.second, false);
         }
         mTexturePairs.emplace(record.name, pair);
+    }
+    if (!imageFailure.empty()) {
+        mError.SetErrorWithText(eFileNotOpened, imageFailure.c_str());
+        return false;
     }
     return true;
 }

@@ -72,7 +72,10 @@ TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
         {"other/short.tga", "short~1.tga", true, "another image is named \"short.tga\""},
         {"same/short.tga", "short.tga", false, "", "short.tga"},
         {"beside.tga", "beside~1.tga", true, "another image is named \"beside.tga\""},
+        // The other file in another case is named as it is.
+        {"WOOD.tga", "WOOD~1.tga", true, "another image is named \"wood.tga\""},
     };
+    WriteBytes3ds(target / "wood.tga", Bytes3ds(4, 1));
     WriteBytes3ds(target / "enginefl.jpg", Bytes3ds(4, 1));
     WriteBytes3ds(target / "beside.tga", Bytes3ds(4, 1));
     TextureNames3ds names;
@@ -105,6 +108,7 @@ TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
     }
     EXPECT_EQ(ReadBytes3ds(target / "enginefl.jpg").size(), 4u);
     EXPECT_EQ(ReadBytes3ds(target / "beside.tga").size(), 4u);
+    EXPECT_EQ(ReadBytes3ds(target / "wood.tga").size(), 4u);
 }
 
 // Made names count on per start: each of many images of one start looks at a name or two, not

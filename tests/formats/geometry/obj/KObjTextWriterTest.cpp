@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -175,6 +177,19 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
     std::ofstream(in / "d/late.tga") << "late";
     // A missing image whose name a different file beside has keeps its name, with a warning.
     std::ofstream(out / "gone.tga") << "old gone";
+    // A finished file of the image's bytes is shared; another write's copy not kept yet (it
+    // may go again) is not.
+    std::ofstream(in / "d/same.tga") << "same";
+    std::ofstream(out / "same.tga") << "same";
+    std::ofstream(in / "d/fresh.tga") << "fresh";
+    std::ofstream(out / "fresh.tga") << "fresh";
+    ASSERT_EQ(chmod((out / "fresh.tga").c_str(), 0), 0);
+    // A made name of a name as long as a file name may be is cut short to fit.
+    const std::string longName = std::string(251, 'l') + ".tga";
+    const std::string longMade = std::string(249, 'l') + "~1.tga";
+    std::ofstream(in / ("d/" + longName)) << "long";
+    std::ofstream(out / longName) << "old long";
+    const std::string longImage = "d/" + longName;
     const struct {
         const char* image;
         const char* name;
@@ -186,7 +201,10 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
                 {"c/leaf.tga", "leaf~1.tga", "leaf"},
                 {"d/WOOD.tga", "WOOD~2.tga", "birch"},
                 {"d/late.tga", "late~1.tga", "late"},
-                {"d/gone.tga", "gone.tga", "old gone"}};
+                {"d/gone.tga", "gone.tga", "old gone"},
+                {"d/same.tga", "same.tga", "same"},
+                {"d/fresh.tga", "fresh~1.tga", "fresh"},
+                {longImage.c_str(), longMade.c_str(), "long"}};
     for (const bool written : {false, true}) {
         KObjTextWriter writer;
         ASSERT_TRUE(writer.Create((out / "x.obj").c_str()));
@@ -210,6 +228,8 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
             EXPECT_FALSE(KPlatformPathExists((out / "late~1.tga").c_str()));
             EXPECT_EQ(ReadText(out / "wood~1.tga"), "theirs");
             EXPECT_EQ(ReadText(out / "late.tga"), "theirs");
+            EXPECT_EQ(ReadText(out / "same.tga"), "same");
+            EXPECT_FALSE(KPlatformPathExists((out / longMade).c_str()));
             std::remove((out / "wood~1.tga").c_str());
             continue;
         }
@@ -229,6 +249,12 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
         EXPECT_NE(writer.GetStatus().find("Texture \"" + in / "b/wood.tga" +
                                           "\" is written as \"wood~1.tga\": another image is "
                                           "named \"wood.tga\".\n"),
+                  std::string::npos)
+            << writer.GetStatus();
+        // The other file is named as it is, in its own case.
+        EXPECT_NE(writer.GetStatus().find("Texture \"" + in / "c/leaf.tga" +
+                                          "\" is written as \"leaf~1.tga\": another image is "
+                                          "named \"Leaf.TGA\".\n"),
                   std::string::npos)
             << writer.GetStatus();
         EXPECT_NE(writer.GetStatus().find("Texture \"" + in / "d/WOOD.tga" +

@@ -1,0 +1,186 @@
+// Several files put in place as one (KPlatformReplaceFile::CommitTogether).
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "platform/KPlatformFile.h"
+#include "platform/KPlatformFileParts.h"
+#include "platform/KPlatformSignals.h"
+
+namespace {
+
+// A rename that never replaces a file already bearing the new name (EEXIST then).
+int RenameAside(const std::string& from, const std::string& to) {
+    using namespace KPlatformFileParts;
+    if (Injected(KPlatformFileCall::eRename)) return -1;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    struct stat st;  // a file system without the flag: the random name all but never exists
+    if (lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return rename(from.c_str(), to.c_str());
+}
+
+// How an old file is kept while the new files of a set take their places.
+enum class Kept : unsigned char { eNone, eLinked, eAside };
+
+// Keeps the old file `target` under the hidden name `kept`: a second link to it, so it stays
+// whatever takes its name, or, where the file system has no links (or the file no more), the
+// file itself renamed aside. true with eNone when there is no old file to keep; false (errno
+// set) when there is one and it cannot be kept.
+bool KeepOld(const std::string& target, std::string& kept, Kept& how) {
+    using namespace KPlatformFileParts;
+    how = Kept::eNone;
+    struct stat st;
+    if (lstat(target.c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISREG(st.st_mode)) return true;  // a folder, which no file replaces
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!RandomSuffix(kept)) break;
+        if (Link(target, kept) == 0) {
+            how = Kept::eLinked;
+            return true;
+        }
+        if (errno == EEXIST) continue;
+        if (RenameAside(target, kept) == 0) {
+            how = Kept::eAside;
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+}  // namespace
+
+bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, size_t count) {
+    using namespace KPlatformFileParts;
+    bool ok = files && count > 0;
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = files[i] && (files[i]->mFile || files[i]->mFinished);
+    ForgetLastFailure();
+    for (size_t i = 0; ok && i < count; ++i) ok = files[i]->Finish();
+    // Asked once every byte is out and every file closed: nothing of the write comes after.
+    ok = ok && KPlatformCommitGuard::Allows();
+    if (!ok) {
+        for (size_t i = 0; files && i < count; ++i)
+            if (files[i]) files[i]->Abandon();
+        return false;
+    }
+    try {
+        return PlaceFinished(files, count);
+    } catch (...) {
+        // A file left waiting would take its place when its stream closes, after the refusal.
+        for (size_t i = 0; i < count; ++i) files[i]->Drop();
+        throw;
+    }
+}
+
+bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, size_t count) {
+    using namespace KPlatformFileParts;
+    // Two targets that are one file would end holding one new file of the two.
+    for (size_t i = 0; i < count; ++i)
+        for (size_t j = i + 1; j < count; ++j)
+            if (!files[i]->mTemp.empty() && !files[j]->mTemp.empty() &&
+                SameTarget(files[i]->mTarget, files[j]->mTarget))
+                return DropTogether(files, count, EINVAL, true);
+    // Everything the steps below need is made first: nothing there allocates, so nothing is left
+    // half done. One file alone needs none of it: its rename replaces or leaves the old file.
+    const bool together = count > 1;
+    std::vector<std::string> kept(count);
+    std::vector<Kept> how(count, Kept::eNone);
+    std::vector<struct stat> fresh(count);
+    std::vector<char> mixed(count, 0);
+    for (size_t i = 0; together && i < count; ++i) {
+        std::string folder, name;
+        SplitFolder(files[i]->mTarget, folder, name);
+        if (!files[i]->mTemp.empty()) kept[i] = HiddenName(folder, name);
+    }
+    KPlatformSignalsHeld held;
+    int error = 0;
+    bool oneFile = false;
+    // Every old file is kept before any new file takes a place.
+    for (size_t i = 0; together && i < count && error == 0; ++i)
+        if (!files[i]->mTemp.empty() && !KeepOld(files[i]->mTarget, kept[i], how[i])) error = errno;
+    size_t placed = 0;
+    for (; error == 0 && placed < count; ++placed) {
+        KPlatformReplaceFile& file = *files[placed];
+        if (file.mTemp.empty()) continue;  // a device, written already
+        if (together) {
+            // A target reached by two names that no check above saw as one (a folder that
+            // ignores case) shows the new file put there a moment ago.
+            struct stat st;
+            if (stat(file.mTemp.c_str(), &fresh[placed]) != 0) {
+                error = errno;
+                break;
+            }
+            for (size_t i = 0; i < placed && stat(file.mTarget.c_str(), &st) == 0; ++i)
+                if (!files[i]->mTemp.empty() && st.st_dev == fresh[i].st_dev &&
+                    st.st_ino == fresh[i].st_ino)
+                    oneFile = true;
+            if (oneFile) {
+                error = EINVAL;
+                break;
+            }
+        }
+        if (Rename(file.mTemp, file.mTarget) != 0) {
+            error = errno;
+            break;
+        }
+    }
+    if (error == 0) {
+        for (size_t i = 0; i < count; ++i) {
+            if (how[i] != Kept::eNone) Unlink(kept[i]);
+            KPlatformCommitGuard::NotePlaced(files[i]->mTarget);
+            files[i]->mTemp.clear();
+            files[i]->Drop();
+        }
+        gLastReplaceError = 0;
+        return true;
+    }
+    // Back as they were: each old file in its place again, no file where there was none, and
+    // nothing hidden left. What cannot be put back is told with the hidden name of its old file.
+    bool anyMixed = false;
+    for (size_t i = 0; i < count; ++i) {
+        KPlatformReplaceFile& file = *files[i];
+        if (file.mTemp.empty()) continue;
+        const bool wasPlaced = i < placed;
+        bool back = true;
+        if (how[i] == Kept::eAside || (how[i] == Kept::eLinked && wasPlaced))
+            back = Rename(kept[i], file.mTarget) == 0;
+        else if (how[i] == Kept::eLinked)
+            Unlink(kept[i]);  // the old file never left its place
+        else if (wasPlaced)
+            back = Unlink(file.mTarget) == 0;
+        if (wasPlaced) file.mTemp.clear();  // renamed: nothing left to remove
+        mixed[i] = !back;
+        anyMixed = anyMixed || !back;
+    }
+    if (anyMixed)
+        for (size_t i = 0; i < count; ++i)
+            if (mixed[i]) {
+                MadeFailures().failure.mixed.emplace_back(files[i]->mTarget,
+                                                how[i] == Kept::eNone ? std::string() : kept[i]);
+                if (how[i] == Kept::eAside && i >= placed)
+                    MadeFailures().failure.gone.push_back(files[i]->mTarget);
+            }
+    return DropTogether(files, count, error, oneFile);
+}
+
+bool KPlatformReplaceFile::DropTogether(KPlatformReplaceFile* const* files, size_t count, int error,
+                                        bool oneFile) {
+    using namespace KPlatformFileParts;
+    for (size_t i = 0; i < count; ++i) files[i]->Drop();
+    gLastReplaceError = error;
+    gLastOneFile = oneFile;
+    return false;
+}
+

@@ -1,0 +1,58 @@
+// Failures of system calls made on purpose by tests (KPlatformFailFileCalls).
+
+#include <errno.h>
+#include <unistd.h>
+
+#include "platform/KPlatformFile.h"
+#include "platform/KPlatformFileParts.h"
+
+namespace KPlatformFileParts {
+
+namespace {
+
+// Failures made on purpose by tests (KPlatformFailFileCalls), per kind of call.
+struct InjectedFault {
+    int skip = 0;
+    int count = 0;  // < 0: every call
+    int error = 0;
+};
+thread_local InjectedFault gFaults[4];
+
+}  // namespace
+
+bool Injected(KPlatformFileCall call) {
+    InjectedFault& fault = gFaults[int(call)];
+    if (fault.count == 0) return false;
+    if (fault.skip > 0) {
+        --fault.skip;
+        return false;
+    }
+    if (fault.count > 0) --fault.count;
+    errno = fault.error;
+    return true;
+}
+
+int Link(const std::string& from, const std::string& to) {
+    return Injected(KPlatformFileCall::eLink) ? -1 : link(from.c_str(), to.c_str());
+}
+
+int Rename(const std::string& from, const std::string& to) {
+    return Injected(KPlatformFileCall::eRename) ? -1 : rename(from.c_str(), to.c_str());
+}
+
+int Unlink(const std::string& path) {
+    return Injected(KPlatformFileCall::eUnlink) ? -1 : unlink(path.c_str());
+}
+
+}  // namespace KPlatformFileParts
+
+void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error) {
+    using namespace KPlatformFileParts;
+    gFaults[int(call)] = InjectedFault{skip, count, error};
+}
+
+void KPlatformClearFileFaults() {
+    using namespace KPlatformFileParts;
+    for (InjectedFault& fault : gFaults) fault = InjectedFault();
+}
+

@@ -1,0 +1,53 @@
+#pragma once
+// What the parts of the file services share (KPlatformFile*.cpp): name handling, the calls
+// tests can make fail, and this thread's record of its last failures.
+
+#include <string>
+
+#include "platform/KPlatformFile.h"
+
+namespace KPlatformFileParts {
+
+// Splits "dir/name" at the last '/'; the folder of a bare name is ".".
+void SplitFolder(const std::string& path, std::string& folder, std::string& name);
+
+// True when a write to either name replaces one file: the same file where one exists, the same
+// name in the same folder where none does yet. The names are the ends of their links.
+bool SameTarget(const std::string& a, const std::string& b);
+
+// The hidden name of a new file beside `name` in `folder`: ".<name>.<suffix>.tmp". A name too
+// long for that (the folder's longest name, or the longest path) is cut short at the start of
+// a character, so the longest names that the folder takes can still be replaced.
+std::string HiddenName(const std::string& folder, const std::string& name);
+// Puts fresh random letters in place of the suffix of a HiddenName, without allocating.
+bool RandomSuffix(std::string& hidden);
+
+// True, with errno set, when the call is to fail as the test asked (KPlatformFailFileCalls).
+bool Injected(KPlatformFileCall call);
+int Link(const std::string& from, const std::string& to);
+int Rename(const std::string& from, const std::string& to);
+int Unlink(const std::string& path);
+
+// The system's error number of the last replacement of this thread that failed.
+extern thread_local int gLastReplaceError;
+// The system's error number of the last new file of this thread that could not be begun, and
+// the name it was begun for.
+extern thread_local int gLastCreateError;
+// Whether the last failed set of this thread had two targets that were one file.
+extern thread_local bool gLastOneFile;
+
+// What a thread keeps of its last failures beyond numbers: held through a thread slot, since a
+// thread_local object with a destructor ends the process when the system has no memory to note it.
+struct ThreadFailures {
+    std::string createPath;  // the name the last new file that could not be begun was begun for
+    KPlatformReplaceFailure failure;
+};
+ThreadFailures* KeptFailures();
+// Throws std::bad_alloc as the strings and lists it holds would.
+ThreadFailures& MadeFailures();
+// Notes the name a new file could not be begun for; without memory for it, no name matches.
+void NoteCreatePath(const char* path) noexcept;
+// Forgets the last set's failure, allocating nothing.
+void ForgetLastFailure();
+
+}  // namespace KPlatformFileParts
