@@ -134,9 +134,9 @@ TEST(Allocation3ds, ARefusedChunkIsOutOfMemoryNamingTheFile) {
         for (int runs = 0;; ++runs, n += step) {
             SCOPED_TRACE(n);
             ASSERT_LT(runs, 1000) << "never went through";
-            gThrowIn = n;
+            gNoThrowRefuseIn = n;
             const bool ok = run(true);
-            const bool refused = gThrowIn.exchange(-1) < 0;
+            const bool refused = gNoThrowRefuseIn.exchange(-1) < 0;
             EXPECT_FALSE(refused && ok);  // never a success without what was refused
             if (!refused) {
                 EXPECT_TRUE(ok);
@@ -144,9 +144,9 @@ TEST(Allocation3ds, ARefusedChunkIsOutOfMemoryNamingTheFile) {
                 return;
             }
             if (n == 0) {
-                gThrowIn = 1L << 40;
+                gNoThrowRefuseIn = 1L << 40;
                 run(false);
-                step = std::max(1L, ((1L << 40) - gThrowIn.exchange(-1)) / 100);
+                step = std::max(1L, ((1L << 40) - gNoThrowRefuseIn.exchange(-1)) / 100);
             }
         }
     };
