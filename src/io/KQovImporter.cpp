@@ -91,9 +91,14 @@ bool KQovImporter::ReadOutOfMemory() {
     mOptionsInUse = nullptr;
     mReader.reset();
     mTakesFetched = false;
-    mError.SetErrorWithText(
-        eUnidentifiedError,
-        (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+    // Called with memory short: told without the file's name when the message cannot be made.
+    try {
+        mError.SetErrorWithText(
+            eUnidentifiedError,
+            (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+    } catch (const std::bad_alloc&) {
+        mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
+    }
     return false;
 }
 

@@ -8,9 +8,14 @@
 #include <new>
 
 inline std::atomic<long> gThrowIn{-1};  // allocations until the refused one; -1: none refused
+// Set: memory stays exhausted, every allocation after the refused one is refused too.
+inline std::atomic<bool> gKeepRefusing{false};
 
 void* operator new(std::size_t size) {
-    if (gThrowIn.load() >= 0 && gThrowIn.fetch_sub(1) == 0) throw std::bad_alloc();
+    if (gThrowIn.load() >= 0 && gThrowIn.fetch_sub(1) == 0) {
+        if (gKeepRefusing.load()) gThrowIn.store(0);
+        throw std::bad_alloc();
+    }
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }

@@ -1,8 +1,10 @@
 #include "formats/motion/asf/KQovWriterAmc.h"
 
 #include <cmath>
+#include <new>
 
 #include "formats/motion/KMotionSceneTools.h"
+#include "foundation/KFileStream.h"
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
@@ -54,6 +56,13 @@ bool KQovWriterAmc::FileClose() {
     if (!mFile) return Fail(eFileNotOpened);
     const bool refused = mFile->IsNumberRefused() || mSkeletonFile->IsNumberRefused();
     const bool ok = KMotionFile::CloseTogether(*mSkeletonFile, *mFile) == 0;
+    if (ok) {
+        try {
+            mStatus += KLastReplaceLeftBehind().c_str();
+        } catch (const std::bad_alloc&) {
+            // Both files are in place; only the word about a hidden name is lost.
+        }
+    }
     mSkeletonFile.reset();
     mFile.reset();
     return ok || (refused ? Fail(eUnidentifiedError, kFileNumberError) : Fail(eOutOfDiskSpace));
