@@ -334,8 +334,8 @@ std::string KLastReplaceProblem() {
 std::string KLastReplaceLeftBehind() {
     std::string text;
     for (const KPlatformReplaceFailure::Left& left : KPlatformLastReplaceFailure().left)
-        text += "The old " + left.target + " could not be removed: it is left as " + left.hidden +
-                " (" + KPlatformErrorText(left.error) + ")\n";
+        text += "The old " + left.target + " is left as " + left.hidden +
+                ", which could not be removed (" + KPlatformErrorText(left.error) + ")\n";
     return text;
 }
 
