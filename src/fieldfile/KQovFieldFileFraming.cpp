@@ -292,10 +292,12 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
                                       .c_str());
         return false;
     }
+    // Known as created before anything more can run out of memory: only an explicit close
+    // puts such a file in place.
     mStream = mOwnedStream.get();
     mStreamOpen = true;
-    mOpenedName = full;
     mOpenMode = eCreated;
+    mOpenedName = full;
     WriteStart(info);
     WriteHeaderExtension(info);
     if (mEncrypted) {
