@@ -153,6 +153,13 @@ KQovFieldFile::KQovFieldFile() : mError(kMessages, eErrorCount) {
 }
 
 KQovFieldFile::~KQovFieldFile() {
+    // A file being created takes its place only through FieldFileClose: here it is dropped,
+    // without a word (which might need memory).
+    if (mStream && mOpenMode == eCreated && mOwnedStream) {
+        mOwnedStream->Discard();
+        mCipherStream.reset();
+        mStream = nullptr;
+    }
     FieldFileClose();
 }
 

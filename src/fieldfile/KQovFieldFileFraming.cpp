@@ -2,6 +2,7 @@
 // key block and enciphering, password, creating, opening, finishing.
 
 #include <cstring>
+#include <new>
 
 #include "foundation/KDirIterator.h"
 #include "foundation/KFileStream.h"
@@ -291,10 +292,12 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
                                       .c_str());
         return false;
     }
+    // Known as created before anything more can run out of memory: only an explicit close
+    // puts such a file in place.
     mStream = mOwnedStream.get();
     mStreamOpen = true;
-    mOpenedName = full;
     mOpenMode = eCreated;
+    mOpenedName = full;
     WriteStart(info);
     WriteHeaderExtension(info);
     if (mEncrypted) {
@@ -903,10 +906,14 @@ void KQovFieldFile::FieldFileDiscard() {
 
 void KQovFieldFile::TellWhyNotWritten() {
     if (GetLastErrorID() != eNoSpaceLeft) return;
-    const std::string problem = KLastReplaceProblem();
-    // Named as the exporter names the file of every other format.
-    if (!problem.empty())
-        SetError(eFileNotCreated, ("File not created: " + mFullName + ": " + problem).c_str());
+    // Called on the way out of a failed write: without memory for the cause, room it is.
+    try {
+        const std::string problem = KLastReplaceProblem();
+        // Named as the exporter names the file of every other format.
+        if (!problem.empty())
+            SetError(eFileNotCreated, ("File not created: " + mFullName + ": " + problem).c_str());
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 bool KQovFieldFile::FieldFileAppendPart(bool replace) {

@@ -30,7 +30,8 @@ struct KFileStream::Handle {
 KFileStream::KFileStream() : mHandle(new Handle) {}
 
 KFileStream::~KFileStream() {
-    Close();
+    // Only Commit puts a new file in place: one left open here was not finished.
+    Discard();
     delete mHandle;
 }
 
@@ -317,6 +318,14 @@ std::string KLastReplaceProblem() {
         default:
             return KPlatformErrorText(error);
     }
+}
+
+std::string KLastReplaceLeftBehind() {
+    std::string text;
+    for (const KPlatformReplaceFailure::Left& left : KPlatformLastReplaceFailure().left)
+        text += "The old " + left.target + " is left as " + left.hidden +
+                ", which could not be removed (" + KPlatformErrorText(left.error) + ")\n";
+    return text;
 }
 
 int KRemoveFile(const char* path) {

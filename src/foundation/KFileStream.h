@@ -10,14 +10,15 @@
 class KFileStream {
 public:
     KFileStream();
+    // Discards what is still open (see Discard); allocates nothing.
     virtual ~KFileStream();
     KFileStream(const KFileStream&) = delete;
     KFileStream& operator=(const KFileStream&) = delete;
 
     // `mode` is a C runtime mode text ("rb", "r+b", "w+b", "w+t" ...). A "w" mode writes a
     // new file that replaces the named one when the stream is closed (or committed) without
-    // a failed write; until then, and when it fails, the old file stays as it was. Missing
-    // folders are not created; a read-only file is not replaced.
+    // a failed write; until then, when it fails, and when the stream ends still open, the old
+    // file stays as it was. Missing folders are not created; a read-only file is not replaced.
     virtual bool Open(const char* name, const char* mode);
     // mode 0 "r", 1 "w", 2 "w+", 3 "a"; then "t" for text, else "b".
     virtual bool OpenMode(const char* name, int mode, bool text);
@@ -85,6 +86,10 @@ std::string KCreateFileError(const char* path);
 // deleted meanwhile, a pair was one file, a pair is left mixed (and where the old file is), or
 // what the system tells. Empty when it took its place, or lacked room.
 std::string KLastReplaceProblem();
+
+// After a pair put in place (CommitTogether): a line for each old file that stays under a
+// hidden name that could not be removed, naming it; empty when none does.
+std::string KLastReplaceLeftBehind();
 
 // Deletes the file named in UTF-8; 0 on success, non-zero on failure.
 int KRemoveFile(const char* path);

@@ -177,6 +177,11 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
         // Making the writer or its file ran out (the write itself is guarded within): nothing
         // is in place, and the caller is told as for any other failed export.
         mOptionsInUse = nullptr;
+        try {
+            if (mWriter) mWriter->FileDiscard();
+        } catch (const std::bad_alloc&) {
+            // The writer's end drops what is left of its file.
+        }
         mWriter.reset();
         try {
             mError.SetErrorWithText(
@@ -219,9 +224,11 @@ bool KQovExporter::ExportWith(KQovScene* scene, KStreamOptions* options) {
         guard.emplace(mSource ? &SourceUnchanged : nullptr, &source, mFileName.Buffer());
         ok = mWriter->Write(scene, options);
         mWriter->GetStatusText(mStatus);
-        if (ok)
+        if (ok) {
             ok = mWriter->FileClose();
-        else
+            // Closing may have more to say (a pair's hidden name left behind).
+            mWriter->GetStatusText(mStatus);
+        } else
             mWriter->FileDiscard();
     } catch (const std::bad_alloc&) {
         // What the writer made is dropped with it; the old file stays.

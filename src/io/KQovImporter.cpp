@@ -91,6 +91,7 @@ bool KQovImporter::ReadOutOfMemory() {
     mOptionsInUse = nullptr;
     mReader.reset();
     mTakesFetched = false;
+    // Called with memory short: told without the file's name when the message cannot be made.
     try {
         mError.SetErrorWithText(
             eUnidentifiedError,

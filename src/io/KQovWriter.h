@@ -36,7 +36,7 @@ public:
     virtual bool FileClose() = 0;
     // Closes the file without putting it in place (the write failed or was refused): a file
     // of that name keeps what it held, and no new file is left.
-    virtual void FileDiscard() { FileClose(); }
+    virtual void FileDiscard() = 0;
     virtual bool IsFileOpen() = 0;
     // A new options object for this writer; the caller owns it.
     virtual KStreamOptions* GetWriteOptions() = 0;

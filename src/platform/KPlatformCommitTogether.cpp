@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <new>
 #include <vector>
 
 #include "platform/KPlatformFile.h"
@@ -138,7 +139,14 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
     }
     if (error == 0) {
         for (size_t i = 0; i < count; ++i) {
-            if (how[i] != Kept::eNone) Unlink(kept[i]);
+            if (how[i] != Kept::eNone && Unlink(kept[i]) != 0 && errno != ENOENT) {
+                const int why = errno;
+                // The set is in place whatever happens to the word about the hidden name.
+                try {
+                    MadeFailures().failure.left.push_back({files[i]->mTarget, kept[i], why});
+                } catch (const std::bad_alloc&) {
+                }
+            }
             KPlatformCommitGuard::NotePlaced(files[i]->mTarget);
             files[i]->mTemp.clear();
             files[i]->Drop();

@@ -212,7 +212,7 @@ int KPlatformLastCreateError(const char* path);
 std::string KPlatformErrorText(int error);
 
 // What the last set of files of this thread put in place together (CommitTogether) that failed
-// left, beyond its error number.
+// left, beyond its error number; of one that succeeded, the hidden names it could not remove.
 struct KPlatformReplaceFailure {
     bool oneFile = false;  // two targets were one file: nothing was replaced
     // Targets that could not be put back as they were, each with the hidden file that holds its
@@ -221,6 +221,14 @@ struct KPlatformReplaceFailure {
     // Those of them left without any file: the old one was moved aside and no new one took
     // its place.
     std::vector<std::string> gone;
+    // The set is in place, but these targets' old files stay under hidden names (target,
+    // hidden name, the system's error number) that could not be removed.
+    struct Left {
+        std::string target;
+        std::string hidden;
+        int error = 0;
+    };
+    std::vector<Left> left;
 };
 const KPlatformReplaceFailure& KPlatformLastReplaceFailure();
 

@@ -148,8 +148,27 @@ bool KPlatformReplaceFile::Finish() {
 }
 
 bool KPlatformReplaceFile::Commit() {
-    KPlatformReplaceFile* self = this;
-    return CommitTogether(&self, 1);
+    using namespace KPlatformFileParts;
+    // One file needs no hidden name for its old one: its rename replaces it or leaves it, and
+    // nothing here allocates, so memory running out cannot leave the file half placed.
+    ForgetLastFailure();
+    if (!(mFile || mFinished) || !Finish() || !KPlatformCommitGuard::Allows()) {
+        Abandon();
+        return false;
+    }
+    KPlatformSignalsHeld held;
+    if (!mTemp.empty() && Rename(mTemp, mTarget) != 0) {
+        const int error = errno;
+        Drop();
+        gLastReplaceError = error;
+        gLastOneFile = false;
+        return false;
+    }
+    KPlatformCommitGuard::NotePlaced(mTarget);
+    mTemp.clear();
+    Drop();
+    gLastReplaceError = 0;
+    return true;
 }
 
 void KPlatformReplaceFile::Abandon() {

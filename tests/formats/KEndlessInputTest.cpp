@@ -45,7 +45,7 @@ bool ReadThrough(KQovReader& reader, const std::string& path) {
 bool WriteFile(const std::string& path, const std::string& bytes) {
     KFileStream out;
     return out.Open(path.c_str(), "wb") &&
-           out.Write(bytes.data(), uint32_t(bytes.size())) == bytes.size();
+           out.Write(bytes.data(), uint32_t(bytes.size())) == bytes.size() && out.Commit();
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST(KFileStream, WrittenFilesReplaceTheOldOneOnlyWhenWhole) {
         bool replaced;
         bool result;  // of Commit, where called
     } rows[] = {{eClose, true, true},     {eCommit, true, true},        {eDiscard, false, false},
-                {eDestroy, true, true},   {eFailedWrite, false, false}};
+                {eDestroy, false, false}, {eFailedWrite, false, false}};
     const std::string name = TempName("replace");
     for (const Row& row : rows) {
         SCOPED_TRACE(int(row.end));

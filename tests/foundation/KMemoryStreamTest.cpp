@@ -155,6 +155,7 @@ TEST(KMemoryStream, SameResultsAsTheFileStream) {
         KFileStream writer;
         ASSERT_TRUE(writer.Open(path.Buffer(), "wb"));
         ASSERT_EQ(writer.Write(initial.data(), uint32_t(size)), size);
+        ASSERT_TRUE(writer.Commit());
     }
     KFileStream file;
     ASSERT_TRUE(file.Open(path.Buffer(), "r+b"));

@@ -61,6 +61,7 @@ TEST(KTextLineReader, MemoryAndStreamSourcesSplitAlike) {
             KFileStream out;
             ASSERT_TRUE(out.Open(path.c_str(), "wb"));
             out.Write(c.text.data(), uint32_t(c.text.size()));
+            ASSERT_TRUE(out.Commit());
         }
         KFileStream in;
         ASSERT_TRUE(in.Open(path.c_str(), "rb"));
@@ -101,6 +102,7 @@ TEST(KTextLineReader, BreaksAcrossChunkBoundaries) {
             KFileStream out;
             ASSERT_TRUE(out.Open(path.c_str(), "wb"));
             out.Write(text.data(), uint32_t(text.size()));
+            ASSERT_TRUE(out.Commit());
         }
         KFileStream in;
         ASSERT_TRUE(in.Open(path.c_str(), "rb"));
@@ -142,6 +144,7 @@ TEST(KTextLineReader, LinesPastTheBoundEndTheReading) {
             KFileStream out;
             ASSERT_TRUE(out.Open(path.c_str(), "wb"));
             out.Write(c.text.data(), uint32_t(c.text.size()));
+            ASSERT_TRUE(out.Commit());
         }
         KFileStream in;
         ASSERT_TRUE(in.Open(path.c_str(), "rb"));

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovTexture.h"
+#include "common/RefusingHeap.h"
 #include "common/TempTestFolder.h"
 #include "fieldfile/FieldFileTestUtil.h"
 #include "io/KQovExporter.h"
@@ -35,6 +37,10 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
@@ -175,6 +181,64 @@ TEST_P(EveryWriter, AFullDiskLeavesTheOldFileAndNothingElse) {
     // (Text files carry the time of writing, whose digits may differ by a few.)
     ASSERT_TRUE(Export(manager, scene, id, target).ok);
     EXPECT_NEAR(double(ReadAll(target).size()), double(size), 16.0);
+}
+
+// Memory refused at each step of an export, once or for good from there on: the write fails
+// with the old files as they were and nothing hidden beside them, or it is whole; the process
+// never ends on the way.
+TEST_P(EveryWriter, MemoryRefusedKeepsTheOldFilesOrWritesThemWhole) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    const std::string target = tmp / Name(id, "out");
+    std::unique_ptr<KQovWriter> writer(id > 4 ? KQovMakeFormatWriter(id, &manager) : nullptr);
+    std::unique_ptr<KStreamOptions> options(writer ? writer->GetWriteOptions() : nullptr);
+    if (options && options->IsA(KStreamOptionsMotion::ClassId())) {
+        auto* motion = static_cast<KStreamOptionsMotion*>(options.get());
+        motion->SetFrameRate(0, 30.0);
+        motion->SetFrameCount(3);
+    }
+    auto attempt = [&] {
+        bool ok = false;
+        try {
+            KQovExporter exporter(&manager);
+            exporter.Initialize(target.c_str());
+            exporter.SetFileFormat(id);
+            ok = exporter.Export(scene, options.get());
+        } catch (const std::bad_alloc&) {
+        }
+        return ok;
+    };
+    const long kMany = 1L << 40;
+    gThrowIn = kMany;
+    ASSERT_TRUE(attempt());
+    const long used = kMany - gThrowIn.exchange(-1);
+    const std::vector<std::string> names = Entries(tmp.path());
+    ASSERT_GT(used, 0);
+    const long step = std::max(1L, used / 40);
+    for (bool forGood : {false, true}) {
+        for (long n = 0; n < used; n += step) {
+            SCOPED_TRACE(std::to_string(n) + (forGood ? " and on" : ""));
+            for (const std::string& name : names) WriteAll(tmp / name, kOld);
+            bool ok;
+            {
+#if defined(__SANITIZE_ADDRESS__)
+                // What a writer's own parts lose when memory runs out is not this test's matter.
+                __lsan::ScopedDisabler ownParts;
+#endif
+                gKeepRefusing = forGood;
+                gThrowIn = n;
+                ok = attempt();
+                gThrowIn = -1;
+                gKeepRefusing = false;
+                gRefuseAll = false;
+            }
+            for (const std::string& name : names)
+                EXPECT_EQ(ReadAll(tmp / name) == kOld, !ok) << name;
+            EXPECT_EQ(Entries(tmp.path()), names);
+        }
+    }
 }
 
 // Refusals before anything is written: every writer alike, the old file untouched, no

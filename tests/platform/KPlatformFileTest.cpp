@@ -466,6 +466,38 @@ TEST_F(TempFolder, ReplaceTogetherRefusesOneFileAndTellsAMixedSet) {
     EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "a", "b", "c"}));
 }
 
+// A pair in place whose old file's hidden name cannot be removed tells that name, which holds
+// the old file; the next set forgets it.
+TEST_F(TempFolder, ReplaceTogetherTellsAHiddenNameLeftBehind) {
+    Touch("a", "old a");
+    Touch("b", "old b");
+    for (int round = 0; round < 2; ++round) {
+        KPlatformReplaceFile a, b;
+        ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+        ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
+        fputs("new a", a.GetFile());
+        fputs("new b", b.GetFile());
+        KPlatformReplaceFile* both[] = {&a, &b};
+        if (round == 0) KPlatformFailFileCalls(KPlatformFileCall::eUnlink, 0, 1, EIO);
+        EXPECT_TRUE(KPlatformReplaceFile::CommitTogether(both, 2));
+        KPlatformClearFileFaults();
+        const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+        EXPECT_EQ(Bytes(mFolder + "/a"), "new a");
+        EXPECT_EQ(Bytes(mFolder + "/b"), "new b");
+        if (round == 1) {
+            EXPECT_TRUE(failure.left.empty());
+            break;
+        }
+        ASSERT_EQ(failure.left.size(), 1u);
+        EXPECT_EQ(failure.left[0].target, mFolder + "/a");
+        EXPECT_EQ(failure.left[0].error, EIO);
+        EXPECT_EQ(Bytes(failure.left[0].hidden), "old a");
+        EXPECT_EQ(List("*").size(), 5u);  // ".", "..", the hidden name, "a", "b"
+        ASSERT_EQ(unlink(failure.left[0].hidden.c_str()), 0);
+    }
+    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "a", "b"}));
+}
+
 // A commit guard is asked before each file takes its place until the watched one has; a no
 // (or a check that throws) keeps every old file from then on and leaves nothing hidden.
 TEST_F(TempFolder, CommitGuardAsksBeforeEveryPlaceUntilTheWatchedOne) {

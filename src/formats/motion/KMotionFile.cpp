@@ -20,7 +20,8 @@ KMotionFile::KMotionFile(const char* formatName, const char* separators, const c
       mFormatName(formatName ? formatName : "") {}
 
 KMotionFile::~KMotionFile() {
-    Close();
+    // A file still being written was not finished: the old one stays.
+    Discard();
 }
 
 void KMotionFile::ClearLine() {

@@ -48,7 +48,9 @@ KQovWriterQov5::KQovWriterQov5(KQovObjectManager* manager, KQovIO* owner)
     : KQovWriter(manager), mOwner(owner) {}
 
 KQovWriterQov5::~KQovWriterQov5() {
-    if (mOwnFile) FileClose();
+    // A file never closed by FileClose was not finished: the field file drops it as it goes,
+    // allocating nothing, and the old one stays.
+    mOwnFile.reset();
 }
 
 KStreamOptions* KQovWriterQov5::CreateWriteOptions(int) {

@@ -73,7 +73,7 @@ inline bool ImportCapturedClip(TestScene& test, int frames,
 inline bool WriteText(const std::string& path, const std::string& text) {
     KFileStream stream;
     return stream.Open(path.c_str(), "wb") &&
-           stream.Write(text.data(), uint32_t(text.size())) == text.size();
+           stream.Write(text.data(), uint32_t(text.size())) == text.size() && stream.Commit();
 }
 
 inline std::string ReadText(const std::string& path) {

@@ -151,6 +151,11 @@ void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file, bool failed) {
     }
 }
 
+void MarkAllWritesFailed3ds(Context3ds& ctx) {
+    for (int i = 0; i < ctx.slotCount; ++i)
+        if (File3ds* file = ctx.slots[i].get()) MarkWriteFailed3ds(ctx, file, true);
+}
+
 File3ds::~File3ds() {
     // A file being written belongs to its replacement, which drops it unless committed.
     if (stream && stream != replace.GetFile()) fclose(stream);
@@ -165,6 +170,8 @@ const char* GetErrorMessage3ds(int code) {
 Context3ds::Context3ds() = default;
 
 Context3ds::~Context3ds() {
+    // A file still being written was not finished: dropped, the old one kept.
+    MarkAllWritesFailed3ds(*this);
     for (auto& slot : slots) {
         if (slot) CloseFile3ds(*this, slot.get());
     }

@@ -144,6 +144,8 @@ uint64_t GetFileSize3ds(Context3ds& ctx, int slot);
 // Notes whether writing a file failed: an original it displaced is then renamed back when
 // closed, not deleted. The last save decides.
 void MarkWriteFailed3ds(Context3ds& ctx, File3ds* file, bool failed = true);
+// Marks every file being written as failed: closing them then drops them, the old files kept.
+void MarkAllWritesFailed3ds(Context3ds& ctx);
 
 // Byte order: values travel between the file's little-endian bytes and memory.
 void CopyValue4Bytes3ds(const uint8_t* source, uint32_t* target);

@@ -74,6 +74,8 @@ KQovWriter3ds::KQovWriter3ds(KQovObjectManager* manager) : KQovWriter(manager) {
 }
 
 KQovWriter3ds::~KQovWriter3ds() {
+    // Only a whole Write puts its file in place.
+    MarkAllWritesFailed3ds(mCtx);
     Release();
     RestoreNames();
 }
@@ -94,7 +96,8 @@ bool KQovWriter3ds::FileCreate(const char* fileName) {
 }
 
 void KQovWriter3ds::FileDiscard() {
-    MarkWriteFailed3ds(mCtx, mFile, true);
+    // Also a file whose creation ran out of memory before it was handed back.
+    MarkAllWritesFailed3ds(mCtx);
     Release();
     mTextureNames.Drop();
 }

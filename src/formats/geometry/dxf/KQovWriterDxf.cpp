@@ -22,7 +22,7 @@
 KQovWriterDxf::KQovWriterDxf(KQovObjectManager* manager) : KQovWriter(manager) {}
 
 KQovWriterDxf::~KQovWriterDxf() {
-    FileClose();
+    FileDiscard();
 }
 
 bool KQovWriterDxf::FileCreate(const char* fileName) {

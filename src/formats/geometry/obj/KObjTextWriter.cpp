@@ -1,6 +1,7 @@
 #include "formats/geometry/obj/KObjTextWriter.h"
 
 #include <cmath>
+#include <new>
 
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
@@ -153,7 +154,15 @@ bool KObjTextWriter::Close() {
         // the process with all of them there.
         KPlatformSignalsHeld held;
         if (mMtl.IsOpen() && mObj.IsOpen()) {
-            if (!KFileStream::CommitTogether(mMtl, mObj)) mFailed = true;
+            if (!KFileStream::CommitTogether(mMtl, mObj)) {
+                mFailed = true;
+            } else {
+                try {
+                    mStatus += KLastReplaceLeftBehind();
+                } catch (const std::bad_alloc&) {
+                    // Both files are in place; only the word about a hidden name is lost.
+                }
+            }
         } else {
             for (KFileStream* file : {&mMtl, &mObj})
                 if (file->IsOpen() && !file->Commit()) mFailed = true;

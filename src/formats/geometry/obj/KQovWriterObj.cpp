@@ -56,7 +56,7 @@ KVector4 Normalised(const KVector4& v) {
 KQovWriterObj::KQovWriterObj(KQovObjectManager* manager) : KQovWriter(manager) {}
 
 KQovWriterObj::~KQovWriterObj() {
-    FileClose();
+    FileDiscard();
 }
 
 bool KQovWriterObj::FileCreate(const char* fileName) {

@@ -1,8 +1,10 @@
 #include "formats/motion/asf/KQovWriterAmc.h"
 
 #include <cmath>
+#include <new>
 
 #include "formats/motion/KMotionSceneTools.h"
+#include "foundation/KFileStream.h"
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
@@ -59,6 +61,13 @@ bool KQovWriterAmc::FileClose() {
     const KMotionFile* failed = nullptr;
     const bool ok = KMotionFile::CloseTogether(*mSkeletonFile, *mFile, &failed) == 0;
     const bool skeletonFailed = failed && failed == mSkeletonFile.get();
+    if (ok) {
+        try {
+            mStatus += KLastReplaceLeftBehind().c_str();
+        } catch (const std::bad_alloc&) {
+            // Both files are in place; only the word about a hidden name is lost.
+        }
+    }
     mSkeletonFile.reset();
     mFile.reset();
     if (ok) return true;

@@ -66,7 +66,7 @@ int ScreenAxis(const std::string& text) {
 
 }  // namespace
 
-KMotionFileC3d::~KMotionFileC3d() { Close(); }
+KMotionFileC3d::~KMotionFileC3d() { Discard(); }
 
 int KMotionFileC3d::Open(const char* path, const char* mode) {
     Close();

@@ -69,6 +69,7 @@ Written Write(TestScene& t, const std::string& path, double startSeconds, int fr
     options->SetFrameCount(frames);
     options->SetSetting(12, floats ? 1 : 0);
     Written w{writer.Write(t.scene, options), writer.GetLastErrorID(), ""};
+    if (w.ok) w.ok = writer.FileClose();
     KString status;
     writer.GetStatusText(status);
     w.status = status.Buffer();

@@ -245,6 +245,7 @@ std::string WriteSample(const std::string& path, int processor, float scale, con
     for (const auto& frame : frames)
         for (const KC3dPoint& p : frame) ok = ok && file.WritePoint(p, scale, 1.0);
     ok = file.EndWrite() && ok;
+    if (ok && !stream.Commit()) return "not put in place";
     return ok ? std::string() : file.GetError().GetErrorText();
 }
 
@@ -341,6 +342,7 @@ TEST(C3dFile, FloatPointsAreFileNumbers) {
                 KFileStream out;
                 ASSERT_TRUE(out.Open(path.c_str(), "wb"));
                 ASSERT_EQ(out.Write(bytes.data(), uint32_t(bytes.size())), bytes.size());
+                ASSERT_TRUE(out.Commit());
             }
             C3dContent back;
             std::string error;
@@ -356,7 +358,10 @@ TEST(C3dFile, FloatPointsAreFileNumbers) {
 TEST(C3dFile, WriteFailureIsReported) {
     TempTestFolder folder;
     const std::string path = folder.path() + "/readonly.c3d";
-    { KFileStream create; create.Open(path.c_str(), "wb"); }
+    {
+        KFileStream create;
+        ASSERT_TRUE(create.Open(path.c_str(), "wb") && create.Commit());
+    }
     EXPECT_EQ(WriteSample(path, eC3dDec, -1.0f, {"A"}, {}, "rb"), "Could not write the file");
 }
 

@@ -219,7 +219,7 @@ bool WriteMarkers(const std::string& path, double startSeconds, int frames, int&
     start.SetSecondDouble(startSeconds);
     options->SetStartTime(start);
     options->SetFrameCount(frames);
-    const bool ok = writer.Write(source.scene, options);
+    const bool ok = writer.Write(source.scene, options) && writer.FileClose();
     error = writer.GetLastErrorID();
     if (text) *text = writer.GetLastErrorString();
     return ok;
@@ -264,6 +264,7 @@ TEST(OpticalC3d, HeaderLimitsAndDiskErrors) {
         KFileStream stream;
         ASSERT_TRUE(stream.Open(path.c_str(), "wb"));
         ASSERT_EQ(stream.Write(bytes.data(), uint32_t(bytes.size())), bytes.size());
+        ASSERT_TRUE(stream.Commit());
     }
     TestScene damaged;
     EXPECT_EQ(Import(damaged, path, error).root, nullptr);
