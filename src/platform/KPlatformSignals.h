@@ -10,8 +10,8 @@ int KPlatformKeepForSignals(const char* path);
 // Forgets a kept name; nothing for -1.
 void KPlatformForgetForSignals(int slot);
 
-// From now on SIGINT, SIGTERM and SIGHUP remove the files kept and then end the process as the
-// signal would have without a handler. A signal that was ignored stays ignored. For programs;
+// From now on SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the files kept and then end the process as
+// the signal would have without a handler. A signal that was ignored stays ignored. For programs;
 // the library itself leaves signals alone.
 void KPlatformRemoveKeptFilesOnSignals();
 
@@ -20,8 +20,8 @@ void KPlatformRemoveKeptFilesOnSignals();
 // For programs, as above.
 void KPlatformFailWritesPastFileSizeLimit();
 
-// Holds SIGINT, SIGTERM and SIGHUP back from the calling thread for the life of a scope, so a
-// file and the name kept for it come and go together.
+// Holds SIGINT, SIGTERM, SIGHUP and SIGPIPE back from the calling thread for the life of a scope,
+// so a file and the name kept for it come and go together.
 class KPlatformSignalsHeld {
 public:
     KPlatformSignalsHeld();
