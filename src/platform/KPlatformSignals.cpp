@@ -125,7 +125,9 @@ void ForgetExtra(int index) {
     while (lowest > index && !gLowestExtraFree.compare_exchange_weak(lowest, index)) {
     }
 }
-constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: a pipe that an output or a message goes to, closed early, ends the process
+// with a write in progress.
+constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slots' states");
 static_assert(sizeof(sigset_t) <= 256, "KPlatformSignalsHeld keeps a signal mask");

@@ -16,8 +16,8 @@ void KPlatformSettleForSignals(int slot, int fd);
 // Forgets a kept name; nothing for -1.
 void KPlatformForgetForSignals(int slot);
 
-// From now on SIGINT, SIGTERM and SIGHUP remove the files kept and then end the process as the
-// signal would have without a handler. A signal that was ignored stays ignored. For programs;
+// From now on SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the files kept and then end the process as
+// the signal would have without a handler. A signal that was ignored stays ignored. For programs;
 // the library itself leaves signals alone.
 void KPlatformRemoveKeptFilesOnSignals();
 
@@ -26,8 +26,8 @@ void KPlatformRemoveKeptFilesOnSignals();
 // For programs, as above.
 void KPlatformFailWritesPastFileSizeLimit();
 
-// Holds SIGINT, SIGTERM and SIGHUP back from the calling thread for the life of a scope, so a
-// file and the name kept for it come and go together.
+// Holds SIGINT, SIGTERM, SIGHUP and SIGPIPE back from the calling thread for the life of a scope,
+// so a file and the name kept for it come and go together.
 class KPlatformSignalsHeld {
 public:
     KPlatformSignalsHeld();

@@ -180,6 +180,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     importer.SetPassword(password);
     if (!importer.Initialize(in)) return Fail(in, importer.GetLastErrorString());
     const int readId = importer.GetFileFormat();
+    // A motion that cannot be opened says so, not that its skeleton is missing.
+    if (readId == kQovToolAmcReader && !KFileExists(in)) return Fail(in, KOpenForReadError(in));
     std::string skeleton, skeletonError;
     if (!QovToolFindSkeleton(in, readId, chosenSkeleton, skeleton, skeletonError))
         return Fail(in, skeletonError);

@@ -1,5 +1,6 @@
 #include "tools/qovtool/Skeleton.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -8,6 +9,8 @@
 #include "foundation/KPath.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovReader.h"
+#include "platform/KPlatformFile.h"
+#include "platform/KPlatformStdio.h"
 #include "tools/qovtool/Formats.h"
 #include "tools/qovtool/Streams.h"
 
@@ -19,6 +22,18 @@ bool QovToolSkeletonFlagApplies(const char* file, const char* chosen) {
         file);
     return false;
 }
+
+namespace {
+
+// A skeleton that is there but cannot be opened (denied, too many open files) is no missing one:
+// "X: cause", or "" when it opens or is not there.
+std::string WhyNotOpened(const char* path) {
+    const int why = KPlatformReadOpenError(path);
+    if (why == 0 || why == ENOENT) return "";
+    return std::string(path) + ": " + KPlatformErrorText(why);
+}
+
+}  // namespace
 
 bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen,
                          std::string& skeleton, std::string& error) {
@@ -39,6 +54,8 @@ bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen
             error = std::string("the skeleton named is a folder, not a file: ") + chosen;
         else if (KIsSpecialFile(chosen))
             error = std::string("the skeleton named is not a regular file: ") + chosen;
+        else if (const std::string why = WhyNotOpened(chosen); !why.empty())
+            error = "skeleton file not opened: " + why;
         else
             error = std::string("skeleton file not found: ") + chosen;
         return false;
@@ -52,6 +69,11 @@ bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen
         skeleton.clear();
         return false;
     }
+    for (const KString& candidate : KQovAcclaimSkeletonCandidates(file.c_str()))
+        if (const std::string why = WhyNotOpened(candidate.Buffer()); !why.empty()) {
+            error = "skeleton file not opened: " + why;
+            return false;
+        }
     error = "no skeleton file for this motion file (looked for " + tried +
             "; name one with --skeleton FILE)";
     return false;

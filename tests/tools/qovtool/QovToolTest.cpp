@@ -158,6 +158,12 @@ TEST_F(QovTool, CommandLine) {
          "",
          unused("--password", "neither " + bvh + " nor " + mTemp / "out.htr" + " is a QOV file")},
         {{"info", bvh, "--password", "p"}, 2, "", unused("--password", bvh + " is not a QOV file")},
+        // A motion that is not there is told so, not that its skeleton is missing.
+        {{"convert", mTemp / "gone.amc", mTemp / "out.bvh"},
+         1,
+         "",
+         "qovtool: " + mTemp / "gone.amc" + ": File not opened: " + mTemp / "gone.amc" +
+             ": No such file or directory\n"},
         {{"convert", bvh, mTemp / "out.bvh", "--skeleton", mTemp / "s.asf"},
          2,
          "",
@@ -245,10 +251,14 @@ TEST_F(QovTool, CommandLine) {
 TEST_F(QovTool, InfoFailuresAreToldClearly) {
     std::ofstream(mTemp / "broken.bvh") << "HIERARCHY\nROOT hips\n{\n";
     std::ofstream(mTemp / "empty.qov") << "";
-    for (const char* folder : {"folder.obj", "folder.qov", "folder.c3d", "lib.mtl"})
+    for (const char* folder : {"folder.obj", "folder.qov", "folder.c3d", "folder.3ds", "lib.mtl"})
         ASSERT_EQ(mkdir((mTemp / folder).c_str(), 0700), 0);
     std::ofstream(mTemp / "lib.obj") << "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     std::ofstream(mTemp / "denied.bvh") << ReadFile(Data("bvh/sinusoidal.bvh"));
+    // A skeleton beside its motion that is there but cannot be opened, for root too.
+    std::ofstream(mTemp / "loop.amc") << ReadFile(Data("asf/11_01.amc"));
+    const std::string loop = mTemp / "loop.asf", looped = "Too many levels of symbolic links";
+    ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
     chmod((mTemp / "denied.bvh").c_str(), 0);
     const auto opened = [&](const std::string& name, const std::string& why) {
         return "qovtool: " + name + ": File not opened: " + name + ": " + why + "\n";
@@ -265,6 +275,11 @@ TEST_F(QovTool, InfoFailuresAreToldClearly) {
         {mTemp / "folder.obj", opened(mTemp / "folder.obj", "it is a folder"), true, 1},
         {mTemp / "folder.qov", opened(mTemp / "folder.qov", "it is a folder"), true, 1},
         {mTemp / "folder.c3d", opened(mTemp / "folder.c3d", "it is a folder"), true, 1},
+        {mTemp / "folder.3ds", opened(mTemp / "folder.3ds", "it is a folder"), true, 1},
+        {mTemp / "loop.amc",
+         "qovtool: " + mTemp / "loop.amc" + ": skeleton file not opened: " + loop + ": " + looped +
+             "\n",
+         true, 1},
         {mTemp / "broken.bvh", "qovtool: " + mTemp / "broken.bvh" + ": ", false, 1},
         {mTemp / "empty.qov",
          "qovtool: " + mTemp / "empty.qov" + ": File is corrupted: " + mTemp / "empty.qov" + "\n",
@@ -285,6 +300,11 @@ TEST_F(QovTool, InfoFailuresAreToldClearly) {
         EXPECT_EQ(result.err.rfind(c.error, 0), 0u) << result.err;
         EXPECT_GT(result.err.size(), c.error.size() - 1) << "no reason given: " << result.err;
     }
+    // A skeleton named that is there but cannot be opened is no missing one.
+    const Result named = Qovtool({"info", Data("asf/11_01.amc"), "--skeleton", loop});
+    EXPECT_EQ(named.status, 1);
+    EXPECT_EQ(named.err, "qovtool: " + Data("asf/11_01.amc") +
+                             ": skeleton file not opened: " + loop + ": " + looped + "\n");
     // A file not allowed, for a user the system checks.
     if (geteuid() != 0) {
         EXPECT_EQ(Qovtool({"info", mTemp / "denied.bvh"}).err,
@@ -690,7 +710,7 @@ StoppedRun RunStoppedWhen(const std::vector<std::string>& arguments, const std::
     StoppedRun run;
     const pid_t pid = fork();
     if (pid == 0) {
-        for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
         if (!std::freopen(errors.c_str(), "w", stderr)) _exit(126);
         if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
         std::vector<char*> argv{const_cast<char*>("qovtool")};
@@ -848,13 +868,13 @@ TEST_F(QovTool, ConvertOfAFileChangedWhileItIsRead) {
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP while convert writes: the new file goes, the old output stays,
-// and the process ends as the signal ends it.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE (a pipe written to, closed early) while convert writes:
+// the new file goes, the old output stays, and the process ends as the signal ends it.
 TEST_F(QovTool, ConvertEndedBySignalsLeavesNoNewFile) {
     WriteGridObj(mTemp / "grid.obj", 150);
     TempTestFolder outFolder("qovtoolsig");
     const std::string out = outFolder / "out.obj";
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         SCOPED_TRACE(strsignal(signal));
         StoppedRun run;
         for (int attempt = 0; attempt < 5 && !run.acted; ++attempt) {

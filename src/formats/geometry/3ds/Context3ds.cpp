@@ -5,6 +5,7 @@
 #include "foundation/KBinaryReader.h"
 #include "foundation/KPath.h"
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformStdio.h"
 
 namespace {
 
@@ -271,9 +272,14 @@ File3ds* OpenFile3ds(Context3ds& ctx, const char* name, const char* text) {
             CloseFile3ds(ctx, existing);
         }
     }
-    if (file->mode == kFileRead3ds)
+    if (file->mode == kFileRead3ds) {
         file->stream = KPlatformOpenFile(name, "rb");
-    else if (file->replace.Open(name, "wb"))
+        // A folder opens for reading here, but its reads fail: it is not opened.
+        if (file->stream && KPlatformIsDirectoryStream(file->stream)) {
+            std::fclose(file->stream);
+            file->stream = nullptr;
+        }
+    } else if (file->replace.Open(name, "wb"))
         file->stream = file->replace.GetFile();
     if (!file->stream) {
         Unregister(ctx, file);
