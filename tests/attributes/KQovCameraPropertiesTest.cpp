@@ -15,11 +15,13 @@
 #include "animation/KFCurveFilterUnroll.h"
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
 #include "attributes/KQovTexture.h"
 #include "common/TempTestFolder.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
 #include "scene/KDataType.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KPlugHandlePool.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -341,4 +343,32 @@ TEST(KQovCameraProperties, APlugSlotBlockThatCannotBeListedLeavesThePoolWhole) {
     taken.push_back(next);
     for (KPlugHandle*& handle : taken) KPlugHandlePool::Release(owner, handle);
     KPlugHandlePool::Release();
+}
+
+// Out of memory at each allocation of linking a node or attaching its mesh: the mesh counts its
+// uses where its node is, or the call throws and the node holds it nowhere.
+TEST(KQovShadingScene, JoiningOutOfMemoryLeavesNoUncountedMesh) {
+    for (const bool link : {true, false})
+        for (long at = 0;; ++at) {
+            KQovObjectManager manager;
+            KQovEntityContainer* into = manager.CreateScene()->GetEntityContainer();
+            KQovNode* node = manager.CreateNode("n");
+            KQovMesh* mesh = manager.CreateMesh();
+            mesh->AddMaterial(manager.CreateMaterial("m"), 0);
+            mesh->AddTexture(manager.CreateTexture("t"), 1);
+            if (link) node->SetNodeAttribute(mesh);
+            if (!link) into->GetRootNode()->AddChild(node);
+            bool threw = false;
+            gRefuseIn = at;
+            try {
+                if (link) into->GetRootNode()->AddChild(node);
+                if (!link) node->SetNodeAttribute(mesh);
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+            gRefuseIn = -1;
+            ASSERT_EQ(mesh->GetScene(), mesh->GetNode() ? node->GetEntityContainer() : nullptr) << at;
+            EXPECT_EQ(into->GetMaterialCount(), mesh->GetScene() ? 1 : 0) << at;
+            if (!threw) break;
+        }
 }

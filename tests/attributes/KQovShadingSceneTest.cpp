@@ -94,6 +94,14 @@ TEST(KQovShadingScene, ListsDoNotDependOnTheBuildOrder) {
     EXPECT_EQ(Uses(other, m), 1);
     kids[1]->SetNodeAttribute(nullptr);
     EXPECT_EQ(scene->GetMaterialCount(), 0);
+
+    // An element by index names the node's connections: a material added to it is no use.
+    KQovMesh* indexed = world.manager.CreateMesh();
+    indexed->GetLayer(indexed->CreateLayer())->MakeMaterials().SetReferenceMode(KQovLayer::eIndex);
+    kids[1]->SetNodeAttribute(indexed);
+    indexed->AddMaterial(m, 0);
+    kids[1]->SetNodeAttribute(nullptr);
+    EXPECT_EQ(scene->GetMaterialCount(), 0);
 }
 
 // A material or texture destroyed while layers name it leaves every one of them, in a scene
