@@ -270,10 +270,12 @@ int KQovLayerContainer::GetTextureIndex(const char* name, int layer) const {
 int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
     if (layer < 0) return -1;
     while (GetLayerCount() <= layer) CreateLayer();
-    auto& direct = GetLayer(layer)->MakeMaterials().GetDirectArray();
+    auto& element = GetLayer(layer)->MakeMaterials();
+    auto& direct = element.GetDirectArray();
     if (direct.Find(material) >= 0) return -1;
     const int index = direct.Add(material);
-    if (index < 0 || !mScene) return index;
+    // An index-mode element names the node's connections: its array is counted by no one.
+    if (index < 0 || !mScene || !Referenced(&element)) return index;
     try {
         mScene->AddMaterial(material);
     } catch (...) {
@@ -286,10 +288,12 @@ int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
 int KQovLayerContainer::AddTexture(KQovTexture* texture, int layer) {
     if (layer < 0) return -1;
     while (GetLayerCount() <= layer) CreateLayer();
-    auto& direct = GetLayer(layer)->MakeTextures().GetDirectArray();
+    auto& element = GetLayer(layer)->MakeTextures();
+    auto& direct = element.GetDirectArray();
     if (const int found = direct.Find(texture); found >= 0) return found;
     const int index = direct.Add(texture);
-    if (index < 0 || !mScene) return index;
+    // An index-mode element names the node's connections: its array is counted by no one.
+    if (index < 0 || !mScene || !Referenced(&element)) return index;
     try {
         mScene->AddTexture(texture);
     } catch (...) {

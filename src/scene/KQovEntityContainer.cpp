@@ -274,16 +274,32 @@ bool KQovEntityContainer::AddNode(KQovNode* node) {
         mError.SetError(eNodeIsNull);
         return false;
     }
-    if (!mNodeSlots.emplace(node, mNodes.size()).second) {
+    if (mNodeSlots.count(node) != 0) {
         mError.SetError(eNodeAlreadyOwned);
         return false;
     }
     mNodes.push_back(node);
+    try {
+        mNodeSlots.emplace(node, mNodes.size() - 1);
+    } catch (...) {
+        mNodes.pop_back();
+        throw;
+    }
     // A node belongs to one container, which it tells when it goes away.
     if (node->mEntityContainer && node->mEntityContainer != this) node->mEntityContainer->RemoveNode(node);
     node->mEntityContainer = this;
     // What the node's attribute uses is counted where the node is.
-    if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) attribute->MoveToEntityContainer(this);
+    if (KQovNodeAttribute* attribute = node->GetNodeAttribute()) {
+        try {
+            attribute->MoveToEntityContainer(this);
+        } catch (...) {
+            // Out of memory part of the way: the node and its uses end in no container.
+            attribute->MoveToEntityContainer(nullptr);
+            TakeOutNode(node);
+            Disown(node);
+            throw;
+        }
+    }
     return true;
 }
 

@@ -745,7 +745,15 @@ KQovNodeAttribute* KQovNode::SetNodeAttribute(KQovNodeAttribute* attribute) {
     if (attribute) {
         if (KQovNode* other = attribute->GetNode(); other && other != this)
             other->SetNodeAttribute(nullptr);
-        attribute->SetNode(this);
+        try {
+            attribute->SetNode(this);
+        } catch (...) {
+            // Not half attached: what it counted goes, the node keeps none.
+            mAttribute = nullptr;
+            attribute->ClearNode();
+            UpdateAttributeFlags();
+            throw;
+        }
     }
     UpdateAttributeFlags();
     return previous;

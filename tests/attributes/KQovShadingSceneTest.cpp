@@ -6,6 +6,8 @@
 #include "ShadingDoubles.h"
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovMaterialProperties.h"
+#include "common/RefusingHeap.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovPropertyHandler.h"
 
 namespace {
@@ -94,6 +96,14 @@ TEST(KQovShadingScene, ListsDoNotDependOnTheBuildOrder) {
     EXPECT_EQ(Uses(other, m), 1);
     kids[1]->SetNodeAttribute(nullptr);
     EXPECT_EQ(scene->GetMaterialCount(), 0);
+
+    // An element by index names the node's connections: a material added to it is no use.
+    KQovMesh* indexed = world.manager.CreateMesh();
+    indexed->GetLayer(indexed->CreateLayer())->MakeMaterials().SetReferenceMode(KQovLayer::eIndex);
+    kids[1]->SetNodeAttribute(indexed);
+    indexed->AddMaterial(m, 0);
+    kids[1]->SetNodeAttribute(nullptr);
+    EXPECT_EQ(scene->GetMaterialCount(), 0);
 }
 
 // A material or texture destroyed while layers name it leaves every one of them, in a scene
@@ -162,6 +172,35 @@ TEST(KQovShadingScene, ADestroyedMaterialOrTextureLeavesEveryLayer) {
     EXPECT_EQ(scene->GetMaterialCount(), 0);
     node->SetNodeAttribute(nullptr);
     EXPECT_EQ(scene->GetMaterialCount(), 0);
+}
+
+
+// Out of memory at each allocation of linking a node or attaching its mesh: the mesh counts its
+// uses where its node is, or the call throws and the node holds it nowhere.
+TEST(KQovShadingScene, JoiningOutOfMemoryLeavesNoUncountedMesh) {
+    for (const bool link : {true, false})
+        for (long at = 0;; ++at) {
+            KQovObjectManager manager;
+            KQovEntityContainer* into = manager.CreateScene()->GetEntityContainer();
+            KQovNode* node = manager.CreateNode("n");
+            KQovMesh* mesh = manager.CreateMesh();
+            mesh->AddMaterial(manager.CreateMaterial("m"), 0);
+            mesh->AddTexture(manager.CreateTexture("t"), 1);
+            if (link) node->SetNodeAttribute(mesh);
+            if (!link) into->GetRootNode()->AddChild(node);
+            bool threw = false;
+            gThrowIn = at;
+            try {
+                if (link) into->GetRootNode()->AddChild(node);
+                if (!link) node->SetNodeAttribute(mesh);
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+            gThrowIn = -1;
+            ASSERT_EQ(mesh->GetScene(), mesh->GetNode() ? node->GetEntityContainer() : nullptr) << at;
+            EXPECT_EQ(into->GetMaterialCount(), mesh->GetScene() ? 1 : 0) << at;
+            if (!threw) break;
+        }
 }
 
 }  // namespace
