@@ -4,7 +4,7 @@
 
 namespace {
 
-using D = KQovPropertyDescriptor;
+using CameraRow = KQovPropertyDescriptor;
 
 const char* const kResolutionModes[] = {"Window Size",
                                         "Fixed Ratio",
@@ -43,20 +43,20 @@ const char* CameraFormatName(int value) {
     return value >= 0 && value < 11 ? kNames[value] : nullptr;
 }
 
-D Bool(const char* name, bool value) {
+CameraRow Bool(const char* name, bool value) {
     return KQovAttributeRows::Embedded(name, KProperty::eBOOL, value ? 1.0 : 0.0);
 }
-D Double(const char* name, double value) {
+CameraRow Double(const char* name, double value) {
     return KQovAttributeRows::Embedded(name, KProperty::eDOUBLE, value);
 }
-D Enum(const char* name, const char* const* labels, int value) {
+CameraRow Enum(const char* name, const char* const* labels, int value) {
     return KQovAttributeRows::Embedded(name, KProperty::eENUM, value, 0.0, 0.0, labels);
 }
-D Color(const char* name, double r, double g, double b) {
+CameraRow Color(const char* name, double r, double g, double b) {
     return KQovAttributeRows::Embedded(name, KProperty::eCOLORRGB, r, g, b);
 }
 
-const D kCameraRows[KQovCameraProperties::eRowCount] = {
+const CameraRow kCameraRows[KQovCameraProperties::eRowCount] = {
     KQovAttributeRows::Animatable("Roll", "Roll", 0.0),
     KQovAttributeRows::Animatable("FieldOfView", "FieldOfView", 40.0),
     KQovAttributeRows::Animatable("FieldOfViewX", "FieldOfView", 1.0),
@@ -73,7 +73,7 @@ const D kCameraRows[KQovCameraProperties::eRowCount] = {
     Enum("ResolutionMode", kResolutionModes, 0),
     Enum("ApertureMode", kApertureModes, 2),
     [] {
-        D d = Enum("CameraFormat", nullptr, 0);
+        CameraRow d = Enum("CameraFormat", nullptr, 0);
         d.enumSource = &CameraFormatName;
         return d;
     }(),

@@ -18,13 +18,13 @@ const char* NameAt(const char* const (&names)[N], int value) {
     return value >= 0 && size_t(value) < N ? names[value] : nullptr;
 }
 
-using D = KQovPropertyDescriptor;
-D Row(const char* name, int typeCode, double value = 0.0) {
-    D d{name, typeCode};
+using VideoRow = KQovPropertyDescriptor;
+VideoRow Row(const char* name, int typeCode, double value = 0.0) {
+    VideoRow d{name, typeCode};
     d.defaultValue[0] = value;
     return d;
 }
-const D kVideoRows[KQovVideoProperties::eRowCount] = {
+const VideoRow kVideoRows[KQovVideoProperties::eRowCount] = {
     Row("FrameRate", KProperty::eDOUBLE), Row("LastFrame", KProperty::eINT),
     Row("Width", KProperty::eINT),        Row("Height", KProperty::eINT),
     Row("Path", KProperty::eCHARPTR),     Row("StartFrame", KProperty::eINT),
