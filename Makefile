@@ -4,6 +4,9 @@ TEST_BUILD := build/test
 RELEASE_BUILD := build/release
 FUZZ_BUILD := build/fuzz
 FUZZ_SECONDS ?= 600
+# UNITY=0: every source file a compile of its own (an edit recompiles that file alone).
+UNITY ?= 1
+UNITY_BUILD := $(if $(filter 0 OFF off,$(UNITY)),OFF,ON)
 
 .PHONY: all deps build test demo bench fuzz format clean
 
@@ -14,13 +17,15 @@ deps:
 
 $(TEST_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O1" \
-	  -DQOV_SANITIZE=ON -DQOV_WERROR=ON
+	  -DQOV_SANITIZE=ON -DQOV_WERROR=ON -DQOV_UNITY_BUILD=$(UNITY_BUILD)
 
 $(RELEASE_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DQOV_BUILD_TESTS=OFF \
 	  -DQOV_BUILD_BENCH=ON
 
 build: deps $(TEST_BUILD)/CMakeCache.txt
+	@grep -qx 'QOV_UNITY_BUILD:BOOL=$(UNITY_BUILD)' $(TEST_BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(TEST_BUILD) -DQOV_UNITY_BUILD=$(UNITY_BUILD)
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 
 test: build

@@ -7,7 +7,7 @@ namespace {
 constexpr double kOneOver360 = 1.0 / 360.0;
 constexpr double kGimbalTolerance = 0.000001;
 
-double SquaredDistance(const double a[3], const double b[3]) {
+double EulerSquaredDistance(const double a[3], const double b[3]) {
     double sum = 0.0;
     for (int i = 0; i < 3; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
     return sum;
@@ -35,7 +35,7 @@ bool ClosestEquivalent(double out[3], const double value[3], const double ref[3]
     flipped[i] = ClosestAngle(value[i] + 180.0, ref[i]);
     flipped[j] = ClosestAngle(180.0 - value[j], ref[j]);
     flipped[k] = ClosestAngle(value[k] + 180.0, ref[k]);
-    bool flip = !(SquaredDistance(plain, ref) < SquaredDistance(flipped, ref));
+    bool flip = !(EulerSquaredDistance(plain, ref) < EulerSquaredDistance(flipped, ref));
     const double* chosen = flip ? flipped : plain;
     for (int n = 0; n < 3; ++n) out[n] = chosen[n];
 

@@ -14,10 +14,10 @@ namespace {
 constexpr int kLinearSteps = 8;
 constexpr double kSmallDerivative = 0.00001;
 
-bool IsAuto(uint32_t mode) {
+bool IsAutoMode(uint32_t mode) {
     return mode == KFCURVE_TANGENT_AUTO || mode == KFCURVE_TANGENT_AUTO_BREAK;
 }
-bool IsUserOrBreak(uint32_t mode) {
+bool IsUserOrBreakMode(uint32_t mode) {
     return mode == KFCURVE_TANGENT_USER || mode == KFCURVE_TANGENT_BREAK;
 }
 
@@ -508,8 +508,8 @@ float KFCurve::KeyGetRightDerivative(int index) const {
             return 0.0f;
     }
     const uint32_t mode = key.GetTangentMode();
-    if (IsUserOrBreak(mode)) return key.mData[0];
-    if (IsAuto(mode)) return static_cast<float>(KeyGetRightAutoDerivative(key.mData[0], index));
+    if (IsUserOrBreakMode(mode)) return key.mData[0];
+    if (IsAutoMode(mode)) return static_cast<float>(KeyGetRightAutoDerivative(key.mData[0], index));
     if (mode == KFCURVE_TANGENT_TCB) return TcbRight(index);
     return 0.0f;
 }
@@ -536,8 +536,8 @@ float KFCurve::KeyGetLeftDerivative(int index) const {
     const uint32_t interpolation = key.GetInterpolation();
     if (interpolation == KFCURVE_INTERPOLATION_LINEAR ||
         interpolation == KFCURVE_INTERPOLATION_CONSTANT) {
-        if (IsUserOrBreak(previousMode)) return previous.mData[1];
-        if (IsAuto(previousMode)) {
+        if (IsUserOrBreakMode(previousMode)) return previous.mData[1];
+        if (IsAutoMode(previousMode)) {
             return static_cast<float>(KeyGetLeftAutoDerivative(previous.mData[1], index));
         }
         if (previousTcb && interpolation == KFCURVE_INTERPOLATION_LINEAR) {
@@ -596,14 +596,14 @@ double KFCurve::KeyGetRightAutoFromDerivative(double derivative, int index) cons
 
 float KFCurve::KeyGetRightAuto(int index) const {
     const KFCurveKey& key = K(index);
-    if (key.IsCubic() && IsAuto(key.GetTangentMode())) return key.mData[0];
+    if (key.IsCubic() && IsAutoMode(key.GetTangentMode())) return key.mData[0];
     if (index >= mKeyCount - 1) return 0.0f;
     return static_cast<float>(KeyGetRightAutoFromDerivative(KeyGetRightDerivative(index), index));
 }
 
 float KFCurve::KeyGetLeftAuto(int index) const {
     const KFCurveKey& key = K(index);
-    const bool keyAuto = key.IsCubic() && IsAuto(key.GetTangentMode());
+    const bool keyAuto = key.IsCubic() && IsAutoMode(key.GetTangentMode());
     if (index <= 0) return keyAuto ? key.mData[0] : 0.0f;
     const KFCurveKey& previous = K(index - 1);
     switch (previous.GetInterpolation()) {

@@ -13,7 +13,8 @@
 
 namespace {
 
-const char* const kStatus[] = {"No key", "Left unchanged", "Not 3 curve", "Not rotation node"};
+const char* const kGimbleKillerStatus[] = {"No key", "Left unchanged", "Not 3 curve",
+                                           "Not rotation node"};
 const char* const kAxisNames[3] = {"X", "Y", "Z"};
 
 constexpr double kJumpThreshold = 75.0;                  // squared Euler distance, degrees
@@ -91,7 +92,7 @@ double KVectorSquaredLength(const double* v, int n) {
 }
 
 KFCurveFilterGimbleKiller::KFCurveFilterGimbleKiller()
-    : KFCurveFilter("Gimble Killer", kStatus, 4), mKeySync(true) {
+    : KFCurveFilter("Gimble Killer", kGimbleKillerStatus, 4), mKeySync(true) {
     KFCurveFilter::Reset();
 }
 

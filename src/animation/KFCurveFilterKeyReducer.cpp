@@ -12,7 +12,7 @@
 
 namespace {
 
-const char* const kStatus[] = {"No key", "Left unchanged"};
+const char* const kKeyReducerStatus[] = {"No key", "Left unchanged"};
 
 // A key of the fitted curve, kept at the index of the source key it was taken from.
 struct FitKey {
@@ -48,7 +48,9 @@ bool ReduceThenSync(KFCurveFilterKeyReducer& filter, bool syncable, Reduce reduc
 }  // namespace
 
 KFCurveFilterKeyReducer::KFCurveFilterKeyReducer()
-    : KFCurveFilter("Bezier Fit/Key Reducer", kStatus, 2), mPrecision(1.0), mKeySync(false) {
+    : KFCurveFilter("Bezier Fit/Key Reducer", kKeyReducerStatus, 2),
+      mPrecision(1.0),
+      mKeySync(false) {
     KFCurveFilter::Reset();
 }
 

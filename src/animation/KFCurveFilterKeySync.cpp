@@ -10,15 +10,15 @@
 
 namespace {
 
-const char* const kStatus[] = {"No key", "Left unchanged", "Multiple key count", "Unsynched keys",
-                               "Too many curves"};
+const char* const kKeySyncStatus[] = {"No key", "Left unchanged", "Multiple key count",
+                                      "Unsynched keys", "Too many curves"};
 
-const KTime kOneTick(1);
+const KTime kSyncTick(1);
 
 }  // namespace
 
 KFCurveFilterKeySync::KFCurveFilterKeySync()
-    : KFCurveFilter("FCurve Key Synchronizer", kStatus, 5) {
+    : KFCurveFilter("FCurve Key Synchronizer", kKeySyncStatus, 5) {
     KFCurveFilter::Reset();
 }
 
@@ -141,7 +141,7 @@ bool KFCurveFilterKeySync::Apply(KFCurve** curves, int count) {
         }
     }
     // Every key time of any curve after the start (less one tick) and up to the stop.
-    const KTime after = mStart == KTIME_MINUS_INFINITE ? mStart : mStart - kOneTick;
+    const KTime after = mStart == KTIME_MINUS_INFINITE ? mStart : mStart - kSyncTick;
     std::vector<KTime> times;
     for (int c = 0; c < count; ++c) {
         const KFCurve& curve = *curves[c];

@@ -16,7 +16,7 @@
 
 namespace {
 
-const char* const kStatus[] = {
+const char* const kMatrixConverterStatus[] = {
     "No key", "Left unchanged",
     "Invalid Apply method.  Use KFCurveFilterMatrixConverter::Apply(KFCurveNode&, bool)",
     ("Missing at least a transform KFCurve.  pCurveNode must possess T(x, y, z), R(x, y, z), S(x, "
@@ -27,7 +27,7 @@ constexpr double kIdentityTolerance = 1e-6;
 enum { kT = 0, kR = 1, kS = 2 };
 
 const char* const kChannelNames[3] = {"T", "R", "S"};
-const char* const kAxisNames[3] = {"X", "Y", "Z"};
+const char* const kMatrixAxisNames[3] = {"X", "Y", "Z"};
 
 bool IsIdentity(const KMatrix& m) {
     static const KMatrix identity;
@@ -77,7 +77,7 @@ bool FindChannels(KFCurveNode& node, Channels& out) {
         out.mNode[c] = FindChannel(node, c);
         if (!out.mNode[c]) return false;
         for (int a = 0; a < 3; ++a) {
-            out.mAxis[c][a] = out.mNode[c]->Find(kAxisNames[a]);
+            out.mAxis[c][a] = out.mNode[c]->Find(kMatrixAxisNames[a]);
             out.mCurve[c][a] = out.mAxis[c][a] ? out.mAxis[c][a]->GetCurve() : nullptr;
             if (!out.mCurve[c][a]) return false;
         }
@@ -131,7 +131,7 @@ void KFCurveFilterMatrixConverter::MatrixSet::Reset() {
 }
 
 KFCurveFilterMatrixConverter::KFCurveFilterMatrixConverter()
-    : KFCurveFilter("FCurve Matrix Converter", kStatus, 4),
+    : KFCurveFilter("FCurve Matrix Converter", kMatrixConverterStatus, 4),
       mPeriod(0),
       mSourceOrder(0),
       mTargetOrder(0) {

@@ -7,7 +7,7 @@
 
 namespace {
 
-const char* const kStatus[] = {"Bad Period", "Bad Interval"};
+const char* const kResampleStatus[] = {"Bad Period", "Bad Interval"};
 
 KTime OneFrame() {
     KTime frame;
@@ -29,7 +29,7 @@ KTime AlignUp(KTime time, KTime period) {
 }  // namespace
 
 KFCurveFilterResample::KFCurveFilterResample()
-    : KFCurveFilter("FCurve Resample", kStatus, 2),
+    : KFCurveFilter("FCurve Resample", kResampleStatus, 2),
       mAlignToPeriod(false),
       mPeriod(0),
       mKeepKeyKind(false) {

@@ -4,12 +4,12 @@
 
 namespace {
 
-const char* const kStatus[] = {"No key", "Left unchanged"};
+const char* const kTimeShiftStatus[] = {"No key", "Left unchanged"};
 
 }  // namespace
 
 KFCurveFilterTimeShiftAndScale::KFCurveFilterTimeShiftAndScale()
-    : KFCurveFilter("TimeShiftAndScaleFilter", kStatus, 2), mShift(0), mScale(1.0) {}
+    : KFCurveFilter("TimeShiftAndScaleFilter", kTimeShiftStatus, 2), mShift(0), mScale(1.0) {}
 
 bool KFCurveFilterTimeShiftAndScale::Apply(KFCurve& curve) {
     const bool scales = mScale != 1.0 && mScale > 0.0;

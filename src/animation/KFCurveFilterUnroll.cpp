@@ -14,10 +14,10 @@
 
 namespace {
 
-const char* const kStatus[] = {"No key", "Left unchanged", "Need rotation curvenode",
-                               "Unexepected"};
+const char* const kUnrollStatus[] = {"No key", "Left unchanged", "Need rotation curvenode",
+                                     "Unexepected"};
 
-const char* const kAxisNames[3] = {"X", "Y", "Z"};
+const char* const kUnrollAxisNames[3] = {"X", "Y", "Z"};
 
 // Index of the key at exactly the time, or -1; the hint follows the search.
 int KeyAtTime(KFCurve& curve, KTime time, int& hint) {
@@ -30,7 +30,7 @@ int KeyAtTime(KFCurve& curve, KTime time, int& hint) {
 
 }  // namespace
 
-KFCurveFilterUnroll::KFCurveFilterUnroll() : KFCurveFilter("Unroll Filter", kStatus, 4) {
+KFCurveFilterUnroll::KFCurveFilterUnroll() : KFCurveFilter("Unroll Filter", kUnrollStatus, 4) {
     Reset();
 }
 
@@ -76,7 +76,7 @@ bool KFCurveFilterUnroll::Apply(KFCurve** curves, int count) {
 
 bool KFCurveFilterUnroll::Apply(KFCurveNode& node, bool) {
     if (node.GetLayerType() != KFCURVENODE_LAYER_EULER_ROTATION) return RefuseNode();
-    for (const char* name : kAxisNames) {
+    for (const char* name : kUnrollAxisNames) {
         KFCurveNode* axis = node.Find(name);
         if (axis && !axis->GetCurve()) return RefuseNode();
     }

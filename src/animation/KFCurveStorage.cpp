@@ -901,7 +901,7 @@ bool IsMode(const KFCurve& curve, int i, uint32_t mode) {
     return curve.KeyGet(i)->IsCubic() && curve.KeyGetTangentMode(i) == mode;
 }
 
-bool IsUserOrBreak(const KFCurve& curve, int i) {
+bool IsUserOrBreakKey(const KFCurve& curve, int i) {
     return IsMode(curve, i, KFCURVE_TANGENT_USER) || IsMode(curve, i, KFCURVE_TANGENT_BREAK);
 }
 
@@ -936,7 +936,7 @@ void ConvertOldestLayout(KFCurve& curve) {
                 d = delta > 0.0 ? (curve.KeyGetValue(i + 1) - curve.KeyGetValue(i)) / delta : 0.0;
             }
             KFCurveKey& previous = *curve.KeyGet(p);
-            if (IsUserOrBreak(curve, p)) {
+            if (IsUserOrBreakKey(curve, p)) {
                 SetCubic(key, KFCURVE_TANGENT_USER, previous.GetDataFloat(KFCURVE_DATA_1),
                          float(d));
             } else if (previousTcb) {
@@ -961,7 +961,7 @@ void ConvertOldestLayout(KFCurve& curve) {
     }
 
     for (int i = count - 1; i >= 1; --i) {
-        if (!IsMode(curve, i, KFCURVE_TANGENT_TCB) || !IsUserOrBreak(curve, i - 1)) continue;
+        if (!IsMode(curve, i, KFCURVE_TANGENT_TCB) || !IsUserOrBreakKey(curve, i - 1)) continue;
         float d0 = curve.KeyGetRightDerivative(i);
         double d1 = 0.0;
         if (i + 1 < count) {

@@ -4,7 +4,7 @@
 
 namespace {
 
-using D = KQovPropertyDescriptor;
+using CameraRow = KQovPropertyDescriptor;
 
 const char* const kResolutionModes[] = {"Window Size",
                                         "Fixed Ratio",
@@ -13,19 +13,19 @@ const char* const kResolutionModes[] = {"Window Size",
                                         "Fixed Height Resolution",
                                         nullptr};
 const char* const kApertureModes[] = {"Horizontal & Vertical", "Horizontal", "Vertical", nullptr};
-const char* const kFilmFormats[] = {"Custom",
-                                    "16mm Theatrical",
-                                    "Super 16mm",
-                                    "35mm Academy",
-                                    "35mm TV Projection",
-                                    "35mm Full Aperture",
-                                    "35mm 1.85 Projection",
-                                    "35mm Anamorphic",
-                                    "70mm Projection",
-                                    "VistaVision",
-                                    "Dynavision",
-                                    "Imax",
-                                    nullptr};
+const char* const kFilmFormatNames[] = {"Custom",
+                                        "16mm Theatrical",
+                                        "Super 16mm",
+                                        "35mm Academy",
+                                        "35mm TV Projection",
+                                        "35mm Full Aperture",
+                                        "35mm 1.85 Projection",
+                                        "35mm Anamorphic",
+                                        "70mm Projection",
+                                        "VistaVision",
+                                        "Dynavision",
+                                        "Imax",
+                                        nullptr};
 const char* const kBackPlaneModes[] = {"Disabled", "Always", "When Media", nullptr};
 const char* const kBackPlaneDistanceModes[] = {"Relative to Interest", "Relative to Camera",
                                                nullptr};
@@ -43,38 +43,37 @@ const char* CameraFormatName(int value) {
     return value >= 0 && value < 11 ? kNames[value] : nullptr;
 }
 
-D Bool(const char* name, bool value) {
+CameraRow Bool(const char* name, bool value) {
     return KQovAttributeRows::Embedded(name, KProperty::eBOOL, value ? 1.0 : 0.0);
 }
-D Double(const char* name, double value) {
+CameraRow Double(const char* name, double value) {
     return KQovAttributeRows::Embedded(name, KProperty::eDOUBLE, value);
 }
-D Enum(const char* name, const char* const* labels, int value) {
+CameraRow Enum(const char* name, const char* const* labels, int value) {
     return KQovAttributeRows::Embedded(name, KProperty::eENUM, value, 0.0, 0.0, labels);
 }
-D Color(const char* name, double r, double g, double b) {
+CameraRow Color(const char* name, double r, double g, double b) {
     return KQovAttributeRows::Embedded(name, KProperty::eCOLORRGB, r, g, b);
 }
-using KQovAttributeRows::Animatable;
 
-const D kRows[KQovCameraProperties::eRowCount] = {
-    Animatable("Roll", "Roll", 0.0),
-    Animatable("FieldOfView", "FieldOfView", 40.0),
-    Animatable("FieldOfViewX", "FieldOfView", 1.0),
-    Animatable("FieldOfViewY", "FieldOfView", 1.0),
-    Animatable("OpticalCenterX", "Real", 0.0),
-    Animatable("OpticalCenterY", "Real", 0.0),
-    Animatable("BackgroundColor", "Color", 0.0),
-    Animatable("TurnTable", "Real", 0.0),
+const CameraRow kCameraRows[KQovCameraProperties::eRowCount] = {
+    KQovAttributeRows::Animatable("Roll", "Roll", 0.0),
+    KQovAttributeRows::Animatable("FieldOfView", "FieldOfView", 40.0),
+    KQovAttributeRows::Animatable("FieldOfViewX", "FieldOfView", 1.0),
+    KQovAttributeRows::Animatable("FieldOfViewY", "FieldOfView", 1.0),
+    KQovAttributeRows::Animatable("OpticalCenterX", "Real", 0.0),
+    KQovAttributeRows::Animatable("OpticalCenterY", "Real", 0.0),
+    KQovAttributeRows::Animatable("BackgroundColor", "Color", 0.0),
+    KQovAttributeRows::Animatable("TurnTable", "Real", 0.0),
     Bool("DisplayTurnTableIcon", true),
-    Animatable("Motion Blur Intensity", "Real", 1.0),
+    KQovAttributeRows::Animatable("Motion Blur Intensity", "Real", 1.0),
     Bool("UseMotionBlur", false),
     Bool("UseRealTimeMotionBlur", true),
     Double("FocalLength", 35.0),
     Enum("ResolutionMode", kResolutionModes, 0),
     Enum("ApertureMode", kApertureModes, 2),
     [] {
-        D d = Enum("CameraFormat", nullptr, 0);
+        CameraRow d = Enum("CameraFormat", nullptr, 0);
         d.enumSource = &CameraFormatName;
         return d;
     }(),
@@ -94,7 +93,7 @@ const D kRows[KQovCameraProperties::eRowCount] = {
     Double("FilmHeight", 0.612),
     Double("FilmAspectRatio", 0.816 / 0.612),
     Double("FilmSqueezeRatio", 1.0),
-    Enum("FilmFormatIndex", kFilmFormats, 4),
+    Enum("FilmFormatIndex", kFilmFormatNames, 4),
     Bool("ViewFrustum", true),
     Bool("ViewFrustumNearFarPlane", false),
     Enum("ViewFrustumBackPlaneMode", kBackPlaneModes, 2),
@@ -114,9 +113,9 @@ const D kRows[KQovCameraProperties::eRowCount] = {
     Enum("SafeAreaDisplayStyle", kSafeAreaStyles, 1),
     Double("SafeAreaAspectRatio", 1.33333333333333),
     Bool("Use2DMagnifierZoom", false),
-    Animatable("2D Magnifier Zoom", "Real", 100.0),
-    Animatable("2D Magnifier X", "Real", 50.0),
-    Animatable("2D Magnifier Y", "Real", 50.0),
+    KQovAttributeRows::Animatable("2D Magnifier Zoom", "Real", 100.0),
+    KQovAttributeRows::Animatable("2D Magnifier X", "Real", 50.0),
+    KQovAttributeRows::Animatable("2D Magnifier Y", "Real", 50.0),
     Enum("CameraProjectionType", kProjectionTypes, 0),
     Bool("UseRealTimeDOFAndAA", false),
     Bool("UseDepthOfField", false),
@@ -131,12 +130,12 @@ const D kRows[KQovCameraProperties::eRowCount] = {
 
 }  // namespace
 
-KQovCameraProperties::KQovCameraProperties() : KQovAttributeProperties(kRows, eRowCount) {}
+KQovCameraProperties::KQovCameraProperties() : KQovAttributeProperties(kCameraRows, eRowCount) {}
 
 KQovCameraProperties::~KQovCameraProperties() = default;
 
 const KQovPropertyDescriptor* KQovCameraProperties::GetDescriptors() {
-    return kRows;
+    return kCameraRows;
 }
 
 double KQovCameraProperties::Get(int row) const {

@@ -5,8 +5,6 @@
 
 namespace {
 
-using namespace KQovAttributeRows;
-
 const char* const kLightTypeNames[] = {"Point Light", "Infinite Light", "Spot Light", nullptr};
 
 int LightPropertiesClassId() {
@@ -38,11 +36,11 @@ KPropertyObjectList* MakeGoboProperty() {
 }
 
 const KQovPropertyDescriptor kLightRows[] = {
-    Embedded("LightType", KProperty::eENUM, 0.0, 0.0, 0.0, kLightTypeNames),
-    Embedded("CastLightOnObject", KProperty::eBOOL, 1.0),
-    Embedded("DrawVolumetricLight", KProperty::eBOOL, 1.0),
-    Embedded("DrawGroundProjection", KProperty::eBOOL, 1.0),
-    Embedded("DrawFrontFacingVolumetricLight", KProperty::eBOOL),
+    KQovAttributeRows::Embedded("LightType", KProperty::eENUM, 0.0, 0.0, 0.0, kLightTypeNames),
+    KQovAttributeRows::Embedded("CastLightOnObject", KProperty::eBOOL, 1.0),
+    KQovAttributeRows::Embedded("DrawVolumetricLight", KProperty::eBOOL, 1.0),
+    KQovAttributeRows::Embedded("DrawGroundProjection", KProperty::eBOOL, 1.0),
+    KQovAttributeRows::Embedded("DrawFrontFacingVolumetricLight", KProperty::eBOOL),
     [] {
         KQovPropertyDescriptor d{"GoboProperty", KProperty::eOBJECT};
         d.form = KQovPropertyDescriptor::eObjectList;
@@ -52,10 +50,10 @@ const KQovPropertyDescriptor kLightRows[] = {
         d.makeObjectList = &MakeGoboProperty;
         return d;
     }(),
-    Animatable("Color", "Color", 1.0, 1.0, 1.0),
-    Animatable("Intensity", "Intensity", 100.0),
-    Animatable("Cone angle", "Cone angle", 45.0),
-    Animatable("Fog", "Fog", 50.0),
+    KQovAttributeRows::Animatable("Color", "Color", 1.0, 1.0, 1.0),
+    KQovAttributeRows::Animatable("Intensity", "Intensity", 100.0),
+    KQovAttributeRows::Animatable("Cone angle", "Cone angle", 45.0),
+    KQovAttributeRows::Animatable("Fog", "Fog", 50.0),
 };
 
 struct ChannelRow {
@@ -64,7 +62,7 @@ struct ChannelRow {
 };
 
 // The channels in creation order; "Color" shows its components red, green, blue.
-const ChannelRow kChannels[] = {
+const ChannelRow kLightChannelRows[] = {
     {KQovLightProperties::eColor, {"Color", 3}},
     {KQovLightProperties::eIntensity, {"Intensity", 1, nullptr, {0.97f, 0.91f, 0.11f}}},
     {KQovLightProperties::eConeAngle, {"Cone angle", 1, nullptr, {0.82f, 0.1f, 0.71f}}},
@@ -86,7 +84,7 @@ KQovLight::~KQovLight() {
 }
 
 void KQovLight::InitTakeNodeChannels(KQovTakeNode* takeNode) {
-    for (const ChannelRow& entry : kChannels) {
+    for (const ChannelRow& entry : kLightChannelRows) {
         // Every take starts from the table's defaults, whatever the property holds.
         KQovInitAttributeChannel(this, takeNode, entry.channel, Row(entry.row),
                                  kLightRows[entry.row].defaultValue);
@@ -94,7 +92,7 @@ void KQovLight::InitTakeNodeChannels(KQovTakeNode* takeNode) {
 }
 
 void KQovLight::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
-    for (const ChannelRow& entry : kChannels)
+    for (const ChannelRow& entry : kLightChannelRows)
         KQovRemoveAttributeChannel(takeNode, entry.channel.name);
 }
 

@@ -4,16 +4,14 @@
 
 namespace {
 
-using namespace KQovAttributeRows;
-
 const char* const kLookNames[] = {"Cube", "Hard Cross", "Light Cross", "Sphere", nullptr};
 
 const KQovPropertyDescriptor kMarkerRows[] = {
-    Embedded("Look", KProperty::eENUM, 0.0, 0.0, 0.0, kLookNames),
-    Embedded("Size", KProperty::eDOUBLE, 100.0),
-    Embedded("Color", KProperty::eCOLORRGB, 1.0, 0.0, 0.0),
-    Embedded("ShowLabel", KProperty::eBOOL),
-    Embedded("IKPivot", KProperty::eVECTOR3D),
+    KQovAttributeRows::Embedded("Look", KProperty::eENUM, 0.0, 0.0, 0.0, kLookNames),
+    KQovAttributeRows::Embedded("Size", KProperty::eDOUBLE, 100.0),
+    KQovAttributeRows::Embedded("Color", KProperty::eCOLORRGB, 1.0, 0.0, 0.0),
+    KQovAttributeRows::Embedded("ShowLabel", KProperty::eBOOL),
+    KQovAttributeRows::Embedded("IKPivot", KProperty::eVECTOR3D),
 };
 
 const char kReachTranslation[] = "IK Reach Translation";

@@ -6,17 +6,17 @@
 
 namespace {
 
-using D = KQovPropertyDescriptor;
+using MaterialRow = KQovPropertyDescriptor;
 
-D Row(const char* name, int typeCode, double value) {
-    D d{name, typeCode};
+MaterialRow Row(const char* name, int typeCode, double value) {
+    MaterialRow d{name, typeCode};
     d.animatable = true;
     d.userFlags = 8;
     d.defaultValue[0] = d.defaultValue[1] = d.defaultValue[2] = value;
     return d;
 }
 
-const D kRows[KQovMaterialProperties::eRowCount] = {
+const MaterialRow kRows[KQovMaterialProperties::eRowCount] = {
     Row("Emissive", KProperty::eCOLORRGB, 0.0), Row("Ambient", KProperty::eCOLORRGB, 0.2),
     Row("Diffuse", KProperty::eCOLORRGB, 0.8),  Row("Specular", KProperty::eCOLORRGB, 0.2),
     Row("Opacity", KProperty::eDOUBLE, 1.0),    Row("Reflectivity", KProperty::eDOUBLE, 0.3),

@@ -2,10 +2,8 @@
 
 namespace {
 
-using namespace KQovAttributeRows;
-
 const KQovPropertyDescriptor kNullRows[] = {
-    Embedded("Size", KProperty::eDOUBLE, 100.0),
+    KQovAttributeRows::Embedded("Size", KProperty::eDOUBLE, 100.0),
 };
 
 }  // namespace

@@ -2,16 +2,15 @@
 
 namespace {
 
-using namespace KQovAttributeRows;
-
 const KQovPropertyDescriptor kSkeletonRows[] = {
-    Embedded("Size", KProperty::eDOUBLE, 100.0),
+    KQovAttributeRows::Embedded("Size", KProperty::eDOUBLE, 100.0),
     [] {
-        KQovPropertyDescriptor d = Embedded("LimbLength", KProperty::eDOUBLE, 1.0);
+        KQovPropertyDescriptor d =
+            KQovAttributeRows::Embedded("LimbLength", KProperty::eDOUBLE, 1.0);
         d.userFlags = 1;
         return d;
     }(),
-    Embedded("Color", KProperty::eCOLORRGB, 0.8, 0.8, 0.8),
+    KQovAttributeRows::Embedded("Color", KProperty::eCOLORRGB, 0.8, 0.8, 0.8),
 };
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 namespace {
 
-using P = KQovTextureProperties;
+using TP = KQovTextureProperties;
 
 const char* const kTextureErrors[] = {"Take node error"};
 
@@ -37,23 +37,23 @@ KQovVideo* ConnectedClip(const KQovTextureProperties& set) {
 int MappingProperty(int type, int normal) {
     switch (type) {
         case KQovTexture::eMappingPlanar:
-            return normal == KQovTexture::eNormalX   ? P::eMapX
-                   : normal == KQovTexture::eNormalY ? P::eMapY
-                                                     : P::eMapZ;
+            return normal == KQovTexture::eNormalX   ? TP::eMapX
+                   : normal == KQovTexture::eNormalY ? TP::eMapY
+                                                     : TP::eMapZ;
         case KQovTexture::eMappingSpherical:
-            return P::eMapSpherical;
+            return TP::eMapSpherical;
         case KQovTexture::eMappingCylindrical:
-            return P::eMapCylindrical;
+            return TP::eMapCylindrical;
         case KQovTexture::eMappingBox:
-            return P::eMapBox;
+            return TP::eMapBox;
         case KQovTexture::eMappingFace:
-            return P::eMapFace;
+            return TP::eMapFace;
         case KQovTexture::eMappingUV:
-            return P::eMapUV;
+            return TP::eMapUV;
         case KQovTexture::eMappingEnvironment:
-            return P::eMapEnvironment;
+            return TP::eMapEnvironment;
         default:
-            return P::eMapNone;
+            return TP::eMapNone;
     }
 }
 
@@ -103,7 +103,7 @@ void KQovTexture::InitTakeNodeChannels(KQovTakeNode* takeNode) {
 }
 
 const char* KQovTexture::GetChannelName(const KProperty* property) const {
-    if (property && property == mProperties->GetTableProperty(P::eTextureAlpha)) return "Alpha";
+    if (property && property == mProperties->GetTableProperty(TP::eTextureAlpha)) return "Alpha";
     return KQovTakeNodeContainer::GetChannelName(property);
 }
 
@@ -116,13 +116,13 @@ void KQovTexture::Reset() {
     SetDefaultAlpha(1.0);
     mPlanarNormal = eNormalX;
     SetMappingType(eMappingUV);
-    mProperties->SetNumber(P::eUseMaterial, 0.0);
-    mProperties->SetNumber(P::eUVSwap, 0.0);
+    mProperties->SetNumber(TP::eUseMaterial, 0.0);
+    mProperties->SetNumber(TP::eUVSwap, 0.0);
     mTypeName = "TextureVideoClip";
     mUVScaling.Set(1.0, 1.0);
     mUVTranslation.Set(0.0, 0.0);
-    mProperties->SetNumber(P::eTextureTypeUse, 0.0);
-    mProperties->SetNumber(P::eCurrentTextureBlendMode, 1.0);
+    mProperties->SetNumber(TP::eTextureTypeUse, 0.0);
+    mProperties->SetNumber(TP::eCurrentTextureBlendMode, 1.0);
     SetWrapMode(0, 0);
 }
 
@@ -153,58 +153,58 @@ void KQovTexture::SetCropping(int32_t c0, int32_t c2, int32_t c1, int32_t c3) {
 
 void KQovTexture::SetMappingType(int32_t type) {
     mMappingType = type;
-    mProperties->SetNumber(P::eCurrentMappingType, MappingProperty(type, mPlanarNormal));
+    mProperties->SetNumber(TP::eCurrentMappingType, MappingProperty(type, mPlanarNormal));
 }
 
 void KQovTexture::SetPlanarMappingNormal(int32_t axis) {
     mPlanarNormal = axis;
     if (mMappingType == eMappingPlanar && axis >= eNormalX && axis <= eNormalZ)
-        mProperties->SetNumber(P::eCurrentMappingType, MappingProperty(mMappingType, axis));
+        mProperties->SetNumber(TP::eCurrentMappingType, MappingProperty(mMappingType, axis));
 }
 
 void KQovTexture::SetSwapUV(bool on) {
-    mProperties->SetNumber(P::eUVSwap, on ? 1.0 : 0.0);
+    mProperties->SetNumber(TP::eUVSwap, on ? 1.0 : 0.0);
 }
 
 bool KQovTexture::GetSwapUV() const {
-    return mProperties->GetNumber(P::eUVSwap) != 0.0;
+    return mProperties->GetNumber(TP::eUVSwap) != 0.0;
 }
 
 void KQovTexture::SetMaterialUse(int32_t mode) {
-    mProperties->SetNumber(P::eUseMaterial, mode == 0 ? 1.0 : 0.0);
+    mProperties->SetNumber(TP::eUseMaterial, mode == 0 ? 1.0 : 0.0);
 }
 
 int32_t KQovTexture::GetMaterialUse() const {
-    return mProperties->GetNumber(P::eUseMaterial) != 0.0 ? 0 : 1;
+    return mProperties->GetNumber(TP::eUseMaterial) != 0.0 ? 0 : 1;
 }
 
 void KQovTexture::SetTextureUse(int32_t use) {
-    mProperties->SetNumber(P::eTextureTypeUse, SwapUse(use));
+    mProperties->SetNumber(TP::eTextureTypeUse, SwapUse(use));
 }
 
 int32_t KQovTexture::GetTextureUse() const {
-    return SwapUse(int(mProperties->GetNumber(P::eTextureTypeUse)));
+    return SwapUse(int(mProperties->GetNumber(TP::eTextureTypeUse)));
 }
 
 void KQovTexture::SetWrapMode(int32_t u, int32_t v) {
-    mProperties->SetNumber(P::eWrapModeU, u);
-    mProperties->SetNumber(P::eWrapModeV, v);
+    mProperties->SetNumber(TP::eWrapModeU, u);
+    mProperties->SetNumber(TP::eWrapModeV, v);
 }
 
 int32_t KQovTexture::GetWrapModeU() const {
-    return int32_t(mProperties->GetNumber(P::eWrapModeU));
+    return int32_t(mProperties->GetNumber(TP::eWrapModeU));
 }
 
 int32_t KQovTexture::GetWrapModeV() const {
-    return int32_t(mProperties->GetNumber(P::eWrapModeV));
+    return int32_t(mProperties->GetNumber(TP::eWrapModeV));
 }
 
 void KQovTexture::SetBlendMode(int32_t mode) {
-    mProperties->SetNumber(P::eCurrentTextureBlendMode, mode);
+    mProperties->SetNumber(TP::eCurrentTextureBlendMode, mode);
 }
 
 int32_t KQovTexture::GetBlendMode() const {
-    return int32_t(mProperties->GetNumber(P::eCurrentTextureBlendMode));
+    return int32_t(mProperties->GetNumber(TP::eCurrentTextureBlendMode));
 }
 
 void KQovTexture::SetChannel(const char* channel, int row, const double* xyz) {
@@ -220,17 +220,17 @@ KVector4 KQovTexture::GetChannel(const char* channel, double neutral) const {
 
 void KQovTexture::SetDefaultTranslation(double u, double v) {
     const double xyz[3] = {u, v, 0.0};
-    SetChannel("Translation", P::eTranslation, xyz);
+    SetChannel("Translation", TP::eTranslation, xyz);
 }
 
 void KQovTexture::SetDefaultRotation(double u, double v, double w) {
     const double xyz[3] = {u, v, w};
-    SetChannel("Rotation", P::eRotation, xyz);
+    SetChannel("Rotation", TP::eRotation, xyz);
 }
 
 void KQovTexture::SetDefaultScale(double u, double v) {
     const double xyz[3] = {u, v, 1.0};
-    SetChannel("Scaling", P::eScaling, xyz);
+    SetChannel("Scaling", TP::eScaling, xyz);
 }
 
 KVector4 KQovTexture::GetDefaultTranslation() const {
@@ -266,11 +266,11 @@ double KQovTexture::GetDefaultScaleV() const {
 
 void KQovTexture::SetDefaultAlpha(double alpha) {
     KQovShadingChannels::SetDefault(*this, "Alpha", -1, alpha);
-    mProperties->SetNumber(P::eTextureAlpha, alpha);
+    mProperties->SetNumber(TP::eTextureAlpha, alpha);
 }
 
 double KQovTexture::GetDefaultAlpha() const {
-    return mProperties->GetNumber(P::eTextureAlpha);
+    return mProperties->GetNumber(TP::eTextureAlpha);
 }
 
 KObject* KQovTexture::GetMediaClip() const {
@@ -299,8 +299,8 @@ bool KQovTexture::IsEqual(const KQovTexture& other) const {
         mPlanarNormal != other.mPlanarNormal)
         return false;
     if (GetMaterialUse() != other.GetMaterialUse() ||
-        mProperties->GetNumber(P::eTextureTypeUse) !=
-            other.mProperties->GetNumber(P::eTextureTypeUse) ||
+        mProperties->GetNumber(TP::eTextureTypeUse) !=
+            other.mProperties->GetNumber(TP::eTextureTypeUse) ||
         GetSwapUV() != other.GetSwapUV())
         return false;
     return mFileName == other.mFileName && mMediaName == other.mMediaName &&

@@ -32,13 +32,13 @@ D Created(const char* name, const char* dataType, double value) {
     d.defaultValue[0] = d.defaultValue[1] = d.defaultValue[2] = value;
     return d;
 }
-D Enum(const char* name, const char* const* labels, double value = 0.0) {
+D EnumRow(const char* name, const char* const* labels, double value = 0.0) {
     D d{name, KProperty::eENUM};
     d.enumLabels = labels;
     d.defaultValue[0] = value;
     return d;
 }
-D Bool(const char* name) {
+D BoolRow(const char* name) {
     return D{name, KProperty::eBOOL};
 }
 D Vector(const char* name) {
@@ -53,19 +53,19 @@ D Clip(const char* name) {
     return d;
 }
 
-const D kRows[KQovTextureProperties::eRowCount] = {
+const D kTextureRows[KQovTextureProperties::eRowCount] = {
     Created("Translation", "Vector", 0.0),
     Created("Rotation", "Vector", 0.0),
     Created("Scaling", "Vector", 1.0),
     Created("Texture alpha", "Number", 1.0),
-    Enum("TextureTypeUse", kUseNames),
-    Enum("CurrentTextureBlendMode", kBlendNames, 1.0),
-    Bool("UseMaterial"),
-    Bool("UseMipMap"),
-    Enum("CurrentMappingType", kMappingNames),
-    Bool("UVSwap"),
-    Enum("WrapModeU", kWrapNames),
-    Enum("WrapModeV", kWrapNames),
+    EnumRow("TextureTypeUse", kUseNames),
+    EnumRow("CurrentTextureBlendMode", kBlendNames, 1.0),
+    BoolRow("UseMaterial"),
+    BoolRow("UseMipMap"),
+    EnumRow("CurrentMappingType", kMappingNames),
+    BoolRow("UVSwap"),
+    EnumRow("WrapModeU", kWrapNames),
+    EnumRow("WrapModeV", kWrapNames),
     Vector("TextureRotationPivot"),
     Vector("TextureScalingPivot"),
     Clip("VideoProperty"),
@@ -79,7 +79,7 @@ const char* Label(const char* const (&labels)[N], int value) {
 }  // namespace
 
 KQovTextureProperties::KQovTextureProperties(KQovTexture* texture) : KQovPropertyHandler(texture) {
-    CreateTableProperties(kRows, eRowCount);
+    CreateTableProperties(kTextureRows, eRowCount);
 }
 
 bool KQovTextureProperties::Notify(const KPlugChain* chain, int code, KPlug* sender, int index,
@@ -90,7 +90,7 @@ bool KQovTextureProperties::Notify(const KPlugChain* chain, int code, KPlug* sen
 }
 
 const KQovPropertyDescriptor* KQovTextureProperties::GetDescriptors() {
-    return kRows;
+    return kTextureRows;
 }
 
 double KQovTextureProperties::GetNumber(int row) const {

@@ -5,7 +5,7 @@
 
 namespace {
 
-using Table = std::array<KQovSolverParameterDesc, KQovSolverParameterTable::kCount>;
+using DescTable = std::array<KQovSolverParameterDesc, KQovSolverParameterTable::kCount>;
 
 // Row names in index order. Row 31's doubled word is what files carry.
 const char* const kNames[KQovSolverParameterTable::kCount] = {
@@ -198,7 +198,7 @@ struct RowGroup {
     int32_t mParent;
 };
 
-const RowGroup kGroups[] = {
+const RowGroup kSolverGroups[] = {
     {0, 0, 0, 1, 0, 30, 0, 10, -1},        {1, 1, 0, 5, 0, 2, 0, 0, -1},
     {2, 2, 1, 0, 0, 0, 0, 0, -1},          {3, 3, 2, 1, 1, 1000, 1, 100, -1},
     {4, 6, 2, 3, -1000, 1000, 1, 0, -1},   {7, 7, 1, 1, 0, 120, 1, 80, -1},
@@ -249,9 +249,9 @@ const int kFlagBRanges[][2] = {{1, 1},     {45, 51},   {56, 62},  {132, 164},
                                {166, 166}, {170, 170}, {174, 174}};
 constexpr int kFlagARow = 83;
 
-Table Build() {
-    Table table{};
-    for (const RowGroup& g : kGroups) {
+DescTable Build() {
+    DescTable table{};
+    for (const RowGroup& g : kSolverGroups) {
         for (int i = g.mFirst; i <= g.mLast; ++i) {
             KQovSolverParameterDesc& row = table[size_t(i)];
             row.mType = g.mType;
@@ -273,8 +273,8 @@ Table Build() {
     return table;
 }
 
-const Table& GetTable() {
-    static const Table sTable = Build();
+const DescTable& GetTable() {
+    static const DescTable sTable = Build();
     return sTable;
 }
 
@@ -292,7 +292,7 @@ const char* KQovSolverParameterTable::GetParameterName(int index) {
 
 int KQovSolverParameterTable::FindParameter(const char* name) {
     if (!name) return -1;
-    const Table& table = GetTable();
+    const DescTable& table = GetTable();
     for (size_t i = 0; i < table.size(); ++i)
         if (std::strcmp(table[i].mName, name) == 0) return int(i);
     return -1;
@@ -333,7 +333,7 @@ struct LabelList {
 };
 
 template <size_t N>
-constexpr LabelList List(const char* const (&labels)[N]) {
+constexpr LabelList LabelsOf(const char* const (&labels)[N]) {
     return {labels, int(N)};
 }
 
@@ -351,9 +351,10 @@ const char* const kContactBehaviour[] = {"Never Sync", "Sync On Key", "Always Sy
 
 // In KQovSolverLabelList order.
 const LabelList kLabelLists[] = {
-    List(kPosture),        List(kCompensation),    List(kAutoOrUser),       List(kRollExtraction),
-    List(kFootFloorPivot), List(kHandFloorPivot),  List(kHandContactType),  List(kFootContactType),
-    List(kFingerContact),  List(kHipsTranslation), List(kContactBehaviour),
+    LabelsOf(kPosture),         LabelsOf(kCompensation),     LabelsOf(kAutoOrUser),
+    LabelsOf(kRollExtraction),  LabelsOf(kFootFloorPivot),   LabelsOf(kHandFloorPivot),
+    LabelsOf(kHandContactType), LabelsOf(kFootContactType),  LabelsOf(kFingerContact),
+    LabelsOf(kHipsTranslation), LabelsOf(kContactBehaviour),
 };
 
 const LabelList* FindList(KQovSolverLabelList list) {

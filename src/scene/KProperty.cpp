@@ -52,7 +52,7 @@ KClassIdFilter* PropertyFilter() {
     return KClassRegistry::GetClassIdFilter(KProperty::ClassId());
 }
 
-KProperty* AsProperty(KPlug* plug) {
+KProperty* PlugAsProperty(KPlug* plug) {
     return plug && plug->IsA(KProperty::ClassId()) ? static_cast<KProperty*>(plug) : nullptr;
 }
 
@@ -61,10 +61,10 @@ KProperty* NthProperty(KPlug* plug, int index, bool source) {
     KPlug* view = plug;
     if (KClassIdFilter* filter = PropertyFilter()) view = plug->GetSubPlug(filter);
     if (!view) return nullptr;
-    if (view != plug) return AsProperty(source ? view->GetSrc(index) : view->GetDst(index));
+    if (view != plug) return PlugAsProperty(source ? view->GetSrc(index) : view->GetDst(index));
     int count = source ? plug->GetSrcCount() : plug->GetDstCount();
     for (int i = 0, seen = 0; i < count; ++i) {
-        KProperty* p = AsProperty(source ? plug->GetSrc(i) : plug->GetDst(i));
+        KProperty* p = PlugAsProperty(source ? plug->GetSrc(i) : plug->GetDst(i));
         if (p && seen++ == index) return p;
     }
     return nullptr;
@@ -473,7 +473,7 @@ bool KProperty::SetString(const char* text) {
 KProperty* KProperty::GetReferencedProperty() {
     if (!IsReference()) return this;
     for (int i = 0; i < GetSrcCount(); ++i) {
-        if (KProperty* p = AsProperty(GetSrc(i))) return p;
+        if (KProperty* p = PlugAsProperty(GetSrc(i))) return p;
     }
     return nullptr;
 }
@@ -555,7 +555,7 @@ int KProperty::GetDstPropertyCount() {
     if (IsSubPlug()) return 0;
     int count = 0;
     for (int i = 0; i < GetDstCount(); ++i) {
-        if (AsProperty(GetDst(i))) ++count;
+        if (PlugAsProperty(GetDst(i))) ++count;
     }
     return count;
 }

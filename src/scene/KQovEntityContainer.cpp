@@ -17,7 +17,7 @@
 
 namespace {
 
-const char* const kErrors[KQovEntityContainer::eErrorCount] = {
+const char* const kEntityContainerErrors[KQovEntityContainer::eErrorCount] = {
     "Node is null.",
     "Node is already owned by the entity.",
     "Node does not belong to the entity.",
@@ -29,7 +29,12 @@ const char* const kErrors[KQovEntityContainer::eErrorCount] = {
     "Video still in use.",
     "Video not found.",
     "Video name clash.",
-    "", "", "", "", "", "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
 };
 
 template <class T>
@@ -197,7 +202,8 @@ void KQovUseList<T>::Clear() {
     DropIndex();
 }
 
-KQovEntityContainer::KQovEntityContainer(KQovObjectManager* manager) : mError(kErrors, eErrorCount) {
+KQovEntityContainer::KQovEntityContainer(KQovObjectManager* manager)
+    : mError(kEntityContainerErrors, eErrorCount) {
     mRoot = manager ? manager->CreateNode("RootNode") : nullptr;
     if (mRoot) mRoot->mEntityContainer = this;
 }

@@ -3,12 +3,12 @@
 #include "scene/KQovEntityContainer.h"
 
 namespace {
-const char* const kErrors[] = {"Error"};
+const char* const kGenericNodeErrors[] = {"Error"};
 }
 
 KQovGenericNode::KQovGenericNode(KQovObjectManager* manager, const char* name)
     : KQovTakeNodeContainer(manager, name, &mError),
-      mError(kErrors, 1),
+      mError(kGenericNodeErrors, 1),
       mProperties(new KQovGenericNodeProperties(this)) {
     AddDefaultTakeNode();
 }

@@ -13,7 +13,7 @@ const char* const kCameraTable[] = {"Null parameter.", "Unknown camera name."};
 const char* const kProducerNames[] = {"Producer Perspective", "Producer Top",  "Producer Bottom",
                                       "Producer Front",       "Producer Back", "Producer Right",
                                       "Producer Left"};
-const char kSwitcherName[] = "Camera Switcher";
+const char kCameraSwitcherName[] = "Camera Switcher";
 KQovCameraHooks gCameraHooks;
 }  // namespace
 
@@ -149,7 +149,7 @@ bool KQovGlobalCameraSettings::SetDefaultCamera(const char* name) {
         mState->error.SetError(eNullParameter);
         return false;
     }
-    bool known = std::strcmp(name, kSwitcherName) == 0;
+    bool known = std::strcmp(name, kCameraSwitcherName) == 0;
     for (const char* producer : kProducerNames) known = known || std::strcmp(name, producer) == 0;
     KQovNode* root = mState->scene ? mState->scene->GetRootNode() : nullptr;
     if (!known && !(root && root->FindChild(name, true))) {

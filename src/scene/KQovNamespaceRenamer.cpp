@@ -9,7 +9,7 @@ namespace {
 
 constexpr int kMaskBits = 32;
 
-std::string_view View(const KString& text) {
+std::string_view TextView(const KString& text) {
     return std::string_view(text.Buffer(), static_cast<size_t>(text.GetLen()));
 }
 
@@ -20,7 +20,7 @@ KString Copy(const KString& text) {
 }
 
 std::string UpperKey(const KString& text) {
-    std::string key(View(text));
+    std::string key(TextView(text));
     for (char& c : key) c = KToUpper(c);
     return key;
 }
@@ -76,7 +76,7 @@ bool KQovNamespaceRenamer::IsTaken(const KString& name) const {
     if (group == mByUpperName.end()) return false;
     if (mMode != eNoCaseClashes) return true;
     for (size_t index : group->second) {
-        if (View(mEntries[index].name) == View(name)) return true;
+        if (TextView(mEntries[index].name) == TextView(name)) return true;
     }
     return false;
 }
@@ -125,7 +125,7 @@ bool KQovNamespaceRenamer::Encode(KQovNamePair& names) {
     if (group != mByUpperName.end()) {
         for (size_t index : group->second) {
             Entry& seen = mEntries[index];
-            bool exact = View(seen.name) == View(name);
+            bool exact = TextView(seen.name) == TextView(name);
             if (mMode != eNoCaseClashes && !exact) {
                 name = CaseClashName(seen, name);
                 clashed = true;
@@ -170,7 +170,7 @@ bool KQovNamespaceRenamer::Decode(KQovNamePair& names) {
         if (p2 <= 0) {
             std::swap(names.initialName, names.currentName);
         } else {
-            std::string_view tail = View(s).substr(static_cast<size_t>(p2));
+            std::string_view tail = TextView(s).substr(static_cast<size_t>(p2));
             uint32_t upperMask = MaskAfter(tail, "ul");
             uint32_t lowerMask = MaskAfter(tail, "lu");
             names.initialName = s;

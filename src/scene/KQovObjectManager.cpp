@@ -23,7 +23,7 @@
 
 namespace {
 
-const char* const kErrors[KQovObjectManager::eErrorCount] = {"Object not found"};
+const char* const kManagerErrors[KQovObjectManager::eErrorCount] = {"Object not found"};
 
 template <class T>
 T* At(const std::vector<T*>& list, int index) {
@@ -74,7 +74,7 @@ KQovUserProperty* FirstRecord(void* entry, Visit visit) {
 
 }  // namespace
 
-KQovObjectManager::KQovObjectManager() : mError(kErrors, eErrorCount) {
+KQovObjectManager::KQovObjectManager() : mError(kManagerErrors, eErrorCount) {
     KQovSdkAddUser();
     try {
         WireLaterLayers();

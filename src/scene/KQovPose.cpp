@@ -3,10 +3,10 @@
 #include "scene/KQovScene.h"
 
 namespace {
-const char* const kErrors[] = {"Error"};
+const char* const kPoseErrors[] = {"Error"};
 
 // Shorter poses are searched entry by entry.
-constexpr int kIndexFrom = 32;
+constexpr int kPoseIndexFrom = 32;
 
 const KMatrix& Identity() {
     static const KMatrix identity = [] {
@@ -20,7 +20,7 @@ const KMatrix& Identity() {
 
 KQovPose::KQovPose(KQovObjectManager* manager, const char* name, bool bindPose)
     : KQovTakeNodeContainer(manager, name, &mError),
-      mError(kErrors, 1),
+      mError(kPoseErrors, 1),
       mProperties(new KQovPoseProperties(this)),
       mKind(bindPose ? 'b' : 'r') {
     AddDefaultTakeNode();
@@ -50,7 +50,7 @@ bool KQovPose::IsLocalMatrix(int index) const {
 
 int KQovPose::Find(const char* nodeName) const {
     if (!nodeName) return -1;
-    if (GetCount() < kIndexFrom) {
+    if (GetCount() < kPoseIndexFrom) {
         for (int i = 0; i < GetCount(); ++i)
             if (mEntries[size_t(i)].nodeName == nodeName) return i;
         return -1;

@@ -21,7 +21,7 @@
 #include "scene/KQovVideo.h"
 
 namespace {
-const char* const kErrors[] = {"Take error."};
+const char* const kSceneErrors[] = {"Take error."};
 const char kSwitcherName[] = "Camera Switcher";
 
 KQovSceneServices* gServices = nullptr;
@@ -74,7 +74,7 @@ KQovSceneServices* KQovScene::GetServices() { return gServices; }
 const std::vector<KQovScene*>& KQovScene::GetLiveScenes() { return LiveScenes(); }
 
 KQovScene::KQovScene(KQovObjectManager* manager)
-    : mManager(manager), mEntity(new KQovEntityContainer(manager)), mError(kErrors, 1) {
+    : mManager(manager), mEntity(new KQovEntityContainer(manager)), mError(kSceneErrors, 1) {
     mSwitcher = manager ? manager->CreateNode(kSwitcherName) : nullptr;
     if (mSwitcher && gServices)
         if (KQovNodeAttribute* switcher = gServices->CreateCameraSwitcher(manager))

@@ -12,8 +12,8 @@
 
 namespace {
 
-const char* const kTypeNames[] = {"Unidentified", "Bool", "Real", "Color", "Integer", "Vector"};
-constexpr int kTypeCount = int(sizeof(kTypeNames) / sizeof(kTypeNames[0]));
+const char* const kUserTypeNames[] = {"Unidentified", "Bool", "Real", "Color", "Integer", "Vector"};
+constexpr int kTypeCount = int(sizeof(kUserTypeNames) / sizeof(kUserTypeNames[0]));
 
 uint32_t AttributesOf(int flags) {
     uint32_t attributes = 0;
@@ -223,13 +223,13 @@ ptrdiff_t KQovUserProperty::GetBlockPlace(Block* block, const void* record) {
 }
 
 const char* KQovUserProperty::GetTypeName(int type) {
-    return type >= 0 && type < kTypeCount ? kTypeNames[type] : nullptr;
+    return type >= 0 && type < kTypeCount ? kUserTypeNames[type] : nullptr;
 }
 
 int KQovUserProperty::GetTypeFromName(const char* name) {
     if (!name) return eUnidentified;
     for (int type = eBool; type < kTypeCount; ++type) {
-        if (std::strcmp(name, kTypeNames[type]) == 0) return type;
+        if (std::strcmp(name, kUserTypeNames[type]) == 0) return type;
     }
     return eUnidentified;
 }

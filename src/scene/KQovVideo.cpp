@@ -7,7 +7,7 @@
 
 namespace {
 
-const char* const kErrors[] = {"Take node error"};
+const char* const kVideoErrors[] = {"Take node error"};
 const char* const kAccessModes[] = {"Disk", "Memory", "Disk Async"};
 const char* const kInterlaceModes[] = {"None",           "Fields",          "Half Frame Even",
                                        "Half Frame Odd", "Full Frame Even", "Full Frame Odd",
@@ -18,25 +18,25 @@ const char* NameAt(const char* const (&names)[N], int value) {
     return value >= 0 && size_t(value) < N ? names[value] : nullptr;
 }
 
-using D = KQovPropertyDescriptor;
-D Row(const char* name, int typeCode, double value = 0.0) {
-    D d{name, typeCode};
+using VideoRow = KQovPropertyDescriptor;
+VideoRow Row(const char* name, int typeCode, double value = 0.0) {
+    VideoRow d{name, typeCode};
     d.defaultValue[0] = value;
     return d;
 }
-const D kRows[KQovVideoProperties::eRowCount] = {
-    Row("FrameRate", KProperty::eDOUBLE),   Row("LastFrame", KProperty::eINT),
-    Row("Width", KProperty::eINT),          Row("Height", KProperty::eINT),
-    Row("Path", KProperty::eCHARPTR),       Row("StartFrame", KProperty::eINT),
-    Row("StopFrame", KProperty::eINT),      Row("PlaySpeed", KProperty::eDOUBLE, 1.0),
-    Row("Offset", KProperty::eTIME),        Row("InterlaceMode", KProperty::eENUM),
-    Row("FreeRunning", KProperty::eBOOL),   Row("Loop", KProperty::eBOOL),
+const VideoRow kVideoRows[KQovVideoProperties::eRowCount] = {
+    Row("FrameRate", KProperty::eDOUBLE), Row("LastFrame", KProperty::eINT),
+    Row("Width", KProperty::eINT),        Row("Height", KProperty::eINT),
+    Row("Path", KProperty::eCHARPTR),     Row("StartFrame", KProperty::eINT),
+    Row("StopFrame", KProperty::eINT),    Row("PlaySpeed", KProperty::eDOUBLE, 1.0),
+    Row("Offset", KProperty::eTIME),      Row("InterlaceMode", KProperty::eENUM),
+    Row("FreeRunning", KProperty::eBOOL), Row("Loop", KProperty::eBOOL),
     Row("AccessMode", KProperty::eENUM),
 };
 
 KQovMediaHooks gHooks;
 
-KQovObject* OwnerOf(KPlug* plug) {
+KQovObject* HandlerOwnerOf(KPlug* plug) {
     auto* set = KObjectSafeCast<KQovPropertyHandler>(plug);
     return set ? set->GetOwner() : nullptr;
 }
@@ -44,7 +44,7 @@ KQovObject* OwnerOf(KPlug* plug) {
 }  // namespace
 
 KQovVideoProperties::KQovVideoProperties(KQovObject* owner) : KQovPropertyHandler(owner) {
-    CreateTableProperties(kRows, eRowCount);
+    CreateTableProperties(kVideoRows, eRowCount);
     GetTableProperty(eInterlaceMode)->SetEnumSource(&GetAccessModeName);
     GetTableProperty(eAccessMode)->SetEnumSource(&GetInterlaceModeName);
 }
@@ -83,7 +83,8 @@ KTime KQovVideoProperties::GetOffset() const {
 
 bool KQovVideoProperties::Notify(const KPlugChain* chain, int code, KPlug* sender, int index,
                                  KPlug* other, int type, void* extra) {
-    KQovObject* connected = sender == this && code == eDestinationAdded ? OwnerOf(other) : nullptr;
+    KQovObject* connected =
+        sender == this && code == eDestinationAdded ? HandlerOwnerOf(other) : nullptr;
     if (connected && connected->GetObjectType() == KQovObject::eTexture) {
         if (gHooks.setTextureFileName) gHooks.setTextureFileName(connected, GetPath());
         if (gHooks.setTextureRelativeFileName)
@@ -108,7 +109,7 @@ const KQovMediaHooks& KQovVideo::GetMediaHooks() {
 
 KQovVideo::KQovVideo(KQovObjectManager* manager, const char* name)
     : KQovTakeNodeContainer(manager, name, &mError),
-      mError(kErrors, 1),
+      mError(kVideoErrors, 1),
       mProperties(new KQovVideoProperties(this)) {
     AddDefaultTakeNode();
 }
@@ -120,7 +121,7 @@ KQovVideo::~KQovVideo() {
 template <class F>
 void KQovVideo::ForEachTexture(F&& f) {
     for (int i = 0; i < mProperties->GetDstCount(); ++i) {
-        KQovObject* connected = OwnerOf(mProperties->GetDst(i));
+        KQovObject* connected = HandlerOwnerOf(mProperties->GetDst(i));
         if (connected && connected->GetObjectType() == KQovObject::eTexture) f(connected);
     }
 }

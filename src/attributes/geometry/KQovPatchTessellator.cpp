@@ -36,7 +36,7 @@ const PatchTypeInfo kPatchTypes[5] = {
 
 const double kCollapseTolerance = 1e-8;
 
-int Wrap(int64_t index, int count) {
+int WrapIndex(int64_t index, int count) {
     const int64_t r = index % count;
     return int(r < 0 ? r + count : r);
 }
@@ -234,7 +234,7 @@ void KQovPatchTessellator::ComputeBasisSamples(Direction& d) {
             const double* da = d.slopeBasis + c * 3;
             sample.value[c] = ((a[0] * u + a[1]) * u + a[2]) * u + a[3];
             sample.slope[c] = ((da[0] * u + da[1]) * u + da[2]) * slopeScale;
-            sample.point[c] = Wrap(s * d.stride + c, d.count);
+            sample.point[c] = WrapIndex(s * d.stride + c, d.count);
         }
     }
 }

@@ -40,7 +40,7 @@ bool IsEmptySpan(const KTimeSpan& span) {
     return span.GetStart() == KTime(0) && span.GetStop() == KTime(0);
 }
 
-KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
+KQovTakeNode* TakeNodeNamed(KQovTakeNodeContainer* object, const char* name) {
     for (int i = 0; i < object->GetTakeNodeCount(); ++i)
         if (std::strcmp(object->GetTakeNodeName(i), name) == 0) return object->GetTakeNode(i);
     return nullptr;
@@ -49,7 +49,7 @@ KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
 // Widens [start, stop] over the take `name` of the node and its subtree.
 void WidenInterval(KQovNode* root, const char* name, KTime& start, KTime& stop) {
     for (KQovNode* node : KQovListNodes(root)) {
-        KQovTakeNode* take = FindTakeNode(node, name);
+        KQovTakeNode* take = TakeNodeNamed(node, name);
         KTime first = KTIME_INFINITE, last = KTIME_MINUS_INFINITE;
         if (!take || !take->GetAnimationInterval(first, last)) continue;
         if (first < start) start = first;
@@ -87,7 +87,7 @@ void KQovWriterQov5::ComputeSpans(KQovScene* scene, KQovTakeInfo& take) {
     if (!IsEmptySpan(take.localTimeSpan) && !IsEmptySpan(take.referenceTimeSpan)) return;
     KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
     if (KQovNode* switcher = scene->GetCameraSwitcherNode())
-        if (KQovTakeNode* t = FindTakeNode(switcher, take.name.Buffer())) {
+        if (KQovTakeNode* t = TakeNodeNamed(switcher, take.name.Buffer())) {
             KTime first = KTIME_INFINITE, last = KTIME_MINUS_INFINITE;
             if (t->GetAnimationInterval(first, last)) {
                 if (first < start) start = first;
@@ -164,7 +164,7 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
 void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockName,
                                          const char* take, bool material) {
     auto* container = dynamic_cast<KQovTakeNodeContainer*>(object);
-    KQovTakeNode* takeNode = container ? FindTakeNode(container, take) : nullptr;
+    KQovTakeNode* takeNode = container ? TakeNodeNamed(container, take) : nullptr;
     if (!takeNode) return;
     KQovWriteBlockBegin(mFile, blockName, object->GetName());
     mFile->FieldWriteBegin("Version");

@@ -54,7 +54,7 @@ void WriteDoubles(KQovFieldFile& f, size_t count, Get get) {
     }
 }
 
-void Ints(KQovFieldFile* f, const char* name, const KArrayInt& values) {
+void IntList(KQovFieldFile* f, const char* name, const KArrayInt& values) {
     f->FieldWriteBegin(name);
     f->FieldWriteIn(values.GetArray(), size_t(values.GetCount()));
     f->FieldWriteEnd();
@@ -136,14 +136,14 @@ void KQovWriterQov6::WriteLayerElements(KQovGeometry* mesh) {
                                     });
                     f->FieldWriteEnd();
                     if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
-                        Ints(f, "ColorIndex", e.GetIndexArray());
+                        IntList(f, "ColorIndex", e.GetIndexArray());
                     break;
                 }
                 case KQovLayer::ePolygonGroup: {
                     const KQovLayerElementPolygonGroup& e = *layer->GetPolygonGroups();
                     KQovWriteElementBegin(f, kind.name, number, e.GetMappingMode(),
                                           e.GetReferenceMode());
-                    Ints(f, "PolygonGroup", e.GetIndexArray());
+                    IntList(f, "PolygonGroup", e.GetIndexArray());
                     break;
                 }
                 case KQovLayer::eUV: {
@@ -159,7 +159,7 @@ void KQovWriterQov6::WriteLayerElements(KQovGeometry* mesh) {
                                     });
                     f->FieldWriteEnd();
                     if (e.GetReferenceMode() == KQovLayer::eIndexToDirect)
-                        Ints(f, "UVIndex", e.GetIndexArray());
+                        IntList(f, "UVIndex", e.GetIndexArray());
                     break;
                 }
             }

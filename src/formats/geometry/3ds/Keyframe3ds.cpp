@@ -9,7 +9,7 @@ namespace {
 // Node tags in the order the parent conversion searches them.
 const uint32_t kNodeTags[] = {0xB004, 0xB002, 0xB003, 0xB005, 0xB006, 0xB007};
 
-bool IsNodeTag(uint32_t tag) {
+bool IsKeyframeNodeTag(uint32_t tag) {
     for (uint32_t t : kNodeTags)
         if (t == tag) return true;
     return false;
@@ -162,7 +162,7 @@ void ParentIdsToNames3ds(Context3ds& ctx, Database3ds* database) {
     if (!kfData) return;
     std::vector<NodeIdEntry3ds> list;
     for (Chunk3ds* node = kfData->child; node; node = node->next) {
-        if (IsNodeTag(node->tag)) AddNodeIdEntry(ctx, node, list);
+        if (IsKeyframeNodeTag(node->tag)) AddNodeIdEntry(ctx, node, list);
         if (ctx.ErrorPending()) return;
     }
     bool unnumbered = false;
@@ -200,7 +200,7 @@ void ParentNamesToIds3ds(Context3ds& ctx, Database3ds* database) {
     for (Chunk3ds* node = kfData->child; node; node = node->next) {
         if (node->tag == 0xB001) {
             SetNodeId(ctx, node, -1);
-        } else if (IsNodeTag(node->tag)) {
+        } else if (IsKeyframeNodeTag(node->tag)) {
             SetNodeId(ctx, node, n);
             AddNodeIdEntry(ctx, node, list);
             ++n;
@@ -215,7 +215,7 @@ void ParentNamesToIds3ds(Context3ds& ctx, Database3ds* database) {
             if (IsTargetTag(entry.tag) == targets)
                 names.emplace(std::make_pair(entry.name, entry.instance), &entry);
     for (Chunk3ds* node = kfData->child; node; node = node->next) {
-        if (!IsNodeTag(node->tag)) continue;
+        if (!IsKeyframeNodeTag(node->tag)) continue;
         Chunk3ds* headerChunk = nullptr;
         NodeHeader3ds* header = HeaderOf(ctx, node, &headerChunk);
         if (ctx.ErrorPending()) return;

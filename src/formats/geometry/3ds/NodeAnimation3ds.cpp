@@ -93,7 +93,7 @@ void ReadValue(KFCurve* curve, const Track3ds<float>& track, const TrackReading3
 }
 
 // A target node's position track, in the target's own "default take".
-bool ReadTarget(KQovNode* target, const Track3ds<Point3ds>& track, const TrackReading3ds& r) {
+bool ReadTargetTrack(KQovNode* target, const Track3ds<Point3ds>& track, const TrackReading3ds& r) {
     if (!target) return true;
     KQovTakeNode* take = AddTake(*target);
     if (!take) return false;
@@ -140,7 +140,7 @@ bool ReadSpotlightAnimation3ds(KQovNode& node, KQovNode* target, const Spotlight
     ReadValue(take->GetConeAngle(), m.falloff, r, 45.0, [&](double v) {
         if (KQovLight* light = node.GetLight()) light->SetDefaultConeAngle(v);
     });
-    return ReadTarget(target, m.targetPos, r);
+    return ReadTargetTrack(target, m.targetPos, r);
 }
 
 bool ReadCameraAnimation3ds(KQovNode& node, KQovNode* target, const CameraMotion3ds& m,
@@ -155,5 +155,5 @@ bool ReadCameraAnimation3ds(KQovNode& node, KQovNode* target, const CameraMotion
     ReadValue(take->GetRoll(), m.roll, r, 0.0, [&](double v) {
         if (camera) camera->SetDefaultRoll(v);
     });
-    return ReadTarget(target, m.targetPos, r);
+    return ReadTargetTrack(target, m.targetPos, r);
 }

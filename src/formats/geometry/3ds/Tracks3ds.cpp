@@ -24,7 +24,7 @@ void Fill(Track3ds<V>& track, int count, F value) {
     }
 }
 
-KVector4 Sample(const Channel3ds (&xyz)[3], int64_t frame) {
+KVector4 SampleChannels(const Channel3ds (&xyz)[3], int64_t frame) {
     return KVector4(xyz[0].At(frame), xyz[1].At(frame), xyz[2].At(frame));
 }
 
@@ -45,7 +45,7 @@ double Channel3ds::At(int64_t frame) const {
 
 std::vector<KVector4> SampleFrames3ds(const Channel3ds (&xyz)[3], int count) {
     std::vector<KVector4> values;
-    for (int k = 0; k < count; ++k) values.push_back(Sample(xyz, k));
+    for (int k = 0; k < count; ++k) values.push_back(SampleChannels(xyz, k));
     return values;
 }
 
@@ -73,7 +73,7 @@ void FillScaleKeys3ds(Track3ds<Point3ds>& track, const std::vector<KVector4>& fr
 }
 
 void FillColorKeys3ds(Track3ds<Point3ds>& track, const Channel3ds (&rgb)[3], int count) {
-    Fill(track, count, [&](int64_t k) { return ToPoint(Sample(rgb, k)); });
+    Fill(track, count, [&](int64_t k) { return ToPoint(SampleChannels(rgb, k)); });
 }
 
 void FillValueKeys3ds(Track3ds<float>& track, const Channel3ds& channel, int count) {

@@ -30,7 +30,7 @@ KMotionKeyword gChannels[] = {{"tx", 0}, {"ty", 0}, {"tz", 0}, {"rz", 0},
 const char* const kChannelWords[] = {"tx", "ty", "tz", "rz", "ry", "rx"};
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr double kInchesPerCentimetre = 0.39370078740157477;
+constexpr double kAsfInchesPerCentimetre = 0.39370078740157477;
 
 }  // namespace
 
@@ -354,7 +354,7 @@ bool KMotionFileAsf::ReadHierarchy(KQovAsfScene& scene) {
 }
 
 void KMotionFileAsf::WriteSkeleton(const KQovAsfScene& scene) {
-    const double toFile = scene.mLengthUnit * kInchesPerCentimetre;
+    const double toFile = scene.mLengthUnit * kAsfInchesPerCentimetre;
     Printf(0, "%s 1.10\n", ":version");
     Printf(0, "%s %s\n", ":name", scene.mName.c_str());
     Printf(0, "%s\n", ":units");

@@ -18,7 +18,7 @@
 namespace {
 
 // The header's frame words: the count is read back as a signed word, the numbers unsigned.
-constexpr int kMaximumFrames = 32767;
+constexpr int kMaximumHeaderFrames = 32767;
 constexpr double kMaximumFrameNumber = 65535.0;
 
 std::unique_ptr<KMarkerFileInterface> OpenC3d(const char* path, const char* mode) {
@@ -105,7 +105,7 @@ bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
             KC3dFrameNumberAt(options.GetStartTime().GetSecondDouble(), options.GetFrameRate());
         const double first = std::max(0.0, number);
         const int frames = options.GetFrameCount();
-        if (frames > kMaximumFrames) {
+        if (frames > kMaximumHeaderFrames) {
             mError.SetErrorWithText(
                 eUnidentifiedError,
                 KFormatC("A C3D file holds at most 32,767 frames; the take has %d", frames).c_str());

@@ -18,7 +18,7 @@
 
 namespace {
 
-KVector4 EulerXYZ(const KMatrix& m) {
+KVector4 EulerAnglesXYZ(const KMatrix& m) {
     KVector4 angles;
     KMatrixToEulerXYZ(angles, m);
     return angles;
@@ -66,7 +66,8 @@ bool KQovReaderHtr::CreateNodes(KQovNode* reference, const char* take) {
     for (const auto& segment : mFile->GetSegments()) {
         KQovNode* node = KMotionCreateLimbNode(mManager, segment->name.c_str());
         segment->node = node;
-        KMotionSetRestTransform(node, segment->baseTranslation, EulerXYZ(segment->baseRotation));
+        KMotionSetRestTransform(node, segment->baseTranslation,
+                                EulerAnglesXYZ(segment->baseRotation));
         node->AddTakeNode(take);
         node->SetCurrentTakeNode(take);
     }
@@ -105,7 +106,7 @@ void KQovReaderHtr::SetSegmentLimits(KHtrSegment& segment) {
     KMatrixTranspose3x3(segment.restInverse, m);
     KMatrix axis;
     KMatrixMultiply3x3(axis, mFile->GetBoneAxisMatrix(), m);
-    const KVector4 angles = EulerXYZ(axis);
+    const KVector4 angles = EulerAnglesXYZ(axis);
     KQovLimitsUtility limits(&node->GetLimits());
     limits.SetAuto(0, false);
     limits.SetAuto(1, false);
@@ -184,7 +185,7 @@ void KQovReaderHtr::CreateRestPose(KQovScene* scene, KQovNode* top) {
     KQovPose* pose = mManager->CreatePose(RestPoseName(top).Buffer(), false);
     if (!pose) return;
     for (const auto& segment : mFile->GetSegments()) {
-        const KMatrix m = Compose(segment->baseTranslation, EulerXYZ(segment->baseRotation));
+        const KMatrix m = Compose(segment->baseTranslation, EulerAnglesXYZ(segment->baseRotation));
         if (pose->Add(segment->node->GetName(), m, true) < 0) return;
     }
     scene->AddPose(pose);
