@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/motion/KMotionSceneTools.h"
@@ -79,8 +80,9 @@ bool IsEmptyFile(const char* path) {
 
 // Where a conversion is, for telling what it was doing when memory ran out.
 struct Stage {
-    std::string in;
-    std::string out;
+    // The arguments themselves: out of memory, a copy of a name may be what failed.
+    const char* in = "";
+    const char* out = "";
     bool writing = false;
     bool written = false;  // the output is in place
 };
@@ -94,7 +96,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     bool kindGiven = false;
     const char* chosenSkeleton = nullptr;
     for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
+        const std::string_view arg = argv[i];  // no copy: memory may be short already
         if (arg == "--password" && i + 1 < argc) {
             password = argv[++i];
             passwordGiven = true;
@@ -119,6 +121,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         }
     }
     if (!in || !out) return Usage();
+    stage.in = in;
+    stage.out = out;
     // A flag that the conversion would not use is refused rather than passed over: the
     // output's kind is chosen by its extension, and a password serves a QOV file only.
     const bool qovIn = QovToolReadingIdOf(in) == 0,
@@ -129,8 +133,6 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     if (passwordGiven && !qovIn && !qovOut)
         return QovToolRefuseQovFlag("--password", "neither " + std::string(in) + " nor " + out +
                                         " is a QOV file");
-    stage.in = in;
-    stage.out = out;
     if (!QovToolCheckReadable(in)) return 1;
 
     int id = -1;
@@ -270,14 +272,14 @@ int QovToolConvert(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         // The new file is whole and in place: what ran short came after it.
         if (stage.written) {
-            QovToolSay("qovtool: %s: warning: out of memory once it was written\n",
-                       stage.out.c_str());
+            QovToolSay("qovtool: %s: warning: out of memory once it was written\n", stage.out);
             return 0;
         }
         // Everything the conversion held is gone by now, an unfinished new file with it: the
         // old output stays.
-        const std::string& file = stage.writing ? stage.out : stage.in;
-        return Fail(file, std::string("Out of memory while ") +
-                              (stage.writing ? "writing " : "reading ") + file);
+        const char* file = stage.writing ? stage.out : stage.in;
+        QovToolSay("qovtool: %s: Out of memory while %s %s\n", file,
+                   stage.writing ? "writing" : "reading", file);
+        return 1;
     }
 }

@@ -984,6 +984,9 @@ TEST_F(QovTool, ConvertOutOfMemory) {
     WriteGridObj(mTemp / "grid.obj", 100);
     ASSERT_EQ(Qovtool({"convert", mTemp / "grid.obj", mTemp / "grid.qov", "--ascii"}).status, 0);
     WriteWideBvh(mTemp / "wide.bvh", 100);
+    // A name longer than the heap's bound: its first copy is what runs short.
+    const std::string longName = std::string(150, 'g') + ".obj";
+    WriteGridObj(mTemp / longName, 2);
     const struct {
         const char* in;
         const char* out;
@@ -992,6 +995,7 @@ TEST_F(QovTool, ConvertOutOfMemory) {
         // The bound is the file's size: the QOV reader's buffer of the whole file is what
         // fails (it once told that as damage of the file).
         bool buffer = false;
+        size_t bound = 0;  // a bound of its own
     } kCases[] = {
         {"grid.obj", "out.obj", false},  // the OBJ reader, run by the tool
         {"grid.qov", "out.obj", false},  // the QOV reader, run by the importer
@@ -1000,6 +1004,7 @@ TEST_F(QovTool, ConvertOutOfMemory) {
         {"grid.obj", "out.dxf", true},
         // The skeleton writer needs little more than the read: the bound falls close above it.
         {"wide.bvh", "out.asf", true, 64},
+        {longName.c_str(), "out.obj", false, 4, false, 100},
     };
     TempTestFolder outFolder("qovtooloom");
     for (const auto& c : kCases) {
@@ -1014,7 +1019,8 @@ TEST_F(QovTool, ConvertOutOfMemory) {
             ASSERT_GT(whole.peak, read.peak + read.peak / c.share) << "the write needs no more";
         }
         std::ofstream(out) << "old\n";
-        const size_t bound = c.buffer    ? ReadFile(in).size()
+        const size_t bound = c.bound     ? c.bound
+                             : c.buffer  ? ReadFile(in).size()
                              : c.writing ? (read.peak + whole.peak) / 2
                                          : read.peak / 2;
         const Starved run = RunStarved({"convert", in, out}, bound);
