@@ -167,10 +167,14 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
                 ASSERT_EQ(unlink(path.c_str()), 0);
                 Touch("new", "theirs");
             }
-            if (step >= 3) ASSERT_EQ(link(path.c_str(), linked.c_str()), 0);
+            if (step >= 3) {
+                ASSERT_EQ(link(path.c_str(), linked.c_str()), 0);
+            }
             if (step == 2 || step == 3) file.Keep();
         }
-        if (step <= 3) EXPECT_EQ(Bytes(path), step == 0 ? "" : step == 1 ? "theirs" : "mine");
+        if (step <= 3) {
+            EXPECT_EQ(Bytes(path), step == 0 ? "" : step == 1 ? "theirs" : "mine");
+        }
         if (step >= 3) {
             // Kept or left, a file made is never left without its permissions.
             struct stat st;
