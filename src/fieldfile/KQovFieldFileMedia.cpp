@@ -122,6 +122,14 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
         }
         folder = attempt == 0 ? TempMediaFolder() : std::string();
     }
+    // A folder of its own that holds nothing goes again (only while empty): a read leaves none.
+    bool holds = false;
+    for (const std::string& placed : mEmbeddedNames)
+        holds = holds || placed.rfind(mTempMediaFolder, 0) == 0;
+    if (!mTempMediaFolder.empty() && !holds) {
+        KPlatformRemoveDirectory(mTempMediaFolder.c_str());
+        mTempMediaFolder.clear();
+    }
     SetError(eNoSpaceLeft);
     return false;
 }

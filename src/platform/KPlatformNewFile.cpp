@@ -57,7 +57,10 @@ bool KPlatformNewFile::Create(const char* path) {
     if (!mFile) {
         mError = errno;
         // Still open: its number is no other file's, so the name holds it when it has that.
-        if (NameHoldsIt(true)) unlink(mPath.c_str());
+        if (NameHoldsIt(true))
+            unlink(mPath.c_str());
+        else if (mMarked)
+            (void)fchmod(fd, mode_t(mMode));  // left: not marked as a file still being made
         close(fd);
         mMade = false;
         Remove();
@@ -126,13 +129,17 @@ void KPlatformNewFile::RestoreMode() {
         return;
     }
     // Closed: only while its name holds it, and through a handle of that very file, so a
-    // link put there meanwhile is not followed.
-    if (!NameHoldsIt(false)) return;
+    // link put there meanwhile is not followed. A second name or new permissions given to it
+    // meanwhile change its status time, not what it is: the size, the modification time and
+    // the mark tell it.
+    if (!mMade) return;
     const int fd = open(mPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return;
     struct stat st;
     char handle[64];
     if (fstat(fd, &st) == 0 && uint64_t(st.st_dev) == mDevice && uint64_t(st.st_ino) == mInode &&
+        S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0 && int64_t(st.st_size) == mSize &&
+        int64_t(st.st_mtim.tv_sec) == mModified[0] && int64_t(st.st_mtim.tv_nsec) == mModified[1] &&
         snprintf(handle, sizeof handle, "/proc/self/fd/%d", fd) > 0 &&
         chmod(handle, mode_t(mMode)) != 0 && errno == ENOENT)
         (void)chmod(mPath.c_str(), mode_t(mMode));  // no /proc: by name, just checked
@@ -152,7 +159,10 @@ bool KPlatformNewFile::NameHoldsIt(bool open) const {
 }
 
 void KPlatformNewFile::Remove() {
-    if (NameHoldsIt(mFile != nullptr)) unlink(mPath.c_str());
+    if (NameHoldsIt(mFile != nullptr))
+        unlink(mPath.c_str());
+    else if (mMarked && mMade)
+        RestoreMode();  // left (another name has it, or it is not told for certain): not marked
     if (mFile) fclose(mFile);
     mFile = nullptr;
     mMade = false;

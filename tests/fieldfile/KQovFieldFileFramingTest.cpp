@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -496,6 +498,27 @@ TEST(KQovFieldFileFraming, MediaStaysInsideItsFolder) {
         EXPECT_EQ(ReadAll(path.Buffer()), std::string(row.field) + "xyz");
     }
     EXPECT_EQ(ReadAll(tmp / "given/evil"), "Axyz");
+    // Where the media folder cannot be one (a file has its name), a name no folder takes: not
+    // extracted, and no folder of its own is left in the temporary folder.
+    WriteAll(tmp / "plain.qov", ReadAll(name));
+    WriteAll(tmp / "plain.qom", "user");
+    ASSERT_EQ(mkdir((tmp / "t").c_str(), 0700), 0);
+    const char* temp = getenv("TMPDIR");
+    const std::string savedTemp = temp ? temp : "";
+    setenv("TMPDIR", (tmp / "t").c_str(), 1);
+    {
+        KQovFieldFile plain;
+        ASSERT_TRUE(plain.Open((tmp / "plain.qov").c_str(), false, true, nullptr));
+        ASSERT_TRUE(plain.FieldReadBegin("A"));
+        const std::string longName = std::string(300, 'L') + ".png";
+        EXPECT_FALSE(plain.ExtractMedia(path, longName.c_str(), "", written));
+    }
+    if (temp)
+        setenv("TMPDIR", savedTemp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_EQ(ReadAll(tmp / "plain.qom"), "user");
+    EXPECT_EQ(rmdir((tmp / "t").c_str()), 0) << "a folder is left in the temporary folder";
     EXPECT_STREQ(in.GetRelativeMediaPath((tmp / "media.qom/evil").c_str()).Buffer(),
                  "media.qom/evil");
     EXPECT_EQ(std::string(in.GetAbsoluteMediaPath("media.qom/evil").Buffer()),

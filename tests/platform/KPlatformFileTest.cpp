@@ -146,9 +146,12 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
     }
     EXPECT_FALSE(KPlatformPathExists((mFolder + "/nowhere").c_str()));
     EXPECT_EQ(Bytes(mFolder + "/taken"), "x");
-    for (const int step : {0, 1, 2}) {  // removed; replaced by another's first; kept
+    // removed; replaced by another's first; kept; given a second name by another, then kept,
+    // or dropped
+    for (const int step : {0, 1, 2, 3, 4}) {
         SCOPED_TRACE(step);
         const std::string path = mFolder + "/new";
+        const std::string linked = mFolder + "/linked";
         {
             KPlatformNewFile file;
             ASSERT_TRUE(file.Create(path.c_str()));
@@ -164,10 +167,23 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
                 ASSERT_EQ(unlink(path.c_str()), 0);
                 Touch("new", "theirs");
             }
-            if (step == 2) file.Keep();
+            if (step >= 3) {
+                ASSERT_EQ(link(path.c_str(), linked.c_str()), 0);
+            }
+            if (step == 2 || step == 3) file.Keep();
         }
-        EXPECT_EQ(Bytes(path), step == 0 ? "" : step == 1 ? "theirs" : "mine");
-        if (step == 2) {
+        if (step <= 3) {
+            EXPECT_EQ(Bytes(path), step == 0 ? "" : step == 1 ? "theirs" : "mine");
+        }
+        if (step >= 3) {
+            // Kept or left, a file made is never left without its permissions.
+            struct stat st;
+            ASSERT_EQ(stat(linked.c_str(), &st), 0);
+            EXPECT_NE(st.st_mode & 07777, 0u);
+            EXPECT_EQ(Bytes(linked), "mine");
+            unlink(linked.c_str());
+        }
+        if (step == 2 || step == 3) {
             // Kept: a finished file with the permissions a file made new gets.
             struct stat st;
             ASSERT_EQ(stat(path.c_str(), &st), 0);
