@@ -12,6 +12,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMesh.h"
@@ -300,6 +301,26 @@ TEST(KQovNodeDeferredTake, ATakeThatCannotBeMadeIsNeverNull) {
         if (done) break;
     }
     EXPECT_GT(n, 0);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
+
+// The same for the channels an attribute adds to a take already made.
+TEST(KQovNodeDeferredTake, AnAttributeRefusedPartWayLeavesNoChannelBehind) {
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        KQovObjectManager manager;
+        KQovNode* node = manager.CreateNode("Probe");
+        ASSERT_NE(node->GetDefaultTakeNode(), nullptr);
+        KQovCamera* camera = manager.CreateCamera();
+        gThrowIn = n;
+        try {
+            node->SetNodeAttribute(camera);
+        } catch (const std::bad_alloc&) {
+        }
+        if (gThrowIn.exchange(-1) >= 0) break;
+    }
 #if defined(__SANITIZE_ADDRESS__)
     EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
 #endif
