@@ -1,6 +1,7 @@
 #include "animation/KFCurveNode.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_set>
 
 #include "animation/KFCurve.h"
@@ -58,10 +59,15 @@ KFCurveNode* KFCurveNode::CreateCopy(KFCurveNode* source) {
 KFCurveNode::KFCurveNode(const char* name, const char* secondName, const KDataType* dataType,
                          int layerType, int layerId)
     : mNameRecord(new KFCurveNodeNameRecord), mBaseLayer(this), mLayerId(layerId) {
-    mNameRecord->mName = name ? name : "";
-    SetSecondName(secondName);
-    mNameRecord->mDataType = dataType;
-    SetLayerType(layerType, nullptr);
+    try {
+        mNameRecord->mName = name ? name : "";
+        SetSecondName(secondName);
+        mNameRecord->mDataType = dataType;
+        SetLayerType(layerType, nullptr);
+    } catch (...) {
+        ReleaseNameRecord();  // no destructor runs for a node that was never made
+        throw;
+    }
 }
 
 const char* KFCurveNode::GetSecondName() const {
@@ -293,8 +299,10 @@ KFCurveNode* KFCurveNode::FindOrCreateChild(const char* name, bool withCurve) {
     if (index >= 0) {
         child = mChildren[size_t(index)];
     } else {
-        child = new KFCurveNode(name, name, nullptr);
-        Add(child);
+        // Owned until this node holds it: out of memory, no child is left unowned.
+        std::unique_ptr<KFCurveNode> made(new KFCurveNode(name, name, nullptr));
+        Add(made.get());
+        child = made.release();
     }
     if (withCurve && !child->mCurve) {
         child->mCurve = new KFCurve;

@@ -1,5 +1,7 @@
 #include "attributes/KQovAttributeCommon.h"
 
+#include <memory>
+
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KFCurveSceneTypes.h"
@@ -86,9 +88,11 @@ void KQovInitAttributeChannel(KQovNodeAttribute* attribute, KQovTakeNode* take,
     if (at >= 0) {
         node = root->Get(at);
     } else {
-        node = KFCurveNode::Create(
-            channel.name, channel.dataType ? KFCurveGetDataType(channel.dataType) : nullptr);
-        root->Add(node);
+        // Owned until the root holds it: a root that cannot grow leaves no channel behind.
+        std::unique_ptr<KFCurveNode> made(KFCurveNode::Create(
+            channel.name, channel.dataType ? KFCurveGetDataType(channel.dataType) : nullptr));
+        root->Add(made.get());
+        node = made.release();
     }
     KQovNode* owner = attribute ? attribute->GetNode() : nullptr;
     const bool linked =

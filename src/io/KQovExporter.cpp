@@ -93,6 +93,11 @@ bool KQovExporter::Initialize(const char* fileName) {
 }
 
 bool KQovExporter::RefuseFolderName() {
+    // No name names no file: an extension added to it would make a hidden one.
+    if (mFileName.IsEmpty()) {
+        mError.SetErrorWithText(eFileNotCreated, "Unable to create file: no file name given");
+        return true;
+    }
     if (!KNamesAFolder(mFileName.Buffer())) return false;
     try {
         mError.SetErrorWithText(eFileNotCreated, (std::string("Unable to create file ") +

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -246,33 +247,36 @@ void KQovNode::BuildChannels(KQovTakeNode* takeNode, const std::vector<ChannelPl
         for (const ChannelPlan& entry : plan) links += size_t(entry.count);
         ReserveLinks(links);
     }
-    KFCurveNode* transform = KFCurveNode::Create("Transform");
+    // Owned here until the take's root holds them: out of memory, what was made goes again
+    // (a curve that goes takes its property link with it).
+    std::unique_ptr<KFCurveNode> transform(KFCurveNode::Create("Transform"));
+    transform->Reserve(3);
     for (int part = 0; part < 3; ++part) {
         const ChannelPlan& entry = plan[size_t(part)];
         const OwnChannel& own = kOwnChannels[part];
-        KFCurveNode* channel =
-            KFCurveNode::Create(own.channel, KDataType::FindByName(own.property));
+        std::unique_ptr<KFCurveNode> channel(
+            KFCurveNode::Create(own.channel, KDataType::FindByName(own.property)));
         channel->Reserve(3);
         for (int c = 0; c < 3; ++c) {
-            KFCurveNode* component = KFCurveNode::Create(GetComponentName(c));
+            std::unique_ptr<KFCurveNode> component(KFCurveNode::Create(GetComponentName(c)));
             const float* colour = kComponentColours[c];
             KFCurve* curve = KFCurve::Create(entry.values[c], colour[0], colour[1], colour[2]);
             component->SetCurve(curve);
-            channel->Add(component);
+            channel->Add(component.release());
             if (link) LinkPropertyToCurve(entry.property, c, curve);
         }
-        transform->Add(channel);
+        transform->Add(channel.release());
     }
     const ChannelPlan& shown = plan[3];
-    KFCurveNode* visibility =
-        KFCurveNode::Create("Visibility", KDataType::FindByName("Visibility"));
+    std::unique_ptr<KFCurveNode> visibility(
+        KFCurveNode::Create("Visibility", KDataType::FindByName("Visibility")));
     KFCurve* curve = KFCurve::Create(shown.values[0], 0.75f, 0.0f, 0.0f);
     visibility->SetCurve(curve);
     if (link) LinkPropertyToCurve(shown.property, 0, curve);
     KFCurveNode* root = takeNode->GetRoot();
     root->Reserve(root->GetCount() + int(plan.size()) - 2);
-    root->Add(transform);
-    root->Add(visibility);
+    root->Add(transform.release());
+    root->Add(visibility.release());
     for (size_t i = kOwnChannelCount; i < plan.size(); ++i) {
         const ChannelPlan& entry = plan[i];
         InitPropertyChannel(entry.property, takeNode, entry.count, entry.values, entry.written);

@@ -298,6 +298,11 @@ TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
         EXPECT_EQ(r.error, KQovIO::eFileNotCreated);
         EXPECT_EQ(r.text, "Unable to create file " + name + ": the name is a folder");
     }
+    // No name at all is no file's name either.
+    KQovExporter unnamed(&manager);
+    EXPECT_FALSE(unnamed.Initialize(""));
+    EXPECT_EQ(unnamed.GetLastErrorID(), KQovIO::eFileNotCreated);
+    EXPECT_STREQ(unnamed.GetLastErrorString(), "Unable to create file: no file name given");
 
     std::vector<std::string> expected = {"d", Name(id, "dangling"), Name(id, "folder"),
                                          Name(id, "locked")};

@@ -12,6 +12,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovCamera.h"
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMesh.h"
@@ -281,12 +282,12 @@ TEST(KQovNodeDeferredTake, NodesThatNeverMadeTheirTakeGoCleanly) {
 }  // namespace
 
 // Each allocation of making the take refused in turn: the node still has a take to hand out
-// (refused at once, the take was left neither deferred nor made, and read as null).
+// (refused at once, the take was left neither deferred nor made, and read as null), and the
+// channels made before the refusal go again (they were left unowned).
 TEST(KQovNodeDeferredTake, ATakeThatCannotBeMadeIsNeverNull) {
     long n = 0;
     for (;; ++n) {
         SCOPED_TRACE("allocation " + std::to_string(n));
-        LeaksNotChecked leaks;
         KQovObjectManager manager;
         KQovNode* node = manager.CreateNode("Probe");
         gThrowIn = n;
@@ -300,6 +301,29 @@ TEST(KQovNodeDeferredTake, ATakeThatCannotBeMadeIsNeverNull) {
         if (done) break;
     }
     EXPECT_GT(n, 0);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
+
+// The same for the channels an attribute adds to a take already made.
+TEST(KQovNodeDeferredTake, AnAttributeRefusedPartWayLeavesNoChannelBehind) {
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        KQovObjectManager manager;
+        KQovNode* node = manager.CreateNode("Probe");
+        ASSERT_NE(node->GetDefaultTakeNode(), nullptr);
+        KQovCamera* camera = manager.CreateCamera();
+        gThrowIn = n;
+        try {
+            node->SetNodeAttribute(camera);
+        } catch (const std::bad_alloc&) {
+        }
+        if (gThrowIn.exchange(-1) >= 0) break;
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
 }
 
 // A scene whose nodes never made their takes (its camera switcher's among them) goes with its
