@@ -357,6 +357,8 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         {"whole", clip, 0, false, nullptr, true, ""},
         {"the motion file past a size limit", clip, 4096, false, nullptr, false,
          "Out of disk space"},
+        {"the skeleton file past a size limit", clip, 512, false, nullptr, false,
+         "Out of disk space"},
         {"a number the motion file cannot hold", far, 0, false, nullptr, false,
          "cannot be written"},
         {"the motion file's name is a folder", clip, 0, true, nullptr, false, "It is a folder"},
@@ -413,6 +415,10 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         }
         EXPECT_EQ(placed, row.placed);
         EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        // A file past the limit is named: the skeleton file when even it did not fit.
+        if (row.sizeLimit) {
+            EXPECT_EQ(error.find(asf) != std::string::npos, row.sizeLimit < 745) << error;
+        }
         EXPECT_EQ(ReadText(asf) == "old asf", !row.placed && !row.mixed);
         if (!row.amcIsFolder) {
             EXPECT_EQ(ReadText(amc) == "old amc", !row.placed);
