@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "platform/KPlatformFile.h"
 
 bool KPlatformSameFile(const char* first, const char* second) {
@@ -19,4 +21,19 @@ bool KPlatformIsStandardStream(const char* path, FILE* stream) {
     if (fstat(fileno(stream), &out) != 0) return false;
     if (stat(KPlatformNativePath(path).c_str(), &named) != 0) return false;
     return out.st_dev == named.st_dev && out.st_ino == named.st_ino;
+}
+
+std::string KPlatformRealPath(const char* path) {
+    if (!path || !*path) return std::string();
+    char* real = realpath(KPlatformNativePath(path).c_str(), nullptr);
+    if (!real) return std::string();
+    std::string text;
+    try {
+        text = real;
+    } catch (...) {
+        std::free(real);
+        throw;
+    }
+    std::free(real);
+    return text;
 }

@@ -215,8 +215,13 @@ TEST(KMotionFileAmc, OptionsAndBadFrames) {
         bool options, frames;
         int count;
         double rate;
+        const char* note = "";  // what the rate became when it could not be kept
     } cases[] = {
         {":SAMPLES-PER-SECOND 120\n:FRAME-RANGE 1-2\n" + frames, true, true, 2, 120},
+        // The rate in the note as a plain decimal, as the file may have it.
+        {":SAMPLES-PER-SECOND 0.000000001\n:FRAME-RANGE 1-2\n" + frames, true, true, 2, 30,
+         ":SAMPLES-PER-SECOND 0.000000001: 2 frames at that rate run past the longest time "
+         "held; read at 30 frames a second\n"},
         {":FORMAT FIRSTFRAME-INDEXED\n" + frame, false, false, 0, 30},
         {frame + "2\nroot 0 0 0 0 0 0\nankle 1 2 3\n", true, false, 2, 30},
         {frame + "2\nroot 0 0 0 0 0 0\nroot 0 0 0 0 0 0\n", true, false, 2, 30},
@@ -242,6 +247,7 @@ TEST(KMotionFileAmc, OptionsAndBadFrames) {
         if (!c.options) continue;
         EXPECT_EQ(options.GetFrameCount(), c.count);
         EXPECT_DOUBLE_EQ(options.GetFrameRate(), c.rate);
+        EXPECT_EQ(file.GetRateNote(), c.note);
         EXPECT_EQ(file.ReadFrames(scene, options), c.frames);
         if (!c.frames) continue;
         EXPECT_EQ(scene.FindBone("knee")->keys.size(), size_t(c.count));

@@ -224,11 +224,11 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         {"Frames: 1\nFrame Time: 0.7\n1 2 3 10 20 30 5 6 7\n", 1, 1, 1},
         // Unless the clip would run past the times held: the default rate, told.
         {"Frames: 3\nFrame Time: 1e8\n", 3, 30, 0,
-         "Frame Time 1e+08 s: 3 frames at that rate run past the longest time held; read at "
+         "Frame Time 100000000 s: 3 frames at that rate run past the longest time held; read at "
          "30 frames a second\n"},
         // A frame too short for its rate to come back through a written period.
         {"Frames: 1\nFrame Time: 1e-9\n1 2 3 10 20 30 5 6 7\n", 1, 30, 1,
-         "Frame Time 1e-09 s: rates above 1000000 frames a second are not kept; read at 30 "
+         "Frame Time 0.000000001 s: rates above 1000000 frames a second are not kept; read at 30 "
          "frames a second\n"},
         // At a limit, and past it by no more than six digits move a rate: at the limit.
         {"Frames: 3\nFrame Time: 5e7\n", 3, 2e-8, 0},

@@ -39,7 +39,7 @@ TEST(KQovAcclaimFiles, TheSkeletonIsLookedForBesideTheMotionFile) {
     ASSERT_TRUE(folder.ok());
     struct Case {
         const char* name;
-        const char* text;
+        std::string text;
         std::vector<std::string> expected;  // below the folder
     } cases[] = {
         {"walk.amc",
@@ -48,6 +48,10 @@ TEST(KQovAcclaimFiles, TheSkeletonIsLookedForBesideTheMotionFile) {
         {"run.AMC", ":ASF-FILE /elsewhere/skel.asf\n:DEGREES\n1\n", {"run.asf", "skel.asf"}},
         {"up.amc", "#!OML:ASF ../sk/skel.asf\n1\n", {"up.asf", "../sk/skel.asf"}},
         {"jump.amc", "#!OML:ASF   named.asf  \r\n1\n", {"jump.asf", "named.asf"}},
+        // A path longer than a line buffer of old is taken whole, not cut.
+        {"long.amc",
+         "#!OML:ASF ../" + std::string(2000, 'k') + "/s.asf\n1\n",
+         {"long.asf", "../" + std::string(2000, 'k') + "/s.asf"}},
         // Nothing named, or named only after the first frame began.
         {"plain.amc", ":FULLY-SPECIFIED\n1\nroot 0 0 0\n", {"plain.asf"}},
         {"late.amc", "1\n#!OML:ASF other.asf\n", {"late.asf"}},
@@ -245,6 +249,14 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
         {9, "walk.asf", "walk.amc", false, {"walk.amc", "walk.asf"}, ":SAMPLES-PER-SECOND 30"},
         // In another folder, with an unrelated file of the skeleton's name beside the motion.
         {9, "sk/skeleton.asf", "mo/walk.amc", false, {"mo", "sk"}, "#!OML:ASF ../sk/skeleton.asf"},
+        // The motion file's folder a link into mo/x: ".." from it is mo, so the path is made
+        // from mo/x.
+        {9,
+         "sk/skeleton.asf",
+         "lm/walk.amc",
+         false,
+         {"lm", "mo", "sk"},
+         "#!OML:ASF ../../sk/skeleton.asf"},
     };
     std::string pairMotion;  // the motion file of the pair row
     for (const Row& row : rows) {
@@ -259,6 +271,11 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
             ASSERT_EQ(mkdir((folder / "sk").c_str(), 0755), 0);
             ASSERT_EQ(mkdir((folder / "mo").c_str(), 0755), 0);
             std::ofstream(folder / "mo/skeleton.asf") << "not this one";
+        }
+        if (std::string(row.name).rfind("lm/", 0) == 0) {
+            ASSERT_EQ(mkdir((folder / "mo/x").c_str(), 0755), 0);
+            ASSERT_EQ(symlink("mo/x", (folder / "lm").c_str()), 0);
+            std::ofstream(folder / "mo/x/skeleton.asf") << "not this one";
         }
         std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(row.optionsOf, &t.manager));
         std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
@@ -340,6 +357,8 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         {"whole", clip, 0, false, nullptr, true, ""},
         {"the motion file past a size limit", clip, 4096, false, nullptr, false,
          "Out of disk space"},
+        {"the skeleton file past a size limit", clip, 512, false, nullptr, false,
+         "Out of disk space"},
         {"a number the motion file cannot hold", far, 0, false, nullptr, false,
          "cannot be written"},
         {"the motion file's name is a folder", clip, 0, true, nullptr, false, "It is a folder"},
@@ -396,6 +415,10 @@ TEST(KQovAcclaimPair, BothFilesOrNeither) {
         }
         EXPECT_EQ(placed, row.placed);
         EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        // A file past the limit is named: the skeleton file when even it did not fit.
+        if (row.sizeLimit) {
+            EXPECT_EQ(error.find(asf) != std::string::npos, row.sizeLimit < 745) << error;
+        }
         EXPECT_EQ(ReadText(asf) == "old asf", !row.placed && !row.mixed);
         if (!row.amcIsFolder) {
             EXPECT_EQ(ReadText(amc) == "old amc", !row.placed);

@@ -76,7 +76,7 @@ bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
     // the default rate, and says so.
     if (rate > 0.0)
         mRateNote = KMotionSetFileRate(options, rate, ranged ? first : 0, frames,
-                                       KFormatC(":SAMPLES-PER-SECOND %g", rate));
+                                       ":SAMPLES-PER-SECOND " + KDecimalText(rate));
     options.SetStartTime(options.GetFramePeriod() * int64_t(ranged ? first : 0));
     options.SetFrameCount(frames);
     return true;

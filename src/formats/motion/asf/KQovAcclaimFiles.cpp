@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
@@ -38,8 +39,11 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 std::string HeaderSkeletonName(const char* motionPath) {
     KFileStream stream;
     if (!stream.Open(motionPath, "r")) return "";
-    char line[1024];
-    for (int n = 0; n < kHeaderLines && stream.Gets(line, sizeof line); ++n) {
+    // Long enough for a header naming a path as long as the system takes (4,096 bytes): a
+    // line cut short would name another file.
+    std::vector<char> buffer(8192);
+    char* line = buffer.data();
+    for (int n = 0; n < kHeaderLines && stream.Gets(line, int(buffer.size())); ++n) {
         const std::string text = Trimmed(line);
         if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) break;
         std::string named;
@@ -87,18 +91,28 @@ std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPa
     if (!motionPath || !skeletonPath || !*skeletonPath) return "";
     if (KPlatformSameReplaceTarget(KQovAcclaimSkeletonBeside(motionPath).Buffer(), skeletonPath))
         return "";
-    // The reader follows a relative path from the motion file's folder; where that does not
-    // lead to the file (a folder reached through a link), the file's name alone.
-    std::string name = KMakeRelativePathFrom(motionPath, skeletonPath).Buffer();
+    // The reader follows a relative path from the motion file's folder.
     const std::string motion = motionPath;
     const size_t slash = motion.rfind('/');
-    if (!KIsRelativePath(name.c_str()) ||
-        !KPlatformSameFile(
-            KJoinFolder(slash == std::string::npos ? "" : motion.substr(0, slash).c_str(),
-                        name.c_str())
-                .Buffer(),
-            skeletonPath))
-        name = KExtractFileName(skeletonPath, true).Buffer();
+    const std::string folder = slash == std::string::npos ? ""
+                               : slash == 0                ? "/"
+                                                           : motion.substr(0, slash);
+    auto reaches = [&](const std::string& name) {
+        const KString path = KJoinFolder(folder.c_str(), name.c_str());
+        return !name.empty() && KIsRelativePath(name.c_str()) && KFileExists(path.Buffer()) &&
+               KPlatformSameFile(path.Buffer(), skeletonPath);
+    };
+    std::string name = KMakeRelativePathFrom(motionPath, skeletonPath).Buffer();
+    if (!reaches(name)) {
+        // A folder reached through a link: ".." leaves the folder the link leads to, so the
+        // path is made between the folders as they lie on disk.
+        const std::string realFolder = KPlatformRealPath(folder.empty() ? "." : folder.c_str());
+        const std::string realSkeleton = KPlatformRealPath(skeletonPath);
+        name = realFolder.empty() || realSkeleton.empty()
+                   ? std::string()
+                   : KMakeRelativePathFrom((realFolder + "/").c_str(), realSkeleton.c_str()).Buffer();
+    }
+    if (!reaches(name)) name = KExtractFileName(skeletonPath, true).Buffer();
     // The reader takes the rest of the line, trimmed; a '\\' would make it cut the folders.
     if (name.empty() || std::isspace(static_cast<unsigned char>(name.front())) ||
         std::isspace(static_cast<unsigned char>(name.back())))

@@ -155,13 +155,13 @@ bool KMotionFileBvh::ReadMotionHeader(KStreamOptionsMotion* options) {
         if (rate < 1.0) whole = rate;
         if (options)
             mRateNote = KMotionSetFileRate(*options, whole, 0.0, mFrameCount,
-                                           KFormatC("Frame Time %g s", frameTime));
+                                           "Frame Time " + KDecimalText(frameTime) + " s");
         mFrameTime = frameTime;
     } else if (options) {
         // No rate at all: the default is taken, and said.
         mFrameTime = 1.0 / options->GetFrameRate();
-        mRateNote = KFormatC("Frame Time %g s is not a rate; read at %s frames a second\n",
-                             frameTime, KDecimalText(options->GetFrameRate()).c_str());
+        mRateNote = "Frame Time " + KDecimalText(frameTime) + " s is not a rate; read at " +
+                    KDecimalText(options->GetFrameRate()) + " frames a second\n";
     }
     if (options) options->SetFrameCount(mFrameCount);
     ReadLine();

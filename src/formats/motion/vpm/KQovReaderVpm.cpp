@@ -36,7 +36,7 @@ KStreamOptions* KQovReaderVpm::GetReadOptions(bool) {
     options->SetStartTime(KTime());
     options->SetFrameCount(longest);
     mStatus += KMotionSetFileRate(*options, 1.0 / frameTime, 0.0, longest,
-                                  KFormatC("Frame Time %g s", frameTime))
+                                  "Frame Time " + KDecimalText(frameTime) + " s")
                    .c_str();
     options->SetSetting(4, 0);
     return options;
