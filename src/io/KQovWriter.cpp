@@ -32,7 +32,5 @@ bool KQovWriter::FailNothingToWrite(const char* format, const char* holds) {
     const KString text = KString("Nothing to write: ") + format + " file holds " + holds +
                          " only, and the scene holds none";
     mError.SetErrorWithText(eFileNotCreated, text.Buffer());
-    // A caller that closes the writer after the refusal finds the old file as it was.
-    FileDiscard();
     return false;
 }
