@@ -304,8 +304,18 @@ TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
     EXPECT_EQ(unnamed.GetLastErrorID(), KQovIO::eFileNotCreated);
     EXPECT_STREQ(unnamed.GetLastErrorString(), "Unable to create file: no file name given");
 
+    // A writer asked to create a second file drops the first one it began, unplaced.
+    const std::string again = tmp / Name(id, "again");
+    WriteAll(again, kOld);
+    if (std::unique_ptr<KQovWriter> writer{KQovMakeFormatWriter(id, &manager)}) {
+        EXPECT_TRUE(writer->FileCreate(again.c_str()));
+        EXPECT_TRUE(writer->FileCreate((tmp / Name(id, "other")).c_str()));
+        writer->FileDiscard();
+    }
+    EXPECT_EQ(ReadAll(again), kOld);
+
     std::vector<std::string> expected = {"d", Name(id, "dangling"), Name(id, "folder"),
-                                         Name(id, "locked")};
+                                         Name(id, "locked"), Name(id, "again")};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(tmp.path()), expected);
 }

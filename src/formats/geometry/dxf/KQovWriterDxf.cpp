@@ -26,7 +26,8 @@ KQovWriterDxf::~KQovWriterDxf() {
 }
 
 bool KQovWriterDxf::FileCreate(const char* fileName) {
-    FileClose();
+    // A file begun before and never closed is dropped: only FileClose puts a file in place.
+    FileDiscard();
     auto file = std::make_unique<KFileStream>();
     if (!fileName || !file->Open(fileName, "wb")) {
         mError.SetErrorWithText(eFileNotOpened, KCreateFileError(fileName).c_str());

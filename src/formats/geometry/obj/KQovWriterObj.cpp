@@ -60,7 +60,8 @@ KQovWriterObj::~KQovWriterObj() {
 }
 
 bool KQovWriterObj::FileCreate(const char* fileName) {
-    FileClose();
+    // A file begun before and never closed is dropped: only FileClose puts a file in place.
+    FileDiscard();
     mText = std::make_unique<KObjTextWriter>();
     if (!mText->Create(fileName)) {
         mError.SetErrorWithText(eFileNotOpened, KCreateFileError(fileName).c_str());
