@@ -18,6 +18,25 @@ KQovWriter::KQovWriter(KQovObjectManager* manager)
 
 KQovWriter::~KQovWriter() = default;
 
+bool KQovWriter::FileCreate(const char* fileName) {
+    mWriteFailed = false;
+    return DoFileCreate(fileName);
+}
+
+bool KQovWriter::Write(KQovScene* scene, KStreamOptions* options) {
+    // Set first so that a write cut short by an exception counts as failed too.
+    mWriteFailed = true;
+    mWriteFailed = !DoWrite(scene, options);
+    return !mWriteFailed;
+}
+
+bool KQovWriter::FileClose() {
+    if (!mWriteFailed) return DoFileClose();
+    mWriteFailed = false;
+    FileDiscard();
+    return false;
+}
+
 KQovNode* KQovWriter::FindSingleChildRoot(KQovScene* scene) {
     KQovNode* root = scene ? scene->GetRootNode() : nullptr;
     return root && root->GetChildCount() == 1 ? root->GetChild(0) : nullptr;

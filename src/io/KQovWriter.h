@@ -30,17 +30,18 @@ public:
     KQovWriter(const KQovWriter&) = delete;
     KQovWriter& operator=(const KQovWriter&) = delete;
 
-    virtual bool FileCreate(const char* fileName) = 0;
+    bool FileCreate(const char* fileName);
     // Closes the file; a created file takes the place of the named one only here, and only
-    // when every write reached it.
-    virtual bool FileClose() = 0;
+    // when every write reached it. After a Write that failed (or threw), the file begun is
+    // discarded instead and false returned, the Write's error kept.
+    bool FileClose();
     // Closes the file without putting it in place (the write failed or was refused): a file
     // of that name keeps what it held, and no new file is left.
     virtual void FileDiscard() = 0;
     virtual bool IsFileOpen() = 0;
     // A new options object for this writer; the caller owns it.
     virtual KStreamOptions* GetWriteOptions() = 0;
-    virtual bool Write(KQovScene* scene, KStreamOptions* options) = 0;
+    bool Write(KQovScene* scene, KStreamOptions* options);
     // The only child of the scene's root node when the root has exactly one; else null.
     virtual KQovNode* FindSingleChildRoot(KQovScene* scene);
     // The files a write to `path` with `options` (null: this writer's own) puts beside it (an
@@ -57,6 +58,10 @@ public:
     void GetStatusText(KString& out) const { out = mStatus; }
 
 protected:
+    // What each format does for FileCreate, Write and FileClose above.
+    virtual bool DoFileCreate(const char* fileName) = 0;
+    virtual bool DoWrite(KQovScene* scene, KStreamOptions* options) = 0;
+    virtual bool DoFileClose() = 0;
     // Refuses a scene that holds none of what the format holds (`format` "a TRC", `holds`
     // "markers"): the file would hold nothing that can be read back, so none is put in place.
     bool FailNothingToWrite(const char* format, const char* holds);
@@ -67,4 +72,8 @@ protected:
     KQovObjectManager* mManager;
     KError mError;
     KString mStatus;
+
+private:
+    // The last Write into the file begun failed: FileClose must not put it in place.
+    bool mWriteFailed = false;
 };

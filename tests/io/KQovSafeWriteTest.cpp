@@ -600,6 +600,39 @@ TEST(SafeWrite, ARefusedSceneLeavesTheOldFile) {
         EXPECT_EQ(ReadAll(target), kOld);
         EXPECT_EQ(Entries(tmp.path()), std::vector<std::string>{Name(id, "out")});
     }
+    // Through the writer itself: a caller that closes it after a refused write gets false,
+    // the refusal's message, and the old file (an AMC's skeleton beside it too).
+    const struct {
+        int id;
+        const char* format;
+        const char* holds;
+    } direct[] = {{16, "a DXF", "meshes"},    {18, "an OBJ", "meshes"},
+                  {17, "a 3DS", "meshes, cameras and lights"},
+                  {7, "a TRC", "markers"},    {10, "a C3D", "markers"},
+                  {5, "a BVH", "skeletons"},  {6, "an HTR", "skeletons"},
+                  {8, "an ASF", "skeletons"}, {9, "an AMC", "skeleton motion"}};
+    for (const auto& row : direct) {
+        SCOPED_TRACE(std::string("direct ") + kExtensions[row.id]);
+        TempTestFolder tmp("qovsafe_");
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        scene->GetRootNode()->AddChild(manager.CreateNode("top"));
+        std::vector<std::string> names{Name(row.id, "out")};
+        if (row.id == 9) names.push_back("out.asf");
+        for (const std::string& name : names) WriteAll(tmp / name, kOld);
+        std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(row.id, &manager));
+        ASSERT_TRUE(writer);
+        std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
+        ASSERT_TRUE(writer->FileCreate((tmp / names[0]).c_str()));
+        EXPECT_FALSE(writer->Write(scene, options.get()));
+        const std::string text = writer->GetLastErrorString();
+        EXPECT_EQ(text, std::string("Nothing to write: ") + row.format + " file holds " +
+                            row.holds + " only, and the scene holds none");
+        EXPECT_FALSE(writer->FileClose());
+        EXPECT_EQ(writer->GetLastErrorString(), text);
+        for (const std::string& name : names) EXPECT_EQ(ReadAll(tmp / name), kOld);
+        EXPECT_EQ(Entries(tmp.path()), names);
+    }
 }
 
 // Every QOV id, with and without a password: read back with the same password (also when the

@@ -150,7 +150,7 @@ class KMotionFileWriter : public KQovWriter {
 public:
     using KQovWriter::KQovWriter;
 
-    bool FileCreate(const char* fileName) override {
+    bool DoFileCreate(const char* fileName) override {
         mFile.reset();
         auto file = KMotionNewFile<File>();
         if (!fileName || file->Open(fileName, "w") != 0) {
@@ -160,7 +160,7 @@ public:
         mFile = std::move(file);
         return true;
     }
-    bool FileClose() override {
+    bool DoFileClose() override {
         if (!mFile) return Fail(eFileNotOpened);
         const bool refused = mFile->IsNumberRefused();
         const bool ok = mFile->Close() == 0;

@@ -57,7 +57,7 @@ KStreamOptions* KQovWriterQov5::CreateWriteOptions(int) {
     return new KStreamOptionsQov;
 }
 
-bool KQovWriterQov5::FileCreate(const char* fileName) {
+bool KQovWriterQov5::DoFileCreate(const char* fileName) {
     if (!mOwnFile) {
         mOwnFile.reset(KQovPropertyFieldFile::Create());
         mOwnFile->SetVersion5Layout(IsVersion5());
@@ -87,7 +87,7 @@ bool KQovWriterQov5::FileCreate(const char* fileName) {
     return false;
 }
 
-bool KQovWriterQov5::FileClose() {
+bool KQovWriterQov5::DoFileClose() {
     if (!mOwnFile) {
         mError.SetError(eFileNotOpened);
         return false;

@@ -47,17 +47,18 @@ public:
     static constexpr int kMaxNesting = 8;
 
     KQovWriterQov5(KQovObjectManager* manager, KQovIO* owner);
+    using KQovWriter::Write;
     ~KQovWriterQov5() override;
 
     void SetFileMode(int mode) { mMode = mode; }
     int GetFileMode() const { return mMode; }
 
-    bool FileCreate(const char* fileName) override;
-    bool FileClose() override;
+    bool DoFileCreate(const char* fileName) override;
+    bool DoFileClose() override;
     void FileDiscard() override;
     bool IsFileOpen() override { return mOwnFile != nullptr; }
     KStreamOptions* GetWriteOptions() override { return CreateWriteOptions(0); }
-    bool Write(KQovScene* scene, KStreamOptions* options) override {
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override {
         return Write(scene, options, nullptr);
     }
     virtual KStreamOptions* CreateWriteOptions(int kind);

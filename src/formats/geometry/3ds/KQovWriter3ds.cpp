@@ -80,7 +80,7 @@ KQovWriter3ds::~KQovWriter3ds() {
     RestoreNames();
 }
 
-bool KQovWriter3ds::FileCreate(const char* fileName) {
+bool KQovWriter3ds::DoFileCreate(const char* fileName) {
     if (!fileName) return false;
     mFileName = fileName;
     mFile = OpenFile3ds(mCtx, fileName, "wb");
@@ -212,7 +212,7 @@ int64_t KQovWriter3ds::KeysToWrite(KQovNode& root) {
     return keys;
 }
 
-bool KQovWriter3ds::Write(KQovScene* scene, KStreamOptions* options) {
+bool KQovWriter3ds::DoWrite(KQovScene* scene, KStreamOptions* options) {
     if (!scene || !scene->GetRootNode() || !mFile) {
         mError.SetError(eFileNotOpened);
         FileDiscard();

@@ -32,12 +32,12 @@ public:
     explicit KQovWriter3ds(KQovObjectManager* manager);
     ~KQovWriter3ds() override;
 
-    bool FileCreate(const char* fileName) override;
-    bool FileClose() override { return true; }
+    bool DoFileCreate(const char* fileName) override;
+    bool DoFileClose() override { return true; }
     void FileDiscard() override;
     bool IsFileOpen() override { return true; }
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
 
     // Animated nodes are keyed on every frame; a write that would hold more keys than this
     // over all its nodes fails before anything is built.

@@ -25,7 +25,7 @@ KQovWriterDxf::~KQovWriterDxf() {
     FileDiscard();
 }
 
-bool KQovWriterDxf::FileCreate(const char* fileName) {
+bool KQovWriterDxf::DoFileCreate(const char* fileName) {
     // A file begun before and never closed is dropped: only FileClose puts a file in place.
     FileDiscard();
     auto file = std::make_unique<KFileStream>();
@@ -37,7 +37,7 @@ bool KQovWriterDxf::FileCreate(const char* fileName) {
     return true;
 }
 
-bool KQovWriterDxf::FileClose() {
+bool KQovWriterDxf::DoFileClose() {
     if (!mFile) return true;
     bool ok = !mFile->HasError();
     if (ok)
@@ -90,7 +90,7 @@ void KQovWriterDxf::DestroyWorkingMeshes() {
     mWorking.clear();
 }
 
-bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
+bool KQovWriterDxf::DoWrite(KQovScene* scene, KStreamOptions* options) {
     if (!options || !options->IsA(KStreamOptionsDxf::ClassId())) {
         mError.SetError(eStreamOptionsNotSet);
         return false;
@@ -130,7 +130,7 @@ bool KQovWriterDxf::Write(KQovScene* scene, KStreamOptions* options) {
     mStatus += writer.GetStatus().c_str();
     DestroyWorkingMeshes();
     if (!written) FileDiscard();
-    const bool closed = FileClose();
+    const bool closed = DoFileClose();
     if (writer.IsNumberRefused()) {
         mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
         return false;

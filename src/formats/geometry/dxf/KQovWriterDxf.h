@@ -17,12 +17,12 @@ public:
     explicit KQovWriterDxf(KQovObjectManager* manager);
     ~KQovWriterDxf() override;
 
-    bool FileCreate(const char* fileName) override;
-    bool FileClose() override;
+    bool DoFileCreate(const char* fileName) override;
+    bool DoFileClose() override;
     void FileDiscard() override;
     bool IsFileOpen() override { return mFile != nullptr; }
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
 
 private:
     // The mesh written for a node: its own, a working mesh, or null.

@@ -59,7 +59,7 @@ KQovWriterObj::~KQovWriterObj() {
     FileDiscard();
 }
 
-bool KQovWriterObj::FileCreate(const char* fileName) {
+bool KQovWriterObj::DoFileCreate(const char* fileName) {
     // A file begun before and never closed is dropped: only FileClose puts a file in place.
     FileDiscard();
     mText = std::make_unique<KObjTextWriter>();
@@ -71,7 +71,7 @@ bool KQovWriterObj::FileCreate(const char* fileName) {
     return true;
 }
 
-bool KQovWriterObj::FileClose() {
+bool KQovWriterObj::DoFileClose() {
     const bool ok = !mOpen || mText->Close();
     if (mOpen) {
         try {
@@ -100,7 +100,7 @@ KStreamOptions* KQovWriterObj::GetWriteOptions() {
     return KStreamOptionsObj::Create();
 }
 
-bool KQovWriterObj::Write(KQovScene* scene, KStreamOptions* options) {
+bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
     if (!options || !options->IsA(KStreamOptionsObj::ClassId())) {
         mError.SetError(eStreamOptionsNotSet);
         return false;

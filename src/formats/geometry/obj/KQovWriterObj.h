@@ -25,12 +25,12 @@ public:
     explicit KQovWriterObj(KQovObjectManager* manager);
     ~KQovWriterObj() override;
 
-    bool FileCreate(const char* fileName) override;
-    bool FileClose() override;
+    bool DoFileCreate(const char* fileName) override;
+    bool DoFileClose() override;
     void FileDiscard() override;
     bool IsFileOpen() override { return mOpen; }
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
     // The material file beside the OBJ file.
     std::vector<std::string> GetCompanionFiles(const char* path,
                                                const KStreamOptions* options = nullptr) const override;

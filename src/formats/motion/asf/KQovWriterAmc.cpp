@@ -19,11 +19,11 @@ KQovWriterAmc::~KQovWriterAmc() {
     if (mSkeletonFile) mSkeletonFile->Discard();
 }
 
-bool KQovWriterAmc::FileCreate(const char* fileName) {
+bool KQovWriterAmc::DoFileCreate(const char* fileName) {
     if (mSkeletonFile) mSkeletonFile->Discard();
     mSkeletonFile.reset();
     mPath = fileName ? fileName : "";
-    return KMotionWriterBase::FileCreate(fileName);
+    return KMotionWriterBase::DoFileCreate(fileName);
 }
 
 KStreamOptions* KQovWriterAmc::GetWriteOptions() {
@@ -54,8 +54,8 @@ bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options)
     return true;
 }
 
-bool KQovWriterAmc::FileClose() {
-    if (!mSkeletonFile) return KMotionWriterBase::FileClose();
+bool KQovWriterAmc::DoFileClose() {
+    if (!mSkeletonFile) return KMotionWriterBase::DoFileClose();
     if (!mFile) return Fail(eFileNotOpened);
     const bool refused = mFile->IsNumberRefused() || mSkeletonFile->IsNumberRefused();
     const KMotionFile* failed = nullptr;
@@ -87,7 +87,7 @@ void KQovWriterAmc::FileDiscard() {
     KMotionWriterBase::FileDiscard();
 }
 
-bool KQovWriterAmc::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovWriterAmc::DoWrite(KQovScene* scene, KStreamOptions* base) {
     if (!mFile) return Fail(eFileNotOpened);
     KQovNode* root = scene ? FindSingleChildRoot(scene) : nullptr;
     if (!root) return FailRoots(scene, "Scene must have a single root node.");

@@ -18,11 +18,11 @@ public:
     explicit KQovWriterAmc(KQovObjectManager* manager);
     ~KQovWriterAmc() override;
 
-    bool FileCreate(const char* fileName) override;
+    bool DoFileCreate(const char* fileName) override;
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
     // With a skeleton file waiting, both files take their places, or neither does.
-    bool FileClose() override;
+    bool DoFileClose() override;
     void FileDiscard() override;
     // The skeleton file beside the motion file, when the options (or this writer's own) write
     // the pair; none when the motion file is written alone on a skeleton already written.

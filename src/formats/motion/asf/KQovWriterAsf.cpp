@@ -48,9 +48,9 @@ KQovWriterAsf::KQovWriterAsf(KQovObjectManager* manager) : KMotionWriterBase(man
 
 KQovWriterAsf::~KQovWriterAsf() = default;
 
-bool KQovWriterAsf::FileCreate(const char* fileName) {
+bool KQovWriterAsf::DoFileCreate(const char* fileName) {
     mPath = fileName ? fileName : "";
-    return KMotionWriterBase::FileCreate(fileName);
+    return KMotionWriterBase::DoFileCreate(fileName);
 }
 
 KStreamOptions* KQovWriterAsf::MakeWriteOptions() {
@@ -67,7 +67,7 @@ KStreamOptions* KQovWriterAsf::GetWriteOptions() {
     return MakeWriteOptions();
 }
 
-bool KQovWriterAsf::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovWriterAsf::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
     KStreamOptionsMotion* motion =
         BeginWrite(scene, base, "Scene must have a single root node.",

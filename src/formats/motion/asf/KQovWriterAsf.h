@@ -17,9 +17,9 @@ public:
     explicit KQovWriterAsf(KQovObjectManager* manager);
     ~KQovWriterAsf() override;
 
-    bool FileCreate(const char* fileName) override;
+    bool DoFileCreate(const char* fileName) override;
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
     // The written file, not yet in place, for the motion writer to put in place with its own;
     // nothing is open after.
     std::unique_ptr<KMotionFileAsf> TakeFile() { return std::move(mFile); }

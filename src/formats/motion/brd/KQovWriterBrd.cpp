@@ -17,7 +17,7 @@ KStreamOptions* KQovWriterBrd::GetWriteOptions() {
     return options;
 }
 
-bool KQovWriterBrd::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovWriterBrd::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KStreamOptionsMotion* options = CheckWrite(scene, base);
     if (!options) return false;
     const int frames = options->GetFrameCount();

@@ -121,7 +121,7 @@ void KQovWriterBvh::SetTranslationChannels(KTime start, KTime period, int frames
     }
 }
 
-bool KQovWriterBvh::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovWriterBvh::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
     KStreamOptionsMotion* motion =
         BeginWrite(scene, base, "Can not find root node.",

@@ -16,7 +16,7 @@ public:
     ~KQovWriterBvh() override;
 
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
 
 private:
     void AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4& scale);

@@ -82,7 +82,7 @@ std::unique_ptr<KMarkerFileInterface> KQovWriterC3d::CreateMotionFile(const char
     return OpenC3d(path, "w+b");
 }
 
-bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovWriterC3d::DoWrite(KQovScene* scene, KStreamOptions* base) {
     if (mFile && scene && base && base->IsA(KStreamOptionsMotion::ClassId())) {
         const auto& options = static_cast<const KStreamOptionsMotion&>(*base);
         // A rate no format keeps is refused in the words every writer uses.
@@ -123,7 +123,7 @@ bool KQovWriterC3d::Write(KQovScene* scene, KStreamOptions* base) {
         if (number < 0.0)
             mStatus += "The start time is before frame 0: the C3D file starts at frame 0.\n";
     }
-    return KQovOpticalWriter::Write(scene, base);
+    return KQovOpticalWriter::DoWrite(scene, base);
 }
 
 void KQovWriterC3d::InitOptions(KStreamOptionsMotion& options) {

@@ -23,7 +23,7 @@ public:
 
     // Frame numbers that a C3D header cannot hold are refused before anything is written;
     // a start before 0 is written from frame 0, with a status line saying so.
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
 
 protected:
     std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;

@@ -244,7 +244,7 @@ void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
     }
 }
 
-bool KQovWriterHtr::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovWriterHtr::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
     KStreamOptionsMotion* motion =
         BeginWrite(scene, base, "Can not find root node.",

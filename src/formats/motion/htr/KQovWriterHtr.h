@@ -18,7 +18,7 @@ public:
     ~KQovWriterHtr() override;
 
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
 
     // A node without children whose limits hold it fixed at its parent's bone end (its
     // translation limits on, its rotation not automatic), or another reader's end node that is

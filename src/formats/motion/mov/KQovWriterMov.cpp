@@ -11,7 +11,7 @@ KStreamOptions* KQovWriterMov::GetWriteOptions() {
     return options;
 }
 
-bool KQovWriterMov::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovWriterMov::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KStreamOptionsMotion* options = CheckWrite(scene, base);
     if (!options) return false;
     bool on[3];

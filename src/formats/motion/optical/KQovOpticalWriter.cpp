@@ -37,7 +37,7 @@ bool KQovOpticalWriter::Fail(int error, const char* text) {
     return false;
 }
 
-bool KQovOpticalWriter::FileCreate(const char* fileName) {
+bool KQovOpticalWriter::DoFileCreate(const char* fileName) {
     // An open file is closed first, so that it is never leaked or left half written.
     mFile.reset();
     mFile = fileName ? CreateMotionFile(fileName) : nullptr;
@@ -50,7 +50,7 @@ void KQovOpticalWriter::FileDiscard() {
     mFile.reset();
 }
 
-bool KQovOpticalWriter::FileClose() {
+bool KQovOpticalWriter::DoFileClose() {
     if (!mFile) return Fail(eFileNotOpened);
     const bool refused = mFile->IsNumberRefused();
     const bool ok = mFile->Close() == 0;
@@ -64,7 +64,7 @@ KStreamOptions* KQovOpticalWriter::GetWriteOptions() {
     return options;
 }
 
-bool KQovOpticalWriter::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovOpticalWriter::DoWrite(KQovScene* scene, KStreamOptions* base) {
     if (!mFile) return Fail(eFileNotOpened);
     if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& options = static_cast<KStreamOptionsMotion&>(*base);

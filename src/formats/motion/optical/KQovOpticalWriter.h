@@ -16,12 +16,12 @@ public:
     explicit KQovOpticalWriter(KQovObjectManager* manager);
     ~KQovOpticalWriter() override;
 
-    bool FileCreate(const char* fileName) override;
-    bool FileClose() override;
+    bool DoFileCreate(const char* fileName) override;
+    bool DoFileClose() override;
     void FileDiscard() override;
     bool IsFileOpen() override { return mFile != nullptr; }
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
 
     const KString& GetDescription() const { return mDescription; }
 

@@ -28,7 +28,7 @@ KStreamOptions* KQovWriterVpm::GetWriteOptions() {
     return options;
 }
 
-bool KQovWriterVpm::Write(KQovScene* scene, KStreamOptions* base) {
+bool KQovWriterVpm::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KStreamOptionsMotion* options = CheckWrite(scene, base);
     if (!options) return false;
     const int frames = options->GetFrameCount();

@@ -11,5 +11,5 @@ public:
     explicit KQovWriterVpm(KQovObjectManager* manager);
 
     KStreamOptions* GetWriteOptions() override;
-    bool Write(KQovScene* scene, KStreamOptions* options) override;
+    bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
 };
