@@ -113,6 +113,9 @@ TEST(KQovWriterQov5, RefusesWhatItCannotWrite) {
     KStreamOptionsQov qov;
     EXPECT_FALSE(writer.Write(built.scene, &qov));  // no file created
     EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotCreated);
+    // Closing after the failed write keeps its error; closing again finds no file.
+    EXPECT_FALSE(writer.FileClose());
+    EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotCreated);
     EXPECT_FALSE(writer.FileClose());
     EXPECT_EQ(writer.GetLastErrorID(), KQovWriter::eFileNotOpened);
     EXPECT_FALSE(writer.FileCreate("/proc/no/such/folder/x.qov"));
