@@ -90,9 +90,26 @@ void ReplaceIn(Element* e, const std::function<Item*(Item*)>& replacement, Move 
     }
 }
 
+// The entry just added at `index` counted as a use of the scene by `count`, unless the element
+// is in index mode (its array names the node's connections and is counted by no one). Out of
+// memory, the entry goes again: never held uncounted.
+template <class Element, class Count>
+int KeepCounted(Element& element, int index, bool scene, Count count) {
+    if (index < 0 || !scene || !Referenced(&element)) return index;
+    try {
+        count();
+    } catch (...) {
+        element.GetDirectArray().RemoveAt(index);
+        throw;
+    }
+    return index;
+}
+
 }  // namespace
 
-KQovLayerContainer::~KQovLayerContainer() { ClearLayers(); }
+KQovLayerContainer::~KQovLayerContainer() {
+    ClearLayers();
+}
 
 int KQovLayerContainer::CreateLayer() {
     mLayers.push_back(std::make_unique<KQovLayer>());
@@ -241,8 +258,8 @@ int KQovLayerContainer::GetMaterialCount(int layer) const {
 
 int KQovLayerContainer::GetTextureCount(int layer) const {
     const KQovLayer* l = GetLayer(layer);
-    return CountOf<KQovLayerElementTexture, KQovTexture>(
-        l ? l->GetTextures() : nullptr, GetNode(), &KQovShadingScene::ConnectedTextureCount);
+    return CountOf<KQovLayerElementTexture, KQovTexture>(l ? l->GetTextures() : nullptr, GetNode(),
+                                                         &KQovShadingScene::ConnectedTextureCount);
 }
 
 KQovMaterial* KQovLayerContainer::GetMaterial(int index, int layer) const {
@@ -253,8 +270,8 @@ KQovMaterial* KQovLayerContainer::GetMaterial(int index, int layer) const {
 
 KQovTexture* KQovLayerContainer::GetTexture(int index, int layer) const {
     const KQovLayer* l = GetLayer(layer);
-    return FetchOf(l ? l->GetTextures() : nullptr, index, GetNode(), &KQovShadingScene::ConnectedTextureCount,
-                   &KQovShadingScene::ConnectedTexture);
+    return FetchOf(l ? l->GetTextures() : nullptr, index, GetNode(),
+                   &KQovShadingScene::ConnectedTextureCount, &KQovShadingScene::ConnectedTexture);
 }
 
 int KQovLayerContainer::GetMaterialIndex(const char* name, int layer) const {
@@ -273,16 +290,8 @@ int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
     auto& element = GetLayer(layer)->MakeMaterials();
     auto& direct = element.GetDirectArray();
     if (direct.Find(material) >= 0) return -1;
-    const int index = direct.Add(material);
-    // An index-mode element names the node's connections: its array is counted by no one.
-    if (index < 0 || !mScene || !Referenced(&element)) return index;
-    try {
-        mScene->AddMaterial(material);
-    } catch (...) {
-        direct.RemoveAt(index);  // never held uncounted
-        throw;
-    }
-    return index;
+    return KeepCounted(element, direct.Add(material), mScene != nullptr,
+                       [&] { mScene->AddMaterial(material); });
 }
 
 int KQovLayerContainer::AddTexture(KQovTexture* texture, int layer) {
@@ -291,14 +300,6 @@ int KQovLayerContainer::AddTexture(KQovTexture* texture, int layer) {
     auto& element = GetLayer(layer)->MakeTextures();
     auto& direct = element.GetDirectArray();
     if (const int found = direct.Find(texture); found >= 0) return found;
-    const int index = direct.Add(texture);
-    // An index-mode element names the node's connections: its array is counted by no one.
-    if (index < 0 || !mScene || !Referenced(&element)) return index;
-    try {
-        mScene->AddTexture(texture);
-    } catch (...) {
-        direct.RemoveAt(index);  // never held uncounted
-        throw;
-    }
-    return index;
+    return KeepCounted(element, direct.Add(texture), mScene != nullptr,
+                       [&] { mScene->AddTexture(texture); });
 }

@@ -27,17 +27,13 @@ std::string Upper(std::string name) {
 }
 
 // The system's words for an error, as part of a sentence.
-std::string Cause(int error) {
-    std::string text = KPlatformErrorText(error);
-    if (!text.empty()) text[0] = KToLower(text[0]);
-    return text;
-}
 
 // Why an image cannot be read: missing, or what the system says.
 std::string SourceProblem(const char* path, int error) {
     if (error == ENOENT || error == ENOTDIR || error == 0)
         return std::string("Unable to locate texture file \"") + path + "\".\n";
-    return std::string("Unable to read texture file \"") + path + "\": " + Cause(error) + ".\n";
+    return std::string("Unable to read texture file \"") + path +
+           "\": " + KImageProblemCause(error) + ".\n";
 }
 
 // The system's error number for an image that cannot be read (EIO when it opens).
@@ -48,17 +44,9 @@ int ReadError(const std::string& path) {
     return error;
 }
 
-// An image that cannot be read as the input is (missing, not a file, not allowed) is a word
-// about the input; any other cause is the system's (too many open files, no memory, a failing
-// disk), which fails the write rather than leave the image out.
-bool InputProblem(int error) {
-    return error == 0 || error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM ||
-           error == EISDIR || error == ELOOP || error == ENAMETOOLONG || error == EINVAL;
-}
-
 std::string WriteProblem(const std::string& target, int error) {
     return "Error writing texture file \"" + target + "\"" +
-           (error ? ": " + Cause(error) : std::string()) + ".\n";
+           (error ? ": " + KImageProblemCause(error) : std::string()) + ".\n";
 }
 
 // Copies the image into the file made for it; false with the system's error number, and
@@ -99,7 +87,7 @@ bool CopyNew(const char* path, const std::string& target, KPlatformNewFile& copy
     if (!in) {
         error = errno;
         if (error == ENOMEM) throw std::bad_alloc();
-        (InputProblem(error) ? problems : failure) += SourceProblem(path, error);
+        (KIsImageInputProblem(error) ? problems : failure) += SourceProblem(path, error);
         return false;
     }
     bool ok = copy.Create(target.c_str());
@@ -112,7 +100,7 @@ bool CopyNew(const char* path, const std::string& target, KPlatformNewFile& copy
         // Memory running out is told as everywhere else.
         if (error == ENOMEM) throw std::bad_alloc();
         if (reading)
-            (InputProblem(error) ? problems : failure) += SourceProblem(path, error);
+            (KIsImageInputProblem(error) ? problems : failure) += SourceProblem(path, error);
         else if (error != EEXIST)
             failure += WriteProblem(target, error);
     }
@@ -167,7 +155,7 @@ bool NameTaken(const std::string& target, int& error) {
     }
     const int cause = errno;
     if (cause == ENOENT || cause == ENOTDIR) return false;
-    if (!InputProblem(cause)) error = cause ? cause : EIO;
+    if (!KIsImageInputProblem(cause)) error = cause ? cause : EIO;
     return true;
 }
 
@@ -271,8 +259,8 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
                 // What is there cannot be told for a cause of the system: the write fails.
                 if (error == ENOMEM) throw std::bad_alloc();
                 if (mFailure.empty())
-                    mFailure = "Unable to read file \"" + Shown(file) + "\" beside the output: " +
-                               Cause(error) + ".\n";
+                    mFailure = "Unable to read file \"" + Shown(file) +
+                               "\" beside the output: " + KImageProblemCause(error) + ".\n";
                 return Claim::eTaken;
             }
             if (!readable) {
@@ -285,9 +273,9 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
             // A file that cannot be compared for a cause of the system fails the write: it may
             // be the image's or not.
             if (error == ENOMEM) throw std::bad_alloc();
-            if (error != 0 && !InputProblem(error) && mFailure.empty())
+            if (error != 0 && !KIsImageInputProblem(error) && mFailure.empty())
                 mFailure = "Unable to compare texture file \"" + path + "\" with \"" + Shown(file) +
-                            "\": " + Cause(error) + ".\n";
+                           "\": " + KImageProblemCause(error) + ".\n";
             return Claim::eTaken;
         }
     }
@@ -316,7 +304,7 @@ void KTextureNames::NoImage(const std::string& path) {
     const auto first = mUnreadable.find(path);
     const int error = first != mUnreadable.end() ? first->second : ReadError(path);
     if (error == ENOMEM) throw std::bad_alloc();
-    if (InputProblem(error))
+    if (KIsImageInputProblem(error))
         mProblems += SourceProblem(path.c_str(), error);
     else if (mFailure.empty())
         mFailure = SourceProblem(path.c_str(), error);
@@ -372,7 +360,7 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
                                            : mPlaced.find(beside->second);
                     // The name of the other file as it is, in its own case.
                     const auto listed = mListedNames.find(Upper(file));
-                    displaced = other != mPlaced.end()   ? FileNameOf(other->second)
+                    displaced = other != mPlaced.end()         ? FileNameOf(other->second)
                                 : listed != mListedNames.end() ? listed->second
                                                                : file;
                     break;
@@ -459,4 +447,15 @@ std::string KTextureNamesObj::MadeName(const std::string& fileName, int n) const
         while (keep > 0 && (static_cast<unsigned char>(fileName[keep]) & 0xC0) == 0x80) --keep;
     }
     return fileName.substr(0, keep) + end;
+}
+
+bool KIsImageInputProblem(int error) {
+    return error == 0 || error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM ||
+           error == EISDIR || error == ELOOP || error == ENAMETOOLONG || error == EINVAL;
+}
+
+std::string KImageProblemCause(int error) {
+    std::string text = KPlatformErrorText(error);
+    if (!text.empty()) text[0] = KToLower(text[0]);
+    return text;
 }

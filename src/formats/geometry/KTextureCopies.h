@@ -11,6 +11,13 @@
 
 #include "platform/KPlatformFile.h"
 
+// Whether an image that cannot be read fails for a cause of the input (missing, not allowed, not
+// a file; 0 for one that opens) rather than of the system (too many open files, no memory, a
+// failing disk), which fails the read or write rather than leave the image out.
+bool KIsImageInputProblem(int error);
+// The system's words for an error number, as the end of a sentence.
+std::string KImageProblemCause(int error);
+
 // The names a written file gives its images. An image keeps its own name unless a different
 // image already has it (in the file, or as a file beside it): it then gets the next name made
 // from its own ("wood.tga", "wood~1.tga" ...). An image of the same bytes shares a name.

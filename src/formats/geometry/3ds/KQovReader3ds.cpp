@@ -19,6 +19,7 @@
 #include "formats/geometry/3ds/MaterialConvert3ds.h"
 #include "formats/geometry/3ds/MeshImport3ds.h"
 #include "formats/geometry/3ds/NodeAnimation3ds.h"
+#include "formats/geometry/KTextureCopies.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
@@ -139,7 +140,8 @@ bool KQovReader3ds::OutOfMemory(const std::string& name) {
     if (!HasError3ds(mCtx, ERR_NO_MEM)) return false;
     // As memory running out is told for every file read.
     try {
-        mError.SetErrorWithText(eUnidentifiedError, ("Out of memory while reading " + name).c_str());
+        mError.SetErrorWithText(eUnidentifiedError,
+                                ("Out of memory while reading " + name).c_str());
     } catch (const std::bad_alloc&) {
         mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
     }
@@ -439,12 +441,9 @@ bool KQovReader3ds::CreateMaterials() {
                 found = KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer();
             } else if (error == ENOMEM) {
                 throw std::bad_alloc();
-            } else if (error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES &&
-                       error != EPERM && error != EISDIR && error != ELOOP &&
-                       error != ENAMETOOLONG && error != EINVAL) {
-                std::string cause = KPlatformErrorText(error);
-                if (!cause.empty()) cause[0] = KToLower(cause[0]);
-                imageFailure = "Unable to read texture file \"" + path + "\": " + cause;
+            } else if (!KIsImageInputProblem(error)) {
+                imageFailure =
+                    "Unable to read texture file \"" + path + "\": " + KImageProblemCause(error);
             }
         }
         texture->SetFileName(found.c_str());

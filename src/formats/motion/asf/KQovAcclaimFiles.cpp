@@ -92,11 +92,7 @@ std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPa
     if (KPlatformSameReplaceTarget(KQovAcclaimSkeletonBeside(motionPath).Buffer(), skeletonPath))
         return "";
     // The reader follows a relative path from the motion file's folder.
-    const std::string motion = motionPath;
-    const size_t slash = motion.rfind('/');
-    const std::string folder = slash == std::string::npos ? ""
-                               : slash == 0                ? "/"
-                                                           : motion.substr(0, slash);
+    const std::string folder = KExtractNameFolder(motionPath).Buffer();
     auto reaches = [&](const std::string& name) {
         const KString path = KJoinFolder(folder.c_str(), name.c_str());
         return !name.empty() && KIsRelativePath(name.c_str()) && KFileExists(path.Buffer()) &&
@@ -106,11 +102,12 @@ std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPa
     if (!reaches(name)) {
         // A folder reached through a link: ".." leaves the folder the link leads to, so the
         // path is made between the folders as they lie on disk.
-        const std::string realFolder = KPlatformRealPath(folder.empty() ? "." : folder.c_str());
+        const std::string realFolder = KPlatformRealPath(folder.c_str());
         const std::string realSkeleton = KPlatformRealPath(skeletonPath);
-        name = realFolder.empty() || realSkeleton.empty()
-                   ? std::string()
-                   : KMakeRelativePathFrom((realFolder + "/").c_str(), realSkeleton.c_str()).Buffer();
+        name =
+            realFolder.empty() || realSkeleton.empty()
+                ? std::string()
+                : KMakeRelativePathFrom((realFolder + "/").c_str(), realSkeleton.c_str()).Buffer();
     }
     if (!reaches(name)) name = KExtractFileName(skeletonPath, true).Buffer();
     // The reader takes the rest of the line, trimmed; a '\\' would make it cut the folders.
