@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/KPlatformAscii.h"
 
 #include "platform/KPlatformFileParts.h"
+#include "platform/KPlatformStdio.h"
 
 namespace KPlatformFileParts {
 
@@ -76,7 +78,14 @@ std::string KPlatformNativePath(const char* path) {
     return path ? path : "";
 }
 
-FILE* KPlatformOpenFile(const char* path, const char* mode) {
+namespace {
+
+// Why this thread's last open for reading failed, and the name it was for: the cause is told
+// as it was, not asked again (a refusal for too many open files may be gone by then).
+thread_local int gLastReadError = 0;
+thread_local std::string gLastReadPath;
+
+FILE* OpenFile(const char* path, const char* mode) {
     using namespace KPlatformFileParts;
     if (!path || !*path || !mode) return nullptr;
     std::string native = KPlatformNativePath(path);
@@ -92,19 +101,57 @@ FILE* KPlatformOpenFile(const char* path, const char* mode) {
 
     std::string folder, name;
     SplitFolder(native, folder, name);
+    errno = ENOENT;
     if (name.empty()) return nullptr;
     DIR* dir = opendir(folder.c_str());
+    errno = ENOENT;
     if (!dir) return nullptr;
     std::vector<std::string> candidates;
     while (dirent* entry = readdir(dir))
         if (KPlatformEqualNoCase(entry->d_name, name)) candidates.push_back(entry->d_name);
     closedir(dir);
+    errno = ENOENT;
     if (candidates.empty()) return nullptr;
     // Several names may differ only in case: take the same one every time.
     std::sort(candidates.begin(), candidates.end());
     std::string match = folder == "/" ? "/" + candidates[0] : folder + "/" + candidates[0];
-    if (KPlatformIsSpecialFile(match.c_str())) return nullptr;
+    if (KPlatformIsSpecialFile(match.c_str())) {
+        errno = EINVAL;
+        return nullptr;
+    }
     return fopen(match.c_str(), mode);
+}
+
+}  // namespace
+
+FILE* KPlatformOpenFile(const char* path, const char* mode) {
+    const bool reading = path && mode && mode[0] == 'r';
+    if (reading) gLastReadError = 0;
+    FILE* file = OpenFile(path, mode);
+    if (file || !reading) return file;
+    const int error = errno;
+    if (error == EINVAL) return nullptr;  // a device or pipe, refused here: not the system's word
+    try {
+        gLastReadPath = KPlatformNativePath(path);
+        gLastReadError = error;
+    } catch (const std::bad_alloc&) {
+        // Not recorded: the cause is asked again.
+    }
+    errno = error;
+    return nullptr;
+}
+
+int KPlatformReadOpenError(const char* path) {
+    if (!path || !*path) return ENOENT;
+    const std::string native = KPlatformNativePath(path);
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+    if (gLastReadError != 0 && gLastReadPath == native) return gLastReadError;
+    // Not waiting for the writer of a pipe; nothing is read.
+    const int file = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) return errno;
+    close(file);
+    return 0;
 }
 
 namespace {

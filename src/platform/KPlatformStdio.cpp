@@ -158,18 +158,6 @@ int KPlatformCloseStandardOutput() {
     return error;
 }
 
-int KPlatformReadOpenError(const char* path) {
-    if (!path || !*path) return ENOENT;
-    const std::string native = KPlatformNativePath(path);
-    struct stat st;
-    if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
-    // Not waiting for the writer of a pipe; nothing is read.
-    const int file = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (file < 0) return errno;
-    close(file);
-    return 0;
-}
-
 int KPlatformTruncate(FILE* file, int64_t size) {
     if (!file || size < 0) return -1;
     if (std::fflush(file) != 0) return -1;

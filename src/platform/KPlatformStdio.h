@@ -13,8 +13,9 @@ void KPlatformHoldClosedStandardStreams();
 // system's error number (a full disk, a closed stream).
 int KPlatformCloseStandardOutput();
 
-// Why the file named could not be opened for reading, asked again: the system's error number
-// (EISDIR for a folder), 0 when it opens now.
+// Why the file named could not be opened for reading: the system's error number (EISDIR for a
+// folder) of this thread's last KPlatformOpenFile of that name that failed, else asked again
+// (0 when it opens now).
 int KPlatformReadOpenError(const char* path);
 
 // Sets the size of the file behind an open stream; 0 on success.

@@ -127,11 +127,18 @@ TEST(KFileStream, CreateProblemsTellTheSystemsReason) {
         limit.rlim_cur = rlim_t(dup(0));
         close(int(limit.rlim_cur));
         const std::string unread = "File not opened: " + readable + ": Too many open files";
-        _exit(setrlimit(RLIMIT_NOFILE, &limit) != 0 || s.Open(target.c_str(), "wb")         ? 10
-              : KCreateFileProblem(target.c_str()) != "too many open files"                 ? 11
-              : KCreateFileProblem(other.c_str()) != "the folder does not accept new files" ? 12
-              : KOpenForReadError(readable.c_str()) != unread                               ? 13
-                                                                                            : 0);
+        const rlim_t was = limit.rlim_cur;
+        KFileStream r;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0 || s.Open(target.c_str(), "wb")) _exit(10);
+        if (KCreateFileProblem(target.c_str()) != "too many open files") _exit(11);
+        if (KCreateFileProblem(other.c_str()) != "the folder does not accept new files") _exit(12);
+        if (KOpenForReadError(readable.c_str()) != unread) _exit(13);
+        // A read refused then is told so once descriptors are free again.
+        if (r.Open(readable.c_str(), "rb")) _exit(14);
+        limit.rlim_cur = was + 1;
+        _exit(setrlimit(RLIMIT_NOFILE, &limit) != 0           ? 15
+              : KOpenForReadError(readable.c_str()) != unread ? 16
+                                                              : 0);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
