@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "foundation/KDirIterator.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
@@ -354,7 +353,9 @@ bool KQovFieldFile::Open(const char* name, bool checkCrc, bool selectFirstPart,
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
     std::vector<std::string> candidates;
     std::string project = ProjectFolder(full);
-    if (KPlatformIsDirectory(project.c_str())) {
+    // Only a folder of the file's own: a link of that name leads to another folder's files,
+    // which a write of the file leaves alone, so they would shadow it.
+    if (KPlatformIsOwnDirectory(project.c_str())) {
         candidates.push_back(project + "/Project.txt");
         candidates.push_back(project + "/Project.bin");
     }
@@ -885,13 +886,32 @@ bool KQovFieldFile::FieldFileClose() {
                          ("File not created: " + mFullName + ": " + problem).c_str());
             placed = false;
         } else {
-            // An old project folder beside the file would be read in its place.
-            std::string project = ProjectFolder(mFullName);
-            if (KPlatformIsDirectory(project.c_str())) KDirIterator::RemoveDirectory(project.c_str());
+            RemoveProjectFiles();
         }
     }
     Reset();
     return placed;
+}
+
+void KQovFieldFile::RemoveProjectFiles() {
+    // An old project file beside the new file would be read in its place; the folder's other
+    // files are the user's.
+    static const char* const kProjectFiles[] = {"Project.txt", "Project.bin"};
+    std::string stayed;
+    int error = 0;
+    try {
+        if (KPlatformRemoveFilesAndFolder(ProjectFolder(mFullName).c_str(), kProjectFiles, 2,
+                                          stayed, error))
+            return;
+        SetError(eFileNotCreated, (mFullName + " is written, but " + stayed +
+                                   " would be read in its place and could not be removed: " +
+                                   KPlatformErrorText(error))
+                                      .c_str());
+    } catch (const std::bad_alloc&) {
+        // The file is in place: without memory for the folder's name, or for the word, the
+        // error alone says the write is not what a read gets.
+        SetError(eFileNotCreated);
+    }
 }
 
 void KQovFieldFile::FieldFileDiscard() {

@@ -257,6 +257,8 @@ std::string KCreateFileProblem(const char* path) {
     // What the system told when the file was begun: a refusal of the folder says so, any
     // other cause (too many open files, a read-only file system, a full disk) in its words.
     const int error = KPlatformLastCreateError(path);
+    // Not begun at all: a file written beside the output is never a device or a pipe.
+    if (error == 0 && KIsSpecialFile(path)) return "it is not a regular file";
     if (error == ENAMETOOLONG) return "the name is too long";
     if (error == EROFS) return kReadOnlyFileSystem;
     if (error == 0 || error == EACCES || error == EPERM || error == EEXIST)
@@ -269,6 +271,10 @@ std::string KCreateFileProblem(const char* path) {
 std::string KCreateFileError(const char* path) {
     return "Unable to create file " + std::string(path ? path : "") + ": " +
            KCreateFileProblem(path);
+}
+
+bool KCanWriteCompanion(const char* path) {
+    return path && !KIsSpecialFile(path);
 }
 
 bool KIsSpecialFile(const char* path) {
@@ -288,8 +294,26 @@ std::string KOpenForReadError(const char* path) {
     return "File not opened: " + name + ": " + KPlatformErrorText(error);
 }
 
+// What a failed pair left that another program saved meanwhile: those files stay as saved.
+static std::string SavedMeanwhile(const KPlatformReplaceFailure& failure) {
+    std::string text;
+    for (const auto& [target, kept] : failure.saved)
+        text += "; " + target + " was saved by another program meanwhile and is left as it is" +
+                (kept.empty() ? std::string() : ", its old file kept as " + kept);
+    return text;
+}
+
 std::string KLastReplaceProblem() {
     const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+    if (!failure.saved.empty() && failure.mixed.empty()) {
+        // The pair's first file was put in place and then saved over: no new file of the pair
+        // is in place.
+        const int error = KPlatformLastReplaceError();
+        return (error == ENOENT ? std::string("the new file was deleted before it could take "
+                                              "the old file's place")
+                                : KPlatformErrorText(error)) +
+               SavedMeanwhile(failure);
+    }
     if (!failure.mixed.empty()) {
         const auto gone = [&](const std::string& target) {
             return std::find(failure.gone.begin(), failure.gone.end(), target) !=
@@ -303,7 +327,7 @@ std::string KLastReplaceProblem() {
             text += kept.empty()   ? "; " + target + " is new where there was no file"
                     : gone(target) ? "; " + target + " is missing, its old file kept as " + kept
                                    : "; the old " + target + " is kept as " + kept;
-        return text;
+        return text + SavedMeanwhile(failure);
     }
     if (failure.oneFile) return "the pair's two names are one file; neither was replaced";
     const int error = KPlatformLastReplaceError();

@@ -78,6 +78,10 @@ private:
 // Why a file of that name cannot be created or replaced ("the folder /a does not exist",
 // "the file is read-only" ...), the same words for every writer.
 std::string KCreateFileProblem(const char* path);
+// Whether a file written beside an output (an OBJ's material file, an AMC's skeleton file)
+// may take `path`: never a device or a pipe, which the user did not name (a pipe without a
+// reader would wait for one forever). KCreateFileProblem tells why not.
+bool KCanWriteCompanion(const char* path);
 // "Unable to create file <name>: " and the problem.
 std::string KCreateFileError(const char* path);
 

@@ -60,6 +60,18 @@ bool KeepOld(const std::string& target, std::string& kept, Kept& how) {
     return false;
 }
 
+// Whether `target` still holds the file that was `placed` there: its number, and, since the
+// number of a file deleted may go to the next one, its size and times.
+bool HoldsPlaced(const std::string& target, const struct stat& placed) {
+    struct stat st;
+    return placed.st_ino != 0 && stat(target.c_str(), &st) == 0 && st.st_dev == placed.st_dev &&
+           st.st_ino == placed.st_ino && st.st_size == placed.st_size &&
+           st.st_mtim.tv_sec == placed.st_mtim.tv_sec &&
+           st.st_mtim.tv_nsec == placed.st_mtim.tv_nsec &&
+           st.st_ctim.tv_sec == placed.st_ctim.tv_sec &&
+           st.st_ctim.tv_nsec == placed.st_ctim.tv_nsec;
+}
+
 }  // namespace
 
 bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, size_t count) {
@@ -99,7 +111,9 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
     std::vector<std::string> kept(count);
     std::vector<Kept> how(count, Kept::eNone);
     std::vector<struct stat> fresh(count);
+    std::vector<struct stat> placedAs(count);  // each new file as its name showed it once placed
     std::vector<char> mixed(count, 0);
+    std::vector<char> saved(count, 0);
     for (size_t i = 0; together && i < count; ++i) {
         std::string folder, name;
         SplitFolder(files[i]->mTarget, folder, name);
@@ -123,9 +137,11 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
                 error = errno;
                 break;
             }
+            // Only while the earlier name still shows it: a file another program saved there
+            // since makes no pair of one file.
             for (size_t i = 0; i < placed && stat(file.mTarget.c_str(), &st) == 0; ++i)
                 if (!files[i]->mTemp.empty() && st.st_dev == fresh[i].st_dev &&
-                    st.st_ino == fresh[i].st_ino)
+                    st.st_ino == fresh[i].st_ino && HoldsPlaced(files[i]->mTarget, placedAs[i]))
                     oneFile = true;
             if (oneFile) {
                 error = EINVAL;
@@ -136,6 +152,12 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
             error = errno;
             break;
         }
+        // What a roll-back may remove: the new file as it stands in its place (the rename
+        // changed its times), and nothing another program saved there already.
+        if (together && (stat(file.mTarget.c_str(), &placedAs[placed]) != 0 ||
+                         placedAs[placed].st_dev != fresh[placed].st_dev ||
+                         placedAs[placed].st_ino != fresh[placed].st_ino))
+            placedAs[placed].st_ino = 0;
     }
     if (error == 0) {
         for (size_t i = 0; i < count; ++i) {
@@ -162,12 +184,22 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
         if (file.mTemp.empty()) continue;
         const bool wasPlaced = i < placed;
         bool back = true;
-        if (how[i] == Kept::eAside || (how[i] == Kept::eLinked && wasPlaced))
+        if (wasPlaced && !HoldsPlaced(file.mTarget, placedAs[i])) {
+            // Another program saved a file there since: it stays, and so does the old file's
+            // hidden name.
+            saved[i] = 1;
+        } else if (how[i] == Kept::eAside && !wasPlaced) {
+            // Its place was empty since: one taken meanwhile is another program's file.
+            back = RenameAside(kept[i], file.mTarget) == 0;
+            saved[i] = !back && errno == EEXIST;
+            back = back || saved[i];
+        } else if (how[i] == Kept::eAside || (how[i] == Kept::eLinked && wasPlaced)) {
             back = Rename(kept[i], file.mTarget) == 0;
-        else if (how[i] == Kept::eLinked)
+        } else if (how[i] == Kept::eLinked) {
             Unlink(kept[i]);  // the old file never left its place
-        else if (wasPlaced)
+        } else if (wasPlaced) {
             back = Unlink(file.mTarget) == 0;
+        }
         if (wasPlaced) file.mTemp.clear();  // renamed: nothing left to remove
         mixed[i] = !back;
         anyMixed = anyMixed || !back;
@@ -180,6 +212,11 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
                 if (how[i] == Kept::eAside && i >= placed)
                     MadeFailures().failure.gone.push_back(files[i]->mTarget);
             }
+    // Told once every file is back: the words may find no memory.
+    for (size_t i = 0; i < count; ++i)
+        if (saved[i])
+            MadeFailures().failure.saved.emplace_back(
+                files[i]->mTarget, how[i] == Kept::eNone ? std::string() : kept[i]);
     return DropTogether(files, count, error, oneFile);
 }
 

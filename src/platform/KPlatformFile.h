@@ -221,6 +221,10 @@ struct KPlatformReplaceFailure {
     // Those of them left without any file: the old one was moved aside and no new one took
     // its place.
     std::vector<std::string> gone;
+    // Targets that another program saved a file to after the new file took its place, so that
+    // putting back left them as that program saved them, each with the hidden file that holds
+    // its old file (empty when there was none).
+    std::vector<std::pair<std::string, std::string>> saved;
     // The set is in place, but these targets' old files stay under hidden names (target,
     // hidden name, the system's error number) that could not be removed.
     struct Left {
@@ -241,6 +245,9 @@ bool KPlatformSameReplaceTarget(const char* first, const char* second);
 // fail with `error` (count < 0: every one after).
 enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite };  // eWrite: Write
 void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error);
+// For tests: another program acting in the middle of CommitTogether. `act` (with `context`)
+// runs once, just before the call of that kind that follows `skip` more of them.
+void KPlatformActOnFileCall(KPlatformFileCall call, int skip, void (*act)(void*), void* context);
 void KPlatformClearFileFaults();
 
 // 0 on success, non-zero on failure (as the C runtime's remove).
@@ -260,6 +267,14 @@ bool KPlatformSetNormalAttributes(const char* path);
 
 bool KPlatformPathExists(const char* path);
 bool KPlatformIsDirectory(const char* path);
+// A folder under this very name: false for a symbolic link, whatever it leads to.
+bool KPlatformIsOwnDirectory(const char* path);
+// Removes the files `names` (never a folder) directly inside `folder`, then the folder itself
+// when that leaves it empty. Nothing is removed through a symbolic link: a `folder` that is one
+// is left as it is. Of a name that stays, its path and the system's error number in
+// `stayed`/`error`; false then.
+bool KPlatformRemoveFilesAndFolder(const char* folder, const char* const* names, size_t count,
+                                   std::string& stayed, int& error);
 // True when the name (links followed) is neither a regular file nor a folder: a device, a
 // pipe or a socket, whose reads may never end or may wait forever.
 bool KPlatformIsSpecialFile(const char* path);

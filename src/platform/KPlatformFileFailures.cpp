@@ -49,6 +49,7 @@ void ForgetLastFailure() {
     if (ThreadFailures* kept = KeptFailures()) {
         kept->failure.mixed.clear();
         kept->failure.gone.clear();
+        kept->failure.saved.clear();
         kept->failure.left.clear();
     }
 }
@@ -60,8 +61,8 @@ int KPlatformLastReplaceError() {
 }
 
 const KPlatformReplaceFailure& KPlatformLastReplaceFailure() {
-    static const KPlatformReplaceFailure kNone{false, {}, {}, {}};
-    static const KPlatformReplaceFailure kOneFile{true, {}, {}, {}};
+    static const KPlatformReplaceFailure kNone{false, {}, {}, {}, {}};
+    static const KPlatformReplaceFailure kOneFile{true, {}, {}, {}, {}};
     KPlatformFileParts::ThreadFailures* kept = KPlatformFileParts::KeptFailures();
     if (!kept) return KPlatformFileParts::gLastOneFile ? kOneFile : kNone;
     kept->failure.oneFile = KPlatformFileParts::gLastOneFile;

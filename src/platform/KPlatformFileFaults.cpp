@@ -18,9 +18,23 @@ struct InjectedFault {
 };
 thread_local InjectedFault gFaults[4];
 
+// Another program acting at a chosen call (KPlatformActOnFileCall).
+struct InjectedAction {
+    int skip = 0;
+    void (*act)(void*) = nullptr;
+    void* context = nullptr;
+};
+thread_local InjectedAction gActions[4];
+
 }  // namespace
 
 bool Injected(KPlatformFileCall call) {
+    InjectedAction& action = gActions[int(call)];
+    if (action.act && action.skip-- == 0) {
+        const InjectedAction now = action;
+        action = InjectedAction();
+        now.act(now.context);
+    }
     InjectedFault& fault = gFaults[int(call)];
     if (fault.count == 0) return false;
     if (fault.skip > 0) {
@@ -51,8 +65,14 @@ void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int err
     gFaults[int(call)] = InjectedFault{skip, count, error};
 }
 
+void KPlatformActOnFileCall(KPlatformFileCall call, int skip, void (*act)(void*), void* context) {
+    using namespace KPlatformFileParts;
+    gActions[int(call)] = InjectedAction{skip, act, context};
+}
+
 void KPlatformClearFileFaults() {
     using namespace KPlatformFileParts;
     for (InjectedFault& fault : gFaults) fault = InjectedFault();
+    for (InjectedAction& action : gActions) action = InjectedAction();
 }
 

@@ -55,7 +55,7 @@ std::string Shell(const std::string& command) {
 TEST(KQovFieldFileFraming, NamesAndProjectFolder) {
     TempFolder tmp;
     mkdir((tmp / "scene.qod").c_str(), 0755);
-    WriteAll(tmp / "scene.qod/old.txt", "x");
+    WriteAll(tmp / "scene.qod/Project.bin", "x");
     WriteSimple(tmp / "scene", true);
     EXPECT_FALSE(ReadAll(tmp / "scene.qov").empty());
     struct stat st;
@@ -76,6 +76,38 @@ TEST(KQovFieldFileFraming, NamesAndProjectFolder) {
     ASSERT_EQ(std::rename((tmp / "p.qod/Project.tmp").c_str(), (tmp / "p.qod/Project.bin").c_str()),
               0);
     EXPECT_EQ(ReadSimple(tmp / "p.qov"), "inner");
+}
+
+// A new file takes the place of the project files that a read would take in its place, read-only
+// ones too; the folder's other files stay, and so does the folder while it holds them. A link
+// of the folder's name is left, nothing removed through it, and never read in the file's place.
+TEST(KQovFieldFileFraming, AWriteRemovesOnlyTheProjectFiles) {
+    TempFolder tmp;
+    for (const std::string base : {"s", "linked"}) {
+        SCOPED_TRACE(base);
+        const std::string folder = base == "s" ? tmp / "s.qod" : tmp / "photos";
+        mkdir(folder.c_str(), 0755);
+        WriteAll(folder + "/photo.jpg", "keep");
+        WriteSimple(folder + "/Project.tmp", false, "stale");
+        ASSERT_EQ(std::rename((folder + "/Project.tmp").c_str(), (folder + "/Project.txt").c_str()),
+                  0);
+        chmod((folder + "/Project.txt").c_str(), 0444);
+        chmod((folder + "/photo.jpg").c_str(), 0444);
+        if (base == "linked") {
+            ASSERT_EQ(symlink("photos", (tmp / "linked.qod").c_str()), 0);
+        }
+        EXPECT_EQ(ReadSimple(tmp / (base + ".qov")),
+                  base == "s" ? "stale"
+                              : "open: File not opened: " + (tmp / "linked.qov") +
+                                    ": No such file or directory");
+        WriteSimple(tmp / base, false, "new");
+        EXPECT_EQ(ReadSimple(tmp / (base + ".qov")), "new");
+        EXPECT_EQ(ReadAll(folder + "/photo.jpg"), "keep");
+        EXPECT_EQ(base == "linked", !ReadAll(folder + "/Project.txt").empty());
+        struct stat st;
+        EXPECT_EQ(lstat((tmp / (base + ".qod")).c_str(), &st), 0);
+        EXPECT_EQ(S_ISLNK(st.st_mode), base == "linked");
+    }
 }
 
 TEST(KQovFieldFileFraming, StartFooterAndAlignmentFromOutside) {

@@ -421,6 +421,21 @@ TEST_P(EveryWriter, APipeIsWrittenOrRefused) {
     EXPECT_EQ(r.text.find("pipe") != std::string::npos, refused) << r.text;
     EXPECT_NEAR(double(std::max<ssize_t>(got, 0)), refused ? 0.0 : double(ReadAll(probe).size()),
                 16.0);
+
+    // A pipe at the name of a file written beside the output (an OBJ's material file, an AMC's
+    // skeleton file) was not named by the user: refused at once, never waited on.
+    scene->GetRootNode()->GetChild(0)->GetMesh()->AddMaterial(manager.CreateMaterial("red"), 0);
+    const std::string beside = tmp / Name(id, "beside");
+    std::unique_ptr<KQovWriter> writer(id > 4 ? KQovMakeFormatWriter(id, &manager) : nullptr);
+    for (const std::string& companion :
+         writer ? writer->GetCompanionFiles(beside.c_str()) : std::vector<std::string>()) {
+        ASSERT_EQ(mkfifo(companion.c_str(), 0600), 0);
+        const Result r = Export(manager, scene, id, beside);
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.text.find(companion), std::string::npos) << r.text;
+        EXPECT_NE(r.text.find("t is not a regular file"), std::string::npos) << r.text;
+        EXPECT_FALSE(KPlatformPathExists(beside.c_str()));
+    }
 }
 
 // A mesh whose polygons name control points it lacks (a copy not given its points yet) is

@@ -417,6 +417,58 @@ TEST_F(TempFolder, ReplaceTogetherPutsBackWhatItPlaced) {
     }
 }
 
+// Another program that saves the first target after it took its new file, before the second
+// fails: putting back leaves that program's file (saved by a rename or written in place) as it
+// is, keeps the old file under its hidden name and tells both.
+TEST_F(TempFolder, ReplaceTogetherLeavesAFileSavedMeanwhile) {
+    struct Save {
+        std::string target;
+        bool inPlace;
+        static void Act(void* context) {
+            const Save& save = *static_cast<const Save*>(context);
+            const std::string written = save.inPlace ? save.target : save.target + ".saving";
+            FILE* file = fopen(written.c_str(), "w");
+            ASSERT_NE(file, nullptr);
+            fputs("theirs", file);
+            fclose(file);
+            if (!save.inPlace) {
+                ASSERT_EQ(rename(written.c_str(), save.target.c_str()), 0);
+            }
+        }
+    };
+    for (const bool firstExists : {true, false}) {
+        for (const bool inPlace : {true, false}) {
+            SCOPED_TRACE(std::to_string(firstExists) + std::to_string(inPlace));
+            if (firstExists) Touch("a", "old a");
+            KPlatformReplaceFile a, b;
+            ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+            ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
+            fputs("new a", a.GetFile());
+            ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/b").c_str()));  // b cannot be placed
+            Save save{mFolder + "/a", inPlace};
+            KPlatformActOnFileCall(KPlatformFileCall::eRename, 1, &Save::Act, &save);
+            KPlatformReplaceFile* both[] = {&a, &b};
+            EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
+            KPlatformClearFileFaults();
+            EXPECT_EQ(KPlatformLastReplaceError(), EISDIR);
+            EXPECT_EQ(Bytes(mFolder + "/a"), "theirs");
+            const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+            EXPECT_FALSE(failure.oneFile);
+            EXPECT_TRUE(failure.mixed.empty());
+            ASSERT_EQ(failure.saved.size(), 1u);
+            EXPECT_EQ(failure.saved[0].first, mFolder + "/a");
+            EXPECT_EQ(failure.saved[0].second.empty(), !firstExists);
+            if (firstExists) {
+                EXPECT_EQ(Bytes(failure.saved[0].second), "old a");
+                ASSERT_EQ(unlink(failure.saved[0].second.c_str()), 0);
+            }
+            EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "a", "b"}));
+            ASSERT_TRUE(KPlatformRemoveDirectory((mFolder + "/b").c_str()));
+            KPlatformDeleteFile((mFolder + "/a").c_str());
+        }
+    }
+}
+
 // Memory running out while files are put in place together leaves every old file and nothing
 // hidden; the files dropped are not put in place later either, when their streams close.
 TEST_F(TempFolder, ReplaceTogetherOutOfMemoryKeepsTheOldFiles) {

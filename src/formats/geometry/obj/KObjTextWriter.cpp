@@ -56,7 +56,8 @@ std::string KObjTextWriter::MaterialPath(const std::string& objPath) {
 
 bool KObjTextWriter::CreateMaterialFile() {
     const std::string path = MaterialPath(mPath);
-    const bool open = !path.empty() && mMtl.Open(path.c_str(), "wb");
+    const bool open =
+        !path.empty() && KCanWriteCompanion(path.c_str()) && mMtl.Open(path.c_str(), "wb");
     const std::string name =
         path.empty() ? KExtractFileName(mPath.c_str(), false).Buffer() + std::string(".mtl")
                      : path.substr(path.rfind('/') + 1);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "formats/motion/KMotionFile.h"
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KFileStream.h"
 #include "formats/motion/asf/KQovAcclaimFiles.h"
@@ -41,6 +42,8 @@ bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options)
                     ("The skeleton file " + std::string(path.Buffer()) + " and the motion file " +
                      mPath + " are one file; neither was written.")
                         .c_str());
+    if (!KCanWriteCompanion(path.Buffer()))
+        return Fail(eFileNotCreated, KMotionFile::CreateError(path.Buffer()).c_str());
     KQovWriterAsf writer(mManager);
     writer.SetPairOfMotion();
     if (!writer.FileCreate(path.Buffer()) || !writer.Write(scene, options)) {
