@@ -153,11 +153,15 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
             break;
         }
         // What a roll-back may remove: the new file as it stands in its place (the rename
-        // changed its times), and nothing another program saved there already.
-        if (together && (stat(file.mTarget.c_str(), &placedAs[placed]) != 0 ||
-                         placedAs[placed].st_dev != fresh[placed].st_dev ||
-                         placedAs[placed].st_ino != fresh[placed].st_ino))
-            placedAs[placed].st_ino = 0;
+        // changed its status time), and nothing another program saved there already, by a
+        // rename or into the file itself.
+        struct stat& now = placedAs[placed];
+        if (together && (stat(file.mTarget.c_str(), &now) != 0 ||
+                         now.st_dev != fresh[placed].st_dev || now.st_ino != fresh[placed].st_ino ||
+                         now.st_size != fresh[placed].st_size ||
+                         now.st_mtim.tv_sec != fresh[placed].st_mtim.tv_sec ||
+                         now.st_mtim.tv_nsec != fresh[placed].st_mtim.tv_nsec))
+            now.st_ino = 0;
     }
     if (error == 0) {
         for (size_t i = 0; i < count; ++i) {
