@@ -112,6 +112,14 @@ TEST_F(QovTool, CommandLine) {
         ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     }
     const std::string longOut = deep + "/" + std::string(1500 - deep.size() - 5, 'o') + ".bvh";
+    // A pipe at the name of a file written beside the output is refused, never waited on.
+    ASSERT_EQ(mkfifo((mTemp / "pipe.mtl").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((mTemp / "pipe.asf").c_str(), 0600), 0);
+    // A link of a QOV output's project folder name: nothing is removed or read through it.
+    ASSERT_EQ(mkdir((mTemp / "photos").c_str(), 0700), 0);
+    std::ofstream(mTemp / "photos/a.jpg") << "photo";
+    std::ofstream(mTemp / "photos/Project.txt") << "stale";
+    ASSERT_EQ(symlink("photos", (mTemp / "pics.qod").c_str()), 0);
     // A flag that would do nothing for the files named is refused, naming it.
     auto unused = [](const std::string& flag, const std::string& why) {
         return "qovtool: " + flag + " is for QOV files only, and " + why + "\n";
@@ -216,6 +224,17 @@ TEST_F(QovTool, CommandLine) {
          0,
          ReadFile(mTemp / "plain.bvh"),
          bvh + " -> " + mTemp / "so.bvh" + "\n"},
+        {{"convert", litObj, mTemp / "pipe.obj"},
+         1,
+         "",
+         "qovtool: " + mTemp / "pipe.mtl" + ": Unable to create material file \"" +
+             mTemp / "pipe.mtl" + "\": it is not a regular file\n"},
+        {{"convert", amc, mTemp / "pipe.amc", "--skeleton", Data("asf/11.asf")},
+         1,
+         "",
+         "qovtool: " + mTemp / "pipe.asf" + ": Cannot open file \"" + mTemp / "pipe.asf" +
+             "\" for writing. It is not a regular file.\n"},
+        {{"convert", bvh, mTemp / "pics.qov"}, 0, bvh + " -> " + mTemp / "pics.qov" + "\n", ""},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -226,6 +245,11 @@ TEST_F(QovTool, CommandLine) {
         EXPECT_EQ(result.err, c.err) << line;
     }
     EXPECT_FALSE(Exists(mTemp / "out.obj"));
+    EXPECT_FALSE(Exists(mTemp / "pipe.obj"));
+    EXPECT_FALSE(Exists(mTemp / "pipe.amc"));
+    EXPECT_EQ(ReadFile(mTemp / "photos/a.jpg"), "photo");
+    EXPECT_EQ(ReadFile(mTemp / "photos/Project.txt"), "stale");
+    EXPECT_EQ(Qovtool({"info", mTemp / "pics.qov"}).status, 0);  // not the stale text
     EXPECT_FALSE(Exists(mTemp / "out.htr"));
     EXPECT_FALSE(Exists(mTemp / "out.qov"));
     EXPECT_EQ(ReadFile(inSub), "kept");
