@@ -404,6 +404,8 @@ private:
     bool mSwap = false;
     bool mEncrypted = false;
     std::string mFullName;
+    // The project folder beside a file being created, named before the file takes its place.
+    std::string mProjectFolder;
     std::string mFileName;
     std::string mOpenedName;
     int64_t mOriginalSize = -1;  // size of the file when it was opened

@@ -96,6 +96,7 @@ void KQovFieldFile::Reset() {
     mBinary = mSwap = mEncrypted = false;
     mFolder.clear();
     mFullName.clear();
+    mProjectFolder.clear();
     mFileName.clear();
     mOpenedName.clear();
     mOriginalSize = -1;
@@ -270,6 +271,7 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
     }
     const std::string full = CreatedName(name);
     mFullName = full;
+    mProjectFolder = ProjectFolder(full);
     size_t slash = full.rfind('/');
     mFolder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
     mFileName = slash == std::string::npos ? full : full.substr(slash + 1);
@@ -899,10 +901,10 @@ void KQovFieldFile::RemoveProjectFiles() {
     static const char* const kProjectFiles[] = {"Project.txt", "Project.bin"};
     std::string stayed;
     int error = 0;
+    // Nothing here allocates unless a project file stays: the new file is in place already.
+    if (KPlatformRemoveFilesAndFolder(mProjectFolder.c_str(), kProjectFiles, 2, stayed, error))
+        return;
     try {
-        if (KPlatformRemoveFilesAndFolder(ProjectFolder(mFullName).c_str(), kProjectFiles, 2,
-                                          stayed, error))
-            return;
         SetError(eFileNotCreated, (mFullName + " is written, but " + stayed +
                                    " would be read in its place and could not be removed: " +
                                    KPlatformErrorText(error))

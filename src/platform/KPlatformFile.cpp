@@ -291,9 +291,10 @@ bool KPlatformRemoveFilesAndFolder(const char* folder, const char* const* names,
     stayed.clear();
     error = 0;
     if (!folder || !*folder) return true;
-    const std::string native = KPlatformNativePath(folder);
-    // Held open, the folder cannot be swapped for a link between the look and the removals.
-    const int fd = open(native.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // The name is the system's name (KPlatformNativePath): nothing is allocated unless a file
+    // stays. Held open, the folder cannot be swapped for a link between the look and the
+    // removals.
+    const int fd = open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return true;  // none, or not a folder of its own
     for (size_t i = 0; i < count; ++i) {
         // A folder of that name is no file and is never read in the file's place.
@@ -301,7 +302,7 @@ bool KPlatformRemoveFilesAndFolder(const char* folder, const char* const* names,
         if (error == 0) {
             error = errno;
             try {
-                stayed = native + "/" + names[i];
+                stayed = std::string(folder) + "/" + names[i];
             } catch (const std::bad_alloc&) {
                 stayed.clear();  // the error number still tells
             }
@@ -309,7 +310,7 @@ bool KPlatformRemoveFilesAndFolder(const char* folder, const char* const* names,
     }
     close(fd);
     // rmdir takes only an empty folder, and never follows a link.
-    if (error == 0) rmdir(native.c_str());
+    if (error == 0) rmdir(folder);
     return error == 0;
 }
 
