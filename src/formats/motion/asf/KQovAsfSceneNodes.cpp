@@ -253,8 +253,9 @@ void KQovAsfScene::ApplyMotion(KQovObjectManager* manager, KQovNode* parent, con
         KMotionSetRestTransform(node, bone->localTranslation, bone->localRotation);
         node->AddTakeNode(take);
         node->SetCurrentTakeNode(take);
-        // A bone keyed in fewer than two frames keeps no animation.
-        if (bone->keys.size() < 2) continue;
+        // A bone keyed in one frame keeps that key: a one-frame take (markers written as
+        // bones of no length) is its pose, and without it the bone would stand at rest.
+        if (bone->keys.empty()) continue;
         KQovTakeNode* takeNode = node->GetCurrentTakeNode();
         if (bone->HasTranslation()) {
             KFCurve* curves[3] = {takeNode->GetTranslationX(), takeNode->GetTranslationY(),

@@ -121,13 +121,17 @@ void KQovWriterBvh::SetTranslationChannels(KTime start, KTime period, int frames
     }
 }
 
+namespace {
+constexpr KMotionHolds kHolds{"a BVH", "skeletons"};
+}  // namespace
+
 bool KQovWriterBvh::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
     KStreamOptionsMotion* motion =
-        BeginWrite(scene, base, "Can not find root node.",
+        BeginWrite(scene, base, "Can not find root node.", kHolds,
                    "Spaces are not allowed in BVH node names:", "OK", root);
     if (!motion) return false;
-    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("a BVH", "skeletons");
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(kHolds.format, kHolds.what);
     if (!CheckRate(*motion, false)) return false;
     auto& options = *motion;
     // Setting 0 at 1 gives every joint its translation channels.
