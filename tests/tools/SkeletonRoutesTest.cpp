@@ -177,17 +177,17 @@ std::string AmcFixture(int frames) {
 }
 
 // Markers as Acclaim bones, as the writers write them: bones of no length pointing nowhere,
-// placed and turned by their channels alone.
+// placed and turned by their channels alone; the motion gives m4 no line.
 std::string MarkerAsfFixture() {
     std::ostringstream s;
     s << ":version 1.10\n:name ASF\n:units\n  mass 1\n  length 1\n  angle deg\n:root\n"
          "  axis xyz\n  order  tx ty tz rx ry rz\n  position 0 0 0\n  orientation 0 0 0\n"
          ":bonedata\n";
-    for (int m = 1; m <= 3; ++m)
+    for (int m = 1; m <= 4; ++m)
         s << "  begin\n    id " << m << "\n    name m" << m
           << "\n    direction 0 0 0\n    length 0\n    axis 0 -0 0 xyz\n"
              "    dof tx ty tz rx ry rz\n  end\n";
-    s << ":hierarchy\n  begin\n    root m1 m2 m3\n  end\n";
+    s << ":hierarchy\n  begin\n    root m1 m2 m3 m4\n  end\n";
     return s.str();
 }
 
@@ -232,7 +232,8 @@ const Source kSources[] = {
     {"RealBvhSinusoid", "bvh/sinusoidal.bvh", nullptr, 0},
     {"RealHtr", "htr/egnaro_skel_anim.htr", nullptr, 0},
     {"RealAsfAmc", "asf/11_01.amc", "asf/11.asf", 150},
-    // Markers written as bones: each stays, where its frame puts it; with one frame too.
+    // Markers written as bones: each stays, where its frames put it (or at rest without any);
+    // with one frame too.
     {"AmcOfMarkers", "markers.amc", nullptr, 3},
     {"AmcOfMarkersOneFrame", "markers.amc", nullptr, 1},
     // Rates that divide 30: through QOV at their own rate, no frames made up between.
