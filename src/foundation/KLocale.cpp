@@ -116,6 +116,8 @@ namespace {
 std::string DecimalText(double value, int digits) {
     if (!std::isfinite(value)) return ShortestText(value);
     const int magnitude = value == 0.0 ? 0 : int(std::floor(std::log10(std::fabs(value))));
+    // Past 10^15 a plain text would print the binary value's noise digits by the dozen.
+    if (magnitude >= 15) return KFormatC("%.*g", digits, value);
     const int decimals = std::min(std::max(digits - 1 - magnitude, 0), 60);
     std::string text = KFormatC("%.*f", decimals, value);
     if (text.find('.') != std::string::npos) {

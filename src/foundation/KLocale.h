@@ -20,9 +20,10 @@ std::string KVFormatC(const char* format, va_list args);
 // it is shorter), so a value written as text and read again is the value written.
 std::string KShortestText(double value);
 std::string KShortestText(float value);
-// A rate or other measure for a message: plain decimal, never an exponent, to nine significant
-// digits, trailing zeros dropped ("1000000", "0.00000001", "29.97003"); a float (a number a
-// file stored as one) to the digits of its shortest text (0.001f is "0.001").
+// A rate or other measure for a message: plain decimal to nine significant digits, trailing
+// zeros dropped ("1000000", "0.00000001", "29.97003"), an exponent only from 10^15 up
+// ("1e+30"); a float (a number a file stored as one) to the digits of its shortest text
+// (0.001f is "0.001").
 std::string KDecimalText(double value);
 std::string KDecimalText(float value);
 

@@ -33,15 +33,17 @@ TEST(KLocale, FormatsAndParsesWithDotWhateverTheLocale) {
     EXPECT_FLOAT_EQ(f, 2.5f);
 }
 
-// Rates in messages: plain decimals, never an exponent, nine significant digits.
-TEST(KLocale, DecimalTextHasNoExponent) {
+// Rates in messages: plain decimals, nine significant digits; an exponent only for magnitudes
+// whose plain text would be mostly noise digits.
+TEST(KLocale, DecimalTextHasNoExponentBelowHugeValues) {
     const std::pair<double, const char*> rows[] = {
         {1e6, "1000000"},           {1.0000000000000002e-08, "0.00000001"},
         {30.0, "30"},               {30000.0 / 1001.0, "29.97003"},
         {0.5, "0.5"},               {1.0 / 3.0, "0.333333333"},
         {1000000.5, "1000000.5"},   {-2.5e-7, "-0.00000025"},
         {0.0, "0"},                 {-0.0, "0"},
-        {1e30, "1000000000000000019884624838656"},
+        {1e30, "1e+30"},            {-1.5e20, "-1.5e+20"},
+        {123456789012345.6, "123456789012346"}, {1e16 / 3.0, "3.33333333e+15"},
     };
     for (const auto& [value, text] : rows) EXPECT_EQ(KDecimalText(value), text) << value;
     // A float to the digits it was stored with.

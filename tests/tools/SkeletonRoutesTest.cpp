@@ -176,6 +176,32 @@ std::string AmcFixture(int frames) {
     return s.str();
 }
 
+// Markers as Acclaim bones, as the writers write them: bones of no length pointing nowhere,
+// placed and turned by their channels alone; the motion gives m4 no line.
+std::string MarkerAsfFixture() {
+    std::ostringstream s;
+    s << ":version 1.10\n:name ASF\n:units\n  mass 1\n  length 1\n  angle deg\n:root\n"
+         "  axis xyz\n  order  tx ty tz rx ry rz\n  position 0 0 0\n  orientation 0 0 0\n"
+         ":bonedata\n";
+    for (int m = 1; m <= 4; ++m)
+        s << "  begin\n    id " << m << "\n    name m" << m
+          << "\n    direction 0 0 0\n    length 0\n    axis 0 -0 0 xyz\n"
+             "    dof tx ty tz rx ry rz\n  end\n";
+    s << ":hierarchy\n  begin\n    root m1 m2 m3 m4\n  end\n";
+    return s.str();
+}
+
+std::string MarkerAmcFixture(int frames) {
+    std::ostringstream s;
+    s << ":SAMPLES-PER-SECOND 50\n:FULLY-SPECIFIED\n:DEGREES\n";
+    for (int f = 0; f < frames; ++f) {
+        s << f + 1 << "\nroot 0 0 0 0 0 0\n";
+        for (int m = 1; m <= 3; ++m)
+            s << 'm' << m << ' ' << -2.5 * m + f << ' ' << 14 + m << ' ' << 0.9 * m << " 0 0 0\n";
+    }
+    return s.str();
+}
+
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
@@ -206,6 +232,10 @@ const Source kSources[] = {
     {"RealBvhSinusoid", "bvh/sinusoidal.bvh", nullptr, 0},
     {"RealHtr", "htr/egnaro_skel_anim.htr", nullptr, 0},
     {"RealAsfAmc", "asf/11_01.amc", "asf/11.asf", 150},
+    // Markers written as bones: each stays, where its frames put it (or at rest without any);
+    // with one frame too.
+    {"AmcOfMarkers", "markers.amc", nullptr, 3},
+    {"AmcOfMarkersOneFrame", "markers.amc", nullptr, 1},
     // Rates that divide 30: through QOV at their own rate, no frames made up between.
     {"Bvh10Hz", "made.bvh", nullptr, 5, "0.1"},
     {"Bvh15Hz", "made.bvh", nullptr, 5, "0.0666667"},
@@ -271,7 +301,10 @@ std::string MakeSource(const Source& source, const TempTestFolder& folder) {
                   HtrFixture(source.frames > 0 ? source.frames : 30,
                              axis == std::string::npos ? 'Y' : char(std::toupper(file[axis + 1]))));
     }
-    if (Extension(path) == "amc") {
+    if (Extension(path) == "amc" && file == "markers.amc") {
+        WriteText(path, MarkerAmcFixture(source.frames));
+        WriteText(WithExtension(path, "asf"), MarkerAsfFixture());
+    } else if (Extension(path) == "amc") {
         WriteText(path, AmcFixture(24));
         WriteText(WithExtension(path, "asf"), AsfFixture());
     }

@@ -87,6 +87,13 @@ protected:
     }
 };
 
+// What a file of a writer's format holds, for "Nothing to write": a scene without any top
+// node holds none of it.
+struct KMotionHolds {
+    const char* format;  // "a BVH"
+    const char* what;    // "skeletons"
+};
+
 template <class File>
 class KMotionWriterBase : public KMotionFileWriter<File> {
     using Core = KMotionFileWriter<File>;
@@ -109,10 +116,11 @@ protected:
     // `root`; error 2 with `noRoot` without one), motion options, and node names without
     // blanks or clashes (`blanks` heads the message shown with the button `button`).
     KStreamOptionsMotion* BeginWrite(KQovScene* scene, KStreamOptions* options, const char* noRoot,
-                                     const char* blanks, const char* button, KQovNode*& root) {
+                                     KMotionHolds holds, const char* blanks, const char* button,
+                                     KQovNode*& root) {
         if (!mFile) return Fail(eFileNotOpened), nullptr;
         root = scene ? FindSingleChildRoot(scene) : nullptr;
-        if (!root) return FailRoots(scene, noRoot), nullptr;
+        if (!root) return FailRoots(scene, noRoot, holds), nullptr;
         if (!options || !options->IsA(KStreamOptionsMotion::ClassId()))
             return Fail(eStreamOptionsNotSet), nullptr;
         auto* motion = static_cast<KStreamOptionsMotion*>(options);
@@ -124,11 +132,13 @@ protected:
         }
         return motion;
     }
-    // False, with `noRoot` as the error, or with how many top nodes the scene has when it has
-    // several: the file holds the hierarchy below one.
-    bool FailRoots(KQovScene* scene, const char* noRoot) {
+    // False, with "Nothing to write" for a scene without a top node, with how many top nodes
+    // the scene has when it has several (the file holds the hierarchy below one), else with
+    // `noRoot` as the error.
+    bool FailRoots(KQovScene* scene, const char* noRoot, KMotionHolds holds) {
         const KQovNode* top = scene ? scene->GetRootNode() : nullptr;
         const int count = top ? top->GetChildCount() : 0;
+        if (top && count == 0) return this->FailNothingToWrite(holds.format, holds.what);
         if (count < 2) return Fail(eFileNotCreated, noRoot);
         return Fail(eFileNotCreated,
                     KFormatC("Scene has %d root nodes; the file holds the hierarchy below a "

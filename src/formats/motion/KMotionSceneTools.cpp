@@ -91,6 +91,16 @@ bool KMotionIsReaderEndNode(KQovNode* node) {
            node->GetNameWithoutPrefix() == parent->GetNameWithoutPrefix() + "_End";
 }
 
+bool KMotionIsEndSite(KQovNode* node) {
+    if (KMotionIsReaderEndNode(node)) return true;
+    KQovNode* parent = node->GetParent();
+    KQovNodeAttribute* attribute = node->GetNodeAttribute();
+    return node->GetChildCount() == 0 && parent && parent->GetChildCount() == 1 && attribute &&
+           attribute->GetAttributeType() == KQovNodeAttribute::eSkeleton &&
+           !KMotionHasTransformKeys(node) &&
+           strstr(node->GetNameWithoutPrefix().Buffer(), "_EndSite");
+}
+
 bool KMotionCheckBlanks(KQovNode* root, KString& message) {
     bool ok = true;
     for (KQovNode* node : KQovListNodes(root)) {

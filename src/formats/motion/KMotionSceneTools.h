@@ -33,6 +33,9 @@ bool KMotionHoldsSkeleton(KQovNode* root);
 // The end node a skeleton reader gives a chain's last joint: a leaf skeleton node without
 // keys, named after its parent with "_End".
 bool KMotionIsReaderEndNode(KQovNode* node);
+// A leaf that only marks where its joint ends: a reader's end node, which may stand beside
+// joints (a file may hold both under one joint), or one named the older way ("_EndSite").
+bool KMotionIsEndSite(KQovNode* node);
 // Keys, the curve filters and the take of a read file: KQovMotionTextIO.h.
 // False when a node name below `node` (itself included) holds a blank; each such name is
 // appended to `message` on a line of its own.

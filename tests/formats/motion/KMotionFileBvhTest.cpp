@@ -434,7 +434,9 @@ TEST(KQovWriterBvh, RefusesScenesItCannotWrite) {
     TempTestFolder folder;
     ASSERT_TRUE(writer.FileCreate((folder / "out.bvh").c_str()));
     EXPECT_FALSE(writer.Write(scene, &options));
-    EXPECT_STREQ(writer.GetLastErrorString(), "Can not find root node.");
+    // An empty scene holds nothing the file holds.
+    EXPECT_STREQ(writer.GetLastErrorString(),
+                 "Nothing to write: a BVH file holds skeletons only, and the scene holds none");
     KQovNode* a = manager.CreateNode("Hip joint");
     scene->GetRootNode()->AddChild(a);
     int shown = 0;

@@ -485,7 +485,9 @@ TEST(KQovWriterHtr, BasePositionsRatesAndRefusals) {
     EXPECT_FALSE(writer.IsFileOpen());
     ASSERT_TRUE(writer.FileCreate((folder / "w.htr").c_str()));
     EXPECT_FALSE(writer.Write(test.scene, &options));
-    EXPECT_STREQ(writer.GetLastErrorString(), "Can not find root node.");
+    // An empty scene holds nothing the file holds.
+    EXPECT_STREQ(writer.GetLastErrorString(),
+                 "Nothing to write: an HTR file holds skeletons only, and the scene holds none");
     test.scene->GetRootNode()->AddChild(test.manager.CreateNode("two words"));
     int shown = 0;
     options.SetMessageCallback([&](const char*, const char*, const char*, const char*, const char*,

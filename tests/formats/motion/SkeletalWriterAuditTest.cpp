@@ -90,17 +90,20 @@ TEST(SkeletalWriterAudit, ARateNoReaderTakesIsRefused) {
 }
 
 // A scene of a mesh and a null that stand still holds no joint: every skeletal writer refuses
-// it and says why. The same null turning (a 3DS dummy) is written as a joint.
+// it and says why, as it does a scene of no node at all. The same null turning (a 3DS dummy)
+// is written as a joint.
 TEST(SkeletalWriterAudit, ASceneWithoutJointsOrMotionIsRefused) {
     TempTestFolder folder;
     ASSERT_TRUE(folder.ok());
-    for (const bool turning : {false, true}) {
-        SCOPED_TRACE(turning);
+    for (const char* kind : {"still", "turning", "empty"}) {
+        SCOPED_TRACE(kind);
+        const bool turning = kind == std::string("turning");
+        const bool empty = kind == std::string("empty");
         TestScene test;
         KQovNode* dummy = test.manager.CreateNode("Dummy");
         KQovNode* box = test.manager.CreateNode("Box");
         box->SetNodeAttribute(test.manager.CreateMesh());
-        test.scene->GetRootNode()->AddChild(dummy);
+        if (!empty) test.scene->GetRootNode()->AddChild(dummy);
         dummy->AddChild(box);
         if (turning) {
             dummy->AddTakeNode("take");

@@ -275,6 +275,9 @@ TEST_F(QovTool, CommandLine) {
 TEST_F(QovTool, InfoFailuresAreToldClearly) {
     std::ofstream(mTemp / "broken.bvh") << "HIERARCHY\nROOT hips\n{\n";
     std::ofstream(mTemp / "empty.qov") << "";
+    // Two samples of one marker too far apart for the keys of every frame between them.
+    std::ofstream(mTemp / "sparse.brd") << "0\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n"
+                                           "200000\t1\tP\t4\t5\t6\tQ\t0\t0\t0\t1\t4000\t0\n";
     for (const char* folder : {"folder.obj", "folder.qov", "folder.c3d", "folder.3ds", "lib.mtl"})
         ASSERT_EQ(mkdir((mTemp / folder).c_str(), 0700), 0);
     std::ofstream(mTemp / "lib.obj") << "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
@@ -309,6 +312,11 @@ TEST_F(QovTool, InfoFailuresAreToldClearly) {
          "qovtool: " + mTemp / "empty.qov" + ": File is corrupted: " + mTemp / "empty.qov" + "\n",
          true, 1},
         {Data("trc/Truncated.trc"), "qovtool: " + Data("trc/Truncated.trc") + ": ", false, 1},
+        {mTemp / "sparse.brd",
+         "qovtool: " + mTemp / "sparse.brd" +
+             ": File is corrupted: 2 BRD samples span frames 0 to 200000 (200001 frames), too "
+             "sparse to read: at most 149924 frames for so few samples\n",
+         true, 1},
         // A library that is a folder is no file: a warning, as for one that is missing.
         {mTemp / "lib.obj",
          "qovtool: " + mTemp / "lib.obj" +

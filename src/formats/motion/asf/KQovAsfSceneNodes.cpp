@@ -170,13 +170,16 @@ void AddAllChildBones(KAsfBone& root) {
     }
 }
 
-// Leaves that neither reach anywhere nor move, bottom-up: children before their parents.
+// End sites that neither reach anywhere nor move, bottom-up: children before their parents.
+// Their joint's bone already ends where they stand. Any other leaf is a joint of its own,
+// moving or not (a marker that a one-frame take or no motion line keys stays a bone).
 void Prune(const std::vector<KAsfBone*>& preOrder) {
     for (auto it = preOrder.rbegin(); it != preOrder.rend(); ++it) {
         auto& children = (*it)->children;
         for (size_t i = children.size(); i-- > 0;) {
             const KAsfBone& child = *children[i];
-            if (child.children.empty() && child.length == 0.0 && child.node && !Keyed(child.node))
+            if (child.children.empty() && child.length == 0.0 && child.node &&
+                !Keyed(child.node) && KMotionIsEndSite(child.node))
                 children.erase(children.begin() + long(i));
         }
     }
@@ -253,8 +256,9 @@ void KQovAsfScene::ApplyMotion(KQovObjectManager* manager, KQovNode* parent, con
         KMotionSetRestTransform(node, bone->localTranslation, bone->localRotation);
         node->AddTakeNode(take);
         node->SetCurrentTakeNode(take);
-        // A bone keyed in fewer than two frames keeps no animation.
-        if (bone->keys.size() < 2) continue;
+        // A bone keyed in one frame keeps that key: a one-frame take (markers written as
+        // bones of no length) is its pose, and without it the bone would stand at rest.
+        if (bone->keys.empty()) continue;
         KQovTakeNode* takeNode = node->GetCurrentTakeNode();
         if (bone->HasTranslation()) {
             KFCurve* curves[3] = {takeNode->GetTranslationX(), takeNode->GetTranslationY(),

@@ -93,9 +93,9 @@ void KQovWriterAmc::FileDiscard() {
 bool KQovWriterAmc::DoWrite(KQovScene* scene, KStreamOptions* base) {
     if (!mFile) return Fail(eFileNotOpened);
     KQovNode* root = scene ? FindSingleChildRoot(scene) : nullptr;
-    if (!root) return FailRoots(scene, "Scene must have a single root node.");
+    if (!root) return FailRoots(scene, "Scene must have a single root node.", kAmcHolds);
     if (!base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
-    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an AMC", "skeleton motion");
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(kAmcHolds.format, kAmcHolds.what);
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
     // A rate written is one the reader takes back; refused before the pair's skeleton is made.
     if (options.GetSetting(15) != 0 && !CheckRate(options, options.GetSetting(16) != 0))

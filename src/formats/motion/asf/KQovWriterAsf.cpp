@@ -69,8 +69,11 @@ KStreamOptions* KQovWriterAsf::GetWriteOptions() {
 
 bool KQovWriterAsf::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
+    // The skeleton file of an Acclaim pair (written by the motion writer) is refused as the
+    // motion file it serves.
+    const KMotionHolds holds = mPairOfMotion ? kAmcHolds : kAsfHolds;
     KStreamOptionsMotion* motion =
-        BeginWrite(scene, base, "Scene must have a single root node.",
+        BeginWrite(scene, base, "Scene must have a single root node.", holds,
                    "Spaces are not allowed in ASF node names:", "Ok", root);
     if (!motion) return false;
     auto& options = *motion;
@@ -85,11 +88,7 @@ bool KQovWriterAsf::DoWrite(KQovScene* scene, KStreamOptions* base) {
             (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix() : KString("")) + "\".";
         return Fail(eUnidentifiedError, detail.Buffer());
     }
-    // The skeleton file of an Acclaim pair (written by the motion writer) is refused as the
-    // motion file it serves.
-    if (!KMotionHoldsSkeleton(root))
-        return mPairOfMotion ? FailNothingToWrite("an AMC", "skeleton motion")
-                             : FailNothingToWrite("an ASF", "skeletons");
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(holds.format, holds.what);
     // Options that ask for pairs keep asking; a skeleton file exported on its own is the one
     // a motion file written next with these options is written on, alone.
     KQovAsfScene* skeleton = mPairOfMotion ? static_cast<KQovAsfScene*>(new KQovAcclaimPairSkeleton)

@@ -12,6 +12,10 @@
 
 class KQovNode;
 
+// What the two files of a pair hold, for "Nothing to write".
+inline constexpr KMotionHolds kAsfHolds{"an ASF", "skeletons"};
+inline constexpr KMotionHolds kAmcHolds{"an AMC", "skeleton motion"};
+
 class KQovWriterAsf : public KMotionWriterBase<KMotionFileAsf> {
 public:
     explicit KQovWriterAsf(KQovObjectManager* manager);

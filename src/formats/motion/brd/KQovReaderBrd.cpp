@@ -6,6 +6,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "formats/motion/KMotionSceneTools.h"
+#include "foundation/KLocale.h"
 #include "foundation/KMatrix.h"
 #include "foundation/KPath.h"
 #include "foundation/KRotationOrder.h"
@@ -58,10 +59,20 @@ bool KQovReaderBrd::Scan() {
             samples.push_back(l.sample);
     }
     // In 64 bits: the span of two int frame numbers need not fit an int. Every frame of the
-    // span gets seven keys per marker, seen or not, so the span is capped.
+    // span gets seven keys per marker, seen or not: samples too sparse for their span are
+    // refused, since any shorter span would drop the last of them.
     const int64_t span = int64_t(mLastFrame) - int64_t(mFirstFrame) + 1;
     const int64_t keysPerFrame = 7 * int64_t(mTracks.size());
-    mFrameCount = int(std::min(span, KMotionMaxKeys(7 * int64_t(lines.size())) / keysPerFrame));
+    const int64_t most = KMotionMaxKeys(7 * int64_t(lines.size())) / keysPerFrame;
+    if (span > most) {
+        mLastError = KFormatC("%zu BRD samples span frames %d to %d (%lld frames), too sparse "
+                              "to read: at most %lld frames for so few samples",
+                              lines.size(), mFirstFrame, mLastFrame, (long long)span,
+                              (long long)most);
+        Reset();
+        return false;
+    }
+    mFrameCount = int(span);
     mScanned = true;
     const double duration = KTimeSaturatingSub(mLastTime, mFirstTime).GetSecondDouble();
     mFrameRate = duration != 0.0 && span > 1 ? double(span - 1) / duration : 0.0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "formats/motion/KMotionSceneTools.h"
@@ -13,18 +12,6 @@
 #include "scene/KQovScene.h"
 
 namespace {
-
-// A leaf written as an end site rather than as a joint: a reader's end node, which may stand
-// beside joints (a file may hold both under one joint), or one named the older way.
-bool IsEndSite(KQovNode* node) {
-    if (KMotionIsReaderEndNode(node)) return true;
-    KQovNode* parent = node->GetParent();
-    KQovNodeAttribute* attribute = node->GetNodeAttribute();
-    return node->GetChildCount() == 0 && parent && parent->GetChildCount() == 1 && attribute &&
-           attribute->GetAttributeType() == KQovNodeAttribute::eSkeleton &&
-           !KMotionHasTransformKeys(node) &&
-           strstr(node->GetNameWithoutPrefix().Buffer(), "_EndSite");
-}
 
 // Translations this close are one: keys hold floats, and the file prints six digits.
 bool SameTranslation(const KVector4& a, const KVector4& b) {
@@ -68,7 +55,7 @@ void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector
         KQovNode* node = pending.node;
         KBvhJoint* parent = pending.parent;
         const KVector4& scale = pending.scale;
-        const bool endSite = parent && IsEndSite(node);
+        const bool endSite = parent && KMotionIsEndSite(node);
         KBvhJoint* joint = mFile->AddJoint(parent, node->GetNameWithoutPrefix().Buffer(), endSite);
         const KMatrix local = node->GetDefaultLocalMatrix();
         for (int i = 0; i < 3; ++i) joint->offset[i] = parent ? local[3][i] * scale[i] : 0.0;
@@ -121,13 +108,17 @@ void KQovWriterBvh::SetTranslationChannels(KTime start, KTime period, int frames
     }
 }
 
+namespace {
+constexpr KMotionHolds kHolds{"a BVH", "skeletons"};
+}  // namespace
+
 bool KQovWriterBvh::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
     KStreamOptionsMotion* motion =
-        BeginWrite(scene, base, "Can not find root node.",
+        BeginWrite(scene, base, "Can not find root node.", kHolds,
                    "Spaces are not allowed in BVH node names:", "OK", root);
     if (!motion) return false;
-    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("a BVH", "skeletons");
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(kHolds.format, kHolds.what);
     if (!CheckRate(*motion, false)) return false;
     auto& options = *motion;
     // Setting 0 at 1 gives every joint its translation channels.

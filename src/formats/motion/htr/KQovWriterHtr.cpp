@@ -244,13 +244,17 @@ void KQovWriterHtr::ConvertFrame(KQovNode* top, KTime time, int frame) {
     }
 }
 
+namespace {
+constexpr KMotionHolds kHolds{"an HTR", "skeletons"};
+}  // namespace
+
 bool KQovWriterHtr::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
     KStreamOptionsMotion* motion =
-        BeginWrite(scene, base, "Can not find root node.",
+        BeginWrite(scene, base, "Can not find root node.", kHolds,
                    "Spaces are not allowed in HTR node names:", "OK", root);
     if (!motion) return false;
-    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite("an HTR", "skeletons");
+    if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(kHolds.format, kHolds.what);
     // Whole rates are written whole (1 / (1/30 s) may come out a hair below 30); 29.97 gives 29.
     // A period too short for any int rate writes the largest. The file holds no rate below
     // one frame a second: its reader refuses one.

@@ -88,11 +88,9 @@ TEST(BrdFile, SpansRatesAndStarts) {
         // Times running against the frame numbers give no rate.
         {"backwards", Line(0, 0, 0, 0, 0, kIdentity, 1, 0) + Line(1, 0, 0, 0, 0, kIdentity, 0, 0),
          2, 30.0, 0.0},
-        // A span beyond an int: counted in 64 bits and capped, never wrapped.
-        {"huge span",
-         Line(-2000000000, 0, 0, 0, 0, kIdentity, 0, 0) +
-             Line(2000000000, 0, 0, 0, 0, kIdentity, 4000, 0),
-         int(KMotionMaxKeys(2 * 7) / 7), 1e6, -2000.0},
+        // Sparse samples: every frame of their span is counted, up to the last sample.
+        {"sparse", Line(0, 0, 0, 0, 0, kIdentity, 0, 0) + Line(1000, 0, 0, 0, 0, kIdentity, 10, 0),
+         1001, 100.0, 0.0},
     };
     for (const Case& c : cases) {
         const std::string path = dir / "span.brd";
@@ -125,6 +123,12 @@ TEST(BrdFile, MalformedFilesFailWithoutTouchingTheScene) {
         good + "1\t1\tP\t1\t2\t3\tQ\t0\t0",                  // truncated mid-quaternion
         good + "1.5\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n",  // a fractional frame
         good + "x\n",
+        // Samples too sparse for the keys of their span: any shorter span would drop the last.
+        // A span beyond an int is counted in 64 bits, never wrapped.
+        Line(-2000000000, 0, 0, 0, 0, kIdentity, 0, 0) +
+            Line(2000000000, 0, 0, 0, 0, kIdentity, 4000, 0),
+        Line(0, 0, 0, 0, 0, kIdentity, 0, 0) +
+            Line(int(KMotionMaxKeys(2 * 7) / 7), 0, 0, 0, 0, kIdentity, 4000, 0),
     };
     for (const std::string& text : cases) {
         const std::string path = dir / "bad.brd";
@@ -133,6 +137,9 @@ TEST(BrdFile, MalformedFilesFailWithoutTouchingTheScene) {
         const Imported in = Import<KQovReaderBrd>(t, path);
         EXPECT_EQ(in.parent, nullptr) << text;
         EXPECT_EQ(in.error, KQovReader::eFileCorrupted) << text;
+        if (text.find("\t4000\t") != std::string::npos) {
+            EXPECT_NE(in.errorText.find("too sparse"), std::string::npos) << in.errorText;
+        }
         EXPECT_EQ(t.scene->GetRootNode()->GetChildCount(), 0);
         // Read refuses the file as well, with options of its own.
         KQovReaderBrd reader(&t.manager);
