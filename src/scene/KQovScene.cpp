@@ -224,12 +224,10 @@ void KQovScene::FillTakeNameArray(std::vector<KString>& names) {
 
 bool KQovScene::TakeExists(const char* name) {
     if (!name) return false;
-    // Each object's takes looked at in place: the list of every name, built for each take a
-    // reader adds, made reading many takes grow as the cube of their number. The newest take
-    // is last, so the search goes from there.
+    // Each object's takes looked up in place: the list of every name, built for each take a
+    // reader adds, made reading many takes grow as the cube of their number.
     for (KQovTakeNodeContainer* object : AnimatedObjects())
-        for (int i = object->GetTakeNodeCount() - 1; i >= 0; --i)
-            if (std::strcmp(object->GetTakeNodeName(i), name) == 0) return true;
+        if (object->FindTakeNodeIndex(name) >= 0) return true;
     return false;
 }
 
