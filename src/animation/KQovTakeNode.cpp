@@ -25,8 +25,10 @@ void DeleteReferenceChildren(KFCurveNode* node) {
 KQovTakeNode::KQovTakeNode(const char* takeName)
     : mName(takeName), mRoot(KFCurveNode::Create("Defaults")), mError(kMessages, 1) {}
 
-KQovTakeNode::KQovTakeNode(const KQovTakeNode& other)
-    : mName(other.mName), mRoot(other.mRoot->Clone(false)), mError(kMessages, 1) {}
+KQovTakeNode::KQovTakeNode(const KQovTakeNode& other) : KQovTakeNode(other, other.mName.Buffer()) {}
+
+KQovTakeNode::KQovTakeNode(const KQovTakeNode& other, const char* takeName)
+    : mName(takeName), mRoot(other.mRoot->Clone(false)), mError(kMessages, 1) {}
 
 KQovTakeNode::~KQovTakeNode() {
     if (mRoot->GetFlags() & KFCURVENODE_REFERENCE) DeleteReferenceChildren(mRoot);

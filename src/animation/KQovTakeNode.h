@@ -2,6 +2,9 @@
 // The animation of one object in one take: the take's name and a channel tree whose root is
 // named "Defaults".
 
+#include <atomic>
+#include <cstdint>
+
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
@@ -17,11 +20,19 @@ public:
     explicit KQovTakeNode(const char* takeName);
     // Deep copy: every node and curve of the tree is new; layer chains are not copied.
     KQovTakeNode(const KQovTakeNode& other);
+    // The same copy under another name.
+    KQovTakeNode(const KQovTakeNode& other, const char* takeName);
     KQovTakeNode& operator=(const KQovTakeNode&) = delete;
     ~KQovTakeNode();
 
     const char* GetName() const { return mName.Buffer(); }
-    void SetName(const char* name) { mName = name ? name : ""; }
+    void SetName(const char* name) {
+        mName = name ? name : "";
+        sRenames.fetch_add(1, std::memory_order_relaxed);
+    }
+    // Counts every SetName of any take node: what keeps names by take tells from it that one
+    // may have changed.
+    static uint64_t GetRenameCount() { return sRenames.load(std::memory_order_relaxed); }
     KFCurveNode* GetRoot() const { return mRoot; }
     KError& GetError() { return mError; }
 
@@ -90,6 +101,7 @@ public:
     KFCurve* GetShininess() { return FindCurve("Shininess", nullptr, nullptr); }
 
 private:
+    static inline std::atomic<uint64_t> sRenames{0};
     KFCurveNode* Walk(const char* name1, const char* name2) const;
     KFCurve* Result(KFCurveNode* node);
     KFCurve* FindCurveByTypeName(const char* typeName);

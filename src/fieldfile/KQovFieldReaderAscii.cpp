@@ -15,7 +15,8 @@ public:
         : mReader(reader),
           mText(reinterpret_cast<const char*>(text.data())),
           mSize(text.size()),
-          mLine(firstLine) {}
+          mLine(firstLine),
+          mAtTop(firstLine == 1) {}
 
     bool ParseBlock(int32_t block, int depth, bool firstFieldOnly);
     size_t Position() const { return mPos; }
@@ -47,13 +48,18 @@ private:
     void Emit(char type, const char* bytes, size_t size);
     void EmitBare(const char* bytes, size_t size);
     std::vector<uint8_t> mValues;  // the values of the record being read
-    bool Fail(const char* what) { return mReader.Fail(KFormatC("line %d: %s", mLine, what)); }
+    // A file whose first field cannot be read is no QOV file, whatever the line says.
+    bool Fail(const char* what) {
+        return mReader.Fail(
+            KFormatC("%sline %d: %s", mAtTop ? "not a QOV file: " : "", mLine, what));
+    }
 
     KQovFieldReader& mReader;
     const char* mText;
     size_t mSize;
     size_t mPos = 0;
     int mLine;
+    bool mAtTop;  // no field read yet at the top of the file
 };
 
 bool KQovAsciiParser::SkipEmpty() {
@@ -240,6 +246,7 @@ bool KQovAsciiParser::ParseBlock(int32_t block, int depth, bool firstFieldOnly) 
             name.assign(mText + begin, end - begin);
         }
         ++mPos;  // ':'
+        mAtTop = false;
         uint32_t count;
         bool hasBlock;
         if (!ReadValues(count, hasBlock)) return false;

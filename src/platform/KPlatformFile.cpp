@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "platform/KPlatformAscii.h"
 
@@ -81,9 +80,11 @@ std::string KPlatformNativePath(const char* path) {
 namespace {
 
 // Why this thread's last open for reading failed, and the name it was for: the cause is told
-// as it was, not asked again (a refusal for too many open files may be gone by then).
+// as it was, not asked again (a refusal for too many open files may be gone by then). Plain
+// bytes: a thread_local with a destructor ends the process when there is no memory to note it.
+// A name too long for the buffer is not kept, and its cause is asked again.
 thread_local int gLastReadError = 0;
-thread_local std::string gLastReadPath;
+thread_local char gLastReadPath[PATH_MAX];
 
 FILE* OpenFile(const char* path, const char* mode) {
     using namespace KPlatformFileParts;
@@ -131,11 +132,10 @@ FILE* KPlatformOpenFile(const char* path, const char* mode) {
     if (file || !reading) return file;
     const int error = errno;
     if (error == EINVAL) return nullptr;  // a device or pipe, refused here: not the system's word
-    try {
-        gLastReadPath = KPlatformNativePath(path);
+    const size_t length = std::strlen(path);
+    if (length < sizeof gLastReadPath) {
+        std::memcpy(gLastReadPath, path, length + 1);
         gLastReadError = error;
-    } catch (const std::bad_alloc&) {
-        // Not recorded: the cause is asked again.
     }
     errno = error;
     return nullptr;
@@ -146,7 +146,7 @@ int KPlatformReadOpenError(const char* path) {
     const std::string native = KPlatformNativePath(path);
     struct stat st;
     if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
-    if (gLastReadError != 0 && gLastReadPath == native) return gLastReadError;
+    if (gLastReadError != 0 && std::strcmp(gLastReadPath, path) == 0) return gLastReadError;
     // Not waiting for the writer of a pipe; nothing is read.
     const int file = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file < 0) return errno;

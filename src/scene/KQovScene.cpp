@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <type_traits>
+#include <unordered_set>
 
 #include "foundation/KPath.h"
 #include "foundation/KQovLayerElement.h"
@@ -212,18 +214,21 @@ bool KQovScene::SetCurrentTake(const char* name) {
 
 void KQovScene::FillTakeNameArray(std::vector<KString>& names) {
     names.clear();
+    std::unordered_set<std::string_view> seen;  // views of the objects' own names
     for (KQovTakeNodeContainer* object : AnimatedObjects())
         for (int i = 0; i < object->GetTakeNodeCount(); ++i) {
             const char* name = object->GetTakeNodeName(i);
-            if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
+            if (seen.insert(name).second) names.emplace_back(name);
         }
 }
 
 bool KQovScene::TakeExists(const char* name) {
     if (!name) return false;
-    std::vector<KString> names;
-    FillTakeNameArray(names);
-    return std::find(names.begin(), names.end(), name) != names.end();
+    // Each object's takes looked up in place: the list of every name, built for each take a
+    // reader adds, made reading many takes grow as the cube of their number.
+    for (KQovTakeNodeContainer* object : AnimatedObjects())
+        if (object->FindTakeNodeIndex(name) >= 0) return true;
+    return false;
 }
 
 KQovTakeInfo* KQovScene::GetTakeInfo(const char* name) {

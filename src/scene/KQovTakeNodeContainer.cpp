@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "animation/KFCurve.h"
@@ -129,12 +130,38 @@ bool KQovTakeNodeContainer::SetCurrentTakeNode(int index) {
     return false;
 }
 
-bool KQovTakeNodeContainer::SetCurrentTakeNode(const char* name) {
-    for (int i = 0; name && i < GetTakeNodeCount(); ++i) {
-        if (std::strcmp(TakeNameAt(i), name) == 0) {
-            mCurrent = i;
-            return true;
+int KQovTakeNodeContainer::FindTakeNodeIndex(const char* name) const {
+    if (!name) return -1;
+    const int count = GetTakeNodeCount();
+    const uint64_t renames = KQovTakeNode::GetRenameCount();
+    if (count >= kIndexedTakes &&
+        (!mTakeIndex || mTakeIndex->count != count || mTakeIndex->renames != renames)) {
+        mTakeIndex.reset();
+        try {
+            auto index = std::make_unique<TakeIndex>();
+            index->first.reserve(size_t(count));
+            for (int i = 0; i < count; ++i) index->first.emplace(TakeNameAt(i), i);
+            index->count = count;
+            index->renames = renames;
+            mTakeIndex = std::move(index);
+        } catch (const std::bad_alloc&) {
+            // Looked for one by one instead.
         }
+    }
+    if (count >= kIndexedTakes && mTakeIndex) {
+        const auto found = mTakeIndex->first.find(name);
+        return found == mTakeIndex->first.end() ? -1 : found->second;
+    }
+    for (int i = 0; i < count; ++i)
+        if (std::strcmp(TakeNameAt(i), name) == 0) return i;
+    return -1;
+}
+
+bool KQovTakeNodeContainer::SetCurrentTakeNode(const char* name) {
+    const int index = FindTakeNodeIndex(name);
+    if (index >= 0) {
+        mCurrent = index;
+        return true;
     }
     SetError(kUnknownTakeName);
     mCurrent = 0;
@@ -182,17 +209,16 @@ KQovTakeNode* KQovTakeNodeContainer::GetDefaultTakeNode() const {
 KQovTakeNode* KQovTakeNodeContainer::AddTakeNode(const char* name) {
     if (!name) name = "";
     if (KQovPropertyHandler* set = GetPropertyHandler()) set->GetPropertyCount();
-    for (int i = 0; i < GetTakeNodeCount(); ++i) {
-        if (std::strcmp(TakeNameAt(i), name) == 0) {
-            SetError(kTakeExists);
-            return nullptr;
-        }
+    if (FindTakeNodeIndex(name) >= 0) {
+        SetError(kTakeExists);
+        return nullptr;
     }
+    // An index made by that search is kept, with the new take added to it.
+    const uint64_t renames = KQovTakeNode::GetRenameCount();
     std::unique_ptr<KQovTakeNode> take;
     try {
         if (KQovTakeNode* first = GetDefaultTakeNode()) {
-            take = std::make_unique<KQovTakeNode>(*first);
-            take->SetName(name);
+            take = std::make_unique<KQovTakeNode>(*first, name);
         } else {
             take = std::make_unique<KQovTakeNode>(name);
             InitTakeNodeChannels(take.get());
@@ -202,6 +228,16 @@ KQovTakeNode* KQovTakeNodeContainer::AddTakeNode(const char* name) {
         // Out of memory: no link may outlive the curves of a take that goes.
         if (take) RemoveLinksUnder(take->GetRoot());
         throw;
+    }
+    if (mTakeIndex && mTakeIndex->renames == renames &&
+        mTakeIndex->count + 1 == GetTakeNodeCount() && KQovTakeNode::GetRenameCount() == renames) {
+        try {
+            mTakeIndex->first.emplace(mTakeNodes.back()->GetName(), mTakeIndex->count);
+            mTakeIndex->count = GetTakeNodeCount();
+            mTakeIndex->renames = KQovTakeNode::GetRenameCount();
+        } catch (const std::bad_alloc&) {
+            mTakeIndex.reset();
+        }
     }
     return mTakeNodes.back().get();
 }
@@ -245,6 +281,7 @@ void KQovTakeNodeContainer::ReturnDefaultTakeNode() {
     mDefaultLent = false;
     // Back to what it was before the loan: the links go with the curves, the plan stays.
     if (KQovTakeNode* take = mTakeNodes.front().get()) RemoveLinksUnder(take->GetRoot());
+    mTakeIndex.reset();  // it may hold a view of the name of the take that goes
     mTakeNodes.front().reset();
     if (mLinks.empty()) decltype(mLinks)().swap(mLinks);
     mDefaultDeferred = true;
@@ -262,6 +299,7 @@ bool KQovTakeNodeContainer::RemoveTakeNode(int index) {
     // The current take stays current when a take below it goes.
     if (mCurrent >= index) --mCurrent;
     RemoveLinksUnder(mTakeNodes[size_t(index)]->GetRoot());
+    mTakeIndex.reset();
     mTakeNodes.erase(mTakeNodes.begin() + index);
     return true;
 }

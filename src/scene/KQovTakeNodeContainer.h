@@ -7,6 +7,8 @@
 // take nodes, curve nodes and curves; their headers only name them.
 
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KTime.h"
@@ -60,6 +62,8 @@ public:
     bool IsDefaultTakeDeferred() const { return mDefaultDeferred; }
     KQovTakeNode* GetTakeNode(int index);
     const char* GetTakeNodeName(int index);
+    // The index of the first take of that name (exact compare); -1 when none.
+    int FindTakeNodeIndex(const char* name) const;
     KQovTakeNode* GetCurrentTakeNode();
     const char* GetCurrentTakeNodeName();
     int GetCurrentTakeNodeIndex() const { return mCurrent; }
@@ -165,7 +169,18 @@ private:
     void RemoveLinksOf(const KProperty* property);
     void RemoveLinksUnder(KFCurveNode* channel);
 
+    // The first index of each take name, for objects of many takes (a file's takes are each
+    // looked up by name as they are read): made when first asked, dropped when a take goes,
+    // made again when the count differs or some take node was renamed since.
+    struct TakeIndex {
+        uint64_t renames = 0;
+        int count = 0;
+        std::unordered_map<std::string_view, int> first;  // views of the takes' own names
+    };
+    static constexpr int kIndexedTakes = 16;
+
     std::vector<std::unique_ptr<KQovTakeNode>> mTakeNodes;
+    mutable std::unique_ptr<TakeIndex> mTakeIndex;
     std::vector<std::unique_ptr<PropertyLink>> mLinks;
     int mCurrent = -1;
     bool mDefaultDeferred = false;

@@ -151,6 +151,9 @@ TEST(KQovFieldReader, AsciiMalformed) {
     EXPECT_EQ(error, "line 2: '}' without a block");
     EXPECT_FALSE(ParseAscii("A: {\n B: 1\n", &error));
     EXPECT_FALSE(ParseAscii("no colon here\n", &error));
+    EXPECT_EQ(error, "not a QOV file: line 1: field without ':'");
+    EXPECT_FALSE(ParseAscii("; comment\n\nA: 1\nno colon here\n", &error));
+    EXPECT_EQ(error, "line 4: field without ':'");
     EXPECT_FALSE(ParseAscii("A: \"x\" y\n", &error));
     EXPECT_TRUE(ParseAscii(""));
     EXPECT_TRUE(ParseAscii("; only a comment"));

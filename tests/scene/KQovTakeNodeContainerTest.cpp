@@ -102,6 +102,32 @@ TEST(KQovTakeNodeContainer, RemovingTakesKeepsTheCurrentTake) {
     }
 }
 
+// An object of many takes finds them by name as one of few does, through renames and removals.
+TEST(KQovTakeNodeContainer, ManyTakesAreFoundByName) {
+    TestObject object;
+    for (int i = 0; i < 40; ++i)
+        ASSERT_NE(object.AddTakeNode(("T" + std::to_string(i)).c_str()), nullptr);
+    EXPECT_EQ(object.AddTakeNode("T25"), nullptr);
+    EXPECT_EQ(object.FindTakeNodeIndex("Default"), 0);
+    EXPECT_EQ(object.FindTakeNodeIndex("T25"), 26);
+    EXPECT_EQ(object.FindTakeNodeIndex("t25"), -1);
+    EXPECT_EQ(object.FindTakeNodeIndex(nullptr), -1);
+    object.GetTakeNode(10)->SetName("X");
+    EXPECT_EQ(object.FindTakeNodeIndex("X"), 10);
+    EXPECT_EQ(object.FindTakeNodeIndex("T9"), -1);
+    ASSERT_NE(object.AddTakeNode("T9"), nullptr);
+    EXPECT_EQ(object.FindTakeNodeIndex("T9"), 41);
+    // A name given twice by a rename: the first take of it.
+    object.GetTakeNode(30)->SetName("T5");
+    EXPECT_EQ(object.FindTakeNodeIndex("T5"), 6);
+    ASSERT_TRUE(object.RemoveTakeNode(3));
+    EXPECT_EQ(object.FindTakeNodeIndex("T25"), 25);
+    EXPECT_TRUE(object.SetCurrentTakeNode("T39"));
+    EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 39);
+    EXPECT_FALSE(object.SetCurrentTakeNode("T2"));
+    EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 0);
+}
+
 TEST(KQovTakeNodeContainer, ChannelsByComponentCount) {
     TestObject object;
     const std::string dump = SceneDump::Channels(*object.GetDefaultTakeNode()->GetRoot(), 0, 0);

@@ -110,17 +110,25 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
             }
             flag = argv[i];
             kindGiven = true;
+        } else if (arg == "--password" || arg == "--skeleton") {
+            QovToolSayWrong("convert", "no value after", argv[i]);
+            return Usage();
         } else if (arg.compare(0, 2, "--") == 0) {
+            QovToolSayWrong("convert", "unknown flag", argv[i]);
             return Usage();
         } else if (!in) {
             in = argv[i];
         } else if (!out) {
             out = argv[i];
         } else {
+            QovToolSayWrong("convert", "one file too many:", argv[i]);
             return Usage();
         }
     }
-    if (!in || !out) return Usage();
+    if (!in || !out) {
+        QovToolSayWrong("convert", in ? "no output file named" : "no input or output file named");
+        return Usage();
+    }
     stage.in = in;
     stage.out = out;
     // A flag that the conversion would not use is refused rather than passed over: the
@@ -144,7 +152,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     }
     for (const auto& writer : kWriters)
         if (extension == writer.extension) id = writer.id;
-    if (id < 0) return Fail(out, "no writer for this extension");
+    if (id < 0)
+        return Fail(out, KIsFolder(out) ? "a folder, not a file" : "no writer for this extension");
 
     KQovObjectManager& manager = QovToolNewManager();
     // Every file the conversion writes: the output and what its writer puts beside it.

@@ -8,6 +8,7 @@
 #include "fieldfile/KQovFieldReader.h"
 #include "foundation/KLocale.h"
 #include "tools/qovtool/Commands.h"
+#include "tools/qovtool/Formats.h"
 #include "tools/qovtool/Streams.h"
 
 namespace {
@@ -70,6 +71,10 @@ std::string VersionText(int version) {
 
 int QovToolDump(int argc, char** argv) {
     if (argc != 1) {
+        if (argc == 0)
+            QovToolSayWrong("dump", "no file named");
+        else
+            QovToolSayWrong("dump", "one file too many:", argv[1]);
         QovToolSay("usage: qovtool dump FILE\n");
         return 2;
     }

@@ -1,6 +1,7 @@
 #include "tools/qovtool/Formats.h"
 #include "tools/qovtool/Streams.h"
 
+#include "foundation/KFileStream.h"
 #include "io/KQovReader.h"
 
 namespace {
@@ -66,9 +67,17 @@ int QovToolRefuseQovFlag(const char* flag, const std::string& why) {
     return 2;
 }
 
+void QovToolSayWrong(const char* command, const char* what, const char* argument) {
+    if (argument)
+        QovToolSay("qovtool: %s: %s \"%s\"\n", command, what, argument);
+    else
+        QovToolSay("qovtool: %s: %s\n", command, what);
+}
+
 bool QovToolCheckReadable(const std::string& name) {
     if (QovToolReadingIdOf(name) >= 0) return true;
-    QovToolSay("qovtool: %s: no reader for this extension\n", name.c_str());
+    QovToolSay("qovtool: %s: %s\n", name.c_str(),
+               KIsFolder(name.c_str()) ? "a folder, not a file" : "no reader for this extension");
     return false;
 }
 

@@ -25,6 +25,9 @@ const char* QovToolDescribe(int readingId);
 // Says on stderr that `flag` serves QOV files only, and `why` not here; 2, the exit of a wrong
 // command line: a flag that would do nothing is refused rather than passed over.
 int QovToolRefuseQovFlag(const char* flag, const std::string& why);
+// Says in one line what was wrong with a command line, before its usage: "qovtool: COMMAND:
+// WHAT" and the argument, quoted, when one is given.
+void QovToolSayWrong(const char* command, const char* what, const char* argument = nullptr);
 // False, with "no reader for this extension" on stderr, when no reader takes the name.
 bool QovToolCheckReadable(const std::string& name);
 

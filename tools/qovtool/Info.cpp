@@ -203,6 +203,12 @@ int QovToolInfo(int argc, char** argv) {
         } else if (arg == "--skeleton" && i + 1 < argc) {
             chosenSkeleton = argv[++i];
         } else if (arg.compare(0, 1, "-") == 0 || file) {
+            const char* wrong = "one file too many:";
+            if (arg == "--password" || arg == "--skeleton")
+                wrong = "no value after";
+            else if (arg.compare(0, 1, "-") == 0)
+                wrong = "unknown flag";
+            QovToolSayWrong("info", wrong, argv[i]);
             QovToolPrintUsage(stderr);
             return 2;
         } else {
@@ -210,6 +216,7 @@ int QovToolInfo(int argc, char** argv) {
         }
     }
     if (!file) {
+        QovToolSayWrong("info", "no file named");
         QovToolPrintUsage(stderr);
         return 2;
     }

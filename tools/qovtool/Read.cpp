@@ -22,10 +22,9 @@ void QovToolProgress::Show(const char* text, float percent) {
     if (line == mText && whole == mPercent) return;
     mText = line;
     mPercent = whole;
-    std::fprintf(stderr, "\r%s %3d%%\033[K", line.c_str(),
-                 whole < 0     ? 0
-                 : whole > 100 ? 100
-                               : whole);
+    std::fputc('\r', stderr);
+    QovToolWriteEscaped(stderr, line.data(), line.size());
+    std::fprintf(stderr, " %3d%%\033[K", whole < 0 ? 0 : whole > 100 ? 100 : whole);
     std::fflush(stderr);
     mOpen = true;
 }

@@ -1,6 +1,9 @@
 #include "tools/qovtool/Streams.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <memory>
+#include <new>
 
 #include "platform/KPlatformSameFile.h"
 
@@ -24,11 +27,61 @@ std::FILE* QovToolStatusStream() {
     return !gOutputWritten ? stdout : !gErrorWritten ? stderr : nullptr;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 character at `p` (at most `left` bytes), 0 when none.
+size_t CharacterLength(const unsigned char* p, size_t left) {
+    const size_t length = p[0] < 0xc2 ? 0 : p[0] < 0xe0 ? 2 : p[0] < 0xf0 ? 3 : p[0] < 0xf5 ? 4 : 0;
+    if (length == 0 || length > left) return 0;
+    for (size_t k = 1; k < length; ++k)
+        if ((p[k] & 0xc0) != 0x80) return 0;
+    return length;
+}
+
+}  // namespace
+
+void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < length;) {
+        const size_t character = p[i] < 0x80 ? 1 : CharacterLength(p + i, length - i);
+        // C0 and C1 controls (the C1 ones as UTF-8: U+0080 to U+009F) and bytes that are no
+        // UTF-8; line breaks and tabs stay (a message may run over several lines).
+        const bool control = (p[i] < 0x20 && p[i] != '\t' && p[i] != '\n') || p[i] == 0x7f ||
+                             character == 0 || (p[i] == 0xc2 && p[i + 1] < 0xa0);
+        if (!control) {
+            std::fwrite(p + i, 1, character, stream);
+            i += character;
+            continue;
+        }
+        for (size_t k = 0; k < (character ? character : 1); ++k)
+            std::fprintf(stream, "\\x%02x", unsigned(p[i + k]));
+        i += character ? character : 1;
+    }
+}
+
 void QovToolSay(const char* format, ...) {
     std::FILE* stream = QovToolMessageStream();
     if (!stream) return;
+    // Formatted first, then written with what a file's names may hold escaped; no allocation for
+    // the usual message, as memory may be short when it is told.
+    char local[4096];
     va_list args;
     va_start(args, format);
-    std::vfprintf(stream, format, args);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(local, sizeof local, format, args);
     va_end(args);
+    const char* text = local;
+    std::unique_ptr<char[]> large;
+    size_t size = length > 0 ? std::min(size_t(length), sizeof local - 1) : 0;
+    if (length >= int(sizeof local)) {
+        large.reset(new (std::nothrow) char[size_t(length) + 1]);
+        if (large) {
+            std::vsnprintf(large.get(), size_t(length) + 1, format, again);
+            text = large.get();
+            size = size_t(length);
+        }
+    }
+    va_end(again);
+    QovToolWriteEscaped(stream, text, size);
 }

@@ -15,5 +15,8 @@ void QovToolAvoidStreamsOf(const std::vector<std::string>& files);
 std::FILE* QovToolMessageStream();
 // The stream for the status line: stdout, stderr when stdout is written, else null.
 std::FILE* QovToolStatusStream();
-// Prints on the message stream.
+// Writes `text` with its control bytes (an escape sequence in a name read from a file) shown as
+// \x1b and so on; UTF-8 text, line breaks and tabs stay as they are.
+void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length);
+// Prints on the message stream, escaped as above.
 void QovToolSay(const char* format, ...) __attribute__((format(printf, 1, 2)));

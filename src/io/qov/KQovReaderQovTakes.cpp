@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "animation/KFCurve.h"
@@ -80,10 +81,18 @@ void ApplyFilters(KFCurveNode* channel) {
 }
 
 // The object's take node of that name; null when it has none.
+// The options' first selected take of each name: looked up for every take of the file.
+std::unordered_map<std::string, KQovTakeInfo*> SelectedTakes(KStreamOptionsQov& options) {
+    std::unordered_map<std::string, KQovTakeInfo*> selected;
+    for (int i = 0; i < options.GetTakeCount(); ++i)
+        if (KQovTakeInfo* take = options.GetTake(i); take->select)
+            selected.emplace(take->name.Buffer(), take);
+    return selected;
+}
+
 KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
-    for (int i = 0; i < object->GetTakeNodeCount(); ++i)
-        if (KString(object->GetTakeNodeName(i)) == name) return object->GetTakeNode(i);
-    return nullptr;
+    const int index = object->FindTakeNodeIndex(name);
+    return index >= 0 ? object->GetTakeNode(index) : nullptr;
 }
 
 // Every animated object the alignment moves: the switcher, the nodes, materials, textures.
@@ -340,6 +349,7 @@ void KQovReaderQov::StartKeysAhead() {
     const int32_t takeName = takes >= 0 ? tree->FindName(takes, "Take") : -1;
     if (takeName < 0) return;
     auto ahead = std::make_unique<KFCurveKeysAhead>();
+    const auto selected = SelectedTakes(*mOptions);
     const uint32_t count = tree->GetBlock(takes).names[size_t(takeName)].count;
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t index = tree->GetOccurrence(takes, takeName, i);
@@ -348,10 +358,8 @@ void KQovReaderQov::StartKeysAhead() {
         KQovFieldReader::Value value;
         if (record.child < 0 || !tree->NextValue(record, value)) continue;
         const KString name = tree->ToText(value);
-        bool selected = false;
-        for (int t = 0; !selected && t < mOptions->GetTakeCount(); ++t)
-            selected = mOptions->GetTake(t)->select && mOptions->GetTake(t)->name == name;
-        if (selected && !TakeFileExists(*tree, record.child)) ahead->Add(*file, record.child);
+        if (selected.count(name.Buffer()) && !TakeFileExists(*tree, record.child))
+            ahead->Add(*file, record.child);
     }
     if (ahead->GetListCount() == 0) return;
     ahead->Start();
@@ -361,12 +369,11 @@ void KQovReaderQov::StartKeysAhead() {
 bool KQovReaderQov::ReadTakes(KQovScene* scene) {
     bool ok = true;
     if (!OpenBlock("Takes")) return ok;
+    const auto selected = SelectedTakes(*mOptions);
     while (mFile->FieldReadBegin("Take")) {
         const KString name = mFile->FieldReadC();
-        KQovTakeInfo* record = nullptr;
-        for (int i = 0; !name.IsEmpty() && !record && i < mOptions->GetTakeCount(); ++i)
-            if (mOptions->GetTake(i)->select && mOptions->GetTake(i)->name == name)
-                record = mOptions->GetTake(i);
+        const auto found = name.IsEmpty() ? selected.end() : selected.find(name.Buffer());
+        KQovTakeInfo* record = found == selected.end() ? nullptr : found->second;
         if (record && mFile->FieldReadBlockBegin()) {
             if (ReadTake(scene, *record))
                 scene->SetTakeInfo(*record);

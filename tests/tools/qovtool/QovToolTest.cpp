@@ -84,6 +84,13 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(mTemp / "s.myqov") << "";
     std::ofstream(mTemp / "s.myqov.qov") << "";  // must not be taken for it either
     const std::string noReader = ": no reader for this extension\n";
+    std::ofstream(mTemp / "esc.obj") << "mtllib esc.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\n"
+                                        "usemtl m\nf 1/1 2/1 3/1\n";
+    std::ofstream(mTemp / "esc.mtl") << "newmtl m\nmap_Kd \x1b[2Jgone.tga\n";
+    const std::string escGone = mTemp / "gone\\x1b[31m\\xc2\\x9b\xc3\xa9.bvh";
+    const std::string convertUsage =
+        "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] [--password P] "
+        "[--skeleton FILE]\n";
     const std::string bvh = Data("bvh/sinusoidal.bvh"), qov = Source("samples/scene.qov");
     const std::string amc = Data("asf/11_01.amc");
     // Names given with a '\\' are files of that name, not files in a folder: the file in the
@@ -135,9 +142,62 @@ TEST_F(QovTool, CommandLine) {
         {{}, 2, "", usage},
         {{"frobnicate"}, 2, "", "qovtool: unknown command \"frobnicate\"\n" + usage},
         {{"--frobnicate"}, 2, "", "qovtool: unknown command \"--frobnicate\"\n" + usage},
-        {{"info"}, 2, "", usage},
-        {{"info", "a.obj", "b.obj"}, 2, "", usage},
-        {{"info", "a.obj", "--binary"}, 2, "", usage},
+        // What was wrong with a command line comes first, in one line, then the usage.
+        {{"info"}, 2, "", "qovtool: info: no file named\n" + usage},
+        {{"info", "a.obj", "b.obj"},
+         2,
+         "",
+         "qovtool: info: one file too many: \"b.obj\"\n" + usage},
+        {{"info", "a.obj", "--binary"},
+         2,
+         "",
+         "qovtool: info: unknown flag \"--binary\"\n" + usage},
+        {{"info", "a.obj", "--skeleton"},
+         2,
+         "",
+         "qovtool: info: no value after \"--skeleton\"\n" + usage},
+        {{"convert", bvh, mTemp / "out.bvh", "--bogus"},
+         2,
+         "",
+         "qovtool: convert: unknown flag \"--bogus\"\n" + convertUsage},
+        {{"convert", bvh, mTemp / "out.bvh", "--password"},
+         2,
+         "",
+         "qovtool: convert: no value after \"--password\"\n" + convertUsage},
+        {{"convert", bvh, mTemp / "out.bvh", "c.bvh"},
+         2,
+         "",
+         "qovtool: convert: one file too many: \"c.bvh\"\n" + convertUsage},
+        {{"convert", bvh}, 2, "", "qovtool: convert: no output file named\n" + convertUsage},
+        {{"dump"}, 2, "", "qovtool: dump: no file named\nusage: qovtool dump FILE\n"},
+        {{"dump", qov, "b.qov"},
+         2,
+         "",
+         "qovtool: dump: one file too many: \"b.qov\"\nusage: qovtool dump FILE\n"},
+        // A folder is told as one, whatever its name's extension.
+        {{"info", mTemp / "sub"}, 1, "", "qovtool: " + mTemp / "sub" + ": a folder, not a file\n"},
+        {{"convert", mTemp / "sub", mTemp / "out.obj"},
+         1,
+         "",
+         "qovtool: " + mTemp / "sub" + ": a folder, not a file\n"},
+        {{"convert", bvh, mTemp / "sub"},
+         1,
+         "",
+         "qovtool: " + mTemp / "sub" + ": a folder, not a file\n"},
+        {{"dump", bvh},
+         1,
+         "",
+         "qovtool: " + bvh + ": File is corrupted: not a QOV file: line 1: field without ':'\n"},
+        // Control bytes a file or a name holds are shown escaped; UTF-8 text is kept.
+        {{"convert", mTemp / "esc.obj", mTemp / "esc2.obj"},
+         0,
+         mTemp / "esc.obj" + " -> " + mTemp / "esc2.obj" + "\n",
+         "qovtool: " + mTemp / "esc2.obj" +
+             ": warning: Unable to locate texture file \"\\x1b[2Jgone.tga\".\n"},
+        {{"info", mTemp / "gone\x1b[31m\xc2\x9b\xc3\xa9.bvh"},
+         1,
+         "",
+         "qovtool: " + escGone + ": File not opened: " + escGone + ": No such file or directory\n"},
         {{"info", mTemp / "textures.txt"}, 1, "", "qovtool: " + mTemp / "textures.txt" + noReader},
         {{"info", mTemp / "noextension"}, 1, "", "qovtool: " + mTemp / "noextension" + noReader},
         {{"convert", mTemp / "textures.txt", mTemp / "out.obj"},
