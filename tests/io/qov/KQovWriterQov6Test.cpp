@@ -533,3 +533,74 @@ TEST(KQovWriterQov6, SurfaceShadingFollowsTheFirstConnectionFromTheSurface) {
                   c.expected);
     }
 }
+
+namespace {
+
+// The tree below `node` as names without prefix, each node's children in brackets.
+std::string NameTree(const KQovNode* node) {
+    std::string out;
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        const KQovNode* child = node->GetChild(i);
+        out += std::string(i ? " " : "") + child->GetNameWithoutPrefix().Buffer();
+        if (child->GetChildCount() > 0) out += "(" + NameTree(child) + ")";
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
+    // Connections find models by name: the root's ("Scene") or an earlier node's name would
+    // lose a node. Version 5 files nest models by block, and keep every name.
+    const char* const kMadeUnique = "Scene 1(leg) A(hand) A 2(foot) A 1";
+    const char* const kWarnings =
+        "Node \"Scene\" written as \"Scene 1\": the file's root has that name\n"
+        "Node \"A\" written as \"A 2\": an earlier node has that name\n";
+    const struct {
+        int id;
+        const char* tree;
+        const char* warnings;
+    } kCases[] = {{0, kMadeUnique, kWarnings},
+                  {1, kMadeUnique, kWarnings},
+                  {2, kMadeUnique, kWarnings},
+                  {3, "Scene(leg) A(hand) A(foot) A 1", ""}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.id);
+        TempTestFolder tmp;
+        v5test::MeshScene built;
+        built.node->SetName("Scene");  // a mesh with materials: its shading connects by name
+        built.Add("leg", nullptr, built.node);
+        built.Add("hand", nullptr, built.Add("A", nullptr));
+        KQovNode* second = built.Add("A", nullptr);
+        built.Add("foot", nullptr, second);
+        built.Add("A 1", nullptr);
+        built.AddTakeTo(built.scene->GetRootNode(), "Walk");
+        KFCurve* curve = second->GetTakeNode(1)->GetTranslationX();
+        curve->ResizeKeyBuffer(1);
+        curve->KeySet(0, KTime(0), 7.0f);
+        curve->CommitKeys(1);
+        const std::string name = tmp / "clash.qov";
+        KQovExporter exporter(&built.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(c.id);
+        ASSERT_TRUE(exporter.Export(built.scene, nullptr)) << exporter.GetLastErrorString();
+        EXPECT_STREQ(exporter.GetStatusText().Buffer(), c.warnings);
+        // The caller's nodes keep their names.
+        EXPECT_STREQ(second->GetName(), "Model::A");
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        EXPECT_EQ(NameTree(read.scene->GetRootNode()), c.tree);
+        KQovNode* root = read.scene->GetRootNode();
+        KQovNode* mesh = root->GetChild(0);
+        ASSERT_TRUE(mesh->GetMesh());
+        EXPECT_EQ(mesh->GetMesh()->GetLayer(0)->GetMaterials()->GetDirectArray().GetCount(), 2);
+        // The take's keys stay with the node that had them (version 5 finds a take's models
+        // by name as well, the first of a name).
+        for (int i : {1, 2}) {
+            if (c.id == 3) break;
+            KQovNode* a = root->GetChild(i);
+            ASSERT_EQ(a->GetTakeNodeCount(), 2);
+            EXPECT_EQ(a->GetTakeNode(1)->GetTranslationX()->KeyGetCount(), i == 2 ? 1 : 0);
+        }
+    }
+}
