@@ -105,14 +105,17 @@ KQovReaderQov::SharedModelNames KQovReaderQov::FindSharedModelNames() {
         const int n = int(models->second.models.size());
         const std::string many = n == 1 ? std::string("A model is") : KFormatC("%d models are", n);
         mStatus += (models->first == kFileRoot
-                        ? many + " named \"Scene\", as the file's root is: what the file connects "
-                                 "to that name is read under the root\n"
+                        ? many +
+                              " named \"Scene\", as the file's root is: what the file connects "
+                              "to that name is read under the root\n"
                         : many + " named \"" + KQovStripPrefix(node->GetName()).Buffer() +
                               "\": what the file connects to that name goes to the first\n")
                        .c_str();
     }
     if (warned > kSharedNamesWarned)
-        mStatus += KFormatC("%d more names that models share\n", warned - kSharedNamesWarned).c_str();
+        mStatus += KFormatC("%d more name%s that models share\n", warned - kSharedNamesWarned,
+                            warned - kSharedNamesWarned == 1 ? "" : "s")
+                       .c_str();
     return shared;
 }
 

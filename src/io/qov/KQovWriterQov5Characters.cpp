@@ -40,8 +40,8 @@ bool Writable(const KQovCharacterLink& link, bool set, const KQovScene* scene) {
     return set && (InScene(link.model, scene) || !link.name.IsEmpty());
 }
 
-void WriteLinkFields(const KQovWriterQov5& writer, KQovFieldFile* f,
-                     const KQovCharacterLink& link, bool write) {
+void WriteLinkFields(const KQovWriterQov5& writer, KQovFieldFile* f, const KQovCharacterLink& link,
+                     bool write) {
     KQovCharacterLink empty;
     const KQovCharacterLink& values = write ? link : empty;
     if (write && link.model) f->FieldWriteC("MODEL", writer.WrittenName(link.model));
@@ -57,8 +57,7 @@ void WriteLinkFields(const KQovWriterQov5& writer, KQovFieldFile* f,
 }
 
 void WriteControlSetLinkFields(const KQovWriterQov5& writer, KQovFieldFile* f,
-                               const KQovControlSetLink& link,
-                               const KQovScene* scene) {
+                               const KQovControlSetLink& link, const KQovScene* scene) {
     if (InScene(link.model, scene)) f->FieldWriteC("MODEL", writer.WrittenName(link.model));
     if (!link.name.IsEmpty()) f->FieldWriteC("NAME", link.name.Buffer());
 }

@@ -254,7 +254,8 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
     taken.reserve(models.size() + 1);
     bool clash = false;
     for (const KQovNode* node : models)
-        clash |= !taken.insert(node->GetName()).second || std::strcmp(node->GetName(), kSceneRoot) == 0;
+        clash |=
+            !taken.insert(node->GetName()).second || std::strcmp(node->GetName(), kSceneRoot) == 0;
     if (!clash) return;
     // Nor may a made name be one the producer cameras or the switcher are written under.
     std::vector<std::string> others;
@@ -287,8 +288,8 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
                        .c_str();
     }
     if (renamed > kNamesWarnedOne)
-        mStatus += KFormatC("%d more nodes written under names made unique\n",
-                            renamed - kNamesWarnedOne)
+        mStatus += KFormatC("%d more node%s written under names made unique\n",
+                            renamed - kNamesWarnedOne, renamed - kNamesWarnedOne == 1 ? "" : "s")
                        .c_str();
 }
 
@@ -307,8 +308,8 @@ void KQovWriterQov6::CollectModels(const std::vector<KQovNode*>& models) {
         mObjects.push_back({"Model", name, ModelSubType(node),
                             [this, node] { WriteModelObject(node, false); }, node});
         KQovNode* parent = node->GetParent();
-        mConnections.push_back({"OO", name,
-                                parent && parent->GetParent() ? WrittenName(parent) : kSceneRoot, ""});
+        mConnections.push_back(
+            {"OO", name, parent && parent->GetParent() ? WrittenName(parent) : kSceneRoot, ""});
         if (KQovNode* target = node->GetLookAtTarget())
             mConnections.push_back({"OP", WrittenName(target), name, "LookAtProperty"});
         if (KQovNode* target = node->GetUpVectorTarget())

@@ -62,19 +62,28 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
         const char* tree;
         const char* warnings;
     } kCases[] = {
-        {"Sh", {{"Scene", "Scene"}, {"hand", "Scene"}}, "Scene hand",
+        {"Sh",
+         {{"Scene", "Scene"}, {"hand", "Scene"}},
+         "Scene hand",
          "A model is named \"Scene\", as the file's root is: what the file connects to that "
          "name is read under the root\n"},
-        {"AAhf", {{"A", "Scene"}, {"hand", "A"}, {"A", "Scene"}, {"foot", "A"}},
-         "A(hand foot) A", "2 models are named \"A\": what the file connects to that name goes "
-                          "to the first\n"},
-        {"BAAh", {{"B", "Scene"}, {"A", "Scene"}, {"A", "B"}, {"hand", "B"}}, "B(A hand) A",
+        {"AAhf",
+         {{"A", "Scene"}, {"hand", "A"}, {"A", "Scene"}, {"foot", "A"}},
+         "A(hand foot) A",
+         "2 models are named \"A\": what the file connects to that name goes "
+         "to the first\n"},
+        {"BAAh",
+         {{"B", "Scene"}, {"A", "Scene"}, {"A", "B"}, {"hand", "B"}},
+         "B(A hand) A",
          "2 models are named \"A\": what the file connects to that name goes to the first\n"},
         // Names that differ are read as ever, without a word.
         {"ABh", {{"A", "Scene"}, {"B", "A"}, {"hand", "B"}}, "A(B(hand))", ""},
     };
     auto name = [](char c) {
-        return std::string(c == 'S' ? "Scene" : c == 'h' ? "hand" : c == 'f' ? "foot" : std::string(1, c));
+        return std::string(c == 'S'   ? "Scene"
+                           : c == 'h' ? "hand"
+                           : c == 'f' ? "foot"
+                                      : std::string(1, c));
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.models);

@@ -13,6 +13,7 @@
 #include "scene/KQovPose.h"
 #include "scene/KQovVideo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
@@ -603,4 +604,23 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
             EXPECT_EQ(a->GetTakeNode(1)->GetTranslationX()->KeyGetCount(), i == 2 ? 1 : 0);
         }
     }
+    // Many of one name: each comes back under a name of its own; ten are named in warnings.
+    TempTestFolder tmp;
+    v5test::Scene many;
+    for (int i = 0; i < 13; ++i) many.Add("N", nullptr);
+    const std::string name = tmp / "many.qov";
+    KQovExporter exporter(&many.manager);
+    ASSERT_TRUE(exporter.Initialize(name.c_str()));
+    exporter.SetFileFormat(1);
+    ASSERT_TRUE(exporter.Export(many.scene, nullptr));
+    const std::string status = exporter.GetStatusText().Buffer();
+    EXPECT_EQ(std::count(status.begin(), status.end(), '\n'), 11) << status;
+    EXPECT_NE(status.find("\"N 10\": an earlier node has that name\n"
+                          "2 more nodes written under names made unique\n"),
+              std::string::npos)
+        << status;
+    Read read(name);
+    ASSERT_TRUE(read.ok);
+    EXPECT_EQ(NameTree(read.scene->GetRootNode()),
+              "N N 1 N 2 N 3 N 4 N 5 N 6 N 7 N 8 N 9 N 10 N 11 N 12");
 }
