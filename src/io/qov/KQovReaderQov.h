@@ -254,6 +254,14 @@ public:
     void ReadCharacterParameters(KQovSolverParameterStore* store);
     void ReadGoboManager(KQovScene* scene);
     bool ReadConnections();
+    // Names that several models of the file share, or that a model shares with the root, with
+    // those models in file order and how many have been placed; a warning for each.
+    struct SharedName {
+        std::vector<KQovNode*> models;
+        size_t placed = 0;
+    };
+    using SharedModelNames = std::unordered_map<std::string, SharedName>;
+    SharedModelNames FindSharedModelNames();
     bool CheckPassword(const char* password);
     void ReadTimeWarps(KQovFieldFile& file, KFCurveTimeWarpTable& warps);
     bool ReadTakes(KQovScene* scene);

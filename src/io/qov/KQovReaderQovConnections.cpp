@@ -3,10 +3,14 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "character/KQovCharacter.h"
 #include "character/KQovControlSetPlug.h"
 #include "foundation/KEventEmitter.h"
+#include "foundation/KLocale.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
@@ -18,6 +22,10 @@ namespace {
 
 // Connection kinds are short words; a longer text is cut, never copied whole.
 constexpr size_t kMaxKindLength = 31;
+// The name a file gives its root in connections.
+const char* const kFileRoot = "Model::Scene";
+// Shared names named one by one in the warnings; more are counted.
+constexpr int kSharedNamesWarned = 10;
 
 KQovNode* NodeOf(KObject* object) {
     auto* set = dynamic_cast<KQovPropertyHandler*>(object);
@@ -76,18 +84,70 @@ bool KQovReaderQov::ReadLinkedObject(KQovScene* scene, const char* type, const c
     return false;
 }
 
+KQovReaderQov::SharedModelNames KQovReaderQov::FindSharedModelNames() {
+    SharedModelNames shared;
+    std::unordered_map<std::string_view, int> count;
+    bool repeated = false;
+    for (const KQovNode* node : mNodesInFileOrder) {
+        const std::string_view name = node->GetName();
+        repeated |= ++count[name] > 1 || name == kFileRoot;
+    }
+    if (!repeated) return shared;
+    for (KQovNode* node : mNodesInFileOrder) {
+        const std::string_view name = node->GetName();
+        if (count[name] > 1 || name == kFileRoot) shared[std::string(name)].models.push_back(node);
+    }
+    int warned = 0;
+    for (KQovNode* node : mNodesInFileOrder) {
+        const auto models = shared.find(node->GetName());
+        if (models == shared.end() || models->second.models.front() != node) continue;
+        if (++warned > kSharedNamesWarned) continue;
+        const int n = int(models->second.models.size());
+        const std::string many = n == 1 ? std::string("A model is") : KFormatC("%d models are", n);
+        mStatus += (models->first == kFileRoot
+                        ? many +
+                              " named \"Scene\", as the file's root is: what the file connects "
+                              "to that name is read under the root\n"
+                        : many + " named \"" + KQovStripPrefix(node->GetName()).Buffer() +
+                              "\": what the file connects to that name goes to the first\n")
+                       .c_str();
+    }
+    if (warned > kSharedNamesWarned)
+        mStatus += KFormatC("%d more name%s that models share\n", warned - kSharedNamesWarned,
+                            warned - kSharedNamesWarned == 1 ? "" : "s")
+                       .c_str();
+    return shared;
+}
+
 bool KQovReaderQov::ReadConnections() {
     if (mFile->IsVersion5Layout() || !OpenBlock("Connections")) return true;
     auto lookUp = [this](const char* name) -> KObject* {
         KPlug* plug = mFile->FindObject(name);
         return plug && plug->IsA(KObject::ClassId()) ? static_cast<KObject*>(plug) : nullptr;
     };
+    // Models that share a name, or have the root's, are told apart by the connections that
+    // give them their parents: the k-th such connection from the name places the k-th model
+    // of it. The root is never a source, so that name as a source is the model's.
+    SharedModelNames shared = FindSharedModelNames();
+    std::string sourceName;
     while (mFile->FieldReadBegin("Connect")) {
         const char* text = mFile->FieldReadC();
         const std::string kind(text, strnlen(text, kMaxKindLength));
         if (kind == "OO" || kind == "OP") {
-            KObject* source = lookUp(mFile->FieldReadC());
+            const char* named = mFile->FieldReadC();
+            KObject* source = lookUp(named);
+            if (!shared.empty()) sourceName = named;
             KObject* destinationObject = lookUp(mFile->FieldReadC());
+            const auto models = shared.empty() ? shared.end() : shared.find(sourceName);
+            if (models != shared.end()) {
+                SharedName& same = models->second;
+                const bool parent = kind == "OO" && NodeOf(destinationObject);
+                KQovNode* model = parent && same.placed < same.models.size()
+                                      ? same.models[same.placed++]
+                                  : sourceName == kFileRoot || !source ? same.models.front()
+                                                                       : nullptr;
+                if (model) source = model->GetPropertyHandler();
+            }
             KPlug* destination = destinationObject;
             if (kind == "OP")
                 destination = destinationObject

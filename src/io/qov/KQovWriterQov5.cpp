@@ -112,6 +112,12 @@ bool KQovWriterQov5::Failed() const {
     return mFile->GetLastErrorID() != -1;
 }
 
+const char* KQovWriterQov5::WrittenName(const KQovObject* node) const {
+    if (mWrittenNames.empty()) return node->GetName();
+    const auto made = mWrittenNames.find(node);
+    return made == mWrittenNames.end() ? node->GetName() : made->second.c_str();
+}
+
 void KQovWriterQov5::Report(const char* text, float percent) {
     if (mOwner) mOwner->Report(0, text, nullptr, percent);
 }

@@ -7,6 +7,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KString.h"
@@ -73,6 +75,8 @@ public:
     static bool IsZeroRotation(double x, double y, double z);
     // The camera format's name as files carry it.
     static const char* CameraFormatName(int format);
+    // The name a node goes into the file under: its own, unless this write made it unique.
+    const char* WrittenName(const KQovObject* node) const;
 
 protected:
     // The file version and layout a subclass writes (the version-6 writer).
@@ -199,4 +203,6 @@ protected:
         std::vector<uint8_t> bytes;
     } mSketchBytes;
     bool mTakesWritten = false;
+    // Nodes written under a name other than their own (a version-6 file's clashes).
+    std::unordered_map<const KQovObject*, std::string> mWrittenNames;
 };

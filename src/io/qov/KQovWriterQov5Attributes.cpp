@@ -166,7 +166,7 @@ void KQovWriterQov5::WriteCameraSection(KQovNode* node, KQovCamera* camera, bool
     if (!producer) f->FieldWriteC("Type", "Camera");
     f->FieldWriteC("TypeFlags", "Camera");
     KQovWriteIntField(f, "Version", 220);
-    f->FieldWriteC("Name", node->GetName());
+    f->FieldWriteC("Name", WrittenName(node));
     Vector3(f, "Position", camera->GetPosition());
     Vector3(f, "Up", camera->GetUpVector());
     Vector3(f, "LookAt", camera->GetLookAt());

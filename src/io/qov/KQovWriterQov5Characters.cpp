@@ -40,10 +40,11 @@ bool Writable(const KQovCharacterLink& link, bool set, const KQovScene* scene) {
     return set && (InScene(link.model, scene) || !link.name.IsEmpty());
 }
 
-void WriteLinkFields(KQovFieldFile* f, const KQovCharacterLink& link, bool write) {
+void WriteLinkFields(const KQovWriterQov5& writer, KQovFieldFile* f, const KQovCharacterLink& link,
+                     bool write) {
     KQovCharacterLink empty;
     const KQovCharacterLink& values = write ? link : empty;
-    if (write && link.model) f->FieldWriteC("MODEL", link.model->GetName());
+    if (write && link.model) f->FieldWriteC("MODEL", writer.WrittenName(link.model));
     if (write && !link.name.IsEmpty()) f->FieldWriteC("NAME", link.name.Buffer());
     static const char* const kOffsets[3][3] = {{"TOFFSETX", "TOFFSETY", "TOFFSETZ"},
                                                {"ROFFSETX", "ROFFSETY", "ROFFSETZ"},
@@ -55,9 +56,9 @@ void WriteLinkFields(KQovFieldFile* f, const KQovCharacterLink& link, bool write
             KQovWriteDoubleField(f, kOffsets[kind][axis], (*offsets[kind])[axis]);
 }
 
-void WriteControlSetLinkFields(KQovFieldFile* f, const KQovControlSetLink& link,
-                               const KQovScene* scene) {
-    if (InScene(link.model, scene)) f->FieldWriteC("MODEL", link.model->GetName());
+void WriteControlSetLinkFields(const KQovWriterQov5& writer, KQovFieldFile* f,
+                               const KQovControlSetLink& link, const KQovScene* scene) {
+    if (InScene(link.model, scene)) f->FieldWriteC("MODEL", writer.WrittenName(link.model));
     if (!link.name.IsEmpty()) f->FieldWriteC("NAME", link.name.Buffer());
 }
 
@@ -97,7 +98,7 @@ void KQovWriterQov5::WriteCharacterContent(KQovScene* scene, KQovCharacter* char
         KQovCharacterLink link;
         const bool set = character->GetCharacterLink(single.slot, &link);
         KQovWriteBlockBegin(f, single.name);
-        WriteLinkFields(f, link, Writable(link, set, scene));
+        WriteLinkFields(*this, f, link, Writable(link, set, scene));
         KQovWriteBlockEnd(f);
     }
     auto writeGroup = [&](int group) {
@@ -108,7 +109,7 @@ void KQovWriterQov5::WriteCharacterContent(KQovScene* scene, KQovCharacter* char
             const bool write = Writable(link, set, scene);
             if (!write && Roles::GetRoleVersion(group, i) > 4000) continue;
             KQovWriteBlockBegin(f, "LINK", Roles::GetRoleName(group, i));
-            WriteLinkFields(f, link, write);
+            WriteLinkFields(*this, f, link, write);
             KQovWriteBlockEnd(f);
         }
         KQovWriteBlockEnd(f);
@@ -139,7 +140,7 @@ void KQovWriterQov5::WriteControlSet(KQovScene* scene, KQovControlSet* set) {
     KQovControlSetLink link;
     KQovWriteBlockBegin(f, "REFERENCE");
     if (set && set->GetFKLink(Roles::kReferenceSlot, &link))
-        WriteControlSetLinkFields(f, link, scene);
+        WriteControlSetLinkFields(*this, f, link, scene);
     KQovWriteBlockEnd(f);
     for (int group : kControlSetGroups) {
         KQovWriteBlockBegin(f, Roles::GetGroupKeyword(group));
@@ -149,7 +150,7 @@ void KQovWriterQov5::WriteControlSet(KQovScene* scene, KQovControlSet* set) {
                                 (InScene(link.model, scene) || !link.name.IsEmpty());
             if (!linked && Roles::GetRoleVersion(group, i) > 4000) continue;
             KQovWriteBlockBegin(f, "LINK", Roles::GetRoleName(group, i));
-            if (linked) WriteControlSetLinkFields(f, link, scene);
+            if (linked) WriteControlSetLinkFields(*this, f, link, scene);
             KQovWriteBlockEnd(f);
         }
         KQovWriteBlockEnd(f);
@@ -160,7 +161,7 @@ void KQovWriterQov5::WriteControlSet(KQovScene* scene, KQovControlSet* set) {
         if (!set->GetEffector(n, &record) || !InScene(record.model, scene)) continue;
         KQovWriteBlockBegin(f, "LINK");
         f->FieldWriteC("NAME", KQovControlSet::GetEffectorName(n));
-        f->FieldWriteC("MODEL", record.model->GetName());
+        f->FieldWriteC("MODEL", WrittenName(record.model));
         KQovWriteIntField(f, "SHOW", record.show);
         KQovWriteIntField(f, "TACTIVE", record.translationActive);
         KQovWriteIntField(f, "RACTIVE", record.rotationActive);
@@ -175,7 +176,7 @@ void KQovWriterQov5::WriteControlSet(KQovScene* scene, KQovControlSet* set) {
         if (!set->GetAuxEffector(n, &model, 1) || !InScene(model, scene)) continue;
         KQovWriteBlockBegin(f, "LINK");
         f->FieldWriteC("NAME", KQovControlSet::GetEffectorName(n));
-        f->FieldWriteC("MODEL", model->GetName());
+        f->FieldWriteC("MODEL", WrittenName(model));
         KQovWriteBlockEnd(f);
     }
     KQovWriteBlockEnd(f);

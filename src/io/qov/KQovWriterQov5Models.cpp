@@ -121,7 +121,7 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
     if (old) WriteLimits(node);
     if (!producer) {
         if (KQovNode* target = node->GetLookAtTarget()) {
-            f->FieldWriteC("LookAtModel", target->GetName());
+            f->FieldWriteC("LookAtModel", WrittenName(target));
             for (const auto& rotation :
                  {std::make_pair("PostTargetRotation", node->GetPostTargetRotation()),
                   std::make_pair("UpTargetRotation", node->GetUpTargetRotation())}) {
@@ -133,7 +133,7 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
             }
         }
         if (KQovNode* up = node->GetUpVectorTarget())
-            f->FieldWriteC("UpVectorModel", up->GetName());
+            f->FieldWriteC("UpVectorModel", WrittenName(up));
     }
     if (old) {
         WriteAnimatedLists(node);

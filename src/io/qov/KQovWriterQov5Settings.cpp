@@ -93,7 +93,7 @@ void KQovWriterQov5::WriteGoboManager(KQovScene* scene) {
     }
     for (const auto& link : links) {
         mFile->FieldWriteBegin("LightGobo");
-        mFile->FieldWriteC(link.first->GetName());
+        mFile->FieldWriteC(WrittenName(link.first));
         mFile->FieldWriteC(link.second.c_str());
         mFile->FieldWriteEnd();
     }

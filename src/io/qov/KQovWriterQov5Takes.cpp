@@ -166,7 +166,7 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
     auto* container = dynamic_cast<KQovTakeNodeContainer*>(object);
     KQovTakeNode* takeNode = container ? TakeNodeNamed(container, take) : nullptr;
     if (!takeNode) return;
-    KQovWriteBlockBegin(mFile, blockName, object->GetName());
+    KQovWriteBlockBegin(mFile, blockName, WrittenName(object));
     mFile->FieldWriteBegin("Version");
     mFile->FieldWriteD(1.1);
     mFile->FieldWriteEnd();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -21,6 +22,8 @@
 #include "io/KQovIOHooks.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovReaderQov.h"
+#include "foundation/KLocale.h"
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
@@ -41,6 +44,8 @@ const char* const kObjectTypes[] = {"Model",          "Material", "Texture",    
                                     "ControlSetPlug", "SceneInfo"};
 
 const char* const kSceneRoot = "Model::Scene";
+// Renamed nodes named one by one in the warnings; more are counted.
+constexpr int kNamesWarnedOne = 10;
 
 // The sub-type of a model: its attribute's kind as the file names it.
 std::string ModelSubType(KQovNode* node) {
@@ -96,6 +101,7 @@ bool KQovWriterQov6::WriteSections(KQovScene* scene) {
     mObjects.clear();
     mConnections.clear();
     mShading.clear();
+    mWrittenNames.clear();
     return !failed;
 }
 
@@ -138,7 +144,9 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
         mConnections.reserve(count);
     }
     KQovNode* root = scene->GetRootNode();
-    for (int i = 0; i < root->GetChildCount(); ++i) CollectModels(root->GetChild(i));
+    const std::vector<KQovNode*> models = KQovListDescendants(root);
+    MakeModelNamesUnique(scene, models);
+    CollectModels(models);
     // Surfaces connect their materials and textures as meshes do (CollectModels takes meshes),
     // right after the connection that puts the surface in the scene: the reader lists the
     // scene's materials and textures in the order of their first connections.
@@ -195,7 +203,7 @@ void KQovWriterQov6::PlaceSurfaceShading() {
         }
         const auto first = mConnections.size();
         CollectNodeShading(node);
-        const std::string name = node->GetName();
+        const std::string name = WrittenName(node);
         if (!searched && shadingSources.count(name) == 0) {
             const auto placed = firstFrom.find(name);
             if (placed != firstFrom.end()) {
@@ -239,18 +247,73 @@ void KQovWriterQov6::PlaceShadingBlocks(std::vector<std::vector<std::vector<Conn
     mConnections.swap(placed);
 }
 
-void KQovWriterQov6::CollectModels(KQovNode* top) {
+void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQovNode*>& models) {
+    mWrittenNames.clear();
+    // Every name the file holds already; most scenes have no clash and stop here.
+    std::unordered_set<std::string_view> taken;
+    taken.reserve(models.size() + 1);
+    bool clash = false;
+    for (const KQovNode* node : models)
+        clash |=
+            !taken.insert(node->GetName()).second || std::strcmp(node->GetName(), kSceneRoot) == 0;
+    if (!clash) return;
+    // Nor may a made name be one the producer cameras or the switcher are written under.
+    std::vector<std::string> others;
+    for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p)
+        others.push_back(
+            KMakePrefixedName("Model::", KQovGlobalCameraSettings::GetProducerName(p)).Buffer());
+    if (const KQovNode* switcher = scene->GetCameraSwitcherNode())
+        others.push_back(switcher->GetName());
+    taken.insert(kSceneRoot);
+    for (const std::string& name : others) taken.insert(name);
+    std::unordered_set<std::string_view> kept{kSceneRoot};
+    std::unordered_map<std::string, int> next;  // per name, the first number not yet tried
+    int renamed = 0;
+    for (const KQovNode* node : models) {
+        const std::string_view name = node->GetName();
+        if (kept.insert(name).second) continue;
+        int& n = next.emplace(std::string(name), 1).first->second;
+        std::string made;
+        do made = std::string(name) + KFormatC(" %d", n++);
+        while (taken.count(made) != 0);
+        const std::string_view stored = mWrittenNames.emplace(node, std::move(made)).first->second;
+        taken.insert(stored);
+        kept.insert(stored);
+        if (++renamed > kNamesWarnedOne) continue;
+        mStatus += KFormatC("Node \"%s\" written as \"%s\": %s\n",
+                            KQovStripPrefix(node->GetName()).Buffer(),
+                            KQovStripPrefix(stored.data()).Buffer(),
+                            name == kSceneRoot ? "the file's root has that name"
+                                               : "an earlier node has that name")
+                       .c_str();
+    }
+    if (renamed > kNamesWarnedOne)
+        mStatus += KFormatC("%d more node%s written under names made unique\n",
+                            renamed - kNamesWarnedOne, renamed - kNamesWarnedOne == 1 ? "" : "s")
+                       .c_str();
+}
+
+std::string KQovWriterQov6::WrittenBareName(const KQovNode* node) const {
+    std::string bare = node->GetNameWithoutPrefix().Buffer();
+    const char* written = WrittenName(node);
+    // A made name is the node's own with a number behind it.
+    if (written != node->GetName()) bare += written + std::strlen(node->GetName());
+    return bare;
+}
+
+void KQovWriterQov6::CollectModels(const std::vector<KQovNode*>& models) {
     // Parents before children, on a list: a chain of models must not recurse.
-    for (KQovNode* node : KQovListNodes(top)) {
-        mObjects.push_back({"Model", node->GetName(), ModelSubType(node),
+    for (KQovNode* node : models) {
+        const char* name = WrittenName(node);
+        mObjects.push_back({"Model", name, ModelSubType(node),
                             [this, node] { WriteModelObject(node, false); }, node});
         KQovNode* parent = node->GetParent();
-        mConnections.push_back({"OO", node->GetName(),
-                                parent && parent->GetParent() ? parent->GetName() : kSceneRoot, ""});
+        mConnections.push_back(
+            {"OO", name, parent && parent->GetParent() ? WrittenName(parent) : kSceneRoot, ""});
         if (KQovNode* target = node->GetLookAtTarget())
-            mConnections.push_back({"OP", target->GetName(), node->GetName(), "LookAtProperty"});
+            mConnections.push_back({"OP", WrittenName(target), name, "LookAtProperty"});
         if (KQovNode* target = node->GetUpVectorTarget())
-            mConnections.push_back({"OP", target->GetName(), node->GetName(), "UpVectorProperty"});
+            mConnections.push_back({"OP", WrittenName(target), name, "UpVectorProperty"});
         if (node->GetMesh()) CollectNodeShading(node);
         if (node->GetGeometry() && mOptions->GetSwitch(KStreamOptionsQov::eDeformers))
             CollectDeformers(node);
@@ -261,18 +324,17 @@ void KQovWriterQov6::CollectDeformers(KQovNode* node) {
     KQovGeometry* geometry = node->GetGeometry();
     if (geometry->GetLinkCount() == 0) return;
     // As the scene's conversion names them, without making them in the caller's scene.
-    const std::string skin = std::string("Deformer::Skin ") + node->GetNameWithoutPrefix().Buffer();
+    const std::string skin = "Deformer::Skin " + WrittenBareName(node);
     mObjects.push_back({"Deformer", skin, "Skin", [this] {
                             KQovWriteIntField(mFile, "Version", 100);
                             KQovWriteIntField(mFile, "MultiLayer", 0);
                         }});
-    mConnections.push_back({"OO", skin, node->GetName(), ""});
+    mConnections.push_back({"OO", skin, WrittenName(node), ""});
     for (int i = 0; i < geometry->GetLinkCount(); ++i) {
         KQovLink* link = geometry->GetLink(i);
         KQovNode* linked = link ? link->GetLink() : nullptr;
         if (!linked) continue;
-        const std::string base =
-            std::string("SubDeformer::Cluster ") + linked->GetNameWithoutPrefix().Buffer();
+        const std::string base = "SubDeformer::Cluster " + WrittenBareName(linked);
         std::string name = base;
         for (int n = 1; std::any_of(mObjects.begin(), mObjects.end(),
                                     [&name](const Object& o) { return o.name == name; });
@@ -284,9 +346,9 @@ void KQovWriterQov6::CollectDeformers(KQovNode* node) {
                                 WriteClusterFields(link);
                             }});
         mConnections.push_back({"OO", name, skin, ""});
-        mConnections.push_back({"OO", linked->GetName(), name, ""});
+        mConnections.push_back({"OO", WrittenName(linked), name, ""});
         if (KQovNode* associate = link->GetAssociateModel())
-            mConnections.push_back({"OP", associate->GetName(), name, "SrcModelReference"});
+            mConnections.push_back({"OP", WrittenName(associate), name, "SrcModelReference"});
     }
 }
 

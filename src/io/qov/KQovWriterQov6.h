@@ -53,8 +53,13 @@ private:
     void PlaceShadingBlocks(std::vector<std::vector<std::vector<Connection>>>& after,
                             size_t models);
     void OrderTakesAsNodes();
-    // `node` and every model below it, parents first.
-    void CollectModels(KQovNode* node);
+    // The models of the scene's tree, parents first, each with its connections.
+    void CollectModels(const std::vector<KQovNode*>& models);
+    // Connections find models by name: a model whose name the root or an earlier model
+    // has is written under a name made unique, with a warning.
+    void MakeModelNamesUnique(KQovScene* scene, const std::vector<KQovNode*>& models);
+    // The written name without its class prefix, as deformers are named after it.
+    std::string WrittenBareName(const KQovNode* node) const;
     void WriteDefinitions();
     void WriteObjects();
     void WriteModelObject(KQovNode* node, bool producer);

@@ -41,7 +41,7 @@ void KQovWriterQov6::CollectCharacters(KQovScene* scene) {
             if (!character->GetCharacterLink(slot, &link) || !inScene(link.model) ||
                 !KQovCharacterRoleTable::GetSlotName(slot, slotName))
                 continue;
-            mConnections.push_back({"OP", link.model->GetName(), character->GetName(),
+            mConnections.push_back({"OP", WrittenName(link.model), character->GetName(),
                                     std::string(slotName) + "Link"});
         }
     }
@@ -73,4 +73,5 @@ void KQovWriterQov6::WritePoseScene(KQovScene* poseScene) {
     nested.SetNestingDepth(mDepth + 1);
     if (!nested.Write(poseScene, &options, mFile) && mError.GetErrorCode() == -1)
         mError.SetErrorWithText(nested.GetLastErrorID(), nested.GetLastErrorString());
+    mStatus += nested.mStatus;  // names the pose's scene made unique
 }

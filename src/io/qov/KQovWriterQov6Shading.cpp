@@ -135,12 +135,12 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
         for (KQovMaterial* m : shading.materials) {
             mLayerOnly.push_back(m);
-            mConnections.push_back({"OO", m->GetName(), node->GetName(), ""});
+            mConnections.push_back({"OO", m->GetName(), WrittenName(node), ""});
         }
     if (mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia))
         for (KQovTexture* t : shading.textures) {
             mLayerOnly.push_back(t);
-            mConnections.push_back({"OO", t->GetName(), node->GetName(), ""});
+            mConnections.push_back({"OO", t->GetName(), WrittenName(node), ""});
         }
 }
 

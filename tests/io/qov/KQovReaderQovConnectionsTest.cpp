@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "TextReadTestUtil.h"
 #include "scene/KQovNode.h"
@@ -37,6 +39,67 @@ TEST(KQovReaderQovConnections, ManyChildrenReadInOrder) {
     ASSERT_EQ(n1->GetChildCount(), 1);
     EXPECT_STREQ(n1->GetChild(0)->GetName(), "Model::N7");
     EXPECT_EQ(n1->GetChild(0)->GetParent(), n1);
+}
+
+// The tree below `node` as names without prefix, each node's children in brackets.
+std::string Tree(const KQovNode* node) {
+    std::string out;
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        const KQovNode* child = node->GetChild(i);
+        out += std::string(i ? " " : "") + child->GetNameWithoutPrefix().Buffer();
+        if (child->GetChildCount() > 0) out += "(" + Tree(child) + ")";
+    }
+    return out;
+}
+
+// Models of one name (or of the root's, "Scene"), as files written before names were made
+// unique hold them: none is lost, each takes the parent of its own connection, and what is
+// connected to the name goes to the first (to the root for "Scene"), with a warning.
+TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
+    const struct {
+        const char* models;  // one name a letter: S "Scene", A "A", B "B", h "hand", f "foot"
+        std::vector<std::pair<const char*, const char*>> connections;
+        const char* tree;
+        const char* warnings;
+    } kCases[] = {
+        {"Sh",
+         {{"Scene", "Scene"}, {"hand", "Scene"}},
+         "Scene hand",
+         "A model is named \"Scene\", as the file's root is: what the file connects to that "
+         "name is read under the root\n"},
+        {"AAhf",
+         {{"A", "Scene"}, {"hand", "A"}, {"A", "Scene"}, {"foot", "A"}},
+         "A(hand foot) A",
+         "2 models are named \"A\": what the file connects to that name goes "
+         "to the first\n"},
+        {"BAAh",
+         {{"B", "Scene"}, {"A", "Scene"}, {"A", "B"}, {"hand", "B"}},
+         "B(A hand) A",
+         "2 models are named \"A\": what the file connects to that name goes to the first\n"},
+        // Names that differ are read as ever, without a word.
+        {"ABh", {{"A", "Scene"}, {"B", "A"}, {"hand", "B"}}, "A(B(hand))", ""},
+    };
+    auto name = [](char c) {
+        return std::string(c == 'S'   ? "Scene"
+                           : c == 'h' ? "hand"
+                           : c == 'f' ? "foot"
+                                      : std::string(1, c));
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.models);
+        std::string body = "Objects:  {\n";
+        for (const char* m = c.models; *m; ++m) body += Model(name(*m));
+        body += "}\nConnections:  {\n";
+        for (const auto& connection : c.connections)
+            body += Connect(connection.first, connection.second);
+        body += "}\n";
+        qovtest::TextRead read(qovtest::QovText(6000, body, "Model"));
+        ASSERT_TRUE(read.ok);
+        EXPECT_EQ(Tree(read.scene->GetRootNode()), c.tree);
+        KString status;
+        read.reader.GetStatusText(status);
+        EXPECT_STREQ(status.Buffer(), c.warnings);
+    }
 }
 
 }  // namespace

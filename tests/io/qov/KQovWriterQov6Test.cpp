@@ -13,6 +13,7 @@
 #include "scene/KQovPose.h"
 #include "scene/KQovVideo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
@@ -532,4 +533,94 @@ TEST(KQovWriterQov6, SurfaceShadingFollowsTheFirstConnectionFromTheSurface) {
         EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + long(c.expected.size())),
                   c.expected);
     }
+}
+
+namespace {
+
+// The tree below `node` as names without prefix, each node's children in brackets.
+std::string NameTree(const KQovNode* node) {
+    std::string out;
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        const KQovNode* child = node->GetChild(i);
+        out += std::string(i ? " " : "") + child->GetNameWithoutPrefix().Buffer();
+        if (child->GetChildCount() > 0) out += "(" + NameTree(child) + ")";
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
+    // Connections find models by name: the root's ("Scene") or an earlier node's name would
+    // lose a node. Version 5 files nest models by block, and keep every name.
+    const char* const kMadeUnique = "Scene 1(leg) A(hand) A 2(foot) A 1";
+    const char* const kWarnings =
+        "Node \"Scene\" written as \"Scene 1\": the file's root has that name\n"
+        "Node \"A\" written as \"A 2\": an earlier node has that name\n";
+    const struct {
+        int id;
+        const char* tree;
+        const char* warnings;
+    } kCases[] = {{0, kMadeUnique, kWarnings},
+                  {1, kMadeUnique, kWarnings},
+                  {2, kMadeUnique, kWarnings},
+                  {3, "Scene(leg) A(hand) A(foot) A 1", ""}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.id);
+        TempTestFolder tmp;
+        v5test::MeshScene built;
+        built.node->SetName("Scene");  // a mesh with materials: its shading connects by name
+        built.Add("leg", nullptr, built.node);
+        built.Add("hand", nullptr, built.Add("A", nullptr));
+        KQovNode* second = built.Add("A", nullptr);
+        built.Add("foot", nullptr, second);
+        built.Add("A 1", nullptr);
+        built.AddTakeTo(built.scene->GetRootNode(), "Walk");
+        KFCurve* curve = second->GetTakeNode(1)->GetTranslationX();
+        curve->ResizeKeyBuffer(1);
+        curve->KeySet(0, KTime(0), 7.0f);
+        curve->CommitKeys(1);
+        const std::string name = tmp / "clash.qov";
+        KQovExporter exporter(&built.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(c.id);
+        ASSERT_TRUE(exporter.Export(built.scene, nullptr)) << exporter.GetLastErrorString();
+        EXPECT_STREQ(exporter.GetStatusText().Buffer(), c.warnings);
+        // The caller's nodes keep their names.
+        EXPECT_STREQ(second->GetName(), "Model::A");
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        EXPECT_EQ(NameTree(read.scene->GetRootNode()), c.tree);
+        KQovNode* root = read.scene->GetRootNode();
+        KQovNode* mesh = root->GetChild(0);
+        ASSERT_TRUE(mesh->GetMesh());
+        EXPECT_EQ(mesh->GetMesh()->GetLayer(0)->GetMaterials()->GetDirectArray().GetCount(), 2);
+        // The take's keys stay with the node that had them (version 5 finds a take's models
+        // by name as well, the first of a name).
+        for (int i : {1, 2}) {
+            if (c.id == 3) break;
+            KQovNode* a = root->GetChild(i);
+            ASSERT_EQ(a->GetTakeNodeCount(), 2);
+            EXPECT_EQ(a->GetTakeNode(1)->GetTranslationX()->KeyGetCount(), i == 2 ? 1 : 0);
+        }
+    }
+    // Many of one name: each comes back under a name of its own; ten are named in warnings.
+    TempTestFolder tmp;
+    v5test::Scene many;
+    for (int i = 0; i < 13; ++i) many.Add("N", nullptr);
+    const std::string name = tmp / "many.qov";
+    KQovExporter exporter(&many.manager);
+    ASSERT_TRUE(exporter.Initialize(name.c_str()));
+    exporter.SetFileFormat(1);
+    ASSERT_TRUE(exporter.Export(many.scene, nullptr));
+    const std::string status = exporter.GetStatusText().Buffer();
+    EXPECT_EQ(std::count(status.begin(), status.end(), '\n'), 11) << status;
+    EXPECT_NE(status.find("\"N 10\": an earlier node has that name\n"
+                          "2 more nodes written under names made unique\n"),
+              std::string::npos)
+        << status;
+    Read read(name);
+    ASSERT_TRUE(read.ok);
+    EXPECT_EQ(NameTree(read.scene->GetRootNode()),
+              "N N 1 N 2 N 3 N 4 N 5 N 6 N 7 N 8 N 9 N 10 N 11 N 12");
 }

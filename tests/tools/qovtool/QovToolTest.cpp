@@ -109,6 +109,10 @@ TEST_F(QovTool, CommandLine) {
                                            "usemtl wood\nf 1/1 2/1 3/1\n";
     const std::string litObj = mTemp / "lit\\m.obj", subObj = mTemp / "sub\\o.obj",
                       sub3ds = mTemp / "sub\\o.3ds";
+    // A group named as a version-6 file's root is written under a name of its own, and comes
+    // back whole.
+    std::ofstream(mTemp / "scene.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\ng Scene\nf 1 2 3\n";
+    const std::string sceneQov = mTemp / "scene.qov", sceneBack = mTemp / "scene-back.obj";
     // A link to standard output gets the file's bytes alone: the status line goes to stderr.
     ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "plain.bvh"}).status, 0);
     ASSERT_EQ(symlink("/dev/stdout", (mTemp / "so.bvh").c_str()), 0);
@@ -280,6 +284,12 @@ TEST_F(QovTool, CommandLine) {
          0,
          litObj + " -> " + mTemp / "tx\\o.qov" + "\n",
          ""},
+        {{"convert", mTemp / "scene.obj", sceneQov, "--ascii"},
+         0,
+         mTemp / "scene.obj" + " -> " + sceneQov + "\n",
+         "qovtool: " + sceneQov +
+             ": warning: Node \"Scene\" written as \"Scene 1\": the file's root has that name\n"},
+        {{"convert", sceneQov, sceneBack}, 0, sceneQov + " -> " + sceneBack + "\n", ""},
         {{"convert", bvh, mTemp / "so.bvh"},
          0,
          ReadFile(mTemp / "plain.bvh"),
@@ -317,6 +327,7 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_EQ(ReadFile(longOut), ReadFile(mTemp / "plain.bvh"));
     EXPECT_EQ(ReadFile(mTemp / "lit.bvh"), ReadFile(mTemp / "plain.bvh"));
     EXPECT_EQ(ReadFile(mTemp / "wood.tga"), "oak");
+    EXPECT_TRUE(HasLine(ReadFile(sceneBack), "g Scene_1"));
     EXPECT_FALSE(Exists(mTemp / "sub/wood.tga"));
     EXPECT_NE(ReadFile(subObj).find("mtllib sub\\o.mtl\n"), std::string::npos);
     EXPECT_NE(ReadFile(mTemp / "sub\\o.mtl").find("map_Kd wood.tga\n"), std::string::npos);
