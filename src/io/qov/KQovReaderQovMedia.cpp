@@ -54,7 +54,10 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     // itself, never another that was there.
     KPlatformNewFile made;
     std::string target = folder + base.Buffer();
-    if (target != extracted.Buffer()) target = mFile->NewMediaFile(folder.c_str(), base.Buffer(), made);
+    if (target != extracted.Buffer())
+        target = mFile->NewMediaFile(folder.c_str(), base.Buffer(), made);
+    // A converter opens the file by name.
+    made.OpenToWriters();
     bool converted = false;
     for (KImageConverterRegistry* registry : mManager->GetImageConverterRegistries())
         if (!target.empty() && registry &&
