@@ -255,7 +255,7 @@ bool KPlatformRenameFile(const char* from, const char* to);
 // One folder level; true on success (false when it exists already).
 bool KPlatformMakeDirectory(const char* path);
 
-// Removes an empty folder; true on success.
+// Removes an empty folder; true on success. Allocates nothing.
 bool KPlatformRemoveDirectory(const char* path);
 
 // "Normal attributes": makes the file writable by its owner. true on success.
