@@ -161,6 +161,7 @@ KQovFieldFile::~KQovFieldFile() {
         mStream = nullptr;
     }
     FieldFileClose();
+    RemoveTempMedia();
 }
 
 void KQovFieldFile::SetError(int id, const char* text) {

@@ -61,12 +61,23 @@ public:
     KQovFieldFile(const KQovFieldFile&) = delete;
     KQovFieldFile& operator=(const KQovFieldFile&) = delete;
 
-    // Writes the next raw value of the current field (media content) into a file and
-    // gives its path ("" for empty content). `extracted` tells whether a file was written.
+    // Writes the next raw value of the current field (media content) into a file named by the
+    // last component of `mediaName` (the name as stored, which tells media apart) and gives
+    // its path ("" for empty content). `extracted` tells whether a file was written.
     virtual bool ExtractMedia(KString& resultPath, const char* mediaName, const char* targetFolder,
                               bool& extracted);
     // Removes a file ExtractMedia made (none it found there), while its name still holds it.
     void RemoveExtractedMedia(const char* path);
+    // Writes `size` bytes as the media file `name` in `folder` as ExtractMedia writes what it
+    // extracts (a file made new, or a finished file there of these bytes, else the next free
+    // name "1/name" ...); its path, empty when none could be written.
+    KString AddMediaFile(const char* folder, const char* name, const uint8_t* content,
+                         uint32_t size);
+    // A new file for `name` in `folder`, under the first free name ("1/name" ...), for the
+    // caller to fill and then give to KeepMediaFile; its path, empty when none can be made.
+    std::string NewMediaFile(const char* folder, const char* name, KPlatformNewFile& made);
+    // Keeps a file NewMediaFile made, filled, as a media file this field file made.
+    void KeepMediaFile(const std::string& path, KPlatformNewFile&& made);
 
     // Creating, opening, parts.
     bool Create(const char* name, bool binary, bool encrypted, KQovHeaderInfo* info);
@@ -290,11 +301,18 @@ protected:
     std::map<std::string, std::string> mExtracted;  // media name -> where it went
     std::string mTempMediaFolder;  // made for media the file's own media folder cannot take
     std::map<std::string, KPlatformNewFile> mMadeMedia;  // by path: files extraction made
+    std::vector<std::string> mTempFolders;  // numbered folders made in mTempMediaFolder
     std::string mFolder;                            // with a trailing '/', or empty
 
 private:
     // A folder of its own in the temporary folder, made once; empty when it cannot be made.
     std::string TempMediaFolder();
+    // The path of `name` in `folder` (n 0) or in its numbered folder n, which is made; empty
+    // when it cannot be.
+    std::string NumberedMediaPath(const std::string& folder, const std::string& name, int n);
+    // At the end: the media made in that folder go, and the folder with them. Names the
+    // texts of a read's scene held no longer name files then.
+    void RemoveTempMedia();
     // Writes the media under `name` in `folder` as a file made new, or finds them there
     // already; the next free name ("1/name" ...) when another file has the name.
     bool PlaceMedia(const std::string& folder, const std::string& name, const uint8_t* content,

@@ -114,7 +114,6 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
     for (int attempt = 0; attempt < 2 && !folder.empty(); ++attempt) {
         std::string path;
         if (PlaceMedia(folder, name, content, size, path)) {
-            mEmbeddedNames.insert(path);
             mExtracted[mediaName] = path;
             resultPath = path.c_str();
             extracted = true;
@@ -127,8 +126,9 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
     for (const std::string& placed : mEmbeddedNames)
         holds = holds || placed.rfind(mTempMediaFolder, 0) == 0;
     if (!mTempMediaFolder.empty() && !holds) {
-        KPlatformRemoveDirectory(mTempMediaFolder.c_str());
+        RemoveTempMedia();
         mTempMediaFolder.clear();
+        mTempFolders.clear();
     }
     SetError(eNoSpaceLeft);
     return false;
@@ -148,12 +148,55 @@ std::string KQovFieldFile::TempMediaFolder() {
     return std::string();
 }
 
+KString KQovFieldFile::AddMediaFile(const char* folder, const char* name, const uint8_t* content,
+                                   uint32_t size) {
+    std::string path;
+    const std::string file = SafeFileName(name);
+    if (!folder || !*folder || file.empty() || !content || size == 0 ||
+        !PlaceMedia(WithSlash(folder), file, content, size, path))
+        return KString("");
+    return KString(path.c_str());
+}
+
+std::string KQovFieldFile::NumberedMediaPath(const std::string& folder, const std::string& name,
+                                             int n) {
+    if (n == 0) return folder + name;
+    const std::string numbered = folder + std::to_string(n) + "/";
+    const bool existed = KPlatformIsDirectory(numbered.c_str());
+    if (!KCreatePath((numbered + name).c_str())) return std::string();
+    // Folders made in the temporary folder go with it.
+    if (!existed && !mTempMediaFolder.empty() && folder.rfind(mTempMediaFolder, 0) == 0)
+        mTempFolders.push_back(numbered);
+    return numbered + name;
+}
+
+std::string KQovFieldFile::NewMediaFile(const char* folder, const char* name,
+                                        KPlatformNewFile& made) {
+    const std::string file = SafeFileName(name);
+    if (!folder || !*folder || file.empty()) return std::string();
+    for (int n = 0; n <= 99999; ++n) {
+        const std::string path = NumberedMediaPath(WithSlash(folder), file, n);
+        if (path.empty()) break;
+        if (mEmbeddedNames.count(path)) continue;
+        if (made.Create(path.c_str())) return path;
+        if (made.GetError() != EEXIST) break;
+    }
+    return std::string();
+}
+
+void KQovFieldFile::KeepMediaFile(const std::string& path, KPlatformNewFile&& made) {
+    made.Keep();
+    mEmbeddedNames.insert(path);
+    mMadeMedia.erase(path);
+    mMadeMedia.emplace(path, std::move(made));
+}
+
 bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& name,
                                const uint8_t* content, uint32_t size, std::string& path) {
     for (int n = 0; n <= 99999; ++n) {
-        path = n == 0 ? folder + name : folder + std::to_string(n) + "/" + name;
+        path = NumberedMediaPath(folder, name, n);
+        if (path.empty()) return false;
         if (mEmbeddedNames.count(path)) continue;
-        if (n > 0 && !KCreatePath(path.c_str())) return false;
         KPlatformNewFile out;
         if (out.Create(path.c_str())) {
             if (fwrite(content, 1, size, out.GetFile()) != size || !out.Close()) {
@@ -162,14 +205,30 @@ bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& nam
             }
             out.Keep();
             mMadeMedia.emplace(path, std::move(out));
+            mEmbeddedNames.insert(path);
             return true;
         }
         if (out.GetError() != EEXIST) return false;
         // A file of these bytes there already (read before) stands for them; any other
         // file stays as it is and the media take the next name.
-        if (HoldsBytes(path, content, size)) return true;
+        if (HoldsBytes(path, content, size)) {
+            mEmbeddedNames.insert(path);
+            return true;
+        }
     }
     return false;
+}
+
+void KQovFieldFile::RemoveTempMedia() {
+    if (mTempMediaFolder.empty()) return;
+    // Only the files this field file made there, while their names still hold them, and then
+    // the folders it made, each only when empty.
+    for (auto& made : mMadeMedia)
+        if (made.first.compare(0, mTempMediaFolder.size(), mTempMediaFolder) == 0)
+            made.second.RemoveKept();
+    for (auto folder = mTempFolders.rbegin(); folder != mTempFolders.rend(); ++folder)
+        KPlatformRemoveDirectory(folder->c_str());
+    KPlatformRemoveDirectory(mTempMediaFolder.c_str());
 }
 
 void KQovFieldFile::RemoveExtractedMedia(const char* path) {

@@ -255,7 +255,8 @@ bool KPlatformMakeDirectory(const char* path) {
 
 bool KPlatformRemoveDirectory(const char* path) {
     if (!path || !*path) return false;
-    return rmdir(KPlatformNativePath(path).c_str()) == 0;
+    // The name itself (KPlatformNativePath), without a copy: destructors call this.
+    return rmdir(path) == 0;
 }
 
 bool KPlatformSetNormalAttributes(const char* path) {

@@ -130,6 +130,9 @@ public:
     bool Close();
     // The file stays where it is: no longer removed by a signal, by Remove or by the end.
     void Keep();
+    // Gives the open file its permissions before it is kept, for a writer that can only open
+    // it by name; it is still removed unless kept.
+    void OpenToWriters();
     // Closes and removes the file made, when its name still holds it.
     void Remove();
     // Removes the file once kept, when its name still holds it as it was kept.
@@ -259,7 +262,7 @@ bool KPlatformRenameFile(const char* from, const char* to);
 // One folder level; true on success (false when it exists already).
 bool KPlatformMakeDirectory(const char* path);
 
-// Removes an empty folder; true on success.
+// Removes an empty folder; true on success. Allocates nothing.
 bool KPlatformRemoveDirectory(const char* path);
 
 // "Normal attributes": makes the file writable by its owner. true on success.

@@ -123,6 +123,10 @@ void KPlatformNewFile::Keep() {
     mSignalSlot = -1;
 }
 
+void KPlatformNewFile::OpenToWriters() {
+    if (mFile && mMarked && mMade && fchmod(fileno(mFile), mode_t(mMode)) == 0) mMarked = false;
+}
+
 void KPlatformNewFile::RestoreMode() {
     if (mFile) {
         (void)fchmod(fileno(mFile), mode_t(mMode));

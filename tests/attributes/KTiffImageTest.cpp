@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,11 @@ TEST(TiffImage, RoundTripsArePixelIdenticalAndReadByTiffinfo) {
         const std::string path = folder / (std::string(c.name) + ".tif");
         ASSERT_TRUE(WriteTiffImage(path.c_str(), c.compress, image));
         EXPECT_EQ(IsCompressedTiffFile(path.c_str()), c.compress);
+        // Made in memory: the same bytes as the file.
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(WriteTiffImageBytes(c.compress, image, bytes));
+        std::ifstream written(path, std::ios::binary);
+        EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(written), {}), bytes);
 
         const std::string info = TiffInfo(path);
         EXPECT_NE(info.find("Image Width: 7 Image Length: 5"), std::string::npos) << info;
@@ -312,6 +318,9 @@ TEST(TiffImage, UnwritableLayoutsMakeNoFile) {
         const std::string path = folder / (std::string(c.name) + ".tif");
         EXPECT_FALSE(WriteTiffImage(path.c_str(), true, image)) << c.name;
         EXPECT_FALSE(Exists(path)) << c.name;
+        std::vector<uint8_t> bytes{1};
+        EXPECT_FALSE(WriteTiffImageBytes(true, image, bytes)) << c.name;
+        EXPECT_TRUE(bytes.empty()) << c.name;
     }
     KImage image;
     image.Init(3, 3, true, 0, 3);

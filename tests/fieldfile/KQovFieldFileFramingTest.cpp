@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "fieldfile/FieldFileTestUtil.h"
 #include "fieldfile/KQovFieldFile.h"
@@ -531,7 +532,8 @@ TEST(KQovFieldFileFraming, MediaStaysInsideItsFolder) {
     }
     EXPECT_EQ(ReadAll(tmp / "given/evil"), "Axyz");
     // Where the media folder cannot be one (a file has its name), a name no folder takes: not
-    // extracted, and no folder of its own is left in the temporary folder.
+    // extracted, and no folder of its own is left in the temporary folder; what was extracted
+    // into one (numbered folders too) is there while the field file lives, and goes with it.
     WriteAll(tmp / "plain.qov", ReadAll(name));
     WriteAll(tmp / "plain.qom", "user");
     ASSERT_EQ(mkdir((tmp / "t").c_str(), 0700), 0);
@@ -544,6 +546,19 @@ TEST(KQovFieldFileFraming, MediaStaysInsideItsFolder) {
         ASSERT_TRUE(plain.FieldReadBegin("A"));
         const std::string longName = std::string(300, 'L') + ".png";
         EXPECT_FALSE(plain.ExtractMedia(path, longName.c_str(), "", written));
+        KQovFieldFile held;
+        ASSERT_TRUE(held.Open((tmp / "plain.qov").c_str(), false, true, nullptr));
+        std::vector<std::string> made;
+        for (const char* field : {"A", "B"}) {
+            ASSERT_TRUE(held.FieldReadBegin(field));
+            ASSERT_TRUE(held.ExtractMedia(path, (std::string(field) + "/tex.png").c_str(), "",
+                                          written));
+            EXPECT_EQ(ReadAll(path.Buffer()), std::string(field) + "xyz");
+            made.push_back(path.Buffer());
+            held.FieldReadEnd();
+        }
+        EXPECT_EQ(made[1].substr(made[1].size() - 10), "/1/tex.png");
+        EXPECT_EQ(made[0].rfind(tmp / "t/qom-", 0), 0u) << made[0];
     }
     if (temp)
         setenv("TMPDIR", savedTemp.c_str(), 1);

@@ -3,6 +3,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -123,20 +124,24 @@ bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
     return true;
 }
 
-bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
+namespace {
+
+bool CanWriteTiff(const KImage& image) {
+    const int width = image.GetWidth(), height = image.GetHeight();
+    const int samples = image.GetBytesPerPixel();
+    const bool layoutOk = image.GetType() == KImage::eYCbCr
+                              ? samples == 3
+                              : image.GetType() == KImage::eRGB && (samples == 3 || samples == 4);
+    return image.IsValid() && layoutOk && image.GetPixels() && width >= 1 && height >= 1 &&
+           image.GetPixelBytes() == size_t(int64_t(width) * samples * height);
+}
+
+// The tags and rows of an image CanWriteTiff takes; true when every row was written.
+bool WriteTiffRows(TIFF* t, bool compress, const KImage& image) {
     const int width = image.GetWidth(), height = image.GetHeight();
     const int samples = image.GetBytesPerPixel();
     const bool ycbcr = image.GetType() == KImage::eYCbCr;
-    const bool layoutOk =
-        ycbcr ? samples == 3 : image.GetType() == KImage::eRGB && (samples == 3 || samples == 4);
     const int64_t rowBytes = int64_t(width) * samples;
-    if (!path || !image.IsValid() || !layoutOk || !image.GetPixels() || width < 1 || height < 1 ||
-        image.GetPixelBytes() != size_t(rowBytes * height))
-        return false;
-
-    TiffFile tif(TIFFOpen(path, "w"));
-    if (!tif) return false;
-    TIFF* t = tif.get();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samples));
@@ -158,7 +163,12 @@ bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
     }
 
     // A copy per row: codecs may work in the buffer they are given.
-    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+    std::vector<uint8_t> row;
+    try {
+        row.resize(static_cast<size_t>(rowBytes));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     const uint8_t* pixels = image.GetPixels();
     for (int r = 0; r < height; ++r) {
         std::memcpy(row.data(), pixels + int64_t(r) * rowBytes, row.size());
@@ -168,6 +178,70 @@ bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
         }
     }
     return true;
+}
+
+// A TIFF file held in memory, for libtiff's client procedures.
+struct MemoryTiff {
+    std::vector<uint8_t>& bytes;
+    uint64_t at = 0;
+    bool failed = false;  // a write could not get memory
+};
+
+tmsize_t MemoryRead(thandle_t handle, void* data, tmsize_t size) {
+    MemoryTiff& m = *static_cast<MemoryTiff*>(handle);
+    if (size < 0 || m.at >= m.bytes.size()) return 0;
+    const uint64_t n = std::min<uint64_t>(uint64_t(size), m.bytes.size() - m.at);
+    std::memcpy(data, m.bytes.data() + m.at, size_t(n));
+    m.at += n;
+    return tmsize_t(n);
+}
+
+tmsize_t MemoryWrite(thandle_t handle, void* data, tmsize_t size) {
+    MemoryTiff& m = *static_cast<MemoryTiff*>(handle);
+    if (size < 0 || m.at + uint64_t(size) > uint64_t(2 * KImage::kMaxBytes)) return -1;
+    // No exception may cross the library's C frames.
+    try {
+        if (m.at + uint64_t(size) > m.bytes.size()) m.bytes.resize(size_t(m.at) + size_t(size));
+    } catch (const std::bad_alloc&) {
+        m.failed = true;
+        return -1;
+    }
+    std::memcpy(m.bytes.data() + m.at, data, size_t(size));
+    m.at += uint64_t(size);
+    return size;
+}
+
+toff_t MemorySeek(thandle_t handle, toff_t offset, int whence) {
+    MemoryTiff& m = *static_cast<MemoryTiff*>(handle);
+    const uint64_t base = whence == SEEK_CUR ? m.at : whence == SEEK_END ? m.bytes.size() : 0;
+    m.at = base + offset;
+    return m.at;
+}
+
+int MemoryClose(thandle_t) { return 0; }
+toff_t MemorySize(thandle_t handle) { return static_cast<MemoryTiff*>(handle)->bytes.size(); }
+int MemoryMap(thandle_t, void**, toff_t*) { return 0; }
+void MemoryUnmap(thandle_t, void*, toff_t) {}
+
+}  // namespace
+
+bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
+    if (!path || !CanWriteTiff(image)) return false;
+    TiffFile tif(TIFFOpen(path, "w"));
+    return tif && WriteTiffRows(tif.get(), compress, image);
+}
+
+bool WriteTiffImageBytes(bool compress, const KImage& image, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    if (!CanWriteTiff(image)) return false;
+    MemoryTiff memory{bytes};
+    TiffFile tif(TIFFClientOpen("memory", "w", &memory, MemoryRead, MemoryWrite, MemorySeek,
+                                MemoryClose, MemorySize, MemoryMap, MemoryUnmap));
+    bool ok = tif && WriteTiffRows(tif.get(), compress, image) && TIFFFlush(tif.get()) == 1;
+    tif.reset();
+    ok = ok && !memory.failed;
+    if (!ok) bytes.clear();
+    return ok;
 }
 
 bool IsCompressedTiffFile(const char* path) {

@@ -4,6 +4,9 @@
 // kept as they are, one (luma, Cb, Cr) triple per pixel. Write: RGB of 3 or 4 samples (the
 // fourth an associated alpha) or YCbCr of 3, one row a strip, optionally Deflate-compressed.
 
+#include <cstdint>
+#include <vector>
+
 #include "foundation/KString.h"
 
 class KImage;
@@ -14,6 +17,9 @@ bool ReadTiffImage(const char* path, KImage& image, bool removeAfter);
 // True when every row was written. An image of another layout is refused before any file is
 // made.
 bool WriteTiffImage(const char* path, bool compress, const KImage& image);
+// The same file's bytes, made in memory (the caller writes them where it will); false, with
+// `bytes` empty, for another layout or when memory runs out.
+bool WriteTiffImageBytes(bool compress, const KImage& image, std::vector<uint8_t>& bytes);
 // A ".tif" or ".tiff" file (any case) that opens as TIFF and is compressed.
 bool IsCompressedTiffFile(const char* path);
 // For a name whose extension is not TIF or TIFF: removes that file and gives the name the

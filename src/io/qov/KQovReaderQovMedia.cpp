@@ -4,8 +4,8 @@
 // Names from a file never choose a folder: only their last component is used.
 
 #include <algorithm>
-#include <cerrno>
 #include <string>
+#include <vector>
 
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
@@ -31,19 +31,6 @@ KString ForwardSlashes(const char* path) {
     return out;
 }
 
-// Makes a new file for `name` in `folder` (with '/'), or in its first free numbered folder
-// ("1/name" ...) when a file has the name; its path, empty when none can be made.
-std::string NewMediaFile(const std::string& folder, const std::string& name,
-                         KPlatformNewFile& made) {
-    for (int n = 0; n <= 99999; ++n) {
-        const std::string path = n == 0 ? folder + name : folder + std::to_string(n) + "/" + name;
-        if (n > 0 && !KCreatePath(path.c_str())) break;
-        if (made.Create(path.c_str())) return path;
-        if (made.GetError() != EEXIST) break;
-    }
-    return std::string();
-}
-
 // The last component of a stored name; empty when it names no file.
 KString BaseName(const char* path) {
     const KString name = KExtractFileName(ForwardSlashes(path).Buffer(), true);
@@ -63,10 +50,14 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     if (base.IsEmpty()) base = KExtractFileName(extracted.Buffer(), true);
     // The original format, in the media folder under its base name, or a TIFF copy of the
     // extracted file under its own base name when no converter takes it; each a file made
-    // new, or the extracted file itself, never another that was there.
+    // new (or, for the copy, one of the same bytes read before), or the extracted file
+    // itself, never another that was there.
     KPlatformNewFile made;
     std::string target = folder + base.Buffer();
-    if (target != extracted.Buffer()) target = NewMediaFile(folder, base.Buffer(), made);
+    if (target != extracted.Buffer())
+        target = mFile->NewMediaFile(folder.c_str(), base.Buffer(), made);
+    // A converter opens the file by name.
+    made.OpenToWriters();
     bool converted = false;
     for (KImageConverterRegistry* registry : mManager->GetImageConverterRegistries())
         if (!target.empty() && registry &&
@@ -74,17 +65,20 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
             converted = true;
             break;
         }
+    if (converted && target != extracted.Buffer()) mFile->KeepMediaFile(target, std::move(made));
     if (!converted) {
         made.Remove();
         const KString tiff = KChangeFileExtension(extracted.Buffer(), ".tif");
         if (tiff == extracted) return extracted;
-        target = NewMediaFile(folder, KExtractFileName(tiff.Buffer(), true).Buffer(), made);
-        if (target.empty() || !made.Close() || !WriteTiffImage(target.c_str(), true, image)) {
-            made.Remove();
-            return extracted;
-        }
+        // Made in memory and written through the new file: a name is never opened again.
+        std::vector<uint8_t> bytes;
+        if (!WriteTiffImageBytes(true, image, bytes) || bytes.size() > UINT32_MAX) return extracted;
+        const KString copy =
+            mFile->AddMediaFile(folder.c_str(), KExtractFileName(tiff.Buffer(), true).Buffer(),
+                                bytes.data(), uint32_t(bytes.size()));
+        if (copy.IsEmpty()) return extracted;
+        target = copy.Buffer();
     }
-    made.Keep();
     // The extracted file goes once its replacement exists, when this read made it.
     if (target != extracted.Buffer()) mFile->RemoveExtractedMedia(extracted.Buffer());
     return KString(target.c_str());
@@ -106,7 +100,7 @@ bool KQovReaderQov::ReadVideo(KQovVideo* video) {
     if (mFile->FieldReadBegin("Content")) {
         KString path;
         bool extracted = false;
-        if (mFile->ExtractMedia(path, BaseName(fileName.Buffer()).Buffer(), "", extracted) &&
+        if (mFile->ExtractMedia(path, ForwardSlashes(fileName.Buffer()).Buffer(), "", extracted) &&
             extracted) {
             if (!video->GetOriginalFormat())
                 path = ConvertEmbeddedImage(path, video->GetOriginalFileName());
@@ -142,8 +136,9 @@ KString KQovReaderQov::ReadMediaFileName(const char* folder) {
     if (!mFile->FieldReadBegin("Content")) return ResolveMediaPath(fileName.Buffer(), relative.Buffer());
     KString path;
     bool extracted = false;
-    const KString base = BaseName(fileName.Buffer());
-    const bool ok = mFile->ExtractMedia(path, base.Buffer(), folder, extracted);
+    // Keyed by the whole stored name: images of one base name in two folders are two files.
+    const bool ok =
+        mFile->ExtractMedia(path, ForwardSlashes(fileName.Buffer()).Buffer(), folder, extracted);
     mFile->FieldReadEnd();
     if (!ok || !extracted) return ResolveMediaPath(fileName.Buffer(), relative.Buffer());
     return keepOriginal ? path : ConvertEmbeddedImage(path, originalName.Buffer());

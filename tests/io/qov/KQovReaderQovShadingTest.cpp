@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <string>
 
 #include "GeometryTestUtil.h"
@@ -173,7 +174,7 @@ TEST(KQovReaderQovShading, MediaNamesResolve) {
 // A binary version-6 file with one video whose content is embedded, named `name` both as the
 // file and as the original.
 void WriteEmbeddedVideo(const std::string& path, const char* name, int originalFormat,
-                        const std::string& content) {
+                        const std::string& content, const char* original = nullptr) {
     KQovFieldFile file;
     ASSERT_TRUE(file.Create(path.c_str(), true, false, nullptr));
     file.FieldWriteBegin("Definitions");
@@ -204,7 +205,7 @@ void WriteEmbeddedVideo(const std::string& path, const char* name, int originalF
     file.FieldWriteBegin("OriginalFormat");
     file.FieldWriteI(originalFormat);
     file.FieldWriteEnd();
-    file.FieldWriteC("OriginalFilename", name);
+    file.FieldWriteC("OriginalFilename", original ? original : name);
     file.FieldWriteC("Filename", name);
     file.FieldWriteBegin("Content");
     file.FieldWriteFileContent(content.c_str(), nullptr);
@@ -217,9 +218,12 @@ void WriteEmbeddedVideo(const std::string& path, const char* name, int originalF
 }
 
 int gConverted = 0;
+bool gWritable = false;  // the converter was given a file its owner may write
 int WritePng(int mode, const char* path, KImage& image) {
     if (mode != KImageConverterRegistry::eWriteFile || image.GetWidth() != 2) return 1;
     ++gConverted;
+    struct stat st;
+    gWritable = stat(path, &st) == 0 && (st.st_mode & 0200) != 0;
     qovtest::WriteAll(path, "converted");
     return 0;
 }
@@ -239,34 +243,47 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
         bool converter;        // a "png" converter is registered
         const char* expected;  // in the media folder
         const char* gone;      // the extracted file, removed once replaced
+        const char* original;  // the original name, when not the name
     } cases[] = {
-        {"C:\\shots\\photo.png", 0, false, "photo.tif", "photo.png"},
-        {"../../photo.png", 0, true, "photo.png", ""},
-        {"photo.jpg", 0, true, "photo.tif", "photo.jpg"},
-        {"photo.png", 1, false, "photo.png", ""},
+        {"C:\\shots\\photo.png", 0, false, "photo.tif", "photo.png", nullptr},
+        {"../../photo.png", 0, true, "photo.png", "", nullptr},
+        {"photo.jpg", 0, true, "photo.tif", "photo.jpg", nullptr},
+        {"photo.png", 1, false, "photo.png", "", nullptr},
+        {"C:\\shots\\photo.tga", 0, true, "photo.png", "photo.tga", "photo.png"},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string name = "v" + std::to_string(n++);
-        WriteEmbeddedVideo(tmp / (name + ".qov"), c.name, c.originalFormat, tmp / "source.tif");
-        gConverted = 0;
-        KQovObjectManager manager;
-        if (c.converter) manager.CreateImageConverterRegistry()->Register("png", &WritePng);
-        KQovReaderQov reader(&manager, nullptr);
-        ASSERT_TRUE(reader.FileOpen((tmp / (name + ".qov")).c_str()));
-        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
-        ASSERT_TRUE(options);
-        EXPECT_TRUE(reader.Read(manager.CreateScene(), options.get()));
-        EXPECT_EQ(gConverted, c.originalFormat == 0 && std::string(c.expected) == "photo.png");
+        WriteEmbeddedVideo(tmp / (name + ".qov"), c.name, c.originalFormat, tmp / "source.tif",
+                           c.original);
         const std::string media = tmp / (name + ".qom/");
-        KQovVideo* video = manager.FindVideo("clip");
-        ASSERT_NE(video, nullptr);
-        EXPECT_EQ(std::string(video->GetFileName()), media + c.expected);
-        EXPECT_TRUE(KFileExists((media + c.expected).c_str()));
-        if (*c.gone) {
-            EXPECT_FALSE(KFileExists((media + c.gone).c_str()));
+        // A second read finds the copy the first made and makes no other (a converter's own
+        // file is not known for the same bytes: each read makes one).
+        const bool converts = c.converter && std::string(c.expected) == "photo.png";
+        for (int pass = 0; pass < (converts ? 1 : 2); ++pass) {
+            gConverted = 0;
+            gWritable = false;
+            KQovObjectManager manager;
+            if (c.converter) manager.CreateImageConverterRegistry()->Register("png", &WritePng);
+            KQovReaderQov reader(&manager, nullptr);
+            ASSERT_TRUE(reader.FileOpen((tmp / (name + ".qov")).c_str()));
+            std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+            ASSERT_TRUE(options);
+            EXPECT_TRUE(reader.Read(manager.CreateScene(), options.get()));
+            EXPECT_EQ(gConverted, c.originalFormat == 0 && std::string(c.expected) == "photo.png");
+            EXPECT_EQ(gWritable, gConverted != 0);
+            KQovVideo* video = manager.FindVideo("clip");
+            ASSERT_NE(video, nullptr);
+            EXPECT_EQ(std::string(video->GetFileName()), media + c.expected);
+            struct stat st;
+            ASSERT_EQ(stat((media + c.expected).c_str(), &st), 0);
+            EXPECT_NE(st.st_mode & 0400, 0u) << "left unreadable";
+            if (*c.gone) {
+                EXPECT_FALSE(KFileExists((media + c.gone).c_str()));
+            }
         }
+        EXPECT_FALSE(KFileExists((media + "1").c_str()));
         if (std::string(c.expected) == "photo.tif" && HasTiffInfo()) {
             const std::string command = "tiffinfo '" + media + c.expected + "' >/dev/null 2>&1";
             EXPECT_EQ(std::system(command.c_str()), 0);
@@ -321,6 +338,9 @@ TEST(KQovReaderQovShading, Version5EmbeddedClip) {
     open("Texture", "Photo");
     text("Media", "Video::photo");
     close();
+    open("Texture", "Other");
+    text("Media", "Video::other");
+    close();
     close();
     open("Media", nullptr);
     open("Video", nullptr);
@@ -332,6 +352,15 @@ TEST(KQovReaderQovShading, Version5EmbeddedClip) {
     text("Filename", "C:\\shots\\photo.png");
     file.FieldWriteBegin("Content");
     file.FieldWriteFileContent((tmp / "source.tif").c_str(), nullptr);
+    file.FieldWriteEnd();
+    close();
+    // Another file of that base name, from another folder: a file of its own.
+    open("Video", "Video::other");
+    text("Type", "Clip");
+    text("Filename", "C:\\other\\photo.png");
+    qovtest::WriteAll(tmp / "other.png", "other bytes");
+    file.FieldWriteBegin("Content");
+    file.FieldWriteFileContent((tmp / "other.png").c_str(), nullptr);
     file.FieldWriteEnd();
     close();
     close();
@@ -348,6 +377,10 @@ TEST(KQovReaderQovShading, Version5EmbeddedClip) {
     KImage back;
     EXPECT_TRUE(ReadTiffImage(photo->GetFileName(), back, false));
     EXPECT_EQ(back.GetWidth(), 2);
+    KQovTexture* other = read.manager.FindTexture("Other");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(std::string(other->GetFileName()), tmp / "m.qom/1/photo.png");
+    EXPECT_EQ(qovtest::ReadAll(other->GetFileName()), "other bytes");
 }
 
 }  // namespace
