@@ -124,6 +124,7 @@ KQovGlobalCameraSettings::KQovGlobalCameraSettings(KQovObjectManager* manager, K
             if (!node) continue;
             gCameraHooks.attach(node, mState->cameras[i]);
             node->SetVisibility(false);
+            node->SetSceneOwned(true);
             mState->nodes[i] = node;
         }
     }
@@ -132,8 +133,10 @@ KQovGlobalCameraSettings::KQovGlobalCameraSettings(KQovObjectManager* manager, K
 
 KQovGlobalCameraSettings::~KQovGlobalCameraSettings() {
     if (!mState->manager) return;
-    for (KQovNode* node : mState->nodes)
+    for (KQovNode* node : mState->nodes) {
+        if (node) node->SetSceneOwned(false);
         if (node) mState->manager->DestroyNode(node, true);
+    }
 }
 
 KQovCamera* KQovGlobalCameraSettings::GetProducerCamera(int producer) const {
