@@ -151,13 +151,13 @@ bool KQovObjectManager::EmptySlot(std::vector<T*>& list, Slots& slots, T* object
 
 // Only an object found listed is read (another manager's, or one destroyed, may be gone); the
 // search leaves the hint at it for the EmptySlot that follows.
-template <class T, class NodeOf>
+template <class T, class Owned>
 bool KQovObjectManager::RefusedAsSceneOwned(const std::vector<T*>& list, Slots& slots, T* object,
-                                            NodeOf nodeOf) {
+                                            Owned ownedBy) {
     const size_t at = FindSlot(list, slots, object);
     if (at == list.size()) return false;
     slots.hint = at;
-    if (!OfAScene(nodeOf(object))) return false;
+    if (!ownedBy(object)) return false;
     mError.SetError(eObjectOfAScene);
     return true;
 }
@@ -384,7 +384,7 @@ bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
 }
 
 bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
-    if (RefusedAsSceneOwned(mNodes, mNodeSlots, top, [](KQovNode* n) { return n; })) return false;
+    if (RefusedAsSceneOwned(mNodes, mNodeSlots, top, &OfAScene)) return false;
     if (!EmptySlot(mNodes, mNodeSlots, top)) return false;
     ++mNodeDestroyDepth;
     bool ok = true;
@@ -563,7 +563,7 @@ bool KQovObjectManager::DestroyListed(std::vector<T*>& list, T* object) {
 
 bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
     if (RefusedAsSceneOwned(mAttributes, mAttributeSlots, attribute,
-                            [](KQovNodeAttribute* a) { return a->GetNode(); }))
+                            [](KQovNodeAttribute* a) { return a->IsSceneOwned() || OfAScene(a->GetNode()); }))
         return false;
     if (!EmptySlot(mAttributes, mAttributeSlots, attribute)) return false;
     Dispose(attribute);

@@ -311,9 +311,9 @@ private:
     bool EmptySlot(std::vector<T*>& list, Slots& slots, T* object);
     template <class T>
     static void CloseUp(std::vector<T*>& list, Slots& slots);
-    // True, with the error set, for a listed object whose node (`nodeOf`) its scene owns.
-    template <class T, class NodeOf>
-    bool RefusedAsSceneOwned(const std::vector<T*>& list, Slots& slots, T* object, NodeOf nodeOf);
+    // True, with the error set, for a listed object that `ownedBy` says a scene owns.
+    template <class T, class Owned>
+    bool RefusedAsSceneOwned(const std::vector<T*>& list, Slots& slots, T* object, Owned ownedBy);
     template <class T>
     T* FindNamed(const std::vector<T*>& list, KQovObject* (*asObject)(T*), const char* prefix,
                  const char* name, int occurrence);

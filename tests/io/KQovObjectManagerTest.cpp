@@ -249,6 +249,12 @@ TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
              return a.DestroyNode(s->GetGlobalCameraSettings().GetProducerNode(6), true); }},
         {"producer camera", [](KQovObjectManager& a, KQovScene* s) {
              return a.DestroyNodeAttribute(s->GetGlobalCameraSettings().GetProducerNode(0)->GetNodeAttribute()); }},
+        {"producer camera off its node", [](KQovObjectManager& a, KQovScene* s) {
+             KQovNode* node = s->GetGlobalCameraSettings().GetProducerNode(1);
+             KQovNodeAttribute* camera = node->SetNodeAttribute(nullptr);
+             const bool destroyed = a.DestroyNodeAttribute(camera);
+             if (!destroyed) node->SetNodeAttribute(camera);
+             return destroyed; }},
     };
     for (const auto& r : rows) {
         m.GetError().ClearError();
