@@ -18,7 +18,7 @@ const char* const kGeometryErrors[] = {
     "Parameter out of range.", "Parameter is NULL.",          "Material not found.",
     "Material already added.", "Texture not found.",          "Texture already added.",
     "Shape already added.",    "Shape name is invalid.",      "Shape name is already used.",
-    "No shape curve found.",
+    "No shape curve found.",   "Object of another object manager.",
 };
 
 const float kShapeColors[20][3] = {
@@ -104,17 +104,44 @@ void KQovDisposeAttribute(KQovObjectManager* manager, KQovNodeAttribute* attribu
 }
 
 KQovGeometry::KQovGeometry(KQovObjectManager* manager)
-    : KQovGeometryBase(manager), mError(kGeometryErrors, 10) {}
+    : KQovGeometryBase(manager), mError(kGeometryErrors, 11) {}
+
+KQovShape::~KQovShape() {
+    if (mHolder) mHolder->ForgetShape(this);
+}
 
 KQovGeometry::~KQovGeometry() {
     // Detach while the channels and the scene's uses can still be removed.
     if (KQovNode* node = GetNode()) node->SetNodeAttribute(nullptr);
     DestroyAllLinks();
-    for (KQovShape* shape : mShapes) KQovDisposeShape(GetObjectManager(), shape);
+    for (KQovShape* shape : std::exchange(mShapes, {})) {
+        shape->mHolder = nullptr;
+        KQovDisposeShape(GetObjectManager(), shape);
+    }
 }
 
 void KQovGeometry::DestroyAllLinks() {
-    for (KQovLink* link : std::exchange(mLinks, {})) KQovDisposeLink(GetObjectManager(), link);
+    for (KQovLink* link : std::exchange(mLinks, {})) {
+        link->mHolder = nullptr;
+        KQovDisposeLink(GetObjectManager(), link);
+    }
+}
+
+void KQovGeometry::ForgetLink(const KQovLink* link) {
+    const auto at = std::find(mLinks.begin(), mLinks.end(), link);
+    if (at != mLinks.end()) mLinks.erase(at);
+}
+
+void KQovGeometry::ForgetShape(const KQovShape* shape) {
+    const auto at = std::find(mShapes.begin(), mShapes.end(), shape);
+    if (at == mShapes.end()) return;
+    const int index = int(at - mShapes.begin());
+    if (KQovNode* node = GetNode())
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t) RemoveShapeChannel(node->GetTakeNode(t), index);
+    (*at)->ReleaseScene();
+    mShapes.erase(at);
+    mShapeNames.erase(mShapeNames.begin() + index);
+    if (size_t(index) < mSaved.size()) mSaved.erase(mSaved.begin() + index);
 }
 
 void KQovGeometry::SetNode(KQovNode* node) {
@@ -162,12 +189,15 @@ KQovLink* KQovGeometry::GetLink(int index) {
 }
 
 int KQovGeometry::AddLink(KQovLink* link) {
-    if (!link) return -1;
+    // Held twice, it would be destroyed twice.
+    if (!link || link->mHolder) return -1;
     mLinks.push_back(link);
+    link->mHolder = this;
     return GetLinkCount() - 1;
 }
 
 std::vector<KQovLink*> KQovGeometry::RemoveAllLinks() {
+    for (KQovLink* link : mLinks) link->mHolder = nullptr;
     return std::exchange(mLinks, {});
 }
 
@@ -190,7 +220,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
     if (!shape) {
         error = eParameterIsNull;
     } else {
-        for (const KQovShape* s : mShapes) error = s == shape ? eShapeAlreadyAdded : error;
+        if (shape->mHolder) error = eShapeAlreadyAdded;  // here or in another geometry
         if (error < 0 && (!name || KString(name).Trim().IsEmpty())) error = eShapeNameInvalid;
         for (const KString& n : mShapeNames) error = error < 0 && n == name ? eShapeNameUsed : error;
     }
@@ -200,6 +230,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
     }
     mShapes.push_back(shape);
     mShapeNames.emplace_back(name);
+    shape->mHolder = this;
     const int index = GetShapeCount() - 1;
     if (KQovNode* node = GetNode()) {
         CreateShapeProperty(index);
@@ -278,18 +309,22 @@ void KQovGeometry::RemoveAllShapes() {
             RemoveShapeChannel(node->GetTakeNode(t), i);
         mShapes[size_t(i)]->ReleaseScene();
     }
-    for (KQovShape* shape : std::exchange(mShapes, {})) KQovDisposeShape(GetObjectManager(), shape);
     mShapeNames.clear();
+    for (KQovShape* shape : std::exchange(mShapes, {})) {
+        shape->mHolder = nullptr;
+        KQovDisposeShape(GetObjectManager(), shape);
+    }
 }
 
 void KQovGeometry::Copy(const KQovGeometry& source) {
-    if (&source == this) return;
+    if (&source == this || CopyRefused(source)) return;
     CopyLayers(source);
     DestroyAllLinks();
     for (const KQovLink* link : source.mLinks) {
         if (KQovLink* copy = KQovNewLink(GetObjectManager())) {
             copy->Copy(*link);
             mLinks.push_back(copy);
+            copy->mHolder = this;
         }
     }
     RemoveAllShapes();
@@ -301,6 +336,12 @@ void KQovGeometry::Copy(const KQovGeometry& source) {
             KQovDisposeShape(GetObjectManager(), shape);
     }
     mPivot = source.mPivot;
+}
+
+bool KQovGeometry::CopyRefused(const KQovGeometry& source) {
+    if (!source.GetObjectManager() || source.GetObjectManager() == GetObjectManager()) return false;
+    mError.SetError(eOtherManager);
+    return true;
 }
 
 void KQovGeometry::ClearSavedShapeNames() { mSaved.clear(); }

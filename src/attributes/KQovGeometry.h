@@ -39,11 +39,19 @@ private:
     KArrayVector4 mPoints{256};
 };
 
+class KQovGeometry;
+
 // Blend-shape geometry: no node, attribute type 0.
 class KQovShape : public KQovGeometryBase {
 public:
     explicit KQovShape(KQovObjectManager* manager) : KQovGeometryBase(manager) {}
+    // Leaves the geometry holding it.
+    ~KQovShape() override;
     int GetAttributeType() const override { return eShape; }
+
+private:
+    friend class KQovGeometry;
+    KQovGeometry* mHolder = nullptr;
 };
 
 // Made through the manager (which then lists it) when there is one, directly otherwise.
@@ -67,6 +75,7 @@ public:
         eShapeNameInvalid = 7,
         eShapeNameUsed = 8,
         eNoShapeCurve = 9,
+        eOtherManager = 10,
     };
 
     explicit KQovGeometry(KQovObjectManager* manager);
@@ -86,8 +95,11 @@ public:
 
     int GetLinkCount() const { return int(mLinks.size()); }
     KQovLink* GetLink(int index);
-    // Takes the link over; returns its index (-1 for null).
+    // Takes the link over; returns its index (-1 for null or a link a geometry holds already).
     int AddLink(KQovLink* link);
+    // A link or shape going away leaves the lists (its shape channels go too).
+    void ForgetLink(const KQovLink* link);
+    void ForgetShape(const KQovShape* shape);
     // Empties the list without destroying the links: those the manager lists stay its own,
     // the others become the caller's.
     std::vector<KQovLink*> RemoveAllLinks();
@@ -95,7 +107,8 @@ public:
     int GetShapeCount() const { return int(mShapes.size()); }
     KQovShape* GetShape(int index);
     const char* GetShapeName(int index);
-    // Takes the shape over on success; -1 with an error (and nothing taken) otherwise.
+    // Takes the shape over on success; -1 with an error (and nothing taken) otherwise, also for
+    // a shape another geometry holds.
     int AddShape(KQovShape* shape, const char* name);
     KFCurve* GetShapeChannel(KQovTakeNode* takeNode, int index);
     double GetDefaultShapeChannelValue(int index);
@@ -115,7 +128,8 @@ public:
         if (applyToPoints) ApplyPivot();
     }
 
-    // Layers, links, shapes and pivot; not the control points.
+    // Layers, links, shapes and pivot; not the control points. Refused (nothing copied) for a
+    // source of another manager, whose objects would outlive it here.
     void Copy(const KQovGeometry& source);
 
     void ClearSavedShapeNames();
@@ -127,6 +141,8 @@ public:
 
 protected:
     void RemoveAllShapes();
+    // True, with the error set, for a source of another manager.
+    bool CopyRefused(const KQovGeometry& source);
 
 private:
     bool ValidShape(int index);

@@ -284,8 +284,13 @@ int KQovLayerContainer::GetTextureIndex(const char* name, int layer) const {
     return IndexOf(l ? l->GetTextures() : nullptr, name, "Texture::");
 }
 
+bool KQovLayerContainer::OfAnotherManager(const KQovObject* object) const {
+    return object && object->GetObjectManager() && GetObjectManager() &&
+           object->GetObjectManager() != GetObjectManager();
+}
+
 int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
-    if (layer < 0) return -1;
+    if (layer < 0 || OfAnotherManager(material)) return -1;
     while (GetLayerCount() <= layer) CreateLayer();
     auto& element = GetLayer(layer)->MakeMaterials();
     auto& direct = element.GetDirectArray();
@@ -295,7 +300,7 @@ int KQovLayerContainer::AddMaterial(KQovMaterial* material, int layer) {
 }
 
 int KQovLayerContainer::AddTexture(KQovTexture* texture, int layer) {
-    if (layer < 0) return -1;
+    if (layer < 0 || OfAnotherManager(texture)) return -1;
     while (GetLayerCount() <= layer) CreateLayer();
     auto& element = GetLayer(layer)->MakeTextures();
     auto& direct = element.GetDirectArray();

@@ -52,9 +52,11 @@ public:
     KQovTexture* GetTexture(int index, int layer) const;
     int GetMaterialIndex(const char* name, int layer) const;
     int GetTextureIndex(const char* name, int layer) const;
-    // -1 for a negative layer or a material already present.
+    // -1 for a negative layer, a material already present or one of another manager (it would
+    // outlive its manager here).
     int AddMaterial(KQovMaterial* material, int layer);
-    // The texture's position (also when already present); -1 for a negative layer.
+    // The texture's position (also when already present); -1 for a negative layer or a texture
+    // of another manager.
     int AddTexture(KQovTexture* texture, int layer);
 
 protected:
@@ -63,6 +65,7 @@ protected:
 
 private:
     void CountUses(bool add) const;
+    bool OfAnotherManager(const KQovObject* object) const;
 
     std::vector<std::unique_ptr<KQovLayer>> mLayers;
     KQovEntityContainer* mScene = nullptr;

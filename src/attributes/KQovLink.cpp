@@ -1,18 +1,41 @@
 #include "attributes/KQovLink.h"
 
+#include "attributes/KQovGeometry.h"
 #include "scene/KQovNode.h"
 
 namespace {
 
 KString FullName(const KQovNode* node) { return node ? KString(node->GetName()) : KString(""); }
 
+// The kinds of the back-links a link leaves on its nodes (characters use 0 to 3).
+constexpr int kLinkedNode = 4;
+constexpr int kAssociateNode = 5;
+
 }  // namespace
 
+KQovLink::~KQovLink() {
+    if (mHolder) mHolder->ForgetLink(this);
+    Watch(mNode, nullptr, kLinkedNode);
+    Watch(mAssociate, nullptr, kAssociateNode);
+}
+
+void KQovLink::Watch(KQovNode*& field, KQovNode* node, int kind) {
+    if (field == node) return;
+    if (node) node->AddCharacterLink(this, kind, 0, 0);  // first: a throw changes nothing
+    if (field) field->RemoveCharacterLink(this, kind, 0, 0);
+    field = node;
+}
+
+void KQovLink::ClearNodeLink(KQovNode* node, int kind, int /*slot*/, int /*subIndex*/) {
+    if (kind == kLinkedNode && mNode == node) mNode = nullptr;
+    if (kind == kAssociateNode && mAssociate == node) mAssociate = nullptr;
+}
+
 void KQovLink::Reset() {
-    mNode = nullptr;
+    Watch(mNode, nullptr, kLinkedNode);
     mLinkName = "";
     mMode = 1;
-    mAssociate = nullptr;
+    Watch(mAssociate, nullptr, kAssociateNode);
     mAssociateName = "";
     mUserDataId = "";
     mUserData = "";
@@ -26,10 +49,10 @@ void KQovLink::Copy(const KQovLink& source) {
     if (&source == this) return;
     Reset();
     if (source.mNode) {
-        mNode = source.mNode;
+        Watch(mNode, source.mNode, kLinkedNode);
         mLinkName = source.mLinkName;
     }
-    mAssociate = source.mAssociate;
+    Watch(mAssociate, source.mAssociate, kAssociateNode);
     mAssociateName = source.mAssociateName;
     mUserDataId = source.mUserDataId;
     mUserData = source.mUserData;
@@ -42,12 +65,12 @@ void KQovLink::Copy(const KQovLink& source) {
 
 void KQovLink::SetLink(KQovNode* node) {
     if (!node) return;
-    mNode = node;
+    Watch(mNode, node, kLinkedNode);
     mLinkName = FullName(node);
 }
 
 void KQovLink::SetAssociateModel(KQovNode* node) {
-    mAssociate = node;
+    Watch(mAssociate, node, kAssociateNode);
     mAssociateName = FullName(node);
 }
 

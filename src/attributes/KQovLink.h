@@ -6,10 +6,12 @@
 #include "foundation/KArray.h"
 #include "foundation/KString.h"
 #include "foundation/KVector4.h"
+#include "scene/KQovNodeLinkOwner.h"
 
-class KQovNode;
+class KQovGeometry;
 
-class KQovLink {
+// A destroyed node leaves the links that name it (as linked node or associate model).
+class KQovLink : public KQovNodeLinkOwner {
 public:
     // The four stored transform sets.
     enum : int { eTransform = 0, eTransformLink = 1, eTransformAssociateModel = 2, eTransformParent = 3 };
@@ -17,7 +19,8 @@ public:
     KQovLink() { Reset(); }
     KQovLink(const KQovLink&) = delete;
     KQovLink& operator=(const KQovLink&) = delete;
-    virtual ~KQovLink() = default;
+    // Leaves the geometry holding it and the nodes it names.
+    virtual ~KQovLink();
 
     void Reset();
     void Copy(const KQovLink& source);
@@ -32,6 +35,7 @@ public:
         mAssociateName = associate ? associate : "";
     }
     void SetAssociateModel(KQovNode* node);
+    void ClearNodeLink(KQovNode* node, int kind, int slot, int subIndex) override;
     KQovNode* GetAssociateModel() const { return mAssociate; }
     KString GetAssociateModelName();
 
@@ -74,17 +78,20 @@ public:
     void KeepControlPointsBelow(int limit);
 
 private:
+    friend class KQovGeometry;
     struct TRS {
         KVector4 t, r, s;
     };
     void SetSet(int set, const KAffineMatrix& m);
     KAffineMatrix GetSet(int set) const;
     static bool ValidSet(int set) { return set >= 0 && set < 4; }
+    // Points `field` at `node`, moving the back-link the node keeps.
+    void Watch(KQovNode*& field, KQovNode* node, int kind);
 
-    KQovNode* mNode;
+    KQovNode* mNode = nullptr;
     KString mLinkName;
     int mMode;
-    KQovNode* mAssociate;
+    KQovNode* mAssociate = nullptr;
     KString mAssociateName;
     KString mUserDataId;
     KString mUserData;
@@ -92,4 +99,6 @@ private:
     bool mHasParent;
     KArrayInt mIndices{256};
     KArrayDouble mWeights{256};
+    // The geometry that lists it; neither reset nor copied.
+    KQovGeometry* mHolder = nullptr;
 };

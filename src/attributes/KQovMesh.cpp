@@ -36,7 +36,7 @@ void KQovMesh::Reset() {
 }
 
 void KQovMesh::Copy(const KQovMesh& source) {
-    if (&source == this) return;
+    if (&source == this || CopyRefused(source)) return;
     KQovGeometry::Copy(source);
     mPolygons = source.mPolygons;
     mVertices = source.mVertices;

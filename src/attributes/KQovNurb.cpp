@@ -64,7 +64,7 @@ bool KQovNurb::InitControlPoints(int uCount, int uType, int vCount, int vType) {
 }
 
 void KQovNurb::Copy(const KQovNurb& source) {
-    if (&source == this) return;
+    if (&source == this || CopyRefused(source)) return;
     Reset();
     mFlipUV = source.mFlipUV;
     mFlipLinks = source.mFlipLinks;

@@ -166,6 +166,12 @@ bool KQovImporter::FetchTakesWith() {
 }
 
 bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
+    // What this importer's manager makes would stay in that scene after the manager is gone.
+    if (scene && scene->GetObjectManager() != mManager) {
+        mError.SetErrorWithText(eUnidentifiedError,
+                                "The scene belongs to another object manager than the importer");
+        return false;
+    }
     try {
         return ImportWith(scene, options);
     } catch (const std::bad_alloc&) {

@@ -27,7 +27,8 @@ public:
     // memory while reading ...", as for Import and the take list.
     bool CreateReader();
     // Running out of memory is an error like any other ("Out of memory while reading ..."):
-    // the reader is dropped, the scene keeps what was read.
+    // the reader is dropped, the scene keeps what was read. A scene of another manager is
+    // refused.
     bool Import(KQovScene* scene, KStreamOptions* options);
     // False, with the read's "cut short" error, when the QOV file read has been cut or written
     // in place since it was opened: a scene read from it may then not be the file's. Cheap (the

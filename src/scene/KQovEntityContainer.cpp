@@ -225,6 +225,7 @@ void KQovEntityContainer::Release() {
     if (mRoot && mNodeSlots.count(mRoot) == 0) Disown(mRoot);
     for (KQovNode* node : mNodes)
         if (node) Disown(node);
+    if (mRoot) mRoot->SetSceneOwned(false);  // no longer a scene's root
     mRoot = nullptr;
     mNodes.clear();
     mNodeHoles = 0;
@@ -319,7 +320,10 @@ bool KQovEntityContainer::RemoveNode(KQovNode* node) {
         return false;
     }
     TakeOutNode(node);
-    if (node == mRoot) mRoot = nullptr;
+    if (node == mRoot) {
+        mRoot->SetSceneOwned(false);
+        mRoot = nullptr;
+    }
     // What its attribute counted here goes with it.
     KQovNodeAttribute* attribute = node->GetNodeAttribute();
     if (attribute && node->mEntityContainer == this) attribute->MoveToEntityContainer(nullptr);

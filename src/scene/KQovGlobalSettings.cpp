@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
@@ -103,6 +104,7 @@ struct KQovGlobalCameraSettings::State {
     int viewingMode = 0;
     KQovCamera* cameras[eProducerCount] = {};
     KQovNode* nodes[eProducerCount] = {};
+    KQovNodeAttribute* owned[eProducerCount] = {};  // the cameras as attributes
     KError error{kCameraTable, 2};
 };
 
@@ -124,6 +126,10 @@ KQovGlobalCameraSettings::KQovGlobalCameraSettings(KQovObjectManager* manager, K
             if (!node) continue;
             gCameraHooks.attach(node, mState->cameras[i]);
             node->SetVisibility(false);
+            node->SetSceneOwned(true);
+            // Kept here even off its node: its destroyers refuse it.
+            mState->owned[i] = node->GetNodeAttribute();
+            if (mState->owned[i]) mState->owned[i]->SetSceneOwned(true);
             mState->nodes[i] = node;
         }
     }
@@ -132,8 +138,12 @@ KQovGlobalCameraSettings::KQovGlobalCameraSettings(KQovObjectManager* manager, K
 
 KQovGlobalCameraSettings::~KQovGlobalCameraSettings() {
     if (!mState->manager) return;
-    for (KQovNode* node : mState->nodes)
+    for (KQovNodeAttribute* camera : mState->owned)
+        if (camera) camera->SetSceneOwned(false);
+    for (KQovNode* node : mState->nodes) {
+        if (node) node->SetSceneOwned(false);
         if (node) mState->manager->DestroyNode(node, true);
+    }
 }
 
 KQovCamera* KQovGlobalCameraSettings::GetProducerCamera(int producer) const {

@@ -17,6 +17,7 @@
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
 #include "foundation/KVector4.h"
+#include "scene/KQovNodeLinkOwner.h"
 #include "scene/KQovTakeNodeContainer.h"
 
 class KQovEntityContainer;
@@ -55,15 +56,6 @@ private:
     uint64_t mGeneration = 0;
 };
 
-// Objects that keep node slots (characters, through their control sets): the
-// node clears the slot a back-link names when it goes.
-class KQovNodeLinkOwner {
-public:
-    virtual void ClearNodeLink(KQovNode* node, int kind, int slot, int subIndex) = 0;
-
-protected:
-    ~KQovNodeLinkOwner() = default;
-};
 
 class KQovNode : public KQovTakeNodeContainer {
 public:
@@ -223,6 +215,10 @@ public:
     bool GetVisibility() const;
     void SetMarked(bool marked, bool recursive = false);
     bool IsMarked(bool recursive = false) const;
+    // A scene's root, camera switcher and producer cameras: the scene destroys them, the
+    // manager's destroyers refuse them.
+    void SetSceneOwned(bool owned) { mSceneOwned = owned; }
+    bool IsSceneOwned() const { return mSceneOwned; }
 
     // Back-links from characters. Returns the record index (-1 when none).
     int AddCharacterLink(KQovNodeLinkOwner* owner, int kind, int slot, int subIndex);
@@ -470,6 +466,7 @@ private:
     int32_t mMultiTake = 1;
     KQovNodeLimits mLimits;
     bool mMarked = false;
+    bool mSceneOwned = false;
     std::vector<CharacterLink> mCharacterLinks;
     KString mRenameInfo;
     uint8_t mRenameFlag = 0;

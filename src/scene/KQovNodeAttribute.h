@@ -72,8 +72,12 @@ public:
 
     KQovNode* GetNode() const { return mNode; }
     KQovObjectManager* GetObjectManager() const { return mManager; }
+    // A scene's producer camera, on its node or not: the manager's destroyers refuse it.
+    void SetSceneOwned(bool owned) { mSceneOwned = owned; }
+    bool IsSceneOwned() const { return mSceneOwned; }
 
 private:
     KQovNode* mNode = nullptr;
     KQovObjectManager* mManager;
+    bool mSceneOwned = false;
 };

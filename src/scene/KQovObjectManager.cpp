@@ -23,7 +23,10 @@
 
 namespace {
 
-const char* const kManagerErrors[KQovObjectManager::eErrorCount] = {"Object not found"};
+const char* const kManagerErrors[KQovObjectManager::eErrorCount] = {"Object not found",
+                                                                    "Object belongs to a scene"};
+
+bool OfAScene(const KQovNode* node) { return node && node->IsSceneOwned(); }
 
 template <class T>
 T* At(const std::vector<T*>& list, int index) {
@@ -143,6 +146,19 @@ bool KQovObjectManager::EmptySlot(std::vector<T*>& list, Slots& slots, T* object
     ++slots.holes;
     slots.hint = at;
     if (slots.holes * 2 > list.size()) CloseUp(list, slots);
+    return true;
+}
+
+// Only an object found listed is read (another manager's, or one destroyed, may be gone); the
+// search leaves the hint at it for the EmptySlot that follows.
+template <class T, class Owned>
+bool KQovObjectManager::RefusedAsSceneOwned(const std::vector<T*>& list, Slots& slots, T* object,
+                                            Owned ownedBy) {
+    const size_t at = FindSlot(list, slots, object);
+    if (at == list.size()) return false;
+    slots.hint = at;
+    if (!ownedBy(object)) return false;
+    mError.SetError(eObjectOfAScene);
     return true;
 }
 
@@ -368,6 +384,7 @@ bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
 }
 
 bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
+    if (RefusedAsSceneOwned(mNodes, mNodeSlots, top, &OfAScene)) return false;
     if (!EmptySlot(mNodes, mNodeSlots, top)) return false;
     ++mNodeDestroyDepth;
     bool ok = true;
@@ -382,7 +399,10 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
             for (int i = 0; i < node->GetChildCount() && !next; ++i) {
                 KQovNode* child = node->GetChild(i);
                 if (!child) continue;
-                if (EmptySlot(mNodes, mNodeSlots, child))
+                if (OfAScene(child)) {
+                    mError.SetError(eObjectOfAScene);
+                    ok = false;
+                } else if (EmptySlot(mNodes, mNodeSlots, child))
                     next = child;
                 else
                     ok = false;
@@ -542,6 +562,9 @@ bool KQovObjectManager::DestroyListed(std::vector<T*>& list, T* object) {
 }
 
 bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
+    if (RefusedAsSceneOwned(mAttributes, mAttributeSlots, attribute,
+                            [](KQovNodeAttribute* a) { return a->IsSceneOwned() || OfAScene(a->GetNode()); }))
+        return false;
     if (!EmptySlot(mAttributes, mAttributeSlots, attribute)) return false;
     Dispose(attribute);
     return true;
@@ -602,7 +625,12 @@ bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
     return DestroyShading(mTextures, &texture, 1);
 }
 bool KQovObjectManager::DestroyVideo(KQovVideo* video) { return DestroyListed(mVideos, video); }
-bool KQovObjectManager::DestroyPose(KQovPose* pose) { return DestroyListed(mPoses, pose); }
+bool KQovObjectManager::DestroyPose(KQovPose* pose) {
+    if (!TakeOut(mPoses, pose)) return false;
+    for (KQovScene* scene : KQovScene::GetLiveScenes()) scene->ForgetPose(pose);
+    Dispose(pose);
+    return true;
+}
 bool KQovObjectManager::DestroyUserProperty(KQovUserProperty* userProperty) {
     const size_t slot = FindUserPropertySlot(userProperty);
     if (slot == mUserProperties.size()) {
@@ -622,10 +650,20 @@ bool KQovObjectManager::DestroyDeformer(KQovDeformer* deformer) {
     return DestroyListed(mDeformers, deformer);
 }
 bool KQovObjectManager::DestroyThumbnail(KQovThumbnail* thumbnail) {
-    return DestroyListed(mThumbnails, thumbnail);
+    if (!TakeOut(mThumbnails, thumbnail)) return false;
+    auto forget = [thumbnail](KQovSceneInfo* info) {
+        if (info && info->GetThumbnail() == thumbnail) info->SetThumbnail(nullptr);
+    };
+    for (KQovSceneInfo* info : mSceneInfos) forget(info);
+    for (KQovScene* scene : KQovScene::GetLiveScenes()) forget(scene->GetSceneInfo());
+    Dispose(thumbnail);
+    return true;
 }
 bool KQovObjectManager::DestroySceneInfo(KQovSceneInfo* sceneInfo) {
-    return DestroyListed(mSceneInfos, sceneInfo);
+    if (!TakeOut(mSceneInfos, sceneInfo)) return false;
+    for (KQovScene* scene : KQovScene::GetLiveScenes()) scene->ForgetSceneInfo(sceneInfo);
+    Dispose(sceneInfo);
+    return true;
 }
 bool KQovObjectManager::DestroyGeometryConverter(KQovGeometryConverter* converter) {
     return DestroyListed(mGeometryConverters, converter);

@@ -46,7 +46,7 @@ struct KQovSceneInfo;
 
 class KQovObjectManager {
 public:
-    enum : int { eObjectNotFound = 0, eErrorCount = 1 };
+    enum : int { eObjectNotFound = 0, eObjectOfAScene = 1, eErrorCount = 2 };
 
     // Starts the library for the first user.
     KQovObjectManager();
@@ -91,9 +91,13 @@ public:
     // False and "Object not found" for an object this manager does not list.
     virtual bool DestroyScene(KQovScene* scene, bool recursive);
     // Recursive: the subtree and the node attributes on it go too. Either way
-    // the node's own attribute is detached first.
+    // the node's own attribute is detached first. A scene's root, camera switcher and
+    // producer cameras, and their attributes, are refused ("Object belongs to a scene"): their
+    // scene destroys them.
     virtual bool DestroyNode(KQovNode* node, bool recursive);
     virtual bool DestroyNodeAttribute(KQovNodeAttribute* attribute);
+    // Links, shapes, poses, scene information and thumbnails leave the geometry, scenes and
+    // scene information holding them.
     virtual bool DestroyLink(KQovLink* link);
     virtual bool DestroyMaterial(KQovMaterial* material);
     // Each as DestroyMaterial (DestroyTexture) does, the geometry walked once for all: false
@@ -307,6 +311,9 @@ private:
     bool EmptySlot(std::vector<T*>& list, Slots& slots, T* object);
     template <class T>
     static void CloseUp(std::vector<T*>& list, Slots& slots);
+    // True, with the error set, for a listed object that `ownedBy` says a scene owns.
+    template <class T, class Owned>
+    bool RefusedAsSceneOwned(const std::vector<T*>& list, Slots& slots, T* object, Owned ownedBy);
     template <class T>
     T* FindNamed(const std::vector<T*>& list, KQovObject* (*asObject)(T*), const char* prefix,
                  const char* name, int occurrence);

@@ -16,6 +16,7 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovPose.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovSceneInfo.h"
 #include "scene/KQovSceneServices.h"
@@ -81,7 +82,9 @@ KQovScene::KQovScene(KQovObjectManager* manager)
     if (mSwitcher && gServices)
         if (KQovNodeAttribute* switcher = gServices->CreateCameraSwitcher(manager))
             mSwitcher->SetNodeAttribute(switcher);
+    if (KQovNode* root = mEntity->GetRootNode()) root->SetSceneOwned(true);
     if (mSwitcher) {
+        mSwitcher->SetSceneOwned(true);
         mSwitcher->SetVisibility(false);
         mSwitcher->SetShadingMode(1);
     }
@@ -95,6 +98,7 @@ KQovScene::~KQovScene() {
     auto& live = LiveScenes();
     live.erase(std::remove(live.begin(), live.end(), this), live.end());
     mEntity.reset();
+    if (mSwitcher) mSwitcher->SetSceneOwned(false);
     if (mManager && mSwitcher) mManager->DestroyNode(mSwitcher, true);
     if (mManager && mSceneInfo) mManager->DestroySceneInfo(mSceneInfo);
     DestroyCharacters();
@@ -124,8 +128,10 @@ bool KQovScene::AddDeformer(KQovDeformer* deformer) {
 
 void KQovScene::SetCameraSwitcherNode(KQovNode* node) {
     if (node == mSwitcher) return;
+    if (mSwitcher) mSwitcher->SetSceneOwned(false);
     if (mManager && mSwitcher) mManager->DestroyNode(mSwitcher, true);
     mSwitcher = node;
+    if (mSwitcher) mSwitcher->SetSceneOwned(true);
 }
 
 KQovObject* KQovScene::At(const std::vector<KQovObject*>& list, int index) {
@@ -180,9 +186,20 @@ KQovPose* KQovScene::GetPose(int index) const {
 }
 
 bool KQovScene::AddPose(KQovPose* pose) {
-    if (!pose || std::find(mPoses.begin(), mPoses.end(), pose) != mPoses.end()) return false;
+    // Another manager's pose would outlive its manager here.
+    if (!pose || pose->GetObjectManager() != mManager ||
+        std::find(mPoses.begin(), mPoses.end(), pose) != mPoses.end())
+        return false;
     mPoses.push_back(pose);
     return true;
+}
+
+void KQovScene::ForgetPose(const KQovPose* pose) {
+    mPoses.erase(std::remove(mPoses.begin(), mPoses.end(), pose), mPoses.end());
+}
+
+void KQovScene::ForgetSceneInfo(const KQovSceneInfo* info) {
+    if (info && info == mSceneInfo) mSceneInfo = nullptr;
 }
 
 std::vector<KQovTakeNodeContainer*> KQovScene::AnimatedObjects() const {

@@ -59,7 +59,7 @@ public:
     KQovDeformer* GetDeformer(int index, int deformerType = 0) const;
     bool AddDeformer(KQovDeformer* deformer);
     KQovNode* GetCameraSwitcherNode() const { return mSwitcher; }
-    // The manager destroys the previous switcher node.
+    // The manager destroys the previous switcher node; the new one is the scene's own.
     void SetCameraSwitcherNode(KQovNode* node);
 
     int GetCharacterCount() const { return int(mCharacters.size()); }
@@ -77,8 +77,11 @@ public:
 
     int GetPoseCount() const { return int(mPoses.size()); }
     KQovPose* GetPose(int index) const;
-    // False for a pose listed already.
+    // False for a pose listed already or made by another manager.
     bool AddPose(KQovPose* pose);
+    // The manager's destroyers: the object leaves the scene (nothing is destroyed).
+    void ForgetPose(const KQovPose* pose);
+    void ForgetSceneInfo(const KQovSceneInfo* info);
 
     const char* GetCurrentTakeName() const { return mCurrentTake.Buffer(); }
     // Every animated object is switched; false when one lacks the take.

@@ -3,8 +3,12 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
+#include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovLink.h"
@@ -22,12 +26,15 @@
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
+#include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovPose.h"
 #include "scene/KQovRenamer.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovSceneInfo.h"
+#include "scene/KQovThumbnail.h"
 #include "scene/KQovUserProperty.h"
 #include "scene/KQovVideo.h"
 
@@ -138,6 +145,166 @@ TEST(KQovObjectManager, ForeignOrDestroyedObjectsAreNotFound) {
     EXPECT_FALSE(m.DestroyNode(node, false));
     EXPECT_TRUE(NotFound(m));
     EXPECT_FALSE(m.DestroyUserProperty(nullptr));
+}
+
+// What a geometry, scene or scene information holds leaves it when destroyed through the
+// manager; a QOV write of what is left then reads no freed object.
+TEST(KQovObjectManager, DestroyedHeldObjectsLeaveTheirHolders) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    KQovObjectManager m;
+    KQovScene* scene = m.CreateScene();
+    KQovNode* node = m.CreateNode("Body");
+    KQovNode* bone = m.CreateNode("Bone");
+    scene->GetRootNode()->AddChild(node);
+    scene->GetRootNode()->AddChild(bone);
+    KQovMesh* mesh = m.CreateMesh();
+    mesh->InitControlPoints(3);
+    mesh->BeginPolygon();
+    for (int v : {0, 1, 2}) mesh->AddPolygonVertex(v);
+    node->SetNodeAttribute(mesh);
+    KQovShape* shapes[3] = {m.CreateShape(), m.CreateShape(), m.CreateShape()};
+    for (KQovShape* shape : shapes) shape->InitControlPoints(3);
+    ASSERT_EQ(mesh->AddShape(shapes[0], "Smile"), 0);
+    ASSERT_EQ(mesh->AddShape(shapes[1], "Frown"), 1);
+    ASSERT_EQ(mesh->AddShape(shapes[2], "Blink"), 2);
+    KQovLink* links[2] = {m.CreateLink(), m.CreateLink()};
+    for (KQovLink* link : links) {
+        link->SetLink(bone);
+        link->AddControlPointIndex(0, 1.0);
+        ASSERT_GE(mesh->AddLink(link), 0);
+    }
+    KQovPose* pose = m.CreatePose("Bind", true);
+    KQovPose* kept = m.CreatePose("Rest", false);
+    ASSERT_TRUE(scene->AddPose(pose) && scene->AddPose(kept));
+    KQovSceneInfo* info = m.CreateSceneInfo();
+    KQovSceneInfo* loose = m.CreateSceneInfo();
+    KQovThumbnail* thumbnail = m.CreateThumbnail();
+    info->SetThumbnail(thumbnail);
+    loose->SetThumbnail(thumbnail);
+    scene->SetSceneInfo(info);
+
+    ASSERT_TRUE(m.DestroyShape(shapes[1]));
+    ASSERT_EQ(mesh->GetShapeCount(), 2);
+    EXPECT_EQ(mesh->GetShape(1), shapes[2]);
+    EXPECT_STREQ(mesh->GetShapeName(1), "Blink");
+    KFCurveNode* channels = node->GetDefaultTakeNode()->GetRoot();
+    EXPECT_EQ(channels->Find("Frown"), nullptr);
+    EXPECT_NE(channels->Find("Blink"), nullptr);
+    ASSERT_TRUE(m.DestroyLink(links[0]));
+    ASSERT_EQ(mesh->GetLinkCount(), 1);
+    EXPECT_EQ(mesh->GetLink(0), links[1]);
+    // A node a link names leaves the link; its name stays.
+    KQovNode* hand = m.CreateNode("Hand");
+    links[1]->SetAssociateModel(hand);
+    ASSERT_TRUE(m.DestroyNode(hand, true));
+    EXPECT_EQ(links[1]->GetAssociateModel(), nullptr);
+    ASSERT_TRUE(m.DestroyNode(bone, true));
+    EXPECT_EQ(links[1]->GetLink(), nullptr);
+    EXPECT_STREQ(links[1]->GetLinkName().Buffer(), "Model::Bone");
+    ASSERT_TRUE(m.DestroyPose(pose));
+    ASSERT_EQ(scene->GetPoseCount(), 1);
+    EXPECT_EQ(scene->GetPose(0), kept);
+    ASSERT_TRUE(m.DestroyThumbnail(thumbnail));
+    EXPECT_EQ(info->GetThumbnail(), nullptr);
+    EXPECT_EQ(loose->GetThumbnail(), nullptr);
+    ASSERT_TRUE(m.DestroySceneInfo(info));
+    EXPECT_EQ(scene->GetSceneInfo(), nullptr);
+    KQovExporter* exporter = m.CreateExporter();
+    ASSERT_TRUE(exporter->Initialize((out / "held.qov").c_str()));
+    EXPECT_TRUE(exporter->Export(scene, nullptr)) << exporter->GetLastErrorString();
+    // Held twice it would be destroyed twice: a second holder is refused.
+    KQovMesh* other = m.CreateMesh();
+    EXPECT_EQ(other->AddShape(shapes[0], "Smile"), -1);
+    EXPECT_EQ(other->GetError().GetErrorCode(), KQovGeometry::eShapeAlreadyAdded);
+    EXPECT_EQ(other->AddLink(links[1]), -1);
+    EXPECT_EQ(mesh->AddLink(links[1]), -1);
+    // Taken back, a link is the caller's: destroying it touches the mesh no more.
+    std::vector<KQovLink*> taken = mesh->RemoveAllLinks();
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(other->AddLink(taken[0]), 0);
+    EXPECT_TRUE(m.DestroyNodeAttribute(other));
+    EXPECT_FALSE(m.DestroyLink(taken[0]));  // went with the mesh
+}
+
+// A scene's root, camera switcher and producer cameras, and their attributes, are the scene's
+// to destroy: the manager refuses them, and the scene clears, switches takes and goes after.
+TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
+    KQovObjectManager m;
+    KQovScene* scene = m.CreateScene();
+    KQovNode* producer = scene->GetGlobalCameraSettings().GetProducerNode(0);
+    KQovNode* switcher = scene->GetCameraSwitcherNode();
+    ASSERT_TRUE(producer && switcher);
+    const int nodes = m.GetNodeCount();
+    const struct {
+        const char* what;
+        bool (*destroy)(KQovObjectManager&, KQovScene*);
+    } rows[] = {
+        {"root", [](KQovObjectManager& a, KQovScene* s) { return a.DestroyNode(s->GetRootNode(), false); }},
+        {"root tree", [](KQovObjectManager& a, KQovScene* s) { return a.DestroyNode(s->GetRootNode(), true); }},
+        {"switcher", [](KQovObjectManager& a, KQovScene* s) { return a.DestroyNode(s->GetCameraSwitcherNode(), true); }},
+        {"switcher attribute", [](KQovObjectManager& a, KQovScene* s) {
+             return a.DestroyNodeAttribute(s->GetCameraSwitcherNode()->GetNodeAttribute()); }},
+        {"producer", [](KQovObjectManager& a, KQovScene* s) {
+             return a.DestroyNode(s->GetGlobalCameraSettings().GetProducerNode(6), true); }},
+        {"producer camera", [](KQovObjectManager& a, KQovScene* s) {
+             return a.DestroyNodeAttribute(s->GetGlobalCameraSettings().GetProducerNode(0)->GetNodeAttribute()); }},
+        {"producer camera off its node", [](KQovObjectManager& a, KQovScene* s) {
+             KQovNode* node = s->GetGlobalCameraSettings().GetProducerNode(1);
+             KQovNodeAttribute* camera = node->SetNodeAttribute(nullptr);
+             const bool destroyed = a.DestroyNodeAttribute(camera);
+             if (!destroyed) node->SetNodeAttribute(camera);
+             return destroyed; }},
+    };
+    for (const auto& r : rows) {
+        m.GetError().ClearError();
+        EXPECT_FALSE(r.destroy(m, scene)) << r.what;
+        EXPECT_EQ(m.GetError().GetErrorCode(), KQovObjectManager::eObjectOfAScene) << r.what;
+        EXPECT_STREQ(m.GetError().GetErrorText(), "Object belongs to a scene") << r.what;
+    }
+    EXPECT_EQ(m.GetNodeCount(), nodes);
+    // Hung under the root, the switcher is passed over by a destroy of the tree and by Clear.
+    KQovNode* child = m.CreateNode("Child");
+    child->AddChild(producer);
+    scene->GetRootNode()->AddChild(child);
+    scene->GetRootNode()->AddChild(switcher);
+    EXPECT_FALSE(m.DestroyNode(child, true));
+    EXPECT_EQ(m.FindNode("Child"), nullptr);
+    scene->Clear();
+    EXPECT_EQ(scene->GetCameraSwitcherNode(), switcher);
+    EXPECT_NE(switcher->GetCameraSwitcher(), nullptr);
+    EXPECT_NE(producer->GetCamera(), nullptr);
+    EXPECT_TRUE(scene->SetCurrentTake("Default"));
+    // Their scene gone, they are the manager's like any other node.
+    KQovNode* root = scene->GetRootNode();
+    EXPECT_TRUE(m.DestroyScene(scene, false));
+    EXPECT_TRUE(m.DestroyNode(root, true));
+    EXPECT_EQ(m.GetNodeCount(), 0);
+}
+
+// Objects of another manager would outlive it in what this one holds: refused.
+TEST(KQovObjectManager, ObjectsOfAnotherManagerAreRefused) {
+    KQovObjectManager m;
+    KQovMesh* mesh = m.CreateMesh();
+    {
+        KQovObjectManager other;
+        EXPECT_EQ(mesh->AddMaterial(other.CreateMaterial("M"), 0), -1);
+        EXPECT_EQ(mesh->AddTexture(other.CreateTexture("T"), 0), -1);
+        KQovMesh* source = other.CreateMesh();
+        source->AddMaterial(other.CreateMaterial("M"), 0);
+        source->AddLink(other.CreateLink());
+        mesh->Copy(*source);
+        EXPECT_EQ(mesh->GetError().GetErrorCode(), KQovGeometry::eOtherManager);
+        EXPECT_EQ(mesh->GetLayerCount(), 0);
+        EXPECT_EQ(mesh->GetLinkCount(), 0);
+        EXPECT_FALSE(m.CreateScene()->AddPose(other.CreatePose("P", true)));
+        KQovImporter* importer = other.CreateImporter();
+        ASSERT_TRUE(importer->Initialize((std::string(QOV_TESTDATA_DIR) + "/obj/spider.obj").c_str()));
+        EXPECT_FALSE(importer->Import(m.CreateScene(), nullptr));
+        EXPECT_NE(std::string(importer->GetLastErrorString()).find("another object manager"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(mesh->AddMaterial(m.CreateMaterial("M"), 0), 0);
 }
 
 TEST(KQovObjectManager, ScenesLeaveOrTakeTheirRoot) {
