@@ -13,6 +13,7 @@
 KPlatformNewFile::KPlatformNewFile(KPlatformNewFile&& other) noexcept
     : mPath(std::move(other.mPath)),
       mFile(other.mFile),
+      mHeld(other.mHeld),
       mDevice(other.mDevice),
       mInode(other.mInode),
       mSize(other.mSize),
@@ -23,11 +24,14 @@ KPlatformNewFile::KPlatformNewFile(KPlatformNewFile&& other) noexcept
       mMode(other.mMode),
       mMade(other.mMade),
       mMarked(other.mMarked),
+      mWritten(other.mWritten),
       mKept(other.mKept) {
     other.mKept = false;
     other.mFile = nullptr;
+    other.mHeld = -1;
     other.mSignalSlot = -1;
     other.mMade = false;
+    other.mMarked = false;
 }
 
 bool KPlatformNewFile::Create(const char* path) {
@@ -48,24 +52,26 @@ bool KPlatformNewFile::Create(const char* path) {
     mDevice = uint64_t(st.st_dev);
     mInode = uint64_t(st.st_ino);
     mMade = true;
+    mWritten = false;
     // Until it is kept no one else reads it, and others tell it from a finished file by that
-    // (KPlatformIsNewFileNotKept): it may go again. Its permissions come back when it is kept.
+    // (KPlatformIsNewFileNotKept): it may go again. Its permissions come back through a handle
+    // of the file itself, held until then, whatever becomes of its name or its folder.
     mMode = unsigned(st.st_mode & 07777);
     mMarked = mMode != 0 && fchmod(fd, 0) == 0;
-    mSignalSlot = KPlatformKeepForSignals(mPath.c_str(), fd);
-    mFile = fdopen(fd, "wb");
+    mHeld = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    mFile = mHeld >= 0 ? fdopen(fd, "wb") : nullptr;
     if (!mFile) {
         mError = errno;
         // Still open: its number is no other file's, so the name holds it when it has that.
-        if (NameHoldsIt(true))
-            unlink(mPath.c_str());
-        else if (mMarked)
-            (void)fchmod(fd, mode_t(mMode));  // left: not marked as a file still being made
+        if (NameHoldsIt()) unlink(mPath.c_str());
+        GiveModeBack(fd);  // left, or linked meanwhile: not marked as a file still being made
         close(fd);
-        mMade = false;
-        Remove();
+        if (mHeld >= 0) close(mHeld);
+        mHeld = -1;
+        mMade = mMarked = false;
         return false;
     }
+    mSignalSlot = KPlatformKeepForSignals(mPath.c_str(), mHeld, mMarked ? mMode : 0);
     mError = 0;
     return true;
 }
@@ -96,6 +102,7 @@ bool KPlatformNewFile::Close() {
     const bool ok = fclose(mFile) == 0;
     if (!ok) mError = errno;
     mFile = nullptr;
+    mWritten = true;
     return ok;
 }
 
@@ -103,9 +110,9 @@ void KPlatformNewFile::Keep() {
     // Kept whole: a signal waits until the file has its permissions and is no longer kept for
     // removal.
     KPlatformSignalsHeld held;
-    if (mMarked && mMade) RestoreMode();
     if (mFile) fclose(mFile);
     mFile = nullptr;
+    if (mMarked) GiveModeBack(mHeld);
     // What the file is as kept, for RemoveKept.
     struct stat st;
     mKept = mMade && lstat(mPath.c_str(), &st) == 0 && uint64_t(st.st_dev) == mDevice &&
@@ -119,62 +126,58 @@ void KPlatformNewFile::Keep() {
     }
     mMade = false;
     mMarked = false;
+    mWritten = true;
+    Release();
+}
+
+void KPlatformNewFile::GiveModeBack(int fd) const {
+    // Only a file still without permissions (none given by another meanwhile) that some name
+    // leads to: one removed by every name has none to give.
+    struct stat st;
+    if (mMarked && fd >= 0 && fstat(fd, &st) == 0 && st.st_nlink > 0 && (st.st_mode & 07777) == 0)
+        (void)fchmod(fd, mode_t(mMode));
+}
+
+void KPlatformNewFile::Release() {
+    // The name is forgotten for signals before the handle goes: the handler never reaches a
+    // number given to another file since.
     KPlatformForgetForSignals(mSignalSlot);
     mSignalSlot = -1;
+    if (mHeld >= 0) close(mHeld);
+    mHeld = -1;
 }
 
-void KPlatformNewFile::RestoreMode() {
-    if (mFile) {
-        (void)fchmod(fileno(mFile), mode_t(mMode));
-        return;
-    }
-    // Closed: only while its name holds it, and through a handle of that very file, so a
-    // link put there meanwhile is not followed. A second name or new permissions given to it
-    // meanwhile change its status time, not what it is: the size, the modification time and
-    // the mark tell it.
-    if (!mMade) return;
-    const int fd = open(mPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return;
-    struct stat st;
-    char handle[64];
-    if (fstat(fd, &st) == 0 && uint64_t(st.st_dev) == mDevice && uint64_t(st.st_ino) == mInode &&
-        S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0 && int64_t(st.st_size) == mSize &&
-        int64_t(st.st_mtim.tv_sec) == mModified[0] && int64_t(st.st_mtim.tv_nsec) == mModified[1] &&
-        snprintf(handle, sizeof handle, "/proc/self/fd/%d", fd) > 0 &&
-        chmod(handle, mode_t(mMode)) != 0 && errno == ENOENT)
-        (void)chmod(mPath.c_str(), mode_t(mMode));  // no /proc: by name, just checked
-    close(fd);
-}
-
-bool KPlatformNewFile::NameHoldsIt(bool open) const {
+bool KPlatformNewFile::NameHoldsIt() const {
     struct stat st;
     if (!mMade || lstat(mPath.c_str(), &st) != 0 || uint64_t(st.st_dev) != mDevice ||
         uint64_t(st.st_ino) != mInode)
         return false;
-    // Open, its number is never another file's; closed, it may go to the next file made.
-    return open || (int64_t(st.st_size) == mSize && int64_t(st.st_ctim.tv_sec) == mChanged[0] &&
-                    int64_t(st.st_ctim.tv_nsec) == mChanged[1] &&
-                    int64_t(st.st_mtim.tv_sec) == mModified[0] &&
-                    int64_t(st.st_mtim.tv_nsec) == mModified[1]);
+    // Being written, it is a file another program cannot have made; written, another program
+    // may have changed it in place since.
+    return !mWritten ||
+           (int64_t(st.st_size) == mSize && int64_t(st.st_ctim.tv_sec) == mChanged[0] &&
+            int64_t(st.st_ctim.tv_nsec) == mChanged[1] &&
+            int64_t(st.st_mtim.tv_sec) == mModified[0] &&
+            int64_t(st.st_mtim.tv_nsec) == mModified[1]);
 }
 
 void KPlatformNewFile::Remove() {
-    if (NameHoldsIt(mFile != nullptr))
-        unlink(mPath.c_str());
-    else if (mMarked && mMade)
-        RestoreMode();  // left (another name has it, or it is not told for certain): not marked
+    if (NameHoldsIt()) unlink(mPath.c_str());
+    // Left (another name has it, its folder moved, or the folder took no removal): a finished
+    // file with its permissions.
+    GiveModeBack(mHeld);
     if (mFile) fclose(mFile);
     mFile = nullptr;
+    Release();
     mMade = false;
     mMarked = false;
-    KPlatformForgetForSignals(mSignalSlot);
-    mSignalSlot = -1;
 }
 
 void KPlatformNewFile::RemoveKept() {
     if (!mKept) return;
     mMade = true;
-    if (NameHoldsIt(false)) unlink(mPath.c_str());
+    mWritten = true;
+    if (NameHoldsIt()) unlink(mPath.c_str());
     mMade = mKept = false;
 }
 

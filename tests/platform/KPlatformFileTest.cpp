@@ -216,6 +216,12 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
         }
         if (!files[70].Close()) _exit(6);
         Touch("s70", "theirs");
+        // One whose folder moved is left, with its permissions.
+        KPlatformNewFile away;
+        if (!KPlatformMakeDirectory((mFolder + "/d").c_str()) ||
+            !away.Create((mFolder + "/d/f").c_str()) || !away.Close() ||
+            rename((mFolder + "/d").c_str(), (mFolder + "/e").c_str()) != 0)
+            _exit(7);
         raise(SIGTERM);
         _exit(3);
     }
@@ -224,6 +230,57 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_EQ(List("s*"), std::vector<std::string>({"s0", "s40", "s70"}));
     for (const char* name : {"s0", "s40", "s70"}) EXPECT_EQ(Bytes(mFolder + "/" + name), "theirs");
+    struct stat st;
+    ASSERT_EQ(stat((mFolder + "/e/f").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 07777, 0u);
+}
+
+// A new file gets its permissions back through itself, kept or left, wherever its name or its
+// folder went meanwhile: a second name whose first another program saved over, a folder moved.
+TEST_F(TempFolder, NewFilesGetTheirPermissionsBackWhereverTheyGo) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    enum Act { eLinkedSavedOver, eLinkedRemoved, eFolderMoved };
+    struct Row {
+        Act act;
+        bool kept;
+        const char* reached;  // where the file made is found afterwards
+    } rows[] = {
+        {eLinkedSavedOver, true, "linked"}, {eLinkedSavedOver, false, "linked"},
+        {eFolderMoved, true, "moved/new"},  {eFolderMoved, false, "moved/new"},
+        {eLinkedRemoved, false, "linked"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(int(row.act) * 2 + row.kept);
+        ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/sub").c_str()));
+        {
+            KPlatformNewFile file;
+            ASSERT_TRUE(file.Create((mFolder + "/sub/new").c_str()));
+            fputs("mine", file.GetFile());
+            ASSERT_TRUE(file.Close());
+            if (row.act != eFolderMoved) {
+                ASSERT_EQ(link((mFolder + "/sub/new").c_str(), (mFolder + "/linked").c_str()), 0);
+                if (row.act == eLinkedSavedOver) {
+                    Touch("theirs", "theirs");
+                    ASSERT_EQ(rename((mFolder + "/theirs").c_str(), (mFolder + "/sub/new").c_str()),
+                              0);
+                } else {
+                    ASSERT_EQ(unlink((mFolder + "/sub/new").c_str()), 0);
+                }
+            } else {
+                ASSERT_EQ(rename((mFolder + "/sub").c_str(), (mFolder + "/moved").c_str()), 0);
+            }
+            if (row.kept) file.Keep();
+        }
+        struct stat st;
+        ASSERT_EQ(stat((mFolder + "/" + row.reached).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+        EXPECT_EQ(Bytes(mFolder + "/" + row.reached), "mine");
+        ASSERT_EQ(system(("rm -rf '" + mFolder + "/sub' '" + mFolder + "/moved' '" + mFolder +
+                          "/linked'")
+                             .c_str()),
+                  0);
+    }
 }
 
 std::string Bytes(const std::string& path) {
