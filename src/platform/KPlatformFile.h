@@ -116,6 +116,8 @@ private:
 // that another writer does not take it for a finished file (KPlatformIsNewFileNotKept); it
 // holds the file open until then, and gets them back through it when kept or left, whatever
 // became of its name or folder (a second name, a move, a folder that refuses the removal).
+// Past half the files the process may open, new files are not held: they get them back by
+// their names, while those lead to them.
 class KPlatformNewFile {
 public:
     KPlatformNewFile() = default;
@@ -125,7 +127,7 @@ public:
 
     // Makes `path` an empty file open for writing; false with the system's error number in
     // GetError: EEXIST when the name is taken by anything, a folder or a dangling link too.
-    // Holds two descriptors while it is written, one until it is kept or removed.
+    // Holds two descriptors while it is written, one until it is kept or removed (see above).
     bool Create(const char* path);
     FILE* GetFile() const { return mFile; }
     int GetError() const { return mError; }

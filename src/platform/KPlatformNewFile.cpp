@@ -3,12 +3,35 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSignals.h"
+
+namespace {
+
+// Handles held for files not kept yet, of the whole process.
+std::atomic<long> gHeldFiles{0};
+
+// At most half the files the process may open are held, so that the files a write reads and
+// writes still open however many it makes; past that a file's permissions come back by its
+// name, as long as that still leads to it.
+bool TakeHeldSlot() {
+    struct rlimit limit;
+    const long budget = getrlimit(RLIMIT_NOFILE, &limit) != 0 ? 0
+                        : limit.rlim_cur == RLIM_INFINITY   ? 1L << 20
+                                                            : long(limit.rlim_cur / 2);
+    if (gHeldFiles.fetch_add(1) < budget) return true;
+    gHeldFiles.fetch_sub(1);
+    return false;
+}
+
+}  // namespace
 
 KPlatformNewFile::KPlatformNewFile(KPlatformNewFile&& other) noexcept
     : mPath(std::move(other.mPath)),
@@ -58,16 +81,18 @@ bool KPlatformNewFile::Create(const char* path) {
     // of the file itself, held until then, whatever becomes of its name or its folder.
     mMode = unsigned(st.st_mode & 07777);
     mMarked = mMode != 0 && fchmod(fd, 0) == 0;
-    mHeld = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    mFile = mHeld >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (TakeHeldSlot()) {
+        mHeld = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (mHeld < 0) gHeldFiles.fetch_sub(1);  // none left to hold: it goes by its name
+    }
+    mFile = fdopen(fd, "wb");
     if (!mFile) {
         mError = errno;
         // Still open: its number is no other file's, so the name holds it when it has that.
         if (NameHoldsIt()) unlink(mPath.c_str());
         GiveModeBack(fd);  // left, or linked meanwhile: not marked as a file still being made
         close(fd);
-        if (mHeld >= 0) close(mHeld);
-        mHeld = -1;
+        Release();
         mMade = mMarked = false;
         return false;
     }
@@ -131,11 +156,32 @@ void KPlatformNewFile::Keep() {
 }
 
 void KPlatformNewFile::GiveModeBack(int fd) const {
+    if (!mMarked) return;
     // Only a file still without permissions (none given by another meanwhile) that some name
     // leads to: one removed by every name has none to give.
     struct stat st;
-    if (mMarked && fd >= 0 && fstat(fd, &st) == 0 && st.st_nlink > 0 && (st.st_mode & 07777) == 0)
-        (void)fchmod(fd, mode_t(mMode));
+    if (fd >= 0) {
+        if (fstat(fd, &st) == 0 && st.st_nlink > 0 && (st.st_mode & 07777) == 0)
+            (void)fchmod(fd, mode_t(mMode));
+        return;
+    }
+    // No handle held: only while its name holds it, through a handle of that very file, so a
+    // link put there meanwhile is not followed. A second name or new permissions given to it
+    // meanwhile change its status time, not what it is: the size, the modification time and
+    // the mark tell it.
+    if (!mMade) return;
+    const int path = open(mPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (path < 0) return;
+    char handle[64];
+    if (fstat(path, &st) == 0 && uint64_t(st.st_dev) == mDevice && uint64_t(st.st_ino) == mInode &&
+        S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0 &&
+        (!mWritten ||
+         (int64_t(st.st_size) == mSize && int64_t(st.st_mtim.tv_sec) == mModified[0] &&
+          int64_t(st.st_mtim.tv_nsec) == mModified[1])) &&
+        snprintf(handle, sizeof handle, "/proc/self/fd/%d", path) > 0 &&
+        chmod(handle, mode_t(mMode)) != 0 && errno == ENOENT)
+        (void)chmod(mPath.c_str(), mode_t(mMode));  // no /proc: by name, just checked
+    close(path);
 }
 
 void KPlatformNewFile::Release() {
@@ -143,8 +189,10 @@ void KPlatformNewFile::Release() {
     // number given to another file since.
     KPlatformForgetForSignals(mSignalSlot);
     mSignalSlot = -1;
-    if (mHeld >= 0) close(mHeld);
+    if (mHeld < 0) return;
+    close(mHeld);
     mHeld = -1;
+    gHeldFiles.fetch_sub(1);
 }
 
 bool KPlatformNewFile::NameHoldsIt() const {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -281,6 +282,30 @@ TEST_F(TempFolder, NewFilesGetTheirPermissionsBackWhereverTheyGo) {
                              .c_str()),
                   0);
     }
+    // More new files at once than half the files the process may open: each is made all the
+    // same (those past the half not held open), and each gets its permissions when kept.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const struct rlimit low = {64, 64};
+        if (setrlimit(RLIMIT_NOFILE, &low) != 0) _exit(2);
+        std::vector<KPlatformNewFile> files(60);
+        for (size_t i = 0; i < files.size(); ++i)
+            if (!files[i].Create((mFolder + "/n" + std::to_string(i)).c_str()) ||
+                !files[i].Close())
+                _exit(3);
+        for (KPlatformNewFile& file : files) file.Keep();
+        for (size_t i = 0; i < files.size(); ++i) {
+            struct stat st;
+            if (stat((mFolder + "/n" + std::to_string(i)).c_str(), &st) != 0 ||
+                (st.st_mode & 07777) != (0666 & ~mask))
+                _exit(4);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 std::string Bytes(const std::string& path) {
