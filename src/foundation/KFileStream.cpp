@@ -348,7 +348,11 @@ std::string KLastReplaceLeftBehind() {
     std::string text;
     for (const KPlatformReplaceFailure::Left& left : KPlatformLastReplaceFailure().left)
         text += "The old " + left.target + " is left as " + left.hidden +
-                ", which could not be removed (" + KPlatformErrorText(left.error) + ")\n";
+                ", which could not be removed (" +
+                // Not where it was made: the folder was moved or renamed meanwhile.
+                (left.error == ENOENT ? std::string("its folder was moved")
+                                      : KPlatformErrorText(left.error)) +
+                ")\n";
     return text;
 }
 

@@ -396,7 +396,6 @@ bool KNamesAFolder(const char* path) {
 KString KFindFileBeside(const char* folder, const char* path) {
     if (!path || !*path || !KIsRelativePath(path)) return KString(path ? path : "");
     const KString beside = KResolvePath(folder ? folder : "", path);
-    if (!KFileExists(beside.Buffer())) return KString(path);
     return ToK(Absolute(beside.Buffer()));
 }
 

@@ -81,8 +81,9 @@ KString KResolveFileName(const char* path);
 // True for a caller's name whose last part ('/' alone separating) is empty, "." or "..": a
 // folder whatever the file system holds.
 bool KNamesAFolder(const char* path);
-// A file a document names by a relative `path` (with '\' or '/'), looked for in the
-// document's `folder`: its full path when a file is there, else `path` as given.
+// A file a document names by a relative `path` (with '\' or '/'): the full path of that name
+// in the document's `folder`, whether a file is there or not (never one of the current
+// folder); an absolute `path` as given.
 KString KFindFileBeside(const char* folder, const char* path);
 // The path of `file` relative to the folder of `folder` (a file name, or a folder given with
 // its trailing separator); the full path of `file` when their roots differ.

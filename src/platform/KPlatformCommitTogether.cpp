@@ -72,6 +72,15 @@ bool HoldsPlaced(const std::string& target, const struct stat& placed) {
            st.st_ctim.tv_nsec == placed.st_ctim.tv_nsec;
 }
 
+// A hidden name that was not there to remove (ENOENT) is gone only while the folder is still
+// where it was: the target leads to the new file put there. A folder moved or renamed since
+// took the hidden name with it.
+bool HiddenGone(int error, const std::string& target, const struct stat& placed) {
+    struct stat st;
+    return error == ENOENT && stat(target.c_str(), &st) == 0 && st.st_dev == placed.st_dev &&
+           st.st_ino == placed.st_ino;
+}
+
 }  // namespace
 
 bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, size_t count) {
@@ -165,11 +174,12 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
     }
     if (error == 0) {
         for (size_t i = 0; i < count; ++i) {
-            if (how[i] != Kept::eNone && Unlink(kept[i]) != 0 && errno != ENOENT) {
+            if (how[i] != Kept::eNone && Unlink(kept[i]) != 0) {
                 const int why = errno;
                 // The set is in place whatever happens to the word about the hidden name.
                 try {
-                    MadeFailures().failure.left.push_back({files[i]->mTarget, kept[i], why});
+                    if (!HiddenGone(why, files[i]->mTarget, fresh[i]))
+                        MadeFailures().failure.left.push_back({files[i]->mTarget, kept[i], why});
                 } catch (const std::bad_alloc&) {
                 }
             }

@@ -113,7 +113,11 @@ private:
 // one name never share it. Until Keep, an ending signal removes it (KPlatformKeepForSignals),
 // and so does Remove or the end of the object, but only while its name still holds the file
 // made: a file another program put there since stays. Until Keep it has no permissions, so
-// that another writer does not take it for a finished file (KPlatformIsNewFileNotKept).
+// that another writer does not take it for a finished file (KPlatformIsNewFileNotKept); it
+// holds the file open until then, and gets them back through it when kept or left, whatever
+// became of its name or folder (a second name, a move, a folder that refuses the removal).
+// Past half the files the process may open, new files are not held: they get them back by
+// their names, while those lead to them.
 class KPlatformNewFile {
 public:
     KPlatformNewFile() = default;
@@ -123,6 +127,7 @@ public:
 
     // Makes `path` an empty file open for writing; false with the system's error number in
     // GetError: EEXIST when the name is taken by anything, a folder or a dangling link too.
+    // Holds two descriptors while it is written, one until it is kept or removed (see above).
     bool Create(const char* path);
     FILE* GetFile() const { return mFile; }
     int GetError() const { return mError; }
@@ -142,15 +147,18 @@ public:
     KPlatformNewFile& operator=(const KPlatformNewFile&) = delete;
 
 private:
-    // Whether the name holds the file made: while it is open, its number is never another
-    // file's; once closed, its size and times are compared as well, since the number of a file
-    // deleted may be given to the next one.
-    bool NameHoldsIt(bool open) const;
-    // Gives the file kept the permissions it was made with.
-    void RestoreMode();
+    // Whether the name holds the file made: its number, and once written its size and times
+    // as well, since another program may have written it in place.
+    bool NameHoldsIt() const;
+    // Gives the file open as `fd` the permissions it was made with, when it still has none
+    // and a name still leads to it.
+    void GiveModeBack(int fd) const;
+    // Forgets the name for signals and closes the handle held.
+    void Release();
 
     std::string mPath;
     FILE* mFile = nullptr;
+    int mHeld = -1;  // the file itself, until it is kept or removed
     uint64_t mDevice = 0;
     uint64_t mInode = 0;
     int64_t mSize = 0;
@@ -160,8 +168,9 @@ private:
     int mError = 0;
     unsigned mMode = 0;    // the permissions it was made with
     bool mMade = false;
-    bool mMarked = false;  // without permissions until kept
-    bool mKept = false;    // kept, as the size and times say
+    bool mMarked = false;   // without permissions until kept
+    bool mWritten = false;  // closed: its size and times tell it
+    bool mKept = false;     // kept, as the size and times say
 };
 
 // Whether the open file is one made new (KPlatformNewFile, by this process or another) and not
@@ -229,7 +238,8 @@ struct KPlatformReplaceFailure {
     // its old file (empty when there was none).
     std::vector<std::pair<std::string, std::string>> saved;
     // The set is in place, but these targets' old files stay under hidden names (target,
-    // hidden name, the system's error number) that could not be removed.
+    // hidden name, the system's error number; ENOENT when the folder was moved or renamed
+    // before the hidden name could go) that could not be removed.
     struct Left {
         std::string target;
         std::string hidden;

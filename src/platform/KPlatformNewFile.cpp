@@ -3,16 +3,40 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSignals.h"
+
+namespace {
+
+// Handles held for files not kept yet, of the whole process.
+std::atomic<long> gHeldFiles{0};
+
+// At most half the files the process may open are held, so that the files a write reads and
+// writes still open however many it makes; past that a file's permissions come back by its
+// name, as long as that still leads to it.
+bool TakeHeldSlot() {
+    struct rlimit limit;
+    const long budget = getrlimit(RLIMIT_NOFILE, &limit) != 0 ? 0
+                        : limit.rlim_cur == RLIM_INFINITY   ? 1L << 20
+                                                            : long(limit.rlim_cur / 2);
+    if (gHeldFiles.fetch_add(1) < budget) return true;
+    gHeldFiles.fetch_sub(1);
+    return false;
+}
+
+}  // namespace
 
 KPlatformNewFile::KPlatformNewFile(KPlatformNewFile&& other) noexcept
     : mPath(std::move(other.mPath)),
       mFile(other.mFile),
+      mHeld(other.mHeld),
       mDevice(other.mDevice),
       mInode(other.mInode),
       mSize(other.mSize),
@@ -23,11 +47,14 @@ KPlatformNewFile::KPlatformNewFile(KPlatformNewFile&& other) noexcept
       mMode(other.mMode),
       mMade(other.mMade),
       mMarked(other.mMarked),
+      mWritten(other.mWritten),
       mKept(other.mKept) {
     other.mKept = false;
     other.mFile = nullptr;
+    other.mHeld = -1;
     other.mSignalSlot = -1;
     other.mMade = false;
+    other.mMarked = false;
 }
 
 bool KPlatformNewFile::Create(const char* path) {
@@ -48,24 +75,28 @@ bool KPlatformNewFile::Create(const char* path) {
     mDevice = uint64_t(st.st_dev);
     mInode = uint64_t(st.st_ino);
     mMade = true;
+    mWritten = false;
     // Until it is kept no one else reads it, and others tell it from a finished file by that
-    // (KPlatformIsNewFileNotKept): it may go again. Its permissions come back when it is kept.
+    // (KPlatformIsNewFileNotKept): it may go again. Its permissions come back through a handle
+    // of the file itself, held until then, whatever becomes of its name or its folder.
     mMode = unsigned(st.st_mode & 07777);
     mMarked = mMode != 0 && fchmod(fd, 0) == 0;
-    mSignalSlot = KPlatformKeepForSignals(mPath.c_str(), fd);
+    if (TakeHeldSlot()) {
+        mHeld = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (mHeld < 0) gHeldFiles.fetch_sub(1);  // none left to hold: it goes by its name
+    }
     mFile = fdopen(fd, "wb");
     if (!mFile) {
         mError = errno;
         // Still open: its number is no other file's, so the name holds it when it has that.
-        if (NameHoldsIt(true))
-            unlink(mPath.c_str());
-        else if (mMarked)
-            (void)fchmod(fd, mode_t(mMode));  // left: not marked as a file still being made
+        if (NameHoldsIt()) unlink(mPath.c_str());
+        GiveModeBack(fd);  // left, or linked meanwhile: not marked as a file still being made
         close(fd);
-        mMade = false;
-        Remove();
+        Release();
+        mMade = mMarked = false;
         return false;
     }
+    mSignalSlot = KPlatformKeepForSignals(mPath.c_str(), mHeld, mMarked ? mMode : 0);
     mError = 0;
     return true;
 }
@@ -96,6 +127,7 @@ bool KPlatformNewFile::Close() {
     const bool ok = fclose(mFile) == 0;
     if (!ok) mError = errno;
     mFile = nullptr;
+    mWritten = true;
     return ok;
 }
 
@@ -103,9 +135,9 @@ void KPlatformNewFile::Keep() {
     // Kept whole: a signal waits until the file has its permissions and is no longer kept for
     // removal.
     KPlatformSignalsHeld held;
-    if (mMarked && mMade) RestoreMode();
     if (mFile) fclose(mFile);
     mFile = nullptr;
+    if (mMarked) GiveModeBack(mHeld);
     // What the file is as kept, for RemoveKept.
     struct stat st;
     mKept = mMade && lstat(mPath.c_str(), &st) == 0 && uint64_t(st.st_dev) == mDevice &&
@@ -119,66 +151,87 @@ void KPlatformNewFile::Keep() {
     }
     mMade = false;
     mMarked = false;
-    KPlatformForgetForSignals(mSignalSlot);
-    mSignalSlot = -1;
+    mWritten = true;
+    Release();
 }
 
 void KPlatformNewFile::OpenToWriters() {
-    if (mFile && mMarked && mMade && fchmod(fileno(mFile), mode_t(mMode)) == 0) mMarked = false;
+    if (!mMade || !mMarked) return;
+    const int fd = mFile ? fileno(mFile) : mHeld;
+    if (fd >= 0 && fchmod(fd, mode_t(mMode)) == 0) mMarked = false;
 }
 
-void KPlatformNewFile::RestoreMode() {
-    if (mFile) {
-        (void)fchmod(fileno(mFile), mode_t(mMode));
+void KPlatformNewFile::GiveModeBack(int fd) const {
+    if (!mMarked) return;
+    // Only a file still without permissions (none given by another meanwhile) that some name
+    // leads to: one removed by every name has none to give.
+    struct stat st;
+    if (fd >= 0) {
+        if (fstat(fd, &st) == 0 && st.st_nlink > 0 && (st.st_mode & 07777) == 0)
+            (void)fchmod(fd, mode_t(mMode));
         return;
     }
-    // Closed: only while its name holds it, and through a handle of that very file, so a
+    // No handle held: only while its name holds it, through a handle of that very file, so a
     // link put there meanwhile is not followed. A second name or new permissions given to it
     // meanwhile change its status time, not what it is: the size, the modification time and
     // the mark tell it.
     if (!mMade) return;
-    const int fd = open(mPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return;
-    struct stat st;
+    const int path = open(mPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (path < 0) return;
     char handle[64];
-    if (fstat(fd, &st) == 0 && uint64_t(st.st_dev) == mDevice && uint64_t(st.st_ino) == mInode &&
-        S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0 && int64_t(st.st_size) == mSize &&
-        int64_t(st.st_mtim.tv_sec) == mModified[0] && int64_t(st.st_mtim.tv_nsec) == mModified[1] &&
-        snprintf(handle, sizeof handle, "/proc/self/fd/%d", fd) > 0 &&
+    if (fstat(path, &st) == 0 && uint64_t(st.st_dev) == mDevice && uint64_t(st.st_ino) == mInode &&
+        S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0 &&
+        (!mWritten ||
+         (int64_t(st.st_size) == mSize && int64_t(st.st_mtim.tv_sec) == mModified[0] &&
+          int64_t(st.st_mtim.tv_nsec) == mModified[1])) &&
+        snprintf(handle, sizeof handle, "/proc/self/fd/%d", path) > 0 &&
         chmod(handle, mode_t(mMode)) != 0 && errno == ENOENT)
         (void)chmod(mPath.c_str(), mode_t(mMode));  // no /proc: by name, just checked
-    close(fd);
+    close(path);
 }
 
-bool KPlatformNewFile::NameHoldsIt(bool open) const {
+void KPlatformNewFile::Release() {
+    // The name is forgotten for signals before the handle goes: the handler never reaches a
+    // number given to another file since.
+    KPlatformForgetForSignals(mSignalSlot);
+    mSignalSlot = -1;
+    if (mHeld < 0) return;
+    close(mHeld);
+    mHeld = -1;
+    gHeldFiles.fetch_sub(1);
+}
+
+bool KPlatformNewFile::NameHoldsIt() const {
     struct stat st;
     if (!mMade || lstat(mPath.c_str(), &st) != 0 || uint64_t(st.st_dev) != mDevice ||
         uint64_t(st.st_ino) != mInode)
         return false;
-    // Open, its number is never another file's; closed, it may go to the next file made.
-    return open || (int64_t(st.st_size) == mSize && int64_t(st.st_ctim.tv_sec) == mChanged[0] &&
-                    int64_t(st.st_ctim.tv_nsec) == mChanged[1] &&
-                    int64_t(st.st_mtim.tv_sec) == mModified[0] &&
-                    int64_t(st.st_mtim.tv_nsec) == mModified[1]);
+    // Being written, it is a file another program cannot have made; written, another program
+    // may have changed it in place since.
+    return !mWritten ||
+           (int64_t(st.st_size) == mSize && int64_t(st.st_ctim.tv_sec) == mChanged[0] &&
+            int64_t(st.st_ctim.tv_nsec) == mChanged[1] &&
+            int64_t(st.st_mtim.tv_sec) == mModified[0] &&
+            int64_t(st.st_mtim.tv_nsec) == mModified[1]);
 }
 
 void KPlatformNewFile::Remove() {
-    if (NameHoldsIt(mFile != nullptr))
-        unlink(mPath.c_str());
-    else if (mMarked && mMade)
-        RestoreMode();  // left (another name has it, or it is not told for certain): not marked
+    if (NameHoldsIt()) unlink(mPath.c_str());
+    // Left (another name has it, its folder moved, or the folder took no removal): a finished
+    // file with its permissions.
+    GiveModeBack(mHeld);
     if (mFile) fclose(mFile);
     mFile = nullptr;
+    Release();
     mMade = false;
     mMarked = false;
-    KPlatformForgetForSignals(mSignalSlot);
-    mSignalSlot = -1;
 }
 
 void KPlatformNewFile::RemoveKept() {
     if (!mKept) return;
     mMade = true;
-    if (NameHoldsIt(false)) unlink(mPath.c_str());
+    mWritten = true;
+    if (NameHoldsIt()) unlink(mPath.c_str());
     mMade = mKept = false;
 }
 

@@ -25,11 +25,15 @@ struct Identity {
     int64_t size = 0;
     int64_t times[4] = {0, 0, 0, 0};  // modified and changed, seconds and nanoseconds
     std::atomic<bool> settled{false};
+    int fd = -1;        // the file itself, for its permissions
+    unsigned mode = 0;  // given back through `fd` when the file is left; 0: nothing to give
 
-    void Take(const struct stat& st) {
+    void Take(const struct stat& st, int file, unsigned permissions) {
         settled.store(false, std::memory_order_release);
         device = uint64_t(st.st_dev);
         inode = uint64_t(st.st_ino);
+        fd = file;
+        mode = permissions;
     }
     void Settle(const struct stat& st) {
         settled.store(false, std::memory_order_release);
@@ -50,6 +54,15 @@ struct Identity {
         return int64_t(st.st_size) == size && int64_t(st.st_mtim.tv_sec) == times[0] &&
                int64_t(st.st_mtim.tv_nsec) == times[1] && int64_t(st.st_ctim.tv_sec) == times[2] &&
                int64_t(st.st_ctim.tv_nsec) == times[3];
+    }
+    // Safe in a signal handler: removes the file while `path` holds it; a file left (under
+    // another name, or a name that no longer leads to it) gets its permissions back.
+    void Remove(const char* path) const {
+        if (Holds(path)) unlink(path);
+        struct stat st;
+        if (mode != 0 && fd >= 0 && fstat(fd, &st) == 0 && st.st_nlink > 0 &&
+            (st.st_mode & 07777) == 0)
+            fchmod(fd, mode_t(mode));
     }
 };
 
@@ -75,7 +88,7 @@ constexpr int kChunks = 256;
 std::atomic<ExtraSlot*> gChunks[kChunks];
 std::atomic<int> gLowestExtraFree{0};  // no extra slot below it is free
 
-int KeepExtra(const char* path, size_t length, const struct stat& st) {
+int KeepExtra(const char* path, size_t length, const struct stat& st, int fd, unsigned mode) {
     for (int i = gLowestExtraFree.load(); i < kChunk * kChunks; ++i) {
         ExtraSlot* chunk = gChunks[i / kChunk].load(std::memory_order_acquire);
         if (!chunk) {
@@ -102,7 +115,7 @@ int KeepExtra(const char* path, size_t length, const struct stat& st) {
             slot.room = length + 1;
         }
         std::memcpy(slot.path.load(), path, length + 1);
-        slot.identity.Take(st);
+        slot.identity.Take(st, fd, mode);
         slot.state.store(kReady, std::memory_order_release);
         int lowest = gLowestExtraFree.load();
         while (lowest <= i && !gLowestExtraFree.compare_exchange_weak(lowest, i + 1)) {
@@ -132,21 +145,19 @@ constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slots' states");
 static_assert(sizeof(sigset_t) <= 256, "KPlatformSignalsHeld keeps a signal mask");
 
-// Only calls that are safe in a signal handler: lstat, unlink, sigaction, raise. A name that
-// no longer holds the file kept (another program saved its own file under it) is left alone.
+// Only calls that are safe in a signal handler: lstat, fstat, unlink, fchmod, sigaction, raise.
+// A name that no longer holds the file kept (another program saved its own file under it) is
+// left alone.
 void OnEndingSignal(int signal) {
     const int saved = errno;
     for (Slot& slot : gSlots)
-        if (slot.state.load(std::memory_order_acquire) == kReady && slot.identity.Holds(slot.path))
-            unlink(slot.path);
+        if (slot.state.load(std::memory_order_acquire) == kReady) slot.identity.Remove(slot.path);
     for (const std::atomic<ExtraSlot*>& chunk : gChunks) {
         const ExtraSlot* slots = chunk.load(std::memory_order_acquire);
         if (!slots) break;
-        for (int i = 0; i < kChunk; ++i) {
-            if (slots[i].state.load(std::memory_order_acquire) != kReady) continue;
-            const char* path = slots[i].path.load(std::memory_order_relaxed);
-            if (slots[i].identity.Holds(path)) unlink(path);
-        }
+        for (int i = 0; i < kChunk; ++i)
+            if (slots[i].state.load(std::memory_order_acquire) == kReady)
+                slots[i].identity.Remove(slots[i].path.load(std::memory_order_relaxed));
     }
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
@@ -166,7 +177,7 @@ sigset_t EndingSet() {
 
 }  // namespace
 
-int KPlatformKeepForSignals(const char* path, int fd) {
+int KPlatformKeepForSignals(const char* path, int fd, unsigned mode) {
     if (!path) return -1;
     const size_t length = std::strlen(path);
     if (length == 0 || length >= PATH_MAX) return -1;
@@ -176,11 +187,11 @@ int KPlatformKeepForSignals(const char* path, int fd) {
         int expected = kFree;
         if (!gSlots[i].state.compare_exchange_strong(expected, kFilling)) continue;
         std::memcpy(gSlots[i].path, path, length + 1);
-        gSlots[i].identity.Take(st);
+        gSlots[i].identity.Take(st, fd, mode);
         gSlots[i].state.store(kReady, std::memory_order_release);
         return i;
     }
-    return KeepExtra(path, length, st);
+    return KeepExtra(path, length, st, fd, mode);
 }
 
 void KPlatformSettleForSignals(int slot, int fd) {

@@ -8,8 +8,10 @@
 // Keeps a name for removal on an ending signal, for the regular file open as `fd` (-1: the
 // file the name holds now, which the caller holds open); the slot to forget it by, -1 when it
 // cannot be kept (too long, not a regular file, more than 65,000 at once, or no memory for
-// it): such a file is then left as a killed process leaves it.
-int KPlatformKeepForSignals(const char* path, int fd = -1);
+// it): such a file is then left as a killed process leaves it. With `mode` (not 0) the file is
+// one kept without permissions: left (its name no longer holds it, or it has another name) it
+// gets `mode` through `fd`, which must stay open until the name is forgotten.
+int KPlatformKeepForSignals(const char* path, int fd = -1, unsigned mode = 0);
 // The kept file open as `fd` is written: from now on it is removed only while its size and
 // times are as they are now, since its number may go to the next file once it is closed.
 void KPlatformSettleForSignals(int slot, int fd);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -216,6 +217,12 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
         }
         if (!files[70].Close()) _exit(6);
         Touch("s70", "theirs");
+        // One whose folder moved is left, with its permissions.
+        KPlatformNewFile away;
+        if (!KPlatformMakeDirectory((mFolder + "/d").c_str()) ||
+            !away.Create((mFolder + "/d/f").c_str()) || !away.Close() ||
+            rename((mFolder + "/d").c_str(), (mFolder + "/e").c_str()) != 0)
+            _exit(7);
         raise(SIGTERM);
         _exit(3);
     }
@@ -224,6 +231,81 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_EQ(List("s*"), std::vector<std::string>({"s0", "s40", "s70"}));
     for (const char* name : {"s0", "s40", "s70"}) EXPECT_EQ(Bytes(mFolder + "/" + name), "theirs");
+    struct stat st;
+    ASSERT_EQ(stat((mFolder + "/e/f").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 07777, 0u);
+}
+
+// A new file gets its permissions back through itself, kept or left, wherever its name or its
+// folder went meanwhile: a second name whose first another program saved over, a folder moved.
+TEST_F(TempFolder, NewFilesGetTheirPermissionsBackWhereverTheyGo) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    enum Act { eLinkedSavedOver, eLinkedRemoved, eFolderMoved };
+    struct Row {
+        Act act;
+        bool kept;
+        const char* reached;  // where the file made is found afterwards
+    } rows[] = {
+        {eLinkedSavedOver, true, "linked"}, {eLinkedSavedOver, false, "linked"},
+        {eFolderMoved, true, "moved/new"},  {eFolderMoved, false, "moved/new"},
+        {eLinkedRemoved, false, "linked"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(int(row.act) * 2 + row.kept);
+        ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/sub").c_str()));
+        {
+            KPlatformNewFile file;
+            ASSERT_TRUE(file.Create((mFolder + "/sub/new").c_str()));
+            fputs("mine", file.GetFile());
+            ASSERT_TRUE(file.Close());
+            if (row.act != eFolderMoved) {
+                ASSERT_EQ(link((mFolder + "/sub/new").c_str(), (mFolder + "/linked").c_str()), 0);
+                if (row.act == eLinkedSavedOver) {
+                    Touch("theirs", "theirs");
+                    ASSERT_EQ(rename((mFolder + "/theirs").c_str(), (mFolder + "/sub/new").c_str()),
+                              0);
+                } else {
+                    ASSERT_EQ(unlink((mFolder + "/sub/new").c_str()), 0);
+                }
+            } else {
+                ASSERT_EQ(rename((mFolder + "/sub").c_str(), (mFolder + "/moved").c_str()), 0);
+            }
+            if (row.kept) file.Keep();
+        }
+        struct stat st;
+        ASSERT_EQ(stat((mFolder + "/" + row.reached).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+        EXPECT_EQ(Bytes(mFolder + "/" + row.reached), "mine");
+        ASSERT_EQ(system(("rm -rf '" + mFolder + "/sub' '" + mFolder + "/moved' '" + mFolder +
+                          "/linked'")
+                             .c_str()),
+                  0);
+    }
+    // More new files at once than half the files the process may open: each is made all the
+    // same (those past the half not held open), and each gets its permissions when kept.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const struct rlimit low = {64, 64};
+        if (setrlimit(RLIMIT_NOFILE, &low) != 0) _exit(2);
+        std::vector<KPlatformNewFile> files(60);
+        for (size_t i = 0; i < files.size(); ++i)
+            if (!files[i].Create((mFolder + "/n" + std::to_string(i)).c_str()) ||
+                !files[i].Close())
+                _exit(3);
+        for (KPlatformNewFile& file : files) file.Keep();
+        for (size_t i = 0; i < files.size(); ++i) {
+            struct stat st;
+            if (stat((mFolder + "/n" + std::to_string(i)).c_str(), &st) != 0 ||
+                (st.st_mode & 07777) != (0666 & ~mask))
+                _exit(4);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 std::string Bytes(const std::string& path) {

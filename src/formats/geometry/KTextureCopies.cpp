@@ -26,12 +26,14 @@ std::string Upper(std::string name) {
     return name;
 }
 
-// The system's words for an error, as part of a sentence.
+// Whether an image that cannot be read is not there (0: nothing tells otherwise).
+bool Missing(int error) {
+    return error == ENOENT || error == ENOTDIR || error == 0;
+}
 
 // Why an image cannot be read: missing, or what the system says.
 std::string SourceProblem(const char* path, int error) {
-    if (error == ENOENT || error == ENOTDIR || error == 0)
-        return std::string("Unable to locate texture file \"") + path + "\".\n";
+    if (Missing(error)) return std::string("Unable to locate texture file \"") + path + "\".\n";
     return std::string("Unable to read texture file \"") + path +
            "\": " + KImageProblemCause(error) + ".\n";
 }
@@ -187,6 +189,7 @@ void KTextureNames::Reset(const std::string& written, const std::vector<std::str
     mListedNames.clear();
     mListed = 0;
     mTried = 0;
+    mPassed.clear();
     for (const std::string& file : own) mHolders[Key(FileNameOf(file))] = Holder{"", true};
 }
 
@@ -269,6 +272,9 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
                 NoImage(path);
                 return Claim::eNoImage;
             }
+            // Read once: a file of other bytes is told without reading the two side by side.
+            const auto there = Content(target);
+            if (there.first != 0 && there != Content(path)) return Claim::eTaken;
             if (SameBytes(path.c_str(), target.c_str(), error)) return Claim::eShared;
             // A file that cannot be compared for a cause of the system fails the write: it may
             // be the image's or not.
@@ -375,44 +381,78 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
     }
     const std::string fileName = FileNameOf(path);
     const int same = SameImageName(path, fileName);
-    // Made names count on per start, so many images of one start cost no more each.
-    int& next = mNext[Key(MadeName(fileName, 0))];
+    // Made names count on per start, so many images of one start cost no more each: a name
+    // another file has is passed over once, its bytes noted for an image that has them.
+    const std::string start = Key(MadeName(fileName, 0));
+    int& next = mNext[start];
     std::string name;
     bool unread = false;  // the name is written, but no copy holds it
+    const int passed = PassedOver(start, path);
+    if (passed >= 0 && (same < 0 || passed < same) && mFailure.empty())
+        TakeMadeName(path, MadeName(fileName, passed), name, unread);
     // Once the write fails no more names are tried: it names none of them.
-    for (int n = next; n <= 99999 && mFailure.empty(); ++n) {
+    for (int n = next; name.empty() && n <= 99999 && mFailure.empty(); ++n) {
         if (same >= 0 && n >= same) {
             name = MadeName(fileName, same);
             mPlaced[path] = name;
             break;
         }
         const std::string candidate = MadeName(fileName, n);
-        if (mHolders.count(Key(candidate))) {
+        if (!mHolders.count(Key(candidate))) {
+            if (TakeMadeName(path, candidate, name, unread)) break;
+            NotePassed(start, candidate, n);
+        } else {
             ++mTried;
-            if (n == next) ++next;
-            continue;
         }
-        const Claim claim = ClaimBeside(path, candidate, false, shared);
-        if (claim == Claim::eShared && !shared.empty()) {
-            name = mPlaced[path] = shared;
-            break;
-        }
-        if (claim != Claim::eTaken) {
-            name = Take(path, candidate, candidate);
-            unread = claim == Claim::eNoImage;
-            break;
-        }
+        if (n == next) ++next;
     }
     if (name.empty()) {
         // Written under a name another file has, it would show that file: the write fails.
         if (mFailure.empty()) mFailure = "No free name is left for texture \"" + path + "\".\n";
         return mPlaced[path] = own.empty() ? MadeName(fileName, 0) : own;
     }
+    const auto why = mUnreadable.find(path);
+    const bool missing = why == mUnreadable.end() || Missing(why->second);
     status += "Texture \"" + path + "\" is written as \"" + name + "\"" +
-              (unread ? ", with no copy (it cannot be read)" : "") + ": " +
+              (!unread    ? ""
+               : missing ? ", with no copy (unable to locate it)"
+                         : ", with no copy (it cannot be read)") +
+              ": " +
               (displaced.empty() ? NoOwnName() : "another image is named \"" + displaced + "\"") +
               ".\n";
     return name;
+}
+
+bool KTextureNames::TakeMadeName(const std::string& path, const std::string& candidate,
+                                 std::string& name, bool& unread) {
+    std::string shared;
+    const Claim claim = ClaimBeside(path, candidate, false, shared);
+    if (claim == Claim::eShared && !shared.empty()) {
+        name = mPlaced[path] = shared;
+        return true;
+    }
+    if (claim == Claim::eTaken) return false;
+    name = Take(path, candidate, candidate);
+    unread = claim == Claim::eNoImage;
+    return true;
+}
+
+void KTextureNames::NotePassed(const std::string& start, const std::string& candidate, int n) {
+    // What holds the name: an image of this write under it in another case, or a file.
+    const auto beside = mBeside.find(Upper(candidate));
+    const auto content = Content(beside != mBeside.end() && !beside->second.empty()
+                                     ? beside->second
+                                     : BesideOutput(mWritten, candidate));
+    if (content.first == 0) return;
+    const auto noted = mPassed.emplace(std::make_pair(start, content), n).first;
+    if (n < noted->second) noted->second = n;
+}
+
+int KTextureNames::PassedOver(const std::string& start, const std::string& path) {
+    const auto content = Content(path);
+    if (content.first == 0 || mPassed.empty()) return -1;
+    const auto noted = mPassed.find(std::make_pair(start, content));
+    return noted == mPassed.end() ? -1 : noted->second;
 }
 
 void KTextureNames::Report(std::string& status) {

@@ -92,6 +92,16 @@ private:
     std::string Shown(const std::string& name) const;
     // The lowest n whose made name an image of the same bytes holds; -1 for none.
     int SameImageName(const std::string& path, const std::string& fileName);
+    // Gives the image at `path` the made name `candidate` when nothing else has it, or the
+    // name an image of its bytes has (`name`; `unread` when no copy holds it); false when
+    // another file has it.
+    bool TakeMadeName(const std::string& path, const std::string& candidate, std::string& name,
+                      bool& unread);
+    // Made name `candidate` (number n of the start `start`) is another file's: passed over
+    // for good, and its bytes noted for an image that has them.
+    void NotePassed(const std::string& start, const std::string& candidate, int n);
+    // The lowest number of the start passed over for a file of the image's bytes; -1: none.
+    int PassedOver(const std::string& start, const std::string& path);
 
     bool mCaseless;
     std::string mWritten;
@@ -101,6 +111,8 @@ private:
     std::map<std::pair<uint64_t, uint64_t>, std::vector<std::string>> mByContent;  // file names
     std::unordered_map<std::string, std::pair<uint64_t, uint64_t>> mContent;       // by path
     std::unordered_map<std::string, int> mUnreadable;  // by path: why its content is unknown
+    // By start of made names and bytes: the lowest number passed over for a file of them.
+    std::map<std::pair<std::string, std::pair<uint64_t, uint64_t>>, int> mPassed;
     std::vector<KPlatformNewFile> mMade;               // the copies this write made
     std::string mProblems;                             // lines for Report
     std::string mFailure;

@@ -502,4 +502,25 @@ TEST_F(QovToolReads, RelativeTextureNamesTravelWithTheOutput) {
     EXPECT_EQ(back.status, 0) << back.err;
     EXPECT_EQ(back.err.find("texture"), std::string::npos) << back.err;
     expectImagesBeside(again, "a.mtl");
+
+    // An image not beside its model (the MTL file, the 3DS file) is missing, whatever the
+    // current folder holds under its name: nothing is copied in its stead.
+    ASSERT_EQ(std::remove((in + "/tex.png").c_str()), 0);
+    ASSERT_EQ(std::remove((out + "/tex.png").c_str()), 0);
+    Write(work + "/tex.png", "another image");
+    const std::string elsewhere = mTemp / "elsewhere";
+    ASSERT_TRUE(KCreatePath((elsewhere + "/").c_str()));
+    for (const auto& [input, target] : std::vector<std::pair<std::string, std::string>>{
+             {in + "/mesh.obj", elsewhere + "/m.obj"},
+             {in + "/mesh.obj", elsewhere + "/m.3ds"},
+             {out + "/o.3ds", elsewhere + "/n.obj"}}) {
+        SCOPED_TRACE(target);
+        const Result r = Run(work, {"convert", input, target});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string folder = input.substr(0, input.rfind('/'));
+        EXPECT_NE(r.err.find("Unable to locate texture file \"" + folder + "/tex.png\""),
+                  std::string::npos)
+            << r.err;
+        EXPECT_FALSE(Exists(elsewhere + "/tex.png"));
+    }
 }

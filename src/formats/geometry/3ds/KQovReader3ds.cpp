@@ -427,23 +427,21 @@ bool KQovReader3ds::CreateMaterials() {
             return nullptr;
         }
         taken.insert(texture->GetNameWithoutPrefix().Buffer());
-        // A map names its image relative to the file; found there, it is kept by its path.
-        std::string found = KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer();
-        if (found == file && KIsRelativePath(file.c_str()) && imageFailure.empty()) {
+        // A map names its image relative to the file: it is kept by its path there.
+        const std::string found = KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer();
+        if (KIsRelativePath(file.c_str()) && !KFileExists(found.c_str()) && imageFailure.empty()) {
             // Not found for a cause of the system (too many open files, a failing disk): the
-            // read fails rather than name the image as missing, or another file of its name.
-            const std::string path = KResolvePath(mFolder.c_str(), file.c_str()).Buffer();
+            // read fails rather than name the image as missing.
             errno = 0;
-            FILE* image = KPlatformOpenFile(path.c_str(), "rb");
+            FILE* image = KPlatformOpenFile(found.c_str(), "rb");
             const int error = image ? 0 : errno;
             if (image) {
                 fclose(image);
-                found = KFindFileBeside(mFolder.c_str(), file.c_str()).Buffer();
             } else if (error == ENOMEM) {
                 throw std::bad_alloc();
             } else if (!KIsImageInputProblem(error)) {
                 imageFailure =
-                    "Unable to read texture file \"" + path + "\": " + KImageProblemCause(error);
+                    "Unable to read texture file \"" + found + "\": " + KImageProblemCause(error);
             }
         }
         texture->SetFileName(found.c_str());

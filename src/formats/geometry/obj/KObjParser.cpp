@@ -553,15 +553,14 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
                     material.opacity = n[0];
                 }
             } else if (keyword == "map_Kd") {
-                // A relative name is the library's: found beside it, it is kept by its full
-                // path, so writers find the image wherever the program runs.
+                // A relative name is the library's: kept by its full path beside it, so
+                // writers look for the image there wherever the program runs.
                 const std::string map(Trim(line));
                 const char* folder = mLibraryFolders[at->second.first].c_str();
                 material.diffuseMap = KFindFileBeside(folder, map.c_str()).Buffer();
-                // Not found for a passing cause: looked for again.
-                if (material.diffuseMap == map && KIsRelativePath(map.c_str()) &&
-                    NoteUnfoundImage(KResolvePath(folder, map.c_str()).Buffer()))
-                    material.diffuseMap = KFindFileBeside(folder, map.c_str()).Buffer();
+                // Not found for a cause of the system: the read fails.
+                if (KIsRelativePath(map.c_str()) && !KFileExists(material.diffuseMap.c_str()))
+                    NoteUnfoundImage(material.diffuseMap);
             }
         }
         if (inside) {

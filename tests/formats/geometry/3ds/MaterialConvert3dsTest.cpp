@@ -127,6 +127,52 @@ TEST(MaterialConvert3ds, ManyImagesOfOneStart) {
     EXPECT_LE(names.GetNamesTried(), size_t(2 * count));
 }
 
+// A name another file has is looked at once, not once for every image after: each of many
+// images of one name, beside as many files of other bytes under the names made from it, looks
+// at a name or a few. An image of the bytes of a file passed over still shares its name; one
+// that is not there is said to be missing.
+TEST(MaterialConvert3ds, ManyImagesPastFilesOfOtherBytes) {
+    TempTestFolder source("tsrc"), target("tdst");
+    const int count = 40;
+    auto write = [](const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    };
+    write(target / "wood.tga", "other 0");
+    for (int k = 1; k <= count; ++k)
+        write(target / ("wood~" + std::to_string(k) + ".tga"), "other " + std::to_string(k));
+    KTextureNamesObj names;
+    names.Reset(target / "x.obj");
+    std::string status;
+    for (int i = 0; i < count; ++i) {
+        const std::string folder = source / std::to_string(i);
+        ASSERT_TRUE(KPlatformMakeDirectory(folder.c_str()));
+        write(folder + "/wood.tga", "image " + std::to_string(i));
+        ASSERT_EQ(names.Place(folder + "/wood.tga", status),
+                  "wood~" + std::to_string(count + 1 + i) + ".tga");
+    }
+    EXPECT_LE(names.GetNamesTried(), size_t(4 * count));
+    ASSERT_TRUE(KPlatformMakeDirectory((source / "same").c_str()));
+    write(source / "same/wood.tga", "other 7");
+    EXPECT_EQ(names.Place(source / "same/wood.tga", status), "wood~7.tga");
+    names.Keep();
+    auto text = [](const std::string& path) {
+        const std::vector<char> bytes = ReadBytes3ds(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    EXPECT_EQ(text(target / "wood~7.tga"), "other 7");
+    EXPECT_EQ(text(target / ("wood~" + std::to_string(count + 1) + ".tga")), "image 0");
+
+    TextureNames3ds short3ds;
+    short3ds.Reset(target / "x.3ds");
+    const std::string gone = source / "engineflare1.jpg";
+    status.clear();
+    EXPECT_EQ(short3ds.Place(gone, status), "enginefl.jpg");
+    EXPECT_EQ(status, "Texture \"" + gone + "\" is written as \"enginefl.jpg\", with no copy "
+                      "(unable to locate it): a 3DS file holds texture names of 12 characters "
+                      "at most.\n");
+    EXPECT_FALSE(KPlatformPathExists((target / "enginefl.jpg").c_str()));
+}
+
 TEST(MaterialConvert3ds, ColoursBothWaysAndGeneratedNames) {
     Material3ds r;
     r.ambient = {0.1f, 0.2f, 0.3f};

@@ -224,7 +224,7 @@ TEST(SceneWrite3ds, RoundTripKeepsMeshesMaterialsAndAnimation) {
             ++face;
         }
     ASSERT_EQ(cube->GetTextureCount(0), 1);
-    EXPECT_STREQ(cube->GetTexture(0, 0)->GetFileName(), "brick.tga");
+    EXPECT_EQ(std::string(cube->GetTexture(0, 0)->GetFileName()), first.dir / "brick.tga");
     KQovMaterial* red = back.manager.FindMaterial("1.Mat0Tex0");
     ASSERT_NE(red, nullptr);
     EXPECT_NEAR(red->GetDefaultDiffuse().mRed, 1.0, 1e-6);
