@@ -921,10 +921,10 @@ void KQovFieldFile::RemoveProjectFiles(KPlatformSetAside& project) {
     // and is what a read gets.
     if (project.Remove()) return;
     try {
-        SetError(eFileNotCreated, (mFullName + " is written, but the old project file " +
-                                   project.Stayed() + " could not be removed: " +
-                                   KPlatformErrorText(project.Error()))
-                                      .c_str());
+        SetError(eFileNotCreated,
+                 (mFullName + " is written, but the old project file " + project.Stayed() +
+                  " could not be removed: " + KPlatformErrorText(project.Error()))
+                     .c_str());
     } catch (const std::bad_alloc&) {
         // Without memory for the words, the error alone says something stayed.
         SetError(eFileNotCreated);

@@ -42,36 +42,29 @@ bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_
     mError = 0;
     if (!folder || !*folder) return true;
     // Held open, the folder cannot be swapped for a link between the look and the moves.
-    mFolder = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    mFolder = open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (mFolder < 0) return true;  // none, or not a folder of its own
+    // A folder that cannot be listed has only the exact names read in the file's place.
+    const int listed = openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed < 0 ? nullptr : fdopendir(listed);
+    if (!dir && listed >= 0) close(listed);
     try {
         mPath = folder;
-    } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        Fail("");
-        Close();
-        return false;
-    }
-    const int listed = dup(mFolder);
-    DIR* dir = listed < 0 ? nullptr : fdopendir(listed);
-    if (!dir) {
-        if (listed >= 0) close(listed);
-        Fail("");
-        return false;
-    }
-    try {
         std::vector<std::string> found;
-        while (const dirent* entry = readdir(dir))
+        if (!dir) found.assign(names, names + count);
+        while (const dirent* entry = dir ? readdir(dir) : nullptr)
             for (size_t i = 0; i < count; ++i)
                 if (KPlatformEqualNoCase(entry->d_name, names[i])) found.push_back(entry->d_name);
-        closedir(dir);
+        if (dir) closedir(dir);
         dir = nullptr;
         mMoved.reserve(found.size());
         for (const std::string& name : found) {
             struct stat st;
             // A folder of that name is no file and is never read in the file's place.
             if (fstatat(mFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) continue;
+                // None, or in a folder that does not let this program reach its files, nor
+                // read them in the file's place.
+                if (errno == ENOENT || errno == EACCES) continue;
                 Fail(name);
                 break;
             }
@@ -116,12 +109,12 @@ bool KPlatformSetAside::PutBack() {
         const Moved& moved = mMoved.back();
         // Never over a file another program made under that name meanwhile. A second link
         // first: a rename that just failed to put the new file in place may fail again.
-        const bool linked = !Injected(KPlatformFileCall::eLink) &&
-                      linkat(mFolder, moved.hidden.c_str(), mFolder, moved.name.c_str(), 0) == 0;
-        const bool here =
-            linked || (errno != EEXIST && !Injected(KPlatformFileCall::eRename) &&
-                       renameat2(mFolder, moved.hidden.c_str(), mFolder, moved.name.c_str(),
-                                 RENAME_NOREPLACE) == 0);
+        const bool linked =
+            !Injected(KPlatformFileCall::eLink) &&
+            linkat(mFolder, moved.hidden.c_str(), mFolder, moved.name.c_str(), 0) == 0;
+        const bool here = linked || (errno != EEXIST && !Injected(KPlatformFileCall::eRename) &&
+                                     renameat2(mFolder, moved.hidden.c_str(), mFolder,
+                                               moved.name.c_str(), RENAME_NOREPLACE) == 0);
         if (!here || (linked && (Injected(KPlatformFileCall::eUnlink) ||
                                  unlinkat(mFolder, moved.hidden.c_str(), 0) != 0))) {
             if (back) Fail(moved.hidden);
@@ -141,7 +134,8 @@ bool KPlatformSetAside::Remove() {
         if (fstatat(mFolder, moved.hidden.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             st.st_dev != moved.device || st.st_ino != moved.inode)
             continue;
-        if (Injected(KPlatformFileCall::eUnlink) || unlinkat(mFolder, moved.hidden.c_str(), 0) != 0) {
+        if (Injected(KPlatformFileCall::eUnlink) ||
+            unlinkat(mFolder, moved.hidden.c_str(), 0) != 0) {
             if (removed) Fail(moved.hidden);
             removed = false;
         }
