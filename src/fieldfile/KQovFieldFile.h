@@ -337,9 +337,11 @@ private:
     // After a new file was dropped: a failure told as no room that had another reason (the
     // system's, kept by the dropped file) says that reason.
     void TellWhyNotWritten();
-    // After a new file took its place: the project files that a read would take in its place
-    // go, and their folder when then empty; what stays is told as an error.
-    void RemoveProjectFiles();
+    // After a new file took its place: the project files set aside go, and their folder when
+    // then empty; what stays is told as an error.
+    void RemoveProjectFiles(KPlatformSetAside& project);
+    // "<name>, which a read would take in its place: <why>" of a project file that stayed.
+    static std::string ProjectProblem(const KPlatformSetAside& project);
     bool CanWrite();
     void Emit(const void* data, size_t size);
     bool WriteDouble(double value);

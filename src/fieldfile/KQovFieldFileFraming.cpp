@@ -877,41 +877,56 @@ bool KQovFieldFile::FieldFileClose() {
             mOwnedStream->Discard();
             placed = false;
             TellWhyNotWritten();
-        } else if (!mOwnedStream->Commit()) {
-            // A new file deleted meanwhile, or refused by the system, says why; else the disk
-            // is full.
-            const std::string problem = KLastReplaceProblem();
-            if (problem.empty())
-                SetError(eNoSpaceLeft);
-            else
-                SetError(eFileNotCreated,
-                         ("File not created: " + mFullName + ": " + problem).c_str());
-            placed = false;
         } else {
-            RemoveProjectFiles();
+            // The project files that a read would take in the new file's place go aside first:
+            // one that cannot go fails the write with the old file kept.
+            KPlatformSetAside project;
+            static const char* const kProjectFiles[] = {"Project.txt", "Project.bin"};
+            if (!project.Move(mProjectFolder.c_str(), kProjectFiles, 2)) {
+                mOwnedStream->Discard();
+                placed = false;
+                SetError(eFileNotCreated,
+                         ("Unable to create file " + mFullName + ": " + ProjectProblem(project))
+                             .c_str());
+            } else if (!mOwnedStream->Commit()) {
+                // A new file deleted meanwhile, or refused by the system, says why; else the
+                // disk is full.
+                std::string problem = KLastReplaceProblem();
+                if (!project.PutBack())
+                    problem += (problem.empty() ? "" : "; ") +
+                               ("the old project file stays under the hidden name " +
+                                project.Stayed() + ": " + KPlatformErrorText(project.Error()));
+                if (problem.empty())
+                    SetError(eNoSpaceLeft);
+                else
+                    SetError(eFileNotCreated,
+                             ("File not created: " + mFullName + ": " + problem).c_str());
+                placed = false;
+            } else {
+                RemoveProjectFiles(project);
+            }
         }
     }
     Reset();
     return placed;
 }
 
-void KQovFieldFile::RemoveProjectFiles() {
-    // An old project file beside the new file would be read in its place; the folder's other
-    // files are the user's.
-    static const char* const kProjectFiles[] = {"Project.txt", "Project.bin"};
-    std::string stayed;
-    int error = 0;
-    // Nothing here allocates unless a project file stays: the new file is in place already.
-    if (KPlatformRemoveFilesAndFolder(mProjectFolder.c_str(), kProjectFiles, 2, stayed, error))
-        return;
+std::string KQovFieldFile::ProjectProblem(const KPlatformSetAside& project) {
+    return project.Stayed() + " would be read in its place and cannot be removed: " +
+           KPlatformErrorText(project.Error());
+}
+
+void KQovFieldFile::RemoveProjectFiles(KPlatformSetAside& project) {
+    // Nothing here allocates unless a project file stays: the new file is in place already,
+    // and is what a read gets.
+    if (project.Remove()) return;
     try {
-        SetError(eFileNotCreated, (mFullName + " is written, but " + stayed +
-                                   " would be read in its place and could not be removed: " +
-                                   KPlatformErrorText(error))
-                                      .c_str());
+        SetError(eFileNotCreated,
+                 (mFullName + " is written, but the old project file " + project.Stayed() +
+                  " could not be removed: " + KPlatformErrorText(project.Error()))
+                     .c_str());
     } catch (const std::bad_alloc&) {
-        // The file is in place: without memory for the folder's name, or for the word, the
-        // error alone says the write is not what a read gets.
+        // Without memory for the words, the error alone says something stayed.
         SetError(eFileNotCreated);
     }
 }

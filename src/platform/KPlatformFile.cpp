@@ -287,34 +287,6 @@ bool KPlatformIsOwnDirectory(const char* path) {
     return lstat(KPlatformNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool KPlatformRemoveFilesAndFolder(const char* folder, const char* const* names, size_t count,
-                                   std::string& stayed, int& error) {
-    stayed.clear();
-    error = 0;
-    if (!folder || !*folder) return true;
-    // The name is the system's name (KPlatformNativePath): nothing is allocated unless a file
-    // stays. Held open, the folder cannot be swapped for a link between the look and the
-    // removals.
-    const int fd = open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return true;  // none, or not a folder of its own
-    for (size_t i = 0; i < count; ++i) {
-        // A folder of that name is no file and is never read in the file's place.
-        if (unlinkat(fd, names[i], 0) == 0 || errno == ENOENT || errno == EISDIR) continue;
-        if (error == 0) {
-            error = errno;
-            try {
-                stayed = std::string(folder) + "/" + names[i];
-            } catch (const std::bad_alloc&) {
-                stayed.clear();  // the error number still tells
-            }
-        }
-    }
-    close(fd);
-    // rmdir takes only an empty folder, and never follows a link.
-    if (error == 0) rmdir(folder);
-    return error == 0;
-}
-
 bool KPlatformIsSpecialFile(const char* path) {
     if (!path || !*path) return false;
     struct stat st;

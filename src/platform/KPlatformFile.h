@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <sys/types.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -282,12 +283,42 @@ bool KPlatformPathExists(const char* path);
 bool KPlatformIsDirectory(const char* path);
 // A folder under this very name: false for a symbolic link, whatever it leads to.
 bool KPlatformIsOwnDirectory(const char* path);
-// Removes the files `names` (never a folder) directly inside `folder`, then the folder itself
-// when that leaves it empty. Nothing is removed through a symbolic link: a `folder` that is one
-// is left as it is. Of a name that stays, its path and the system's error number in
-// `stayed`/`error`; false then.
-bool KPlatformRemoveFilesAndFolder(const char* folder, const char* const* names, size_t count,
-                                   std::string& stayed, int& error);
+// Files set aside while a new file takes the place they would be read in: moved to hidden names
+// in their folder, then removed once the new file is in place, or put back should it fail.
+class KPlatformSetAside {
+public:
+    KPlatformSetAside() = default;
+    KPlatformSetAside(const KPlatformSetAside&) = delete;
+    KPlatformSetAside& operator=(const KPlatformSetAside&) = delete;
+    ~KPlatformSetAside();  // puts back what is still aside
+    // Moves the files `names`, in any case of their letters (as a read finds them), directly
+    // inside `folder`; never a folder, and nothing through a symbolic link (a `folder` that is
+    // one is left as it is). false when one cannot be moved: those moved are put back, and
+    // Stayed() and Error() tell of it.
+    bool Move(const char* folder, const char* const* names, size_t count);
+    // Each file under its name again. false when one cannot be (another file took the name):
+    // Stayed() is the hidden name that holds it.
+    bool PutBack();
+    // Removes the files moved, then the folder when that leaves it empty. Allocates nothing
+    // unless a file stays: false then, Stayed() its hidden name.
+    bool Remove();
+    const std::string& Stayed() const { return mStayed; }
+    int Error() const { return mError; }
+
+private:
+    struct Moved {
+        std::string name, hidden;
+        dev_t device;
+        ino_t inode;
+    };
+    void Fail(const std::string& name);
+    void Close();
+    int mFolder = -1;
+    std::string mPath;
+    std::vector<Moved> mMoved;
+    std::string mStayed;
+    int mError = 0;
+};
 // True when the name (links followed) is neither a regular file nor a folder: a device, a
 // pipe or a socket, whose reads may never end or may wait forever.
 bool KPlatformIsSpecialFile(const char* path);

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "fieldfile/KQovFieldReader.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "fieldfile/KQovStream.h"
+#include "platform/KPlatformFile.h"
 
 #include <algorithm>
 #include <memory>
@@ -94,6 +96,9 @@ TEST(KQovFieldFileFraming, AWriteRemovesOnlyTheProjectFiles) {
                   0);
         chmod((folder + "/Project.txt").c_str(), 0444);
         chmod((folder + "/photo.jpg").c_str(), 0444);
+        // Read in any case of its letters, so removed in any; a folder of that name is no file.
+        WriteAll(folder + "/project.BIN", "x");
+        mkdir((folder + "/PROJECT.TXT").c_str(), 0755);
         if (base == "linked") {
             ASSERT_EQ(symlink("photos", (tmp / "linked.qod").c_str()), 0);
         }
@@ -105,9 +110,66 @@ TEST(KQovFieldFileFraming, AWriteRemovesOnlyTheProjectFiles) {
         EXPECT_EQ(ReadSimple(tmp / (base + ".qov")), "new");
         EXPECT_EQ(ReadAll(folder + "/photo.jpg"), "keep");
         EXPECT_EQ(base == "linked", !ReadAll(folder + "/Project.txt").empty());
+        EXPECT_EQ(base == "linked", !ReadAll(folder + "/project.BIN").empty());
+        EXPECT_EQ(Shell("ls -A " + folder), base == "s" ? "PROJECT.TXT\nphoto.jpg\n"
+                                                        : "PROJECT.TXT\nProject.txt\nphoto.jpg\n"
+                                                          "project.BIN\n");
         struct stat st;
         EXPECT_EQ(lstat((tmp / (base + ".qod")).c_str(), &st), 0);
         EXPECT_EQ(S_ISLNK(st.st_mode), base == "linked");
+    }
+}
+
+// A project file that cannot go aside fails the write, the old file and the project file kept; one
+// set aside comes back when the new file cannot take its place; one that cannot be removed once
+// the new file is in place is named, and no longer read in its place.
+TEST(KQovFieldFileFraming, AProjectFileThatStaysIsTold) {
+    struct Row {
+        KPlatformFileCall call;
+        int skip;
+        bool placed;
+        const char* read;
+        const char* said;
+        bool noLinks;  // a file system without hard links: put back by renaming
+    };
+    const Row rows[] = {
+        {KPlatformFileCall::eRename, 0, false, "old", "Project.txt would be read in its place",
+         false},
+        {KPlatformFileCall::eRename, 1, false, "old", "File not created: ", false},
+        {KPlatformFileCall::eRename, 1, false, "old", "File not created: ", true},
+        {KPlatformFileCall::eUnlink, 0, true, "new", "the old project file ", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.said) + (row.noLinks ? " without links" : ""));
+        TempFolder tmp;
+        WriteSimple(tmp / "s", false, "old");
+        mkdir((tmp / "s.qod").c_str(), 0755);
+        WriteSimple(tmp / "s.qod/Project.tmp", false, "stale");
+        ASSERT_EQ(
+            std::rename((tmp / "s.qod/Project.tmp").c_str(), (tmp / "s.qod/Project.txt").c_str()),
+            0);
+        KPlatformFailFileCalls(row.call, row.skip, 1, EIO);
+        if (row.noLinks) KPlatformFailFileCalls(KPlatformFileCall::eLink, 0, -1, EPERM);
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Create((tmp / "s").c_str(), false, false, nullptr));
+        f.FieldWriteC("Field", "new");
+        EXPECT_EQ(f.FieldFileClose(), row.placed);
+        KPlatformClearFileFaults();
+        const std::string said = f.GetLastErrorString();
+        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+        EXPECT_EQ(ReadSimple(tmp / "s.qov"), row.placed ? "new" : "stale");
+        const std::string left = Shell("ls -A " + (tmp / "s.qod"));
+        if (row.placed) {
+            EXPECT_EQ(left.substr(0, 13), ".Project.txt.") << left;
+            EXPECT_NE(said.find(tmp / ("s.qod/" + left.substr(0, left.size() - 1))),
+                      std::string::npos)
+                << said;
+        } else {
+            EXPECT_EQ(left, "Project.txt\n");
+            EXPECT_EQ(Shell("ls -A " + tmp.Path()), "s.qod\ns.qov\n");
+            ASSERT_EQ(std::rename((tmp / "s.qod").c_str(), (tmp / "moved").c_str()), 0);
+            EXPECT_EQ(ReadSimple(tmp / "s.qov"), row.read);
+        }
     }
 }
 

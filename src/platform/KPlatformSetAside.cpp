@@ -1,0 +1,148 @@
+// Files set aside while a new file takes their place (KPlatformSetAside).
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "platform/KPlatformAscii.h"
+#include "platform/KPlatformFile.h"
+#include "platform/KPlatformFileParts.h"
+
+KPlatformSetAside::~KPlatformSetAside() {
+    PutBack();
+    Close();
+}
+
+void KPlatformSetAside::Close() {
+    if (mFolder >= 0) close(mFolder);
+    mFolder = -1;
+}
+
+void KPlatformSetAside::Fail(const std::string& name) {
+    mError = errno;
+    try {
+        mStayed = name.empty() ? mPath : mPath + "/" + name;
+    } catch (const std::bad_alloc&) {
+        mStayed.clear();  // the error number still tells
+    }
+}
+
+bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_t count) {
+    using namespace KPlatformFileParts;
+    PutBack();
+    Close();
+    mMoved.clear();
+    mPath.clear();
+    mStayed.clear();
+    mError = 0;
+    if (!folder || !*folder) return true;
+    // Held open, the folder cannot be swapped for a link between the look and the moves.
+    mFolder = open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (mFolder < 0) return true;  // none, or not a folder of its own
+    // A folder that cannot be listed has only the exact names read in the file's place.
+    const int listed = openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed < 0 ? nullptr : fdopendir(listed);
+    if (!dir && listed >= 0) close(listed);
+    try {
+        mPath = folder;
+        std::vector<std::string> found;
+        if (!dir) found.assign(names, names + count);
+        while (const dirent* entry = dir ? readdir(dir) : nullptr)
+            for (size_t i = 0; i < count; ++i)
+                if (KPlatformEqualNoCase(entry->d_name, names[i])) found.push_back(entry->d_name);
+        if (dir) closedir(dir);
+        dir = nullptr;
+        mMoved.reserve(found.size());
+        for (const std::string& name : found) {
+            struct stat st;
+            // A folder of that name is no file and is never read in the file's place.
+            if (fstatat(mFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                // None, or in a folder that does not let this program reach its files, nor
+                // read them in the file's place.
+                if (errno == ENOENT || errno == EACCES) continue;
+                Fail(name);
+                break;
+            }
+            if (S_ISDIR(st.st_mode)) continue;
+            // Noted before it moves, so that what moved is always put back.
+            mMoved.push_back(Moved{name, HiddenName(".", name).substr(2), st.st_dev, st.st_ino});
+            std::string& hidden = mMoved.back().hidden;  // within the folder
+            bool moved = false;
+            for (int attempt = 0; attempt < 100 && !moved && RandomSuffix(hidden); ++attempt) {
+                moved = !Injected(KPlatformFileCall::eRename) &&
+                        renameat2(mFolder, name.c_str(), mFolder, hidden.c_str(),
+                                  RENAME_NOREPLACE) == 0;
+                if (!moved && errno != EEXIST) break;
+            }
+            if (!moved) {
+                const int error = errno;
+                mMoved.pop_back();
+                errno = error;
+                if (errno == ENOENT) continue;  // gone meanwhile
+                Fail(name);
+                break;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        if (dir) closedir(dir);
+        errno = ENOMEM;
+        Fail("");
+    }
+    if (mError == 0) return true;
+    const int error = mError;
+    const std::string stayed = mStayed;  // a failure to put back would say its own
+    PutBack();
+    mError = error;
+    mStayed = stayed;
+    return false;
+}
+
+bool KPlatformSetAside::PutBack() {
+    using namespace KPlatformFileParts;
+    bool back = true;
+    while (!mMoved.empty()) {
+        const Moved& moved = mMoved.back();
+        // Never over a file another program made under that name meanwhile. A second link
+        // first: a rename that just failed to put the new file in place may fail again.
+        const bool linked =
+            !Injected(KPlatformFileCall::eLink) &&
+            linkat(mFolder, moved.hidden.c_str(), mFolder, moved.name.c_str(), 0) == 0;
+        const bool here = linked || (errno != EEXIST && !Injected(KPlatformFileCall::eRename) &&
+                                     renameat2(mFolder, moved.hidden.c_str(), mFolder,
+                                               moved.name.c_str(), RENAME_NOREPLACE) == 0);
+        if (!here || (linked && (Injected(KPlatformFileCall::eUnlink) ||
+                                 unlinkat(mFolder, moved.hidden.c_str(), 0) != 0))) {
+            if (back) Fail(moved.hidden);
+            back = false;
+        }
+        mMoved.pop_back();
+    }
+    return back;
+}
+
+bool KPlatformSetAside::Remove() {
+    using namespace KPlatformFileParts;
+    bool removed = true;
+    for (const Moved& moved : mMoved) {
+        struct stat st;
+        // Only the file moved there: a hidden name another program took since is not ours.
+        if (fstatat(mFolder, moved.hidden.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            st.st_dev != moved.device || st.st_ino != moved.inode)
+            continue;
+        if (Injected(KPlatformFileCall::eUnlink) ||
+            unlinkat(mFolder, moved.hidden.c_str(), 0) != 0) {
+            if (removed) Fail(moved.hidden);
+            removed = false;
+        }
+    }
+    mMoved.clear();  // none is put back once the new file is in place
+    Close();
+    // rmdir takes only an empty folder, and never follows a link.
+    if (removed && !mPath.empty()) rmdir(mPath.c_str());
+    return removed;
+}
