@@ -173,7 +173,8 @@ void BM_Write3dsFromScene(benchmark::State& state) {
     for (auto _ : state) {
         KQovWriter3ds writer(&manager);
         KStreamOptions3ds options;
-        if (!writer.FileCreate(out.c_str()) || !writer.Write(scene, &options))
+        if (!writer.FileCreate(out.c_str()) || !writer.Write(scene, &options) ||
+            !writer.FileClose())
             state.SkipWithError("write failed");
     }
     KPlatformDeleteFile(out.c_str());

@@ -67,7 +67,8 @@ void BM_ObjGroupsTo3ds(benchmark::State& state) {
             [&] {
                 KQovWriter3ds writer(&manager);
                 std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
-                return writer.FileCreate(out.c_str()) && writer.Write(scene, options.get());
+                return writer.FileCreate(out.c_str()) && writer.Write(scene, options.get()) &&
+                       writer.FileClose();
             },
             ok));
         if (!ok) return state.SkipWithError("conversion failed");

@@ -254,7 +254,8 @@ void KQovFieldFile::WriteEndBlock(int64_t backOffset, int32_t version) {
 }
 
 bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHeaderInfo* info) {
-    FieldFileClose();
+    // A file begun before is dropped: only FieldFileClose puts one in place.
+    FieldFileDiscard();
     Reset();
     mError.ClearError();
     mOwnedStream.reset(new KQovStream);

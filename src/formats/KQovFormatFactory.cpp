@@ -28,6 +28,7 @@
 #include "formats/motion/trc/KQovOpticalTrc.h"
 #include "formats/motion/vpm/KQovReaderVpm.h"
 #include "formats/motion/vpm/KQovWriterVpm.h"
+#include "io/qov/KQovWriterQov6.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
 
@@ -66,8 +67,23 @@ KQovReader* KQovMakeFormatReader(int id, KQovObjectManager* manager) {
     }
 }
 
-KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager) {
+KQovWriter* KQovMakeFormatWriter(int id, KQovObjectManager* manager, KQovIO* owner) {
+    if (id >= 0 && id <= 2) {
+        // Version-6 QOV: id 0 binary, id 1 ASCII, id 2 binary and encrypted.
+        auto* writer = new KQovWriterQov6(manager, owner);
+        static const int kModes[] = {KQovWriterQov5::eBinary, KQovWriterQov5::eAscii,
+                                     KQovWriterQov5::eEncrypted};
+        writer->SetFileMode(kModes[id]);
+        return writer;
+    }
     switch (id) {
+        case 3:
+        case 4: {
+            // Version-5 QOV: id 3 binary, id 4 ASCII.
+            auto* writer = new KQovWriterQov5(manager, owner);
+            writer->SetFileMode(id == 3 ? KQovWriterQov5::eBinary : KQovWriterQov5::eAscii);
+            return writer;
+        }
         case 5:
             return new KQovWriterBvh(manager);
         case 6:

@@ -11,7 +11,6 @@
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
 #include "io/qov/KQovWriterQov5.h"
-#include "io/qov/KQovWriterQov6.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSameFile.h"
 
@@ -20,25 +19,6 @@ namespace {
 // Exporter switch -> option switch.
 int SwitchOption(int index) {
     return index < 3 ? index : index == 3 ? 12 : index;
-}
-
-// The writers by writing id; formats whose writer is not built yet are absent.
-KQovWriter* MakeWriter(int id, KQovObjectManager* manager, KQovIO* owner) {
-    if (id >= 0 && id <= 2) {
-        // Version-6 QOV: id 0 binary, id 1 ASCII, id 2 binary and encrypted.
-        auto* writer = new KQovWriterQov6(manager, owner);
-        static const int kModes[] = {KQovWriterQov5::eBinary, KQovWriterQov5::eAscii,
-                                     KQovWriterQov5::eEncrypted};
-        writer->SetFileMode(kModes[id]);
-        return writer;
-    }
-    if (id == 3 || id == 4) {
-        // Version-5 QOV: id 3 binary, id 4 ASCII.
-        auto* writer = new KQovWriterQov5(manager, owner);
-        writer->SetFileMode(id == 3 ? KQovWriterQov5::eBinary : KQovWriterQov5::eAscii);
-        return writer;
-    }
-    return id > 4 ? KQovMakeFormatWriter(id, manager) : nullptr;
 }
 
 // A writer's error id as the exporter's own; a failure without an id is unidentified.
@@ -147,7 +127,7 @@ bool KQovExporter::GetSwitch(int index) const {
 bool KQovExporter::CreateWriter() {
     mWriter.reset();
     if (mFormatId >= 0 && mFormatId < kWritingIdCount)
-        mWriter.reset(MakeWriter(mFormatId, mManager, this));
+        mWriter.reset(KQovMakeFormatWriter(mFormatId, mManager, this));
     return mWriter != nullptr;
 }
 

@@ -19,22 +19,47 @@ KQovWriter::KQovWriter(KQovObjectManager* manager)
 KQovWriter::~KQovWriter() = default;
 
 bool KQovWriter::FileCreate(const char* fileName) {
-    mWriteFailed = false;
-    return DoFileCreate(fileName);
+    // Only FileClose puts a file in place, never the next one begun.
+    FileDiscard();
+    const bool created = DoFileCreate(fileName);
+    mBegun = created ? Begun::eCreated : Begun::eNone;
+    return created;
 }
 
 bool KQovWriter::Write(KQovScene* scene, KStreamOptions* options) {
+    if (mBegun == Begun::eWritten) {
+        // A second scene would follow the first in one file, which no reader takes back.
+        mError.SetErrorWithText(eFileNotCreated,
+                                "File not created: the file begun holds a Write already; "
+                                "FileCreate begins the next one");
+        mBegun = Begun::eFailed;
+        return false;
+    }
     // Set first so that a write cut short by an exception counts as failed too.
-    mWriteFailed = true;
-    mWriteFailed = !DoWrite(scene, options);
-    return !mWriteFailed;
+    mBegun = Begun::eFailed;
+    const bool written = DoWrite(scene, options);
+    mBegun = written ? Begun::eWritten : Begun::eFailed;
+    return written;
 }
 
 bool KQovWriter::FileClose() {
-    if (!mWriteFailed) return DoFileClose();
-    mWriteFailed = false;
+    const Begun begun = mBegun;
+    if (begun == Begun::eWritten) {
+        mBegun = Begun::eNone;
+        return DoFileClose();
+    }
     FileDiscard();
+    if (begun == Begun::eNone)
+        mError.SetError(eFileNotOpened);
+    else if (begun == Begun::eCreated)
+        mError.SetErrorWithText(eFileNotCreated,
+                                "File not created: it was closed before a Write filled it");
     return false;
+}
+
+void KQovWriter::FileDiscard() {
+    mBegun = Begun::eNone;
+    DoFileDiscard();
 }
 
 KQovNode* KQovWriter::FindSingleChildRoot(KQovScene* scene) {

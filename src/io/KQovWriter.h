@@ -30,17 +30,21 @@ public:
     KQovWriter(const KQovWriter&) = delete;
     KQovWriter& operator=(const KQovWriter&) = delete;
 
+    // Begins a file of that name beside the old one; a file begun before and not closed is
+    // dropped first.
     bool FileCreate(const char* fileName);
-    // Closes the file; a created file takes the place of the named one only here, and only
-    // when every write reached it. After a Write that failed (or threw), the file begun is
-    // discarded instead and false returned, the Write's error kept.
+    // Closes the file; the file begun takes the place of the named one only here, and only
+    // after a Write into it that succeeded. Otherwise (no Write, or one that failed or threw)
+    // the file begun is discarded instead and false returned, a failed Write's error kept.
     bool FileClose();
     // Closes the file without putting it in place (the write failed or was refused): a file
     // of that name keeps what it held, and no new file is left.
-    virtual void FileDiscard() = 0;
+    void FileDiscard();
     virtual bool IsFileOpen() = 0;
     // A new options object for this writer; the caller owns it.
     virtual KStreamOptions* GetWriteOptions() = 0;
+    // One scene per file begun: a Write after one that succeeded is refused, and the file is
+    // then not put in place; one after a refusal is a second try.
     bool Write(KQovScene* scene, KStreamOptions* options);
     // The only child of the scene's root node when the root has exactly one; else null.
     virtual KQovNode* FindSingleChildRoot(KQovScene* scene);
@@ -58,10 +62,12 @@ public:
     void GetStatusText(KString& out) const { out = mStatus; }
 
 protected:
-    // What each format does for FileCreate, Write and FileClose above.
+    // What each format does for FileCreate, Write, FileClose and FileDiscard above. DoWrite
+    // leaves its file begun, never in place; only DoFileClose puts it there.
     virtual bool DoFileCreate(const char* fileName) = 0;
     virtual bool DoWrite(KQovScene* scene, KStreamOptions* options) = 0;
     virtual bool DoFileClose() = 0;
+    virtual void DoFileDiscard() = 0;
     // Refuses a scene that holds none of what the format holds (`format` "a TRC", `holds`
     // "markers"): the file would hold nothing that can be read back, so none is put in place.
     bool FailNothingToWrite(const char* format, const char* holds);
@@ -74,6 +80,7 @@ protected:
     KString mStatus;
 
 private:
-    // The last Write into the file begun failed: FileClose must not put it in place.
-    bool mWriteFailed = false;
+    // What the file begun holds: FileClose puts it in place only when eWritten.
+    enum class Begun { eNone, eCreated, eWritten, eFailed };
+    Begun mBegun = Begun::eNone;
 };

@@ -214,6 +214,22 @@ TEST(KQovFieldFileHostile, NewFileDeletedBeforeItsPlaceIsToldSo) {
     EXPECT_EQ(TempTestFolder::NamesIn(tmp.Path()), (std::vector<std::string>{".", ".."}));
 }
 
+// A second Create drops the file begun before: only a close puts a file in place.
+TEST(KQovFieldFileHostile, ASecondCreateDropsTheFileBegun) {
+    TempFolder tmp;
+    const std::string first = tmp / "first.qov", second = tmp / "second.qov";
+    WriteAll(first, "old");
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Create(first.c_str(), true, false, nullptr));
+    f.FieldWriteC("Field", "x");
+    ASSERT_TRUE(f.Create(second.c_str(), false, false, nullptr));
+    EXPECT_TRUE(f.FieldFileClose());
+    EXPECT_EQ(ReadAll(first), "old");
+    EXPECT_FALSE(ReadAll(second).empty());
+    EXPECT_EQ(TempTestFolder::NamesIn(tmp.Path()),
+              (std::vector<std::string>{".", "..", "first.qov", "second.qov"}));
+}
+
 TEST(KQovFieldFileHostile, FolderIsNoFile) {
     TempFolder tmp;
     mkdir((tmp / "d.qov").c_str(), 0755);

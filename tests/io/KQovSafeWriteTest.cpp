@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -98,6 +99,17 @@ struct Result {
     std::string text;
 };
 
+// The writer's own options, motion ones over the scene's three frames; none without a writer.
+std::unique_ptr<KStreamOptions> WriterOptions(KQovWriter* writer) {
+    std::unique_ptr<KStreamOptions> options(writer ? writer->GetWriteOptions() : nullptr);
+    if (options && options->IsA(KStreamOptionsMotion::ClassId())) {
+        auto* motion = static_cast<KStreamOptionsMotion*>(options.get());
+        motion->SetFrameRate(0, 30.0);
+        motion->SetFrameCount(3);
+    }
+    return options;
+}
+
 // Exports through the exporter as qovtool does: QOV ids without options, the others with the
 // writer's own defaults.
 Result Export(KQovObjectManager& manager, KQovScene* scene, int id, const std::string& path,
@@ -108,12 +120,7 @@ Result Export(KQovObjectManager& manager, KQovScene* scene, int id, const std::s
     exporter.SetPassword(password);
     exporter.SetSource(source);
     std::unique_ptr<KQovWriter> writer(id > 4 ? KQovMakeFormatWriter(id, &manager) : nullptr);
-    std::unique_ptr<KStreamOptions> options(writer ? writer->GetWriteOptions() : nullptr);
-    if (options && options->IsA(KStreamOptionsMotion::ClassId())) {
-        auto* motion = static_cast<KStreamOptionsMotion*>(options.get());
-        motion->SetFrameRate(0, 30.0);
-        motion->SetFrameCount(3);
-    }
+    std::unique_ptr<KStreamOptions> options = WriterOptions(writer.get());
     // An Acclaim motion file writes the skeleton file beside it too: both in place, or neither.
     const bool ok = exporter.Export(scene, options.get());
     return {ok, exporter.GetLastErrorID(), exporter.GetLastErrorString()};
@@ -193,12 +200,7 @@ TEST_P(EveryWriter, MemoryRefusedKeepsTheOldFilesOrWritesThemWhole) {
     KQovScene* scene = BuildScene(manager);
     const std::string target = tmp / Name(id, "out");
     std::unique_ptr<KQovWriter> writer(id > 4 ? KQovMakeFormatWriter(id, &manager) : nullptr);
-    std::unique_ptr<KStreamOptions> options(writer ? writer->GetWriteOptions() : nullptr);
-    if (options && options->IsA(KStreamOptionsMotion::ClassId())) {
-        auto* motion = static_cast<KStreamOptionsMotion*>(options.get());
-        motion->SetFrameRate(0, 30.0);
-        motion->SetFrameCount(3);
-    }
+    std::unique_ptr<KStreamOptions> options = WriterOptions(writer.get());
     auto attempt = [&] {
         bool ok = false;
         try {
@@ -304,18 +306,24 @@ TEST_P(EveryWriter, RefusedTargetsAreLeftAlone) {
     EXPECT_EQ(unnamed.GetLastErrorID(), KQovIO::eFileNotCreated);
     EXPECT_STREQ(unnamed.GetLastErrorString(), "Unable to create file: no file name given");
 
-    // A writer asked to create a second file drops the first one it began, unplaced.
+    // A writer asked to create a second file drops the first one it began, unplaced; the
+    // second one written and closed takes its place.
     const std::string again = tmp / Name(id, "again");
     WriteAll(again, kOld);
-    if (std::unique_ptr<KQovWriter> writer{KQovMakeFormatWriter(id, &manager)}) {
-        EXPECT_TRUE(writer->FileCreate(again.c_str()));
-        EXPECT_TRUE(writer->FileCreate((tmp / Name(id, "other")).c_str()));
-        writer->FileDiscard();
-    }
+    std::unique_ptr<KQovWriter> writer{KQovMakeFormatWriter(id, &manager)};
+    ASSERT_TRUE(writer);
+    std::unique_ptr<KStreamOptions> options = WriterOptions(writer.get());
+    EXPECT_TRUE(writer->FileCreate(again.c_str()));
+    EXPECT_TRUE(writer->FileCreate((tmp / Name(id, "other")).c_str()));
+    EXPECT_TRUE(writer->Write(scene, options.get())) << writer->GetLastErrorString();
+    EXPECT_TRUE(writer->FileClose()) << writer->GetLastErrorString();
     EXPECT_EQ(ReadAll(again), kOld);
+    EXPECT_NE(ReadAll(tmp / Name(id, "other")), "");
 
     std::vector<std::string> expected = {"d", Name(id, "dangling"), Name(id, "folder"),
-                                         Name(id, "locked"), Name(id, "again")};
+                                         Name(id, "locked"), Name(id, "again"), Name(id, "other")};
+    // An Acclaim motion file is written with its skeleton file.
+    if (id == 9) expected.push_back("other.asf");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(tmp.path()), expected);
 }
@@ -487,6 +495,86 @@ TEST_P(EveryWriter, ADestroyedMaterialOrTextureIsWrittenAsNone) {
     const Result r = Export(manager, scene, id, target);
     ASSERT_TRUE(r.ok) << r.text;
     EXPECT_EQ(ReadAll(target).find("gone"), std::string::npos);
+}
+
+// The file begun takes the old one's place only through FileClose after a good Write, in
+// whatever order a caller makes the calls: 'c' begins the target, 'o' another file, 'w' writes
+// the scene, 'r' a scene the writer refuses, 'x' closes, 'd' discards; the writer is destroyed
+// at the end. (A Write after a refused one may find its file dropped or still begun.)
+TEST_P(EveryWriter, OnlyACloseAfterAGoodWritePlacesTheFile) {
+    const int id = GetParam();
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    // Refused by every writer: a mesh lacking its points, and nothing else.
+    KQovScene* refused = manager.CreateScene();
+    KQovMesh* lacking = manager.CreateMesh();
+    lacking->Copy(*scene->GetRootNode()->GetChild(0)->GetMesh());
+    KQovNode* bad = manager.CreateNode("bad");
+    bad->SetNodeAttribute(lacking);
+    refused->GetRootNode()->AddChild(bad);
+    const std::string probe = tmp / Name(id, "probe");
+    ASSERT_TRUE(Export(manager, scene, id, probe).ok);
+    const size_t size = ReadAll(probe).size();
+    ASSERT_EQ(KPlatformDeleteFile(probe.c_str()), 0);
+    if (id == 9) {
+        ASSERT_EQ(KPlatformDeleteFile((tmp / "probe.asf").c_str()), 0);
+    }
+    // The files a write of the target or the other name makes (an AMC's skeleton beside it).
+    auto names = [id](const char* base) {
+        std::vector<std::string> out{Name(id, base)};
+        if (id == 9) out.push_back(std::string(base) + ".asf");
+        return out;
+    };
+    const struct {
+        const char* calls;
+        bool target, other;  // placed at the end
+    } rows[] = {
+        {"cwx", true, false},  {"cwd", false, false},  {"cw", false, false},
+        {"cx", false, false},  {"crx", false, false},  {"crcd", false, false},
+        {"crcrx", false, false}, {"crcwx", true, false}, {"cowx", false, true},
+        {"cod", false, false}, {"cwox", false, false}, {"cwwx", false, false},
+        {"cwdx", false, false}, {"cwxx", true, false},
+        {"wx", false, false},  {"d", false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.calls);
+        for (const std::string& name : names("out")) WriteAll(tmp / name, kOld);
+        bool closed = false;
+        {
+            std::unique_ptr<KQovWriter> writer{KQovMakeFormatWriter(id, &manager)};
+            ASSERT_TRUE(writer);
+            std::unique_ptr<KStreamOptions> options = WriterOptions(writer.get());
+            for (const char* call = row.calls; *call; ++call) {
+                switch (*call) {
+                    case 'c': writer->FileCreate((tmp / Name(id, "out")).c_str()); break;
+                    case 'o': writer->FileCreate((tmp / Name(id, "other")).c_str()); break;
+                    case 'w': writer->Write(scene, options.get()); break;
+                    case 'r': EXPECT_FALSE(writer->Write(refused, options.get())); break;
+                    case 'x': closed = writer->FileClose() || closed; break;
+                    case 'd': writer->FileDiscard(); break;
+                }
+            }
+        }
+        // A close tells whether it placed the file.
+        if (std::strchr(row.calls, 'x')) {
+            EXPECT_EQ(closed, row.target || row.other);
+        }
+        for (const std::string& name : names("out"))
+            EXPECT_EQ(ReadAll(tmp / name) == kOld, !row.target) << name;
+        if (row.target) {
+            EXPECT_NEAR(double(ReadAll(tmp / Name(id, "out")).size()), double(size), 16.0);
+        }
+        // Nothing else is left, hidden or not.
+        std::vector<std::string> expected = names("out");
+        if (row.other) {
+            EXPECT_NEAR(double(ReadAll(tmp / Name(id, "other")).size()), double(size), 16.0);
+            for (const std::string& name : names("other")) expected.push_back(name);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Entries(tmp.path()), expected);
+        for (const std::string& name : names("other")) KPlatformDeleteFile((tmp / name).c_str());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWritingIdCount),

@@ -167,7 +167,7 @@ public:
         mFile.reset();
         return ok || (refused ? Fail(eUnidentifiedError, kFileNumberError) : Fail(eOutOfDiskSpace));
     }
-    void FileDiscard() override {
+    void DoFileDiscard() override {
         if (mFile) mFile->Discard();
         mFile.reset();
     }

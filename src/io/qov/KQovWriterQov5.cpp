@@ -103,7 +103,7 @@ bool KQovWriterQov5::DoFileClose() {
     return closed;
 }
 
-void KQovWriterQov5::FileDiscard() {
+void KQovWriterQov5::DoFileDiscard() {
     if (mOwnFile) mOwnFile->FieldFileDiscard();
     mOwnFile.reset();
 }

@@ -57,7 +57,7 @@ public:
 
     bool DoFileCreate(const char* fileName) override;
     bool DoFileClose() override;
-    void FileDiscard() override;
+    void DoFileDiscard() override;
     bool IsFileOpen() override { return mOwnFile != nullptr; }
     KStreamOptions* GetWriteOptions() override { return CreateWriteOptions(0); }
     bool DoWrite(KQovScene* scene, KStreamOptions* options) override {

@@ -95,7 +95,7 @@ bool KQovWriter3ds::DoFileCreate(const char* fileName) {
     return true;
 }
 
-void KQovWriter3ds::FileDiscard() {
+void KQovWriter3ds::DoFileDiscard() {
     // Also a file whose creation ran out of memory before it was handed back.
     MarkAllWritesFailed3ds(mCtx);
     Release();
@@ -276,22 +276,29 @@ bool KQovWriter3ds::DoWrite(KQovScene* scene, KStreamOptions* options) {
         else
             mError.SetError(eUnidentifiedError);
     }
+    // The file stays begun, its images with it, until FileClose puts them in place.
+    ReleaseDatabase3ds(mCtx, &mDatabase);
+    RestoreNames();
+    if (!ok) FileDiscard();
+    return ok;
+}
+
+bool KQovWriter3ds::DoFileClose() {
+    if (!mFile) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
     {
-        // The file takes its place when closed; its images stay with it, and a signal held
+        // The file takes its place here; its images stay with it, and a signal held
         // meanwhile ends the process with both in place.
         KPlatformSignalsHeld held;
         Release();
-        if (ok && !ClosingFailed()) mTextureNames.Keep();
+        if (!ClosingFailed()) mTextureNames.Keep();
     }
-    RestoreNames();
-    // A failure to close is a failed write too.
-    for (int i = 0; ok && i < mCtx.ErrorCount(); ++i) {
-        if (mCtx.ErrorAt(i).code != ERR_CLOSING_FILE) continue;
-        mError.SetError(eOutOfDiskSpace);
-        ok = false;
-    }
-    if (!ok) mTextureNames.Drop();
-    return ok;
+    if (!ClosingFailed()) return true;
+    mTextureNames.Drop();
+    mError.SetError(eOutOfDiskSpace);
+    return false;
 }
 
 void KQovWriter3ds::SetOutOfMemory() {

@@ -33,8 +33,8 @@ public:
     ~KQovWriter3ds() override;
 
     bool DoFileCreate(const char* fileName) override;
-    bool DoFileClose() override { return true; }
-    void FileDiscard() override;
+    bool DoFileClose() override;
+    void DoFileDiscard() override;
     bool IsFileOpen() override { return true; }
     KStreamOptions* GetWriteOptions() override;
     bool DoWrite(KQovScene* scene, KStreamOptions* options) override;

@@ -38,17 +38,21 @@ bool KQovWriterDxf::DoFileCreate(const char* fileName) {
 }
 
 bool KQovWriterDxf::DoFileClose() {
-    if (!mFile) return true;
+    if (!mFile) {
+        mError.SetError(eFileNotOpened);
+        return false;
+    }
     bool ok = !mFile->HasError();
     if (ok)
         ok = mFile->Commit();
     else
         mFile->Discard();
     mFile.reset();
+    if (!ok) mError.SetError(eOutOfDiskSpace);
     return ok;
 }
 
-void KQovWriterDxf::FileDiscard() {
+void KQovWriterDxf::DoFileDiscard() {
     if (mFile) mFile->Discard();
     mFile.reset();
 }
@@ -129,13 +133,16 @@ bool KQovWriterDxf::DoWrite(KQovScene* scene, KStreamOptions* options) {
     const bool written = writer.Write(*mFile, meshes, root->GetChildCount() > 0);
     mStatus += writer.GetStatus().c_str();
     DestroyWorkingMeshes();
-    if (!written) FileDiscard();
-    const bool closed = DoFileClose();
+    // The runtime's buffer goes out here, so a full disk shows in the write; the file stays
+    // begun until FileClose puts it in place.
+    const bool flushed = written && mFile->Flush();
     if (writer.IsNumberRefused()) {
+        FileDiscard();
         mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
         return false;
     }
-    if (!written || !closed) {
+    if (!flushed) {
+        FileDiscard();
         mError.SetError(eOutOfDiskSpace);
         return false;
     }

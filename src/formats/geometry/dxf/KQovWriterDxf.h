@@ -19,7 +19,7 @@ public:
 
     bool DoFileCreate(const char* fileName) override;
     bool DoFileClose() override;
-    void FileDiscard() override;
+    void DoFileDiscard() override;
     bool IsFileOpen() override { return mFile != nullptr; }
     KStreamOptions* GetWriteOptions() override;
     bool DoWrite(KQovScene* scene, KStreamOptions* options) override;

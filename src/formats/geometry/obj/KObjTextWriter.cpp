@@ -132,6 +132,10 @@ void KObjTextWriter::Flush(KFileStream& file, std::string& buffer, bool force) {
 }
 
 bool KObjTextWriter::Close() {
+    return Finish() && Commit();
+}
+
+bool KObjTextWriter::Finish() {
     Flush(mObj, mObjText, true);
     Flush(mMtl, mMtlText, true);
     for (KFileStream* file : {&mObj, &mMtl}) {
@@ -150,6 +154,10 @@ bool KObjTextWriter::Close() {
         Discard();
         return false;
     }
+    return true;
+}
+
+bool KObjTextWriter::Commit() {
     {
         // The images stay with the files once they are in place; a signal held meanwhile ends
         // the process with all of them there.

@@ -43,6 +43,10 @@ public:
     // beside them as the materials were added (a failed copy is a status line), stay when both
     // files take their places and go when they do not.
     bool Close();
+    // Close in two steps: Finish writes out what is buffered (false, both files and their
+    // images dropped, when anything failed); Commit then puts them in place.
+    bool Finish();
+    bool Commit();
     // Closes both files without putting them in place: files of their names stay as they were,
     // and the images copied for them go.
     void Discard();

@@ -72,21 +72,25 @@ bool KQovWriterObj::DoFileCreate(const char* fileName) {
 }
 
 bool KQovWriterObj::DoFileClose() {
-    const bool ok = !mOpen || mText->Close();
-    if (mOpen) {
-        try {
-            mStatus += mText->TakeStatus().c_str();
-        } catch (const std::bad_alloc&) {
-        }
+    if (!mFinished) {
+        mError.SetError(eFileNotOpened);
+        return false;
     }
-    mOpen = false;
-    return ok;
+    mFinished = false;
+    const bool placed = mText->Commit();
+    // The files are in place: what is said of them is a warning, memory running out too.
+    try {
+        mStatus += mText->TakeStatus().c_str();
+    } catch (const std::bad_alloc&) {
+    }
+    if (!placed) mError.SetError(eOutOfDiskSpace);
+    return placed;
 }
 
-void KQovWriterObj::FileDiscard() {
+void KQovWriterObj::DoFileDiscard() {
     // Also once Write has begun closing: a write cut short by an exception is dropped.
     if (mText) mText->Discard();
-    mOpen = false;
+    mOpen = mFinished = false;
 }
 
 std::vector<std::string> KQovWriterObj::GetCompanionFiles(const char* path,
@@ -139,13 +143,10 @@ bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
         mError.SetErrorWithText(eUnidentifiedError, kFileNumberError);
         return false;
     }
-    const bool closed = mText->Close();
-    // The files are in place: what the image copies say is a warning, memory running out too.
-    try {
-        mStatus += mText->TakeStatus().c_str();
-    } catch (const std::bad_alloc&) {
-    }
-    if (!closed) {
+    // Both files stay begun until FileClose puts them in place.
+    const bool finished = mText->Finish();
+    mStatus += mText->TakeStatus().c_str();
+    if (!finished) {
         std::string image = mText->GetImageFailure();
         while (!image.empty() && image.back() == '\n') image.pop_back();
         if (image.empty())
@@ -154,6 +155,7 @@ bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
             mError.SetErrorWithText(eFileNotCreated, image.c_str());
         return false;
     }
+    mFinished = true;
     return true;
 }
 

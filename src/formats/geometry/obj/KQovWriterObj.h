@@ -27,8 +27,8 @@ public:
 
     bool DoFileCreate(const char* fileName) override;
     bool DoFileClose() override;
-    void FileDiscard() override;
-    bool IsFileOpen() override { return mOpen; }
+    void DoFileDiscard() override;
+    bool IsFileOpen() override { return mOpen || mFinished; }
     KStreamOptions* GetWriteOptions() override;
     bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
     // The material file beside the OBJ file.
@@ -46,6 +46,7 @@ private:
 
     std::unique_ptr<KObjTextWriter> mText;
     bool mOpen = false;
+    bool mFinished = false;  // written whole, for FileClose to put in place
     bool mTriangulate = false;
     bool mDeform = true;
     bool mMaterialsUsed = false;

@@ -84,10 +84,10 @@ bool KQovWriterAmc::DoFileClose() {
     return false;
 }
 
-void KQovWriterAmc::FileDiscard() {
+void KQovWriterAmc::DoFileDiscard() {
     if (mSkeletonFile) mSkeletonFile->Discard();
     mSkeletonFile.reset();
-    KMotionWriterBase::FileDiscard();
+    KMotionWriterBase::DoFileDiscard();
 }
 
 bool KQovWriterAmc::DoWrite(KQovScene* scene, KStreamOptions* base) {

@@ -23,7 +23,7 @@ public:
     bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
     // With a skeleton file waiting, both files take their places, or neither does.
     bool DoFileClose() override;
-    void FileDiscard() override;
+    void DoFileDiscard() override;
     // The skeleton file beside the motion file, when the options (or this writer's own) write
     // the pair; none when the motion file is written alone on a skeleton already written.
     std::vector<std::string> GetCompanionFiles(const char* path,

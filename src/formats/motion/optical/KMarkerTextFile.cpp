@@ -37,13 +37,14 @@ void KMarkerTextFile::Discard() {
 
 bool KMarkerTextFile::EndWrite() {
     if (!IsOpen()) return false;
-    if (mWriteFailed) {
+    // Every byte goes out here, so a full disk shows in the write; the file is put in place
+    // only by Close.
+    if (mWriteFailed || !Flush()) {
         KMotionFile::Discard();
         mEndResult = 1;
         return false;
     }
-    mEndResult = KMotionFile::Close();
-    return mEndResult == 0;
+    return true;
 }
 
 bool KMarkerTextFile::Put(const char* format, ...) {

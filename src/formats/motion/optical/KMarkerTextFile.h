@@ -12,10 +12,9 @@ public:
     ~KMarkerTextFile() override;
 
     int Open(const char* path, const char* mode) override;
-    // After EndWrite, the result of the close it made; else as the text file's Close.
+    // As the text file's Close; 1 after an EndWrite that failed (and dropped the file).
     int Close() override;
     void Discard() override;
-    // Closes the file: only then has every byte gone to the disk or failed to.
     bool EndWrite() override;
     std::string GetLocation() const override;
     // A read that met a line too long is no result, whatever came of the lines before.

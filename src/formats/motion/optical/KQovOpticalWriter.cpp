@@ -45,7 +45,7 @@ bool KQovOpticalWriter::DoFileCreate(const char* fileName) {
     return true;
 }
 
-void KQovOpticalWriter::FileDiscard() {
+void KQovOpticalWriter::DoFileDiscard() {
     if (mFile) mFile->Discard();
     mFile.reset();
 }

@@ -167,7 +167,7 @@ TEST(Allocation3ds, ARefusedChunkIsOutOfMemoryNamingTheFile) {
         KQovWriter3ds writer(&source.manager);
         std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
         const bool ok = writer.FileCreate(out.path.c_str()) &&
-                        writer.Write(source.scene, options.get());
+                        writer.Write(source.scene, options.get()) && writer.FileClose();
         if (checked && !ok) {
             EXPECT_STREQ(writer.GetLastErrorString(),
                          ("Out of memory while writing " + out.path).c_str());

@@ -187,6 +187,7 @@ TEST(Range3ds, TheWriterWritesTheSpanOfTheTakeItIsGiven) {
         std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
         if (c.fill) KQovFillWriteOptions(*w.scene, *options);
         ASSERT_TRUE(writer.Write(w.scene, options.get()));
+        ASSERT_TRUE(writer.FileClose());
         EXPECT_EQ(Lib3dsRange(file.path), c.lib3ds);
         // The node is keyed over its own frames whatever the take says.
         EXPECT_NE(Lib3dsLines(file.path).end(),
@@ -210,6 +211,7 @@ TEST(Range3ds, RealFilesKeepTheirRangeThroughTheLibrary) {
             std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
             KQovFillWriteOptions(*first.scene, *options);
             ASSERT_TRUE(writer.Write(first.scene, options.get()));
+            ASSERT_TRUE(writer.FileClose());
         }
         Reading3ds again;
         ASSERT_TRUE(again.Read(out.path)) << again.status.Buffer();

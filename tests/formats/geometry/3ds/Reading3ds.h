@@ -54,7 +54,8 @@ struct Reading3ds {
         std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
         for (const auto& v : values)
             static_cast<KStreamOptionsBase*>(options.get())->SetOptionValue(v.first, v.second);
-        const bool ok = writer.Write(source ? source : scene, options.get());
+        // Only FileClose puts the file in place.
+        const bool ok = writer.Write(source ? source : scene, options.get()) && writer.FileClose();
         writer.GetStatusText(status);
         return ok;
     }
