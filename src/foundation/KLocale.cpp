@@ -115,9 +115,10 @@ namespace {
 
 std::string DecimalText(double value, int digits) {
     if (!std::isfinite(value)) return ShortestText(value);
+    // Past 10^15 a plain text would print the binary value's noise digits by the dozen. Told
+    // by the value itself: the logarithm of one just below rounds up to 15.
+    if (std::fabs(value) >= 1e15) return KFormatC("%.*g", digits, value);
     const int magnitude = value == 0.0 ? 0 : int(std::floor(std::log10(std::fabs(value))));
-    // Past 10^15 a plain text would print the binary value's noise digits by the dozen.
-    if (magnitude >= 15) return KFormatC("%.*g", digits, value);
     const int decimals = std::min(std::max(digits - 1 - magnitude, 0), 60);
     std::string text = KFormatC("%.*f", decimals, value);
     if (text.find('.') != std::string::npos) {
@@ -146,7 +147,11 @@ std::string KDecimalText(float value) {
         leading = false;
         ++digits;
     }
-    return DecimalText(double(value), std::max(digits, 1));
+    // The double that text reads as: a large float's own binary digits are noise
+    // (1e11f is 99999997952).
+    double decimal = double(value);
+    KParseDouble(shortest, decimal);
+    return DecimalText(decimal, std::max(digits, 1));
 }
 
 bool KParseDouble(std::string_view text, double& value) {

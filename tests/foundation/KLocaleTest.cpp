@@ -44,6 +44,9 @@ TEST(KLocale, DecimalTextHasNoExponentBelowHugeValues) {
         {0.0, "0"},                 {-0.0, "0"},
         {1e30, "1e+30"},            {-1.5e20, "-1.5e+20"},
         {123456789012345.6, "123456789012346"}, {1e16 / 3.0, "3.33333333e+15"},
+        // Just below 10^15, whose logarithm rounds to 15.
+        {999999999999999.0, "999999999999999"}, {-999999999999999.0, "-999999999999999"},
+        {1e15, "1e+15"},
     };
     for (const auto& [value, text] : rows) EXPECT_EQ(KDecimalText(value), text) << value;
     // A float to the digits it was stored with.
@@ -51,6 +54,9 @@ TEST(KLocale, DecimalTextHasNoExponentBelowHugeValues) {
     EXPECT_EQ(KDecimalText(1e-5f), "0.00001");
     EXPECT_EQ(KDecimalText(29.97f), "29.97");
     EXPECT_EQ(KDecimalText(1e6f), "1000000");
+    // Not the float's binary digits (99999997952, 999999986991104).
+    EXPECT_EQ(KDecimalText(1e11f), "100000000000");
+    EXPECT_EQ(KDecimalText(1e15f), "1e+15");
 }
 
 TEST(KLocale, FormatNeverTruncates) {

@@ -54,13 +54,15 @@ Motion Read(const std::string& path, const std::string& skeleton,
 }
 
 // A BVH clip with end sites, joints turning in several channel orders (one past 90 degrees) and
-// a joint below the root that moves along its own translation channels.
-std::string BvhFixture(int frames, const char* frameTime = "0.04") {
+// a joint below the root that moves along its own translation channels; `besideJoints` gives
+// Chest an end site of its own beside its joints.
+std::string BvhFixture(int frames, const char* frameTime = "0.04", bool besideJoints = false) {
     std::ostringstream s;
     s << "HIERARCHY\nROOT Hips\n{\n  OFFSET 0 0 0\n"
          "  CHANNELS 6 Xposition Yposition Zposition Zrotation Xrotation Yrotation\n"
          "  JOINT Chest\n  {\n    OFFSET 0 10 1\n    CHANNELS 3 Xrotation Yrotation Zrotation\n"
-         "    JOINT Neck\n    {\n      OFFSET 0 12 0\n"
+      << (besideJoints ? "    End Site\n    {\n      OFFSET 3 2 1\n    }\n" : "")
+      << "    JOINT Neck\n    {\n      OFFSET 0 12 0\n"
          "      CHANNELS 6 Xposition Yposition Zposition Yrotation Xrotation Zrotation\n"
          "      End Site\n      {\n        OFFSET 0 6 2\n      }\n    }\n"
          "    JOINT LArm\n    {\n      OFFSET 8 9 0\n"
@@ -236,6 +238,8 @@ const Source kSources[] = {
     // with one frame too.
     {"AmcOfMarkers", "markers.amc", nullptr, 3},
     {"AmcOfMarkersOneFrame", "markers.amc", nullptr, 1},
+    // An end site beside joints: a node of its own, kept in every format.
+    {"BvhEndSiteBesideJoints", "beside.bvh", nullptr, 6},
     // Rates that divide 30: through QOV at their own rate, no frames made up between.
     {"Bvh10Hz", "made.bvh", nullptr, 5, "0.1"},
     {"Bvh15Hz", "made.bvh", nullptr, 5, "0.0666667"},
@@ -292,7 +296,9 @@ std::string MakeSource(const Source& source, const TempTestFolder& folder) {
         return FirstFrames(real, source.frames, folder / "first.bvh");
     }
     const std::string path = folder / file;
-    if (Extension(path) == "bvh")
+    if (file == "beside.bvh")
+        WriteText(path, BvhFixture(source.frames, "0.04", true));
+    else if (Extension(path) == "bvh")
         WriteText(path,
                   source.frameTime ? BvhFixture(source.frames, source.frameTime) : BvhFixture(40));
     if (Extension(path) == "htr") {

@@ -171,15 +171,19 @@ void AddAllChildBones(KAsfBone& root) {
 }
 
 // End sites that neither reach anywhere nor move, bottom-up: children before their parents.
-// Their joint's bone already ends where they stand. Any other leaf is a joint of its own,
-// moving or not (a marker that a one-frame take or no motion line keys stays a bone).
+// Only one that is its joint's only child, on its joint's own bone: that bone ends where it
+// stands, and reading the file makes it again. Any other leaf is a joint of its own, moving or
+// not (a marker that a one-frame take or no motion line keys, an end site beside other joints
+// or away from the top bone, which points nowhere).
 void Prune(const std::vector<KAsfBone*>& preOrder) {
     for (auto it = preOrder.rbegin(); it != preOrder.rend(); ++it) {
         auto& children = (*it)->children;
         for (size_t i = children.size(); i-- > 0;) {
             const KAsfBone& child = *children[i];
             if (child.children.empty() && child.length == 0.0 && child.node &&
-                !Keyed(child.node) && KMotionIsEndSite(child.node))
+                !Keyed(child.node) && (*it)->node &&
+                (*it)->node == child.node->GetParent() &&
+                child.node->GetParent()->GetChildCount() == 1 && KMotionIsEndSite(child.node))
                 children.erase(children.begin() + long(i));
         }
     }
