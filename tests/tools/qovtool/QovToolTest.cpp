@@ -197,7 +197,8 @@ TEST_F(QovTool, CommandLine) {
          0,
          mTemp / "esc.obj" + " -> " + mTemp / "esc2.obj" + "\n",
          "qovtool: " + mTemp / "esc2.obj" +
-             ": warning: Unable to locate texture file \"\\x1b[2Jgone.tga\".\n"},
+             ": warning: Unable to locate texture file \"" + mTemp / "\\x1b[2Jgone.tga" +
+             "\".\n"},
         {{"info", mTemp / "gone\x1b[31m\xc2\x9b\xc3\xa9.bvh"},
          1,
          "",
