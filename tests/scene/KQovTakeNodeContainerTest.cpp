@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -126,6 +128,45 @@ TEST(KQovTakeNodeContainer, ManyTakesAreFoundByName) {
     EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 39);
     EXPECT_FALSE(object.SetCurrentTakeNode("T2"));
     EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 0);
+}
+
+// Random adds, renames (of this object's takes and of another's), removals and look-ups: the
+// index gives what a search one take at a time gives (under the sanitizers, it holds no view of a
+// name gone).
+TEST(KQovTakeNodeContainer, TakeIndexAgreesWithASearch) {
+    TestObject object, other;
+    for (int i = 0; i < 20; ++i) other.AddTakeNode(("O" + std::to_string(i)).c_str());
+    auto linear = [&](const std::string& name) {
+        for (int i = 0; i < object.GetTakeNodeCount(); ++i)
+            if (name == object.GetTakeNodeName(i)) return i;
+        return -1;
+    };
+    std::mt19937 random(67);
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    auto name = [&] {
+        static const char* const kOdd[] = {"", "Default", "default", "t1", "T1 ", "T\xc3\xa9"};
+        return pick(8) == 0 ? std::string(kOdd[pick(6)]) : "T" + std::to_string(pick(40));
+    };
+    for (int step = 0; step < 3000; ++step) {
+        const int count = object.GetTakeNodeCount();
+        const int what = pick(10);
+        if (what < 3) {
+            const std::string n = name();
+            const bool had = linear(n) >= 0;
+            EXPECT_EQ(object.AddTakeNode(n.c_str()) == nullptr, had) << step;
+        } else if (what == 3) {
+            object.GetTakeNode(pick(count))->SetName(name().c_str());
+        } else if (what == 4) {
+            other.GetTakeNode(pick(other.GetTakeNodeCount()))->SetName(name().c_str());
+        } else if (what == 5) {
+            if (count > 1) object.RemoveTakeNode(1 + pick(count - 1));
+        } else {
+            const std::string n = name();
+            ASSERT_EQ(object.FindTakeNodeIndex(n.c_str()), linear(n)) << step << " " << n;
+            EXPECT_EQ(object.SetCurrentTakeNode(n.c_str()), linear(n) >= 0) << step;
+            EXPECT_EQ(object.GetCurrentTakeNodeIndex(), std::max(linear(n), 0)) << step;
+        }
+    }
 }
 
 TEST(KQovTakeNodeContainer, ChannelsByComponentCount) {

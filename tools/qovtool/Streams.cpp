@@ -65,18 +65,15 @@ void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length) {
     }
 }
 
-void QovToolSay(const char* format, ...) {
-    std::FILE* stream = QovToolMessageStream();
-    if (!stream) return;
+namespace {
+
+void PrintEscaped(std::FILE* stream, const char* format, va_list args) {
     // Formatted first, then written with what a file's names may hold escaped; no allocation for
     // the usual message, as memory may be short when it is told.
     char local[4096];
-    va_list args;
-    va_start(args, format);
     va_list again;
     va_copy(again, args);
     const int length = std::vsnprintf(local, sizeof local, format, args);
-    va_end(args);
     const char* text = local;
     std::unique_ptr<char[]> large;
     size_t size = length > 0 ? std::min(size_t(length), sizeof local - 1) : 0;
@@ -93,4 +90,22 @@ void QovToolSay(const char* format, ...) {
     // Without memory for the whole of a long message, its start, said to be cut, on a line of its
     // own.
     if (size < size_t(std::max(length, 0))) std::fputs("...\n", stream);
+}
+
+}  // namespace
+
+void QovToolSay(const char* format, ...) {
+    std::FILE* stream = QovToolMessageStream();
+    if (!stream) return;
+    va_list args;
+    va_start(args, format);
+    PrintEscaped(stream, format, args);
+    va_end(args);
+}
+
+void QovToolPrint(std::FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintEscaped(stream, format, args);
+    va_end(args);
 }
