@@ -5,8 +5,8 @@ The first use of such an object in a thread notes its destructor, which takes me
 any, the C library ends the process instead of letting the allocation fail. Threads keep such
 objects through KThreadScratch (a thread slot) instead. The check is textual and errs on the
 side of refusing: a type passes when it is a pointer, a built-in or fixed-size number, an array
-of these, a type named in TRIVIAL below, or a type that the lines just above test with
-std::is_trivially_destructible.
+of these, or a class type that the lines just above test with std::is_trivially_destructible
+(a static_assert, or the `if constexpr` whose block the declaration opens).
 """
 import pathlib
 import re
@@ -19,8 +19,6 @@ BUILT_IN = {
     "char16_t", "char32_t", "size_t", "ssize_t", "ptrdiff_t", "intptr_t", "uintptr_t",
     "int8_t", "int16_t", "int32_t", "int64_t", "uint8_t", "uint16_t", "uint32_t", "uint64_t",
 }
-# Class types of this tree known to be trivially destructible (plain numbers inside).
-TRIVIAL = {"InjectedFault"}
 QUALIFIERS = {"static", "extern", "inline", "const", "constexpr", "volatile", "thread_local"}
 
 
@@ -43,28 +41,90 @@ def without_template_arguments(text):
     return "".join(out)
 
 
+def split_top(text, separators):
+    """The text cut at each separator outside brackets."""
+    parts, depth, start = [], 0, 0
+    for i, c in enumerate(text):
+        if c in "([{":
+            depth += 1
+        elif c in ")]}":
+            depth = max(depth - 1, 0)
+        elif c in separators and depth == 0:
+            parts.append(text[start:i])
+            start = i + 1
+    return parts + [text[start:]]
+
+
+def vouched(name, before):
+    """The lines just above test the type with std::is_trivially_destructible: a static_assert,
+    or the `if constexpr` whose block the declaration opens (not its negation, nor its else)."""
+    test = r"(?:std::)?is_trivially_destructible(?:_v\s*<\s*{0}\s*>|\s*<\s*{0}\s*>\s*::\s*value)"
+    test = test.format(re.escape(name))
+    if re.search(r"static_assert\s*\(\s*" + test, before):
+        return True
+    lines = [line for line in before.split("\n") if line.strip()]
+    return bool(lines) and re.fullmatch(r"\s*if\s+constexpr\s*\(\s*" + test + r"\s*\)\s*\{\s*",
+                                         lines[-1]) is not None
+
+
 def problem(declaration, before):
-    """Why the declaration's type may have a destructor, or None."""
-    # The declarator ends at its initialiser or array bounds.
-    head = re.split(r"[=;{(\[]", declaration, maxsplit=1)[0]
-    bare = without_template_arguments(head)
-    if "*" in bare:
-        return None  # a pointer: nothing to destroy
-    words = [w for w in re.findall(r"[\w:]+", bare) if w not in QUALIFIERS]
-    if len(words) < 2:
+    """Why an object the declaration makes may have a destructor, or None."""
+    bare = without_template_arguments(split_top(declaration, ";")[0])
+    declarators = split_top(bare, ",")
+    tokens = re.findall(r"[\w:]+|\S", declarators[0])
+    tokens = [t for t in tokens if t not in QUALIFIERS]
+    words = 0
+    while words < len(tokens) and re.fullmatch(r"[\w:]+", tokens[words]):
+        words += 1
+    rest = tokens[words:]
+    # `T name ...`: the last word is the name; `T *name`, `T (*name)()`: every word is the type.
+    if rest and (rest[0] in "*&" or rest[:2] == ["(", "*"]):
+        type_words, declarators[0] = tokens[:words], "".join(rest)
+    else:
+        type_words, declarators[0] = tokens[:words - 1], " ".join(tokens[words - 1:])
+    if not type_words:
         return "no type found"
-    type_words = words[:-1]
     if all(w.removeprefix("std::") in BUILT_IN for w in type_words):
         return None
     name = type_words[-1]
-    if len(type_words) == 1 and name in TRIVIAL:
+    if len(type_words) == 1 and vouched(name, before):
         return None
-    if re.search(r"is_trivially_destructible\s*<\s*" + re.escape(name) + r"\s*>", before):
-        return None
-    return f"type {' '.join(type_words)} may have a destructor"
+    for d in declarators:
+        d = d.strip()
+        if not (d.startswith("*") or d.replace(" ", "").startswith("(*")):
+            return f"type {' '.join(type_words)} may have a destructor"
+    return None  # pointers only: nothing to destroy
+
+
+# Declarations the check must refuse (True) or pass (False), with the lines above them: it is
+# tried on these first, so a change to it that lets one through fails at once.
+CASES = (
+    ("thread_local std::string s;", "", True),
+    ("static thread_local Str s;", "using Str = std::string;", True),
+    ("thread_local std::string s, *p;", "", True),
+    ("thread_local std::string *p, s;", "", True),
+    ("thread_local Box<std::string> s;", "", True),
+    ("thread_local auto s = std::string();", "", True),
+    ("thread_local const std::string& s = Make();", "", True),
+    ("thread_local T s;", "if constexpr (!std::is_trivially_destructible<T>::value) {", True),
+    ("thread_local T s;", "if constexpr (std::is_trivially_destructible<T>::value) {\n} else {",
+     True),
+    ("thread_local int a, b;", "", False),
+    ("thread_local char path[4096];", "", False),
+    ("thread_local std::string* p = nullptr;", "", False),
+    ("thread_local std::vector<int>* p, *q;", "", False),
+    ("thread_local void (*f)() = nullptr;", "", False),
+    ("thread_local unsigned long long n = 0;", "", False),
+    ("thread_local T s;", "static_assert(std::is_trivially_destructible_v<T>);", False),
+    ("thread_local T s;", "if constexpr (std::is_trivially_destructible<T>::value) {", False),
+)
 
 
 def main():
+    for declaration, before, refused in CASES:
+        if bool(problem(declaration, before)) != refused:
+            print(f"thread-locals.py: {'passes' if refused else 'refuses'} {declaration}")
+            return 1
     failures = []
     for folder in FOLDERS:
         for path in sorted((ROOT / folder).rglob("*")):
@@ -77,10 +137,12 @@ def main():
                 # The declaration may go on over the next lines.
                 declaration = line[re.search(r"\bthread_local\b", line).start():]
                 k = n
-                while not re.search(r"[=;{]", declaration) and k + 1 < len(lines):
+                while ";" not in declaration and k + 1 < min(len(lines), n + 20):
                     k += 1
                     declaration += " " + lines[k]
-                why = problem(line[: line.find("thread_local")] + declaration,
+                # What the line says before it, from the statement's start (`static`, a type).
+                start = re.split(r"[;{}]", line[: line.find("thread_local")])[-1]
+                why = problem(start + declaration,
                               "\n".join(lines[max(0, n - 3):n]))
                 if why:
                     failures.append(f"{path.relative_to(ROOT)}:{n + 1}: thread_local {why}")

@@ -462,12 +462,14 @@ int KFCurveNode::SetDefaultValues(const double* in, int count) {
 KFCurveNode* KFCurveNode::Clone(bool copyConstruct, bool withKeys, bool withEmptyCurves,
                                 int layerId) const {
     KFCurveNode* self = const_cast<KFCurveNode*>(this);
+    // Out of memory part way, the copy made so far goes with its children.
+    std::unique_ptr<KFCurveNode> made;
     KFCurveNode* node;
     if (copyConstruct) {
-        node = CreateCopy(self);
+        made.reset(node = CreateCopy(self));
     } else {
-        node = new KFCurveNode(GetName(), GetSecondName(), GetDataType(), mLayerType,
-                               layerId == -1 ? mLayerId : layerId);
+        made.reset(node = new KFCurveNode(GetName(), GetSecondName(), GetDataType(), mLayerType,
+                                          layerId == -1 ? mLayerId : layerId));
         node->mUserData = mUserData;
         node->SetQuaternionInterpolation(mQuaternionInterpolation);
         node->SetRotationOrder(mRotationOrder);
@@ -484,9 +486,13 @@ KFCurveNode* KFCurveNode::Clone(bool copyConstruct, bool withKeys, bool withEmpt
         else if (withEmptyCurves)
             node->mCurve = new KFCurve;
     }
-    for (const KFCurveNode* child : mChildren)
-        node->Add(child->Clone(copyConstruct, withKeys, withEmptyCurves, layerId));
-    return node;
+    for (const KFCurveNode* child : mChildren) {
+        std::unique_ptr<KFCurveNode> copy(
+            child->Clone(copyConstruct, withKeys, withEmptyCurves, layerId));
+        node->Add(copy.get());
+        copy.release();
+    }
+    return made.release();
 }
 
 void KFCurveNode::CopyFrom(KFCurveNode* source, bool moveCurves) {

@@ -11,12 +11,12 @@
 
 class KQovAsciiParser {
 public:
-    KQovAsciiParser(KQovFieldReader& reader, const KQovByteBuffer& text, int firstLine)
+    KQovAsciiParser(KQovFieldReader& reader, const KQovByteBuffer& text, int firstLine, bool atTop)
         : mReader(reader),
           mText(reinterpret_cast<const char*>(text.data())),
           mSize(text.size()),
           mLine(firstLine),
-          mAtTop(firstLine == 1) {}
+          mAtTop(atTop && !StartsWithQovHeader(text)) {}
 
     bool ParseBlock(int32_t block, int depth, bool firstFieldOnly);
     size_t Position() const { return mPos; }
@@ -48,7 +48,13 @@ private:
     void Emit(char type, const char* bytes, size_t size);
     void EmitBare(const char* bytes, size_t size);
     std::vector<uint8_t> mValues;  // the values of the record being read
-    // A file whose first field cannot be read is no QOV file, whatever the line says.
+    // A file whose first field cannot be read is no QOV file, whatever the line says, unless it
+    // starts as one is written: that one is a QOV file broken.
+    static bool StartsWithQovHeader(const KQovByteBuffer& text) {
+        static const char kHeader[] = "; QOV ";
+        return text.size() >= sizeof kHeader - 1 &&
+               std::memcmp(text.data(), kHeader, sizeof kHeader - 1) == 0;
+    }
     bool Fail(const char* what) {
         return mReader.Fail(
             KFormatC("%sline %d: %s", mAtTop ? "not a QOV file: " : "", mLine, what));
@@ -59,7 +65,7 @@ private:
     size_t mSize;
     size_t mPos = 0;
     int mLine;
-    bool mAtTop;  // no field read yet at the top of the file
+    bool mAtTop;  // no field read yet at the top of a file that does not start as a QOV file
 };
 
 bool KQovAsciiParser::SkipEmpty() {
@@ -283,7 +289,7 @@ bool KQovFieldReader::ParseAscii(const KQovByteBuffer& text, bool firstFieldOnly
         for (uint32_t i = 0; i < got; ++i) firstLine += head[i] == '\n';
         mStream->SetPosition(here);
     }
-    KQovAsciiParser parser(*this, text, firstLine);
+    KQovAsciiParser parser(*this, text, firstLine, !(mStream && mStart > 0));
     if (!parser.ParseBlock(0, 0, firstFieldOnly)) return false;
     mConsumed = parser.Position();
     return true;

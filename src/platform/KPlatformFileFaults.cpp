@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <type_traits>
+
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformFileParts.h"
 
@@ -16,6 +18,7 @@ struct InjectedFault {
     int count = 0;  // < 0: every call
     int error = 0;
 };
+static_assert(std::is_trivially_destructible_v<InjectedFault>);
 thread_local InjectedFault gFaults[4];
 
 // Another program acting at a chosen call (KPlatformActOnFileCall).

@@ -154,6 +154,9 @@ TEST(KQovFieldReader, AsciiMalformed) {
     EXPECT_EQ(error, "not a QOV file: line 1: field without ':'");
     EXPECT_FALSE(ParseAscii("; comment\n\nA: 1\nno colon here\n", &error));
     EXPECT_EQ(error, "line 4: field without ':'");
+    // A QOV file broken in its first field is still told as one.
+    EXPECT_FALSE(ParseAscii("; QOV 6.0.0 project file\n\nQOVHeaderExtension; {\n", &error));
+    EXPECT_EQ(error, "line 3: field without ':'");
     EXPECT_FALSE(ParseAscii("A: \"x\" y\n", &error));
     EXPECT_TRUE(ParseAscii(""));
     EXPECT_TRUE(ParseAscii("; only a comment"));

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "animation/KFCurve.h"
+#include "common/RefusingHeap.h"
 #include "common/SceneDump.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovUserProperty.h"
@@ -126,6 +129,57 @@ TEST(KQovTakeNodeContainer, ManyTakesAreFoundByName) {
     EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 39);
     EXPECT_FALSE(object.SetCurrentTakeNode("T2"));
     EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 0);
+}
+
+// Random adds, renames (of this object's takes and of another's), removals and look-ups, memory
+// running out now and then: the index gives what a search one take at a time gives (under the
+// sanitizers, it holds no view of a name gone).
+TEST(KQovTakeNodeContainer, TakeIndexAgreesWithASearch) {
+    TestObject object, other;
+    for (int i = 0; i < 20; ++i) other.AddTakeNode(("O" + std::to_string(i)).c_str());
+    auto linear = [&](const std::string& name) {
+        for (int i = 0; i < object.GetTakeNodeCount(); ++i)
+            if (name == object.GetTakeNodeName(i)) return i;
+        return -1;
+    };
+    std::mt19937 random(67);
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    auto name = [&] {
+        static const char* const kOdd[] = {"", "Default", "default", "t1", "T1 ", "T\xc3\xa9"};
+        return pick(8) == 0 ? std::string(kOdd[pick(6)]) : "T" + std::to_string(pick(40));
+    };
+    for (int step = 0; step < 3000; ++step) {
+        const int count = object.GetTakeNodeCount();
+        const int what = pick(10);
+        // Now and then memory runs out within an add or a look-up: the index is dropped or not
+        // made, and a take not added.
+        const long refused = pick(5) == 0 ? pick(8) : -1;
+        if (what < 3) {
+            const std::string n = name();
+            const bool had = linear(n) >= 0;
+            gThrowIn = refused;
+            try {
+                EXPECT_EQ(object.AddTakeNode(n.c_str()) == nullptr, had) << step;
+            } catch (const std::bad_alloc&) {
+                EXPECT_EQ(object.GetTakeNodeCount(), count) << step;
+            }
+        } else if (what == 3) {
+            object.GetTakeNode(pick(count))->SetName(name().c_str());
+        } else if (what == 4) {
+            other.GetTakeNode(pick(other.GetTakeNodeCount()))->SetName(name().c_str());
+        } else if (what == 5) {
+            if (count > 1) object.RemoveTakeNode(1 + pick(count - 1));
+        } else {
+            const std::string n = name();
+            gThrowIn = refused;
+            const int found = object.FindTakeNodeIndex(n.c_str());
+            gThrowIn = -1;
+            ASSERT_EQ(found, linear(n)) << step << " " << n;
+            EXPECT_EQ(object.SetCurrentTakeNode(n.c_str()), linear(n) >= 0) << step;
+            EXPECT_EQ(object.GetCurrentTakeNodeIndex(), std::max(linear(n), 0)) << step;
+        }
+        gThrowIn = -1;
+    }
 }
 
 TEST(KQovTakeNodeContainer, ChannelsByComponentCount) {

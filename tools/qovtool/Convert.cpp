@@ -268,7 +268,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     // A file made by the write may be a stream's file only now.
     QovToolAvoidStreamsOf(written);
     QovToolPrintWarnings(out, exporter.GetStatusText());
-    if (std::FILE* status = QovToolStatusStream()) std::fprintf(status, "%s -> %s\n", in, out);
+    if (std::FILE* status = QovToolStatusStream()) QovToolPrint(status, "%s -> %s\n", in, out);
     return 0;
 }
 

@@ -85,26 +85,27 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
     }
     int major, minor, revision;
     importer.GetFileVersion(major, minor, revision);
-    std::printf("kind: %s\n", kKinds[importer.GetFileFormat()]);
-    std::printf("version: %s\n", KFormatC("%d.%d.%d", major, minor, revision).c_str());
-    std::printf("layout: %d\n", reader.GetFieldFile()->IsVersion5Layout() ? 5 : 6);
+    QovToolPrint(stdout, "kind: %s\n", kKinds[importer.GetFileFormat()]);
+    QovToolPrint(stdout, "version: %s\n", KFormatC("%d.%d.%d", major, minor, revision).c_str());
+    QovToolPrint(stdout, "layout: %d\n", reader.GetFieldFile()->IsVersion5Layout() ? 5 : 6);
     KString camera, mode;
     double width = 0.0, height = 0.0;
     if (importer.GetCameraResolution(camera, mode, width, height))
-        std::printf("camera resolution: %s, %s, %s x %s\n", camera.Buffer(), mode.Buffer(),
-                    KShortestText(width).c_str(), KShortestText(height).c_str());
-    std::printf("current take: %s\n", options->currentTakeName.Buffer());
+        QovToolPrint(stdout, "camera resolution: %s, %s, %s x %s\n", camera.Buffer(), mode.Buffer(),
+                     KShortestText(width).c_str(), KShortestText(height).c_str());
+    QovToolPrint(stdout, "current take: %s\n", options->currentTakeName.Buffer());
     for (int i = 0; i < options->GetTakeCount(); ++i) {
         const KQovTakeInfo& take = *options->GetTake(i);
-        std::printf("take: %s, %s-%s s", take.name.Buffer(),
-                    Seconds(take.localTimeSpan.GetStart(), 0.0).c_str(),
-                    Seconds(take.localTimeSpan.GetStop(), 0.0).c_str());
-        if (!take.comment.IsEmpty()) std::printf(", \"%s\"", take.comment.Buffer());
-        std::printf("\n");
+        QovToolPrint(stdout, "take: %s, %s-%s s", take.name.Buffer(),
+                     Seconds(take.localTimeSpan.GetStart(), 0.0).c_str(),
+                     Seconds(take.localTimeSpan.GetStop(), 0.0).c_str());
+        if (!take.comment.IsEmpty()) QovToolPrint(stdout, ", \"%s\"", take.comment.Buffer());
+        QovToolPrint(stdout, "\n");
     }
     for (int i = 0; i < KStreamOptionsQov::eCountCount; ++i)
-        std::printf("%s: %s\n", kCountLabels[i], KFormatC("%d", options->GetCount(i)).c_str());
-    std::printf("template: %s\n", options->templateFlag ? "yes" : "no");
+        QovToolPrint(stdout, "%s: %s\n", kCountLabels[i],
+                     KFormatC("%d", options->GetCount(i)).c_str());
+    QovToolPrint(stdout, "template: %s\n", options->templateFlag ? "yes" : "no");
     KQovDestroySceneInfo(nullptr, options->sceneInfo);
     return true;
 }
@@ -131,22 +132,22 @@ void PrintScene(KQovScene& scene, double rate) {
     // The rate as a number, and the mode's own name where it says more (PAL, NTSC Drop).
     std::string text = KDecimalText(row ? row->rate : rate) + " fps";
     if (row && text != row->longName) text = text + " (" + row->longName + ")";
-    std::printf("frame rate: %s\n", text.c_str());
+    QovToolPrint(stdout, "frame rate: %s\n", text.c_str());
 
     std::vector<KString> names;
     scene.FillTakeNameArray(names);
     std::vector<const KQovTakeInfo*> takes;
     for (const KString& name : names)
         if (const KQovTakeInfo* take = scene.GetTakeInfo(name.Buffer())) takes.push_back(take);
-    std::printf("takes: %d\n", int(takes.size()));
+    QovToolPrint(stdout, "takes: %d\n", int(takes.size()));
     for (const KQovTakeInfo* take : takes) {
         const KTimeSpan& span = take->localTimeSpan;
         const double seconds = (span.GetStop() - span.GetStart()).GetSecondDouble();
         const long long frames = std::llround(seconds * rate) + 1;
-        std::printf("  %s: %s-%s s, %s frame%s%s\n", take->name.Buffer(),
-                    Seconds(span.GetStart(), rate).c_str(), Seconds(span.GetStop(), rate).c_str(),
-                    KFormatC("%lld", frames).c_str(), frames == 1 ? "" : "s",
-                    take->name == scene.GetCurrentTakeName() ? " (current)" : "");
+        QovToolPrint(stdout, "  %s: %s-%s s, %s frame%s%s\n", take->name.Buffer(),
+                     Seconds(span.GetStart(), rate).c_str(), Seconds(span.GetStop(), rate).c_str(),
+                     KFormatC("%lld", frames).c_str(), frames == 1 ? "" : "s",
+                     take->name == scene.GetCurrentTakeName() ? " (current)" : "");
     }
 
     std::vector<KQovNode*> nodes;
@@ -155,36 +156,36 @@ void PrintScene(KQovScene& scene, double rate) {
     std::vector<std::string> order;
     for (KQovNode* node : nodes)
         if (kinds[AttributeKind(*node)]++ == 0) order.push_back(AttributeKind(*node));
-    std::printf("nodes: %d\n", int(nodes.size()));
+    QovToolPrint(stdout, "nodes: %d\n", int(nodes.size()));
     for (const std::string& kind : order)
-        std::printf("  %s: %s\n", kind.c_str(), KFormatC("%d", kinds[kind]).c_str());
+        QovToolPrint(stdout, "  %s: %s\n", kind.c_str(), KFormatC("%d", kinds[kind]).c_str());
 
     std::vector<KQovNode*> meshes;
     for (KQovNode* node : nodes)
         if (node->GetNodeAttribute() &&
             node->GetNodeAttribute()->GetAttributeType() == KQovNodeAttribute::eMesh)
             meshes.push_back(node);
-    std::printf("meshes: %d\n", int(meshes.size()));
+    QovToolPrint(stdout, "meshes: %d\n", int(meshes.size()));
     for (KQovNode* node : meshes) {
         const auto* mesh = static_cast<const KQovMesh*>(node->GetNodeAttribute());
-        std::printf("  %s: %s polygons, %s control points\n",
-                    node->GetNameWithoutPrefix().Buffer(),
-                    KFormatC("%d", mesh->GetPolygonCount()).c_str(),
-                    KFormatC("%d", mesh->GetControlPointsCount()).c_str());
+        QovToolPrint(stdout, "  %s: %s polygons, %s control points\n",
+                     node->GetNameWithoutPrefix().Buffer(),
+                     KFormatC("%d", mesh->GetPolygonCount()).c_str(),
+                     KFormatC("%d", mesh->GetControlPointsCount()).c_str());
     }
 
     KQovEntityContainer& entity = *scene.GetEntityContainer();
-    std::printf("materials: %d\n", entity.GetMaterialCount());
+    QovToolPrint(stdout, "materials: %d\n", entity.GetMaterialCount());
     for (int i = 0; i < entity.GetMaterialCount(); ++i)
-        std::printf("  %s\n", entity.GetMaterial(i)->GetNameWithoutPrefix().Buffer());
-    std::printf("textures: %d\n", entity.GetTextureCount());
+        QovToolPrint(stdout, "  %s\n", entity.GetMaterial(i)->GetNameWithoutPrefix().Buffer());
+    QovToolPrint(stdout, "textures: %d\n", entity.GetTextureCount());
     for (int i = 0; i < entity.GetTextureCount(); ++i) {
         KQovObject* texture = entity.GetTexture(i);
         const char* file = texture->GetObjectType() == KQovObject::eTexture
                                ? static_cast<KQovTexture*>(texture)->GetFileName()
                                : "";
-        std::printf("  %s%s%s\n", texture->GetNameWithoutPrefix().Buffer(), *file ? ": " : "",
-                    file);
+        QovToolPrint(stdout, "  %s%s%s\n", texture->GetNameWithoutPrefix().Buffer(),
+                     *file ? ": " : "", file);
     }
 }
 
@@ -241,7 +242,7 @@ int QovToolInfo(int argc, char** argv) {
         QovToolSay("qovtool: %s: %s\n", file, error.c_str());
         return 1;
     }
-    std::printf("format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
+    QovToolPrint(stdout, "format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
     if (id <= 2 && !PrintQovHeader(file, importer)) return 1;
     // Read as convert reads it, with every warning of the read on stderr; a motion file keeps
     // its reference node here, to be shown.

@@ -29,12 +29,18 @@ std::FILE* QovToolStatusStream() {
 
 namespace {
 
-// The length of the well-formed UTF-8 character at `p` (at most `left` bytes), 0 when none.
+// The length of the well-formed UTF-8 character at `p` (at most `left` bytes), 0 when none: an
+// overlong form (E0 82 9B for U+009B), a surrogate or a code past U+10FFFF is none, as a
+// terminal may still decode it.
 size_t CharacterLength(const unsigned char* p, size_t left) {
     const size_t length = p[0] < 0xc2 ? 0 : p[0] < 0xe0 ? 2 : p[0] < 0xf0 ? 3 : p[0] < 0xf5 ? 4 : 0;
     if (length == 0 || length > left) return 0;
     for (size_t k = 1; k < length; ++k)
         if ((p[k] & 0xc0) != 0x80) return 0;
+    // The second byte's range where the first allows less than every continuation.
+    if ((p[0] == 0xe0 && p[1] < 0xa0) || (p[0] == 0xed && p[1] > 0x9f) ||
+        (p[0] == 0xf0 && p[1] < 0x90) || (p[0] == 0xf4 && p[1] > 0x8f))
+        return 0;
     return length;
 }
 
@@ -59,18 +65,15 @@ void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length) {
     }
 }
 
-void QovToolSay(const char* format, ...) {
-    std::FILE* stream = QovToolMessageStream();
-    if (!stream) return;
+namespace {
+
+void PrintEscaped(std::FILE* stream, const char* format, va_list args) {
     // Formatted first, then written with what a file's names may hold escaped; no allocation for
     // the usual message, as memory may be short when it is told.
     char local[4096];
-    va_list args;
-    va_start(args, format);
     va_list again;
     va_copy(again, args);
     const int length = std::vsnprintf(local, sizeof local, format, args);
-    va_end(args);
     const char* text = local;
     std::unique_ptr<char[]> large;
     size_t size = length > 0 ? std::min(size_t(length), sizeof local - 1) : 0;
@@ -84,4 +87,25 @@ void QovToolSay(const char* format, ...) {
     }
     va_end(again);
     QovToolWriteEscaped(stream, text, size);
+    // Without memory for the whole of a long message, its start, said to be cut, on a line of its
+    // own.
+    if (size < size_t(std::max(length, 0))) std::fputs("...\n", stream);
+}
+
+}  // namespace
+
+void QovToolSay(const char* format, ...) {
+    std::FILE* stream = QovToolMessageStream();
+    if (!stream) return;
+    va_list args;
+    va_start(args, format);
+    PrintEscaped(stream, format, args);
+    va_end(args);
+}
+
+void QovToolPrint(std::FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintEscaped(stream, format, args);
+    va_end(args);
 }

@@ -20,3 +20,5 @@ std::FILE* QovToolStatusStream();
 void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length);
 // Prints on the message stream, escaped as above.
 void QovToolSay(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Prints on `stream`, escaped as above: what info and the status line show of a file's names.
+void QovToolPrint(std::FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -88,6 +88,10 @@ TEST_F(QovTool, CommandLine) {
                                         "usemtl m\nf 1/1 2/1 3/1\n";
     std::ofstream(mTemp / "esc.mtl") << "newmtl m\nmap_Kd \x1b[2Jgone.tga\n";
     const std::string escGone = mTemp / "gone\\x1b[31m\\xc2\\x9b\xc3\xa9.bvh";
+    // Not UTF-8, though a lenient decoder takes them: U+009B written long, a surrogate, a code
+    // past U+10FFFF.
+    const std::string badUtf8 =
+        mTemp / "gone\\xe0\\x82\\x9b\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80.bvh";
     const std::string convertUsage =
         "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] [--password P] "
         "[--skeleton FILE]\n";
@@ -203,6 +207,18 @@ TEST_F(QovTool, CommandLine) {
          1,
          "",
          "qovtool: " + escGone + ": File not opened: " + escGone + ": No such file or directory\n"},
+        // What info shows of a file's names, and the status line, alike.
+        {{"info", mTemp / "esc.obj"},
+         0,
+         "format: Velto OBJ\nframe rate: 30 fps\ntakes: 0\nnodes: 2\n  none: 1\n  mesh: 1\n"
+         "meshes: 1\n  default: 1 polygons, 3 control points\nmaterials: 1\n  m\ntextures: 1\n"
+         "  m: \\x1b[2Jgone.tga\n",
+         ""},
+        {{"convert", bvh, mTemp / "o\x1b[2J.bvh"}, 0, bvh + " -> " + mTemp / "o\\x1b[2J.bvh\n", ""},
+        {{"info", mTemp / "gone\xe0\x82\x9b\xed\xa0\x80\xf4\x90\x80\x80.bvh"},
+         1,
+         "",
+         "qovtool: " + badUtf8 + ": File not opened: " + badUtf8 + ": No such file or directory\n"},
         {{"info", mTemp / "textures.txt"}, 1, "", "qovtool: " + mTemp / "textures.txt" + noReader},
         {{"info", mTemp / "noextension"}, 1, "", "qovtool: " + mTemp / "noextension" + noReader},
         {{"convert", mTemp / "textures.txt", mTemp / "out.obj"},
