@@ -610,7 +610,7 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
         ASSERT_EQ(read.scene->GetPoseCount(), 1);
         const KQovPose* pose = read.scene->GetPose(0);
         ASSERT_EQ(pose->GetCount(), 2);
-        EXPECT_EQ(KString(pose->GetNodeName(0)), mesh->GetName());
+        EXPECT_STREQ(pose->GetNodeName(0), mesh->GetName());
         EXPECT_STREQ(pose->GetNodeName(1), "Model::A");
         // The take's keys stay with the node that had them (version 5 finds a take's models
         // by name as well, the first of a name).
@@ -665,6 +665,8 @@ TEST(KQovWriterQov6, RecordsNameTheModelOfTheirClashingName) {
         v5test::Scene built;
         built.BuildEverything();
         KQovNode* root = built.scene->GetRootNode();
+        root->FindChild("Square")->GetMesh()->GetLink(0)->SetAssociateModel(
+            root->FindChild("Hips"));
         KQovNode* renamed = root->FindChild(c.from, true);
         ASSERT_TRUE(renamed);
         const KString old = renamed->GetName();
@@ -718,6 +720,9 @@ TEST(KQovWriterQov6, RecordsNameTheModelOfTheirClashingName) {
             square->GetTakeNodeName(2) + " " +
             std::to_string(square->GetTakeNode(2)->GetTranslationY()->KeyGetCount());
         EXPECT_EQ(got, c.expected);
+        EXPECT_NE(v5test::ReadText(name).find("AssociateModel: \"" +
+                                              std::string(hips.model->GetName()) + "\""),
+                  std::string::npos);
         // The effector is on the hips and the thigh under them, by whatever name.
         EXPECT_EQ(effector.model, hips.model);
         EXPECT_EQ(fk.model->GetParent(), hips.model);
