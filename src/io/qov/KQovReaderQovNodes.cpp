@@ -26,6 +26,7 @@
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovNull.h"
 #include "foundation/KColor.h"
+#include "foundation/KLocale.h"
 #include "foundation/KThreadScratch.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KDataType.h"
@@ -772,8 +773,18 @@ void KQovReaderQov::ReadSwitcherSection(KQovScene* scene) {
 // --- Resolution after all objects are read ---
 
 KQovNode* KQovReaderQov::FindModel(const char* name) const {
-    return static_cast<KQovNode*>(
-        mNodes.Find(KMakePrefixedName("Model::", KQovStripPrefix(name).Buffer()).Buffer()));
+    const KString full = KMakePrefixedName("Model::", KQovStripPrefix(name).Buffer());
+    int index = -1;
+    void* first = mNodes.Find(full.Buffer(), &index);
+    // Names are found without regard to case, but a model of exactly the name is the one it
+    // names when another's differs from it in case alone ("hips" under "Hips").
+    const char* key = nullptr;
+    for (int i = index; first && i < mNodes.GetCount(); ++i) {
+        void* node = mNodes.GetAt(i, &key);
+        if (KStrCaseCmp(key, full.Buffer()) != 0) break;
+        if (std::strcmp(key, full.Buffer()) == 0) return static_cast<KQovNode*>(node);
+    }
+    return static_cast<KQovNode*>(first);
 }
 
 void KQovReaderQov::ConnectChildrenByName(KQovNode* root) {

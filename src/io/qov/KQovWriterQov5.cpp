@@ -118,6 +118,12 @@ const char* KQovWriterQov5::WrittenName(const KQovObject* node) const {
     return made == mWrittenNames.end() ? node->GetName() : made->second.c_str();
 }
 
+const char* KQovWriterQov5::WrittenPoseName(const char* name) const {
+    if (mFirstWrittenAs.empty()) return name;
+    const auto made = mFirstWrittenAs.find(name);
+    return made == mFirstWrittenAs.end() ? name : made->second.c_str();
+}
+
 void KQovWriterQov5::Report(const char* text, float percent) {
     if (mOwner) mOwner->Report(0, text, nullptr, percent);
 }

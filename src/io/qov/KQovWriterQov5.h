@@ -77,6 +77,9 @@ public:
     static const char* CameraFormatName(int format);
     // The name a node goes into the file under: its own, unless this write made it unique.
     const char* WrittenName(const KQovObject* node) const;
+    // The name a pose entry naming `name` is written under: poses name their nodes by text,
+    // the first node of a name when several share it.
+    const char* WrittenPoseName(const char* name) const;
 
 protected:
     // The file version and layout a subclass writes (the version-6 writer).
@@ -205,4 +208,6 @@ protected:
     bool mTakesWritten = false;
     // Nodes written under a name other than their own (a version-6 file's clashes).
     std::unordered_map<const KQovObject*, std::string> mWrittenNames;
+    // Names whose first node was written under another (one named as the root), and that one.
+    std::unordered_map<std::string, std::string> mFirstWrittenAs;
 };

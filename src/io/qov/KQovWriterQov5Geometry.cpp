@@ -373,7 +373,7 @@ void KQovWriterQov5::WriteClusterFields(KQovLink* link) {
     Matrix(f, "Transform", relative);
     Matrix(f, "TransformLink", linkMatrix);
     if (KQovNode* associate = link->GetAssociateModel()) {
-        KQovWriteBlockBegin(f, "AssociateModel", associate->GetName());
+        KQovWriteBlockBegin(f, "AssociateModel", WrittenName(associate));
         KMatrixMultiplyInverse(relative, link->GetTransformAssociateModelMatrix(), linkMatrix);
         Matrix(f, "Transform", relative);
         KQovWriteBlockEnd(f);

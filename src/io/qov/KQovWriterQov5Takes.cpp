@@ -213,7 +213,7 @@ void KQovWriterQov5::WritePoseContent(KQovPose* pose) {
     KQovWriteIntField(mFile, "NbPoseNodes", pose->GetCount());
     for (int n = 0; n < pose->GetCount(); ++n) {
         KQovWriteBlockBegin(mFile, "PoseNode");
-        mFile->FieldWriteC("Node", pose->GetNodeName(n));
+        mFile->FieldWriteC("Node", WrittenPoseName(pose->GetNodeName(n)));
         const KMatrix& m = pose->GetMatrix(n);
         mFile->FieldWriteBegin("Matrix");
         for (int r = 0; r < 4; ++r)

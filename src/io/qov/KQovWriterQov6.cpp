@@ -102,6 +102,7 @@ bool KQovWriterQov6::WriteSections(KQovScene* scene) {
     mConnections.clear();
     mShading.clear();
     mWrittenNames.clear();
+    mFirstWrittenAs.clear();
     return !failed;
 }
 
@@ -249,34 +250,41 @@ void KQovWriterQov6::PlaceShadingBlocks(std::vector<std::vector<std::vector<Conn
 
 void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQovNode*>& models) {
     mWrittenNames.clear();
+    mFirstWrittenAs.clear();
+    // Names the file gives objects of its own: the root, the producer cameras and the switcher
+    // (whose take the reader finds by that name).
+    const KQovNode* switcher = scene->GetCameraSwitcherNode();
+    std::vector<std::string> own{kSceneRoot};
+    for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p)
+        own.push_back(
+            KMakePrefixedName("Model::", KQovGlobalCameraSettings::GetProducerName(p)).Buffer());
+    own.push_back(KMakePrefixedName("Model::", "Camera Switcher").Buffer());
+    if (switcher) own.push_back(switcher->GetName());
+    auto isOwn = [&own, switcher](const KQovNode* node) {
+        return node != switcher && std::find(own.begin(), own.end(), node->GetName()) != own.end();
+    };
     // Every name the file holds already; most scenes have no clash and stop here.
     std::unordered_set<std::string_view> taken;
-    taken.reserve(models.size() + 1);
+    taken.reserve(models.size() + own.size());
     bool clash = false;
     for (const KQovNode* node : models)
-        clash |=
-            !taken.insert(node->GetName()).second || std::strcmp(node->GetName(), kSceneRoot) == 0;
+        clash |= !taken.insert(node->GetName()).second || isOwn(node);
     if (!clash) return;
-    // Nor may a made name be one the producer cameras or the switcher are written under.
-    std::vector<std::string> others;
-    for (int p = 0; p < KQovGlobalCameraSettings::eProducerCount; ++p)
-        others.push_back(
-            KMakePrefixedName("Model::", KQovGlobalCameraSettings::GetProducerName(p)).Buffer());
-    if (const KQovNode* switcher = scene->GetCameraSwitcherNode())
-        others.push_back(switcher->GetName());
-    taken.insert(kSceneRoot);
-    for (const std::string& name : others) taken.insert(name);
-    std::unordered_set<std::string_view> kept{kSceneRoot};
+    for (const std::string& name : own) taken.insert(name);
+    std::unordered_set<std::string_view> kept(own.begin(), own.end());
     std::unordered_map<std::string, int> next;  // per name, the first number not yet tried
     int renamed = 0;
     for (const KQovNode* node : models) {
         const std::string_view name = node->GetName();
-        if (kept.insert(name).second) continue;
+        const bool ownName = isOwn(node);
+        if (node == switcher || (!ownName && kept.insert(name).second)) continue;
         int& n = next.emplace(std::string(name), 1).first->second;
         std::string made;
         do made = std::string(name) + KFormatC(" %d", n++);
         while (taken.count(made) != 0);
         const std::string_view stored = mWrittenNames.emplace(node, std::move(made)).first->second;
+        // Poses name nodes by text: one naming "Scene" names the first node so named.
+        if (ownName) mFirstWrittenAs.emplace(std::string(name), std::string(stored));
         taken.insert(stored);
         kept.insert(stored);
         if (++renamed > kNamesWarnedOne) continue;
@@ -284,6 +292,7 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
                             KQovStripPrefix(node->GetName()).Buffer(),
                             KQovStripPrefix(stored.data()).Buffer(),
                             name == kSceneRoot ? "the file's root has that name"
+                            : ownName          ? "the file's own camera has that name"
                                                : "an earlier node has that name")
                        .c_str();
     }

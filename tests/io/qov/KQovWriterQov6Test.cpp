@@ -10,6 +10,7 @@
 #include "io/qov/KQovWriterQov6.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovPose.h"
 #include "scene/KQovVideo.h"
 
@@ -80,6 +81,17 @@ struct Fixture : v5test::MeshScene {
         scene->SetCurrentTake("Walk");
     }
 };
+
+// The scene written with every switch on: "" when it was, else the exporter's error.
+std::string ExportEverything(KQovScene* scene, const std::string& name, int id) {
+    KQovExporter exporter(scene->GetObjectManager());
+    if (!exporter.Initialize(name.c_str())) return "not initialized";
+    exporter.SetFileFormat(id);
+    KStreamOptionsQov options;
+    v5test::AllOn(options);
+    if (exporter.Export(scene, &options)) return "";
+    return exporter.GetLastErrorString() ? exporter.GetLastErrorString() : "failed";
+}
 
 // The scene's poses: name, kind and every node's matrix.
 std::string PoseDump(KQovScene* scene) {
@@ -407,12 +419,7 @@ TEST(KQovWriterQov6, TextureFilesTravelAsClips) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.id);
         const std::string name = tmp / ("clips" + std::to_string(c.id) + ".qov");
-        KQovExporter exporter(&built.manager);
-        ASSERT_TRUE(exporter.Initialize(name.c_str()));
-        exporter.SetFileFormat(c.id);
-        KStreamOptionsQov options;
-        v5test::AllOn(options);
-        ASSERT_TRUE(exporter.Export(built.scene, &options)) << exporter.GetLastErrorString();
+        ASSERT_EQ(ExportEverything(built.scene, name, c.id), "");
         EXPECT_EQ(built.manager.FindVideo("Video::wood.tif"), nullptr);
         EXPECT_EQ(v5test::ReadText(name).find("texture bytes") != std::string::npos,
                   c.embedded && c.id == 0);
@@ -580,6 +587,11 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
         curve->ResizeKeyBuffer(1);
         curve->KeySet(0, KTime(0), 7.0f);
         curve->CommitKeys(1);
+        // Poses name their nodes by text: the entry follows the node it names.
+        KQovPose* bind = built.manager.CreatePose("Bind", true);
+        bind->Add("Model::Scene", KMatrix());
+        bind->Add("Model::A", KMatrix());
+        built.scene->AddPose(bind);
         const std::string name = tmp / "clash.qov";
         KQovExporter exporter(&built.manager);
         ASSERT_TRUE(exporter.Initialize(name.c_str()));
@@ -595,6 +607,11 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
         KQovNode* mesh = root->GetChild(0);
         ASSERT_TRUE(mesh->GetMesh());
         EXPECT_EQ(mesh->GetMesh()->GetLayer(0)->GetMaterials()->GetDirectArray().GetCount(), 2);
+        ASSERT_EQ(read.scene->GetPoseCount(), 1);
+        const KQovPose* pose = read.scene->GetPose(0);
+        ASSERT_EQ(pose->GetCount(), 2);
+        EXPECT_STREQ(pose->GetNodeName(0), mesh->GetName());
+        EXPECT_STREQ(pose->GetNodeName(1), "Model::A");
         // The take's keys stay with the node that had them (version 5 finds a take's models
         // by name as well, the first of a name).
         for (int i : {1, 2}) {
@@ -623,4 +640,92 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
     ASSERT_TRUE(read.ok);
     EXPECT_EQ(NameTree(read.scene->GetRootNode()),
               "N N 1 N 2 N 3 N 4 N 5 N 6 N 7 N 8 N 9 N 10 N 11 N 12");
+}
+
+// What names a model elsewhere than in connections (character and control-set records, gobos,
+// poses, takes, a version-5 file's children) names the model it named: names of another
+// case, a made name another differs from in case alone, the switcher's name.
+TEST(KQovWriterQov6, RecordsNameTheModelOfTheirClashingName) {
+    const struct {
+        int id;
+        const char* from;  // a node of the fixture renamed
+        const char* to;
+        const char* before;  // a node added first under the root, or null
+        const char* expected;
+    } kCases[] = {
+        {1, "Hips", "Scene", "scene 1", "Scene 1 Thigh Scene 1 Thigh Scene 1 star Run 3"},
+        {4, "Thigh", "hips", nullptr, "Hips hips Hips hips Hips star Run 3"},
+        {1, "Lamp", "group", nullptr, "Hips Thigh Hips Thigh Hips star Run 3"},
+        {4, "Lamp", "group", nullptr, "Hips Thigh Hips Thigh Hips star Run 3"},
+        {1, "Square", "Camera Switcher", nullptr, "Hips Thigh Hips Thigh Hips star Run 3"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.id) + " " + c.to);
+        TempTestFolder tmp;
+        v5test::Scene built;
+        built.BuildEverything();
+        KQovNode* root = built.scene->GetRootNode();
+        root->FindChild("Square")->GetMesh()->GetLink(0)->SetAssociateModel(
+            root->FindChild("Hips"));
+        KQovNode* renamed = root->FindChild(c.from, true);
+        ASSERT_TRUE(renamed);
+        const KString old = renamed->GetName();
+        renamed->SetName(c.to);
+        KQovPose* bind = built.scene->GetPose(0);
+        bind->SetNodeName(bind->Find(old.Buffer()), renamed->GetName());
+        if (c.before) {
+            std::vector<KQovNode*> children;
+            while (root->GetChildCount() > 0) {
+                children.push_back(root->GetChild(0));
+                root->RemoveChild(children.back());
+            }
+            built.Add(c.before, nullptr);
+            for (KQovNode* node : children) root->AddChild(node);
+        }
+        const std::string name = tmp / "records.qov";
+        ASSERT_EQ(ExportEverything(built.scene, name, c.id), "");
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KQovCharacter* hero = read.scene->GetCharacter(0);
+        ASSERT_TRUE(hero);
+        KQovCharacterLink hips, floor;
+        KQovControlSetLink fk;
+        KQovEffectorRecord effector;
+        KQovNode* aux = nullptr;
+        ASSERT_TRUE(hero->GetCharacterLink(0, &hips) && hips.model);
+        ASSERT_TRUE(hero->GetCharacterLink(KQovCharacterRoleTable::kReferenceSlot + 1, &floor) &&
+                    floor.model);
+        ASSERT_TRUE(hero->GetControlSet()->GetFKLink(2, &fk) && fk.model);
+        ASSERT_TRUE(hero->GetControlSet()->GetEffector(0, &effector) && effector.model);
+        ASSERT_TRUE(hero->GetControlSet()->GetAuxEffector(3, &aux, 1) && aux);
+        KQovNode* light = nullptr;
+        KQovNode* square = nullptr;
+        for (KQovNode* node : KQovListNodes(read.scene->GetRootNode())) {
+            if (node->GetLight()) light = node;
+            if (node->GetMesh()) square = node;
+        }
+        ASSERT_TRUE(light && square && square->GetTakeNodeCount() == 3);
+        const KQovPose* pose = read.scene->GetPose(0);
+        ASSERT_TRUE(pose && pose->GetCount() == 2);
+        KQovNode* posed = read.scene->GetRootNode()->FindChild(
+            KQovStripPrefix(pose->GetNodeName(0)).Buffer(), true);
+        ASSERT_TRUE(posed);
+        const std::string gobo = light->GetLight()->GetGoboFileName();
+        const std::string got =
+            std::string(hips.model->GetNameWithoutPrefix().Buffer()) + " " +
+            fk.model->GetNameWithoutPrefix().Buffer() + " " +
+            floor.model->GetNameWithoutPrefix().Buffer() + " " +
+            aux->GetNameWithoutPrefix().Buffer() + " " + posed->GetNameWithoutPrefix().Buffer() +
+            " " + KExtractFileName(gobo.c_str(), false).Buffer() + " " +
+            square->GetTakeNodeName(2) + " " +
+            std::to_string(square->GetTakeNode(2)->GetTranslationY()->KeyGetCount());
+        EXPECT_EQ(got, c.expected);
+        EXPECT_NE(v5test::ReadText(name).find("AssociateModel: \"" +
+                                              std::string(hips.model->GetName()) + "\""),
+                  std::string::npos);
+        // The effector is on the hips and the thigh under them, by whatever name.
+        EXPECT_EQ(effector.model, hips.model);
+        EXPECT_EQ(fk.model->GetParent(), hips.model);
+        EXPECT_EQ(hips.model->GetSkeleton() != nullptr, true);
+    }
 }
