@@ -27,6 +27,7 @@ struct InjectedAction {
     void (*act)(void*) = nullptr;
     void* context = nullptr;
 };
+static_assert(std::is_trivially_destructible_v<InjectedAction>);
 thread_local InjectedAction gActions[4];
 
 }  // namespace

@@ -212,7 +212,7 @@ TEST_F(QovTool, CommandLine) {
          0,
          "format: Velto OBJ\nframe rate: 30 fps\ntakes: 0\nnodes: 2\n  none: 1\n  mesh: 1\n"
          "meshes: 1\n  default: 1 polygons, 3 control points\nmaterials: 1\n  m\ntextures: 1\n"
-         "  m: \\x1b[2Jgone.tga\n",
+         "  m: " + mTemp / "\\x1b[2Jgone.tga\n",
          ""},
         {{"convert", bvh, mTemp / "o\x1b[2J.bvh"}, 0, bvh + " -> " + mTemp / "o\\x1b[2J.bvh\n", ""},
         {{"info", mTemp / "gone\xe0\x82\x9b\xed\xa0\x80\xf4\x90\x80\x80.bvh"},
