@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -289,6 +290,12 @@ TEST_F(TempFolder, NewFilesGetTheirPermissionsBackWhereverTheyGo) {
     if (child == 0) {
         const struct rlimit low = {64, 64};
         if (setrlimit(RLIMIT_NOFILE, &low) != 0) _exit(2);
+        const auto openFiles = [] {
+            int n = 0;
+            for (int fd = 0; fd < 64; ++fd) n += fcntl(fd, F_GETFD) != -1;
+            return n;
+        };
+        const int before = openFiles();
         std::vector<KPlatformNewFile> files(60);
         for (size_t i = 0; i < files.size(); ++i)
             if (!files[i].Create((mFolder + "/n" + std::to_string(i)).c_str()) ||
@@ -301,6 +308,25 @@ TEST_F(TempFolder, NewFilesGetTheirPermissionsBackWhereverTheyGo) {
                 (st.st_mode & 07777) != (0666 & ~mask))
                 _exit(4);
         }
+        // Every handle comes back, kept or removed, and the next file is held again: one whose
+        // folder moves still gets its permissions.
+        std::vector<KPlatformNewFile> removed(60);
+        for (size_t i = 0; i < removed.size(); ++i)
+            if (!removed[i].Create((mFolder + "/r" + std::to_string(i)).c_str()) ||
+                !removed[i].Close())
+                _exit(5);
+        removed.clear();
+        if (openFiles() != before) _exit(6);
+        KPlatformNewFile away;
+        struct stat st;
+        if (!KPlatformMakeDirectory((mFolder + "/d").c_str()) ||
+            !away.Create((mFolder + "/d/f").c_str()) || !away.Close() ||
+            rename((mFolder + "/d").c_str(), (mFolder + "/e").c_str()) != 0)
+            _exit(7);
+        away.Keep();
+        if (stat((mFolder + "/e/f").c_str(), &st) != 0 || (st.st_mode & 07777) != (0666 & ~mask))
+            _exit(8);
+        if (!List("r*").empty()) _exit(9);
         _exit(0);
     }
     int status = 0;
