@@ -158,7 +158,16 @@ void KPlatformNewFile::Keep() {
 void KPlatformNewFile::OpenToWriters() {
     if (!mMade || !mMarked) return;
     const int fd = mFile ? fileno(mFile) : mHeld;
-    if (fd >= 0 && fchmod(fd, mode_t(mMode)) == 0) mMarked = false;
+    if (fd >= 0) {
+        if (fchmod(fd, mode_t(mMode)) == 0) mMarked = false;
+        return;
+    }
+    // Closed and not held (past the budget of held files): by its name, while that holds it.
+    GiveModeBack(-1);
+    struct stat st;
+    if (lstat(mPath.c_str(), &st) == 0 && uint64_t(st.st_dev) == mDevice &&
+        uint64_t(st.st_ino) == mInode && (st.st_mode & 07777) != 0)
+        mMarked = false;
 }
 
 void KPlatformNewFile::GiveModeBack(int fd) const {
