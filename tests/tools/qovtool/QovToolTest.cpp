@@ -220,7 +220,7 @@ TEST_F(QovTool, CommandLine) {
          0,
          mTemp / "scene.obj" + " -> " + sceneQov + "\n",
          "qovtool: " + sceneQov +
-             ": warning: Node \"Scene\" written as \"Scene 1\": the file's root has that name\n"},
+             ": warning: Node \"Scene\" written as \"Scene_1\": the file's root has that name\n"},
         {{"convert", sceneQov, sceneBack}, 0, sceneQov + " -> " + sceneBack + "\n", ""},
         {{"convert", bvh, mTemp / "so.bvh"},
          0,
