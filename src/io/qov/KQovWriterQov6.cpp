@@ -280,7 +280,7 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
         if (node == switcher || (!ownName && kept.insert(name).second)) continue;
         int& n = next.emplace(std::string(name), 1).first->second;
         std::string made;
-        do made = std::string(name) + KFormatC(" %d", n++);
+        do made = std::string(name) + KFormatC("_%d", n++);
         while (taken.count(made) != 0);
         const std::string_view stored = mWrittenNames.emplace(node, std::move(made)).first->second;
         // Poses name nodes by text: one naming "Scene" names the first node so named.

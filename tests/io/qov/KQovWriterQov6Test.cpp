@@ -560,10 +560,10 @@ std::string NameTree(const KQovNode* node) {
 TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
     // Connections find models by name: the root's ("Scene") or an earlier node's name would
     // lose a node. Version 5 files nest models by block, and keep every name.
-    const char* const kMadeUnique = "Scene 1(leg) A(hand) A 2(foot) A 1";
+    const char* const kMadeUnique = "Scene_1(leg) A(hand) A_2(foot) A_1";
     const char* const kWarnings =
-        "Node \"Scene\" written as \"Scene 1\": the file's root has that name\n"
-        "Node \"A\" written as \"A 2\": an earlier node has that name\n";
+        "Node \"Scene\" written as \"Scene_1\": the file's root has that name\n"
+        "Node \"A\" written as \"A_2\": an earlier node has that name\n";
     const struct {
         int id;
         const char* tree;
@@ -571,7 +571,7 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
     } kCases[] = {{0, kMadeUnique, kWarnings},
                   {1, kMadeUnique, kWarnings},
                   {2, kMadeUnique, kWarnings},
-                  {3, "Scene(leg) A(hand) A(foot) A 1", ""}};
+                  {3, "Scene(leg) A(hand) A(foot) A_1", ""}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.id);
         TempTestFolder tmp;
@@ -581,7 +581,7 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
         built.Add("hand", nullptr, built.Add("A", nullptr));
         KQovNode* second = built.Add("A", nullptr);
         built.Add("foot", nullptr, second);
-        built.Add("A 1", nullptr);
+        built.Add("A_1", nullptr);
         built.AddTakeTo(built.scene->GetRootNode(), "Walk");
         KFCurve* curve = second->GetTakeNode(1)->GetTranslationX();
         curve->ResizeKeyBuffer(1);
@@ -632,14 +632,14 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
     ASSERT_TRUE(exporter.Export(many.scene, nullptr));
     const std::string status = exporter.GetStatusText().Buffer();
     EXPECT_EQ(std::count(status.begin(), status.end(), '\n'), 11) << status;
-    EXPECT_NE(status.find("\"N 10\": an earlier node has that name\n"
+    EXPECT_NE(status.find("\"N_10\": an earlier node has that name\n"
                           "2 more nodes written under names made unique\n"),
               std::string::npos)
         << status;
     Read read(name);
     ASSERT_TRUE(read.ok);
     EXPECT_EQ(NameTree(read.scene->GetRootNode()),
-              "N N 1 N 2 N 3 N 4 N 5 N 6 N 7 N 8 N 9 N 10 N 11 N 12");
+              "N N_1 N_2 N_3 N_4 N_5 N_6 N_7 N_8 N_9 N_10 N_11 N_12");
 }
 
 // What names a model elsewhere than in connections (character and control-set records, gobos,
@@ -653,7 +653,7 @@ TEST(KQovWriterQov6, RecordsNameTheModelOfTheirClashingName) {
         const char* before;  // a node added first under the root, or null
         const char* expected;
     } kCases[] = {
-        {1, "Hips", "Scene", "scene 1", "Scene 1 Thigh Scene 1 Thigh Scene 1 star Run 3"},
+        {1, "Hips", "Scene", "scene_1", "Scene_1 Thigh Scene_1 Thigh Scene_1 star Run 3"},
         {4, "Thigh", "hips", nullptr, "Hips hips Hips hips Hips star Run 3"},
         {1, "Lamp", "group", nullptr, "Hips Thigh Hips Thigh Hips star Run 3"},
         {4, "Lamp", "group", nullptr, "Hips Thigh Hips Thigh Hips star Run 3"},

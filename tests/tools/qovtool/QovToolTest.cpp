@@ -117,6 +117,15 @@ TEST_F(QovTool, CommandLine) {
     // back whole.
     std::ofstream(mTemp / "scene.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\ng Scene\nf 1 2 3\n";
     const std::string sceneQov = mTemp / "scene.qov", sceneBack = mTemp / "scene-back.obj";
+    // So is a joint, under a name a BVH file can hold, with its motion.
+    std::ofstream(mTemp / "joint.bvh")
+        << "HIERARCHY\nROOT Hips\n{\n  OFFSET 0 0 0\n  CHANNELS 6 Xposition Yposition Zposition "
+           "Zrotation Xrotation Yrotation\n  JOINT Scene\n  {\n    OFFSET 0 5 0\n    CHANNELS 3 "
+           "Zrotation Xrotation Yrotation\n"
+           "    End Site\n    {\n      OFFSET 0 2 0\n    }\n  }\n}\n"
+           "MOTION\nFrames: 2\nFrame Time: 0.0333333\n0 1 2 0 0 0 10 20 30\n3 4 5 0 0 0 -40 50 "
+           "60\n";
+    const std::string jointQov = mTemp / "joint.qov", jointBack = mTemp / "joint-back.bvh";
     // A link to standard output gets the file's bytes alone: the status line goes to stderr.
     ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "plain.bvh"}).status, 0);
     ASSERT_EQ(symlink("/dev/stdout", (mTemp / "so.bvh").c_str()), 0);
@@ -305,8 +314,18 @@ TEST_F(QovTool, CommandLine) {
          0,
          mTemp / "scene.obj" + " -> " + sceneQov + "\n",
          "qovtool: " + sceneQov +
-             ": warning: Node \"Scene\" written as \"Scene 1\": the file's root has that name\n"},
+             ": warning: Node \"Scene\" written as \"Scene_1\": the file's root has that name\n"},
         {{"convert", sceneQov, sceneBack}, 0, sceneQov + " -> " + sceneBack + "\n", ""},
+        {{"convert", mTemp / "joint.bvh", mTemp / "joint-direct.bvh"},
+         0,
+         mTemp / "joint.bvh" + " -> " + mTemp / "joint-direct.bvh" + "\n",
+         ""},
+        {{"convert", mTemp / "joint.bvh", jointQov},
+         0,
+         mTemp / "joint.bvh" + " -> " + jointQov + "\n",
+         "qovtool: " + jointQov +
+             ": warning: Node \"Scene\" written as \"Scene_1\": the file's root has that name\n"},
+        {{"convert", jointQov, jointBack}, 0, jointQov + " -> " + jointBack + "\n", ""},
         {{"convert", bvh, mTemp / "so.bvh"},
          0,
          ReadFile(mTemp / "plain.bvh"),
@@ -345,6 +364,16 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_EQ(ReadFile(mTemp / "lit.bvh"), ReadFile(mTemp / "plain.bvh"));
     EXPECT_EQ(ReadFile(mTemp / "wood.tga"), "oak");
     EXPECT_TRUE(HasLine(ReadFile(sceneBack), "g Scene_1"));
+    // Its frames begin as a direct conversion's do.
+    const std::string joint = ReadFile(jointBack), direct = ReadFile(mTemp / "joint-direct.bvh");
+    EXPECT_TRUE(HasLine(joint, "  JOINT Scene_1")) << joint;
+    ASSERT_NE(direct.find("Frame Time:"), std::string::npos) << direct;
+    for (size_t line = direct.find("Frame Time:");
+         (line = direct.find('\n', line)) + 1 < direct.size();) {
+        const std::string frame = direct.substr(line, direct.find('\n', line + 1) - line);
+        EXPECT_NE(joint.find(frame), std::string::npos) << frame << " in\n" << joint;
+        ++line;
+    }
     EXPECT_FALSE(Exists(mTemp / "sub/wood.tga"));
     EXPECT_NE(ReadFile(subObj).find("mtllib sub\\o.mtl\n"), std::string::npos);
     EXPECT_NE(ReadFile(mTemp / "sub\\o.mtl").find("map_Kd wood.tga\n"), std::string::npos);
