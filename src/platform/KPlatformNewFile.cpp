@@ -175,11 +175,12 @@ void KPlatformNewFile::Remove() {
     mSignalSlot = -1;
 }
 
-void KPlatformNewFile::RemoveKept() {
-    if (!mKept) return;
+bool KPlatformNewFile::RemoveKept() {
+    if (!mKept) return false;
     mMade = true;
-    if (NameHoldsIt(false)) unlink(mPath.c_str());
+    const bool removed = NameHoldsIt(false) && unlink(mPath.c_str()) == 0;
     mMade = mKept = false;
+    return removed;
 }
 
 bool KPlatformIsNewFileNotKept(FILE* file) {
