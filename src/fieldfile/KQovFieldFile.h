@@ -67,8 +67,8 @@ public:
     virtual bool ExtractMedia(KString& resultPath, const char* mediaName, const char* targetFolder,
                               bool& extracted);
     // Removes a file ExtractMedia made (none it found there), while its name still holds it;
-    // true when it went, and its name is then free for other media.
-    bool RemoveExtractedMedia(const char* path);
+    // true when it went. Its name stays this read's unless `freeName` gives it back.
+    bool RemoveExtractedMedia(const char* path, bool freeName = false);
     // The folder ExtractMedia put `path` in (before a numbered folder "1/" ...); empty for
     // another path.
     std::string GetExtractedMediaFolder(const char* path) const;

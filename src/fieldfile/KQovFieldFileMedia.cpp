@@ -215,11 +215,11 @@ std::string KQovFieldFile::GetExtractedMediaFolder(const char* path) const {
     return placed == mExtractedFolders.end() ? std::string() : placed->second;
 }
 
-bool KQovFieldFile::RemoveExtractedMedia(const char* path) {
+bool KQovFieldFile::RemoveExtractedMedia(const char* path, bool freeName) {
     const auto made = mMadeMedia.find(path ? path : "");
     if (made == mMadeMedia.end()) return false;
     const bool removed = made->second.RemoveKept();
-    if (removed) mEmbeddedNames.erase(made->first);
+    if (removed && freeName) mEmbeddedNames.erase(made->first);
     mMadeMedia.erase(made);
     return removed;
 }

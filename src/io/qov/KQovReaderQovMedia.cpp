@@ -92,7 +92,7 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     // the extracted file (a later read then finds it); the extracted file goes once its
     // replacement exists.
     const bool freed = folder + name.Buffer() == extracted.Buffer() &&
-                       mFile->RemoveExtractedMedia(extracted.Buffer());
+                       mFile->RemoveExtractedMedia(extracted.Buffer(), true);
     const KString copy =
         mFile->AddMediaFile(folder.c_str(), name.Buffer(), bytes.data(), uint32_t(bytes.size()));
     if (copy.IsEmpty()) return extracted;
