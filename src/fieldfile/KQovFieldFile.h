@@ -66,18 +66,17 @@ public:
     // its path ("" for empty content). `extracted` tells whether a file was written.
     virtual bool ExtractMedia(KString& resultPath, const char* mediaName, const char* targetFolder,
                               bool& extracted);
-    // Removes a file ExtractMedia made (none it found there), while its name still holds it.
-    void RemoveExtractedMedia(const char* path);
+    // Removes a file ExtractMedia made (none it found there), while its name still holds it;
+    // true when it went. Its name stays this read's unless `freeName` gives it back.
+    bool RemoveExtractedMedia(const char* path, bool freeName = false);
+    // The folder ExtractMedia put `path` in (before a numbered folder "1/" ...); empty for
+    // another path.
+    std::string GetExtractedMediaFolder(const char* path) const;
     // Writes `size` bytes as the media file `name` in `folder` as ExtractMedia writes what it
     // extracts (a file made new, or a finished file there of these bytes, else the next free
     // name "1/name" ...); its path, empty when none could be written.
     KString AddMediaFile(const char* folder, const char* name, const uint8_t* content,
                          uint32_t size);
-    // A new file for `name` in `folder`, under the first free name ("1/name" ...), for the
-    // caller to fill and then give to KeepMediaFile; its path, empty when none can be made.
-    std::string NewMediaFile(const char* folder, const char* name, KPlatformNewFile& made);
-    // Keeps a file NewMediaFile made, filled, as a media file this field file made.
-    void KeepMediaFile(const std::string& path, KPlatformNewFile&& made);
 
     // Creating, opening, parts.
     bool Create(const char* name, bool binary, bool encrypted, KQovHeaderInfo* info);
@@ -298,11 +297,12 @@ protected:
     bool HasError() const { return mError.GetErrorCode() != -1; }
 
     std::set<std::string> mEmbeddedNames;
-    std::map<std::string, std::string> mExtracted;  // media name -> where it went
+    std::map<std::string, std::string> mExtracted;         // media name -> where it went
+    std::map<std::string, std::string> mExtractedFolders;  // where it went -> the folder asked
     std::string mTempMediaFolder;  // made for media the file's own media folder cannot take
     std::map<std::string, KPlatformNewFile> mMadeMedia;  // by path: files extraction made
-    std::vector<std::string> mTempFolders;  // numbered folders made in mTempMediaFolder
-    std::string mFolder;                            // with a trailing '/', or empty
+    std::vector<std::string> mMadeFolders;  // numbered folders made for media ("1/" ...)
+    std::string mFolder;                    // with a trailing '/', or empty
 
 private:
     // A folder of its own in the temporary folder, made once; empty when it cannot be made.
@@ -310,8 +310,9 @@ private:
     // The path of `name` in `folder` (n 0) or in its numbered folder n, which is made; empty
     // when it cannot be.
     std::string NumberedMediaPath(const std::string& folder, const std::string& name, int n);
-    // At the end: the media made in that folder go, and the folder with them. Names the
-    // texts of a read's scene held no longer name files then.
+    // At the end: the media made in the temporary folder go, and the folder with them, and so
+    // does every numbered folder made that holds nothing. Names the texts of a read's scene
+    // held no longer name files then.
     void RemoveTempMedia();
     // Writes the media under `name` in `folder` as a file made new, or finds them there
     // already; the next free name ("1/name" ...) when another file has the name.

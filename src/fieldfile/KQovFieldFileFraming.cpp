@@ -111,6 +111,7 @@ void KQovFieldFile::Reset() {
     mCutShort = false;
     mEmbeddedNames.clear();
     mExtracted.clear();
+    mExtractedFolders.clear();
     FreeTrees();
     mValueCounter = 0;
     mDepth = 0;

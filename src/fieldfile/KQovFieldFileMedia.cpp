@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fieldfile/KQovFieldFile.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
-#include "fieldfile/KQovFieldFile.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformRandom.h"
 
@@ -115,6 +115,7 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
         std::string path;
         if (PlaceMedia(folder, name, content, size, path)) {
             mExtracted[mediaName] = path;
+            mExtractedFolders[path] = folder;
             resultPath = path.c_str();
             extracted = true;
             return true;
@@ -128,7 +129,7 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
     if (!mTempMediaFolder.empty() && !holds) {
         RemoveTempMedia();
         mTempMediaFolder.clear();
-        mTempFolders.clear();
+        mMadeFolders.clear();
     }
     SetError(eNoSpaceLeft);
     return false;
@@ -149,7 +150,7 @@ std::string KQovFieldFile::TempMediaFolder() {
 }
 
 KString KQovFieldFile::AddMediaFile(const char* folder, const char* name, const uint8_t* content,
-                                   uint32_t size) {
+                                    uint32_t size) {
     std::string path;
     const std::string file = SafeFileName(name);
     if (!folder || !*folder || file.empty() || !content || size == 0 ||
@@ -164,31 +165,9 @@ std::string KQovFieldFile::NumberedMediaPath(const std::string& folder, const st
     const std::string numbered = folder + std::to_string(n) + "/";
     const bool existed = KPlatformIsDirectory(numbered.c_str());
     if (!KCreatePath((numbered + name).c_str())) return std::string();
-    // Folders made in the temporary folder go with it.
-    if (!existed && !mTempMediaFolder.empty() && folder.rfind(mTempMediaFolder, 0) == 0)
-        mTempFolders.push_back(numbered);
+    // Folders made go again at the end when they hold nothing.
+    if (!existed) mMadeFolders.push_back(numbered);
     return numbered + name;
-}
-
-std::string KQovFieldFile::NewMediaFile(const char* folder, const char* name,
-                                        KPlatformNewFile& made) {
-    const std::string file = SafeFileName(name);
-    if (!folder || !*folder || file.empty()) return std::string();
-    for (int n = 0; n <= 99999; ++n) {
-        const std::string path = NumberedMediaPath(WithSlash(folder), file, n);
-        if (path.empty()) break;
-        if (mEmbeddedNames.count(path)) continue;
-        if (made.Create(path.c_str())) return path;
-        if (made.GetError() != EEXIST) break;
-    }
-    return std::string();
-}
-
-void KQovFieldFile::KeepMediaFile(const std::string& path, KPlatformNewFile&& made) {
-    made.Keep();
-    mEmbeddedNames.insert(path);
-    mMadeMedia.erase(path);
-    mMadeMedia.emplace(path, std::move(made));
 }
 
 bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& name,
@@ -220,20 +199,27 @@ bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& nam
 }
 
 void KQovFieldFile::RemoveTempMedia() {
-    if (mTempMediaFolder.empty()) return;
     // Only the files this field file made there, while their names still hold them, and then
     // the folders it made, each only when empty.
-    for (auto& made : mMadeMedia)
-        if (made.first.compare(0, mTempMediaFolder.size(), mTempMediaFolder) == 0)
-            made.second.RemoveKept();
-    for (auto folder = mTempFolders.rbegin(); folder != mTempFolders.rend(); ++folder)
+    if (!mTempMediaFolder.empty())
+        for (auto& made : mMadeMedia)
+            if (made.first.compare(0, mTempMediaFolder.size(), mTempMediaFolder) == 0)
+                made.second.RemoveKept();
+    for (auto folder = mMadeFolders.rbegin(); folder != mMadeFolders.rend(); ++folder)
         KPlatformRemoveDirectory(folder->c_str());
-    KPlatformRemoveDirectory(mTempMediaFolder.c_str());
+    if (!mTempMediaFolder.empty()) KPlatformRemoveDirectory(mTempMediaFolder.c_str());
 }
 
-void KQovFieldFile::RemoveExtractedMedia(const char* path) {
+std::string KQovFieldFile::GetExtractedMediaFolder(const char* path) const {
+    const auto placed = mExtractedFolders.find(path ? path : "");
+    return placed == mExtractedFolders.end() ? std::string() : placed->second;
+}
+
+bool KQovFieldFile::RemoveExtractedMedia(const char* path, bool freeName) {
     const auto made = mMadeMedia.find(path ? path : "");
-    if (made == mMadeMedia.end()) return;
-    made->second.RemoveKept();
+    if (made == mMadeMedia.end()) return false;
+    const bool removed = made->second.RemoveKept();
+    if (removed && freeName) mEmbeddedNames.erase(made->first);
     mMadeMedia.erase(made);
+    return removed;
 }

@@ -141,8 +141,8 @@ public:
     void OpenToWriters();
     // Closes and removes the file made, when its name still holds it.
     void Remove();
-    // Removes the file once kept, when its name still holds it as it was kept.
-    void RemoveKept();
+    // Removes the file once kept, when its name still holds it as it was kept; true when it went.
+    bool RemoveKept();
 
     KPlatformNewFile(const KPlatformNewFile&) = delete;
     KPlatformNewFile& operator=(const KPlatformNewFile&) = delete;

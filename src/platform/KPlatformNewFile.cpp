@@ -236,12 +236,13 @@ void KPlatformNewFile::Remove() {
     mMarked = false;
 }
 
-void KPlatformNewFile::RemoveKept() {
-    if (!mKept) return;
+bool KPlatformNewFile::RemoveKept() {
+    if (!mKept) return false;
     mMade = true;
     mWritten = true;
-    if (NameHoldsIt()) unlink(mPath.c_str());
+    const bool removed = NameHoldsIt() && unlink(mPath.c_str()) == 0;
     mMade = mKept = false;
+    return removed;
 }
 
 bool KPlatformIsNewFileNotKept(FILE* file) {

@@ -15,6 +15,7 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 
+class KImage;
 class KQovCamera;
 class KQovFieldReader;
 class KQovCameraSwitcher;
@@ -327,6 +328,10 @@ private:
     void ReadSurfaceTail(KQovGeometry* geometry);
     // An embedded TIFF standing in for another format, turned back into it (or kept as TIFF).
     KString ConvertEmbeddedImage(const KString& extracted, const char* originalName);
+    // The file the first converter that takes `image` writes for `name` (its extension chooses
+    // the converter), made beside the media in `folder` and read back; false when none does.
+    bool ConvertedBytes(const std::string& folder, const char* name, KImage& image,
+                        std::vector<uint8_t>& bytes);
     // Version-6 twins merge once connections filled the layers; the read's lists are emptied.
     void FinishShading(KQovScene* scene);
     template <class T>

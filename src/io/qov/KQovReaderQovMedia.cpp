@@ -4,6 +4,10 @@
 // Names from a file never choose a folder: only their last component is used.
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -31,6 +35,28 @@ KString ForwardSlashes(const char* path) {
     return out;
 }
 
+// The whole file `path` (at most 4 GB - 1); false when it cannot be read or memory runs out.
+bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    FILE* file = KPlatformOpenFile(path, "rb");
+    if (!file) return false;
+    bool ok = true;
+    try {
+        unsigned char block[65536];
+        size_t n;
+        while (ok && (n = fread(block, 1, sizeof block, file)) > 0) {
+            ok = bytes.size() + n <= UINT32_MAX;
+            if (ok) bytes.insert(bytes.end(), block, block + n);
+        }
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    ok = ok && !ferror(file);
+    fclose(file);
+    if (!ok) bytes.clear();
+    return ok;
+}
+
 // The last component of a stored name; empty when it names no file.
 KString BaseName(const char* path) {
     const KString name = KExtractFileName(ForwardSlashes(path).Buffer(), true);
@@ -45,43 +71,61 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     image.SetKeepOriginal(false);
     // Content that is no readable TIFF stays as extracted.
     if (!ReadTiffImage(extracted.Buffer(), image, false)) return extracted;
-    const std::string folder = std::string(KExtractDirectory(extracted.Buffer()).Buffer()) + "/";
+    // Beside the media the file's other reads extract, not in a numbered folder of this one.
+    std::string folder = mFile->GetExtractedMediaFolder(extracted.Buffer());
+    if (folder.empty()) folder = std::string(KExtractDirectory(extracted.Buffer()).Buffer()) + "/";
     KString base = BaseName(originalName);
     if (base.IsEmpty()) base = KExtractFileName(extracted.Buffer(), true);
-    // The original format, in the media folder under its base name, or a TIFF copy of the
-    // extracted file under its own base name when no converter takes it; each a file made
-    // new (or, for the copy, one of the same bytes read before), or the extracted file
-    // itself, never another that was there.
+    // The original format under its base name, or a TIFF copy of the extracted file under its
+    // own base name when no converter takes it. Either is made in memory (a converter's file
+    // is a file of its own, read back and removed) and written as extracted media are: a file
+    // made new, or one of the same bytes read before, never another that was there.
+    std::vector<uint8_t> bytes;
+    KString name = base;
+    if (!ConvertedBytes(folder, base.Buffer(), image, bytes)) {
+        const KString tiff = KChangeFileExtension(extracted.Buffer(), ".tif");
+        if (tiff == extracted || !WriteTiffImageBytes(true, image, bytes)) return extracted;
+        name = KExtractFileName(tiff.Buffer(), true);
+    }
+    if (bytes.size() > UINT32_MAX) return extracted;
+    // A converter's file of the extracted file's own name takes that name when this read made
+    // the extracted file (a later read then finds it); the extracted file goes once its
+    // replacement exists.
+    const bool freed = folder + name.Buffer() == extracted.Buffer() &&
+                       mFile->RemoveExtractedMedia(extracted.Buffer(), true);
+    const KString copy =
+        mFile->AddMediaFile(folder.c_str(), name.Buffer(), bytes.data(), uint32_t(bytes.size()));
+    if (copy.IsEmpty()) return extracted;
+    if (!freed) mFile->RemoveExtractedMedia(extracted.Buffer());
+    return copy;
+}
+
+bool KQovReaderQov::ConvertedBytes(const std::string& folder, const char* name, KImage& image,
+                                   std::vector<uint8_t>& bytes) {
+    if (mManager->GetImageConverterRegistries().empty()) return false;
+    // A file no media take (".~N-name", of the name's extension, which chooses the converter),
+    // open to the converter, which writes it by name.
     KPlatformNewFile made;
-    std::string target = folder + base.Buffer();
-    if (target != extracted.Buffer())
-        target = mFile->NewMediaFile(folder.c_str(), base.Buffer(), made);
-    // A converter opens the file by name.
+    std::string path;
+    for (int n = 0; n <= 99 && path.empty(); ++n) {
+        const std::string candidate = folder + ".~" + std::to_string(n) + "-" + name;
+        if (made.Create(candidate.c_str()))
+            path = candidate;
+        else if (made.GetError() != EEXIST)
+            break;
+    }
+    if (path.empty()) return false;
     made.OpenToWriters();
     bool converted = false;
     for (KImageConverterRegistry* registry : mManager->GetImageConverterRegistries())
-        if (!target.empty() && registry &&
-            registry->Convert(KImageConverterRegistry::eWriteFile, target.c_str(), image)) {
+        if (registry &&
+            registry->Convert(KImageConverterRegistry::eWriteFile, path.c_str(), image)) {
             converted = true;
             break;
         }
-    if (converted && target != extracted.Buffer()) mFile->KeepMediaFile(target, std::move(made));
-    if (!converted) {
-        made.Remove();
-        const KString tiff = KChangeFileExtension(extracted.Buffer(), ".tif");
-        if (tiff == extracted) return extracted;
-        // Made in memory and written through the new file: a name is never opened again.
-        std::vector<uint8_t> bytes;
-        if (!WriteTiffImageBytes(true, image, bytes) || bytes.size() > UINT32_MAX) return extracted;
-        const KString copy =
-            mFile->AddMediaFile(folder.c_str(), KExtractFileName(tiff.Buffer(), true).Buffer(),
-                                bytes.data(), uint32_t(bytes.size()));
-        if (copy.IsEmpty()) return extracted;
-        target = copy.Buffer();
-    }
-    // The extracted file goes once its replacement exists, when this read made it.
-    if (target != extracted.Buffer()) mFile->RemoveExtractedMedia(extracted.Buffer());
-    return KString(target.c_str());
+    converted = converted && ReadFileBytes(path.c_str(), bytes) && !bytes.empty();
+    made.Remove();
+    return converted;
 }
 
 bool KQovReaderQov::ReadVideo(KQovVideo* video) {
@@ -133,7 +177,8 @@ KString KQovReaderQov::ReadMediaFileName(const char* folder) {
     }
     const KString fileName = mFile->FieldReadC("Filename", "");
     const KString relative = mFile->FieldReadC("RelativeFilename", "");
-    if (!mFile->FieldReadBegin("Content")) return ResolveMediaPath(fileName.Buffer(), relative.Buffer());
+    if (!mFile->FieldReadBegin("Content"))
+        return ResolveMediaPath(fileName.Buffer(), relative.Buffer());
     KString path;
     bool extracted = false;
     // Keyed by the whole stored name: images of one base name in two folders are two files.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <sys/stat.h>
 #include <string>
+#include <vector>
 
 #include "GeometryTestUtil.h"
 #include "attributes/images/KImage.h"
@@ -258,10 +259,9 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
         WriteEmbeddedVideo(tmp / (name + ".qov"), c.name, c.originalFormat, tmp / "source.tif",
                            c.original);
         const std::string media = tmp / (name + ".qom/");
-        // A second read finds the copy the first made and makes no other (a converter's own
-        // file is not known for the same bytes: each read makes one).
-        const bool converts = c.converter && std::string(c.expected) == "photo.png";
-        for (int pass = 0; pass < (converts ? 1 : 2); ++pass) {
+        // A second read finds the copy the first made and makes no other, a converter's file
+        // too (the extracted file goes to "1/" then, and that folder goes with it).
+        for (int pass = 0; pass < 2; ++pass) {
             gConverted = 0;
             gWritable = false;
             KQovObjectManager manager;
@@ -283,12 +283,40 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
                 EXPECT_FALSE(KFileExists((media + c.gone).c_str()));
             }
         }
-        EXPECT_FALSE(KFileExists((media + "1").c_str()));
+        EXPECT_EQ(TempTestFolder::NamesIn(media),
+                  (std::vector<std::string>{".", "..", c.expected}));
         if (std::string(c.expected) == "photo.tif" && HasTiffInfo()) {
             const std::string command = "tiffinfo '" + media + c.expected + "' >/dev/null 2>&1";
             EXPECT_EQ(std::system(command.c_str()), 0);
         }
     }
+    // Where the media folder cannot be one, a folder of the temporary folder takes them, and
+    // goes with the reader, the converter's file too.
+    WriteEmbeddedVideo(tmp / "t.qov", "photo.png", 0, tmp / "source.tif");
+    qovtest::WriteAll(tmp / "t.qom", "user");
+    ASSERT_EQ(mkdir((tmp / "temp").c_str(), 0700), 0);
+    const char* saved = std::getenv("TMPDIR");
+    const std::string savedTemp = saved ? saved : "";
+    setenv("TMPDIR", (tmp / "temp").c_str(), 1);
+    for (int pass = 0; pass < 2; ++pass) {
+        KQovObjectManager manager;
+        manager.CreateImageConverterRegistry()->Register("png", &WritePng);
+        KQovReaderQov reader(&manager, nullptr);
+        ASSERT_TRUE(reader.FileOpen((tmp / "t.qov").c_str()));
+        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+        ASSERT_TRUE(options);
+        EXPECT_TRUE(reader.Read(manager.CreateScene(), options.get()));
+        KQovVideo* video = manager.FindVideo("clip");
+        ASSERT_NE(video, nullptr);
+        const std::string path = video->GetFileName();
+        EXPECT_EQ(path.rfind(tmp / "temp/qom-", 0), 0u) << path;
+        EXPECT_EQ(qovtest::ReadAll(path), "converted");
+    }
+    if (saved)
+        setenv("TMPDIR", savedTemp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_EQ(TempTestFolder::NamesIn(tmp / "temp"), (std::vector<std::string>{".", ".."}));
     if (!HasTiffInfo()) GTEST_SKIP() << "tiffinfo is not installed (libtiff-tools)";
 }
 
