@@ -189,8 +189,9 @@ KQovLink* KQovGeometry::GetLink(int index) {
 }
 
 int KQovGeometry::AddLink(KQovLink* link) {
-    // Held twice, it would be destroyed twice.
+    // Held twice, or here and by another manager, it would be destroyed twice.
     if (!link || link->mHolder) return -1;
+    if (link->mManager && link->mManager != GetObjectManager()) return -1;
     mLinks.push_back(link);
     link->mHolder = this;
     return GetLinkCount() - 1;
@@ -221,6 +222,9 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
         error = eParameterIsNull;
     } else {
         if (shape->mHolder) error = eShapeAlreadyAdded;  // here or in another geometry
+        // Another manager's would be destroyed twice, here and by that manager.
+        KQovObjectManager* maker = shape->GetObjectManager();
+        if (error < 0 && maker && maker != GetObjectManager()) error = eOtherManager;
         if (error < 0 && (!name || KString(name).Trim().IsEmpty())) error = eShapeNameInvalid;
         for (const KString& n : mShapeNames) error = error < 0 && n == name ? eShapeNameUsed : error;
     }

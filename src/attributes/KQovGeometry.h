@@ -95,7 +95,8 @@ public:
 
     int GetLinkCount() const { return int(mLinks.size()); }
     KQovLink* GetLink(int index);
-    // Takes the link over; returns its index (-1 for null or a link a geometry holds already).
+    // Takes the link over; returns its index (-1 for null, a link a geometry holds already or
+    // one of another manager).
     int AddLink(KQovLink* link);
     // A link or shape going away leaves the lists (its shape channels go too).
     void ForgetLink(const KQovLink* link);
@@ -108,7 +109,7 @@ public:
     KQovShape* GetShape(int index);
     const char* GetShapeName(int index);
     // Takes the shape over on success; -1 with an error (and nothing taken) otherwise, also for
-    // a shape another geometry holds.
+    // a shape another geometry holds or one of another manager.
     int AddShape(KQovShape* shape, const char* name);
     KFCurve* GetShapeChannel(KQovTakeNode* takeNode, int index);
     double GetDefaultShapeChannelValue(int index);

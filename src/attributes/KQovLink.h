@@ -9,6 +9,7 @@
 #include "scene/KQovNodeLinkOwner.h"
 
 class KQovGeometry;
+class KQovObjectManager;
 
 // A destroyed node leaves the links that name it (as linked node or associate model).
 class KQovLink : public KQovNodeLinkOwner {
@@ -37,6 +38,8 @@ public:
     void SetAssociateModel(KQovNode* node);
     void ClearNodeLink(KQovNode* node, int kind, int slot, int subIndex) override;
     KQovNode* GetAssociateModel() const { return mAssociate; }
+    // The manager that made and lists it; null for a link made directly.
+    KQovObjectManager* GetObjectManager() const { return mManager; }
     KString GetAssociateModelName();
 
     void SetLinkMode(int mode) { mMode = mode; }
@@ -79,6 +82,7 @@ public:
 
 private:
     friend class KQovGeometry;
+    friend class KQovObjectManager;
     struct TRS {
         KVector4 t, r, s;
     };
@@ -101,4 +105,5 @@ private:
     KArrayDouble mWeights{256};
     // The geometry that lists it; neither reset nor copied.
     KQovGeometry* mHolder = nullptr;
+    KQovObjectManager* mManager = nullptr;
 };

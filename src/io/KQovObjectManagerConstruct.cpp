@@ -74,6 +74,7 @@ KQovShape* KQovObjectManager::CreateShape() { return Listed(mShapes, MakeShape()
 KQovObject* KQovObjectManager::AsObject(KQovMaterial* material) { return material; }
 KQovObject* KQovObjectManager::AsObject(KQovTexture* texture) { return texture; }
 KQovNodeAttribute* KQovObjectManager::AsAttribute(KQovShape* shape) { return shape; }
+void KQovObjectManager::MarkMaker(KQovLink* link) { link->mManager = this; }
 void KQovObjectManager::Dispose(KQovLink* link) { delete link; }
 void KQovObjectManager::Dispose(KQovMaterial* material) { PrepareAndDelete(material); }
 void KQovObjectManager::Dispose(KQovShape* shape) { delete shape; }

@@ -172,10 +172,19 @@ KQovUserProperty* KQovObject::FindUserProperty(const char* name) const {
 
 void KQovObject::AddUserProperty(KQovUserProperty* userProperty) {
     if (!userProperty) return;
+    // Another manager's record would be destroyed under this object with that manager.
+    KQovObjectManager* maker = userProperty->GetManager();
+    if (maker && mManager && maker != mManager) return;
     std::vector<KQovUserProperty*>& records = Records();
     if (std::find(records.begin(), records.end(), userProperty) != records.end()) return;
     records.push_back(userProperty);
     AttachUserProperty(userProperty);
+}
+
+void KQovObject::LetGoOfUserProperty(const KQovUserProperty* userProperty) {
+    // The list itself: records still to be made are not this one, and need not be made.
+    mUserProperties.erase(std::remove(mUserProperties.begin(), mUserProperties.end(), userProperty),
+                          mUserProperties.end());
 }
 
 bool KQovObject::ForgetUserProperty(KQovUserProperty* userProperty) {

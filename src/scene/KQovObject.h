@@ -77,8 +77,11 @@ public:
     KQovUserProperty* GetUserProperty(int index) const;
     KQovUserProperty* FindUserProperty(const KProperty* property) const;
     KQovUserProperty* FindUserProperty(const char* name) const;
-    // Appends and attaches; a null or listed user property is ignored.
+    // Appends and attaches; a null or listed user property, or one of another manager, is
+    // ignored.
     void AddUserProperty(KQovUserProperty* userProperty);
+    // The record is being destroyed: it leaves the list (the property it wraps stays).
+    void LetGoOfUserProperty(const KQovUserProperty* userProperty);
 
     KQovObjectManager* GetObjectManager() const { return mManager; }
 

@@ -185,7 +185,11 @@ KQovNode* KQovObjectManager::CreateNode(const char* name) {
     return Listed(mNodes, node);
 }
 
-KQovLink* KQovObjectManager::CreateLink() { return Listed(mLinks, ConstructLink()); }
+KQovLink* KQovObjectManager::CreateLink() {
+    KQovLink* link = Listed(mLinks, ConstructLink());
+    if (link) MarkMaker(link);
+    return link;
+}
 
 KQovMaterial* KQovObjectManager::CreateMaterial(const char* name) {
     KQovMaterial* material = ConstructMaterial(KMakePrefixedName("Material::", name).Buffer());
@@ -638,11 +642,29 @@ bool KQovObjectManager::DestroyUserProperty(KQovUserProperty* userProperty) {
         return false;
     }
     mUserPropertySlots.hint = slot;
+    ForgetUserPropertyEverywhere(userProperty);
     DisposeListedUserProperty(slot, userProperty);
     if (mUserPropertySlots.holes * 2 > mUserProperties.size())
         CloseUp(mUserProperties, mUserPropertySlots);
     return true;
 }
+// Any object may list a record (one can list another's), so every one of them is asked.
+void KQovObjectManager::ForgetUserPropertyEverywhere(const KQovUserProperty* record) {
+    auto forget = [record](auto& list) {
+        for (auto* object : list)
+            if (object) AsObject(object)->LetGoOfUserProperty(record);
+    };
+    forget(mNodes);
+    forget(mMaterials);
+    forget(mTextures);
+    forget(mVideos);
+    forget(mPoses);
+    forget(mGenericNodes);
+    forget(mDeformers);
+    for (KQovScene* scene : KQovScene::GetLiveScenes())
+        if (scene->GetObjectManager() == this) scene->ForgetUserProperty(record);
+}
+
 bool KQovObjectManager::DestroyGenericNode(KQovGenericNode* node) {
     return DestroyListed(mGenericNodes, node);
 }
@@ -713,6 +735,7 @@ void KQovObjectManager::DestroyAll() {
     DisposeAll(mPoses);
     DisposeAllUserProperties();
     DisposeAll(mGenericNodes);
+    ForgetSceneInfosElsewhere();
     DisposeAll(mThumbnails);
     DisposeAll(mSceneInfos);
     DisposeAll(mGeometryConverters);
@@ -721,6 +744,20 @@ void KQovObjectManager::DestroyAll() {
     for (KQovRenamer* renamer :
          {mNodeRenamer.get(), mMaterialRenamer.get(), mTextureRenamer.get(), mVideoRenamer.get()})
         if (renamer) renamer->Reset();
+}
+
+// This manager's scenes are gone; those of other managers let go of its records.
+void KQovObjectManager::ForgetSceneInfosElsewhere() {
+    auto listed = [](const auto& list, const void* object) {
+        return object && std::find(list.begin(), list.end(), object) != list.end();
+    };
+    for (KQovScene* scene : KQovScene::GetLiveScenes()) {
+        KQovSceneInfo* info = scene->GetSceneInfo();
+        if (listed(mSceneInfos, info))
+            scene->ForgetSceneInfo(info);
+        else if (info && listed(mThumbnails, info->GetThumbnail()))
+            info->SetThumbnail(nullptr);
+    }
 }
 
 // ---- lookups

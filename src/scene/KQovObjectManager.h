@@ -208,7 +208,10 @@ private:
     // Construct* bodies of those kinds live with the later layers.
     static KQovObject* AsObject(KQovMaterial* material);
     static KQovObject* AsObject(KQovTexture* texture);
+    static KQovObject* AsObject(KQovObject* object) { return object; }
     static KQovNodeAttribute* AsAttribute(KQovShape* shape);
+    // A link knows the manager that lists it (geometry of another manager refuses it).
+    void MarkMaker(KQovLink* link);
     // Every attribute and shape of this manager lets go of objects about to be destroyed
     // (sorted by address).
     void ForgetEverywhere(const KQovObject* const* going, size_t count);
@@ -264,6 +267,10 @@ private:
     // Disposes of a listed record and empties its slot when nothing is left in it.
     void DisposeListedUserProperty(size_t slot, KQovUserProperty* record);
     void DisposeAllUserProperties();
+    // Every object of this manager, and of its scenes, lets go of a record about to go.
+    void ForgetUserPropertyEverywhere(const KQovUserProperty* record);
+    // Scenes of other managers let go of this manager's scene information and thumbnails.
+    void ForgetSceneInfosElsewhere();
     // One record of a destroyed node, as DisposeNodeRecords disposes of them (found at `slot`).
     void DisposeFoundRecord(size_t slot, KQovUserProperty* record, const void* owner);
     void DisposeNodeRecord(KQovUserProperty* record, const void* owner);

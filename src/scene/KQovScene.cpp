@@ -5,6 +5,7 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_set>
+#include <utility>
 
 #include "foundation/KPath.h"
 #include "foundation/KQovLayerElement.h"
@@ -126,12 +127,17 @@ bool KQovScene::AddDeformer(KQovDeformer* deformer) {
     return mEntity->AddDeformer(deformer);
 }
 
-void KQovScene::SetCameraSwitcherNode(KQovNode* node) {
-    if (node == mSwitcher) return;
-    if (mSwitcher) mSwitcher->SetSceneOwned(false);
-    if (mManager && mSwitcher) mManager->DestroyNode(mSwitcher, true);
-    mSwitcher = node;
-    if (mSwitcher) mSwitcher->SetSceneOwned(true);
+bool KQovScene::SetCameraSwitcherNode(KQovNode* node) {
+    if (node == mSwitcher) return true;
+    // A root, a producer camera or another scene's switcher would be destroyed under its
+    // scene by the next change; a node of another manager would outlive it here.
+    if (node && (node->IsSceneOwned() || node->GetObjectManager() != mManager)) return false;
+    // Owned first: a new switcher hung under the old one is passed over as that goes.
+    if (node) node->SetSceneOwned(true);
+    KQovNode* old = std::exchange(mSwitcher, node);
+    if (old) old->SetSceneOwned(false);
+    if (mManager && old) mManager->DestroyNode(old, true);
+    return true;
 }
 
 KQovObject* KQovScene::At(const std::vector<KQovObject*>& list, int index) {
@@ -200,6 +206,12 @@ void KQovScene::ForgetPose(const KQovPose* pose) {
 
 void KQovScene::ForgetSceneInfo(const KQovSceneInfo* info) {
     if (info && info == mSceneInfo) mSceneInfo = nullptr;
+}
+
+void KQovScene::ForgetUserProperty(const KQovUserProperty* record) {
+    for (const auto* list : {&mCharacters, &mControlSetPlugs, &mCharacterPoses})
+        for (KQovObject* object : *list)
+            if (object) object->LetGoOfUserProperty(record);
 }
 
 std::vector<KQovTakeNodeContainer*> KQovScene::AnimatedObjects() const {

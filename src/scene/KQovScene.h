@@ -30,6 +30,7 @@ class KQovObjectManager;
 class KQovPose;
 class KQovSceneServices;
 class KQovTakeNodeContainer;
+class KQovUserProperty;
 struct KQovSceneInfo;
 struct KQovTakeInfo;
 
@@ -59,8 +60,9 @@ public:
     KQovDeformer* GetDeformer(int index, int deformerType = 0) const;
     bool AddDeformer(KQovDeformer* deformer);
     KQovNode* GetCameraSwitcherNode() const { return mSwitcher; }
-    // The manager destroys the previous switcher node; the new one is the scene's own.
-    void SetCameraSwitcherNode(KQovNode* node);
+    // The manager destroys the previous switcher node; the new one is the scene's own. False
+    // (nothing changed) for a node a scene owns already or one of another manager.
+    bool SetCameraSwitcherNode(KQovNode* node);
 
     int GetCharacterCount() const { return int(mCharacters.size()); }
     // These three are defined where the classes are complete (a later layer).
@@ -82,6 +84,7 @@ public:
     // The manager's destroyers: the object leaves the scene (nothing is destroyed).
     void ForgetPose(const KQovPose* pose);
     void ForgetSceneInfo(const KQovSceneInfo* info);
+    void ForgetUserProperty(const KQovUserProperty* record);
 
     const char* GetCurrentTakeName() const { return mCurrentTake.Buffer(); }
     // Every animated object is switched; false when one lacks the take.

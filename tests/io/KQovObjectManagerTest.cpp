@@ -14,6 +14,7 @@
 #include "attributes/KQovLink.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "character/KQovCharacterPose.h"
 #include "attributes/KQovNull.h"
 #include "attributes/KQovSkeleton.h"
 #include "attributes/KQovTexture.h"
@@ -205,6 +206,18 @@ TEST(KQovObjectManager, DestroyedHeldObjectsLeaveTheirHolders) {
     ASSERT_TRUE(m.DestroyPose(pose));
     ASSERT_EQ(scene->GetPoseCount(), 1);
     EXPECT_EQ(scene->GetPose(0), kept);
+    // A record two objects list (and one of a node's own) leaves them all.
+    KQovUserProperty* weight = m.CreateUserProperty("Weight", "Real", "Weight");
+    node->AddUserProperty(weight);
+    kept->AddUserProperty(weight);
+    scene->GetCharacterPose(scene->CreateCharacterPose("Stance"))->AddUserProperty(weight);
+    const int records = node->GetUserPropertyCount();
+    ASSERT_TRUE(m.DestroyUserProperty(weight));
+    ASSERT_TRUE(m.DestroyUserProperty(node->GetUserProperty(0)));
+    EXPECT_EQ(node->GetUserPropertyCount(), records - 2);
+    EXPECT_EQ(node->FindUserProperty("Weight"), nullptr);
+    EXPECT_EQ(kept->FindUserProperty("Weight"), nullptr);
+    EXPECT_EQ(scene->GetCharacterPose(0)->GetUserPropertyCount(), 0);
     ASSERT_TRUE(m.DestroyThumbnail(thumbnail));
     EXPECT_EQ(info->GetThumbnail(), nullptr);
     EXPECT_EQ(loose->GetThumbnail(), nullptr);
@@ -263,6 +276,19 @@ TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
         EXPECT_STREQ(m.GetError().GetErrorText(), "Object belongs to a scene") << r.what;
     }
     EXPECT_EQ(m.GetNodeCount(), nodes);
+    // Made another scene's switcher, a node the scene owns would go with the next change.
+    KQovScene* second = m.CreateScene();
+    for (KQovNode* owned : {scene->GetRootNode(), producer, switcher}) {
+        EXPECT_FALSE(second->SetCameraSwitcherNode(owned)) << owned->GetName();
+        EXPECT_TRUE(owned->IsSceneOwned()) << owned->GetName();
+    }
+    EXPECT_FALSE(scene->SetCameraSwitcherNode(second->GetCameraSwitcherNode()));
+    // A node under the switcher it replaces stays.
+    KQovNode* under = m.CreateNode("Under");
+    second->GetCameraSwitcherNode()->AddChild(under);
+    ASSERT_TRUE(second->SetCameraSwitcherNode(under));
+    EXPECT_TRUE(second->SetCurrentTake("Default"));
+    ASSERT_TRUE(m.DestroyScene(second, true));
     // Hung under the root, the switcher is passed over by a destroy of the tree and by Clear.
     KQovNode* child = m.CreateNode("Child");
     child->AddChild(producer);
@@ -286,10 +312,15 @@ TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
 TEST(KQovObjectManager, ObjectsOfAnotherManagerAreRefused) {
     KQovObjectManager m;
     KQovMesh* mesh = m.CreateMesh();
+    KQovScene* scene = m.CreateScene();
+    KQovScene* borrower = m.CreateScene();
     {
         KQovObjectManager other;
         EXPECT_EQ(mesh->AddMaterial(other.CreateMaterial("M"), 0), -1);
         EXPECT_EQ(mesh->AddTexture(other.CreateTexture("T"), 0), -1);
+        EXPECT_EQ(mesh->AddLink(other.CreateLink()), -1);
+        EXPECT_EQ(mesh->AddShape(other.CreateShape(), "S"), -1);
+        EXPECT_EQ(mesh->GetError().GetErrorCode(), KQovGeometry::eOtherManager);
         KQovMesh* source = other.CreateMesh();
         source->AddMaterial(other.CreateMaterial("M"), 0);
         source->AddLink(other.CreateLink());
@@ -303,7 +334,19 @@ TEST(KQovObjectManager, ObjectsOfAnotherManagerAreRefused) {
         EXPECT_FALSE(importer->Import(m.CreateScene(), nullptr));
         EXPECT_NE(std::string(importer->GetLastErrorString()).find("another object manager"),
                   std::string::npos);
+        EXPECT_FALSE(scene->SetCameraSwitcherNode(other.CreateNode("Switcher")));
+        KQovNode* node = m.CreateNode("Holder");
+        const int records = node->GetUserPropertyCount();
+        node->AddUserProperty(other.CreateUserProperty("Weight", "Real", "Weight"));
+        EXPECT_EQ(node->GetUserPropertyCount(), records);
+        // What a scene cannot tell from its own goes from it with its manager.
+        KQovSceneInfo* info = m.CreateSceneInfo();
+        info->SetThumbnail(other.CreateThumbnail());
+        scene->SetSceneInfo(info);
+        borrower->SetSceneInfo(other.CreateSceneInfo());
     }
+    EXPECT_EQ(scene->GetSceneInfo()->GetThumbnail(), nullptr);
+    EXPECT_EQ(borrower->GetSceneInfo(), nullptr);
     EXPECT_EQ(mesh->AddMaterial(m.CreateMaterial("M"), 0), 0);
 }
 
