@@ -21,6 +21,8 @@ KQovWriter::~KQovWriter() = default;
 bool KQovWriter::FileCreate(const char* fileName) {
     // Only FileClose puts a file in place, never the next one begun.
     FileDiscard();
+    // Kept for a second try after a failed Write, which begins the file afresh.
+    mFileName.assign(fileName ? fileName : "");
     const bool created = DoFileCreate(fileName);
     mBegun = created ? Begun::eCreated : Begun::eNone;
     return created;
@@ -34,6 +36,23 @@ bool KQovWriter::Write(KQovScene* scene, KStreamOptions* options) {
                                 "FileCreate begins the next one");
         mBegun = Begun::eFailed;
         return false;
+    }
+    if (mBegun == Begun::eNone || mBegun == Begun::eNoFile) {
+        // With no file begun there is nothing to write into: the format says so, and a close
+        // keeps what it said.
+        mBegun = Begun::eNoFile;
+        const bool written = DoWrite(scene, options);
+        mBegun = Begun::eNoFile;
+        return written;
+    }
+    if (mBegun == Begun::eFailed) {
+        // A second try begins the file afresh: nothing a failed Write left in it may stay, and
+        // a format that dropped its file on the failure has one again.
+        DoFileDiscard();
+        if (!DoFileCreate(mFileName.c_str())) {
+            mBegun = Begun::eFailed;
+            return false;
+        }
     }
     // Set first so that a write cut short by an exception counts as failed too.
     mBegun = Begun::eFailed;

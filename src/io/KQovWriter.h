@@ -44,7 +44,7 @@ public:
     // A new options object for this writer; the caller owns it.
     virtual KStreamOptions* GetWriteOptions() = 0;
     // One scene per file begun: a Write after one that succeeded is refused, and the file is
-    // then not put in place; one after a refusal is a second try.
+    // then not put in place; one after a failure is a second try on the file begun afresh.
     bool Write(KQovScene* scene, KStreamOptions* options);
     // The only child of the scene's root node when the root has exactly one; else null.
     virtual KQovNode* FindSingleChildRoot(KQovScene* scene);
@@ -80,7 +80,9 @@ protected:
     KString mStatus;
 
 private:
-    // What the file begun holds: FileClose puts it in place only when eWritten.
-    enum class Begun { eNone, eCreated, eWritten, eFailed };
+    // What the file begun holds: FileClose puts it in place only when eWritten. eNoFile: a
+    // Write was made with no file begun.
+    enum class Begun { eNone, eCreated, eWritten, eFailed, eNoFile };
     Begun mBegun = Begun::eNone;
+    std::string mFileName;  // of the file begun
 };

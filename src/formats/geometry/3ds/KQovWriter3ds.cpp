@@ -83,6 +83,8 @@ KQovWriter3ds::~KQovWriter3ds() {
 bool KQovWriter3ds::DoFileCreate(const char* fileName) {
     if (!fileName) return false;
     mFileName = fileName;
+    // What failed in a file dropped before is no part of this one (and would refuse it).
+    ClearErrors3ds(mCtx);
     mFile = OpenFile3ds(mCtx, fileName, "wb");
     if (!mFile) {
         if (HasError3ds(mCtx, ERR_NO_MEM))
@@ -113,7 +115,9 @@ void KQovWriter3ds::Release() {
 }
 
 void KQovWriter3ds::RenameForWrite() {
-    // Nodes first, then materials, as names are handed out in that order.
+    // Nodes first, then materials, as names are handed out in that order; a name handed out
+    // in an earlier write is free again.
+    mNames.Clear();
     auto rename = [this](KQovObject* object, int limit) {
         mSavedNames.emplace_back(object, object->GetNamePair());
         KQovNamePair names = object->GetNamePair();
