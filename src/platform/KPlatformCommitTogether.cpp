@@ -198,12 +198,19 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
         if (file.mTemp.empty()) continue;
         const bool wasPlaced = i < placed;
         bool back = true;
-        if (wasPlaced && !HoldsPlaced(file.mTarget, placedAs[i])) {
+        const bool changed = wasPlaced && !HoldsPlaced(file.mTarget, placedAs[i]);
+        // Emptied since (the new file removed, or its folder moved): not another program's file.
+        struct stat now;
+        const bool emptied = changed && lstat(file.mTarget.c_str(), &now) != 0 && errno == ENOENT;
+        if (changed && !emptied) {
             // Another program saved a file there since: it stays, and so does the old file's
             // hidden name.
             saved[i] = 1;
-        } else if (how[i] == Kept::eAside && !wasPlaced) {
-            // Its place was empty since: one taken meanwhile is another program's file.
+        } else if (emptied && how[i] == Kept::eNone) {
+            // Nothing to put back, nothing of this write's left at the name.
+        } else if (emptied || (how[i] == Kept::eAside && !wasPlaced)) {
+            // Its place is empty: the old file goes back; one taken meanwhile is another
+            // program's file.
             back = RenameAside(kept[i], file.mTarget) == 0;
             saved[i] = !back && errno == EEXIST;
             back = back || saved[i];

@@ -577,6 +577,50 @@ TEST_F(TempFolder, ReplaceTogetherLeavesAFileSavedMeanwhile) {
     }
 }
 
+// The first target's name emptied after it took its new file, before the second fails: by
+// another program's removal, its old file goes back; by the folder moved, the pair is told mixed
+// (never a file saved by another program).
+TEST_F(TempFolder, ReplaceTogetherPutsBackANameEmptiedMeanwhile) {
+    struct Empty {
+        std::string target, folder;
+        bool move;
+        static void Act(void* context) {
+            const Empty& e = *static_cast<const Empty*>(context);
+            ASSERT_EQ(e.move ? rename(e.folder.c_str(), (e.folder + ".moved").c_str())
+                             : unlink(e.target.c_str()),
+                      0);
+        }
+    };
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "moved" : "removed");
+        Touch("a", "old a");
+        KPlatformReplaceFile a, b;
+        ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+        ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
+        fputs("new a", a.GetFile());
+        ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/b").c_str()));  // b cannot be placed
+        Empty empty{mFolder + "/a", mFolder, move};
+        KPlatformActOnFileCall(KPlatformFileCall::eRename, 1, &Empty::Act, &empty);
+        KPlatformReplaceFile* both[] = {&a, &b};
+        EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
+        KPlatformClearFileFaults();
+        if (move) {
+            ASSERT_EQ(rename((mFolder + ".moved").c_str(), mFolder.c_str()), 0);
+        }
+        const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+        EXPECT_TRUE(failure.saved.empty());
+        EXPECT_EQ(failure.mixed.size(), move ? 1u : 0u);
+        if (move) {
+            EXPECT_EQ(Bytes(mFolder + "/a"), "new a");
+            ASSERT_EQ(unlink(failure.mixed[0].second.c_str()), 0);
+        } else {
+            EXPECT_EQ(Bytes(mFolder + "/a"), "old a");
+        }
+        ASSERT_TRUE(KPlatformRemoveDirectory((mFolder + "/b").c_str()));
+        KPlatformDeleteFile((mFolder + "/a").c_str());
+    }
+}
+
 // Memory running out while files are put in place together leaves every old file and nothing
 // hidden; the files dropped are not put in place later either, when their streams close.
 TEST_F(TempFolder, ReplaceTogetherOutOfMemoryKeepsTheOldFiles) {
