@@ -257,7 +257,8 @@ bool KPlatformSameReplaceTarget(const char* first, const char* second);
 // For tests: system calls of CommitTogether that fail as a file system would (one without hard
 // links, a failing disk). Of this thread, after `skip` more calls of that kind the next `count`
 // fail with `error` (count < 0: every one after).
-enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite };  // eWrite: Write
+// eWrite: Write; eOpenFolder: the look at a project folder (KPlatformSetAside::Move).
+enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite, eOpenFolder, eCount };
 void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error);
 // For tests: another program acting in the middle of CommitTogether. `act` (with `context`)
 // runs once, just before the call of that kind that follows `skip` more of them.

@@ -19,7 +19,7 @@ struct InjectedFault {
     int error = 0;
 };
 static_assert(std::is_trivially_destructible_v<InjectedFault>);
-thread_local InjectedFault gFaults[4];
+thread_local InjectedFault gFaults[int(KPlatformFileCall::eCount)];
 
 // Another program acting at a chosen call (KPlatformActOnFileCall).
 struct InjectedAction {
@@ -28,7 +28,7 @@ struct InjectedAction {
     void* context = nullptr;
 };
 static_assert(std::is_trivially_destructible_v<InjectedAction>);
-thread_local InjectedAction gActions[4];
+thread_local InjectedAction gActions[int(KPlatformFileCall::eCount)];
 
 }  // namespace
 

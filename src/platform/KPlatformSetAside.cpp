@@ -42,8 +42,23 @@ bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_
     mError = 0;
     if (!folder || !*folder) return true;
     // Held open, the folder cannot be swapped for a link between the look and the moves.
-    mFolder = open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (mFolder < 0) return true;  // none, or not a folder of its own
+    mFolder = Injected(KPlatformFileCall::eOpenFolder)
+                  ? -1
+                  : open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (mFolder < 0) {
+        // None, not a folder of its own, or one this program cannot reach (nor a read through
+        // it); a folder not looked at for another reason may hold what a read takes.
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == EACCES) return true;
+        const int error = errno;
+        try {
+            mPath = folder;
+        } catch (const std::bad_alloc&) {
+            mPath.clear();
+        }
+        errno = error;
+        Fail("");
+        return false;
+    }
     // A folder that cannot be listed has only the exact names read in the file's place.
     const int listed = openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = listed < 0 ? nullptr : fdopendir(listed);

@@ -138,6 +138,9 @@ TEST(KQovFieldFileFraming, AProjectFileThatStaysIsTold) {
         {KPlatformFileCall::eRename, 1, false, "old", "File not created: ", false},
         {KPlatformFileCall::eRename, 1, false, "old", "File not created: ", true},
         {KPlatformFileCall::eUnlink, 0, true, "new", "the old project file ", false},
+        // The project folder not looked at (no descriptor left, say): not taken for none.
+        {KPlatformFileCall::eOpenFolder, 0, false, "old", "s.qod would be read in its place",
+         false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.said) + (row.noLinks ? " without links" : ""));
