@@ -266,8 +266,12 @@ void KQovExporter::WarnAfterPlacing(bool outOfMemory) {
         mWriter->GetStatusText(mStatus);
         std::string text =
             outOfMemory ? std::string("Out of memory") : std::string(mWriter->GetLastErrorString());
-        text += std::string(" once ") + mFileName.Buffer() +
-                " was written; what was to follow it may be missing\n";
+        // A word that already says the file is written and what stayed (an old project file
+        // beside it) stands alone: nothing was to follow it.
+        if (text.find(" is written, but ") == std::string::npos)
+            text += std::string(" once ") + mFileName.Buffer() +
+                    " was written; what was to follow it may be missing";
+        text += "\n";
         mStatus += text.c_str();
     } catch (const std::bad_alloc&) {
         // The file is whole and in place; only the word about it is lost.
