@@ -60,14 +60,17 @@ bool KeepOld(const std::string& target, std::string& kept, Kept& how) {
     return false;
 }
 
+// One file, as written: its number, its size and its modification time.
+bool SameWritten(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 // Whether `target` still holds the file that was `placed` there: its number, and, since the
 // number of a file deleted may go to the next one, its size and times.
 bool HoldsPlaced(const std::string& target, const struct stat& placed) {
     struct stat st;
-    return placed.st_ino != 0 && stat(target.c_str(), &st) == 0 && st.st_dev == placed.st_dev &&
-           st.st_ino == placed.st_ino && st.st_size == placed.st_size &&
-           st.st_mtim.tv_sec == placed.st_mtim.tv_sec &&
-           st.st_mtim.tv_nsec == placed.st_mtim.tv_nsec &&
+    return placed.st_ino != 0 && stat(target.c_str(), &st) == 0 && SameWritten(st, placed) &&
            st.st_ctim.tv_sec == placed.st_ctim.tv_sec &&
            st.st_ctim.tv_nsec == placed.st_ctim.tv_nsec;
 }
@@ -165,11 +168,8 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
         // changed its status time), and nothing another program saved there already, by a
         // rename or into the file itself.
         struct stat& now = placedAs[placed];
-        if (together && (stat(file.mTarget.c_str(), &now) != 0 ||
-                         now.st_dev != fresh[placed].st_dev || now.st_ino != fresh[placed].st_ino ||
-                         now.st_size != fresh[placed].st_size ||
-                         now.st_mtim.tv_sec != fresh[placed].st_mtim.tv_sec ||
-                         now.st_mtim.tv_nsec != fresh[placed].st_mtim.tv_nsec))
+        if (together &&
+            (stat(file.mTarget.c_str(), &now) != 0 || !SameWritten(now, fresh[placed])))
             now.st_ino = 0;
     }
     if (error == 0) {

@@ -22,6 +22,10 @@ std::string HiddenName(const std::string& folder, const std::string& name);
 // Puts fresh random letters in place of the suffix of a HiddenName, without allocating.
 bool RandomSuffix(std::string& hidden);
 
+// Gives the file open as `fd` the permissions `mode` when it still has none and some name leads
+// to it (one removed by every name has none to give). Safe in a signal handler.
+void GiveModeThrough(int fd, unsigned mode) noexcept;
+
 // True, with errno set, when the call is to fail as the test asked (KPlatformFailFileCalls).
 bool Injected(KPlatformFileCall call);
 int Link(const std::string& from, const std::string& to);

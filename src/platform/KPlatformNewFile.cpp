@@ -11,6 +11,7 @@
 #include <atomic>
 
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformFileParts.h"
 #include "platform/KPlatformSignals.h"
 
 namespace {
@@ -174,10 +175,8 @@ void KPlatformNewFile::GiveModeBack(int fd) const {
     if (!mMarked) return;
     // Only a file still without permissions (none given by another meanwhile) that some name
     // leads to: one removed by every name has none to give.
-    struct stat st;
     if (fd >= 0) {
-        if (fstat(fd, &st) == 0 && st.st_nlink > 0 && (st.st_mode & 07777) == 0)
-            (void)fchmod(fd, mode_t(mMode));
+        KPlatformFileParts::GiveModeThrough(fd, mMode);
         return;
     }
     // No handle held: only while its name holds it, through a handle of that very file, so a
@@ -187,6 +186,7 @@ void KPlatformNewFile::GiveModeBack(int fd) const {
     if (!mMade) return;
     const int path = open(mPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (path < 0) return;
+    struct stat st;
     char handle[64];
     if (fstat(path, &st) == 0 && uint64_t(st.st_dev) == mDevice && uint64_t(st.st_ino) == mInode &&
         S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0 &&
@@ -249,4 +249,10 @@ bool KPlatformIsNewFileNotKept(FILE* file) {
     struct stat st;
     return file && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) &&
            (st.st_mode & 07777) == 0;
+}
+
+void KPlatformFileParts::GiveModeThrough(int fd, unsigned mode) noexcept {
+    struct stat st;
+    if (mode != 0 && fd >= 0 && fstat(fd, &st) == 0 && st.st_nlink > 0 && (st.st_mode & 07777) == 0)
+        (void)fchmod(fd, mode_t(mode));
 }

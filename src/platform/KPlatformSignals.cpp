@@ -12,6 +12,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/KPlatformFileParts.h"
+
 namespace {
 
 // A slot is free, being filled, or ready; the handler only reads ready ones.
@@ -59,10 +61,7 @@ struct Identity {
     // another name, or a name that no longer leads to it) gets its permissions back.
     void Remove(const char* path) const {
         if (Holds(path)) unlink(path);
-        struct stat st;
-        if (mode != 0 && fd >= 0 && fstat(fd, &st) == 0 && st.st_nlink > 0 &&
-            (st.st_mode & 07777) == 0)
-            fchmod(fd, mode_t(mode));
+        KPlatformFileParts::GiveModeThrough(fd, mode);
     }
 };
 

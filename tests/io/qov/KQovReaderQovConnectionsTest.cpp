@@ -41,17 +41,6 @@ TEST(KQovReaderQovConnections, ManyChildrenReadInOrder) {
     EXPECT_EQ(n1->GetChild(0)->GetParent(), n1);
 }
 
-// The tree below `node` as names without prefix, each node's children in brackets.
-std::string Tree(const KQovNode* node) {
-    std::string out;
-    for (int i = 0; i < node->GetChildCount(); ++i) {
-        const KQovNode* child = node->GetChild(i);
-        out += std::string(i ? " " : "") + child->GetNameWithoutPrefix().Buffer();
-        if (child->GetChildCount() > 0) out += "(" + Tree(child) + ")";
-    }
-    return out;
-}
-
 // Models of one name (or of the root's, "Scene"), as files written before names were made
 // unique hold them: none is lost, each takes the parent of its own connection, and what is
 // connected to the name goes to the first (to the root for "Scene"), with a warning.
@@ -95,7 +84,7 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
         body += "}\n";
         qovtest::TextRead read(qovtest::QovText(6000, body, "Model"));
         ASSERT_TRUE(read.ok);
-        EXPECT_EQ(Tree(read.scene->GetRootNode()), c.tree);
+        EXPECT_EQ(qovtest::NameTree(read.scene->GetRootNode()), c.tree);
         KString status;
         read.reader.GetStatusText(status);
         EXPECT_STREQ(status.Buffer(), c.warnings);

@@ -3,6 +3,7 @@
 
 #include "GeometryTestUtil.h"
 #include "KQovWriterQov5TestUtil.h"
+#include "TextReadTestUtil.h"
 #include "attributes/KQovLink.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
@@ -542,21 +543,6 @@ TEST(KQovWriterQov6, SurfaceShadingFollowsTheFirstConnectionFromTheSurface) {
     }
 }
 
-namespace {
-
-// The tree below `node` as names without prefix, each node's children in brackets.
-std::string NameTree(const KQovNode* node) {
-    std::string out;
-    for (int i = 0; i < node->GetChildCount(); ++i) {
-        const KQovNode* child = node->GetChild(i);
-        out += std::string(i ? " " : "") + child->GetNameWithoutPrefix().Buffer();
-        if (child->GetChildCount() > 0) out += "(" + NameTree(child) + ")";
-    }
-    return out;
-}
-
-}  // namespace
-
 TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
     // Connections find models by name: the root's ("Scene") or an earlier node's name would
     // lose a node. Version 5 files nest models by block, and keep every name.
@@ -602,7 +588,7 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
         EXPECT_STREQ(second->GetName(), "Model::A");
         Read read(name);
         ASSERT_TRUE(read.ok);
-        EXPECT_EQ(NameTree(read.scene->GetRootNode()), c.tree);
+        EXPECT_EQ(qovtest::NameTree(read.scene->GetRootNode()), c.tree);
         KQovNode* root = read.scene->GetRootNode();
         KQovNode* mesh = root->GetChild(0);
         ASSERT_TRUE(mesh->GetMesh());
@@ -638,7 +624,7 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
         << status;
     Read read(name);
     ASSERT_TRUE(read.ok);
-    EXPECT_EQ(NameTree(read.scene->GetRootNode()),
+    EXPECT_EQ(qovtest::NameTree(read.scene->GetRootNode()),
               "N N_1 N_2 N_3 N_4 N_5 N_6 N_7 N_8 N_9 N_10 N_11 N_12");
 }
 

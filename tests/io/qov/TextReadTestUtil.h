@@ -11,6 +11,7 @@
 
 #include "fieldfile/FieldFileTestUtil.h"
 #include "io/qov/KQovReaderQov.h"
+#include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
@@ -70,5 +71,16 @@ struct TextRead {
         if (options) KQovDestroySceneInfo(&manager, options->sceneInfo);
     }
 };
+
+// The tree below `node` as names without prefix, each node's children in brackets.
+inline std::string NameTree(const KQovNode* node) {
+    std::string out;
+    for (int i = 0; i < node->GetChildCount(); ++i) {
+        const KQovNode* child = node->GetChild(i);
+        out += std::string(i ? " " : "") + child->GetNameWithoutPrefix().Buffer();
+        if (child->GetChildCount() > 0) out += "(" + NameTree(child) + ")";
+    }
+    return out;
+}
 
 }  // namespace qovtest
