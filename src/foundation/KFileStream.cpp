@@ -303,17 +303,18 @@ static std::string SavedMeanwhile(const KPlatformReplaceFailure& failure) {
     return text;
 }
 
+// Why a new file did not take its place, in the system's words but for a file deleted.
+static std::string ReplaceErrorText(int error) {
+    return error == ENOENT ? "the new file was deleted before it could take the old file's place"
+                           : KPlatformErrorText(error);
+}
+
 std::string KLastReplaceProblem() {
     const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
-    if (!failure.saved.empty() && failure.mixed.empty()) {
-        // The pair's first file was put in place and then saved over: no new file of the pair
-        // is in place.
-        const int error = KPlatformLastReplaceError();
-        return (error == ENOENT ? std::string("the new file was deleted before it could take "
-                                              "the old file's place")
-                                : KPlatformErrorText(error)) +
-               SavedMeanwhile(failure);
-    }
+    // The pair's first file was put in place and then saved over: no new file of the pair is
+    // in place.
+    if (!failure.saved.empty() && failure.mixed.empty())
+        return ReplaceErrorText(KPlatformLastReplaceError()) + SavedMeanwhile(failure);
     if (!failure.mixed.empty()) {
         const auto gone = [&](const std::string& target) {
             return std::find(failure.gone.begin(), failure.gone.end(), target) !=
@@ -337,10 +338,8 @@ std::string KLastReplaceProblem() {
         case EDQUOT:
         case EFBIG:
             return "";
-        case ENOENT:
-            return "the new file was deleted before it could take the old file's place";
         default:
-            return KPlatformErrorText(error);
+            return ReplaceErrorText(error);
     }
 }
 

@@ -41,9 +41,7 @@ bool KQovWriter::Write(KQovScene* scene, KStreamOptions* options) {
         // With no file begun there is nothing to write into: the format says so, and a close
         // keeps what it said.
         mBegun = Begun::eNoFile;
-        const bool written = DoWrite(scene, options);
-        mBegun = Begun::eNoFile;
-        return written;
+        return DoWrite(scene, options);
     }
     if (mBegun == Begun::eFailed) {
         // A second try begins the file afresh: nothing a failed Write left in it may stay, and
