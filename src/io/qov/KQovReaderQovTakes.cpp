@@ -80,7 +80,6 @@ void ApplyFilters(KFCurveNode* channel) {
     }
 }
 
-// The object's take node of that name; null when it has none.
 // The options' first selected take of each name: looked up for every take of the file.
 std::unordered_map<std::string, KQovTakeInfo*> SelectedTakes(KStreamOptionsQov& options) {
     std::unordered_map<std::string, KQovTakeInfo*> selected;
@@ -90,6 +89,7 @@ std::unordered_map<std::string, KQovTakeInfo*> SelectedTakes(KStreamOptionsQov& 
     return selected;
 }
 
+// The object's take node of that name; null when it has none.
 KQovTakeNode* FindTakeNode(KQovTakeNodeContainer* object, const char* name) {
     const int index = object->FindTakeNodeIndex(name);
     return index >= 0 ? object->GetTakeNode(index) : nullptr;
