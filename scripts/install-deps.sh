@@ -8,7 +8,7 @@ PACKAGES=(
   nettle-dev zlib1g-dev libtiff-dev libtiff-tools
   lib3ds-dev clang xxd locales
   libtinyobjloader-dev  # tests and benchmarks only: an independent OBJ reader
-  python3  # .ci/run: the check of file-local names
+  python3  # .ci/run: the checks of file-local names and of thread_local types
   python3-ezdxf  # tests only: audits the drawings the writer writes
   libdxflib-dev  # benchmarks only: the reference drawing parser
 )
