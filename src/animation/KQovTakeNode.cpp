@@ -30,6 +30,12 @@ KQovTakeNode::KQovTakeNode(const KQovTakeNode& other) : KQovTakeNode(other, othe
 KQovTakeNode::KQovTakeNode(const KQovTakeNode& other, const char* takeName)
     : mName(takeName), mRoot(other.mRoot->Clone(false)), mError(kMessages, 1) {}
 
+void KQovTakeNode::SetName(const char* name) {
+    if (mNameWatcher) mNameWatcher->TakeRenaming(this);
+    mName = name ? name : "";
+    if (mNameWatcher) mNameWatcher->TakeRenamed(this);
+}
+
 KQovTakeNode::~KQovTakeNode() {
     if (mRoot->GetFlags() & KFCURVENODE_REFERENCE) DeleteReferenceChildren(mRoot);
     delete mRoot;

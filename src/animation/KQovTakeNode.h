@@ -2,9 +2,7 @@
 // The animation of one object in one take: the take's name and a channel tree whose root is
 // named "Defaults".
 
-#include <atomic>
-#include <cstdint>
-
+#include "animation/KQovTakeNameWatcher.h"
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KTime.h"
@@ -26,13 +24,9 @@ public:
     ~KQovTakeNode();
 
     const char* GetName() const { return mName.Buffer(); }
-    void SetName(const char* name) {
-        mName = name ? name : "";
-        sRenames.fetch_add(1, std::memory_order_relaxed);
-    }
-    // Counts every SetName of any take node: what keeps names by take tells from it that one
-    // may have changed.
-    static uint64_t GetRenameCount() { return sRenames.load(std::memory_order_relaxed); }
+    void SetName(const char* name);
+    // The holder told of renames; copies have none.
+    void SetNameWatcher(KQovTakeNameWatcher* watcher) { mNameWatcher = watcher; }
     KFCurveNode* GetRoot() const { return mRoot; }
     KError& GetError() { return mError; }
 
@@ -101,12 +95,12 @@ public:
     KFCurve* GetShininess() { return FindCurve("Shininess", nullptr, nullptr); }
 
 private:
-    static inline std::atomic<uint64_t> sRenames{0};
     KFCurveNode* Walk(const char* name1, const char* name2) const;
     KFCurve* Result(KFCurveNode* node);
     KFCurve* FindCurveByTypeName(const char* typeName);
 
     KString mName;
+    KQovTakeNameWatcher* mNameWatcher = nullptr;
     KFCurveNode* mRoot;
     KError mError;
 };

@@ -114,33 +114,30 @@ KQovGeometry::~KQovGeometry() {
     // Detach while the channels and the scene's uses can still be removed.
     if (KQovNode* node = GetNode()) node->SetNodeAttribute(nullptr);
     DestroyAllLinks();
-    for (KQovShape* shape : std::exchange(mShapes, {})) {
+    for (KQovShape* shape : mShapes.TakeAll()) {
         shape->mHolder = nullptr;
         KQovDisposeShape(GetObjectManager(), shape);
     }
 }
 
 void KQovGeometry::DestroyAllLinks() {
-    for (KQovLink* link : std::exchange(mLinks, {})) {
+    for (KQovLink* link : mLinks.TakeAll()) {
         link->mHolder = nullptr;
         KQovDisposeLink(GetObjectManager(), link);
     }
 }
 
-void KQovGeometry::ForgetLink(const KQovLink* link) {
-    const auto at = std::find(mLinks.begin(), mLinks.end(), link);
-    if (at != mLinks.end()) mLinks.erase(at);
-}
+void KQovGeometry::ForgetLink(const KQovLink* link) { mLinks.Remove(link); }
 
 void KQovGeometry::ForgetShape(const KQovShape* shape) {
-    const auto at = std::find(mShapes.begin(), mShapes.end(), shape);
-    if (at == mShapes.end()) return;
-    const int index = int(at - mShapes.begin());
+    // The index only while a version-5 write keeps names by it.
+    const std::ptrdiff_t index = mSaved.empty() ? 0 : mShapes.IndexOf(shape);
+    if (index < 0 || shape->mHolder != this) return;
     if (KQovNode* node = GetNode())
-        for (int t = 0; t < node->GetTakeNodeCount(); ++t) RemoveShapeChannel(node->GetTakeNode(t), index);
-    (*at)->ReleaseScene();
-    mShapes.erase(at);
-    mShapeNames.erase(mShapeNames.begin() + index);
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t)
+            RemoveChannelNamed(node->GetTakeNode(t), shape->mHeldName.Buffer());
+    const_cast<KQovShape*>(shape)->ReleaseScene();
+    mShapes.Remove(shape);
     if (size_t(index) < mSaved.size()) mSaved.erase(mSaved.begin() + index);
 }
 
@@ -160,17 +157,17 @@ void KQovGeometry::SetNode(KQovNode* node) {
 
 void KQovGeometry::ForgetEntityContainer(const KQovEntityContainer* scene) {
     KQovGeometryBase::ForgetEntityContainer(scene);
-    for (KQovShape* shape : mShapes) shape->ForgetEntityContainer(scene);
+    mShapes.ForEach([scene](KQovShape* shape) { shape->ForgetEntityContainer(scene); });
 }
 
 void KQovGeometry::MoveToEntityContainer(KQovEntityContainer* scene) {
-    for (KQovShape* shape : mShapes) shape->SetScene(scene);
+    mShapes.ForEach([scene](KQovShape* shape) { shape->SetScene(scene); });
     SetScene(scene);
 }
 
 void KQovGeometry::ClearNode() {
     ReleaseScene();
-    for (KQovShape* shape : mShapes) shape->ReleaseScene();
+    mShapes.ForEach([](KQovShape* shape) { shape->ReleaseScene(); });
     KQovGeometryBase::ClearNode();
 }
 
@@ -198,8 +195,9 @@ int KQovGeometry::AddLink(KQovLink* link) {
 }
 
 std::vector<KQovLink*> KQovGeometry::RemoveAllLinks() {
-    for (KQovLink* link : mLinks) link->mHolder = nullptr;
-    return std::exchange(mLinks, {});
+    std::vector<KQovLink*> links = mLinks.TakeAll();
+    for (KQovLink* link : links) link->mHolder = nullptr;
+    return links;
 }
 
 bool KQovGeometry::ValidShape(int index) {
@@ -213,7 +211,7 @@ KQovShape* KQovGeometry::GetShape(int index) {
 }
 
 const char* KQovGeometry::GetShapeName(int index) {
-    return ValidShape(index) ? mShapeNames[size_t(index)].Buffer() : nullptr;
+    return ValidShape(index) ? ShapeName(size_t(index)).Buffer() : nullptr;
 }
 
 int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
@@ -226,14 +224,16 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
         KQovObjectManager* maker = shape->GetObjectManager();
         if (error < 0 && maker && maker != GetObjectManager()) error = eOtherManager;
         if (error < 0 && (!name || KString(name).Trim().IsEmpty())) error = eShapeNameInvalid;
-        for (const KString& n : mShapeNames) error = error < 0 && n == name ? eShapeNameUsed : error;
+        mShapes.ForEach([&](const KQovShape* s) {
+            error = error < 0 && s->mHeldName == name ? eShapeNameUsed : error;
+        });
     }
     if (error >= 0) {
         mError.SetError(error);
         return -1;
     }
+    shape->mHeldName = name;
     mShapes.push_back(shape);
-    mShapeNames.emplace_back(name);
     shape->mHolder = this;
     const int index = GetShapeCount() - 1;
     if (KQovNode* node = GetNode()) {
@@ -246,7 +246,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
 
 void KQovGeometry::CreateShapeProperty(int index) {
     KQovNodeProperties* set = GetNode() ? GetNode()->GetNodeProperties() : nullptr;
-    const char* name = mShapeNames[size_t(index)].Buffer();
+    const char* name = ShapeName(size_t(index)).Buffer();
     if (!set || set->FindProperty(name)) return;
     KDataType* type = KDataType::FindByName("Shape");
     KProperty* property =
@@ -257,22 +257,26 @@ void KQovGeometry::CreateShapeProperty(int index) {
 }
 
 void KQovGeometry::InitShapeChannel(KQovTakeNode* takeNode, int index) {
-    if (!takeNode || !ValidShape(index) || mShapeNames[size_t(index)].IsEmpty()) return;
+    if (!takeNode || !ValidShape(index) || ShapeName(size_t(index)).IsEmpty()) return;
     KFCurveNode* channel =
-        takeNode->GetRoot()->FindOrCreateChild(mShapeNames[size_t(index)].Buffer(), true);
+        takeNode->GetRoot()->FindOrCreateChild(ShapeName(size_t(index)).Buffer(), true);
     if (channel && channel->GetCurve()) channel->GetCurve()->SetColor(kShapeColors[index % 20]);
 }
 
 void KQovGeometry::RemoveShapeChannel(KQovTakeNode* takeNode, int index) {
     if (!takeNode || !ValidShape(index)) return;
-    if (KFCurveNode* channel = ChildNamed(takeNode, mShapeNames[size_t(index)].Buffer()))
+    RemoveChannelNamed(takeNode, ShapeName(size_t(index)).Buffer());
+}
+
+void KQovGeometry::RemoveChannelNamed(KQovTakeNode* takeNode, const char* name) {
+    if (KFCurveNode* channel = takeNode ? ChildNamed(takeNode, name) : nullptr)
         takeNode->GetRoot()->DeleteChild(channel);
 }
 
 KFCurve* KQovGeometry::GetShapeChannel(KQovTakeNode* takeNode, int index) {
     if (!ValidShape(index)) return nullptr;
     KFCurveNode* channel =
-        takeNode ? takeNode->GetRoot()->Find(mShapeNames[size_t(index)].Buffer()) : nullptr;
+        takeNode ? takeNode->GetRoot()->Find(ShapeName(size_t(index)).Buffer()) : nullptr;
     if (!channel || !channel->GetCurve()) {
         mError.SetError(eNoShapeCurve);
         return nullptr;
@@ -313,8 +317,7 @@ void KQovGeometry::RemoveAllShapes() {
             RemoveShapeChannel(node->GetTakeNode(t), i);
         mShapes[size_t(i)]->ReleaseScene();
     }
-    mShapeNames.clear();
-    for (KQovShape* shape : std::exchange(mShapes, {})) {
+    for (KQovShape* shape : mShapes.TakeAll()) {
         shape->mHolder = nullptr;
         KQovDisposeShape(GetObjectManager(), shape);
     }
@@ -324,19 +327,19 @@ void KQovGeometry::Copy(const KQovGeometry& source) {
     if (&source == this || CopyRefused(source)) return;
     CopyLayers(source);
     DestroyAllLinks();
-    for (const KQovLink* link : source.mLinks) {
+    source.mLinks.ForEach([this](const KQovLink* link) {
         if (KQovLink* copy = KQovNewLink(GetObjectManager())) {
             copy->Copy(*link);
             mLinks.push_back(copy);
             copy->mHolder = this;
         }
-    }
+    });
     RemoveAllShapes();
     for (size_t i = 0; i < source.mShapes.size(); ++i) {
         KQovShape* shape = KQovNewShape(GetObjectManager());
         if (!shape) continue;
         shape->CopyLayers(*source.mShapes[i]);
-        if (AddShape(shape, source.mShapeNames[i].Buffer()) < 0)
+        if (AddShape(shape, source.ShapeName(i).Buffer()) < 0)
             KQovDisposeShape(GetObjectManager(), shape);
     }
     mPivot = source.mPivot;
@@ -365,14 +368,14 @@ void KQovGeometry::RenameShapeChannelsForVersion5(KQovTakeNode* takeNode) {
         // The names are saved on the first take node only: later ones already see the
         // written name and would save it in place of the real one.
         if (i >= mSaved.size()) {
-            SavedName saved{mShapeNames[i], mShapeNames[i], MakeShapeChannelName(mShapeNames[i].Buffer())};
+            SavedName saved{ShapeName(i), ShapeName(i), MakeShapeChannelName(ShapeName(i).Buffer())};
             if (GetAttributeType() != eMesh) {
                 saved.written = NumberedShapeName(int(i));
                 saved.channel = MakeDefaultShapeChannelName(int(i));
             }
             mSaved.push_back(saved);
         }
-        mShapeNames[i] = mSaved[i].written;
+        ShapeName(i) = mSaved[i].written;
         RenameChannel(takeNode, mSaved[i].current.Buffer(), mSaved[i].channel.Buffer());
     }
 }
@@ -380,7 +383,7 @@ void KQovGeometry::RenameShapeChannelsForVersion5(KQovTakeNode* takeNode) {
 void KQovGeometry::RestoreShapeChannels(KQovTakeNode* takeNode) {
     if (!takeNode) return;
     for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
-        mShapeNames[i] = mSaved[i].current;
+        ShapeName(i) = mSaved[i].current;
         RenameChannel(takeNode, mSaved[i].channel.Buffer(), mSaved[i].current.Buffer());
     }
 }
@@ -388,10 +391,10 @@ void KQovGeometry::RestoreShapeChannels(KQovTakeNode* takeNode) {
 void KQovGeometry::ConvertShapeChannels(KQovTakeNode* takeNode) {
     if (!GetNode() || !takeNode || GetAttributeType() == eMesh) return;
     for (size_t i = 0; i < mShapes.size(); ++i) {
-        KFCurveNode* old = ChildNamed(takeNode, MakeShapeChannelName(mShapeNames[i].Buffer()).Buffer());
+        KFCurveNode* old = ChildNamed(takeNode, MakeShapeChannelName(ShapeName(i).Buffer()).Buffer());
         if (!old) old = ChildNamed(takeNode, MakeDefaultShapeChannelName(int(i)).Buffer());
         if (!old) return;
-        KFCurveNode* current = ChildNamed(takeNode, mShapeNames[i].Buffer());
+        KFCurveNode* current = ChildNamed(takeNode, ShapeName(i).Buffer());
         if (!current || current == old) continue;
         current->CopyFrom(old, true);
         takeNode->GetRoot()->DeleteChild(old);

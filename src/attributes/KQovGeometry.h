@@ -12,6 +12,7 @@
 #include "foundation/KAffineMatrix.h"
 #include "foundation/KArrayVector4.h"
 #include "foundation/KError.h"
+#include "foundation/KGapList.h"
 
 class KFCurve;
 
@@ -52,6 +53,7 @@ public:
 private:
     friend class KQovGeometry;
     KQovGeometry* mHolder = nullptr;
+    KString mHeldName;  // the shape's name in its geometry
 };
 
 // Made through the manager (which then lists it) when there is one, directly otherwise.
@@ -149,16 +151,18 @@ private:
     bool ValidShape(int index);
     void CreateShapeProperty(int index);
     static void RenameChannel(KQovTakeNode* takeNode, const char* from, const char* to);
+    void RemoveChannelNamed(KQovTakeNode* takeNode, const char* name);
 
     struct SavedName {
         KString current, written, channel;
     };
 
     void DestroyAllLinks();
+    KString& ShapeName(size_t index) const { return mShapes[index]->mHeldName; }
 
-    std::vector<KQovLink*> mLinks;
-    std::vector<KQovShape*> mShapes;
-    std::vector<KString> mShapeNames;
+    // Links and shapes destroyed one by one leave in linear time.
+    KGapList<KQovLink> mLinks;
+    KGapList<KQovShape> mShapes;
     std::vector<SavedName> mSaved;
     KAffineMatrix mPivot;
     KError mError;

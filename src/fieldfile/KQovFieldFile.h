@@ -302,6 +302,15 @@ protected:
     std::string mTempMediaFolder;  // made for media the file's own media folder cannot take
     std::map<std::string, KPlatformNewFile> mMadeMedia;  // by path: files extraction made
     std::vector<std::string> mMadeFolders;  // numbered folders made for media ("1/" ...)
+    // By folder and name, within one read or write: where the search for a free numbered name
+    // starts, and the numbers below it to look at again (names another file held, or given
+    // back), so that each medium costs what a search from 0 would find, not the search.
+    struct MediaNumbers {
+        int next = 0;
+        std::set<int> recheck;
+    };
+    std::map<std::pair<std::string, std::string>, MediaNumbers> mMediaNumbers;
+    std::map<std::string, std::pair<MediaNumbers*, int>> mMediaNumberOf;  // by path placed
     std::string mFolder;                    // with a trailing '/', or empty
 
 private:
@@ -318,6 +327,9 @@ private:
     // already; the next free name ("1/name" ...) when another file has the name.
     bool PlaceMedia(const std::string& folder, const std::string& name, const uint8_t* content,
                     uint32_t size, std::string& path);
+    // PlaceMedia at number n: 1 placed, 0 the name is taken, -1 failed.
+    int PlaceMediaAt(const std::string& folder, const std::string& name, const uint8_t* content,
+                     uint32_t size, int n, std::string& path, MediaNumbers& numbers);
     bool CountEncoded(size_t size, size_t count);
     struct RecordEntry {
         int64_t header = -1;  // -1: no record at this depth yet

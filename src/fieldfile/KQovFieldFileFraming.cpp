@@ -112,6 +112,8 @@ void KQovFieldFile::Reset() {
     mEmbeddedNames.clear();
     mExtracted.clear();
     mExtractedFolders.clear();
+    mMediaNumberOf.clear();
+    mMediaNumbers.clear();
     FreeTrees();
     mValueCounter = 0;
     mDepth = 0;

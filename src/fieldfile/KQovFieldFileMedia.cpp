@@ -172,30 +172,57 @@ std::string KQovFieldFile::NumberedMediaPath(const std::string& folder, const st
 
 bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& name,
                                const uint8_t* content, uint32_t size, std::string& path) {
-    for (int n = 0; n <= 99999; ++n) {
-        path = NumberedMediaPath(folder, name, n);
-        if (path.empty()) return false;
-        if (mEmbeddedNames.count(path)) continue;
-        KPlatformNewFile out;
-        if (out.Create(path.c_str())) {
-            if (fwrite(content, 1, size, out.GetFile()) != size || !out.Close()) {
-                out.Remove();
-                return false;
-            }
-            out.Keep();
-            mMadeMedia.emplace(path, std::move(out));
-            mEmbeddedNames.insert(path);
+    // The names a search from 0 would pass over are this read's own, or looked at again here.
+    MediaNumbers& numbers = mMediaNumbers[{folder, name}];
+    for (auto n = numbers.recheck.begin(); n != numbers.recheck.end() && *n < numbers.next;) {
+        const int placed = PlaceMediaAt(folder, name, content, size, *n, path, numbers);
+        if (placed < 0) return false;
+        if (placed > 0) {
+            numbers.recheck.erase(n);
             return true;
         }
-        if (out.GetError() != EEXIST) return false;
-        // A file of these bytes there already (read before) stands for them; any other
-        // file stays as it is and the media take the next name.
-        if (HoldsBytes(path, content, size)) {
-            mEmbeddedNames.insert(path);
+        ++n;
+    }
+    for (int n = numbers.next; n <= 99999; ++n) {
+        const int placed = PlaceMediaAt(folder, name, content, size, n, path, numbers);
+        if (placed < 0) return false;
+        if (placed > 0) {
+            numbers.next = n + 1;
             return true;
         }
     }
     return false;
+}
+
+int KQovFieldFile::PlaceMediaAt(const std::string& folder, const std::string& name,
+                                const uint8_t* content, uint32_t size, int n, std::string& path,
+                                MediaNumbers& numbers) {
+    path = n == 0 ? folder + name : folder + std::to_string(n) + "/" + name;
+    if (mEmbeddedNames.count(path)) return 0;
+    path = NumberedMediaPath(folder, name, n);
+    if (path.empty()) return -1;
+    KPlatformNewFile out;
+    if (out.Create(path.c_str())) {
+        if (fwrite(content, 1, size, out.GetFile()) != size || !out.Close()) {
+            out.Remove();
+            return -1;
+        }
+        out.Keep();
+        mMadeMedia.emplace(path, std::move(out));
+        mEmbeddedNames.insert(path);
+        mMediaNumberOf[path] = {&numbers, n};
+        return 1;
+    }
+    if (out.GetError() != EEXIST) return -1;
+    // A file of these bytes there already (read before) stands for them; any other
+    // file stays as it is and the media take the next name.
+    if (HoldsBytes(path, content, size)) {
+        mEmbeddedNames.insert(path);
+        mMediaNumberOf[path] = {&numbers, n};
+        return 1;
+    }
+    numbers.recheck.insert(n);
+    return 0;
 }
 
 void KQovFieldFile::RemoveTempMedia() {
@@ -219,7 +246,12 @@ bool KQovFieldFile::RemoveExtractedMedia(const char* path, bool freeName) {
     const auto made = mMadeMedia.find(path ? path : "");
     if (made == mMadeMedia.end()) return false;
     const bool removed = made->second.RemoveKept();
-    if (removed && freeName) mEmbeddedNames.erase(made->first);
+    if (removed && freeName) {
+        mEmbeddedNames.erase(made->first);
+        // The name is free again for the next search.
+        const auto number = mMediaNumberOf.find(made->first);
+        if (number != mMediaNumberOf.end()) number->second.first->recheck.insert(number->second.second);
+    }
     mMadeMedia.erase(made);
     return removed;
 }

@@ -126,6 +126,7 @@ KQovNode::~KQovNode() {
         if (attribute->GetNode() == this) attribute->ClearNode();
     }
     const std::vector<CharacterLink> links = std::move(mCharacterLinks);
+    mCharacterLinkHoles = 0;
     for (const CharacterLink& link : links)
         if (link.owner) link.owner->ClearNodeLink(this, link.kind, link.slot, link.subIndex);
     KQovNodeProperties* properties = mProperties;
@@ -833,17 +834,23 @@ bool KQovNode::IsMarked(bool recursive) const {
 
 int KQovNode::AddCharacterLink(KQovNodeLinkOwner* owner, int kind, int slot, int subIndex) {
     mCharacterLinks.push_back(CharacterLink{owner, kind, slot, subIndex});
-    return GetCharacterLinkCount() - 1;
+    return int(mCharacterLinks.size()) - 1;
 }
 
 int KQovNode::FindCharacterLink(const KQovNodeLinkOwner* owner, int kind, int slot,
                                 int subIndex) const {
-    if (!owner) return -1;
-    for (int i = 0; i < GetCharacterLinkCount(); ++i) {
-        const CharacterLink& link = mCharacterLinks[size_t(i)];
-        if (link.owner == owner && link.kind == kind && link.slot == slot &&
-            link.subIndex == subIndex)
-            return i;
+    const size_t size = mCharacterLinks.size();
+    if (!owner || size == 0) return -1;
+    auto matches = [&](size_t i) {
+        const CharacterLink& link = mCharacterLinks[i];
+        return link.owner == owner && link.kind == kind && link.slot == slot &&
+               link.subIndex == subIndex;
+    };
+    // Outwards from the last removal: links mostly go in the order they came, or the reverse.
+    const size_t hint = std::min(size_t(mCharacterLinkHint), size - 1);
+    for (size_t d = 0; d <= hint || hint + d < size; ++d) {
+        if (hint + d < size && matches(hint + d)) return int(hint + d);
+        if (d > 0 && d <= hint && matches(hint - d)) return int(hint - d);
     }
     return -1;
 }
@@ -851,7 +858,17 @@ int KQovNode::FindCharacterLink(const KQovNodeLinkOwner* owner, int kind, int sl
 int KQovNode::RemoveCharacterLink(const KQovNodeLinkOwner* owner, int kind, int slot,
                                   int subIndex) {
     const int at = FindCharacterLink(owner, kind, slot, subIndex);
-    if (at >= 0) mCharacterLinks.erase(mCharacterLinks.begin() + at);
+    if (at < 0) return at;
+    mCharacterLinks[size_t(at)].owner = nullptr;
+    mCharacterLinkHint = uint32_t(at);
+    if (++mCharacterLinkHoles * 2 <= mCharacterLinks.size()) return at;
+    size_t kept = 0;
+    for (size_t i = 0; i < mCharacterLinks.size(); ++i) {
+        if (i == size_t(at)) mCharacterLinkHint = uint32_t(kept);
+        if (mCharacterLinks[i].owner) mCharacterLinks[kept++] = mCharacterLinks[i];
+    }
+    mCharacterLinks.resize(kept);
+    mCharacterLinkHoles = 0;
     return at;
 }
 

@@ -224,7 +224,7 @@ public:
     int AddCharacterLink(KQovNodeLinkOwner* owner, int kind, int slot, int subIndex);
     int FindCharacterLink(const KQovNodeLinkOwner* owner, int kind, int slot, int subIndex) const;
     int RemoveCharacterLink(const KQovNodeLinkOwner* owner, int kind, int slot, int subIndex);
-    int GetCharacterLinkCount() const { return int(mCharacterLinks.size()); }
+    int GetCharacterLinkCount() const { return int(mCharacterLinks.size() - mCharacterLinkHoles); }
 
     // Targets: a new target replaces the old one; neither becomes a child.
     void SetLookAtTarget(KQovNode* node);
@@ -467,7 +467,11 @@ private:
     KQovNodeLimits mLimits;
     bool mMarked = false;
     bool mSceneOwned = false;
+    // A removed record leaves a hole (no owner) until half are holes, and the search starts
+    // where the last one was removed: many links on one node go one by one in linear time.
     std::vector<CharacterLink> mCharacterLinks;
+    uint32_t mCharacterLinkHoles = 0;
+    uint32_t mCharacterLinkHint = 0;
     KString mRenameInfo;
     uint8_t mRenameFlag = 0;
     KQovEntityContainer* mEntityContainer = nullptr;

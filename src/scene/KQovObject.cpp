@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "scene/KQovNameWatcher.h"
 #include "scene/KQovObjectManager.h"
@@ -28,6 +29,7 @@ KQovObject::~KQovObject() {
     // Moved out first: a watcher letting go finds nothing left to unlink.
     const std::vector<KQovNameWatcher*> watchers = std::move(mNameWatchers);
     for (KQovNameWatcher* watcher : watchers) watcher->ObjectGoing(this);
+    LetGoOfAllUserProperties();
     // The place kept for records never made goes with the object.
     if (mRecordsDeferred && mManager) mManager->DropDeferredRecords(this, mDeferredRecordCount);
 }
@@ -176,15 +178,25 @@ void KQovObject::AddUserProperty(KQovUserProperty* userProperty) {
     KQovObjectManager* maker = userProperty->GetManager();
     if (maker && mManager && maker != mManager) return;
     std::vector<KQovUserProperty*>& records = Records();
-    if (std::find(records.begin(), records.end(), userProperty) != records.end()) return;
-    records.push_back(userProperty);
+    if (userProperty->IsListedBy(this)) return;
+    userProperty->AddLister(this);
+    try {
+        records.push_back(userProperty);
+    } catch (...) {
+        userProperty->RemoveLister(this);
+        throw;
+    }
     AttachUserProperty(userProperty);
 }
 
 void KQovObject::LetGoOfUserProperty(const KQovUserProperty* userProperty) {
     // The list itself: records still to be made are not this one, and need not be made.
-    mUserProperties.erase(std::remove(mUserProperties.begin(), mUserProperties.end(), userProperty),
-                          mUserProperties.end());
+    const auto at = std::find(mUserProperties.begin(), mUserProperties.end(), userProperty);
+    if (at != mUserProperties.end()) mUserProperties.erase(at);
+}
+
+void KQovObject::LetGoOfAllUserProperties() {
+    for (KQovUserProperty* record : std::exchange(mUserProperties, {})) record->RemoveLister(this);
 }
 
 bool KQovObject::ForgetUserProperty(KQovUserProperty* userProperty) {
@@ -192,5 +204,6 @@ bool KQovObject::ForgetUserProperty(KQovUserProperty* userProperty) {
     auto it = std::find(records.begin(), records.end(), userProperty);
     if (it == records.end()) return false;
     records.erase(it);
+    userProperty->RemoveLister(this);
     return true;
 }

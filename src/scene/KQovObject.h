@@ -80,8 +80,11 @@ public:
     // Appends and attaches; a null or listed user property, or one of another manager, is
     // ignored.
     void AddUserProperty(KQovUserProperty* userProperty);
-    // The record is being destroyed: it leaves the list (the property it wraps stays).
+    // The record is being destroyed: it leaves the list (the property it wraps stays). Called
+    // by the record, which lets go of the object itself.
     void LetGoOfUserProperty(const KQovUserProperty* userProperty);
+    // Empties the list at once; the records stay.
+    void LetGoOfAllUserProperties();
 
     KQovObjectManager* GetObjectManager() const { return mManager; }
 

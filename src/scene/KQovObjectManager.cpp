@@ -540,6 +540,11 @@ void KQovObjectManager::DisposeListedUserProperty(size_t slot, KQovUserProperty*
 }
 
 void KQovObjectManager::DisposeAllUserProperties() {
+    // The objects that stay past the records let go of them all at once, not one by one.
+    for (KQovGenericNode* node : mGenericNodes)
+        if (node) AsObject(node)->LetGoOfAllUserProperties();
+    for (KQovDeformer* deformer : mDeformers)
+        if (deformer) AsObject(deformer)->LetGoOfAllUserProperties();
     std::vector<void*> entries;
     entries.swap(mUserProperties);
     mUserPropertySlots = Slots{};
@@ -573,7 +578,13 @@ bool KQovObjectManager::DestroyNodeAttribute(KQovNodeAttribute* attribute) {
     Dispose(attribute);
     return true;
 }
-bool KQovObjectManager::DestroyLink(KQovLink* link) { return DestroyListed(mLinks, link); }
+// Links and shapes leave a gap in their list: a geometry's many, destroyed one by one, go in
+// linear time.
+bool KQovObjectManager::DestroyLink(KQovLink* link) {
+    if (!EmptySlot(mLinks, mLinkSlots, link)) return false;
+    Dispose(link);
+    return true;
+}
 // A material or texture goes from the layers that name it before it goes: no geometry keeps
 // a reference to a destroyed one.
 void KQovObjectManager::ForgetEverywhere(const KQovObject* const* going, size_t count) {
@@ -624,7 +635,11 @@ bool KQovObjectManager::DestroyMaterials(const std::vector<KQovMaterial*>& mater
 bool KQovObjectManager::DestroyTextures(const std::vector<KQovTexture*>& textures) {
     return DestroyShading(mTextures, textures.data(), textures.size());
 }
-bool KQovObjectManager::DestroyShape(KQovShape* shape) { return DestroyListed(mShapes, shape); }
+bool KQovObjectManager::DestroyShape(KQovShape* shape) {
+    if (!EmptySlot(mShapes, mShapeSlots, shape)) return false;
+    Dispose(shape);
+    return true;
+}
 bool KQovObjectManager::DestroyTexture(KQovTexture* texture) {
     return DestroyShading(mTextures, &texture, 1);
 }
@@ -642,27 +657,11 @@ bool KQovObjectManager::DestroyUserProperty(KQovUserProperty* userProperty) {
         return false;
     }
     mUserPropertySlots.hint = slot;
-    ForgetUserPropertyEverywhere(userProperty);
+    // The record leaves the lists of the objects listing it as it goes.
     DisposeListedUserProperty(slot, userProperty);
     if (mUserPropertySlots.holes * 2 > mUserProperties.size())
         CloseUp(mUserProperties, mUserPropertySlots);
     return true;
-}
-// Any object may list a record (one can list another's), so every one of them is asked.
-void KQovObjectManager::ForgetUserPropertyEverywhere(const KQovUserProperty* record) {
-    auto forget = [record](auto& list) {
-        for (auto* object : list)
-            if (object) AsObject(object)->LetGoOfUserProperty(record);
-    };
-    forget(mNodes);
-    forget(mMaterials);
-    forget(mTextures);
-    forget(mVideos);
-    forget(mPoses);
-    forget(mGenericNodes);
-    forget(mDeformers);
-    for (KQovScene* scene : KQovScene::GetLiveScenes())
-        if (scene->GetObjectManager() == this) scene->ForgetUserProperty(record);
 }
 
 bool KQovObjectManager::DestroyGenericNode(KQovGenericNode* node) {
@@ -728,8 +727,10 @@ void KQovObjectManager::DestroyAll() {
     DisposeAll(mNodes);
     mNodeSlots = Slots{};
     DisposeAll(mLinks);
+    mLinkSlots = Slots{};
     DisposeAll(mMaterials);
     DisposeAll(mShapes);
+    mShapeSlots = Slots{};
     DisposeAll(mTextures);
     DisposeAll(mVideos);
     DisposeAll(mPoses);

@@ -267,8 +267,6 @@ private:
     // Disposes of a listed record and empties its slot when nothing is left in it.
     void DisposeListedUserProperty(size_t slot, KQovUserProperty* record);
     void DisposeAllUserProperties();
-    // Every object of this manager, and of its scenes, lets go of a record about to go.
-    void ForgetUserPropertyEverywhere(const KQovUserProperty* record);
     // Scenes of other managers let go of this manager's scene information and thumbnails.
     void ForgetSceneInfosElsewhere();
     // One record of a destroyed node, as DisposeNodeRecords disposes of them (found at `slot`).
@@ -351,7 +349,7 @@ private:
     // What destroyed nodes listed, with the owner each node gave them, while a DestroyNode
     // is under way.
     std::vector<std::pair<KQovUserProperty*, const void*>> mNodeRecords;
-    Slots mNodeSlots, mAttributeSlots, mUserPropertySlots;
+    Slots mNodeSlots, mAttributeSlots, mUserPropertySlots, mLinkSlots, mShapeSlots;
     int mNodeDestroyDepth = 0;
     // The open RecordBatch's block, if any.
     KQovUserProperty::Block* mRecordBlock = nullptr;

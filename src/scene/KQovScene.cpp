@@ -208,12 +208,6 @@ void KQovScene::ForgetSceneInfo(const KQovSceneInfo* info) {
     if (info && info == mSceneInfo) mSceneInfo = nullptr;
 }
 
-void KQovScene::ForgetUserProperty(const KQovUserProperty* record) {
-    for (const auto* list : {&mCharacters, &mControlSetPlugs, &mCharacterPoses})
-        for (KQovObject* object : *list)
-            if (object) object->LetGoOfUserProperty(record);
-}
-
 std::vector<KQovTakeNodeContainer*> KQovScene::AnimatedObjects() const {
     std::vector<KQovTakeNodeContainer*> objects;
     if (mSwitcher) objects.push_back(mSwitcher);

@@ -30,7 +30,6 @@ class KQovObjectManager;
 class KQovPose;
 class KQovSceneServices;
 class KQovTakeNodeContainer;
-class KQovUserProperty;
 struct KQovSceneInfo;
 struct KQovTakeInfo;
 
@@ -84,7 +83,6 @@ public:
     // The manager's destroyers: the object leaves the scene (nothing is destroyed).
     void ForgetPose(const KQovPose* pose);
     void ForgetSceneInfo(const KQovSceneInfo* info);
-    void ForgetUserProperty(const KQovUserProperty* record);
 
     const char* GetCurrentTakeName() const { return mCurrentTake.Buffer(); }
     // Every animated object is switched; false when one lacks the take.

@@ -133,16 +133,14 @@ bool KQovTakeNodeContainer::SetCurrentTakeNode(int index) {
 int KQovTakeNodeContainer::FindTakeNodeIndex(const char* name) const {
     if (!name) return -1;
     const int count = GetTakeNodeCount();
-    const uint64_t renames = KQovTakeNode::GetRenameCount();
-    if (count >= kIndexedTakes &&
-        (!mTakeIndex || mTakeIndex->count != count || mTakeIndex->renames != renames)) {
+    if (count >= kIndexedTakes && (!mTakeIndex || mTakeIndex->count != count)) {
         mTakeIndex.reset();
         try {
             auto index = std::make_unique<TakeIndex>();
             index->first.reserve(size_t(count));
-            for (int i = 0; i < count; ++i) index->first.emplace(TakeNameAt(i), i);
+            for (int i = 0; i < count; ++i)
+                if (!index->first.emplace(TakeNameAt(i), i).second) index->duplicates = true;
             index->count = count;
-            index->renames = renames;
             mTakeIndex = std::move(index);
         } catch (const std::bad_alloc&) {
             // Looked for one by one instead.
@@ -155,6 +153,38 @@ int KQovTakeNodeContainer::FindTakeNodeIndex(const char* name) const {
     for (int i = 0; i < count; ++i)
         if (std::strcmp(TakeNameAt(i), name) == 0) return i;
     return -1;
+}
+
+void KQovTakeNodeContainer::TakeRenaming(const KQovTakeNode* take) {
+    if (!mTakeIndex) return;
+    // Its entry goes while the view still shows the old name.
+    TakeIndex& index = *mTakeIndex;
+    const auto found = index.duplicates ? index.first.end() : index.first.find(take->GetName());
+    if (found != index.first.end() && index.count == GetTakeNodeCount() &&
+        mTakeNodes[size_t(found->second)].get() == take) {
+        index.renaming = found->second;
+        index.first.erase(found);
+        return;
+    }
+    mTakeIndex.reset();
+}
+
+void KQovTakeNodeContainer::TakeRenamed(const KQovTakeNode* take) {
+    if (!mTakeIndex) return;
+    const int at = std::exchange(mTakeIndex->renaming, -1);
+    if (at < 0) {
+        mTakeIndex.reset();
+        return;
+    }
+    try {
+        const auto [entry, added] = mTakeIndex->first.emplace(take->GetName(), at);
+        if (!added) {
+            mTakeIndex->duplicates = true;
+            entry->second = std::min(entry->second, at);
+        }
+    } catch (const std::bad_alloc&) {
+        mTakeIndex.reset();
+    }
 }
 
 bool KQovTakeNodeContainer::SetCurrentTakeNode(const char* name) {
@@ -214,7 +244,6 @@ KQovTakeNode* KQovTakeNodeContainer::AddTakeNode(const char* name) {
         return nullptr;
     }
     // An index made by that search is kept, with the new take added to it.
-    const uint64_t renames = KQovTakeNode::GetRenameCount();
     std::unique_ptr<KQovTakeNode> take;
     try {
         if (KQovTakeNode* first = GetDefaultTakeNode()) {
@@ -224,17 +253,16 @@ KQovTakeNode* KQovTakeNodeContainer::AddTakeNode(const char* name) {
             InitTakeNodeChannels(take.get());
         }
         mTakeNodes.push_back(std::move(take));
+        mTakeNodes.back()->SetNameWatcher(this);
     } catch (...) {
         // Out of memory: no link may outlive the curves of a take that goes.
         if (take) RemoveLinksUnder(take->GetRoot());
         throw;
     }
-    if (mTakeIndex && mTakeIndex->renames == renames &&
-        mTakeIndex->count + 1 == GetTakeNodeCount() && KQovTakeNode::GetRenameCount() == renames) {
+    if (mTakeIndex && mTakeIndex->count + 1 == GetTakeNodeCount()) {
         try {
             mTakeIndex->first.emplace(mTakeNodes.back()->GetName(), mTakeIndex->count);
             mTakeIndex->count = GetTakeNodeCount();
-            mTakeIndex->renames = KQovTakeNode::GetRenameCount();
         } catch (const std::bad_alloc&) {
             mTakeIndex.reset();
         }
@@ -266,6 +294,7 @@ void KQovTakeNodeContainer::MakeDeferredDefaultTake() const {
     auto take = std::make_unique<KQovTakeNode>("Default");
     self->mDefaultDeferred = false;
     self->mTakeNodes.front() = std::move(take);
+    self->mTakeNodes.front()->SetNameWatcher(self);
     self->BuildDeferredDefaultTake(self->mTakeNodes.front().get());
     if (!mDefaultLent) self->ForgetDeferredPlan();
 }

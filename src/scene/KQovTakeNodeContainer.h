@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "animation/KQovTakeNameWatcher.h"
 #include "foundation/KTime.h"
 #include "scene/KPlugHandlePool.h"
 #include "scene/KQovObject.h"
@@ -24,7 +25,7 @@ class KProperty;
 class KQovPropertyHandler;
 class KQovTakeNode;
 
-class KQovTakeNodeContainer : public KQovObject {
+class KQovTakeNodeContainer : public KQovObject, private KQovTakeNameWatcher {
 public:
     // The error id of every failure of the container.
     enum : int { eTakeNodeError = 0 };
@@ -171,12 +172,16 @@ private:
 
     // The first index of each take name, for objects of many takes (a file's takes are each
     // looked up by name as they are read): made when first asked, dropped when a take goes,
-    // made again when the count differs or some take node was renamed since.
+    // made again when the count differs; a rename of one of the object's takes moves its entry
+    // (one of several takes of a name drops it).
     struct TakeIndex {
-        uint64_t renames = 0;
         int count = 0;
+        int renaming = -1;  // the index of the take being renamed
+        bool duplicates = false;
         std::unordered_map<std::string_view, int> first;  // views of the takes' own names
     };
+    void TakeRenaming(const KQovTakeNode* take) override;
+    void TakeRenamed(const KQovTakeNode* take) override;
     static constexpr int kIndexedTakes = 16;
 
     std::vector<std::unique_ptr<KQovTakeNode>> mTakeNodes;

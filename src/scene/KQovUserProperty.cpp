@@ -1,13 +1,17 @@
 #include "scene/KQovUserProperty.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "foundation/KColor.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
+#include "scene/KQovObject.h"
 #include "scene/KTypedProperty.h"
 
 namespace {
@@ -125,8 +129,69 @@ KQovUserProperty::KQovUserProperty(KProperty* property, Block* block)
     if (property) mProperty = property->GetWeakRef();
 }
 
+struct KQovUserProperty::Listers {
+    std::vector<KQovObject*> objects;
+};
+
 KQovUserProperty::~KQovUserProperty() {
+    LeaveListers();
     delete GetDescription();
+}
+
+KQovUserProperty::Listers* KQovUserProperty::GetListers() const {
+    return mListedBy & 1 ? reinterpret_cast<Listers*>(mListedBy & ~uintptr_t(1)) : nullptr;
+}
+
+void KQovUserProperty::AddLister(KQovObject* object) {
+    if (!object) return;
+    if (mListedBy == 0) {
+        mListedBy = reinterpret_cast<uintptr_t>(object);
+        return;
+    }
+    if (Listers* listers = GetListers()) {
+        listers->objects.push_back(object);
+        return;
+    }
+    auto listers = std::make_unique<Listers>();
+    listers->objects.reserve(2);
+    listers->objects.push_back(reinterpret_cast<KQovObject*>(mListedBy));
+    listers->objects.push_back(object);
+    mListedBy = reinterpret_cast<uintptr_t>(listers.release()) | 1;
+}
+
+void KQovUserProperty::RemoveLister(const KQovObject* object) {
+    Listers* listers = GetListers();
+    if (!listers) {
+        if (mListedBy == reinterpret_cast<uintptr_t>(object)) mListedBy = 0;
+        return;
+    }
+    // The last lister added is mostly the first to go.
+    std::vector<KQovObject*>& objects = listers->objects;
+    const auto at = std::find(objects.rbegin(), objects.rend(), object);
+    if (at != objects.rend()) objects.erase(std::next(at).base());
+    if (objects.size() > 1) return;
+    mListedBy = objects.empty() ? 0 : reinterpret_cast<uintptr_t>(objects.front());
+    delete listers;
+}
+
+bool KQovUserProperty::IsListedBy(const KQovObject* object) const {
+    if (!object) return false;
+    if (const Listers* listers = GetListers())
+        return std::find(listers->objects.begin(), listers->objects.end(), object) !=
+               listers->objects.end();
+    return mListedBy == reinterpret_cast<uintptr_t>(object);
+}
+
+void KQovUserProperty::LeaveListers() {
+    if (mListedBy == 0) return;
+    // Taken first: each object letting go finds the record no longer listing it.
+    Listers* listers = GetListers();
+    KQovObject* one = listers ? nullptr : reinterpret_cast<KQovObject*>(mListedBy);
+    mListedBy = 0;
+    if (one) one->LetGoOfUserProperty(this);
+    if (!listers) return;
+    for (KQovObject* object : listers->objects) object->LetGoOfUserProperty(this);
+    delete listers;
 }
 
 KQovUserProperty::Description* KQovUserProperty::GetDescription() const {

@@ -15,6 +15,7 @@
 class KColor;
 class KObject;
 class KProperty;
+class KQovObject;
 class KQovObjectManager;
 class KQovUserProperty;
 
@@ -81,6 +82,12 @@ public:
     // False for a record that only wraps an object's own property.
     bool HasDescription() const { return HomeKind() == eHomeDescription; }
 
+    // The objects whose lists hold the record, kept by KQovObject: a record going leaves every
+    // list at the cost of those lists alone. AddLister may throw (nothing changed then).
+    void AddLister(KQovObject* object);
+    void RemoveLister(const KQovObject* object);
+    bool IsListedBy(const KQovObject* object) const;
+
     // Room for `capacity` wrapping records in one allocation: an object's records are made
     // together and mostly go together. The block lives until its last record is disposed of
     // and the caller's own reference is dropped (ReleaseBlock).
@@ -117,10 +124,16 @@ private:
     Description* GetDescription() const;
     void Bind(KProperty* property, KQovUserPropertyOwner* owner);
     void Changed();
+    // Every lister lets go of the record, which then has none.
+    void LeaveListers();
+    struct Listers;
+    Listers* GetListers() const;
 
     // Weak, so that a property destroyed with its object is not used afterwards.
     KWeakRef mProperty;
     KQovUserPropertyOwner* mOwner = nullptr;
     // The manager; or the description, which names the manager; or the block, likewise.
     uintptr_t mHome;
+    // None (0), the one lister, or (low bit set) the Listers of a record several objects list.
+    uintptr_t mListedBy = 0;
 };

@@ -694,3 +694,48 @@ TEST(KQovFieldFileFraming, DamagedIdentityFailsCleanly) {
 }
 
 }  // namespace
+
+// Media of one base name take the names a search from 0 gives: past a name another file holds
+// (media of its bytes take that one), and a name given back is taken again.
+TEST(KQovFieldFileFraming, MediaOfOneNameTakeTheNextFreeNumber) {
+    TempFolder tmp;
+    const std::string name = tmp / "many.qov";
+    {
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
+        for (const char* field : {"A", "B", "C", "D"}) {
+            f.FieldWriteBegin(field);
+            f.FieldWriteR(4);
+            f.GetStream()->Write(field, 1);
+            f.GetStream()->Write("xyz", 3);
+            f.FieldWriteEnd();
+        }
+        f.FieldFileClose();
+    }
+    ASSERT_EQ(mkdir((tmp / "given").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((tmp / "given/1").c_str(), 0755), 0);
+    WriteAll(tmp / "given/1/img.png", "Cxyz");
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr));
+    KString path;
+    bool written;
+    const struct {
+        const char* field;
+        const char* path;
+    } rows[] = {{"A", "given/img.png"}, {"B", "given/2/img.png"}, {"C", "given/1/img.png"},
+                {"D", "given/3/img.png"}};
+    for (const auto& row : rows) {
+        ASSERT_TRUE(in.FieldReadBegin(row.field));
+        ASSERT_TRUE(in.ExtractMedia(path, (std::string(row.field) + "/img.png").c_str(),
+                                    (tmp / "given").c_str(), written));
+        EXPECT_EQ(std::string(path.Buffer()), tmp / row.path);
+        in.FieldReadEnd();
+    }
+    ASSERT_TRUE(in.RemoveExtractedMedia((tmp / "given/2/img.png").c_str(), true));
+    const uint8_t bytes[] = {'E', 'x', 'y', 'z'};
+    const std::string given = tmp / "given";
+    EXPECT_EQ(std::string(in.AddMediaFile(given.c_str(), "img.png", bytes, 4).Buffer()),
+              tmp / "given/2/img.png");
+    EXPECT_EQ(std::string(in.AddMediaFile(given.c_str(), "img.png", bytes, 4).Buffer()),
+              tmp / "given/4/img.png");
+}

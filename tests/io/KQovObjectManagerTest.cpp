@@ -23,6 +23,8 @@
 #include "common/TempTestFolder.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovWriterQov5.h"
 #include "scene/KPlug.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -242,6 +244,72 @@ TEST(KQovObjectManager, DestroyedHeldObjectsLeaveTheirHolders) {
 
 // A scene's root, camera switcher and producer cameras, and their attributes, are the scene's
 // to destroy: the manager refuses them, and the scene clears, switches takes and goes after.
+// Destroyed one by one in any order, links and shapes leave their geometry and bone in order;
+// a node's own record that another node lists leaves that list with the node, and a record
+// outlives a node that listed it; a version-5 write of what is left reads no freed record.
+TEST(KQovObjectManager, ObjectsDestroyedOneByOneLeaveEveryList) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    KQovObjectManager m;
+    KQovScene* scene = m.CreateScene();
+    KQovNode* body = m.CreateNode("Body");
+    KQovNode* bone = m.CreateNode("Bone");
+    KQovNode* lender = m.CreateNode("Lender");
+    for (KQovNode* n : {body, bone, lender}) scene->GetRootNode()->AddChild(n);
+    KQovMesh* mesh = m.CreateMesh();
+    body->SetNodeAttribute(mesh);
+    std::vector<KQovLink*> links;
+    std::vector<KQovShape*> shapes;
+    for (int i = 0; i < 6; ++i) {
+        links.push_back(m.CreateLink());
+        links.back()->SetLink(bone);
+        ASSERT_EQ(mesh->AddLink(links.back()), i);
+        shapes.push_back(m.CreateShape());
+        ASSERT_EQ(mesh->AddShape(shapes.back(), ("S" + std::to_string(i)).c_str()), i);
+    }
+    for (int i : {2, 0, 5, 3}) {  // middle, front, back, middle
+        ASSERT_TRUE(m.DestroyLink(links[size_t(i)]));
+        ASSERT_TRUE(m.DestroyShape(shapes[size_t(i)]));
+    }
+    EXPECT_FALSE(m.DestroyLink(links[2]));
+    ASSERT_EQ(mesh->GetLinkCount(), 2);
+    EXPECT_EQ(mesh->GetLink(0), links[1]);
+    EXPECT_EQ(mesh->GetLink(1), links[4]);
+    EXPECT_EQ(bone->GetCharacterLinkCount(), 2);
+    ASSERT_EQ(mesh->GetShapeCount(), 2);
+    EXPECT_EQ(mesh->GetShape(1), shapes[4]);
+    EXPECT_STREQ(mesh->GetShapeName(0), "S1");
+    EXPECT_STREQ(mesh->GetShapeName(1), "S4");
+    EXPECT_EQ(body->GetDefaultTakeNode()->GetRoot()->Find("S3"), nullptr);
+    EXPECT_NE(body->GetDefaultTakeNode()->GetRoot()->Find("S4"), nullptr);
+    EXPECT_EQ(mesh->AddShape(m.CreateShape(), "S3"), 2);  // a freed name is free
+    KQovUserProperty* lent = lender->GetUserProperty(0);
+    ASSERT_NE(lent, nullptr);
+    body->AddUserProperty(lent);
+    const int listed = body->GetUserPropertyCount();
+    ASSERT_TRUE(m.DestroyNode(lender, true));
+    ASSERT_EQ(body->GetUserPropertyCount(), listed - 1);
+    for (int i = 0; i < body->GetUserPropertyCount(); ++i)
+        EXPECT_FALSE(body->GetUserProperty(i)->GetName().IsEmpty());
+    KQovUserProperty* weight = m.CreateUserProperty("Weight", "Real", "Weight");
+    KQovNode* brief = m.CreateNode("Brief");
+    brief->AddUserProperty(weight);
+    body->AddUserProperty(weight);
+    body->AddUserProperty(weight);  // listed once
+    ASSERT_TRUE(m.DestroyNode(brief, false));
+    EXPECT_EQ(body->GetUserPropertyCount(), listed);
+    EXPECT_EQ(body->FindUserProperty("Weight"), weight);
+    KStreamOptionsQov all;
+    for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) all.SetSwitch(i, true);
+    KQovWriterQov5 writer(&m, nullptr);
+    writer.SetFileMode(KQovWriterQov5::eAscii);
+    ASSERT_TRUE(writer.FileCreate((out / "lent.qov").c_str()));
+    EXPECT_TRUE(writer.Write(scene, &all));
+    EXPECT_TRUE(writer.FileClose());
+    ASSERT_TRUE(m.DestroyUserProperty(weight));
+    EXPECT_EQ(body->FindUserProperty("Weight"), nullptr);
+}
+
 TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
     KQovObjectManager m;
     KQovScene* scene = m.CreateScene();

@@ -512,6 +512,16 @@ TEST(KQovNode, CharacterBackLinks) {
         EXPECT_EQ(node.RemoveCharacterLink(&other, 2, 2, 0), 2);
         EXPECT_EQ(node.RemoveCharacterLink(&other, 2, 2, 0), -1);
         EXPECT_EQ(node.GetCharacterLinkCount(), 2);
+        // Removed in any order, the others are still found and counted.
+        for (int slot = 10; slot < 14; ++slot)
+            node.AddCharacterLink(&other, KQovNode::eEffector, slot, 0);
+        for (int slot : {11, 13, 10, 12}) {
+            EXPECT_GE(node.FindCharacterLink(&other, 2, 12, 0), 0);
+            EXPECT_GE(node.RemoveCharacterLink(&other, 2, slot, 0), 0);
+            EXPECT_EQ(node.FindCharacterLink(&other, 2, slot, 0), -1);
+        }
+        EXPECT_EQ(node.GetCharacterLinkCount(), 2);
+        EXPECT_EQ(node.FindCharacterLink(&character, 3, 2, 1), 1);
     }
     EXPECT_EQ(character.cleared, (std::vector<std::vector<int>>{{0, 4, 0}, {3, 2, 1}}));
     EXPECT_TRUE(other.cleared.empty());

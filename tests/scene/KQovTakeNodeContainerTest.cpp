@@ -129,6 +129,23 @@ TEST(KQovTakeNodeContainer, ManyTakesAreFoundByName) {
     EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 39);
     EXPECT_FALSE(object.SetCurrentTakeNode("T2"));
     EXPECT_EQ(object.GetCurrentTakeNodeIndex(), 0);
+    // A rename moves its take's entry alone: to a later take's name, away again, to a new name.
+    TestObject renamed;
+    for (int i = 0; i < 20; ++i)
+        ASSERT_NE(renamed.AddTakeNode(("T" + std::to_string(i)).c_str()), nullptr);
+    ASSERT_EQ(renamed.FindTakeNodeIndex("T15"), 16);
+    renamed.GetTakeNode(3)->SetName("T15");
+    EXPECT_EQ(renamed.FindTakeNodeIndex("T15"), 3);
+    EXPECT_EQ(renamed.FindTakeNodeIndex("T2"), -1);
+    renamed.GetTakeNode(3)->SetName("T2");
+    EXPECT_EQ(renamed.FindTakeNodeIndex("T15"), 16);
+    EXPECT_EQ(renamed.FindTakeNodeIndex("T2"), 3);
+    for (const char* name : {"New", "New"}) {
+        renamed.GetTakeNode(16)->SetName(name);
+        EXPECT_EQ(renamed.FindTakeNodeIndex(name), 16);
+    }
+    EXPECT_EQ(renamed.FindTakeNodeIndex("T15"), -1);
+    EXPECT_EQ(object.FindTakeNodeIndex("New"), -1);
 }
 
 // Random adds, renames (of this object's takes and of another's), removals and look-ups, memory
