@@ -37,6 +37,18 @@ void WriteSimple(const std::string& name, bool binary, const char* value = "v",
     ASSERT_TRUE(f.FieldFileClose());
 }
 
+// Media fields named A, B ... holding "Axyz", "Bxyz" ...; the file is closed.
+void WriteMediaFields(KQovFieldFile& f, std::initializer_list<const char*> fields) {
+    for (const char* field : fields) {
+        f.FieldWriteBegin(field);
+        f.FieldWriteR(4);
+        f.GetStream()->Write(field, 1);
+        f.GetStream()->Write("xyz", 3);
+        f.FieldWriteEnd();
+    }
+    f.FieldFileClose();
+}
+
 std::string ReadSimple(const std::string& name, int part = 0) {
     KQovFieldFile f;
     if (!f.Open(name.c_str(), false, false, nullptr))
@@ -530,14 +542,7 @@ TEST(KQovFieldFileFraming, MediaStaysInsideItsFolder) {
         f.FieldWriteBegin("Empty");
         f.FieldWriteR(0);
         f.FieldWriteEnd();
-        for (const char* field : {"A", "B", "C"}) {
-            f.FieldWriteBegin(field);
-            f.FieldWriteR(4);
-            f.GetStream()->Write(field, 1);
-            f.GetStream()->Write("xyz", 3);
-            f.FieldWriteEnd();
-        }
-        f.FieldFileClose();
+        WriteMediaFields(f, {"A", "B", "C"});
     }
     KQovFieldFile in;
     ASSERT_TRUE(in.Open(name.c_str(), false, true, nullptr));
@@ -703,14 +708,7 @@ TEST(KQovFieldFileFraming, MediaOfOneNameTakeTheNextFreeNumber) {
     {
         KQovFieldFile f;
         ASSERT_TRUE(f.Create(name.c_str(), true, false, nullptr));
-        for (const char* field : {"A", "B", "C", "D"}) {
-            f.FieldWriteBegin(field);
-            f.FieldWriteR(4);
-            f.GetStream()->Write(field, 1);
-            f.GetStream()->Write("xyz", 3);
-            f.FieldWriteEnd();
-        }
-        f.FieldFileClose();
+        WriteMediaFields(f, {"A", "B", "C", "D"});
     }
     ASSERT_EQ(mkdir((tmp / "given").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((tmp / "given/1").c_str(), 0755), 0);
