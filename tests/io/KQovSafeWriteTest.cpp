@@ -592,6 +592,46 @@ INSTANTIATE_TEST_SUITE_P(Ids, EveryWriter, ::testing::Range(0, KQovExporter::kWr
                                     std::to_string(info.param);
                          });
 
+// One geometry writer used for file after file writes each whole, byte for byte as a new
+// writer writes it: the materials too (a 3DS writer once left them out of a second file).
+TEST(SafeWrite, AWriterUsedAgainWritesEachFileAsANewOne) {
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    KQovMesh* mesh = scene->GetRootNode()->GetChild(0)->GetMesh();
+    KQovMaterial* red = manager.CreateMaterial("Red");
+    red->SetDefaultDiffuse(KColor(1, 0, 0));
+    mesh->AddMaterial(red, 0);
+    mesh->InitMaterialIndices(KQovLayer::eByPolygon);
+    mesh->GetMaterialIndices()->SetCount(1);
+    mesh->GetMaterialIndices()->SetAt(0, 0);
+    for (int id : {16, 17, 18}) {
+        SCOPED_TRACE(kExtensions[id]);
+        const std::string name = Name(id, "x");
+        // The material file beside an OBJ file, as the writer names it.
+        const std::string mtl = id == 18 ? "x.mtl" : "";
+        TempTestFolder fresh("qovsafe_"), first("qovsafe_"), second("qovsafe_");
+        auto write = [&](KQovWriter& writer, const TempTestFolder& folder) {
+            std::unique_ptr<KStreamOptions> options = WriterOptions(&writer);
+            ASSERT_TRUE(writer.FileCreate((folder / name).c_str()));
+            ASSERT_TRUE(writer.Write(scene, options.get()));
+            ASSERT_TRUE(writer.FileClose());
+        };
+        std::unique_ptr<KQovWriter> once{KQovMakeFormatWriter(id, &manager)};
+        std::unique_ptr<KQovWriter> again{KQovMakeFormatWriter(id, &manager)};
+        write(*once, fresh);
+        write(*again, first);
+        write(*again, second);
+        for (const std::string& file : {name, mtl}) {
+            if (file.empty()) continue;
+            EXPECT_EQ(ReadAll(first / file), ReadAll(fresh / file)) << file;
+            EXPECT_EQ(ReadAll(second / file), ReadAll(fresh / file)) << file;
+        }
+        if (id == 18) {
+            EXPECT_NE(ReadAll(second / mtl).find("newmtl Red"), std::string::npos);
+        }
+    }
+}
+
 // An exporter given the importer as its source never writes over a file the read used: the
 // file read under its own name or another case of it, its material library, an Acclaim
 // motion file's skeleton. Refused before anything is written, as qovtool refuses it.

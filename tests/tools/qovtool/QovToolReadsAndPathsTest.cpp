@@ -441,7 +441,8 @@ TEST_F(QovToolReads, PathsWithColonsAndBlanks) {
 
 // Materials that name their images relative to the material library (a bare name, ".\x.jpg"
 // with a backslash, a subfolder): the images travel with every OBJ and 3DS output, named
-// bare or in another folder, run from a folder that is not the input's, and the written
+// bare or in another folder, run from a folder that is not the input's (and holds a library
+// of the input's library's name), and the written
 // files name images that lie beside them. A 3DS output read again finds its images too.
 TEST_F(QovToolReads, RelativeTextureNamesTravelWithTheOutput) {
     const std::string in = mTemp / "in", out = mTemp / "out", bare = mTemp / "bare",
@@ -466,6 +467,8 @@ TEST_F(QovToolReads, RelativeTextureNamesTravelWithTheOutput) {
                "/3\n";
     }
     Write(in + "/mesh.obj", obj);
+    // Another model's library of that name where qovtool runs: the one beside the OBJ counts.
+    Write(work + "/mesh.mtl", "newmtl A\nKd 0 0 0\n");
 
     // Every image beside the output, and every map_Kd line of an MTL file naming one there.
     auto expectImagesBeside = [&](const std::string& folder, const std::string& mtl) {
@@ -488,6 +491,9 @@ TEST_F(QovToolReads, RelativeTextureNamesTravelWithTheOutput) {
         {bare, "t.3ds", bare, ""},
         {work, out + "/o.obj", out, "o.mtl"},
         {work, out + "/o.3ds", out, ""},
+        // Twice: the library written the first time is not the one the second read takes.
+        {work, "mesh.obj", work, "mesh.mtl"},
+        {work, "mesh.obj", work, "mesh.mtl"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);

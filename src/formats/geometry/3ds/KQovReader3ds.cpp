@@ -552,30 +552,45 @@ KQovNode* KQovReader3ds::NewNode(const std::string& name) {
 
 namespace {
 
-// The index of the first record of each name whose attribute was made.
-template <class Record, class Attribute>
-std::unordered_map<std::string, size_t> FirstByName(
-    const std::vector<std::unique_ptr<Record>>& records, const std::vector<Attribute*>& made) {
-    std::unordered_map<std::string, size_t> first;
-    for (size_t i = 0; i < records.size() && i < made.size(); ++i)
-        if (made[i]) first.emplace(records[i]->name, i);
-    return first;
-}
+// The records of each name whose attribute was made, in file order. Objects may share a
+// name: the k-th key-frame node of a name takes the k-th of them, a node past their count
+// (an instance) the first.
+class RecordsByName {
+public:
+    template <class Record, class Attribute>
+    RecordsByName(const std::vector<std::unique_ptr<Record>>& records,
+                  const std::vector<Attribute*>& made) {
+        for (size_t i = 0; i < records.size() && i < made.size(); ++i)
+            if (made[i]) mIndices[records[i]->name].push_back(i);
+    }
+
+    // The record for the next node of `name`; -1 for none.
+    long Next(const std::string& name) {
+        const auto found = mIndices.find(name);
+        if (found == mIndices.end()) return -1;
+        const size_t k = mUsed[name]++;
+        return long(k < found->second.size() ? found->second[k] : found->second.front());
+    }
+
+private:
+    std::unordered_map<std::string, std::vector<size_t>> mIndices;
+    std::unordered_map<std::string, size_t> mUsed;
+};
 
 }  // namespace
 
 void KQovReader3ds::CreateNodes() {
     const double s = mFlags.referenceNode ? 1.0 : mScale;
-    const auto meshes = FirstByName(mMeshes, mMeshAttributes);
+    RecordsByName meshes(mMeshes, mMeshAttributes);
     for (const auto& motion : mObjectMotions) {
         std::string name = motion->name;
         if (!motion->instance.empty()) name += "." + motion->instance;
         KQovNode* node = NewNode(name);
         mObjectNodes.push_back(node);
         if (!node || !mFlags.geometries) continue;
-        const auto found = meshes.find(motion->name);
-        if (found != meshes.end()) {
-            const size_t m = found->second;
+        const long found = meshes.Next(motion->name);
+        if (found >= 0) {
+            const size_t m = size_t(found);
             KQovMesh* mesh = mMeshAttributes[m];
             if (mMeshBound[m]) {
                 // A later instance gets its own mesh, so each pivot is subtracted once.
@@ -597,41 +612,31 @@ void KQovReader3ds::CreateNodes() {
             if (mesh->GetTextureCount(0) > 0) node->SetShadingMode(4);
         }
     }
-    // A node of a name takes the attribute of the first record of that name that has one.
-    auto bind = [this](const std::string& name, const auto& first, const auto& attributes,
+    // A node takes the attribute of its record of that name, when it has one; its target
+    // the marker of the same record.
+    auto bind = [this](const std::string& name, long record, const auto& attributes,
                        bool on) -> KQovNode* {
         KQovNode* node = NewNode(name);
-        if (!node || !on) return node;
-        const auto found = first.find(name);
-        if (found != first.end()) node->SetNodeAttribute(attributes[found->second]);
+        if (node && on && record >= 0 && attributes[size_t(record)])
+            node->SetNodeAttribute(attributes[size_t(record)]);
         return node;
     };
-    const std::unordered_map<std::string, size_t> none;
-    const auto omnis = FirstByName(mOmnis, mOmniLights);
-    const auto spots = FirstByName(mSpots, mSpotLights);
-    const auto cameras = FirstByName(mCameras, mCameraAttributes);
+    RecordsByName omnis(mOmnis, mOmniLights), spots(mSpots, mSpotLights),
+        cameras(mCameras, mCameraAttributes);
     for (const auto& motion : mOmniMotions)
-        mOmniNodes.push_back(bind(motion->name, omnis, mOmniLights, mFlags.lights));
+        mOmniNodes.push_back(
+            bind(motion->name, omnis.Next(motion->name), mOmniLights, mFlags.lights));
     for (const auto& motion : mSpotMotions) {
-        mSpotNodes.push_back(bind(motion->name, spots, mSpotLights, mFlags.lights));
-        mSpotTargetNodes.push_back(bind(motion->name + ".Target", none, mSpotTargets, false));
+        const long record = spots.Next(motion->name);
+        mSpotNodes.push_back(bind(motion->name, record, mSpotLights, mFlags.lights));
+        mSpotTargetNodes.push_back(
+            bind(motion->name + ".Target", record, mSpotTargets, mFlags.lights));
     }
     for (const auto& motion : mCameraMotions) {
-        mCameraNodes.push_back(bind(motion->name, cameras, mCameraAttributes, mFlags.cameras));
-        mCameraTargetNodes.push_back(bind(motion->name + ".Target", none, mCameraTargets, false));
-    }
-    // Targets take the marker of their light or camera.
-    const auto spotTargets = FirstByName(mSpots, mSpotTargets);
-    const auto cameraTargets = FirstByName(mCameras, mCameraTargets);
-    for (size_t i = 0; i < mSpotMotions.size() && mFlags.lights; ++i) {
-        const auto found = spotTargets.find(mSpotMotions[i]->name);
-        if (mSpotTargetNodes[i] && found != spotTargets.end())
-            mSpotTargetNodes[i]->SetNodeAttribute(mSpotTargets[found->second]);
-    }
-    for (size_t i = 0; i < mCameraMotions.size() && mFlags.cameras; ++i) {
-        const auto found = cameraTargets.find(mCameraMotions[i]->name);
-        if (mCameraTargetNodes[i] && found != cameraTargets.end())
-            mCameraTargetNodes[i]->SetNodeAttribute(mCameraTargets[found->second]);
+        const long record = cameras.Next(motion->name);
+        mCameraNodes.push_back(bind(motion->name, record, mCameraAttributes, mFlags.cameras));
+        mCameraTargetNodes.push_back(
+            bind(motion->name + ".Target", record, mCameraTargets, mFlags.cameras));
     }
 }
 

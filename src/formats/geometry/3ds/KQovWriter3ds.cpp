@@ -136,6 +136,13 @@ void KQovWriter3ds::RestoreNames() {
 }
 
 bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
+    // Each file is written as a new writer writes it: nothing counted or written for an
+    // earlier one (a material already written would be left out of this one).
+    mFlags = Flags();
+    mTakeName.clear();
+    mMeshCounter = 0;
+    mMaterialSerial = 0;
+    mMaterialsWritten.clear();
     if (options && options->IsA(KStreamOptions3ds::ClassId())) {
         auto* o = static_cast<KStreamOptionsBase*>(options);
         auto on = [o](int index) { return o->GetOptionValue(index) == 1; };

@@ -1,6 +1,6 @@
 #pragma once
 // Groups of an ASCII drawing file: a line with an integer code, then a value line. The
-// value is kept as its first blank-free word. Positions are byte offsets into the text, so
+// value is the whole line without the blanks around it (layer and block names hold blanks). Positions are byte offsets into the text, so
 // that a reader can step back to a group or come back to a section it passed.
 
 #include <cstddef>

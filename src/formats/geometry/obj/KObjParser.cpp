@@ -443,19 +443,23 @@ bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
         const std::string name(word);
         const std::string beside =
             KResolvePath(KExtractNameFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
+        // Beside the model first: a library of that name where the program runs belongs to
+        // another model. There only when none lies beside it.
         std::string text;
-        const int error = ReadWholeFile(name.c_str(), text);
-        const int besideError = error ? ReadWholeFile(beside.c_str(), text) : 0;
-        if (!error) {
-            AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
-            mLibraryPaths.push_back(name);
-        } else if (!besideError) {
+        const int besideError = ReadWholeFile(beside.c_str(), text);
+        const bool besideMissing = besideError == ENOENT || besideError == ENOTDIR;
+        const int error =
+            besideMissing && beside != name ? ReadWholeFile(name.c_str(), text) : besideError;
+        if (!besideError) {
             AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
             mLibraryPaths.push_back(beside);
+        } else if (!error) {
+            AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
+            mLibraryPaths.push_back(name);
         } else {
             // Missing here and there says little: the other cause says why.
-            const bool missing = besideError == ENOENT || besideError == ENOTDIR;
-            const int cause = missing ? error : besideError;
+            const bool missing = error == ENOENT || error == ENOTDIR;
+            const int cause = missing ? besideError : error;
             const std::string text =
                 "Unable to load material library \"" + name + "\": " + LibraryProblem(cause);
             // A library that is not there to read is a word; one that the system fails to

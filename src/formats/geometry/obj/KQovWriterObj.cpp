@@ -117,6 +117,10 @@ bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
     }
     if (!RefuseMeshesMissingPoints(root)) return false;
     if (!KQovHoldsWritableGeometry(root)) return FailNothingToWrite("an OBJ", "meshes");
+    // Each file whole, as a new writer writes it: the records of an earlier file are not in
+    // this one's material file.
+    mMaterialsUsed = false;
+    mRecords.clear();
     auto* base = static_cast<KStreamOptionsBase*>(options);
     mTriangulate = base->GetOptionValue(2) == 1;
     mDeform = base->GetOptionValue(3) == 1;

@@ -18,6 +18,7 @@
 #include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/3ds/Material3ds.h"
 #include "formats/geometry/3ds/Settings3ds.h"
+#include "foundation/KLocale.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -321,3 +322,59 @@ TEST(KQovReader3ds, SecondMapsMakeASecondLayerThatWritesBack) {
 }
 
 }  // namespace
+
+// Two objects of one name with meshes of their own: each node takes its own mesh, in file
+// order, with and without key-frame nodes (whose tracks stay with their node), as lib3ds
+// holds both meshes.
+TEST(KQovReader3ds, ObjectsOfOneNameKeepTheirOwnMeshes) {
+    auto mesh = [](int points) {
+        Bytes3ds body = U16(uint16_t(points));
+        for (int i = 0; i < points; ++i) body = body + F32(float(i)) + F32(float(i % 2)) + F32(0);
+        return Chunk(0x4000, Str("Box") + Chunk(0x4100, Chunk(0x4110, body) +
+                                                         Chunk(0x4120, U16(1) + U16(0) + U16(1) +
+                                                                           U16(2) + U16(7))));
+    };
+    auto node = [](uint16_t id, float x) {
+        return Chunk(0xB002, Chunk(0xB030, U16(id)) +
+                                 Chunk(0xB010, Str("Box") + U16(0) + U16(0) + U16(0xFFFF)) +
+                                 Chunk(0xB020, U16(0) + U32(0) + U32(0) + U32(1) + U32(0) +
+                                                   U16(0) + F32(x) + F32(0) + F32(0)));
+    };
+    const Bytes3ds meshes = Chunk(0x3D3D, Chunk(0x3D3E, U32(3)) + mesh(3) + mesh(4));
+    const Bytes3ds head = Chunk(0x0002, U32(3));
+    const struct {
+        const char* title;
+        Bytes3ds bytes;
+        std::vector<std::string> nodes;  // name, points and x of each node in order
+    } rows[] = {
+        {"records only", Chunk(0x4D4D, head + meshes), {"Box 3 0", "Box 4 0"}},
+        {"key-frame nodes", Chunk(0x4D4D, head + meshes + Chunk(0xB000, node(0, 1) + node(1, 2))),
+         {"Box 3 1", "Box 4 2"}},
+        {"a third node is an instance of the first",
+         Chunk(0x4D4D, head + meshes + Chunk(0xB000, node(0, 1) + node(1, 2) + node(2, 3))),
+         {"Box 3 1", "Box 4 2", "Box 3 3"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
+        TempPath3ds file("same.3ds");
+        WriteBytes3ds(file.path, row.bytes);
+        std::vector<std::string> theirs;
+        for (const std::string& line : Lib3dsLines(file.path))
+            if (line.rfind("mesh ", 0) == 0) theirs.push_back(line);
+        EXPECT_EQ(theirs, (std::vector<std::string>{"mesh Box 3 1 0", "mesh Box 4 1 0"}));
+        Reading3ds r;
+        ASSERT_TRUE(r.Read(file.path, {{14, 0}}));
+        std::vector<std::string> nodes;
+        KQovNode* root = r.scene->GetRootNode();
+        for (int i = 0; i < root->GetChildCount(); ++i) {
+            KQovNode* child = root->GetChild(i);
+            auto* m = dynamic_cast<KQovMesh*>(child->GetNodeAttribute());
+            KVector4 t;
+            child->GetLocalTranslation(t);
+            nodes.push_back(std::string(child->GetNameWithoutPrefix().Buffer()) + " " +
+                            std::to_string(m ? m->GetControlPointsCount() : -1) + " " +
+                            KFormatC("%g", t[0]));
+        }
+        EXPECT_EQ(nodes, row.nodes);
+    }
+}

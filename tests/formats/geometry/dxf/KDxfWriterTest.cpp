@@ -184,7 +184,7 @@ TEST(KDxfWriter, RoundTrip) {
     Build(pentagon, 5, {{0, 1, 2, 3, 4}});
     KDxfWriter writer;
     const std::string first =
-        writer.Compose({{"Cube", &cube, true, {}}, {"Roof", &pentagon, false, {}}}, true);
+        writer.Compose({{"Cube", &cube, true, {}}, {"Roof Top", &pentagon, false, {}}}, true);
     KDxfDrawingReader reader(KDxfDrawingReader::eByLayer, true);
     ASSERT_TRUE(reader.Read(first));
     ASSERT_EQ(reader.GetNodes().size(), 2u);
@@ -192,6 +192,8 @@ TEST(KDxfWriter, RoundTrip) {
     EXPECT_EQ(c.name, "Cube");
     EXPECT_TRUE(c.visible);
     EXPECT_FALSE(reader.GetNodes()[1]->visible);
+    // A name with a blank comes back as the layer written for it, whole.
+    EXPECT_EQ(reader.GetNodes()[1]->name, KDxfWriter().LayerName("Roof Top"));
     ASSERT_EQ(c.mesh->GetPolygonCount(), 6);
     for (int p = 0; p < 6; ++p)
         for (int k = 0; k < 4; ++k) EXPECT_EQ(c.mesh->GetPolygonVertex(p, k), kCube[p][k]);
