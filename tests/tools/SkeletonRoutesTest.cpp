@@ -91,6 +91,30 @@ std::string BvhFixture(int frames, const char* frameTime = "0.04", bool besideJo
     return s.str();
 }
 
+// Joints with position and rotation channels in subsets and orders of their own: a root that
+// only moves, a joint moving along Y, one along Z, one turning about Z alone.
+std::string BvhSubsetsFixture(int frames) {
+    std::ostringstream s;
+    s << "HIERARCHY\nROOT Hips\n{\n  OFFSET 0 0 0\n  CHANNELS 3 Xposition Yposition Zposition\n"
+         "  JOINT Spine\n  {\n    OFFSET 0 10 0\n"
+         "    CHANNELS 4 Yposition Zrotation Xrotation Yrotation\n"
+         "    JOINT Head\n    {\n      OFFSET 0 8 1\n      CHANNELS 2 Xrotation Zposition\n"
+         "      End Site\n      {\n        OFFSET 0 5 0\n      }\n    }\n  }\n"
+         "  JOINT Leg\n  {\n    OFFSET 3 -4 0\n    CHANNELS 1 Zrotation\n"
+         "    End Site\n    {\n      OFFSET 0 -30 2\n    }\n  }\n}\n"
+      << "MOTION\nFrames: " << frames << "\nFrame Time: 0.04\n" << std::fixed
+      << std::setprecision(3);
+    for (int f = 0; f < frames; ++f) {
+        const double a = 0.4 * f;
+        s << 2 * std::sin(a) << ' ' << 80 + std::cos(a) << ' ' << 0.5 * f << ' '  // Hips
+          << 10 + std::sin(a) << ' ' << 20 * std::sin(a) << ' ' << -15 * std::cos(a) << ' '
+          << 30 * std::sin(0.5 * a) << ' '                                  // Spine
+          << 25 * std::cos(a) << ' ' << 1 + 2 * std::sin(a) << ' '         // Head
+          << 40 * std::sin(a) << '\n';                                      // Leg
+    }
+    return s.str();
+}
+
 // An HTR capture in millimetres whose segments all have a rest rotation of their own, and whose
 // spine also moves along its translation columns; its bones along `boneAxis`.
 std::string HtrFixture(int frames, char boneAxis = 'Y') {
@@ -247,6 +271,8 @@ const Source kSources[] = {
     {"Bvh1Hz", "made.bvh", nullptr, 3, "1"},
     // Below one frame a second: kept, where HTR (whole rates from 1) refuses it.
     {"BvhHalfHz", "made.bvh", nullptr, 3, "2"},
+    // Position channels in any subset: every one moves its joint.
+    {"BvhPositionSubsets", "subsets.bvh", nullptr, 5},
 };
 
 // The real BVH file with its first `frames` frames only.
@@ -298,6 +324,8 @@ std::string MakeSource(const Source& source, const TempTestFolder& folder) {
     const std::string path = folder / file;
     if (file == "beside.bvh")
         WriteText(path, BvhFixture(source.frames, "0.04", true));
+    else if (file == "subsets.bvh")
+        WriteText(path, BvhSubsetsFixture(source.frames));
     else if (Extension(path) == "bvh")
         WriteText(path,
                   source.frameTime ? BvhFixture(source.frames, source.frameTime) : BvhFixture(40));

@@ -96,7 +96,11 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
         if (joints[i]->endSite) continue;
         KQovTakeNode* takeNode = mNodes[i]->GetCurrentTakeNode();
         Curves& c = curves[i];
-        const bool translate = joints[i]->channelCount == 6;
+        // Any position channel moves the joint: the others keep its offset.
+        const KBvhJoint& joint = *joints[i];
+        const bool translate =
+            std::any_of(joint.channels, joint.channels + joint.channelCount,
+                        [](int code) { return code < kBvhXRotation; });
         c.t[0] = translate ? takeNode->GetTranslationX() : nullptr;
         c.t[1] = translate ? takeNode->GetTranslationY() : nullptr;
         c.t[2] = translate ? takeNode->GetTranslationZ() : nullptr;
