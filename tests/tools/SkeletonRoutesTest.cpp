@@ -91,6 +91,18 @@ std::string BvhFixture(int frames, const char* frameTime = "0.04", bool besideJo
     return s.str();
 }
 
+// Position and rotation channels in subsets and orders of their own: a root that only turns
+// (standing at its offset), joints moving along Y, along Z, and only moving.
+const char kBvhSubsets[] =
+    "HIERARCHY\nROOT Hips\n{\nOFFSET 1 80 3\nCHANNELS 3 Zrotation Xrotation Yrotation\n"
+    "JOINT Spine\n{\nOFFSET 0 10 0\nCHANNELS 4 Yposition Zrotation Xrotation Yrotation\n"
+    "JOINT Head\n{\nOFFSET 0 8 1\nCHANNELS 2 Xrotation Zposition\n"
+    "End Site\n{\nOFFSET 0 5 0\n}\n}\n}\n"
+    "JOINT Leg\n{\nOFFSET 3 -4 0\nCHANNELS 3 Xposition Yposition Zposition\n"
+    "End Site\n{\nOFFSET 0 -30 2\n}\n}\n}\nMOTION\nFrames: 3\nFrame Time: 0.04\n"
+    "10 -20 30 10 20 -15 30 25 1 3 -4 0\n15 -25 35 11 30 -10 35 35 2 4 -5 1\n"
+    "20 -30 40 12 40 -5 40 45 3 5 -6 2\n";
+
 // An HTR capture in millimetres whose segments all have a rest rotation of their own, and whose
 // spine also moves along its translation columns; its bones along `boneAxis`.
 std::string HtrFixture(int frames, char boneAxis = 'Y') {
@@ -247,6 +259,8 @@ const Source kSources[] = {
     {"Bvh1Hz", "made.bvh", nullptr, 3, "1"},
     // Below one frame a second: kept, where HTR (whole rates from 1) refuses it.
     {"BvhHalfHz", "made.bvh", nullptr, 3, "2"},
+    // Position channels in any subset: every one moves its joint.
+    {"BvhPositionSubsets", "subsets.bvh", nullptr, 3},
 };
 
 // The real BVH file with its first `frames` frames only.
@@ -298,6 +312,8 @@ std::string MakeSource(const Source& source, const TempTestFolder& folder) {
     const std::string path = folder / file;
     if (file == "beside.bvh")
         WriteText(path, BvhFixture(source.frames, "0.04", true));
+    else if (file == "subsets.bvh")
+        WriteText(path, kBvhSubsets);
     else if (Extension(path) == "bvh")
         WriteText(path,
                   source.frameTime ? BvhFixture(source.frames, source.frameTime) : BvhFixture(40));

@@ -76,6 +76,12 @@ public:
             while (!mLastError.empty() && (mLastError.back() == '\n' || mLastError.back() == ' '))
                 mLastError.pop_back();
         });
+        // Its warnings (with their line) are the reader's, one line each.
+        mFile->SetWarningCallback([this](const char* message) {
+            std::string line = message;
+            while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+            mStatus += (line + "\n").c_str();
+        });
         if (!fileName || mFile->Open(fileName, "r") != 0) {
             FileClose();
             mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(fileName).c_str());

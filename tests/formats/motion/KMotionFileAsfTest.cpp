@@ -189,18 +189,26 @@ TEST(KMotionFileAsf, SkeletonFilesGoodAndBad) {
     }
     // The knee keeps three channels; the hip has none and goes, its child carrying its offset
     // and turning by its own axis frame within the root's. The root's children start where
-    // the root stands, wherever its position puts it.
-    for (const char* position : {"position 0 0 0", "position 1 2 3"}) {
-        SCOPED_TRACE(position);
+    // the root stands, wherever its position puts it. A knee without channels stays with its
+    // length: nothing below it would carry it.
+    const struct {
+        const char *from, *to;
+        int channels;
+    } variants[] = {{"position 0 0 0", "position 0 0 0", 3},
+                    {"position 0 0 0", "position 1 2 3", 3},
+                    {"    dof rx ry rz l\n", "", 0}};
+    for (const auto& v : variants) {
+        SCOPED_TRACE(v.to);
         const std::string path = folder / "good.asf";
-        std::ofstream(path, std::ios::binary) << replace("position 0 0 0", position);
+        std::ofstream(path, std::ios::binary) << replace(v.from, v.to);
         KMotionFileAsf file(false);
         ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
         KQovAsfScene scene;
         ASSERT_TRUE(file.ReadSkeleton(scene, true));
         KAsfBone* knee = scene.FindBone("knee");
         ASSERT_TRUE(knee && knee->parent == scene.mRoot.get());
-        EXPECT_EQ(knee->channelCount, 3);
+        EXPECT_EQ(knee->channelCount, v.channels);
+        EXPECT_DOUBLE_EQ(knee->length, 5 * 2.54);
         EXPECT_LT(KVectorLength3(knee->localTranslation - KVector4(0, 0, 25.4)), 1e-9);
         EXPECT_LT(KVectorLength3(knee->localRotation - KVector4(0, 0, 30)), 1e-9);
         EXPECT_EQ(scene.FindBone("hip"), nullptr);
@@ -216,7 +224,15 @@ TEST(KMotionFileAmc, OptionsAndBadFrames) {
         int count;
         double rate;
         const char* note = "";  // what the rate became when it could not be kept
+        int keys = -1;          // of the knee, when not one a frame
     } cases[] = {
+        // Frames without lines are frames of the take; a frame given twice is one.
+        {"1\nknee 1 2 3\n3\nknee 4 5 6\n5\nknee 7 8 9\n", true, true, 5, 30, "", 3},
+        {"5\nknee 1 2 3\n7\nknee 4 5 6\n", true, true, 3, 30, "", 2},
+        {":FRAME-RANGE 4-9\n5\nknee 1 2 3\n7\nknee 4 5 6\n", true, true, 4, 30, "", 2},
+        {frame + frame + "2\nknee 1 2 3\n", true, true, 2, 30},
+        {frame + "1\nroot 0 0 0 0 0 0\nknee 1 2 4\n", true, false, 1, 30},
+        {frame + "2\nknee 1 2 3\nknee 1 2 4\n", true, false, 2, 30},
         {":SAMPLES-PER-SECOND 120\n:FRAME-RANGE 1-2\n" + frames, true, true, 2, 120},
         // The rate in the note as a plain decimal, as the file may have it.
         {":SAMPLES-PER-SECOND 0.000000001\n:FRAME-RANGE 1-2\n" + frames, true, true, 2, 30,
@@ -250,7 +266,11 @@ TEST(KMotionFileAmc, OptionsAndBadFrames) {
         EXPECT_EQ(file.GetRateNote(), c.note);
         EXPECT_EQ(file.ReadFrames(scene, options), c.frames);
         if (!c.frames) continue;
-        EXPECT_EQ(scene.FindBone("knee")->keys.size(), size_t(c.count));
+        EXPECT_EQ(scene.FindBone("knee")->keys.size(), size_t(c.keys < 0 ? c.count : c.keys));
+        // Each key at its frame's place from the take's first frame.
+        if (c.keys > 0) {
+            EXPECT_EQ(scene.FindBone("knee")->keys.back().frame, c.count);
+        }
     }
 }
 

@@ -179,6 +179,9 @@ TEST(KMotionFileBvh, MalformedFilesFailCleanly) {
         {replace("CHANNELS 3", "CHANNELS 7"), false},
         {replace("CHANNELS 3", "CHANNELS -1"), false},
         {replace("Xrotation Yrotation\n", "Wrotation Yrotation\n"), false},
+        // A position given twice would lose one of its values; two turns about X are two.
+        {replace("Yposition Zposition", "Yposition Yposition"), false},
+        {replace("Zrotation Yrotation Xrotation", "Xrotation Yrotation Xrotation"), true},
         {replace("  OFFSET 1 2 3", "  OFFSET 1 2"), false},
         {replace(" {\n  OFFSET 1", " OFFSET 1"), false},
         {replace("Frame Time: 0.04", "Frame Rate: 25"), false},

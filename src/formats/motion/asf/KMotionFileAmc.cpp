@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -47,11 +48,23 @@ bool KMotionFileAmc::ReadFormatLine() {
     return true;
 }
 
+bool KMotionFileAmc::ReadFrameNumber(int& frame) {
+    double number = 0.0;
+    if (!ReadDouble(number, 1.0) || !std::isfinite(number) || std::fabs(number) > 1e9)
+        return false;
+    frame = int(number);
+    return true;
+}
+
 bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
     if (!Rewind()) return false;
     double rate = 0.0;
     int first = 0, last = -1, frames = 0;
     bool ranged = false;
+    // Frames are counted by their numbers: a gap is frames without lines, a number given
+    // twice one frame.
+    int64_t firstNumber = 0, lastNumber = 0;
+    bool numbered = false;
     while (!IsAtEnd()) {
         const int keyword = ReadKeyword(gKeywords);
         if (keyword == kFormat) {
@@ -63,12 +76,22 @@ bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
             if (sscanf(p, "%d-%d", &first, &last) == 2 && last >= first) ranged = true;
         } else if (keyword < 0) {
             if (!AtFrameNumber()) return false;
-            ++frames;
+            int number = 0;
+            if (ReadFrameNumber(number)) {
+                if (!numbered) firstNumber = number;
+                lastNumber = numbered ? std::max<int64_t>(lastNumber, number) : number;
+                numbered = true;
+            }
             while (ReadLine() && !AtFrameNumber()) {
             }
             continue;
         }
         ReadLine();
+    }
+    if (numbered) {
+        // From the range's first frame, which the take starts at, else the file's first.
+        const int64_t span = lastNumber - (ranged ? first : firstNumber) + 1;
+        frames = int(std::clamp<int64_t>(span, 0, INT_MAX));
     }
     if (ranged && frames > last - first + 1) frames = last - first + 1;
     mRateNote.clear();
@@ -88,9 +111,18 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
     const std::unordered_map<std::string, KAsfBone*> byName = scene.IndexBones();
     if (!Rewind()) return false;
     int read = 0;
+    // Frame numbers count from the range's first frame, else from the file's first: that
+    // frame is the take's first.
+    bool ranged = false;
+    int first = 0, previous = 0;
     while (!IsAtEnd()) {
         const int keyword = ReadKeyword(gKeywords);
         if (keyword == kFormat && !ReadFormatLine()) return false;
+        if (keyword == kFrameRange && read == 0) {
+            int last = -1;
+            ranged = sscanf(GetPosition(), "%d-%d", &first, &last) == 2 && last >= first;
+            if (!ranged) first = 0;
+        }
         if (keyword == kOther) {
             Warning("Ignoring unknown keyword (:%s)\n", GetPosition());
             if (!ReadLine()) return !Error("Unexpected end of file\n");
@@ -100,12 +132,14 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
             ReadLine();
             continue;
         }
-        double number = 0.0;
-        if (!ReadDouble(number, 1.0) || !std::isfinite(number) || std::fabs(number) > 1e9)
-            return !Error("Unknown keyword\n");
-        if (wanted > 0 && read == wanted) return true;
+        int number = 0;
+        if (!ReadFrameNumber(number)) return !Error("Unknown keyword\n");
+        if (read == 0 && !ranged) first = number;
+        if (read > 0 && number == previous) Warning("Frame %d given twice\n", number);
+        if (wanted > 0 && int64_t(number) - first >= wanted) return true;
         ++read;
-        const int frame = int(number);
+        previous = number;
+        const int frame = int(int64_t(number) - first + 1);
         bool rootSeen = false;
         char name[KAsfBone::kMaxName + 1];
         while (ReadLine() && !AtFrameNumber()) {
@@ -140,7 +174,10 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
             key.frame = frame;
             if (!bone->keys.empty() && bone->keys.back().frame >= frame) {
                 if (bone->keys.back().frame > frame) return !Error("Frames out of order\n");
-                bone->keys.back() = key;
+                // Two lines of one bone and frame are one sample, or no choice can be made.
+                const KAsfKey& kept = bone->keys.back();
+                if (!(kept.translation == key.translation && kept.rotation == key.rotation))
+                    return !Error("Frame %d gives %s twice with other values\n", number, name);
             } else {
                 bone->keys.push_back(key);
             }

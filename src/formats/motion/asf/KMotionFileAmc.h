@@ -29,6 +29,8 @@ public:
 
 private:
     bool ReadFormatLine();
+    // A frame number at the position: a whole number within a billion either way.
+    bool ReadFrameNumber(int& frame);
     bool AtFrameNumber() const;
 
     std::string mRateNote;

@@ -165,7 +165,8 @@ void KQovAsfScene::Restructure() {
     std::vector<KAsfBone*> bones = GetBones();
     for (auto it = bones.rbegin(); it != bones.rend(); ++it) {
         KAsfBone* bone = *it;
-        if (!bone->parent || bone->channelCount > 0) continue;
+        // A leaf stays: nothing below it would carry its length.
+        if (!bone->parent || bone->channelCount > 0 || bone->children.empty()) continue;
         KAsfBone* parent = bone->parent;
         for (auto& child : bone->children) {
             child->parent = parent;

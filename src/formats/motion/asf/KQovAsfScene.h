@@ -20,7 +20,7 @@ enum { kAsfTx, kAsfTy, kAsfTz, kAsfRz, kAsfRy, kAsfRx };
 
 // The node transform of one bone at one frame.
 struct KAsfKey {
-    int frame = 0;  // the file's frame number
+    int frame = 0;  // the frame number; a file's counted from 1 at the take's first frame
     KVector4 translation;
     KVector4 rotation;  // Euler X, Y, Z, degrees
 };
@@ -86,7 +86,7 @@ public:
     std::unordered_map<std::string, KAsfBone*> IndexBones() const;
     // Bone vectors, offsets, parent frames and rest transforms, parents before children.
     void CompleteFrames();
-    // Removes every bone below the root that has no channels; its children move up.
+    // Removes every bone below the root that has no channels and children; they move up.
     void Restructure();
     // Every bone, parents before children.
     std::vector<KAsfBone*> GetBones() const;

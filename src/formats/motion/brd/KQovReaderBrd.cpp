@@ -31,12 +31,14 @@ bool KQovReaderBrd::Scan() {
     struct Line {
         int marker;
         KBrdSample sample;
+        int number;  // of the line in the file
     };
     // Gathered first and sorted once: lines in any order cost no more than lines in order.
     std::vector<Line> lines;
     Line line;
     for (bool first = true; mFile->ReadSample(line.sample, line.marker, first); first = false) {
         const KBrdSample& s = line.sample;
+        line.number = mFile->GetLineNumber();
         if (lines.empty() || s.frame < mFirstFrame) mFirstFrame = s.frame, mFirstTime = s.time;
         if (lines.empty() || s.frame > mLastFrame) mLastFrame = s.frame, mLastTime = s.time;
         lines.push_back(line);
@@ -45,19 +47,39 @@ bool KQovReaderBrd::Scan() {
         Reset();
         return false;
     }
+    std::string warning;
+    size_t repeats = 0;
     std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
         return a.marker != b.marker ? a.marker < b.marker : a.sample.frame < b.sample.frame;
     });
-    for (const Line& l : lines) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Line& l = lines[i];
         if (mTracks.empty() || mTracks.back().marker != l.marker)
             mTracks.push_back(KBrdTrack{l.marker, {}});
         std::vector<KBrdSample>& samples = mTracks.back().samples;
-        // A later line for the same marker and frame replaces the earlier one.
-        if (!samples.empty() && samples.back().frame == l.sample.frame)
-            samples.back() = l.sample;
-        else
+        if (samples.empty() || samples.back().frame != l.sample.frame) {
             samples.push_back(l.sample);
+            continue;
+        }
+        // Two lines of one marker and frame: one sample when they agree, else neither can be
+        // dropped for the other.
+        const KBrdSample& kept = samples.back();
+        const bool same = kept.position == l.sample.position &&
+                          kept.orientation == l.sample.orientation && kept.time == l.sample.time;
+        const std::string where =
+            KFormatC("BRD read %s (line %d): marker %d at frame %d is given twice (line %d too)",
+                     same ? "warning" : "error", l.number, l.marker, l.sample.frame,
+                     lines[i - 1].number);
+        if (!same) {
+            mLastError = where + " with other values";
+            Reset();
+            return false;
+        }
+        // One line tells them all: a file may repeat every line.
+        if (repeats++ == 0) warning = where + ", with the same values";
     }
+    if (repeats > 1) warning += KFormatC(" (and %zu more such lines)", repeats - 1);
+    if (repeats > 0) mStatus += (warning + "\n").c_str();
     // In 64 bits: the span of two int frame numbers need not fit an int. Every frame of the
     // span gets seven keys per marker, seen or not: samples too sparse for their span are
     // refused, since any shorter span would drop the last of them.

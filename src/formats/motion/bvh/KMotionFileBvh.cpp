@@ -104,6 +104,10 @@ bool KMotionFileBvh::ReadChannels(KBvhJoint& joint) {
     for (int i = 0; i < count; ++i) {
         const int code = ReadKeyword(gChannels);
         if (code < 0) return false;
+        // A position given twice would keep only its last value; turns about one axis
+        // twice are two turns.
+        if (code < kBvhXRotation && std::count(joint.channels, joint.channels + i, code) > 0)
+            return !Error("Channel %s given twice\n", gChannels[code].text);
         joint.channels[i] = code;
     }
     joint.channelCount = count;

@@ -30,6 +30,12 @@ void SetRotationAxis(KQovNode* node, const KBvhJoint& joint) {
     KQovLimitsUtility(&node->GetLimits()).SetRotationAxis(KMotionAxisAngles(toward));
 }
 
+// Any position channel moves the joint; the coordinates without one keep its offset.
+bool HasPositionChannel(const KBvhJoint& joint) {
+    return std::any_of(joint.channels, joint.channels + joint.channelCount,
+                       [](int code) { return code < kBvhXRotation; });
+}
+
 }  // namespace
 
 KQovReaderBvh::KQovReaderBvh(KQovObjectManager* manager) : KMotionReaderBase(manager) {}
@@ -63,6 +69,9 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
         if (joint->parent) {
             const auto at = nodeOf.find(joint->parent);
             if (at != nodeOf.end()) parent = at->second;
+        }
+        // A root without position channels stands at its offset, as every other joint does.
+        if (joint->parent || !HasPositionChannel(*joint)) {
             const double* o = joint->offset;
             KMotionSetRestTransform(node, KVector4(o[0], o[1], o[2]), KVector4());
         }
@@ -96,7 +105,7 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
         if (joints[i]->endSite) continue;
         KQovTakeNode* takeNode = mNodes[i]->GetCurrentTakeNode();
         Curves& c = curves[i];
-        const bool translate = joints[i]->channelCount == 6;
+        const bool translate = HasPositionChannel(*joints[i]);
         c.t[0] = translate ? takeNode->GetTranslationX() : nullptr;
         c.t[1] = translate ? takeNode->GetTranslationY() : nullptr;
         c.t[2] = translate ? takeNode->GetTranslationZ() : nullptr;

@@ -21,8 +21,10 @@ bool KMotionFileMov::ReadRow(double* values, int count, bool rewind, int* parsed
     int n = 0;
     while (n < count && ReadDouble(values[n], 1.0)) ++n;
     for (int i = n; i < count; ++i) values[i] = 0.0;
-    // A row may end early, but what stops it before its end is no number.
+    // Numbers past `count` are counted, not kept; what stops the row is no number.
     char c;
-    if (parsed) *parsed = n < count && PeekChar(c) ? -1 : n;
+    if (n == count)
+        for (double extra; ReadDouble(extra, 1.0);) ++n;
+    if (parsed) *parsed = PeekChar(c) ? -1 : n;
     return true;
 }

@@ -16,7 +16,7 @@ public:
     // Numbers on the first line; false when anything else follows them there.
     bool CountColumns(int& count);
     // Up to `count` numbers of the first line (`rewind`) or the next; the rest from the first
-    // that does not parse are 0, and `parsed` tells how many did (-1 when something that is
-    // no number stops the row early). False only when no line is left.
+    // that does not parse are 0, and `parsed` tells how many numbers the row holds (-1 when
+    // something that is no number stands in it). False only when no line is left.
     bool ReadRow(double* values, int count, bool rewind, int* parsed = nullptr);
 };

@@ -69,9 +69,15 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
         mError.SetErrorWithText(eUnidentifiedError, "No animation to import.");
         return false;
     }
+    // Values past the last whole marker would have no node to go to.
+    if ((columns - 1) % (3 * groups) != 0) {
+        mFile->Error("%d number%s after the time make%s no whole markers of %d\n", columns - 1,
+                     columns == 2 ? "" : "s", columns == 2 ? "s" : "", 3 * groups);
+        return Fail(eFileCorrupted);
+    }
 
-    // Rows keep only the numbers they hold, so memory follows the file, not the first row's
-    // width times the options' count; missing numbers read as 0.
+    // Every row holds as many numbers as the first: a short one has no values for its last
+    // markers, a long one more than they take.
     const int wanted = options->GetFrameCount();
     std::vector<double> row(static_cast<size_t>(columns)), values;
     std::vector<size_t> rowStart;
@@ -80,8 +86,13 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
         int parsed = 0;
         if (!mFile->ReadRow(row.data(), columns, r == 0, &parsed)) break;
         if (parsed < 0) return Fail(eFileCorrupted);
+        if (parsed != columns) {
+            mFile->Error("a row of %d number%s where the first row has %d\n", parsed,
+                         parsed == 1 ? "" : "s", columns);
+            return Fail(eFileCorrupted);
+        }
         rowStart.push_back(values.size());
-        values.insert(values.end(), row.begin(), row.begin() + parsed);
+        values.insert(values.end(), row.begin(), row.end());
     }
     const int frames = int(rowStart.size());
     if (frames == 0) return Fail(eFileCorrupted);

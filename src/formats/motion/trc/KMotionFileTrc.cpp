@@ -50,6 +50,34 @@ bool ParseRow(std::string_view row, KMarkerFrame& frame, int& number, double& se
     return true;
 }
 
+// The names of a names line ("Frame#", "Time", then a name over each marker's three
+// columns). Where every name stands over its marker's X column, an empty one there is a marker
+// without a name (""); names laid out otherwise are taken in their order, and blank-only fields
+// are padding.
+std::vector<std::string> NamesOfLine(const std::string& line) {
+    std::vector<std::string> fields;
+    for (size_t at = 0;;) {
+        const size_t end = line.find_first_of(kSeparators, at);
+        fields.push_back(line.substr(at, end - at));
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    std::vector<std::string> names;
+    size_t last = 0;  // one past the last marker column that holds a name
+    bool onColumns = true;
+    for (size_t i = 2; i < fields.size(); ++i) {
+        if (Trimmed(fields[i]).empty()) continue;
+        names.push_back(fields[i]);
+        onColumns = onColumns && (i - 2) % kAxisCount == 0;
+        last = i + 1;
+    }
+    if (!onColumns) return names;
+    names.clear();
+    for (size_t i = 2; i < last; i += kAxisCount)
+        names.push_back(Trimmed(fields[i]).empty() ? std::string() : fields[i]);
+    return names;
+}
+
 // A name the names line cannot carry as one field would shift every name after it.
 std::string WritableName(const std::string& name) {
     std::string out = name;
@@ -126,10 +154,7 @@ bool KMotionFileTrc::GetInfo(KMarkerFileInfo& info) {
     mNamesRead = false;
     if (!Rewind() || !ReadHeaderLines(info)) return false;
     if (ReadLine() && FieldIs("Frame#") && FieldIs("Time")) {
-        std::string name;
-        // Blank-only fields are padding, not names.
-        while (RawField(name))
-            if (!Trimmed(name).empty()) mNames.push_back(name);
+        mNames = NamesOfLine(SkipSeparators(GetLine()));
         mNamesRead = true;
         // Some files claim more markers than they name; the names line is what they hold.
         if (int64_t(mNames.size()) < info.markerCount) info.markerCount = int(mNames.size());
@@ -141,7 +166,7 @@ bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
     if (!mNamesRead || names.size() > mNames.size()) return false;
     for (size_t k = 0; k < names.size(); ++k) {
         std::string name = mNames[k];
-        if (name.find("Unnamed") != std::string::npos) {
+        if (name.empty() || name.find("Unnamed") != std::string::npos) {
             name = "*Unnamed_" + std::to_string(k + 1);
         } else {
             for (char& c : name)

@@ -105,6 +105,11 @@ TEST(OpticalTrc, HeaderAndRowVariants) {
         {"type 3", Small("\t4\t", "\t3\t"), kNoFill, -1, 2, 1, {4.1, 5.1, 6.1, 0}, "B"},
         {"blank in name", Small("\tB\t", "\tB c\t"), kNoFill, -1, 2, 1, {4.1, 5.1, 6.1, 0}, "B_c"},
         {"unnamed", Small("\tB\t", "\tUnnamed3\t"), kNoFill, -1, 2, 1, {4.1, 5.1, 6.1, 0}, "*Unnamed_2"},
+        // An empty name is a marker without one: the names after it stay over their columns.
+        {"first name empty", Small("\tA\t", "\t\t"), kNoFill, -1, 2, 1, {4.1, 5.1, 6.1, 0}, "B"},
+        {"first name empty, unnamed", Small("\tA\t", "\t \t"), kNoFill, -1, 2, 0, {1.1, 2.1, 3.1, 0}, "*Unnamed_1"},
+        // Names that stand off their marker's columns are taken in order.
+        {"names packed", Small("A\t\t\tB", "A\tB"), kNoFill, -1, 2, 1, {4.1, 5.1, 6.1, 0}, "B"},
         {"more markers claimed than named", Small("\t2\tmm", "\t9\tmm"), kNoFill, -1, 2, 1, {4.1, 5.1, 6.1, 0}, "B"},
         {"B unseen", Small("\t41.0\t51.0\t61.0", "\t\t\t"), kNoFill, -1, 2, 1, {0, 0, 0, 1}, "B"},
         {"B only x", Small("\t41.0\t51.0\t61.0", "\t42.0\t\t"), kNoFill, -1, 2, 1, {4.2, 0.0, 0.0, 1}, "B"},

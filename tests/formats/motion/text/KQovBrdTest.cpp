@@ -25,10 +25,10 @@ TEST(BrdFile, HandMadeFilesReadAsTheLinesSay) {
     ASSERT_TRUE(dir.ok());
     const std::string path = dir / "hand.brd";
     // Markers 7 and 3, lines out of order, at 100 frames per second from frame 0. Marker 3
-    // misses frame 1; marker 7's frame 2 is given twice and the later line holds. A quarter
-    // turn about Z (quaternion 0 0 sin45 cos45) at frame 2 of marker 3.
+    // misses frame 1; marker 7's frame 2 is given twice alike, read once with a warning. A
+    // quarter turn about Z (quaternion 0 0 sin45 cos45) at frame 2 of marker 3.
     const std::string text =
-        Line(2, 7, 9, 9, 9, kIdentity, 0, 20000) + Line(0, 7, 1, 2, 3, kIdentity, 0, 0) +
+        Line(2, 7, 7, 8, 9, kIdentity, 0, 20000) + Line(0, 7, 1, 2, 3, kIdentity, 0, 0) +
         Line(0, 3, -1, -2, -3, kIdentity, 0, 0) +
         Line(2, 3, 5, 6, 7, "0 0 0.70710678 0.70710678", 0, 20000) +
         Line(1, 7, 4, 5, 6, kIdentity, 0, 10000) + Line(2, 7, 7, 8, 9, kIdentity, 0, 20000);
@@ -42,6 +42,9 @@ TEST(BrdFile, HandMadeFilesReadAsTheLinesSay) {
             o.SetSetting(6, fill ? 1 : 0);
         });
         ASSERT_TRUE(in.parent) << in.error;
+        EXPECT_EQ(in.status,
+                  "BRD read warning (line 6): marker 7 at frame 2 is given twice (line 1 too), "
+                  "with the same values\n");
         EXPECT_STREQ(in.parent->GetName(), "Model::BRD:reference");
         ASSERT_EQ(in.parent->GetChildCount(), 2);
         EXPECT_EQ(ChildName(in.parent, 0), "Model::Marker3");
@@ -123,6 +126,8 @@ TEST(BrdFile, MalformedFilesFailWithoutTouchingTheScene) {
         good + "1\t1\tP\t1\t2\t3\tQ\t0\t0",                  // truncated mid-quaternion
         good + "1.5\t1\tP\t1\t2\t3\tQ\t0\t0\t0\t1\t0\t0\n",  // a fractional frame
         good + "x\n",
+        // Two lines of one marker and frame that differ: neither can be dropped.
+        good + Line(0, 1, 1, 2, 4, kIdentity, 0, 0),
         // Samples too sparse for the keys of their span: any shorter span would drop the last.
         // A span beyond an int is counted in 64 bits, never wrapped.
         Line(-2000000000, 0, 0, 0, 0, kIdentity, 0, 0) +
@@ -137,6 +142,11 @@ TEST(BrdFile, MalformedFilesFailWithoutTouchingTheScene) {
         const Imported in = Import<KQovReaderBrd>(t, path);
         EXPECT_EQ(in.parent, nullptr) << text;
         EXPECT_EQ(in.error, KQovReader::eFileCorrupted) << text;
+        if (text.find("\t4\tQ") != std::string::npos) {
+            EXPECT_EQ(in.errorText,
+                      "File is corrupted: BRD read error (line 2): marker 1 at frame 0 is given "
+                      "twice (line 1 too) with other values");
+        }
         if (text.find("\t4000\t") != std::string::npos) {
             EXPECT_NE(in.errorText.find("too sparse"), std::string::npos) << in.errorText;
         }

@@ -47,11 +47,10 @@ TEST(MovFile, RowsBecomeMarkerKeys) {
     TempTestFolder dir;
     ASSERT_TRUE(dir.ok());
     const std::string path = dir / "rows.mov";
-    // Translation and rotation on: 13 columns hold two markers. The second row is short and
-    // reads as zeros where it ends.
+    // Translation and rotation on: 13 columns hold two markers.
     ASSERT_TRUE(WriteText(path,
                           "0 1 2 3 10 20 30 4 5 6 40 50 60\n"
-                          "0.04 7 8 9 11 21 31 -1\n"));
+                          "0.04 7 8 9 11 21 31 -1 0 0 0 0 0\n"));
     TestScene t;
     const Imported in = Import<KQovReaderMov>(t, path, [](KStreamOptionsMotion& o) {
         o.SetSetting(2, 0);
@@ -90,7 +89,7 @@ TEST(MovFile, BadTablesFailCleanly) {
     TempTestFolder dir;
     ASSERT_TRUE(dir.ok());
     std::string wide;
-    for (int i = 0; i < 40000; ++i) wide += "0 ";
+    for (int i = 0; i < 1 + 9 * 4444; ++i) wide += "0 ";
     wide += "\n";
     for (int i = 0; i < 1000; ++i) wide += "1\n";
     struct Case {
@@ -111,8 +110,23 @@ TEST(MovFile, BadTablesFailCleanly) {
         {"0 1 2 3\n0.04 1 nan 3\n", true, KQovReader::eFileCorrupted,
          "File is corrupted: MOV read stopped at line 2", 1},
         {"0 1 2 3\n", true, KQovReader::eUnidentifiedError, "No animation to import.", 0},
-        // A wide first row over many short ones would ask for tens of millions of keys.
-        {wide, true, KQovReader::eFileCorrupted, "File is corrupted: MOV read stopped at line 1001",
+        // Every row as wide as the first, and no numbers past the last whole marker.
+        {"0 1 2 3\n0.04 1 2\n", true, KQovReader::eFileCorrupted,
+         "File is corrupted: MOV read error (line 2): a row of 3 numbers where the first row "
+         "has 4",
+         1},
+        {"0 1 2 3\n0.04 1 2 3 4\n", true, KQovReader::eFileCorrupted,
+         "File is corrupted: MOV read error (line 2): a row of 5 numbers where the first row "
+         "has 4",
+         1},
+        {"0 1 2 3 4 5 6 7\n", true, KQovReader::eFileCorrupted,
+         "File is corrupted: MOV read error (line 1): 7 numbers after the time make no whole "
+         "markers of 6",
+         2},
+        // A wide first row over many short ones: refused at the first.
+        {wide, true, KQovReader::eFileCorrupted,
+         "File is corrupted: MOV read error (line 2): a row of 1 number where the first row has "
+         "39997",
          3},
     };
     for (const Case& c : cases) {

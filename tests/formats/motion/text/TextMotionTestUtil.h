@@ -119,6 +119,7 @@ struct Imported {
     KQovNode* parent = nullptr;
     int error = -1;
     std::string errorText;
+    std::string status;  // the reader's warnings
     std::unique_ptr<KStreamOptionsMotion> options;
     KTime Time(int f) const {
         return options->GetStartTime() + options->GetFramePeriod() * int64_t(f);
@@ -143,6 +144,9 @@ Imported Import(TestScene& t, const std::string& path, const OptionsEdit& edit =
     if (!in.options) return fail();
     if (edit) edit(*in.options);
     if (!reader.Read(t.scene, in.options.get())) return fail();
+    KString status;
+    reader.GetStatusText(status);
+    in.status = status.Buffer();
     KQovNode* root = t.scene->GetRootNode();
     in.parent = root->GetChildCount() ? root->GetChild(root->GetChildCount() - 1) : nullptr;
     return in;
