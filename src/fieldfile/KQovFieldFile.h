@@ -122,6 +122,9 @@ public:
     // The name a file created as `name` gets: ".qov" is added to any other extension than
     // "qov" and "tmp".
     static std::string CreatedName(const char* name);
+    // The project files that writing a file created as `name` removes, as they stand now: those
+    // a read would take in the file's place.
+    static std::vector<std::string> ProjectFilesOf(const char* name);
 
     int GetFileVersion() const { return mFileVersion; }
     bool IsBinary() const { return mBinary; }
@@ -350,11 +353,15 @@ private:
     // After a new file was dropped: a failure told as no room that had another reason (the
     // system's, kept by the dropped file) says that reason.
     void TellWhyNotWritten();
-    // After a new file took its place: the project files set aside go, and their folder when
-    // then empty; what stays is told as an error.
+    // After a new file took its place: the project files set aside go (their folder stays);
+    // what stays is told as an error.
     void RemoveProjectFiles(KPlatformSetAside& project);
-    // "<name>, which a read would take in its place: <why>" of a project file that stayed.
-    static std::string ProjectProblem(const KPlatformSetAside& project);
+    // Why a project file, or the project folder, that a read would take in the file's place
+    // stayed.
+    std::string ProjectProblem(const KPlatformSetAside& project) const;
+    // "the old project file stays under the hidden name <name>: <why>" of each one left aside,
+    // joined by "; " (empty for none).
+    static std::string LeftAside(const KPlatformSetAside& project);
     bool CanWrite();
     void Emit(const void* data, size_t size);
     bool WriteDouble(double value);

@@ -75,8 +75,11 @@ std::string Extension(const std::string& name) {
     return KExtractFileExtension(name.c_str()).Buffer();
 }
 
+// The project folder of the file a name leads to: a link's folder holds none of the file's.
 std::string ProjectFolder(const std::string& name) {
-    return KChangeFileExtension(name.c_str(), ".qod").Buffer();
+    std::string file = KPlatformResolveLinks(name.c_str());
+    if (file.empty()) file = name;  // no file is read or written through a loop of links
+    return KChangeFileExtension(file.c_str(), ".qod").Buffer();
 }
 
 }  // namespace
@@ -342,6 +345,19 @@ std::string KQovFieldFile::CreatedName(const char* name) {
     if (KStrCaseCmp(ext.c_str(), "qov") != 0 && KStrCaseCmp(ext.c_str(), "tmp") != 0)
         full += ".qov";
     return full;
+}
+
+std::vector<std::string> KQovFieldFile::ProjectFilesOf(const char* name) {
+    const std::string folder = ProjectFolder(CreatedName(name));
+    std::vector<std::string> files;
+    if (!KPlatformIsOwnDirectory(folder.c_str())) return files;
+    for (const char* project : {"/Project.txt", "/Project.bin"}) {
+        std::vector<KPlatformDirEntry> entries;
+        KPlatformListDirectory((folder + project).c_str(), entries);
+        for (const KPlatformDirEntry& entry : entries)
+            if (!entry.isDirectory) files.push_back(folder + "/" + entry.name);
+    }
+    return files;
 }
 
 // ---- Opening ----
@@ -889,17 +905,17 @@ bool KQovFieldFile::FieldFileClose() {
             if (!project.Move(mProjectFolder.c_str(), kProjectFiles, 2)) {
                 mOwnedStream->Discard();
                 placed = false;
-                SetError(eFileNotCreated,
-                         ("Unable to create file " + mFullName + ": " + ProjectProblem(project))
-                             .c_str());
+                const std::string left = LeftAside(project);
+                SetError(eFileNotCreated, ("Unable to create file " + mFullName + ": " +
+                                           ProjectProblem(project) + (left.empty() ? "" : "; ") +
+                                           left)
+                                              .c_str());
             } else if (!mOwnedStream->Commit()) {
                 // A new file deleted meanwhile, or refused by the system, says why; else the
                 // disk is full.
                 std::string problem = KLastReplaceProblem();
                 if (!project.PutBack())
-                    problem += (problem.empty() ? "" : "; ") +
-                               ("the old project file stays under the hidden name " +
-                                project.Stayed() + ": " + KPlatformErrorText(project.Error()));
+                    problem += (problem.empty() ? "" : "; ") + LeftAside(project);
                 if (problem.empty())
                     SetError(eNoSpaceLeft);
                 else
@@ -915,9 +931,21 @@ bool KQovFieldFile::FieldFileClose() {
     return placed;
 }
 
-std::string KQovFieldFile::ProjectProblem(const KPlatformSetAside& project) {
-    return project.Stayed() + " would be read in its place and cannot be removed: " +
-           KPlatformErrorText(project.Error());
+std::string KQovFieldFile::ProjectProblem(const KPlatformSetAside& project) const {
+    const std::string why = KPlatformErrorText(project.Error());
+    if (project.Stayed() == mProjectFolder)
+        return "its project folder " + mProjectFolder +
+               " cannot be looked through for the files a read would take in its place: " + why;
+    return project.Stayed() + " would be read in its place and cannot be removed: " + why;
+}
+
+std::string KQovFieldFile::LeftAside(const KPlatformSetAside& project) {
+    std::string text;
+    for (size_t i = 0; i < project.LeftCount(); ++i)
+        text += (i ? "; " : "") +
+                ("the old project file stays under the hidden name " + project.LeftName(i) +
+                 ": " + KPlatformErrorText(project.LeftError(i)));
+    return text;
 }
 
 void KQovFieldFile::RemoveProjectFiles(KPlatformSetAside& project) {
@@ -925,10 +953,12 @@ void KQovFieldFile::RemoveProjectFiles(KPlatformSetAside& project) {
     // and is what a read gets.
     if (project.Remove()) return;
     try {
-        SetError(eFileNotCreated,
-                 (mFullName + " is written, but the old project file " + project.Stayed() +
-                  " could not be removed: " + KPlatformErrorText(project.Error()))
-                     .c_str());
+        std::string text = mFullName + " is written, but ";
+        for (size_t i = 0; i < project.LeftCount(); ++i)
+            text += (i ? "; " : "") +
+                    ("the old project file " + project.LeftName(i) +
+                     " could not be removed: " + KPlatformErrorText(project.LeftError(i)));
+        SetError(eFileNotCreated, text.c_str());
     } catch (const std::bad_alloc&) {
         // Without memory for the words, the error alone says something stayed.
         SetError(eFileNotCreated);

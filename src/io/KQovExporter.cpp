@@ -95,12 +95,20 @@ bool KQovExporter::RefuseWritingOverSource(const KStreamOptions* options) try {
                                           : mFileName.Buffer();
     std::vector<std::string> written{out};
     for (const std::string& file : mWriter->GetCompanionFiles(out.c_str(), options)) written.push_back(file);
+    // Past these, the project files the write removes.
+    const size_t made = written.size();
+    if (mFormatId >= 0 && mFormatId <= 4)
+        for (const std::string& file : KQovFieldFile::ProjectFilesOf(out.c_str()))
+            written.push_back(file);
     const std::vector<std::string>& read = mSource->GetFilesRead();
     for (const std::string& source : read)
-        for (const std::string& file : written) {
+        for (size_t k = 0; k < written.size(); ++k) {
+            const std::string& file = written[k];
             if (!KPlatformSameFile(source.c_str(), file.c_str())) continue;
-            std::string text = file == out ? "the output " + out
-                                           : "the file " + file + " written beside the output";
+            std::string text = k >= made   ? "the project file " + file + ", which writing " +
+                                                  out + " removes,"
+                               : k == 0 ? "the output " + out
+                                        : "the file " + file + " written beside the output";
             text += " is the same file as " +
                     (source == read.front()
                          ? "the input " + source

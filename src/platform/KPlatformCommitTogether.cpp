@@ -16,18 +16,8 @@
 
 namespace {
 
-// A rename that never replaces a file already bearing the new name (EEXIST then).
 int RenameAside(const std::string& from, const std::string& to) {
-    using namespace KPlatformFileParts;
-    if (Injected(KPlatformFileCall::eRename)) return -1;
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
-    struct stat st;  // a file system without the flag: the random name all but never exists
-    if (lstat(to.c_str(), &st) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    return rename(from.c_str(), to.c_str());
+    return KPlatformFileParts::RenameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
 }
 
 // How an old file is kept while the new files of a set take their places.

@@ -6,10 +6,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <sys/types.h>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/KPlatformSignals.h"
 
 // The name as the system wants it: the name itself.
 std::string KPlatformNativePath(const char* path);
@@ -285,7 +288,9 @@ bool KPlatformIsDirectory(const char* path);
 // A folder under this very name: false for a symbolic link, whatever it leads to.
 bool KPlatformIsOwnDirectory(const char* path);
 // Files set aside while a new file takes the place they would be read in: moved to hidden names
-// in their folder, then removed once the new file is in place, or put back should it fail.
+// in their folder, then removed once the new file is in place, or put back should it fail. The
+// ending signals (SIGINT, SIGTERM, SIGHUP, SIGPIPE) are held back from the calling thread while
+// any is aside, so the files are never left under hidden names by one of them.
 class KPlatformSetAside {
 public:
     KPlatformSetAside() = default;
@@ -294,31 +299,43 @@ public:
     ~KPlatformSetAside();  // puts back what is still aside
     // Moves the files `names`, in any case of their letters (as a read finds them), directly
     // inside `folder`; never a folder, and nothing through a symbolic link (a `folder` that is
-    // one is left as it is). false when one cannot be moved: those moved are put back, and
-    // Stayed() and Error() tell of it.
+    // one is left as it is). false when one cannot be moved, or the folder cannot be looked
+    // through for them: those moved are put back, Stayed() and Error() tell of it, and
+    // LeftCount() of those that could not be put back.
     bool Move(const char* folder, const char* const* names, size_t count);
     // Each file under its name again. false when one cannot be (another file took the name):
-    // Stayed() is the hidden name that holds it.
+    // LeftCount() tells of each one left under its hidden name.
     bool PutBack();
-    // Removes the files moved, then the folder when that leaves it empty. Allocates nothing
-    // unless a file stays: false then, Stayed() its hidden name.
+    // Removes the files moved; the folder stays. Allocates nothing unless a file stays: false
+    // then, LeftCount() tells of each.
     bool Remove();
+    // The file (or the folder) that could not be moved, and why.
     const std::string& Stayed() const { return mStayed; }
     int Error() const { return mError; }
+    // The files left under hidden names by the last Move, PutBack or Remove: the hidden name
+    // (with its folder) and the system's error number of each.
+    size_t LeftCount() const { return mLeft.size(); }
+    std::string LeftName(size_t index) const;
+    int LeftError(size_t index) const { return index < mLeft.size() ? mLeft[index].error : 0; }
 
 private:
     struct Moved {
         std::string name, hidden;
         dev_t device;
         ino_t inode;
+        int error = 0;  // why it was left aside
     };
     void Fail(const std::string& name);
+    // Keeps a file that stays aside for the words about it, allocating nothing.
+    void Leave(Moved& moved);
     void Close();
     int mFolder = -1;
     std::string mPath;
     std::vector<Moved> mMoved;
+    std::vector<Moved> mLeft;  // room for every file moved is made before any moves
     std::string mStayed;
     int mError = 0;
+    std::optional<KPlatformSignalsHeld> mHeld;
 };
 // True when the name (links followed) is neither a regular file nor a folder: a device, a
 // pipe or a socket, whose reads may never end or may wait forever.

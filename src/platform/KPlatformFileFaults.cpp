@@ -1,6 +1,9 @@
 // Failures of system calls made on purpose by tests (KPlatformFailFileCalls).
 
 #include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <type_traits>
@@ -60,6 +63,19 @@ int Rename(const std::string& from, const std::string& to) {
 
 int Unlink(const std::string& path) {
     return Injected(KPlatformFileCall::eUnlink) ? -1 : unlink(path.c_str());
+}
+
+int RenameNoReplace(int fromFolder, const char* from, int toFolder, const char* to) {
+    if (!Injected(KPlatformFileCall::eRename) &&
+        renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    struct stat st;
+    if (fstatat(toFolder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return Injected(KPlatformFileCall::eRename) ? -1 : renameat(fromFolder, from, toFolder, to);
 }
 
 }  // namespace KPlatformFileParts

@@ -32,24 +32,37 @@ void KPlatformSetAside::Fail(const std::string& name) {
     }
 }
 
+std::string KPlatformSetAside::LeftName(size_t index) const {
+    return index < mLeft.size() ? mPath + "/" + mLeft[index].hidden : std::string();
+}
+
+void KPlatformSetAside::Leave(Moved& moved) {
+    moved.error = errno;
+    mLeft.push_back(std::move(moved));  // into room made before anything moved
+}
+
 bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_t count) {
     using namespace KPlatformFileParts;
     PutBack();
     Close();
     mMoved.clear();
+    mLeft.clear();
     mPath.clear();
     mStayed.clear();
     mError = 0;
     if (!folder || !*folder) return true;
+    // Held until every file is back or removed: a signal between leaves none hidden.
+    if (!mHeld) mHeld.emplace();
     // Held open, the folder cannot be swapped for a link between the look and the moves.
     mFolder = Injected(KPlatformFileCall::eOpenFolder)
                   ? -1
                   : open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (mFolder < 0) {
+        const int error = errno;
+        mHeld.reset();
         // None, not a folder of its own, or one this program cannot reach (nor a read through
         // it); a folder not looked at for another reason may hold what a read takes.
-        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == EACCES) return true;
-        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR || error == ELOOP || error == EACCES) return true;
         try {
             mPath = folder;
         } catch (const std::bad_alloc&) {
@@ -59,21 +72,37 @@ bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_
         Fail("");
         return false;
     }
-    // A folder that cannot be listed has only the exact names read in the file's place.
-    const int listed = openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder not listed (no descriptor or no memory left, or not this program's to list) may
+    // hold any case of the names, which a read by another program takes in the file's place.
+    const int listed = Injected(KPlatformFileCall::eOpenFolder)
+                           ? -1
+                           : openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = listed < 0 ? nullptr : fdopendir(listed);
+    const int listError = dir ? 0 : errno;
     if (!dir && listed >= 0) close(listed);
     try {
         mPath = folder;
         std::vector<std::string> found;
-        if (!dir) found.assign(names, names + count);
-        while (const dirent* entry = dir ? readdir(dir) : nullptr)
-            for (size_t i = 0; i < count; ++i)
-                if (KPlatformEqualNoCase(entry->d_name, names[i])) found.push_back(entry->d_name);
-        if (dir) closedir(dir);
-        dir = nullptr;
+        if (!dir) {
+            errno = listError;
+            Fail("");
+        } else {
+            for (;;) {
+                errno = 0;
+                const dirent* entry = readdir(dir);
+                if (!entry) break;
+                for (size_t i = 0; i < count; ++i)
+                    if (KPlatformEqualNoCase(entry->d_name, names[i]))
+                        found.push_back(entry->d_name);
+            }
+            if (errno != 0) Fail("");
+            closedir(dir);
+            dir = nullptr;
+        }
         mMoved.reserve(found.size());
-        for (const std::string& name : found) {
+        mLeft.reserve(found.size());
+        for (size_t i = 0; i < found.size() && mError == 0; ++i) {
+            const std::string& name = found[i];
             struct stat st;
             // A folder of that name is no file and is never read in the file's place.
             if (fstatat(mFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -89,9 +118,7 @@ bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_
             std::string& hidden = mMoved.back().hidden;  // within the folder
             bool moved = false;
             for (int attempt = 0; attempt < 100 && !moved && RandomSuffix(hidden); ++attempt) {
-                moved = !Injected(KPlatformFileCall::eRename) &&
-                        renameat2(mFolder, name.c_str(), mFolder, hidden.c_str(),
-                                  RENAME_NOREPLACE) == 0;
+                moved = RenameNoReplace(mFolder, name.c_str(), mFolder, hidden.c_str()) == 0;
                 if (!moved && errno != EEXIST) break;
             }
             if (!moved) {
@@ -108,9 +135,12 @@ bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_
         errno = ENOMEM;
         Fail("");
     }
-    if (mError == 0) return true;
+    if (mError == 0) {
+        if (mMoved.empty()) mHeld.reset();
+        return true;
+    }
     const int error = mError;
-    const std::string stayed = mStayed;  // a failure to put back would say its own
+    const std::string stayed = mStayed;  // putting back tells of its own failures apart
     PutBack();
     mError = error;
     mStayed = stayed;
@@ -121,29 +151,30 @@ bool KPlatformSetAside::PutBack() {
     using namespace KPlatformFileParts;
     bool back = true;
     while (!mMoved.empty()) {
-        const Moved& moved = mMoved.back();
+        Moved& moved = mMoved.back();
         // Never over a file another program made under that name meanwhile. A second link
         // first: a rename that just failed to put the new file in place may fail again.
         const bool linked =
             !Injected(KPlatformFileCall::eLink) &&
             linkat(mFolder, moved.hidden.c_str(), mFolder, moved.name.c_str(), 0) == 0;
-        const bool here = linked || (errno != EEXIST && !Injected(KPlatformFileCall::eRename) &&
-                                     renameat2(mFolder, moved.hidden.c_str(), mFolder,
-                                               moved.name.c_str(), RENAME_NOREPLACE) == 0);
+        const bool here =
+            linked || (errno != EEXIST && RenameNoReplace(mFolder, moved.hidden.c_str(), mFolder,
+                                                          moved.name.c_str()) == 0);
         if (!here || (linked && (Injected(KPlatformFileCall::eUnlink) ||
                                  unlinkat(mFolder, moved.hidden.c_str(), 0) != 0))) {
-            if (back) Fail(moved.hidden);
+            Leave(moved);
             back = false;
         }
         mMoved.pop_back();
     }
+    mHeld.reset();
     return back;
 }
 
 bool KPlatformSetAside::Remove() {
     using namespace KPlatformFileParts;
     bool removed = true;
-    for (const Moved& moved : mMoved) {
+    for (Moved& moved : mMoved) {
         struct stat st;
         // Only the file moved there: a hidden name another program took since is not ours.
         if (fstatat(mFolder, moved.hidden.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -151,13 +182,13 @@ bool KPlatformSetAside::Remove() {
             continue;
         if (Injected(KPlatformFileCall::eUnlink) ||
             unlinkat(mFolder, moved.hidden.c_str(), 0) != 0) {
-            if (removed) Fail(moved.hidden);
+            Leave(moved);
             removed = false;
         }
     }
     mMoved.clear();  // none is put back once the new file is in place
     Close();
-    // rmdir takes only an empty folder, and never follows a link.
-    if (removed && !mPath.empty()) rmdir(mPath.c_str());
+    // The folder is the user's, even emptied: it stays.
+    mHeld.reset();
     return removed;
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,8 +74,9 @@ TEST(KQovFieldFileFraming, NamesAndProjectFolder) {
     WriteAll(tmp / "scene.qod/Project.bin", "x");
     WriteSimple(tmp / "scene", true);
     EXPECT_FALSE(ReadAll(tmp / "scene.qov").empty());
-    struct stat st;
-    EXPECT_NE(stat((tmp / "scene.qod").c_str(), &st), 0);  // the old project folder is gone
+    // The project folder is the user's: emptied of the project file, it stays.
+    EXPECT_TRUE(KPlatformIsOwnDirectory((tmp / "scene.qod").c_str()));
+    EXPECT_EQ(Shell("ls -A " + (tmp / "scene.qod")), "");
     WriteSimple(tmp / "scene.tmp", true);
     EXPECT_FALSE(ReadAll(tmp / "scene.tmp").empty());
     EXPECT_EQ(ReadSimple(tmp / "scene"), "v");
@@ -134,28 +136,42 @@ TEST(KQovFieldFileFraming, AWriteRemovesOnlyTheProjectFiles) {
 
 // A project file that cannot go aside fails the write, the old file and the project file kept; one
 // set aside comes back when the new file cannot take its place; one that cannot be removed once
-// the new file is in place is named, and no longer read in its place.
+// the new file is in place, or put back, is named, every one, and no longer read in its place.
 TEST(KQovFieldFileFraming, AProjectFileThatStaysIsTold) {
     struct Row {
         KPlatformFileCall call;
         int skip;
-        bool placed;
-        const char* read;
-        const char* said;
+        int count;
+        int error;
         bool noLinks;  // a file system without hard links: put back by renaming
+        bool both;     // Project.txt and project.BIN
+        bool placed;
+        size_t left;  // hidden names left, each named
+        const char* said;
     };
     const Row rows[] = {
-        {KPlatformFileCall::eRename, 0, false, "old", "Project.txt would be read in its place",
-         false},
-        {KPlatformFileCall::eRename, 1, false, "old", "File not created: ", false},
-        {KPlatformFileCall::eRename, 1, false, "old", "File not created: ", true},
-        {KPlatformFileCall::eUnlink, 0, true, "new", "the old project file ", false},
-        // The project folder not looked at (no descriptor left, say): not taken for none.
-        {KPlatformFileCall::eOpenFolder, 0, false, "old", "s.qod would be read in its place",
-         false},
+        {KPlatformFileCall::eRename, 0, 1, EIO, false, false, false, 0,
+         "Project.txt would be read in its place"},
+        {KPlatformFileCall::eRename, 1, 1, EIO, false, false, false, 0, "File not created: "},
+        {KPlatformFileCall::eRename, 1, 1, EIO, true, false, false, 0, "File not created: "},
+        {KPlatformFileCall::eUnlink, 0, 1, EIO, false, false, true, 1, "the old project file "},
+        {KPlatformFileCall::eUnlink, 0, 2, EIO, false, true, true, 2, "the old project file "},
+        // The project folder not looked at, or not listed (no descriptor left, say): not taken
+        // for none, nor for one that holds only the exact names.
+        {KPlatformFileCall::eOpenFolder, 0, 1, EMFILE, false, false, false, 0,
+         "s.qod cannot be looked through for the files a read would take in its place"},
+        {KPlatformFileCall::eOpenFolder, 1, 1, EMFILE, false, true, false, 0,
+         "s.qod cannot be looked through for the files a read would take in its place"},
+        // Put back neither by a link nor by a rename: told, and so is the file that failed.
+        {KPlatformFileCall::eRename, 1, -1, EIO, true, true, false, 1,
+         " would be read in its place"},
+        {KPlatformFileCall::eRename, 2, -1, EIO, true, true, false, 2, "File not created: "},
+        // A file system that refuses to be asked not to replace: the files go all the same.
+        {KPlatformFileCall::eRename, 0, 1, EINVAL, false, true, true, 0, ""},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.said) + (row.noLinks ? " without links" : ""));
+        SCOPED_TRACE(std::string(row.said) + (row.noLinks ? " without links" : "") +
+                     std::to_string(row.skip) + " " + std::to_string(row.count));
         TempFolder tmp;
         WriteSimple(tmp / "s", false, "old");
         mkdir((tmp / "s.qod").c_str(), 0755);
@@ -163,7 +179,8 @@ TEST(KQovFieldFileFraming, AProjectFileThatStaysIsTold) {
         ASSERT_EQ(
             std::rename((tmp / "s.qod/Project.tmp").c_str(), (tmp / "s.qod/Project.txt").c_str()),
             0);
-        KPlatformFailFileCalls(row.call, row.skip, 1, EIO);
+        if (row.both) WriteAll(tmp / "s.qod/project.BIN", "x");
+        KPlatformFailFileCalls(row.call, row.skip, row.count, row.error);
         if (row.noLinks) KPlatformFailFileCalls(KPlatformFileCall::eLink, 0, -1, EPERM);
         KQovFieldFile f;
         ASSERT_TRUE(f.Create((tmp / "s").c_str(), false, false, nullptr));
@@ -172,20 +189,96 @@ TEST(KQovFieldFileFraming, AProjectFileThatStaysIsTold) {
         KPlatformClearFileFaults();
         const std::string said = f.GetLastErrorString();
         EXPECT_NE(said.find(row.said), std::string::npos) << said;
-        EXPECT_EQ(ReadSimple(tmp / "s.qov"), row.placed ? "new" : "stale");
         const std::string left = Shell("ls -A " + (tmp / "s.qod"));
-        if (row.placed) {
-            EXPECT_EQ(left.substr(0, 13), ".Project.txt.") << left;
-            EXPECT_NE(said.find(tmp / ("s.qod/" + left.substr(0, left.size() - 1))),
-                      std::string::npos)
+        size_t hidden = 0;
+        for (size_t at = 0, end; (end = left.find('\n', at)) != std::string::npos; at = end + 1) {
+            if (left[at] != '.') continue;
+            ++hidden;
+            EXPECT_NE(said.find(tmp / ("s.qod/" + left.substr(at, end - at))), std::string::npos)
                 << said;
-        } else {
-            EXPECT_EQ(left, "Project.txt\n");
+        }
+        EXPECT_EQ(hidden, row.left) << left;
+        if (row.placed) {
+            EXPECT_EQ(ReadSimple(tmp / "s.qov"), "new");
+            // The folder is the user's: it stays, emptied or not.
+            EXPECT_TRUE(KPlatformIsOwnDirectory((tmp / "s.qod").c_str()));
+        } else if (row.left == 0) {
+            EXPECT_EQ(left, row.both ? "Project.txt\nproject.BIN\n" : "Project.txt\n");
+            EXPECT_EQ(ReadSimple(tmp / "s.qov"), "stale");
             EXPECT_EQ(Shell("ls -A " + tmp.Path()), "s.qod\ns.qov\n");
             ASSERT_EQ(std::rename((tmp / "s.qod").c_str(), (tmp / "moved").c_str()), 0);
-            EXPECT_EQ(ReadSimple(tmp / "s.qov"), row.read);
+            EXPECT_EQ(ReadSimple(tmp / "s.qov"), "old");
         }
     }
+}
+
+// A write through a link takes the project folder of the file it writes, as a read of either name
+// does: a folder of the link's own name beside it is neither read nor emptied.
+TEST(KQovFieldFileFraming, AWriteThroughALinkTakesItsFilesProjectFolder) {
+    TempFolder tmp;
+    mkdir((tmp / "real").c_str(), 0755);
+    WriteSimple(tmp / "real/x", false, "old");
+    for (const char* folder : {"real/x.qod", "s.qod"}) {
+        mkdir((tmp / folder).c_str(), 0755);
+        WriteSimple(tmp / folder + "/Project.tmp", false, folder);
+        ASSERT_EQ(std::rename((tmp / folder + "/Project.tmp").c_str(),
+                              (tmp / folder + "/Project.txt").c_str()),
+                  0);
+    }
+    const std::string beside = ReadAll(tmp / "s.qod/Project.txt");
+    ASSERT_EQ(symlink("real/x.qov", (tmp / "s.qov").c_str()), 0);
+    EXPECT_EQ(ReadSimple(tmp / "s.qov"), "real/x.qod");
+    WriteSimple(tmp / "s", false, "new");
+    EXPECT_EQ(ReadSimple(tmp / "s.qov"), "new");
+    EXPECT_EQ(ReadSimple(tmp / "real/x.qov"), "new");
+    EXPECT_EQ(Shell("ls -A " + (tmp / "real/x.qod")), "");
+    EXPECT_EQ(ReadAll(tmp / "s.qod/Project.txt"), beside);
+    struct stat st;
+    ASSERT_EQ(lstat((tmp / "s.qov").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+volatile sig_atomic_t gSignalArrived = 0;
+
+// The ending signals wait while a project file is aside: one that comes as it moves, as the new
+// file takes its place, as it is removed or put back arrives once it is gone or back.
+TEST(KQovFieldFileFraming, EndingSignalsWaitWhileAProjectFileIsAside) {
+    struct sigaction action = {}, previous;
+    action.sa_handler = [](int) { gSignalArrived = 1; };
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGHUP, &action, &previous), 0);
+    const struct {
+        KPlatformFileCall call;
+        int skip;
+        bool placed;
+    } rows[] = {{KPlatformFileCall::eRename, 0, true},
+                {KPlatformFileCall::eRename, 1, true},
+                {KPlatformFileCall::eUnlink, 0, true},
+                {KPlatformFileCall::eLink, 0, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(int(row.call) * 10 + row.skip);
+        TempFolder tmp;
+        WriteSimple(tmp / "s", false, "old");
+        mkdir((tmp / "s.qod").c_str(), 0755);
+        WriteAll(tmp / "s.qod/Project.txt", "stale");
+        gSignalArrived = 0;
+        bool early = true;
+        KPlatformActOnFileCall(row.call, row.skip, [](void* early) {
+            raise(SIGHUP);
+            *static_cast<bool*>(early) = gSignalArrived != 0;
+        }, &early);
+        // The new file refused its place: the project file goes back.
+        if (!row.placed) KPlatformFailFileCalls(KPlatformFileCall::eRename, 1, 1, EIO);
+        KQovFieldFile f;
+        ASSERT_TRUE(f.Create((tmp / "s").c_str(), false, false, nullptr));
+        f.FieldWriteC("Field", "new");
+        EXPECT_EQ(f.FieldFileClose(), row.placed);
+        KPlatformClearFileFaults();
+        EXPECT_FALSE(early);
+        EXPECT_EQ(gSignalArrived, 1);
+        EXPECT_EQ(Shell("ls -A " + (tmp / "s.qod")), row.placed ? "" : "Project.txt\n");
+    }
+    sigaction(SIGHUP, &previous, nullptr);
 }
 
 TEST(KQovFieldFileFraming, StartFooterAndAlignmentFromOutside) {

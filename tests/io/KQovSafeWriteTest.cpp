@@ -650,6 +650,11 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
     }
     // The time code beside a TRC file, which its read takes the start from.
     WriteAll(tmp / "g.tc", "00:00:01:00\nSMPTE\n30\n");
+    // An OBJ whose material library is the project file that writing o.qov would remove.
+    ASSERT_TRUE(KPlatformMakeDirectory((tmp / "o.qod").c_str()));
+    WriteAll(tmp / "o.qod/Project.txt", "newmtl red\nKd 1 0 0\n");
+    WriteAll(tmp / "t.obj", "mtllib " + tmp / "o.qod/Project.txt" +
+                                "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n");
     const std::string p = tmp.path();
     const struct {
         const char* in;
@@ -670,10 +675,15 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
         {"g.trc", 7, "g.tc",
          "the output " + p + "/g.tc is the same file as " + p + "/g.tc, which the read of " + p +
              "/g.trc used"},
+        {"t.obj", 0, "o.qov",
+         "the project file " + p + "/o.qod/Project.txt, which writing " + p +
+             "/o.qov removes, is the same file as " + p + "/o.qod/Project.txt, which the read of " +
+             p + "/t.obj used"},
     };
     const std::vector<std::string> before = Entries(p);
     std::vector<std::string> kept;
     for (const std::string& name : before) kept.push_back(ReadAll(tmp / name));
+    const std::string project = ReadAll(tmp / "o.qod/Project.txt");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.target);
         KQovObjectManager manager;
@@ -687,6 +697,7 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
         EXPECT_EQ(r.text, row.text + "; nothing was written");
         EXPECT_EQ(Entries(p), before);
         for (size_t k = 0; k < before.size(); ++k) EXPECT_EQ(ReadAll(tmp / before[k]), kept[k]);
+        EXPECT_EQ(ReadAll(tmp / "o.qod/Project.txt"), project);
     }
     // A motion file written alone after its skeleton writes no skeleton beside it: one whose
     // ".asf" of its name is the skeleton read is not refused, and that file is left alone.

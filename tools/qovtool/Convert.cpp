@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fieldfile/KQovFieldFile.h"
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
@@ -160,13 +161,21 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     std::vector<std::string> written{out};
     if (std::unique_ptr<KQovWriter> writer{KQovMakeFormatWriter(id, &manager)})
         for (const std::string& file : writer->GetCompanionFiles(out)) written.push_back(file);
-    // Writing over a file that is still to be read, or that the read used, loses it: refused
-    // before anything is written.
+    // The project files a QOV output's write removes.
+    const std::vector<std::string> removed =
+        id <= 4 ? KQovFieldFile::ProjectFilesOf(out) : std::vector<std::string>();
+    // Writing over (or removing) a file that is still to be read, or that the read used, loses
+    // it: refused before anything is written.
     auto overwrites = [&](const std::string& source, std::string& target) {
         for (const std::string& file : written)
             if (KPlatformSameFile(source.c_str(), file.c_str())) {
                 target = file == out ? std::string("the output")
                                      : "the file " + file + " written beside the output";
+                return true;
+            }
+        for (const std::string& file : removed)
+            if (KPlatformSameFile(source.c_str(), file.c_str())) {
+                target = "the project file " + file + ", which writing " + out + " removes,";
                 return true;
             }
         return false;

@@ -144,6 +144,11 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(mTemp / "photos/a.jpg") << "photo";
     std::ofstream(mTemp / "photos/Project.txt") << "stale";
     ASSERT_EQ(symlink("photos", (mTemp / "pics.qod").c_str()), 0);
+    // An OBJ whose material library is the project file that writing own.qov would remove.
+    ASSERT_EQ(mkdir((mTemp / "own.qod").c_str(), 0700), 0);
+    std::ofstream(mTemp / "own.qod/Project.txt") << "newmtl red\nKd 1 0 0\n";
+    std::ofstream(mTemp / "own.obj") << "mtllib " << mTemp / "own.qod/Project.txt"
+                                     << "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n";
     // A flag that would do nothing for the files named is refused, naming it.
     auto unused = [](const std::string& flag, const std::string& why) {
         return "qovtool: " + flag + " is for QOV files only, and " + why + "\n";
@@ -341,6 +346,13 @@ TEST_F(QovTool, CommandLine) {
          "qovtool: " + mTemp / "pipe.asf" + ": Cannot open file \"" + mTemp / "pipe.asf" +
              "\" for writing. It is not a regular file.\n"},
         {{"convert", bvh, mTemp / "pics.qov"}, 0, bvh + " -> " + mTemp / "pics.qov" + "\n", ""},
+        {{"convert", mTemp / "own.obj", mTemp / "own.qov"},
+         1,
+         "",
+         "qovtool: " + mTemp / "own.qov" + ": the project file " + mTemp / "own.qod/Project.txt" +
+             ", which writing " + mTemp / "own.qov" + " removes, is the same file as " +
+             mTemp / "own.qod/Project.txt" + ", which the read of " + mTemp / "own.obj" +
+             " used; nothing was written\n"},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -355,6 +367,8 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_FALSE(Exists(mTemp / "pipe.amc"));
     EXPECT_EQ(ReadFile(mTemp / "photos/a.jpg"), "photo");
     EXPECT_EQ(ReadFile(mTemp / "photos/Project.txt"), "stale");
+    EXPECT_EQ(ReadFile(mTemp / "own.qod/Project.txt"), "newmtl red\nKd 1 0 0\n");
+    EXPECT_FALSE(Exists(mTemp / "own.qov"));
     EXPECT_EQ(Qovtool({"info", mTemp / "pics.qov"}).status, 0);  // not the stale text
     EXPECT_FALSE(Exists(mTemp / "out.htr"));
     EXPECT_FALSE(Exists(mTemp / "out.qov"));
