@@ -324,15 +324,23 @@ void KQovAsfScene::NameBones() {
 
 bool KQovAsfScene::BindNodes(KQovNode* root) {
     if (!mRoot || !root) return false;
-    // The first node of each name below the root, in the order of a recursive FindChild.
-    std::unordered_map<std::string, KQovNode*> byName;
-    for (KQovNode* node : KQovListDescendants(root)) byName.emplace(node->GetName(), node);
+    // The nodes of each name below the root, in the order of a recursive FindChild. Bones of
+    // one name (renamed apart for the file) take them in turn, as they were built from them.
+    std::unordered_map<std::string, std::vector<KQovNode*>> byName;
+    for (KQovNode* node : KQovListDescendants(root)) byName[node->GetName()].push_back(node);
+    std::unordered_map<std::string, size_t> taken;
     for (KAsfBone* bone : GetBones()) {
         bone->node = root;
         if (bone->parent) {
-            const auto found =
-                byName.find("Model::" + (bone->source.empty() ? bone->name : bone->source));
-            bone->node = found == byName.end() ? nullptr : found->second;
+            const std::string name =
+                "Model::" + (bone->source.empty() ? bone->name : bone->source);
+            const auto found = byName.find(name);
+            bone->node = nullptr;
+            if (found != byName.end()) {
+                size_t& next = taken[name];
+                const bool turn = bone->channelCount > 0 && next < found->second.size();
+                bone->node = found->second[turn ? next++ : 0];
+            }
         }
         if (!bone->node && bone->channelCount > 0) return false;
     }
