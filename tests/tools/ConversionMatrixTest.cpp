@@ -13,10 +13,12 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "ConversionTestUtil.h"
+#include "IndependentReaders.h"
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
@@ -668,6 +670,166 @@ TEST(ConversionMatrix, NumbersNoReaderTakesBack) {
             EXPECT_NE(error.find(refusal.second), std::string::npos) << refusal.second << ": " << error;
             if (!keep.empty()) std::ofstream(refusal.first, std::ios::binary) << keep;
         }
+    }
+}
+
+// Names that clash or that a reader would cut or split, through every writer that writes names
+// and back through its reader: every object comes back, under a name distinct in the reader's
+// terms that is the scene's own or one the writer's warnings name ("written as").
+const std::string kLong300(300, 'x');
+const std::string kLong1100a = std::string(1100, 'y') + "1";
+const std::string kLong1100b = std::string(1100, 'y') + "2";
+
+void BuildClashingMeshes(TestScene& t) {
+    KQovObjectManager& m = t.manager;
+    KQovMaterial* red = m.CreateMaterial("Red");
+    int k = 0;
+    for (const char* name : {"Hips", "hips", "HIPS", "left arm", "left_arm", "Box", "Box1", "Box",
+                             "LongNodeName1", "LongNodeName2", ""}) {
+        KQovNode* node = m.CreateNode(name);
+        node->SetNodeAttribute(Cube(m, 1.0, red, red, nullptr));
+        KMotionSetRestTransform(node, KVector4(3.0 * k++, 0, 0), KVector4());
+        t.scene->GetRootNode()->AddChild(node);
+    }
+}
+
+void BuildClashingSkeleton(TestScene& t) {
+    KQovObjectManager& m = t.manager;
+    auto joint = [&](KQovNode* parent, const std::string& name, double x) {
+        KQovNode* node = m.CreateNode(name.c_str());
+        KQovSkeleton* skeleton = m.CreateSkeleton();
+        skeleton->SetSkeletonType(parent ? KQovSkeleton::eLimbNode : KQovSkeleton::eRoot);
+        node->SetNodeAttribute(skeleton);
+        KMotionSetRestTransform(node, KVector4(x, parent ? 10 : 0, 0), KVector4());
+        (parent ? parent : t.scene->GetRootNode())->AddChild(node);
+        return node;
+    };
+    KQovNode* top = joint(nullptr, "Top", 0);
+    // Siblings at one start, so that no bone is made between them.
+    joint(top, "A", 0);
+    joint(top, "A_End", 0);
+    // A joint and its end node, as a reader leaves them; "Scene" names a QOV file's root.
+    joint(joint(top, "Scene", 0), "Scene_End", 0);
+    KQovNode* chain = top;
+    for (const std::string& name : std::vector<std::string>{
+             "a b", "a,b", "GLOBAL", "root1", "", "tab\tname", "vt\vff\fcr\rname", kLong300,
+             kLong300 + "2", "#x", "1abc", "Hips", "hips", "a b"})
+        chain = joint(chain, name, 0);
+    // Children starting apart: the skeleton writer makes a bone named "J0Dummy" for J0.
+    joint(chain, "J0", 5);
+    joint(chain, "J0Dummy", -5);
+    StoreTake(t.scene, KTime::eFRAMES30, 0, 2);
+}
+
+void BuildClashingMarkers(TestScene& t) {
+    KQovObjectManager& m = t.manager;
+    KQovNode* parent = m.CreateNode("Capture");
+    t.scene->GetRootNode()->AddChild(parent);
+    int k = 0;
+    for (const std::string& name :
+         std::vector<std::string>{"L:Hip", "R:Hip", "A B", "A_B", "m", "M", kLong300,
+                                  kLong300 + "z", kLong1100a, kLong1100b, " pad ", "pad"}) {
+        KQovNode* node = m.CreateNode(name.c_str());
+        KQovMarker* marker = m.CreateMarker();
+        marker->SetType(KQovMarker::eOptical);
+        node->SetNodeAttribute(marker);
+        KMotionSetRestTransform(node, KVector4(10.0 * ++k, 0, 0), KVector4());
+        parent->AddChild(node);
+    }
+    StoreTake(t.scene, KTime::eFRAMES30, 0, 2);
+}
+
+TEST(ConversionMatrix, EveryNameComesBackDistinct) {
+    struct NameRow {
+        Content content;
+        const char* extension;
+        bool foldCase;  // the reader takes names alike without regard to case
+        bool named;     // the format holds names (else only the count comes back)
+    };
+    const NameRow rows[] = {
+        {eMeshes, "obj", true, true},    {eMeshes, "dxf", true, true},
+        {eMeshes, "3ds", false, true},   {eSkeleton, "bvh", false, true},
+        {eSkeleton, "htr", false, true}, {eSkeleton, "amc", false, true},
+        {eMarkers, "trc", true, true},   {eMarkers, "c3d", true, true},
+        {eMarkers, "vpm", false, true},  {eMarkers, "aoa", false, false},
+        {eMarkers, "qov", false, true},  {eSkeleton, "qov", false, true},
+    };
+    const std::function<void(TestScene&)> builders[] = {BuildClashingMeshes, BuildClashingSkeleton,
+                                                        BuildClashingMarkers};
+    const int types[] = {KQovNodeAttribute::eMesh, KQovNodeAttribute::eSkeleton,
+                         KQovNodeAttribute::eMarker};
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    for (const NameRow& row : rows) {
+        SCOPED_TRACE(std::string(kContentNames[row.content]) + " -> " + row.extension);
+        TestScene written;
+        builders[row.content](written);
+        const std::string path = folder / (std::string("names.") + row.extension);
+        std::string error, status;
+        ASSERT_TRUE(WriteScene(written, path, error, &status)) << error;
+        TestScene read;
+        std::unique_ptr<KStreamOptions> options;
+        ASSERT_TRUE(ReadScene(read, path, options, error)) << error;
+        std::vector<KQovNode*> before, after;
+        CollectNodes(written.scene->GetRootNode(), before);
+        CollectNodes(read.scene->GetRootNode(), after);
+        std::set<std::string> scene, back;
+        size_t count = 0, countBack = 0;
+        for (KQovNode* node : before) {
+            if (!node->GetNodeAttribute() ||
+                node->GetNodeAttribute()->GetAttributeType() != types[row.content] ||
+                KMotionIsReaderEndNode(node))
+                continue;
+            ++count;
+            const std::string name = node->GetNameWithoutPrefix().Buffer();
+            scene.insert(name);
+            scene.insert(
+                name.substr(name.rfind(':') == std::string::npos ? 0 : name.rfind(':') + 1));
+        }
+        // The skeleton's top comes back as "root" from an Acclaim pair.
+        scene.insert("root");
+        for (size_t at = 0; (at = status.find("written as \"", at)) != std::string::npos;) {
+            at += 12;
+            scene.insert(status.substr(at, status.find('"', at) - at));
+        }
+        // Marker readers drop blanks around a label (C3D) or read each as '_' (TRC).
+        auto plain = [](std::string name) {
+            const size_t first = name.find_first_not_of(' ');
+            return first == std::string::npos
+                       ? std::string()
+                       : name.substr(first, name.find_last_not_of(' ') + 1 - first);
+        };
+        std::set<std::string> plainScene;
+        for (std::string name : scene) {
+            plainScene.insert(plain(name));
+            std::replace(name.begin(), name.end(), ' ', '_');
+            plainScene.insert(name);
+        }
+        for (KQovNode* node : after) {
+            if (!node->GetNodeAttribute() ||
+                node->GetNodeAttribute()->GetAttributeType() != types[row.content] ||
+                KMotionIsReaderEndNode(node))
+                continue;
+            ++countBack;
+            if (!row.named) continue;
+            std::string name = node->GetNameWithoutPrefix().Buffer();
+            EXPECT_TRUE(scene.count(name) || plainScene.count(plain(name)))
+                << "\"" << name << "\" is neither the scene's nor told\n"
+                << status;
+            if (row.foldCase) name = independent::Lower(name);
+            EXPECT_TRUE(back.insert(name).second) << "\"" << name << "\" read back twice";
+        }
+        EXPECT_EQ(countBack, count);
+        // Files read apart from the library: the names are distinct there too.
+        independent::Motion alone;
+        if (std::string(row.extension) == "bvh") alone = independent::ReadBvh(path);
+        if (std::string(row.extension) == "htr") alone = independent::ReadHtr(path);
+        if (std::string(row.extension) == "trc") alone = independent::ReadTrc(path);
+        EXPECT_EQ(alone.error, "");
+        std::set<std::string> apart;
+        for (const std::string& name : alone.names)
+            EXPECT_TRUE(apart.insert(row.foldCase ? independent::Lower(name) : name).second)
+                << name;
     }
 }
 

@@ -198,7 +198,9 @@ inline int WriterId(const std::string& extension) {
 
 // The scene written as qovtool convert writes it: options from the writer, filled from the
 // scene; an Acclaim motion file writes its skeleton file too.
-inline bool WriteScene(TestScene& t, const std::string& path, std::string& error) {
+// `status`, when given, gets the writer's warnings.
+inline bool WriteScene(TestScene& t, const std::string& path, std::string& error,
+                       std::string* status = nullptr) {
     const int id = WriterId(KExtractFileExtension(path.c_str()).Buffer());
     std::unique_ptr<KStreamOptions> options;
     if (id == 0) {
@@ -216,6 +218,7 @@ inline bool WriteScene(TestScene& t, const std::string& path, std::string& error
     exporter.SetFileFormat(id);
     if (!exporter.Export(t.scene, options.get()))
         return error = path + ": " + exporter.GetLastErrorString(), false;
+    if (status) *status = exporter.GetStatusText().Buffer();
     return true;
 }
 

@@ -102,7 +102,6 @@ public:
     explicit KMotionWriterBase(KQovObjectManager* manager) : Core(manager) {}
 
 protected:
-    using Core::CheckNodeNames;
     using Core::Fail;
     using Core::FindSingleChildRoot;
     using Core::Finish;
@@ -113,24 +112,16 @@ protected:
     using KQovWriter::eUnidentifiedError;
 
     // The checks every write starts with: an open file, the scene's single top node (into
-    // `root`; error 2 with `noRoot` without one), motion options, and node names without
-    // blanks or clashes (`blanks` heads the message shown with the button `button`).
+    // `root`; error 2 with `noRoot` without one) and motion options. Names are the writer's
+    // to make readable (KQovWrittenNames).
     KStreamOptionsMotion* BeginWrite(KQovScene* scene, KStreamOptions* options, const char* noRoot,
-                                     KMotionHolds holds, const char* blanks, const char* button,
-                                     KQovNode*& root) {
+                                     KMotionHolds holds, KQovNode*& root) {
         if (!mFile) return Fail(eFileNotOpened), nullptr;
         root = scene ? FindSingleChildRoot(scene) : nullptr;
         if (!root) return FailRoots(scene, noRoot, holds), nullptr;
         if (!options || !options->IsA(KStreamOptionsMotion::ClassId()))
             return Fail(eStreamOptionsNotSet), nullptr;
-        auto* motion = static_cast<KStreamOptionsMotion*>(options);
-        KString message = blanks;
-        const bool spaced = !KMotionCheckBlanks(root, message);
-        if (spaced || !CheckNodeNames(root, message)) {
-            motion->Message("Error", message.Buffer(), button);
-            return Fail(eUnidentifiedError), nullptr;
-        }
-        return motion;
+        return static_cast<KStreamOptionsMotion*>(options);
     }
     // False, with "Nothing to write" for a scene without a top node, with how many top nodes
     // the scene has when it has several (the file holds the hierarchy below one), else with

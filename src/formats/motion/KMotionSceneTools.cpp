@@ -101,16 +101,6 @@ bool KMotionIsEndSite(KQovNode* node) {
            strstr(node->GetNameWithoutPrefix().Buffer(), "_EndSite");
 }
 
-bool KMotionCheckBlanks(KQovNode* root, KString& message) {
-    bool ok = true;
-    for (KQovNode* node : KQovListNodes(root)) {
-        if (!strchr(node->GetNameWithoutPrefix().Buffer(), ' ')) continue;
-        ok = false;
-        message += KString("\n    ") + node->GetNameWithoutPrefix();
-    }
-    return ok;
-}
-
 void KMotionSampleNode(KQovNode* node, KTime time, bool global, KVector4& translation,
                        KVector4& rotation) {
     KMotionDecompose(global ? node->GetGlobalMatrixAtTime(time) : node->GetLocalMatrix(time),

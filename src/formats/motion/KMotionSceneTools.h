@@ -37,9 +37,6 @@ bool KMotionIsReaderEndNode(KQovNode* node);
 // joints (a file may hold both under one joint), or one named the older way ("_EndSite").
 bool KMotionIsEndSite(KQovNode* node);
 // Keys, the curve filters and the take of a read file: KQovMotionTextIO.h.
-// False when a node name below `node` (itself included) holds a blank; each such name is
-// appended to `message` on a line of its own.
-bool KMotionCheckBlanks(KQovNode* node, KString& message);
 // The local matrix of `node` at `time` (its global one when `global`) as translation and
 // Euler X, Y, Z rotation in degrees, scaling taken off.
 void KMotionDecompose(KMatrix m, KVector4& translation, KVector4& rotation);

@@ -296,6 +296,27 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
                                                : "an earlier node has that name")
                        .c_str();
     }
+    // A skeleton reader's end node is named after its joint: it follows its joint's new name,
+    // or it would read back as a joint of its own.
+    std::vector<std::pair<const KQovNode*, std::string>> ends;
+    for (const KQovNode* node : models) {
+        const auto joint = mWrittenNames.find(node);
+        const KQovNode* end = node->GetChildCount() == 1 ? node->GetChild(0) : nullptr;
+        if (joint == mWrittenNames.end() || !end || end->GetChildCount() != 0 ||
+            mWrittenNames.count(end) || end->GetName() != std::string(node->GetName()) + "_End" ||
+            taken.count(joint->second + "_End"))
+            continue;
+        ends.emplace_back(end, joint->second + "_End");
+    }
+    for (auto& [end, made] : ends) {
+        const std::string_view stored = mWrittenNames.emplace(end, std::move(made)).first->second;
+        taken.insert(stored);
+        if (++renamed > kNamesWarnedOne) continue;
+        mStatus += KFormatC("Node \"%s\" written as \"%s\": its joint was renamed\n",
+                            KQovStripPrefix(end->GetName()).Buffer(),
+                            KQovStripPrefix(stored.data()).Buffer())
+                       .c_str();
+    }
     if (renamed > kNamesWarnedOne)
         mStatus += KFormatC("%d more node%s written under names made unique\n",
                             renamed - kNamesWarnedOne, renamed - kNamesWarnedOne == 1 ? "" : "s")
@@ -305,9 +326,12 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
 std::string KQovWriterQov6::WrittenBareName(const KQovNode* node) const {
     std::string bare = node->GetNameWithoutPrefix().Buffer();
     const char* written = WrittenName(node);
-    // A made name is the node's own with a number behind it.
-    if (written != node->GetName()) bare += written + std::strlen(node->GetName());
-    return bare;
+    const size_t length = std::strlen(node->GetName());
+    if (written == node->GetName()) return bare;
+    // A made name is the node's own with a number behind it, or an end node's after its
+    // joint's (both under the node's class prefix).
+    if (std::strncmp(written, node->GetName(), length) == 0) return bare + (written + length);
+    return written + (length - bare.size());
 }
 
 void KQovWriterQov6::CollectModels(const std::vector<KQovNode*>& models) {

@@ -565,16 +565,17 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
     // The writers refuse what the file cannot hold.
     struct Refusal {
         const char* child;  // a second node: under the top node, or beside it ("")
-        int error;
+        int error;          // -1: written, the name changed with a warning
     } refusals[] = {{"root", KQovWriter::eUnidentifiedError},
-                    {"two words", KQovWriter::eUnidentifiedError},
+                    {"two words", -1},
                     {"", KQovWriter::eFileNotCreated}};
     for (const Refusal& r : refusals) {
         SCOPED_TRACE(r.child);
         TestScene scene;
         KQovNode* top = scene.manager.CreateNode("Hips");
         scene.scene->GetRootNode()->AddChild(top);
-        KQovNode* extra = scene.manager.CreateNode(*r.child ? r.child : "Other");
+        KQovNode* extra = r.error < 0 ? KMotionCreateLimbNode(&scene.manager, r.child)
+                                      : scene.manager.CreateNode(*r.child ? r.child : "Other");
         (*r.child ? top : scene.scene->GetRootNode())->AddChild(extra);
         KQovWriterAsf writer(&scene.manager);
         ASSERT_TRUE(writer.FileCreate((folder / "w.asf").c_str()));
@@ -582,6 +583,15 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
         int shown = 0;
         o->SetMessageCallback([&](const char*, const char*, const char*, const char*, const char*,
                                   int) { return ++shown; });
+        if (r.error < 0) {
+            EXPECT_TRUE(writer.Write(scene.scene, o.get())) << writer.GetLastErrorString();
+            KString status;
+            writer.GetStatusText(status);
+            EXPECT_NE(std::string(status.Buffer()).find("written as \"two_words\""),
+                      std::string::npos);
+            EXPECT_EQ(shown, 0);
+            continue;
+        }
         EXPECT_FALSE(writer.Write(scene.scene, o.get()));
         EXPECT_EQ(writer.GetLastErrorID(), r.error);
         EXPECT_EQ(shown, r.error == KQovWriter::eUnidentifiedError ? 1 : 0);

@@ -329,7 +329,9 @@ TEST_F(QovTool, CommandLine) {
          0,
          mTemp / "joint.bvh" + " -> " + jointQov + "\n",
          "qovtool: " + jointQov +
-             ": warning: Node \"Scene\" written as \"Scene_1\": the file's root has that name\n"},
+             ": warning: Node \"Scene\" written as \"Scene_1\": the file's root has that name\n" +
+             "qovtool: " + jointQov +
+             ": warning: Node \"Scene_End\" written as \"Scene_1_End\": its joint was renamed\n"},
         {{"convert", jointQov, jointBack}, 0, jointQov + " -> " + jointBack + "\n", ""},
         {{"convert", bvh, mTemp / "so.bvh"},
          0,
@@ -381,6 +383,8 @@ TEST_F(QovTool, CommandLine) {
     // Its frames begin as a direct conversion's do.
     const std::string joint = ReadFile(jointBack), direct = ReadFile(mTemp / "joint-direct.bvh");
     EXPECT_TRUE(HasLine(joint, "  JOINT Scene_1")) << joint;
+    // Its end node followed it: an end site, not a joint of its own.
+    EXPECT_EQ(joint.find("JOINT Scene_End"), std::string::npos) << joint;
     ASSERT_NE(direct.find("Frame Time:"), std::string::npos) << direct;
     for (size_t line = direct.find("Frame Time:");
          (line = direct.find('\n', line)) + 1 < direct.size();) {

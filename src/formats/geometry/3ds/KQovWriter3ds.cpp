@@ -118,14 +118,26 @@ void KQovWriter3ds::RenameForWrite() {
     // Nodes first, then materials, as names are handed out in that order; a name handed out
     // in an earlier write is free again.
     mNames.Clear();
-    auto rename = [this](KQovObject* object, int limit) {
+    int told = 0;
+    // Told for the scene's nodes (not the manager's own cameras, which are not written).
+    auto rename = [this, &told](KQovObject* object, int limit, bool tell) {
         mSavedNames.emplace_back(object, object->GetNamePair());
         KQovNamePair names = object->GetNamePair();
-        mNames.RenameToLength(names, limit);
+        const KString before = KStripNamePrefix(names.currentName);
+        const bool numbered = mNames.RenameToLength(names, limit);
+        if (tell && before != names.currentName && ++told <= 20)
+            mStatus += KFormatC("Node \"%s\" written as \"%s\": %s\n", before.Buffer(),
+                                names.currentName.Buffer(),
+                                numbered ? "another name reads back the same"
+                                         : KFormatC("a 3DS name holds %d bytes", limit).c_str())
+                           .c_str();
         object->SetNamePair(std::move(names));
     };
-    for (int i = 0; i < mManager->GetNodeCount(); ++i) rename(mManager->GetNode(i), 10);
-    for (int i = 0; i < mManager->GetMaterialCount(); ++i) rename(mManager->GetMaterial(i), 15);
+    for (int i = 0; i < mManager->GetNodeCount(); ++i)
+        rename(mManager->GetNode(i), 10, mManager->GetNode(i)->GetParent() != nullptr);
+    for (int i = 0; i < mManager->GetMaterialCount(); ++i)
+        rename(mManager->GetMaterial(i), 15, false);
+    if (told > 20) mStatus += KFormatC("%d more names written changed\n", told - 20).c_str();
 }
 
 void KQovWriter3ds::RestoreNames() {

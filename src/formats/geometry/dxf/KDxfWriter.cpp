@@ -7,6 +7,7 @@
 #include "formats/geometry/dxf/KDxfPalette.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "io/KQovWrittenNames.h"
 
 namespace {
 
@@ -46,14 +47,21 @@ void KDxfWriter::Point(const char* code, double value) {
     Group(code, buffer);
 }
 
-std::string KDxfWriter::LayerName(const std::string& name) {
-    std::string out = name.empty() ? "_" : name;
-    for (char& c : out)
-        if (!KIsAlpha(c) && !KIsDigit(c) && c != '$' && c != '-' && c != '_') c = '_';
-    std::string unique = out;
-    for (int n = 1; !mLayerNames.insert(unique).second; ++n) unique = out + std::to_string(n);
-    return unique;
+namespace {
+
+// Layer names hold letters, digits, '$', '-' and '_'; readers take them alike without regard
+// to case.
+KQovNameTerms LayerTerms() {
+    KQovNameTerms terms;
+    terms.format = "DXF";
+    terms.allowed = "$-_";
+    terms.foldCase = true;
+    terms.empty = "_";
+    terms.numberSeparator = "";
+    return terms;
 }
+
+}  // namespace
 
 int KDxfWriter::MeshColour(const KQovMesh& mesh) {
     const int count = mesh.GetMaterialCount(0);
@@ -64,9 +72,10 @@ std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool t
     mOut.clear();
     mStatus.clear();
     mNumberRefused = false;
-    mLayerNames.clear();
+    KQovWrittenNames names(LayerTerms());
     std::vector<std::string> layers;
-    for (const KDxfMeshEntry& e : meshes) layers.push_back(LayerName(e.name));
+    for (const KDxfMeshEntry& e : meshes) layers.push_back(names.Add(e.name));
+    mStatus += names.GetWarnings();
 
     Group("999", "Varnoke Dxf writer for QOV");
     Group("  0", "SECTION");

@@ -4,7 +4,6 @@
 // corners as fans of triangles) and SEQEND. Points go out in world space with the scene's
 // Y-up axes turned back to the file's Z-up.
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -33,9 +32,6 @@ public:
     // would hold a number no reader takes back (then nothing is written).
     bool Write(KFileStream& stream, const std::vector<KDxfMeshEntry>& meshes, bool tables);
 
-    // A layer name the format accepts: characters other than letters, digits, '$', '-' and
-    // '_' become '_'; made unique among the names given so far.
-    std::string LayerName(const std::string& name);
     // Colour number of a mesh: that of its last material's diffuse colour, 0 without one.
     static int MeshColour(const KQovMesh& mesh);
     // Lines about what the text could not keep exactly (polygons cut plainly), one a line.
@@ -54,6 +50,5 @@ private:
 
     std::string mOut;
     std::string mStatus;
-    std::set<std::string> mLayerNames;
     bool mNumberRefused = false;
 };

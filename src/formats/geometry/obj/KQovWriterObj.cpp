@@ -17,6 +17,7 @@
 #include "formats/geometry/KQovStillPose.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
@@ -138,8 +139,19 @@ bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
     }
     KQovStillPose pose(*scene, &LocalMatrix);
     mPose = &pose;
+    // The reader takes a group name to the end of its line, its first blank as '_', and
+    // groups of names alike without regard to case as one.
+    KQovNameTerms terms;
+    terms.format = "OBJ";
+    terms.splitters = " \t\r\n\v\f";
+    terms.controls = false;
+    terms.foldCase = true;
+    KQovWrittenNames names(terms);
+    mNames = &names;
     WriteNode(root);
     mPose = nullptr;
+    mNames = nullptr;
+    mStatus += names.GetWarnings().c_str();
     mStatus += mText->TakeStatus().c_str();
     mOpen = false;
     if (mText->IsNumberRefused()) {
@@ -216,7 +228,7 @@ int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) 
 
 void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source) {
     KObjWriteGroup group;
-    group.name = node->GetNameWithoutPrefix().Buffer();
+    group.name = mNames->Add(node->GetNameWithoutPrefix().Buffer());
     const KAffineMatrix m = mPose->Global(node);
     const KAffineMatrix n = m.Inverse().Transpose();
     const int count = mesh->GetControlPointsCount();

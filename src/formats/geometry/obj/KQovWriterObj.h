@@ -13,6 +13,7 @@
 #include "foundation/KAffineMatrix.h"
 #include "io/KQovWriter.h"
 
+class KQovWrittenNames;
 class KQovStillPose;
 
 class KQovGeometry;
@@ -51,5 +52,6 @@ private:
     bool mDeform = true;
     bool mMaterialsUsed = false;
     std::map<std::pair<KQovMaterial*, KQovTexture*>, int> mRecords;
-    KQovStillPose* mPose = nullptr;  // of the write under way
+    KQovStillPose* mPose = nullptr;      // of the write under way
+    KQovWrittenNames* mNames = nullptr;  // group names of the write under way
 };

@@ -30,6 +30,8 @@ struct KAsfBone {
     static constexpr int kMaxName = 50;
 
     std::string name;
+    // The name of the node the bone was built from, when the file could not hold it as it is.
+    std::string source;
     int id = 0;
     int channelCount = 0;
     int channels[kMaxChannels] = {};
@@ -77,6 +79,7 @@ public:
     std::unique_ptr<KAsfBone> mRoot;
     // Names of the bones restructuring removed: motion lines may still name them.
     std::vector<std::string> mRemoved;
+    std::string mNameWarnings;
 
     // Scene centimetres per file length unit.
     double GetLengthScale() const;
@@ -86,6 +89,8 @@ public:
     std::unordered_map<std::string, KAsfBone*> IndexBones() const;
     // Bone vectors, offsets, parent frames and rest transforms, parents before children.
     void CompleteFrames();
+    // Bone names the readers take back whole and apart (source keeps a changed one's node).
+    void NameBones();
     // Removes every bone below the root that has no channels and children; they move up.
     void Restructure();
     // Every bone, parents before children.
@@ -103,6 +108,9 @@ public:
     // every other bone turns (and moves when its node's translation is keyed in the current
     // take); bones are bound to their nodes.
     void BuildFromNodes(KQovNode* root);
+    // What BuildFromNodes renamed so that the ASF and AMC readers take each bone back apart;
+    // a warning line per bone.
+    const std::string& GetNameWarnings() const { return mNameWarnings; }
     // Binds every bone with channels to the node of its name below `root` (the root bone to
     // `root`); false when one has none.
     bool BindNodes(KQovNode* root);

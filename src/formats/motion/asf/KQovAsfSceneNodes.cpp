@@ -12,6 +12,7 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/asf/KQovAsfScene.h"
+#include "io/KQovWrittenNames.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
@@ -290,20 +291,56 @@ void KQovAsfScene::BuildFromNodes(KQovNode* root) {
     AddAllChildBones(*mRoot);
     Prune(GetBones());
     CompleteFrames();
+    NameBones();
     int id = 0;
     for (KAsfBone* bone : GetBones()) bone->id = id++;
 }
 
+void KQovAsfScene::NameBones() {
+    // A name is one word of at most 50 bytes; a line beginning with '#' is a comment, with ':'
+    // a keyword, with a digit an AMC frame number; "root" is the root bone's.
+    KQovNameTerms terms;
+    terms.format = "ASF";
+    terms.splitters = " \t,()\r\n";
+    terms.maxLength = KAsfBone::kMaxName;
+    terms.leading = "#:0123456789";
+    terms.reserved = {"root"};
+    KQovWrittenNames names(terms);
+    const std::vector<KAsfBone*> bones = GetBones();
+    // Bones of nodes first: a bone made between them ("Dummy") gives way to a node's name.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (KAsfBone* bone : bones) {
+            if (!bone->parent || (bone->node != nullptr) != (pass == 0)) continue;
+            // The reader ends a leaf bone of length with a node named after it.
+            const bool ends = bone->children.empty() && bone->length > 0.0;
+            std::string written = names.Add(bone->name, ends ? "_End" : "");
+            if (written == bone->name) continue;
+            bone->source = bone->name;
+            bone->name = std::move(written);
+        }
+    }
+    mNameWarnings = names.GetWarnings();
+}
+
 bool KQovAsfScene::BindNodes(KQovNode* root) {
     if (!mRoot || !root) return false;
-    // The first node of each name below the root, in the order of a recursive FindChild.
-    std::unordered_map<std::string, KQovNode*> byName;
-    for (KQovNode* node : KQovListDescendants(root)) byName.emplace(node->GetName(), node);
+    // The nodes of each name below the root, in the order of a recursive FindChild. Bones of
+    // one name (renamed apart for the file) take them in turn, as they were built from them.
+    std::unordered_map<std::string, std::vector<KQovNode*>> byName;
+    for (KQovNode* node : KQovListDescendants(root)) byName[node->GetName()].push_back(node);
+    std::unordered_map<std::string, size_t> taken;
     for (KAsfBone* bone : GetBones()) {
         bone->node = root;
         if (bone->parent) {
-            const auto found = byName.find("Model::" + bone->name);
-            bone->node = found == byName.end() ? nullptr : found->second;
+            const std::string name =
+                "Model::" + (bone->source.empty() ? bone->name : bone->source);
+            const auto found = byName.find(name);
+            bone->node = nullptr;
+            if (found != byName.end()) {
+                size_t& next = taken[name];
+                const bool turn = bone->channelCount > 0 && next < found->second.size();
+                bone->node = found->second[turn ? next++ : 0];
+            }
         }
         if (!bone->node && bone->channelCount > 0) return false;
     }

@@ -53,6 +53,9 @@ bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options)
         if (text.find(path.Buffer()) == std::string::npos) text += std::string(": ") + path.Buffer();
         return Fail(writer.GetLastErrorID(), text.c_str());
     }
+    KString status;
+    writer.GetStatusText(status);
+    mStatus += status;
     mSkeletonFile = writer.TakeFile();
     return true;
 }

@@ -73,8 +73,7 @@ bool KQovWriterAsf::DoWrite(KQovScene* scene, KStreamOptions* base) {
     // motion file it serves.
     const KMotionHolds holds = mPairOfMotion ? kAmcHolds : kAsfHolds;
     KStreamOptionsMotion* motion =
-        BeginWrite(scene, base, "Scene must have a single root node.", holds,
-                   "Spaces are not allowed in ASF node names:", "Ok", root);
+        BeginWrite(scene, base, "Scene must have a single root node.", holds, root);
     if (!motion) return false;
     auto& options = *motion;
     // A reference node holding only the skeleton's "root" (as the skeleton reader builds it)
@@ -95,6 +94,7 @@ bool KQovWriterAsf::DoWrite(KQovScene* scene, KStreamOptions* base) {
                                            : new KQovAcclaimWrittenSkeleton(mPath);
     options.SetStream(skeleton, true);
     skeleton->BuildFromNodes(root);
+    mStatus += skeleton->GetNameWarnings().c_str();
     options.Progress(0, "Writing ASF node hierarchy", 0.0f);
     mFile->WriteSkeleton(*skeleton);
     return Finish();

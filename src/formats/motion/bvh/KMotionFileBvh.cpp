@@ -64,9 +64,13 @@ bool KMotionFileBvh::ReadJoint(KBvhJoint* parent) {
         Error("Hierarchy too deep\n");
         return false;
     }
-    char name[KBvhJoint::kMaxName + 1];
-    if (!ReadToken(name, KBvhJoint::kMaxName)) return false;
-    KBvhJoint* joint = AddJoint(parent, name, false);
+    // The name is the rest of the line: a blank inside it belongs to it.
+    std::string name = SkipSeparators(GetPosition());
+    name.resize(name.find_last_not_of(" \t\r\n") + 1);
+    if (name.empty()) return false;
+    for (char c; GetChar(c);) {
+    }
+    KBvhJoint* joint = AddJoint(parent, name.c_str(), false);
     if (!NextLineIs(gBody, kOpen) || !NextLineIs(gBody, kOffset) || !ReadOffset(*joint) ||
         !NextLineIs(gBody, kChannels) || !ReadChannels(*joint))
         return false;

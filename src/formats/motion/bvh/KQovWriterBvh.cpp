@@ -6,6 +6,7 @@
 
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KMatrix.h"
+#include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
@@ -40,7 +41,8 @@ KStreamOptions* KQovWriterBvh::GetWriteOptions() {
 
 // `scale` is the product of the ancestors' scalings, which the file cannot hold: offsets and
 // translations carry it instead.
-void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector4& topScale) {
+void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector4& topScale,
+                              KQovWrittenNames& names) {
     // Joints in file order (parents before children) from a stack of our own: a deep
     // skeleton must not recurse.
     struct Pending {
@@ -56,7 +58,14 @@ void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector
         KBvhJoint* parent = pending.parent;
         const KVector4& scale = pending.scale;
         const bool endSite = parent && KMotionIsEndSite(node);
-        KBvhJoint* joint = mFile->AddJoint(parent, node->GetNameWithoutPrefix().Buffer(), endSite);
+        // The reader names an end site after its joint: that name must be free too.
+        bool ends = node->GetChildCount() == 0;
+        for (int i = 0; !ends && !endSite && i < node->GetChildCount(); ++i)
+            ends = KMotionIsEndSite(node->GetChild(i));
+        const std::string name =
+            endSite ? std::string("End")
+                    : names.Add(node->GetNameWithoutPrefix().Buffer(), ends ? "_End" : "");
+        KBvhJoint* joint = mFile->AddJoint(parent, name.c_str(), endSite);
         const KMatrix local = node->GetDefaultLocalMatrix();
         for (int i = 0; i < 3; ++i) joint->offset[i] = parent ? local[3][i] * scale[i] : 0.0;
         mNodes.push_back(endSite ? nullptr : node);
@@ -114,9 +123,7 @@ constexpr KMotionHolds kHolds{"a BVH", "skeletons"};
 
 bool KQovWriterBvh::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
-    KStreamOptionsMotion* motion =
-        BeginWrite(scene, base, "Can not find root node.", kHolds,
-                   "Spaces are not allowed in BVH node names:", "OK", root);
+    KStreamOptionsMotion* motion = BeginWrite(scene, base, "Can not find root node.", kHolds, root);
     if (!motion) return false;
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(kHolds.format, kHolds.what);
     if (!CheckRate(*motion, false)) return false;
@@ -127,7 +134,14 @@ bool KQovWriterBvh::DoWrite(KQovScene* scene, KStreamOptions* base) {
     const bool global = options.GetSetting(13) == 1;
     mNodes.clear();
     mScales.clear();
-    AddJoints(root, nullptr, KVector4(1.0, 1.0, 1.0));
+    // The reader takes a name to the end of its line, blanks and all; a tab or a line break
+    // in it would break the line, and a blank other readers end a name at.
+    KQovNameTerms terms;
+    terms.format = "BVH";
+    terms.splitReason = "a BVH name ends at a blank or tab in most readers";
+    KQovWrittenNames names(terms);
+    AddJoints(root, nullptr, KVector4(1.0, 1.0, 1.0), names);
+    mStatus += names.GetWarnings().c_str();
     const auto& joints = mFile->GetJoints();
     for (auto& joint : joints)
         if (!joint->endSite) joint->channelCount = translateAll ? 6 : 3;

@@ -9,6 +9,7 @@
 #include "formats/motion/bvh/KMotionFileBvh.h"
 
 class KQovNode;
+class KQovWrittenNames;
 
 class KQovWriterBvh : public KMotionWriterBase<KMotionFileBvh> {
 public:
@@ -19,7 +20,8 @@ public:
     bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
 
 private:
-    void AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4& scale);
+    void AddJoints(KQovNode* node, KBvhJoint* parent, const KVector4& scale,
+                   KQovWrittenNames& names);
     void SetTranslationChannels(KTime start, KTime period, int frames);
 
     // Nodes of the joint records, in record order (null for an end site).

@@ -4,9 +4,11 @@
 #include <cmath>
 
 #include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/c3d/KC3dLabels.h"
 #include "formats/motion/c3d/KMotionFileC3d.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
@@ -131,4 +133,17 @@ void KQovWriterC3d::InitOptions(KStreamOptionsMotion& options) {
     options.SetSetting(11, 0);
     options.SetSetting(12, 1);
     options.SetSetting(13, 0);
+}
+
+bool KQovWriterC3d::GetNameTerms(KQovNameTerms& terms) const {
+    // Labels are fixed-width fields padded with blanks; the reader drops blanks around one,
+    // keeps kC3dNameMaximum bytes and tells labels apart without regard to case.
+    terms.format = "C3D";
+    terms.splitters = "";
+    terms.controls = false;
+    terms.foldCase = true;
+    terms.trimBlanks = true;
+    terms.empty = nullptr;  // read back as its number
+    terms.maxLength = kC3dNameMaximum;
+    return true;
 }

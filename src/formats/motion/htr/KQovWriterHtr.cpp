@@ -8,6 +8,7 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KLocale.h"
 #include "foundation/KRotationOrder.h"
+#include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovPose.h"
@@ -103,7 +104,8 @@ bool KQovWriterHtr::IsEndSite(KQovNode* node) {
 }
 
 void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMatrix& topP,
-                                         bool topHasP, KQovPose* restPose) {
+                                         bool topHasP, KQovPose* restPose,
+                                         KQovWrittenNames& names) {
     // Parents before children, in child order, on a stack of our own: a chain of segments as
     // long as a file holds must not overflow the call stack.
     struct Pending {
@@ -150,10 +152,14 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMa
             v = restPose->GetMatrix(index);
             for (int c = 0; c < 3; ++c) v[3][c] *= kToFile;
         }
+        // The reader gives a segment without children an end node named after it.
+        bool leaf = true;
+        for (int i = 0; leaf && i < node->GetChildCount(); ++i) leaf = IsEndSite(node->GetChild(i));
+        const std::string name =
+            names.Add(node->GetNameWithoutPrefix().Buffer(), leaf ? "_End" : "");
         KHtrSegment* segment = mFile->AddSegment(
-            node->GetNameWithoutPrefix().Buffer(),
-            parent >= 0 ? mSegments[size_t(parent)].node->GetNameWithoutPrefix().Buffer()
-                        : nullptr);
+            name.c_str(),
+            parent >= 0 ? mFile->GetSegments()[size_t(parent)]->name.c_str() : nullptr);
         segment->baseTranslation = v.GetRow(3) * (1.0 / kToFile);
         segment->baseTranslation[3] = 0.0;
         segment->baseRotation = KMotionNormalizeAxes(v);
@@ -250,9 +256,7 @@ constexpr KMotionHolds kHolds{"an HTR", "skeletons"};
 
 bool KQovWriterHtr::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNode* root = nullptr;
-    KStreamOptionsMotion* motion =
-        BeginWrite(scene, base, "Can not find root node.", kHolds,
-                   "Spaces are not allowed in HTR node names:", "OK", root);
+    KStreamOptionsMotion* motion = BeginWrite(scene, base, "Can not find root node.", kHolds, root);
     if (!motion) return false;
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(kHolds.format, kHolds.what);
     // Whole rates are written whole (1 / (1/30 s) may come out a hair below 30); 29.97 gives 29.
@@ -290,7 +294,15 @@ bool KQovWriterHtr::DoWrite(KQovScene* scene, KStreamOptions* base) {
     mSegments.clear();
     // Only a rest pose gives the base positions such keys are measured from.
     mRestOnNodes = restPose && RestLeftOnNodes(root);
-    ComputeBasePositions(root, -1, p, hasP, restPose);
+    // Names are tokens of their lines, of at most 255 bytes; "GLOBAL" is the root's parent.
+    KQovNameTerms terms;
+    terms.format = "HTR";
+    terms.maxLength = 255;
+    terms.leading = "#";
+    terms.reserved = {"GLOBAL"};
+    KQovWrittenNames names(terms);
+    ComputeBasePositions(root, -1, p, hasP, restPose, names);
+    mStatus += names.GetWarnings().c_str();
 
     const int frames = options.GetFrameCount();
     for (const auto& segment : mFile->GetSegments()) {

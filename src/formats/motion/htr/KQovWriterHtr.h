@@ -10,6 +10,7 @@
 #include "foundation/KTime.h"
 
 class KQovPose;
+class KQovWrittenNames;
 class KStreamOptionsMotion;
 
 class KQovWriterHtr : public KMotionWriterBase<KMotionFileHtr> {
@@ -34,7 +35,7 @@ private:
         KVector4 bone;  // from the segment's start to its end, in the scene's axes
     };
     void ComputeBasePositions(KQovNode* node, int parent, const KMatrix& p, bool hasP,
-                              KQovPose* restPose);
+                              KQovPose* restPose, KQovWrittenNames& names);
     void ConvertFrame(KQovNode* top, KTime time, int frame);
     // Whether the keys below `root` still hold each segment's rest orientation (a file read
     // without taking it off): its end sites then lie along the segment's own bone axis rather

@@ -99,13 +99,24 @@ KStreamOptions* KQovOpticalReader::GetReadOptions(bool) {
 
 void KQovOpticalReader::MakeNamesUnique(std::vector<std::string>& names, KStreamOptionsMotion& options) {
     KUniqueNameTable table;
-    std::string report;
+    std::string report, cut;
     for (size_t i = 0; i < names.size(); ++i) {
         const char* stored = table.Add(names[i].c_str(), int32_t(i + 1));
-        if (stored && names[i] != stored) {
+        if (!stored || names[i] == stored) continue;
+        // A label only cut or stripped of blanks is no conflict; one cut is told as cut.
+        size_t suffix = 0;
+        if (names[i].size() > KUniqueNameTable::kMaxNameLength)
+            cut +=
+                names[i].substr(0, 40) + "...  -->  " + std::string(stored).substr(0, 40) + "...\n";
+        if (KUniqueNameTable::SplitName(names[i].c_str(), suffix) != stored)
             report += names[i] + "  -->  " + stored + "\n";
-            names[i] = stored;
-        }
+        names[i] = stored;
+    }
+    if (!cut.empty()) {
+        const std::string text = KFormatC("Some labels have been cut to %zu bytes:\n",
+                                          KUniqueNameTable::kMaxNameLength) +
+                                 cut + "\n\n";
+        options.Message("Warning", text.c_str(), "Ok");
     }
     if (!report.empty()) {
         const std::string text = "Some objects have been renamed due to naming conflicts:\n" + report + "\n\n";

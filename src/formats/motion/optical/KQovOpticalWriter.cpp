@@ -10,6 +10,7 @@
 #include "foundation/KAffineMatrix.h"
 #include "foundation/KLocale.h"
 #include "formats/motion/KMotionFile.h"
+#include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
@@ -78,6 +79,12 @@ bool KQovOpticalWriter::DoWrite(KQovScene* scene, KStreamOptions* base) {
     for (size_t k = 0; k < markers.GetCount(); ++k) {
         const std::string full = markers.GetNode(k)->GetName();
         names.push_back(full.substr(full.rfind(':') == std::string::npos ? 0 : full.rfind(':') + 1));
+    }
+    KQovNameTerms terms;
+    if (GetNameTerms(terms)) {
+        KQovWrittenNames written(terms);
+        for (std::string& name : names) name = written.Add(name);
+        mStatus += written.GetWarnings().c_str();
     }
 
     KMarkerFileInfo info;

@@ -10,6 +10,7 @@
 #include "io/KQovWriter.h"
 
 class KStreamOptionsMotion;
+struct KQovNameTerms;
 
 class KQovOpticalWriter : public KQovWriter {
 public:
@@ -28,6 +29,9 @@ public:
 protected:
     virtual std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) = 0;
     virtual void InitOptions(KStreamOptionsMotion& options) = 0;
+    // How the format's reader takes labels back (KQovWrittenNames); false for a format that
+    // holds no labels.
+    virtual bool GetNameTerms(KQovNameTerms&) const { return false; }
 
     std::unique_ptr<KMarkerFileInterface> mFile;
     KString mDescription;

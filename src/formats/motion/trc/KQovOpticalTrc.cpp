@@ -9,6 +9,7 @@
 #include "foundation/KPath.h"
 #include "foundation/KTextCursor.h"
 #include "foundation/KTextLineReader.h"
+#include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsMotion.h"
 
 namespace {
@@ -131,4 +132,16 @@ void KQovWriterTrc::InitOptions(KStreamOptionsMotion& options) {
     options.SetSetting(3, 1);
     options.SetSetting(11, 0);
     options.SetSetting(13, 0);
+}
+
+bool KQovWriterTrc::GetNameTerms(KQovNameTerms& terms) const {
+    // Labels are tab-separated fields; readers read a blank inside one as '_' or drop those
+    // around it, keep 1023 bytes and tell labels apart without regard to case.
+    terms.format = "TRC";
+    terms.splitters = "\t\r\n";
+    terms.trimBlanks = true;
+    terms.readAsUnderscore = " ";
+    terms.foldCase = true;
+    terms.maxLength = 1023;
+    return true;
 }

@@ -1,0 +1,137 @@
+#include "io/KQovWrittenNames.h"
+
+#include <cstring>
+
+#include "foundation/KLocale.h"
+
+namespace {
+
+// Changed names told one by one; more are counted.
+constexpr int kNamesToldOne = 20;
+
+bool IsControl(char c) {
+    return (unsigned char)c < 0x20 || c == 0x7f;
+}
+
+void Join(std::string& reasons, const std::string& reason) {
+    reasons += reasons.empty() ? reason : "; " + reason;
+}
+
+// `text` cut to at most `length` bytes, not inside a character of several bytes.
+void CutTo(std::string& text, size_t length) {
+    if (text.size() <= length) return;
+    size_t end = length;
+    while (end > 0 && ((unsigned char)text[end] & 0xC0) == 0x80) --end;
+    text.resize(end);
+}
+
+}  // namespace
+
+KQovWrittenNames::KQovWrittenNames(KQovNameTerms terms) : mTerms(std::move(terms)) {
+    for (const std::string& word : mTerms.reserved) Reserve(word);
+}
+
+std::string KQovWrittenNames::Key(const std::string& name) const {
+    std::string key = name;
+    if (mTerms.trimBlanks) {
+        const size_t first = key.find_first_not_of(' ');
+        key = first == std::string::npos ? ""
+                                         : key.substr(first, key.find_last_not_of(' ') - first + 1);
+    }
+    for (char& c : key) {
+        if (c && std::strchr(mTerms.readAsUnderscore, c)) c = '_';
+        if (mTerms.foldCase) c = KToLower(c);
+    }
+    return key;
+}
+
+void KQovWrittenNames::Reserve(const std::string& name) {
+    mTaken.insert(Key(name));
+}
+
+bool KQovWrittenNames::IsTaken(const std::string& name) const {
+    return mTaken.count(Key(name)) != 0;
+}
+
+bool KQovWrittenNames::Free(const std::string& name, const std::string& tail) const {
+    return !IsTaken(name) && (tail.empty() || !IsTaken(name + tail));
+}
+
+std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason) const {
+    const std::string format = mTerms.format;
+    std::string text = name;
+    bool split = false;
+    for (char& c : text) {
+        const bool other = mTerms.allowed && !KIsAlpha(c) && !KIsDigit(c) &&
+                           !(c && std::strchr(mTerms.allowed, c));
+        if (other || (mTerms.controls && IsControl(c)) || (c && std::strchr(mTerms.splitters, c))) {
+            c = '_';
+            split = true;
+        }
+    }
+    if (split)
+        Join(reason,
+             mTerms.splitReason ? std::string(mTerms.splitReason)
+             : mTerms.allowed
+                 ? "a " + format + " name holds letters, digits and '" + mTerms.allowed + "' only"
+                 : "the " + format + " reader ends a name at a blank, tab or line break");
+    if (text.empty()) {
+        if (!mTerms.empty) return text;  // the reader names it itself
+        text = mTerms.empty;
+        Join(reason, "a name in a " + format + " file is never empty");
+    } else if (std::strchr(mTerms.leading, text[0])) {
+        Join(reason, std::string("the ") + format + " reader takes a line beginning with '" +
+                         text[0] + "' for something else");
+        text.insert(text.begin(), '_');
+    }
+    if (mTerms.maxLength && text.size() > mTerms.maxLength) {
+        CutTo(text, mTerms.maxLength);
+        Join(reason, "the " + format + " reader keeps " + std::to_string(mTerms.maxLength) +
+                         " bytes of a name");
+    }
+    return text;
+}
+
+std::string KQovWrittenNames::Add(const std::string& name, const std::string& tail) {
+    std::string reason;
+    std::string text = Clean(name, reason);
+    if (text.empty()) return text;
+    if (!Free(text, tail)) {
+        bool reserved = false;
+        for (const std::string& word : mTerms.reserved) reserved |= Key(word) == Key(text);
+        Join(reason, reserved ? "the " + std::string(mTerms.format) + " file gives \"" + text +
+                                    "\" a meaning of its own"
+                     : mTerms.foldCase ? "another name reads back the same, letter case aside"
+                                       : "another name reads back the same");
+        const std::string stem = text;
+        // Numbers tried for a stem stay taken: a name repeated many times goes on from there.
+        unsigned& next = mNext.emplace(Key(stem), 1u).first->second;
+        for (unsigned n = next;; ++n) {
+            const std::string number = mTerms.numberSeparator + std::to_string(n);
+            std::string base = stem;
+            if (mTerms.maxLength) CutTo(base, mTerms.maxLength - number.size());
+            text = base + number;
+            if (Free(text, tail)) {
+                next = n + 1;
+                break;
+            }
+        }
+    }
+    mTaken.insert(Key(text));
+    if (!tail.empty()) mTaken.insert(Key(text + tail));
+    if (text != name) {
+        if (++mChanged <= kNamesToldOne)
+            mWarnings += "Node \"" + name + "\" written as \"" + text + "\": " + reason + "\n";
+    }
+    return text;
+}
+
+std::string KQovWrittenNames::GetWarnings() const {
+    std::string text = mWarnings;
+    if (mChanged > kNamesToldOne) {
+        const int more = mChanged - kNamesToldOne;
+        text += std::to_string(more) + " more node" + (more == 1 ? "" : "s") +
+                " written under names changed for the " + mTerms.format + " reader\n";
+    }
+    return text;
+}
