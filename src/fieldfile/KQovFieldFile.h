@@ -77,6 +77,8 @@ public:
     // name "1/name" ...); its path, empty when none could be written.
     KString AddMediaFile(const char* folder, const char* name, const uint8_t* content,
                          uint32_t size);
+    // The system's reason why the last media that could not be written were not (0: none).
+    int GetMediaError() const { return mMediaError; }
 
     // Creating, opening, parts.
     bool Create(const char* name, bool binary, bool encrypted, KQovHeaderInfo* info);
@@ -302,6 +304,8 @@ protected:
     std::string mTempMediaFolder;  // made for media the file's own media folder cannot take
     std::map<std::string, KPlatformNewFile> mMadeMedia;  // by path: files extraction made
     std::vector<std::string> mMadeFolders;  // numbered folders made for media ("1/" ...)
+    int mMediaError = 0;                    // see GetMediaError
+    std::vector<int> mFolderSlots;          // folders made, kept for removal on a signal
     std::string mFolder;                    // with a trailing '/', or empty
 
 private:

@@ -312,6 +312,19 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
         EXPECT_EQ(path.rfind(tmp / "temp/qom-", 0), 0u) << path;
         EXPECT_EQ(qovtest::ReadAll(path), "converted");
     }
+    // Media no folder takes fail the read, naming them.
+    setenv("TMPDIR", (tmp / "missing").c_str(), 1);
+    {
+        KQovObjectManager manager;
+        KQovReaderQov reader(&manager, nullptr);
+        ASSERT_TRUE(reader.FileOpen((tmp / "t.qov").c_str()));
+        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+        ASSERT_TRUE(options);
+        EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
+        EXPECT_EQ(std::string(reader.GetLastErrorString()),
+                  "Out of disk space: unable to extract the media file photo.png: No such file "
+                  "or directory");
+    }
     if (saved)
         setenv("TMPDIR", savedTemp.c_str(), 1);
     else
