@@ -305,6 +305,7 @@ protected:
     std::map<std::string, KPlatformNewFile> mMadeMedia;  // by path: files extraction made
     std::vector<std::string> mMadeFolders;  // numbered folders made for media ("1/" ...)
     int mMediaError = 0;                    // see GetMediaError
+    bool mMediaRefused = false;             // a file placed was refused its permissions
     std::vector<int> mFolderSlots;          // folders made, kept for removal on a signal
     std::string mFolder;                    // with a trailing '/', or empty
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "fieldfile/KQovFieldFile.h"
 #include "foundation/KFileStream.h"
@@ -112,6 +113,8 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
             folder = TempMediaFolder();
         }
     }
+    // A file the system refuses its permissions fails the media: no other folder takes them.
+    mMediaRefused = false;
     for (int attempt = 0; attempt < 2 && !folder.empty(); ++attempt) {
         std::string path;
         if (PlaceMedia(folder, name, content, size, path)) {
@@ -121,6 +124,7 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
             extracted = true;
             return true;
         }
+        if (mMediaRefused) break;
         folder = attempt == 0 ? TempMediaFolder() : std::string();
     }
     // A folder of its own that holds nothing goes again (only while empty): a read leaves none.
@@ -206,6 +210,7 @@ bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& nam
             // A file left without its permissions is no file of the media: it goes.
             if (!temp && !out.Keep()) {
                 mMediaError = out.GetError();
+                mMediaRefused = true;
                 out.RemoveKept();
                 return false;
             }
@@ -213,6 +218,7 @@ bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& nam
             mEmbeddedNames.insert(path);
             return true;
         }
+        if (out.GetError() == ENOMEM) throw std::bad_alloc();  // no other folder would do
         if (out.GetError() != EEXIST) {
             mMediaError = out.GetError();
             return false;
