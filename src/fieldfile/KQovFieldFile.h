@@ -77,6 +77,8 @@ public:
     // name "1/name" ...); its path, empty when none could be written.
     KString AddMediaFile(const char* folder, const char* name, const uint8_t* content,
                          uint32_t size);
+    // The system's reason why the last media that could not be written were not (0: none).
+    int GetMediaError() const { return mMediaError; }
 
     // Creating, opening, parts.
     bool Create(const char* name, bool binary, bool encrypted, KQovHeaderInfo* info);
@@ -314,6 +316,9 @@ protected:
     };
     std::map<std::pair<std::string, std::string>, MediaNumbers> mMediaNumbers;
     std::map<std::string, std::pair<MediaNumbers*, int>> mMediaNumberOf;  // by path placed
+    int mMediaError = 0;                    // see GetMediaError
+    bool mMediaRefused = false;             // a file placed was refused its permissions
+    std::vector<int> mFolderSlots;          // folders made, kept for removal on a signal
     std::string mFolder;                    // with a trailing '/', or empty
 
 private:

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "fieldfile/KQovFieldFile.h"
 #include "foundation/KFileStream.h"
@@ -10,6 +11,7 @@
 #include "foundation/KPath.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformRandom.h"
+#include "platform/KPlatformSignals.h"
 
 namespace {
 
@@ -111,6 +113,8 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
             folder = TempMediaFolder();
         }
     }
+    // A file the system refuses its permissions fails the media: no other folder takes them.
+    mMediaRefused = false;
     for (int attempt = 0; attempt < 2 && !folder.empty(); ++attempt) {
         std::string path;
         if (PlaceMedia(folder, name, content, size, path)) {
@@ -120,6 +124,7 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
             extracted = true;
             return true;
         }
+        if (mMediaRefused) break;
         folder = attempt == 0 ? TempMediaFolder() : std::string();
     }
     // A folder of its own that holds nothing goes again (only while empty): a read leaves none.
@@ -143,8 +148,16 @@ std::string KQovFieldFile::TempMediaFolder() {
         if (!KPlatformRandomBytes(bytes, sizeof bytes)) break;
         std::string folder = temp + "qom-";
         for (unsigned char b : bytes) folder += "abcdefghijklmnopqrstuvwxyz0123456789"[b % 36];
-        if (KPlatformMakeDirectory(folder.c_str())) return mTempMediaFolder = folder + "/";
-        if (!KPlatformPathExists(folder.c_str())) break;
+        int slot = -1;
+        if (KPlatformMakeFolderForSignals(folder.c_str(), slot)) {
+            if (slot >= 0) mFolderSlots.push_back(slot);
+            return mTempMediaFolder = folder + "/";
+        }
+        const int error = errno;
+        if (!KPlatformPathExists(folder.c_str())) {
+            mMediaError = error;
+            break;
+        }
     }
     return std::string();
 }
@@ -163,10 +176,13 @@ std::string KQovFieldFile::NumberedMediaPath(const std::string& folder, const st
                                              int n) {
     if (n == 0) return folder + name;
     const std::string numbered = folder + std::to_string(n) + "/";
-    const bool existed = KPlatformIsDirectory(numbered.c_str());
-    if (!KCreatePath((numbered + name).c_str())) return std::string();
-    // Folders made go again at the end when they hold nothing.
-    if (!existed) mMadeFolders.push_back(numbered);
+    if (KPlatformIsDirectory(numbered.c_str())) return numbered + name;
+    // Folders made go again at the end when they hold nothing, and so on a signal.
+    int slot = -1;
+    if (!KPlatformMakeFolderForSignals(numbered.c_str(), slot))
+        return KPlatformIsDirectory(numbered.c_str()) ? numbered + name : std::string();
+    if (slot >= 0) mFolderSlots.push_back(slot);
+    mMadeFolders.push_back(numbered);
     return numbered + name;
 }
 
@@ -200,20 +216,39 @@ int KQovFieldFile::PlaceMediaAt(const std::string& folder, const std::string& na
     path = n == 0 ? folder + name : folder + std::to_string(n) + "/" + name;
     if (mEmbeddedNames.count(path)) return 0;
     path = NumberedMediaPath(folder, name, n);
-    if (path.empty()) return -1;
+    if (path.empty()) {
+        mMediaError = errno ? errno : EIO;
+        return -1;
+    }
     KPlatformNewFile out;
     if (out.Create(path.c_str())) {
+        // Media of the temporary folder are never kept: they go with the read, or on a
+        // signal. Readable from the start, so their times are settled once written.
+        const bool temp = !mTempMediaFolder.empty() &&
+                          path.compare(0, mTempMediaFolder.size(), mTempMediaFolder) == 0;
+        if (temp) out.OpenToWriters();
         if (fwrite(content, 1, size, out.GetFile()) != size || !out.Close()) {
+            mMediaError = out.GetError() ? out.GetError() : errno ? errno : EIO;
             out.Remove();
             return -1;
         }
-        out.Keep();
+        // A file left without its permissions is no file of the media: it goes.
+        if (!temp && !out.Keep()) {
+            mMediaError = out.GetError();
+            mMediaRefused = true;
+            out.RemoveKept();
+            return -1;
+        }
         mMadeMedia.emplace(path, std::move(out));
         mEmbeddedNames.insert(path);
         mMediaNumberOf[path] = {&numbers, n};
         return 1;
     }
-    if (out.GetError() != EEXIST) return -1;
+    if (out.GetError() == ENOMEM) throw std::bad_alloc();  // no other folder would do
+    if (out.GetError() != EEXIST) {
+        mMediaError = out.GetError();
+        return -1;
+    }
     // A file of these bytes there already (read before) stands for them; any other
     // file stays as it is and the media take the next name.
     if (HoldsBytes(path, content, size)) {
@@ -230,11 +265,14 @@ void KQovFieldFile::RemoveTempMedia() {
     // the folders it made, each only when empty.
     if (!mTempMediaFolder.empty())
         for (auto& made : mMadeMedia)
-            if (made.first.compare(0, mTempMediaFolder.size(), mTempMediaFolder) == 0)
-                made.second.RemoveKept();
+            if (made.first.compare(0, mTempMediaFolder.size(), mTempMediaFolder) == 0 &&
+                !made.second.RemoveKept())
+                made.second.Remove();
     for (auto folder = mMadeFolders.rbegin(); folder != mMadeFolders.rend(); ++folder)
         KPlatformRemoveDirectory(folder->c_str());
     if (!mTempMediaFolder.empty()) KPlatformRemoveDirectory(mTempMediaFolder.c_str());
+    for (int slot : mFolderSlots) KPlatformForgetForSignals(slot);
+    mFolderSlots.clear();
 }
 
 std::string KQovFieldFile::GetExtractedMediaFolder(const char* path) const {
@@ -245,7 +283,8 @@ std::string KQovFieldFile::GetExtractedMediaFolder(const char* path) const {
 bool KQovFieldFile::RemoveExtractedMedia(const char* path, bool freeName) {
     const auto made = mMadeMedia.find(path ? path : "");
     if (made == mMadeMedia.end()) return false;
-    const bool removed = made->second.RemoveKept();
+    // Media of the temporary folder were never kept.
+    const bool removed = made->second.RemoveKept() || made->second.Remove();
     if (removed && freeName) {
         mEmbeddedNames.erase(made->first);
         // The name is free again for the next search.

@@ -86,18 +86,32 @@ namespace {
 thread_local int gLastReadError = 0;
 thread_local char gLastReadPath[PATH_MAX];
 
+// Devices and pipes are never read. Told by the file opened, not by its name, which another
+// program may give to a pipe in between; opened without waiting for a pipe's writer.
+FILE* OpenForReading(const char* path, const char* mode) {
+    const int fd = open(path, (std::strchr(mode, '+') ? O_RDWR : O_RDONLY) | O_NONBLOCK |
+                                  O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    int error = fstat(fd, &st) != 0 ? errno
+                : !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) ? EINVAL
+                                                                : 0;
+    const int flags = error ? 0 : fcntl(fd, F_GETFL);
+    if (!error && (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) error = errno;
+    FILE* file = error ? nullptr : fdopen(fd, mode);
+    if (file) return file;
+    if (!error) error = errno;
+    close(fd);
+    errno = error;
+    return nullptr;
+}
+
 FILE* OpenFile(const char* path, const char* mode) {
     using namespace KPlatformFileParts;
     if (!path || !*path || !mode) return nullptr;
     std::string native = KPlatformNativePath(path);
-    // Devices and pipes are never read: checked by name, since opening a pipe for reading
-    // waits for its writer.
     const bool reading = mode[0] == 'r';
-    if (reading && KPlatformIsSpecialFile(native.c_str())) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    FILE* file = fopen(native.c_str(), mode);
+    FILE* file = reading ? OpenForReading(native.c_str(), mode) : fopen(native.c_str(), mode);
     if (file || mode[0] != 'r' || errno != ENOENT) return file;
 
     std::string folder, name;
@@ -116,11 +130,7 @@ FILE* OpenFile(const char* path, const char* mode) {
     // Several names may differ only in case: take the same one every time.
     std::sort(candidates.begin(), candidates.end());
     std::string match = folder == "/" ? "/" + candidates[0] : folder + "/" + candidates[0];
-    if (KPlatformIsSpecialFile(match.c_str())) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    return fopen(match.c_str(), mode);
+    return OpenForReading(match.c_str(), mode);
 }
 
 }  // namespace

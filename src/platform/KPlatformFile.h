@@ -138,12 +138,14 @@ public:
     // Writes out and closes the file; false (the reason in GetError) when a write failed.
     bool Close();
     // The file stays where it is: no longer removed by a signal, by Remove or by the end.
-    void Keep();
+    // False (the reason in GetError) when the system refused it its permissions.
+    bool Keep();
+    const std::string& GetPath() const { return mPath; }
     // Gives the open file its permissions before it is kept, for a writer that can only open
     // it by name; it is still removed unless kept.
     void OpenToWriters();
-    // Closes and removes the file made, when its name still holds it.
-    void Remove();
+    // Closes and removes the file made, when its name still holds it; true when it went.
+    bool Remove();
     // Removes the file once kept, when its name still holds it as it was kept; true when it went.
     bool RemoveKept();
 
@@ -155,8 +157,8 @@ private:
     // as well, since another program may have written it in place.
     bool NameHoldsIt() const;
     // Gives the file open as `fd` the permissions it was made with, when it still has none
-    // and a name still leads to it.
-    void GiveModeBack(int fd) const;
+    // and a name still leads to it; false, with errno set, when the system refused them.
+    bool GiveModeBack(int fd) const;
     // Forgets the name for signals and closes the handle held.
     void Release();
 
@@ -260,8 +262,9 @@ bool KPlatformSameReplaceTarget(const char* first, const char* second);
 // For tests: system calls of CommitTogether that fail as a file system would (one without hard
 // links, a failing disk). Of this thread, after `skip` more calls of that kind the next `count`
 // fail with `error` (count < 0: every one after).
-// eWrite: Write; eOpenFolder: the look at a project folder (KPlatformSetAside::Move).
-enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite, eOpenFolder, eCount };
+// eWrite: Write; eOpenFolder: the look at a project folder (KPlatformSetAside::Move); eChmod:
+// the permissions a new file gets back (KPlatformNewFile).
+enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite, eOpenFolder, eChmod, eCount };
 void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error);
 // For tests: another program acting in the middle of CommitTogether. `act` (with `context`)
 // runs once, just before the call of that kind that follows `skip` more of them.

@@ -23,8 +23,9 @@ std::string HiddenName(const std::string& folder, const std::string& name);
 bool RandomSuffix(std::string& hidden);
 
 // Gives the file open as `fd` the permissions `mode` when it still has none and some name leads
-// to it (one removed by every name has none to give). Safe in a signal handler.
-void GiveModeThrough(int fd, unsigned mode) noexcept;
+// to it (one removed by every name has none to give). Safe in a signal handler. False, with
+// errno set, when the system refused them.
+bool GiveModeThrough(int fd, unsigned mode) noexcept;
 
 // True, with errno set, when the call is to fail as the test asked (KPlatformFailFileCalls).
 bool Injected(KPlatformFileCall call);

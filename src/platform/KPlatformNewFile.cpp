@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -30,6 +32,23 @@ bool TakeHeldSlot() {
     if (gHeldFiles.fetch_add(1) < budget) return true;
     gHeldFiles.fetch_sub(1);
     return false;
+}
+
+// The permissions a file made with 0666 gets: those less the process's umask, read without
+// setting it (another thread may be making a file meanwhile); -1 when it cannot be told.
+int NewFileMode() {
+    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    char text[4096];
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0) return -1;
+    text[n] = 0;
+    const char* at = strstr(text, "\nUmask:");
+    if (!at) return -1;
+    char* end = nullptr;
+    const long mask = strtol(at + 8, &end, 8);
+    return end == at + 8 || mask < 0 || mask > 0777 ? -1 : int(0666 & ~mask);
 }
 
 }  // namespace
@@ -65,7 +84,11 @@ bool KPlatformNewFile::Create(const char* path) {
     mPath = KPlatformNativePath(path);
     // The file and its name kept for signals come and go together.
     KPlatformSignalsHeld held;
-    const int fd = open(mPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Made without permissions, so a process killed before it is kept leaves a file no one
+    // takes for a finished one; where the umask cannot be told, made as before and then marked.
+    const int mode = NewFileMode();
+    const int fd =
+        open(mPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode < 0 ? 0666 : 0);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
         mError = errno;
@@ -80,8 +103,13 @@ bool KPlatformNewFile::Create(const char* path) {
     // Until it is kept no one else reads it, and others tell it from a finished file by that
     // (KPlatformIsNewFileNotKept): it may go again. Its permissions come back through a handle
     // of the file itself, held until then, whatever becomes of its name or its folder.
-    mMode = unsigned(st.st_mode & 07777);
-    mMarked = mMode != 0 && fchmod(fd, 0) == 0;
+    if (mode < 0) {
+        mMode = unsigned(st.st_mode & 07777);
+        mMarked = mMode != 0 && fchmod(fd, 0) == 0;
+    } else {
+        mMode = unsigned(mode);
+        mMarked = mMode != 0 && (st.st_mode & 07777) == 0;
+    }
     if (TakeHeldSlot()) {
         mHeld = fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (mHeld < 0) gHeldFiles.fetch_sub(1);  // none left to hold: it goes by its name
@@ -132,13 +160,14 @@ bool KPlatformNewFile::Close() {
     return ok;
 }
 
-void KPlatformNewFile::Keep() {
+bool KPlatformNewFile::Keep() {
     // Kept whole: a signal waits until the file has its permissions and is no longer kept for
     // removal.
     KPlatformSignalsHeld held;
     if (mFile) fclose(mFile);
     mFile = nullptr;
-    if (mMarked) GiveModeBack(mHeld);
+    const bool given = !mMarked || GiveModeBack(mHeld);
+    if (!given) mError = errno;
     // What the file is as kept, for RemoveKept.
     struct stat st;
     mKept = mMade && lstat(mPath.c_str(), &st) == 0 && uint64_t(st.st_dev) == mDevice &&
@@ -154,6 +183,7 @@ void KPlatformNewFile::Keep() {
     mMarked = false;
     mWritten = true;
     Release();
+    return given;
 }
 
 void KPlatformNewFile::OpenToWriters() {
@@ -171,32 +201,35 @@ void KPlatformNewFile::OpenToWriters() {
         mMarked = false;
 }
 
-void KPlatformNewFile::GiveModeBack(int fd) const {
-    if (!mMarked) return;
+bool KPlatformNewFile::GiveModeBack(int fd) const {
+    if (!mMarked) return true;
+    if (KPlatformFileParts::Injected(KPlatformFileCall::eChmod)) return false;
     // Only a file still without permissions (none given by another meanwhile) that some name
     // leads to: one removed by every name has none to give.
-    if (fd >= 0) {
-        KPlatformFileParts::GiveModeThrough(fd, mMode);
-        return;
-    }
+    if (fd >= 0) return KPlatformFileParts::GiveModeThrough(fd, mMode);
     // No handle held: only while its name holds it, through a handle of that very file, so a
     // link put there meanwhile is not followed. A second name or new permissions given to it
     // meanwhile change its status time, not what it is: the size, the modification time and
     // the mark tell it.
-    if (!mMade) return;
+    if (!mMade) return true;
     const int path = open(mPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (path < 0) return;
+    if (path < 0) return true;
     struct stat st;
     char handle[64];
+    bool given = true;
     if (fstat(path, &st) == 0 && uint64_t(st.st_dev) == mDevice && uint64_t(st.st_ino) == mInode &&
         S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0 &&
         (!mWritten ||
          (int64_t(st.st_size) == mSize && int64_t(st.st_mtim.tv_sec) == mModified[0] &&
           int64_t(st.st_mtim.tv_nsec) == mModified[1])) &&
         snprintf(handle, sizeof handle, "/proc/self/fd/%d", path) > 0 &&
-        chmod(handle, mode_t(mMode)) != 0 && errno == ENOENT)
-        (void)chmod(mPath.c_str(), mode_t(mMode));  // no /proc: by name, just checked
+        chmod(handle, mode_t(mMode)) != 0)
+        // No /proc: by name, just checked.
+        given = errno == ENOENT && chmod(mPath.c_str(), mode_t(mMode)) == 0;
+    const int error = errno;
     close(path);
+    errno = error;
+    return given;
 }
 
 void KPlatformNewFile::Release() {
@@ -224,8 +257,8 @@ bool KPlatformNewFile::NameHoldsIt() const {
             int64_t(st.st_mtim.tv_nsec) == mModified[1]);
 }
 
-void KPlatformNewFile::Remove() {
-    if (NameHoldsIt()) unlink(mPath.c_str());
+bool KPlatformNewFile::Remove() {
+    const bool removed = NameHoldsIt() && unlink(mPath.c_str()) == 0;
     // Left (another name has it, its folder moved, or the folder took no removal): a finished
     // file with its permissions.
     GiveModeBack(mHeld);
@@ -234,6 +267,7 @@ void KPlatformNewFile::Remove() {
     Release();
     mMade = false;
     mMarked = false;
+    return removed;
 }
 
 bool KPlatformNewFile::RemoveKept() {
@@ -251,8 +285,9 @@ bool KPlatformIsNewFileNotKept(FILE* file) {
            (st.st_mode & 07777) == 0;
 }
 
-void KPlatformFileParts::GiveModeThrough(int fd, unsigned mode) noexcept {
+bool KPlatformFileParts::GiveModeThrough(int fd, unsigned mode) noexcept {
     struct stat st;
     if (mode != 0 && fd >= 0 && fstat(fd, &st) == 0 && st.st_nlink > 0 && (st.st_mode & 07777) == 0)
-        (void)fchmod(fd, mode_t(mode));
+        return fchmod(fd, mode_t(mode)) == 0;
+    return true;
 }

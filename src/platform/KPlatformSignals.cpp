@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 
+#include "platform/KPlatformFile.h"
 #include "platform/KPlatformFileParts.h"
 
 namespace {
@@ -29,6 +31,7 @@ struct Identity {
     std::atomic<bool> settled{false};
     int fd = -1;        // the file itself, for its permissions
     unsigned mode = 0;  // given back through `fd` when the file is left; 0: nothing to give
+    bool folder = false;  // a folder made, removed only while empty, once the files went
 
     void Take(const struct stat& st, int file, unsigned permissions) {
         settled.store(false, std::memory_order_release);
@@ -36,6 +39,7 @@ struct Identity {
         inode = uint64_t(st.st_ino);
         fd = file;
         mode = permissions;
+        folder = S_ISDIR(st.st_mode);
     }
     void Settle(const struct stat& st) {
         settled.store(false, std::memory_order_release);
@@ -50,8 +54,9 @@ struct Identity {
     bool Holds(const char* path) const {
         struct stat st;
         if (lstat(path, &st) != 0 || uint64_t(st.st_dev) != device ||
-            uint64_t(st.st_ino) != inode || !S_ISREG(st.st_mode))
+            uint64_t(st.st_ino) != inode || !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)))
             return false;
+        if (folder) return true;
         if (!settled.load(std::memory_order_acquire)) return true;
         return int64_t(st.st_size) == size && int64_t(st.st_mtim.tv_sec) == times[0] &&
                int64_t(st.st_mtim.tv_nsec) == times[1] && int64_t(st.st_ctim.tv_sec) == times[2] &&
@@ -60,9 +65,12 @@ struct Identity {
     // Safe in a signal handler: removes the file while `path` holds it; a file left (under
     // another name, or a name that no longer leads to it) gets its permissions back.
     void Remove(const char* path) const {
+        if (folder) return;
         if (Holds(path)) unlink(path);
         KPlatformFileParts::GiveModeThrough(fd, mode);
     }
+    // Safe in a signal handler; true when the folder went.
+    bool RemoveFolder(const char* path) const { return folder && Holds(path) && rmdir(path) == 0; }
 };
 
 struct Slot {
@@ -144,19 +152,36 @@ constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slots' states");
 static_assert(sizeof(sigset_t) <= 256, "KPlatformSignalsHeld keeps a signal mask");
 
-// Only calls that are safe in a signal handler: lstat, fstat, unlink, fchmod, sigaction, raise.
-// A name that no longer holds the file kept (another program saved its own file under it) is
-// left alone.
-void OnEndingSignal(int signal) {
-    const int saved = errno;
+// Removes the files kept, or with `folders` the folders kept that are empty; true when a folder
+// went.
+bool RemoveKept(bool folders) {
+    bool went = false;
     for (Slot& slot : gSlots)
-        if (slot.state.load(std::memory_order_acquire) == kReady) slot.identity.Remove(slot.path);
+        if (slot.state.load(std::memory_order_acquire) == kReady) {
+            if (!folders) slot.identity.Remove(slot.path);
+            else went = slot.identity.RemoveFolder(slot.path) || went;
+        }
     for (const std::atomic<ExtraSlot*>& chunk : gChunks) {
         const ExtraSlot* slots = chunk.load(std::memory_order_acquire);
         if (!slots) break;
         for (int i = 0; i < kChunk; ++i)
-            if (slots[i].state.load(std::memory_order_acquire) == kReady)
-                slots[i].identity.Remove(slots[i].path.load(std::memory_order_relaxed));
+            if (slots[i].state.load(std::memory_order_acquire) == kReady) {
+                const char* path = slots[i].path.load(std::memory_order_relaxed);
+                if (!folders) slots[i].identity.Remove(path);
+                else went = slots[i].identity.RemoveFolder(path) || went;
+            }
+    }
+    return went;
+}
+
+// Only calls that are safe in a signal handler: lstat, fstat, unlink, rmdir, fchmod, sigaction,
+// raise. A name that no longer holds the file kept (another program saved its own file under
+// it) is left alone.
+void OnEndingSignal(int signal) {
+    const int saved = errno;
+    RemoveKept(false);
+    // A folder inside another goes first: each round takes those emptied by the one before.
+    for (int round = 0; round < 4 && RemoveKept(true); ++round) {
     }
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
@@ -166,6 +191,8 @@ void OnEndingSignal(int signal) {
     raise(signal);
     errno = saved;
 }
+
+int Keep(const char* path, size_t length, const struct stat& st, int fd, unsigned mode);
 
 sigset_t EndingSet() {
     sigset_t set;
@@ -182,6 +209,25 @@ int KPlatformKeepForSignals(const char* path, int fd, unsigned mode) {
     if (length == 0 || length >= PATH_MAX) return -1;
     struct stat st;
     if ((fd >= 0 ? fstat(fd, &st) : lstat(path, &st)) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return Keep(path, length, st, fd, mode);
+}
+
+bool KPlatformMakeFolderForSignals(const char* path, int& slot) {
+    slot = -1;
+    if (!path || !*path) return false;
+    const std::string native = KPlatformNativePath(path);
+    // The folder and its name kept come and go together.
+    KPlatformSignalsHeld held;
+    if (mkdir(native.c_str(), 0777) != 0) return false;
+    struct stat st;
+    if (native.size() < PATH_MAX && lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        slot = Keep(native.c_str(), native.size(), st, -1, 0);
+    return true;
+}
+
+namespace {
+
+int Keep(const char* path, size_t length, const struct stat& st, int fd, unsigned mode) {
     for (int i = 0; i < kSlots; ++i) {
         int expected = kFree;
         if (!gSlots[i].state.compare_exchange_strong(expected, kFilling)) continue;
@@ -192,6 +238,8 @@ int KPlatformKeepForSignals(const char* path, int fd, unsigned mode) {
     }
     return KeepExtra(path, length, st, fd, mode);
 }
+
+}  // namespace
 
 void KPlatformSettleForSignals(int slot, int fd) {
     Identity* identity = nullptr;

@@ -12,6 +12,10 @@
 // one kept without permissions: left (its name no longer holds it, or it has another name) it
 // gets `mode` through `fd`, which must stay open until the name is forgotten.
 int KPlatformKeepForSignals(const char* path, int fd = -1, unsigned mode = 0);
+// Makes the folder `path` (as KPlatformMakeDirectory), kept for removal on an ending signal
+// once the files kept are gone, while it is empty and still the folder made; `slot` is -1 when
+// it cannot be kept. False, with errno set, when the folder is not made.
+bool KPlatformMakeFolderForSignals(const char* path, int& slot);
 // The kept file open as `fd` is written: from now on it is removed only while its size and
 // times are as they are now, since its number may go to the next file once it is closed.
 void KPlatformSettleForSignals(int slot, int fd);

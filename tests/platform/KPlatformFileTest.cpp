@@ -218,6 +218,17 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
         }
         if (!files[70].Close()) _exit(6);
         Touch("s70", "theirs");
+        // Folders made for such files go after them, inner ones first; one holding a file
+        // of another program's stays.
+        int outer = -1, inner = -1, theirs = -1;
+        KPlatformNewFile deep;
+        if (!KPlatformMakeFolderForSignals((mFolder + "/q").c_str(), outer) ||
+            !KPlatformMakeFolderForSignals((mFolder + "/q/1").c_str(), inner) ||
+            !deep.Create((mFolder + "/q/1/m").c_str()) ||
+            !KPlatformMakeFolderForSignals((mFolder + "/u").c_str(), theirs) || outer < 0 ||
+            inner < 0 || theirs < 0)
+            _exit(8);
+        Touch("u/file", "theirs");
         // One whose folder moved is left, with its permissions.
         KPlatformNewFile away;
         if (!KPlatformMakeDirectory((mFolder + "/d").c_str()) ||
@@ -232,6 +243,8 @@ TEST_F(TempFolder, NewFilesTakeFreeNamesAndGoOnlyThemselves) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_EQ(List("s*"), std::vector<std::string>({"s0", "s40", "s70"}));
     for (const char* name : {"s0", "s40", "s70"}) EXPECT_EQ(Bytes(mFolder + "/" + name), "theirs");
+    EXPECT_FALSE(KPlatformPathExists((mFolder + "/q").c_str()));
+    EXPECT_EQ(Bytes(mFolder + "/u/file"), "theirs");
     struct stat st;
     ASSERT_EQ(stat((mFolder + "/e/f").c_str(), &st), 0);
     EXPECT_NE(st.st_mode & 07777, 0u);
@@ -290,6 +303,9 @@ TEST_F(TempFolder, NewFilesGetTheirPermissionsBackWhereverTheyGo) {
     if (child == 0) {
         const struct rlimit low = {64, 64};
         if (setrlimit(RLIMIT_NOFILE, &low) != 0) _exit(2);
+        // Made without permissions, they get those the umask leaves, whatever it is.
+        const mode_t mask = 027;
+        umask(mask);
         const auto openFiles = [] {
             int n = 0;
             for (int fd = 0; fd < 64; ++fd) n += fcntl(fd, F_GETFD) != -1;
@@ -828,6 +844,19 @@ TEST_F(TempFolder, SpecialFilesAreToldApartByName) {
         SCOPED_TRACE(c.path);
         if (c.onlyIfPresent && !KPlatformPathExists(c.path.c_str())) continue;
         EXPECT_EQ(KPlatformIsSpecialFile(c.path.c_str()), c.special);
+        // Opened for reading, they are refused by the file opened (a pipe with no writer does
+        // not wait), whatever the name held when looked at.
+        if (!c.special) continue;
+        errno = 0;
+        EXPECT_EQ(KPlatformOpenFile(c.path.c_str(), "rb"), nullptr);
+        EXPECT_EQ(errno, EINVAL);
     }
     EXPECT_FALSE(KPlatformIsSpecialFile(nullptr));
+    // Found by another case, too; a file read is read as ever, its descriptor waiting again.
+    EXPECT_EQ(KPlatformOpenFile((mFolder + "/PIPE").c_str(), "rb"), nullptr);
+    FILE* plain = KPlatformOpenFile((mFolder + "/plain.TXT").c_str(), "rb");
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(fcntl(fileno(plain), F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_EQ(fgetc(plain), 'x');
+    fclose(plain);
 }

@@ -1,5 +1,6 @@
 #include "attributes/images/KTiffImage.h"
 
+#include <fcntl.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -136,31 +137,36 @@ bool CanWriteTiff(const KImage& image) {
            image.GetPixelBytes() == size_t(int64_t(width) * samples * height);
 }
 
-// The tags and rows of an image CanWriteTiff takes; true when every row was written.
+// The tags and rows of an image CanWriteTiff takes; true when every tag was set and every row
+// written (a tag refused, for want of memory too, fails it).
 bool WriteTiffRows(TIFF* t, bool compress, const KImage& image) {
     const int width = image.GetWidth(), height = image.GetHeight();
     const int samples = image.GetBytesPerPixel();
     const bool ycbcr = image.GetType() == KImage::eYCbCr;
     const int64_t rowBytes = int64_t(width) * samples;
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samples));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
-    TIFFSetField(t, TIFFTAG_COMPRESSION, compress ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, ycbcr ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB);
+    bool tags =
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width)) == 1 &&
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height)) == 1 &&
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samples)) == 1 &&
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8)) == 1 &&
+        TIFFSetField(t, TIFFTAG_COMPRESSION,
+                     compress ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE) == 1 &&
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, ycbcr ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB) == 1;
     // Every pixel carries its own Cb and Cr; the format's default would say 2 × 2.
-    if (ycbcr) TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(1), uint16_t(1));
-    TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(1));
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, 72.0);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, 72.0);
-    TIFFSetField(t, TIFFTAG_SUBFILETYPE, uint32_t(0));
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    if (samples == 4) {
+    if (tags && ycbcr)
+        tags = TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(1), uint16_t(1)) == 1;
+    tags = tags && TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+           TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(1)) == 1 &&
+           TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+           TIFFSetField(t, TIFFTAG_XRESOLUTION, 72.0) == 1 &&
+           TIFFSetField(t, TIFFTAG_YRESOLUTION, 72.0) == 1 &&
+           TIFFSetField(t, TIFFTAG_SUBFILETYPE, uint32_t(0)) == 1 &&
+           TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1;
+    if (tags && samples == 4) {
         const uint16_t extra[1] = {EXTRASAMPLE_ASSOCALPHA};
-        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), extra);
+        tags = TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), extra) == 1;
     }
+    if (!tags) return false;
 
     // A copy per row: codecs may work in the buffer they are given.
     std::vector<uint8_t> row;
@@ -223,12 +229,21 @@ toff_t MemorySize(thandle_t handle) { return static_cast<MemoryTiff*>(handle)->b
 int MemoryMap(thandle_t, void**, toff_t*) { return 0; }
 void MemoryUnmap(thandle_t, void*, toff_t) {}
 
+// A write that failed is closed without writing out what it holds: the library's state may be
+// half made (a codec refused its memory), and flushing it would follow it.
+void CloseFailed(TiffFile& tif) {
+    if (tif) TIFFSetMode(tif.get(), O_RDONLY);
+    tif.reset();
+}
+
 }  // namespace
 
 bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
     if (!path || !CanWriteTiff(image)) return false;
     TiffFile tif(TIFFOpen(path, "w"));
-    return tif && WriteTiffRows(tif.get(), compress, image);
+    if (tif && WriteTiffRows(tif.get(), compress, image) && TIFFFlush(tif.get()) == 1) return true;
+    CloseFailed(tif);
+    return false;
 }
 
 bool WriteTiffImageBytes(bool compress, const KImage& image, std::vector<uint8_t>& bytes) {
@@ -238,10 +253,14 @@ bool WriteTiffImageBytes(bool compress, const KImage& image, std::vector<uint8_t
     TiffFile tif(TIFFClientOpen("memory", "w", &memory, MemoryRead, MemoryWrite, MemorySeek,
                                 MemoryClose, MemorySize, MemoryMap, MemoryUnmap));
     bool ok = tif && WriteTiffRows(tif.get(), compress, image) && TIFFFlush(tif.get()) == 1;
-    tif.reset();
-    ok = ok && !memory.failed;
-    if (!ok) bytes.clear();
-    return ok;
+    if (ok)
+        tif.reset();
+    else
+        CloseFailed(tif);
+    if (ok && !memory.failed) return true;
+    // Every call was checked: what fails for an image of this layout is memory.
+    bytes.clear();
+    throw std::bad_alloc();
 }
 
 bool IsCompressedTiffFile(const char* path) {

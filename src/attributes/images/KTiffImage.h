@@ -18,7 +18,7 @@ bool ReadTiffImage(const char* path, KImage& image, bool removeAfter);
 // made.
 bool WriteTiffImage(const char* path, bool compress, const KImage& image);
 // The same file's bytes, made in memory (the caller writes them where it will); false, with
-// `bytes` empty, for another layout or when memory runs out.
+// `bytes` empty, for another layout. Throws std::bad_alloc when the encoding fails (memory).
 bool WriteTiffImageBytes(bool compress, const KImage& image, std::vector<uint8_t>& bytes);
 // A ".tif" or ".tiff" file (any case) that opens as TIFF and is compressed.
 bool IsCompressedTiffFile(const char* path);

@@ -460,8 +460,15 @@ void KTextureNames::Report(std::string& status) {
     mProblems.clear();
 }
 
-void KTextureNames::Keep() noexcept {
-    for (KPlatformNewFile& copy : mMade) copy.Keep();
+void KTextureNames::Keep(std::string& status) noexcept {
+    for (KPlatformNewFile& copy : mMade) {
+        if (copy.Keep()) continue;
+        try {
+            status += "The image copy " + copy.GetPath() + " has no permissions: " +
+                      KImageProblemCause(copy.GetError()) + "\n";
+        } catch (const std::bad_alloc&) {
+        }
+    }
     mMade.clear();
 }
 

@@ -43,8 +43,9 @@ public:
     // Why the images could not all be copied for a cause of the system (no room, too many
     // open files, a failing disk: one line each), empty when they could: the write then fails.
     const std::string& GetFailure() const { return mFailure; }
-    // The written file is in place: the copies stay beside it. Needs no memory.
-    void Keep() noexcept;
+    // The written file is in place: the copies stay beside it. A copy the system refuses its
+    // permissions stays without them, and a line of `status` names it.
+    void Keep(std::string& status) noexcept;
     // The written file is not: the copies made for it go again.
     void Drop() noexcept;
     // Names looked at since Reset: how much placing the images cost.

@@ -184,9 +184,14 @@ bool KQovReaderQov::ReadScene(KQovScene* scene, KStreamOptions* options,
                 if (file) file->SetReadAhead(nullptr);
             }
         } joinReadAhead{mFile.get()};
+        mMediaLost.clear();
         ReadSceneContent(scene, ok);
         if (mFile) mFile->SetReadAhead(nullptr);
         FinishShading(scene);
+        if (ok && !mMediaLost.empty()) {
+            mError.SetErrorWithText(eUnidentifiedError, mMediaLost.c_str());
+            ok = false;
+        }
         // A file cut or rewritten while it was read leaves a scene that is not the file's.
         if (ok && !mFile->CheckFileUnchanged()) ok = false;
     } else if (ok) {

@@ -170,6 +170,8 @@ public:
     // The file name a media record of the current block stands for (extracted when embedded).
     KString ReadMediaFileName(const char* folder);
     KString ResolveMediaPath(const char* fileName, const char* relativeName);
+    // Embedded media named `name` could not be extracted: the read fails once it is done.
+    void NoteMediaLost(const char* name);
     // Version-6 materials, textures, videos and deformers; false for another type.
     bool ReadShadingObject(KQovScene* scene, const char* type, const char* subType,
                            const char* name);
@@ -360,6 +362,7 @@ private:
     KStreamOptionsQov* mOptions = nullptr;
     KStringMap mNodes{20};
     std::vector<KQovNode*> mNodesInFileOrder;     // mNodes as the file gives them
+    std::string mMediaLost;  // why the read's first media that could not be extracted were not
     std::vector<const KProperty*> mWrappedSlots;  // WrapUserProperties' table
     KStringMap mLookAtNames{20};
     KStringMap mUpVectorNames{20};

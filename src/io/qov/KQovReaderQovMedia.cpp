@@ -84,6 +84,7 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     KString name = base;
     if (!ConvertedBytes(folder, base.Buffer(), image, bytes)) {
         const KString tiff = KChangeFileExtension(extracted.Buffer(), ".tif");
+        // An encoding that fails (memory) throws: the read fails.
         if (tiff == extracted || !WriteTiffImageBytes(true, image, bytes)) return extracted;
         name = KExtractFileName(tiff.Buffer(), true);
     }
@@ -144,8 +145,10 @@ bool KQovReaderQov::ReadVideo(KQovVideo* video) {
     if (mFile->FieldReadBegin("Content")) {
         KString path;
         bool extracted = false;
-        if (mFile->ExtractMedia(path, ForwardSlashes(fileName.Buffer()).Buffer(), "", extracted) &&
-            extracted) {
+        const bool placed =
+            mFile->ExtractMedia(path, ForwardSlashes(fileName.Buffer()).Buffer(), "", extracted);
+        if (!placed) NoteMediaLost(fileName.Buffer());
+        if (placed && extracted) {
             if (!video->GetOriginalFormat())
                 path = ConvertEmbeddedImage(path, video->GetOriginalFileName());
             fileName = path;
@@ -185,8 +188,18 @@ KString KQovReaderQov::ReadMediaFileName(const char* folder) {
     const bool ok =
         mFile->ExtractMedia(path, ForwardSlashes(fileName.Buffer()).Buffer(), folder, extracted);
     mFile->FieldReadEnd();
+    if (!ok) NoteMediaLost(fileName.Buffer());
     if (!ok || !extracted) return ResolveMediaPath(fileName.Buffer(), relative.Buffer());
     return keepOriginal ? path : ConvertEmbeddedImage(path, originalName.Buffer());
+}
+
+void KQovReaderQov::NoteMediaLost(const char* name) {
+    // Media the system refused to write fail the read; a name that can be no file does not.
+    if (mFile->GetLastErrorID() != KQovFieldFile::eNoSpaceLeft || !mMediaLost.empty()) return;
+    mMediaLost = "Out of disk space: unable to extract the media file ";
+    mMediaLost += name ? name : "";
+    if (const int error = mFile->GetMediaError())
+        mMediaLost += ": " + KPlatformErrorText(error);
 }
 
 bool KQovReaderQov::ReadMediaAndResolveNames(KQovScene* scene, const char* folder) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include "attributes/images/KImageConverterRegistry.h"
 #include "attributes/images/KTiffImage.h"
 #include "foundation/KPath.h"
+#include "platform/KPlatformFile.h"
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovLink.h"
 #include "scene/KQovDeformer.h"
@@ -312,6 +314,35 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
         EXPECT_EQ(path.rfind(tmp / "temp/qom-", 0), 0u) << path;
         EXPECT_EQ(qovtest::ReadAll(path), "converted");
     }
+    // Media no folder takes fail the read, naming them.
+    setenv("TMPDIR", (tmp / "missing").c_str(), 1);
+    {
+        KQovObjectManager manager;
+        KQovReaderQov reader(&manager, nullptr);
+        ASSERT_TRUE(reader.FileOpen((tmp / "t.qov").c_str()));
+        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+        ASSERT_TRUE(options);
+        EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
+        EXPECT_EQ(std::string(reader.GetLastErrorString()),
+                  "Out of disk space: unable to extract the media file photo.png: No such file "
+                  "or directory");
+    }
+    // So do media the system refuses their permissions: none is left without them.
+    WriteEmbeddedVideo(tmp / "p.qov", "photo.png", 1, tmp / "source.tif");
+    {
+        KQovObjectManager manager;
+        KQovReaderQov reader(&manager, nullptr);
+        ASSERT_TRUE(reader.FileOpen((tmp / "p.qov").c_str()));
+        std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+        ASSERT_TRUE(options);
+        KPlatformFailFileCalls(KPlatformFileCall::eChmod, 0, 1, EPERM);
+        EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
+        KPlatformClearFileFaults();
+        EXPECT_EQ(std::string(reader.GetLastErrorString()),
+                  "Out of disk space: unable to extract the media file photo.png: Operation not "
+                  "permitted");
+    }
+    EXPECT_EQ(TempTestFolder::NamesIn(tmp / "p.qom"), (std::vector<std::string>{".", ".."}));
     if (saved)
         setenv("TMPDIR", savedTemp.c_str(), 1);
     else

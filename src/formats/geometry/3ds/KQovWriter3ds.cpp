@@ -311,14 +311,22 @@ bool KQovWriter3ds::DoFileClose() {
         mError.SetError(eFileNotOpened);
         return false;
     }
+    std::string unkept;
     {
         // The file takes its place here; its images stay with it, and a signal held
         // meanwhile ends the process with both in place.
         KPlatformSignalsHeld held;
         Release();
-        if (!ClosingFailed()) mTextureNames.Keep();
+        if (!ClosingFailed()) mTextureNames.Keep(unkept);
     }
-    if (!ClosingFailed()) return true;
+    if (!ClosingFailed()) {
+        try {
+            mStatus += unkept.c_str();
+        } catch (const std::bad_alloc&) {
+            // The file is in place; only the word about a copy is lost.
+        }
+        return true;
+    }
     mTextureNames.Drop();
     mError.SetError(eOutOfDiskSpace);
     return false;

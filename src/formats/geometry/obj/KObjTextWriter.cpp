@@ -176,7 +176,7 @@ bool KObjTextWriter::Commit() {
             for (KFileStream* file : {&mMtl, &mObj})
                 if (file->IsOpen() && !file->Commit()) mFailed = true;
         }
-        if (!mFailed) mTextures.Keep();
+        if (!mFailed) mTextures.Keep(mStatus);
     }
     const bool ok = !mFailed;
     if (!ok) mTextures.Drop();

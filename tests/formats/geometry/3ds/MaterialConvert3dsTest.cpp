@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <cerrno>
 
 #include <fstream>
 #include <string>
@@ -101,7 +103,7 @@ TEST(MaterialConvert3ds, MapNamesFitTwelveCharacters) {
     status.clear();
     names.Report(status);
     EXPECT_EQ(status, "Unable to locate texture file \"a/b.tga\".\n");
-    names.Keep();
+    names.Keep(status);
     for (const Case& c : cases) {
         const std::vector<char> copy = ReadBytes3ds(target / c.name);
         EXPECT_EQ(std::string(copy.begin(), copy.end()), c.bytes ? c.bytes : c.file) << c.name;
@@ -154,7 +156,18 @@ TEST(MaterialConvert3ds, ManyImagesPastFilesOfOtherBytes) {
     ASSERT_TRUE(KPlatformMakeDirectory((source / "same").c_str()));
     write(source / "same/wood.tga", "other 7");
     EXPECT_EQ(names.Place(source / "same/wood.tga", status), "wood~7.tga");
-    names.Keep();
+    // A copy the system refuses its permissions is named; the others get theirs.
+    status.clear();
+    KPlatformFailFileCalls(KPlatformFileCall::eChmod, 1, 1, EPERM);
+    names.Keep(status);
+    KPlatformClearFileFaults();
+    const std::string refused = target / ("wood~" + std::to_string(count + 2) + ".tga");
+    EXPECT_EQ(status, "The image copy " + refused + " has no permissions: operation not permitted\n");
+    struct stat st;
+    ASSERT_EQ(stat(refused.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0u);
+    ASSERT_EQ(stat((target / ("wood~" + std::to_string(count + 1) + ".tga")).c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 07777, 0u);
     auto text = [](const std::string& path) {
         const std::vector<char> bytes = ReadBytes3ds(path);
         return std::string(bytes.begin(), bytes.end());

@@ -28,7 +28,7 @@ TEST(TextureCopy3ds, CopiesOnceAndReportsFailures) {
         EXPECT_EQ(names.Place(path, status), name);
         names.Report(report);
         failure = names.GetFailure();
-        names.Keep();
+        names.Keep(report);
         return name;
     };
     std::string report, failure;
@@ -94,7 +94,7 @@ TEST(TextureCopy3ds, CopiesTakeTheirNamesAsNew) {
         std::string report;
         names.Report(report);
         EXPECT_EQ(report, "");
-        kept ? names.Keep() : names.Drop();
+        kept ? names.Keep(report) : names.Drop();
         EXPECT_EQ(ReadBytes3ds(target / "late.tga"), bytes(3, 'x'));
         EXPECT_EQ(ReadBytes3ds(target / "swap.tga"), bytes(4, 'y'));
         EXPECT_EQ(ReadBytes3ds(target / "late~1.tga"), bytes(kept ? 10 : 0, 'l'));
