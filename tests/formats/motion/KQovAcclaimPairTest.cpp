@@ -330,6 +330,22 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
         EXPECT_TRUE(importer.Import(read.scene, nullptr)) << importer.GetLastErrorString();
         EXPECT_GT(read.scene->GetRootNode()->GetChildCount(), 0);
     }
+    // After a dropped skeleton file alone, a motion file has no skeleton to be written with.
+    TempTestFolder folder;
+    TestScene t;
+    t.scene->GetRootNode()->AddChild(KMotionCreateLimbNode(&t.manager, "Hips"));
+    std::unique_ptr<KQovWriter> dropped(KQovMakeFormatWriter(8, &t.manager));
+    std::unique_ptr<KStreamOptions> options(dropped->GetWriteOptions());
+    KQovFillWriteOptions(*t.scene, *options);
+    ASSERT_TRUE(dropped->FileCreate((folder / "other.asf").c_str()));
+    ASSERT_TRUE(dropped->Write(t.scene, options.get()));
+    dropped->FileDiscard();
+    KQovExporter exporter(&t.manager);
+    exporter.Initialize((folder / "walk.amc").c_str());
+    exporter.SetFileFormat(9);
+    EXPECT_FALSE(exporter.Export(t.scene, options.get()));
+    EXPECT_EQ(exporter.GetLastErrorID(), KQovIO::eStreamOptionsNotSet);
+    EXPECT_EQ(TempTestFolder::NamesIn(folder.path()), (std::vector<std::string>{".", ".."}));
 }
 
 // Removes the hidden new files in `folder` whose names begin with `prefix`.
