@@ -36,6 +36,7 @@ KQovCharacter::~KQovCharacter() {
     properties->Destroy();
     SetInitialName("");
     mInputType = eNoInput;
+    if (mInput) Unwatch(mInput);
     mInput = nullptr;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         KQovCharacterLink& link = mLinks[size_t(slot)];
@@ -106,8 +107,16 @@ bool KQovCharacter::InputFits(int type, KQovObject* object) const {
 }
 
 void KQovCharacter::SetInput(int type, KQovObject* object) {
+    KQovObject* input = InputFits(type, object) ? object : nullptr;
+    // Told when the input goes, so that it is never read after.
+    if (input) Watch(input);
+    if (mInput && mInput != input) Unwatch(mInput);
     mInputType = type;
-    mInput = InputFits(type, object) ? object : nullptr;
+    mInput = input;
+}
+
+void KQovCharacter::ObjectGoing(KQovObject* object) {
+    if (object == mInput) mInput = nullptr;
 }
 
 KQovObject* KQovCharacter::GetInput() const {

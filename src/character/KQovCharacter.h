@@ -10,6 +10,7 @@
 #include "foundation/KError.h"
 #include "foundation/KString.h"
 #include "foundation/KVector4.h"
+#include "scene/KQovNameWatcher.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovTakeNodeContainer.h"
 
@@ -38,7 +39,9 @@ struct KQovCharacterLink {
     void Reset();
 };
 
-class KQovCharacter : public KQovTakeNodeContainer, public KQovNodeLinkOwner {
+class KQovCharacter : public KQovTakeNodeContainer,
+                      public KQovNodeLinkOwner,
+                      private KQovNameWatcher {
 public:
     static constexpr int kSlotCount = 191;
     // Input types.
@@ -66,6 +69,8 @@ public:
     KPropertyObjectList* GetLinkProperty(int slot) const;
     void SetLinkProperty(int slot, KPropertyObjectList* property);
 
+    // The input may be of any scene or manager: when it is destroyed the character has none.
+    // May throw std::bad_alloc, the character then unchanged.
     void SetInput(int type, KQovObject* object);
     int GetInputType() const { return mInputType; }
     KQovObject* GetInput() const;
@@ -77,6 +82,8 @@ public:
 
 private:
     bool InputFits(int type, KQovObject* object) const;
+    void NameChanged(KQovObject*, const char*) override {}
+    void ObjectGoing(KQovObject* object) override;
 
     KError mError;
     int mInputType = eNoInput;

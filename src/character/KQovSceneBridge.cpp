@@ -1,5 +1,8 @@
 #include "character/KQovSceneBridge.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraSwitcher.h"
 #include "attributes/KQovGeometry.h"
@@ -135,11 +138,16 @@ KQovScene* MakePoseScene(KQovObjectManager* manager) {
     if (!scene) return nullptr;
     scene->Clear();
     scene->CreateCharacter("PoseCharacter");
+    scene->SetHeldByCharacterPose(true);
     return scene;
 }
 
 void DestroyPoseScene(KQovObjectManager* manager, KQovScene* scene) {
-    if (manager) manager->DestroyScene(scene, true);
+    if (!manager) return;
+    // Read only while alive: the manager's end may have destroyed it already.
+    const std::vector<KQovScene*>& live = KQovScene::GetLiveScenes();
+    if (std::find(live.begin(), live.end(), scene) != live.end()) scene->SetHeldByCharacterPose(false);
+    manager->DestroyScene(scene, true);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "io/KQovExporter.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
@@ -56,7 +57,18 @@ KQovExporter::KQovExporter(KQovObjectManager* manager) : KQovIO(manager), mPassw
 }
 
 KQovExporter::~KQovExporter() {
+    SetSource(nullptr);
     Reset();
+}
+
+void KQovExporter::SetSource(KQovImporter* importer) {
+    if (importer == mSource) return;
+    if (importer) importer->mExporters.push_back(this);
+    if (mSource) {
+        std::vector<KQovExporter*>& told = mSource->mExporters;
+        told.erase(std::remove(told.begin(), told.end(), this), told.end());
+    }
+    mSource = importer;
 }
 
 void KQovExporter::Reset() {

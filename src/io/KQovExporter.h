@@ -34,8 +34,10 @@ public:
     // while the file read is unchanged (KQovImporter::CheckFileUnchanged), asked at the moment
     // each file the write makes would be put in place, up to the file named, so that no byte of
     // it changed before its last use. A write that would replace a file the import read
-    // (KQovImporter::GetFilesRead) is refused before anything is written. Kept until set again.
-    void SetSource(KQovImporter* importer) { mSource = importer; }
+    // (KQovImporter::GetFilesRead) is refused before anything is written. Kept until set again
+    // or until the importer goes: the exporter then has no source. May throw std::bad_alloc,
+    // the source then unchanged.
+    void SetSource(KQovImporter* importer);
 
     bool CreateWriter();
     // `options` are those the write will use (null: the writer's own), for the files it makes.
@@ -63,6 +65,7 @@ private:
     int mFormatId = 0;
     std::unique_ptr<KQovWriter> mWriter;
     KString mPassword;
+    friend class KQovImporter;  // clears the source as it goes
     KQovImporter* mSource = nullptr;
     bool mSwitches[kFlagCount] = {};
 };

@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
@@ -43,6 +44,7 @@ KQovImporter::KQovImporter(KQovObjectManager* manager) : KQovIO(manager), mPassw
 }
 
 KQovImporter::~KQovImporter() {
+    for (KQovExporter* exporter : mExporters) exporter->mSource = nullptr;
     Reset();
 }
 

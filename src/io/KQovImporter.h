@@ -10,6 +10,7 @@
 #include "io/KQovReader.h"
 #include "io/KStreamOptionsQov.h"
 
+class KQovExporter;
 class KQovPropertyFieldFile;
 class KQovScene;
 
@@ -84,4 +85,7 @@ private:
     bool mFlags[kFlagCount] = {};
     int mVersion[3] = {};
     std::vector<std::string> mFilesRead;
+    // Exporters that name this importer as their source; told when it goes.
+    friend class KQovExporter;
+    std::vector<KQovExporter*> mExporters;
 };

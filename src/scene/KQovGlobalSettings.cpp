@@ -142,12 +142,17 @@ KQovGlobalCameraSettings::~KQovGlobalCameraSettings() {
         if (camera) camera->SetSceneOwned(false);
     for (KQovNode* node : mState->nodes) {
         if (node) node->SetSceneOwned(false);
+        KQovObjectManager::LetGoOfSceneOwnedBelow(node);
         if (node) mState->manager->DestroyNode(node, true);
     }
 }
 
 KQovCamera* KQovGlobalCameraSettings::GetProducerCamera(int producer) const {
     return producer >= 0 && producer < eProducerCount ? mState->cameras[producer] : nullptr;
+}
+
+KQovNodeAttribute* KQovGlobalCameraSettings::GetProducerAttribute(int producer) const {
+    return producer >= 0 && producer < eProducerCount ? mState->owned[producer] : nullptr;
 }
 
 KQovNode* KQovGlobalCameraSettings::GetProducerNode(int producer) const {

@@ -14,6 +14,7 @@
 
 class KQovCamera;
 class KQovNode;
+class KQovNodeAttribute;
 class KQovObjectManager;
 class KQovScene;
 
@@ -105,6 +106,8 @@ public:
 
     KQovCamera* GetProducerCamera(int producer) const;
     KQovNode* GetProducerNode(int producer) const;
+    // The producer camera as the attribute the scene owns (on its node or not); null when none.
+    KQovNodeAttribute* GetProducerAttribute(int producer) const;
     KQovCamera* GetProducerPerspective() const { return GetProducerCamera(ePerspective); }
     KQovCamera* GetProducerTop() const { return GetProducerCamera(eTop); }
     KQovCamera* GetProducerBottom() const { return GetProducerCamera(eBottom); }

@@ -23,8 +23,8 @@
 
 namespace {
 
-const char* const kManagerErrors[KQovObjectManager::eErrorCount] = {"Object not found",
-                                                                    "Object belongs to a scene"};
+const char* const kManagerErrors[KQovObjectManager::eErrorCount] = {
+    "Object not found", "Object belongs to a scene", "Scene belongs to a character pose"};
 
 bool OfAScene(const KQovNode* node) { return node && node->IsSceneOwned(); }
 
@@ -381,14 +381,44 @@ KQovSceneInfo* KQovObjectManager::ConstructSceneInfo() { return new KQovSceneInf
 // ---- destruction
 
 bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
+    // Only a scene found listed is read: another manager's, or one destroyed, may be gone.
+    const bool listed = scene && std::find(mScenes.begin(), mScenes.end(), scene) != mScenes.end();
+    if (listed && scene->IsHeldByCharacterPose()) {
+        mError.SetError(eSceneOfACharacterPose);
+        return false;
+    }
     if (!TakeOut(mScenes, scene)) return false;
     KQovNode* root = recursive ? scene->GetRootNode() : nullptr;
     Dispose(scene);
-    return !recursive || DestroyNode(root, true);
+    if (!recursive) return true;
+    // What other scenes own stays theirs; the rest of the tree goes whole.
+    LetGoOfSceneOwnedBelow(root);
+    return DestroyNode(root, true);
+}
+
+KQovNode* KQovObjectManager::FindSceneOwnedBelow(const KQovNode* top) {
+    for (const KQovScene* scene : KQovScene::GetLiveScenes())
+        if (KQovNode* owned = scene->FindOwnedBelow(top)) return owned;
+    return nullptr;
+}
+
+void KQovObjectManager::LetGoOfSceneOwnedBelow(KQovNode* top) {
+    while (KQovNode* owned = FindSceneOwnedBelow(top)) {
+        if (owned->IsSceneOwned())
+            owned->GetParent()->RemoveChild(owned);
+        else
+            owned->SetNodeAttribute(nullptr);
+    }
 }
 
 bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
     if (RefusedAsSceneOwned(mNodes, mNodeSlots, top, &OfAScene)) return false;
+    // Refused whole: a subtree destroyed but for a scene's node would be half gone.
+    if (recursive && FindSlot(mNodes, mNodeSlots, top) != mNodes.size() &&
+        FindSceneOwnedBelow(top)) {
+        mError.SetError(eObjectOfAScene);
+        return false;
+    }
     if (!EmptySlot(mNodes, mNodeSlots, top)) return false;
     ++mNodeDestroyDepth;
     bool ok = true;

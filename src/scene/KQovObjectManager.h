@@ -46,7 +46,12 @@ struct KQovSceneInfo;
 
 class KQovObjectManager {
 public:
-    enum : int { eObjectNotFound = 0, eObjectOfAScene = 1, eErrorCount = 2 };
+    enum : int {
+        eObjectNotFound = 0,
+        eObjectOfAScene = 1,
+        eSceneOfACharacterPose = 2,
+        eErrorCount = 3
+    };
 
     // Starts the library for the first user.
     KQovObjectManager();
@@ -88,13 +93,19 @@ public:
     KQovExporter* CreateExporter();
     KQovImporter* CreateImporter();
 
-    // False and "Object not found" for an object this manager does not list.
+    // False and "Object not found" for an object this manager does not list. A character
+    // pose's own scene is refused ("Scene belongs to a character pose"): the pose destroys it.
     virtual bool DestroyScene(KQovScene* scene, bool recursive);
     // Recursive: the subtree and the node attributes on it go too. Either way
     // the node's own attribute is detached first. A scene's root, camera switcher and
     // producer cameras, and their attributes, are refused ("Object belongs to a scene"): their
-    // scene destroys them.
+    // scene destroys them. So is a subtree holding one, before anything is destroyed.
     virtual bool DestroyNode(KQovNode* node, bool recursive);
+    // What some live scene owns in the subtree of `top` (KQovScene::FindOwnedBelow).
+    static KQovNode* FindSceneOwnedBelow(const KQovNode* top);
+    // Lets go of it all (a node leaves its parent, a producer camera its node): the subtree
+    // can then be destroyed whole, and they stay their scenes'.
+    static void LetGoOfSceneOwnedBelow(KQovNode* top);
     virtual bool DestroyNodeAttribute(KQovNodeAttribute* attribute);
     // Links, shapes, poses, scene information and thumbnails leave the geometry, scenes and
     // scene information holding them.

@@ -64,6 +64,13 @@ KString WithoutPrefix(const char* name) {
     return KString(colon ? colon + 2 : name);
 }
 
+// Whether `node` lies in the subtree of `top`.
+bool Below(const KQovNode* node, const KQovNode* top) {
+    for (const KQovNode* p = node; p; p = p->GetParent())
+        if (p == top) return true;
+    return false;
+}
+
 bool IsGeometry(const KQovNode* node) {
     KQovNodeAttribute* attribute = node->GetNodeAttribute();
     if (!attribute) return false;
@@ -100,6 +107,7 @@ KQovScene::~KQovScene() {
     live.erase(std::remove(live.begin(), live.end(), this), live.end());
     mEntity.reset();
     if (mSwitcher) mSwitcher->SetSceneOwned(false);
+    KQovObjectManager::LetGoOfSceneOwnedBelow(mSwitcher);
     if (mManager && mSwitcher) mManager->DestroyNode(mSwitcher, true);
     if (mManager && mSceneInfo) mManager->DestroySceneInfo(mSceneInfo);
     DestroyCharacters();
@@ -136,6 +144,7 @@ bool KQovScene::SetCameraSwitcherNode(KQovNode* node) {
     if (node) node->SetSceneOwned(true);
     KQovNode* old = std::exchange(mSwitcher, node);
     if (old) old->SetSceneOwned(false);
+    KQovObjectManager::LetGoOfSceneOwnedBelow(old);
     if (mManager && old) mManager->DestroyNode(old, true);
     return true;
 }
@@ -285,6 +294,21 @@ void KQovScene::ResetSwitcher() {
     for (int i = mSwitcher->GetTakeNodeCount() - 1; i > 0; --i) mSwitcher->RemoveTakeNode(i);
 }
 
+KQovNode* KQovScene::FindOwnedBelow(const KQovNode* top) const {
+    if (!top || top->IsSceneOwned()) return nullptr;
+    constexpr int kProducers = KQovGlobalCameraSettings::eProducerCount;
+    KQovNode* owned[2 + 2 * kProducers] = {GetRootNode(), mSwitcher};
+    for (int i = 0; mCamera && i < kProducers; ++i) {
+        owned[2 + i] = mCamera->GetProducerNode(i);
+        KQovNodeAttribute* camera = mCamera->GetProducerAttribute(i);
+        owned[2 + kProducers + i] = camera ? camera->GetNode() : nullptr;
+    }
+    // Mostly parentless, or on their own nodes: no walk up at all.
+    for (KQovNode* node : owned)
+        if (node && (node == top || (node->GetParent() && Below(node, top)))) return node;
+    return nullptr;
+}
+
 void KQovScene::Clear() {
     if (KQovNode* root = GetRootNode()) {
         // The child leaves the root before its destruction is tried, so a node
@@ -292,6 +316,7 @@ void KQovScene::Clear() {
         while (root->GetChildCount() > 0) {
             KQovNode* child = root->GetChild(root->GetChildCount() - 1);
             root->RemoveChild(child);
+            KQovObjectManager::LetGoOfSceneOwnedBelow(child);
             if (mManager) mManager->DestroyNode(child, true);
         }
         for (int i = root->GetTakeNodeCount() - 1; i > 0; --i) root->RemoveTakeNode(i);

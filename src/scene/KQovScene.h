@@ -107,6 +107,14 @@ public:
     // deformers stay listed.
     void Clear();
 
+    // A node below `top` that the scene owns (its root, switcher or a producer camera's node),
+    // or one from `top` down holding a producer camera; null when none or when `top` is the
+    // scene's own.
+    KQovNode* FindOwnedBelow(const KQovNode* top) const;
+    // A character pose's own scene: the manager refuses to destroy it while the pose holds it.
+    void SetHeldByCharacterPose(bool held) { mHeldByCharacterPose = held; }
+    bool IsHeldByCharacterPose() const { return mHeldByCharacterPose; }
+
     // Before writing.
     void CreateDeformersFromLinks();
     void ConnectLayerMaterials();
@@ -147,6 +155,7 @@ private:
     KString mCurrentTake;
     std::vector<std::unique_ptr<KQovTakeInfo>> mTakeInfos;
     KQovSceneInfo* mSceneInfo = nullptr;
+    bool mHeldByCharacterPose = false;
     KError mError;
 };
 

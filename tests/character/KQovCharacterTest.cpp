@@ -9,7 +9,9 @@
 #include "character/KQovControlSet.h"
 #include "scene/KPropertyObjectList.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovObjectManager.h"
 #include "scene/KQovPropertyHandler.h"
+#include "scene/KQovScene.h"
 
 namespace {
 
@@ -205,6 +207,34 @@ TEST(Character, InputMustFitItsType) {
         EXPECT_EQ(character.GetInputType(), c.type);
         EXPECT_EQ(character.GetInput(), c.input);
     }
+}
+
+// The input may be of any scene or manager: its going leaves the character without input.
+TEST(Character, InputDestroyedBeforeTheCharacter) {
+    KQovCharacter character(nullptr, "Constraint::C");
+    auto first = std::make_unique<KQovCharacter>(nullptr, "Constraint::D");
+    auto input = std::make_unique<KQovCharacter>(nullptr, "Constraint::E");
+    auto driven = std::make_unique<KQovCharacter>(nullptr, "Constraint::F");
+    character.SetInput(1, first.get());
+    character.SetInput(1, input.get());
+    driven->SetInput(1, input.get());
+    first.reset();  // no longer the input: nothing changes
+    EXPECT_EQ(character.GetInput(), input.get());
+    driven.reset();  // gone before its input: the input keeps nothing of it
+    input.reset();
+    EXPECT_EQ(character.GetInputType(), 1);
+    EXPECT_EQ(character.GetInput(), nullptr);
+    {
+        KQovObjectManager elsewhere;
+        KQovScene* scene = elsewhere.CreateScene();
+        character.SetInput(1, scene->GetCharacter(scene->CreateCharacter("G")));
+        ASSERT_NE(character.GetInput(), nullptr);
+        scene->Clear();
+        EXPECT_EQ(character.GetInput(), nullptr);
+        character.SetInput(1, scene->GetCharacter(scene->CreateCharacter("H")));
+        ASSERT_NE(character.GetInput(), nullptr);
+    }
+    EXPECT_EQ(character.GetInput(), nullptr);  // went with its manager
 }
 
 TEST(Character, NodeDestroyedBeforeTheCharacter) {

@@ -359,12 +359,33 @@ TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
     ASSERT_TRUE(m.DestroyScene(second, true));
     // Hung under the root, the switcher is passed over by a destroy of the tree and by Clear.
     KQovNode* child = m.CreateNode("Child");
-    child->AddChild(producer);
+    KQovNode* leaf = m.CreateNode("Leaf");
+    child->AddChild(leaf);
+    leaf->AddChild(switcher);
     scene->GetRootNode()->AddChild(child);
-    scene->GetRootNode()->AddChild(switcher);
-    EXPECT_FALSE(m.DestroyNode(child, true));
-    EXPECT_EQ(m.FindNode("Child"), nullptr);
+    // Refused whole, before anything of the subtree goes, with the switcher, a producer or a
+    // producer camera in it.
+    KQovNode* lens = scene->GetGlobalCameraSettings().GetProducerNode(2);
+    for (KQovNode* owned : {switcher, producer, lens}) {
+        if (owned == producer) {
+            scene->GetRootNode()->AddChild(switcher);
+            child->AddChild(producer);
+        }
+        if (owned == lens) {
+            scene->GetRootNode()->AddChild(producer);
+            leaf->SetNodeAttribute(lens->GetNodeAttribute());
+        }
+        m.GetError().ClearError();
+        EXPECT_FALSE(m.DestroyNode(child, true)) << owned->GetName();
+        EXPECT_EQ(m.GetError().GetErrorCode(), KQovObjectManager::eObjectOfAScene);
+        EXPECT_EQ(m.FindNode("Child"), child);
+        EXPECT_EQ(m.FindNode("Leaf"), leaf);
+    }
+    EXPECT_NE(leaf->GetCamera(), nullptr);
+    child->AddChild(producer);
     scene->Clear();
+    EXPECT_EQ(m.FindNode("Child"), nullptr);
+    EXPECT_EQ(m.FindNode("Leaf"), nullptr);
     EXPECT_EQ(scene->GetCameraSwitcherNode(), switcher);
     EXPECT_NE(switcher->GetCameraSwitcher(), nullptr);
     EXPECT_NE(producer->GetCamera(), nullptr);

@@ -721,6 +721,29 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
     EXPECT_EQ(ReadAll(tmp / "m.AMC").rfind("#!OML:ASF n.asf\n", 0), 0u);
 }
 
+// The source may go before the export: the exporter then has none and reads nothing of it. An
+// exporter that goes first leaves nothing behind in the importer.
+TEST(SafeWrite, ASourceThatGoesFirstIsForgotten) {
+    TempTestFolder tmp("qovsafe_");
+    KQovObjectManager manager;
+    KQovScene* scene = BuildScene(manager);
+    const std::string in = tmp / "in.qov";
+    ASSERT_TRUE(Export(manager, scene, 0, in).ok);
+    KQovExporter exporter(&manager);
+    {
+        auto first = std::make_unique<KQovExporter>(&manager);
+        KQovImporter* importer = manager.CreateImporter();
+        ASSERT_TRUE(importer->Initialize(in.c_str()));
+        ASSERT_TRUE(importer->Import(manager.CreateScene(), nullptr));
+        first->SetSource(importer);
+        exporter.SetSource(importer);
+        first.reset();
+        ASSERT_TRUE(manager.DestroyImporter(importer));
+    }
+    exporter.Initialize((tmp / "out.qov").c_str());
+    EXPECT_TRUE(exporter.Export(scene, nullptr)) << exporter.GetLastErrorString();
+}
+
 // A name the caller gives holding a '\\' is the file of that name: a file in the folder
 // before the '\\' is neither written over nor read.
 TEST(SafeWrite, ACallersBackslashIsPartOfTheName) {

@@ -125,9 +125,24 @@ TEST_F(KQovSceneTest, CharacterPoseOwnsAPrivateSceneWithOneCharacter) {
     ASSERT_NE(own, nullptr);
     ASSERT_EQ(own->GetCharacterCount(), 1);
     EXPECT_STREQ(own->GetCharacter(0)->GetName(), "Constraint::PoseCharacter");
+    // The pose's own: refused, the pose and its scene as they were.
+    for (bool recursive : {false, true}) {
+        EXPECT_FALSE(manager.DestroyScene(own, recursive));
+        EXPECT_EQ(manager.GetError().GetErrorCode(), KQovObjectManager::eSceneOfACharacterPose);
+        EXPECT_STREQ(manager.GetError().GetErrorText(), "Scene belongs to a character pose");
+    }
+    EXPECT_EQ(own->GetCharacterCount(), 1);
     scene->DestroyCharacterPose(0);
     EXPECT_EQ(scene->GetCharacterPoseCount(), 0);
     EXPECT_FALSE(manager.DestroyScene(own, false));  // already gone
+    EXPECT_EQ(manager.GetError().GetErrorCode(), KQovObjectManager::eObjectNotFound);
+    // Cleared with the scene holding it; a scene made after is left alone.
+    scene->CreateCharacterPose("Q");
+    scene->Clear();
+    KQovScene* next = manager.CreateScene();
+    scene->Clear();
+    EXPECT_EQ(next->GetCharacterCount(), 0);
+    EXPECT_TRUE(manager.DestroyScene(next, true));
 }
 
 TEST_F(KQovSceneTest, LinksBecomeDeformersAndComeBack) {

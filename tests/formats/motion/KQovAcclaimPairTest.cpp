@@ -224,6 +224,8 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
         bool mine;  // a file "walk.asf" of the user's is there before
         std::vector<std::string> files;
         const char* header;  // the motion file's first line
+        // A skeleton file written next with the same options and discarded, or null.
+        const char* discarded = nullptr;
     } rows[] = {
         {9, nullptr, "alone.asf", false, {"alone.asf"}, nullptr},
         {8, nullptr, "alone.asf", false, {"alone.asf"}, nullptr},
@@ -257,6 +259,11 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
          false,
          {"lm", "mo", "sk"},
          "#!OML:ASF ../../sk/skeleton.asf"},
+        // Only a skeleton file that took its place is the one a motion file is written with.
+        {8, "skeleton.asf", "walk.amc", false, {"skeleton.asf", "walk.amc"},
+         "#!OML:ASF skeleton.asf", "other.asf"},
+        {9, nullptr, "walk.amc", false, {"walk.amc", "walk.asf"}, ":SAMPLES-PER-SECOND 30",
+         "other.asf"},
     };
     std::string pairMotion;  // the motion file of the pair row
     for (const Row& row : rows) {
@@ -280,8 +287,16 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
         std::unique_ptr<KQovWriter> writer(KQovMakeFormatWriter(row.optionsOf, &t.manager));
         std::unique_ptr<KStreamOptions> options(writer->GetWriteOptions());
         KQovFillWriteOptions(*t.scene, *options);
-        for (const char* name : {row.first, row.name}) {
+        for (const char* name : {row.first, row.discarded, row.name}) {
             if (!name) continue;
+            if (name == row.discarded) {
+                // Written with the same options, then dropped: not in place.
+                std::unique_ptr<KQovWriter> dropped(KQovMakeFormatWriter(8, &t.manager));
+                ASSERT_TRUE(dropped->FileCreate((folder / name).c_str()));
+                ASSERT_TRUE(dropped->Write(t.scene, options.get()));
+                dropped->FileDiscard();
+                continue;
+            }
             KQovExporter exporter(&t.manager);
             exporter.Initialize((folder / name).c_str());
             exporter.SetFileFormat(KExtractFileExtension(name) == "asf" ? 8 : 9);
@@ -315,6 +330,22 @@ TEST(KQovAcclaimPair, AnExportThatSucceedsHasItsFile) {
         EXPECT_TRUE(importer.Import(read.scene, nullptr)) << importer.GetLastErrorString();
         EXPECT_GT(read.scene->GetRootNode()->GetChildCount(), 0);
     }
+    // After a dropped skeleton file alone, a motion file has no skeleton to be written with.
+    TempTestFolder folder;
+    TestScene t;
+    t.scene->GetRootNode()->AddChild(KMotionCreateLimbNode(&t.manager, "Hips"));
+    std::unique_ptr<KQovWriter> dropped(KQovMakeFormatWriter(8, &t.manager));
+    std::unique_ptr<KStreamOptions> options(dropped->GetWriteOptions());
+    KQovFillWriteOptions(*t.scene, *options);
+    ASSERT_TRUE(dropped->FileCreate((folder / "other.asf").c_str()));
+    ASSERT_TRUE(dropped->Write(t.scene, options.get()));
+    dropped->FileDiscard();
+    KQovExporter exporter(&t.manager);
+    exporter.Initialize((folder / "walk.amc").c_str());
+    exporter.SetFileFormat(9);
+    EXPECT_FALSE(exporter.Export(t.scene, options.get()));
+    EXPECT_EQ(exporter.GetLastErrorID(), KQovIO::eStreamOptionsNotSet);
+    EXPECT_EQ(TempTestFolder::NamesIn(folder.path()), (std::vector<std::string>{".", ".."}));
 }
 
 // Removes the hidden new files in `folder` whose names begin with `prefix`.

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/KFileStream.h"
@@ -123,4 +124,38 @@ std::string KQovAcclaimOneFileError(const char* skeletonPath, const char* motion
     if (!KPlatformSameFile(skeletonPath, motionPath)) return "";
     return std::string("the skeleton file ") + skeletonPath + " and the motion file " + motionPath +
            " are one file";
+}
+
+void KQovAcclaimWrittenSkeleton::KeepBefore(KStreamOptionsMotion& options) {
+    DropBefore();
+    KObject* before = options.GetStream();
+    if (!before || before == this) return;
+    auto* written = dynamic_cast<KQovAcclaimWrittenSkeleton*>(before);
+    if (written && !written->mPlaced) {
+        // Never placed either: what it kept is kept instead, so that the chain stays short.
+        std::swap(mBefore, written->mBefore);
+        std::swap(mBeforeOwned, written->mBeforeOwned);
+        return;
+    }
+    mBefore = before->GetWeakRef();
+    mBeforeOwned = options.IsStreamOwned();
+    // Not released with the options' stream: this skeleton owns it now.
+    if (mBeforeOwned) options.SetStream(before, false);
+}
+
+void KQovAcclaimWrittenSkeleton::DropBefore() {
+    KObject* before = GetBefore();
+    if (before && mBeforeOwned) before->Destroy();
+    mBefore = KWeakRef();
+    mBeforeOwned = false;
+}
+
+KObject* KQovAcclaimRememberedStream(KObject* stream) {
+    auto* written = dynamic_cast<KQovAcclaimWrittenSkeleton*>(stream);
+    // One step at most: KeepBefore keeps no skeleton that was never placed.
+    while (written && !written->IsPlaced()) {
+        stream = written->GetBefore();
+        written = dynamic_cast<KQovAcclaimWrittenSkeleton*>(stream);
+    }
+    return stream;
 }

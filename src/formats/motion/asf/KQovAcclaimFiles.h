@@ -8,6 +8,7 @@
 
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "foundation/KString.h"
+#include "io/KStreamOptionsMotion.h"
 
 // The skeleton files a motion file may belong to, in the order they are tried: the ".asf" of
 // the same base name beside it, then the file its header names (a "#!OML:ASF" comment or an
@@ -30,12 +31,33 @@ class KQovAcclaimPairSkeleton : public KQovAsfScene {};
 
 // The skeleton a skeleton export left in its options, with the name of the file it wrote: a
 // motion file written with them is written alone and names that file in its header when it is
-// not the one beside it.
+// not the one beside it. Until its file takes its place (SetPlaced) a motion file is written
+// with what the options held before instead (KQovAcclaimRememberedStream).
 class KQovAcclaimWrittenSkeleton : public KQovAsfScene {
 public:
     explicit KQovAcclaimWrittenSkeleton(std::string file) : mFile(std::move(file)) {}
+    ~KQovAcclaimWrittenSkeleton() override { DropBefore(); }
     std::string mFile;
+
+    // Keeps the options' stream (owning it when they did) before this skeleton replaces it.
+    void KeepBefore(KStreamOptionsMotion& options);
+    void SetPlaced() {
+        mPlaced = true;
+        DropBefore();
+    }
+    bool IsPlaced() const { return mPlaced; }
+    KObject* GetBefore() const { return KObject::FromPlug(mBefore.Resolve()); }
+
+private:
+    void DropBefore();
+    bool mPlaced = false;
+    KWeakRef mBefore;
+    bool mBeforeOwned = false;
 };
+
+// The stream a motion file written with options holding `stream` uses: a skeleton whose file
+// never took its place gives way to what the options held before it.
+KObject* KQovAcclaimRememberedStream(KObject* stream);
 
 // The header name that leads a motion file at `motionPath` to the skeleton file `skeletonPath`
 // (its path from the motion file's folder); empty when it needs none (the skeleton lies beside

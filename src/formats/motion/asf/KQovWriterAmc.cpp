@@ -104,10 +104,10 @@ bool KQovWriterAmc::DoWrite(KQovScene* scene, KStreamOptions* base) {
     if (options.GetSetting(15) != 0 && !CheckRate(options, options.GetSetting(16) != 0))
         return false;
     // A pair's skeleton is built anew by writing its file, which the stream then holds.
-    if (dynamic_cast<KQovAcclaimPairSkeleton*>(options.GetStream()) &&
+    if (dynamic_cast<KQovAcclaimPairSkeleton*>(KQovAcclaimRememberedStream(options.GetStream())) &&
         !WriteSkeletonFile(scene, base))
         return false;
-    KObject* stream = options.GetStream();
+    KObject* stream = KQovAcclaimRememberedStream(options.GetStream());
     if (!stream || !stream->IsA(KQovAsfScene::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& skeleton = static_cast<KQovAsfScene&>(*stream);
     if (!skeleton.mRoot) return Fail(eStreamOptionsNotSet);
@@ -139,8 +139,8 @@ std::vector<std::string> KQovWriterAmc::GetCompanionFiles(const char* path,
                                                           const KStreamOptions* options) const {
     if (!path) return {};
     if (options && !(options->IsA(KStreamOptionsMotion::ClassId()) &&
-                     dynamic_cast<KQovAcclaimPairSkeleton*>(
-                         static_cast<const KStreamOptionsMotion*>(options)->GetStream())))
+                     dynamic_cast<KQovAcclaimPairSkeleton*>(KQovAcclaimRememberedStream(
+                         static_cast<const KStreamOptionsMotion*>(options)->GetStream()))))
         return {};
     return {KQovAcclaimSkeletonBeside(path).Buffer()};
 }

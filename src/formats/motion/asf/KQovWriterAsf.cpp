@@ -1,5 +1,6 @@
 #include "formats/motion/asf/KQovWriterAsf.h"
 
+#include <utility>
 #include <vector>
 
 #include "formats/motion/KMotionSceneTools.h"
@@ -50,7 +51,21 @@ KQovWriterAsf::~KQovWriterAsf() = default;
 
 bool KQovWriterAsf::DoFileCreate(const char* fileName) {
     mPath = fileName ? fileName : "";
+    mLeft = KWeakRef();
     return KMotionWriterBase::DoFileCreate(fileName);
+}
+
+bool KQovWriterAsf::DoFileClose() {
+    const KWeakRef left = std::exchange(mLeft, KWeakRef());
+    if (!KMotionWriterBase::DoFileClose()) return false;
+    if (auto* written = dynamic_cast<KQovAcclaimWrittenSkeleton*>(KObject::FromPlug(left.Resolve())))
+        written->SetPlaced();
+    return true;
+}
+
+void KQovWriterAsf::DoFileDiscard() {
+    mLeft = KWeakRef();
+    KMotionWriterBase::DoFileDiscard();
 }
 
 KStreamOptions* KQovWriterAsf::MakeWriteOptions() {
@@ -90,12 +105,20 @@ bool KQovWriterAsf::DoWrite(KQovScene* scene, KStreamOptions* base) {
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(holds.format, holds.what);
     // Options that ask for pairs keep asking; a skeleton file exported on its own is the one
     // a motion file written next with these options is written on, alone.
-    KQovAsfScene* skeleton = mPairOfMotion ? static_cast<KQovAsfScene*>(new KQovAcclaimPairSkeleton)
-                                           : new KQovAcclaimWrittenSkeleton(mPath);
+    KQovAsfScene* skeleton = nullptr;
+    if (mPairOfMotion) {
+        skeleton = new KQovAcclaimPairSkeleton;
+    } else {
+        auto* written = new KQovAcclaimWrittenSkeleton(mPath);
+        written->KeepBefore(options);
+        skeleton = written;
+    }
     options.SetStream(skeleton, true);
     skeleton->BuildFromNodes(root);
     mStatus += skeleton->GetNameWarnings().c_str();
     options.Progress(0, "Writing ASF node hierarchy", 0.0f);
     mFile->WriteSkeleton(*skeleton);
-    return Finish();
+    if (!Finish()) return false;
+    mLeft = skeleton->GetWeakRef();
+    return true;
 }

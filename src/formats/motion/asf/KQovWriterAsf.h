@@ -1,7 +1,8 @@
 #pragma once
 // Writes the node tree below a scene's single top node as an Acclaim skeleton file, and leaves
 // the skeleton it built in the options' stream object for a motion file written after it, which
-// is then written alone. The file takes its place when it is closed, whatever the options; the
+// is then written alone; a skeleton whose file did not take its place is not written with. The
+// file takes its place when it is closed, whatever the options; the
 // motion writer writes the skeleton file of its pair itself (KQovAcclaimFiles.h).
 
 #include <memory>
@@ -22,6 +23,9 @@ public:
     ~KQovWriterAsf() override;
 
     bool DoFileCreate(const char* fileName) override;
+    // The skeleton left in the options is the one a motion file is written with from here on.
+    bool DoFileClose() override;
+    void DoFileDiscard() override;
     KStreamOptions* GetWriteOptions() override;
     bool DoWrite(KQovScene* scene, KStreamOptions* options) override;
     // The written file, not yet in place, for the motion writer to put in place with its own;
@@ -41,4 +45,5 @@ public:
 private:
     std::string mPath;  // the file's name
     bool mPairOfMotion = false;
+    KWeakRef mLeft;  // the skeleton a good Write left in its options
 };
