@@ -247,6 +247,8 @@ const Source kSources[] = {
     {"Bvh1Hz", "made.bvh", nullptr, 3, "1"},
     // Below one frame a second: kept, where HTR (whole rates from 1) refuses it.
     {"BvhHalfHz", "made.bvh", nullptr, 3, "2"},
+    // Its take is named as the scene's default one: written under a name of its own.
+    {"BvhNamedDefault", "Default.bvh", nullptr, 4, "0.0333333"},
 };
 
 // The real BVH file with its first `frames` frames only.
