@@ -284,16 +284,18 @@ int QovToolConvert(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         // The new file is whole and in place: what ran short came after it.
         if (stage.written) {
+            std::string shown;
             QovToolSay("qovtool: %s: warning: out of memory once it was written\n",
-                       QovToolShownIfRoom(stage.out).c_str());
+                       QovToolShownIfRoom(stage.out, shown));
             return 0;
         }
         // Everything the conversion held is gone by now, an unfinished new file with it: the
         // old output stays.
         const char* file = stage.writing ? stage.out : stage.in;
-        const std::string shown = QovToolShownIfRoom(file);
-        QovToolSay("qovtool: %s: Out of memory while %s %s\n", shown.c_str(),
-                   stage.writing ? "writing" : "reading", shown.c_str());
+        std::string shown;
+        const char* name = QovToolShownIfRoom(file, shown);
+        QovToolSay("qovtool: %s: Out of memory while %s %s\n", name,
+                   stage.writing ? "writing" : "reading", name);
         return 1;
     }
 }

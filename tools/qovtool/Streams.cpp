@@ -79,15 +79,12 @@ void Escape(const char* text, size_t length, bool breaks, Emit emit) {
 
 }  // namespace
 
-std::string QovToolShownIfRoom(const char* text) noexcept {
+const char* QovToolShownIfRoom(const char* text, std::string& shown) noexcept {
     try {
-        return QovToolShown(text);
+        shown = QovToolShown(text);
+        return shown.c_str();
     } catch (const std::bad_alloc&) {
-    }
-    try {
         return text ? text : "";
-    } catch (const std::bad_alloc&) {
-        return std::string();
     }
 }
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "KQovVersion.h"
 #include "animation/KFCurveSettings.h"
@@ -49,8 +50,9 @@ int RunCommand(int argc, char** argv) {
         if (std::strcmp(command, "convert") == 0) return QovToolConvert(argc - 2, argv + 2);
     } catch (const std::bad_alloc&) {
         // convert tells what it was reading or writing; the others read one file.
-        const std::string file = QovToolShownIfRoom(argc > 2 ? argv[2] : "");
-        QovToolSay("qovtool: %s: Out of memory while reading %s\n", file.c_str(), file.c_str());
+        std::string shown;
+        const char* file = QovToolShownIfRoom(argc > 2 ? argv[2] : "", shown);
+        QovToolSay("qovtool: %s: Out of memory while reading %s\n", file, file);
         return 1;
     }
     QovToolSay("qovtool: unknown command \"%s\"\n", QovToolShown(command).c_str());
