@@ -23,7 +23,8 @@ void QovToolProgress::Show(const char* text, float percent) {
     mText = line;
     mPercent = whole;
     std::fputc('\r', stderr);
-    QovToolWriteEscaped(stderr, line.data(), line.size());
+    // A name in it (a take's) stays on the progress line.
+    std::fputs(QovToolShown(line).c_str(), stderr);
     std::fprintf(stderr, " %3d%%\033[K", whole < 0 ? 0 : whole > 100 ? 100 : whole);
     std::fflush(stderr);
     mOpen = true;
