@@ -261,6 +261,8 @@ const Source kSources[] = {
     {"BvhHalfHz", "made.bvh", nullptr, 3, "2"},
     // Position channels in any subset: every one moves its joint.
     {"BvhPositionSubsets", "subsets.bvh", nullptr, 3},
+    // Its take is named as the scene's default one: written under a name of its own.
+    {"BvhNamedDefault", "Default.bvh", nullptr, 4, "0.0333333"},
 };
 
 // The real BVH file with its first `frames` frames only.

@@ -57,7 +57,7 @@ int Usage() {
 }
 
 int Fail(const std::string& file, const std::string& text) {
-    QovToolSay("qovtool: %s: %s\n", file.c_str(), text.c_str());
+    QovToolSay("qovtool: %s: %s\n", QovToolShown(file).c_str(), QovToolShown(text).c_str());
     return 1;
 }
 
@@ -111,6 +111,9 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
             }
             flag = argv[i];
             kindGiven = true;
+        } else if (arg == "--help") {
+            QovToolPrintCommandUsage(stdout, "convert");
+            return 0;
         } else if (arg == "--password" || arg == "--skeleton") {
             QovToolSayWrong("convert", "no value after", argv[i]);
             return Usage();
@@ -137,11 +140,11 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     const bool qovIn = QovToolReadingIdOf(in) == 0,
                qovOut = QovToolExtensionOf(out) == "qov";
     if (!qovOut && std::strcmp(flag, "--binary") != 0)
-        return QovToolRefuseQovFlag(flag, std::string(out) + " is not a QOV file");
+        return QovToolRefuseQovFlag(flag, QovToolShown(out) + " is not a QOV file");
     if (!QovToolSkeletonFlagApplies(in, chosenSkeleton)) return 2;
     if (passwordGiven && !qovIn && !qovOut)
-        return QovToolRefuseQovFlag("--password", "neither " + std::string(in) + " nor " + out +
-                                        " is a QOV file");
+        return QovToolRefuseQovFlag("--password", "neither " + QovToolShown(in) + " nor " +
+                                                      QovToolShown(out) + " is a QOV file");
     if (!QovToolCheckReadable(in)) return 1;
 
     int id = -1;
@@ -277,7 +280,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     // A file made by the write may be a stream's file only now.
     QovToolAvoidStreamsOf(written);
     QovToolPrintWarnings(out, exporter.GetStatusText());
-    if (std::FILE* status = QovToolStatusStream()) QovToolPrint(status, "%s -> %s\n", in, out);
+    if (std::FILE* status = QovToolStatusStream()) QovToolPrint(status, "%s -> %s\n", QovToolShown(in).c_str(), QovToolShown(out).c_str());
     return 0;
 }
 
@@ -290,14 +293,18 @@ int QovToolConvert(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         // The new file is whole and in place: what ran short came after it.
         if (stage.written) {
-            QovToolSay("qovtool: %s: warning: out of memory once it was written\n", stage.out);
+            std::string shown;
+            QovToolSay("qovtool: %s: warning: out of memory once it was written\n",
+                       QovToolShownIfRoom(stage.out, shown));
             return 0;
         }
         // Everything the conversion held is gone by now, an unfinished new file with it: the
         // old output stays.
         const char* file = stage.writing ? stage.out : stage.in;
-        QovToolSay("qovtool: %s: Out of memory while %s %s\n", file,
-                   stage.writing ? "writing" : "reading", file);
+        std::string shown;
+        const char* name = QovToolShownIfRoom(file, shown);
+        QovToolSay("qovtool: %s: Out of memory while %s %s\n", name,
+                   stage.writing ? "writing" : "reading", name);
         return 1;
     }
 }

@@ -1,6 +1,7 @@
 // qovtool dump: the header information of a QOV file, then its field tree, one field a
 // line, values as the ASCII writer writes them.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
@@ -53,7 +54,9 @@ void DumpBlock(KQovFieldReader& tree, int32_t blockIndex, int depth) {
             line += text;
         }
         if (record.child >= 0) line += " {";
-        std::printf("%s\n", line.c_str());
+        // A name or text of the file may hold control bytes (a title for the terminal).
+        QovToolWriteEscaped(stdout, line.data(), line.size());
+        std::fputc('\n', stdout);
         if (record.child >= 0) {
             DumpBlock(tree, record.child, depth + 1);
             std::printf("%s}\n", indent.c_str());
@@ -70,6 +73,12 @@ std::string VersionText(int version) {
 }  // namespace
 
 int QovToolDump(int argc, char** argv) {
+    // A file of that name is read as ./--help.
+    for (int i = 0; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0) {
+            QovToolPrintCommandUsage(stdout, "dump");
+            return 0;
+        }
     if (argc != 1) {
         if (argc == 0)
             QovToolSayWrong("dump", "no file named");
@@ -78,20 +87,21 @@ int QovToolDump(int argc, char** argv) {
         QovToolSay("usage: qovtool dump FILE\n");
         return 2;
     }
+    const std::string name = QovToolShown(argv[0]);
     KQovFieldFile file;
     KQovHeaderInfo info;
     if (!file.FieldFileOpenFile(argv[0], false, false, &info)) {
-        QovToolSay("qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", name.c_str(), QovToolShown(file.GetLastErrorString()).c_str());
         return 1;
     }
     // Part 0 is parsed before anything is printed, so a file that is no QOV file gives only
     // the error.
     if (!file.FieldFileSelectPart(0)) {
-        QovToolSay("qovtool: %s: %s\n", argv[0], file.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", name.c_str(), QovToolShown(file.GetLastErrorString()).c_str());
         return 1;
     }
     file.Finish();
-    std::printf("File: %s\n", argv[0]);
+    QovToolPrint(stdout, "File: %s\n", name.c_str());
     std::printf("Kind: %s\n", file.IsBinary() ? "binary" : "ASCII");
     std::printf("Version: %s\n", VersionText(file.GetFileVersion()).c_str());
     if (file.IsBinary())
@@ -103,13 +113,15 @@ int QovToolDump(int argc, char** argv) {
                     t[5], t[6]);
     }
     if (info.cameraResolutionPresent)
-        std::printf("Camera: %s, %s, %gx%g\n", info.cameraName.Buffer(),
-                    info.resolutionMode.Buffer(), info.width, info.height);
-    if (!info.creator.IsEmpty()) std::printf("Creator: %s\n", info.creator.Buffer());
+        QovToolPrint(stdout, "Camera: %s, %s, %gx%g\n", QovToolShown(info.cameraName.Buffer()).c_str(),
+                     QovToolShown(info.resolutionMode.Buffer()).c_str(), info.width, info.height);
+    if (!info.creator.IsEmpty())
+        QovToolPrint(stdout, "Creator: %s\n", QovToolShown(info.creator.Buffer()).c_str());
     std::printf("Parts: %d\n", file.GetPartCount());
     for (int part = 0; part < file.GetPartCount(); ++part) {
         if (!file.FieldFileSelectPart(part)) {
-            QovToolSay("qovtool: %s: part %d: %s\n", argv[0], part, file.GetLastErrorString());
+            QovToolSay("qovtool: %s: part %d: %s\n", name.c_str(), part,
+                       QovToolShown(file.GetLastErrorString()).c_str());
             return 1;
         }
         std::printf("\nPart %d, version %s%s\n", part,

@@ -1,6 +1,8 @@
 #include "tools/qovtool/Formats.h"
 #include "tools/qovtool/Streams.h"
 
+#include <cstring>
+
 #include "foundation/KFileStream.h"
 #include "io/KQovReader.h"
 
@@ -69,15 +71,72 @@ int QovToolRefuseQovFlag(const char* flag, const std::string& why) {
 
 void QovToolSayWrong(const char* command, const char* what, const char* argument) {
     if (argument)
-        QovToolSay("qovtool: %s: %s \"%s\"\n", command, what, argument);
+        QovToolSay("qovtool: %s: %s \"%s\"\n", command, what, QovToolShown(argument).c_str());
     else
         QovToolSay("qovtool: %s: %s\n", command, what);
 }
 
 bool QovToolCheckReadable(const std::string& name) {
     if (QovToolReadingIdOf(name) >= 0) return true;
-    QovToolSay("qovtool: %s: %s\n", name.c_str(),
+    QovToolSay("qovtool: %s: %s\n", QovToolShown(name).c_str(),
                KIsFolder(name.c_str()) ? "a folder, not a file" : "no reader for this extension");
+    return false;
+}
+
+namespace {
+
+const char* const kFlagsText =
+    "flags:\n"
+    "  --binary     a version-6 binary QOV file (the default)\n"
+    "  --ascii      a version-6 ASCII QOV file\n"
+    "  --encrypted  a version-6 encrypted QOV file; without --password anyone\n"
+    "               can read it\n"
+    "  --v5         a version-5 binary QOV file\n"
+    "  --password P the password of a QOV file read or written; a binary file\n"
+    "               written with one (--binary, --v5) asks for it but is not\n"
+    "               encrypted, an ASCII one ignores it\n"
+    "  --skeleton FILE\n"
+    "               the ASF skeleton of an AMC file read (else the .asf beside it)\n"
+    "  (--ascii, --encrypted or --v5 with an output that is not QOV, two\n"
+    "  different ones together, and --password with no QOV file, exit with 2)\n";
+
+// Each command's own usage: its line, what it does, and whether the flags and formats concern it.
+const struct {
+    const char* name;
+    const char* usage;
+    bool formats;
+} kCommandUsages[] = {
+    {"info",
+     "usage: qovtool info FILE [--password P] [--skeleton FILE]\n"
+     "the file's format, takes, nodes, meshes, materials and textures; for a QOV file its\n"
+     "header as well\n",
+     true},
+    {"dump", "usage: qovtool dump FILE\nthe header and field tree of a QOV file\n", false},
+    {"convert",
+     "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] [--password P] "
+     "[--skeleton FILE]\n"
+     "reads IN and writes it as OUT's extension says\n",
+     true},
+};
+
+void PrintFormats(std::FILE* out) {
+    std::fputs("formats read and written, by the file's extension:\n", out);
+    for (const QovToolFormat& format : kFormats)
+        std::fprintf(out, "  %-5s%s\n", format.extension, format.description);
+}
+
+}  // namespace
+
+bool QovToolPrintCommandUsage(std::FILE* out, const char* command) {
+    for (const auto& entry : kCommandUsages) {
+        if (std::strcmp(entry.name, command) != 0) continue;
+        std::fputs(entry.usage, out);
+        if (entry.formats) {
+            std::fputs(kFlagsText, out);
+            PrintFormats(out);
+        }
+        return true;
+    }
     return false;
 }
 
@@ -93,23 +152,11 @@ void QovToolPrintUsage(std::FILE* out) {
                  "                 [--skeleton FILE]\n"
                  "               reads IN and writes it as OUT's extension says\n"
                  "  help, -h, --help   this text\n"
-                 "  --version          the library's version\n"
-                 "flags:\n"
-                 "  --binary     a version-6 binary QOV file (the default)\n"
-                 "  --ascii      a version-6 ASCII QOV file\n"
-                 "  --encrypted  a version-6 encrypted QOV file; without --password anyone\n"
-                 "               can read it\n"
-                 "  --v5         a version-5 binary QOV file\n"
-                 "  --password P the password of a QOV file read or written; a binary file\n"
-                 "               written with one (--binary, --v5) asks for it but is not\n"
-                 "               encrypted, an ASCII one ignores it\n"
-                 "  --skeleton FILE\n"
-                 "               the ASF skeleton of an AMC file read (else the .asf beside it)\n"
-                 "  (--ascii, --encrypted or --v5 with an output that is not QOV, two\n"
-                 "  different ones together, and --password with no QOV file, exit with 2)\n"
-                 "formats read and written, by the file's extension:\n");
-    for (const QovToolFormat& format : kFormats)
-        std::fprintf(out, "  %-5s%s\n", format.extension, format.description);
+                 "  help COMMAND, COMMAND --help\n"
+                 "                     the command's own usage\n"
+                 "  --version          the library's version\n");
+    std::fputs(kFlagsText, out);
+    PrintFormats(out);
 }
 
 std::string QovToolReaderError(KQovReader& reader) {

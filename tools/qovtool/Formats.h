@@ -37,3 +37,5 @@ std::string QovToolReaderError(KQovReader& reader);
 
 // The usage text: commands, flags and the formats read and written.
 void QovToolPrintUsage(std::FILE* out);
+// The usage of one command (info, dump, convert); false when there is no such command.
+bool QovToolPrintCommandUsage(std::FILE* out, const char* command);

@@ -80,7 +80,8 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
     std::unique_ptr<KStreamOptionsQov> options(
         reader.FileOpen(file) ? reader.ReadHeaderInfo(nullptr, true) : nullptr);
     if (!options) {
-        QovToolSay("qovtool: %s: %s\n", file, reader.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", QovToolShown(file).c_str(),
+                   QovToolShown(reader.GetLastErrorString()).c_str());
         return false;
     }
     int major, minor, revision;
@@ -91,15 +92,17 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
     KString camera, mode;
     double width = 0.0, height = 0.0;
     if (importer.GetCameraResolution(camera, mode, width, height))
-        QovToolPrint(stdout, "camera resolution: %s, %s, %s x %s\n", camera.Buffer(), mode.Buffer(),
+        QovToolPrint(stdout, "camera resolution: %s, %s, %s x %s\n",
+                     QovToolShown(camera.Buffer()).c_str(), QovToolShown(mode.Buffer()).c_str(),
                      KShortestText(width).c_str(), KShortestText(height).c_str());
-    QovToolPrint(stdout, "current take: %s\n", options->currentTakeName.Buffer());
+    QovToolPrint(stdout, "current take: %s\n",
+                 QovToolShown(options->currentTakeName.Buffer()).c_str());
     for (int i = 0; i < options->GetTakeCount(); ++i) {
         const KQovTakeInfo& take = *options->GetTake(i);
-        QovToolPrint(stdout, "take: %s, %s-%s s", take.name.Buffer(),
+        QovToolPrint(stdout, "take: %s, %s-%s s", QovToolShown(take.name.Buffer()).c_str(),
                      Seconds(take.localTimeSpan.GetStart(), 0.0).c_str(),
                      Seconds(take.localTimeSpan.GetStop(), 0.0).c_str());
-        if (!take.comment.IsEmpty()) QovToolPrint(stdout, ", \"%s\"", take.comment.Buffer());
+        if (!take.comment.IsEmpty()) QovToolPrint(stdout, ", \"%s\"", QovToolShown(take.comment.Buffer()).c_str());
         QovToolPrint(stdout, "\n");
     }
     for (int i = 0; i < KStreamOptionsQov::eCountCount; ++i)
@@ -144,7 +147,7 @@ void PrintScene(KQovScene& scene, double rate) {
         const KTimeSpan& span = take->localTimeSpan;
         const double seconds = (span.GetStop() - span.GetStart()).GetSecondDouble();
         const long long frames = std::llround(seconds * rate) + 1;
-        QovToolPrint(stdout, "  %s: %s-%s s, %s frame%s%s\n", take->name.Buffer(),
+        QovToolPrint(stdout, "  %s: %s-%s s, %s frame%s%s\n", QovToolShown(take->name.Buffer()).c_str(),
                      Seconds(span.GetStart(), rate).c_str(), Seconds(span.GetStop(), rate).c_str(),
                      KFormatC("%lld", frames).c_str(), frames == 1 ? "" : "s",
                      take->name == scene.GetCurrentTakeName() ? " (current)" : "");
@@ -169,7 +172,7 @@ void PrintScene(KQovScene& scene, double rate) {
     for (KQovNode* node : meshes) {
         const auto* mesh = static_cast<const KQovMesh*>(node->GetNodeAttribute());
         QovToolPrint(stdout, "  %s: %s polygons, %s control points\n",
-                     node->GetNameWithoutPrefix().Buffer(),
+                     QovToolShown(node->GetNameWithoutPrefix().Buffer()).c_str(),
                      KFormatC("%d", mesh->GetPolygonCount()).c_str(),
                      KFormatC("%d", mesh->GetControlPointsCount()).c_str());
     }
@@ -177,15 +180,17 @@ void PrintScene(KQovScene& scene, double rate) {
     KQovEntityContainer& entity = *scene.GetEntityContainer();
     QovToolPrint(stdout, "materials: %d\n", entity.GetMaterialCount());
     for (int i = 0; i < entity.GetMaterialCount(); ++i)
-        QovToolPrint(stdout, "  %s\n", entity.GetMaterial(i)->GetNameWithoutPrefix().Buffer());
+        QovToolPrint(stdout, "  %s\n",
+                     QovToolShown(entity.GetMaterial(i)->GetNameWithoutPrefix().Buffer()).c_str());
     QovToolPrint(stdout, "textures: %d\n", entity.GetTextureCount());
     for (int i = 0; i < entity.GetTextureCount(); ++i) {
         KQovObject* texture = entity.GetTexture(i);
         const char* file = texture->GetObjectType() == KQovObject::eTexture
                                ? static_cast<KQovTexture*>(texture)->GetFileName()
                                : "";
-        QovToolPrint(stdout, "  %s%s%s\n", texture->GetNameWithoutPrefix().Buffer(),
-                     *file ? ": " : "", file);
+        QovToolPrint(stdout, "  %s%s%s\n",
+                     QovToolShown(texture->GetNameWithoutPrefix().Buffer()).c_str(),
+                     *file ? ": " : "", QovToolShown(file).c_str());
     }
 }
 
@@ -203,6 +208,9 @@ int QovToolInfo(int argc, char** argv) {
             passwordGiven = true;
         } else if (arg == "--skeleton" && i + 1 < argc) {
             chosenSkeleton = argv[++i];
+        } else if (arg == "--help") {
+            QovToolPrintCommandUsage(stdout, "info");
+            return 0;
         } else if (arg.compare(0, 1, "-") == 0 || file) {
             const char* wrong = "one file too many:";
             if (arg == "--password" || arg == "--skeleton")
@@ -234,12 +242,13 @@ int QovToolInfo(int argc, char** argv) {
     importer.SetPassword(password);
     // Initialize opens a QOV file itself: the one open that its read is watched from.
     if (!importer.Initialize(file) || (id > 2 && !importer.CreateReader())) {
-        QovToolSay("qovtool: %s: %s\n", file, importer.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", QovToolShown(file).c_str(),
+                   QovToolShown(importer.GetLastErrorString()).c_str());
         return 1;
     }
     std::string skeleton, error;
     if (!QovToolFindSkeleton(file, importer.GetFileFormat(), chosenSkeleton, skeleton, error)) {
-        QovToolSay("qovtool: %s: %s\n", file, error.c_str());
+        QovToolSay("qovtool: %s: %s\n", QovToolShown(file).c_str(), QovToolShown(error).c_str());
         return 1;
     }
     QovToolPrint(stdout, "format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));

@@ -23,7 +23,8 @@ void QovToolProgress::Show(const char* text, float percent) {
     mText = line;
     mPercent = whole;
     std::fputc('\r', stderr);
-    QovToolWriteEscaped(stderr, line.data(), line.size());
+    // A name in it (a take's) stays on the progress line.
+    std::fputs(QovToolShown(line).c_str(), stderr);
     std::fprintf(stderr, " %3d%%\033[K", whole < 0 ? 0 : whole > 100 ? 100 : whole);
     std::fflush(stderr);
     mOpen = true;
@@ -45,7 +46,7 @@ void QovToolProgress::Install(KStreamOptions& options, const std::string& file) 
         End();
         if (title && std::strcmp(title, "Error") == 0) ++mErrors;
         // A message's own closing line breaks would leave blank lines.
-        QovToolSay("qovtool: %s: %s: %s\n", file.c_str(), title ? title : "",
+        QovToolSay("qovtool: %s: %s: %s\n", QovToolShown(file).c_str(), title ? title : "",
                    KString(text ? text : "").Trim(0).Buffer());
         return answer;
     });
@@ -57,7 +58,8 @@ void QovToolPrintWarnings(const char* file, const KString& status) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         if (end > start)
-            QovToolSay("qovtool: %s: warning: %s\n", file, text.substr(start, end - start).c_str());
+            QovToolSay("qovtool: %s: warning: %s\n", QovToolShown(file).c_str(),
+                       text.substr(start, end - start).c_str());
         start = end + 1;
     }
 }
@@ -74,7 +76,8 @@ KQovObjectManager& QovToolNewManager() {
 bool QovToolReadQov(KQovImporter& importer, KQovScene* scene, const char* file) {
     importer.GetTakeCount();  // the take list (and the password) go into the read options
     if (!importer.Import(scene, nullptr)) {
-        QovToolSay("qovtool: %s: %s\n", file, importer.GetLastErrorString());
+        QovToolSay("qovtool: %s: %s\n", QovToolShown(file).c_str(),
+                   QovToolShown(importer.GetLastErrorString()).c_str());
         return false;
     }
     QovToolPrintWarnings(file, importer.GetStatusText());
@@ -88,7 +91,7 @@ std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQov
                                                 std::vector<std::string>* otherFilesRead) {
     fileRate = 0.0;
     auto fail = [](const std::string& name, const std::string& text) {
-        QovToolSay("qovtool: %s: %s\n", name.c_str(), text.c_str());
+        QovToolSay("qovtool: %s: %s\n", QovToolShown(name).c_str(), QovToolShown(text).c_str());
         return nullptr;
     };
     std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(readId, &manager));

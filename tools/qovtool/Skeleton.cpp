@@ -19,7 +19,7 @@ bool QovToolSkeletonFlagApplies(const char* file, const char* chosen) {
     QovToolSay(
         "qovtool: --skeleton is for Acclaim motion (.amc) input only, and %s is not an "
         "AMC file\n",
-        file);
+        QovToolShown(file).c_str());
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -46,23 +47,60 @@ size_t CharacterLength(const unsigned char* p, size_t left) {
 
 }  // namespace
 
-void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length) {
+namespace {
+
+// Hands `emit` the text in runs, each control byte (and with `breaks` line breaks and tabs too)
+// as \x1b and so on.
+template <typename Emit>
+void Escape(const char* text, size_t length, bool breaks, Emit emit) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
+    size_t run = 0;  // where the bytes not yet handed on begin
     for (size_t i = 0; i < length;) {
         const size_t character = p[i] < 0x80 ? 1 : CharacterLength(p + i, length - i);
         // C0 and C1 controls (the C1 ones as UTF-8: U+0080 to U+009F) and bytes that are no
-        // UTF-8; line breaks and tabs stay (a message may run over several lines).
-        const bool control = (p[i] < 0x20 && p[i] != '\t' && p[i] != '\n') || p[i] == 0x7f ||
-                             character == 0 || (p[i] == 0xc2 && p[i + 1] < 0xa0);
+        // UTF-8.
+        const bool control = (p[i] < 0x20 && (breaks || (p[i] != '\t' && p[i] != '\n'))) ||
+                             p[i] == 0x7f || character == 0 || (p[i] == 0xc2 && p[i + 1] < 0xa0);
         if (!control) {
-            std::fwrite(p + i, 1, character, stream);
             i += character;
             continue;
         }
-        for (size_t k = 0; k < (character ? character : 1); ++k)
-            std::fprintf(stream, "\\x%02x", unsigned(p[i + k]));
+        if (i > run) emit(text + run, i - run);
+        for (size_t k = 0; k < (character ? character : 1); ++k) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", unsigned(p[i + k]));
+            emit(hex, 4);
+        }
         i += character ? character : 1;
+        run = i;
     }
+    if (length > run) emit(text + run, length - run);
+}
+
+}  // namespace
+
+const char* QovToolShownIfRoom(const char* text, std::string& shown) noexcept {
+    try {
+        shown = QovToolShown(text);
+        return shown.c_str();
+    } catch (const std::bad_alloc&) {
+        return text ? text : "";
+    }
+}
+
+void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length) {
+    // Line breaks and tabs stay: a message may run over several lines.
+    Escape(text, length, false, [stream](const char* bytes, size_t n) {
+        std::fwrite(bytes, 1, n, stream);
+    });
+}
+
+std::string QovToolShown(const char* text) {
+    std::string shown;
+    if (text)
+        Escape(text, std::strlen(text), true,
+               [&shown](const char* bytes, size_t n) { shown.append(bytes, n); });
+    return shown;
 }
 
 namespace {

@@ -18,6 +18,13 @@ std::FILE* QovToolStatusStream();
 // Writes `text` with its control bytes (an escape sequence in a name read from a file) shown as
 // \x1b and so on; UTF-8 text, line breaks and tabs stay as they are.
 void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length);
+// The name (a file's, or one read from a file) with every control byte escaped as above, line
+// breaks and tabs too: it stays on its line of a message.
+std::string QovToolShown(const char* text);
+inline std::string QovToolShown(const std::string& text) { return QovToolShown(text.c_str()); }
+// As QovToolShown, kept in `shown`, or the name as it is when there is no memory for the copy
+// (told after memory ran out).
+const char* QovToolShownIfRoom(const char* text, std::string& shown) noexcept;
 // Prints on the message stream, escaped as above.
 void QovToolSay(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Prints on `stream`, escaped as above: what info and the status line show of a file's names.

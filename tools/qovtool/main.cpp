@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "KQovVersion.h"
 #include "animation/KFCurveSettings.h"
@@ -28,8 +29,16 @@ int RunCommand(int argc, char** argv) {
     const char* command = argv[1];
     if (std::strcmp(command, "help") == 0 || std::strcmp(command, "--help") == 0 ||
         std::strcmp(command, "-h") == 0) {
-        QovToolPrintUsage(stdout);
-        return 0;
+        if (argc == 2) {
+            QovToolPrintUsage(stdout);
+            return 0;
+        }
+        // One more word names the command whose usage is asked for.
+        if (argc == 3 && QovToolPrintCommandUsage(stdout, argv[2])) return 0;
+        QovToolSayWrong("help", argc == 3 ? "unknown command" : "one word too many:",
+                        argv[argc == 3 ? 2 : 3]);
+        QovToolPrintUsage(stderr);
+        return 2;
     }
     if (std::strcmp(command, "--version") == 0) {
         std::printf("qovsdk %s\n", QOVSDK_VERSION);
@@ -41,11 +50,12 @@ int RunCommand(int argc, char** argv) {
         if (std::strcmp(command, "convert") == 0) return QovToolConvert(argc - 2, argv + 2);
     } catch (const std::bad_alloc&) {
         // convert tells what it was reading or writing; the others read one file.
-        QovToolSay("qovtool: %s: Out of memory while reading %s\n", argc > 2 ? argv[2] : "",
-                   argc > 2 ? argv[2] : "");
+        std::string shown;
+        const char* file = QovToolShownIfRoom(argc > 2 ? argv[2] : "", shown);
+        QovToolSay("qovtool: %s: Out of memory while reading %s\n", file, file);
         return 1;
     }
-    QovToolSay("qovtool: unknown command \"%s\"\n", command);
+    QovToolSay("qovtool: unknown command \"%s\"\n", QovToolShown(command).c_str());
     QovToolPrintUsage(stderr);
     return 2;
 }

@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,6 +21,28 @@ struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 using TiffFile = std::unique_ptr<TIFF, TiffCloser>;
+
+// The library's own errors and warnings ("Not a TIFF or MDI file" for a clip of another kind)
+// are not printed: the results say what failed.
+int DropMessage(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+// Opens through `open` with the messages of that file dropped; null when it does not open.
+template <typename Open>
+TIFF* OpenQuietly(Open open) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, DropMessage, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, DropMessage, nullptr);
+    TIFF* tif = open(options);
+    TIFFOpenOptionsFree(options);
+    return tif;
+}
+
+TIFF* OpenFile(const char* path, const char* mode) {
+    return OpenQuietly([&](TIFFOpenOptions* options) { return TIFFOpenExt(path, mode, options); });
+}
 
 bool HasTiffExtension(const char* path) {
     const KString extension = KExtractFileExtension(path).Upper();
@@ -89,7 +112,7 @@ void UnpackRow(const ReadLayout& layout, const uint8_t* row, uint8_t* out) {
 
 bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
     if (!path) return false;
-    TiffFile tif(TIFFOpen(path, "r"));
+    TiffFile tif(OpenFile(path, "r"));
     if (!tif) return false;
     ReadLayout layout;
     if (!GetReadLayout(tif.get(), layout)) return false;
@@ -179,7 +202,7 @@ bool WriteTiffRows(TIFF* t, bool compress, const KImage& image) {
     for (int r = 0; r < height; ++r) {
         std::memcpy(row.data(), pixels + int64_t(r) * rowBytes, row.size());
         if (TIFFWriteScanline(t, row.data(), uint32_t(r), 0) < 0) {
-            TIFFError("WriteFile", "failure in WriteScanline\n");
+            TIFFErrorExtR(t, "WriteFile", "failure in WriteScanline\n");
             return false;
         }
     }
@@ -240,7 +263,7 @@ void CloseFailed(TiffFile& tif) {
 
 bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
     if (!path || !CanWriteTiff(image)) return false;
-    TiffFile tif(TIFFOpen(path, "w"));
+    TiffFile tif(OpenFile(path, "w"));
     if (tif && WriteTiffRows(tif.get(), compress, image) && TIFFFlush(tif.get()) == 1) return true;
     CloseFailed(tif);
     return false;
@@ -250,8 +273,10 @@ bool WriteTiffImageBytes(bool compress, const KImage& image, std::vector<uint8_t
     bytes.clear();
     if (!CanWriteTiff(image)) return false;
     MemoryTiff memory{bytes};
-    TiffFile tif(TIFFClientOpen("memory", "w", &memory, MemoryRead, MemoryWrite, MemorySeek,
-                                MemoryClose, MemorySize, MemoryMap, MemoryUnmap));
+    TiffFile tif(OpenQuietly([&memory](TIFFOpenOptions* options) {
+        return TIFFClientOpenExt("memory", "w", &memory, MemoryRead, MemoryWrite, MemorySeek,
+                                 MemoryClose, MemorySize, MemoryMap, MemoryUnmap, options);
+    }));
     bool ok = tif && WriteTiffRows(tif.get(), compress, image) && TIFFFlush(tif.get()) == 1;
     if (ok)
         tif.reset();
@@ -265,7 +290,7 @@ bool WriteTiffImageBytes(bool compress, const KImage& image, std::vector<uint8_t
 
 bool IsCompressedTiffFile(const char* path) {
     if (!path || !HasTiffExtension(path)) return false;
-    TiffFile tif(TIFFOpen(path, "r"));
+    TiffFile tif(OpenFile(path, "r"));
     if (!tif) return false;
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);

@@ -11,6 +11,7 @@
 #include "formats/motion/KMotionVector.h"
 #include "foundation/KLocale.h"
 #include "foundation/KMatrix.h"
+#include "foundation/KPath.h"
 #include "foundation/KQuaternion.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
@@ -18,6 +19,7 @@
 #include "scene/KQovNodeWalk.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovTakeNames.h"
 
 KQovNode* KMotionCreateLimbNode(KQovObjectManager* manager, const char* name) {
     KQovNode* node = manager->CreateNode(name);
@@ -168,4 +170,14 @@ std::string KMotionUnwritableRate(const KStreamOptionsMotion& options, bool star
     const std::string problem = KMotionRateProblem(rate, first, options.GetFrameCount(), false);
     if (problem.empty()) return problem;
     return "The rate of " + KDecimalText(rate) + " frames a second cannot be written: " + problem;
+}
+
+KString KMotionTakeName(const KString& fileName, KString& status) {
+    const KString name = KExtractFileName(fileName.Buffer(), false);
+    KQovTakeNames names;
+    KQovTakeNames::Clash clash;
+    const std::string made = names.Add(name.Buffer(), clash);
+    if (clash != KQovTakeNames::eNone)
+        status += KQovTakeNames::Warning("read", name.Buffer(), made, clash).c_str();
+    return made.c_str();
 }

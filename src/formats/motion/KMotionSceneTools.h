@@ -16,6 +16,11 @@ class KQovNode;
 class KQovObjectManager;
 class KQovScene;
 
+// The take a motion file becomes: named after the file, unless that name is the scene's own
+// default take's ("Default.bvh") or empty (".bvh"); then a name of its own ("Default_1"), with a
+// warning added to `status`. The default take keeps the scene's rest values apart.
+KString KMotionTakeName(const KString& fileName, KString& status);
+
 // A node with a limb-node skeleton attribute.
 KQovNode* KMotionCreateLimbNode(KQovObjectManager* manager, const char* name);
 // The node's translation and rotation at rest: its properties and the default take's

@@ -312,7 +312,9 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
     ok = mFile->IsVersion5Layout() ? ReadModels() : ReadObjects(scene, types);
     KQovNode* root = scene->GetRootNode();
     if (root) {
-        mFile->UnregisterObject("Model::Scene");
+        // Every model of that name goes: the name is the root's from here on.
+        while (mFile->UnregisterObject("Model::Scene")) {
+        }
         mFile->RegisterObject("Model::Scene", root->GetPropertyHandler());
     }
     if (!ok) return;

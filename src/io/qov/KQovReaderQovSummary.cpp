@@ -8,6 +8,7 @@
 #include "io/qov/KQovReaderQov.h"
 #include "fieldfile/KQovStream.h"
 #include "io/qov/KQovWriterQovSections.h"
+#include "scene/KQovTakeNames.h"
 
 namespace {
 
@@ -88,6 +89,8 @@ void KQovReaderQov::ReadTakeList() {
     mOptions->ClearTakes();
     mOptions->currentTakeName.Empty();
     bool currentFound = false;
+    KQovTakeNames unique;
+    KString current;  // the name the file's current take is read under
     if (!file->FieldReadBegin("Takes")) return;
     if (file->FieldReadBlockBegin()) {
         mOptions->currentTakeName = file->FieldReadC("Current", "");
@@ -112,15 +115,23 @@ void KQovReaderQov::ReadTakeList() {
                 }
                 file->FieldReadBlockEnd();
             }
+            KQovTakeNames::Clash clash;
+            const std::string made = unique.Add(take.name.Buffer(), clash);
+            if (!currentFound && take.name == mOptions->currentTakeName) {
+                currentFound = true;
+                current = made.c_str();
+            }
+            take.name = made.c_str();
             take.secondName = take.name;
-            if (take.name == mOptions->currentTakeName) currentFound = true;
             mOptions->AddTake(take);
             file->FieldReadEnd();
         }
         file->FieldReadBlockEnd();
     }
     file->FieldReadEnd();
-    if (!currentFound) {
+    if (currentFound) {
+        mOptions->currentTakeName = current;
+    } else {
         KQovTakeInfo* first = mOptions->GetTake(0);
         mOptions->currentTakeName = first ? first->name : KString("");
     }

@@ -27,6 +27,7 @@
 #include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovTakeNames.h"
 #include "scene/KQovTakeNodeContainer.h"
 
 namespace {
@@ -350,6 +351,7 @@ void KQovReaderQov::StartKeysAhead() {
     if (takeName < 0) return;
     auto ahead = std::make_unique<KFCurveKeysAhead>();
     const auto selected = SelectedTakes(*mOptions);
+    KQovTakeNames unique;
     const uint32_t count = tree->GetBlock(takes).names[size_t(takeName)].count;
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t index = tree->GetOccurrence(takes, takeName, i);
@@ -357,8 +359,9 @@ void KQovReaderQov::StartKeysAhead() {
         KQovFieldReader::Record record = tree->GetRecord(index);
         KQovFieldReader::Value value;
         if (record.child < 0 || !tree->NextValue(record, value)) continue;
-        const KString name = tree->ToText(value);
-        if (selected.count(name.Buffer()) && !TakeFileExists(*tree, record.child))
+        KQovTakeNames::Clash clash;
+        const std::string name = unique.Add(tree->ToText(value), clash);
+        if (selected.count(name) && !TakeFileExists(*tree, record.child))
             ahead->Add(*file, record.child);
     }
     if (ahead->GetListCount() == 0) return;
@@ -370,15 +373,22 @@ bool KQovReaderQov::ReadTakes(KQovScene* scene) {
     bool ok = true;
     if (!OpenBlock("Takes")) return ok;
     const auto selected = SelectedTakes(*mOptions);
+    // Named as the take list names them (ReadTakeList): every take under a name of its own.
+    KQovTakeNames unique;
     while (mFile->FieldReadBegin("Take")) {
         const KString name = mFile->FieldReadC();
-        const auto found = name.IsEmpty() ? selected.end() : selected.find(name.Buffer());
+        KQovTakeNames::Clash clash;
+        const std::string made = unique.Add(name.Buffer(), clash);
+        const auto found = selected.find(made);
         KQovTakeInfo* record = found == selected.end() ? nullptr : found->second;
         if (record && mFile->FieldReadBlockBegin()) {
-            if (ReadTake(scene, *record))
+            if (ReadTake(scene, *record)) {
                 scene->SetTakeInfo(*record);
-            else
+                if (clash != KQovTakeNames::eNone)
+                    mStatus += KQovTakeNames::Warning("read", name.Buffer(), made, clash).c_str();
+            } else {
                 ok = false;
+            }
             mFile->FieldReadBlockEnd();
             KQovIOHooks::GetInstance().StepDone();
         }

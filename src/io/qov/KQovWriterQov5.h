@@ -153,6 +153,10 @@ protected:
     void CollectTakes(KQovScene* scene);
     void ComputeSpans(KQovScene* scene, KQovTakeInfo& take);
     void WriteTake(KQovScene* scene, const KQovTakeInfo& take);
+    // The scene's name of a take written (under another name when it clashed).
+    const char* SceneTakeName(const KQovTakeInfo& take) const;
+    // The name the scene's current take is written under.
+    const char* WrittenCurrentTake(KQovScene* scene) const;
     void WriteAnimationBlock(KQovObject* object, const char* blockName, const char* take,
                              bool material);
     bool HasTemplateNode(KQovNode* root) const;
@@ -194,6 +198,8 @@ protected:
     std::vector<KQovTakeInfo> mTakes;
     std::map<const KQovObject*, std::vector<bool>> mAnimated;
     std::vector<bool> mTakeExisted;  // the scene had a record of the take
+    // Takes written under a name other than the scene's: written name -> the scene's.
+    std::map<std::string, std::string> mTakeSceneNames;
     // The default takes of nodes that never made theirs, made once for nodes alike.
     std::unique_ptr<KQovDefaultTakeSketch> mTakeSketch;
     // The channels of the sketch's take as last written (binary files): copied for the next

@@ -20,6 +20,7 @@
 #include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovSceneInfo.h"
+#include "scene/KQovTakeNames.h"
 #include "scene/KQovThumbnail.h"
 
 namespace {
@@ -68,33 +69,59 @@ void CollectNodes(KQovNode* node, std::vector<KQovNode*>& out) {
 void KQovWriterQov5::CollectTakes(KQovScene* scene) {
     mTakes.clear();
     mTakeExisted.clear();
+    mTakeSceneNames.clear();
     mTakesWritten = false;
     std::vector<KString> names;
     scene->FillTakeNameArray(names);
+    KQovTakeNames unique;
+    for (const KString& name : names)
+        if (!name.IsEmpty() && name != "Default") unique.Reserve(name.Buffer());
     for (const KString& name : names) {
-        if (name == "Default") continue;
         const KQovTakeInfo* info = scene->GetTakeInfo(name.Buffer());
+        // The default take is a take of the file only when a record names it (a motion file
+        // called Default.bvh): its keys are then that take's.
+        if (name == "Default" && !info) continue;
         if (info && !info->select) continue;
         KQovTakeInfo take;
         if (info) take = *info;
         take.name = name;
+        if (name.IsEmpty() || name == "Default") {
+            KQovTakeNames::Clash clash;
+            const std::string made = unique.Add(name.Buffer(), clash);
+            take.name = made.c_str();
+            mTakeSceneNames[made] = name.Buffer();
+            mStatus += KQovTakeNames::Warning("written", name.Buffer(), made, clash).c_str();
+        }
         mTakes.push_back(take);
         mTakeExisted.push_back(info != nullptr);
     }
 }
 
+const char* KQovWriterQov5::SceneTakeName(const KQovTakeInfo& take) const {
+    const auto found = mTakeSceneNames.find(take.name.Buffer());
+    return found == mTakeSceneNames.end() ? take.name.Buffer() : found->second.c_str();
+}
+
+const char* KQovWriterQov5::WrittenCurrentTake(KQovScene* scene) const {
+    const char* current = scene->GetCurrentTakeName();
+    for (const auto& [written, own] : mTakeSceneNames)
+        if (own == current) return written.c_str();
+    return current;
+}
+
 void KQovWriterQov5::ComputeSpans(KQovScene* scene, KQovTakeInfo& take) {
     if (!IsEmptySpan(take.localTimeSpan) && !IsEmptySpan(take.referenceTimeSpan)) return;
     KTime start = KTIME_INFINITE, stop = KTIME_MINUS_INFINITE;
+    const char* name = SceneTakeName(take);
     if (KQovNode* switcher = scene->GetCameraSwitcherNode())
-        if (KQovTakeNode* t = TakeNodeNamed(switcher, take.name.Buffer())) {
+        if (KQovTakeNode* t = TakeNodeNamed(switcher, name)) {
             KTime first = KTIME_INFINITE, last = KTIME_MINUS_INFINITE;
             if (t->GetAnimationInterval(first, last)) {
                 if (first < start) start = first;
                 if (last > stop) stop = last;
             }
         }
-    WidenInterval(scene->GetRootNode(), take.name.Buffer(), start, stop);
+    WidenInterval(scene->GetRootNode(), name, start, stop);
     if (start > stop) {
         start = KTime(0);
         stop.SetTime(0, 0, 1);
@@ -108,7 +135,7 @@ void KQovWriterQov5::WriteTakes(KQovScene* scene) {
     CommentHeader(mFile, "Takes and animation section");
     KQovWriteBlockBegin(mFile, "Takes");
     if (!mFile->IsVersion5Layout()) KQovWriteIntField(mFile, "Version", 101);
-    mFile->FieldWriteC("Current", scene->GetCurrentTakeName());
+    mFile->FieldWriteC("Current", WrittenCurrentTake(scene));
     for (KQovTakeInfo& take : mTakes) {
         if (Failed()) break;
         ComputeSpans(scene, take);
@@ -121,6 +148,7 @@ void KQovWriterQov5::WriteTakes(KQovScene* scene) {
 
 void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
     const char* name = take.name.Buffer();
+    const char* own = SceneTakeName(take);  // the scene's name of the take
     KQovEntityContainer* entity = scene->GetEntityContainer();
     std::vector<KQovNode*> nodes;
     CollectNodes(scene->GetRootNode(), nodes);
@@ -140,23 +168,23 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
 
     CommentHeader(mFile, "Models animation");
     if (KQovNode* switcher = scene->GetCameraSwitcherNode())
-        WriteAnimationBlock(switcher, "Model", name, false);
+        WriteAnimationBlock(switcher, "Model", own, false);
     for (KQovNode* node : nodes) {
         Progress();
-        WriteAnimationBlock(node, "Model", name, false);
+        WriteAnimationBlock(node, "Model", own, false);
     }
     // Version-6 files animate generic nodes too.
     for (int i = 0; !mFile->IsVersion5Layout() && i < entity->GetGenericNodeCount(); ++i)
-        WriteAnimationBlock(entity->GetGenericNode(i), "GenericNode", name, false);
+        WriteAnimationBlock(entity->GetGenericNode(i), "GenericNode", own, false);
     CommentHeader(mFile, "Textures animation");
     for (int i = 0; i < entity->GetTextureCount(); ++i) {
         Progress();
-        WriteAnimationBlock(entity->GetTexture(i), "Texture", name, false);
+        WriteAnimationBlock(entity->GetTexture(i), "Texture", own, false);
     }
     CommentHeader(mFile, "Materials animation");
     for (int i = 0; i < entity->GetMaterialCount(); ++i) {
         Progress();
-        WriteAnimationBlock(entity->GetMaterial(i), "Material", name, true);
+        WriteAnimationBlock(entity->GetMaterial(i), "Material", own, true);
     }
     KQovWriteBlockEnd(mFile);
 }
@@ -171,7 +199,10 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
     mFile->FieldWriteD(1.1);
     mFile->FieldWriteEnd();
     KFCurveNode* root = takeNode->GetRoot();
-    if (takeNode != container->GetDefaultTakeNode() && root) {
+    // The default take's channels are the object's own values, written with it, unless the
+    // default take is written as a take of the file.
+    if ((takeNode != container->GetDefaultTakeNode() || std::strcmp(take, "Default") == 0) &&
+        root) {
         for (int i = 0; i < root->GetCount(); ++i) {
             KFCurveNode* channel = root->Get(i);
             if (!channel) continue;
@@ -255,7 +286,7 @@ void KQovWriterQov5::WriteSummary(KQovScene* scene) {
     if (const KQovSceneInfo* info = scene->GetSceneInfo()) KQovWriteSceneInfo(mFile, *info);
     KQovWriteBlockBegin(f, "Takes");
     KQovWriteIntField(f, "Version", 101);
-    f->FieldWriteC("Current", scene->GetCurrentTakeName());
+    f->FieldWriteC("Current", WrittenCurrentTake(scene));
     for (size_t i = 0; i < mTakes.size(); ++i) {
         // A take without a record gets one only when the takes were written.
         if (!mTakeExisted[i] && !mTakesWritten) continue;

@@ -116,8 +116,8 @@ void KQovWriterQov6::OrderTakesAsNodes() {
             if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
         }
     }
-    auto rank = [&order](const KQovTakeInfo& take) {
-        return std::find(order.begin(), order.end(), take.name.Buffer()) - order.begin();
+    auto rank = [this, &order](const KQovTakeInfo& take) {
+        return std::find(order.begin(), order.end(), SceneTakeName(take)) - order.begin();
     };
     std::vector<size_t> index(mTakes.size());
     for (size_t i = 0; i < index.size(); ++i) index[i] = i;

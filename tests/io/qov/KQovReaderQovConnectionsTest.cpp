@@ -56,6 +56,11 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
          "Scene hand",
          "A model is named \"Scene\", as the file's root is: what the file connects to that "
          "name is read under the root\n"},
+        {"SSh",
+         {{"Scene", "Scene"}, {"Scene", "Scene"}, {"hand", "Scene"}},
+         "Scene Scene hand",
+         "2 models are named \"Scene\", as the file's root is: what the file connects to that "
+         "name is read under the root\n"},
         {"AAhf",
          {{"A", "Scene"}, {"hand", "A"}, {"A", "Scene"}, {"foot", "A"}},
          "A(hand foot) A",

@@ -285,6 +285,64 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
     }
 }
 
+// Takes a scene cannot hold under the file's names (one name twice, none, "Default") are each
+// read under a name of their own, with a warning; the current take follows its take.
+TEST(KQovReaderQovTakes, EveryTakeIsReadUnderANameOfItsOwn) {
+    struct Case {
+        std::vector<const char*> takes;  // in file order; take i keys the value i + 1
+        const char* current;
+        std::vector<const char*> read;  // the names they are read under
+        const char* readCurrent;
+        const char* warnings;
+    } cases[] = {
+        {{"Walk", "Walk", "Walk_1"},
+         "Walk",
+         {"Walk", "Walk_1", "Walk_1_1"},
+         "Walk",
+         "Take \"Walk\" read as \"Walk_1\": an earlier take has that name\n"
+         "Take \"Walk_1\" read as \"Walk_1_1\": an earlier take has that name\n"},
+        {{"", "Default"},
+         "Default",
+         {"Take_1", "Default_1"},
+         "Default_1",
+         "Take \"\" read as \"Take_1\": the take has no name\n"
+         "Take \"Default\" read as \"Default_1\": the default take has that name\n"},
+    };
+    for (int version : {5000, 6000}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(version) + " " + c.read[0]);
+            std::string body = version < 6000 ? "Model: \"Model::Cube\" {\n Type: \"Null\"\n}\n"
+                                              : "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n"
+                                                "  Type: \"Null\"\n }\n}\nConnections:  {\n"
+                                                " Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n";
+            body += std::string("Takes:  {\n Current: \"") + c.current + "\"\n";
+            for (size_t i = 0; i < c.takes.size(); ++i)
+                body += std::string(" Take: \"") + c.takes[i] +
+                        "\" {\n  Model: \"Model::Cube\" {\n  Channel: \"Transform\" {\n"
+                        "   Channel: \"T\" {\n    Channel: \"X\" {\n     Default: 0\n"
+                        "     KeyVer: 4004\n     KeyCount: 1\n     Key: 0," +
+                        std::to_string(i + 1) + ",L\n    }\n   }\n  }\n }\n }\n";
+            body += "}\n";
+            TextRead read(QovText(version, body, "Model"));
+            ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
+            ASSERT_EQ(read.options->GetTakeCount(), int(c.read.size()));
+            for (size_t i = 0; i < c.read.size(); ++i) {
+                SCOPED_TRACE(c.read[i]);
+                EXPECT_STREQ(read.options->GetTake(int(i))->name.Buffer(), c.read[i]);
+                EXPECT_NE(read.scene->GetTakeInfo(c.read[i]), nullptr);
+                ExpectKeys(Keys(Channel(read.scene, "Cube", c.read[i], "Transform/T/X")),
+                           {{0, double(i + 1)}});
+            }
+            // The scene's own default take is left as it was.
+            EXPECT_TRUE(Keys(Channel(read.scene, "Cube", "Default", "Transform/T/X")).empty());
+            EXPECT_STREQ(read.scene->GetCurrentTakeName(), c.readCurrent);
+            KString status;
+            read.reader.GetStatusText(status);
+            EXPECT_STREQ(status.Buffer(), c.warnings);
+        }
+    }
+}
+
 TEST(KQovReaderQovTakes, HostileTakeContentIsBounded) {
     // A warp spanning more frames than the resampling allows is not applied: the keys stay.
     TextRead read(GoldenText("takes_hostile_v5.qov"), ChannelTrees(true));

@@ -628,6 +628,61 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
               "N N_1 N_2 N_3 N_4 N_5 N_6 N_7 N_8 N_9 N_10 N_11 N_12");
 }
 
+// A take the file cannot hold under its scene name (the default take named by a record, as a
+// motion file "Default.bvh" makes it, or a take with no name) is written under a made name,
+// with a warning, and comes back with its keys and as the current take.
+TEST(KQovWriterQov6, TakesNamedDefaultOrNothingAreWrittenUnderNamesOfTheirOwn) {
+    const char* const kWarnings =
+        "Take \"Default\" written as \"Default_2\": the default take has that name\n"
+        "Take \"\" written as \"Take_1\": the take has no name\n";
+    for (int id : {0, 1, 2, 3, 4}) {
+        SCOPED_TRACE(id);
+        TempTestFolder tmp;
+        v5test::Scene built;
+        KQovNode* node = built.Add("A", nullptr);
+        built.AddTakeTo(built.scene->GetRootNode(), "");
+        built.AddTakeTo(built.scene->GetRootNode(), "Default_1");
+        // Each take's own keys: the default take's two, one in each other take.
+        const float values[] = {3.0f, 9.0f, 5.0f};
+        for (int t = 0; t < 3; ++t) {
+            KFCurve* curve = node->GetTakeNode(t)->GetTranslationX();
+            curve->ResizeKeyBuffer(2);
+            curve->KeySet(0, KTime(0), values[t]);
+            curve->KeySet(1, KTime(46186158000), values[t] + 1.0f);
+            curve->CommitKeys(2);
+        }
+        KQovTakeInfo record;
+        record.name = "Default";
+        record.localTimeSpan.Set(KTime(0), KTime(46186158000));
+        record.referenceTimeSpan = record.localTimeSpan;
+        ASSERT_TRUE(built.scene->SetTakeInfo(record));
+        built.scene->SetCurrentTake("Default");
+        const std::string name = tmp / "takes.qov";
+        KQovExporter exporter(&built.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(id);
+        ASSERT_TRUE(exporter.Export(built.scene, nullptr)) << exporter.GetLastErrorString();
+        EXPECT_STREQ(exporter.GetStatusText().Buffer(), kWarnings);
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        EXPECT_STREQ(read.scene->GetCurrentTakeName(), "Default_2");
+        KQovNode* back = read.scene->GetRootNode()->FindChild("A");
+        ASSERT_TRUE(back);
+        const struct {
+            const char* take;
+            float value;
+        } kTakes[] = {{"Default_2", 3.0f}, {"Take_1", 9.0f}, {"Default_1", 5.0f}};
+        for (const auto& t : kTakes) {
+            SCOPED_TRACE(t.take);
+            ASSERT_TRUE(back->SetCurrentTakeNode(t.take));
+            KFCurve* curve = back->GetCurrentTakeNode()->GetTranslationX();
+            ASSERT_EQ(curve->KeyGetCount(), 2);
+            EXPECT_EQ(curve->KeyGetValue(0), t.value);
+            EXPECT_EQ(curve->KeyGetValue(1), t.value + 1.0f);
+        }
+    }
+}
+
 // What names a model elsewhere than in connections (character and control-set records, gobos,
 // poses, takes, a version-5 file's children) names the model it named: names of another
 // case, a made name another differs from in case alone, the switcher's name.

@@ -95,6 +95,13 @@ TEST_F(QovTool, CommandLine) {
     const std::string convertUsage =
         "usage: qovtool convert IN OUT [--ascii|--binary|--encrypted|--v5] [--password P] "
         "[--skeleton FILE]\n";
+    std::ofstream(mTemp / "Default.bvh") << ReadFile(Data("bvh/sinusoidal.bvh"));
+    // One command's usage: its own line first, the formats it reads and writes last.
+    const std::string convertHelp = Qovtool({"help", "convert"}).out;
+    ASSERT_EQ(convertHelp.rfind(convertUsage, 0), 0u) << convertHelp;
+    ASSERT_NE(convertHelp.find("\n  obj  "), std::string::npos) << convertHelp;
+    const std::string infoHelp = Qovtool({"help", "info"}).out;
+    ASSERT_EQ(infoHelp.rfind("usage: qovtool info FILE", 0), 0u) << infoHelp;
     const std::string bvh = Data("bvh/sinusoidal.bvh"), qov = Source("samples/scene.qov");
     const std::string amc = Data("asf/11_01.amc");
     // Names given with a '\\' are files of that name, not files in a folder: the file in the
@@ -161,6 +168,27 @@ TEST_F(QovTool, CommandLine) {
         {{"-h"}, 0, usage, ""},
         {{"help"}, 0, usage, ""},
         {{"--version"}, 0, std::string("qovsdk ") + QOVSDK_VERSION + "\n", ""},
+        {{"convert", "--help"}, 0, convertHelp, ""},
+        {{"convert", bvh, "--help"}, 0, convertHelp, ""},
+        {{"info", "--help"}, 0, infoHelp, ""},
+        {{"dump", "--help"}, 0, "usage: qovtool dump FILE\nthe header and field tree of a QOV file\n", ""},
+        {{"help", "extra"}, 2, "", "qovtool: help: unknown command \"extra\"\n" + usage},
+        {{"--help", "convert", "extra"},
+         2,
+         "",
+         "qovtool: help: one word too many: \"extra\"\n" + usage},
+        // A motion file's take is named after it, but never as the scene's default take.
+        {{"convert", mTemp / "Default.bvh", mTemp / "Default.qov"},
+         0,
+         mTemp / "Default.bvh" + " -> " + mTemp / "Default.qov" + "\n",
+         "qovtool: " + mTemp / "Default.bvh" +
+             ": warning: Take \"Default\" read as \"Default_1\": the default take has that name\n"},
+        // A line break in a name stays on the message's line.
+        {{"info", mTemp / "two\nlines.bvh"},
+         1,
+         "",
+         "qovtool: " + mTemp / "two\\x0alines.bvh" + ": File not opened: " +
+             mTemp / "two\\x0alines.bvh" + ": No such file or directory\n"},
         {{}, 2, "", usage},
         {{"frobnicate"}, 2, "", "qovtool: unknown command \"frobnicate\"\n" + usage},
         {{"--frobnicate"}, 2, "", "qovtool: unknown command \"--frobnicate\"\n" + usage},
@@ -398,6 +426,17 @@ TEST_F(QovTool, CommandLine) {
     // A QOV file of such a name names its images from its own folder.
     EXPECT_TRUE(HasLine(Qovtool({"dump", mTemp / "tx\\o.qov"}).out,
                         "        RelativeFilename: \"img/wood.tga\""));
+    // Control bytes of a QOV file (a Creator that sets the terminal's title) are dumped escaped.
+    ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "creator.qov", "--ascii"}).status, 0);
+    std::string ascii = ReadFile(mTemp / "creator.qov");
+    for (size_t at; (at = ascii.find("QOV SDK/")) != std::string::npos;)
+        ascii.replace(at, 8, "\x1b]0;owned\x07");
+    std::ofstream(mTemp / "creator.qov", std::ios::binary) << ascii;
+    const Result dumped = Qovtool({"dump", mTemp / "creator.qov"});
+    EXPECT_EQ(dumped.status, 0) << dumped.err;
+    EXPECT_EQ(dumped.out.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(HasLine(dumped.out, "Creator: \\x1b]0;owned\\x07QOV Plugins build ????????"))
+        << dumped.out;
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
                                   "vpm", "mov", "brd", "dxf", "3ds", "obj"})

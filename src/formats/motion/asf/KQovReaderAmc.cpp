@@ -34,7 +34,7 @@ bool KQovReaderAmc::Read(KQovScene* scene, KStreamOptions* base) {
     if (!skeleton.mRoot || !mFile->ReadFrames(skeleton, options) ||
         mFile->IsLineTooLong()) return Fail(eFileCorrupted);
 
-    const KString name = KExtractFileName(mFileName.Buffer(), false);
+    const KString name = KMotionTakeName(mFileName, mStatus);
     KString take = name;
     for (int n = 1; scene->GetTakeInfo(take.Buffer()); ++n) take = name + " " + KString(n);
     KQovNode* parent = scene->GetRootNode();

@@ -130,7 +130,7 @@ bool KQovReaderBrd::Read(KQovScene* scene, KStreamOptions* base) {
     if (!options) return false;
     // Keys beyond the file's span would hold nothing.
     if (options->GetFrameCount() > mFrameCount) options->SetFrameCount(mFrameCount);
-    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    const KString take = KMotionTakeName(mFileName, mStatus);
     std::vector<KQovNode*> nodes;
     for (const KBrdTrack& track : mTracks) {
         KString name = "Marker";

@@ -58,7 +58,7 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
     options.Progress(0, "Reading BVH nodes", 0.0f);
     if (!mFile->ReadHierarchy() || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
 
-    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    const KString take = KMotionTakeName(mFileName, mStatus);
     KQovNode* reference = mManager->CreateNode("BVH:reference");
     mNodes.clear();
     std::unordered_map<const KBvhJoint*, KQovNode*> nodeOf;

@@ -48,7 +48,8 @@ bool KQovReaderC3d::Read(KQovScene* scene, KStreamOptions* base) {
     const int frames = std::min(options.GetFrameCount(), info.frameCount);
     const KTime start = options.GetStartTime();
     KQovTakeInfo take;
-    take.name = KExtractFileName(mFileName.Buffer(), false);
+    KString told;  // the read above has told of a name made for the take
+    take.name = KMotionTakeName(mFileName, told);
     // The optical root alone carries the take: a scene knows a take by its nodes.
     const KString rootName = mPrefix + (options.GetSetting(4) == 1 ? ":optical" : ":reference");
     KQovNode* root = mManager->CreateNode(rootName.Buffer());

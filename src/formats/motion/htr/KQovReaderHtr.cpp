@@ -197,7 +197,7 @@ bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
     auto& options = *motion;
     options.Progress(0, "Reading HTR nodes", 0.0f);
     if (!mFile->ReadHierarchy(nullptr) || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
-    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    const KString take = KMotionTakeName(mFileName, mStatus);
     KQovNode* reference = mManager->CreateNode("HTR:reference");
     if (!CreateNodes(reference, take.Buffer())) {
         mManager->DestroyNode(reference, true);

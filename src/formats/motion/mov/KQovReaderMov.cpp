@@ -108,7 +108,7 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
         const size_t at = rowStart[size_t(f)] + size_t(column);
         return at < rowStart[size_t(f) + 1] ? values[at] : 0.0;
     };
-    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    const KString take = KMotionTakeName(mFileName, mStatus);
     const KTime start = options->GetStartTime(), period = options->GetFramePeriod();
     KQovNode* parent = KMotionCreateMarkerParent(mManager, "MOV", *options);
     for (int i = 0, column = 1; i < markers; ++i) {

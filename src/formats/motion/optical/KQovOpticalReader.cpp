@@ -136,7 +136,7 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
     const int n = options.GetFrameCount();
     const KTime period = options.GetFramePeriod();
     const KTime stop = n > 0 ? start + period * int64_t(n - 1) : start;
-    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    const KString take = KMotionTakeName(mFileName, mStatus);
     mStatus += info.note.c_str();
     if (m == 0) {
         // Nothing to read; the take still tells how long the file runs and at what rate.

@@ -46,7 +46,7 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     KStreamOptionsMotion* options = CheckRead(scene, base);
     if (!options) return false;
     KQovNode* parent = KMotionCreateMarkerParent(mManager, "VPM", *options);
-    const KString take = KExtractFileName(mFileName.Buffer(), false);
+    const KString take = KMotionTakeName(mFileName, mStatus);
     mBrokenSegment = false;
     mCutShort = false;
     mLongest = 0;

@@ -1,0 +1,30 @@
+#include "scene/KQovTakeNames.h"
+
+#include "foundation/KLocale.h"
+
+std::string KQovTakeNames::Add(const char* name, Clash& clash) {
+    const std::string own = name ? name : "";
+    clash = own.empty()           ? eEmpty
+            : own == "Default"    ? eDefault
+            : mTaken.count(own)   ? eEarlier
+                                  : eNone;
+    if (clash == eNone) {
+        mTaken.insert(own);
+        return own;
+    }
+    const std::string stem = own.empty() ? "Take" : own;
+    int& n = mNext.emplace(stem, 1).first->second;
+    std::string made;
+    do made = stem + KFormatC("_%d", n++);
+    while (mTaken.count(made) != 0);
+    mTaken.insert(made);
+    return made;
+}
+
+std::string KQovTakeNames::Warning(const char* verb, const char* name, const std::string& made,
+                                   Clash clash) {
+    const char* why = clash == eDefault  ? "the default take has that name"
+                      : clash == eEmpty  ? "the take has no name"
+                                         : "an earlier take has that name";
+    return KFormatC("Take \"%s\" %s as \"%s\": %s\n", name ? name : "", verb, made.c_str(), why);
+}
