@@ -193,7 +193,7 @@ TEST(KDxfWriter, RoundTrip) {
     EXPECT_TRUE(c.visible);
     EXPECT_FALSE(reader.GetNodes()[1]->visible);
     // A name with a blank comes back as the layer written for it, whole.
-    EXPECT_EQ(reader.GetNodes()[1]->name, KDxfWriter().LayerName("Roof Top"));
+    EXPECT_EQ(reader.GetNodes()[1]->name, "Roof_Top");
     ASSERT_EQ(c.mesh->GetPolygonCount(), 6);
     for (int p = 0; p < 6; ++p)
         for (int k = 0; k < 4; ++k) EXPECT_EQ(c.mesh->GetPolygonVertex(p, k), kCube[p][k]);
