@@ -23,6 +23,8 @@ bool KQovWriter::FileCreate(const char* fileName) {
     FileDiscard();
     // Kept for a second try after a failed Write, which begins the file afresh.
     mFileName.assign(fileName ? fileName : "");
+    // The words of a file written before are not this one's.
+    mStatus = "";
     const bool created = DoFileCreate(fileName);
     mBegun = created ? Begun::eCreated : Begun::eNone;
     return created;

@@ -604,16 +604,27 @@ TEST(SafeWrite, AWriterUsedAgainWritesEachFileAsANewOne) {
     mesh->InitMaterialIndices(KQovLayer::eByPolygon);
     mesh->GetMaterialIndices()->SetCount(1);
     mesh->GetMaterialIndices()->SetAt(0, 0);
+    // A hexagon whose outline crosses itself: 3DS and DXF cut it with a warning.
+    KQovScene* crossing = BuildScene(manager);
+    KQovMesh* cut = manager.CreateMesh();
+    const double xy[6][2] = {{0, 0}, {2, 0}, {2, 2}, {0, 2}, {1, 3}, {3, -1}};
+    cut->InitControlPoints(6);
+    for (int i = 0; i < 6; ++i)
+        cut->GetControlPoints().SetAt(i, KVector4(xy[i][0], xy[i][1], 0, 1));
+    cut->BeginPolygon();
+    for (int v : {0, 1, 2, 3, 5, 4}) cut->AddPolygonVertex(v);
+    crossing->GetRootNode()->GetChild(0)->SetNodeAttribute(cut);
     for (int id : {16, 17, 18}) {
         SCOPED_TRACE(kExtensions[id]);
         const std::string name = Name(id, "x");
         // The material file beside an OBJ file, as the writer names it.
         const std::string mtl = id == 18 ? "x.mtl" : "";
         TempTestFolder fresh("qovsafe_"), first("qovsafe_"), second("qovsafe_");
-        auto write = [&](KQovWriter& writer, const TempTestFolder& folder) {
+        auto write = [&](KQovWriter& writer, const TempTestFolder& folder,
+                         KQovScene* written = nullptr) {
             std::unique_ptr<KStreamOptions> options = WriterOptions(&writer);
             ASSERT_TRUE(writer.FileCreate((folder / name).c_str()));
-            ASSERT_TRUE(writer.Write(scene, options.get()));
+            ASSERT_TRUE(writer.Write(written ? written : scene, options.get()));
             ASSERT_TRUE(writer.FileClose());
         };
         std::unique_ptr<KQovWriter> once{KQovMakeFormatWriter(id, &manager)};
@@ -629,6 +640,16 @@ TEST(SafeWrite, AWriterUsedAgainWritesEachFileAsANewOne) {
         if (id == 18) {
             EXPECT_NE(ReadAll(second / mtl).find("newmtl Red"), std::string::npos);
         }
+        // A warning about one file (a polygon cut as a strip) is not told of the next one.
+        TempTestFolder third("qovsafe_");
+        std::unique_ptr<KQovWriter> warned{KQovMakeFormatWriter(id, &manager)};
+        write(*warned, third, crossing);
+        KString words;
+        warned->GetStatusText(words);
+        EXPECT_EQ(words.Buffer()[0] != 0, id != 18) << words.Buffer();
+        write(*warned, third, scene);
+        warned->GetStatusText(words);
+        EXPECT_STREQ(words.Buffer(), "");
     }
 }
 

@@ -99,6 +99,7 @@ void ClearDatabase(Database3ds* db) {
     db->objList.clear(), db->matList.clear(), db->nodeList.clear();
     db->objCursor = db->nodeCursor = IndexCursor3ds();
     db->nodeNames.clear();
+    db->nodeRanks.clear();
     db->nodeNamesMade = false;
     db->objNames = NameMap3ds();
     db->matNames = NameMap3ds();
@@ -441,6 +442,7 @@ void UpdateNodeIndex3ds(Context3ds& ctx, Database3ds* database) {
     database->nodeList.clear();
     database->nodeCursor = IndexCursor3ds();
     database->nodeNames.clear();
+    database->nodeRanks.clear();
     database->nodeNamesMade = false;
     Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
     if (!kfData) return;
@@ -508,8 +510,9 @@ Chunk3ds* FindNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t inde
     return entry ? entry->chunk : nullptr;
 }
 
-Chunk3ds* FindFirstNodeNamed3ds(Context3ds& ctx, Database3ds* database, const std::string& name,
-                                uint32_t tag) {
+const std::vector<Chunk3ds*>* FindNodesNamed3ds(Context3ds& ctx, Database3ds* database,
+                                                const std::string& name, uint32_t tag,
+                                                const Chunk3ds* node, size_t* rank) {
     if (!database) {
         PushError3ds(ctx, ERR_INVALID_ARG);
         return nullptr;
@@ -519,13 +522,19 @@ Chunk3ds* FindFirstNodeNamed3ds(Context3ds& ctx, Database3ds* database, const st
         database->nodeNamesMade = true;
         // Object nodes are indexed with their instance names; the others by the header's.
         for (const ChunkListEntry3ds& entry : database->nodeList) {
-            if (entry.chunk->tag != 0xB002 && FindNextChunk3ds(entry.chunk->child, 0xB010))
-                database->nodeNames.emplace(std::make_pair(entry.chunk->tag, entry.name),
-                                            entry.chunk);
+            if (entry.chunk->tag != 0xB002 && FindNextChunk3ds(entry.chunk->child, 0xB010)) {
+                auto& nodes = database->nodeNames[std::make_pair(entry.chunk->tag, entry.name)];
+                database->nodeRanks[entry.chunk] = nodes.size();
+                nodes.push_back(entry.chunk);
+            }
         }
     }
+    if (rank) {
+        const auto at = database->nodeRanks.find(node);
+        *rank = at == database->nodeRanks.end() ? 0 : at->second;
+    }
     auto found = database->nodeNames.find(std::make_pair(tag, name));
-    return found == database->nodeNames.end() ? nullptr : found->second;
+    return found == database->nodeNames.end() ? nullptr : &found->second;
 }
 
 Chunk3ds* FindOrAddMeshData3ds(Context3ds& ctx, Database3ds* database) {

@@ -66,8 +66,10 @@ struct Database3ds {
     NameMap3ds objNames, matNames;
     NodeHeaderNames3ds headerNames;
     IndexCursor3ds objCursor, nodeCursor;
-    // The first key-frame node of each tag and header name, made from the node index.
-    std::map<std::pair<uint32_t, std::string>, Chunk3ds*> nodeNames;
+    // The key-frame nodes of each tag and header name in file order, made from the node index.
+    std::map<std::pair<uint32_t, std::string>, std::vector<Chunk3ds*>> nodeNames;
+    // Where each of them stands among those of its tag and name.
+    std::unordered_map<const Chunk3ds*, size_t> nodeRanks;
     bool nodeNamesMade = false;
     Database3ds() = default;
     Database3ds(const Database3ds&) = delete;
@@ -141,9 +143,13 @@ const ChunkListEntry3ds* FindNthEntry3ds(const std::vector<ChunkListEntry3ds>& l
 // The entry of the `index`-th key-frame node of a tag in the node index.
 const ChunkListEntry3ds* FindNodeEntryByIndex3ds(Context3ds& ctx, Database3ds* database,
                                                  size_t index, uint32_t tag);
-// The first key-frame node of a tag whose node header holds the name, by the node index.
-Chunk3ds* FindFirstNodeNamed3ds(Context3ds& ctx, Database3ds* database, const std::string& name,
-                                uint32_t tag);
+// The key-frame nodes of a tag whose node header holds the name, in file order, by the node
+// index; null for none. `rank`, when given, receives where `node` stands among them (0 when
+// it is not one of them).
+const std::vector<Chunk3ds*>* FindNodesNamed3ds(Context3ds& ctx, Database3ds* database,
+                                                const std::string& name, uint32_t tag,
+                                                const Chunk3ds* node = nullptr,
+                                                size_t* rank = nullptr);
 
 // Version chunks: code 0-3 (release 3 is code 2).
 void SetDatabaseVersion3ds(Context3ds& ctx, Database3ds* database, int code);

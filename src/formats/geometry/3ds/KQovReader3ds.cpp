@@ -244,6 +244,18 @@ bool KQovReader3ds::Load() {
         ok = LoadAll(c, n, mObjectMotions, [&](size_t i, ObjectMotion3ds** m) {
             GetObjectMotionByIndex3ds(c, db, i, m);
         });
+        // Each object node's parent by the id it names: of nodes of one name, the one meant.
+        const auto parents = GetParentNodes3ds(c, db);
+        std::unordered_map<const Chunk3ds*, std::pair<uint32_t, size_t>> where;
+        for (uint32_t tag : {0xB002u, 0xB005u, 0xB007u, 0xB003u})
+            for (size_t i = 0, count = CountNodesOfTag3ds(c, db, tag); i < count; ++i)
+                where.emplace(FindNodeByIndex3ds(c, db, i, tag), std::make_pair(tag, i));
+        for (size_t i = 0; ok && i < n; ++i) {
+            const auto parent = parents.find(FindNodeByIndex3ds(c, db, i, 0xB002));
+            const auto at = parent == parents.end() ? where.end() : where.find(parent->second);
+            mObjectParents.push_back(at == where.end() ? std::make_pair(0u, size_t(0))
+                                                       : at->second);
+        }
     } else {
         RecordMotions(mMeshes, mObjectMotions, [](const Mesh3ds&, ObjectMotion3ds&) {});
         mMeshesInPlace = true;
@@ -352,6 +364,7 @@ void KQovReader3ds::Release() {
     mOmniMotions.clear();
     mSpotMotions.clear();
     mCameraMotions.clear();
+    mObjectParents.clear();
     mTexturePairs.clear();
     mNodesByName.clear();
     mReference = nullptr;
@@ -650,8 +663,25 @@ void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {
         defaultParent->AddChild(node);
         return nullptr;
     };
-    for (size_t i = 0; i < mObjectNodes.size(); ++i)
-        link(mObjectNodes[i], mObjectMotions[i]->parent);
+    auto nodeAt = [this](std::pair<uint32_t, size_t> at) -> KQovNode* {
+        const std::vector<KQovNode*>* nodes = at.first == 0xB002   ? &mObjectNodes
+                                              : at.first == 0xB005 ? &mOmniNodes
+                                              : at.first == 0xB007 ? &mSpotNodes
+                                              : at.first == 0xB003 ? &mCameraNodes
+                                                                   : nullptr;
+        return nodes && at.second < nodes->size() ? (*nodes)[at.second] : nullptr;
+    };
+    for (size_t i = 0; i < mObjectNodes.size(); ++i) {
+        // The parent its id names when that one bears the parent's name (another node of
+        // that name than the first); else by name.
+        KQovNode* node = mObjectNodes[i];
+        KQovNode* parent = i < mObjectParents.size() ? nodeAt(mObjectParents[i]) : nullptr;
+        if (node && parent && parent != node &&
+            mObjectMotions[i]->parent == parent->GetNameWithoutPrefix().Buffer() &&
+            parent->AddChild(node))
+            continue;
+        link(node, mObjectMotions[i]->parent);
+    }
     for (size_t i = 0; i < mOmniNodes.size(); ++i) link(mOmniNodes[i], mOmniMotions[i]->parent);
     auto linkTargeted = [&](KQovNode* node, KQovNode* target, const NodePart3ds& motion,
                             const TargetPart3ds& targetPart, bool spot) {

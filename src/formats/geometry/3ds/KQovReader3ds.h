@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "formats/geometry/3ds/Context3ds.h"
@@ -98,6 +99,8 @@ private:
     std::vector<std::unique_ptr<CameraMotion3ds>> mCameraMotions;
     std::vector<KQovNode*> mObjectNodes, mOmniNodes, mSpotNodes, mSpotTargetNodes, mCameraNodes,
         mCameraTargetNodes;
+    // The tag and index of each object node's parent node; tag 0 for none.
+    std::vector<std::pair<uint32_t, size_t>> mObjectParents;
     std::map<std::string, KQovNode*> mNodesByName;
     std::vector<bool> mMeshBound;
     KQovNode* mReference = nullptr;

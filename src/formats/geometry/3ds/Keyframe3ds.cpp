@@ -156,14 +156,21 @@ int GetNodeId3ds(Context3ds& ctx, Chunk3ds* node) {
     return id ? int(int16_t(*id)) : -1;
 }
 
-void ParentIdsToNames3ds(Context3ds& ctx, Database3ds* database) {
-    if (!database) return PushError3ds(ctx, ERR_INVALID_ARG);
+namespace {
+
+// The key-frame nodes, numbered in file order when any lacks an id, and the entry of each
+// one's parent (the first node of its id), null for none.
+bool ListParents(Context3ds& ctx, Database3ds* database, std::vector<NodeIdEntry3ds>& list,
+                 std::vector<const NodeIdEntry3ds*>& parents) {
+    if (!database) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return false;
+    }
     Chunk3ds* kfData = FindChunk3ds(database->topChunk, 0xB000);
-    if (!kfData) return;
-    std::vector<NodeIdEntry3ds> list;
+    if (!kfData) return false;
     for (Chunk3ds* node = kfData->child; node; node = node->next) {
         if (IsKeyframeNodeTag(node->tag)) AddNodeIdEntry(ctx, node, list);
-        if (ctx.ErrorPending()) return;
+        if (ctx.ErrorPending()) return false;
     }
     bool unnumbered = false;
     for (const NodeIdEntry3ds& entry : list) unnumbered |= entry.id == -1;
@@ -172,12 +179,24 @@ void ParentIdsToNames3ds(Context3ds& ctx, Database3ds* database) {
     }
     std::unordered_map<int, const NodeIdEntry3ds*> byId;  // the first entry of each id
     for (const NodeIdEntry3ds& entry : list) byId.emplace(entry.id, &entry);
+    for (const NodeIdEntry3ds& entry : list) {
+        auto found = entry.parent == -1 ? byId.end() : byId.find(entry.parent);
+        parents.push_back(found == byId.end() ? nullptr : found->second);
+    }
+    return true;
+}
+
+}  // namespace
+
+void ParentIdsToNames3ds(Context3ds& ctx, Database3ds* database) {
+    std::vector<NodeIdEntry3ds> list;
+    std::vector<const NodeIdEntry3ds*> parents;
+    if (!ListParents(ctx, database, list, parents)) return;
     for (uint32_t tag : kNodeTags) {
-        for (const NodeIdEntry3ds& entry : list) {
-            if (entry.tag != tag || entry.parent == -1) continue;
-            auto found = byId.find(entry.parent);
-            if (found == byId.end()) continue;
-            const NodeIdEntry3ds* parent = found->second;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const NodeIdEntry3ds& entry = list[i];
+            const NodeIdEntry3ds* parent = parents[i];
+            if (entry.tag != tag || !parent) continue;
             std::string text = parent->name;
             if (!parent->instance.empty()) text += "." + parent->instance;
             Chunk3ds* header = FindNextChunk3ds(entry.node->child, 0xB010);
@@ -189,6 +208,17 @@ void ParentIdsToNames3ds(Context3ds& ctx, Database3ds* database) {
             if (ctx.ErrorPending()) return;
         }
     }
+}
+
+std::unordered_map<const Chunk3ds*, const Chunk3ds*> GetParentNodes3ds(Context3ds& ctx,
+                                                                       Database3ds* database) {
+    std::vector<NodeIdEntry3ds> list;
+    std::vector<const NodeIdEntry3ds*> parents;
+    std::unordered_map<const Chunk3ds*, const Chunk3ds*> found;
+    if (!ListParents(ctx, database, list, parents)) return found;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (parents[i]) found.emplace(list[i].node, parents[i]->node);
+    return found;
 }
 
 void ParentNamesToIds3ds(Context3ds& ctx, Database3ds* database) {

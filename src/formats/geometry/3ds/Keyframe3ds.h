@@ -4,6 +4,7 @@
 // below its node header), so nodes can be added and removed freely.
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "formats/geometry/3ds/Database3ds.h"
@@ -27,6 +28,10 @@ void GetKfSets3ds(Context3ds& ctx, Database3ds* database, KfSets3ds** sets);
 // Node id from the node's 0xB030 chunk; -1 when it has none.
 int GetNodeId3ds(Context3ds& ctx, Chunk3ds* node);
 void ParentIdsToNames3ds(Context3ds& ctx, Database3ds* database);
+// Each key-frame node's parent node, by the id its header names (as ParentIdsToNames3ds
+// reads it); nodes without one are not in it. Nodes of one name are told apart here.
+std::unordered_map<const Chunk3ds*, const Chunk3ds*> GetParentNodes3ds(Context3ds& ctx,
+                                                                       Database3ds* database);
 void ParentNamesToIds3ds(Context3ds& ctx, Database3ds* database);
 // The key-frame header below the key-frame data, added (revision 5, no name, length 30)
 // when missing; the caller changes it.

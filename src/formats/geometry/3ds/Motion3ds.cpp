@@ -221,17 +221,26 @@ void GetObjectMotionByIndex3ds(Context3ds& ctx, Database3ds* database, size_t in
 
 namespace {
 
-// The first node of a tag named as the n-th node of that tag, with its target node of
-// the same name.
+// The n-th node of a tag and its target node: the target of its name of the same rank
+// among nodes of that name (lights and cameras may share a name), else the first.
 bool FindNodeByListIndex(Context3ds& ctx, Database3ds* database, size_t index, uint32_t tag,
                          uint32_t targetTag, Chunk3ds** node, Chunk3ds** target) {
     if (!CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D)) return false;
     const ChunkListEntry3ds* entry = FindNodeEntryByIndex3ds(ctx, database, index, tag);
     if (!entry) return false;
-    std::string name = entry->name;
-    *node = FindFirstNodeNamed3ds(ctx, database, name, tag);
-    if (targetTag) *target = FindFirstNodeNamed3ds(ctx, database, name, targetTag);
-    return *node != nullptr && !ctx.ErrorPending();
+    const std::string name = entry->name;
+    size_t rank = 0;
+    const std::vector<Chunk3ds*>* nodes =
+        FindNodesNamed3ds(ctx, database, name, tag, entry->chunk, &rank);
+    if (!nodes) return false;
+    // A node without a header of its own reads as the first of its name.
+    if (rank >= nodes->size() || (*nodes)[rank] != entry->chunk) rank = 0;
+    *node = (*nodes)[rank];
+    if (targetTag) {
+        const std::vector<Chunk3ds*>* targets = FindNodesNamed3ds(ctx, database, name, targetTag);
+        if (targets) *target = (*targets)[rank < targets->size() ? rank : 0];
+    }
+    return !ctx.ErrorPending();
 }
 
 }  // namespace

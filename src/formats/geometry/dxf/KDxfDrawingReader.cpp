@@ -123,10 +123,10 @@ bool KDxfDrawingReader::ReadTables() {
             int colour = 0;
             do {
                 if (!Next(code, value)) return false;
-                if (code == 2) name = value;
+                if (code == 2) name = mGroups.GetWholeValue();
                 else if (code == 62) KDxfGroupReader::ToInt(value, colour);
             } while (code != 0);
-            if (!name.empty()) mLayers.emplace(name, colour);
+            if (!KDxfGroupReader::Trimmed(name).empty()) mLayers.emplace(name, colour);
         }
         if (value == "ENDSEC") return true;
         if (value != "ENDTAB" && !SkipTo("ENDTAB", value)) return false;
@@ -203,7 +203,7 @@ bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
     });
     for (const auto& [layer, collection] : layers) {
         if (collection.GetPoints().GetCount() == 0) continue;
-        auto node = MakeNode(UniqueName(layer), collection);
+        auto node = MakeNode(UniqueName(std::string(KDxfGroupReader::Trimmed(layer))), collection);
         auto it = mLayers.find(layer);
         node->visible = it == mLayers.end() || it->second >= 0;
         parent.push_back(std::move(node));
@@ -263,14 +263,14 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
     for (;;) {
         if (!Next(code, value)) return false;
         if (code == 0) break;
-        if (code == 2) insert.block = value;
+        if (code == 2) insert.block = mGroups.GetWholeValue();
         else if (code == 10 || code == 20 || code == 30)
             mGroups.ToDouble(value, insert.point[code / 10 - 1]);
         else if (code >= 41 && code <= 43) mGroups.ToDouble(value, insert.scale[code - 41]);
         else if (code == 50) mGroups.ToDouble(value, insert.rotation);
     }
     const size_t end = mGroups.GetGroupStart();
-    if (!insert.block.empty()) {
+    if (!KDxfGroupReader::Trimmed(insert.block).empty()) {
         bool open = false;
         for (const std::string& b : mOpenBlocks) open = open || b == insert.block;
         double base[3];
@@ -284,7 +284,8 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
         } else if (FindBlock(insert.block) && ReadBlockBase(base)) {
             ++mInstances;
             mOpenBlocks.push_back(insert.block);
-            ReadBlock(parent, UniqueName(insert.block), insert, base, false, depth);
+            ReadBlock(parent, UniqueName(std::string(KDxfGroupReader::Trimmed(insert.block))),
+                      insert, base, false, depth);
             mOpenBlocks.pop_back();
         }
     }
@@ -319,7 +320,7 @@ bool KDxfDrawingReader::FindBlock(const std::string& name) {
             header = value == "BLOCK";
         } else if (header && code == 2) {
             header = false;
-            const std::string found(value);
+            const std::string found(mGroups.GetWholeValue());
             mBlocksScanned = mGroups.Tell();
             mBlockPositions.emplace(found, mBlocksScanned);
             if (found == name) return true;

@@ -115,7 +115,7 @@ bool KDxfEntityReader::ReadCorners(KDxfFace& face, int corners) {
     double p[4][3] = {};
     face = KDxfFace();
     const bool ok = ReadGroups([&](int code, std::string_view value) {
-        if (code == 8) face.layer = value;
+        if (code == 8) face.layer = mGroups.GetWholeValue();
         else if (code == 62) KDxfGroupReader::ToInt(value, face.colour);
         else if (code >= 10 && code <= 39 && code % 10 < corners)
             mGroups.ToDouble(value, p[code % 10][code / 10 - 1]);
@@ -132,7 +132,7 @@ bool KDxfEntityReader::ReadPolyline(KDxfPolyline& polyline) {
     polyline = KDxfPolyline();
     // Group 71 (a vertex count) is not trusted as a size.
     bool ok = ReadGroups([&](int code, std::string_view value) {
-        if (code == 8) polyline.layer = value;
+        if (code == 8) polyline.layer = mGroups.GetWholeValue();
         else if (code == 62) KDxfGroupReader::ToInt(value, polyline.colour);
         else if (code == 70) KDxfGroupReader::ToInt(value, polyline.flags);
     });

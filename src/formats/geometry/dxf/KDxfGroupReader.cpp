@@ -14,20 +14,20 @@ std::string_view FirstWord(std::string_view line) {
     return line.substr(b, e - b);
 }
 
-// A value line whole, without the blanks (and a stray CR) around it: names hold blanks.
-std::string_view Trimmed(std::string_view line) {
+}  // namespace
+
+std::string_view KDxfGroupReader::Trimmed(std::string_view line) {
     size_t b = 0, e = line.size();
     while (b < e && KIsSpace(line[b])) ++b;
     while (e > b && KIsSpace(line[e - 1])) --e;
     return line.substr(b, e - b);
 }
 
-}  // namespace
-
 void KDxfGroupReader::SetText(std::string_view text) {
     mText = text;
     mLines.SetText(text);
     mGroupStart = mNext = 0;
+    mWhole = std::string_view();
     mCorrupt = mBadNumber = false;
 }
 
@@ -61,6 +61,7 @@ bool KDxfGroupReader::ReadGroup(int& code, std::string_view& value) {
     if (!ReadLine(line)) return false;
     code = number;
     mGroupStart = start;
+    mWhole = line;
     value = Trimmed(line);
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Groups of an ASCII drawing file: a line with an integer code, then a value line. The
-// value is the whole line without the blanks around it (layer and block names hold blanks). Positions are byte offsets into the text, so
-// that a reader can step back to a group or come back to a section it passed.
+// value is the whole line without the blanks around it (layer and block names hold blanks);
+// GetWholeValue keeps those blanks too. Positions are byte offsets into the text, so that a
+// reader can step back to a group or come back to a section it passed.
 
 #include <cstddef>
 #include <string_view>
@@ -16,6 +17,11 @@ public:
     // The next group; false at the end of the text, or when a code line is not an integer
     // (then IsCorrupt is true), or once ToDouble met a bad number (HasBadNumber).
     bool ReadGroup(int& code, std::string_view& value);
+    // The value line of the group read last as it stands: names that differ only in blanks
+    // around them ("Door" and "Door ") name two layers or blocks.
+    std::string_view GetWholeValue() const { return mWhole; }
+    // A value without the blanks around it.
+    static std::string_view Trimmed(std::string_view value);
     bool IsCorrupt() const { return mCorrupt; }
     bool HasBadNumber() const { return mBadNumber; }
 
@@ -41,6 +47,7 @@ private:
     bool ReadLine(std::string_view& line);
 
     std::string_view mText;
+    std::string_view mWhole;
     KTextLineReader mLines;
     size_t mGroupStart = 0;
     size_t mNext = 0;

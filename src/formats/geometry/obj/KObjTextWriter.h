@@ -4,6 +4,7 @@
 // Lines end in LF; every failed write is remembered and reported by Close.
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ public:
     // Counts `name` as used, so a material of that name gets a number.
     void ReserveMaterialName(const std::string& name) { ++mNameUses[name]; }
     const std::string& GetMaterialName(int index) const { return mMaterialNames[index]; }
+    // Writes the group under a name no earlier group of the file has (a repeated one gets
+    // "1", then "2" ... appended): the reader joins groups of one name.
     void WriteGroup(const KObjWriteGroup& group);
     // Closes both files; false when any write failed. The images of the materials, copied
     // beside them as the materials were added (a failed copy is a status line), stay when both
@@ -80,6 +83,8 @@ private:
     KTextureNamesObj mTextures;
     std::vector<std::string> mMaterialNames;
     std::map<std::string, int> mNameUses;
+    std::set<std::string> mGroupNames;
+    std::map<std::string, int> mGroupNumbers;
     int mVertexBase = 1, mUVBase = 1, mNormalBase = 1;
     bool mFailed = false;
     bool mNumberRefused = false;

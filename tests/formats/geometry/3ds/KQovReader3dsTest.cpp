@@ -334,9 +334,9 @@ TEST(KQovReader3ds, ObjectsOfOneNameKeepTheirOwnMeshes) {
                                                          Chunk(0x4120, U16(1) + U16(0) + U16(1) +
                                                                            U16(2) + U16(7))));
     };
-    auto node = [](uint16_t id, float x) {
+    auto node = [](uint16_t id, float x, uint16_t parent = 0xFFFF) {
         return Chunk(0xB002, Chunk(0xB030, U16(id)) +
-                                 Chunk(0xB010, Str("Box") + U16(0) + U16(0) + U16(0xFFFF)) +
+                                 Chunk(0xB010, Str("Box") + U16(0) + U16(0) + U16(parent)) +
                                  Chunk(0xB020, U16(0) + U32(0) + U32(0) + U32(1) + U32(0) +
                                                    U16(0) + F32(x) + F32(0) + F32(0)));
     };
@@ -377,4 +377,14 @@ TEST(KQovReader3ds, ObjectsOfOneNameKeepTheirOwnMeshes) {
         }
         EXPECT_EQ(nodes, row.nodes);
     }
+    // A node whose parent is the second of that name hangs on that one, not on the first.
+    TempPath3ds file("kid.3ds");
+    const Bytes3ds hung = Chunk(0xB000, node(0, 1) + node(1, 2) + node(2, 3, 1));
+    WriteBytes3ds(file.path, Chunk(0x4D4D, head + meshes + hung));
+    Reading3ds r;
+    ASSERT_TRUE(r.Read(file.path, {{14, 0}}));
+    KQovNode* root = r.scene->GetRootNode();
+    ASSERT_EQ(root->GetChildCount(), 2);
+    EXPECT_EQ(root->GetChild(0)->GetChildCount(), 0);
+    EXPECT_EQ(root->GetChild(1)->GetChildCount(), 1);
 }

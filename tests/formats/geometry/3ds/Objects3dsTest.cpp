@@ -334,10 +334,46 @@ TEST(Motions3ds, CameraNodesByIndexTakeTheFirstOfTheirName) {
         seen.push_back(motion->name + std::to_string(motion->fov.keys.size()) +
                        std::to_string(motion->targetPos.keys.size()));
     }
-    // The third node is named like the first, which is read in its place.
-    EXPECT_EQ(seen, (std::vector<std::string>{"A10", "B21", "A10", "A10"}));
+    // The third node is named like the first and keeps its own tracks.
+    EXPECT_EQ(seen, (std::vector<std::string>{"A10", "B21", "A30", "A10"}));
     ReleaseCameraMotion3ds(&motion);
     EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+}
+
+// Cameras and spotlights of one name: each node its own tracks and the target of its rank
+// among that name's targets; a node past their count the first target.
+TEST(Motions3ds, LightAndCameraNodesOfOneNameKeepTheirOwnTargets) {
+    auto header = [](const char* name) {
+        return Chunk(0xB010, Str(name) + U16(0) + U16(0) + U16(0xFFFF));
+    };
+    auto target = [&](uint16_t tag, float x) {
+        return Chunk(tag, header("A") + Chunk(0xB020, U16(0) + U32(0) + U32(0) + U32(1) + U32(0) +
+                                                          U16(0) + F32(x) + F32(0) + F32(0)));
+    };
+    for (uint16_t tag : {uint16_t(0xB003), uint16_t(0xB007)}) {
+        const uint16_t targetTag = tag == 0xB003 ? 0xB004 : 0xB006;
+        Loaded3ds f(Chunk(0x4D4D, Chunk(0xB000, Chunk(tag, header("A")) + target(targetTag, 1) +
+                                                    Chunk(tag, header("A")) + target(targetTag, 2) +
+                                                    Chunk(tag, header("A")))));
+        std::vector<float> xs;
+        for (size_t i : {0, 1, 2}) {
+            if (tag == 0xB003) {
+                CameraMotion3ds* motion = nullptr;
+                GetCameraMotionByIndex3ds(f.ctx, f.db, i, &motion);
+                ASSERT_TRUE(motion && motion->targetPos.values.size() == 1);
+                xs.push_back(motion->targetPos.values[0].x);
+                ReleaseCameraMotion3ds(&motion);
+            } else {
+                SpotlightMotion3ds* motion = nullptr;
+                GetSpotlightMotionByIndex3ds(f.ctx, f.db, i, &motion);
+                ASSERT_TRUE(motion && motion->targetPos.values.size() == 1);
+                xs.push_back(motion->targetPos.values[0].x);
+                ReleaseSpotlightMotion3ds(&motion);
+            }
+        }
+        EXPECT_EQ(xs, (std::vector<float>{1, 2, 1})) << std::hex << tag;
+        EXPECT_FALSE(f.ctx.ErrorPending()) << f.ctx.ErrorAt(0).message;
+    }
 }
 
 TEST(Motions3ds, InitReplacesOnlyTheTracksAsked) {

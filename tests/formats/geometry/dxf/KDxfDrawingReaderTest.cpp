@@ -48,9 +48,9 @@ TEST(KDxfDrawingReader, Files) {
         {"layers alike up to a blank stay apart",
          DxfEntities("0|LINE|8|Wall Exterior|11|1|0|LINE|8|Wall Interior|11|1|"), 0, true,
          "Wall Exterior Wall Interior"},
-        {"blanks and a CR around a value are no part of it",
-         DxfEntities("0|LINE|8| Wall \t\r|11|1|0|LINE|8|Wall|11|1|0  |LINE  |8|Wall|11|1|"), 0, true,
-         "Wall"},
+        {"blanks around a layer name make a layer of its own, named without them",
+         DxfEntities("0|LINE|8| Wall \t\r|11|1|0|LINE|8|Wall|11|1|0  |LINE  |8|Wall\r|11|1|"), 0,
+         true, "Wall Wall1"},
         {"a block name of blanks names no block",
          DxfEntities("0|INSERT|2|   |0|LINE|11|1|", kDoorBlock), 1, true, "LINE"},
         {"block names alike up to a blank each insert their own block",
@@ -58,6 +58,11 @@ TEST(KDxfDrawingReader, Files) {
                      "0|SECTION|2|BLOCKS|0|BLOCK|2|Door Left|0|LINE|11|1|0|ENDBLK|"
                      "0|BLOCK|2|Door Right|0|INSERT|2|Door Left|0|ENDBLK|0|ENDSEC|"),
          1, true, "Door Left Door Right(Door Left1)"},
+        {"block names alike up to a blank after them each insert their own block",
+         DxfEntities("0|INSERT|2|Door|0|INSERT|2|Door |",
+                     "0|SECTION|2|BLOCKS|0|BLOCK|2|Door|0|LINE|11|1|0|ENDBLK|"
+                     "0|BLOCK|2|Door |0|INSERT|2|Door|0|ENDBLK|0|ENDSEC|"),
+         1, true, "Door Door1(Door2)"},
         {"truncated inside the entities", DxfText("0|SECTION|2|ENTITIES|0|LINE|8|A|11|1|"), 1, false, ""},
         {"no entities section", DxfText(header), 0, false, ""},
         {"a code line that is no number", DxfText("0|SECTION|2|ENTITIES|x|LINE"), 0, false, ""},
@@ -143,16 +148,21 @@ TEST(KDxfDrawingReader, InsertTransform) {
 TEST(KDxfDrawingReader, LayerTableAndBinaryFiles) {
     const std::string tables =
         "0|SECTION|2|TABLES|0|TABLE|2|LTYPE|0|LTYPE|2|X|0|ENDTAB|0|TABLE|2|LAYER|70|2|"
-        "0|LAYER|2|ROOF|62|-5|0|LAYER|2|WALLS|62|3|0|LAYER|2|Roof Top|62|-2|0|ENDTAB|0|ENDSEC|";
+        "0|LAYER|2|ROOF|62|-5|0|LAYER|2|WALLS|62|3|0|LAYER|2|Roof Top|62|-2|0|LAYER|2|WALLS |62|-4|"
+        "0|ENDTAB|0|ENDSEC|";
     KDxfDrawingReader reader(KDxfDrawingReader::eByLayer, true);
     const std::string text =
-        DxfEntities("0|LINE|8|roof|11|1|0|LINE|8|WALLS|11|1|0|LINE|8|ROOF TOP|11|1|", tables);
+        DxfEntities("0|LINE|8|roof|11|1|0|LINE|8|WALLS|11|1|0|LINE|8|ROOF TOP|11|1|"
+                    "0|LINE|8|WALLS |11|1|",
+                    tables);
     ASSERT_TRUE(reader.Read(text));
     EXPECT_EQ(reader.GetLayers().at("Roof"), -5);
-    ASSERT_EQ(Names(reader.GetNodes()), "roof ROOF TOP WALLS");
+    // "WALLS " is a layer of its own, switched off as its entry says.
+    ASSERT_EQ(Names(reader.GetNodes()), "roof ROOF TOP WALLS WALLS1");
     EXPECT_FALSE(reader.GetNodes()[0]->visible);
     EXPECT_FALSE(reader.GetNodes()[1]->visible);
     EXPECT_TRUE(reader.GetNodes()[2]->visible);
+    EXPECT_FALSE(reader.GetNodes()[3]->visible);
 
     KDxfDrawingReader binary(KDxfDrawingReader::eByLayer, true);
     const std::string bytes("Binary DXF\r\n\x1a\0\0\0", 16);

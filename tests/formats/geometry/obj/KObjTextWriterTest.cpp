@@ -132,10 +132,15 @@ TEST(ObjTextWriter, CornersNumberingNamesAndFailures) {
     writer.WriteGroup(g);
     g.polygonMaterials = {0};
     writer.WriteGroup(g);
+    // Groups of one name would be read back as one: each group a name of its own.
+    g.name = "a_b1";
+    writer.WriteGroup(g);
     ASSERT_TRUE(writer.Close());
     const std::string obj = ReadText(out / "sub/Two Words.OBJ");
     EXPECT_NE(obj.find("mtllib two words.mtl\n"), std::string::npos);
     EXPECT_NE(obj.find("g a_b\nv "), std::string::npos);
+    EXPECT_NE(obj.find("g a_b1\nv "), std::string::npos);
+    EXPECT_NE(obj.find("g a_b11\nv "), std::string::npos);
     EXPECT_NE(obj.find("usemtl my_mat1\nf 1 2/1 3//1 4/1/1\n"), std::string::npos) << obj;
     EXPECT_NE(obj.find("usemtl my_mat\nf 5 6/2 7//2 8/2/2\n"), std::string::npos) << obj;
     EXPECT_EQ(obj.find('\r'), std::string::npos);
