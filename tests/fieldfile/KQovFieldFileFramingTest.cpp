@@ -158,6 +158,7 @@ TEST(KQovFieldFileFraming, AProjectFileThatStaysIsTold) {
         {KPlatformFileCall::eRename, 2, -1, EIO, true, true, false, 2, "File not created: "},
         // A file system that refuses to be asked not to replace: the files go all the same.
         {KPlatformFileCall::eRename, 0, 1, EINVAL, false, true, true, 0, ""},
+        {KPlatformFileCall::eRename, 0, 1, EINVAL, true, true, true, 0, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.said) + (row.noLinks ? " without links" : "") +
