@@ -127,6 +127,8 @@ public:
     // The project files that writing a file created as `name` removes, as they stand now: those
     // a read would take in the file's place.
     static std::vector<std::string> ProjectFilesOf(const char* name);
+    // The project folder of the file a name leads to.
+    static std::string ProjectFolder(const std::string& name);
 
     int GetFileVersion() const { return mFileVersion; }
     bool IsBinary() const { return mBinary; }
@@ -137,6 +139,8 @@ public:
     int GetOpenMode() const { return mOpenMode; }
     bool IsOpen() const;
     const char* GetFullName() const { return mFullName.c_str(); }
+    // The file a read opened: a project file in the file's place, or the file itself.
+    const char* GetOpenedName() const { return mOpenedName.c_str(); }
     // True when every value carries its type letter (binary files).
     bool HasTypedValues() const { return mBinary; }
     // The current part's file version for every block level in use, 0 out of range.

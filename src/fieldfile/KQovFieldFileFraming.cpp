@@ -75,13 +75,6 @@ std::string Extension(const std::string& name) {
     return KExtractFileExtension(name.c_str()).Buffer();
 }
 
-// The project folder of the file a name leads to: a link's folder holds none of the file's.
-std::string ProjectFolder(const std::string& name) {
-    std::string file = KPlatformResolveLinks(name.c_str());
-    if (file.empty()) file = name;  // no file is read or written through a loop of links
-    return KChangeFileExtension(file.c_str(), ".qod").Buffer();
-}
-
 }  // namespace
 
 void KQovFieldFile::SplitVersion(int version, int& major, int& minor, int& revision) {
@@ -347,11 +340,19 @@ std::string KQovFieldFile::CreatedName(const char* name) {
     return full;
 }
 
+// A link's folder holds none of the file's.
+std::string KQovFieldFile::ProjectFolder(const std::string& name) {
+    std::string file = KPlatformResolveLinks(name.c_str());
+    if (file.empty()) file = name;  // no file is read or written through a loop of links
+    return KChangeFileExtension(file.c_str(), ".qod").Buffer();
+}
+
 std::vector<std::string> KQovFieldFile::ProjectFilesOf(const char* name) {
     const std::string folder = ProjectFolder(CreatedName(name));
     std::vector<std::string> files;
     if (!KPlatformIsOwnDirectory(folder.c_str())) return files;
     for (const char* project : {"/Project.txt", "/Project.bin"}) {
+        files.push_back(folder + project);  // all a folder not listed gives
         std::vector<KPlatformDirEntry> entries;
         KPlatformListDirectory((folder + project).c_str(), entries);
         for (const KPlatformDirEntry& entry : entries)

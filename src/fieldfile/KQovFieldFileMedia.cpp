@@ -51,9 +51,7 @@ std::string WithSlash(std::string folder) {
 
 }  // namespace
 
-static KString CompanionFolder(KQovFieldFile& file, const std::string& fullName,
-                               const char* extension, bool create) {
-    std::string folder = KChangeFileExtension(fullName.c_str(), extension).Buffer();
+static KString CompanionFolder(KQovFieldFile& file, const std::string& folder, bool create) {
     if (KPlatformIsDirectory(folder.c_str())) return KString((folder + "/").c_str());
     if (!create) return KString("");
     if (!KCreatePath((folder + "/").c_str())) {
@@ -66,11 +64,13 @@ static KString CompanionFolder(KQovFieldFile& file, const std::string& fullName,
 }
 
 KString KQovFieldFile::GetDataFolderName(bool create) {
-    return CompanionFolder(*this, mFullName, ".qod", create);
+    // The one a read takes the project file from.
+    return CompanionFolder(*this, ProjectFolder(mFullName), create);
 }
 
 KString KQovFieldFile::GetMediaFolderName(bool create) {
-    return CompanionFolder(*this, mFullName, ".qom", create);
+    return CompanionFolder(*this, KChangeFileExtension(mFullName.c_str(), ".qom").Buffer(),
+                           create);
 }
 
 KString KQovFieldFile::GetRelativeMediaPath(const char* path) {

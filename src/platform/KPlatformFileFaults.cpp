@@ -70,7 +70,20 @@ int RenameNoReplace(int fromFolder, const char* from, int toFolder, const char* 
         renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
-    struct stat st;
+    // A second name never takes one that exists; the first then goes, or the second again.
+    struct stat st, made;
+    if (!Injected(KPlatformFileCall::eLink) && linkat(fromFolder, from, toFolder, to, 0) == 0) {
+        if (!Injected(KPlatformFileCall::eUnlink) && unlinkat(fromFolder, from, 0) == 0) return 0;
+        const int error = errno;
+        if (fstatat(fromFolder, from, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            fstatat(toFolder, to, &made, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == made.st_dev &&
+            st.st_ino == made.st_ino)
+            unlinkat(toFolder, to, 0);
+        errno = error;
+        return -1;
+    }
+    if (errno == EEXIST) return -1;
+    // Without hard links: the name looked at, then a plain rename.
     if (fstatat(toFolder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;

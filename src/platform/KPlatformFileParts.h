@@ -34,8 +34,8 @@ int Rename(const std::string& from, const std::string& to);
 int Unlink(const std::string& path);
 // Renames `from` in the folder open as `fromFolder` to `to` in `toFolder` (AT_FDCWD: names of
 // their own), never over a file that bears the new name already (EEXIST then). Where the file
-// system refuses to be asked (EINVAL), the new name is looked at and then taken by a plain
-// rename: the hidden names moved to are random, so none comes between.
+// system refuses to be asked (EINVAL), by a second name and the first removed; where it has no
+// hard links either, the new name is looked at and then taken by a plain rename.
 int RenameNoReplace(int fromFolder, const char* from, int toFolder, const char* to);
 
 // The system's error number of the last replacement of this thread that failed.

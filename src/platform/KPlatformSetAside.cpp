@@ -72,8 +72,9 @@ bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_
         Fail("");
         return false;
     }
-    // A folder not listed (no descriptor or no memory left, or not this program's to list) may
-    // hold any case of the names, which a read by another program takes in the file's place.
+    // A folder not listed for want of a descriptor or memory may hold any case of the names,
+    // which a read may take in the file's place; one this program may not list (but may reach
+    // into) it reads by the exact names alone, and so sets those aside.
     const int listed = Injected(KPlatformFileCall::eOpenFolder)
                            ? -1
                            : openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -83,7 +84,9 @@ bool KPlatformSetAside::Move(const char* folder, const char* const* names, size_
     try {
         mPath = folder;
         std::vector<std::string> found;
-        if (!dir) {
+        if (!dir && listError == EACCES) {
+            found.assign(names, names + count);
+        } else if (!dir) {
             errno = listError;
             Fail("");
         } else {

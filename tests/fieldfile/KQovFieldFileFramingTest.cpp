@@ -162,12 +162,15 @@ TEST(KQovFieldFileFraming, AProjectFileThatStaysIsTold) {
          "s.qod cannot be looked through for the files a read would take in its place"},
         {KPlatformFileCall::eOpenFolder, 1, 1, EMFILE, false, true, false, 0,
          "s.qod cannot be looked through for the files a read would take in its place"},
+        // One this program may not list, but reach into: the exact names go, all a read takes.
+        {KPlatformFileCall::eOpenFolder, 1, 1, EACCES, false, false, true, 0, ""},
         // Put back neither by a link nor by a rename: told, and so is the file that failed.
         {KPlatformFileCall::eRename, 1, -1, EIO, true, true, false, 1,
          " would be read in its place"},
         {KPlatformFileCall::eRename, 2, -1, EIO, true, true, false, 2, "File not created: "},
         // A file system that refuses to be asked not to replace: the files go all the same.
         {KPlatformFileCall::eRename, 0, 1, EINVAL, false, true, true, 0, ""},
+        {KPlatformFileCall::eRename, 0, 1, EINVAL, true, true, true, 0, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.said) + (row.noLinks ? " without links" : "") +
@@ -233,6 +236,10 @@ TEST(KQovFieldFileFraming, AWriteThroughALinkTakesItsFilesProjectFolder) {
     EXPECT_EQ(ReadSimple(tmp / "real/x.qov"), "new");
     EXPECT_EQ(Shell("ls -A " + (tmp / "real/x.qod")), "");
     EXPECT_EQ(ReadAll(tmp / "s.qod/Project.txt"), beside);
+    KQovFieldFile f;
+    ASSERT_TRUE(f.Open((tmp / "s.qov").c_str(), false, true, nullptr));
+    EXPECT_EQ(std::string(f.GetDataFolderName(false).Buffer()), tmp / "real/x.qod/");
+    f.FieldFileClose();
     struct stat st;
     ASSERT_EQ(lstat((tmp / "s.qov").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));

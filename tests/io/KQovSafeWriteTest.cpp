@@ -676,6 +676,14 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
     WriteAll(tmp / "o.qod/Project.txt", "newmtl red\nKd 1 0 0\n");
     WriteAll(tmp / "t.obj", "mtllib " + tmp / "o.qod/Project.txt" +
                                 "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n");
+    // A QOV file whose read takes q.qod/Project.txt in its place, which writing q.qov removes.
+    {
+        KQovObjectManager made;
+        ASSERT_TRUE(Export(made, made.CreateScene(), 0, tmp / "made.qov").ok);
+    }
+    ASSERT_TRUE(KPlatformMakeDirectory((tmp / "q.qod").c_str()));
+    ASSERT_EQ(std::rename((tmp / "made.qov").c_str(), (tmp / "q.qod/Project.txt").c_str()), 0);
+    WriteAll(tmp / "q.QOV", "stale");
     const std::string p = tmp.path();
     const struct {
         const char* in;
@@ -700,6 +708,10 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
          "the project file " + p + "/o.qod/Project.txt, which writing " + p +
              "/o.qov removes, is the same file as " + p + "/o.qod/Project.txt, which the read of " +
              p + "/t.obj used"},
+        {"q.QOV", 0, "q.qov",
+         "the project file " + p + "/q.qod/Project.txt, which writing " + p +
+             "/q.qov removes, is the same file as " + p + "/q.qod/Project.txt, which the read of " +
+             p + "/q.QOV used"},
     };
     const std::vector<std::string> before = Entries(p);
     std::vector<std::string> kept;

@@ -595,7 +595,8 @@ TEST_F(TempFolder, ReplaceTogetherLeavesAFileSavedMeanwhile) {
 
 // The first target's name emptied after it took its new file, before the second fails: by
 // another program's removal, its old file goes back; by the folder moved, the pair is told mixed
-// (never a file saved by another program).
+// (never a file saved by another program). On a file system that refuses to be asked not to
+// replace, a file saved at the emptied name as the old one goes back stays.
 TEST_F(TempFolder, ReplaceTogetherPutsBackANameEmptiedMeanwhile) {
     struct Empty {
         std::string target, folder;
@@ -606,9 +607,17 @@ TEST_F(TempFolder, ReplaceTogetherPutsBackANameEmptiedMeanwhile) {
                              : unlink(e.target.c_str()),
                       0);
         }
+        static void Save(void* context) {
+            FILE* file = fopen(static_cast<const Empty*>(context)->target.c_str(), "wx");
+            ASSERT_NE(file, nullptr);
+            fputs("theirs", file);
+            fclose(file);
+        }
     };
-    for (const bool move : {false, true}) {
-        SCOPED_TRACE(move ? "moved" : "removed");
+    // Removed, moved, removed with the flag refused, and then saved meanwhile.
+    for (const int how : {0, 1, 2, 3}) {
+        const bool move = how == 1, saved = how == 3;
+        SCOPED_TRACE(how);
         Touch("a", "old a");
         KPlatformReplaceFile a, b;
         ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
@@ -617,6 +626,8 @@ TEST_F(TempFolder, ReplaceTogetherPutsBackANameEmptiedMeanwhile) {
         ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/b").c_str()));  // b cannot be placed
         Empty empty{mFolder + "/a", mFolder, move};
         KPlatformActOnFileCall(KPlatformFileCall::eRename, 1, &Empty::Act, &empty);
+        if (how >= 2) KPlatformFailFileCalls(KPlatformFileCall::eRename, 2, 1, EINVAL);
+        if (saved) KPlatformActOnFileCall(KPlatformFileCall::eLink, 1, &Empty::Save, &empty);
         KPlatformReplaceFile* both[] = {&a, &b};
         EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
         KPlatformClearFileFaults();
@@ -624,11 +635,15 @@ TEST_F(TempFolder, ReplaceTogetherPutsBackANameEmptiedMeanwhile) {
             ASSERT_EQ(rename((mFolder + ".moved").c_str(), mFolder.c_str()), 0);
         }
         const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
-        EXPECT_TRUE(failure.saved.empty());
-        EXPECT_EQ(failure.mixed.size(), move ? 1u : 0u);
+        ASSERT_EQ(failure.saved.size(), saved ? 1u : 0u);
+        ASSERT_EQ(failure.mixed.size(), move ? 1u : 0u);
         if (move) {
             EXPECT_EQ(Bytes(mFolder + "/a"), "new a");
             ASSERT_EQ(unlink(failure.mixed[0].second.c_str()), 0);
+        } else if (saved) {
+            EXPECT_EQ(Bytes(mFolder + "/a"), "theirs");
+            EXPECT_EQ(Bytes(failure.saved[0].second), "old a");
+            ASSERT_EQ(unlink(failure.saved[0].second.c_str()), 0);
         } else {
             EXPECT_EQ(Bytes(mFolder + "/a"), "old a");
         }

@@ -1,5 +1,7 @@
 #include "io/qov/KQovReaderQov.h"
 
+#include <cstring>
+
 #include "foundation/KPath.h"
 #include "io/KQovIOHooks.h"
 #include "io/KQovImporter.h"
@@ -29,6 +31,10 @@ bool KQovReaderQov::FileOpen(const char* fileName) {
                                 mOwnFile->GetLastErrorString());
         return false;
     }
+    // A project file read in the file's place is used by the read as the file itself.
+    mOtherFilesRead.clear();
+    if (std::strcmp(mOwnFile->GetOpenedName(), resolved.Buffer()) != 0)
+        mOtherFilesRead.push_back(mOwnFile->GetOpenedName());
     if (header.cameraResolutionPresent && header.width != 0.0 && header.height != 0.0 &&
         !header.resolutionMode.IsEmpty()) {
         mResolution = {true, header.cameraName, header.resolutionMode, header.width, header.height};
