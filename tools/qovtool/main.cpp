@@ -35,8 +35,8 @@ int RunCommand(int argc, char** argv) {
         }
         // One more word names the command whose usage is asked for.
         if (argc == 3 && QovToolPrintCommandUsage(stdout, argv[2])) return 0;
-        QovToolSayWrong("help", argc == 3 ? "unknown command" : "one word too many:",
-                        argv[argc == 3 ? 2 : 3]);
+        QovToolSayWrong(
+            "help", argc == 3 ? "unknown command" : "one word too many:", argv[argc == 3 ? 2 : 3]);
         QovToolPrintUsage(stderr);
         return 2;
     }
