@@ -171,6 +171,8 @@ TEST_F(QovTool, CommandLine) {
          "usage: qovtool dump FILE\nthe header and field tree of a QOV file\n",
          ""},
         {{"help", "extra"}, 2, "", "qovtool: help: unknown command \"extra\"\n" + usage},
+        {{"help", "help"}, 0, usage, ""},
+        {{"-h", "--help"}, 0, usage, ""},
         {{"--help", "convert", "extra"},
          2,
          "",
