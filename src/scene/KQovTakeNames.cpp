@@ -1,13 +1,14 @@
 #include "scene/KQovTakeNames.h"
 
+#include "fieldfile/KQovFieldFile.h"
 #include "foundation/KLocale.h"
 
 std::string KQovTakeNames::Add(const char* name, Clash& clash) {
     const std::string own = name ? name : "";
-    clash = own.empty()           ? eEmpty
-            : own == "Default"    ? eDefault
-            : mTaken.count(own)   ? eEarlier
-                                  : eNone;
+    clash = own.empty()         ? eEmpty
+            : own == "Default"  ? eDefault
+            : mTaken.count(own) ? eEarlier
+                                : eNone;
     if (clash == eNone) {
         mTaken.insert(own);
         return own;
@@ -23,8 +24,10 @@ std::string KQovTakeNames::Add(const char* name, Clash& clash) {
 
 std::string KQovTakeNames::Warning(const char* verb, const char* name, const std::string& made,
                                    Clash clash) {
-    const char* why = clash == eDefault  ? "the default take has that name"
-                      : clash == eEmpty  ? "the take has no name"
-                                         : "an earlier take has that name";
-    return KFormatC("Take \"%s\" %s as \"%s\": %s\n", name ? name : "", verb, made.c_str(), why);
+    const char* why = clash == eDefault ? "the default take has that name"
+                      : clash == eEmpty ? "the take has no name"
+                                        : "an earlier take has that name";
+    // Quoted as a QOV text is: a line break in a name does not end the warning's line.
+    return KFormatC("Take \"%s\" %s as \"%s\": %s\n", KQovEscapeText(name).c_str(), verb,
+                    KQovEscapeText(made.c_str()).c_str(), why);
 }

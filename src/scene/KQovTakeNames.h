@@ -16,7 +16,7 @@ public:
     std::string Add(const char* name, Clash& clash);
     // A name no made name may take (a take that keeps its own).
     void Reserve(const std::string& name) { mTaken.insert(name); }
-    // "Take "NAME" VERB as "MADE": why\n".
+    // "Take "NAME" VERB as "MADE": why\n", the names quoted as in a QOV text ("a\\nb").
     static std::string Warning(const char* verb, const char* name, const std::string& made,
                                Clash clash);
 

@@ -280,7 +280,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     // A file made by the write may be a stream's file only now.
     QovToolAvoidStreamsOf(written);
     QovToolPrintWarnings(out, exporter.GetStatusText());
-    if (std::FILE* status = QovToolStatusStream()) QovToolPrint(status, "%s -> %s\n", QovToolShown(in).c_str(), QovToolShown(out).c_str());
+    if (std::FILE* status = QovToolStatusStream())
+        QovToolPrint(status, "%s -> %s\n", QovToolShown(in).c_str(), QovToolShown(out).c_str());
     return 0;
 }
 

@@ -54,8 +54,9 @@ void DumpBlock(KQovFieldReader& tree, int32_t blockIndex, int depth) {
             line += text;
         }
         if (record.child >= 0) line += " {";
-        // A name or text of the file may hold control bytes (a title for the terminal).
-        QovToolWriteEscaped(stdout, line.data(), line.size());
+        // A name or text of the file may hold control bytes (a title for the terminal), a tab
+        // too: a field keeps to its line.
+        QovToolWriteEscaped(stdout, line.data(), line.size(), true);
         std::fputc('\n', stdout);
         if (record.child >= 0) {
             DumpBlock(tree, record.child, depth + 1);
@@ -91,13 +92,15 @@ int QovToolDump(int argc, char** argv) {
     KQovFieldFile file;
     KQovHeaderInfo info;
     if (!file.FieldFileOpenFile(argv[0], false, false, &info)) {
-        QovToolSay("qovtool: %s: %s\n", name.c_str(), QovToolShown(file.GetLastErrorString()).c_str());
+        QovToolSay("qovtool: %s: %s\n", name.c_str(),
+                   QovToolShown(file.GetLastErrorString()).c_str());
         return 1;
     }
     // Part 0 is parsed before anything is printed, so a file that is no QOV file gives only
     // the error.
     if (!file.FieldFileSelectPart(0)) {
-        QovToolSay("qovtool: %s: %s\n", name.c_str(), QovToolShown(file.GetLastErrorString()).c_str());
+        QovToolSay("qovtool: %s: %s\n", name.c_str(),
+                   QovToolShown(file.GetLastErrorString()).c_str());
         return 1;
     }
     file.Finish();
@@ -113,7 +116,8 @@ int QovToolDump(int argc, char** argv) {
                     t[5], t[6]);
     }
     if (info.cameraResolutionPresent)
-        QovToolPrint(stdout, "Camera: %s, %s, %gx%g\n", QovToolShown(info.cameraName.Buffer()).c_str(),
+        QovToolPrint(stdout, "Camera: %s, %s, %gx%g\n",
+                     QovToolShown(info.cameraName.Buffer()).c_str(),
                      QovToolShown(info.resolutionMode.Buffer()).c_str(), info.width, info.height);
     if (!info.creator.IsEmpty())
         QovToolPrint(stdout, "Creator: %s\n", QovToolShown(info.creator.Buffer()).c_str());

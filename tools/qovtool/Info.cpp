@@ -102,7 +102,8 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
         QovToolPrint(stdout, "take: %s, %s-%s s", QovToolShown(take.name.Buffer()).c_str(),
                      Seconds(take.localTimeSpan.GetStart(), 0.0).c_str(),
                      Seconds(take.localTimeSpan.GetStop(), 0.0).c_str());
-        if (!take.comment.IsEmpty()) QovToolPrint(stdout, ", \"%s\"", QovToolShown(take.comment.Buffer()).c_str());
+        if (!take.comment.IsEmpty())
+            QovToolPrint(stdout, ", \"%s\"", QovToolShown(take.comment.Buffer()).c_str());
         QovToolPrint(stdout, "\n");
     }
     for (int i = 0; i < KStreamOptionsQov::eCountCount; ++i)
@@ -147,7 +148,8 @@ void PrintScene(KQovScene& scene, double rate) {
         const KTimeSpan& span = take->localTimeSpan;
         const double seconds = (span.GetStop() - span.GetStart()).GetSecondDouble();
         const long long frames = std::llround(seconds * rate) + 1;
-        QovToolPrint(stdout, "  %s: %s-%s s, %s frame%s%s\n", QovToolShown(take->name.Buffer()).c_str(),
+        QovToolPrint(stdout, "  %s: %s-%s s, %s frame%s%s\n",
+                     QovToolShown(take->name.Buffer()).c_str(),
                      Seconds(span.GetStart(), rate).c_str(), Seconds(span.GetStop(), rate).c_str(),
                      KFormatC("%lld", frames).c_str(), frames == 1 ? "" : "s",
                      take->name == scene.GetCurrentTakeName() ? " (current)" : "");

@@ -88,11 +88,10 @@ const char* QovToolShownIfRoom(const char* text, std::string& shown) noexcept {
     }
 }
 
-void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length) {
-    // Line breaks and tabs stay: a message may run over several lines.
-    Escape(text, length, false, [stream](const char* bytes, size_t n) {
-        std::fwrite(bytes, 1, n, stream);
-    });
+void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length, bool breaks) {
+    // Line breaks and tabs stay unless asked: a message may run over several lines.
+    Escape(text, length, breaks,
+           [stream](const char* bytes, size_t n) { std::fwrite(bytes, 1, n, stream); });
 }
 
 std::string QovToolShown(const char* text) {

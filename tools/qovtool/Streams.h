@@ -16,12 +16,14 @@ std::FILE* QovToolMessageStream();
 // The stream for the status line: stdout, stderr when stdout is written, else null.
 std::FILE* QovToolStatusStream();
 // Writes `text` with its control bytes (an escape sequence in a name read from a file) shown as
-// \x1b and so on; UTF-8 text, line breaks and tabs stay as they are.
-void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length);
+// \x1b and so on; UTF-8 text stays as it is, line breaks and tabs too unless `breaks`.
+void QovToolWriteEscaped(std::FILE* stream, const char* text, size_t length, bool breaks = false);
 // The name (a file's, or one read from a file) with every control byte escaped as above, line
 // breaks and tabs too: it stays on its line of a message.
 std::string QovToolShown(const char* text);
-inline std::string QovToolShown(const std::string& text) { return QovToolShown(text.c_str()); }
+inline std::string QovToolShown(const std::string& text) {
+    return QovToolShown(text.c_str());
+}
 // As QovToolShown, kept in `shown`, or the name as it is when there is no memory for the copy
 // (told after memory ran out).
 const char* QovToolShownIfRoom(const char* text, std::string& shown) noexcept;

@@ -27,16 +27,20 @@ int RunCommand(int argc, char** argv) {
     // A conversion carries every recorded sample: no constant keys are thinned on read.
     SetApplyConstantKeyReducer(false);
     const char* command = argv[1];
-    if (std::strcmp(command, "help") == 0 || std::strcmp(command, "--help") == 0 ||
-        std::strcmp(command, "-h") == 0) {
-        if (argc == 2) {
+    const auto isHelp = [](const char* word) {
+        return std::strcmp(word, "help") == 0 || std::strcmp(word, "--help") == 0 ||
+               std::strcmp(word, "-h") == 0;
+    };
+    if (isHelp(command)) {
+        // "help help" asks for help's own usage: the text of every command.
+        if (argc == 2 || (argc == 3 && isHelp(argv[2]))) {
             QovToolPrintUsage(stdout);
             return 0;
         }
         // One more word names the command whose usage is asked for.
         if (argc == 3 && QovToolPrintCommandUsage(stdout, argv[2])) return 0;
-        QovToolSayWrong("help", argc == 3 ? "unknown command" : "one word too many:",
-                        argv[argc == 3 ? 2 : 3]);
+        QovToolSayWrong(
+            "help", argc == 3 ? "unknown command" : "one word too many:", argv[argc == 3 ? 2 : 3]);
         QovToolPrintUsage(stderr);
         return 2;
     }

@@ -307,14 +307,21 @@ TEST(KQovReaderQovTakes, EveryTakeIsReadUnderANameOfItsOwn) {
          "Default_1",
          "Take \"\" read as \"Take_1\": the take has no name\n"
          "Take \"Default\" read as \"Default_1\": the default take has that name\n"},
+        // A line break in a name stays escaped in the warning: it keeps to one line.
+        {{"L\\nM", "L\\nM"},
+         "L\\nM",
+         {"L\nM", "L\nM_1"},
+         "L\nM",
+         "Take \"L\\nM\" read as \"L\\nM_1\": an earlier take has that name\n"},
     };
     for (int version : {5000, 6000}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::to_string(version) + " " + c.read[0]);
-            std::string body = version < 6000 ? "Model: \"Model::Cube\" {\n Type: \"Null\"\n}\n"
-                                              : "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n"
-                                                "  Type: \"Null\"\n }\n}\nConnections:  {\n"
-                                                " Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n";
+            std::string body = version < 6000
+                                   ? "Model: \"Model::Cube\" {\n Type: \"Null\"\n}\n"
+                                   : "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n"
+                                     "  Type: \"Null\"\n }\n}\nConnections:  {\n"
+                                     " Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n";
             body += std::string("Takes:  {\n Current: \"") + c.current + "\"\n";
             for (size_t i = 0; i < c.takes.size(); ++i)
                 body += std::string(" Take: \"") + c.takes[i] +

@@ -171,8 +171,13 @@ TEST_F(QovTool, CommandLine) {
         {{"convert", "--help"}, 0, convertHelp, ""},
         {{"convert", bvh, "--help"}, 0, convertHelp, ""},
         {{"info", "--help"}, 0, infoHelp, ""},
-        {{"dump", "--help"}, 0, "usage: qovtool dump FILE\nthe header and field tree of a QOV file\n", ""},
+        {{"dump", "--help"},
+         0,
+         "usage: qovtool dump FILE\nthe header and field tree of a QOV file\n",
+         ""},
         {{"help", "extra"}, 2, "", "qovtool: help: unknown command \"extra\"\n" + usage},
+        {{"help", "help"}, 0, usage, ""},
+        {{"-h", "--help"}, 0, usage, ""},
         {{"--help", "convert", "extra"},
          2,
          "",
@@ -187,8 +192,8 @@ TEST_F(QovTool, CommandLine) {
         {{"info", mTemp / "two\nlines.bvh"},
          1,
          "",
-         "qovtool: " + mTemp / "two\\x0alines.bvh" + ": File not opened: " +
-             mTemp / "two\\x0alines.bvh" + ": No such file or directory\n"},
+         "qovtool: " + mTemp / "two\\x0alines.bvh" +
+             ": File not opened: " + mTemp / "two\\x0alines.bvh" + ": No such file or directory\n"},
         {{}, 2, "", usage},
         {{"frobnicate"}, 2, "", "qovtool: unknown command \"frobnicate\"\n" + usage},
         {{"--frobnicate"}, 2, "", "qovtool: unknown command \"--frobnicate\"\n" + usage},
@@ -242,9 +247,8 @@ TEST_F(QovTool, CommandLine) {
         {{"convert", mTemp / "esc.obj", mTemp / "esc2.obj"},
          0,
          mTemp / "esc.obj" + " -> " + mTemp / "esc2.obj" + "\n",
-         "qovtool: " + mTemp / "esc2.obj" +
-             ": warning: Unable to locate texture file \"" + mTemp / "\\x1b[2Jgone.tga" +
-             "\".\n"},
+         "qovtool: " + mTemp / "esc2.obj" + ": warning: Unable to locate texture file \"" +
+             mTemp / "\\x1b[2Jgone.tga" + "\".\n"},
         {{"info", mTemp / "gone\x1b[31m\xc2\x9b\xc3\xa9.bvh"},
          1,
          "",
@@ -254,7 +258,8 @@ TEST_F(QovTool, CommandLine) {
          0,
          "format: Velto OBJ\nframe rate: 30 fps\ntakes: 0\nnodes: 2\n  none: 1\n  mesh: 1\n"
          "meshes: 1\n  default: 1 polygons, 3 control points\nmaterials: 1\n  m\ntextures: 1\n"
-         "  m: " + mTemp / "\\x1b[2Jgone.tga\n",
+         "  m: " +
+             mTemp / "\\x1b[2Jgone.tga\n",
          ""},
         {{"convert", bvh, mTemp / "o\x1b[2J.bvh"}, 0, bvh + " -> " + mTemp / "o\\x1b[2J.bvh\n", ""},
         {{"info", mTemp / "gone\xe0\x82\x9b\xed\xa0\x80\xf4\x90\x80\x80.bvh"},
@@ -426,16 +431,17 @@ TEST_F(QovTool, CommandLine) {
     // A QOV file of such a name names its images from its own folder.
     EXPECT_TRUE(HasLine(Qovtool({"dump", mTemp / "tx\\o.qov"}).out,
                         "        RelativeFilename: \"img/wood.tga\""));
-    // Control bytes of a QOV file (a Creator that sets the terminal's title) are dumped escaped.
+    // Control bytes of a QOV file (a Creator that sets the terminal's title), a tab too, are
+    // dumped escaped.
     ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "creator.qov", "--ascii"}).status, 0);
     std::string ascii = ReadFile(mTemp / "creator.qov");
     for (size_t at; (at = ascii.find("QOV SDK/")) != std::string::npos;)
-        ascii.replace(at, 8, "\x1b]0;owned\x07");
+        ascii.replace(at, 8, "\x1b]0;owned\x07\t");
     std::ofstream(mTemp / "creator.qov", std::ios::binary) << ascii;
     const Result dumped = Qovtool({"dump", mTemp / "creator.qov"});
     EXPECT_EQ(dumped.status, 0) << dumped.err;
     EXPECT_EQ(dumped.out.find('\x1b'), std::string::npos);
-    EXPECT_TRUE(HasLine(dumped.out, "Creator: \\x1b]0;owned\\x07QOV Plugins build ????????"))
+    EXPECT_TRUE(HasLine(dumped.out, "Creator: \\x1b]0;owned\\x07\\x09QOV Plugins build ????????"))
         << dumped.out;
     // The usage names every extension the importer reads and the exporter writes, and every flag.
     for (const char* extension : {"qov", "bvh", "htr", "trc", "asf", "amc", "c3d", "aoa", "mcd",
