@@ -225,19 +225,30 @@ TEST(KMotionFileAmc, OptionsAndBadFrames) {
         double rate;
         const char* note = "";  // what the rate became when it could not be kept
         int keys = -1;          // of the knee, when not one a frame
+        const char* warned = "";  // what reading the frames warned
     } cases[] = {
         // Frames without lines are frames of the take; a frame given twice is one.
         {"1\nknee 1 2 3\n3\nknee 4 5 6\n5\nknee 7 8 9\n", true, true, 5, 30, "", 3},
         {"5\nknee 1 2 3\n7\nknee 4 5 6\n", true, true, 3, 30, "", 2},
         {":FRAME-RANGE 4-9\n5\nknee 1 2 3\n7\nknee 4 5 6\n", true, true, 4, 30, "", 2},
-        {frame + frame + "2\nknee 1 2 3\n", true, true, 2, 30},
+        {frame + frame + "2\nknee 1 2 3\n", true, true, 2, 30, "", -1,
+         "AMC read warning (line 4): Frame 1 given twice\n"},
         {frame + "1\nroot 0 0 0 0 0 0\nknee 1 2 4\n", true, false, 1, 30},
         {frame + "2\nknee 1 2 3\nknee 1 2 4\n", true, false, 2, 30},
-        {":SAMPLES-PER-SECOND 120\n:FRAME-RANGE 1-2\n" + frames, true, true, 2, 120},
+        // Frames too far apart for their count, or before the range's first, are refused.
+        {"1\nknee 1 2 3\n999999999\nknee 4 5 6\n", false, false, 0, 30},
+        {":FRAME-RANGE 5-9\n1\nknee 1 2 3\n", true, false, 0, 30},
+        {":FRAME-RANGE 2-3\n3\nknee 1 2 3\n1\nknee 4 5 6\n", true, false, 2, 30},
+        {":SAMPLES-PER-SECOND 120\n:FRAME-RANGE 1-2\n" + frames, true, true, 2, 120, "", -1,
+         "AMC read warning (line 9): Frame 3 and those after it lie past the frame range 1-2; "
+         "not read\n"},
         // The rate in the note as a plain decimal, as the file may have it.
         {":SAMPLES-PER-SECOND 0.000000001\n:FRAME-RANGE 1-2\n" + frames, true, true, 2, 30,
          ":SAMPLES-PER-SECOND 0.000000001: 2 frames at that rate run past the longest time "
-         "held; read at 30 frames a second\n"},
+         "held; read at 30 frames a second\n",
+         -1,
+         "AMC read warning (line 9): Frame 3 and those after it lie past the frame range 1-2; "
+         "not read\n"},
         {":FORMAT FIRSTFRAME-INDEXED\n" + frame, false, false, 0, 30},
         {frame + "2\nroot 0 0 0 0 0 0\nankle 1 2 3\n", true, false, 2, 30},
         {frame + "2\nroot 0 0 0 0 0 0\nroot 0 0 0 0 0 0\n", true, false, 2, 30},
@@ -255,7 +266,10 @@ TEST(KMotionFileAmc, OptionsAndBadFrames) {
         KMotionFileAsf skeleton(false);
         ASSERT_EQ(skeleton.Open(asf.c_str(), "r"), 0);
         ASSERT_TRUE(skeleton.ReadSkeleton(scene, true));
-        KMotionFileAmc file(false);
+        KMotionFileAmc file(true);
+        std::string warned;
+        file.SetWarningCallback([&warned](const char* text) { warned += text; });
+        file.SetErrorCallback([](const char*) {});
         ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
         KStreamOptionsMotion options;
         options.SetFrameRate(0, 30.0);
@@ -266,6 +280,7 @@ TEST(KMotionFileAmc, OptionsAndBadFrames) {
         EXPECT_EQ(file.GetRateNote(), c.note);
         EXPECT_EQ(file.ReadFrames(scene, options), c.frames);
         if (!c.frames) continue;
+        EXPECT_EQ(warned, c.warned);
         EXPECT_EQ(scene.FindBone("knee")->keys.size(), size_t(c.keys < 0 ? c.count : c.keys));
         // Each key at its frame's place from the take's first frame.
         if (c.keys > 0) {

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "formats/motion/KMotionSceneTools.h"
+#include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "foundation/KLocale.h"
 #include "io/KStreamOptionsMotion.h"
@@ -63,7 +64,7 @@ bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
     bool ranged = false;
     // Frames are counted by their numbers: a gap is frames without lines, a number given
     // twice one frame.
-    int64_t firstNumber = 0, lastNumber = 0;
+    int64_t firstNumber = 0, lastNumber = 0, blocks = 0;
     bool numbered = false;
     while (!IsAtEnd()) {
         const int keyword = ReadKeyword(gKeywords);
@@ -81,6 +82,7 @@ bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
                 if (!numbered) firstNumber = number;
                 lastNumber = numbered ? std::max<int64_t>(lastNumber, number) : number;
                 numbered = true;
+                ++blocks;
             }
             while (ReadLine() && !AtFrameNumber()) {
             }
@@ -90,10 +92,16 @@ bool KMotionFileAmc::ReadOptions(KStreamOptionsMotion& options) {
     }
     if (numbered) {
         // From the range's first frame, which the take starts at, else the file's first.
-        const int64_t span = lastNumber - (ranged ? first : firstNumber) + 1;
-        frames = int(std::clamp<int64_t>(span, 0, INT_MAX));
+        // A range caps the frames; frames before its first are refused when read.
+        const int64_t start = ranged ? first : firstNumber;
+        const int64_t span = std::min<int64_t>(lastNumber, ranged ? last : lastNumber) - start + 1;
+        // Every writer steps through every frame of the take: a few frames far apart must not
+        // make a take of a billion.
+        if (span > KMotionMaxKeys(blocks))
+            return !Error("%lld frames span frames %lld to %lld, too sparse to read\n",
+                          (long long)blocks, (long long)start, (long long)lastNumber);
+        frames = int(std::max<int64_t>(span, 0));
     }
-    if (ranged && frames > last - first + 1) frames = last - first + 1;
     mRateNote.clear();
     // A rate of 0 or below keeps the options' own; one whose frames cannot be kept reads at
     // the default rate, and says so.
@@ -114,12 +122,11 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
     // Frame numbers count from the range's first frame, else from the file's first: that
     // frame is the take's first.
     bool ranged = false;
-    int first = 0, previous = 0;
+    int first = 0, last = -1, previous = 0;
     while (!IsAtEnd()) {
         const int keyword = ReadKeyword(gKeywords);
         if (keyword == kFormat && !ReadFormatLine()) return false;
         if (keyword == kFrameRange && read == 0) {
-            int last = -1;
             ranged = sscanf(GetPosition(), "%d-%d", &first, &last) == 2 && last >= first;
             if (!ranged) first = 0;
         }
@@ -135,8 +142,17 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
         int number = 0;
         if (!ReadFrameNumber(number)) return !Error("Unknown keyword\n");
         if (read == 0 && !ranged) first = number;
+        // Before the take's first frame a sample has no place.
+        if (number < first) return !Error("Frame %d lies before frame %d\n", number, first);
+        if (int64_t(number) - first >= INT_MAX)
+            return !Error("Frame %d lies too far from frame %d\n", number, first);
         if (read > 0 && number == previous) Warning("Frame %d given twice\n", number);
-        if (wanted > 0 && int64_t(number) - first >= wanted) return true;
+        if (wanted > 0 && int64_t(number) - first >= wanted) {
+            if (ranged && number > last)
+                Warning("Frame %d and those after it lie past the frame range %d-%d; not read\n",
+                        number, first, last);
+            return true;
+        }
         ++read;
         previous = number;
         const int frame = int(int64_t(number) - first + 1);
