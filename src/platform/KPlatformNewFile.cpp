@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,9 +35,14 @@ bool TakeHeldSlot() {
     return false;
 }
 
-// The permissions a file made with 0666 gets: those less the process's umask, read without
-// setting it (another thread may be making a file meanwhile); -1 when it cannot be told.
-int NewFileMode() {
+// The permissions a file made with 0666 at `path` gets: those less the process's umask, read
+// without setting it (another thread may be making a file meanwhile); -1 when they cannot be
+// told, as in a folder whose default access list decides them instead of the umask.
+int NewFileMode(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (getxattr(folder.c_str(), "system.posix_acl_default", nullptr, 0) > 0) return -1;
     const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
     char text[4096];
@@ -85,8 +91,8 @@ bool KPlatformNewFile::Create(const char* path) {
     // The file and its name kept for signals come and go together.
     KPlatformSignalsHeld held;
     // Made without permissions, so a process killed before it is kept leaves a file no one
-    // takes for a finished one; where the umask cannot be told, made as before and then marked.
-    const int mode = NewFileMode();
+    // takes for a finished one; where those it gets cannot be told, made as before and then marked.
+    const int mode = NewFileMode(mPath);
     const int fd =
         open(mPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode < 0 ? 0666 : 0);
     struct stat st;

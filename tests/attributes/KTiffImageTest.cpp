@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "attributes/images/KImage.h"
 #include "attributes/images/KImageConverterRegistry.h"
 #include "attributes/images/KTiffImage.h"
+#include "common/RefusingHeap.h"
 #include "common/TempTestFolder.h"
 
 namespace {
@@ -299,6 +301,20 @@ TEST(TiffImage, BrokenFilesAreRefusedAndReadFilesRemovedOnRequest) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     KImage back;
+    // Memory refused for the pixels is no broken file: it throws, the file kept.
+    {
+        LeaksNotChecked leaks;
+        bool threw = false;
+        gRefuseAll = true;
+        try {
+            ReadTiffImage(good.c_str(), back, true);
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        gRefuseAll = false;
+        EXPECT_TRUE(threw);
+    }
+    EXPECT_TRUE(Exists(good));
     EXPECT_TRUE(ReadTiffImage(good.c_str(), back, true));
     EXPECT_FALSE(Exists(good));
 }

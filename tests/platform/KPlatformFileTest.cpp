@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -343,6 +344,16 @@ TEST_F(TempFolder, NewFilesGetTheirPermissionsBackWhereverTheyGo) {
         if (stat((mFolder + "/e/f").c_str(), &st) != 0 || (st.st_mode & 07777) != (0666 & ~mask))
             _exit(8);
         if (!List("r*").empty()) _exit(9);
+        // In a folder whose default access list gives the group writing (u::rw g::rw o::r),
+        // they get what it gives, as a file made there directly, not what the umask leaves.
+        const uint32_t acl[7] = {2, 0x00060001, ~0u, 0x00060004, ~0u, 0x00040020, ~0u};
+        const std::string shared = mFolder + "/shared";
+        KPlatformNewFile made;
+        if (!KPlatformMakeDirectory(shared.c_str())) _exit(10);
+        if (setxattr(shared.c_str(), "system.posix_acl_default", acl, sizeof acl, 0) == 0 &&
+            (!made.Create((shared + "/made").c_str()) || !made.Close() || !made.Keep() ||
+             stat((shared + "/made").c_str(), &st) != 0 || (st.st_mode & 07777) != 0664))
+            _exit(11);
         _exit(0);
     }
     int status = 0;

@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -112,32 +113,37 @@ void UnpackRow(const ReadLayout& layout, const uint8_t* row, uint8_t* out) {
 
 bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
     if (!path) return false;
+    // The library's allocations go through malloc, which tells a refusal by errno alone.
+    errno = 0;
     TiffFile tif(OpenFile(path, "r"));
+    if (!tif && errno == ENOMEM) throw std::bad_alloc();
     if (!tif) return false;
     ReadLayout layout;
     if (!GetReadLayout(tif.get(), layout)) return false;
     const int type = layout.photometric == PHOTOMETRIC_YCBCR ? KImage::eYCbCr : KImage::eRGB;
-    if (!image.Init(int(layout.width), int(layout.height), true, type, layout.samples))
+    if (!image.Init(int(layout.width), int(layout.height), true, type, layout.samples)) {
+        // Within the image's limit, only memory refuses it.
+        if (layout.samples >= 1 &&
+            int64_t(layout.width) * layout.height <= KImage::kMaxBytes / layout.samples)
+            throw std::bad_alloc();
         return false;
+    }
 
     const uint32_t rowsPerStrip =
         std::max<uint32_t>(1, std::min(layout.rowsPerStrip, layout.height));
     // Bounded by the image's own limit: a scanline is at most a little above the image row.
     const int64_t stripBytes = int64_t(rowsPerStrip) * layout.scanline;
     if (stripBytes > 2 * KImage::kMaxBytes) return false;
-    std::vector<uint8_t> strip;
-    try {
-        strip.resize(size_t(stripBytes));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    std::vector<uint8_t> strip(static_cast<size_t>(stripBytes));
     const int64_t pixelRow = int64_t(layout.width) * layout.samples;
     uint8_t* pixels = image.GetPixels();
     for (uint32_t row = 0; row < layout.height; row += rowsPerStrip) {
         const uint32_t rows = std::min(rowsPerStrip, layout.height - row);
         const tmsize_t wanted = tmsize_t(int64_t(rows) * layout.scanline);
+        errno = 0;
         const tmsize_t got = TIFFReadEncodedStrip(tif.get(), TIFFComputeStrip(tif.get(), row, 0),
                                                   strip.data(), wanted);
+        if (got < wanted && errno == ENOMEM) throw std::bad_alloc();  // a codec's memory
         if (got < wanted) return false;
         for (uint32_t r = 0; r < rows; ++r)
             UnpackRow(layout, strip.data() + int64_t(r) * layout.scanline,

@@ -12,7 +12,8 @@
 class KImage;
 
 // Fills the image from the TIFF file; with `removeAfter` the file is deleted once read. False
-// for a file that cannot be opened, has another layout, or whose data cannot be read.
+// for a file that cannot be opened, has another layout, or whose data cannot be read; throws
+// std::bad_alloc when memory runs out.
 bool ReadTiffImage(const char* path, KImage& image, bool removeAfter);
 // True when every row was written. An image of another layout is refused before any file is
 // made.
