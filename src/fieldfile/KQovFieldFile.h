@@ -312,11 +312,13 @@ protected:
     std::map<std::string, KPlatformNewFile> mMadeMedia;  // by path: files extraction made
     std::vector<std::string> mMadeFolders;  // numbered folders made for media ("1/" ...)
     // By folder and name, within one read or write: where the search for a free numbered name
-    // starts, and the numbers below it to look at again (names another file held, or given
-    // back), so that each medium costs what a search from 0 would find, not the search.
+    // starts, the numbers below it given back, and those another file held by the length and
+    // a hash of the head of its bytes (only media of that key can take one): each medium costs
+    // what a search from 0 would find, not the search.
     struct MediaNumbers {
         int next = 0;
         std::set<int> recheck;
+        std::map<std::pair<uint64_t, uint64_t>, std::set<int>> held;
     };
     std::map<std::pair<std::string, std::string>, MediaNumbers> mMediaNumbers;
     std::map<std::string, std::pair<MediaNumbers*, int>> mMediaNumberOf;  // by path placed

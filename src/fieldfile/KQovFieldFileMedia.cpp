@@ -1,9 +1,11 @@
 // The folders beside a QOV file and the media files extracted from it.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "fieldfile/KQovFieldFile.h"
 #include "foundation/KFileStream.h"
@@ -42,6 +44,35 @@ bool HoldsBytes(const std::string& path, const uint8_t* content, uint32_t size) 
     same = same && at == size && !ferror(file) && !KPlatformIsNewFileNotKept(file);
     fclose(file);
     return same;
+}
+
+// What tells files apart cheaply: the length, and a hash of the first 64 KiB.
+constexpr size_t kKeyedHead = 64 * 1024;
+
+uint64_t HeadHash(const uint8_t* bytes, size_t size, uint64_t hash = 14695981039346656037ull) {
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+    return hash;
+}
+
+// The key of the file at `path`; false when it cannot be read.
+bool FileKey(const std::string& path, std::pair<uint64_t, uint64_t>& key) {
+    FILE* file = KPlatformOpenFile(path.c_str(), "rb");
+    if (!file) return false;
+    uint64_t hash = HeadHash(nullptr, 0);
+    uint64_t length = 0;
+    unsigned char block[4096];
+    for (size_t n; (n = fread(block, 1, sizeof block, file)) > 0;) {
+        if (length < kKeyedHead)
+            hash = HeadHash(block, std::min(n, size_t(kKeyedHead - length)), hash);
+        length += n;
+        if (length >= kKeyedHead) break;
+    }
+    const bool ok = !ferror(file) && fseek(file, 0, SEEK_END) == 0;
+    const long end = ok ? ftell(file) : -1;
+    fclose(file);
+    if (end < 0) return false;
+    key = {uint64_t(end), hash};
+    return true;
 }
 
 std::string WithSlash(std::string folder) {
@@ -188,25 +219,33 @@ std::string KQovFieldFile::NumberedMediaPath(const std::string& folder, const st
 
 bool KQovFieldFile::PlaceMedia(const std::string& folder, const std::string& name,
                                const uint8_t* content, uint32_t size, std::string& path) {
-    // The names a search from 0 would pass over are this read's own, or looked at again here.
+    // Below the next number only names given back, and names another file of these bytes
+    // holds, can be taken: each is looked at again in turn (and listed anew if still taken).
     MediaNumbers& numbers = mMediaNumbers[{folder, name}];
-    for (auto n = numbers.recheck.begin(); n != numbers.recheck.end() && *n < numbers.next;) {
-        const int placed = PlaceMediaAt(folder, name, content, size, *n, path, numbers);
-        if (placed < 0) return false;
-        if (placed > 0) {
-            numbers.recheck.erase(n);
-            return true;
-        }
-        ++n;
+    const std::pair<uint64_t, uint64_t> key(size,
+                                            HeadHash(content, std::min(size_t(size), kKeyedHead)));
+    std::vector<int> again;
+    for (int n : numbers.recheck)
+        if (n < numbers.next) again.push_back(n);
+    const auto held = numbers.held.find(key);
+    if (held != numbers.held.end())
+        for (int n : held->second)
+            if (n < numbers.next) again.push_back(n);
+    std::sort(again.begin(), again.end());
+    for (int n : again) {
+        numbers.recheck.erase(n);
+        if (held != numbers.held.end()) held->second.erase(n);
+        const int placed = PlaceMediaAt(folder, name, content, size, n, path, numbers);
+        if (placed < 0) numbers.recheck.insert(n);
+        if (placed != 0) return placed > 0;
     }
     for (int n = numbers.next; n <= 99999; ++n) {
         const int placed = PlaceMediaAt(folder, name, content, size, n, path, numbers);
-        if (placed < 0) return false;
-        if (placed > 0) {
-            numbers.next = n + 1;
-            return true;
-        }
+        if (placed == 0) continue;
+        numbers.next = placed > 0 ? n + 1 : n;
+        return placed > 0;
     }
+    numbers.next = 100000;
     return false;
 }
 
@@ -256,7 +295,11 @@ int KQovFieldFile::PlaceMediaAt(const std::string& folder, const std::string& na
         mMediaNumberOf[path] = {&numbers, n};
         return 1;
     }
-    numbers.recheck.insert(n);
+    std::pair<uint64_t, uint64_t> key;
+    if (FileKey(path, key))
+        numbers.held[key].insert(n);
+    else
+        numbers.recheck.insert(n);  // gone meanwhile, or not readable: asked again
     return 0;
 }
 
@@ -289,7 +332,8 @@ bool KQovFieldFile::RemoveExtractedMedia(const char* path, bool freeName) {
         mEmbeddedNames.erase(made->first);
         // The name is free again for the next search.
         const auto number = mMediaNumberOf.find(made->first);
-        if (number != mMediaNumberOf.end()) number->second.first->recheck.insert(number->second.second);
+        if (number != mMediaNumberOf.end())
+            number->second.first->recheck.insert(number->second.second);
     }
     mMadeMedia.erase(made);
     return removed;

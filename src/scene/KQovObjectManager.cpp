@@ -454,9 +454,11 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
             if (recursive) ok = DestroyNodeAttribute(attribute) && ok;
         }
         const KQovUserPropertyOwner* owner = node->GetPropertyHandler();
-        // Records never made need no disposing (their place goes with the node).
+        // Records never made need no disposing (their place goes with the node); those of
+        // others it lists stay, and are not looked for.
         for (int i = 0; !node->AreRecordsDeferred() && i < node->GetUserPropertyCount(); ++i) {
             KQovUserProperty* record = node->GetUserProperty(i);
+            if (record->GetOwner() != owner) continue;
             try {
                 mNodeRecords.emplace_back(record, owner);
             } catch (const std::bad_alloc&) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KColor.h"
@@ -129,8 +130,44 @@ KQovUserProperty::KQovUserProperty(KProperty* property, Block* block)
     if (property) mProperty = property->GetWeakRef();
 }
 
+// In no order. Past a few, each lister's place is kept too: a record that many objects list
+// is added to, and left by, each of them in constant time.
 struct KQovUserProperty::Listers {
+    static constexpr size_t kPlaced = 8;
     std::vector<KQovObject*> objects;
+    std::unordered_map<const KQovObject*, size_t> at;
+
+    size_t Find(const KQovObject* object) const {
+        if (!at.empty()) {
+            const auto found = at.find(object);
+            return found == at.end() ? objects.size() : found->second;
+        }
+        return size_t(std::find(objects.begin(), objects.end(), object) - objects.begin());
+    }
+    void Add(KQovObject* object) {
+        objects.push_back(object);
+        try {
+            if (!at.empty()) {
+                at.emplace(object, objects.size() - 1);
+            } else if (objects.size() > kPlaced) {
+                at.reserve(objects.size() * 2);
+                for (size_t i = 0; i < objects.size(); ++i) at.emplace(objects[i], i);
+            }
+        } catch (...) {
+            objects.pop_back();
+            at.clear();
+            throw;
+        }
+    }
+    // The last lister takes the place of the one that goes.
+    void Remove(size_t index) {
+        if (!at.empty()) {
+            at.erase(objects[index]);
+            if (index + 1 < objects.size()) at[objects.back()] = index;
+        }
+        objects[index] = objects.back();
+        objects.pop_back();
+    }
 };
 
 KQovUserProperty::~KQovUserProperty() {
@@ -149,7 +186,7 @@ void KQovUserProperty::AddLister(KQovObject* object) {
         return;
     }
     if (Listers* listers = GetListers()) {
-        listers->objects.push_back(object);
+        listers->Add(object);
         return;
     }
     auto listers = std::make_unique<Listers>();
@@ -165,10 +202,9 @@ void KQovUserProperty::RemoveLister(const KQovObject* object) {
         if (mListedBy == reinterpret_cast<uintptr_t>(object)) mListedBy = 0;
         return;
     }
-    // The last lister added is mostly the first to go.
     std::vector<KQovObject*>& objects = listers->objects;
-    const auto at = std::find(objects.rbegin(), objects.rend(), object);
-    if (at != objects.rend()) objects.erase(std::next(at).base());
+    const size_t at = listers->Find(object);
+    if (at < objects.size()) listers->Remove(at);
     if (objects.size() > 1) return;
     mListedBy = objects.empty() ? 0 : reinterpret_cast<uintptr_t>(objects.front());
     delete listers;
@@ -177,8 +213,7 @@ void KQovUserProperty::RemoveLister(const KQovObject* object) {
 bool KQovUserProperty::IsListedBy(const KQovObject* object) const {
     if (!object) return false;
     if (const Listers* listers = GetListers())
-        return std::find(listers->objects.begin(), listers->objects.end(), object) !=
-               listers->objects.end();
+        return listers->Find(object) < listers->objects.size();
     return mListedBy == reinterpret_cast<uintptr_t>(object);
 }
 

@@ -242,8 +242,6 @@ TEST(KQovObjectManager, DestroyedHeldObjectsLeaveTheirHolders) {
     EXPECT_FALSE(m.DestroyLink(taken[0]));  // went with the mesh
 }
 
-// A scene's root, camera switcher and producer cameras, and their attributes, are the scene's
-// to destroy: the manager refuses them, and the scene clears, switches takes and goes after.
 // Destroyed one by one in any order, links and shapes leave their geometry and bone in order;
 // a node's own record that another node lists leaves that list with the node, and a record
 // outlives a node that listed it; a version-5 write of what is left reads no freed record.
@@ -299,6 +297,21 @@ TEST(KQovObjectManager, ObjectsDestroyedOneByOneLeaveEveryList) {
     ASSERT_TRUE(m.DestroyNode(brief, false));
     EXPECT_EQ(body->GetUserPropertyCount(), listed);
     EXPECT_EQ(body->FindUserProperty("Weight"), weight);
+    // Listed by many, each going in any order, and listed once by each.
+    std::vector<KQovNode*> many;
+    for (int i = 0; i < 12; ++i) {
+        many.push_back(m.CreateNode(("Many" + std::to_string(i)).c_str()));
+        many.back()->AddUserProperty(weight);
+        many.back()->AddUserProperty(weight);
+    }
+    for (int i : {0, 11, 5, 6, 1}) ASSERT_TRUE(m.DestroyNode(many[size_t(i)], false));
+    for (int i : {2, 3, 4, 7, 8, 9, 10}) {
+        KQovNode* node = many[size_t(i)];
+        const int count = node->GetUserPropertyCount();
+        node->AddUserProperty(weight);
+        ASSERT_EQ(node->GetUserPropertyCount(), count);
+        EXPECT_EQ(node->GetUserProperty(count - 1), weight);
+    }
     KStreamOptionsQov all;
     for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) all.SetSwitch(i, true);
     KQovWriterQov5 writer(&m, nullptr);
@@ -308,8 +321,12 @@ TEST(KQovObjectManager, ObjectsDestroyedOneByOneLeaveEveryList) {
     EXPECT_TRUE(writer.FileClose());
     ASSERT_TRUE(m.DestroyUserProperty(weight));
     EXPECT_EQ(body->FindUserProperty("Weight"), nullptr);
+    for (int i : {2, 3, 4, 7, 8, 9, 10})
+        EXPECT_EQ(many[size_t(i)]->FindUserProperty("Weight"), nullptr);
 }
 
+// A scene's root, camera switcher and producer cameras, and their attributes, are the scene's
+// to destroy: the manager refuses them, and the scene clears, switches takes and goes after.
 TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
     KQovObjectManager m;
     KQovScene* scene = m.CreateScene();

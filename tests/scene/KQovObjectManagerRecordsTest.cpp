@@ -39,10 +39,11 @@ TEST(KQovObjectManagerRecords, CreateDestroyCyclesStayFlat) {
 }
 
 // Every way a tree of nodes goes gives back its records; a non-recursive destroy keeps the
-// children, and with them their records.
+// children, and with them their records; a record a node goes with, that another node going
+// with it lists first, goes too.
 TEST(KQovObjectManagerRecords, TreesGiveBackTheirRecords) {
-    enum Way { eNodeRecursive, eNodeAlone, eSceneRecursive };
-    for (Way way : {eNodeRecursive, eNodeAlone, eSceneRecursive}) {
+    enum Way { eNodeRecursive, eNodeAlone, eSceneRecursive, eNodeRecursiveLent };
+    for (Way way : {eNodeRecursive, eNodeAlone, eSceneRecursive, eNodeRecursiveLent}) {
         SCOPED_TRACE(int(way));
         KQovObjectManager manager;
         const Counts before = Take(manager);
@@ -51,9 +52,11 @@ TEST(KQovObjectManagerRecords, TreesGiveBackTheirRecords) {
         scene->GetRootNode()->AddChild(top);
         KQovNode* child = manager.CreateNode("Child");
         top->AddChild(child);
-        top->AddChild(manager.CreateNode("Sibling"));
+        KQovNode* sibling = manager.CreateNode("Sibling");
+        top->AddChild(sibling);
         child->AddChild(manager.CreateNode("Leaf"));
         const int perNode = child->GetUserPropertyCount();
+        if (way == eNodeRecursiveLent) child->AddUserProperty(sibling->GetUserProperty(0));
         const Counts full = Take(manager);
 
         if (way == eSceneRecursive) {
@@ -61,8 +64,8 @@ TEST(KQovObjectManagerRecords, TreesGiveBackTheirRecords) {
             ExpectSame(Take(manager), before);
             continue;
         }
-        ASSERT_TRUE(manager.DestroyNode(top, way == eNodeRecursive));
-        const int gone = way == eNodeRecursive ? 4 : 1;
+        ASSERT_TRUE(manager.DestroyNode(top, way != eNodeAlone));
+        const int gone = way == eNodeAlone ? 1 : 4;
         EXPECT_EQ(manager.GetNodeCount(), full.nodes - gone);
         EXPECT_EQ(manager.GetUserPropertyCount(), full.records - gone * perNode);
     }
