@@ -397,6 +397,13 @@ bool KQovObjectManager::DestroyScene(KQovScene* scene, bool recursive) {
 }
 
 KQovNode* KQovObjectManager::FindSceneOwnedBelow(const KQovNode* top) {
+    // A leaf can only hold a producer camera: most destroys (a Clear's, one node's) then look
+    // at no scene, whatever their number.
+    if (!top || top->IsSceneOwned()) return nullptr;
+    if (top->GetChildCount() == 0) {
+        const KQovNodeAttribute* attribute = top->GetNodeAttribute();
+        if (!attribute || !attribute->IsSceneOwned()) return nullptr;
+    }
     for (const KQovScene* scene : KQovScene::GetLiveScenes())
         if (KQovNode* owned = scene->FindOwnedBelow(top)) return owned;
     return nullptr;

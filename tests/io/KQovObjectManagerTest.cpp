@@ -398,6 +398,9 @@ TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
         EXPECT_EQ(m.FindNode("Child"), child);
         EXPECT_EQ(m.FindNode("Leaf"), leaf);
     }
+    // A leaf holding one is refused too.
+    EXPECT_FALSE(m.DestroyNode(leaf, true));
+    EXPECT_EQ(m.FindNode("Leaf"), leaf);
     EXPECT_NE(leaf->GetCamera(), nullptr);
     child->AddChild(producer);
     scene->Clear();
