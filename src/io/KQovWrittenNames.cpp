@@ -45,12 +45,16 @@ std::string KQovWrittenNames::Key(const std::string& name) const {
     return key;
 }
 
-void KQovWrittenNames::Reserve(const std::string& name) {
+void KQovWrittenNames::Reserve(const std::string& name, bool exactly) {
+    if (exactly) {
+        mTakenExactly.insert(name);
+        return;
+    }
     mTaken.insert(Key(name));
 }
 
 bool KQovWrittenNames::IsTaken(const std::string& name) const {
-    return mTaken.count(Key(name)) != 0;
+    return mTaken.count(Key(name)) != 0 || mTakenExactly.count(name) != 0;
 }
 
 bool KQovWrittenNames::Free(const std::string& name, const std::string& tail) const {
@@ -83,6 +87,15 @@ std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason
         Join(reason, std::string("the ") + format + " reader takes a line beginning with '" +
                          text[0] + "' for something else");
         text.insert(text.begin(), '_');
+    } else if (mTerms.startsWord && mTerms.startsWord(text)) {
+        Join(reason, "the " + format + " reader takes a line beginning with \"" + text +
+                         "\" for something else");
+        text.insert(text.begin(), '_');
+    }
+    if (std::strchr(mTerms.trailing, text.back())) {
+        Join(reason, "the " + format + " reader takes a line ending in '" + text.back() +
+                         "' on into the next");
+        text.push_back('_');
     }
     if (mTerms.maxLength && text.size() > mTerms.maxLength) {
         CutTo(text, mTerms.maxLength);
@@ -92,12 +105,12 @@ std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason
     return text;
 }
 
-std::string KQovWrittenNames::Add(const std::string& name, const std::string& tail) {
+std::string KQovWrittenNames::Add(const std::string& name, const std::string& tail, bool told) {
     std::string reason;
     std::string text = Clean(name, reason);
     if (text.empty()) return text;
     if (!Free(text, tail)) {
-        bool reserved = false;
+        bool reserved = mTakenExactly.count(text) != 0;
         for (const std::string& word : mTerms.reserved) reserved |= Key(word) == Key(text);
         Join(reason, reserved ? "the " + std::string(mTerms.format) + " file gives \"" + text +
                                     "\" a meaning of its own"
@@ -119,9 +132,10 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
     }
     mTaken.insert(Key(text));
     if (!tail.empty()) mTaken.insert(Key(text + tail));
-    if (text != name) {
+    if (text != name && told) {
         if (++mChanged <= kNamesToldOne)
-            mWarnings += "Node \"" + name + "\" written as \"" + text + "\": " + reason + "\n";
+            mWarnings += std::string(mTerms.object) + " \"" + name + "\" written as \"" + text +
+                         "\": " + reason + "\n";
     }
     return text;
 }
@@ -130,8 +144,9 @@ std::string KQovWrittenNames::GetWarnings() const {
     std::string text = mWarnings;
     if (mChanged > kNamesToldOne) {
         const int more = mChanged - kNamesToldOne;
-        text += std::to_string(more) + " more node" + (more == 1 ? "" : "s") +
-                " written under names changed for the " + mTerms.format + " reader\n";
+        text += std::to_string(more) + " more " + KToLower(mTerms.object[0]) + (mTerms.object + 1) +
+                (more == 1 ? "" : "s") + " written under names changed for the " + mTerms.format +
+                " reader\n";
     }
     return text;
 }

@@ -5,6 +5,7 @@
 // it). A name already so is written unchanged; any other is changed, and a warning line
 // names it.
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -12,6 +13,7 @@
 
 struct KQovNameTerms {
     const char* format = "";            // "BVH", in the warnings
+    const char* object = "Node";        // what the names name, in the warnings
     bool foldCase = false;              // the reader takes names alike without regard to case
     const char* splitters = " \t\r\n";  // characters that end a name, each written '_'
     const char* splitReason = nullptr;  // the warning's words for them, when not the reader's
@@ -21,6 +23,10 @@ struct KQovNameTerms {
     const char* readAsUnderscore = "";  // characters the reader reads as '_' (written as they are)
     const char* allowed = nullptr;      // when set, the only characters besides letters and digits
     const char* leading = "";           // characters a name may not begin with
+    const char* trailing = "";          // characters a name may not end with ('_' follows)
+    // True for a name that, beginning a line, the reader takes for a word of its own ('_'
+    // goes before it).
+    std::function<bool(const std::string&)> startsWord;
     const char* empty = "Unnamed";      // written for an empty name; null: written empty
     const char* numberSeparator = "_";  // between a taken name and its number
     std::vector<std::string> reserved;  // words the file gives a meaning of its own
@@ -32,10 +38,12 @@ public:
 
     // The name to write for `name`, unique among those made so far. With `tail` ("_End"), the
     // reader also makes a name of the written one followed by `tail`: that one must be free
-    // too, and is taken.
-    std::string Add(const std::string& name, const std::string& tail = std::string());
-    // A name the file holds of its own, or the reader makes, taken before any Add.
-    void Reserve(const std::string& name);
+    // too, and is taken. A name not `told` is changed without a warning (one the writer made).
+    std::string Add(const std::string& name, const std::string& tail = std::string(),
+                    bool told = true);
+    // A name the file holds of its own, or the reader makes, taken before any Add; with
+    // `exactly`, only that name byte for byte (letter case not folded).
+    void Reserve(const std::string& name, bool exactly = false);
     bool IsTaken(const std::string& name) const;
     // One line per name changed ("Node \"a b\" written as \"a_b\": ..."), counted past a few.
     std::string GetWarnings() const;
@@ -48,6 +56,7 @@ private:
 
     KQovNameTerms mTerms;
     std::unordered_set<std::string> mTaken;           // keys of the names taken
+    std::unordered_set<std::string> mTakenExactly;    // names reserved byte for byte
     std::unordered_map<std::string, unsigned> mNext;  // per stem, the next number to try
     std::string mWarnings;
     int mChanged = 0;

@@ -684,8 +684,9 @@ void BuildClashingMeshes(TestScene& t) {
     KQovObjectManager& m = t.manager;
     KQovMaterial* red = m.CreateMaterial("Red");
     int k = 0;
+    // A name ending in a backslash would join its group line to the next.
     for (const char* name : {"Hips", "hips", "HIPS", "left arm", "left_arm", "Box", "Box1", "Box",
-                             "LongNodeName1", "LongNodeName2", ""}) {
+                             "LongNodeName1", "LongNodeName2", "", "tail\\"}) {
         KQovNode* node = m.CreateNode(name);
         node->SetNodeAttribute(Cube(m, 1.0, red, red, nullptr));
         KMotionSetRestTransform(node, KVector4(3.0 * k++, 0, 0), KVector4());
@@ -713,7 +714,9 @@ void BuildClashingSkeleton(TestScene& t) {
     KQovNode* chain = top;
     for (const std::string& name : std::vector<std::string>{
              "a b", "a,b", "GLOBAL", "root1", "", "tab\tname", "vt\vff\fcr\rname", kLong300,
-             kLong300 + "2", "#x", "1abc", "Hips", "hips", "a b"})
+             kLong300 + "2", "#x", "1abc", "Hips", "hips", "a b",
+             // Lines that begin so begin an HTR section, end an ASF list, give an AMC frame.
+             "[header]x", "End", "-1abc", "Endeffector"})
         chain = joint(chain, name, 0);
     // Children starting apart: the skeleton writer makes a bone named "J0Dummy" for J0.
     joint(chain, "J0", 5);
@@ -775,11 +778,14 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
         CollectNodes(read.scene->GetRootNode(), after);
         std::set<std::string> scene, back;
         size_t count = 0, countBack = 0;
+        // The row's kind of node, readers' end nodes aside.
+        const auto counted = [&](KQovNode* node) {
+            return node->GetNodeAttribute() &&
+                   node->GetNodeAttribute()->GetAttributeType() == types[row.content] &&
+                   !KMotionIsReaderEndNode(node);
+        };
         for (KQovNode* node : before) {
-            if (!node->GetNodeAttribute() ||
-                node->GetNodeAttribute()->GetAttributeType() != types[row.content] ||
-                KMotionIsReaderEndNode(node))
-                continue;
+            if (!counted(node)) continue;
             ++count;
             const std::string name = node->GetNameWithoutPrefix().Buffer();
             scene.insert(name);
@@ -806,10 +812,7 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
             plainScene.insert(name);
         }
         for (KQovNode* node : after) {
-            if (!node->GetNodeAttribute() ||
-                node->GetNodeAttribute()->GetAttributeType() != types[row.content] ||
-                KMotionIsReaderEndNode(node))
-                continue;
+            if (!counted(node)) continue;
             ++countBack;
             if (!row.named) continue;
             std::string name = node->GetNameWithoutPrefix().Buffer();

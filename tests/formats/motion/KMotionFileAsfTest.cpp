@@ -640,13 +640,15 @@ TEST(KQovReaderAsf, TakesLimitsAndTheWritersRefusals) {
 namespace {
 
 // A skeleton of bones b0, b1, ... (each turning about X, one unit long along X) with the
-// given hierarchy lines.
-std::string ChainSkeleton(int count, const std::string& hierarchy) {
+// given hierarchy lines; `prefix` instead of "b" names them otherwise.
+std::string ChainSkeleton(int count, const std::string& hierarchy,
+                          const std::string& prefix = "b") {
     std::string text =
         ":version 1.10\n:name chain\n:units\n  length 1.0\n  angle deg\n:root\n  order TX TY TZ "
         "RX RY RZ\n  axis XYZ\n  position 0 0 0\n  orientation 0 0 0\n:bonedata\n";
     for (int i = 0; i < count; ++i)
-        text += "  begin\n    id " + std::to_string(i + 1) + "\n    name b" + std::to_string(i) +
+        text += "  begin\n    id " + std::to_string(i + 1) + "\n    name " + prefix +
+                std::to_string(i) +
                 "\n    direction 1 0 0\n    length 1\n    axis 0 0 0 XYZ\n    dof rx\n  end\n";
     return text + ":hierarchy\n  begin\n" + hierarchy + "  end\n";
 }
@@ -699,6 +701,21 @@ TEST(KMotionFileAsf, HierarchyOrderAndCycles) {
         EXPECT_EQ(ChildNames(scene.mRoot.get()), c.root);
         EXPECT_EQ(ChildNames(scene.FindBone("b0")), c.b0);
         EXPECT_EQ(ChildNames(scene.FindBone("b1")), c.b1);
+    }
+    // A parent's name may begin with "end" or "begin": only the word alone bounds the list.
+    for (const char* prefix : {"End", "begin"}) {
+        const std::string p = prefix;
+        const std::string path = folder / "words.asf";
+        const std::string lines =
+            " root " + p + "0\n " + p + "0 " + p + "1\n " + p + "1 " + p + "2\n";
+        std::ofstream(path, std::ios::binary) << ChainSkeleton(3, lines, p);
+        KMotionFileAsf file(false);
+        ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
+        KQovAsfScene scene;
+        ASSERT_TRUE(file.ReadSkeleton(scene, false));
+        EXPECT_EQ(ChildNames(scene.mRoot.get()), p + "0");
+        EXPECT_EQ(ChildNames(scene.FindBone((p + "0").c_str())), p + "1");
+        EXPECT_EQ(ChildNames(scene.FindBone((p + "1").c_str())), p + "2");
     }
 }
 

@@ -11,6 +11,7 @@
 #include "formats/geometry/KTextureCopies.h"
 #include "formats/geometry/obj/KObjRecords.h"
 #include "foundation/KFileStream.h"
+#include "io/KQovWrittenNames.h"
 
 // One group as written: corner indices are 0-based into this group's own lists, -1 none.
 struct KObjWriteGroup {
@@ -33,11 +34,14 @@ public:
     // Opens the MTL file beside the OBJ file and writes the mtllib line; false with a status
     // line when it cannot be created (usemtl lines are written all the same).
     bool CreateMaterialFile();
-    // A name unique among the written materials, blanks replaced by "_"; a repeated name gets
-    // "1", then "2" ... appended. Writes its newmtl block when the MTL file is open.
-    int AddMaterial(const std::string& name, const KObjMaterial& material);
-    // Counts `name` as used, so a material of that name gets a number.
-    void ReserveMaterialName(const std::string& name) { ++mNameUses[name]; }
+    // A name unique among the written materials, letter case aside, blanks replaced by "_"; a
+    // repeated name gets "1", then "2" ... appended. Writes its newmtl block when the MTL file
+    // is open. A material of no name of its own (`told` false) is renamed without a warning.
+    int AddMaterial(const std::string& name, const KObjMaterial& material, bool told = true);
+    // Counts `name` as used, so a material of that name (in its letter case) gets a number.
+    void ReserveMaterialName(const std::string& name) { mWrittenNames.Reserve(name, true); }
+    // A line per material name changed (KQovWrittenNames).
+    std::string GetNameWarnings() const { return mWrittenNames.GetWarnings(); }
     const std::string& GetMaterialName(int index) const { return mMaterialNames[index]; }
     // Writes the group under a name no earlier group of the file has (a repeated one gets
     // "1", then "2" ... appended): the reader joins groups of one name.
@@ -72,6 +76,7 @@ private:
     // Formats up to three numbers (the format may use fewer).
     void AppendF(std::string& out, const char* format, double a, double b, double c);
     void Flush(KFileStream& file, std::string& buffer, bool force);
+    static KQovNameTerms MaterialNameTerms();
 
     KFileStream mObj;
     KFileStream mMtl;
@@ -82,9 +87,11 @@ private:
     std::string mImageFailure;
     KTextureNamesObj mTextures;
     std::vector<std::string> mMaterialNames;
-    std::map<std::string, int> mNameUses;
     std::set<std::string> mGroupNames;
     std::map<std::string, int> mGroupNumbers;
+    // Material names: the reader takes a usemtl line's rest, blanks included, and names alike
+    // without regard to case as one material.
+    KQovWrittenNames mWrittenNames{MaterialNameTerms()};
     int mVertexBase = 1, mUVBase = 1, mNormalBase = 1;
     bool mFailed = false;
     bool mNumberRefused = false;

@@ -139,12 +139,14 @@ bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
     }
     KQovStillPose pose(*scene, &LocalMatrix);
     mPose = &pose;
-    // The reader takes a group name to the end of its line, its first blank as '_', and
-    // groups of names alike without regard to case as one.
+    // The reader takes a group name to the end of its line, its first blank as '_', a line
+    // ending in a backslash on into the next, and groups of names alike without regard to case
+    // as one.
     KQovNameTerms terms;
     terms.format = "OBJ";
     terms.splitters = " \t\r\n\v\f";
     terms.controls = false;
+    terms.trailing = "\\";
     terms.foldCase = true;
     KQovWrittenNames names(terms);
     mNames = &names;
@@ -152,6 +154,7 @@ bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
     mPose = nullptr;
     mNames = nullptr;
     mStatus += names.GetWarnings().c_str();
+    mStatus += mText->GetNameWarnings().c_str();
     mStatus += mText->TakeStatus().c_str();
     mOpen = false;
     if (mText->IsNumberRefused()) {
@@ -221,7 +224,7 @@ int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) 
     if (it != mRecords.end()) return it->second;
     KObjMaterial description = Describe(material, texture);
     const std::string name = material ? material->GetNameWithoutPrefix().Buffer() : "default";
-    const int index = mText->AddMaterial(name, description);
+    const int index = mText->AddMaterial(name, description, material != nullptr);
     mRecords[{material, texture}] = index;
     return index;
 }

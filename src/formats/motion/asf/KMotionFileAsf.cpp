@@ -17,6 +17,7 @@ KMotionKeyword gSections[] = {
 KMotionKeyword gUnits[] = {{"mass", 0}, {"length", 0}, {"angle", 0}, {"", 0}};
 KMotionKeyword gAngleUnits[] = {{"deg", 0}, {"rad", 0}, {"", 0}};
 KMotionKeyword gRoot[] = {{"axis", 0}, {"order", 0}, {"position", 0}, {"orientation", 0}, {"", 0}};
+const char* const kAsfSeparators = " \t, ()\r\n";
 KMotionKeyword gBlock[] = {{"begin", 0}, {"end", 0}, {"", 0}};
 enum { kId, kBoneName, kDirection, kLength, kAxis, kDof, kLimits, kBodyMass, kCofMass };
 KMotionKeyword gBone[] = {{"id", 0},  {"name", 0},   {"direction", 0}, {"length", 0},  {"axis", 0},
@@ -35,7 +36,16 @@ constexpr double kAsfInchesPerCentimetre = 0.39370078740157477;
 }  // namespace
 
 KMotionFileAsf::KMotionFileAsf(bool report)
-    : KMotionFile("ASF", " \t, ()\r\n", "#", false, report) {}
+    : KMotionFile("ASF", kAsfSeparators, "#", false, report) {}
+
+int KMotionFileAsf::BlockWord(const char* text) {
+    for (int i = 0; i < 2; ++i) {
+        // A bone name may begin with the word ("Endeffector").
+        const char* behind = MatchPrefix(text, gBlock[i].text);
+        if (behind && (!*behind || IsCharInSet(kAsfSeparators, *behind))) return i;
+    }
+    return -1;
+}
 
 int KMotionFileAsf::OrderCode(int index) {
     return kOrderCodes[index];
@@ -286,7 +296,7 @@ bool KMotionFileAsf::ReadHierarchy(KQovAsfScene& scene) {
     bool open = false;
     char word[KAsfBone::kMaxName + 1];
     while (ReadLine() && !AtSection()) {
-        const int block = FindKeyword(gBlock);
+        const int block = BlockWord(GetPosition());
         if (block == 0 || block == 1) {
             open = block == 0;
             continue;

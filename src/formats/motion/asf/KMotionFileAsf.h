@@ -18,6 +18,9 @@ public:
     // The order code of an order word's table index: the letters name the axes in the order
     // they turn.
     static int OrderCode(int index);
+    // 0 when `text` is the word "begin", 1 when "end" (any case), else -1: a hierarchy line
+    // beginning with that word opens or closes the list rather than naming a parent.
+    static int BlockWord(const char* text);
 
 private:
     bool AtSection() const;

@@ -11,7 +11,9 @@
 #include "attributes/KQovLimitsUtility.h"
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/KQovMotionTextIO.h"
+#include "formats/motion/asf/KMotionFileAsf.h"
 #include "formats/motion/asf/KQovAsfScene.h"
+#include "foundation/KLocale.h"
 #include "io/KQovWrittenNames.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
@@ -298,19 +300,26 @@ void KQovAsfScene::BuildFromNodes(KQovNode* root) {
 
 void KQovAsfScene::NameBones() {
     // A name is one word of at most 50 bytes; a line beginning with '#' is a comment, with ':'
-    // a keyword, with a digit an AMC frame number; "root" is the root bone's.
+    // a keyword, with a digit (signed or not) an AMC frame number, with the word "begin" or
+    // "end" (a parent's line of the hierarchy) a list's bound; "root" is the root bone's.
     KQovNameTerms terms;
     terms.format = "ASF";
     terms.splitters = " \t,()\r\n";
     terms.maxLength = KAsfBone::kMaxName;
     terms.leading = "#:0123456789";
     terms.reserved = {"root"};
+    bool parent = false;
+    terms.startsWord = [&parent](const std::string& name) {
+        return (name.size() > 1 && (name[0] == '-' || name[0] == '+') && KIsDigit(name[1])) ||
+               (parent && KMotionFileAsf::BlockWord(name.c_str()) >= 0);
+    };
     KQovWrittenNames names(terms);
     const std::vector<KAsfBone*> bones = GetBones();
     // Bones of nodes first: a bone made between them ("Dummy") gives way to a node's name.
     for (int pass = 0; pass < 2; ++pass) {
         for (KAsfBone* bone : bones) {
             if (!bone->parent || (bone->node != nullptr) != (pass == 0)) continue;
+            parent = !bone->children.empty();
             // The reader ends a leaf bone of length with a node named after it.
             const bool ends = bone->children.empty() && bone->length > 0.0;
             std::string written = names.Add(bone->name, ends ? "_End" : "");

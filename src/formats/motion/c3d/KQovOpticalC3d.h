@@ -29,5 +29,5 @@ protected:
     std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
     // Float points, occlusion from the curves, the single top node as root.
     void InitOptions(KStreamOptionsMotion& options) override;
-    bool GetNameTerms(KQovNameTerms& terms) const override;
+    bool GetNameTerms(KQovNameTerms& terms, const std::vector<std::string>& names) const override;
 };

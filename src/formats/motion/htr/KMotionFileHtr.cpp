@@ -86,6 +86,12 @@ void KHtrSegment::SetBasePosition(const KVector4& translation, const KVector4& a
     boneLength = length;
 }
 
+bool KMotionFileHtr::IsSectionStart(const std::string& text) {
+    for (int i = 0; gSections[i].text[0]; ++i)
+        if (MatchPrefix(text.c_str(), gSections[i].text)) return true;
+    return false;
+}
+
 KMotionFileHtr::KMotionFileHtr(bool report) : KMotionFile("HTR", " \t\r\n", "#", true, report) {
     KIniFile settings("@Application.txt", false);
     const char* value = settings.GetValue("MotionImportHTR", "MinimizeRotationOffset", "Yes");

@@ -84,6 +84,8 @@ public:
 
     // The rotation that takes +X onto axis 0, 1 or 2 by the shortest way.
     static KMatrix BoneAxisMatrix(int axis);
+    // True when a line beginning with `text` would begin a section.
+    static bool IsSectionStart(const std::string& text);
 
 private:
     bool ReadHeaderLine(KStreamOptionsMotion* options);

@@ -294,12 +294,14 @@ bool KQovWriterHtr::DoWrite(KQovScene* scene, KStreamOptions* base) {
     mSegments.clear();
     // Only a rest pose gives the base positions such keys are measured from.
     mRestOnNodes = restPose && RestLeftOnNodes(root);
-    // Names are tokens of their lines, of at most 255 bytes; "GLOBAL" is the root's parent.
+    // Names are tokens of their lines, of at most 255 bytes; "GLOBAL" is the root's parent; a
+    // line beginning with a section's name in any case begins that section.
     KQovNameTerms terms;
     terms.format = "HTR";
     terms.maxLength = 255;
     terms.leading = "#";
     terms.reserved = {"GLOBAL"};
+    terms.startsWord = [](const std::string& name) { return KMotionFileHtr::IsSectionStart(name); };
     KQovWrittenNames names(terms);
     ComputeBasePositions(root, -1, p, hasP, restPose, names);
     mStatus += names.GetWarnings().c_str();

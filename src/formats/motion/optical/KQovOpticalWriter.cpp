@@ -81,7 +81,7 @@ bool KQovOpticalWriter::DoWrite(KQovScene* scene, KStreamOptions* base) {
         names.push_back(full.substr(full.rfind(':') == std::string::npos ? 0 : full.rfind(':') + 1));
     }
     KQovNameTerms terms;
-    if (GetNameTerms(terms)) {
+    if (GetNameTerms(terms, names)) {
         KQovWrittenNames written(terms);
         for (std::string& name : names) name = written.Add(name);
         mStatus += written.GetWarnings().c_str();

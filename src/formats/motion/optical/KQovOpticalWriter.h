@@ -29,9 +29,11 @@ public:
 protected:
     virtual std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) = 0;
     virtual void InitOptions(KStreamOptionsMotion& options) = 0;
-    // How the format's reader takes labels back (KQovWrittenNames); false for a format that
-    // holds no labels.
-    virtual bool GetNameTerms(KQovNameTerms&) const { return false; }
+    // How the format's reader takes the labels `names` back (KQovWrittenNames); false for a
+    // format that holds no labels.
+    virtual bool GetNameTerms(KQovNameTerms&, const std::vector<std::string>&) const {
+        return false;
+    }
 
     std::unique_ptr<KMarkerFileInterface> mFile;
     KString mDescription;

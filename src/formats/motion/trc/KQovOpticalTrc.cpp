@@ -134,7 +134,7 @@ void KQovWriterTrc::InitOptions(KStreamOptionsMotion& options) {
     options.SetSetting(13, 0);
 }
 
-bool KQovWriterTrc::GetNameTerms(KQovNameTerms& terms) const {
+bool KQovWriterTrc::GetNameTerms(KQovNameTerms& terms, const std::vector<std::string>&) const {
     // Labels are tab-separated fields; readers read a blank inside one as '_' or drop those
     // around it, keep 1023 bytes and tell labels apart without regard to case.
     terms.format = "TRC";

@@ -27,7 +27,7 @@ protected:
     std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
     // Occlusion from the curves, the single top node as root.
     void InitOptions(KStreamOptionsMotion& options) override;
-    bool GetNameTerms(KQovNameTerms& terms) const override;
+    bool GetNameTerms(KQovNameTerms& terms, const std::vector<std::string>& names) const override;
 };
 
 // A time-code file's text: "h:m:s:f", a kind ("SMPTE", "EBU" or "System Clock") and a rate,

@@ -154,14 +154,25 @@ TEST(OpticalC3d, MarkedNodesRoundTripWithPositionsAndOcclusion) {
     struct Case {
         int markers, frames;
         bool floats;
+        // The first label empty ("cut:"), the second "0000": the name the reader gives the
+        // first, so the second is written renamed.
+        bool numbered = false;
     };
     // More than 255 markers continue the labels and need more than 8 parameter blocks.
-    for (const Case c : {Case{3, 5, true}, Case{3, 5, false}, Case{300, 3, true}}) {
+    for (const Case c :
+         {Case{3, 5, true}, Case{3, 5, false}, Case{300, 3, true}, Case{3, 5, true, true}}) {
         TempTestFolder dir;
         ASSERT_TRUE(dir.ok());
         const std::string path = dir.path() + "/markers.c3d";
         TestScene source;
-        BuildMarkers(source, c.markers, c.frames, 1.0 / 30);
+        KQovNode* top = BuildMarkers(source, c.markers, c.frames, 1.0 / 30);
+        const char* names[] = {"m0", "m1"};
+        if (c.numbered) {
+            top->GetChild(0)->SetName("cut:");
+            top->GetChild(1)->SetName("0000");
+            names[0] = "0000";
+            names[1] = "0000_1";
+        }
         KQovWriterC3d writer(&source.manager);
         ASSERT_TRUE(writer.FileCreate(path.c_str()));
         std::unique_ptr<KStreamOptions> base(writer.GetWriteOptions());
@@ -183,7 +194,8 @@ TEST(OpticalC3d, MarkedNodesRoundTripWithPositionsAndOcclusion) {
         const double tolerance = c.floats ? 1e-4 : 0.0073;
         for (int k = 0; k < c.markers; k += (c.markers > 10 ? 97 : 1)) {
             KQovNode* node = root->GetChild(k);
-            EXPECT_EQ(std::string(node->GetName()), "Model::m" + std::to_string(k));
+            EXPECT_EQ(std::string(node->GetName()),
+                      "Model::" + (k < 2 ? names[k] : "m" + std::to_string(k)));
             std::vector<KVector4> s = Samples(node, in);
             ASSERT_EQ(int(s.size()), c.frames);
             for (int f = 0; f < c.frames; ++f) {
