@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovLight.h"
@@ -119,7 +121,16 @@ void KQovWriter3ds::RenameForWrite() {
     // in an earlier write is free again.
     mNames.Clear();
     int told = 0;
-    // Told for the scene's nodes (not the manager's own cameras, which are not written).
+    // Told for the written scene's nodes only: the manager's own cameras and other scenes'
+    // nodes are named too, but not written.
+    std::unordered_set<const KQovObject*> written;
+    std::vector<const KQovNode*> stack{mScene->GetRootNode()};
+    while (!stack.empty()) {
+        const KQovNode* node = stack.back();
+        stack.pop_back();
+        written.insert(node);
+        for (int c = 0; c < node->GetChildCount(); ++c) stack.push_back(node->GetChild(c));
+    }
     auto rename = [this, &told](KQovObject* object, int limit, bool tell) {
         mSavedNames.emplace_back(object, object->GetNamePair());
         KQovNamePair names = object->GetNamePair();
@@ -134,7 +145,8 @@ void KQovWriter3ds::RenameForWrite() {
         object->SetNamePair(std::move(names));
     };
     for (int i = 0; i < mManager->GetNodeCount(); ++i)
-        rename(mManager->GetNode(i), 10, mManager->GetNode(i)->GetParent() != nullptr);
+        rename(mManager->GetNode(i), 10,
+               mManager->GetNode(i)->GetParent() != nullptr && written.count(mManager->GetNode(i)));
     for (int i = 0; i < mManager->GetMaterialCount(); ++i)
         rename(mManager->GetMaterial(i), 15, false);
     if (told > 20) mStatus += KFormatC("%d more names written changed\n", told - 20).c_str();
@@ -214,9 +226,9 @@ void KQovWriter3ds::FillRange(KfSets3ds& sets) const {
     const int64_t start = std::clamp<int64_t>(span->GetStart().Get() / frame, 0, UINT32_MAX);
     const int64_t stop = framesUp(span->GetStop());
     const KTimeSpan& reference = take->referenceTimeSpan;
-    const int64_t length =
-        reference.GetStop() > reference.GetStart() ? std::max(stop, framesUp(reference.GetStop()))
-                                                   : stop;
+    const int64_t length = reference.GetStop() > reference.GetStart()
+                               ? std::max(stop, framesUp(reference.GetStop()))
+                               : stop;
     sets.anim = uint32_t(length);
     sets.segmentUsed = true;
     sets.segmentStart = uint32_t(start);
@@ -243,8 +255,7 @@ bool KQovWriter3ds::DoWrite(KQovScene* scene, KStreamOptions* options) {
     }
     mScene = scene;
     bool ok = RefuseMeshesMissingPoints(scene->GetRootNode()) && PrepareWrite(options) &&
-              HoldsWritableNodes(*scene->GetRootNode()) &&
-              ExportNode(*scene->GetRootNode());
+              HoldsWritableNodes(*scene->GetRootNode()) && ExportNode(*scene->GetRootNode());
     if (ok) {
         Released<MeshSettings3ds> settings{nullptr, ReleaseMeshSettings3ds};
         InitMeshSettings3ds(mCtx, &settings.record);
@@ -565,8 +576,8 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
     input.fallbacks = &fallbacks;
     std::vector<MeshPiece3ds> pieces = ExportMesh3ds(input);
     if (fallbacks > 0)
-        mStatus += KQovPolygonTriangulation::FallbackMessage(
-                       fallbacks, node.GetNameWithoutPrefix().Buffer())
+        mStatus += KQovPolygonTriangulation::FallbackMessage(fallbacks,
+                                                             node.GetNameWithoutPrefix().Buffer())
                        .c_str();
     if (!pieces.empty()) ++mMeshCounter;
     const std::string name = NodeName3ds(node);
