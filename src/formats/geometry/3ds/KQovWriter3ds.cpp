@@ -121,16 +121,9 @@ void KQovWriter3ds::RenameForWrite() {
     // in an earlier write is free again.
     mNames.Clear();
     int told = 0;
-    // Told for the written scene's nodes only: the manager's own cameras and other scenes'
-    // nodes are named too, but not written.
-    std::unordered_set<const KQovObject*> written;
-    std::vector<const KQovNode*> stack{mScene->GetRootNode()};
-    while (!stack.empty()) {
-        const KQovNode* node = stack.back();
-        stack.pop_back();
-        written.insert(node);
-        for (int c = 0; c < node->GetChildCount(); ++c) stack.push_back(node->GetChild(c));
-    }
+    // Told for the nodes the file holds only: the manager's own cameras, other scenes' nodes
+    // and the scene's unwritten ones are named too, but not written.
+    const std::unordered_set<const KQovNode*> written = HeldNodes(*mScene->GetRootNode());
     auto rename = [this, &told](KQovObject* object, int limit, bool tell) {
         mSavedNames.emplace_back(object, object->GetNamePair());
         KQovNamePair names = object->GetNamePair();
@@ -395,23 +388,28 @@ bool KQovWriter3ds::WritesOwnNode(const KQovNode& node) const {
     }
 }
 
-void KQovWriter3ds::FindDummies(KQovNode& root) {
-    mDummies.clear();
-    mKeys.dummies = &mDummies;
-    mLackedTurns.clear();
-    mKeys.lackedTurns = &mLackedTurns;
+std::unordered_set<const KQovNode*> KQovWriter3ds::HeldNodes(KQovNode& root) const {
     // Children before parents: a node holds a written node when it or a child does.
     std::unordered_set<const KQovNode*> holding;
     const std::vector<KQovNode*> nodes = KQovListNodes(&root);
     for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) {
         const KQovNode& node = **it;
-        bool below = false;
+        bool below = WritesOwnNode(node);
         for (int i = 0; i < node.GetChildCount() && !below; ++i)
             below = holding.count(node.GetChild(i)) > 0;
-        const bool own = WritesOwnNode(node);
-        if (below && !own && IsMeshLightOrCamera3ds(node)) mDummies.insert(&node);
-        if (below || own) holding.insert(&node);
+        if (below) holding.insert(&node);
     }
+    return holding;
+}
+
+void KQovWriter3ds::FindDummies(KQovNode& root) {
+    mDummies.clear();
+    mKeys.dummies = &mDummies;
+    mLackedTurns.clear();
+    mKeys.lackedTurns = &mLackedTurns;
+    // Held without a node of its own: written as a dummy.
+    for (const KQovNode* node : HeldNodes(root))
+        if (!WritesOwnNode(*node) && IsMeshLightOrCamera3ds(*node)) mDummies.insert(node);
 }
 
 void KQovWriter3ds::PutDummy(KQovNode& node) {

@@ -57,6 +57,8 @@ private:
     // Whether the file holds a node of its own for `node`, below which nodes can hang; a
     // switched-off or unwritable mesh, light or camera holds none.
     bool WritesOwnNode(const KQovNode& node) const;
+    // The nodes of the tree the file holds: those it writes and those above them.
+    std::unordered_set<const KQovNode*> HeldNodes(KQovNode& root) const;
     // Switched-off or unwritable meshes, lights and cameras with written nodes below them,
     // into `mDummies`.
     void FindDummies(KQovNode& root);

@@ -10,6 +10,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovCamera.h"
+#include "attributes/KQovLight.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
@@ -433,7 +434,7 @@ TEST(SceneWrite3ds, NamesAndBackgroundReadBackByBothReaders) {
     // Given in this order; the second Box and the cut long names are numbered, and a given
     // name that looks numbered is checked like any other.
     std::sort(meshes.begin(), meshes.end());
-    const std::vector<std::string> expected = {"Box",      "Box1",     "LongObj",  "LongObj1",
+    const std::vector<std::string> expected = {"Box",      "Box1",      "LongObj",  "LongObj1",
                                                "Quader01", "Quader011", "Quader02", "Quader03",
                                                "Quader04", "Quader05"};
     EXPECT_EQ(meshes, expected);
@@ -459,6 +460,51 @@ TEST(SceneWrite3ds, NamesAndBackgroundReadBackByBothReaders) {
     ASSERT_NE(fov, nullptr);
     EXPECT_NEAR(fov->Evaluate(FrameTime3ds(0)), 30.0, 1e-4);
     EXPECT_NEAR(fov->Evaluate(FrameTime3ds(10)), 60.0, 1e-4);
+}
+
+// Two scenes of one manager share names: each file's warnings tell the renames of its own
+// written nodes, whichever writer writes it, and lib3ds finds each told name in its file.
+TEST(SceneWrite3ds, RenamesToldOnlyForNodesOfTheFileWritten) {
+    Reading3ds source;
+    KQovScene* first = source.manager.CreateScene();
+    KQovScene* second = source.manager.CreateScene();
+    for (const char* name : {"Box", "Box"}) Triangle(source.manager, *first, name);
+    Triangle(source.manager, *second, "Box");
+    Triangle(source.manager, *second, "Other");
+    // A directional light is not written, so its rename is not told.
+    KQovLight* sun = source.manager.CreateLight();
+    sun->SetLightType(1);
+    KQovNode* sunNode = source.manager.CreateNode("Other");
+    sunNode->SetNodeAttribute(sun);
+    second->GetRootNode()->AddChild(sunNode);
+    const std::string firstTold =
+        "Node \"Box\" written as \"Box1\": another name reads back the same\n";
+    const std::string secondTold =
+        "Node \"Box\" written as \"Box2\": another name reads back the same\n";
+    KQovWriter3ds reused(&source.manager);
+    for (int round = 0; round < 2; ++round) {
+        for (KQovScene* scene : {first, second}) {
+            SCOPED_TRACE(testing::Message()
+                         << "round " << round << (scene == first ? " first" : " second"));
+            TempPath3ds file("told.3ds");
+            KString status;
+            if (round == 0) {
+                ASSERT_TRUE(source.Write(file.path, scene));
+                status = source.status;
+            } else {
+                ASSERT_TRUE(reused.FileCreate(file.path.c_str()));
+                std::unique_ptr<KStreamOptions> options(reused.GetWriteOptions());
+                ASSERT_TRUE(reused.Write(scene, options.get()) && reused.FileClose());
+                reused.GetStatusText(status);
+            }
+            EXPECT_EQ(std::string(status.Buffer()), scene == first ? firstTold : secondTold);
+            const std::string told = scene == first ? "Box1" : "Box2";
+            std::vector<std::string> meshes;
+            for (const std::string& line : LinesOf(file.path, "mesh"))
+                meshes.push_back(line.substr(5, line.find(' ', 5) - 5));
+            EXPECT_NE(std::find(meshes.begin(), meshes.end(), told), meshes.end());
+        }
+    }
 }
 
 // A mesh with UVs keeps its texture vertices whether or not it has a texture; Texture Mapping
