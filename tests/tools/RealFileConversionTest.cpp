@@ -63,10 +63,12 @@ bool Unseen(const Vec3& p) {
 double WorstDistanceChange(const Motion& expected, const Motion& got, size_t count,
                            size_t& compared) {
     double worst = 0.0;
+    std::vector<int> in(count);
+    for (size_t i = 0; i < count; ++i) in[i] = got.Index(expected.names[i]);
     for (size_t f = 0; f < expected.frames.size(); ++f)
         for (size_t i = 0; i < count; ++i)
             for (size_t j = i + 1; j < count; ++j) {
-                const int gi = got.Index(expected.names[i]), gj = got.Index(expected.names[j]);
+                const int gi = in[i], gj = in[j];
                 if (gi < 0 || gj < 0) continue;
                 const Vec3 &a = expected.frames[f][i], &b = expected.frames[f][j];
                 const Vec3 &c = got.frames[f][size_t(gi)], &d = got.frames[f][size_t(gj)];
