@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Fails when two library files of one folder define the same file-local name.
+"""Fails when two library or tool files of one folder define the same file-local name.
 
-The library compiles one unit per source folder: two files' unnamed-namespace or static names
+The library compiles one unit per source folder, each tool one unit: two files' unnamed-namespace or static names
 then either clash or quietly join one overload set. A using-directive outside a function reaches
 the folder's later files. Reads the sources as clang-format lays them out: an unnamed namespace
 opens with `namespace {` and closes with `}  // namespace` at the start of a line.
@@ -12,6 +12,7 @@ import re
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent / "src"
+TOOLS = ROOT.parent / "tools"
 # A declaration at the start of a line: the name before `(`, `[`, ` =`, `{` or `;`.
 DECLARED = re.compile(
     r"^(?:template\s*<[^;{]*>\s*)?(?:(?:static|inline|constexpr|const|extern|thread_local)\s+)*"
@@ -46,7 +47,7 @@ def local_names(text):
 def main():
     failures = []
     folders = collections.defaultdict(list)
-    for path in sorted(ROOT.rglob("*.cpp")):
+    for path in sorted(ROOT.rglob("*.cpp")) + sorted(TOOLS.rglob("*.cpp")):
         folders[path.parent].append(path)
     for folder, files in folders.items():
         owners = collections.defaultdict(list)
