@@ -7,6 +7,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveSceneTypes.h"
 #include "foundation/KLocale.h"
+#include "foundation/KTreeWalk.h"
 
 namespace {
 
@@ -19,20 +20,17 @@ bool EqualNoCase(const char* a, std::string_view b) {
     return a[i] == '\0';
 }
 
-// A one-letter transform segment also matches the node of the transform data type.
-bool SegmentMatches(const KFCurveNode* node, std::string_view segment) {
-    if (EqualNoCase(node->GetName(), segment)) return true;
-    if (segment.size() != 1 || !node->GetDataType()) return false;
-    const KDataType* type = node->GetDataType();
+// The transform data type a one-letter segment also matches; null for other letters.
+const KDataType* SegmentType(std::string_view segment) {
     switch (segment[0]) {
         case 'T':
-            return type == KFCurveLclTranslationType();
+            return KFCurveLclTranslationType();
         case 'R':
-            return type == KFCurveLclRotationType();
+            return KFCurveLclRotationType();
         case 'S':
-            return type == KFCurveLclScalingType();
+            return KFCurveLclScalingType();
         default:
-            return false;
+            return nullptr;
     }
 }
 
@@ -253,6 +251,13 @@ const char* KFCurveNode::GetName() const {
     return mNameRecord->mName.c_str();
 }
 
+template <class Match>
+KFCurveNode* KFCurveNode::FindBelow(const KFCurveNode* root, Match&& match) {
+    return const_cast<KFCurveNode*>(KFindBelow(
+        root, [](const KFCurveNode* n) { return int(n->mChildren.size()); },
+        [](const KFCurveNode* n, int i) { return n->mChildren[size_t(i)]; }, match));
+}
+
 KFCurveNode* KFCurveNode::Find(std::string_view path) const {
     const KFCurveNode* current = this;
     size_t start = 0;
@@ -260,20 +265,19 @@ KFCurveNode* KFCurveNode::Find(std::string_view path) const {
         size_t slash = path.find('/', start);
         std::string_view segment = path.substr(
             start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-        // Pre-order search below the current node.
-        const KFCurveNode* found = nullptr;
-        std::vector<const KFCurveNode*> stack(current->mChildren.rbegin(),
-                                              current->mChildren.rend());
-        while (!stack.empty() && !found) {
-            const KFCurveNode* node = stack.back();
-            stack.pop_back();
-            if (SegmentMatches(node, segment)) {
-                found = node;
-            } else {
-                stack.insert(stack.end(), node->mChildren.rbegin(), node->mChildren.rend());
+        // The segment's type is looked up once, and only once a node with a type is met.
+        bool typeKnown = false;
+        const KDataType* segmentType = nullptr;
+        current = FindBelow(current, [&](const KFCurveNode* node) {
+            if (EqualNoCase(node->GetName(), segment)) return true;
+            const KDataType* type = node->GetDataType();
+            if (!type || segment.size() != 1) return false;
+            if (!typeKnown) {
+                segmentType = SegmentType(segment);
+                typeKnown = true;
             }
-        }
-        current = found;
+            return type == segmentType;
+        });
         if (slash == std::string_view::npos) break;
         start = slash + 1;
     }
@@ -282,14 +286,8 @@ KFCurveNode* KFCurveNode::Find(std::string_view path) const {
 
 KFCurveNode* KFCurveNode::FindOfType(const KDataType* dataType) const {
     if (!dataType) return nullptr;
-    std::vector<KFCurveNode*> stack(mChildren.rbegin(), mChildren.rend());
-    while (!stack.empty()) {
-        KFCurveNode* node = stack.back();
-        stack.pop_back();
-        if (node->GetDataType() == dataType) return node;
-        stack.insert(stack.end(), node->mChildren.rbegin(), node->mChildren.rend());
-    }
-    return nullptr;
+    return FindBelow(
+        this, [dataType](const KFCurveNode* node) { return node->GetDataType() == dataType; });
 }
 
 KFCurveNode* KFCurveNode::FindOrCreateChild(const char* name, bool withCurve) {

@@ -208,6 +208,9 @@ private:
     KFCurveNode* MakeLayer(int layerId);
     void ShareNameRecord(KFCurveNodeNameRecord* record);
     int ValueCount(bool layerForm) const;
+    // The first node below `root`, parents before children, that `match` takes.
+    template <class Match>
+    static KFCurveNode* FindBelow(const KFCurveNode* root, Match&& match);
     void EvaluateInto(std::vector<double>& out, KTime time, int* keyHint, bool useCache);
     void EvaluateLayerInto(std::vector<double>& out, KTime time, int layerId, int* keyHint);
     void EvaluatePlainInto(std::vector<double>& out, KTime time, int* keyHint);

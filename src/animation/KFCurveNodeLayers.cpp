@@ -10,6 +10,7 @@
 #include "foundation/KMatrix.h"
 #include "foundation/KQuaternion.h"
 #include "foundation/KRotationOrder.h"
+#include "foundation/KThreadScratch.h"
 
 namespace {
 
@@ -215,17 +216,43 @@ bool KFCurveNode::CanUseCache() const {
     return ValueCount(false) <= 4;
 }
 
-static double* CopyOut(const std::vector<double>& values, double* out, int capacity) {
-    int n = std::min(int(values.size()), std::max(capacity, 0));
-    std::copy(values.begin(), values.begin() + n, out);
-    return out + n;
-}
+namespace {
+
+// The values of one evaluation go to the end of the thread's list and leave it when it is done,
+// so that evaluating frame after frame takes no memory once the list is as long as a channel.
+struct EvaluationValues {
+    std::vector<double> values;
+};
+
+class ScratchValues {
+public:
+    ScratchValues() : mValues(KThreadScratch<EvaluationValues>().values), mStart(mValues.size()) {}
+    ~ScratchValues() {
+        mValues.resize(mStart);
+        // A list grown for a huge channel tree is not kept for the rest of the thread.
+        if (mStart == 0 && mValues.capacity() > 4096) std::vector<double>().swap(mValues);
+    }
+    ScratchValues(const ScratchValues&) = delete;
+    ScratchValues& operator=(const ScratchValues&) = delete;
+
+    std::vector<double>& List() { return mValues; }
+    double* CopyOut(double* out, int capacity) const {
+        const size_t n = std::min(mValues.size() - mStart, size_t(std::max(capacity, 0)));
+        std::copy(mValues.begin() + long(mStart), mValues.begin() + long(mStart + n), out);
+        return out + n;
+    }
+
+private:
+    std::vector<double>& mValues;
+    size_t mStart;
+};
+
+}  // namespace
 
 double* KFCurveNode::Evaluate(double* out, int capacity, KTime time, int* keyHint) {
-    std::vector<double> values;
-    values.reserve(size_t(ValueCount(false)));
-    EvaluateInto(values, time, keyHint, true);
-    return CopyOut(values, out, capacity);
+    ScratchValues values;
+    EvaluateInto(values.List(), time, keyHint, true);
+    return values.CopyOut(out, capacity);
 }
 
 std::vector<double> KFCurveNode::Evaluate(KTime time) {
@@ -237,16 +264,15 @@ std::vector<double> KFCurveNode::Evaluate(KTime time) {
 
 double* KFCurveNode::EvaluateLayer(double* out, int capacity, KTime time, int layerId,
                                    int* keyHint) {
-    std::vector<double> values;
-    EvaluateLayerInto(values, time, layerId, keyHint);
-    return CopyOut(values, out, capacity);
+    ScratchValues values;
+    EvaluateLayerInto(values.List(), time, layerId, keyHint);
+    return values.CopyOut(out, capacity);
 }
 
 double* KFCurveNode::EvaluatePlain(double* out, int capacity, KTime time, int* keyHint) {
-    std::vector<double> values;
-    values.reserve(size_t(GetCurveCount()));
-    EvaluatePlainInto(values, time, keyHint);
-    return CopyOut(values, out, capacity);
+    ScratchValues values;
+    EvaluatePlainInto(values.List(), time, keyHint);
+    return values.CopyOut(out, capacity);
 }
 
 void KFCurveNode::EvaluatePlainInto(std::vector<double>& out, KTime time, int* keyHint) {
@@ -259,12 +285,15 @@ void KFCurveNode::EvaluateInto(std::vector<double>& out, KTime time, int* keyHin
     if (!keyHint) keyHint = &localHint;
     // Warps of warps nest the evaluation: a file could chain any number of them.
     static thread_local int sWarpDepth = 0;
+    // Inner evaluations (warp, quaternion parts, next layer) go after this one's values in
+    // `out` and are taken off again once read.
     if (mTimeWarp && sWarpDepth < kMaxWarpDepth) {
-        std::vector<double> warped;
+        const size_t warped = out.size();
         ++sWarpDepth;
-        mTimeWarp->EvaluateInto(warped, time, nullptr, true);
+        mTimeWarp->EvaluateInto(out, time, nullptr, true);
         --sWarpDepth;
-        if (!warped.empty()) time.SetSecondDouble(warped[0]);
+        if (out.size() > warped) time.SetSecondDouble(out[warped]);
+        out.resize(warped);
     }
     bool cacheable = useCache && mLayerId == 0 && CanUseCache();
     if (cacheable && mCacheState[1] == 2 &&
@@ -281,9 +310,10 @@ void KFCurveNode::EvaluateInto(std::vector<double>& out, KTime time, int* keyHin
     KQuaternion q(0.0, 0.0, 0.0, 1.0);
     if (quaternion) {
         for (int i = 0; i < GetCount() && i < 4; ++i) {
-            std::vector<double> child;
-            mChildren[size_t(i)]->EvaluateInto(child, time, keyHint, useCache);
-            q[i] = child.empty() ? 0.0 : child[0];
+            const size_t child = out.size();
+            mChildren[size_t(i)]->EvaluateInto(out, time, keyHint, useCache);
+            q[i] = out.size() > child ? out[child] : 0.0;
+            out.resize(child);
         }
     } else if (IsRotationNode(mLayerType, GetCount())) {
         EvaluateRotation(out, time, keyHint, useCache);
@@ -291,13 +321,14 @@ void KFCurveNode::EvaluateInto(std::vector<double>& out, KTime time, int* keyHin
         for (KFCurveNode* child : mChildren) child->EvaluateInto(out, time, keyHint, useCache);
     }
     if (mNextLayer) {
-        std::vector<double> layer;
-        mNextLayer->EvaluateInto(layer, time, nullptr, useCache);
+        const size_t layer = out.size();
+        mNextLayer->EvaluateInto(out, time, nullptr, useCache);
+        const int layerCount = int(out.size() - layer);
         if (quaternion)
-            CombineLayer(q, 4, layer.data(), int(layer.size()));
+            CombineLayer(q, 4, out.data() + layer, layerCount);
         else
-            CombineLayer(out.data() + start, int(out.size() - start), layer.data(),
-                         int(layer.size()));
+            CombineLayer(out.data() + start, int(layer - start), out.data() + layer, layerCount);
+        out.resize(layer);
     }
     if (quaternion) {
         KMatrix m;

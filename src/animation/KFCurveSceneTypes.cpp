@@ -12,13 +12,13 @@ const char* KFCurvePropertyName(const KProperty* property) {
 }
 
 const KDataType* KFCurveLclTranslationType() {
-    return KFCurveGetDataType("Lcl Translation");
+    return KDataType::FindStandard(KDataType::eStandardLclTranslation);
 }
 const KDataType* KFCurveLclRotationType() {
-    return KFCurveGetDataType("Lcl Rotation");
+    return KDataType::FindStandard(KDataType::eStandardLclRotation);
 }
 const KDataType* KFCurveLclScalingType() {
-    return KFCurveGetDataType("Lcl Scaling");
+    return KDataType::FindStandard(KDataType::eStandardLclScaling);
 }
 const KDataType* KFCurveNumberType() {
     return KFCurveGetDataType("Number");

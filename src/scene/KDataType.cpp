@@ -218,8 +218,9 @@ KDataType* KDataType::FindByName(const char* name) {
 }
 
 KDataType* KDataType::FindStandard(Standard which) {
-    static const char* const kNames[eStandardCount] = {"Number", "Time",  "Vector",
-                                                       "Vector4", "Color", "ColorAndAlpha"};
+    static const char* const kNames[eStandardCount] = {
+        "Number",          "Time",         "Vector",     "Vector4", "Color", "ColorAndAlpha",
+        "Lcl Translation", "Lcl Rotation", "Lcl Scaling"};
     if (which < 0 || which >= eStandardCount) return nullptr;
     // Before start-up FindByName starts the library.
     if (!gTypes) return FindByName(kNames[which]);

@@ -23,7 +23,8 @@ public:
     // Case-insensitive; "Trigger" (exactly) answers "Action"; null when unknown.
     static KDataType* FindByName(const char* name);
     // FindByName of the types a property without a data type of its own answers by its
-    // type code, remembered until a type is made or deleted (asked for every record written).
+    // type code (asked for every record written) and of the local transform types (asked for
+    // every channel evaluated), remembered until a type is made or deleted.
     enum Standard {
         eStandardNumber,
         eStandardTime,
@@ -31,6 +32,9 @@ public:
         eStandardVector4,
         eStandardColor,
         eStandardColorAndAlpha,
+        eStandardLclTranslation,
+        eStandardLclRotation,
+        eStandardLclScaling,
         eStandardCount
     };
     static KDataType* FindStandard(Standard which);

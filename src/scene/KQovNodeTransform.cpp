@@ -2,12 +2,12 @@
 // from its properties under a pivot set. Row vectors throughout: a point p maps
 // to p x M, so in KMatrixMultiply(out, a, b) the matrix a acts first.
 
-#include <algorithm>
 #include <cmath>
-#include <vector>
+#include <memory>
 
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "foundation/KInlineStack.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovNodeTransformMath.h"
@@ -16,6 +16,21 @@
 namespace {
 
 const char* const kTRS[3] = {"T", "R", "S"};
+
+// A node and the ancestors to compute with it, the highest last: most chains are short.
+using StaleChain = KInlineStack<KQovNode*, 32>;
+
+// `root` and every node below it, parents before children; the tree must not change meanwhile.
+template <class Visit>
+void ForEachNode(KQovNode* root, Visit&& visit) {
+    KQovWalkNodes(
+        root,
+        [&visit](KQovNode* node, int) {
+            visit(node);
+            return true;
+        },
+        [](KQovNode*, int) {});
+}
 
 }  // namespace
 
@@ -121,11 +136,11 @@ KMatrix KQovNode::GetLocalMatrix(KTime time) {
 // The stale ones among a node and its ancestors are computed from the highest down, so that a
 // deep chain does not recurse.
 KMatrix KQovNode::GetDefaultGlobalMatrix() {
-    std::vector<KQovNode*> stale;
+    StaleChain stale;
     for (KQovNode* node = this; node && !node->Cache().defaultGlobalValid; node = node->GetParent())
         stale.push_back(node);
-    for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
-        KQovNode* node = *it;
+    for (; !stale.empty(); stale.pop_back()) {
+        KQovNode* node = stale.back();
         const KMatrix local = node->GetDefaultLocalMatrix();
         node->Cache().defaultGlobal = KMatrix();
         if (KQovNode* parent = node->GetParent()) {
@@ -140,13 +155,13 @@ KMatrix KQovNode::GetDefaultGlobalMatrix() {
 }
 
 KMatrix KQovNode::GetGlobalMatrixAtTime(KTime time) {
-    std::vector<KQovNode*> stale;
+    StaleChain stale;
     for (KQovNode* node = this;
          node && (!node->Cache().globalValid || time != node->Cache().globalTime);
          node = node->GetParent())
         stale.push_back(node);
-    for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
-        KQovNode* node = *it;
+    for (; !stale.empty(); stale.pop_back()) {
+        KQovNode* node = stale.back();
         const KMatrix local = node->GetLocalMatrix(time);
         node->Cache().globalAtTime = KMatrix();
         if (KQovNode* parent = node->GetParent()) {
@@ -165,35 +180,32 @@ void KQovNode::SetEvaluatedLocalToDefault(bool recursive) {
         Cache().evaluatedLocal = GetDefaultLocalMatrix();
         return;
     }
-    for (KQovNode* node : KQovListNodes(this))
-        node->Cache().evaluatedLocal = node->GetDefaultLocalMatrix();
+    ForEachNode(
+        this, [](KQovNode* node) { node->Cache().evaluatedLocal = node->GetDefaultLocalMatrix(); });
 }
 
 void KQovNode::EvaluateLocalMatrix(KTime time, bool recursive) {
-    for (KQovNode* node : recursive ? KQovListNodes(this) : std::vector<KQovNode*>{this})
+    const auto evaluate = [time](KQovNode* node) {
         node->Cache().evaluatedLocal = node->GetCurrentTakeNode() == node->GetDefaultTakeNode()
                                            ? node->GetDefaultLocalMatrix()
                                            : node->GetLocalMatrix(time);
+    };
+    if (recursive)
+        ForEachNode(this, evaluate);
+    else
+        evaluate(this);
 }
 
 void KQovNode::SetEvaluationId(int id, bool recursive) {
     Cache().evaluationId = id;
     if (!recursive) return;
-    for (KQovNode* node : KQovListNodes(this)) node->Cache().evaluationId = id;
+    ForEachNode(this, [id](KQovNode* node) { node->Cache().evaluationId = id; });
 }
 
 void KQovNode::EvaluateGlobalMatrix(int id, bool recursive) {
     // Stale ancestors from the highest down; below, each parent is done before its children.
-    std::vector<KQovNode*> stale;
-    for (KQovNode* node = this; node && node->Cache().evaluationId != id; node = node->GetParent())
-        stale.push_back(node);
-    std::reverse(stale.begin(), stale.end());
-    if (recursive) {
-        std::vector<KQovNode*> below = KQovListDescendants(this);
-        stale.insert(stale.end(), below.begin(), below.end());
-    }
-    for (KQovNode* node : stale) {
-        if (node->Cache().evaluationId == id) continue;
+    const auto evaluate = [id](KQovNode* node) {
+        if (node->Cache().evaluationId == id) return;
         node->Cache().evaluationId = id;
         node->Cache().evaluatedGlobal = KMatrix();
         if (KQovNode* parent = node->GetParent()) {
@@ -202,7 +214,15 @@ void KQovNode::EvaluateGlobalMatrix(int id, bool recursive) {
         } else {
             KMatrixCopyAffine(node->Cache().evaluatedGlobal, node->Cache().evaluatedLocal);
         }
-    }
+    };
+    StaleChain stale;
+    for (KQovNode* node = this; node && node->Cache().evaluationId != id; node = node->GetParent())
+        stale.push_back(node);
+    for (; !stale.empty(); stale.pop_back()) evaluate(stale.back());
+    if (recursive)
+        ForEachNode(this, [this, &evaluate](KQovNode* node) {
+            if (node != this) evaluate(node);
+        });
 }
 
 bool KQovNode::ComputeOwnGlobalMatrix(int set) {

@@ -144,6 +144,21 @@ TEST(KFCurveNodeLayers, CombinationUsesTheShorterValueList) {
     EXPECT_EQ(base->Evaluate(Seconds(0)), (std::vector<double>{11, 2, 3}));
 }
 
+// The layer's values combine with the channel's own, not with those of channels before it.
+TEST(KFCurveNodeLayers, ALayeredChannelAfterAnotherCombinesOnlyItsOwnValues) {
+    std::unique_ptr<KFCurveNode> transform(KFCurveNode::Create("Transform"));
+    transform->Add(Triple("S", KFCURVENODE_LAYER_SCALING, 7, 8, 9));
+    KFCurveNode* t = Triple("T", KFCURVENODE_LAYER_TRANSLATION, 1, 2, 3);
+    transform->Add(t);
+    SetDefaults(t->AddLayer(1, true), 10, 20, 30);
+    const std::vector<double> expected{7, 8, 9, 11, 22, 33};
+    EXPECT_EQ(transform->Evaluate(Seconds(0)), expected);
+    double values[7] = {0, 0, 0, 0, 0, 0, -1};
+    EXPECT_EQ(transform->Evaluate(values, 7, Seconds(0.5)) - values, 6);
+    EXPECT_EQ(std::vector<double>(values, values + 6), expected);
+    EXPECT_EQ(values[6], -1);
+}
+
 TEST(KFCurveNodeEvaluate, TransformTwiceGivesTheSameNineValues) {
     std::unique_ptr<KFCurveNode> transform(KFCurveNode::Create("Transform"));
     transform->Add(Triple("T", KFCURVENODE_LAYER_TRANSLATION, 1, 2, 3));

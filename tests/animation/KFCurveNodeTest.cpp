@@ -126,6 +126,37 @@ TEST(KFCurveNodeFind, PathsByNameAndTransformType) {
     EXPECT_EQ(root->Find("Nothing"), nullptr);
 }
 
+// A match deep in an earlier subtree comes before a later child: pre-order, whatever the
+// depth and width of what comes before.
+TEST(KFCurveNodeFind, FirstMatchInPreOrderThroughDeepAndWideTrees) {
+    KQovSdkInit();
+    {
+        const KDataType* translation = KDataType::FindByName("Lcl Translation");
+        std::unique_ptr<KFCurveNode> root(KFCurveNode::Create("Defaults"));
+        KFCurveNode* deep = root.get();
+        for (int i = 0; i < 40; ++i) deep = AddLeaf(deep, "Link", nullptr);
+        KFCurveNode* deepTarget = AddLeaf(deep, "Target", nullptr);
+        KFCurveNode* deepTyped = KFCurveNode::Create("Lcl Translation", translation);
+        deep->Add(deepTyped);
+        KFCurveNode* wide = AddLeaf(root.get(), "Wide", nullptr);
+        for (int i = 0; i < 300; ++i) AddLeaf(wide, "Leaf", nullptr);
+        KFCurveNode* wideTarget = AddLeaf(wide->Get(299), "TARGET", nullptr);
+        AddLeaf(root.get(), "Target", nullptr);
+        KFCurveNode* named = AddLeaf(root.get(), "T", nullptr);
+
+        EXPECT_EQ(root->Find("target"), deepTarget);
+        EXPECT_EQ(root->Find("Wide/Target"), wideTarget);
+        EXPECT_EQ(root->Find("Wide/Leaf/Target"), nullptr);  // the first Leaf has no child
+        // A node of the type and one of the name compete in the same order.
+        EXPECT_EQ(root->Find("T"), deepTyped);
+        EXPECT_EQ(root->FindOfType(translation), deepTyped);
+        deep->DeleteChild(deepTyped);
+        EXPECT_EQ(root->Find("T"), named);
+        EXPECT_EQ(root->FindOfType(translation), nullptr);
+    }
+    KQovSdkRelease();
+}
+
 TEST(KFCurveNodeFind, OneLetterSegmentsMatchTransformTypes) {
     KQovSdkInit();
     {

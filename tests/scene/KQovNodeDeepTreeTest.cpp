@@ -81,6 +81,13 @@ TEST(KQovNodeDeepTree, WalksOfALongChainNeedNoDeepStack) {
              top->EvaluateGlobalMatrix(7, true);
              return std::fabs(bottom->GetEvaluatedGlobalMatrix()[3][0] - kDepth) < 1e-6;
          }},
+        {"SetEvaluationId",
+         [&] {
+             top->SetEvaluatedLocalToDefault(true);
+             top->SetEvaluationId(0, true);
+             bottom->EvaluateGlobalMatrix(1, false);  // every ancestor stale, the top first
+             return std::fabs(bottom->GetEvaluatedGlobalMatrix()[3][0] - kDepth) < 1e-6;
+         }},
         {"GetGlobalMatrix",
          [&] { return std::fabs(bottom->GetGlobalTranslation(0, true)[0] - kDepth) < 1e-6; }},
         {"ResetPivotSet",

@@ -290,27 +290,39 @@ bool KMotionFile::Error(const char* format, ...) {
 }
 
 int KMotionFile::Printf(int indent, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int written = VPrintf(indent, format, args);
+    va_end(args);
+    return written;
+}
+
+int KMotionFile::VPrintf(int indent, const char* format, va_list args) {
     if (!mWriting || !mStream.IsOpen()) return -1;
-    {
-        va_list args;
-        va_start(args, format);
-        const bool numbers = KFileNumbersOnly(format, args);
-        va_end(args);
-        // Nothing of the line is written, and the file is not put in place.
-        if (!numbers) {
-            mNumberRefused = true;
-            return -1;
-        }
+    // Nothing of the line is written, and the file is not put in place.
+    if (!KFileNumbersOnly(format, args)) {
+        mNumberRefused = true;
+        return -1;
     }
     static const std::string kBlanks(2 * kMaxIndent, ' ');
     const uint32_t blanks = 2 * uint32_t(std::clamp(indent, 0, kMaxIndent));
     if (blanks > 0 && mStream.Write(kBlanks.data(), blanks) != blanks) return -1;
-    va_list args;
-    va_start(args, format);
-    const std::string text = KVFormatC(format, args);
-    va_end(args);
-    if (mStream.Write(text.data(), uint32_t(text.size())) != text.size()) return -1;
-    return int(text.size());
+    // A line written frame after frame mostly fits here: no text is made for it.
+    char line[512];
+    va_list copy;
+    va_copy(copy, args);
+    const int n = KVsnprintfC(line, sizeof line, format, copy);
+    va_end(copy);
+    std::string longer;
+    const char* text = line;
+    size_t size = n < 0 ? 0 : size_t(n);
+    if (size >= sizeof line) {
+        longer = KVFormatC(format, args);
+        text = longer.data();
+        size = longer.size();
+    }
+    if (mStream.Write(text, uint32_t(size)) != size) return -1;
+    return int(size);
 }
 
 int KMotionFile::CompareText(const char* a, const char* b) const {

@@ -117,6 +117,8 @@ public:
     // the text, negative when nothing could be written. A floating-point argument that is no file
     // number (KIsFileNumber) writes nothing and makes Close fail: see IsNumberRefused.
     int Printf(int indent, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // Printf with the arguments in a list (left for the caller to end).
+    int VPrintf(int indent, const char* format, va_list args);
     // True once Printf met a number that no reader takes back (until Close).
     bool IsNumberRefused() const { return mNumberRefused; }
     // For writers that format their own text: the file is refused as Printf would refuse it.

@@ -291,6 +291,18 @@ TEST(KMotionFile, OpenCloseAndWriting) {
     EXPECT_EQ(file.Close(), 0);
     EXPECT_EQ(file.GetLineNumber(), 0);
     EXPECT_STREQ(file.GetLine(), "");
+
+    // Lines about as long as the room for formatting, and far longer, go out whole.
+    const std::string longPath = folder / "long.htr";
+    ASSERT_EQ(file.Open(longPath.c_str(), "w"), 0);
+    std::string expected;
+    for (size_t size : {511, 512, 513, 5000}) {
+        const std::string text(size - 4, 'a');
+        EXPECT_EQ(file.Printf(0, "%s%.1f\n", text.c_str(), 2.5), int(size));
+        expected += text + "2.5\n";
+    }
+    EXPECT_EQ(file.Close(), 0);
+    EXPECT_EQ(ReadFile(longPath), expected);
 }
 
 TEST(KMotionFile, SeparatorsAndPrefixHelpers) {

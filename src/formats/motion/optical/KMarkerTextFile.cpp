@@ -50,12 +50,10 @@ bool KMarkerTextFile::EndWrite() {
 bool KMarkerTextFile::Put(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const bool numbers = KFileNumbersOnly(format, args);
-    const std::string text = numbers ? KVFormatC(format, args) : std::string();
-    va_end(args);
-    if (!numbers)
+    if (!KFileNumbersOnly(format, args))
         FailNumber();
-    else if (Printf(0, "%s", text.c_str()) != int(text.size()))
+    else if (VPrintf(0, format, args) < 0)
         mWriteFailed = true;
+    va_end(args);
     return !mWriteFailed;
 }
