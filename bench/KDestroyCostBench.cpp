@@ -2,7 +2,9 @@
 // ratio_to_half stays near 2 when it does (near 4 when it grows as the square).
 // - destroying user property records one by one, each listed by one of many nodes;
 // - destroying a geometry's links one by one, and a mesh whose links all name one bone;
-// - destroying a geometry's shapes one by one;
+// - destroying a geometry's shapes one by one, and last first on a mesh of a node with takes;
+// - clearing a scene whose root children have children while many scenes live;
+// - reading a version-5 file of many textures (materials) that differ only past the name;
 // - renaming a take of an object of many takes and selecting it by its new name;
 // - extracting many embedded media of one base name (numbered folders 1/, 2/ ...).
 #include <benchmark/benchmark.h>
@@ -17,12 +19,18 @@
 #include "KBenchSideBySide.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovLink.h"
+#include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovTexture.h"
 #include "fieldfile/KQovFieldFile.h"
 #include "fieldfile/KQovStream.h"
+#include "io/KQovImporter.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovWriterQov5.h"
 #include "platform/KPlatformFile.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovScene.h"
 
 namespace {
 
@@ -51,6 +59,17 @@ void AtSizeAndHalf(benchmark::State& state, Work work) {
     state.counters["ms"] = full * 1e3;
     state.counters["ms_half"] = half * 1e3;
     state.counters["ratio_to_half"] = half > 0 ? full / half : 0;
+}
+
+// AtSizeAndHalf with `work(folder, n)` given a temporary folder of its own (a path ending in
+// '/'), removed after.
+template <class Work>
+void AtSizeAndHalfInFolder(benchmark::State& state, const char* name, Work work) {
+    const std::string folder =
+        KPlatformGetTempFolder() + "/qov_" + name + "_" + qovbench::RunId() + "/";
+    std::filesystem::create_directories(folder);
+    AtSizeAndHalf(state, [&](int n) { return work(folder, n); });
+    std::filesystem::remove_all(folder);
 }
 
 void BM_CostDestroyUserProperties(benchmark::State& state) {
@@ -114,23 +133,108 @@ void BM_CostDestroyMeshOfOneBone(benchmark::State& state) {
     });
 }
 
+// A mesh of n shapes, on a node of four takes when `onNode`.
+struct ShapeSet {
+    std::unique_ptr<KQovObjectManager> manager;
+    std::vector<KQovShape*> shapes;
+
+    void Make(int n, bool onNode) {
+        manager = std::make_unique<KQovObjectManager>();
+        KQovMesh* mesh = manager->CreateMesh();
+        if (onNode) {
+            KQovNode* node = manager->CreateNode("Face");
+            for (int t = 1; t < 4; ++t) node->AddTakeNode(("Take " + std::to_string(t)).c_str());
+            node->SetNodeAttribute(mesh);
+        }
+        shapes.clear();
+        for (int i = 0; i < n; ++i) {
+            shapes.push_back(manager->CreateShape());
+            mesh->AddShape(shapes.back(), ("Shape" + std::to_string(i)).c_str());
+        }
+    }
+};
+
 void BM_CostDestroyShapesOneByOne(benchmark::State& state) {
     AtSizeAndHalf(state, [](int n) {
+        ShapeSet set;
+        return Best([&] { set.Make(n, false); },
+                    [&] {
+                        for (KQovShape* shape : set.shapes) set.manager->DestroyShape(shape);
+                    });
+    });
+}
+
+// The shapes destroyed last first, the mesh on a node.
+void BM_CostDestroyShapesLastFirstOnANode(benchmark::State& state) {
+    AtSizeAndHalf(state, [](int n) {
+        ShapeSet set;
+        return Best([&] { set.Make(n, true); },
+                    [&] {
+                        for (auto shape = set.shapes.rbegin(); shape != set.shapes.rend(); ++shape)
+                            set.manager->DestroyShape(*shape);
+                    });
+    });
+}
+
+// One of n / 100 live scenes cleared, its root holding n children of one child each.
+void BM_CostClearSceneAmongMany(benchmark::State& state) {
+    AtSizeAndHalf(state, [](int n) {
         std::unique_ptr<KQovObjectManager> manager;
-        std::vector<KQovShape*> shapes;
+        KQovScene* scene = nullptr;
         return Best(
             [&] {
                 manager = std::make_unique<KQovObjectManager>();
-                KQovMesh* mesh = manager->CreateMesh();
-                shapes.clear();
+                scene = manager->CreateScene();
+                for (int s = 1; s < n / 100; ++s) manager->CreateScene();
                 for (int i = 0; i < n; ++i) {
-                    shapes.push_back(manager->CreateShape());
-                    mesh->AddShape(shapes.back(), ("Shape" + std::to_string(i)).c_str());
+                    const std::string name = "N" + std::to_string(i);
+                    KQovNode* child = manager->CreateNode(name.c_str());
+                    child->AddChild(manager->CreateNode((name + "a").c_str()));
+                    scene->GetRootNode()->AddChild(child);
                 }
             },
-            [&] {
-                for (KQovShape* shape : shapes) manager->DestroyShape(shape);
-            });
+            [&] { scene->Clear(); });
+    });
+}
+
+// A version-5 file of n textures of one name stem and file, each placed apart, and n materials
+// of one name, each coloured apart (none merge), on one mesh; the read is timed.
+void BM_CostReadVersion5TexturesPlacedApart(benchmark::State& state) {
+    AtSizeAndHalfInFolder(state, "costtextures", [](const std::string& folder, int n) {
+        const std::string file = folder + "textures" + std::to_string(n) + ".qov";
+        {
+            KQovObjectManager manager;
+            KQovScene* scene = manager.CreateScene();
+            KQovMesh* mesh = manager.CreateMesh();
+            mesh->InitControlPoints(3);
+            mesh->BeginPolygon();
+            for (int v = 0; v < 3; ++v) mesh->AddPolygonVertex(v);
+            for (int i = 0; i < n; ++i) {
+                KQovTexture* texture = manager.CreateTexture(("Wood " + std::to_string(i)).c_str());
+                texture->SetFileName("wood.png");
+                texture->SetDefaultTranslation(i, 0.0);
+                mesh->AddTexture(texture, 0);
+                KQovMaterial* material = manager.CreateMaterial("Paint");
+                material->SetDefaultDiffuse(KColor(i / double(n), 0.5, 0.5));
+                mesh->AddMaterial(material, 0);
+            }
+            KQovNode* node = manager.CreateNode("Board");
+            node->SetNodeAttribute(mesh);
+            scene->GetRootNode()->AddChild(node);
+            KStreamOptionsQov options;
+            for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);
+            KQovWriterQov5 writer(&manager, nullptr);
+            if (!writer.FileCreate(file.c_str()) || !writer.Write(scene, &options) ||
+                !writer.FileClose())
+                return 0.0;
+        }
+        std::unique_ptr<KQovObjectManager> manager;
+        return Best([&] { manager = std::make_unique<KQovObjectManager>(); },
+                    [&] {
+                        KQovImporter importer(manager.get());
+                        if (importer.Initialize(file.c_str()))
+                            importer.Import(manager->CreateScene(), nullptr);
+                    });
     });
 }
 
@@ -161,10 +265,7 @@ void BM_CostRenameAndSelectTake(benchmark::State& state) {
 
 // A file of n embedded media of one base name, each extracted into the media folder.
 void BM_CostEmbeddedMediaOfOneName(benchmark::State& state) {
-    const std::string folder =
-        KPlatformGetTempFolder() + "/qov_costmedia_" + qovbench::RunId() + "/";
-    std::filesystem::create_directories(folder);
-    AtSizeAndHalf(state, [&](int n) {
+    AtSizeAndHalfInFolder(state, "costmedia", [](const std::string& folder, int n) {
         const std::string file = folder + "media" + std::to_string(n) + ".qov";
         {
             KQovFieldFile out;
@@ -193,7 +294,6 @@ void BM_CostEmbeddedMediaOfOneName(benchmark::State& state) {
                         }
                     });
     });
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
@@ -202,5 +302,8 @@ BENCHMARK(BM_CostDestroyUserProperties)->Arg(16000)->Unit(benchmark::kMillisecon
 BENCHMARK(BM_CostDestroyLinksOneByOne)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyMeshOfOneBone)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyShapesOneByOne)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostDestroyShapesLastFirstOnANode)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostClearSceneAmongMany)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostReadVersion5TexturesPlacedApart)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostRenameAndSelectTake)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostEmbeddedMediaOfOneName)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -1,7 +1,9 @@
 #include "animation/KFCurveNode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "animation/KFCurve.h"
@@ -10,6 +12,12 @@
 #include "foundation/KTreeWalk.h"
 
 namespace {
+
+// Shorter lists are walked: an index would cost more than it saves.
+constexpr size_t kIndexedChildren = 16;
+
+// Raised whenever a name may change; an index of another count is made again.
+std::atomic<uint64_t> gNameCount{0};
 
 bool EqualNoCase(const char* a, std::string_view b) {
     if (!a) a = "";
@@ -100,9 +108,107 @@ KFCurveNode::~KFCurveNode() {
     if (mParent) {
         auto& siblings = mParent->mChildren;
         auto it = std::find(siblings.begin(), siblings.end(), this);
-        if (it != siblings.end()) siblings.erase(it);
+        if (it != siblings.end()) {
+            siblings.erase(it);
+            mParent->ForgetIndexedName(this);
+        }
     }
     ReleaseNameRecord();
+}
+
+// Children named by a property are left out (a property renamed is not told); while one is
+// listed every lookup walks. The keys are the first children's own names.
+struct KFCurveNode::NameIndex {
+    struct FoldedHash {
+        size_t operator()(std::string_view name) const {
+            uint64_t hash = 14695981039346656037ull;
+            for (char c : name) hash = (hash ^ uint8_t(KToLower(c))) * 1099511628211ull;
+            return size_t(hash);
+        }
+    };
+    struct FoldedEqual {
+        bool operator()(std::string_view a, std::string_view b) const {
+            if (a.size() != b.size()) return false;
+            for (size_t i = 0; i < a.size(); ++i)
+                if (KToLower(a[i]) != KToLower(b[i])) return false;
+            return true;
+        }
+    };
+    struct Entry {
+        KFCurveNode* first;
+        size_t count;
+    };
+    std::unordered_map<std::string_view, Entry, FoldedHash, FoldedEqual> byName;
+    size_t propertyNamed = 0;
+    uint64_t nameCount = 0;
+
+    // May throw (the caller then drops the index).
+    void Add(KFCurveNode* child) {
+        if (child->GetProperty()) {
+            ++propertyNamed;
+            return;
+        }
+        Entry& entry = byName.try_emplace(child->GetName(), Entry{child, 0}).first->second;
+        ++entry.count;
+    }
+    // Allocates nothing. `children` no longer lists this place of `child`.
+    void Remove(KFCurveNode* child, const std::vector<KFCurveNode*>& children) {
+        if (child->GetProperty()) {
+            --propertyNamed;
+            return;
+        }
+        auto at = byName.find(child->GetName());
+        if (at == byName.end()) return;
+        if (--at->second.count == 0) {
+            byName.erase(at);
+            return;
+        }
+        if (at->second.first != child) return;
+        // Another of the name follows: the first of them takes the key (moved, not made anew).
+        FoldedEqual equal;
+        for (KFCurveNode* next : children) {
+            if (next->GetProperty() || !equal(next->GetName(), child->GetName())) continue;
+            auto entry = byName.extract(at);
+            entry.key() = next->GetName();
+            entry.mapped().first = next;
+            byName.insert(std::move(entry));
+            return;
+        }
+    }
+};
+
+void KFCurveNode::SetProperty(KProperty* property) {
+    mNameRecord->mProperty = property;
+    ++gNameCount;
+}
+
+KFCurveNode::NameIndex* KFCurveNode::IndexedNames() const {
+    // A reference lists children that do not tell it when they go.
+    if (mFlags & KFCURVENODE_REFERENCE) {
+        mNameIndex.reset();
+        return nullptr;
+    }
+    if (mNameIndex && mNameIndex->nameCount == gNameCount) return mNameIndex.get();
+    mNameIndex.reset();
+    if (mChildren.size() < kIndexedChildren) return nullptr;
+    try {
+        auto index = std::make_unique<NameIndex>();
+        index->nameCount = gNameCount;
+        index->byName.reserve(mChildren.size());
+        for (KFCurveNode* child : mChildren) index->Add(child);
+        mNameIndex = std::move(index);
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // walked instead
+    }
+    return mNameIndex.get();
+}
+
+void KFCurveNode::ForgetIndexedName(KFCurveNode* child) {
+    if (!mNameIndex) return;
+    if (mNameIndex->nameCount != gNameCount || (mFlags & KFCURVENODE_REFERENCE))
+        mNameIndex.reset();
+    else
+        mNameIndex->Remove(child, mChildren);
 }
 
 void KFCurveNode::ShareNameRecord(KFCurveNodeNameRecord* record) {
@@ -143,6 +249,7 @@ void KFCurveNode::ReleaseShare(KFCurveNode* node) {
 // Children.
 
 void KFCurveNode::Clear() {
+    mNameIndex.reset();
     for (int i = GetCount() - 1; i >= 0; --i) {
         if (mFlags & KFCURVENODE_REFERENCE)
             Remove(i);
@@ -170,13 +277,23 @@ int KFCurveNode::Add(KFCurveNode* child) {
     if (!child) return -1;
     mChildren.push_back(child);
     if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(this);
+    if (mNameIndex && mNameIndex->nameCount != gNameCount) mNameIndex.reset();
+    if (mNameIndex) {
+        try {
+            mNameIndex->Add(child);
+        } catch (const std::bad_alloc&) {
+            mNameIndex.reset();  // made again by the next lookup
+        }
+    }
     return GetCount() - 1;
 }
 
 int KFCurveNode::Remove(int index) {
     if (index < 0 || index >= GetCount()) return GetCount();
-    if (!(mFlags & KFCURVENODE_REFERENCE)) mChildren[size_t(index)]->SetParent(nullptr);
+    KFCurveNode* child = mChildren[size_t(index)];
+    if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
     mChildren.erase(mChildren.begin() + index);
+    ForgetIndexedName(child);
     return GetCount();
 }
 
@@ -185,6 +302,7 @@ void KFCurveNode::Delete(int index) {
     KFCurveNode* child = mChildren[size_t(index)];
     if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
     mChildren.erase(mChildren.begin() + index);
+    ForgetIndexedName(child);
     delete child;
 }
 
@@ -223,8 +341,17 @@ int KFCurveNode::FindIndexByName(std::string_view name) const {
     return -1;
 }
 
+KFCurveNode* KFCurveNode::FindChildByName(std::string_view name) const {
+    if (const NameIndex* index = IndexedNames(); index && index->propertyNamed == 0) {
+        const auto at = index->byName.find(name);
+        return at == index->byName.end() ? nullptr : at->second.first;
+    }
+    return Get(FindIndexByName(name));
+}
+
 int KFCurveNode::AddSorted(KFCurveNode* child) {
     if (!child) return -1;
+    mNameIndex.reset();  // made again by the next lookup
     size_t at = 0;
     while (at < mChildren.size() && KStrCaseCmp(child->GetName(), mChildren[at]->GetName()) > 0)
         ++at;
@@ -236,8 +363,12 @@ int KFCurveNode::AddSorted(KFCurveNode* child) {
 void KFCurveNode::DeleteChild(KFCurveNode* child) {
     if (!child) return;
     if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
-    auto it = std::find(mChildren.begin(), mChildren.end(), child);
-    if (it != mChildren.end()) mChildren.erase(it);
+    // From the end: children made last mostly go first.
+    auto it = std::find(mChildren.rbegin(), mChildren.rend(), child);
+    if (it != mChildren.rend()) {
+        mChildren.erase(std::next(it).base());
+        ForgetIndexedName(child);
+    }
     delete child;
 }
 
@@ -292,11 +423,8 @@ KFCurveNode* KFCurveNode::FindOfType(const KDataType* dataType) const {
 
 KFCurveNode* KFCurveNode::FindOrCreateChild(const char* name, bool withCurve) {
     if (!name) name = "";
-    int index = FindIndexByName(name);
-    KFCurveNode* child;
-    if (index >= 0) {
-        child = mChildren[size_t(index)];
-    } else {
+    KFCurveNode* child = FindChildByName(name);
+    if (!child) {
         // Owned until this node holds it: out of memory, no child is left unowned.
         std::unique_ptr<KFCurveNode> made(new KFCurveNode(name, name, nullptr));
         Add(made.get());

@@ -92,6 +92,9 @@ public:
     virtual KFCurveNode* FindChildOfType(const KDataType* dataType) const;
     virtual int FindIndex(const KFCurveNode* child) const;
     virtual int FindIndexByName(std::string_view name) const;
+    // The child FindIndexByName finds; null when none. Among many children a name index finds
+    // it without a walk.
+    KFCurveNode* FindChildByName(std::string_view name) const;
     virtual void SetParent(KFCurveNode* parent) { mParent = parent; }
     virtual KFCurveNode* GetParent() const { return mParent; }
     virtual int AddSorted(KFCurveNode* child);
@@ -107,7 +110,8 @@ public:
     void SetSecondName(const char* name);
     const KDataType* GetDataType() const { return mNameRecord->mDataType; }
     KProperty* GetProperty() const { return mNameRecord->mProperty; }
-    void SetProperty(KProperty* property) { mNameRecord->mProperty = property; }
+    // The name may change: every name index is made again.
+    void SetProperty(KProperty* property);
     const KFCurveNodeNameRecord* GetNameRecord() const { return mNameRecord; }
 
     uint32_t GetFlags() const { return mFlags; }
@@ -203,6 +207,10 @@ public:
     void RetrieveContent(KQovFieldFile& file, bool curveFlagA, bool create, bool curveFlagB);
 
 private:
+    struct NameIndex;
+    NameIndex* IndexedNames() const;
+    // After `child` left the list (no longer listed where it was).
+    void ForgetIndexedName(KFCurveNode* child);
     void ReleaseNameRecord();
     void CopyContent(KFCurveNode* source, bool moveCurves);
     KFCurveNode* MakeLayer(int layerId);
@@ -245,6 +253,8 @@ private:
     KTime mCacheTime = KTIME_INFINITE;
     KFCurveNodeChangeRecord* mChangeRecord = nullptr;
     void* mUserData = nullptr;
+    // The first child of each name, case folded; made by a lookup, null while not made.
+    mutable std::unique_ptr<NameIndex> mNameIndex;
 };
 
 // Combination of layered values (n of them) by layer type; Euler triples in rotation order.

@@ -41,8 +41,7 @@ KString NumberedShapeName(int index) {
 KFCurveNode* ChildNamed(KQovTakeNode* takeNode, const char* name) {
     if (!takeNode || !name) return nullptr;
     KFCurveNode* root = takeNode->GetRoot();
-    const int index = root ? root->FindIndexByName(name) : -1;
-    return index >= 0 ? root->Get(index) : nullptr;
+    return root ? root->FindChildByName(name) : nullptr;
 }
 
 }  // namespace

@@ -6,12 +6,15 @@
 
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMaterialProperties.h"
+#include "attributes/KQovEqualityKey.h"
 #include "attributes/KQovShadingChannels.h"
 
 namespace {
 
 const char* const kMaterialErrors[] = {"Take node error"};
 constexpr double kShininessScale = 128.0;
+// The colours IsEqual compares.
+const char* const kColours[] = {"Ambient", "Diffuse", "Specular", "Emissive"};
 
 double Clamp01(double value) {
     return std::isnan(value) ? 0.0 : KClamp(value, 0.0, 1.0);
@@ -122,7 +125,6 @@ double KQovMaterial::GetDefaultShininess() const {
 
 bool KQovMaterial::IsEqual(const KQovMaterial& other) const {
     if (std::strcmp(GetName(), other.GetName()) != 0) return false;
-    static const char* const kColours[] = {"Ambient", "Diffuse", "Specular", "Emissive"};
     for (const char* channel : kColours) {
         double mine[3], theirs[3];
         GetColorChannel(channel, mine);
@@ -134,4 +136,17 @@ bool KQovMaterial::IsEqual(const KQovMaterial& other) const {
            GetDefaultShininess() == other.GetDefaultShininess() &&
            GetDefaultReflectivity() == other.GetDefaultReflectivity() &&
            mShadingModel.CompareNoCase(other.mShadingModel.Buffer()) == 0;
+}
+
+std::string KQovMaterial::GetEqualityKey() const {
+    KQovEqualityKey key;
+    key.AddText(GetName());
+    for (const char* channel : kColours) {
+        double rgb[3];
+        GetColorChannel(channel, rgb);
+        for (double v : rgb) key.Add(v);
+    }
+    for (double v : {GetDefaultOpacity(), GetDefaultShininess(), GetDefaultReflectivity()}) key.Add(v);
+    key.AddText(mShadingModel.Buffer(), true);
+    return key.Take(this);
 }

@@ -65,8 +65,9 @@ public:
     // Same prefixed name (case counts), same default colours and factors, same
     // shading model in any case.
     bool IsEqual(const KQovMaterial& other) const;
-    // The same for any two materials IsEqual takes for equal (the name).
-    std::string GetEqualityKey() const { return GetName(); }
+    // The same for two materials exactly when IsEqual takes them for equal (one of its own for
+    // a material equal to none): a search for equal ones among many compares few.
+    std::string GetEqualityKey() const;
 
 private:
     void SetColorChannel(const char* channel, const double* rgb);

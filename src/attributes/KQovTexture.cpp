@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "animation/KQovTakeNode.h"
+#include "attributes/KQovEqualityKey.h"
 #include "attributes/KQovShadingChannels.h"
 #include "attributes/KQovTextureProperties.h"
 #include "scene/KQovVideo.h"
@@ -278,11 +279,18 @@ KObject* KQovTexture::GetMediaClip() const {
 }
 
 std::string KQovTexture::GetEqualityKey() const {
-    // Neither part holds a zero byte: the pair is told apart from every other.
-    std::string key(NameStem(GetName()));
-    key += '\0';
-    key += mFileName.Buffer();
-    return key;
+    KQovEqualityKey key;
+    key.AddText(NameStem(GetName()));
+    const KVector4 t = GetDefaultTranslation(), r = GetDefaultRotation(), s = GetDefaultScale();
+    for (double v : {t[0], t[1], r[0], r[1], r[2], s[0], s[1], GetDefaultAlpha(),
+                     mProperties->GetNumber(TP::eTextureTypeUse), mUVScaling.mData[0],
+                     mUVScaling.mData[1], mUVTranslation.mData[0], mUVTranslation.mData[1]})
+        key.Add(v);
+    for (int32_t v : {mCropping[0], mCropping[1], mCropping[2], mCropping[3], mAlphaSource,
+                      mMappingType, mPlanarNormal, GetMaterialUse(), int32_t(GetSwapUV())})
+        key.Add(v);
+    for (const KString* text : {&mFileName, &mMediaName, &mTypeName}) key.AddText(text->Buffer());
+    return key.Take(this);
 }
 
 bool KQovTexture::IsEqual(const KQovTexture& other) const {

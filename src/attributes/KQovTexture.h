@@ -128,8 +128,8 @@ public:
     // Same name once trailing digits and blanks are dropped, same placement,
     // alpha, cropping, mapping, use and files.
     bool IsEqual(const KQovTexture& other) const;
-    // The same for any two textures IsEqual takes for equal (the name stem and the file), so
-    // that a search for equal ones among many compares only those of one key.
+    // The same for two textures exactly when IsEqual takes them for equal (one of its own for
+    // a texture equal to none): a search for equal ones among many compares few.
     std::string GetEqualityKey() const;
 
 private:

@@ -421,7 +421,7 @@ void KQovObjectManager::LetGoOfSceneOwnedBelow(KQovNode* top) {
 bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
     if (RefusedAsSceneOwned(mNodes, mNodeSlots, top, &OfAScene)) return false;
     // Refused whole: a subtree destroyed but for a scene's node would be half gone.
-    if (recursive && FindSlot(mNodes, mNodeSlots, top) != mNodes.size() &&
+    if (recursive && top != mOwnedByNoScene && FindSlot(mNodes, mNodeSlots, top) != mNodes.size() &&
         FindSceneOwnedBelow(top)) {
         mError.SetError(eObjectOfAScene);
         return false;
@@ -477,6 +477,16 @@ bool KQovObjectManager::DestroyNode(KQovNode* top, bool recursive) {
         node = up;
     }
     return ok;
+}
+
+bool KQovObjectManager::DestroyNodeOwnedByNoScene(KQovNode* node) {
+    struct Restore {
+        const KQovNode*& at;
+        const KQovNode* outer;
+        ~Restore() { at = outer; }
+    } restore{mOwnedByNoScene, mOwnedByNoScene};
+    mOwnedByNoScene = node;
+    return DestroyNode(node, true);
 }
 
 void KQovObjectManager::DisposeNodeRecords() {

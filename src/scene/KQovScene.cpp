@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <type_traits>
 #include <unordered_set>
@@ -294,8 +295,8 @@ void KQovScene::ResetSwitcher() {
     for (int i = mSwitcher->GetTakeNodeCount() - 1; i > 0; --i) mSwitcher->RemoveTakeNode(i);
 }
 
-KQovNode* KQovScene::FindOwnedBelow(const KQovNode* top) const {
-    if (!top || top->IsSceneOwned()) return nullptr;
+template <class Visit>
+void KQovScene::ForEachOwned(Visit visit) const {
     constexpr int kProducers = KQovGlobalCameraSettings::eProducerCount;
     KQovNode* owned[2 + 2 * kProducers] = {GetRootNode(), mSwitcher};
     for (int i = 0; mCamera && i < kProducers; ++i) {
@@ -303,19 +304,57 @@ KQovNode* KQovScene::FindOwnedBelow(const KQovNode* top) const {
         KQovNodeAttribute* camera = mCamera->GetProducerAttribute(i);
         owned[2 + kProducers + i] = camera ? camera->GetNode() : nullptr;
     }
-    // Mostly parentless, or on their own nodes: no walk up at all.
     for (KQovNode* node : owned)
-        if (node && (node == top || (node->GetParent() && Below(node, top)))) return node;
-    return nullptr;
+        if (!visit(node)) return;
+}
+
+KQovNode* KQovScene::FindOwnedBelow(const KQovNode* top) const {
+    if (!top || top->IsSceneOwned()) return nullptr;
+    KQovNode* found = nullptr;
+    // Mostly parentless, or on their own nodes: no walk up at all.
+    ForEachOwned([&](KQovNode* node) {
+        if (node && (node == top || (node->GetParent() && Below(node, top)))) found = node;
+        return !found;
+    });
+    return found;
+}
+
+bool KQovScene::ChildrenHoldingOwned(const KQovNode* top, std::vector<const KQovNode*>& children) {
+    try {
+        for (const KQovScene* scene : LiveScenes())
+            scene->ForEachOwned([&](const KQovNode* node) {
+                for (const KQovNode* at = node; at;) {
+                    const KQovNode* parent = at->GetParent();
+                    if (parent == top) {
+                        children.push_back(at);
+                        break;
+                    }
+                    at = parent;
+                }
+                return true;
+            });
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::sort(children.begin(), children.end(), std::less<>());
+    return true;
 }
 
 void KQovScene::Clear() {
     if (KQovNode* root = GetRootNode()) {
+        // What live scenes own below the root is found once: a child holding none of it goes
+        // without a look at every scene.
+        std::vector<const KQovNode*> holding;
+        const bool known = ChildrenHoldingOwned(root, holding);
         // The child leaves the root before its destruction is tried, so a node
         // the manager does not hold cannot keep the loop going.
         while (root->GetChildCount() > 0) {
             KQovNode* child = root->GetChild(root->GetChildCount() - 1);
             root->RemoveChild(child);
+            if (known && !std::binary_search(holding.begin(), holding.end(), child, std::less<>())) {
+                if (mManager) mManager->DestroyNodeOwnedByNoScene(child);
+                continue;
+            }
             KQovObjectManager::LetGoOfSceneOwnedBelow(child);
             if (mManager) mManager->DestroyNode(child, true);
         }

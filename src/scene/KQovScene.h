@@ -134,6 +134,12 @@ private:
     // generic nodes, in that order.
     std::vector<KQovTakeNodeContainer*> AnimatedObjects() const;
     std::vector<KQovNode*> GeometryNodes() const;
+    // Each node FindOwnedBelow looks at (some null).
+    template <class Visit>
+    void ForEachOwned(Visit visit) const;
+    // The children of `top` holding, at or below them, a node FindOwnedBelow finds for some
+    // live scene, sorted; false when they cannot be listed.
+    static bool ChildrenHoldingOwned(const KQovNode* top, std::vector<const KQovNode*>& children);
     void ResetSwitcher();
     void DestroyCharacters();
     void ConnectLayerObjects(bool textures);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +90,52 @@ TEST(KFCurveNodeTree, DestroyingAChildUnlinksItFromItsParent) {
     KFCurveNode* b = root->Get(0);
     root->DeleteChild(b);
     EXPECT_EQ(root->GetCount(), 0);
+}
+
+// Among many children a lookup by name finds the child the walk of FindIndexByName finds (the
+// first of the name, case ignored) however children come, go or are renamed by a property.
+TEST(KFCurveNodeTree, NameLookupsAmongManyChildrenFindWhatTheWalkFinds) {
+    KQovSdkInit();
+    {
+        std::unique_ptr<KFCurveNode> root(KFCurveNode::Create("root"));
+        for (int i = 0; i < 20; ++i) root->Add(KFCurveNode::Create(("c" + std::to_string(i)).c_str()));
+        for (const char* name : {"Dup", "DUP", "dup"}) root->Add(KFCurveNode::Create(name));
+        KObject* object = new KObject;
+        KProperty* property = object->CreateProperty("Intensity", 4, nullptr, false, false);
+        KFCurveNode* removed = nullptr;
+        const struct {
+            const char* what;
+            std::function<void(KFCurveNode&)> change;
+        } steps[] = {
+            {"as made", [](KFCurveNode&) {}},
+            {"first of a name deleted", [](KFCurveNode& r) { r.DeleteChild(r.Get(20)); }},
+            {"next of it removed",
+             [&](KFCurveNode& r) {
+                 removed = r.Get(20);
+                 r.Remove(20);
+             }},
+            {"one of it added", [](KFCurveNode& r) { r.Add(KFCurveNode::Create("dUp")); }},
+            {"child destroyed", [](KFCurveNode& r) { delete r.Get(20); }},
+            {"first deleted by index", [](KFCurveNode& r) { r.Delete(0); }},
+            {"added in order", [](KFCurveNode& r) { r.AddSorted(KFCurveNode::Create("C5")); }},
+            {"named by a property", [&](KFCurveNode& r) { r.Get(6)->SetProperty(property); }},
+            {"property renamed", [&](KFCurveNode&) { property->SetName("Brightness", false); }},
+            {"property let go", [](KFCurveNode& r) { r.Get(6)->SetProperty(nullptr); }},
+            {"cleared", [](KFCurveNode& r) { r.Clear(); }},
+        };
+        for (const auto& step : steps) {
+            step.change(*root);
+            for (const char* name : {"c0", "C5", "c7", "c19", "dup", "DUP", "Intensity", "Brightness",
+                                     "", "missing"})
+                EXPECT_EQ(root->FindChildByName(name), root->Get(root->FindIndexByName(name)))
+                    << step.what << ": " << name;
+        }
+        KFCurveNode* made = root->FindOrCreateChild("Dup", false);
+        EXPECT_EQ(root->Get(0), made);
+        delete removed;
+        object->Destroy();
+    }
+    KQovSdkRelease();
 }
 
 TEST(KFCurveNodeTree, IsChildAndReferenceNodes) {

@@ -142,6 +142,11 @@ TEST(KQovMaterial, IsEqual) {
          false},
         {"multi-layer is no part", "Material::wood", [](KQovMaterial& m) { m.SetMultiLayer(true); },
          true},
+        {"negative zero", "Material::wood",
+         [](KQovMaterial& m) { m.SetDefaultEmissive(KColor(-0.0, 0, -0.0)); }, true},
+        {"not a number", "Material::wood",
+         [](KQovMaterial& m) { m.SetDefaultSpecular(KColor(0, std::nan(""), 0)); }, false},
+        {"opacity", "Material::wood", [](KQovMaterial& m) { m.SetDefaultOpacity(0.5); }, false},
     };
     for (const Case& c : cases) {
         KQovMaterial a(nullptr, "Material::wood");
@@ -149,6 +154,8 @@ TEST(KQovMaterial, IsEqual) {
         c.change(b);
         EXPECT_EQ(a.IsEqual(b), c.equal) << c.what;
         EXPECT_EQ(b.IsEqual(a), c.equal) << c.what;
+        // The key a search among many goes by: the same exactly for equal materials.
+        EXPECT_EQ(a.GetEqualityKey() == b.GetEqualityKey(), c.equal) << c.what;
     }
 }
 

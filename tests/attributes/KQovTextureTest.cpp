@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovTexture.h"
@@ -160,6 +162,15 @@ TEST(KQovTexture, IsEqual) {
          [](KQovTexture& t) { t.SetDefaultRotation(0, 0, 1); }, false},
         {"use", "Texture::w", "Texture::w", [](KQovTexture& t) { t.SetTextureUse(5); }, false},
         {"swap", "Texture::w", "Texture::w", [](KQovTexture& t) { t.SetSwapUV(true); }, false},
+        {"negative zero", "Texture::w", "Texture::w",
+         [](KQovTexture& t) { t.SetDefaultTranslation(-0.0, 0.0); }, true},
+        {"not a number", "Texture::w", "Texture::w",
+         [](KQovTexture& t) { t.SetDefaultRotation(0, std::nan(""), 0); }, false},
+        {"media", "Texture::w", "Texture::w", [](KQovTexture& t) { t.SetMediaName("Video::v"); },
+         false},
+        {"alpha", "Texture::w", "Texture::w", [](KQovTexture& t) { t.SetDefaultAlpha(0.5); }, false},
+        {"uv translation", "Texture::w", "Texture::w",
+         [](KQovTexture& t) { t.SetUVTranslation(KVector2(0.0, -1.0)); }, false},
     };
     for (const Case& c : cases) {
         KQovTexture a(nullptr, c.a);
@@ -167,6 +178,8 @@ TEST(KQovTexture, IsEqual) {
         c.change(b);
         EXPECT_EQ(a.IsEqual(b), c.equal) << c.what;
         EXPECT_EQ(b.IsEqual(a), c.equal) << c.what;
+        // The key a search among many goes by: the same exactly for equal textures.
+        EXPECT_EQ(a.GetEqualityKey() == b.GetEqualityKey(), c.equal) << c.what;
     }
 }
 

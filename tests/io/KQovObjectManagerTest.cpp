@@ -281,6 +281,21 @@ TEST(KQovObjectManager, ObjectsDestroyedOneByOneLeaveEveryList) {
     EXPECT_EQ(body->GetDefaultTakeNode()->GetRoot()->Find("S3"), nullptr);
     EXPECT_NE(body->GetDefaultTakeNode()->GetRoot()->Find("S4"), nullptr);
     EXPECT_EQ(mesh->AddShape(m.CreateShape(), "S3"), 2);  // a freed name is free
+    // Among many, on a node of two takes, shapes going last first take their channels from
+    // both takes and leave the others'.
+    ASSERT_NE(body->AddTakeNode("Walk"), nullptr);
+    std::vector<KQovShape*> more;
+    for (int i = 0; i < 20; ++i) {
+        more.push_back(m.CreateShape());
+        ASSERT_GE(mesh->AddShape(more.back(), ("M" + std::to_string(i)).c_str()), 0);
+    }
+    for (int i = 19; i >= 0; i -= 2) ASSERT_TRUE(m.DestroyShape(more[size_t(i)]));
+    for (int t = 0; t < body->GetTakeNodeCount(); ++t)
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(body->GetTakeNode(t)->GetRoot()->Find(("M" + std::to_string(i)).c_str()) !=
+                          nullptr,
+                      i % 2 == 0)
+                << t << " M" << i;
     KQovUserProperty* lent = lender->GetUserProperty(0);
     ASSERT_NE(lent, nullptr);
     body->AddUserProperty(lent);
@@ -403,9 +418,23 @@ TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
     EXPECT_EQ(m.FindNode("Leaf"), leaf);
     EXPECT_NE(leaf->GetCamera(), nullptr);
     child->AddChild(producer);
+    // Beside them, children holding nothing of a scene go whole; another live scene's producer
+    // camera on a child of the root stays that scene's.
+    KQovScene* third = m.CreateScene();
+    KQovNodeAttribute* lensOfThird = third->GetGlobalCameraSettings().GetProducerAttribute(3);
+    KQovNode* holder = m.CreateNode("Holder");
+    holder->SetNodeAttribute(lensOfThird);
+    for (KQovNode* top : {m.CreateNode("Plain"), holder}) {
+        top->AddChild(m.CreateNode("Under"));
+        scene->GetRootNode()->AddChild(top);
+    }
     scene->Clear();
     EXPECT_EQ(m.FindNode("Child"), nullptr);
     EXPECT_EQ(m.FindNode("Leaf"), nullptr);
+    for (const char* name : {"Plain", "Holder", "Under"}) EXPECT_EQ(m.FindNode(name), nullptr) << name;
+    EXPECT_EQ(third->GetGlobalCameraSettings().GetProducerAttribute(3), lensOfThird);
+    EXPECT_EQ(lensOfThird->GetNode(), nullptr);
+    EXPECT_TRUE(m.DestroyScene(third, true));
     EXPECT_EQ(scene->GetCameraSwitcherNode(), switcher);
     EXPECT_NE(switcher->GetCameraSwitcher(), nullptr);
     EXPECT_NE(producer->GetCamera(), nullptr);
