@@ -9,6 +9,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KTextLineReader.h"
 #include "platform/KPlatformFile.h"
 
@@ -225,10 +226,10 @@ bool KObjParser::NextLine(KTextLineReader& lines, std::string_view& keyword,
 }
 
 void KObjParser::Corrupt(int line, std::string_view keyword, std::string_view rest) {
-    mFailure = KFormatC("line %d: ", line);
-    mFailure.append(keyword.data(), keyword.size());
-    mFailure += ' ';
-    mFailure.append(rest.substr(0, 80).data(), std::min<size_t>(rest.size(), 80));
+    std::string quoted(keyword);
+    quoted += ' ';
+    quoted += rest.substr(0, 80);
+    mFailure = KFormatC("line %d: ", line) + KQovMessageText(quoted);
     mStatus += KFormatC("Line %d is corrupted: ", line) + mFailure.substr(mFailure.find(": ") + 2);
     mStatus += '\n';
 }
@@ -308,9 +309,7 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
         mStatus += KFormatC("Line %d is corrupted: not text\n", lines.GetLineNumber());
         return false;
     } else {
-        mStatus += "Object not supported : ";
-        mStatus.append(keyword.data(), keyword.size());
-        mStatus += '\n';
+        mStatus += "Object not supported : " + KQovMessageText(keyword) + '\n';
     }
     return true;
 }
@@ -460,8 +459,8 @@ bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
             // Missing here and there says little: the other cause says why.
             const bool missing = error == ENOENT || error == ENOTDIR;
             const int cause = missing ? besideError : error;
-            const std::string text =
-                "Unable to load material library \"" + name + "\": " + LibraryProblem(cause);
+            const std::string text = "Unable to load material library \"" + KQovMessageText(name) +
+                                     "\": " + LibraryProblem(cause);
             // A library that is not there to read is a word; one that the system fails to
             // read would drop every material with a word.
             if (SystemCause(cause)) {
@@ -499,7 +498,8 @@ bool KObjParser::NoteUnfoundImage(const std::string& path) const {
     if (file) fclose(file);
     if (!SystemCause(error) || mLibraryFailed) return file != nullptr;
     // An image the system fails to find would be left out with a word.
-    mFailure = "Unable to read texture file \"" + path + "\": " + LibraryProblem(error);
+    mFailure =
+        "Unable to read texture file \"" + KQovMessageText(path) + "\": " + LibraryProblem(error);
     mLibraryFailed = true;
     return false;
 }
@@ -511,7 +511,7 @@ int KObjParser::UseMaterial(std::string_view name) {
     KObjMaterial material;
     material.name = key;
     if (!ReadMaterial(material))
-        mStatus += "Unable to read material \"" + key + "\" in .mtl file\n";
+        mStatus += "Unable to read material \"" + KQovMessageText(key) + "\" in .mtl file\n";
     mMaterials.push_back(std::move(material));
     return mMaterialIndex[key] = int(mMaterials.size()) - 1;
 }

@@ -5,6 +5,7 @@
 
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "platform/KPlatformSignals.h"
 
 namespace {
@@ -63,9 +64,9 @@ bool KObjTextWriter::CreateMaterialFile() {
                      : path.substr(path.rfind('/') + 1);
     mObjText += "mtllib " + name + "\n\n";
     if (!open) {
-        mStatus += path.empty() ? "Unable to create material file for \"" + mPath +
+        mStatus += path.empty() ? "Unable to create material file for \"" + KQovMessageText(mPath) +
                                       "\": the name does not end in .obj\n"
-                                : "Unable to create material file \"" + path +
+                                : "Unable to create material file \"" + KQovMessageText(path) +
                                       "\": " + KCreateFileProblem(path.c_str()) + "\n";
         return false;
     }
