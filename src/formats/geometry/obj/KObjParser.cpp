@@ -437,41 +437,56 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
 
 bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
     mHasLibrary = true;
-    const bool all = !Trim(rest).empty();
-    for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
-        const std::string name(word);
-        const std::string beside =
-            KResolvePath(KExtractNameFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
-        // Beside the model first: a library of that name where the program runs belongs to
-        // another model. There only when none lies beside it.
-        std::string text;
-        const int besideError = ReadWholeFile(beside.c_str(), text);
-        const bool besideMissing = besideError == ENOENT || besideError == ENOTDIR;
-        const int error =
-            besideMissing && beside != name ? ReadWholeFile(name.c_str(), text) : besideError;
-        if (!besideError) {
-            AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
-            mLibraryPaths.push_back(beside);
-        } else if (!error) {
-            AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
-            mLibraryPaths.push_back(name);
-        } else {
-            // Missing here and there says little: the other cause says why.
-            const bool missing = error == ENOENT || error == ENOTDIR;
-            const int cause = missing ? besideError : error;
-            const std::string text = "Unable to load material library \"" + KQovMessageText(name) +
-                                     "\": " + LibraryProblem(cause);
-            // A library that is not there to read is a word; one that the system fails to
-            // read would drop every material with a word.
-            if (SystemCause(cause)) {
-                mFailure = text;
-                mLibraryFailed = true;
-                return false;
-            }
-            mStatus += text + "\n";
+    const std::string whole(Trim(rest));
+    std::string_view words = whole;
+    const std::string first(NextWord(words));
+    // A name holding blanks (the library written beside "my file.obj") is read whole when its
+    // first word names no library.
+    if (!words.empty() && !LibraryThere(first) && LibraryThere(whole)) return LoadLibrary(whole);
+    for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest))
+        if (!LoadLibrary(std::string(word))) return false;
+    if (whole.empty()) mStatus += "Unable to load material library: the line names none\n";
+    return true;
+}
+
+std::string KObjParser::BesideModel(const std::string& name) const {
+    return KResolvePath(KExtractNameFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
+}
+
+bool KObjParser::LibraryThere(const std::string& name) const {
+    return KFileExists(BesideModel(name).c_str()) || KFileExists(name.c_str());
+}
+
+bool KObjParser::LoadLibrary(const std::string& name) {
+    const std::string beside = BesideModel(name);
+    // Beside the model first: a library of that name where the program runs belongs to
+    // another model. There only when none lies beside it.
+    std::string text;
+    const int besideError = ReadWholeFile(beside.c_str(), text);
+    const bool besideMissing = besideError == ENOENT || besideError == ENOTDIR;
+    const int error =
+        besideMissing && beside != name ? ReadWholeFile(name.c_str(), text) : besideError;
+    if (!besideError) {
+        AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
+        mLibraryPaths.push_back(beside);
+    } else if (!error) {
+        AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
+        mLibraryPaths.push_back(name);
+    } else {
+        // Missing here and there says little: the other cause says why.
+        const bool missing = error == ENOENT || error == ENOTDIR;
+        const int cause = missing ? besideError : error;
+        const std::string why = "Unable to load material library \"" + KQovMessageText(name) +
+                                "\": " + LibraryProblem(cause);
+        // A library that is not there to read is a word; one that the system fails to
+        // read would drop every material with a word.
+        if (SystemCause(cause)) {
+            mFailure = why;
+            mLibraryFailed = true;
+            return false;
         }
+        mStatus += why + "\n";
     }
-    if (!all) mStatus += "Unable to load material library: the line names none\n";
     return true;
 }
 
