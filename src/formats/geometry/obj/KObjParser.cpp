@@ -438,11 +438,17 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
 bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
     mHasLibrary = true;
     const std::string whole(Trim(rest));
-    std::string_view words = whole;
-    const std::string first(NextWord(words));
     // A name holding blanks (the library written beside "my file.obj") is read whole when its
-    // first word names no library.
-    if (!words.empty() && !LibraryThere(first) && LibraryThere(whole)) return LoadLibrary(whole);
+    // words do not all name libraries: a file "my" beside it is no library of this line.
+    const auto everyWordThere = [this](std::string_view words) {
+        for (std::string_view word = NextWord(words); !word.empty(); word = NextWord(words))
+            if (!LibraryThere(std::string(word))) return false;
+        return true;
+    };
+    std::string_view afterFirst = whole;
+    NextWord(afterFirst);
+    if (!afterFirst.empty() && LibraryThere(whole) && !everyWordThere(whole))
+        return LoadLibrary(whole);
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest))
         if (!LoadLibrary(std::string(word))) return false;
     if (whole.empty()) mStatus += "Unable to load material library: the line names none\n";
