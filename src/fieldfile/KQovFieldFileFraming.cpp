@@ -6,6 +6,7 @@
 
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KPath.h"
 #include "fieldfile/KQovEncryptedStream.h"
 #include "fieldfile/KQovFieldFile.h"
@@ -287,7 +288,7 @@ bool KQovFieldFile::Create(const char* name, bool binary, bool encrypted, KQovHe
     if (!mOwnedStream->CanSeek()) {
         mOwnedStream->Discard();
         mOwnedStream.reset();
-        SetError(eFileNotCreated, ("Unable to create file " + full +
+        SetError(eFileNotCreated, ("Unable to create file " + KQovMessageText(full) +
                                    ": a QOV file is written out of order, so it cannot be "
                                    "written to a pipe or a terminal")
                                       .c_str());
@@ -540,7 +541,7 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
     int64_t start = mStream->Tell();
     if (mStream->Size() <= start) {
         // Nothing to read is no file of any kind, not an empty ASCII file.
-        SetError(eFileCorrupted, KFormatC("File is corrupted: %s", mOpenedName.c_str()).c_str());
+        SetError(eFileCorrupted, ("File is corrupted: " + KQovMessageText(mOpenedName)).c_str());
         return false;
     }
     uint8_t head[27];
@@ -559,7 +560,7 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
         if (!ReadAsciiFirstLine()) {
             if (strict) {
                 SetError(eFileCorrupted,
-                         KFormatC("File is corrupted: %s", mOpenedName.c_str()).c_str());
+                         ("File is corrupted: " + KQovMessageText(mOpenedName)).c_str());
                 return false;
             }
             mFileVersion = 1000;
@@ -907,10 +908,10 @@ bool KQovFieldFile::FieldFileClose() {
                 mOwnedStream->Discard();
                 placed = false;
                 const std::string left = LeftAside(project);
-                SetError(eFileNotCreated, ("Unable to create file " + mFullName + ": " +
-                                           ProjectProblem(project) + (left.empty() ? "" : "; ") +
-                                           left)
-                                              .c_str());
+                SetError(eFileNotCreated,
+                         ("Unable to create file " + KQovMessageText(mFullName) + ": " +
+                          ProjectProblem(project) + (left.empty() ? "" : "; ") + left)
+                             .c_str());
             } else if (!mOwnedStream->Commit()) {
                 // A new file deleted meanwhile, or refused by the system, says why; else the
                 // disk is full.
@@ -921,7 +922,8 @@ bool KQovFieldFile::FieldFileClose() {
                     SetError(eNoSpaceLeft);
                 else
                     SetError(eFileNotCreated,
-                             ("File not created: " + mFullName + ": " + problem).c_str());
+                             ("File not created: " + KQovMessageText(mFullName) + ": " + problem)
+                                 .c_str());
                 placed = false;
             } else {
                 RemoveProjectFiles(project);
@@ -935,17 +937,18 @@ bool KQovFieldFile::FieldFileClose() {
 std::string KQovFieldFile::ProjectProblem(const KPlatformSetAside& project) const {
     const std::string why = KPlatformErrorText(project.Error());
     if (project.Stayed() == mProjectFolder)
-        return "its project folder " + mProjectFolder +
+        return "its project folder " + KQovMessageText(mProjectFolder) +
                " cannot be looked through for the files a read would take in its place: " + why;
-    return project.Stayed() + " would be read in its place and cannot be removed: " + why;
+    return KQovMessageText(project.Stayed()) +
+           " would be read in its place and cannot be removed: " + why;
 }
 
 std::string KQovFieldFile::LeftAside(const KPlatformSetAside& project) {
     std::string text;
     for (size_t i = 0; i < project.LeftCount(); ++i)
-        text += (i ? "; " : "") +
-                ("the old project file stays under the hidden name " + project.LeftName(i) +
-                 ": " + KPlatformErrorText(project.LeftError(i)));
+        text += (i ? "; " : "") + ("the old project file stays under the hidden name " +
+                                   KQovMessageText(project.LeftName(i)) + ": " +
+                                   KPlatformErrorText(project.LeftError(i)));
     return text;
 }
 
@@ -954,10 +957,10 @@ void KQovFieldFile::RemoveProjectFiles(KPlatformSetAside& project) {
     // and is what a read gets.
     if (project.Remove()) return;
     try {
-        std::string text = mFullName + " is written, but ";
+        std::string text = KQovMessageText(mFullName) + " is written, but ";
         for (size_t i = 0; i < project.LeftCount(); ++i)
             text += (i ? "; " : "") +
-                    ("the old project file " + project.LeftName(i) +
+                    ("the old project file " + KQovMessageText(project.LeftName(i)) +
                      " could not be removed: " + KPlatformErrorText(project.LeftError(i)));
         SetError(eFileNotCreated, text.c_str());
     } catch (const std::bad_alloc&) {
@@ -983,7 +986,8 @@ void KQovFieldFile::TellWhyNotWritten() {
         const std::string problem = KLastReplaceProblem();
         // Named as the exporter names the file of every other format.
         if (!problem.empty())
-            SetError(eFileNotCreated, ("File not created: " + mFullName + ": " + problem).c_str());
+            SetError(eFileNotCreated,
+                     ("File not created: " + KQovMessageText(mFullName) + ": " + problem).c_str());
     } catch (const std::bad_alloc&) {
     }
 }

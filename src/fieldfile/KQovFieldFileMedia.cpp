@@ -11,6 +11,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformRandom.h"
 #include "platform/KPlatformSignals.h"
@@ -88,7 +89,7 @@ static KString CompanionFolder(KQovFieldFile& file, const std::string& folder, b
     if (!KCreatePath((folder + "/").c_str())) {
         file.GetError().SetErrorWithText(
             KQovFieldFile::eDirectoryNotCreated,
-            KFormatC("Unable to create directory %s", folder.c_str()).c_str());
+            ("Unable to create directory " + KQovMessageText(folder)).c_str());
         return KString("");
     }
     return KString((folder + "/").c_str());
@@ -120,8 +121,7 @@ bool KQovFieldFile::ExtractMedia(KString& resultPath, const char* mediaName,
     resultPath = "";
     std::string name = SafeFileName(mediaName);
     if (name.empty()) {
-        SetError(eInvalidData,
-                 KFormatC("Invalid media file name %s", mediaName ? mediaName : "").c_str());
+        SetError(eInvalidData, ("Invalid media file name " + KQovMessageText(mediaName)).c_str());
         return false;
     }
     uint32_t size = 0;

@@ -28,6 +28,7 @@
 #include "formats/motion/trc/KQovOpticalTrc.h"
 #include "formats/motion/vpm/KQovReaderVpm.h"
 #include "formats/motion/vpm/KQovWriterVpm.h"
+#include "foundation/KQuotedText.h"
 #include "io/qov/KQovWriterQov6.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsMotion.h"
@@ -128,7 +129,9 @@ bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scen
     std::string tried;
     const KString skeleton = KQovFindAcclaimSkeleton(fileName, tried);
     if (skeleton.IsEmpty()) {
-        error = KString("no skeleton file for this motion file (looked for ") + tried.c_str() + ")";
+        error =
+            ("no skeleton file for this motion file (looked for " + KQovMessageText(tried) + ")")
+                .c_str();
         return false;
     }
     const std::string oneFile = KQovAcclaimOneFileError(skeleton.Buffer(), fileName);
@@ -139,6 +142,6 @@ bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scen
     if (read) *read = skeleton;
     KQovReaderAsf reader(manager);
     if (reader.FileOpen(skeleton.Buffer()) && reader.Read(scene, options)) return true;
-    error = KString(skeleton.Buffer()) + ": " + reader.GetLastErrorString();
+    error = (KQovMessageText(skeleton.Buffer()) + ": " + reader.GetLastErrorString()).c_str();
     return false;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformStdio.h"
 
@@ -237,7 +238,7 @@ std::string KCreateFileProblem(const char* path) {
             const std::string target = KPlatformResolveLinks(path);
             const size_t slash = target.find_last_of('/');
             const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-            return "the folder " + folder + " does not exist";
+            return "the folder " + KQovMessageText(folder) + " does not exist";
         }
         case KPlatformReplaceProblem::eFolder:
             return "it is a folder";
@@ -269,8 +270,7 @@ std::string KCreateFileProblem(const char* path) {
 }
 
 std::string KCreateFileError(const char* path) {
-    return "Unable to create file " + std::string(path ? path : "") + ": " +
-           KCreateFileProblem(path);
+    return "Unable to create file " + KQovMessageText(path) + ": " + KCreateFileProblem(path);
 }
 
 bool KCanWriteCompanion(const char* path) {
@@ -286,7 +286,7 @@ bool KIsFolder(const char* path) {
 }
 
 std::string KOpenForReadError(const char* path) {
-    const std::string name = path ? path : "";
+    const std::string name = KQovMessageText(path);
     if (path && KIsSpecialFile(path)) return "Cannot read \"" + name + "\": not a regular file";
     const int error = KPlatformReadOpenError(path);
     if (error == EISDIR) return "File not opened: " + name + ": it is a folder";
@@ -298,8 +298,9 @@ std::string KOpenForReadError(const char* path) {
 static std::string SavedMeanwhile(const KPlatformReplaceFailure& failure) {
     std::string text;
     for (const auto& [target, kept] : failure.saved)
-        text += "; " + target + " was saved by another program meanwhile and is left as it is" +
-                (kept.empty() ? std::string() : ", its old file kept as " + kept);
+        text += "; " + KQovMessageText(target) +
+                " was saved by another program meanwhile and is left as it is" +
+                (kept.empty() ? std::string() : ", its old file kept as " + KQovMessageText(kept));
     return text;
 }
 
@@ -324,10 +325,13 @@ std::string KLastReplaceProblem() {
         std::string text = failure.gone.size() == failure.mixed.size()
                                ? "no new file is in place, but an old file could not be put back"
                                : "the pair is mixed, new and old";
-        for (const auto& [target, kept] : failure.mixed)
-            text += kept.empty()   ? "; " + target + " is new where there was no file"
-                    : gone(target) ? "; " + target + " is missing, its old file kept as " + kept
-                                   : "; the old " + target + " is kept as " + kept;
+        for (const auto& [target, kept] : failure.mixed) {
+            const std::string shown = KQovMessageText(target);
+            text += kept.empty()   ? "; " + shown + " is new where there was no file"
+                    : gone(target) ? "; " + shown + " is missing, its old file kept as " +
+                                         KQovMessageText(kept)
+                                   : "; the old " + shown + " is kept as " + KQovMessageText(kept);
+        }
         return text + SavedMeanwhile(failure);
     }
     if (failure.oneFile) return "the pair's two names are one file; neither was replaced";
@@ -346,8 +350,8 @@ std::string KLastReplaceProblem() {
 std::string KLastReplaceLeftBehind() {
     std::string text;
     for (const KPlatformReplaceFailure::Left& left : KPlatformLastReplaceFailure().left)
-        text += "The old " + left.target + " is left as " + left.hidden +
-                ", which could not be removed (" +
+        text += "The old " + KQovMessageText(left.target) + " is left as " +
+                KQovMessageText(left.hidden) + ", which could not be removed (" +
                 // Not where it was made: the folder was moved or renamed meanwhile.
                 (left.error == ENOENT ? std::string("its folder was moved")
                                       : KPlatformErrorText(left.error)) +

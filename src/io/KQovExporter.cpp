@@ -9,6 +9,7 @@
 #include "fieldfile/KQovFieldFile.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
 #include "io/qov/KQovWriterQov5.h"
@@ -92,9 +93,10 @@ bool KQovExporter::RefuseFolderName() {
     }
     if (!KNamesAFolder(mFileName.Buffer())) return false;
     try {
-        mError.SetErrorWithText(eFileNotCreated, (std::string("Unable to create file ") +
-                                                  mFileName.Buffer() + ": the name is a folder")
-                                                     .c_str());
+        mError.SetErrorWithText(eFileNotCreated,
+                                ("Unable to create file " + KQovMessageText(mFileName.Buffer()) +
+                                 ": the name is a folder")
+                                    .c_str());
     } catch (const std::bad_alloc&) {
         mError.SetError(eFileNotCreated);
     }
@@ -117,14 +119,15 @@ bool KQovExporter::RefuseWritingOverSource(const KStreamOptions* options) try {
         for (size_t k = 0; k < written.size(); ++k) {
             const std::string& file = written[k];
             if (!KPlatformSameFile(source.c_str(), file.c_str())) continue;
-            std::string text = k >= made   ? "the project file " + file + ", which writing " +
-                                                  out + " removes,"
-                               : k == 0 ? "the output " + out
-                                        : "the file " + file + " written beside the output";
+            const std::string shown = KQovMessageText(file), outShown = KQovMessageText(out);
+            std::string text = k >= made ? "the project file " + shown + ", which writing " +
+                                               outShown + " removes,"
+                               : k == 0 ? "the output " + outShown
+                                        : "the file " + shown + " written beside the output";
             text += " is the same file as " +
-                    (source == read.front()
-                         ? "the input " + source
-                         : source + ", which the read of " + read.front() + " used") +
+                    (source == read.front() ? "the input " + KQovMessageText(source)
+                                            : KQovMessageText(source) + ", which the read of " +
+                                                  KQovMessageText(read.front()) + " used") +
                     "; nothing was written";
             mError.SetErrorWithText(eFileNotCreated, text.c_str());
             return true;
@@ -191,7 +194,7 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
         try {
             mError.SetErrorWithText(
                 eUnidentifiedError,
-                (std::string("Out of memory while writing ") + mFileName.Buffer()).c_str());
+                ("Out of memory while writing " + KQovMessageText(mFileName.Buffer())).c_str());
         } catch (const std::bad_alloc&) {
             mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
         }
@@ -258,7 +261,7 @@ bool KQovExporter::ExportWith(KQovScene* scene, KStreamOptions* options) {
         else
             mError.SetErrorWithText(
                 eUnidentifiedError,
-                (std::string("Out of memory while writing ") + mFileName.Buffer()).c_str());
+                ("Out of memory while writing " + KQovMessageText(mFileName.Buffer())).c_str());
         return false;
     }
     if (!ok) {
@@ -273,7 +276,7 @@ bool KQovExporter::ExportWith(KQovScene* scene, KStreamOptions* options) {
         std::string text =
             code >= 0 && problem.empty() ? mWriter->GetLastErrorString() : mError.GetErrorText();
         // A bare table message gets the file it was about.
-        if (text == mError.GetErrorText()) text += std::string(": ") + mFileName.Buffer();
+        if (text == mError.GetErrorText()) text += ": " + KQovMessageText(mFileName.Buffer());
         if (!problem.empty()) text += ": " + problem;
         mError.SetErrorWithText(mine, text.c_str());
     }
@@ -289,7 +292,7 @@ void KQovExporter::WarnAfterPlacing(bool outOfMemory) {
         // A word that already says the file is written and what stayed (an old project file
         // beside it) stands alone: nothing was to follow it.
         if (text.find(" is written, but ") == std::string::npos)
-            text += std::string(" once ") + mFileName.Buffer() +
+            text += " once " + KQovMessageText(mFileName.Buffer()) +
                     " was written; what was to follow it may be missing";
         text += "\n";
         mStatus += text.c_str();

@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "foundation/KQuotedText.h"
 #include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KStreamOptionsMotion.h"
@@ -97,7 +98,7 @@ bool KQovImporter::ReadOutOfMemory() {
     try {
         mError.SetErrorWithText(
             eUnidentifiedError,
-            (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+            ("Out of memory while reading " + KQovMessageText(mFileName.Buffer())).c_str());
     } catch (const std::bad_alloc&) {
         mError.SetErrorWithText(eUnidentifiedError, "Out of memory while reading");  // inline
     }

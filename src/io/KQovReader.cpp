@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 
+#include "foundation/KQuotedText.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeWalk.h"
 
@@ -24,7 +25,7 @@ void CollectDuplicates(KQovNode* root, std::set<std::string>& seen, std::set<std
         std::string name = child->GetName();
         if (!seen.insert(name).second && reported.insert(name).second) {
             message += "\n    ";
-            message += name.c_str();
+            message += KQovMessageText(name).c_str();
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "attributes/KQovMesh.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovReader.h"
 #include "scene/KQovNodeWalk.h"
 #include "scene/KQovNode.h"
@@ -108,8 +109,10 @@ bool KQovWriter::RefuseMeshesMissingPoints(KQovNode* root) {
         int polygon = 0, point = 0;
         if (!mesh || !mesh->FindMissingPoint(polygon, point)) continue;
         const std::string text = KFormatC(
-            "The mesh of node \"%s\" names control point %d in polygon %d but has %d control points",
-            node->GetNameWithoutPrefix().Buffer(), point, polygon, mesh->GetControlPointsCount());
+            "The mesh of node \"%s\" names control point %d in polygon %d but has %d control "
+            "points",
+            KQovMessageText(node->GetNameWithoutPrefix().Buffer()).c_str(), point, polygon,
+            mesh->GetControlPointsCount());
         mError.SetErrorWithText(eFileNotCreated, text.c_str());
         return false;
     }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 
 namespace {
 
@@ -88,8 +89,8 @@ std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason
                          text[0] + "' for something else");
         text.insert(text.begin(), '_');
     } else if (mTerms.startsWord && mTerms.startsWord(text)) {
-        Join(reason, "the " + format + " reader takes a line beginning with \"" + text +
-                         "\" for something else");
+        Join(reason, "the " + format + " reader takes a line beginning with \"" +
+                         KQovMessageText(text) + "\" for something else");
         text.insert(text.begin(), '_');
     }
     if (std::strchr(mTerms.trailing, text.back())) {
@@ -112,8 +113,8 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
     if (!Free(text, tail)) {
         bool reserved = mTakenExactly.count(text) != 0;
         for (const std::string& word : mTerms.reserved) reserved |= Key(word) == Key(text);
-        Join(reason, reserved ? "the " + std::string(mTerms.format) + " file gives \"" + text +
-                                    "\" a meaning of its own"
+        Join(reason, reserved ? "the " + std::string(mTerms.format) + " file gives \"" +
+                                    KQovMessageText(text) + "\" a meaning of its own"
                      : mTerms.foldCase ? "another name reads back the same, letter case aside"
                                        : "another name reads back the same");
         const std::string stem = text;
@@ -134,8 +135,8 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
     if (!tail.empty()) mTaken.insert(Key(text + tail));
     if (text != name && told) {
         if (++mChanged <= kNamesToldOne)
-            mWarnings += std::string(mTerms.object) + " \"" + name + "\" written as \"" + text +
-                         "\": " + reason + "\n";
+            mWarnings += std::string(mTerms.object) + " \"" + KQovMessageText(name) +
+                         "\" written as \"" + KQovMessageText(text) + "\": " + reason + "\n";
     }
     return text;
 }

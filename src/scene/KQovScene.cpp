@@ -10,6 +10,7 @@
 
 #include "foundation/KPath.h"
 #include "foundation/KQovLayerElement.h"
+#include "foundation/KQuotedText.h"
 #include "scene/KPropertyObjectList.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -239,7 +240,7 @@ bool KQovScene::SetCurrentTake(const char* name) {
         all = object->SetCurrentTakeNode(mCurrentTake.Buffer()) && all;
     if (!all) {
         KString text("Not all nodes have a take node called ");
-        text += mCurrentTake;
+        text += KQovMessageText(mCurrentTake.Buffer()).c_str();
         mError.SetErrorWithText(eTakeError, text.Buffer());
     }
     return all;

@@ -2,6 +2,7 @@
 
 #include "fieldfile/KQovFieldFile.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 
 std::string KQovTakeNames::Add(const char* name, Clash& clash) {
     const std::string own = name ? name : "";
@@ -27,7 +28,8 @@ std::string KQovTakeNames::Warning(const char* verb, const char* name, const std
     const char* why = clash == eDefault ? "the default take has that name"
                       : clash == eEmpty ? "the take has no name"
                                         : "an earlier take has that name";
-    // Quoted as a QOV text is: a line break in a name does not end the warning's line.
-    return KFormatC("Take \"%s\" %s as \"%s\": %s\n", KQovEscapeText(name).c_str(), verb,
-                    KQovEscapeText(made.c_str()).c_str(), why);
+    // Quoted as a QOV text is, its other control bytes as every message quotes them: a line
+    // break in a name does not end the warning's line.
+    return KFormatC("Take \"%s\" %s as \"%s\": %s\n", KQovMessageText(KQovEscapeText(name)).c_str(),
+                    verb, KQovMessageText(KQovEscapeText(made.c_str())).c_str(), why);
 }

@@ -33,6 +33,7 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/KQovMotionTextIO.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovWriteOptions.h"
 #include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
@@ -684,9 +685,11 @@ void BuildClashingMeshes(TestScene& t) {
     KQovObjectManager& m = t.manager;
     KQovMaterial* red = m.CreateMaterial("Red");
     int k = 0;
-    // A name ending in a backslash would join its group line to the next.
-    for (const char* name : {"Hips", "hips", "HIPS", "left arm", "left_arm", "Box", "Box1", "Box",
-                             "LongNodeName1", "LongNodeName2", "", "tail\\"}) {
+    // A name ending in a backslash would join its group line to the next; one holding a line
+    // break or an escape would split or colour a warning that quoted it raw.
+    for (const char* name :
+         {"Hips", "hips", "HIPS", "left arm", "left_arm", "Box", "Box1", "Box", "LongNodeName1",
+          "LongNodeName2", "", "tail\\", "line\nbreak", "line\nbreak", "esc\x1b[31m"}) {
         KQovNode* node = m.CreateNode(name);
         node->SetNodeAttribute(Cube(m, 1.0, red, red, nullptr));
         KMotionSetRestTransform(node, KVector4(3.0 * k++, 0, 0), KVector4());
@@ -716,7 +719,7 @@ void BuildClashingSkeleton(TestScene& t) {
              "a b", "a,b", "GLOBAL", "root1", "", "tab\tname", "vt\vff\fcr\rname", kLong300,
              kLong300 + "2", "#x", "1abc", "Hips", "hips", "a b",
              // Lines that begin so begin an HTR section, end an ASF list, give an AMC frame.
-             "[header]x", "End", "-1abc", "Endeffector"})
+             "[header]x", "End", "-1abc", "Endeffector", "line\nbreak", "line\nbreak"})
         chain = joint(chain, name, 0);
     // Children starting apart: the skeleton writer makes a bone named "J0Dummy" for J0.
     joint(chain, "J0", 5);
@@ -729,9 +732,9 @@ void BuildClashingMarkers(TestScene& t) {
     KQovNode* parent = m.CreateNode("Capture");
     t.scene->GetRootNode()->AddChild(parent);
     int k = 0;
-    for (const std::string& name :
-         std::vector<std::string>{"L:Hip", "R:Hip", "A B", "A_B", "m", "M", kLong300,
-                                  kLong300 + "z", kLong1100a, kLong1100b, " pad ", "pad"}) {
+    for (const std::string& name : std::vector<std::string>{
+             "L:Hip", "R:Hip", "A B", "A_B", "m", "M", kLong300, kLong300 + "z", kLong1100a,
+             kLong1100b, " pad ", "pad", "line\nbreak", "line\nbreak", "esc\x1b[31m"}) {
         KQovNode* node = m.CreateNode(name.c_str());
         KQovMarker* marker = m.CreateMarker();
         marker->SetType(KQovMarker::eOptical);
@@ -770,6 +773,14 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
         const std::string path = folder / (std::string("names.") + row.extension);
         std::string error, status;
         ASSERT_TRUE(WriteScene(written, path, error, &status)) << error;
+        // Every warning keeps to its line, the names' control bytes shown, never raw.
+        std::string controls;
+        for (char c = 1; c < 0x20; ++c)
+            if (c != '\n') controls += c;
+        EXPECT_EQ(status.find_first_of(controls + '\x7f'), std::string::npos) << status;
+        if (row.named) {
+            EXPECT_NE(status.find("\"line\\x0abreak"), std::string::npos) << status;
+        }
         TestScene read;
         std::unique_ptr<KStreamOptions> options;
         ASSERT_TRUE(ReadScene(read, path, options, error)) << error;
@@ -816,7 +827,8 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
             ++countBack;
             if (!row.named) continue;
             std::string name = node->GetNameWithoutPrefix().Buffer();
-            EXPECT_TRUE(scene.count(name) || plainScene.count(plain(name)))
+            EXPECT_TRUE(scene.count(name) || scene.count(KQovMessageText(name)) ||
+                        plainScene.count(plain(name)))
                 << "\"" << name << "\" is neither the scene's nor told\n"
                 << status;
             if (row.foldCase) name = independent::Lower(name);

@@ -16,6 +16,7 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovExporter.h"
 #include "io/KQovFormatFactory.h"
 #include "io/KQovImporter.h"
@@ -271,9 +272,10 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         // A failure of a file written beside the output (an Acclaim pair's skeleton file)
         // alone names that file.
         std::string failed = out;
-        if (!said && text.find(out) == std::string::npos)
+        if (!said && text.find(KQovMessageText(out)) == std::string::npos)
             for (size_t k = 1; k < written.size(); ++k)
-                if (text.find(written[k]) != std::string::npos) failed = written[k];
+                if (text.find(KQovMessageText(written[k])) != std::string::npos)
+                    failed = written[k];
         return Fail(failed, text);
     }
     stage.written = true;

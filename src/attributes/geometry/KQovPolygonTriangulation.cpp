@@ -5,6 +5,7 @@
 
 #include "attributes/geometry/KQovWeightTable.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 
 namespace {
 
@@ -42,8 +43,8 @@ std::string KQovPolygonTriangulation::FallbackMessage(int count, const char* mes
     const char* cut = order == eFan ? (one ? "a fan" : "fans")
                                     : (one ? "an alternating strip" : "alternating strips");
     return KFormatC("%d polygon%s of \"%s\" could not be cut along %s outline and %s cut as %s\n",
-                    count, one ? "" : "s", meshName, one ? "its" : "their", one ? "is" : "are",
-                    cut);
+                    count, one ? "" : "s", KQovMessageText(meshName).c_str(), one ? "its" : "their",
+                    one ? "is" : "are", cut);
 }
 
 const std::vector<KQovPolygonTriangulation::Triangle>& KQovPolygonTriangulation::Cut(

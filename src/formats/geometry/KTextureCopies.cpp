@@ -8,6 +8,7 @@
 
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 
 namespace {
 
@@ -33,9 +34,9 @@ bool Missing(int error) {
 
 // Why an image cannot be read: missing, or what the system says.
 std::string SourceProblem(const char* path, int error) {
-    if (Missing(error)) return std::string("Unable to locate texture file \"") + path + "\".\n";
-    return std::string("Unable to read texture file \"") + path +
-           "\": " + KImageProblemCause(error) + ".\n";
+    const std::string shown = KQovMessageText(path);
+    if (Missing(error)) return "Unable to locate texture file \"" + shown + "\".\n";
+    return "Unable to read texture file \"" + shown + "\": " + KImageProblemCause(error) + ".\n";
 }
 
 // The system's error number for an image that cannot be read (EIO when it opens).
@@ -47,7 +48,7 @@ int ReadError(const std::string& path) {
 }
 
 std::string WriteProblem(const std::string& target, int error) {
-    return "Error writing texture file \"" + target + "\"" +
+    return "Error writing texture file \"" + KQovMessageText(target) + "\"" +
            (error ? ": " + KImageProblemCause(error) : std::string()) + ".\n";
 }
 
@@ -262,7 +263,7 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
                 // What is there cannot be told for a cause of the system: the write fails.
                 if (error == ENOMEM) throw std::bad_alloc();
                 if (mFailure.empty())
-                    mFailure = "Unable to read file \"" + Shown(file) +
+                    mFailure = "Unable to read file \"" + KQovMessageText(Shown(file)) +
                                "\" beside the output: " + KImageProblemCause(error) + ".\n";
                 return Claim::eTaken;
             }
@@ -280,7 +281,8 @@ KTextureNames::Claim KTextureNames::ClaimBeside(const std::string& path, const s
             // be the image's or not.
             if (error == ENOMEM) throw std::bad_alloc();
             if (error != 0 && !KIsImageInputProblem(error) && mFailure.empty())
-                mFailure = "Unable to compare texture file \"" + path + "\" with \"" + Shown(file) +
+                mFailure = "Unable to compare texture file \"" + KQovMessageText(path) +
+                           "\" with \"" + KQovMessageText(Shown(file)) +
                            "\": " + KImageProblemCause(error) + ".\n";
             return Claim::eTaken;
         }
@@ -408,18 +410,22 @@ std::string KTextureNames::Place(const std::string& path, std::string& status) {
     }
     if (name.empty()) {
         // Written under a name another file has, it would show that file: the write fails.
-        if (mFailure.empty()) mFailure = "No free name is left for texture \"" + path + "\".\n";
+        if (mFailure.empty())
+            mFailure = "No free name is left for texture \"" + KQovMessageText(path) + "\".\n";
         return mPlaced[path] = own.empty() ? MadeName(fileName, 0) : own;
     }
     const auto why = mUnreadable.find(path);
     const bool missing = why == mUnreadable.end() || Missing(why->second);
-    status += "Texture \"" + path + "\" is written as \"" + name + "\"" +
-              (!unread    ? ""
-               : missing ? ", with no copy (unable to locate it)"
-                         : ", with no copy (it cannot be read)") +
-              ": " +
-              (displaced.empty() ? NoOwnName() : "another image is named \"" + displaced + "\"") +
-              ".\n";
+    status +=
+        "Texture \"" + KQovMessageText(path) + "\" is written as \"" + KQovMessageText(name) +
+        "\"" +
+        (!unread   ? ""
+         : missing ? ", with no copy (unable to locate it)"
+                   : ", with no copy (it cannot be read)") +
+        ": " +
+        (displaced.empty() ? NoOwnName()
+                           : "another image is named \"" + KQovMessageText(displaced) + "\"") +
+        ".\n";
     return name;
 }
 
@@ -464,8 +470,8 @@ void KTextureNames::Keep(std::string& status) noexcept {
     for (KPlatformNewFile& copy : mMade) {
         if (copy.Keep()) continue;
         try {
-            status += "The image copy " + copy.GetPath() + " has no permissions: " +
-                      KImageProblemCause(copy.GetError()) + "\n";
+            status += "The image copy " + KQovMessageText(copy.GetPath()) +
+                      " has no permissions: " + KImageProblemCause(copy.GetError()) + "\n";
         } catch (const std::bad_alloc&) {
         }
     }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KTextCursor.h"
 
 KMotionFile::KMotionFile(const char* formatName, const char* separators, const char* comments,
@@ -87,7 +88,7 @@ void KMotionFile::Discard() {
 std::string KMotionFile::CreateError(const char* path) {
     std::string problem = KCreateFileProblem(path);
     if (!problem.empty()) problem[0] = char(std::toupper(static_cast<unsigned char>(problem[0])));
-    return KFormatC("Cannot open file \"%s\" for writing.", path ? path : "") + " " + problem + ".";
+    return "Cannot open file \"" + KQovMessageText(path) + "\" for writing. " + problem + ".";
 }
 
 bool KMotionFile::Flush() {

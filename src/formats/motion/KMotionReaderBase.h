@@ -7,6 +7,7 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/KQovMotionTextIO.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KString.h"
 #include "io/KQovReader.h"
 #include "io/KQovWriter.h"
@@ -65,7 +66,8 @@ protected:
     KQovNode* AttachHierarchy(KQovScene* scene, KQovNode* reference,
                               const KStreamOptionsMotion& options) {
         KString message =
-            KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
+            KString("Duplicate names found in ") +
+            KQovMessageText(KExtractFileName(mFileName.Buffer(), true).Buffer()).c_str() + ":";
         if (!CheckDuplicateNames(reference, message)) {
             options.Message("Error", message.Buffer(), "Ok");
             mManager->DestroyNode(reference, true);

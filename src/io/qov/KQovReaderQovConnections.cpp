@@ -11,6 +11,7 @@
 #include "character/KQovControlSetPlug.h"
 #include "foundation/KEventEmitter.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
@@ -104,13 +105,14 @@ KQovReaderQov::SharedModelNames KQovReaderQov::FindSharedModelNames() {
         if (++warned > kSharedNamesWarned) continue;
         const int n = int(models->second.models.size());
         const std::string many = n == 1 ? std::string("A model is") : KFormatC("%d models are", n);
-        mStatus += (models->first == kFileRoot
-                        ? many +
-                              " named \"Scene\", as the file's root is: what the file connects "
-                              "to that name is read under the root\n"
-                        : many + " named \"" + KQovStripPrefix(node->GetName()).Buffer() +
-                              "\": what the file connects to that name goes to the first\n")
-                       .c_str();
+        mStatus +=
+            (models->first == kFileRoot
+                 ? many +
+                       " named \"Scene\", as the file's root is: what the file connects "
+                       "to that name is read under the root\n"
+                 : many + " named \"" + KQovMessageText(KQovStripPrefix(node->GetName()).Buffer()) +
+                       "\": what the file connects to that name goes to the first\n")
+                .c_str();
     }
     if (warned > kSharedNamesWarned)
         mStatus += KFormatC("%d more name%s that models share\n", warned - kSharedNamesWarned,

@@ -19,6 +19,7 @@
 #include "attributes/images/KTiffImage.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "io/qov/KQovReaderQov.h"
 #include "platform/KPlatformFile.h"
 #include "scene/KQovNode.h"
@@ -197,7 +198,7 @@ void KQovReaderQov::NoteMediaLost(const char* name) {
     // Media the system refused to write fail the read; a name that can be no file does not.
     if (mFile->GetLastErrorID() != KQovFieldFile::eNoSpaceLeft || !mMediaLost.empty()) return;
     mMediaLost = "Out of disk space: unable to extract the media file ";
-    mMediaLost += name ? name : "";
+    mMediaLost += KQovMessageText(name);
     if (const int error = mFile->GetMediaError())
         mMediaLost += ": " + KPlatformErrorText(error);
 }

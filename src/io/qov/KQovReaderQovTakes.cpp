@@ -19,6 +19,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovGeometry.h"
 #include "fieldfile/KQovFieldReader.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovIOHooks.h"
 #include "io/qov/KQovReaderQov.h"
 #include "platform/KPlatformFile.h"
@@ -176,7 +177,7 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
     KFCurveTimeWarpTable* outer = GetTimeWarpTable();
     SetTimeWarpTable(&warps);
 
-    const std::string progress = std::string("Retrieving take ") + take.name.Buffer();
+    const std::string progress = "Retrieving take " + KQovMessageText(take.name.Buffer());
     const int total = file.FieldReadGetOccurrenceCount("Model") +
                       file.FieldReadGetOccurrenceCount("Texture") +
                       file.FieldReadGetOccurrenceCount("Material");

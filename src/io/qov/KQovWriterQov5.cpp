@@ -8,6 +8,7 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovGeometry.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovIO.h"
 #include "io/KQovIOHooks.h"
 #include "io/KStreamOptionsMotion.h"
@@ -72,7 +73,8 @@ bool KQovWriterQov5::DoFileCreate(const char* fileName) {
     if (name.IsEmpty() || name[name.GetLen() - 1] == '/') {
         mError.SetErrorWithText(
             eFileNotCreated,
-            (std::string("Unable to create file ") + fileName + ": the name is a folder").c_str());
+            ("Unable to create file " + KQovMessageText(fileName) + ": the name is a folder")
+                .c_str());
         return false;
     }
     const bool binary = mMode == eBinary || mMode == eEncrypted;

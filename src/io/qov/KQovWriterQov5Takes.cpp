@@ -8,6 +8,7 @@
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovIOHooks.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
@@ -152,7 +153,7 @@ void KQovWriterQov5::WriteTake(KQovScene* scene, const KQovTakeInfo& take) {
     KQovEntityContainer* entity = scene->GetEntityContainer();
     std::vector<KQovNode*> nodes;
     CollectNodes(scene->GetRootNode(), nodes);
-    Report((std::string("Storing take ") + name).c_str(), 0.0f);
+    Report(("Storing take " + KQovMessageText(name)).c_str(), 0.0f);
     mCounter = 0;
     mTotal = int(nodes.size()) + entity->GetTextureCount() + entity->GetMaterialCount();
 

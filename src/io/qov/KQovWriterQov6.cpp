@@ -20,6 +20,7 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovIOHooks.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
@@ -289,8 +290,8 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
         kept.insert(stored);
         if (++renamed > kNamesWarnedOne) continue;
         mStatus += KFormatC("Node \"%s\" written as \"%s\": %s\n",
-                            KQovStripPrefix(node->GetName()).Buffer(),
-                            KQovStripPrefix(stored.data()).Buffer(),
+                            KQovMessageText(KQovStripPrefix(node->GetName()).Buffer()).c_str(),
+                            KQovMessageText(KQovStripPrefix(stored.data()).Buffer()).c_str(),
                             name == kSceneRoot ? "the file's root has that name"
                             : ownName          ? "the file's own camera has that name"
                                                : "an earlier node has that name")
@@ -313,8 +314,8 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
         taken.insert(stored);
         if (++renamed > kNamesWarnedOne) continue;
         mStatus += KFormatC("Node \"%s\" written as \"%s\": its joint was renamed\n",
-                            KQovStripPrefix(end->GetName()).Buffer(),
-                            KQovStripPrefix(stored.data()).Buffer())
+                            KQovMessageText(KQovStripPrefix(end->GetName()).Buffer()).c_str(),
+                            KQovMessageText(KQovStripPrefix(stored.data()).Buffer()).c_str())
                        .c_str();
     }
     if (renamed > kNamesWarnedOne)

@@ -313,6 +313,12 @@ TEST(KQovReaderQovTakes, EveryTakeIsReadUnderANameOfItsOwn) {
          {"L\nM", "L\nM_1"},
          "L\nM",
          "Take \"L\\nM\" read as \"L\\nM_1\": an earlier take has that name\n"},
+        // So do a tab and an escape, shown as qovtool shows them.
+        {{"T\tx\x1b", "T\tx\x1b"},
+         "T\tx\x1b",
+         {"T\tx\x1b", "T\tx\x1b_1"},
+         "T\tx\x1b",
+         "Take \"T\\x09x\\x1b\" read as \"T\\x09x\\x1b_1\": an earlier take has that name\n"},
     };
     for (int version : {5000, 6000}) {
         for (const Case& c : cases) {

@@ -361,6 +361,8 @@ TEST_F(QovToolReads, PathsWithColonsAndBlanks) {
         {"mesh.obj", "e.qov", {"--encrypted", "--password", "pw"}, {"meshes: 1"}},
         {"mesh.obj", "v5.qov", {"--v5"}, {"meshes: 1", "materials: 1"}},
         {"mesh.obj", "m.obj", {}, {"meshes: 1", "materials: 1", "textures: 1"}},
+        // Its library's name holds the blank too: read back whole.
+        {"mesh.obj", "m n.obj", {}, {"meshes: 1", "materials: 1", "textures: 1"}},
         {"mesh.obj", "m.3ds", {}, {"meshes: 1", "materials: 1", "textures: 1"}},
         {"mesh.obj", "m.dxf", {}, {"meshes: 1"}},
         {"motion.bvh", "s.qov", {}, {"takes: 1"}},

@@ -87,6 +87,7 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(mTemp / "esc.obj") << "mtllib esc.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\n"
                                         "usemtl m\nf 1/1 2/1 3/1\n";
     std::ofstream(mTemp / "esc.mtl") << "newmtl m\nmap_Kd \x1b[2Jgone.tga\n";
+    std::ofstream(mTemp / "tab.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl m\tx\nf 1 2 3\n";
     const std::string escGone = mTemp / "gone\\x1b[31m\\xc2\\x9b\xc3\xa9.bvh";
     // Not UTF-8, though a lenient decoder takes them: U+009B written long, a surrogate, a code
     // past U+10FFFF.
@@ -262,6 +263,20 @@ TEST_F(QovTool, CommandLine) {
              mTemp / "\\x1b[2Jgone.tga\n",
          ""},
         {{"convert", bvh, mTemp / "o\x1b[2J.bvh"}, 0, bvh + " -> " + mTemp / "o\\x1b[2J.bvh\n", ""},
+        // A tab in a name the library quotes too.
+        {{"convert", mTemp / "tab.obj", mTemp / "tab2.obj"},
+         0,
+         mTemp / "tab.obj" + " -> " + mTemp / "tab2.obj" + "\n",
+         "qovtool: " + mTemp / "tab.obj" +
+             ": warning: Unable to read material \"m\\x09x\" in .mtl file\n"},
+        // No mtllib line names a library whose name holds a line break: the pair is not written.
+        {{"convert", mTemp / "esc.obj", mTemp / "two\nlines.obj"},
+         1,
+         "",
+         "qovtool: " + mTemp / "two\\x0alines.mtl" + ": Unable to create material file \"" +
+             mTemp / "two\\x0alines.mtl" +
+             "\": an OBJ file cannot name a material file whose name begins with a blank or "
+             "holds a line break\n"},
         {{"info", mTemp / "gone\xe0\x82\x9b\xed\xa0\x80\xf4\x90\x80\x80.bvh"},
          1,
          "",
@@ -398,6 +413,7 @@ TEST_F(QovTool, CommandLine) {
         EXPECT_EQ(result.err, c.err) << line;
     }
     EXPECT_FALSE(Exists(mTemp / "out.obj"));
+    EXPECT_FALSE(Exists(mTemp / "two\nlines.obj"));
     EXPECT_FALSE(Exists(mTemp / "pipe.obj"));
     EXPECT_FALSE(Exists(mTemp / "pipe.amc"));
     EXPECT_EQ(ReadFile(mTemp / "photos/a.jpg"), "photo");

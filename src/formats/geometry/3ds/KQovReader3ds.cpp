@@ -23,6 +23,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsBase.h"
 #include "platform/KPlatformFile.h"
 #include "scene/KQovGlobalSettings.h"
@@ -141,7 +142,7 @@ bool KQovReader3ds::OutOfMemory(const std::string& name) {
     // As memory running out is told for every file read.
     try {
         mError.SetErrorWithText(eUnidentifiedError,
-                                ("Out of memory while reading " + name).c_str());
+                                ("Out of memory while reading " + KQovMessageText(name)).c_str());
     } catch (const std::bad_alloc&) {
         mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
     }
@@ -436,7 +437,7 @@ bool KQovReader3ds::CreateMaterials() {
         const std::string name = taken.count(file) ? file + clash : file;
         KQovTexture* texture = mManager->CreateTexture(name.c_str());
         if (!texture) {
-            mStatus += ("Unable to load texture file: " + file + " .\n").c_str();
+            mStatus += ("Unable to load texture file: " + KQovMessageText(file) + " .\n").c_str();
             return nullptr;
         }
         taken.insert(texture->GetNameWithoutPrefix().Buffer());
@@ -453,8 +454,8 @@ bool KQovReader3ds::CreateMaterials() {
             } else if (error == ENOMEM) {
                 throw std::bad_alloc();
             } else if (!KIsImageInputProblem(error)) {
-                imageFailure =
-                    "Unable to read texture file \"" + found + "\": " + KImageProblemCause(error);
+                imageFailure = "Unable to read texture file \"" + KQovMessageText(found) +
+                               "\": " + KImageProblemCause(error);
             }
         }
         texture->SetFileName(found.c_str());
@@ -551,7 +552,8 @@ void KQovReader3ds::BuildMesh(const Mesh3ds& record, KQovMesh& mesh) {
     options.smoothGroups = mFlags.smoothGroups;
     options.storedPlace = mMeshesInPlace;
     if (!ImportMesh3ds(record, mesh, options, faceMaterials, faceTextures)) {
-        mStatus += ("Mesh " + record.name + " names a vertex it does not have.\n").c_str();
+        mStatus += ("Mesh " + KQovMessageText(record.name) + " names a vertex it does not have.\n")
+                       .c_str();
         return;
     }
     if (!faceSeconds.empty()) AddSecondTextureLayer3ds(mesh, faceSeconds);

@@ -28,6 +28,7 @@
 #include "formats/geometry/KQovGeometryContent.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsBase.h"
 #include "platform/KPlatformSignals.h"
 #include "scene/KQovGlobalSettings.h"
@@ -130,8 +131,9 @@ void KQovWriter3ds::RenameForWrite() {
         const KString before = KStripNamePrefix(names.currentName);
         const bool numbered = mNames.RenameToLength(names, limit);
         if (tell && before != names.currentName && ++told <= 20)
-            mStatus += KFormatC("Node \"%s\" written as \"%s\": %s\n", before.Buffer(),
-                                names.currentName.Buffer(),
+            mStatus += KFormatC("Node \"%s\" written as \"%s\": %s\n",
+                                KQovMessageText(before.Buffer()).c_str(),
+                                KQovMessageText(names.currentName.Buffer()).c_str(),
                                 numbered ? "another name reads back the same"
                                          : KFormatC("a 3DS name holds %d bytes", limit).c_str())
                            .c_str();
@@ -338,8 +340,9 @@ bool KQovWriter3ds::DoFileClose() {
 
 void KQovWriter3ds::SetOutOfMemory() {
     try {
-        mError.SetErrorWithText(eUnidentifiedError,
-                                ("Out of memory while writing " + mFileName).c_str());
+        mError.SetErrorWithText(
+            eUnidentifiedError,
+            ("Out of memory while writing " + KQovMessageText(mFileName)).c_str());
     } catch (const std::bad_alloc&) {
         mError.SetErrorWithText(eUnidentifiedError, "Out of memory");
     }
@@ -538,7 +541,8 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
         mManager->DestroyGeometryConverter(converter);
     }
     if (!working) {
-        mStatus += KString("Unable to convert \"") + node.GetNameWithoutPrefix() + "\" to a mesh\n";
+        mStatus += KString("Unable to convert \"") +
+                   KQovMessageText(node.GetNameWithoutPrefix().Buffer()).c_str() + "\" to a mesh\n";
         return ExportMesh(node, KQovMesh(nullptr));  // the node alone
     }
     // Tessellated surfaces are written without textures.

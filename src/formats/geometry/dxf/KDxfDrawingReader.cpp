@@ -7,6 +7,7 @@
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "formats/geometry/dxf/KDxfPalette.h"
+#include "foundation/KQuotedText.h"
 
 namespace {
 
@@ -275,7 +276,7 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
         for (const std::string& b : mOpenBlocks) open = open || b == insert.block;
         double base[3];
         if (open || depth >= kMaxInsertDepth) {
-            mStatus += "Block " + insert.block +
+            mStatus += "Block " + KQovMessageText(insert.block) +
                        (open ? " inserts itself; the instance is skipped\n"
                              : " is nested too deeply; the instance is skipped\n");
         } else if (mInstances >= mInstanceLimit) {

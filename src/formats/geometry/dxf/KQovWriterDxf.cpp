@@ -14,6 +14,7 @@
 #include "formats/geometry/dxf/KDxfWriter.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -82,8 +83,9 @@ KQovMesh* KQovWriterDxf::MeshOf(KQovNode* node) {
     if (working)
         mWorking.push_back(working);
     else
-        mStatus +=
-            KString("Unable to convert \"") + node->GetNameWithoutPrefix() + "\" to a mesh\n";
+        mStatus += KString("Unable to convert \"") +
+                   KQovMessageText(node->GetNameWithoutPrefix().Buffer()).c_str() +
+                   "\" to a mesh\n";
     return working;
 }
 

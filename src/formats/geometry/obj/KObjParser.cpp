@@ -9,6 +9,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KTextLineReader.h"
 #include "platform/KPlatformFile.h"
 
@@ -225,10 +226,10 @@ bool KObjParser::NextLine(KTextLineReader& lines, std::string_view& keyword,
 }
 
 void KObjParser::Corrupt(int line, std::string_view keyword, std::string_view rest) {
-    mFailure = KFormatC("line %d: ", line);
-    mFailure.append(keyword.data(), keyword.size());
-    mFailure += ' ';
-    mFailure.append(rest.substr(0, 80).data(), std::min<size_t>(rest.size(), 80));
+    std::string quoted(keyword);
+    quoted += ' ';
+    quoted += rest.substr(0, 80);
+    mFailure = KFormatC("line %d: ", line) + KQovMessageText(quoted);
     mStatus += KFormatC("Line %d is corrupted: ", line) + mFailure.substr(mFailure.find(": ") + 2);
     mStatus += '\n';
 }
@@ -308,9 +309,7 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
         mStatus += KFormatC("Line %d is corrupted: not text\n", lines.GetLineNumber());
         return false;
     } else {
-        mStatus += "Object not supported : ";
-        mStatus.append(keyword.data(), keyword.size());
-        mStatus += '\n';
+        mStatus += "Object not supported : " + KQovMessageText(keyword) + '\n';
     }
     return true;
 }
@@ -438,41 +437,62 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
 
 bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
     mHasLibrary = true;
-    const bool all = !Trim(rest).empty();
-    for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
-        const std::string name(word);
-        const std::string beside =
-            KResolvePath(KExtractNameFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
-        // Beside the model first: a library of that name where the program runs belongs to
-        // another model. There only when none lies beside it.
-        std::string text;
-        const int besideError = ReadWholeFile(beside.c_str(), text);
-        const bool besideMissing = besideError == ENOENT || besideError == ENOTDIR;
-        const int error =
-            besideMissing && beside != name ? ReadWholeFile(name.c_str(), text) : besideError;
-        if (!besideError) {
-            AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
-            mLibraryPaths.push_back(beside);
-        } else if (!error) {
-            AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
-            mLibraryPaths.push_back(name);
-        } else {
-            // Missing here and there says little: the other cause says why.
-            const bool missing = error == ENOENT || error == ENOTDIR;
-            const int cause = missing ? besideError : error;
-            const std::string text =
-                "Unable to load material library \"" + name + "\": " + LibraryProblem(cause);
-            // A library that is not there to read is a word; one that the system fails to
-            // read would drop every material with a word.
-            if (SystemCause(cause)) {
-                mFailure = text;
-                mLibraryFailed = true;
-                return false;
-            }
-            mStatus += text + "\n";
+    const std::string whole(Trim(rest));
+    // A name holding blanks (the library written beside "my file.obj") is read whole when its
+    // words do not all name libraries: a file "my" beside it is no library of this line.
+    const auto everyWordThere = [this](std::string_view words) {
+        for (std::string_view word = NextWord(words); !word.empty(); word = NextWord(words))
+            if (!LibraryThere(std::string(word))) return false;
+        return true;
+    };
+    std::string_view afterFirst = whole;
+    NextWord(afterFirst);
+    if (!afterFirst.empty() && LibraryThere(whole) && !everyWordThere(whole))
+        return LoadLibrary(whole);
+    for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest))
+        if (!LoadLibrary(std::string(word))) return false;
+    if (whole.empty()) mStatus += "Unable to load material library: the line names none\n";
+    return true;
+}
+
+std::string KObjParser::BesideModel(const std::string& name) const {
+    return KResolvePath(KExtractNameFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
+}
+
+bool KObjParser::LibraryThere(const std::string& name) const {
+    return KFileExists(BesideModel(name).c_str()) || KFileExists(name.c_str());
+}
+
+bool KObjParser::LoadLibrary(const std::string& name) {
+    const std::string beside = BesideModel(name);
+    // Beside the model first: a library of that name where the program runs belongs to
+    // another model. There only when none lies beside it.
+    std::string text;
+    const int besideError = ReadWholeFile(beside.c_str(), text);
+    const bool besideMissing = besideError == ENOENT || besideError == ENOTDIR;
+    const int error =
+        besideMissing && beside != name ? ReadWholeFile(name.c_str(), text) : besideError;
+    if (!besideError) {
+        AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
+        mLibraryPaths.push_back(beside);
+    } else if (!error) {
+        AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
+        mLibraryPaths.push_back(name);
+    } else {
+        // Missing here and there says little: the other cause says why.
+        const bool missing = error == ENOENT || error == ENOTDIR;
+        const int cause = missing ? besideError : error;
+        const std::string why = "Unable to load material library \"" + KQovMessageText(name) +
+                                "\": " + LibraryProblem(cause);
+        // A library that is not there to read is a word; one that the system fails to
+        // read would drop every material with a word.
+        if (SystemCause(cause)) {
+            mFailure = why;
+            mLibraryFailed = true;
+            return false;
         }
+        mStatus += why + "\n";
     }
-    if (!all) mStatus += "Unable to load material library: the line names none\n";
     return true;
 }
 
@@ -499,7 +519,8 @@ bool KObjParser::NoteUnfoundImage(const std::string& path) const {
     if (file) fclose(file);
     if (!SystemCause(error) || mLibraryFailed) return file != nullptr;
     // An image the system fails to find would be left out with a word.
-    mFailure = "Unable to read texture file \"" + path + "\": " + LibraryProblem(error);
+    mFailure =
+        "Unable to read texture file \"" + KQovMessageText(path) + "\": " + LibraryProblem(error);
     mLibraryFailed = true;
     return false;
 }
@@ -511,7 +532,7 @@ int KObjParser::UseMaterial(std::string_view name) {
     KObjMaterial material;
     material.name = key;
     if (!ReadMaterial(material))
-        mStatus += "Unable to read material \"" + key + "\" in .mtl file\n";
+        mStatus += "Unable to read material \"" + KQovMessageText(key) + "\" in .mtl file\n";
     mMaterials.push_back(std::move(material));
     return mMaterialIndex[key] = int(mMaterials.size()) - 1;
 }

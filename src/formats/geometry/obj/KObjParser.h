@@ -70,6 +70,10 @@ private:
     void SkipBlock(KTextLineReader& lines);
     // False when a library could not be read for a cause of the system (mFailure says which).
     bool LoadMaterialLibraries(std::string_view rest);
+    // One library, beside the model or as named; false as above.
+    bool LoadLibrary(const std::string& name);
+    std::string BesideModel(const std::string& name) const;
+    bool LibraryThere(const std::string& name) const;
     // Keeps a library's text and where each of its materials is defined.
     void AddLibrary(std::string text, std::string folder);
     int UseMaterial(std::string_view name);

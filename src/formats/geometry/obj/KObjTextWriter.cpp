@@ -5,6 +5,7 @@
 
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "platform/KPlatformSignals.h"
 
 namespace {
@@ -56,17 +57,22 @@ std::string KObjTextWriter::MaterialPath(const std::string& objPath) {
 
 bool KObjTextWriter::CreateMaterialFile() {
     const std::string path = MaterialPath(mPath);
-    const bool open =
-        !path.empty() && KCanWriteCompanion(path.c_str()) && mMtl.Open(path.c_str(), "wb");
     const std::string name =
         path.empty() ? KExtractFileName(mPath.c_str(), false).Buffer() + std::string(".mtl")
                      : path.substr(path.rfind('/') + 1);
+    // The reader takes the name to its line's end, the blanks before it dropped.
+    const bool named = name.find_first_of("\r\n") == std::string::npos && !KIsSpace(name[0]);
+    const bool open =
+        !path.empty() && named && KCanWriteCompanion(path.c_str()) && mMtl.Open(path.c_str(), "wb");
     mObjText += "mtllib " + name + "\n\n";
     if (!open) {
-        mStatus += path.empty() ? "Unable to create material file for \"" + mPath +
+        mStatus += path.empty() ? "Unable to create material file for \"" + KQovMessageText(mPath) +
                                       "\": the name does not end in .obj\n"
-                                : "Unable to create material file \"" + path +
-                                      "\": " + KCreateFileProblem(path.c_str()) + "\n";
+                   : !named ? "Unable to create material file \"" + KQovMessageText(path) +
+                                  "\": an OBJ file cannot name a material file whose name begins "
+                                  "with a blank or holds a line break\n"
+                            : "Unable to create material file \"" + KQovMessageText(path) +
+                                  "\": " + KCreateFileProblem(path.c_str()) + "\n";
         return false;
     }
     mMtlText = KFormatC(kBanner, "material");

@@ -14,6 +14,7 @@
 #include "foundation/KColor.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNamePair.h"
 #include "scene/KQovNode.h"
@@ -101,7 +102,7 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
     // A mesh fails only when its arrays cannot be had.
     mError.SetErrorWithText(
         eUnidentifiedError,
-        (std::string("Out of memory while reading ") + mFileName.Buffer()).c_str());
+        ("Out of memory while reading " + KQovMessageText(mFileName.Buffer())).c_str());
     return false;
 }
 

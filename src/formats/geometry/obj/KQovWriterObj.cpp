@@ -17,6 +17,7 @@
 #include "formats/geometry/KQovStillPose.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
@@ -214,8 +215,9 @@ void KQovWriterObj::WriteOneNode(KQovNode* node) {
             WriteMesh(node, working, static_cast<KQovGeometry*>(attribute));
             KQovDisposeAttribute(mManager, working);
         } else
-            mStatus +=
-                KString("Unable to convert \"") + node->GetNameWithoutPrefix() + "\" to a mesh\n";
+            mStatus += KString("Unable to convert \"") +
+                       KQovMessageText(node->GetNameWithoutPrefix().Buffer()).c_str() +
+                       "\" to a mesh\n";
     }
 }
 

@@ -12,6 +12,7 @@
 #include "formats/motion/KQovMotionTextIO.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsMotion.h"
 
 namespace {
@@ -131,7 +132,7 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
             if (!ranged) first = 0;
         }
         if (keyword == kOther) {
-            Warning("Ignoring unknown keyword (:%s)\n", GetPosition());
+            Warning("Ignoring unknown keyword (:%s)\n", KQovMessageText(GetPosition()).c_str());
             if (!ReadLine()) return !Error("Unexpected end of file\n");
             continue;
         }
@@ -172,19 +173,21 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
                 std::find(scene.mRemoved.begin(), scene.mRemoved.end(), name) !=
                     scene.mRemoved.end())
                 continue;
-            if (!bone) return !Error("Unknown bone name (%s)\n", name);
+            if (!bone) return !Error("Unknown bone name (%s)\n", KQovMessageText(name).c_str());
             double values[KAsfBone::kMaxChannels] = {};
             int count = 0;
             double value;
             while (ReadDouble(value, 1.0))
                 if (count < KAsfBone::kMaxChannels) values[count++] = value;
             // A short line would key the missing channels with values from nowhere.
-            if (count < bone->channelCount) return !Error("Missing dof values (%s)\n", name);
+            if (count < bone->channelCount)
+                return !Error("Missing dof values (%s)\n", KQovMessageText(name).c_str());
             for (int i = 0; i < bone->channelCount; ++i) {
                 values[i] *=
                     bone->channels[i] <= kAsfTz ? scene.GetLengthScale() : scene.mAngleFactor;
                 // The skeleton's units may carry a value beyond what any curve holds.
-                if (!KIsSceneNumber(values[i])) return !Error("Dof value out of range (%s)\n", name);
+                if (!KIsSceneNumber(values[i]))
+                    return !Error("Dof value out of range (%s)\n", KQovMessageText(name).c_str());
             }
             KAsfKey key = bone->Pose(values, bone->channelCount);
             key.frame = frame;
@@ -193,7 +196,8 @@ bool KMotionFileAmc::ReadFrames(KQovAsfScene& scene, const KStreamOptionsMotion&
                 // Two lines of one bone and frame are one sample, or no choice can be made.
                 const KAsfKey& kept = bone->keys.back();
                 if (!(kept.translation == key.translation && kept.rotation == key.rotation))
-                    return !Error("Frame %d gives %s twice with other values\n", number, name);
+                    return !Error("Frame %d gives %s twice with other values\n", number,
+                                  KQovMessageText(name).c_str());
             } else {
                 bone->keys.push_back(key);
             }

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "formats/motion/asf/KQovAsfScene.h"
+#include "foundation/KQuotedText.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ bool KMotionFileAsf::ReadSkeleton(KQovAsfScene& scene, bool restructure) {
             case kVersion:
                 if (!ReadDouble(version, 1.0))
                     Warning("Can't read file format version (%s), trying version 1.10\n",
-                            GetPosition());
+                            KQovMessageText(GetPosition()).c_str());
                 else if (std::trunc(version * 100.0) != 110.0)  // any double the file gives
                     Warning("Bad File format version (%f), trying 1.10\n", version);
                 ok = SkipToSection();
@@ -102,7 +103,7 @@ bool KMotionFileAsf::ReadSkeleton(KQovAsfScene& scene, bool restructure) {
                 ok = ReadHierarchy(scene);
                 break;
             default:
-                Warning("Ignoring unknown keyword (:%s)\n", GetPosition());
+                Warning("Ignoring unknown keyword (:%s)\n", KQovMessageText(GetPosition()).c_str());
                 SkipToSection();
                 break;
         }
@@ -182,7 +183,7 @@ bool KMotionFileAsf::ReadRoot(KQovAsfScene& scene) {
                     Warning("Can't read orientation, using 0.0 0.0 0.0\n");
                 break;
             default:
-                Warning("Unknown %s token (%s)\n", ":root", GetPosition());
+                Warning("Unknown %s token (%s)\n", ":root", KQovMessageText(GetPosition()).c_str());
         }
     }
     root->SetAxis();
@@ -312,13 +313,13 @@ bool KMotionFileAsf::ReadHierarchy(KQovAsfScene& scene) {
         KAsfBone* parent = find(word);
         if (!parent) {
             restoreParents();
-            return !Error("Unknown parent bone name (%s)\n", word);
+            return !Error("Unknown parent bone name (%s)\n", KQovMessageText(word).c_str());
         }
         while (ReadToken(word, KAsfBone::kMaxName)) {
             KAsfBone* child = find(word);
             if (!child) {
                 restoreParents();
-                return !Error("Unknown child bone name (%s)\n", word);
+                return !Error("Unknown child bone name (%s)\n", KQovMessageText(word).c_str());
             }
             if (child->parent == parent) continue;
             child->parent = parent;
@@ -348,7 +349,7 @@ bool KMotionFileAsf::ReadHierarchy(KQovAsfScene& scene) {
     }
     if (closing) {
         restoreParents();
-        return !Error("Cyclic hierarchy (%s)\n", closing->name.c_str());
+        return !Error("Cyclic hierarchy (%s)\n", KQovMessageText(closing->name).c_str());
     }
     // Every list rebuilt in joining order: the root's own bones stay in place, moved ones follow
     // in the order of their lines.

@@ -8,6 +8,7 @@
 
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSameFile.h"
 
@@ -122,8 +123,8 @@ std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPa
 
 std::string KQovAcclaimOneFileError(const char* skeletonPath, const char* motionPath) {
     if (!KPlatformSameFile(skeletonPath, motionPath)) return "";
-    return std::string("the skeleton file ") + skeletonPath + " and the motion file " + motionPath +
-           " are one file";
+    return "the skeleton file " + KQovMessageText(skeletonPath) + " and the motion file " +
+           KQovMessageText(motionPath) + " are one file";
 }
 
 void KQovAcclaimWrittenSkeleton::KeepBefore(KStreamOptionsMotion& options) {

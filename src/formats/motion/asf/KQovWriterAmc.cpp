@@ -9,6 +9,7 @@
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "formats/motion/asf/KQovAsfScene.h"
 #include "formats/motion/asf/KQovWriterAsf.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsMotion.h"
 #include "platform/KPlatformFile.h"
 #include "scene/KQovNode.h"
@@ -38,10 +39,10 @@ bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options)
     const KString path = KQovAcclaimSkeletonBeside(mPath.c_str());
     // One file for both would end holding the motion text alone.
     if (KPlatformSameReplaceTarget(path.Buffer(), mPath.c_str()))
-        return Fail(eFileNotCreated,
-                    ("The skeleton file " + std::string(path.Buffer()) + " and the motion file " +
-                     mPath + " are one file; neither was written.")
-                        .c_str());
+        return Fail(eFileNotCreated, ("The skeleton file " + KQovMessageText(path.Buffer()) +
+                                      " and the motion file " + KQovMessageText(mPath) +
+                                      " are one file; neither was written.")
+                                         .c_str());
     if (!KCanWriteCompanion(path.Buffer()))
         return Fail(eFileNotCreated, KMotionFile::CreateError(path.Buffer()).c_str());
     KQovWriterAsf writer(mManager);
@@ -50,7 +51,8 @@ bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options)
         writer.FileDiscard();
         // The error names the skeleton file, not the motion file it is written for.
         std::string text = writer.GetLastErrorString();
-        if (text.find(path.Buffer()) == std::string::npos) text += std::string(": ") + path.Buffer();
+        const std::string shown = KQovMessageText(path.Buffer());
+        if (text.find(shown) == std::string::npos) text += ": " + shown;
         return Fail(writer.GetLastErrorID(), text.c_str());
     }
     KString status;
@@ -82,7 +84,7 @@ bool KQovWriterAmc::DoFileClose() {
     // A full disk while the skeleton file was written names that file, not the motion file.
     if (skeletonFailed)
         Fail(eOutOfDiskSpace, (std::string(GetLastErrorString()) + ": " +
-                               KQovAcclaimSkeletonBeside(mPath.c_str()).Buffer())
+                               KQovMessageText(KQovAcclaimSkeletonBeside(mPath.c_str()).Buffer()))
                                   .c_str());
     return false;
 }

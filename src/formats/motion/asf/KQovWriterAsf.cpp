@@ -6,6 +6,7 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 #include "formats/motion/asf/KQovAsfScene.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
@@ -99,7 +100,10 @@ bool KQovWriterAsf::DoWrite(KQovScene* scene, KStreamOptions* base) {
         options.Message("Error", text, "Ok");
         KString detail =
             KString(text) + " It is found below \"" +
-            (clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix() : KString("")) + "\".";
+            KQovMessageText(clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix().Buffer()
+                                               : "")
+                .c_str() +
+            "\".";
         return Fail(eUnidentifiedError, detail.Buffer());
     }
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(holds.format, holds.what);

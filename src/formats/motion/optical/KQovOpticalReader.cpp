@@ -12,6 +12,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KTextLineReader.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovGlobalSettings.h"
@@ -106,10 +107,10 @@ void KQovOpticalReader::MakeNamesUnique(std::vector<std::string>& names, KStream
         // A label only cut or stripped of blanks is no conflict; one cut is told as cut.
         size_t suffix = 0;
         if (names[i].size() > KUniqueNameTable::kMaxNameLength)
-            cut +=
-                names[i].substr(0, 40) + "...  -->  " + std::string(stored).substr(0, 40) + "...\n";
+            cut += KQovMessageText(names[i].substr(0, 40)) + "...  -->  " +
+                   KQovMessageText(std::string(stored).substr(0, 40)) + "...\n";
         if (KUniqueNameTable::SplitName(names[i].c_str(), suffix) != stored)
-            report += names[i] + "  -->  " + stored + "\n";
+            report += KQovMessageText(names[i]) + "  -->  " + KQovMessageText(stored) + "\n";
         names[i] = stored;
     }
     if (!cut.empty()) {
@@ -215,7 +216,9 @@ KQovNode* KQovOpticalReader::CreateOpticalRoot(KStreamOptionsMotion& options, KQ
     KQovNode* root = mManager->CreateNode(name.Buffer());
     root->SetNodeAttribute(mManager->CreateOpticalReference());
     for (KQovNode* node : nodes) root->AddChild(node);
-    KString message = KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
+    KString message = KString("Duplicate names found in ") +
+                      KQovMessageText(KExtractFileName(mFileName.Buffer(), true).Buffer()).c_str() +
+                      ":";
     if (!CheckDuplicateNames(root, message)) {
         options.Message("Error", message.Buffer(), "Ok");
         refused = message;

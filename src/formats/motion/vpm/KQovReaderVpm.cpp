@@ -7,6 +7,7 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsMotion.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -68,8 +69,9 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
         mLastError = "no frame was read: the file holds none";
         return Fail(eFileCorrupted);
     }
-    KString message =
-        KString("Duplicate names found in ") + KExtractFileName(mFileName.Buffer(), true) + ":";
+    KString message = KString("Duplicate names found in ") +
+                      KQovMessageText(KExtractFileName(mFileName.Buffer(), true).Buffer()).c_str() +
+                      ":";
     if (!CheckDuplicateNames(parent, message)) {
         options->Message("Error", message.Buffer(), "Ok");
         // Refused nodes go with their parent: nothing is left unattached.
@@ -157,7 +159,7 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
         mStatus += KFormatC(
                        "Line %d: block \"%s\" claims %d frames, the file ends after %d, "
                        "and %d were read.\n",
-                       header, name.Buffer(), declared, held, frames)
+                       header, KQovMessageText(name.Buffer()).c_str(), declared, held, frames)
                        .c_str();
     return true;
 }

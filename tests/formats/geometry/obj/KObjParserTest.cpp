@@ -342,6 +342,28 @@ TEST(ObjParser, FirstDefinitionOfAMaterialCounts) {
     EXPECT_NE(parser.GetStatus().find("blue"), std::string::npos);
 }
 
+// A library whose name holds a blank is read whole unless every word names a library of its
+// own; a file named like its first word does not split it.
+TEST(ObjParser, ALibraryNameWithBlanksIsReadWhole) {
+    struct Row {
+        std::vector<const char*> files;  // beside the model, besides "my file.mtl"
+        double red;                      // the red material's red, from the library read
+    };
+    for (const Row& row : {Row{{}, 1.0}, Row{{"my"}, 1.0}, Row{{"my", "file.mtl"}, 0.5}}) {
+        TempTestFolder folder;
+        Write(folder / "my file.mtl", "newmtl red\nKd 1 0 0\n");
+        for (const char* name : row.files)
+            Write(folder / name, std::string(name) == "my" ? "newmtl red\nKd 0.5 0 0\n" : "");
+        Write(folder / "m.obj", "mtllib my file.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\n"
+                                "f 1 2 3\n");
+        KObjParser parser;
+        ASSERT_EQ(parser.ReadFile((folder / "m.obj").c_str()), KObjParser::eRead);
+        ASSERT_EQ(parser.GetMaterials().size(), 1u);
+        EXPECT_DOUBLE_EQ(parser.GetMaterials()[0].diffuse[0], row.red) << row.files.size();
+        EXPECT_EQ(parser.GetStatus(), "");
+    }
+}
+
 namespace {
 
 // Control points numbered independently: faces stably ordered by smoothing group (as unsigned
