@@ -45,7 +45,8 @@ const std::string& BenchFile() {
         }
         KFileStream out;
         KDxfWriter writer;
-        if (!out.Open(path.c_str(), "wb") || !writer.Write(out, entries, true)) std::abort();
+        if (!out.Open(path.c_str(), "wb") || !writer.Write(out, entries, true) || !out.Commit())
+            std::abort();
         return path;
     }();
     return name;
