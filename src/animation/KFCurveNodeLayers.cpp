@@ -289,9 +289,12 @@ void KFCurveNode::EvaluateInto(std::vector<double>& out, KTime time, int* keyHin
     // `out` and are taken off again once read.
     if (mTimeWarp && sWarpDepth < kMaxWarpDepth) {
         const size_t warped = out.size();
-        ++sWarpDepth;
+        // Counted down even when the warp throws: a depth left behind would skip warps for good.
+        struct Nesting {
+            Nesting() { ++sWarpDepth; }
+            ~Nesting() { --sWarpDepth; }
+        } nesting;
         mTimeWarp->EvaluateInto(out, time, nullptr, true);
-        --sWarpDepth;
         if (out.size() > warped) time.SetSecondDouble(out[warped]);
         out.resize(warped);
     }

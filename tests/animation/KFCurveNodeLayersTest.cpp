@@ -2,11 +2,14 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
+#include <thread>
 #include <vector>
 
 #include "ChannelTestUtil.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
+#include "common/RefusingHeap.h"
 #include "foundation/KMatrix.h"
 #include "foundation/KRotationOrder.h"
 
@@ -199,6 +202,36 @@ TEST(KFCurveNodeEvaluate, TimeWarpChainsAreFollowed) {
     double plain[1];
     node->EvaluatePlain(plain, 1, Seconds(0.25));
     EXPECT_EQ(plain[0], 2.5);
+}
+
+// Memory refused inside a warp, more often than warps nest, leaves later warps applied.
+TEST(KFCurveNodeEvaluate, TimeWarpsOutliveRefusedMemory) {
+    std::unique_ptr<KFCurveNode> node(KFCurveNode::Create("n"));
+    node->SetCurve(LinearCurve({0, 10, 20}));
+    KFCurveNode* warp = KFCurveNode::Create("warp");
+    warp->SetCurve(LinearCurve({0, 2}));
+    ASSERT_TRUE(node->SetTimeWarp(warp));
+    std::unique_ptr<KFCurveNode> empty(KFCurveNode::Create("empty"));
+    int refused = 0;
+    double value = 0;
+    // A thread of its own: its list of values starts empty, so the warp's value allocates.
+    std::thread([&] {
+        LeaksNotChecked leaks;
+        double none[1];
+        empty->Evaluate(none, 1, Seconds(0));
+        for (int i = 0; i < 100; ++i) {
+            gRefuseAll = true;
+            try {
+                node->Evaluate(none, 1, Seconds(0.25));
+            } catch (const std::bad_alloc&) {
+                ++refused;
+            }
+            gRefuseAll = false;
+        }
+        node->Evaluate(&value, 1, Seconds(0.25));
+    }).join();
+    EXPECT_EQ(refused, 100);
+    EXPECT_EQ(value, 5);
 }
 
 TEST(KFCurveNodeEvaluate, QuaternionInterpolationHoldsAConstantOrientation) {

@@ -204,6 +204,21 @@ TEST(KFCurveNodeFind, FirstMatchInPreOrderThroughDeepAndWideTrees) {
     KQovSdkRelease();
 }
 
+// The transform types are those of the library as started now, not of an earlier start.
+TEST(KFCurveNodeFind, OneLetterSegmentsFollowARestartedLibrary) {
+    for (int start = 0; start < 2; ++start) {
+        KQovSdkInit();
+        {
+            std::unique_ptr<KFCurveNode> root(KFCurveNode::Create("Transform"));
+            KFCurveNode* r =
+                KFCurveNode::Create("Lcl Rotation", KDataType::FindByName("Lcl Rotation"));
+            root->Add(r);
+            EXPECT_EQ(root->Find("R"), r) << start;
+        }
+        KQovSdkRelease();
+    }
+}
+
 TEST(KFCurveNodeFind, OneLetterSegmentsMatchTransformTypes) {
     KQovSdkInit();
     {
