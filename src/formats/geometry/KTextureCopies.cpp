@@ -483,11 +483,30 @@ void KTextureNames::Drop() noexcept {
     mMade.clear();
 }
 
+namespace {
+
+// The MTL reader takes an image's name to its line's end, the blanks around it dropped.
+bool ObjCanName(const std::string& name) {
+    return !name.empty() && name.find_first_of("\r\n") == std::string::npos &&
+           !KIsSpace(name.front()) && !KIsSpace(name.back());
+}
+
+}  // namespace
+
 std::string KTextureNamesObj::OwnName(const std::string& path) const {
-    return FileNameOf(path);
+    const std::string name = FileNameOf(path);
+    return ObjCanName(name) ? name : std::string();
 }
 
 std::string KTextureNamesObj::MadeName(const std::string& fileName, int n) const {
+    if (!fileName.empty() && !ObjCanName(fileName)) {
+        std::string name = fileName;
+        for (char& c : name)
+            if (c == '\r' || c == '\n') c = '_';
+        if (KIsSpace(name.front())) name.front() = '_';
+        if (KIsSpace(name.back())) name.back() = '_';
+        return MadeName(name, n);
+    }
     if (n == 0) return fileName;
     const size_t dot = fileName.rfind('.');
     const size_t cut = dot == 0 || dot == std::string::npos ? fileName.size() : dot;

@@ -133,5 +133,7 @@ public:
 protected:
     std::string OwnName(const std::string& path) const override;
     std::string MadeName(const std::string& fileName, int n) const override;
-    std::string NoOwnName() const override { return std::string(); }
+    std::string NoOwnName() const override {
+        return "an MTL file ends an image's name at a line break and drops blanks around it";
+    }
 };

@@ -52,14 +52,24 @@ int ScanNumbers(std::string_view text, double* values, int max) {
 constexpr size_t kMaxLibraryBytes = size_t(64) << 20;
 
 // 0, or why the file was not read: the system's error number, EFBIG past the bound.
+// Why a stream just failed to open `path` for reading.
+int OpenFailure(const char* path) {
+    // A folder opens, and the stream refuses it without a word of the system.
+    if (KIsFolder(path)) return EISDIR;
+    return errno ? errno : ENOENT;
+}
+
+// 0 when `path` opens for reading, else why not.
+int OpenError(const char* path) {
+    KFileStream file;
+    errno = 0;
+    return file.Open(path, "rb") ? 0 : OpenFailure(path);
+}
+
 int ReadWholeFile(const char* path, std::string& text) {
     KFileStream file;
     errno = 0;
-    if (!file.Open(path, "rb")) {
-        // A folder opens, and the stream refuses it without a word of the system.
-        if (KIsFolder(path)) return EISDIR;
-        return errno ? errno : ENOENT;
-    }
+    if (!file.Open(path, "rb")) return OpenFailure(path);
     char buffer[65536];
     text.clear();
     while (uint32_t n = file.Read(buffer, sizeof buffer)) {
@@ -74,6 +84,10 @@ int ReadWholeFile(const char* path, std::string& text) {
 
 // A file that cannot be read for a cause of the system (too many open files, no memory, a
 // failing disk) rather than of the files (missing, not allowed, not a file, too large).
+bool Missing(int error) {
+    return error == ENOENT || error == ENOTDIR;
+}
+
 bool SystemCause(int error) {
     return error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES && error != EPERM &&
            error != EISDIR && error != EFBIG && error != ELOOP && error != ENAMETOOLONG &&
@@ -438,17 +452,20 @@ void KObjParser::ParseSurface(KTextLineReader& lines, std::string_view rest) {
 bool KObjParser::LoadMaterialLibraries(std::string_view rest) {
     mHasLibrary = true;
     const std::string whole(Trim(rest));
-    // A name holding blanks (the library written beside "my file.obj") is read whole when its
-    // words do not all name libraries: a file "my" beside it is no library of this line.
-    const auto everyWordThere = [this](std::string_view words) {
-        for (std::string_view word = NextWord(words); !word.empty(); word = NextWord(words))
-            if (!LibraryThere(std::string(word))) return false;
-        return true;
-    };
     std::string_view afterFirst = whole;
     NextWord(afterFirst);
-    if (!afterFirst.empty() && LibraryThere(whole) && !everyWordThere(whole))
-        return LoadLibrary(whole);
+    // A name holding blanks (the library written beside "my file.obj") is read whole when its
+    // words do not all name libraries: a file "my" beside it is no library of this line.
+    const int wholeError = afterFirst.empty() ? ENOENT : LibraryError(whole);
+    if (SystemCause(wholeError)) return TellLibraryProblem(whole, wholeError);
+    if (!Missing(wholeError)) {
+        std::string_view words = whole;
+        for (std::string_view word = NextWord(words); !word.empty(); word = NextWord(words)) {
+            const int error = LibraryError(std::string(word));
+            if (SystemCause(error)) return TellLibraryProblem(std::string(word), error);
+            if (Missing(error)) return LoadLibrary(whole);
+        }
+    }
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest))
         if (!LoadLibrary(std::string(word))) return false;
     if (whole.empty()) mStatus += "Unable to load material library: the line names none\n";
@@ -459,8 +476,26 @@ std::string KObjParser::BesideModel(const std::string& name) const {
     return KResolvePath(KExtractNameFolder(mPath.c_str()).Buffer(), name.c_str()).Buffer();
 }
 
-bool KObjParser::LibraryThere(const std::string& name) const {
-    return KFileExists(BesideModel(name).c_str()) || KFileExists(name.c_str());
+int KObjParser::LibraryError(const std::string& name) const {
+    const std::string beside = BesideModel(name);
+    const int besideError = OpenError(beside.c_str());
+    if (!Missing(besideError) || beside == name) return besideError;
+    const int error = OpenError(name.c_str());
+    return Missing(error) ? besideError : error;
+}
+
+bool KObjParser::TellLibraryProblem(const std::string& name, int cause) {
+    const std::string why = "Unable to load material library \"" + KQovMessageText(name) +
+                            "\": " + LibraryProblem(cause);
+    // A library that is not there to read is a word; one that the system fails to read would
+    // drop every material with a word.
+    if (SystemCause(cause)) {
+        mFailure = why;
+        mLibraryFailed = true;
+        return false;
+    }
+    mStatus += why + "\n";
+    return true;
 }
 
 bool KObjParser::LoadLibrary(const std::string& name) {
@@ -469,9 +504,8 @@ bool KObjParser::LoadLibrary(const std::string& name) {
     // another model. There only when none lies beside it.
     std::string text;
     const int besideError = ReadWholeFile(beside.c_str(), text);
-    const bool besideMissing = besideError == ENOENT || besideError == ENOTDIR;
     const int error =
-        besideMissing && beside != name ? ReadWholeFile(name.c_str(), text) : besideError;
+        Missing(besideError) && beside != name ? ReadWholeFile(name.c_str(), text) : besideError;
     if (!besideError) {
         AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
         mLibraryPaths.push_back(beside);
@@ -480,18 +514,7 @@ bool KObjParser::LoadLibrary(const std::string& name) {
         mLibraryPaths.push_back(name);
     } else {
         // Missing here and there says little: the other cause says why.
-        const bool missing = error == ENOENT || error == ENOTDIR;
-        const int cause = missing ? besideError : error;
-        const std::string why = "Unable to load material library \"" + KQovMessageText(name) +
-                                "\": " + LibraryProblem(cause);
-        // A library that is not there to read is a word; one that the system fails to
-        // read would drop every material with a word.
-        if (SystemCause(cause)) {
-            mFailure = why;
-            mLibraryFailed = true;
-            return false;
-        }
-        mStatus += why + "\n";
+        return TellLibraryProblem(name, Missing(error) ? besideError : error);
     }
     return true;
 }

@@ -73,7 +73,10 @@ private:
     // One library, beside the model or as named; false as above.
     bool LoadLibrary(const std::string& name);
     std::string BesideModel(const std::string& name) const;
-    bool LibraryThere(const std::string& name) const;
+    // Why `name` cannot be read as LoadLibrary looks for it; 0 when it can be opened.
+    int LibraryError(const std::string& name) const;
+    // Tells why a library was not loaded; false when the cause is the system's (mFailure).
+    bool TellLibraryProblem(const std::string& name, int cause);
     // Keeps a library's text and where each of its materials is defined.
     void AddLibrary(std::string text, std::string folder);
     int UseMaterial(std::string_view name);

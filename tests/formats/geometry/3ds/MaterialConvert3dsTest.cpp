@@ -174,6 +174,15 @@ TEST(MaterialConvert3ds, ManyImagesPastFilesOfOtherBytes) {
     };
     EXPECT_EQ(text(target / "wood~7.tga"), "other 7");
     EXPECT_EQ(text(target / ("wood~" + std::to_string(count + 1) + ".tga")), "image 0");
+    // A name an MTL line cannot hold whole (a line break, blanks around it) is made one.
+    using Made = std::pair<std::string, std::string>;
+    for (const auto& [file, made] :
+         {Made{"IMA\nE1.JPG", "IMA_E1.JPG"}, Made{" lead.png", "_lead.png"}}) {
+        write(source / file, "image");
+        status.clear();
+        EXPECT_EQ(names.Place(source / file, status), made);
+        EXPECT_NE(status.find("drops blanks around it"), std::string::npos) << status;
+    }
 
     TextureNames3ds short3ds;
     short3ds.Reset(target / "x.3ds");

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <random>
@@ -362,6 +367,22 @@ TEST(ObjParser, ALibraryNameWithBlanksIsReadWhole) {
         EXPECT_DOUBLE_EQ(parser.GetMaterials()[0].diffuse[0], row.red) << row.files.size();
         EXPECT_EQ(parser.GetStatus(), "");
     }
+    // One the system fails to look at (a socket of its name) fails the read, as a library it
+    // fails to read does; "my" is not read instead.
+    TempTestFolder folder;
+    Write(folder / "my", "newmtl red\nKd 0.5 0 0\n");
+    const std::string socketPath = folder / "my file.mtl";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    const int socketFile = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(socketFile, 0);
+    EXPECT_EQ(bind(socketFile, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(socketFile);
+    KObjParser parser;
+    EXPECT_EQ(parser.ReadText("mtllib my file.mtl\n", (folder / "m.obj").c_str()),
+              KObjParser::eLibraryNotRead);
 }
 
 namespace {
