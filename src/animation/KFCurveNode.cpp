@@ -213,6 +213,8 @@ void KFCurveNode::ForgetIndexedName(KFCurveNode* child) {
 
 void KFCurveNode::ShareNameRecord(KFCurveNodeNameRecord* record) {
     if (record == mNameRecord) return;
+    // The parent's index may hold the text of the record let go.
+    if (mParent) mParent->mNameIndex.reset();
     ++record->mRefCount;
     ReleaseNameRecord();
     mNameRecord = record;

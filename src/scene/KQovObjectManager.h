@@ -101,9 +101,6 @@ public:
     // producer cameras, and their attributes, are refused ("Object belongs to a scene"): their
     // scene destroys them. So is a subtree holding one, before anything is destroyed.
     virtual bool DestroyNode(KQovNode* node, bool recursive);
-    // DestroyNode(node, true) of a subtree the caller found to hold nothing a live scene owns:
-    // no scene is looked at again.
-    bool DestroyNodeOwnedByNoScene(KQovNode* node);
     // What some live scene owns in the subtree of `top` (KQovScene::FindOwnedBelow).
     static KQovNode* FindSceneOwnedBelow(const KQovNode* top);
     // Lets go of it all (a node leaves its parent, a producer camera its node): the subtree
@@ -365,6 +362,11 @@ private:
     std::vector<std::pair<KQovUserProperty*, const void*>> mNodeRecords;
     Slots mNodeSlots, mAttributeSlots, mUserPropertySlots, mLinkSlots, mShapeSlots;
     int mNodeDestroyDepth = 0;
+    // DestroyNode(node, true) of a subtree a scene's Clear found to hold nothing a live scene
+    // owns: no scene is looked at again. Not for others: a subtree holding a scene's node would
+    // go half, where DestroyNode refuses it whole.
+    friend class KQovScene;
+    bool DestroyNodeOwnedByNoScene(KQovNode* node);
     // The node DestroyNodeOwnedByNoScene destroys, while it does.
     const KQovNode* mOwnedByNoScene = nullptr;
     // The open RecordBatch's block, if any.

@@ -6,6 +6,7 @@
 
 #include "ChannelFileUtil.h"
 #include "ChannelTestUtil.h"
+#include "common/RefusingHeap.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KFCurveSettings.h"
@@ -276,6 +277,32 @@ TEST_F(ChannelFixture, LayerChannelReplacesAnExistingLayer) {
     EXPECT_EQ(p->GetNextLayer()->GetNextLayer()->GetLayerId(), 2);
     EXPECT_EQ(p->GetNextLayer()->GetNextLayer()->GetBaseLayerNode(), p);
     EXPECT_EQ(p->Evaluate(Seconds(0)), (std::vector<double>{6}));
+}
+
+// A layer's channel read takes its base channel's name; among many channels the layer still
+// finds each by name.
+TEST_F(ChannelFixture, LayerChannelsReadAmongManyAreFoundByName) {
+    std::unique_ptr<KFCurveNode> base(KFCurveNode::Create("P"));
+    base->SetFlags(base->GetFlags() | KFCURVENODE_LAYERING);
+    KFCurveNode* layer = base->AddLayer(1, true);
+    ASSERT_NE(layer, nullptr);
+    for (int i = 0; i < 20; ++i)
+        for (KFCurveNode* node : {base.get(), layer})
+            node->FindOrCreateChild(("c" + std::to_string(i)).c_str(), true);
+    KFCurveNode* read = layer->FindChildByName("C3");
+    ReadText("Channel: \"c3\" {\n  LayerID: 1\n}\n",
+             [&](KQovFieldFile& f) { RetrieveChildren(layer, f); });
+    EXPECT_EQ(read->GetNameRecord(), base->FindChildByName("c3")->GetNameRecord());
+    {
+        LeaksNotChecked quiet;
+        gRefuseAll = true;  // no index can be made: the children are walked
+        KFCurveNode* found = layer->FindChildByName("C3");
+        gRefuseAll = false;
+        EXPECT_EQ(found, read);
+    }
+    for (const char* name : {"c3", "C3", "c19"})
+        EXPECT_EQ(layer->FindChildByName(name), layer->Get(layer->FindIndexByName(name))) << name;
+    EXPECT_EQ(layer->FindChildByName("c3"), read);
 }
 
 TEST_F(ChannelFixture, LayerTypesFollowTheChannel) {

@@ -171,6 +171,17 @@ TEST(KQovTexture, IsEqual) {
         {"alpha", "Texture::w", "Texture::w", [](KQovTexture& t) { t.SetDefaultAlpha(0.5); }, false},
         {"uv translation", "Texture::w", "Texture::w",
          [](KQovTexture& t) { t.SetUVTranslation(KVector2(0.0, -1.0)); }, false},
+        {"name case", "Texture::w", "Texture::W", [](KQovTexture&) {}, false},
+        {"one float ulp of scale", "Texture::w", "Texture::w",
+         [](KQovTexture& t) { t.SetDefaultScale(double(std::nextafter(1.0f, 2.0f)), 1.0); }, false},
+        {"alpha source", "Texture::w", "Texture::w",
+         [](KQovTexture& t) { t.SetAlphaSource(KQovTexture::eAlphaBlack); }, false},
+        {"mapping", "Texture::w", "Texture::w",
+         [](KQovTexture& t) { t.SetMappingType(KQovTexture::eMappingBox); }, false},
+        {"planar normal", "Texture::w", "Texture::w",
+         [](KQovTexture& t) { t.SetPlanarMappingNormal(KQovTexture::eNormalZ); }, false},
+        {"material use", "Texture::w", "Texture::w",
+         [](KQovTexture& t) { t.SetMaterialUse(1 - t.GetMaterialUse()); }, false},
     };
     for (const Case& c : cases) {
         KQovTexture a(nullptr, c.a);
