@@ -51,7 +51,6 @@ int ScanNumbers(std::string_view text, double* values, int max) {
 // is refused once this much was read, rather than filling memory.
 constexpr size_t kMaxLibraryBytes = size_t(64) << 20;
 
-// 0, or why the file was not read: the system's error number, EFBIG past the bound.
 // Why a stream just failed to open `path` for reading.
 int OpenFailure(const char* path) {
     // A folder opens, and the stream refuses it without a word of the system.
@@ -66,6 +65,7 @@ int OpenError(const char* path) {
     return file.Open(path, "rb") ? 0 : OpenFailure(path);
 }
 
+// 0, or why the file was not read: the system's error number, EFBIG past the bound.
 int ReadWholeFile(const char* path, std::string& text) {
     KFileStream file;
     errno = 0;
@@ -82,14 +82,15 @@ int ReadWholeFile(const char* path, std::string& text) {
     return 0;
 }
 
-// A file that cannot be read for a cause of the system (too many open files, no memory, a
-// failing disk) rather than of the files (missing, not allowed, not a file, too large).
+// Nothing of that name there (as opposed to there but unreadable).
 bool Missing(int error) {
     return error == ENOENT || error == ENOTDIR;
 }
 
+// A file that cannot be read for a cause of the system (too many open files, no memory, a
+// failing disk) rather than of the files (missing, not allowed, not a file, too large).
 bool SystemCause(int error) {
-    return error != 0 && error != ENOENT && error != ENOTDIR && error != EACCES && error != EPERM &&
+    return error != 0 && !Missing(error) && error != EACCES && error != EPERM &&
            error != EISDIR && error != EFBIG && error != ELOOP && error != ENAMETOOLONG &&
            error != EINVAL;
 }
