@@ -219,6 +219,7 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         double rate;  // the options' rate afterwards
         int goodFrames;
         const char* note = "";  // what the rate became when it could not be kept
+        const char* warnings = "";  // of values the frames counted leave unread
     } cases[] = {
         {"Frames: 2\nFrame Time: 0.0333333\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6 7\n", 2, 30,
          2},
@@ -244,6 +245,18 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         {"Frames: 3\nFrame Time: 5e7\n", 3, 2e-8, 0},
         {"Frames: 3\nFrame Time: 5.00004e7\n", 3, 2e-8, 0},
         {"Frames: 1\nFrame Time: 9.99995e-7\n1 2 3 10 20 30 5 6 7\n", 1, 1e6, 1},
+        // Frame lines past the count, and numbers past the channels, are told, not read.
+        {"Frames: 1\nFrame Time: 0.04\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6 7\n", 1, 25, 1, "",
+         "BioVision read warning (line 20): Frames: 1, but more frame lines follow; this one and "
+         "those after it are not read\n"},
+        {"Frames: 0\nFrame Time: 0.04\n1 2 3 10 20 30 5 6 7\n", 0, 25, 0, "",
+         "BioVision read warning (line 19): Frames: 0, but more frame lines follow; this one and "
+         "those after it are not read\n"},
+        {"Frames: 2\nFrame Time: 0.04\n1 2 3 10 20 30 5 6 7 8\n1 2 3 10 20 30 5 6 7 x\n", 2, 25, 2,
+         "",
+         "BioVision read warning (line 19): Frame line holds more numbers than the channels (9); "
+         "the rest of it is not read\nBioVision read warning (line 20): 2 frame lines in all "
+         "held more numbers than the channels (9)\n"},
     };
     TempTestFolder folder;
     for (const Case& c : cases) {
@@ -251,6 +264,9 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         const std::string path = folder / "frames.bvh";
         std::ofstream(path, std::ios::binary) << kHeader << "MOTION\n" << c.motion;
         KMotionFileBvh file(false);
+        std::string warnings;
+        file.SetReport(true);
+        file.SetWarningCallback([&](const char* text) { warnings += text; });
         ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
         KStreamOptionsMotion options;
         options.SetFrameRate(0, 25.0);
@@ -265,6 +281,8 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         int read = 0;
         while (read < file.GetFrameCount() && file.ReadFrame(read == 0)) ++read;
         EXPECT_EQ(read, c.goodFrames);
+        if (read == file.GetFrameCount()) file.WarnUnreadValues(read);
+        EXPECT_EQ(warnings, c.warnings);
         if (read == 0) continue;
         // Three rotation channels keep the offset as translation.
         const KBvhJoint& hand = *file.GetJoints()[1];

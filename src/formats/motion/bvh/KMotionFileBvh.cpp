@@ -38,6 +38,7 @@ bool KMotionFileBvh::NextLineIs(KMotionKeyword* table, int index) {
 }
 
 bool KMotionFileBvh::ReadHierarchy() {
+    mLongFrameLines = 0;
     if (!Rewind()) return false;
     while (!IsAtEnd()) {
         switch (ReadKeyword(gSections)) {
@@ -182,6 +183,10 @@ bool KMotionFileBvh::ReadFrame(bool first) {
     mValues.resize(size_t(mValueCount));
     for (double& v : mValues)
         if (!ReadDouble(v, 1.0)) return false;
+    char rest;
+    if (PeekChar(rest) && mLongFrameLines++ == 0)
+        Warning("Frame line holds more numbers than the channels (%d); the rest of it is not read\n",
+                mValueCount);
     for (const auto& owned : mJoints) {
         KBvhJoint& joint = *owned;
         if (joint.endSite) continue;
@@ -210,6 +215,18 @@ bool KMotionFileBvh::ReadFrame(bool first) {
         joint.previousRotation = joint.rotation;
     }
     return true;
+}
+
+void KMotionFileBvh::WarnUnreadValues(int read) {
+    // Said at the last frame line read.
+    if (mLongFrameLines > 1)
+        Warning("%d frame lines in all held more numbers than the channels (%d)\n", mLongFrameLines,
+                mValueCount);
+    // The first frame line is current once the header is read; a later one is read first.
+    if (read == 0 ? !IsAtEnd() : ReadLine())
+        Warning("Frames: %d, but more frame lines follow; this one and those after it are not "
+                "read\n",
+                mFrameCount);
 }
 
 void KMotionFileBvh::WriteHierarchy(bool (*translate)(const KBvhJoint&)) {

@@ -25,7 +25,6 @@ enum {
 
 struct KBvhJoint {
     static constexpr int kMaxChannels = 6;
-    static constexpr int kMaxName = 127;
 
     std::string name;  // "End" for an end site
     KBvhJoint* parent = nullptr;
@@ -57,6 +56,9 @@ public:
     // translation and rotation; angles are kept continuous from the previous frame unless
     // `first`.
     bool ReadFrame(bool first);
+    // After `read` frames, all that the motion header counts: warns when frame lines follow,
+    // and when frame lines held more numbers than the channels take.
+    void WarnUnreadValues(int read);
 
     const std::vector<std::unique_ptr<KBvhJoint>>& GetJoints() const { return mJoints; }
     KBvhJoint* GetRoot() const { return mJoints.empty() ? nullptr : mJoints.front().get(); }
@@ -87,6 +89,8 @@ private:
     std::vector<std::unique_ptr<KBvhJoint>> mJoints;
     std::vector<double> mValues;
     int mValueCount = 0;
+    // Frame lines read that held more numbers than the channels take.
+    int mLongFrameLines = 0;
     int mFrameCount = 0;
     double mFrameTime = 0.0;
     std::string mRateNote;

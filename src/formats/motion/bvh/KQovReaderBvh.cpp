@@ -144,6 +144,8 @@ bool KQovReaderBvh::ReadMotion(KStreamOptionsMotion& options) {
             }
         }
     }
+    // The header's count is the file's own, not the caller's choice: lines past it are told.
+    if (ok && frames == mFile->GetFrameCount()) mFile->WarnUnreadValues(read);
     // What was keyed stays, also after a short file.
     for (size_t i = 0; i < joints.size(); ++i) {
         if (joints[i]->endSite) continue;
