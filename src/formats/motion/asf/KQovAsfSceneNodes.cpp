@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "animation/KFCurve.h"
@@ -51,8 +52,36 @@ void SetLimits(KQovNode* node, const KAsfBone& bone) {
     }
 }
 
-// Three curves of one kind, keyed from the bone's keys.
-void KeyCurves(KFCurve** curves, const KAsfBone& bone, bool rotation, KTime start, KTime period) {
+// Keys at the frames between the bone's first and last sample that the file skips, of the
+// curve's own values there: every frame sampled keeps its value, and the keys keep the take's
+// step (samples of every second frame are no capture at half the rate).
+void FillSkippedFrames(KFCurve* curve, const KAsfBone& bone, KTime start, KTime period) {
+    std::vector<std::pair<KTime, double>> keys;
+    keys.reserve(size_t(bone.keys.back().frame - bone.keys.front().frame + 1));
+    const int count = curve->KeyGetCount();
+    int at = 0, hint = 0;
+    size_t sample = 0;
+    for (int frame = bone.keys.front().frame; frame <= bone.keys.back().frame; ++frame) {
+        const KTime time = start + period * int64_t(frame - 1);
+        while (at < count && curve->KeyGetTime(at) < time) ++at;
+        while (bone.keys[sample].frame < frame) ++sample;
+        if (at < count && curve->KeyGetTime(at) == time)
+            keys.emplace_back(time, curve->KeyGetValue(at));
+        else if (bone.keys[sample].frame != frame)
+            keys.emplace_back(time, curve->Evaluate(time, &hint));
+        // else a sample whose key the constant key reducer took: left so.
+    }
+    curve->KeyClear();
+    curve->PrepareKeys(int(keys.size()));
+    for (size_t k = 0; k < keys.size(); ++k)
+        KMotionSetKey(curve, int(k), keys[k].first, keys[k].second);
+    curve->CommitKeys(int(keys.size()));
+}
+
+// Three curves of one kind, keyed from the bone's keys; with `fill`, the frames the file skips
+// between them too.
+void KeyCurves(KFCurve** curves, const KAsfBone& bone, bool rotation, KTime start, KTime period,
+               bool fill) {
     static const float kColors[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     const int count = int(bone.keys.size());
     for (int axis = 0; axis < 3; ++axis) {
@@ -68,6 +97,23 @@ void KeyCurves(KFCurve** curves, const KAsfBone& bone, bool rotation, KTime star
         curve->CommitKeys(count);
     }
     KMotionFilterCurves(curves, 3, rotation);
+    if (fill && bone.keys.back().frame - bone.keys.front().frame + 1 > count)
+        for (int axis = 0; axis < 3; ++axis)
+            if (curves[axis]) FillSkippedFrames(curves[axis], bone, start, period);
+}
+
+// True when the frames that the bones' samples skip can be keyed within the keys any read may
+// make of the samples read; none skipped gives false.
+bool CanFillSkippedFrames(const std::vector<KAsfBone*>& bones) {
+    int64_t made = 0, skipped = 0;
+    for (const KAsfBone* bone : bones) {
+        if (bone->keys.empty()) continue;
+        const int64_t curves = (bone->HasTranslation() ? 3 : 0) + (bone->HasRotation() ? 3 : 0);
+        const int64_t keys = int64_t(bone->keys.size());
+        made += keys * curves;
+        skipped += (int64_t(bone->keys.back().frame) - bone->keys.front().frame + 1 - keys) * curves;
+    }
+    return skipped > 0 && skipped <= KMotionMaxKeys(made);
 }
 
 bool SameTranslation(const KVector4& a, const KVector4& b) {
@@ -257,6 +303,7 @@ void KQovAsfScene::ApplyMotion(KQovObjectManager* manager, KQovNode* parent, con
     } else {
         parent->AddChild(BuildNodes(manager, *mRoot, limits));
     }
+    const bool fill = CanFillSkippedFrames(GetBones());
     for (KAsfBone* bone : GetBones()) {
         KQovNode* node = bone->node;
         if (!node) continue;
@@ -270,12 +317,12 @@ void KQovAsfScene::ApplyMotion(KQovObjectManager* manager, KQovNode* parent, con
         if (bone->HasTranslation()) {
             KFCurve* curves[3] = {takeNode->GetTranslationX(), takeNode->GetTranslationY(),
                                   takeNode->GetTranslationZ()};
-            KeyCurves(curves, *bone, false, start, period);
+            KeyCurves(curves, *bone, false, start, period, fill);
         }
         if (bone->HasRotation()) {
             KFCurve* curves[3] = {takeNode->GetRotationX(), takeNode->GetRotationY(),
                                   takeNode->GetRotationZ()};
-            KeyCurves(curves, *bone, true, start, period);
+            KeyCurves(curves, *bone, true, start, period, fill);
         }
     }
 }
