@@ -97,9 +97,22 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     const char* flag = "--binary";
     bool kindGiven = false;
     const char* chosenSkeleton = nullptr;
+    bool flagsEnded = false;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];  // no copy: memory may be short already
-        if (arg == "--password" && i + 1 < argc) {
+        const QovToolWord word = QovToolWordOf(argv[i], flagsEnded);
+        if (word == QovToolWord::eEndOfFlags) continue;
+        if (word == QovToolWord::eHelp) {
+            QovToolPrintCommandUsage(stdout, "convert");
+            return 0;
+        }
+        if (word == QovToolWord::eFile) {
+            if (in && out) {
+                QovToolSayWrong("convert", "one file too many:", argv[i]);
+                return Usage();
+            }
+            (in ? out : in) = argv[i];
+        } else if (arg == "--password" && i + 1 < argc) {
             password = argv[++i];
             passwordGiven = true;
         } else if (arg == "--skeleton" && i + 1 < argc) {
@@ -112,21 +125,9 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
             }
             flag = argv[i];
             kindGiven = true;
-        } else if (arg == "--help") {
-            QovToolPrintCommandUsage(stdout, "convert");
-            return 0;
-        } else if (arg == "--password" || arg == "--skeleton") {
-            QovToolSayWrong("convert", "no value after", argv[i]);
-            return Usage();
-        } else if (arg.compare(0, 2, "--") == 0) {
-            QovToolSayWrong("convert", "unknown flag", argv[i]);
-            return Usage();
-        } else if (!in) {
-            in = argv[i];
-        } else if (!out) {
-            out = argv[i];
         } else {
-            QovToolSayWrong("convert", "one file too many:", argv[i]);
+            const bool valueMissing = arg == "--password" || arg == "--skeleton";
+            QovToolSayWrong("convert", valueMissing ? "no value after" : "unknown flag", argv[i]);
             return Usage();
         }
     }

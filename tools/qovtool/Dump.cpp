@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "fieldfile/KQovFieldFile.h"
 #include "fieldfile/KQovFieldReader.h"
@@ -74,24 +75,35 @@ std::string VersionText(int version) {
 }  // namespace
 
 int QovToolDump(int argc, char** argv) {
-    // A file of that name is read as ./--help.
-    for (int i = 0; i < argc; ++i)
-        if (std::strcmp(argv[i], "--help") == 0) {
+    // Help wherever it is asked for before "--"; a file of that name is read as ./--help or
+    // after "--".
+    std::vector<const char*> files;
+    const char* unknown = nullptr;
+    bool flagsEnded = false;
+    for (int i = 0; i < argc; ++i) {
+        const QovToolWord word = QovToolWordOf(argv[i], flagsEnded);
+        if (word == QovToolWord::eHelp) {
             QovToolPrintCommandUsage(stdout, "dump");
             return 0;
         }
-    if (argc != 1) {
-        if (argc == 0)
+        if (word == QovToolWord::eFlag && !unknown) unknown = argv[i];
+        if (word == QovToolWord::eFile) files.push_back(argv[i]);
+    }
+    if (unknown || files.size() != 1) {
+        if (unknown)
+            QovToolSayWrong("dump", "unknown flag", unknown);
+        else if (files.empty())
             QovToolSayWrong("dump", "no file named");
         else
-            QovToolSayWrong("dump", "one file too many:", argv[1]);
+            QovToolSayWrong("dump", "one file too many:", files[1]);
         QovToolSay("usage: qovtool dump FILE\n");
         return 2;
     }
-    const std::string name = QovToolShown(argv[0]);
+    const char* path = files[0];
+    const std::string name = QovToolShown(path);
     KQovFieldFile file;
     KQovHeaderInfo info;
-    if (!file.FieldFileOpenFile(argv[0], false, false, &info)) {
+    if (!file.FieldFileOpenFile(path, false, false, &info)) {
         QovToolSay("qovtool: %s: %s\n", name.c_str(),
                    QovToolShown(file.GetLastErrorString()).c_str());
         return 1;

@@ -76,6 +76,17 @@ void QovToolSayWrong(const char* command, const char* what, const char* argument
         QovToolSay("qovtool: %s: %s\n", command, what);
 }
 
+QovToolWord QovToolWordOf(const char* word, bool& flagsEnded) {
+    if (flagsEnded || word[0] != '-' || word[1] == '\0') return QovToolWord::eFile;
+    if (std::strcmp(word, "--") == 0) {
+        flagsEnded = true;
+        return QovToolWord::eEndOfFlags;
+    }
+    if (std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0)
+        return QovToolWord::eHelp;
+    return QovToolWord::eFlag;
+}
+
 bool QovToolCheckReadable(const std::string& name) {
     if (QovToolReadingIdOf(name) >= 0) return true;
     QovToolSay("qovtool: %s: %s\n", QovToolShown(name).c_str(),
@@ -97,6 +108,8 @@ const char* const kFlagsText =
     "               encrypted, an ASCII one ignores it\n"
     "  --skeleton FILE\n"
     "               the ASF skeleton of an AMC file read (else the .asf beside it)\n"
+    "  -h, --help   the command's usage\n"
+    "  --           ends the flags: each word after it names a file\n"
     "  (--ascii, --encrypted or --v5 with an output that is not QOV, two\n"
     "  different ones together, and --password with no QOV file, exit with 2)\n";
 
@@ -152,7 +165,7 @@ void QovToolPrintUsage(std::FILE* out) {
                  "                 [--skeleton FILE]\n"
                  "               reads IN and writes it as OUT's extension says\n"
                  "  help, -h, --help   this text\n"
-                 "  help COMMAND, COMMAND --help\n"
+                 "  help COMMAND, COMMAND -h, COMMAND --help\n"
                  "                     the command's own usage\n"
                  "  --version          the library's version\n");
     std::fputs(kFlagsText, out);

@@ -28,6 +28,11 @@ int QovToolRefuseQovFlag(const char* flag, const std::string& why);
 // Says in one line what was wrong with a command line, before its usage: "qovtool: COMMAND:
 // WHAT" and the argument, quoted, when one is given.
 void QovToolSayWrong(const char* command, const char* what, const char* argument = nullptr);
+// What a word after the command is: "--" ends the flags and names no file; before it, a word
+// that begins with '-' ("-" alone apart) is a flag, "-h" being "--help"; any other word names a
+// file.
+enum class QovToolWord { eEndOfFlags, eHelp, eFlag, eFile };
+QovToolWord QovToolWordOf(const char* word, bool& flagsEnded);
 // False, with "no reader for this extension" on stderr, when no reader takes the name.
 bool QovToolCheckReadable(const std::string& name);
 

@@ -73,8 +73,9 @@ void Collect(KQovNode* node, std::vector<KQovNode*>& out) {
     }
 }
 
-// The header facts of a QOV file, as its Summary and header extension give them.
-bool PrintQovHeader(const char* file, KQovImporter& importer) {
+// The header facts of a QOV file, as its Summary and header extension give them, as lines of
+// `out`.
+bool QovHeader(const char* file, KQovImporter& importer, std::string& out) {
     // The reader of the importer knows the layout; a second one reads the header again.
     KQovReaderQov reader(nullptr, nullptr);
     std::unique_ptr<KStreamOptionsQov> options(
@@ -86,30 +87,27 @@ bool PrintQovHeader(const char* file, KQovImporter& importer) {
     }
     int major, minor, revision;
     importer.GetFileVersion(major, minor, revision);
-    QovToolPrint(stdout, "kind: %s\n", kKinds[importer.GetFileFormat()]);
-    QovToolPrint(stdout, "version: %s\n", KFormatC("%d.%d.%d", major, minor, revision).c_str());
-    QovToolPrint(stdout, "layout: %d\n", reader.GetFieldFile()->IsVersion5Layout() ? 5 : 6);
+    out += KFormatC("kind: %s\n", kKinds[importer.GetFileFormat()]);
+    out += KFormatC("version: %d.%d.%d\n", major, minor, revision);
+    out += KFormatC("layout: %d\n", reader.GetFieldFile()->IsVersion5Layout() ? 5 : 6);
     KString camera, mode;
     double width = 0.0, height = 0.0;
     if (importer.GetCameraResolution(camera, mode, width, height))
-        QovToolPrint(stdout, "camera resolution: %s, %s, %s x %s\n",
-                     QovToolShown(camera.Buffer()).c_str(), QovToolShown(mode.Buffer()).c_str(),
-                     KShortestText(width).c_str(), KShortestText(height).c_str());
-    QovToolPrint(stdout, "current take: %s\n",
-                 QovToolShown(options->currentTakeName.Buffer()).c_str());
+        out += "camera resolution: " + QovToolShown(camera.Buffer()) + ", " +
+               QovToolShown(mode.Buffer()) + ", " + KShortestText(width) + " x " +
+               KShortestText(height) + "\n";
+    out += "current take: " + QovToolShown(options->currentTakeName.Buffer()) + "\n";
     for (int i = 0; i < options->GetTakeCount(); ++i) {
         const KQovTakeInfo& take = *options->GetTake(i);
-        QovToolPrint(stdout, "take: %s, %s-%s s", QovToolShown(take.name.Buffer()).c_str(),
-                     Seconds(take.localTimeSpan.GetStart(), 0.0).c_str(),
-                     Seconds(take.localTimeSpan.GetStop(), 0.0).c_str());
-        if (!take.comment.IsEmpty())
-            QovToolPrint(stdout, ", \"%s\"", QovToolShown(take.comment.Buffer()).c_str());
-        QovToolPrint(stdout, "\n");
+        out += "take: " + QovToolShown(take.name.Buffer()) + ", " +
+               Seconds(take.localTimeSpan.GetStart(), 0.0) + "-" +
+               Seconds(take.localTimeSpan.GetStop(), 0.0) + " s";
+        if (!take.comment.IsEmpty()) out += ", \"" + QovToolShown(take.comment.Buffer()) + "\"";
+        out += "\n";
     }
     for (int i = 0; i < KStreamOptionsQov::eCountCount; ++i)
-        QovToolPrint(stdout, "%s: %s\n", kCountLabels[i],
-                     KFormatC("%d", options->GetCount(i)).c_str());
-    QovToolPrint(stdout, "template: %s\n", options->templateFlag ? "yes" : "no");
+        out += KFormatC("%s: %d\n", kCountLabels[i], options->GetCount(i));
+    out += KFormatC("template: %s\n", options->templateFlag ? "yes" : "no");
     KQovDestroySceneInfo(nullptr, options->sceneInfo);
     return true;
 }
@@ -203,21 +201,24 @@ int QovToolInfo(int argc, char** argv) {
     const char* password = "";
     bool passwordGiven = false;
     const char* chosenSkeleton = nullptr;
+    bool flagsEnded = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--password" && i + 1 < argc) {
+        const QovToolWord word = QovToolWordOf(argv[i], flagsEnded);
+        if (word == QovToolWord::eEndOfFlags) continue;
+        if (word == QovToolWord::eFlag && arg == "--password" && i + 1 < argc) {
             password = argv[++i];
             passwordGiven = true;
-        } else if (arg == "--skeleton" && i + 1 < argc) {
+        } else if (word == QovToolWord::eFlag && arg == "--skeleton" && i + 1 < argc) {
             chosenSkeleton = argv[++i];
-        } else if (arg == "--help") {
+        } else if (word == QovToolWord::eHelp) {
             QovToolPrintCommandUsage(stdout, "info");
             return 0;
-        } else if (arg.compare(0, 1, "-") == 0 || file) {
+        } else if (word == QovToolWord::eFlag || file) {
             const char* wrong = "one file too many:";
             if (arg == "--password" || arg == "--skeleton")
                 wrong = "no value after";
-            else if (arg.compare(0, 1, "-") == 0)
+            else if (word == QovToolWord::eFlag)
                 wrong = "unknown flag";
             QovToolSayWrong("info", wrong, argv[i]);
             QovToolPrintUsage(stderr);
@@ -253,8 +254,10 @@ int QovToolInfo(int argc, char** argv) {
         QovToolSay("qovtool: %s: %s\n", QovToolShown(file).c_str(), QovToolShown(error).c_str());
         return 1;
     }
-    QovToolPrint(stdout, "format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
-    if (id <= 2 && !PrintQovHeader(file, importer)) return 1;
+    // Nothing is printed before the file is read whole: a refused file gives only its error.
+    std::string head =
+        KFormatC("format: %s\n", QovToolDescribe(id > 2 ? id : importer.GetFileFormat()));
+    if (id <= 2 && !QovHeader(file, importer, head)) return 1;
     // Read as convert reads it, with every warning of the read on stderr; a motion file keeps
     // its reference node here, to be shown.
     double fileRate = 0.0;
@@ -265,6 +268,7 @@ int QovToolInfo(int argc, char** argv) {
     } else if (!QovToolReadQov(importer, scene, file)) {
         return 1;
     }
+    QovToolPrint(stdout, "%s", head.c_str());
     PrintScene(*scene, id > 2 ? fileRate : KeyRate(*scene));
     return 0;
 }

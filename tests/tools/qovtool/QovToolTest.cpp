@@ -134,6 +134,11 @@ TEST_F(QovTool, CommandLine) {
            "MOTION\nFrames: 2\nFrame Time: 0.0333333\n0 1 2 0 0 0 10 20 30\n3 4 5 0 0 0 -40 50 "
            "60\n";
     const std::string jointQov = mTemp / "joint.qov", jointBack = mTemp / "joint-back.bvh";
+    // A motion part that fails after the header read; one of more lines and numbers than told.
+    const std::string oneChannel = "HIERARCHY\nROOT a\n{\nOFFSET 0 0 0\nCHANNELS 1 Xrotation\n}\n"
+                                   "MOTION\nFrames: 2\nFrame Time: 0.04\n";
+    std::ofstream(mTemp / "short.bvh") << oneChannel << "1\n";
+    std::ofstream(mTemp / "long.bvh") << oneChannel << "1 5\n2\n3\n";
     // A link to standard output gets the file's bytes alone: the status line goes to stderr.
     ASSERT_EQ(Qovtool({"convert", bvh, mTemp / "plain.bvh"}).status, 0);
     ASSERT_EQ(symlink("/dev/stdout", (mTemp / "so.bvh").c_str()), 0);
@@ -176,6 +181,43 @@ TEST_F(QovTool, CommandLine) {
          0,
          "usage: qovtool dump FILE\nthe header and field tree of a QOV file\n",
          ""},
+        // -h is --help in every command; "--" ends the flags, a word after it names a file.
+        {{"convert", "-h"}, 0, convertHelp, ""},
+        {{"info", "-h"}, 0, infoHelp, ""},
+        {{"dump", "-h"},
+         0,
+         "usage: qovtool dump FILE\nthe header and field tree of a QOV file\n",
+         ""},
+        {{"info", "-x.bvh"}, 2, "", "qovtool: info: unknown flag \"-x.bvh\"\n" + usage},
+        {{"info", "--", "-x.bvh"},
+         1,
+         "",
+         "qovtool: -x.bvh: File not opened: -x.bvh: No such file or directory\n"},
+        {{"convert", "--", "-x.bvh", mTemp / "x.htr"},
+         1,
+         "",
+         "qovtool: -x.bvh: File not opened: -x.bvh: No such file or directory\n"},
+        {{"dump", "--", "-h"},
+         1,
+         "",
+         "qovtool: -h: File not opened: -h: No such file or directory\n"},
+        {{"dump", "-x"}, 2, "", "qovtool: dump: unknown flag \"-x\"\nusage: qovtool dump FILE\n"},
+        // A read that fails prints nothing but its error.
+        {{"info", mTemp / "short.bvh"},
+         1,
+         "",
+         "qovtool: " + mTemp / "short.bvh" + ": File is corrupted: BioVision read stopped at line "
+                                             "10\n"},
+        // Frame lines past the count, and numbers past the channels, are not read, with a word.
+        {{"convert", mTemp / "long.bvh", mTemp / "long.htr"},
+         0,
+         mTemp / "long.bvh" + " -> " + mTemp / "long.htr" + "\n",
+         "qovtool: " + mTemp / "long.bvh" +
+             ": warning: BioVision read warning (line 10): Frame line holds more numbers than the "
+             "channels (1); the rest of it is not read\nqovtool: " +
+             mTemp / "long.bvh" +
+             ": warning: BioVision read warning (line 12): Frames: 2, but more frame lines follow; "
+             "this one and those after it are not read\n"},
         {{"help", "extra"}, 2, "", "qovtool: help: unknown command \"extra\"\n" + usage},
         {{"help", "help"}, 0, usage, ""},
         {{"-h", "--help"}, 0, usage, ""},
