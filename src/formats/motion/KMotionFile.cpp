@@ -108,6 +108,14 @@ bool KMotionFile::IsSignificant(const char* text) const {
 }
 
 bool KMotionFile::ReadLine() {
+    return NextLine(false);
+}
+
+bool KMotionFile::ReadLineAhead() {
+    return NextLine(true) || (mReader.IsLineTooLong() && !mLineTooLong);
+}
+
+bool KMotionFile::NextLine(bool ahead) {
     std::string_view line;
     while (mReader.ReadLine(line)) {
         mLineNumber = mReader.GetLineNumber();
@@ -122,8 +130,9 @@ bool KMotionFile::ReadLine() {
     mAtEnd = true;
     ClearLine();
     if (mReader.IsLineTooLong() && !mLineTooLong) {
-        mLineTooLong = true;
         mLineNumber = mReader.GetLineNumber() + 1;
+        if (ahead) return false;
+        mLineTooLong = true;
         Error("Line too long (more than %zu bytes)\n", KTextLineReader::kMaxLineLength);
     }
     return false;

@@ -59,6 +59,9 @@ public:
     bool Flush();
     // The next significant line; false at the end of the file.
     bool ReadLine();
+    // As ReadLine, for a look past the lines a read takes: a line too long is a line there,
+    // not an error, and leaves IsLineTooLong false.
+    bool ReadLineAhead();
     // Back to the first significant line; false when the file cannot seek or holds none.
     bool Rewind();
     bool IsOpen() const { return mStream.IsOpen(); }
@@ -69,6 +72,8 @@ public:
     // True once a line ran past what any real file holds (reported as an error): the reading
     // stopped there, and whatever came of it is no result.
     bool IsLineTooLong() const { return mLineTooLong; }
+    // The longest line read (tests; at least 1).
+    void SetMaxLineLength(size_t length) { mReader.SetMaxLineLength(length); }
     // Physical lines read since the file was opened or rewound.
     int GetLineNumber() const { return mLineNumber; }
     const char* GetLine() const { return mLine.c_str(); }
@@ -132,6 +137,8 @@ public:
 private:
     // True when the line holds something before a comment or the end.
     bool IsSignificant(const char* text) const;
+    // ReadLine; `ahead` as ReadLineAhead.
+    bool NextLine(bool ahead);
     void ClearLine();
     void Advance(size_t count);
     bool Report(const MessageCallback& callback, const char* kind, const char* format,

@@ -213,13 +213,18 @@ TEST(KMotionFileBvh, MalformedFilesFailCleanly) {
 }
 
 TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
+    // A line too long for the file (beyond the bound set and a chunk read), past the frames
+    // counted.
+    const std::string pastLongLine =
+        "Frames: 1\nFrame Time: 0.04\n1 2 3 10 20 30 5 6 7\n" + std::string(100000, '1') + "\n";
     struct Case {
         const char* motion;
         int frames;
         double rate;  // the options' rate afterwards
         int goodFrames;
-        const char* note = "";  // what the rate became when it could not be kept
+        const char* note = "";      // what the rate became when it could not be kept
         const char* warnings = "";  // of values the frames counted leave unread
+        size_t maxLine = 0;         // the longest line read, when not the reader's own
     } cases[] = {
         {"Frames: 2\nFrame Time: 0.0333333\n1 2 3 10 20 30 5 6 7\n1 2 3 10 20 30 5 6 7\n", 2, 30,
          2},
@@ -257,16 +262,22 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
          "BioVision read warning (line 19): Frame line holds more numbers than the channels (9); "
          "the rest of it is not read\nBioVision read warning (line 20): 2 frame lines in all "
          "held more numbers than the channels (9)\n"},
+        // Read whole as the frames before it: the file is not refused for it.
+        {pastLongLine.c_str(), 1, 25, 1, "",
+         "BioVision read warning (line 20): Frames: 1, but more frame lines follow; this one and "
+         "those after it are not read\n",
+         128},
     };
     TempTestFolder folder;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.motion);
+        SCOPED_TRACE(std::string(c.motion).substr(0, 200));
         const std::string path = folder / "frames.bvh";
         std::ofstream(path, std::ios::binary) << kHeader << "MOTION\n" << c.motion;
         KMotionFileBvh file(false);
         std::string warnings;
         file.SetReport(true);
         file.SetWarningCallback([&](const char* text) { warnings += text; });
+        if (c.maxLine) file.SetMaxLineLength(c.maxLine);
         ASSERT_EQ(file.Open(path.c_str(), "r"), 0);
         KStreamOptionsMotion options;
         options.SetFrameRate(0, 25.0);
@@ -283,6 +294,7 @@ TEST(KMotionFileBvh, FrameLinesAndHeaderValues) {
         EXPECT_EQ(read, c.goodFrames);
         if (read == file.GetFrameCount()) file.WarnUnreadValues(read);
         EXPECT_EQ(warnings, c.warnings);
+        EXPECT_FALSE(file.IsLineTooLong());
         if (read == 0) continue;
         // Three rotation channels keep the offset as translation.
         const KBvhJoint& hand = *file.GetJoints()[1];

@@ -222,8 +222,9 @@ void KMotionFileBvh::WarnUnreadValues(int read) {
     if (mLongFrameLines > 1)
         Warning("%d frame lines in all held more numbers than the channels (%d)\n", mLongFrameLines,
                 mValueCount);
-    // The first frame line is current once the header is read; a later one is read first.
-    if (read == 0 ? !IsAtEnd() : ReadLine())
+    // The first frame line is current once the header is read; a later one is read first, and
+    // one too long there leaves the frames read whole.
+    if (read == 0 ? !IsAtEnd() : ReadLineAhead())
         Warning("Frames: %d, but more frame lines follow; this one and those after it are not "
                 "read\n",
                 mFrameCount);
