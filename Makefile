@@ -15,8 +15,10 @@ all: build
 deps:
 	@./scripts/install-deps.sh
 
+# -Og: the sanitized library compiles in about a sixth less time than at -O1; the suite runs
+# a little slower, `make test` as a whole costs less. Every sanitizer check stays.
 $(TEST_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O1" \
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -Og" \
 	  -DQOV_SANITIZE=ON -DQOV_WERROR=ON -DQOV_UNITY_BUILD=$(UNITY_BUILD)
 
 $(RELEASE_BUILD)/CMakeCache.txt:
