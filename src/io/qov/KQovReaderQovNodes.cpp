@@ -395,8 +395,23 @@ void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
     TakeWrittenUserChannels(root, held);
 }
 
+// A block that holds the property's own record gives the property as it was: name, type,
+// flags, value and range. Blocks without one read as they always did.
+bool KQovReaderQov::ReadUserPropertyRecord(KQovObject* object) {
+    KQovPropertyHandler* set = object->GetPropertyHandler();
+    if (!set) return false;
+    std::vector<KProperty*> properties;
+    object->CollectProperties(properties);
+    const size_t known = properties.size();
+    mFile->FieldReadPropertyBlock(properties, set);
+    for (size_t i = known; i < properties.size(); ++i)
+        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(properties[i]));
+    return properties.size() > known;
+}
+
 void KQovReaderQov::ReadUserProperties(KQovObject* object) {
     ForEachBlock(mFile.get(), "UserProperty", [&] {
+        if (ReadUserPropertyRecord(object)) return;
         KString name = mFile->FieldReadC("Name", "UserProp");
         const KString type = mFile->FieldReadC("Type", "");
         const KString label = mFile->FieldReadC("Label", "");

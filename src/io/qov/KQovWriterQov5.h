@@ -38,6 +38,7 @@ class KQovPose;
 class KQovPropertyFieldFile;
 class KQovScene;
 class KQovSkeleton;
+class KQovUserProperty;
 class KStreamOptions;
 class KStreamOptionsQov;
 
@@ -98,6 +99,7 @@ protected:
     bool WriteWaitingPivotsAsProperties(KQovNode* node);
     void WriteAnimatedLists(KQovNode* node);
     void WriteUserProperties(KQovObject* object);
+    void WriteUserPropertyValue(const KQovUserProperty* user);
     void WriteDefaultChannels(KQovNode* node);
     void WriteSwitcher(KQovScene* scene);
     void WriteNodeAttribute(KQovNode* node);
