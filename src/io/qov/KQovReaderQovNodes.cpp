@@ -25,6 +25,7 @@
 #include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovNull.h"
+#include "attributes/KQovTexture.h"
 #include "foundation/KColor.h"
 #include "foundation/KLocale.h"
 #include "foundation/KThreadScratch.h"
@@ -861,5 +862,11 @@ bool KQovReaderQov::FinishOldLayoutNodes(KQovNode* root) {
     ConnectChildrenByName(root);
     ResolveTargets(root, mLookAtNames, false);
     ResolveTargets(root, mUpVectorNames, true);
+    for (const auto& [node, texture] : mModelOnlyConnections) {
+        KQovPropertyHandler* set = node->GetPropertyHandler();
+        if (set && !set->IsConnectedSrc(texture->GetPropertyHandler()))
+            set->ConnectSrc(texture->GetPropertyHandler());
+    }
+    mModelOnlyConnections.clear();
     return true;
 }

@@ -140,7 +140,8 @@ protected:
     void WriteControlSet(KQovScene* scene, KQovControlSet* set);
     virtual void WriteGeometrySection(KQovNode* node);
     void WriteMaterial(KQovMaterial* material);
-    void WriteTexture(KQovTexture* texture);
+    // `ofModelOnly`: a texture connected to the model that no layer names.
+    void WriteTexture(KQovTexture* texture, bool ofModelOnly = false);
 
     virtual bool WriteSections(KQovScene* scene);
     // Runs one section unless an earlier one failed; `failed` once the section left an error
@@ -170,6 +171,7 @@ protected:
     void WriteNurbFields(KQovNurb* nurb);
     void WritePatchFields(KQovPatch* patch);
     void WriteGeometryCommon(KQovGeometry* geometry);
+    void WriteTexturesOfModelOnly(KQovGeometry* geometry);
     void WriteLink(KQovLink* link);
     // "Mode", "UserData", "Indexes", "Weights", "Transform", "TransformLink", "AssociateModel"
     // and "TransformParent": a link's content, also a version-6 cluster's.

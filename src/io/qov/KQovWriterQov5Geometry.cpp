@@ -2,6 +2,7 @@
 // cluster links, shapes and layers. The geometry is read, never changed: modes that do not fit
 // are corrected in what is written only.
 
+#include <unordered_set>
 #include <vector>
 
 #include "attributes/KQovLayer.h"
@@ -10,6 +11,7 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
+#include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "foundation/KAffineMatrix.h"
@@ -92,10 +94,25 @@ void KQovWriterQov5::WriteGeometryCommon(KQovGeometry* geometry) {
     for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
         for (int i = 0; i < geometry->GetTextureCount(layer); ++i)
             if (KQovTexture* texture = geometry->GetTexture(i, layer)) WriteTexture(texture);
+    WriteTexturesOfModelOnly(geometry);
     for (int i = 0; i < geometry->GetLinkCount(); ++i)
         if (KQovLink* link = geometry->GetLink(i)) WriteLink(link);
     WriteShapes(geometry);
     WriteGeometryLayers(geometry);
+}
+
+void KQovWriterQov5::WriteTexturesOfModelOnly(KQovGeometry* geometry) {
+    // After the layers' textures, whose positions the texture ids count.
+    KQovNode* node = geometry->GetNode();
+    const int count = KQovShadingScene::ConnectedTextureCount(node);
+    if (count == 0) return;
+    std::unordered_set<const KQovTexture*> written;
+    for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
+        for (int i = 0; i < geometry->GetTextureCount(layer); ++i)
+            written.insert(geometry->GetTexture(i, layer));
+    for (int i = 0; i < count; ++i)
+        if (KQovTexture* texture = KQovShadingScene::ConnectedTexture(node, i))
+            if (written.insert(texture).second) WriteTexture(texture, true);
 }
 
 void KQovWriterQov5::WriteMesh(KQovMesh* mesh) {
