@@ -398,11 +398,12 @@ void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
 
 // A block that holds the property's own record gives the property as it was: name, type,
 // flags, value and range. Blocks without one read as they always did.
-bool KQovReaderQov::ReadUserPropertyRecord(KQovObject* object) {
+// `properties`: the object's, collected when first needed; what the record makes joins them.
+bool KQovReaderQov::ReadUserPropertyRecord(KQovObject* object,
+                                           std::vector<KProperty*>& properties) {
     KQovPropertyHandler* set = object->GetPropertyHandler();
-    if (!set) return false;
-    std::vector<KProperty*> properties;
-    object->CollectProperties(properties);
+    if (!set || mFile->FieldReadGetOccurrenceCount("Properties60") == 0) return false;
+    if (properties.empty()) object->CollectProperties(properties);
     const size_t known = properties.size();
     mFile->FieldReadPropertyBlock(properties, set);
     for (size_t i = known; i < properties.size(); ++i)
@@ -411,8 +412,10 @@ bool KQovReaderQov::ReadUserPropertyRecord(KQovObject* object) {
 }
 
 void KQovReaderQov::ReadUserProperties(KQovObject* object) {
+    std::vector<KProperty*> properties;
     ForEachBlock(mFile.get(), "UserProperty", [&] {
-        if (ReadUserPropertyRecord(object)) return;
+        if (ReadUserPropertyRecord(object, properties)) return;
+        properties.clear();  // the property made below is not listed
         KString name = mFile->FieldReadC("Name", "UserProp");
         const KString type = mFile->FieldReadC("Type", "");
         const KString label = mFile->FieldReadC("Label", "");
