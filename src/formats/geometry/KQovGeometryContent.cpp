@@ -1,7 +1,5 @@
 #include "formats/geometry/KQovGeometryContent.h"
 
-#include <unordered_set>
-
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
@@ -23,23 +21,8 @@ bool KQovHoldsWritableGeometry(KQovNode* root) {
     return false;
 }
 
-std::vector<KQovTexture*> KQovTexturesOfModelOnly(KQovNode* node) {
-    std::vector<KQovTexture*> loose;
-    const int count = KQovShadingScene::ConnectedTextureCount(node);
-    KQovGeometry* geometry = count > 0 ? node->GetGeometry() : nullptr;
-    if (!geometry) return loose;
-    std::unordered_set<const KQovTexture*> seen;
-    for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
-        for (int i = 0; i < geometry->GetTextureCount(layer); ++i)
-            seen.insert(geometry->GetTexture(i, layer));
-    for (int i = 0; i < count; ++i)
-        if (KQovTexture* texture = KQovShadingScene::ConnectedTexture(node, i))
-            if (seen.insert(texture).second) loose.push_back(texture);
-    return loose;
-}
-
 std::string KQovTexturesLeftOut(KQovNode* node, size_t kept) {
-    const std::vector<KQovTexture*> loose = KQovTexturesOfModelOnly(node);
+    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(node);
     std::string out;
     for (size_t i = kept; i < loose.size(); ++i)
         out += "Texture \"" + KQovMessageText(loose[i]->GetNameWithoutPrefix().Buffer()) +

@@ -222,7 +222,8 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
     if (userProperties) ReadUserProperties(node);
     mModelTextures.clear();
     if (node->GetGeometry())
-        for (KQovTexture* texture : mModelOnlyTextures) mModelOnlyConnections.emplace_back(node, texture);
+        for (KQovTexture* texture : mModelOnlyTextures)
+            mModelOnlyConnections.emplace_back(node, texture);
     mModelOnlyTextures.clear();
 }
 

@@ -2,7 +2,6 @@
 // cluster links, shapes and layers. The geometry is read, never changed: modes that do not fit
 // are corrected in what is written only.
 
-#include <unordered_set>
 #include <vector>
 
 #include "attributes/KQovLayer.h"
@@ -103,16 +102,8 @@ void KQovWriterQov5::WriteGeometryCommon(KQovGeometry* geometry) {
 
 void KQovWriterQov5::WriteTexturesOfModelOnly(KQovGeometry* geometry) {
     // After the layers' textures, whose positions the texture ids count.
-    KQovNode* node = geometry->GetNode();
-    const int count = KQovShadingScene::ConnectedTextureCount(node);
-    if (count == 0) return;
-    std::unordered_set<const KQovTexture*> written;
-    for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
-        for (int i = 0; i < geometry->GetTextureCount(layer); ++i)
-            written.insert(geometry->GetTexture(i, layer));
-    for (int i = 0; i < count; ++i)
-        if (KQovTexture* texture = KQovShadingScene::ConnectedTexture(node, i))
-            if (written.insert(texture).second) WriteTexture(texture, true);
+    for (KQovTexture* texture : KQovShadingScene::TexturesOfModelOnly(geometry->GetNode()))
+        WriteTexture(texture, true);
 }
 
 void KQovWriterQov5::WriteMesh(KQovMesh* mesh) {

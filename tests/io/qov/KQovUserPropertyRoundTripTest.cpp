@@ -26,8 +26,7 @@ const Row kRows[] = {
     // Named as older version-5 reads named them.
     {"Heavy (Real)", "Real", [](KQovUserProperty* u) { u->SetValue(-1.5); }},
     {"On (Bool)", "Bool", [](KQovUserProperty* u) { u->SetValue(true); }},
-    {"Glow (Color)", "Color",
-     [](KQovUserProperty* u) { u->SetValue(1.0, 0.0, 0.125); }},
+    {"Glow (Color)", "Color", [](KQovUserProperty* u) { u->SetValue(1.0, 0.0, 0.125); }},
 };
 
 std::string ValueText(KQovUserProperty* user) {
@@ -180,7 +179,8 @@ TEST(KQovUserPropertyRoundTrip, Version6FileThroughVersion5) {
 Connections:  {
     Connect: "OO", "Model::A", "Model::Scene"
 }
-)QOV", "Model"));
+)QOV",
+                                                "Model"));
     ASSERT_TRUE(v6.ok);
     KQovNode* a = v6.scene->GetRootNode()->FindChild("A");
     ASSERT_NE(a, nullptr);

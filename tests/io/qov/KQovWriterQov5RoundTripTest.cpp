@@ -204,8 +204,8 @@ TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
     bare->BeginPolygon(-1, -1, 0);
     for (int v : {0, 1, 2}) bare->AddPolygonVertex(v);
     KQovNode* bareNode = s.Add("Bare", bare);
-    for (auto [node, name] : {std::make_pair(s.node, "Texture::Loose"),
-                              std::make_pair(bareNode, "Texture::Stone")}) {
+    for (auto [node, name] :
+         {std::make_pair(s.node, "Texture::Loose"), std::make_pair(bareNode, "Texture::Stone")}) {
         KQovTexture* texture = s.manager.CreateTexture(name);
         texture->SetFileName((std::string(name + 9) + ".png").c_str());
         node->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());

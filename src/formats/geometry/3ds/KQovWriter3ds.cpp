@@ -15,6 +15,7 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
+#include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
@@ -556,13 +557,12 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
     return ok;
 }
 
-bool KQovWriter3ds::CoverWithTextureOfModel(KQovNode& node, const KQovMesh& mesh,
-                                             KQovMesh& copy) {
+bool KQovWriter3ds::CoverWithTextureOfModel(KQovNode& node, const KQovMesh& mesh, KQovMesh& copy) {
     // A mesh whose layers name no texture takes the first texture tied to the model alone on
     // every polygon (on a copy); any other such texture has no place.
     if (!mFlags.textures || mesh.GetPolygonCount() == 0) return false;
     const bool layered = mesh.GetTextureCount(0) > 0;
-    const std::vector<KQovTexture*> loose = KQovTexturesOfModelOnly(&node);
+    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(&node);
     mStatus += KQovTexturesLeftOut(&node, layered ? 0 : 1).c_str();
     if (layered || loose.empty()) return false;
     copy.Copy(mesh);

@@ -9,6 +9,7 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
+#include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
@@ -183,7 +184,7 @@ void KQovWriterObj::PrepareNodes(KQovNode* root) {
     for (KQovNode* node : KQovListNodes(root))
         if (auto* geometry = dynamic_cast<KQovGeometry*>(node->GetNodeAttribute()))
             if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0 ||
-                !KQovTexturesOfModelOnly(node).empty())
+                !KQovShadingScene::TexturesOfModelOnly(node).empty())
                 mMaterialsUsed = true;
 }
 
@@ -235,7 +236,7 @@ int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) 
 KQovTexture* KQovWriterObj::TextureOfModelOnly(KQovNode* node, bool layered) {
     // A model whose layers name no texture takes the first texture tied to it alone, on
     // every polygon; any other such texture has no place.
-    const std::vector<KQovTexture*> loose = KQovTexturesOfModelOnly(node);
+    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(node);
     mStatus += KQovTexturesLeftOut(node, layered ? 0 : 1).c_str();
     return !layered && !loose.empty() ? loose.front() : nullptr;
 }

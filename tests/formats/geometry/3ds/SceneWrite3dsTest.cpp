@@ -578,11 +578,11 @@ TEST(SceneWrite3ds, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
     }
     TempPath3ds out("loose.3ds");
     ASSERT_TRUE(source.Write(out.path));
-    EXPECT_NE(std::string(source.status.Buffer())
-                  .find("Texture \"Stone\" of \"" +
-                        std::string(node->GetNameWithoutPrefix().Buffer()) +
-                        "\" is not written: no layer of the model names it\n"),
-              std::string::npos)
+    EXPECT_NE(
+        std::string(source.status.Buffer())
+            .find("Texture \"Stone\" of \"" + std::string(node->GetNameWithoutPrefix().Buffer()) +
+                  "\" is not written: no layer of the model names it\n"),
+        std::string::npos)
         << source.status.Buffer();
     EXPECT_EQ(node->GetMesh()->GetTextureCount(0), 0);  // the scene's mesh is left as it was
     Reading3ds back;

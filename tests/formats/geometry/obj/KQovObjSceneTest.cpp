@@ -344,20 +344,18 @@ TEST(ObjScene, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
     KQovScene* scene = nullptr;
     KQovNode* bare = nullptr;
     f.MeshScene("bare", {{0, 1, 2}}, scene, bare);
-    KQovNode* layered = f.manager.CreateNode("layered");
+    KQovScene* other = nullptr;
+    KQovNode* layered = nullptr;
+    KQovMesh* mesh = f.MeshScene("layered", {{0, 1, 2}}, other, layered);
+    other->GetRootNode()->RemoveChild(layered);
     scene->GetRootNode()->AddChild(layered);
-    KQovMesh* mesh = f.manager.CreateMesh();
-    layered->SetNodeAttribute(mesh);
-    mesh->InitControlPoints(3);
-    mesh->BeginPolygon();
-    for (int v : {0, 1, 2}) mesh->AddPolygonVertex(v);
     KQovTexture* brick = f.manager.CreateTexture("Texture::Brick");
     brick->SetFileName("brick.png");
     mesh->AddTexture(brick, 0);
     mesh->GetLayer(0)->GetTextures()->SetMappingMode(KQovLayer::eAllSame);
-    for (auto [node, name] : {std::make_pair(bare, "Texture::Wood"),
-                              std::make_pair(bare, "Texture::Stone"),
-                              std::make_pair(layered, "Texture::Glass")}) {
+    for (auto [node, name] :
+         {std::make_pair(bare, "Texture::Wood"), std::make_pair(bare, "Texture::Stone"),
+          std::make_pair(layered, "Texture::Glass")}) {
         KQovTexture* texture = f.manager.CreateTexture(name);
         texture->SetFileName((std::string(name + 9) + ".png").c_str());
         node->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());
@@ -379,8 +377,8 @@ TEST(ObjScene, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
     Fixture g;
     KQovScene* back = nullptr;
     ASSERT_TRUE(g.Read(out / "loose.obj", back, 0)) << g.status.Buffer();
-    for (auto [name, file] : {std::make_pair("bare", "Wood.png"),
-                              std::make_pair("layered", "brick.png")}) {
+    for (auto [name, file] :
+         {std::make_pair("bare", "Wood.png"), std::make_pair("layered", "brick.png")}) {
         SCOPED_TRACE(name);
         KQovNode* node = back->GetRootNode()->FindChild(name);
         ASSERT_NE(node, nullptr);
