@@ -170,8 +170,9 @@ protected:
     // A surface's own fields (form, orders, points, knots; patch types and caps).
     void WriteNurbFields(KQovNurb* nurb);
     void WritePatchFields(KQovPatch* patch);
-    void WriteGeometryCommon(KQovGeometry* geometry);
-    void WriteTexturesOfModelOnly(KQovGeometry* geometry);
+    // `node`: the model written, whose connected textures no layer names are written too.
+    void WriteGeometryCommon(KQovGeometry* geometry, KQovNode* node);
+    void WriteTexturesOfModelOnly(KQovNode* node);
     void WriteLink(KQovLink* link);
     // "Mode", "UserData", "Indexes", "Weights", "Transform", "TransformLink", "AssociateModel"
     // and "TransformParent": a link's content, also a version-6 cluster's.

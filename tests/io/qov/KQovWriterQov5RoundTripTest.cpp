@@ -204,13 +204,20 @@ TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
     bare->BeginPolygon(-1, -1, 0);
     for (int v : {0, 1, 2}) bare->AddPolygonVertex(v);
     KQovNode* bareNode = s.Add("Bare", bare);
+    // A NURBS surface is written from a copy, which belongs to no node.
+    KQovNurb* nurb = s.manager.CreateNurb();
+    nurb->SetOrder(2, 2);
+    nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
+    KQovNode* surface = s.Add("Surface", nurb);
     for (auto [node, name] :
-         {std::make_pair(s.node, "Texture::Loose"), std::make_pair(bareNode, "Texture::Stone")}) {
+         {std::make_pair(s.node, "Texture::Loose"), std::make_pair(bareNode, "Texture::Bare"),
+          std::make_pair(surface, "Texture::Moss")}) {
         KQovTexture* texture = s.manager.CreateTexture(name);
         texture->SetFileName((std::string(name + 9) + ".png").c_str());
         node->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());
     }
-    ASSERT_EQ(TexturesOf(bareNode), "layers; connected Texture::Stone");
+    ASSERT_EQ(TexturesOf(bareNode), "layers; connected Texture::Bare");
+    ASSERT_EQ(TexturesOf(surface), "layers; connected Texture::Moss");
     const std::string square = TexturesOf(s.node);
     ASSERT_NE(square.find("layers Texture::Wood;"), std::string::npos) << square;
     for (int id : {0, 1, 3, 4}) {
@@ -221,8 +228,9 @@ TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
         ASSERT_TRUE(read.ok);
         KQovNode* root = read.scene->GetRootNode();
         EXPECT_EQ(TexturesOf(root->FindChild("Square")), square);
-        EXPECT_EQ(TexturesOf(root->FindChild("Bare")), "layers; connected Texture::Stone");
-        for (const char* texture : {"Texture::Loose", "Texture::Stone"}) {
+        EXPECT_EQ(TexturesOf(root->FindChild("Bare")), "layers; connected Texture::Bare");
+        EXPECT_EQ(TexturesOf(root->FindChild("Surface")), "layers; connected Texture::Moss");
+        for (const char* texture : {"Texture::Loose", "Texture::Bare", "Texture::Moss"}) {
             auto* found = static_cast<KQovTexture*>(
                 read.scene->GetEntityContainer()->FindTexture(KString(texture)));
             ASSERT_NE(found, nullptr) << texture;
