@@ -125,7 +125,7 @@ public:
     // (then its "Default" take may stay unmade); the channels are left to be read either way.
     bool KeepsPlannedTake(KQovNode* node);
     void ReadUserProperties(KQovObject* object);
-    bool ReadUserPropertyRecord(KQovObject* object, std::vector<KProperty*>& properties);
+    bool ReadUserPropertyRecord(KQovObject* object);
     void ReadPropertyBlock(KQovObject* object);
     // Wraps every property no user property wraps yet; the number of properties.
     int WrapUserProperties(KQovObject* object);

@@ -397,25 +397,22 @@ void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
 }
 
 // A block that holds the property's own record gives the property as it was: name, type,
-// flags, value and range. Blocks without one read as they always did.
-// `properties`: the object's, collected when first needed; what the record makes joins them.
-bool KQovReaderQov::ReadUserPropertyRecord(KQovObject* object,
-                                           std::vector<KProperty*>& properties) {
+// flags, value and range. Blocks without one read as they always did. The record makes a
+// property of its own (a name taken already gets a number), looked up in no list, so that
+// each block costs the same however many came before.
+bool KQovReaderQov::ReadUserPropertyRecord(KQovObject* object) {
     KQovPropertyHandler* set = object->GetPropertyHandler();
     if (!set || mFile->FieldReadGetOccurrenceCount("Properties60") == 0) return false;
-    if (properties.empty()) object->CollectProperties(properties);
-    const size_t known = properties.size();
-    mFile->FieldReadPropertyBlock(properties, set);
-    for (size_t i = known; i < properties.size(); ++i)
-        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(properties[i]));
-    return properties.size() > known;
+    std::vector<KProperty*> made;
+    mFile->FieldReadPropertyBlock(made, set);
+    for (KProperty* property : made)
+        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
+    return !made.empty();
 }
 
 void KQovReaderQov::ReadUserProperties(KQovObject* object) {
-    std::vector<KProperty*> properties;
     ForEachBlock(mFile.get(), "UserProperty", [&] {
-        if (ReadUserPropertyRecord(object, properties)) return;
-        properties.clear();  // the property made below is not listed
+        if (ReadUserPropertyRecord(object)) return;
         KString name = mFile->FieldReadC("Name", "UserProp");
         const KString type = mFile->FieldReadC("Type", "");
         const KString label = mFile->FieldReadC("Label", "");
