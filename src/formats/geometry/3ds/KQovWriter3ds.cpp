@@ -547,8 +547,10 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
                    KQovMessageText(node.GetNameWithoutPrefix().Buffer()).c_str() + "\" to a mesh\n";
         return ExportMesh(node, KQovMesh(nullptr));  // the node alone
     }
-    // Tessellated surfaces are written without textures.
+    // Tessellated surfaces are written without textures; those tied to the model alone are
+    // told of, as a mesh's would be.
     const bool textures = mFlags.textures;
+    if (textures) mStatus += KQovTexturesLeftOut(&node, 0).c_str();
     mFlags.textures = false;
     const bool ok = ExportMesh(node, *working);
     mFlags.textures = textures;

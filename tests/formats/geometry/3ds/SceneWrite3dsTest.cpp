@@ -571,19 +571,27 @@ TEST(SceneWrite3ds, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
         if (source.manager.GetNode(i)->GetMesh()) node = source.manager.GetNode(i);
     ASSERT_NE(node, nullptr);
     ASSERT_EQ(node->GetMesh()->GetTextureCount(0), 0);
-    for (const char* name : {"Texture::Wood", "Texture::Stone"}) {
+    // A surface is written tessellated, without textures.
+    KQovNode* sheet = source.manager.CreateNode("Sheet");
+    sheet->SetNodeAttribute(Sheet(source.manager));
+    source.scene->GetRootNode()->AddChild(sheet);
+    for (auto [owner, name] : {std::make_pair(node, "Texture::Wood"),
+                               std::make_pair(node, "Texture::Stone"),
+                               std::make_pair(sheet, "Texture::Moss")}) {
         KQovTexture* texture = source.manager.CreateTexture(name);
         texture->SetFileName((std::string(name + 9) + ".png").c_str());
-        node->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());
+        owner->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());
     }
     TempPath3ds out("loose.3ds");
     ASSERT_TRUE(source.Write(out.path));
-    EXPECT_NE(
-        std::string(source.status.Buffer())
-            .find("Texture \"Stone\" of \"" + std::string(node->GetNameWithoutPrefix().Buffer()) +
-                  "\" is not written: no layer of the model names it\n"),
-        std::string::npos)
-        << source.status.Buffer();
+    for (const std::string& told :
+         {"\"Stone\" of \"" + std::string(node->GetNameWithoutPrefix().Buffer()) + "\"",
+          std::string("\"Moss\" of \"Sheet\"")})
+        EXPECT_NE(std::string(source.status.Buffer())
+                      .find("Texture " + told +
+                            " is not written: no layer of the model names it\n"),
+                  std::string::npos)
+            << source.status.Buffer();
     EXPECT_EQ(node->GetMesh()->GetTextureCount(0), 0);  // the scene's mesh is left as it was
     Reading3ds back;
     ASSERT_TRUE(back.Read(out.path));
