@@ -575,9 +575,9 @@ TEST(SceneWrite3ds, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
     KQovNode* sheet = source.manager.CreateNode("Sheet");
     sheet->SetNodeAttribute(Sheet(source.manager));
     source.scene->GetRootNode()->AddChild(sheet);
-    for (auto [owner, name] : {std::make_pair(node, "Texture::Wood"),
-                               std::make_pair(node, "Texture::Stone"),
-                               std::make_pair(sheet, "Texture::Moss")}) {
+    for (auto [owner, name] :
+         {std::make_pair(node, "Texture::Wood"), std::make_pair(node, "Texture::Stone"),
+          std::make_pair(sheet, "Texture::Moss")}) {
         KQovTexture* texture = source.manager.CreateTexture(name);
         texture->SetFileName((std::string(name + 9) + ".png").c_str());
         owner->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());
@@ -587,10 +587,10 @@ TEST(SceneWrite3ds, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
     for (const std::string& told :
          {"\"Stone\" of \"" + std::string(node->GetNameWithoutPrefix().Buffer()) + "\"",
           std::string("\"Moss\" of \"Sheet\"")})
-        EXPECT_NE(std::string(source.status.Buffer())
-                      .find("Texture " + told +
-                            " is not written: no layer of the model names it\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            std::string(source.status.Buffer())
+                .find("Texture " + told + " is not written: no layer of the model names it\n"),
+            std::string::npos)
             << source.status.Buffer();
     EXPECT_EQ(node->GetMesh()->GetTextureCount(0), 0);  // the scene's mesh is left as it was
     Reading3ds back;
