@@ -103,15 +103,16 @@ TEST(KQovUserPropertyRoundTrip, ValuesComeBackThroughEveryId) {
     }
 }
 
-// Text and enumeration properties have no channel: only the version-6 layout carries them.
-TEST(KQovUserPropertyRoundTrip, TextAndEnumValuesThroughVersion6) {
+// Text and enumeration properties have no channel: version 6 keeps them in the property block,
+// version 5 in each property's own record.
+TEST(KQovUserPropertyRoundTrip, TextAndEnumValuesThroughEveryId) {
     TempTestFolder tmp;
-    for (int id : {0, 1}) {
+    for (int id : {0, 1, 3, 4}) {
         v5test::Scene s;
         KQovNode* node = s.Add("A", s.manager.CreateNull());
         KQovPropertyHandler* set = node->GetPropertyHandler();
         KProperty* note = set->CreateProperty("Note", KProperty::eSTRING, nullptr, false, true);
-        note->SetString("hello, world");
+        note->SetString("hello, \"world\"\n\xC3\xBC");
         KProperty* mode = set->CreateProperty("Mode", KProperty::eENUM, nullptr, false, true);
         mode->SetInt(2);
         for (KProperty* p : {note, mode}) {
@@ -123,7 +124,7 @@ TEST(KQovUserPropertyRoundTrip, TextAndEnumValuesThroughVersion6) {
         ASSERT_TRUE(Export(s.scene, name, id));
         Imported read(name);
         ASSERT_NE(read.node, nullptr);
-        EXPECT_EQ(ValueText(read.node->FindUserProperty("Note")), "hello, world");
+        EXPECT_EQ(ValueText(read.node->FindUserProperty("Note")), "hello, \"world\"\n\xC3\xBC");
         KQovUserProperty* m = read.node->FindUserProperty("Mode");
         ASSERT_NE(m, nullptr);
         ASSERT_NE(m->GetProperty(), nullptr);
