@@ -1,5 +1,8 @@
 #include "attributes/KQovShadingScene.h"
 
+#include <unordered_set>
+
+#include "attributes/KQovGeometry.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMaterialProperties.h"
 #include "attributes/KQovTexture.h"
@@ -56,4 +59,19 @@ int KQovShadingScene::ConnectedTextureCount(const KQovNode* node) {
 
 KQovTexture* KQovShadingScene::ConnectedTexture(const KQovNode* node, int index) {
     return static_cast<KQovTexture*>(Connected(node, index, KQovTextureProperties::ClassId()));
+}
+
+std::vector<KQovTexture*> KQovShadingScene::TexturesOfModelOnly(const KQovNode* node) {
+    std::vector<KQovTexture*> loose;
+    const int count = ConnectedTextureCount(node);
+    const KQovGeometry* geometry = count > 0 ? node->GetGeometry() : nullptr;
+    if (!geometry) return loose;
+    std::unordered_set<const KQovTexture*> seen;
+    for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
+        for (int i = 0; i < geometry->GetTextureCount(layer); ++i)
+            seen.insert(geometry->GetTexture(i, layer));
+    for (int i = 0; i < count; ++i)
+        if (KQovTexture* texture = ConnectedTexture(node, i))
+            if (seen.insert(texture).second) loose.push_back(texture);
+    return loose;
 }

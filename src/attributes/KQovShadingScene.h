@@ -3,6 +3,8 @@
 // entity container of a node's scene counts their uses, and a node's property
 // set lists the materials and textures connected to it.
 
+#include <vector>
+
 class KObject;
 class KPlug;
 class KQovEntityContainer;
@@ -26,4 +28,7 @@ public:
     static KQovMaterial* ConnectedMaterial(const KQovNode* node, int index);
     static int ConnectedTextureCount(const KQovNode* node);
     static KQovTexture* ConnectedTexture(const KQovNode* node, int index);
+    // Those connected textures that no layer of the node's geometry names (tied to the model
+    // alone), in connection order; none for a node without geometry.
+    static std::vector<KQovTexture*> TexturesOfModelOnly(const KQovNode* node);
 };

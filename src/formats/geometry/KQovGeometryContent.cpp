@@ -1,6 +1,10 @@
 #include "formats/geometry/KQovGeometryContent.h"
 
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovShadingScene.h"
+#include "attributes/KQovTexture.h"
+#include "foundation/KQuotedText.h"
+#include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeWalk.h"
 
@@ -15,4 +19,14 @@ bool KQovHoldsWritableGeometry(KQovNode* root) {
         if (mesh && mesh->GetPolygonCount() > 0) return true;
     }
     return false;
+}
+
+std::string KQovTexturesLeftOut(KQovNode* node, size_t kept) {
+    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(node);
+    std::string out;
+    for (size_t i = kept; i < loose.size(); ++i)
+        out += "Texture \"" + KQovMessageText(loose[i]->GetNameWithoutPrefix().Buffer()) +
+               "\" of \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
+               "\" is not written: no layer of the model names it\n";
+    return out;
 }

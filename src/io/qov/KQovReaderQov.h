@@ -125,6 +125,7 @@ public:
     // (then its "Default" take may stay unmade); the channels are left to be read either way.
     bool KeepsPlannedTake(KQovNode* node);
     void ReadUserProperties(KQovObject* object);
+    bool ReadUserPropertyRecord(KQovObject* object);
     void ReadPropertyBlock(KQovObject* object);
     // Wraps every property no user property wraps yet; the number of properties.
     int WrapUserProperties(KQovObject* object);
@@ -350,6 +351,11 @@ private:
     std::vector<PendingLink> mPendingLinks;
     // The current version-5 model's textures; every texture and material this read made.
     std::vector<KQovTexture*> mModelTextures;
+    // Its textures that no layer names, and whether the texture just read is one; connected
+    // to their nodes once the nodes are in the scene, which then lists them.
+    std::vector<KQovTexture*> mModelOnlyTextures;
+    bool mTextureOfModelOnly = false;
+    std::vector<std::pair<KQovNode*, KQovTexture*>> mModelOnlyConnections;
     std::vector<KQovTexture*> mReadTextures;
     std::vector<KQovMaterial*> mReadMaterials;
 

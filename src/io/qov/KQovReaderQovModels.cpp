@@ -221,6 +221,10 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
     if (attribute) node->SetNodeAttribute(attribute);
     if (userProperties) ReadUserProperties(node);
     mModelTextures.clear();
+    if (node->GetGeometry())
+        for (KQovTexture* texture : mModelOnlyTextures)
+            mModelOnlyConnections.emplace_back(node, texture);
+    mModelOnlyTextures.clear();
 }
 
 void KQovReaderQov::ReadGenericNode(KQovGenericNode* node) {

@@ -25,6 +25,7 @@
 #include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovMarker.h"
 #include "attributes/KQovNull.h"
+#include "attributes/KQovTexture.h"
 #include "foundation/KColor.h"
 #include "foundation/KLocale.h"
 #include "foundation/KThreadScratch.h"
@@ -395,8 +396,23 @@ void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
     TakeWrittenUserChannels(root, held);
 }
 
+// A block that holds the property's own record gives the property as it was: name, type,
+// flags, value and range. Blocks without one read as they always did. The record makes a
+// property of its own (a name taken already gets a number), looked up in no list, so that
+// each block costs the same however many came before.
+bool KQovReaderQov::ReadUserPropertyRecord(KQovObject* object) {
+    KQovPropertyHandler* set = object->GetPropertyHandler();
+    if (!set || mFile->FieldReadGetOccurrenceCount("Properties60") == 0) return false;
+    std::vector<KProperty*> made;
+    mFile->FieldReadPropertyBlock(made, set);
+    for (KProperty* property : made)
+        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
+    return !made.empty();
+}
+
 void KQovReaderQov::ReadUserProperties(KQovObject* object) {
     ForEachBlock(mFile.get(), "UserProperty", [&] {
+        if (ReadUserPropertyRecord(object)) return;
         KString name = mFile->FieldReadC("Name", "UserProp");
         const KString type = mFile->FieldReadC("Type", "");
         const KString label = mFile->FieldReadC("Label", "");
@@ -846,5 +862,11 @@ bool KQovReaderQov::FinishOldLayoutNodes(KQovNode* root) {
     ConnectChildrenByName(root);
     ResolveTargets(root, mLookAtNames, false);
     ResolveTargets(root, mUpVectorNames, true);
+    for (const auto& [node, texture] : mModelOnlyConnections) {
+        KQovPropertyHandler* set = node->GetPropertyHandler();
+        if (set && !set->IsConnectedSrc(texture->GetPropertyHandler()))
+            set->ConnectSrc(texture->GetPropertyHandler());
+    }
+    mModelOnlyConnections.clear();
     return true;
 }

@@ -153,6 +153,7 @@ bool KQovReaderQov::ReadTexture(KQovTexture* texture) {
     const int32_t wrapU = ReadInt("WrapU", 0);
     texture->SetWrapMode(wrapU, ReadInt("WrapV", 0));
     texture->SetBlendMode(ReadInt("BlendMode", 0));
+    mTextureOfModelOnly = ReadInt("ModelOnly", 0) != 0;
     mFile->FieldReadBlockEnd();
     return true;
 }
@@ -176,8 +177,9 @@ bool KQovReaderQov::ReadModelTextures(KQovGeometry* geometry) {
     if (!Switch(KStreamOptionsQov::eTexturesAndMedia)) return true;
     while (mFile->FieldReadBegin("Texture")) {
         if (KQovTexture* texture = mManager->CreateTexture("")) {
+            mTextureOfModelOnly = false;
             ReadTexture(texture);
-            mModelTextures.push_back(texture);
+            (mTextureOfModelOnly ? mModelOnlyTextures : mModelTextures).push_back(texture);
             mReadTextures.push_back(texture);
             mFile->RegisterObject(texture->GetName(), texture->GetPropertyHandler());
         }
@@ -294,5 +296,7 @@ void KQovReaderQov::FinishShading(KQovScene* scene) {
     mReadTextures.clear();
     mReadMaterials.clear();
     mModelTextures.clear();
+    mModelOnlyTextures.clear();
+    mModelOnlyConnections.clear();
     mPendingLinks.clear();
 }

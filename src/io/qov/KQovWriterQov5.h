@@ -38,6 +38,7 @@ class KQovPose;
 class KQovPropertyFieldFile;
 class KQovScene;
 class KQovSkeleton;
+class KQovUserProperty;
 class KStreamOptions;
 class KStreamOptionsQov;
 
@@ -98,6 +99,7 @@ protected:
     bool WriteWaitingPivotsAsProperties(KQovNode* node);
     void WriteAnimatedLists(KQovNode* node);
     void WriteUserProperties(KQovObject* object);
+    void WriteUserPropertyValue(const KQovUserProperty* user);
     void WriteDefaultChannels(KQovNode* node);
     void WriteSwitcher(KQovScene* scene);
     void WriteNodeAttribute(KQovNode* node);
@@ -138,7 +140,8 @@ protected:
     void WriteControlSet(KQovScene* scene, KQovControlSet* set);
     virtual void WriteGeometrySection(KQovNode* node);
     void WriteMaterial(KQovMaterial* material);
-    void WriteTexture(KQovTexture* texture);
+    // `ofModelOnly`: a texture connected to the model that no layer names.
+    void WriteTexture(KQovTexture* texture, bool ofModelOnly = false);
 
     virtual bool WriteSections(KQovScene* scene);
     // Runs one section unless an earlier one failed; `failed` once the section left an error
@@ -167,7 +170,9 @@ protected:
     // A surface's own fields (form, orders, points, knots; patch types and caps).
     void WriteNurbFields(KQovNurb* nurb);
     void WritePatchFields(KQovPatch* patch);
-    void WriteGeometryCommon(KQovGeometry* geometry);
+    // `node`: the model written, whose connected textures no layer names are written too.
+    void WriteGeometryCommon(KQovGeometry* geometry, KQovNode* node);
+    void WriteTexturesOfModelOnly(KQovNode* node);
     void WriteLink(KQovLink* link);
     // "Mode", "UserData", "Indexes", "Weights", "Transform", "TransformLink", "AssociateModel"
     // and "TransformParent": a link's content, also a version-6 cluster's.

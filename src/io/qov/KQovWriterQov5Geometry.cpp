@@ -10,6 +10,7 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
+#include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "foundation/KAffineMatrix.h"
@@ -86,21 +87,28 @@ void KQovWriterQov5::WriteGeometrySection(KQovNode* node) {
     }
 }
 
-void KQovWriterQov5::WriteGeometryCommon(KQovGeometry* geometry) {
+void KQovWriterQov5::WriteGeometryCommon(KQovGeometry* geometry, KQovNode* node) {
     for (int i = 0; i < geometry->GetMaterialCount(0); ++i)
         if (KQovMaterial* material = geometry->GetMaterial(i, 0)) WriteMaterial(material);
     for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
         for (int i = 0; i < geometry->GetTextureCount(layer); ++i)
             if (KQovTexture* texture = geometry->GetTexture(i, layer)) WriteTexture(texture);
+    WriteTexturesOfModelOnly(node);
     for (int i = 0; i < geometry->GetLinkCount(); ++i)
         if (KQovLink* link = geometry->GetLink(i)) WriteLink(link);
     WriteShapes(geometry);
     WriteGeometryLayers(geometry);
 }
 
+void KQovWriterQov5::WriteTexturesOfModelOnly(KQovNode* node) {
+    // After the layers' textures, whose positions the texture ids count.
+    for (KQovTexture* texture : KQovShadingScene::TexturesOfModelOnly(node))
+        WriteTexture(texture, true);
+}
+
 void KQovWriterQov5::WriteMesh(KQovMesh* mesh) {
     KQovFieldFile* f = mFile;
-    WriteGeometryCommon(mesh);
+    WriteGeometryCommon(mesh, mesh->GetNode());
     if (mesh->GetControlPointsCount() == 0) {
         // Nothing of the points to write; the surface settings still go.
         WriteMeshSurfaceFields(mesh);
@@ -444,7 +452,8 @@ void KQovWriterQov5::WriteNurb(KQovNurb* original) {
     KQovNurb* copy = converter.CopyNurbForWriting(original);
     KQovNurb* nurb = copy ? copy : original;
     mFile->FieldWriteC("Type", "Nurb");
-    WriteGeometryCommon(nurb);
+    // The copy belongs to no node: the textures tied to the model are the original's.
+    WriteGeometryCommon(nurb, original->GetNode());
     WriteNurbFields(nurb);
     WriteGeometryMaterialIndices(nurb);
     if (copy) KQovDisposeAttribute(mManager, copy);
@@ -484,7 +493,7 @@ void KQovWriterQov5::WriteNurbFields(KQovNurb* nurb) {
 
 void KQovWriterQov5::WritePatch(KQovPatch* patch) {
     mFile->FieldWriteC("Type", "Patch");
-    WriteGeometryCommon(patch);
+    WriteGeometryCommon(patch, patch->GetNode());
     WritePatchFields(patch);
     WriteGeometryMaterialIndices(patch);
 }

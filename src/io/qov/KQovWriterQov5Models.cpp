@@ -336,6 +336,7 @@ void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
         mFile->FieldWriteC("Name", StripTypeSuffix(user->GetName()).Buffer());
         mFile->FieldWriteC("Type", KQovUserProperty::GetTypeName(user->GetType()));
         mFile->FieldWriteC("Label", label.Buffer());
+        WriteUserPropertyValue(user);
         if (user->GetMin() > -std::numeric_limits<double>::infinity()) {
             mFile->FieldWriteBegin("Min");
             mFile->FieldWriteD(user->GetMin());
@@ -346,7 +347,42 @@ void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
             mFile->FieldWriteD(user->GetMax());
             mFile->FieldWriteEnd();
         }
+        // The fields above give the name a suffix on reading, the property its flags and
+        // leave out other types; the property's own record keeps it as it is.
+        if (KProperty* property = user->GetProperty())
+            mFile->FieldWritePropertyBlock(std::vector<KProperty*>{property});
         KQovWriteBlockEnd(mFile);
+    }
+}
+
+void KQovWriterQov5::WriteUserPropertyValue(const KQovUserProperty* user) {
+    switch (user->GetType()) {
+        case KQovUserProperty::eBool:
+        case KQovUserProperty::eInteger: {
+            int value = 0;
+            user->GetValue(value);
+            KQovWriteIntField(mFile, "Value", value);
+            break;
+        }
+        case KQovUserProperty::eReal: {
+            double value = 0.0;
+            user->GetValue(value);
+            mFile->FieldWriteBegin("Value");
+            mFile->FieldWriteD(value);
+            mFile->FieldWriteEnd();
+            break;
+        }
+        case KQovUserProperty::eColor:
+        case KQovUserProperty::eVector: {
+            double v[3] = {0.0, 0.0, 0.0};
+            user->GetVector(v[0], v[1], v[2]);
+            mFile->FieldWriteBegin("Value");
+            for (double d : v) mFile->FieldWriteD(d);
+            mFile->FieldWriteEnd();
+            break;
+        }
+        default:
+            break;
     }
 }
 

@@ -94,7 +94,7 @@ void KQovWriterQov5::WriteMaterial(KQovMaterial* material) {
     KQovWriteBlockEnd(f);
 }
 
-void KQovWriterQov5::WriteTexture(KQovTexture* texture) {
+void KQovWriterQov5::WriteTexture(KQovTexture* texture, bool ofModelOnly) {
     KQovFieldFile* f = mFile;
     KQovWriteBlockBegin(f, "Texture", texture->GetName());
     f->FieldWriteC("Type", texture->GetTypeName().Buffer());
@@ -137,5 +137,6 @@ void KQovWriterQov5::WriteTexture(KQovTexture* texture) {
     KQovWriteIntField(f, "WrapV", texture->GetWrapModeV());
     KQovWriteIntField(f, "BlendMode", texture->GetBlendMode());
     WriteFlaggedLists(f, AnimatedFlags(texture), kTextureChannels, nullptr, 4);
+    if (ofModelOnly) KQovWriteIntField(f, "ModelOnly", 1);
     KQovWriteBlockEnd(f);
 }

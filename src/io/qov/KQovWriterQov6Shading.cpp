@@ -9,6 +9,7 @@
 
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovMaterial.h"
+#include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
 #include "foundation/KPath.h"
 #include "io/KStreamOptionsQov.h"
@@ -131,6 +132,7 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
                 if (KQovTexture* t = e->GetDirectArray().GetAt(i))
                     AddOnce(shading.textures, shading.textureAt, t);
     }
+    AddConnectedTextures(node, shading);
     // Objects only the layers know (none of the scene's lists has them) are written as well.
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
         for (KQovMaterial* m : shading.materials) {
@@ -142,6 +144,14 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
             mLayerOnly.push_back(t);
             mConnections.push_back({"OO", t->GetName(), WrittenName(node), ""});
         }
+}
+
+void KQovWriterQov6::AddConnectedTextures(KQovNode* node, NodeShading& shading) {
+    // After the layers' own, so that their positions stay: a texture connected to the node
+    // that no layer names is carried by its connection alone.
+    for (int i = 0; i < KQovShadingScene::ConnectedTextureCount(node); ++i)
+        if (KQovTexture* t = KQovShadingScene::ConnectedTexture(node, i))
+            AddOnce(shading.textures, shading.textureAt, t);
 }
 
 void KQovWriterQov6::WriteMaterialObject(KQovMaterial* material) {

@@ -1,8 +1,9 @@
 // User-property values through the exporter ids and back through the importer: version 6
-// (0 binary, 1 ASCII) keeps them in the property block, version 5 (3 binary, 4 ASCII) as the
-// defaults of the node's channels, which a read property must find whatever its name.
+// (0 binary, 1 ASCII) keeps them in the property block, version 5 (3 binary, 4 ASCII) in each
+// property's own record and as the defaults of the node's channels.
 
 #include "KQovWriterQov5TestUtil.h"
+#include "TextReadTestUtil.h"
 #include "animation/KFCurveNode.h"
 #include "io/KQovImporter.h"
 #include "scene/KQovPropertyHandler.h"
@@ -13,22 +14,19 @@ namespace {
 struct Row {
     const char* name;  // as the caller names it
     const char* type;
-    const char* read5;  // as a version-5 read names it
     void (*set)(KQovUserProperty*);
 };
 
 const Row kRows[] = {
-    {"Flag", "Bool", "Flag (Bool)", [](KQovUserProperty* u) { u->SetValue(true); }},
-    {"Count", "Integer", "Count (Integer)", [](KQovUserProperty* u) { u->SetValue(-7); }},
-    {"Weight", "Real", "Weight (Real)", [](KQovUserProperty* u) { u->SetValue(0.75); }},
-    {"Dir", "Vector", "Dir", [](KQovUserProperty* u) { u->SetValue(1.0, -2.0, 3.5); }},
-    {"Tint", "Color", "Tint (Color)", [](KQovUserProperty* u) { u->SetValue(0.25, 0.5, 0.75); }},
-    // Named as a read scene names them: the written name loses the suffix, the read one
-    // gets it back.
-    {"Heavy (Real)", "Real", "Heavy (Real)", [](KQovUserProperty* u) { u->SetValue(-1.5); }},
-    {"On (Bool)", "Bool", "On (Bool)", [](KQovUserProperty* u) { u->SetValue(true); }},
-    {"Glow (Color)", "Color", "Glow (Color)",
-     [](KQovUserProperty* u) { u->SetValue(1.0, 0.0, 0.125); }},
+    {"Flag", "Bool", [](KQovUserProperty* u) { u->SetValue(true); }},
+    {"Count", "Integer", [](KQovUserProperty* u) { u->SetValue(-7); }},
+    {"Weight", "Real", [](KQovUserProperty* u) { u->SetValue(0.75); }},
+    {"Dir", "Vector", [](KQovUserProperty* u) { u->SetValue(1.0, -2.0, 3.5); }},
+    {"Tint", "Color", [](KQovUserProperty* u) { u->SetValue(0.25, 0.5, 0.75); }},
+    // Named as older version-5 reads named them.
+    {"Heavy (Real)", "Real", [](KQovUserProperty* u) { u->SetValue(-1.5); }},
+    {"On (Bool)", "Bool", [](KQovUserProperty* u) { u->SetValue(true); }},
+    {"Glow (Color)", "Color", [](KQovUserProperty* u) { u->SetValue(1.0, 0.0, 0.125); }},
 };
 
 std::string ValueText(KQovUserProperty* user) {
@@ -77,7 +75,7 @@ TEST(KQovUserPropertyRoundTrip, ValuesComeBackThroughEveryId) {
         ASSERT_NE(again.node, nullptr);
         for (size_t i = 0; i < std::size(kRows); ++i) {
             const Row& row = kRows[i];
-            const char* name = id >= 3 ? row.read5 : row.name;
+            const char* name = row.name;
             SCOPED_TRACE(std::to_string(id) + " " + name);
             KQovUserProperty* u = read.node->FindUserProperty(name);
             ASSERT_NE(u, nullptr);
@@ -98,22 +96,23 @@ TEST(KQovUserPropertyRoundTrip, ValuesComeBackThroughEveryId) {
                 EXPECT_EQ(double(channel->GetCurve()->GetValue()), float(value));
             }
         }
-        // No stray channel of the written name is left behind.
+        // No channel of a name the property does not have.
         if (id >= 3) {
-            EXPECT_EQ(read.node->GetDefaultTakeNode()->GetRoot()->Find("Weight"), nullptr);
+            EXPECT_EQ(read.node->GetDefaultTakeNode()->GetRoot()->Find("Weight (Real)"), nullptr);
         }
     }
 }
 
-// Text and enumeration properties have no channel: only the version-6 layout carries them.
-TEST(KQovUserPropertyRoundTrip, TextAndEnumValuesThroughVersion6) {
+// Text and enumeration properties have no channel: version 6 keeps them in the property block,
+// version 5 in each property's own record.
+TEST(KQovUserPropertyRoundTrip, TextAndEnumValuesThroughEveryId) {
     TempTestFolder tmp;
-    for (int id : {0, 1}) {
+    for (int id : {0, 1, 3, 4}) {
         v5test::Scene s;
         KQovNode* node = s.Add("A", s.manager.CreateNull());
         KQovPropertyHandler* set = node->GetPropertyHandler();
         KProperty* note = set->CreateProperty("Note", KProperty::eSTRING, nullptr, false, true);
-        note->SetString("hello, world");
+        note->SetString("hello, \"world\"\n\xC3\xBC");
         KProperty* mode = set->CreateProperty("Mode", KProperty::eENUM, nullptr, false, true);
         mode->SetInt(2);
         for (KProperty* p : {note, mode}) {
@@ -125,10 +124,94 @@ TEST(KQovUserPropertyRoundTrip, TextAndEnumValuesThroughVersion6) {
         ASSERT_TRUE(Export(s.scene, name, id));
         Imported read(name);
         ASSERT_NE(read.node, nullptr);
-        EXPECT_EQ(ValueText(read.node->FindUserProperty("Note")), "hello, world");
+        EXPECT_EQ(ValueText(read.node->FindUserProperty("Note")), "hello, \"world\"\n\xC3\xBC");
         KQovUserProperty* m = read.node->FindUserProperty("Mode");
         ASSERT_NE(m, nullptr);
         ASSERT_NE(m->GetProperty(), nullptr);
         EXPECT_EQ(m->GetProperty()->GetInt(), 2);
+    }
+}
+
+namespace {
+
+// A user property as a caller sees it: name, data type, animatable flag, value and range.
+std::string Described(KQovUserProperty* user) {
+    KProperty* p = user ? user->GetProperty() : nullptr;
+    if (!p) return "missing";
+    const KDataType* type = p->GetDataType();
+    return std::string(p->GetName()) + " " + (type ? type->GetName() : p->GetTypeName()) +
+           (p->IsAnimatable() ? " A " : " - ") + ValueText(user) + " [" +
+           std::to_string(p->GetMin()) + "," + std::to_string(p->GetMax()) + "]";
+}
+
+// The keys of a take's channel, "time:value" each.
+std::string Keys(KQovNode* node, const char* take, const char* channel) {
+    const int at = node ? node->FindTakeNodeIndex(take) : -1;
+    KFCurveNode* found = at >= 0 ? node->GetTakeNode(at)->GetRoot()->Find(channel) : nullptr;
+    KFCurve* curve = found ? found->GetCurve() : nullptr;
+    if (!curve) return "no curve";
+    std::string out;
+    for (int i = 0; i < curve->KeyGetCount(); ++i)
+        out += std::to_string(curve->KeyGetTime(i).Get() / KTime::kOneSecond) + ":" +
+               std::to_string(curve->KeyGetValue(i)) + " ";
+    return out;
+}
+
+}  // namespace
+
+// User properties of a version-6 file through version 5 and back: each keeps its name, type,
+// value, range and flags, and the animated ones their keys.
+TEST(KQovUserPropertyRoundTrip, Version6FileThroughVersion5) {
+    const qovtest::TextRead v6(qovtest::QovText(6000, R"QOV(Objects:  {
+    Model: "Model::A", "Null" {
+        Version: 232
+        Properties60:  {
+            Property: "shared", "Real", "U",0,2.5,-inf,inf
+            Property: "tint", "Color", "AU",0,0.25,0.5,0.75,0,1
+            Property: "count", "Integer", "U",0,-7,-100,100
+            Property: "on", "Bool", "U",0,1,0,1
+            Property: "dir", "Vector", "AU",0,1,-2,3.5,-inf,inf
+            Property: "note", "KString", "U",0,"hello, world",0,0
+            Property: "Heavy (Real)", "Real", "AU",0,-1.5,-2,2
+        }
+        Type: "Null"
+    }
+}
+Connections:  {
+    Connect: "OO", "Model::A", "Model::Scene"
+}
+)QOV",
+                                                "Model"));
+    ASSERT_TRUE(v6.ok);
+    KQovNode* a = v6.scene->GetRootNode()->FindChild("A");
+    ASSERT_NE(a, nullptr);
+    const char* names[] = {"shared", "tint", "count", "on", "dir", "note", "Heavy (Real)"};
+    std::vector<std::string> before;
+    for (const char* name : names) before.push_back(Described(a->FindUserProperty(name)));
+    ASSERT_EQ(before[0], "shared Real - 2.500000 [-inf,inf]");
+    ASSERT_EQ(before[5], "note KString - hello, world [0.000000,0.000000]");
+    // Keys in a take of their own on two animated properties.
+    a->AddTakeNode("Walk");
+    KFCurveNode* walk = a->GetTakeNode(a->FindTakeNodeIndex("Walk"))->GetRoot();
+    for (const char* channel : {"dir/Y", "Heavy (Real)"}) {
+        KFCurve* curve = walk->Find(channel) ? walk->Find(channel)->GetCurve() : nullptr;
+        ASSERT_NE(curve, nullptr) << channel;
+        curve->ResizeKeyBuffer(2);
+        curve->KeySet(0, KTime(0), 1.0f);
+        curve->KeySet(1, KTime(2 * KTime::kOneSecond), -0.5f);
+        curve->CommitKeys(2);
+    }
+    TempTestFolder tmp;
+    for (int id : {3, 4}) {
+        SCOPED_TRACE(id);
+        const std::string name = tmp / ("v5_" + std::to_string(id) + ".qov");
+        ASSERT_TRUE(Export(v6.scene, name, id));
+        Imported read(name);
+        ASSERT_NE(read.node, nullptr);
+        for (size_t i = 0; i < std::size(names); ++i)
+            EXPECT_EQ(Described(read.node->FindUserProperty(names[i])), before[i]);
+        EXPECT_EQ(read.node->FindUserProperty("shared (Real)"), nullptr);
+        EXPECT_EQ(Keys(read.node, "Walk", "dir/Y"), "0:1.000000 2:-0.500000 ");
+        EXPECT_EQ(Keys(read.node, "Walk", "Heavy (Real)"), "0:1.000000 2:-0.500000 ");
     }
 }

@@ -3,9 +3,11 @@
 // back equals what was written.
 
 #include <regex>
+#include <set>
 
 #include "KQovWriterQov5TestUtil.h"
 #include "animation/KFCurveNode.h"
+#include "attributes/KQovShadingScene.h"
 #include "io/KQovExporter.h"
 #include "scene/KQovNodeProperties.h"
 
@@ -166,4 +168,74 @@ TEST(KQovWriterQov5RoundTrip, RotationLimitsKeepTheirAxis) {
     }
     std::ofstream(tmp / "old.qov", std::ios::binary) << text;
     expectKept(tmp / "old.qov");
+}
+
+namespace {
+
+// A node's textures: those its layers name, then those only connected to it.
+std::string TexturesOf(KQovNode* node) {
+    KQovGeometry* geometry = node ? node->GetGeometry() : nullptr;
+    if (!geometry) return "no geometry";
+    std::string out = "layers";
+    std::set<KQovTexture*> layered;
+    for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
+        for (int i = 0; i < geometry->GetTextureCount(layer); ++i) {
+            out += std::string(" ") + geometry->GetTexture(i, layer)->GetName();
+            layered.insert(geometry->GetTexture(i, layer));
+        }
+    // A version-6 read connects the layers' textures too.
+    out += "; connected";
+    for (int i = 0; i < KQovShadingScene::ConnectedTextureCount(node); ++i)
+        if (!layered.count(KQovShadingScene::ConnectedTexture(node, i)))
+            out += std::string(" ") + KQovShadingScene::ConnectedTexture(node, i)->GetName();
+    return out;
+}
+
+}  // namespace
+
+// A texture connected to a mesh, not named by a layer, with or without materials beside it:
+// every QOV id keeps it connected, listed in the scene, and out of the layers.
+TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
+    TempTestFolder tmp;
+    v5test::Scene s;
+    s.BuildMesh();
+    KQovMesh* bare = s.manager.CreateMesh();
+    bare->InitControlPoints(3);
+    bare->BeginPolygon(-1, -1, 0);
+    for (int v : {0, 1, 2}) bare->AddPolygonVertex(v);
+    KQovNode* bareNode = s.Add("Bare", bare);
+    // A NURBS surface is written from a copy, which belongs to no node.
+    KQovNurb* nurb = s.manager.CreateNurb();
+    nurb->SetOrder(2, 2);
+    nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
+    KQovNode* surface = s.Add("Surface", nurb);
+    for (auto [node, name] :
+         {std::make_pair(s.node, "Texture::Loose"), std::make_pair(bareNode, "Texture::Bare"),
+          std::make_pair(surface, "Texture::Moss")}) {
+        KQovTexture* texture = s.manager.CreateTexture(name);
+        texture->SetFileName((std::string(name + 9) + ".png").c_str());
+        node->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());
+    }
+    ASSERT_EQ(TexturesOf(bareNode), "layers; connected Texture::Bare");
+    ASSERT_EQ(TexturesOf(surface), "layers; connected Texture::Moss");
+    const std::string square = TexturesOf(s.node);
+    ASSERT_NE(square.find("layers Texture::Wood;"), std::string::npos) << square;
+    for (int id : {0, 1, 3, 4}) {
+        SCOPED_TRACE(id);
+        const std::string name = tmp / ("loose" + std::to_string(id) + ".qov");
+        ASSERT_TRUE(Export(s.scene, name, id));
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KQovNode* root = read.scene->GetRootNode();
+        EXPECT_EQ(TexturesOf(root->FindChild("Square")), square);
+        EXPECT_EQ(TexturesOf(root->FindChild("Bare")), "layers; connected Texture::Bare");
+        EXPECT_EQ(TexturesOf(root->FindChild("Surface")), "layers; connected Texture::Moss");
+        for (const char* texture : {"Texture::Loose", "Texture::Bare", "Texture::Moss"}) {
+            auto* found = static_cast<KQovTexture*>(
+                read.scene->GetEntityContainer()->FindTexture(KString(texture)));
+            ASSERT_NE(found, nullptr) << texture;
+            const std::string file = found->GetFileName();
+            EXPECT_EQ(file.substr(file.rfind('/') + 1), std::string(texture + 9) + ".png");
+        }
+    }
 }

@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "attributes/KQovCamera.h"
+#include "attributes/KQovLayer.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
+#include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
@@ -545,8 +547,10 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
                    KQovMessageText(node.GetNameWithoutPrefix().Buffer()).c_str() + "\" to a mesh\n";
         return ExportMesh(node, KQovMesh(nullptr));  // the node alone
     }
-    // Tessellated surfaces are written without textures.
+    // Tessellated surfaces are written without textures; those tied to the model alone are
+    // told of, as a mesh's would be.
     const bool textures = mFlags.textures;
+    if (textures) mStatus += KQovTexturesLeftOut(&node, 0).c_str();
     mFlags.textures = false;
     const bool ok = ExportMesh(node, *working);
     mFlags.textures = textures;
@@ -555,7 +559,32 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
     return ok;
 }
 
-bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& mesh) {
+bool KQovWriter3ds::CoverWithTextureOfModel(KQovNode& node, const KQovMesh& mesh, KQovMesh& copy) {
+    // A mesh whose layers name no texture takes the first texture tied to the model alone on
+    // every polygon (on a copy); any other such texture has no place.
+    if (!mFlags.textures || mesh.GetPolygonCount() == 0) return false;
+    const bool layered = mesh.GetTextureCount(0) > 0;
+    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(&node);
+    mStatus += KQovTexturesLeftOut(&node, layered ? 0 : 1).c_str();
+    if (layered || loose.empty()) return false;
+    copy.Copy(mesh);
+    // A mesh's copy takes its polygons and layers, not its points.
+    copy.GetControlPoints() = mesh.GetControlPoints();
+    if (copy.GetControlPointsCount() != mesh.GetControlPointsCount() ||
+        copy.AddTexture(loose.front(), 0) < 0)
+        return false;
+    KQovLayerElementTexture& e = *copy.GetLayer(0)->GetTextures();
+    e.SetMappingMode(KQovLayer::eAllSame);
+    e.SetReferenceMode(KQovLayer::eIndexToDirect);
+    e.GetIndexArray().Clear();
+    e.GetIndexArray().Add(0);
+    return true;
+}
+
+bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& given) {
+    // A copy of the same manager, which does not list it.
+    KQovMesh covered(given.GetObjectManager());
+    const KQovMesh& mesh = CoverWithTextureOfModel(node, given, covered) ? covered : given;
     MeshExportInput3ds input;
     input.mesh = &mesh;
     // Vertices sit where the node's key-frames put the mesh at frame 0.

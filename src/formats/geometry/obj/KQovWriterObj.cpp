@@ -9,6 +9,7 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
+#include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
 #include "attributes/geometry/KQovGeometryConverter.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
@@ -182,7 +183,8 @@ bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
 void KQovWriterObj::PrepareNodes(KQovNode* root) {
     for (KQovNode* node : KQovListNodes(root))
         if (auto* geometry = dynamic_cast<KQovGeometry*>(node->GetNodeAttribute()))
-            if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0)
+            if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0 ||
+                !KQovShadingScene::TexturesOfModelOnly(node).empty())
                 mMaterialsUsed = true;
 }
 
@@ -229,6 +231,14 @@ int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) 
     const int index = mText->AddMaterial(name, description, material != nullptr);
     mRecords[{material, texture}] = index;
     return index;
+}
+
+KQovTexture* KQovWriterObj::TextureOfModelOnly(KQovNode* node, bool layered) {
+    // A model whose layers name no texture takes the first texture tied to it alone, on
+    // every polygon; any other such texture has no place.
+    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(node);
+    mStatus += KQovTexturesLeftOut(node, layered ? 0 : 1).c_str();
+    return !layered && !loose.empty() ? loose.front() : nullptr;
 }
 
 void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source) {
@@ -280,8 +290,9 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
     const int materialCount = mesh->GetMaterialCount(0), textureCount = mesh->GetTextureCount(0);
     const KArrayInt* materialIndices = mesh->GetMaterialIndices();
     const KArrayInt* textureIndices = mesh->GetTextureIndices();
+    KQovTexture* loose = TextureOfModelOnly(node, textureCount > 0);
     auto polygonTexture = [&](int p) -> KQovTexture* {
-        if (textureCount == 0) return nullptr;
+        if (textureCount == 0) return loose;
         if (textureMode == KQovLayer::eAllSame) return mesh->GetTexture(textureCount - 1, 0);
         if (textureMode == KQovLayer::eByPolygon && textureIndices &&
             p < textureIndices->GetCount())
@@ -309,7 +320,7 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
         const int size = mesh->GetPolygonSize(p);
         group.polygonSizes.push_back(size);
         int material = -1;
-        if (materialCount == 0 && textureCount == 0) {
+        if (materialCount == 0 && textureCount == 0 && !loose) {
             if (mMaterialsUsed) material = MaterialRecord(nullptr, nullptr);
         } else {
             KQovMaterial* chosen = nullptr;

@@ -559,4 +559,51 @@ TEST(SceneWrite3ds, TextureVerticesOfMeshesWithAndWithoutTextures) {
     }
 }
 
+// A texture tied to a mesh's model alone (no layer names it) becomes the texture of a mesh
+// whose layers have none; a second one has no place, and the writer says so.
+TEST(SceneWrite3ds, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/3ds/RotatingCube.3DS";
+    ASSERT_TRUE(KPlatformPathExists(path.c_str())) << "missing test file " << path;
+    Reading3ds source;
+    ASSERT_TRUE(source.Read(path));
+    KQovNode* node = nullptr;
+    for (int i = 0; i < source.manager.GetNodeCount() && !node; ++i)
+        if (source.manager.GetNode(i)->GetMesh()) node = source.manager.GetNode(i);
+    ASSERT_NE(node, nullptr);
+    ASSERT_EQ(node->GetMesh()->GetTextureCount(0), 0);
+    // A surface is written tessellated, without textures.
+    KQovNode* sheet = source.manager.CreateNode("Sheet");
+    sheet->SetNodeAttribute(Sheet(source.manager));
+    source.scene->GetRootNode()->AddChild(sheet);
+    for (auto [owner, name] :
+         {std::make_pair(node, "Texture::Wood"), std::make_pair(node, "Texture::Stone"),
+          std::make_pair(sheet, "Texture::Moss")}) {
+        KQovTexture* texture = source.manager.CreateTexture(name);
+        texture->SetFileName((std::string(name + 9) + ".png").c_str());
+        owner->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());
+    }
+    TempPath3ds out("loose.3ds");
+    ASSERT_TRUE(source.Write(out.path));
+    for (const std::string& told :
+         {"\"Stone\" of \"" + std::string(node->GetNameWithoutPrefix().Buffer()) + "\"",
+          std::string("\"Moss\" of \"Sheet\"")})
+        EXPECT_NE(
+            std::string(source.status.Buffer())
+                .find("Texture " + told + " is not written: no layer of the model names it\n"),
+            std::string::npos)
+            << source.status.Buffer();
+    EXPECT_EQ(node->GetMesh()->GetTextureCount(0), 0);  // the scene's mesh is left as it was
+    Reading3ds back;
+    ASSERT_TRUE(back.Read(out.path));
+    int textured = 0;
+    for (int i = 0; i < back.manager.GetNodeCount(); ++i) {
+        KQovMesh* mesh = back.manager.GetNode(i)->GetMesh();
+        if (!mesh || mesh->GetTextureCount(0) == 0) continue;
+        ++textured;
+        const std::string file = mesh->GetTexture(0, 0)->GetFileName();
+        EXPECT_EQ(file.substr(file.rfind('/') + 1), "Wood.png");
+    }
+    EXPECT_EQ(textured, 1);
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
 
 namespace {
@@ -331,4 +332,58 @@ TEST(ObjScene, NestedNodesPlaceTheirOwnTransformFirst) {
     EXPECT_NEAR(x, 0.0, 1e-6);
     EXPECT_NEAR(y, 1.0, 1e-6);
     EXPECT_NEAR(z, 0.0, 1e-6);
+}
+
+// A texture tied to a mesh's model alone (no layer names it) becomes the texture of a mesh
+// whose layers have none; a second one, or one beside a layer's texture, has no place, and the
+// writer says so.
+TEST(ObjScene, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = nullptr;
+    KQovNode* bare = nullptr;
+    f.MeshScene("bare", {{0, 1, 2}}, scene, bare);
+    KQovScene* other = nullptr;
+    KQovNode* layered = nullptr;
+    KQovMesh* mesh = f.MeshScene("layered", {{0, 1, 2}}, other, layered);
+    other->GetRootNode()->RemoveChild(layered);
+    scene->GetRootNode()->AddChild(layered);
+    KQovTexture* brick = f.manager.CreateTexture("Texture::Brick");
+    brick->SetFileName("brick.png");
+    mesh->AddTexture(brick, 0);
+    mesh->GetLayer(0)->GetTextures()->SetMappingMode(KQovLayer::eAllSame);
+    for (auto [node, name] :
+         {std::make_pair(bare, "Texture::Wood"), std::make_pair(bare, "Texture::Stone"),
+          std::make_pair(layered, "Texture::Glass")}) {
+        KQovTexture* texture = f.manager.CreateTexture(name);
+        texture->SetFileName((std::string(name + 9) + ".png").c_str());
+        node->GetPropertyHandler()->ConnectSrc(texture->GetPropertyHandler());
+    }
+    KQovWriterObj writer(&f.manager);
+    ASSERT_TRUE(writer.FileCreate((out / "loose.obj").c_str()));
+    KStreamOptionsObj options;
+    ASSERT_TRUE(writer.Write(scene, &options));
+    ASSERT_TRUE(writer.FileClose());
+    KString status;
+    writer.GetStatusText(status);
+    for (const char* told : {"\"Stone\" of \"bare\"", "\"Glass\" of \"layered\""})
+        EXPECT_NE(std::string(status.Buffer())
+                      .find(std::string("Texture ") + told +
+                            " is not written: no layer of the model names it\n"),
+                  std::string::npos)
+            << status.Buffer();
+    EXPECT_EQ(std::string(status.Buffer()).find("\"Wood\""), std::string::npos);
+    Fixture g;
+    KQovScene* back = nullptr;
+    ASSERT_TRUE(g.Read(out / "loose.obj", back, 0)) << g.status.Buffer();
+    for (auto [name, file] :
+         {std::make_pair("bare", "Wood.png"), std::make_pair("layered", "brick.png")}) {
+        SCOPED_TRACE(name);
+        KQovNode* node = back->GetRootNode()->FindChild(name);
+        ASSERT_NE(node, nullptr);
+        ASSERT_EQ(node->GetMesh()->GetTextureCount(0), 1);
+        const std::string written = node->GetMesh()->GetTexture(0, 0)->GetFileName();
+        EXPECT_EQ(written.substr(written.rfind('/') + 1), file);
+    }
 }
