@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -689,9 +690,14 @@ void BuildClashingMeshes(TestScene& t) {
     // break or an escape would split or colour a warning that quoted it raw.
     for (const char* name :
          {"Hips", "hips", "HIPS", "left arm", "left_arm", "Box", "Box1", "Box", "LongNodeName1",
-          "LongNodeName2", "", "tail\\", "line\nbreak", "line\nbreak", "esc\x1b[31m"}) {
+          "LongNodeName2", "", "tail\\", "line\nbreak", "line\nbreak", "esc\x1b[31m",
+         // A 3DS cut falls inside the "\xc3\xa9"; material names longer than 3DS holds.
+         "abcdef\xc3\xa9xyz", "Long1", "Long2"}) {
         KQovNode* node = m.CreateNode(name);
-        node->SetNodeAttribute(Cube(m, 1.0, red, red, nullptr));
+        KQovMaterial* own = std::string(name).compare(0, 4, "Long") == 0
+                                ? m.CreateMaterial("material_longname")
+                                : red;
+        node->SetNodeAttribute(Cube(m, 1.0, own, own, nullptr));
         KMotionSetRestTransform(node, KVector4(3.0 * k++, 0, 0), KVector4());
         t.scene->GetRootNode()->AddChild(node);
     }
@@ -719,7 +725,9 @@ void BuildClashingSkeleton(TestScene& t) {
              "a b", "a,b", "GLOBAL", "root1", "", "tab\tname", "vt\vff\fcr\rname", kLong300,
              kLong300 + "2", "#x", "1abc", "Hips", "hips", "a b",
              // Lines that begin so begin an HTR section, end an ASF list, give an AMC frame.
-             "[header]x", "End", "-1abc", "Endeffector", "line\nbreak", "line\nbreak"})
+             "[header]x", "End", "-1abc", "Endeffector", "line\nbreak", "line\nbreak",
+             // Below the top, the Acclaim root bone's name.
+             "root"})
         chain = joint(chain, name, 0);
     // Children starting apart: the skeleton writer makes a bone named "J0Dummy" for J0.
     joint(chain, "J0", 5);
@@ -734,7 +742,9 @@ void BuildClashingMarkers(TestScene& t) {
     int k = 0;
     for (const std::string& name : std::vector<std::string>{
              "L:Hip", "R:Hip", "A B", "A_B", "m", "M", kLong300, kLong300 + "z", kLong1100a,
-             kLong1100b, " pad ", "pad", "line\nbreak", "line\nbreak", "esc\x1b[31m"}) {
+             kLong1100b, " pad ", "pad", "line\nbreak", "line\nbreak", "esc\x1b[31m",
+             // Read back alike by TRC (a blank as '_') or C3D (blanks around dropped).
+             "Lead ", "Lead_", " Lead", "Lead", "hip", "hip 1"}) {
         KQovNode* node = m.CreateNode(name.c_str());
         KQovMarker* marker = m.CreateMarker();
         marker->SetType(KQovMarker::eOptical);
@@ -743,6 +753,16 @@ void BuildClashingMarkers(TestScene& t) {
         parent->AddChild(node);
     }
     StoreTake(t.scene, KTime::eFRAMES30, 0, 2);
+}
+
+// No character of several bytes (UTF-8) is cut short at the end of `name`.
+bool WholeCharacters(const std::string& name) {
+    size_t lead = name.size();
+    while (lead > 0 && (static_cast<unsigned char>(name[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead == 0) return lead == name.size();
+    const unsigned char c = static_cast<unsigned char>(name[lead - 1]);
+    const size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    return length == name.size() - lead + 1;
 }
 
 TEST(ConversionMatrix, EveryNameComesBackDistinct) {
@@ -809,32 +829,40 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
             at += 12;
             scene.insert(status.substr(at, status.find('"', at) - at));
         }
-        // Marker readers drop blanks around a label (C3D) or read each as '_' (TRC).
-        auto plain = [](std::string name) {
-            const size_t first = name.find_first_not_of(' ');
-            return first == std::string::npos
-                       ? std::string()
-                       : name.substr(first, name.find_last_not_of(' ') + 1 - first);
-        };
-        std::set<std::string> plainScene;
-        for (std::string name : scene) {
-            plainScene.insert(plain(name));
-            std::replace(name.begin(), name.end(), ' ', '_');
-            plainScene.insert(name);
-        }
+        // A name comes back as written: the scene's own, or the one its warning tells.
+        std::map<std::string, int> toldTimes;
+        for (size_t at = 0, end; (end = status.find('\n', at)) != std::string::npos; at = end + 1)
+            ++toldTimes[status.substr(at, end - at)];
+        for (const auto& [line, times] : toldTimes) EXPECT_EQ(times, 1) << line << ": told twice";
         for (KQovNode* node : after) {
             if (!counted(node)) continue;
             ++countBack;
             if (!row.named) continue;
             std::string name = node->GetNameWithoutPrefix().Buffer();
-            EXPECT_TRUE(scene.count(name) || scene.count(KQovMessageText(name)) ||
-                        plainScene.count(plain(name)))
+            EXPECT_TRUE(scene.count(name) || scene.count(KQovMessageText(name)))
                 << "\"" << name << "\" is neither the scene's nor told\n"
                 << status;
+            EXPECT_TRUE(WholeCharacters(name)) << "\"" << KQovMessageText(name) << "\" is cut";
             if (row.foldCase) name = independent::Lower(name);
             EXPECT_TRUE(back.insert(name).second) << "\"" << name << "\" read back twice";
         }
         EXPECT_EQ(countBack, count);
+        if (row.content == eMeshes && std::string(row.extension) == "3ds") {
+            EXPECT_NE(status.find("Material \"material_longname\" written as \"material_lon1\""),
+                      std::string::npos)
+                << status;
+            EXPECT_NE(status.find("written as \"abcdef\": the 3DS reader keeps 10 bytes of a name, "
+                                  "a longer one is cut to 7"),
+                      std::string::npos)
+                << status;
+        }
+        // What was read back is written again as it is: no name changed a second time.
+        if (row.named) {
+            const std::string again = folder / (std::string("again.") + row.extension);
+            std::string second;
+            ASSERT_TRUE(WriteScene(read, again, error, &second)) << error;
+            EXPECT_EQ(second.find(" written as "), std::string::npos) << second;
+        }
         // Files read apart from the library: the names are distinct there too.
         independent::Motion alone;
         if (std::string(row.extension) == "bvh") alone = independent::ReadBvh(path);

@@ -202,9 +202,25 @@ bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
         bool known;
         return Collect(type, mWeld, true, pick, known);
     });
+    // A layer keeps its own name; one that reads as another's (blanks around it aside) is
+    // numbered past every name of the file, and told.
+    std::set<std::string> own;
+    for (const auto& [layer, collection] : layers) {
+        const std::string name(KDxfGroupReader::Trimmed(layer));
+        if (collection.GetPoints().GetCount() > 0 && mNames.insert(name).second) own.insert(name);
+    }
     for (const auto& [layer, collection] : layers) {
         if (collection.GetPoints().GetCount() == 0) continue;
-        auto node = MakeNode(UniqueName(std::string(KDxfGroupReader::Trimmed(layer))), collection);
+        std::string name(KDxfGroupReader::Trimmed(layer));
+        if (!own.erase(name)) {
+            const std::string given = UniqueName(name);
+            mStatus += "Layer \"" + KQovMessageText(layer) + "\" read as \"" +
+                       KQovMessageText(given) + "\": " +
+                       (name == layer ? "" : "blanks around a name are dropped; ") +
+                       "another mesh has the name\n";
+            name = given;
+        }
+        auto node = MakeNode(name, collection);
         auto it = mLayers.find(layer);
         node->visible = it == mLayers.end() || it->second >= 0;
         parent.push_back(std::move(node));

@@ -322,7 +322,8 @@ void KQovAsfScene::NameBones() {
             parent = !bone->children.empty();
             // The reader ends a leaf bone of length with a node named after it.
             const bool ends = bone->children.empty() && bone->length > 0.0;
-            std::string written = names.Add(bone->name, ends ? "_End" : "");
+            // A bone of the writer's own, which the reader folds away, is renamed untold.
+            std::string written = names.Add(bone->name, ends ? "_End" : "", pass == 0);
             if (written == bone->name) continue;
             bone->source = bone->name;
             bone->name = std::move(written);

@@ -6,12 +6,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "formats/motion/KUniqueNameTable.h"
 #include "foundation/KLocale.h"
 
 namespace {
 
 constexpr int kAxisCount = 3;
 constexpr const char* kSeparators = "\t\r\n";
+constexpr char kBlankReadAs = '_';
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(' ');
@@ -170,7 +172,7 @@ bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
             name = "*Unnamed_" + std::to_string(k + 1);
         } else {
             for (char& c : name)
-                if (c == ' ') c = '_';
+                if (c == ' ') c = kBlankReadAs;
         }
         names[k] = name;
     }
@@ -182,6 +184,17 @@ bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
         if (!Field(field) || field.empty() || KToLower(field[0]) != kAxes[i % kAxisCount])
             return false;
     return true;
+}
+
+KQovNameTerms KMotionFileTrc::LabelTerms() {
+    KQovNameTerms terms;
+    terms.format = "TRC";
+    terms.splitters = " \t\r\n";
+    terms.splitReason = "the TRC reader reads a blank in a label as '_' and ends one at a tab or "
+                        "line break";
+    terms.foldCase = true;
+    terms.maxLength = KUniqueNameTable::kMaxNameLength;
+    return terms;
 }
 
 bool KMotionFileTrc::ReadFrame(KMarkerFrame& frame, int, KTime& time, int& counter, KTime, bool) {
