@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
@@ -44,12 +45,7 @@ KQovMaterial* KDxfDrawingReader::GetMaterial(int colour) {
 }
 
 std::string KDxfDrawingReader::UniqueName(const std::string& name) {
-    if (mNames.insert(name).second) return name;
-    int& counter = mNameCounters[name];
-    for (;;) {
-        std::string candidate = name + std::to_string(++counter);
-        if (mNames.insert(candidate).second) return candidate;
-    }
+    return mNames.Unique(name);
 }
 
 bool KDxfDrawingReader::Next(int& code, std::string_view& value) {
@@ -207,7 +203,8 @@ bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
     std::set<std::string> own;
     for (const auto& [layer, collection] : layers) {
         const std::string name(KDxfGroupReader::Trimmed(layer));
-        if (collection.GetPoints().GetCount() > 0 && mNames.insert(name).second) own.insert(name);
+        if (collection.GetPoints().GetCount() > 0 && !mNames.IsTaken(name) && own.insert(name).second)
+            UniqueName(name);
     }
     for (const auto& [layer, collection] : layers) {
         if (collection.GetPoints().GetCount() == 0) continue;

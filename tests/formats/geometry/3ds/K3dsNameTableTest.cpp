@@ -39,6 +39,12 @@ TEST(K3dsNameTable, PassesShortenAndNumber) {
           {10, "Model::Box", "Box2", true},
           {10, "Model::Box1", "Box11", true}}},
         {"only the class prefix goes", {{10, "Model::ns::Arm", "ns::Arm", false}}},
+        // A cut, or a number put in, never ends inside a character of several bytes.
+        {"cuts keep whole characters",
+         {{10, "Model::abcdef\xc3\xa9xyz", "abcdef", false},
+          {10, "Model::abcdef\xc3\xa9xyz", "abcdef1", true},
+          {10, "Model::abcdefgh\xc3\xa9", "abcdefgh\xc3\xa9", false},
+          {10, "Model::abcdefgh\xc3\xa9", "abcdefgh1", true}}},
         {"material limit", {{15, "Material::VeryLongMaterialName", "VeryLongMate", false}}},
         {"case counts", {{10, "box", "box", false}, {10, "Box", "Box", false}}},
         {"empty name", {{10, "Model::", "", false}, {10, "", "1", true}}},
