@@ -157,6 +157,24 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
     return text;
 }
 
+void KQovWrittenNames::AddAll(std::vector<std::string>& names) {
+    std::vector<std::string> placed(names.size());
+    if (mTerms.byPlace)
+        for (size_t k = 0; k < names.size(); ++k)
+            if (!(placed[k] = mTerms.byPlace(names[k], k)).empty()) Reserve(placed[k]);
+    for (size_t k = 0; k < names.size(); ++k) {
+        if (placed[k].empty()) {
+            names[k] = Add(names[k]);
+            continue;
+        }
+        if (placed[k] != names[k] && ++mChanged <= kNamesToldOne)
+            mWarnings += std::string(mTerms.object) + " \"" + KQovMessageText(names[k]) +
+                         "\" written as \"" + KQovMessageText(placed[k]) + "\": " +
+                         mTerms.byPlaceReason + "\n";
+        names[k] = placed[k];
+    }
+}
+
 std::string KQovWrittenNames::GetWarnings() const {
     std::string text = mWarnings;
     if (mChanged > kNamesToldOne) {

@@ -33,6 +33,10 @@ struct KQovNameTerms {
     const char* empty = "Unnamed";
     const char* numberSeparator = "_";  // between a taken name and its number
     std::vector<std::string> reserved;  // words the file gives a meaning of its own
+    // The name the reader gives the `index`-th name by its place, whatever it holds; empty
+    // where it reads the name itself.
+    std::function<std::string(const std::string& name, size_t index)> byPlace;
+    const char* byPlaceReason = "";  // the warning's words for such a name
 };
 
 class KQovWrittenNames {
@@ -44,6 +48,9 @@ public:
     // too, and is taken. A name not `told` is changed without a warning (one the writer made).
     std::string Add(const std::string& name, const std::string& tail = std::string(),
                     bool told = true);
+    // The `index`-th of `names` as the writer writes them: each one the reader names by its
+    // place under that name (all those taken first), the others through Add.
+    void AddAll(std::vector<std::string>& names);
     // A name the file holds of its own, or the reader makes, taken before any Add; with
     // `exactly`, only that name byte for byte (letter case not folded).
     void Reserve(const std::string& name, bool exactly = false);

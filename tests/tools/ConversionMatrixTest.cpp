@@ -744,7 +744,9 @@ void BuildClashingMarkers(TestScene& t) {
              "L:Hip", "R:Hip", "A B", "A_B", "m", "M", kLong300, kLong300 + "z", kLong1100a,
              kLong1100b, " pad ", "pad", "line\nbreak", "line\nbreak", "esc\x1b[31m",
              // Read back alike by TRC (a blank as '_') or C3D (blanks around dropped).
-             "Lead ", "Lead_", " Lead", "Lead", "hip", "hip 1"}) {
+             "Lead ", "Lead_", " Lead", "Lead", "hip", "hip 1",
+             // A TRC reader names it by its place.
+             "Unnamed"}) {
         KQovNode* node = m.CreateNode(name.c_str());
         KQovMarker* marker = m.CreateMarker();
         marker->SetType(KQovMarker::eOptical);

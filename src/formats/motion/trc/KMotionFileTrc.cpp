@@ -167,10 +167,9 @@ bool KMotionFileTrc::GetInfo(KMarkerFileInfo& info) {
 bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
     if (!mNamesRead || names.size() > mNames.size()) return false;
     for (size_t k = 0; k < names.size(); ++k) {
-        std::string name = mNames[k];
-        if (name.empty() || name.find("Unnamed") != std::string::npos) {
-            name = "*Unnamed_" + std::to_string(k + 1);
-        } else {
+        std::string name = NameByPlace(mNames[k], k);
+        if (name.empty()) {
+            name = mNames[k];
             for (char& c : name)
                 if (c == ' ') c = kBlankReadAs;
         }
@@ -186,6 +185,13 @@ bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
     return true;
 }
 
+std::string KMotionFileTrc::NameByPlace(const std::string& label, size_t index) {
+    if (label.find_first_not_of(' ') != std::string::npos &&
+        label.find("Unnamed") == std::string::npos)
+        return std::string();
+    return "*Unnamed_" + std::to_string(index + 1);
+}
+
 KQovNameTerms KMotionFileTrc::LabelTerms() {
     KQovNameTerms terms;
     terms.format = "TRC";
@@ -194,6 +200,9 @@ KQovNameTerms KMotionFileTrc::LabelTerms() {
                         "line break";
     terms.foldCase = true;
     terms.maxLength = KUniqueNameTable::kMaxNameLength;
+    terms.byPlace = NameByPlace;
+    terms.byPlaceReason = "the TRC reader names a label that is blank or holds \"Unnamed\" by its "
+                          "place";
     return terms;
 }
 

@@ -22,6 +22,8 @@ public:
     // The labels as GetMarkerNames and the marker reader take them (letter case aside, 1,023
     // bytes), for a writer.
     static KQovNameTerms LabelTerms();
+    // "*Unnamed_<index + 1>" for a label GetMarkerNames names by its place; else empty.
+    static std::string NameByPlace(const std::string& label, size_t index);
     // One record per x, y, z triple on the line, whatever the marker count.
     bool ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter, KTime period,
                    bool zeroIsOccluded) override;
