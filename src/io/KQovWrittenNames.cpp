@@ -106,12 +106,12 @@ std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason
     if (mTerms.maxLength && text.size() > mTerms.maxLength) {
         const size_t room = mTerms.cutRoom < mTerms.maxLength ? mTerms.cutRoom : 0;
         CutTo(text, mTerms.maxLength - room);
-        Join(reason, "the " + format + " reader keeps " + std::to_string(mTerms.maxLength) +
-                         " bytes of a name" +
-                         (room ? ", a longer one is cut to " +
-                                     std::to_string(mTerms.maxLength - room) +
-                                     " to leave room for a number"
-                               : std::string()));
+        Join(reason,
+             "the " + format + " reader keeps " + std::to_string(mTerms.maxLength) +
+                 " bytes of a name" +
+                 (room ? ", a longer one is cut to " + std::to_string(mTerms.maxLength - room) +
+                             " to leave room for a number"
+                       : std::string()));
     }
     return text;
 }
@@ -126,12 +126,13 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
         for (const std::string& word : mTerms.reserved) reserved |= Key(word) == Key(text);
         // Letter case is the reason only where the name taken differs in it alone.
         const auto taken = mTaken.find(Key(text));
-        const bool caseAside = taken != mTaken.end() && taken->second != text &&
-                               Lower(taken->second) == Lower(text);
+        const bool caseAside =
+            taken != mTaken.end() && taken->second != text && Lower(taken->second) == Lower(text);
         Join(reason, reserved ? "the " + std::string(mTerms.format) + " file gives \"" +
                                     KQovMessageText(text) + "\" a meaning of its own"
-                     : caseAside ? "another name reads back the same, letter case aside"
-                                 : "another name reads back the same");
+                     : mTerms.clashReason ? std::string(mTerms.clashReason)
+                     : caseAside          ? "another name reads back the same, letter case aside"
+                                          : "another name reads back the same");
         const std::string stem = text;
         // Numbers tried for a stem stay taken: a name repeated many times goes on from there.
         unsigned& next = mNext.emplace(Key(stem), 1u).first->second;
@@ -169,8 +170,8 @@ void KQovWrittenNames::AddAll(std::vector<std::string>& names) {
         }
         if (placed[k] != names[k] && ++mChanged <= kNamesToldOne)
             mWarnings += std::string(mTerms.object) + " \"" + KQovMessageText(names[k]) +
-                         "\" written as \"" + KQovMessageText(placed[k]) + "\": " +
-                         mTerms.byPlaceReason + "\n";
+                         "\" written as \"" + KQovMessageText(placed[k]) +
+                         "\": " + mTerms.byPlaceReason + "\n";
         names[k] = placed[k];
     }
 }
@@ -181,7 +182,8 @@ std::string KQovWrittenNames::GetWarnings() const {
         const int more = mChanged - kNamesToldOne;
         const std::string objects =
             (mMixed ? std::string("object") : Lower(mTerms.object)) + (more == 1 ? "" : "s");
-        text += std::to_string(more) + " more " + objects + " written under names changed for the " + mTerms.format + " reader\n";
+        text += std::to_string(more) + " more " + objects +
+                " written under names changed for the " + mTerms.format + " reader\n";
     }
     return text;
 }

@@ -32,6 +32,7 @@ struct KQovNameTerms {
     // it itself); "": an empty name is a name as any other.
     const char* empty = "Unnamed";
     const char* numberSeparator = "_";  // between a taken name and its number
+    const char* clashReason = nullptr;  // the warning's words for a name taken, when not these
     std::vector<std::string> reserved;  // words the file gives a meaning of its own
     // The name the reader gives the `index`-th name by its place, whatever it holds; empty
     // where it reads the name itself.

@@ -203,7 +203,8 @@ bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
     std::set<std::string> own;
     for (const auto& [layer, collection] : layers) {
         const std::string name(KDxfGroupReader::Trimmed(layer));
-        if (collection.GetPoints().GetCount() > 0 && !mNames.IsTaken(name) && own.insert(name).second)
+        if (collection.GetPoints().GetCount() > 0 && !mNames.IsTaken(name) &&
+            own.insert(name).second)
             UniqueName(name);
     }
     for (const auto& [layer, collection] : layers) {
@@ -212,8 +213,8 @@ bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
         if (!own.erase(name)) {
             const std::string given = UniqueName(name);
             mStatus += "Layer \"" + KQovMessageText(layer) + "\" read as \"" +
-                       KQovMessageText(given) + "\": " +
-                       (name == layer ? "" : "blanks around a name are dropped; ") +
+                       KQovMessageText(given) +
+                       "\": " + (name == layer ? "" : "blanks around a name are dropped; ") +
                        "another mesh has the name\n";
             name = given;
         }

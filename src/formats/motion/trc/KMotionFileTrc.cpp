@@ -196,13 +196,15 @@ KQovNameTerms KMotionFileTrc::LabelTerms() {
     KQovNameTerms terms;
     terms.format = "TRC";
     terms.splitters = " \t\r\n";
-    terms.splitReason = "the TRC reader reads a blank in a label as '_' and ends one at a tab or "
-                        "line break";
+    terms.splitReason =
+        "the TRC reader reads a blank in a label as '_' and ends one at a tab or "
+        "line break";
     terms.foldCase = true;
     terms.maxLength = KUniqueNameTable::kMaxNameLength;
     terms.byPlace = NameByPlace;
-    terms.byPlaceReason = "the TRC reader names a label that is blank or holds \"Unnamed\" by its "
-                          "place";
+    terms.byPlaceReason =
+        "the TRC reader names a label that is blank or holds \"Unnamed\" by its "
+        "place";
     return terms;
 }
 
