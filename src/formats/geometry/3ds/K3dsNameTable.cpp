@@ -12,7 +12,7 @@ void K3dsNameTable::Reset() {
     terms.empty = "";
     terms.numberSeparator = "";
     // Nodes and materials share the names handed out.
-    terms.clashReason = "a node or material written has that name";
+    terms.clashReason = "another node or material has that name";
     terms.reserved = {kRootNodeCut3ds, kDummyName3ds};
     mNames = std::make_unique<KQovWrittenNames>(std::move(terms));
 }
