@@ -172,7 +172,8 @@ void KQovWrittenNames::AddAll(std::vector<std::string>& names) {
             mWarnings += std::string(mTerms.object) + " \"" + KQovMessageText(names[k]) +
                          "\" written as \"" + KQovMessageText(placed[k]) +
                          "\": " + mTerms.byPlaceReason + "\n";
-        names[k] = placed[k];
+        // Where the reader names an empty name itself, the name is written empty.
+        names[k] = mTerms.empty ? placed[k] : std::string();
     }
 }
 

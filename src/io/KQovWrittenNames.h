@@ -34,8 +34,8 @@ struct KQovNameTerms {
     const char* numberSeparator = "_";  // between a taken name and its number
     const char* clashReason = nullptr;  // the warning's words for a name taken, when not these
     std::vector<std::string> reserved;  // words the file gives a meaning of its own
-    // The name the reader gives the `index`-th name by its place, whatever it holds; empty
-    // where it reads the name itself.
+    // The name the reader gives the `index`-th name by its place, whatever it holds (written
+    // so, or empty where `empty` is null); empty where it reads the name itself.
     std::function<std::string(const std::string& name, size_t index)> byPlace;
     const char* byPlaceReason = "";  // the warning's words for such a name
 };

@@ -68,5 +68,12 @@ KQovNameTerms KC3dLabelTerms(const std::vector<std::string>& names) {
     for (size_t k = 0; k < names.size(); ++k)
         if (names[k].find_first_not_of(kC3dDroppedAround) == std::string::npos)
             terms.reserved.push_back(KFormatC("%04d", int(k)));
+    // Written blank, such a label is told under the name it is read back as.
+    terms.byPlace = [](const std::string& name, size_t index) {
+        return name.find_first_not_of(kC3dDroppedAround) == std::string::npos
+                   ? KFormatC("%04d", int(index))
+                   : std::string();
+    };
+    terms.byPlaceReason = "a blank C3D label is written blank and read back as its place";
     return terms;
 }
