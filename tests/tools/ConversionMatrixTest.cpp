@@ -883,6 +883,12 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
                       std::string::npos)
                 << status;
         }
+        if (std::string(row.extension) == "amc" || std::string(row.extension) == "asf") {
+            EXPECT_NE(status.find("Node \"a,b\" written as \"a_b_1\": the ASF reader ends a name "
+                                  "at a blank, tab, comma, parenthesis or line break"),
+                      std::string::npos)
+                << status;
+        }
         if (row.numbered && std::string(row.extension) == "c3d") {
             EXPECT_NE(status.find("Node \"\\x09\" written as \"0009\": a blank C3D label is "
                                   "written blank and read back as its place"),

@@ -305,6 +305,8 @@ void KQovAsfScene::NameBones() {
     KQovNameTerms terms;
     terms.format = "ASF";
     terms.splitters = " \t,()\r\n";
+    terms.splitReason =
+        "the ASF reader ends a name at a blank, tab, comma, parenthesis or line break";
     terms.maxLength = KAsfBone::kMaxName;
     terms.leading = "#:0123456789";
     terms.reserved = {"root"};
