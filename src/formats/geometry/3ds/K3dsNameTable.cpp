@@ -19,7 +19,15 @@ void K3dsNameTable::Reset() {
 
 bool K3dsNameTable::RenameToLength(KQovNamePair& names, int limit, bool told, const char* object) {
     const KString stripped = KStripNamePrefix(names.currentName);
-    const std::string name(stripped.Buffer(), static_cast<size_t>(stripped.GetLen()));
+    std::string name(stripped.Buffer(), static_cast<size_t>(stripped.GetLen()));
+    // A dummy the reader named after its instance ("$$$DUMMY.Box") is written under that
+    // instance again, untold: it reads back as it was.
+    const std::string dummy = std::string(kDummyName3ds) + ".";
+    if (name.size() > dummy.size() && name.size() - dummy.size() <= size_t(std::max(limit, 0)) &&
+        name.compare(0, dummy.size(), dummy) == 0) {
+        name.erase(0, dummy.size());
+        told = false;
+    }
     mNames->SetMaxLength(static_cast<size_t>(std::max(limit, 4)));
     mNames->SetObject(object);
     const std::string written = mNames->Add(name, std::string(), told);
