@@ -691,13 +691,13 @@ void BuildClashingMeshes(TestScene& t) {
     for (const char* name :
          {"Hips", "hips", "HIPS", "left arm", "left_arm", "Box", "Box1", "Box", "LongNodeName1",
           "LongNodeName2", "", "tail\\", "line\nbreak", "line\nbreak", "esc\x1b[31m",
-         // A 3DS cut falls inside the "\xc3\xa9"; material names longer than 3DS holds.
-         "abcdef\xc3\xa9xyz", "Long1", "Long2",
-         // Names like the ones writers make, blanks and tabs around or inside, a 3DS name at
-         // its 10 bytes and one past it with a character of two bytes at the cut.
-         "Box_1", "Box11", "Wall", "Wall ", " Wall", "WALL", "Wall1", "Wa\tll", "abcdefghij",
-         "abcdefgh\xc3\xa9", "abcdefghi\xc3\xa9", "$$$DUMMY", "RootNod", "Qov_Roo", "Unnamed",
-         "Unnamed_1"}) {
+          // A 3DS cut falls inside the "\xc3\xa9"; material names longer than 3DS holds.
+          "abcdef\xc3\xa9xyz", "Long1", "Long2",
+          // Names like the ones writers make, blanks and tabs around or inside, a 3DS name at
+          // its 10 bytes and one past it with a character of two bytes at the cut.
+          "Box_1", "Box11", "Wall", "Wall ", " Wall", "WALL", "Wall1", "Wa\tll", "abcdefghij",
+          "abcdefgh\xc3\xa9", "abcdefghi\xc3\xa9", "$$$DUMMY", "RootNod", "Qov_Roo", "Unnamed",
+          "Unnamed_1"}) {
         KQovNode* node = m.CreateNode(name);
         KQovMaterial* own = std::string(name).compare(0, 4, "Long") == 0
                                 ? m.CreateMaterial("material_longname")
@@ -759,21 +759,22 @@ void AddClashingMarkers(TestScene& t, const std::vector<std::string>& names) {
 }
 
 void BuildClashingMarkers(TestScene& t) {
-    AddClashingMarkers(t, {"L:Hip", "R:Hip", "A B", "A_B", "m", "M", kLong300, kLong300 + "z", kLong1100a,
-             kLong1100b, " pad ", "pad", "line\nbreak", "line\nbreak", "esc\x1b[31m",
-             // Read back alike by TRC (a blank as '_') or C3D (blanks around dropped).
-             "Lead ", "Lead_", " Lead", "Lead", "hip", "hip 1",
-             // A TRC reader names it by its place.
-             "Unnamed"});
+    AddClashingMarkers(
+        t, {"L:Hip", "R:Hip", "A B", "A_B", "m", "M", kLong300, kLong300 + "z", kLong1100a,
+            kLong1100b, " pad ", "pad", "line\nbreak", "line\nbreak", "esc\x1b[31m",
+            // Read back alike by TRC (a blank as '_') or C3D (blanks around dropped).
+            "Lead ", "Lead_", " Lead", "Lead", "hip", "hip 1",
+            // A TRC reader names it by its place.
+            "Unnamed"});
 }
 
 // Names like the ones readers and writers number or name by place, and labels at the limits
 // of TRC (1023 bytes) and C3D (254), a character of two bytes across each.
 void BuildNumberedMarkers(TestScene& t) {
     AddClashingMarkers(t, {"Lead", "Lead_", "*Unnamed_1", "Unnamed_2", "Lead__1", "Lead_1",
-                           "Lead 1", "LEAD_1", "0003", "\t", "", std::string(1022, 'q') + "\xc3\xa9",
-                           std::string(1021, 'q') + "\xc3\xa9", std::string(253, 'c') + "\xc3\xa9",
-                           std::string(252, 'c') + "\xc3\xa9"});
+                           "Lead 1", "LEAD_1", "0003", "\t", "",
+                           std::string(1022, 'q') + "\xc3\xa9", std::string(1021, 'q') + "\xc3\xa9",
+                           std::string(253, 'c') + "\xc3\xa9", std::string(252, 'c') + "\xc3\xa9"});
 }
 
 // No character of several bytes (UTF-8) is cut short at the end of `name`.
@@ -790,21 +791,21 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
     struct NameRow {
         Content content;
         const char* extension;
-        bool foldCase;  // the reader takes names alike without regard to case
-        bool named;     // the format holds names (else only the count comes back)
+        bool foldCase;          // the reader takes names alike without regard to case
+        bool named;             // the format holds names (else only the count comes back)
         bool numbered = false;  // markers named like the ones writers number
     };
     const NameRow rows[] = {
-        {eMeshes, "obj", true, true},    {eMeshes, "dxf", true, true},
-        {eMeshes, "3ds", false, true},   {eSkeleton, "bvh", false, true},
-        {eSkeleton, "htr", false, true}, {eSkeleton, "amc", false, true},
-        {eMarkers, "trc", true, true},   {eMarkers, "c3d", true, true},
-        {eMarkers, "vpm", false, true},  {eMarkers, "aoa", false, false},
-        {eMarkers, "qov", false, true},  {eSkeleton, "qov", false, true},
-        {eMeshes, "qov", false, true},   {eSkeleton, "asf", false, true},
-        {eMarkers, "mcd", false, false}, {eMarkers, "mov", false, false},
-        {eMarkers, "brd", false, false}, {eMarkers, "trc", true, true, true},
-        {eMarkers, "c3d", true, true, true}, {eMarkers, "vpm", false, true, true},
+        {eMeshes, "obj", true, true},         {eMeshes, "dxf", true, true},
+        {eMeshes, "3ds", false, true},        {eSkeleton, "bvh", false, true},
+        {eSkeleton, "htr", false, true},      {eSkeleton, "amc", false, true},
+        {eMarkers, "trc", true, true},        {eMarkers, "c3d", true, true},
+        {eMarkers, "vpm", false, true},       {eMarkers, "aoa", false, false},
+        {eMarkers, "qov", false, true},       {eSkeleton, "qov", false, true},
+        {eMeshes, "qov", false, true},        {eSkeleton, "asf", false, true},
+        {eMarkers, "mcd", false, false},      {eMarkers, "mov", false, false},
+        {eMarkers, "brd", false, false},      {eMarkers, "trc", true, true, true},
+        {eMarkers, "c3d", true, true, true},  {eMarkers, "vpm", false, true, true},
         {eMarkers, "qov", false, true, true},
     };
     const std::function<void(TestScene&)> builders[] = {BuildClashingMeshes, BuildClashingSkeleton,
