@@ -23,9 +23,11 @@ void CollectDuplicates(KQovNode* root, std::set<std::string>& seen, std::set<std
                        KString& message) {
     for (KQovNode* child : KQovListDescendants(root)) {
         std::string name = child->GetName();
+        // On the message's one line: each name quoted, after a blank or a comma.
         if (!seen.insert(name).second && reported.insert(name).second) {
-            message += "\n    ";
+            message += reported.size() == 1 ? " \"" : ", \"";
             message += KQovMessageText(name).c_str();
+            message += "\"";
         }
     }
 }

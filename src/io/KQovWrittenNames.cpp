@@ -26,6 +26,11 @@ void CutTo(std::string& text, size_t length) {
     text.resize(end);
 }
 
+std::string Lower(std::string text) {
+    for (char& c : text) c = KToLower(c);
+    return text;
+}
+
 }  // namespace
 
 KQovWrittenNames::KQovWrittenNames(KQovNameTerms terms) : mTerms(std::move(terms)) {
@@ -34,15 +39,8 @@ KQovWrittenNames::KQovWrittenNames(KQovNameTerms terms) : mTerms(std::move(terms
 
 std::string KQovWrittenNames::Key(const std::string& name) const {
     std::string key = name;
-    if (mTerms.trimBlanks) {
-        const size_t first = key.find_first_not_of(' ');
-        key = first == std::string::npos ? ""
-                                         : key.substr(first, key.find_last_not_of(' ') - first + 1);
-    }
-    for (char& c : key) {
-        if (c && std::strchr(mTerms.readAsUnderscore, c)) c = '_';
-        if (mTerms.foldCase) c = KToLower(c);
-    }
+    if (mTerms.foldCase)
+        for (char& c : key) c = KToLower(c);
     return key;
 }
 
@@ -51,7 +49,7 @@ void KQovWrittenNames::Reserve(const std::string& name, bool exactly) {
         mTakenExactly.insert(name);
         return;
     }
-    mTaken.insert(Key(name));
+    mTaken.emplace(Key(name), name);
 }
 
 bool KQovWrittenNames::IsTaken(const std::string& name) const {
@@ -65,6 +63,13 @@ bool KQovWrittenNames::Free(const std::string& name, const std::string& tail) co
 std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason) const {
     const std::string format = mTerms.format;
     std::string text = name;
+    if (*mTerms.trimmed) {
+        const size_t first = text.find_first_not_of(mTerms.trimmed);
+        text = first == std::string::npos
+                   ? std::string()
+                   : text.substr(first, text.find_last_not_of(mTerms.trimmed) + 1 - first);
+        if (text != name) Join(reason, "the " + format + " reader drops blanks around a name");
+    }
     bool split = false;
     for (char& c : text) {
         const bool other = mTerms.allowed && !KIsAlpha(c) && !KIsDigit(c) &&
@@ -81,7 +86,7 @@ std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason
                  ? "a " + format + " name holds letters, digits and '" + mTerms.allowed + "' only"
                  : "the " + format + " reader ends a name at a blank, tab or line break");
     if (text.empty()) {
-        if (!mTerms.empty) return text;  // the reader names it itself
+        if (!mTerms.empty || !*mTerms.empty) return text;
         text = mTerms.empty;
         Join(reason, "a name in a " + format + " file is never empty");
     } else if (std::strchr(mTerms.leading, text[0])) {
@@ -93,30 +98,41 @@ std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason
                          KQovMessageText(text) + "\" for something else");
         text.insert(text.begin(), '_');
     }
-    if (std::strchr(mTerms.trailing, text.back())) {
+    if (!text.empty() && std::strchr(mTerms.trailing, text.back())) {
         Join(reason, "the " + format + " reader takes a line ending in '" + text.back() +
                          "' on into the next");
         text.push_back('_');
     }
     if (mTerms.maxLength && text.size() > mTerms.maxLength) {
-        CutTo(text, mTerms.maxLength);
-        Join(reason, "the " + format + " reader keeps " + std::to_string(mTerms.maxLength) +
-                         " bytes of a name");
+        const size_t room = mTerms.cutRoom < mTerms.maxLength ? mTerms.cutRoom : 0;
+        CutTo(text, mTerms.maxLength - room);
+        Join(reason,
+             "the " + format + " reader keeps " + std::to_string(mTerms.maxLength) +
+                 " bytes of a name" +
+                 (room ? ", a longer one is cut to " + std::to_string(mTerms.maxLength - room) +
+                             " to leave room for a number"
+                       : std::string()));
     }
     return text;
 }
 
 std::string KQovWrittenNames::Add(const std::string& name, const std::string& tail, bool told) {
     std::string reason;
+    mNumbered = false;
     std::string text = Clean(name, reason);
-    if (text.empty()) return text;
+    if (text.empty() && !mTerms.empty) return text;
     if (!Free(text, tail)) {
         bool reserved = mTakenExactly.count(text) != 0;
         for (const std::string& word : mTerms.reserved) reserved |= Key(word) == Key(text);
+        // Letter case is the reason only where the name taken differs in it alone.
+        const auto taken = mTaken.find(Key(text));
+        const bool caseAside =
+            taken != mTaken.end() && taken->second != text && Lower(taken->second) == Lower(text);
         Join(reason, reserved ? "the " + std::string(mTerms.format) + " file gives \"" +
                                     KQovMessageText(text) + "\" a meaning of its own"
-                     : mTerms.foldCase ? "another name reads back the same, letter case aside"
-                                       : "another name reads back the same");
+                     : mTerms.clashReason ? std::string(mTerms.clashReason)
+                     : caseAside          ? "another name reads back the same, letter case aside"
+                                          : "another name reads back the same");
         const std::string stem = text;
         // Numbers tried for a stem stay taken: a name repeated many times goes on from there.
         unsigned& next = mNext.emplace(Key(stem), 1u).first->second;
@@ -127,12 +143,13 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
             text = base + number;
             if (Free(text, tail)) {
                 next = n + 1;
+                mNumbered = true;
                 break;
             }
         }
     }
-    mTaken.insert(Key(text));
-    if (!tail.empty()) mTaken.insert(Key(text + tail));
+    mTaken.emplace(Key(text), text);
+    if (!tail.empty()) mTaken.emplace(Key(text + tail), text + tail);
     if (text != name && told) {
         if (++mChanged <= kNamesToldOne)
             mWarnings += std::string(mTerms.object) + " \"" + KQovMessageText(name) +
@@ -141,13 +158,33 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
     return text;
 }
 
+void KQovWrittenNames::AddAll(std::vector<std::string>& names) {
+    std::vector<std::string> placed(names.size());
+    if (mTerms.byPlace)
+        for (size_t k = 0; k < names.size(); ++k)
+            if (!(placed[k] = mTerms.byPlace(names[k], k)).empty()) Reserve(placed[k]);
+    for (size_t k = 0; k < names.size(); ++k) {
+        if (placed[k].empty()) {
+            names[k] = Add(names[k]);
+            continue;
+        }
+        if (placed[k] != names[k] && ++mChanged <= kNamesToldOne)
+            mWarnings += std::string(mTerms.object) + " \"" + KQovMessageText(names[k]) +
+                         "\" written as \"" + KQovMessageText(placed[k]) +
+                         "\": " + mTerms.byPlaceReason + "\n";
+        // Where the reader names an empty name itself, the name is written empty.
+        names[k] = mTerms.empty ? placed[k] : std::string();
+    }
+}
+
 std::string KQovWrittenNames::GetWarnings() const {
     std::string text = mWarnings;
     if (mChanged > kNamesToldOne) {
         const int more = mChanged - kNamesToldOne;
-        text += std::to_string(more) + " more " + KToLower(mTerms.object[0]) + (mTerms.object + 1) +
-                (more == 1 ? "" : "s") + " written under names changed for the " + mTerms.format +
-                " reader\n";
+        const std::string objects =
+            (mMixed ? std::string("object") : Lower(mTerms.object)) + (more == 1 ? "" : "s");
+        text += std::to_string(more) + " more " + objects +
+                " written under names changed for the " + mTerms.format + " reader\n";
     }
     return text;
 }

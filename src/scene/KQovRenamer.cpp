@@ -21,6 +21,12 @@ bool KQovNumberingRenamer::Rename(KQovNamePair& names) {
     return true;
 }
 
+std::string KQovNumberingRenamer::Unique(const std::string& name) {
+    KQovNamePair names(name.c_str());
+    Rename(names);
+    return std::string(names.currentName.Buffer(), static_cast<size_t>(names.currentName.GetLen()));
+}
+
 std::unique_ptr<KQovRenamer> KQovNumberingRenamer::Create() {
     return std::make_unique<KQovNumberingRenamer>();
 }

@@ -27,6 +27,10 @@ public:
     void Reset() override;
     bool Rename(KQovNamePair& names) override;
     std::unique_ptr<KQovRenamer> Create() override;
+    // True when `name` was met (as given or as made).
+    bool IsTaken(const std::string& name) const { return mUseCounts.count(name) != 0; }
+    // `name` as Rename would give it, taken.
+    std::string Unique(const std::string& name);
 
 private:
     // Every name met, with how many times it was met again.

@@ -237,9 +237,10 @@ TEST(KQovReader, DuplicateNamesAreListedOnce) {
     } cases[] = {
         {{}, true, ""},
         {{"Model::A", "Model::B", "Model::C"}, true, ""},
-        {{"Model::A", "Model::B", "Model::A", "Model::A"}, false, "\n    Model::A"},
+        {{"Model::A", "Model::B", "Model::A", "Model::A"}, false, " \"Model::A\""},
         // Depth first: the last A hangs below the first, so it is met before the second B.
-        {{"Model::A", "Model::B", "Model::B", "Model::A"}, false, "\n    Model::A\n    Model::B"},
+        {{"Model::A", "Model::B", "Model::B", "Model::A"}, false,
+         " \"Model::A\", \"Model::B\""},
     };
     for (const Case& c : cases) {
         KQovNode root(nullptr, "Model::Scene");

@@ -502,7 +502,10 @@ void Compare(const Markers& source, const Format& format, const Markers& got, do
     // Markers beyond the names a file gives (a TRC row longer than its names line) are named
     // by the reader; the named ones keep their names.
     if (format.names && !source.names.empty()) {
-        const std::vector<std::string> names = Unique(source.names);
+        std::vector<std::string> names = Unique(source.names);
+        // TRC holds a blank of a label as '_', as its reader reads it back.
+        if (std::string(format.extension) == "trc")
+            for (std::string& name : names) std::replace(name.begin(), name.end(), ' ', '_');
         ASSERT_GE(got.names.size(), names.size());
         EXPECT_EQ(
             std::vector<std::string>(got.names.begin(), got.names.begin() + long(names.size())),
@@ -718,15 +721,19 @@ TEST(MarkerRoutes, RenamingsAndRefusalsAreToldOnce) {
     WriteC3d(repeated, c);
     std::string output;
     ASSERT_EQ(RunTool({"convert", repeated, folder / "out.trc"}, output), 0) << output;
-    EXPECT_NE(output.find("Warning: Some objects have been renamed due to naming conflicts:"),
-              std::string::npos)
+    // One line each, with the reason.
+    EXPECT_EQ(Count(output, "Warning: Label \"LASI\" read as \"LASI 1\": an earlier label has "
+                            "that name\n"),
+              1u)
         << output;
-    EXPECT_NE(output.find("LASI  -->  LASI 1"), std::string::npos) << output;
-    EXPECT_NE(output.find("LASI  -->  LASI 2"), std::string::npos) << output;
+    EXPECT_EQ(Count(output, "Warning: Label \"LASI\" read as \"LASI 2\": an earlier label has "
+                            "that name\n"),
+              1u)
+        << output;
     // `info` reads as convert does, and says so too.
     ASSERT_EQ(RunTool({"info", repeated}, output), 0) << output;
     EXPECT_NE(output.find("marker: 4"), std::string::npos) << output;
-    EXPECT_NE(output.find("LASI  -->  LASI 2"), std::string::npos) << output;
+    EXPECT_NE(output.find("\"LASI\" read as \"LASI 2\""), std::string::npos) << output;
 
     // Samples cut short: the reader's reason, once, for both commands.
     std::ifstream in(repeated, std::ios::binary);

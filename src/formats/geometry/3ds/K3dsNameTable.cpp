@@ -3,32 +3,34 @@
 #include <algorithm>
 
 void K3dsNameTable::Reset() {
-    mUsed.clear();
-    for (const char* reserved : {kRootNodeCut3ds, kDummyName3ds}) mUsed.emplace(reserved, 0);
-    KQovNumberingRenamer::Reset();
+    // The 3DS reader keeps a name's bytes as they are and tells names apart by letter case.
+    KQovNameTerms terms;
+    terms.format = "3DS";
+    terms.splitters = "";
+    terms.controls = false;
+    terms.cutRoom = 3;
+    terms.empty = "";
+    terms.numberSeparator = "";
+    // Nodes and materials share the names handed out.
+    terms.clashReason = "another node or material has that name";
+    terms.reserved = {kRootNodeCut3ds, kDummyName3ds};
+    mNames = std::make_unique<KQovWrittenNames>(std::move(terms));
 }
 
-bool K3dsNameTable::RenameToLength(KQovNamePair& names, int limit) {
+bool K3dsNameTable::RenameToLength(KQovNamePair& names, int limit, bool told, const char* object) {
     const KString stripped = KStripNamePrefix(names.currentName);
     std::string name(stripped.Buffer(), static_cast<size_t>(stripped.GetLen()));
-    const size_t field = static_cast<size_t>(std::max(limit, 1));
-    // A longer name keeps three characters free for a number.
-    if (name.size() > field) name.resize(limit > 3 ? field - 3 : 1);
-    auto [entry, added] = mUsed.try_emplace(name, 0);
-    bool numbered = false;
-    if (!added) {
-        // Numbers count on per name; each numbered name is checked against every
-        // name handed out so far, and entered in turn.
-        int& count = entry->second;
-        std::string candidate;
-        do {
-            const std::string number = std::to_string(++count);
-            const size_t keep = field > number.size() ? field - number.size() : 0;
-            candidate = name.substr(0, keep) + number;
-        } while (!mUsed.try_emplace(candidate, 0).second);
-        name = candidate;
-        numbered = true;
+    // A dummy the reader named after its instance ("$$$DUMMY.Box") is written under that
+    // instance again, untold: it reads back as it was.
+    const std::string dummy = std::string(kDummyName3ds) + ".";
+    if (name.size() > dummy.size() && name.size() - dummy.size() <= size_t(std::max(limit, 0)) &&
+        name.compare(0, dummy.size(), dummy) == 0) {
+        name.erase(0, dummy.size());
+        told = false;
     }
-    names.currentName = KString(name.c_str(), static_cast<int>(name.size()));
-    return numbered;
+    mNames->SetMaxLength(static_cast<size_t>(std::max(limit, 4)));
+    mNames->SetObject(object);
+    const std::string written = mNames->Add(name, std::string(), told);
+    names.currentName = KString(written.c_str(), static_cast<int>(written.size()));
+    return mNames->WasNumbered();
 }

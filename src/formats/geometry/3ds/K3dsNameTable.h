@@ -1,11 +1,11 @@
 #pragma once
 // Short distinct names for 3DS records: object, light and camera names hold at
-// most 10 characters and material names 15, so names are cut and numbered.
+// most 10 bytes and material names 15, so names are cut and numbered.
 
 #include <memory>
 #include <string>
-#include <unordered_map>
 
+#include "io/KQovWrittenNames.h"
 #include "scene/KQovRenamer.h"
 
 // Reserved names of written files: the cut names of the extra root node and of
@@ -14,24 +14,31 @@ constexpr const char* kQovRootCut3ds = "Qov_Roo";
 constexpr const char* kRootNodeCut3ds = "RootNod";
 constexpr const char* kDummyName3ds = "$$$DUMMY";
 
-class K3dsNameTable : public KQovNumberingRenamer {
+// The bytes of a 3DS object name and of a material name.
+constexpr int kObjectNameBytes3ds = 10;
+constexpr int kMaterialNameBytes3ds = 15;
+
+class K3dsNameTable : public KQovRenamer {
 public:
-    // The reserved names that stand for something else in a written file are taken from
-    // the start: a node of that name is numbered.
     K3dsNameTable() { Reset(); }
 
-    // Drops the class prefix. A name that fits `limit` and is free stays as it
-    // is; a longer one is cut to limit - 3 characters; a taken one is numbered,
-    // cut so that the number fits, until a name no one uses is found. True when
-    // it was numbered.
-    bool RenameToLength(KQovNamePair& names, int limit);
+    // Drops the class prefix. A name that fits `limit` bytes and is free stays as it is; a
+    // longer one is cut to limit - 3 bytes (never inside a character); a taken one is
+    // numbered ("Box1", letter case counts), cut so that the number fits, until a name no
+    // one uses is found. True when it was numbered. A `told` change gives a warning line
+    // naming the object as `object`.
+    bool RenameToLength(KQovNamePair& names, int limit, bool told = false,
+                        const char* object = "Node");
+    // One line per told name changed (counted past a few).
+    std::string GetWarnings() const { return mNames ? mNames->GetWarnings() : std::string(); }
 
-    bool Rename(KQovNamePair& names) override { return RenameToLength(names, 10); }
+    bool Rename(KQovNamePair& names) override { return RenameToLength(names, kObjectNameBytes3ds); }
+    // The reserved names that stand for something else in a written file are taken from
+    // the start: a node of that name is numbered.
     void Reset() override;
     void Clear() { Reset(); }
     std::unique_ptr<KQovRenamer> Create() override { return std::make_unique<K3dsNameTable>(); }
 
 private:
-    // Every name handed out, numbered ones included, with the last number tried on it.
-    std::unordered_map<std::string, int> mUsed;
+    std::unique_ptr<KQovWrittenNames> mNames;
 };

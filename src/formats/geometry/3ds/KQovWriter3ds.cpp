@@ -123,30 +123,32 @@ void KQovWriter3ds::RenameForWrite() {
     // Nodes first, then materials, as names are handed out in that order; a name handed out
     // in an earlier write is free again.
     mNames.Clear();
-    int told = 0;
     // Told for the nodes the file holds only: the manager's own cameras, other scenes' nodes
-    // and the scene's unwritten ones are named too, but not written.
+    // and the scene's unwritten ones are named too, but not written; likewise for the
+    // materials of the meshes it holds.
     const std::unordered_set<const KQovNode*> written = HeldNodes(*mScene->GetRootNode());
-    auto rename = [this, &told](KQovObject* object, int limit, bool tell) {
+    std::unordered_set<const KQovMaterial*> materials;
+    for (const KQovNode* node : written) {
+        const auto* geometry =
+            mFlags.materials ? dynamic_cast<const KQovLayerContainer*>(node->GetNodeAttribute())
+                             : nullptr;
+        for (int i = 0; geometry && i < geometry->GetMaterialCount(0); ++i)
+            materials.insert(geometry->GetMaterial(i, 0));
+    }
+    auto rename = [this](KQovObject* object, int limit, bool tell, const char* what) {
         mSavedNames.emplace_back(object, object->GetNamePair());
         KQovNamePair names = object->GetNamePair();
-        const KString before = KStripNamePrefix(names.currentName);
-        const bool numbered = mNames.RenameToLength(names, limit);
-        if (tell && before != names.currentName && ++told <= 20)
-            mStatus += KFormatC("Node \"%s\" written as \"%s\": %s\n",
-                                KQovMessageText(before.Buffer()).c_str(),
-                                KQovMessageText(names.currentName.Buffer()).c_str(),
-                                numbered ? "another name reads back the same"
-                                         : KFormatC("a 3DS name holds %d bytes", limit).c_str())
-                           .c_str();
+        mNames.RenameToLength(names, limit, tell, what);
         object->SetNamePair(std::move(names));
     };
     for (int i = 0; i < mManager->GetNodeCount(); ++i)
-        rename(mManager->GetNode(i), 10,
-               mManager->GetNode(i)->GetParent() != nullptr && written.count(mManager->GetNode(i)));
+        rename(mManager->GetNode(i), kObjectNameBytes3ds,
+               mManager->GetNode(i)->GetParent() != nullptr && written.count(mManager->GetNode(i)),
+               "Node");
     for (int i = 0; i < mManager->GetMaterialCount(); ++i)
-        rename(mManager->GetMaterial(i), 15, false);
-    if (told > 20) mStatus += KFormatC("%d more names written changed\n", told - 20).c_str();
+        rename(mManager->GetMaterial(i), kMaterialNameBytes3ds,
+               materials.count(mManager->GetMaterial(i)) != 0, "Material");
+    mStatus += mNames.GetWarnings().c_str();
 }
 
 void KQovWriter3ds::RestoreNames() {
@@ -628,7 +630,7 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& given) {
         } else {
             // Further pieces of a large mesh take numbered names of their own.
             KQovNamePair pair(name.c_str());
-            mNames.RenameToLength(pair, 10);
+            mNames.RenameToLength(pair, kObjectNameBytes3ds);
             record.name = pair.currentName.Buffer();
         }
         if (mFlags.materials && (mesh.GetMaterialCount(0) > 0 || textured)) {

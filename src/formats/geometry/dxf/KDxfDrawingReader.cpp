@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
@@ -44,12 +45,7 @@ KQovMaterial* KDxfDrawingReader::GetMaterial(int colour) {
 }
 
 std::string KDxfDrawingReader::UniqueName(const std::string& name) {
-    if (mNames.insert(name).second) return name;
-    int& counter = mNameCounters[name];
-    for (;;) {
-        std::string candidate = name + std::to_string(++counter);
-        if (mNames.insert(candidate).second) return candidate;
-    }
+    return mNames.Unique(name);
 }
 
 bool KDxfDrawingReader::Next(int& code, std::string_view& value) {
@@ -202,9 +198,27 @@ bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
         bool known;
         return Collect(type, mWeld, true, pick, known);
     });
+    // A layer keeps its own name; one that reads as another's (blanks around it aside) is
+    // numbered past every name of the file, and told.
+    std::set<std::string> own;
+    for (const auto& [layer, collection] : layers) {
+        const std::string name(KDxfGroupReader::Trimmed(layer));
+        if (collection.GetPoints().GetCount() > 0 && !mNames.IsTaken(name) &&
+            own.insert(name).second)
+            UniqueName(name);
+    }
     for (const auto& [layer, collection] : layers) {
         if (collection.GetPoints().GetCount() == 0) continue;
-        auto node = MakeNode(UniqueName(std::string(KDxfGroupReader::Trimmed(layer))), collection);
+        std::string name(KDxfGroupReader::Trimmed(layer));
+        if (!own.erase(name)) {
+            const std::string given = UniqueName(name);
+            mStatus += "Layer \"" + KQovMessageText(layer) + "\" read as \"" +
+                       KQovMessageText(given) +
+                       "\": " + (name == layer ? "" : "blanks around a name are dropped; ") +
+                       "another mesh has the name\n";
+            name = given;
+        }
+        auto node = MakeNode(name, collection);
         auto it = mLayers.find(layer);
         node->visible = it == mLayers.end() || it->second >= 0;
         parent.push_back(std::move(node));

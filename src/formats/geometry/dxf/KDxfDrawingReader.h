@@ -14,6 +14,7 @@
 
 #include "formats/geometry/dxf/KDxfEntities.h"
 #include "formats/geometry/dxf/KDxfGroupReader.h"
+#include "scene/KQovRenamer.h"
 
 class KQovMesh;
 
@@ -117,8 +118,7 @@ private:
     int mInstances = 0;
     int mInstanceLimit = kMaxInstances;    // for the text being read
     std::vector<std::string> mOpenBlocks;  // block definitions being read, outermost first
-    std::set<std::string> mNames;
-    std::unordered_map<std::string, int> mNameCounters;
+    KQovNumberingRenamer mNames;
     std::string mStatus;
     bool mCorrupt = false;
 };

@@ -352,6 +352,8 @@ void KQovAsfScene::NameBones() {
     KQovNameTerms terms;
     terms.format = "ASF";
     terms.splitters = " \t,()\r\n";
+    terms.splitReason =
+        "the ASF reader ends a name at a blank, tab, comma, parenthesis or line break";
     terms.maxLength = KAsfBone::kMaxName;
     terms.leading = "#:0123456789";
     terms.reserved = {"root"};
@@ -369,7 +371,8 @@ void KQovAsfScene::NameBones() {
             parent = !bone->children.empty();
             // The reader ends a leaf bone of length with a node named after it.
             const bool ends = bone->children.empty() && bone->length > 0.0;
-            std::string written = names.Add(bone->name, ends ? "_End" : "");
+            // A bone of the writer's own, which the reader folds away, is renamed untold.
+            std::string written = names.Add(bone->name, ends ? "_End" : "", pass == 0);
             if (written == bone->name) continue;
             bone->source = bone->name;
             bone->name = std::move(written);

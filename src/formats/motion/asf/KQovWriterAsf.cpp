@@ -17,19 +17,6 @@ bool IsRootName(const KQovNode* node) {
     return node->GetNameWithoutPrefix() == "root";
 }
 
-// A node named "root" below `top`, depth first; the tree is walked without recursion.
-KQovNode* FindNamedRoot(KQovNode* top) {
-    std::vector<KQovNode*> pending;
-    for (int i = top->GetChildCount(); i-- > 0;) pending.push_back(top->GetChild(i));
-    while (!pending.empty()) {
-        KQovNode* node = pending.back();
-        pending.pop_back();
-        if (IsRootName(node)) return node;
-        for (int i = node->GetChildCount(); i-- > 0;) pending.push_back(node->GetChild(i));
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 KQovNode* KQovWriterAsf::SkeletonTop(KQovNode* top) {
@@ -93,19 +80,8 @@ bool KQovWriterAsf::DoWrite(KQovScene* scene, KStreamOptions* base) {
     if (!motion) return false;
     auto& options = *motion;
     // A reference node holding only the skeleton's "root" (as the skeleton reader builds it)
-    // is left out: "root" is the file's root bone. Any other node of that name would clash.
+    // is left out: "root" is the file's root bone. Any other node of that name is renamed.
     root = SkeletonTop(root);
-    if (KQovNode* clash = FindNamedRoot(root)) {
-        const char* text = "Model name \"root\" is only allowed for the ASF root node.";
-        options.Message("Error", text, "Ok");
-        KString detail =
-            KString(text) + " It is found below \"" +
-            KQovMessageText(clash->GetParent() ? clash->GetParent()->GetNameWithoutPrefix().Buffer()
-                                               : "")
-                .c_str() +
-            "\".";
-        return Fail(eUnidentifiedError, detail.Buffer());
-    }
     if (!KMotionHoldsSkeleton(root)) return FailNothingToWrite(holds.format, holds.what);
     // Options that ask for pairs keep asking; a skeleton file exported on its own is the one
     // a motion file written next with these options is written on, alone.

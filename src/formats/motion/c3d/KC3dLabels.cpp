@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "foundation/KLocale.h"
+
 std::string KC3dListParameterName(const char* base, size_t part) {
     return part == 0 ? std::string(base) : base + std::to_string(part + 1);
 }
@@ -48,8 +50,30 @@ bool KC3dTakeListParameter(const KC3dParameter& record, const char* base, int8_t
     size_t rows = std::min(record.data->GetRowCount(), kC3dNamesPerParameter);
     for (size_t k = 0; k < rows && part * kC3dNamesPerParameter + k < names.size(); ++k) {
         std::string row = record.data->GetRow(k);
-        while (!row.empty() && std::isspace(static_cast<unsigned char>(row.back()))) row.pop_back();
+        row.erase(row.find_last_not_of(kC3dDroppedAround) + 1);
         names[part * kC3dNamesPerParameter + k] = row;
     }
     return true;
+}
+
+KQovNameTerms KC3dLabelTerms(const std::vector<std::string>& names) {
+    KQovNameTerms terms;
+    terms.format = "C3D";
+    terms.splitters = "";
+    terms.controls = false;
+    terms.foldCase = true;
+    terms.trimmed = kC3dDroppedAround;
+    terms.empty = nullptr;
+    terms.maxLength = kC3dNameMaximum;
+    for (size_t k = 0; k < names.size(); ++k)
+        if (names[k].find_first_not_of(kC3dDroppedAround) == std::string::npos)
+            terms.reserved.push_back(KFormatC("%04d", int(k)));
+    // Written blank, such a label is told under the name it is read back as.
+    terms.byPlace = [](const std::string& name, size_t index) {
+        return name.find_first_not_of(kC3dDroppedAround) == std::string::npos
+                   ? KFormatC("%04d", int(index))
+                   : std::string();
+    };
+    terms.byPlaceReason = "a blank C3D label is written blank and read back as its place";
+    return terms;
 }

@@ -8,9 +8,18 @@
 #include <vector>
 
 #include "formats/motion/c3d/KC3dParameter.h"
+#include "io/KQovWrittenNames.h"
 
 constexpr size_t kC3dNamesPerParameter = 255;
 constexpr size_t kC3dNameMaximum = 254;
+// White space the reader drops at the end of a row (and a marker reader's name table drops
+// the blanks at its start).
+constexpr const char* kC3dDroppedAround = " \t\n\v\f\r";
+
+// The labels `names` as the reader takes them back, for a writer: white space around one
+// dropped, at most kC3dNameMaximum bytes, told apart without regard to case; an empty label
+// is read as its place ("0003"), which no other label then takes.
+KQovNameTerms KC3dLabelTerms(const std::vector<std::string>& names);
 
 // "LABELS" for part 0, "LABELS2" for part 1 ...
 std::string KC3dListParameterName(const char* base, size_t part);

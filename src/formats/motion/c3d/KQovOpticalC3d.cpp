@@ -138,18 +138,6 @@ void KQovWriterC3d::InitOptions(KStreamOptionsMotion& options) {
 
 bool KQovWriterC3d::GetNameTerms(KQovNameTerms& terms,
                                  const std::vector<std::string>& names) const {
-    // Labels are fixed-width fields padded with blanks; the reader drops blanks around one,
-    // keeps kC3dNameMaximum bytes and tells labels apart without regard to case.
-    terms.format = "C3D";
-    terms.splitters = "";
-    terms.controls = false;
-    terms.foldCase = true;
-    terms.trimBlanks = true;
-    terms.empty = nullptr;  // read back as its number
-    terms.maxLength = kC3dNameMaximum;
-    // That number is a name taken.
-    for (size_t k = 0; k < names.size(); ++k)
-        if (names[k].find_first_not_of(' ') == std::string::npos)
-            terms.reserved.push_back(KFormatC("%04d", int(k)));
+    terms = KC3dLabelTerms(names);
     return true;
 }

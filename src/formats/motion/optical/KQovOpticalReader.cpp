@@ -1,6 +1,8 @@
 #include "formats/motion/optical/KQovOpticalReader.h"
 
 #include <algorithm>
+#include <cstring>
+#include <unordered_set>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveFilterConstantKeyReducer.h"
@@ -99,30 +101,42 @@ KStreamOptions* KQovOpticalReader::GetReadOptions(bool) {
 }
 
 void KQovOpticalReader::MakeNamesUnique(std::vector<std::string>& names, KStreamOptionsMotion& options) {
+    // One warning line per label changed, each with its reason; past a few, a count.
+    constexpr int kToldOne = 20;
     KUniqueNameTable table;
-    std::string report, cut;
+    std::unordered_set<std::string> stored;  // as stored, letter case kept
+    int told = 0;
+    auto tell = [&](const std::string& text) {
+        if (++told <= kToldOne) options.Message("Warning", text.c_str(), "Ok");
+    };
     for (size_t i = 0; i < names.size(); ++i) {
-        const char* stored = table.Add(names[i].c_str(), int32_t(i + 1));
-        if (!stored || names[i] == stored) continue;
-        // A label only cut or stripped of blanks is no conflict; one cut is told as cut.
+        const char* made = table.Add(names[i].c_str(), int32_t(i + 1));
+        if (!made) continue;
         size_t suffix = 0;
-        if (names[i].size() > KUniqueNameTable::kMaxNameLength)
-            cut += KQovMessageText(names[i].substr(0, 40)) + "...  -->  " +
-                   KQovMessageText(std::string(stored).substr(0, 40)) + "...\n";
-        if (KUniqueNameTable::SplitName(names[i].c_str(), suffix) != stored)
-            report += KQovMessageText(names[i]) + "  -->  " + KQovMessageText(stored) + "\n";
-        names[i] = stored;
+        const std::string plain = KUniqueNameTable::SplitName(names[i].c_str(), suffix);
+        if (names[i] != made) {
+            std::string why;
+            if (names[i].size() > KUniqueNameTable::kMaxNameLength)
+                why = KFormatC("a label keeps %zu bytes", KUniqueNameTable::kMaxNameLength);
+            else if (plain != names[i])
+                why = plain == "Default" && names[i].find_first_not_of(' ') == std::string::npos
+                          ? "a label is never blank"
+                          : "blanks around a label are dropped";
+            if (plain != made)
+                why += std::string(why.empty() ? "" : "; ") +
+                       (stored.count(plain) ? "an earlier label has that name"
+                                            : "an earlier label reads the same, letter case aside");
+            tell("Label \"" + KQovMessageText(names[i].substr(0, 40)) +
+                 (names[i].size() > 40 ? "..." : "") + "\" read as \"" +
+                 KQovMessageText(std::string(made).substr(0, 40)) +
+                 (std::strlen(made) > 40 ? "..." : "") + "\": " + why);
+        }
+        stored.insert(made);
+        names[i] = made;
     }
-    if (!cut.empty()) {
-        const std::string text = KFormatC("Some labels have been cut to %zu bytes:\n",
-                                          KUniqueNameTable::kMaxNameLength) +
-                                 cut + "\n\n";
-        options.Message("Warning", text.c_str(), "Ok");
-    }
-    if (!report.empty()) {
-        const std::string text = "Some objects have been renamed due to naming conflicts:\n" + report + "\n\n";
-        options.Message("Warning", text.c_str(), "Ok");
-    }
+    if (told > kToldOne)
+        options.Message("Warning", KFormatC("%d more labels read renamed", told - kToldOne).c_str(),
+                        "Ok");
 }
 
 bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {

@@ -83,7 +83,7 @@ bool KQovOpticalWriter::DoWrite(KQovScene* scene, KStreamOptions* base) {
     KQovNameTerms terms;
     if (GetNameTerms(terms, names)) {
         KQovWrittenNames written(terms);
-        for (std::string& name : names) name = written.Add(name);
+        written.AddAll(names);
         mStatus += written.GetWarnings().c_str();
     }
 

@@ -6,12 +6,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "formats/motion/KUniqueNameTable.h"
 #include "foundation/KLocale.h"
 
 namespace {
 
 constexpr int kAxisCount = 3;
 constexpr const char* kSeparators = "\t\r\n";
+constexpr char kBlankReadAs = '_';
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(' ');
@@ -165,12 +167,11 @@ bool KMotionFileTrc::GetInfo(KMarkerFileInfo& info) {
 bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
     if (!mNamesRead || names.size() > mNames.size()) return false;
     for (size_t k = 0; k < names.size(); ++k) {
-        std::string name = mNames[k];
-        if (name.empty() || name.find("Unnamed") != std::string::npos) {
-            name = "*Unnamed_" + std::to_string(k + 1);
-        } else {
+        std::string name = NameByPlace(mNames[k], k);
+        if (name.empty()) {
+            name = mNames[k];
             for (char& c : name)
-                if (c == ' ') c = '_';
+                if (c == ' ') c = kBlankReadAs;
         }
         names[k] = name;
     }
@@ -182,6 +183,29 @@ bool KMotionFileTrc::GetMarkerNames(std::vector<std::string>& names, bool) {
         if (!Field(field) || field.empty() || KToLower(field[0]) != kAxes[i % kAxisCount])
             return false;
     return true;
+}
+
+std::string KMotionFileTrc::NameByPlace(const std::string& label, size_t index) {
+    if (label.find_first_not_of(' ') != std::string::npos &&
+        label.find("Unnamed") == std::string::npos)
+        return std::string();
+    return "*Unnamed_" + std::to_string(index + 1);
+}
+
+KQovNameTerms KMotionFileTrc::LabelTerms() {
+    KQovNameTerms terms;
+    terms.format = "TRC";
+    terms.splitters = " \t\r\n";
+    terms.splitReason =
+        "the TRC reader reads a blank in a label as '_' and ends one at a tab or "
+        "line break";
+    terms.foldCase = true;
+    terms.maxLength = KUniqueNameTable::kMaxNameLength;
+    terms.byPlace = NameByPlace;
+    terms.byPlaceReason =
+        "the TRC reader names a label that is blank or holds \"Unnamed\" by its "
+        "place";
+    return terms;
 }
 
 bool KMotionFileTrc::ReadFrame(KMarkerFrame& frame, int, KTime& time, int& counter, KTime, bool) {

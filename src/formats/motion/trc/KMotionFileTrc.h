@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/motion/optical/KMarkerTextFile.h"
+#include "io/KQovWrittenNames.h"
 
 class KMotionFileTrc : public KMarkerTextFile {
 public:
@@ -15,7 +16,14 @@ public:
     // The marker count is the header's NumMarkers, lowered to the names the names line
     // holds when it holds fewer: names are never looked for past that line.
     bool GetInfo(KMarkerFileInfo& info) override;
+    // A label is its field up to a tab or line break, each blank in it read as '_'; one
+    // that is empty or holds "Unnamed" is named by its place ("*Unnamed_3").
     bool GetMarkerNames(std::vector<std::string>& names, bool keepPrefixes) override;
+    // The labels as GetMarkerNames and the marker reader take them (letter case aside, 1,023
+    // bytes), for a writer.
+    static KQovNameTerms LabelTerms();
+    // "*Unnamed_<index + 1>" for a label GetMarkerNames names by its place; else empty.
+    static std::string NameByPlace(const std::string& label, size_t index);
     // One record per x, y, z triple on the line, whatever the marker count.
     bool ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter, KTime period,
                    bool zeroIsOccluded) override;

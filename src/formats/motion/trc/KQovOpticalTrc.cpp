@@ -135,13 +135,6 @@ void KQovWriterTrc::InitOptions(KStreamOptionsMotion& options) {
 }
 
 bool KQovWriterTrc::GetNameTerms(KQovNameTerms& terms, const std::vector<std::string>&) const {
-    // Labels are tab-separated fields; readers read a blank inside one as '_' or drop those
-    // around it, keep 1023 bytes and tell labels apart without regard to case.
-    terms.format = "TRC";
-    terms.splitters = "\t\r\n";
-    terms.trimBlanks = true;
-    terms.readAsUnderscore = " ";
-    terms.foldCase = true;
-    terms.maxLength = 1023;
+    terms = KMotionFileTrc::LabelTerms();
     return true;
 }

@@ -39,6 +39,12 @@ TEST(K3dsNameTable, PassesShortenAndNumber) {
           {10, "Model::Box", "Box2", true},
           {10, "Model::Box1", "Box11", true}}},
         {"only the class prefix goes", {{10, "Model::ns::Arm", "ns::Arm", false}}},
+        // A cut, or a number put in, never ends inside a character of several bytes.
+        {"cuts keep whole characters",
+         {{10, "Model::abcdef\xc3\xa9xyz", "abcdef", false},
+          {10, "Model::abcdef\xc3\xa9xyz", "abcdef1", true},
+          {10, "Model::abcdefgh\xc3\xa9", "abcdefgh\xc3\xa9", false},
+          {10, "Model::abcdefgh\xc3\xa9", "abcdefgh1", true}}},
         {"material limit", {{15, "Material::VeryLongMaterialName", "VeryLongMate", false}}},
         {"case counts", {{10, "box", "box", false}, {10, "Box", "Box", false}}},
         {"empty name", {{10, "Model::", "", false}, {10, "", "1", true}}},
@@ -64,6 +70,12 @@ TEST(K3dsNameTable, PassesShortenAndNumber) {
           {10, "Model::RootNod", "RootNod1", true},
           {10, "Model::$$$DUMMY", "$$$DUMMY1", true},
           {10, "Model::Qov_Root", "Qov_Root", false}}},
+        // A dummy as the reader names it goes back under its instance name.
+        {"dummies read",
+         {{10, "Model::$$$DUMMY.lineTes", "lineTes", false},
+          {10, "Model::$$$DUMMY.lineTes", "lineTes1", true},
+          {10, "Model::$$$DUMMY.abcdefghijk", "$$$DUMM", false},
+          {10, "Model::$$$DUMMY.", "$$$DUMMY.", false}}},
         // A number is itself checked against every name in use.
         {"numbers skip names in use",
          {{10, "Model::Cube1", "Cube1", false},
@@ -83,6 +95,18 @@ TEST(K3dsNameTable, PassesShortenAndNumber) {
             EXPECT_STREQ(pair.initialName.Buffer(), c.name);
         }
     }
+}
+
+// Read and written again, a dummy's name is no news: only a cut of another name is told.
+TEST(K3dsNameTable, DummyReadBackIsNotTold) {
+    K3dsNameTable table;
+    KQovNamePair dummy("Model::$$$DUMMY.lineTes"), other("Model::$$$DUMMY.abcdefghijk");
+    table.RenameToLength(dummy, 10, true, "Node");
+    EXPECT_EQ(table.GetWarnings(), "");
+    table.RenameToLength(other, 10, true, "Node");
+    EXPECT_NE(table.GetWarnings().find("Node \"$$$DUMMY.abcdefghijk\" written as \"$$$DUMM\""),
+              std::string::npos)
+        << table.GetWarnings();
 }
 
 TEST(K3dsNameTable, ManyEqualNamesStayShortAndDistinct) {

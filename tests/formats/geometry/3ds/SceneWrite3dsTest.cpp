@@ -478,9 +478,9 @@ TEST(SceneWrite3ds, RenamesToldOnlyForNodesOfTheFileWritten) {
     sunNode->SetNodeAttribute(sun);
     second->GetRootNode()->AddChild(sunNode);
     const std::string firstTold =
-        "Node \"Box\" written as \"Box1\": another name reads back the same\n";
+        "Node \"Box\" written as \"Box1\": another node or material has that name\n";
     const std::string secondTold =
-        "Node \"Box\" written as \"Box2\": another name reads back the same\n";
+        "Node \"Box\" written as \"Box2\": another node or material has that name\n";
     KQovWriter3ds reused(&source.manager);
     for (int round = 0; round < 2; ++round) {
         for (KQovScene* scene : {first, second}) {

@@ -51,6 +51,9 @@ TEST(KDxfDrawingReader, Files) {
         {"blanks around a layer name make a layer of its own, named without them",
          DxfEntities("0|LINE|8| Wall \t\r|11|1|0|LINE|8|Wall|11|1|0  |LINE  |8|Wall\r|11|1|"), 0,
          true, "Wall Wall1"},
+        {"a layer reading as another is numbered past the file's own names",
+         DxfEntities("0|LINE|8|Wall|11|1|0|LINE|8|Wall |11|1|0|LINE|8|Wall1|11|1|"), 0, true,
+         "Wall Wall2 Wall1"},
         {"a block name of blanks names no block",
          DxfEntities("0|INSERT|2|   |0|LINE|11|1|", kDoorBlock), 1, true, "LINE"},
         {"block names alike up to a blank each insert their own block",
@@ -163,6 +166,9 @@ TEST(KDxfDrawingReader, LayerTableAndBinaryFiles) {
     EXPECT_FALSE(reader.GetNodes()[1]->visible);
     EXPECT_TRUE(reader.GetNodes()[2]->visible);
     EXPECT_FALSE(reader.GetNodes()[3]->visible);
+    EXPECT_EQ(reader.GetStatus(),
+              "Layer \"WALLS \" read as \"WALLS1\": blanks around a name are dropped; another "
+              "mesh has the name\n");
 
     KDxfDrawingReader binary(KDxfDrawingReader::eByLayer, true);
     const std::string bytes("Binary DXF\r\n\x1a\0\0\0", 16);
