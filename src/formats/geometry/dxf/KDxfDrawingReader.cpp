@@ -59,6 +59,17 @@ bool KDxfDrawingReader::Next(int& code, std::string_view& value) {
 }
 
 bool KDxfDrawingReader::Read(std::string_view text) {
+    const bool read = ReadSections(text);
+    if (const int skipped = mEntities.GetMeshesSkipped())
+        mStatus += skipped == 1 ? "1 polygon mesh is not read: its vertices do not fill its grid "
+                                  "(groups 71 and 72)\n"
+                                : std::to_string(skipped) +
+                                      " polygon meshes are not read: their vertices do not fill "
+                                      "their grids (groups 71 and 72)\n";
+    return read;
+}
+
+bool KDxfDrawingReader::ReadSections(std::string_view text) {
     if (KDxfGroupReader::IsBinary(text)) {
         mCorrupt = true;
         return false;
