@@ -143,7 +143,8 @@ bool KDxfEntityReader::ReadPolyline(KDxfPolyline& polyline) {
 }
 
 bool KDxfEntityReader::ReadVertices(const KDxfPolyline& polyline, KDxfCollection& collection) {
-    if ((polyline.flags & 16) && !(polyline.flags & 64)) return ReadMeshVertices(polyline, collection);
+    if ((polyline.flags & 16) && !(polyline.flags & 64))
+        return ReadMeshVertices(polyline, collection);
     int code;
     std::string_view value;
     if (!mGroups.ReadGroup(code, value)) return false;
