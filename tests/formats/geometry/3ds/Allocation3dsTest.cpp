@@ -215,21 +215,21 @@ struct Records3ds {
         PutCameraMotion3ds(ctx, db, &cameraMotion);
         PutSpotlightMotion3ds(ctx, db, &spotMotion);
     }
+    // The first of each kind, released at once.
+    template <class Record>
+    static void GetFirst(Context3ds& ctx, Database3ds* db,
+                         void (*get)(Context3ds&, Database3ds*, size_t, Record**)) {
+        Held3ds<Record> record;
+        get(ctx, db, 0, record.Slot());
+    }
     static void Get(Context3ds& ctx, Database3ds* db) {
-        Held3ds<Camera3ds> camera;
-        GetCameraByIndex3ds(ctx, db, 0, camera.Slot());
-        Held3ds<Light3ds> light;
-        GetSpotlightByIndex3ds(ctx, db, 0, light.Slot());
-        Held3ds<Mesh3ds> mesh;
-        GetMeshByIndex3ds(ctx, db, 0, mesh.Slot());
-        Held3ds<Material3ds> material;
-        GetMaterialByIndex3ds(ctx, db, 0, material.Slot());
-        Held3ds<ObjectMotion3ds> object;
-        GetObjectMotionByIndex3ds(ctx, db, 0, object.Slot());
-        Held3ds<CameraMotion3ds> cameraMotion;
-        GetCameraMotionByIndex3ds(ctx, db, 0, cameraMotion.Slot());
-        Held3ds<SpotlightMotion3ds> spotMotion;
-        GetSpotlightMotionByIndex3ds(ctx, db, 0, spotMotion.Slot());
+        GetFirst(ctx, db, GetCameraByIndex3ds);
+        GetFirst(ctx, db, GetSpotlightByIndex3ds);
+        GetFirst(ctx, db, GetMeshByIndex3ds);
+        GetFirst(ctx, db, GetMaterialByIndex3ds);
+        GetFirst(ctx, db, GetObjectMotionByIndex3ds);
+        GetFirst(ctx, db, GetCameraMotionByIndex3ds);
+        GetFirst(ctx, db, GetSpotlightMotionByIndex3ds);
     }
     Camera3ds camera;
     Light3ds light;

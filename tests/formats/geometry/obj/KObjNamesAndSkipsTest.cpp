@@ -73,24 +73,31 @@ KQovScene* ReadScene(KQovObjectManager& manager, const std::string& path) {
     return reader.Read(scene, options.get()) ? scene : nullptr;
 }
 
-}  // namespace
-
-TEST(ObjMaterialNames, NamesWithBlanksStayApartThroughReadAndWrite) {
-    TempTestFolder folder;
-    ASSERT_TRUE(folder.ok());
-    Write(folder / "lib.mtl", kLibrary);
-    Write(folder / "in.obj", kObj);
-
-    KObjParser parser;
-    ASSERT_EQ(parser.ReadFile((folder / "in.obj").c_str()), KObjParser::eRead);
-    EXPECT_EQ(parser.GetStatus(), "");  // every name found in the library
+// The library lib.mtl and in.obj written into the folder and parsed: the material names, each
+// found in the library.
+std::vector<std::string> ParsedNames(const TempTestFolder& folder, const char* library,
+                                     const char* obj, KObjParser& parser) {
+    Write(folder / "lib.mtl", library);
+    Write(folder / "in.obj", obj);
+    EXPECT_EQ(parser.ReadFile((folder / "in.obj").c_str()), KObjParser::eRead);
+    EXPECT_EQ(parser.GetStatus(), "");
     std::vector<std::string> names;
     for (const KObjMaterial& m : parser.GetMaterials()) {
         names.push_back(m.name);
         EXPECT_TRUE(m.defined) << m.name;
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Hard Shiny Plastic White",
-                                               "Hard Shiny Plastic Black", "Hard\tMatte", "Red"}));
+    return names;
+}
+
+}  // namespace
+
+TEST(ObjMaterialNames, NamesWithBlanksStayApartThroughReadAndWrite) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    KObjParser parser;
+    EXPECT_EQ(ParsedNames(folder, kLibrary, kObj, parser),
+              (std::vector<std::string>{"Hard Shiny Plastic White", "Hard Shiny Plastic Black",
+                                        "Hard\tMatte", "Red"}));
     const KObjGroup& group = parser.GetGroups().at("default");
     ASSERT_EQ(group.faces.size(), 5u);
     for (size_t f = 0; f < group.faces.size(); ++f)
@@ -235,14 +242,9 @@ std::map<std::string, std::vector<double>> MeshReds(KQovNode* node) {
 TEST(ObjMaterialNames, NamesApartButForCaseStayApartThroughEveryWriter) {
     TempTestFolder folder;
     ASSERT_TRUE(folder.ok());
-    Write(folder / "lib.mtl", kCaseLibrary);
-    Write(folder / "in.obj", kCaseObj);
     KObjParser parser;
-    ASSERT_EQ(parser.ReadFile((folder / "in.obj").c_str()), KObjParser::eRead);
-    EXPECT_EQ(parser.GetStatus(), "");
-    std::vector<std::string> names;
-    for (const KObjMaterial& m : parser.GetMaterials()) names.push_back(m.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Red", "red", "Green"}));
+    EXPECT_EQ(ParsedNames(folder, kCaseLibrary, kCaseObj, parser),
+              (std::vector<std::string>{"Red", "red", "Green"}));
     const std::map<std::string, std::vector<double>> expected = {
         {"Box", {1.0}}, {"box", {0.25}}, {"Leaf", {0.5, 0.5, 1.0}}};
     conversiontest::TestScene read;
