@@ -225,15 +225,12 @@ const char* const kCaseObj =
 // Each mesh node's polygon reds by node name, to two places (3DS keeps bytes).
 std::map<std::string, std::vector<double>> MeshReds(KQovNode* node) {
     std::map<std::string, std::vector<double>> out;
-    std::vector<KQovNode*> pending{node};
-    while (!pending.empty()) {
-        KQovNode* n = pending.back();
-        pending.pop_back();
-        for (int i = 0; i < n->GetChildCount(); ++i) pending.push_back(n->GetChild(i));
+    std::vector<KQovNode*> nodes;
+    conversiontest::CollectNodes(node, nodes);
+    for (KQovNode* n : nodes)
         if (auto* mesh = dynamic_cast<KQovMesh*>(n->GetNodeAttribute()))
             for (double red : PolygonReds(mesh))
                 out[n->GetNameWithoutPrefix().Buffer()].push_back(std::round(red * 100) / 100);
-    }
     return out;
 }
 
