@@ -536,8 +536,9 @@ void KObjParser::AddLibrary(std::string text, std::string folder) {
         const size_t offset = size_t(line.data() - library.data());
         if (NextWord(line) != "newmtl") continue;
         // The first definition of a name in the first library that has one.
-        mMaterialLines.emplace(std::string(Trim(line)),
-                               std::make_pair(mLibraries.size() - 1, offset));
+        const std::string name(Trim(line));
+        mMaterialLines.emplace(name, std::make_pair(mLibraries.size() - 1, offset));
+        mDefinedFolded.insert(name);
     }
 }
 
@@ -554,22 +555,26 @@ bool KObjParser::NoteUnfoundImage(const std::string& path) const {
     return false;
 }
 
-int KObjParser::UseMaterial(std::string_view name, bool tell) {
+int KObjParser::UseMaterial(std::string_view name, bool named) {
     const std::string key(name);
     auto it = mMaterialIndex.find(key);
     if (it != mMaterialIndex.end()) return it->second;
     // Files of systems that fold case name a material in another case than its definition;
     // a name the libraries define as written is a material of its own.
+    KObjMaterial material;
+    material.name = key;
     if (!mMaterialLines.count(key)) {
         auto folded = mMaterialFolded.find(key);
         if (folded != mMaterialFolded.end()) return folded->second;
+        auto defined = mDefinedFolded.find(key);
+        if (named && defined != mDefinedFolded.end()) material.name = *defined;
     }
-    KObjMaterial material;
-    material.name = key;
-    if (!ReadMaterial(material) && tell)
+    if (!ReadMaterial(material) && named)
         mStatus += "Unable to read material \"" + KQovMessageText(key) + "\" in .mtl file\n";
+    const std::string defined = material.name;
     mMaterials.push_back(std::move(material));
     const int index = int(mMaterials.size()) - 1;
+    mMaterialIndex.emplace(defined, index);
     mMaterialFolded.emplace(key, index);
     return mMaterialIndex[key] = index;
 }

@@ -4,6 +4,7 @@
 // them into nodes, meshes, NURBS and materials.
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -84,9 +85,11 @@ private:
     bool TellLibraryProblem(const std::string& name, int cause);
     // Keeps a library's text and where each of its materials is defined.
     void AddLibrary(std::string text, std::string folder);
-    // The material of a usemtl name: the one of that name, else one the libraries define by
-    // that name, else one used under another case, else a new one (`tell`: with a word).
-    int UseMaterial(std::string_view name, bool tell = true);
+    // The material of a usemtl name (`named`; else the one of faces that name none): the one
+    // of that name, else one the libraries define by that name, else one used under another
+    // case, else (`named`) one the libraries define under another case, else a new one
+    // (`named`: with a word).
+    int UseMaterial(std::string_view name, bool named = true);
     // An image named by a library and not found: a failure of the read when the system is why;
     // true when it is found now.
     bool NoteUnfoundImage(const std::string& path) const;
@@ -115,6 +118,8 @@ private:
     std::vector<std::string> mLibraryPaths;
     // Each material name's first definition: library, offset of its "newmtl" line.
     std::unordered_map<std::string, std::pair<size_t, size_t>> mMaterialLines;
+    // The first name defined under each name without regard to case.
+    std::set<std::string, FoldedLess> mDefinedFolded;
     std::vector<KObjSurface> mSurfaces;
     std::vector<KVector4> mVertices;
     std::vector<KVector2> mTextureVertices;

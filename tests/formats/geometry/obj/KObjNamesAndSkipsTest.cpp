@@ -214,13 +214,15 @@ TEST(ObjSkips, WideTextIsRefused) {
 namespace {
 
 // Materials and groups whose names differ only in case, and names used in another case than
-// the only definition (as systems that fold case write them).
-const char* const kCaseLibrary = "newmtl Red\nKd 1 0 0\nnewmtl red\nKd 0.25 0 1\nnewmtl Green\nKd 0.5 1 0\n";
+// the only definition (as systems that fold case write them), before or after the name itself.
+const char* const kCaseLibrary = "newmtl Red\nKd 1 0 0\nnewmtl red\nKd 0.25 0 1\nnewmtl Green\nKd 0.5 1 0\n"
+                                 "newmtl Blue\nKd 0.75 0 1\n";
 const char* const kCaseObj =
     "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
     "g Box\nusemtl Red\nf 1 2 3\n"
     "g box\nusemtl red\nf 1 3 4\n"
-    "g Leaf\nusemtl Green\nf 2 3 4\nusemtl GREEN\nf 1 2 4\nusemtl RED\nf 4 3 2\n";
+    "g Leaf\nusemtl Green\nf 2 3 4\nusemtl GREEN\nf 1 2 4\nusemtl RED\nf 4 3 2\n"
+    "g Sky\nusemtl BLUE\nf 1 2 3\nusemtl Blue\nf 1 3 4\n";
 
 // Each mesh node's polygon reds by node name, to two places (3DS keeps bytes).
 std::map<std::string, std::vector<double>> MeshReds(KQovNode* node) {
@@ -241,9 +243,9 @@ TEST(ObjMaterialNames, NamesApartButForCaseStayApartThroughEveryWriter) {
     ASSERT_TRUE(folder.ok());
     KObjParser parser;
     EXPECT_EQ(ParsedNames(folder, kCaseLibrary, kCaseObj, parser),
-              (std::vector<std::string>{"Red", "red", "Green"}));
+              (std::vector<std::string>{"Red", "red", "Green", "Blue"}));
     const std::map<std::string, std::vector<double>> expected = {
-        {"Box", {1.0}}, {"box", {0.25}}, {"Leaf", {0.5, 0.5, 1.0}}};
+        {"Box", {1.0}}, {"box", {0.25}}, {"Leaf", {0.5, 0.5, 1.0}}, {"Sky", {0.75, 0.75}}};
     conversiontest::TestScene read;
     std::unique_ptr<KStreamOptions> options;
     std::string error;
@@ -279,8 +281,9 @@ TEST(ObjMaterialNames, NamesApartButForCaseStayApartThroughEveryWriter) {
     for (const auto& shape : shapes)
         for (int id : shape.mesh.material_ids)
             reds[shape.name].push_back(id < 0 ? -1.0 : materials[size_t(id)].diffuse[0]);
-    EXPECT_EQ(reds.size(), 3u);
+    EXPECT_EQ(reds.size(), 4u);
     EXPECT_EQ(reds["Box"], std::vector<double>{1.0});
     EXPECT_EQ(reds["Leaf"], (std::vector<double>{0.5, 0.5, 1.0}));
+    EXPECT_EQ(reds["Sky"], (std::vector<double>{0.75, 0.75}));
 #endif
 }
