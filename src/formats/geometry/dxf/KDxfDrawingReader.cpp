@@ -66,6 +66,12 @@ bool KDxfDrawingReader::Read(std::string_view text) {
                                 : std::to_string(skipped) +
                                       " polygon meshes are not read: their vertices do not fill "
                                       "their grids (groups 71 and 72)\n";
+    if (const int skipped = mEntities.GetPolylinesSkipped())
+        mStatus += skipped == 1 ? "1 polyline is not read: a 2D polyline, or one whose vertex "
+                                  "flags (group 70) do not fit it\n"
+                                : std::to_string(skipped) +
+                                      " polylines are not read: 2D polylines, or ones whose "
+                                      "vertex flags (group 70) do not fit them\n";
     return read;
 }
 

@@ -148,9 +148,13 @@ bool KDxfEntityReader::ReadVertices(const KDxfPolyline& polyline, KDxfCollection
     int code;
     std::string_view value;
     if (!mGroups.ReadGroup(code, value)) return false;
+    const size_t start = mGroups.GetGroupStart();
     const int base = collection.GetPoints().GetCount();
+    const bool vertices = code == 0 && value == "VERTEX";
     while (code == 0 && value == "VERTEX")
         if (!ReadVertex(collection, base, polyline.colour, value)) return false;
+    // None of its vertices is of a kind read (a 2D polyline's): told.
+    if (vertices && collection.GetPoints().GetCount() == base) mPolylinesSkipped.insert(start);
     // The group after the last VERTEX is consumed only when it closes the sequence, so that
     // an entity following without SEQEND is not lost.
     if (value != "SEQEND") mGroups.Seek(mGroups.GetGroupStart());

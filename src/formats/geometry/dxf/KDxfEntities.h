@@ -91,6 +91,8 @@ public:
     // GetMeshesSkipped). False when the file ends inside.
     bool ReadVertices(const KDxfPolyline& polyline, KDxfCollection& collection);
     int GetMeshesSkipped() const { return int(mMeshesSkipped.size()); }
+    // Polylines none of whose vertices is of a kind read (2D polylines).
+    int GetPolylinesSkipped() const { return int(mPolylinesSkipped.size()); }
 
     // A line as one segment record; a face as one record of its corners in file order.
     // With `dropFlat`, a face whose first three corners meet in one point is dropped.
@@ -116,4 +118,5 @@ private:
     KDxfGroupReader& mGroups;
     const KDxfLayerTable& mLayers;
     std::set<size_t> mMeshesSkipped;  // where they stand: a block's, once however placed
+    std::set<size_t> mPolylinesSkipped;
 };

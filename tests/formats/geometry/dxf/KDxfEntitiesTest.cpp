@@ -209,24 +209,28 @@ TEST(KDxfEntities, FacesKeepTheirFacing) {
 }
 
 // A polygon mesh whose vertices do not fill its grid leaves nothing and is told once, in every
-// mode (a block's once however often it is placed); the entities around it are read.
+// mode (a block's once however often it is placed); the entities around it are read. So is a
+// polyline none of whose vertices is of a kind read (2D), not one read (3D).
 TEST(KDxfEntities, PolygonMeshOfTooFewVerticesIsTold) {
+    const std::string flat = "0|POLYLINE|70|1|0|VERTEX|10|0|0|VERTEX|10|1|0|VERTEX|20|1|0|SEQEND|";
     const std::string blocks = "0|SECTION|2|BLOCKS|0|BLOCK|2|B|10|0|20|0|30|0|" +
-                               MeshGrid(16, 3, 3, 8) + "0|ENDBLK|0|ENDSEC|";
+                               MeshGrid(16, 3, 3, 8) + flat + "0|ENDBLK|0|ENDSEC|";
     const std::string entities = MeshGrid(16, 2, 2, 5) + MeshGrid(16, 0, 4, 0) +
-                                 MeshGrid(16, 65536, 65536, 4) +
+                                 MeshGrid(16, 65536, 65536, 4) + flat +
+                                 "0|POLYLINE|70|8|0|VERTEX|70|32|0|VERTEX|10|1|70|32|0|SEQEND|" +
                                  "0|INSERT|2|B|0|INSERT|2|B|0|LINE|11|1|";
     for (int mode : {0, 1, 2}) {
         KDxfDrawingReader reader(mode, true);
         ASSERT_TRUE(reader.Read(DxfEntities(entities, blocks))) << mode;
         EXPECT_EQ(reader.GetStatus(),
                   "4 polygon meshes are not read: their vertices do not fill their grids (groups "
-                  "71 and 72)\n")
+                  "71 and 72)\n2 polylines are not read: 2D polylines, or ones whose vertex flags "
+                  "(group 70) do not fit them\n")
             << mode;
         int polygons = 0;
         for (const auto& node : reader.GetNodes())
             if (node->mesh) polygons += node->mesh->GetPolygonCount();
-        EXPECT_EQ(polygons, 1) << mode;  // the line
+        EXPECT_EQ(polygons, 2) << mode;  // the 3D polyline's segment and the line
     }
 }
 
