@@ -43,9 +43,9 @@ const KDataType* SegmentType(std::string_view segment) {
 }
 
 KFCurve* CopyCurve(const KFCurve& source) {
-    KFCurve* curve = new KFCurve;
+    auto curve = std::make_unique<KFCurve>();
     curve->CopyFrom(source, true);
-    return curve;
+    return curve.release();
 }
 
 }  // namespace

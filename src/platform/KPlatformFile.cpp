@@ -122,8 +122,13 @@ FILE* OpenFile(const char* path, const char* mode) {
     errno = ENOENT;
     if (!dir) return nullptr;
     std::vector<std::string> candidates;
-    while (dirent* entry = readdir(dir))
-        if (KPlatformEqualNoCase(entry->d_name, name)) candidates.push_back(entry->d_name);
+    try {
+        while (dirent* entry = readdir(dir))
+            if (KPlatformEqualNoCase(entry->d_name, name)) candidates.push_back(entry->d_name);
+    } catch (...) {
+        closedir(dir);
+        throw;
+    }
     closedir(dir);
     errno = ENOENT;
     if (candidates.empty()) return nullptr;
@@ -381,8 +386,14 @@ bool KPlatformListDirectory(const char* pattern, std::vector<KPlatformDirEntry>&
     DIR* dir = opendir(folder.c_str());
     if (!dir) return false;
     std::vector<std::string> names;
-    while (dirent* entry = readdir(dir))
-        if (KPlatformWildcardMatch(wildcard.c_str(), entry->d_name)) names.push_back(entry->d_name);
+    try {
+        while (dirent* entry = readdir(dir))
+            if (KPlatformWildcardMatch(wildcard.c_str(), entry->d_name))
+                names.push_back(entry->d_name);
+    } catch (...) {
+        closedir(dir);
+        throw;
+    }
     closedir(dir);
 
     auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };

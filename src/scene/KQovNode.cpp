@@ -102,7 +102,14 @@ void ResetTransformExtras(KQovNodeProperties* properties) {
 KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
     : KQovTakeNodeContainer(manager, name, &mError), mError(kNodeErrors, eErrorCount) {
     mLimits.node = this;
-    mProperties = new KQovNodeProperties(this);
+    // No destructor runs when the rest of the construction throws: the properties go then.
+    const auto destroy = [this](KQovNodeProperties* properties) {
+        mProperties = nullptr;
+        properties->Destroy();
+    };
+    std::unique_ptr<KQovNodeProperties, decltype(destroy)> held(new KQovNodeProperties(this),
+                                                                destroy);
+    mProperties = held.get();
     // The rows were just made with their table defaults: only what differs from them is set.
     ResetTransformExtras(mProperties);
     // The "Default" take is made when first used, with the values the properties hold now.
@@ -115,6 +122,7 @@ KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
         DeferRecords(mProperties->GetTableRowCount());
     else
         CreateUserPropertiesFromPropertySet();
+    held.release();
 }
 
 KQovNode::~KQovNode() {

@@ -276,7 +276,7 @@ bool KQovScene::SetTakeInfo(const KQovTakeInfo& info) {
     if (KQovTakeInfo* known = GetTakeInfo(info.name.Buffer()))
         *known = info;
     else
-        mTakeInfos.emplace_back(new KQovTakeInfo(info));
+        mTakeInfos.push_back(std::make_unique<KQovTakeInfo>(info));
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <set>
 #include <stdexcept>
@@ -695,6 +696,33 @@ TEST_F(TempFolder, ReplaceTogetherOutOfMemoryKeepsTheOldFiles) {
     }
     EXPECT_TRUE(placed);
     EXPECT_EQ(Bytes(mFolder + "/a"), "new a");
+}
+
+// Memory running out while a folder's names are gathered (a listing, a read open looking for
+// another case) closes the folder: each allocation refused in turn leaves nothing open.
+TEST_F(TempFolder, ANameListOutOfMemoryClosesItsFolder) {
+    for (const char* name : {"A.txt", "a.TXT", "b.txt", "B.TXT", "c.txt"}) Touch(name);
+    const std::function<void()> runs[] = {
+        [&] { List("*.*"); },
+        [&] {
+            if (FILE* f = KPlatformOpenFile((mFolder + "/C.TXT").c_str(), "rb")) fclose(f);
+        },
+    };
+    for (const auto& run : runs) {
+        for (long n = 0;; ++n) {
+            SCOPED_TRACE(n);
+            ASSERT_LT(n, 100);
+            gThrowIn = n;
+            try {
+                run();
+            } catch (const std::bad_alloc&) {
+            }
+            if (gThrowIn.exchange(-1) >= 0) break;
+        }
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
 }
 
 // Two names of one file (a link to the other, or the same name twice) are refused whole; a new

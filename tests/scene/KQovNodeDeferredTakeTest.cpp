@@ -306,6 +306,31 @@ TEST(KQovNodeDeferredTake, ATakeThatCannotBeMadeIsNeverNull) {
 #endif
 }
 
+// Each allocation of making a node refused in turn: what the construction had made goes with
+// it (its properties too), and the manager makes nodes again afterwards.
+TEST(KQovNodeDeferredTake, ANodeRefusedPartWayLeavesNothingBehind) {
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        KQovObjectManager manager;
+        const int nodes = manager.GetNodeCount();
+        gThrowIn = n;
+        KQovNode* node = nullptr;
+        try {
+            node = manager.CreateNode("Probe");
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        EXPECT_EQ(manager.GetNodeCount(), nodes + (node ? 1 : 0));
+        EXPECT_NE(manager.CreateNode("Again"), nullptr);
+        if (done) break;
+    }
+    EXPECT_GT(n, 2);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
+
 // The same for the channels an attribute adds to a take already made.
 TEST(KQovNodeDeferredTake, AnAttributeRefusedPartWayLeavesNoChannelBehind) {
     for (long n = 0;; ++n) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <new>
 #include <sstream>
 
 #include "attributes/KQovLayer.h"
@@ -11,6 +12,7 @@
 #include "attributes/KQovTexture.h"
 #include "character/KQovCharacter.h"
 #include "character/KQovCharacterPose.h"
+#include "common/RefusingHeap.h"
 #include "common/SceneDump.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -86,6 +88,32 @@ TEST_F(KQovSceneTest, TakesSwitchEverythingAndAreListedOnce) {
     EXPECT_TRUE(scene->SetTakeInfo(info));
     EXPECT_EQ(scene->GetTakeInfoCount(), 1);
     EXPECT_EQ(scene->GetTakeInfo("Take 001")->comment, "walk");
+}
+
+// Each allocation of a first take info refused in turn: the scene holds the info or none, and
+// no copy is left behind.
+TEST_F(KQovSceneTest, ATakeInfoRefusedLeavesNoCopy) {
+    Node("A")->AddTakeNode("Take 001");
+    KQovTakeInfo info;
+    info.name = "Take 001";
+    info.comment = std::string(100, 'c').c_str();  // a copy that allocates
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_LT(n, 20);
+        gThrowIn = n;
+        bool set = false;
+        try {
+            set = scene->SetTakeInfo(info);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        EXPECT_EQ(scene->GetTakeInfoCount(), set ? 1 : 0);
+        if (done) break;
+    }
+    EXPECT_EQ(scene->GetTakeInfo("Take 001")->comment, info.comment);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
 }
 
 TEST_F(KQovSceneTest, ClearEndsWithGenericNodesListedAnyHow) {

@@ -473,8 +473,9 @@ void CopyChunk3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds** copy) {
     if (!copy) return PushError3ds(ctx, ERR_INVALID_ARG);
     *copy = nullptr;
     if (!source) return PushError3ds(ctx, ERR_INVALID_ARG);
-    Chunk3ds* made = nullptr;
-    InitChunk3ds(ctx, &made);
+    HeldChunk3ds held;
+    InitChunk3ds(ctx, held.Slot());
+    Chunk3ds* made = held.get();
     if (!made) return;
     made->tag = source->tag;
     made->length = source->length;
@@ -490,10 +491,10 @@ void CopyChunk3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds** copy) {
     Chunk3ds** link = &made->child;
     for (Chunk3ds* child = source->child; child; child = child->next) {
         CopyChunk3ds(ctx, child, link);
-        if (!*link) return DeleteChunkChain3ds(&made);
+        if (!*link) return;
         link = &(*link)->next;
     }
-    *copy = made;
+    *copy = held.Release();
 }
 
 void ReleaseChunk3ds(Chunk3ds* chunk) {
@@ -606,6 +607,16 @@ int GetChunkOrder3ds(uint32_t tag) {
         default:
             return 0;
     }
+}
+
+Chunk3ds* AdoptChild3ds(Context3ds& ctx, Chunk3ds* parent, HeldChunk3ds& child) {
+    if (!parent || !child.get()) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return nullptr;
+    }
+    Chunk3ds* adopted = child.Release();
+    AddChildOrdered3ds(ctx, parent, adopted);
+    return adopted;
 }
 
 void AddChildOrdered3ds(Context3ds& ctx, Chunk3ds* parent, Chunk3ds* child) {

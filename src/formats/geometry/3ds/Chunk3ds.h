@@ -643,6 +643,51 @@ void CopyChunkData3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds* target);
 void CopyChunk3ds(Context3ds& ctx, Chunk3ds* source, Chunk3ds** copy);
 void ReleaseChunk3ds(Chunk3ds* chunk);
 void DeleteChunkChain3ds(Chunk3ds** chunk);
+
+// Records of the object-level operations: an init allocates the record when the
+// caller's pointer holds none, else resets it; a release frees it and clears the pointer.
+template <class T>
+void InitRecord3ds(Context3ds& ctx, T** record) {
+    if (!record) return PushError3ds(ctx, ERR_INVALID_ARG);
+    if (*record)
+        **record = T();
+    else
+        *record = new T;
+}
+template <class T>
+void ReleaseRecord3ds(T** record) {
+    if (!record) return;
+    delete *record;
+    *record = nullptr;
+}
+// What an init, get or copy operation allocated, freed when the holder goes however its scope
+// is left: a refused allocation throws past the toolkit and its callers.
+template <class T, void (*Free)(T**) = ReleaseRecord3ds<T>>
+class Held3ds {
+public:
+    Held3ds() = default;
+    explicit Held3ds(T* held) : mHeld(held) {}
+    Held3ds(const Held3ds&) = delete;
+    Held3ds& operator=(const Held3ds&) = delete;
+    ~Held3ds() { Free(&mHeld); }
+    T* get() const { return mHeld; }
+    T* operator->() const { return mHeld; }
+    // The slot an operation allocates into.
+    T** Slot() { return &mHeld; }
+    T* Release() {
+        T* held = mHeld;
+        mHeld = nullptr;
+        return held;
+    }
+
+private:
+    T* mHeld = nullptr;
+};
+using HeldChunk3ds = Held3ds<Chunk3ds, DeleteChunkChain3ds>;
+// Links a held chunk under its parent, which owns it from then on; without a parent the
+// holder frees it.
+Chunk3ds* AdoptChild3ds(Context3ds& ctx, Chunk3ds* parent, HeldChunk3ds& child);
+
 void AddChildLast3ds(Context3ds& ctx, Chunk3ds* parent, Chunk3ds* child);
 void AddChildOrdered3ds(Context3ds& ctx, Chunk3ds* parent, Chunk3ds* child);
 void ReplaceOrAddChild3ds(Context3ds& ctx, Chunk3ds* parent, uint32_t tag, Chunk3ds** chunk);
@@ -665,12 +710,11 @@ void FinishHeader3ds(Context3ds& ctx, uint32_t start, uint32_t end);
 // Adds a child of a tag holding one value (a float, word or dword payload).
 template <class T>
 Chunk3ds* AddValueChunk3ds(Context3ds& ctx, Chunk3ds* parent, uint32_t tag, const T& value) {
-    Chunk3ds* chunk = nullptr;
-    T* record = InitChunkAndData3ds<T>(ctx, &chunk, tag);
+    HeldChunk3ds chunk;
+    T* record = InitChunkAndData3ds<T>(ctx, chunk.Slot(), tag);
     if (!record) return nullptr;
     *record = value;
-    AddChildOrdered3ds(ctx, parent, chunk);
-    return chunk;
+    return AdoptChild3ds(ctx, parent, chunk);
 }
 
 // A payload of a chunk copied out and given back; false when there is none.
@@ -685,21 +729,4 @@ bool ReadValue3ds(Context3ds& ctx, Chunk3ds* chunk, T& out) {
 template <class T>
 bool ReadChildValue3ds(Context3ds& ctx, Chunk3ds* firstChild, uint32_t tag, T& out) {
     return ReadValue3ds(ctx, FindNextChunk3ds(firstChild, tag), out);
-}
-
-// Records of the object-level operations: an init allocates the record when the
-// caller's pointer holds none, else resets it; a release frees it and clears the pointer.
-template <class T>
-void InitRecord3ds(Context3ds& ctx, T** record) {
-    if (!record) return PushError3ds(ctx, ERR_INVALID_ARG);
-    if (*record)
-        **record = T();
-    else
-        *record = new T;
-}
-template <class T>
-void ReleaseRecord3ds(T** record) {
-    if (!record) return;
-    delete *record;
-    *record = nullptr;
 }

@@ -36,14 +36,12 @@ namespace {
 // Loads `count` records of one kind through the toolkit's by-index reader.
 template <class Record, class Get>
 bool LoadAll(Context3ds& ctx, size_t count, std::vector<std::unique_ptr<Record>>& out, Get get) {
+    out.reserve(out.size() + count);
     for (size_t i = 0; i < count; ++i) {
-        Record* record = nullptr;
-        get(i, &record);
-        if (ctx.ErrorPending()) {
-            delete record;
-            return false;
-        }
-        out.emplace_back(record ? record : new Record);
+        Held3ds<Record> record;
+        get(i, record.Slot());
+        if (ctx.ErrorPending()) return false;
+        out.emplace_back(record.get() ? record.Release() : new Record);
     }
     return true;
 }
@@ -183,10 +181,10 @@ bool KQovReader3ds::Load() {
     if (mCtx.ErrorPending()) return false;
     LoadDatabase3ds(mCtx, mFile, mDatabase);
     if (mCtx.ErrorPending()) return false;
-    MeshSettings3ds* settings = nullptr;
-    InitMeshSettings3ds(mCtx, &settings);
-    if (!mCtx.ErrorPending()) GetMeshSettings3ds(mCtx, mDatabase, &settings);
-    if (settings) {
+    Held3ds<MeshSettings3ds, ReleaseMeshSettings3ds> held;
+    InitMeshSettings3ds(mCtx, held.Slot());
+    if (!mCtx.ErrorPending()) GetMeshSettings3ds(mCtx, mDatabase, held.Slot());
+    if (MeshSettings3ds* settings = held.get()) {
         // A scale that is not a number is refused as any such number is; no warning for it.
         if (settings->masterScale > 0)
             mScale *= settings->masterScale;
@@ -198,15 +196,16 @@ bool KQovReader3ds::Load() {
                            .c_str();
         mAmbient = settings->ambient;
     }
-    ReleaseMeshSettings3ds(&settings);
     if (mCtx.ErrorPending()) return false;
-    Background3ds* background = nullptr;
-    GetBackground3ds(mCtx, mDatabase, &background);
-    if (background) mBackground = background->solid;
-    ReleaseBackground3ds(&background);
+    {
+        Held3ds<Background3ds, ReleaseBackground3ds> background;
+        GetBackground3ds(mCtx, mDatabase, background.Slot());
+        if (background.get()) mBackground = background->solid;
+    }
     ClearErrors3ds(mCtx);  // a file without a background still reads
-    KfSets3ds* range = nullptr;
-    GetKfSets3ds(mCtx, mDatabase, &range);
+    Held3ds<KfSets3ds, ReleaseKfSets3ds> heldRange;
+    GetKfSets3ds(mCtx, mDatabase, heldRange.Slot());
+    const KfSets3ds* range = heldRange.get();
     if (mCtx.ErrorPending()) {
         ClearErrors3ds(mCtx);  // the take then spans the keys, as without a range
         mStatus += "The key-frame length and segment are unreadable.\n";
@@ -219,7 +218,6 @@ bool KQovReader3ds::Load() {
         mRange = *range;
         mHasRange = true;
     }
-    ReleaseKfSets3ds(&range);
 
     Context3ds& c = mCtx;
     Database3ds* db = mDatabase;

@@ -269,23 +269,24 @@ void AddNodeIdChunk3ds(Context3ds& ctx, Chunk3ds* node) {
 
 void AddNodeHeader3ds(Context3ds& ctx, const std::string& name, uint16_t flags1, uint16_t flags2,
                       const std::string& parentName, Chunk3ds* node) {
-    Chunk3ds* chunk = nullptr;
-    NodeHeader3ds* header = InitChunkAndData3ds<NodeHeader3ds>(ctx, &chunk, 0xB010);
+    HeldChunk3ds held;
+    NodeHeader3ds* header = InitChunkAndData3ds<NodeHeader3ds>(ctx, held.Slot(), 0xB010);
     if (!header) return;
     header->name = name;
     header->flags1 = flags1;
     header->flags2 = flags2;
     header->parent = -1;
-    AddChildOrdered3ds(ctx, node, chunk);
-    if (!parentName.empty() && !ctx.ErrorPending()) AddParentName3ds(ctx, chunk, parentName);
+    Chunk3ds* chunk = AdoptChild3ds(ctx, node, held);
+    if (chunk && !parentName.empty() && !ctx.ErrorPending())
+        AddParentName3ds(ctx, chunk, parentName);
 }
 
 void AddParentName3ds(Context3ds& ctx, Chunk3ds* chunk, const std::string& text) {
-    Chunk3ds* nameChunk = nullptr;
-    Text3ds<0>* record = InitChunkAndData3ds<Text3ds<0>>(ctx, &nameChunk, 0x80F0);
+    HeldChunk3ds nameChunk;
+    Text3ds<0>* record = InitChunkAndData3ds<Text3ds<0>>(ctx, nameChunk.Slot(), 0x80F0);
     if (!record) return;
     record->text = text;
-    AddChildOrdered3ds(ctx, chunk, nameChunk);
+    AdoptChild3ds(ctx, chunk, nameChunk);
 }
 
 std::string GetParentName3ds(Context3ds&, Chunk3ds* chunk) {

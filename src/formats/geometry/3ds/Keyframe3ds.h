@@ -47,15 +47,14 @@ std::string GetParentName3ds(Context3ds& ctx, Chunk3ds* chunk);
 // Adds a track child of a tag whose keys and values are copies of the given ones.
 template <class V>
 Chunk3ds* AddTrack3ds(Context3ds& ctx, uint32_t tag, const Track3ds<V>& track, Chunk3ds* node) {
-    Chunk3ds* chunk = nullptr;
-    Track3ds<V>* record = InitChunkAndData3ds<Track3ds<V>>(ctx, &chunk, tag);
+    HeldChunk3ds chunk;
+    Track3ds<V>* record = InitChunkAndData3ds<Track3ds<V>>(ctx, chunk.Slot(), tag);
     if (!record) return nullptr;
     record->flags = track.flags;
     record->keys = track.keys;
     record->values = track.values;
     record->values.resize(record->keys.size());
-    AddChildOrdered3ds(ctx, node, chunk);
-    return chunk;
+    return AdoptChild3ds(ctx, node, chunk);
 }
 void AddPosTrack3ds(Context3ds& ctx, const Track3ds<Point3ds>& track, Chunk3ds* node);
 void AddColorTrack3ds(Context3ds& ctx, const Track3ds<Point3ds>& track, Chunk3ds* node);

@@ -224,8 +224,10 @@ int KeyCount3ds(KQovNode& node, const KeyframeSettings3ds& s) {
 ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
                                       const KeyframeSettings3ds& s) {
     const int count = KeyCount3ds(node, s);
-    ObjectMotion3ds* m = nullptr;
-    InitObjectMotion3ds(ctx, &m, count, count, count, 0, 0);
+    // Held until it is handed back: sampling the scene may run out of memory.
+    Held3ds<ObjectMotion3ds> held;
+    InitObjectMotion3ds(ctx, held.Slot(), count, count, count, 0, 0);
+    ObjectMotion3ds* m = held.get();
     if (!m) return nullptr;
     SetName(*m, node, s);
     Channels t, r, sc;
@@ -237,7 +239,7 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
         FillPositionKeys3ds(m->pos, t, count);
         FillRotationKeys3ds(m->rot, r, count);
         FillScaleKeys3ds(m->scale, sc, count);
-        return m;
+        return held.Release();
     }
     // The file's camera or light only moves its children: what its frame lacks goes into each
     // child's own keys, frame by frame, so the child stays where the scene has it.
@@ -252,7 +254,7 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
     FillPositionKeys3ds(m->pos, ts);
     FillRotationKeys3ds(m->rot, rs);
     FillScaleKeys3ds(m->scale, ss);
-    return m;
+    return held.Release();
 }
 
 void MakeDummy3ds(ObjectMotion3ds& m, const KQovNode& node) {
@@ -265,20 +267,22 @@ void MakeDummy3ds(ObjectMotion3ds& m, const KQovNode& node) {
 OmnilightMotion3ds* BuildOmnilightMotion3ds(Context3ds& ctx, KQovNode& node,
                                             const KeyframeSettings3ds& s) {
     const int count = KeyCount3ds(node, s);
-    OmnilightMotion3ds* m = nullptr;
-    InitOmnilightMotion3ds(ctx, &m, count, count);
+    Held3ds<OmnilightMotion3ds> held;
+    InitOmnilightMotion3ds(ctx, held.Slot(), count, count);
+    OmnilightMotion3ds* m = held.get();
     if (!m) return nullptr;
     SetName(*m, node, s);
     FillNodePosition(m->pos, node, s, count);
     FillColorKeys(m->color, node, s.animated, count);
-    return m;
+    return held.Release();
 }
 
 SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
                                             const KeyframeSettings3ds& s) {
     const int count = KeyCount3ds(node, s);
-    SpotlightMotion3ds* m = nullptr;
-    InitSpotlightMotion3ds(ctx, &m, count, count, count, count, 1, 1);
+    Held3ds<SpotlightMotion3ds> held;
+    InitSpotlightMotion3ds(ctx, held.Slot(), count, count, count, count, 1, 1);
+    SpotlightMotion3ds* m = held.get();
     if (!m) return nullptr;
     SetName(*m, node, s);
     m->target.parent = TargetReference3ds(node, s);
@@ -291,14 +295,15 @@ SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
     FillValueKeys3ds(m->falloff, cone, count);
     FillValueKeys3ds(m->roll, Channel3ds{nullptr, 0.0}, 1);
     FillTarget(m->targetPos, node, s, KVector4(0, -1, 0), count);
-    return m;
+    return held.Release();
 }
 
 CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
                                       const KeyframeSettings3ds& s) {
     const int count = KeyCount3ds(node, s);
-    CameraMotion3ds* m = nullptr;
-    InitCameraMotion3ds(ctx, &m, count, count, count, 1);
+    Held3ds<CameraMotion3ds> held;
+    InitCameraMotion3ds(ctx, held.Slot(), count, count, count, 1);
+    CameraMotion3ds* m = held.get();
     if (!m) return nullptr;
     SetName(*m, node, s);
     m->target.parent = TargetReference3ds(node, s);
@@ -327,5 +332,5 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
             m->roll.values[static_cast<size_t>(k)] =
                 static_cast<float>(DerivedRoll3ds(Sample(r, k)));
     FillTarget(m->targetPos, node, s, KVector4(1, 0, 0), count);
-    return m;
+    return held.Release();
 }

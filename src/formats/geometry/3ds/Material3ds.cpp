@@ -288,12 +288,11 @@ void ReadMaterial3ds(Context3ds& ctx, Chunk3ds* chunk, Material3ds** material) {
     bool negateFalloff = false;
     for (Chunk3ds* child = chunk->child; child && !ctx.ErrorPending(); child = child->next) {
         if ((child->tag & 0xFF00) == 0x8000) continue;  // XDATA
-        Chunk3ds* copy = nullptr;
-        CopyChunk3ds(ctx, child, &copy);
-        if (!copy) return;
+        HeldChunk3ds copy;
+        CopyChunk3ds(ctx, child, copy.Slot());
+        if (!copy.get()) return;
         // Children a material does not know are passed over.
-        ReadMaterialChild(ctx, copy, m, negateFalloff);
-        DeleteChunkChain3ds(&copy);
+        ReadMaterialChild(ctx, copy.get(), m, negateFalloff);
     }
     if (negateFalloff) m.transparencyFalloff = -m.transparencyFalloff;
 }
@@ -339,8 +338,8 @@ void PutMaterial3ds(Context3ds& ctx, Database3ds* database, const Material3ds* m
     Chunk3ds* existing = nullptr;
     FindMaterial3ds(ctx, database, m.name.c_str(), &existing);
     if (ctx.ErrorPending()) return;
-    Chunk3ds* xdata = nullptr;
-    Chunk3ds* entry = ReplaceNamedChunk3ds(ctx, parent, existing, 0xAFFF, &xdata);
+    HeldChunk3ds xdata;
+    Chunk3ds* entry = ReplaceNamedChunk3ds(ctx, parent, existing, 0xAFFF, xdata.Slot());
     if (!entry) return;
     Chunk3ds* nameChunk = AddValueChunk3ds(ctx, entry, 0xA000, Text3ds<16>{m.name});
     if (existing || !nameChunk)
@@ -388,5 +387,5 @@ void PutMaterial3ds(Context3ds& ctx, Database3ds* database, const Material3ds* m
         v.frames = m.autoReflectionFrames;
         AddValueChunk3ds(ctx, entry, 0xA310, v);
     }
-    if (xdata) AddChildLast3ds(ctx, entry, xdata);
+    if (xdata.get()) AddChildLast3ds(ctx, entry, xdata.Release());
 }

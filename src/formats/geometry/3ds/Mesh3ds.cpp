@@ -79,8 +79,9 @@ void ReadMesh3ds(Context3ds& ctx, Chunk3ds* object, Mesh3ds** mesh) {
     if (!FindNextChunk3ds(object->child, 0x4100)) return PushError3ds(ctx, ERR_WRONG_OBJECT);
     InitMesh3ds(ctx, mesh, 0, 0, 0);
     Mesh3ds* m = *mesh;
-    Chunk3ds* copy = nullptr;
-    CopyChunk3ds(ctx, object, &copy);
+    HeldChunk3ds held;
+    CopyChunk3ds(ctx, object, held.Slot());
+    Chunk3ds* copy = held.get();
     if (!copy) return;
     Text3ds<10> name;
     if (ReadValue3ds(ctx, copy, name)) m->name = name.text;
@@ -136,7 +137,6 @@ void ReadMesh3ds(Context3ds& ctx, Chunk3ds* object, Mesh3ds** mesh) {
                   {0x4014, &Mesh3ds::flag4014}, {0x4016, &Mesh3ds::flag4016},
                   {0x4017, &Mesh3ds::flag4017}, {0x4015, &Mesh3ds::flag4015}};
     for (const auto& f : kFlags) m->*f.flag = FindNextChunk3ds(copy->child, f.tag) ? 1 : 0;
-    DeleteChunkChain3ds(&copy);
 }
 
 namespace {
@@ -159,18 +159,18 @@ bool CheckMesh(Context3ds& ctx, const Mesh3ds& m) {
 
 template <class P>
 P* AddPayload(Context3ds& ctx, Chunk3ds* parent, uint32_t tag) {
-    Chunk3ds* chunk = nullptr;
-    P* payload = InitChunkAndData3ds<P>(ctx, &chunk, tag);
-    if (payload) AddChildOrdered3ds(ctx, parent, chunk);
-    return payload;
+    HeldChunk3ds chunk;
+    P* payload = InitChunkAndData3ds<P>(ctx, chunk.Slot(), tag);
+    return payload && AdoptChild3ds(ctx, parent, chunk) ? payload : nullptr;
 }
 
 void WriteFaces(Context3ds& ctx, Chunk3ds* triangles, const Mesh3ds& m) {
-    Chunk3ds* faceChunk = nullptr;
-    FaceList3ds* faces = InitChunkAndData3ds<FaceList3ds>(ctx, &faceChunk, 0x4120);
+    HeldChunk3ds held;
+    FaceList3ds* faces = InitChunkAndData3ds<FaceList3ds>(ctx, held.Slot(), 0x4120);
     if (!faces) return;
     faces->faces = m.faces;
-    AddChildOrdered3ds(ctx, triangles, faceChunk);
+    Chunk3ds* faceChunk = AdoptChild3ds(ctx, triangles, held);
+    if (!faceChunk) return;
     for (const MatGroup3ds& g : m.matGroups) {
         if (auto* group = AddPayload<MaterialGroup3ds>(ctx, faceChunk, 0x4130))
             *group = {g.name, g.faces};
@@ -194,18 +194,14 @@ void PutMesh3ds(Context3ds& ctx, Database3ds* database, const Mesh3ds* mesh) {
     if (!CheckDatabase3ds(ctx, database, 0x4D4D, 0xC23D)) return;
     if (!CheckMesh(ctx, *mesh)) return;
     const Mesh3ds& m = *mesh;
-    Chunk3ds* xdata = nullptr;
-    Chunk3ds* object = PutNamedObject3ds(ctx, database, m.name, &xdata);
+    HeldChunk3ds xdata;
+    Chunk3ds* object = PutNamedObject3ds(ctx, database, m.name, xdata.Slot());
     if (!object) return PushError3ds(ctx, ERR_PUT_FAILED);
     Chunk3ds* triangles = AddEmptyChunk3ds(ctx, 0x4100, object);
-    if (!triangles) {
-        DeleteChunkChain3ds(&xdata);
-        return PushError3ds(ctx, ERR_PUT_FAILED);
-    }
+    if (!triangles) return PushError3ds(ctx, ERR_PUT_FAILED);
     // A chunk the heap refuses ends the put with an error; what was built stays in the tree.
     auto refused = [&](const void* payload) {
         if (payload) return false;
-        DeleteChunkChain3ds(&xdata);
         PushError3ds(ctx, ERR_PUT_FAILED);
         return true;
     };
@@ -254,6 +250,6 @@ void PutMesh3ds(Context3ds& ctx, Database3ds* database, const Mesh3ds* mesh) {
     for (const auto& f : kFlags)
         if (f.value) AddEmptyChunk3ds(ctx, f.tag, object);
     if (m.flag4015 == 1 && !m.procData.empty()) AddEmptyChunk3ds(ctx, 0x4015, object);
-    if (xdata) AddChildOrdered3ds(ctx, triangles, xdata);
+    if (xdata.get()) AdoptChild3ds(ctx, triangles, xdata);
     if (ctx.ErrorPending()) PushError3ds(ctx, ERR_PUT_FAILED);
 }

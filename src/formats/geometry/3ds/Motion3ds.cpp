@@ -38,14 +38,13 @@ void ReadTrack(Context3ds& ctx, Chunk3ds* node, uint32_t tag, Track3ds<V>& track
 
 void ReadTarget(Context3ds& ctx, Chunk3ds* target, TargetPart3ds& part, Track3ds<Point3ds>& track) {
     if (!target) return;
-    Chunk3ds* copy = nullptr;
-    CopyChunk3ds(ctx, target, &copy);
-    if (!copy) return;
+    HeldChunk3ds copy;
+    CopyChunk3ds(ctx, target, copy.Slot());
+    if (!copy.get()) return;
     NodePart3ds node;
-    ReadNodePart(ctx, copy, node);
+    ReadNodePart(ctx, copy.get(), node);
     part = {node.parent, node.flags1, node.flags2};
-    ReadTrack(ctx, copy, 0xB020, track);
-    DeleteChunkChain3ds(&copy);
+    ReadTrack(ctx, copy.get(), 0xB020, track);
 }
 
 // Reads a node from a copy of it, so file-backed payloads go with the copy.
@@ -53,12 +52,11 @@ template <class M, class Fill>
 void ReadMotion(Context3ds& ctx, Chunk3ds* node, M** motion, Fill fill) {
     if (!node || !motion) return PushError3ds(ctx, ERR_INVALID_ARG);
     InitRecord3ds(ctx, motion);
-    Chunk3ds* copy = nullptr;
-    CopyChunk3ds(ctx, node, &copy);
-    if (!copy) return;
-    ReadNodePart(ctx, copy, **motion);
-    fill(copy, **motion);
-    DeleteChunkChain3ds(&copy);
+    HeldChunk3ds copy;
+    CopyChunk3ds(ctx, node, copy.Slot());
+    if (!copy.get()) return;
+    ReadNodePart(ctx, copy.get(), **motion);
+    fill(copy.get(), **motion);
 }
 
 bool CheckNames(Context3ds& ctx, std::initializer_list<const std::string*> names) {
@@ -108,12 +106,17 @@ Chunk3ds* PutNode(Context3ds& ctx, Database3ds* database, uint32_t tag, const No
     return node;
 }
 
+// The old node's XDATA goes to the new node; without one the holder frees it.
+void Attach(Context3ds& ctx, Chunk3ds* node, HeldChunk3ds& xdata) {
+    if (node && xdata.get()) AddChildLast3ds(ctx, node, xdata.Release());
+}
+
 // A camera's or spotlight's target node, written first, when its track has keys.
 void PutTarget(Context3ds& ctx, Database3ds* database, bool camera, const NodePart3ds& part,
                const TargetPart3ds& target, const Track3ds<Point3ds>& track) {
-    Chunk3ds* xdata = nullptr;
-    CopyXDataSection3ds(ctx, database, camera ? 0xB004 : 0xB006, part.name, &xdata);
-    if (track.keys.empty() || ctx.ErrorPending()) return DeleteChunkChain3ds(&xdata);
+    HeldChunk3ds xdata;
+    CopyXDataSection3ds(ctx, database, camera ? 0xB004 : 0xB006, part.name, xdata.Slot());
+    if (track.keys.empty() || ctx.ErrorPending()) return;
     Chunk3ds* kfData = nullptr;
     FindOrAddKfData3ds(ctx, database->topChunk, &kfData);
     Chunk3ds* node = ctx.ErrorPending()
@@ -124,17 +127,7 @@ void PutTarget(Context3ds& ctx, Database3ds* database, bool camera, const NodePa
         NoteNodeAdded3ds(database, kfData, camera ? 0xB004 : 0xB006, part.name, "", node);
     else
         DirtyNodeIndex3ds(database);
-    if (node && xdata)
-        AddChildLast3ds(ctx, node, xdata);
-    else
-        DeleteChunkChain3ds(&xdata);
-}
-
-void Attach(Context3ds& ctx, Chunk3ds* node, Chunk3ds* xdata) {
-    if (node && xdata)
-        AddChildLast3ds(ctx, node, xdata);
-    else
-        DeleteChunkChain3ds(&xdata);
+    Attach(ctx, node, xdata);
 }
 
 }  // namespace
@@ -328,8 +321,8 @@ void PutObjectMotion3ds(Context3ds& ctx, Database3ds* database, const ObjectMoti
     if (!CheckNames(ctx, {&m.instance})) return;
     for (const MorphName3ds& morph : m.morph.values)
         if (morph.name.size() > 12) return PushError3ds(ctx, ERR_STRING_TOO_LONG);
-    Chunk3ds* xdata = nullptr;
-    Chunk3ds* node = PutNode(ctx, database, 0xB002, m, &xdata, m.instance);
+    HeldChunk3ds xdata;
+    Chunk3ds* node = PutNode(ctx, database, 0xB002, m, xdata.Slot(), m.instance);
     if (node && !m.instance.empty()) AddValueChunk3ds(ctx, node, 0xB011, Text3ds<10>{m.instance});
     if (node && m.name == "$$$DUMMY")
         AddValueChunk3ds(ctx, node, 0xB014, BoundBox3ds{m.boundMin, m.boundMax});
@@ -352,8 +345,8 @@ void PutCameraMotion3ds(Context3ds& ctx, Database3ds* database, const CameraMoti
     const CameraMotion3ds& m = *motion;
     if (!CheckNames(ctx, {&m.name})) return;
     PutTarget(ctx, database, true, m, m.target, m.targetPos);
-    Chunk3ds* xdata = nullptr;
-    Chunk3ds* node = ctx.ErrorPending() ? nullptr : PutNode(ctx, database, 0xB003, m, &xdata);
+    HeldChunk3ds xdata;
+    Chunk3ds* node = ctx.ErrorPending() ? nullptr : PutNode(ctx, database, 0xB003, m, xdata.Slot());
     if (node) {
         PutTrack(ctx, node, 0xB020, m.pos);
         PutTrack(ctx, node, 0xB023, m.fov);
@@ -366,8 +359,8 @@ void PutOmnilightMotion3ds(Context3ds& ctx, Database3ds* database,
                            const OmnilightMotion3ds* motion) {
     if (!CanPut(ctx, database, motion)) return;
     const OmnilightMotion3ds& m = *motion;
-    Chunk3ds* xdata = nullptr;
-    Chunk3ds* node = PutNode(ctx, database, 0xB005, m, &xdata);
+    HeldChunk3ds xdata;
+    Chunk3ds* node = PutNode(ctx, database, 0xB005, m, xdata.Slot());
     if (node) {
         PutTrack(ctx, node, 0xB020, m.pos);
         PutTrack(ctx, node, 0xB025, m.color);
@@ -380,8 +373,8 @@ void PutSpotlightMotion3ds(Context3ds& ctx, Database3ds* database,
     if (!CanPut(ctx, database, motion)) return;
     const SpotlightMotion3ds& m = *motion;
     PutTarget(ctx, database, false, m, m.target, m.targetPos);
-    Chunk3ds* xdata = nullptr;
-    Chunk3ds* node = ctx.ErrorPending() ? nullptr : PutNode(ctx, database, 0xB007, m, &xdata);
+    HeldChunk3ds xdata;
+    Chunk3ds* node = ctx.ErrorPending() ? nullptr : PutNode(ctx, database, 0xB007, m, xdata.Slot());
     if (node) {
         PutTrack(ctx, node, 0xB020, m.pos);
         PutTrack(ctx, node, 0xB025, m.color);

@@ -244,8 +244,9 @@ void ReadCamera3ds(Context3ds& ctx, Chunk3ds* object, Camera3ds** camera) {
         return PushError3ds(ctx, ERR_WRONG_OBJECT);
     InitCamera3ds(ctx, camera);
     Camera3ds* c = *camera;
-    Chunk3ds* copy = nullptr;
-    CopyChunk3ds(ctx, object, &copy);
+    HeldChunk3ds held;
+    CopyChunk3ds(ctx, object, held.Slot());
+    Chunk3ds* copy = held.get();
     if (!copy) return;
     Text3ds<10> name;
     if (ReadValue3ds(ctx, copy, name)) c->name = name.text;
@@ -263,26 +264,26 @@ void ReadCamera3ds(Context3ds& ctx, Chunk3ds* object, Camera3ds** camera) {
         c->nearRange = ranges.v[0];
         c->farRange = ranges.v[1];
     }
-    DeleteChunkChain3ds(&copy);
 }
 
 void PutCamera3ds(Context3ds& ctx, Database3ds* database, const Camera3ds* camera) {
     if (!camera) return PushError3ds(ctx, ERR_INVALID_ARG);
     if (!CheckDatabase3ds(ctx, database, 0x4D4D)) return;
-    Chunk3ds* xdata = nullptr;
-    Chunk3ds* object = PutNamedObject3ds(ctx, database, camera->name, &xdata);
+    HeldChunk3ds xdata;
+    Chunk3ds* object = PutNamedObject3ds(ctx, database, camera->name, xdata.Slot());
     if (!object) return;
-    Chunk3ds* data = nullptr;
-    CameraData3ds* v = InitChunkAndData3ds<CameraData3ds>(ctx, &data, 0x4700);
-    if (!v) return DeleteChunkChain3ds(&xdata);
+    HeldChunk3ds held;
+    CameraData3ds* v = InitChunkAndData3ds<CameraData3ds>(ctx, held.Slot(), 0x4700);
+    if (!v) return;
     v->position = camera->position;
     v->target = camera->target;
     v->roll = camera->roll;
     v->lens = 2400.0f / (camera->fov > 0 ? camera->fov : 45.0f);
-    AddChildOrdered3ds(ctx, object, data);
+    Chunk3ds* data = AdoptChild3ds(ctx, object, held);
+    if (!data) return;
     if (camera->showCone) AddEmptyChunk3ds(ctx, 0x4710, data);
     AddValueChunk3ds(ctx, data, 0x4720, Floats2_3ds{{camera->nearRange, camera->farRange}});
-    if (xdata) AddChildLast3ds(ctx, data, xdata);
+    if (xdata.get()) AddChildLast3ds(ctx, data, xdata.Release());
 }
 
 // ---- lights ----
@@ -389,8 +390,9 @@ void ReadLight3ds(Context3ds& ctx, Chunk3ds* object, Light3ds** light) {
     else
         InitLight3ds(ctx, light);
     Light3ds* l = *light;
-    Chunk3ds* copy = nullptr;
-    CopyChunk3ds(ctx, object, &copy);
+    HeldChunk3ds held;
+    CopyChunk3ds(ctx, object, held.Slot());
+    Chunk3ds* copy = held.get();
     if (!copy) return;
     Text3ds<10> name;
     if (ReadValue3ds(ctx, copy, name)) l->name = name.text;
@@ -429,7 +431,6 @@ void ReadLight3ds(Context3ds& ctx, Chunk3ds* object, Light3ds** light) {
                 break;
         }
     }
-    DeleteChunkChain3ds(&copy);
 }
 
 void AddFloatChunk3ds(Context3ds& ctx, Chunk3ds* parent, uint32_t tag, float value) {
@@ -439,11 +440,12 @@ void AddFloatChunk3ds(Context3ds& ctx, Chunk3ds* parent, uint32_t tag, float val
 namespace {
 
 void WriteSpot(Context3ds& ctx, Chunk3ds* lightChunk, const Spotlight3ds& s) {
-    Chunk3ds* spot = nullptr;
-    Spot3ds* v = InitChunkAndData3ds<Spot3ds>(ctx, &spot, 0x4610);
+    HeldChunk3ds held;
+    Spot3ds* v = InitChunkAndData3ds<Spot3ds>(ctx, held.Slot(), 0x4610);
     if (!v) return;
     *v = {s.target, s.hotspot, s.falloff};
-    AddChildOrdered3ds(ctx, lightChunk, spot);
+    Chunk3ds* spot = AdoptChild3ds(ctx, lightChunk, held);
+    if (!spot) return;
     AddFloatChunk3ds(ctx, spot, 0x4656, s.roll);
     if (s.aspect != 1.0f) AddFloatChunk3ds(ctx, spot, 0x4657, s.aspect);
     if (s.shadowFlag == 1) AddEmptyChunk3ds(ctx, 0x4630, spot);
@@ -465,11 +467,11 @@ void WriteLight3ds(Context3ds& ctx, Database3ds* database, const Light3ds* light
     for (const std::string& name : light->excludes)
         if (!CheckName(ctx, name, 10)) return;
     if (light->spot && !CheckName(ctx, light->spot->projectorName, 12)) return;
-    Chunk3ds* xdata = nullptr;
-    Chunk3ds* object = PutNamedObject3ds(ctx, database, light->name, &xdata);
+    HeldChunk3ds xdata;
+    Chunk3ds* object = PutNamedObject3ds(ctx, database, light->name, xdata.Slot());
     if (!object) return;
     Chunk3ds* data = AddValueChunk3ds(ctx, object, 0x4600, light->position);
-    if (!data) return DeleteChunkChain3ds(&xdata);
+    if (!data) return;
     AddValueChunk3ds(ctx, data, 0x0010, FromColor3ds(light->color));
     AddFloatChunk3ds(ctx, data, 0x465A, light->outerRange);
     AddFloatChunk3ds(ctx, data, 0x4659, light->innerRange);
@@ -479,7 +481,7 @@ void WriteLight3ds(Context3ds& ctx, Database3ds* database, const Light3ds* light
     for (const std::string& name : light->excludes)
         AddValueChunk3ds(ctx, data, 0x4654, Text3ds<10>{name});
     if (light->spot) WriteSpot(ctx, data, *light->spot);
-    if (xdata) AddChildLast3ds(ctx, data, xdata);
+    if (xdata.get()) AddChildLast3ds(ctx, data, xdata.Release());
 }
 
 }  // namespace

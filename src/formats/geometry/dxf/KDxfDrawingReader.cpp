@@ -55,6 +55,24 @@ bool KDxfDrawingReader::Next(int& code, std::string_view& value) {
 }
 
 bool KDxfDrawingReader::Read(std::string_view text) {
+    const bool read = ReadSections(text);
+    // Entities left out, counted: "1 <one>" or "N <many>".
+    const auto tell = [this](int count, const char* one, const char* many) {
+        if (count > 0)
+            mStatus += (count == 1 ? std::string("1 ") + one : std::to_string(count) + ' ' + many) +
+                       '\n';
+    };
+    tell(mEntities.GetMeshesSkipped(),
+         "polygon mesh is not read: its vertices do not fill its grid (groups 71 and 72)",
+         "polygon meshes are not read: their vertices do not fill their grids (groups 71 and 72)");
+    tell(mEntities.GetPolylinesSkipped(),
+         "polyline is not read: a 2D polyline, or one whose vertex flags (group 70) do not fit it",
+         "polylines are not read: 2D polylines, or ones whose vertex flags (group 70) do not fit "
+         "them");
+    return read;
+}
+
+bool KDxfDrawingReader::ReadSections(std::string_view text) {
     if (KDxfGroupReader::IsBinary(text)) {
         mCorrupt = true;
         return false;

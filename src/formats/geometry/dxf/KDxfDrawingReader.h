@@ -80,6 +80,7 @@ private:
     };
 
     bool Next(int& code, std::string_view& value);
+    bool ReadSections(std::string_view text);
     bool ReadTables();
     // To (0, until), or back to the start of (0, ENDSEC) when the section ends first;
     // `found` tells which.

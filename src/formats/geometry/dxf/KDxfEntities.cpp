@@ -135,18 +135,26 @@ bool KDxfEntityReader::ReadPolyline(KDxfPolyline& polyline) {
         if (code == 8) polyline.layer = mGroups.GetWholeValue();
         else if (code == 62) KDxfGroupReader::ToInt(value, polyline.colour);
         else if (code == 70) KDxfGroupReader::ToInt(value, polyline.flags);
+        else if (code == 71) KDxfGroupReader::ToInt(value, polyline.meshM);
+        else if (code == 72) KDxfGroupReader::ToInt(value, polyline.meshN);
     });
     polyline.colour = ResolveColour(polyline.colour, polyline.layer);
     return ok;
 }
 
 bool KDxfEntityReader::ReadVertices(const KDxfPolyline& polyline, KDxfCollection& collection) {
+    if ((polyline.flags & 16) && !(polyline.flags & 64))
+        return ReadMeshVertices(polyline, collection);
     int code;
     std::string_view value;
     if (!mGroups.ReadGroup(code, value)) return false;
+    const size_t start = mGroups.GetGroupStart();
     const int base = collection.GetPoints().GetCount();
+    const bool vertices = code == 0 && value == "VERTEX";
     while (code == 0 && value == "VERTEX")
         if (!ReadVertex(collection, base, polyline.colour, value)) return false;
+    // None of its vertices is of a kind read (a 2D polyline's): told.
+    if (vertices && collection.GetPoints().GetCount() == base) mPolylinesSkipped.insert(start);
     // The group after the last VERTEX is consumed only when it closes the sequence, so that
     // an entity following without SEQEND is not lost.
     if (value != "SEQEND") mGroups.Seek(mGroups.GetGroupStart());
@@ -155,6 +163,45 @@ bool KDxfEntityReader::ReadVertices(const KDxfPolyline& polyline, KDxfCollection
         const int closing[3] = {base, last, base};
         collection.AddRecord(polyline.colour, closing, 3);
     }
+    return true;
+}
+
+bool KDxfEntityReader::ReadMeshVertices(const KDxfPolyline& polyline,
+                                        KDxfCollection& collection) {
+    std::vector<KVector4> grid;
+    int code;
+    std::string_view value;
+    if (!mGroups.ReadGroup(code, value)) return false;
+    const size_t start = mGroups.GetGroupStart();
+    while (code == 0 && value == "VERTEX") {
+        double p[3] = {0, 0, 0};
+        int flags = 0;
+        for (;;) {
+            if (!mGroups.ReadGroup(code, value)) return false;
+            if (code == 0) break;
+            if (code == 10 || code == 20 || code == 30) mGroups.ToDouble(value, p[code / 10 - 1]);
+            else if (code == 70) KDxfGroupReader::ToInt(value, flags);
+        }
+        // Mesh vertices; points made by smoothing (flag 8) are not of the grid.
+        if ((flags & 64) && !(flags & (128 | 8))) grid.push_back(ScenePoint(p));
+    }
+    if (value != "SEQEND") mGroups.Seek(mGroups.GetGroupStart());
+    const long long m = polyline.meshM, n = polyline.meshN;
+    if (m < 2 || n < 2 || m * n != (long long)grid.size()) {
+        mMeshesSkipped.insert(start);
+        return true;
+    }
+    const int base = collection.GetPoints().GetCount();
+    for (const KVector4& point : grid) collection.AddPoint(point, false);
+    // Vertex (i, j) is the j-th of row i; flag 1 closes the rows' ends (M), 32 the columns (N).
+    const long long rows = polyline.flags & 1 ? m : m - 1;
+    const long long columns = polyline.flags & 32 ? n : n - 1;
+    const auto at = [&](long long i, long long j) { return int(base + (i % m) * n + j % n); };
+    for (long long i = 0; i < rows; ++i)
+        for (long long j = 0; j < columns; ++j) {
+            const int quad[4] = {at(i, j), at(i, j + 1), at(i + 1, j + 1), at(i + 1, j)};
+            collection.AddRecord(polyline.colour, quad, 4);
+        }
     return true;
 }
 

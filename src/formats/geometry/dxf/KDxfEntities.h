@@ -5,6 +5,7 @@
 // (X, Z, -Y): the file is Z-up, the scene Y-up.
 
 #include <map>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -69,6 +70,7 @@ struct KDxfPolyline {
     std::string layer;
     int colour = 0;
     int flags = 0;
+    int meshM = 0, meshN = 0;  // groups 71 and 72: the grid of a polygon mesh (flag 16)
 };
 
 // Reads entities from the group after their (0, type) group. LINE, 3DFACE and the POLYLINE
@@ -84,8 +86,13 @@ public:
     bool Read3DFace(KDxfFace& face) { return ReadCorners(face, 4); }
     bool ReadPolyline(KDxfPolyline& polyline);
     // The VERTEX entities after a POLYLINE header into the collection; flags 9 (a closed
-    // polyline) close the outline. False when the file ends inside.
+    // polyline) close the outline; a polygon mesh (flag 16) becomes the quads of its M x N
+    // grid, or nothing when its vertices do not fill the grid (counted in
+    // GetMeshesSkipped). False when the file ends inside.
     bool ReadVertices(const KDxfPolyline& polyline, KDxfCollection& collection);
+    int GetMeshesSkipped() const { return int(mMeshesSkipped.size()); }
+    // Polylines none of whose vertices is of a kind read (2D polylines).
+    int GetPolylinesSkipped() const { return int(mPolylinesSkipped.size()); }
 
     // A line as one segment record; a face as one record of its corners in file order.
     // With `dropFlat`, a face whose first three corners meet in one point is dropped.
@@ -105,7 +112,11 @@ private:
     // One VERTEX, up to and with the (0, type) group after it, whose type goes to `next`.
     // False when the file ends.
     bool ReadVertex(KDxfCollection& collection, int base, int colour, std::string_view& next);
+    // The vertices of a polygon mesh, then its quads.
+    bool ReadMeshVertices(const KDxfPolyline& polyline, KDxfCollection& collection);
 
     KDxfGroupReader& mGroups;
     const KDxfLayerTable& mLayers;
+    std::set<size_t> mMeshesSkipped;  // where they stand: a block's, once however placed
+    std::set<size_t> mPolylinesSkipped;
 };

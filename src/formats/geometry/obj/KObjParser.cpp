@@ -146,6 +146,11 @@ bool ScanPlainTriple(std::string_view word, int parts[3]) {
 }  // namespace
 
 bool KObjParser::CaseLess::operator()(const std::string& a, const std::string& b) const {
+    const int folded = KStrCaseCmp(a.c_str(), b.c_str());
+    return folded != 0 ? folded < 0 : a < b;
+}
+
+bool KObjParser::FoldedLess::operator()(const std::string& a, const std::string& b) const {
     return KStrCaseCmp(a.c_str(), b.c_str()) < 0;
 }
 
@@ -531,8 +536,9 @@ void KObjParser::AddLibrary(std::string text, std::string folder) {
         const size_t offset = size_t(line.data() - library.data());
         if (NextWord(line) != "newmtl") continue;
         // The first definition of a name in the first library that has one.
-        mMaterialLines.emplace(std::string(Trim(line)),
-                               std::make_pair(mLibraries.size() - 1, offset));
+        const std::string name(Trim(line));
+        mMaterialLines.emplace(name, std::make_pair(mLibraries.size() - 1, offset));
+        mDefinedFolded.insert(name);
     }
 }
 
@@ -549,16 +555,28 @@ bool KObjParser::NoteUnfoundImage(const std::string& path) const {
     return false;
 }
 
-int KObjParser::UseMaterial(std::string_view name) {
+int KObjParser::UseMaterial(std::string_view name, bool named) {
     const std::string key(name);
     auto it = mMaterialIndex.find(key);
     if (it != mMaterialIndex.end()) return it->second;
+    // Files of systems that fold case name a material in another case than its definition;
+    // a name the libraries define as written is a material of its own.
     KObjMaterial material;
     material.name = key;
-    if (!ReadMaterial(material))
+    if (!mMaterialLines.count(key)) {
+        auto folded = mMaterialFolded.find(key);
+        if (folded != mMaterialFolded.end()) return folded->second;
+        auto defined = mDefinedFolded.find(key);
+        if (named && defined != mDefinedFolded.end()) material.name = *defined;
+    }
+    if (!ReadMaterial(material) && named)
         mStatus += "Unable to read material \"" + KQovMessageText(key) + "\" in .mtl file\n";
+    const std::string defined = material.name;
     mMaterials.push_back(std::move(material));
-    return mMaterialIndex[key] = int(mMaterials.size()) - 1;
+    const int index = int(mMaterials.size()) - 1;
+    mMaterialIndex.emplace(defined, index);
+    mMaterialFolded.emplace(key, index);
+    return mMaterialIndex[key] = index;
 }
 
 bool KObjParser::ReadMaterial(KObjMaterial& material) const {
@@ -630,18 +648,7 @@ void KObjParser::AssignDefaultMaterial() {
     for (auto& entry : mGroups)
         for (KObjFace& face : entry.second.faces)
             if (face.material < 0) {
-                if (fallback < 0) {
-                    auto it = mMaterialIndex.find("default");
-                    if (it != mMaterialIndex.end()) {
-                        fallback = it->second;
-                    } else {
-                        KObjMaterial material;
-                        material.name = "default";
-                        ReadMaterial(material);
-                        mMaterials.push_back(std::move(material));
-                        fallback = mMaterialIndex["default"] = int(mMaterials.size()) - 1;
-                    }
-                }
+                if (fallback < 0) fallback = UseMaterial("default", false);
                 face.material = fallback;
             }
 }

@@ -4,6 +4,7 @@
 // them into nodes, meshes, NURBS and materials.
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,8 +33,13 @@ public:
     // empty.
     const std::string& GetFailure() const { return mFailure; }
 
-    // Groups ordered by name without regard to case.
+    // Groups ordered by name without regard to case; names alike but for case are groups of
+    // their own, in byte order.
     struct CaseLess {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    // Names alike but for case are one.
+    struct FoldedLess {
         bool operator()(const std::string& a, const std::string& b) const;
     };
     using GroupMap = std::map<std::string, KObjGroup, CaseLess>;
@@ -79,7 +85,11 @@ private:
     bool TellLibraryProblem(const std::string& name, int cause);
     // Keeps a library's text and where each of its materials is defined.
     void AddLibrary(std::string text, std::string folder);
-    int UseMaterial(std::string_view name);
+    // The material of a usemtl name (`named`; else the one of faces that name none): the one
+    // of that name, else one the libraries define by that name, else one used under another
+    // case, else (`named`) one the libraries define under another case, else a new one
+    // (`named`: with a word).
+    int UseMaterial(std::string_view name, bool named = true);
     // An image named by a library and not found: a failure of the read when the system is why;
     // true when it is found now.
     bool NoteUnfoundImage(const std::string& path) const;
@@ -100,12 +110,16 @@ private:
     std::string mGroupName = "default";
     KObjGroup* mGroup = nullptr;
     std::vector<KObjMaterial> mMaterials;
-    std::map<std::string, int, CaseLess> mMaterialIndex;
+    std::unordered_map<std::string, int> mMaterialIndex;
+    // The first material used under each name without regard to case.
+    std::map<std::string, int, FoldedLess> mMaterialFolded;
     std::vector<std::string> mLibraries;  // texts of the open libraries, in opening order
     std::vector<std::string> mLibraryFolders;  // the folder each was read from
     std::vector<std::string> mLibraryPaths;
     // Each material name's first definition: library, offset of its "newmtl" line.
     std::unordered_map<std::string, std::pair<size_t, size_t>> mMaterialLines;
+    // The first name defined under each name without regard to case.
+    std::set<std::string, FoldedLess> mDefinedFolded;
     std::vector<KObjSurface> mSurfaces;
     std::vector<KVector4> mVertices;
     std::vector<KVector2> mTextureVertices;

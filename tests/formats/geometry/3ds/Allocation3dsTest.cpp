@@ -15,7 +15,10 @@
 #include "Reading3ds.h"
 #include "Test3ds.h"
 #include "common/RefusingHeap.h"
+#include "formats/geometry/3ds/Material3ds.h"
 #include "formats/geometry/3ds/Mesh3ds.h"
+#include "formats/geometry/3ds/Motion3ds.h"
+#include "formats/geometry/3ds/Settings3ds.h"
 
 namespace {
 
@@ -178,3 +181,98 @@ TEST(Allocation3ds, ARefusedChunkIsOutOfMemoryNamingTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every kind of record with the parts its put writes as chunks of their own.
+struct Records3ds {
+    Records3ds() {
+        camera.name = "Cam";
+        light.name = "Spot";
+        light.excludes = {"Full"};
+        light.spot = std::make_unique<Spotlight3ds>();
+        light.spot->localShadowFlag = 1;
+        material.name = "Red";
+        material.maps[0].name = "wood.tga";
+        material.maps[0].data = {1, 2};
+        Context3ds ctx;
+        ObjectMotion3ds* o = &object;
+        InitObjectMotion3ds(ctx, &o, 3, 3, 3, 1, 1);
+        object.name = "Full";
+        CameraMotion3ds* c = &cameraMotion;
+        InitCameraMotion3ds(ctx, &c, 2, 2, 2, 2);
+        cameraMotion.name = "Cam";
+        SpotlightMotion3ds* s = &spotMotion;
+        InitSpotlightMotion3ds(ctx, &s, 2, 2, 2, 2, 2, 2);
+        spotMotion.name = "Spot";
+    }
+    void Put(Context3ds& ctx, Database3ds* db) const {
+        PutCamera3ds(ctx, db, &camera);
+        PutLight3ds(ctx, db, &light);
+        PutMesh3ds(ctx, db, &mesh);
+        PutMaterial3ds(ctx, db, &material);
+        PutObjectMotion3ds(ctx, db, &object);
+        PutCameraMotion3ds(ctx, db, &cameraMotion);
+        PutSpotlightMotion3ds(ctx, db, &spotMotion);
+    }
+    // The first of each kind, released at once.
+    template <class Record>
+    static void GetFirst(Context3ds& ctx, Database3ds* db,
+                         void (*get)(Context3ds&, Database3ds*, size_t, Record**)) {
+        Held3ds<Record> record;
+        get(ctx, db, 0, record.Slot());
+    }
+    static void Get(Context3ds& ctx, Database3ds* db) {
+        GetFirst(ctx, db, GetCameraByIndex3ds);
+        GetFirst(ctx, db, GetSpotlightByIndex3ds);
+        GetFirst(ctx, db, GetMeshByIndex3ds);
+        GetFirst(ctx, db, GetMaterialByIndex3ds);
+        GetFirst(ctx, db, GetObjectMotionByIndex3ds);
+        GetFirst(ctx, db, GetCameraMotionByIndex3ds);
+        GetFirst(ctx, db, GetSpotlightMotionByIndex3ds);
+    }
+    Camera3ds camera;
+    Light3ds light;
+    Mesh3ds mesh = FullMesh();
+    Material3ds material;
+    ObjectMotion3ds object;
+    CameraMotion3ds cameraMotion;
+    SpotlightMotion3ds spotMotion;
+};
+
+}  // namespace
+
+// Each allocation of the puts and gets refused in turn as the throwing heap refuses it: the
+// operation ends with memory running out (thrown, or the toolkit's error), and the records,
+// chunks and copies it had made are freed on the way out: LeakSanitizer finds nothing left.
+TEST(Allocation3ds, ARefusalThrownLeavesNoRecordOrChunk) {
+    const Records3ds records;
+    for (const bool get : {false, true}) {
+        SCOPED_TRACE(get ? "get" : "put");
+        for (long n = 0;; ++n) {
+            ASSERT_LT(n, 5000) << "never went through";
+            Context3ds ctx;
+            Database3ds* db = nullptr;
+            InitDatabase3ds(ctx, &db);
+            CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+            if (get) records.Put(ctx, db);
+            ASSERT_FALSE(ctx.ErrorPending());
+            bool thrown = false;
+            gThrowIn = n;
+            try {
+                get ? Records3ds::Get(ctx, db) : records.Put(ctx, db);
+            } catch (const std::bad_alloc&) {
+                thrown = true;
+            }
+            const bool refused = gThrowIn.exchange(-1) < 0;
+            if (refused) {
+                EXPECT_TRUE(thrown || Pending(ctx, ERR_NO_MEM)) << n;
+            }
+            ReleaseDatabase3ds(ctx, &db);
+            if (!refused) break;
+        }
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "DxfTestText.h"
+#include "common/TempTestFolder.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "formats/geometry/dxf/KDxfDrawingReader.h"
@@ -22,6 +27,14 @@ const char* kPolyfaceHead = "0|POLYLINE|8|A|66|1|70|64|";
 const char* kFourPoints =
     "0|VERTEX|10|0|20|0|30|0|70|192|0|VERTEX|10|1|20|0|30|0|70|192|"
     "0|VERTEX|10|1|20|1|30|0|70|192|0|VERTEX|10|0|20|1|30|0|70|192|";
+
+// A polygon mesh POLYLINE (flags, M, N) with `vertices` VERTEX entities (flags 64) at x = i.
+std::string MeshGrid(int flags, int m, int n, int vertices) {
+    std::string text = "0|POLYLINE|70|" + std::to_string(flags) + "|71|" + std::to_string(m) +
+                       "|72|" + std::to_string(n) + "|";
+    for (int i = 0; i < vertices; ++i) text += "0|VERTEX|10|" + std::to_string(i) + "|70|64|";
+    return text + "0|SEQEND|";
+}
 
 }  // namespace
 
@@ -52,6 +65,10 @@ TEST(KDxfEntities, EntitiesBecomeMeshes) {
          4, {{1, 0, 1}, {2, 1, 2}, {3, 2, 3}, {0, 3, 0}}},
         {"a vertex count in group 71 is no size", "0|POLYLINE|70|64|71|2000000000|" + std::string(kFourPoints) +
              "0|SEQEND|", 4, {}},
+        {"polygon mesh of 3 x 2", MeshGrid(16, 3, 2, 6), 6, {{0, 1, 3, 2}, {2, 3, 5, 4}}},
+        {"polygon mesh closed in M", MeshGrid(17, 3, 2, 6), 6, {{0, 1, 3, 2}, {2, 3, 5, 4}, {4, 5, 1, 0}}},
+        {"polygon mesh closed in N", MeshGrid(48, 2, 3, 6), 6,
+         {{0, 1, 4, 3}, {1, 2, 5, 4}, {2, 0, 3, 5}}},
     };
     for (const Case& c : cases) {
         KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
@@ -189,4 +206,93 @@ TEST(KDxfEntities, FacesKeepTheirFacing) {
             }
         EXPECT_NEAR(volume, 1.0, 1e-12) << mode;
     }
+}
+
+// A polygon mesh whose vertices do not fill its grid leaves nothing and is told once, in every
+// mode (a block's once however often it is placed); the entities around it are read. So is a
+// polyline none of whose vertices is of a kind read (2D), not one read (3D).
+TEST(KDxfEntities, PolygonMeshOfTooFewVerticesIsTold) {
+    const std::string flat = "0|POLYLINE|70|1|0|VERTEX|10|0|0|VERTEX|10|1|0|VERTEX|20|1|0|SEQEND|";
+    const std::string blocks = "0|SECTION|2|BLOCKS|0|BLOCK|2|B|10|0|20|0|30|0|" +
+                               MeshGrid(16, 3, 3, 8) + flat + "0|ENDBLK|0|ENDSEC|";
+    const std::string entities = MeshGrid(16, 2, 2, 5) + MeshGrid(16, 0, 4, 0) +
+                                 MeshGrid(16, 65536, 65536, 4) + flat +
+                                 "0|POLYLINE|70|8|0|VERTEX|70|32|0|VERTEX|10|1|70|32|0|SEQEND|" +
+                                 "0|INSERT|2|B|0|INSERT|2|B|0|LINE|11|1|";
+    for (int mode : {0, 1, 2}) {
+        KDxfDrawingReader reader(mode, true);
+        ASSERT_TRUE(reader.Read(DxfEntities(entities, blocks))) << mode;
+        EXPECT_EQ(reader.GetStatus(),
+                  "4 polygon meshes are not read: their vertices do not fill their grids (groups "
+                  "71 and 72)\n2 polylines are not read: 2D polylines, or ones whose vertex flags "
+                  "(group 70) do not fit them\n")
+            << mode;
+        int polygons = 0;
+        for (const auto& node : reader.GetNodes())
+            if (node->mesh) polygons += node->mesh->GetPolygonCount();
+        EXPECT_EQ(polygons, 2) << mode;  // the 3D polyline's segment and the line
+    }
+}
+
+// A polygon mesh and a polyface mesh that ezdxf writes, read as ezdxf reads them: the same
+// faces, corner by corner, in the same order.
+TEST(KDxfEntities, MeshesAsEzdxfReadsThem) {
+    const char* const python = "/usr/bin/python3";
+    ASSERT_EQ(std::system((std::string(python) + " -c 'import ezdxf' 2>/dev/null").c_str()), 0)
+        << "python3 with the ezdxf module is needed (Debian package python3-ezdxf; "
+           "scripts/install-deps.sh)";
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string script = folder / "mesh.py", path = folder / "mesh.dxf";
+    std::ofstream(script)
+        << "import sys, ezdxf\n"
+           "from ezdxf.render import MeshBuilder\n"
+           "doc = ezdxf.new('R2000')\n"
+           "msp = doc.modelspace()\n"
+           "grid = msp.add_polymesh(size=(4, 3))\n"
+           "for i in range(4):\n"
+           "    for j in range(3):\n"
+           "        grid.set_mesh_vertex((i, j), (i, j, (i * j) % 3 * 0.5))\n"
+           "pf = msp.add_polyface()\n"
+           "pf.append_face([(0, 0, 5), (1, 0, 5), (1, 1, 5), (0, 1, 6)])\n"
+           "pf.append_face([(1, 0, 5), (2, 0, 5), (1, 1, 5)])\n"
+           "doc.saveas(sys.argv[1])\n"
+           "for e in ezdxf.readfile(sys.argv[1]).modelspace().query('POLYLINE'):\n"
+           "    for face in MeshBuilder.from_polyface(e).faces_as_vertices():\n"
+           "        print(len(face), ' '.join('%r %r %r' % (p.x, p.z, -p.y) for p in face))\n"
+           "    print(0)\n";
+    FILE* pipe = popen((std::string(python) + " " + script + " " + path).c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[512];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
+    ASSERT_EQ(pclose(pipe), 0) << output;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
+    const std::string drawing = text.str();
+    ASSERT_TRUE(reader.Read(drawing));
+    EXPECT_EQ(reader.GetStatus(), "");
+    std::istringstream expected(output);
+    for (const auto& node : reader.GetNodes()) {
+        const KQovMesh& mesh = *node->mesh;
+        for (int p = 0; p < mesh.GetPolygonCount(); ++p) {
+            int corners = 0;
+            ASSERT_TRUE(expected >> corners);
+            ASSERT_EQ(mesh.GetPolygonSize(p), corners) << node->name << " " << p;
+            for (int k = 0; k < corners; ++k) {
+                const KVector4 at = mesh.GetControlPoints().GetAt(mesh.GetPolygonVertex(p, k));
+                for (int a = 0; a < 3; ++a) {
+                    double value = 0;
+                    expected >> value;
+                    EXPECT_EQ(at[a], value) << node->name << " " << p << " " << k;
+                }
+            }
+        }
+        int end = -1;
+        expected >> end;
+        EXPECT_EQ(end, 0) << node->name << ": ezdxf finds more faces";
+    }
+    EXPECT_EQ(reader.GetNodes().size(), 2u);
 }

@@ -2,8 +2,11 @@
 // what a read that keeps no geometry tells; UTF-16 text refused.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+#include "tools/ConversionTestUtil.h"
 
 namespace {
 
@@ -69,24 +73,31 @@ KQovScene* ReadScene(KQovObjectManager& manager, const std::string& path) {
     return reader.Read(scene, options.get()) ? scene : nullptr;
 }
 
-}  // namespace
-
-TEST(ObjMaterialNames, NamesWithBlanksStayApartThroughReadAndWrite) {
-    TempTestFolder folder;
-    ASSERT_TRUE(folder.ok());
-    Write(folder / "lib.mtl", kLibrary);
-    Write(folder / "in.obj", kObj);
-
-    KObjParser parser;
-    ASSERT_EQ(parser.ReadFile((folder / "in.obj").c_str()), KObjParser::eRead);
-    EXPECT_EQ(parser.GetStatus(), "");  // every name found in the library
+// The library lib.mtl and in.obj written into the folder and parsed: the material names, each
+// found in the library.
+std::vector<std::string> ParsedNames(const TempTestFolder& folder, const char* library,
+                                     const char* obj, KObjParser& parser) {
+    Write(folder / "lib.mtl", library);
+    Write(folder / "in.obj", obj);
+    EXPECT_EQ(parser.ReadFile((folder / "in.obj").c_str()), KObjParser::eRead);
+    EXPECT_EQ(parser.GetStatus(), "");
     std::vector<std::string> names;
     for (const KObjMaterial& m : parser.GetMaterials()) {
         names.push_back(m.name);
         EXPECT_TRUE(m.defined) << m.name;
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Hard Shiny Plastic White",
-                                               "Hard Shiny Plastic Black", "Hard\tMatte", "Red"}));
+    return names;
+}
+
+}  // namespace
+
+TEST(ObjMaterialNames, NamesWithBlanksStayApartThroughReadAndWrite) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    KObjParser parser;
+    EXPECT_EQ(ParsedNames(folder, kLibrary, kObj, parser),
+              (std::vector<std::string>{"Hard Shiny Plastic White", "Hard Shiny Plastic Black",
+                                        "Hard\tMatte", "Red"}));
     const KObjGroup& group = parser.GetGroups().at("default");
     ASSERT_EQ(group.faces.size(), 5u);
     for (size_t f = 0; f < group.faces.size(); ++f)
@@ -198,4 +209,81 @@ TEST(ObjSkips, WideTextIsRefused) {
     KObjParser parser;
     EXPECT_EQ(parser.ReadText(text + std::string("#\0\n", 3), "x.obj"), KObjParser::eRead);
     EXPECT_EQ(parser.GetGroups().at("default").faces.size(), 1u);
+}
+
+namespace {
+
+// Materials and groups whose names differ only in case, and names used in another case than
+// the only definition (as systems that fold case write them), before or after the name itself.
+const char* const kCaseLibrary = "newmtl Red\nKd 1 0 0\nnewmtl red\nKd 0.25 0 1\nnewmtl Green\nKd 0.5 1 0\n"
+                                 "newmtl Blue\nKd 0.75 0 1\n";
+const char* const kCaseObj =
+    "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+    "g Box\nusemtl Red\nf 1 2 3\n"
+    "g box\nusemtl red\nf 1 3 4\n"
+    "g Leaf\nusemtl Green\nf 2 3 4\nusemtl GREEN\nf 1 2 4\nusemtl RED\nf 4 3 2\n"
+    "g Sky\nusemtl BLUE\nf 1 2 3\nusemtl Blue\nf 1 3 4\n";
+
+// Each mesh node's polygon reds by node name, to two places (3DS keeps bytes).
+std::map<std::string, std::vector<double>> MeshReds(KQovNode* node) {
+    std::map<std::string, std::vector<double>> out;
+    std::vector<KQovNode*> nodes;
+    conversiontest::CollectNodes(node, nodes);
+    for (KQovNode* n : nodes)
+        if (auto* mesh = dynamic_cast<KQovMesh*>(n->GetNodeAttribute()))
+            for (double red : PolygonReds(mesh))
+                out[n->GetNameWithoutPrefix().Buffer()].push_back(std::round(red * 100) / 100);
+    return out;
+}
+
+}  // namespace
+
+TEST(ObjMaterialNames, NamesApartButForCaseStayApartThroughEveryWriter) {
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    KObjParser parser;
+    EXPECT_EQ(ParsedNames(folder, kCaseLibrary, kCaseObj, parser),
+              (std::vector<std::string>{"Red", "red", "Green", "Blue"}));
+    const std::map<std::string, std::vector<double>> expected = {
+        {"Box", {1.0}}, {"box", {0.25}}, {"Leaf", {0.5, 0.5, 1.0}}, {"Sky", {0.75, 0.75}}};
+    conversiontest::TestScene read;
+    std::unique_ptr<KStreamOptions> options;
+    std::string error;
+    ASSERT_TRUE(conversiontest::ReadScene(read, folder / "in.obj", options, error)) << error;
+    EXPECT_EQ(MeshReds(read.scene->GetRootNode()), expected);
+    // Through each writer and back: the colours stay each mesh's; the names stay apart (a
+    // writer that cannot tell them apart renames with a word).
+    for (const char* route : {"qov", "obj", "3ds"}) {
+        SCOPED_TRACE(route);
+        const std::string path = folder / (std::string("out.") + route);
+        std::string status;
+        ASSERT_TRUE(conversiontest::WriteScene(read, path, error, &status)) << error;
+        conversiontest::TestScene back;
+        ASSERT_TRUE(conversiontest::ReadScene(back, path, options, error)) << error;
+        std::map<std::string, std::vector<double>> reds = MeshReds(back.scene->GetRootNode());
+        std::multiset<std::vector<double>> colours, expectedColours;
+        for (const auto& entry : reds) colours.insert(entry.second);
+        for (const auto& entry : expected) expectedColours.insert(entry.second);
+        EXPECT_EQ(colours, expectedColours) << status;
+        EXPECT_EQ(reds["Box"], std::vector<double>{1.0}) << status;
+    }
+#ifdef QOV_HAVE_TINYOBJ
+    // The file written as another reader reads it: two groups, each its own colour.
+    tinyobj::attrib_t attrib;
+    std::vector<tinyobj::shape_t> shapes;
+    std::vector<tinyobj::material_t> materials;
+    std::string warn;
+    ASSERT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &error,
+                                 (folder / "out.obj").c_str(), (folder.path() + "/").c_str(),
+                                 false))
+        << error;
+    std::map<std::string, std::vector<double>> reds;
+    for (const auto& shape : shapes)
+        for (int id : shape.mesh.material_ids)
+            reds[shape.name].push_back(id < 0 ? -1.0 : materials[size_t(id)].diffuse[0]);
+    EXPECT_EQ(reds.size(), 4u);
+    EXPECT_EQ(reds["Box"], std::vector<double>{1.0});
+    EXPECT_EQ(reds["Leaf"], (std::vector<double>{0.5, 0.5, 1.0}));
+    EXPECT_EQ(reds["Sky"], (std::vector<double>{0.75, 0.75}));
+#endif
 }

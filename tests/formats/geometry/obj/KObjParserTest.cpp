@@ -126,23 +126,28 @@ TEST(ObjParser, FacesCornersAndGroups) {
     EXPECT_EQ(parser.GetVertices()[4][2], 2.0);  // joined across the backslash
     std::vector<std::string> names;
     for (const auto& g : parser.GetGroups()) names.push_back(g.first);
-    EXPECT_EQ(names, (std::vector<std::string>{"A_x", "b"}));
+    // Names alike but for case are groups of their own, ordered as without case.
+    EXPECT_EQ(names, (std::vector<std::string>{"A_x", "a_X", "B", "b"}));
     const KObjGroup& b = parser.GetGroups().at("b");
-    ASSERT_EQ(b.faces.size(), 3u);  // out-of-range corner dropped, 0 and 2-corner faces dropped
+    ASSERT_EQ(b.faces.size(), 2u);  // out-of-range corner dropped, 0 and 2-corner faces dropped
     EXPECT_EQ(b.faces[0].cornerCount, 3);
     EXPECT_EQ(b.corners[b.faces[1].firstCorner].v, 2);  // -3 of five vertices
-    EXPECT_EQ(b.faces[2].cornerCount, 4);               // the "g B" face joined "b"
+    ASSERT_EQ(parser.GetGroups().at("B").faces.size(), 1u);
+    EXPECT_EQ(parser.GetGroups().at("B").faces[0].cornerCount, 4);
+    EXPECT_EQ(parser.GetGroups().at("a_X").faces.size(), 1u);
     const KObjGroup& a = parser.GetGroups().at("A_x");
-    ASSERT_EQ(a.faces.size(), 2u);
+    ASSERT_EQ(a.faces.size(), 1u);
     EXPECT_EQ(a.corners[0].vn, 0);
     EXPECT_EQ(a.corners[0].vt, -1);
     EXPECT_TRUE(a.faces[0].normalsPresent);
 
     KObjMeshData mesh;
-    parser.BuildMesh("b", mesh);
+    parser.BuildMesh("B", mesh);
     ASSERT_EQ(mesh.uvs.size(), mesh.points.size());  // a corner without vt gets (0, 0)
-    EXPECT_EQ(mesh.polygonSizes, (std::vector<int>{3, 3, 4}));
-    EXPECT_EQ(mesh.points.size(), 10u);  // flat normals differ per face: no point is shared
+    EXPECT_EQ(mesh.polygonSizes, (std::vector<int>{4}));
+    parser.BuildMesh("b", mesh);
+    EXPECT_EQ(mesh.polygonSizes, (std::vector<int>{3, 3}));
+    EXPECT_EQ(mesh.points.size(), 6u);  // flat normals differ per face: no point is shared
 }
 
 TEST(ObjParser, NormalsCompletedBySmoothingGroup) {
