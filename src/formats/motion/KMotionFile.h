@@ -69,6 +69,11 @@ public:
     // True once a line ran past what any real file holds (reported as an error): the reading
     // stopped there, and whatever came of it is no result.
     bool IsLineTooLong() const { return mLineTooLong; }
+    // The system's error number once a read of the file failed (0 while none did): the
+    // reading stopped there, as at a line too long.
+    int GetReadError() const { return mReader.GetReadError(); }
+    // A line too long or a failed read: what was read is no whole file.
+    bool StoppedShort() const { return mLineTooLong || GetReadError() != 0; }
     // Physical lines read since the file was opened or rewound.
     int GetLineNumber() const { return mLineNumber; }
     const char* GetLine() const { return mLine.c_str(); }
