@@ -1,6 +1,7 @@
 #include "formats/geometry/3ds/Chunk3ds.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -246,7 +247,11 @@ static std::unique_ptr<ChunkData3ds> MakeChunkData3ds(uint32_t tag) {
 
 size_t CurrentFile3ds::Read(void* out, size_t count) {
     FILE* stream = GetCurrentStream3ds(mCtx);
-    return stream ? fread(out, 1, count, stream) : 0;
+    if (!stream) return 0;
+    errno = 0;
+    const size_t got = fread(out, 1, count, stream);
+    if (got < count && ferror(stream) && mCtx.readError == 0) mCtx.readError = errno ? errno : EIO;
+    return got;
 }
 
 bool CurrentFile3ds::Seek(uint64_t position) {

@@ -150,7 +150,13 @@ bool KQovReader3ds::OutOfMemory(const std::string& name) {
 }
 
 void KQovReader3ds::LoadError() {
-    if (OutOfMemory(!mFile ? "" : mFile->temporary ? mFile->originalName : mFile->name)) return;
+    const std::string name = !mFile ? "" : mFile->temporary ? mFile->originalName : mFile->name;
+    if (OutOfMemory(name)) return;
+    // A read that failed is the cause, not the chunk it stopped in.
+    if (mCtx.readError) {
+        mError.SetErrorWithText(eFileNotOpened, KReadFileError(name.c_str(), mCtx.readError).c_str());
+        return;
+    }
     // A file too short for the first chunk's header has no chunk to name.
     const uint64_t size = mFile ? GetFileSize3ds(mCtx, mFile->slot) : 0;
     if (mFile && mCtx.ErrorCount() > 0 && mCtx.ErrorAt(0).code == ERR_READING_FILE && size < 6) {
