@@ -111,13 +111,73 @@ void UnpackRow(const ReadLayout& layout, const uint8_t* row, uint8_t* out) {
 
 }  // namespace
 
-bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
+namespace {
+
+// A file read through the file stream, for libtiff's client procedures: a read the system
+// fails stays told by the stream (GetReadError), not taken for a file of another kind.
+tmsize_t StreamRead(thandle_t handle, void* data, tmsize_t size) {
+    KFileStream& file = *static_cast<KFileStream*>(handle);
+    if (size < 0) return -1;
+    tmsize_t done = 0;
+    while (done < size) {
+        const uint32_t part = uint32_t(std::min<tmsize_t>(size - done, tmsize_t(1) << 30));
+        const uint32_t got = file.Read(static_cast<uint8_t*>(data) + done, part);
+        if (file.GetReadError()) return -1;
+        done += got;
+        if (got < part) break;
+    }
+    return done;
+}
+
+tmsize_t StreamWrite(thandle_t, void*, tmsize_t) { return -1; }
+int StreamClose(thandle_t) { return 0; }
+int StreamMap(thandle_t, void**, toff_t*) { return 0; }
+void StreamUnmap(thandle_t, void*, toff_t) {}
+
+toff_t StreamSeek(thandle_t handle, toff_t offset, int whence) {
+    KFileStream& file = *static_cast<KFileStream*>(handle);
+    const int origin = whence == SEEK_CUR ? 1 : whence == SEEK_END ? 2 : 0;
+    if (file.Seek(origin, int64_t(offset)) != 0) return toff_t(-1);
+    return toff_t(file.Tell());
+}
+
+toff_t StreamSize(thandle_t handle) {
+    KFileStream& file = *static_cast<KFileStream*>(handle);
+    const int64_t here = file.Tell();
+    const int64_t size = file.Seek(2, 0) == 0 ? file.Tell() : 0;
+    file.Seek(0, here);
+    return toff_t(size < 0 ? 0 : size);
+}
+
+// The image of an open TIFF file; false for another layout or data that cannot be read.
+bool ReadOpenTiff(TiffFile& tif, KImage& image);
+
+}  // namespace
+
+bool ReadTiffImage(const char* path, KImage& image, bool removeAfter, int* readError) {
+    if (readError) *readError = 0;
     if (!path) return false;
+    KFileStream file;
+    if (!file.Open(path, "rb")) return false;
     // The library's allocations go through malloc, which tells a refusal by errno alone.
     errno = 0;
-    TiffFile tif(OpenFile(path, "r"));
-    if (!tif && errno == ENOMEM) throw std::bad_alloc();
-    if (!tif) return false;
+    TiffFile tif(OpenQuietly([&](TIFFOpenOptions* options) {
+        return TIFFClientOpenExt(path, "r", &file, StreamRead, StreamWrite, StreamSeek,
+                                 StreamClose, StreamSize, StreamMap, StreamUnmap, options);
+    }));
+    if (!tif && errno == ENOMEM && !file.GetReadError()) throw std::bad_alloc();
+    const bool read = tif && ReadOpenTiff(tif, image);
+    tif.reset();
+    if (readError) *readError = file.GetReadError();
+    if (!read || file.GetReadError()) return false;
+    file.Close();
+    if (removeAfter) KRemoveFile(path);
+    return true;
+}
+
+namespace {
+
+bool ReadOpenTiff(TiffFile& tif, KImage& image) {
     ReadLayout layout;
     if (!GetReadLayout(tif.get(), layout)) return false;
     const int type = layout.photometric == PHOTOMETRIC_YCBCR ? KImage::eYCbCr : KImage::eRGB;
@@ -149,10 +209,10 @@ bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
             UnpackRow(layout, strip.data() + int64_t(r) * layout.scanline,
                       pixels + int64_t(row + r) * pixelRow);
     }
-    tif.reset();
-    if (removeAfter) KRemoveFile(path);
     return true;
 }
+
+}  // namespace
 
 namespace {
 

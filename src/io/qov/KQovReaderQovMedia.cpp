@@ -71,7 +71,13 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     image.SetFileName(originalName);
     image.SetKeepOriginal(false);
     // Content that is no readable TIFF stays as extracted.
-    if (!ReadTiffImage(extracted.Buffer(), image, false)) return extracted;
+    int readError = 0;
+    if (!ReadTiffImage(extracted.Buffer(), image, false, &readError)) {
+        // Not seen for a read the system failed: no kind of content can be told of it.
+        if (readError && mMediaLost.empty())
+            mMediaLost = KReadFileError(extracted.Buffer(), readError);
+        return extracted;
+    }
     // Beside the media the file's other reads extract, not in a numbered folder of this one.
     std::string folder = mFile->GetExtractedMediaFolder(extracted.Buffer());
     if (folder.empty()) folder = std::string(KExtractDirectory(extracted.Buffer()).Buffer()) + "/";
