@@ -838,7 +838,7 @@ int KQovFieldFile::GetSystemReadError() const {
 bool KQovFieldFile::CheckFileUnchanged() {
     // A read that failed, even one a part of the read went on without, is the cause.
     if (const int error = GetSystemReadError()) {
-        SetError(eReadError, ("Read error: " + KPlatformErrorText(error)).c_str());
+        SetError(eReadError, KReadFileError(mOpenedName.c_str(), error).c_str());
         return false;
     }
     for (const KQovFieldReader* tree : {mFirstTree.get(), mOtherTree.get()})

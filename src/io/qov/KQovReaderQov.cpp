@@ -28,6 +28,7 @@ bool KQovReaderQov::FileOpen(const char* fileName) {
     KQovHeaderInfo header;
     if (!mOwnFile->Open(resolved.Buffer(), false, false, &header)) {
         int code = mOwnFile->GetLastErrorID();
+        if (code == KQovFieldFile::eReadError) code = eFileNotOpened;  // a read that failed
         mError.SetErrorWithText(code >= 0 && code <= 4 ? code : eUnidentifiedError,
                                 mOwnFile->GetLastErrorString());
         return false;

@@ -68,6 +68,10 @@ KQovReaderDxf::ELoad KQovReaderDxf::LoadText(std::string& text, int& readError) 
         if (got != part) return eCutShort;
         done += part;
     }
+    // The end the size tells is confirmed by a read: one the system fails is no end.
+    char past;
+    file.Read(&past, 1);
+    if (file.GetReadError()) return readError = file.GetReadError(), eReadFailed;
     return eLoaded;
 }
 
