@@ -58,7 +58,7 @@ public:
     virtual bool IsEof();
     // The system's error number for the first read of this file that failed (EIO for a
     // failing disk), 0 while none did: a read that failed is no end of the file.
-    int GetReadError() const;
+    virtual int GetReadError() const;
     // Formats into a growable buffer, so no text is ever cut; returns the bytes written.
     int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual int VPrintf(const char* format, va_list args);

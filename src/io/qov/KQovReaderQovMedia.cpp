@@ -37,7 +37,9 @@ KString ForwardSlashes(const char* path) {
 }
 
 // The whole file `path` (at most 4 GB - 1); false when it cannot be read or memory runs out.
-bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes) {
+// False, with the system's error number in `readError` when a read of the file failed.
+bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes, int& readError) {
+    readError = 0;
     bytes.clear();
     FILE* file = KPlatformOpenFile(path, "rb");
     if (!file) return false;
@@ -45,6 +47,7 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes) {
     try {
         unsigned char block[65536];
         size_t n;
+        errno = 0;
         while (ok && (n = fread(block, 1, sizeof block, file)) > 0) {
             ok = bytes.size() + n <= UINT32_MAX;
             if (ok) bytes.insert(bytes.end(), block, block + n);
@@ -52,7 +55,10 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes) {
     } catch (const std::bad_alloc&) {
         ok = false;
     }
-    ok = ok && !ferror(file);
+    if (ok && ferror(file)) {
+        ok = false;
+        readError = errno ? errno : EIO;
+    }
     fclose(file);
     if (!ok) bytes.clear();
     return ok;
@@ -131,7 +137,10 @@ bool KQovReaderQov::ConvertedBytes(const std::string& folder, const char* name, 
             converted = true;
             break;
         }
-    converted = converted && ReadFileBytes(path.c_str(), bytes) && !bytes.empty();
+    int readError = 0;
+    converted = converted && ReadFileBytes(path.c_str(), bytes, readError) && !bytes.empty();
+    // The converter's file not read back is no file of another kind: the read fails.
+    if (readError && mMediaLost.empty()) mMediaLost = KReadFileError(path.c_str(), readError);
     made.Remove();
     return converted;
 }
