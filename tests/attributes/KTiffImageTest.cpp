@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+
 #include <tiffio.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -298,6 +300,16 @@ TEST(TiffImage, BrokenFilesAreRefusedAndReadFilesRemovedOnRequest) {
     }
     EXPECT_TRUE(Exists(cut));
     EXPECT_FALSE(IsCompressedTiffFile(text.c_str()));
+    // A read the system fails (the process's own memory at address 0 gives EIO) is told as
+    // such, unlike a file that is no image.
+    int readError = -1;
+    KImage unread;
+    EXPECT_FALSE(ReadTiffImage(cut.c_str(), unread, false, &readError));
+    EXPECT_EQ(readError, 0);
+    if (Exists("/proc/self/mem")) {
+        EXPECT_FALSE(ReadTiffImage("/proc/self/mem", unread, true, &readError));
+        EXPECT_EQ(readError, EIO);
+    }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     KImage back;

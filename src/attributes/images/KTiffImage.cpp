@@ -113,43 +113,62 @@ void UnpackRow(const ReadLayout& layout, const uint8_t* row, uint8_t* out) {
 
 namespace {
 
-// A file read through the file stream, for libtiff's client procedures: a read the system
-// fails stays told by the stream (GetReadError), not taken for a file of another kind.
-tmsize_t StreamRead(thandle_t handle, void* data, tmsize_t size) {
-    KFileStream& file = *static_cast<KFileStream*>(handle);
-    if (size < 0) return -1;
-    tmsize_t done = 0;
-    while (done < size) {
-        const uint32_t part = uint32_t(std::min<tmsize_t>(size - done, tmsize_t(1) << 30));
-        const uint32_t got = file.Read(static_cast<uint8_t*>(data) + done, part);
-        if (file.GetReadError()) return -1;
+// A file's bytes, read through the file stream (a read the system fails is told by it, never
+// taken for a file of another kind), handed to libtiff as its mapping of the file.
+struct FileBytes {
+    std::vector<uint8_t> bytes;
+    uint64_t at = 0;
+};
+
+tmsize_t BytesRead(thandle_t handle, void* data, tmsize_t size) {
+    FileBytes& f = *static_cast<FileBytes*>(handle);
+    if (size < 0 || f.at >= f.bytes.size()) return 0;
+    const uint64_t n = std::min<uint64_t>(uint64_t(size), f.bytes.size() - f.at);
+    std::memcpy(data, f.bytes.data() + f.at, size_t(n));
+    f.at += n;
+    return tmsize_t(n);
+}
+tmsize_t BytesWrite(thandle_t, void*, tmsize_t) { return -1; }
+toff_t BytesSeek(thandle_t handle, toff_t offset, int whence) {
+    FileBytes& f = *static_cast<FileBytes*>(handle);
+    const uint64_t base = whence == SEEK_CUR ? f.at : whence == SEEK_END ? f.bytes.size() : 0;
+    f.at = base + offset;
+    return f.at;
+}
+int BytesClose(thandle_t) { return 0; }
+toff_t BytesSize(thandle_t handle) { return static_cast<FileBytes*>(handle)->bytes.size(); }
+int BytesMap(thandle_t handle, void** base, toff_t* size) {
+    FileBytes& f = *static_cast<FileBytes*>(handle);
+    *base = f.bytes.data();
+    *size = f.bytes.size();
+    return 1;
+}
+void BytesUnmap(thandle_t, void*, toff_t) {}
+
+// The whole file into `bytes`; the system's error number when a read failed, -1 when it does
+// not open or is larger than any image read.
+int ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
+    KFileStream file;
+    if (!file.Open(path, "rb") || file.Seek(2, 0) != 0) return -1;
+    const int64_t size = file.Tell();
+    if (size < 0 || size > 3 * KImage::kMaxBytes || file.Seek(0, 0) != 0) return -1;
+    bytes.resize(size_t(size));  // memory refused throws, as for the pixels
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const uint32_t part = uint32_t(std::min<size_t>(bytes.size() - done, size_t(1) << 30));
+        const uint32_t got = file.Read(bytes.data() + done, part);
+        if (file.GetReadError()) return file.GetReadError();
         done += got;
         if (got < part) break;
     }
-    return done;
+    // Its end confirmed by a read: one the system fails is no end.
+    uint8_t past;
+    file.Read(&past, 1);
+    if (file.GetReadError()) return file.GetReadError();
+    bytes.resize(done);
+    return 0;
 }
 
-tmsize_t StreamWrite(thandle_t, void*, tmsize_t) { return -1; }
-int StreamClose(thandle_t) { return 0; }
-int StreamMap(thandle_t, void**, toff_t*) { return 0; }
-void StreamUnmap(thandle_t, void*, toff_t) {}
-
-toff_t StreamSeek(thandle_t handle, toff_t offset, int whence) {
-    KFileStream& file = *static_cast<KFileStream*>(handle);
-    const int origin = whence == SEEK_CUR ? 1 : whence == SEEK_END ? 2 : 0;
-    if (file.Seek(origin, int64_t(offset)) != 0) return toff_t(-1);
-    return toff_t(file.Tell());
-}
-
-toff_t StreamSize(thandle_t handle) {
-    KFileStream& file = *static_cast<KFileStream*>(handle);
-    const int64_t here = file.Tell();
-    const int64_t size = file.Seek(2, 0) == 0 ? file.Tell() : 0;
-    file.Seek(0, here);
-    return toff_t(size < 0 ? 0 : size);
-}
-
-// The image of an open TIFF file; false for another layout or data that cannot be read.
 bool ReadOpenTiff(TiffFile& tif, KImage& image);
 
 }  // namespace
@@ -157,20 +176,19 @@ bool ReadOpenTiff(TiffFile& tif, KImage& image);
 bool ReadTiffImage(const char* path, KImage& image, bool removeAfter, int* readError) {
     if (readError) *readError = 0;
     if (!path) return false;
-    KFileStream file;
-    if (!file.Open(path, "rb")) return false;
+    FileBytes file;
+    const int error = ReadWholeFile(path, file.bytes);
+    if (error > 0 && readError) *readError = error;
+    if (error) return false;
     // The library's allocations go through malloc, which tells a refusal by errno alone.
     errno = 0;
     TiffFile tif(OpenQuietly([&](TIFFOpenOptions* options) {
-        return TIFFClientOpenExt(path, "r", &file, StreamRead, StreamWrite, StreamSeek,
-                                 StreamClose, StreamSize, StreamMap, StreamUnmap, options);
+        return TIFFClientOpenExt(path, "r", &file, BytesRead, BytesWrite, BytesSeek, BytesClose,
+                                 BytesSize, BytesMap, BytesUnmap, options);
     }));
-    if (!tif && errno == ENOMEM && !file.GetReadError()) throw std::bad_alloc();
-    const bool read = tif && ReadOpenTiff(tif, image);
+    if (!tif && errno == ENOMEM) throw std::bad_alloc();
+    if (!tif || !ReadOpenTiff(tif, image)) return false;
     tif.reset();
-    if (readError) *readError = file.GetReadError();
-    if (!read || file.GetReadError()) return false;
-    file.Close();
     if (removeAfter) KRemoveFile(path);
     return true;
 }

@@ -208,7 +208,6 @@ void Context3ds::Push(int code) {
 void Context3ds::Clear() {
     mErrorPending = false;
     badNumber = false;
-    readError = 0;
     mErrorKnown = mChunkKnown = false;
     for (auto& entry : mStack) entry = {};
     mOverflow = {};

@@ -81,6 +81,7 @@ KQovReader3ds::~KQovReader3ds() {
 bool KQovReader3ds::FileOpen(const char* fileName) {
     FileClose();
     ClearErrors3ds(mCtx);
+    mCtx.readError = 0;
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
     mFolder = fileName ? KExtractNameFolder(fileName).Buffer() : "";
     if (!mFile) {
@@ -122,7 +123,7 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
     // A scale that takes a stored length past what the scene holds is refused, not stored.
     const bool scaled = !loaded || KIsSceneNumber(LargestLength() * mScale);
     const bool built = loaded && scaled && BuildScene(scene);
-    const bool pending = mCtx.ErrorPending();
+    const bool pending = mCtx.ErrorPending() || mCtx.readError != 0;
     if (!scaled && !pending) {
         mError.SetErrorWithText(
             eFileCorrupted,
