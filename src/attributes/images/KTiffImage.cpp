@@ -109,42 +109,6 @@ void UnpackRow(const ReadLayout& layout, const uint8_t* row, uint8_t* out) {
     }
 }
 
-}  // namespace
-
-namespace {
-
-// A file's bytes, read through the file stream (a read the system fails is told by it, never
-// taken for a file of another kind), handed to libtiff as its mapping of the file.
-struct FileBytes {
-    std::vector<uint8_t> bytes;
-    uint64_t at = 0;
-};
-
-tmsize_t BytesRead(thandle_t handle, void* data, tmsize_t size) {
-    FileBytes& f = *static_cast<FileBytes*>(handle);
-    if (size < 0 || f.at >= f.bytes.size()) return 0;
-    const uint64_t n = std::min<uint64_t>(uint64_t(size), f.bytes.size() - f.at);
-    std::memcpy(data, f.bytes.data() + f.at, size_t(n));
-    f.at += n;
-    return tmsize_t(n);
-}
-tmsize_t BytesWrite(thandle_t, void*, tmsize_t) { return -1; }
-toff_t BytesSeek(thandle_t handle, toff_t offset, int whence) {
-    FileBytes& f = *static_cast<FileBytes*>(handle);
-    const uint64_t base = whence == SEEK_CUR ? f.at : whence == SEEK_END ? f.bytes.size() : 0;
-    f.at = base + offset;
-    return f.at;
-}
-int BytesClose(thandle_t) { return 0; }
-toff_t BytesSize(thandle_t handle) { return static_cast<FileBytes*>(handle)->bytes.size(); }
-int BytesMap(thandle_t handle, void** base, toff_t* size) {
-    FileBytes& f = *static_cast<FileBytes*>(handle);
-    *base = f.bytes.data();
-    *size = f.bytes.size();
-    return 1;
-}
-void BytesUnmap(thandle_t, void*, toff_t) {}
-
 // The whole file into `bytes`; the system's error number when a read failed, -1 when it does
 // not open or is larger than any image read.
 int ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
@@ -169,32 +133,7 @@ int ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
     return 0;
 }
 
-bool ReadOpenTiff(TiffFile& tif, KImage& image);
-
-}  // namespace
-
-bool ReadTiffImage(const char* path, KImage& image, bool removeAfter, int* readError) {
-    if (readError) *readError = 0;
-    if (!path) return false;
-    FileBytes file;
-    const int error = ReadWholeFile(path, file.bytes);
-    if (error > 0 && readError) *readError = error;
-    if (error) return false;
-    // The library's allocations go through malloc, which tells a refusal by errno alone.
-    errno = 0;
-    TiffFile tif(OpenQuietly([&](TIFFOpenOptions* options) {
-        return TIFFClientOpenExt(path, "r", &file, BytesRead, BytesWrite, BytesSeek, BytesClose,
-                                 BytesSize, BytesMap, BytesUnmap, options);
-    }));
-    if (!tif && errno == ENOMEM) throw std::bad_alloc();
-    if (!tif || !ReadOpenTiff(tif, image)) return false;
-    tif.reset();
-    if (removeAfter) KRemoveFile(path);
-    return true;
-}
-
-namespace {
-
+// The image of an open TIFF file; false for another layout or data that cannot be read.
 bool ReadOpenTiff(TiffFile& tif, KImage& image) {
     ReadLayout layout;
     if (!GetReadLayout(tif.get(), layout)) return false;
@@ -229,10 +168,6 @@ bool ReadOpenTiff(TiffFile& tif, KImage& image) {
     }
     return true;
 }
-
-}  // namespace
-
-namespace {
 
 bool CanWriteTiff(const KImage& image) {
     const int width = image.GetWidth(), height = image.GetHeight();
@@ -335,6 +270,13 @@ int MemoryClose(thandle_t) { return 0; }
 toff_t MemorySize(thandle_t handle) { return static_cast<MemoryTiff*>(handle)->bytes.size(); }
 int MemoryMap(thandle_t, void**, toff_t*) { return 0; }
 void MemoryUnmap(thandle_t, void*, toff_t) {}
+// The bytes as libtiff's mapping of a file read whole.
+int MemoryMapBytes(thandle_t handle, void** base, toff_t* size) {
+    MemoryTiff& m = *static_cast<MemoryTiff*>(handle);
+    *base = m.bytes.data();
+    *size = m.bytes.size();
+    return 1;
+}
 
 // A write that failed is closed without writing out what it holds: the library's state may be
 // half made (a codec refused its memory), and flushing it would follow it.
@@ -344,6 +286,29 @@ void CloseFailed(TiffFile& tif) {
 }
 
 }  // namespace
+
+bool ReadTiffImage(const char* path, KImage& image, bool removeAfter, int* readError) {
+    if (readError) *readError = 0;
+    if (!path) return false;
+    // Read through the file stream (a read the system fails is told by it, never taken for a
+    // file of another kind), the bytes handed to libtiff as its mapping of the file.
+    std::vector<uint8_t> bytes;
+    const int error = ReadWholeFile(path, bytes);
+    if (error > 0 && readError) *readError = error;
+    if (error) return false;
+    // The library's allocations go through malloc, which tells a refusal by errno alone.
+    errno = 0;
+    MemoryTiff memory{bytes};
+    TiffFile tif(OpenQuietly([&](TIFFOpenOptions* options) {
+        return TIFFClientOpenExt(path, "r", &memory, MemoryRead, MemoryWrite, MemorySeek,
+                                 MemoryClose, MemorySize, MemoryMapBytes, MemoryUnmap, options);
+    }));
+    if (!tif && errno == ENOMEM) throw std::bad_alloc();
+    if (!tif || !ReadOpenTiff(tif, image)) return false;
+    tif.reset();
+    if (removeAfter) KRemoveFile(path);
+    return true;
+}
 
 bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
     if (!path || !CanWriteTiff(image)) return false;
