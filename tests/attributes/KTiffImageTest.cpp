@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -327,6 +328,17 @@ TEST(TiffImage, BrokenFilesAreRefusedAndReadFilesRemovedOnRequest) {
         EXPECT_TRUE(threw);
     }
     EXPECT_TRUE(Exists(good));
+    // Only the parts the image needs are read: 3 GB of zeros after it (a sparse file) are
+    // neither read nor held, nor make it too large to be a TIFF file.
+    const std::string padded = folder / "padded.tif";
+    ASSERT_TRUE(WriteTiffImage(padded.c_str(), true, image));
+    std::error_code ec;
+    std::filesystem::resize_file(padded, (uint64_t(3) << 30) + 1, ec);
+    if (!ec) {
+        EXPECT_TRUE(ReadTiffImage(padded.c_str(), back, true));
+        EXPECT_EQ(back.GetWidth(), 6);
+        EXPECT_FALSE(Exists(padded));
+    }
     EXPECT_TRUE(ReadTiffImage(good.c_str(), back, true));
     EXPECT_FALSE(Exists(good));
 }
