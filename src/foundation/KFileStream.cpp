@@ -31,6 +31,19 @@ struct KFileStream::Handle {
     void NoteRead(size_t got, size_t wanted) {
         if (got < wanted && readError == 0 && std::ferror(file)) readError = errno ? errno : EIO;
     }
+    // Reads `count` bytes or up to the end: a read a signal interrupted, or one that would
+    // have blocked, is tried again, not taken for a failure.
+    size_t ReadBytes(void* buffer, size_t count) {
+        size_t got = 0;
+        for (;;) {
+            errno = 0;
+            got += std::fread(static_cast<char*>(buffer) + got, 1, count - got, file);
+            if (got == count || !std::ferror(file) || (errno != EINTR && errno != EAGAIN)) break;
+            std::clearerr(file);
+        }
+        NoteRead(got, count);
+        return got;
+    }
 };
 
 KFileStream::KFileStream() : mHandle(new Handle) {}
@@ -126,10 +139,7 @@ void KFileStream::Discard() {
 
 uint32_t KFileStream::Read(void* buffer, uint32_t count) {
     if (!mHandle->open || !buffer) return 0;
-    errno = 0;
-    const size_t got = std::fread(buffer, 1, count, mHandle->file);
-    mHandle->NoteRead(got, count);
-    return static_cast<uint32_t>(got);
+    return static_cast<uint32_t>(mHandle->ReadBytes(buffer, count));
 }
 
 char* KFileStream::Gets(char* buffer, int size) {
@@ -143,8 +153,7 @@ char* KFileStream::Gets(char* buffer, int size) {
 uint32_t KFileStream::ReadInt32(uint32_t* out, bool swap) {
     if (!mHandle->open || !out) return 0;
     uint32_t value = 0;
-    errno = 0;
-    mHandle->NoteRead(std::fread(&value, 1, 4, mHandle->file), 4);
+    mHandle->ReadBytes(&value, 4);
     if (swap) value = Swap32(value);
     *out = value;
     return value;
@@ -153,8 +162,7 @@ uint32_t KFileStream::ReadInt32(uint32_t* out, bool swap) {
 uint16_t KFileStream::ReadInt16(uint16_t* out, bool swap) {
     if (!mHandle->open || !out) return 0;
     uint16_t value = 0;
-    errno = 0;
-    mHandle->NoteRead(std::fread(&value, 1, 2, mHandle->file), 2);
+    mHandle->ReadBytes(&value, 2);
     if (swap) value = static_cast<uint16_t>((value >> 8) | (value << 8));
     *out = value;
     return value;
@@ -163,8 +171,7 @@ uint16_t KFileStream::ReadInt16(uint16_t* out, bool swap) {
 uint8_t KFileStream::ReadInt8(uint8_t* out) {
     if (!mHandle->open || !out) return 0;
     uint8_t value = 0;
-    errno = 0;
-    mHandle->NoteRead(std::fread(&value, 1, 1, mHandle->file), 1);
+    mHandle->ReadBytes(&value, 1);
     *out = value;
     return value;
 }

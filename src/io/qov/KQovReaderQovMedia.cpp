@@ -41,25 +41,25 @@ KString ForwardSlashes(const char* path) {
 bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes, int& readError) {
     readError = 0;
     bytes.clear();
-    FILE* file = KPlatformOpenFile(path, "rb");
-    if (!file) return false;
+    // Through the file stream, which tries again a read a signal interrupted.
+    KFileStream file;
+    if (!file.Open(path, "rb")) return false;
     bool ok = true;
     try {
         unsigned char block[65536];
-        size_t n;
-        errno = 0;
-        while (ok && (n = fread(block, 1, sizeof block, file)) > 0) {
+        uint32_t n;
+        while (ok && (n = file.Read(block, sizeof block)) > 0) {
             ok = bytes.size() + n <= UINT32_MAX;
             if (ok) bytes.insert(bytes.end(), block, block + n);
         }
     } catch (const std::bad_alloc&) {
         ok = false;
     }
-    if (ok && ferror(file)) {
+    if (ok && file.GetReadError()) {
         ok = false;
-        readError = errno ? errno : EIO;
+        readError = file.GetReadError();
     }
-    fclose(file);
+    file.Close();
     if (!ok) bytes.clear();
     return ok;
 }
