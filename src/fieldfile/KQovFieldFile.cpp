@@ -165,6 +165,11 @@ KQovFieldFile::~KQovFieldFile() {
 }
 
 void KQovFieldFile::SetError(int id, const char* text) {
+    // What a failed read left looks broken: the failure, not the file, is the cause.
+    if (id == eFileCorrupted && GetSystemReadError()) {
+        CheckFileUnchanged();
+        return;
+    }
     if (text)
         mError.SetErrorWithText(id, text);
     else
@@ -826,7 +831,16 @@ bool KQovFieldFile::FileChangedSinceOpen() {
     return !KPlatformGetFileStamp(file, now) || !mOpenedStamp.StillMatches(now);
 }
 
+int KQovFieldFile::GetSystemReadError() const {
+    return mStream ? mStream->GetReadError() : 0;
+}
+
 bool KQovFieldFile::CheckFileUnchanged() {
+    // A read that failed, even one a part of the read went on without, is the cause.
+    if (const int error = GetSystemReadError()) {
+        SetError(eReadError, KReadFileError(mOpenedName.c_str(), error).c_str());
+        return false;
+    }
     for (const KQovFieldReader* tree : {mFirstTree.get(), mOtherTree.get()})
         if (tree && tree->FileCutShort()) mCutShort = true;
     // Parts read into memory are watched as a mapped one is: an ASCII file, a small part.

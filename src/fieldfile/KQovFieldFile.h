@@ -283,6 +283,9 @@ public:
 
     KError& GetError() { return mError; }
     int GetLastErrorID() const { return mError.GetErrorCode(); }
+    // The system's error number for the first read of the file that failed (EIO for a failing
+    // disk), 0 while none did; the error of the read that met it is eReadError.
+    int GetSystemReadError() const;
     const char* GetLastErrorString() const { return mError.GetErrorText(); }
 
     // The parsed tree of the selected part (for tools that walk every field), or null.

@@ -540,6 +540,9 @@ bool KQovFieldFile::ReadStart(bool strict, bool checkCrc, bool selectFirstPart,
     if (info) info->cameraResolutionPresent = info->timeStampPresent = false;
     int64_t start = mStream->Tell();
     if (mStream->Size() <= start) {
+        // The end is confirmed by a read: one the system fails is told as such (SetError).
+        uint8_t probe;
+        mStream->Read(&probe, 1);
         // Nothing to read is no file of any kind, not an empty ASCII file.
         SetError(eFileCorrupted, ("File is corrupted: " + KQovMessageText(mOpenedName)).c_str());
         return false;

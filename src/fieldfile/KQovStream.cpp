@@ -72,6 +72,10 @@ void KQovStream::ClearError() {
     if (mStream) mStream->ClearError();
 }
 
+int KQovStream::GetReadError() {
+    return mStream ? mStream->GetReadError() : 0;
+}
+
 int KQovStream::Truncate(int64_t size) {
     return mStream ? mStream->Truncate(size) : -1;
 }
@@ -147,6 +151,9 @@ bool KQovStreamLayer::HasError() {
 }
 void KQovStreamLayer::ClearError() {
     if (mBase) mBase->ClearError();
+}
+int KQovStreamLayer::GetReadError() {
+    return mBase ? mBase->GetReadError() : 0;
 }
 int KQovStreamLayer::Truncate(int64_t size) {
     return mBase ? mBase->Truncate(size) : -1;

@@ -34,6 +34,8 @@ public:
     virtual bool IsOpen();
     virtual bool HasError();
     virtual void ClearError();
+    // The system's error number for the first read of the file that failed, 0 while none did.
+    virtual int GetReadError();
     virtual int Truncate(int64_t size);
     // Formats into a growable buffer (never cut) and writes through Write.
     int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -73,6 +75,7 @@ public:
     bool IsOpen() override;
     bool HasError() override;
     void ClearError() override;
+    int GetReadError() override;
     int Truncate(int64_t size) override;
 
     FILE* GetReadOnlyFile() override { return nullptr; }

@@ -26,6 +26,24 @@ struct KFileStream::Handle {
     KPlatformReplaceFile replace;  // holds the file while it is written
     bool replacing = false;
     bool readOnly = false;
+    int readError = 0;  // the first read that failed
+    // Keeps why a read got fewer bytes than asked for, when that was no end of the file.
+    void NoteRead(size_t got, size_t wanted) {
+        if (got < wanted && readError == 0 && std::ferror(file)) readError = errno ? errno : EIO;
+    }
+    // Reads `count` bytes or up to the end: a read a signal interrupted, or one that would
+    // have blocked, is tried again, not taken for a failure.
+    size_t ReadBytes(void* buffer, size_t count) {
+        size_t got = 0;
+        for (;;) {
+            errno = 0;
+            got += std::fread(static_cast<char*>(buffer) + got, 1, count - got, file);
+            if (got == count || !std::ferror(file) || (errno != EINTR && errno != EAGAIN)) break;
+            std::clearerr(file);
+        }
+        NoteRead(got, count);
+        return got;
+    }
 };
 
 KFileStream::KFileStream() : mHandle(new Handle) {}
@@ -39,6 +57,7 @@ KFileStream::~KFileStream() {
 bool KFileStream::Open(const char* name, const char* mode) {
     if (mHandle->open) Close();
     mHandle->readOnly = false;
+    mHandle->readError = 0;
     SetFileName(name);
     if (!name || !mode) return false;
     if (mode[0] == 'w') {
@@ -120,18 +139,21 @@ void KFileStream::Discard() {
 
 uint32_t KFileStream::Read(void* buffer, uint32_t count) {
     if (!mHandle->open || !buffer) return 0;
-    return static_cast<uint32_t>(std::fread(buffer, 1, count, mHandle->file));
+    return static_cast<uint32_t>(mHandle->ReadBytes(buffer, count));
 }
 
 char* KFileStream::Gets(char* buffer, int size) {
     if (!mHandle->open || !buffer || size <= 0) return nullptr;
-    return std::fgets(buffer, size, mHandle->file);
+    errno = 0;
+    char* line = std::fgets(buffer, size, mHandle->file);
+    if (!line) mHandle->NoteRead(0, 1);
+    return line;
 }
 
 uint32_t KFileStream::ReadInt32(uint32_t* out, bool swap) {
     if (!mHandle->open || !out) return 0;
     uint32_t value = 0;
-    std::fread(&value, 1, 4, mHandle->file);
+    mHandle->ReadBytes(&value, 4);
     if (swap) value = Swap32(value);
     *out = value;
     return value;
@@ -140,7 +162,7 @@ uint32_t KFileStream::ReadInt32(uint32_t* out, bool swap) {
 uint16_t KFileStream::ReadInt16(uint16_t* out, bool swap) {
     if (!mHandle->open || !out) return 0;
     uint16_t value = 0;
-    std::fread(&value, 1, 2, mHandle->file);
+    mHandle->ReadBytes(&value, 2);
     if (swap) value = static_cast<uint16_t>((value >> 8) | (value << 8));
     *out = value;
     return value;
@@ -149,7 +171,7 @@ uint16_t KFileStream::ReadInt16(uint16_t* out, bool swap) {
 uint8_t KFileStream::ReadInt8(uint8_t* out) {
     if (!mHandle->open || !out) return 0;
     uint8_t value = 0;
-    std::fread(&value, 1, 1, mHandle->file);
+    mHandle->ReadBytes(&value, 1);
     *out = value;
     return value;
 }
@@ -207,6 +229,10 @@ bool KFileStream::HasError() {
 
 void KFileStream::ClearError() {
     if (mHandle->open) std::clearerr(mHandle->file);
+}
+
+int KFileStream::GetReadError() const {
+    return mHandle->open ? mHandle->readError : 0;
 }
 
 bool KFileStream::IsEof() {
@@ -283,6 +309,10 @@ bool KIsSpecialFile(const char* path) {
 
 bool KIsFolder(const char* path) {
     return KPlatformIsDirectory(path);
+}
+
+std::string KReadFileError(const char* path, int error) {
+    return "File not read: " + KQovMessageText(path) + ": " + KPlatformErrorText(error ? error : EIO);
 }
 
 std::string KOpenForReadError(const char* path) {

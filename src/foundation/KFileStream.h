@@ -56,6 +56,9 @@ public:
     virtual bool HasError();
     virtual void ClearError();
     virtual bool IsEof();
+    // The system's error number for the first read of this file that failed (EIO for a
+    // failing disk), 0 while none did: a read that failed is no end of the file.
+    virtual int GetReadError() const;
     // Formats into a growable buffer, so no text is ever cut; returns the bytes written.
     int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual int VPrintf(const char* format, va_list args);
@@ -102,6 +105,9 @@ int KRemoveFile(const char* path);
 bool KIsSpecialFile(const char* path);
 // True when the name (links followed) is a folder.
 bool KIsFolder(const char* path);
+// "File not read: X: " and the system's words for `error`: a file that opened but whose
+// reading failed.
+std::string KReadFileError(const char* path, int error);
 // Why a file named for reading could not be opened: "Cannot read "X": not a regular file" for a
 // device, a pipe or a socket, else "File not opened: X: " and the system's cause ("it is a
 // folder" for a folder).

@@ -46,11 +46,14 @@ bool KTextLineReader::IsWideText(std::string_view head) {
     return false;
 }
 
-bool KTextLineReader::IsWideTextFile(const char* path) {
+bool KTextLineReader::IsWideTextFile(const char* path, int* readError) {
+    if (readError) *readError = 0;
     KFileStream file;
     if (!path || !file.Open(path, "rb")) return false;
     char head[64];
-    return IsWideText(std::string_view(head, file.Read(head, sizeof head)));
+    const uint32_t got = file.Read(head, sizeof head);
+    if (readError) *readError = file.GetReadError();
+    return file.GetReadError() == 0 && IsWideText(std::string_view(head, got));
 }
 
 void KTextLineReader::SetText(std::string_view text) {
@@ -80,6 +83,7 @@ void KTextLineReader::Clear() {
     mStreamDone = true;
     mAtEnd = true;
     mTooLong = false;
+    mReadError = 0;
     mLineNumber = 0;
 }
 
@@ -94,13 +98,21 @@ bool KTextLineReader::Fill() {
     const size_t room = std::min<size_t>(mChunk.size() - mEnd, UINT32_MAX);
     const uint32_t got = mStream->Read(mChunk.data() + mEnd, static_cast<uint32_t>(room));
     mEnd += got;
+    if (const int error = mStream->GetReadError()) {
+        // What came before the failure may end inside a line: nothing more is delivered.
+        mReadError = error;
+        mStreamDone = true;
+        mAtEnd = true;
+        mBegin = mEnd = 0;
+        return false;
+    }
     if (got == 0) mStreamDone = true;
     return got > 0;
 }
 
 bool KTextLineReader::ReadLine(std::string_view& line) {
     line = std::string_view();
-    if (!mHasSource || mTooLong) {
+    if (!mHasSource || mTooLong || mReadError) {
         mAtEnd = true;
         return false;
     }
@@ -113,7 +125,7 @@ bool KTextLineReader::ReadLine(std::string_view& line) {
             // A CR closing the chunk may be the first half of a CR LF.
             if (data[i] == '\r' && i + 1 == mEnd && !mStreamDone) {
                 scanned = i - mBegin;
-                Fill();
+                if (!Fill() && mReadError) return false;
                 continue;
             }
             size_t next = i + 1;
@@ -137,7 +149,7 @@ bool KTextLineReader::ReadLine(std::string_view& line) {
                 mChunk.shrink_to_fit();
                 return false;
             }
-            Fill();
+            if (!Fill() && mReadError) return false;
             continue;
         }
         if (mBegin < mEnd) {
@@ -156,6 +168,8 @@ bool KTextLineReader::ReadLine(std::string_view& line) {
 bool KTextLineReader::Rewind() {
     if (!mHasSource) return false;
     mLineNumber = 0;
+    // A stream that failed a read is not read again: its reading was refused.
+    if (mReadError) return false;
     mAtEnd = false;
     mTooLong = false;
     if (!mStream) {

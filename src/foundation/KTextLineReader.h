@@ -28,8 +28,8 @@ public:
     // No source: every read finds the end.
     void Clear();
 
-    // The next line; false at the end of the text or at a line too long (the line is then
-    // empty).
+    // The next line; false at the end of the text, at a line too long or when a read failed
+    // (the line is then empty).
     bool ReadLine(std::string_view& line);
     // Back to the start of the text (a stream is sought to its start); the count restarts.
     // False when a stream cannot seek.
@@ -48,17 +48,25 @@ public:
     // FE FF), or a zero byte in every other place while the bytes between are not all zero.
     // The text formats read 8-bit text only, where such a file reads as nothing.
     static bool IsWideText(std::string_view head);
-    // The same for the first bytes of a file; false when it does not open or is shorter.
-    static bool IsWideTextFile(const char* path);
+    // The same for the first bytes of a file; false when it does not open or is shorter, or
+    // when reading them failed (the system's error number then in `readError`, else 0).
+    static bool IsWideTextFile(const char* path, int* readError = nullptr);
     // The error of a reader that refuses such a file.
     static constexpr const char* kWideTextMessage =
         "File not read: the file is UTF-16 text, which is not read; save it as ASCII or UTF-8 "
         "text";
+    // The system's error number once a read of the stream failed (0 while none did): the
+    // reading stopped there, and reads find the end until the source is set again. A read
+    // that fails is no end of the file.
+    int GetReadError() const { return mReadError; }
+    // True when the reading stopped before the end: a line too long or a read that failed.
+    bool StoppedShort() const { return mTooLong || mReadError != 0; }
     // Sets the longest line (tests; at least 1).
     void SetMaxLineLength(size_t length) { mMaxLine = length > 0 ? length : 1; }
 
 private:
-    // Reads more of the stream behind the unread bytes; false when nothing came.
+    // Reads more of the stream behind the unread bytes; false when nothing came (at the end,
+    // or when the read failed: then mReadError is set and nothing more is delivered).
     bool Fill();
     const char* Data() const { return mStream ? mChunk.data() : mText.data(); }
 
@@ -72,6 +80,7 @@ private:
     bool mAtEnd;
     bool mTooLong;
     bool mHadBreak = true;
+    int mReadError = 0;
     size_t mMaxLine;
     int mLineNumber;
 };

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+
 #include <tiffio.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -298,6 +301,16 @@ TEST(TiffImage, BrokenFilesAreRefusedAndReadFilesRemovedOnRequest) {
     }
     EXPECT_TRUE(Exists(cut));
     EXPECT_FALSE(IsCompressedTiffFile(text.c_str()));
+    // A read the system fails (the process's own memory at address 0 gives EIO) is told as
+    // such, unlike a file that is no image.
+    int readError = -1;
+    KImage unread;
+    EXPECT_FALSE(ReadTiffImage(cut.c_str(), unread, false, &readError));
+    EXPECT_EQ(readError, 0);
+    if (Exists("/proc/self/mem")) {
+        EXPECT_FALSE(ReadTiffImage("/proc/self/mem", unread, true, &readError));
+        EXPECT_EQ(readError, EIO);
+    }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     KImage back;
@@ -315,6 +328,17 @@ TEST(TiffImage, BrokenFilesAreRefusedAndReadFilesRemovedOnRequest) {
         EXPECT_TRUE(threw);
     }
     EXPECT_TRUE(Exists(good));
+    // Only the parts the image needs are read: 3 GB of zeros after it (a sparse file) are
+    // neither read nor held, nor make it too large to be a TIFF file.
+    const std::string padded = folder / "padded.tif";
+    ASSERT_TRUE(WriteTiffImage(padded.c_str(), true, image));
+    std::error_code ec;
+    std::filesystem::resize_file(padded, (uint64_t(3) << 30) + 1, ec);
+    if (!ec) {
+        EXPECT_TRUE(ReadTiffImage(padded.c_str(), back, true));
+        EXPECT_EQ(back.GetWidth(), 6);
+        EXPECT_FALSE(Exists(padded));
+    }
     EXPECT_TRUE(ReadTiffImage(good.c_str(), back, true));
     EXPECT_FALSE(Exists(good));
 }

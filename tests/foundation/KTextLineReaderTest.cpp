@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -163,6 +165,67 @@ TEST(KTextLineReader, LinesPastTheBoundEndTheReading) {
     }
     // The bound is far beyond a chunk by default: a real file's lines always pass.
     EXPECT_GE(KTextLineReader::kMaxLineLength, size_t(1) << 24);
+}
+
+// A stream whose reads the system fails from the `failAt`th on (1-based), after giving
+// `text` a few bytes at a time: a failing disk under a file.
+class FailingStream : public KFileStream {
+public:
+    FailingStream(std::string text, int failAt) : mText(std::move(text)), mFailAt(failAt) {}
+    uint32_t Read(void* buffer, uint32_t count) override {
+        if (++mCalls >= mFailAt) return mError = EIO, 0;
+        const uint32_t n = uint32_t(std::min<size_t>({count, 5, mText.size() - mAt}));
+        mText.copy(static_cast<char*>(buffer), n, mAt);
+        mAt += n;
+        return n;
+    }
+    int GetReadError() const override { return mError; }
+
+private:
+    std::string mText;
+    size_t mAt = 0;
+    int mFailAt, mCalls = 0, mError = 0;
+};
+
+// A read that fails ends the reading with its cause, never as the end of the file: no line
+// cut by it is delivered, and the source is not read again.
+TEST(KTextLineReader, AFailedReadIsNoEnd) {
+    const std::string text = "ab\ncdefgh\nij";
+    struct Case {
+        int failAt;
+        std::vector<std::string> lines;
+    } cases[] = {{1, {}},
+                 {2, {"ab"}},
+                 {3, {"ab", "cdefgh"}},
+                 {4, {"ab", "cdefgh"}},  // the last line, its break not seen, is not whole
+                 {99, {"ab", "cdefgh", "ij"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failAt);
+        FailingStream stream(text, c.failAt);
+        KTextLineReader reader;
+        reader.SetStream(&stream);
+        EXPECT_EQ(AllLines(reader), c.lines);
+        const int expected = c.failAt < 99 ? EIO : 0;
+        EXPECT_EQ(reader.GetReadError(), expected);
+        EXPECT_EQ(reader.StoppedShort(), expected != 0);
+        EXPECT_FALSE(reader.IsLineTooLong());
+        EXPECT_EQ(reader.Rewind(), expected == 0);
+        if (expected) {
+            EXPECT_TRUE(AllLines(reader).empty());
+        }
+    }
+    // A real file the system fails to read: the process's own memory at address 0.
+    KFileStream file;
+    if (!file.Open("/proc/self/mem", "rb")) GTEST_SKIP() << "no /proc/self/mem";
+    KTextLineReader reader;
+    reader.SetStream(&file);
+    EXPECT_TRUE(AllLines(reader).empty());
+    EXPECT_EQ(reader.GetReadError(), EIO);
+    EXPECT_EQ(file.GetReadError(), EIO);
+    int headError = 0;
+    EXPECT_FALSE(KTextLineReader::IsWideTextFile("/proc/self/mem", &headError));
+    EXPECT_EQ(headError, EIO);
+    EXPECT_EQ(KReadFileError("x.obj", EIO), "File not read: x.obj: Input/output error");
 }
 
 TEST(KTextLineReader, NoSourceReadsNothing) {

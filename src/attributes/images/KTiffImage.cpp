@@ -53,7 +53,7 @@ bool HasTiffExtension(const char* path) {
 // The layout of a readable file; false for any other.
 struct ReadLayout {
     uint32_t width = 0, height = 0, rowsPerStrip = 0;
-    uint16_t samples = 0, photometric = 0, hSubsampling = 1;
+    uint16_t samples = 0, photometric = 0, hSubsampling = 1, compression = COMPRESSION_NONE;
     int64_t scanline = 0;
     int64_t rowBytes = 0;  // bytes of one stored row that the image needs
 };
@@ -68,6 +68,7 @@ bool GetReadLayout(TIFF* tif, ReadLayout& layout) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &layout.rowsPerStrip);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &layout.compression);
     if (bits != 8 || planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tif)) return false;
     if (layout.width < 1 || layout.height < 1 || layout.width > INT32_MAX ||
         layout.height > INT32_MAX)
@@ -109,15 +110,45 @@ void UnpackRow(const ReadLayout& layout, const uint8_t* row, uint8_t* out) {
     }
 }
 
-}  // namespace
+// A TIFF file read through the file stream, for libtiff's client procedures: a read the system
+// fails is kept by the stream (GetReadError), never taken for a file of another kind. Nothing
+// is mapped or read ahead: the library reads only the parts it needs.
+struct StreamTiff {
+    KFileStream& file;
+    int64_t size;
+};
 
-bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
-    if (!path) return false;
-    // The library's allocations go through malloc, which tells a refusal by errno alone.
-    errno = 0;
-    TiffFile tif(OpenFile(path, "r"));
-    if (!tif && errno == ENOMEM) throw std::bad_alloc();
-    if (!tif) return false;
+tmsize_t StreamRead(thandle_t handle, void* data, tmsize_t size) {
+    KFileStream& file = static_cast<StreamTiff*>(handle)->file;
+    if (size < 0) return -1;
+    tmsize_t done = 0;
+    while (done < size) {
+        const uint32_t part = uint32_t(std::min<tmsize_t>(size - done, tmsize_t(1) << 30));
+        const uint32_t got = file.Read(static_cast<uint8_t*>(data) + done, part);
+        done += got;
+        if (file.GetReadError()) return -1;
+        if (got < part) break;
+    }
+    return done;
+}
+
+tmsize_t StreamWrite(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t StreamSeek(thandle_t handle, toff_t offset, int whence) {
+    KFileStream& file = static_cast<StreamTiff*>(handle)->file;
+    const int origin = whence == SEEK_CUR ? 1 : whence == SEEK_END ? 2 : 0;
+    if (offset > toff_t(INT64_MAX) || file.Seek(origin, int64_t(offset)) != 0) return toff_t(-1);
+    return toff_t(file.Tell());
+}
+
+int StreamClose(thandle_t) { return 0; }
+toff_t StreamSize(thandle_t handle) { return toff_t(static_cast<StreamTiff*>(handle)->size); }
+int StreamMap(thandle_t, void**, toff_t*) { return 0; }
+void StreamUnmap(thandle_t, void*, toff_t) {}
+
+// The image of an open TIFF file of `fileSize` bytes; false for another layout or data that
+// cannot be read.
+bool ReadOpenTiff(TiffFile& tif, uint64_t fileSize, KImage& image) {
     ReadLayout layout;
     if (!GetReadLayout(tif.get(), layout)) return false;
     const int type = layout.photometric == PHOTOMETRIC_YCBCR ? KImage::eYCbCr : KImage::eRGB;
@@ -140,8 +171,16 @@ bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
     for (uint32_t row = 0; row < layout.height; row += rowsPerStrip) {
         const uint32_t rows = std::min(rowsPerStrip, layout.height - row);
         const tmsize_t wanted = tmsize_t(int64_t(rows) * layout.scanline);
+        // A strip past the end, or an uncompressed one shorter than its rows, is a file cut
+        // short: the library, reading rather than mapping, would read on past it.
+        const uint32_t index = TIFFComputeStrip(tif.get(), row, 0);
+        const uint64_t offset = TIFFGetStrileOffset(tif.get(), index);
+        const uint64_t count = TIFFGetStrileByteCount(tif.get(), index);
+        if (offset > fileSize || count > fileSize - offset ||
+            (layout.compression == COMPRESSION_NONE && count < uint64_t(wanted)))
+            return false;
         errno = 0;
-        const tmsize_t got = TIFFReadEncodedStrip(tif.get(), TIFFComputeStrip(tif.get(), row, 0),
+        const tmsize_t got = TIFFReadEncodedStrip(tif.get(), index,
                                                   strip.data(), wanted);
         if (got < wanted && errno == ENOMEM) throw std::bad_alloc();  // a codec's memory
         if (got < wanted) return false;
@@ -149,12 +188,8 @@ bool ReadTiffImage(const char* path, KImage& image, bool removeAfter) {
             UnpackRow(layout, strip.data() + int64_t(r) * layout.scanline,
                       pixels + int64_t(row + r) * pixelRow);
     }
-    tif.reset();
-    if (removeAfter) KRemoveFile(path);
     return true;
 }
-
-namespace {
 
 bool CanWriteTiff(const KImage& image) {
     const int width = image.GetWidth(), height = image.GetHeight();
@@ -257,7 +292,6 @@ int MemoryClose(thandle_t) { return 0; }
 toff_t MemorySize(thandle_t handle) { return static_cast<MemoryTiff*>(handle)->bytes.size(); }
 int MemoryMap(thandle_t, void**, toff_t*) { return 0; }
 void MemoryUnmap(thandle_t, void*, toff_t) {}
-
 // A write that failed is closed without writing out what it holds: the library's state may be
 // half made (a codec refused its memory), and flushing it would follow it.
 void CloseFailed(TiffFile& tif) {
@@ -266,6 +300,34 @@ void CloseFailed(TiffFile& tif) {
 }
 
 }  // namespace
+
+bool ReadTiffImage(const char* path, KImage& image, bool removeAfter, int* readError) {
+    if (readError) *readError = 0;
+    if (!path) return false;
+    KFileStream file;
+    if (!file.Open(path, "rb") || file.Seek(2, 0) != 0) return false;
+    StreamTiff stream{file, file.Tell()};
+    if (stream.size < 0 || file.Seek(0, 0) != 0) return false;
+    // The library's allocations go through malloc, which tells a refusal by errno alone.
+    errno = 0;
+    TiffFile tif(OpenQuietly([&](TIFFOpenOptions* options) {
+        return TIFFClientOpenExt(path, "rm", &stream, StreamRead, StreamWrite, StreamSeek,
+                                 StreamClose, StreamSize, StreamMap, StreamUnmap, options);
+    }));
+    const bool noMemory = !tif && errno == ENOMEM;
+    const bool read = tif && ReadOpenTiff(tif, uint64_t(stream.size), image);
+    // A read that failed: the file was not seen, whatever it holds (the library may go on past
+    // a part it could not read).
+    if (file.GetReadError()) {
+        if (readError) *readError = file.GetReadError();
+        return false;
+    }
+    if (noMemory) throw std::bad_alloc();
+    if (!read) return false;
+    tif.reset();
+    if (removeAfter) KRemoveFile(path);
+    return true;
+}
 
 bool WriteTiffImage(const char* path, bool compress, const KImage& image) {
     if (!path || !CanWriteTiff(image)) return false;

@@ -74,6 +74,11 @@ public:
     bool IsLineTooLong() const { return mLineTooLong; }
     // The longest line read (tests; at least 1).
     void SetMaxLineLength(size_t length) { mReader.SetMaxLineLength(length); }
+    // The system's error number once a read of the file failed (0 while none did): the
+    // reading stopped there, as at a line too long.
+    int GetReadError() const { return mReader.GetReadError(); }
+    // A line too long or a failed read: what was read is no whole file.
+    bool StoppedShort() const { return mLineTooLong || GetReadError() != 0; }
     // Physical lines read since the file was opened or rewound.
     int GetLineNumber() const { return mLineNumber; }
     const char* GetLine() const { return mLine.c_str(); }

@@ -88,9 +88,14 @@ public:
             return false;
         }
         // Wide text would read as an empty or broken file: refused for what it is.
-        if (KTextLineReader::IsWideTextFile(fileName)) {
+        int headError = 0;
+        const bool wide = KTextLineReader::IsWideTextFile(fileName, &headError);
+        if (wide || headError || mFile->GetReadError()) {
+            const int error = headError ? headError : mFile->GetReadError();
             FileClose();
-            mError.SetErrorWithText(eFileCorrupted, KTextLineReader::kWideTextMessage);
+            mError.SetErrorWithText(wide ? eFileCorrupted : eFileNotOpened,
+                                    wide ? KTextLineReader::kWideTextMessage
+                                         : KReadFileError(fileName, error).c_str());
             return false;
         }
         mFileName = fileName;
@@ -110,6 +115,12 @@ protected:
     virtual void Reset() {}
     // A corrupted file says where: the file's last error text, else the line it stopped at.
     bool Fail(int error) {
+        // A read that failed stopped the reading: that, not what was left, is the cause.
+        if (mFile && mFile->GetReadError()) {
+            mError.SetErrorWithText(
+                eFileNotOpened, KReadFileError(mFileName.Buffer(), mFile->GetReadError()).c_str());
+            return false;
+        }
         mError.SetError(error);
         if (error != eFileCorrupted || !mFile) return false;
         std::string text = std::string(mError.GetErrorText()) + ": ";

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
 #include "io/KQovIOHooks.h"
 #include "io/KQovImporter.h"
@@ -27,6 +28,7 @@ bool KQovReaderQov::FileOpen(const char* fileName) {
     KQovHeaderInfo header;
     if (!mOwnFile->Open(resolved.Buffer(), false, false, &header)) {
         int code = mOwnFile->GetLastErrorID();
+        if (code == KQovFieldFile::eReadError) code = eFileNotOpened;  // a read that failed
         mError.SetErrorWithText(code >= 0 && code <= 4 ? code : eUnidentifiedError,
                                 mOwnFile->GetLastErrorString());
         return false;
@@ -124,6 +126,11 @@ KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFil
 void KQovReaderQov::TakeFieldFileError() {
     if (mError.GetErrorCode() >= 0) return;
     const int code = mFile ? mFile->GetLastErrorID() : -1;
+    // A read the system failed: its cause, never a corrupted file.
+    if (const int error = mFile ? mFile->GetSystemReadError() : 0) {
+        mError.SetErrorWithText(eFileNotOpened, KReadFileError(mFile->GetOpenedName(), error).c_str());
+        return;
+    }
     const int mine = code >= KQovFieldFile::eFileCorrupted && code <= KQovFieldFile::eFileNotCreated
                          ? code
                          : eFileCorrupted;

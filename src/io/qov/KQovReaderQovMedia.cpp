@@ -37,23 +37,29 @@ KString ForwardSlashes(const char* path) {
 }
 
 // The whole file `path` (at most 4 GB - 1); false when it cannot be read or memory runs out.
-bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes) {
+// False, with the system's error number in `readError` when a read of the file failed.
+bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes, int& readError) {
+    readError = 0;
     bytes.clear();
-    FILE* file = KPlatformOpenFile(path, "rb");
-    if (!file) return false;
+    // Through the file stream, which tries again a read a signal interrupted.
+    KFileStream file;
+    if (!file.Open(path, "rb")) return false;
     bool ok = true;
     try {
         unsigned char block[65536];
-        size_t n;
-        while (ok && (n = fread(block, 1, sizeof block, file)) > 0) {
+        uint32_t n;
+        while (ok && (n = file.Read(block, sizeof block)) > 0) {
             ok = bytes.size() + n <= UINT32_MAX;
             if (ok) bytes.insert(bytes.end(), block, block + n);
         }
     } catch (const std::bad_alloc&) {
         ok = false;
     }
-    ok = ok && !ferror(file);
-    fclose(file);
+    if (ok && file.GetReadError()) {
+        ok = false;
+        readError = file.GetReadError();
+    }
+    file.Close();
     if (!ok) bytes.clear();
     return ok;
 }
@@ -71,7 +77,13 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
     image.SetFileName(originalName);
     image.SetKeepOriginal(false);
     // Content that is no readable TIFF stays as extracted.
-    if (!ReadTiffImage(extracted.Buffer(), image, false)) return extracted;
+    int readError = 0;
+    if (!ReadTiffImage(extracted.Buffer(), image, false, &readError)) {
+        // Not seen for a read the system failed: no kind of content can be told of it.
+        if (readError && mMediaLost.empty())
+            mMediaLost = KReadFileError(extracted.Buffer(), readError);
+        return extracted;
+    }
     // Beside the media the file's other reads extract, not in a numbered folder of this one.
     std::string folder = mFile->GetExtractedMediaFolder(extracted.Buffer());
     if (folder.empty()) folder = std::string(KExtractDirectory(extracted.Buffer()).Buffer()) + "/";
@@ -125,7 +137,10 @@ bool KQovReaderQov::ConvertedBytes(const std::string& folder, const char* name, 
             converted = true;
             break;
         }
-    converted = converted && ReadFileBytes(path.c_str(), bytes) && !bytes.empty();
+    int readError = 0;
+    converted = converted && ReadFileBytes(path.c_str(), bytes, readError) && !bytes.empty();
+    // The converter's file not read back is no file of another kind: the read fails.
+    if (readError && mMediaLost.empty()) mMediaLost = KReadFileError(path.c_str(), readError);
     made.Remove();
     return converted;
 }

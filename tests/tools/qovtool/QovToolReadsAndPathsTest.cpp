@@ -4,6 +4,7 @@
 // through `info`.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -201,6 +202,43 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
     EXPECT_EQ(real.status, 1);
     EXPECT_NE(real.err.find("UTF-16"), std::string::npos) << real.err;
     EXPECT_FALSE(Exists(mTemp / "b.qov"));
+}
+
+// A read the system fails (here the process's own memory at address 0, which gives EIO) fails
+// the read of every format with its cause, never taken for the end of the file or damage; the
+// old output stays. An OBJ file's material library too.
+TEST_F(QovToolReads, AFailedReadIsNoEndOfFile) {
+    if (!Exists("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem";
+    const std::string skeleton = Data("asf/11.asf");
+    ASSERT_TRUE(Exists(skeleton)) << "test data missing: " << skeleton;
+    for (const char* extension : {"obj", "dxf", "3ds", "qov", "bvh", "htr", "trc", "asf", "amc",
+                                  "c3d", "aoa", "mcd", "vpm", "mov", "brd"}) {
+        SCOPED_TRACE(extension);
+        const std::string in = mTemp / (std::string("failing.") + extension);
+        ASSERT_EQ(symlink("/proc/self/mem", in.c_str()), 0);
+        const std::string out = mTemp / (std::string(extension) == "qov" ? "old.obj" : "old.qov");
+        Write(out, "old");
+        std::vector<std::string> arguments = {"convert", in, out};
+        if (std::string(extension) == "amc") arguments.insert(arguments.end(), {"--skeleton", skeleton});
+        const Result result = Run(mTemp.path(), arguments);
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_NE(result.err.find(": File not read: "), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("failing." + std::string(extension) + ": Input/output error"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_EQ(result.err.find("corrupted"), std::string::npos) << result.err;
+        EXPECT_EQ(ReadFile(out), "old");
+    }
+    const std::string obj = mTemp / "lib.obj";
+    Write(obj, "mtllib failing.mtl\n" + std::string(kTriangle));
+    ASSERT_EQ(symlink("/proc/self/mem", (mTemp / "failing.mtl").c_str()), 0);
+    const Result result = Run(mTemp.path(), {"convert", obj, mTemp / "lib.qov"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_TRUE(HasLine(result.err, "qovtool: " + obj +
+                                        ": Unable to load material library \"failing.mtl\": "
+                                        "input/output error"))
+        << result.err;
+    EXPECT_FALSE(Exists(mTemp / "lib.qov"));
 }
 
 // A scene with nothing the output format holds is not written: exit 1, the reason, an old

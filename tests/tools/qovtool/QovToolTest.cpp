@@ -1257,6 +1257,7 @@ TEST_F(QovTool, ConvertOutOfMemory) {
     ASSERT_TRUE(Exists(StarvedTool())) << "not built: " << StarvedTool();
     WriteGridObj(mTemp / "grid.obj", 100);
     ASSERT_EQ(Qovtool({"convert", mTemp / "grid.obj", mTemp / "grid.qov", "--ascii"}).status, 0);
+    ASSERT_EQ(Qovtool({"convert", mTemp / "grid.obj", mTemp / "grid.dxf"}).status, 0);
     WriteWideBvh(mTemp / "wide.bvh", 100);
     // A name longer than the heap's bound: its first copy is what runs short.
     const std::string longName = std::string(150, 'g') + ".obj";
@@ -1274,6 +1275,7 @@ TEST_F(QovTool, ConvertOutOfMemory) {
         {"grid.obj", "out.obj", false},  // the OBJ reader, run by the tool
         {"grid.qov", "out.obj", false},  // the QOV reader, run by the importer
         {"grid.qov", "out.obj", false, 4, true},
+        {"grid.dxf", "out.obj", false, 4, true},  // the DXF reader's text of the whole file
         {"grid.obj", "out.obj", true},   // the exporter
         {"grid.obj", "out.dxf", true},
         // The skeleton writer needs little more than the read: the bound falls close above it.

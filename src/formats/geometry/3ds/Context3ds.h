@@ -109,6 +109,10 @@ public:
     // Set with the error of a float read or written that is no file number (KIsFileNumber):
     // NaN, an infinity or a magnitude beyond kMaxFileNumber. Cleared with the errors.
     bool badNumber = false;
+    // The system's error number for the first read of a file that failed (EIO for a failing
+    // disk): no end of the file. Kept when the errors are cleared: a part of the file read
+    // on without is no part that was not there.
+    int readError = 0;
 
 private:
     bool mErrorPending = false;

@@ -79,6 +79,7 @@ KQovReader3ds::~KQovReader3ds() {
 bool KQovReader3ds::FileOpen(const char* fileName) {
     FileClose();
     ClearErrors3ds(mCtx);
+    mCtx.readError = 0;
     mFile = fileName ? OpenFile3ds(mCtx, fileName, "rb") : nullptr;
     mFolder = fileName ? KExtractNameFolder(fileName).Buffer() : "";
     if (!mFile) {
@@ -120,7 +121,7 @@ bool KQovReader3ds::Read(KQovScene* scene, KStreamOptions* options) {
     // A scale that takes a stored length past what the scene holds is refused, not stored.
     const bool scaled = !loaded || KIsSceneNumber(LargestLength() * mScale);
     const bool built = loaded && scaled && BuildScene(scene);
-    const bool pending = mCtx.ErrorPending();
+    const bool pending = mCtx.ErrorPending() || mCtx.readError != 0;
     if (!scaled && !pending) {
         mError.SetErrorWithText(
             eFileCorrupted,
@@ -148,7 +149,13 @@ bool KQovReader3ds::OutOfMemory(const std::string& name) {
 }
 
 void KQovReader3ds::LoadError() {
-    if (OutOfMemory(!mFile ? "" : mFile->temporary ? mFile->originalName : mFile->name)) return;
+    const std::string name = !mFile ? "" : mFile->temporary ? mFile->originalName : mFile->name;
+    if (OutOfMemory(name)) return;
+    // A read that failed is the cause, not the chunk it stopped in.
+    if (mCtx.readError) {
+        mError.SetErrorWithText(eFileNotOpened, KReadFileError(name.c_str(), mCtx.readError).c_str());
+        return;
+    }
     // A file too short for the first chunk's header has no chunk to name.
     const uint64_t size = mFile ? GetFileSize3ds(mCtx, mFile->slot) : 0;
     if (mFile && mCtx.ErrorCount() > 0 && mCtx.ErrorAt(0).code == ERR_READING_FILE && size < 6) {

@@ -1,6 +1,7 @@
 #include "formats/geometry/dxf/KQovReaderDxf.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <new>
 #include <string>
@@ -13,6 +14,7 @@
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KTextLineReader.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
@@ -44,23 +46,33 @@ KStreamOptions* KQovReaderDxf::GetReadOptions(bool) {
     return KStreamOptionsDxf::Create();
 }
 
-bool KQovReaderDxf::LoadText(std::string& text) {
+KQovReaderDxf::ELoad KQovReaderDxf::LoadText(std::string& text, int& readError) {
+    readError = 0;
     KFileStream file;
-    if (!file.Open(mFileName.Buffer(), "rb") || file.Seek(2, 0) != 0) return false;
+    if (!file.Open(mFileName.Buffer(), "rb")) return eNotOpened;
+    // A seek or a size that fails is the system's failure to read the file.
+    if (file.Seek(2, 0) != 0) return readError = errno ? errno : EIO, eReadFailed;
     const int64_t size = file.Tell();
-    if (size < 0 || file.Seek(0, 0) != 0) return false;
+    if (size < 0 || file.Seek(0, 0) != 0) return readError = errno ? errno : EIO, eReadFailed;
     try {
         text.resize(size_t(size));
     } catch (const std::bad_alloc&) {
-        return false;
+        return eNoMemory;
     }
     size_t done = 0;
     while (done < text.size()) {
         const uint32_t part = uint32_t(std::min<size_t>(text.size() - done, 1u << 30));
-        if (file.Read(&text[done], part) != part) return false;
+        const uint32_t got = file.Read(&text[done], part);
+        if (file.GetReadError()) return readError = file.GetReadError(), eReadFailed;
+        // Fewer bytes than the file held a moment ago, without a failed read: it was cut.
+        if (got != part) return eCutShort;
         done += part;
     }
-    return true;
+    // The end the size tells is confirmed by a read: one the system fails is no end.
+    char past;
+    file.Read(&past, 1);
+    if (file.GetReadError()) return readError = file.GetReadError(), eReadFailed;
+    return eLoaded;
 }
 
 bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
@@ -78,9 +90,26 @@ bool KQovReaderDxf::Read(KQovScene* scene, KStreamOptions* options) {
     const bool referenceNode = dxf->GetOptionValue(1) == 1;
 
     std::string text;
-    if (!LoadText(text)) {
-        mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(mFileName.Buffer()).c_str());
-        return false;
+    int readError = 0;
+    switch (LoadText(text, readError)) {
+        case eLoaded:
+            break;
+        case eNoMemory:
+            mError.SetErrorWithText(
+                eUnidentifiedError,
+                ("Out of memory while reading " + KQovMessageText(mFileName.Buffer())).c_str());
+            return false;
+        case eReadFailed:
+            mError.SetErrorWithText(eFileNotOpened,
+                                    KReadFileError(mFileName.Buffer(), readError).c_str());
+            return false;
+        case eCutShort:
+            mError.SetErrorWithText(eFileNotOpened,
+                                    "Read error: the file was cut short while it was read");
+            return false;
+        default:
+            mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(mFileName.Buffer()).c_str());
+            return false;
     }
     if (KTextLineReader::IsWideText(std::string_view(text).substr(0, 64))) {
         mError.SetErrorWithText(eFileCorrupted, KTextLineReader::kWideTextMessage);

@@ -14,6 +14,7 @@ public:
     bool Read(KQovScene* scene, KStreamOptions* options) override;
 
 private:
-    // The whole file; false when it cannot be read.
-    bool LoadText(std::string& text);
+    enum ELoad { eLoaded, eNotOpened, eReadFailed, eCutShort, eNoMemory };
+    // The whole file into `text`; the system's error number in `readError` for eReadFailed.
+    ELoad LoadText(std::string& text, int& readError);
 };

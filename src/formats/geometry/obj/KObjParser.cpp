@@ -79,6 +79,11 @@ int ReadWholeFile(const char* path, std::string& text) {
         }
         text.append(buffer, n);
     }
+    // A read that failed is no end of the library: what came before it is not the library.
+    if (const int error = file.GetReadError()) {
+        std::string().swap(text);
+        return error;
+    }
     return 0;
 }
 
@@ -158,15 +163,23 @@ KObjParser::EResult KObjParser::ReadFile(const char* path) {
     KFileStream file;
     if (!path || !file.Open(path, "rb")) return eNotOpened;
     mPath = path;
-    if (KTextLineReader::IsWideTextFile(path)) {
+    int headError = 0;
+    if (KTextLineReader::IsWideTextFile(path, &headError)) {
         mFailure = KTextLineReader::kWideTextMessage;
         return eWideText;
     }
     KTextLineReader lines;
     lines.SetStream(&file);
     std::string_view keyword, rest;
-    while (NextLine(lines, keyword, rest))
-        if (!Dispatch(lines, keyword, rest)) return mLibraryFailed ? eLibraryNotRead : eCorrupted;
+    if (!headError)
+        while (NextLine(lines, keyword, rest))
+            if (!Dispatch(lines, keyword, rest) && !lines.GetReadError())
+                return mLibraryFailed ? eLibraryNotRead : eCorrupted;
+    // A read that failed is no end of the file: nothing of it is kept.
+    if (const int error = headError ? headError : lines.GetReadError()) {
+        mFailure = KReadFileError(path, error);
+        return eReadFailed;
+    }
     if (lines.IsLineTooLong()) {
         mStatus += KFormatC("Line %d is too long\n", lines.GetLineNumber() + 1);
         return eCorrupted;

@@ -20,7 +20,7 @@ public:
     // eWideText: UTF-16 text, not read.
     // eLibraryNotRead: a material library could not be read for a cause of the system (too
     // many open files, a failing disk); GetFailure names it.
-    enum EResult { eRead, eNotOpened, eCorrupted, eWideText, eLibraryNotRead };
+    enum EResult { eRead, eNotOpened, eCorrupted, eWideText, eLibraryNotRead, eReadFailed };
 
     // `path` is the OBJ file; its folder resolves library names that do not open as given.
     EResult ReadFile(const char* path);

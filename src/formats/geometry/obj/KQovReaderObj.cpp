@@ -72,7 +72,7 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
         mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(mFileName.Buffer()).c_str());
         return false;
     }
-    if (result == KObjParser::eLibraryNotRead) {
+    if (result == KObjParser::eLibraryNotRead || result == KObjParser::eReadFailed) {
         mError.SetErrorWithText(eFileNotOpened, mParser.GetFailure().c_str());
         return false;
     }

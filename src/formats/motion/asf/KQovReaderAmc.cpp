@@ -32,7 +32,7 @@ bool KQovReaderAmc::Read(KQovScene* scene, KStreamOptions* base) {
     options.Progress(0, "Reading AMC animation frames", 0.0f);
     // Nothing reaches the scene unless every frame read.
     if (!skeleton.mRoot || !mFile->ReadFrames(skeleton, options) ||
-        mFile->IsLineTooLong()) return Fail(eFileCorrupted);
+        mFile->StoppedShort()) return Fail(eFileCorrupted);
 
     const KString name = KMotionTakeName(mFileName, mStatus);
     KString take = name;

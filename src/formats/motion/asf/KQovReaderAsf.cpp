@@ -29,7 +29,7 @@ bool KQovReaderAsf::Read(KQovScene* scene, KStreamOptions* base) {
     auto* skeleton = new KQovAsfScene;
     // The options own the skeleton from here on, whatever becomes of the reading.
     options.SetStream(skeleton, true);
-    if (!mFile->ReadSkeleton(*skeleton, options.GetSetting(9) != 1) || mFile->IsLineTooLong()) {
+    if (!mFile->ReadSkeleton(*skeleton, options.GetSetting(9) != 1) || mFile->StoppedShort()) {
         options.SetStream(nullptr, false);
         return Fail(eFileCorrupted);
     }

@@ -125,7 +125,7 @@ KStreamOptions* KQovReaderBrd::GetReadOptions(bool) {
 
 bool KQovReaderBrd::Read(KQovScene* scene, KStreamOptions* base) {
     if (!mFile) return Fail(eFileNotOpened);
-    if (!Scan() || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
+    if (!Scan() || mFile->StoppedShort()) return Fail(eFileCorrupted);
     KStreamOptionsMotion* options = CheckRead(scene, base);
     if (!options) return false;
     // Keys beyond the file's span would hold nothing.

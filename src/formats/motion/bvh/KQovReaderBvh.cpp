@@ -56,7 +56,7 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
     if (!motion) return false;
     auto& options = *motion;
     options.Progress(0, "Reading BVH nodes", 0.0f);
-    if (!mFile->ReadHierarchy() || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
+    if (!mFile->ReadHierarchy() || mFile->StoppedShort()) return Fail(eFileCorrupted);
 
     const KString take = KMotionTakeName(mFileName, mStatus);
     KQovNode* reference = mManager->CreateNode("BVH:reference");
@@ -84,7 +84,7 @@ bool KQovReaderBvh::Read(KQovScene* scene, KStreamOptions* base) {
     }
 
     if (!AttachHierarchy(scene, reference, options)) return false;
-    if (!ReadMotion(options) || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
+    if (!ReadMotion(options) || mFile->StoppedShort()) return Fail(eFileCorrupted);
 
     KMotionStoreTake(scene, take, options, false);
     return true;

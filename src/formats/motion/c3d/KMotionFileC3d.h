@@ -32,6 +32,7 @@ public:
     bool ScalesToData() const override { return true; }
     const char* GetWriteRefusal() const override;
     std::string GetLocation() const override;
+    int GetReadError() const override { return mStream ? mStream->GetReadError() : 0; }
     bool IsNumberRefused() const override { return GetError().GetErrorCode() == eNumberInvalid; }
 
     // Hours, minutes, seconds and frames of a TIMECODES parameter; false when there is none.

@@ -196,7 +196,7 @@ bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
     if (!motion) return false;
     auto& options = *motion;
     options.Progress(0, "Reading HTR nodes", 0.0f);
-    if (!mFile->ReadHierarchy(nullptr) || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
+    if (!mFile->ReadHierarchy(nullptr) || mFile->StoppedShort()) return Fail(eFileCorrupted);
     const KString take = KMotionTakeName(mFileName, mStatus);
     KQovNode* reference = mManager->CreateNode("HTR:reference");
     if (!CreateNodes(reference, take.Buffer())) {
@@ -205,7 +205,7 @@ bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
     }
     KQovNode* top = AttachHierarchy(scene, reference, options);
     if (!top) return false;
-    if (!mFile->ReadAnimation(options) || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
+    if (!mFile->ReadAnimation(options) || mFile->StoppedShort()) return Fail(eFileCorrupted);
 
     KQovNode* root = mFile->GetSegments()[size_t(mFile->FindRootSegment())]->node;
     if (mFile->GetMinimizeRotationOffset()) {

@@ -59,7 +59,7 @@ KStreamOptions* KQovReaderMov::GetReadOptions(bool) {
 bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
     if (!mFile) return Fail(eFileNotOpened);
     int columns = 0;
-    if (!mFile->CountColumns(columns) || mFile->IsLineTooLong()) return Fail(eFileCorrupted);
+    if (!mFile->CountColumns(columns) || mFile->StoppedShort()) return Fail(eFileCorrupted);
     KStreamOptionsMotion* options = CheckRead(scene, base);
     if (!options) return false;
     bool on[3];
@@ -101,7 +101,7 @@ bool KQovReaderMov::Read(KQovScene* scene, KStreamOptions* base) {
     const int markers = (columns - 1) / (3 * groups);
     // Every marker gets a key per frame per column, present in the row or not.
     if (int64_t(frames) * markers * 3 * groups > KMotionMaxKeys(int64_t(values.size())) ||
-        mFile->IsLineTooLong())
+        mFile->StoppedShort())
         return Fail(eFileCorrupted);
     options->SetFrameCount(frames);
     auto value = [&](int f, int column) {

@@ -41,6 +41,8 @@ public:
     virtual bool ReadFrame(KMarkerFrame& frame, int markerCount, KTime& time, int& counter,
                            KTime period, bool zeroIsOccluded) = 0;
     virtual bool EndRead() { return true; }
+    // The system's error number once a read of the file failed, 0 while none did.
+    virtual int GetReadError() const { return 0; }
     // Where reading stands, for messages ("line 12", "byte 1024"); empty when unknown.
     virtual std::string GetLocation() const { return std::string(); }
 

@@ -18,7 +18,8 @@ public:
     bool EndWrite() override;
     std::string GetLocation() const override;
     // A read that met a line too long is no result, whatever came of the lines before.
-    bool EndRead() override { return !IsLineTooLong(); }
+    bool EndRead() override { return !StoppedShort(); }
+    int GetReadError() const override { return KMotionFile::GetReadError(); }
     bool IsNumberRefused() const override { return KMotionFile::IsNumberRefused(); }
 
 protected:

@@ -43,6 +43,12 @@ KQovOpticalReader::KQovOpticalReader(KQovObjectManager* manager) : KQovReader(ma
 KQovOpticalReader::~KQovOpticalReader() = default;
 
 bool KQovOpticalReader::Fail(int error, const std::string& what) {
+    // A read that failed stopped the reading: that, not what was left, is the cause.
+    if (mFile && mFile->GetReadError()) {
+        mError.SetErrorWithText(
+            eFileNotOpened, KReadFileError(mFileName.Buffer(), mFile->GetReadError()).c_str());
+        return false;
+    }
     mError.SetError(error);
     if (what.empty()) return false;
     std::string text = std::string(mError.GetErrorText()) + ": " + what;
@@ -60,9 +66,14 @@ bool KQovOpticalReader::FileOpen(const char* fileName) {
         return false;
     }
     // Wide text would read as an empty or broken file: refused for what it is.
-    if (IsTextFormat() && KTextLineReader::IsWideTextFile(fileName)) {
+    int headError = 0;
+    const bool wide = IsTextFormat() && KTextLineReader::IsWideTextFile(fileName, &headError);
+    if (wide || headError || mFile->GetReadError()) {
+        const int error = headError ? headError : mFile->GetReadError();
         mFile.reset();
-        mError.SetErrorWithText(eFileCorrupted, KTextLineReader::kWideTextMessage);
+        mError.SetErrorWithText(wide ? eFileCorrupted : eFileNotOpened,
+                                wide ? KTextLineReader::kWideTextMessage
+                                     : KReadFileError(fileName, error).c_str());
         return false;
     }
     mFileName = fileName;
@@ -82,7 +93,7 @@ KStreamOptions* KQovOpticalReader::GetReadOptions(bool) {
         return nullptr;
     }
     KMarkerFileInfo info;
-    if (!mFile->GetInfo(info)) {
+    if (!mFile->GetInfo(info) || mFile->GetReadError()) {
         Fail(eFileCorrupted, "the header cannot be read");
         return nullptr;
     }
@@ -144,7 +155,8 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
     if (!scene || !base || !base->IsA(KStreamOptionsMotion::ClassId())) return Fail(eStreamOptionsNotSet);
     auto& options = static_cast<KStreamOptionsMotion&>(*base);
     KMarkerFileInfo info;
-    if (!mFile->GetInfo(info)) return Fail(eFileCorrupted, "the header cannot be read");
+    if (!mFile->GetInfo(info) || mFile->GetReadError())
+        return Fail(eFileCorrupted, "the header cannot be read");
     const int m = info.markerCount;
     if (options.GetFrameCount() > info.frameCount) options.SetFrameCount(info.frameCount);
     const KTime start = options.GetStartTime();
@@ -183,7 +195,8 @@ bool KQovOpticalReader::Read(KQovScene* scene, KStreamOptions* base) {
         extra = std::max(extra, int(frames.back().size()) - m);
         if (i > 0 && options.GetSetting(6) == 1) FillOccludedFromPrevious(frames[size_t(i)], frames[size_t(i) - 1]);
     }
-    if (!mFile->EndRead()) return Fail(eFileCorrupted, "the end of the file cannot be read");
+    if (!mFile->EndRead() || mFile->GetReadError())
+        return Fail(eFileCorrupted, "the end of the file cannot be read");
 
     std::vector<KQovNode*> nodes = CreateMarkerNodes(names, extra);
     KString refused;

@@ -58,7 +58,7 @@ bool KQovReaderVpm::Read(KQovScene* scene, KStreamOptions* base) {
     }
     bool more = true;
     while (more) more = ReadSegment(parent, take, *options, false);
-    if (mFile->IsLineTooLong() || mBrokenSegment) {
+    if (mFile->StoppedShort() || mBrokenSegment) {
         mManager->DestroyNode(parent, true);
         return Fail(eFileCorrupted);
     }
@@ -95,7 +95,7 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     double frameTime = 0.0;
     if (!mFile->ReadHeader(name, declared, frameTime, rewind) || !mFile->SkipColumnLines()) {
         // A later block that begins but cannot be read ends the reading, and says so.
-        if (!rewind && mFile->GetHeaderLine() > 0 && !mFile->IsLineTooLong())
+        if (!rewind && mFile->GetHeaderLine() > 0 && !mFile->StoppedShort())
             mStatus += KFormatC(
                            "Line %d: the block header cannot be read; the rest of the file "
                            "was not read.\n",
@@ -125,7 +125,7 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
                 mStatus += KFormatC("Line %d: the file ends inside this line; it was not read.\n",
                                     mFile->GetLineNumber())
                                .c_str();
-            if (!(mFile->IsAtEnd() || cut) || mFile->IsLineTooLong())
+            if (!(mFile->IsAtEnd() || cut) || mFile->StoppedShort())
                 return mBrokenSegment = true, false;
             held = frames = f;
             mCutShort = true;
@@ -155,7 +155,7 @@ bool KQovReaderVpm::ReadSegment(KQovNode* parent, const KString& take,
     mLongest = std::max(mLongest, frames);
     mHeldMost = std::max(mHeldMost, held);
     // A block cut short by the file's end keeps what it holds, and says so.
-    if (held < declared && !mFile->IsLineTooLong())
+    if (held < declared && !mFile->StoppedShort())
         mStatus += KFormatC(
                        "Line %d: block \"%s\" claims %d frames, the file ends after %d, "
                        "and %d were read.\n",
