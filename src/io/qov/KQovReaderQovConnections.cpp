@@ -27,6 +27,8 @@ constexpr size_t kMaxKindLength = 31;
 const char* const kFileRoot = "Model::Scene";
 // Shared names named one by one in the warnings; more are counted.
 constexpr int kSharedNamesWarned = 10;
+// Links between models refused (cycles, a root below the camera switcher) named one by one.
+constexpr int kRefusedLinksWarned = 10;
 
 KQovNode* NodeOf(KObject* object) {
     auto* set = dynamic_cast<KQovPropertyHandler*>(object);
@@ -132,6 +134,7 @@ bool KQovReaderQov::ReadConnections() {
     // of it. The root is never a source, so that name as a source is the model's.
     SharedModelNames shared = FindSharedModelNames();
     std::string sourceName;
+    int refused = 0;
     while (mFile->FieldReadBegin("Connect")) {
         const char* text = mFile->FieldReadC();
         const std::string kind(text, strnlen(text, kMaxKindLength));
@@ -139,7 +142,9 @@ bool KQovReaderQov::ReadConnections() {
             const char* named = mFile->FieldReadC();
             KObject* source = lookUp(named);
             if (!shared.empty()) sourceName = named;
-            KObject* destinationObject = lookUp(mFile->FieldReadC());
+            // Read texts stay valid until the field ends.
+            const char* destinationName = mFile->FieldReadC();
+            KObject* destinationObject = lookUp(destinationName);
             const auto models = shared.empty() ? shared.end() : shared.find(sourceName);
             if (models != shared.end()) {
                 SharedName& same = models->second;
@@ -160,14 +165,28 @@ bool KQovReaderQov::ReadConnections() {
                 // former parent and refuses a link that would close a cycle.
                 KQovNode* child = NodeOf(source);
                 KQovNode* parent = kind == "OO" ? NodeOf(destinationObject) : nullptr;
-                if (child && parent)
-                    parent->AddChild(child);
-                else
+                if (child && parent) {
+                    parent->GetNodeError().ClearError();
+                    if (!parent->AddChild(child) && ++refused <= kRefusedLinksWarned) {
+                        const std::string what = KQovMessageText(KQovStripPrefix(named).Buffer());
+                        const std::string where =
+                            KQovMessageText(KQovStripPrefix(destinationName).Buffer());
+                        mStatus += KFormatC("Model \"%s\" is not read below \"%s\": %s\n",
+                                            what.c_str(), where.c_str(),
+                                            parent->GetNodeError().GetErrorText())
+                                       .c_str();
+                    }
+                } else {
                     destination->ConnectSrc(source, 0);
+                }
             }
         }
         mFile->FieldReadEnd();
     }
+    if (refused > kRefusedLinksWarned)
+        mStatus += KFormatC("%d more models are not read below the models the file names\n",
+                            refused - kRefusedLinksWarned)
+                       .c_str();
     CloseBlock();
     return true;
 }

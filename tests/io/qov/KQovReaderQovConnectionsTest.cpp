@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "ReaderTestUtil.h"
 #include "TextReadTestUtil.h"
 #include "scene/KQovNode.h"
 
@@ -94,6 +95,32 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
         read.reader.GetStatusText(status);
         EXPECT_STREQ(status.Buffer(), c.warnings);
     }
+}
+
+// A file that links its root below the camera switcher, or closes a cycle, keeps its models
+// below the root, says which links it left out, and comes back whole from a binary file.
+TEST(KQovReaderQovConnections, RefusedLinksAreLeftOutWithAWord) {
+    qovtest::TextRead read(qovtest::GoldenText("root_below_switcher_v6.qov"));
+    ASSERT_TRUE(read.ok);
+    KQovNode* root = read.scene->GetRootNode();
+    EXPECT_EQ(root->GetParent(), nullptr);
+    EXPECT_EQ(qovtest::NameTree(root), "Hips(Spine(Head))");
+    KQovNode* switcher = read.scene->GetCameraSwitcherNode();
+    EXPECT_STREQ(switcher->GetName(), "Model::Camera Switcher");
+    EXPECT_EQ(switcher->GetChildCount(), 0);
+    KString status;
+    read.reader.GetStatusText(status);
+    EXPECT_STREQ(status.Buffer(),
+                 "Model \"Scene\" is not read below \"Camera Switcher\": A scene's root cannot go "
+                 "below a camera switcher or producer camera\n"
+                 "Model \"Hips\" is not read below \"Head\": Operation with a target of the entity "
+                 "would generate a cyclic graph\n");
+    const std::string binary = read.folder / "binary.qov";
+    ASSERT_TRUE(Export(read.scene, binary, 0));
+    Read back(binary);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(qovtest::NameTree(back.scene->GetRootNode()), "Hips(Spine(Head))");
+    EXPECT_TRUE(read.manager.DestroyScene(read.scene, true));
 }
 
 }  // namespace
