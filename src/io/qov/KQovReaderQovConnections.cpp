@@ -135,6 +135,8 @@ bool KQovReaderQov::ReadConnections() {
     SharedModelNames shared = FindSharedModelNames();
     std::string sourceName;
     int refused = 0;
+    // Below a model the root would leave the scene's tree, and the file written its nodes.
+    const KQovNode* root = NodeOf(lookUp(kFileRoot));
     while (mFile->FieldReadBegin("Connect")) {
         const char* text = mFile->FieldReadC();
         const std::string kind(text, strnlen(text, kMaxKindLength));
@@ -167,13 +169,15 @@ bool KQovReaderQov::ReadConnections() {
                 KQovNode* parent = kind == "OO" ? NodeOf(destinationObject) : nullptr;
                 if (child && parent) {
                     parent->GetNodeError().ClearError();
-                    if (!parent->AddChild(child) && ++refused <= kRefusedLinksWarned) {
+                    const bool placed = child != root && parent->AddChild(child);
+                    if (!placed && ++refused <= kRefusedLinksWarned) {
                         const std::string what = KQovMessageText(KQovStripPrefix(named).Buffer());
                         const std::string where =
                             KQovMessageText(KQovStripPrefix(destinationName).Buffer());
                         mStatus += KFormatC("Model \"%s\" is not read below \"%s\": %s\n",
                                             what.c_str(), where.c_str(),
-                                            parent->GetNodeError().GetErrorText())
+                                            child == root ? "the file's root is no model's child"
+                                                          : parent->GetNodeError().GetErrorText())
                                        .c_str();
                     }
                 } else {

@@ -71,6 +71,11 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
          {{"B", "Scene"}, {"A", "Scene"}, {"A", "B"}, {"hand", "B"}},
          "B(A hand) A",
          "2 models are named \"A\": what the file connects to that name goes to the first\n"},
+        // The root below a model would take the scene's tree out of the scene.
+        {"ABh",
+         {{"B", "Scene"}, {"hand", "B"}, {"Scene", "A"}},
+         "B(hand)",
+         "Model \"Scene\" is not read below \"A\": the file's root is no model's child\n"},
         // Names that differ are read as ever, without a word.
         {"ABh", {{"A", "Scene"}, {"B", "A"}, {"hand", "B"}}, "A(B(hand))", ""},
     };
@@ -111,8 +116,8 @@ TEST(KQovReaderQovConnections, RefusedLinksAreLeftOutWithAWord) {
     KString status;
     read.reader.GetStatusText(status);
     EXPECT_STREQ(status.Buffer(),
-                 "Model \"Scene\" is not read below \"Camera Switcher\": A scene's root cannot go "
-                 "below a camera switcher or producer camera\n"
+                 "Model \"Scene\" is not read below \"Camera Switcher\": the file's root is no "
+                 "model's child\n"
                  "Model \"Hips\" is not read below \"Head\": Operation with a target of the entity "
                  "would generate a cyclic graph\n");
     const std::string binary = read.folder / "binary.qov";
