@@ -27,7 +27,7 @@ constexpr size_t kMaxKindLength = 31;
 const char* const kFileRoot = "Model::Scene";
 // Shared names named one by one in the warnings; more are counted.
 constexpr int kSharedNamesWarned = 10;
-// Links between models refused (cycles, a root below the camera switcher) named one by one.
+// Links between models left out (cycles, the root below a model) named one by one.
 constexpr int kRefusedLinksWarned = 10;
 
 KQovNode* NodeOf(KObject* object) {
