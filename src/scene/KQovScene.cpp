@@ -330,13 +330,19 @@ bool KQovScene::HoldsARoot(const KQovNode* top) {
 }
 
 bool KQovScene::RootWouldGoBelowSettings(const KQovNode* parent, const KQovNode* node) {
-    if (!parent || !node || !HoldsARoot(node)) return false;
+    // Every join asks: a leaf that is no root holds none, and most joins stop here. Otherwise
+    // the walk up from the parent is the one the cycle check takes; the live scenes, and the
+    // roots' walks up, are looked at only below a switcher or producer camera.
+    if (!parent || !node || (!node->IsSceneOwned() && node->GetChildCount() == 0)) return false;
     for (const KQovNode* at = parent; at; at = at->GetParent()) {
-        if (!at->IsSceneOwned()) continue;
+        const KQovEntityContainer* entity = at->GetEntityContainer();
+        if (!at->IsSceneOwned() || (entity && entity->GetRootNode() == at)) continue;
         for (const KQovScene* scene : LiveScenes()) {
-            if (at == scene->mSwitcher) return true;
-            for (int i = 0; scene->mCamera && i < KQovGlobalCameraSettings::eProducerCount; ++i)
-                if (at == scene->mCamera->GetProducerNode(i)) return true;
+            bool settings = at == scene->mSwitcher;
+            for (int i = 0;
+                 !settings && scene->mCamera && i < KQovGlobalCameraSettings::eProducerCount; ++i)
+                settings = at == scene->mCamera->GetProducerNode(i);
+            if (settings) return HoldsARoot(node);
         }
     }
     return false;
