@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "character/KQovCharacter.h"
@@ -15,7 +16,9 @@
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
+#include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
 
@@ -29,10 +32,21 @@ const char* const kFileRoot = "Model::Scene";
 constexpr int kSharedNamesWarned = 10;
 // Links between models left out (cycles, the root below a model) named one by one.
 constexpr int kRefusedLinksWarned = 10;
+// Models left out of the scene's tree named one by one; more are counted.
+constexpr int kModelsLeftOutWarned = 10;
 
 KQovNode* NodeOf(KObject* object) {
     auto* set = dynamic_cast<KQovPropertyHandler*>(object);
     return set ? dynamic_cast<KQovNode*>(set->GetOwner()) : nullptr;
+}
+
+// A model of a name the file gives its producer cameras, which are under no parent: the
+// scene's camera settings stand for them.
+bool IsProducerCamera(const KQovNode* node) {
+    const KString name = node->GetNameWithoutPrefix();
+    for (int i = 0; i < KQovGlobalCameraSettings::eProducerCount; ++i)
+        if (name == KQovGlobalCameraSettings::GetProducerName(i)) return true;
+    return false;
 }
 
 // Whether `source` is already a source of `destination`. A two-sided link is listed on both
@@ -193,6 +207,38 @@ bool KQovReaderQov::ReadConnections() {
                        .c_str();
     CloseBlock();
     return true;
+}
+
+void KQovReaderQov::WarnModelsLeftOut(KQovScene* scene) {
+    // A model the connections placed nowhere below the root is below a top of its own: its
+    // subtree goes with the file, but for the switcher the scene keeps and a producer camera
+    // its settings take.
+    const KQovNode* root = scene->GetRootNode();
+    KQovNode* switcher = scene->GetCameraSwitcherNode();
+    std::unordered_set<const KQovNode*> kept;
+    if (switcher && switcher->GetParent())
+        for (const KQovNode* node : KQovListNodes(switcher)) kept.insert(node);
+    std::unordered_set<const KQovNode*> out;
+    for (KQovNode* top : mNodesInFileOrder) {
+        if (top == root || top == switcher || top->GetParent()) continue;
+        for (const KQovNode* node : KQovListNodes(top))
+            if ((node != top || !IsProducerCamera(top)) && !kept.count(node)) out.insert(node);
+    }
+    if (out.empty()) return;
+    int warned = 0;
+    for (const KQovNode* node : mNodesInFileOrder) {
+        if (!out.count(node) || ++warned > kModelsLeftOutWarned) continue;
+        mStatus +=
+            KFormatC("Model \"%s\" is not read: no connection leads from it to the file's root\n",
+                     KQovMessageText(node->GetNameWithoutPrefix().Buffer()).c_str())
+                .c_str();
+    }
+    if (warned > kModelsLeftOutWarned)
+        mStatus += KFormatC(
+                       "%d more models are not read: no connection leads from them to the "
+                       "file's root\n",
+                       warned - kModelsLeftOutWarned)
+                       .c_str();
 }
 
 bool KQovReaderQov::CheckPassword(const char* password) {

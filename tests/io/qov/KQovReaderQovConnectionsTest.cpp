@@ -44,10 +44,12 @@ TEST(KQovReaderQovConnections, ManyChildrenReadInOrder) {
 
 // Models of one name (or of the root's, "Scene"), as files written before names were made
 // unique hold them: none is lost, each takes the parent of its own connection, and what is
-// connected to the name goes to the first (to the root for "Scene"), with a warning.
+// connected to the name goes to the first (to the root for "Scene"), with a warning. Models
+// left out of the root's tree are named too.
 TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
     const struct {
-        const char* models;  // one name a letter: S "Scene", A "A", B "B", h "hand", f "foot"
+        // one name a letter: S "Scene", A "A", B "B", h "hand", f "foot", P "Producer Top"
+        const char* models;
         std::vector<std::pair<const char*, const char*>> connections;
         const char* tree;
         const char* warnings;
@@ -75,7 +77,25 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
         {"ABh",
          {{"B", "Scene"}, {"hand", "B"}, {"Scene", "A"}},
          "B(hand)",
-         "Model \"Scene\" is not read below \"A\": the file's root is no model's child\n"},
+         "Model \"Scene\" is not read below \"A\": the file's root is no model's child\n"
+         "Model \"A\" is not read: no connection leads from it to the file's root\n"},
+        // Models no connection leads from to the root are named, in file order: one without
+        // a connection and its child, one below itself, one below a name of no model, one below
+        // a producer camera (which is the scene's, without a word).
+        {"ABhfP",
+         {{"hand", "B"}, {"A", "Scene"}, {"foot", "foot"}, {"Scene", "Scene"}},
+         "A",
+         "Model \"foot\" is not read below \"foot\": Operation with a target of the entity would "
+         "generate a cyclic graph\n"
+         "Model \"Scene\" is not read below \"Scene\": the file's root is no model's child\n"
+         "Model \"B\" is not read: no connection leads from it to the file's root\n"
+         "Model \"hand\" is not read: no connection leads from it to the file's root\n"
+         "Model \"foot\" is not read: no connection leads from it to the file's root\n"},
+        {"AhfP",
+         {{"A", "Scene"}, {"hand", "Nowhere"}, {"foot", "Producer Top"}},
+         "A",
+         "Model \"hand\" is not read: no connection leads from it to the file's root\n"
+         "Model \"foot\" is not read: no connection leads from it to the file's root\n"},
         // Names that differ are read as ever, without a word.
         {"ABh", {{"A", "Scene"}, {"B", "A"}, {"hand", "B"}}, "A(B(hand))", ""},
     };
@@ -83,6 +103,7 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
         return std::string(c == 'S'   ? "Scene"
                            : c == 'h' ? "hand"
                            : c == 'f' ? "foot"
+                           : c == 'P' ? "Producer Top"
                                       : std::string(1, c));
     };
     for (const auto& c : kCases) {
