@@ -4,6 +4,8 @@
 // - destroying a geometry's links one by one, and a mesh whose links all name one bone;
 // - destroying a geometry's shapes one by one, and last first on a mesh of a node with takes;
 // - clearing a scene whose root children have children while many scenes live;
+// - joining nodes, leaves and ones holding a child, below a root while many scenes live and
+//   another scene's root lies at the end of a long chain;
 // - reading a version-5 file of many textures (materials) that differ only past the name;
 // - renaming a take of an object of many takes and selecting it by its new name;
 // - extracting many embedded media of one base name (numbered folders 1/, 2/ ...).
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -197,6 +200,37 @@ void BM_CostClearSceneAmongMany(benchmark::State& state) {
     });
 }
 
+// n nodes, half of them holding a child, joined below a scene's root while n / 100 scenes live
+// and one of them has its root at the end of a chain of n nodes.
+void BM_CostJoinAmongManyScenes(benchmark::State& state) {
+    AtSizeAndHalf(state, [](int n) {
+        std::unique_ptr<KQovObjectManager> manager;
+        KQovScene* scene = nullptr;
+        std::vector<KQovNode*> nodes;
+        return Best(
+            [&] {
+                manager = std::make_unique<KQovObjectManager>();
+                scene = manager->CreateScene();
+                for (int s = 1; s < n / 100; ++s) manager->CreateScene();
+                KQovNode* end = manager->CreateNode("Chain");
+                for (int i = 0; i < n; ++i) {
+                    KQovNode* next = manager->CreateNode("Chain");
+                    end->AddChild(next);
+                    end = next;
+                }
+                end->AddChild(manager->CreateScene()->GetRootNode());
+                nodes.clear();
+                for (int i = 0; i < n; ++i) {
+                    nodes.push_back(manager->CreateNode("N"));
+                    if (i % 2) nodes.back()->AddChild(manager->CreateNode("Na"));
+                }
+            },
+            [&] {
+                for (KQovNode* node : nodes) scene->GetRootNode()->AddChild(node);
+            });
+    });
+}
+
 // A version-5 file of n textures of one name stem and file, each placed apart, and n materials
 // of one name, each coloured apart (none merge), on one mesh; the read is timed.
 void BM_CostReadVersion5TexturesPlacedApart(benchmark::State& state) {
@@ -304,6 +338,7 @@ BENCHMARK(BM_CostDestroyMeshOfOneBone)->Arg(80000)->Unit(benchmark::kMillisecond
 BENCHMARK(BM_CostDestroyShapesOneByOne)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyShapesLastFirstOnANode)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostClearSceneAmongMany)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostJoinAmongManyScenes)->Arg(40000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostReadVersion5TexturesPlacedApart)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostRenameAndSelectTake)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostEmbeddedMediaOfOneName)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -18,6 +18,7 @@
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovNodeWalk.h"
+#include "scene/KQovScene.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ const char* const kNodeErrors[KQovNode::eErrorCount] = {
     "Target node is not a child of this object",
     "Operation with a target of the entity would generate a cyclic graph",
     "Index out of range",
-    "",
+    "A scene's root cannot go below a camera switcher or producer camera",
 };
 
 using P = KQovNodeProperties;
@@ -705,6 +706,10 @@ bool KQovNode::AddChild(KQovNode* node) {
     // list it, then costs no walk up a long chain per join.
     if (node == this || (node->GetChildCount() > 0 && node->IsSelfOrAncestorOf(this))) {
         mError.SetError(eCyclicGraph);
+        return false;
+    }
+    if (KQovScene::RootWouldGoBelowSettings(this, node)) {
+        mError.SetError(eRootBelowSettings);
         return false;
     }
     KQovNode* former = node->GetParent();

@@ -68,6 +68,7 @@ public:
         eNotAChild = 4,
         eCyclicGraph = 5,
         eIndexOutOfRange = 6,
+        eRootBelowSettings = 7,
         eErrorCount = 8,
     };
     enum : int { eCullingOff = 0, eCullingOnCCW = 1, eCullingOnCW = 2 };
@@ -134,8 +135,9 @@ public:
     KQovNode* GetChild(int index) const;
     int GetChildCount(bool recursive = false) const;
     // Moves the node (to the end when it already is a child). Refuses null,
-    // this node and its ancestors (error eCyclicGraph); a refused connection
-    // leaves the node where it was.
+    // this node and its ancestors (error eCyclicGraph), and a subtree holding a
+    // scene's root below a camera switcher or producer camera (eRootBelowSettings);
+    // a refused connection leaves the node where it was.
     bool AddChild(KQovNode* node);
     KQovNode* RemoveChild(KQovNode* node);
     // The child named "Model::" + name (current name, or initial with the flag),

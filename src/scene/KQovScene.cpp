@@ -142,6 +142,8 @@ bool KQovScene::SetCameraSwitcherNode(KQovNode* node) {
     // A root, a producer camera or another scene's switcher would be destroyed under its
     // scene by the next change; a node of another manager would outlive it here.
     if (node && (node->IsSceneOwned() || node->GetObjectManager() != mManager)) return false;
+    // A root below it would go with it.
+    if (node && HoldsARoot(node)) return false;
     // Owned first: a new switcher hung under the old one is passed over as that goes.
     if (node) node->SetSceneOwned(true);
     KQovNode* old = std::exchange(mSwitcher, node);
@@ -318,6 +320,32 @@ KQovNode* KQovScene::FindOwnedBelow(const KQovNode* top) const {
         return !found;
     });
     return found;
+}
+
+bool KQovScene::HoldsARoot(const KQovNode* top) {
+    // Roots are mostly parentless: each is one step from the answer.
+    const auto& live = LiveScenes();
+    return std::any_of(live.begin(), live.end(),
+                       [top](const KQovScene* scene) { return Below(scene->GetRootNode(), top); });
+}
+
+bool KQovScene::RootWouldGoBelowSettings(const KQovNode* parent, const KQovNode* node) {
+    // Every join asks: a leaf that is no root holds none, and most joins stop here. Otherwise
+    // the walk up from the parent is the one the cycle check takes; the live scenes, and the
+    // roots' walks up, are looked at only below a switcher or producer camera.
+    if (!parent || !node || (!node->IsSceneOwned() && node->GetChildCount() == 0)) return false;
+    for (const KQovNode* at = parent; at; at = at->GetParent()) {
+        const KQovEntityContainer* entity = at->GetEntityContainer();
+        if (!at->IsSceneOwned() || (entity && entity->GetRootNode() == at)) continue;
+        for (const KQovScene* scene : LiveScenes()) {
+            bool settings = at == scene->mSwitcher;
+            for (int i = 0;
+                 !settings && scene->mCamera && i < KQovGlobalCameraSettings::eProducerCount; ++i)
+                settings = at == scene->mCamera->GetProducerNode(i);
+            if (settings) return HoldsARoot(node);
+        }
+    }
+    return false;
 }
 
 bool KQovScene::ChildrenHoldingOwned(const KQovNode* top, std::vector<const KQovNode*>& children) {

@@ -111,6 +111,10 @@ public:
     // or one from `top` down holding a producer camera; null when none or when `top` is the
     // scene's own.
     KQovNode* FindOwnedBelow(const KQovNode* top) const;
+    // Whether `node`, or a node below it, is a live scene's root while `parent` is, or lies
+    // below, a live scene's camera switcher or producer camera node: that node's destruction
+    // would take the root with it while its scene still holds it.
+    static bool RootWouldGoBelowSettings(const KQovNode* parent, const KQovNode* node);
     // A character pose's own scene: the manager refuses to destroy it while the pose holds it.
     void SetHeldByCharacterPose(bool held) { mHeldByCharacterPose = held; }
     bool IsHeldByCharacterPose() const { return mHeldByCharacterPose; }
@@ -140,6 +144,8 @@ private:
     // The children of `top` holding, at or below them, a node FindOwnedBelow finds for some
     // live scene, sorted; false when they cannot be listed.
     static bool ChildrenHoldingOwned(const KQovNode* top, std::vector<const KQovNode*>& children);
+    // Whether a live scene's root is `top` or lies below it.
+    static bool HoldsARoot(const KQovNode* top);
     void ResetSwitcher();
     void DestroyCharacters();
     void ConnectLayerObjects(bool textures);

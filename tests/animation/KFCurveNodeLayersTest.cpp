@@ -202,6 +202,14 @@ TEST(KFCurveNodeEvaluate, TimeWarpChainsAreFollowed) {
     double plain[1];
     node->EvaluatePlain(plain, 1, Seconds(0.25));
     EXPECT_EQ(plain[0], 2.5);
+    // A warp on a channel's second child reads its own value, not the first child's.
+    std::unique_ptr<KFCurveNode> t(KFCurveNode::Create("T"));
+    AddLeaf(t.get(), "X", LinearCurve({0, 10, 20}));
+    AddLeaf(t.get(), "Y", LinearCurve({0, 10, 20}));
+    KFCurveNode* second = KFCurveNode::Create("warp");
+    second->SetCurve(LinearCurve({0, 2}));
+    ASSERT_TRUE(t->Get(1)->SetTimeWarp(second));
+    EXPECT_EQ(t->Evaluate(Seconds(0.25)), (std::vector<double>{2.5, 5}));
 }
 
 // Memory refused inside a warp, more often than warps nest, leaves later warps applied.

@@ -446,6 +446,41 @@ TEST(KQovObjectManager, AScenesOwnNodesAreRefused) {
     EXPECT_EQ(m.GetNodeCount(), 0);
 }
 
+// A root below a camera switcher or producer camera would be destroyed with that node while
+// its scene still holds it: refused, for the scene's own root and another's, and for a subtree
+// holding one; the scenes then go cleanly.
+TEST(KQovObjectManager, RootsStayOutOfSwitchersAndProducerCameras) {
+    KQovObjectManager m;
+    KQovScene* scene = m.CreateScene();
+    KQovScene* other = m.CreateScene();
+    KQovNode* switcher = scene->GetCameraSwitcherNode();
+    KQovNode* below = m.CreateNode("Below");
+    KQovNode* holder = m.CreateNode("Holder");
+    ASSERT_TRUE(switcher->AddChild(below));
+    ASSERT_TRUE(holder->AddChild(other->GetRootNode()));
+    const KQovGlobalCameraSettings& cameras = scene->GetGlobalCameraSettings();
+    for (KQovNode* parent : {switcher, cameras.GetProducerNode(0), cameras.GetProducerNode(6),
+                             below, other->GetCameraSwitcherNode()})
+        for (KQovNode* child : {scene->GetRootNode(), other->GetRootNode(), holder}) {
+            KQovNode* former = child->GetParent();
+            parent->GetNodeError().ClearError();
+            EXPECT_FALSE(parent->AddChild(child)) << parent->GetName() << " <- " << child->GetName();
+            EXPECT_EQ(parent->GetNodeError().GetErrorCode(), KQovNode::eRootBelowSettings);
+            EXPECT_EQ(child->GetParent(), former);
+        }
+    EXPECT_STREQ(switcher->GetNodeError().GetErrorText(),
+                 "A scene's root cannot go below a camera switcher or producer camera");
+    EXPECT_FALSE(scene->SetCameraSwitcherNode(holder));
+    EXPECT_EQ(scene->GetCameraSwitcherNode(), switcher);
+    // The other way round stays open: a switcher below a root.
+    EXPECT_TRUE(holder->AddChild(other->GetCameraSwitcherNode()));
+    EXPECT_TRUE(m.DestroyScene(scene, true));
+    EXPECT_TRUE(m.DestroyScene(other, true));
+    EXPECT_EQ(m.FindNode("Below"), nullptr);
+    EXPECT_TRUE(m.DestroyNode(holder, true));
+    EXPECT_EQ(m.GetNodeCount(), 0);
+}
+
 // Objects of another manager would outlive it in what this one holds: refused.
 TEST(KQovObjectManager, ObjectsOfAnotherManagerAreRefused) {
     KQovObjectManager m;

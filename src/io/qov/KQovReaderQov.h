@@ -266,6 +266,8 @@ public:
     };
     using SharedModelNames = std::unordered_map<std::string, SharedName>;
     SharedModelNames FindSharedModelNames();
+    // A warning naming the models the connections left out of the scene's tree.
+    void WarnModelsLeftOut(KQovScene* scene);
     bool CheckPassword(const char* password);
     void ReadTimeWarps(KQovFieldFile& file, KFCurveTimeWarpTable& warps);
     bool ReadTakes(KQovScene* scene);

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "character/KQovCharacter.h"
@@ -15,7 +16,9 @@
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KObject.h"
 #include "scene/KProperty.h"
+#include "scene/KQovGlobalSettings.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovScene.h"
 
@@ -27,10 +30,23 @@ constexpr size_t kMaxKindLength = 31;
 const char* const kFileRoot = "Model::Scene";
 // Shared names named one by one in the warnings; more are counted.
 constexpr int kSharedNamesWarned = 10;
+// Links between models left out (cycles, the root below a model) named one by one.
+constexpr int kRefusedLinksWarned = 10;
+// Models left out of the scene's tree named one by one; more are counted.
+constexpr int kModelsLeftOutWarned = 10;
 
 KQovNode* NodeOf(KObject* object) {
     auto* set = dynamic_cast<KQovPropertyHandler*>(object);
     return set ? dynamic_cast<KQovNode*>(set->GetOwner()) : nullptr;
+}
+
+// A model of a name the file gives its producer cameras, which are under no parent: the
+// scene's camera settings stand for them.
+bool IsProducerCamera(const KQovNode* node) {
+    const KString name = node->GetNameWithoutPrefix();
+    for (int i = 0; i < KQovGlobalCameraSettings::eProducerCount; ++i)
+        if (name == KQovGlobalCameraSettings::GetProducerName(i)) return true;
+    return false;
 }
 
 // Whether `source` is already a source of `destination`. A two-sided link is listed on both
@@ -132,6 +148,9 @@ bool KQovReaderQov::ReadConnections() {
     // of it. The root is never a source, so that name as a source is the model's.
     SharedModelNames shared = FindSharedModelNames();
     std::string sourceName;
+    int refused = 0;
+    // Below a model the root would leave the scene's tree, and the file written its nodes.
+    const KQovNode* root = NodeOf(lookUp(kFileRoot));
     while (mFile->FieldReadBegin("Connect")) {
         const char* text = mFile->FieldReadC();
         const std::string kind(text, strnlen(text, kMaxKindLength));
@@ -139,7 +158,9 @@ bool KQovReaderQov::ReadConnections() {
             const char* named = mFile->FieldReadC();
             KObject* source = lookUp(named);
             if (!shared.empty()) sourceName = named;
-            KObject* destinationObject = lookUp(mFile->FieldReadC());
+            // Read texts stay valid until the field ends.
+            const char* destinationName = mFile->FieldReadC();
+            KObject* destinationObject = lookUp(destinationName);
             const auto models = shared.empty() ? shared.end() : shared.find(sourceName);
             if (models != shared.end()) {
                 SharedName& same = models->second;
@@ -160,16 +181,64 @@ bool KQovReaderQov::ReadConnections() {
                 // former parent and refuses a link that would close a cycle.
                 KQovNode* child = NodeOf(source);
                 KQovNode* parent = kind == "OO" ? NodeOf(destinationObject) : nullptr;
-                if (child && parent)
-                    parent->AddChild(child);
-                else
+                if (child && parent) {
+                    parent->GetNodeError().ClearError();
+                    const bool placed = child != root && parent->AddChild(child);
+                    if (!placed && ++refused <= kRefusedLinksWarned) {
+                        const std::string what = KQovMessageText(KQovStripPrefix(named).Buffer());
+                        const std::string where =
+                            KQovMessageText(KQovStripPrefix(destinationName).Buffer());
+                        mStatus += KFormatC("Model \"%s\" is not read below \"%s\": %s\n",
+                                            what.c_str(), where.c_str(),
+                                            child == root ? "the file's root is no model's child"
+                                                          : parent->GetNodeError().GetErrorText())
+                                       .c_str();
+                    }
+                } else {
                     destination->ConnectSrc(source, 0);
+                }
             }
         }
         mFile->FieldReadEnd();
     }
+    if (refused > kRefusedLinksWarned)
+        mStatus += KFormatC("%d more models are not read below the models the file names\n",
+                            refused - kRefusedLinksWarned)
+                       .c_str();
     CloseBlock();
     return true;
+}
+
+void KQovReaderQov::WarnModelsLeftOut(KQovScene* scene) {
+    // A model the connections placed nowhere below the root is below a top of its own: its
+    // subtree goes with the file, but for the switcher the scene keeps and a producer camera
+    // its settings take.
+    const KQovNode* root = scene->GetRootNode();
+    KQovNode* switcher = scene->GetCameraSwitcherNode();
+    std::unordered_set<const KQovNode*> kept;
+    if (switcher && switcher->GetParent())
+        for (const KQovNode* node : KQovListNodes(switcher)) kept.insert(node);
+    std::unordered_set<const KQovNode*> out;
+    for (KQovNode* top : mNodesInFileOrder) {
+        if (top == root || top == switcher || top->GetParent()) continue;
+        for (const KQovNode* node : KQovListNodes(top))
+            if ((node != top || !IsProducerCamera(top)) && !kept.count(node)) out.insert(node);
+    }
+    if (out.empty()) return;
+    int warned = 0;
+    for (const KQovNode* node : mNodesInFileOrder) {
+        if (!out.count(node) || ++warned > kModelsLeftOutWarned) continue;
+        mStatus +=
+            KFormatC("Model \"%s\" is not read: no connection leads from it to the file's root\n",
+                     KQovMessageText(node->GetNameWithoutPrefix().Buffer()).c_str())
+                .c_str();
+    }
+    if (warned > kModelsLeftOutWarned)
+        mStatus += KFormatC(
+                       "%d more models are not read: no connection leads from them to the "
+                       "file's root\n",
+                       warned - kModelsLeftOutWarned)
+                       .c_str();
 }
 
 bool KQovReaderQov::CheckPassword(const char* password) {

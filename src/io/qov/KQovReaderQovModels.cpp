@@ -138,9 +138,13 @@ void KQovReaderQov::ReadModel(KQovNode* node) {
 
 void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
     const bool hasType = mFile->FieldReadBegin("Type");
-    const KString type = hasType ? mFile->FieldReadC() : "";
+    // A producer camera's model gives its projection as "Type"; "TypeFlags" names its kind.
+    const bool named = hasType && mFile->FieldReadGetType() == 'S';
+    KString type = named ? mFile->FieldReadC() : "";
     if (hasType) mFile->FieldReadEnd();
     const bool old = mFile->IsVersion5Layout();
+    if (hasType && !named && !old && KString(mFile->FieldReadC("TypeFlags", "")) == "Camera")
+        type = "Camera";
     KQovNodeAttribute* attribute = nullptr;
     bool userProperties = old;
     static const char* const kMarkers[] = {"Marker", "OpticalMarker", "IKEffector", "FKEffector"};

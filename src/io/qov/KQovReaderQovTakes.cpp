@@ -405,6 +405,7 @@ void KQovReaderQov::ReadConnectionsAndTakes(KQovScene* scene, bool& ok) {
     const bool old = mFile->IsVersion5Layout();
     if (!old) {
         ReadConnections();
+        WarnModelsLeftOut(scene);
         SetCharacterInputsFromConnections(scene);
     }
     if (mOptions->GetSwitch(KStreamOptionsQov::eAnimation) && mOptions->GetTakeCount() > 0)

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "ReaderTestUtil.h"
 #include "TextReadTestUtil.h"
 #include "scene/KQovNode.h"
 
@@ -43,10 +44,12 @@ TEST(KQovReaderQovConnections, ManyChildrenReadInOrder) {
 
 // Models of one name (or of the root's, "Scene"), as files written before names were made
 // unique hold them: none is lost, each takes the parent of its own connection, and what is
-// connected to the name goes to the first (to the root for "Scene"), with a warning.
+// connected to the name goes to the first (to the root for "Scene"), with a warning. Models
+// left out of the root's tree are named too.
 TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
     const struct {
-        const char* models;  // one name a letter: S "Scene", A "A", B "B", h "hand", f "foot"
+        // one name a letter: S "Scene", A "A", B "B", h "hand", f "foot", P "Producer Top"
+        const char* models;
         std::vector<std::pair<const char*, const char*>> connections;
         const char* tree;
         const char* warnings;
@@ -70,6 +73,29 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
          {{"B", "Scene"}, {"A", "Scene"}, {"A", "B"}, {"hand", "B"}},
          "B(A hand) A",
          "2 models are named \"A\": what the file connects to that name goes to the first\n"},
+        // The root below a model would take the scene's tree out of the scene.
+        {"ABh",
+         {{"B", "Scene"}, {"hand", "B"}, {"Scene", "A"}},
+         "B(hand)",
+         "Model \"Scene\" is not read below \"A\": the file's root is no model's child\n"
+         "Model \"A\" is not read: no connection leads from it to the file's root\n"},
+        // Models no connection leads from to the root are named, in file order: one without
+        // a connection and its child, one below itself, one below a name of no model, one below
+        // a producer camera (which is the scene's, without a word).
+        {"ABhfP",
+         {{"hand", "B"}, {"A", "Scene"}, {"foot", "foot"}, {"Scene", "Scene"}},
+         "A",
+         "Model \"foot\" is not read below \"foot\": Operation with a target of the entity would "
+         "generate a cyclic graph\n"
+         "Model \"Scene\" is not read below \"Scene\": the file's root is no model's child\n"
+         "Model \"B\" is not read: no connection leads from it to the file's root\n"
+         "Model \"hand\" is not read: no connection leads from it to the file's root\n"
+         "Model \"foot\" is not read: no connection leads from it to the file's root\n"},
+        {"AhfP",
+         {{"A", "Scene"}, {"hand", "Nowhere"}, {"foot", "Producer Top"}},
+         "A",
+         "Model \"hand\" is not read: no connection leads from it to the file's root\n"
+         "Model \"foot\" is not read: no connection leads from it to the file's root\n"},
         // Names that differ are read as ever, without a word.
         {"ABh", {{"A", "Scene"}, {"B", "A"}, {"hand", "B"}}, "A(B(hand))", ""},
     };
@@ -77,6 +103,7 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
         return std::string(c == 'S'   ? "Scene"
                            : c == 'h' ? "hand"
                            : c == 'f' ? "foot"
+                           : c == 'P' ? "Producer Top"
                                       : std::string(1, c));
     };
     for (const auto& c : kCases) {
@@ -94,6 +121,32 @@ TEST(KQovReaderQovConnections, ModelsSharingANameAreEachPlaced) {
         read.reader.GetStatusText(status);
         EXPECT_STREQ(status.Buffer(), c.warnings);
     }
+}
+
+// A file that links its root below the camera switcher, or closes a cycle, keeps its models
+// below the root, says which links it left out, and comes back whole from a binary file.
+TEST(KQovReaderQovConnections, RefusedLinksAreLeftOutWithAWord) {
+    qovtest::TextRead read(qovtest::GoldenText("root_below_switcher_v6.qov"));
+    ASSERT_TRUE(read.ok);
+    KQovNode* root = read.scene->GetRootNode();
+    EXPECT_EQ(root->GetParent(), nullptr);
+    EXPECT_EQ(qovtest::NameTree(root), "Hips(Spine(Head))");
+    KQovNode* switcher = read.scene->GetCameraSwitcherNode();
+    EXPECT_STREQ(switcher->GetName(), "Model::Camera Switcher");
+    EXPECT_EQ(switcher->GetChildCount(), 0);
+    KString status;
+    read.reader.GetStatusText(status);
+    EXPECT_STREQ(status.Buffer(),
+                 "Model \"Scene\" is not read below \"Camera Switcher\": the file's root is no "
+                 "model's child\n"
+                 "Model \"Hips\" is not read below \"Head\": Operation with a target of the entity "
+                 "would generate a cyclic graph\n");
+    const std::string binary = read.folder / "binary.qov";
+    ASSERT_TRUE(Export(read.scene, binary, 0));
+    Read back(binary);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(qovtest::NameTree(back.scene->GetRootNode()), "Hips(Spine(Head))");
+    EXPECT_TRUE(read.manager.DestroyScene(read.scene, true));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "GeometryTestUtil.h"
 #include "KQovWriterQov5TestUtil.h"
 #include "TextReadTestUtil.h"
+#include "attributes/KQovCamera.h"
 #include "attributes/KQovLink.h"
 #include "io/KQovExporter.h"
 #include "io/KQovImporter.h"
@@ -166,6 +167,10 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         SCOPED_TRACE(c.id);
         TempTestFolder tmp;
         Fixture built;
+        using Producers = KQovGlobalCameraSettings;
+        Producers& producers = built.scene->GetGlobalCameraSettings();
+        producers.GetProducerCamera(Producers::eLeft)->SetPosition(KVector4(1, 2, 3, 1));
+        producers.GetProducerCamera(Producers::eTop)->SetNearPlane(5.5);
         const std::string name = tmp / "fixture.qov";
         std::string error;
         ASSERT_TRUE(Export(built.scene, name, c.id, "", &error)) << error;
@@ -200,6 +205,10 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         EXPECT_EQ(b.GetShadowIntensity(), a.GetShadowIntensity());
         EXPECT_EQ(read.scene->GetGlobalTimeSettings().GetTimeMode(), KTime::eFRAMES50);
         EXPECT_STREQ(read.scene->GetGlobalCameraSettings().GetDefaultCamera(), "Producer Top");
+        // The producer cameras come back as the scene had them, not as a new scene has them.
+        Producers& cameras = read.scene->GetGlobalCameraSettings();
+        EXPECT_EQ(cameras.GetProducerCamera(Producers::eLeft)->GetPosition()[1], 2.0);
+        EXPECT_EQ(cameras.GetProducerCamera(Producers::eTop)->GetNearPlane(), 5.5);
         EXPECT_TRUE(read.scene->TakeExists("Walk"));
         if (c.version != 6000) continue;
         EXPECT_EQ(ContentDump(read.scene), ContentDump(built.scene));
