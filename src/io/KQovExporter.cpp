@@ -115,23 +115,28 @@ bool KQovExporter::RefuseWritingOverSource(const KStreamOptions* options) try {
         for (const std::string& file : KQovFieldFile::ProjectFilesOf(out.c_str()))
             written.push_back(file);
     const std::vector<std::string>& read = mSource->GetFilesRead();
-    for (const std::string& source : read)
+    for (const std::string& named : read) {
+        // The file the read opened, whatever the case of the name it was given.
+        const std::string opened = KPlatformNameAsRead(named.c_str());
+        const bool input = named == read.front();
+        const std::string& source = input ? named : opened;
         for (size_t k = 0; k < written.size(); ++k) {
             const std::string& file = written[k];
-            if (!KPlatformSameFile(source.c_str(), file.c_str())) continue;
+            if (!KPlatformSameFile(opened.c_str(), file.c_str())) continue;
             const std::string shown = KQovMessageText(file), outShown = KQovMessageText(out);
             std::string text = k >= made ? "the project file " + shown + ", which writing " +
                                                outShown + " removes,"
                                : k == 0 ? "the output " + outShown
                                         : "the file " + shown + " written beside the output";
             text += " is the same file as " +
-                    (source == read.front() ? "the input " + KQovMessageText(source)
+                    (input ? "the input " + KQovMessageText(source)
                                             : KQovMessageText(source) + ", which the read of " +
                                                   KQovMessageText(read.front()) + " used") +
                     "; nothing was written";
             mError.SetErrorWithText(eFileNotCreated, text.c_str());
             return true;
         }
+    }
     return false;
 } catch (const std::bad_alloc&) {
     // Unasked, the files read might be written over: nothing is written.

@@ -35,6 +35,13 @@ ThreadFailures& MadeFailures() {
     return *made.release();
 }
 
+std::string TakeRegularOnly() {
+    ThreadFailures* kept = KeptFailures();
+    std::string name;
+    if (kept) name.swap(kept->regularOnly);
+    return name;
+}
+
 void NoteCreatePath(const char* path) noexcept {
     try {
         MadeFailures().createPath = KPlatformNativePath(path);
@@ -51,6 +58,7 @@ void ForgetLastFailure() {
         kept->failure.gone.clear();
         kept->failure.saved.clear();
         kept->failure.left.clear();
+        kept->failure.unseen.clear();
     }
 }
 
@@ -61,8 +69,8 @@ int KPlatformLastReplaceError() {
 }
 
 const KPlatformReplaceFailure& KPlatformLastReplaceFailure() {
-    static const KPlatformReplaceFailure kNone{false, {}, {}, {}, {}};
-    static const KPlatformReplaceFailure kOneFile{true, {}, {}, {}, {}};
+    static const KPlatformReplaceFailure kNone{false, {}, {}, {}, {}, {}};
+    static const KPlatformReplaceFailure kOneFile{true, {}, {}, {}, {}, {}};
     KPlatformFileParts::ThreadFailures* kept = KPlatformFileParts::KeptFailures();
     if (!kept) return KPlatformFileParts::gLastOneFile ? kOneFile : kNone;
     kept->failure.oneFile = KPlatformFileParts::gLastOneFile;
@@ -81,4 +89,8 @@ std::string KPlatformErrorText(int error) {
     char buffer[256];
     // The GNU form returns the text, which may or may not be the buffer.
     return strerror_r(error, buffer, sizeof buffer);
+}
+
+void KPlatformExpectRegularFile(const char* path) {
+    KPlatformFileParts::MadeFailures().regularOnly = path ? KPlatformNativePath(path) : "";
 }

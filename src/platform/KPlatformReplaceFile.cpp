@@ -6,9 +6,12 @@
 #include <limits.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <exception>
+#include <new>
+#include <vector>
 
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformFileParts.h"
@@ -55,9 +58,42 @@ bool RandomSuffix(std::string& hidden) {
 
 }  // namespace KPlatformFileParts
 
+namespace {
+
+// Gives the new file open as `fd` the access list of the old file `from`, or takes away the one
+// the folder gave it when the old file had none: the group bits of a mode taken from a file
+// with a list are its mask, so a replaced file would otherwise grant what its list did not.
+// 0, or the system's error number.
+int CarryAccessList(const std::string& from, int fd) try {
+    static const char kAccess[] = "system.posix_acl_access";
+    std::vector<char> list;
+    int none = ENODATA;
+    for (;;) {
+        const ssize_t size = getxattr(from.c_str(), kAccess, nullptr, 0);
+        if (size < 0) none = errno;
+        if (size <= 0) break;
+        list.resize(size_t(size));
+        const ssize_t got = getxattr(from.c_str(), kAccess, list.data(), list.size());
+        if (got >= 0) {
+            list.resize(size_t(got));
+            break;
+        }
+        if (errno != ERANGE) return errno;  // grown meanwhile: asked again
+    }
+    if (!list.empty()) return fsetxattr(fd, kAccess, list.data(), list.size(), 0) == 0 ? 0 : errno;
+    if (none != ENODATA && none != ENOTSUP) return none;
+    if (fremovexattr(fd, kAccess) != 0 && errno != ENODATA && errno != ENOTSUP) return errno;
+    return 0;
+} catch (const std::bad_alloc&) {
+    return ENOMEM;  // the new file is then removed, as one the system refused
+}
+
+}  // namespace
+
 bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     using namespace KPlatformFileParts;
     Abandon();
+    const std::string expected = TakeRegularOnly();
     gLastReplaceError = 0;
     ForgetLastFailure();
     gLastCreateError = 0;
@@ -68,11 +104,13 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
         mProblem = KPlatformReplaceProblem::eNoName;
     if (mProblem != KPlatformReplaceProblem::eNone) return false;
     mTarget = KPlatformResolveLinks(path);
+    const bool regularOnly = !expected.empty() && KPlatformResolveLinks(expected.c_str()) == mTarget;
     struct stat st;
     const bool exists = stat(mTarget.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
         // A device or a pipe cannot be replaced, and holds nothing to lose.
-        mFile = fopen(mTarget.c_str(), mode);
+        mFile = regularOnly ? nullptr : fopen(mTarget.c_str(), mode);
+        if (regularOnly) errno = ENXIO;
         if (!mFile) {
             mProblem = KPlatformReplaceProblem::eCannotCreate;
             gLastCreateError = errno;
@@ -93,7 +131,16 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
         fd = open(mTemp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd >= 0 && exists) (void)fchmod(fd, permissions);  // the umask must not narrow them
+    if (fd >= 0 && exists) {
+        if (const int error = CarryAccessList(mTarget, fd)) {
+            close(fd);
+            unlink(mTemp.c_str());
+            fd = -1;
+            errno = error;
+        } else {
+            (void)fchmod(fd, permissions);  // the umask must not narrow them
+        }
+    }
     mFile = fd >= 0 ? fdopen(fd, mode) : nullptr;
     if (!mFile) {
         // Kept before the clean-up below can change it: why the system refused the file.

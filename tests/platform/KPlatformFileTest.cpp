@@ -21,6 +21,7 @@
 
 #include "common/RefusingHeap.h"
 #include "common/TempTestFolder.h"
+#include "foundation/KFileStream.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSignals.h"
 #include "platform/KPlatformSystem.h"
@@ -604,6 +605,42 @@ TEST_F(TempFolder, ReplaceTogetherLeavesAFileSavedMeanwhile) {
     }
 }
 
+// A first target that cannot be looked at once it took its new file, or when it is to be put
+// back, may hold another program's file by then: it is left as it is, its old file under the
+// hidden name, and the system's cause is told, never a file saved meanwhile.
+TEST_F(TempFolder, ReplaceTogetherTellsATargetThatCannotBeLookedAt) {
+    for (const int skip : {0, 1}) {
+        SCOPED_TRACE(skip);
+        Touch("a", "old a");
+        KPlatformReplaceFile a, b;
+        ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+        ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
+        fputs("new a", a.GetFile());
+        ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/b").c_str()));  // b cannot be placed
+        KPlatformFailFileCalls(KPlatformFileCall::eLook, skip, 1, EIO);
+        KPlatformReplaceFile* both[] = {&a, &b};
+        EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
+        KPlatformClearFileFaults();
+        const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+        EXPECT_TRUE(failure.saved.empty());
+        EXPECT_TRUE(failure.mixed.empty());
+        ASSERT_EQ(failure.unseen.size(), 1u);
+        EXPECT_EQ(failure.unseen[0].target, mFolder + "/a");
+        EXPECT_EQ(failure.unseen[0].error, EIO);
+        EXPECT_EQ(Bytes(failure.unseen[0].hidden), "old a");
+        EXPECT_EQ(Bytes(mFolder + "/a"), "new a");
+        const std::string said = KLastReplaceProblem();
+        EXPECT_NE(said.find(mFolder + "/a could not be looked at (Input/output error) and is left "
+                                      "as it is, its old file kept as " + mFolder + "/.a."),
+                  std::string::npos)
+            << said;
+        EXPECT_EQ(said.find("another program"), std::string::npos) << said;
+        ASSERT_EQ(unlink(failure.unseen[0].hidden.c_str()), 0);
+        ASSERT_TRUE(KPlatformRemoveDirectory((mFolder + "/b").c_str()));
+        KPlatformDeleteFile((mFolder + "/a").c_str());
+    }
+}
+
 // The first target's name emptied after it took its new file, before the second fails: by
 // another program's removal, its old file goes back; by the folder moved, the pair is told mixed
 // (never a file saved by another program). On a file system that refuses to be asked not to
@@ -815,6 +852,78 @@ TEST(KPlatformReplace, DevicesAreWrittenDirectly) {
     struct stat st;
     ASSERT_EQ(stat("/dev/null", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// Where a file of its own was looked for, a device or a pipe found by the open that follows is
+// refused at once (a pipe without a reader is never waited on); the next open alone is meant.
+TEST_F(TempFolder, DevicesAreRefusedWhereARegularFileWasExpected) {
+    const std::string pipe = mFolder + "/pipe.mtl";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("pipe.mtl", (mFolder + "/link.mtl").c_str()), 0);
+    for (const std::string& name : {pipe, mFolder + "/link.mtl", std::string("/dev/null")}) {
+        SCOPED_TRACE(name);
+        KPlatformReplaceFile file;
+        KPlatformExpectRegularFile(name.c_str());
+        EXPECT_FALSE(file.Open(name.c_str(), "wb"));
+        EXPECT_EQ(file.GetProblem(), KPlatformReplaceProblem::eCannotCreate);
+        EXPECT_EQ(KPlatformLastCreateError(name.c_str()), ENXIO);
+    }
+    KPlatformReplaceFile file;
+    KPlatformExpectRegularFile(pipe.c_str());
+    ASSERT_TRUE(file.Open((mFolder + "/plain.mtl").c_str(), "wb"));
+    file.Abandon();
+    ASSERT_TRUE(file.Open("/dev/null", "wb"));
+    EXPECT_TRUE(file.Commit());
+    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "link.mtl", "pipe.mtl"}));
+}
+
+// A replaced file keeps its access list, and gets none the folder would give a new file where
+// it had none: it grants no more than it did. Skipped where the file system takes no lists.
+TEST_F(TempFolder, ReplacedFilesGrantNoMoreThanTheyDid) {
+    auto entry = [](uint32_t tag, uint32_t permissions, uint32_t id) {
+        return std::vector<uint32_t>{tag | permissions << 16, id};
+    };
+    // user::rw- user:nobody:rw- group::r-- mask::rw- other::r--
+    std::vector<uint32_t> list{2};
+    for (const auto& e : {entry(0x01, 6, ~0u), entry(0x02, 6, 65534), entry(0x04, 4, ~0u),
+                          entry(0x10, 6, ~0u), entry(0x20, 4, ~0u)})
+        list.insert(list.end(), e.begin(), e.end());
+    const size_t bytes = list.size() * sizeof(uint32_t);
+    const char* kAccess = "system.posix_acl_access";
+    Touch("listed", "old");
+    if (setxattr((mFolder + "/listed").c_str(), kAccess, list.data(), bytes, 0) != 0)
+        GTEST_SKIP() << "no access lists here: " << KPlatformErrorText(errno);
+    // A folder whose default list gives nobody writing, and a file of it that has no list.
+    ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/shared").c_str()));
+    ASSERT_EQ(setxattr((mFolder + "/shared").c_str(), "system.posix_acl_default", list.data(),
+                       bytes, 0),
+              0);
+    Touch("shared/plain", "old");
+    ASSERT_EQ(removexattr((mFolder + "/shared/plain").c_str(), kAccess), 0);
+    ASSERT_EQ(chmod((mFolder + "/shared/plain").c_str(), 0640), 0);
+    for (const char* name : {"listed", "shared/plain"}) {
+        SCOPED_TRACE(name);
+        const std::string path = mFolder + "/" + name;
+        struct stat before, after;
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
+        KPlatformReplaceFile file;
+        ASSERT_TRUE(file.Open(path.c_str(), "wb"));
+        fputs("new", file.GetFile());
+        ASSERT_TRUE(file.Commit());
+        EXPECT_EQ(Bytes(path), "new");
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+        std::vector<uint32_t> got(list.size() + 1);
+        const ssize_t size = getxattr(path.c_str(), kAccess, got.data(), got.size() * 4);
+        if (name == std::string("listed")) {
+            ASSERT_EQ(size, ssize_t(bytes));
+            got.resize(list.size());
+            EXPECT_EQ(got, list);
+        } else {
+            EXPECT_EQ(size, -1);
+            EXPECT_EQ(errno, ENODATA);
+        }
+    }
 }
 
 TEST(KPlatformSystem, TempFolderFollowsTmpdir) {

@@ -195,7 +195,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
             return Fail(written[k], std::string("the file written beside the output is the same "
                                                 "file as the output ") +
                                         out + "; nothing was read or written");
-    if (overwrites(in, target))
+    // Compared as the read opens them: a name of another case leads to the file it found.
+    if (overwrites(KPlatformNameAsRead(in), target))
         return Fail(
             out, target + " is the same file as the input " + in + "; nothing was read or written");
 
@@ -209,7 +210,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     std::string skeleton, skeletonError;
     if (!QovToolFindSkeleton(in, readId, chosenSkeleton, skeleton, skeletonError))
         return Fail(in, skeletonError);
-    if (!skeleton.empty() && overwrites(skeleton, target))
+    if (!skeleton.empty() && overwrites(KPlatformNameAsRead(skeleton.c_str()), target))
         return Fail(out, target + " is the same file as the skeleton " + skeleton +
                              "; nothing was read or written");
 
@@ -224,8 +225,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         readOptions = QovToolReadFile(manager, scene, in, readId, skeleton, true, progress,
                                       fileRate, &otherFilesRead);
         if (!readOptions) return 1;
-        for (const std::string& used : otherFilesRead)
-            if (overwrites(used, target))
+        for (const std::string& named : otherFilesRead)
+            if (const std::string used = KPlatformNameAsRead(named.c_str()); overwrites(used, target))
                 return Fail(out, target + " is the same file as " + used + ", which the read of " +
                                      in + " used; nothing was written");
         // A file that gave nothing would be written as a file of nothing, told as success; an
