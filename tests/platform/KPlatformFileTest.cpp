@@ -860,6 +860,9 @@ TEST_F(TempFolder, DevicesAreRefusedWhereARegularFileWasExpected) {
     const std::string pipe = mFolder + "/pipe.mtl";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     ASSERT_EQ(symlink("pipe.mtl", (mFolder + "/link.mtl").c_str()), 0);
+    // A reader waits, so that an open that does not refuse the pipe fails the test, not hangs.
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
     for (const std::string& name : {pipe, mFolder + "/link.mtl", std::string("/dev/null")}) {
         SCOPED_TRACE(name);
         KPlatformReplaceFile file;
@@ -872,9 +875,10 @@ TEST_F(TempFolder, DevicesAreRefusedWhereARegularFileWasExpected) {
     KPlatformExpectRegularFile(pipe.c_str());
     ASSERT_TRUE(file.Open((mFolder + "/plain.mtl").c_str(), "wb"));
     file.Abandon();
-    ASSERT_TRUE(file.Open("/dev/null", "wb"));
+    ASSERT_TRUE(file.Open(pipe.c_str(), "wb"));  // the next open alone was meant
     EXPECT_TRUE(file.Commit());
     EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "link.mtl", "pipe.mtl"}));
+    close(reader);
 }
 
 // A replaced file keeps its access list, and gets none the folder would give a new file where
