@@ -115,14 +115,14 @@ bool KQovExporter::RefuseWritingOverSource(const KStreamOptions* options) try {
         for (const std::string& file : KQovFieldFile::ProjectFilesOf(out.c_str()))
             written.push_back(file);
     const std::vector<std::string>& read = mSource->GetFilesRead();
-    for (const std::string& named : read) {
-        // The file the read opened, whatever the case of the name it was given.
-        const std::string opened = KPlatformNameAsRead(named.c_str());
-        const bool input = named == read.front();
-        const std::string& source = input ? named : opened;
+    const std::vector<KPlatformFileFound>& found = mSource->GetFilesFound();
+    for (size_t i = 0; i < read.size() && i < found.size(); ++i) {
+        // The file as the read found it, whatever name leads there now; named as it was then.
+        const bool input = i == 0;
+        const std::string& source = input ? read[i] : found[i].name;
         for (size_t k = 0; k < written.size(); ++k) {
             const std::string& file = written[k];
-            if (!KPlatformSameFile(opened.c_str(), file.c_str())) continue;
+            if (!KPlatformIsFound(file.c_str(), found[i])) continue;
             const std::string shown = KQovMessageText(file), outShown = KQovMessageText(out);
             std::string text = k >= made ? "the project file " + shown + ", which writing " +
                                                outShown + " removes,"
@@ -130,8 +130,8 @@ bool KQovExporter::RefuseWritingOverSource(const KStreamOptions* options) try {
                                         : "the file " + shown + " written beside the output";
             text += " is the same file as " +
                     (input ? "the input " + KQovMessageText(source)
-                                            : KQovMessageText(source) + ", which the read of " +
-                                                  KQovMessageText(read.front()) + " used") +
+                           : KQovMessageText(source) + ", which the read of " +
+                                 KQovMessageText(read.front()) + " used") +
                     "; nothing was written";
             mError.SetErrorWithText(eFileNotCreated, text.c_str());
             return true;

@@ -170,15 +170,15 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         id <= 4 ? KQovFieldFile::ProjectFilesOf(out) : std::vector<std::string>();
     // Writing over (or removing) a file that is still to be read, or that the read used, loses
     // it: refused before anything is written.
-    auto overwrites = [&](const std::string& source, std::string& target) {
+    auto overwrites = [&](const KPlatformFileFound& source, std::string& target) {
         for (const std::string& file : written)
-            if (KPlatformSameFile(source.c_str(), file.c_str())) {
+            if (KPlatformIsFound(file.c_str(), source)) {
                 target = file == out ? std::string("the output")
                                      : "the file " + file + " written beside the output";
                 return true;
             }
         for (const std::string& file : removed)
-            if (KPlatformSameFile(source.c_str(), file.c_str())) {
+            if (KPlatformIsFound(file.c_str(), source)) {
                 target = "the project file " + file + ", which writing " + out + " removes,";
                 return true;
             }
@@ -196,7 +196,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
                                                 "file as the output ") +
                                         out + "; nothing was read or written");
     // Compared as the read opens them: a name of another case leads to the file it found.
-    if (overwrites(KPlatformNameAsRead(in), target))
+    if (overwrites(KPlatformFindAsRead(in), target))
         return Fail(
             out, target + " is the same file as the input " + in + "; nothing was read or written");
 
@@ -210,7 +210,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     std::string skeleton, skeletonError;
     if (!QovToolFindSkeleton(in, readId, chosenSkeleton, skeleton, skeletonError))
         return Fail(in, skeletonError);
-    if (!skeleton.empty() && overwrites(KPlatformNameAsRead(skeleton.c_str()), target))
+    if (!skeleton.empty() && overwrites(KPlatformFindAsRead(skeleton.c_str()), target))
         return Fail(out, target + " is the same file as the skeleton " + skeleton +
                              "; nothing was read or written");
 
@@ -221,13 +221,13 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         if (!QovToolReadQov(importer, scene, in)) return 1;
     } else {
         double fileRate = 0.0;
-        std::vector<std::string> otherFilesRead;
+        std::vector<KPlatformFileFound> otherFilesRead;
         readOptions = QovToolReadFile(manager, scene, in, readId, skeleton, true, progress,
                                       fileRate, &otherFilesRead);
         if (!readOptions) return 1;
-        for (const std::string& named : otherFilesRead)
-            if (const std::string used = KPlatformNameAsRead(named.c_str()); overwrites(used, target))
-                return Fail(out, target + " is the same file as " + used + ", which the read of " +
+        for (const KPlatformFileFound& used : otherFilesRead)
+            if (overwrites(used, target))
+                return Fail(out, target + " is the same file as " + used.name + ", which the read of " +
                                      in + " used; nothing was written");
         // A file that gave nothing would be written as a file of nothing, told as success; an
         // empty file reads as an empty scene, which only a QOV file holds.
