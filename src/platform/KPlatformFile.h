@@ -219,11 +219,20 @@ private:
     bool mWatchedPlaced = false;
 };
 
-// The next file this thread begins for writing (KPlatformReplaceFile::Open), when it is begun in
-// place of `path`, must find a regular file there or none: a device or a pipe that another
-// program put at that name since it was looked at is refused (the error number ENXIO), never
-// opened, so its open never waits for a reader. Throws std::bad_alloc when it cannot be noted.
-void KPlatformExpectRegularFile(const char* path);
+// While one lives, a file this thread begins for writing (KPlatformReplaceFile::Open) in place
+// of `path` must find a regular file there or none: a device or a pipe that another program put
+// at that name since it was looked at is refused (the error number ENXIO), never opened, so its
+// open never waits for a reader. Throws std::bad_alloc when the name cannot be noted.
+class KPlatformRegularFileOnly {
+public:
+    explicit KPlatformRegularFileOnly(const char* path);
+    ~KPlatformRegularFileOnly();
+    KPlatformRegularFileOnly(const KPlatformRegularFileOnly&) = delete;
+    KPlatformRegularFileOnly& operator=(const KPlatformRegularFileOnly&) = delete;
+
+private:
+    std::string mBefore;  // the name expected before, again once this one ends
+};
 
 // The system's error number for the last file of this thread that was opened for replacing
 // and could not be put in place, or was abandoned after a write to it failed: why its first

@@ -35,11 +35,9 @@ ThreadFailures& MadeFailures() {
     return *made.release();
 }
 
-std::string TakeRegularOnly() {
-    ThreadFailures* kept = KeptFailures();
-    std::string name;
-    if (kept) name.swap(kept->regularOnly);
-    return name;
+const std::string* RegularOnly() {
+    const ThreadFailures* kept = KeptFailures();
+    return kept && !kept->regularOnly.empty() ? &kept->regularOnly : nullptr;
 }
 
 void NoteCreatePath(const char* path) noexcept {
@@ -91,6 +89,14 @@ std::string KPlatformErrorText(int error) {
     return strerror_r(error, buffer, sizeof buffer);
 }
 
-void KPlatformExpectRegularFile(const char* path) {
-    KPlatformFileParts::MadeFailures().regularOnly = path ? KPlatformNativePath(path) : "";
+KPlatformRegularFileOnly::KPlatformRegularFileOnly(const char* path) {
+    std::string name = path ? KPlatformNativePath(path) : std::string();
+    mBefore.swap(KPlatformFileParts::MadeFailures().regularOnly);
+    KPlatformFileParts::MadeFailures().regularOnly.swap(name);
+}
+
+KPlatformRegularFileOnly::~KPlatformRegularFileOnly() {
+    // Allocates nothing: MadeFailures was made by the constructor.
+    if (KPlatformFileParts::ThreadFailures* kept = KPlatformFileParts::KeptFailures())
+        kept->regularOnly.swap(mBefore);
 }

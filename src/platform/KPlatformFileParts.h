@@ -55,14 +55,14 @@ extern thread_local bool gLastOneFile;
 // thread_local object with a destructor ends the process when the system has no memory to note it.
 struct ThreadFailures {
     std::string createPath;  // the name the last new file that could not be begun was begun for
-    std::string regularOnly;  // the name the next file begun must find no device or pipe at
+    std::string regularOnly;  // the name a file begun must find no device or pipe at
     KPlatformReplaceFailure failure;
 };
 ThreadFailures* KeptFailures();
 // Throws std::bad_alloc as the strings and lists it holds would.
 ThreadFailures& MadeFailures();
-// The name KPlatformExpectRegularFile gave, forgotten: the next file begun takes it.
-std::string TakeRegularOnly();
+// The name a living KPlatformRegularFileOnly gave, or none.
+const std::string* RegularOnly();
 // Notes the name a new file could not be begun for; without memory for it, no name matches.
 void NoteCreatePath(const char* path) noexcept;
 // Forgets the last set's failure, allocating nothing.

@@ -93,7 +93,6 @@ int CarryAccessList(const std::string& from, int fd) try {
 bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     using namespace KPlatformFileParts;
     Abandon();
-    const std::string expected = TakeRegularOnly();
     gLastReplaceError = 0;
     ForgetLastFailure();
     gLastCreateError = 0;
@@ -104,7 +103,8 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
         mProblem = KPlatformReplaceProblem::eNoName;
     if (mProblem != KPlatformReplaceProblem::eNone) return false;
     mTarget = KPlatformResolveLinks(path);
-    const bool regularOnly = !expected.empty() && KPlatformResolveLinks(expected.c_str()) == mTarget;
+    const std::string* expected = RegularOnly();
+    const bool regularOnly = expected && KPlatformResolveLinks(expected->c_str()) == mTarget;
     struct stat st;
     const bool exists = stat(mTarget.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
