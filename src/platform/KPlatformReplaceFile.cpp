@@ -88,6 +88,20 @@ int CarryAccessList(const std::string& from, int fd) try {
     return ENOMEM;  // the new file is then removed, as one the system refused
 }
 
+// Gives the new file open as `fd` the owner and group of the old one (`old`) where the system
+// lets the writer; the permissions it may then carry. A group it could not keep is another
+// group, whose members had only what the others had; an owner not kept is the writer.
+mode_t KeepOwners(int fd, const struct stat& old) {
+    mode_t permissions = old.st_mode & 07777;
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) (void)fchown(fd, (uid_t)-1, old.st_gid);
+    struct stat now;
+    const bool looked = fstat(fd, &now) == 0;
+    if (!looked || now.st_gid != old.st_gid)
+        permissions = (permissions & ~(S_IRWXG | S_ISGID)) | (permissions & permissions << 3 & S_IRWXG);
+    if (!looked || now.st_uid != old.st_uid) permissions &= ~S_ISUID;
+    return permissions;
+}
+
 }  // namespace
 
 bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
@@ -132,13 +146,14 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd >= 0 && exists) {
+        const mode_t granted = KeepOwners(fd, st);
         if (const int error = CarryAccessList(mTarget, fd)) {
             close(fd);
             unlink(mTemp.c_str());
             fd = -1;
             errno = error;
         } else {
-            (void)fchmod(fd, permissions);  // the umask must not narrow them
+            (void)fchmod(fd, granted);  // the umask must not narrow them
         }
     }
     mFile = fd >= 0 ? fdopen(fd, mode) : nullptr;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -938,6 +939,62 @@ TEST_F(TempFolder, ReplacedFilesGrantNoMoreThanTheyDid) {
             EXPECT_EQ(size, -1);
             EXPECT_EQ(errno, ENODATA);
         }
+    }
+}
+
+// A replaced file keeps its owner and group where the writer may give them; a group it cannot
+// keep (a writer not of it) is the writer's, which gets only what the others had, and a
+// set-user-id bit goes with an owner not kept.
+TEST_F(TempFolder, ReplacedFilesKeepTheirGroupOrGrantItNoMore) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of other owners";
+    ASSERT_EQ(chmod(mFolder.c_str(), 0777), 0);
+    const uid_t nobody = 65534;
+    const struct {
+        const char* name;
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;
+        bool asNobody;
+        uid_t newUid;
+        gid_t newGid;
+        mode_t newMode;
+    } rows[] = {
+        {"root", 0, 50, 0640, false, 0, 50, 0640},
+        {"other", nobody, 50, 0664, false, nobody, 50, 0664},
+        {"group", nobody, 50, 0664, true, nobody, nobody, 0644},
+        {"owner", 0, 50, 04666, true, nobody, nobody, 0666},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = mFolder + "/" + row.name;
+        Touch(row.name, "old");
+        ASSERT_EQ(chown(path.c_str(), row.uid, row.gid), 0);
+        ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+        auto replace = [&] {
+            KPlatformReplaceFile file;
+            return file.Open(path.c_str(), "wb") && fputs("new", file.GetFile()) >= 0 &&
+                   file.Commit();
+        };
+        if (row.asNobody) {
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0)
+                _exit(setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0 &&
+                              replace()
+                          ? 0
+                          : 1);
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        } else {
+            ASSERT_TRUE(replace());
+        }
+        struct stat st;
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(Bytes(path), "new");
+        EXPECT_EQ(st.st_uid, row.newUid);
+        EXPECT_EQ(st.st_gid, row.newGid);
+        EXPECT_EQ(st.st_mode & 07777, row.newMode);
     }
 }
 
