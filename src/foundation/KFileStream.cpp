@@ -261,6 +261,7 @@ std::string KCreateFileProblem(const char* path) {
     // Not begun at all: a file written beside the output is never a device or a pipe.
     if ((error == 0 && KIsSpecialFile(path)) || error == ENXIO) return "it is not a regular file";
     if (error == ENAMETOOLONG) return "the name is too long";
+    if (error == ETXTBSY) return "it leads to a file the read used";
     if (error == EROFS) return kReadOnlyFileSystem;
     if (error == 0 || error == EACCES || error == EPERM || error == EEXIST)
         return "the folder does not accept new files";

@@ -208,6 +208,8 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
 }
 
 bool KQovExporter::ExportWith(KQovScene* scene, KStreamOptions* options) {
+    // Not even through a link put at a written name after the look below.
+    const KPlatformKeepFilesRead keep(mSource ? &mSource->GetFilesFound() : nullptr);
     KStreamOptionsQov local;
     if (!options) {
         if (mFormatId > 4) {

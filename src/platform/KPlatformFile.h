@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/KPlatformSameFile.h"
 #include "platform/KPlatformSignals.h"
 
 // The name as the system wants it: the name itself.
@@ -217,6 +218,21 @@ private:
     KPlatformCommitGuard* mOuter;
     bool mRefused = false;
     bool mWatchedPlaced = false;
+};
+
+// While one lives, a file this thread begins for writing (KPlatformReplaceFile::Open) whose name
+// leads to one of `files` is refused (the error number ETXTBSY): the files a read used, which a
+// link put at a written name after it was looked at would lead to. `files` (kept by the caller
+// while this lives) null: those of the one before, if any.
+class KPlatformKeepFilesRead {
+public:
+    explicit KPlatformKeepFilesRead(const std::vector<KPlatformFileFound>* files);
+    ~KPlatformKeepFilesRead();
+    KPlatformKeepFilesRead(const KPlatformKeepFilesRead&) = delete;
+    KPlatformKeepFilesRead& operator=(const KPlatformKeepFilesRead&) = delete;
+
+private:
+    const std::vector<KPlatformFileFound>* mBefore;
 };
 
 // While one lives, a file this thread begins for writing (KPlatformReplaceFile::Open) in place

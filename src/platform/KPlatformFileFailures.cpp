@@ -35,6 +35,14 @@ ThreadFailures& MadeFailures() {
     return *made.release();
 }
 
+bool KeptFromWriting(const struct stat& st) {
+    const ThreadFailures* kept = KeptFailures();
+    if (!kept || !kept->keep) return false;
+    for (const KPlatformFileFound& file : *kept->keep)
+        if (file.inode != 0 && file.inode == st.st_ino && file.device == st.st_dev) return true;
+    return false;
+}
+
 const std::string* RegularOnly() {
     const ThreadFailures* kept = KeptFailures();
     return kept && !kept->regularOnly.empty() ? &kept->regularOnly : nullptr;
@@ -87,6 +95,18 @@ std::string KPlatformErrorText(int error) {
     char buffer[256];
     // The GNU form returns the text, which may or may not be the buffer.
     return strerror_r(error, buffer, sizeof buffer);
+}
+
+KPlatformKeepFilesRead::KPlatformKeepFilesRead(const std::vector<KPlatformFileFound>* files) {
+    KPlatformFileParts::ThreadFailures& made = KPlatformFileParts::MadeFailures();
+    mBefore = made.keep;
+    if (files) made.keep = files;
+}
+
+KPlatformKeepFilesRead::~KPlatformKeepFilesRead() {
+    // Allocates nothing: MadeFailures was made by the constructor.
+    if (KPlatformFileParts::ThreadFailures* kept = KPlatformFileParts::KeptFailures())
+        kept->keep = mBefore;
 }
 
 KPlatformRegularFileOnly::KPlatformRegularFileOnly(const char* path) {

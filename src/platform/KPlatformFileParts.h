@@ -56,6 +56,7 @@ extern thread_local bool gLastOneFile;
 struct ThreadFailures {
     std::string createPath;  // the name the last new file that could not be begun was begun for
     std::string regularOnly;  // the name a file begun must find no device or pipe at
+    const std::vector<KPlatformFileFound>* keep = nullptr;  // files a file begun must not be
     KPlatformReplaceFailure failure;
 };
 ThreadFailures* KeptFailures();
@@ -63,6 +64,8 @@ ThreadFailures* KeptFailures();
 ThreadFailures& MadeFailures();
 // The name a living KPlatformRegularFileOnly gave, or none.
 const std::string* RegularOnly();
+// Whether the file `st` is one a living KPlatformKeepFilesRead keeps from being written.
+bool KeptFromWriting(const struct stat& st);
 // Notes the name a new file could not be begun for; without memory for it, no name matches.
 void NoteCreatePath(const char* path) noexcept;
 // Forgets the last set's failure, allocating nothing.

@@ -121,6 +121,13 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     const bool regularOnly = expected && KPlatformResolveLinks(expected->c_str()) == mTarget;
     struct stat st;
     const bool exists = stat(mTarget.c_str(), &st) == 0;
+    if (exists && KeptFromWriting(st)) {
+        // A link put at the name since it was looked at leads to a file the read used.
+        mProblem = KPlatformReplaceProblem::eCannotCreate;
+        gLastCreateError = ETXTBSY;
+        NoteCreatePath(path);
+        return false;
+    }
     if (exists && !S_ISREG(st.st_mode)) {
         // A device or a pipe cannot be replaced, and holds nothing to lose.
         mFile = regularOnly ? nullptr : fopen(mTarget.c_str(), mode);

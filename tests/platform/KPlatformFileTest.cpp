@@ -893,6 +893,30 @@ TEST_F(TempFolder, DevicesAreRefusedWhereARegularFileWasExpected) {
     close(reader);
 }
 
+// While the files a read used are kept from writing, a name that leads to one of them, through
+// a link put there after the look, is refused; once they are not, the link is written through.
+TEST_F(TempFolder, FilesKeptFromWritingAreNotReachedThroughALink) {
+    Touch("in", "read");
+    const std::vector<KPlatformFileFound> read{KPlatformFindAsRead((mFolder + "/IN").c_str())};
+    ASSERT_EQ(symlink("in", (mFolder + "/out").c_str()), 0);
+    const std::string out = mFolder + "/out";
+    {
+        const KPlatformKeepFilesRead keep(&read);
+        const KPlatformKeepFilesRead inner(nullptr);  // none of its own: the one before holds
+        for (const std::string& name : {out, mFolder + "/in"}) {
+            KPlatformReplaceFile file;
+            EXPECT_FALSE(file.Open(name.c_str(), "wb"));
+            EXPECT_EQ(KPlatformLastCreateError(name.c_str()), ETXTBSY);
+            EXPECT_EQ(KCreateFileProblem(name.c_str()), "it leads to a file the read used");
+        }
+    }
+    KPlatformReplaceFile file;
+    ASSERT_TRUE(file.Open(out.c_str(), "wb"));
+    fputs("new", file.GetFile());
+    EXPECT_TRUE(file.Commit());
+    EXPECT_EQ(Bytes(mFolder + "/in"), "new");
+}
+
 // A replaced file keeps its access list, and gets none the folder would give a new file where
 // it had none: it grants no more than it did. Skipped where the file system takes no lists.
 TEST_F(TempFolder, ReplacedFilesGrantNoMoreThanTheyDid) {

@@ -196,7 +196,10 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
                                                 "file as the output ") +
                                         out + "; nothing was read or written");
     // Compared as the read opens them: a name of another case leads to the file it found.
-    if (overwrites(KPlatformFindAsRead(in), target))
+    // Every file the read uses, which the write must not reach even through a link put at a
+    // written name after these looks.
+    std::vector<KPlatformFileFound> used{KPlatformFindAsRead(in)};
+    if (overwrites(used.front(), target))
         return Fail(
             out, target + " is the same file as the input " + in + "; nothing was read or written");
 
@@ -210,7 +213,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     std::string skeleton, skeletonError;
     if (!QovToolFindSkeleton(in, readId, chosenSkeleton, skeleton, skeletonError))
         return Fail(in, skeletonError);
-    if (!skeleton.empty() && overwrites(KPlatformFindAsRead(skeleton.c_str()), target))
+    if (!skeleton.empty()) used.push_back(KPlatformFindAsRead(skeleton.c_str()));
+    if (!skeleton.empty() && overwrites(used.back(), target))
         return Fail(out, target + " is the same file as the skeleton " + skeleton +
                              "; nothing was read or written");
 
@@ -225,10 +229,12 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         readOptions = QovToolReadFile(manager, scene, in, readId, skeleton, true, progress,
                                       fileRate, &otherFilesRead);
         if (!readOptions) return 1;
-        for (const KPlatformFileFound& used : otherFilesRead)
-            if (overwrites(used, target))
-                return Fail(out, target + " is the same file as " + used.name + ", which the read of " +
+        for (const KPlatformFileFound& file : otherFilesRead) {
+            if (overwrites(file, target))
+                return Fail(out, target + " is the same file as " + file.name + ", which the read of " +
                                      in + " used; nothing was written");
+            used.push_back(file);
+        }
         // A file that gave nothing would be written as a file of nothing, told as success; an
         // empty file reads as an empty scene, which only a QOV file holds.
         if (!HoldsSomething(scene->GetRootNode()) && !IsEmptyFile(in))
@@ -263,6 +269,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     // would take its place refuses the write.
     exporter.SetSource(readId <= 2 ? &importer : nullptr);
     const int told = progress.GetErrorCount();
+    const KPlatformKeepFilesRead keep(&used);
     const bool ok = exporter.Export(scene, options.get());
     progress.End();
     if (!ok && !importer.CheckFileUnchanged()) return Fail(in, importer.GetLastErrorString());
