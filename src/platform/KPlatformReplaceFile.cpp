@@ -93,11 +93,13 @@ int CarryAccessList(const std::string& from, int fd) try {
 // group, whose members had only what the others had; an owner not kept is the writer.
 mode_t KeepOwners(int fd, const struct stat& old) {
     mode_t permissions = old.st_mode & 07777;
-    if (fchown(fd, old.st_uid, old.st_gid) != 0) (void)fchown(fd, (uid_t)-1, old.st_gid);
+    if (fchown(fd, old.st_uid, old.st_gid) != 0)
+        (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
     struct stat now;
     const bool looked = fstat(fd, &now) == 0;
     if (!looked || now.st_gid != old.st_gid)
-        permissions = (permissions & ~(S_IRWXG | S_ISGID)) | (permissions & permissions << 3 & S_IRWXG);
+        permissions =
+            (permissions & ~(S_IRWXG | S_ISGID)) | (permissions & permissions << 3 & S_IRWXG);
     if (!looked || now.st_uid != old.st_uid) permissions &= ~S_ISUID;
     return permissions;
 }

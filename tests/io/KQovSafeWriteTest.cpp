@@ -796,7 +796,8 @@ TEST(SafeWrite, WhatTheReadUsedIsTheFileItOpened) {
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.text, row.text + "; nothing was written");
         EXPECT_EQ(Entries(p), before);
-        EXPECT_EQ(ReadAll(*row.moved ? tmp / row.moved : tmp / "cube.mtl"), *row.moved == 'r' ? obj : mtl);
+        EXPECT_EQ(ReadAll(*row.moved ? tmp / row.moved : tmp / "cube.mtl"),
+                  *row.moved == 'r' ? obj : mtl);
     }
 }
 

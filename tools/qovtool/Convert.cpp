@@ -231,8 +231,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         if (!readOptions) return 1;
         for (const KPlatformFileFound& file : otherFilesRead) {
             if (overwrites(file, target))
-                return Fail(out, target + " is the same file as " + file.name + ", which the read of " +
-                                     in + " used; nothing was written");
+                return Fail(out, target + " is the same file as " + file.name +
+                                     ", which the read of " + in + " used; nothing was written");
             used.push_back(file);
         }
         // A file that gave nothing would be written as a file of nothing, told as success; an

@@ -57,8 +57,7 @@ bool QovToolReadQov(KQovImporter& importer, KQovScene* scene, const char* file);
 // file's hierarchy from the scene's root instead of a reference node of its own.
 // `otherFilesRead`, when given, receives the other files the read took something from, as it
 // found them.
-std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQovScene* scene,
-                                                const char* file, int readId,
-                                                const std::string& skeleton, bool underRoot,
-                                                QovToolProgress& progress, double& fileRate,
-                                                std::vector<KPlatformFileFound>* otherFilesRead = nullptr);
+std::unique_ptr<KStreamOptions> QovToolReadFile(
+    KQovObjectManager& manager, KQovScene* scene, const char* file, int readId,
+    const std::string& skeleton, bool underRoot, QovToolProgress& progress, double& fileRate,
+    std::vector<KPlatformFileFound>* otherFilesRead = nullptr);
