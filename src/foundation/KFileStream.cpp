@@ -285,8 +285,9 @@ std::string KCreateFileProblem(const char* path) {
     // other cause (too many open files, a read-only file system, a full disk) in its words.
     const int error = KPlatformLastCreateError(path);
     // Not begun at all: a file written beside the output is never a device or a pipe.
-    if (error == 0 && KIsSpecialFile(path)) return "it is not a regular file";
+    if ((error == 0 && KIsSpecialFile(path)) || error == ENXIO) return "it is not a regular file";
     if (error == ENAMETOOLONG) return "the name is too long";
+    if (error == ETXTBSY) return "it leads to a file the read used";
     if (error == EROFS) return kReadOnlyFileSystem;
     if (error == 0 || error == EACCES || error == EPERM || error == EEXIST)
         return "the folder does not accept new files";
@@ -331,6 +332,12 @@ static std::string SavedMeanwhile(const KPlatformReplaceFailure& failure) {
         text += "; " + KQovMessageText(target) +
                 " was saved by another program meanwhile and is left as it is" +
                 (kept.empty() ? std::string() : ", its old file kept as " + KQovMessageText(kept));
+    // Not known to be another program's: the system's own cause.
+    for (const KPlatformReplaceFailure::Left& unseen : failure.unseen)
+        text += "; " + KQovMessageText(unseen.target) + " could not be looked at (" +
+                KPlatformErrorText(unseen.error) + ") and is left as it is" +
+                (unseen.hidden.empty() ? std::string()
+                                       : ", its old file kept as " + KQovMessageText(unseen.hidden));
     return text;
 }
 
@@ -344,7 +351,7 @@ std::string KLastReplaceProblem() {
     const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
     // The pair's first file was put in place and then saved over: no new file of the pair is
     // in place.
-    if (!failure.saved.empty() && failure.mixed.empty())
+    if ((!failure.saved.empty() || !failure.unseen.empty()) && failure.mixed.empty())
         return ReplaceErrorText(KPlatformLastReplaceError()) + SavedMeanwhile(failure);
     if (!failure.mixed.empty()) {
         const auto gone = [&](const std::string& target) {

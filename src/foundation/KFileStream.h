@@ -83,7 +83,8 @@ private:
 std::string KCreateFileProblem(const char* path);
 // Whether a file written beside an output (an OBJ's material file, an AMC's skeleton file)
 // may take `path`: never a device or a pipe, which the user did not name (a pipe without a
-// reader would wait for one forever). KCreateFileProblem tells why not.
+// reader would wait for one forever). One put there after this look is refused by an open made
+// while a KPlatformRegularFileOnly of the name lives. KCreateFileProblem tells why not.
 bool KCanWriteCompanion(const char* path);
 // "Unable to create file <name>: " and the problem.
 std::string KCreateFileError(const char* path);

@@ -115,23 +115,28 @@ bool KQovExporter::RefuseWritingOverSource(const KStreamOptions* options) try {
         for (const std::string& file : KQovFieldFile::ProjectFilesOf(out.c_str()))
             written.push_back(file);
     const std::vector<std::string>& read = mSource->GetFilesRead();
-    for (const std::string& source : read)
+    const std::vector<KPlatformFileFound>& found = mSource->GetFilesFound();
+    for (size_t i = 0; i < read.size() && i < found.size(); ++i) {
+        // The file as the read found it, whatever name leads there now; named as it was then.
+        const bool input = i == 0;
+        const std::string& source = input ? read[i] : found[i].name;
         for (size_t k = 0; k < written.size(); ++k) {
             const std::string& file = written[k];
-            if (!KPlatformSameFile(source.c_str(), file.c_str())) continue;
+            if (!KPlatformIsFound(file.c_str(), found[i])) continue;
             const std::string shown = KQovMessageText(file), outShown = KQovMessageText(out);
             std::string text = k >= made ? "the project file " + shown + ", which writing " +
                                                outShown + " removes,"
                                : k == 0 ? "the output " + outShown
                                         : "the file " + shown + " written beside the output";
             text += " is the same file as " +
-                    (source == read.front() ? "the input " + KQovMessageText(source)
-                                            : KQovMessageText(source) + ", which the read of " +
-                                                  KQovMessageText(read.front()) + " used") +
+                    (input ? "the input " + KQovMessageText(source)
+                           : KQovMessageText(source) + ", which the read of " +
+                                 KQovMessageText(read.front()) + " used") +
                     "; nothing was written";
             mError.SetErrorWithText(eFileNotCreated, text.c_str());
             return true;
         }
+    }
     return false;
 } catch (const std::bad_alloc&) {
     // Unasked, the files read might be written over: nothing is written.
@@ -203,6 +208,8 @@ bool KQovExporter::Export(KQovScene* scene, KStreamOptions* options) {
 }
 
 bool KQovExporter::ExportWith(KQovScene* scene, KStreamOptions* options) {
+    // Not even through a link put at a written name after the look below.
+    const KPlatformKeepFilesRead keep(mSource ? &mSource->GetFilesFound() : nullptr);
     KStreamOptionsQov local;
     if (!options) {
         if (mFormatId > 4) {

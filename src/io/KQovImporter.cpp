@@ -61,6 +61,13 @@ void KQovImporter::Reset() {
     mStatus = "";
     mResolution = KQovCameraResolution();
     mFilesRead.clear();
+    mFilesFound.clear();
+}
+
+void KQovImporter::NoteFileRead(const std::string& name, KPlatformFileFound found) {
+    mFilesFound.reserve(mFilesRead.size() + 1);
+    mFilesRead.push_back(name);
+    mFilesFound.push_back(std::move(found));
 }
 
 bool KQovImporter::Initialize(const char* fileName) {
@@ -187,7 +194,9 @@ bool KQovImporter::Import(KQovScene* scene, KStreamOptions* options) {
 bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     KStreamOptionsQov local;
     if (!mReader && !CreateReader()) return false;
-    mFilesRead.assign(1, mFileName.Buffer());
+    mFilesRead.clear();
+    mFilesFound.clear();
+    NoteFileRead(mFileName.Buffer(), KPlatformFindAsRead(mFileName.Buffer()));
     KStreamOptions* fetched = nullptr;
     if (!options) {
         if (mFormatId <= 2 && mTakesFetched) {
@@ -204,7 +213,8 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
             KString companion, skeleton;
             const bool companionRead = KQovReadFormatCompanion(
                 mFormatId, mManager, scene, mFileName.Buffer(), fetched, companion, &skeleton);
-            if (!skeleton.IsEmpty()) mFilesRead.push_back(skeleton.Buffer());
+            if (!skeleton.IsEmpty())
+                NoteFileRead(skeleton.Buffer(), KPlatformFindAsRead(skeleton.Buffer()));
             if (!companionRead) {
                 mError.SetErrorWithText(eFileNotOpened, companion.Buffer());
                 ReleaseOptions(fetched);
@@ -222,7 +232,8 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     }
     mOptionsInUse = options;
     bool ok = mReader->Read(scene, options);
-    for (const std::string& used : mReader->GetOtherFilesRead()) mFilesRead.push_back(used);
+    for (size_t k = 0; k < mReader->GetOtherFilesRead().size(); ++k)
+        NoteFileRead(mReader->GetOtherFilesRead()[k], mReader->GetOtherFilesFound()[k]);
     // The scene information the header pass gave (or a caller set) wins over the file's.
     if (ok && scene && mSceneInfo) {
         if (!scene->GetSceneInfo()) scene->SetSceneInfo(KQovCreateSceneInfo(mManager));

@@ -40,6 +40,8 @@ public:
     // material libraries and images, an AMC file's skeleton). An exporter given this importer
     // as its source writes over none of them.
     const std::vector<std::string>& GetFilesRead() const { return mFilesRead; }
+    // The same files, each as the read found it: what an exporter compares its files with.
+    const std::vector<KPlatformFileFound>& GetFilesFound() const { return mFilesFound; }
 
     int GetTakeCount();
     KQovTakeInfo* GetTakeInfo(int index);
@@ -85,6 +87,9 @@ private:
     bool mFlags[kFlagCount] = {};
     int mVersion[3] = {};
     std::vector<std::string> mFilesRead;
+    std::vector<KPlatformFileFound> mFilesFound;
+    // Notes a file the read used in both lists, which stay in step when memory runs out.
+    void NoteFileRead(const std::string& name, KPlatformFileFound found);
     // Exporters that name this importer as their source; told when it goes.
     friend class KQovExporter;
     std::vector<KQovExporter*> mExporters;

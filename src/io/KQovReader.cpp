@@ -1,5 +1,6 @@
 #include "io/KQovReader.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -38,6 +39,25 @@ KQovReader::KQovReader(KQovObjectManager* manager)
     : mManager(manager), mError(kReaderMessages, eErrorCount) {}
 
 KQovReader::~KQovReader() = default;
+
+void KQovReader::NoteFileRead(const std::string& name) {
+    NoteFileRead(name, KPlatformFindAsRead(name.c_str()));
+}
+
+void KQovReader::NoteFileRead(const std::string& name, const KPlatformFileFound& found) {
+    if (std::find(mOtherFilesRead.begin(), mOtherFilesRead.end(), name) != mOtherFilesRead.end())
+        return;
+    // The two lists stay in step when memory runs out: the last push cannot throw.
+    KPlatformFileFound copy = found;
+    mOtherFilesFound.reserve(mOtherFilesRead.size() + 1);
+    mOtherFilesRead.push_back(name);
+    mOtherFilesFound.push_back(std::move(copy));
+}
+
+void KQovReader::ForgetFilesRead() {
+    mOtherFilesRead.clear();
+    mOtherFilesFound.clear();
+}
 
 bool KQovReader::CheckDuplicateNames(KQovNode* node, KString& message) {
     return KQovAppendDuplicateNames(node, message);

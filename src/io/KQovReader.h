@@ -8,6 +8,7 @@
 
 #include "foundation/KError.h"
 #include "foundation/KString.h"
+#include "platform/KPlatformSameFile.h"
 
 class KQovNode;
 class KQovObjectManager;
@@ -70,12 +71,23 @@ public:
     // libraries, the images its materials name), as the reader found them: a writer must not
     // put a file of its own in the place of one of them.
     const std::vector<std::string>& GetOtherFilesRead() const { return mOtherFilesRead; }
+    // The same files, each as the read found it (its device and number): a name may lead to
+    // another file since, or a file of another case appear beside it.
+    const std::vector<KPlatformFileFound>& GetOtherFilesFound() const { return mOtherFilesFound; }
 
 protected:
+    // Notes a file the read took something from: as it lies now, or as the read opened it.
+    void NoteFileRead(const std::string& name);
+    void NoteFileRead(const std::string& name, const KPlatformFileFound& found);
+    void ForgetFilesRead();
+
     KQovObjectManager* mManager;
     KError mError;
     KString mStatus;
+
+private:
     std::vector<std::string> mOtherFilesRead;
+    std::vector<KPlatformFileFound> mOtherFilesFound;
 };
 
 // The names (with their class prefix) that occur more than once among the descendants of

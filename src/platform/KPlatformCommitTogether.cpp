@@ -56,13 +56,17 @@ bool SameWritten(const struct stat& a, const struct stat& b) {
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// Whether `target` still holds the file that was `placed` there: its number, and, since the
-// number of a file deleted may go to the next one, its size and times.
-bool HoldsPlaced(const std::string& target, const struct stat& placed) {
-    struct stat st;
-    return placed.st_ino != 0 && stat(target.c_str(), &st) == 0 && SameWritten(st, placed) &&
+// Whether `target`, as it stands now (`st`), still holds the file that was `placed` there: its
+// number, and, since the number of a file deleted may go to the next one, its size and times.
+bool HoldsPlaced(const struct stat& st, const struct stat& placed) {
+    return placed.st_ino != 0 && SameWritten(st, placed) &&
            st.st_ctim.tv_sec == placed.st_ctim.tv_sec &&
            st.st_ctim.tv_nsec == placed.st_ctim.tv_nsec;
+}
+
+bool HoldsPlaced(const std::string& target, const struct stat& placed) {
+    struct stat st;
+    return stat(target.c_str(), &st) == 0 && HoldsPlaced(st, placed);
 }
 
 // A hidden name that was not there to remove (ENOENT) is gone only while the folder is still
@@ -114,6 +118,7 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
     std::vector<Kept> how(count, Kept::eNone);
     std::vector<struct stat> fresh(count);
     std::vector<struct stat> placedAs(count);  // each new file as its name showed it once placed
+    std::vector<int> unseen(count, 0);  // why a target could not be looked at, once placed
     std::vector<char> mixed(count, 0);
     std::vector<char> saved(count, 0);
     for (size_t i = 0; together && i < count; ++i) {
@@ -158,9 +163,12 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
         // changed its status time), and nothing another program saved there already, by a
         // rename or into the file itself.
         struct stat& now = placedAs[placed];
-        if (together &&
-            (stat(file.mTarget.c_str(), &now) != 0 || !SameWritten(now, fresh[placed])))
+        if (together && Look(file.mTarget, now) != 0) {
+            unseen[placed] = errno;
             now.st_ino = 0;
+        } else if (together && !SameWritten(now, fresh[placed])) {
+            now.st_ino = 0;
+        }
     }
     if (error == 0) {
         for (size_t i = 0; i < count; ++i) {
@@ -188,11 +196,22 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
         if (file.mTemp.empty()) continue;
         const bool wasPlaced = i < placed;
         bool back = true;
-        const bool changed = wasPlaced && !HoldsPlaced(file.mTarget, placedAs[i]);
-        // Emptied since (the new file removed, or its folder moved): not another program's file.
+        bool changed = false, emptied = false;
         struct stat now;
-        const bool emptied = changed && lstat(file.mTarget.c_str(), &now) != 0 && errno == ENOENT;
-        if (changed && !emptied) {
+        if (wasPlaced && unseen[i] == 0) {
+            if (Look(file.mTarget, now) == 0)
+                changed = !HoldsPlaced(now, placedAs[i]);
+            else if (errno != ENOENT)
+                unseen[i] = errno;
+            // Emptied since (the new file removed, or its folder moved): not another program's
+            // file; a link there that leads nowhere is.
+            else
+                changed = true, emptied = lstat(file.mTarget.c_str(), &now) != 0 && errno == ENOENT;
+        }
+        if (unseen[i] != 0) {
+            // Whether the new file is still there, or another program's, is not known: it
+            // stays, and so does the old file's hidden name.
+        } else if (changed && !emptied) {
             // Another program saved a file there since: it stays, and so does the old file's
             // hidden name.
             saved[i] = 1;
@@ -224,10 +243,12 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
                     MadeFailures().failure.gone.push_back(files[i]->mTarget);
             }
     // Told once every file is back: the words may find no memory.
-    for (size_t i = 0; i < count; ++i)
-        if (saved[i])
-            MadeFailures().failure.saved.emplace_back(
-                files[i]->mTarget, how[i] == Kept::eNone ? std::string() : kept[i]);
+    for (size_t i = 0; i < count; ++i) {
+        const std::string hidden = how[i] == Kept::eNone ? std::string() : kept[i];
+        if (saved[i]) MadeFailures().failure.saved.emplace_back(files[i]->mTarget, hidden);
+        if (i < placed && unseen[i] != 0)
+            MadeFailures().failure.unseen.push_back({files[i]->mTarget, hidden, unseen[i]});
+    }
     return DropTogether(files, count, error, oneFile);
 }
 

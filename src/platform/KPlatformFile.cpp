@@ -106,21 +106,17 @@ FILE* OpenForReading(const char* path, const char* mode) {
     return nullptr;
 }
 
-FILE* OpenFile(const char* path, const char* mode) {
+// The name in the folder of `native` that differs from its own only in case, which a read
+// takes when the name itself is missing; empty (errno ENOENT) when there is none.
+std::string OtherCase(const std::string& native) {
     using namespace KPlatformFileParts;
-    if (!path || !*path || !mode) return nullptr;
-    std::string native = KPlatformNativePath(path);
-    const bool reading = mode[0] == 'r';
-    FILE* file = reading ? OpenForReading(native.c_str(), mode) : fopen(native.c_str(), mode);
-    if (file || mode[0] != 'r' || errno != ENOENT) return file;
-
     std::string folder, name;
     SplitFolder(native, folder, name);
     errno = ENOENT;
-    if (name.empty()) return nullptr;
+    if (name.empty()) return std::string();
     DIR* dir = opendir(folder.c_str());
     errno = ENOENT;
-    if (!dir) return nullptr;
+    if (!dir) return std::string();
     std::vector<std::string> candidates;
     try {
         while (dirent* entry = readdir(dir))
@@ -131,11 +127,20 @@ FILE* OpenFile(const char* path, const char* mode) {
     }
     closedir(dir);
     errno = ENOENT;
-    if (candidates.empty()) return nullptr;
+    if (candidates.empty()) return std::string();
     // Several names may differ only in case: take the same one every time.
     std::sort(candidates.begin(), candidates.end());
-    std::string match = folder == "/" ? "/" + candidates[0] : folder + "/" + candidates[0];
-    return OpenForReading(match.c_str(), mode);
+    return folder == "/" ? "/" + candidates[0] : folder + "/" + candidates[0];
+}
+
+FILE* OpenFile(const char* path, const char* mode) {
+    if (!path || !*path || !mode) return nullptr;
+    std::string native = KPlatformNativePath(path);
+    const bool reading = mode[0] == 'r';
+    FILE* file = reading ? OpenForReading(native.c_str(), mode) : fopen(native.c_str(), mode);
+    if (file || mode[0] != 'r' || errno != ENOENT) return file;
+    const std::string match = OtherCase(native);
+    return match.empty() ? nullptr : OpenForReading(match.c_str(), mode);
 }
 
 }  // namespace
@@ -154,6 +159,14 @@ FILE* KPlatformOpenFile(const char* path, const char* mode) {
     }
     errno = error;
     return nullptr;
+}
+
+std::string KPlatformNameAsRead(const char* path) {
+    const std::string native = KPlatformNativePath(path);
+    struct stat st;
+    if (native.empty() || stat(native.c_str(), &st) == 0 || errno != ENOENT) return native;
+    const std::string match = OtherCase(native);
+    return match.empty() ? native : match;
 }
 
 int KPlatformReadOpenError(const char* path) {

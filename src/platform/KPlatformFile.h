@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/KPlatformSameFile.h"
 #include "platform/KPlatformSignals.h"
 
 // The name as the system wants it: the name itself.
@@ -22,6 +23,9 @@ std::string KPlatformNativePath(const char* path);
 // files written on case-insensitive systems often differ in case from the files on disk.
 // A read open of a device, a pipe or a socket fails (see KPlatformIsSpecialFile).
 FILE* KPlatformOpenFile(const char* path, const char* mode);
+// The name a read open of `path` takes: `path` itself, or, when nothing has that name, the one
+// of another case it falls back to; `path` when there is neither.
+std::string KPlatformNameAsRead(const char* path);
 
 // Why a file cannot be written in place of `path` (KPlatformCheckReplace).
 enum class KPlatformReplaceProblem {
@@ -216,6 +220,36 @@ private:
     bool mWatchedPlaced = false;
 };
 
+// While one lives, a file this thread begins for writing (KPlatformReplaceFile::Open) whose name
+// leads to one of `files` is refused (the error number ETXTBSY): the files a read used, which a
+// link put at a written name after it was looked at would lead to. `files` (kept by the caller
+// while this lives) null: those of the one before, if any.
+class KPlatformKeepFilesRead {
+public:
+    explicit KPlatformKeepFilesRead(const std::vector<KPlatformFileFound>* files);
+    ~KPlatformKeepFilesRead();
+    KPlatformKeepFilesRead(const KPlatformKeepFilesRead&) = delete;
+    KPlatformKeepFilesRead& operator=(const KPlatformKeepFilesRead&) = delete;
+
+private:
+    const std::vector<KPlatformFileFound>* mBefore;
+};
+
+// While one lives, a file this thread begins for writing (KPlatformReplaceFile::Open) in place
+// of `path` must find a regular file there or none: a device or a pipe that another program put
+// at that name since it was looked at is refused (the error number ENXIO), never opened, so its
+// open never waits for a reader. Throws std::bad_alloc when the name cannot be noted.
+class KPlatformRegularFileOnly {
+public:
+    explicit KPlatformRegularFileOnly(const char* path);
+    ~KPlatformRegularFileOnly();
+    KPlatformRegularFileOnly(const KPlatformRegularFileOnly&) = delete;
+    KPlatformRegularFileOnly& operator=(const KPlatformRegularFileOnly&) = delete;
+
+private:
+    std::string mBefore;  // the name expected before, again once this one ends
+};
+
 // The system's error number for the last file of this thread that was opened for replacing
 // and could not be put in place, or was abandoned after a write to it failed: why its first
 // failed write failed (ENOSPC, EIO ...), ENOENT when its new file was deleted before it could
@@ -252,6 +286,10 @@ struct KPlatformReplaceFailure {
         int error = 0;
     };
     std::vector<Left> left;
+    // Targets whose new file had taken its place, but that could not be looked at to put their
+    // old files back (the system's error number): each is left as it is, its old file under
+    // the hidden name (empty when there was none).
+    std::vector<Left> unseen;
 };
 const KPlatformReplaceFailure& KPlatformLastReplaceFailure();
 
@@ -263,8 +301,10 @@ bool KPlatformSameReplaceTarget(const char* first, const char* second);
 // links, a failing disk). Of this thread, after `skip` more calls of that kind the next `count`
 // fail with `error` (count < 0: every one after).
 // eWrite: Write; eOpenFolder: the look at a project folder (KPlatformSetAside::Move); eChmod:
-// the permissions a new file gets back (KPlatformNewFile).
-enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite, eOpenFolder, eChmod, eCount };
+// the permissions a new file gets back (KPlatformNewFile); eLook: the look at a file set aside
+// before it is removed (KPlatformSetAside::Remove), and at each target of a set once its new
+// file took its place or was to be put back.
+enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite, eOpenFolder, eChmod, eLook, eCount };
 void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error);
 // For tests: another program acting in the middle of CommitTogether. `act` (with `context`)
 // runs once, just before the call of that kind that follows `skip` more of them.

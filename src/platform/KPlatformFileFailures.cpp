@@ -35,6 +35,19 @@ ThreadFailures& MadeFailures() {
     return *made.release();
 }
 
+bool KeptFromWriting(const struct stat& st) {
+    const ThreadFailures* kept = KeptFailures();
+    if (!kept || !kept->keep) return false;
+    for (const KPlatformFileFound& file : *kept->keep)
+        if (file.inode != 0 && file.inode == st.st_ino && file.device == st.st_dev) return true;
+    return false;
+}
+
+const std::string* RegularOnly() {
+    const ThreadFailures* kept = KeptFailures();
+    return kept && !kept->regularOnly.empty() ? &kept->regularOnly : nullptr;
+}
+
 void NoteCreatePath(const char* path) noexcept {
     try {
         MadeFailures().createPath = KPlatformNativePath(path);
@@ -51,6 +64,7 @@ void ForgetLastFailure() {
         kept->failure.gone.clear();
         kept->failure.saved.clear();
         kept->failure.left.clear();
+        kept->failure.unseen.clear();
     }
 }
 
@@ -61,8 +75,8 @@ int KPlatformLastReplaceError() {
 }
 
 const KPlatformReplaceFailure& KPlatformLastReplaceFailure() {
-    static const KPlatformReplaceFailure kNone{false, {}, {}, {}, {}};
-    static const KPlatformReplaceFailure kOneFile{true, {}, {}, {}, {}};
+    static const KPlatformReplaceFailure kNone{false, {}, {}, {}, {}, {}};
+    static const KPlatformReplaceFailure kOneFile{true, {}, {}, {}, {}, {}};
     KPlatformFileParts::ThreadFailures* kept = KPlatformFileParts::KeptFailures();
     if (!kept) return KPlatformFileParts::gLastOneFile ? kOneFile : kNone;
     kept->failure.oneFile = KPlatformFileParts::gLastOneFile;
@@ -81,4 +95,28 @@ std::string KPlatformErrorText(int error) {
     char buffer[256];
     // The GNU form returns the text, which may or may not be the buffer.
     return strerror_r(error, buffer, sizeof buffer);
+}
+
+KPlatformKeepFilesRead::KPlatformKeepFilesRead(const std::vector<KPlatformFileFound>* files) {
+    KPlatformFileParts::ThreadFailures& made = KPlatformFileParts::MadeFailures();
+    mBefore = made.keep;
+    if (files) made.keep = files;
+}
+
+KPlatformKeepFilesRead::~KPlatformKeepFilesRead() {
+    // Allocates nothing: MadeFailures was made by the constructor.
+    if (KPlatformFileParts::ThreadFailures* kept = KPlatformFileParts::KeptFailures())
+        kept->keep = mBefore;
+}
+
+KPlatformRegularFileOnly::KPlatformRegularFileOnly(const char* path) {
+    std::string name = path ? KPlatformNativePath(path) : std::string();
+    mBefore.swap(KPlatformFileParts::MadeFailures().regularOnly);
+    KPlatformFileParts::MadeFailures().regularOnly.swap(name);
+}
+
+KPlatformRegularFileOnly::~KPlatformRegularFileOnly() {
+    // Allocates nothing: MadeFailures was made by the constructor.
+    if (KPlatformFileParts::ThreadFailures* kept = KPlatformFileParts::KeptFailures())
+        kept->regularOnly.swap(mBefore);
 }

@@ -65,6 +65,15 @@ int Unlink(const std::string& path) {
     return Injected(KPlatformFileCall::eUnlink) ? -1 : unlink(path.c_str());
 }
 
+int Look(const std::string& path, struct stat& st) {
+    return Injected(KPlatformFileCall::eLook) ? -1 : stat(path.c_str(), &st);
+}
+
+int LookAt(int folder, const char* name, struct stat& st) {
+    return Injected(KPlatformFileCall::eLook) ? -1
+                                              : fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW);
+}
+
 int RenameNoReplace(int fromFolder, const char* from, int toFolder, const char* to) {
     if (!Injected(KPlatformFileCall::eRename) &&
         renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) == 0)

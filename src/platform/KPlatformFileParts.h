@@ -2,6 +2,8 @@
 // What the parts of the file services share (KPlatformFile*.cpp): name handling, the calls
 // tests can make fail, and this thread's record of its last failures.
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "platform/KPlatformFile.h"
@@ -32,6 +34,9 @@ bool Injected(KPlatformFileCall call);
 int Link(const std::string& from, const std::string& to);
 int Rename(const std::string& from, const std::string& to);
 int Unlink(const std::string& path);
+// stat and fstatat (links not followed) that tests can make fail (eLook).
+int Look(const std::string& path, struct stat& st);
+int LookAt(int folder, const char* name, struct stat& st);
 // Renames `from` in the folder open as `fromFolder` to `to` in `toFolder` (AT_FDCWD: names of
 // their own), never over a file that bears the new name already (EEXIST then). Where the file
 // system refuses to be asked (EINVAL), by a second name and the first removed; where it has no
@@ -50,11 +55,17 @@ extern thread_local bool gLastOneFile;
 // thread_local object with a destructor ends the process when the system has no memory to note it.
 struct ThreadFailures {
     std::string createPath;  // the name the last new file that could not be begun was begun for
+    std::string regularOnly;  // the name a file begun must find no device or pipe at
+    const std::vector<KPlatformFileFound>* keep = nullptr;  // files a file begun must not be
     KPlatformReplaceFailure failure;
 };
 ThreadFailures* KeptFailures();
 // Throws std::bad_alloc as the strings and lists it holds would.
 ThreadFailures& MadeFailures();
+// The name a living KPlatformRegularFileOnly gave, or none.
+const std::string* RegularOnly();
+// Whether the file `st` is one a living KPlatformKeepFilesRead keeps from being written.
+bool KeptFromWriting(const struct stat& st);
 // Notes the name a new file could not be begun for; without memory for it, no name matches.
 void NoteCreatePath(const char* path) noexcept;
 // Forgets the last set's failure, allocating nothing.

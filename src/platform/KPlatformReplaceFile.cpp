@@ -6,9 +6,12 @@
 #include <limits.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <exception>
+#include <new>
+#include <vector>
 
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformFileParts.h"
@@ -55,6 +58,54 @@ bool RandomSuffix(std::string& hidden) {
 
 }  // namespace KPlatformFileParts
 
+namespace {
+
+// Gives the new file open as `fd` the access list of the old file `from`, or takes away the one
+// the folder gave it when the old file had none: the group bits of a mode taken from a file
+// with a list are its mask, so a replaced file would otherwise grant what its list did not.
+// 0, or the system's error number.
+int CarryAccessList(const std::string& from, int fd) try {
+    static const char kAccess[] = "system.posix_acl_access";
+    std::vector<char> list;
+    int none = ENODATA;
+    for (;;) {
+        const ssize_t size = getxattr(from.c_str(), kAccess, nullptr, 0);
+        if (size < 0) none = errno;
+        if (size <= 0) break;
+        list.resize(size_t(size));
+        const ssize_t got = getxattr(from.c_str(), kAccess, list.data(), list.size());
+        if (got >= 0) {
+            list.resize(size_t(got));
+            break;
+        }
+        if (errno != ERANGE) return errno;  // grown meanwhile: asked again
+    }
+    if (!list.empty()) return fsetxattr(fd, kAccess, list.data(), list.size(), 0) == 0 ? 0 : errno;
+    if (none != ENODATA && none != ENOTSUP) return none;
+    if (fremovexattr(fd, kAccess) != 0 && errno != ENODATA && errno != ENOTSUP) return errno;
+    return 0;
+} catch (const std::bad_alloc&) {
+    return ENOMEM;  // the new file is then removed, as one the system refused
+}
+
+// Gives the new file open as `fd` the owner and group of the old one (`old`) where the system
+// lets the writer; the permissions it may then carry. A group it could not keep is another
+// group, whose members had only what the others had; an owner not kept is the writer.
+mode_t KeepOwners(int fd, const struct stat& old) {
+    mode_t permissions = old.st_mode & 07777;
+    if (fchown(fd, old.st_uid, old.st_gid) != 0)
+        (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    struct stat now;
+    const bool looked = fstat(fd, &now) == 0;
+    if (!looked || now.st_gid != old.st_gid)
+        permissions =
+            (permissions & ~(S_IRWXG | S_ISGID)) | (permissions & permissions << 3 & S_IRWXG);
+    if (!looked || now.st_uid != old.st_uid) permissions &= ~S_ISUID;
+    return permissions;
+}
+
+}  // namespace
+
 bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
     using namespace KPlatformFileParts;
     Abandon();
@@ -68,11 +119,21 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
         mProblem = KPlatformReplaceProblem::eNoName;
     if (mProblem != KPlatformReplaceProblem::eNone) return false;
     mTarget = KPlatformResolveLinks(path);
+    const std::string* expected = RegularOnly();
+    const bool regularOnly = expected && KPlatformResolveLinks(expected->c_str()) == mTarget;
     struct stat st;
     const bool exists = stat(mTarget.c_str(), &st) == 0;
+    if (exists && KeptFromWriting(st)) {
+        // A link put at the name since it was looked at leads to a file the read used.
+        mProblem = KPlatformReplaceProblem::eCannotCreate;
+        gLastCreateError = ETXTBSY;
+        NoteCreatePath(path);
+        return false;
+    }
     if (exists && !S_ISREG(st.st_mode)) {
         // A device or a pipe cannot be replaced, and holds nothing to lose.
-        mFile = fopen(mTarget.c_str(), mode);
+        mFile = regularOnly ? nullptr : fopen(mTarget.c_str(), mode);
+        if (regularOnly) errno = ENXIO;
         if (!mFile) {
             mProblem = KPlatformReplaceProblem::eCannotCreate;
             gLastCreateError = errno;
@@ -93,7 +154,17 @@ bool KPlatformReplaceFile::Open(const char* path, const char* mode) {
         fd = open(mTemp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd >= 0 && exists) (void)fchmod(fd, permissions);  // the umask must not narrow them
+    if (fd >= 0 && exists) {
+        const mode_t granted = KeepOwners(fd, st);
+        if (const int error = CarryAccessList(mTarget, fd)) {
+            close(fd);
+            unlink(mTemp.c_str());
+            fd = -1;
+            errno = error;
+        } else {
+            (void)fchmod(fd, granted);  // the umask must not narrow them
+        }
+    }
     mFile = fd >= 0 ? fdopen(fd, mode) : nullptr;
     if (!mFile) {
         // Kept before the clean-up below can change it: why the system refused the file.

@@ -15,6 +15,30 @@ bool KPlatformSameFile(const char* first, const char* second) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+KPlatformFileFound KPlatformFindAsRead(const char* path) {
+    KPlatformFileFound found;
+    if (!path) return found;
+    found.name = KPlatformNameAsRead(path);
+    struct stat st;
+    if (stat(found.name.c_str(), &st) == 0) found.device = st.st_dev, found.inode = st.st_ino;
+    return found;
+}
+
+KPlatformFileFound KPlatformFoundOpen(FILE* file, const char* path) {
+    KPlatformFileFound found;
+    if (!path) return found;
+    found.name = KPlatformNameAsRead(path);
+    struct stat st;
+    if (file && fstat(fileno(file), &st) == 0) found.device = st.st_dev, found.inode = st.st_ino;
+    return found;
+}
+
+bool KPlatformIsFound(const char* path, const KPlatformFileFound& found) {
+    struct stat st;
+    return path && found.inode != 0 && stat(KPlatformNativePath(path).c_str(), &st) == 0 &&
+           st.st_dev == found.device && st.st_ino == found.inode;
+}
+
 bool KPlatformIsStandardStream(const char* path, FILE* stream) {
     if (!path || !stream) return false;
     struct stat out, named;

@@ -179,11 +179,12 @@ bool KPlatformSetAside::Remove() {
     bool removed = true;
     for (Moved& moved : mMoved) {
         struct stat st;
-        // Only the file moved there: a hidden name another program took since is not ours.
-        if (fstatat(mFolder, moved.hidden.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            st.st_dev != moved.device || st.st_ino != moved.inode)
+        // Only the file moved there: a hidden name another program took since is not ours,
+        // and one gone is gone. One that cannot be looked at may still hold it.
+        const bool looked = LookAt(mFolder, moved.hidden.c_str(), st) == 0;
+        if (looked ? st.st_dev != moved.device || st.st_ino != moved.inode : errno == ENOENT)
             continue;
-        if (Injected(KPlatformFileCall::eUnlink) ||
+        if (!looked || Injected(KPlatformFileCall::eUnlink) ||
             unlinkat(mFolder, moved.hidden.c_str(), 0) != 0) {
             Leave(moved);
             removed = false;

@@ -2,6 +2,7 @@
 #include "platform/KPlatformThreadSlot.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/time.h>
 #include <time.h>
@@ -49,6 +50,31 @@ bool KPlatformGetComputerName(char* buffer, size_t size) {
 
 namespace {
 
+// Held while a thread is started, so that it begins with every signal sent to the process
+// blocked: a signal that ends the process is then taken by a thread of the program, which
+// holds it while a file is put in place (KPlatformSignalsHeld), never by one of these in the
+// middle of that. Faults of the thread's own (a bad address, a division by zero, an abort)
+// stay with it.
+class StartWithoutSignals {
+public:
+    StartWithoutSignals() {
+        sigset_t all;
+        sigfillset(&all);
+        for (int own : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT})
+            sigdelset(&all, own);
+        mBlocked = pthread_sigmask(SIG_BLOCK, &all, &mSaved) == 0;
+    }
+    ~StartWithoutSignals() {
+        if (mBlocked) pthread_sigmask(SIG_SETMASK, &mSaved, nullptr);
+    }
+    StartWithoutSignals(const StartWithoutSignals&) = delete;
+    StartWithoutSignals& operator=(const StartWithoutSignals&) = delete;
+
+private:
+    sigset_t mSaved;
+    bool mBlocked = false;
+};
+
 // The whole pages inside [address, address + size): [from, to), empty when there are none.
 void PagesInside(const void* address, size_t size, uintptr_t& from, uintptr_t& to) {
     const uintptr_t page = KPlatformPageSize();
@@ -75,6 +101,7 @@ void KPlatformPrefaultAside(void* address, size_t size) {
         return;
     }
     try {
+        StartWithoutSignals quiet;
         std::thread([from, to] {
             if (madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) != 0 &&
                 errno == EINVAL)
@@ -103,6 +130,7 @@ KPlatformThread::~KPlatformThread() {
 void KPlatformThread::Start(std::function<void()> work) {
     Join();
     try {
+        StartWithoutSignals quiet;
         mImpl->thread = std::thread(work);
     } catch (const std::system_error&) {
         work();

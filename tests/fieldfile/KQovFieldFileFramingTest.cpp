@@ -156,6 +156,8 @@ TEST(KQovFieldFileFraming, AProjectFileThatStaysIsTold) {
         {KPlatformFileCall::eRename, 1, 1, EIO, true, false, false, 0, "File not created: "},
         {KPlatformFileCall::eUnlink, 0, 1, EIO, false, false, true, 1, "the old project file "},
         {KPlatformFileCall::eUnlink, 0, 2, EIO, false, true, true, 2, "the old project file "},
+        // A hidden name that cannot be looked at may still hold the old file: told, not skipped.
+        {KPlatformFileCall::eLook, 1, 1, EIO, false, true, true, 1, "the old project file "},
         // The project folder not looked at, or not listed (no descriptor left, say): not taken
         // for none, nor for one that holds only the exact names.
         {KPlatformFileCall::eOpenFolder, 0, 1, EMFILE, false, false, false, 0,

@@ -754,6 +754,53 @@ TEST(SafeWrite, AnExportNeverWritesOverWhatItsSourceRead) {
     EXPECT_EQ(ReadAll(tmp / "m.AMC").rfind("#!OML:ASF n.asf\n", 0), 0u);
 }
 
+// What the read used is the file it opened, not the name that led there: a file of another case
+// put beside it after the read, or the file renamed since, does not make it a file to replace.
+TEST(SafeWrite, WhatTheReadUsedIsTheFileItOpened) {
+    TempTestFolder tmp("qovsafe_");
+    const std::string p = tmp.path();
+    const std::string mtl = "newmtl red\nKd 1 0 0\n";
+    const std::string obj = "mtllib CUBE.MTL\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n";
+    const struct {
+        const char* moved;  // renamed after the read, or "" (CUBE.MTL then made beside)
+        const char* in;
+        const char* out;
+        std::string text;
+    } rows[] = {
+        {"", "upper.obj", "cube.obj",
+         "the file " + p + "/cube.mtl written beside the output is the same file as " + p +
+             "/cube.mtl, which the read of " + p + "/upper.obj used"},
+        {"moved.mtl", "upper.obj", "moved.obj",
+         "the file " + p + "/moved.mtl written beside the output is the same file as " + p +
+             "/cube.mtl, which the read of " + p + "/upper.obj used"},
+        {"r.obj", "upper.obj", "r.obj",
+         "the output " + p + "/r.obj is the same file as the input " + p + "/upper.obj"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.out);
+        for (const std::string& name : Entries(p)) std::remove((tmp / name).c_str());
+        WriteAll(tmp / "cube.mtl", mtl);
+        WriteAll(tmp / row.in, obj);
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovImporter importer(&manager);
+        ASSERT_TRUE(importer.Initialize((tmp / row.in).c_str()));
+        ASSERT_TRUE(importer.Import(scene, nullptr)) << importer.GetLastErrorString();
+        const std::string from = *row.moved == 'r' ? tmp / row.in : tmp / "cube.mtl";
+        if (*row.moved)
+            ASSERT_EQ(std::rename(from.c_str(), (tmp / row.moved).c_str()), 0);
+        else
+            WriteAll(tmp / "CUBE.MTL", kOld);
+        const std::vector<std::string> before = Entries(p);
+        const Result r = Export(manager, scene, 18, tmp / row.out, "", &importer);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.text, row.text + "; nothing was written");
+        EXPECT_EQ(Entries(p), before);
+        EXPECT_EQ(ReadAll(*row.moved ? tmp / row.moved : tmp / "cube.mtl"),
+                  *row.moved == 'r' ? obj : mtl);
+    }
+}
+
 // The source may go before the export: the exporter then has none and reads nothing of it. An
 // exporter that goes first leaves nothing behind in the importer.
 TEST(SafeWrite, ASourceThatGoesFirstIsForgotten) {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -22,6 +23,7 @@
 
 #include "common/RefusingHeap.h"
 #include "common/TempTestFolder.h"
+#include "foundation/KFileStream.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSignals.h"
 #include "platform/KPlatformSystem.h"
@@ -605,6 +607,42 @@ TEST_F(TempFolder, ReplaceTogetherLeavesAFileSavedMeanwhile) {
     }
 }
 
+// A first target that cannot be looked at once it took its new file, or when it is to be put
+// back, may hold another program's file by then: it is left as it is, its old file under the
+// hidden name, and the system's cause is told, never a file saved meanwhile.
+TEST_F(TempFolder, ReplaceTogetherTellsATargetThatCannotBeLookedAt) {
+    for (const int skip : {0, 1}) {
+        SCOPED_TRACE(skip);
+        Touch("a", "old a");
+        KPlatformReplaceFile a, b;
+        ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+        ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
+        fputs("new a", a.GetFile());
+        ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/b").c_str()));  // b cannot be placed
+        KPlatformFailFileCalls(KPlatformFileCall::eLook, skip, 1, EIO);
+        KPlatformReplaceFile* both[] = {&a, &b};
+        EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
+        KPlatformClearFileFaults();
+        const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+        EXPECT_TRUE(failure.saved.empty());
+        EXPECT_TRUE(failure.mixed.empty());
+        ASSERT_EQ(failure.unseen.size(), 1u);
+        EXPECT_EQ(failure.unseen[0].target, mFolder + "/a");
+        EXPECT_EQ(failure.unseen[0].error, EIO);
+        EXPECT_EQ(Bytes(failure.unseen[0].hidden), "old a");
+        EXPECT_EQ(Bytes(mFolder + "/a"), "new a");
+        const std::string said = KLastReplaceProblem();
+        EXPECT_NE(said.find(mFolder + "/a could not be looked at (Input/output error) and is left "
+                                      "as it is, its old file kept as " + mFolder + "/.a."),
+                  std::string::npos)
+            << said;
+        EXPECT_EQ(said.find("another program"), std::string::npos) << said;
+        ASSERT_EQ(unlink(failure.unseen[0].hidden.c_str()), 0);
+        ASSERT_TRUE(KPlatformRemoveDirectory((mFolder + "/b").c_str()));
+        KPlatformDeleteFile((mFolder + "/a").c_str());
+    }
+}
+
 // The first target's name emptied after it took its new file, before the second fails: by
 // another program's removal, its old file goes back; by the folder moved, the pair is told mixed
 // (never a file saved by another program). On a file system that refuses to be asked not to
@@ -843,6 +881,173 @@ TEST(KPlatformReplace, DevicesAreWrittenDirectly) {
     struct stat st;
     ASSERT_EQ(stat("/dev/null", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// While a file of its own is expected at a name, a device or a pipe found by an open there is
+// refused at once (a pipe without a reader is never waited on); a look alone, an open of another
+// name, and one made once the expectation ended write the pipe.
+TEST_F(TempFolder, DevicesAreRefusedWhereARegularFileWasExpected) {
+    const std::string pipe = mFolder + "/pipe.mtl";
+    EXPECT_TRUE(KCanWriteCompanion(pipe.c_str()));
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("pipe.mtl", (mFolder + "/link.mtl").c_str()), 0);
+    // A reader waits, so that an open that does not refuse the pipe fails the test, not hangs.
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    {
+        KPlatformReplaceFile file;
+        EXPECT_TRUE(file.Open(pipe.c_str(), "wb"));
+        EXPECT_TRUE(file.Commit());
+    }
+    for (const std::string& name : {pipe, mFolder + "/link.mtl", std::string("/dev/null")}) {
+        SCOPED_TRACE(name);
+        const KPlatformRegularFileOnly regularOnly(name.c_str());
+        for (int again = 0; again < 2; ++again) {
+            KPlatformReplaceFile file;
+            EXPECT_FALSE(file.Open(name.c_str(), "wb"));
+            EXPECT_EQ(file.GetProblem(), KPlatformReplaceProblem::eCannotCreate);
+            EXPECT_EQ(KPlatformLastCreateError(name.c_str()), ENXIO);
+        }
+    }
+    KPlatformReplaceFile file;
+    {
+        const KPlatformRegularFileOnly regularOnly(pipe.c_str());
+        ASSERT_TRUE(file.Open((mFolder + "/plain.mtl").c_str(), "wb"));
+        file.Abandon();
+    }
+    ASSERT_TRUE(file.Open(pipe.c_str(), "wb"));
+    EXPECT_TRUE(file.Commit());
+    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "link.mtl", "pipe.mtl"}));
+    close(reader);
+}
+
+// While the files a read used are kept from writing, a name that leads to one of them, through
+// a link put there after the look, is refused; once they are not, the link is written through.
+TEST_F(TempFolder, FilesKeptFromWritingAreNotReachedThroughALink) {
+    Touch("in", "read");
+    const std::vector<KPlatformFileFound> read{KPlatformFindAsRead((mFolder + "/IN").c_str())};
+    ASSERT_EQ(symlink("in", (mFolder + "/out").c_str()), 0);
+    const std::string out = mFolder + "/out";
+    {
+        const KPlatformKeepFilesRead keep(&read);
+        const KPlatformKeepFilesRead inner(nullptr);  // none of its own: the one before holds
+        for (const std::string& name : {out, mFolder + "/in"}) {
+            KPlatformReplaceFile file;
+            EXPECT_FALSE(file.Open(name.c_str(), "wb"));
+            EXPECT_EQ(KPlatformLastCreateError(name.c_str()), ETXTBSY);
+            EXPECT_EQ(KCreateFileProblem(name.c_str()), "it leads to a file the read used");
+        }
+    }
+    KPlatformReplaceFile file;
+    ASSERT_TRUE(file.Open(out.c_str(), "wb"));
+    fputs("new", file.GetFile());
+    EXPECT_TRUE(file.Commit());
+    EXPECT_EQ(Bytes(mFolder + "/in"), "new");
+}
+
+// A replaced file keeps its access list, and gets none the folder would give a new file where
+// it had none: it grants no more than it did. Skipped where the file system takes no lists.
+TEST_F(TempFolder, ReplacedFilesGrantNoMoreThanTheyDid) {
+    auto entry = [](uint32_t tag, uint32_t permissions, uint32_t id) {
+        return std::vector<uint32_t>{tag | permissions << 16, id};
+    };
+    // user::rw- user:nobody:rw- group::r-- mask::rw- other::r--
+    std::vector<uint32_t> list{2};
+    for (const auto& e : {entry(0x01, 6, ~0u), entry(0x02, 6, 65534), entry(0x04, 4, ~0u),
+                          entry(0x10, 6, ~0u), entry(0x20, 4, ~0u)})
+        list.insert(list.end(), e.begin(), e.end());
+    const size_t bytes = list.size() * sizeof(uint32_t);
+    const char* kAccess = "system.posix_acl_access";
+    Touch("listed", "old");
+    if (setxattr((mFolder + "/listed").c_str(), kAccess, list.data(), bytes, 0) != 0)
+        GTEST_SKIP() << "no access lists here: " << KPlatformErrorText(errno);
+    // A folder whose default list gives nobody writing, and a file of it that has no list.
+    ASSERT_TRUE(KPlatformMakeDirectory((mFolder + "/shared").c_str()));
+    ASSERT_EQ(setxattr((mFolder + "/shared").c_str(), "system.posix_acl_default", list.data(),
+                       bytes, 0),
+              0);
+    Touch("shared/plain", "old");
+    ASSERT_EQ(removexattr((mFolder + "/shared/plain").c_str(), kAccess), 0);
+    ASSERT_EQ(chmod((mFolder + "/shared/plain").c_str(), 0640), 0);
+    for (const char* name : {"listed", "shared/plain"}) {
+        SCOPED_TRACE(name);
+        const std::string path = mFolder + "/" + name;
+        struct stat before, after;
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
+        KPlatformReplaceFile file;
+        ASSERT_TRUE(file.Open(path.c_str(), "wb"));
+        fputs("new", file.GetFile());
+        ASSERT_TRUE(file.Commit());
+        EXPECT_EQ(Bytes(path), "new");
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+        std::vector<uint32_t> got(list.size() + 1);
+        const ssize_t size = getxattr(path.c_str(), kAccess, got.data(), got.size() * 4);
+        if (name == std::string("listed")) {
+            ASSERT_EQ(size, ssize_t(bytes));
+            got.resize(list.size());
+            EXPECT_EQ(got, list);
+        } else {
+            EXPECT_EQ(size, -1);
+            EXPECT_EQ(errno, ENODATA);
+        }
+    }
+}
+
+// A replaced file keeps its owner and group where the writer may give them; a group it cannot
+// keep (a writer not of it) is the writer's, which gets only what the others had, and a
+// set-user-id bit goes with an owner not kept.
+TEST_F(TempFolder, ReplacedFilesKeepTheirGroupOrGrantItNoMore) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of other owners";
+    ASSERT_EQ(chmod(mFolder.c_str(), 0777), 0);
+    const uid_t nobody = 65534;
+    const struct {
+        const char* name;
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;
+        bool asNobody;
+        uid_t newUid;
+        gid_t newGid;
+        mode_t newMode;
+    } rows[] = {
+        {"root", 0, 50, 0640, false, 0, 50, 0640},
+        {"other", nobody, 50, 0664, false, nobody, 50, 0664},
+        {"group", nobody, 50, 0664, true, nobody, nobody, 0644},
+        {"owner", 0, 50, 04666, true, nobody, nobody, 0666},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = mFolder + "/" + row.name;
+        Touch(row.name, "old");
+        ASSERT_EQ(chown(path.c_str(), row.uid, row.gid), 0);
+        ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+        auto replace = [&] {
+            KPlatformReplaceFile file;
+            return file.Open(path.c_str(), "wb") && fputs("new", file.GetFile()) >= 0 &&
+                   file.Commit();
+        };
+        if (row.asNobody) {
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0)
+                _exit(setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0 &&
+                              replace()
+                          ? 0
+                          : 1);
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        } else {
+            ASSERT_TRUE(replace());
+        }
+        struct stat st;
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(Bytes(path), "new");
+        EXPECT_EQ(st.st_uid, row.newUid);
+        EXPECT_EQ(st.st_gid, row.newGid);
+        EXPECT_EQ(st.st_mode & 07777, row.newMode);
+    }
 }
 
 TEST(KPlatformSystem, TempFolderFollowsTmpdir) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <atomic>
 #include <cstdint>
@@ -74,6 +76,24 @@ TEST(KPlatformSystem, ThreadRunsWorkJoinedOnceAndAgain) {
         thread.Start([&values] { values[0] = 10; });
     }  // the destructor waits
     EXPECT_EQ(values[0], 10);
+}
+
+// A thread of the library takes none of the signals sent to the process (an ending signal
+// taken there would end it in the middle of a commit), but keeps its own faults; the
+// starting thread's mask is as it was.
+TEST(KPlatformSystem, ThreadsTakeNoSignalsOfTheProcess) {
+    sigset_t before, after, inside;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, nullptr, &before), 0);
+    ASSERT_EQ(sigismember(&before, SIGTERM), 0);
+    KPlatformThread thread;
+    thread.Start([&inside] { pthread_sigmask(SIG_BLOCK, nullptr, &inside); });
+    thread.Join();
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGXFSZ})
+        EXPECT_EQ(sigismember(&inside, signal), 1) << signal;
+    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGABRT}) EXPECT_EQ(sigismember(&inside, signal), 0);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, nullptr, &after), 0);
+    for (int signal = 1; signal < 32; ++signal)
+        EXPECT_EQ(sigismember(&after, signal), sigismember(&before, signal)) << signal;
 }
 
 TEST(KPlatformSystem, WaitPointWakesWaitersOnceTheirConditionHolds) {

@@ -256,6 +256,9 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
     std::ofstream(folder / "sl.amc") << "old";
     ASSERT_EQ(symlink("sl.amc", (folder / "sl.asf").c_str()), 0);
     ASSERT_EQ(symlink("rl.asf", (folder / "rl.amc").c_str()), 0);
+    // The skeleton file beside it found only under another case of its name.
+    std::ofstream(folder / "sc.amc") << "1\nroot 0 0 0 0 0 0\n";
+    ASSERT_EQ(symlink("sc.amc", (folder / "SC.ASF").c_str()), 0);
     std::ifstream original(bvh, std::ios::binary);
     const std::string before((std::istreambuf_iterator<char>(original)), {});
     // OBJ files whose material library is the one their output would write.
@@ -296,6 +299,7 @@ TEST(RealFileConversion, WhatTheToolRefusesAndSays) {
         // Read as well: a skeleton file that is the motion file is not read as a skeleton.
         {{"convert", folder / "sl.amc", folder / "sl.bvh"}, 1, {"sl.asf", "sl.amc", "one file"}},
         {{"info", folder / "sl.amc"}, 1, {"sl.asf", "one file"}},
+        {{"convert", folder / "sc.amc", folder / "sc.bvh"}, 1, {"sc.asf", "sc.amc", "one file"}},
         {{"info", amc, "--skeleton", amc}, 1, {"one file"}},
         // One file as what the read used and what the output writes beside itself.
         {{"convert", folder / "spider.obj", folder / "Spider.obj"},

@@ -171,15 +171,15 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         id <= 4 ? KQovFieldFile::ProjectFilesOf(out) : std::vector<std::string>();
     // Writing over (or removing) a file that is still to be read, or that the read used, loses
     // it: refused before anything is written.
-    auto overwrites = [&](const std::string& source, std::string& target) {
+    auto overwrites = [&](const KPlatformFileFound& source, std::string& target) {
         for (const std::string& file : written)
-            if (KPlatformSameFile(source.c_str(), file.c_str())) {
+            if (KPlatformIsFound(file.c_str(), source)) {
                 target = file == out ? std::string("the output")
                                      : "the file " + file + " written beside the output";
                 return true;
             }
         for (const std::string& file : removed)
-            if (KPlatformSameFile(source.c_str(), file.c_str())) {
+            if (KPlatformIsFound(file.c_str(), source)) {
                 target = "the project file " + file + ", which writing " + out + " removes,";
                 return true;
             }
@@ -196,7 +196,11 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
             return Fail(written[k], std::string("the file written beside the output is the same "
                                                 "file as the output ") +
                                         out + "; nothing was read or written");
-    if (overwrites(in, target))
+    // Compared as the read opens them: a name of another case leads to the file it found.
+    // Every file the read uses, which the write must not reach even through a link put at a
+    // written name after these looks.
+    std::vector<KPlatformFileFound> used{KPlatformFindAsRead(in)};
+    if (overwrites(used.front(), target))
         return Fail(
             out, target + " is the same file as the input " + in + "; nothing was read or written");
 
@@ -210,7 +214,8 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     std::string skeleton, skeletonError;
     if (!QovToolFindSkeleton(in, readId, chosenSkeleton, skeleton, skeletonError))
         return Fail(in, skeletonError);
-    if (!skeleton.empty() && overwrites(skeleton, target))
+    if (!skeleton.empty()) used.push_back(KPlatformFindAsRead(skeleton.c_str()));
+    if (!skeleton.empty() && overwrites(used.back(), target))
         return Fail(out, target + " is the same file as the skeleton " + skeleton +
                              "; nothing was read or written");
 
@@ -221,14 +226,16 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
         if (!QovToolReadQov(importer, scene, in)) return 1;
     } else {
         double fileRate = 0.0;
-        std::vector<std::string> otherFilesRead;
+        std::vector<KPlatformFileFound> otherFilesRead;
         readOptions = QovToolReadFile(manager, scene, in, readId, skeleton, true, progress,
                                       fileRate, &otherFilesRead);
         if (!readOptions) return 1;
-        for (const std::string& used : otherFilesRead)
-            if (overwrites(used, target))
-                return Fail(out, target + " is the same file as " + used + ", which the read of " +
-                                     in + " used; nothing was written");
+        for (const KPlatformFileFound& file : otherFilesRead) {
+            if (overwrites(file, target))
+                return Fail(out, target + " is the same file as " + file.name +
+                                     ", which the read of " + in + " used; nothing was written");
+            used.push_back(file);
+        }
         // A file that gave nothing would be written as a file of nothing, told as success; an
         // empty file reads as an empty scene, which only a QOV file holds.
         if (!HoldsSomething(scene->GetRootNode()) && !IsEmptyFile(in))
@@ -263,6 +270,7 @@ int ConvertFiles(int argc, char** argv, Stage& stage) {
     // would take its place refuses the write.
     exporter.SetSource(readId <= 2 ? &importer : nullptr);
     const int told = progress.GetErrorCount();
+    const KPlatformKeepFilesRead keep(&used);
     const bool ok = exporter.Export(scene, options.get());
     progress.End();
     if (!ok && !importer.CheckFileUnchanged()) return Fail(in, importer.GetLastErrorString());

@@ -88,7 +88,7 @@ std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQov
                                                 const char* file, int readId,
                                                 const std::string& skeleton, bool underRoot,
                                                 QovToolProgress& progress, double& fileRate,
-                                                std::vector<std::string>* otherFilesRead) {
+                                                std::vector<KPlatformFileFound>* otherFilesRead) {
     fileRate = 0.0;
     auto fail = [](const std::string& name, const std::string& text) {
         QovToolSay("qovtool: %s: %s\n", QovToolShown(name).c_str(), QovToolShown(text).c_str());
@@ -122,7 +122,7 @@ std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQov
         return fail(file, QovToolReaderError(*reader));
     }
     progress.End();
-    if (otherFilesRead) *otherFilesRead = reader->GetOtherFilesRead();
+    if (otherFilesRead) *otherFilesRead = reader->GetOtherFilesFound();
     KString status;
     reader->GetStatusText(status);
     QovToolPrintWarnings(file, status);

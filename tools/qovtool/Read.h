@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/KPlatformSameFile.h"
+
 class KQovImporter;
 class KQovObjectManager;
 class KQovScene;
@@ -53,9 +55,9 @@ bool QovToolReadQov(KQovImporter& importer, KQovScene* scene, const char* file);
 // an Acclaim pair reads on the skeleton that `skeleton`, read first when not empty, leaves in
 // them. Markers that share a label are renamed with a warning; `underRoot` hangs a motion
 // file's hierarchy from the scene's root instead of a reference node of its own.
-// `otherFilesRead`, when given, receives the other files the read took something from.
-std::unique_ptr<KStreamOptions> QovToolReadFile(KQovObjectManager& manager, KQovScene* scene,
-                                                const char* file, int readId,
-                                                const std::string& skeleton, bool underRoot,
-                                                QovToolProgress& progress, double& fileRate,
-                                                std::vector<std::string>* otherFilesRead = nullptr);
+// `otherFilesRead`, when given, receives the other files the read took something from, as it
+// found them.
+std::unique_ptr<KStreamOptions> QovToolReadFile(
+    KQovObjectManager& manager, KQovScene* scene, const char* file, int readId,
+    const std::string& skeleton, bool underRoot, QovToolProgress& progress, double& fileRate,
+    std::vector<KPlatformFileFound>* otherFilesRead = nullptr);

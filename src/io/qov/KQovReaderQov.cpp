@@ -34,9 +34,9 @@ bool KQovReaderQov::FileOpen(const char* fileName) {
         return false;
     }
     // A project file read in the file's place is used by the read as the file itself.
-    mOtherFilesRead.clear();
+    ForgetFilesRead();
     if (std::strcmp(mOwnFile->GetOpenedName(), resolved.Buffer()) != 0)
-        mOtherFilesRead.push_back(mOwnFile->GetOpenedName());
+        NoteFileRead(mOwnFile->GetOpenedName());
     if (header.cameraResolutionPresent && header.width != 0.0 && header.height != 0.0 &&
         !header.resolutionMode.IsEmpty()) {
         mResolution = {true, header.cameraName, header.resolutionMode, header.width, header.height};

@@ -162,6 +162,16 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(mTemp / "own.qod/Project.txt") << "newmtl red\nKd 1 0 0\n";
     std::ofstream(mTemp / "own.obj") << "mtllib " << mTemp / "own.qod/Project.txt"
                                      << "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n";
+    // Libraries named in another case than the files the read takes: those files count, and so
+    // does the project file a QOV file is read from, whatever its case.
+    ASSERT_EQ(mkdir((mTemp / "caseq.qod").c_str(), 0700), 0);
+    ASSERT_EQ(Qovtool({"convert", mTemp / "scene.obj", mTemp / "caseq.qod/made.qov"}).status, 0);
+    ASSERT_EQ(rename((mTemp / "caseq.qod/made.qov").c_str(), (mTemp / "caseq.qod/project.TXT").c_str()),
+              0);
+    std::ofstream(mTemp / "cube.mtl") << "newmtl red\nKd 1 0 0\n";
+    std::ofstream(mTemp / "upper.obj") << "mtllib CUBE.MTL\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    std::ofstream(mTemp / "lower.obj") << "mtllib " << mTemp / "own.qod/project.txt"
+                                       << "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     // A flag that would do nothing for the files named is refused, naming it.
     auto unused = [](const std::string& flag, const std::string& why) {
         return "qovtool: " + flag + " is for QOV files only, and " + why + "\n";
@@ -445,6 +455,26 @@ TEST_F(QovTool, CommandLine) {
              ", which writing " + mTemp / "own.qov" + " removes, is the same file as " +
              mTemp / "own.qod/Project.txt" + ", which the read of " + mTemp / "own.obj" +
              " used; nothing was written\n"},
+        {{"convert", mTemp / "upper.obj", mTemp / "cube.obj"},
+         1,
+         "",
+         "qovtool: " + mTemp / "cube.obj" + ": the file " + mTemp / "cube.mtl" +
+             " written beside the output is the same file as " + mTemp / "cube.mtl" +
+             ", which the read of " + mTemp / "upper.obj" + " used; nothing was written\n"},
+        {{"convert", mTemp / "caseq.qov", mTemp / "caseq.QOV"},
+         1,
+         "",
+         "qovtool: " + mTemp / "caseq.QOV" + ": the project file " + mTemp / "caseq.qod/project.TXT" +
+             ", which writing " + mTemp / "caseq.QOV" + " removes, is the same file as " +
+             mTemp / "caseq.qod/project.TXT" + ", which the read of " + mTemp / "caseq.qov" +
+             " used; nothing was written\n"},
+        {{"convert", mTemp / "lower.obj", mTemp / "own.qov"},
+         1,
+         "",
+         "qovtool: " + mTemp / "own.qov" + ": the project file " + mTemp / "own.qod/Project.txt" +
+             ", which writing " + mTemp / "own.qov" + " removes, is the same file as " +
+             mTemp / "own.qod/Project.txt" + ", which the read of " + mTemp / "lower.obj" +
+             " used; nothing was written\n"},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -461,6 +491,9 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_EQ(ReadFile(mTemp / "photos/a.jpg"), "photo");
     EXPECT_EQ(ReadFile(mTemp / "photos/Project.txt"), "stale");
     EXPECT_EQ(ReadFile(mTemp / "own.qod/Project.txt"), "newmtl red\nKd 1 0 0\n");
+    EXPECT_EQ(ReadFile(mTemp / "cube.mtl"), "newmtl red\nKd 1 0 0\n");
+    EXPECT_FALSE(Exists(mTemp / "cube.obj"));
+    EXPECT_TRUE(Exists(mTemp / "caseq.qod/project.TXT"));
     EXPECT_FALSE(Exists(mTemp / "own.qov"));
     EXPECT_EQ(Qovtool({"info", mTemp / "pics.qov"}).status, 0);  // not the stale text
     EXPECT_FALSE(Exists(mTemp / "out.htr"));

@@ -464,7 +464,7 @@ bool KQovReader3ds::CreateMaterials() {
             }
         }
         texture->SetFileName(found.c_str());
-        mOtherFilesRead.push_back(texture->GetFileName());
+        NoteFileRead(texture->GetFileName());
         return texture;
     };
     for (size_t i = 0; i < mMaterials.size(); ++i) {

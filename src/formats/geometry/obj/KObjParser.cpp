@@ -12,6 +12,7 @@
 #include "foundation/KQuotedText.h"
 #include "foundation/KTextLineReader.h"
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformSameFile.h"
 
 namespace {
 
@@ -65,11 +66,13 @@ int OpenError(const char* path) {
     return file.Open(path, "rb") ? 0 : OpenFailure(path);
 }
 
-// 0, or why the file was not read: the system's error number, EFBIG past the bound.
-int ReadWholeFile(const char* path, std::string& text) {
+// 0, or why the file was not read: the system's error number, EFBIG past the bound. `found`:
+// the file as it was open.
+int ReadWholeFile(const char* path, std::string& text, KPlatformFileFound& found) {
     KFileStream file;
     errno = 0;
     if (!file.Open(path, "rb")) return OpenFailure(path);
+    found = KPlatformFoundOpen(file.GetReadOnlyFile(), path);
     char buffer[65536];
     text.clear();
     while (uint32_t n = file.Read(buffer, sizeof buffer)) {
@@ -522,15 +525,21 @@ bool KObjParser::LoadLibrary(const std::string& name) {
     // Beside the model first: a library of that name where the program runs belongs to
     // another model. There only when none lies beside it.
     std::string text;
-    const int besideError = ReadWholeFile(beside.c_str(), text);
-    const int error =
-        Missing(besideError) && beside != name ? ReadWholeFile(name.c_str(), text) : besideError;
+    KPlatformFileFound found;
+    const int besideError = ReadWholeFile(beside.c_str(), text, found);
+    const int error = Missing(besideError) && beside != name
+                          ? ReadWholeFile(name.c_str(), text, found)
+                          : besideError;
+    if (!error || !besideError) {
+        // In step when memory runs out: the last push cannot throw.
+        mLibrariesFound.reserve(mLibraryPaths.size() + 1);
+        mLibraryPaths.push_back(besideError ? name : beside);
+        mLibrariesFound.push_back(std::move(found));
+    }
     if (!besideError) {
         AddLibrary(std::move(text), KExtractFileFolder(beside.c_str()).Buffer());
-        mLibraryPaths.push_back(beside);
     } else if (!error) {
         AddLibrary(std::move(text), KExtractFileFolder(name.c_str()).Buffer());
-        mLibraryPaths.push_back(name);
     } else {
         // Missing here and there says little: the other cause says why.
         return TellLibraryProblem(name, Missing(error) ? besideError : error);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "formats/geometry/obj/KObjRecords.h"
+#include "platform/KPlatformSameFile.h"
 
 class KTextLineReader;
 
@@ -47,6 +48,8 @@ public:
     const std::vector<KObjMaterial>& GetMaterials() const { return mMaterials; }
     // The material libraries read, by the paths they were read from.
     const std::vector<std::string>& GetLibraryPaths() const { return mLibraryPaths; }
+    // Each as it was open for the read.
+    const std::vector<KPlatformFileFound>& GetLibrariesFound() const { return mLibrariesFound; }
     const std::vector<KObjSurface>& GetSurfaces() const { return mSurfaces; }
     const std::vector<KVector4>& GetVertices() const { return mVertices; }
     const std::vector<KVector2>& GetTextureVertices() const { return mTextureVertices; }
@@ -116,6 +119,7 @@ private:
     std::vector<std::string> mLibraries;  // texts of the open libraries, in opening order
     std::vector<std::string> mLibraryFolders;  // the folder each was read from
     std::vector<std::string> mLibraryPaths;
+    std::vector<KPlatformFileFound> mLibrariesFound;
     // Each material name's first definition: library, offset of its "newmtl" line.
     std::unordered_map<std::string, std::pair<size_t, size_t>> mMaterialLines;
     // The first name defined under each name without regard to case.

@@ -6,6 +6,7 @@
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "foundation/KQuotedText.h"
+#include "platform/KPlatformFile.h"
 #include "platform/KPlatformSignals.h"
 
 namespace {
@@ -62,6 +63,8 @@ bool KObjTextWriter::CreateMaterialFile() {
                      : path.substr(path.rfind('/') + 1);
     // The reader takes the name to its line's end, the blanks before it dropped.
     const bool named = name.find_first_of("\r\n") == std::string::npos && !KIsSpace(name[0]);
+    // A device or a pipe put there after the look is refused by the open, never waited on.
+    const KPlatformRegularFileOnly regularOnly(path.c_str());
     const bool open =
         !path.empty() && named && KCanWriteCompanion(path.c_str()) && mMtl.Open(path.c_str(), "wb");
     mObjText += "mtllib " + name + "\n\n";

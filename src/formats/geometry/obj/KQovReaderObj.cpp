@@ -107,9 +107,11 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
 }
 
 void KQovReaderObj::CreateMaterials() {
-    mOtherFilesRead = mParser.GetLibraryPaths();
+    ForgetFilesRead();
+    for (size_t k = 0; k < mParser.GetLibraryPaths().size(); ++k)
+        NoteFileRead(mParser.GetLibraryPaths()[k], mParser.GetLibrariesFound()[k]);
     for (const KObjMaterial& m : mParser.GetMaterials()) {
-        if (!m.diffuseMap.empty()) mOtherFilesRead.push_back(m.diffuseMap);
+        if (!m.diffuseMap.empty()) NoteFileRead(m.diffuseMap);
         KQovMaterial* material = mManager->CreateMaterial(m.name.c_str());
         KQovTexture* texture = nullptr;
         if (material) {

@@ -122,7 +122,11 @@ std::string KQovAcclaimHeaderName(const char* motionPath, const char* skeletonPa
 }
 
 std::string KQovAcclaimOneFileError(const char* skeletonPath, const char* motionPath) {
-    if (!KPlatformSameFile(skeletonPath, motionPath)) return "";
+    // As the reads open them: either name may lead to a file of another case.
+    if (!skeletonPath || !motionPath ||
+        !KPlatformIsFound(KPlatformNameAsRead(motionPath).c_str(),
+                          KPlatformFindAsRead(skeletonPath)))
+        return "";
     return "the skeleton file " + KQovMessageText(skeletonPath) + " and the motion file " +
            KQovMessageText(motionPath) + " are one file";
 }

@@ -47,7 +47,13 @@ bool KQovWriterAmc::WriteSkeletonFile(KQovScene* scene, KStreamOptions* options)
         return Fail(eFileNotCreated, KMotionFile::CreateError(path.Buffer()).c_str());
     KQovWriterAsf writer(mManager);
     writer.SetPairOfMotion();
-    if (!writer.FileCreate(path.Buffer()) || !writer.Write(scene, options)) {
+    bool created;
+    {
+        // A device or a pipe put there after the look is refused by the open, never waited on.
+        const KPlatformRegularFileOnly regularOnly(path.Buffer());
+        created = writer.FileCreate(path.Buffer());
+    }
+    if (!created || !writer.Write(scene, options)) {
         writer.FileDiscard();
         // The error names the skeleton file, not the motion file it is written for.
         std::string text = writer.GetLastErrorString();

@@ -101,9 +101,7 @@ void KQovReaderTrc::InitOptions(KStreamOptionsMotion& options) {
                          1) != 1)
         return;
     // A file the read opened is one a write from it must not replace.
-    if (std::find(mOtherFilesRead.begin(), mOtherFilesRead.end(), path.Buffer()) ==
-        mOtherFilesRead.end())
-        mOtherFilesRead.push_back(path.Buffer());
+    NoteFileRead(path.Buffer());
     KFileStream stream;
     if (!stream.Open(path.Buffer(), "rb")) {
         options.Question(title, (KString("Unable to open ") + name).Buffer(), "Ok");
