@@ -69,7 +69,11 @@ KQovOpticalReference* KQovObjectManager::CreateOpticalReference() {
 KQovCameraSwitcher* KQovObjectManager::CreateCameraSwitcher() {
     return ListedAttribute(MakeCameraSwitcher());
 }
-KQovShape* KQovObjectManager::CreateShape() { return Listed(mShapes, MakeShape()); }
+KQovShape* KQovObjectManager::CreateShape() {
+    KQovShape* shape = Listed(mShapes, MakeShape());
+    if (shape) shape->mManagerSlot = mShapes.size() - 1;
+    return shape;
+}
 
 KQovObject* KQovObjectManager::AsObject(KQovMaterial* material) { return material; }
 KQovObject* KQovObjectManager::AsObject(KQovTexture* texture) { return texture; }

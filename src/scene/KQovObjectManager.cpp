@@ -119,12 +119,24 @@ bool KQovObjectManager::TakeOut(std::vector<T*>& list, T* object) {
     return true;
 }
 
-// Outwards from where the last object was taken: destroys mostly walk a list in order,
-// forwards or backwards, so the next one is close.
+// Links and shapes, which one mesh may hold by the ten thousand and a caller destroy in any
+// order, keep their place (defined beside them); other objects have none.
+size_t* KQovManagerSlot(const KQovLink* link);
+size_t* KQovManagerSlot(const KQovShape* shape);
+template <class T>
+size_t* KQovManagerSlot(const T*) {
+    return nullptr;
+}
+
+// At the object's own place when it keeps one, else outwards from where the last object was
+// taken: destroys mostly walk a list in order, forwards or backwards, so the next one is close.
 template <class T>
 size_t KQovObjectManager::FindSlot(const std::vector<T*>& list, Slots& slots, const T* object) {
     const size_t size = list.size();
     if (!object || size == 0) return size;
+    if (const size_t* place = KQovManagerSlot(object)) {
+        if (*place < size && list[*place] == object) return *place;
+    }
     const size_t hint = std::min(slots.hint, size - 1);
     for (size_t d = 0; d <= hint || hint + d < size; ++d) {
         if (hint + d < size && list[hint + d] == object) return hint + d;
@@ -169,7 +181,9 @@ void KQovObjectManager::CloseUp(std::vector<T*>& list, Slots& slots) {
     size_t hint = 0;
     for (size_t i = 0; i < list.size(); ++i) {
         if (i == slots.hint) hint = kept;
-        if (list[i]) list[kept++] = list[i];
+        if (!list[i]) continue;
+        if (size_t* place = KQovManagerSlot(list[i])) *place = kept;
+        list[kept++] = list[i];
     }
     list.resize(kept);
     slots = Slots{0, hint};
@@ -188,6 +202,7 @@ KQovNode* KQovObjectManager::CreateNode(const char* name) {
 KQovLink* KQovObjectManager::CreateLink() {
     KQovLink* link = Listed(mLinks, ConstructLink());
     if (link) MarkMaker(link);
+    if (link) *KQovManagerSlot(link) = mLinks.size() - 1;
     return link;
 }
 

@@ -95,7 +95,8 @@ bool KQovReaderQov::ReadShapes(KQovGeometry* geometry) {
         if (KQovShape* shape = mManager->CreateShape()) {
             const KString name = mFile->FieldReadC();
             ReadShapeContent(shape, geometry);
-            if (geometry->AddShape(shape, name.Buffer()) < 0) mManager->DestroyShape(shape);
+            // A name another shape's channel or an empty one would lose it: renamed, kept.
+            if (geometry->AddShapeRenaming(shape, name.Buffer()) < 0) mManager->DestroyShape(shape);
         }
         mFile->FieldReadEnd();
     }

@@ -219,6 +219,7 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
         userProperties = false;
     }
     if (attribute) node->SetNodeAttribute(attribute);
+    if (KQovGeometry* geometry = node->GetGeometry()) mStatus += geometry->TakeShapeWarnings();
     if (userProperties) ReadUserProperties(node);
     mModelTextures.clear();
 }
