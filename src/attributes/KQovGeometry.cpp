@@ -159,12 +159,6 @@ KQovGeometry::ShapeNames* KQovGeometry::IndexedShapeNames() {
     return mShapeNames.get();
 }
 
-size_t* KQovManagerSlot(const KQovLink* link) { return &const_cast<KQovLink*>(link)->mManagerSlot; }
-
-size_t* KQovManagerSlot(const KQovShape* shape) {
-    return &const_cast<KQovShape*>(shape)->mManagerSlot;
-}
-
 KQovGeometry::KQovGeometry(KQovObjectManager* manager)
     : KQovGeometryBase(manager), mError(kGeometryErrors, 11) {}
 

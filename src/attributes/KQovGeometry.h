@@ -49,9 +49,6 @@ public:
     // Leaves the geometry holding it.
     ~KQovShape() override;
     int GetAttributeType() const override { return eShape; }
-    // Its place in its manager's list, which the manager alone writes.
-    size_t mManagerSlot = 0;
-
 private:
     friend class KQovGeometry;
     friend class KGapList<KQovShape>;
@@ -67,9 +64,6 @@ KQovShape* KQovNewShape(KQovObjectManager* manager);
 void KQovDisposeLink(KQovObjectManager* manager, KQovLink* link);
 void KQovDisposeShape(KQovObjectManager* manager, KQovShape* shape);
 void KQovDisposeAttribute(KQovObjectManager* manager, KQovNodeAttribute* attribute);
-// Where a link or shape keeps its place in its manager's list.
-size_t* KQovManagerSlot(const KQovLink* link);
-size_t* KQovManagerSlot(const KQovShape* shape);
 
 class KQovGeometry : public KQovGeometryBase {
 public:

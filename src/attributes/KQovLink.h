@@ -83,9 +83,6 @@ public:
     // Drops the entries whose control point is not below limit; weights keep their order.
     void KeepControlPointsBelow(int limit);
 
-    // Its place in its manager's list, which the manager alone writes.
-    size_t mManagerSlot = 0;
-
 private:
     friend class KQovGeometry;
     friend class KQovObjectManager;

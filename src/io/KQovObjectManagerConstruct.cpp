@@ -69,11 +69,7 @@ KQovOpticalReference* KQovObjectManager::CreateOpticalReference() {
 KQovCameraSwitcher* KQovObjectManager::CreateCameraSwitcher() {
     return ListedAttribute(MakeCameraSwitcher());
 }
-KQovShape* KQovObjectManager::CreateShape() {
-    KQovShape* shape = Listed(mShapes, MakeShape());
-    if (shape) shape->mManagerSlot = mShapes.size() - 1;
-    return shape;
-}
+KQovShape* KQovObjectManager::CreateShape() { return Listed(mShapes, MakeShape()); }
 
 KQovObject* KQovObjectManager::AsObject(KQovMaterial* material) { return material; }
 KQovObject* KQovObjectManager::AsObject(KQovTexture* texture) { return texture; }

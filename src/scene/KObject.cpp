@@ -510,8 +510,8 @@ KString KObject::JoinNameSpace(const char* nameSpace, const char* name) {
 // --- Properties ---
 
 KObject::PropertyNames* KObject::IndexedProperties() const {
+    if (mPropertyNames || Properties().size() < kIndexedProperties) return mPropertyNames.get();
     const std::vector<KProperty*>& list = Properties();
-    if (mPropertyNames || list.size() < kIndexedProperties) return mPropertyNames.get();
     try {
         auto index = std::make_unique<PropertyNames>();
         index->byName.reserve(list.size());

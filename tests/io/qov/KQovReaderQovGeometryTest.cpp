@@ -6,6 +6,9 @@
 #include "fieldfile/FieldFileTestUtil.h"
 #include "GeometryTestUtil.h"
 #include "ReaderTestUtil.h"
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "common/TempTestFolder.h"
 #include "attributes/KQovMesh.h"
 #include "foundation/KLocale.h"
 #include "scene/KQovNode.h"
@@ -103,6 +106,46 @@ TEST(KQovReaderQovGeometry, HostileIndicesAreRefusedCleanly) {
         const std::string dump = DumpMesh(read.manager);
         EXPECT_NE(dump.find(c.expected), std::string::npos) << dump;
     }
+}
+
+// Shapes whose names differ in letter case only, repeat or are empty are kept, each renamed with
+// a warning and given a channel of its own; names already apart read as written.
+TEST(KQovReaderQovGeometry, ShapesKeepTheirOwnChannels) {
+    TempTestFolder tmp;
+    ASSERT_TRUE(tmp.ok());
+    const char* const kNames[] = {"ab", "AB", "Ab", "ab", "", "Smile"};
+    std::string text =
+        "; QOV 6.0.0 project file\nQOVHeaderExtension:  {\n    QOVHeaderVersion: 1003\n"
+        "    QOVVersion: 6000\n}\nDefinitions:  {\n    Version: 100\n    Count: 1\n"
+        "    ObjectType: \"Model\" {\n        Count: 1\n    }\n}\nObjects:  {\n"
+        "    Model: \"Model::Face\", \"Mesh\" {\n        Vertices: 0,0,0,1,0,0,0,1,0\n"
+        "        PolygonVertexIndex: 0,1,-3\n";
+    for (const char* name : kNames)
+        text += std::string("        Shape: \"") + name + "\" {\n            Indexes: 0\n"
+                "            Vertices: 0,0,1\n        }\n";
+    text += "    }\n}\n";
+    const std::string name = tmp / "shapes.qov";
+    qovtest::WriteAll(name, text);
+    Read read(name);
+    ASSERT_TRUE(read.ok);
+    KQovNode* node = read.manager.FindNode("Face");
+    ASSERT_TRUE(node && node->GetMesh());
+    KQovMesh* mesh = node->GetMesh();
+    const char* const kGiven[] = {"ab", "AB 1", "Ab 2", "ab 3", "Shape", "Smile"};
+    ASSERT_EQ(mesh->GetShapeCount(), 6);
+    for (int i = 0; i < 6; ++i) EXPECT_STREQ(mesh->GetShapeName(i), kGiven[i]);
+    KQovTakeNode* walk = node->GetDefaultTakeNode();
+    ASSERT_NE(walk, nullptr);
+    for (int i = 0; i < 6; ++i) {
+        KFCurve* curve = mesh->GetShapeChannel(walk, i);
+        ASSERT_NE(curve, nullptr) << i;
+        for (int j = 0; j < i; ++j) EXPECT_NE(curve, mesh->GetShapeChannel(walk, j)) << i << j;
+    }
+    KString status;
+    read.reader.GetStatusText(status);
+    EXPECT_NE(status.Find("\"AB\" is named \"AB 1\""), -1) << status.Buffer();
+    EXPECT_NE(status.Find("A shape without a name is named \"Shape\""), -1) << status.Buffer();
+    EXPECT_EQ(status.Find("Smile"), -1) << status.Buffer();
 }
 
 TEST(KQovReaderQovGeometry, LayerElementNames) {
