@@ -116,24 +116,24 @@ KFCurveNode::~KFCurveNode() {
     ReleaseNameRecord();
 }
 
+size_t KFCurveNodeNameHash::operator()(std::string_view name) const {
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : name) hash = (hash ^ uint8_t(KToLower(c))) * 1099511628211ull;
+    return size_t(hash);
+}
+
+bool KFCurveNodeNameEqual::operator()(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (KToLower(a[i]) != KToLower(b[i])) return false;
+    return true;
+}
+
 // Children named by a property are left out (a property renamed is not told); while one is
 // listed every lookup walks. The keys are the first children's own names.
 struct KFCurveNode::NameIndex {
-    struct FoldedHash {
-        size_t operator()(std::string_view name) const {
-            uint64_t hash = 14695981039346656037ull;
-            for (char c : name) hash = (hash ^ uint8_t(KToLower(c))) * 1099511628211ull;
-            return size_t(hash);
-        }
-    };
-    struct FoldedEqual {
-        bool operator()(std::string_view a, std::string_view b) const {
-            if (a.size() != b.size()) return false;
-            for (size_t i = 0; i < a.size(); ++i)
-                if (KToLower(a[i]) != KToLower(b[i])) return false;
-            return true;
-        }
-    };
+    using FoldedHash = KFCurveNodeNameHash;
+    using FoldedEqual = KFCurveNodeNameEqual;
     struct Entry {
         KFCurveNode* first;
         size_t count;

@@ -46,6 +46,14 @@ enum : uint32_t {
     KFCURVENODE_CHANGE_LAYER = 16,
 };
 
+// Channel names as the tree tells them apart, letter case aside: a hash and a test for maps.
+struct KFCurveNodeNameHash {
+    size_t operator()(std::string_view name) const;
+};
+struct KFCurveNodeNameEqual {
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+
 // Shared name record of the nodes of one channel (a node, its copies and its layers).
 struct KFCurveNodeNameRecord {
     std::string mName;

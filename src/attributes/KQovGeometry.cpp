@@ -125,23 +125,9 @@ void KQovDisposeAttribute(KQovObjectManager* manager, KQovNodeAttribute* attribu
 // Keys are the shapes' own name text: a shape leaves before its name goes, and a rename drops
 // the index first.
 struct KQovGeometry::ShapeNames {
-    // Names as the channel tree tells them apart: letter case aside.
-    struct FoldedHash {
-        size_t operator()(std::string_view name) const {
-            uint64_t hash = 14695981039346656037ull;
-            for (char c : name) hash = (hash ^ uint8_t(KToLower(c))) * 1099511628211ull;
-            return size_t(hash);
-        }
-    };
-    struct FoldedEqual {
-        bool operator()(std::string_view a, std::string_view b) const {
-            if (a.size() != b.size()) return false;
-            for (size_t i = 0; i < a.size(); ++i)
-                if (KToLower(a[i]) != KToLower(b[i])) return false;
-            return true;
-        }
-    };
-    std::unordered_map<std::string_view, const KQovShape*, FoldedHash, FoldedEqual> byName;
+    std::unordered_map<std::string_view, const KQovShape*, KFCurveNodeNameHash,
+                       KFCurveNodeNameEqual>
+        byName;
 };
 
 KQovGeometry::ShapeNames* KQovGeometry::IndexedShapeNames() {
@@ -327,7 +313,7 @@ bool KQovGeometry::ShapeNameUsed(const char* name, KQovNode* node, const KQovSha
     } else {
         bool used = false;
         mShapes.ForEach([&](const KQovShape* s) {
-            used = used || (s != self && ShapeNames::FoldedEqual()(s->mHeldName.Buffer(), name));
+            used = used || (s != self && KFCurveNodeNameEqual()(s->mHeldName.Buffer(), name));
         });
         if (used) return true;
     }
