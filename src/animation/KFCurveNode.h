@@ -6,6 +6,7 @@
 // Values beyond the capacity are dropped, never written.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -210,8 +211,11 @@ public:
     // Storage in the field file (KFCurveNodeStorage.cpp).
     void Store(KQovFieldFile& file, bool noLayers, bool shortNames, bool noUserName,
                const char* fieldName, bool curveFlagA, bool curveFlagB);
+    // `route`, when given, names the parent's child a channel of the file goes to before any
+    // lookup by name (null: looked up as usual).
     static KFCurveNode* Retrieve(KQovFieldFile& file, KFCurveNode* parent, bool curveFlagA,
-                                 bool create, bool curveFlagB);
+                                 bool create, bool curveFlagB,
+                                 const std::function<KFCurveNode*(const std::string&)>& route = {});
     void RetrieveContent(KQovFieldFile& file, bool curveFlagA, bool create, bool curveFlagB);
 
 private:

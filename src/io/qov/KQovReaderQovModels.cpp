@@ -220,6 +220,7 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
     }
     if (attribute) node->SetNodeAttribute(attribute);
     if (KQovGeometry* geometry = node->GetGeometry()) mStatus += geometry->TakeShapeWarnings();
+    KeepRenamedShapes(node);
     if (userProperties) ReadUserProperties(node);
     mModelTextures.clear();
 }

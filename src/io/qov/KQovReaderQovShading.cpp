@@ -295,4 +295,6 @@ void KQovReaderQov::FinishShading(KQovScene* scene) {
     mReadMaterials.clear();
     mModelTextures.clear();
     mPendingLinks.clear();
+    mModelShapes.clear();
+    mRenamedShapes.clear();
 }
