@@ -437,6 +437,23 @@ void BM_CostAddShapesOnANode(benchmark::State& state) {
     });
 }
 
+// n shapes given one name, each numbered.
+void BM_CostAddShapesOfOneName(benchmark::State& state) {
+    AtSizeAndHalf(state, [](int n) {
+        std::unique_ptr<KQovObjectManager> manager;
+        KQovMesh* mesh = nullptr;
+        return Best(
+            [&] {
+                manager = std::make_unique<KQovObjectManager>();
+                mesh = manager->CreateMesh();
+                manager->CreateNode("Face")->SetNodeAttribute(mesh);
+            },
+            [&] {
+                for (int i = 0; i < n; ++i) mesh->AddShapeRenaming(manager->CreateShape(), "Shape");
+            });
+    });
+}
+
 // n lookups of the first of n children.
 void BM_CostFindFirstChildAmongMany(benchmark::State& state) {
     AtSizeAndHalf(state, [](int n) {
@@ -471,4 +488,5 @@ BENCHMARK(BM_CostReadManyUserProperties)->Arg(16000)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_CostReadManyUserPropertiesVersion5)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostReadManyShapes)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostAddShapesOnANode)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostAddShapesOfOneName)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostFindFirstChildAmongMany)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -128,6 +128,9 @@ struct KQovGeometry::ShapeNames {
     std::unordered_map<std::string_view, const KQovShape*, KFCurveNodeNameHash,
                        KFCurveNodeNameEqual>
         byName;
+    // The number each name given to a shape last took: many shapes of one name are numbered
+    // without trying every number again. Cleared when a shape leaves (its number is free).
+    std::unordered_map<std::string, int, KFCurveNodeNameHash, KFCurveNodeNameEqual> lastNumber;
 };
 
 KQovGeometry::ShapeNames* KQovGeometry::IndexedShapeNames() {
@@ -183,6 +186,7 @@ void KQovGeometry::ForgetShape(const KQovShape* shape) {
     if (mShapeNames) {
         const auto at = mShapeNames->byName.find(shape->mHeldName.Buffer());
         if (at != mShapeNames->byName.end() && at->second == shape) mShapeNames->byName.erase(at);
+        mShapeNames->lastNumber.clear();
     }
     mShapes.Remove(shape);
     if (size_t(index) < mSaved.size()) mSaved.erase(mSaved.begin() + index);
@@ -337,15 +341,27 @@ bool KQovGeometry::NodeChannelNamed(KQovNode* node, const char* name) {
 
 KString KQovGeometry::FreeShapeName(const char* name, KQovNode* node) {
     KString base(name ? name : "");
-    if (KString(base).Trim().IsEmpty())
-        base = "Shape";
-    else if (!ShapeNameUsed(base.Buffer(), node))
-        return base;
+    if (KString(base).Trim().IsEmpty()) base = "Shape";
+    if (!ShapeNameUsed(base.Buffer(), node)) return base;
+    ShapeNames* index = IndexedShapeNames();
+    int counter = 1;
+    if (index) {
+        const auto last = index->lastNumber.find(base.Buffer());
+        if (last != index->lastNumber.end()) counter = last->second + 1;
+    }
     KString candidate = base;
-    for (int counter = 1; ShapeNameUsed(candidate.Buffer(), node); ++counter) {
+    for (;; ++counter) {
         candidate = base;
         candidate += " ";
         candidate += counter;
+        if (!ShapeNameUsed(candidate.Buffer(), node)) break;
+    }
+    if (index) {
+        try {
+            index->lastNumber[base.Buffer()] = counter;
+        } catch (const std::bad_alloc&) {
+            index->lastNumber.clear();  // numbers tried from 1 again
+        }
     }
     return candidate;
 }

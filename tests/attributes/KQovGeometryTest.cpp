@@ -137,6 +137,20 @@ TEST(KQovGeometry, PivotConversionMovesThePoints) {
     }
 }
 
+// Many shapes of one name are numbered in turn; a number freed by a shape that left is given
+// again.
+TEST(KQovGeometry, ShapesOfOneNameAreNumbered) {
+    KQovObjectManager manager;
+    KQovMesh* mesh = manager.CreateMesh();
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(mesh->AddShapeRenaming(manager.CreateShape(), "s"), i);
+    EXPECT_STREQ(mesh->GetShapeName(19), "s 19");
+    ASSERT_TRUE(manager.DestroyShape(mesh->GetShape(3)));
+    ASSERT_EQ(mesh->AddShapeRenaming(manager.CreateShape(), "S"), 19);
+    EXPECT_STREQ(mesh->GetShapeName(19), "S 3");
+    ASSERT_EQ(mesh->AddShapeRenaming(manager.CreateShape(), "s"), 20);
+    EXPECT_STREQ(mesh->GetShapeName(20), "s 20");
+}
+
 TEST(KQovGeometry, AddShapeErrorsChangeNothing) {
     KQovMesh mesh(nullptr);
     auto* smile = new KQovShape(nullptr);
