@@ -420,8 +420,9 @@ void BM_CostReadManyShapes(benchmark::State& state) {
     });
 }
 
-void BM_CostAddShapesOnANode(benchmark::State& state) {
-    AtSizeAndHalf(state, [](int n) {
+// n shapes added to a mesh on a node, under names of their own or all under one (numbered).
+void AddShapesOnANode(benchmark::State& state, bool oneName) {
+    AtSizeAndHalf(state, [oneName](int n) {
         std::unique_ptr<KQovObjectManager> manager;
         KQovMesh* mesh = nullptr;
         return Best(
@@ -431,28 +432,19 @@ void BM_CostAddShapesOnANode(benchmark::State& state) {
                 manager->CreateNode("Face")->SetNodeAttribute(mesh);
             },
             [&] {
-                for (int i = 0; i < n; ++i)
-                    mesh->AddShape(manager->CreateShape(), ("Shape" + std::to_string(i)).c_str());
+                for (int i = 0; i < n; ++i) {
+                    if (oneName)
+                        mesh->AddShapeRenaming(manager->CreateShape(), "Shape");
+                    else
+                        mesh->AddShape(manager->CreateShape(), ("Shape" + std::to_string(i)).c_str());
+                }
             });
     });
 }
 
-// n shapes given one name, each numbered.
-void BM_CostAddShapesOfOneName(benchmark::State& state) {
-    AtSizeAndHalf(state, [](int n) {
-        std::unique_ptr<KQovObjectManager> manager;
-        KQovMesh* mesh = nullptr;
-        return Best(
-            [&] {
-                manager = std::make_unique<KQovObjectManager>();
-                mesh = manager->CreateMesh();
-                manager->CreateNode("Face")->SetNodeAttribute(mesh);
-            },
-            [&] {
-                for (int i = 0; i < n; ++i) mesh->AddShapeRenaming(manager->CreateShape(), "Shape");
-            });
-    });
-}
+void BM_CostAddShapesOnANode(benchmark::State& state) { AddShapesOnANode(state, false); }
+
+void BM_CostAddShapesOfOneName(benchmark::State& state) { AddShapesOnANode(state, true); }
 
 // n lookups of the first of n children.
 void BM_CostFindFirstChildAmongMany(benchmark::State& state) {
