@@ -1,21 +1,28 @@
 // Work that must grow linearly with what it touches, each timed at a size and at half of it:
 // ratio_to_half stays near 2 when it does (near 4 when it grows as the square).
 // - destroying user property records one by one, each listed by one of many nodes;
-// - destroying a geometry's links one by one, and a mesh whose links all name one bone;
+// - destroying a geometry's links one by one (in order and in a random order), and a mesh whose
+//   links all name one bone;
 // - destroying a geometry's shapes one by one, and last first on a mesh of a node with takes;
 // - clearing a scene whose root children have children while many scenes live;
 // - joining nodes, leaves and ones holding a child, below a root while many scenes live and
 //   another scene's root lies at the end of a long chain;
 // - reading a version-5 file of many textures (materials) that differ only past the name;
 // - renaming a take of an object of many takes and selecting it by its new name;
-// - extracting many embedded media of one base name (numbered folders 1/, 2/ ...).
+// - extracting many embedded media of one base name (numbered folders 1/, 2/ ...);
+// - reading a model of many animated user properties, as text and as a version-5 binary file;
+// - reading a mesh of many animated shapes, and adding many shapes to a mesh on a node;
+// - finding a node's first child by name among many children, again and again.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -125,6 +132,20 @@ void BM_CostDestroyLinksOneByOne(benchmark::State& state) {
                     [&] {
                         for (KQovLink* link : skin.links) skin.manager->DestroyLink(link);
                     });
+    });
+}
+
+void BM_CostDestroyLinksInRandomOrder(benchmark::State& state) {
+    AtSizeAndHalf(state, [](int n) {
+        Skin skin;
+        return Best(
+            [&] {
+                skin.Make(n, false);
+                std::shuffle(skin.links.begin(), skin.links.end(), std::mt19937(7));
+            },
+            [&] {
+                for (KQovLink* link : skin.links) skin.manager->DestroyLink(link);
+            });
     });
 }
 
@@ -330,10 +351,158 @@ void BM_CostEmbeddedMediaOfOneName(benchmark::State& state) {
     });
 }
 
+// Reads `file` into a new scene: the timed part of the reading rows.
+double ReadBest(const std::string& file) {
+    std::unique_ptr<KQovObjectManager> manager;
+    return Best([&] { manager = std::make_unique<KQovObjectManager>(); },
+                [&] {
+                    KQovImporter importer(manager.get());
+                    if (importer.Initialize(file.c_str()))
+                        importer.Import(manager->CreateScene(), nullptr);
+                });
+}
+
+// A text file of one model: `properties` writes its property records, `channels` its channels in
+// a take of one second.
+template <class Properties, class Channels>
+bool WriteOneModel(const std::string& file, const char* type, Properties properties,
+                   Channels channels) {
+    FILE* f = std::fopen(file.c_str(), "wb");
+    if (!f) return false;
+    std::fprintf(f,
+                 "; QOV 6.0.0 project file\nQOVHeaderExtension:  {\n    QOVHeaderVersion: 1003\n"
+                 "    QOVVersion: 6000\n}\nDefinitions:  {\n    Version: 100\n    Count: 1\n"
+                 "    ObjectType: \"Model\" {\n        Count: 1\n    }\n}\nObjects:  {\n"
+                 "    Model: \"Model::Box\", \"%s\" {\n        Version: 232\n",
+                 type);
+    properties(f);
+    std::fprintf(f,
+                 "    }\n}\nConnections:  {\n    Connect: \"OO\", \"Model::Box\", \"Model::Scene\"\n}\n"
+                 "Takes:  {\n    Current: \"Take 001\"\n    Take: \"Take 001\" {\n"
+                 "        LocalTime: 0,46186158000\n        Model: \"Model::Box\" {\n");
+    channels(f);
+    std::fprintf(f, "        }\n    }\n}\n");
+    return std::fclose(f) == 0;
+}
+
+void WriteKeyedChannel(FILE* f, const char* prefix, int i) {
+    std::fprintf(f,
+                 "            Channel: \"%s%d\" {\n                Default: 0\n"
+                 "                KeyVer: 4005\n                KeyCount: 2\n"
+                 "                Key: 0,0,L,46186158000,1,L\n            }\n",
+                 prefix, i);
+}
+
+// A model of n animated user properties, as text or (converted) as a version-5 binary file.
+std::string UserPropertiesFile(const std::string& folder, int n, bool version5) {
+    const std::string text = folder + "users" + std::to_string(n) + ".qov";
+    WriteOneModel(
+        text, "Null",
+        [n](FILE* f) {
+            std::fprintf(f, "        Properties60:  {\n");
+            for (int i = 0; i < n; ++i)
+                std::fprintf(f, "            Property: \"P%d\", \"Number\", \"AU\",8,%d,0,10\n", i,
+                             i % 7);
+            std::fprintf(f, "        }\n");
+        },
+        [n](FILE* f) {
+            for (int i = 0; i < n; ++i) WriteKeyedChannel(f, "P", i);
+        });
+    if (!version5) return text;
+    const std::string binary = folder + "users" + std::to_string(n) + "v5.qov";
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovImporter importer(&manager);
+    if (!importer.Initialize(text.c_str()) || !importer.Import(scene, nullptr)) return text;
+    KStreamOptionsQov options;
+    for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);
+    KQovWriterQov5 writer(&manager, nullptr);
+    if (!writer.FileCreate(binary.c_str()) || !writer.Write(scene, &options) || !writer.FileClose())
+        return text;
+    return binary;
+}
+
+void BM_CostReadManyUserProperties(benchmark::State& state) {
+    AtSizeAndHalfInFolder(state, "costusers", [](const std::string& folder, int n) {
+        return ReadBest(UserPropertiesFile(folder, n, false));
+    });
+}
+
+void BM_CostReadManyUserPropertiesVersion5(benchmark::State& state) {
+    AtSizeAndHalfInFolder(state, "costusers5", [](const std::string& folder, int n) {
+        return ReadBest(UserPropertiesFile(folder, n, true));
+    });
+}
+
+// A triangle of n shapes, each with a channel of two keys.
+void BM_CostReadManyShapes(benchmark::State& state) {
+    AtSizeAndHalfInFolder(state, "costshapes", [](const std::string& folder, int n) {
+        const std::string file = folder + "shapes" + std::to_string(n) + ".qov";
+        WriteOneModel(
+            file, "Mesh",
+            [n](FILE* f) {
+                std::fprintf(f, "        Vertices: 0,0,0,1,0,0,0,1,0\n"
+                                "        PolygonVertexIndex: 0,1,-3\n");
+                for (int i = 0; i < n; ++i)
+                    std::fprintf(f, "        Shape: \"S%d\" {\n            Indexes: 0\n"
+                                    "            Vertices: 0,0,1\n        }\n", i);
+            },
+            [n](FILE* f) {
+                for (int i = 0; i < n; ++i) WriteKeyedChannel(f, "S", i);
+            });
+        return ReadBest(file);
+    });
+}
+
+// n shapes added to a mesh on a node, under names of their own or all under one (numbered).
+void AddShapesOnANode(benchmark::State& state, bool oneName) {
+    AtSizeAndHalf(state, [oneName](int n) {
+        std::unique_ptr<KQovObjectManager> manager;
+        KQovMesh* mesh = nullptr;
+        return Best(
+            [&] {
+                manager = std::make_unique<KQovObjectManager>();
+                mesh = manager->CreateMesh();
+                manager->CreateNode("Face")->SetNodeAttribute(mesh);
+            },
+            [&] {
+                for (int i = 0; i < n; ++i) {
+                    if (oneName)
+                        mesh->AddShapeRenaming(manager->CreateShape(), "Shape");
+                    else
+                        mesh->AddShape(manager->CreateShape(), ("Shape" + std::to_string(i)).c_str());
+                }
+            });
+    });
+}
+
+void BM_CostAddShapesOnANode(benchmark::State& state) { AddShapesOnANode(state, false); }
+
+void BM_CostAddShapesOfOneName(benchmark::State& state) { AddShapesOnANode(state, true); }
+
+// n lookups of the first of n children.
+void BM_CostFindFirstChildAmongMany(benchmark::State& state) {
+    AtSizeAndHalf(state, [](int n) {
+        std::unique_ptr<KQovObjectManager> manager;
+        KQovNode* root = nullptr;
+        return Best(
+            [&] {
+                manager = std::make_unique<KQovObjectManager>();
+                root = manager->CreateNode("Root");
+                for (int i = 0; i < n; ++i)
+                    root->AddChild(manager->CreateNode(("N" + std::to_string(i)).c_str()));
+            },
+            [&] {
+                for (int i = 0; i < n; ++i) benchmark::DoNotOptimize(root->FindChild("N0", true));
+            });
+    });
+}
+
 }  // namespace
 
 BENCHMARK(BM_CostDestroyUserProperties)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyLinksOneByOne)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostDestroyLinksInRandomOrder)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyMeshOfOneBone)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyShapesOneByOne)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyShapesLastFirstOnANode)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
@@ -342,3 +511,9 @@ BENCHMARK(BM_CostJoinAmongManyScenes)->Arg(40000)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_CostReadVersion5TexturesPlacedApart)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostRenameAndSelectTake)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostEmbeddedMediaOfOneName)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostReadManyUserProperties)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostReadManyUserPropertiesVersion5)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostReadManyShapes)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostAddShapesOnANode)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostAddShapesOfOneName)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostFindFirstChildAmongMany)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);

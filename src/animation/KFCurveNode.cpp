@@ -116,39 +116,40 @@ KFCurveNode::~KFCurveNode() {
     ReleaseNameRecord();
 }
 
+size_t KFCurveNodeNameHash::operator()(std::string_view name) const {
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : name) hash = (hash ^ uint8_t(KToLower(c))) * 1099511628211ull;
+    return size_t(hash);
+}
+
+bool KFCurveNodeNameEqual::operator()(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (KToLower(a[i]) != KToLower(b[i])) return false;
+    return true;
+}
+
 // Children named by a property are left out (a property renamed is not told); while one is
 // listed every lookup walks. The keys are the first children's own names.
 struct KFCurveNode::NameIndex {
-    struct FoldedHash {
-        size_t operator()(std::string_view name) const {
-            uint64_t hash = 14695981039346656037ull;
-            for (char c : name) hash = (hash ^ uint8_t(KToLower(c))) * 1099511628211ull;
-            return size_t(hash);
-        }
-    };
-    struct FoldedEqual {
-        bool operator()(std::string_view a, std::string_view b) const {
-            if (a.size() != b.size()) return false;
-            for (size_t i = 0; i < a.size(); ++i)
-                if (KToLower(a[i]) != KToLower(b[i])) return false;
-            return true;
-        }
-    };
+    using FoldedHash = KFCurveNodeNameHash;
+    using FoldedEqual = KFCurveNodeNameEqual;
     struct Entry {
         KFCurveNode* first;
         size_t count;
+        size_t at;  // where `first` was last seen; children only move down until it is again
     };
     std::unordered_map<std::string_view, Entry, FoldedHash, FoldedEqual> byName;
     size_t propertyNamed = 0;
     uint64_t nameCount = 0;
 
-    // May throw (the caller then drops the index).
-    void Add(KFCurveNode* child) {
+    // May throw (the caller then drops the index). `at`: the child's place.
+    void Add(KFCurveNode* child, size_t at) {
         if (child->GetProperty()) {
             ++propertyNamed;
             return;
         }
-        Entry& entry = byName.try_emplace(child->GetName(), Entry{child, 0}).first->second;
+        Entry& entry = byName.try_emplace(child->GetName(), Entry{child, 0, at}).first->second;
         ++entry.count;
     }
     // Allocates nothing. `children` no longer lists this place of `child`.
@@ -166,14 +167,24 @@ struct KFCurveNode::NameIndex {
         if (at->second.first != child) return;
         // Another of the name follows: the first of them takes the key (moved, not made anew).
         FoldedEqual equal;
-        for (KFCurveNode* next : children) {
+        for (size_t i = 0; i < children.size(); ++i) {
+            KFCurveNode* next = children[i];
             if (next->GetProperty() || !equal(next->GetName(), child->GetName())) continue;
             auto entry = byName.extract(at);
             entry.key() = next->GetName();
             entry.mapped().first = next;
+            entry.mapped().at = i;
             byName.insert(std::move(entry));
             return;
         }
+    }
+    // The place of the entry's child in `children`, searched down from where it was last seen.
+    static size_t PlaceOf(Entry& entry, const std::vector<KFCurveNode*>& children) {
+        size_t i = std::min(entry.at, children.size() - 1);
+        while (children[i] != entry.first && i > 0) --i;
+        if (children[i] != entry.first)
+            i = size_t(std::find(children.begin(), children.end(), entry.first) - children.begin());
+        return entry.at = i;
     }
 };
 
@@ -195,7 +206,7 @@ KFCurveNode::NameIndex* KFCurveNode::IndexedNames() const {
         auto index = std::make_unique<NameIndex>();
         index->nameCount = gNameCount;
         index->byName.reserve(mChildren.size());
-        for (KFCurveNode* child : mChildren) index->Add(child);
+        for (size_t i = 0; i < mChildren.size(); ++i) index->Add(mChildren[i], i);
         mNameIndex = std::move(index);
     } catch (const std::bad_alloc&) {
         return nullptr;  // walked instead
@@ -282,7 +293,7 @@ int KFCurveNode::Add(KFCurveNode* child) {
     if (mNameIndex && mNameIndex->nameCount != gNameCount) mNameIndex.reset();
     if (mNameIndex) {
         try {
-            mNameIndex->Add(child);
+            mNameIndex->Add(child, mChildren.size() - 1);
         } catch (const std::bad_alloc&) {
             mNameIndex.reset();  // made again by the next lookup
         }
@@ -337,6 +348,10 @@ int KFCurveNode::FindIndex(const KFCurveNode* child) const {
 }
 
 int KFCurveNode::FindIndexByName(std::string_view name) const {
+    if (NameIndex* index = IndexedNames(); index && index->propertyNamed == 0) {
+        const auto at = index->byName.find(name);
+        return at == index->byName.end() ? -1 : int(NameIndex::PlaceOf(at->second, mChildren));
+    }
     for (size_t i = 0; i < mChildren.size(); ++i) {
         if (EqualNoCase(mChildren[i]->GetName(), name)) return int(i);
     }

@@ -6,6 +6,7 @@
 // Values beyond the capacity are dropped, never written.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +45,14 @@ enum : uint32_t {
     KFCURVENODE_CHANGE_CURVE = 4,
     KFCURVENODE_CHANGE_TIME_WARP = 8,
     KFCURVENODE_CHANGE_LAYER = 16,
+};
+
+// Channel names as the tree tells them apart, letter case aside: a hash and a test for maps.
+struct KFCurveNodeNameHash {
+    size_t operator()(std::string_view name) const;
+};
+struct KFCurveNodeNameEqual {
+    bool operator()(std::string_view a, std::string_view b) const;
 };
 
 // Shared name record of the nodes of one channel (a node, its copies and its layers).
@@ -202,8 +211,11 @@ public:
     // Storage in the field file (KFCurveNodeStorage.cpp).
     void Store(KQovFieldFile& file, bool noLayers, bool shortNames, bool noUserName,
                const char* fieldName, bool curveFlagA, bool curveFlagB);
+    // `route`, when given, names the parent's child a channel of the file goes to before any
+    // lookup by name (null: looked up as usual).
     static KFCurveNode* Retrieve(KQovFieldFile& file, KFCurveNode* parent, bool curveFlagA,
-                                 bool create, bool curveFlagB);
+                                 bool create, bool curveFlagB,
+                                 const std::function<KFCurveNode*(const std::string&)>& route = {});
     void RetrieveContent(KQovFieldFile& file, bool curveFlagA, bool create, bool curveFlagB);
 
 private:

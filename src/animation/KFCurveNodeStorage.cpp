@@ -70,17 +70,21 @@ void KFCurveNode::Store(KQovFieldFile& file, bool noLayers, bool shortNames, boo
 }
 
 KFCurveNode* KFCurveNode::Retrieve(KQovFieldFile& file, KFCurveNode* parent, bool curveFlagA,
-                                   bool create, bool curveFlagB) {
+                                   bool create, bool curveFlagB,
+                                   const std::function<KFCurveNode*(const std::string&)>& route) {
     // Channels that match nothing are skipped in a loop: a file may hold any number of them.
     while (file.FieldReadBegin("Channel")) {
         std::string name = file.FieldReadGetRemain() > 0 ? file.FieldReadC() : "";
         KFCurveNode* node = nullptr;
         if (parent) {
-            if (name == "R")
+            if (route) node = route(name);
+            if (!node && route && name.find('(') != std::string::npos)
+                node = route(CutAtParenthesis(name));
+            if (!node && name == "R")
                 node = parent->FindChildOfType(KFCurveLclRotationType());
-            else if (name == "S")
+            else if (!node && name == "S")
                 node = parent->FindChildOfType(KFCurveLclScalingType());
-            else if (name == "T")
+            else if (!node && name == "T")
                 node = parent->FindChildOfType(KFCurveLclTranslationType());
             if (!node) node = parent->Get(parent->FindIndexByName(name));
             if (!node && name.find('(') != std::string::npos)

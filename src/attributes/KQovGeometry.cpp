@@ -1,11 +1,17 @@
 #include "attributes/KQovGeometry.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
+#include "foundation/KLocale.h"
 #include "scene/KDataType.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
@@ -36,6 +42,20 @@ KString NumberedShapeName(int index) {
     if (index + 1 < 10) name += '0';
     name += index + 1;
     return name;
+}
+
+// Shorter lists are walked: an index would cost more than it saves.
+constexpr size_t kIndexedShapes = 16;
+
+void NoteRenamed(KString& warnings, const char* name, const KString& given) {
+    warnings += name && *name ? "The shape \"" : "A shape without a name";
+    if (name && *name) {
+        warnings += name;
+        warnings += "\"";
+    }
+    warnings += " is named \"";
+    warnings += given;
+    warnings += "\": its animation channel would not be its own\n";
 }
 
 KFCurveNode* ChildNamed(KQovTakeNode* takeNode, const char* name) {
@@ -102,6 +122,32 @@ void KQovDisposeAttribute(KQovObjectManager* manager, KQovNodeAttribute* attribu
     if (attribute && (!manager || !manager->DestroyNodeAttribute(attribute))) delete attribute;
 }
 
+// Keys are the shapes' own name text: a shape leaves before its name goes, and a rename drops
+// the index first.
+struct KQovGeometry::ShapeNames {
+    std::unordered_map<std::string_view, const KQovShape*, KFCurveNodeNameHash,
+                       KFCurveNodeNameEqual>
+        byName;
+    // The number each name given to a shape last took: many shapes of one name are numbered
+    // without trying every number again. Cleared when a shape leaves (its number is free).
+    std::unordered_map<std::string, int, KFCurveNodeNameHash, KFCurveNodeNameEqual> lastNumber;
+};
+
+KQovGeometry::ShapeNames* KQovGeometry::IndexedShapeNames() {
+    if (mShapeNames || mShapes.size() < kIndexedShapes) return mShapeNames.get();
+    try {
+        auto index = std::make_unique<ShapeNames>();
+        index->byName.reserve(mShapes.size());
+        mShapes.ForEach([&index](const KQovShape* shape) {
+            index->byName.emplace(shape->mHeldName.Buffer(), shape);
+        });
+        mShapeNames = std::move(index);
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // walked instead
+    }
+    return mShapeNames.get();
+}
+
 KQovGeometry::KQovGeometry(KQovObjectManager* manager)
     : KQovGeometryBase(manager), mError(kGeometryErrors, 11) {}
 
@@ -113,6 +159,7 @@ KQovGeometry::~KQovGeometry() {
     // Detach while the channels and the scene's uses can still be removed.
     if (KQovNode* node = GetNode()) node->SetNodeAttribute(nullptr);
     DestroyAllLinks();
+    mShapeNames.reset();
     for (KQovShape* shape : mShapes.TakeAll()) {
         shape->mHolder = nullptr;
         KQovDisposeShape(GetObjectManager(), shape);
@@ -136,6 +183,11 @@ void KQovGeometry::ForgetShape(const KQovShape* shape) {
         for (int t = 0; t < node->GetTakeNodeCount(); ++t)
             RemoveChannelNamed(node->GetTakeNode(t), shape->mHeldName.Buffer());
     const_cast<KQovShape*>(shape)->ReleaseScene();
+    if (mShapeNames) {
+        const auto at = mShapeNames->byName.find(shape->mHeldName.Buffer());
+        if (at != mShapeNames->byName.end() && at->second == shape) mShapeNames->byName.erase(at);
+        mShapeNames->lastNumber.clear();
+    }
     mShapes.Remove(shape);
     if (size_t(index) < mSaved.size()) mSaved.erase(mSaved.begin() + index);
 }
@@ -144,6 +196,15 @@ void KQovGeometry::SetNode(KQovNode* node) {
     if (!node) {
         ClearNode();
         return;
+    }
+    // A shape whose name the node's own channels use gets another before its channels are made.
+    for (size_t i = 0; i < mShapes.size(); ++i) {
+        if (!NodeChannelNamed(node, ShapeName(i).Buffer())) continue;
+        const KString old = ShapeName(i);
+        const KString given = FreeShapeName(old.Buffer(), node);
+        mShapeNames.reset();
+        ShapeName(i) = given;
+        NoteRenamed(mShapeWarnings, old.Buffer(), given);
     }
     KQovGeometryBase::SetNode(node);
     KQovEntityContainer* scene = node->GetEntityContainer();
@@ -175,7 +236,8 @@ void KQovGeometry::InitTakeNodeChannels(KQovTakeNode* takeNode) {
 }
 
 void KQovGeometry::RemoveTakeNodeChannels(KQovTakeNode* takeNode) {
-    for (int i = 0; i < GetShapeCount(); ++i) RemoveShapeChannel(takeNode, i);
+    // Last first: channels made in shape order then leave from the end of the root's list.
+    for (int i = GetShapeCount(); i-- > 0;) RemoveShapeChannel(takeNode, i);
 }
 
 KQovLink* KQovGeometry::GetLink(int index) {
@@ -223,9 +285,7 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
         KQovObjectManager* maker = shape->GetObjectManager();
         if (error < 0 && maker && maker != GetObjectManager()) error = eOtherManager;
         if (error < 0 && (!name || KString(name).Trim().IsEmpty())) error = eShapeNameInvalid;
-        mShapes.ForEach([&](const KQovShape* s) {
-            error = error < 0 && s->mHeldName == name ? eShapeNameUsed : error;
-        });
+        if (error < 0 && ShapeNameUsed(name, GetNode())) error = eShapeNameUsed;
     }
     if (error >= 0) {
         mError.SetError(error);
@@ -234,6 +294,13 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
     shape->mHeldName = name;
     mShapes.push_back(shape);
     shape->mHolder = this;
+    if (mShapeNames) {
+        try {
+            mShapeNames->byName.emplace(shape->mHeldName.Buffer(), shape);
+        } catch (const std::bad_alloc&) {
+            mShapeNames.reset();  // made again by the next lookup
+        }
+    }
     const int index = GetShapeCount() - 1;
     if (KQovNode* node = GetNode()) {
         CreateShapeProperty(index);
@@ -241,6 +308,75 @@ int KQovGeometry::AddShape(KQovShape* shape, const char* name) {
     }
     shape->SetScene(GetScene());
     return index;
+}
+
+bool KQovGeometry::ShapeNameUsed(const char* name, KQovNode* node, const KQovShape* self) {
+    if (const ShapeNames* index = IndexedShapeNames()) {
+        const auto at = index->byName.find(name);
+        if (at != index->byName.end() && at->second != self) return true;
+    } else {
+        bool used = false;
+        mShapes.ForEach([&](const KQovShape* s) {
+            used = used || (s != self && KFCurveNodeNameEqual()(s->mHeldName.Buffer(), name));
+        });
+        if (used) return true;
+    }
+    return NodeChannelNamed(node, name);
+}
+
+// A property of the node that is no shape's, or a channel of its take nodes that no property of
+// a shape of that very name makes.
+bool KQovGeometry::NodeChannelNamed(KQovNode* node, const char* name) {
+    KQovNodeProperties* set = node ? node->GetNodeProperties() : nullptr;
+    if (!set) return false;
+    const KProperty* property = set->FindProperty(name);
+    const bool shapes = property && property->GetDataType() == KDataType::FindByName("Shape");
+    if (property && !shapes) return true;
+    for (int t = 0; t < node->GetTakeNodeCount(); ++t) {
+        const KFCurveNode* channel = ChildNamed(node->GetTakeNode(t), name);
+        if (channel && !(shapes && std::strcmp(channel->GetName(), name) == 0)) return true;
+    }
+    return false;
+}
+
+KString KQovGeometry::FreeShapeName(const char* name, KQovNode* node) {
+    KString base(name ? name : "");
+    if (KString(base).Trim().IsEmpty()) base = "Shape";
+    if (!ShapeNameUsed(base.Buffer(), node)) return base;
+    ShapeNames* index = IndexedShapeNames();
+    int counter = 1;
+    if (index) {
+        const auto last = index->lastNumber.find(base.Buffer());
+        if (last != index->lastNumber.end()) counter = last->second + 1;
+    }
+    KString candidate = base;
+    for (;; ++counter) {
+        candidate = base;
+        candidate += " ";
+        candidate += counter;
+        if (!ShapeNameUsed(candidate.Buffer(), node)) break;
+    }
+    if (index) {
+        try {
+            index->lastNumber[base.Buffer()] = counter;
+        } catch (const std::bad_alloc&) {
+            index->lastNumber.clear();  // numbers tried from 1 again
+        }
+    }
+    return candidate;
+}
+
+int KQovGeometry::AddShapeRenaming(KQovShape* shape, const char* name) {
+    const KString given = FreeShapeName(name);
+    const int index = AddShape(shape, given.Buffer());
+    if (index >= 0 && given != (name ? name : "")) NoteRenamed(mShapeWarnings, name, given);
+    return index;
+}
+
+KString KQovGeometry::TakeShapeWarnings() {
+    KString taken = mShapeWarnings;
+    mShapeWarnings = "";
+    return taken;
 }
 
 void KQovGeometry::CreateShapeProperty(int index) {
@@ -274,8 +410,8 @@ void KQovGeometry::RemoveChannelNamed(KQovTakeNode* takeNode, const char* name) 
 
 KFCurve* KQovGeometry::GetShapeChannel(KQovTakeNode* takeNode, int index) {
     if (!ValidShape(index)) return nullptr;
-    KFCurveNode* channel =
-        takeNode ? takeNode->GetRoot()->Find(ShapeName(size_t(index)).Buffer()) : nullptr;
+    // The root's own child: a path or a deeper channel of the name ("X") is not the shape's.
+    KFCurveNode* channel = ChildNamed(takeNode, ShapeName(size_t(index)).Buffer());
     if (!channel || !channel->GetCurve()) {
         mError.SetError(eNoShapeCurve);
         return nullptr;
@@ -311,11 +447,12 @@ void KQovGeometry::ApplyPivot() {
 
 void KQovGeometry::RemoveAllShapes() {
     KQovNode* node = GetNode();
-    for (int i = 0; i < GetShapeCount(); ++i) {
+    for (int i = GetShapeCount(); i-- > 0;) {
         for (int t = 0; node && t < node->GetTakeNodeCount(); ++t)
             RemoveShapeChannel(node->GetTakeNode(t), i);
         mShapes[size_t(i)]->ReleaseScene();
     }
+    mShapeNames.reset();
     for (KQovShape* shape : mShapes.TakeAll()) {
         shape->mHolder = nullptr;
         KQovDisposeShape(GetObjectManager(), shape);
@@ -338,7 +475,7 @@ void KQovGeometry::Copy(const KQovGeometry& source) {
         KQovShape* shape = KQovNewShape(GetObjectManager());
         if (!shape) continue;
         shape->CopyLayers(*source.mShapes[i]);
-        if (AddShape(shape, source.ShapeName(i).Buffer()) < 0)
+        if (AddShapeRenaming(shape, source.ShapeName(i).Buffer()) < 0)
             KQovDisposeShape(GetObjectManager(), shape);
     }
     mPivot = source.mPivot;
@@ -374,6 +511,7 @@ void KQovGeometry::RenameShapeChannelsForVersion5(KQovTakeNode* takeNode) {
             }
             mSaved.push_back(saved);
         }
+        mShapeNames.reset();
         ShapeName(i) = mSaved[i].written;
         RenameChannel(takeNode, mSaved[i].current.Buffer(), mSaved[i].channel.Buffer());
     }
@@ -382,6 +520,7 @@ void KQovGeometry::RenameShapeChannelsForVersion5(KQovTakeNode* takeNode) {
 void KQovGeometry::RestoreShapeChannels(KQovTakeNode* takeNode) {
     if (!takeNode) return;
     for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
+        mShapeNames.reset();
         ShapeName(i) = mSaved[i].current;
         RenameChannel(takeNode, mSaved[i].channel.Buffer(), mSaved[i].current.Buffer());
     }

@@ -49,11 +49,12 @@ public:
     // Leaves the geometry holding it.
     ~KQovShape() override;
     int GetAttributeType() const override { return eShape; }
-
 private:
     friend class KQovGeometry;
+    friend class KGapList<KQovShape>;
     KQovGeometry* mHolder = nullptr;
-    KString mHeldName;  // the shape's name in its geometry
+    size_t mGapSlot = 0;  // its place in the holder's list
+    KString mHeldName;    // the shape's name in its geometry
 };
 
 // Made through the manager (which then lists it) when there is one, directly otherwise.
@@ -111,8 +112,18 @@ public:
     KQovShape* GetShape(int index);
     const char* GetShapeName(int index);
     // Takes the shape over on success; -1 with an error (and nothing taken) otherwise, also for
-    // a shape another geometry holds or one of another manager.
+    // a shape another geometry holds or one of another manager. Each shape has a channel of its
+    // own: a name that equals another shape's but for letter case is used, and so is one that
+    // names another channel or property of the node (eShapeNameUsed).
     int AddShape(KQovShape* shape, const char* name);
+    // The name when AddShape would take it, else one it takes, made from it ("Smile 1",
+    // "Smile 2" ..., "Shape" for an empty one).
+    KString FreeShapeName(const char* name) { return FreeShapeName(name, GetNode()); }
+    // AddShape under FreeShapeName (name); a shape so renamed leaves a warning.
+    int AddShapeRenaming(KQovShape* shape, const char* name);
+    // The warnings of the shapes renamed since the last call (FreeShapeName's callers here, and
+    // SetNode for names that the node's channels use), one line each; empty for none.
+    KString TakeShapeWarnings();
     KFCurve* GetShapeChannel(KQovTakeNode* takeNode, int index);
     double GetDefaultShapeChannelValue(int index);
     void InitShapeChannel(KQovTakeNode* takeNode, int index);
@@ -149,6 +160,12 @@ protected:
 
 private:
     bool ValidShape(int index);
+    // Whether AddShape would refuse the name as used (by a shape other than `self`).
+    bool ShapeNameUsed(const char* name, KQovNode* node, const KQovShape* self = nullptr);
+    KString FreeShapeName(const char* name, KQovNode* node);
+    bool NodeChannelNamed(KQovNode* node, const char* name);
+    struct ShapeNames;
+    ShapeNames* IndexedShapeNames();
     void CreateShapeProperty(int index);
     static void RenameChannel(KQovTakeNode* takeNode, const char* from, const char* to);
     void RemoveChannelNamed(KQovTakeNode* takeNode, const char* name);
@@ -163,6 +180,9 @@ private:
     // Links and shapes destroyed one by one leave in linear time.
     KGapList<KQovLink> mLinks;
     KGapList<KQovShape> mShapes;
+    // The shapes by name, letter case aside; made by a lookup among many, dropped by a rename.
+    std::unique_ptr<ShapeNames> mShapeNames;
+    KString mShapeWarnings;
     std::vector<SavedName> mSaved;
     KAffineMatrix mPivot;
     KError mError;

@@ -8,6 +8,9 @@
 #include "foundation/KVector4.h"
 #include "scene/KQovNodeLinkOwner.h"
 
+template <class T>
+class KGapList;
+
 class KQovGeometry;
 class KQovObjectManager;
 
@@ -83,6 +86,7 @@ public:
 private:
     friend class KQovGeometry;
     friend class KQovObjectManager;
+    friend class KGapList<KQovLink>;
     struct TRS {
         KVector4 t, r, s;
     };
@@ -103,7 +107,8 @@ private:
     bool mHasParent;
     KArrayInt mIndices{256};
     KArrayDouble mWeights{256};
-    // The geometry that lists it; neither reset nor copied.
+    // The geometry that lists it and the place there; neither reset nor copied.
     KQovGeometry* mHolder = nullptr;
+    size_t mGapSlot = 0;
     KQovObjectManager* mManager = nullptr;
 };

@@ -1,7 +1,8 @@
 #pragma once
-// A list of distinct pointers that items leave one by one in time linear in the list: an item at
-// either end goes at once, one in between leaves a gap (null) that is closed up when half the
-// list is gaps or an item is asked for by its index; a search starts where the last item left.
+// A list of distinct pointers that items leave one by one, in any order, in time linear in the
+// list: each item keeps its place in the list (T::mGapSlot, which the list alone writes), an item
+// at either end goes at once, one in between leaves a gap (null) that is closed up when half the
+// list is gaps or an item is asked for by its index.
 
 #include <algorithm>
 #include <cstddef>
@@ -17,8 +18,11 @@ public:
         CloseUp();
         return mItems[mHead + index];
     }
-    void push_back(T* item) { mItems.push_back(item); }
-    void clear() { std::vector<T*>().swap(mItems), mHead = mGaps = mHint = 0; }
+    void push_back(T* item) {
+        mItems.push_back(item);
+        item->mGapSlot = mItems.size() - 1;
+    }
+    void clear() { std::vector<T*>().swap(mItems), mHead = mGaps = 0; }
     // The items in order; the list is left empty (nothing allocated).
     std::vector<T*> TakeAll() {
         CloseUp();
@@ -40,7 +44,6 @@ public:
     bool Remove(const T* item) {
         const size_t at = Find(item);
         if (at == mItems.size()) return false;
-        mHint = at;
         mItems[at] = nullptr;
         ++mGaps;
         while (mHead < mItems.size() && !mItems[mHead]) ++mHead, --mGaps;
@@ -57,32 +60,27 @@ public:
     }
 
 private:
+    // An item of another list (or of none) has a place that does not hold it here.
     size_t Find(const T* item) const {
         const size_t size = mItems.size();
-        if (!item || mHead == size) return size;
-        const size_t hint = std::min(std::max(mHint, mHead), size - 1);
-        for (size_t d = 0; hint >= mHead + d || hint + d < size; ++d) {
-            if (hint + d < size && mItems[hint + d] == item) return hint + d;
-            if (d > 0 && hint >= mHead + d && mItems[hint - d] == item) return hint - d;
-        }
-        return size;
+        if (!item) return size;
+        const size_t at = item->mGapSlot;
+        return at >= mHead && at < size && mItems[at] == item ? at : size;
     }
     void CloseUp() const {
         if (mHead == 0 && mGaps == 0) return;
         size_t kept = 0;
-        size_t hint = 0;
         for (size_t i = mHead; i < mItems.size(); ++i) {
-            if (i == mHint) hint = kept;
-            if (mItems[i]) mItems[kept++] = mItems[i];
+            if (!mItems[i]) continue;
+            mItems[i]->mGapSlot = kept;
+            mItems[kept++] = mItems[i];
         }
         mItems.resize(kept);
         mHead = mGaps = 0;
-        mHint = hint;
     }
 
     // Closing up changes no index a caller sees.
     mutable std::vector<T*> mItems;
     mutable size_t mHead = 0;  // items before it are gone
     mutable size_t mGaps = 0;  // nulls from mHead on
-    mutable size_t mHint = 0;
 };

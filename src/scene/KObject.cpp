@@ -4,6 +4,8 @@
 #include <new>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "scene/KDataType.h"
 #include "scene/KPlugFilter.h"
@@ -23,6 +25,47 @@ KProperty* AsProperty(KPlug* plug) {
 }
 
 }  // namespace
+
+namespace {
+
+// Shorter lists are walked: an index would cost more than it saves.
+constexpr size_t kIndexedProperties = 64;
+
+}  // namespace
+
+// The keys are the text of the first property of each name, which outlives its entry: a
+// property leaves the list before its name goes, and a rename drops the index first.
+struct KObject::PropertyNames {
+    struct Entry {
+        KProperty* first;
+        size_t count;
+    };
+    std::unordered_map<std::string_view, Entry> byName;
+
+    // May throw (the caller then drops the index).
+    void Add(KProperty* property) {
+        ++byName.try_emplace(property->GetName(), Entry{property, 0}).first->second.count;
+    }
+    // Allocates nothing. `list` no longer lists this place of `property`.
+    void Remove(KProperty* property, const std::vector<KProperty*>& list) {
+        const auto at = byName.find(property->GetName());
+        if (at == byName.end()) return;
+        if (--at->second.count == 0) {
+            byName.erase(at);
+            return;
+        }
+        if (at->second.first != property) return;
+        // The next of the name takes the key, which must be its own text.
+        for (KProperty* next : list) {
+            if (std::strcmp(next->GetName(), property->GetName()) != 0) continue;
+            auto entry = byName.extract(at);
+            entry.key() = next->GetName();
+            entry.mapped().first = next;
+            byName.insert(std::move(entry));
+            return;
+        }
+    }
+};
 
 KObject::KObject() = default;
 
@@ -81,6 +124,10 @@ bool KObject::SendValueEvent(const KPlugChain* chain, int code, KPlug* sender, c
 
 bool KObject::SendStateEvent(const KPlugChain* chain, int code, KPlug* sender, const void* a,
                              const void* b, const void* c) {
+    // A property about to be renamed gives its old name; the index may hold its text.
+    if (code == KProperty::eRenaming && sender != this && mPropertyNames && b &&
+        mPropertyNames->byName.count(static_cast<const char*>(b)) > 0)
+        mPropertyNames.reset();
     bool answer = true;
     if (KPlug* owner = mOwner.Resolve())
         answer = owner->SendStateEvent(chain, code, sender, a, b, c);
@@ -462,8 +509,30 @@ KString KObject::JoinNameSpace(const char* nameSpace, const char* name) {
 
 // --- Properties ---
 
+KObject::PropertyNames* KObject::IndexedProperties() const {
+    if (mPropertyNames || Properties().size() < kIndexedProperties) return mPropertyNames.get();
+    const std::vector<KProperty*>& list = Properties();
+    try {
+        auto index = std::make_unique<PropertyNames>();
+        index->byName.reserve(list.size());
+        for (KProperty* p : list) index->Add(p);
+        mPropertyNames = std::move(index);
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // walked instead
+    }
+    return mPropertyNames.get();
+}
+
+void KObject::ForgetPropertyName(KProperty* property) {
+    if (mPropertyNames) mPropertyNames->Remove(property, MadeProperties());
+}
+
 KProperty* KObject::FindProperty(const char* name) const {
     if (!name) return nullptr;
+    if (const PropertyNames* index = IndexedProperties()) {
+        const auto at = index->byName.find(name);
+        return at == index->byName.end() ? nullptr : at->second.first;
+    }
     // The first byte settles most comparisons without a call.
     const char first = name[0];
     for (KProperty* p : Properties()) {
@@ -540,6 +609,13 @@ int KObject::AddProperty(KProperty* property) {
     const uint32_t typed = property->GetAttributes() & KProperty::eTyped;
     OnPropertyListEvent(8, property, typed, 0);
     Properties().push_back(property);
+    if (mPropertyNames) {
+        try {
+            mPropertyNames->Add(property);
+        } catch (const std::bad_alloc&) {
+            mPropertyNames.reset();  // made again by the next lookup
+        }
+    }
     OnPropertyListEvent(11, property, typed, 0);
     return -1;
 }
@@ -563,18 +639,25 @@ int KObject::RemovePropertyAt(int index) {
     }
     // Mostly still where it was: no search then.
     std::vector<KProperty*>& list = Properties();
-    if (size_t(index) < list.size() && list[size_t(index)] == p)
+    if (size_t(index) < list.size() && list[size_t(index)] == p) {
         list.erase(list.begin() + index);
-    else
+        ForgetPropertyName(p);
+    } else {
         ForgetProperty(p);
+    }
     OnPropertyListEvent(12, p, typed, 0);
     return 0;
 }
 
 void KObject::ForgetProperty(KProperty* property) {
+    // A name the index does not hold is listed by no property: nothing to walk for (a property
+    // destroyed after it left the list asks here too).
+    if (mPropertyNames && property && !mPropertyNames->byName.count(property->GetName())) return;
     std::vector<KProperty*>& list = Properties();
     auto it = std::find(list.begin(), list.end(), property);
-    if (it != list.end()) list.erase(it);
+    if (it == list.end()) return;
+    list.erase(it);
+    ForgetPropertyName(property);
 }
 
 int KObject::DestroyProperty(int index) {

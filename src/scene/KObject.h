@@ -283,6 +283,12 @@ private:
     };
     Changes& GetChanges();
     std::unique_ptr<Changes> mChanges;
+    // The first property of each name, made by a lookup among many properties and kept by
+    // additions and removals; a rename of a name it holds drops it.
+    struct PropertyNames;
+    PropertyNames* IndexedProperties() const;
+    void ForgetPropertyName(KProperty* property);
+    mutable std::unique_ptr<PropertyNames> mPropertyNames;
 };
 
 // The object when its class-id test accepts T's class, else null (null for null).

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -730,17 +731,19 @@ KQovNode* KQovNode::RemoveChild(KQovNode* node) {
 KQovNode* KQovNode::FindChild(const char* name, bool recursive, bool initialName) const {
     if (!name) return nullptr;
     const KString wanted = KString("Model::") + name;
-    // The descendants in pre-order, on a stack of their own.
-    std::vector<KQovNode*> pending;
-    for (int i = GetChildCount(); i-- > 0;)
-        if (KQovNode* child = GetChild(i)) pending.push_back(child);
-    while (!pending.empty()) {
-        KQovNode* child = pending.back();
-        pending.pop_back();
+    // Pre-order, with each level's next child on a stack: nodes past the match are not touched.
+    std::vector<std::pair<const KQovNode*, int>> levels{{this, 0}};
+    while (!levels.empty()) {
+        const KQovNode* parent = levels.back().first;
+        const int next = levels.back().second++;
+        if (next >= parent->GetChildCount()) {
+            levels.pop_back();
+            continue;
+        }
+        KQovNode* child = parent->GetChild(next);
+        if (!child) continue;
         if (wanted == (initialName ? child->GetInitialName() : child->GetName())) return child;
-        if (!recursive) continue;
-        for (int i = child->GetChildCount(); i-- > 0;)
-            if (KQovNode* grandchild = child->GetChild(i)) pending.push_back(grandchild);
+        if (recursive) levels.emplace_back(child, 0);
     }
     return nullptr;
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <type_traits>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "scene/KClassRegistry.h"
@@ -120,15 +122,38 @@ bool KQovObjectManager::TakeOut(std::vector<T*>& list, T* object) {
 }
 
 // Outwards from where the last object was taken: destroys mostly walk a list in order,
-// forwards or backwards, so the next one is close.
+// forwards or backwards, so the next one is close. Links and shapes, which one mesh may hold by
+// the ten thousand and a caller destroy in any order, are looked up by address once one is not
+// close. The object is never read: it may be gone.
 template <class T>
 size_t KQovObjectManager::FindSlot(const std::vector<T*>& list, Slots& slots, const T* object) {
+    constexpr bool kPlaced = std::is_same<T, KQovLink>::value || std::is_same<T, KQovShape>::value;
+    constexpr size_t kClose = 64;
     const size_t size = list.size();
     if (!object || size == 0) return size;
+    if (kPlaced && slots.places) {
+        try {
+            for (; slots.placed < size; ++slots.placed)
+                if (list[slots.placed]) (*slots.places)[list[slots.placed]] = slots.placed;
+            const auto at = slots.places->find(object);
+            return at == slots.places->end() ? size : at->second;
+        } catch (const std::bad_alloc&) {
+            slots.places.reset();  // searched instead
+        }
+    }
     const size_t hint = std::min(slots.hint, size - 1);
     for (size_t d = 0; d <= hint || hint + d < size; ++d) {
         if (hint + d < size && list[hint + d] == object) return hint + d;
         if (d > 0 && d <= hint && list[hint - d] == object) return hint - d;
+        if (kPlaced && d == kClose && !slots.places) {
+            try {
+                slots.places = std::make_unique<std::unordered_map<const void*, size_t>>();
+                slots.placed = 0;
+                return FindSlot(list, slots, object);
+            } catch (const std::bad_alloc&) {
+                slots.places.reset();
+            }
+        }
     }
     return size;
 }
@@ -142,6 +167,7 @@ bool KQovObjectManager::EmptySlot(std::vector<T*>& list, Slots& slots, T* object
         mError.SetError(eObjectNotFound);
         return false;
     }
+    if (slots.places && at < slots.placed) slots.places->erase(object);
     list[at] = nullptr;
     ++slots.holes;
     slots.hint = at;
@@ -172,7 +198,11 @@ void KQovObjectManager::CloseUp(std::vector<T*>& list, Slots& slots) {
         if (list[i]) list[kept++] = list[i];
     }
     list.resize(kept);
-    slots = Slots{0, hint};
+    slots.holes = 0;
+    slots.hint = hint;
+    // Places moved: found again as they are asked for.
+    if (slots.places) slots.places->clear();
+    slots.placed = 0;
 }
 
 // ---- creation

@@ -320,6 +320,10 @@ private:
     struct Slots {
         size_t holes = 0;
         size_t hint = 0;
+        // Links' and shapes' places by address, made when one is not found near the hint (they
+        // are destroyed in any order); it holds the list's first `placed` entries.
+        std::unique_ptr<std::unordered_map<const void*, size_t>> places;
+        size_t placed = 0;
     };
     template <class T>
     static size_t FindSlot(const std::vector<T*>& list, Slots& slots, const T* object);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -59,6 +60,47 @@ TEST(KQovGeometry, ShapesOnANodeWithTwoTakes) {
     delete mesh;
 }
 
+// Each shape has a channel of its own under the take's root: a name that a channel of the node
+// (or another shape's, letter case aside) holds is refused, or renamed with a warning.
+TEST(KQovGeometry, EachShapeHasAChannelOfItsOwn) {
+    KQovNode node(nullptr, "Model::Face");
+    auto* mesh = new KQovMesh(nullptr);
+    // Attached with a shape the node's visibility channel names: renamed, told.
+    ASSERT_EQ(mesh->AddShape(new KQovShape(nullptr), "visibility"), 0);
+    node.SetNodeAttribute(mesh);
+    EXPECT_STREQ(mesh->GetShapeName(0), "visibility 1");
+    EXPECT_NE(mesh->TakeShapeWarnings().Find("\"visibility\" is named \"visibility 1\""), -1);
+    EXPECT_TRUE(mesh->TakeShapeWarnings().IsEmpty());
+    KQovShape refused(nullptr);
+    for (const char* taken : {"Visibility", "Transform", "Lcl Rotation", "VISIBILITY 1"}) {
+        EXPECT_EQ(mesh->AddShape(&refused, taken), -1) << taken;
+        EXPECT_EQ(mesh->GetError().GetErrorCode(), KQovGeometry::eShapeNameUsed) << taken;
+    }
+    // Names a path or a deeper channel would find: the shape's own channel all the same.
+    struct Row {
+        const char* name;
+        const char* given;
+    };
+    for (const Row& row : {Row{"X", "X"}, Row{"a/b", "a/b"}, Row{"x", "x 1"}, Row{"", "Shape"},
+                           Row{"Transform", "Transform 1"}}) {
+        const int index = mesh->AddShapeRenaming(new KQovShape(nullptr), row.name);
+        ASSERT_GE(index, 0) << row.name;
+        EXPECT_STREQ(mesh->GetShapeName(index), row.given);
+        EXPECT_EQ(mesh->TakeShapeWarnings().IsEmpty(), std::strcmp(row.name, row.given) == 0);
+        KFCurve* curve = mesh->GetShapeChannel(node.GetDefaultTakeNode(), index);
+        ASSERT_EQ(curve, Channel(node, 0, row.given)->GetCurve()) << row.name;
+        curve->SetValue(float(index));
+        EXPECT_DOUBLE_EQ(mesh->GetDefaultShapeChannelValue(index), double(index));
+    }
+    KFCurve* t[3];
+    KFCurve* r[3];
+    KFCurve* s[3];
+    ASSERT_TRUE(node.GetDefaultTakeNode()->GetRoot()->GetTransformCurves(t, r, s));
+    EXPECT_NE(t[0], mesh->GetShapeChannel(node.GetDefaultTakeNode(), 1));
+    node.SetNodeAttribute(nullptr);
+    delete mesh;
+}
+
 // A pivot-set conversion moves the points out of the source geometric transform
 // (turned, then shifted) and back out of the target's; the hierarchy pass only
 // shifts the pivot.
@@ -95,6 +137,20 @@ TEST(KQovGeometry, PivotConversionMovesThePoints) {
     }
 }
 
+// Many shapes of one name are numbered in turn; a number freed by a shape that left is given
+// again.
+TEST(KQovGeometry, ShapesOfOneNameAreNumbered) {
+    KQovObjectManager manager;
+    KQovMesh* mesh = manager.CreateMesh();
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(mesh->AddShapeRenaming(manager.CreateShape(), "s"), i);
+    EXPECT_STREQ(mesh->GetShapeName(19), "s 19");
+    ASSERT_TRUE(manager.DestroyShape(mesh->GetShape(3)));
+    ASSERT_EQ(mesh->AddShapeRenaming(manager.CreateShape(), "S"), 19);
+    EXPECT_STREQ(mesh->GetShapeName(19), "S 3");
+    ASSERT_EQ(mesh->AddShapeRenaming(manager.CreateShape(), "s"), 20);
+    EXPECT_STREQ(mesh->GetShapeName(20), "s 20");
+}
+
 TEST(KQovGeometry, AddShapeErrorsChangeNothing) {
     KQovMesh mesh(nullptr);
     auto* smile = new KQovShape(nullptr);
@@ -109,7 +165,8 @@ TEST(KQovGeometry, AddShapeErrorsChangeNothing) {
                            Row{smile, "Other", KQovGeometry::eShapeAlreadyAdded},
                            Row{&other, "   ", KQovGeometry::eShapeNameInvalid},
                            Row{&other, nullptr, KQovGeometry::eShapeNameInvalid},
-                           Row{&other, "Smile", KQovGeometry::eShapeNameUsed}}) {
+                           Row{&other, "Smile", KQovGeometry::eShapeNameUsed},
+                           Row{&other, "sMILE", KQovGeometry::eShapeNameUsed}}) {
         EXPECT_EQ(mesh.AddShape(row.shape, row.name), -1) << row.error;
         EXPECT_EQ(mesh.GetError().GetErrorCode(), row.error);
         EXPECT_EQ(mesh.GetShapeCount(), 1);

@@ -280,7 +280,8 @@ KQovMesh* TessellateSurface(KQovObjectManager* manager, KQovGeometry& surface,
         shape->CopyLayers(*source);
         PrepareOutput(*shape, t, w * h);
         t.Tessellate(nullptr);
-        if (mesh->AddShape(shape, surface.GetShapeName(s)) < 0) KQovDisposeShape(manager, shape);
+        if (mesh->AddShapeRenaming(shape, surface.GetShapeName(s)) < 0)
+            KQovDisposeShape(manager, shape);
     }
     ConvertLinks(surface, *mesh, table);
     BuildGridPolygons(*mesh, w, h, grid.uClosed, grid.vClosed);

@@ -35,6 +35,7 @@ class KQovMaterial;
 class KQovTexture;
 class KQovVideo;
 class KQovNode;
+class KQovTakeNode;
 class KQovDefaultTakeSketch;
 class KQovNull;
 class KQovObject;
@@ -360,6 +361,23 @@ private:
     std::vector<std::pair<KQovNode*, KQovTexture*>> mModelOnlyConnections;
     std::vector<KQovTexture*> mReadTextures;
     std::vector<KQovMaterial*> mReadMaterials;
+    // The current model's shapes as read: the file's name, the shape, where it was added.
+    struct ReadShape {
+        std::string fileName;
+        const KQovShape* shape;
+        int index;
+    };
+    std::vector<ReadShape> mModelShapes;
+    // Models whose geometry renamed a shape as read: take channels of the file's shape names
+    // go to those shapes' own channels, in file order.
+    struct RenamedShapes {
+        const KQovGeometry* geometry;
+        std::vector<ReadShape> shapes;
+    };
+    std::unordered_map<const KQovNode*, RenamedShapes> mRenamedShapes;
+    void KeepRenamedShapes(KQovNode* node);
+    struct ShapeRoutes;
+    std::unique_ptr<ShapeRoutes> RoutesOfShapes(KQovNode* node, KQovTakeNode* takeNode);
 
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
     // The "Default" take models' channels are checked against (nodes alike share it).

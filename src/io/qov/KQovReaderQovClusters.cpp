@@ -91,11 +91,17 @@ void ReadClusterFields(KQovFieldFile& file, ClusterFields& out) {
 
 bool KQovReaderQov::ReadShapes(KQovGeometry* geometry) {
     if (!Switch(KStreamOptionsQov::eShapes)) return true;
+    mModelShapes.clear();
     while (mFile->FieldReadBegin("Shape")) {
         if (KQovShape* shape = mManager->CreateShape()) {
             const KString name = mFile->FieldReadC();
             ReadShapeContent(shape, geometry);
-            if (geometry->AddShape(shape, name.Buffer()) < 0) mManager->DestroyShape(shape);
+            // A name another shape's channel or an empty one would lose it: renamed, kept.
+            const int index = geometry->AddShapeRenaming(shape, name.Buffer());
+            if (index < 0)
+                mManager->DestroyShape(shape);
+            else
+                mModelShapes.push_back(ReadShape{name.Buffer(), shape, index});
         }
         mFile->FieldReadEnd();
     }

@@ -223,6 +223,8 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
         userProperties = false;
     }
     if (attribute) node->SetNodeAttribute(attribute);
+    if (KQovGeometry* geometry = node->GetGeometry()) mStatus += geometry->TakeShapeWarnings();
+    KeepRenamedShapes(node);
     if (userProperties) ReadUserProperties(node);
     mModelTextures.clear();
     if (node->GetGeometry())

@@ -244,7 +244,9 @@ std::vector<WrittenUserChannel> HoldWrittenUserChannels(KQovNode* node, KFCurveN
 
 // What a holder caught goes into the property's own channel; the holder goes.
 void TakeWrittenUserChannels(KFCurveNode* root, const std::vector<WrittenUserChannel>& held) {
-    for (const WrittenUserChannel& h : held) {
+    // Last first: each holder is then the root's last child, found and removed at once.
+    for (auto it = held.rbegin(); it != held.rend(); ++it) {
+        const WrittenUserChannel& h = *it;
         const bool components = h.channel->GetCount() == 3;
         for (int c = 0; c < (components ? 3 : 1); ++c) {
             KFCurveNode* from = components ? h.holder->Get(c) : h.holder;
@@ -534,7 +536,8 @@ void KQovReaderQov::SetUserPropertiesFromTake(KQovNode* node) {
     // Older files keep a user property's value as the default of its channel.
     for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
         KQovUserProperty* user = node->GetUserProperty(i);
-        const KFCurveNode* channel = root->Find(user->GetName().Buffer());
+        // Its own channel, under the root: not a deeper one of the same name ("X" of "T").
+        const KFCurveNode* channel = root->FindChildByName(user->GetName().Buffer());
         double v[3];
         if (!channel) continue;
         if (ChildDefaults(channel, 0.0, v))

@@ -299,4 +299,6 @@ void KQovReaderQov::FinishShading(KQovScene* scene) {
     mModelOnlyTextures.clear();
     mModelOnlyConnections.clear();
     mPendingLinks.clear();
+    mModelShapes.clear();
+    mRenamedShapes.clear();
 }

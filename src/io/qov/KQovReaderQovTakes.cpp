@@ -3,6 +3,7 @@
 // layers merged and rotations filtered; then the take's alignment in time. Also the tail of
 // the main read: connections, takes and the finishing passes.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -23,10 +24,12 @@
 #include "io/KQovIOHooks.h"
 #include "io/qov/KQovReaderQov.h"
 #include "platform/KPlatformFile.h"
+#include "scene/KDataType.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovGenericNode.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeProperties.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovTakeNames.h"
 #include "scene/KQovTakeNodeContainer.h"
@@ -171,6 +174,53 @@ void KQovReaderQov::ProcessChannelTree(KFCurveNode* channel, KFCurveNode* inheri
     ApplyFilters(channel);
 }
 
+void KQovReaderQov::KeepRenamedShapes(KQovNode* node) {
+    std::vector<ReadShape> shapes;
+    shapes.swap(mModelShapes);
+    KQovGeometry* geometry = node->GetGeometry();
+    if (!geometry) return;
+    bool renamed = false;
+    for (const ReadShape& read : shapes)
+        renamed = renamed || read.index >= geometry->GetShapeCount() ||
+                  read.fileName != geometry->GetShapeName(read.index);
+    if (renamed) mRenamedShapes[node] = RenamedShapes{geometry, std::move(shapes)};
+}
+
+// The take's channels of each file shape name, in file order: a file may name shapes alike (or
+// alike but for letter case), and its channels of that name are theirs in turn.
+struct KQovReaderQov::ShapeRoutes {
+    std::unordered_map<std::string, std::pair<std::vector<KFCurveNode*>, size_t>> byName;
+
+    KFCurveNode* operator()(const std::string& name) {
+        const auto at = byName.find(name);
+        if (at == byName.end() || at->second.second >= at->second.first.size()) return nullptr;
+        return at->second.first[at->second.second++];
+    }
+};
+
+// Null when the node's shapes all kept the file's names.
+std::unique_ptr<KQovReaderQov::ShapeRoutes> KQovReaderQov::RoutesOfShapes(KQovNode* node,
+                                                                         KQovTakeNode* takeNode) {
+    const auto found = node && takeNode ? mRenamedShapes.find(node) : mRenamedShapes.end();
+    KQovGeometry* geometry = node ? node->GetGeometry() : nullptr;
+    if (found == mRenamedShapes.end() || geometry != found->second.geometry) return nullptr;
+    KFCurveNode* root = takeNode->GetRoot();
+    KQovNodeProperties* set = node->GetNodeProperties();
+    const KDataType* shapeType = KDataType::FindByName("Shape");
+    auto routes = std::make_unique<ShapeRoutes>();
+    for (const ReadShape& read : found->second.shapes) {
+        if (!root || read.index >= geometry->GetShapeCount() ||
+            geometry->GetShape(read.index) != read.shape)
+            continue;
+        // A name the node's own channels use stays theirs, as it always was.
+        const KProperty* property = set ? set->FindProperty(read.fileName.c_str()) : nullptr;
+        if (property && property->GetDataType() != shapeType) continue;
+        if (KFCurveNode* channel = root->FindChildByName(geometry->GetShapeName(read.index)))
+            routes->byName[read.fileName].first.push_back(channel);
+    }
+    return routes;
+}
+
 bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovTakeInfo& take) {
     KFCurveTimeWarpTable warps;
     ReadTimeWarps(file, warps);
@@ -201,7 +251,10 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
         KQovTakeNode* takeNode = object->GetCurrentTakeNode();
         if (file.FieldReadBlockBegin()) {
             KFCurveNode* root = takeNode ? takeNode->GetRoot() : nullptr;
-            while (root && KFCurveNode::Retrieve(file, root, false, false, true)) {
+            std::function<KFCurveNode*(const std::string&)> route;
+            std::shared_ptr<ShapeRoutes> routes = RoutesOfShapes(node, takeNode);
+            if (routes) route = [routes](const std::string& name) { return (*routes)(name); };
+            while (root && KFCurveNode::Retrieve(file, root, false, false, true, route)) {
             }
             if (node && old)
                 if (KQovGeometry* geometry = node->GetGeometry())

@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "fieldfile/FieldFileTestUtil.h"
 #include "GeometryTestUtil.h"
 #include "ReaderTestUtil.h"
+#include "animation/KFCurve.h"
+#include "animation/KQovTakeNode.h"
+#include "common/TempTestFolder.h"
 #include "attributes/KQovMesh.h"
 #include "foundation/KLocale.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovWriterQov6.h"
 #include "scene/KQovNode.h"
 
 namespace {
@@ -103,6 +109,106 @@ TEST(KQovReaderQovGeometry, HostileIndicesAreRefusedCleanly) {
         const std::string dump = DumpMesh(read.manager);
         EXPECT_NE(dump.find(c.expected), std::string::npos) << dump;
     }
+}
+
+// Shapes whose names differ in letter case only, repeat or are empty are kept, each renamed with
+// a warning and given a channel of its own; names already apart read as written.
+TEST(KQovReaderQovGeometry, ShapesKeepTheirOwnChannels) {
+    TempTestFolder tmp;
+    ASSERT_TRUE(tmp.ok());
+    const char* const kNames[] = {"ab", "AB", "Ab", "ab", "", "Smile"};
+    std::string text =
+        "; QOV 6.0.0 project file\nQOVHeaderExtension:  {\n    QOVHeaderVersion: 1003\n"
+        "    QOVVersion: 6000\n}\nDefinitions:  {\n    Version: 100\n    Count: 1\n"
+        "    ObjectType: \"Model\" {\n        Count: 1\n    }\n}\nObjects:  {\n"
+        "    Model: \"Model::Face\", \"Mesh\" {\n        Vertices: 0,0,0,1,0,0,0,1,0\n"
+        "        PolygonVertexIndex: 0,1,-3\n";
+    for (const char* name : kNames)
+        text += std::string("        Shape: \"") + name + "\" {\n            Indexes: 0\n"
+                "            Vertices: 0,0,1\n        }\n";
+    text += "    }\n}\nConnections:  {\n    Connect: \"OO\", \"Model::Face\", \"Model::Scene\"\n}\n"
+            "Takes:  {\n    Current: \"Walk\"\n    Take: \"Walk\" {\n"
+            "        Model: \"Model::Face\" {\n";
+    // Each channel keys its place in the file; the second "ab" is the second shape's.
+    const char* const kChannels[] = {"ab", "AB", "Ab", "ab", "Smile"};
+    for (int i = 0; i < 5; ++i)
+        text += std::string("            Channel: \"") + kChannels[i] +
+                "\" {\n                Default: 0\n                KeyVer: 4004\n"
+                "                KeyCount: 1\n                Key: 0," + std::to_string(i + 1) +
+                ",L\n            }\n";
+    text += "        }\n    }\n}\n";
+    const std::string name = tmp / "shapes.qov";
+    qovtest::WriteAll(name, text);
+    Read read(name);
+    ASSERT_TRUE(read.ok);
+    KQovNode* node = read.manager.FindNode("Face");
+    ASSERT_TRUE(node && node->GetMesh());
+    KQovMesh* mesh = node->GetMesh();
+    const char* const kGiven[] = {"ab", "AB 1", "Ab 2", "ab 3", "Shape", "Smile"};
+    ASSERT_EQ(mesh->GetShapeCount(), 6);
+    for (int i = 0; i < 6; ++i) EXPECT_STREQ(mesh->GetShapeName(i), kGiven[i]);
+    KQovTakeNode* walk = node->GetDefaultTakeNode();
+    ASSERT_NE(walk, nullptr);
+    for (int i = 0; i < 6; ++i) {
+        KFCurve* curve = mesh->GetShapeChannel(walk, i);
+        ASSERT_NE(curve, nullptr) << i;
+        for (int j = 0; j < i; ++j) EXPECT_NE(curve, mesh->GetShapeChannel(walk, j)) << i << j;
+    }
+    KString status;
+    read.reader.GetStatusText(status);
+    EXPECT_NE(status.Find("\"AB\" is named \"AB 1\""), -1) << status.Buffer();
+    EXPECT_NE(status.Find("A shape without a name is named \"Shape\""), -1) << status.Buffer();
+    EXPECT_EQ(status.Find("Smile"), -1) << status.Buffer();
+
+    // The keys of each file channel on its own shape, through every kind of file written and
+    // a version-5 file naming the shapes as the first file did.
+    const std::string kKeys = "ab 1|AB 1 2|Ab 2 3|ab 3 4|Shape|Smile 5|";
+    auto keys = [](KQovObjectManager& manager) {
+        KQovNode* face = manager.FindNode("Face");
+        KQovMesh* shapes = face ? face->GetMesh() : nullptr;
+        const int take = face ? face->FindTakeNodeIndex("Walk") : -1;
+        if (!shapes || take < 0) return std::string("no shapes or take");
+        std::string out;
+        for (int i = 0; i < shapes->GetShapeCount(); ++i) {
+            out += shapes->GetShapeName(i);
+            KFCurve* curve = shapes->GetShapeChannel(face->GetTakeNode(take), i);
+            for (int k = 0; curve && k < curve->KeyGetCount(); ++k)
+                out += KFormatC(" %g", curve->KeyGetValue(k));
+            out += "|";
+        }
+        return out;
+    };
+    EXPECT_EQ(keys(read.manager), kKeys);
+    for (const bool six : {true, false}) {
+        for (const int mode : {KQovWriterQov5::eAscii, KQovWriterQov5::eBinary}) {
+            SCOPED_TRACE(std::string(six ? "6 " : "5 ") + (mode ? "binary" : "ascii"));
+            KStreamOptionsQov options;
+            for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);
+            std::unique_ptr<KQovWriterQov5> writer(
+                six ? new KQovWriterQov6(&read.manager, nullptr)
+                    : new KQovWriterQov5(&read.manager, nullptr));
+            writer->SetFileMode(mode);
+            const std::string copy = tmp / "copy.qov";
+            ASSERT_TRUE(writer->FileCreate(copy.c_str()));
+            ASSERT_TRUE(writer->Write(read.scene, &options));
+            ASSERT_TRUE(writer->FileClose());
+            Read back(copy);
+            ASSERT_TRUE(back.ok);
+            EXPECT_EQ(keys(back.manager), kKeys);
+            if (six || mode != KQovWriterQov5::eAscii) continue;
+            std::string old = qovtest::ReadAll(copy);
+            for (const char* renamed : {"AB 1", "Ab 2", "ab 3"})
+                for (size_t at = old.find(renamed); at != std::string::npos; at = old.find(renamed))
+                    old.erase(at + 2, 2);
+            qovtest::WriteAll(copy, old);
+            Read twins(copy);
+            ASSERT_TRUE(twins.ok);
+            EXPECT_EQ(keys(twins.manager), kKeys);
+        }
+    }
+    // A shape destroyed takes its own channel only.
+    ASSERT_TRUE(read.manager.DestroyShape(mesh->GetShape(1)));
+    EXPECT_EQ(keys(read.manager), "ab 1|Ab 2 3|ab 3 4|Shape|Smile 5|");
 }
 
 TEST(KQovReaderQovGeometry, LayerElementNames) {

@@ -116,13 +116,17 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
 }
 
 void KObjTextWriter::WriteGroup(const KObjWriteGroup& group) {
-    const std::string name = Underscored(group.name);
-    std::string unique = name;
+    std::string unique = Underscored(group.name);
     // Numbers go on from the last one given to the name, so many groups of one name take
-    // linear time.
-    int& last = mGroupNumbers[name];
-    while (!mGroupNames.insert(unique).second) unique = name + KFormatC("%d", ++last);
-    mObjText += "g " + unique + "\n";
+    // linear time; a name not yet written needs none.
+    if (!mGroupNames.insert(unique).second) {
+        const std::string name = unique;
+        int& last = mGroupNumbers[name];
+        do
+            unique = name + KFormatC("%d", ++last);
+        while (!mGroupNames.insert(unique).second);
+    }
+    mObjText.append("g ").append(unique) += '\n';
     for (const KVector4& p : group.points) AppendF(mObjText, "v %f %f %f\n", p[0], p[1], p[2]);
     for (const KVector2& t : group.uvs) AppendF(mObjText, "vt %f %f\n", t.mData[0], t.mData[1], 0.0);
     for (const KVector4& n : group.normals) AppendF(mObjText, "vn %f %f %f\n", n[0], n[1], n[2]);

@@ -4,8 +4,9 @@
 // Lines end in LF; every failed write is remembered and reported by Close.
 
 #include <map>
-#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "formats/geometry/KTextureCopies.h"
@@ -87,8 +88,8 @@ private:
     std::string mImageFailure;
     KTextureNamesObj mTextures;
     std::vector<std::string> mMaterialNames;
-    std::set<std::string> mGroupNames;
-    std::map<std::string, int> mGroupNumbers;
+    std::unordered_set<std::string> mGroupNames;
+    std::unordered_map<std::string, int> mGroupNumbers;
     // Material names: the reader takes a usemtl line's rest, blanks included, and names alike
     // without regard to case as one material.
     KQovWrittenNames mWrittenNames{MaterialNameTerms()};
