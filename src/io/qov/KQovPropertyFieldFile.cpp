@@ -584,7 +584,16 @@ bool KQovPropertyFieldFile::ReadPropertyBlockInto(
         if (!set) build();
         while (FieldReadBegin(kRecordName)) {
             RecordHead head;
+            std::string turn;
             if (ReadRecordHead(*this, head)) {
+                if (mShapeTurns && std::strcmp(head.typeName, "Shape") == 0) {
+                    const auto at = mShapeTurns->find(head.name);
+                    if (at != mShapeTurns->end() && !at->second.empty()) {
+                        turn = std::move(at->second.front());
+                        at->second.erase(at->second.begin());
+                        head.name = turn.c_str();
+                    }
+                }
                 int row = -1;
                 RecordValue value;
                 const Waiting waiting =

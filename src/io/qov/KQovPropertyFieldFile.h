@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KStringMap.h"
@@ -64,6 +66,11 @@ public:
 
     class NameIndex;
 
+    // Names a block's "Shape" records take in turn, by the name they have in the file: shapes
+    // renamed as read find their values. Null for none; the lists are consumed.
+    using NameTurns = std::unordered_map<std::string, std::vector<std::string>>;
+    void SetShapeNameTurns(NameTurns* turns) { mShapeTurns = turns; }
+
 protected:
     KQovPropertyFieldFile();
 
@@ -77,4 +84,5 @@ private:
     KStringMap mOwnMap;
     KStringMap* mObjects;
     bool mVersion5Layout = false;
+    NameTurns* mShapeTurns = nullptr;
 };

@@ -378,6 +378,9 @@ private:
     void KeepRenamedShapes(KQovNode* node);
     struct ShapeRoutes;
     std::unique_ptr<ShapeRoutes> RoutesOfShapes(KQovNode* node, KQovTakeNode* takeNode);
+    // The shapes' names as read, listed under the file's names in file order (empty when none
+    // was renamed): the model's property block gives each renamed shape its own value.
+    std::unordered_map<std::string, std::vector<std::string>> ShapeNameTurns(KQovNode* node);
 
     std::unique_ptr<KQovPropertyFieldFile> mOwnFile;
     // The "Default" take models' channels are checked against (nodes alike share it).

@@ -121,6 +121,12 @@ void KQovReaderQov::ReadModel(KQovNode* node) {
         ReadLimits(node);
         if (mOptions->GetSwitch(KStreamOptionsQov::ePivots)) ReadPivots(node);
     } else {
+        auto turns = ShapeNameTurns(node);
+        struct Turns {
+            KQovPropertyFieldFile* file;
+            ~Turns() { file->SetShapeNameTurns(nullptr); }
+        } held{mFile.get()};
+        if (!turns.empty()) mFile->SetShapeNameTurns(&turns);
         ReadPropertyBlock(node);
     }
     node->SetMultiLayer(ReadInt("MultiLayer", 1) != 0);

@@ -221,6 +221,18 @@ std::unique_ptr<KQovReaderQov::ShapeRoutes> KQovReaderQov::RoutesOfShapes(KQovNo
     return routes;
 }
 
+std::unordered_map<std::string, std::vector<std::string>> KQovReaderQov::ShapeNameTurns(
+    KQovNode* node) {
+    std::unordered_map<std::string, std::vector<std::string>> turns;
+    const auto found = mRenamedShapes.find(node);
+    KQovGeometry* geometry = node->GetGeometry();
+    if (found == mRenamedShapes.end() || geometry != found->second.geometry) return turns;
+    for (const ReadShape& read : found->second.shapes)
+        if (read.index < geometry->GetShapeCount() && geometry->GetShape(read.index) == read.shape)
+            turns[read.fileName].push_back(geometry->GetShapeName(read.index));
+    return turns;
+}
+
 bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovTakeInfo& take) {
     KFCurveTimeWarpTable warps;
     ReadTimeWarps(file, warps);

@@ -15,6 +15,8 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovWriterQov6.h"
 #include "scene/KQovNode.h"
+#include "scene/KProperty.h"
+#include "scene/KQovNodeProperties.h"
 
 namespace {
 
@@ -126,6 +128,12 @@ TEST(KQovReaderQovGeometry, ShapesKeepTheirOwnChannels) {
     for (const char* name : kNames)
         text += std::string("        Shape: \"") + name + "\" {\n            Indexes: 0\n"
                 "            Vertices: 0,0,1\n        }\n";
+    // Each shape's value as the file names it: the renamed shapes take theirs in file order.
+    text += "        Properties60:  {\n";
+    for (int i = 0; i < 4; ++i)
+        text += std::string("            Property: \"") + kNames[i] + "\", \"Shape\", \"A\",8," +
+                std::to_string(10 * (i + 1)) + "\n";
+    text += "        }\n";
     text += "    }\n}\nConnections:  {\n    Connect: \"OO\", \"Model::Face\", \"Model::Scene\"\n}\n"
             "Takes:  {\n    Current: \"Walk\"\n    Take: \"Walk\" {\n"
             "        Model: \"Model::Face\" {\n";
@@ -153,6 +161,11 @@ TEST(KQovReaderQovGeometry, ShapesKeepTheirOwnChannels) {
         KFCurve* curve = mesh->GetShapeChannel(walk, i);
         ASSERT_NE(curve, nullptr) << i;
         for (int j = 0; j < i; ++j) EXPECT_NE(curve, mesh->GetShapeChannel(walk, j)) << i << j;
+    }
+    for (int i = 0; i < 4; ++i) {
+        KProperty* value = node->GetNodeProperties()->FindProperty(kGiven[i]);
+        ASSERT_NE(value, nullptr) << kGiven[i];
+        EXPECT_EQ(value->GetDouble(), 10.0 * (i + 1)) << kGiven[i];
     }
     KString status;
     read.reader.GetStatusText(status);
