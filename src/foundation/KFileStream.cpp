@@ -31,17 +31,12 @@ struct KFileStream::Handle {
     void NoteRead(size_t got, size_t wanted) {
         if (got < wanted && readError == 0 && std::ferror(file)) readError = errno ? errno : EIO;
     }
-    // Reads `count` bytes or up to the end: a read a signal interrupted, or one that would
-    // have blocked, is tried again, not taken for a failure.
+    // Reads `count` bytes or up to the end, keeping why a read got fewer when that was no end
+    // of the file.
     size_t ReadBytes(void* buffer, size_t count) {
-        size_t got = 0;
-        for (;;) {
-            errno = 0;
-            got += std::fread(static_cast<char*>(buffer) + got, 1, count - got, file);
-            if (got == count || !std::ferror(file) || (errno != EINTR && errno != EAGAIN)) break;
-            std::clearerr(file);
-        }
-        NoteRead(got, count);
+        int error = 0;
+        const size_t got = KPlatformReadStream(file, buffer, count, error);
+        if (error != 0 && readError == 0) readError = error;
         return got;
     }
 };

@@ -158,6 +158,20 @@ int KPlatformCloseStandardOutput() {
     return error;
 }
 
+size_t KPlatformReadStream(FILE* file, void* buffer, size_t count, int& error) {
+    size_t got = 0;
+    error = 0;
+    for (;;) {
+        errno = 0;
+        got += std::fread(static_cast<char*>(buffer) + got, 1, count - got, file);
+        if (got == count || !std::ferror(file)) return got;
+        if (errno != EINTR && errno != EAGAIN) break;
+        std::clearerr(file);
+    }
+    error = errno ? errno : EIO;
+    return got;
+}
+
 int KPlatformTruncate(FILE* file, int64_t size) {
     if (!file || size < 0) return -1;
     if (std::fflush(file) != 0) return -1;

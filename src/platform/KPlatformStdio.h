@@ -18,6 +18,10 @@ int KPlatformCloseStandardOutput();
 // (0 when it opens now).
 int KPlatformReadOpenError(const char* path);
 
+// Reads `count` bytes or up to the end: a read a signal interrupted, or one that would have
+// blocked, is tried again. `error` takes the system's error number of a read that failed (0
+// when the bytes ran out at the end).
+size_t KPlatformReadStream(FILE* file, void* buffer, size_t count, int& error);
 // Sets the size of the file behind an open stream; 0 on success.
 int KPlatformTruncate(FILE* file, int64_t size);
 // True when the open stream is a folder (which the C runtime here opens for reading).

@@ -1,8 +1,9 @@
 #include "formats/geometry/3ds/Chunk3ds.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstring>
+
+#include "platform/KPlatformStdio.h"
 
 namespace {
 
@@ -248,15 +249,9 @@ static std::unique_ptr<ChunkData3ds> MakeChunkData3ds(uint32_t tag) {
 size_t CurrentFile3ds::Read(void* out, size_t count) {
     FILE* stream = GetCurrentStream3ds(mCtx);
     if (!stream) return 0;
-    size_t got = 0;
-    for (;;) {
-        errno = 0;
-        got += fread(static_cast<char*>(out) + got, 1, count - got, stream);
-        // A read a signal interrupted, or one that would have blocked, is tried again.
-        if (got == count || !ferror(stream) || (errno != EINTR && errno != EAGAIN)) break;
-        clearerr(stream);
-    }
-    if (got < count && ferror(stream) && mCtx.readError == 0) mCtx.readError = errno ? errno : EIO;
+    int error = 0;
+    const size_t got = KPlatformReadStream(stream, out, count, error);
+    if (error != 0 && mCtx.readError == 0) mCtx.readError = error;
     return got;
 }
 
