@@ -12,6 +12,7 @@
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "foundation/KLocale.h"
+#include "foundation/KNameNumbers.h"
 #include "scene/KDataType.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
@@ -128,9 +129,10 @@ struct KQovGeometry::ShapeNames {
     std::unordered_map<std::string_view, const KQovShape*, KFCurveNodeNameHash,
                        KFCurveNodeNameEqual>
         byName;
-    // The number each name given to a shape last took: many shapes of one name are numbered
-    // without trying every number again. Cleared when a shape leaves (its number is free).
-    std::unordered_map<std::string, int, KFCurveNodeNameHash, KFCurveNodeNameEqual> lastNumber;
+    // The numbers names given to shapes took, per name letter case aside: many shapes of one
+    // name are numbered without trying every number again. Cleared when a shape leaves (its
+    // number is free).
+    KNameNumbers numbers;
 };
 
 KQovGeometry::ShapeNames* KQovGeometry::IndexedShapeNames() {
@@ -186,7 +188,7 @@ void KQovGeometry::ForgetShape(const KQovShape* shape) {
     if (mShapeNames) {
         const auto at = mShapeNames->byName.find(shape->mHeldName.Buffer());
         if (at != mShapeNames->byName.end() && at->second == shape) mShapeNames->byName.erase(at);
-        mShapeNames->lastNumber.clear();
+        mShapeNames->numbers.Clear();
     }
     mShapes.Remove(shape);
     if (size_t(index) < mSaved.size()) mSaved.erase(mSaved.begin() + index);
@@ -343,26 +345,21 @@ KString KQovGeometry::FreeShapeName(const char* name, KQovNode* node) {
     KString base(name ? name : "");
     if (KString(base).Trim().IsEmpty()) base = "Shape";
     if (!ShapeNameUsed(base.Buffer(), node)) return base;
-    ShapeNames* index = IndexedShapeNames();
-    int counter = 1;
-    if (index) {
-        const auto last = index->lastNumber.find(base.Buffer());
-        if (last != index->lastNumber.end()) counter = last->second + 1;
-    }
-    KString candidate = base;
-    for (;; ++counter) {
+    KString candidate;
+    const auto free = [&](uint64_t n) {
         candidate = base;
         candidate += " ";
-        candidate += counter;
-        if (!ShapeNameUsed(candidate.Buffer(), node)) break;
+        candidate += std::to_string(n).c_str();
+        return !ShapeNameUsed(candidate.Buffer(), node);
+    };
+    // Without the index every search starts again from 1.
+    ShapeNames* index = IndexedShapeNames();
+    if (!index) {
+        KNameNumbers::FirstFree(1, free);
+        return candidate;
     }
-    if (index) {
-        try {
-            index->lastNumber[base.Buffer()] = counter;
-        } catch (const std::bad_alloc&) {
-            index->lastNumber.clear();  // numbers tried from 1 again
-        }
-    }
+    const std::string stem = KNameNumbers::Folded(base.Buffer());
+    index->numbers.Take(stem, index->numbers.Find(stem, 1, free));
     return candidate;
 }
 

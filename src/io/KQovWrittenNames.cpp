@@ -26,11 +26,6 @@ void CutTo(std::string& text, size_t length) {
     text.resize(end);
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = KToLower(c);
-    return text;
-}
-
 }  // namespace
 
 KQovWrittenNames::KQovWrittenNames(KQovNameTerms terms) : mTerms(std::move(terms)) {
@@ -38,10 +33,7 @@ KQovWrittenNames::KQovWrittenNames(KQovNameTerms terms) : mTerms(std::move(terms
 }
 
 std::string KQovWrittenNames::Key(const std::string& name) const {
-    std::string key = name;
-    if (mTerms.foldCase)
-        for (char& c : key) c = KToLower(c);
-    return key;
+    return mTerms.foldCase ? KNameNumbers::Folded(name) : name;
 }
 
 void KQovWrittenNames::Reserve(const std::string& name, bool exactly) {
@@ -119,6 +111,8 @@ std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason
 std::string KQovWrittenNames::Add(const std::string& name, const std::string& tail, bool told) {
     std::string reason;
     mNumbered = false;
+    uint64_t numbered = 0;  // the number given, from 1
+    std::string stemKey;
     std::string text = Clean(name, reason);
     if (text.empty() && !mTerms.empty) return text;
     if (!Free(text, tail)) {
@@ -126,30 +120,31 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
         for (const std::string& word : mTerms.reserved) reserved |= Key(word) == Key(text);
         // Letter case is the reason only where the name taken differs in it alone.
         const auto taken = mTaken.find(Key(text));
-        const bool caseAside =
-            taken != mTaken.end() && taken->second != text && Lower(taken->second) == Lower(text);
+        const bool caseAside = taken != mTaken.end() && taken->second != text &&
+                               KNameNumbers::Folded(taken->second) == KNameNumbers::Folded(text);
         Join(reason, reserved ? "the " + std::string(mTerms.format) + " file gives \"" +
                                     KQovMessageText(text) + "\" a meaning of its own"
                      : mTerms.clashReason ? std::string(mTerms.clashReason)
                      : caseAside          ? "another name reads back the same, letter case aside"
                                           : "another name reads back the same");
         const std::string stem = text;
-        // Numbers tried for a stem stay taken: a name repeated many times goes on from there.
-        unsigned& next = mNext.emplace(Key(stem), 1u).first->second;
-        for (unsigned n = next;; ++n) {
+        stemKey = Key(stem);
+        // Numbers tried for a stem stay taken, whatever the length the names were cut to: a
+        // name repeated many times goes on from there.
+        numbered = mNumbers.Find(stemKey, 1, [&](uint64_t n) {
             const std::string number = mTerms.numberSeparator + std::to_string(n);
             std::string base = stem;
             if (mTerms.maxLength) CutTo(base, mTerms.maxLength - number.size());
             text = base + number;
-            if (Free(text, tail)) {
-                next = n + 1;
-                mNumbered = true;
-                break;
-            }
-        }
+            return Free(text, tail);
+        });
     }
     mTaken.emplace(Key(text), text);
     if (!tail.empty()) mTaken.emplace(Key(text + tail), text + tail);
+    if (numbered) {
+        mNumbers.Take(stemKey, numbered);
+        mNumbered = true;
+    }
     if (text != name && told) {
         if (++mChanged <= kNamesToldOne)
             mWarnings += std::string(mTerms.object) + " \"" + KQovMessageText(name) +
@@ -182,7 +177,8 @@ std::string KQovWrittenNames::GetWarnings() const {
     if (mChanged > kNamesToldOne) {
         const int more = mChanged - kNamesToldOne;
         const std::string objects =
-            (mMixed ? std::string("object") : Lower(mTerms.object)) + (more == 1 ? "" : "s");
+            (mMixed ? std::string("object") : KNameNumbers::Folded(mTerms.object)) +
+            (more == 1 ? "" : "s");
         text += std::to_string(more) + " more " + objects +
                 " written under names changed for the " + mTerms.format + " reader\n";
     }

@@ -12,6 +12,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "foundation/KNameNumbers.h"
+
 struct KQovNameTerms {
     const char* format = "";            // "BVH", in the warnings
     const char* object = "Node";        // what the names name, in the warnings
@@ -76,8 +78,8 @@ private:
     KQovNameTerms mTerms;
     std::unordered_map<std::string, std::string> mTaken;  // keys of the names taken, each
                                                           // with the first name of that key
-    std::unordered_set<std::string> mTakenExactly;    // names reserved byte for byte
-    std::unordered_map<std::string, unsigned> mNext;  // per stem, the next number to try
+    std::unordered_set<std::string> mTakenExactly;        // names reserved byte for byte
+    KNameNumbers mNumbers;                                // per stem, the numbers found taken
     std::string mWarnings;
     int mChanged = 0;
     bool mNumbered = false;

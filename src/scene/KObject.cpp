@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "foundation/KNameNumbers.h"
 #include "scene/KDataType.h"
 #include "scene/KPlugFilter.h"
 #include "scene/KProperty.h"
@@ -41,6 +42,9 @@ struct KObject::PropertyNames {
         size_t count;
     };
     std::unordered_map<std::string_view, Entry> byName;
+    // The numbers CreateProperty gave names of properties made under a name taken ("Name 0",
+    // "Name 1" ...), kept while no name is freed.
+    KNameNumbers numbers;
 
     // May throw (the caller then drops the index).
     void Add(KProperty* property) {
@@ -52,6 +56,7 @@ struct KObject::PropertyNames {
         if (at == byName.end()) return;
         if (--at->second.count == 0) {
             byName.erase(at);
+            numbers.Clear();
             return;
         }
         if (at->second.first != property) return;
@@ -553,8 +558,18 @@ KProperty* KObject::CreateProperty(const char* name, int typeCode, KDataType* da
     if ((mCapabilities & eCapabilityNoUserProperties) && isUserProperty) return nullptr;
     const std::string base = name ? name : "";
     std::string candidate = base;
-    for (int counter = 0; FindProperty(candidate.c_str()); ++counter)
-        candidate = base + " " + std::to_string(counter);
+    uint64_t number = 0;
+    bool numbered = false;
+    if (FindProperty(base.c_str())) {
+        const auto free = [&](uint64_t k) {
+            candidate = base + " " + std::to_string(k);
+            return !FindProperty(candidate.c_str());
+        };
+        // Among few properties (no index) every search starts again from 0.
+        PropertyNames* index = IndexedProperties();
+        number = index ? index->numbers.Find(base, 0, free) : KNameNumbers::FirstFree(0, free);
+        numbered = true;
+    }
     const char* n = candidate.c_str();
     KProperty* p = nullptr;
     switch (typeCode) {
@@ -599,6 +614,9 @@ KProperty* KObject::CreateProperty(const char* name, int typeCode, KDataType* da
         default:
             return nullptr;
     }
+    // The index may have gone or come with the property's events: asked again.
+    if (numbered && mPropertyNames && FindProperty(n) == p)
+        mPropertyNames->numbers.Take(base, number);
     p->SetMinMax(0.0, 100.0);
     if (animatable) p->SetFlag(KProperty::eAnimatable, true);
     return p;

@@ -1,22 +1,22 @@
 #include "scene/KQovRenamer.h"
 
-#include "foundation/KLocale.h"
-
 void KQovNumberingRenamer::Reset() {
-    mUseCounts.clear();
+    mMet.clear();
+    mNumbers.Clear();
 }
 
 bool KQovNumberingRenamer::Rename(KQovNamePair& names) {
     std::string name(names.currentName.Buffer(), static_cast<size_t>(names.currentName.GetLen()));
-    auto [seen, added] = mUseCounts.try_emplace(name, 0);
-    if (added) return false;
+    if (mMet.insert(name).second) return false;
     // Numbered names are recorded too and numbers already met are skipped, so
     // that "Bone", "Bone", "Bone1" never give "Bone1" twice.
-    int32_t& useCount = seen->second;  // elements stay put when the map grows
     std::string numbered;
-    do {
-        numbered = name + KFormatC("%d", ++useCount);
-    } while (!mUseCounts.try_emplace(numbered, 0).second);
+    const uint64_t n = mNumbers.Find(name, 1, [&](uint64_t number) {
+        numbered = name + std::to_string(number);
+        return mMet.count(numbered) == 0;
+    });
+    mMet.insert(numbered);
+    mNumbers.Take(name, n);
     names.currentName = KString(numbered.c_str(), static_cast<int>(numbered.size()));
     return true;
 }

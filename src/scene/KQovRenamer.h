@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
 
+#include "foundation/KNameNumbers.h"
 #include "scene/KQovNamePair.h"
 
 class KQovRenamer {
@@ -28,11 +29,11 @@ public:
     bool Rename(KQovNamePair& names) override;
     std::unique_ptr<KQovRenamer> Create() override;
     // True when `name` was met (as given or as made).
-    bool IsTaken(const std::string& name) const { return mUseCounts.count(name) != 0; }
+    bool IsTaken(const std::string& name) const { return mMet.count(name) != 0; }
     // `name` as Rename would give it, taken.
     std::string Unique(const std::string& name);
 
 private:
-    // Every name met, with how many times it was met again.
-    std::unordered_map<std::string, int32_t> mUseCounts;
+    std::unordered_set<std::string> mMet;  // every name met, as given or as made
+    KNameNumbers mNumbers;
 };

@@ -15,11 +15,13 @@ std::string KQovTakeNames::Add(const char* name, Clash& clash) {
         return own;
     }
     const std::string stem = own.empty() ? "Take" : own;
-    int& n = mNext.emplace(stem, 1).first->second;
     std::string made;
-    do made = stem + KFormatC("_%d", n++);
-    while (mTaken.count(made) != 0);
+    const uint64_t n = mNumbers.Find(stem, 1, [&](uint64_t number) {
+        made = stem + "_" + std::to_string(number);
+        return mTaken.count(made) == 0;
+    });
     mTaken.insert(made);
+    mNumbers.Take(stem, n);
     return made;
 }
 

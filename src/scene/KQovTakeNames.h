@@ -5,8 +5,9 @@
 // nodes do: its name with "_1", "_2" ... behind it ("Take" for no name).
 
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
+
+#include "foundation/KNameNumbers.h"
 
 class KQovTakeNames {
 public:
@@ -22,5 +23,5 @@ public:
 
 private:
     std::unordered_set<std::string> mTaken{"Default"};
-    std::unordered_map<std::string, int> mNext;  // per name, the first number not yet tried
+    KNameNumbers mNumbers;
 };

@@ -1,7 +1,6 @@
 #include "formats/motion/KUniqueNameTable.h"
 
 #include <cstring>
-#include <iterator>
 
 #include "foundation/KLocale.h"
 
@@ -83,47 +82,15 @@ const char* KUniqueNameTable::Add(const char* name, int32_t id) {
         t += ' ';
         p = t.size();
     }
-    // The first number from k whose name is free. Names are only ever added, so the numbers
-    // a search behind this stem found taken stay taken: the runs of them are stepped over.
-    Runs& runs = mRuns.try_emplace(t).first->second;
-    const auto crossed = runs.upper_bound(k);  // the first run past k
-    auto run = runs.end();                      // the run the search goes on from
-    uint64_t n = k;
-    if (crossed != runs.begin() && std::prev(crossed)->second >= k) {
-        run = std::prev(crossed);
-        n = run->second;
-    }
-    auto next = crossed;
-    for (;;) {
-        // Runs neither overlap nor touch, so the next one never starts before n.
-        if (next != runs.end() && next->first == n) {
-            n = next->second;
-            ++next;
-            continue;
-        }
+    // Stems equal without regard to case share their numbers.
+    const std::string stem = KNameNumbers::Folded(t);
+    const uint64_t n = mNumbers.Find(stem, k, [&](uint64_t number) {
         t.resize(p);
-        t += std::to_string(n);
-        if (!Taken(t)) break;
-        ++n;
-    }
-    // What the search went over is taken (it holds the runs it crossed); the run is made before
-    // the name is stored, so that storing it is all that may fail.
-    const bool made = run == runs.end();
-    if (made) run = runs.emplace_hint(crossed, k, n);
-    run->second = n;
-    runs.erase(crossed, next);
-    const char* stored;
-    try {
-        stored = Insert(id, t);
-    } catch (...) {
-        if (made && run->first == n) runs.erase(run);
-        throw;
-    }
-    run->second = n + 1;
-    if (next != runs.end() && next->first == n + 1) {
-        run->second = next->second;
-        runs.erase(next);
-    }
+        t += std::to_string(number);
+        return !Taken(t);
+    });
+    const char* stored = Insert(id, t);
+    mNumbers.Take(stem, n);
     return stored;
 }
 
@@ -135,6 +102,6 @@ const char* KUniqueNameTable::GetName(int32_t id) const {
 
 void KUniqueNameTable::Clear() {
     mStored.clear();
-    mRuns.clear();
+    mNumbers.Clear();
     mEntries.clear();
 }

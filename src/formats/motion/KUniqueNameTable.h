@@ -5,10 +5,11 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "foundation/KNameNumbers.h"
 
 class KUniqueNameTable {
 public:
@@ -40,11 +41,6 @@ private:
     struct CaseEqual {
         bool operator()(std::string_view a, std::string_view b) const;
     };
-    // Per stem, runs of numbers found taken behind it (first number to the one after the
-    // last), apart and not touching: a name repeated many times is numbered from where its
-    // last repeat stopped, and stems repeated in turn each keep their own run.
-    using Runs = std::map<uint64_t, uint64_t>;
-
     bool Taken(std::string_view text) {
         ++mProbes;
         return mStored.count(text) != 0;
@@ -54,6 +50,7 @@ private:
     std::deque<Entry> mEntries;
     // Every stored text (viewing the entry's own), with its entry.
     std::unordered_map<std::string_view, int32_t, CaseHash, CaseEqual> mStored;
-    std::unordered_map<std::string, Runs, CaseHash, CaseEqual> mRuns;
+    // Per stem: a name repeated many times is numbered from where its last repeat stopped.
+    KNameNumbers mNumbers;
     int64_t mProbes = 0;
 };
