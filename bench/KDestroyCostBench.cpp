@@ -12,7 +12,8 @@
 // - extracting many embedded media of one base name (numbered folders 1/, 2/ ...);
 // - reading a model of many animated user properties, as text and as a version-5 binary file;
 // - reading a mesh of many animated shapes, and adding many shapes to a mesh on a node;
-// - finding a node's first child by name among many children, again and again.
+// - finding a node's first child by name among many children, again and again;
+// - making many properties of one object under one name.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -38,7 +39,10 @@
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "platform/KPlatformFile.h"
+#include "scene/KDataType.h"
+#include "scene/KProperty.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
@@ -480,6 +484,24 @@ void BM_CostAddShapesOnANode(benchmark::State& state) { AddShapesOnANode(state, 
 
 void BM_CostAddShapesOfOneName(benchmark::State& state) { AddShapesOnANode(state, true); }
 
+// n properties made on a node's property set under one name ("P", "P 0", "P 1" ...).
+void BM_CostCreatePropertiesOfOneName(benchmark::State& state) {
+    AtSizeAndHalf(state, [](int n) {
+        std::unique_ptr<KQovObjectManager> manager;
+        KObject* set = nullptr;
+        return Best(
+            [&] {
+                manager = std::make_unique<KQovObjectManager>();
+                set = manager->CreateNode("Props")->GetNodeProperties();
+            },
+            [&] {
+                KDataType* type = KDataType::FindByName("Number");
+                for (int i = 0; i < n; ++i)
+                    set->CreateProperty("P", KProperty::eDOUBLE, type, false, false);
+            });
+    });
+}
+
 // n lookups of the first of n children.
 void BM_CostFindFirstChildAmongMany(benchmark::State& state) {
     AtSizeAndHalf(state, [](int n) {
@@ -516,4 +538,5 @@ BENCHMARK(BM_CostReadManyUserPropertiesVersion5)->Arg(16000)->Unit(benchmark::kM
 BENCHMARK(BM_CostReadManyShapes)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostAddShapesOnANode)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostAddShapesOfOneName)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostCreatePropertiesOfOneName)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostFindFirstChildAmongMany)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -168,6 +168,29 @@ TEST(KObject, CreatePropertyMakesNamesUnique) {
     EXPECT_EQ(o->GetPropertyCount(), 2);
 }
 
+// Among many properties (looked up by an index that remembers the numbers given) as among few:
+// a number freed by a removal or a rename is given again.
+TEST(KObject, CreatePropertyGivesFreedNumbersAgain) {
+    for (int fillers : {3, 80}) {
+        SCOPED_TRACE(fillers);
+        Objects objects;
+        Watcher* o = objects.Make();
+        for (int i = 0; i < fillers; ++i)
+            o->CreateProperty(("F" + std::to_string(i)).c_str(), 4, nullptr, false, false);
+        std::vector<KProperty*> made;
+        for (const char* expected : {"P", "P 0", "P 1", "P 2"}) {
+            made.push_back(o->CreateProperty("P", 4, nullptr, false, false));
+            ASSERT_NE(made.back(), nullptr);
+            EXPECT_STREQ(made.back()->GetName(), expected);
+        }
+        o->DestroyPropertyAndClear(made[1]);
+        EXPECT_STREQ(o->CreateProperty("P", 4, nullptr, false, false)->GetName(), "P 0");
+        ASSERT_TRUE(made[2]->SetName("Q", false));
+        EXPECT_STREQ(o->CreateProperty("P", 4, nullptr, false, false)->GetName(), "P 1");
+        EXPECT_STREQ(o->CreateProperty("P", 4, nullptr, false, false)->GetName(), "P 3");
+    }
+}
+
 TEST(KObject, ReferenceProperties) {
     Objects objects;
     Watcher* source = objects.Make("Light");
