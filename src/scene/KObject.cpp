@@ -547,6 +547,20 @@ KProperty* KObject::FindProperty(const char* name) const {
     return nullptr;
 }
 
+bool KObject::IsPropertyNameTaken(const char* name, const KProperty* except) const {
+    if (!name) return false;
+    if (const PropertyNames* index = IndexedProperties()) {
+        const auto at = index->byName.find(name);
+        if (at == index->byName.end()) return false;
+        if (at->second.first != except) return true;
+        if (at->second.count == 1) return false;
+        // `except` and others of its name: the list says whether one is another property.
+    }
+    for (KProperty* p : Properties())
+        if (p && p != except && std::strcmp(p->GetName(), name) == 0) return true;
+    return false;
+}
+
 int KObject::IndexOfProperty(const KProperty* property) const {
     const std::vector<KProperty*>& list = Properties();
     auto it = std::find(list.begin(), list.end(), property);

@@ -118,6 +118,8 @@ public:
     virtual void CopyUserPropertyValues(KObject* other);
     virtual bool OnPropertyListEvent(int code, KProperty* property, uint32_t attributeBit, int);
     KProperty* FindProperty(const char* name) const;
+    // True when a listed property other than `except` has the name.
+    bool IsPropertyNameTaken(const char* name, const KProperty* except) const;
     int IndexOfProperty(const KProperty* property) const;
     int GetUserPropertyCount() const;
     KProperty* GetUserProperty(int index) const;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "foundation/KLocale.h"
+#include "foundation/KNameNumbers.h"
 #include "foundation/KStringList.h"
 #include "foundation/KTime.h"
 #include "scene/KDataType.h"
@@ -250,17 +251,11 @@ KString KProperty::MakeUniqueName(const char* name) const {
     if (!numbered) base += ' ';
 
     std::string candidate = trimmed.Buffer();
-    for (;;) {
-        bool clash = false;
-        for (int i = 0; i < owner->GetPropertyCount(); ++i) {
-            KProperty* p = owner->GetProperty(i);
-            if (p && p != this && std::strcmp(p->GetName(), candidate.c_str()) == 0) {
-                clash = true;
-                break;
-            }
-        }
-        if (!clash) break;
-        candidate = base + std::to_string(counter++);
+    if (owner->IsPropertyNameTaken(candidate.c_str(), this)) {
+        KNameNumbers::FirstFree(uint64_t(counter), [&](uint64_t n) {
+            candidate = base + std::to_string(n);
+            return !owner->IsPropertyNameTaken(candidate.c_str(), this);
+        });
     }
     return KString(candidate.c_str());
 }

@@ -207,6 +207,34 @@ TEST(KProperty, UniqueNamesOnTheOwner) {
     EXPECT_TRUE(empty->TestFlag(KProperty::eOwnedName));
 }
 
+// Among many properties (looked up by the owner's index) as among few: the property itself is
+// no clash, but another of its own name is.
+TEST(KProperty, UniqueNamesAmongManyProperties) {
+    for (int fillers : {3, 80}) {
+        SCOPED_TRACE(fillers);
+        ObjectGuard guard{new KObject};
+        KObject* object = guard.object;
+        for (int i = 0; i < fillers; ++i)
+            object->CreateProperty(("F" + std::to_string(i)).c_str(), 4, nullptr, false, false);
+        KProperty* a = object->CreateProperty("A", 4, nullptr, false, false);
+        KProperty* b = object->CreateProperty("B", 4, nullptr, false, false);
+        KProperty* c = object->CreateProperty("C", 4, nullptr, false, false);
+        ASSERT_TRUE(a && b && c);
+        EXPECT_TRUE(a->SetName("A", true));
+        EXPECT_STREQ(a->GetName(), "A");
+        EXPECT_TRUE(b->SetName("A", true));
+        EXPECT_STREQ(b->GetName(), "A 1");
+        EXPECT_TRUE(c->SetName("A 1", true));
+        EXPECT_STREQ(c->GetName(), "A 2");
+        // Two of one name: each finds the other.
+        ASSERT_TRUE(b->SetName("A", false));
+        EXPECT_TRUE(a->SetName("A", true));
+        EXPECT_STREQ(a->GetName(), "A 1");
+        EXPECT_TRUE(c->SetName("F1", true));
+        EXPECT_EQ(c->GetName(), "F" + std::to_string(fillers));
+    }
+}
+
 TEST(KProperty, EventsReachTheOwner) {
     Recorder* owner = new Recorder;
     ObjectGuard guard{owner};
