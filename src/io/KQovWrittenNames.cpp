@@ -139,17 +139,34 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
             return Free(text, tail);
         });
     }
-    mTaken.emplace(Key(text), text);
-    if (!tail.empty()) mTaken.emplace(Key(text + tail), text + tail);
+    // All that may fail comes before the name is stored, or undoes it: a name refused for want
+    // of memory is not taken.
+    std::string key = Key(text), tailed, tailKey;
+    if (!tail.empty()) {
+        tailed = text + tail;
+        tailKey = Key(tailed);
+    }
+    const bool tell = text != name && told;
+    std::string line;
+    if (tell && mChanged < kNamesToldOne) {
+        line = std::string(mTerms.object) + " \"" + KQovMessageText(name) + "\" written as \"" +
+               KQovMessageText(text) + "\": " + reason + "\n";
+        mWarnings.reserve(mWarnings.size() + line.size());
+    }
+    const auto stored = mTaken.emplace(std::move(key), text);
+    if (!tail.empty()) {
+        try {
+            mTaken.emplace(std::move(tailKey), std::move(tailed));
+        } catch (...) {
+            if (stored.second) mTaken.erase(stored.first);
+            throw;
+        }
+    }
     if (numbered) {
         mNumbers.Take(stemKey, numbered);
         mNumbered = true;
     }
-    if (text != name && told) {
-        if (++mChanged <= kNamesToldOne)
-            mWarnings += std::string(mTerms.object) + " \"" + KQovMessageText(name) +
-                         "\" written as \"" + KQovMessageText(text) + "\": " + reason + "\n";
-    }
+    if (tell && ++mChanged <= kNamesToldOne) mWarnings += line;
     return text;
 }
 
