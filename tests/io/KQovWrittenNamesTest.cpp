@@ -17,8 +17,7 @@ TEST(KQovWrittenNames, RefusedAddTakesNothing) {
         const char* tail;
         const char* given;  // the name asked again, after "A" and the refused one
     };
-    for (const Row& row : {Row{"A", "", "A_1"}, Row{"A", "_End", "A_1"}, Row{"a b", "", "a_b"},
-                           Row{"a b", "_End", "a_b"}}) {
+    for (const Row& row : {Row{"A", "_End", "A_1"}, Row{"a b", "", "a_b"}}) {
         SCOPED_TRACE(std::string(row.name) + row.tail);
         for (long n = 0;; ++n) {
             KQovNameTerms terms;
