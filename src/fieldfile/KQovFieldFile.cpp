@@ -832,7 +832,19 @@ bool KQovFieldFile::FileChangedSinceOpen() {
 }
 
 int KQovFieldFile::GetSystemReadError() const {
-    return mStream ? mStream->GetReadError() : 0;
+    if (const int error = mStream ? mStream->GetReadError() : 0) return error;
+    if (mMappedReadError) return mMappedReadError;
+    for (const KQovFieldReader* tree : {mFirstTree.get(), mOtherTree.get()})
+        if (const int error = tree ? tree->GetMappingReadError() : 0) return error;
+    return 0;
+}
+
+void KQovFieldFile::SetLostValuesError() {
+    // Values a failing disk did not give are its error, not a cut.
+    if (const int error = GetSystemReadError())
+        SetError(eReadError, KReadFileError(mOpenedName.c_str(), error).c_str());
+    else
+        SetError(eReadError, kCutShort);
 }
 
 bool KQovFieldFile::CheckFileUnchanged() {
@@ -879,7 +891,7 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     // A long list is checked when first read: one found bad has no values.
     if (!mTree->GetValueError().empty() && !HasError())
         SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
-    if (mTree->LostReleasedValues() && !HasError()) SetError(eReadError, kCutShort);
+    if (mTree->LostReleasedValues() && !HasError()) SetLostValuesError();
     return true;
 }
 
@@ -895,7 +907,7 @@ void KQovFieldFile::FieldReadEnd() {
     // been cut off under it.
     if (!mTree->GetValueError().empty() && !HasError())
         SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
-    if (mTree->LostReleasedValues() && !HasError()) SetError(eReadError, kCutShort);
+    if (mTree->LostReleasedValues() && !HasError()) SetLostValuesError();
     KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
     if (block.currentName >= 0) ++block.names[static_cast<size_t>(block.currentName)].cursor;
     block.currentName = -1;

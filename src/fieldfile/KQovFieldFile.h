@@ -284,7 +284,8 @@ public:
     KError& GetError() { return mError; }
     int GetLastErrorID() const { return mError.GetErrorCode(); }
     // The system's error number for the first read of the file that failed (EIO for a failing
-    // disk), 0 while none did; the error of the read that met it is eReadError.
+    // disk, also under a mapped part), 0 while none did; the error of the read that met it is
+    // eReadError.
     int GetSystemReadError() const;
     const char* GetLastErrorString() const { return mError.GetErrorText(); }
 
@@ -467,6 +468,8 @@ private:
     KPlatformFileStamp mOpenedStamp;
     bool mStamped = false;
     bool FileChangedSinceOpen();
+    // The read error of values found lost under the read: the disk's, or the file's cut.
+    void SetLostValuesError();
     std::vector<Part> mParts;
     int mCurrentPart = -1;
     int mPartWriting = 0;
@@ -475,6 +478,7 @@ private:
     std::string mPassword;      // scrambled, with its own length
     bool mHasIdentity = false;  // the part being read carries FileId/Source or CreationTime
     bool mCutShort = false;     // a part read was found cut short or rewritten under it
+    int mMappedReadError = 0;   // a mapped part's page the disk failed to give, part since gone
 
     // Reading state.
     KQovFieldReader* mTree = nullptr;
