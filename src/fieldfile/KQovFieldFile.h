@@ -74,7 +74,8 @@ public:
     std::string GetExtractedMediaFolder(const char* path) const;
     // Writes `size` bytes as the media file `name` in `folder` as ExtractMedia writes what it
     // extracts (a file made new, or a finished file there of these bytes, else the next free
-    // name "1/name" ...); its path, empty when none could be written.
+    // name "1/name" ...); its path, empty when none could be written (GetMediaError then
+    // tells a failure of the system's, else 0).
     KString AddMediaFile(const char* folder, const char* name, const uint8_t* content,
                          uint32_t size);
     // The system's reason why the last media that could not be written were not (0: none).
