@@ -1,6 +1,7 @@
 #include "fieldfile/KQovFieldFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "fieldfile/KQovStream.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "platform/KPlatformStdio.h"
 
 namespace {
 
@@ -725,8 +727,14 @@ bool KQovFieldFile::FieldWriteR(uint32_t size) {
 bool KQovFieldFile::FieldWriteFileContent(const char* fileName, const char* otherFileName) {
     if (!mBinary || !CanWrite() || !fileName) return false;
     KFileStream file;
-    if (!file.Open(fileName, "rb") && !(otherFileName && file.Open(otherFileName, "rb")))
+    if (!file.Open(fileName, "rb") && !(otherFileName && file.Open(otherFileName, "rb"))) {
+        for (const char* name : {fileName, otherFileName})
+            if (UnreadableFileError(name)) {
+                SetError(eReadError, KOpenForReadError(name).c_str());
+                break;
+            }
         return false;
+    }
     if (!mEmbeddedNames.insert(fileName).second) return true;
     file.Seek(2, 0);
     int64_t size = file.Tell();
@@ -755,8 +763,29 @@ bool KQovFieldFile::FieldWriteFileContent(const char* fileName, const char* othe
         Flush();
         left -= want;
     }
-    if (shortRead && !HasError()) SetError(eReadError);
+    if (shortRead && !HasError()) {
+        if (const int error = file.GetReadError())
+            SetError(eReadError, KReadFileError(file.GetFileName(), error).c_str());
+        else
+            SetError(eReadError);
+    }
     return !HasError();
+}
+
+int KQovFieldFile::UnreadableFileError(const char* fileName) {
+    if (!fileName || !*fileName) return 0;
+    const int error = KPlatformReadOpenError(fileName);
+    // None there (no name can hold one), or a folder: nothing to read, no failure.
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+        case EISDIR:
+            return 0;
+        default:
+            return error;
+    }
 }
 
 bool KQovFieldFile::FieldWriteTS(const KTime& start, const KTime& stop) {

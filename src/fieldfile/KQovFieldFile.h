@@ -197,7 +197,13 @@ public:
     bool FieldWriteRecords(const uint8_t* bytes, size_t size, int64_t origin);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
     bool FieldWriteR(uint32_t size);
+    // The bytes of the file `fileName` (else `otherFileName`) as a raw value. False, with no
+    // error, when neither is there as a file; false with a read error when one is there and the
+    // system does not let it be read (its media are not silently left out).
     bool FieldWriteFileContent(const char* fileName, const char* otherFileName);
+    // The system's error number for a file there that cannot be opened for reading; 0 for one
+    // that opens, is missing or is a folder.
+    static int UnreadableFileError(const char* fileName);
     bool FieldWriteComment(const char* text);
 
     // Reading records of the selected part.
