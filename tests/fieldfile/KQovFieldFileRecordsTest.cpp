@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -298,33 +296,6 @@ TEST(KQovFieldFileErrors, StickyErrorsAndRefusedWrites) {
     q.FieldWriteEnd();
     EXPECT_FALSE(q.FieldWriteC(nullptr));
     EXPECT_STREQ(q.GetLastErrorString(), "Write field error : K_NULL value");
-}
-
-// A media file there that the system does not open fails the write, naming it and the cause
-// (here every descriptor is taken); a missing one, or a folder, is only left out.
-TEST(KQovFieldFileBinary, FileContentNotOpened) {
-    TempFolder tmp;
-    const std::string media = tmp / "tex.png";
-    qovtest::WriteAll(media, "png");
-    KQovFieldFile f;
-    ASSERT_TRUE(f.Create((tmp / "m.qov").c_str(), true, false, nullptr));
-    f.FieldWriteBegin("Content");
-    EXPECT_FALSE(f.FieldWriteFileContent((tmp / "none").c_str(), tmp.Path().c_str()));
-    EXPECT_EQ(f.GetLastErrorID(), -1);
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowest = dup(0);
-    ASSERT_GE(lowest, 0);
-    close(lowest);
-    struct rlimit none = saved;
-    none.rlim_cur = rlim_t(lowest);
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
-    const bool written = f.FieldWriteFileContent(media.c_str(), nullptr);
-    setrlimit(RLIMIT_NOFILE, &saved);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(f.GetLastErrorID(), KQovFieldFile::eReadError);
-    EXPECT_EQ(std::string(f.GetLastErrorString()),
-              "File not opened: " + media + ": Too many open files");
 }
 
 TEST(KQovFieldFileBinary, FileContentAndEmbeddedNames) {
