@@ -3,6 +3,7 @@
 // layers merged and rotations filtered; then the take's alignment in time. Also the tail of
 // the main read: connections, takes and the finishing passes.
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,10 +21,12 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovGeometry.h"
 #include "fieldfile/KQovFieldReader.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KQuotedText.h"
 #include "io/KQovIOHooks.h"
 #include "io/qov/KQovReaderQov.h"
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformStdio.h"
 #include "scene/KDataType.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -370,13 +373,15 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
             mLent = takeFile.get();
             ok = ReadTakeContent(*takeFile, scene, take);
             mLent = lent;
-            if (ok && !takeFile->CheckFileUnchanged()) {
+            if (ok && !takeFile->CheckFileUnchanged() && !TakeFileRefused(*takeFile, path.Buffer())) {
                 mError.SetErrorWithText(
                     eFileCorrupted,
                     (std::string("File is corrupted: ") + takeFile->GetLastErrorString()).c_str());
                 ok = false;
             }
             takeFile->FieldFileClose();
+        } else if (TakeFileRefused(*takeFile, path.Buffer())) {
+            return false;
         } else if (file->GetFileVersion() >= 2000) {
             ok = ReadTakeContent(*file, scene, take);
         } else {
@@ -389,6 +394,26 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
         ok = ReadTakeContent(*file, scene, take);
     }
     return ok && AlignTakeTime(scene, take);
+}
+
+bool KQovReaderQov::TakeFileRefused(const KQovFieldFile& takeFile, const char* path) {
+    // A read the system failed: its cause, never a corrupted file.
+    if (const int error = takeFile.GetSystemReadError()) {
+        mError.SetErrorWithText(eFileNotOpened, KReadFileError(path, error).c_str());
+        return true;
+    }
+    if (takeFile.GetLastErrorID() != KQovFieldFile::eFileNotOpened) return false;
+    switch (KPlatformReadOpenError(path)) {
+        case 0:  // opened since: the failure was not the system's
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return false;
+        default:
+            mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(path).c_str());
+            return true;
+    }
 }
 
 // True when the take of `block` names a file of its own that is there: the take is read from

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,9 @@ namespace {
 
 using qovtest::GoldenText;
 using qovtest::QovText;
+using qovtest::TempFolder;
 using qovtest::TextRead;
+using qovtest::WriteAll;
 
 const int64_t kSecond = 46186158000;
 
@@ -282,6 +286,57 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
             continue;
         }
         ExpectKeys(Keys(Channel(read.scene, "Cube", "Walk", "Transform/T/X")), {{0, c.value}});
+    }
+}
+
+// A take file that is there but that the system does not give fails the header and the read
+// with its cause; the main file's take does not stand in for it.
+TEST(KQovReaderQovTakes, ATakeFileTheSystemRefusesFailsTheRead) {
+    const std::string model =
+        "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
+        "Connections:  {\n Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n";
+    auto scene = [&](const char* takeFile) {
+        return QovText(6000, model + "Takes:  {\n Take: \"Walk\" {\n  FileName: \"" + takeFile +
+                                 "\"\n }\n}\n",
+                       "Model");
+    };
+    const std::string takeText = QovText(5000, "Comments: \"from file\"\n");
+    const bool hasMem = std::filesystem::exists("/proc/self/mem");
+    struct Case {
+        const char* name;
+        bool folder;  // else a link to a file whose reads fail
+        const char* cause;
+    } cases[] = {{"a folder", true, "it is a folder"}, {"a failing read", false, "Input/output error"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.folder && !hasMem) continue;
+        {  // the take list of the header
+            TempFolder folder;
+            WriteAll(folder / "scene.qov", scene(c.folder ? "." : "/proc/self/mem"));
+            KQovObjectManager manager;
+            KQovReaderQov reader{&manager, nullptr};
+            ASSERT_TRUE(reader.FileOpen((folder / "scene.qov").c_str()));
+            std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+            EXPECT_FALSE(options);
+            EXPECT_NE(std::string(reader.GetLastErrorString()).find(c.cause), std::string::npos)
+                << reader.GetLastErrorString();
+            if (options) KQovDestroySceneInfo(&manager, options->sceneInfo);
+        }
+        // The read, when the take file goes bad after the header was read.
+        TempFolder other;
+        const std::string take = other / "walk.qov";
+        WriteAll(take, takeText);
+        TextRead read(scene(take.c_str()), nullptr, {}, [&](KQovScene&) {
+            std::filesystem::remove(take);
+            if (c.folder)
+                std::filesystem::create_directory(take);
+            else
+                std::filesystem::create_symlink("/proc/self/mem", take);
+        });
+        EXPECT_FALSE(read.ok);
+        const std::string error = read.reader.GetLastErrorString();
+        EXPECT_NE(error.find("walk.qov: " + std::string(c.cause)), std::string::npos) << error;
+        EXPECT_EQ(error.find("orrupt"), std::string::npos) << error;
     }
 }
 
