@@ -32,6 +32,8 @@ struct sigaction gPrevious;
 size_t gPageSize = 4096;
 
 void OnBusError(int signal, siginfo_t* info, void* context) {
+    // The faulting code may be about to read errno: the calls below leave it as it was.
+    const int savedErrno = errno;
     const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
     for (Guard& guard : gGuards) {
         if (at < guard.begin.load(std::memory_order_acquire) ||
@@ -50,6 +52,7 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
                  -1, 0) != MAP_FAILED) {
             if (failed) guard.failed.store(true, std::memory_order_release);
             guard.lost.store(true, std::memory_order_release);
+            errno = savedErrno;
             return;
         }
         break;
@@ -65,6 +68,7 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
         sigemptyset(&fallback.sa_mask);
         sigaction(SIGBUS, &fallback, nullptr);
     }
+    errno = savedErrno;
 }
 
 bool InstallHandler() {
