@@ -773,7 +773,8 @@ bool KQovFieldFile::FieldWriteFileContent(const char* fileName, const char* othe
 }
 
 int KQovFieldFile::UnreadableFileError(const char* fileName) {
-    if (!fileName || !*fileName) return 0;
+    // A pipe, socket or device holds no media bytes: left out as a missing file is.
+    if (!fileName || !*fileName || KIsSpecialFile(fileName)) return 0;
     const int error = KPlatformReadOpenError(fileName);
     // None there (no name can hold one), or a folder: nothing to read, no failure.
     switch (error) {

@@ -202,7 +202,7 @@ public:
     // system does not let it be read (its media are not silently left out).
     bool FieldWriteFileContent(const char* fileName, const char* otherFileName);
     // The system's error number for a file there that cannot be opened for reading; 0 for one
-    // that opens, is missing or is a folder.
+    // that opens, is missing, is a folder, or is a pipe, socket or device.
     static int UnreadableFileError(const char* fileName);
     bool FieldWriteComment(const char* text);
 
