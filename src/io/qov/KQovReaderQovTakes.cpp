@@ -373,10 +373,13 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
             mLent = takeFile.get();
             ok = ReadTakeContent(*takeFile, scene, take);
             mLent = lent;
-            if (ok && !takeFile->CheckFileUnchanged() && !TakeFileRefused(*takeFile, path.Buffer())) {
-                mError.SetErrorWithText(
-                    eFileCorrupted,
-                    (std::string("File is corrupted: ") + takeFile->GetLastErrorString()).c_str());
+            if (ok && !takeFile->CheckFileUnchanged()) {
+                // A read the system failed is its error; a file cut or changed is corrupted.
+                if (!TakeFileRefused(*takeFile, path.Buffer()))
+                    mError.SetErrorWithText(
+                        eFileCorrupted,
+                        (std::string("File is corrupted: ") + takeFile->GetLastErrorString())
+                            .c_str());
                 ok = false;
             }
             takeFile->FieldFileClose();

@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "TextReadTestUtil.h"
+#include "common/PageFault.h"
+#include "fieldfile/KQovFieldReader.h"
+#include "io/KQovImporter.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
@@ -338,6 +344,75 @@ TEST(KQovReaderQovTakes, ATakeFileTheSystemRefusesFailsTheRead) {
         EXPECT_NE(error.find("walk.qov: " + std::string(c.cause)), std::string::npos) << error;
         EXPECT_EQ(error.find("orrupt"), std::string::npos) << error;
     }
+}
+
+// Runs `action` once, at the first progress text that begins with `at`.
+class ActingImporter : public KQovImporter {
+public:
+    using KQovImporter::KQovImporter;
+    void Report(int first, const char* text, const char* detail, float percent) override {
+        if (action && text && std::strncmp(text, at, std::strlen(at)) == 0) {
+            auto run = std::move(action);
+            action = nullptr;
+            run();
+        }
+        KQovImporter::Report(first, text, detail, percent);
+    }
+    const char* at = "";
+    std::function<void()> action;
+};
+
+// Where the system mapped the file `path` in this process; null when it did not.
+const void* MappedAt(const std::string& path) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.size() > path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0)
+            return reinterpret_cast<const void*>(std::stoull(line, nullptr, 16));
+    return nullptr;
+}
+
+// A take file opened whole whose mapped page the disk then fails to give fails the read with
+// its read error: not corrupted, and not the main file's take.
+TEST(KQovReaderQovTakes, ATakeFilePageTheDiskFailsIsItsReadError) {
+    TempFolder folder;
+    const std::string take = folder / "walk.qov";
+    {
+        KQovFieldFile file;
+        ASSERT_TRUE(file.Create(take.c_str(), true, false, nullptr));
+        file.FieldWriteC("Comments", "from file");
+        file.FieldWriteBegin("Model");
+        file.FieldWriteC("Model::Cube");
+        file.FieldWriteBlockBegin();
+        file.FieldWriteBlockEnd();
+        file.FieldWriteEnd();
+        ASSERT_TRUE(file.FieldFileClose());
+    }
+    WriteAll(folder / "scene.qov",
+             QovText(6000,
+                     "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
+                     "Connections:  {\n Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n"
+                     "Takes:  {\n Take: \"Walk\" {\n  FileName: \"walk.qov\"\n }\n}\n",
+                     "Model"));
+    const uint64_t oldMapping = KQovFieldReader::SetMappingFrom(1);
+    KQovObjectManager manager;
+    ActingImporter importer(&manager);
+    importer.at = "Retrieving take";
+    bool raised = false;
+    importer.action = [&] {
+        const void* at = MappedAt(take);
+        raised = at && RaisePageFault(at);
+    };
+    KQovReaderQov reader(&manager, &importer);
+    ASSERT_TRUE(reader.FileOpen((folder / "scene.qov").c_str()));
+    std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+    ASSERT_TRUE(options);
+    EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
+    KQovFieldReader::SetMappingFrom(oldMapping);
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(std::string(reader.GetLastErrorString()),
+              "File not read: " + take + ": Input/output error");
+    KQovDestroySceneInfo(&manager, options->sceneInfo);
 }
 
 // Takes a scene cannot hold under the file's names (one name twice, none, "Default") are each
