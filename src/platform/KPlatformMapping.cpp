@@ -43,9 +43,8 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
         void* page = reinterpret_cast<void*>(pageAt);
         // Asked before the page is replaced; fstat is safe in a handler.
         struct stat st;
-        const uint64_t fileAt =
-            guard.offset.load(std::memory_order_acquire) +
-            (pageAt - guard.begin.load(std::memory_order_acquire));
+        const uint64_t fileAt = guard.offset.load(std::memory_order_acquire) +
+                                (pageAt - guard.begin.load(std::memory_order_acquire));
         const bool failed = fstat(guard.file.load(std::memory_order_acquire), &st) != 0 ||
                             (st.st_size > 0 && uint64_t(st.st_size) > fileAt);
         if (mmap(page, gPageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED,

@@ -188,7 +188,8 @@ public:
     bool TakeFileExists(KQovFieldReader& tree, int32_t block);
     // True, with the error set, when the take file at `path` that `takeFile` failed to open is
     // there and the system did not give it; false for one that is not there, or that holds
-    // no take: the main file's take stands in.
+    // no take: the main file's take stands in (so it does for an empty name, which callers
+    // leave out: it names the main file's folder).
     bool TakeFileRefused(const KQovFieldFile& takeFile, const char* path);
     // A large mesh's control points, decoded by a thread of their own while the polygons
     // after them are read (they need only their count); FinishVertices waits for them.

@@ -100,15 +100,17 @@ bool KQovReaderQov::ReadTakeList() {
             take.name = file->FieldReadC();
             if (file->FieldReadBlockBegin()) {
                 if (file->FieldReadBegin("FileName")) {
-                    KString path = file->GetAbsoluteMediaPath(file->FieldReadC());
+                    const KString stored = file->FieldReadC();
+                    const KString path = file->GetAbsoluteMediaPath(stored.Buffer());
                     file->FieldReadEnd();
                     KQovFieldFile takeFile;
                     if (takeFile.FieldFileOpenFile(path.Buffer(), false, true, nullptr)) {
                         ReadTakeValues(takeFile, take);
-                        if (!takeFile.CheckFileUnchanged() && TakeFileRefused(takeFile, path.Buffer()))
+                        if (!takeFile.CheckFileUnchanged() &&
+                            TakeFileRefused(takeFile, path.Buffer()))
                             ok = false;
                         takeFile.FieldFileClose();
-                    } else if (TakeFileRefused(takeFile, path.Buffer())) {
+                    } else if (!stored.IsEmpty() && TakeFileRefused(takeFile, path.Buffer())) {
                         ok = false;
                     } else if (file->GetFileVersion() >= 2000) {
                         ReadTakeValues(*file, take);

@@ -363,7 +363,8 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
     KQovPropertyFieldFile* file = mFile.get();
     bool ok = true;
     if (file->FieldReadBegin("FileName")) {
-        const KString path = file->GetAbsoluteMediaPath(file->FieldReadC());
+        const KString stored = file->FieldReadC();
+        const KString path = file->GetAbsoluteMediaPath(stored.Buffer());
         file->FieldReadEnd();
         std::unique_ptr<KQovPropertyFieldFile> takeFile(KQovPropertyFieldFile::Create());
         if (takeFile->FieldFileOpenFile(path.Buffer(), false, true, nullptr)) {
@@ -375,15 +376,14 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
             mLent = lent;
             if (ok && !takeFile->CheckFileUnchanged()) {
                 // A read the system failed is its error; a file cut or changed is corrupted.
+                const std::string cause = takeFile->GetLastErrorString();
                 if (!TakeFileRefused(*takeFile, path.Buffer()))
-                    mError.SetErrorWithText(
-                        eFileCorrupted,
-                        (std::string("File is corrupted: ") + takeFile->GetLastErrorString())
-                            .c_str());
+                    mError.SetErrorWithText(eFileCorrupted,
+                                            ("File is corrupted: " + cause).c_str());
                 ok = false;
             }
             takeFile->FieldFileClose();
-        } else if (TakeFileRefused(*takeFile, path.Buffer())) {
+        } else if (!stored.IsEmpty() && TakeFileRefused(*takeFile, path.Buffer())) {
             return false;
         } else if (file->GetFileVersion() >= 2000) {
             ok = ReadTakeContent(*file, scene, take);

@@ -12,15 +12,15 @@
 #include <vector>
 
 #include "TextReadTestUtil.h"
-#include "common/PageFault.h"
-#include "fieldfile/KQovFieldReader.h"
-#include "io/KQovImporter.h"
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovTexture.h"
+#include "common/PageFault.h"
+#include "fieldfile/KQovFieldReader.h"
 #include "foundation/KEventEmitter.h"
+#include "io/KQovImporter.h"
 #include "scene/KProperty.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -275,16 +275,17 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
         std::vector<std::string> files;
         bool ok;
         double value;
+        const char* stored = "walk.qov";
     } cases[] = {
         {"take file present", 5000, {"walk.qov", takeFile}, true, 7.0},
         {"take file missing, animation in the main file", 6000, {}, true, 5.0},
+        {"take file named by nothing", 6000, {}, true, 5.0, ""},
         {"take file missing in an old file", 1000, {}, false, 0.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string body = model(c.version) +
-                                 "Takes:  {\n Take: \"Walk\" {\n  FileName: \"walk.qov\"\n" +
-                                 with("5") + " }\n}\n";
+        const std::string body = model(c.version) + "Takes:  {\n Take: \"Walk\" {\n  FileName: \"" +
+                                 c.stored + "\"\n" + with("5") + " }\n}\n";
         TextRead read(QovText(c.version, body, "Model"), nullptr, c.files);
         EXPECT_EQ(read.ok, c.ok) << read.reader.GetLastErrorString();
         if (!c.ok) {
@@ -302,9 +303,9 @@ TEST(KQovReaderQovTakes, ATakeFileTheSystemRefusesFailsTheRead) {
         "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
         "Connections:  {\n Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n";
     auto scene = [&](const char* takeFile) {
-        return QovText(6000, model + "Takes:  {\n Take: \"Walk\" {\n  FileName: \"" + takeFile +
-                                 "\"\n }\n}\n",
-                       "Model");
+        return QovText(
+            6000, model + "Takes:  {\n Take: \"Walk\" {\n  FileName: \"" + takeFile + "\"\n }\n}\n",
+            "Model");
     };
     const std::string takeText = QovText(5000, "Comments: \"from file\"\n");
     const bool hasMem = std::filesystem::exists("/proc/self/mem");
@@ -312,7 +313,8 @@ TEST(KQovReaderQovTakes, ATakeFileTheSystemRefusesFailsTheRead) {
         const char* name;
         bool folder;  // else a link to a file whose reads fail
         const char* cause;
-    } cases[] = {{"a folder", true, "it is a folder"}, {"a failing read", false, "Input/output error"}};
+    } cases[] = {{"a folder", true, "it is a folder"},
+                 {"a failing read", false, "Input/output error"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (!c.folder && !hasMem) continue;
@@ -367,7 +369,8 @@ const void* MappedAt(const std::string& path) {
     std::ifstream maps("/proc/self/maps");
     std::string line;
     while (std::getline(maps, line))
-        if (line.size() > path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0)
+        if (line.size() > path.size() &&
+            line.compare(line.size() - path.size(), path.size(), path) == 0)
             return reinterpret_cast<const void*>(std::stoull(line, nullptr, 16));
     return nullptr;
 }
