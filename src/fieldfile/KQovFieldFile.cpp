@@ -1,6 +1,7 @@
 #include "fieldfile/KQovFieldFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "fieldfile/KQovStream.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
+#include "platform/KPlatformStdio.h"
 
 namespace {
 
@@ -725,8 +727,14 @@ bool KQovFieldFile::FieldWriteR(uint32_t size) {
 bool KQovFieldFile::FieldWriteFileContent(const char* fileName, const char* otherFileName) {
     if (!mBinary || !CanWrite() || !fileName) return false;
     KFileStream file;
-    if (!file.Open(fileName, "rb") && !(otherFileName && file.Open(otherFileName, "rb")))
+    if (!file.Open(fileName, "rb") && !(otherFileName && file.Open(otherFileName, "rb"))) {
+        for (const char* name : {fileName, otherFileName})
+            if (UnreadableFileError(name)) {
+                SetError(eReadError, KOpenForReadError(name).c_str());
+                break;
+            }
         return false;
+    }
     if (!mEmbeddedNames.insert(fileName).second) return true;
     file.Seek(2, 0);
     int64_t size = file.Tell();
@@ -755,8 +763,30 @@ bool KQovFieldFile::FieldWriteFileContent(const char* fileName, const char* othe
         Flush();
         left -= want;
     }
-    if (shortRead && !HasError()) SetError(eReadError);
+    if (shortRead && !HasError()) {
+        if (const int error = file.GetReadError())
+            SetError(eReadError, KReadFileError(file.GetFileName(), error).c_str());
+        else
+            SetError(eReadError);
+    }
     return !HasError();
+}
+
+int KQovFieldFile::UnreadableFileError(const char* fileName) {
+    // A pipe, socket or device holds no media bytes: left out as a missing file is.
+    if (!fileName || !*fileName || KIsSpecialFile(fileName)) return 0;
+    const int error = KPlatformReadOpenError(fileName);
+    // None there (no name can hold one), or a folder: nothing to read, no failure.
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+        case EISDIR:
+            return 0;
+        default:
+            return error;
+    }
 }
 
 bool KQovFieldFile::FieldWriteTS(const KTime& start, const KTime& stop) {
@@ -832,7 +862,19 @@ bool KQovFieldFile::FileChangedSinceOpen() {
 }
 
 int KQovFieldFile::GetSystemReadError() const {
-    return mStream ? mStream->GetReadError() : 0;
+    if (const int error = mStream ? mStream->GetReadError() : 0) return error;
+    if (mMappedReadError) return mMappedReadError;
+    for (const KQovFieldReader* tree : {mFirstTree.get(), mOtherTree.get()})
+        if (const int error = tree ? tree->GetMappingReadError() : 0) return error;
+    return 0;
+}
+
+void KQovFieldFile::SetLostValuesError() {
+    // Values a failing disk did not give are its error, not a cut.
+    if (const int error = GetSystemReadError())
+        SetError(eReadError, KReadFileError(mOpenedName.c_str(), error).c_str());
+    else
+        SetError(eReadError, kCutShort);
 }
 
 bool KQovFieldFile::CheckFileUnchanged() {
@@ -879,7 +921,7 @@ bool KQovFieldFile::FieldReadBeginByIndex(int nameIndex, int occurrence) {
     // A long list is checked when first read: one found bad has no values.
     if (!mTree->GetValueError().empty() && !HasError())
         SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
-    if (mTree->LostReleasedValues() && !HasError()) SetError(eReadError, kCutShort);
+    if (mTree->LostReleasedValues() && !HasError()) SetLostValuesError();
     return true;
 }
 
@@ -895,7 +937,7 @@ void KQovFieldFile::FieldReadEnd() {
     // been cut off under it.
     if (!mTree->GetValueError().empty() && !HasError())
         SetError(eFileCorrupted, ("File is corrupted: " + mTree->GetValueError()).c_str());
-    if (mTree->LostReleasedValues() && !HasError()) SetError(eReadError, kCutShort);
+    if (mTree->LostReleasedValues() && !HasError()) SetLostValuesError();
     KQovFieldReader::Block& block = mTree->GetBlock(mBlock);
     if (block.currentName >= 0) ++block.names[static_cast<size_t>(block.currentName)].cursor;
     block.currentName = -1;

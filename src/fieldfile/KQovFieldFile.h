@@ -74,7 +74,8 @@ public:
     std::string GetExtractedMediaFolder(const char* path) const;
     // Writes `size` bytes as the media file `name` in `folder` as ExtractMedia writes what it
     // extracts (a file made new, or a finished file there of these bytes, else the next free
-    // name "1/name" ...); its path, empty when none could be written.
+    // name "1/name" ...); its path, empty when none could be written (GetMediaError then
+    // tells a failure of the system's, else 0).
     KString AddMediaFile(const char* folder, const char* name, const uint8_t* content,
                          uint32_t size);
     // The system's reason why the last media that could not be written were not (0: none).
@@ -196,7 +197,13 @@ public:
     bool FieldWriteRecords(const uint8_t* bytes, size_t size, int64_t origin);
     // Only the 'R' letter and the length: the caller writes the bytes to GetStream() next.
     bool FieldWriteR(uint32_t size);
+    // The bytes of the file `fileName` (else `otherFileName`) as a raw value. False, with no
+    // error, when neither is there as a file; false with a read error when one is there and the
+    // system does not let it be read (its media are not silently left out).
     bool FieldWriteFileContent(const char* fileName, const char* otherFileName);
+    // The system's error number for a file there that cannot be opened for reading; 0 for one
+    // that opens, is missing, is a folder, or is a pipe, socket or device.
+    static int UnreadableFileError(const char* fileName);
     bool FieldWriteComment(const char* text);
 
     // Reading records of the selected part.
@@ -284,7 +291,8 @@ public:
     KError& GetError() { return mError; }
     int GetLastErrorID() const { return mError.GetErrorCode(); }
     // The system's error number for the first read of the file that failed (EIO for a failing
-    // disk), 0 while none did; the error of the read that met it is eReadError.
+    // disk, also under a mapped part), 0 while none did; the error of the read that met it is
+    // eReadError.
     int GetSystemReadError() const;
     const char* GetLastErrorString() const { return mError.GetErrorText(); }
 
@@ -467,6 +475,8 @@ private:
     KPlatformFileStamp mOpenedStamp;
     bool mStamped = false;
     bool FileChangedSinceOpen();
+    // The read error of values found lost under the read: the disk's, or the file's cut.
+    void SetLostValuesError();
     std::vector<Part> mParts;
     int mCurrentPart = -1;
     int mPartWriting = 0;
@@ -475,6 +485,7 @@ private:
     std::string mPassword;      // scrambled, with its own length
     bool mHasIdentity = false;  // the part being read carries FileId/Source or CreationTime
     bool mCutShort = false;     // a part read was found cut short or rewritten under it
+    int mMappedReadError = 0;   // a mapped part's page the disk failed to give, part since gone
 
     // Reading state.
     KQovFieldReader* mTree = nullptr;

@@ -112,6 +112,7 @@ void KQovFieldFile::Reset() {
     mMediaNumberOf.clear();
     mMediaNumbers.clear();
     FreeTrees();
+    mMappedReadError = 0;
     mValueCounter = 0;
     mDepth = 0;
     mRecordTable.assign(kMaxDepth, RecordEntry());
@@ -122,6 +123,9 @@ void KQovFieldFile::Reset() {
 }
 
 void KQovFieldFile::FreeTrees() {
+    // A failed page of a part read is still the read's error once the part is finished.
+    for (const KQovFieldReader* tree : {mFirstTree.get(), mOtherTree.get()})
+        if (tree && !mMappedReadError) mMappedReadError = tree->GetMappingReadError();
     mReadAhead.reset();
     mTree = nullptr;
     mFirstTree.reset();
@@ -679,6 +683,7 @@ bool KQovFieldFile::FieldFileSelectPart(int index) {
         if (parsed->FileCutShort() || FileChangedSinceOpen() ||
             (mOpenMode == eReadOnly && mOwnedStream && mOwnedStream->Size() != mOriginalSize)) {
             mCutShort = true;
+            if (!mMappedReadError) mMappedReadError = parsed->GetMappingReadError();
             CheckFileUnchanged();
             return false;
         }
@@ -690,6 +695,8 @@ bool KQovFieldFile::FieldFileSelectPart(int index) {
             mFirstTree = std::move(parsed);
             tree = mFirstTree.get();
         } else {
+            if (mOtherTree && !mMappedReadError)
+                mMappedReadError = mOtherTree->GetMappingReadError();
             mOtherTree = std::move(parsed);
             tree = mOtherTree.get();
         }

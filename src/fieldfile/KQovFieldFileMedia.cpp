@@ -197,6 +197,7 @@ KString KQovFieldFile::AddMediaFile(const char* folder, const char* name, const 
                                     uint32_t size) {
     std::string path;
     const std::string file = SafeFileName(name);
+    mMediaError = 0;
     if (!folder || !*folder || file.empty() || !content || size == 0 ||
         !PlaceMedia(WithSlash(folder), file, content, size, path))
         return KString("");

@@ -147,6 +147,8 @@ public:
     static constexpr uint64_t kMappingFrom = uint64_t(1) << 20;
     // True when the parsed bytes are a mapping of the file.
     bool IsMapped() const { return mMapping != nullptr; }
+    // EIO once a page of the mapped file that the file still held could not be read; else 0.
+    int GetMappingReadError() const { return mMapping ? mMapping->GetReadError() : 0; }
     static constexpr uint32_t kReleaseBytes = 1u << 16;
     // Buffers from this size on ask for large pages.
     static constexpr uint64_t kLargeBuffer = uint64_t(8) << 20;

@@ -10,7 +10,8 @@
 
 // The mapping is private: bytes written into it are copied for this process and never reach
 // the file. A file cut short while mapped does not stop the process: the pages it no longer
-// has read as zeros from then on, and LostPages tells; a file rewritten in place (cut and
+// has read as zeros from then on, and LostPages tells; so do pages the file still holds that
+// the system fails to read, and GetReadError tells those apart; a file rewritten in place (cut and
 // written anew) shows new bytes, and FileChanged tells. (Files replaced by a new one, as this
 // library writes them, leave the mapping as it was: it holds the old file.)
 class KPlatformFileMapping {
@@ -27,8 +28,11 @@ public:
     void Unmap();
     uint8_t* GetData() const { return mData; }
     uint64_t GetSize() const { return mSize; }
-    // True once a page of the mapping was found missing from the file.
+    // True once a page of the mapping was found missing from the file, or could not be read.
     bool LostPages() const;
+    // EIO once a page the file still reached into could not be read (a failing disk, not a
+    // cut); else 0.
+    int GetReadError() const;
     // True when the file is not as it was mapped: a page was lost, or the system gives it
     // another size, modification time or record time (cut, grown, written in place or touched
     // since, even with its modification time set back). Asks the system each time.

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "attributes/images/KImage.h"
@@ -310,6 +311,12 @@ TEST(TiffImage, BrokenFilesAreRefusedAndReadFilesRemovedOnRequest) {
     if (Exists("/proc/self/mem")) {
         EXPECT_FALSE(ReadTiffImage("/proc/self/mem", unread, true, &readError));
         EXPECT_EQ(readError, EIO);
+    }
+    // So is a file the system does not open.
+    for (const auto& [path, error] :
+         {std::pair<std::string, int>{folder / "missing.tif", ENOENT}, {folder.path(), EISDIR}}) {
+        EXPECT_FALSE(ReadTiffImage(path.c_str(), unread, false, &readError)) << path;
+        EXPECT_EQ(readError, error) << path;
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 

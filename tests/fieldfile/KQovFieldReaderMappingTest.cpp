@@ -14,6 +14,7 @@
 
 #include "FieldFileTestUtil.h"
 #include "common/FileClock.h"
+#include "common/PageFault.h"
 #include "fieldfile/KQovFieldFile.h"
 #include "fieldfile/KQovFieldReader.h"
 #include "foundation/KLocale.h"
@@ -286,6 +287,36 @@ TEST(KQovFieldReaderMapping, FileCutUnderTheMapping) {
         EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eReadError);
         EXPECT_NE(std::string(in.GetLastErrorString()).find("cut short"), std::string::npos);
     }
+}
+
+// A page of the mapped file that the disk fails to give is the file's read error, told as a
+// failed read is, not as a cut; the answer outlives the part.
+TEST(KQovFieldReaderMapping, PageTheDiskFailsToGive) {
+    MappingFrom from(1);
+    const size_t kCount = 5000;  // pages of values
+    TempFolder tmp;
+    const std::string name = tmp / "eio.qov";
+    ASSERT_NO_FATAL_FAILURE(qovtest::WriteTwoDoubleFields(name, std::vector<double>(kCount, 0.5)));
+    KQovFieldFile in;
+    ASSERT_TRUE(in.Open(name.c_str(), true, true, nullptr));
+    KQovFieldReader* tree = in.GetTree();
+    ASSERT_TRUE(tree->IsMapped());
+    const int32_t second = tree->FindName(tree->GetRoot(), "Second");
+    ASSERT_GE(second, 0);
+    KQovFieldReader::Value value;
+    const uint32_t record = tree->GetBlock(tree->GetRoot()).names[size_t(second)].first;
+    ASSERT_TRUE(tree->PeekValue(tree->GetRecord(record), value));
+    ASSERT_TRUE(RaisePageFault(value.data + kCount * 4));
+    ASSERT_TRUE(in.FieldReadBegin("Second"));
+    std::vector<double> back(kCount);
+    in.FieldReadDoubles(back.data(), kCount);
+    in.FieldReadEnd();
+    const std::string failed = "File not read: " + name + ": Input/output error";
+    EXPECT_EQ(in.GetLastErrorID(), KQovFieldFile::eReadError);
+    EXPECT_EQ(std::string(in.GetLastErrorString()), failed);
+    in.Finish();
+    EXPECT_FALSE(in.CheckFileUnchanged());
+    EXPECT_EQ(std::string(in.GetLastErrorString()), failed);
 }
 
 // Only files opened for reading alone, whose bytes are read as they stand, are mapped, and

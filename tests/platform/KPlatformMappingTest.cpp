@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/FileClock.h"
+#include "common/PageFault.h"
 #include "common/TempTestFolder.h"
 #include "platform/KPlatformMapping.h"
 
@@ -121,10 +122,52 @@ TEST(KPlatformFileMapping, FileCutUnderTheMapping) {
     // Written to, a lost page takes the bytes.
     mapping.GetData()[4 * 4096] = 9;
     EXPECT_EQ(mapping.GetData()[4 * 4096], 9);
+    EXPECT_EQ(mapping.GetReadError(), 0);
     mapping.Unmap();
     EXPECT_FALSE(mapping.LostPages());
     std::fclose(file);
     std::fclose(other);
+}
+
+// A page the system fails to give: one the file still reaches into is a read error (a failing
+// disk), one past the end of a file cut short is not. Mapped from the third page on, so that
+// the page's place in the file counts, not its place in the mapping.
+TEST(KPlatformFileMapping, PageFailedOrCut) {
+    const size_t page = 4096;
+    const struct {
+        const char* what;
+        size_t keep;  // the file's size when the page fails; 0: whole
+        size_t at;    // in the mapping
+        int error;
+    } kCases[] = {
+        {"whole file, first page", 0, 10, EIO},
+        {"whole file, last page", 0, 3 * page + 5, EIO},
+        {"cut, page it still reaches into", 4 * page + 1, 2 * page, EIO},
+        {"cut, page past its end", 4 * page + 1, 3 * page, 0},
+        {"cut on the page's start", 4 * page, 2 * page + 9, 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TempTestFolder folder;
+        ASSERT_TRUE(folder.ok());
+        const std::string bytes = MakeFile(folder, "f.bin", 6 * page);
+        FILE* file = std::fopen((folder / "f.bin").c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        KPlatformFileMapping mapping;
+        ASSERT_TRUE(mapping.Map(file, 2 * page, 4 * page));
+        std::fclose(file);
+        if (c.keep) {
+            ASSERT_EQ(truncate((folder / "f.bin").c_str(), off_t(c.keep)), 0);
+        }
+        ASSERT_TRUE(RaisePageFault(mapping.GetData() + c.at));
+        EXPECT_TRUE(mapping.LostPages());
+        EXPECT_EQ(mapping.GetReadError(), c.error);
+        // The failed page reads as zeros; the others keep the file's bytes.
+        const size_t failed = c.at / page * page;
+        EXPECT_EQ(mapping.GetData()[failed + page - 1], 0);
+        const size_t other = failed == 0 ? page : 0;
+        EXPECT_EQ(mapping.GetData()[other], uint8_t(bytes[2 * page + other]));
+    }
 }
 
 }  // namespace

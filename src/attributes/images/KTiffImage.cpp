@@ -15,6 +15,7 @@
 #include "attributes/images/KImage.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KPath.h"
+#include "platform/KPlatformStdio.h"
 
 namespace {
 
@@ -305,7 +306,12 @@ bool ReadTiffImage(const char* path, KImage& image, bool removeAfter, int* readE
     if (readError) *readError = 0;
     if (!path) return false;
     KFileStream file;
-    if (!file.Open(path, "rb") || file.Seek(2, 0) != 0) return false;
+    if (!file.Open(path, "rb")) {
+        // A file the system does not open is not seen either.
+        if (readError) *readError = KPlatformReadOpenError(path);
+        return false;
+    }
+    if (file.Seek(2, 0) != 0) return false;
     StreamTiff stream{file, file.Tell()};
     if (stream.size < 0 || file.Seek(0, 0) != 0) return false;
     // The library's allocations go through malloc, which tells a refusal by errno alone.

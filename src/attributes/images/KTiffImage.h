@@ -13,8 +13,8 @@ class KImage;
 
 // Fills the image from the TIFF file; with `removeAfter` the file is deleted once read. False
 // for a file that cannot be opened, has another layout, or whose data cannot be read; throws
-// std::bad_alloc when memory runs out. When the system failed a read of the file, its error
-// number goes to `readError` (else 0): such a file was not seen, whatever it holds.
+// std::bad_alloc when memory runs out. When the system failed to open or read the file, its
+// error number goes to `readError` (else 0): such a file was not seen, whatever it holds.
 bool ReadTiffImage(const char* path, KImage& image, bool removeAfter, int* readError = nullptr);
 // True when every row was written. An image of another layout is refused before any file is
 // made.

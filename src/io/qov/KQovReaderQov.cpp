@@ -94,21 +94,23 @@ KStreamOptionsQov* KQovReaderQov::ReadHeaderInfo(KQovPropertyFieldFile* fieldFil
     mLent = fieldFile;
     bool ok = true;
     int part = 0;
+    bool listRead = true;
     if (!mFile || !mFile->IsOpen()) {
         mError.SetError(eFileNotOpened);
         ok = false;
     } else if (mFile->GetCurrentPart() >= 0) {
         if (allowScan)
-            ReadContentInformation();
+            ok = ReadContentInformation();
         else
             ok = false;
-    } else if (ReadSummary(part)) {
+    } else if (ReadSummary(part, listRead)) {
         DetectLayout(true);
+        ok = listRead;
     } else if (!allowScan || !mFile->FieldFileSelectFirstPart()) {
         ok = false;
     } else {
         DetectLayout(false);
-        ReadContentInformation();
+        ok = ReadContentInformation();
         mFile->Finish();
         // Reading never writes: the scan's findings are not stored in the file.
     }
@@ -262,7 +264,8 @@ bool KQovReaderQov::UpdateSummary(KStreamOptionsQov* newInfo) {
     mOptions = &fileInfo;
     int part = 0;
     bool ok = false;
-    if (ReadSummary(part)) {
+    bool listRead = true;
+    if (ReadSummary(part, listRead) && listRead) {
         if (fileInfo.sceneInfo && newInfo->sceneInfo) {
             fileInfo.sceneInfo->CopyFrom(*newInfo->sceneInfo);
         } else if (fileInfo.sceneInfo) {

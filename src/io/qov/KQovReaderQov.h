@@ -90,9 +90,11 @@ public:
     KQovPropertyFieldFile* GetFieldFile() const { return mFile.get(); }
 
     // Section readers of the header pass (the current options receive what they read).
-    bool ReadSummary(int& partFound);
-    void ReadTakeList();
-    void ReadContentInformation();
+    // False when no Summary is found; `listRead` false when a take file failed the take list.
+    bool ReadSummary(int& partFound, bool& listRead);
+    // False, with the error set, when a take file is there but the system does not give it.
+    bool ReadTakeList();
+    bool ReadContentInformation();
     KQovSceneInfo* ReadSceneInfo();
     KQovSceneInfo* ReadUserData(const char* type);
     KQovThumbnail* ReadThumbnail();
@@ -184,6 +186,11 @@ public:
     // while the sections before them are read; the field file ends it with the read.
     void StartKeysAhead();
     bool TakeFileExists(KQovFieldReader& tree, int32_t block);
+    // True, with the error set, when the take file at `path` that `takeFile` failed to open is
+    // there and the system did not give it; false for one that is not there, or that holds
+    // no take: the main file's take stands in (so it does for an empty name, which callers
+    // leave out: it names the main file's folder).
+    bool TakeFileRefused(const KQovFieldFile& takeFile, const char* path);
     // A large mesh's control points, decoded by a thread of their own while the polygons
     // after them are read (they need only their count); FinishVertices waits for them.
     struct VerticesAside;

@@ -64,6 +64,14 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes, int& readError
     return ok;
 }
 
+// Why a read fails for media the system did not let it write.
+std::string MediaNotWritten(const char* name, int error) {
+    std::string text = "Out of disk space: unable to extract the media file ";
+    text += KQovMessageText(name);
+    if (error) text += ": " + KPlatformErrorText(error);
+    return text;
+}
+
 // The last component of a stored name; empty when it names no file.
 KString BaseName(const char* path) {
     const KString name = KExtractFileName(ForwardSlashes(path).Buffer(), true);
@@ -109,7 +117,12 @@ KString KQovReaderQov::ConvertEmbeddedImage(const KString& extracted, const char
                        mFile->RemoveExtractedMedia(extracted.Buffer(), true);
     const KString copy =
         mFile->AddMediaFile(folder.c_str(), name.Buffer(), bytes.data(), uint32_t(bytes.size()));
-    if (copy.IsEmpty()) return extracted;
+    if (copy.IsEmpty()) {
+        // Refused by the system: the media are not as the file holds them, and the read fails.
+        if (const int error = mFile->GetMediaError(); error && mMediaLost.empty())
+            mMediaLost = MediaNotWritten(name.Buffer(), error);
+        return extracted;
+    }
     if (!freed) mFile->RemoveExtractedMedia(extracted.Buffer());
     return copy;
 }
@@ -212,10 +225,7 @@ KString KQovReaderQov::ReadMediaFileName(const char* folder) {
 void KQovReaderQov::NoteMediaLost(const char* name) {
     // Media the system refused to write fail the read; a name that can be no file does not.
     if (mFile->GetLastErrorID() != KQovFieldFile::eNoSpaceLeft || !mMediaLost.empty()) return;
-    mMediaLost = "Out of disk space: unable to extract the media file ";
-    mMediaLost += KQovMessageText(name);
-    if (const int error = mFile->GetMediaError())
-        mMediaLost += ": " + KPlatformErrorText(error);
+    mMediaLost = MediaNotWritten(name, mFile->GetMediaError());
 }
 
 bool KQovReaderQov::ReadMediaAndResolveNames(KQovScene* scene, const char* folder) {

@@ -47,7 +47,7 @@ void WriteInt(KQovFieldFile* file, const char* name, int32_t value) {
 
 }  // namespace
 
-bool KQovReaderQov::ReadSummary(int& partFound) {
+bool KQovReaderQov::ReadSummary(int& partFound, bool& listRead) {
     KQovPropertyFieldFile* file = mFile.get();
     bool found = false;
     for (int part = file->GetPartCount() - 1; part >= 1 && !found; --part) {
@@ -76,7 +76,7 @@ bool KQovReaderQov::ReadSummary(int& partFound) {
             KQovDestroySceneInfo(mManager, mOptions->sceneInfo);
             mOptions->sceneInfo = ReadSceneInfo();
         }
-        ReadTakeList();
+        listRead = ReadTakeList();
         file->FieldReadBlockEnd();
     }
     file->FieldReadEnd();
@@ -84,14 +84,15 @@ bool KQovReaderQov::ReadSummary(int& partFound) {
     return true;
 }
 
-void KQovReaderQov::ReadTakeList() {
+bool KQovReaderQov::ReadTakeList() {
     KQovPropertyFieldFile* file = mFile.get();
     mOptions->ClearTakes();
     mOptions->currentTakeName.Empty();
     bool currentFound = false;
     KQovTakeNames unique;
     KString current;  // the name the file's current take is read under
-    if (!file->FieldReadBegin("Takes")) return;
+    if (!file->FieldReadBegin("Takes")) return true;
+    bool ok = true;
     if (file->FieldReadBlockBegin()) {
         mOptions->currentTakeName = file->FieldReadC("Current", "");
         while (file->FieldReadBegin("Take")) {
@@ -99,12 +100,18 @@ void KQovReaderQov::ReadTakeList() {
             take.name = file->FieldReadC();
             if (file->FieldReadBlockBegin()) {
                 if (file->FieldReadBegin("FileName")) {
-                    KString path = file->GetAbsoluteMediaPath(file->FieldReadC());
+                    const KString stored = file->FieldReadC();
+                    const KString path = file->GetAbsoluteMediaPath(stored.Buffer());
                     file->FieldReadEnd();
                     KQovFieldFile takeFile;
                     if (takeFile.FieldFileOpenFile(path.Buffer(), false, true, nullptr)) {
                         ReadTakeValues(takeFile, take);
+                        if (!takeFile.CheckFileUnchanged() &&
+                            TakeFileRefused(takeFile, path.Buffer()))
+                            ok = false;
                         takeFile.FieldFileClose();
+                    } else if (!stored.IsEmpty() && TakeFileRefused(takeFile, path.Buffer())) {
+                        ok = false;
                     } else if (file->GetFileVersion() >= 2000) {
                         ReadTakeValues(*file, take);
                         take.thumbnail = ReadThumbnail();
@@ -135,6 +142,7 @@ void KQovReaderQov::ReadTakeList() {
         KQovTakeInfo* first = mOptions->GetTake(0);
         mOptions->currentTakeName = first ? first->name : KString("");
     }
+    return ok;
 }
 
 void KQovReaderQov::ReadMetaData(KQovSceneInfo& info) {
@@ -179,7 +187,7 @@ void KQovReaderQov::CountVersion6Objects() {
     file->FieldReadEnd();
 }
 
-void KQovReaderQov::ReadContentInformation() {
+bool KQovReaderQov::ReadContentInformation() {
     KQovPropertyFieldFile* file = mFile.get();
     file->FieldReadRewind();
     mOptions->passwordFlag = file->HasPassword() ? 1 : 0;
@@ -234,9 +242,10 @@ void KQovReaderQov::ReadContentInformation() {
     }
     mOptions->SetCount(KStreamOptionsQov::eMedia, clips);
     if (!file->IsVersion5Layout()) CountVersion6Objects();
-    ReadTakeList();
+    const bool ok = ReadTakeList();
     ReadSceneInfoIntoOptions();
     file->FieldReadRewind();
+    return ok;
 }
 
 void KQovWriteSummary(KQovFieldFile* file, const KStreamOptionsQov& options) {

@@ -3,6 +3,7 @@
 // layers merged and rotations filtered; then the take's alignment in time. Also the tail of
 // the main read: connections, takes and the finishing passes.
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,10 +21,12 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovGeometry.h"
 #include "fieldfile/KQovFieldReader.h"
+#include "foundation/KFileStream.h"
 #include "foundation/KQuotedText.h"
 #include "io/KQovIOHooks.h"
 #include "io/qov/KQovReaderQov.h"
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformStdio.h"
 #include "scene/KDataType.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -360,7 +363,8 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
     KQovPropertyFieldFile* file = mFile.get();
     bool ok = true;
     if (file->FieldReadBegin("FileName")) {
-        const KString path = file->GetAbsoluteMediaPath(file->FieldReadC());
+        const KString stored = file->FieldReadC();
+        const KString path = file->GetAbsoluteMediaPath(stored.Buffer());
         file->FieldReadEnd();
         std::unique_ptr<KQovPropertyFieldFile> takeFile(KQovPropertyFieldFile::Create());
         if (takeFile->FieldFileOpenFile(path.Buffer(), false, true, nullptr)) {
@@ -371,12 +375,16 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
             ok = ReadTakeContent(*takeFile, scene, take);
             mLent = lent;
             if (ok && !takeFile->CheckFileUnchanged()) {
-                mError.SetErrorWithText(
-                    eFileCorrupted,
-                    (std::string("File is corrupted: ") + takeFile->GetLastErrorString()).c_str());
+                // A read the system failed is its error; a file cut or changed is corrupted.
+                const std::string cause = takeFile->GetLastErrorString();
+                if (!TakeFileRefused(*takeFile, path.Buffer()))
+                    mError.SetErrorWithText(eFileCorrupted,
+                                            ("File is corrupted: " + cause).c_str());
                 ok = false;
             }
             takeFile->FieldFileClose();
+        } else if (!stored.IsEmpty() && TakeFileRefused(*takeFile, path.Buffer())) {
+            return false;
         } else if (file->GetFileVersion() >= 2000) {
             ok = ReadTakeContent(*file, scene, take);
         } else {
@@ -389,6 +397,26 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
         ok = ReadTakeContent(*file, scene, take);
     }
     return ok && AlignTakeTime(scene, take);
+}
+
+bool KQovReaderQov::TakeFileRefused(const KQovFieldFile& takeFile, const char* path) {
+    // A read the system failed: its cause, never a corrupted file.
+    if (const int error = takeFile.GetSystemReadError()) {
+        mError.SetErrorWithText(eFileNotOpened, KReadFileError(path, error).c_str());
+        return true;
+    }
+    if (takeFile.GetLastErrorID() != KQovFieldFile::eFileNotOpened) return false;
+    switch (KPlatformReadOpenError(path)) {
+        case 0:  // opened since: the failure was not the system's
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return false;
+        default:
+            mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(path).c_str());
+            return true;
+    }
 }
 
 // True when the take of `block` names a file of its own that is there: the take is read from

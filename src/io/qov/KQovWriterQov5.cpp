@@ -34,6 +34,15 @@ private:
     std::function<void()> mAction;
 };
 
+// The field file's failure as the writer's: a file the write read (embedded media) that the
+// system did not give is told by its name and cause, any other failure as a full disk.
+void SetWriteFailure(KError& error, KQovFieldFile& file) {
+    if (file.GetLastErrorID() == KQovFieldFile::eReadError)
+        error.SetErrorWithText(KQovWriter::eUnidentifiedError, file.GetLastErrorString());
+    else
+        error.SetError(KQovWriter::eOutOfDiskSpace);
+}
+
 // Geometry nodes below and including `node`, children before their parent.
 void CollectGeometryNodes(KQovNode* node, std::vector<KQovNode*>& out) {
     KQovWalkNodes(
@@ -221,7 +230,7 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
         }
     }
     // A failure that only shows when the last bytes go out is a failure all the same.
-    if (ok && Failed()) mError.SetError(eOutOfDiskSpace);
+    if (ok && Failed()) SetWriteFailure(mError, *mFile);
     return mError.GetErrorCode() == -1;
 }
 
@@ -232,7 +241,7 @@ void KQovWriterQov5::RunSection(bool& failed, bool on, const std::function<void(
         failed = true;  // the section's own reason stands
     } else if (Failed()) {
         failed = true;
-        mError.SetError(eOutOfDiskSpace);
+        SetWriteFailure(mError, *mFile);
     }
 }
 

@@ -136,7 +136,9 @@ void KQovWriterQov5::WriteClipFields(const MediaEntry& entry, bool embed) {
     }
     if (old) f->FieldWriteC("Filename", entry.fileName.Buffer());
     f->FieldWriteC("RelativeFilename", f->GetRelativeMediaPath(entry.path.Buffer()).Buffer());
-    if (embed && KFileExists(content.path.Buffer())) {
+    // A file there that the system does not let the write read fails the write.
+    if (embed && (KFileExists(content.path.Buffer()) ||
+                  KQovFieldFile::UnreadableFileError(content.path.Buffer()))) {
         f->FieldWriteBegin("Content");
         f->FieldWriteFileContent(content.path.Buffer(), nullptr);
         f->FieldWriteEnd();

@@ -351,6 +351,34 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
     if (!HasTiffInfo()) GTEST_SKIP() << "tiffinfo is not installed (libtiff-tools)";
 }
 
+// A converter that fails after the media folder became a file: nothing more can be made there.
+int PullFolder(int mode, const char* path, KImage&) {
+    if (mode != KImageConverterRegistry::eWriteFile) return 1;
+    const std::string folder = std::string(path).substr(0, std::string(path).rfind('/'));
+    if (std::rename(folder.c_str(), (folder + "-away").c_str()) == 0)
+        qovtest::WriteAll(folder, "a file");
+    return 1;
+}
+
+// A TIFF copy the system does not let the read write fails the read, naming it, as media not
+// extracted do: the stored image does not stand under the original format's name.
+TEST(KQovReaderQovShading, TiffCopyNotWrittenFailsTheRead) {
+    qovtest::TempFolder tmp;
+    KImage image;
+    ASSERT_TRUE(image.Init(2, 2, true, KImage::eRGB, 3));
+    ASSERT_TRUE(WriteTiffImage((tmp / "source.tif").c_str(), false, image));
+    WriteEmbeddedVideo(tmp / "v.qov", "photo.png", 0, tmp / "source.tif");
+    KQovObjectManager manager;
+    manager.CreateImageConverterRegistry()->Register("png", &PullFolder);
+    KQovReaderQov reader(&manager, nullptr);
+    ASSERT_TRUE(reader.FileOpen((tmp / "v.qov").c_str()));
+    std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+    ASSERT_TRUE(options);
+    EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
+    EXPECT_EQ(std::string(reader.GetLastErrorString()),
+              "Out of disk space: unable to extract the media file photo.tif: Not a directory");
+}
+
 }  // namespace
 namespace {
 

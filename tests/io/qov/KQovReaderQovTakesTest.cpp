@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +17,10 @@
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovTexture.h"
+#include "common/PageFault.h"
+#include "fieldfile/KQovFieldReader.h"
 #include "foundation/KEventEmitter.h"
+#include "io/KQovImporter.h"
 #include "scene/KProperty.h"
 #include "scene/KQovDeformer.h"
 #include "scene/KQovEntityContainer.h"
@@ -24,7 +32,9 @@ namespace {
 
 using qovtest::GoldenText;
 using qovtest::QovText;
+using qovtest::TempFolder;
 using qovtest::TextRead;
+using qovtest::WriteAll;
 
 const int64_t kSecond = 46186158000;
 
@@ -265,16 +275,17 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
         std::vector<std::string> files;
         bool ok;
         double value;
+        const char* stored = "walk.qov";
     } cases[] = {
         {"take file present", 5000, {"walk.qov", takeFile}, true, 7.0},
         {"take file missing, animation in the main file", 6000, {}, true, 5.0},
+        {"take file named by nothing", 6000, {}, true, 5.0, ""},
         {"take file missing in an old file", 1000, {}, false, 0.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string body = model(c.version) +
-                                 "Takes:  {\n Take: \"Walk\" {\n  FileName: \"walk.qov\"\n" +
-                                 with("5") + " }\n}\n";
+        const std::string body = model(c.version) + "Takes:  {\n Take: \"Walk\" {\n  FileName: \"" +
+                                 c.stored + "\"\n" + with("5") + " }\n}\n";
         TextRead read(QovText(c.version, body, "Model"), nullptr, c.files);
         EXPECT_EQ(read.ok, c.ok) << read.reader.GetLastErrorString();
         if (!c.ok) {
@@ -283,6 +294,128 @@ TEST(KQovReaderQovTakes, TakeFilesAndTheirFallback) {
         }
         ExpectKeys(Keys(Channel(read.scene, "Cube", "Walk", "Transform/T/X")), {{0, c.value}});
     }
+}
+
+// A take file that is there but that the system does not give fails the header and the read
+// with its cause; the main file's take does not stand in for it.
+TEST(KQovReaderQovTakes, ATakeFileTheSystemRefusesFailsTheRead) {
+    const std::string model =
+        "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
+        "Connections:  {\n Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n";
+    auto scene = [&](const char* takeFile) {
+        return QovText(
+            6000, model + "Takes:  {\n Take: \"Walk\" {\n  FileName: \"" + takeFile + "\"\n }\n}\n",
+            "Model");
+    };
+    const std::string takeText = QovText(5000, "Comments: \"from file\"\n");
+    const bool hasMem = std::filesystem::exists("/proc/self/mem");
+    struct Case {
+        const char* name;
+        bool folder;  // else a link to a file whose reads fail
+        const char* cause;
+    } cases[] = {{"a folder", true, "it is a folder"},
+                 {"a failing read", false, "Input/output error"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.folder && !hasMem) continue;
+        {  // the take list of the header
+            TempFolder folder;
+            WriteAll(folder / "scene.qov", scene(c.folder ? "." : "/proc/self/mem"));
+            KQovObjectManager manager;
+            KQovReaderQov reader{&manager, nullptr};
+            ASSERT_TRUE(reader.FileOpen((folder / "scene.qov").c_str()));
+            std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+            EXPECT_FALSE(options);
+            EXPECT_NE(std::string(reader.GetLastErrorString()).find(c.cause), std::string::npos)
+                << reader.GetLastErrorString();
+            if (options) KQovDestroySceneInfo(&manager, options->sceneInfo);
+        }
+        // The read, when the take file goes bad after the header was read.
+        TempFolder other;
+        const std::string take = other / "walk.qov";
+        WriteAll(take, takeText);
+        TextRead read(scene(take.c_str()), nullptr, {}, [&](KQovScene&) {
+            std::filesystem::remove(take);
+            if (c.folder)
+                std::filesystem::create_directory(take);
+            else
+                std::filesystem::create_symlink("/proc/self/mem", take);
+        });
+        EXPECT_FALSE(read.ok);
+        const std::string error = read.reader.GetLastErrorString();
+        EXPECT_NE(error.find("walk.qov: " + std::string(c.cause)), std::string::npos) << error;
+        EXPECT_EQ(error.find("orrupt"), std::string::npos) << error;
+    }
+}
+
+// Runs `action` once, at the first progress text that begins with `at`.
+class ActingImporter : public KQovImporter {
+public:
+    using KQovImporter::KQovImporter;
+    void Report(int first, const char* text, const char* detail, float percent) override {
+        if (action && text && std::strncmp(text, at, std::strlen(at)) == 0) {
+            auto run = std::move(action);
+            action = nullptr;
+            run();
+        }
+        KQovImporter::Report(first, text, detail, percent);
+    }
+    const char* at = "";
+    std::function<void()> action;
+};
+
+// Where the system mapped the file `path` in this process; null when it did not.
+const void* MappedAt(const std::string& path) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.size() > path.size() &&
+            line.compare(line.size() - path.size(), path.size(), path) == 0)
+            return reinterpret_cast<const void*>(std::stoull(line, nullptr, 16));
+    return nullptr;
+}
+
+// A take file opened whole whose mapped page the disk then fails to give fails the read with
+// its read error: not corrupted, and not the main file's take.
+TEST(KQovReaderQovTakes, ATakeFilePageTheDiskFailsIsItsReadError) {
+    TempFolder folder;
+    const std::string take = folder / "walk.qov";
+    {
+        KQovFieldFile file;
+        ASSERT_TRUE(file.Create(take.c_str(), true, false, nullptr));
+        file.FieldWriteC("Comments", "from file");
+        file.FieldWriteBegin("Model");
+        file.FieldWriteC("Model::Cube");
+        file.FieldWriteBlockBegin();
+        file.FieldWriteBlockEnd();
+        file.FieldWriteEnd();
+        ASSERT_TRUE(file.FieldFileClose());
+    }
+    WriteAll(folder / "scene.qov",
+             QovText(6000,
+                     "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
+                     "Connections:  {\n Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n"
+                     "Takes:  {\n Take: \"Walk\" {\n  FileName: \"walk.qov\"\n }\n}\n",
+                     "Model"));
+    const uint64_t oldMapping = KQovFieldReader::SetMappingFrom(1);
+    KQovObjectManager manager;
+    ActingImporter importer(&manager);
+    importer.at = "Retrieving take";
+    bool raised = false;
+    importer.action = [&] {
+        const void* at = MappedAt(take);
+        raised = at && RaisePageFault(at);
+    };
+    KQovReaderQov reader(&manager, &importer);
+    ASSERT_TRUE(reader.FileOpen((folder / "scene.qov").c_str()));
+    std::unique_ptr<KStreamOptionsQov> options(reader.ReadHeaderInfo(nullptr, true));
+    ASSERT_TRUE(options);
+    EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
+    KQovFieldReader::SetMappingFrom(oldMapping);
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(std::string(reader.GetLastErrorString()),
+              "File not read: " + take + ": Input/output error");
+    KQovDestroySceneInfo(&manager, options->sceneInfo);
 }
 
 // Takes a scene cannot hold under the file's names (one name twice, none, "Default") are each

@@ -16,8 +16,14 @@
 #include "scene/KQovPose.h"
 #include "scene/KQovVideo.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -449,6 +455,42 @@ TEST(KQovWriterQov6, TextureFilesTravelAsClips) {
         ASSERT_TRUE(texture);
         EXPECT_EQ(texture->GetPropertyHandler()->GetSrcCount(), 1);
     }
+}
+
+// A texture file there that the write is not let read fails the write, naming the file and
+// why (not a full disk); its clip is never written without its bytes. A socket in its place
+// holds no bytes: left out, as a missing file or a pipe is.
+TEST(KQovWriterQov6, TextureFileNotReadFailsTheWrite) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    const std::string wood = tmp / "wood.tif";
+    built.BuildEverything(wood);
+    ASSERT_EQ(chmod(wood.c_str(), 0), 0);
+    // The system checks the permission for a user alone.
+    if (geteuid() != 0) {
+        for (int id : {0, 3}) {
+            SCOPED_TRACE(id);
+            const std::string name = tmp / ("denied" + std::to_string(id) + ".qov");
+            EXPECT_EQ(ExportEverything(built.scene, name, id),
+                      "File not opened: " + wood + ": Permission denied");
+            EXPECT_FALSE(KFileExists(name.c_str()));
+        }
+    }
+    ASSERT_EQ(std::remove(wood.c_str()), 0);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(socket, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(wood.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, wood.c_str(), wood.size());
+    ASSERT_EQ(bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (int id : {0, 3}) {
+        SCOPED_TRACE(id);
+        const std::string name = tmp / ("clips" + std::to_string(id) + ".qov");
+        EXPECT_EQ(ExportEverything(built.scene, name, id), "");
+        EXPECT_EQ(v5test::ReadText(name).find("texture bytes"), std::string::npos);
+    }
+    close(socket);
 }
 
 // The input character comes back only from a character connected onto "Character"; a floor
