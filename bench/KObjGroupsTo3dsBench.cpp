@@ -1,7 +1,8 @@
 // An OBJ file of many groups, each with a material of its own, converted to 3DS at two sizes,
 // so the growth of the conversion with the groups can be read; and an OBJ file of many
 // materials, each with a texture of its own, converted to QOV and read back, at two sizes
-// (about twice the time at twice the materials when the conversion is linear).
+// (about twice the time at twice the materials when the conversion is linear); and an OBJ file
+// of many groups written back as OBJ at N and 2N groups.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "KBenchSideBySide.h"
 #include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
+#include "formats/geometry/obj/KQovWriterObj.h"
 #include "io/KStreamOptions.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovReaderQov.h"
@@ -150,7 +152,58 @@ void BM_TexturedObjToQov(benchmark::State& state) {
     state.counters["read_qov_s"] = qovbench::Min(readBacks);
 }
 
+// An OBJ file of N groups and one of 2N, each group a triangle without material, read and
+// written back as OBJ (as `qovtool convert` does): the read and the write of each timed apart
+// (seconds), and the write's time at 2N over its time at N (about 2 when the write is linear).
+void BM_ObjGroupsToObj(benchmark::State& state) {
+    const int groups = int(state.range(0));
+    const std::string base = KPlatformGetTempFolder() + "/qov_bench_objgroups" + qovbench::RunId();
+    std::vector<double> reads[2], writes[2];
+    for (int k = 0; k < 2; ++k) {
+        const std::string in = base + "_" + std::to_string(k) + ".obj";
+        const std::string out = base + "_" + std::to_string(k) + "_out.obj";
+        for (const std::string& path : {in, out}) qovbench::RemoveAtExit(path);
+        std::string text;
+        for (int g = 0; g < groups << k; ++g) {
+            const std::string n = std::to_string(g);
+            text += "g G" + n + "\nv " + n + " 0 0\nv " + n + " 1 0\nv " + n + " 0 1\nf -3 -2 -1\n";
+        }
+        if (!WriteText(in, text)) return state.SkipWithError("cannot write the OBJ file");
+    }
+    for (auto _ : state) {
+        bool ok = true;
+        for (int k = 0; k < 2; ++k) {
+            const std::string in = base + "_" + std::to_string(k) + ".obj";
+            const std::string out = base + "_" + std::to_string(k) + "_out.obj";
+            KQovObjectManager manager;
+            KQovScene* scene = manager.CreateScene();
+            reads[k].push_back(qovbench::Seconds(
+                [&] {
+                    KQovReaderObj reader(&manager);
+                    std::unique_ptr<KStreamOptions> options(reader.GetReadOptions(true));
+                    return reader.FileOpen(in.c_str()) && reader.Read(scene, options.get());
+                },
+                ok));
+            writes[k].push_back(qovbench::Seconds(
+                [&] {
+                    KQovWriterObj writer(&manager);
+                    std::unique_ptr<KStreamOptions> options(writer.GetWriteOptions());
+                    return writer.FileCreate(out.c_str()) && writer.Write(scene, options.get()) &&
+                           writer.FileClose();
+                },
+                ok));
+        }
+        if (!ok) return state.SkipWithError("conversion failed");
+    }
+    state.counters["read_s"] = qovbench::Min(reads[0]);
+    state.counters["write_s"] = qovbench::Min(writes[0]);
+    state.counters["write_2n_s"] = qovbench::Min(writes[1]);
+    state.counters["write_2n_over_n"] = qovbench::Min(writes[1]) / qovbench::Min(writes[0]);
+    state.counters["write_us_per_group"] = qovbench::Min(writes[0]) * 1e6 / groups;
+}
+
 }  // namespace
 
+BENCHMARK(BM_ObjGroupsToObj)->Arg(8000)->Arg(32000)->Iterations(3)->Unit(benchmark::kSecond);
 BENCHMARK(BM_TexturedObjToQov)->Arg(2000)->Arg(4000)->Iterations(2)->Unit(benchmark::kSecond);
 BENCHMARK(BM_ObjGroupsTo3ds)->Arg(12500)->Arg(25000)->Iterations(2)->Unit(benchmark::kSecond);

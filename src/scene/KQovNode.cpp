@@ -937,9 +937,15 @@ void KQovNode::SetLocal(const char* name, double x, double y, double z) {
     if (mProperties) KQovSetPropertyNumbers(mProperties->FindProperty(name), values, 3);
 }
 
-void KQovNode::GetLocal(const char* name, KVector4& out) const {
+void KQovNode::GetLocal(const char* name, int row, KVector4& out) const {
     double values[4];
-    if (mProperties && KQovGetPropertyNumbers(mProperties->FindProperty(name), values) >= 3) {
+    // Rows that wait are not built for a look: a writer asks every node of a large scene.
+    int n = 0;
+    if (mProperties && mProperties->IsTableWaiting())
+        n = mProperties->GetWaitingRowNumbers(row, values);
+    else if (mProperties)
+        n = KQovGetPropertyNumbers(mProperties->FindProperty(name), values);
+    if (n >= 3) {
         out[0] = values[0];
         out[1] = values[1];
         out[2] = values[2];
@@ -950,19 +956,19 @@ void KQovNode::SetLocalTranslation(double x, double y, double z) {
     SetLocal("Lcl Translation", x, y, z);
 }
 void KQovNode::GetLocalTranslation(KVector4& out) const {
-    GetLocal("Lcl Translation", out);
+    GetLocal("Lcl Translation", P::eLclTranslation, out);
 }
 void KQovNode::SetLocalRotation(double x, double y, double z) {
     SetLocal("Lcl Rotation", x, y, z);
 }
 void KQovNode::GetLocalRotation(KVector4& out) const {
-    GetLocal("Lcl Rotation", out);
+    GetLocal("Lcl Rotation", P::eLclRotation, out);
 }
 void KQovNode::SetLocalScaling(double x, double y, double z) {
     SetLocal("Lcl Scaling", x, y, z);
 }
 void KQovNode::GetLocalScaling(KVector4& out) const {
-    GetLocal("Lcl Scaling", out);
+    GetLocal("Lcl Scaling", P::eLclScaling, out);
 }
 
 void KQovNode::SetInheritType(int type) {

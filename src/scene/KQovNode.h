@@ -374,7 +374,7 @@ private:
                         double w);
     const KVector4* GetPivotVector(int set, KVector4 KQovPivotSet::*field) const;
     void SetLocal(const char* name, double x, double y, double z);
-    void GetLocal(const char* name, KVector4& out) const;
+    void GetLocal(const char* name, int row, KVector4& out) const;
 
     // One channel of the node's own that InitTakeNodeChannels makes: the property behind it,
     // its number of component curves (1: the channel's own curve), how many of them get a

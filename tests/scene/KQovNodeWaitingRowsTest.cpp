@@ -147,6 +147,19 @@ TEST(KQovNodeWaitingRows, BuiltLateEqualsBuiltAtOnce) {
              n->SetVisibility(true);
          },
          true},
+        {"local transforms read (as the still-pose writers read every node)",
+         [](KQovObjectManager&, KQovNode* n, KQovNode*) {
+             KVector4 t(7.0, 7.0, 7.0), r(7.0, 7.0, 7.0), s(7.0, 7.0, 7.0);
+             n->GetLocalTranslation(t);
+             n->GetLocalRotation(r);
+             n->GetLocalScaling(s);
+             for (int i = 0; i < 3; ++i) {
+                 EXPECT_EQ(t[i], 0.0);
+                 EXPECT_EQ(r[i], 0.0);
+                 EXPECT_EQ(s[i], 1.0);
+             }
+         },
+         true},
         {"defaults written into the plan",
          [](KQovObjectManager&, KQovNode* n, KQovNode*) { n->WritePropertyDefaults(); }, true},
         {"child and parent",
@@ -197,6 +210,9 @@ TEST(KQovNodeWaitingRows, BuiltLateEqualsBuiltAtOnce) {
              ASSERT_NE(p, nullptr);
              const double v[3] = {1.0, 2.0, 3.0};
              KQovSetPropertyNumbers(p, v, 3);
+             KVector4 t;
+             n->GetLocalTranslation(t);
+             EXPECT_EQ(t[2], 3.0);
          },
          false},
         {"values copied from a built node",

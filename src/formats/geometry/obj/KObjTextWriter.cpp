@@ -141,10 +141,15 @@ void KObjTextWriter::WriteGroup(const KObjWriteGroup& group) {
         mObjText += 'f';
         for (int i = 0; i < group.polygonSizes[p]; ++i, ++corner) {
             const KObjCorner& c = group.corners[corner];
-            mObjText += KFormatC(" %d", c.v + mVertexBase);
-            if (c.vt >= 0 || c.vn >= 0) mObjText += '/';
-            if (c.vt >= 0) mObjText += KFormatC("%d", c.vt + mUVBase);
-            if (c.vn >= 0) mObjText += KFormatC("/%d", c.vn + mNormalBase);
+            // One corner at a time into a buffer of the stack: no text made per number.
+            char text[48];
+            const int v = c.v + mVertexBase, vt = c.vt + mUVBase, vn = c.vn + mNormalBase;
+            const int n = c.vt >= 0 && c.vn >= 0
+                              ? KSnprintfC(text, sizeof text, " %d/%d/%d", v, vt, vn)
+                          : c.vt >= 0 ? KSnprintfC(text, sizeof text, " %d/%d", v, vt)
+                          : c.vn >= 0 ? KSnprintfC(text, sizeof text, " %d//%d", v, vn)
+                                      : KSnprintfC(text, sizeof text, " %d", v);
+            if (n > 0) mObjText.append(text, size_t(n));
         }
         mObjText += '\n';
         Flush(mObj, mObjText, false);
