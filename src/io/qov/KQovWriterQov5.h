@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -97,8 +98,13 @@ protected:
     void WritePivotsAsProperties(KQovNode* node);
     // The same for a node whose rows wait, without building them; false when they must be.
     bool WriteWaitingPivotsAsProperties(KQovNode* node);
-    void WriteAnimatedLists(KQovNode* node);
-    void WriteUserProperties(KQovObject* object);
+    // The name each user property of `node` is written under, by its place (none for one not
+    // written): the reader takes names alike letter case aside for one, so a later twin gets
+    // a number, and a warning says so.
+    using UserNames = std::vector<std::optional<KString>>;
+    UserNames UserPropertyNames(KQovNode* node);
+    void WriteAnimatedLists(KQovNode* node, const UserNames& userNames);
+    void WriteUserProperties(KQovObject* object, const UserNames& userNames);
     void WriteUserPropertyValue(const KQovUserProperty* user);
     void WriteDefaultChannels(KQovNode* node);
     void WriteSwitcher(KQovScene* scene);
