@@ -65,6 +65,8 @@ const AnimatedChannel kCameraChannels[] = {
 // its value into in turn: the channel gets back the value of the property it is named after
 // (the twins are written under names of their own).
 void GiveTwinChannelsTheirOwn(KQovNode* node, KFCurveNode* root) {
+    // Records still to be made wrap the node's own rows, and are not made here.
+    if (node->AreRecordsDeferred()) return;
     std::vector<std::pair<std::string, KQovUserProperty*>> users;  // each with its folded name
     for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
         KQovUserProperty* user = node->GetUserProperty(i);
@@ -398,7 +400,8 @@ void KQovWriterQov5::WriteAnimatedLists(KQovNode* node, const UserNames& userNam
 }
 
 void KQovWriterQov5::WriteUserProperties(KQovObject* object, const UserNames& userNames) {
-    for (int i = 0; i < object->GetUserPropertyCount() && size_t(i) < userNames.size(); ++i) {
+    // None when the records are still to be made: counting them would make them.
+    for (int i = 0; size_t(i) < userNames.size() && i < object->GetUserPropertyCount(); ++i) {
         KQovUserProperty* user = object->GetUserProperty(i);
         if (!userNames[size_t(i)]) continue;
         const KString& name = *userNames[size_t(i)];
