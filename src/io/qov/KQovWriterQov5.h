@@ -145,8 +145,8 @@ protected:
     void WriteCharacterPoses(KQovScene* scene);
     void WriteControlSet(KQovScene* scene, KQovControlSet* set);
     virtual void WriteGeometrySection(KQovNode* node);
-    void WriteMaterial(KQovMaterial* material);
-    // `ofModelOnly`: a texture connected to the model that no layer names.
+    // `ofModelOnly`: a material or texture connected to the model that no layer names.
+    void WriteMaterial(KQovMaterial* material, bool ofModelOnly = false);
     void WriteTexture(KQovTexture* texture, bool ofModelOnly = false);
 
     virtual bool WriteSections(KQovScene* scene);
@@ -178,6 +178,7 @@ protected:
     void WritePatchFields(KQovPatch* patch);
     // `node`: the model written, whose connected textures no layer names are written too.
     void WriteGeometryCommon(KQovGeometry* geometry, KQovNode* node);
+    void WriteMaterialsOfModelOnly(KQovNode* node);
     void WriteTexturesOfModelOnly(KQovNode* node);
     void WriteLink(KQovLink* link);
     // "Mode", "UserData", "Indexes", "Weights", "Transform", "TransformLink", "AssociateModel"

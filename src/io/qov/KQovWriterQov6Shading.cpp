@@ -132,7 +132,7 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
                 if (KQovTexture* t = e->GetDirectArray().GetAt(i))
                     AddOnce(shading.textures, shading.textureAt, t);
     }
-    AddConnectedTextures(node, shading);
+    AddConnectedShading(node, shading);
     // Objects only the layers know (none of the scene's lists has them) are written as well.
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
         for (KQovMaterial* m : shading.materials) {
@@ -146,9 +146,12 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
         }
 }
 
-void KQovWriterQov6::AddConnectedTextures(KQovNode* node, NodeShading& shading) {
-    // After the layers' own, so that their positions stay: a texture connected to the node
-    // that no layer names is carried by its connection alone.
+void KQovWriterQov6::AddConnectedShading(KQovNode* node, NodeShading& shading) {
+    // After the layers' own, so that their positions stay: a material or texture connected to
+    // the node that no layer names is carried by its connection alone.
+    for (int i = 0; i < KQovShadingScene::ConnectedMaterialCount(node); ++i)
+        if (KQovMaterial* m = KQovShadingScene::ConnectedMaterial(node, i))
+            AddOnce(shading.materials, shading.materialAt, m);
     for (int i = 0; i < KQovShadingScene::ConnectedTextureCount(node); ++i)
         if (KQovTexture* t = KQovShadingScene::ConnectedTexture(node, i))
             AddOnce(shading.textures, shading.textureAt, t);

@@ -239,3 +239,73 @@ TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
         }
     }
 }
+
+namespace {
+
+// A node's materials: those its layers name, then those only connected to it.
+std::string MaterialsOf(KQovNode* node) {
+    KQovGeometry* geometry = node ? node->GetGeometry() : nullptr;
+    if (!geometry) return "no geometry";
+    std::string out = "layers";
+    std::set<KQovMaterial*> layered;
+    for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
+        for (int i = 0; i < geometry->GetMaterialCount(layer); ++i) {
+            out += std::string(" ") + geometry->GetMaterial(i, layer)->GetName();
+            layered.insert(geometry->GetMaterial(i, layer));
+        }
+    out += "; connected";
+    for (int i = 0; i < KQovShadingScene::ConnectedMaterialCount(node); ++i)
+        if (!layered.count(KQovShadingScene::ConnectedMaterial(node, i)))
+            out += std::string(" ") + KQovShadingScene::ConnectedMaterial(node, i)->GetName();
+    return out;
+}
+
+}  // namespace
+
+// A material connected to a mesh, a NURBS surface or a patch, not named by a layer: every QOV id
+// keeps it connected, with its values, listed in the scene, and out of the layers.
+TEST(KQovWriterQov5RoundTrip, MaterialsConnectedToTheMeshOnly) {
+    TempTestFolder tmp;
+    v5test::Scene s;
+    s.BuildMesh();
+    KQovMesh* bare = s.manager.CreateMesh();
+    bare->InitControlPoints(3);
+    bare->BeginPolygon(-1, -1, 0);
+    for (int v : {0, 1, 2}) bare->AddPolygonVertex(v);
+    KQovNode* bareNode = s.Add("Bare", bare);
+    KQovNurb* nurb = s.manager.CreateNurb();
+    nurb->SetOrder(2, 2);
+    nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
+    KQovNode* surface = s.Add("Surface", nurb);
+    KQovPatch* patch = s.manager.CreatePatch();
+    patch->InitControlPoints(2, KQovPatch::eLinear, 2, KQovPatch::eLinear);
+    KQovNode* patchNode = s.Add("Patch", patch);
+    const std::pair<KQovNode*, const char*> loose[] = {{s.node, "Material::Loose"},
+                                                       {bareNode, "Material::Bare"},
+                                                       {surface, "Material::Moss"},
+                                                       {patchNode, "Material::Tile"}};
+    for (auto [node, name] : loose) {
+        KQovMaterial* material = s.manager.CreateMaterial(name);
+        material->SetDefaultDiffuse(KColor(0.125, 0.25, 0.5));
+        node->GetPropertyHandler()->ConnectSrc(material->GetPropertyHandler());
+    }
+    const std::string square = MaterialsOf(s.node);
+    ASSERT_EQ(square, "layers Material::Red Material::Blue; connected Material::Loose");
+    for (int id : {0, 1, 3, 4}) {
+        SCOPED_TRACE(id);
+        const std::string name = tmp / ("loose" + std::to_string(id) + ".qov");
+        ASSERT_TRUE(Export(s.scene, name, id));
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KQovNode* root = read.scene->GetRootNode();
+        for (auto [node, material] : loose) {
+            KQovNode* back = root->FindChild(node->GetNameWithoutPrefix().Buffer());
+            EXPECT_EQ(MaterialsOf(back),
+                      node == s.node ? square : "layers; connected " + std::string(material));
+            auto* found = static_cast<KQovMaterial*>(
+                read.scene->GetEntityContainer()->FindMaterial(KString(material)));
+            ASSERT_NE(found, nullptr) << material;
+            EXPECT_EQ(found->GetDefaultDiffuse().mBlue, 0.5);
+        }
+    }
+}

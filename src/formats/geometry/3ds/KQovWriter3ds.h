@@ -67,8 +67,9 @@ private:
     void PutDummy(KQovNode& node);
     int64_t KeysToWrite(KQovNode& node);
     bool ExportMesh(KQovNode& node, const KQovMesh& mesh);
-    // True when `copy` is `mesh` with the texture tied to the model alone on every polygon.
-    bool CoverWithTextureOfModel(KQovNode& node, const KQovMesh& mesh, KQovMesh& copy);
+    // True when `copy` is `mesh` with the material or texture tied to the model alone on every
+    // polygon.
+    bool CoverWithShadingOfModel(KQovNode& node, const KQovMesh& mesh, KQovMesh& copy);
     bool ExportSurface(KQovNode& node, KQovNodeAttribute& surface);
     std::string PutMaterial(const KQovMesh& mesh, const FaceCombination3ds& combination);
     bool Failed() const { return mCtx.ErrorPending(); }

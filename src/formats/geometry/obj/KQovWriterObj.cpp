@@ -184,7 +184,8 @@ void KQovWriterObj::PrepareNodes(KQovNode* root) {
     for (KQovNode* node : KQovListNodes(root))
         if (auto* geometry = dynamic_cast<KQovGeometry*>(node->GetNodeAttribute()))
             if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0 ||
-                !KQovShadingScene::TexturesOfModelOnly(node).empty())
+                !KQovShadingScene::TexturesOfModelOnly(node).empty() ||
+                !KQovShadingScene::MaterialsOfModelOnly(node).empty())
                 mMaterialsUsed = true;
 }
 
@@ -241,6 +242,13 @@ KQovTexture* KQovWriterObj::TextureOfModelOnly(KQovNode* node, bool layered) {
     return !layered && !loose.empty() ? loose.front() : nullptr;
 }
 
+KQovMaterial* KQovWriterObj::MaterialOfModelOnly(KQovNode* node, bool layered) {
+    // The same for a material: it covers a model whose layers name none.
+    const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(node);
+    mStatus += KQovMaterialsLeftOut(node, layered ? 0 : 1).c_str();
+    return !layered && !loose.empty() ? loose.front() : nullptr;
+}
+
 void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source) {
     KObjWriteGroup group;
     group.name = mNames->Add(node->GetNameWithoutPrefix().Buffer());
@@ -291,6 +299,7 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
     const KArrayInt* materialIndices = mesh->GetMaterialIndices();
     const KArrayInt* textureIndices = mesh->GetTextureIndices();
     KQovTexture* loose = TextureOfModelOnly(node, textureCount > 0);
+    KQovMaterial* looseMaterial = MaterialOfModelOnly(node, materialCount > 0);
     auto polygonTexture = [&](int p) -> KQovTexture* {
         if (textureCount == 0) return loose;
         if (textureMode == KQovLayer::eAllSame) return mesh->GetTexture(textureCount - 1, 0);
@@ -320,12 +329,13 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
         const int size = mesh->GetPolygonSize(p);
         group.polygonSizes.push_back(size);
         int material = -1;
-        if (materialCount == 0 && textureCount == 0 && !loose) {
+        if (materialCount == 0 && textureCount == 0 && !loose && !looseMaterial) {
             if (mMaterialsUsed) material = MaterialRecord(nullptr, nullptr);
         } else {
             KQovMaterial* chosen = nullptr;
             if (materialCount == 0 || materialMode == KQovLayer::eAllSame || uniform) {
-                chosen = materialCount > 0 ? mesh->GetMaterial(materialCount - 1, 0) : nullptr;
+                chosen =
+                    materialCount > 0 ? mesh->GetMaterial(materialCount - 1, 0) : looseMaterial;
             } else if (materialMode == KQovLayer::eByPolygon && materialIndices &&
                        p < materialIndices->GetCount()) {
                 chosen = mesh->GetMaterial(materialIndices->GetAt(p), 0);
