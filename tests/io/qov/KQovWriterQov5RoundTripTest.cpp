@@ -263,7 +263,9 @@ std::string MaterialsOf(KQovNode* node) {
 }  // namespace
 
 // A material connected to a mesh, a NURBS surface or a patch, not named by a layer: every QOV id
-// keeps it connected, with its values, listed in the scene, and out of the layers.
+// keeps it connected, with its values, listed in the scene, and out of the layers; but beside a
+// material layer of direct reference, which a version-6 read gives every connected material,
+// version 6 leaves it out with a warning.
 TEST(KQovWriterQov5RoundTrip, MaterialsConnectedToTheMeshOnly) {
     TempTestFolder tmp;
     v5test::Scene s;
@@ -280,10 +282,17 @@ TEST(KQovWriterQov5RoundTrip, MaterialsConnectedToTheMeshOnly) {
     KQovPatch* patch = s.manager.CreatePatch();
     patch->InitControlPoints(2, KQovPatch::eLinear, 2, KQovPatch::eLinear);
     KQovNode* patchNode = s.Add("Patch", patch);
+    KQovMesh* direct = s.manager.CreateMesh();
+    direct->InitControlPoints(3);
+    direct->BeginPolygon(-1, -1, 0);
+    for (int v : {0, 1, 2}) direct->AddPolygonVertex(v);
+    direct->AddMaterial(s.red, 0);  // a new element: direct reference
+    KQovNode* directNode = s.Add("Direct", direct);
     const std::pair<KQovNode*, const char*> loose[] = {{s.node, "Material::Loose"},
                                                        {bareNode, "Material::Bare"},
                                                        {surface, "Material::Moss"},
-                                                       {patchNode, "Material::Tile"}};
+                                                       {patchNode, "Material::Tile"},
+                                                       {directNode, "Material::Aside"}};
     for (auto [node, name] : loose) {
         KQovMaterial* material = s.manager.CreateMaterial(name);
         material->SetDefaultDiffuse(KColor(0.125, 0.25, 0.5));
@@ -294,14 +303,26 @@ TEST(KQovWriterQov5RoundTrip, MaterialsConnectedToTheMeshOnly) {
     for (int id : {0, 1, 3, 4}) {
         SCOPED_TRACE(id);
         const std::string name = tmp / ("loose" + std::to_string(id) + ".qov");
-        ASSERT_TRUE(Export(s.scene, name, id));
+        KQovExporter exporter(&s.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(id);
+        ASSERT_TRUE(exporter.Export(s.scene, nullptr));
+        const bool kept = id >= 3;
+        EXPECT_EQ(std::string(exporter.GetStatusText().Buffer()),
+                  kept ? ""
+                       : "Material \"Aside\" of \"Direct\" is not written: the model's material "
+                         "layer would take it\n");
         Read read(name);
         ASSERT_TRUE(read.ok);
         KQovNode* root = read.scene->GetRootNode();
         for (auto [node, material] : loose) {
             KQovNode* back = root->FindChild(node->GetNameWithoutPrefix().Buffer());
-            EXPECT_EQ(MaterialsOf(back),
-                      node == s.node ? square : "layers; connected " + std::string(material));
+            const std::string connected = "; connected " + std::string(material);
+            EXPECT_EQ(MaterialsOf(back), node == s.node       ? square
+                                         : node != directNode ? "layers" + connected
+                                         : kept               ? "layers Material::Red" + connected
+                                                : std::string("layers Material::Red; connected"));
+            if (node == directNode && !kept) continue;
             auto* found = static_cast<KQovMaterial*>(
                 read.scene->GetEntityContainer()->FindMaterial(KString(material)));
             ASSERT_NE(found, nullptr) << material;
