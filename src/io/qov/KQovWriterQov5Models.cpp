@@ -503,7 +503,8 @@ void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
     };
     collect(root);
     node->WritePropertyDefaults();
-    GiveTwinChannelsTheirOwn(node, root);
+    // Version 6 keeps each twin's value in its own property record, which the reader takes.
+    if (mFile->IsVersion5Layout()) GiveTwinChannelsTheirOwn(node, root);
     for (int i = 0; i < root->GetCount(); ++i)
         if (KFCurveNode* channel = root->Get(i)) StoreChannel(channel);
     for (const auto& [curve, value] : saved) {
