@@ -172,23 +172,38 @@ TEST(KQovWriterQov5RoundTrip, RotationLimitsKeepTheirAxis) {
 
 namespace {
 
-// A node's textures: those its layers name, then those only connected to it.
-std::string TexturesOf(KQovNode* node) {
+// A node's textures or materials: those its layers name, then those only connected to it.
+template <class T>
+std::string ShadingOf(KQovNode* node, int (KQovLayerContainer::*count)(int) const,
+                      T* (KQovLayerContainer::*item)(int, int) const,
+                      int (*connectedCount)(const KQovNode*),
+                      T* (*connected)(const KQovNode*, int)) {
     KQovGeometry* geometry = node ? node->GetGeometry() : nullptr;
     if (!geometry) return "no geometry";
     std::string out = "layers";
-    std::set<KQovTexture*> layered;
+    std::set<T*> layered;
     for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
-        for (int i = 0; i < geometry->GetTextureCount(layer); ++i) {
-            out += std::string(" ") + geometry->GetTexture(i, layer)->GetName();
-            layered.insert(geometry->GetTexture(i, layer));
+        for (int i = 0; i < (geometry->*count)(layer); ++i) {
+            out += std::string(" ") + (geometry->*item)(i, layer)->GetName();
+            layered.insert((geometry->*item)(i, layer));
         }
-    // A version-6 read connects the layers' textures too.
+    // A version-6 read connects the layers' own too.
     out += "; connected";
-    for (int i = 0; i < KQovShadingScene::ConnectedTextureCount(node); ++i)
-        if (!layered.count(KQovShadingScene::ConnectedTexture(node, i)))
-            out += std::string(" ") + KQovShadingScene::ConnectedTexture(node, i)->GetName();
+    for (int i = 0; i < connectedCount(node); ++i)
+        if (!layered.count(connected(node, i)))
+            out += std::string(" ") + connected(node, i)->GetName();
     return out;
+}
+
+std::string TexturesOf(KQovNode* node) {
+    return ShadingOf(node, &KQovLayerContainer::GetTextureCount, &KQovLayerContainer::GetTexture,
+                     &KQovShadingScene::ConnectedTextureCount, &KQovShadingScene::ConnectedTexture);
+}
+
+std::string MaterialsOf(KQovNode* node) {
+    return ShadingOf(node, &KQovLayerContainer::GetMaterialCount, &KQovLayerContainer::GetMaterial,
+                     &KQovShadingScene::ConnectedMaterialCount,
+                     &KQovShadingScene::ConnectedMaterial);
 }
 
 }  // namespace
@@ -239,28 +254,6 @@ TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
         }
     }
 }
-
-namespace {
-
-// A node's materials: those its layers name, then those only connected to it.
-std::string MaterialsOf(KQovNode* node) {
-    KQovGeometry* geometry = node ? node->GetGeometry() : nullptr;
-    if (!geometry) return "no geometry";
-    std::string out = "layers";
-    std::set<KQovMaterial*> layered;
-    for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
-        for (int i = 0; i < geometry->GetMaterialCount(layer); ++i) {
-            out += std::string(" ") + geometry->GetMaterial(i, layer)->GetName();
-            layered.insert(geometry->GetMaterial(i, layer));
-        }
-    out += "; connected";
-    for (int i = 0; i < KQovShadingScene::ConnectedMaterialCount(node); ++i)
-        if (!layered.count(KQovShadingScene::ConnectedMaterial(node, i)))
-            out += std::string(" ") + KQovShadingScene::ConnectedMaterial(node, i)->GetName();
-    return out;
-}
-
-}  // namespace
 
 // A material connected to a mesh, a NURBS surface or a patch, not named by a layer: every QOV id
 // keeps it connected, with its values, listed in the scene, and out of the layers; but beside a
