@@ -206,6 +206,23 @@ std::string MaterialsOf(KQovNode* node) {
                      &KQovShadingScene::ConnectedMaterial);
 }
 
+// A node holding a mesh of one triangle.
+KQovNode* AddTriangle(v5test::Scene& s, const char* name) {
+    KQovMesh* mesh = s.manager.CreateMesh();
+    mesh->InitControlPoints(3);
+    mesh->BeginPolygon(-1, -1, 0);
+    for (int v : {0, 1, 2}) mesh->AddPolygonVertex(v);
+    return s.Add(name, mesh);
+}
+
+// A NURBS surface, written from a copy, which belongs to no node.
+KQovNode* AddSurface(v5test::Scene& s) {
+    KQovNurb* nurb = s.manager.CreateNurb();
+    nurb->SetOrder(2, 2);
+    nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
+    return s.Add("Surface", nurb);
+}
+
 }  // namespace
 
 // A texture connected to a mesh, not named by a layer, with or without materials beside it:
@@ -214,16 +231,8 @@ TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
     TempTestFolder tmp;
     v5test::Scene s;
     s.BuildMesh();
-    KQovMesh* bare = s.manager.CreateMesh();
-    bare->InitControlPoints(3);
-    bare->BeginPolygon(-1, -1, 0);
-    for (int v : {0, 1, 2}) bare->AddPolygonVertex(v);
-    KQovNode* bareNode = s.Add("Bare", bare);
-    // A NURBS surface is written from a copy, which belongs to no node.
-    KQovNurb* nurb = s.manager.CreateNurb();
-    nurb->SetOrder(2, 2);
-    nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
-    KQovNode* surface = s.Add("Surface", nurb);
+    KQovNode* bareNode = AddTriangle(s, "Bare");
+    KQovNode* surface = AddSurface(s);
     for (auto [node, name] :
          {std::make_pair(s.node, "Texture::Loose"), std::make_pair(bareNode, "Texture::Bare"),
           std::make_pair(surface, "Texture::Moss")}) {
@@ -263,24 +272,13 @@ TEST(KQovWriterQov5RoundTrip, MaterialsConnectedToTheMeshOnly) {
     TempTestFolder tmp;
     v5test::Scene s;
     s.BuildMesh();
-    KQovMesh* bare = s.manager.CreateMesh();
-    bare->InitControlPoints(3);
-    bare->BeginPolygon(-1, -1, 0);
-    for (int v : {0, 1, 2}) bare->AddPolygonVertex(v);
-    KQovNode* bareNode = s.Add("Bare", bare);
-    KQovNurb* nurb = s.manager.CreateNurb();
-    nurb->SetOrder(2, 2);
-    nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
-    KQovNode* surface = s.Add("Surface", nurb);
+    KQovNode* bareNode = AddTriangle(s, "Bare");
+    KQovNode* surface = AddSurface(s);
     KQovPatch* patch = s.manager.CreatePatch();
     patch->InitControlPoints(2, KQovPatch::eLinear, 2, KQovPatch::eLinear);
     KQovNode* patchNode = s.Add("Patch", patch);
-    KQovMesh* direct = s.manager.CreateMesh();
-    direct->InitControlPoints(3);
-    direct->BeginPolygon(-1, -1, 0);
-    for (int v : {0, 1, 2}) direct->AddPolygonVertex(v);
-    direct->AddMaterial(s.red, 0);  // a new element: direct reference
-    KQovNode* directNode = s.Add("Direct", direct);
+    KQovNode* directNode = AddTriangle(s, "Direct");
+    directNode->GetMesh()->AddMaterial(s.red, 0);  // a new element: direct reference
     const std::pair<KQovNode*, const char*> loose[] = {{s.node, "Material::Loose"},
                                                        {bareNode, "Material::Bare"},
                                                        {surface, "Material::Moss"},

@@ -74,6 +74,15 @@ struct Fixture {
         }
         return mesh;
     }
+    // Two meshes of one triangle in one scene, "bare" and "layered"; the mesh of "layered".
+    KQovMesh* TwoMeshScene(KQovScene*& scene, KQovNode*& bare, KQovNode*& layered) {
+        MeshScene("bare", {{0, 1, 2}}, scene, bare);
+        KQovScene* other = nullptr;
+        KQovMesh* mesh = MeshScene("layered", {{0, 1, 2}}, other, layered);
+        other->GetRootNode()->RemoveChild(layered);
+        scene->GetRootNode()->AddChild(layered);
+        return mesh;
+    }
     KQovObjectManager manager;
     KString status;
     int error = -1;
@@ -342,13 +351,8 @@ TEST(ObjScene, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
     ASSERT_TRUE(out.ok());
     Fixture f;
     KQovScene* scene = nullptr;
-    KQovNode* bare = nullptr;
-    f.MeshScene("bare", {{0, 1, 2}}, scene, bare);
-    KQovScene* other = nullptr;
-    KQovNode* layered = nullptr;
-    KQovMesh* mesh = f.MeshScene("layered", {{0, 1, 2}}, other, layered);
-    other->GetRootNode()->RemoveChild(layered);
-    scene->GetRootNode()->AddChild(layered);
+    KQovNode *bare = nullptr, *layered = nullptr;
+    KQovMesh* mesh = f.TwoMeshScene(scene, bare, layered);
     KQovTexture* brick = f.manager.CreateTexture("Texture::Brick");
     brick->SetFileName("brick.png");
     mesh->AddTexture(brick, 0);
@@ -395,13 +399,8 @@ TEST(ObjScene, MaterialOfTheModelAloneCoversAMeshWithoutMaterials) {
     ASSERT_TRUE(out.ok());
     Fixture f;
     KQovScene* scene = nullptr;
-    KQovNode* bare = nullptr;
-    f.MeshScene("bare", {{0, 1, 2}}, scene, bare);
-    KQovScene* other = nullptr;
-    KQovNode* layered = nullptr;
-    KQovMesh* mesh = f.MeshScene("layered", {{0, 1, 2}}, other, layered);
-    other->GetRootNode()->RemoveChild(layered);
-    scene->GetRootNode()->AddChild(layered);
+    KQovNode *bare = nullptr, *layered = nullptr;
+    KQovMesh* mesh = f.TwoMeshScene(scene, bare, layered);
     mesh->AddMaterial(f.manager.CreateMaterial("Material::Brick"), 0);
     mesh->GetLayer(0)->GetMaterials()->SetMappingMode(KQovLayer::eAllSame);
     for (auto [node, name] :
