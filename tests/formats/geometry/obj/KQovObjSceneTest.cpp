@@ -411,9 +411,8 @@ TEST(ObjScene, MaterialOfTheModelAloneCoversAMeshWithoutMaterials) {
         material->SetDefaultOpacity(0.5);
         node->GetPropertyHandler()->ConnectSrc(material->GetPropertyHandler());
     }
-    ASSERT_TRUE(f.Write(scene, out / "loose.obj"));
     KQovWriterObj writer(&f.manager);
-    ASSERT_TRUE(writer.FileCreate((out / "told.obj").c_str()));
+    ASSERT_TRUE(writer.FileCreate((out / "loose.obj").c_str()));
     KStreamOptionsObj options;
     ASSERT_TRUE(writer.Write(scene, &options));
     ASSERT_TRUE(writer.FileClose());
