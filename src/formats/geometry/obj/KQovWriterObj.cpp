@@ -324,6 +324,8 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
     const bool uniform = !(materialCount > 0 && materialMode != KQovLayer::eAllSame) &&
                          !(textureCount > 0 && textureMode != KQovLayer::eAllSame);
     const int polygons = mesh->GetPolygonCount();
+    // A usemtl line of an earlier group stays in force until this group writes its own.
+    bool earlierInForce = !mRecords.empty();
     int corner = 0;
     for (int p = 0; p < polygons; ++p) {
         const int size = mesh->GetPolygonSize(p);
@@ -344,8 +346,12 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
                 if (first >= 0 && first < materialCount) chosen = mesh->GetMaterial(first, 0);
             }
             // Without materials the default one carries the texture.
-            if (chosen || materialCount == 0) material = MaterialRecord(chosen, polygonTexture(p));
+            // A polygon given none before the group's first usemtl takes the default material,
+            // as one of a mesh without materials does, not the material of the group before.
+            if (chosen || materialCount == 0 || earlierInForce)
+                material = MaterialRecord(chosen, polygonTexture(p));
         }
+        earlierInForce = earlierInForce && material < 0;
         group.polygonMaterials.push_back(material);
         const KQovTexture* texture = uvPerCorner ? polygonTexture(p) : nullptr;
         for (int k = 0; k < size; ++k, ++corner) {

@@ -438,3 +438,29 @@ TEST(ObjScene, MaterialOfTheModelAloneCoversAMeshWithoutMaterials) {
     if (!independent.ok) GTEST_SKIP() << independent.error;
     EXPECT_EQ(independent.dissolves, (std::vector<float>{0.5f, 1.0f}));
 }
+
+// A mesh whose material layer gives its polygons none, written after one with a material: it
+// takes the default material (a usemtl line stays in force across groups), not the other's.
+TEST(ObjScene, PolygonsWithoutMaterialAfterAnotherGroupTakeTheDefault) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = nullptr;
+    KQovNode *bare = nullptr, *layered = nullptr;
+    KQovMesh* unmapped = f.TwoMeshScene(scene, bare, layered);
+    bare->GetMesh()->AddMaterial(f.manager.CreateMaterial("Material::Brick"), 0);
+    bare->GetMesh()->GetLayer(0)->GetMaterials()->SetMappingMode(KQovLayer::eAllSame);
+    unmapped->AddMaterial(f.manager.CreateMaterial("Material::Glass"), 0);
+    unmapped->GetLayer(0)->GetMaterials()->SetMappingMode(KQovLayer::eNone);
+    ASSERT_TRUE(f.Write(scene, out / "unmapped.obj"));
+    const std::string text = ReadText(out / "unmapped.obj");
+    const size_t line = text.find("usemtl default1\nf ");
+    EXPECT_TRUE(line != std::string::npos && line > text.find("g layered")) << text;
+    Fixture g;
+    KQovScene* back = nullptr;
+    ASSERT_TRUE(g.Read(out / "unmapped.obj", back, 0)) << g.status.Buffer();
+    KQovNode* node = back->GetRootNode()->FindChild("layered");
+    ASSERT_NE(node, nullptr);
+    ASSERT_EQ(node->GetMesh()->GetMaterialCount(0), 1);
+    EXPECT_STREQ(node->GetMesh()->GetMaterial(0, 0)->GetName(), "Material::default1");
+}
