@@ -25,7 +25,7 @@ bool KQovHoldsWritableGeometry(KQovNode* root) {
 namespace {
 
 template <class Item>
-std::string LeftOut(const char* kind, KQovNode* node, const std::vector<Item*>& loose,
+std::string LeftOut(const char* kind, const KQovNode* node, const std::vector<Item*>& loose,
                     size_t kept) {
     std::string out;
     for (size_t i = kept; i < loose.size(); ++i)
@@ -42,6 +42,6 @@ std::string KQovTexturesLeftOut(KQovNode* node, size_t kept) {
     return LeftOut("Texture", node, KQovShadingScene::TexturesOfModelOnly(node), kept);
 }
 
-std::string KQovMaterialsLeftOut(KQovNode* node, size_t kept) {
+std::string KQovMaterialsLeftOut(const KQovNode* node, size_t kept) {
     return LeftOut("Material", node, KQovShadingScene::MaterialsOfModelOnly(node), kept);
 }

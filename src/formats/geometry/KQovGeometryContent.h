@@ -13,4 +13,4 @@ bool KQovHoldsWritableGeometry(KQovNode* root);
 // TexturesOfModelOnly) past the first `kept`, which the writer leaves out.
 std::string KQovTexturesLeftOut(KQovNode* node, size_t kept);
 // The same for the materials tied to the model alone.
-std::string KQovMaterialsLeftOut(KQovNode* node, size_t kept);
+std::string KQovMaterialsLeftOut(const KQovNode* node, size_t kept);

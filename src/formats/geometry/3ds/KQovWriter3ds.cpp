@@ -123,6 +123,7 @@ void KQovWriter3ds::RenameForWrite() {
     // Nodes first, then materials, as names are handed out in that order; a name handed out
     // in an earlier write is free again.
     mNames.Clear();
+    mLooseMaterialNotes.clear();
     // Told for the nodes the file holds only: the manager's own cameras, other scenes' nodes
     // and the scene's unwritten ones are named too, but not written; likewise for the
     // materials of the meshes it holds.
@@ -134,6 +135,14 @@ void KQovWriter3ds::RenameForWrite() {
                              : nullptr;
         for (int i = 0; geometry && i < geometry->GetMaterialCount(0); ++i)
             materials.insert(geometry->GetMaterial(i, 0));
+        if (!geometry) continue;
+        // Those tied to the model alone are told of under the names their owner knows; the
+        // first covers a mesh whose layers name none, and is written.
+        const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(node);
+        if (loose.empty()) continue;
+        const bool layered = geometry->GetMaterialCount(0) > 0;
+        mLooseMaterialNotes[node] = KQovMaterialsLeftOut(node, layered ? 0 : 1);
+        if (!layered) materials.insert(loose.front());
     }
     auto rename = [this](KQovObject* object, int limit, bool tell, const char* what) {
         mSavedNames.emplace_back(object, object->GetNamePair());
@@ -582,7 +591,8 @@ bool KQovWriter3ds::CoverWithShadingOfModel(KQovNode& node, const KQovMesh& mesh
     if (mFlags.materials) {
         const bool layered = mesh.GetMaterialCount(0) > 0;
         const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(&node);
-        mStatus += KQovMaterialsLeftOut(&node, layered ? 0 : 1).c_str();
+        const auto notes = mLooseMaterialNotes.find(&node);
+        if (notes != mLooseMaterialNotes.end()) mStatus += notes->second.c_str();
         if (!layered && !loose.empty()) material = loose.front();
     }
     KQovTexture* texture = nullptr;

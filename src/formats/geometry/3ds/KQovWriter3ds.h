@@ -99,4 +99,7 @@ private:
     K3dsNameTable mNames;
     TextureNames3ds mTextureNames;
     std::vector<std::pair<KQovObject*, KQovNamePair>> mSavedNames;
+    // Per node, the warnings for the materials tied to its model alone that have no place,
+    // made before the names are cut.
+    std::unordered_map<const KQovNode*, std::string> mLooseMaterialNotes;
 };
