@@ -61,10 +61,11 @@ const AnimatedChannel kCameraChannels[] = {
     {"TurnTable", "mTurnTableProperty", "TurnTable"},
     {"BackgroundColor (Color)", "mBackColorProperty", "BackgroundColor"}};
 
-// User properties whose names are alike letter case aside share one channel, which each wrote
-// its value into in turn: the channel gets back the value of the property it is named after
-// (the twins are written under names of their own).
-void GiveTwinChannelsTheirOwn(KQovNode* node, KFCurveNode* root) {
+// User properties whose names are alike letter case aside share one channel, with each other
+// or with a channel of the node's own, which each wrote its value into in turn: the channel gets
+// back the value of the property it is named after (the twins are written under names of their
+// own).
+void GiveTwinChannelsTheirOwn(KQovNode* node, KFCurveNode* root, bool version5) {
     // Records still to be made wrap the node's own rows, and are not made here.
     if (node->AreRecordsDeferred()) return;
     std::vector<std::pair<std::string, KQovUserProperty*>> users;  // each with its folded name
@@ -75,9 +76,25 @@ void GiveTwinChannelsTheirOwn(KQovNode* node, KFCurveNode* root) {
         for (char& c : key) c = KToLower(c);
         users.emplace_back(std::move(key), user);
     }
-    if (users.size() < 2) return;
+    if (users.empty()) return;
     std::unordered_map<std::string, int> count;
     for (const auto& user : users) ++count[user.first];
+    // A channel of the node's own that a user property's name matches, which each wrote its
+    // value into, gets the node's value back, in either layout.
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    for (int i = 0; set && i < root->GetCount(); ++i) {
+        KFCurveNode* channel = root->Get(i);
+        std::string key = channel ? channel->GetName() : "";
+        for (char& c : key) c = KToLower(c);
+        KProperty* own = count.count(key) ? set->FindProperty(channel->GetName()) : nullptr;
+        if (!own || own->TestFlag(KProperty::eUserProperty)) continue;
+        double values[4] = {0.0, 0.0, 0.0, 1.0};
+        const int n = KQovTakeNodeContainer::ReadChannelValues(
+            own, KQovTakeNodeContainer::GetChannelComponentCount(own), values);
+        if (n > 0) KQovTakeNodeContainer::WriteChannelValues(channel, values, n);
+    }
+    // Version 6 keeps each twin's value in its own property record, which the reader takes.
+    if (users.size() < 2 || !version5) return;
     for (const auto& [key, user] : users) {
         const KString name = user->GetName();
         KFCurveNode* channel = count[key] > 1 ? root->FindChildByName(name.Buffer()) : nullptr;
@@ -337,9 +354,9 @@ KQovWriterQov5::UserNames KQovWriterQov5::UserPropertyNames(KQovNode* node) {
         names[size_t(i)] = user->GetName();
         written.push_back(i);
     }
-    if (written.size() < 2) return names;
+    if (written.empty()) return names;
     // The reader finds a property's channel, and names the property it makes from its record,
-    // by the whole name, letter case aside.
+    // by the whole name, letter case aside; the node's own channels are found so too.
     KQovNameTerms terms;
     terms.format = "version-5 QOV";
     const std::string object =
@@ -350,6 +367,12 @@ KQovWriterQov5::UserNames KQovWriterQov5::UserPropertyNames(KQovNode* node) {
     terms.controls = false;
     terms.empty = "";
     KQovWrittenNames taken(terms);
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    for (int i = 0; set && i < set->GetPropertyCount(); ++i) {
+        KProperty* own = set->GetProperty(i);
+        if (own && own->IsAnimatable() && !own->TestFlag(KProperty::eUserProperty))
+            taken.Reserve(own->GetName());
+    }
     // The first of each name keeps it; its twins take numbers no property has.
     std::vector<bool> twin(names.size(), false);
     for (int i : written) {
@@ -503,8 +526,7 @@ void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
     };
     collect(root);
     node->WritePropertyDefaults();
-    // Version 6 keeps each twin's value in its own property record, which the reader takes.
-    if (mFile->IsVersion5Layout()) GiveTwinChannelsTheirOwn(node, root);
+    GiveTwinChannelsTheirOwn(node, root, mFile->IsVersion5Layout());
     for (int i = 0; i < root->GetCount(); ++i)
         if (KFCurveNode* channel = root->Get(i)) StoreChannel(channel);
     for (const auto& [curve, value] : saved) {

@@ -233,7 +233,9 @@ TEST(KQovUserPropertyRoundTrip, CaseTwinsKeepTheirOwnValues) {
         } twins[] = {{"Speed", "Speed", "Real", 1.5},
                      {"speed", "speed_2", "Real", -2.0},
                      {"speed_1", "speed_1", "Real", 3.0},  // taken already: the twin passes it
-                     {"SPEED", "SPEED_3", "Integer", 7}};
+                     {"SPEED", "SPEED_3", "Integer", 7},
+                     // Named as the node's own channel is, letter case aside.
+                     {"visibility", "visibility_1", "Real", 0.5}};
         for (const auto& t : twins) {
             KQovUserProperty* u = s.manager.CreateUserProperty(t.name, t.type, "");
             u->SetFlag(KQovUserProperty::eFlagUserProperty, true);
@@ -254,7 +256,9 @@ TEST(KQovUserPropertyRoundTrip, CaseTwinsKeepTheirOwnValues) {
                          : "Node \"A\" user property \"speed\" written as \"speed_2\": another "
                            "name reads back the same, letter case aside\n"
                            "Node \"A\" user property \"SPEED\" written as \"SPEED_3\": another "
-                           "name reads back the same, letter case aside\n");
+                           "name reads back the same, letter case aside\n"
+                           "Node \"A\" user property \"visibility\" written as \"visibility_1\": "
+                           "another name reads back the same, letter case aside\n");
         Imported read(first);
         ASSERT_NE(read.node, nullptr);
         // A version-6 read written again as version 5 too.
@@ -266,6 +270,7 @@ TEST(KQovUserPropertyRoundTrip, CaseTwinsKeepTheirOwnValues) {
         for (auto [n, kept] :
              {std::make_pair(read.node, id < 3), std::make_pair(again.node, againId < 3)}) {
             EXPECT_EQ(n->GetUserPropertyCount(), read.node->GetUserPropertyCount());
+            EXPECT_EQ(n->GetPropertyHandler()->FindProperty("Visibility")->GetDouble(), 1.0);
             for (const auto& t : twins) {
                 SCOPED_TRACE(t.name);
                 KQovUserProperty* u = n->FindUserProperty(kept ? t.name : t.version5);
