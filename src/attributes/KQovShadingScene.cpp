@@ -61,17 +61,37 @@ KQovTexture* KQovShadingScene::ConnectedTexture(const KQovNode* node, int index)
     return static_cast<KQovTexture*>(Connected(node, index, KQovTextureProperties::ClassId()));
 }
 
-std::vector<KQovTexture*> KQovShadingScene::TexturesOfModelOnly(const KQovNode* node) {
-    std::vector<KQovTexture*> loose;
-    const int count = ConnectedTextureCount(node);
-    const KQovGeometry* geometry = count > 0 ? node->GetGeometry() : nullptr;
+namespace {
+
+// The items a node's property set has connected that no layer of its geometry names, in
+// connection order.
+template <class Item>
+std::vector<Item*> OfModelOnly(const KQovNode* node, int (*count)(const KQovNode*),
+                               Item* (*connected)(const KQovNode*, int),
+                               int (KQovLayerContainer::*layerCount)(int) const,
+                               Item* (KQovLayerContainer::*layerItem)(int, int) const) {
+    std::vector<Item*> loose;
+    const int n = count(node);
+    const KQovGeometry* geometry = n > 0 ? node->GetGeometry() : nullptr;
     if (!geometry) return loose;
-    std::unordered_set<const KQovTexture*> seen;
+    std::unordered_set<const Item*> seen;
     for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
-        for (int i = 0; i < geometry->GetTextureCount(layer); ++i)
-            seen.insert(geometry->GetTexture(i, layer));
-    for (int i = 0; i < count; ++i)
-        if (KQovTexture* texture = ConnectedTexture(node, i))
-            if (seen.insert(texture).second) loose.push_back(texture);
+        for (int i = 0; i < (geometry->*layerCount)(layer); ++i)
+            seen.insert((geometry->*layerItem)(i, layer));
+    for (int i = 0; i < n; ++i)
+        if (Item* item = connected(node, i))
+            if (seen.insert(item).second) loose.push_back(item);
     return loose;
+}
+
+}  // namespace
+
+std::vector<KQovTexture*> KQovShadingScene::TexturesOfModelOnly(const KQovNode* node) {
+    return OfModelOnly(node, &ConnectedTextureCount, &ConnectedTexture,
+                       &KQovGeometry::GetTextureCount, &KQovGeometry::GetTexture);
+}
+
+std::vector<KQovMaterial*> KQovShadingScene::MaterialsOfModelOnly(const KQovNode* node) {
+    return OfModelOnly(node, &ConnectedMaterialCount, &ConnectedMaterial,
+                       &KQovGeometry::GetMaterialCount, &KQovGeometry::GetMaterial);
 }

@@ -31,4 +31,6 @@ public:
     // Those connected textures that no layer of the node's geometry names (tied to the model
     // alone), in connection order; none for a node without geometry.
     static std::vector<KQovTexture*> TexturesOfModelOnly(const KQovNode* node);
+    // The same for the connected materials.
+    static std::vector<KQovMaterial*> MaterialsOfModelOnly(const KQovNode* node);
 };

@@ -1,5 +1,6 @@
 #include "formats/geometry/KQovGeometryContent.h"
 
+#include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
@@ -21,12 +22,26 @@ bool KQovHoldsWritableGeometry(KQovNode* root) {
     return false;
 }
 
-std::string KQovTexturesLeftOut(KQovNode* node, size_t kept) {
-    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(node);
+namespace {
+
+template <class Item>
+std::string LeftOut(const char* kind, const KQovNode* node, const std::vector<Item*>& loose,
+                    size_t kept) {
     std::string out;
     for (size_t i = kept; i < loose.size(); ++i)
-        out += "Texture \"" + KQovMessageText(loose[i]->GetNameWithoutPrefix().Buffer()) +
-               "\" of \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
+        out += std::string(kind) + " \"" +
+               KQovMessageText(loose[i]->GetNameWithoutPrefix().Buffer()) + "\" of \"" +
+               KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
                "\" is not written: no layer of the model names it\n";
     return out;
+}
+
+}  // namespace
+
+std::string KQovTexturesLeftOut(KQovNode* node, size_t kept) {
+    return LeftOut("Texture", node, KQovShadingScene::TexturesOfModelOnly(node), kept);
+}
+
+std::string KQovMaterialsLeftOut(const KQovNode* node, size_t kept) {
+    return LeftOut("Material", node, KQovShadingScene::MaterialsOfModelOnly(node), kept);
 }

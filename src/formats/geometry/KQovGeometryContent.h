@@ -12,3 +12,5 @@ bool KQovHoldsWritableGeometry(KQovNode* root);
 // A warning line for each texture tied to the model alone (KQovShadingScene::
 // TexturesOfModelOnly) past the first `kept`, which the writer leaves out.
 std::string KQovTexturesLeftOut(KQovNode* node, size_t kept);
+// The same for the materials tied to the model alone.
+std::string KQovMaterialsLeftOut(const KQovNode* node, size_t kept);

@@ -137,7 +137,7 @@ void WriteNumbers(KQovFieldFile& file, ValueForm form, int components, const dou
     for (int i = 0; i < components; ++i) file.FieldWriteD(numbers[i]);
 }
 
-void WriteRecord(KQovFieldFile& file, KProperty* property) {
+void WriteRecord(KQovFieldFile& file, KProperty* property, const char* name = nullptr) {
     int components = 0;
     const ValueForm form = FormOf(property->GetTypeCode(), components);
     double numbers[4] = {0.0, 0.0, 0.0, 1.0};
@@ -166,7 +166,7 @@ void WriteRecord(KQovFieldFile& file, KProperty* property) {
     }
     const KDataType* dataType = property->GetDataType();
     const bool user = property->TestFlag(KProperty::eUserProperty);
-    WriteRecordHead(file, property->GetName(),
+    WriteRecordHead(file, name ? name : property->GetName(),
                     dataType && dataType->GetName() ? dataType->GetName() : property->GetTypeName(),
                     property->IsAnimatable(), user, property->GetUserFlags());
     switch (form) {
@@ -432,6 +432,15 @@ bool KQovPropertyFieldFile::FieldWritePropertyBlock(const std::vector<KProperty*
     FieldWriteBlockBegin();
     for (KProperty* property : properties)
         if (property) WriteRecord(*this, property);
+    FieldWriteBlockEnd();
+    FieldWriteEnd();
+    return !HasError();
+}
+
+bool KQovPropertyFieldFile::FieldWritePropertyBlock(KProperty* property, const char* name) {
+    FieldWriteBegin(kBlockName);
+    FieldWriteBlockBegin();
+    if (property) WriteRecord(*this, property, name);
     FieldWriteBlockEnd();
     FieldWriteEnd();
     return !HasError();

@@ -47,6 +47,8 @@ public:
     bool FieldWritePropertyBlock(KObject* owner);
     // The same block for the properties an object collects (a node's and its attribute's).
     bool FieldWritePropertyBlock(const std::vector<KProperty*>& properties);
+    // The block of one property, its record under `name`.
+    bool FieldWritePropertyBlock(KProperty* property, const char* name);
     // The same block for a set whose rows are not built (KQovPropertyHandler::IsTableWaiting),
     // its rows written as built ones would be, then `more`. False, with nothing written, when
     // a row holds other than numbers (the caller builds the rows then).

@@ -361,11 +361,11 @@ private:
     std::vector<PendingLink> mPendingLinks;
     // The current version-5 model's textures; every texture and material this read made.
     std::vector<KQovTexture*> mModelTextures;
-    // Its textures that no layer names, and whether the texture just read is one; connected
-    // to their nodes once the nodes are in the scene, which then lists them.
-    std::vector<KQovTexture*> mModelOnlyTextures;
-    bool mTextureOfModelOnly = false;
-    std::vector<std::pair<KQovNode*, KQovTexture*>> mModelOnlyConnections;
+    // Its materials and textures that no layer names, and whether the one just read is one;
+    // connected to their nodes once the nodes are in the scene, which then lists them.
+    std::vector<KQovObject*> mModelOnlyShading;
+    bool mOfModelOnly = false;
+    std::vector<std::pair<KQovNode*, KQovObject*>> mModelOnlyConnections;
     std::vector<KQovTexture*> mReadTextures;
     std::vector<KQovMaterial*> mReadMaterials;
     // The current model's shapes as read: the file's name, the shape, where it was added.

@@ -234,9 +234,9 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
     if (userProperties) ReadUserProperties(node);
     mModelTextures.clear();
     if (node->GetGeometry())
-        for (KQovTexture* texture : mModelOnlyTextures)
-            mModelOnlyConnections.emplace_back(node, texture);
-    mModelOnlyTextures.clear();
+        for (KQovObject* object : mModelOnlyShading)
+            mModelOnlyConnections.emplace_back(node, object);
+    mModelOnlyShading.clear();
 }
 
 void KQovReaderQov::ReadGenericNode(KQovGenericNode* node) {

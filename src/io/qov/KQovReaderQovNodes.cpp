@@ -865,10 +865,10 @@ bool KQovReaderQov::FinishOldLayoutNodes(KQovNode* root) {
     ConnectChildrenByName(root);
     ResolveTargets(root, mLookAtNames, false);
     ResolveTargets(root, mUpVectorNames, true);
-    for (const auto& [node, texture] : mModelOnlyConnections) {
+    for (const auto& [node, object] : mModelOnlyConnections) {
         KQovPropertyHandler* set = node->GetPropertyHandler();
-        if (set && !set->IsConnectedSrc(texture->GetPropertyHandler()))
-            set->ConnectSrc(texture->GetPropertyHandler());
+        if (set && !set->IsConnectedSrc(object->GetPropertyHandler()))
+            set->ConnectSrc(object->GetPropertyHandler());
     }
     mModelOnlyConnections.clear();
     return true;

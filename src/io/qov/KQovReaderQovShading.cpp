@@ -97,6 +97,7 @@ bool KQovReaderQov::ReadMaterial(KQovMaterial* material) {
     if (ReadDoubles("Shininess", rgb, 1)) material->SetDefaultShininess(rgb[0] * scale);
     if (ReadDoubles("Reflectivity", rgb, 1)) material->SetDefaultReflectivity(rgb[0]);
     if (ReadDoubles("Alpha", rgb, 1)) material->SetDefaultOpacity(rgb[0]);
+    mOfModelOnly = ReadInt("ModelOnly", 0) != 0;
     mFile->FieldReadBlockEnd();
     return true;
 }
@@ -153,7 +154,7 @@ bool KQovReaderQov::ReadTexture(KQovTexture* texture) {
     const int32_t wrapU = ReadInt("WrapU", 0);
     texture->SetWrapMode(wrapU, ReadInt("WrapV", 0));
     texture->SetBlendMode(ReadInt("BlendMode", 0));
-    mTextureOfModelOnly = ReadInt("ModelOnly", 0) != 0;
+    mOfModelOnly = ReadInt("ModelOnly", 0) != 0;
     mFile->FieldReadBlockEnd();
     return true;
 }
@@ -162,8 +163,12 @@ bool KQovReaderQov::ReadModelMaterials(KQovGeometry* geometry) {
     if (!Switch(KStreamOptionsQov::eMaterials)) return true;
     while (mFile->FieldReadBegin("Material")) {
         if (KQovMaterial* material = mManager->CreateMaterial("")) {
+            mOfModelOnly = false;
             ReadMaterial(material);
-            geometry->AddMaterial(material, 0);
+            if (mOfModelOnly)
+                mModelOnlyShading.push_back(material);
+            else
+                geometry->AddMaterial(material, 0);
             mReadMaterials.push_back(material);
             mFile->RegisterObject(material->GetName(), material->GetPropertyHandler());
         }
@@ -177,9 +182,12 @@ bool KQovReaderQov::ReadModelTextures(KQovGeometry* geometry) {
     if (!Switch(KStreamOptionsQov::eTexturesAndMedia)) return true;
     while (mFile->FieldReadBegin("Texture")) {
         if (KQovTexture* texture = mManager->CreateTexture("")) {
-            mTextureOfModelOnly = false;
+            mOfModelOnly = false;
             ReadTexture(texture);
-            (mTextureOfModelOnly ? mModelOnlyTextures : mModelTextures).push_back(texture);
+            if (mOfModelOnly)
+                mModelOnlyShading.push_back(texture);
+            else
+                mModelTextures.push_back(texture);
             mReadTextures.push_back(texture);
             mFile->RegisterObject(texture->GetName(), texture->GetPropertyHandler());
         }
@@ -296,7 +304,7 @@ void KQovReaderQov::FinishShading(KQovScene* scene) {
     mReadTextures.clear();
     mReadMaterials.clear();
     mModelTextures.clear();
-    mModelOnlyTextures.clear();
+    mModelOnlyShading.clear();
     mModelOnlyConnections.clear();
     mPendingLinks.clear();
     mModelShapes.clear();

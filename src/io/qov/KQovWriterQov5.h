@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -97,8 +98,13 @@ protected:
     void WritePivotsAsProperties(KQovNode* node);
     // The same for a node whose rows wait, without building them; false when they must be.
     bool WriteWaitingPivotsAsProperties(KQovNode* node);
-    void WriteAnimatedLists(KQovNode* node);
-    void WriteUserProperties(KQovObject* object);
+    // The name each user property of `node` is written under, by its place (none for one not
+    // written): the reader takes names alike letter case aside for one, so a later twin gets
+    // a number, and a warning says so.
+    using UserNames = std::vector<std::optional<KString>>;
+    UserNames UserPropertyNames(KQovNode* node);
+    void WriteAnimatedLists(KQovNode* node, const UserNames& userNames);
+    void WriteUserProperties(KQovObject* object, const UserNames& userNames);
     void WriteUserPropertyValue(const KQovUserProperty* user);
     void WriteDefaultChannels(KQovNode* node);
     void WriteSwitcher(KQovScene* scene);
@@ -139,8 +145,8 @@ protected:
     void WriteCharacterPoses(KQovScene* scene);
     void WriteControlSet(KQovScene* scene, KQovControlSet* set);
     virtual void WriteGeometrySection(KQovNode* node);
-    void WriteMaterial(KQovMaterial* material);
-    // `ofModelOnly`: a texture connected to the model that no layer names.
+    // `ofModelOnly`: a material or texture connected to the model that no layer names.
+    void WriteMaterial(KQovMaterial* material, bool ofModelOnly = false);
     void WriteTexture(KQovTexture* texture, bool ofModelOnly = false);
 
     virtual bool WriteSections(KQovScene* scene);
@@ -172,6 +178,7 @@ protected:
     void WritePatchFields(KQovPatch* patch);
     // `node`: the model written, whose connected textures no layer names are written too.
     void WriteGeometryCommon(KQovGeometry* geometry, KQovNode* node);
+    void WriteMaterialsOfModelOnly(KQovNode* node);
     void WriteTexturesOfModelOnly(KQovNode* node);
     void WriteLink(KQovLink* link);
     // "Mode", "UserData", "Indexes", "Weights", "Transform", "TransformLink", "AssociateModel"

@@ -90,6 +90,7 @@ void KQovWriterQov5::WriteGeometrySection(KQovNode* node) {
 void KQovWriterQov5::WriteGeometryCommon(KQovGeometry* geometry, KQovNode* node) {
     for (int i = 0; i < geometry->GetMaterialCount(0); ++i)
         if (KQovMaterial* material = geometry->GetMaterial(i, 0)) WriteMaterial(material);
+    WriteMaterialsOfModelOnly(node);
     for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
         for (int i = 0; i < geometry->GetTextureCount(layer); ++i)
             if (KQovTexture* texture = geometry->GetTexture(i, layer)) WriteTexture(texture);
@@ -98,6 +99,12 @@ void KQovWriterQov5::WriteGeometryCommon(KQovGeometry* geometry, KQovNode* node)
         if (KQovLink* link = geometry->GetLink(i)) WriteLink(link);
     WriteShapes(geometry);
     WriteGeometryLayers(geometry);
+}
+
+void KQovWriterQov5::WriteMaterialsOfModelOnly(KQovNode* node) {
+    // After the layer's materials, whose positions the material indices count.
+    for (KQovMaterial* material : KQovShadingScene::MaterialsOfModelOnly(node))
+        WriteMaterial(material, true);
 }
 
 void KQovWriterQov5::WriteTexturesOfModelOnly(KQovNode* node) {

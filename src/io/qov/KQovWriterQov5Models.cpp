@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -19,17 +22,20 @@
 #include "attributes/KQovLight.h"
 #include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovMarker.h"
+#include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KThreadScratch.h"
+#include "io/KQovWrittenNames.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovPropertyTable.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovUserProperty.h"
-#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -54,6 +60,52 @@ const AnimatedChannel kCameraChannels[] = {
     {"OpticalCenterY", "mOpticalCenterYProperty", "OpticalCenterY"},
     {"TurnTable", "mTurnTableProperty", "TurnTable"},
     {"BackgroundColor (Color)", "mBackColorProperty", "BackgroundColor"}};
+
+// User properties whose names are alike letter case aside share one channel, with each other
+// or with a channel of the node's own, which each wrote its value into in turn: the channel gets
+// back the value of the property it is named after (the twins are written under names of their
+// own).
+void GiveTwinChannelsTheirOwn(KQovNode* node, KFCurveNode* root, bool version5) {
+    // Records still to be made wrap the node's own rows, and are not made here.
+    if (node->AreRecordsDeferred()) return;
+    std::vector<std::pair<std::string, KQovUserProperty*>> users;  // each with its folded name
+    for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
+        KQovUserProperty* user = node->GetUserProperty(i);
+        if (!user->GetFlag(KQovUserProperty::eFlagUserProperty) || !user->GetProperty()) continue;
+        std::string key = user->GetName().Buffer();
+        for (char& c : key) c = KToLower(c);
+        users.emplace_back(std::move(key), user);
+    }
+    if (users.empty()) return;
+    std::unordered_map<std::string, int> count;
+    for (const auto& user : users) ++count[user.first];
+    // A channel of the node's own that a user property's name matches, which each wrote its
+    // value into, gets the node's value back, in either layout.
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    for (int i = 0; set && i < root->GetCount(); ++i) {
+        KFCurveNode* channel = root->Get(i);
+        std::string key = channel ? channel->GetName() : "";
+        for (char& c : key) c = KToLower(c);
+        KProperty* own = count.count(key) ? set->FindProperty(channel->GetName()) : nullptr;
+        if (!own || own->TestFlag(KProperty::eUserProperty)) continue;
+        double values[4] = {0.0, 0.0, 0.0, 1.0};
+        const int n = KQovTakeNodeContainer::ReadChannelValues(
+            own, KQovTakeNodeContainer::GetChannelComponentCount(own), values);
+        if (n > 0) KQovTakeNodeContainer::WriteChannelValues(channel, values, n);
+    }
+    // Version 6 keeps each twin's value in its own property record, which the reader takes.
+    if (users.size() < 2 || !version5) return;
+    for (const auto& [key, user] : users) {
+        const KString name = user->GetName();
+        KFCurveNode* channel = count[key] > 1 ? root->FindChildByName(name.Buffer()) : nullptr;
+        if (!channel || std::strcmp(channel->GetName(), name.Buffer()) != 0) continue;
+        KProperty* property = user->GetProperty();
+        double values[4] = {0.0, 0.0, 0.0, 1.0};
+        const int n = KQovTakeNodeContainer::ReadChannelValues(
+            property, KQovTakeNodeContainer::GetChannelComponentCount(property), values);
+        if (n > 0) KQovTakeNodeContainer::WriteChannelValues(channel, values, n);
+    }
+}
 
 }  // namespace
 
@@ -136,8 +188,9 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
             f->FieldWriteC("UpVectorModel", WrittenName(up));
     }
     if (old) {
-        WriteAnimatedLists(node);
-        WriteUserProperties(node);
+        const UserNames userNames = UserPropertyNames(node);
+        WriteAnimatedLists(node, userNames);
+        WriteUserProperties(node, userNames);
     } else {
         WritePivotsAsProperties(node);
     }
@@ -289,7 +342,52 @@ void KQovWriterQov5::WriteLimits(KQovNode* node) {
     KQovWriteBlockEnd(f);
 }
 
-void KQovWriterQov5::WriteAnimatedLists(KQovNode* node) {
+KQovWriterQov5::UserNames KQovWriterQov5::UserPropertyNames(KQovNode* node) {
+    UserNames names;
+    // Records still to be made wrap the node's own rows: none is a user property.
+    if (node->AreRecordsDeferred()) return names;
+    std::vector<int> written;
+    names.resize(size_t(std::max(0, node->GetUserPropertyCount())));
+    for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
+        KQovUserProperty* user = node->GetUserProperty(i);
+        if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
+        names[size_t(i)] = user->GetName();
+        written.push_back(i);
+    }
+    if (written.empty()) return names;
+    // The reader finds a property's channel, and names the property it makes from its record,
+    // by the whole name, letter case aside; the node's own channels are found so too.
+    KQovNameTerms terms;
+    terms.format = "version-5 QOV";
+    const std::string object =
+        "Node \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) + "\" user property";
+    terms.object = object.c_str();
+    terms.foldCase = true;
+    terms.splitters = "";
+    terms.controls = false;
+    terms.empty = "";
+    KQovWrittenNames taken(terms);
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    for (int i = 0; set && i < set->GetPropertyCount(); ++i) {
+        KProperty* own = set->GetProperty(i);
+        if (own && own->IsAnimatable() && !own->TestFlag(KProperty::eUserProperty))
+            taken.Reserve(own->GetName());
+    }
+    // The first of each name keeps it; its twins take numbers no property has.
+    std::vector<bool> twin(names.size(), false);
+    for (int i : written) {
+        const std::string name = names[size_t(i)]->Buffer();
+        twin[size_t(i)] = taken.IsTaken(name);
+        if (!twin[size_t(i)]) taken.Reserve(name);
+    }
+    for (int i : written)
+        if (twin[size_t(i)])
+            names[size_t(i)] = KString(taken.Add(names[size_t(i)]->Buffer()).c_str());
+    mStatus += taken.GetWarnings().c_str();
+    return names;
+}
+
+void KQovWriterQov5::WriteAnimatedLists(KQovNode* node, const UserNames& userNames) {
     std::vector<std::pair<KString, KString>> names = {{"mTranslationProperty", "Lcl Translation"},
                                                       {"mRotationProperty", "Lcl Rotation"},
                                                       {"mScalingProperty", "Lcl Scaling"}};
@@ -311,11 +409,9 @@ void KQovWriterQov5::WriteAnimatedLists(KQovNode* node) {
             addWhenAnimated("IK Reach Rotation", "IK Reach Rotation", "IK Reach Rotation");
         }
     }
-    // Records still to be made wrap the node's own rows: none is a user property.
-    for (int i = 0; !node->AreRecordsDeferred() && i < node->GetUserPropertyCount(); ++i) {
-        KQovUserProperty* user = node->GetUserProperty(i);
-        if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
-        const KString name = StripTypeSuffix(user->GetName());
+    for (const std::optional<KString>& user : userNames) {
+        if (!user) continue;
+        const KString name = StripTypeSuffix(*user);
         names.emplace_back(name, name);
     }
     for (int list = 0; list < 2; ++list) {
@@ -326,14 +422,16 @@ void KQovWriterQov5::WriteAnimatedLists(KQovNode* node) {
     }
 }
 
-void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
-    for (int i = 0; !object->AreRecordsDeferred() && i < object->GetUserPropertyCount(); ++i) {
+void KQovWriterQov5::WriteUserProperties(KQovObject* object, const UserNames& userNames) {
+    // None when the records are still to be made: counting them would make them.
+    for (int i = 0; size_t(i) < userNames.size() && i < object->GetUserPropertyCount(); ++i) {
         KQovUserProperty* user = object->GetUserProperty(i);
-        if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
+        if (!userNames[size_t(i)]) continue;
+        const KString& name = *userNames[size_t(i)];
         KString label;
         user->GetLabel(label, false);
         KQovWriteBlockBegin(mFile, "UserProperty");
-        mFile->FieldWriteC("Name", StripTypeSuffix(user->GetName()).Buffer());
+        mFile->FieldWriteC("Name", StripTypeSuffix(name).Buffer());
         mFile->FieldWriteC("Type", KQovUserProperty::GetTypeName(user->GetType()));
         mFile->FieldWriteC("Label", label.Buffer());
         WriteUserPropertyValue(user);
@@ -350,7 +448,7 @@ void KQovWriterQov5::WriteUserProperties(KQovObject* object) {
         // The fields above give the name a suffix on reading, the property its flags and
         // leave out other types; the property's own record keeps it as it is.
         if (KProperty* property = user->GetProperty())
-            mFile->FieldWritePropertyBlock(std::vector<KProperty*>{property});
+            mFile->FieldWritePropertyBlock(property, name.Buffer());
         KQovWriteBlockEnd(mFile);
     }
 }
@@ -428,9 +526,9 @@ void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
     };
     collect(root);
     node->WritePropertyDefaults();
+    GiveTwinChannelsTheirOwn(node, root, mFile->IsVersion5Layout());
     for (int i = 0; i < root->GetCount(); ++i)
-        if (KFCurveNode* channel = root->Get(i))
-            StoreChannel(channel);
+        if (KFCurveNode* channel = root->Get(i)) StoreChannel(channel);
     for (const auto& [curve, value] : saved) {
         curve->SuspendChangeNotification();
         curve->SetValue(value);

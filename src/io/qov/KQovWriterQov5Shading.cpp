@@ -75,7 +75,7 @@ const std::vector<bool>* KQovWriterQov5::AnimatedFlags(const KQovObject* object)
     return found == mAnimated.end() ? nullptr : &found->second;
 }
 
-void KQovWriterQov5::WriteMaterial(KQovMaterial* material) {
+void KQovWriterQov5::WriteMaterial(KQovMaterial* material, bool ofModelOnly) {
     KQovFieldFile* f = mFile;
     KQovWriteBlockBegin(f, "Material", material->GetName());
     KQovWriteIntField(f, "Version", 100);
@@ -91,6 +91,7 @@ void KQovWriterQov5::WriteMaterial(KQovMaterial* material) {
     KQovWriteDoublesField(f, "Alpha", {material->GetDefaultOpacity()});
     KQovWriteDoublesField(f, "Reflectivity", {material->GetDefaultReflectivity()});
     WriteFlaggedLists(f, AnimatedFlags(material), kMaterialChannels, kMaterialListOrder, 7);
+    if (ofModelOnly) KQovWriteIntField(f, "ModelOnly", 1);
     KQovWriteBlockEnd(f);
 }
 

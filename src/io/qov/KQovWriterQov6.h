@@ -77,7 +77,7 @@ private:
     };
     void CollectShading(KQovScene* scene);
     void CollectNodeShading(KQovNode* node);
-    void AddConnectedTextures(KQovNode* node, NodeShading& shading);
+    void AddConnectedShading(KQovNode* node, NodeShading& shading);
     void ListShadingObject(KQovObject* object);
     // One "Video" object per distinct texture file, connected to the textures showing it.
     void CollectVideos(KQovScene* scene);

@@ -12,6 +12,7 @@
 #include "attributes/KQovShadingScene.h"
 #include "attributes/KQovTexture.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov6.h"
@@ -132,7 +133,7 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
                 if (KQovTexture* t = e->GetDirectArray().GetAt(i))
                     AddOnce(shading.textures, shading.textureAt, t);
     }
-    AddConnectedTextures(node, shading);
+    AddConnectedShading(node, shading);
     // Objects only the layers know (none of the scene's lists has them) are written as well.
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
         for (KQovMaterial* m : shading.materials) {
@@ -146,9 +147,28 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
         }
 }
 
-void KQovWriterQov6::AddConnectedTextures(KQovNode* node, NodeShading& shading) {
-    // After the layers' own, so that their positions stay: a texture connected to the node
-    // that no layer names is carried by its connection alone.
+void KQovWriterQov6::AddConnectedShading(KQovNode* node, NodeShading& shading) {
+    // After the layers' own, so that their positions stay: a material or texture connected to
+    // the node that no layer names is carried by its connection alone. A material layer of
+    // direct reference takes every material connected to its model on reading, so none is
+    // kept apart beside one.
+    bool direct = false;
+    const KQovGeometry* geometry = node->GetGeometry();
+    for (int l = 0; l < geometry->GetLayerCount(); ++l) {
+        const KQovLayer* layer = geometry->GetLayer(l);
+        const KQovLayerElementMaterial* e = layer ? layer->GetMaterials() : nullptr;
+        direct = direct || (e && e->GetReferenceMode() == KQovLayer::eDirect);
+    }
+    for (KQovMaterial* m : KQovShadingScene::MaterialsOfModelOnly(node)) {
+        if (!direct) {
+            AddOnce(shading.materials, shading.materialAt, m);
+        } else if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials)) {
+            mStatus += ("Material \"" + KQovMessageText(m->GetNameWithoutPrefix().Buffer()) +
+                        "\" of \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
+                        "\" is not written: the model's material layer would take it\n")
+                           .c_str();
+        }
+    }
     for (int i = 0; i < KQovShadingScene::ConnectedTextureCount(node); ++i)
         if (KQovTexture* t = KQovShadingScene::ConnectedTexture(node, i))
             AddOnce(shading.textures, shading.textureAt, t);

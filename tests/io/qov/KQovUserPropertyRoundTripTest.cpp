@@ -215,3 +215,71 @@ Connections:  {
         EXPECT_EQ(Keys(read.node, "Walk", "Heavy (Real)"), "0:1.000000 2:-0.500000 ");
     }
 }
+
+// Names that differ only in letter case: version 6 keeps each under its own; version 5, whose
+// reader takes them for one channel, writes the later ones numbered, with a warning. Each
+// keeps its value, through a second write as well.
+TEST(KQovUserPropertyRoundTrip, CaseTwinsKeepTheirOwnValues) {
+    TempTestFolder tmp;
+    for (int id : {0, 1, 3, 4}) {
+        SCOPED_TRACE(id);
+        v5test::Scene s;
+        KQovNode* node = s.Add("A", s.manager.CreateNull());
+        const struct {
+            const char* name;
+            const char* version5;  // the name a version-5 file gives back
+            const char* type;
+            double value;
+        } twins[] = {{"Speed", "Speed", "Real", 1.5},
+                     {"speed", "speed_2", "Real", -2.0},
+                     {"speed_1", "speed_1", "Real", 3.0},  // taken already: the twin passes it
+                     {"SPEED", "SPEED_3", "Integer", 7},
+                     // Named as the node's own channel is, letter case aside.
+                     {"visibility", "visibility_1", "Real", 0.5}};
+        for (const auto& t : twins) {
+            KQovUserProperty* u = s.manager.CreateUserProperty(t.name, t.type, "");
+            u->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+            u->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+            node->AddUserProperty(u);
+            if (std::string(t.type) == "Integer")
+                u->SetValue(int(t.value));
+            else
+                u->SetValue(t.value);
+        }
+        const std::string first = tmp / ("twins" + std::to_string(id) + ".qov");
+        KQovExporter exporter(&s.manager);
+        ASSERT_TRUE(exporter.Initialize(first.c_str()));
+        exporter.SetFileFormat(id);
+        ASSERT_TRUE(exporter.Export(s.scene, nullptr));
+        EXPECT_EQ(std::string(exporter.GetStatusText().Buffer()),
+                  id < 3 ? ""
+                         : "Node \"A\" user property \"speed\" written as \"speed_2\": another "
+                           "name reads back the same, letter case aside\n"
+                           "Node \"A\" user property \"SPEED\" written as \"SPEED_3\": another "
+                           "name reads back the same, letter case aside\n"
+                           "Node \"A\" user property \"visibility\" written as \"visibility_1\": "
+                           "another name reads back the same, letter case aside\n");
+        Imported read(first);
+        ASSERT_NE(read.node, nullptr);
+        // A version-6 read written again as version 5 too.
+        const int againId = id == 0 ? 3 : id;
+        const std::string second = tmp / ("twins_again" + std::to_string(id) + ".qov");
+        ASSERT_TRUE(Export(read.scene, second, againId));
+        Imported again(second);
+        ASSERT_NE(again.node, nullptr);
+        for (auto [n, kept] :
+             {std::make_pair(read.node, id < 3), std::make_pair(again.node, againId < 3)}) {
+            EXPECT_EQ(n->GetUserPropertyCount(), read.node->GetUserPropertyCount());
+            EXPECT_EQ(n->GetPropertyHandler()->FindProperty("Visibility")->GetDouble(), 1.0);
+            for (const auto& t : twins) {
+                SCOPED_TRACE(t.name);
+                KQovUserProperty* u = n->FindUserProperty(kept ? t.name : t.version5);
+                ASSERT_NE(u, nullptr);
+                EXPECT_STREQ(KQovUserProperty::GetTypeName(u->GetType()), t.type);
+                double value = 0.0;
+                u->GetValue(value);
+                EXPECT_EQ(value, t.value);
+            }
+        }
+    }
+}

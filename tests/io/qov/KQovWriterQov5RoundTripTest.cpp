@@ -172,23 +172,55 @@ TEST(KQovWriterQov5RoundTrip, RotationLimitsKeepTheirAxis) {
 
 namespace {
 
-// A node's textures: those its layers name, then those only connected to it.
-std::string TexturesOf(KQovNode* node) {
+// A node's textures or materials: those its layers name, then those only connected to it.
+template <class T>
+std::string ShadingOf(KQovNode* node, int (KQovLayerContainer::*count)(int) const,
+                      T* (KQovLayerContainer::*item)(int, int) const,
+                      int (*connectedCount)(const KQovNode*),
+                      T* (*connected)(const KQovNode*, int)) {
     KQovGeometry* geometry = node ? node->GetGeometry() : nullptr;
     if (!geometry) return "no geometry";
     std::string out = "layers";
-    std::set<KQovTexture*> layered;
+    std::set<T*> layered;
     for (int layer = 0; layer < geometry->GetLayerCount(); ++layer)
-        for (int i = 0; i < geometry->GetTextureCount(layer); ++i) {
-            out += std::string(" ") + geometry->GetTexture(i, layer)->GetName();
-            layered.insert(geometry->GetTexture(i, layer));
+        for (int i = 0; i < (geometry->*count)(layer); ++i) {
+            out += std::string(" ") + (geometry->*item)(i, layer)->GetName();
+            layered.insert((geometry->*item)(i, layer));
         }
-    // A version-6 read connects the layers' textures too.
+    // A version-6 read connects the layers' own too.
     out += "; connected";
-    for (int i = 0; i < KQovShadingScene::ConnectedTextureCount(node); ++i)
-        if (!layered.count(KQovShadingScene::ConnectedTexture(node, i)))
-            out += std::string(" ") + KQovShadingScene::ConnectedTexture(node, i)->GetName();
+    for (int i = 0; i < connectedCount(node); ++i)
+        if (!layered.count(connected(node, i)))
+            out += std::string(" ") + connected(node, i)->GetName();
     return out;
+}
+
+std::string TexturesOf(KQovNode* node) {
+    return ShadingOf(node, &KQovLayerContainer::GetTextureCount, &KQovLayerContainer::GetTexture,
+                     &KQovShadingScene::ConnectedTextureCount, &KQovShadingScene::ConnectedTexture);
+}
+
+std::string MaterialsOf(KQovNode* node) {
+    return ShadingOf(node, &KQovLayerContainer::GetMaterialCount, &KQovLayerContainer::GetMaterial,
+                     &KQovShadingScene::ConnectedMaterialCount,
+                     &KQovShadingScene::ConnectedMaterial);
+}
+
+// A node holding a mesh of one triangle.
+KQovNode* AddTriangle(v5test::Scene& s, const char* name) {
+    KQovMesh* mesh = s.manager.CreateMesh();
+    mesh->InitControlPoints(3);
+    mesh->BeginPolygon(-1, -1, 0);
+    for (int v : {0, 1, 2}) mesh->AddPolygonVertex(v);
+    return s.Add(name, mesh);
+}
+
+// A NURBS surface, written from a copy, which belongs to no node.
+KQovNode* AddSurface(v5test::Scene& s) {
+    KQovNurb* nurb = s.manager.CreateNurb();
+    nurb->SetOrder(2, 2);
+    nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
+    return s.Add("Surface", nurb);
 }
 
 }  // namespace
@@ -199,16 +231,8 @@ TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
     TempTestFolder tmp;
     v5test::Scene s;
     s.BuildMesh();
-    KQovMesh* bare = s.manager.CreateMesh();
-    bare->InitControlPoints(3);
-    bare->BeginPolygon(-1, -1, 0);
-    for (int v : {0, 1, 2}) bare->AddPolygonVertex(v);
-    KQovNode* bareNode = s.Add("Bare", bare);
-    // A NURBS surface is written from a copy, which belongs to no node.
-    KQovNurb* nurb = s.manager.CreateNurb();
-    nurb->SetOrder(2, 2);
-    nurb->InitControlPoints(2, KQovNurb::eOpen, 2, KQovNurb::eOpen);
-    KQovNode* surface = s.Add("Surface", nurb);
+    KQovNode* bareNode = AddTriangle(s, "Bare");
+    KQovNode* surface = AddSurface(s);
     for (auto [node, name] :
          {std::make_pair(s.node, "Texture::Loose"), std::make_pair(bareNode, "Texture::Bare"),
           std::make_pair(surface, "Texture::Moss")}) {
@@ -236,6 +260,64 @@ TEST(KQovWriterQov5RoundTrip, TexturesConnectedToTheMeshOnly) {
             ASSERT_NE(found, nullptr) << texture;
             const std::string file = found->GetFileName();
             EXPECT_EQ(file.substr(file.rfind('/') + 1), std::string(texture + 9) + ".png");
+        }
+    }
+}
+
+// A material connected to a mesh, a NURBS surface or a patch, not named by a layer: every QOV id
+// keeps it connected, with its values, listed in the scene, and out of the layers; but beside a
+// material layer of direct reference, which a version-6 read gives every connected material,
+// version 6 leaves it out with a warning.
+TEST(KQovWriterQov5RoundTrip, MaterialsConnectedToTheMeshOnly) {
+    TempTestFolder tmp;
+    v5test::Scene s;
+    s.BuildMesh();
+    KQovNode* bareNode = AddTriangle(s, "Bare");
+    KQovNode* surface = AddSurface(s);
+    KQovPatch* patch = s.manager.CreatePatch();
+    patch->InitControlPoints(2, KQovPatch::eLinear, 2, KQovPatch::eLinear);
+    KQovNode* patchNode = s.Add("Patch", patch);
+    KQovNode* directNode = AddTriangle(s, "Direct");
+    directNode->GetMesh()->AddMaterial(s.red, 0);  // a new element: direct reference
+    const std::pair<KQovNode*, const char*> loose[] = {{s.node, "Material::Loose"},
+                                                       {bareNode, "Material::Bare"},
+                                                       {surface, "Material::Moss"},
+                                                       {patchNode, "Material::Tile"},
+                                                       {directNode, "Material::Aside"}};
+    for (auto [node, name] : loose) {
+        KQovMaterial* material = s.manager.CreateMaterial(name);
+        material->SetDefaultDiffuse(KColor(0.125, 0.25, 0.5));
+        node->GetPropertyHandler()->ConnectSrc(material->GetPropertyHandler());
+    }
+    const std::string square = MaterialsOf(s.node);
+    ASSERT_EQ(square, "layers Material::Red Material::Blue; connected Material::Loose");
+    for (int id : {0, 1, 3, 4}) {
+        SCOPED_TRACE(id);
+        const std::string name = tmp / ("loose" + std::to_string(id) + ".qov");
+        KQovExporter exporter(&s.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(id);
+        ASSERT_TRUE(exporter.Export(s.scene, nullptr));
+        const bool kept = id >= 3;
+        EXPECT_EQ(std::string(exporter.GetStatusText().Buffer()),
+                  kept ? ""
+                       : "Material \"Aside\" of \"Direct\" is not written: the model's material "
+                         "layer would take it\n");
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KQovNode* root = read.scene->GetRootNode();
+        for (auto [node, material] : loose) {
+            KQovNode* back = root->FindChild(node->GetNameWithoutPrefix().Buffer());
+            const std::string connected = "; connected " + std::string(material);
+            EXPECT_EQ(MaterialsOf(back), node == s.node       ? square
+                                         : node != directNode ? "layers" + connected
+                                         : kept               ? "layers Material::Red" + connected
+                                                : std::string("layers Material::Red; connected"));
+            if (node == directNode && !kept) continue;
+            auto* found = static_cast<KQovMaterial*>(
+                read.scene->GetEntityContainer()->FindMaterial(KString(material)));
+            ASSERT_NE(found, nullptr) << material;
+            EXPECT_EQ(found->GetDefaultDiffuse().mBlue, 0.5);
         }
     }
 }

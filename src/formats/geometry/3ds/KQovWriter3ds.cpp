@@ -123,6 +123,7 @@ void KQovWriter3ds::RenameForWrite() {
     // Nodes first, then materials, as names are handed out in that order; a name handed out
     // in an earlier write is free again.
     mNames.Clear();
+    mLooseMaterialNotes.clear();
     // Told for the nodes the file holds only: the manager's own cameras, other scenes' nodes
     // and the scene's unwritten ones are named too, but not written; likewise for the
     // materials of the meshes it holds.
@@ -134,6 +135,14 @@ void KQovWriter3ds::RenameForWrite() {
                              : nullptr;
         for (int i = 0; geometry && i < geometry->GetMaterialCount(0); ++i)
             materials.insert(geometry->GetMaterial(i, 0));
+        if (!geometry) continue;
+        // Those tied to the model alone are told of under the names their owner knows; the
+        // first covers a mesh whose layers name none, and is written.
+        const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(node);
+        if (loose.empty()) continue;
+        const bool layered = geometry->GetMaterialCount(0) > 0;
+        mLooseMaterialNotes[node] = KQovMaterialsLeftOut(node, layered ? 0 : 1);
+        if (!layered) materials.insert(loose.front());
     }
     auto rename = [this](KQovObject* object, int limit, bool tell, const char* what) {
         mSavedNames.emplace_back(object, object->GetNamePair());
@@ -561,32 +570,55 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
     return ok;
 }
 
-bool KQovWriter3ds::CoverWithTextureOfModel(KQovNode& node, const KQovMesh& mesh, KQovMesh& copy) {
-    // A mesh whose layers name no texture takes the first texture tied to the model alone on
-    // every polygon (on a copy); any other such texture has no place.
-    if (!mFlags.textures || mesh.GetPolygonCount() == 0) return false;
-    const bool layered = mesh.GetTextureCount(0) > 0;
-    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(&node);
-    mStatus += KQovTexturesLeftOut(&node, layered ? 0 : 1).c_str();
-    if (layered || loose.empty()) return false;
-    copy.Copy(mesh);
-    // A mesh's copy takes its polygons and layers, not its points.
-    copy.GetControlPoints() = mesh.GetControlPoints();
-    if (copy.GetControlPointsCount() != mesh.GetControlPointsCount() ||
-        copy.AddTexture(loose.front(), 0) < 0)
-        return false;
-    KQovLayerElementTexture& e = *copy.GetLayer(0)->GetTextures();
+namespace {
+
+// The element names its first item on every polygon.
+template <class Element>
+void NameFirstOnAll(Element& e) {
     e.SetMappingMode(KQovLayer::eAllSame);
     e.SetReferenceMode(KQovLayer::eIndexToDirect);
     e.GetIndexArray().Clear();
     e.GetIndexArray().Add(0);
+}
+
+}  // namespace
+
+bool KQovWriter3ds::CoverWithShadingOfModel(KQovNode& node, const KQovMesh& mesh, KQovMesh& copy) {
+    // A mesh whose layers name no material (no texture) takes the first one tied to the model
+    // alone on every polygon (on a copy); any other such one has no place.
+    if (mesh.GetPolygonCount() == 0) return false;
+    KQovMaterial* material = nullptr;
+    if (mFlags.materials) {
+        const bool layered = mesh.GetMaterialCount(0) > 0;
+        const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(&node);
+        const auto notes = mLooseMaterialNotes.find(&node);
+        if (notes != mLooseMaterialNotes.end()) mStatus += notes->second.c_str();
+        if (!layered && !loose.empty()) material = loose.front();
+    }
+    KQovTexture* texture = nullptr;
+    if (mFlags.textures) {
+        const bool layered = mesh.GetTextureCount(0) > 0;
+        const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(&node);
+        mStatus += KQovTexturesLeftOut(&node, layered ? 0 : 1).c_str();
+        if (!layered && !loose.empty()) texture = loose.front();
+    }
+    if (!material && !texture) return false;
+    copy.Copy(mesh);
+    // A mesh's copy takes its polygons and layers, not its points.
+    copy.GetControlPoints() = mesh.GetControlPoints();
+    if (copy.GetControlPointsCount() != mesh.GetControlPointsCount() ||
+        (material && copy.AddMaterial(material, 0) < 0) ||
+        (texture && copy.AddTexture(texture, 0) < 0))
+        return false;
+    if (material) NameFirstOnAll(*copy.GetLayer(0)->GetMaterials());
+    if (texture) NameFirstOnAll(*copy.GetLayer(0)->GetTextures());
     return true;
 }
 
 bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& given) {
     // A copy of the same manager, which does not list it.
     KQovMesh covered(given.GetObjectManager());
-    const KQovMesh& mesh = CoverWithTextureOfModel(node, given, covered) ? covered : given;
+    const KQovMesh& mesh = CoverWithShadingOfModel(node, given, covered) ? covered : given;
     MeshExportInput3ds input;
     input.mesh = &mesh;
     // Vertices sit where the node's key-frames put the mesh at frame 0.

@@ -67,8 +67,9 @@ private:
     void PutDummy(KQovNode& node);
     int64_t KeysToWrite(KQovNode& node);
     bool ExportMesh(KQovNode& node, const KQovMesh& mesh);
-    // True when `copy` is `mesh` with the texture tied to the model alone on every polygon.
-    bool CoverWithTextureOfModel(KQovNode& node, const KQovMesh& mesh, KQovMesh& copy);
+    // True when `copy` is `mesh` with the material or texture tied to the model alone on every
+    // polygon.
+    bool CoverWithShadingOfModel(KQovNode& node, const KQovMesh& mesh, KQovMesh& copy);
     bool ExportSurface(KQovNode& node, KQovNodeAttribute& surface);
     std::string PutMaterial(const KQovMesh& mesh, const FaceCombination3ds& combination);
     bool Failed() const { return mCtx.ErrorPending(); }
@@ -98,4 +99,7 @@ private:
     K3dsNameTable mNames;
     TextureNames3ds mTextureNames;
     std::vector<std::pair<KQovObject*, KQovNamePair>> mSavedNames;
+    // Per node, the warnings for the materials tied to its model alone that have no place,
+    // made before the names are cut.
+    std::unordered_map<const KQovNode*, std::string> mLooseMaterialNotes;
 };

@@ -3,7 +3,9 @@
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
+#include "attributes/KQovShadingScene.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
+#include "formats/geometry/KQovGeometryContent.h"
 #include "formats/geometry/dxf/KDxfPalette.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
@@ -68,6 +70,16 @@ int KDxfWriter::MeshColour(const KQovMesh& mesh) {
     return count > 0 ? ColourOf(mesh.GetMaterial(count - 1, 0)) : 0;
 }
 
+int KDxfWriter::EntryColour(const KDxfMeshEntry& entry, bool& material) {
+    material = entry.mesh->GetMaterialCount(0) > 0;
+    if (!entry.node) return MeshColour(*entry.mesh);
+    mStatus += KQovMaterialsLeftOut(entry.node, material ? 0 : 1);
+    if (material) return MeshColour(*entry.mesh);
+    const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(entry.node);
+    material = !loose.empty();
+    return material ? ColourOf(loose.front()) : 0;
+}
+
 std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool tables) {
     mOut.clear();
     mStatus.clear();
@@ -76,6 +88,13 @@ std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool t
     std::vector<std::string> layers;
     for (const KDxfMeshEntry& e : meshes) layers.push_back(names.Add(e.name));
     mStatus += names.GetWarnings();
+    std::vector<int> colours;
+    std::vector<char> material;
+    for (const KDxfMeshEntry& e : meshes) {
+        bool has = false;
+        colours.push_back(EntryColour(e, has));
+        material.push_back(has);
+    }
 
     Group("999", "Varnoke Dxf writer for QOV");
     Group("  0", "SECTION");
@@ -115,7 +134,7 @@ std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool t
         Group("  2", "LAYER");
         Group(" 70", static_cast<int>(meshes.size()));
         for (size_t i = 0; i < meshes.size(); ++i) {
-            const int colour = MeshColour(*meshes[i].mesh);
+            const int colour = colours[i];
             Group("  0", "LAYER");
             Group("  2", layers[i].c_str());
             Group(" 70", "   0");
@@ -131,7 +150,8 @@ std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool t
     Group("  0", "ENDSEC");
     Group("  0", "SECTION");
     Group("  2", "ENTITIES");
-    for (size_t i = 0; i < meshes.size(); ++i) Entities(meshes[i], layers[i]);
+    for (size_t i = 0; i < meshes.size(); ++i)
+        Entities(meshes[i], layers[i], colours[i], material[i] != 0);
     Group("  0", "ENDSEC");
     Group("  0", "EOF");
     return std::move(mOut);
@@ -150,13 +170,13 @@ void KDxfWriter::Face(const std::string& layer, const int* corners, int size, in
     for (int k = 0; k < size; ++k) Group(kCodes[k], corners[k] + 1);
 }
 
-void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) {
+void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer, int colour,
+                          bool material) {
     const KQovMesh& mesh = *entry.mesh;
     const int points = mesh.GetControlPointsCount();
     const int polygons = mesh.GetPolygonCount();
     const int mapping = mesh.GetMaterialMappingMode();
     const KArrayInt* indices = mesh.GetMaterialIndices();
-    const int colour = MeshColour(mesh);
     // The face count of the header counts the records written, fans included.
     int records = 0;
     for (int j = 0; j < polygons; ++j) {
@@ -165,7 +185,7 @@ void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) 
     }
     Group("  0", "POLYLINE");
     Group("  8", layer.c_str());
-    if (mesh.GetMaterialCount(0) > 0) Group(" 62", colour);
+    if (material) Group(" 62", colour);
     else if (!entry.visible) Group(" 62", 256);  // by layer: the layer's 7 is no material
     Group(" 66", "   1");
     Group(" 10", "0.0");
@@ -196,7 +216,8 @@ void KDxfWriter::Entities(const KDxfMeshEntry& entry, const std::string& layer) 
         corners.resize(s);
         for (int k = 0; k < s; ++k) corners[k] = mesh.GetPolygonVertex(j, k);
         int c = colour;
-        if (mapping == KQovLayer::eByPolygon) c = ColourOf(MaterialAt(mesh, indices, j));
+        if (mapping == KQovLayer::eByPolygon && mesh.GetMaterialCount(0) > 0)
+            c = ColourOf(MaterialAt(mesh, indices, j));
         if (s <= 4) {
             Face(layer, corners.data(), s, c, false);
             continue;

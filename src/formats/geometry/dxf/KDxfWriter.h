@@ -43,7 +43,11 @@ private:
     void Group(const char* code, const char* value);
     void Group(const char* code, int value, const char* format = "   %d");
     void Point(const char* code, double value);
-    void Entities(const KDxfMeshEntry& entry, const std::string& layer);
+    // The colour an entry's mesh is written in: that of its last material, else that of the
+    // first material tied to its node alone (0 without either); `material` whether it has one.
+    // Such materials with no place are told of.
+    int EntryColour(const KDxfMeshEntry& entry, bool& material);
+    void Entities(const KDxfMeshEntry& entry, const std::string& layer, int colour, bool material);
     // One face record; `colour` 0 writes no colour group. The extra triangles of a fan
     // print their colour narrower.
     void Face(const std::string& layer, const int* corners, int size, int colour, bool extra);

@@ -184,7 +184,8 @@ void KQovWriterObj::PrepareNodes(KQovNode* root) {
     for (KQovNode* node : KQovListNodes(root))
         if (auto* geometry = dynamic_cast<KQovGeometry*>(node->GetNodeAttribute()))
             if (geometry->GetMaterialCount(0) > 0 || geometry->GetTextureCount(0) > 0 ||
-                !KQovShadingScene::TexturesOfModelOnly(node).empty())
+                !KQovShadingScene::TexturesOfModelOnly(node).empty() ||
+                !KQovShadingScene::MaterialsOfModelOnly(node).empty())
                 mMaterialsUsed = true;
 }
 
@@ -241,6 +242,13 @@ KQovTexture* KQovWriterObj::TextureOfModelOnly(KQovNode* node, bool layered) {
     return !layered && !loose.empty() ? loose.front() : nullptr;
 }
 
+KQovMaterial* KQovWriterObj::MaterialOfModelOnly(KQovNode* node, bool layered) {
+    // The same for a material: it covers a model whose layers name none.
+    const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(node);
+    mStatus += KQovMaterialsLeftOut(node, layered ? 0 : 1).c_str();
+    return !layered && !loose.empty() ? loose.front() : nullptr;
+}
+
 void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source) {
     KObjWriteGroup group;
     group.name = mNames->Add(node->GetNameWithoutPrefix().Buffer());
@@ -291,6 +299,7 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
     const KArrayInt* materialIndices = mesh->GetMaterialIndices();
     const KArrayInt* textureIndices = mesh->GetTextureIndices();
     KQovTexture* loose = TextureOfModelOnly(node, textureCount > 0);
+    KQovMaterial* looseMaterial = MaterialOfModelOnly(node, materialCount > 0);
     auto polygonTexture = [&](int p) -> KQovTexture* {
         if (textureCount == 0) return loose;
         if (textureMode == KQovLayer::eAllSame) return mesh->GetTexture(textureCount - 1, 0);
@@ -315,17 +324,20 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
     const bool uniform = !(materialCount > 0 && materialMode != KQovLayer::eAllSame) &&
                          !(textureCount > 0 && textureMode != KQovLayer::eAllSame);
     const int polygons = mesh->GetPolygonCount();
+    // A usemtl line of an earlier group stays in force until this group writes its own.
+    bool earlierInForce = !mRecords.empty();
     int corner = 0;
     for (int p = 0; p < polygons; ++p) {
         const int size = mesh->GetPolygonSize(p);
         group.polygonSizes.push_back(size);
         int material = -1;
-        if (materialCount == 0 && textureCount == 0 && !loose) {
+        if (materialCount == 0 && textureCount == 0 && !loose && !looseMaterial) {
             if (mMaterialsUsed) material = MaterialRecord(nullptr, nullptr);
         } else {
             KQovMaterial* chosen = nullptr;
             if (materialCount == 0 || materialMode == KQovLayer::eAllSame || uniform) {
-                chosen = materialCount > 0 ? mesh->GetMaterial(materialCount - 1, 0) : nullptr;
+                chosen =
+                    materialCount > 0 ? mesh->GetMaterial(materialCount - 1, 0) : looseMaterial;
             } else if (materialMode == KQovLayer::eByPolygon && materialIndices &&
                        p < materialIndices->GetCount()) {
                 chosen = mesh->GetMaterial(materialIndices->GetAt(p), 0);
@@ -334,8 +346,12 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
                 if (first >= 0 && first < materialCount) chosen = mesh->GetMaterial(first, 0);
             }
             // Without materials the default one carries the texture.
-            if (chosen || materialCount == 0) material = MaterialRecord(chosen, polygonTexture(p));
+            // A polygon given none before the group's first usemtl takes the default material,
+            // as one of a mesh without materials does, not the material of the group before.
+            if (chosen || materialCount == 0 || earlierInForce)
+                material = MaterialRecord(chosen, polygonTexture(p));
         }
+        earlierInForce = earlierInForce && material < 0;
         group.polygonMaterials.push_back(material);
         const KQovTexture* texture = uvPerCorner ? polygonTexture(p) : nullptr;
         for (int k = 0; k < size; ++k, ++corner) {

@@ -45,6 +45,7 @@ private:
     // The texture tied to the model alone that stands for its layers' (null when `layered`);
     // the others are told of.
     KQovTexture* TextureOfModelOnly(KQovNode* node, bool layered);
+    KQovMaterial* MaterialOfModelOnly(KQovNode* node, bool layered);
     // The written material index of a (material, texture) pair; -1 for no material.
     int MaterialRecord(KQovMaterial* material, KQovTexture* texture);
 

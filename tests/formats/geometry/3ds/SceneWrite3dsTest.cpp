@@ -606,4 +606,51 @@ TEST(SceneWrite3ds, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
     EXPECT_EQ(textured, 1);
 }
 
+// The same for a material tied to the model alone, on a mesh and on a surface written as one:
+// lib3ds finds the material records, and the faces read back take them. Names too long for
+// 3DS: the written one is told of as cut, the other under the name it has.
+TEST(SceneWrite3ds, MaterialOfTheModelAloneCoversAMeshWithoutMaterials) {
+    const std::string path = std::string(QOV_TESTDATA_DIR) + "/3ds/RotatingCube.3DS";
+    ASSERT_TRUE(KPlatformPathExists(path.c_str())) << "missing test file " << path;
+    Reading3ds source;
+    ASSERT_TRUE(source.Read(path));
+    KQovNode* node = source.Find(source.scene->GetRootNode(), "Box01");
+    ASSERT_NE(node, nullptr);
+    ASSERT_EQ(node->GetMesh()->GetMaterialCount(0), 0);
+    KQovNode* sheet = source.manager.CreateNode("Sheet");
+    sheet->SetNodeAttribute(Sheet(source.manager));
+    source.scene->GetRootNode()->AddChild(sheet);
+    for (auto [owner, name] : {std::make_pair(node, "Material::ClayOfTheRiverBank"),
+                               std::make_pair(node, "Material::SandOfTheRiverBank"),
+                               std::make_pair(sheet, "Material::Moss")}) {
+        KQovMaterial* material = source.manager.CreateMaterial(name);
+        material->SetDefaultDiffuse(KColor(0.2, 0.4, 0.6));  // whole bytes, as 3DS keeps them
+        owner->GetPropertyHandler()->ConnectSrc(material->GetPropertyHandler());
+    }
+    TempPath3ds out("loose.3ds");
+    ASSERT_TRUE(source.Write(out.path));
+    EXPECT_EQ(
+        std::string(source.status.Buffer()),
+        "Material \"ClayOfTheRiverBank\" written as \"ClayOfTheRiv\": the 3DS reader keeps 15 "
+        "bytes of a name, a longer one is cut to 12 to leave room for a number\n"
+        "Material \"SandOfTheRiverBank\" of \"Box01\" is not written: no layer of the model "
+        "names it\n");
+    EXPECT_EQ(node->GetMesh()->GetMaterialCount(0), 0);  // the scene's mesh is left as it was
+    const std::vector<std::string> materials = Lib3dsLines(out.path, "materials");
+    ASSERT_EQ(materials.size(), 2u);
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(materials[i].substr(0, materials[i].find(" shininess")),
+                  std::string("material ") + (i == 0 ? "ClayOfTheRiv" : "Moss") +
+                      " 0.2000 0.2000 0.2000 0.2000 0.4000 0.6000 0.2000 0.2000 0.2000");
+    Reading3ds back;
+    ASSERT_TRUE(back.Read(out.path));
+    for (auto [name, material] : {std::make_pair("Box01", "Material::ClayOfTheRiv"),
+                                  std::make_pair("Sheet", "Material::Moss")}) {
+        KQovNode* read = back.Find(back.scene->GetRootNode(), name);
+        ASSERT_NE(read, nullptr) << name;
+        ASSERT_EQ(read->GetMesh()->GetMaterialCount(0), 1) << name;
+        EXPECT_STREQ(read->GetMesh()->GetMaterial(0, 0)->GetName(), material);
+    }
+}
+
 }  // namespace

@@ -21,6 +21,7 @@
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
+#include "scene/KQovPropertyHandler.h"
 #include "scene/KQovRenamer.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovTakeInfo.h"
@@ -239,6 +240,43 @@ TEST(DxfScene, WriterNamesEmptySceneConversionAndDeformation) {
     EXPECT_EQ(quad->GetPolygonSize(0), 4);
     ASSERT_TRUE(f.Read(out / "t.dxf", read, 0, 0));  // the manager numbers a name met before
     EXPECT_EQ(Describe(read->GetRootNode()), "Model::my_wall_11:4/2:1.000000,0.000000,0.000000 ");
+}
+
+// A material tied to a mesh's model alone (no layer names it) gives its colour to a mesh whose
+// layers name none; a second one, or one beside a layer's material, has no place, and the
+// writer says so.
+TEST(DxfScene, MaterialOfTheModelAloneColoursAMeshWithoutMaterials) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = f.manager.CreateScene();
+    f.AddMesh(scene, "Bare", 3, {{0, 1, 2}});
+    KQovMesh* layered = f.AddMesh(scene, "Layered", 3, {{0, 1, 2}});
+    KQovMaterial* blue = f.manager.CreateMaterial("Blue");
+    blue->SetDefaultDiffuse(KColor(0, 0, 1));
+    layered->AddMaterial(blue, 0);
+    KQovNode* root = scene->GetRootNode();
+    for (auto [node, name] :
+         {std::make_pair(root->GetChild(0), "Red"), std::make_pair(root->GetChild(0), "Green"),
+          std::make_pair(root->GetChild(1), "Grey")}) {
+        KQovMaterial* material = f.manager.CreateMaterial(name);
+        material->SetDefaultDiffuse(name[1] == 'e' ? KColor(1, 0, 0) : KColor(0, 1, 0));
+        node->GetPropertyHandler()->ConnectSrc(material->GetPropertyHandler());
+    }
+    KQovExporter exporter(&f.manager);
+    ASSERT_TRUE(exporter.Initialize((out / "loose.dxf").c_str()));
+    exporter.SetFileFormat(16);
+    KStreamOptionsDxf options;
+    ASSERT_TRUE(exporter.Export(scene, &options));
+    EXPECT_EQ(std::string(exporter.GetStatusText().Buffer()),
+              "Material \"Green\" of \"Bare\" is not written: no layer of the model names it\n"
+              "Material \"Grey\" of \"Layered\" is not written: no layer of the model names it\n");
+    Fixture g;
+    KQovScene* read = nullptr;
+    ASSERT_TRUE(g.Read(out / "loose.dxf", read, 0, 0)) << g.status.Buffer();
+    EXPECT_EQ(Describe(read->GetRootNode()),
+              "Model::Bare:3/1:1.000000,0.000000,0.000000 "
+              "Model::Layered:3/1:0.000000,0.000000,1.000000 ");
 }
 
 // The still formats write a keyed scene as it stands at the start of its current take (here one

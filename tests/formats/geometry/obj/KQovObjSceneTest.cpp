@@ -82,6 +82,15 @@ struct Fixture {
         }
         return mesh;
     }
+    // Two meshes of one triangle in one scene, "bare" and "layered"; the mesh of "layered".
+    KQovMesh* TwoMeshScene(KQovScene*& scene, KQovNode*& bare, KQovNode*& layered) {
+        MeshScene("bare", {{0, 1, 2}}, scene, bare);
+        KQovScene* other = nullptr;
+        KQovMesh* mesh = MeshScene("layered", {{0, 1, 2}}, other, layered);
+        other->GetRootNode()->RemoveChild(layered);
+        scene->GetRootNode()->AddChild(layered);
+        return mesh;
+    }
     KQovObjectManager manager;
     KString status;
     int error = -1;
@@ -354,13 +363,8 @@ TEST(ObjScene, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
     ASSERT_TRUE(out.ok());
     Fixture f;
     KQovScene* scene = nullptr;
-    KQovNode* bare = nullptr;
-    f.MeshScene("bare", {{0, 1, 2}}, scene, bare);
-    KQovScene* other = nullptr;
-    KQovNode* layered = nullptr;
-    KQovMesh* mesh = f.MeshScene("layered", {{0, 1, 2}}, other, layered);
-    other->GetRootNode()->RemoveChild(layered);
-    scene->GetRootNode()->AddChild(layered);
+    KQovNode *bare = nullptr, *layered = nullptr;
+    KQovMesh* mesh = f.TwoMeshScene(scene, bare, layered);
     KQovTexture* brick = f.manager.CreateTexture("Texture::Brick");
     brick->SetFileName("brick.png");
     mesh->AddTexture(brick, 0);
@@ -398,4 +402,77 @@ TEST(ObjScene, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
         const std::string written = node->GetMesh()->GetTexture(0, 0)->GetFileName();
         EXPECT_EQ(written.substr(written.rfind('/') + 1), file);
     }
+}
+
+// The same for a material tied to a mesh's model alone: it covers a mesh whose layers name
+// none, and an independent reader finds it in the library.
+TEST(ObjScene, MaterialOfTheModelAloneCoversAMeshWithoutMaterials) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = nullptr;
+    KQovNode *bare = nullptr, *layered = nullptr;
+    KQovMesh* mesh = f.TwoMeshScene(scene, bare, layered);
+    mesh->AddMaterial(f.manager.CreateMaterial("Material::Brick"), 0);
+    mesh->GetLayer(0)->GetMaterials()->SetMappingMode(KQovLayer::eAllSame);
+    for (auto [node, name] :
+         {std::make_pair(bare, "Material::Clay"), std::make_pair(bare, "Material::Sand"),
+          std::make_pair(layered, "Material::Glass")}) {
+        KQovMaterial* material = f.manager.CreateMaterial(name);
+        material->SetDefaultDiffuse(KColor(0.25, 0.5, 0.75));
+        material->SetDefaultOpacity(0.5);
+        node->GetPropertyHandler()->ConnectSrc(material->GetPropertyHandler());
+    }
+    KQovWriterObj writer(&f.manager);
+    ASSERT_TRUE(writer.FileCreate((out / "loose.obj").c_str()));
+    KStreamOptionsObj options;
+    ASSERT_TRUE(writer.Write(scene, &options));
+    ASSERT_TRUE(writer.FileClose());
+    KString status;
+    writer.GetStatusText(status);
+    EXPECT_EQ(std::string(status.Buffer()),
+              "Material \"Sand\" of \"bare\" is not written: no layer of the model names it\n"
+              "Material \"Glass\" of \"layered\" is not written: no layer of the model names it\n");
+    Fixture g;
+    KQovScene* back = nullptr;
+    ASSERT_TRUE(g.Read(out / "loose.obj", back, 0)) << g.status.Buffer();
+    for (auto [name, material] :
+         {std::make_pair("bare", "Material::Clay"), std::make_pair("layered", "Material::Brick")}) {
+        SCOPED_TRACE(name);
+        KQovNode* node = back->GetRootNode()->FindChild(name);
+        ASSERT_NE(node, nullptr);
+        ASSERT_EQ(node->GetMesh()->GetMaterialCount(0), 1);
+        EXPECT_STREQ(node->GetMesh()->GetMaterial(0, 0)->GetName(), material);
+    }
+    KQovMesh* clay = back->GetRootNode()->FindChild("bare")->GetMesh();
+    EXPECT_EQ(clay->GetMaterial(0, 0)->GetDefaultDiffuse().mGreen, 0.5);
+    const IndependentRead independent = ReadIndependently(out / "loose.obj", out / "");
+    if (!independent.ok) GTEST_SKIP() << independent.error;
+    EXPECT_EQ(independent.dissolves, (std::vector<float>{0.5f, 1.0f}));
+}
+
+// A mesh whose material layer gives its polygons none, written after one with a material: it
+// takes the default material (a usemtl line stays in force across groups), not the other's.
+TEST(ObjScene, PolygonsWithoutMaterialAfterAnotherGroupTakeTheDefault) {
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    Fixture f;
+    KQovScene* scene = nullptr;
+    KQovNode *bare = nullptr, *layered = nullptr;
+    KQovMesh* unmapped = f.TwoMeshScene(scene, bare, layered);
+    bare->GetMesh()->AddMaterial(f.manager.CreateMaterial("Material::Brick"), 0);
+    bare->GetMesh()->GetLayer(0)->GetMaterials()->SetMappingMode(KQovLayer::eAllSame);
+    unmapped->AddMaterial(f.manager.CreateMaterial("Material::Glass"), 0);
+    unmapped->GetLayer(0)->GetMaterials()->SetMappingMode(KQovLayer::eNone);
+    ASSERT_TRUE(f.Write(scene, out / "unmapped.obj"));
+    const std::string text = ReadText(out / "unmapped.obj");
+    const size_t line = text.find("usemtl default1\nf ");
+    EXPECT_TRUE(line != std::string::npos && line > text.find("g layered")) << text;
+    Fixture g;
+    KQovScene* back = nullptr;
+    ASSERT_TRUE(g.Read(out / "unmapped.obj", back, 0)) << g.status.Buffer();
+    KQovNode* node = back->GetRootNode()->FindChild("layered");
+    ASSERT_NE(node, nullptr);
+    ASSERT_EQ(node->GetMesh()->GetMaterialCount(0), 1);
+    EXPECT_STREQ(node->GetMesh()->GetMaterial(0, 0)->GetName(), "Material::default1");
 }
