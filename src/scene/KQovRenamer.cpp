@@ -6,8 +6,16 @@ void KQovNumberingRenamer::Reset() {
 }
 
 bool KQovNumberingRenamer::Rename(KQovNamePair& names) {
-    std::string name(names.currentName.Buffer(), static_cast<size_t>(names.currentName.GetLen()));
-    if (mMet.insert(name).second) return false;
+    const std::string name(names.currentName.Buffer(),
+                           static_cast<size_t>(names.currentName.GetLen()));
+    const std::string made = Unique(name);
+    if (made == name) return false;
+    names.currentName = KString(made.c_str(), static_cast<int>(made.size()));
+    return true;
+}
+
+std::string KQovNumberingRenamer::Unique(const std::string& name) {
+    if (mMet.insert(name).second) return name;
     // Numbered names are recorded too and numbers already met are skipped, so
     // that "Bone", "Bone", "Bone1" never give "Bone1" twice.
     std::string numbered;
@@ -17,14 +25,7 @@ bool KQovNumberingRenamer::Rename(KQovNamePair& names) {
     });
     mMet.insert(numbered);
     mNumbers.Take(name, n);
-    names.currentName = KString(numbered.c_str(), static_cast<int>(numbered.size()));
-    return true;
-}
-
-std::string KQovNumberingRenamer::Unique(const std::string& name) {
-    KQovNamePair names(name.c_str());
-    Rename(names);
-    return std::string(names.currentName.Buffer(), static_cast<size_t>(names.currentName.GetLen()));
+    return numbered;
 }
 
 std::unique_ptr<KQovRenamer> KQovNumberingRenamer::Create() {

@@ -116,16 +116,8 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
 }
 
 void KObjTextWriter::WriteGroup(const KObjWriteGroup& group) {
-    std::string unique = Underscored(group.name);
-    // Numbers go on from the last one given to the name, so many groups of one name take
-    // linear time; a name not yet written needs none.
-    if (!mGroupNames.insert(unique).second) {
-        const std::string name = unique;
-        int& last = mGroupNumbers[name];
-        do
-            unique = name + KFormatC("%d", ++last);
-        while (!mGroupNames.insert(unique).second);
-    }
+    // Groups of one name would read back as one: each is numbered apart ("Box", "Box1").
+    const std::string unique = mGroupNames.Unique(Underscored(group.name));
     mObjText.append("g ").append(unique) += '\n';
     for (const KVector4& p : group.points) AppendF(mObjText, "v %f %f %f\n", p[0], p[1], p[2]);
     for (const KVector2& t : group.uvs) AppendF(mObjText, "vt %f %f\n", t.mData[0], t.mData[1], 0.0);

@@ -5,14 +5,13 @@
 
 #include <map>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "formats/geometry/KTextureCopies.h"
 #include "formats/geometry/obj/KObjRecords.h"
 #include "foundation/KFileStream.h"
 #include "io/KQovWrittenNames.h"
+#include "scene/KQovRenamer.h"
 
 // One group as written: corner indices are 0-based into this group's own lists, -1 none.
 struct KObjWriteGroup {
@@ -88,8 +87,7 @@ private:
     std::string mImageFailure;
     KTextureNamesObj mTextures;
     std::vector<std::string> mMaterialNames;
-    std::unordered_set<std::string> mGroupNames;
-    std::unordered_map<std::string, int> mGroupNumbers;
+    KQovNumberingRenamer mGroupNames;
     // Material names: the reader takes a usemtl line's rest, blanks included, and names alike
     // without regard to case as one material.
     KQovWrittenNames mWrittenNames{MaterialNameTerms()};
