@@ -25,23 +25,23 @@ bool KQovHoldsWritableGeometry(KQovNode* root) {
 namespace {
 
 template <class Item>
-std::string LeftOut(const char* kind, const KQovNode* node, const std::vector<Item*>& loose,
-                    size_t kept) {
-    std::string out;
-    for (size_t i = kept; i < loose.size(); ++i)
-        out += std::string(kind) + " \"" +
-               KQovMessageText(loose[i]->GetNameWithoutPrefix().Buffer()) + "\" of \"" +
-               KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
-               "\" is not written: no layer of the model names it\n";
-    return out;
+Item* Covering(const char* kind, const KQovNode* node, bool layered,
+               const std::vector<Item*>& loose, std::string& told) {
+    for (size_t i = layered ? 0 : 1; i < loose.size(); ++i)
+        told += std::string(kind) + " \"" +
+                KQovMessageText(loose[i]->GetNameWithoutPrefix().Buffer()) + "\" of \"" +
+                KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
+                "\" is not written: no layer of the model names it\n";
+    return !layered && !loose.empty() ? loose.front() : nullptr;
 }
 
 }  // namespace
 
-std::string KQovTexturesLeftOut(KQovNode* node, size_t kept) {
-    return LeftOut("Texture", node, KQovShadingScene::TexturesOfModelOnly(node), kept);
+KQovTexture* KQovTextureCoveringModel(const KQovNode* node, bool layered, std::string& told) {
+    return Covering("Texture", node, layered, KQovShadingScene::TexturesOfModelOnly(node), told);
 }
 
-std::string KQovMaterialsLeftOut(const KQovNode* node, size_t kept) {
-    return LeftOut("Material", node, KQovShadingScene::MaterialsOfModelOnly(node), kept);
+KQovMaterial* KQovMaterialCoveringModel(const KQovNode* node, bool layered, std::string& told) {
+    return Covering("Material", node, layered, KQovShadingScene::MaterialsOfModelOnly(node),
+                    told);
 }

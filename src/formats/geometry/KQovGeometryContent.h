@@ -9,8 +9,12 @@ class KQovNode;
 // write: a mesh with a polygon, a NURBS or a patch (written as meshes).
 bool KQovHoldsWritableGeometry(KQovNode* root);
 
-// A warning line for each texture tied to the model alone (KQovShadingScene::
-// TexturesOfModelOnly) past the first `kept`, which the writer leaves out.
-std::string KQovTexturesLeftOut(KQovNode* node, size_t kept);
+class KQovMaterial;
+class KQovTexture;
+
+// The first texture tied to the model alone (KQovShadingScene::TexturesOfModelOnly), which
+// covers a model whose layers name none (`layered` false), or null; `told` gets a warning line
+// for each other such texture, which the writer leaves out.
+KQovTexture* KQovTextureCoveringModel(const KQovNode* node, bool layered, std::string& told);
 // The same for the materials tied to the model alone.
-std::string KQovMaterialsLeftOut(const KQovNode* node, size_t kept);
+KQovMaterial* KQovMaterialCoveringModel(const KQovNode* node, bool layered, std::string& told);

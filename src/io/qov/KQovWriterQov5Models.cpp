@@ -22,7 +22,7 @@
 #include "attributes/KQovLight.h"
 #include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovMarker.h"
-#include "foundation/KLocale.h"
+#include "foundation/KNameNumbers.h"
 #include "foundation/KQuotedText.h"
 #include "foundation/KThreadScratch.h"
 #include "io/KQovWrittenNames.h"
@@ -65,6 +65,14 @@ const AnimatedChannel kCameraChannels[] = {
 // or with a channel of the node's own, which each wrote its value into in turn: the channel gets
 // back the value of the property it is named after (the twins are written under names of their
 // own).
+// The property's value written into its channel.
+void GiveBack(KProperty* property, KFCurveNode* channel) {
+    double values[4] = {0.0, 0.0, 0.0, 1.0};
+    const int n = KQovTakeNodeContainer::ReadChannelValues(
+        property, KQovTakeNodeContainer::GetChannelComponentCount(property), values);
+    if (n > 0) KQovTakeNodeContainer::WriteChannelValues(channel, values, n);
+}
+
 void GiveTwinChannelsTheirOwn(KQovNode* node, KFCurveNode* root, bool version5) {
     // Records still to be made wrap the node's own rows, and are not made here.
     if (node->AreRecordsDeferred()) return;
@@ -72,9 +80,7 @@ void GiveTwinChannelsTheirOwn(KQovNode* node, KFCurveNode* root, bool version5) 
     for (int i = 0; i < node->GetUserPropertyCount(); ++i) {
         KQovUserProperty* user = node->GetUserProperty(i);
         if (!user->GetFlag(KQovUserProperty::eFlagUserProperty) || !user->GetProperty()) continue;
-        std::string key = user->GetName().Buffer();
-        for (char& c : key) c = KToLower(c);
-        users.emplace_back(std::move(key), user);
+        users.emplace_back(KNameNumbers::Folded(user->GetName().Buffer()), user);
     }
     if (users.empty()) return;
     std::unordered_map<std::string, int> count;
@@ -84,26 +90,17 @@ void GiveTwinChannelsTheirOwn(KQovNode* node, KFCurveNode* root, bool version5) 
     KQovPropertyHandler* set = node->GetPropertyHandler();
     for (int i = 0; set && i < root->GetCount(); ++i) {
         KFCurveNode* channel = root->Get(i);
-        std::string key = channel ? channel->GetName() : "";
-        for (char& c : key) c = KToLower(c);
+        const std::string key = KNameNumbers::Folded(channel ? channel->GetName() : "");
         KProperty* own = count.count(key) ? set->FindProperty(channel->GetName()) : nullptr;
-        if (!own || own->TestFlag(KProperty::eUserProperty)) continue;
-        double values[4] = {0.0, 0.0, 0.0, 1.0};
-        const int n = KQovTakeNodeContainer::ReadChannelValues(
-            own, KQovTakeNodeContainer::GetChannelComponentCount(own), values);
-        if (n > 0) KQovTakeNodeContainer::WriteChannelValues(channel, values, n);
+        if (own && !own->TestFlag(KProperty::eUserProperty)) GiveBack(own, channel);
     }
     // Version 6 keeps each twin's value in its own property record, which the reader takes.
     if (users.size() < 2 || !version5) return;
     for (const auto& [key, user] : users) {
         const KString name = user->GetName();
         KFCurveNode* channel = count[key] > 1 ? root->FindChildByName(name.Buffer()) : nullptr;
-        if (!channel || std::strcmp(channel->GetName(), name.Buffer()) != 0) continue;
-        KProperty* property = user->GetProperty();
-        double values[4] = {0.0, 0.0, 0.0, 1.0};
-        const int n = KQovTakeNodeContainer::ReadChannelValues(
-            property, KQovTakeNodeContainer::GetChannelComponentCount(property), values);
-        if (n > 0) KQovTakeNodeContainer::WriteChannelValues(channel, values, n);
+        if (channel && std::strcmp(channel->GetName(), name.Buffer()) == 0)
+            GiveBack(user->GetProperty(), channel);
     }
 }
 

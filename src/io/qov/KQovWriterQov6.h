@@ -77,7 +77,8 @@ private:
     };
     void CollectShading(KQovScene* scene);
     void CollectNodeShading(KQovNode* node);
-    void AddConnectedShading(KQovNode* node, NodeShading& shading);
+    // `direct`: a material layer of the node refers to its materials directly.
+    void AddConnectedShading(KQovNode* node, NodeShading& shading, bool direct);
     void ListShadingObject(KQovObject* object);
     // One "Video" object per distinct texture file, connected to the textures showing it.
     void CollectVideos(KQovScene* scene);

@@ -122,18 +122,21 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
     KQovGeometry* geometry = node->GetGeometry();
     if (!geometry) return;
     // In layer order, each once: the reader refills the elements in connection order.
+    bool direct = false;  // a material layer of direct reference
     for (int l = 0; l < geometry->GetLayerCount(); ++l) {
         const KQovLayer* layer = geometry->GetLayer(l);
-        if (const KQovLayerElementMaterial* e = layer ? layer->GetMaterials() : nullptr)
+        if (const KQovLayerElementMaterial* e = layer ? layer->GetMaterials() : nullptr) {
+            direct = direct || e->GetReferenceMode() == KQovLayer::eDirect;
             for (int i = 0; i < e->GetDirectArray().GetCount(); ++i)
                 if (KQovMaterial* m = e->GetDirectArray().GetAt(i))
                     AddOnce(shading.materials, shading.materialAt, m);
+        }
         if (const KQovLayerElementTexture* e = layer ? layer->GetTextures() : nullptr)
             for (int i = 0; i < e->GetDirectArray().GetCount(); ++i)
                 if (KQovTexture* t = e->GetDirectArray().GetAt(i))
                     AddOnce(shading.textures, shading.textureAt, t);
     }
-    AddConnectedShading(node, shading);
+    AddConnectedShading(node, shading, direct);
     // Objects only the layers know (none of the scene's lists has them) are written as well.
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
         for (KQovMaterial* m : shading.materials) {
@@ -147,18 +150,11 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
         }
 }
 
-void KQovWriterQov6::AddConnectedShading(KQovNode* node, NodeShading& shading) {
+void KQovWriterQov6::AddConnectedShading(KQovNode* node, NodeShading& shading, bool direct) {
     // After the layers' own, so that their positions stay: a material or texture connected to
     // the node that no layer names is carried by its connection alone. A material layer of
     // direct reference takes every material connected to its model on reading, so none is
     // kept apart beside one.
-    bool direct = false;
-    const KQovGeometry* geometry = node->GetGeometry();
-    for (int l = 0; l < geometry->GetLayerCount(); ++l) {
-        const KQovLayer* layer = geometry->GetLayer(l);
-        const KQovLayerElementMaterial* e = layer ? layer->GetMaterials() : nullptr;
-        direct = direct || (e && e->GetReferenceMode() == KQovLayer::eDirect);
-    }
     for (KQovMaterial* m : KQovShadingScene::MaterialsOfModelOnly(node)) {
         if (!direct) {
             AddOnce(shading.materials, shading.materialAt, m);

@@ -138,11 +138,11 @@ void KQovWriter3ds::RenameForWrite() {
         if (!geometry) continue;
         // Those tied to the model alone are told of under the names their owner knows; the
         // first covers a mesh whose layers name none, and is written.
-        const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(node);
-        if (loose.empty()) continue;
-        const bool layered = geometry->GetMaterialCount(0) > 0;
-        mLooseMaterialNotes[node] = KQovMaterialsLeftOut(node, layered ? 0 : 1);
-        if (!layered) materials.insert(loose.front());
+        std::string notes;
+        if (KQovMaterial* first =
+                KQovMaterialCoveringModel(node, geometry->GetMaterialCount(0) > 0, notes))
+            materials.insert(first);
+        if (!notes.empty()) mLooseMaterialNotes[node] = std::move(notes);
     }
     auto rename = [this](KQovObject* object, int limit, bool tell, const char* what) {
         mSavedNames.emplace_back(object, object->GetNamePair());
@@ -561,7 +561,11 @@ bool KQovWriter3ds::ExportSurface(KQovNode& node, KQovNodeAttribute& surface) {
     // Tessellated surfaces are written without textures; those tied to the model alone are
     // told of, as a mesh's would be.
     const bool textures = mFlags.textures;
-    if (textures) mStatus += KQovTexturesLeftOut(&node, 0).c_str();
+    if (textures) {
+        std::string told;
+        KQovTextureCoveringModel(&node, true, told);
+        mStatus += told.c_str();
+    }
     mFlags.textures = false;
     const bool ok = ExportMesh(node, *working);
     mFlags.textures = textures;
@@ -597,10 +601,9 @@ bool KQovWriter3ds::CoverWithShadingOfModel(KQovNode& node, const KQovMesh& mesh
     }
     KQovTexture* texture = nullptr;
     if (mFlags.textures) {
-        const bool layered = mesh.GetTextureCount(0) > 0;
-        const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(&node);
-        mStatus += KQovTexturesLeftOut(&node, layered ? 0 : 1).c_str();
-        if (!layered && !loose.empty()) texture = loose.front();
+        std::string told;
+        texture = KQovTextureCoveringModel(&node, mesh.GetTextureCount(0) > 0, told);
+        mStatus += told.c_str();
     }
     if (!material && !texture) return false;
     copy.Copy(mesh);

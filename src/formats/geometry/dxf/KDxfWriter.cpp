@@ -3,7 +3,6 @@
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
-#include "attributes/KQovShadingScene.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovGeometryContent.h"
 #include "formats/geometry/dxf/KDxfPalette.h"
@@ -73,11 +72,10 @@ int KDxfWriter::MeshColour(const KQovMesh& mesh) {
 int KDxfWriter::EntryColour(const KDxfMeshEntry& entry, bool& material) {
     material = entry.mesh->GetMaterialCount(0) > 0;
     if (!entry.node) return MeshColour(*entry.mesh);
-    mStatus += KQovMaterialsLeftOut(entry.node, material ? 0 : 1);
+    const KQovMaterial* first = KQovMaterialCoveringModel(entry.node, material, mStatus);
     if (material) return MeshColour(*entry.mesh);
-    const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(entry.node);
-    material = !loose.empty();
-    return material ? ColourOf(loose.front()) : 0;
+    material = first != nullptr;
+    return first ? ColourOf(first) : 0;
 }
 
 std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool tables) {

@@ -234,21 +234,6 @@ int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) 
     return index;
 }
 
-KQovTexture* KQovWriterObj::TextureOfModelOnly(KQovNode* node, bool layered) {
-    // A model whose layers name no texture takes the first texture tied to it alone, on
-    // every polygon; any other such texture has no place.
-    const std::vector<KQovTexture*> loose = KQovShadingScene::TexturesOfModelOnly(node);
-    mStatus += KQovTexturesLeftOut(node, layered ? 0 : 1).c_str();
-    return !layered && !loose.empty() ? loose.front() : nullptr;
-}
-
-KQovMaterial* KQovWriterObj::MaterialOfModelOnly(KQovNode* node, bool layered) {
-    // The same for a material: it covers a model whose layers name none.
-    const std::vector<KQovMaterial*> loose = KQovShadingScene::MaterialsOfModelOnly(node);
-    mStatus += KQovMaterialsLeftOut(node, layered ? 0 : 1).c_str();
-    return !layered && !loose.empty() ? loose.front() : nullptr;
-}
-
 void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source) {
     KObjWriteGroup group;
     group.name = mNames->Add(node->GetNameWithoutPrefix().Buffer());
@@ -298,8 +283,12 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
     const int materialCount = mesh->GetMaterialCount(0), textureCount = mesh->GetTextureCount(0);
     const KArrayInt* materialIndices = mesh->GetMaterialIndices();
     const KArrayInt* textureIndices = mesh->GetTextureIndices();
-    KQovTexture* loose = TextureOfModelOnly(node, textureCount > 0);
-    KQovMaterial* looseMaterial = MaterialOfModelOnly(node, materialCount > 0);
+    // A model whose layers name no texture (no material) takes the first one tied to it alone,
+    // on every polygon; any other such one has no place.
+    std::string told;
+    KQovTexture* loose = KQovTextureCoveringModel(node, textureCount > 0, told);
+    KQovMaterial* looseMaterial = KQovMaterialCoveringModel(node, materialCount > 0, told);
+    mStatus += told.c_str();
     auto polygonTexture = [&](int p) -> KQovTexture* {
         if (textureCount == 0) return loose;
         if (textureMode == KQovLayer::eAllSame) return mesh->GetTexture(textureCount - 1, 0);

@@ -42,10 +42,6 @@ private:
     void WriteOneNode(KQovNode* node);
     // `source` is the node's own geometry, which holds the shape weights.
     void WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source);
-    // The texture tied to the model alone that stands for its layers' (null when `layered`);
-    // the others are told of.
-    KQovTexture* TextureOfModelOnly(KQovNode* node, bool layered);
-    KQovMaterial* MaterialOfModelOnly(KQovNode* node, bool layered);
     // The written material index of a (material, texture) pair; -1 for no material.
     int MaterialRecord(KQovMaterial* material, KQovTexture* texture);
 
