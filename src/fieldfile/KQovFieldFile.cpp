@@ -776,17 +776,8 @@ int KQovFieldFile::UnreadableFileError(const char* fileName) {
     // A pipe, socket or device holds no media bytes: left out as a missing file is.
     if (!fileName || !*fileName || KIsSpecialFile(fileName)) return 0;
     const int error = KPlatformReadOpenError(fileName);
-    // None there (no name can hold one), or a folder: nothing to read, no failure.
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case ELOOP:
-        case EISDIR:
-            return 0;
-        default:
-            return error;
-    }
+    // None there, or a folder: nothing to read, no failure.
+    return KPlatformNoFileThere(error) || error == EISDIR ? 0 : error;
 }
 
 bool KQovFieldFile::FieldWriteTS(const KTime& start, const KTime& stop) {

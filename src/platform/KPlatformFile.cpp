@@ -182,6 +182,10 @@ int KPlatformReadOpenError(const char* path) {
     return 0;
 }
 
+bool KPlatformNoFileThere(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP;
+}
+
 namespace {
 
 // KPlatformResolveLinks, with the system's error number when it gives no name: ELOOP for a

@@ -17,6 +17,8 @@ int KPlatformCloseStandardOutput();
 // folder) of this thread's last KPlatformOpenFile of that name that failed, else asked again
 // (0 when it opens now).
 int KPlatformReadOpenError(const char* path);
+// True for an open error that says no file is at the name (none, or no name can hold one).
+bool KPlatformNoFileThere(int error);
 
 // Reads `count` bytes or up to the end: a read a signal interrupted, or one that would have
 // blocked, is tried again. `error` takes the system's error number of a read that failed (0

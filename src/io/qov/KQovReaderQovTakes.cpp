@@ -3,7 +3,6 @@
 // layers merged and rotations filtered; then the take's alignment in time. Also the tail of
 // the main read: connections, takes and the finishing passes.
 
-#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
@@ -406,17 +405,11 @@ bool KQovReaderQov::TakeFileRefused(const KQovFieldFile& takeFile, const char* p
         return true;
     }
     if (takeFile.GetLastErrorID() != KQovFieldFile::eFileNotOpened) return false;
-    switch (KPlatformReadOpenError(path)) {
-        case 0:  // opened since: the failure was not the system's
-        case ENOENT:
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case ELOOP:
-            return false;
-        default:
-            mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(path).c_str());
-            return true;
-    }
+    // 0: it opens now, the failure was not the system's.
+    const int error = KPlatformReadOpenError(path);
+    if (error == 0 || KPlatformNoFileThere(error)) return false;
+    mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(path).c_str());
+    return true;
 }
 
 // True when the take of `block` names a file of its own that is there: the take is read from
