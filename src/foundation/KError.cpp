@@ -5,14 +5,12 @@
 namespace {
 
 // Error paths run out of memory too: a message that cannot be held whole keeps
-// what fits the inline buffer, which allocates nothing, rather than throw.
+// what fits the inline buffer rather than throw.
 void SetMessage(KString& message, const char* text) {
     try {
         message = text;  // a null text leaves the invalid state, which reads ""
     } catch (const std::bad_alloc&) {
-        int n = 0;
-        while (n < KString::kInlineMax && text[n] != '\0') ++n;
-        message = KString(text, n);
+        message = KErrorInlineMessage(text);
     }
 }
 
@@ -37,4 +35,26 @@ void KError::SetErrorWithText(int code, const char* detail) {
 void KError::ClearError() {
     mCode = -1;
     mMessage = "";
+}
+
+KString KErrorInlineMessage(const char* text) {
+    if (!text) return KString("");
+    int n = 0;
+    while (n <= KString::kInlineMax && text[n] != '\0') ++n;
+    if (n <= KString::kInlineMax) return KString(text, n);
+    // A cut ends at a word's end, marked "...", so no word reads as another.
+    constexpr int kRoom = KString::kInlineMax - 3;
+    int cut = kRoom;
+    while (cut > 0 && text[cut] != ' ') --cut;
+    while (cut > 0 && (text[cut - 1] == ' ' || text[cut - 1] == ':' || text[cut - 1] == ','))
+        --cut;
+    // One word longer than the room is cut, but never inside a character.
+    if (cut == 0) {
+        cut = kRoom;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    }
+    char shown[KString::kInlineMax + 1];
+    for (int i = 0; i < cut; ++i) shown[i] = text[i];
+    shown[cut] = shown[cut + 1] = shown[cut + 2] = '.';
+    return KString(shown, cut + 3);
 }

@@ -12,7 +12,8 @@ public:
     // A code outside the table keeps the code and gives an empty message.
     void SetError(int code);
     // The detail text replaces the table text entirely. Neither throws: out of
-    // memory, the message keeps only its first KString::kInlineMax characters.
+    // memory, the message keeps what fits KString::kInlineMax characters, cut after a
+    // whole word and ended by "...".
     void SetErrorWithText(int code, const char* detail);
     void ClearError();
 
@@ -26,3 +27,7 @@ private:
     KString mMessage;
     const char* const* mTable;
 };
+
+// What a message keeps where memory is refused: the whole text when it fits
+// KString::kInlineMax characters, else its words that fit and "...". Allocates nothing.
+KString KErrorInlineMessage(const char* text);

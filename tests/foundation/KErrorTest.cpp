@@ -55,3 +55,32 @@ TEST(KError, CodesOutsideTheTableKeepTheCode) {
     EXPECT_EQ(noTable.GetErrorCode(), 0);
     EXPECT_STREQ(noTable.GetErrorText(), "");
 }
+
+// A message that cannot be held whole keeps what fits inline, cut after a whole word; one that
+// fits stays whole.
+TEST(KError, InlineMessageEndsAfterAWord) {
+    const struct {
+        const char* text;
+        const char* kept;
+    } cases[] = {
+        {"File not created: the take file walk.qov cannot be written since the folder is gone",
+         "File not created: the take file walk.qov cannot be written..."},
+        {"short enough", "short enough"},
+        {"x23456789012345678901234567890123456789012345678901234567890123456789",
+         "x2345678901234567890123456789012345678901234567890123456789..."},
+        // A character of two bytes is not split by a cut inside one long word.
+        {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\xc3\xa9yyyyyyyy",
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx..."},
+    };
+    for (const auto& c : cases) {
+        const std::string kept = KErrorInlineMessage(c.text).Buffer();
+        if (c.kept) {
+            EXPECT_EQ(kept, c.kept);
+        }
+        EXPECT_LE(kept.size(), size_t(KString::kInlineMax));
+        const size_t dots = kept.rfind("...");
+        if (dots != std::string::npos && dots > 0) {
+            EXPECT_NE(static_cast<unsigned char>(kept[dots - 1]) & 0xE0, 0xC0u) << kept;
+        }
+    }
+}

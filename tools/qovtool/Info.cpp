@@ -194,6 +194,12 @@ void PrintScene(KQovScene& scene, double rate) {
     }
 }
 
+// A wrong command line gets info's own usage line, as the other commands give theirs.
+int InfoUsage() {
+    QovToolSay("usage: qovtool info FILE [--password P] [--skeleton FILE]\n");
+    return 2;
+}
+
 }  // namespace
 
 int QovToolInfo(int argc, char** argv) {
@@ -221,16 +227,14 @@ int QovToolInfo(int argc, char** argv) {
             else if (word == QovToolWord::eFlag)
                 wrong = "unknown flag";
             QovToolSayWrong("info", wrong, argv[i]);
-            QovToolPrintUsage(stderr);
-            return 2;
+            return InfoUsage();
         } else {
             file = argv[i];
         }
     }
     if (!file) {
         QovToolSayWrong("info", "no file named");
-        QovToolPrintUsage(stderr);
-        return 2;
+        return InfoUsage();
     }
     const int id = QovToolReadingIdOf(file);
     // A password serves a QOV file only; passed over, it would hide a wrong file name.

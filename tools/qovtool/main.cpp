@@ -45,6 +45,11 @@ int RunCommand(int argc, char** argv) {
         return 2;
     }
     if (std::strcmp(command, "--version") == 0) {
+        if (argc > 2) {
+            QovToolSayWrong("--version", "one word too many:", argv[2]);
+            QovToolSay("usage: qovtool --version\n");
+            return 2;
+        }
         std::printf("qovsdk %s\n", QOVSDK_VERSION);
         return 0;
     }

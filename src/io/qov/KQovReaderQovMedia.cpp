@@ -64,9 +64,12 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes, int& readError
     return ok;
 }
 
-// Why a read fails for media the system did not let it write.
+// Why a read fails for media the system did not let it write: a full disk only when the
+// system said so.
 std::string MediaNotWritten(const char* name, int error) {
-    std::string text = "Out of disk space: unable to extract the media file ";
+    const bool full = error == 0 || error == ENOSPC || error == EDQUOT || error == EFBIG;
+    std::string text = full ? "Out of disk space: unable to extract the media file "
+                            : "File not created: unable to extract the media file ";
     text += KQovMessageText(name);
     if (error) text += ": " + KPlatformErrorText(error);
     return text;

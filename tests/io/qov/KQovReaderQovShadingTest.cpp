@@ -324,7 +324,7 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
         ASSERT_TRUE(options);
         EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
         EXPECT_EQ(std::string(reader.GetLastErrorString()),
-                  "Out of disk space: unable to extract the media file photo.png: No such file "
+                  "File not created: unable to extract the media file photo.png: No such file "
                   "or directory");
     }
     // So do media the system refuses their permissions: none is left without them.
@@ -339,7 +339,7 @@ TEST(KQovReaderQovShading, EmbeddedTiffIsConvertedBack) {
         EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
         KPlatformClearFileFaults();
         EXPECT_EQ(std::string(reader.GetLastErrorString()),
-                  "Out of disk space: unable to extract the media file photo.png: Operation not "
+                  "File not created: unable to extract the media file photo.png: Operation not "
                   "permitted");
     }
     EXPECT_EQ(TempTestFolder::NamesIn(tmp / "p.qom"), (std::vector<std::string>{".", ".."}));
@@ -376,7 +376,7 @@ TEST(KQovReaderQovShading, TiffCopyNotWrittenFailsTheRead) {
     ASSERT_TRUE(options);
     EXPECT_FALSE(reader.Read(manager.CreateScene(), options.get()));
     EXPECT_EQ(std::string(reader.GetLastErrorString()),
-              "Out of disk space: unable to extract the media file photo.tif: Not a directory");
+              "File not created: unable to extract the media file photo.tif: Not a directory");
 }
 
 }  // namespace

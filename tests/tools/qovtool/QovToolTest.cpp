@@ -102,6 +102,7 @@ TEST_F(QovTool, CommandLine) {
     ASSERT_EQ(convertHelp.rfind(convertUsage, 0), 0u) << convertHelp;
     ASSERT_NE(convertHelp.find("\n  obj  "), std::string::npos) << convertHelp;
     const std::string infoHelp = Qovtool({"help", "info"}).out;
+    const std::string infoUsage = "usage: qovtool info FILE [--password P] [--skeleton FILE]\n";
     ASSERT_EQ(infoHelp.rfind("usage: qovtool info FILE", 0), 0u) << infoHelp;
     const std::string bvh = Data("bvh/sinusoidal.bvh"), qov = Source("samples/scene.qov");
     const std::string amc = Data("asf/11_01.amc");
@@ -184,6 +185,10 @@ TEST_F(QovTool, CommandLine) {
         {{"-h"}, 0, usage, ""},
         {{"help"}, 0, usage, ""},
         {{"--version"}, 0, std::string("qovsdk ") + QOVSDK_VERSION + "\n", ""},
+        {{"--version", "extra"},
+         2,
+         "",
+         "qovtool: --version: one word too many: \"extra\"\nusage: qovtool --version\n"},
         {{"convert", "--help"}, 0, convertHelp, ""},
         {{"convert", bvh, "--help"}, 0, convertHelp, ""},
         {{"info", "--help"}, 0, infoHelp, ""},
@@ -198,7 +203,7 @@ TEST_F(QovTool, CommandLine) {
          0,
          "usage: qovtool dump FILE\nthe header and field tree of a QOV file\n",
          ""},
-        {{"info", "-x.bvh"}, 2, "", "qovtool: info: unknown flag \"-x.bvh\"\n" + usage},
+        {{"info", "-x.bvh"}, 2, "", "qovtool: info: unknown flag \"-x.bvh\"\n" + infoUsage},
         {{"info", "--", "-x.bvh"},
          1,
          "",
@@ -251,19 +256,19 @@ TEST_F(QovTool, CommandLine) {
         {{"frobnicate"}, 2, "", "qovtool: unknown command \"frobnicate\"\n" + usage},
         {{"--frobnicate"}, 2, "", "qovtool: unknown command \"--frobnicate\"\n" + usage},
         // What was wrong with a command line comes first, in one line, then the usage.
-        {{"info"}, 2, "", "qovtool: info: no file named\n" + usage},
+        {{"info"}, 2, "", "qovtool: info: no file named\n" + infoUsage},
         {{"info", "a.obj", "b.obj"},
          2,
          "",
-         "qovtool: info: one file too many: \"b.obj\"\n" + usage},
+         "qovtool: info: one file too many: \"b.obj\"\n" + infoUsage},
         {{"info", "a.obj", "--binary"},
          2,
          "",
-         "qovtool: info: unknown flag \"--binary\"\n" + usage},
+         "qovtool: info: unknown flag \"--binary\"\n" + infoUsage},
         {{"info", "a.obj", "--skeleton"},
          2,
          "",
-         "qovtool: info: no value after \"--skeleton\"\n" + usage},
+         "qovtool: info: no value after \"--skeleton\"\n" + infoUsage},
         {{"convert", bvh, mTemp / "out.bvh", "--bogus"},
          2,
          "",
