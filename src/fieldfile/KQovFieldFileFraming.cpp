@@ -479,6 +479,12 @@ bool KQovFieldFile::ReadHeaderExtension(KQovHeaderInfo* info, bool& found) {
     int64_t start = mStream->Tell();
     KQovFieldReader temp(mStream, start, mBinary, mSwap);
     if (!temp.Parse(-1, true) || temp.FindName(0, "QOVHeaderExtension") < 0) {
+        // A read the system failed is its error, not a file without an extension.
+        if (const int error = GetSystemReadError() ? GetSystemReadError()
+                                                   : temp.GetMappingReadError()) {
+            SetError(eReadError, KReadFileError(mOpenedName.c_str(), error).c_str());
+            return false;
+        }
         // No header extension: the records start here.
         mStream->SetPosition(start);
         return true;

@@ -304,7 +304,18 @@ bool KPlatformSameReplaceTarget(const char* first, const char* second);
 // the permissions a new file gets back (KPlatformNewFile); eLook: the look at a file set aside
 // before it is removed (KPlatformSetAside::Remove), and at each target of a set once its new
 // file took its place or was to be put back.
-enum class KPlatformFileCall { eLink, eRename, eUnlink, eWrite, eOpenFolder, eChmod, eLook, eCount };
+// eRead: a read of an open stream (KPlatformReadStream), as a failing disk fails it.
+enum class KPlatformFileCall {
+    eLink,
+    eRename,
+    eUnlink,
+    eWrite,
+    eOpenFolder,
+    eChmod,
+    eLook,
+    eRead,
+    eCount
+};
 void KPlatformFailFileCalls(KPlatformFileCall call, int skip, int count, int error);
 // For tests: another program acting in the middle of CommitTogether. `act` (with `context`)
 // runs once, just before the call of that kind that follows `skip` more of them.

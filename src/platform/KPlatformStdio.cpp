@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/KPlatformFile.h"
+#include "platform/KPlatformFileParts.h"
 
 // One watch on an open file's writes. The system gives one descriptor per watched file, which
 // all watches of that file share; every watch counts the writes seen after it was taken.
@@ -161,6 +162,10 @@ int KPlatformCloseStandardOutput() {
 size_t KPlatformReadStream(FILE* file, void* buffer, size_t count, int& error) {
     size_t got = 0;
     error = 0;
+    if (count > 0 && KPlatformFileParts::Injected(KPlatformFileCall::eRead)) {
+        error = errno;
+        return 0;
+    }
     for (;;) {
         errno = 0;
         got += std::fread(static_cast<char*>(buffer) + got, 1, count - got, file);

@@ -839,3 +839,47 @@ TEST(KQovFieldFileFraming, MediaOfOneNameTakeTheNextFreeNumber) {
     EXPECT_EQ(std::string(in.AddMediaFile(given.c_str(), "img.png", bytes, 4).Buffer()),
               tmp / "given/4/img.png");
 }
+
+namespace {
+
+// A read the system fails once, at each read of an opened file in turn, fails the open naming
+// the error, or leaves the file read as it is: never another header or no extension.
+TEST(KQovFieldFileFraming, AFailedReadAtEveryReadOfTheStartIsItsError) {
+    TempFolder folder;
+    for (const bool binary : {false, true}) {
+        SCOPED_TRACE(binary ? "binary" : "ASCII");
+        const std::string name = folder / (binary ? "b.qov" : "a.qov");
+        WriteSimple(name, binary);
+        auto read = [&](std::string& creator, int& version) {
+            KQovFieldFile f;
+            KQovHeaderInfo info;
+            const bool ok = f.Open(name.c_str(), false, false, &info);
+            creator = info.creator.Buffer();
+            version = info.fileVersion;
+            return ok ? std::string() : std::string(f.GetLastErrorString());
+        };
+        std::string cleanCreator;
+        int cleanVersion = 0;
+        ASSERT_EQ(read(cleanCreator, cleanVersion), "");
+        ASSERT_FALSE(cleanCreator.empty());
+        bool failedOne = false;
+        for (int skip = 0; skip < 64; ++skip) {
+            KPlatformFailFileCalls(KPlatformFileCall::eRead, skip, 1, EIO);
+            std::string creator;
+            int version = 0;
+            const std::string error = read(creator, version);
+            KPlatformFailFileCalls(KPlatformFileCall::eRead, 0, 0, 0);
+            if (error.empty()) {
+                EXPECT_EQ(creator, cleanCreator) << skip;
+                EXPECT_EQ(version, cleanVersion) << skip;
+            } else {
+                failedOne = true;
+                EXPECT_EQ(error, "File not read: " + name + ": Input/output error") << skip;
+            }
+        }
+        EXPECT_TRUE(failedOne);
+    }
+    KPlatformClearFileFaults();
+}
+
+}  // namespace
