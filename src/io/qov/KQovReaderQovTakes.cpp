@@ -367,6 +367,8 @@ bool KQovReaderQov::ReadTake(KQovScene* scene, KQovTakeInfo& take) {
         file->FieldReadEnd();
         std::unique_ptr<KQovPropertyFieldFile> takeFile(KQovPropertyFieldFile::Create());
         if (takeFile->FieldFileOpenFile(path.Buffer(), false, true, nullptr)) {
+            // A file the read used: a write is not to replace it.
+            NoteFileRead(takeFile->GetOpenedName());
             takeFile->SetVersion5Layout(file->IsVersion5Layout());
             // The section readers read the take file while it is read.
             KQovPropertyFieldFile* lent = mLent;
@@ -405,6 +407,11 @@ bool KQovReaderQov::TakeFileRefused(const KQovFieldFile& takeFile, const char* p
         return true;
     }
     if (takeFile.GetLastErrorID() != KQovFieldFile::eFileNotOpened) return false;
+    // A pipe or a device at the name is there, but is no file to read a take from.
+    if (KIsSpecialFile(path)) {
+        mError.SetErrorWithText(eFileNotOpened, KOpenForReadError(path).c_str());
+        return true;
+    }
     // 0: it opens now, the failure was not the system's.
     const int error = KPlatformReadOpenError(path);
     if (error == 0 || KPlatformNoFileThere(error)) return false;

@@ -173,6 +173,16 @@ TEST_F(QovTool, CommandLine) {
     std::ofstream(mTemp / "upper.obj") << "mtllib CUBE.MTL\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     std::ofstream(mTemp / "lower.obj") << "mtllib " << mTemp / "own.qod/project.txt"
                                        << "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    // A QOV file whose take is stored in a file of its own: a file the read used.
+    const std::string header =
+        "; QOV 6.0.0 project file\nQOVHeaderExtension:  {\n QOVHeaderVersion: 1003\n"
+        " QOVVersion: 6000\n}\nDefinitions:  {\n Version: 100\n ObjectType: \"Model\" {\n }\n}\n";
+    std::ofstream(mTemp / "main.qov")
+        << header
+        << "Objects:  {\n Model: \"Model::Cube\", \"Null\" {\n  Type: \"Null\"\n }\n}\n"
+           "Connections:  {\n Connect: \"OO\", \"Model::Cube\", \"Model::Scene\"\n}\n"
+           "Takes:  {\n Take: \"Walk\" {\n  FileName: \"walk.qov\"\n }\n}\n";
+    std::ofstream(mTemp / "walk.qov") << "; QOV 5.0.0 project file\nComments: \"from file\"\n";
     // A flag that would do nothing for the files named is refused, naming it.
     auto unused = [](const std::string& flag, const std::string& why) {
         return "qovtool: " + flag + " is for QOV files only, and " + why + "\n";
@@ -473,6 +483,12 @@ TEST_F(QovTool, CommandLine) {
              ", which writing " + mTemp / "caseq.QOV" + " removes, is the same file as " +
              mTemp / "caseq.qod/project.TXT" + ", which the read of " + mTemp / "caseq.qov" +
              " used; nothing was written\n"},
+        {{"convert", mTemp / "main.qov", mTemp / "walk.qov"},
+         1,
+         "",
+         "qovtool: " + mTemp / "walk.qov" + ": the output " + mTemp / "walk.qov" +
+             " is the same file as " + mTemp / "walk.qov" + ", which the read of " +
+             mTemp / "main.qov" + " used; nothing was written\n"},
         {{"convert", mTemp / "lower.obj", mTemp / "own.qov"},
          1,
          "",
@@ -497,6 +513,7 @@ TEST_F(QovTool, CommandLine) {
     EXPECT_EQ(ReadFile(mTemp / "photos/Project.txt"), "stale");
     EXPECT_EQ(ReadFile(mTemp / "own.qod/Project.txt"), "newmtl red\nKd 1 0 0\n");
     EXPECT_EQ(ReadFile(mTemp / "cube.mtl"), "newmtl red\nKd 1 0 0\n");
+    EXPECT_EQ(ReadFile(mTemp / "walk.qov"), "; QOV 5.0.0 project file\nComments: \"from file\"\n");
     EXPECT_FALSE(Exists(mTemp / "cube.obj"));
     EXPECT_TRUE(Exists(mTemp / "caseq.qod/project.TXT"));
     EXPECT_FALSE(Exists(mTemp / "own.qov"));
