@@ -342,7 +342,18 @@ static std::string ReplaceErrorText(int error) {
                            : KPlatformErrorText(error);
 }
 
-std::string KLastReplaceProblem() {
+// Second names of old files that a failed set could not remove, each named.
+static std::string LeftOfFailure(const KPlatformReplaceFailure& failure) {
+    std::string text;
+    for (const KPlatformReplaceFailure::Left& left : failure.left)
+        text += "; the old " + KQovMessageText(left.target) + " is also named " +
+                KQovMessageText(left.hidden) + ", which could not be removed (" +
+                KPlatformErrorText(left.error) + ")";
+    return text;
+}
+
+// Why the last set failed, without the names it could not remove.
+static std::string ProblemAlone() {
     const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
     // The pair's first file was put in place and then saved over: no new file of the pair is
     // in place.
@@ -377,6 +388,15 @@ std::string KLastReplaceProblem() {
         default:
             return ReplaceErrorText(error);
     }
+}
+
+std::string KLastReplaceProblem() {
+    const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+    const std::string problem = ProblemAlone();
+    // A set in place leaves its names for KLastReplaceLeftBehind.
+    const std::string left = KPlatformLastReplaceError() != 0 ? LeftOfFailure(failure) : "";
+    if (left.empty()) return problem;
+    return (problem.empty() ? KPlatformErrorText(KPlatformLastReplaceError()) : problem) + left;
 }
 
 std::string KLastReplaceLeftBehind() {

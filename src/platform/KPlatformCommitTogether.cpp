@@ -78,6 +78,19 @@ bool HiddenGone(int error, const std::string& target, const struct stat& placed)
            st.st_ino == placed.st_ino;
 }
 
+// A file of another user in a folder whose sticky bit lets only owners remove or replace what
+// is in it: no new file takes its place, and a second name of it made there could not go
+// again. Refused before anything is kept aside.
+bool StickyRefuses(const std::string& target) {
+    struct stat st, folder;
+    if (lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::string dir, name;
+    KPlatformFileParts::SplitFolder(target, dir, name);
+    if (stat(dir.c_str(), &folder) != 0 || (folder.st_mode & S_ISVTX) == 0) return false;
+    const uid_t me = geteuid();
+    return me != 0 && st.st_uid != me && folder.st_uid != me;
+}
+
 }  // namespace
 
 bool KPlatformReplaceFile::CommitTogether(KPlatformReplaceFile* const* files, size_t count) {
@@ -121,6 +134,7 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
     std::vector<int> unseen(count, 0);  // why a target could not be looked at, once placed
     std::vector<char> mixed(count, 0);
     std::vector<char> saved(count, 0);
+    std::vector<int> stuck(count, 0);  // why a second name of an old file that stayed could not go
     for (size_t i = 0; together && i < count; ++i) {
         std::string folder, name;
         SplitFolder(files[i]->mTarget, folder, name);
@@ -129,6 +143,8 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
     KPlatformSignalsHeld held;
     int error = 0;
     bool oneFile = false;
+    for (size_t i = 0; together && i < count && error == 0; ++i)
+        if (!files[i]->mTemp.empty() && StickyRefuses(files[i]->mTarget)) error = EPERM;
     // Every old file is kept before any new file takes a place.
     for (size_t i = 0; together && i < count && error == 0; ++i)
         if (!files[i]->mTemp.empty() && !KeepOld(files[i]->mTarget, kept[i], how[i])) error = errno;
@@ -226,7 +242,8 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
         } else if (how[i] == Kept::eAside || (how[i] == Kept::eLinked && wasPlaced)) {
             back = Rename(kept[i], file.mTarget) == 0;
         } else if (how[i] == Kept::eLinked) {
-            Unlink(kept[i]);  // the old file never left its place
+            // The old file never left its place; its second name is told if it stays.
+            if (Unlink(kept[i]) != 0 && errno != ENOENT) stuck[i] = errno;
         } else if (wasPlaced) {
             back = Unlink(file.mTarget) == 0;
         }
@@ -248,6 +265,7 @@ bool KPlatformReplaceFile::PlaceFinished(KPlatformReplaceFile* const* files, siz
         if (saved[i]) MadeFailures().failure.saved.emplace_back(files[i]->mTarget, hidden);
         if (i < placed && unseen[i] != 0)
             MadeFailures().failure.unseen.push_back({files[i]->mTarget, hidden, unseen[i]});
+        if (stuck[i] != 0) MadeFailures().failure.left.push_back({files[i]->mTarget, hidden, stuck[i]});
     }
     return DropTogether(files, count, error, oneFile);
 }

@@ -277,9 +277,10 @@ struct KPlatformReplaceFailure {
     // putting back left them as that program saved them, each with the hidden file that holds
     // its old file (empty when there was none).
     std::vector<std::pair<std::string, std::string>> saved;
-    // The set is in place, but these targets' old files stay under hidden names (target,
-    // hidden name, the system's error number; ENOENT when the folder was moved or renamed
-    // before the hidden name could go) that could not be removed.
+    // These targets' old files stay under hidden names (target, hidden name, the system's error
+    // number; ENOENT when the folder was moved or renamed before the hidden name could go) that
+    // could not be removed: once the set is in place, or, when it failed, beside the old file
+    // that never left its place.
     struct Left {
         std::string target;
         std::string hidden;

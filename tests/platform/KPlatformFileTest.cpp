@@ -555,6 +555,70 @@ TEST_F(TempFolder, ReplaceTogetherPutsBackWhatItPlaced) {
     }
 }
 
+// A set refused at its first rename (a folder that keeps another user's files) whose second
+// names of the old files cannot go either: each old file stays in its place, and each second
+// name is told.
+TEST_F(TempFolder, ReplaceTogetherTellsSecondNamesThatStay) {
+    Touch("a", "old a");
+    Touch("b", "old b");
+    KPlatformReplaceFile a, b;
+    ASSERT_TRUE(a.Open((mFolder + "/a").c_str(), "wb"));
+    ASSERT_TRUE(b.Open((mFolder + "/b").c_str(), "wb"));
+    fputs("new a", a.GetFile());
+    KPlatformFailFileCalls(KPlatformFileCall::eRename, 0, 1, EPERM);
+    KPlatformFailFileCalls(KPlatformFileCall::eUnlink, 0, -1, EPERM);
+    KPlatformReplaceFile* both[] = {&a, &b};
+    EXPECT_FALSE(KPlatformReplaceFile::CommitTogether(both, 2));
+    KPlatformClearFileFaults();
+    EXPECT_EQ(KPlatformLastReplaceError(), EPERM);
+    EXPECT_EQ(Bytes(mFolder + "/a"), "old a");
+    EXPECT_EQ(Bytes(mFolder + "/b"), "old b");
+    const KPlatformReplaceFailure& failure = KPlatformLastReplaceFailure();
+    ASSERT_EQ(failure.left.size(), 2u);
+    const std::string said = KLastReplaceProblem();
+    EXPECT_EQ(said.rfind("Operation not permitted; the old " + mFolder + "/a is also named " +
+                             failure.left[0].hidden + ", which could not be removed (Operation "
+                                                      "not permitted); the old " + mFolder + "/b",
+                         0),
+              0u)
+        << said;
+    for (const auto& left : failure.left) EXPECT_EQ(unlink(left.hidden.c_str()), 0);
+    EXPECT_EQ(List("*"), (std::vector<std::string>{".", "..", "a", "b"}));
+}
+
+// Another user's pair in a folder of the sticky bit, which only its owners may replace: the set
+// is refused before any second name is made, so nothing hidden is left.
+TEST_F(TempFolder, ReplaceTogetherRefusesAnotherUsersFilesInAStickyFolder) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to act as two users";
+    const std::string sticky = mFolder + "/sticky";
+    ASSERT_EQ(chmod(mFolder.c_str(), 0711), 0);
+    ASSERT_EQ(mkdir(sticky.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+    for (const char* name : {"/a", "/b"}) {
+        Touch(std::string("sticky") + name, "theirs");
+        ASSERT_EQ(chmod((sticky + name).c_str(), 0666), 0);
+        ASSERT_EQ(chown((sticky + name).c_str(), 4242, 4242), 0);
+    }
+    ASSERT_EQ(seteuid(65534), 0);
+    bool placed = true;
+    {
+        KPlatformReplaceFile a, b;
+        const bool opened = a.Open((sticky + "/a").c_str(), "wb") && b.Open((sticky + "/b").c_str(), "wb");
+        if (opened) {
+            KPlatformReplaceFile* both[] = {&a, &b};
+            placed = KPlatformReplaceFile::CommitTogether(both, 2);
+        }
+        EXPECT_TRUE(opened);
+    }
+    const int error = KPlatformLastReplaceError();
+    ASSERT_EQ(seteuid(0), 0);
+    EXPECT_FALSE(placed);
+    EXPECT_EQ(error, EPERM);
+    EXPECT_EQ(Bytes(sticky + "/a"), "theirs");
+    EXPECT_EQ(Bytes(sticky + "/b"), "theirs");
+    EXPECT_EQ(List("sticky/*"), (std::vector<std::string>{".", "..", "a", "b"}));
+}
+
 // Another program that saves the first target after it took its new file, before the second
 // fails: putting back leaves that program's file (saved by a rename or written in place) as it
 // is, keeps the old file under its hidden name and tells both.
