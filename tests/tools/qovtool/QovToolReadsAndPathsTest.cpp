@@ -135,6 +135,13 @@ TEST_F(QovToolReads, NothingReadIsNoSuccess) {
          {": warning: 1 line element is not read"}},
         {"some.dxf", kDxfTriangle, 0, {}},
         {"blocks.dxf", NestedBlocks(), 0, {": warning: Too many block instances; the rest are skipped"}},
+        {"solids.dxf",
+         "0\nSECTION\n2\nENTITIES\n0\n3DSOLID\n0\nBODY\n0\nLINE\n67\n1\n11\n1\n0\nENDSEC\n0\nEOF\n",
+         1,
+         {": warning: 1 3DSOLID entity is not read: this reader does not take its surfaces",
+          ": warning: 1 BODY entity is not read: this reader does not take its surfaces",
+          ": warning: 1 entity of paper space (group 67) is left out: only model space is read",
+          nothing}},
         // Numbers no reader takes back, refused where they stand.
         {"huge.obj",
          "v 0 0 0\nv 1e308 0 0\nv 0 1 0\nf 1 2 3\n",

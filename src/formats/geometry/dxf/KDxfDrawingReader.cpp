@@ -8,11 +8,32 @@
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
 #include "formats/geometry/dxf/KDxfPalette.h"
+#include "foundation/KMatrix.h"
 #include "foundation/KQuotedText.h"
 
 namespace {
 
 constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
+
+// Kinds of entities made of faces that are not read, each named in a warning.
+bool IsFacesNotRead(std::string_view type) {
+    static const char* const kKinds[] = {"3DSOLID",         "BODY",           "REGION",
+                                         "SURFACE",         "PLANESURFACE",   "EXTRUDEDSURFACE",
+                                         "LOFTEDSURFACE",   "REVOLVEDSURFACE", "SWEPTSURFACE",
+                                         "NURBSURFACE"};
+    for (const char* kind : kKinds)
+        if (type == kind) return true;
+    return false;
+}
+
+// Kinds whose entities of paper space are left out.
+bool IsModelKind(std::string_view type) {
+    return type == "LINE" || type == "3DFACE" || type == "POLYLINE" || type == "INSERT" ||
+           type == "MESH" || type == "SOLID" || type == "TRACE" || IsFacesNotRead(type);
+}
+
+// File point (X, Y, Z) as a scene point, as KDxfEntities places points.
+KVector4 SceneVector(const double p[3]) { return KVector4(p[0], p[2], -p[1]); }
 
 }  // namespace
 
@@ -20,7 +41,7 @@ KDxfNodeRecord::KDxfNodeRecord() = default;
 KDxfNodeRecord::~KDxfNodeRecord() = default;
 
 KDxfDrawingReader::KDxfDrawingReader(int mode, bool weld)
-    : mMode(mode), mWeld(weld), mEntities(mGroups, mLayers) {}
+    : mMode(mode), mWeld(weld), mEntities(mGroups, mLayers, mLayerTrueColours) {}
 
 KDxfDrawingReader::~KDxfDrawingReader() {
     mNodes.clear();  // the meshes go before the materials they use
@@ -32,7 +53,18 @@ KQovMaterial* KDxfDrawingReader::CreateMaterial(const std::string& name) {
 }
 
 KQovMaterial* KDxfDrawingReader::GetMaterial(int colour) {
-    if (colour < 1 || colour > 255) return nullptr;
+    if (!KDxfIsMaterialColour(colour)) return nullptr;
+    if (colour > 255) {
+        KQovMaterial*& made = mTrueColourMaterials[colour];
+        if (!made) {
+            made = CreateMaterial("Material" + std::to_string(mMaterialCounter++));
+            if (!made) return nullptr;
+            const int rgb = colour - kDxfTrueColour;
+            made->SetDefaultDiffuse(KColor(((rgb >> 16) & 255) / 255.0, ((rgb >> 8) & 255) / 255.0,
+                                           (rgb & 255) / 255.0));
+        }
+        return made;
+    }
     if (!mMaterials[colour]) {
         KQovMaterial* m = CreateMaterial("Material" + std::to_string(mMaterialCounter++));
         if (!m) return nullptr;
@@ -69,6 +101,22 @@ bool KDxfDrawingReader::Read(std::string_view text) {
          "polyline is not read: a 2D polyline, or one whose vertex flags (group 70) do not fit it",
          "polylines are not read: 2D polylines, or ones whose vertex flags (group 70) do not fit "
          "them");
+    for (const auto& [kind, where] : mNotRead) {
+        const std::string one = kind + " entity is not read: this reader does not take its surfaces";
+        const std::string many =
+            kind + " entities are not read: this reader does not take their surfaces";
+        tell(int(where.size()), one.c_str(), many.c_str());
+    }
+    tell(int(mSubdivided.size()),
+         "MESH entity is read as its base cage: its subdivision (group 91) is not applied",
+         "MESH entities are read as their base cages: their subdivision (group 91) is not applied");
+    tell(int(mMeshFacesDropped.size()),
+         "MESH entity has faces that are not read: of fewer than 3 corners, or of a vertex it "
+         "does not hold",
+         "MESH entities have faces that are not read: of fewer than 3 corners, or of a vertex "
+         "they do not hold");
+    tell(mPaperSpace, "entity of paper space (group 67) is left out: only model space is read",
+         "entities of paper space (group 67) are left out: only model space is read");
     return read;
 }
 
@@ -136,12 +184,16 @@ bool KDxfDrawingReader::ReadTables() {
         while (code == 0 && value == "LAYER") {
             std::string name;
             int colour = 0;
+            long long trueColour = -1;
             do {
                 if (!Next(code, value)) return false;
                 if (code == 2) name = mGroups.GetWholeValue();
                 else if (code == 62) KDxfGroupReader::ToInt(value, colour);
+                else if (code == 420) KScanInteger(value, trueColour);
             } while (code != 0);
-            if (!KDxfGroupReader::Trimmed(name).empty()) mLayers.emplace(name, colour);
+            if (!KDxfGroupReader::Trimmed(name).empty() && mLayers.emplace(name, colour).second &&
+                trueColour >= 0)
+                mLayerTrueColours.emplace(name, int(trueColour & 0xFFFFFF));
         }
         if (value == "ENDSEC") return true;
         if (value != "ENDTAB" && !SkipTo("ENDTAB", value)) return false;
@@ -173,14 +225,48 @@ bool KDxfDrawingReader::Collect(std::string_view type, bool weld, bool dropFlat,
         KDxfFace face;
         if (!mEntities.Read3DFace(face)) return false;
         KDxfEntityReader::AddFace(face, pick(face.layer), weld, dropFlat);
+    } else if (type == "SOLID" || type == "TRACE") {
+        KDxfFace face;
+        if (!mEntities.ReadSolid(face)) return false;
+        KDxfEntityReader::AddFace(face, pick(face.layer), weld, dropFlat);
+    } else if (type == "MESH") {
+        const size_t at = mGroups.GetGroupStart();
+        KDxfSubdMesh mesh;
+        if (!mEntities.ReadMesh(mesh)) return false;
+        if (mesh.subdivided) mSubdivided.insert(at);
+        if (mesh.facesDropped > 0) mMeshFacesDropped.insert(at);
+        KDxfCollection& collection = pick(mesh.layer);
+        const int base = collection.GetPoints().GetCount();
+        for (const KVector4& point : mesh.points) collection.AddPoint(point, false);
+        for (std::vector<int>& face : mesh.faces) {
+            for (int& v : face) v += base;
+            collection.AddRecord(mesh.colour, face.data(), int(face.size()));
+        }
     } else if (type == "POLYLINE") {
         KDxfPolyline polyline;
         if (!mEntities.ReadPolyline(polyline)) return false;
         return mEntities.ReadVertices(polyline, pick(polyline.layer));
     } else {
+        if (IsFacesNotRead(type)) mNotRead[std::string(type)].insert(mGroups.GetGroupStart());
         known = false;
     }
     return true;
+}
+
+bool KDxfDrawingReader::LeftOut(std::string_view type) {
+    if (!IsModelKind(type)) return false;
+    const size_t at = mGroups.Tell();
+    bool paper = false;
+    int code;
+    std::string_view value;
+    while (mGroups.ReadGroup(code, value) && code != 0) {
+        int space = 0;
+        if (code == 67) KDxfGroupReader::ToInt(value, space);
+        paper = paper || space == 1;
+    }
+    mGroups.Seek(at);
+    if (paper) ++mPaperSpace;
+    return paper;
 }
 
 std::unique_ptr<KDxfNodeRecord> KDxfDrawingReader::MakeNode(const std::string& name,
@@ -194,6 +280,7 @@ std::unique_ptr<KDxfNodeRecord> KDxfDrawingReader::MakeNode(const std::string& n
 
 bool KDxfDrawingReader::ReadEntitiesByEntity(KDxfNodeList& parent) {
     return ReadSection([&](std::string_view type) {
+        if (LeftOut(type)) return true;
         if (type == "INSERT") return ReadInsert(parent, 0);
         KDxfCollection collection;
         bool known;
@@ -212,6 +299,7 @@ bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
     std::map<std::string, KDxfCollection, KDxfCaseLess> layers;
     auto pick = [&](const std::string& layer) -> KDxfCollection& { return layers[layer]; };
     const bool ended = ReadSection([&](std::string_view type) {
+        if (LeftOut(type)) return true;
         if (type == "INSERT") return ReadInsert(parent, 0);
         bool known;
         return Collect(type, mWeld, true, pick, known);
@@ -252,6 +340,7 @@ bool KDxfDrawingReader::ReadBlock(KDxfNodeList& parent, const std::string& name,
     KDxfCollection collection;
     bool geometry = false;
     const bool ended = ReadSection([&](std::string_view type) {
+        if (topLevel && LeftOut(type)) return true;
         if (type == "INSERT") return ReadInsert(topLevel ? parent : node->children, depth + 1);
         bool known;
         const bool ok = Collect(type, mWeld, true,
@@ -272,18 +361,49 @@ bool KDxfDrawingReader::ReadBlock(KDxfNodeList& parent, const std::string& name,
         node->hasScaling = true;
         node->scaling = KVector4(s[0], s[2], s[1]);
     }
-    if (insert.rotation != 0) {
-        node->hasRotation = true;
-        node->rotation = KVector4(0, insert.rotation, 0);
-    }
-    // The block's base point lands on the insertion point, scaled and rotated with it.
     const double c = std::cos(insert.rotation * kDegToRad), n = std::sin(insert.rotation * kDegToRad);
-    const double bx = s[0] * base[0], by = s[1] * base[1];
-    const double t[3] = {insert.point[0] - (bx * c - by * n), insert.point[1] - (bx * n + by * c),
-                         insert.point[2] - s[2] * base[2]};
-    if (t[0] != 0 || t[1] != 0 || t[2] != 0) {
-        node->hasTranslation = true;
-        node->translation = KVector4(t[0], t[2], -t[1]);
+    const KDxfObjectAxes axes(insert.extrusion);
+    if (axes.IsIdentity()) {
+        if (insert.rotation != 0) {
+            node->hasRotation = true;
+            node->rotation = KVector4(0, insert.rotation, 0);
+        }
+        // The block's base point lands on the insertion point, scaled and rotated with it.
+        const double bx = s[0] * base[0], by = s[1] * base[1];
+        const double t[3] = {insert.point[0] - (bx * c - by * n),
+                             insert.point[1] - (bx * n + by * c), insert.point[2] - s[2] * base[2]};
+        if (t[0] != 0 || t[1] != 0 || t[2] != 0) {
+            node->hasTranslation = true;
+            node->translation = KVector4(t[0], t[2], -t[1]);
+        }
+    } else {
+        // The block's axes: rotated about the insert's own Z, then its object axes.
+        double r[3][3];  // columns: the images of the block's X, Y and Z in file axes
+        for (int i = 0; i < 3; ++i) {
+            r[0][i] = c * axes.x[i] + n * axes.y[i];
+            r[1][i] = -n * axes.x[i] + c * axes.y[i];
+            r[2][i] = axes.z[i];
+        }
+        // The same rotation in scene axes (file X, Y, Z are scene X, -Z, Y).
+        KMatrix m;
+        const KVector4 sx = SceneVector(r[0]), sy = SceneVector(r[2]), sz = SceneVector(r[1]);
+        for (int i = 0; i < 3; ++i) {
+            m[0][i] = sx[i];
+            m[1][i] = sy[i];
+            m[2][i] = -sz[i];
+        }
+        KVector4 euler;
+        KMatrixGetEulerXYZ(euler, m);
+        node->hasRotation = true;
+        node->rotation = KVector4(euler[0], euler[1], euler[2]);
+        double t[3];
+        axes.ToFile(insert.point, t);
+        const double sb[3] = {s[0] * base[0], s[1] * base[1], s[2] * base[2]};
+        for (int i = 0; i < 3; ++i) t[i] -= r[0][i] * sb[0] + r[1][i] * sb[1] + r[2][i] * sb[2];
+        if (t[0] != 0 || t[1] != 0 || t[2] != 0) {
+            node->hasTranslation = true;
+            node->translation = SceneVector(t);
+        }
     }
     parent.push_back(std::move(node));
     return true;
@@ -291,18 +411,43 @@ bool KDxfDrawingReader::ReadBlock(KDxfNodeList& parent, const std::string& name,
 
 bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
     Insert insert;
+    std::string layer;
+    int colour = kDxfColourUnset;
+    long long trueColour = -1;
     int code;
     std::string_view value;
     for (;;) {
         if (!Next(code, value)) return false;
         if (code == 0) break;
         if (code == 2) insert.block = mGroups.GetWholeValue();
+        else if (code == 8) layer = mGroups.GetWholeValue();
+        else if (code == 62) KDxfGroupReader::ToInt(value, colour);
+        else if (code == 420) KScanInteger(value, trueColour);
         else if (code == 10 || code == 20 || code == 30)
             mGroups.ToDouble(value, insert.point[code / 10 - 1]);
         else if (code >= 41 && code <= 43) mGroups.ToDouble(value, insert.scale[code - 41]);
         else if (code == 50) mGroups.ToDouble(value, insert.rotation);
+        else if (code == 70) KDxfGroupReader::ToInt(value, insert.columns);
+        else if (code == 71) KDxfGroupReader::ToInt(value, insert.rows);
+        else if (code == 44) mGroups.ToDouble(value, insert.columnSpacing);
+        else if (code == 45) mGroups.ToDouble(value, insert.rowSpacing);
+        else if (code == 210 || code == 220 || code == 230)
+            mGroups.ToDouble(value, insert.extrusion[code / 10 - 21]);
     }
     const size_t end = mGroups.GetGroupStart();
+    if (layer.empty()) layer = "0";  // the layer of an entity that names none
+    // Entities of the block on layer 0 take the instance's layer, BYBLOCK ones its colour.
+    const KDxfBlockColours* outer = mEntities.GetBlock();
+    KDxfBlockColours inner;
+    inner.inBlock = true;
+    inner.layer = outer && outer->inBlock && layer == "0" ? outer->layer : layer;
+    inner.colour = mEntities.ResolveColour(
+        colour, trueColour >= 0 ? int(trueColour & 0xFFFFFF) : -1, layer);
+    // A multiple insert places one instance per cell of its grid, in the insert's own axes
+    // (spacing not scaled); a spacing of 0 puts all cells of a row or column in one place.
+    const int columns = insert.columns > 1 && insert.columnSpacing != 0 ? insert.columns : 1;
+    const int rows = insert.rows > 1 && insert.rowSpacing != 0 ? insert.rows : 1;
+    const double c = std::cos(insert.rotation * kDegToRad), n = std::sin(insert.rotation * kDegToRad);
     if (!KDxfGroupReader::Trimmed(insert.block).empty()) {
         bool open = false;
         for (const std::string& b : mOpenBlocks) open = open || b == insert.block;
@@ -311,15 +456,33 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
             mStatus += "Block " + KQovMessageText(insert.block) +
                        (open ? " inserts itself; the instance is skipped\n"
                              : " is nested too deeply; the instance is skipped\n");
-        } else if (mInstances >= mInstanceLimit) {
-            if (mInstances++ == mInstanceLimit)
-                mStatus += "Too many block instances; the rest are skipped\n";
-        } else if (FindBlock(insert.block) && ReadBlockBase(base)) {
-            ++mInstances;
-            mOpenBlocks.push_back(insert.block);
-            ReadBlock(parent, UniqueName(std::string(KDxfGroupReader::Trimmed(insert.block))),
-                      insert, base, false, depth);
-            mOpenBlocks.pop_back();
+        } else {
+            mEntities.SetBlock(&inner);
+            for (int row = 0; row < rows; ++row)
+                for (int column = 0; column < columns; ++column) {
+                    if (mInstances >= mInstanceLimit) {
+                        if (mInstances++ == mInstanceLimit)
+                            mStatus += "Too many block instances; the rest are skipped\n";
+                        row = rows;
+                        break;
+                    }
+                    if (!FindBlock(insert.block) || !ReadBlockBase(base)) {
+                        row = rows;
+                        break;
+                    }
+                    Insert cell = insert;
+                    if (row > 0 || column > 0) {
+                        const double x = column * insert.columnSpacing, y = row * insert.rowSpacing;
+                        cell.point[0] += x * c - y * n;
+                        cell.point[1] += x * n + y * c;
+                    }
+                    ++mInstances;
+                    mOpenBlocks.push_back(insert.block);
+                    ReadBlock(parent, UniqueName(std::string(KDxfGroupReader::Trimmed(insert.block))),
+                              cell, base, false, depth);
+                    mOpenBlocks.pop_back();
+                }
+            mEntities.SetBlock(outer);
         }
     }
     mCorrupt = false;  // a broken block definition does not spoil the entities after it

@@ -5,6 +5,7 @@
 // read: the second use of LINE is LINE1.
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -64,7 +65,8 @@ public:
     // Findings that did not stop the read, one per line.
     const std::string& GetStatus() const { return mStatus; }
 
-    // The material of a colour number, made on first use and shared by every mesh.
+    // The material of a colour (a number or a true colour), made on first use and shared by
+    // every mesh.
     KQovMaterial* GetMaterial(int colour) override;
 
 protected:
@@ -74,9 +76,12 @@ protected:
 private:
     struct Insert {
         std::string block;
-        double point[3] = {0, 0, 0};
+        double point[3] = {0, 0, 0};  // in the object coordinate system
         double scale[3] = {1, 1, 1};
         double rotation = 0;
+        double extrusion[3] = {0, 0, 1};
+        int columns = 1, rows = 1;  // groups 70 and 71 of a multiple insert
+        double columnSpacing = 0, rowSpacing = 0;
     };
 
     bool Next(int& code, std::string_view& value);
@@ -96,9 +101,13 @@ private:
     bool ReadInsert(KDxfNodeList& parent, int depth);
     bool FindBlock(const std::string& name);
     bool ReadBlockBase(double base[3]);
-    // Adds one LINE, 3DFACE or POLYLINE; `collection` picks where it goes by layer.
+    // Adds one LINE, 3DFACE, SOLID, TRACE, MESH or POLYLINE; `collection` picks where it goes
+    // by layer. Kinds of faces not read are counted.
     template <class Pick>
     bool Collect(std::string_view type, bool weld, bool dropFlat, Pick collection, bool& known);
+    // True when the entity whose (0, type) group was read last belongs to paper space
+    // (group 67 = 1): counted, and its groups are to be passed over. Top level only.
+    bool LeftOut(std::string_view type);
     std::unique_ptr<KDxfNodeRecord> MakeNode(const std::string& name,
                                              const KDxfCollection& collection);
     std::string UniqueName(const std::string& name);
@@ -108,6 +117,11 @@ private:
     KDxfGroupReader mGroups;
     KDxfEntityReader mEntities;
     KDxfLayerTable mLayers;
+    KDxfLayerTrueColours mLayerTrueColours;
+    std::map<int, KQovMaterial*> mTrueColourMaterials;
+    std::map<std::string, std::set<size_t>> mNotRead;  // kinds of faces not read, where they stand
+    std::set<size_t> mSubdivided, mMeshFacesDropped;    // MESH entities, where they stand
+    int mPaperSpace = 0;
     std::vector<std::unique_ptr<KQovMaterial>> mOwnedMaterials;  // outlives the meshes
     KQovMaterial* mMaterials[256] = {};
     int mMaterialCounter = 0;

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <array>
+#include <map>
+#include <utility>
 
 #include "attributes/KQovLayer.h"
 #include "attributes/KQovMesh.h"
@@ -28,7 +31,51 @@ unsigned long long CellKey(long long x, long long y, long long z) {
 // File point (X, Y, Z) as a scene point (X, Z, -Y).
 KVector4 ScenePoint(const double p[3]) { return KVector4(p[0], p[2], -p[1], 1.0); }
 
+// Group 420 as a true colour, -1 when it holds none.
+int TrueColourOf(std::string_view value) {
+    long long rgb = -1;
+    KScanInteger(value, rgb);
+    return rgb >= 0 ? int(rgb & 0xFFFFFF) : -1;
+}
+
+void Cross(const double a[3], const double b[3], double out[3]) {
+    const double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                         a[0] * b[1] - a[1] * b[0]};
+    for (int i = 0; i < 3; ++i) out[i] = c[i];
+}
+
+bool Normalise(double v[3]) {
+    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (!(length > 1e-12) || !std::isfinite(length)) return false;
+    for (int i = 0; i < 3; ++i) v[i] /= length;
+    return true;
+}
+
 }  // namespace
+
+KDxfObjectAxes::KDxfObjectAxes(const double extrusion[3]) {
+    double n[3] = {extrusion[0], extrusion[1], extrusion[2]};
+    // No direction (or none that can be used) is the default one.
+    if (!Normalise(n) || (n[0] == 0 && n[1] == 0 && n[2] == 1)) return;
+    mIdentity = false;
+    const double worldY[3] = {0, 1, 0}, worldZ[3] = {0, 0, 1};
+    if (std::fabs(n[0]) < 1.0 / 64 && std::fabs(n[1]) < 1.0 / 64) Cross(worldY, n, x);
+    else Cross(worldZ, n, x);
+    Normalise(x);
+    Cross(n, x, y);
+    Normalise(y);
+    for (int i = 0; i < 3; ++i) z[i] = n[i];
+}
+
+void KDxfObjectAxes::ToFile(const double in[3], double out[3]) const {
+    if (mIdentity) {
+        for (int i = 0; i < 3; ++i) out[i] = in[i];
+        return;
+    }
+    double r[3];
+    for (int i = 0; i < 3; ++i) r[i] = in[0] * x[i] + in[1] * y[i] + in[2] * z[i];
+    for (int i = 0; i < 3; ++i) out[i] = r[i];
+}
 
 int KDxfCollection::AddPoint(const KVector4& point, bool weld) {
     if (weld) {
@@ -59,7 +106,7 @@ void KDxfCollection::AddRecord(int colour, const int* indices, int count) {
     mRecords.push_back(count);
     mRecords.push_back(colour);
     mRecords.insert(mRecords.end(), indices, indices + count);
-    if (colour >= 1 && colour <= 255) mHasMaterial = true;
+    if (KDxfIsMaterialColour(colour)) mHasMaterial = true;
 }
 
 void KDxfBuildMesh(const KDxfCollection& collection, KQovMesh& mesh,
@@ -69,20 +116,22 @@ void KDxfBuildMesh(const KDxfCollection& collection, KQovMesh& mesh,
     if (byPolygon) mesh.InitMaterialIndices(KQovLayer::eByPolygon);
     int indexOf[256];
     for (int& i : indexOf) i = -1;
+    std::map<int, int> indexOfTrue;
     const std::vector<int>& r = collection.GetRecords();
     for (size_t at = 0; at + 2 <= r.size();) {
         const int count = r[at], colour = r[at + 1];
         int material = byPolygon ? 0 : -1;
-        if (byPolygon && colour >= 1 && colour <= 255) {
-            if (indexOf[colour] < 0) {
+        if (byPolygon && KDxfIsMaterialColour(colour)) {
+            int& index = colour <= 255 ? indexOf[colour] : indexOfTrue.emplace(colour, -1).first->second;
+            if (index < 0) {
                 KQovMaterial* m = materials->GetMaterial(colour);
                 if (m) {
                     mesh.AddMaterial(m, 0);  // -1 when the mesh holds it already
                     for (int i = 0; i < mesh.GetMaterialCount(0); ++i)
-                        if (mesh.GetMaterial(i, 0) == m) indexOf[colour] = i;
+                        if (mesh.GetMaterial(i, 0) == m) index = i;
                 }
             }
-            if (indexOf[colour] >= 0) material = indexOf[colour];
+            if (index >= 0) material = index;
         }
         mesh.BeginPolygon(material);
         for (int k = 0; k < count; ++k) mesh.AddPolygonVertex(r[at + 2 + k]);
@@ -105,40 +154,126 @@ bool KDxfEntityReader::ReadGroups(Take take) {
     return false;
 }
 
-int KDxfEntityReader::ResolveColour(int colour, const std::string& layer) const {
-    if (colour != 0) return colour;
+int KDxfEntityReader::LayerColour(const std::string& layer) const {
+    auto trueColour = mTrueColours.find(layer);
+    if (trueColour != mTrueColours.end()) return kDxfTrueColour + trueColour->second;
     auto it = mLayers.find(layer);
     return it == mLayers.end() ? 0 : std::abs(it->second);
 }
 
-bool KDxfEntityReader::ReadCorners(KDxfFace& face, int corners) {
+int KDxfEntityReader::ResolveColour(int colour, int trueColour, const std::string& layer) const {
+    if (trueColour >= 0) return kDxfTrueColour + trueColour;
+    const bool inBlock = mBlock && mBlock->inBlock;
+    if (colour == 0 && inBlock) return mBlock->colour;
+    if (colour != 0 && colour != kDxfColourUnset) return colour;
+    // By layer; an entity on layer 0 in a block takes the instance's layer.
+    return LayerColour(inBlock && colour == kDxfColourUnset && layer == "0" ? mBlock->layer
+                                                                           : layer);
+}
+
+bool KDxfEntityReader::ReadCorners(KDxfFace& face, int corners, bool solid) {
     double p[4][3] = {};
+    double extrusion[3] = {0, 0, 1};
+    int trueColour = -1;
     face = KDxfFace();
+    face.colour = kDxfColourUnset;
     const bool ok = ReadGroups([&](int code, std::string_view value) {
         if (code == 8) face.layer = mGroups.GetWholeValue();
         else if (code == 62) KDxfGroupReader::ToInt(value, face.colour);
+        else if (code == 420) trueColour = TrueColourOf(value);
         else if (code >= 10 && code <= 39 && code % 10 < corners)
             mGroups.ToDouble(value, p[code % 10][code / 10 - 1]);
+        else if (solid && code >= 210 && code <= 230 && code % 10 == 0)
+            mGroups.ToDouble(value, extrusion[code / 10 - 21]);
     });
     face.count = corners;
     // A face whose fourth corner repeats the third is a triangle.
     if (corners == 4 && p[3][0] == p[2][0] && p[3][1] == p[2][1] && p[3][2] == p[2][2]) face.count = 3;
+    if (solid) {
+        // The corners of a quadrilateral come 1, 2, then 4, 3 around it.
+        if (face.count == 4)
+            for (int i = 0; i < 3; ++i) std::swap(p[2][i], p[3][i]);
+        const KDxfObjectAxes axes(extrusion);
+        for (int k = 0; k < face.count; ++k) axes.ToFile(p[k], p[k]);
+    }
     for (int i = 0; i < corners; ++i) face.corners[i] = ScenePoint(p[i]);
-    face.colour = ResolveColour(face.colour, face.layer);
+    face.colour = ResolveColour(face.colour, trueColour, face.layer);
+    return ok;
+}
+
+bool KDxfEntityReader::ReadMesh(KDxfSubdMesh& mesh) {
+    mesh = KDxfSubdMesh();
+    int colour = kDxfColourUnset, trueColour = -1;
+    // The groups come in parts: 92 and the points (10/20/30), 93 and the faces (each a 90
+    // count, then that many 90 point numbers), then edges and creases, which are not read.
+    enum { eHead, ePoints, eFaces, eRest } part = eHead;
+    long long left = 0;  // point numbers still to come of the current face
+    std::vector<int> face;
+    double* point = nullptr;
+    std::vector<std::array<double, 3>> points;
+    const auto closeFace = [&] {
+        if (face.empty() && left == 0) return;
+        bool valid = left == 0 && face.size() >= 3;
+        for (int v : face) valid = valid && v >= 0 && size_t(v) < points.size();
+        if (valid) mesh.faces.push_back(face);
+        else ++mesh.facesDropped;
+        face.clear();
+        left = 0;
+    };
+    const bool ok = ReadGroups([&](int code, std::string_view value) {
+        if (code == 8) mesh.layer = mGroups.GetWholeValue();
+        else if (code == 62) KDxfGroupReader::ToInt(value, colour);
+        else if (code == 420) trueColour = TrueColourOf(value);
+        else if (code == 91 && part == eHead) {
+            int levels = 0;
+            KDxfGroupReader::ToInt(value, levels);
+            mesh.subdivided = levels > 0;
+        } else if (code == 92 && part == eHead) {
+            part = ePoints;
+        } else if (part == ePoints && (code == 10 || code == 20 || code == 30)) {
+            if (code == 10) {
+                points.push_back({0, 0, 0});
+                point = points.back().data();
+            }
+            if (point) mGroups.ToDouble(value, point[code / 10 - 1]);
+        } else if (code == 93 && (part == eHead || part == ePoints)) {
+            part = eFaces;
+        } else if (part == eFaces && code == 90) {
+            long long number = -1;
+            KScanInteger(value, number);
+            if (left > 0) {
+                face.push_back(number >= 0 && number <= 0x7fffffff ? int(number) : -1);
+                --left;
+            } else {
+                closeFace();
+                left = number;
+                if (left <= 0) ++mesh.facesDropped, left = 0;
+            }
+        } else if (part == eFaces && code != 90 && code != 93) {
+            closeFace();
+            part = eRest;
+        }
+    });
+    if (part == eFaces) closeFace();
+    for (const auto& p : points) mesh.points.push_back(ScenePoint(p.data()));
+    mesh.colour = ResolveColour(colour, trueColour, mesh.layer);
     return ok;
 }
 
 bool KDxfEntityReader::ReadPolyline(KDxfPolyline& polyline) {
     polyline = KDxfPolyline();
     // Group 71 (a vertex count) is not trusted as a size.
+    polyline.colour = kDxfColourUnset;
+    int trueColour = -1;
     bool ok = ReadGroups([&](int code, std::string_view value) {
         if (code == 8) polyline.layer = mGroups.GetWholeValue();
         else if (code == 62) KDxfGroupReader::ToInt(value, polyline.colour);
+        else if (code == 420) trueColour = TrueColourOf(value);
         else if (code == 70) KDxfGroupReader::ToInt(value, polyline.flags);
         else if (code == 71) KDxfGroupReader::ToInt(value, polyline.meshM);
         else if (code == 72) KDxfGroupReader::ToInt(value, polyline.meshN);
     });
-    polyline.colour = ResolveColour(polyline.colour, polyline.layer);
+    polyline.colour = ResolveColour(polyline.colour, trueColour, polyline.layer);
     return ok;
 }
 

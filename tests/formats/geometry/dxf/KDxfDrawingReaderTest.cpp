@@ -75,6 +75,18 @@ TEST(KDxfDrawingReader, Files) {
          1, true, "DOOR DOOR1 HOLDER(DOOR2)"},
         {"blocks mode: loose geometry as ENTITIES beside the instances",
          DxfEntities("0|LINE|11|1|0|INSERT|2|DOOR|", kDoorBlock), 2, true, "DOOR ENTITIES"},
+        {"a multiple insert places each cell",
+         DxfEntities("0|INSERT|2|DOOR|70|2|71|2|44|1|45|1|0|INSERT|2|DOOR|70|-3|71|0|44|1|45|1|", kDoorBlock),
+         1, true, "DOOR DOOR1 DOOR2 DOOR3 DOOR4"},
+        {"paper space is left out, its polyline's vertices too",
+         DxfEntities("0|LINE|67|1|11|1|0|INSERT|67|1|2|DOOR|0|POLYLINE|67|1|70|8|0|VERTEX|67|1|10|1|"
+                     "70|32|0|SEQEND|67|1|0|3DFACE|67|0|11|1|12|1|22|1|0|MESH|67|1|92|1|10|0|",
+                     kDoorBlock),
+         1, true, "3DFACE"},
+        {"paper space, layer mode", DxfEntities("0|LINE|8|A|67|1|11|1|0|LINE|8|B|11|1|"), 0, true, "B"},
+        {"paper space, blocks mode",
+         DxfEntities("0|LINE|67|1|11|1|0|INSERT|67|1|2|DOOR|0|INSERT|2|DOOR|", kDoorBlock), 2, true,
+         "DOOR"},
         {"blocks after the entities", DxfText("0|SECTION|2|ENTITIES|0|INSERT|2|DOOR|0|ENDSEC|" +
                                               std::string(kDoorBlock) + "0|EOF"),
          1, true, "DOOR"},
@@ -85,6 +97,41 @@ TEST(KDxfDrawingReader, Files) {
         KDxfDrawingReader reader(c.mode, true);
         EXPECT_EQ(reader.Read(c.text), c.result) << c.name;
         EXPECT_EQ(Names(reader.GetNodes()), c.names) << c.name;
+    }
+}
+
+// What a read leaves out is told, a kind at a time, each entity once however often its
+// block is placed.
+TEST(KDxfDrawingReader, WarningsNameWhatIsLeftOut) {
+    const std::string blocks =
+        "0|SECTION|2|BLOCKS|0|BLOCK|2|S|0|REGION|0|BODY|0|REGION|0|MESH|91|1|92|1|10|0|93|2|90|1|"
+        "90|0|0|ENDBLK|0|ENDSEC|";
+    struct Case {
+        const char* name;
+        std::string text;
+        int mode;
+        const char* status;
+    } cases[] = {
+        {"solids of a block placed twice",
+         DxfEntities("0|INSERT|2|S|0|INSERT|2|S|0|3DSOLID|0|3DSOLID|0|REGION|67|1|", blocks), 1,
+         "2 3DSOLID entities are not read: this reader does not take their surfaces\n"
+         "1 BODY entity is not read: this reader does not take its surfaces\n"
+         "2 REGION entities are not read: this reader does not take their surfaces\n"
+         "1 MESH entity is read as its base cage: its subdivision (group 91) is not applied\n"
+         "1 MESH entity has faces that are not read: of fewer than 3 corners, or of a vertex it "
+         "does not hold\n"
+         "1 entity of paper space (group 67) is left out: only model space is read\n"},
+        {"paper space in the layer mode",
+         DxfEntities("0|LINE|67|1|11|1|0|3DFACE|67|1|0|LINE|67|0|11|1|0|POLYLINE|67|1|70|8|"
+                     "0|VERTEX|67|1|70|32|0|SEQEND|"),
+         0, "3 entities of paper space (group 67) are left out: only model space is read\n"},
+        {"entities the reader passes over anyway are not counted",
+         DxfEntities("0|CIRCLE|67|1|0|TEXT|67|1|"), 0, ""},
+    };
+    for (const Case& c : cases) {
+        KDxfDrawingReader reader(c.mode, true);
+        ASSERT_TRUE(reader.Read(c.text)) << c.name;
+        EXPECT_EQ(reader.GetStatus(), c.status) << c.name;
     }
 }
 

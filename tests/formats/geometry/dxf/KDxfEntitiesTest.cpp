@@ -69,6 +69,19 @@ TEST(KDxfEntities, EntitiesBecomeMeshes) {
         {"polygon mesh closed in M", MeshGrid(17, 3, 2, 6), 6, {{0, 1, 3, 2}, {2, 3, 5, 4}, {4, 5, 1, 0}}},
         {"polygon mesh closed in N", MeshGrid(48, 2, 3, 6), 6,
          {{0, 1, 4, 3}, {1, 2, 5, 4}, {2, 0, 3, 5}}},
+        {"mesh: a quad and a pentagon, edges and creases not faces",
+         "0|MESH|100|AcDbSubDMesh|71|2|72|0|91|0|92|5|10|0|20|0|30|0|10|1|20|0|30|0|10|1|20|1|30|0|"
+         "10|0|20|1|30|0|10|0|20|0|30|1|93|11|90|4|90|0|90|1|90|2|90|3|90|5|90|4|90|3|90|2|90|1|90|0|"
+         "94|1|90|0|90|1|95|1|140|0|90|0|",
+         5, {{0, 1, 2, 3}, {4, 3, 2, 1, 0}}},
+        {"mesh: faces of too few corners, of a vertex not there, cut short",
+         "0|MESH|92|3|10|0|20|0|30|0|10|1|10|2|93|12|90|2|90|0|90|1|90|3|90|0|90|1|90|3|"
+         "90|3|90|0|90|1|90|2|90|4|90|0|",
+         3, {{0, 1, 2}}},
+        {"mesh: a count of billions is no size", "0|MESH|92|3|10|0|10|1|10|2|93|2000000000|90|2000000000|90|1|", 3, {}},
+        {"solid: corners 1, 2, 4, 3", "0|SOLID|10|0|20|0|11|1|21|0|12|0|22|1|13|1|23|1|", 4,
+         {{0, 1, 2, 3}}},
+        {"trace of three corners", "0|TRACE|10|0|20|0|11|1|21|0|12|0|22|1|13|0|23|1|", 3, {{0, 1, 2}}},
     };
     for (const Case& c : cases) {
         KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
@@ -101,7 +114,8 @@ TEST(KDxfEntities, AxesAndCornerOrder) {
 // Colour numbers: the entity's, else its layer's (also when the layer is off); one material
 // per number for the whole read, named in order of first use.
 TEST(KDxfEntities, ColoursAndMaterials) {
-    const std::string tables = "0|SECTION|2|TABLES|0|TABLE|2|LAYER|70|1|0|LAYER|2|OFF|62|-3|0|ENDTAB|0|ENDSEC|";
+    const std::string tables = "0|SECTION|2|TABLES|0|TABLE|2|LAYER|70|1|0|LAYER|2|OFF|62|-3|"
+                               "0|LAYER|2|TC|62|3|420|255|0|ENDTAB|0|ENDSEC|";
     struct Case {
         const char* entity;
         double r, g, b;  // r < 0: no material
@@ -111,6 +125,12 @@ TEST(KDxfEntities, ColoursAndMaterials) {
         {"0|LINE|8|OFF|62|256|11|1|", -1, 0, 0},
         {"0|LINE|8|OTHER|11|1|", -1, 0, 0},
         {"0|LINE|62|30|11|1|", 1, 0.5, 0},
+        // A true colour (group 420) before the number; a layer's before its number.
+        {"0|LINE|62|1|420|16744448|11|1|", 1, 128 / 255.0, 0},
+        {"0|LINE|62|0|420|16744448|11|1|", 1, 128 / 255.0, 0},
+        {"0|LINE|8|tc|11|1|", 0, 0, 1},
+        {"0|LINE|8|TC|62|0|11|1|", 0, 0, 1},
+        {"0|LINE|8|TC|62|2|11|1|", 1, 1, 0},
     };
     for (const auto& c : cases) {
         KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
@@ -123,7 +143,10 @@ TEST(KDxfEntities, ColoursAndMaterials) {
         }
         ASSERT_EQ(mesh.GetMaterialCount(0), 1) << c.entity;
         const KColor diffuse = mesh.GetMaterial(0, 0)->GetDefaultDiffuse();
-        EXPECT_FALSE(diffuse != KColor(c.r, c.g, c.b)) << c.entity;
+        // Material colours are kept in single precision.
+        EXPECT_NEAR(diffuse.mRed, c.r, 1e-7) << c.entity;
+        EXPECT_NEAR(diffuse.mGreen, c.g, 1e-7) << c.entity;
+        EXPECT_NEAR(diffuse.mBlue, c.b, 1e-7) << c.entity;
         EXPECT_EQ(mesh.GetMaterialIndices()->GetAt(0), 0);
     }
     KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, true);
@@ -133,6 +156,46 @@ TEST(KDxfEntities, ColoursAndMaterials) {
     EXPECT_EQ(nodes[0]->mesh->GetMaterial(0, 0), nodes[2]->mesh->GetMaterial(0, 0));
     EXPECT_STREQ(nodes[0]->mesh->GetMaterial(0, 0)->GetName(), "Material::Material0");
     EXPECT_STREQ(nodes[1]->mesh->GetMaterial(0, 0)->GetName(), "Material::Material1");
+}
+
+// Colours inside blocks: BYBLOCK (0) takes the instance's colour, an entity on layer 0
+// without one the instance's layer's, through nested instances too; other layers and
+// numbers stay the entity's own.
+TEST(KDxfEntities, ColoursInBlocks) {
+    const std::string before =
+        "0|SECTION|2|TABLES|0|TABLE|2|LAYER|0|LAYER|2|0|62|7|0|LAYER|2|RED|62|1|"
+        "0|LAYER|2|BLUE|62|5|0|ENDTAB|0|ENDSEC|"
+        "0|SECTION|2|BLOCKS|0|BLOCK|2|BB|0|LINE|8|0|62|0|11|1|0|ENDBLK|"
+        "0|BLOCK|2|BL|0|LINE|8|0|11|1|0|ENDBLK|"
+        "0|BLOCK|2|OWN|0|LINE|8|BLUE|11|1|0|LINE|8|0|62|3|11|1|0|ENDBLK|"
+        "0|BLOCK|2|NEST|0|INSERT|2|BB|62|0|0|INSERT|2|BL|8|0|0|ENDBLK|0|ENDSEC|";
+    struct Case {
+        const char* insert;
+        double rgb[2][3];  // of the first line, or of the first two nested instances
+    } cases[] = {
+        {"0|INSERT|2|BB|62|3|", {{0, 1, 0}}},
+        {"0|INSERT|2|BB|8|RED|", {{1, 0, 0}}},
+        {"0|INSERT|2|BB|8|RED|420|65280|", {{0, 1, 0}}},
+        {"0|INSERT|2|BL|8|RED|62|3|", {{1, 0, 0}}},
+        {"0|INSERT|2|BL|", {{1, 1, 1}}},
+        {"0|INSERT|2|OWN|8|RED|62|3|", {{0, 0, 1}}},
+        {"0|INSERT|2|NEST|8|RED|62|5|", {{0, 0, 1}, {1, 0, 0}}},
+    };
+    for (const Case& c : cases) {
+        KDxfDrawingReader reader(KDxfDrawingReader::eByEntity, false);
+        const std::string text = DxfEntities(c.insert, before);
+        ASSERT_TRUE(reader.Read(text)) << c.insert;
+        ASSERT_EQ(reader.GetNodes().size(), 1u) << c.insert;
+        const KDxfNodeRecord& node = *reader.GetNodes()[0];
+        for (int k = 0; k < 2; ++k) {
+            if (k == 1 && node.children.empty()) break;
+            const KQovMesh& mesh = node.children.empty() ? *node.mesh : *node.children[k]->mesh;
+            const KColor diffuse = mesh.GetMaterial(mesh.GetMaterialIndices()->GetAt(0), 0)->GetDefaultDiffuse();
+            EXPECT_NEAR(diffuse.mRed, c.rgb[k][0], 1e-7) << c.insert << " " << k;
+            EXPECT_NEAR(diffuse.mGreen, c.rgb[k][1], 1e-7) << c.insert << " " << k;
+            EXPECT_NEAR(diffuse.mBlue, c.rgb[k][2], 1e-7) << c.insert << " " << k;
+        }
+    }
 }
 
 // Layer mode: welding, flat faces dropped, one node per layer in name order.
