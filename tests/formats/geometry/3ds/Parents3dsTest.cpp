@@ -63,7 +63,7 @@ KQovLight* Light(KQovObjectManager& m, int type) {
 }
 
 // A mesh below a turned camera, a spotlight, an omni light and a mesh, each parent placed
-// away from the origin.
+// away from the origin; mirrored meshes (negative scaling), one with a mesh below it.
 KQovScene* ParentScene(KQovObjectManager& m) {
     KQovScene* scene = m.CreateScene();
     KQovNode* root = scene->GetRootNode();
@@ -77,6 +77,9 @@ KQovScene* ParentScene(KQovObjectManager& m) {
     Add(m, bulb, "Bead", Tetrahedron(m, 3), {-1, 1, 0}, {45, 0, 0});
     KQovNode* box = Add(m, root, "Box", Tetrahedron(m, 4), {1, 2, 3}, {0, 0, 45});
     Add(m, box, "Sub", Tetrahedron(m, 5), {0, 5, 0}, {0, 30, 0});
+    KQovNode* flip = Add(m, root, "Flip", Tetrahedron(m, 4), {10, 1, -5}, {0, 30, 0}, {-1, 1.5, 2});
+    Add(m, flip, "Under", Tetrahedron(m, 2), {1, 1, 1}, {0, 0, 20});
+    Add(m, box, "Twice", Tetrahedron(m, 3), {2, 0, 1}, {10, 0, 0}, {-1, -1, -1});
     return scene;
 }
 
@@ -180,7 +183,7 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
     Reading3ds source;
     KQovScene* scene = ParentScene(source.manager);
     const Points expected = ScenePoints(scene->GetRootNode());
-    ASSERT_EQ(expected.size(), 25u);
+    ASSERT_EQ(expected.size(), 37u);
     TempPath3ds written("parents.3ds");
     ASSERT_TRUE(source.Write(written.path, scene)) << source.status.Buffer();
     {
@@ -198,7 +201,7 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
         ExpectSamePoints(expected, Lib3dsPoints(again));
     }
     const std::vector<KVector4> objPoints = ObjPoints(obj);
-    ASSERT_EQ(objPoints.size(), 20u);
+    ASSERT_EQ(objPoints.size(), 32u);
     for (const KVector4& p : objPoints) {
         bool seen = false;
         for (const auto& e : expected) seen = seen || (!IsOrigin(e.first) && Near(e.second, p));
@@ -210,7 +213,8 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
     ASSERT_TRUE(back.Read(again)) << back.status.Buffer();
     for (const auto& [child, parent] :
          {std::pair("Kid", "Cam"), std::pair("Lamp", "Cam"), std::pair("Glow", "Spot"),
-          std::pair("Eye", "Spot"), std::pair("Bead", "Bulb"), std::pair("Sub", "Box")}) {
+          std::pair("Eye", "Spot"), std::pair("Bead", "Bulb"), std::pair("Sub", "Box"),
+          std::pair("Under", "Flip"), std::pair("Twice", "Box")}) {
         KQovNode* node = back.Find(back.scene->GetRootNode(), child);
         ASSERT_TRUE(node && node->GetParent()) << child;
         EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
