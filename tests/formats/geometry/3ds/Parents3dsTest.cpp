@@ -602,12 +602,15 @@ TEST(Parents3ds, StillFormatsWriteThePoseAtTheStartOfTheTake) {
 
 // A file as many programs write it: mesh data only, no key-frame section. A triangle stored
 // at x = 10 in a mesh whose axes are moved to x = 10 and turned 0.5 rad about Z, a camera at
-// (5, -20, 7) looking at (1, 2, 3), an orange omni light.
+// (5, -20, 7) looking at (1, 2, 3), an orange omni light; a triangle whose axes mirror
+// (x turned back, at x = 5).
 void WriteFileWithoutKeyframes(const std::string& path) {
     Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
         const float c = std::cos(0.5f), s = std::sin(0.5f);
         PutMesh(ctx, db, "Tri", {{10, 0, 0}, {12, 0, 0}, {10, 3, 1}}, {{0, 1, 2, 7}},
                 {c, s, 0, -s, c, 0, 0, 0, 1, 10, 0, 0});
+        PutMesh(ctx, db, "Mir", {{0, 0, 0}, {2, 0, 0}, {0, 3, 1}}, {{0, 1, 2, 7}},
+                {-1, 0, 0, 0, 1, 0, 0, 0, 1, 5, 5, 0});
         Camera3ds* camera = nullptr;
         InitCamera3ds(ctx, &camera);
         camera->name = "Cam";
@@ -664,7 +667,7 @@ TEST(Parents3ds, AFileWithoutKeyframesKeepsItsRecordsPlaces) {
     TempPath3ds source("static.3ds");
     WriteFileWithoutKeyframes(source.path);
     const Points expected = Lib3dsPoints(source.path);
-    ASSERT_EQ(expected.size(), 5u);
+    ASSERT_EQ(expected.size(), 8u);
     auto expectViews = [](const std::map<std::string, std::vector<double>>& found,
                           const std::map<std::string, std::vector<double>>& wanted) {
         ASSERT_EQ(found.size(), wanted.size());
@@ -686,8 +689,8 @@ TEST(Parents3ds, AFileWithoutKeyframesKeepsItsRecordsPlaces) {
     ExpectSamePoints(expected, Lib3dsPoints(again));
     expectViews(Lib3dsViews(again), views);
     const std::vector<KVector4> objPoints = ObjPoints(obj);
-    ASSERT_EQ(objPoints.size(), 3u);
-    ExpectEachNear(objPoints, MeshPoints(expected));  // the triangle's, the only mesh
+    ASSERT_EQ(objPoints.size(), 6u);
+    ExpectEachNear(objPoints, MeshPoints(expected));  // both triangles' corners
 }
 
 }  // namespace
