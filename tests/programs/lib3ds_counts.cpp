@@ -3,8 +3,8 @@
 // prints instead each object node's matrix evaluated at that frame; with "points" after the
 // frame, each object node's mesh vertices placed at that frame, and each camera's and light's
 // place, view and colour (a file without nodes: its records'). With "materials" it prints
-// every field of each material that the 3DS reader and writer handle; with "faces", each
-// mesh face's points.
+// every field of each material that the 3DS reader and writer handle; with "lights", each
+// light's multiplier and off flag; with "faces", each mesh face's points.
 #include <lib3ds/camera.h>
 #include <lib3ds/file.h>
 #include <lib3ds/light.h>
@@ -159,7 +159,8 @@ void PrintMaterials(Lib3dsFile* file) {
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 4) {
-        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME [points] | materials | faces]\n");
+        fprintf(stderr,
+                "usage: lib3ds_counts FILE [FRAME [points] | materials | lights | faces]\n");
         return 2;
     }
     Lib3dsFile* file = lib3ds_file_load(argv[1]);
@@ -169,6 +170,13 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && std::string(argv[2]) == "materials") {
         PrintMaterials(file);
+        lib3ds_file_free(file);
+        return 0;
+    }
+    if (argc == 3 && strcmp(argv[2], "lights") == 0) {
+        for (Lib3dsLight* l = file->lights; l; l = l->next)
+            printf("light %s multiplier %.4f off %d\n", l->name, double(l->multiplier),
+                   l->off ? 1 : 0);
         lib3ds_file_free(file);
         return 0;
     }

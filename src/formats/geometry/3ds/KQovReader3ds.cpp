@@ -658,6 +658,11 @@ void KQovReader3ds::CreateNodes() {
         mCameraTargetNodes.push_back(
             bind(motion->name + ".Target", record, mCameraTargets, mFlags.cameras));
     }
+    // After binding: a light's intensity lives on its node's default take.
+    for (size_t i = 0; i < mOmnis.size() && i < mOmniLights.size(); ++i)
+        if (mOmniLights[i]) SetupLightLevel3ds(*mOmnis[i], *mOmniLights[i]);
+    for (size_t i = 0; i < mSpots.size() && i < mSpotLights.size(); ++i)
+        if (mSpotLights[i]) SetupLightLevel3ds(*mSpots[i], *mSpotLights[i]);
 }
 
 void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {

@@ -25,6 +25,12 @@ void SetupLight3ds(const Light3ds& record, KQovLight& light) {
     light.SetDefaultConeAngle(record.spot->falloff);
 }
 
+void SetupLightLevel3ds(const Light3ds& record, KQovLight& light) {
+    // In single precision, as the file holds it: 0.4 gives 40, not 40.0000006.
+    light.SetDefaultIntensity(double(record.multiplier * 100.0f));
+    light.SetCastLightOnObject(record.off == 0);
+}
+
 void SetupCamera3ds(const Camera3ds& record, KQovCamera& camera, double scale,
                     const Color3ds& background) {
     camera.SetNearPlane(record.nearRange * scale);
@@ -45,6 +51,7 @@ void FillLight3ds(const KQovLight& light, const KVector4& translation, const std
     light.GetDefaultColor(r, g, b);
     record.color = {static_cast<float>(r), static_cast<float>(g), static_cast<float>(b)};
     record.multiplier = static_cast<float>(light.GetDefaultIntensity() * 0.01);
+    record.off = light.GetCastLightOnObject() ? 0 : 1;
     if (record.spot) record.spot->hotspot = static_cast<float>(light.GetDefaultConeAngle());
 }
 

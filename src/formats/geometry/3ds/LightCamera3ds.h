@@ -11,12 +11,15 @@
 // Reading: light type (spot with a spotlight part), gobo and cone angle (the
 // falloff, the outer cone).
 void SetupLight3ds(const Light3ds& record, KQovLight& light);
+// Reading, once the light has its node: intensity from the multiplier (1 as 100), and an
+// off light casts no light on objects.
+void SetupLightLevel3ds(const Light3ds& record, KQovLight& light);
 // Reading: planes scaled by `scale` (the far plane ten times further), focal
 // length from the field of view, and the background colour.
 void SetupCamera3ds(const Camera3ds& record, KQovCamera& camera, double scale,
                     const Color3ds& background);
 
-// Writing: position (file axes), colour and multiplier; a spot's hotspot.
+// Writing: position (file axes), colour, multiplier and off flag; a spot's hotspot.
 void FillLight3ds(const KQovLight& light, const KVector4& translation, const std::string& name,
                   Light3ds& record);
 void FillCamera3ds(const KVector4& translation, const std::string& name, Camera3ds& record);

@@ -1,7 +1,9 @@
 #include "formats/geometry/3ds/MaterialConvert3ds.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include "attributes/KQovShadingChannels.h"
 #include "foundation/KLocale.h"
 #include "foundation/KMatrix.h"
 #include "foundation/KPath.h"
@@ -31,6 +33,24 @@ KVector4 RotateZ(const KVector4& v, double degrees) {
     return out;
 }
 
+// The "Shininess" channel of a material at full shininess (1): a 3DS shininess s stands at
+// 2s of it, so above 50% it passes that top, which only the channel itself holds.
+constexpr double kFullShininess = 128.0;
+
+// Self-illumination shows the diffuse colour at its share: an emission that is that colour
+// scaled gives the share back; any other, its mean.
+double SelfIllumination(const KColor& emissive, const KColor& diffuse) {
+    const double e[3] = {emissive.mRed, emissive.mGreen, emissive.mBlue};
+    const double d[3] = {diffuse.mRed, diffuse.mGreen, diffuse.mBlue};
+    const double mean = (e[0] + e[1] + e[2]) * 0.3333333333333333;
+    const int top = d[0] >= d[1] && d[0] >= d[2] ? 0 : d[1] >= d[2] ? 1 : 2;
+    if (!(d[top] > 0.0)) return mean;
+    const double share = e[top] / d[top];
+    for (int c = 0; c < 3; ++c)
+        if (!(std::fabs(e[c] - share * d[c]) <= 1e-6)) return mean;
+    return share;
+}
+
 }  // namespace
 
 void ApplyMaterial3ds(const Material3ds& r, KQovMaterial& m) {
@@ -38,6 +58,8 @@ void ApplyMaterial3ds(const Material3ds& r, KQovMaterial& m) {
     m.SetDefaultDiffuse(ToColor(r.diffuse));
     m.SetDefaultSpecular(ToColor(r.specular, r.shineStrength * 1.3333334f));
     m.SetDefaultShininess(std::min(2.0 * r.shininess, 1.0));
+    if (2.0 * r.shininess > 1.0)
+        KQovShadingChannels::SetDefault(m, "Shininess", -1, 2.0 * r.shininess * kFullShininess);
     m.SetDefaultEmissive(ToColor(r.diffuse, r.selfIllumination));
     m.SetDefaultOpacity(1.0 - r.transparency);
 }
@@ -64,10 +86,12 @@ void FillMaterial3ds(const KQovMaterial& m, Material3ds& r) {
     r.ambient = FromColor(m.GetDefaultAmbient());
     r.diffuse = FromColor(m.GetDefaultDiffuse());
     r.specular = FromColor(m.GetDefaultSpecular());
-    r.shininess = static_cast<float>(m.GetDefaultShininess() * 0.5);
+    const double full = KQovShadingChannels::GetDefault(m, "Shininess", -1, 0.0) / kFullShininess;
+    r.shininess =
+        static_cast<float>((full > 1.0 ? std::min(full, 2.0) : m.GetDefaultShininess()) * 0.5);
     r.shineStrength = static_cast<float>((r.specular.r + r.specular.g + r.specular.b) * 0.25);
-    const KColor e = m.GetDefaultEmissive();
-    r.selfIllumination = static_cast<float>((e.mRed + e.mGreen + e.mBlue) * 0.3333333333333333);
+    r.selfIllumination =
+        static_cast<float>(SelfIllumination(m.GetDefaultEmissive(), m.GetDefaultDiffuse()));
     r.transparency = static_cast<float>(1.0 - m.GetDefaultOpacity());
     r.flagA081 = 1;
 }
@@ -75,9 +99,8 @@ void FillMaterial3ds(const KQovMaterial& m, Material3ds& r) {
 void FillTextureMap3ds(const KQovTexture& t, const std::string& name, bool second,
                        TextureMap3ds& map) {
     map.name = name;
-    map.percent = 1.0f;
-    if (second)
-        map.percent = static_cast<float>(t.GetDefaultAlpha() * (t.GetBlendMode() == 1 ? 0.5 : 1.0));
+    map.percent =
+        static_cast<float>(t.GetDefaultAlpha() * (second && t.GetBlendMode() == 1 ? 0.5 : 1.0));
     map.tiling = t.GetWrapModeU() == 0 ? 1 : 2;
     const double su = Scale(t.GetDefaultScaleU()), sv = Scale(t.GetDefaultScaleV());
     map.uScale = static_cast<float>(su);

@@ -14,8 +14,8 @@ void ApplyTextureMap3ds(const TextureMap3ds& map, KQovTexture& texture, bool fir
 
 // Writing: the material's colours and factors into the record.
 void FillMaterial3ds(const KQovMaterial& material, Material3ds& record);
-// Writing: the texture into a map named `name` (see TextureNames3ds). The second map shows the
-// texture at its alpha.
+// Writing: the texture into a map named `name` (see TextureNames3ds), shown at its alpha (the
+// second map's halved under blend mode 1).
 void FillTextureMap3ds(const KQovTexture& texture, const std::string& name, bool second,
                        TextureMap3ds& map);
 // Name of the material written for a mesh, a material and one or two textures

@@ -64,13 +64,29 @@ std::vector<Triangle> Triangles(const KQovMesh& mesh, int& fallbacks) {
     return triangles;
 }
 
-void SetLocalAxes(Mesh3ds& record, const MeshExportInput3ds& in) {
+// The mesh's frame in file axes: the node's converted translation, rotation and scaling.
+KMatrix FileAxes(const MeshExportInput3ds& in) {
     KMatrix m;
     KMatrixSetTRS(m, ConvertPosition3ds(in.translation), ConvertRotation3ds(in.rotation),
                   ConvertScaling3ds(in.scaling));
+    return m;
+}
+
+void SetLocalAxes(Mesh3ds& record, const KMatrix& m) {
     for (int row = 0; row < 4; ++row)
         for (int col = 0; col < 3; ++col)
             record.localAxes[row * 3 + col] = static_cast<float>(m[row][col]);
+}
+
+// Whether the local axes, as the record holds them, mirror.
+bool Mirrors(const KMatrix& m) {
+    float a[3][3];
+    for (int row = 0; row < 3; ++row)
+        for (int col = 0; col < 3; ++col) a[row][col] = static_cast<float>(m[row][col]);
+    const double det = double(a[0][0]) * (double(a[1][1]) * a[2][2] - double(a[1][2]) * a[2][1]) -
+                       double(a[0][1]) * (double(a[1][0]) * a[2][2] - double(a[1][2]) * a[2][0]) +
+                       double(a[0][2]) * (double(a[1][0]) * a[2][1] - double(a[1][1]) * a[2][0]);
+    return det < 0;
 }
 
 }  // namespace
@@ -98,6 +114,10 @@ std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& in) {
 
     KMatrix node;
     KMatrixSetTRS(node, in.translation, in.rotation, in.scaling);
+    const KMatrix axes = FileAxes(in);
+    // A mirroring frame holds its vertices mirrored across its own x axis, which readers of
+    // the format undo.
+    const bool mirrors = Mirrors(axes);
     const KVector4* points = mesh.GetControlPoints().GetArray();
     const KArrayOf<KVector2>* uvs = mesh.GetTextureUV();
     const bool uvByPoint = uvs && mesh.GetTextureUVMappingMode() == KQovLayer::eByControlPoint;
@@ -110,8 +130,14 @@ std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& in) {
         slot = static_cast<int32_t>(piece.record.vertices.size());
         touched.push_back(cp);
         KVector4 p;
-        KMatrixTransformPoint(p, node, points[cp]);
-        p = ConvertPosition3ds(p);
+        if (mirrors) {
+            KVector4 local = ConvertPosition3ds(points[cp]);
+            local[0] = -local[0];
+            KMatrixTransformPoint(p, axes, local);
+        } else {
+            KMatrixTransformPoint(p, node, points[cp]);
+            p = ConvertPosition3ds(p);
+        }
         piece.record.vertices.push_back(
             {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])});
         if (in.textured) {
@@ -126,7 +152,7 @@ std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& in) {
     if (static_cast<size_t>(count) <= in.maxIndex && triangles.size() <= in.maxIndex) {
         // One record holds every control point, in order.
         pieces.emplace_back();
-        SetLocalAxes(pieces.back().record, in);
+        SetLocalAxes(pieces.back().record, axes);
         for (int cp = 0; cp < count; ++cp) vertexOf(pieces.back(), cp);
     }
     for (const Triangle& t : triangles) {
@@ -138,7 +164,7 @@ std::vector<MeshPiece3ds> ExportMesh3ds(const MeshExportInput3ds& in) {
             for (int cp : touched) remap[static_cast<size_t>(cp)] = -1;
             touched.clear();
             pieces.emplace_back();
-            SetLocalAxes(pieces.back().record, in);
+            SetLocalAxes(pieces.back().record, axes);
         }
         MeshPiece3ds& piece = pieces.back();
         Face3ds face;

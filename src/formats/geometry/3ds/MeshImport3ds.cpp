@@ -15,8 +15,11 @@ bool Shares(uint32_t a, uint32_t b) {
     return (a & b) != 0 || (a == 0 && b == 0);
 }
 
-// The record's local axes inverted; axes with no volume count as the identity.
-KAffineMatrix InverseLocalAxes(const Mesh3ds& mesh) {
+// From a stored vertex to the point the mesh places: through the record's local axes
+// inverted (axes with no volume count as the identity), or, for a mesh stored in place, as
+// stored. A mirroring frame (negative determinant) holds its vertices mirrored across its own
+// x axis: they are mirrored back in that frame.
+KAffineMatrix StoredToPlaced(const Mesh3ds& mesh, bool storedPlace) {
     KMatrix m;
     for (int row = 0; row < 4; ++row)
         for (int col = 0; col < 3; ++col) m[row][col] = mesh.localAxes[row * 3 + col];
@@ -24,7 +27,11 @@ KAffineMatrix InverseLocalAxes(const Mesh3ds& mesh) {
                        m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
                        m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
     if (std::fabs(det) < static_cast<double>(1e-6f)) return KAffineMatrix();
-    return KAffineMatrix(m).Inverse();
+    const KAffineMatrix axes(m);
+    if (det > 0) return storedPlace ? KAffineMatrix() : axes.Inverse();
+    const KAffineMatrix local =
+        axes.Inverse() * KAffineMatrix(KVector4(), KVector4(), KVector4(-1, 1, 1));
+    return storedPlace ? local * axes : local;
 }
 
 bool ValidFaces(const Mesh3ds& mesh) {
@@ -102,7 +109,7 @@ bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOption
     for (size_t v = 0; v < record.vertices.size() && v < record.texVerts.size(); ++v)
         uvs[v] = KVector2(record.texVerts[v].u, record.texVerts[v].v);
 
-    const KAffineMatrix inverse = options.storedPlace ? KAffineMatrix() : InverseLocalAxes(record);
+    const KAffineMatrix inverse = StoredToPlaced(record, options.storedPlace);
     std::vector<KVector4> positions(record.vertices.size());
     for (size_t v = 0; v < record.vertices.size(); ++v) {
         const Point3ds& p = record.vertices[v];
@@ -145,8 +152,7 @@ bool ImportMesh3ds(const Mesh3ds& record, KQovMesh& mesh, const MeshImportOption
             sum[2] += n[2];
         }
     }
-    if (!mesh.SetPolygons(corners.data(), sizes.data(), static_cast<int>(faceCount)))
-        return false;
+    if (!mesh.SetPolygons(corners.data(), sizes.data(), static_cast<int>(faceCount))) return false;
     KQovLayer& layer = *mesh.GetLayer(0);  // made by the index initialisations above
     CopyIndices(layer.GetMaterials()->GetIndexArray(), materials);
     CopyIndices(layer.GetTextures()->GetIndexArray(), textures);

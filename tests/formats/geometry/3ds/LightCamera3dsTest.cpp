@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "Test3ds.h"
+#include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/LightCamera3ds.h"
 
 namespace {
@@ -54,6 +56,64 @@ TEST(LightCamera3ds, LightsBothWays) {
     KQovLight point(nullptr);
     SetupLight3ds(omni, point);
     EXPECT_EQ(point.GetLightType(), 0);
+    // Multiplier and off flag: 0.4 as intensity 40 exactly, an off light casts none.
+    omni.multiplier = 0.4f;
+    omni.off = 1;
+    SetupLightLevel3ds(omni, point);
+    EXPECT_EQ(point.GetDefaultIntensity(), 40.0);
+    EXPECT_FALSE(point.GetCastLightOnObject());
+    FillLight3ds(point, KVector4(), "Omni", omni);
+    EXPECT_EQ(omni.multiplier, 0.4f);
+    EXPECT_EQ(omni.off, 1);
+    point.SetCastLightOnObject(true);
+    FillLight3ds(point, KVector4(), "Omni", omni);
+    EXPECT_EQ(omni.off, 0);
+}
+
+// Omni lights and a spotlight written by the toolkit, through qovtool 3DS to 3DS and 3DS to
+// QOV to 3DS: lib3ds reads each multiplier and off flag back as the source holds them.
+TEST(LightCamera3ds, MultiplierAndOffFlagThroughThreeDsAndQov) {
+    TempPath3ds source("lights.3ds");
+    {
+        Context3ds ctx;
+        Database3ds* db = nullptr;
+        InitDatabase3ds(ctx, &db);
+        CreateNewDatabase3ds(ctx, db, kMeshFile3ds);
+        const struct {
+            const char* name;
+            float multiplier;
+            uint8_t off;
+            bool spot;
+        } lights[] = {{"Dim", 0.4f, 1, false}, {"Bright", 2.5f, 0, false}, {"Spot", 0.4f, 1, true}};
+        for (const auto& l : lights) {
+            Light3ds* record = nullptr;
+            if (l.spot)
+                InitSpotlight3ds(ctx, &record);
+            else
+                InitLight3ds(ctx, &record);
+            record->name = l.name;
+            record->multiplier = l.multiplier;
+            record->off = l.off;
+            PutLight3ds(ctx, db, record);
+            ReleaseLight3ds(&record);
+        }
+        File3ds* file = OpenFile3ds(ctx, source.path.c_str(), "wb");
+        SaveDatabase3ds(ctx, file, db);
+        ReleaseDatabase3ds(ctx, &db);
+        CloseAllFiles3ds(ctx);
+        ASSERT_FALSE(ctx.ErrorPending());
+    }
+    const std::vector<std::string> want = {"light Bright multiplier 2.5000 off 0",
+                                           "light Dim multiplier 0.4000 off 1",
+                                           "light Spot multiplier 0.4000 off 1"};
+    EXPECT_EQ(Lib3dsLines(source.path, "lights"), want);
+    const std::string again = source.folder + "/again.3ds", qov = source.folder + "/lights.qov",
+                      fromQov = source.folder + "/qov.3ds";
+    ASSERT_EQ(ConvertWithQovtool3ds(source.path, again), "");
+    EXPECT_EQ(Lib3dsLines(again, "lights"), want);
+    ASSERT_EQ(ConvertWithQovtool3ds(source.path, qov), "");
+    ASSERT_EQ(ConvertWithQovtool3ds(qov, fromQov), "");
+    EXPECT_EQ(Lib3dsLines(fromQov, "lights"), want);
 }
 
 TEST(LightCamera3ds, TargetsRollAndFieldOfView) {

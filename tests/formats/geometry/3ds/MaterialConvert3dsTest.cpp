@@ -201,7 +201,7 @@ TEST(MaterialConvert3ds, ColoursBothWaysAndGeneratedNames) {
     r.diffuse = {0.5f, 0.5f, 0.5f};
     r.specular = {0.6f, 0.6f, 0.6f};
     r.shineStrength = 0.75f;
-    r.shininess = 0.7f;  // doubled past 1: clamped
+    r.shininess = 0.7f;  // doubled past 1: full shininess, the channel keeps the rest
     r.selfIllumination = 0.5f;
     r.transparency = 0.25f;
     KQovMaterial m(nullptr, "Material::M");
@@ -214,9 +214,13 @@ TEST(MaterialConvert3ds, ColoursBothWaysAndGeneratedNames) {
     Material3ds back;
     FillMaterial3ds(m, back);
     EXPECT_NEAR(back.diffuse.g, 0.5f, 1e-6);
-    EXPECT_NEAR(back.shininess, 0.5f, 1e-6);
+    EXPECT_NEAR(back.shininess, 0.7f, 1e-6);
     EXPECT_NEAR(back.shineStrength, 3 * 0.6 * 1.3333334 * 0.75 * 0.25, 1e-5);
-    EXPECT_NEAR(back.selfIllumination, 0.25f, 1e-6);
+    EXPECT_NEAR(back.selfIllumination, 0.5f, 1e-6);  // the diffuse colour's share
+    // An emission that is no share of the diffuse colour: its mean.
+    m.SetDefaultEmissive(KColor(0.3, 0, 0));
+    FillMaterial3ds(m, back);
+    EXPECT_NEAR(back.selfIllumination, 0.1f, 1e-6);
     EXPECT_NEAR(back.transparency, 0.25f, 1e-6);
     EXPECT_EQ(back.flagA081, 1);
 

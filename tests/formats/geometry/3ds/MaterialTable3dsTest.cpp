@@ -31,6 +31,7 @@ struct Row {
     bool twoSided;
     const char* texture;      // map 1, none when empty
     const char* specularMap;  // none when empty
+    float texturePercent = 1.0f;
 };
 
 // Every field the reader and writer carry: colours, shininess and its strength,
@@ -60,6 +61,19 @@ const Row kRows[] = {
      false,
      "brick.tga",
      ""},
+    // Past 50% shininess, self-illumination over a coloured diffuse, a map at 80%.
+    {"Bright",
+     {0.2f, 0.2f, 0.2f},
+     {0.5f, 0.6f, 0.7f},
+     {0, 0, 0},
+     0.75f,
+     0,
+     0,
+     0.2f,
+     false,
+     "wood.tga",
+     "",
+     0.8f},
 };
 
 // A mesh of one triangle per material, with texture vertices, and the table's materials.
@@ -82,7 +96,7 @@ void WriteTable(const std::string& path) {
         m->transparency = row.transparency;
         m->selfIllumination = row.self;
         m->flagA081 = row.twoSided;
-        if (row.texture[0]) m->maps[0] = Map(row.texture, 1.0f);
+        if (row.texture[0]) m->maps[0] = Map(row.texture, row.texturePercent);
         if (row.specularMap[0]) m->maps[8] = Map(row.specularMap, 0.5f);
         PutMaterial3ds(ctx, db, m);
         ReleaseMaterial3ds(&m);
@@ -112,6 +126,9 @@ const char* const kWritten[] = {
     "material Brick 0.2000 0.2000 0.2000 0.8000 0.8000 0.8000 0.6000 0.6000 0.6000 shininess "
     "0.3300 0.5000 transparency 0.0000 self 0.0000 two-sided 0 map1 brick.tga 1.0000 1.0000 "
     "1.0000 0.0000 0.0000 0.0000 0",
+    "material Bright 0.2000 0.2000 0.2000 0.4980 0.6000 0.6980 0.0000 0.0000 0.0000 shininess "
+    "0.7500 0.0000 transparency 0.0000 self 0.2000 two-sided 0 map1 wood.tga 0.8000 1.0000 "
+    "1.0000 0.0000 0.0000 0.0000 0",
     "material Default 0.2000 0.2000 0.2000 0.6000 0.4000 0.2000 1.0000 1.0000 1.0000 shininess "
     "0.1500 0.7500 transparency 0.0000 self 0.0000 two-sided 0",
     "material Glow 0.0980 0.0980 0.0980 1.0000 1.0000 1.0000 0.0000 0.0000 0.0000 shininess "
@@ -129,6 +146,10 @@ const char* const kWritten[] = {
 const char* const kConverted[] = {
     "material 1.Mat3Tex0 0.2000 0.2000 0.2000 0.8000 0.8000 0.8000 0.4000 0.4000 0.4000 "
     "shininess 0.3300 0.3000 transparency 0.0000 self 0.0000 two-sided 1 map1 brick.tga 1.0000 "
+    "1.0000 1.0000 0.0000 0.0000 0.0000 0",
+    // Shininess, self-illumination and the map's amount as the file holds them.
+    "material 1.Mat4Tex1 0.2000 0.2000 0.2000 0.4980 0.6000 0.6980 0.0000 0.0000 0.0000 "
+    "shininess 0.7500 0.0000 transparency 0.0000 self 0.2000 two-sided 1 map1 wood.tga 0.8000 "
     "1.0000 1.0000 0.0000 0.0000 0.0000 0",
     "material Default 0.2000 0.2000 0.2000 0.6000 0.4000 0.2000 1.0000 1.0000 1.0000 shininess "
     "0.1500 0.7500 transparency 0.0000 self 0.0000 two-sided 1",
@@ -151,9 +172,14 @@ TEST(MaterialTable3ds, EveryFieldThroughThreeDsToThreeDs) {
     const std::string third = source.folder + "/third.3ds";
     ASSERT_EQ(Convert(again, third), "");
     const std::vector<std::string> lines = Materials(third);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[1], kConverted[1]);
-    EXPECT_EQ(lines[2], kConverted[2]);
+    ASSERT_EQ(lines.size(), 5u);
+    for (size_t i : {1, 2, 3}) EXPECT_EQ(lines[i], kConverted[i]);
+    // Through QOV the scene's materials and textures hold the same.
+    const std::string qov = source.folder + "/table.qov", fromQov = source.folder + "/qov.3ds";
+    ASSERT_EQ(Convert(source.path, qov), "");
+    ASSERT_EQ(Convert(qov, fromQov), "");
+    EXPECT_EQ(Materials(fromQov),
+              std::vector<std::string>(std::begin(kConverted), std::end(kConverted)));
 }
 
 // OBJ materials used by two meshes: each mesh gets its own material for each textured one,

@@ -63,7 +63,7 @@ KQovLight* Light(KQovObjectManager& m, int type) {
 }
 
 // A mesh below a turned camera, a spotlight, an omni light and a mesh, each parent placed
-// away from the origin.
+// away from the origin; mirrored meshes (negative scaling), one with a mesh below it.
 KQovScene* ParentScene(KQovObjectManager& m) {
     KQovScene* scene = m.CreateScene();
     KQovNode* root = scene->GetRootNode();
@@ -77,6 +77,9 @@ KQovScene* ParentScene(KQovObjectManager& m) {
     Add(m, bulb, "Bead", Tetrahedron(m, 3), {-1, 1, 0}, {45, 0, 0});
     KQovNode* box = Add(m, root, "Box", Tetrahedron(m, 4), {1, 2, 3}, {0, 0, 45});
     Add(m, box, "Sub", Tetrahedron(m, 5), {0, 5, 0}, {0, 30, 0});
+    KQovNode* flip = Add(m, root, "Flip", Tetrahedron(m, 4), {10, 1, -5}, {0, 30, 0}, {-1, 1.5, 2});
+    Add(m, flip, "Under", Tetrahedron(m, 2), {1, 1, 1}, {0, 0, 20});
+    Add(m, box, "Twice", Tetrahedron(m, 3), {2, 0, 1}, {10, 0, 0}, {-1, -1, -1});
     return scene;
 }
 
@@ -180,7 +183,7 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
     Reading3ds source;
     KQovScene* scene = ParentScene(source.manager);
     const Points expected = ScenePoints(scene->GetRootNode());
-    ASSERT_EQ(expected.size(), 25u);
+    ASSERT_EQ(expected.size(), 37u);
     TempPath3ds written("parents.3ds");
     ASSERT_TRUE(source.Write(written.path, scene)) << source.status.Buffer();
     {
@@ -198,7 +201,7 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
         ExpectSamePoints(expected, Lib3dsPoints(again));
     }
     const std::vector<KVector4> objPoints = ObjPoints(obj);
-    ASSERT_EQ(objPoints.size(), 20u);
+    ASSERT_EQ(objPoints.size(), 32u);
     for (const KVector4& p : objPoints) {
         bool seen = false;
         for (const auto& e : expected) seen = seen || (!IsOrigin(e.first) && Near(e.second, p));
@@ -210,7 +213,8 @@ TEST(Parents3ds, MeshesBelowCamerasLightsAndMeshesStayWhereTheSceneHasThem) {
     ASSERT_TRUE(back.Read(again)) << back.status.Buffer();
     for (const auto& [child, parent] :
          {std::pair("Kid", "Cam"), std::pair("Lamp", "Cam"), std::pair("Glow", "Spot"),
-          std::pair("Eye", "Spot"), std::pair("Bead", "Bulb"), std::pair("Sub", "Box")}) {
+          std::pair("Eye", "Spot"), std::pair("Bead", "Bulb"), std::pair("Sub", "Box"),
+          std::pair("Under", "Flip"), std::pair("Twice", "Box")}) {
         KQovNode* node = back.Find(back.scene->GetRootNode(), child);
         ASSERT_TRUE(node && node->GetParent()) << child;
         EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
@@ -598,12 +602,15 @@ TEST(Parents3ds, StillFormatsWriteThePoseAtTheStartOfTheTake) {
 
 // A file as many programs write it: mesh data only, no key-frame section. A triangle stored
 // at x = 10 in a mesh whose axes are moved to x = 10 and turned 0.5 rad about Z, a camera at
-// (5, -20, 7) looking at (1, 2, 3), an orange omni light.
+// (5, -20, 7) looking at (1, 2, 3), an orange omni light; a triangle whose axes mirror
+// (x turned back, at x = 5).
 void WriteFileWithoutKeyframes(const std::string& path) {
     Save3ds(path, [](Context3ds& ctx, Database3ds* db) {
         const float c = std::cos(0.5f), s = std::sin(0.5f);
         PutMesh(ctx, db, "Tri", {{10, 0, 0}, {12, 0, 0}, {10, 3, 1}}, {{0, 1, 2, 7}},
                 {c, s, 0, -s, c, 0, 0, 0, 1, 10, 0, 0});
+        PutMesh(ctx, db, "Mir", {{0, 0, 0}, {2, 0, 0}, {0, 3, 1}}, {{0, 1, 2, 7}},
+                {-1, 0, 0, 0, 1, 0, 0, 0, 1, 5, 5, 0});
         Camera3ds* camera = nullptr;
         InitCamera3ds(ctx, &camera);
         camera->name = "Cam";
@@ -660,7 +667,7 @@ TEST(Parents3ds, AFileWithoutKeyframesKeepsItsRecordsPlaces) {
     TempPath3ds source("static.3ds");
     WriteFileWithoutKeyframes(source.path);
     const Points expected = Lib3dsPoints(source.path);
-    ASSERT_EQ(expected.size(), 5u);
+    ASSERT_EQ(expected.size(), 8u);
     auto expectViews = [](const std::map<std::string, std::vector<double>>& found,
                           const std::map<std::string, std::vector<double>>& wanted) {
         ASSERT_EQ(found.size(), wanted.size());
@@ -682,8 +689,8 @@ TEST(Parents3ds, AFileWithoutKeyframesKeepsItsRecordsPlaces) {
     ExpectSamePoints(expected, Lib3dsPoints(again));
     expectViews(Lib3dsViews(again), views);
     const std::vector<KVector4> objPoints = ObjPoints(obj);
-    ASSERT_EQ(objPoints.size(), 3u);
-    ExpectEachNear(objPoints, MeshPoints(expected));  // the triangle's, the only mesh
+    ASSERT_EQ(objPoints.size(), 6u);
+    ExpectEachNear(objPoints, MeshPoints(expected));  // both triangles' corners
 }
 
 }  // namespace
