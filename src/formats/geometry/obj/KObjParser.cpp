@@ -149,9 +149,12 @@ KVector4 FaceNormal(const std::vector<KVector4>& vertices, const KObjCorner* c, 
     return Unit(agree > 0.0 ? first : whole);
 }
 
-// A word that is one number as a whole.
+// A word that is one number as a whole; `value` is left as it was otherwise.
 bool WholeNumber(std::string_view word, double& value) {
-    return !word.empty() && KScanFileNumber(word, value) == word.size();
+    double read = 0.0;
+    if (word.empty() || KScanFileNumber(word, read) != word.size()) return false;
+    value = read;
+    return true;
 }
 
 // The options of a map statement, each with its count of values: numbers, or one word.
@@ -161,10 +164,10 @@ struct MapOption {
     bool numbers;
 };
 constexpr MapOption kMapOptions[] = {
-    {"-blendu", 1, 1, false}, {"-blendv", 1, 1, false}, {"-bm", 1, 1, true},
-    {"-boost", 1, 1, true},   {"-cc", 1, 1, false},     {"-clamp", 1, 1, false},
-    {"-imfchan", 1, 1, false}, {"-mm", 1, 2, true},     {"-o", 1, 3, true},
-    {"-s", 1, 3, true},       {"-t", 1, 3, true},       {"-texres", 1, 1, true},
+    {"-blendu", 1, 1, false},  {"-blendv", 1, 1, false}, {"-bm", 1, 1, true},
+    {"-boost", 1, 1, true},    {"-cc", 1, 1, false},     {"-clamp", 1, 1, false},
+    {"-imfchan", 1, 1, false}, {"-mm", 1, 2, true},      {"-o", 1, 3, true},
+    {"-s", 1, 3, true},        {"-t", 1, 3, true},       {"-texres", 1, 1, true},
     {"-type", 1, 1, false},
 };
 
@@ -189,8 +192,21 @@ std::string_view ReadMapOptions(std::string_view rest, bool bump, KObjMapPlaceme
                 if (!WholeNumber(NextWord(probe), n[count])) break;
                 after = probe;
             }
-        } else if (!(value = NextWord(after)).empty()) {
-            count = 1;
+        } else {
+            // A word that is none of the option's own is not taken from the file name.
+            std::string_view probe = after;
+            value = NextWord(probe);
+            const std::string_view own = option->name;
+            bool fits = !value.empty();
+            if (own == "-imfchan")
+                fits = value.size() == 1 &&
+                       std::string_view("rgbmlz").find(value[0]) != std::string_view::npos;
+            else if (own != "-type")
+                fits = value == "on" || value == "off";
+            if (fits) {
+                count = 1;
+                after = probe;
+            }
         }
         rest = after;
         const std::string_view name = option->name;
@@ -771,8 +787,7 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
             file = KFindFileBeside(folder, map.c_str()).Buffer();
             (bump ? material.bumpPlacement : material.diffusePlacement) = placement;
             // Not found for a cause of the system: the read fails.
-            if (KIsRelativePath(map.c_str()) && !KFileExists(file.c_str()))
-                NoteUnfoundImage(file);
+            if (KIsRelativePath(map.c_str()) && !KFileExists(file.c_str())) NoteUnfoundImage(file);
         } else if (keyword == "Ni" || keyword == "Tf" || keyword == "sharpness") {
             // Refraction, the transmission filter and reflection sharpness are not kept;
             // named only where they differ from what no statement gives.

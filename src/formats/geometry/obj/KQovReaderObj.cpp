@@ -169,6 +169,7 @@ KQovNurb* KQovReaderObj::CreateNurbFromSurface(const KObjSurface& surface) {
             texture->SetSwapUV(true);
             nurb->AddTexture(texture, 0);
         }
+        if (KQovTexture* bump = mBumps[surface.material]) nurb->AddTexture(bump, 1);
     }
     return nurb;
 }
@@ -282,7 +283,8 @@ void KQovReaderObj::AddBumpLayer(KQovMesh& mesh, const std::vector<int>& polygon
         const int m = polygonMaterials[p];
         if (m < 0 || !mBumps[size_t(m)]) continue;
         auto found = at.find(m);
-        if (found == at.end()) found = at.emplace(m, mesh.AddTexture(mBumps[size_t(m)], layer)).first;
+        if (found == at.end())
+            found = at.emplace(m, mesh.AddTexture(mBumps[size_t(m)], layer)).first;
         indices[p] = found->second;
     }
     CopyIndices(element.GetIndexArray(), indices);

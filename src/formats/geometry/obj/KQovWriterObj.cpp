@@ -266,8 +266,7 @@ void KQovWriterObj::WriteOneNode(KQovNode* node) {
     }
 }
 
-int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture,
-                                  KQovTexture* bump) {
+int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture, KQovTexture* bump) {
     auto it = mRecords.find({material, texture, bump});
     if (it != mRecords.end()) return it->second;
     KObjMaterial description = Describe(material, texture, bump);
@@ -278,7 +277,8 @@ int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture,
     for (const KQovTexture* map : {texture, bump})
         if (map && (map == bump || !description.diffuseMap.empty()) &&
             map->GetDefaultRotationW() != 0.0)
-            mStatus += KString("Texture \"") + KQovMessageText(map->GetNameWithoutPrefix().Buffer()).c_str() +
+            mStatus += KString("Texture \"") +
+                       KQovMessageText(map->GetNameWithoutPrefix().Buffer()).c_str() +
                        "\" is written without its rotation: MTL holds none\n";
     return index;
 }

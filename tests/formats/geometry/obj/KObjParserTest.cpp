@@ -194,7 +194,7 @@ TEST(ObjParser, MaterialsAndSurfaces) {
     EXPECT_EQ(m[0].diffuse[0], 1.0);
     EXPECT_EQ(m[0].diffuse[2], 0.0);
     EXPECT_DOUBLE_EQ(m[0].shininess, 0.05);  // Ns runs to 1000
-    EXPECT_EQ(m[0].opacity, 0.75);            // Tr is 1 - d
+    EXPECT_EQ(m[0].opacity, 0.75);           // Tr is 1 - d
     // Not there, the image is named beside its library, never in the current folder.
     EXPECT_EQ(m[0].diffuseMap, folder / "my tex.png");
     // illum 1: no highlight, the exponent kept.
@@ -555,10 +555,11 @@ TEST(ObjParser, MaterialValuesAsTheFormatMeansThem) {
     }
     TempTestFolder folder;
     ASSERT_TRUE(folder.ok());
-    Write(folder / "m.mtl",
-          "newmtl a\nNi 1.0\nTf 1 1 1\nmap_Ks s.png\nNi 1.45\nmap_Kd -bm 1 -cc on -imfchan r k.png\n"
-          "newmtl b\nNi 1.5\ndecal d.png\nrefl -type sphere r.png\n"
-          "newmtl \nKd 0 1 0\n");
+    Write(
+        folder / "m.mtl",
+        "newmtl a\nNi 1.0\nTf 1 1 1\nmap_Ks s.png\nNi 1.45\nmap_Kd -bm 1 -cc on -imfchan r k.png\n"
+        "newmtl b\nNi 1.5\ndecal d.png\nrefl -type sphere r.png\n"
+        "newmtl \nKd 0 1 0\n");
     Write(folder / "a.obj",
           "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl a\nf 1 2 3\nusemtl b\nf 1 2 3\n"
           "usemtl\nf 1 2 3\n");
@@ -585,19 +586,31 @@ TEST(ObjParser, MapOptionsBeforeTheFile) {
         const char* told;  // in the status, or empty for nothing
     };
     const Row rows[] = {
-        {"map_Kd -s 1 1 1 -o 0 0 0 textures/wood.jpg", "textures/wood.jpg", {0, 0}, {1, 1},
-         false, ""},
+        {"map_Kd -s 1 1 1 -o 0 0 0 textures/wood.jpg",
+         "textures/wood.jpg",
+         {0, 0},
+         {1, 1},
+         false,
+         ""},
         {"map_Kd -o 0.5 -s 2 3 my wood.jpg", "my wood.jpg", {0.5, 0}, {2, 3}, false, ""},
-        {"map_Kd -clamp on -blendu off -mm 0 1 -t 0 0 0 1.jpg", "1.jpg", {0, 0}, {1, 1}, true,
+        {"map_Kd -clamp on -blendu off -mm 0 1 -t 0 0 0 1.jpg",
+         "1.jpg",
+         {0, 0},
+         {1, 1},
+         true,
          "map_Kd -blendu (1)"},
         {"map_Kd -s 2 2 2 5 x.png", "5 x.png", {0, 0}, {2, 2}, false, ""},
-        {"map_Kd -texres 512 -boost 2 -type cube_top -t 1 w.png", "w.png", {0, 0}, {1, 1},
-         false, "map_Kd -texres (1), map_Kd -boost (1), map_Kd -t (1)"},
+        {"map_Kd -texres 512 -boost 2 -type cube_top -t 1 w.png",
+         "w.png",
+         {0, 0},
+         {1, 1},
+         false,
+         "map_Kd -texres (1), map_Kd -boost (1), map_Kd -t (1)"},
         {"map_Kd -wood.png", "-wood.png", {0, 0}, {1, 1}, false, ""},
         {"map_Kd -s -o 1 2 z.png", "z.png", {1, 2}, {1, 1}, false, "map_Kd -s (1)"},
         {"map_Kd -s 2 2", "", {0, 0}, {1, 1}, false, "map_Kd (1)"},
-        {"map_bump -bm 1 -imfchan l -o 0.25 0.5 0 b.png", "b.png", {0.25, 0.5}, {1, 1}, false,
-         ""},
+        {"map_Kd -clamp w.png", "w.png", {0, 0}, {1, 1}, false, "map_Kd -clamp (1)"},
+        {"map_bump -bm 1 -imfchan l -o 0.25 0.5 0 b.png", "b.png", {0.25, 0.5}, {1, 1}, false, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.statement);

@@ -12,6 +12,8 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovTexture.h"
 #include "common/TempTestFolder.h"
+#include "formats/geometry/3ds/KQovReader3ds.h"
+#include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
 #include "formats/geometry/obj/ObjTestFiles.h"
@@ -487,8 +489,7 @@ TEST(ObjScene, PolygonsWithoutMaterialAfterAnotherGroupTakeTheDefault) {
 TEST(ObjScene, MaterialValuesAndMapsRoundTripAndReadElsewhere) {
     TempTestFolder in, out;
     ASSERT_TRUE(in.ok() && out.ok());
-    for (const char* image : {"wood.png", "bump.png"})
-        std::ofstream(in / image) << image;
+    for (const char* image : {"wood.png", "bump.png"}) std::ofstream(in / image) << image;
     std::ofstream(in / "m.mtl") << "newmtl wood\nKd 0.3\nKs 1 1 1\nillum 1\nNs 400\nTr 0.25\n"
                                    "Ke 0.125 0.25 0.5\n"
                                    "map_Kd -s 2 3 1 -o 0.25 0.5 0 wood.png\n"
@@ -539,6 +540,9 @@ TEST(ObjScene, MaterialValuesAndMapsRoundTripAndReadElsewhere) {
     ASSERT_TRUE(again.ok());
     ASSERT_TRUE(g.Write(back, again / "b.obj"));
     EXPECT_EQ(ReadText(again / "b.mtl"), ReadText(out / "b.mtl"));
+    // Cut into triangles, the polygons keep their maps.
+    ASSERT_TRUE(g.Write(back, again / "c.obj", true));
+    EXPECT_EQ(ReadText(again / "c.mtl"), ReadText(out / "b.mtl"));
     const IndependentRead other = ReadIndependently(out / "b.obj", out / "");
     if (!other.ok) GTEST_SKIP() << other.error;
 #ifdef QOV_HAVE_TINYOBJ
@@ -557,4 +561,30 @@ TEST(ObjScene, MaterialValuesAndMapsRoundTripAndReadElsewhere) {
     EXPECT_EQ(other.materials[1].diffuse_texname, "");
     EXPECT_FLOAT_EQ(other.materials[1].specular[2], 0.2f);
 #endif
+}
+
+// A map's tiling and offset travel through 3DS and back into the MTL options.
+TEST(ObjScene, MapPlacementThroughThreeDsAndBack) {
+    TempTestFolder in, out;
+    ASSERT_TRUE(in.ok() && out.ok());
+    std::ofstream(in / "wood.png") << "image";
+    const std::string map = "map_Kd -s 2.000000 3.000000 1 -o -1.000000 0.500000 0 wood.png\n";
+    std::ofstream(in / "m.mtl") << "newmtl Tiled\nKd 0.5 0.5 0.5\n" << map;
+    std::ofstream(in / "a.obj") << "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"
+                                   "vt 0 1\nusemtl Tiled\nf 1/1 2/2 3/3\n";
+    Fixture f;
+    KQovScene* scene = nullptr;
+    ASSERT_TRUE(f.Read(in / "a.obj", scene, 0)) << f.status.Buffer();
+    KQovWriter3ds writer(&f.manager);
+    std::unique_ptr<KStreamOptions> writing(writer.GetWriteOptions());
+    ASSERT_TRUE(writer.FileCreate((out / "a.3ds").c_str()) && writer.Write(scene, writing.get()) &&
+                writer.FileClose());
+    Fixture g;
+    KQovScene* read = g.manager.CreateScene();
+    KQovReader3ds reader(&g.manager);
+    std::unique_ptr<KStreamOptions> reading(reader.GetReadOptions(false));
+    ASSERT_TRUE(reader.FileOpen((out / "a.3ds").c_str()) && reader.Read(read, reading.get()));
+    ASSERT_TRUE(g.Write(read, out / "b.obj"));
+    const std::string mtl = ReadText(out / "b.mtl");
+    EXPECT_NE(mtl.find(map), std::string::npos) << mtl;
 }
