@@ -498,9 +498,12 @@ TEST(ObjParser, FaceCommentsAndTheNormalOfTheWholeOutline) {
     const Row rows[] = {
         {"f 1 2 3 # tri", 1.0},
         {"f 1 2 3 4#quad", 1.0},
-        // An L wound counter-clockwise whose second corner turns inward.
+        // An L, wound counter-clockwise and clockwise, from a convex corner and with its
+        // second corner turning inward.
         {"f 5 6 7 8 9 10", 1.0},
         {"f 10 9 8 7 6 5", -1.0},
+        {"f 10 5 6 7 8 9", 1.0},
+        {"f 6 5 10 9 8 7", -1.0},
         // The first three corners on a line.
         {"f 1 11 2 3 4", 1.0},
     };
