@@ -761,12 +761,16 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
             if (ScanNumbers(line, n, 1) == 1) {
                 material.hasShininess = true;
                 material.shininess = n[0] * 0.001;
+            } else {
+                unread.emplace_back(keyword);
             }
         } else if (keyword == "d" || keyword == "Tr") {
             // Tr is the transparency, 1 - d; d holds where both are given.
             if (ScanNumbers(line, n, 1) == 1) {
                 (keyword == "d" ? hasDissolve : hasTr) = true;
                 (keyword == "d" ? dissolve : tr) = n[0];
+            } else {
+                unread.emplace_back(keyword);
             }
         } else if (keyword == "map_Kd" || keyword == "map_bump" || keyword == "map_Bump" ||
                    keyword == "bump") {

@@ -562,14 +562,15 @@ TEST(ObjParser, MaterialValuesAsTheFormatMeansThem) {
         folder / "m.mtl",
         "newmtl a\nNi 1.0\nTf 1 1 1\nmap_Ks s.png\nNi 1.45\nmap_Kd -bm 1 -cc on -imfchan r k.png\n"
         "newmtl b\nNi 1.5\ndecal d.png\nrefl -type sphere r.png\n"
-        "newmtl \nKd 0 1 0\n");
+        "newmtl \nKd 0 1 0\nNs high\n");
     Write(folder / "a.obj",
           "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl a\nf 1 2 3\nusemtl b\nf 1 2 3\n"
           "usemtl\nf 1 2 3\n");
     KObjParser parser;
     ASSERT_EQ(parser.ReadFile((folder / "a.obj").c_str()), KObjParser::eRead);
-    EXPECT_NE(parser.GetStatus().find("Material statements not read: map_Ks (1), Ni (2), "
-                                      "map_Kd -cc (1), map_Kd -imfchan (1), decal (1), refl (1)\n"),
+    EXPECT_NE(parser.GetStatus().find(
+                  "Material statements not read: map_Ks (1), Ni (2), "
+                  "map_Kd -cc (1), map_Kd -imfchan (1), decal (1), refl (1), Ns (1)\n"),
               std::string::npos)
         << parser.GetStatus();
     // A material of no name is one of its own.
