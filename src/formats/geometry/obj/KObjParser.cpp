@@ -119,15 +119,123 @@ int ResolveIndex(int number, size_t count) {
     return index >= 0 && index < (long long)count ? int(index) : -1;
 }
 
-KVector4 FaceNormal(const KVector4& p0, const KVector4& p1, const KVector4& p2) {
-    const double a[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
-    const double b[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
-    KVector4 n(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0],
-               1.0);
+KVector4 Unit(KVector4 n) {
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     if (length > 0.0)
         for (int i = 0; i < 3; ++i) n[i] /= length;
     return n;
+}
+
+// The normal of a face: that of its first three corners where they turn as the whole outline
+// does (every convex face), else the outline's own (Newell's sum): a concave corner or three
+// corners on a line would give the face's back or nothing.
+KVector4 FaceNormal(const std::vector<KVector4>& vertices, const KObjCorner* c, int count) {
+    const KVector4 &p0 = vertices[size_t(c[0].v)], &p1 = vertices[size_t(c[1].v)],
+                   &p2 = vertices[size_t(c[2].v)];
+    const double a[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+    const double b[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
+    const KVector4 first(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                         a[0] * b[1] - a[1] * b[0], 1.0);
+    if (count <= 3) return Unit(first);
+    KVector4 whole(0.0, 0.0, 0.0, 1.0);
+    for (int i = 0; i < count; ++i) {
+        const KVector4& p = vertices[size_t(c[i].v)];
+        const KVector4& q = vertices[size_t(c[(i + 1) % count].v)];
+        whole[0] += (p[1] - q[1]) * (p[2] + q[2]);
+        whole[1] += (p[2] - q[2]) * (p[0] + q[0]);
+        whole[2] += (p[0] - q[0]) * (p[1] + q[1]);
+    }
+    const double agree = first[0] * whole[0] + first[1] * whole[1] + first[2] * whole[2];
+    return Unit(agree > 0.0 ? first : whole);
+}
+
+// A word that is one number as a whole; `value` is left as it was otherwise.
+bool WholeNumber(std::string_view word, double& value) {
+    double read = 0.0;
+    if (word.empty() || KScanFileNumber(word, read) != word.size()) return false;
+    value = read;
+    return true;
+}
+
+// The options of a map statement, each with its count of values: numbers, or one word.
+struct MapOption {
+    const char* name;
+    int least, most;
+    bool numbers;
+};
+constexpr MapOption kMapOptions[] = {
+    {"-blendu", 1, 1, false},  {"-blendv", 1, 1, false}, {"-bm", 1, 1, true},
+    {"-boost", 1, 1, true},    {"-cc", 1, 1, false},     {"-clamp", 1, 1, false},
+    {"-imfchan", 1, 1, false}, {"-mm", 1, 2, true},      {"-o", 1, 3, true},
+    {"-s", 1, 3, true},        {"-t", 1, 3, true},       {"-texres", 1, 1, true},
+    {"-type", 1, 1, false},
+};
+
+// Reads the options before the file of a map statement: -o, -s and -clamp into `placement`,
+// the others read past, and named in `unread` unless they hold the format's defaults (a bump
+// map's -imfchan l among them). The rest names the file, blanks inside kept.
+std::string_view ReadMapOptions(std::string_view rest, bool bump, KObjMapPlacement& placement,
+                                std::vector<std::string>& unread) {
+    while (true) {
+        rest = Trim(rest);
+        std::string_view after = rest;
+        const std::string_view word = NextWord(after);
+        const MapOption* option = nullptr;
+        for (const MapOption& known : kMapOptions)
+            if (word == known.name) option = &known;
+        if (!option) return rest;
+        double n[3] = {0, 0, 0};
+        int count = 0;
+        std::string_view value;
+        if (option->numbers) {
+            for (std::string_view probe = after; count < option->most; ++count) {
+                if (!WholeNumber(NextWord(probe), n[count])) break;
+                after = probe;
+            }
+        } else {
+            // A word that is none of the option's own is not taken from the file name.
+            std::string_view probe = after;
+            value = NextWord(probe);
+            const std::string_view own = option->name;
+            bool fits = !value.empty();
+            if (own == "-imfchan")
+                fits = value.size() == 1 &&
+                       std::string_view("rgbmlz").find(value[0]) != std::string_view::npos;
+            else if (own != "-type")
+                fits = value == "on" || value == "off";
+            if (fits) {
+                count = 1;
+                after = probe;
+            }
+        }
+        rest = after;
+        const std::string_view name = option->name;
+        bool standard = false;
+        if (count < option->least) {
+        } else if (name == "-o" || name == "-s") {
+            double* to = name == "-o" ? placement.offset : placement.scale;
+            for (int i = 0; i < count && i < 2; ++i) to[i] = n[i];
+            standard = true;
+        } else if (name == "-clamp") {
+            placement.clamp = value == "on";
+            standard = value == "on" || value == "off";
+        } else if (name == "-blendu" || name == "-blendv") {
+            standard = value == "on";
+        } else if (name == "-cc") {
+            standard = value == "off";
+        } else if (name == "-bm") {
+            standard = n[0] == 1.0;
+        } else if (name == "-boost" || name == "-t") {
+            standard = n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0;
+        } else if (name == "-mm") {
+            standard = n[0] == 0.0 && (count < 2 || n[1] == 1.0);
+        } else if (name == "-imfchan") {
+            standard = bump && value == "l";
+        } else if (name == "-type") {
+            standard = true;  // of reflection maps, which are named themselves
+        }
+        if (!standard) unread.emplace_back(name);
+    }
 }
 
 // The common corner forms "v", "v/vt", "v/vt/vn" and "v//vn" with plain positive numbers of up
@@ -227,6 +335,13 @@ void KObjParser::NoteSkipped() {
             mStatus += (i == 0 ? "" : i + 1 < parts.size() ? ", " : " and ") + parts[i];
         mStatus += total == 1 ? " element is not read\n" : " elements are not read\n";
     }
+    if (!mUnread.empty()) {
+        mStatus += "Material statements not read:";
+        for (size_t i = 0; i < mUnread.size(); ++i)
+            mStatus += (i ? ", " : " ") + KQovMessageText(mUnread[i].first) +
+                       KFormatC(" (%d)", mUnread[i].second);
+        mStatus += '\n';
+    }
     // A file of statements that kept nothing says so: its conversion would be empty.
     if (mStatements == 0 || !mSurfaces.empty()) return;
     for (const auto& group : mGroups)
@@ -309,8 +424,9 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
         else if (rest.substr(0, 3) == "off")
             mSmoothing = 0;
     } else if (keyword == "usemtl") {
-        // The whole rest is the name: names may hold blanks.
-        if (!rest.empty()) mMaterial = UseMaterial(rest);
+        // The whole rest is the name: names may hold blanks. An empty one is a name where a
+        // library defines a material of none.
+        if (!rest.empty() || mMaterialLines.count(std::string())) mMaterial = UseMaterial(rest);
         if (mLibraryFailed) return false;
     } else if (keyword == "mtllib") {
         if (!LoadMaterialLibraries(rest)) return false;
@@ -398,6 +514,7 @@ void KObjParser::ParseFace(std::string_view rest) {
     face.textured = mMaterial >= 0 && !mMaterials[mMaterial].diffuseMap.empty();
     int words = 0;
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest), ++words) {
+        if (word[0] == '#') break;  // a comment behind the corners
         KObjCorner corner;
         if (!ParseIndexTriple(word, corner)) {
             group.corners.resize(face.firstCorner);
@@ -606,62 +723,108 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
     // materials is not scanned once per material.
     const auto at = mMaterialLines.find(material.name);
     if (at == mMaterialLines.end()) return false;
-    {
-        KTextLineReader lines;
-        lines.SetText(std::string_view(mLibraries[at->second.first]).substr(at->second.second));
-        std::string_view line;
-        bool inside = false;
-        while (lines.ReadLine(line)) {
-            std::string_view keyword = NextWord(line);
-            if (keyword == "newmtl") {
-                if (inside) break;
-                inside = Trim(line) == material.name;
+    KTextLineReader lines;
+    lines.SetText(std::string_view(mLibraries[at->second.first]).substr(at->second.second));
+    std::string_view line;
+    bool inside = false;
+    bool hasDissolve = false, hasTr = false;
+    double dissolve = 1.0, tr = 0.0;
+    std::vector<std::string> unread;
+    while (lines.ReadLine(line)) {
+        const std::string_view keyword = NextWord(line);
+        if (keyword == "newmtl") {
+            if (inside) break;
+            inside = Trim(line) == material.name;
+            continue;
+        }
+        if (!inside || keyword.empty() || keyword[0] == '#') continue;
+        double n[3];
+        if (keyword == "Ka" || keyword == "Kd" || keyword == "Ks" || keyword == "Ke") {
+            // One value is a grey; "spectral" and "xyz" colours are not read.
+            const int count = ScanNumbers(line, n, 3);
+            if (count != 1 && count != 3) {
+                unread.emplace_back(keyword);
                 continue;
             }
-            if (!inside) continue;
-            double n[3];
-            if (keyword == "Ka" || keyword == "Kd" || keyword == "Ks") {
-                if (ScanNumbers(line, n, 3) < 3) continue;
-                double* colour = keyword == "Ka"   ? material.ambient
-                                 : keyword == "Kd" ? material.diffuse
-                                                   : material.specular;
-                (keyword == "Ka"   ? material.hasAmbient
-                 : keyword == "Kd" ? material.hasDiffuse
-                                   : material.hasSpecular) = true;
-                for (int i = 0; i < 3; ++i) colour[i] = std::min(1.0, std::max(0.0, n[i]));
-            } else if (keyword == "illum") {
-                KScanInteger(Trim(line), material.illum);
-            } else if (keyword == "Ns") {
-                if (ScanNumbers(line, n, 1) == 1) {
-                    material.hasShininess = true;
-                    material.shininess = n[0] * 0.01;
-                }
-            } else if (keyword == "Tr" || keyword == "d") {
-                if (ScanNumbers(line, n, 1) == 1) {
-                    material.hasOpacity = true;
-                    material.opacity = n[0];
-                }
-            } else if (keyword == "map_Kd") {
-                // A relative name is the library's: kept by its full path beside it, so
-                // writers look for the image there wherever the program runs.
-                const std::string map(Trim(line));
-                const char* folder = mLibraryFolders[at->second.first].c_str();
-                material.diffuseMap = KFindFileBeside(folder, map.c_str()).Buffer();
-                // Not found for a cause of the system: the read fails.
-                if (KIsRelativePath(map.c_str()) && !KFileExists(material.diffuseMap.c_str()))
-                    NoteUnfoundImage(material.diffuseMap);
-            }
-        }
-        if (inside) {
-            material.defined = true;
-            if (material.illum < 2) {
+            if (count == 1) n[1] = n[2] = n[0];
+            const int k = keyword == "Ka" ? 0 : keyword == "Kd" ? 1 : keyword == "Ks" ? 2 : 3;
+            double* colours[4] = {material.ambient, material.diffuse, material.specular,
+                                  material.emissive};
+            bool* has[4] = {&material.hasAmbient, &material.hasDiffuse, &material.hasSpecular,
+                            &material.hasEmissive};
+            *has[k] = true;
+            for (int i = 0; i < 3; ++i) colours[k][i] = std::min(1.0, std::max(0.0, n[i]));
+        } else if (keyword == "illum") {
+            KScanInteger(Trim(line), material.illum);
+        } else if (keyword == "Ns") {
+            // The exponent runs 0 to 1000.
+            if (ScanNumbers(line, n, 1) == 1) {
                 material.hasShininess = true;
-                material.shininess = 0.0;
+                material.shininess = n[0] * 0.001;
+            } else {
+                unread.emplace_back(keyword);
             }
-            return true;
+        } else if (keyword == "d" || keyword == "Tr") {
+            // Tr is the transparency, 1 - d; d holds where both are given.
+            if (ScanNumbers(line, n, 1) == 1) {
+                (keyword == "d" ? hasDissolve : hasTr) = true;
+                (keyword == "d" ? dissolve : tr) = n[0];
+            } else {
+                unread.emplace_back(keyword);
+            }
+        } else if (keyword == "map_Kd" || keyword == "map_bump" || keyword == "map_Bump" ||
+                   keyword == "bump") {
+            const bool bump = keyword != "map_Kd";
+            KObjMapPlacement placement;
+            std::vector<std::string> options;
+            const std::string map(ReadMapOptions(line, bump, placement, options));
+            for (const std::string& option : options)
+                unread.push_back(std::string(keyword) + " " + option);
+            if (map.empty()) {
+                unread.emplace_back(keyword);
+                continue;
+            }
+            // A relative name is the library's: kept by its full path beside it, so
+            // writers look for the image there wherever the program runs.
+            const char* folder = mLibraryFolders[at->second.first].c_str();
+            std::string& file = bump ? material.bumpMap : material.diffuseMap;
+            file = KFindFileBeside(folder, map.c_str()).Buffer();
+            (bump ? material.bumpPlacement : material.diffusePlacement) = placement;
+            // Not found for a cause of the system: the read fails.
+            if (KIsRelativePath(map.c_str()) && !KFileExists(file.c_str())) NoteUnfoundImage(file);
+        } else if (keyword == "Ni" || keyword == "Tf" || keyword == "sharpness") {
+            // Refraction, the transmission filter and reflection sharpness are not kept;
+            // named only where they differ from what no statement gives.
+            const double neutral = keyword == "Ni" ? 1.0 : keyword == "Tf" ? 1.0 : 60.0;
+            const int count = ScanNumbers(line, n, 3);
+            bool plain = count > 0;
+            for (int i = 0; i < count; ++i) plain = plain && n[i] == neutral;
+            if (!plain) unread.emplace_back(keyword);
+        } else {
+            unread.emplace_back(keyword);
         }
     }
-    return false;
+    if (!inside) return false;
+    material.defined = true;
+    if (hasDissolve || hasTr) {
+        material.hasOpacity = true;
+        material.opacity = hasDissolve ? dissolve : 1.0 - tr;
+    }
+    // Illumination models 0 and 1 have no highlight.
+    if (material.illum < 2) {
+        material.hasSpecular = true;
+        material.specular[0] = material.specular[1] = material.specular[2] = 0.0;
+        if (!material.hasShininess) material.hasShininess = true, material.shininess = 0.0;
+    }
+    for (std::string& name : unread) {
+        auto it = std::find_if(mUnread.begin(), mUnread.end(),
+                               [&](const auto& seen) { return seen.first == name; });
+        if (it == mUnread.end())
+            mUnread.emplace_back(std::move(name), 1);
+        else
+            ++it->second;
+    }
+    return true;
 }
 
 void KObjParser::AssignDefaultMaterial() {
@@ -692,8 +855,7 @@ void KObjParser::CompleteNormals(KObjGroup& group) {
             KObjFace& face = group.faces[size_t(f)];
             if (smoothing == 0 && face.normalsPresent) continue;
             KObjCorner* c = &group.corners[face.firstCorner];
-            const KVector4 normal =
-                FaceNormal(mVertices[c[0].v], mVertices[c[1].v], mVertices[c[2].v]);
+            const KVector4 normal = FaceNormal(mVertices, c, face.cornerCount);
             if (smoothing == 0) {
                 mNormals.push_back(normal);
                 for (int i = 0; i < face.cornerCount; ++i) c[i].vn = int(mNormals.size()) - 1;

@@ -124,6 +124,9 @@ private:
     std::unordered_map<std::string, std::pair<size_t, size_t>> mMaterialLines;
     // The first name defined under each name without regard to case.
     std::set<std::string, FoldedLess> mDefinedFolded;
+    // MTL statements and map options met and not kept (those of their kind in materials
+    // read), in order of meeting.
+    mutable std::vector<std::pair<std::string, int>> mUnread;
     std::vector<KObjSurface> mSurfaces;
     std::vector<KVector4> mVertices;
     std::vector<KVector2> mTextureVertices;

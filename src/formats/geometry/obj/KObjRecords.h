@@ -34,18 +34,32 @@ struct KObjGroup {
     bool someTextured = false;
 };
 
+// Where a map lies on the surface: its -o and -s options (u and v) and -clamp.
+struct KObjMapPlacement {
+    double offset[2] = {0, 0};
+    double scale[2] = {1, 1};
+    bool clamp = false;
+    bool IsDefault() const {
+        return offset[0] == 0 && offset[1] == 0 && scale[0] == 1 && scale[1] == 1 && !clamp;
+    }
+};
+
 // A material named by usemtl, filled from the first library that defines it.
 struct KObjMaterial {
     std::string name;  // as on the first usemtl line naming it
     bool defined = false;
-    bool hasAmbient = false, hasDiffuse = false, hasSpecular = false;
+    bool hasAmbient = false, hasDiffuse = false, hasSpecular = false, hasEmissive = false;
     double ambient[3] = {0, 0, 0}, diffuse[3] = {0, 0, 0}, specular[3] = {0, 0, 0};
+    double emissive[3] = {0, 0, 0};
     bool hasShininess = false;
-    double shininess = 0.0;  // Ns / 100
+    double shininess = 0.0;  // Ns / 1000
     bool hasOpacity = false;
     double opacity = 1.0;
     int illum = 2;
     std::string diffuseMap;  // empty: no texture
+    KObjMapPlacement diffusePlacement;
+    std::string bumpMap;  // empty: none
+    KObjMapPlacement bumpPlacement;
 };
 
 // A rational B-spline surface that fits its knots: nU x nV control points.

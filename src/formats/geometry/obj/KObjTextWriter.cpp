@@ -13,6 +13,14 @@ namespace {
 
 const char* const kBanner = "# \n# Wavefront %s file\n# Created with Varnoke QOV\n# \n";
 
+// The exponent (0 to 1000) of a shininess kept in single precision, to its 7 digits: 0.4 is
+// written 400, not 400.000006.
+double Exponent(double shininess) {
+    double value = shininess * 1000.0;
+    if (KIsFileNumber(value)) KParseDecimal(KFormatC("%.7g", value), value);
+    return value;
+}
+
 std::string Underscored(std::string name) {
     for (char& c : name)
         if (KIsSpace(c)) c = '_';
@@ -100,19 +108,39 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
     mMaterialNames.push_back(unique);
     if (mMtl.IsOpen()) {
         mMtlText += "\nnewmtl " + unique + "\n";
-        if (!material.diffuseMap.empty())
-            mMtlText += "map_Kd " + mTextures.Place(material.diffuseMap, mStatus) + "\n";
+        if (!material.diffuseMap.empty()) {
+            mMtlText += "map_Kd ";
+            AppendMapOptions(material.diffusePlacement);
+            mMtlText += mTextures.Place(material.diffuseMap, mStatus) + "\n";
+        }
+        if (!material.bumpMap.empty()) {
+            mMtlText += "map_bump ";
+            AppendMapOptions(material.bumpPlacement);
+            mMtlText += mTextures.Place(material.bumpMap, mStatus) + "\n";
+        }
         AppendF(mMtlText, "Ka %f %f %f\n", material.ambient[0], material.ambient[1],
                 material.ambient[2]);
         AppendF(mMtlText, "Kd %f %f %f\n", material.diffuse[0], material.diffuse[1],
                 material.diffuse[2]);
         AppendF(mMtlText, "Ks %f %f %f\n", material.specular[0], material.specular[1],
                 material.specular[2]);
+        const double* e = material.emissive;
+        if (e[0] != 0.0 || e[1] != 0.0 || e[2] != 0.0)
+            AppendF(mMtlText, "Ke %f %f %f\n", e[0], e[1], e[2]);
         mMtlText += "illum 2\n";
-        AppendF(mMtlText, "Ns %f\nd %f\n", material.shininess * 100.0, material.opacity, 0.0);
+        AppendF(mMtlText, "Ns %f\nd %f\n", Exponent(material.shininess), material.opacity, 0.0);
         Flush(mMtl, mMtlText, false);
     }
     return int(mMaterialNames.size()) - 1;
+}
+
+void KObjTextWriter::AppendMapOptions(const KObjMapPlacement& placement) {
+    // Three values each: readers that take a fixed count read them so.
+    if (placement.scale[0] != 1.0 || placement.scale[1] != 1.0)
+        AppendF(mMtlText, "-s %f %f 1 ", placement.scale[0], placement.scale[1], 0.0);
+    if (placement.offset[0] != 0.0 || placement.offset[1] != 0.0)
+        AppendF(mMtlText, "-o %f %f 0 ", placement.offset[0], placement.offset[1], 0.0);
+    if (placement.clamp) mMtlText += "-clamp on ";
 }
 
 void KObjTextWriter::WriteGroup(const KObjWriteGroup& group) {

@@ -76,6 +76,8 @@ private:
     // Formats up to three numbers (the format may use fewer).
     void AppendF(std::string& out, const char* format, double a, double b, double c);
     void Flush(KFileStream& file, std::string& buffer, bool force);
+    // The -s, -o and -clamp options of a map that lies otherwise than by default.
+    void AppendMapOptions(const KObjMapPlacement& placement);
     static KQovNameTerms MaterialNameTerms();
 
     KFileStream mObj;

@@ -112,8 +112,8 @@ void KQovReaderObj::CreateMaterials() {
         NoteFileRead(mParser.GetLibraryPaths()[k], mParser.GetLibrariesFound()[k]);
     for (const KObjMaterial& m : mParser.GetMaterials()) {
         if (!m.diffuseMap.empty()) NoteFileRead(m.diffuseMap);
+        if (!m.bumpMap.empty()) NoteFileRead(m.bumpMap);
         KQovMaterial* material = mManager->CreateMaterial(m.name.c_str());
-        KQovTexture* texture = nullptr;
         if (material) {
             if (m.hasAmbient)
                 material->SetDefaultAmbient(KColor(m.ambient[0], m.ambient[1], m.ambient[2]));
@@ -121,14 +121,29 @@ void KQovReaderObj::CreateMaterials() {
                 material->SetDefaultDiffuse(KColor(m.diffuse[0], m.diffuse[1], m.diffuse[2]));
             if (m.hasSpecular)
                 material->SetDefaultSpecular(KColor(m.specular[0], m.specular[1], m.specular[2]));
+            if (m.hasEmissive)
+                material->SetDefaultEmissive(KColor(m.emissive[0], m.emissive[1], m.emissive[2]));
             if (m.hasShininess) material->SetDefaultShininess(m.shininess);
             if (m.hasOpacity) material->SetDefaultOpacity(m.opacity);
         }
-        if (!m.diffuseMap.empty() && (texture = mManager->CreateTexture(m.name.c_str())))
-            texture->SetFileName(m.diffuseMap.c_str());
         mMaterials.push_back(material);
-        mTextures.push_back(texture);
+        mTextures.push_back(MapTexture(m.name, m.diffuseMap, m.diffusePlacement, false));
+        mBumps.push_back(MapTexture(m.name + "_bump", m.bumpMap, m.bumpPlacement, true));
     }
+}
+
+KQovTexture* KQovReaderObj::MapTexture(const std::string& name, const std::string& file,
+                                       const KObjMapPlacement& placement, bool bump) {
+    KQovTexture* texture = file.empty() ? nullptr : mManager->CreateTexture(name.c_str());
+    if (!texture) return nullptr;
+    texture->SetFileName(file.c_str());
+    if (bump) texture->SetTextureUse(KQovTexture::eUseBumpNormalMap);
+    if (placement.offset[0] != 0 || placement.offset[1] != 0)
+        texture->SetDefaultTranslation(placement.offset[0], placement.offset[1]);
+    if (placement.scale[0] != 1 || placement.scale[1] != 1)
+        texture->SetDefaultScale(placement.scale[0], placement.scale[1]);
+    if (placement.clamp) texture->SetWrapMode(1, 1);
+    return texture;
 }
 
 KQovNurb* KQovReaderObj::CreateNurbFromSurface(const KObjSurface& surface) {
@@ -154,6 +169,7 @@ KQovNurb* KQovReaderObj::CreateNurbFromSurface(const KObjSurface& surface) {
             texture->SetSwapUV(true);
             nurb->AddTexture(texture, 0);
         }
+        if (KQovTexture* bump = mBumps[surface.material]) nurb->AddTexture(bump, 1);
     }
     return nurb;
 }
@@ -246,7 +262,32 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
         CopyIndices(layer.GetTextures()->GetIndexArray(), textures);
     }
     if (data.hasUVs) CopyIndices(layer.GetUVs()->GetIndexArray(), data.polygonVertices);
+    if (library) AddBumpLayer(*mesh, data.polygonMaterials);
     return mesh;
+}
+
+void KQovReaderObj::AddBumpLayer(KQovMesh& mesh, const std::vector<int>& polygonMaterials) {
+    bool any = false;
+    for (int m : polygonMaterials) any = any || (m >= 0 && mBumps[size_t(m)]);
+    if (!any) return;
+    // Its textures follow those of layer 0, as a second map's layer holds them: a writer that
+    // takes the layer's positions as layer 0's finds no texture of its own there.
+    const int layer = mesh.CreateLayer();
+    for (int i = 0; i < mesh.GetTextureCount(0); ++i) mesh.AddTexture(mesh.GetTexture(i, 0), layer);
+    KQovLayerElementTexture& element = mesh.GetLayer(layer)->MakeTextures();
+    element.SetMappingMode(KQovLayer::eByPolygon);
+    element.SetReferenceMode(KQovLayer::eIndexToDirect);
+    std::unordered_map<int, int> at;  // by the parser's material index
+    std::vector<int> indices(polygonMaterials.size(), -1);
+    for (size_t p = 0; p < polygonMaterials.size(); ++p) {
+        const int m = polygonMaterials[p];
+        if (m < 0 || !mBumps[size_t(m)]) continue;
+        auto found = at.find(m);
+        if (found == at.end())
+            found = at.emplace(m, mesh.AddTexture(mBumps[size_t(m)], layer)).first;
+        indices[p] = found->second;
+    }
+    CopyIndices(element.GetIndexArray(), indices);
 }
 
 bool KQovReaderObj::BuildNodes(KQovScene* scene, bool referenceNode) {

@@ -27,15 +27,34 @@
 
 namespace {
 
-// A null material stands for the default one: the record's own defaults.
-KObjMaterial Describe(KQovMaterial* material, KQovTexture* texture) {
+KObjMapPlacement Placement(const KQovTexture& texture) {
+    KObjMapPlacement placement;
+    placement.offset[0] = texture.GetDefaultTranslationU();
+    placement.offset[1] = texture.GetDefaultTranslationV();
+    placement.scale[0] = texture.GetDefaultScaleU();
+    placement.scale[1] = texture.GetDefaultScaleV();
+    placement.clamp = texture.GetWrapModeU() == 1 && texture.GetWrapModeV() == 1;
+    return placement;
+}
+
+// A null material stands for the default one, with a new material's values.
+KObjMaterial Describe(const KQovMaterial* material, const KQovTexture* texture,
+                      const KQovTexture* bump) {
     KObjMaterial out;
-    if (texture && texture->GetTextureUse() == 0) out.diffuseMap = texture->GetFileName();
-    if (!material) return out;
-    const KColor colours[3] = {material->GetDefaultAmbient(), material->GetDefaultDiffuse(),
-                               material->GetDefaultSpecular()};
-    double* targets[3] = {out.ambient, out.diffuse, out.specular};
-    for (int i = 0; i < 3; ++i) {
+    if (texture && texture->GetTextureUse() == 0) {
+        out.diffuseMap = texture->GetFileName();
+        out.diffusePlacement = Placement(*texture);
+    }
+    if (bump) {
+        out.bumpMap = bump->GetFileName();
+        out.bumpPlacement = Placement(*bump);
+    }
+    const KQovMaterial standard(nullptr, "Material::default");
+    if (!material) material = &standard;
+    const KColor colours[4] = {material->GetDefaultAmbient(), material->GetDefaultDiffuse(),
+                               material->GetDefaultSpecular(), material->GetDefaultEmissive()};
+    double* targets[4] = {out.ambient, out.diffuse, out.specular, out.emissive};
+    for (int i = 0; i < 4; ++i) {
         targets[i][0] = colours[i].mRed;
         targets[i][1] = colours[i].mGreen;
         targets[i][2] = colours[i].mBlue;
@@ -43,6 +62,29 @@ KObjMaterial Describe(KQovMaterial* material, KQovTexture* texture) {
     out.shininess = material->GetDefaultShininess();
     out.opacity = material->GetDefaultOpacity();
     return out;
+}
+
+// The bump texture of polygon `p` in the layers past the first (where a second colour map
+// lies too), null for none.
+KQovTexture* BumpTexture(const KQovMesh& mesh, int p) {
+    for (int l = 1; l < mesh.GetLayerCount(); ++l) {
+        const KQovLayer* layer = mesh.GetLayer(l);
+        const KQovLayerElementTexture* element = layer ? layer->GetTextures() : nullptr;
+        if (!element) continue;
+        const int mode = element->GetMappingMode();
+        if (mode != KQovLayer::eByPolygon && mode != KQovLayer::eAllSame) continue;
+        const int at = mode == KQovLayer::eAllSame ? 0 : p;
+        int index = at;
+        if (element->GetReferenceMode() != KQovLayer::eDirect) {
+            const KArrayInt& indices = element->GetIndexArray();
+            index = at < indices.GetCount() ? indices.GetAt(at) : -1;
+        }
+        KQovTexture* texture = index >= 0 ? mesh.GetTexture(index, l) : nullptr;
+        if (texture && texture->GetTextureUse() == KQovTexture::eUseBumpNormalMap &&
+            texture->GetFileName()[0])
+            return texture;
+    }
+    return nullptr;
 }
 
 KAffineMatrix LocalMatrix(const KVector4& t, const KVector4& r, const KVector4& s) {
@@ -224,13 +266,20 @@ void KQovWriterObj::WriteOneNode(KQovNode* node) {
     }
 }
 
-int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture) {
-    auto it = mRecords.find({material, texture});
+int KQovWriterObj::MaterialRecord(KQovMaterial* material, KQovTexture* texture, KQovTexture* bump) {
+    auto it = mRecords.find({material, texture, bump});
     if (it != mRecords.end()) return it->second;
-    KObjMaterial description = Describe(material, texture);
+    KObjMaterial description = Describe(material, texture, bump);
     const std::string name = material ? material->GetNameWithoutPrefix().Buffer() : "default";
     const int index = mText->AddMaterial(name, description, material != nullptr);
-    mRecords[{material, texture}] = index;
+    mRecords[{material, texture, bump}] = index;
+    // A map statement holds no turn of its image.
+    for (const KQovTexture* map : {texture, bump})
+        if (map && (map == bump || !description.diffuseMap.empty()) &&
+            map->GetDefaultRotationW() != 0.0)
+            mStatus += KString("Texture \"") +
+                       KQovMessageText(map->GetNameWithoutPrefix().Buffer()).c_str() +
+                       "\" is written without its rotation: MTL holds none\n";
     return index;
 }
 
@@ -338,7 +387,7 @@ void KQovWriterObj::WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* sour
             // A polygon given none before the group's first usemtl takes the default material,
             // as one of a mesh without materials does, not the material of the group before.
             if (chosen || materialCount == 0 || earlierInForce)
-                material = MaterialRecord(chosen, polygonTexture(p));
+                material = MaterialRecord(chosen, polygonTexture(p), BumpTexture(*mesh, p));
         }
         earlierInForce = earlierInForce && material < 0;
         group.polygonMaterials.push_back(material);

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -42,8 +43,9 @@ private:
     void WriteOneNode(KQovNode* node);
     // `source` is the node's own geometry, which holds the shape weights.
     void WriteMesh(KQovNode* node, KQovMesh* mesh, KQovGeometry* source);
-    // The written material index of a (material, texture) pair; -1 for no material.
-    int MaterialRecord(KQovMaterial* material, KQovTexture* texture);
+    // The written material index of a (material, texture, bump texture) set; -1 for no
+    // material.
+    int MaterialRecord(KQovMaterial* material, KQovTexture* texture, KQovTexture* bump = nullptr);
 
     std::unique_ptr<KObjTextWriter> mText;
     bool mOpen = false;
@@ -51,7 +53,7 @@ private:
     bool mTriangulate = false;
     bool mDeform = true;
     bool mMaterialsUsed = false;
-    std::map<std::pair<KQovMaterial*, KQovTexture*>, int> mRecords;
+    std::map<std::tuple<KQovMaterial*, KQovTexture*, KQovTexture*>, int> mRecords;
     KQovStillPose* mPose = nullptr;      // of the write under way
     KQovWrittenNames* mNames = nullptr;  // group names of the write under way
 };

@@ -219,7 +219,7 @@ TEST(MaterialTable3ds, ObjMaterialsThroughObjToThreeDs) {
         "material Blue 0.2000 0.2000 0.2000 0.0000 0.0000 1.0000 0.2000 0.2000 0.2000 shininess "
         "0.0200 0.1500 transparency 0.5000 self 0.0000 two-sided 1",
         "material Red 0.2000 0.2000 0.2000 1.0000 0.0000 0.0000 0.4980 0.4980 0.4980 shininess "
-        "0.5000 0.3700 transparency 0.0000 self 0.0000 two-sided 1",
+        "0.1000 0.3700 transparency 0.0000 self 0.0000 two-sided 1",  // Ns 200 of 1000
     };
     EXPECT_EQ(Materials(out), expected);
     for (const auto& [image, name] : {std::pair("granite_stone_texture.tga", "granite_.tga"),

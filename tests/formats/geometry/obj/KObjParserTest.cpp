@@ -193,11 +193,13 @@ TEST(ObjParser, MaterialsAndSurfaces) {
     EXPECT_TRUE(m[0].defined);
     EXPECT_EQ(m[0].diffuse[0], 1.0);
     EXPECT_EQ(m[0].diffuse[2], 0.0);
-    EXPECT_DOUBLE_EQ(m[0].shininess, 0.5);
-    EXPECT_EQ(m[0].opacity, 0.25);
+    EXPECT_DOUBLE_EQ(m[0].shininess, 0.05);  // Ns runs to 1000
+    EXPECT_EQ(m[0].opacity, 0.75);           // Tr is 1 - d
     // Not there, the image is named beside its library, never in the current folder.
     EXPECT_EQ(m[0].diffuseMap, folder / "my tex.png");
-    EXPECT_EQ(m[1].shininess, 0.0);  // illum 1
+    // illum 1: no highlight, the exponent kept.
+    EXPECT_EQ(m[1].specular[0], 0.0);
+    EXPECT_DOUBLE_EQ(m[1].shininess, 0.09);
     EXPECT_EQ(m[1].opacity, 0.5);
     EXPECT_EQ(m[2].name, "default");
     EXPECT_TRUE(parser.HasTexturedMaterial());
@@ -483,5 +485,159 @@ TEST(ObjParser, ControlPointsMatchAnIndependentNumbering) {
                 EXPECT_EQ(mesh.uvs[p].mData[0], parser.GetTextureVertices()[size_t(k.vt)].mData[0]);
             }
         }
+    }
+}
+
+// A comment behind a face's corners leaves the face; a face without normals faces as its
+// whole outline winds, also where its first corners turn inward or lie on a line.
+TEST(ObjParser, FaceCommentsAndTheNormalOfTheWholeOutline) {
+    struct Row {
+        const char* face;
+        double z;  // the normal's z at the first corner
+    };
+    const Row rows[] = {
+        {"f 1 2 3 # tri", 1.0},
+        {"f 1 2 3 4#quad", 1.0},
+        // An L, wound counter-clockwise and clockwise, from a convex corner and with its
+        // second corner turning inward.
+        {"f 5 6 7 8 9 10", 1.0},
+        {"f 10 9 8 7 6 5", -1.0},
+        {"f 10 5 6 7 8 9", 1.0},
+        {"f 6 5 10 9 8 7", -1.0},
+        // The first three corners on a line.
+        {"f 1 11 2 3 4", 1.0},
+    };
+    const std::string vertices =
+        "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+        "v 1 1 0\nv 2 1 0\nv 2 2 0\nv 0 2 0\nv 0 0 0\nv 1 0 0\n"
+        "v 0.5 0 0\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.face);
+        KObjParser parser;
+        ASSERT_EQ(parser.ReadText(vertices + row.face + "\n", "x.obj"), KObjParser::eRead);
+        KObjMeshData mesh;
+        parser.BuildMesh("default", mesh);
+        ASSERT_EQ(mesh.polygonSizes.size(), 1u);
+        EXPECT_NEAR(mesh.normals[mesh.polygonVertices[0]][2], row.z, 1e-12);
+    }
+}
+
+// MTL statements with the values the format gives them; what the library holds no place for
+// is named once, with a count.
+TEST(ObjParser, MaterialValuesAsTheFormatMeansThem) {
+    struct Row {
+        const char* definition;
+        double diffuse0, specular0, emissive0, shininess, opacity;
+    };
+    const Row rows[] = {
+        {"Kd 0.3\nKs 0.5 0.5 0.5\n", 0.3, 0.5, 0, 0, 1},  // one value: grey
+        {"d 1\nTr 0\n", 0, 0, 0, 0, 1},
+        {"Tr 0.2\n", 0, 0, 0, 0, 0.8},
+        {"Tr 0.9\nd 0.5\n", 0, 0, 0, 0, 0.5},  // d holds where both are given
+        {"Ns 150\n", 0, 0, 0, 0.15, 1},
+        {"Ns 1000\n", 0, 0, 0, 1, 1},
+        {"Ns 400\nKs 1 1 1\nillum 1\n", 0, 0, 0, 0.4, 1},  // no highlight
+        {"Ks 1 1 1\nillum 0\n", 0, 0, 0, 0, 1},
+        {"Ke 0.25 0.5 1\nKd 0.5 0.5\n", 0, 0, 0.25, 0, 1},  // two values are no colour
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.definition);
+        KObjParser parser;
+        TempTestFolder folder;
+        ASSERT_TRUE(folder.ok());
+        Write(folder / "m.mtl", std::string("newmtl m\n") + row.definition);
+        Write(folder / "a.obj", "mtllib m.mtl\nusemtl m\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+        ASSERT_EQ(parser.ReadFile((folder / "a.obj").c_str()), KObjParser::eRead);
+        const KObjMaterial& m = parser.GetMaterials().at(0);
+        EXPECT_DOUBLE_EQ(m.diffuse[0], row.diffuse0);
+        EXPECT_DOUBLE_EQ(m.diffuse[2], row.diffuse0);
+        EXPECT_DOUBLE_EQ(m.specular[1], row.specular0);
+        EXPECT_DOUBLE_EQ(m.emissive[0], row.emissive0);
+        EXPECT_DOUBLE_EQ(m.shininess, row.shininess);
+        EXPECT_DOUBLE_EQ(m.opacity, row.opacity);
+    }
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    Write(
+        folder / "m.mtl",
+        "newmtl a\nNi 1.0\nTf 1 1 1\nmap_Ks s.png\nNi 1.45\nmap_Kd -bm 1 -cc on -imfchan r k.png\n"
+        "newmtl b\nNi 1.5\ndecal d.png\nrefl -type sphere r.png\n"
+        "newmtl \nKd 0 1 0\nNs high\n");
+    Write(folder / "a.obj",
+          "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl a\nf 1 2 3\nusemtl b\nf 1 2 3\n"
+          "usemtl\nf 1 2 3\n");
+    KObjParser parser;
+    ASSERT_EQ(parser.ReadFile((folder / "a.obj").c_str()), KObjParser::eRead);
+    EXPECT_NE(parser.GetStatus().find(
+                  "Material statements not read: map_Ks (1), Ni (2), "
+                  "map_Kd -cc (1), map_Kd -imfchan (1), decal (1), refl (1), Ns (1)\n"),
+              std::string::npos)
+        << parser.GetStatus();
+    // A material of no name is one of its own.
+    ASSERT_EQ(parser.GetMaterials().size(), 3u);
+    EXPECT_EQ(parser.GetMaterials()[2].name, "");
+    EXPECT_EQ(parser.GetMaterials()[2].diffuse[1], 1.0);
+    EXPECT_EQ(parser.GetGroups().at("default").faces[2].material, 2);
+}
+
+// The options of a map statement are read past; the rest of the line names the file.
+TEST(ObjParser, MapOptionsBeforeTheFile) {
+    struct Row {
+        const char* statement;
+        const char* file;  // beside the library; empty: no map
+        double offset[2], scale[2];
+        bool clamp;
+        const char* told;  // in the status, or empty for nothing
+    };
+    const Row rows[] = {
+        {"map_Kd -s 1 1 1 -o 0 0 0 textures/wood.jpg",
+         "textures/wood.jpg",
+         {0, 0},
+         {1, 1},
+         false,
+         ""},
+        {"map_Kd -o 0.5 -s 2 3 my wood.jpg", "my wood.jpg", {0.5, 0}, {2, 3}, false, ""},
+        {"map_Kd -clamp on -blendu off -mm 0 1 -t 0 0 0 1.jpg",
+         "1.jpg",
+         {0, 0},
+         {1, 1},
+         true,
+         "map_Kd -blendu (1)"},
+        {"map_Kd -s 2 2 2 5 x.png", "5 x.png", {0, 0}, {2, 2}, false, ""},
+        {"map_Kd -texres 512 -boost 2 -type cube_top -t 1 w.png",
+         "w.png",
+         {0, 0},
+         {1, 1},
+         false,
+         "map_Kd -texres (1), map_Kd -boost (1), map_Kd -t (1)"},
+        {"map_Kd -wood.png", "-wood.png", {0, 0}, {1, 1}, false, ""},
+        {"map_Kd -s -o 1 2 z.png", "z.png", {1, 2}, {1, 1}, false, "map_Kd -s (1)"},
+        {"map_Kd -s 2 2", "", {0, 0}, {1, 1}, false, "map_Kd (1)"},
+        {"map_Kd -clamp w.png", "w.png", {0, 0}, {1, 1}, false, "map_Kd -clamp (1)"},
+        {"map_bump -bm 1 -imfchan l -o 0.25 0.5 0 b.png", "b.png", {0.25, 0.5}, {1, 1}, false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.statement);
+        TempTestFolder folder;
+        ASSERT_TRUE(folder.ok());
+        Write(folder / "m.mtl", std::string("newmtl m\n") + row.statement + "\n");
+        Write(folder / "a.obj", "mtllib m.mtl\nusemtl m\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+        KObjParser parser;
+        ASSERT_EQ(parser.ReadFile((folder / "a.obj").c_str()), KObjParser::eRead);
+        const KObjMaterial& m = parser.GetMaterials().at(0);
+        const bool bump = std::string(row.statement).rfind("map_bump", 0) == 0;
+        const std::string& file = bump ? m.bumpMap : m.diffuseMap;
+        const KObjMapPlacement& placement = bump ? m.bumpPlacement : m.diffusePlacement;
+        EXPECT_EQ(file, *row.file ? folder / row.file : std::string());
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(placement.offset[i], row.offset[i]);
+            EXPECT_EQ(placement.scale[i], row.scale[i]);
+        }
+        EXPECT_EQ(placement.clamp, row.clamp);
+        const std::string told = *row.told
+                                     ? std::string("Material statements not read: ") + row.told
+                                     : std::string("Material statements");
+        EXPECT_EQ(parser.GetStatus().find(told) != std::string::npos, *row.told != 0)
+            << parser.GetStatus();
     }
 }

@@ -66,7 +66,10 @@ TEST(ObjTextWriter, RealFilesRoundTripStablyAndReadElsewhere) {
         EXPECT_EQ(second.GetGroups().size(), first.GetGroups().size());
         EXPECT_EQ(second.GetMaterials().size(), first.GetMaterials().size());
         for (const KObjMaterial& a : first.GetMaterials()) {
-            auto same = [&](const KObjMaterial& m) { return m.name == a.name; };
+            // A material of no name is written under a name of its own.
+            auto same = [&](const KObjMaterial& m) {
+                return m.name == (a.name.empty() ? "Unnamed" : a.name);
+            };
             const auto& list = second.GetMaterials();
             auto found = std::find_if(list.begin(), list.end(), same);
             ASSERT_NE(found, list.end()) << a.name;

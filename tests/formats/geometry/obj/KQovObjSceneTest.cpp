@@ -12,6 +12,8 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovTexture.h"
 #include "common/TempTestFolder.h"
+#include "formats/geometry/3ds/KQovReader3ds.h"
+#include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "formats/geometry/obj/KQovReaderObj.h"
 #include "formats/geometry/obj/KQovWriterObj.h"
 #include "formats/geometry/obj/ObjTestFiles.h"
@@ -401,6 +403,11 @@ TEST(ObjScene, TextureOfTheModelAloneCoversAMeshWithoutTextures) {
         ASSERT_EQ(node->GetMesh()->GetTextureCount(0), 1);
         const std::string written = node->GetMesh()->GetTexture(0, 0)->GetFileName();
         EXPECT_EQ(written.substr(written.rfind('/') + 1), file);
+        // Carried by the default material, in its colours: a map times black shows nothing.
+        const KQovMaterial* carrier = node->GetMesh()->GetMaterial(0, 0);
+        ASSERT_NE(carrier, nullptr);
+        EXPECT_NEAR(carrier->GetDefaultDiffuse().mRed, 0.8, 1e-6);
+        EXPECT_NEAR(carrier->GetDefaultAmbient().mGreen, 0.2, 1e-6);
     }
 }
 
@@ -475,4 +482,109 @@ TEST(ObjScene, PolygonsWithoutMaterialAfterAnotherGroupTakeTheDefault) {
     ASSERT_NE(node, nullptr);
     ASSERT_EQ(node->GetMesh()->GetMaterialCount(0), 1);
     EXPECT_STREQ(node->GetMesh()->GetMaterial(0, 0)->GetName(), "Material::default1");
+}
+
+// MTL values, a map's placement and a bump map come into the scene's material and textures,
+// and are written back so that this reader and an independent one read what was read.
+TEST(ObjScene, MaterialValuesAndMapsRoundTripAndReadElsewhere) {
+    TempTestFolder in, out;
+    ASSERT_TRUE(in.ok() && out.ok());
+    for (const char* image : {"wood.png", "bump.png"}) std::ofstream(in / image) << image;
+    std::ofstream(in / "m.mtl") << "newmtl wood\nKd 0.3\nKs 1 1 1\nillum 1\nNs 400\nTr 0.25\n"
+                                   "Ke 0.125 0.25 0.5\n"
+                                   "map_Kd -s 2 3 1 -o 0.25 0.5 0 wood.png\n"
+                                   "map_bump -bm 1 -clamp on bump.png\n"
+                                   "newmtl plain\nKd 0.5 0.5 0.5\n";
+    std::ofstream(in / "a.obj") << "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+                                   "vt 0 0\nvt 1 0\nvt 1 1\nusemtl wood\nf 1/1 2/2 3/3\n"
+                                   "usemtl plain\nf 1/1 3/3 4/3 # a comment\n";
+    Fixture f;
+    KQovScene* scene = nullptr;
+    ASSERT_TRUE(f.Read(in / "a.obj", scene, 0)) << f.status.Buffer();
+    EXPECT_EQ(std::string(f.status.Buffer()), "") << "every statement has its place";
+    auto check = [](KQovScene* read) {
+        KQovNode* node = read->GetRootNode()->FindChild("default");
+        ASSERT_NE(node, nullptr);
+        KQovMesh* mesh = node->GetMesh();
+        ASSERT_EQ(mesh->GetPolygonCount(), 2);
+        KQovMaterial* wood = mesh->GetMaterial(0, 0);
+        ASSERT_NE(wood, nullptr);
+        EXPECT_NEAR(wood->GetDefaultDiffuse().mBlue, 0.3, 1e-6);
+        EXPECT_EQ(wood->GetDefaultSpecular().mRed, 0.0);
+        EXPECT_NEAR(wood->GetDefaultShininess(), 0.4, 1e-6);
+        EXPECT_NEAR(wood->GetDefaultOpacity(), 0.75, 1e-6);
+        EXPECT_NEAR(wood->GetDefaultEmissive().mBlue, 0.5, 1e-6);
+        ASSERT_NE(mesh->GetTextureIndices(), nullptr);
+        KQovTexture* map = mesh->GetTexture(mesh->GetTextureIndices()->GetAt(0), 0);
+        ASSERT_NE(map, nullptr);
+        EXPECT_EQ(map->GetDefaultScaleV(), 3.0);
+        EXPECT_EQ(map->GetDefaultTranslationU(), 0.25);
+        ASSERT_EQ(mesh->GetLayerCount(), 2);
+        const KArrayInt& bumps = mesh->GetLayer(1)->GetTextures()->GetIndexArray();
+        ASSERT_EQ(bumps.GetCount(), 2);
+        EXPECT_EQ(bumps.GetAt(1), -1);
+        KQovTexture* bump = mesh->GetTexture(bumps.GetAt(0), 1);
+        ASSERT_NE(bump, nullptr);
+        EXPECT_EQ(bump->GetTextureUse(), KQovTexture::eUseBumpNormalMap);
+        EXPECT_EQ(bump->GetWrapModeV(), 1);
+        const std::string file = bump->GetFileName();
+        EXPECT_EQ(file.substr(file.rfind('/') + 1), "bump.png");
+    };
+    check(scene);
+    ASSERT_TRUE(f.Write(scene, out / "b.obj"));
+    Fixture g;
+    KQovScene* back = nullptr;
+    ASSERT_TRUE(g.Read(out / "b.obj", back, 0)) << g.status.Buffer();
+    check(back);
+    TempTestFolder again;
+    ASSERT_TRUE(again.ok());
+    ASSERT_TRUE(g.Write(back, again / "b.obj"));
+    EXPECT_EQ(ReadText(again / "b.mtl"), ReadText(out / "b.mtl"));
+    // Cut into triangles, the polygons keep their maps.
+    ASSERT_TRUE(g.Write(back, again / "c.obj", true));
+    EXPECT_EQ(ReadText(again / "c.mtl"), ReadText(out / "b.mtl"));
+    const IndependentRead other = ReadIndependently(out / "b.obj", out / "");
+    if (!other.ok) GTEST_SKIP() << other.error;
+#ifdef QOV_HAVE_TINYOBJ
+    ASSERT_EQ(other.materials.size(), 2u);
+    const tinyobj::material_t& wood = other.materials[0];
+    EXPECT_EQ(wood.specular[0], 0.0f);  // no highlight
+    EXPECT_FLOAT_EQ(wood.shininess, 400.0f);
+    EXPECT_FLOAT_EQ(wood.dissolve, 0.75f);
+    EXPECT_FLOAT_EQ(wood.diffuse[1], 0.3f);
+    EXPECT_FLOAT_EQ(wood.emission[2], 0.5f);
+    EXPECT_EQ(wood.diffuse_texname, "wood.png");
+    EXPECT_FLOAT_EQ(wood.diffuse_texopt.scale[1], 3.0f);
+    EXPECT_FLOAT_EQ(wood.diffuse_texopt.origin_offset[0], 0.25f);
+    EXPECT_EQ(wood.bump_texname, "bump.png");
+    EXPECT_TRUE(wood.bump_texopt.clamp);
+    EXPECT_EQ(other.materials[1].diffuse_texname, "");
+    EXPECT_FLOAT_EQ(other.materials[1].specular[2], 0.2f);
+#endif
+}
+
+// A map's tiling and offset travel through 3DS and back into the MTL options.
+TEST(ObjScene, MapPlacementThroughThreeDsAndBack) {
+    TempTestFolder in, out;
+    ASSERT_TRUE(in.ok() && out.ok());
+    std::ofstream(in / "wood.png") << "image";
+    const std::string map = "map_Kd -s 2.000000 3.000000 1 -o -1.000000 0.500000 0 wood.png\n";
+    std::ofstream(in / "m.mtl") << "newmtl Tiled\nKd 0.5 0.5 0.5\n" << map;
+    std::ofstream(in / "a.obj") << "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"
+                                   "vt 0 1\nusemtl Tiled\nf 1/1 2/2 3/3\n";
+    Fixture f;
+    KQovScene* scene = nullptr;
+    ASSERT_TRUE(f.Read(in / "a.obj", scene, 0)) << f.status.Buffer();
+    KQovWriter3ds writer(&f.manager);
+    std::unique_ptr<KStreamOptions> writing(writer.GetWriteOptions());
+    ASSERT_TRUE(writer.FileCreate((out / "a.3ds").c_str()) && writer.Write(scene, writing.get()) &&
+                writer.FileClose());
+    Fixture g;
+    KQovScene* read = g.manager.CreateScene();
+    KQovReader3ds reader(&g.manager);
+    std::unique_ptr<KStreamOptions> reading(reader.GetReadOptions(false));
+    ASSERT_TRUE(reader.FileOpen((out / "a.3ds").c_str()) && reader.Read(read, reading.get()));
+    ASSERT_TRUE(g.Write(read, out / "b.obj"));
+    const std::string mtl = ReadText(out / "b.mtl");
+    EXPECT_NE(mtl.find(map), std::string::npos) << mtl;
 }

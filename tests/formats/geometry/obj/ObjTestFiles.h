@@ -23,6 +23,9 @@ struct IndependentRead {
     std::vector<float> vertices, normals;  // x, y, z after x, y, z
     size_t faces = 0;
     std::vector<float> dissolves;  // one per material
+#ifdef QOV_HAVE_TINYOBJ
+    std::vector<tinyobj::material_t> materials;
+#endif
 };
 
 // The file read by an independent reader, its MTL files looked up in `folder` (with a
@@ -40,6 +43,7 @@ inline IndependentRead ReadIndependently(const std::string& path, const std::str
     out.normals = attrib.normals;
     for (const auto& shape : shapes) out.faces += shape.mesh.num_face_vertices.size();
     for (const auto& material : materials) out.dissolves.push_back(material.dissolve);
+    out.materials = materials;
 #else
     out.error = "tinyobjloader is not installed (scripts/install-deps.sh): no independent check";
 #endif
