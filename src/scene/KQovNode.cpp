@@ -32,6 +32,8 @@ const char* const kNodeErrors[KQovNode::eErrorCount] = {
     "Operation with a target of the entity would generate a cyclic graph",
     "Index out of range",
     "A scene's root cannot go below a camera switcher or producer camera",
+    "A scene's root cannot go below another scene's node",
+    "A node has one parent, linked both ways",
 };
 
 using P = KQovNodeProperties;
@@ -701,22 +703,37 @@ bool KQovNode::IsSelfOrAncestorOf(const KQovNode* node) const {
     return false;
 }
 
-bool KQovNode::AddChild(KQovNode* node) {
-    if (!node || !node->mProperties || !mProperties) return false;
+int KQovNode::RefusalOfChild(const KQovNode* child) const {
     // Only a node with children can be an ancestor: a tree joined from the top down, as files
     // list it, then costs no walk up a long chain per join.
-    if (node == this || (node->GetChildCount() > 0 && node->IsSelfOrAncestorOf(this))) {
-        mError.SetError(eCyclicGraph);
-        return false;
-    }
-    if (KQovScene::RootWouldGoBelowSettings(this, node)) {
-        mError.SetError(eRootBelowSettings);
+    if (child == this || (child->GetChildCount() > 0 && child->IsSelfOrAncestorOf(this)))
+        return eCyclicGraph;
+    if (KQovScene::RootWouldGoBelowSettings(this, child)) return eRootBelowSettings;
+    if (KQovScene::RootWouldLeaveItsScene(this, child)) return eRootOfAnotherScene;
+    return -1;
+}
+
+bool KQovNode::AddChild(KQovNode* node) {
+    if (!node || !node->mProperties || !mProperties) return false;
+    // Asked before the node leaves its former parent: a refused node stays where it was.
+    const int refused = RefusalOfChild(node);
+    if (refused >= 0) {
+        mError.SetError(refused);
         return false;
     }
     KQovNode* former = node->GetParent();
     const int formerIndex = former ? former->mProperties->IndexOfSrc(node->mProperties) : -1;
     if (former) former->RemoveChild(node);
-    if (mProperties->ConnectSrc(node->mProperties)) return true;
+    bool linked = false;
+    mCheckedChild = node;
+    try {
+        linked = mProperties->ConnectSrc(node->mProperties);
+    } catch (...) {
+        mCheckedChild = nullptr;
+        throw;
+    }
+    mCheckedChild = nullptr;
+    if (linked) return true;
     // Refused: back where it was.
     if (former && formerIndex >= 0) former->mProperties->ConnectSrcAt(formerIndex, node->mProperties);
     return false;
