@@ -81,7 +81,12 @@ bool KQovNodeProperties::Notify(const KPlugChain* chain, int code, KPlug* sender
                 return false;
             }
         }
-        if (code == eSourceAdded) mNode->ChildJoined(child->mNode);
+        if (code == eSourceAdded) {
+            mNode->ChildJoined(child->mNode);
+            mNode->ChildLinked(child->mNode);
+        } else if (code == eSourceRemoving) {
+            mNode->ChildUnlinked(child->mNode);
+        }
         if (code == eSourceAdded && mNode->GetEntityContainer())
             child->mNode->SetEntityContainer(mNode->GetEntityContainer(), 0);
         else if (code == eSourceRemoved && !IsContainerRoot(child->mNode))

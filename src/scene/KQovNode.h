@@ -372,6 +372,16 @@ private:
     };
     static KQovNode* NodeOf(KPlug* plug);
     bool IsSelfOrAncestorOf(const KQovNode* node) const;
+    // The children by current name where a node has many (ChildIndex); null until a look-up
+    // by name builds it.
+    class ChildIndex;
+    mutable std::unique_ptr<ChildIndex> mChildIndex;
+    // A child was linked below this node, or is being unlinked: the index follows.
+    void ChildLinked(KQovNode* child);
+    void ChildUnlinked(KQovNode* child);
+    // The only child of that current name from the index (built here when the node has many
+    // children); false when the index cannot tell (few children, a name twice, memory refused).
+    bool FindIndexedChild(const KString& name, KQovNode*& found) const;
     // The error code that refuses `child` below this node, or -1: the tree's rules, asked by
     // every link between node sets whatever call makes it.
     int RefusalOfChild(const KQovNode* child) const;
