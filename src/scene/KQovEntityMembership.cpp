@@ -16,6 +16,10 @@ KQovEntityContainer* ContainerOf(KQovObject* object) {
     if (object->GetObjectType() == KQovObject::eNode) return static_cast<KQovNode*>(object)->GetEntityContainer();
     return nullptr;
 }
+bool IsContainerRoot(const KQovNode* node) {
+    const KQovEntityContainer* container = node->GetEntityContainer();
+    return container && container->GetRootNode() == node;
+}
 }  // namespace
 
 bool KQovNode::SetEntityContainer(KQovEntityContainer* container, int mode) {
@@ -61,17 +65,32 @@ bool KQovNodeProperties::Notify(const KPlugChain* chain, int code, KPlug* sender
     // through one of its properties stays where it is.
     auto* child = sender == this ? dynamic_cast<KQovNodeProperties*>(other) : nullptr;
     if (child && mNode && child->mNode) {
-        // A node already in this scene cannot be linked again without being
-        // unlinked first (which takes it out of the scene).
-        if (code == eQueryAcceptSource && mNode->GetEntityContainer() &&
-            child->mNode->GetEntityContainer() == mNode->GetEntityContainer()) {
-            mNode->GetNodeError().SetError(KQovNode::eIndexOutOfRange);
-            return false;
+        if (code == eQueryAcceptSource) {
+            // The tree's rules, whatever call links the two: no cycle, no scene's root lost, and
+            // one parent that the child knows (a walk up then sees every ancestor). A node
+            // already in this scene cannot be linked again without being unlinked first (which
+            // takes it out of the scene).
+            int refused = mNode->mCheckedChild == child->mNode ? -1 : mNode->RefusalOfChild(child->mNode);
+            if (refused < 0 && mNode->GetEntityContainer() &&
+                child->mNode->GetEntityContainer() == mNode->GetEntityContainer())
+                refused = KQovNode::eIndexOutOfRange;
+            if (refused < 0 && ((type & eOneSided) || child->mNode->GetParent()))
+                refused = KQovNode::eSecondParent;
+            if (refused >= 0) {
+                mNode->GetNodeError().SetError(refused);
+                return false;
+            }
         }
-        if (code == eSourceAdded) mNode->ChildJoined(child->mNode);
+        if (code == eSourceAdded) {
+            mNode->ChildJoined(child->mNode);
+            mNode->ChildLinked(child->mNode);
+        } else if (code == eSourceRemoving) {
+            mNode->ChildUnlinked(child->mNode);
+        }
         if (code == eSourceAdded && mNode->GetEntityContainer())
             child->mNode->SetEntityContainer(mNode->GetEntityContainer(), 0);
-        else if (code == eSourceRemoved)
+        else if (code == eSourceRemoved && !IsContainerRoot(child->mNode))
+            // A scene's root below a node of no scene stays the scene's when let go.
             child->mNode->SetEntityContainer(nullptr, 0);
     }
     return KQovPropertyHandler::Notify(chain, code, sender, index, other, type, extra);

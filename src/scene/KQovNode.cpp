@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -15,7 +16,9 @@
 #include "foundation/KThreadScratch.h"
 #include "scene/KDataType.h"
 #include "scene/KPropertyObjectList.h"
+#include "scene/KClassRegistry.h"
 #include "scene/KQovEntityContainer.h"
+#include "scene/KQovNameWatcher.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovNodeWalk.h"
@@ -32,6 +35,8 @@ const char* const kNodeErrors[KQovNode::eErrorCount] = {
     "Operation with a target of the entity would generate a cyclic graph",
     "Index out of range",
     "A scene's root cannot go below a camera switcher or producer camera",
+    "A scene's root cannot go below another scene's node",
+    "A node has one parent, linked both ways",
 };
 
 using P = KQovNodeProperties;
@@ -100,6 +105,83 @@ void ResetTransformExtras(KQovNodeProperties* properties) {
 }
 
 }  // namespace
+
+// The children of a node with many, by current name: a look-up by name then costs no walk of
+// them. Told of every link, unlink and rename of a child; once memory is refused it is broken,
+// and look-ups walk the children until it is built again.
+class KQovNode::ChildIndex final : public KQovNameWatcher {
+public:
+    // Fewer children are walked: building the index would cost more than it saves.
+    static constexpr int kFewest = 32;
+
+    ChildIndex() = default;
+    ChildIndex(const ChildIndex&) = delete;
+    ChildIndex& operator=(const ChildIndex&) = delete;
+    ~ChildIndex() {
+        for (auto& entry : mByName) Unwatch(entry.second);
+    }
+
+    bool IsBroken() const { return mBroken; }
+    void Add(KQovNode* child) noexcept {
+        if (mBroken) return;
+        try {
+            const auto at = mByName.emplace(child->GetName(), child);
+            try {
+                Watch(child);
+            } catch (...) {
+                mByName.erase(at);
+                throw;
+            }
+        } catch (const std::bad_alloc&) {
+            mBroken = true;
+        }
+    }
+    void Remove(KQovNode* child, const char* name) noexcept {
+        Unwatch(child);
+        if (Erase(child, name)) return;
+        // Not under the name given: look through all (a rename the index missed cannot happen,
+        // but a broken index may lack entries).
+        for (auto at = mByName.begin(); at != mByName.end(); ++at)
+            if (at->second == child) {
+                mByName.erase(at);
+                return;
+            }
+    }
+    // The only child named `name`; null when none, `several` when more than one.
+    KQovNode* Find(const char* name, bool& several) const {
+        const auto range = mByName.equal_range(name);
+        several = range.first != range.second && std::next(range.first) != range.second;
+        return range.first == range.second || several ? nullptr : range.first->second;
+    }
+
+    void NameChanged(KQovObject* object, const char* oldName) override {
+        auto* child = static_cast<KQovNode*>(object);
+        if (!Erase(child, oldName) || mBroken) return;
+        try {
+            mByName.emplace(child->GetName(), child);
+        } catch (const std::bad_alloc&) {
+            Unwatch(child);
+            mBroken = true;
+        }
+    }
+    void ObjectGoing(KQovObject* object) override {
+        Erase(static_cast<KQovNode*>(object), object->GetName());
+    }
+
+private:
+    bool Erase(const KQovNode* child, const char* name) noexcept {
+        const auto range = mByName.equal_range(name ? name : "");
+        for (auto at = range.first; at != range.second; ++at)
+            if (at->second == child) {
+                mByName.erase(at);
+                return true;
+            }
+        return false;
+    }
+
+    std::unordered_multimap<std::string, KQovNode*> mByName;
+    bool mBroken = false;
+};
 
 KQovNode::KQovNode(KQovObjectManager* manager, const char* name)
     : KQovTakeNodeContainer(manager, name, &mError), mError(kNodeErrors, eErrorCount) {
@@ -701,22 +783,37 @@ bool KQovNode::IsSelfOrAncestorOf(const KQovNode* node) const {
     return false;
 }
 
-bool KQovNode::AddChild(KQovNode* node) {
-    if (!node || !node->mProperties || !mProperties) return false;
+int KQovNode::RefusalOfChild(const KQovNode* child) const {
     // Only a node with children can be an ancestor: a tree joined from the top down, as files
     // list it, then costs no walk up a long chain per join.
-    if (node == this || (node->GetChildCount() > 0 && node->IsSelfOrAncestorOf(this))) {
-        mError.SetError(eCyclicGraph);
-        return false;
-    }
-    if (KQovScene::RootWouldGoBelowSettings(this, node)) {
-        mError.SetError(eRootBelowSettings);
+    if (child == this || (child->GetChildCount() > 0 && child->IsSelfOrAncestorOf(this)))
+        return eCyclicGraph;
+    if (KQovScene::RootWouldGoBelowSettings(this, child)) return eRootBelowSettings;
+    if (KQovScene::RootWouldLeaveItsScene(this, child)) return eRootOfAnotherScene;
+    return -1;
+}
+
+bool KQovNode::AddChild(KQovNode* node) {
+    if (!node || !node->mProperties || !mProperties) return false;
+    // Asked before the node leaves its former parent: a refused node stays where it was.
+    const int refused = RefusalOfChild(node);
+    if (refused >= 0) {
+        mError.SetError(refused);
         return false;
     }
     KQovNode* former = node->GetParent();
     const int formerIndex = former ? former->mProperties->IndexOfSrc(node->mProperties) : -1;
     if (former) former->RemoveChild(node);
-    if (mProperties->ConnectSrc(node->mProperties)) return true;
+    bool linked = false;
+    mCheckedChild = node;
+    try {
+        linked = mProperties->ConnectSrc(node->mProperties);
+    } catch (...) {
+        mCheckedChild = nullptr;
+        throw;
+    }
+    mCheckedChild = nullptr;
+    if (linked) return true;
     // Refused: back where it was.
     if (former && formerIndex >= 0) former->mProperties->ConnectSrcAt(formerIndex, node->mProperties);
     return false;
@@ -728,22 +825,75 @@ KQovNode* KQovNode::RemoveChild(KQovNode* node) {
     return node;
 }
 
+void KQovNode::ChildLinked(KQovNode* child) {
+    if (mChildIndex) mChildIndex->Add(child);
+}
+
+void KQovNode::ChildUnlinked(KQovNode* child) {
+    if (mChildIndex) mChildIndex->Remove(child, child->GetName());
+}
+
+bool KQovNode::FindIndexedChild(const KString& name, KQovNode*& found) const {
+    if (mChildIndex && mChildIndex->IsBroken()) mChildIndex.reset();
+    if (!mChildIndex) {
+        if (GetChildCount() < ChildIndex::kFewest) return false;
+        try {
+            auto index = std::make_unique<ChildIndex>();
+            for (int i = 0; i < GetChildCount(); ++i)
+                if (KQovNode* child = GetChild(i)) index->Add(child);
+            if (index->IsBroken()) return false;
+            mChildIndex = std::move(index);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    bool several = false;
+    found = mChildIndex->Find(name.Buffer(), several);
+    return !several;
+}
+
+namespace {
+
+// One node's children as a walk meets them: the set's view of node sets is looked up once per
+// node, not once per child.
+struct ChildCursor {
+    const KQovNode* node;
+    KPlug* view;  // null: through GetChild
+    int next;
+    int count;
+};
+
+}  // namespace
+
 KQovNode* KQovNode::FindChild(const char* name, bool recursive, bool initialName) const {
     if (!name) return nullptr;
     const KString wanted = KString("Model::") + name;
+    if (!recursive && !initialName) {
+        KQovNode* found = nullptr;
+        if (FindIndexedChild(wanted, found)) return found;
+    }
+    KPlugFilter* filter = KClassRegistry::GetClassIdFilter(KQovNodeProperties::ClassId());
+    const auto cursor = [filter](const KQovNode* node) {
+        // The count makes the view when there is none yet.
+        const int count = node->GetChildCount();
+        KPlug* view = filter && node->mProperties ? node->mProperties->FindSubPlug(filter) : nullptr;
+        return ChildCursor{node, view && view->GetSrcCount() == count ? view : nullptr, 0, count};
+    };
     // Pre-order, with each level's next child on a stack: nodes past the match are not touched.
-    std::vector<std::pair<const KQovNode*, int>> levels{{this, 0}};
+    std::vector<ChildCursor> levels{cursor(this)};
     while (!levels.empty()) {
-        const KQovNode* parent = levels.back().first;
-        const int next = levels.back().second++;
-        if (next >= parent->GetChildCount()) {
+        ChildCursor& level = levels.back();
+        if (level.next >= level.count) {
             levels.pop_back();
             continue;
         }
-        KQovNode* child = parent->GetChild(next);
+        const int i = level.next++;
+        KQovNode* child = level.view ? NodeOf(level.view->GetSrc(i)) : level.node->GetChild(i);
         if (!child) continue;
         if (wanted == (initialName ? child->GetInitialName() : child->GetName())) return child;
-        if (recursive) levels.emplace_back(child, 0);
+        // A set with no source at all holds no child: a leaf costs no look-up of its view.
+        if (recursive && child->mProperties && child->mProperties->GetSrcCount() > 0)
+            levels.push_back(cursor(child));
     }
     return nullptr;
 }

@@ -69,7 +69,9 @@ public:
         eCyclicGraph = 5,
         eIndexOutOfRange = 6,
         eRootBelowSettings = 7,
-        eErrorCount = 8,
+        eRootOfAnotherScene = 8,
+        eSecondParent = 9,
+        eErrorCount = 10,
     };
     enum : int { eCullingOff = 0, eCullingOnCCW = 1, eCullingOnCW = 2 };
     // Back-link kinds.
@@ -134,10 +136,12 @@ public:
     KQovNode* GetParent() const;
     KQovNode* GetChild(int index) const;
     int GetChildCount(bool recursive = false) const;
-    // Moves the node (to the end when it already is a child). Refuses null,
-    // this node and its ancestors (error eCyclicGraph), and a subtree holding a
-    // scene's root below a camera switcher or producer camera (eRootBelowSettings);
-    // a refused connection leaves the node where it was.
+    // Moves the node (to the end when it already is a child). Refuses null and
+    // what any link between node sets refuses (KQovNodeProperties::Notify): this
+    // node and its ancestors (error eCyclicGraph), a subtree holding a scene's
+    // root below a camera switcher or producer camera (eRootBelowSettings) or
+    // below another scene's node (eRootOfAnotherScene); a refused connection
+    // leaves the node where it was.
     bool AddChild(KQovNode* node);
     KQovNode* RemoveChild(KQovNode* node);
     // The child named "Model::" + name (current name, or initial with the flag),
@@ -368,6 +372,19 @@ private:
     };
     static KQovNode* NodeOf(KPlug* plug);
     bool IsSelfOrAncestorOf(const KQovNode* node) const;
+    // The children by current name where a node has many (ChildIndex); null until a look-up
+    // by name builds it.
+    class ChildIndex;
+    mutable std::unique_ptr<ChildIndex> mChildIndex;
+    // A child was linked below this node, or is being unlinked: the index follows.
+    void ChildLinked(KQovNode* child);
+    void ChildUnlinked(KQovNode* child);
+    // The only child of that current name from the index (built here when the node has many
+    // children); false when the index cannot tell (few children, a name twice, memory refused).
+    bool FindIndexedChild(const KString& name, KQovNode*& found) const;
+    // The error code that refuses `child` below this node, or -1: the tree's rules, asked by
+    // every link between node sets whatever call makes it.
+    int RefusalOfChild(const KQovNode* child) const;
     void SetTarget(int row, KQovNode* node);
     KQovNode* GetTarget(int row) const;
     void SetPivotVector(int set, KVector4 KQovPivotSet::*field, double x, double y, double z,
@@ -477,4 +494,6 @@ private:
     KString mRenameInfo;
     uint8_t mRenameFlag = 0;
     KQovEntityContainer* mEntityContainer = nullptr;
+    // The child AddChild asked RefusalOfChild about while it links it: not asked twice.
+    const KQovNode* mCheckedChild = nullptr;
 };

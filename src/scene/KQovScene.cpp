@@ -348,6 +348,15 @@ bool KQovScene::RootWouldGoBelowSettings(const KQovNode* parent, const KQovNode*
     return false;
 }
 
+bool KQovScene::RootWouldLeaveItsScene(const KQovNode* parent, const KQovNode* node) {
+    if (!parent || !node || !parent->GetEntityContainer()) return false;
+    if (const KQovEntityContainer* entity = node->GetEntityContainer())
+        return entity->GetRootNode() == node;
+    // Out of every scene, it can hold a root only below it; most joins of a reader's subtree
+    // into its scene end at the first root looked at, which has no parent.
+    return node->GetChildCount() > 0 && HoldsARoot(node);
+}
+
 bool KQovScene::ChildrenHoldingOwned(const KQovNode* top, std::vector<const KQovNode*>& children) {
     try {
         for (const KQovScene* scene : LiveScenes())

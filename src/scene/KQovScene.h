@@ -115,6 +115,9 @@ public:
     // below, a live scene's camera switcher or producer camera node: that node's destruction
     // would take the root with it while its scene still holds it.
     static bool RootWouldGoBelowSettings(const KQovNode* parent, const KQovNode* node);
+    // Whether `node` is, or holds below it, a live scene's root (or its container's) while
+    // `parent` is in a scene: the link would take the root into that scene.
+    static bool RootWouldLeaveItsScene(const KQovNode* parent, const KQovNode* node);
     // A character pose's own scene: the manager refuses to destroy it while the pose holds it.
     void SetHeldByCharacterPose(bool held) { mHeldByCharacterPose = held; }
     bool IsHeldByCharacterPose() const { return mHeldByCharacterPose; }

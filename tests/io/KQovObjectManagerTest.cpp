@@ -481,6 +481,87 @@ TEST(KQovObjectManager, RootsStayOutOfSwitchersAndProducerCameras) {
     EXPECT_EQ(m.GetNodeCount(), 0);
 }
 
+// The tree's rules hold however two node sets are linked, not in AddChild alone: a root linked
+// below a switcher or producer camera would be freed with it while its scene still holds it
+// (DestroyScene and Clear then read freed memory), and a root taken by another scene's node
+// would leave its scene rootless once let go.
+TEST(KQovObjectManager, NodeLinksOfEveryCallKeepTheTreesRules) {
+    KQovObjectManager m;
+    KQovScene* scene = m.CreateScene();
+    KQovScene* other = m.CreateScene();
+    KQovNode* root = scene->GetRootNode();
+    KQovNode* switcher = scene->GetCameraSwitcherNode();
+    KQovNode* producer = scene->GetGlobalCameraSettings().GetProducerNode(3);
+    KQovNode* inOther = m.CreateNode("InOther");
+    ASSERT_TRUE(other->GetRootNode()->AddChild(inOther));
+    KQovNode* top = m.CreateNode("Top");
+    KQovNode* below = m.CreateNode("Below");
+    ASSERT_TRUE(root->AddChild(top));
+    ASSERT_TRUE(top->AddChild(below));
+    using Link = bool (*)(KQovNodeProperties* parent, KQovNodeProperties* child);
+    const struct {
+        const char* call;
+        Link link;
+    } calls[] = {
+        {"ConnectSrc", [](KQovNodeProperties* p, KQovNodeProperties* c) { return p->ConnectSrc(c); }},
+        {"ConnectDst", [](KQovNodeProperties* p, KQovNodeProperties* c) { return c->ConnectDst(p); }},
+        {"ConnectSrcAt", [](KQovNodeProperties* p, KQovNodeProperties* c) { return p->ConnectSrcAt(0, c); }},
+        {"ConnectDstAt", [](KQovNodeProperties* p, KQovNodeProperties* c) { return c->ConnectDstAt(0, p); }},
+        {"ReplaceSrcAt", [](KQovNodeProperties* p, KQovNodeProperties* c) { return p->ReplaceSrcAt(99, c); }},
+    };
+    const struct {
+        KQovNode *parent, *child;
+        int error;
+    } rows[] = {
+        {switcher, root, KQovNode::eRootBelowSettings},
+        {producer, root, KQovNode::eRootBelowSettings},
+        {switcher, other->GetRootNode(), KQovNode::eRootBelowSettings},
+        {below, root, KQovNode::eCyclicGraph},
+        {below, top, KQovNode::eCyclicGraph},
+        {inOther, root, KQovNode::eRootOfAnotherScene},
+        {other->GetRootNode(), root, KQovNode::eRootOfAnotherScene},
+        {inOther, below, KQovNode::eSecondParent},
+    };
+    for (const auto& c : calls)
+        for (const auto& r : rows) {
+            KQovNode* former = r.child->GetParent();
+            r.parent->GetNodeError().ClearError();
+            EXPECT_FALSE(c.link(r.parent->GetNodeProperties(), r.child->GetNodeProperties()))
+                << c.call << ": " << r.parent->GetName() << " <- " << r.child->GetName();
+            EXPECT_EQ(r.parent->GetNodeError().GetErrorCode(), r.error) << c.call << ": " << r.child->GetName();
+            EXPECT_EQ(r.child->GetParent(), former);
+        }
+    EXPECT_STREQ(switcher->GetNodeError().GetErrorText(),
+                 "A scene's root cannot go below a camera switcher or producer camera");
+    // A one-sided link would give a parent its child does not know.
+    KQovNode* loose = m.CreateNode("Loose");
+    EXPECT_FALSE(top->GetNodeProperties()->ConnectSrc(loose->GetNodeProperties(), KPlug::eOneSided));
+    EXPECT_EQ(top->GetNodeError().GetErrorCode(), KQovNode::eSecondParent);
+    // A node of no scene may hold a root, and lets it go back to its scene; such a holder does
+    // not join another scene.
+    KQovNode* holder = m.CreateNode("Holder");
+    ASSERT_TRUE(holder->GetNodeProperties()->ConnectSrc(root->GetNodeProperties()));
+    EXPECT_FALSE(other->GetRootNode()->AddChild(holder));
+    EXPECT_EQ(other->GetRootNode()->GetNodeError().GetErrorCode(), KQovNode::eRootOfAnotherScene);
+    EXPECT_FALSE(switcher->AddChild(holder));
+    holder->RemoveChild(root);
+    ASSERT_EQ(scene->GetRootNode(), root);
+    EXPECT_EQ(root->GetEntityContainer(), scene->GetEntityContainer());
+    EXPECT_EQ(top->GetEntityContainer(), scene->GetEntityContainer());
+    // So a motion reader still imports below it.
+    KQovImporter* importer = m.CreateImporter();
+    ASSERT_TRUE(importer->Initialize((std::string(QOV_TESTDATA_DIR) + "/bvh/01_01.bvh").c_str()));
+    EXPECT_TRUE(importer->Import(scene, nullptr)) << importer->GetLastErrorString();
+    EXPECT_GT(root->GetChildCount(), 1);
+    // Nothing of a scene hangs below another's switcher: both go cleanly, the clear first.
+    scene->Clear();
+    EXPECT_TRUE(m.DestroyScene(scene, true));
+    EXPECT_TRUE(m.DestroyScene(other, true));
+    EXPECT_TRUE(m.DestroyNode(holder, true));
+    EXPECT_TRUE(m.DestroyNode(loose, true));
+    EXPECT_EQ(m.GetNodeCount(), 0);
+}
+
 // Objects of another manager would outlive it in what this one holds: refused.
 TEST(KQovObjectManager, ObjectsOfAnotherManagerAreRefused) {
     KQovObjectManager m;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "animation/KFCurve.h"
+#include "common/RefusingHeap.h"
 #include "common/SceneDump.h"
 #include "scene/KDataType.h"
 #include "scene/KQovNode.h"
@@ -324,6 +325,79 @@ TEST(KQovNode, FindChild) {
         KQovNode* expected = c.expected ? &(t.*c.expected) : nullptr;
         EXPECT_EQ(t.root.FindChild(c.name, c.recursive, c.initial), expected) << c.name;
     }
+}
+
+// A node of many children finds them by name through an index kept in step with every link,
+// unlink, rename and destruction; each answer is checked against the walk (the recursive look-up
+// over leaves), also after allocations refused part of the way through each change.
+TEST(KQovNode, FindChildOfManyChildrenFollowsEveryChange) {
+    KQovNode parent(nullptr, "Model::P");
+    std::vector<std::unique_ptr<KQovNode>> children;
+    for (int i = 0; i < 40; ++i) {
+        children.push_back(std::make_unique<KQovNode>(nullptr, ("Model::C" + std::to_string(i)).c_str()));
+        ASSERT_TRUE(parent.AddChild(children.back().get()));
+    }
+    const auto agrees = [&](const char* name) {
+        return parent.FindChild(name) == parent.FindChild(name, true);
+    };
+    const auto check = [&](const char* when) {
+        for (int i = 0; i < 42; ++i) {
+            const std::string name = "C" + std::to_string(i);
+            EXPECT_TRUE(agrees(name.c_str())) << when << ": " << name;
+        }
+        for (const char* name : {"X", "Y", "Missing", ""}) EXPECT_TRUE(agrees(name)) << when << ": " << name;
+    };
+    EXPECT_EQ(parent.FindChild("C39"), children[39].get());
+    EXPECT_EQ(parent.FindChild("C40"), nullptr);
+    EXPECT_EQ(parent.FindChild("Model::C1"), nullptr);
+    KQovNode late(nullptr, "Model::C40");
+    KQovNode linked(nullptr, "Model::C41");
+    const struct {
+        const char* change;
+        void (*apply)(KQovNode& parent, std::vector<std::unique_ptr<KQovNode>>& children,
+                      KQovNode& late, KQovNode& linked);
+    } changes[] = {
+        {"rename", [](KQovNode&, auto& c, KQovNode&, KQovNode&) { c[5]->SetName("X"); }},
+        {"a name twice", [](KQovNode&, auto& c, KQovNode&, KQovNode&) { c[8]->SetName("C9"); }},
+        {"unlink", [](KQovNode& p, auto& c, KQovNode&, KQovNode&) { p.RemoveChild(c[7].get()); }},
+        {"link", [](KQovNode& p, auto&, KQovNode& l, KQovNode&) { p.AddChild(&l); }},
+        {"link by set", [](KQovNode& p, auto&, KQovNode&, KQovNode& s) {
+             p.GetNodeProperties()->ConnectSrc(s.GetNodeProperties()); }},
+        {"rename unlinked", [](KQovNode&, auto& c, KQovNode&, KQovNode&) { c[7]->SetName("Y"); }},
+        {"destroy", [](KQovNode&, auto& c, KQovNode&, KQovNode&) { c[12].reset(); }},
+        {"move to end", [](KQovNode& p, auto& c, KQovNode&, KQovNode&) { p.AddChild(c[9].get()); }},
+    };
+    for (const auto& c : changes) {
+        c.apply(parent, children, late, linked);
+        check(c.change);
+    }
+    EXPECT_EQ(parent.FindChild("X"), children[5].get());
+    EXPECT_EQ(parent.FindChild("C9"), children[8].get());  // the first in child order
+    EXPECT_EQ(parent.FindChild("C7"), nullptr);
+    EXPECT_EQ(parent.FindChild("C40"), &late);
+    EXPECT_EQ(parent.FindChild("C41"), &linked);
+    EXPECT_EQ(parent.FindChild("C12"), nullptr);
+    // Memory refused at each allocation of a rename and a link in turn: the index follows or
+    // gives way to the walk, and never answers wrongly.
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_LT(n, 200);
+        const std::string name = "Z" + std::to_string(n);
+        gThrowIn = n;
+        try {
+            children[n % 30 + 1]->SetName(name.c_str());
+            parent.RemoveChild(&late);
+            parent.AddChild(&late);
+            parent.FindChild(name.c_str());
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        if (late.GetParent() != &parent) parent.AddChild(&late);
+        EXPECT_TRUE(agrees(name.c_str()));
+        EXPECT_EQ(parent.FindChild("C40"), &late);
+        if (done) break;
+    }
+    check("refused");
 }
 
 TEST(KQovNode, DestroyedNodesLeaveNoLinksBehind) {

@@ -3,6 +3,7 @@
 // header information (takes, counts, scene information from the Summary or by scanning),
 // the Summary update, and the main read into a scene.
 
+#include <array>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -403,6 +404,9 @@ private:
     KStringMap mLookAtNames{20};
     KStringMap mUpVectorNames{20};
     KStringMap mBackgroundNames{20};
+    // Each camera's "Position" as the file gives it: a producer camera takes it from here, its
+    // read node's translation having gone through a channel's single-precision default.
+    std::unordered_map<const KQovCamera*, std::array<double, 3>> mCameraPositions;
     KQovCameraResolution mResolution;
 
     struct FileRef {

@@ -318,6 +318,7 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
     mLookAtNames.Clear();
     mUpVectorNames.Clear();
     mBackgroundNames.Clear();
+    mCameraPositions.clear();
     if (!ok) return;
     StartKeysAhead();
     std::vector<KString> types;
@@ -347,9 +348,20 @@ void KQovReaderQov::ReadSceneContent(KQovScene* scene, bool& ok) {
         KQovNode* switcherNode = nullptr;
         for (int i = 0; i < mNodes.GetCount(); ++i) {
             auto* node = static_cast<KQovNode*>(mNodes.GetAt(i));
-            if (KQovCamera* camera = node->GetCamera())
-                scene->GetGlobalCameraSettings().CopyProducerCamera(node->GetNameWithoutPrefix(),
-                                                                    camera);
+            if (KQovCamera* camera = node->GetCamera()) {
+                KQovGlobalCameraSettings& settings = scene->GetGlobalCameraSettings();
+                const KString name = node->GetNameWithoutPrefix();
+                settings.CopyProducerCamera(name, camera);
+                const auto read = mCameraPositions.find(camera);
+                for (int p = 0; read != mCameraPositions.end() &&
+                                p < KQovGlobalCameraSettings::eProducerCount; ++p) {
+                    KQovNode* producer = settings.GetProducerNode(p);
+                    if (producer && producer->GetCamera() &&
+                        name == KQovGlobalCameraSettings::GetProducerName(p))
+                        producer->SetLocalTranslation(read->second[0], read->second[1],
+                                                      read->second[2]);
+                }
+            }
             if (node->GetCameraSwitcher()) switcherNode = node;
         }
         // The others are destroyed. They leave both maps by value: names in a file may repeat,

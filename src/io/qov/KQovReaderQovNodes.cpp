@@ -643,7 +643,10 @@ void KQovReaderQov::ReadCamera(KQovCamera* camera) {
     }
     const bool old = mFile->IsVersion5Layout();
     double v[4];
-    if (ReadDoubles("Position", v, 3)) camera->SetPosition(KVector4(v[0], v[1], v[2], 1.0));
+    if (ReadDoubles("Position", v, 3)) {
+        camera->SetPosition(KVector4(v[0], v[1], v[2], 1.0));
+        mCameraPositions[camera] = {v[0], v[1], v[2]};
+    }
     if (ReadDoubles("Up", v, 3)) camera->SetUpVector(KVector4(v[0], v[1], v[2], 1.0));
     if (ReadDoubles("LookAt", v, 3)) camera->SetLookAt(KVector4(v[0], v[1], v[2], 1.0));
     if (old) {

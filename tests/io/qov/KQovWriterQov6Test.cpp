@@ -215,6 +215,13 @@ TEST(KQovWriterQov6, EveryQovIdRoundTripsTheFixture) {
         Producers& cameras = read.scene->GetGlobalCameraSettings();
         EXPECT_EQ(cameras.GetProducerCamera(Producers::eLeft)->GetPosition()[1], 2.0);
         EXPECT_EQ(cameras.GetProducerCamera(Producers::eTop)->GetNearPlane(), 5.5);
+        // Each place as written (71.3 is no single-precision number): a second conversion
+        // writes what the first wrote.
+        for (int p = 0; p < Producers::eProducerCount; ++p) {
+            const KVector4 written = producers.GetProducerCamera(p)->GetPosition();
+            const KVector4 back = cameras.GetProducerCamera(p)->GetPosition();
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(back[i], written[i]) << Producers::GetProducerName(p);
+        }
         EXPECT_TRUE(read.scene->TakeExists("Walk"));
         if (c.version != 6000) continue;
         EXPECT_EQ(ContentDump(read.scene), ContentDump(built.scene));
